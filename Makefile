@@ -1,0 +1,44 @@
+# Korvane: `make run` starts the application, `make test` builds and runs every test.
+JOBS ?= $(shell nproc)
+CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+DEBUG_DIR = build/debug
+RELEASE_DIR = build/release
+
+.PHONY: deps test run bench configure-debug configure-release build-debug build-release clean
+
+deps:
+	@tools/setup-deps
+
+configure-debug: deps
+	@cmake -S . -B $(DEBUG_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DKR_SANITIZE=ON -DKR_BUILD_BENCH=OFF >/dev/null
+
+build-debug: configure-debug
+	@cmake --build $(DEBUG_DIR) -j $(JOBS)
+
+test: build-debug
+	@cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --output-on-failure -j $(JOBS) --timeout 900
+
+configure-release: deps
+	@cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DKR_BUILD_TESTS=OFF >/dev/null
+
+build-release: configure-release
+	@cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+run: build-release
+	@if [ -x $(RELEASE_DIR)/app/korvane ]; then \
+	  exec $(RELEASE_DIR)/app/korvane; \
+	else \
+	  echo "Korvane has no application window yet: the libraries are built, the window is still to come."; \
+	fi
+
+bench: build-release
+	@set -e; for b in $$(cat $(RELEASE_DIR)/benchmarks.txt 2>/dev/null); do \
+	  path=$$(find $(RELEASE_DIR)/bench -type f -name "$$b" -perm -u+x | head -n 1); \
+	  echo "== $$b"; "$$path"; \
+	done
+
+clean:
+	rm -rf build

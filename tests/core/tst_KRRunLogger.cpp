@@ -1,0 +1,110 @@
+#include <core/KRRunLogger.h>
+
+#include "KRTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <memory>
+
+namespace {
+
+QString lastLine(const QString &path)
+{
+    const QByteArray text = KRTest::readFile(path);
+    const QList<QByteArray> lines = text.split('\n');
+    return lines.size() >= 2 ? QString::fromUtf8(lines.at(lines.size() - 2)) : QString();
+}
+
+} // namespace
+
+TEST(KRRunLogger, LineFormat)
+{
+    const QString dir = KRTest::makeTempDir("log");
+    KRRunLogger logger(dir);
+    logger.log(QStringLiteral("opened 100% of it"), "void KRWindowController::selectPage(int)", 225);
+    logger.flush();
+    EXPECT_EQ(QFileInfo(logger.logURL()).fileName(), "com.korvane.Korvane.log");
+    EXPECT_EQ(QFileInfo(logger.oldLogURL()).fileName(), "com.korvane.Korvane.old.log");
+    const QString line = lastLine(logger.logURL());
+    static const QRegularExpression re(
+        QStringLiteral("^\\d{8}\\S+\\d{6}\\.\\d{2} KRWindowController::selectPage:225 opened 100% of it$"));
+    EXPECT_TRUE(re.match(line).hasMatch()) << line.toStdString();
+}
+
+TEST(KRRunLogger, TimestampPattern)
+{
+    // 5 November 2013, 14:30:12.25 in New York (EST, UTC-5).
+    const double ms = 1383679812250.0;
+    EXPECT_EQ(KRRunLogger::formatTimestamp(ms, "America/New_York"), "20131105EST143012.25");
+    EXPECT_EQ(KRRunLogger::shortFunctionName("static QString KRFoo::bar(const QString&)"), "KRFoo::bar");
+    EXPECT_EQ(KRRunLogger::shortFunctionName("main"), "main");
+}
+
+TEST(KRRunLogger, RotatesPastThreshold)
+{
+    const QString dir = KRTest::makeTempDir("log");
+    KRTest::writeFile(dir + "/com.korvane.Korvane.old.log", "previous old log\n");
+    KRRunLogger logger(dir);
+    // The line that opens the file is not counted (the count is taken from the file's length
+    // at opening); the next line brings the count to 249,990 bytes.
+    logger.log(QString(), "f", 1);
+    logger.flush();
+    const qint64 prefix = QFileInfo(logger.logURL()).size();
+    logger.log(QString(249990 - prefix, QLatin1Char('x')), "f", 1);
+    logger.flush();
+    ASSERT_EQ(QFileInfo(logger.logURL()).size(), prefix + 249990);
+
+    // A line that takes the count past 250,000 moves the file aside (replacing the old one)
+    // and becomes the first line of a new file.
+    const QString shortMessage = QString(5, QLatin1Char('y'));
+    logger.log(shortMessage, "f", 1);
+    logger.flush();
+    EXPECT_EQ(QFileInfo(logger.oldLogURL()).size(), prefix + 249990);
+    EXPECT_EQ(QFileInfo(logger.logURL()).size(), prefix + 5);
+    EXPECT_TRUE(lastLine(logger.logURL()).endsWith(shortMessage));
+}
+
+TEST(KRRunLogger, ExistingLargeFileRotatesOnSecondLine)
+{
+    const QString dir = KRTest::makeTempDir("log");
+    KRTest::writeFile(dir + "/com.korvane.Korvane.log", QByteArray(260000, 'z'));
+    KRRunLogger logger(dir);
+    logger.log("first", "f", 1);
+    logger.flush();
+    EXPECT_FALSE(QFile::exists(logger.oldLogURL()));
+    EXPECT_TRUE(lastLine(logger.logURL()).endsWith("first"));
+    logger.log("second", "f", 2);
+    logger.flush();
+    EXPECT_TRUE(QFile::exists(logger.oldLogURL()));
+    EXPECT_TRUE(lastLine(logger.oldLogURL()).endsWith("first"));
+    EXPECT_TRUE(lastLine(logger.logURL()).endsWith("second"));
+}
+
+TEST(KRRunLogger, CountsUtf8BytesAndKeepsOrder)
+{
+    const QString dir = KRTest::makeTempDir("log");
+    {
+        KRRunLogger logger(dir);
+        for (int i = 0; i < 100; ++i)
+            logger.log(QStringLiteral("Grüße %1").arg(i), "f", i);
+        // The destructor drains the queue.
+    }
+    const QList<QByteArray> lines = KRTest::readFile(dir + "/com.korvane.Korvane.log").split('\n');
+    ASSERT_EQ(lines.size(), 101);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(lines.at(i).endsWith(QStringLiteral("Grüße %1").arg(i).toUtf8()));
+}
+
+TEST(KRRunLogger, UnwritableFolderDropsLinesSilently)
+{
+    const QString dir = KRTest::makeTempDir("log");
+    KRTest::writeFile(dir + "/blocker", "file, not a folder");
+    KRRunLogger logger(dir + "/blocker/logs");
+    logger.log("lost", "f", 1);
+    logger.flush();
+    EXPECT_FALSE(QFile::exists(logger.logURL()));
+}

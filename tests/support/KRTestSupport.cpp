@@ -1,0 +1,56 @@
+#include "KRTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+namespace KRTest {
+
+extern QString g_sandboxDir; // set by the test main
+
+QString sandboxDir()
+{
+    return g_sandboxDir;
+}
+
+QString makeTempDir(const QString &prefix)
+{
+    const QString path = g_sandboxDir + QStringLiteral("/") + prefix + QStringLiteral("-")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QDir().mkpath(path);
+    return path;
+}
+
+bool processEventsUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+    QDeadlineTimer deadline(timeout);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return predicate();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+} // namespace KRTest

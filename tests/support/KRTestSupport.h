@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+namespace KRTest {
+
+// The private folder that the test program's per-user folders (XDG data, config, state,
+// cache and runtime) point at. Made before the application object; removed at exit.
+QString sandboxDir();
+
+// A fresh, empty folder inside the sandbox.
+QString makeTempDir(const QString &prefix = QStringLiteral("t"));
+
+// Runs the event loop until the predicate holds or the time is up; returns the predicate's
+// last value.
+bool processEventsUntil(const std::function<bool()> &predicate,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Writes bytes to a file, creating parent folders. Fails the current test on error.
+void writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+} // namespace KRTest
