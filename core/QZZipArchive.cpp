@@ -228,8 +228,8 @@ struct EntryFailure
     QString message;
 };
 
-// One entry's extraction into the destination folder. The current entry is open on entry
-// and closed by run().
+// One entry's extraction into the destination folder. The caller opens the current entry
+// before run() and closes it afterwards.
 class EntryExtractor
 {
 public:
@@ -267,6 +267,8 @@ std::optional<EntryFailure> EntryExtractor::run(const QByteArray &rawName, const
         else if (!component.isEmpty() && component != ".")
             components.append(component);
     }
+    if (!escapes && components.isEmpty() && isFolder)
+        return std::nullopt; // "./": the destination itself
     if (escapes || components.isEmpty()) {
         return EntryFailure{QZZipArchive::RefusedEntry,
                             QStringLiteral("refused to extract \u201c%1\u201d: its path leaves the "

@@ -24,6 +24,7 @@ struct RawEntry
     QByteArray data;
     QByteArray password; // empty: not encrypted
     QDateTime date; // invalid: zero date
+    bool stored = false; // no compression
 };
 
 // Traditional PKWARE encryption, written here because the system's minizip has none that
@@ -93,14 +94,15 @@ void writeRawZip(const QString &path, const std::vector<RawEntry> &entries)
                                 uInt(entry.data.size()));
         const bool encrypted = !entry.password.isEmpty();
         ASSERT_EQ(zipOpenNewFileInZip3_64(zip, entry.name.constData(), &info, nullptr, 0, nullptr, 0,
-                                          nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, encrypted ? 1 : 0,
+                                          nullptr, entry.stored ? 0 : Z_DEFLATED,
+                                          entry.stored ? 0 : Z_DEFAULT_COMPRESSION, encrypted ? 1 : 0,
                                           -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0),
                   ZIP_OK);
         if (encrypted) {
             // Header: ten filler bytes and the CRC's two high bytes, then the data.
             QByteArray plain("0123456789");
             plain.append(char((crc >> 16) & 0xFF)).append(char((crc >> 24) & 0xFF));
-            plain += rawDeflate(entry.data);
+            plain += entry.stored ? entry.data : rawDeflate(entry.data);
             const QByteArray sealed = ZipCrypto(entry.password).encrypt(plain);
             ASSERT_EQ(zipWriteInFileInZip(zip, sealed.constData(), unsigned(sealed.size())), ZIP_OK);
             ASSERT_EQ(zipCloseFileInZipRaw64(zip, ZPOS64_T(entry.data.size()), crc), ZIP_OK);
@@ -291,9 +293,11 @@ TEST(QZZipArchive, PasswordProtectedEntries)
 {
     const QString dir = KRTest::makeTempDir("zip");
     writeRawZip(dir + "/locked.zip", {{"secret.txt", lines(200), "open sesame", {}},
-                                      {"notes/more.txt", "more", "open sesame", {}}});
-    EXPECT_EQ(QZZipArchive::contentsOfZipFileAtPath(dir + "/locked.zip", QString()).value(),
-              QStringList({"secret.txt", "notes/more.txt"}));
+                                      {"notes/more.txt", "more", "open sesame", {}, true}});
+    for (const QString &password : {QString(), QStringLiteral("open sesame")}) {
+        EXPECT_EQ(QZZipArchive::contentsOfZipFileAtPath(dir + "/locked.zip", password).value(),
+                  QStringList({"secret.txt", "notes/more.txt"}));
+    }
 
     KRError error;
     ASSERT_TRUE(QZZipArchive::unzipFileAtPath(dir + "/locked.zip", dir + "/right", true, "open sesame", &error))
@@ -406,4 +410,23 @@ TEST(QZZipArchive, UnwritableTargetIsAFailure)
     EXPECT_EQ(error.code(), QZZipArchive::FailedToExtractEntry);
     EXPECT_TRUE(error.message().contains("blocker/inside.txt"));
     EXPECT_EQ(KRTest::readFile(dir + "/dest/other.txt"), "o");
+}
+
+TEST(QZZipArchive, ReadsEncryptedArchiveOfAnotherTool)
+{
+    // Made by Info-ZIP "zip -P 'open sesame' -r - a.txt sub" writing to a pipe, so sizes and
+    // CRC follow the data and the password check byte comes from the entry's time.
+    const QString archive = QStringLiteral(KR_TEST_DATA_DIR "/core/infozip-streamed-encrypted.zip");
+    const QString dir = KRTest::makeTempDir("zip");
+    KRError error;
+    ASSERT_TRUE(QZZipArchive::unzipFileAtPath(archive, dir + "/out", true, "open sesame", &error))
+        << error.toString().toStdString();
+    QByteArray expected;
+    for (int i = 0; i < 500; ++i)
+        expected += "line " + QByteArray::number(i) + "\n";
+    EXPECT_EQ(KRTest::readFile(dir + "/out/a.txt"), "alpha\n");
+    EXPECT_EQ(KRTest::readFile(dir + "/out/sub/b.txt"), expected);
+
+    EXPECT_FALSE(QZZipArchive::unzipFileAtPath(archive, dir + "/bad", true, "open sesamE", &error));
+    EXPECT_EQ(filesBelow(dir + "/bad"), QStringList({"sub"}));
 }
