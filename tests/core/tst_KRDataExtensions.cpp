@@ -113,6 +113,24 @@ TEST(KRDataBase64, LineBreaksOnlyBetweenLines)
     EXPECT_EQ(out.count("\r\n"), 1);
 }
 
+TEST(KRDataBase64, RoundTripsEveryLength)
+{
+    quint32 x = 7;
+    QByteArray bytes;
+    for (int n = 0; n <= 200; ++n) {
+        const std::size_t groups = (std::size_t(n) + 2) / 3;
+        const std::size_t breaks = groups ? (groups - 1) / 16 : 0;
+        for (bool separate : {false, true}) {
+            std::size_t length = 0;
+            const QByteArray text = base64EncodeBuffer(bytes.constData(), std::size_t(n), separate, &length);
+            ASSERT_EQ(length, 4 * groups + (separate ? 2 * breaks : 0)) << n;
+            ASSERT_EQ(base64DecodeBuffer(text.constData(), length), bytes) << n;
+        }
+        x = x * 1103515245u + 12345u;
+        bytes.append(char(x >> 24));
+    }
+}
+
 TEST(KRDataBase64, DecodingSkipsForeignCharactersAndDropsLeftoverBits)
 {
     EXPECT_EQ(dataByBase64DecodingString("YWJj"), "abc");
