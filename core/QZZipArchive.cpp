@@ -1,0 +1,609 @@
+#include "QZZipArchive.h"
+
+#include <core/KRRunLogger.h>
+#include <platform/foundation/KRException.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <minizip/unzip.h>
+#include <minizip/zip.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static constexpr qint64 readChunkSize = 4096;
+static constexpr qint64 writeChunkSize = 16384;
+
+static KRError zipError(int code, const QString &message, QVariantMap userInfo = {})
+{
+    return KRError(QLatin1String(QZZipArchive::ErrorDomain), code, message, std::move(userInfo));
+}
+
+static void setError(KRError *error, KRError value)
+{
+    if (error)
+        *error = std::move(value);
+}
+
+static QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Information and raw name (cut at the first NUL) of the current entry.
+static bool currentEntryInfo(unzFile zip, unz_file_info64 *info, QByteArray *name)
+{
+    if (unzGetCurrentFileInfo64(zip, info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return false;
+    QByteArray buffer(qsizetype(info->size_filename) + 1, '\0');
+    if (unzGetCurrentFileInfo64(zip, info, buffer.data(), uLong(buffer.size()), nullptr, 0, nullptr, 0)
+        != UNZ_OK) {
+        return false;
+    }
+    buffer.truncate(qsizetype(::strnlen(buffer.constData(), size_t(info->size_filename))));
+    *name = buffer;
+    return true;
+}
+
+namespace {
+
+// Reads the current entry's decompressed bytes. The system's minizip is built without
+// decryption, so entries under traditional PKWARE encryption are read raw and decrypted and
+// inflated here; everything else goes through minizip's own reading.
+class EntryReader
+{
+public:
+    EntryReader(unzFile zip, const unz_file_info64 &info, const QByteArray &password)
+        : m_zip(zip), m_info(info), m_password(password)
+    {}
+    ~EntryReader()
+    {
+        if (m_inflating)
+            inflateEnd(&m_stream);
+    }
+    EntryReader(const EntryReader &) = delete;
+    EntryReader &operator=(const EntryReader &) = delete;
+
+    // UNZ_OK when the entry is open for reading.
+    int open();
+    // Bytes read into buffer, 0 at the end, negative for damaged data or a wrong password.
+    int read(char *buffer, int size);
+    // Closes the entry; false when the data did not check out (CRC, incomplete stream).
+    bool finish();
+
+private:
+    bool readHeader();
+    void decrypt(unsigned char *bytes, int count);
+    void updateKeys(unsigned char c);
+    int readRaw(unsigned char *buffer, int size);
+
+    unzFile m_zip;
+    const unz_file_info64 &m_info;
+    QByteArray m_password;
+    bool m_decrypting = false;
+    int m_method = 0;
+    bool m_headerRead = false;
+    bool m_ended = false;
+    bool m_failed = false;
+    bool m_inflating = false;
+    z_stream m_stream{};
+    unsigned char m_input[4096];
+    bool m_inputDone = false;
+    uLong m_crc = 0;
+    quint32 m_keys[3] = {305419896u, 591751049u, 878082192u};
+    const z_crc_t *m_crcTable = get_crc_table();
+};
+
+int EntryReader::open()
+{
+    m_decrypting = (m_info.flag & 1) != 0 && !m_password.isEmpty();
+    if (!m_decrypting)
+        return unzOpenCurrentFile(m_zip);
+    int level = 0;
+    const int rc = unzOpenCurrentFile2(m_zip, &m_method, &level, 1);
+    if (rc != UNZ_OK)
+        return rc;
+    for (char c : m_password)
+        updateKeys(static_cast<unsigned char>(c));
+    if (m_method == Z_DEFLATED) {
+        if (inflateInit2(&m_stream, -MAX_WBITS) != Z_OK)
+            return UNZ_INTERNALERROR;
+        m_inflating = true;
+    }
+    return UNZ_OK;
+}
+
+void EntryReader::updateKeys(unsigned char c)
+{
+    m_keys[0] = m_crcTable[(m_keys[0] ^ c) & 0xFF] ^ (m_keys[0] >> 8);
+    m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * 134775813u + 1;
+    m_keys[2] = m_crcTable[(m_keys[2] ^ (m_keys[1] >> 24)) & 0xFF] ^ (m_keys[2] >> 8);
+}
+
+void EntryReader::decrypt(unsigned char *bytes, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const unsigned temp = (m_keys[2] & 0xFFFF) | 2;
+        bytes[i] ^= static_cast<unsigned char>(((temp * (temp ^ 1)) >> 8) & 0xFF);
+        updateKeys(bytes[i]);
+    }
+}
+
+int EntryReader::readRaw(unsigned char *buffer, int size)
+{
+    const int n = unzReadCurrentFile(m_zip, buffer, unsigned(size));
+    if (n > 0)
+        decrypt(buffer, n);
+    return n;
+}
+
+// The 12-byte encryption header ends with a check byte: the CRC's high byte, or the high
+// byte of the DOS time when sizes and CRC follow the data.
+bool EntryReader::readHeader()
+{
+    unsigned char header[12];
+    int got = 0;
+    while (got < 12) {
+        const int n = readRaw(header + got, 12 - got);
+        if (n <= 0)
+            return false;
+        got += n;
+    }
+    const unsigned char check = header[11];
+    if (check == ((m_info.crc >> 24) & 0xFF))
+        return true;
+    return (m_info.flag & 8) != 0 && check == ((m_info.dosDate >> 8) & 0xFF);
+}
+
+int EntryReader::read(char *buffer, int size)
+{
+    if (!m_decrypting)
+        return unzReadCurrentFile(m_zip, buffer, unsigned(size));
+    if (m_failed)
+        return -1;
+    if (!m_headerRead) {
+        m_headerRead = true;
+        if (!readHeader() || (m_method != 0 && m_method != Z_DEFLATED)) {
+            m_failed = true;
+            return -1;
+        }
+    }
+    auto *out = reinterpret_cast<unsigned char *>(buffer);
+    int produced = 0;
+    if (m_method == 0) {
+        produced = readRaw(out, size);
+        if (produced < 0) {
+            m_failed = true;
+            return -1;
+        }
+        m_ended = produced == 0;
+    } else {
+        m_stream.next_out = out;
+        m_stream.avail_out = uInt(size);
+        while (m_stream.avail_out > 0 && !m_ended) {
+            if (m_stream.avail_in == 0 && !m_inputDone) {
+                const int n = readRaw(m_input, int(sizeof m_input));
+                if (n < 0) {
+                    m_failed = true;
+                    return -1;
+                }
+                m_inputDone = n == 0;
+                m_stream.next_in = m_input;
+                m_stream.avail_in = uInt(n);
+            }
+            const int status = inflate(&m_stream, Z_NO_FLUSH);
+            if (status == Z_STREAM_END) {
+                m_ended = true;
+            } else if (status != Z_OK && !(status == Z_BUF_ERROR && !m_inputDone)) {
+                m_failed = true; // damaged, wrong password, or cut short
+                return -1;
+            }
+        }
+        produced = size - int(m_stream.avail_out);
+    }
+    m_crc = crc32(m_crc, out, uInt(produced));
+    return produced;
+}
+
+bool EntryReader::finish()
+{
+    const int rc = unzCloseCurrentFile(m_zip);
+    if (!m_decrypting)
+        return rc != UNZ_CRCERROR;
+    return !m_failed && m_ended && m_crc == m_info.crc;
+}
+
+struct EntryFailure
+{
+    int code;
+    QString message;
+};
+
+// One entry's extraction into the destination folder. The caller opens the current entry
+// before run() and closes it afterwards.
+class EntryExtractor
+{
+public:
+    EntryExtractor(const QByteArray &destination, bool overwrite)
+        : m_destination(destination), m_overwrite(overwrite)
+    {}
+
+    std::optional<EntryFailure> run(const QByteArray &rawName, const unz_file_info64 &info,
+                                    EntryReader &reader);
+
+private:
+    std::optional<EntryFailure> makeFolders(const QList<QByteArray> &components, qsizetype count);
+    std::optional<EntryFailure> writeFile(const QByteArray &target, const unz_file_info64 &info,
+                                          EntryReader &reader);
+
+    QString m_name; // for messages
+    QByteArray m_destination;
+    bool m_overwrite;
+};
+
+std::optional<EntryFailure> EntryExtractor::run(const QByteArray &rawName, const unz_file_info64 &info,
+                                                EntryReader &reader)
+{
+    m_name = QString::fromUtf8(rawName);
+    const bool isFolder = rawName.endsWith('/') || rawName.endsWith('\\');
+    QByteArray name = rawName;
+    name.replace('\\', '/');
+
+    // Only relative names that stay below the destination are extracted.
+    QList<QByteArray> components;
+    bool escapes = name.startsWith('/');
+    for (const QByteArray &component : name.split('/')) {
+        if (component == "..")
+            escapes = true;
+        else if (!component.isEmpty() && component != ".")
+            components.append(component);
+    }
+    if (!escapes && components.isEmpty() && isFolder)
+        return std::nullopt; // "./": the destination itself
+    if (escapes || components.isEmpty()) {
+        return EntryFailure{QZZipArchive::RefusedEntry,
+                            QStringLiteral("refused to extract \u201c%1\u201d: its path leaves the "
+                                           "destination folder").arg(m_name)};
+    }
+
+    if (isFolder)
+        return makeFolders(components, components.size());
+    if (auto failure = makeFolders(components, components.size() - 1))
+        return failure;
+    return writeFile(m_destination + '/' + components.join('/'), info, reader);
+}
+
+// Creates destination/components[0..count) one level at a time, refusing to pass through a
+// symbolic link so that nothing lands outside the destination.
+std::optional<EntryFailure> EntryExtractor::makeFolders(const QList<QByteArray> &components,
+                                                        qsizetype count)
+{
+    QByteArray path = m_destination;
+    for (qsizetype i = 0; i < count; ++i) {
+        path += '/' + components.at(i);
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0) {
+            if (errno == ENOENT && (::mkdir(path.constData(), 0777) == 0 || errno == EEXIST)
+                && ::lstat(path.constData(), &st) == 0) {
+                // created (or raced with another creator): checked below
+            } else {
+                return EntryFailure{QZZipArchive::FailedToExtractEntry,
+                                    QStringLiteral("failed to extract \u201c%1\u201d: %2")
+                                        .arg(m_name, errnoText(errno))};
+            }
+        }
+        if (S_ISLNK(st.st_mode)) {
+            return EntryFailure{QZZipArchive::RefusedEntry,
+                                QStringLiteral("refused to extract \u201c%1\u201d: a symbolic link "
+                                               "is in the way").arg(m_name)};
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            return EntryFailure{QZZipArchive::FailedToExtractEntry,
+                                QStringLiteral("failed to extract \u201c%1\u201d: a file is in the "
+                                               "way of its folder").arg(m_name)};
+        }
+    }
+    return std::nullopt;
+}
+
+// The DOS date and time as local time. Out-of-range fields roll over (day 0 is the last day
+// of the previous month), as calendar arithmetic does.
+static QDateTime entryDate(const tm_unz &t)
+{
+    const QDate date = QDate(int(t.tm_year), 1, 1).addMonths(int(t.tm_mon)).addDays(qint64(t.tm_mday) - 1);
+    return QDateTime(date, QTime(0, 0), Qt::LocalTime)
+        .addSecs(qint64(t.tm_hour) * 3600 + qint64(t.tm_min) * 60 + qint64(t.tm_sec));
+}
+
+std::optional<EntryFailure> EntryExtractor::writeFile(const QByteArray &target,
+                                                      const unz_file_info64 &info,
+                                                      EntryReader &reader)
+{
+    struct stat st;
+    if (::lstat(target.constData(), &st) == 0 && !m_overwrite)
+        return std::nullopt; // keep what is there
+
+    const auto failed = [this](const QString &reason) {
+        return EntryFailure{QZZipArchive::FailedToExtractEntry,
+                            QStringLiteral("failed to extract \u201c%1\u201d: %2").arg(m_name, reason)};
+    };
+
+    // Written under a temporary name beside the target and renamed over it when complete:
+    // a failed entry leaves no partial file, and rename replaces a symbolic link at the
+    // target instead of writing through it.
+    const QByteArray folder = target.left(target.lastIndexOf('/'));
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = folder + "/.kr-unzip-"
+            + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return failed(errnoText(errno));
+
+    std::optional<EntryFailure> failure;
+    char buffer[readChunkSize];
+    for (;;) {
+        const int read = reader.read(buffer, int(sizeof buffer));
+        if (read < 0) {
+            failure = failed(QStringLiteral("the data is damaged or the password is wrong"));
+            break;
+        }
+        if (read == 0)
+            break;
+        qint64 done = 0;
+        while (done < read) {
+            const ssize_t written = ::write(fd, buffer + done, size_t(read - done));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                failure = failed(errnoText(errno));
+                break;
+            }
+            done += written;
+        }
+        if (failure)
+            break;
+    }
+    // Closing the entry after reading all of it checks the CRC.
+    if (!failure && !reader.finish())
+        failure = failed(QStringLiteral("checksum mismatch (damaged data or wrong password)"));
+
+    if (!failure && info.dosDate != 0) {
+        const QDateTime date = entryDate(info.tmu_date);
+        struct timespec times[2] = {{0, UTIME_OMIT}, {0, 0}};
+        times[1].tv_sec = time_t(date.toSecsSinceEpoch());
+        if (!date.isValid() || ::futimens(fd, times) != 0)
+            KR_LOG(QStringLiteral("Failed to set attributes"));
+    }
+    if (::close(fd) != 0 && !failure)
+        failure = failed(errnoText(errno));
+    if (!failure && ::rename(temporary.constData(), target.constData()) != 0)
+        failure = failed(errnoText(errno));
+    if (failure)
+        ::unlink(temporary.constData());
+    return failure;
+}
+
+} // namespace
+
+bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &destination)
+{
+    return unzipFileAtPath(path, QString(), destination, true, QString(), nullptr);
+}
+
+bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &destination, bool overwrite,
+                                   const QString &password, KRError *error)
+{
+    return unzipFileAtPath(path, QString(), destination, overwrite, password, error);
+}
+
+bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &extractFilename,
+                                   const QString &destination, bool overwrite,
+                                   const QString &password, KRError *error)
+{
+    unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+    if (!zip) {
+        setError(error, zipError(FailedToOpenArchive, QStringLiteral("failed to open zip file")));
+        return false;
+    }
+    if (unzGoToFirstFile(zip) != UNZ_OK) {
+        unzClose(zip);
+        setError(error, zipError(FailedToOpenEntry, QStringLiteral("failed to open first file in zip file")));
+        return false;
+    }
+
+    const QByteArray wanted = extractFilename.toUtf8();
+    const QByteArray passwordBytes = password.toUtf8();
+    QByteArray destinationPath = QFile::encodeName(destination.isEmpty() ? QStringLiteral(".") : destination);
+    QDir().mkpath(destination.isEmpty() ? QStringLiteral(".") : destination);
+    while (destinationPath.size() > 1 && destinationPath.endsWith('/'))
+        destinationPath.chop(1);
+    EntryExtractor extractor(destinationPath, overwrite);
+
+    std::optional<EntryFailure> firstFailure;
+    QStringList failedEntries;
+    int status = UNZ_OK;
+    while (status == UNZ_OK) {
+        unz_file_info64 info;
+        QByteArray rawName;
+        const bool known = currentEntryInfo(zip, &info, &rawName);
+        EntryReader reader(zip, info, passwordBytes);
+        if (!known || reader.open() != UNZ_OK) {
+            unzCloseCurrentFile(zip);
+            unzClose(zip);
+            setError(error, zipError(FailedToOpenEntry,
+                                     QStringLiteral("failed to open current file in zip file")));
+            return false;
+        }
+        if (wanted.isEmpty() || rawName == wanted) {
+            if (std::optional<EntryFailure> failure = extractor.run(rawName, info, reader)) {
+                KR_LOG(QStringLiteral("Unzipping %1: %2").arg(path, failure->message));
+                failedEntries.append(QString::fromUtf8(rawName));
+                if (!firstFailure)
+                    firstFailure = failure;
+            }
+        }
+        unzCloseCurrentFile(zip); // no-op when the extractor closed it already
+        status = unzGoToNextFile(zip);
+    }
+    unzClose(zip);
+
+    if (firstFailure) {
+        setError(error, zipError(firstFailure->code, firstFailure->message,
+                                 {{QStringLiteral("failedEntries"), failedEntries}}));
+        return false;
+    }
+    return true;
+}
+
+KRResult<QStringList> QZZipArchive::contentsOfZipFileAtPath(const QString &path, const QString &password)
+{
+    unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+    if (!zip)
+        return zipError(FailedToOpenArchive, QStringLiteral("failed to open zip file"));
+    if (unzGoToFirstFile(zip) != UNZ_OK) {
+        unzClose(zip);
+        return zipError(FailedToOpenEntry, QStringLiteral("failed to open first file in zip file"));
+    }
+    const QByteArray passwordBytes = password.toUtf8();
+    QStringList names;
+    int status = UNZ_OK;
+    while (status == UNZ_OK) {
+        unz_file_info64 info;
+        QByteArray rawName;
+        const bool known = currentEntryInfo(zip, &info, &rawName);
+        EntryReader reader(zip, info, passwordBytes);
+        if (!known || reader.open() != UNZ_OK) {
+            unzCloseCurrentFile(zip);
+            unzClose(zip);
+            return zipError(FailedToOpenEntry, QStringLiteral("failed to open current file in zip file"));
+        }
+        names.append(QString::fromUtf8(rawName));
+        unzCloseCurrentFile(zip);
+        status = unzGoToNextFile(zip);
+    }
+    unzClose(zip);
+    return names;
+}
+
+bool QZZipArchive::createZipFileAtPath(const QString &path, const QStringList &filePaths)
+{
+    QZZipArchive archive(path);
+    if (!archive.open())
+        return false;
+    for (const QString &file : filePaths)
+        archive.writeFile(file);
+    return archive.close();
+}
+
+QDateTime QZZipArchive::dateFor1980()
+{
+    return QDateTime(QDate(1980, 1, 1), QTime(0, 0), Qt::LocalTime);
+}
+
+QZZipArchive::QZZipArchive(const QString &path) : m_path(path) {}
+
+QZZipArchive::~QZZipArchive()
+{
+    if (m_zip)
+        zipClose(static_cast<zipFile>(m_zip), nullptr);
+}
+
+bool QZZipArchive::open()
+{
+    if (m_zip) {
+        krRaise(KRExceptionName::InternalInconsistency,
+                QStringLiteral("Attempting open an archive which is already open"));
+    }
+    m_zip = zipOpen64(QFile::encodeName(m_path).constData(), APPEND_STATUS_CREATE);
+    return m_zip != nullptr;
+}
+
+// One deflated entry with no extra fields, comment or file information (zero date and
+// attributes). Names outside ASCII get the UTF-8 flag so that other tools read them right.
+static bool writeEntry(zipFile zip, const QString &name, qint64 size,
+                       const std::function<qint64(char *, qint64)> &read)
+{
+    const QByteArray rawName = name.toUtf8();
+    bool ascii = true;
+    for (char c : rawName)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    zip_fileinfo info;
+    std::memset(&info, 0, sizeof info);
+    if (zipOpenNewFileInZip4_64(zip, rawName.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, ascii ? 0 : (1 << 11),
+                                size >= 0xffffffffLL ? 1 : 0)
+        != ZIP_OK) {
+        return false;
+    }
+    bool ok = true;
+    char buffer[writeChunkSize];
+    for (;;) {
+        const qint64 n = read(buffer, writeChunkSize);
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        if (zipWriteInFileInZip(zip, buffer, unsigned(n)) != ZIP_OK) {
+            ok = false;
+            break;
+        }
+    }
+    return zipCloseFileInZip(zip) == ZIP_OK && ok;
+}
+
+bool QZZipArchive::writeFile(const QString &path)
+{
+    if (!m_zip) {
+        krRaise(KRExceptionName::InternalInconsistency,
+                QStringLiteral("Attempting to write to an archive which was never opened"));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return writeEntry(static_cast<zipFile>(m_zip), QFileInfo(path).fileName(), file.size(),
+                      [&file](char *buffer, qint64 max) { return file.read(buffer, max); });
+}
+
+bool QZZipArchive::writeData(const QByteArray &data, const QString &filename)
+{
+    if (!m_zip) {
+        krRaise(KRExceptionName::InternalInconsistency,
+                QStringLiteral("Attempting to write to an archive which was never opened"));
+    }
+    if (data.isNull())
+        krRaise(KRExceptionName::InternalInconsistency, QStringLiteral("Nil data"));
+    qint64 offset = 0;
+    return writeEntry(static_cast<zipFile>(m_zip), filename, data.size(),
+                      [&data, &offset](char *buffer, qint64 max) {
+                          const qint64 n = qMin(max, qint64(data.size()) - offset);
+                          std::memcpy(buffer, data.constData() + offset, size_t(n));
+                          offset += n;
+                          return n;
+                      });
+}
+
+bool QZZipArchive::close()
+{
+    if (!m_zip) {
+        krRaise(KRExceptionName::InternalInconsistency,
+                QStringLiteral("Attempting to close an archive which was never opened"));
+    }
+    const int rc = zipClose(static_cast<zipFile>(m_zip), nullptr);
+    m_zip = nullptr;
+    return rc == ZIP_OK;
+}
