@@ -6,8 +6,8 @@
 // tablets whose name starts with "iP" get a round home button below the display; the others a
 // slim speaker slot only.
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
