@@ -19,21 +19,49 @@ const xmlChar *xc(const QByteArray &bytes)
     return reinterpret_cast<const xmlChar *>(bytes.constData());
 }
 
+struct FirstError
+{
+    int code = 0;
+    int line = 0;
+    QString message;
+};
+
+// The parser goes on after an error and reports follow-up errors: the first one is the cause.
+void recordFirstError(void *userData, xmlErrorPtr error)
+{
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(userData);
+    auto *first = static_cast<FirstError *>(ctxt ? ctxt->_private : nullptr);
+    if (!first || !error || error->level < XML_ERR_ERROR || first->code)
+        return;
+    first->code = error->code ? error->code : XML_ERR_INTERNAL_ERROR;
+    first->line = error->line;
+    first->message = error->message ? QString::fromUtf8(error->message).trimmed() : QString();
+    if (first->message.endsWith(QLatin1Char('.')))
+        first->message.chop(1);
+}
+
 // Reads a whole document; on failure the error names the line and the parser's message.
-KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, int lineOffset = 0)
+KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
 {
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
         return KRError(KRXMLDocument::errorDomain, XML_ERR_NO_MEMORY, QStringLiteral("Out of memory reading XML."));
+    FirstError first;
+    ctxt->_private = &first;
+    ctxt->sax->serror = recordFirstError;
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), static_cast<int>(bytes.size()),
                                       nullptr, nullptr, parseOptions);
     const bool failed = !doc || !ctxt->wellFormed;
     if (failed) {
-        const xmlError *error = xmlCtxtGetLastError(ctxt);
-        const int code = error && error->code ? error->code : XML_ERR_DOCUMENT_EMPTY;
-        const int line = error ? error->line + lineOffset : 0;
-        QString message = error && error->message ? QString::fromUtf8(error->message).trimmed()
-                                                  : QStringLiteral("Document is empty");
+        const xmlError *last = xmlCtxtGetLastError(ctxt);
+        if (!first.code && last && last->code) {
+            first.code = last->code;
+            first.line = last->line;
+            first.message = QString::fromUtf8(last->message).trimmed();
+        }
+        const int code = first.code ? first.code : XML_ERR_DOCUMENT_EMPTY;
+        const int line = first.line;
+        const QString message = first.message.isEmpty() ? QStringLiteral("Document is empty") : first.message;
         xmlFreeDoc(doc);
         xmlFreeParserCtxt(ctxt);
         return KRError(KRXMLDocument::errorDomain, code,

@@ -492,7 +492,8 @@ QByteArray KRXMLNode::xmlData() const
         xmlBufferFree(buffer);
         return name().toUtf8() + "=\"" + value + '"';
     }
-    xmlOutputBufferPtr out = xmlAllocOutputBuffer(xmlFindCharEncodingHandler("UTF-8"));
+    // No encoder: the text stays UTF-8, and the "UTF-8" argument keeps non-ASCII unescaped.
+    xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
     xmlNodeDumpOutput(out, m_node->doc, m_node, 0, 0, "UTF-8");
     xmlOutputBufferFlush(out);
     QByteArray bytes(reinterpret_cast<const char *>(xmlOutputBufferGetContent(out)),
