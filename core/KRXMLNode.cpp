@@ -199,7 +199,7 @@ KRXMLNode KRXMLNode::parent() const
 int KRXMLNode::index() const
 {
     checkedDocument("index of a null XML node");
-    if (!m_node->parent || m_node->type == XML_ATTRIBUTE_NODE)
+    if (!m_node->parent || m_node->parent->type == XML_DOCUMENT_NODE || m_node->type == XML_ATTRIBUTE_NODE)
         return -1;
     int position = 0;
     for (xmlNodePtr sibling = m_node->parent->children; sibling; sibling = sibling->next) {

@@ -99,13 +99,15 @@ public:
 
     // A present key is first removed (entry and place); then the key is inserted at `index`
     // of the key order (0..count() after that removal) and the value stored.
+    // A bad index raises before anything changes.
     void insertObject(const V &value, const K &key, qsizetype index)
     {
-        removeObjectForKey(key);
-        if (index < 0 || index > m_keys.size()) {
+        const qsizetype countAfterRemoval = m_keys.size() - (contains(key) ? 1 : 0);
+        if (index < 0 || index > countAfterRemoval) {
             krRaise(KRExceptionName::Range,
-                    QStringLiteral("insertObject: index %1 beyond bounds [0 .. %2]").arg(index).arg(m_keys.size()));
+                    QStringLiteral("insertObject: index %1 beyond bounds [0 .. %2]").arg(index).arg(countAfterRemoval));
         }
+        removeObjectForKey(key);
         m_keys.insert(index, key);
         m_dictionary.insert(key, value);
     }

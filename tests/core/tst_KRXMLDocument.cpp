@@ -58,6 +58,9 @@ TEST(KRXMLDocument, ReadsTextCdataCommentsAndEntities)
     const KRXMLDocument document = result.value();
     const KRXMLNode root = document.rootElement();
     EXPECT_EQ(root.name(), "KRProject");
+    EXPECT_FALSE(root.parent());
+    EXPECT_EQ(root.index(), -1);
+    EXPECT_FALSE(root.isDetached());
     EXPECT_EQ(root.attribute("name"), QString::fromUtf8("Café & Bar"));
     EXPECT_EQ(root.attribute("note"), "a < b > c \"q\"");
     EXPECT_EQ(root.attributeNames(), (QStringList{"appVersion", "name", "note"}));
