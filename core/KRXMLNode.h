@@ -138,6 +138,9 @@ private:
     _xmlNode *m_node = nullptr;                // valid while m_doc is alive
 };
 
+// Element handles are node handles; the name says what the holder expects.
+using KRXMLElement = KRXMLNode;
+
 inline std::size_t qHash(const KRXMLNode &node, std::size_t seed = 0)
 {
     return node.hashValue() ^ seed;
