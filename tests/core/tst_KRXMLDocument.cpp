@@ -396,3 +396,68 @@ INSTANTIATE_TEST_SUITE_P(
                     IntegerCase{"99999999999999999999", std::numeric_limits<std::int64_t>::max()},
                     IntegerCase{"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
                     IntegerCase{"-99999999999999999999", std::numeric_limits<std::int64_t>::min()}));
+
+// Random edits through many handles, run under the address sanitizer: any node freed while a
+// handle still names it, freed twice or never freed shows up there.
+TEST(KRXMLNode, RandomEditsKeepHandlesValid)
+{
+    std::uint32_t seed = 12345;
+    auto next = [&seed](int bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(bound));
+    };
+    QList<KRXMLNode> handles;
+    {
+        KRXMLDocument document = KRXMLDocument::create("root");
+        handles.append(document.rootElement());
+        for (int step = 0; step < 4000; ++step) {
+            const KRXMLNode node = handles.at(next(handles.size()));
+            switch (next(9)) {
+            case 0:
+                handles.append(document.createElement(QStringLiteral("e%1").arg(step)));
+                break;
+            case 1:
+                handles.append(next(2) ? document.createTextNode("t") : document.createCDATASection("c"));
+                break;
+            case 2: {
+                KRXMLNode parent = handles.at(next(handles.size()));
+                if (parent.isElement() && !node.isAncestorOf(parent) && node != document.rootElement())
+                    parent.insertChild(node, next(parent.childCount() + 1));
+                break;
+            }
+            case 3:
+                if (node != document.rootElement())
+                    KRXMLNode(node).detach();
+                break;
+            case 4:
+                if (node.isElement() && node.childCount() > 0)
+                    KRXMLNode(node).removeChildAtIndex(next(node.childCount()));
+                break;
+            case 5:
+                if (node.isElement() && next(4) == 0)
+                    KRXMLNode(node).setStringValue("s");
+                break;
+            case 6:
+                handles.append(node.deepCopy());
+                break;
+            case 7:
+                if (handles.size() > 1)
+                    handles.removeAt(next(handles.size() - 1) + 1);
+                break;
+            case 8:
+                for (const KRXMLNode &child : node.children())
+                    handles.append(child);
+                if (node.isElement())
+                    KRXMLNode(node).setAttribute("a", QString::number(step));
+                break;
+            }
+        }
+        // Everything still reachable serialises and reads back.
+        EXPECT_TRUE(KRXMLDocument::fromData(document.xmlData()).ok());
+        for (const KRXMLNode &handle : handles)
+            EXPECT_FALSE(handle.isNull());
+        handles.erase(handles.begin() + handles.size() / 2, handles.end());
+    }
+    for (const KRXMLNode &handle : handles)
+        EXPECT_TRUE(handle.isNull());
+}
