@@ -40,13 +40,26 @@ QString qualifiedName(const xmlChar *name, xmlNsPtr ns)
     return local;
 }
 
+// True when the qualified name ("prefix:name" with a namespace prefix) is `utf8`; compared
+// as bytes, as names are looked up often.
+bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
+{
+    if (!ns || !ns->prefix)
+        return xmlStrEqual(name, xc(utf8));
+    const int prefixLength = xmlStrlen(ns->prefix);
+    return utf8.size() > prefixLength && utf8.at(prefixLength) == ':'
+        && xmlStrncmp(ns->prefix, xc(utf8), prefixLength) == 0
+        && xmlStrEqual(name, xc(utf8) + prefixLength + 1);
+}
+
 // The attribute of that qualified name ("prefix:name" matches a namespaced attribute).
 xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
 {
     if (element->type != XML_ELEMENT_NODE)
         return nullptr;
+    const QByteArray utf8 = name.toUtf8();
     for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
-        if (qualifiedName(attr->name, attr->ns) == name)
+        if (nameMatches(attr->name, attr->ns, utf8))
             return attr;
     }
     return nullptr;
@@ -269,8 +282,9 @@ QList<KRXMLNode> KRXMLNode::elementsForName(const QString &name) const
     auto doc = checkedDocument("children of a null XML node");
     QList<KRXMLNode> list;
     if (m_node->type == XML_ELEMENT_NODE) {
+        const QByteArray utf8 = name.toUtf8();
         for (xmlNodePtr child = m_node->children; child; child = child->next) {
-            if (child->type == XML_ELEMENT_NODE && qualifiedName(child->name, child->ns) == name)
+            if (child->type == XML_ELEMENT_NODE && nameMatches(child->name, child->ns, utf8))
                 list.append(doc->handle(child));
         }
     }
@@ -521,8 +535,9 @@ KRXMLNode KRXMLNode::firstElementForName(const QString &name) const
     auto doc = checkedDocument("firstElementForName on a null XML node");
     if (m_node->type != XML_ELEMENT_NODE)
         return {};
+    const QByteArray utf8 = name.toUtf8();
     for (xmlNodePtr child = m_node->children; child; child = child->next) {
-        if (child->type == XML_ELEMENT_NODE && qualifiedName(child->name, child->ns) == name)
+        if (child->type == XML_ELEMENT_NODE && nameMatches(child->name, child->ns, utf8))
             return doc->handle(child);
     }
     return {};

@@ -284,6 +284,19 @@ TEST(KRXMLNode, AttributesKeepOrder)
     EXPECT_EQ(element.xmlString(), "<e a=\"changed\" m=\"3\" new=\"\"/>");
 }
 
+TEST(KRXMLNode, PrefixedNamesMatchQualified)
+{
+    KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><k:item k:id=\"1\" id=\"2\"/><item/></r>");
+    const KRXMLNode root = document.rootElement();
+    EXPECT_EQ(root.elementsForName("k:item").size(), 1);
+    EXPECT_EQ(root.elementsForName("item").size(), 1);
+    const KRXMLNode item = root.firstElementForName("k:item");
+    EXPECT_EQ(item.attribute("k:id"), "1");
+    EXPECT_EQ(item.attribute("id"), "2");
+    EXPECT_TRUE(item.attribute("k:i").isNull());
+    EXPECT_EQ(item.attributeNames(), (QStringList{"k:id", "id"}));
+}
+
 TEST(KRXMLNode, CopyImportAndFragments)
 {
     KRXMLDocument source = parse("<root><obj kr_id=\"a\">text<![CDATA[x < y]]><child/></obj></root>");
