@@ -1,0 +1,90 @@
+#include "KRJSONSerialization.h"
+
+#include <QVariantHash>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace KRJSONSerialization {
+
+KRResult<QString> UTF8StringWithJSONObject(const nlohmann::ordered_json &object, int options)
+{
+    try {
+        const std::string text = (options & PrettyPrinted) ? object.dump(2) : object.dump();
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    } catch (const nlohmann::json::exception &exception) {
+        return KRError(errorDomain, exception.id,
+                       QStringLiteral("The value could not be written as JSON: %1.").arg(QString::fromUtf8(exception.what())));
+    }
+}
+
+KRResult<nlohmann::ordered_json> jsonFromVariant(const QVariant &value)
+{
+    using json = nlohmann::ordered_json;
+    if (!value.isValid() || value.isNull())
+        return json(nullptr);
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return json(value.toBool());
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+        return json(value.toLongLong());
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+        return json(value.toULongLong());
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return json(value.toDouble());
+    case QMetaType::QString:
+    case QMetaType::QByteArray: {
+        const QByteArray utf8 = value.typeId() == QMetaType::QString ? value.toString().toUtf8() : value.toByteArray();
+        return json(std::string(utf8.constData(), static_cast<size_t>(utf8.size())));
+    }
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        json array = json::array();
+        for (const QVariant &element : value.toList()) {
+            KRResult<json> converted = jsonFromVariant(element);
+            if (!converted)
+                return converted.error();
+            array.push_back(std::move(converted).value());
+        }
+        return array;
+    }
+    case QMetaType::QVariantMap:
+    case QMetaType::QVariantHash: {
+        QVariantMap map;
+        if (value.typeId() == QMetaType::QVariantHash) {
+            const QVariantHash hash = value.toHash();
+            for (auto it = hash.cbegin(); it != hash.cend(); ++it)
+                map.insert(it.key(), it.value());
+        } else {
+            map = value.toMap();
+        }
+        json object = json::object();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            KRResult<json> converted = jsonFromVariant(it.value());
+            if (!converted)
+                return converted.error();
+            object[it.key().toStdString()] = std::move(converted).value();
+        }
+        return object;
+    }
+    default:
+        return KRError(errorDomain, 1,
+                       QStringLiteral("A value of type %1 cannot be written as JSON.").arg(QString::fromLatin1(value.typeName())));
+    }
+}
+
+KRResult<QString> UTF8StringWithJSONObject(const QVariant &object, int options)
+{
+    KRResult<nlohmann::ordered_json> converted = jsonFromVariant(object);
+    if (!converted)
+        return converted.error();
+    return UTF8StringWithJSONObject(converted.value(), options);
+}
+
+} // namespace KRJSONSerialization

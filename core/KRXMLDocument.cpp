@@ -1,0 +1,258 @@
+#include "KRXMLDocument.h"
+
+#include <core/KRXMLDocumentPrivate.h>
+#include <platform/foundation/KRAssert.h>
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+
+namespace {
+
+constexpr int parseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
+
+const xmlChar *xc(const QByteArray &bytes)
+{
+    return reinterpret_cast<const xmlChar *>(bytes.constData());
+}
+
+struct FirstError
+{
+    int code = 0;
+    int line = 0;
+    QString message;
+};
+
+// The parser goes on after an error and reports follow-up errors: the first one is the cause.
+void recordFirstError(void *userData, xmlErrorPtr error)
+{
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(userData);
+    auto *first = static_cast<FirstError *>(ctxt ? ctxt->_private : nullptr);
+    if (!first || !error || error->level < XML_ERR_ERROR || first->code)
+        return;
+    first->code = error->code ? error->code : XML_ERR_INTERNAL_ERROR;
+    first->line = error->line;
+    first->message = error->message ? QString::fromUtf8(error->message).trimmed() : QString();
+    if (first->message.endsWith(QLatin1Char('.')))
+        first->message.chop(1);
+}
+
+// Reads a whole document; on failure the error names the line and the parser's message.
+KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
+{
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt)
+        return KRError(KRXMLDocument::errorDomain, XML_ERR_NO_MEMORY, QStringLiteral("Out of memory reading XML."));
+    FirstError first;
+    ctxt->_private = &first;
+    ctxt->sax->serror = recordFirstError;
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), static_cast<int>(bytes.size()),
+                                      nullptr, nullptr, parseOptions);
+    const bool failed = !doc || !ctxt->wellFormed;
+    if (failed) {
+        const xmlError *last = xmlCtxtGetLastError(ctxt);
+        if (!first.code && last && last->code) {
+            first.code = last->code;
+            first.line = last->line;
+            first.message = QString::fromUtf8(last->message).trimmed();
+        }
+        const int code = first.code ? first.code : XML_ERR_DOCUMENT_EMPTY;
+        const int line = first.line;
+        const QString message = first.message.isEmpty() ? QStringLiteral("Document is empty") : first.message;
+        xmlFreeDoc(doc);
+        xmlFreeParserCtxt(ctxt);
+        return KRError(KRXMLDocument::errorDomain, code,
+                       QStringLiteral("The XML text is not well-formed: line %1: %2.").arg(line).arg(message),
+                       {{QStringLiteral("line"), line}, {QStringLiteral("reason"), message}});
+    }
+    xmlFreeParserCtxt(ctxt);
+    return doc;
+}
+
+} // namespace
+
+const QString KRXMLDocument::errorDomain = QStringLiteral("KRXMLErrorDomain");
+
+KRXMLDocument KRXMLDocument::create(const QString &rootName)
+{
+    xmlDocPtr doc = xmlNewDoc(reinterpret_cast<const xmlChar *>("1.0"));
+    KR_ASSERT(doc, "out of memory creating an XML document");
+    doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar *>("UTF-8"));
+    KRXMLDocument document(std::make_shared<KRXMLDocumentPrivate>(doc));
+    if (!rootName.isEmpty())
+        document.setRootElement(document.createElement(rootName));
+    return document;
+}
+
+KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes)
+{
+    KRResult<xmlDocPtr> parsed = parseDocument(bytes);
+    if (!parsed)
+        return parsed.error();
+    return KRXMLDocument(std::make_shared<KRXMLDocumentPrivate>(parsed.value()));
+}
+
+KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return KRError(errorDomain, XML_IO_ENOENT,
+                       QStringLiteral("The file \"%1\" could not be read: %2.").arg(path, file.errorString()),
+                       {{QStringLiteral("path"), path}});
+    }
+    KRResult<KRXMLDocument> result = fromData(file.readAll());
+    if (!result) {
+        KRError error = result.error();
+        QVariantMap info = error.userInfo();
+        info.insert(QStringLiteral("path"), path);
+        return KRError(error.domain(), error.code(),
+                       QStringLiteral("The file \"%1\" is not well-formed XML: line %2: %3.")
+                           .arg(path, info.value(QStringLiteral("line")).toString(),
+                                info.value(QStringLiteral("reason")).toString()),
+                       info);
+    }
+    return result;
+}
+
+KRXMLNode KRXMLDocument::rootElement() const
+{
+    KR_ASSERT(d, "rootElement of a null XML document");
+    xmlNodePtr root = xmlDocGetRootElement(d->doc());
+    return root ? d->handle(root) : KRXMLNode();
+}
+
+void KRXMLDocument::setRootElement(const KRXMLNode &element)
+{
+    KR_ASSERT(d, "setRootElement of a null XML document");
+    KR_ASSERT(element.isElement() && element.m_doc.lock() == d, "the root must be an element of this document");
+    xmlNodePtr node = element.m_node;
+    if (xmlDocGetRootElement(d->doc()) == node)
+        return;
+    if (node->parent)
+        xmlUnlinkNode(node);
+    d->didAttach(node);
+    xmlNodePtr old = xmlDocSetRootElement(d->doc(), node);
+    if (old)
+        d->adoptDetached(old);
+}
+
+KRXMLNode KRXMLDocument::createElement(const QString &name) const
+{
+    KR_ASSERT(d, "createElement in a null XML document");
+    KR_ASSERT(!name.isEmpty(), "an element needs a name");
+    xmlNodePtr node = xmlNewDocNode(d->doc(), nullptr, xc(name.toUtf8()), nullptr);
+    KRXMLNode handle = d->handle(node);
+    d->adoptDetached(node);
+    return handle;
+}
+
+KRXMLNode KRXMLDocument::createTextNode(const QString &text) const
+{
+    KR_ASSERT(d, "createTextNode in a null XML document");
+    const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
+    xmlNodePtr node = xmlNewDocTextLen(d->doc(), xc(bytes), static_cast<int>(bytes.size()));
+    KRXMLNode handle = d->handle(node);
+    d->adoptDetached(node);
+    return handle;
+}
+
+KRXMLNode KRXMLDocument::createCDATASection(const QString &text) const
+{
+    KR_ASSERT(d, "createCDATASection in a null XML document");
+    const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
+    xmlNodePtr node = xmlNewCDataBlock(d->doc(), xc(bytes), static_cast<int>(bytes.size()));
+    KRXMLNode handle = d->handle(node);
+    d->adoptDetached(node);
+    return handle;
+}
+
+KRXMLNode KRXMLDocument::createComment(const QString &text) const
+{
+    KR_ASSERT(d, "createComment in a null XML document");
+    const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
+    xmlNodePtr node = xmlNewDocComment(d->doc(), xc(bytes));
+    KRXMLNode handle = d->handle(node);
+    d->adoptDetached(node);
+    return handle;
+}
+
+KRXMLNode KRXMLDocument::importNode(const KRXMLNode &node) const
+{
+    KR_ASSERT(d, "importNode into a null XML document");
+    KR_ASSERT(!node.isNull() && node.kind() != KRXMLNode::Kind::Attribute, "import of a null XML node");
+    xmlNodePtr copy = d->copyIn(node.m_node);
+    KR_ASSERT(copy, "out of memory copying an XML node");
+    KRXMLNode handle = d->handle(copy);
+    d->adoptDetached(copy);
+    return handle;
+}
+
+KRResult<QList<KRXMLNode>> KRXMLDocument::parseFragment(const QByteArray &bytes) const
+{
+    KR_ASSERT(d, "parseFragment in a null XML document");
+    const bool wholeDocument = bytes.trimmed().startsWith("<?xml");
+    // A bare fragment is read inside a wrapper element on the same line, so that line
+    // numbers in errors stay those of the text.
+    const QByteArray text = wholeDocument ? bytes : "<kr-fragment>" + bytes + "</kr-fragment>";
+    KRResult<xmlDocPtr> parsed = parseDocument(text);
+    if (!parsed)
+        return parsed.error();
+    xmlDocPtr source = parsed.value();
+    QList<KRXMLNode> nodes;
+    xmlNodePtr root = xmlDocGetRootElement(source);
+    if (wholeDocument) {
+        if (root)
+            nodes.append(importNode(KRXMLDocument(std::make_shared<KRXMLDocumentPrivate>(source)).rootElement()));
+        else
+            xmlFreeDoc(source);
+        return nodes;
+    }
+    for (xmlNodePtr child = root ? root->children : nullptr; child; child = child->next) {
+        xmlNodePtr copy = d->copyIn(child);
+        KR_ASSERT(copy, "out of memory copying an XML node");
+        nodes.append(d->handle(copy));
+        d->adoptDetached(copy);
+    }
+    xmlFreeDoc(source);
+    return nodes;
+}
+
+QList<KRXMLNode> KRXMLDocument::nodesForXPath(const QString &xpath) const
+{
+    KR_ASSERT(d, "XPath on a null XML document");
+    return d->evaluateXPath(nullptr, xpath);
+}
+
+QByteArray KRXMLDocument::xmlData() const
+{
+    KR_ASSERT(d, "xmlData of a null XML document");
+    xmlChar *memory = nullptr;
+    int size = 0;
+    // No formatting: text nodes, white space included, are written exactly as they are.
+    xmlDocDumpFormatMemoryEnc(d->doc(), &memory, &size, "UTF-8", 0);
+    QByteArray bytes(reinterpret_cast<const char *>(memory), size);
+    xmlFree(memory);
+    return bytes;
+}
+
+KRResult<void> KRXMLDocument::saveToFile(const QString &path) const
+{
+    const QByteArray bytes = xmlData();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return KRError(errorDomain, XML_IO_WRITE,
+                       QStringLiteral("The file \"%1\" could not be written: %2.").arg(path, reason),
+                       {{QStringLiteral("path"), path}});
+    }
+    return {};
+}
+
+int KRXMLDocument::detachedNodeCount() const
+{
+    return d ? d->detachedCount() : 0;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <core/KRXMLNode.h>
+
+#include <platform/foundation/KRError.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+// An XML document in memory, read and written as UTF-8. KRXMLDocument is a shared handle
+// (copies refer to the same document, which lives while any copy does); node handles
+// (KRXMLNode) refer to it weakly. The document owns every node it made or read, detached
+// ones included.
+//
+// Text is kept as read: white-space text nodes, CDATA sections, comments and mixed content
+// are written back unchanged, so reading and saving a UTF-8 file with an XML declaration
+// gives the same bytes.
+class KRXMLDocument
+{
+public:
+    static const QString errorDomain; // "KRXMLErrorDomain"; codes are the parser's error numbers
+
+    KRXMLDocument() = default; // a null document
+    bool isNull() const { return !d; }
+    explicit operator bool() const { return !isNull(); }
+
+    // A new document, with an empty root element of that name unless the name is empty.
+    static KRXMLDocument create(const QString &rootName = {});
+    // Reads a document. Malformed text gives an error naming the line and the problem; no
+    // network access is made and no external entity is loaded.
+    static KRResult<KRXMLDocument> fromData(const QByteArray &bytes);
+    static KRResult<KRXMLDocument> fromFile(const QString &path);
+
+    KRXMLNode rootElement() const;
+    // Makes the element the root; a previous root becomes detached.
+    void setRootElement(const KRXMLNode &element);
+
+    // New detached nodes of this document.
+    KRXMLNode createElement(const QString &name) const;
+    KRXMLNode createTextNode(const QString &text) const;
+    KRXMLNode createCDATASection(const QString &text) const;
+    KRXMLNode createComment(const QString &text) const;
+    // A detached deep copy in this document of a node of any document.
+    KRXMLNode importNode(const KRXMLNode &node) const;
+
+    // Reads XML text into detached nodes of this document: either one element with an
+    // optional XML declaration ("<objects>...</objects>"), or a sequence of top-level nodes.
+    KRResult<QList<KRXMLNode>> parseFragment(const QByteArray &bytes) const;
+
+    // XPath 1.0 with the document as the context node; an invalid query gives no nodes.
+    QList<KRXMLNode> nodesForXPath(const QString &xpath) const;
+
+    // The whole document: XML declaration (version 1.0, encoding UTF-8), the top-level
+    // nodes, a line feed after each.
+    QByteArray xmlData() const;
+    // Writes xmlData() atomically (a temporary file renamed over the target).
+    KRResult<void> saveToFile(const QString &path) const;
+
+    // Detached subtrees kept alive for their handles (diagnostics and tests).
+    int detachedNodeCount() const;
+
+    friend bool operator==(const KRXMLDocument &a, const KRXMLDocument &b) { return a.d == b.d; }
+
+private:
+    friend class KRXMLNode;
+    explicit KRXMLDocument(std::shared_ptr<KRXMLDocumentPrivate> priv) : d(std::move(priv)) {}
+
+    std::shared_ptr<KRXMLDocumentPrivate> d;
+};

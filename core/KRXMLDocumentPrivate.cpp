@@ -1,0 +1,175 @@
+#include "KRXMLDocumentPrivate.h"
+
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+std::intptr_t handleCount(xmlNodePtr node)
+{
+    return reinterpret_cast<std::intptr_t>(node->_private);
+}
+
+void clearHandleCounts(xmlNodePtr node)
+{
+    std::vector<xmlNodePtr> stack{node};
+    while (!stack.empty()) {
+        xmlNodePtr current = stack.back();
+        stack.pop_back();
+        current->_private = nullptr;
+        if (current->type == XML_ELEMENT_NODE) {
+            for (xmlAttrPtr attr = current->properties; attr; attr = attr->next)
+                attr->_private = nullptr;
+        }
+        if (current->type != XML_ENTITY_REF_NODE) {
+            for (xmlNodePtr child = current->children; child; child = child->next)
+                stack.push_back(child);
+        }
+    }
+}
+
+void ignoreXPathError(void *, xmlErrorPtr)
+{
+}
+
+} // namespace
+
+KRXMLDocumentPrivate::KRXMLDocumentPrivate(_xmlDoc *document) : m_doc(document)
+{
+}
+
+KRXMLDocumentPrivate::~KRXMLDocumentPrivate()
+{
+    // Detached nodes use the document's name dictionary: free them first.
+    for (xmlNodePtr node : m_detachedRoots)
+        xmlFreeNode(node);
+    m_detachedRoots.clear();
+    xmlFreeDoc(m_doc);
+}
+
+bool KRXMLDocumentPrivate::subtreeReferenced(_xmlNode *node)
+{
+    std::vector<xmlNodePtr> stack{node};
+    while (!stack.empty()) {
+        xmlNodePtr current = stack.back();
+        stack.pop_back();
+        if (handleCount(current) > 0)
+            return true;
+        if (current->type == XML_ELEMENT_NODE) {
+            for (xmlAttrPtr attr = current->properties; attr; attr = attr->next) {
+                if (reinterpret_cast<std::intptr_t>(attr->_private) > 0)
+                    return true;
+            }
+        }
+        if (current->type != XML_ENTITY_REF_NODE && current->type != XML_ATTRIBUTE_NODE) {
+            for (xmlNodePtr child = current->children; child; child = child->next)
+                stack.push_back(child);
+        }
+    }
+    return false;
+}
+
+void KRXMLDocumentPrivate::adoptDetached(_xmlNode *node)
+{
+    if (subtreeReferenced(node)) {
+        m_detachedRoots.insert(node);
+    } else {
+        m_detachedRoots.erase(node);
+        xmlFreeNode(node);
+    }
+}
+
+void KRXMLDocumentPrivate::collectIfUnreferenced(_xmlNode *node)
+{
+    xmlNodePtr top = node;
+    while (top->parent)
+        top = top->parent;
+    if (top->type == XML_DOCUMENT_NODE || !m_detachedRoots.contains(top))
+        return;
+    if (!subtreeReferenced(top)) {
+        m_detachedRoots.erase(top);
+        xmlFreeNode(top);
+    }
+}
+
+KRXMLNode KRXMLDocumentPrivate::handle(_xmlNode *node)
+{
+    return KRXMLNode(shared_from_this(), node);
+}
+
+void KRXMLDocumentPrivate::link(_xmlNode *parent, _xmlNode *node, _xmlNode *before)
+{
+    node->parent = parent;
+    node->next = before;
+    node->prev = before ? before->prev : parent->last;
+    if (node->prev)
+        node->prev->next = node;
+    else
+        parent->children = node;
+    if (before)
+        before->prev = node;
+    else
+        parent->last = node;
+}
+
+_xmlNode *KRXMLDocumentPrivate::copyIn(_xmlNode *node)
+{
+    xmlNodePtr copy = xmlDocCopyNode(node, m_doc, 1);
+    if (copy)
+        clearHandleCounts(copy);
+    return copy;
+}
+
+QList<KRXMLNode> KRXMLDocumentPrivate::evaluateXPath(_xmlNode *context, const QString &xpath)
+{
+    QList<KRXMLNode> nodes;
+    const QByteArray query = xpath.toUtf8();
+    if (query.isEmpty())
+        return nodes;
+    xmlXPathContextPtr ctx = xmlXPathNewContext(m_doc);
+    if (!ctx)
+        return nodes;
+    ctx->error = ignoreXPathError; // an invalid query just finds nothing
+    ctx->node = context ? context : reinterpret_cast<xmlNodePtr>(m_doc);
+    xmlXPathObjectPtr result =
+        xmlXPathEvalExpression(reinterpret_cast<const xmlChar *>(query.constData()), ctx);
+    if (result && result->type == XPATH_NODESET && result->nodesetval) {
+        for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
+            xmlNodePtr node = result->nodesetval->nodeTab[i];
+            switch (node->type) {
+            case XML_ELEMENT_NODE:
+            case XML_TEXT_NODE:
+            case XML_CDATA_SECTION_NODE:
+            case XML_COMMENT_NODE:
+            case XML_PI_NODE:
+            case XML_ATTRIBUTE_NODE:
+                nodes.append(handle(node));
+                break;
+            default: // the document node and namespace nodes have no handles
+                break;
+            }
+        }
+    }
+    xmlXPathFreeObject(result);
+    xmlXPathFreeContext(ctx);
+    return nodes;
+}
+
+QByteArray KRXMLDocumentPrivate::xmlText(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    // Only bytes below 0x20 can be C0 controls in UTF-8; keep tab, LF and CR.
+    qsizetype out = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes.at(i));
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            continue;
+        bytes[out++] = bytes.at(i);
+    }
+    bytes.truncate(out);
+    return bytes;
+}

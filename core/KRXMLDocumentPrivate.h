@@ -1,0 +1,58 @@
+#pragma once
+
+#include <core/KRXMLNode.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <unordered_set>
+
+struct _xmlDoc;
+struct _xmlNode;
+
+// The state behind a KRXMLDocument, shared by its document handles and referred to weakly
+// by node handles. Used only by the XML wrapper's own sources.
+//
+// Node lifetime: every node handle counts itself in its node's application-data field.
+// Attached nodes die with the document. A detached subtree is freed as soon as no handle
+// refers to any node inside it; until then it is listed in `detachedRoots` and freed when
+// the document dies (before the document itself, whose name dictionary its nodes use).
+class KRXMLDocumentPrivate : public std::enable_shared_from_this<KRXMLDocumentPrivate>
+{
+public:
+    explicit KRXMLDocumentPrivate(_xmlDoc *document); // takes ownership
+    ~KRXMLDocumentPrivate();
+    KRXMLDocumentPrivate(const KRXMLDocumentPrivate &) = delete;
+    KRXMLDocumentPrivate &operator=(const KRXMLDocumentPrivate &) = delete;
+
+    _xmlDoc *doc() const { return m_doc; }
+
+    // A node that has just lost its parent (or was just made): kept when referenced, freed
+    // otherwise.
+    void adoptDetached(_xmlNode *node);
+    // A detached node that has just been given a parent.
+    void didAttach(_xmlNode *node) { m_detachedRoots.erase(node); }
+    // A handle of `node` was the last one: frees the node's detached subtree when nothing in
+    // it is referenced any more.
+    void collectIfUnreferenced(_xmlNode *node);
+    int detachedCount() const { return static_cast<int>(m_detachedRoots.size()); }
+
+    KRXMLNode handle(_xmlNode *node);
+    QList<KRXMLNode> evaluateXPath(_xmlNode *context, const QString &xpath);
+    // A deep copy of `node` (of any document) in this document, detached, with no handle
+    // counts copied.
+    _xmlNode *copyIn(_xmlNode *node);
+
+    static bool subtreeReferenced(_xmlNode *node);
+    // Links `node` (unlinked, same document) under `parent` before `before` (null: last),
+    // without the text merging of the library's own insertion functions.
+    static void link(_xmlNode *parent, _xmlNode *node, _xmlNode *before);
+    // UTF-8 for the library with the characters XML 1.0 cannot hold removed.
+    static QByteArray xmlText(const QString &text);
+
+private:
+    _xmlDoc *m_doc;
+    std::unordered_set<_xmlNode *> m_detachedRoots;
+};

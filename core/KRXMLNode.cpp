@@ -1,0 +1,595 @@
+#include "KRXMLNode.h"
+
+#include <core/KRXMLDocument.h>
+#include <core/KRXMLDocumentPrivate.h>
+#include <platform/foundation/KRAssert.h>
+
+#include <libxml/tree.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlsave.h>
+
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+namespace {
+
+QString fromXml(const xmlChar *text)
+{
+    return text ? QString::fromUtf8(reinterpret_cast<const char *>(text)) : QString();
+}
+
+// Takes a string the library allocated.
+QString takeXml(xmlChar *text)
+{
+    QString result = text ? fromXml(text) : QString();
+    xmlFree(text);
+    return result;
+}
+
+const xmlChar *xc(const QByteArray &bytes)
+{
+    return reinterpret_cast<const xmlChar *>(bytes.constData());
+}
+
+QString qualifiedName(const xmlChar *name, xmlNsPtr ns)
+{
+    QString local = fromXml(name);
+    if (ns && ns->prefix)
+        return fromXml(ns->prefix) + QLatin1Char(':') + local;
+    return local;
+}
+
+// True when the qualified name ("prefix:name" with a namespace prefix) is `utf8`; compared
+// as bytes, as names are looked up often.
+bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
+{
+    if (!ns || !ns->prefix)
+        return xmlStrEqual(name, xc(utf8));
+    const int prefixLength = xmlStrlen(ns->prefix);
+    return utf8.size() > prefixLength && utf8.at(prefixLength) == ':'
+        && xmlStrncmp(ns->prefix, xc(utf8), prefixLength) == 0
+        && xmlStrEqual(name, xc(utf8) + prefixLength + 1);
+}
+
+// The attribute of that qualified name ("prefix:name" matches a namespaced attribute).
+xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
+{
+    if (element->type != XML_ELEMENT_NODE)
+        return nullptr;
+    const QByteArray utf8 = name.toUtf8();
+    for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
+        if (nameMatches(attr->name, attr->ns, utf8))
+            return attr;
+    }
+    return nullptr;
+}
+
+bool isChildKind(xmlElementType type)
+{
+    switch (type) {
+    case XML_ELEMENT_NODE:
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+    case XML_ENTITY_REF_NODE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+KRXMLNode::KRXMLNode(const std::shared_ptr<KRXMLDocumentPrivate> &doc, _xmlNode *node)
+    : m_doc(doc), m_node(node)
+{
+    retain();
+}
+
+KRXMLNode::KRXMLNode(const KRXMLNode &other) : m_doc(other.m_doc), m_node(other.m_node)
+{
+    retain();
+}
+
+KRXMLNode::KRXMLNode(KRXMLNode &&other) noexcept
+    : m_doc(std::move(other.m_doc)), m_node(other.m_node)
+{
+    other.m_node = nullptr;
+    other.m_doc.reset();
+}
+
+KRXMLNode &KRXMLNode::operator=(const KRXMLNode &other)
+{
+    if (this != &other) {
+        KRXMLNode copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+KRXMLNode &KRXMLNode::operator=(KRXMLNode &&other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_doc = std::move(other.m_doc);
+        m_node = other.m_node;
+        other.m_node = nullptr;
+        other.m_doc.reset();
+    }
+    return *this;
+}
+
+KRXMLNode::~KRXMLNode()
+{
+    release();
+}
+
+void KRXMLNode::retain()
+{
+    if (m_node && !m_doc.expired())
+        m_node->_private = reinterpret_cast<void *>(reinterpret_cast<std::intptr_t>(m_node->_private) + 1);
+}
+
+void KRXMLNode::release()
+{
+    if (!m_node)
+        return;
+    if (auto doc = m_doc.lock()) {
+        const std::intptr_t count = reinterpret_cast<std::intptr_t>(m_node->_private) - 1;
+        m_node->_private = reinterpret_cast<void *>(count);
+        if (count == 0)
+            doc->collectIfUnreferenced(m_node);
+    }
+    m_node = nullptr;
+    m_doc.reset();
+}
+
+bool KRXMLNode::isNull() const
+{
+    return !m_node || m_doc.expired();
+}
+
+std::shared_ptr<KRXMLDocumentPrivate> KRXMLNode::checkedDocument(const char *operation) const
+{
+    std::shared_ptr<KRXMLDocumentPrivate> doc = m_node ? m_doc.lock() : nullptr;
+    if (!doc)
+        krAssertFailed("!isNull()", operation, __FILE__, __LINE__, "KRXMLNode");
+    return doc;
+}
+
+KRXMLNode::Kind KRXMLNode::kind() const
+{
+    if (isNull())
+        return Kind::Null;
+    switch (m_node->type) {
+    case XML_ELEMENT_NODE: return Kind::Element;
+    case XML_TEXT_NODE: return Kind::Text;
+    case XML_CDATA_SECTION_NODE: return Kind::CDATA;
+    case XML_COMMENT_NODE: return Kind::Comment;
+    case XML_PI_NODE: return Kind::ProcessingInstruction;
+    case XML_ATTRIBUTE_NODE: return Kind::Attribute;
+    default: return Kind::Other;
+    }
+}
+
+QString KRXMLNode::name() const
+{
+    checkedDocument("name of a null XML node");
+    switch (m_node->type) {
+    case XML_ELEMENT_NODE: return qualifiedName(m_node->name, m_node->ns);
+    case XML_ATTRIBUTE_NODE:
+        return qualifiedName(m_node->name, reinterpret_cast<xmlAttrPtr>(m_node)->ns);
+    case XML_PI_NODE: return fromXml(m_node->name);
+    default: return QString(QLatin1String(""));
+    }
+}
+
+KRXMLDocument KRXMLNode::document() const
+{
+    return KRXMLDocument(m_node ? m_doc.lock() : nullptr);
+}
+
+int KRXMLNode::lineNumber() const
+{
+    checkedDocument("line of a null XML node");
+    const long line = xmlGetLineNo(m_node);
+    return line > 0 ? static_cast<int>(line) : 0;
+}
+
+// --- Tree
+
+KRXMLNode KRXMLNode::parent() const
+{
+    auto doc = checkedDocument("parent of a null XML node");
+    xmlNodePtr parent = m_node->parent;
+    if (!parent || parent->type == XML_DOCUMENT_NODE)
+        return {};
+    return doc->handle(parent);
+}
+
+int KRXMLNode::index() const
+{
+    checkedDocument("index of a null XML node");
+    if (!m_node->parent || m_node->parent->type == XML_DOCUMENT_NODE || m_node->type == XML_ATTRIBUTE_NODE)
+        return -1;
+    int position = 0;
+    for (xmlNodePtr sibling = m_node->parent->children; sibling; sibling = sibling->next) {
+        if (sibling == m_node)
+            return position;
+        ++position;
+    }
+    return -1;
+}
+
+bool KRXMLNode::isDetached() const
+{
+    checkedDocument("isDetached of a null XML node");
+    return m_node->parent == nullptr;
+}
+
+int KRXMLNode::childCount() const
+{
+    checkedDocument("children of a null XML node");
+    if (m_node->type != XML_ELEMENT_NODE)
+        return 0;
+    int count = 0;
+    for (xmlNodePtr child = m_node->children; child; child = child->next)
+        ++count;
+    return count;
+}
+
+KRXMLNode KRXMLNode::childAt(int index) const
+{
+    auto doc = checkedDocument("children of a null XML node");
+    if (m_node->type != XML_ELEMENT_NODE || index < 0)
+        return {};
+    int position = 0;
+    for (xmlNodePtr child = m_node->children; child; child = child->next, ++position) {
+        if (position == index)
+            return doc->handle(child);
+    }
+    return {};
+}
+
+QList<KRXMLNode> KRXMLNode::children() const
+{
+    auto doc = checkedDocument("children of a null XML node");
+    QList<KRXMLNode> list;
+    if (m_node->type == XML_ELEMENT_NODE) {
+        for (xmlNodePtr child = m_node->children; child; child = child->next)
+            list.append(doc->handle(child));
+    }
+    return list;
+}
+
+QList<KRXMLNode> KRXMLNode::elements() const
+{
+    auto doc = checkedDocument("children of a null XML node");
+    QList<KRXMLNode> list;
+    if (m_node->type == XML_ELEMENT_NODE) {
+        for (xmlNodePtr child = m_node->children; child; child = child->next) {
+            if (child->type == XML_ELEMENT_NODE)
+                list.append(doc->handle(child));
+        }
+    }
+    return list;
+}
+
+QList<KRXMLNode> KRXMLNode::elementsForName(const QString &name) const
+{
+    auto doc = checkedDocument("children of a null XML node");
+    QList<KRXMLNode> list;
+    if (m_node->type == XML_ELEMENT_NODE) {
+        const QByteArray utf8 = name.toUtf8();
+        for (xmlNodePtr child = m_node->children; child; child = child->next) {
+            if (child->type == XML_ELEMENT_NODE && nameMatches(child->name, child->ns, utf8))
+                list.append(doc->handle(child));
+        }
+    }
+    return list;
+}
+
+KRXMLNode KRXMLNode::nextSibling() const
+{
+    auto doc = checkedDocument("sibling of a null XML node");
+    if (m_node->type == XML_ATTRIBUTE_NODE || !m_node->next)
+        return {};
+    return doc->handle(m_node->next);
+}
+
+KRXMLNode KRXMLNode::previousSibling() const
+{
+    auto doc = checkedDocument("sibling of a null XML node");
+    if (m_node->type == XML_ATTRIBUTE_NODE || !m_node->prev)
+        return {};
+    return doc->handle(m_node->prev);
+}
+
+bool KRXMLNode::isAncestorOf(const KRXMLNode &other) const
+{
+    checkedDocument("isAncestorOf on a null XML node");
+    if (other.isNull())
+        return false;
+    for (xmlNodePtr node = other.m_node; node; node = node->parent) {
+        if (node == m_node)
+            return true;
+    }
+    return false;
+}
+
+void KRXMLNode::appendChild(const KRXMLNode &child)
+{
+    insertChild(child, childCount());
+}
+
+void KRXMLNode::insertChild(const KRXMLNode &child, int index)
+{
+    auto doc = checkedDocument("insertChild into a null XML node");
+    KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have children");
+    KR_ASSERT(!child.isNull() && child.m_doc.lock() == doc,
+              "the child must be a node of the same document (import it first)");
+    KR_ASSERT(isChildKind(child.m_node->type), "attributes cannot become children");
+    KR_ASSERT(!child.isAncestorOf(*this), "a node cannot become its own descendant");
+    KR_ASSERT(index >= 0 && index <= childCount(), "child index out of range");
+
+    xmlNodePtr node = child.m_node;
+    // The insertion point is counted before the child moves away from this element.
+    xmlNodePtr before = m_node->children;
+    for (int i = 0; i < index && before; ++i)
+        before = before->next;
+    if (before == node)
+        return; // already there
+    const bool wasRoot = node->parent && node->parent->type == XML_DOCUMENT_NODE;
+    KR_ASSERT(!wasRoot, "detach the root element before moving it");
+    if (node->parent)
+        xmlUnlinkNode(node);
+    doc->didAttach(node);
+    KRXMLDocumentPrivate::link(m_node, node, before);
+}
+
+void KRXMLNode::removeChildAtIndex(int index)
+{
+    auto doc = checkedDocument("removeChild from a null XML node");
+    KR_ASSERT(index >= 0 && index < childCount(), "child index out of range");
+    xmlNodePtr child = m_node->children;
+    for (int i = 0; i < index; ++i)
+        child = child->next;
+    xmlUnlinkNode(child);
+    doc->adoptDetached(child);
+}
+
+void KRXMLNode::detach()
+{
+    auto doc = checkedDocument("detach of a null XML node");
+    if (!m_node->parent)
+        return;
+    xmlUnlinkNode(m_node);
+    doc->adoptDetached(m_node); // referenced by this handle: kept
+}
+
+// --- Attributes
+
+bool KRXMLNode::hasAttribute(const QString &name) const
+{
+    checkedDocument("attribute of a null XML node");
+    return findAttribute(m_node, name) != nullptr;
+}
+
+QString KRXMLNode::attribute(const QString &name) const
+{
+    checkedDocument("attribute of a null XML node");
+    xmlAttrPtr attr = findAttribute(m_node, name);
+    if (!attr)
+        return {};
+    QString value = takeXml(xmlNodeListGetString(m_node->doc, attr->children, 1));
+    if (value.isNull())
+        value = QString(QLatin1String(""));
+    return value;
+}
+
+void KRXMLNode::setAttribute(const QString &name, const QString &value)
+{
+    auto doc = checkedDocument("setAttribute on a null XML node");
+    KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have attributes");
+    const QByteArray text = KRXMLDocumentPrivate::xmlText(value);
+    if (xmlAttrPtr attr = findAttribute(m_node, name)) {
+        // Replace the value in place: the attribute keeps its position (and handles).
+        xmlNodePtr old = attr->children;
+        attr->children = nullptr;
+        attr->last = nullptr;
+        xmlFreeNodeList(old);
+        xmlNodePtr textNode = xmlNewDocText(m_node->doc, xc(text));
+        textNode->parent = reinterpret_cast<xmlNodePtr>(attr);
+        attr->children = textNode;
+        attr->last = textNode;
+        return;
+    }
+    xmlNewProp(m_node, xc(name.toUtf8()), xc(text));
+}
+
+void KRXMLNode::removeAttribute(const QString &name)
+{
+    auto doc = checkedDocument("removeAttribute on a null XML node");
+    xmlAttrPtr attr = findAttribute(m_node, name);
+    if (!attr)
+        return;
+    xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(attr));
+    doc->adoptDetached(reinterpret_cast<xmlNodePtr>(attr));
+}
+
+QStringList KRXMLNode::attributeNames() const
+{
+    checkedDocument("attributes of a null XML node");
+    QStringList names;
+    if (m_node->type == XML_ELEMENT_NODE) {
+        for (xmlAttrPtr attr = m_node->properties; attr; attr = attr->next)
+            names.append(qualifiedName(attr->name, attr->ns));
+    }
+    return names;
+}
+
+// --- Text
+
+QString KRXMLNode::stringValue() const
+{
+    checkedDocument("stringValue of a null XML node");
+    QString value = takeXml(xmlNodeGetContent(m_node));
+    if (value.isNull())
+        value = QString(QLatin1String(""));
+    return value;
+}
+
+void KRXMLNode::setStringValue(const QString &text)
+{
+    auto doc = checkedDocument("setStringValue on a null XML node");
+    const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
+    switch (m_node->type) {
+    case XML_ELEMENT_NODE: {
+        while (xmlNodePtr child = m_node->children) {
+            xmlUnlinkNode(child);
+            doc->adoptDetached(child);
+        }
+        if (!bytes.isEmpty()) {
+            xmlNodePtr textNode = xmlNewDocTextLen(m_node->doc, xc(bytes), static_cast<int>(bytes.size()));
+            KRXMLDocumentPrivate::link(m_node, textNode, nullptr);
+        }
+        break;
+    }
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+        xmlNodeSetContentLen(m_node, xc(bytes), static_cast<int>(bytes.size()));
+        break;
+    case XML_ATTRIBUTE_NODE: {
+        xmlNodePtr owner = m_node->parent;
+        if (owner) {
+            KRXMLNode(doc, owner).setAttribute(name(), text);
+        } else {
+            xmlNodePtr old = m_node->children;
+            m_node->children = m_node->last = nullptr;
+            xmlFreeNodeList(old);
+            xmlNodePtr textNode = xmlNewDocText(m_node->doc, xc(bytes));
+            textNode->parent = m_node;
+            m_node->children = m_node->last = textNode;
+        }
+        break;
+    }
+    default:
+        KR_FATAL("setStringValue on a node without text");
+    }
+}
+
+// --- Copies and text form
+
+KRXMLNode KRXMLNode::deepCopy() const
+{
+    auto doc = checkedDocument("deepCopy of a null XML node");
+    KR_ASSERT(m_node->type != XML_ATTRIBUTE_NODE, "attributes are copied with their element");
+    xmlNodePtr copy = doc->copyIn(m_node);
+    KR_ASSERT(copy, "out of memory copying an XML node");
+    KRXMLNode result = doc->handle(copy);
+    doc->adoptDetached(copy);
+    return result;
+}
+
+QByteArray KRXMLNode::xmlData() const
+{
+    checkedDocument("xmlData of a null XML node");
+    if (m_node->type == XML_ATTRIBUTE_NODE) {
+        xmlBufferPtr buffer = xmlBufferCreate();
+        xmlAttrSerializeTxtContent(buffer, m_node->doc, reinterpret_cast<xmlAttrPtr>(m_node),
+                                   m_node->children ? m_node->children->content : nullptr);
+        QByteArray value(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer));
+        xmlBufferFree(buffer);
+        return name().toUtf8() + "=\"" + value + '"';
+    }
+    // No encoder: the text stays UTF-8, and the "UTF-8" argument keeps non-ASCII unescaped.
+    xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
+    xmlNodeDumpOutput(out, m_node->doc, m_node, 0, 0, "UTF-8");
+    xmlOutputBufferFlush(out);
+    QByteArray bytes(reinterpret_cast<const char *>(xmlOutputBufferGetContent(out)),
+                     static_cast<qsizetype>(xmlOutputBufferGetSize(out)));
+    xmlOutputBufferClose(out);
+    return bytes;
+}
+
+// --- XPath and element helpers
+
+QList<KRXMLNode> KRXMLNode::nodesForXPath(const QString &xpath) const
+{
+    auto doc = checkedDocument("XPath on a null XML node");
+    return doc->evaluateXPath(m_node, xpath);
+}
+
+KRXMLNode KRXMLNode::firstElementForXPath(const QString &xpath) const
+{
+    const QList<KRXMLNode> nodes = nodesForXPath(xpath);
+    return nodes.isEmpty() ? KRXMLNode() : nodes.first();
+}
+
+KRXMLNode KRXMLNode::firstElementForName(const QString &name) const
+{
+    auto doc = checkedDocument("firstElementForName on a null XML node");
+    if (m_node->type != XML_ELEMENT_NODE)
+        return {};
+    const QByteArray utf8 = name.toUtf8();
+    for (xmlNodePtr child = m_node->children; child; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE && nameMatches(child->name, child->ns, utf8))
+            return doc->handle(child);
+    }
+    return {};
+}
+
+KRXMLNode KRXMLNode::firstElementForName(const QString &name, bool createIfNeeded)
+{
+    KRXMLNode found = std::as_const(*this).firstElementForName(name);
+    if (found || !createIfNeeded)
+        return found;
+    KRXMLNode element = document().createElement(name);
+    appendChild(element);
+    return element;
+}
+
+std::int64_t KRXMLNode::integerValueForAttribute(const QString &name) const
+{
+    if (!hasAttribute(name))
+        return std::numeric_limits<std::int64_t>::max();
+    const QString text = attribute(name);
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+        negative = text.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    // Accumulate negatively so that INT64_MIN is reachable; saturate on overflow.
+    constexpr std::int64_t minimum = std::numeric_limits<std::int64_t>::min();
+    std::int64_t value = 0;
+    bool overflow = false;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            break;
+        const int digit = c - u'0';
+        if (value < (minimum + digit) / 10) {
+            overflow = true;
+            continue;
+        }
+        value = value * 10 - digit;
+    }
+    if (overflow)
+        return negative ? minimum : std::numeric_limits<std::int64_t>::max();
+    if (negative)
+        return value;
+    return value == minimum ? std::numeric_limits<std::int64_t>::max() : -value;
+}
+
+QString KRXMLNode::stringValueOfFirstElementForName(const QString &name) const
+{
+    const KRXMLNode element = firstElementForName(name);
+    return element ? element.stringValue() : QString();
+}

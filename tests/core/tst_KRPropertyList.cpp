@@ -1,0 +1,109 @@
+#include <core/KRPropertyList.h>
+
+#include "KRTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QSize>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <cmath>
+
+TEST(KRPropertyList, RoundTripOfAllTypes)
+{
+    const QDateTime date(QDate(2024, 2, 29), QTime(13, 45, 7), Qt::UTC);
+    const QVariantMap original{
+        {"string", QString::fromUtf8("a < b & \"c\" é")},
+        {"integer", qlonglong(-42)},
+        {"big", qlonglong(9007199254740993LL)},
+        {"real", 2.5},
+        {"yes", true},
+        {"no", false},
+        {"date", date},
+        {"data", QByteArray("\x00\x01\xfe\xff", 4)},
+        {"list", QVariantList{1, "two", QVariantList{}, QVariantMap{}}},
+        {"nested", QVariantMap{{"k", "v"}}},
+        {"empty", QString()},
+    };
+    KRResult<QByteArray> bytes = KRPropertyList::dataFromPropertyList(original);
+    ASSERT_TRUE(bytes.ok()) << bytes.error().toString().toStdString();
+    KRResult<QVariant> read = KRPropertyList::propertyListFromData(bytes.value());
+    ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
+    const QVariantMap map = read.value().toMap();
+    EXPECT_EQ(map.keys(), original.keys());
+    EXPECT_EQ(map.value("string").toString(), original.value("string").toString());
+    EXPECT_EQ(map.value("integer").toLongLong(), -42);
+    EXPECT_EQ(map.value("big").toLongLong(), 9007199254740993LL);
+    EXPECT_EQ(map.value("real").toDouble(), 2.5);
+    EXPECT_EQ(map.value("yes").typeId(), QMetaType::Bool);
+    EXPECT_TRUE(map.value("yes").toBool());
+    EXPECT_FALSE(map.value("no").toBool());
+    EXPECT_EQ(map.value("date").toDateTime(), date);
+    EXPECT_EQ(map.value("data").toByteArray(), QByteArray("\x00\x01\xfe\xff", 4));
+    EXPECT_EQ(map.value("list").toList().size(), 4);
+    EXPECT_EQ(map.value("list").toList().at(1).toString(), "two");
+    EXPECT_EQ(map.value("nested").toMap().value("k").toString(), "v");
+    EXPECT_EQ(map.value("empty").toString(), "");
+}
+
+TEST(KRPropertyList, ReadsTheUsualFileShape)
+{
+    const QByteArray text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n<dict>\n\t<key>name</key>\n\t<string>JavaScript</string>\n"
+        "\t<key>fileTypes</key>\n\t<array>\n\t\t<string>js</string>\n\t</array>\n"
+        "\t<key>count</key>\n\t<integer> 7 </integer>\n\t<key>when</key>\n\t<date>2020-01-02T03:04:05Z</date>\n"
+        "\t<key>blob</key>\n\t<data>\n\tAAEC\n\tAw==\n\t</data>\n</dict>\n</plist>\n";
+    KRResult<QVariant> read = KRPropertyList::propertyListFromData(text);
+    ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
+    const QVariantMap map = read.value().toMap();
+    EXPECT_EQ(map.value("name").toString(), "JavaScript");
+    EXPECT_EQ(map.value("fileTypes").toList(), QVariantList{"js"});
+    EXPECT_EQ(map.value("count").toLongLong(), 7);
+    EXPECT_EQ(map.value("when").toDateTime(), QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC));
+    EXPECT_EQ(map.value("blob").toByteArray(), QByteArray("\x00\x01\x02\x03", 4));
+}
+
+TEST(KRPropertyList, WritesSortedIndentedText)
+{
+    const QVariantMap value{{"b", QVariantList{1.5}}, {"a", "x"}};
+    EXPECT_EQ(KRPropertyList::dataFromPropertyList(value).valueOr({}),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+              "<plist version=\"1.0\">\n<dict>\n\t<key>a</key>\n\t<string>x</string>\n\t<key>b</key>\n\t<array>\n"
+              "\t\t<real>1.5</real>\n\t</array>\n</dict>\n</plist>\n");
+}
+
+TEST(KRPropertyList, BadInputGivesErrors)
+{
+    EXPECT_FALSE(KRPropertyList::propertyListFromData("<plist><dict><key>a</key></dict></plist>").ok());
+    EXPECT_FALSE(KRPropertyList::propertyListFromData("<plist><dict><string>a</string></dict></plist>").ok());
+    EXPECT_FALSE(KRPropertyList::propertyListFromData("<plist><integer>12x</integer></plist>").ok());
+    EXPECT_FALSE(KRPropertyList::propertyListFromData("<plist><data>!!!</data></plist>").ok());
+    EXPECT_FALSE(KRPropertyList::propertyListFromData("<plist><unknown/></plist>").ok());
+    EXPECT_FALSE(KRPropertyList::propertyListFromData("<notplist><true/></notplist>").ok());
+    const KRResult<QVariant> malformed = KRPropertyList::propertyListFromData("<plist>\n<dict>\n</plist>");
+    ASSERT_FALSE(malformed.ok());
+    EXPECT_EQ(malformed.error().userInfo().value("line").toInt(), 3);
+
+    EXPECT_FALSE(KRPropertyList::dataFromPropertyList(QVariant::fromValue(QSize(1, 1))).ok());
+    EXPECT_FALSE(KRPropertyList::dataFromPropertyList(QVariantList{QVariant()}).ok());
+    EXPECT_FALSE(KRPropertyList::propertyListFromFile(KRTest::sandboxDir() + "/missing.plist").ok());
+}
+
+TEST(KRPropertyList, AtomicWriteReplacesFile)
+{
+    const QString path = KRTest::makeTempDir("plist") + "/state.plist";
+    KRTest::writeFile(path, "old contents");
+    ASSERT_TRUE(KRPropertyList::writePropertyList(QVariantMap{{"read", QVariantList{"a", "b"}}}, path).ok());
+    KRResult<QVariant> read = KRPropertyList::propertyListFromFile(path);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read.value().toMap().value("read").toList(), (QVariantList{"a", "b"}));
+    // A value that cannot be written leaves the old file alone.
+    EXPECT_FALSE(KRPropertyList::writePropertyList(QVariant::fromValue(QSize()), path).ok());
+    EXPECT_TRUE(KRPropertyList::propertyListFromFile(path).ok());
+    EXPECT_FALSE(KRPropertyList::writePropertyList(QVariantMap{}, KRTest::sandboxDir() + "/no/such/dir/x.plist").ok());
+}

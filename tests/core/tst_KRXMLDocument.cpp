@@ -1,0 +1,476 @@
+#include <core/KRXMLDocument.h>
+#include <core/KRXMLNode.h>
+
+#include "KRTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+namespace {
+
+const QString fixturePath = QStringLiteral(KR_TEST_DATA_DIR "/core/xml/project.xml");
+
+KRXMLDocument parse(const QByteArray &text)
+{
+    KRResult<KRXMLDocument> result = KRXMLDocument::fromData(text);
+    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().toString().toStdString());
+    return result.ok() ? result.value() : KRXMLDocument();
+}
+
+QStringList names(const QList<KRXMLNode> &nodes)
+{
+    QStringList list;
+    for (const KRXMLNode &node : nodes)
+        list.append(node.name());
+    return list;
+}
+
+} // namespace
+
+// --- Reading and saving
+
+TEST(KRXMLDocument, LoadSaveRoundTripIsByteIdentical)
+{
+    const QByteArray original = KRTest::readFile(fixturePath);
+    ASSERT_FALSE(original.isEmpty());
+    KRXMLDocument document = parse(original);
+    ASSERT_FALSE(document.isNull());
+    EXPECT_EQ(document.xmlData(), original);
+
+    const QString target = KRTest::makeTempDir(QStringLiteral("xml")) + QStringLiteral("/project.xml");
+    ASSERT_TRUE(document.saveToFile(target).ok());
+    EXPECT_EQ(KRTest::readFile(target), original);
+    // No temporary file is left beside the target.
+    EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files), QStringList{QStringLiteral("project.xml")});
+}
+
+TEST(KRXMLDocument, ReadsTextCdataCommentsAndEntities)
+{
+    KRResult<KRXMLDocument> result = KRXMLDocument::fromFile(fixturePath);
+    ASSERT_TRUE(result.ok());
+    const KRXMLDocument document = result.value();
+    const KRXMLNode root = document.rootElement();
+    EXPECT_EQ(root.name(), "KRProject");
+    EXPECT_FALSE(root.parent());
+    EXPECT_EQ(root.index(), -1);
+    EXPECT_FALSE(root.isDetached());
+    EXPECT_EQ(root.attribute("name"), QString::fromUtf8("Café & Bar"));
+    EXPECT_EQ(root.attribute("note"), "a < b > c \"q\"");
+    EXPECT_EQ(root.attributeNames(), (QStringList{"appVersion", "name", "note"}));
+
+    const KRXMLNode function = root.firstElementForXPath("//KRFunction[@kr_id='onLoad']");
+    ASSERT_TRUE(function);
+    ASSERT_EQ(function.childCount(), 1);
+    EXPECT_EQ(function.childAt(0).kind(), KRXMLNode::Kind::CDATA);
+    EXPECT_EQ(function.stringValue(),
+              "function onLoad(event) {\n\tvar x = 1 < 2 && 3 > 2;\n\n\t\treturn \"<b>\" + x;\n\n}\n");
+
+    const KRXMLNode label = root.firstElementForXPath("//KRLabel");
+    EXPECT_EQ(label.stringValue(), "Some mixed text & more <here>   ");
+    const KRXMLNode comment = label.nextSibling().nextSibling();
+    EXPECT_EQ(comment.kind(), KRXMLNode::Kind::Comment);
+    EXPECT_EQ(comment.stringValue(), " a comment ");
+    EXPECT_EQ(label.lineNumber(), 7);
+
+    const KRXMLDocument numeric = parse("<a t=\"Caf&#233;\">&#x263A;</a>");
+    EXPECT_EQ(numeric.rootElement().attribute("t"), QString::fromUtf8("Café"));
+    EXPECT_EQ(numeric.rootElement().stringValue(), QString(QChar(0x263A)));
+}
+
+TEST(KRXMLDocument, MalformedTextGivesErrorWithLine)
+{
+    const KRResult<KRXMLDocument> result = KRXMLDocument::fromData("<?xml version=\"1.0\"?>\n<a>\n  <b>\n</a>\n");
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().domain(), KRXMLDocument::errorDomain);
+    EXPECT_EQ(result.error().userInfo().value("line").toInt(), 4);
+    EXPECT_TRUE(result.error().message().contains("line 4")) << result.error().message().toStdString();
+
+    EXPECT_FALSE(KRXMLDocument::fromData("").ok());
+    EXPECT_FALSE(KRXMLDocument::fromData("<a></a><b/>").ok());
+    EXPECT_FALSE(KRXMLDocument::fromData("<a>&undefined;</a>").ok());
+
+    const KRResult<KRXMLDocument> missing = KRXMLDocument::fromFile(KRTest::sandboxDir() + "/nothing-here.xml");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_TRUE(missing.error().message().contains("nothing-here.xml"));
+}
+
+TEST(KRXMLDocument, ExternalEntitiesAreNotLoaded)
+{
+    const QString secret = KRTest::makeTempDir(QStringLiteral("xxe")) + QStringLiteral("/secret.txt");
+    KRTest::writeFile(secret, "top secret");
+    const QByteArray text = "<?xml version=\"1.0\"?>\n<!DOCTYPE a [<!ENTITY x SYSTEM \"file://" + secret.toUtf8()
+        + "\">]>\n<a>&x;</a>\n";
+    KRResult<KRXMLDocument> result = KRXMLDocument::fromData(text);
+    if (result.ok()) {
+        EXPECT_FALSE(result.value().rootElement().stringValue().contains("secret"));
+    }
+}
+
+TEST(KRXMLDocument, NewDocumentSavesWithDeclaration)
+{
+    KRXMLDocument document = KRXMLDocument::create("root");
+    KRXMLNode root = document.rootElement();
+    root.setAttribute("b", "2");
+    root.setAttribute("a", "1 & \"one\"");
+    root.appendChild(document.createTextNode("\n\t"));
+    KRXMLNode function = document.createElement("fn");
+    function.appendChild(document.createCDATASection("if (a]]>b) {\n\n\treturn;\n}"));
+    root.appendChild(function);
+    root.appendChild(document.createComment(" note "));
+    root.appendChild(document.createTextNode("\n"));
+    EXPECT_EQ(document.xmlData(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<root b=\"2\" a=\"1 &amp; &quot;one&quot;\">\n\t<fn><![CDATA[if (a]]]]><![CDATA[>b) {\n\n\treturn;\n}]]></fn>"
+              "<!-- note -->\n</root>\n");
+    // The split CDATA section reads back as the same text.
+    const KRXMLDocument again = parse(document.xmlData());
+    EXPECT_EQ(again.rootElement().firstElementForName("fn").stringValue(), "if (a]]>b) {\n\n\treturn;\n}");
+}
+
+TEST(KRXMLDocument, ControlCharactersAreDroppedSoTheFileReadsBack)
+{
+    KRXMLDocument document = KRXMLDocument::create("root");
+    document.rootElement().setStringValue(QStringLiteral("a\x01" "b\tc\x1f"));
+    document.rootElement().setAttribute("x", QStringLiteral("1\x02" "2"));
+    const KRXMLDocument again = parse(document.xmlData());
+    EXPECT_EQ(again.rootElement().stringValue(), "ab\tc");
+    EXPECT_EQ(again.rootElement().attribute("x"), "12");
+}
+
+// --- Tree editing and node identity
+
+TEST(KRXMLNode, DetachAndReattachKeepIdentity)
+{
+    KRXMLDocument document = parse("<root><a id=\"1\"><x/></a><b/><c/></root>");
+    KRXMLNode root = document.rootElement();
+    KRXMLNode a = root.firstElementForName("a");
+    KRXMLNode x = a.firstElementForName("x");
+    const KRXMLNode copyOfHandle = a;
+
+    a.detach();
+    EXPECT_TRUE(a.isDetached());
+    EXPECT_FALSE(a.parent());
+    EXPECT_EQ(a.index(), -1);
+    EXPECT_EQ(names(root.elements()), (QStringList{"b", "c"}));
+    EXPECT_EQ(document.detachedNodeCount(), 1);
+    // The detached subtree is still usable through any handle.
+    EXPECT_EQ(copyOfHandle.attribute("id"), "1");
+    EXPECT_EQ(x.parent(), a);
+    a.setAttribute("id", "2");
+
+    root.appendChild(a);
+    EXPECT_EQ(document.detachedNodeCount(), 0);
+    EXPECT_EQ(names(root.elements()), (QStringList{"b", "c", "a"}));
+    EXPECT_EQ(copyOfHandle.attribute("id"), "2");
+    EXPECT_EQ(copyOfHandle.index(), 2);
+    EXPECT_EQ(root.firstElementForXPath("a/x"), x);
+    EXPECT_EQ(x.parent(), copyOfHandle);
+
+    // Insert at a position, and moving within the same parent.
+    root.insertChild(a, 0);
+    EXPECT_EQ(names(root.elements()), (QStringList{"a", "b", "c"}));
+    root.insertChild(a, 3);
+    EXPECT_EQ(names(root.elements()), (QStringList{"b", "c", "a"}));
+    root.insertChild(root.firstElementForName("c"), 0);
+    EXPECT_EQ(names(root.elements()), (QStringList{"c", "b", "a"}));
+    EXPECT_EQ(document.xmlData(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root><c/><b/><a id=\"2\"><x/></a></root>\n");
+}
+
+TEST(KRXMLNode, HandlesOfADeadDocumentAreNull)
+{
+    KRXMLNode detached;
+    KRXMLNode attached;
+    KRXMLNode attribute;
+    {
+        KRXMLDocument document = parse("<root><a/><b c=\"1\"/></root>");
+        attached = document.rootElement().firstElementForName("a");
+        attribute = document.rootElement().firstElementForXPath("b/@c");
+        EXPECT_EQ(attribute.kind(), KRXMLNode::Kind::Attribute);
+        EXPECT_EQ(attribute.stringValue(), "1");
+        detached = document.rootElement().firstElementForName("b");
+        detached.detach();
+        const KRXMLNode copy = detached;
+        EXPECT_FALSE(attached.isNull());
+        EXPECT_EQ(attached.document(), document);
+    }
+    EXPECT_TRUE(attached.isNull());
+    EXPECT_TRUE(detached.isNull());
+    EXPECT_TRUE(attribute.isNull());
+    EXPECT_TRUE(attached.document().isNull());
+    EXPECT_EQ(attached.kind(), KRXMLNode::Kind::Null);
+    KRXMLNode moved = std::move(detached);
+    EXPECT_TRUE(moved.isNull());
+}
+
+TEST(KRXMLNode, UnreferencedDetachedNodesAreFreed)
+{
+    KRXMLDocument document = KRXMLDocument::create("root");
+    {
+        KRXMLNode temporary = document.createElement("t");
+        EXPECT_EQ(document.detachedNodeCount(), 1);
+    }
+    EXPECT_EQ(document.detachedNodeCount(), 0);
+
+    KRXMLNode root = document.rootElement();
+    root.appendChild(document.createElement("a"));
+    KRXMLNode inner = document.createElement("inner");
+    root.firstElementForName("a").appendChild(inner);
+    root.removeChildAtIndex(0); // "a" is referenced only through its child's handle
+    EXPECT_EQ(document.detachedNodeCount(), 1);
+    EXPECT_EQ(inner.parent().name(), "a");
+    inner = KRXMLNode();
+    EXPECT_EQ(document.detachedNodeCount(), 0);
+
+    // Replacing the children with text releases them unless a handle holds one.
+    root.appendChild(document.createElement("kept"));
+    KRXMLNode kept = root.firstElementForName("kept");
+    root.appendChild(document.createElement("dropped"));
+    root.setStringValue("text");
+    EXPECT_EQ(root.childCount(), 1);
+    EXPECT_EQ(root.stringValue(), "text");
+    EXPECT_EQ(document.detachedNodeCount(), 1);
+    EXPECT_TRUE(kept.isDetached());
+    root.setStringValue(QString());
+    EXPECT_EQ(root.childCount(), 0);
+}
+
+TEST(KRXMLNode, ReplacingTheRootDetachesTheOldOne)
+{
+    KRXMLDocument document = KRXMLDocument::create("old");
+    KRXMLNode old = document.rootElement();
+    document.setRootElement(document.createElement("new"));
+    EXPECT_EQ(document.rootElement().name(), "new");
+    EXPECT_TRUE(old.isDetached());
+    document.setRootElement(old);
+    EXPECT_EQ(document.rootElement(), old);
+    EXPECT_EQ(document.detachedNodeCount(), 0); // "new" had no handle left
+}
+
+TEST(KRXMLNode, AdjacentTextNodesAreNotMerged)
+{
+    KRXMLDocument document = KRXMLDocument::create("p");
+    KRXMLNode root = document.rootElement();
+    KRXMLNode first = document.createTextNode("one ");
+    KRXMLNode second = document.createTextNode("two");
+    root.appendChild(first);
+    root.appendChild(second);
+    EXPECT_EQ(root.childCount(), 2);
+    EXPECT_EQ(second.index(), 1);
+    EXPECT_EQ(root.stringValue(), "one two");
+    second.setStringValue("three");
+    EXPECT_EQ(root.xmlString(), "<p>one three</p>");
+}
+
+TEST(KRXMLNode, AttributesKeepOrder)
+{
+    KRXMLDocument document = parse("<e z=\"1\" a=\"2\" m=\"3\"/>");
+    KRXMLNode element = document.rootElement();
+    element.setAttribute("a", "changed");
+    element.setAttribute("new", "");
+    EXPECT_EQ(element.attributeNames(), (QStringList{"z", "a", "m", "new"}));
+    EXPECT_TRUE(element.hasAttribute("new"));
+    EXPECT_FALSE(element.attribute("new").isNull());
+    EXPECT_TRUE(element.attribute("absent").isNull());
+    element.removeAttribute("z");
+    element.removeAttribute("absent");
+    EXPECT_EQ(element.attributeNames(), (QStringList{"a", "m", "new"}));
+    EXPECT_EQ(element.xmlString(), "<e a=\"changed\" m=\"3\" new=\"\"/>");
+}
+
+TEST(KRXMLNode, PrefixedNamesMatchQualified)
+{
+    KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><k:item k:id=\"1\" id=\"2\"/><item/></r>");
+    const KRXMLNode root = document.rootElement();
+    EXPECT_EQ(root.elementsForName("k:item").size(), 1);
+    EXPECT_EQ(root.elementsForName("item").size(), 1);
+    const KRXMLNode item = root.firstElementForName("k:item");
+    EXPECT_EQ(item.attribute("k:id"), "1");
+    EXPECT_EQ(item.attribute("id"), "2");
+    EXPECT_TRUE(item.attribute("k:i").isNull());
+    EXPECT_EQ(item.attributeNames(), (QStringList{"k:id", "id"}));
+}
+
+TEST(KRXMLNode, CopyImportAndFragments)
+{
+    KRXMLDocument source = parse("<root><obj kr_id=\"a\">text<![CDATA[x < y]]><child/></obj></root>");
+    const KRXMLNode original = source.rootElement().firstElementForName("obj");
+    const KRXMLNode copy = original.deepCopy();
+    EXPECT_NE(copy, original);
+    EXPECT_TRUE(copy.isDetached());
+    EXPECT_EQ(copy.xmlData(), original.xmlData());
+    EXPECT_EQ(copy.xmlData(), "<obj kr_id=\"a\">text<![CDATA[x < y]]><child/></obj>");
+
+    // Clipboard text round trip into another document.
+    KRXMLDocument target = KRXMLDocument::create("root");
+    const QByteArray clipboard = "<objects>" + original.xmlData() + "</objects>";
+    KRResult<QList<KRXMLNode>> pasted = target.parseFragment(clipboard);
+    ASSERT_TRUE(pasted.ok());
+    ASSERT_EQ(pasted.value().size(), 1);
+    const KRXMLNode objects = pasted.value().first();
+    EXPECT_EQ(objects.name(), "objects");
+    EXPECT_EQ(objects.document(), target);
+    for (const KRXMLNode &object : objects.elements())
+        target.rootElement().appendChild(object);
+    EXPECT_EQ(target.rootElement().xmlString(), "<root><obj kr_id=\"a\">text<![CDATA[x < y]]><child/></obj></root>");
+
+    KRResult<QList<KRXMLNode>> several = target.parseFragment("<a/> text <!--c--><b>é</b>");
+    ASSERT_TRUE(several.ok());
+    ASSERT_EQ(several.value().size(), 4);
+    EXPECT_EQ(several.value().at(1).stringValue(), " text ");
+    EXPECT_EQ(several.value().at(3).stringValue(), QString::fromUtf8("é"));
+
+    KRResult<QList<KRXMLNode>> declared = target.parseFragment("<?xml version=\"1.0\"?>\n<objects><x/></objects>");
+    ASSERT_TRUE(declared.ok());
+    EXPECT_EQ(declared.value().first().xmlString(), "<objects><x/></objects>");
+
+    KRResult<QList<KRXMLNode>> broken = target.parseFragment("<objects>\n<x></objects>");
+    ASSERT_FALSE(broken.ok());
+    EXPECT_EQ(broken.error().userInfo().value("line").toInt(), 2);
+
+    const KRXMLNode imported = target.importNode(original);
+    EXPECT_EQ(imported.document(), target);
+    EXPECT_EQ(imported.xmlData(), original.xmlData());
+}
+
+TEST(KRXMLNode, XPathRelativeToContextNode)
+{
+    KRXMLDocument document = parse(
+        "<KRProject><KRPages><KRPage kr_id=\"p1\"><KRButton kr_id=\"b\"/></KRPage>"
+        "<KRPage kr_id=\"p2\"><KRButton kr_id=\"c\"/></KRPage></KRPages><KRThemes/></KRProject>");
+    const KRXMLNode root = document.rootElement();
+    EXPECT_EQ(document.nodesForXPath("//KRPage").size(), 2);
+    const KRXMLNode page2 = root.firstElementForXPath("//KRPage[@kr_id='p2']");
+    ASSERT_TRUE(page2);
+    EXPECT_EQ(page2.firstElementForXPath("KRButton").attribute("kr_id"), "c");
+    EXPECT_EQ(page2.firstElementForXPath("../KRPage").attribute("kr_id"), "p1");
+    EXPECT_EQ(page2.nodesForXPath("//KRButton").size(), 2);
+    EXPECT_EQ(page2.firstElementForXPath("@kr_id").stringValue(), "p2");
+    // Invalid queries and queries without a node set find nothing, silently.
+    EXPECT_FALSE(root.firstElementForXPath("//[broken"));
+    EXPECT_FALSE(root.firstElementForXPath(""));
+    EXPECT_FALSE(root.firstElementForXPath("count(//KRPage)"));
+    EXPECT_FALSE(root.firstElementForXPath("//Nothing"));
+    // A detached node is still a context node.
+    KRXMLNode detached = page2;
+    detached.detach();
+    EXPECT_EQ(detached.firstElementForXPath("KRButton").attribute("kr_id"), "c");
+}
+
+// --- Element helpers
+
+TEST(KRXMLElementHelpers, FirstElementForNameCreatesOnce)
+{
+    KRXMLDocument document = parse("<root><a>one</a><a>two</a></root>");
+    KRXMLNode root = document.rootElement();
+    EXPECT_EQ(root.stringValueOfFirstElementForName("a"), "one");
+    EXPECT_TRUE(root.stringValueOfFirstElementForName("missing").isNull());
+    EXPECT_FALSE(root.firstElementForName("b", false));
+    EXPECT_EQ(root.childCount(), 2);
+    const KRXMLNode created = root.firstElementForName("b", true);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(root.childCount(), 3);
+    EXPECT_EQ(created.index(), 2);
+    EXPECT_EQ(root.firstElementForName("b", true), created);
+    EXPECT_EQ(root.childCount(), 3);
+    EXPECT_EQ(root.stringValueOfFirstElementForName("b"), "");
+}
+
+struct IntegerCase
+{
+    const char *attribute; // null: absent
+    std::int64_t expected;
+};
+
+class KRXMLIntegerValue : public testing::TestWithParam<IntegerCase>
+{
+};
+
+TEST_P(KRXMLIntegerValue, ReadsLeadingInteger)
+{
+    KRXMLDocument document = KRXMLDocument::create("e");
+    KRXMLNode element = document.rootElement();
+    if (GetParam().attribute)
+        element.setAttribute("v", QString::fromUtf8(GetParam().attribute));
+    EXPECT_EQ(element.integerValueForAttribute("v"), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KRXMLIntegerValue,
+    testing::Values(IntegerCase{nullptr, std::numeric_limits<std::int64_t>::max()}, IntegerCase{"12px", 12},
+                    IntegerCase{"abc", 0}, IntegerCase{"", 0}, IntegerCase{"  42", 42}, IntegerCase{"\t-7x", -7},
+                    IntegerCase{"+5", 5}, IntegerCase{"- 5", 0}, IntegerCase{"3.9", 3},
+                    IntegerCase{"99999999999999999999", std::numeric_limits<std::int64_t>::max()},
+                    IntegerCase{"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+                    IntegerCase{"-99999999999999999999", std::numeric_limits<std::int64_t>::min()}));
+
+// Random edits through many handles, run under the address sanitizer: any node freed while a
+// handle still names it, freed twice or never freed shows up there.
+TEST(KRXMLNode, RandomEditsKeepHandlesValid)
+{
+    std::uint32_t seed = 12345;
+    auto next = [&seed](int bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(bound));
+    };
+    QList<KRXMLNode> handles;
+    {
+        KRXMLDocument document = KRXMLDocument::create("root");
+        handles.append(document.rootElement());
+        for (int step = 0; step < 4000; ++step) {
+            const KRXMLNode node = handles.at(next(handles.size()));
+            switch (next(9)) {
+            case 0:
+                handles.append(document.createElement(QStringLiteral("e%1").arg(step)));
+                break;
+            case 1:
+                handles.append(next(2) ? document.createTextNode("t") : document.createCDATASection("c"));
+                break;
+            case 2: {
+                KRXMLNode parent = handles.at(next(handles.size()));
+                if (parent.isElement() && !node.isAncestorOf(parent) && node != document.rootElement())
+                    parent.insertChild(node, next(parent.childCount() + 1));
+                break;
+            }
+            case 3:
+                if (node != document.rootElement())
+                    KRXMLNode(node).detach();
+                break;
+            case 4:
+                if (node.isElement() && node.childCount() > 0)
+                    KRXMLNode(node).removeChildAtIndex(next(node.childCount()));
+                break;
+            case 5:
+                if (node.isElement() && next(4) == 0)
+                    KRXMLNode(node).setStringValue("s");
+                break;
+            case 6:
+                handles.append(node.deepCopy());
+                break;
+            case 7:
+                if (handles.size() > 1)
+                    handles.removeAt(next(handles.size() - 1) + 1);
+                break;
+            case 8:
+                for (const KRXMLNode &child : node.children())
+                    handles.append(child);
+                if (node.isElement())
+                    KRXMLNode(node).setAttribute("a", QString::number(step));
+                break;
+            }
+        }
+        // Everything still reachable serialises and reads back.
+        EXPECT_TRUE(KRXMLDocument::fromData(document.xmlData()).ok());
+        for (const KRXMLNode &handle : handles)
+            EXPECT_FALSE(handle.isNull());
+        handles.erase(handles.begin() + handles.size() / 2, handles.end());
+    }
+    for (const KRXMLNode &handle : handles)
+        EXPECT_TRUE(handle.isNull());
+}
