@@ -262,7 +262,6 @@ KRResult<QByteArray> dataFromPropertyList(const QVariant &value)
 {
     QString text = QStringLiteral(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
         "<plist version=\"1.0\">\n");
     QString failure;
     if (!writeValue(value, 0, text, failure))

@@ -52,7 +52,7 @@ TEST(KRPropertyList, ReadsTheUsualFileShape)
 {
     const QByteArray text =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<!DOCTYPE plist>\n"
         "<plist version=\"1.0\">\n<dict>\n\t<key>name</key>\n\t<string>JavaScript</string>\n"
         "\t<key>fileTypes</key>\n\t<array>\n\t\t<string>js</string>\n\t</array>\n"
         "\t<key>count</key>\n\t<integer> 7 </integer>\n\t<key>when</key>\n\t<date>2020-01-02T03:04:05Z</date>\n"
@@ -72,7 +72,6 @@ TEST(KRPropertyList, WritesSortedIndentedText)
     const QVariantMap value{{"b", QVariantList{1.5}}, {"a", "x"}};
     EXPECT_EQ(KRPropertyList::dataFromPropertyList(value).valueOr({}),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
               "<plist version=\"1.0\">\n<dict>\n\t<key>a</key>\n\t<string>x</string>\n\t<key>b</key>\n\t<array>\n"
               "\t\t<real>1.5</real>\n\t</array>\n</dict>\n</plist>\n");
 }
