@@ -37,6 +37,7 @@ constexpr int portWaitMilliseconds = 3000;
 constexpr int portWaitStepMilliseconds = 250;
 // A server still running this long after it was asked to end is killed.
 constexpr int endGraceMilliseconds = 3000;
+constexpr qsizetype maximumHandshakeLength = 65536;
 
 // The serial queue on which every runner's keep-alive steps run, one background thread
 // shared by all runners ("com.korvane._asyncKeepAliveQueue").
@@ -386,11 +387,21 @@ void KRNodeRunner::readStandardOutput()
 void KRNodeRunner::handleHandshake(QString &text)
 {
     m_stdoutString += text;
-    const qsizetype close = m_stdoutString.indexOf(u'}');
-    if (close < 0)
-        return;
     const qsizetype open = m_stdoutString.indexOf(u'{');
-    if (open < 0 || open > close || !onlyBlanksAndLineBreaks(QStringView(m_stdoutString).left(open))) {
+    const QStringView before = QStringView(m_stdoutString).left(open < 0 ? m_stdoutString.size() : open);
+    if (!onlyBlanksAndLineBreaks(before)) {
+        failHandshake(QStringLiteral("Error reading port number from local server: %1")
+                          .arg(QStringLiteral("unexpected text before the port object")));
+        return;
+    }
+    const qsizetype close = m_stdoutString.indexOf(u'}');
+    if (close < 0) {
+        if (m_stdoutString.size() > maximumHandshakeLength)
+            failHandshake(QStringLiteral("Error reading port number from local server: %1")
+                              .arg(QStringLiteral("no end of the port object")));
+        return;
+    }
+    if (open < 0 || open > close) {
         failHandshake(QStringLiteral("Error reading port number from local server: %1")
                           .arg(QStringLiteral("unexpected text before the port object")));
         return;

@@ -172,6 +172,7 @@ TEST_F(KRNodeRunnerTest, textAfterTheHandshakeAndSplitCharactersAreForwarded)
 TEST_F(KRNodeRunnerTest, malformedHandshakesLeaveTheServerUnavailable)
 {
     const int before = logCount(QStringLiteral("Error reading port number from local server"));
+    const int beforeText = logCount(QStringLiteral("unexpected text before the port object"));
     KRNodeRunner *textFirst = startFake({"starting {\"port\": 44073}\n"});
     EXPECT_EQ(textFirst->portNumber(), -1);
     KRNodeRunner *nested = startFake({"{\"server\": {\"port\": 44074}}\n"});
@@ -180,8 +181,12 @@ TEST_F(KRNodeRunnerTest, malformedHandshakesLeaveTheServerUnavailable)
     EXPECT_EQ(noPort->portNumber(), -1);
     KRNodeRunner *notJSON = startFake({"{port: 44076}\n"});
     EXPECT_EQ(notJSON->portNumber(), -1);
+    // Text without any object is refused as soon as it comes.
+    KRNodeRunner *noObject = startFake({"starting up\n"});
+    EXPECT_EQ(noObject->portNumber(), -1);
     EXPECT_TRUE(m_delegate.ports.isEmpty());
-    EXPECT_EQ(logCount(QStringLiteral("Error reading port number from local server")), before + 4);
+    EXPECT_EQ(logCount(QStringLiteral("Error reading port number from local server")), before + 5);
+    EXPECT_EQ(logCount(QStringLiteral("unexpected text before the port object")), beforeText + 2);
     // The text still reaches the log view.
     EXPECT_TRUE(m_delegate.messages.join(QString()).contains(QStringLiteral("starting")));
 }
