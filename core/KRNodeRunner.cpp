@@ -173,6 +173,12 @@ KRNodeRunner::TerminateRequestSender &terminateRequestSender()
     return sender;
 }
 
+KRNodeRunner::LaunchFailureAlert &launchFailureAlert()
+{
+    static KRNodeRunner::LaunchFailureAlert alert;
+    return alert;
+}
+
 bool onlyBlanksAndLineBreaks(QStringView text)
 {
     for (QChar c : text) {
@@ -238,6 +244,18 @@ void KRNodeRunner::setTerminateRequestSender(TerminateRequestSender sender)
     terminateRequestSender() = std::move(sender);
 }
 
+void KRNodeRunner::setLaunchFailureAlert(LaunchFailureAlert alert)
+{
+    launchFailureAlert() = std::move(alert);
+}
+
+void KRNodeRunner::failLaunch(const QString &message)
+{
+    KR_LOG(message);
+    if (const LaunchFailureAlert &alert = launchFailureAlert())
+        alert(message);
+}
+
 void KRNodeRunner::endAllServers()
 {
     ProcessRegistry::shared().endAll();
@@ -256,7 +274,7 @@ void KRNodeRunner::start()
     const QString serverFolder = localServerPath();
     const QString node = nodeExecutablePath();
     if (node.isEmpty()) {
-        KR_LOG(QStringLiteral("Unable to launch background node process: %1")
+        failLaunch(QStringLiteral("Unable to launch background node process: %1")
                    .arg(QStringLiteral("no node executable found")));
         return;
     }
@@ -267,17 +285,17 @@ void KRNodeRunner::start()
     const QString databaseFolder = QDir(supportFolder).filePath(QStringLiteral("Local Databases"));
     const QFileInfo databaseInfo(databaseFolder);
     if (supportFolder.isEmpty()) {
-        KR_LOG(QStringLiteral("Error creating directory: %1, %2")
+        failLaunch(QStringLiteral("Error creating directory: %1, %2")
                    .arg(databaseFolder, QStringLiteral("the application-support folder is unavailable")));
         return;
     }
     if (databaseInfo.exists() || databaseInfo.isSymLink()) {
         if (!databaseInfo.isDir()) {
-            KR_LOG(QStringLiteral("Path %1 exists, but is not a directory").arg(databaseFolder));
+            failLaunch(QStringLiteral("Path %1 exists, but is not a directory").arg(databaseFolder));
             return;
         }
     } else if (!QDir().mkpath(databaseFolder)) {
-        KR_LOG(QStringLiteral("Error creating directory: %1, %2")
+        failLaunch(QStringLiteral("Error creating directory: %1, %2")
                    .arg(databaseFolder, QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
@@ -288,7 +306,7 @@ void KRNodeRunner::start()
     // as its standard input.
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
-        KR_LOG(QStringLiteral("Unable to launch background node process: %1")
+        failLaunch(QStringLiteral("Unable to launch background node process: %1")
                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
@@ -323,7 +341,7 @@ void KRNodeRunner::start()
     const bool launched = process->waitForStarted(5000);
     ::close(readEnd);
     if (!launched) {
-        KR_LOG(QStringLiteral("Unable to launch background node process: %1").arg(process->errorString()));
+        failLaunch(QStringLiteral("Unable to launch background node process: %1").arg(process->errorString()));
         releaseProcess();
         m_keepAlive.reset();
         ProcessRegistry::shared().end(process);

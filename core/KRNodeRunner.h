@@ -62,6 +62,11 @@ public:
 
     // The seam to the HTTP client for stop(). Without a sender, stop() ends the process at once.
     static void setTerminateRequestSender(TerminateRequestSender sender);
+    // Shows the alert titled "Error" with one "OK" button when a server cannot be launched
+    // (the application shell registers one; without it the failure is only logged).
+    using LaunchFailureAlert = std::function<void(const QString &message)>;
+    static void setLaunchFailureAlert(LaunchFailureAlert alert);
+
     // Ends every server process this process started and that still runs; connected to the
     // application's aboutToQuit.
     static void endAllServers();
@@ -80,6 +85,7 @@ private:
     void readStandardOutput();
     void handleHandshake(QString &text);
     void failHandshake(const QString &message);
+    void failLaunch(const QString &message);
     void processFinished();
     void releaseProcess();
     static void scheduleKeepAlive(const std::weak_ptr<KeepAlive> &keepAlive, int delayMilliseconds);

@@ -285,9 +285,13 @@ TEST_F(KRNodeRunnerTest, uncreatableDatabaseFolderLeavesTheServerUnavailable)
     const QString databases = KRPaths::applicationSupportDirectory() + QStringLiteral("/Local Databases");
     QDir(databases).removeRecursively();
     KRTest::writeFile(databases, "not a folder");
+    QStringList alerts;
+    KRNodeRunner::setLaunchFailureAlert([&](const QString &message) { alerts.append(message); });
     KRNodeRunner *runner = startFake({"{\"port\": 44083}\n"});
     EXPECT_EQ(runner->portNumber(), -1);
+    EXPECT_EQ(alerts, QStringList{QStringLiteral("Path %1 exists, but is not a directory").arg(databases)});
     EXPECT_GT(logCount(QStringLiteral("exists, but is not a directory")), 0);
+    KRNodeRunner::setLaunchFailureAlert({});
     QFile::remove(databases);
 }
 
