@@ -85,7 +85,7 @@ qint64 KRLocalServerTest::s_port = -1;
 TEST_F(KRLocalServerTest, servesBundleFilesWithBothSlashFormsAndTypes)
 {
     const QByteArray expected = KRTest::readFile(KRNodeRunner::localServerPath() + QStringLiteral("/jquery-1.9.0/jquery.min.js"));
-    for (const QByteArray path : {QByteArray("/__kr_bundle/jquery-1.9.0/jquery.min.js"),
+    for (const QByteArray &path : {QByteArray("/__kr_bundle/jquery-1.9.0/jquery.min.js"),
                                   QByteArray("//__kr_bundle/jquery-1.9.0/jquery.min.js")}) {
         const Response response = request(s_port, "GET", path);
         EXPECT_EQ(response.status, 200) << path.constData();
@@ -111,7 +111,7 @@ TEST_F(KRLocalServerTest, servesTheDocumentRootAndRefusesEscapes)
     EXPECT_TRUE(index.headers.value("content-type").startsWith("text/html"));
     EXPECT_EQ(request(s_port, "GET", "/nothing.html").status, 404);
 
-    for (const QByteArray path : {QByteArray("/../outside.txt"), QByteArray("/%2e%2e/outside.txt"),
+    for (const QByteArray &path : {QByteArray("/../outside.txt"), QByteArray("/%2e%2e/outside.txt"),
                                   QByteArray("/a/../../outside.txt"), QByteArray("/link.txt"),
                                   QByteArray("/__kr_bundle/../kr-local-runtime.js"),
                                   QByteArray("/__kr_bundle/jquery-1.9.0/..%2f..%2fpackage.json")}) {
