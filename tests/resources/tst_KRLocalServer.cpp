@@ -99,6 +99,10 @@ TEST_F(KRLocalServerTest, servesBundleFilesWithBothSlashFormsAndTypes)
     EXPECT_EQ(image.status, 200);
     EXPECT_EQ(image.headers.value("content-type"), "image/gif");
     EXPECT_TRUE(request(s_port, "GET", "/__kr_bundle/jquery-1.9.0/VERSION").body.contains("1.9.1"));
+    const Response icon = request(s_port, "GET", "/__kr_bundle/photoswipe-3.0.5/aperture-icon.png");
+    EXPECT_EQ(icon.status, 200);
+    EXPECT_EQ(icon.headers.value("content-type"), "image/png");
+    EXPECT_TRUE(icon.body.startsWith("\x89PNG"));
     EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/jquery-1.9.0/missing.js").status, 404);
     EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/node_modules/jshint/package.json").status, 404);
 }
