@@ -27,6 +27,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -83,6 +84,7 @@ private:
     void run()
     {
         pthread_setname_np(pthread_self(), "kr-keepalive");
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10); // background priority
         std::unique_lock<std::mutex> lock(m_mutex);
         while (!m_stopping) {
             if (m_steps.empty()) {
@@ -321,7 +323,13 @@ void KRNodeRunner::start()
     process->setWorkingDirectory(serverFolder);
     process->setProcessChannelMode(QProcess::SeparateChannels);
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
-    process->setChildProcessModifier([readEnd] { ::dup2(readEnd, STDIN_FILENO); });
+    process->setChildProcessModifier([readEnd] {
+        // (When this process had no standard input, the pipe may already be descriptor 0.)
+        if (readEnd == STDIN_FILENO)
+            ::fcntl(STDIN_FILENO, F_SETFD, 0);
+        else
+            ::dup2(readEnd, STDIN_FILENO);
+    });
     ProcessRegistry::shared().add(process);
 
     m_keepAlive = std::make_shared<KeepAlive>();
