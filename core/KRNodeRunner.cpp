@@ -92,8 +92,9 @@ private:
                 continue;
             }
             auto first = m_steps.begin();
-            if (first->first > Clock::now()) {
-                m_wake.wait_until(lock, first->first);
+            const Clock::time_point due = first->first; // a copy: the map may change while waiting
+            if (due > Clock::now()) {
+                m_wake.wait_until(lock, due);
                 continue;
             }
             std::function<void()> step = std::move(first->second);
