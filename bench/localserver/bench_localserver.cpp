@@ -1,0 +1,207 @@
+// Throughput of the local runtime server: GET requests of a ~50 KB file over 16 keep-alive
+// connections (requests per second), and the syntax check of a 1,000-line script.
+
+#include <core/KRNodeRunner.h>
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+qint64 g_port = -1;
+
+int connectTo(qint64 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// One request on a keep-alive connection; returns the body size, or -1.
+long exchange(int fd, const std::string &request, std::string &buffer)
+{
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+        return -1;
+    buffer.clear();
+    size_t headerEnd = std::string::npos;
+    long length = -1;
+    char chunk[65536];
+    for (;;) {
+        if (headerEnd != std::string::npos && buffer.size() >= headerEnd + 4 + static_cast<size_t>(length))
+            break;
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return -1;
+        buffer.append(chunk, static_cast<size_t>(n));
+        if (headerEnd == std::string::npos) {
+            headerEnd = buffer.find("\r\n\r\n");
+            if (headerEnd != std::string::npos) {
+                if (buffer.compare(0, 12, "HTTP/1.1 200") != 0)
+                    return -1;
+                const size_t at = buffer.find("ontent-Length: ");
+                if (at == std::string::npos || at > headerEnd)
+                    return -1;
+                length = std::stol(buffer.substr(at + 15));
+            }
+        }
+    }
+    return length;
+}
+
+void runGets(benchmark::State &state, const std::string &path)
+{
+    constexpr int connections = 16;
+    constexpr int requests = 10000;
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    long bytes = 0;
+    for (auto _ : state) {
+        std::atomic<int> failures{0};
+        std::atomic<long> received{0};
+        std::vector<std::thread> threads;
+        for (int c = 0; c < connections; ++c) {
+            threads.emplace_back([&, c] {
+                const int fd = connectTo(g_port);
+                if (fd < 0) {
+                    ++failures;
+                    return;
+                }
+                std::string buffer;
+                const int share = requests / connections + (c < requests % connections ? 1 : 0);
+                for (int i = 0; i < share; ++i) {
+                    const long n = exchange(fd, request, buffer);
+                    if (n < 0) {
+                        ++failures;
+                        break;
+                    }
+                    received += n;
+                }
+                ::close(fd);
+            });
+        }
+        for (auto &t : threads)
+            t.join();
+        if (failures) {
+            state.SkipWithError("requests failed");
+            return;
+        }
+        bytes += received;
+    }
+    state.SetItemsProcessed(state.iterations() * requests);
+    state.SetBytesProcessed(bytes);
+    state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations() * requests),
+                                                      benchmark::Counter::kIsRate);
+}
+
+void BM_BundleGet_68KB(benchmark::State &state)
+{
+    runGets(state, "/__kr_bundle/jquery.mobile-1.4.0/jquery.mobile.structure-1.4.0.min.css");
+}
+BENCHMARK(BM_BundleGet_68KB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_DocumentRootGet_50KB(benchmark::State &state)
+{
+    runGets(state, "/file-50k.js");
+}
+BENCHMARK(BM_DocumentRootGet_50KB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+std::string thousandLineScript()
+{
+    std::string script;
+    for (int f = 0; f < 100; ++f) {
+        script += "function handler" + std::to_string(f) + "(event, items) {\n";
+        script += "    var total = 0, index;\n";
+        script += "    for (index = 0; index < items.length; index += 1) {\n";
+        script += "        if (items[index] === " + std::to_string(f) + ") { total += items[index]; }\n";
+        script += "    }\n";
+        script += "    var label = 'Item ' + total + \" of \" + items.length;\n";
+        script += "    $('#page_" + std::to_string(f) + "').text(label);\n";
+        script += "    if (total == 3) { return null; }\n";
+        script += "    return { total: total, label: label };\n";
+        script += "}\n";
+    }
+    return script;
+}
+
+void BM_CheckSyntax_1000Lines(benchmark::State &state)
+{
+    const QJsonObject options{{"eqeqeq", true}, {"bitwise", true}, {"curly", true}, {"latedef", false},
+                              {"plusplus", false}, {"sub", true}, {"mixed", false}};
+    const QByteArray body = QJsonDocument(QJsonObject{{"src", QString::fromStdString(thousandLineScript())},
+                                                      {"options", options}})
+                                .toJson(QJsonDocument::Compact);
+    const std::string request = "POST /__kr_check_syntax HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.toStdString();
+    const int fd = connectTo(g_port);
+    std::string buffer;
+    exchange(fd, request, buffer); // loads jshint
+    for (auto _ : state) {
+        if (exchange(fd, request, buffer) < 0) {
+            state.SkipWithError("check failed");
+            break;
+        }
+    }
+    ::close(fd);
+    const size_t at = buffer.find("\"errors\":[");
+    state.counters["findings"] = at == std::string::npos ? -1 : static_cast<double>(std::count(buffer.begin() + at, buffer.end(), '{'));
+}
+BENCHMARK(BM_CheckSyntax_1000Lines)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", QDir(home.path()).filePath("data").toUtf8());
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+
+    QFile file(QDir(home.path()).filePath("file-50k.js"));
+    if (!file.open(QIODevice::WriteOnly))
+        return 1;
+    file.write(QByteArray(50 * 1024, 'x'));
+    file.close();
+
+    auto runner = std::make_unique<KRNodeRunner>();
+    runner->setDocumentRootPath(home.path());
+    runner->setRequestedPortNumber(0);
+    runner->start();
+    g_port = runner->portNumber();
+    if (g_port <= 0) {
+        std::fprintf(stderr, "the local runtime server did not start\n");
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    runner->terminate();
+    runner.reset();
+    KRNodeRunner::endAllServers();
+    return 0;
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <core/KRNodeRunnerDelegate.h>
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class QProcess;
+
+// Launches one local runtime server ("local-server/kr-local-runtime.js" on the machine's
+// node) as a child process, learns the port it listens on from the first JSON object it
+// prints, keeps it alive with a line "alive\n" on its standard input every second (written
+// by a background thread, so a busy main thread does not starve the server), forwards what
+// it prints, and stops it.
+//
+// The child's environment holds exactly NODE_PATH (the local-server folder's node_modules)
+// and KR_DBDIR (the "Local Databases" folder of the application-support folder). A server
+// that cannot be launched, a database folder that cannot be made and a malformed hand-shake
+// are logged and leave the runner without a port (-1); callers treat that as the server
+// being unavailable. Every server this process started is ended when the application quits
+// (or when its runner is destroyed), whatever became of a terminate request.
+//
+// Main thread only.
+class KRNodeRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 defaultRequestedPortNumber = 42069;
+
+    // Sends GET `url` without blocking and calls `completion` on the main thread when the
+    // request has finished, successfully or not. The HTTP client registers one at start-up.
+    using TerminateRequestSender = std::function<void(const QUrl &url, std::function<void()> completion)>;
+
+    explicit KRNodeRunner(QObject *parent = nullptr);
+    ~KRNodeRunner() override;
+
+    QString documentRootPath() const { return m_documentRootPath; }
+    void setDocumentRootPath(const QString &path) { m_documentRootPath = path; }
+    qint64 requestedPortNumber() const { return m_requestedPortNumber; }
+    void setRequestedPortNumber(qint64 port) { m_requestedPortNumber = port; }
+    KRNodeRunnerDelegate *delegate() const { return m_delegate; }
+    void setDelegate(KRNodeRunnerDelegate *delegate) { m_delegate = delegate; }
+
+    // Launches the server. A runner is started once.
+    void start();
+    // The port the server reported. While none has been reported the call waits for up to
+    // three seconds, running the event loop (re-entrantly) so the hand-shake can arrive; -1
+    // means the server is unavailable.
+    qint64 portNumber();
+    // Ends the server politely: with a known port through GET /__kr_terminate (the process is
+    // ended when the request completes), otherwise at once. The port value is kept.
+    void stop();
+    // Forgets the port and ends the process at once.
+    void terminate();
+
+    // The seam to the HTTP client for stop(). Without a sender, stop() ends the process at once.
+    static void setTerminateRequestSender(TerminateRequestSender sender);
+    // Shows the alert titled "Error" with one "OK" button when a server cannot be launched
+    // (the application shell registers one; without it the failure is only logged).
+    using LaunchFailureAlert = std::function<void(const QString &message)>;
+    static void setLaunchFailureAlert(LaunchFailureAlert alert);
+
+    // Ends every server process this process started and that still runs; connected to the
+    // application's aboutToQuit.
+    static void endAllServers();
+
+    // The absolute path of the node executable, or empty when there is none.
+    static QString nodeExecutablePath();
+    // The "local-server" resource folder (script, libraries, node_modules).
+    static QString localServerPath();
+
+signals:
+    void handshakeFinished();
+
+private:
+    struct KeepAlive;
+
+    void readStandardOutput();
+    void handleHandshake(QString &text);
+    void failHandshake(const QString &message);
+    void failLaunch(const QString &message);
+    void processFinished();
+    void releaseProcess();
+    static void scheduleKeepAlive(const std::weak_ptr<KeepAlive> &keepAlive, int delayMilliseconds);
+
+    QString m_documentRootPath;
+    qint64 m_requestedPortNumber = defaultRequestedPortNumber;
+    qint64 m_portNumber = -1;
+    KRNodeRunnerDelegate *m_delegate = nullptr;
+
+    QPointer<QProcess> m_task; // owned by the process registry, which outlives stop()
+    std::shared_ptr<KeepAlive> m_keepAlive;
+    QStringDecoder m_stdoutDecoder{QStringDecoder::Utf8};
+    QString m_stdoutString;
+    bool m_started = false;
+    bool m_stopped = false;
+    bool m_handshakeFailed = false;
+};

@@ -1,0 +1,125 @@
+#include "KRNodeTestSupport.h"
+
+#include <KRTestSupport.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace KRNodeTest {
+
+Response request(qint64 port, const QByteArray &method, const QByteArray &path,
+                 const QByteArray &body, const QByteArray &contentType)
+{
+    Response response;
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+    if (!socket.waitForConnected(5000))
+        return response;
+    QByteArray head = method + ' ' + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    if (!body.isEmpty() || method == "POST")
+        head += "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    socket.write(head + "\r\n" + body);
+    QByteArray raw;
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < 10000) {
+        socket.waitForReadyRead(250);
+        raw += socket.readAll();
+    }
+    raw += socket.readAll();
+    const qsizetype split = raw.indexOf("\r\n\r\n");
+    if (split < 0)
+        return response;
+    const QList<QByteArray> lines = raw.left(split).split('\n');
+    const QList<QByteArray> status = lines.value(0).trimmed().split(' ');
+    response.status = status.value(1).toInt();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            response.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    response.body = raw.mid(split + 4);
+    return response;
+}
+
+static int g_completedTerminateRequests = 0;
+
+int completedTerminateRequests()
+{
+    return g_completedTerminateRequests;
+}
+
+void installSocketTerminateSender(QList<QUrl> *sentURLs)
+{
+    KRNodeRunner::setTerminateRequestSender([sentURLs](const QUrl &url, std::function<void()> completion) {
+        if (sentURLs)
+            sentURLs->append(url);
+        auto *socket = new QTcpSocket();
+        auto done = std::make_shared<bool>(false);
+        auto finish = [socket, done, completion] {
+            if (*done)
+                return;
+            *done = true;
+            ++g_completedTerminateRequests;
+            socket->deleteLater();
+            completion();
+        };
+        QObject::connect(socket, &QTcpSocket::connected, socket, [socket, url] {
+            socket->write("GET " + url.path().toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+        });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, finish);
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, finish);
+        socket->connectToHost(url.host(), static_cast<quint16>(url.port()));
+    });
+}
+
+bool processAlive(qint64 pid)
+{
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
+        return false;
+    // A zombie is gone for our purposes.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) != "Z";
+}
+
+bool waitForProcessExit(qint64 pid, int milliseconds)
+{
+    return KRTest::processEventsUntil([pid] { return !processAlive(pid); }, std::chrono::milliseconds(milliseconds));
+}
+
+bool portAcceptsConnections(qint64 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+    return socket.waitForConnected(2000);
+}
+
+QByteArray runNode(const QByteArray &script)
+{
+    QProcess node;
+    node.setProgram(KRNodeRunner::nodeExecutablePath());
+    node.setArguments({QStringLiteral("-e"), QString::fromUtf8(script)});
+    node.start();
+    if (!node.waitForFinished(10000)) {
+        node.kill();
+        node.waitForFinished(2000);
+        ADD_FAILURE() << "node did not finish";
+    }
+    return node.readAllStandardOutput();
+}
+
+} // namespace KRNodeTest

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <core/KRNodeRunner.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+namespace KRNodeTest {
+
+// Records what a runner reports.
+class RecordingDelegate : public KRNodeRunnerDelegate
+{
+public:
+    void nodeRunner(KRNodeRunner *, qint64 startedOnPort) override { ports.append(startedOnPort); }
+    void nodeRunner(KRNodeRunner *, const QString &text) override { messages.append(text); }
+
+    QList<qint64> ports;
+    QStringList messages;
+};
+
+struct Response
+{
+    int status = 0; // 0: no answer
+    QMap<QByteArray, QByteArray> headers; // lower-case names
+    QByteArray body;
+};
+
+// One HTTP/1.0 exchange with 127.0.0.1:port; the path is sent exactly as given. Waits at
+// most ten seconds.
+Response request(qint64 port, const QByteArray &method, const QByteArray &path,
+                 const QByteArray &body = {}, const QByteArray &contentType = "application/json");
+
+// Registers a terminate-request sender that sends the GET with a plain socket and records
+// the addresses it was given.
+void installSocketTerminateSender(QList<QUrl> *sentURLs = nullptr);
+// How many requests of that sender have completed so far.
+int completedTerminateRequests();
+
+// Whether a process with this id exists (and is no zombie of ours).
+bool processAlive(qint64 pid);
+// Waits (bounded) until the process has gone.
+bool waitForProcessExit(qint64 pid, int milliseconds = 10000);
+// Whether something accepts connections on 127.0.0.1:port.
+bool portAcceptsConnections(qint64 port);
+
+// Runs `node -e script`; returns its standard output.
+QByteArray runNode(const QByteArray &script);
+
+} // namespace KRNodeTest

@@ -1,0 +1,291 @@
+// The real local runtime server, started through the runner.
+
+#include <core/KRNodeRunner.h>
+
+#include "KRNodeTestSupport.h"
+
+#include <KRTestSupport.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+using namespace KRNodeTest;
+
+namespace {
+
+const char serverPage[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
+<krml><pageMap><![CDATA[{"home":"home.krml","about":"about.html"}]]></pageMap><html><![CDATA[<!DOCTYPE HTML>
+<html><body><div id="greeting"><%= response.form.greeting %></div>
+<script>application._pages.home.form = <%=response._formJSON()%>;
+</script></body></html>]]></html><events><event id="onGET"><![CDATA[var name = request.query.name || "nobody";
+response.setFormValue("greeting", "Hello, " + name);]]></event><event id="onPOST"><![CDATA[response.setFormValue("greeting", "Posted " + request.form.item);
+storage.setItem("last", request.form.item);]]></event></events></krml>
+)XML";
+
+QJsonObject json(const Response &response)
+{
+    return QJsonDocument::fromJson(response.body).object();
+}
+
+class KRLocalServerTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_FALSE(KRNodeRunner::nodeExecutablePath().isEmpty()) << "node is needed";
+        ASSERT_TRUE(QFile::exists(KRNodeRunner::localServerPath() + QStringLiteral("/jquery-1.9.0/jquery.min.js")))
+            << "the web libraries are staged by the build (tools/stage-web-libs)";
+        installSocketTerminateSender();
+        s_root = new QString(KRTest::makeTempDir(QStringLiteral("root")));
+        KRTest::writeFile(*s_root + QStringLiteral("/index.html"), "<p>index</p>\n");
+        KRTest::writeFile(*s_root + QStringLiteral("/home.krml"), serverPage);
+        KRTest::writeFile(*s_root + QStringLiteral("/../outside.txt"), "secret\n");
+        QFile::link(*s_root + QStringLiteral("/../outside.txt"), *s_root + QStringLiteral("/link.txt"));
+        s_runner = new KRNodeRunner();
+        s_runner->setDocumentRootPath(*s_root);
+        s_runner->setRequestedPortNumber(0); // the system's choice
+        s_runner->start();
+        s_port = s_runner->portNumber();
+    }
+
+    static void TearDownTestSuite()
+    {
+        s_runner->terminate();
+        delete s_runner;
+        delete s_root;
+        KRNodeRunner::endAllServers();
+        KRNodeRunner::setTerminateRequestSender({});
+    }
+
+    void SetUp() override { ASSERT_GT(s_port, 0) << "the server reported no port"; }
+
+    static Response post(const QByteArray &path, const QJsonObject &body)
+    {
+        return request(s_port, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    }
+
+    static QString *s_root;
+    static KRNodeRunner *s_runner;
+    static qint64 s_port;
+};
+
+QString *KRLocalServerTest::s_root = nullptr;
+KRNodeRunner *KRLocalServerTest::s_runner = nullptr;
+qint64 KRLocalServerTest::s_port = -1;
+
+TEST_F(KRLocalServerTest, servesBundleFilesWithBothSlashFormsAndTypes)
+{
+    const QByteArray expected = KRTest::readFile(KRNodeRunner::localServerPath() + QStringLiteral("/jquery-1.9.0/jquery.min.js"));
+    for (const QByteArray &path : {QByteArray("/__kr_bundle/jquery-1.9.0/jquery.min.js"),
+                                  QByteArray("//__kr_bundle/jquery-1.9.0/jquery.min.js")}) {
+        const Response response = request(s_port, "GET", path);
+        EXPECT_EQ(response.status, 200) << path.constData();
+        EXPECT_TRUE(response.headers.value("content-type").startsWith("application/javascript"));
+        EXPECT_EQ(response.body, expected);
+    }
+    const Response css = request(s_port, "GET", "/__kr_bundle/jquery.mobile-1.4.0/jquery.mobile.structure-1.4.0.min.css");
+    EXPECT_EQ(css.status, 200);
+    EXPECT_TRUE(css.headers.value("content-type").startsWith("text/css"));
+    const Response image = request(s_port, "GET", "/__kr_bundle/jquery.mobile-1.4.0/images/ajax-loader.gif");
+    EXPECT_EQ(image.status, 200);
+    EXPECT_EQ(image.headers.value("content-type"), "image/gif");
+    EXPECT_TRUE(request(s_port, "GET", "/__kr_bundle/jquery-1.9.0/VERSION").body.contains("1.9.1"));
+    const Response icon = request(s_port, "GET", "/__kr_bundle/photoswipe-3.0.5/aperture-icon.png");
+    EXPECT_EQ(icon.status, 200);
+    EXPECT_EQ(icon.headers.value("content-type"), "image/png");
+    EXPECT_TRUE(icon.body.startsWith("\x89PNG"));
+    EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/jquery-1.9.0/missing.js").status, 404);
+    EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/node_modules/jshint/package.json").status, 404);
+}
+
+TEST_F(KRLocalServerTest, servesTheDocumentRootAndRefusesEscapes)
+{
+    const Response index = request(s_port, "GET", "/index.html");
+    EXPECT_EQ(index.status, 200);
+    EXPECT_EQ(index.body, "<p>index</p>\n");
+    EXPECT_TRUE(index.headers.value("content-type").startsWith("text/html"));
+    EXPECT_EQ(request(s_port, "GET", "/nothing.html").status, 404);
+
+    for (const QByteArray &path : {QByteArray("/../outside.txt"), QByteArray("/%2e%2e/outside.txt"),
+                                  QByteArray("/a/../../outside.txt"), QByteArray("/link.txt"),
+                                  QByteArray("/__kr_bundle/../kr-local-runtime.js"),
+                                  QByteArray("/__kr_bundle/jquery-1.9.0/..%2f..%2fpackage.json")}) {
+        const Response response = request(s_port, "GET", path);
+        EXPECT_EQ(response.status, 403) << path.constData();
+        EXPECT_FALSE(response.body.contains("secret"));
+    }
+}
+
+TEST_F(KRLocalServerTest, checkSyntaxHonoursTheOptions)
+{
+    const QString bad = QStringLiteral("//\nfunction f(a) {\n    if (a == 1) return 2;\n    return 3;\n}\n");
+    QJsonObject options{{QStringLiteral("eqeqeq"), true}, {QStringLiteral("bitwise"), true},
+                        {QStringLiteral("curly"), true}, {QStringLiteral("latedef"), false},
+                        {QStringLiteral("plusplus"), false}, {QStringLiteral("sub"), true},
+                        {QStringLiteral("mixed"), false}};
+    Response response = post("/__kr_check_syntax", {{QStringLiteral("src"), bad}, {QStringLiteral("options"), options}});
+    ASSERT_EQ(response.status, 200);
+    QJsonArray errors = json(response).value(QStringLiteral("errors")).toArray();
+    QStringList reasons;
+    for (const QJsonValue &e : errors) {
+        const QJsonObject error = e.toObject();
+        reasons << error.value(QStringLiteral("reason")).toString();
+        EXPECT_EQ(error.value(QStringLiteral("line")).toInt(), 3);
+        EXPECT_GT(error.value(QStringLiteral("character")).toInt(), 0);
+        EXPECT_TRUE(error.value(QStringLiteral("evidence")).toString().contains(QStringLiteral("a == 1")));
+    }
+    EXPECT_TRUE(reasons.join(u'|').contains(QStringLiteral("'==='"))) << reasons.join(u'|').toStdString();
+    EXPECT_TRUE(reasons.join(u'|').contains(QStringLiteral("'{'")));
+    EXPECT_FALSE(reasons.join(u'|').contains(QStringLiteral("Bad option")));
+
+    options[QStringLiteral("eqeqeq")] = false;
+    options[QStringLiteral("curly")] = false;
+    response = post("/__kr_check_syntax", {{QStringLiteral("src"), bad}, {QStringLiteral("options"), options}});
+    EXPECT_EQ(json(response).value(QStringLiteral("errors")).toArray().size(), 0) << response.body.constData();
+
+    response = post("/__kr_check_syntax", {{QStringLiteral("src"), QStringLiteral("var x = ;\n")}});
+    EXPECT_GT(json(response).value(QStringLiteral("errors")).toArray().size(), 0);
+}
+
+TEST_F(KRLocalServerTest, minifiedScriptStillRuns)
+{
+    const QString source = QStringLiteral(
+        "function total(items) {\n  var sum = 0;\n  for (var index = 0; index < items.length; index++) {\n"
+        "    sum += items[index] * 2;\n  }\n  return sum;\n}\nconsole.log('total=' + total([1, 2, 3, 4]));\n");
+    const Response response = post("/__kr_uglify", {{QStringLiteral("src"), source}});
+    ASSERT_EQ(response.status, 200);
+    const QString minified = json(response).value(QStringLiteral("src")).toString();
+    EXPECT_LT(minified.size(), source.size());
+    EXPECT_EQ(runNode(minified.toUtf8()).trimmed(), "total=20");
+}
+
+TEST_F(KRLocalServerTest, badRequestsGetClearErrors)
+{
+    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", "{\"src\": ").status, 400);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_check_syntax", "[1, 2]").status, 400);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", "{\"text\": \"x\"}").status, 400);
+    const Response broken = post("/__kr_uglify", {{QStringLiteral("src"), QStringLiteral("function (")}});
+    EXPECT_EQ(broken.status, 422);
+    EXPECT_FALSE(json(broken).contains(QStringLiteral("src")));
+    EXPECT_EQ(request(s_port, "GET", "/__kr_check_syntax").status, 405);
+    // Still serving.
+    EXPECT_EQ(request(s_port, "GET", "/index.html").status, 200);
+}
+
+TEST_F(KRLocalServerTest, serverPageRunsItsHandlersAndFillsTheTemplate)
+{
+    const Response get = request(s_port, "GET", "/home.krml?name=Ada%20%3C%2Fscript%3E");
+    ASSERT_EQ(get.status, 200) << get.body.constData();
+    EXPECT_TRUE(get.headers.value("content-type").startsWith("text/html"));
+    EXPECT_TRUE(get.body.contains("<div id=\"greeting\">Hello, Ada </script></div>")) << get.body.constData();
+    // The form data inside the script element cannot end it.
+    EXPECT_TRUE(get.body.contains("application._pages.home.form = {\"greeting\":\"Hello, Ada \\u003c/script\\u003e\"};"))
+        << get.body.constData();
+    EXPECT_FALSE(get.body.contains("<%"));
+
+    const Response posted = request(s_port, "POST", "/home.krml", "item=tea", "application/x-www-form-urlencoded");
+    ASSERT_EQ(posted.status, 200) << posted.body.constData();
+    EXPECT_TRUE(posted.body.contains("Posted tea"));
+    const QString databases = QProcessEnvironment::systemEnvironment().value(QStringLiteral("XDG_DATA_HOME"))
+        + QStringLiteral("/Korvane/Local Databases");
+    EXPECT_TRUE(KRTest::readFile(databases + QStringLiteral("/kr-storage.json")).contains("\"last\":\"tea\""));
+
+    KRTest::writeFile(*s_root + QStringLiteral("/broken.krml"), "<krml><html><![CDATA[x]]></html>");
+    EXPECT_EQ(request(s_port, "GET", "/broken.krml").status, 500);
+    KRTest::writeFile(*s_root + QStringLiteral("/throws.krml"),
+                      "<krml><html><![CDATA[x]]></html><events><event id=\"onGET\"><![CDATA[nothing.here();]]></event></events></krml>");
+    const Response throws = request(s_port, "GET", "/throws.krml");
+    EXPECT_EQ(throws.status, 500);
+    EXPECT_TRUE(throws.body.contains("nothing is not defined"));
+}
+
+TEST(KRLocalServerProcess, takesAnotherPortWhenTheRequestedOneIsBusy)
+{
+    QTcpServer busy;
+    ASSERT_TRUE(busy.listen(QHostAddress::LocalHost, 0));
+    KRNodeRunner runner;
+    runner.setRequestedPortNumber(busy.serverPort());
+    runner.start();
+    const qint64 port = runner.portNumber();
+    EXPECT_GT(port, 0);
+    EXPECT_NE(port, busy.serverPort());
+    EXPECT_EQ(request(port, "GET", "/__kr_bundle/jquery-1.9.0/VERSION").status, 200);
+    runner.terminate();
+}
+
+TEST(KRLocalServerProcess, terminateRequestEndsTheServer)
+{
+    installSocketTerminateSender();
+    RecordingDelegate delegate;
+    KRNodeRunner runner;
+    runner.setDelegate(&delegate);
+    runner.setRequestedPortNumber(0);
+    runner.start();
+    const qint64 port = runner.portNumber();
+    ASSERT_GT(port, 0);
+    EXPECT_EQ(delegate.ports, QList<qint64>{port});
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return delegate.messages.join(QString()).contains(QStringLiteral("Serving")); }));
+    const int completed = completedTerminateRequests();
+    runner.stop();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return completedTerminateRequests() > completed; }));
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return !portAcceptsConnections(port); }));
+    KRNodeRunner::setTerminateRequestSender({});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Started directly, to control its standard input.
+class DirectServer
+{
+public:
+    DirectServer()
+    {
+        m_process.setProgram(KRNodeRunner::nodeExecutablePath());
+        m_process.setArguments({KRNodeRunner::localServerPath() + QStringLiteral("/kr-local-runtime.js"),
+                                KRTest::makeTempDir(QStringLiteral("direct")), QStringLiteral("0")});
+        m_process.start();
+    }
+    ~DirectServer()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    qint64 port()
+    {
+        m_process.write("alive\n");
+        for (int i = 0; i < 40 && !m_process.canReadLine(); ++i)
+            m_process.waitForReadyRead(250);
+        return QJsonDocument::fromJson(m_process.readLine()).object().value(QStringLiteral("port")).toInteger(-1);
+    }
+    QProcess m_process;
+};
+
+TEST(KRLocalServerProcess, watchdogEndsTheServerWhenStandardInputCloses)
+{
+    DirectServer server;
+    const qint64 port = server.port();
+    ASSERT_GT(port, 0);
+    server.m_process.closeWriteChannel();
+    EXPECT_TRUE(server.m_process.waitForFinished(5000));
+    EXPECT_FALSE(portAcceptsConnections(port));
+}
+
+TEST(KRLocalServerProcess, watchdogEndsTheServerWhenAliveLinesStop)
+{
+    DirectServer server;
+    ASSERT_GT(server.port(), 0);
+    // Standard input stays open but silent.
+    EXPECT_TRUE(server.m_process.waitForFinished(15000));
+}
+
+} // namespace
