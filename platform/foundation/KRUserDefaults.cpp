@@ -3,6 +3,7 @@
 #include <platform/foundation/KRObserverList.h>
 
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <cmath>
 
@@ -48,10 +49,10 @@ bool isNumber(const QVariant &v)
 
 KRUserDefaults &KRUserDefaults::sharedInstance()
 {
+    // The INI format under the ".conf" name that native Linux settings use.
     static KRUserDefaults defaults(
-        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Korvane"),
-                  QStringLiteral("Korvane"))
-            .fileName());
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/Korvane/Korvane.conf"));
     return defaults;
 }
 
