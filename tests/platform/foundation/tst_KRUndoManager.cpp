@@ -188,6 +188,27 @@ TEST(KRUndoManager, ExplicitGroupInsideATurnJoinsTheTurnsStep)
     EXPECT_EQ(v.value, 0);
 }
 
+TEST(KRUndoManager, NestedEventLoopInsideAnExplicitGroupKeepsOneStep)
+{
+    KRUndoManager um;
+    Value v{um, "v"};
+    um.beginUndoGrouping();
+    v.set(1);
+    // a modal question runs a nested loop: the turn's end must not cut the open command
+    endEventLoopTurn();
+    EXPECT_EQ(um.groupingLevel(), 2);
+    EXPECT_EQ(um.undoCount(), 0);
+    v.set(2);
+    um.endUndoGrouping();
+    // the automatic group closes at the end of the next turn instead
+    EXPECT_EQ(um.groupingLevel(), 1);
+    endEventLoopTurn();
+    EXPECT_EQ(um.groupingLevel(), 0);
+    EXPECT_EQ(um.undoCount(), 1);
+    um.undo();
+    EXPECT_EQ(v.value, 0);
+}
+
 TEST(KRUndoManager, EmptyGroupsLeaveNoStep)
 {
     KRUndoManager um;
