@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// What a modal question shows. Buttons are listed in the order they are added; the first is
+// the default button. An alert without buttons gets a single "OK".
+struct KRAlert
+{
+    enum class Style { Warning, Informational, Critical };
+
+    Style style = Style::Warning;
+    QString messageText;
+    QString informativeText;
+    QStringList buttonTitles;
+
+    // The titles as shown: "OK" when none were given.
+    QStringList effectiveButtonTitles() const;
+};
+
+// Shows alerts and waits for the answer. Model code asks through the current service and
+// never creates widgets itself; the GUI installs its dialog service at start-up, tests
+// install a scripted one.
+class KRAlertService
+{
+public:
+    // Answers: 1000 plus the index of the clicked button.
+    static constexpr int FirstButtonReturn = 1000;
+    static constexpr int SecondButtonReturn = 1001;
+    static constexpr int ThirdButtonReturn = 1002;
+
+    virtual ~KRAlertService() = default;
+
+    // Shows the alert modally (as a sheet on the main window where there is one) and returns
+    // the clicked button's code. Main thread only.
+    virtual int runModal(const KRAlert &alert) = 0;
+
+    // The service in use. Until one is installed: a headless service that writes the alert
+    // to the error output and answers with the first button.
+    static KRAlertService &current();
+    // Installs a service (null: back to the headless one); returns the previous one.
+    static std::shared_ptr<KRAlertService> setCurrent(std::shared_ptr<KRAlertService> service);
+};
