@@ -608,6 +608,12 @@ bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString 
     const auto it = k.constFind(canonicalName);
     if (it == k.cend() || isCSSWideKeyword(value))
         return true;
+    if (canonicalName.startsWith(QLatin1String("background-")) && value.contains(QLatin1Char(','))) {
+        for (const QString &layer : splitTopLevel(value, QLatin1Char(',')))
+            if (!it->contains(layer.toLower()))
+                return false;
+        return true;
+    }
     return it->contains(value.toLower());
 }
 
