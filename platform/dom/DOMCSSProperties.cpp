@@ -7,6 +7,15 @@ namespace {
 
 const QString kInitial = QStringLiteral("initial");
 
+// The text in lower case; shares the text (no copy) when it has no upper-case letter.
+QString lowered(const QString &t)
+{
+    for (QChar c : t)
+        if (c.isUpper())
+            return t.toLower();
+    return t;
+}
+
 enum class Kind { Box, BorderSide, Border, Radius, Background, Font };
 
 struct Shorthand {
@@ -122,7 +131,7 @@ bool isBorderStyle(const QString &t)
                                       QStringLiteral("dashed"), QStringLiteral("solid"), QStringLiteral("double"),
                                       QStringLiteral("groove"), QStringLiteral("ridge"), QStringLiteral("inset"),
                                       QStringLiteral("outset")};
-    return styles.contains(t.toLower());
+    return styles.contains(lowered(t));
 }
 
 bool isLength(const QString &t)
@@ -134,19 +143,19 @@ bool isLength(const QString &t)
         return true;
     if ((c == QLatin1Char('-') || c == QLatin1Char('+')) && t.size() > 1 && (t.at(1).isDigit() || t.at(1) == QLatin1Char('.')))
         return true;
-    const QString l = t.toLower();
+    const QString l = lowered(t);
     return l.startsWith(QLatin1String("calc(")) || l.startsWith(QLatin1String("-webkit-calc("));
 }
 
 bool isBorderWidth(const QString &t)
 {
-    const QString l = t.toLower();
+    const QString l = lowered(t);
     return isLength(t) || l == QLatin1String("thin") || l == QLatin1String("medium") || l == QLatin1String("thick");
 }
 
 bool isImage(const QString &t)
 {
-    const QString l = t.toLower();
+    const QString l = lowered(t);
     return l == QLatin1String("none") || l.startsWith(QLatin1String("url(")) || l.contains(QLatin1String("gradient("))
         || l.startsWith(QLatin1String("image-set(")) || l.startsWith(QLatin1String("-webkit-image-set("))
         || l.startsWith(QLatin1String("-webkit-canvas("));
@@ -154,27 +163,27 @@ bool isImage(const QString &t)
 
 bool isPosition(const QString &t)
 {
-    const QString l = t.toLower();
+    const QString l = lowered(t);
     return isLength(t) || l == QLatin1String("left") || l == QLatin1String("right") || l == QLatin1String("top")
         || l == QLatin1String("bottom") || l == QLatin1String("center");
 }
 
 bool isRepeat(const QString &t)
 {
-    const QString l = t.toLower();
+    const QString l = lowered(t);
     return l == QLatin1String("repeat") || l == QLatin1String("repeat-x") || l == QLatin1String("repeat-y")
         || l == QLatin1String("no-repeat") || l == QLatin1String("space") || l == QLatin1String("round");
 }
 
 bool isAttachment(const QString &t)
 {
-    const QString l = t.toLower();
+    const QString l = lowered(t);
     return l == QLatin1String("scroll") || l == QLatin1String("fixed") || l == QLatin1String("local");
 }
 
 bool isBox(const QString &t)
 {
-    const QString l = t.toLower();
+    const QString l = lowered(t);
     return l == QLatin1String("border-box") || l == QLatin1String("padding-box") || l == QLatin1String("content-box");
 }
 
@@ -363,7 +372,7 @@ bool isFontSize(const QString &t)
     static const QSet<QString> keywords{QStringLiteral("xx-small"), QStringLiteral("x-small"), QStringLiteral("small"),
                                         QStringLiteral("medium"), QStringLiteral("large"), QStringLiteral("x-large"),
                                         QStringLiteral("xx-large"), QStringLiteral("larger"), QStringLiteral("smaller")};
-    return isLength(t) || keywords.contains(t.toLower());
+    return isLength(t) || keywords.contains(lowered(t));
 }
 
 // style, variant, weight, size, line-height, family.
@@ -383,7 +392,7 @@ std::optional<QStringList> expandFont(const QString &value)
     };
     while (pos < n) {
         const QString t = nextToken();
-        const QString l = t.toLower();
+        const QString l = lowered(t);
         if (t.isEmpty())
             return std::nullopt;
         if (l == QLatin1String("normal"))
@@ -507,7 +516,7 @@ bool DOMCSSProperties::isCSSWideKeyword(const QString &value)
         || value.compare(QLatin1String("revert"), Qt::CaseInsensitive) == 0;
 }
 
-std::optional<std::vector<DOMCSSProperties::Assignment>> DOMCSSProperties::expand(const QString &shorthand, const QString &value)
+std::optional<QStringList> DOMCSSProperties::expand(const QString &shorthand, const QString &value)
 {
     const auto &s = tables().shorthands;
     const auto it = s.constFind(shorthand);
@@ -525,24 +534,26 @@ std::optional<std::vector<DOMCSSProperties::Assignment>> DOMCSSProperties::expan
         case Kind::Box: values = expandBox(value); break;
         case Kind::BorderSide: values = expandBorderSide(value); break;
         case Kind::Border:
-            if (const auto side = expandBorderSide(value))
-                values = *side + *side + *side + *side;
+            if (const auto side = expandBorderSide(value)) {
+                QStringList all;
+                all.reserve(12);
+                for (int i = 0; i < 4; ++i)
+                    all.append(*side);
+                values = std::move(all);
+            }
             break;
         case Kind::Radius: values = expandRadius(value); break;
         case Kind::Background: values = expandBackground(value); break;
         case Kind::Font: values = expandFont(value); break;
         }
     }
-    if (!values || values->size() != names.size())
+    if (!values || values->size() != names.size() || !isValidValue(shorthand, value))
         return std::nullopt;
+    const auto &keywords = tables().keywords;
     for (qsizetype i = 0; i < names.size(); ++i)
-        if (!isValidValue(names.at(i), values->at(i)))
+        if (keywords.contains(names.at(i)) && !isValidValue(names.at(i), values->at(i)))
             return std::nullopt;
-    std::vector<Assignment> out;
-    out.reserve(names.size());
-    for (qsizetype i = 0; i < names.size(); ++i)
-        out.emplace_back(names.at(i), values->at(i));
-    return out;
+    return values;
 }
 
 QString DOMCSSProperties::compose(const QString &shorthand, const QStringList &values)
@@ -610,11 +621,11 @@ bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString 
         return true;
     if (canonicalName.startsWith(QLatin1String("background-")) && value.contains(QLatin1Char(','))) {
         for (const QString &layer : splitTopLevel(value, QLatin1Char(',')))
-            if (!it->contains(layer.toLower()))
+            if (!it->contains(lowered(layer)))
                 return false;
         return true;
     }
-    return it->contains(value.toLower());
+    return it->contains(lowered(value));
 }
 
 QStringList DOMCSSProperties::splitTokens(const QString &value)
@@ -622,36 +633,39 @@ QStringList DOMCSSProperties::splitTokens(const QString &value)
     QStringList out;
     int depth = 0;
     QChar quote;
-    QString current;
-    const auto flush = [&]() {
-        if (!current.isEmpty())
-            out.append(current);
-        current.clear();
+    qsizetype start = -1;
+    const qsizetype n = value.size();
+    const auto flush = [&](qsizetype end) {
+        if (start >= 0 && end > start)
+            out.append(start == 0 && end == n ? value : value.mid(start, end - start));
+        start = -1;
     };
-    for (QChar c : value) {
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = value.at(i);
         if (!quote.isNull()) {
-            current += c;
             if (c == quote)
                 quote = QChar();
             continue;
         }
-        if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
-            quote = c;
-        } else if (c == QLatin1Char('(')) {
-            ++depth;
-        } else if (c == QLatin1Char(')')) {
-            --depth;
-        } else if (depth == 0 && c.isSpace()) {
-            flush();
+        if (depth == 0 && c.isSpace()) {
+            flush(i);
             continue;
-        } else if (depth == 0 && c == QLatin1Char('/')) {
-            flush();
+        }
+        if (depth == 0 && c == QLatin1Char('/')) {
+            flush(i);
             out.append(QStringLiteral("/"));
             continue;
         }
-        current += c;
+        if (start < 0)
+            start = i;
+        if (c == QLatin1Char('"') || c == QLatin1Char('\''))
+            quote = c;
+        else if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')'))
+            --depth;
     }
-    flush();
+    flush(n);
     return out;
 }
 

@@ -4,8 +4,6 @@
 #include <QStringList>
 
 #include <optional>
-#include <utility>
-#include <vector>
 
 // The property knowledge behind inline styles and rule declarations: names and their aliases,
 // the shorthands with their longhands, how a shorthand value expands and how it is written
@@ -14,8 +12,6 @@
 class DOMCSSProperties
 {
 public:
-    using Assignment = std::pair<QString, QString>; // longhand name, value
-
     // Lower-cased name with aliases resolved ("-webkit-border-radius" is "border-radius").
     // Custom properties ("--x") keep their case.
     static QString canonicalName(const QString &name);
@@ -23,9 +19,9 @@ public:
     static const QStringList *longhands(const QString &canonicalName);
     // Shorthands containing a longhand, those with more longhands first.
     static const QStringList &shorthandsOf(const QString &canonicalName);
-    // The value of every longhand that a shorthand value sets (longhands the value leaves out
-    // get "initial"); nullopt when the value is not valid for the shorthand.
-    static std::optional<std::vector<Assignment>> expand(const QString &shorthand, const QString &value);
+    // The values of the shorthand's longhands (in longhands() order) that a shorthand value
+    // sets; longhands the value leaves out get "initial". Nullopt when the value is not valid.
+    static std::optional<QStringList> expand(const QString &shorthand, const QString &value);
     // The shorthand value for its longhands' values (in longhands() order); empty when the
     // shorthand cannot express them.
     static QString compose(const QString &shorthand, const QStringList &values);

@@ -101,16 +101,22 @@ QString DOMCSSStyleDeclaration::getPropertyPriority(const QString &name) const
 
 bool DOMCSSStyleDeclaration::apply(const QString &n, const QString &value, bool important)
 {
-    if (DOMCSSProperties::longhands(n)) {
-        const auto assignments = DOMCSSProperties::expand(n, value);
-        if (!assignments)
+    if (const QStringList *longhands = DOMCSSProperties::longhands(n)) {
+        const auto values = DOMCSSProperties::expand(n, value);
+        if (!values)
             return false;
-        for (const auto &[longhand, v] : *assignments)
-            apply(longhand, v, important);
+        for (qsizetype i = 0; i < longhands->size(); ++i)
+            store(longhands->at(i), values->at(i), important);
         return true;
     }
     if (n.isEmpty() || !DOMCSSProperties::isValidValue(n, value))
         return false;
+    store(n, value, important);
+    return true;
+}
+
+void DOMCSSStyleDeclaration::store(const QString &n, const QString &value, bool important)
+{
     const int i = indexOf(n);
     if (i >= 0) {
         Property &p = m_properties[std::size_t(i)];
@@ -119,7 +125,6 @@ bool DOMCSSStyleDeclaration::apply(const QString &n, const QString &value, bool 
     } else {
         m_properties.push_back({n, value, important});
     }
-    return true;
 }
 
 bool DOMCSSStyleDeclaration::removeCanonical(const QString &n)

@@ -64,6 +64,7 @@ private:
 
     int indexOf(const QString &canonicalName) const;
     bool apply(const QString &canonicalName, const QString &value, bool important);
+    void store(const QString &canonicalName, const QString &value, bool important);
     bool removeCanonical(const QString &canonicalName);
     void tell(const QString &name, const QString &value, const QString &priority);
 

@@ -231,9 +231,20 @@ void DOMNode::setTextContent(const QString &text)
 std::shared_ptr<DOMNode> DOMNode::cloneNode(bool deep) const
 {
     std::shared_ptr<DOMNode> copy = cloneInto(m_document);
-    if (deep)
+    if (deep) {
+        // A copied document owns the copies of its children.
+        DOMDocument *target = copy->m_type == NodeType::Document ? static_cast<DOMDocument *>(copy.get()) : m_document;
         for (const auto &child : m_children)
-            copy->appendParsedChild(child->cloneNode(true));
+            copy->appendParsedChild(child->cloneTree(target));
+    }
+    return copy;
+}
+
+std::shared_ptr<DOMNode> DOMNode::cloneTree(DOMDocument *document) const
+{
+    std::shared_ptr<DOMNode> copy = cloneInto(document);
+    for (const auto &child : m_children)
+        copy->appendParsedChild(child->cloneTree(document));
     return copy;
 }
 

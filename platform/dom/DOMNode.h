@@ -91,6 +91,7 @@ private:
     bool canInsert(const std::shared_ptr<DOMNode> &child) const;
     void insertAt(const std::shared_ptr<DOMNode> &child, std::size_t position);
     void setDocumentRecursively(DOMDocument *document);
+    std::shared_ptr<DOMNode> cloneTree(DOMDocument *document) const;
     // Parser fast path: no checks, no mutation reports.
     void appendParsedChild(std::shared_ptr<DOMNode> child);
 

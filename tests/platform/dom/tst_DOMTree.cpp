@@ -188,6 +188,12 @@ TEST(DOMTree, ImportCopiesAndLeavesTheOriginal)
     EXPECT_EQ(clone->outerHTML(), list->outerHTML());
     EXPECT_NE(clone->nodeId(), list->nodeId());
     EXPECT_EQ(clone->ownerDocument(), a);
+
+    const auto copy = std::dynamic_pointer_cast<DOMDocument>(a->cloneNode(true));
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->serialize(), a->serialize());
+    EXPECT_EQ(copy->getElementById("l")->ownerDocument(), copy);
+    EXPECT_EQ(copy->nodeForId(copy->getElementById("l")->nodeId()), copy->getElementById("l"));
 }
 
 TEST(DOMTree, NodesOutliveTheirDocumentSafely)
