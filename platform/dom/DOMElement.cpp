@@ -37,6 +37,19 @@ QString lowerName(const QString &name)
     return name;
 }
 
+// What a browser accepts as an attribute name; anything else would break the markup.
+bool isValidAttributeName(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u <= ' ' || u == '"' || u == '\'' || u == '<' || u == '>' || u == '/' || u == '=' || u == 0x7F)
+            return false;
+    }
+    return true;
+}
+
 bool isClassSpace(QChar c)
 {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r')
@@ -123,7 +136,7 @@ bool DOMElement::hasAttribute(const QString &name) const
 void DOMElement::setAttribute(const QString &name, const QString &value)
 {
     const QString n = lowerName(name);
-    if (n.isEmpty())
+    if (!isValidAttributeName(n))
         return;
     const int i = attributeIndex(n);
     const bool isClass = n == kClass;

@@ -35,6 +35,7 @@ public:
     // A null string when the attribute is absent (an empty one when it is present and empty).
     QString getAttribute(const QString &name) const;
     bool hasAttribute(const QString &name) const;
+    // A name a browser refuses (empty, or with blanks, quotes, "<", ">", "/" or "=") changes nothing.
     void setAttribute(const QString &name, const QString &value);
     void removeAttribute(const QString &name);
 

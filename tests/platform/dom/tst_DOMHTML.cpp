@@ -130,6 +130,11 @@ TEST(DOMHTML, EscapingOfAttributesAndText)
     e->setTextContent(QString::fromUtf8("a < b & c > d \"q\" 'r'\u00a0é"));
     EXPECT_EQ(e->outerHTML(), QString::fromUtf8("<p title=\"say &quot;hi&quot; &amp; <go> 'now'&nbsp;!\">"
                                                 "a &lt; b &amp; c &gt; d \"q\" 'r'&nbsp;é</p>"));
+    // Names that would break the markup are refused.
+    e->setAttribute("a b", "x");
+    e->setAttribute("x\"><script>", "x");
+    e->setAttribute("", "x");
+    EXPECT_EQ(e->attributes().size(), 1);
     // Parsing gives back the same values.
     const auto doc2 = DOMDocument::parseHTML(e->outerHTML());
     const auto p = doc2->body()->firstElementByTagName("p");
