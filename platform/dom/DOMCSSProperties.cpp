@@ -610,7 +610,8 @@ bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString 
         else if (c == QLatin1Char(')') || c == QLatin1Char(']')) {
             if (--depth < 0)
                 return false;
-        } else if (c == QLatin1Char(';') || c == QLatin1Char('{') || c == QLatin1Char('}') || c == QLatin1Char('!'))
+        } else if (c == QLatin1Char(';') || c == QLatin1Char('{') || c == QLatin1Char('}')
+                   || (c == QLatin1Char('!') && depth == 0))
             return false;
     }
     if (depth != 0 || !quote.isNull())

@@ -230,9 +230,7 @@ void DOMCSSStyleDeclaration::parse(const QString &text)
         QString value = declaration.mid(colon + 1).trimmed();
         bool important = false;
         const qsizetype bang = value.lastIndexOf(QLatin1Char('!'));
-        if (bang >= 0) {
-            if (value.mid(bang + 1).trimmed().compare(kImportant, Qt::CaseInsensitive) != 0)
-                continue;
+        if (bang >= 0 && value.mid(bang + 1).trimmed().compare(kImportant, Qt::CaseInsensitive) == 0) {
             important = true;
             value = value.left(bang).trimmed();
         }

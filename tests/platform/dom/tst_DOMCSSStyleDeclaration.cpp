@@ -229,6 +229,8 @@ TEST(DOMCSSStyleDeclaration, ParsingDeclarationText)
     EXPECT_EQ(s.getPropertyValue("content"), "\"x;y\"");
     EXPECT_EQ(s.getPropertyValue("display"), "");
     EXPECT_EQ(s.cssText(), "color: red; background: url('a;b.png'); width: 10px !important; content: \"x;y\";");
+    s.setCssText("background-image: url(a!b.png); color: red ! important; top: 1px !imp");
+    EXPECT_EQ(s.cssText(), "background-image: url(a!b.png); color: red !important;");
 }
 
 TEST(DOMCSSStyleDeclaration, InlineStyleAndStyleAttributeStayInStep)
