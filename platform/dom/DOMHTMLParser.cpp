@@ -81,7 +81,9 @@ private:
     QString tagName(const GumboElement &element)
     {
         if (element.tag_namespace == GUMBO_NAMESPACE_SVG) {
-            if (const char *svg = gumbo_normalize_svg_tagname(&element.original_tag))
+            GumboStringPiece piece = element.original_tag; // "<foreignObject ...>" until trimmed
+            gumbo_tag_from_original_text(&piece);
+            if (const char *svg = gumbo_normalize_svg_tagname(&piece))
                 return QString::fromLatin1(svg);
         }
         if (element.tag != GUMBO_TAG_UNKNOWN && element.tag < GUMBO_TAG_LAST)

@@ -17,7 +17,9 @@ struct DOMMutation {
         AttributeRemoved, // target: element; name
         TextChanged,      // target: text or comment node; value: its new data
         StyleSet,         // target: element, or the style element of a rule (index: the rule); name, value,
-                          // priority. "selectorText" names a rule's new selector
+                          // priority. For a rule, "selectorText" names its new selector and
+                          // "cssText" its whole new declaration (an element's whole inline
+                          // style comes as AttributeSet of "style")
         StyleRemoved,     // as StyleSet, without value
         ClassAdded,       // target: element; name: one class word
         ClassRemoved,     // target: element; name: one class word

@@ -115,6 +115,14 @@ TEST(DOMHTML, FragmentsParseInTheirElementsContext)
     EXPECT_EQ(div->childNodes()[3]->textContent(), "text & more");
     EXPECT_EQ(div->innerHTML(), "<!-- first --><p>x</p><script>var a = 1 < 2;</script>text &amp; more<!---->");
 
+    const auto title = makeElement(doc, "title");
+    title->setInnerHTML("a &amp; <b>b</b>");
+    EXPECT_EQ(title->textContent(), "a & <b>b</b>") << "title text is never markup";
+    EXPECT_EQ(title->innerHTML(), "a &amp; &lt;b&gt;b&lt;/b&gt;");
+
+    div->setInnerHTML("<svg viewBox=\"0 0 10 10\"><foreignObject><p>x</p></foreignObject></svg>");
+    EXPECT_EQ(div->innerHTML(), "<svg viewBox=\"0 0 10 10\"><foreignObject><p>x</p></foreignObject></svg>");
+
     div->setInnerHTML("<p>unclosed<div>block</div>");
     EXPECT_EQ(div->innerHTML(), "<p>unclosed</p><div>block</div>");
 
