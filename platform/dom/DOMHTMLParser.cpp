@@ -7,11 +7,14 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 namespace {
+
+constexpr int kMaximumDepth = 512;
 
 const std::vector<QString> &tagNames()
 {
@@ -40,8 +43,9 @@ public:
             const GumboVector *children;
             unsigned next;
             DOMNode *parent;
+            int depth;
         };
-        std::vector<Frame> stack{{&children, 0, &parent}};
+        std::vector<Frame> stack{{&children, 0, &parent, 0}};
         while (!stack.empty()) {
             Frame &frame = stack.back();
             if (frame.next >= frame.children->length) {
@@ -54,10 +58,14 @@ public:
             case GUMBO_NODE_ELEMENT:
             case GUMBO_NODE_TEMPLATE: {
                 auto element = makeElement(node->v.element);
-                DOMElement *raw = element.get();
+                DOMNode *raw = element.get();
+                const int depth = frame.depth + 1;
                 target->appendParsedChild(std::move(element));
+                // As browsers do, markup nested deeper than the limit continues beside the
+                // deepest element, so no later walk of the tree runs out of stack.
                 if (node->v.element.children.length > 0)
-                    stack.push_back({&node->v.element.children, 0, raw});
+                    stack.push_back({&node->v.element.children, 0, depth < kMaximumDepth ? raw : target,
+                                     std::min(depth, kMaximumDepth)});
                 break;
             }
             case GUMBO_NODE_WHITESPACE:

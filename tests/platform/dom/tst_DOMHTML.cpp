@@ -213,3 +213,20 @@ TEST(DOMHTML, OuterHTMLOfDesignElements)
     EXPECT_EQ(div->outerHTML(), "<div id=\"page1_button1\" data-role=\"none\" style=\"position: absolute;\" "
                                 "onclick=\"window.___kr_dwc.click_('button1', event)\"><a href=\"#\">Go &amp; see</a></div>");
 }
+
+TEST(DOMHTML, DeepNestingIsCappedAsInABrowser)
+{
+    QString html;
+    for (int i = 0; i < 5000; ++i)
+        html += "<div>";
+    html += "x";
+    const auto doc = DOMDocument::parseHTML(html);
+    const auto divs = doc->getElementsByTagName("div");
+    ASSERT_EQ(divs.size(), 5000u);
+    int depth = 0;
+    for (const DOMNode *n = divs.back().get(); n; n = n->parent())
+        ++depth;
+    EXPECT_LE(depth, 513);
+    EXPECT_EQ(doc->body()->textContent(), "x");
+    EXPECT_FALSE(doc->serialize().isEmpty());
+}
