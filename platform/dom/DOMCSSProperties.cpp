@@ -1,0 +1,697 @@
+#include "DOMCSSProperties.h"
+
+#include <QHash>
+#include <QSet>
+
+namespace {
+
+const QString kInitial = QStringLiteral("initial");
+
+// The text in lower case; shares the text (no copy) when it has no upper-case letter.
+QString lowered(const QString &t)
+{
+    for (QChar c : t)
+        if (c.isUpper())
+            return t.toLower();
+    return t;
+}
+
+enum class Kind { Box, BorderSide, Border, Radius, Background, Font };
+
+struct Shorthand {
+    Kind kind;
+    QStringList longhands;
+};
+
+QStringList sides(const QString &prefix, const QString &suffix)
+{
+    return {prefix + QStringLiteral("top") + suffix, prefix + QStringLiteral("right") + suffix,
+            prefix + QStringLiteral("bottom") + suffix, prefix + QStringLiteral("left") + suffix};
+}
+
+QStringList borderSide(const QString &side)
+{
+    const QString base = QStringLiteral("border-") + side;
+    return {base + QStringLiteral("-width"), base + QStringLiteral("-style"), base + QStringLiteral("-color")};
+}
+
+struct Tables {
+    QHash<QString, Shorthand> shorthands;
+    QHash<QString, QStringList> shorthandsOf;
+    QHash<QString, QString> aliases;
+    QHash<QString, QSet<QString>> keywords;
+
+    Tables()
+    {
+        shorthands.insert(QStringLiteral("margin"), {Kind::Box, sides(QStringLiteral("margin-"), {})});
+        shorthands.insert(QStringLiteral("padding"), {Kind::Box, sides(QStringLiteral("padding-"), {})});
+        shorthands.insert(QStringLiteral("border-width"), {Kind::Box, sides(QStringLiteral("border-"), QStringLiteral("-width"))});
+        shorthands.insert(QStringLiteral("border-style"), {Kind::Box, sides(QStringLiteral("border-"), QStringLiteral("-style"))});
+        shorthands.insert(QStringLiteral("border-color"), {Kind::Box, sides(QStringLiteral("border-"), QStringLiteral("-color"))});
+        QStringList all;
+        for (const QString &side : {QStringLiteral("top"), QStringLiteral("right"), QStringLiteral("bottom"), QStringLiteral("left")}) {
+            shorthands.insert(QStringLiteral("border-") + side, {Kind::BorderSide, borderSide(side)});
+            all += borderSide(side);
+        }
+        shorthands.insert(QStringLiteral("border"), {Kind::Border, all});
+        shorthands.insert(QStringLiteral("border-radius"),
+                          {Kind::Radius, {QStringLiteral("border-top-left-radius"), QStringLiteral("border-top-right-radius"),
+                                          QStringLiteral("border-bottom-right-radius"), QStringLiteral("border-bottom-left-radius")}});
+        shorthands.insert(QStringLiteral("background"),
+                          {Kind::Background, {QStringLiteral("background-image"), QStringLiteral("background-position"),
+                                              QStringLiteral("background-size"), QStringLiteral("background-repeat"),
+                                              QStringLiteral("background-attachment"), QStringLiteral("background-origin"),
+                                              QStringLiteral("background-clip"), QStringLiteral("background-color")}});
+        shorthands.insert(QStringLiteral("font"),
+                          {Kind::Font, {QStringLiteral("font-style"), QStringLiteral("font-variant"), QStringLiteral("font-weight"),
+                                        QStringLiteral("font-size"), QStringLiteral("line-height"), QStringLiteral("font-family")}});
+
+        for (auto it = shorthands.cbegin(); it != shorthands.cend(); ++it)
+            for (const QString &longhand : it->longhands)
+                shorthandsOf[longhand].append(it.key());
+        for (QStringList &list : shorthandsOf)
+            std::sort(list.begin(), list.end(), [this](const QString &a, const QString &b) {
+                const auto na = shorthands.value(a).longhands.size(), nb = shorthands.value(b).longhands.size();
+                return na != nb ? na > nb : a < b;
+            });
+
+        const auto prefixed = [this](const QString &name) { aliases.insert(QStringLiteral("-webkit-") + name, name); };
+        prefixed(QStringLiteral("border-radius"));
+        prefixed(QStringLiteral("border-top-left-radius"));
+        prefixed(QStringLiteral("border-top-right-radius"));
+        prefixed(QStringLiteral("border-bottom-right-radius"));
+        prefixed(QStringLiteral("border-bottom-left-radius"));
+        prefixed(QStringLiteral("box-shadow"));
+        prefixed(QStringLiteral("background-size"));
+        prefixed(QStringLiteral("background-origin"));
+        prefixed(QStringLiteral("background-clip"));
+
+        // One keyword set per keyword-valued property.
+        const QSet<QString> borderStyles{QStringLiteral("none"), QStringLiteral("hidden"), QStringLiteral("dotted"),
+                                         QStringLiteral("dashed"), QStringLiteral("solid"), QStringLiteral("double"),
+                                         QStringLiteral("groove"), QStringLiteral("ridge"), QStringLiteral("inset"),
+                                         QStringLiteral("outset")};
+        for (const QString &name : sides(QStringLiteral("border-"), QStringLiteral("-style")))
+            keywords.insert(name, borderStyles);
+        const auto set = [this](const char *name, const char *words) {
+            QSet<QString> values;
+            for (const QString &w : QString::fromLatin1(words).split(QLatin1Char(' ')))
+                values.insert(w);
+            keywords.insert(QString::fromLatin1(name), values);
+        };
+        set("display", "inline block list-item inline-block table inline-table table-row-group table-header-group "
+                       "table-footer-group table-row table-column-group table-column table-cell table-caption none "
+                       "flex inline-flex grid inline-grid contents flow-root -webkit-box -webkit-inline-box "
+                       "-webkit-flex -webkit-inline-flex run-in compact");
+        set("position", "static relative absolute fixed sticky -webkit-sticky");
+        set("visibility", "visible hidden collapse");
+        set("float", "left right none");
+        set("clear", "left right both none");
+        set("text-align", "left right center justify start end -webkit-left -webkit-right -webkit-center -webkit-auto");
+        set("font-style", "normal italic oblique");
+        set("font-weight", "normal bold bolder lighter 100 200 300 400 500 600 700 800 900");
+        set("overflow", "visible hidden scroll auto overlay clip");
+        set("overflow-x", "visible hidden scroll auto overlay clip");
+        set("overflow-y", "visible hidden scroll auto overlay clip");
+        set("white-space", "normal pre nowrap pre-wrap pre-line break-spaces");
+        set("box-sizing", "content-box border-box");
+        set("background-attachment", "scroll fixed local");
+    }
+};
+
+const Tables &tables()
+{
+    static const Tables t;
+    return t;
+}
+
+bool isBorderStyle(const QString &t)
+{
+    static const QSet<QString> styles{QStringLiteral("none"), QStringLiteral("hidden"), QStringLiteral("dotted"),
+                                      QStringLiteral("dashed"), QStringLiteral("solid"), QStringLiteral("double"),
+                                      QStringLiteral("groove"), QStringLiteral("ridge"), QStringLiteral("inset"),
+                                      QStringLiteral("outset")};
+    return styles.contains(lowered(t));
+}
+
+bool isLength(const QString &t)
+{
+    if (t.isEmpty())
+        return false;
+    const QChar c = t.at(0);
+    if (c.isDigit() || c == QLatin1Char('.'))
+        return true;
+    if ((c == QLatin1Char('-') || c == QLatin1Char('+')) && t.size() > 1 && (t.at(1).isDigit() || t.at(1) == QLatin1Char('.')))
+        return true;
+    const QString l = lowered(t);
+    return l.startsWith(QLatin1String("calc(")) || l.startsWith(QLatin1String("-webkit-calc("));
+}
+
+bool isBorderWidth(const QString &t)
+{
+    const QString l = lowered(t);
+    return isLength(t) || l == QLatin1String("thin") || l == QLatin1String("medium") || l == QLatin1String("thick");
+}
+
+bool isImage(const QString &t)
+{
+    const QString l = lowered(t);
+    return l == QLatin1String("none") || l.startsWith(QLatin1String("url(")) || l.contains(QLatin1String("gradient("))
+        || l.startsWith(QLatin1String("image-set(")) || l.startsWith(QLatin1String("-webkit-image-set("))
+        || l.startsWith(QLatin1String("-webkit-canvas("));
+}
+
+bool isPosition(const QString &t)
+{
+    const QString l = lowered(t);
+    return isLength(t) || l == QLatin1String("left") || l == QLatin1String("right") || l == QLatin1String("top")
+        || l == QLatin1String("bottom") || l == QLatin1String("center");
+}
+
+bool isRepeat(const QString &t)
+{
+    const QString l = lowered(t);
+    return l == QLatin1String("repeat") || l == QLatin1String("repeat-x") || l == QLatin1String("repeat-y")
+        || l == QLatin1String("no-repeat") || l == QLatin1String("space") || l == QLatin1String("round");
+}
+
+bool isAttachment(const QString &t)
+{
+    const QString l = lowered(t);
+    return l == QLatin1String("scroll") || l == QLatin1String("fixed") || l == QLatin1String("local");
+}
+
+bool isBox(const QString &t)
+{
+    const QString l = lowered(t);
+    return l == QLatin1String("border-box") || l == QLatin1String("padding-box") || l == QLatin1String("content-box");
+}
+
+bool isInitial(const QString &v)
+{
+    return v.compare(kInitial, Qt::CaseInsensitive) == 0;
+}
+
+QString composeBox(const QStringList &v)
+{
+    if (v.at(3) == v.at(1)) {
+        if (v.at(2) == v.at(0))
+            return v.at(1) == v.at(0) ? v.at(0) : v.at(0) + QLatin1Char(' ') + v.at(1);
+        return v.at(0) + QLatin1Char(' ') + v.at(1) + QLatin1Char(' ') + v.at(2);
+    }
+    return v.join(QLatin1Char(' '));
+}
+
+std::optional<QStringList> expandBox(const QString &value)
+{
+    const QStringList t = DOMCSSProperties::splitTokens(value);
+    switch (t.size()) {
+    case 1: return QStringList{t[0], t[0], t[0], t[0]};
+    case 2: return QStringList{t[0], t[1], t[0], t[1]};
+    case 3: return QStringList{t[0], t[1], t[2], t[1]};
+    case 4: return t;
+    default: return std::nullopt;
+    }
+}
+
+// width, style, color of one border side.
+std::optional<QStringList> expandBorderSide(const QString &value)
+{
+    QStringList out{kInitial, kInitial, kInitial};
+    bool seen[3] = {false, false, false};
+    for (const QString &token : DOMCSSProperties::splitTokens(value)) {
+        const int slot = isBorderStyle(token) ? 1 : (isBorderWidth(token) ? 0 : 2);
+        if (seen[slot])
+            return std::nullopt;
+        seen[slot] = true;
+        out[slot] = token;
+    }
+    return out;
+}
+
+QString composeBorderSide(const QStringList &wsc)
+{
+    QStringList parts;
+    for (const QString &v : wsc)
+        if (!isInitial(v))
+            parts.append(v);
+    return parts.isEmpty() ? kInitial : parts.join(QLatin1Char(' '));
+}
+
+struct BackgroundLayer {
+    QString image, position, size, repeat, attachment, origin, clip, color;
+};
+
+std::optional<BackgroundLayer> parseBackgroundLayer(const QString &text, bool last)
+{
+    BackgroundLayer layer;
+    const QStringList tokens = DOMCSSProperties::splitTokens(text);
+    for (int i = 0; i < tokens.size(); ++i) {
+        const QString &t = tokens.at(i);
+        if (isImage(t)) {
+            if (!layer.image.isEmpty())
+                return std::nullopt;
+            layer.image = t;
+        } else if (isPosition(t)) {
+            if (!layer.position.isEmpty())
+                return std::nullopt;
+            QStringList pos{t};
+            while (i + 1 < tokens.size() && isPosition(tokens.at(i + 1)) && pos.size() < 4)
+                pos.append(tokens.at(++i));
+            layer.position = pos.join(QLatin1Char(' '));
+            if (i + 1 < tokens.size() && tokens.at(i + 1) == QLatin1String("/")) {
+                QStringList size;
+                ++i;
+                while (i + 1 < tokens.size() && size.size() < 2
+                       && (isLength(tokens.at(i + 1)) || tokens.at(i + 1) == QLatin1String("auto")
+                           || tokens.at(i + 1) == QLatin1String("cover") || tokens.at(i + 1) == QLatin1String("contain")))
+                    size.append(tokens.at(++i));
+                if (size.isEmpty())
+                    return std::nullopt;
+                layer.size = size.join(QLatin1Char(' '));
+            }
+        } else if (isRepeat(t)) {
+            if (!layer.repeat.isEmpty())
+                return std::nullopt;
+            layer.repeat = t;
+            if (i + 1 < tokens.size() && isRepeat(tokens.at(i + 1)))
+                layer.repeat += QLatin1Char(' ') + tokens.at(++i);
+        } else if (isAttachment(t)) {
+            if (!layer.attachment.isEmpty())
+                return std::nullopt;
+            layer.attachment = t;
+        } else if (isBox(t)) {
+            if (layer.origin.isEmpty())
+                layer.origin = layer.clip = t;
+            else if (layer.clip == layer.origin && !layer.clip.isEmpty() && i > 0 && isBox(tokens.at(i - 1)))
+                layer.clip = t;
+            else
+                return std::nullopt;
+        } else if (t == QLatin1String("/")) {
+            return std::nullopt;
+        } else {
+            if (!last || !layer.color.isEmpty())
+                return std::nullopt;
+            layer.color = t;
+        }
+    }
+    return layer;
+}
+
+const QStringList &backgroundInitials()
+{
+    static const QStringList initials{QStringLiteral("none"), QStringLiteral("0% 0%"), QStringLiteral("auto"),
+                                      QStringLiteral("repeat"), QStringLiteral("scroll"), QStringLiteral("padding-box"),
+                                      QStringLiteral("border-box"), QStringLiteral("transparent")};
+    return initials;
+}
+
+std::optional<QStringList> expandBackground(const QString &value)
+{
+    const QStringList layers = DOMCSSProperties::splitTopLevel(value, QLatin1Char(','));
+    if (layers.contains(QString()))
+        return std::nullopt;
+    const bool single = layers.size() == 1;
+    QStringList perLonghand[8];
+    for (int i = 0; i < layers.size(); ++i) {
+        const auto layer = parseBackgroundLayer(layers.at(i), i == layers.size() - 1);
+        if (!layer)
+            return std::nullopt;
+        const QString values[8] = {layer->image, layer->position, layer->size, layer->repeat,
+                                   layer->attachment, layer->origin, layer->clip, layer->color};
+        for (int k = 0; k < 7; ++k)
+            perLonghand[k].append(values[k].isEmpty() ? (single ? kInitial : backgroundInitials().at(k)) : values[k]);
+        if (i == layers.size() - 1)
+            perLonghand[7].append(values[7].isEmpty() ? kInitial : values[7]);
+    }
+    QStringList out;
+    for (const QStringList &l : perLonghand)
+        out.append(l.join(QStringLiteral(", ")));
+    return out;
+}
+
+QString composeBackground(const QStringList &values)
+{
+    QList<QStringList> split;
+    for (int k = 0; k < 7; ++k)
+        split.append(DOMCSSProperties::splitTopLevel(values.at(k), QLatin1Char(',')));
+    const qsizetype layers = split.at(0).size();
+    for (const QStringList &l : split)
+        if (l.size() != layers)
+            return {};
+    const auto given = [](const QString &v, int k) { return !isInitial(v) && !(v == backgroundInitials().at(k) && k != 0); };
+    QStringList out;
+    for (qsizetype i = 0; i < layers; ++i) {
+        QStringList parts;
+        const QString &image = split[0][i], &position = split[1][i], &size = split[2][i], &repeat = split[3][i],
+                      &attachment = split[4][i], &origin = split[5][i], &clip = split[6][i];
+        if (!isInitial(image) && !(layers > 1 && image == QLatin1String("none")))
+            parts.append(image);
+        if (given(size, 2))
+            parts.append((given(position, 1) ? position : backgroundInitials().at(1)) + QStringLiteral(" / ") + size);
+        else if (given(position, 1))
+            parts.append(position);
+        if (given(repeat, 3))
+            parts.append(repeat);
+        if (given(attachment, 4))
+            parts.append(attachment);
+        const bool o = given(origin, 5), c = given(clip, 6);
+        if (o && c && origin == clip)
+            parts.append(origin);
+        else if (o || c)
+            parts.append((o ? origin : backgroundInitials().at(5)) + QLatin1Char(' ') + (c ? clip : backgroundInitials().at(6)));
+        if (i == layers - 1 && !isInitial(values.at(7)))
+            parts.append(values.at(7));
+        out.append(parts.isEmpty() ? QStringLiteral("none") : parts.join(QLatin1Char(' ')));
+    }
+    return out.join(QStringLiteral(", "));
+}
+
+bool isFontSize(const QString &t)
+{
+    static const QSet<QString> keywords{QStringLiteral("xx-small"), QStringLiteral("x-small"), QStringLiteral("small"),
+                                        QStringLiteral("medium"), QStringLiteral("large"), QStringLiteral("x-large"),
+                                        QStringLiteral("xx-large"), QStringLiteral("larger"), QStringLiteral("smaller")};
+    return isLength(t) || keywords.contains(lowered(t));
+}
+
+// style, variant, weight, size, line-height, family.
+std::optional<QStringList> expandFont(const QString &value)
+{
+    const QString normal = QStringLiteral("normal");
+    QStringList out{normal, normal, normal, QString(), normal, QString()};
+    int pos = 0;
+    const int n = int(value.size());
+    const auto nextToken = [&]() {
+        while (pos < n && value.at(pos).isSpace())
+            ++pos;
+        const int start = pos;
+        while (pos < n && !value.at(pos).isSpace() && value.at(pos) != QLatin1Char('/'))
+            ++pos;
+        return value.mid(start, pos - start);
+    };
+    while (pos < n) {
+        const QString t = nextToken();
+        const QString l = lowered(t);
+        if (t.isEmpty())
+            return std::nullopt;
+        if (l == QLatin1String("normal"))
+            continue;
+        if (l == QLatin1String("italic") || l == QLatin1String("oblique")) {
+            out[0] = t;
+        } else if (l == QLatin1String("small-caps")) {
+            out[1] = t;
+        } else if (l == QLatin1String("bold") || l == QLatin1String("bolder") || l == QLatin1String("lighter")
+                   || (t.size() == 3 && t.endsWith(QLatin1String("00")) && t.at(0) >= QLatin1Char('1') && t.at(0) <= QLatin1Char('9'))) {
+            out[2] = t;
+        } else if (isFontSize(t)) {
+            out[3] = t;
+            while (pos < n && value.at(pos).isSpace())
+                ++pos;
+            if (pos < n && value.at(pos) == QLatin1Char('/')) {
+                ++pos;
+                const QString lh = nextToken();
+                if (lh.isEmpty())
+                    return std::nullopt;
+                out[4] = lh;
+            }
+            out[5] = value.mid(pos).trimmed();
+            if (out[5].isEmpty())
+                return std::nullopt;
+            return out;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+QString composeFont(const QStringList &v)
+{
+    if (isInitial(v.at(3)) || isInitial(v.at(5)))
+        return {};
+    QStringList parts;
+    for (int k = 0; k < 3; ++k)
+        if (!isInitial(v.at(k)) && v.at(k) != QLatin1String("normal"))
+            parts.append(v.at(k));
+    QString size = v.at(3);
+    if (!isInitial(v.at(4)) && v.at(4) != QLatin1String("normal"))
+        size += QLatin1Char('/') + v.at(4);
+    parts.append(size);
+    parts.append(v.at(5));
+    return parts.join(QLatin1Char(' '));
+}
+
+std::optional<QStringList> expandRadius(const QString &value)
+{
+    const QStringList halves = DOMCSSProperties::splitTopLevel(value, QLatin1Char('/'));
+    if (halves.size() > 2)
+        return std::nullopt;
+    const auto h = expandBox(halves.at(0));
+    if (!h)
+        return std::nullopt;
+    QStringList out = *h;
+    if (halves.size() == 2) {
+        const auto v = expandBox(halves.at(1));
+        if (!v)
+            return std::nullopt;
+        for (int i = 0; i < 4; ++i)
+            if (v->at(i) != h->at(i))
+                out[i] = h->at(i) + QLatin1Char(' ') + v->at(i);
+    }
+    return out;
+}
+
+QString composeRadius(const QStringList &v)
+{
+    QStringList h, vert;
+    bool elliptic = false;
+    for (const QString &corner : v) {
+        const QStringList t = DOMCSSProperties::splitTokens(corner);
+        if (t.isEmpty() || t.size() > 2)
+            return {};
+        h.append(t.at(0));
+        vert.append(t.value(1, t.at(0)));
+        elliptic = elliptic || t.size() == 2;
+    }
+    return elliptic ? composeBox(h) + QStringLiteral(" / ") + composeBox(vert) : composeBox(h);
+}
+
+} // namespace
+
+QString DOMCSSProperties::canonicalName(const QString &name)
+{
+    QString n = name.trimmed();
+    if (n.startsWith(QLatin1String("--")))
+        return n;
+    for (QChar c : std::as_const(n))
+        if (c.isUpper()) {
+            n = n.toLower();
+            break;
+        }
+    const auto &aliases = tables().aliases;
+    const auto it = aliases.constFind(n);
+    return it == aliases.cend() ? n : *it;
+}
+
+const QStringList *DOMCSSProperties::longhands(const QString &canonicalName)
+{
+    const auto &s = tables().shorthands;
+    const auto it = s.constFind(canonicalName);
+    return it == s.cend() ? nullptr : &it->longhands;
+}
+
+const QStringList &DOMCSSProperties::shorthandsOf(const QString &canonicalName)
+{
+    static const QStringList none;
+    const auto &s = tables().shorthandsOf;
+    const auto it = s.constFind(canonicalName);
+    return it == s.cend() ? none : *it;
+}
+
+bool DOMCSSProperties::isCSSWideKeyword(const QString &value)
+{
+    return value.compare(QLatin1String("inherit"), Qt::CaseInsensitive) == 0 || isInitial(value)
+        || value.compare(QLatin1String("unset"), Qt::CaseInsensitive) == 0
+        || value.compare(QLatin1String("revert"), Qt::CaseInsensitive) == 0;
+}
+
+std::optional<QStringList> DOMCSSProperties::expand(const QString &shorthand, const QString &value)
+{
+    const auto &s = tables().shorthands;
+    const auto it = s.constFind(shorthand);
+    if (it == s.cend())
+        return std::nullopt;
+    const QStringList &names = it->longhands;
+    std::optional<QStringList> values;
+    if (isCSSWideKeyword(value)) {
+        QStringList all;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            all.append(value);
+        values = all;
+    } else {
+        switch (it->kind) {
+        case Kind::Box: values = expandBox(value); break;
+        case Kind::BorderSide: values = expandBorderSide(value); break;
+        case Kind::Border:
+            if (const auto side = expandBorderSide(value)) {
+                QStringList all;
+                all.reserve(12);
+                for (int i = 0; i < 4; ++i)
+                    all.append(*side);
+                values = std::move(all);
+            }
+            break;
+        case Kind::Radius: values = expandRadius(value); break;
+        case Kind::Background: values = expandBackground(value); break;
+        case Kind::Font: values = expandFont(value); break;
+        }
+    }
+    if (!values || values->size() != names.size() || !isValidValue(shorthand, value))
+        return std::nullopt;
+    const auto &keywords = tables().keywords;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        if (keywords.contains(names.at(i)) && !isValidValue(names.at(i), values->at(i)))
+            return std::nullopt;
+    return values;
+}
+
+QString DOMCSSProperties::compose(const QString &shorthand, const QStringList &values)
+{
+    const auto &s = tables().shorthands;
+    const auto it = s.constFind(shorthand);
+    if (it == s.cend() || values.size() != it->longhands.size())
+        return {};
+    int keywords = 0;
+    for (const QString &v : values)
+        keywords += isCSSWideKeyword(v) ? 1 : 0;
+    if (keywords == values.size())
+        return values.count(values.first()) == values.size() ? values.first() : QString();
+    if (keywords > 0 && it->kind != Kind::BorderSide && it->kind != Kind::Border && it->kind != Kind::Background
+        && it->kind != Kind::Font)
+        return {};
+    // Only "initial" (a part the shorthand left out) mixes with given values.
+    for (const QString &v : values)
+        if (isCSSWideKeyword(v) && !isInitial(v))
+            return {};
+    switch (it->kind) {
+    case Kind::Box: return composeBox(values);
+    case Kind::BorderSide: return composeBorderSide(values);
+    case Kind::Border: {
+        const QStringList top = values.mid(0, 3);
+        for (int side = 1; side < 4; ++side)
+            if (values.mid(side * 3, 3) != top)
+                return {};
+        return composeBorderSide(top);
+    }
+    case Kind::Radius: return composeRadius(values);
+    case Kind::Background: return composeBackground(values);
+    case Kind::Font: return composeFont(values);
+    }
+    return {};
+}
+
+bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString &value)
+{
+    if (value.isEmpty())
+        return false;
+    int depth = 0;
+    QChar quote;
+    for (QChar c : value) {
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+            continue;
+        }
+        if (c == QLatin1Char('"') || c == QLatin1Char('\''))
+            quote = c;
+        else if (c == QLatin1Char('(') || c == QLatin1Char('['))
+            ++depth;
+        else if (c == QLatin1Char(')') || c == QLatin1Char(']')) {
+            if (--depth < 0)
+                return false;
+        } else if (c == QLatin1Char(';') || c == QLatin1Char('{') || c == QLatin1Char('}')
+                   || (c == QLatin1Char('!') && depth == 0))
+            return false;
+    }
+    if (depth != 0 || !quote.isNull())
+        return false;
+    const auto &k = tables().keywords;
+    const auto it = k.constFind(canonicalName);
+    if (it == k.cend() || isCSSWideKeyword(value))
+        return true;
+    if (canonicalName.startsWith(QLatin1String("background-")) && value.contains(QLatin1Char(','))) {
+        for (const QString &layer : splitTopLevel(value, QLatin1Char(',')))
+            if (!it->contains(lowered(layer)))
+                return false;
+        return true;
+    }
+    return it->contains(lowered(value));
+}
+
+QStringList DOMCSSProperties::splitTokens(const QString &value)
+{
+    QStringList out;
+    int depth = 0;
+    QChar quote;
+    qsizetype start = -1;
+    const qsizetype n = value.size();
+    const auto flush = [&](qsizetype end) {
+        if (start >= 0 && end > start)
+            out.append(start == 0 && end == n ? value : value.mid(start, end - start));
+        start = -1;
+    };
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = value.at(i);
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+            continue;
+        }
+        if (depth == 0 && c.isSpace()) {
+            flush(i);
+            continue;
+        }
+        if (depth == 0 && c == QLatin1Char('/')) {
+            flush(i);
+            out.append(QStringLiteral("/"));
+            continue;
+        }
+        if (start < 0)
+            start = i;
+        if (c == QLatin1Char('"') || c == QLatin1Char('\''))
+            quote = c;
+        else if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')'))
+            --depth;
+    }
+    flush(n);
+    return out;
+}
+
+QStringList DOMCSSProperties::splitTopLevel(const QString &value, QChar separator)
+{
+    QStringList out;
+    int depth = 0;
+    QChar quote;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+            quote = c;
+        } else if (c == QLatin1Char('(')) {
+            ++depth;
+        } else if (c == QLatin1Char(')')) {
+            --depth;
+        } else if (depth == 0 && c == separator) {
+            out.append(value.mid(start, i - start).trimmed());
+            start = i + 1;
+        }
+    }
+    out.append(value.mid(start).trimmed());
+    return out;
+}

@@ -1,0 +1,126 @@
+#include "DOMHTMLSerializer.h"
+
+#include <platform/dom/DOMCharacterData.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+
+namespace {
+
+constexpr char16_t kNbsp = 0x00A0;
+
+void appendEscaped(const QString &text, QString &out, bool attribute)
+{
+    const QChar *begin = text.constData();
+    const QChar *end = begin + text.size();
+    const QChar *run = begin;
+    for (const QChar *p = begin; p != end; ++p) {
+        const char16_t c = p->unicode();
+        const char *entity = nullptr;
+        if (c == '&')
+            entity = "&amp;";
+        else if (c == kNbsp)
+            entity = "&nbsp;";
+        else if (attribute ? c == '"' : c == '<')
+            entity = attribute ? "&quot;" : "&lt;";
+        else if (!attribute && c == '>')
+            entity = "&gt;";
+        if (!entity)
+            continue;
+        out.append(run, p - run);
+        out.append(QLatin1String(entity));
+        run = p + 1;
+    }
+    out.append(run, end - run);
+}
+
+void serialize(const DOMNode &node, QString &out);
+
+void serializeChildrenOf(const DOMNode &node, QString &out)
+{
+    const bool raw = node.isElement() && static_cast<const DOMElement &>(node).isRawTextElement();
+    for (const auto &child : node.childNodes()) {
+        if (raw && child->isText())
+            out += static_cast<const DOMCharacterData &>(*child).data();
+        else
+            serialize(*child, out);
+    }
+}
+
+void serialize(const DOMNode &node, QString &out)
+{
+    switch (node.nodeType()) {
+    case DOMNode::NodeType::Text:
+        appendEscaped(static_cast<const DOMCharacterData &>(node).data(), out, false);
+        return;
+    case DOMNode::NodeType::Comment:
+        out += QLatin1String("<!--");
+        out += static_cast<const DOMCharacterData &>(node).data();
+        out += QLatin1String("-->");
+        return;
+    case DOMNode::NodeType::Document:
+        serializeChildrenOf(node, out);
+        return;
+    case DOMNode::NodeType::Element:
+        break;
+    }
+    const auto &element = static_cast<const DOMElement &>(node);
+    out += QLatin1Char('<');
+    out += element.localName();
+    for (const auto &[name, value] : element.attributes()) {
+        out += QLatin1Char(' ');
+        out += name;
+        out += QLatin1String("=\"");
+        appendEscaped(value, out, true);
+        out += QLatin1Char('"');
+    }
+    out += QLatin1Char('>');
+    if (element.isVoidElement())
+        return;
+    serializeChildrenOf(element, out);
+    out += QLatin1String("</");
+    out += element.localName();
+    out += QLatin1Char('>');
+}
+
+int countNodes(const DOMNode &node)
+{
+    int n = 1;
+    for (const auto &child : node.childNodes())
+        n += countNodes(*child);
+    return n;
+}
+
+} // namespace
+
+void DOMHTMLSerializer::serializeNode(const DOMNode &node, QString &out)
+{
+    out.reserve(out.size() + countNodes(node) * 40);
+    serialize(node, out);
+}
+
+void DOMHTMLSerializer::serializeChildren(const DOMNode &node, QString &out)
+{
+    out.reserve(out.size() + countNodes(node) * 40);
+    serializeChildrenOf(node, out);
+}
+
+void DOMHTMLSerializer::serializeDocument(const DOMDocument &document, QString &out)
+{
+    out.reserve(out.size() + countNodes(document) * 40);
+    if (!document.doctype().isEmpty()) {
+        out += QLatin1String("<!DOCTYPE ");
+        out += document.doctype();
+        out += QLatin1String(">");
+    }
+    serializeChildrenOf(document, out);
+}
+
+void DOMHTMLSerializer::appendEscapedText(const QString &text, QString &out)
+{
+    appendEscaped(text, out, false);
+}
+
+void DOMHTMLSerializer::appendEscapedAttribute(const QString &value, QString &out)
+{
+    appendEscaped(value, out, true);
+}

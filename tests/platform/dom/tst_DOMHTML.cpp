@@ -1,0 +1,232 @@
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMText.h>
+
+#include "DOMTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::shared_ptr<DOMElement> makeElement(const std::shared_ptr<DOMDocument> &doc, const QString &tag)
+{
+    auto e = doc->createElement(tag);
+    doc->body()->appendChild(e);
+    return e;
+}
+
+struct RoundTrip {
+    const char *name;
+    const char *markup;
+};
+
+// Markup as a page's controls write it; each must come back unchanged from innerHTML.
+const RoundTrip kJQueryMobileMarkup[] = {
+    {"page",
+     "<div data-role=\"page\" id=\"page1\" data-theme=\"a\" style=\"background-color: rgb(238, 238, 238) !important;\">"
+     "<div data-role=\"header\" data-position=\"fixed\"><h1>Welcome</h1>"
+     "<a href=\"#menu\" data-icon=\"bars\" class=\"ui-btn-left\">Menu</a></div>"
+     "<div role=\"main\" class=\"ui-content\"><p>Hello &amp; welcome</p></div>"
+     "<div data-role=\"footer\" data-position=\"fixed\"><h4>© 2026</h4></div></div>"},
+    {"listview",
+     "<ul data-role=\"listview\" data-inset=\"true\" data-filter=\"true\" data-filter-placeholder=\"Search…\">"
+     "<li data-role=\"list-divider\">A</li>"
+     "<li><a href=\"#detail\"><img src=\"images/a.png\" alt=\"\"><h2>Apples</h2><p>Fresh &lt;today&gt;</p></a></li>"
+     "<li data-icon=\"false\"><a href=\"#\">Plain</a><span class=\"ui-li-count\">12</span></li></ul>"},
+    {"select",
+     "<label for=\"page1_sel\">Choose</label><select name=\"sel\" id=\"page1_sel\" data-native-menu=\"false\">"
+     "<option value=\"1\">One</option><option value=\"2\" selected=\"selected\">Two</option>"
+     "<option value=\"a|b\">A &amp; B</option></select>"},
+    {"flip switch",
+     "<div id=\"page1_flip\" data-role=\"none\" style=\"position: absolute; left: 10px; top: 20px;\">"
+     "<select name=\"flip\" id=\"_page1_flip_sel\" data-role=\"slider\" disabled=\"disabled\">"
+     "<option value=\"off\">Off</option><option value=\"on\">On</option></select></div>"},
+    {"check box group",
+     "<fieldset data-role=\"controlgroup\" data-type=\"horizontal\"><legend>Pick</legend>"
+     "<input type=\"checkbox\" name=\"c\" id=\"page1_c-1\" checked=\"checked\"><label for=\"page1_c-1\">First</label>"
+     "<input type=\"checkbox\" name=\"c\" id=\"page1_c-2\"><label for=\"page1_c-2\">Second</label></fieldset>"},
+    {"table",
+     "<table data-role=\"table\" id=\"t1\" data-mode=\"reflow\" class=\"ui-responsive\"><thead><tr><th>Name</th>"
+     "<th data-priority=\"1\">Age</th></tr></thead><tbody><tr><td>Ann</td><td>31</td></tr><tr><td>Bob</td>"
+     "<td>&nbsp;</td></tr></tbody></table>"},
+    {"navbar and script",
+     "<div data-role=\"navbar\"><ul><li><a href=\"#a\" class=\"ui-btn-active\">A</a></li><li><a href=\"#b\">B</a></li>"
+     "</ul></div><script type=\"text/javascript\">if (a < b && c > d) { s = \"</p>\"; }</script>"
+     "<style>div > p { color: red; }</style><!-- kr: end --><br><hr><input type=\"text\" value=\"&quot;q&quot;\">"},
+};
+
+} // namespace
+
+TEST(DOMHTML, InnerHTMLRoundTripsOfJQueryMobileMarkup)
+{
+    for (const RoundTrip &row : kJQueryMobileMarkup) {
+        SCOPED_TRACE(row.name);
+        const auto doc = DOMDocument::createHTMLDocument();
+        const auto host = makeElement(doc, "div");
+        const QString markup = QString::fromUtf8(row.markup);
+        host->setInnerHTML(markup);
+        EXPECT_EQ(host->innerHTML(), markup);
+        // And once more through a whole-document serialisation and parse.
+        const auto again = DOMDocument::parseHTML(doc->serialize());
+        EXPECT_EQ(again->serialize(), doc->serialize());
+    }
+}
+
+TEST(DOMHTML, FragmentsParseInTheirElementsContext)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+
+    const auto tbody = makeElement(doc, "tbody");
+    tbody->setInnerHTML("<tr><td>a</td><td>b</td></tr>");
+    EXPECT_EQ(tbody->innerHTML(), "<tr><td>a</td><td>b</td></tr>");
+
+    const auto table = makeElement(doc, "table");
+    table->setInnerHTML("<tr><td>a</td></tr>");
+    EXPECT_EQ(table->innerHTML(), "<tbody><tr><td>a</td></tr></tbody>") << "a browser adds the tbody";
+
+    const auto tr = makeElement(doc, "tr");
+    tr->setInnerHTML("<td>x</td><th>y</th>");
+    EXPECT_EQ(tr->innerHTML(), "<td>x</td><th>y</th>");
+
+    const auto div = makeElement(doc, "div");
+    div->setInnerHTML("<tr><td>a</td></tr>");
+    EXPECT_EQ(div->innerHTML(), "a") << "table parts outside a table are dropped";
+
+    const auto select = makeElement(doc, "select");
+    select->setInnerHTML("<option value=\"1\">One</option><option>Two");
+    EXPECT_EQ(select->innerHTML(), "<option value=\"1\">One</option><option>Two</option>");
+    EXPECT_EQ(select->children().size(), 2u);
+
+    const auto script = makeElement(doc, "script");
+    script->setInnerHTML("if (a<b) x = \"</div>\" && y;");
+    ASSERT_EQ(script->childNodes().size(), 1u);
+    EXPECT_TRUE(script->firstChild()->isText());
+    EXPECT_EQ(script->textContent(), "if (a<b) x = \"</div>\" && y;");
+    EXPECT_EQ(script->innerHTML(), "if (a<b) x = \"</div>\" && y;");
+
+    const auto style = makeElement(doc, "style");
+    style->setInnerHTML("p > a { content: \"&\"; }");
+    EXPECT_EQ(style->textContent(), "p > a { content: \"&\"; }");
+
+    div->setInnerHTML("<!-- first --><p>x</p><script>var a = 1 < 2;</script>text &amp; more<!---->");
+    ASSERT_EQ(div->childNodes().size(), 5u);
+    EXPECT_TRUE(div->childNodes()[0]->isComment());
+    EXPECT_EQ(div->childNodes()[0]->textContent(), " first ");
+    EXPECT_EQ(div->childNodes()[3]->textContent(), "text & more");
+    EXPECT_EQ(div->innerHTML(), "<!-- first --><p>x</p><script>var a = 1 < 2;</script>text &amp; more<!---->");
+
+    const auto title = makeElement(doc, "title");
+    title->setInnerHTML("a &amp; <b>b</b>");
+    EXPECT_EQ(title->textContent(), "a & <b>b</b>") << "title text is never markup";
+    EXPECT_EQ(title->innerHTML(), "a &amp; &lt;b&gt;b&lt;/b&gt;");
+
+    div->setInnerHTML("<svg viewBox=\"0 0 10 10\"><foreignObject><p>x</p></foreignObject></svg>");
+    EXPECT_EQ(div->innerHTML(), "<svg viewBox=\"0 0 10 10\"><foreignObject><p>x</p></foreignObject></svg>");
+
+    div->setInnerHTML("<p>unclosed<div>block</div>");
+    EXPECT_EQ(div->innerHTML(), "<p>unclosed</p><div>block</div>");
+
+    div->setInnerHTML("");
+    EXPECT_FALSE(div->hasChildNodes());
+}
+
+TEST(DOMHTML, EscapingOfAttributesAndText)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+    const auto e = makeElement(doc, "p");
+    e->setAttribute("title", QString::fromUtf8("say \"hi\" & <go> 'now'\u00a0!"));
+    e->setTextContent(QString::fromUtf8("a < b & c > d \"q\" 'r'\u00a0é"));
+    EXPECT_EQ(e->outerHTML(), QString::fromUtf8("<p title=\"say &quot;hi&quot; &amp; <go> 'now'&nbsp;!\">"
+                                                "a &lt; b &amp; c &gt; d \"q\" 'r'&nbsp;é</p>"));
+    // Names that would break the markup are refused.
+    e->setAttribute("a b", "x");
+    e->setAttribute("x\"><script>", "x");
+    e->setAttribute("", "x");
+    EXPECT_EQ(e->attributes().size(), 1);
+    // Parsing gives back the same values.
+    const auto doc2 = DOMDocument::parseHTML(e->outerHTML());
+    const auto p = doc2->body()->firstElementByTagName("p");
+    EXPECT_EQ(p->getAttribute("title"), e->getAttribute("title"));
+    EXPECT_EQ(p->textContent(), e->textContent());
+}
+
+TEST(DOMHTML, VoidAndRawTextElements)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+    const auto head = doc->head();
+    const auto meta = doc->createElement("meta");
+    meta->setAttribute("http-equiv", "Content-Type");
+    meta->setAttribute("content", "text/html; charset=UTF-8");
+    head->appendChild(meta);
+    const auto link = doc->createElement("LINK");
+    link->setAttribute("REL", "stylesheet");
+    head->appendChild(link);
+    const auto style = doc->createElement("style");
+    style->setAttribute("type", "text/css");
+    style->setTextContent("a > b { content: \"<&>\"; }");
+    head->appendChild(style);
+    const auto script = doc->createElement("script");
+    script->setAttribute("src", "a.js?x=1&y=2");
+    head->appendChild(script);
+    EXPECT_EQ(head->innerHTML(), "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">"
+                                 "<link rel=\"stylesheet\"><style type=\"text/css\">a > b { content: \"<&>\"; }</style>"
+                                 "<script src=\"a.js?x=1&amp;y=2\"></script>");
+    EXPECT_EQ(link->getAttribute("rel"), "stylesheet");
+    EXPECT_EQ(link->getAttribute("Rel"), "stylesheet");
+    EXPECT_TRUE(link->getAttribute("href").isNull());
+    link->setAttribute("href", "");
+    EXPECT_FALSE(link->getAttribute("href").isNull());
+    EXPECT_TRUE(link->getAttribute("href").isEmpty());
+}
+
+TEST(DOMHTML, WholeDocumentsWithAndWithoutDoctype)
+{
+    const QString page = "<!DOCTYPE html><html manifest=\"cache.manifest\"><head><title>T</title></head>"
+                         "<body><div data-role=\"page\" id=\"p\"></div></body></html>";
+    const auto doc = DOMDocument::parseHTML(page);
+    EXPECT_EQ(doc->doctype(), "html");
+    EXPECT_EQ(doc->serialize(), page);
+    EXPECT_EQ(doc->documentElement()->outerHTML(), page.mid(15));
+
+    // Broken markup is repaired as a browser does.
+    const auto broken = DOMDocument::parseHTML("<title>x</title><p>one<p>two");
+    EXPECT_TRUE(broken->doctype().isEmpty());
+    EXPECT_EQ(broken->serialize(), "<html><head><title>x</title></head><body><p>one</p><p>two</p></body></html>");
+
+    // Comments before the html element stay document children.
+    const auto commented = DOMDocument::parseHTML("<!-- built --><html><head></head><body></body></html>");
+    EXPECT_EQ(commented->serialize(), "<!-- built --><html><head></head><body></body></html>");
+}
+
+TEST(DOMHTML, OuterHTMLOfDesignElements)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+    const auto div = makeElement(doc, "div");
+    div->setAttribute("id", "page1_button1");
+    div->setAttribute("data-role", "none");
+    div->style().setProperty("position", "absolute");
+    div->setAttribute("onclick", "window.___kr_dwc.click_('button1', event)");
+    const auto a = doc->createElement("a");
+    a->setAttribute("href", "#");
+    a->setTextContent("Go & see");
+    div->appendChild(a);
+    EXPECT_EQ(div->outerHTML(), "<div id=\"page1_button1\" data-role=\"none\" style=\"position: absolute;\" "
+                                "onclick=\"window.___kr_dwc.click_('button1', event)\"><a href=\"#\">Go &amp; see</a></div>");
+}
+
+TEST(DOMHTML, DeepNestingIsCappedAsInABrowser)
+{
+    QString html;
+    for (int i = 0; i < 5000; ++i)
+        html += "<div>";
+    html += "x";
+    const auto doc = DOMDocument::parseHTML(html);
+    const auto divs = doc->getElementsByTagName("div");
+    ASSERT_EQ(divs.size(), 5000u);
+    int depth = 0;
+    for (const DOMNode *n = divs.back().get(); n; n = n->parent())
+        ++depth;
+    EXPECT_LE(depth, 513);
+    EXPECT_EQ(doc->body()->textContent(), "x");
+    EXPECT_FALSE(doc->serialize().isEmpty());
+}
