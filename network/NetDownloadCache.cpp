@@ -395,9 +395,9 @@ QVariantMap NetDownloadCache::readPropertyList(const QString &path)
     QXmlStreamReader r(&file);
     QString key;
     while (!r.atEnd()) {
-        if (!r.readNextStartElement())
+        if (r.readNext() != QXmlStreamReader::StartElement)
             continue;
-        const auto name = r.name();
+        const QString name = r.name().toString();
         if (name == QLatin1String("plist") || name == QLatin1String("dict"))
             continue;
         const QString text = r.readElementText();
@@ -410,7 +410,9 @@ QVariantMap NetDownloadCache::readPropertyList(const QString &path)
         else
             map.insert(key, text);
     }
-    if (r.hasError())
+    if (r.hasError()) {
+        KR_LOG(QStringLiteral("Skipping cached headers %1 due to %2").arg(path, r.errorString()));
         return {};
+    }
     return map;
 }
