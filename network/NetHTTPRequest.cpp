@@ -1523,9 +1523,11 @@ void NetHTTPRequest::readResponseHeaders()
                     main->setShowAccurateProgress(false);
                     main->incrementDownloadSizeBy(1);
                 } else {
+                    // The twin learns the size for its main request, which no longer resets
+                    // (and so counts) its own download size.
                     std::lock_guard<std::recursive_mutex> g(main->m_lock);
                     main->d->contentLength = length;
-                    if (main->d->showAccurateProgress && main->d->shouldResetDownloadProgress)
+                    if (d->showAccurateProgress && d->shouldResetDownloadProgress)
                         main->incrementDownloadSizeBy(std::int64_t(length + main->d->partialDownloadSize));
                 }
             } else {
