@@ -120,6 +120,9 @@ void KRJSONRPC::callMethod(const QString &method, const QJsonObject &arguments, 
 
 void KRJSONRPC::deliver(const std::shared_ptr<NetHTTPRequest> &request, const Block &block)
 {
+    // The request's blocks hold this client; let go of them once the result is out.
+    request->setCompletionBlock(nullptr);
+    request->setFailedBlock(nullptr);
     QJsonDocument reply;
     KRError error = request->error();
     if (error) {
