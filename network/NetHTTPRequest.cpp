@@ -1532,6 +1532,9 @@ void NetHTTPRequest::readResponseHeaders()
                 }
             } else {
                 d->contentLength = length;
+                // One allocation for a body kept in memory (bounded: the length is the server's word).
+                if (d->downloadDestinationPath.isEmpty() && !isResponseCompressed() && length <= (std::uint64_t(1) << 30))
+                    d->rawResponseData.reserve(qsizetype(length));
                 if (d->showAccurateProgress && d->shouldResetDownloadProgress)
                     incrementDownloadSizeBy(std::int64_t(length + d->partialDownloadSize));
             }
