@@ -815,6 +815,23 @@ void NetHTTPRequest::main()
             }
         }
         applyAuthorizationHeader();
+        // A wildcard peer name ("*.example.com") confines the request to that domain, on top
+        // of the usual certificate check of the host.
+        if (d->validatesSecureCertificate && !d->sslPeerName.isEmpty() && scheme == QLatin1String("https")) {
+            QString domain = d->sslPeerName;
+            const bool wildcard = domain.startsWith(QLatin1String("*."));
+            if (wildcard)
+                domain = domain.mid(2);
+            const QString host = d->url.host().toLower();
+            const bool matches = wildcard ? (host == domain.toLower() || host.endsWith(u'.' + domain.toLower()))
+                                          : host == domain.toLower();
+            if (!matches) {
+                failWithError(errorWithCode(ConnectionFailureErrorType,
+                                            QStringLiteral("A connection failure occurred: SSL problem (Possible causes may "
+                                                           "include a bad/expired/self-signed certificate, clock set to wrong date)")));
+                return;
+            }
+        }
         if (configureProxies())
             startRequest();
     } catch (const KRException &e) {

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -488,6 +489,65 @@ TEST_F(NetHTTPRequestTest, DroppedReusedConnectionIsRetriedOnce)
     ASSERT_TRUE(runAsync(second));
     // Either curl noticed the close before reuse, or our one silent retry covered it.
     EXPECT_FALSE(second->error()) << second->error().toString().toStdString();
+}
+
+} // namespace
+
+namespace {
+
+TEST(NetHTTPRequestBody, UnreadBodyGetsHalfAsLongAgainBeforeTimingOut)
+{
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    server.route("/sink", [](const KRTestRequest &) {
+        KRTestResponse r;
+        r.stall = true;
+        return r;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/sink"));
+    r->appendPostData(QByteArray(1000, 'b'));
+    r->setTimeOutSeconds(0.4);
+    QElapsedTimer timer;
+    timer.start();
+    r->startSynchronous();
+    EXPECT_EQ(r->error().code(), 2);
+    EXPECT_GE(timer.elapsed(), 600); // 1.5 times the time-out, not 1
+    server.stop();
+}
+
+TEST(NetHTTPRequestBody, UploadProgressEndsAtOne)
+{
+    struct Bar : NetProgressDelegate {
+        std::vector<double> values;
+        std::int64_t sent = 0;
+        void setDoubleValue(double v) override { values.push_back(v); }
+        void requestDidSendBytes(const NetHTTPRequestPtr &, std::int64_t n) override { sent += n; }
+    };
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    server.route("/up", [](const KRTestRequest &r) { return KRTestResponse::text(QByteArray::number(r.body.size())); });
+    auto bar = std::make_shared<Bar>();
+    auto r = NetHTTPRequest::requestWithURL(server.url("/up"));
+    r->appendPostData(QByteArray(200000, 'u'));
+    r->setUploadProgressDelegate(bar);
+    bool done = false;
+    r->setCompletionBlock([&] { done = true; });
+    r->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+    ASSERT_FALSE(bar->values.empty());
+    EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
+    EXPECT_GT(bar->sent, 0);
+    server.stop();
+}
+
+TEST(NetHTTPRequestBody, WildcardPeerNameConfinesTheHost)
+{
+    auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://evil.example.org/api.php")));
+    r->setSslPeerName(QStringLiteral("*.service.example"));
+    r->startSynchronous();
+    EXPECT_EQ(r->error().code(), 1);
+    EXPECT_TRUE(r->error().message().contains(QStringLiteral("SSL problem")));
 }
 
 } // namespace

@@ -55,3 +55,32 @@ TEST(NetThrottle, UploadReadLengthWithoutALimitIsZero)
 }
 
 } // namespace
+
+namespace {
+
+TEST(NetThrottle, ThrottledUploadStillCompletes)
+{
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    server.route("/up", [](const KRTestRequest &r) { return KRTestResponse::text(QByteArray::number(r.body.size())); });
+    const QByteArray body(256 * 1024, 'u');
+    NetHTTPRequest::setMaxBandwidthPerSecond(128 * 1024);
+    auto r = NetHTTPRequest::requestWithURL(server.url("/up"));
+    r->appendPostData(body);
+    r->setTimeOutSeconds(10);
+    QElapsedTimer timer;
+    timer.start();
+    bool done = false;
+    r->setCompletionBlock([&] { done = true; });
+    r->setFailedBlock([&] { done = true; });
+    r->startAsynchronous();
+    const bool finished = KRTest::processEventsUntil([&] { return done; }, std::chrono::seconds(40));
+    NetHTTPRequest::setMaxBandwidthPerSecond(0);
+    ASSERT_TRUE(finished);
+    ASSERT_FALSE(r->error()) << r->error().toString().toStdString();
+    EXPECT_EQ(r->responseData(), QByteArray::number(body.size()));
+    EXPECT_GT(timer.elapsed(), 700);
+    server.stop();
+}
+
+} // namespace
