@@ -4,6 +4,7 @@
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
 #include <QThread>
@@ -548,6 +549,58 @@ TEST(NetHTTPRequestBody, WildcardPeerNameConfinesTheHost)
     r->startSynchronous();
     EXPECT_EQ(r->error().code(), 1);
     EXPECT_TRUE(r->error().message().contains(QStringLiteral("SSL problem")));
+}
+
+} // namespace
+
+namespace {
+
+TEST(NetHTTPRequestCopy, CopiesConfigurationButNotState)
+{
+    auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://127.0.0.1:1/x")));
+    r->setRequestMethod(QStringLiteral("PUT"));
+    r->appendPostData("body");
+    r->addRequestHeader(QStringLiteral("X-A"), QStringLiteral("1"));
+    r->setTimeOutSeconds(3.5);
+    r->setUsername(QStringLiteral("u"));
+    r->setTag(7);
+    r->setCompletionBlock([] {});
+    auto c = r->copy();
+    EXPECT_EQ(c->url(), r->url());
+    EXPECT_EQ(c->requestMethod(), QStringLiteral("PUT"));
+    EXPECT_EQ(c->postBody(), QByteArray("body"));
+    EXPECT_EQ(c->requestHeader(QStringLiteral("x-a")), QStringLiteral("1"));
+    EXPECT_DOUBLE_EQ(c->timeOutSeconds(), 3.5);
+    EXPECT_EQ(c->username(), QStringLiteral("u"));
+    EXPECT_EQ(c->tag(), 7);
+    EXPECT_FALSE(c->complete());
+    auto head = r->HEADRequest();
+    EXPECT_EQ(head->requestMethod(), QStringLiteral("HEAD"));
+    EXPECT_EQ(head->mainRequest(), r);
+    EXPECT_TRUE(head->postBody().isEmpty());
+}
+
+TEST(NetHTTPRequestBody, GzipDownloadToAFileIsInflated)
+{
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    const QByteArray text = QByteArray("file content ").repeated(1000);
+    server.route("/gz", [text](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text(text);
+        r.gzip = true;
+        return r;
+    });
+    const QString dir = KRTest::makeTempDir();
+    for (bool deferred : {true, false}) {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/gz"));
+        r->setDownloadDestinationPath(dir + "/out.txt");
+        r->setShouldWaitToInflateCompressedResponses(deferred);
+        r->startSynchronous();
+        ASSERT_FALSE(r->error()) << r->error().toString().toStdString();
+        EXPECT_EQ(KRTest::readFile(dir + "/out.txt"), text) << deferred;
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("out.txt")});
+    server.stop();
 }
 
 } // namespace

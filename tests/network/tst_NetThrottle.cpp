@@ -84,3 +84,23 @@ TEST(NetThrottle, ThrottledUploadStillCompletes)
 }
 
 } // namespace
+
+#include <network/NetInputStream.h>
+
+namespace {
+
+TEST(NetThrottle, ExhaustedAllowanceReadsOneByteAtATime)
+{
+    NetHTTPRequest::setMaxBandwidthPerSecond(8);
+    NetHTTPRequest::measureBandwidthUsage();
+    NetHTTPRequest::incrementBandwidthUsedInLastSecond(100); // well over this second's limit
+    auto stream = NetInputStream::inputStreamWithData(QByteArray("abcdef"), {});
+    ASSERT_TRUE(stream->open());
+    char buffer[16];
+    EXPECT_EQ(stream->read(buffer, sizeof buffer), 1);
+    EXPECT_EQ(buffer[0], 'a');
+    NetHTTPRequest::setMaxBandwidthPerSecond(0);
+    EXPECT_EQ(stream->read(buffer, sizeof buffer), 5);
+}
+
+} // namespace
