@@ -1760,10 +1760,7 @@ void NetHTTPRequest::transferDone(CURL *easy, int curlCode)
         handleStreamError(curlCode);
         return;
     }
-    curl_off_t uploaded = 0;
-    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     handleStreamComplete();
-    (void)uploaded;
     if (d->needsRedirect && d->shouldRedirect) {
         if (!willAskDelegateToConfirmRedirect())
             performRedirect();
@@ -2011,8 +2008,20 @@ void NetHTTPRequest::useDataFromCache()
         d->headersRead = true;
         if (willRedirect()) {
             destroyReadStream();
-            if (!willAskDelegateToConfirmRedirect())
-                performRedirect();
+            if (!willAskDelegateToConfirmRedirect()) {
+                if (d->inCallback) {
+                    // Inside a transfer callback: end this transfer first, follow afterwards.
+                    d->complete = true;
+                    auto self = shared_from_this();
+                    d->loop->post([self] {
+                        std::lock_guard<std::recursive_mutex> g(self->m_lock);
+                        if (!self->d->cancelled && !self->d->error)
+                            self->performRedirect();
+                    });
+                } else {
+                    performRedirect();
+                }
+            }
             return;
         }
     }

@@ -113,7 +113,7 @@ TEST_F(KRJSONRPCTest, ErrorStatusWithJsonIsAReplyAndOtherBodiesAreParseErrors)
     auto ok = call(QStringLiteral("json500"), {});
     EXPECT_FALSE(ok->error);
     EXPECT_EQ(ok->reply.object().value(QStringLiteral("errortext")).toString(), QStringLiteral("down"));
-    for (const QString m : {QStringLiteral("html"), QStringLiteral("null"), QStringLiteral("number"), QStringLiteral("empty")}) {
+    for (const QString &m : {QStringLiteral("html"), QStringLiteral("null"), QStringLiteral("number"), QStringLiteral("empty")}) {
         auto r = call(m, {});
         EXPECT_TRUE(r->error) << m.toStdString();
         EXPECT_TRUE(r->reply.isNull());

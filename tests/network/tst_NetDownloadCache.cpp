@@ -85,7 +85,7 @@ TEST_F(NetDownloadCacheTest, StaleCopyIsRevalidatedWith304)
 
 TEST_F(NetDownloadCacheTest, NoStoreInADirectiveListIsHonoured)
 {
-    for (const QByteArray cc : {QByteArray("no-store"), QByteArray("private, no-store"), QByteArray("no-cache, max-age=60")}) {
+    for (const QByteArray &cc : {QByteArray("no-store"), QByteArray("private, no-store"), QByteArray("no-cache, max-age=60")}) {
         const QByteArray path = "/p" + QByteArray::number(qHash(cc));
         server.route(path, [cc](const KRTestRequest &r) { return KRTestHTTPServer::cacheable(r, "x", "\"e\"", cc); });
         auto r = get(QString::fromLatin1(path));
