@@ -410,6 +410,32 @@ TEST_F(NetHTTPRequestTest, KeepAliveReusesOneConnection)
     EXPECT_EQ(server.acceptCount(), before + 1);
 }
 
+TEST_F(NetHTTPRequestTest, KeepAliveRulesFromTheResponse)
+{
+    server.route("/old", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("old");
+        r.version = "HTTP/1.0";
+        return r;
+    });
+    server.route("/many", [](const KRTestRequest &) { return KRTestResponse::text("m").header("Keep-Alive", "timeout=5, max=100"); });
+    server.route("/close", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("c");
+        r.close = true;
+        return r;
+    });
+    auto old = NetHTTPRequest::requestWithURL(server.url("/old"));
+    old->startSynchronous();
+    EXPECT_EQ(old->responseData(), QByteArray("old"));
+    EXPECT_FALSE(old->connectionCanBeReused());
+    auto many = NetHTTPRequest::requestWithURL(server.url("/many"));
+    many->startSynchronous();
+    EXPECT_TRUE(many->connectionCanBeReused());
+    EXPECT_DOUBLE_EQ(many->persistentConnectionTimeoutSeconds(), 5.0);
+    auto closing = NetHTTPRequest::requestWithURL(server.url("/close"));
+    closing->startSynchronous();
+    EXPECT_FALSE(closing->connectionCanBeReused());
+}
+
 TEST_F(NetHTTPRequestTest, PostDisablesPersistentConnections)
 {
     auto r = NetHTTPRequest::requestWithURL(server.url("/p"));
