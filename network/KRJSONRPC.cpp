@@ -1,0 +1,183 @@
+#include "KRJSONRPC.h"
+
+#include <network/NetHTTPRequest.h>
+#include <core/KRRunLogger.h>
+
+#include <QCoreApplication>
+#include <QJsonParseError>
+#include <QSettings>
+#include <QStringDecoder>
+#include <QSysInfo>
+
+namespace {
+std::mutex configurationMutex;
+std::function<QString(const QString &)> passwordTransformer;
+QString serviceDomain;
+KRJSONRPC::ProxyCredentialPrompt proxyPrompt;
+
+QSettings userDefaults()
+{
+    return QSettings(QStringLiteral("Korvane"), QStringLiteral("Korvane"));
+}
+} // namespace
+
+std::shared_ptr<KRJSONRPC> KRJSONRPC::create()
+{
+    std::shared_ptr<KRJSONRPC> client(new KRJSONRPC);
+    client->m_apiURL = userDefaults().value(QStringLiteral("apiURL")).toString();
+    return client;
+}
+
+QString KRJSONRPC::apiURL() const { std::lock_guard<std::mutex> g(m_mutex); return m_apiURL; }
+void KRJSONRPC::setApiURL(const QString &url) { std::lock_guard<std::mutex> g(m_mutex); m_apiURL = url; }
+std::shared_ptr<KRJSONRPCDelegate> KRJSONRPC::delegate() const { std::lock_guard<std::mutex> g(m_mutex); return m_delegate; }
+void KRJSONRPC::setDelegate(std::shared_ptr<KRJSONRPCDelegate> d) { std::lock_guard<std::mutex> g(m_mutex); m_delegate = std::move(d); }
+bool KRJSONRPC::useProxyAuthenticationDialog() const { std::lock_guard<std::mutex> g(m_mutex); return m_useProxyAuthenticationDialog; }
+void KRJSONRPC::setUseProxyAuthenticationDialog(bool on) { std::lock_guard<std::mutex> g(m_mutex); m_useProxyAuthenticationDialog = on; }
+std::shared_ptr<NetHTTPRequest> KRJSONRPC::request() const { std::lock_guard<std::mutex> g(m_mutex); return m_request; }
+
+void KRJSONRPC::setPasswordTransformer(std::function<QString(const QString &)> transformer)
+{
+    std::lock_guard<std::mutex> g(configurationMutex);
+    passwordTransformer = std::move(transformer);
+}
+
+void KRJSONRPC::setServiceDomain(const QString &domain)
+{
+    std::lock_guard<std::mutex> g(configurationMutex);
+    serviceDomain = domain;
+}
+
+void KRJSONRPC::setProxyCredentialPrompt(ProxyCredentialPrompt prompt)
+{
+    std::lock_guard<std::mutex> g(configurationMutex);
+    proxyPrompt = std::move(prompt);
+}
+
+QJsonObject KRJSONRPC::argumentsDictionary()
+{
+    QJsonObject args;
+    args.insert(QStringLiteral("appVersion"), QCoreApplication::applicationVersion());
+    args.insert(QStringLiteral("OSVersion"), QSysInfo::prettyProductName());
+    return args;
+}
+
+QJsonObject KRJSONRPC::credentialedArgumentsDictionary()
+{
+    QJsonObject args = argumentsDictionary();
+    QSettings defaults = userDefaults();
+    if (defaults.contains(QStringLiteral("hostingEmail")))
+        args.insert(QStringLiteral("hostingEmail"), defaults.value(QStringLiteral("hostingEmail")).toString());
+    if (defaults.contains(QStringLiteral("hostingPassword"))) {
+        const QString stored = defaults.value(QStringLiteral("hostingPassword")).toString();
+        std::function<QString(const QString &)> transform;
+        {
+            std::lock_guard<std::mutex> g(configurationMutex);
+            transform = passwordTransformer;
+        }
+        args.insert(QStringLiteral("hostingPassword"), stored.isEmpty() || !transform ? stored : transform(stored));
+    }
+    return args;
+}
+
+void KRJSONRPC::callMethod(const QString &method, const QJsonObject &arguments)
+{
+    callMethod(method, arguments, nullptr);
+}
+
+void KRJSONRPC::callMethod(const QString &method, const QJsonObject &arguments, Block block)
+{
+    auto self = shared_from_this();
+    const QByteArray body = QJsonDocument(arguments).toJson(QJsonDocument::Compact);
+    const QUrl url(QStringLiteral("%1?method=%2").arg(apiURL(), method));
+    auto request = NetHTTPRequest::requestWithURL(url);
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_request = request;
+    }
+    request->setUseKeychainPersistence(true);
+    {
+        std::lock_guard<std::mutex> g(configurationMutex);
+        if (!serviceDomain.isEmpty())
+            request->setSslPeerName(QStringLiteral("*.") + serviceDomain);
+    }
+    request->setRequestMethod(QStringLiteral("POST"));
+    request->addRequestHeader(QStringLiteral("content-type"), QStringLiteral("application/json"));
+    request->appendPostData(body);
+    request->setDelegate(std::static_pointer_cast<NetHTTPRequestDelegate>(self));
+    // The blocks hold the client (and this call's block) until the result is delivered.
+    std::weak_ptr<NetHTTPRequest> weakRequest = request;
+    request->setCompletionBlock([self, weakRequest, block] {
+        if (auto r = weakRequest.lock())
+            self->deliver(r, block);
+    });
+    request->setFailedBlock([self, weakRequest, block] {
+        if (auto r = weakRequest.lock())
+            self->deliver(r, block);
+    });
+    request->startAsynchronous();
+}
+
+void KRJSONRPC::deliver(const std::shared_ptr<NetHTTPRequest> &request, const Block &block)
+{
+    // The request's blocks hold this client; let go of them once the result is out.
+    request->setCompletionBlock(nullptr);
+    request->setFailedBlock(nullptr);
+    QJsonDocument reply;
+    KRError error = request->error();
+    if (error) {
+        KR_LOG(QStringLiteral("JSONRPC failure: %1").arg(error.message()));
+    } else {
+        // JSON is UTF-8 unless the server names another character set.
+        const QByteArray data = request->responseData();
+        const QString charset = request->responseHeader(QStringLiteral("Content-Type")).contains(QLatin1String("charset="), Qt::CaseInsensitive)
+                                    ? request->responseEncoding()
+                                    : QString();
+        const bool utf8 = charset.isEmpty() || charset.compare(QLatin1String("utf-8"), Qt::CaseInsensitive) == 0
+                          || charset.compare(QLatin1String("utf8"), Qt::CaseInsensitive) == 0;
+        const QByteArray bytes = utf8 ? data : request->responseString().toUtf8();
+        QJsonParseError parseError;
+        reply = QJsonDocument::fromJson(bytes, &parseError);
+        if (parseError.error != QJsonParseError::NoError || !(reply.isObject() || reply.isArray())) {
+            const QString text = parseError.error != QJsonParseError::NoError ? parseError.errorString()
+                                                                              : QStringLiteral("the reply is not an object or an array");
+            error = KRError(QStringLiteral("KRJSONRPCErrorDomain"), 3840,
+                            QStringLiteral("The reply could not be read as JSON: %1").arg(text));
+            KR_LOG(QStringLiteral("JSONRPC responseString: %1").arg(QString::fromUtf8(bytes)));
+            KR_LOG(QStringLiteral("JSONRPC failure: %1").arg(error.message()));
+            reply = QJsonDocument();
+        }
+    }
+    if (block) {
+        block(error ? QJsonDocument() : reply, error);
+        return;
+    }
+    if (auto d = delegate()) {
+        if (error)
+            d->jsonRPCDidCompleteWithError(*this, error);
+        else
+            d->jsonRPCDidCompleteWithResponse(*this, reply);
+    }
+}
+
+void KRJSONRPC::proxyAuthenticationNeededForRequest(const NetHTTPRequestPtr &request)
+{
+    KR_LOG(QString());
+    ProxyCredentialPrompt prompt;
+    {
+        std::lock_guard<std::mutex> g(configurationMutex);
+        prompt = proxyPrompt;
+    }
+    if (useProxyAuthenticationDialog() && prompt) {
+        KR_LOG(QStringLiteral("using"));
+        QString user, password;
+        if (prompt(request->proxyAuthenticationRealm(), &user, &password)) {
+            request->setProxyUsername(user);
+            request->setProxyPassword(password);
+            request->retryUsingSuppliedCredentials();
+            KR_LOG(QStringLiteral("ret"));
+            return;
+        }
+    }
+    request->cancelAuthentication();
+}

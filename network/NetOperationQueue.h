@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class NetHTTPRequest;
+
+// Runs requests at most `maxConcurrentOperationCount` at a time. The queue has no threads:
+// starting a request hands it to the network thread. Creation and adding are thread-safe.
+class NetOperationQueue : public std::enable_shared_from_this<NetOperationQueue>
+{
+public:
+    explicit NetOperationQueue(int maxConcurrent = 4);
+    virtual ~NetOperationQueue();
+
+    // `dependency` (optional) must finish before `request` starts.
+    void addOperation(const std::shared_ptr<NetHTTPRequest> &request,
+                      const std::shared_ptr<NetHTTPRequest> &dependency = {});
+    void setSuspended(bool suspended);
+    bool isSuspended() const;
+    void setMaxConcurrentOperationCount(int count);
+    int maxConcurrentOperationCount() const;
+    int operationCount() const;
+    QList<std::shared_ptr<NetHTTPRequest>> operations() const;
+    virtual void cancelAllOperations();
+
+protected:
+    virtual void operationDidFinish(const std::shared_ptr<NetHTTPRequest> &) {}
+
+private:
+    friend class NetHTTPRequest;
+    void requestFinished(NetHTTPRequest *request);
+    void startPending();
+
+    struct Entry {
+        std::shared_ptr<NetHTTPRequest> request;
+        std::weak_ptr<NetHTTPRequest> dependency;
+        bool running = false;
+    };
+    mutable std::mutex m_mutex;
+    std::vector<Entry> m_entries;
+    int m_max;
+    bool m_suspended = false;
+};

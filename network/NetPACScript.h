@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+// Evaluates a proxy auto-configuration script (FindProxyForURL) with the usual helper
+// functions and returns its answer as a list of entries, each "DIRECT" or a proxy.
+struct NetPACProxy {
+    bool direct = true;
+    bool socks = false;
+    QString host;
+    int port = 0;
+};
+
+class NetPACScript
+{
+public:
+    // Empty when the script fails or answers nothing.
+    static QList<NetPACProxy> proxiesForURL(const QString &script, const QUrl &url);
+    static QList<NetPACProxy> parseResult(const QString &result);
+};

@@ -1,0 +1,213 @@
+#include "support/KRTestHTTPServer.h"
+
+#include <network/KRJSONRPC.h>
+#include <network/NetHTTPRequest.h>
+#include <KRTestSupport.h>
+
+#include <QJsonArray>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+class KRJSONRPCTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.start());
+        server.installHostingAPI();
+        QSettings(QStringLiteral("Korvane"), QStringLiteral("Korvane")).setValue(QStringLiteral("apiURL"), server.url("/api.php").toString());
+    }
+    void TearDown() override
+    {
+        QSettings s(QStringLiteral("Korvane"), QStringLiteral("Korvane"));
+        s.remove(QStringLiteral("hostingEmail"));
+        s.remove(QStringLiteral("hostingPassword"));
+        KRJSONRPC::setPasswordTransformer(nullptr);
+        server.stop();
+    }
+
+    struct Result {
+        bool done = false;
+        QJsonDocument reply;
+        KRError error;
+    };
+    std::shared_ptr<Result> call(const QString &method, const QJsonObject &args)
+    {
+        auto result = std::make_shared<Result>();
+        KRJSONRPC::create()->callMethod(method, args, [result](const QJsonDocument &reply, const KRError &error) {
+            result->done = true;
+            result->reply = reply;
+            result->error = error;
+        });
+        EXPECT_TRUE(KRTest::processEventsUntil([result] { return result->done; }));
+        return result;
+    }
+
+    KRTestHTTPServer server;
+};
+
+TEST_F(KRJSONRPCTest, PostsCompactJsonToTheMethodURL)
+{
+    auto r = call(QStringLiteral("feedURL"), KRJSONRPC::credentialedArgumentsDictionary());
+    ASSERT_FALSE(r->error) << r->error.toString().toStdString();
+    EXPECT_EQ(r->reply.object().value(QStringLiteral("feedURL")).toString(), QStringLiteral("news/feed.rss"));
+    const auto log = server.requests();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log[0].method, QByteArray("POST"));
+    EXPECT_EQ(log[0].target, QByteArray("/api.php?method=feedURL"));
+    bool lowerCase = false;
+    for (const auto &h : log[0].headers)
+        lowerCase = lowerCase || (h.first == "content-type" && h.second == "application/json");
+    EXPECT_TRUE(lowerCase);
+    const QJsonObject body = QJsonDocument::fromJson(log[0].body).object();
+    EXPECT_EQ(body.keys(), (QStringList{QStringLiteral("OSVersion"), QStringLiteral("appVersion")}));
+    EXPECT_EQ(log[0].body, QJsonDocument(body).toJson(QJsonDocument::Compact));
+}
+
+TEST_F(KRJSONRPCTest, RepliesWithoutCharsetAreReadAsUtf8)
+{
+    auto r = call(QStringLiteral("sampleGallery"), KRJSONRPC::argumentsDictionary());
+    ASSERT_FALSE(r->error);
+    const QJsonObject sample = r->reply.object().value(QStringLiteral("samples")).toArray().at(0).toObject();
+    EXPECT_EQ(sample.value(QStringLiteral("name")).toString(), QStringLiteral("Café menu"));
+    EXPECT_EQ(sample.value(QStringLiteral("description")).toString(), QStringLiteral("A small menu — with prices"));
+    EXPECT_TRUE(sample.value(QStringLiteral("isNew")).toBool());
+}
+
+TEST_F(KRJSONRPCTest, CredentialsAndCrashReport)
+{
+    QSettings s(QStringLiteral("Korvane"), QStringLiteral("Korvane"));
+    s.setValue(QStringLiteral("hostingEmail"), QStringLiteral("a@b.c"));
+    s.setValue(QStringLiteral("hostingPassword"), QStringLiteral("c1ph3r"));
+    s.sync();
+    KRJSONRPC::setPasswordTransformer([](const QString &hex) { return QStringLiteral("plain-of-") + hex; });
+    QJsonObject args = KRJSONRPC::credentialedArgumentsDictionary();
+    args.insert(QStringLiteral("crashReportBase64"), QStringLiteral("UEsDBA=="));
+    auto r = call(QStringLiteral("crashReport"), args);
+    ASSERT_FALSE(r->error);
+    EXPECT_EQ(r->reply.object().value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
+    const QJsonObject sent = QJsonDocument::fromJson(server.requests()[0].body).object();
+    EXPECT_EQ(sent.value(QStringLiteral("hostingEmail")).toString(), QStringLiteral("a@b.c"));
+    EXPECT_EQ(sent.value(QStringLiteral("hostingPassword")).toString(), QStringLiteral("plain-of-c1ph3r"));
+}
+
+TEST_F(KRJSONRPCTest, ErrorStatusWithJsonIsAReplyAndOtherBodiesAreParseErrors)
+{
+    server.route("/api.php", [](const KRTestRequest &r) {
+        const QByteArray m = r.queryItem("method");
+        if (m == "json500")
+            return KRTestResponse::text("{\"result\":\"ERR\",\"errortext\":\"down\"}", 500, "application/json");
+        if (m == "html")
+            return KRTestResponse::text("<html>oops</html>", 500, "text/html");
+        if (m == "null")
+            return KRTestResponse::text("null", 200, "application/json");
+        if (m == "number")
+            return KRTestResponse::text("42", 200, "application/json");
+        return KRTestResponse::text("", 200, "application/json");
+    });
+    auto ok = call(QStringLiteral("json500"), {});
+    EXPECT_FALSE(ok->error);
+    EXPECT_EQ(ok->reply.object().value(QStringLiteral("errortext")).toString(), QStringLiteral("down"));
+    for (const QString &m : {QStringLiteral("html"), QStringLiteral("null"), QStringLiteral("number"), QStringLiteral("empty")}) {
+        auto r = call(m, {});
+        EXPECT_TRUE(r->error) << m.toStdString();
+        EXPECT_TRUE(r->reply.isNull());
+    }
+}
+
+TEST_F(KRJSONRPCTest, NetworkFailureReachesTheBlock)
+{
+    const QString api = server.url("/api.php").toString();
+    server.stop();
+    auto result = std::make_shared<Result>();
+    auto client = KRJSONRPC::create();
+    client->setApiURL(api);
+    client->callMethod(QStringLiteral("feedURL"), {}, [result](const QJsonDocument &reply, const KRError &error) {
+        result->done = true;
+        result->reply = reply;
+        result->error = error;
+    });
+    client.reset(); // the call keeps the client alive
+    ASSERT_TRUE(KRTest::processEventsUntil([result] { return result->done; }));
+    EXPECT_EQ(result->error.code(), 1);
+    EXPECT_TRUE(result->reply.isNull());
+}
+
+TEST_F(KRJSONRPCTest, CallFromABackgroundThread)
+{
+    auto result = std::make_shared<Result>();
+    std::thread worker([result] {
+        QJsonObject args = KRJSONRPC::credentialedArgumentsDictionary();
+        args.insert(QStringLiteral("crashReportBase64"), QStringLiteral("AA=="));
+        args.insert(QStringLiteral("problemReportMode"), QStringLiteral("true"));
+        KRJSONRPC::create()->callMethod(QStringLiteral("crashReport"), args,
+                                        [result](const QJsonDocument &reply, const KRError &error) {
+                                            result->done = true;
+                                            result->reply = reply;
+                                            result->error = error;
+                                        });
+    });
+    worker.join();
+    ASSERT_TRUE(KRTest::processEventsUntil([result] { return result->done; }));
+    EXPECT_FALSE(result->error);
+    EXPECT_EQ(QJsonDocument::fromJson(server.requests()[0].body).object().value(QStringLiteral("problemReportMode")).toString(),
+              QStringLiteral("true"));
+}
+
+TEST_F(KRJSONRPCTest, EachCallKeepsItsOwnBlock)
+{
+    auto client = KRJSONRPC::create();
+    QString first, second;
+    client->callMethod(QStringLiteral("feedURL"), {}, [&](const QJsonDocument &reply, const KRError &) {
+        first = reply.object().contains(QStringLiteral("feedURL")) ? QStringLiteral("feed") : QStringLiteral("other");
+    });
+    client->callMethod(QStringLiteral("sampleGallery"), {}, [&](const QJsonDocument &reply, const KRError &) {
+        second = reply.object().contains(QStringLiteral("samples")) ? QStringLiteral("gallery") : QStringLiteral("other");
+    });
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !first.isEmpty() && !second.isEmpty(); }));
+    EXPECT_EQ(first, QStringLiteral("feed"));
+    EXPECT_EQ(second, QStringLiteral("gallery"));
+}
+
+TEST_F(KRJSONRPCTest, ProxyCredentialsAreAskedThroughThePrompt)
+{
+    server.setFallback([](const KRTestRequest &r) {
+        return KRTestHTTPServer::basicAuth(r, "p", "pw", "Corp", KRTestResponse::text("{}", 200, "application/json"), true);
+    });
+    QString askedRealm;
+    KRJSONRPC::setProxyCredentialPrompt([&](const QString &realm, QString *user, QString *password) {
+        askedRealm = realm;
+        *user = QStringLiteral("p");
+        *password = QStringLiteral("pw");
+        return true;
+    });
+    auto client = KRJSONRPC::create();
+    auto run = [&](bool dialog) {
+        client->setUseProxyAuthenticationDialog(dialog);
+        auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://service.invalid/proxied")));
+        r->setProxyHost(QStringLiteral("127.0.0.1"));
+        r->setProxyPort(server.port());
+        r->setUseSessionPersistence(false);
+        r->setDelegate(std::static_pointer_cast<NetHTTPRequestDelegate>(client));
+        bool done = false;
+        r->setCompletionBlock([&] { done = true; });
+        r->setFailedBlock([&] { done = true; });
+        r->startAsynchronous();
+        EXPECT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+        return r;
+    };
+    auto refused = run(false);
+    EXPECT_EQ(refused->error().code(), 3);
+    EXPECT_TRUE(askedRealm.isEmpty());
+    auto accepted = run(true);
+    EXPECT_FALSE(accepted->error()) << accepted->error().toString().toStdString();
+    EXPECT_EQ(askedRealm, QStringLiteral("Corp"));
+    KRJSONRPC::setProxyCredentialPrompt(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,632 @@
+#include "support/KRTestHTTPServer.h"
+
+#include <network/NetHTTPRequest.h>
+#include <KRTestSupport.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class NetHTTPRequestTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()); }
+    void TearDown() override { server.stop(); }
+
+    // Starts asynchronously and waits (main-thread event loop) until a completion or
+    // failure was delivered.
+    bool runAsync(const std::shared_ptr<NetHTTPRequest> &r, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        auto done = std::make_shared<std::atomic<int>>(0);
+        r->setCompletionBlock([done] { ++*done; });
+        r->setFailedBlock([done] { ++*done; });
+        r->startAsynchronous();
+        return KRTest::processEventsUntil([done] { return done->load() > 0; }, timeout);
+    }
+
+    KRTestHTTPServer server;
+};
+
+TEST_F(NetHTTPRequestTest, SynchronousGetReadsBodyStatusAndHeaders)
+{
+    server.route("/hello", [](const KRTestRequest &) {
+        return KRTestResponse::text("hello world").header("X-Thing", "1");
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/hello"));
+    bool completed = false;
+    r->setCompletionBlock([&] { completed = true; });
+    r->startSynchronous();
+    // On the main thread the completion has run by the time startSynchronous returns.
+    EXPECT_TRUE(completed);
+    EXPECT_FALSE(r->error());
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(r->responseData(), QByteArray("hello world"));
+    EXPECT_EQ(r->responseString(), QStringLiteral("hello world"));
+    EXPECT_EQ(r->responseHeader("x-thing"), QStringLiteral("1"));
+    EXPECT_EQ(r->contentLength(), 11u);
+    const auto log = server.requests();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log[0].version, QByteArray("HTTP/1.1"));
+    EXPECT_EQ(log[0].header("Accept-Encoding"), QByteArray("gzip"));
+}
+
+TEST_F(NetHTTPRequestTest, SynchronousPostWithJsonBody)
+{
+    server.route("/check", [](const KRTestRequest &r) {
+        return KRTestResponse::text("got:" + r.method + ":" + r.header("content-type") + ":" + r.body);
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/check"));
+    r->setRequestMethod(QStringLiteral("POST"));
+    r->addRequestHeader(QStringLiteral("content-type"), QStringLiteral("application/json"));
+    r->appendPostData(R"({"source":"var a;"})");
+    r->startSynchronous();
+    EXPECT_FALSE(r->error());
+    EXPECT_EQ(r->responseData(), QByteArray(R"(got:POST:application/json:{"source":"var a;"})"));
+    const auto log = server.requests();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_FALSE(log[0].hasHeader("Expect"));
+    int contentTypes = 0;
+    for (const auto &h : log[0].headers)
+        contentTypes += h.first.compare("content-type", Qt::CaseInsensitive) == 0 ? 1 : 0;
+    EXPECT_EQ(contentTypes, 1);
+}
+
+TEST_F(NetHTTPRequestTest, GetWithBodyBecomesPostAndPutStaysPut)
+{
+    server.route("/m", [](const KRTestRequest &r) { return KRTestResponse::text(r.method + " " + r.header("Content-Length")); });
+    auto get = NetHTTPRequest::requestWithURL(server.url("/m"));
+    get->appendPostData("abc");
+    get->startSynchronous();
+    EXPECT_EQ(get->responseData(), QByteArray("POST 3"));
+    auto put = NetHTTPRequest::requestWithURL(server.url("/m"));
+    put->setRequestMethod(QStringLiteral("PUT"));
+    put->appendPostData("abcd");
+    put->startSynchronous();
+    EXPECT_EQ(put->responseData(), QByteArray("PUT 4"));
+}
+
+TEST_F(NetHTTPRequestTest, AsynchronousGetCompletesOnMainThread)
+{
+    server.route("/a", [](const KRTestRequest &) { return KRTestResponse::text("async"); });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/a"));
+    Qt::HANDLE completionThread = nullptr;
+    bool started = false;
+    r->setStartedBlock([&] { started = true; });
+    r->setCompletionBlock([&] { completionThread = QThread::currentThreadId(); });
+    r->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return completionThread != nullptr; }));
+    EXPECT_TRUE(started);
+    EXPECT_EQ(completionThread, QCoreApplication::instance()->thread()->currentThreadId());
+    EXPECT_EQ(r->responseString(), QStringLiteral("async"));
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return r->isFinished(); }));
+}
+
+TEST_F(NetHTTPRequestTest, ErrorStatusIsNotAFailure)
+{
+    server.route("/missing", [](const KRTestRequest &) { return KRTestResponse::text("nope", 404); });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/missing"));
+    r->startSynchronous();
+    EXPECT_FALSE(r->error());
+    EXPECT_EQ(r->responseStatusCode(), 404);
+    EXPECT_EQ(r->responseData(), QByteArray("nope"));
+}
+
+TEST_F(NetHTTPRequestTest, BadURLFailsWithCode5OnMainThread)
+{
+    auto r = NetHTTPRequest::requestWithURL(QUrl());
+    bool failed = false;
+    r->setFailedBlock([&] { failed = true; });
+    r->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return failed; }));
+    EXPECT_EQ(r->error().code(), 5);
+    EXPECT_EQ(r->error().message(), QStringLiteral("Unable to create request (bad url?)"));
+    EXPECT_TRUE(r->responseData().isNull());
+}
+
+TEST_F(NetHTTPRequestTest, RefusedConnectionReportsFailure)
+{
+    const QUrl dead = server.url("/x");
+    server.stop();
+    auto r = NetHTTPRequest::requestWithURL(dead);
+    bool completed = false, failed = false;
+    r->setCompletionBlock([&] { completed = true; });
+    r->setFailedBlock([&] { failed = true; });
+    r->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return failed; }));
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(r->error().code(), 1);
+    EXPECT_EQ(r->error().message(), QStringLiteral("A connection failure occurred"));
+}
+
+TEST_F(NetHTTPRequestTest, SilentServerTimesOutAndRetries)
+{
+    server.route("/silent", [](const KRTestRequest &) {
+        KRTestResponse r;
+        r.stall = true;
+        return r;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/silent"));
+    r->setTimeOutSeconds(0.5);
+    r->setNumberOfTimesToRetryOnTimeout(2);
+    ASSERT_TRUE(runAsync(r));
+    EXPECT_EQ(r->error().code(), 2);
+    EXPECT_EQ(r->error().message(), QStringLiteral("The request timed out"));
+    EXPECT_EQ(r->retryCount(), 2);
+    EXPECT_EQ(server.requestCount(), 3);
+}
+
+TEST_F(NetHTTPRequestTest, StallAfterHeadersTimesOutSynchronously)
+{
+    server.route("/half", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("never sent");
+        r.stallAfterHeaders = true;
+        return r;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/half"));
+    r->setTimeOutSeconds(0.5);
+    r->startSynchronous();
+    EXPECT_EQ(r->error().code(), 2);
+}
+
+TEST_F(NetHTTPRequestTest, CancelDuringBodyReportsOnceAndIgnoresTheRest)
+{
+    server.route("/big", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("");
+        r.body = QByteArray(100000, 'x');
+        r.stallAfterHeaders = true; // headers arrive, body never completes
+        return r;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/big"));
+    int failures = 0, completions = 0;
+    bool headers = false;
+    r->setHeadersReceivedBlock([&](const QMap<QString, QString> &) { headers = true; });
+    r->setFailedBlock([&] { ++failures; });
+    r->setCompletionBlock([&] { ++completions; });
+    r->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return headers; }));
+    r->cancel();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return failures > 0; }));
+    r->cancel(); // cancelling a complete request does nothing
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(failures, 1);
+    EXPECT_EQ(completions, 0);
+    EXPECT_TRUE(r->isCancelled());
+    EXPECT_EQ(r->error().code(), 4);
+    EXPECT_EQ(r->error().message(), QStringLiteral("The request was cancelled"));
+}
+
+TEST_F(NetHTTPRequestTest, ClearDelegatesAndCancelCallsNothing)
+{
+    server.route("/slow", [](const KRTestRequest &) {
+        KRTestResponse r;
+        r.stall = true;
+        return r;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/slow"));
+    bool called = false;
+    r->setFailedBlock([&] { called = true; });
+    r->setCompletionBlock([&] { called = true; });
+    r->startAsynchronous();
+    KRTest::processEventsUntil([&] { return server.requestCount() > 0; });
+    r->clearDelegatesAndCancel();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return r->isCancelled(); }));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_FALSE(called);
+}
+
+class Redirects : public NetHTTPRequestTest
+{
+protected:
+    void chain(int hops, int status)
+    {
+        for (int i = 0; i < hops; ++i) {
+            const QByteArray next = i + 1 == hops ? "/end" : "/r" + QByteArray::number(i + 1);
+            server.route("/r" + QByteArray::number(i), [next, status](const KRTestRequest &) {
+                return KRTestResponse::redirect(status, next);
+            });
+        }
+        server.route("/end", [](const KRTestRequest &r) { return KRTestResponse::text(r.method + ":" + r.body); });
+    }
+};
+
+TEST_F(Redirects, FiveAreFollowedAndTheSixthFails)
+{
+    chain(5, 302);
+    auto ok = NetHTTPRequest::requestWithURL(server.url("/r0"));
+    ok->startSynchronous();
+    EXPECT_FALSE(ok->error());
+    EXPECT_EQ(ok->redirectCount(), 5);
+    EXPECT_EQ(ok->url(), server.url("/end"));
+    EXPECT_EQ(ok->originalURL(), server.url("/r0"));
+    EXPECT_EQ(ok->responseData(), QByteArray("GET:"));
+
+    server.clearLog();
+    chain(6, 302);
+    auto tooMany = NetHTTPRequest::requestWithURL(server.url("/r0"));
+    tooMany->startSynchronous();
+    EXPECT_EQ(tooMany->error().code(), 9);
+    EXPECT_EQ(tooMany->error().message(), QStringLiteral("The request failed because it redirected too many times"));
+    EXPECT_EQ(server.requestCount(), 6);
+}
+
+TEST_F(Redirects, MethodChangesFollowTheStatus)
+{
+    struct Row { int status; bool rfc; QByteArray expected; };
+    const Row rows[] = {
+        {302, false, "GET:"}, {301, false, "GET:"}, {303, false, "GET:"},
+        {307, false, "POST:payload"}, {302, true, "POST:payload"}, {303, true, "GET:"},
+    };
+    for (const Row &row : rows) {
+        server.route("/from", [row](const KRTestRequest &) { return KRTestResponse::redirect(row.status, "end"); });
+        server.route("/end", [](const KRTestRequest &r) { return KRTestResponse::text(r.method + ":" + r.body); });
+        auto r = NetHTTPRequest::requestWithURL(server.url("/from"));
+        r->setRequestMethod(QStringLiteral("POST"));
+        r->appendPostData("payload");
+        r->setShouldUseRFC2616RedirectBehaviour(row.rfc);
+        r->startSynchronous();
+        EXPECT_FALSE(r->error()) << row.status;
+        EXPECT_EQ(r->responseData(), row.expected) << row.status << " rfc " << row.rfc;
+    }
+}
+
+TEST_F(Redirects, DelegateConfirmsTheURLToFollow)
+{
+    struct Confirming : NetHTTPRequestDelegate {
+        QUrl target, offered;
+        bool answersWillRedirect() const override { return true; }
+        void requestWillRedirectToURL(const NetHTTPRequestPtr &r, const QUrl &url) override
+        {
+            offered = url;
+            r->redirectToURL(target);
+        }
+    };
+    server.route("/from", [](const KRTestRequest &) { return KRTestResponse::redirect(302, "/elsewhere"); });
+    server.route("/chosen", [](const KRTestRequest &) { return KRTestResponse::text("chosen"); });
+    auto delegate = std::make_shared<Confirming>();
+    delegate->target = server.url("/chosen");
+    auto r = NetHTTPRequest::requestWithURL(server.url("/from"));
+    r->setDelegate(delegate);
+    ASSERT_TRUE(runAsync(r));
+    EXPECT_EQ(delegate->offered, server.url("/elsewhere"));
+    EXPECT_EQ(r->responseData(), QByteArray("chosen"));
+}
+
+TEST_F(NetHTTPRequestTest, GzipBodyStaysRawUntilAsked)
+{
+    const QByteArray text = QByteArray("compressible ").repeated(200);
+    server.route("/gz", [text](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text(text);
+        r.gzip = true;
+        return r;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/gz"));
+    r->startSynchronous();
+    EXPECT_TRUE(r->isResponseCompressed());
+    EXPECT_EQ(KRTestHTTPServer::gunzip(r->rawResponseData()), text);
+    EXPECT_LT(r->rawResponseData().size(), text.size());
+    EXPECT_EQ(r->responseData(), text);
+
+    auto onTheFly = NetHTTPRequest::requestWithURL(server.url("/gz"));
+    onTheFly->setShouldWaitToInflateCompressedResponses(false);
+    onTheFly->startSynchronous();
+    EXPECT_EQ(onTheFly->rawResponseData(), text);
+    EXPECT_EQ(onTheFly->responseData(), text);
+}
+
+TEST_F(NetHTTPRequestTest, ChunkedAndCloseDelimitedBodies)
+{
+    server.route("/chunked", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("a chunked body of some length");
+        r.chunked = true;
+        return r;
+    });
+    server.route("/close", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("until close");
+        r.noContentLength = true;
+        return r;
+    });
+    auto a = NetHTTPRequest::requestWithURL(server.url("/chunked"));
+    a->startSynchronous();
+    EXPECT_EQ(a->responseData(), QByteArray("a chunked body of some length"));
+    auto b = NetHTTPRequest::requestWithURL(server.url("/close"));
+    b->startSynchronous();
+    EXPECT_EQ(b->responseData(), QByteArray("until close"));
+    EXPECT_EQ(b->contentLength(), 11u); // the bytes read when no length was announced
+}
+
+TEST_F(NetHTTPRequestTest, CharsetDecoding)
+{
+    const QByteArray utf8 = QStringLiteral("Grüße").toUtf8();
+    server.route("/utf8", [utf8](const KRTestRequest &) { return KRTestResponse::text(utf8, 200, "text/plain; charset=UTF-8"); });
+    server.route("/unknown", [utf8](const KRTestRequest &) { return KRTestResponse::text(utf8, 200, "text/plain; charset=x-nonsense"); });
+    auto a = NetHTTPRequest::requestWithURL(server.url("/utf8"));
+    a->startSynchronous();
+    EXPECT_EQ(a->responseString(), QStringLiteral("Grüße"));
+    auto b = NetHTTPRequest::requestWithURL(server.url("/unknown"));
+    b->startSynchronous();
+    EXPECT_EQ(b->responseString(), QString::fromLatin1(utf8));
+}
+
+TEST_F(NetHTTPRequestTest, DownloadToFileAndResumeWithRange)
+{
+    const QByteArray body = QByteArray("0123456789").repeated(1000);
+    const QString dir = KRTest::makeTempDir();
+    const QString dest = dir + "/out.bin";
+    const QString temp = dir + "/partial.download";
+
+    server.route("/file", [body](const KRTestRequest &r) { return KRTestHTTPServer::range(r, body); });
+    KRTest::writeFile(temp, body.left(4000));
+    auto resumed = NetHTTPRequest::requestWithURL(server.url("/file"));
+    resumed->setDownloadDestinationPath(dest);
+    resumed->setTemporaryFileDownloadPath(temp);
+    resumed->setAllowResumeForFileDownloads(true);
+    resumed->startSynchronous();
+    ASSERT_FALSE(resumed->error()) << resumed->error().toString().toStdString();
+    EXPECT_EQ(server.requests().last().header("Range"), QByteArray("bytes=4000-"));
+    EXPECT_EQ(resumed->responseStatusCode(), 206);
+    EXPECT_EQ(KRTest::readFile(dest), body);
+    EXPECT_FALSE(QFile::exists(temp));
+
+    // A server that ignores Range sends everything: the partial file starts again.
+    server.route("/file", [body](const KRTestRequest &r) { return KRTestHTTPServer::range(r, body, false); });
+    KRTest::writeFile(temp, QByteArray("garbage!"));
+    QFile::remove(dest);
+    auto restarted = NetHTTPRequest::requestWithURL(server.url("/file"));
+    restarted->setDownloadDestinationPath(dest);
+    restarted->setTemporaryFileDownloadPath(temp);
+    restarted->setAllowResumeForFileDownloads(true);
+    restarted->startSynchronous();
+    ASSERT_FALSE(restarted->error());
+    EXPECT_EQ(KRTest::readFile(dest), body);
+}
+
+TEST_F(NetHTTPRequestTest, KeepAliveReusesOneConnection)
+{
+    server.route("/k", [](const KRTestRequest &) { return KRTestResponse::text("k"); });
+    server.route("/few", [](const KRTestRequest &) { return KRTestResponse::text("f").header("Keep-Alive", "timeout=5, max=5"); });
+    for (int i = 0; i < 3; ++i) {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/k"));
+        ASSERT_TRUE(runAsync(r));
+        EXPECT_TRUE(r->connectionCanBeReused());
+    }
+    EXPECT_EQ(server.acceptCount(), 1);
+
+    // max=5 means the connection is not reused.
+    auto few = NetHTTPRequest::requestWithURL(server.url("/few"));
+    ASSERT_TRUE(runAsync(few));
+    EXPECT_FALSE(few->connectionCanBeReused());
+    const int before = server.acceptCount();
+    auto after = NetHTTPRequest::requestWithURL(server.url("/k"));
+    ASSERT_TRUE(runAsync(after));
+    EXPECT_EQ(server.acceptCount(), before + 1);
+}
+
+TEST_F(NetHTTPRequestTest, KeepAliveRulesFromTheResponse)
+{
+    server.route("/old", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("old");
+        r.version = "HTTP/1.0";
+        return r;
+    });
+    server.route("/many", [](const KRTestRequest &) { return KRTestResponse::text("m").header("Keep-Alive", "timeout=5, max=100"); });
+    server.route("/close", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text("c");
+        r.close = true;
+        return r;
+    });
+    auto old = NetHTTPRequest::requestWithURL(server.url("/old"));
+    old->startSynchronous();
+    EXPECT_EQ(old->responseData(), QByteArray("old"));
+    EXPECT_FALSE(old->connectionCanBeReused());
+    auto many = NetHTTPRequest::requestWithURL(server.url("/many"));
+    many->startSynchronous();
+    EXPECT_TRUE(many->connectionCanBeReused());
+    EXPECT_DOUBLE_EQ(many->persistentConnectionTimeoutSeconds(), 5.0);
+    auto closing = NetHTTPRequest::requestWithURL(server.url("/close"));
+    closing->startSynchronous();
+    EXPECT_FALSE(closing->connectionCanBeReused());
+}
+
+TEST_F(NetHTTPRequestTest, PostDisablesPersistentConnections)
+{
+    auto r = NetHTTPRequest::requestWithURL(server.url("/p"));
+    EXPECT_TRUE(r->shouldAttemptPersistentConnection());
+    r->setRequestMethod(QStringLiteral("POST"));
+    EXPECT_FALSE(r->shouldAttemptPersistentConnection());
+}
+
+TEST_F(NetHTTPRequestTest, CookiesSetByTheServerAreSentBack)
+{
+    server.route("/set", [](const KRTestRequest &) {
+        return KRTestResponse::text("set").header("Set-Cookie", "a=1; Path=/").header("Set-Cookie", "b=2; Path=/");
+    });
+    server.route("/echo", [](const KRTestRequest &r) { return KRTestResponse::text(r.header("Cookie")); });
+    auto set = NetHTTPRequest::requestWithURL(server.url("/set"));
+    set->startSynchronous();
+    EXPECT_EQ(set->responseCookies().size(), 2);
+    auto echo = NetHTTPRequest::requestWithURL(server.url("/echo"));
+    echo->startSynchronous();
+    EXPECT_EQ(echo->responseData(), QByteArray("a=1; b=2"));
+    NetHTTPRequest::setSessionCookies({});
+}
+
+TEST_F(NetHTTPRequestTest, StartsFromBackgroundThreads)
+{
+    server.route("/bg", [](const KRTestRequest &) { return KRTestResponse::text("bg"); });
+    std::atomic<int> done{0};
+    std::vector<std::shared_ptr<NetHTTPRequest>> requests(8);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&, i] {
+            auto r = NetHTTPRequest::requestWithURL(server.url("/bg"));
+            r->setCompletionBlock([&] { ++done; });
+            requests[size_t(i)] = r;
+            r->startAsynchronous();
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return done.load() == 8; }));
+    for (auto &r : requests)
+        EXPECT_EQ(r->responseData(), QByteArray("bg"));
+}
+
+TEST_F(NetHTTPRequestTest, SynchronousRequestOnAWorkerThread)
+{
+    server.route("/w", [](const KRTestRequest &) { return KRTestResponse::text("worker"); });
+    QByteArray result;
+    std::thread worker([&] {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/w"));
+        r->startSynchronous();
+        result = r->responseData();
+    });
+    worker.join();
+    EXPECT_EQ(result, QByteArray("worker"));
+}
+
+TEST_F(NetHTTPRequestTest, DroppedReusedConnectionIsRetriedOnce)
+{
+    // The first answer keeps the connection, then the server closes it while idle.
+    std::atomic<int> calls{0};
+    server.route("/d", [&](const KRTestRequest &) {
+        ++calls;
+        KRTestResponse r = KRTestResponse::text("d");
+        return r;
+    });
+    auto first = NetHTTPRequest::requestWithURL(server.url("/d"));
+    ASSERT_TRUE(runAsync(first));
+    server.route("/d", [&](const KRTestRequest &r) {
+        ++calls;
+        KRTestResponse resp = KRTestResponse::text("again");
+        // Drop the reused connection without answering; a fresh one gets an answer.
+        if (r.connection == 1)
+            resp.dropAfterBodyBytes = 0, resp.status = 200, resp.body.clear(), resp.noContentLength = true;
+        return resp;
+    });
+    auto second = NetHTTPRequest::requestWithURL(server.url("/d"));
+    ASSERT_TRUE(runAsync(second));
+    // Either curl noticed the close before reuse, or our one silent retry covered it.
+    EXPECT_FALSE(second->error()) << second->error().toString().toStdString();
+}
+
+} // namespace
+
+namespace {
+
+TEST(NetHTTPRequestBody, UnreadBodyGetsHalfAsLongAgainBeforeTimingOut)
+{
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    server.route("/sink", [](const KRTestRequest &) {
+        KRTestResponse r;
+        r.stall = true;
+        return r;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/sink"));
+    r->appendPostData(QByteArray(1000, 'b'));
+    r->setTimeOutSeconds(0.4);
+    QElapsedTimer timer;
+    timer.start();
+    r->startSynchronous();
+    EXPECT_EQ(r->error().code(), 2);
+    EXPECT_GE(timer.elapsed(), 600); // 1.5 times the time-out, not 1
+    server.stop();
+}
+
+TEST(NetHTTPRequestBody, UploadProgressEndsAtOne)
+{
+    struct Bar : NetProgressDelegate {
+        std::vector<double> values;
+        std::int64_t sent = 0;
+        void setDoubleValue(double v) override { values.push_back(v); }
+        void requestDidSendBytes(const NetHTTPRequestPtr &, std::int64_t n) override { sent += n; }
+    };
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    server.route("/up", [](const KRTestRequest &r) { return KRTestResponse::text(QByteArray::number(r.body.size())); });
+    auto bar = std::make_shared<Bar>();
+    auto r = NetHTTPRequest::requestWithURL(server.url("/up"));
+    r->appendPostData(QByteArray(200000, 'u'));
+    r->setUploadProgressDelegate(bar);
+    bool done = false;
+    r->setCompletionBlock([&] { done = true; });
+    r->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+    ASSERT_FALSE(bar->values.empty());
+    EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
+    EXPECT_GT(bar->sent, 0);
+    server.stop();
+}
+
+TEST(NetHTTPRequestBody, WildcardPeerNameConfinesTheHost)
+{
+    auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("https://evil.example.org/api.php")));
+    r->setSslPeerName(QStringLiteral("*.service.example"));
+    r->startSynchronous();
+    EXPECT_EQ(r->error().code(), 1);
+    EXPECT_TRUE(r->error().message().contains(QStringLiteral("SSL problem")));
+}
+
+} // namespace
+
+namespace {
+
+TEST(NetHTTPRequestCopy, CopiesConfigurationButNotState)
+{
+    auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://127.0.0.1:1/x")));
+    r->setRequestMethod(QStringLiteral("PUT"));
+    r->appendPostData("body");
+    r->addRequestHeader(QStringLiteral("X-A"), QStringLiteral("1"));
+    r->setTimeOutSeconds(3.5);
+    r->setUsername(QStringLiteral("u"));
+    r->setTag(7);
+    r->setCompletionBlock([] {});
+    auto c = r->copy();
+    EXPECT_EQ(c->url(), r->url());
+    EXPECT_EQ(c->requestMethod(), QStringLiteral("PUT"));
+    EXPECT_EQ(c->postBody(), QByteArray("body"));
+    EXPECT_EQ(c->requestHeader(QStringLiteral("x-a")), QStringLiteral("1"));
+    EXPECT_DOUBLE_EQ(c->timeOutSeconds(), 3.5);
+    EXPECT_EQ(c->username(), QStringLiteral("u"));
+    EXPECT_EQ(c->tag(), 7);
+    EXPECT_FALSE(c->complete());
+    auto head = r->HEADRequest();
+    EXPECT_EQ(head->requestMethod(), QStringLiteral("HEAD"));
+    EXPECT_EQ(head->mainRequest(), r);
+    EXPECT_TRUE(head->postBody().isEmpty());
+}
+
+TEST(NetHTTPRequestBody, GzipDownloadToAFileIsInflated)
+{
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    const QByteArray text = QByteArray("file content ").repeated(1000);
+    server.route("/gz", [text](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text(text);
+        r.gzip = true;
+        return r;
+    });
+    const QString dir = KRTest::makeTempDir();
+    for (bool deferred : {true, false}) {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/gz"));
+        r->setDownloadDestinationPath(dir + "/out.txt");
+        r->setShouldWaitToInflateCompressedResponses(deferred);
+        r->startSynchronous();
+        ASSERT_FALSE(r->error()) << r->error().toString().toStdString();
+        EXPECT_EQ(KRTest::readFile(dir + "/out.txt"), text) << deferred;
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("out.txt")});
+    server.stop();
+}
+
+} // namespace
