@@ -1,0 +1,207 @@
+#include "KRProjectResource.h"
+
+#include <core/KRArray.h>
+#include <core/KRFileManagerAdditions.h>
+#include <core/KRRunLogger.h>
+#include <core/QZZipArchive.h>
+#include <model/KREditableResourceTypes.h>
+#include <model/KRProjectResourceCache.h>
+#include <model/KRProjectResourceWorkspace.h>
+#include <model/KRWebFolder.h>
+#include <model/KRWebFolderOwner.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+// Only the last extension counts ("blue.min.css" has "css"), and a leading full stop does not
+// start one (".htaccess" has none).
+static qsizetype extensionDot(const QString &name)
+{
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > slash + 1 ? dot : -1;
+}
+
+QString KRProjectResource::pathExtension(const QString &name)
+{
+    const qsizetype dot = extensionDot(name);
+    return dot < 0 ? QString() : name.mid(dot + 1);
+}
+
+QString KRProjectResource::deletingPathExtension(const QString &name)
+{
+    const qsizetype dot = extensionDot(name);
+    return dot < 0 ? name : name.left(dot);
+}
+
+const KREditableResourceType *KRProjectResource::resourceTypeInfo()
+{
+    if (!m_resourceType)
+        m_resourceType = KREditableResourceTypes::shared().typeForExtension(pathExtension(m_fullPath));
+    return m_resourceType;
+}
+
+bool KRProjectResource::isTheme()
+{
+    if (!m_isTheme)
+        m_isTheme = m_isGenerated ? false : fileIsJQMTheme(m_fullPath);
+    return *m_isTheme;
+}
+
+bool KRProjectResource::isSelectedTheme()
+{
+    if (!isTheme())
+        return false;
+    const auto folder = project();
+    return folder && folder->owner()
+        && deletingPathExtension(m_name) == folder->owner()->defaultTheme();
+}
+
+QString KRProjectResource::themeRelativePath() const
+{
+    const qsizetype slash = m_relativePath.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QString() : m_relativePath.left(slash + 1);
+    const QString fileName = slash < 0 ? m_relativePath : m_relativePath.mid(slash + 1);
+    return folder + QStringLiteral("__") + fileName;
+}
+
+std::optional<QString> KRProjectResource::stringContents() const
+{
+    if (const auto folder = project()) {
+        const KRProjectResourceCache &cache = folder->modifiedResourceCache();
+        if (const auto bytes = cache.contents(m_relativePath))
+            return KRProjectResourceCache::decode(*bytes, cache.encoding(m_relativePath));
+    }
+    QFile file(m_fullPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return KRProjectResourceCache::decode(file.readAll(), QString());
+}
+
+QString KRProjectResource::md5Sum() const
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    QFile file(m_fullPath);
+    if (file.open(QIODevice::ReadOnly)) {
+        QByteArray block(4096, Qt::Uninitialized);
+        qint64 read;
+        while ((read = file.read(block.data(), block.size())) > 0)
+            hash.addData(QByteArrayView(block.constData(), read));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool KRProjectResource::deleteResource()
+{
+    const QFileInfo info(m_fullPath);
+    bool removed;
+    if (info.isDir() && !info.isSymLink())
+        removed = QDir(m_fullPath).removeRecursively();
+    else
+        removed = QFile::remove(m_fullPath);
+    if (!removed) {
+        KRWebFolder::showError(KRError(QString::fromLatin1(KRWebFolder::ErrorDomain),
+                                       KRWebFolder::WriteFailed,
+                                       QStringLiteral("\u201C%1\u201D couldn\u2019t be removed.").arg(m_name),
+                                       {{QStringLiteral("path"), m_fullPath}}));
+        return false;
+    }
+    // Edited bytes of a deleted file must not be written over a later file of the same path.
+    if (const auto folder = project())
+        folder->modifiedResourceCache().removeTree(m_relativePath);
+    return true;
+}
+
+static bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+bool KRProjectResource::renameResource(const QString &newName)
+{
+    const QString folderPath = QFileInfo(m_fullPath).path();
+    const QString destination = folderPath + QLatin1Char('/') + newName;
+    KRError error;
+    if (!isPlainFileName(newName)) {
+        error = KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::InvalidName,
+                        QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(newName));
+    } else if (QFileInfo(destination).exists() || QFileInfo(destination).isSymLink()) {
+        error = KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::ItemExists,
+                        QStringLiteral("\u201C%1\u201D couldn\u2019t be moved because an item with the name \u201C%2\u201D already exists.")
+                            .arg(m_name, newName));
+    } else if (!QDir().rename(m_fullPath, destination)) {
+        error = KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::WriteFailed,
+                        QStringLiteral("\u201C%1\u201D couldn\u2019t be renamed to \u201C%2\u201D.").arg(m_name, newName));
+    }
+    if (error) {
+        KRWebFolder::showError(error);
+        return false;
+    }
+    if (const auto folder = project()) {
+        folder->modifiedResourceCache().removeTree(m_relativePath);
+        folder->reloadResources();
+    }
+    return true;
+}
+
+bool KRProjectResource::revealResourceInFinder() const
+{
+    KRProjectResourceWorkspace *workspace = KRProjectResourceWorkspace::current();
+    if (!workspace) {
+        KR_LOG(QStringLiteral("No file viewer to reveal %1").arg(m_fullPath));
+        return false;
+    }
+    const QString folder = QFileInfo(m_fullPath).path();
+    if (!workspace->openURL(QUrl::fromLocalFile(folder)))
+        return false;
+    return workspace->selectItem(m_fullPath, folder);
+}
+
+bool KRProjectResource::openResourceWithFinder() const
+{
+    KRProjectResourceWorkspace *workspace = KRProjectResourceWorkspace::current();
+    if (!workspace) {
+        KR_LOG(QStringLiteral("No desktop service to open %1").arg(m_fullPath));
+        return false;
+    }
+    return workspace->openURL(QUrl::fromLocalFile(m_fullPath));
+}
+
+bool KRProjectResource::fileIsJQMTheme(const QString &path)
+{
+    if (!path.endsWith(QLatin1String(".css")))
+        return false;
+    const QString mark = QString::fromLatin1(IsThemeMark);
+    const QString cached = KRFileManager::extendedAttributeOfItemAtPath(path, mark);
+    if (!cached.isEmpty())
+        return cached == QLatin1String("true");
+
+    bool theme = false;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        if (const auto text = KRProjectResourceCache::decode(file.readAll(), QString())) {
+            theme = text->contains(QLatin1String(".ui-btn")) && text->contains(QLatin1String(".ui-body-a"))
+                && text->contains(QLatin1String(".ui-bar-a")) && text->contains(QLatin1String(".ui-shadow"));
+        }
+    }
+    KRFileManager::setExtendedAttributeOfItemAtPath(path, mark,
+                                                    theme ? QStringLiteral("true") : QStringLiteral("false"));
+    return theme;
+}
+
+QString KRProjectResource::zipFileJQMTheme(const QString &path)
+{
+    const auto names = QZZipArchive::contentsOfZipFileAtPath(path, QString());
+    if (!names.ok())
+        return {};
+    const QStringList themes =
+        KRArray::stringsMatchingRegex(names.value(), QStringLiteral("themes/[\\w,\\s\\.-]+.css"));
+    for (const QString &name : themes) {
+        if (themes.contains(deletingPathExtension(name) + QStringLiteral(".min.css")))
+            return name;
+    }
+    return {};
+}

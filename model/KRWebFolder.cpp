@@ -1,0 +1,439 @@
+#include "KRWebFolder.h"
+
+#include <core/KRFileManagerAdditions.h>
+#include <core/KRRunLogger.h>
+#include <core/QZZipArchive.h>
+#include <model/KRProjectResource.h>
+#include <model/KRWebFolderOwner.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRAssert.h>
+#include <platform/foundation/KRResources.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUuid>
+
+static KRError webFolderError(int code, const QString &message, const QString &path = {})
+{
+    QVariantMap info;
+    if (!path.isEmpty())
+        info.insert(QStringLiteral("path"), path);
+    return KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), code, message, info);
+}
+
+static bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+static bool itemExists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// Asks a question whose first button is the only one that leads to the action.
+static bool askFirstButton(const QString &title, const QString &text, const QStringList &buttons)
+{
+    KRAlert alert;
+    alert.messageText = title;
+    alert.informativeText = text;
+    alert.buttonTitles = buttons;
+    return KRAlertService::current().runModal(alert) == KRAlertService::FirstButtonReturn;
+}
+
+// Copies a folder's contents; symbolic links are copied as links, never followed.
+static bool copyFolderContents(const QString &source, const QString &destination)
+{
+    const QFileInfoList entries = QDir(source).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo &entry : entries) {
+        const QString target = destination + QLatin1Char('/') + entry.fileName();
+        if (entry.isSymLink()) {
+            if (!QFile::link(entry.symLinkTarget(), target))
+                return false;
+        } else if (entry.isDir()) {
+            if (!QDir().mkdir(target) || !copyFolderContents(entry.filePath(), target))
+                return false;
+        } else if (!QFile::copy(entry.filePath(), target)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies a file or folder to a destination that must not exist yet. The copy is made under a
+// hidden name beside the destination and renamed into place when complete, so a failure
+// leaves nothing behind and the resource list never shows a half-copied item.
+static KRResult<void> copyItem(const QString &source, const QString &destination)
+{
+    const QFileInfo sourceInfo(source);
+    const QString name = QFileInfo(destination).fileName();
+    if (!sourceInfo.exists()) {
+        return webFolderError(KRWebFolder::CopyFailed,
+                              QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened because there is no such file.")
+                                  .arg(sourceInfo.fileName()),
+                              source);
+    }
+    if (itemExists(destination)) {
+        return webFolderError(KRWebFolder::ItemExists,
+                              QStringLiteral("\u201C%1\u201D couldn\u2019t be copied because an item with the same name already exists.")
+                                  .arg(name),
+                              destination);
+    }
+    const QString parent = QFileInfo(destination).absolutePath();
+    if (!QFileInfo(parent).isDir()) {
+        return webFolderError(KRWebFolder::CopyFailed,
+                              QStringLiteral("\u201C%1\u201D couldn\u2019t be copied because the folder \u201C%2\u201D does not exist.")
+                                  .arg(name, parent),
+                              destination);
+    }
+    const QString sourceCanonical = sourceInfo.canonicalFilePath();
+    const QString parentCanonical = QFileInfo(parent).canonicalFilePath();
+    const bool isFolder = sourceInfo.isDir() && !sourceInfo.isSymLink();
+    if (isFolder
+        && (parentCanonical == sourceCanonical
+            || parentCanonical.startsWith(sourceCanonical + QLatin1Char('/')))) {
+        return webFolderError(KRWebFolder::CopyFailed,
+                              QStringLiteral("\u201C%1\u201D couldn\u2019t be copied into itself.").arg(name),
+                              destination);
+    }
+
+    const QString temporary = parent + QStringLiteral("/.kr-copy-")
+        + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    bool copied;
+    if (isFolder)
+        copied = QDir().mkdir(temporary) && copyFolderContents(source, temporary);
+    else
+        copied = QFile::copy(source, temporary);
+    // rename(2) would replace a file created meanwhile at the destination: check again.
+    if (copied && !itemExists(destination))
+        copied = QDir().rename(temporary, destination);
+    else
+        copied = false;
+    if (!copied) {
+        if (QFileInfo(temporary).isDir())
+            QDir(temporary).removeRecursively();
+        else
+            QFile::remove(temporary);
+        return webFolderError(KRWebFolder::CopyFailed,
+                              QStringLiteral("\u201C%1\u201D couldn\u2019t be copied to \u201C%2\u201D.")
+                                  .arg(sourceInfo.fileName(), parent),
+                              destination);
+    }
+    return {};
+}
+
+std::shared_ptr<KRWebFolder> KRWebFolder::create(KRWebFolderOwner *owner)
+{
+    return std::shared_ptr<KRWebFolder>(new KRWebFolder(owner));
+}
+
+KRWebFolder::KRWebFolder(KRWebFolderOwner *owner) : m_owner(owner)
+{
+    KR_ASSERT(owner, "a web folder needs its project");
+}
+
+KRWebFolder::~KRWebFolder()
+{
+    if (!m_temporaryPath.isEmpty())
+        QDir(m_temporaryPath).removeRecursively();
+}
+
+QString KRWebFolder::krwebPath()
+{
+    const QString package = m_owner->packagePath();
+    if (!package.isEmpty())
+        return QDir::cleanPath(package) + QLatin1Char('/') + QLatin1String(WebFolderName);
+    // Each untitled project gets a fresh folder of its own: a shared one would show one
+    // project's files in another and carry leftovers of earlier sessions into a new package.
+    if (m_temporaryPath.isEmpty()) {
+        const QString path = KRFileManager::pathForTemporaryFileWithPrefix(QStringLiteral("krweb-temp"));
+        if (QDir::isAbsolutePath(path) && QDir().mkpath(path))
+            m_temporaryPath = path;
+        else
+            KR_LOG(QStringLiteral("No temporary web folder could be made at %1").arg(path));
+    }
+    return m_temporaryPath;
+}
+
+QUrl KRWebFolder::krwebURL()
+{
+    const QString path = krwebPath();
+    return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path + QLatin1Char('/'));
+}
+
+const QList<std::shared_ptr<KRProjectResource>> &KRWebFolder::resources()
+{
+    if (!m_resources) {
+        QList<std::shared_ptr<KRProjectResource>> list;
+        const QString path = krwebPath();
+        if (!path.isEmpty())
+            loadResourcesFromPath(path, QString(), list);
+        m_resources = std::move(list);
+    }
+    return *m_resources;
+}
+
+void KRWebFolder::reloadResources()
+{
+    m_owner->resourcesWillChange();
+    m_resources.reset();
+    m_owner->resourcesDidChange();
+}
+
+void KRWebFolder::loadResourcesFromPath(const QString &path, const QString &basePath,
+                                        QList<std::shared_ptr<KRProjectResource>> &array)
+{
+    const QStringList names = QDir(path).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    const QString generatedMark = QString::fromLatin1(KRProjectResource::GeneratedFileMark);
+    const QString stagedMark = QString::fromLatin1(KRProjectResource::StagedFileMark);
+    for (const QString &name : names) {
+        if (name.startsWith(QLatin1Char('.')))
+            continue;
+        auto resource = std::make_shared<KRProjectResource>();
+        resource->setProject(weak_from_this());
+        resource->setName(name);
+        resource->setFullPath(path + QLatin1Char('/') + name);
+        resource->setRelativePath(basePath.isEmpty() ? name : basePath + QLatin1Char('/') + name);
+        array.append(resource);
+        const QString fullPath = resource->fullPath();
+        resource->setIsGenerated(KRFileManager::extendedAttributeOfItemAtPath(fullPath, generatedMark)
+                                 == QLatin1String("true"));
+        resource->setIsStaged(KRFileManager::extendedAttributeOfItemAtPath(fullPath, stagedMark)
+                              == QLatin1String("true"));
+        // A link to a folder is listed as an item of its own, never followed: a link back up
+        // the tree would otherwise never end.
+        const QFileInfo info(fullPath);
+        if (info.isDir() && !info.isSymLink()) {
+            resource->setIsDirectory(true);
+            loadResourcesFromPath(fullPath, resource->relativePath(), resource->contents());
+        } else {
+            resource->setFileSize(info.size());
+        }
+    }
+}
+
+QStringList KRWebFolder::themes()
+{
+    QStringList names;
+    for (const auto &resource : resources()) {
+        if (resource->isTheme())
+            names.append(KRProjectResource::deletingPathExtension(resource->name()));
+    }
+    return names;
+}
+
+std::shared_ptr<KRProjectResource> KRWebFolder::resourceForThemeName(const QString &name)
+{
+    for (const auto &resource : resources()) {
+        if (KRProjectResource::deletingPathExtension(resource->name()) == name)
+            return resource;
+    }
+    return nullptr;
+}
+
+bool KRWebFolder::validateNewResourceName(const QString &name)
+{
+    if (!isPlainFileName(name))
+        return false;
+    for (const auto &resource : resources()) {
+        if (resource->name() == name)
+            return false;
+    }
+    return true;
+}
+
+bool KRWebFolder::createResource(const QString &name, const QString &templateFile)
+{
+    if (!isPlainFileName(name)) {
+        showError(webFolderError(InvalidName,
+                                 QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(name)));
+        return false;
+    }
+    const QString source = KRResources::pathForResource(templateFile);
+    if (templateFile.isEmpty() || !QFileInfo(source).isFile()) {
+        showError(webFolderError(MissingTemplate,
+                                 QStringLiteral("The template \u201C%1\u201D is missing from the application\u2019s resources.")
+                                     .arg(templateFile),
+                                 source));
+        return false;
+    }
+    const QString folder = krwebPath();
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        showError(webFolderError(NoWebFolder, QStringLiteral("The project\u2019s web folder cannot be created."), folder));
+        return false;
+    }
+    const bool imported = importResource(source, folder + QLatin1Char('/') + name);
+    reloadResources();
+    return imported;
+}
+
+bool KRWebFolder::addResource(const QString &sourcePath)
+{
+    const QString folder = krwebPath();
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        showError(webFolderError(NoWebFolder, QStringLiteral("The project\u2019s web folder cannot be created."), folder));
+        return false;
+    }
+    const QString name = QFileInfo(QDir::cleanPath(sourcePath)).fileName();
+    const bool imported = importResource(sourcePath, folder + QLatin1Char('/') + name);
+    reloadResources();
+    return imported;
+}
+
+bool KRWebFolder::importResource(const QString &sourcePath, const QString &destinationPath)
+{
+    QString source = sourcePath;
+    QString destination = destinationPath;
+    QString extractionFolder;
+    QString themeName;
+
+    if (KRProjectResource::pathExtension(destination).compare(QLatin1String("zip"), Qt::CaseInsensitive) == 0) {
+        const QString entry = KRProjectResource::zipFileJQMTheme(source);
+        if (!entry.isEmpty()) {
+            extractionFolder = KRFileManager::pathForTemporaryFileWithPrefix(QStringLiteral("kr-theme-extraction"));
+            KRError error;
+            const QString extracted = extractionFolder + QLatin1Char('/') + entry;
+            if (!QZZipArchive::unzipFileAtPath(source, entry, extractionFolder, true, QString(), &error)) {
+                KR_LOG(QStringLiteral("Theme extraction from %1 failed: %2").arg(source, error.toString()));
+            } else if (KRProjectResource::fileIsJQMTheme(extracted)
+                       && askFirstButton(
+                           QStringLiteral("Extract jQuery Mobile Theme?"),
+                           QStringLiteral("This ZIP archive appears to contain the jQuery Mobile Theme CSS file '%1'. Would you like Korvane to extract the theme CSS file, or import the entire ZIP archive?")
+                               .arg(entry),
+                           {QStringLiteral("Extract Theme"), QStringLiteral("Import ZIP Archive")})) {
+                const QString fileName = QFileInfo(entry).fileName();
+                source = extracted;
+                destination = QFileInfo(destination).path() + QLatin1Char('/') + fileName;
+                themeName = KRProjectResource::deletingPathExtension(fileName);
+            }
+        }
+    }
+
+    const KRResult<void> copied = copyItem(source, destination);
+    if (!extractionFolder.isEmpty())
+        QDir(extractionFolder).removeRecursively();
+    if (!copied.ok()) {
+        showError(copied.error());
+        return false;
+    }
+
+    const QString fileName = QFileInfo(destination).fileName();
+    const QString extension = KRProjectResource::pathExtension(destination);
+    if (extension.compare(QLatin1String("css"), Qt::CaseInsensitive) == 0
+        && !KRProjectResource::fileIsJQMTheme(destination)) {
+        if (askFirstButton(QStringLiteral("Add to cssIncludes?"),
+                           QStringLiteral("Adding Cascading Style Sheet '%1' to project. Also add to the project's 'cssIncludes' property?")
+                               .arg(fileName),
+                           {QStringLiteral("Add"), QStringLiteral("Skip")}))
+            m_owner->setCssIncludes(m_owner->cssIncludes() << fileName);
+    } else if (extension.compare(QLatin1String("js"), Qt::CaseInsensitive) == 0) {
+        if (askFirstButton(QStringLiteral("Add to javascriptIncludes?"),
+                           QStringLiteral("Adding JavaScript source '%1' to project. Also add to the project's 'javascriptIncludes' property?")
+                               .arg(fileName),
+                           {QStringLiteral("Add"), QStringLiteral("Skip")}))
+            m_owner->setJavascriptIncludes(m_owner->javascriptIncludes() << fileName);
+    }
+    if (!themeName.isEmpty())
+        m_owner->setDefaultTheme(themeName);
+    return true;
+}
+
+bool KRWebFolder::deleteResource(const std::shared_ptr<KRProjectResource> &resource)
+{
+    KR_ASSERT(resource, "deleting no resource");
+    // Keep the record alive through the reload, which drops the list holding it.
+    const std::shared_ptr<KRProjectResource> keep = resource;
+    const QString relativePath = keep->relativePath();
+    if (!askFirstButton(QStringLiteral("Delete Project Resource"),
+                        QStringLiteral("Do you wish to delete the project resource \"%1\"?  This will remove the resource from this project, and delete the file from disk.")
+                            .arg(relativePath),
+                        {QStringLiteral("Delete"), QStringLiteral("Cancel")}))
+        return false;
+
+    const bool deleted = keep->deleteResource();
+    reloadResources();
+
+    const auto cleanIncludes = [&](const QStringList &includes, const QString &title, const QString &text) {
+        QStringList kept;
+        for (const QString &entry : includes) {
+            if (entry == relativePath
+                && askFirstButton(title, text.arg(relativePath),
+                                  {QStringLiteral("Remove"), QStringLiteral("Don't Remove")}))
+                continue;
+            kept.append(entry);
+        }
+        return kept;
+    };
+    m_owner->setJavascriptIncludes(
+        cleanIncludes(m_owner->javascriptIncludes(), QStringLiteral("Remove JavaScript Include"),
+                      QStringLiteral("The resource \"%1\" is also present in the project's javascriptIncludes property.  Remove it?")));
+    m_owner->setCssIncludes(
+        cleanIncludes(m_owner->cssIncludes(), QStringLiteral("Remove CSS Include"),
+                      QStringLiteral("The resource \"%1\" is also present in the project's cssIncludes property.  Remove it?")));
+    return deleted;
+}
+
+static KRResult<void> writeResources(const QList<std::shared_ptr<KRProjectResource>> &resources,
+                                     const KRProjectResourceCache &cache, const QString &webFolderPath,
+                                     QStringList &written)
+{
+    for (const auto &resource : resources) {
+        if (resource->isDirectory()) {
+            const KRResult<void> result = writeResources(resource->contents(), cache, webFolderPath, written);
+            if (!result.ok())
+                return result;
+            continue;
+        }
+        const auto bytes = cache.contents(resource->relativePath());
+        if (!bytes)
+            continue;
+        const QString target = webFolderPath + QLatin1Char('/') + resource->relativePath();
+        QSaveFile file(target);
+        if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit()) {
+            return webFolderError(KRWebFolder::WriteFailed,
+                                  QStringLiteral("The edited resource \u201C%1\u201D couldn\u2019t be saved: %2")
+                                      .arg(resource->relativePath(), file.errorString()),
+                                  target);
+        }
+        // An edited stylesheet must be tested for a theme again.
+        if (resource->name().endsWith(QLatin1String(".css"))) {
+            const QString mark = QString::fromLatin1(KRProjectResource::IsThemeMark);
+            KRFileManager::setExtendedAttributeOfItemAtPath(resource->fullPath(), mark, QString());
+            KRFileManager::setExtendedAttributeOfItemAtPath(target, mark, QString());
+        }
+        written.append(resource->relativePath());
+    }
+    return {};
+}
+
+KRResult<QStringList> KRWebFolder::writeModifiedResources(const QString &webFolderPath)
+{
+    QStringList written;
+    if (m_cache.isEmpty())
+        return written;
+    const KRResult<void> result = writeResources(resources(), m_cache, QDir::cleanPath(webFolderPath), written);
+    if (!result.ok())
+        return result.error();
+    return written;
+}
+
+void KRWebFolder::didSaveModifiedResources(const QStringList &relativePaths)
+{
+    for (const QString &path : relativePaths)
+        m_cache.remove(path);
+}
+
+void KRWebFolder::showError(const KRError &error)
+{
+    KR_LOG(error.toString());
+    KRAlert alert;
+    alert.style = KRAlert::Style::Critical;
+    alert.messageText = error.message();
+    KRAlertService::current().runModal(alert);
+}

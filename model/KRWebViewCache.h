@@ -1,0 +1,61 @@
+#pragma once
+
+#include <model/KRWebViewCacheView.h>
+#include <platform/foundation/KRError.h>
+
+#include <QUrl>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+
+// A project's pool of design web views that have already loaded an empty document with the
+// project's web folder as base, so that pages open without waiting for a view to start. The
+// project keeps the target count at five more than its number of pages.
+class KRWebViewCache
+{
+public:
+    static constexpr const char *ErrorDomain = "KRWebViewCache";
+    enum ErrorCode {
+        NoViews = 1,       // no factory: a headless project has no design views
+        LoadTimedOut = 2,  // the view never got a document
+    };
+    static constexpr int InitialCachedInstanceCount = 5;
+    static constexpr QRect ViewFrame{0, 0, 320, 420};
+
+    // The factory may be null (headless: the pool stays empty). The provider gives the
+    // project's web-folder URL; an empty URL means the application's resources folder.
+    // Fills the pool at once.
+    KRWebViewCache(std::shared_ptr<KRWebViewCacheViewFactory> factory,
+                   std::function<QUrl()> webFolderURL);
+    KRWebViewCache(const KRWebViewCache &) = delete;
+    KRWebViewCache &operator=(const KRWebViewCache &) = delete;
+
+    int cachedInstanceCount() const { return m_cachedInstanceCount; }
+    // Sets the target; does not fill the pool by itself.
+    void setCachedInstanceCount(int count) { m_cachedInstanceCount = count; }
+    // Views waiting in the pool.
+    int pooledViewCount() const { return static_cast<int>(m_pool.size()); }
+
+    // Adds views until the pool holds the target count; never removes surplus views.
+    void fillCache();
+    // Fills the pool, then hands out the oldest view once it has a document; the caller owns
+    // it. Waits by running the event loop in 0.25 s steps (callers must tolerate re-entry),
+    // at most loadTimeout: a view that does not get a document by then is dropped and the
+    // wait fails with an error.
+    KRResult<std::unique_ptr<KRWebViewCacheView>> newWebView();
+
+    std::chrono::milliseconds loadTimeout() const { return m_loadTimeout; }
+    void setLoadTimeout(std::chrono::milliseconds timeout) { m_loadTimeout = timeout; }
+
+    // The base URL the pool loads its views with.
+    QUrl baseURL() const;
+
+private:
+    std::shared_ptr<KRWebViewCacheViewFactory> m_factory;
+    std::function<QUrl()> m_webFolderURL;
+    std::deque<std::unique_ptr<KRWebViewCacheView>> m_pool; // oldest first
+    int m_cachedInstanceCount = InitialCachedInstanceCount;
+    std::chrono::milliseconds m_loadTimeout{std::chrono::seconds(60)};
+};

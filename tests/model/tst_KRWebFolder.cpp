@@ -1,0 +1,585 @@
+#include <core/KRFileManagerAdditions.h>
+#include <core/QZZipArchive.h>
+#include <model/KREditableResourceTypes.h>
+#include <model/KRProjectResource.h>
+#include <model/KRWebFolder.h>
+#include <model/KRWebFolderOwner.h>
+#include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+
+#include "../support/KRTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <ostream>
+
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+const QByteArray themeCSS = ".ui-btn{} .ui-body-a{} .ui-bar-a{} .ui-shadow{}";
+
+bool marksWork(const QString &folder)
+{
+    const QString probe = folder + QStringLiteral("/.mark-probe");
+    KRTest::writeFile(probe, "x");
+    KRFileManager::setExtendedAttributeOfItemAtPath(probe, QStringLiteral("com.korvane.probe"), QStringLiteral("1"));
+    const bool works = KRFileManager::extendedAttributeOfItemAtPath(probe, QStringLiteral("com.korvane.probe"))
+        == QLatin1String("1");
+    QFile::remove(probe);
+    return works;
+}
+
+#define SKIP_WITHOUT_MARKS(folder) \
+    if (!marksWork(folder)) \
+    GTEST_SKIP() << "the file system refuses user extended attributes"
+
+class Owner : public KRWebFolderOwner
+{
+public:
+    QString packagePath() const override { return package; }
+    QStringList javascriptIncludes() const override { return js; }
+    void setJavascriptIncludes(const QStringList &includes) override
+    {
+        js = includes;
+        ++jsStores;
+    }
+    QStringList cssIncludes() const override { return css; }
+    void setCssIncludes(const QStringList &includes) override
+    {
+        css = includes;
+        ++cssStores;
+    }
+    QString defaultTheme() const override { return theme; }
+    void setDefaultTheme(const QString &name) override { theme = name; }
+    void resourcesWillChange() override { events << QStringLiteral("will"); }
+    void resourcesDidChange() override { events << QStringLiteral("did"); }
+
+    QString package;
+    QStringList js, css;
+    QString theme;
+    int jsStores = 0, cssStores = 0;
+    QStringList events;
+};
+
+class WebFolderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        KRResources::setResourcesDirectory(QStringLiteral(KR_SOURCE_DIR "/resources"));
+        alerts = std::make_shared<KRScriptedAlertService>();
+        KRAlertService::setCurrent(alerts);
+        owner.package = KRTest::makeTempDir(QStringLiteral("pkg"));
+        folder = KRWebFolder::create(&owner);
+        web = folder->krwebPath();
+        QDir().mkpath(web);
+        outside = KRTest::makeTempDir(QStringLiteral("src"));
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(alerts->pendingAnswerCount(), 0) << "scripted answers left over";
+        KRAlertService::setCurrent(nullptr);
+    }
+
+    QStringList titles() const
+    {
+        QStringList list;
+        for (const KRAlert &alert : alerts->shownAlerts())
+            list << alert.messageText;
+        return list;
+    }
+    QStringList topNames()
+    {
+        QStringList names;
+        for (const auto &resource : folder->resources())
+            names << resource->name();
+        names.sort();
+        return names;
+    }
+    std::shared_ptr<KRProjectResource> find(const QString &relativePath)
+    {
+        std::function<std::shared_ptr<KRProjectResource>(const QList<std::shared_ptr<KRProjectResource>> &)> walk =
+            [&](const auto &list) -> std::shared_ptr<KRProjectResource> {
+            for (const auto &resource : list) {
+                if (resource->relativePath() == relativePath)
+                    return resource;
+                if (auto found = walk(resource->contents()))
+                    return found;
+            }
+            return nullptr;
+        };
+        return walk(folder->resources());
+    }
+    QString source(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = outside + QLatin1Char('/') + name;
+        KRTest::writeFile(path, bytes);
+        return path;
+    }
+    QString zip(const QString &name, const QList<QPair<QString, QByteArray>> &entries)
+    {
+        const QString path = outside + QLatin1Char('/') + name;
+        QZZipArchive archive(path);
+        EXPECT_TRUE(archive.open());
+        for (const auto &[entry, bytes] : entries)
+            EXPECT_TRUE(archive.writeData(bytes, entry));
+        EXPECT_TRUE(archive.close());
+        return path;
+    }
+    // Leftovers of copies or theme extractions.
+    QStringList leftovers()
+    {
+        QStringList found = QDir(web).entryList({QStringLiteral(".kr-copy-*")}, QDir::AllEntries | QDir::Hidden);
+        found += QDir(KRPaths::temporaryDirectory()).entryList({QStringLiteral("kr-theme-extraction*")}, QDir::AllEntries);
+        return found;
+    }
+
+    Owner owner;
+    std::shared_ptr<KRScriptedAlertService> alerts;
+    std::shared_ptr<KRWebFolder> folder;
+    QString web;
+    QString outside;
+};
+
+TEST_F(WebFolderTest, ListsTheTreeWithoutDotItems)
+{
+    KRTest::writeFile(web + QStringLiteral("/app.js"), "12345");
+    KRTest::writeFile(web + QStringLiteral("/css/site.css"), "body{}");
+    KRTest::writeFile(web + QStringLiteral("/css/.hidden.css"), "x");
+    KRTest::writeFile(web + QStringLiteral("/.git/config"), "x");
+    KRTest::writeFile(web + QStringLiteral("/.DS_Store"), "x");
+
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("app.js"), QStringLiteral("css")}));
+    const auto app = find(QStringLiteral("app.js"));
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->fullPath(), web + QStringLiteral("/app.js"));
+    EXPECT_EQ(app->fileSize(), 5);
+    EXPECT_FALSE(app->isDirectory());
+    EXPECT_EQ(app->project(), folder);
+    const auto css = find(QStringLiteral("css"));
+    ASSERT_TRUE(css);
+    EXPECT_TRUE(css->isDirectory());
+    EXPECT_EQ(css->fileSize(), std::nullopt);
+    ASSERT_EQ(css->contents().size(), 1);
+    EXPECT_EQ(css->contents().value(0)->relativePath(), QStringLiteral("css/site.css"));
+    EXPECT_EQ(css->contents().value(0)->fullPath(), web + QStringLiteral("/css/site.css"));
+}
+
+TEST_F(WebFolderTest, ListIsKeptUntilReloaded)
+{
+    KRTest::writeFile(web + QStringLiteral("/a.js"), "");
+    ASSERT_EQ(topNames(), QStringList{QStringLiteral("a.js")});
+    KRTest::writeFile(web + QStringLiteral("/b.js"), "");
+    EXPECT_EQ(topNames(), QStringList{QStringLiteral("a.js")});
+    folder->reloadResources();
+    EXPECT_EQ(owner.events, (QStringList{QStringLiteral("will"), QStringLiteral("did")}));
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("a.js"), QStringLiteral("b.js")}));
+}
+
+TEST_F(WebFolderTest, LinkToAnAncestorIsNotFollowed)
+{
+    KRTest::writeFile(web + QStringLiteral("/sub/a.js"), "");
+    ASSERT_TRUE(QFile::link(web, web + QStringLiteral("/sub/loop")));
+    const auto loop = find(QStringLiteral("sub/loop"));
+    ASSERT_TRUE(loop);
+    EXPECT_FALSE(loop->isDirectory());
+    EXPECT_TRUE(loop->contents().isEmpty());
+}
+
+TEST_F(WebFolderTest, MarksTellGeneratedAndStagedFilesApart)
+{
+    SKIP_WITHOUT_MARKS(web);
+    KRTest::writeFile(web + QStringLiteral("/index.html"), "");
+    KRTest::writeFile(web + QStringLiteral("/lib/jquery.js"), "");
+    KRTest::writeFile(web + QStringLiteral("/blue.css"), themeCSS);
+    KRTest::writeFile(web + QStringLiteral("/__blue.css"), themeCSS);
+    KRTest::writeFile(web + QStringLiteral("/mine.js"), "");
+    KRFileManager::setExtendedAttributeOfItemAtPath(web + QStringLiteral("/index.html"),
+                                                    QString::fromLatin1(KRProjectResource::GeneratedFileMark), QStringLiteral("true"));
+    KRFileManager::setExtendedAttributeOfItemAtPath(web + QStringLiteral("/__blue.css"),
+                                                    QString::fromLatin1(KRProjectResource::GeneratedFileMark), QStringLiteral("true"));
+    KRFileManager::setExtendedAttributesOfAllItemsAtPath(web + QStringLiteral("/lib"),
+                                                         QString::fromLatin1(KRProjectResource::StagedFileMark), QStringLiteral("true"));
+    KRFileManager::setExtendedAttributeOfItemAtPath(web + QStringLiteral("/mine.js"),
+                                                    QString::fromLatin1(KRProjectResource::StagedFileMark), QStringLiteral("yes"));
+
+    EXPECT_TRUE(find(QStringLiteral("index.html"))->isGenerated());
+    EXPECT_FALSE(find(QStringLiteral("index.html"))->isStaged());
+    EXPECT_TRUE(find(QStringLiteral("lib"))->isStaged());
+    EXPECT_TRUE(find(QStringLiteral("lib/jquery.js"))->isStaged());
+    EXPECT_FALSE(find(QStringLiteral("mine.js"))->isStaged()); // only "true" counts
+    EXPECT_FALSE(find(QStringLiteral("mine.js"))->isGenerated());
+
+    // The generated processed copy is never offered as a theme.
+    EXPECT_EQ(folder->themes(), QStringList{QStringLiteral("blue")});
+    EXPECT_EQ(folder->resourceForThemeName(QStringLiteral("blue"))->name(), QStringLiteral("blue.css"));
+    owner.theme = QStringLiteral("blue");
+    EXPECT_TRUE(find(QStringLiteral("blue.css"))->isSelectedTheme());
+    EXPECT_FALSE(find(QStringLiteral("__blue.css"))->isSelectedTheme());
+}
+
+TEST_F(WebFolderTest, ThemeLookupsUseTopLevelNamesWithoutExtension)
+{
+    KRTest::writeFile(web + QStringLiteral("/blue.css"), themeCSS);
+    KRTest::writeFile(web + QStringLiteral("/site.css"), "body{}");
+    KRTest::writeFile(web + QStringLiteral("/css/green.css"), themeCSS);
+    EXPECT_EQ(folder->themes(), QStringList{QStringLiteral("blue")});
+    EXPECT_EQ(folder->resourceForThemeName(QStringLiteral("site"))->name(), QStringLiteral("site.css"));
+    EXPECT_EQ(folder->resourceForThemeName(QStringLiteral("green")), nullptr);
+}
+
+TEST_F(WebFolderTest, NewNamesClashOnlyAtTopLevel)
+{
+    KRTest::writeFile(web + QStringLiteral("/app.js"), "");
+    KRTest::writeFile(web + QStringLiteral("/css/site.css"), "");
+    EXPECT_FALSE(folder->validateNewResourceName(QStringLiteral("app.js")));
+    EXPECT_FALSE(folder->validateNewResourceName(QStringLiteral("css")));
+    EXPECT_TRUE(folder->validateNewResourceName(QStringLiteral("site.css")));
+    EXPECT_TRUE(folder->validateNewResourceName(QStringLiteral("App.js")));
+    // Names that would land outside the web folder or nowhere.
+    for (const char *bad : {"", ".", "..", "../evil.js", "css/x.css"})
+        EXPECT_FALSE(folder->validateNewResourceName(QLatin1String(bad))) << bad;
+}
+
+TEST_F(WebFolderTest, ImportingAScriptAsksForTheIncludeList)
+{
+    alerts->scriptButton(QStringLiteral("Add"));
+    ASSERT_TRUE(folder->importResource(source(QStringLiteral("app.js"), "var a;"), web + QStringLiteral("/app.js")));
+    EXPECT_EQ(owner.js, QStringList{QStringLiteral("app.js")});
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    const KRAlert &alert = alerts->shownAlerts().value(0);
+    EXPECT_EQ(alert.messageText, QStringLiteral("Add to javascriptIncludes?"));
+    EXPECT_EQ(alert.informativeText,
+              QStringLiteral("Adding JavaScript source 'app.js' to project. Also add to the project's 'javascriptIncludes' property?"));
+    EXPECT_EQ(alert.buttonTitles, (QStringList{QStringLiteral("Add"), QStringLiteral("Skip")}));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/app.js")), QByteArray("var a;"));
+
+    alerts->scriptButton(QStringLiteral("Skip"));
+    ASSERT_TRUE(folder->addResource(source(QStringLiteral("more.JS"), "")));
+    EXPECT_EQ(owner.js, QStringList{QStringLiteral("app.js")});
+    EXPECT_EQ(titles().value(1), QStringLiteral("Add to javascriptIncludes?"));
+    EXPECT_TRUE(QFileInfo::exists(web + QStringLiteral("/more.JS")));
+    EXPECT_TRUE(owner.css.isEmpty());
+}
+
+TEST_F(WebFolderTest, ImportingAStylesheetAsksUnlessItIsATheme)
+{
+    alerts->scriptButton(QStringLiteral("Add"));
+    ASSERT_TRUE(folder->addResource(source(QStringLiteral("site.css"), "body{}")));
+    EXPECT_EQ(owner.css, QStringList{QStringLiteral("site.css")});
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts().value(0).messageText, QStringLiteral("Add to cssIncludes?"));
+    EXPECT_EQ(alerts->shownAlerts().value(0).informativeText,
+              QStringLiteral("Adding Cascading Style Sheet 'site.css' to project. Also add to the project's 'cssIncludes' property?"));
+
+    ASSERT_TRUE(folder->addResource(source(QStringLiteral("blue.css"), themeCSS)));
+    EXPECT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(owner.css, QStringList{QStringLiteral("site.css")});
+    EXPECT_EQ(folder->themes(), QStringList{QStringLiteral("blue")});
+}
+
+TEST_F(WebFolderTest, ZipWithThemeOffersExtraction)
+{
+    const QString archive = zip(QStringLiteral("theme.zip"),
+                                {{QStringLiteral("index.html"), "<html>"},
+                                 {QStringLiteral("themes/blue.css"), themeCSS},
+                                 {QStringLiteral("themes/blue.min.css"), themeCSS},
+                                 {QStringLiteral("themes/images/x.png"), "png"}});
+    QDir().mkpath(web + QStringLiteral("/css"));
+    alerts->scriptButton(QStringLiteral("Extract Theme"));
+    ASSERT_TRUE(folder->importResource(archive, web + QStringLiteral("/css/theme.zip")));
+
+    ASSERT_EQ(alerts->shownAlerts().size(), 1); // no include question: the file is a theme
+    const KRAlert &alert = alerts->shownAlerts().value(0);
+    EXPECT_EQ(alert.messageText, QStringLiteral("Extract jQuery Mobile Theme?"));
+    EXPECT_EQ(alert.informativeText,
+              QStringLiteral("This ZIP archive appears to contain the jQuery Mobile Theme CSS file 'themes/blue.css'. Would you like Korvane to extract the theme CSS file, or import the entire ZIP archive?"));
+    EXPECT_EQ(alert.buttonTitles, (QStringList{QStringLiteral("Extract Theme"), QStringLiteral("Import ZIP Archive")}));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/css/blue.css")), themeCSS);
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/css/theme.zip")));
+    EXPECT_EQ(owner.theme, QStringLiteral("blue"));
+    EXPECT_TRUE(owner.css.isEmpty());
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
+TEST_F(WebFolderTest, ZipThemeDeclinedImportsTheArchive)
+{
+    const QString archive = zip(QStringLiteral("theme.zip"),
+                                {{QStringLiteral("themes/blue.css"), themeCSS},
+                                 {QStringLiteral("themes/blue.min.css"), themeCSS}});
+    alerts->scriptButton(QStringLiteral("Import ZIP Archive"));
+    ASSERT_TRUE(folder->addResource(archive));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/theme.zip")), KRTest::readFile(archive));
+    EXPECT_EQ(topNames(), QStringList{QStringLiteral("theme.zip")});
+    EXPECT_EQ(owner.theme, QString());
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
+TEST_F(WebFolderTest, ZipWithoutThemePairOrUnreadableIsImportedWhole)
+{
+    const QString single = zip(QStringLiteral("single.zip"), {{QStringLiteral("themes/blue.css"), themeCSS}});
+    ASSERT_TRUE(folder->addResource(single));
+    const QString broken = source(QStringLiteral("broken.zip"), "PK\x03\x04 nothing");
+    ASSERT_TRUE(folder->addResource(broken));
+    // The pair is there, but the stylesheet is no theme: nothing to offer.
+    const QString fake = zip(QStringLiteral("fake.zip"), {{QStringLiteral("themes/red.css"), "body{}"},
+                                                          {QStringLiteral("themes/red.min.css"), "body{}"}});
+    ASSERT_TRUE(folder->addResource(fake));
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("broken.zip"), QStringLiteral("fake.zip"), QStringLiteral("single.zip")}));
+    EXPECT_EQ(owner.theme, QString());
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
+TEST_F(WebFolderTest, ZipThemeEntryEscapingTheFolderIsNotExtracted)
+{
+    const QString archive = zip(QStringLiteral("evil.zip"),
+                                {{QStringLiteral("../themes/evil.css"), themeCSS},
+                                 {QStringLiteral("../themes/evil.min.css"), themeCSS}});
+    ASSERT_TRUE(folder->addResource(archive));
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(KRPaths::temporaryDirectory() + QStringLiteral("/themes/evil.css")));
+    EXPECT_EQ(topNames(), QStringList{QStringLiteral("evil.zip")});
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
+TEST_F(WebFolderTest, FailedImportChangesNothing)
+{
+    KRTest::writeFile(web + QStringLiteral("/app.js"), "original");
+    EXPECT_FALSE(folder->addResource(source(QStringLiteral("app.js"), "replacement")));
+    ASSERT_EQ(alerts->shownAlerts().size(), 1); // the error, no include question
+    EXPECT_EQ(alerts->shownAlerts().value(0).style, KRAlert::Style::Critical);
+    EXPECT_TRUE(alerts->shownAlerts().value(0).messageText.contains(QStringLiteral("already exists")));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/app.js")), QByteArray("original"));
+    EXPECT_TRUE(owner.js.isEmpty());
+
+    alerts->clear();
+    EXPECT_FALSE(folder->importResource(outside + QStringLiteral("/missing.css"), web + QStringLiteral("/missing.css")));
+    EXPECT_EQ(alerts->shownAlerts().size(), 1);
+
+    // A theme archive whose copy fails sets no theme.
+    KRTest::writeFile(web + QStringLiteral("/blue.css"), "mine");
+    const QString archive = zip(QStringLiteral("theme.zip"), {{QStringLiteral("themes/blue.css"), themeCSS},
+                                                              {QStringLiteral("themes/blue.min.css"), themeCSS}});
+    alerts->clear();
+    alerts->scriptButton(QStringLiteral("Extract Theme"));
+    EXPECT_FALSE(folder->addResource(archive));
+    EXPECT_EQ(owner.theme, QString());
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/blue.css")), QByteArray("mine"));
+    EXPECT_EQ(leftovers(), QStringList());
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("app.js"), QStringLiteral("blue.css")}));
+}
+
+TEST_F(WebFolderTest, ImportsAFolderWithItsContents)
+{
+    KRTest::writeFile(outside + QStringLiteral("/images/a.png"), "a");
+    KRTest::writeFile(outside + QStringLiteral("/images/icons/b.png"), "b");
+    ASSERT_TRUE(folder->addResource(outside + QStringLiteral("/images")));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/images/icons/b.png")), QByteArray("b"));
+    ASSERT_TRUE(find(QStringLiteral("images/icons/b.png")));
+    // Into itself: refused, nothing left.
+    alerts->clear();
+    EXPECT_FALSE(folder->importResource(web + QStringLiteral("/images"), web + QStringLiteral("/images/icons/copy")));
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/images/icons/copy")));
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
+TEST_F(WebFolderTest, CreatesAResourceFromEveryShippedTemplate)
+{
+    int index = 0;
+    for (const KREditableResourceType &type : KREditableResourceTypes::shared().templates()) {
+        const QString name = QStringLiteral("new%1.%2").arg(index++).arg(type.extensions.value(0));
+        if (type.extensions.value(0) == QLatin1String("css") || type.extensions.value(0) == QLatin1String("js"))
+            alerts->scriptButton(QStringLiteral("Skip"));
+        owner.events.clear();
+        ASSERT_TRUE(folder->createResource(name, type.templateFile)) << name.toStdString();
+        EXPECT_EQ(KRTest::readFile(web + QLatin1Char('/') + name),
+                  KRTest::readFile(KRResources::pathForResource(type.templateFile)));
+        EXPECT_EQ(owner.events, (QStringList{QStringLiteral("will"), QStringLiteral("did")}));
+        EXPECT_FALSE(folder->validateNewResourceName(name));
+    }
+    EXPECT_GE(index, 3);
+    EXPECT_TRUE(owner.js.isEmpty());
+    EXPECT_TRUE(owner.css.isEmpty());
+}
+
+TEST_F(WebFolderTest, CreateRefusesUnsafeNamesAndMissingTemplates)
+{
+    EXPECT_FALSE(folder->createResource(QStringLiteral("../../evil.css"), QStringLiteral("templates/stylesheet.css")));
+    EXPECT_FALSE(QFileInfo::exists(owner.package + QStringLiteral("/../evil.css")));
+    EXPECT_FALSE(folder->createResource(QStringLiteral("x.css"), QStringLiteral("templates/none.css")));
+    EXPECT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_TRUE(topNames().isEmpty());
+}
+
+TEST_F(WebFolderTest, RenameReloadsAndDropsEditedBytes)
+{
+    KRTest::writeFile(web + QStringLiteral("/a.css"), "disk");
+    KRTest::writeFile(web + QStringLiteral("/b.css"), "other");
+    folder->modifiedResourceCache().setContents(QStringLiteral("a.css"), "edited", QString());
+    const auto a = find(QStringLiteral("a.css"));
+    owner.events.clear();
+    ASSERT_TRUE(a->renameResource(QStringLiteral("c.css")));
+    EXPECT_EQ(owner.events, (QStringList{QStringLiteral("will"), QStringLiteral("did")}));
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("b.css"), QStringLiteral("c.css")}));
+    EXPECT_TRUE(folder->modifiedResourceCache().isEmpty());
+
+    // Onto an existing name: refused, shown, not reloaded.
+    const auto c = find(QStringLiteral("c.css"));
+    owner.events.clear();
+    EXPECT_FALSE(c->renameResource(QStringLiteral("b.css")));
+    EXPECT_FALSE(c->renameResource(QStringLiteral("../b.css")));
+    EXPECT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_TRUE(owner.events.isEmpty());
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/b.css")), QByteArray("other"));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/c.css")), QByteArray("disk"));
+}
+
+TEST_F(WebFolderTest, DeleteAsksPerIncludeEntry)
+{
+    KRTest::writeFile(web + QStringLiteral("/app.js"), "");
+    owner.js = {QStringLiteral("app.js"), QStringLiteral("other.js"), QStringLiteral("app.js")};
+    owner.css = {QStringLiteral("site.css")};
+    alerts->scriptButton(QStringLiteral("Delete"));
+    alerts->scriptButton(QStringLiteral("Remove"));
+    alerts->scriptButton(QStringLiteral("Don't Remove"));
+    ASSERT_TRUE(folder->deleteResource(find(QStringLiteral("app.js"))));
+
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/app.js")));
+    EXPECT_TRUE(topNames().isEmpty());
+    EXPECT_EQ(owner.js, (QStringList{QStringLiteral("other.js"), QStringLiteral("app.js")}));
+    EXPECT_EQ(owner.css, QStringList{QStringLiteral("site.css")});
+    // Both lists are stored back even when nothing was dropped.
+    EXPECT_EQ(owner.jsStores, 1);
+    EXPECT_EQ(owner.cssStores, 1);
+    ASSERT_EQ(alerts->shownAlerts().size(), 3);
+    EXPECT_EQ(alerts->shownAlerts().value(0).messageText, QStringLiteral("Delete Project Resource"));
+    EXPECT_EQ(alerts->shownAlerts().value(0).informativeText,
+              QStringLiteral("Do you wish to delete the project resource \"app.js\"?  This will remove the resource from this project, and delete the file from disk."));
+    EXPECT_EQ(alerts->shownAlerts().value(0).buttonTitles, (QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")}));
+    EXPECT_EQ(alerts->shownAlerts().value(1).messageText, QStringLiteral("Remove JavaScript Include"));
+    EXPECT_EQ(alerts->shownAlerts().value(1).informativeText,
+              QStringLiteral("The resource \"app.js\" is also present in the project's javascriptIncludes property.  Remove it?"));
+    EXPECT_EQ(alerts->shownAlerts().value(1).buttonTitles, (QStringList{QStringLiteral("Remove"), QStringLiteral("Don't Remove")}));
+}
+
+TEST_F(WebFolderTest, DeleteOfANestedStylesheetCleansTheCssList)
+{
+    KRTest::writeFile(web + QStringLiteral("/css/site.css"), "");
+    owner.css = {QStringLiteral("css/site.css")};
+    alerts->scriptButton(QStringLiteral("Delete"));
+    alerts->scriptButton(QStringLiteral("Remove"));
+    ASSERT_TRUE(folder->deleteResource(find(QStringLiteral("css/site.css"))));
+    EXPECT_TRUE(owner.css.isEmpty());
+    EXPECT_EQ(titles().value(1), QStringLiteral("Remove CSS Include"));
+    EXPECT_EQ(alerts->shownAlerts().value(1).informativeText,
+              QStringLiteral("The resource \"css/site.css\" is also present in the project's cssIncludes property.  Remove it?"));
+}
+
+TEST_F(WebFolderTest, DeleteCancelledLeavesEverything)
+{
+    KRTest::writeFile(web + QStringLiteral("/app.js"), "");
+    owner.js = {QStringLiteral("app.js")};
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_FALSE(folder->deleteResource(find(QStringLiteral("app.js"))));
+    EXPECT_TRUE(QFileInfo::exists(web + QStringLiteral("/app.js")));
+    EXPECT_EQ(owner.jsStores, 0);
+    EXPECT_TRUE(owner.events.isEmpty());
+}
+
+TEST_F(WebFolderTest, EditedBytesOfADeletedFileDoNotReturn)
+{
+    KRTest::writeFile(web + QStringLiteral("/css/a.css"), "old");
+    folder->modifiedResourceCache().setContents(QStringLiteral("css/a.css"), "edited", QString());
+    alerts->scriptButton(QStringLiteral("Delete"));
+    ASSERT_TRUE(folder->deleteResource(find(QStringLiteral("css"))));
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/css")));
+    EXPECT_TRUE(folder->modifiedResourceCache().isEmpty());
+
+    // A new file at the same path shows and saves its own text.
+    KRTest::writeFile(web + QStringLiteral("/css/a.css"), "new");
+    folder->reloadResources();
+    EXPECT_EQ(find(QStringLiteral("css/a.css"))->stringContents(), QStringLiteral("new"));
+    const auto written = folder->writeModifiedResources(web);
+    ASSERT_TRUE(written.ok());
+    EXPECT_TRUE(written->isEmpty());
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/css/a.css")), QByteArray("new"));
+}
+
+TEST_F(WebFolderTest, SavingWritesEditedResourcesAndForgetsThem)
+{
+    KRTest::writeFile(web + QStringLiteral("/css/blue.css"), "body{}");
+    KRTest::writeFile(web + QStringLiteral("/app.js"), "unchanged");
+    const bool marks = marksWork(web);
+    ASSERT_FALSE(KRProjectResource::fileIsJQMTheme(web + QStringLiteral("/css/blue.css")));
+    folder->modifiedResourceCache().setContents(QStringLiteral("css/blue.css"), "/* caf\xe9 */ " + themeCSS,
+                                                QStringLiteral("ISO-8859-1"));
+
+    const auto written = folder->writeModifiedResources(web);
+    ASSERT_TRUE(written.ok()) << written.error().toString().toStdString();
+    EXPECT_EQ(*written, QStringList{QStringLiteral("css/blue.css")});
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/css/blue.css")), "/* caf\xe9 */ " + themeCSS);
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/app.js")), QByteArray("unchanged"));
+    if (marks) {
+        EXPECT_EQ(KRFileManager::extendedAttributeOfItemAtPath(web + QStringLiteral("/css/blue.css"),
+                                                               QString::fromLatin1(KRProjectResource::IsThemeMark)),
+                  QString());
+    }
+    // The next theme test reads the saved text.
+    EXPECT_FALSE(KRProjectResource::fileIsJQMTheme(web + QStringLiteral("/css/blue.css"))); // Latin-1 is not UTF-8
+
+    folder->didSaveModifiedResources(*written);
+    EXPECT_TRUE(folder->modifiedResourceCache().isEmpty());
+}
+
+TEST_F(WebFolderTest, SavingReportsAWriteFailure)
+{
+    KRTest::writeFile(web + QStringLiteral("/a.css"), "");
+    folder->modifiedResourceCache().setContents(QStringLiteral("a.css"), "edited", QString());
+    (void)folder->resources();
+    const auto written = folder->writeModifiedResources(outside + QStringLiteral("/no/such/folder"));
+    ASSERT_FALSE(written.ok());
+    EXPECT_EQ(written.error().code(), KRWebFolder::WriteFailed);
+    EXPECT_TRUE(folder->modifiedResourceCache().contains(QStringLiteral("a.css")));
+}
+
+TEST(UntitledWebFolder, EachUntitledProjectGetsAFreshFolderOfItsOwn)
+{
+    Owner first, second;
+    QString firstPath;
+    {
+        auto a = KRWebFolder::create(&first);
+        auto b = KRWebFolder::create(&second);
+        firstPath = a->krwebPath();
+        const QString secondPath = b->krwebPath();
+        EXPECT_NE(firstPath, secondPath);
+        EXPECT_EQ(a->krwebPath(), firstPath); // remembered
+        for (const QString &path : {firstPath, secondPath}) {
+            EXPECT_TRUE(QFileInfo(path).isDir());
+            EXPECT_TRUE(path.startsWith(KRPaths::temporaryDirectory() + QLatin1Char('/'))) << path.toStdString();
+        }
+        EXPECT_EQ(a->krwebURL(), QUrl::fromLocalFile(firstPath + QLatin1Char('/')));
+
+        KRTest::writeFile(firstPath + QStringLiteral("/mine.js"), "");
+        EXPECT_EQ(a->resources().size(), 1);
+        EXPECT_TRUE(b->resources().isEmpty());
+
+        // Once saved, the package's folder is the web folder.
+        first.package = QStringLiteral("/somewhere/My.krproj/");
+        EXPECT_EQ(a->krwebPath(), QStringLiteral("/somewhere/My.krproj/kr-web"));
+        EXPECT_EQ(a->temporaryWebFolderPath(), firstPath);
+    }
+    // Closing the project removes its temporary folder.
+    EXPECT_FALSE(QFileInfo::exists(firstPath));
+}
+
+} // namespace

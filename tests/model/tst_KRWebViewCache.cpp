@@ -1,0 +1,177 @@
+#include <model/KRWebViewCache.h>
+#include <platform/foundation/KRResources.h>
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <ostream>
+
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+struct ViewLog
+{
+    int created = 0;
+    QList<QUrl> loadedWith;
+    QList<QRect> frames;
+};
+
+class FakeView : public KRWebViewCacheView
+{
+public:
+    enum class Loading { AtOnce, OnEventLoop, Never };
+
+    FakeView(int serial, Loading loading, ViewLog &log) : serial(serial), m_loading(loading), m_log(log) {}
+
+    void loadHTMLString(const QString &html, const QUrl &baseURL) override
+    {
+        EXPECT_EQ(html, QString());
+        m_log.loadedWith.append(baseURL);
+        m_isLoading = true;
+        if (m_loading == Loading::AtOnce)
+            finish();
+        else if (m_loading == Loading::OnEventLoop)
+            QTimer::singleShot(0, [this, alive = m_alive] {
+                if (*alive)
+                    finish();
+            });
+    }
+    bool isLoading() const override { return m_isLoading; }
+    bool hasDocument() const override { return m_hasDocument; }
+    ~FakeView() override { *m_alive = false; }
+
+    const int serial;
+
+private:
+    void finish()
+    {
+        m_isLoading = false;
+        m_hasDocument = true;
+    }
+    Loading m_loading;
+    ViewLog &m_log;
+    bool m_isLoading = false;
+    bool m_hasDocument = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+class FakeFactory : public KRWebViewCacheViewFactory
+{
+public:
+    std::unique_ptr<KRWebViewCacheView> createWebView(const QRect &frame) override
+    {
+        log.frames.append(frame);
+        return std::make_unique<FakeView>(++log.created, loading, log);
+    }
+    FakeView::Loading loading = FakeView::Loading::AtOnce;
+    ViewLog log;
+};
+
+int serialOf(const KRResult<std::unique_ptr<KRWebViewCacheView>> &view)
+{
+    return view.ok() ? static_cast<const FakeView &>(*view.value()).serial : -1;
+}
+
+const QUrl webFolder = QUrl::fromLocalFile(QStringLiteral("/projects/A.krproj/kr-web/"));
+
+TEST(WebViewCache, NewPoolHoldsFiveLoadedViews)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    EXPECT_EQ(cache.cachedInstanceCount(), 5);
+    EXPECT_EQ(cache.pooledViewCount(), 5);
+    EXPECT_EQ(factory->log.created, 5);
+    EXPECT_EQ(factory->log.loadedWith, QList<QUrl>(5, webFolder));
+    EXPECT_EQ(factory->log.frames.value(0), QRect(0, 0, 320, 420));
+}
+
+TEST(WebViewCache, HandsOutOldestFirstAndTopsUpBeforeEachRequest)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    // A project opening with three pages: the target grows by one per page.
+    std::vector<std::unique_ptr<KRWebViewCacheView>> pages;
+    for (int page = 0; page < 3; ++page) {
+        cache.setCachedInstanceCount(cache.cachedInstanceCount() + 1);
+        auto view = cache.newWebView();
+        EXPECT_EQ(serialOf(view), page + 1);
+        pages.push_back(std::move(view).value());
+    }
+    EXPECT_EQ(cache.cachedInstanceCount(), 8);
+    // Before each hand-out the pool was filled to the target (6, 7, 8) and then gave one
+    // away: 5 + 1 + 2 + 2 views made.
+    EXPECT_EQ(factory->log.created, 10);
+    EXPECT_EQ(cache.pooledViewCount(), 7);
+    // Setting the target alone does not fill.
+    cache.setCachedInstanceCount(10);
+    EXPECT_EQ(cache.pooledViewCount(), 7);
+    cache.fillCache();
+    EXPECT_EQ(cache.pooledViewCount(), 10);
+}
+
+TEST(WebViewCache, LoweringTheTargetRemovesNoView)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    cache.setCachedInstanceCount(4);
+    cache.fillCache();
+    EXPECT_EQ(cache.pooledViewCount(), 5);
+    auto view = cache.newWebView();
+    EXPECT_EQ(serialOf(view), 1);
+    EXPECT_EQ(cache.pooledViewCount(), 4);
+    EXPECT_EQ(factory->log.created, 5);
+}
+
+TEST(WebViewCache, WithoutAWebFolderViewsUseTheResourcesFolder)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    KRWebViewCache cache(factory, [] { return QUrl(); });
+    const QUrl expected = QUrl::fromLocalFile(KRResources::resourcesDirectory() + QLatin1Char('/'));
+    EXPECT_EQ(cache.baseURL(), expected);
+    EXPECT_EQ(factory->log.loadedWith.value(0), expected);
+}
+
+TEST(WebViewCache, WaitsThroughTheEventLoopForADocument)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    factory->loading = FakeView::Loading::OnEventLoop;
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    auto view = cache.newWebView();
+    ASSERT_TRUE(view.ok());
+    EXPECT_TRUE(view.value()->hasDocument());
+    EXPECT_FALSE(view.value()->isLoading());
+    EXPECT_EQ(serialOf(view), 1);
+}
+
+TEST(WebViewCache, AViewThatNeverLoadsFailsTheRequestInsteadOfHanging)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    factory->loading = FakeView::Loading::Never;
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    cache.setLoadTimeout(std::chrono::milliseconds(0));
+    const auto view = cache.newWebView();
+    ASSERT_FALSE(view.ok());
+    EXPECT_EQ(view.error().code(), KRWebViewCache::LoadTimedOut);
+    // The broken view is dropped; the pool is refilled on the next request.
+    EXPECT_EQ(cache.pooledViewCount(), 4);
+    factory->loading = FakeView::Loading::AtOnce;
+    cache.setCachedInstanceCount(6);
+    cache.fillCache();
+    EXPECT_EQ(cache.pooledViewCount(), 6);
+}
+
+TEST(WebViewCache, HeadlessPoolHasNoViews)
+{
+    KRWebViewCache cache(nullptr, [] { return webFolder; });
+    EXPECT_EQ(cache.pooledViewCount(), 0);
+    const auto view = cache.newWebView();
+    ASSERT_FALSE(view.ok());
+    EXPECT_EQ(view.error().code(), KRWebViewCache::NoViews);
+}
+
+} // namespace
