@@ -3,6 +3,7 @@
 
 #include "parser_internal.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -46,12 +47,60 @@ void put_text(buf *ob, md_parser *md, const uint8_t *data, size_t size)
     }
 }
 
+// Offset plus 1 of the last byte of the kind in the current span; 0 when there is none.
+size_t span_last(md_parser *md, int kind)
+{
+    if (md->span.last_known[kind])
+        return md->span.last[kind];
+    const uint8_t *d = md->span.data;
+    size_t i = md->span.size;
+    for (; i > 0; --i) {
+        const size_t k = i - 1;
+        const uint8_t b = d[k];
+        bool hit = false;
+        switch (kind) {
+        case MD_LAST_ANGLE:
+            hit = b == '>';
+            break;
+        case MD_LAST_BRACKET:
+            hit = b == ']';
+            break;
+        case MD_LAST_PAREN:
+            hit = b == ')';
+            break;
+        case MD_LAST_STAR:
+        case MD_LAST_UNDERSCORE:
+            hit = b == (kind == MD_LAST_STAR ? '*' : '_') && k > 0 && !is_space_or_lf(d[k - 1]);
+            break;
+        default: {
+            const uint8_t c = kind == MD_LAST_STAR2 ? '*' : '_';
+            hit = b == c && k + 1 < md->span.size && d[k + 1] == c && k > 0 && !is_space_or_lf(d[k - 1]);
+        }
+        }
+        if (hit)
+            break;
+    }
+    md->span.last[kind] = i;
+    md->span.last_known[kind] = true;
+    return i;
+}
+
 // ---- Emphasis ---------------------------------------------------------------------------------
+
+// Offset of the first c at or after i, or 0.
+size_t first_at_or_after(const uint8_t *data, size_t i, size_t size, uint8_t c)
+{
+    const void *p = i < size ? std::memchr(data + i, c, size - i) : nullptr;
+    return p ? static_cast<size_t>(static_cast<const uint8_t *>(p) - data) : 0;
+}
 
 // Offset of the first possible closing c, searching from data[1]; 0 when there is none. Code
 // spans and links are stepped over; a c inside one counts only when it never closes.
-size_t find_emph_char(const uint8_t *data, size_t size, uint8_t c)
+size_t find_emph_char(md_parser *md, const uint8_t *data, size_t size, uint8_t c)
 {
+    // data lies in the current span; a skip to a "]" or ")" that the span no longer holds runs
+    // to the end without a scan.
+    const size_t base = static_cast<size_t>(data - md->span.data);
     size_t i = 1;
     while (i < size) {
         while (i < size && data[i] != c && data[i] != '`' && data[i] != '[')
@@ -82,6 +131,8 @@ size_t find_emph_char(const uint8_t *data, size_t size, uint8_t c)
         } else { // '['
             size_t tmp_i = 0;
             ++i;
+            if (span_last(md, MD_LAST_BRACKET) <= base + i)
+                return first_at_or_after(data, i, size, c);
             while (i < size && data[i] != ']') {
                 if (!tmp_i && data[i] == c)
                     tmp_i = i;
@@ -105,6 +156,8 @@ size_t find_emph_char(const uint8_t *data, size_t size, uint8_t c)
                 continue;
             }
             ++i;
+            if (span_last(md, cc == ']' ? MD_LAST_BRACKET : MD_LAST_PAREN) <= base + i)
+                return tmp_i ? tmp_i : first_at_or_after(data, i, size, c);
             while (i < size && data[i] != cc) {
                 if (!tmp_i && data[i] == c)
                     tmp_i = i;
@@ -126,7 +179,7 @@ size_t parse_emph1(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
     if (size > 1 && data[0] == c && data[1] == c)
         i = 1;
     while (i < size) {
-        size_t len = find_emph_char(data + i, size - i, c);
+        size_t len = find_emph_char(md, data + i, size - i, c);
         if (!len)
             return 0;
         i += len;
@@ -150,7 +203,7 @@ size_t parse_emph2(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
 {
     size_t i = 0;
     while (i < size) {
-        size_t len = find_emph_char(data + i, size - i, c);
+        size_t len = find_emph_char(md, data + i, size - i, c);
         if (!len)
             return 0;
         i += len;
@@ -174,7 +227,7 @@ size_t parse_emph3(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
 {
     size_t i = 0;
     while (i < size) {
-        size_t len = find_emph_char(data + i, size - i, c);
+        size_t len = find_emph_char(md, data + i, size - i, c);
         if (!len)
             return 0;
         i += len;
@@ -197,10 +250,17 @@ size_t parse_emph3(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
     return 0;
 }
 
-size_t char_emphasis(buf *ob, md_parser *md, uint8_t *data, size_t, size_t size)
+size_t char_emphasis(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t size)
 {
     uint8_t c = data[0];
     size_t ret;
+    // Every closing search ends at a c after the opener that follows neither space nor line feed
+    // (a double one at cc).
+    const bool is_double = size > 3 && data[1] == c && data[2] != c;
+    const int kind = c == '*' ? (is_double ? MD_LAST_STAR2 : MD_LAST_STAR)
+                              : (is_double ? MD_LAST_UNDERSCORE2 : MD_LAST_UNDERSCORE);
+    if (span_last(md, kind) <= offset + 2)
+        return 0;
     if (size > 2 && data[1] != c) {
         if (is_space_or_lf(data[1]) || (ret = parse_emph1(ob, md, data + 1, size - 1, c)) == 0)
             return 0;
@@ -358,8 +418,12 @@ size_t tag_length(const uint8_t *data, size_t size, md_autolink *type)
     return i + 1;
 }
 
-size_t char_langle_tag(buf *ob, md_parser *md, uint8_t *data, size_t, size_t size)
+size_t char_langle_tag(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t size)
 {
+    // Every tag and automatic link ends at a ">".
+    if (span_last(md, MD_LAST_ANGLE) <= offset + 1)
+        return 0;
+
     md_autolink type;
     size_t end = tag_length(data, size, &type);
     int ret = 0;
@@ -394,34 +458,86 @@ const buf *link_text_name(md_parser *md, uint8_t *text, size_t size, bool has_nl
     return b;
 }
 
+// The "]" balancing the "[" at data[0] ("[" and "]" after a backslash do not count): its offset
+// in *close, and whether a line feed lies before it.
+bool find_closing_bracket(const uint8_t *data, size_t size, size_t *close, bool *has_nl)
+{
+    int level = 1;
+    bool nl = false;
+    for (size_t i = 1; i < size; ++i) {
+        if (data[i] == '\n')
+            nl = true;
+        else if (data[i - 1] == '\\')
+            continue;
+        else if (data[i] == '[')
+            ++level;
+        else if (data[i] == ']' && --level <= 0) {
+            *close = i;
+            *has_nl = nl;
+            return true;
+        }
+    }
+    return false;
+}
+
+// For every counted "[" of the span (one not after a backslash), the offset of its balancing "]"
+// plus 1, or 0; the same answers find_closing_bracket gives, for the whole span in one pass. The
+// stack of open brackets is threaded through the table itself (entries marked with the top bit).
+// Null when memory runs out.
+uint32_t *build_close_table(const uint8_t *data, size_t size)
+{
+    static_assert(BUFFER_MAX_ALLOC_SIZE < 0x80000000u, "offsets fit below the mark bit");
+    const uint32_t mark = 0x80000000u;
+    uint32_t *table = static_cast<uint32_t *>(std::calloc(size ? size : 1, sizeof(uint32_t)));
+    if (!table)
+        return nullptr;
+    uint32_t top = 0; // offset of the innermost open "[" plus 1; 0 when none is open
+    for (size_t i = 0; i < size; ++i) {
+        if (i > 0 && data[i - 1] == '\\')
+            continue;
+        if (data[i] == '[') {
+            table[i] = mark | top;
+            top = static_cast<uint32_t>(i + 1);
+        } else if (data[i] == ']' && top) {
+            size_t open = top - 1;
+            top = table[open] & ~mark;
+            table[open] = static_cast<uint32_t>(i + 1);
+        }
+    }
+    while (top) {
+        size_t open = top - 1;
+        top = table[open] & ~mark;
+        table[open] = 0;
+    }
+    return table;
+}
+
 size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t size)
 {
     bool is_img = offset && data[-1] == '!';
     if ((is_img && !md->cb.image) || (!is_img && !md->cb.link))
         return 0;
 
+    size_t txt_e;
+    bool text_has_nl = false;
+    if (md->span.close_table && (offset == 0 || data[-1] != '\\')) {
+        uint32_t close = md->span.close_table[offset];
+        if (!close)
+            return 0;
+        txt_e = close - 1 - offset;
+        text_has_nl = std::memchr(data + 1, '\n', txt_e - 1) != nullptr;
+    } else if (!find_closing_bracket(data, size, &txt_e, &text_has_nl)) {
+        if (!md->span.close_table)
+            md->span.close_table = build_close_table(md->span.data, md->span.size);
+        return 0;
+    }
+
     size_t org_work_size = md->work_bufs[BUFFER_SPAN].size;
     const buf *link = nullptr, *title = nullptr;
     buf *content = nullptr, *u_link = nullptr, title_buf;
     int ret = 0;
 
-    // The link text ends at the balancing "]".
-    int level = 1;
-    bool text_has_nl = false;
-    size_t i = 1;
-    for (; i < size; ++i) {
-        if (data[i] == '\n')
-            text_has_nl = true;
-        else if (data[i - 1] == '\\')
-            continue;
-        else if (data[i] == '[')
-            ++level;
-        else if (data[i] == ']' && --level <= 0)
-            break;
-    }
-    if (i >= size)
-        return 0;
-    size_t txt_e = i++;
+    size_t i = txt_e + 1;
 
     while (i < size && is_space_or_lf(data[i]))
         ++i;
@@ -429,6 +545,8 @@ size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t si
     if (i < size && data[i] == '(') {
         // Inline link: destination, optional quoted title, ")".
         ++i;
+        if (span_last(md, MD_LAST_PAREN) <= offset + i)
+            goto cleanup;
         while (i < size && is_space_or_lf(data[i]))
             ++i;
         size_t link_b = i, link_e;
@@ -494,6 +612,8 @@ size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t si
     } else if (i < size && data[i] == '[') {
         // Reference link: [text][name], or [text][] with the text as name.
         size_t link_b = ++i;
+        if (span_last(md, MD_LAST_BRACKET) <= offset + i)
+            goto cleanup;
         while (i < size && data[i] != ']')
             ++i;
         if (i >= size)
@@ -569,6 +689,8 @@ void parse_inline(buf *ob, md_parser *md, uint8_t *data, size_t size)
 {
     if (md_nesting_exceeded(md))
         return;
+    const auto outer_span = md->span;
+    md->span = {data, size, nullptr, {}, {}};
     size_t i = 0, end = 0;
     while (i < size) {
         uint8_t action = 0;
@@ -587,4 +709,6 @@ void parse_inline(buf *ob, md_parser *md, uint8_t *data, size_t size)
             end = i;
         }
     }
+    std::free(md->span.close_table);
+    md->span = outer_span;
 }

@@ -20,6 +20,18 @@ enum md_char_action {
     MD_CHAR_ENTITITY,
 };
 
+// Kinds of bytes whose last position in a span the span parser remembers.
+enum md_span_last {
+    MD_LAST_ANGLE,       // ">"
+    MD_LAST_BRACKET,     // "]"
+    MD_LAST_PAREN,       // ")"
+    MD_LAST_STAR,        // "*" not after a space or line feed
+    MD_LAST_UNDERSCORE,  // "_" not after a space or line feed
+    MD_LAST_STAR2,       // "**" not after a space or line feed
+    MD_LAST_UNDERSCORE2, // "__" not after a space or line feed
+    MD_SPAN_LAST_COUNT
+};
+
 // One link definition. Names are known only by their hash: two names with the same hash are
 // the same name.
 struct link_ref {
@@ -38,6 +50,20 @@ struct md_parser {
     unsigned int ext_flags;
     size_t max_nesting;
     int in_link_body;
+
+    // The span parse_inline is reading. After the first "[" of the span that finds no closing
+    // bracket, close_table gives for every "[" the position of its closing "]" plus 1 (0: none),
+    // so that a run of n unclosed brackets costs one pass instead of n scans to the span's end.
+    // Likewise, found on first need: where the span's last byte of each kind in md_span_last
+    // lies (offset plus 1; 0 when none). An opener after the last byte that could close it is
+    // text at once instead of after a scan to the span's end.
+    struct {
+        uint8_t *data;
+        size_t size;
+        uint32_t *close_table; // owned; null until needed
+        size_t last[MD_SPAN_LAST_COUNT];
+        bool last_known[MD_SPAN_LAST_COUNT];
+    } span;
 };
 
 // Takes the next scratch buffer of a pool, emptied. Aborts when memory runs out.
