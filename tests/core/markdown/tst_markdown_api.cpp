@@ -308,18 +308,24 @@ TEST(MarkdownLimit, outputBeyondTheLimitIsDroppedSafely)
 
 TEST(MarkdownPathological, manyOpenBrackets)
 {
-    const std::string doc(5000, '[');
+    const std::string doc(50000, '[');
     EXPECT_EQ(render(doc), "<p>" + doc + "</p>\n");
+    // Only the innermost bracket closes.
+    EXPECT_EQ(render(doc + "a](/u)"), "<p>" + doc.substr(1) + "<a href=\"/u\">a</a></p>\n");
 }
 
-TEST(MarkdownPathological, manyEmphasisOpeners)
+TEST(MarkdownPathological, manyOpenersWithoutCloser)
 {
-    std::string doc;
-    for (int i = 0; i < 2000; ++i)
-        doc += "*a ";
-    const std::string out = render(doc);
-    EXPECT_EQ(out.substr(0, 3), "<p>");
-    EXPECT_EQ(out.substr(out.size() - 5), "</p>\n");
+    std::string stars, tags;
+    for (int i = 0; i < 20000; ++i) {
+        stars += "*a _b *c ";
+        tags += "<b ";
+    }
+    EXPECT_EQ(render(stars), "<p>" + stars + "</p>\n");
+    std::string escaped;
+    for (int i = 0; i < 20000; ++i)
+        escaped += "&lt;b ";
+    EXPECT_EQ(render(tags), "<p>" + escaped + "</p>\n");
 }
 
 TEST(MarkdownPathological, deepQuotesAndLists)
