@@ -49,41 +49,41 @@ enum md_table_flags {
 // The callback table. Every callback receives the output buffer first and the opaque pointer of
 // md_parser_new() last. A null block slot skips the block; a null span slot, or a span callback
 // returning 0, makes the parser write the source characters as plain text; a null entity or
-// normal_text slot copies the input unchanged.
+// normal_text slot copies the input unchanged. The comments give what the HTML renderer writes.
 struct md_callbacks {
-    // Block level.
-    void (*blockcode)(buf *ob, const buf *text, const buf *lang, void *opaque); // lang null
-    void (*blockquote)(buf *ob, const buf *text, void *opaque);
-    void (*blockhtml)(buf *ob, const buf *text, void *opaque); // the raw block, unchanged
-    void (*header)(buf *ob, const buf *text, int level, void *opaque);
-    void (*hrule)(buf *ob, void *opaque);
-    void (*list)(buf *ob, const buf *text, int flags, void *opaque);
-    void (*listitem)(buf *ob, const buf *text, int flags, void *opaque);
-    void (*paragraph)(buf *ob, const buf *text, void *opaque);
-    void (*table)(buf *ob, const buf *header, const buf *body, void *opaque);
-    void (*table_row)(buf *ob, const buf *text, void *opaque);
-    void (*table_cell)(buf *ob, const buf *text, int flags, void *opaque);
+    // Block level. Text is the rendered content unless said otherwise.
+    void (*blockcode)(buf *ob, const buf *text, const buf *lang, void *opaque); // <pre><code>; raw text, lang null
+    void (*blockquote)(buf *ob, const buf *text, void *opaque);                 // <blockquote>
+    void (*blockhtml)(buf *ob, const buf *text, void *opaque);                  // the raw block, unchanged
+    void (*header)(buf *ob, const buf *text, int level, void *opaque);          // <h1> .. <h6>
+    void (*hrule)(buf *ob, void *opaque);                                       // <hr>
+    void (*list)(buf *ob, const buf *text, int flags, void *opaque);            // <ul> or <ol>; md_list_flags
+    void (*listitem)(buf *ob, const buf *text, int flags, void *opaque);        // <li>; md_list_flags
+    void (*paragraph)(buf *ob, const buf *text, void *opaque);                  // <p>
+    void (*table)(buf *ob, const buf *header, const buf *body, void *opaque);   // <table> (extension)
+    void (*table_row)(buf *ob, const buf *text, void *opaque);                  // <tr> (extension)
+    void (*table_cell)(buf *ob, const buf *text, int flags, void *opaque);      // <td>, <th> (extension)
 
     // Span level: non-zero when rendered.
-    int (*autolink)(buf *ob, const buf *link, enum md_autolink type, void *opaque);
-    int (*codespan)(buf *ob, const buf *text, void *opaque); // text null when empty
-    int (*double_emphasis)(buf *ob, const buf *text, void *opaque);
-    int (*emphasis)(buf *ob, const buf *text, void *opaque);
-    int (*image)(buf *ob, const buf *link, const buf *title, const buf *alt, void *opaque);
-    int (*linebreak)(buf *ob, void *opaque);
-    int (*link)(buf *ob, const buf *link, const buf *title, const buf *content, void *opaque);
-    int (*raw_html_tag)(buf *ob, const buf *tag, void *opaque);
-    int (*triple_emphasis)(buf *ob, const buf *text, void *opaque);
-    int (*strikethrough)(buf *ob, const buf *text, void *opaque);
-    int (*superscript)(buf *ob, const buf *text, void *opaque);
+    int (*autolink)(buf *ob, const buf *link, enum md_autolink type, void *opaque); // <a href> around the address
+    int (*codespan)(buf *ob, const buf *text, void *opaque);        // <code>; raw text, null when empty
+    int (*double_emphasis)(buf *ob, const buf *text, void *opaque); // <strong>
+    int (*emphasis)(buf *ob, const buf *text, void *opaque);        // <em>
+    int (*image)(buf *ob, const buf *link, const buf *title, const buf *alt, void *opaque); // <img>; raw alt
+    int (*linebreak)(buf *ob, void *opaque);                        // <br>
+    int (*link)(buf *ob, const buf *link, const buf *title, const buf *content, void *opaque); // <a href>
+    int (*raw_html_tag)(buf *ob, const buf *tag, void *opaque);     // the tag, unchanged
+    int (*triple_emphasis)(buf *ob, const buf *text, void *opaque); // <strong><em>
+    int (*strikethrough)(buf *ob, const buf *text, void *opaque);   // <del> (extension)
+    int (*superscript)(buf *ob, const buf *text, void *opaque);     // <sup> (extension)
 
-    // Low level.
-    void (*entity)(buf *ob, const buf *entity, void *opaque);
-    void (*normal_text)(buf *ob, const buf *text, void *opaque);
+    // Low level: raw source text.
+    void (*entity)(buf *ob, const buf *entity, void *opaque);   // unset: copied
+    void (*normal_text)(buf *ob, const buf *text, void *opaque); // escaped
 
     // Document.
-    void (*doc_header)(buf *ob, void *opaque);
-    void (*doc_footer)(buf *ob, void *opaque);
+    void (*doc_header)(buf *ob, void *opaque); // unset
+    void (*doc_footer)(buf *ob, void *opaque); // unset
 };
 
 struct md_parser;
