@@ -737,7 +737,7 @@ void md_setup_active_chars(md_parser *md)
         md->active_char['['] = MD_CHAR_LINK;
     md->active_char['<'] = MD_CHAR_LANGLE;
     md->active_char['\\'] = MD_CHAR_ESCAPE;
-    md->active_char['&'] = MD_CHAR_ENTITITY;
+    md->active_char['&'] = MD_CHAR_ENTITY;
 }
 
 md_parser *md_parser_new(unsigned int extensions, size_t max_nesting, const md_callbacks *callbacks,

@@ -17,7 +17,7 @@ enum md_char_action {
     MD_CHAR_LINK,
     MD_CHAR_LANGLE,
     MD_CHAR_ESCAPE,
-    MD_CHAR_ENTITITY,
+    MD_CHAR_ENTITY,
 };
 
 // Kinds of bytes whose last position in a span the span parser remembers.
