@@ -6,6 +6,7 @@
 #include <platform/dom/DOMCSSRule.h>
 #include <platform/dom/DOMCSSStyleSheet.h>
 #include <platform/webview/KRLayoutCache.h>
+#include <platform/webview/KRWebPage.h>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -325,4 +326,31 @@ TEST(KRWebView, PageScriptsCannotNavigateTheDesignViewAway)
     EXPECT_EQ(js(view, QStringLiteral("window.__marker")).toInt(), 7);
     EXPECT_TRUE(view.isReady());
     EXPECT_EQ(view.url().toString(), before);
+}
+
+TEST(KRWebView, BridgeCallsMadeBeforeTheChannelIsConnectedAreDeliveredInOrder)
+{
+    PageBridge pageBridge;
+    SurfaceBridge surface;
+    KRWebView view;
+    view.setHostObject(QStringLiteral("___kr_page"), &pageBridge);
+    view.setHostObject(QStringLiteral("___kr_dwc"), &surface);
+    // A document whose own script calls the bridges while it is parsed, long before the
+    // channel's asynchronous hand-shake can have finished.
+    static_cast<KRWebPage *>(view.page())->allowNextNavigation();
+    view.page()->setHtml(QStringLiteral("<body><div id=a></div><script>"
+                                        "window.___kr_dwc.runPluginDesignDraw();"
+                                        "window.___kr_dwc.onClickElement_withEvent_(document.getElementById('a'), {type: 'click', clientX: 3});"
+                                        "window.___kr_page.jqueryMobileLoaded();"
+                                        "</script></body>"),
+                         QUrl::fromLocalFile(KRTest::makeTempDir() + QStringLiteral("/")));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls == 1; }, std::chrono::seconds(30)));
+    ASSERT_EQ(surface.calls.size(), 2u);
+    EXPECT_EQ(surface.calls[0].method, QStringLiteral("runPluginDesignDraw"));
+    EXPECT_EQ(surface.calls[1].method, QStringLiteral("onClickElement_withEvent_"));
+    // The element is not mirrored (the page made it itself): no node id.
+    EXPECT_EQ(surface.calls[1].node, 0u);
+    EXPECT_EQ(surface.calls[1].event.value(QStringLiteral("clientX")).toInt(), 3);
+    // The bridges cannot be replaced by page scripts.
+    EXPECT_EQ(js(view, QStringLiteral("window.___kr_dwc = 1; typeof window.___kr_dwc")).toString(), QStringLiteral("object"));
 }
