@@ -9,6 +9,8 @@
 #include <platform/webview/KRWebPage.h>
 
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 using namespace KRWebTest;
@@ -353,4 +355,43 @@ TEST(KRWebView, BridgeCallsMadeBeforeTheChannelIsConnectedAreDeliveredInOrder)
     EXPECT_EQ(surface.calls[1].event.value(QStringLiteral("clientX")).toInt(), 3);
     // The bridges cannot be replaced by page scripts.
     EXPECT_EQ(js(view, QStringLiteral("window.___kr_dwc = 1; typeof window.___kr_dwc")).toString(), QStringLiteral("object"));
+}
+
+TEST(KRWebView, ADocumentInTheWebFolderLoadsScriptsFromTheLocalServer)
+{
+    // A minimal stand-in for the runtime server on 127.0.0.1: every request gets a script
+    // that reports back through the page bridge.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    QByteArray requested;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [&requested, socket] {
+                const QByteArray request = socket->readAll();
+                requested += request.left(request.indexOf("\r\n"));
+                const QByteArray body = "window.__fromServer = 42;";
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/javascript\r\nConnection: close\r\n"
+                              "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                socket->disconnectFromHost();
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+
+    PageBridge pageBridge;
+    auto doc = DOMDocument::createHTMLDocument();
+    KRWebView view;
+    view.setHostObject(QStringLiteral("___kr_page"), &pageBridge);
+    view.attachDocument(doc);
+    view.loadEmptyDocument(QUrl::fromLocalFile(KRTest::makeTempDir(QStringLiteral("kr-web")) + QStringLiteral("/")));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view.isReady(); }, std::chrono::seconds(30)));
+    auto script = doc->createElement(QStringLiteral("script"));
+    // Addresses are formed with two slashes after the port.
+    script->setAttribute(QStringLiteral("src"), QStringLiteral("http://127.0.0.1:%1//__kr_bundle/jquery-1.9.0/jquery.min.js").arg(server.serverPort()));
+    script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryMobileLoaded()"));
+    doc->head()->appendChild(script);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls == 1; }, std::chrono::seconds(30)))
+        << "requests: " << requested.toStdString();
+    EXPECT_EQ(js(view, QStringLiteral("window.__fromServer")).toInt(), 42);
+    EXPECT_TRUE(requested.contains("GET //__kr_bundle/jquery-1.9.0/jquery.min.js")) << requested.toStdString();
 }
