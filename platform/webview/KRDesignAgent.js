@@ -394,6 +394,11 @@
             subtree: true, childList: true, attributes: true, characterData: true
         });
         document.addEventListener('load', scheduleReport, true);
+        // The engine's own context menu never shows; the program builds one for the node.
+        document.addEventListener('contextmenu', function (event) {
+            event.preventDefault();
+            host.contextMenu(mirroredId(event.target), eventData(event));
+        }, true);
         window.addEventListener('resize', scheduleReport);
         host.agentReady(location.href);
     }

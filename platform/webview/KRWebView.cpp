@@ -9,6 +9,7 @@
 #include <platform/webview/KRLayoutCache.h>
 #include <platform/webview/KRWebPage.h>
 
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -89,6 +90,10 @@ KRWebView::KRWebView(QWidget *parent)
             KR_LOG(QStringLiteral("Design view could not apply a change: %1").arg(e));
     });
     connect(m_agentHost, &KRDesignAgentHost::hostCall, this, &KRWebView::dispatchHostCall);
+    connect(m_agentHost, &KRDesignAgentHost::menu, this, [this](quint64 nodeId, const QVariantMap &event) {
+        const QPointF client(event.value(QStringLiteral("clientX")).toDouble(), event.value(QStringLiteral("clientY")).toDouble());
+        emit contextMenuRequested(nodeId, (client * zoomFactor()).toPoint());
+    });
     connect(m_page, &KRWebPage::mainFrameNavigationAccepted, this, [this] {
         // A new document: nothing reaches it until its agent is connected.
         m_ready = false;
@@ -117,6 +122,12 @@ void KRWebView::loadEmptyDocument(const QUrl &baseURL)
     // An empty string, no doctype: the document is in quirks mode, which design markup
     // relies on (unitless lengths).
     m_page->setHtml(QString(), baseURL);
+}
+
+void KRWebView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The agent reports the request with its node; the engine's default items never show.
+    event->accept();
 }
 
 const KRLayoutSource &KRWebView::layoutSource() const

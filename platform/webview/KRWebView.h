@@ -45,7 +45,9 @@ public:
     explicit KRWebView(QWidget *parent = nullptr);
     ~KRWebView() override;
 
-    // Loads the empty document with that base address (a folder or a file inside it).
+    // Loads the empty document with that base address (a folder or a file inside it). Loading
+    // again (after the renderer ended, say) mirrors the attached document anew once the new
+    // document's agent is connected.
     void loadEmptyDocument(const QUrl &baseURL);
     QUrl baseURL() const { return m_baseURL; }
     // True once the agent of the current document is connected: the view has a document.
@@ -83,6 +85,12 @@ signals:
     void agentReady();
     void batchApplied(quint64 batch);
     void hostCallFailed(const QString &objectName, const QString &method);
+    // A context menu was asked for over the node (0: none known) at `position` in the view;
+    // the engine's own menu is never shown.
+    void contextMenuRequested(quint64 nodeId, const QPoint &position);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void domDidMutate(const DOMMutation &mutation) override;

@@ -395,3 +395,25 @@ TEST(KRWebView, ADocumentInTheWebFolderLoadsScriptsFromTheLocalServer)
     EXPECT_EQ(js(view, QStringLiteral("window.__fromServer")).toInt(), 42);
     EXPECT_TRUE(requested.contains("GET //__kr_bundle/jquery-1.9.0/jquery.min.js")) << requested.toStdString();
 }
+
+TEST_F(KRWebViewLive, AContextMenuRequestNamesTheNodeAndReloadingMirrorsTheDocumentAgain)
+{
+    QSignalSpy menu(view.get(), &KRWebView::contextMenuRequested);
+    const bool prevented = js(*view, QStringLiteral("(function(){ var e = new MouseEvent('contextmenu', {bubbles: true, cancelable: true, clientX: 20, clientY: 30});"
+                                                    " $('#_page1_button1_inp')[0].dispatchEvent(e); return e.defaultPrevented; })()"))
+                               .toBool();
+    EXPECT_TRUE(prevented);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return menu.count() == 1; }));
+    EXPECT_EQ(menu.at(0).at(0).toULongLong(), page.button->firstElementByTagName(QStringLiteral("a"))->nodeId());
+    EXPECT_EQ(menu.at(0).at(1).toPoint(), QPoint(20, 30));
+
+    // A fresh document in the view (as after a renderer crash) gets the own document again,
+    // with the edits made while it was loading.
+    QSignalSpy ready(view.get(), &KRWebView::agentReady);
+    view->loadEmptyDocument(view->baseURL());
+    page.labelText->setData(QStringLiteral("while reloading"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return ready.count() == 1; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(waitInStep(*view));
+    EXPECT_EQ(liveText(QStringLiteral("document.getElementById('page1_label1').textContent")), QStringLiteral("while reloading"));
+    EXPECT_EQ(liveText(QStringLiteral("document.compatMode")), QStringLiteral("BackCompat"));
+}
