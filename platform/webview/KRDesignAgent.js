@@ -174,7 +174,11 @@
                     document.appendChild(node);
                 break;
             }
+            // Next to the live position of the following sibling: when jQuery Mobile wrapped
+            // it, before its outermost wrapper inside the parent.
             var before = op.b ? nodes.get(op.b) : null;
+            while (before && before.parentNode && before.parentNode !== parent && ids.get(before.parentNode) === undefined)
+                before = before.parentNode;
             if (before && before.parentNode)
                 before.parentNode.insertBefore(node, before);
             else

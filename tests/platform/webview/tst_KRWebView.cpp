@@ -417,3 +417,15 @@ TEST_F(KRWebViewLive, AContextMenuRequestNamesTheNodeAndReloadingMirrorsTheDocum
     EXPECT_EQ(liveText(QStringLiteral("document.getElementById('page1_label1').textContent")), QStringLiteral("while reloading"));
     EXPECT_EQ(liveText(QStringLiteral("document.compatMode")), QStringLiteral("BackCompat"));
 }
+
+TEST_F(KRWebViewLive, InsertingBeforeAWrappedNodeGoesBeforeItsWrapper)
+{
+    // jQuery Mobile wrapped the select in its own nodes; a node inserted before the select in
+    // the own DOM lands before that wrapper in the control, not inside it.
+    auto caption = page.doc->createElement(QStringLiteral("span"));
+    caption->setAttribute(QStringLiteral("id"), QStringLiteral("caption"));
+    page.selectControl->insertBefore(caption, page.select);
+    ASSERT_TRUE(waitInStep(*view));
+    EXPECT_EQ(liveText(QStringLiteral("document.getElementById('caption').parentNode.id")), QStringLiteral("page1_select1"));
+    EXPECT_EQ(liveText(QStringLiteral("document.getElementById('caption').nextSibling.className")), QStringLiteral("ui-select"));
+}
