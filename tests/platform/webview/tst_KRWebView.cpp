@@ -429,3 +429,20 @@ TEST_F(KRWebViewLive, InsertingBeforeAWrappedNodeGoesBeforeItsWrapper)
     EXPECT_EQ(liveText(QStringLiteral("document.getElementById('caption').parentNode.id")), QStringLiteral("page1_select1"));
     EXPECT_EQ(liveText(QStringLiteral("document.getElementById('caption').nextSibling.className")), QStringLiteral("ui-select"));
 }
+
+TEST(KRWebView, ZoomIsPerViewThoughAllDesignDocumentsShareAnOrigin)
+{
+    const QUrl base = QUrl::fromLocalFile(KRTest::makeTempDir(QStringLiteral("kr-web")) + QStringLiteral("/"));
+    KRWebView a;
+    KRWebView b;
+    a.loadEmptyDocument(base);
+    b.loadEmptyDocument(base);
+    a.show();
+    b.show();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return a.isReady() && b.isReady(); }, std::chrono::seconds(30)));
+    a.setZoomFactor(2.0);
+    // The device width in CSS pixels halves in the zoomed view only.
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return js(a, QStringLiteral("window.innerWidth")).toInt() == 160; }));
+    EXPECT_EQ(js(b, QStringLiteral("window.innerWidth")).toInt(), 320);
+    EXPECT_DOUBLE_EQ(b.zoomFactor(), 1.0);
+}
