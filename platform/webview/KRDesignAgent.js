@@ -1,0 +1,448 @@
+// The design agent: runs in the main world of every design view before the page's own
+// scripts. It applies the mirror batches that the program sends (nodes addressed by the own
+// DOM's numeric ids), defines the page's bridge objects under their script names, turns
+// elements and events into node ids and plain data, and reports element geometry back.
+(function () {
+    'use strict';
+    if (window.___kr_agent)
+        return;
+
+    var nodes = new Map();      // own node id -> live node
+    var ids = new WeakMap();    // live node -> own node id
+    var host = null;            // the program's channel object "___kr_host"
+    var channelObjects = null;  // every object of the channel, by name
+    var pending = [];           // bridge calls made before the channel was connected
+    var lastGeometry = new Map(); // node id -> last reported row text
+    var reportScheduled = false;
+
+    function register(id, node) {
+        nodes.set(id, node);
+        ids.set(node, id);
+    }
+
+    function forget(node) {
+        var id = ids.get(node);
+        if (id !== undefined) {
+            nodes.delete(id);
+            ids.delete(node);
+        }
+        for (var c = node.firstChild; c; c = c.nextSibling)
+            forget(c);
+    }
+
+    // The nearest node that the program knows: jQuery Mobile creates wrappers and inner
+    // nodes of its own, which stand for their mirrored ancestor.
+    function mirroredId(node) {
+        for (var n = node; n; n = n.parentNode) {
+            var id = ids.get(n);
+            if (id !== undefined)
+                return id;
+        }
+        return 0;
+    }
+
+    // tree: [id, 1, tag, [name, value, ...], [children]] | [id, 3, text] | [id, 8, text]
+    function build(tree) {
+        var node;
+        if (tree[1] === 1) {
+            node = document.createElement(tree[2]);
+            var attrs = tree[3];
+            for (var i = 0; i < attrs.length; i += 2) {
+                try {
+                    node.setAttribute(attrs[i], attrs[i + 1]);
+                } catch (e) {
+                    // a name the live DOM refuses changes nothing, as in the own DOM
+                }
+            }
+            var kids = tree[4];
+            var into = node.content instanceof DocumentFragment ? node.content : node;
+            for (var k = 0; k < kids.length; ++k)
+                into.appendChild(build(kids[k]));
+        } else if (tree[1] === 3) {
+            node = document.createTextNode(tree[2]);
+        } else {
+            node = document.createComment(tree[2]);
+        }
+        register(tree[0], node);
+        return node;
+    }
+
+    // The live document's element takes the id of the own document element; its children are
+    // replaced by the own document's.
+    function init(documentId, tree) {
+        nodes.clear();
+        lastGeometry.clear();
+        register(documentId, document);
+        var root = document.documentElement;
+        register(tree[0], root);
+        while (root.attributes.length)
+            root.removeAttribute(root.attributes[0].name);
+        var attrs = tree[3];
+        for (var i = 0; i < attrs.length; i += 2)
+            root.setAttribute(attrs[i], attrs[i + 1]);
+        while (root.firstChild)
+            root.removeChild(root.firstChild);
+        var kids = tree[4];
+        for (var k = 0; k < kids.length; ++k)
+            root.appendChild(build(kids[k]));
+    }
+
+    // Removing a mirrored child whose live parent is a wrapper jQuery Mobile put around it
+    // removes the wrapper too, unless the wrapper holds other mirrored nodes.
+    function removeLive(parent, node) {
+        var top = node;
+        while (top.parentNode && top.parentNode !== parent && ids.get(top.parentNode) === undefined)
+            top = top.parentNode;
+        if (top !== node && top.parentNode === parent && !holdsOtherMirrored(top, node))
+            node = top;
+        if (node.parentNode)
+            node.parentNode.removeChild(node);
+    }
+
+    function holdsOtherMirrored(wrapper, node) {
+        var walker = document.createTreeWalker(wrapper, NodeFilter.SHOW_ALL);
+        for (var n = walker.nextNode(); n; n = walker.nextNode()) {
+            if (n === node) {
+                // skip the node's own subtree
+                var next = n;
+                while (next && !next.nextSibling && next !== wrapper)
+                    next = next.parentNode;
+                if (!next || next === wrapper)
+                    return false;
+                walker.currentNode = next;
+                continue;
+            }
+            if (ids.get(n) !== undefined)
+                return true;
+        }
+        return false;
+    }
+
+    function ruleOf(styleElement, index) {
+        var sheet = styleElement.sheet;
+        return sheet && index >= 0 && index < sheet.cssRules.length ? sheet.cssRules[index] : null;
+    }
+
+    function setStyle(op, remove) {
+        var el = nodes.get(op.n);
+        if (!el)
+            return;
+        var decl;
+        if (op.x !== undefined && op.x >= 0) {
+            var rule = ruleOf(el, op.x);
+            if (!rule)
+                return;
+            if (op.k === 'selectorText') {
+                rule.selectorText = op.v;
+                return;
+            }
+            if (op.k === 'cssText') {
+                if (rule.style)
+                    rule.style.cssText = op.v;
+                return;
+            }
+            decl = rule.style;
+        } else {
+            decl = el.style;
+        }
+        if (!decl)
+            return;
+        if (remove)
+            decl.removeProperty(op.k);
+        else
+            decl.setProperty(op.k, op.v, op.p || '');
+    }
+
+    function applyOne(op) {
+        var el, node;
+        switch (op.o) {
+        case 'init':
+            init(op.d, op.t);
+            break;
+        case 'i': {
+            var parent = nodes.get(op.p);
+            if (!parent)
+                return;
+            var existing = nodes.get(op.t[0]);
+            if (existing)
+                forget(existing);
+            node = build(op.t);
+            if (parent === document) {
+                if (document.documentElement && node.nodeType === 1)
+                    document.replaceChild(node, document.documentElement);
+                else
+                    document.appendChild(node);
+                break;
+            }
+            // Next to the live position of the following sibling: when jQuery Mobile wrapped
+            // it, before its outermost wrapper inside the parent.
+            var before = op.b ? nodes.get(op.b) : null;
+            while (before && before.parentNode && before.parentNode !== parent && ids.get(before.parentNode) === undefined)
+                before = before.parentNode;
+            if (before && before.parentNode)
+                before.parentNode.insertBefore(node, before);
+            else
+                (parent.content instanceof DocumentFragment ? parent.content : parent).appendChild(node);
+            break;
+        }
+        case 'r':
+            node = nodes.get(op.n);
+            if (!node)
+                return;
+            removeLive(nodes.get(op.p), node);
+            forget(node);
+            break;
+        case 'a':
+            el = nodes.get(op.n);
+            if (el && el.setAttribute)
+                el.setAttribute(op.k, op.v);
+            break;
+        case 'ar':
+            el = nodes.get(op.n);
+            if (el && el.removeAttribute)
+                el.removeAttribute(op.k);
+            break;
+        case 't':
+            node = nodes.get(op.n);
+            if (node)
+                node.data = op.v;
+            break;
+        case 's':
+            setStyle(op, false);
+            break;
+        case 'sr':
+            setStyle(op, true);
+            break;
+        case 'ca':
+            el = nodes.get(op.n);
+            if (el && el.classList)
+                el.classList.add(op.k);
+            break;
+        case 'cr':
+            el = nodes.get(op.n);
+            if (el && el.classList)
+                el.classList.remove(op.k);
+            break;
+        case 'ri':
+            el = nodes.get(op.n);
+            if (el && el.sheet)
+                el.sheet.insertRule(op.v, Math.min(op.x, el.sheet.cssRules.length));
+            break;
+        case 'rd':
+            el = nodes.get(op.n);
+            if (el && el.sheet && op.x < el.sheet.cssRules.length)
+                el.sheet.deleteRule(op.x);
+            break;
+        case 'e':
+            (0, eval)(op.v); // global scope, as the program's script evaluation
+            break;
+        }
+    }
+
+    // One batch: every operation in order; a failing one is reported and the rest go on.
+    function apply(sequence, ops) {
+        var errors = [];
+        for (var i = 0; i < ops.length; ++i) {
+            try {
+                applyOne(ops[i]);
+            } catch (e) {
+                errors.push(String(ops[i].o) + ': ' + (e && e.message ? e.message : String(e)));
+            }
+        }
+        if (host) {
+            if (errors.length)
+                host.agentErrors(errors);
+            var rows = measure();
+            host.batchApplied(sequence, rows);
+        }
+    }
+
+    function row(id, el) {
+        var r = el.getBoundingClientRect();
+        return [id, el.offsetLeft || 0, el.offsetTop || 0, el.offsetWidth || 0, el.offsetHeight || 0,
+                el.scrollWidth || 0, el.scrollHeight || 0, el.clientWidth || 0, el.clientHeight || 0,
+                r.left, r.top, r.width, r.height];
+    }
+
+    // The rows of the mirrored elements whose geometry changed since the last report.
+    function measure() {
+        var rows = [];
+        var seen = new Set();
+        nodes.forEach(function (node, id) {
+            if (node.nodeType !== 1 || !node.isConnected)
+                return;
+            var r = row(id, node);
+            var text = r.join(',');
+            seen.add(id);
+            if (lastGeometry.get(id) !== text) {
+                lastGeometry.set(id, text);
+                rows.push(r);
+            }
+        });
+        lastGeometry.forEach(function (text, id) {
+            if (!seen.has(id)) {
+                lastGeometry.delete(id);
+                rows.push([id]);
+            }
+        });
+        return rows;
+    }
+
+    // The page changed itself (jQuery Mobile enhancing, images and style sheets arriving):
+    // measure again once the current task is done. Microtasks, not timers: hidden views
+    // throttle timers.
+    function scheduleReport() {
+        if (reportScheduled || !host)
+            return;
+        reportScheduled = true;
+        Promise.resolve().then(function () {
+            reportScheduled = false;
+            var rows = measure();
+            if (rows.length)
+                host.geometryChanged(rows);
+        });
+    }
+
+    function eventData(event) {
+        if (!event || typeof event !== 'object')
+            return {};
+        var d = {
+            type: event.type || '',
+            clientX: event.clientX || 0, clientY: event.clientY || 0,
+            pageX: event.pageX || 0, pageY: event.pageY || 0,
+            screenX: event.screenX || 0, screenY: event.screenY || 0,
+            offsetX: event.offsetX || 0, offsetY: event.offsetY || 0,
+            button: event.button || 0, buttons: event.buttons || 0, detail: event.detail || 0,
+            shiftKey: !!event.shiftKey, ctrlKey: !!event.ctrlKey, altKey: !!event.altKey,
+            metaKey: !!event.metaKey,
+            target: 0, targetTag: '', targetDataRole: '',
+            hit: 0, hitTag: '', hitDataRole: ''
+        };
+        var t = event.target;
+        if (t && t.nodeType) {
+            d.target = mirroredId(t);
+            var te = t.nodeType === 1 ? t : t.parentElement;
+            if (te) {
+                d.targetTag = te.tagName;
+                d.targetDataRole = te.getAttribute('data-role') || '';
+            }
+        }
+        if (event.type === 'mousedown' || event.type === 'mouseup' || event.type === 'mousemove') {
+            var hit = document.elementFromPoint(d.clientX, d.clientY);
+            if (hit) {
+                d.hit = mirroredId(hit);
+                d.hitTag = hit.tagName;
+                d.hitDataRole = hit.getAttribute('data-role') || '';
+            }
+        }
+        if (event.dataTransfer) {
+            d.types = Array.prototype.slice.call(event.dataTransfer.types || []);
+        }
+        return d;
+    }
+
+    function call(objectName, method, args) {
+        if (!channelObjects) {
+            pending.push([objectName, method, args]);
+            return;
+        }
+        host.invoke(objectName, method, args);
+    }
+
+    // Methods that cancel the event's default action in the page, where the design surface
+    // does: a click or double click on a control, and drag enter and over (to accept drops).
+    var cancels = {
+        onClickElement_withEvent_: true, onDoubleClickElement_withEvent_: true,
+        onDragEnter_: true, onDragOver_: true
+    };
+
+    function defineBridge(objectName, eventMethods, elementEventMethods, plainMethods) {
+        var bridge = {};
+        eventMethods.forEach(function (m) {
+            bridge[m] = function (event) {
+                if (cancels[m] && event && event.preventDefault)
+                    event.preventDefault();
+                call(objectName, m, [eventData(event)]);
+            };
+        });
+        elementEventMethods.forEach(function (m) {
+            bridge[m] = function (element, event) {
+                if (cancels[m] && event && event.preventDefault)
+                    event.preventDefault();
+                call(objectName, m, [element && element.nodeType ? mirroredId(element) : 0, eventData(event)]);
+            };
+        });
+        plainMethods.forEach(function (m) {
+            bridge[m] = function () {
+                call(objectName, m, []);
+            };
+        });
+        Object.defineProperty(window, objectName, { value: Object.freeze(bridge), writable: false, configurable: false });
+    }
+
+    defineBridge('___kr_page', [], [], ['jqueryLoaded', 'jqueryMobileLoaded']);
+    defineBridge('___kr_dwc',
+                 ['onClickBody_', 'onDoubleClickBody_', 'onDragEnter_', 'onDragOver_', 'onMouseDown_',
+                  'onMouseUp_', 'onMouseMove_'],
+                 ['onClickElement_withEvent_', 'onDoubleClickElement_withEvent_', 'onDragStart_withEvent_',
+                  'onDrag_withEvent_', 'onDragEnd_withEvent_'],
+                 ['runPluginDesignDraw']);
+
+    function connected(channel) {
+        channelObjects = channel.objects;
+        host = channel.objects.___kr_host;
+        var queued = pending;
+        pending = [];
+        queued.forEach(function (c) { call(c[0], c[1], c[2]); });
+        new MutationObserver(scheduleReport).observe(document, {
+            subtree: true, childList: true, attributes: true, characterData: true
+        });
+        document.addEventListener('load', scheduleReport, true);
+        // The engine's own context menu never shows; the program builds one for the node.
+        document.addEventListener('contextmenu', function (event) {
+            event.preventDefault();
+            host.contextMenu(mirroredId(event.target), eventData(event));
+        }, true);
+        window.addEventListener('resize', scheduleReport);
+        host.agentReady(location.href);
+    }
+
+    function connect() {
+        if (channelObjects || window.___kr_agent.connecting)
+            return true;
+        if (!(window.qt && window.qt.webChannelTransport) || typeof QWebChannel !== 'function')
+            return false;
+        window.___kr_agent.connecting = true;
+        new QWebChannel(window.qt.webChannelTransport, connected);
+        return true;
+    }
+
+    // Any other host object: every method name forwards its arguments as they are.
+    function defineHostObject(name) {
+        if (name in window)
+            return;
+        window[name] = new Proxy({}, {
+            get: function (target, method) {
+                return typeof method !== 'string' ? undefined : function () {
+                    call(name, method, Array.prototype.slice.call(arguments));
+                };
+            }
+        });
+    }
+
+    Object.defineProperty(window, '___kr_agent', {
+        value: { apply: apply, defineHostObject: defineHostObject, nodeId: mirroredId, node: function (id) { return nodes.get(id) || null; },
+                 connecting: false },
+        writable: false, configurable: false
+    });
+
+    if (!connect()) {
+        var tries = 0;
+        var retry = function () {
+            if (!connect() && ++tries < 200)
+                setTimeout(retry, 10);
+        };
+        document.addEventListener('DOMContentLoaded', retry);
+        setTimeout(retry, 0);
+    }
+})();

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <platform/webview/KRLayoutSource.h>
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QVariantList>
+
+// The layout source of a live view: the design agent measures the mirrored elements after
+// every applied batch (and after the page changed itself, e.g. jQuery Mobile enhancing a
+// widget) and sends the rows that changed; reads answer from the last report, which may be
+// one batch behind the model.
+class KRLayoutCache : public QObject, public KRLayoutSource
+{
+    Q_OBJECT
+
+public:
+    // Numbers per row of a report, in this order: node id, offsetLeft, offsetTop, offsetWidth,
+    // offsetHeight, scrollWidth, scrollHeight, clientWidth, clientHeight, bounding left, top,
+    // width, height. A row with only the node id means the node left the view.
+    static constexpr int RowLength = 13;
+
+    explicit KRLayoutCache(QObject *parent = nullptr);
+
+    KRNodeGeometry geometryForNode(std::uint64_t nodeId) const override;
+    int count() const { return int(m_geometry.size()); }
+
+    // Applies a report (a flat list of rows); malformed rows are skipped.
+    void applyReport(const QVariantList &rows);
+    void removeNode(std::uint64_t nodeId);
+    void clear();
+
+signals:
+    // The nodes whose geometry changed in one report.
+    void geometryDidChange(const QList<quint64> &nodeIds);
+
+private:
+    QHash<quint64, KRNodeGeometry> m_geometry;
+};

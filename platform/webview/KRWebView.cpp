@@ -1,0 +1,397 @@
+#include "KRWebView.h"
+
+#include <core/KRRunLogger.h>
+#include <platform/dom/DOMCharacterData.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRAssert.h>
+#include <platform/webview/KRDesignAgentHost.h>
+#include <platform/webview/KRLayoutCache.h>
+#include <platform/webview/KRWebPage.h>
+
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaMethod>
+#include <QTimer>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+
+#include <exception>
+
+static void initWebViewResources()
+{
+    Q_INIT_RESOURCE(webview);
+}
+
+static QString resourceText(const QString &path)
+{
+    QFile file(path);
+    KR_ASSERT(file.open(QIODevice::ReadOnly), "a script compiled into the program is missing");
+    return QString::fromUtf8(file.readAll());
+}
+
+// A JavaScript string literal (JSON's escaping is valid JavaScript).
+static QString jsString(const QString &text)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+}
+
+static QWebEngineScript documentCreationScript(const QString &name, const QString &source)
+{
+    QWebEngineScript script;
+    script.setName(name);
+    script.setSourceCode(source);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    return script;
+}
+
+KRWebView::KRWebView(QWidget *parent)
+    : QWebEngineView(parent),
+      m_page(new KRWebPage(this)),
+      m_channel(new QWebChannel(this)),
+      m_agentHost(new KRDesignAgentHost(this)),
+      m_layout(new KRLayoutCache(this))
+{
+    initWebViewResources();
+    resize(320, 420);
+
+    QWebEngineSettings *settings = m_page->settings();
+    // Design documents live in the project's web folder and load the web libraries from the
+    // local runtime server on 127.0.0.1.
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+
+    static const QString channelSource = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+    static const QString agentSource = resourceText(QStringLiteral(":/kr/webview/KRDesignAgent.js"));
+    m_page->scripts().insert(documentCreationScript(QStringLiteral("kr-qwebchannel"), channelSource));
+    m_page->scripts().insert(documentCreationScript(QStringLiteral("kr-design-agent"), agentSource));
+
+    m_channel->registerObject(QStringLiteral("___kr_host"), m_agentHost);
+    m_page->setWebChannel(m_channel, QWebEngineScript::MainWorld);
+    setPage(m_page);
+
+    connect(m_agentHost, &KRDesignAgentHost::ready, this, &KRWebView::onAgentReady);
+    connect(m_agentHost, &KRDesignAgentHost::applied, this, &KRWebView::onBatchApplied);
+    connect(m_agentHost, &KRDesignAgentHost::geometry, m_layout, &KRLayoutCache::applyReport);
+    connect(m_agentHost, &KRDesignAgentHost::failed, this, [this](const QStringList &errors) {
+        m_agentErrors += errors;
+        for (const QString &e : errors)
+            KR_LOG(QStringLiteral("Design view could not apply a change: %1").arg(e));
+    });
+    connect(m_agentHost, &KRDesignAgentHost::hostCall, this, &KRWebView::dispatchHostCall);
+    connect(m_agentHost, &KRDesignAgentHost::menu, this, [this](quint64 nodeId, const QVariantMap &event) {
+        const QPointF client(event.value(QStringLiteral("clientX")).toDouble(), event.value(QStringLiteral("clientY")).toDouble());
+        emit contextMenuRequested(nodeId, (client * zoomFactor()).toPoint());
+    });
+    connect(m_page, &KRWebPage::mainFrameNavigationAccepted, this, [this] {
+        // A new document: nothing reaches it until its agent is connected.
+        m_ready = false;
+    });
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                if (status == QWebEnginePage::NormalTerminationStatus)
+                    return;
+                m_ready = false;
+                m_rendererTerminated = true;
+                KR_LOG(QStringLiteral("Design view renderer ended (status %1, exit code %2)").arg(int(status)).arg(exitCode));
+            });
+}
+
+KRWebView::~KRWebView()
+{
+    detachDocument();
+}
+
+void KRWebView::loadEmptyDocument(const QUrl &baseURL)
+{
+    m_baseURL = baseURL;
+    m_ready = false;
+    m_rendererTerminated = false;
+    m_page->allowNextNavigation();
+    // An empty string, no doctype: the document is in quirks mode, which design markup
+    // relies on (unitless lengths).
+    m_page->setHtml(QString(), baseURL);
+}
+
+void KRWebView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The agent reports the request with its node; the engine's default items never show.
+    event->accept();
+}
+
+const KRLayoutSource &KRWebView::layoutSource() const
+{
+    return *m_layout;
+}
+
+void KRWebView::attachDocument(const std::shared_ptr<DOMDocument> &document)
+{
+    detachDocument();
+    if (!document)
+        return;
+    m_document = document;
+    document->addMutationListener(this);
+    document->setScriptHost(this);
+    m_layout->clear();
+    // Changes queued for an earlier document mean nothing to this one.
+    m_pending = QJsonArray();
+    if (m_ready)
+        sendInitialDocument();
+}
+
+void KRWebView::detachDocument()
+{
+    if (auto document = m_document.lock()) {
+        document->removeMutationListener(this);
+        if (document->scriptHost() == this)
+            document->setScriptHost(nullptr);
+    }
+    m_document.reset();
+    m_hasScriptFromStream = false;
+}
+
+void KRWebView::setHostObject(const QString &name, QObject *object)
+{
+    if (object)
+        m_hostObjects.insert(name, object);
+    else
+        m_hostObjects.remove(name);
+    // The two bridge objects exist in every page; other names are made known to the page.
+    if (object && !name.startsWith(QLatin1String("___kr_"))) {
+        enqueue(QJsonObject{{QStringLiteral("o"), QStringLiteral("e")},
+                            {QStringLiteral("v"), QStringLiteral("window.___kr_agent.defineHostObject(%1)").arg(jsString(name))}});
+    }
+}
+
+QObject *KRWebView::hostObject(const QString &name) const
+{
+    return m_hostObjects.value(name).data();
+}
+
+void KRWebView::evaluateScript(const QString &script)
+{
+    // The attached document reports its evaluations to its listeners before handing them to
+    // its host; that report already queued the script.
+    if (m_hasScriptFromStream && m_scriptFromStream == script) {
+        m_hasScriptFromStream = false;
+        m_scriptFromStream.clear();
+        return;
+    }
+    enqueue(QJsonObject{{QStringLiteral("o"), QStringLiteral("e")}, {QStringLiteral("v"), script}});
+}
+
+QJsonArray KRWebView::nodeTree(const DOMNode &node)
+{
+    const double id = double(node.nodeId());
+    if (node.isElement()) {
+        const auto &element = static_cast<const DOMElement &>(node);
+        QJsonArray attributes;
+        for (const auto &attribute : element.attributes()) {
+            attributes.append(attribute.first);
+            attributes.append(attribute.second);
+        }
+        QJsonArray children;
+        for (const auto &child : node.childNodes())
+            children.append(nodeTree(*child));
+        return QJsonArray{id, 1, element.localName(), attributes, children};
+    }
+    if (node.isText() || node.isComment())
+        return QJsonArray{id, int(node.nodeType()), static_cast<const DOMCharacterData &>(node).data()};
+    return QJsonArray{id, 8, QString()};
+}
+
+void KRWebView::domDidMutate(const DOMMutation &m)
+{
+    using Type = DOMMutation::Type;
+    if (m.type == Type::ScriptEvaluated) {
+        auto document = m_document.lock();
+        if (document && document->scriptHost() == this) {
+            m_scriptFromStream = m.value;
+            m_hasScriptFromStream = true;
+        }
+        enqueue(QJsonObject{{QStringLiteral("o"), QStringLiteral("e")}, {QStringLiteral("v"), m.value}});
+        return;
+    }
+    // Before the agent is connected the changes are not recorded: the whole document goes
+    // over once it is.
+    if (!m_ready)
+        return;
+    const QString o = QStringLiteral("o");
+    const QString n = QStringLiteral("n");
+    const QString k = QStringLiteral("k");
+    const QString v = QStringLiteral("v");
+    QJsonObject op;
+    switch (m.type) {
+    case Type::ChildInserted:
+        if (!m.insertedNode)
+            return;
+        op = {{o, QStringLiteral("i")}, {QStringLiteral("p"), double(m.target)}, {QStringLiteral("b"), double(m.before)},
+              {QStringLiteral("t"), nodeTree(*m.insertedNode)}};
+        break;
+    case Type::ChildRemoved:
+        op = {{o, QStringLiteral("r")}, {QStringLiteral("p"), double(m.target)}, {n, double(m.node)}};
+        m_layout->removeNode(m.node);
+        break;
+    case Type::AttributeSet:
+        op = {{o, QStringLiteral("a")}, {n, double(m.target)}, {k, m.name}, {v, m.value}};
+        break;
+    case Type::AttributeRemoved:
+        op = {{o, QStringLiteral("ar")}, {n, double(m.target)}, {k, m.name}};
+        break;
+    case Type::TextChanged:
+        op = {{o, QStringLiteral("t")}, {n, double(m.target)}, {v, m.value}};
+        break;
+    case Type::StyleSet:
+    case Type::StyleRemoved:
+        op = {{o, m.type == Type::StyleSet ? QStringLiteral("s") : QStringLiteral("sr")}, {n, double(m.target)},
+              {k, m.name}, {v, m.value}, {QStringLiteral("p"), m.priority}, {QStringLiteral("x"), m.index}};
+        break;
+    case Type::ClassAdded:
+        op = {{o, QStringLiteral("ca")}, {n, double(m.target)}, {k, m.name}};
+        break;
+    case Type::ClassRemoved:
+        op = {{o, QStringLiteral("cr")}, {n, double(m.target)}, {k, m.name}};
+        break;
+    case Type::RuleInserted:
+        op = {{o, QStringLiteral("ri")}, {n, double(m.target)}, {QStringLiteral("x"), m.index}, {v, m.value}};
+        break;
+    case Type::RuleDeleted:
+        op = {{o, QStringLiteral("rd")}, {n, double(m.target)}, {QStringLiteral("x"), m.index}};
+        break;
+    case Type::ScriptEvaluated:
+        return;
+    }
+    enqueue(std::move(op));
+}
+
+void KRWebView::enqueue(QJsonObject &&op)
+{
+    m_pending.append(std::move(op));
+    scheduleFlush();
+}
+
+void KRWebView::scheduleFlush()
+{
+    if (m_flushScheduled || !m_ready)
+        return;
+    m_flushScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_flushScheduled = false;
+        flush();
+    });
+}
+
+void KRWebView::flush()
+{
+    if (!m_ready || m_pending.isEmpty())
+        return;
+    const quint64 batch = ++m_issued;
+    const QByteArray ops = QJsonDocument(m_pending).toJson(QJsonDocument::Compact);
+    m_pending = QJsonArray();
+    m_page->runJavaScript(QStringLiteral("window.___kr_agent.apply(%1,%2);").arg(batch).arg(QString::fromUtf8(ops)));
+}
+
+void KRWebView::sendInitialDocument()
+{
+    auto document = m_document.lock();
+    if (!document)
+        return;
+    // Scripts evaluated before the view was ready run after the document arrived, in order;
+    // the document's changes are in the snapshot.
+    QJsonArray scripts;
+    for (const auto &op : std::as_const(m_pending))
+        if (op.toObject().value(QStringLiteral("o")).toString() == QLatin1String("e"))
+            scripts.append(op);
+    m_pending = QJsonArray();
+    if (const auto root = document->documentElement()) {
+        m_pending.append(QJsonObject{{QStringLiteral("o"), QStringLiteral("init")},
+                                     {QStringLiteral("d"), double(document->nodeId())},
+                                     {QStringLiteral("t"), nodeTree(*root)}});
+    }
+    for (const auto &name : m_hostObjects.keys())
+        if (!name.startsWith(QLatin1String("___kr_")) && m_hostObjects.value(name))
+            m_pending.append(QJsonObject{{QStringLiteral("o"), QStringLiteral("e")},
+                                         {QStringLiteral("v"), QStringLiteral("window.___kr_agent.defineHostObject(%1)").arg(jsString(name))}});
+    for (const auto &op : std::as_const(scripts))
+        m_pending.append(op);
+    m_layout->clear();
+    flush();
+}
+
+void KRWebView::onAgentReady(const QString &url)
+{
+    Q_UNUSED(url);
+    m_ready = true;
+    m_rendererTerminated = false;
+    if (m_document.lock()) {
+        sendInitialDocument();
+    } else {
+        // Without a document only scripts can be waiting.
+        flush();
+    }
+    emit agentReady();
+}
+
+void KRWebView::onBatchApplied(quint64 batch, const QVariantList &rows)
+{
+    if (batch > m_applied && batch <= m_issued)
+        m_applied = batch;
+    m_layout->applyReport(rows);
+    emit batchApplied(batch);
+}
+
+// Calls a public slot or invokable method of a host object whose name and argument count
+// match, converting the page's plain values to the parameter types. Exceptions stop here: a
+// page script must not be able to end the program.
+void KRWebView::dispatchHostCall(const QString &objectName, const QString &method, const QVariantList &args)
+{
+    QObject *object = m_hostObjects.value(objectName).data();
+    if (!object)
+        return; // no one installed that bridge: the call has no receiver, as in a page without it
+    const QMetaObject *meta = object->metaObject();
+    const QByteArray name = method.toLatin1();
+    for (int i = QObject::staticMetaObject.methodCount(); i < meta->methodCount(); ++i) {
+        const QMetaMethod m = meta->method(i);
+        if (m.access() != QMetaMethod::Public || m.methodType() == QMetaMethod::Signal
+            || m.methodType() == QMetaMethod::Constructor || m.name() != name
+            || m.parameterCount() != args.size() || args.size() > 4)
+            continue;
+        QVariantList values = args;
+        QGenericArgument a[4];
+        bool ok = true;
+        for (int p = 0; p < args.size(); ++p) {
+            const QMetaType type = m.parameterMetaType(p);
+            if (type.id() == QMetaType::QVariant) {
+                a[p] = QGenericArgument("QVariant", &values[p]);
+                continue;
+            }
+            if (!values[p].convert(type)) {
+                ok = false;
+                break;
+            }
+            a[p] = QGenericArgument(type.name(), values[p].constData());
+        }
+        if (!ok)
+            continue;
+        try {
+            m.invoke(object, Qt::DirectConnection, a[0], a[1], a[2], a[3]);
+        } catch (const std::exception &e) {
+            KR_LOG(QStringLiteral("%1.%2 from the design view failed: %3").arg(objectName, method, QString::fromUtf8(e.what())));
+        }
+        return;
+    }
+    KR_LOG(QStringLiteral("Design view called %1.%2 with %3 arguments: no such method")
+               .arg(objectName, method).arg(args.size()));
+    emit hostCallFailed(objectName, method);
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <platform/dom/DOMMutationListener.h>
+#include <platform/dom/DOMScriptHost.h>
+
+#include <QHash>
+#include <QJsonArray>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+#include <QWebEngineView>
+
+#include <memory>
+
+class DOMDocument;
+class DOMNode;
+class KRDesignAgentHost;
+class KRLayoutCache;
+class KRLayoutSource;
+class KRWebPage;
+class QWebChannel;
+
+// The web view of the design surface: a QtWebEngine view that shows an own-DOM document.
+//
+// The view first loads an empty document (no doctype, so quirks mode) with a base address;
+// the design agent injected into every document connects back over a web channel. Attaching
+// an own document then replaces the live document's content by the own document's, and from
+// there on every change of the own document and every script evaluated through it reach the
+// live document in the order they happened, batched per event-loop turn and addressed by
+// node id. The agent reports element geometry into the view's layout cache after every
+// batch and whenever the page changed itself.
+//
+// Page scripts call the program through host objects (setHostObject): "___kr_page" and
+// "___kr_dwc" exist in the page before any page script runs and queue their calls until the
+// channel is connected; an element argument arrives as the id of its nearest mirrored node
+// (an unsigned 64-bit integer, 0 for none), an event as a map of plain values (type,
+// clientX/Y, pageX/Y, button, shiftKey, ctrlKey, altKey, metaKey, target/targetTag/
+// targetDataRole, and for mouse events hit/hitTag/hitDataRole: the element under the pointer).
+// Host methods must be public slots or Q_INVOKABLE; other methods are not reachable.
+class KRWebView : public QWebEngineView, public DOMScriptHost, private DOMMutationListener
+{
+    Q_OBJECT
+
+public:
+    explicit KRWebView(QWidget *parent = nullptr);
+    ~KRWebView() override;
+
+    // Loads the empty document with that base address (a folder or a file inside it). Loading
+    // again (after the renderer ended, say) mirrors the attached document anew once the new
+    // document's agent is connected.
+    void loadEmptyDocument(const QUrl &baseURL);
+    QUrl baseURL() const { return m_baseURL; }
+    // True once the agent of the current document is connected: the view has a document.
+    bool isReady() const { return m_ready; }
+    // True when the renderer process ended abnormally; the view shows nothing until reloaded.
+    bool rendererTerminated() const { return m_rendererTerminated; }
+
+    // Mirrors `document` from now on (the view becomes its mutation listener and script
+    // host). The view keeps the document weakly. Attaching another document detaches the first.
+    void attachDocument(const std::shared_ptr<DOMDocument> &document);
+    void detachDocument();
+    std::shared_ptr<DOMDocument> attachedDocument() const { return m_document.lock(); }
+
+    // Element geometry as last measured in the view.
+    KRLayoutCache *layoutCache() const { return m_layout; }
+    const KRLayoutSource &layoutSource() const;
+
+    // DOMScriptHost. Scripts join the ordered stream; results are never returned.
+    void setHostObject(const QString &name, QObject *object) override;
+    QObject *hostObject(const QString &name) const override;
+    void evaluateScript(const QString &script) override;
+
+    // Batches are numbered from 1; a batch is applied when the agent has run all of it.
+    quint64 issuedBatch() const { return m_issued; }
+    quint64 appliedBatch() const { return m_applied; }
+    // True when every change made so far has been applied in the view.
+    bool isInStep() const { return m_pending.isEmpty() && m_applied == m_issued; }
+    // Sends what is queued now instead of at the end of the event-loop turn.
+    void flush();
+
+    // Problems the agent reported while applying batches (for the run log and tests).
+    const QStringList &agentErrors() const { return m_agentErrors; }
+
+signals:
+    void agentReady();
+    void batchApplied(quint64 batch);
+    void hostCallFailed(const QString &objectName, const QString &method);
+    // A context menu was asked for over the node (0: none known) at `position` in the view;
+    // the engine's own menu is never shown.
+    void contextMenuRequested(quint64 nodeId, const QPoint &position);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void domDidMutate(const DOMMutation &mutation) override;
+    void enqueue(QJsonObject &&op);
+    void scheduleFlush();
+    void sendInitialDocument();
+    void onAgentReady(const QString &url);
+    void onBatchApplied(quint64 batch, const QVariantList &rows);
+    void dispatchHostCall(const QString &objectName, const QString &method, const QVariantList &args);
+    static QJsonArray nodeTree(const DOMNode &node);
+
+    KRWebPage *m_page;               // owned by the view (Qt parent)
+    QWebChannel *m_channel;          // owned by the view (Qt parent)
+    KRDesignAgentHost *m_agentHost;  // owned by the view (Qt parent)
+    KRLayoutCache *m_layout;         // owned by the view (Qt parent)
+    std::weak_ptr<DOMDocument> m_document;
+    QHash<QString, QPointer<QObject>> m_hostObjects;
+    QUrl m_baseURL;
+    QJsonArray m_pending;
+    QStringList m_agentErrors;
+    QString m_scriptFromStream; // the script the document reported just before handing it to the host
+    bool m_hasScriptFromStream = false;
+    bool m_ready = false;
+    bool m_rendererTerminated = false;
+    bool m_flushScheduled = false;
+    quint64 m_issued = 0;
+    quint64 m_applied = 0;
+};

@@ -1,0 +1,59 @@
+// The layout cache as the agent feeds it, and the fake that headless code reads.
+#include <platform/webview/KRFakeLayoutSource.h>
+#include <platform/webview/KRLayoutCache.h>
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+static QVariantList row(quint64 id, int w, int h, int sw, int sh)
+{
+    return {id, 1, 2, w, h, sw, sh, w, h, 1.5, 2.5, double(w), double(h)};
+}
+
+TEST(KRLayoutCache, ReportsFillUpdateAndForgetNodes)
+{
+    KRLayoutCache cache;
+    QSignalSpy changed(&cache, &KRLayoutCache::geometryDidChange);
+    EXPECT_FALSE(cache.geometryForNode(7).valid);
+
+    cache.applyReport({QVariant(row(7, 100, 20, 100, 20)), QVariant(row(9, 50, 10, 80, 10))});
+    const KRNodeGeometry g = cache.geometryForNode(7);
+    ASSERT_TRUE(g.valid);
+    EXPECT_EQ(g.offsetLeft, 1);
+    EXPECT_EQ(g.offsetTop, 2);
+    EXPECT_EQ(g.offsetWidth, 100);
+    EXPECT_EQ(g.scrollHeight, 20);
+    EXPECT_DOUBLE_EQ(g.clientLeft, 1.5);
+    EXPECT_EQ(cache.geometryForNode(9).scrollWidth, 80);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed.at(0).at(0).value<QList<quint64>>(), (QList<quint64>{7, 9}));
+
+    // The same numbers again change nothing; a one-number row removes the node.
+    cache.applyReport({QVariant(row(7, 100, 20, 100, 20))});
+    EXPECT_EQ(changed.count(), 1);
+    cache.applyReport({QVariant(QVariantList{9})});
+    EXPECT_FALSE(cache.geometryForNode(9).valid);
+    EXPECT_EQ(changed.count(), 2);
+}
+
+TEST(KRLayoutCache, MalformedRowsAreSkipped)
+{
+    KRLayoutCache cache;
+    cache.applyReport({QVariant(QVariantList{1, 2, 3}), QVariant(QStringLiteral("x")),
+                       QVariant(QVariantList{QStringLiteral("a"), 1}), QVariant(row(4, 10, 10, 10, 10))});
+    EXPECT_EQ(cache.count(), 1);
+    EXPECT_TRUE(cache.geometryForNode(4).valid);
+}
+
+TEST(KRFakeLayoutSource, AnswersConfiguredSizes)
+{
+    KRFakeLayoutSource fake;
+    const KRLayoutSource &source = fake;
+    EXPECT_FALSE(source.geometryForNode(3).valid);
+    fake.setSize(3, 120, 44);
+    EXPECT_EQ(source.geometryForNode(3).offsetHeight, 44);
+    EXPECT_EQ(source.geometryForNode(3).scrollWidth, 120);
+    fake.remove(3);
+    EXPECT_FALSE(source.geometryForNode(3).valid);
+}
