@@ -1334,6 +1334,7 @@
             } catch (e) { /* never enhanced */ }
             $byId(this._elementID).remove();
             $byId(this._elementID + '-popup').remove();
+            $byId(this._elementID + '-screen').remove();
             KRObject.prototype._teardown.call(this);
         },
         _build: function () {

@@ -284,6 +284,7 @@ for (const [flavour, runtime] of runtimes) {
         assert.equal(window.__changed, 'b');
         p.checkbox1.setValue(['x', 'y']);
         assert.deepEqual(plain(p.checkbox1.getValue()), ['x', 'y']);
+        assert.ok($('label[for="page1_checkbox1-1"]').hasClass('ui-checkbox-on'), 'the widget shows the new state');
         p.label1.setValue('<i>t</i>');
         assert.equal($('#page1_label1 i').length, 0);
         assert.deepEqual(errors, []);
@@ -300,6 +301,102 @@ for (const [flavour, runtime] of runtimes) {
         await waitFor(() => $('#page1_popup1').parent().hasClass('ui-popup-active'), 'the pop-up to open');
         $('#page1_popup1 a[data-kr-button="1"]').trigger('click');
         assert.equal(window.__popupButton, 'popup1');
+        assert.deepEqual(errors, []);
+      } finally {
+        window.close();
+      }
+    });
+
+    test('the graph draws through the Bluff-compatible script', async () => {
+      const { window, $, app, logs, errors } = await open();
+      try {
+        const made = [];
+        function Line(canvas, size) {
+          this.calls = [];
+          made.push([canvas, size, this]);
+        }
+        Line.prototype.theme_keynote = function () { this.calls.push('theme'); };
+        Line.prototype.data = function (name, points) { this.calls.push(`data ${name} ${points.join(',')}`); };
+        Line.prototype.draw = function () { this.calls.push(`draw ${this.title}`); };
+        window.Bluff = { Line };
+        $('#page1').append('<div id="page1_graph1" class="bluff-wrapper"><canvas id="_page1_graph1_canvas"></canvas></div>');
+        const p = app._pages.page1;
+        p._load((o) => {
+          o.graph1 = new window.KRBluffGraph('page1_graph1');
+          o.graph1.width = '300';
+          o.graph1.height = { iPhone: '150', iPad: '200' };
+          o.graph1.title = 'Sales';
+          o.graph1.theme = 'keynote';
+          o.graph1.type = 'Pie';
+        });
+        assert.equal(made.length, 1);
+        assert.equal(made[0][0], '_page1_graph1_canvas');
+        assert.equal(made[0][1], '300x200');
+        assert.deepEqual(plain(made[0][2].calls), ['theme', 'draw Sales']);
+        assert.ok(logs.some((l) => /unknown graph type "Pie"/.test(l)));
+        p.graph1.addData('Apples', [1, 2, 3]);
+        p.graph1.draw();
+        assert.deepEqual(plain(made[1][2].calls), ['theme', 'data Apples 1,2,3', 'draw Sales']);
+        assert.equal(p.graph1.chart(), made[1][2]);
+        assert.deepEqual(errors, []);
+      } finally {
+        window.close();
+      }
+    });
+
+    test('the photo gallery shows thumbnails and opens PhotoSwipe', async () => {
+      const dist = path.join(runtimeDir, '..', 'local-server', 'node_modules', 'photoswipe', 'dist');
+      const { window, $, app, errors } = await open();
+      try {
+        // jsdom does no layout: give elements the size of a phone screen.
+        Object.defineProperty(window.HTMLElement.prototype, 'clientWidth', { get: () => 320 });
+        Object.defineProperty(window.HTMLElement.prototype, 'clientHeight', { get: () => 480 });
+        window.eval(fs.readFileSync(path.join(dist, 'photoswipe.js'), 'utf8'));
+        window.eval(fs.readFileSync(path.join(dist, 'photoswipe-ui-default.js'), 'utf8'));
+        $('#page1').append('<div id="page1_photoswipe1"></div>');
+        const p = app._pages.page1;
+        p._load((o) => {
+          o.photoswipe1 = new window.KRPhotoSwipe('page1_photoswipe1');
+          o.photoswipe1.images = [{ url: 'a.png', caption: 'First' }, { url: 'b.png', caption: '' }, { caption: 'no address' }];
+          o.photoswipe1.loop = false;
+          o.photoswipe1.fadeInSpeed = 0;
+          o.photoswipe1.margin = 0;
+        });
+        const thumbs = $('#page1_photoswipe1 img');
+        assert.equal(thumbs.length, 2);
+        assert.equal(thumbs.eq(0).attr('alt'), 'First');
+        thumbs.eq(1).trigger('click');
+        const gallery = p.photoswipe1._gallery;
+        assert.ok(gallery, 'PhotoSwipe was opened');
+        assert.equal(gallery.getCurrentIndex(), 1);
+        assert.equal(gallery.options.loop, false);
+        assert.equal(gallery.options.showAnimationDuration, 0);
+        assert.equal($('.pswp').length, 1);
+        p.photoswipe1.close();
+        assert.equal(p.photoswipe1._gallery, null);
+        assert.deepEqual(errors, []);
+      } finally {
+        window.close();
+      }
+    });
+
+    test('the local data source keeps JSON values per object', async () => {
+      const { window, app, errors } = await open();
+      try {
+        const p = app._pages.page1;
+        p._load((o) => {
+          o.dataSource1 = new window.KRLocalDataSource('page1_dataSource1');
+          o.dataSource2 = new window.KRLocalDataSource('page1_dataSource2');
+        });
+        p.dataSource1.setItem('score', { best: 3 });
+        p.dataSource2.setItem('score', 5);
+        assert.deepEqual(plain(p.dataSource1.getItem('score')), { best: 3 });
+        assert.equal(p.dataSource2.getItem('score'), 5);
+        assert.equal(p.dataSource1.getItem('missing'), null);
+        assert.deepEqual(plain(p.dataSource1.keys()), ['score']);
+        p.dataSource1.clear();
+        assert.equal(p.dataSource1.getItem('score'), null);
+        assert.equal(p.dataSource2.getItem('score'), 5);
         assert.deepEqual(errors, []);
       } finally {
         window.close();
