@@ -741,7 +741,7 @@
                 var app = application();
                 if (app)
                     app._watchdog();
-                self._fire('onTimeout', [self]);
+                self._fire('onTimeout', [$.Event('timeout', { target: self })]);
             }, ms);
         },
         stop: function () {

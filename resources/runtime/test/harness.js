@@ -93,6 +93,10 @@ function userScripts({ ajax, singlePage }) {
     'window.__nav = item.label + "@" + index;\n};\n' +
     'application._pages.page1._events.select1_onChange = function(event) {\n' +
     'window.__changed = this.getValue();\n};\n' +
+    'application._pages.page1._events.textbox1_onFocus = function(event) {\n' +
+    'window.__focus = (window.__focus || "") + "+" + this._id;\n};\n' +
+    'application._pages.page1._events.textbox1_onBlur = function(event) {\n' +
+    'window.__focus = (window.__focus || "") + "-" + this._id;\n};\n' +
     'application._pages.page1._events.popup1_onButton1Click = function(event) {\n' +
     'window.__popupButton = this._id;\n};\n' +
     "$(document).off('_kr_pagechange', '#page1').on('_kr_pagechange', '#page1', function() {\n" +
@@ -141,6 +145,8 @@ function userScripts({ ajax, singlePage }) {
     'o.table1.columns = 3;\n' +
     'o.table1.rows = 2;\n' +
     'o.textbox1 = new KRTextbox("page1_textbox1");\n' +
+    'o.textbox1.onFocus = application._pages.page1._events.textbox1_onFocus;\n' +
+    'o.textbox1.onBlur = application._pages.page1._events.textbox1_onBlur;\n' +
     'o.timer1 = new KRTimer("page1_timer1");\n' +
     'o.timer1.interval = 250;\n' +
     'o.timer1.onTimeout = application._pages.page1._events.timer1_onTimeout;\n' +

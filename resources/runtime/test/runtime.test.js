@@ -285,6 +285,9 @@ for (const [flavour, runtime] of runtimes) {
         p.checkbox1.setValue(['x', 'y']);
         assert.deepEqual(plain(p.checkbox1.getValue()), ['x', 'y']);
         assert.ok($('label[for="page1_checkbox1-1"]').hasClass('ui-checkbox-on'), 'the widget shows the new state');
+        window.document.getElementById('page1_textbox1').focus();
+        window.document.getElementById('page1_textbox1').blur();
+        assert.equal(window.__focus, '+textbox1-textbox1');
         p.label1.setValue('<i>t</i>');
         assert.equal($('#page1_label1 i').length, 0);
         assert.deepEqual(errors, []);
