@@ -1490,4 +1490,11 @@
         if (app instanceof KRApplication)
             app._pendingPage = event.target;
     });
+
+    // Without jQuery Mobile nothing would announce the first page: show it when ready.
+    $(function () {
+        var app = application();
+        if (app instanceof KRApplication && !($.mobile && $.mobile.pageContainer !== undefined))
+            app._pageChange($('[data-role="page"]').first());
+    });
 })(window, window.jQuery);
