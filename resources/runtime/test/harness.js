@@ -4,6 +4,7 @@
 'use strict';
 
 const fs = require('node:fs');
+const http = require('node:http');
 const path = require('node:path');
 const { JSDOM, ResourceLoader, VirtualConsole } = require('jsdom');
 
@@ -246,8 +247,21 @@ async function openApp(options = {}) {
     first = first.replace(/<\/div>$/, `<script>application._pages.page1.form = ${JSON.stringify(options.form)};\n</script></div>`);
   }
   const html = pageHTML('Page 1', singlePage ? first + page2Div : first, ajax);
+  // Pages that jQuery Mobile loads with Ajax come from a server on the loopback address
+  // (jsdom's requests do not go through the resource loader).
+  let server = null;
+  let origin = 'http://127.0.0.1:8080';
+  if (options.server) {
+    server = http.createServer((req, res) => {
+      const body = options.server[new URL(req.url, 'http://x').pathname];
+      res.writeHead(body === undefined ? 404 : 200, { 'Content-Type': 'text/html; charset=UTF-8' });
+      res.end(body === undefined ? 'not found' : body);
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    origin = `http://127.0.0.1:${server.address().port}`;
+  }
   const dom = new JSDOM(html, {
-    url: 'http://127.0.0.1:8080/page1.html',
+    url: `${origin}/page1.html`,
     runScripts: 'dangerously',
     resources: new LocalLoader(files),
     pretendToBeVisual: true,
@@ -269,6 +283,10 @@ async function openApp(options = {}) {
   const window = dom.window;
   await waitFor(() => window.application && window.application._pages.page1 &&
     window.application._pages.page1._objects.label1, 'page1 to be set up');
+  if (server) {
+    const close = window.close.bind(window);
+    window.close = () => { close(); server.close(); };
+  }
   return { dom, window, $: window.jQuery, app: window.application, clock, errors, logs, watchdog };
 }
 
@@ -285,4 +303,4 @@ async function waitFor(predicate, what, limitMs = 10000) {
   }
 }
 
-module.exports = { openApp, waitFor, runtimeDir };
+module.exports = { openApp, waitFor, runtimeDir, pageHTML, page2Div };

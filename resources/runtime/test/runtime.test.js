@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { openApp, waitFor, runtimeDir } = require('./harness');
+const { openApp, waitFor, runtimeDir, pageHTML, page2Div } = require('./harness');
 
 // Values made in the page's window have that window's prototypes: compare them as JSON.
 const plain = (v) => JSON.parse(JSON.stringify(v));
@@ -192,6 +192,24 @@ for (const [flavour, runtime] of runtimes) {
       }
     });
 
+    test('with Ajax a server page is loaded into the document, set up and filled', async () => {
+      const serverPage = page2Div.replace(/<\/div>$/,
+        '<form data-ajax="false" id="_form_page2"><input type="text" name="comment" id="page2_comment" data-role="none"></form>' +
+        '<script>application._pages.page2.form = {"comment":"posted text"};\n</script></div>');
+      const { window, $, app, errors } = await open({ ajax: true, server: { '/page2.krml': pageHTML('Page 2', serverPage, true) } });
+      try {
+        app._pages.page2._pageURL = 'page2.krml';
+        $('#page1_button1').trigger('click');
+        await waitFor(() => app._pages.page2._objects.label2, 'page2 to be loaded and set up', 20000);
+        assert.equal($('#page2_comment').val(), 'posted text');
+        assert.equal($('#page2_label2')[0].style.top, '10px');
+        assert.equal($('#page1').length, 1, 'the first page stays in the document');
+        assert.deepEqual(errors, []);
+      } finally {
+        window.close();
+      }
+    });
+
     test('the timer fires at its interval until stopped, and pings the watchdog', async () => {
       const { window, app, clock, watchdog, errors } = await open({ controller: true });
       try {
@@ -266,6 +284,32 @@ for (const [flavour, runtime] of runtimes) {
         assert.deepEqual(plain(calls), [['page2.html', {}]]);
         $('#_page1_header1_div a.ui-btn-left').trigger('click');
         assert.equal(backs, 1);
+        assert.deepEqual(errors, []);
+      } finally {
+        window.close();
+      }
+    });
+
+    test('a toolbar without navigation-bar markup gets it from its items', async () => {
+      const { window, $, app, errors } = await open();
+      try {
+        $('#page1').append('<div id="page1_footer2"><div id="_page1_footer2_div" data-role="footer"><h1> </h1></div></div>');
+        $('#page1_footer2').enhanceWithin();
+        const p = app._pages.page1;
+        p._load((o) => {
+          o.footer2 = new window.JQMFooterToolbar('page1_footer2');
+          o.footer2.navbarItems = { _krinit: true, items: [{ label: 'A"b', active: 1 }, 'not an item', { label: 'C', theme: 'b' }] };
+          o.footer2.navbarIconpos = 'top';
+          o.footer2.navbarOnClick = function (event, item, index) { window.__bar = `${this._id}:${item.label}:${index}`; };
+        });
+        const nb = $('#_page1_footer2_nb');
+        assert.equal(nb.attr('data-iconpos'), 'top');
+        assert.deepEqual(plain(nb.find('li').map((i, li) => li.id).get()), ['_page1_footer2_nbi0', '_page1_footer2_nbi1']);
+        assert.equal(nb.find('li a').eq(0).text(), 'A"b');
+        assert.ok(nb.find('li a').eq(0).hasClass('ui-btn-active'));
+        assert.equal(nb.find('li a').eq(1).attr('data-theme'), 'b');
+        nb.find('li').eq(1).trigger('click');
+        assert.equal(window.__bar, 'footer2:C:1');
         assert.deepEqual(errors, []);
       } finally {
         window.close();
