@@ -54,6 +54,9 @@ QJsonObject KRSyntaxCheckOptions::toJSON() const
         json.insert(QString::fromLatin1(key.jsonKey), this->*key.member);
     json.insert(QStringLiteral("sub"), true);
     json.insert(QStringLiteral("mixed"), false);
+    // The linter counts a tab as `indent` columns (4 unless told); the editor's columns are
+    // characters, so a tab counts as one.
+    json.insert(QStringLiteral("indent"), 1);
     return json;
 }
 

@@ -12,7 +12,7 @@
 class KRUserDefaults;
 
 // The lint options of a syntax check, read from the user defaults "JSSyntaxOption…"; "sub" is
-// always on and "mixed" always off.
+// always on, "mixed" always off, and "indent" always 1 (tabs count as one column).
 struct KRSyntaxCheckOptions
 {
     bool eqeqeq = false;
@@ -67,7 +67,8 @@ struct KRSyntaxCheckRun
 // Line numbers: every function is sent as "//\n" followed by its `functionSource`, so the
 // sent text has the same two lines above the body as the function editor shows (its comment
 // line and its "function" line). A finding's "line" therefore is the editor's line number as
-// it stands, and "character" the column in that line; nothing is subtracted.
+// it stands, and "character" the 1-based character column in that line (a tab counts as one);
+// nothing is subtracted.
 //
 // When the server has no port, a run shows one alert ("Unable to perform syntax check") and
 // reports every function as not checked.

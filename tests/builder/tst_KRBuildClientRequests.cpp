@@ -84,7 +84,7 @@ TEST_F(KRBuildClientRequestsTest, checkSendsTheTextAndOptionsAsJSON)
     EXPECT_EQ(body.value("src").toString(), QStringLiteral("//\n") + functions(1).first().functionSource);
     const QJsonObject sent = body.value("options").toObject();
     const QJsonObject expected{{"eqeqeq", true}, {"bitwise", false}, {"curly", true}, {"latedef", true},
-                               {"plusplus", false}, {"sub", true}, {"mixed", false}};
+                               {"plusplus", false}, {"sub", true}, {"mixed", false}, {"indent", 1}};
     EXPECT_EQ(sent, expected);
 }
 

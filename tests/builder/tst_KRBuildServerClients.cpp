@@ -194,6 +194,22 @@ TEST_F(KRBuildServerClientsTest, findingsCarryTheEditorsLineNumbersAndHonourTheO
     EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
 }
 
+TEST_F(KRBuildServerClientsTest, columnsCountTabsAsOneCharacter)
+{
+    const QString body = QStringLiteral("if (event) {\n\t\tvar a = 1\n}");
+    KRSyntaxChecker checker(port());
+    checker.setOptions({});
+    const KRSyntaxCheckRun run =
+        checker.checkFunctions({function(QStringLiteral("onTap"), QStringLiteral("event"), body)});
+    ASSERT_EQ(run.outcome, KRSyntaxCheckRun::Outcome::ErrorsFound);
+    const QVariantMap finding = run.functions.first().errors->first().toMap();
+    const QStringList editorLines = editorText(QStringLiteral("onTap"), QStringLiteral("event"), body).split('\n');
+    const int line = finding.value("line").toInt();
+    ASSERT_EQ(line, 4);
+    // The editor puts the insertion point at line start + character - 1: just after "1".
+    EXPECT_EQ(editorLines[line - 1].left(finding.value("character").toInt() - 1), QStringLiteral("\t\tvar a = 1"));
+}
+
 TEST_F(KRBuildServerClientsTest, cleanFunctionsHaveNoFindings)
 {
     KRSyntaxChecker checker(port());
