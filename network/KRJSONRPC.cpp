@@ -1,11 +1,15 @@
 #include "KRJSONRPC.h"
 
-#include <network/NetHTTPRequest.h>
+#include <core/KRPasswordValueTransformer.h>
 #include <core/KRRunLogger.h>
+#include <network/NetHTTPRequest.h>
+#include <platform/foundation/KRMainThread.h>
+#include <platform/foundation/KRUserDefaults.h>
 
 #include <QCoreApplication>
 #include <QJsonParseError>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QSysInfo>
 
@@ -15,16 +19,22 @@ std::function<QString(const QString &)> passwordTransformer;
 QString serviceDomain;
 KRJSONRPC::ProxyCredentialPrompt proxyPrompt;
 
-QSettings userDefaults()
+// A user default. The shared defaults object is main-thread only; another thread reads the
+// stored value from the same file.
+QVariant userDefault(const QString &key)
 {
-    return QSettings(QStringLiteral("Korvane"), QStringLiteral("Korvane"));
+    if (KRMainThread::isMainThread())
+        return KRUserDefaults::sharedInstance().value(key);
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                         + QStringLiteral("/Korvane/Korvane.conf");
+    return QSettings(path, QSettings::IniFormat).value(key);
 }
 } // namespace
 
 std::shared_ptr<KRJSONRPC> KRJSONRPC::create()
 {
     std::shared_ptr<KRJSONRPC> client(new KRJSONRPC);
-    client->m_apiURL = userDefaults().value(QStringLiteral("apiURL")).toString();
+    client->m_apiURL = userDefault(QStringLiteral("apiURL")).toString();
     return client;
 }
 
@@ -65,17 +75,25 @@ QJsonObject KRJSONRPC::argumentsDictionary()
 QJsonObject KRJSONRPC::credentialedArgumentsDictionary()
 {
     QJsonObject args = argumentsDictionary();
-    QSettings defaults = userDefaults();
-    if (defaults.contains(QStringLiteral("hostingEmail")))
-        args.insert(QStringLiteral("hostingEmail"), defaults.value(QStringLiteral("hostingEmail")).toString());
-    if (defaults.contains(QStringLiteral("hostingPassword"))) {
-        const QString stored = defaults.value(QStringLiteral("hostingPassword")).toString();
+    const QVariant email = userDefault(QStringLiteral("hostingEmail"));
+    if (email.isValid())
+        args.insert(QStringLiteral("hostingEmail"), email.toString());
+    const QVariant storedPassword = userDefault(QStringLiteral("hostingPassword"));
+    if (storedPassword.isValid()) {
+        const QString stored = storedPassword.toString();
         std::function<QString(const QString &)> transform;
         {
             std::lock_guard<std::mutex> g(configurationMutex);
             transform = passwordTransformer;
         }
-        args.insert(QStringLiteral("hostingPassword"), stored.isEmpty() || !transform ? stored : transform(stored));
+        if (!transform)
+            transform = [](const QString &text) { return KRPasswordValueTransformer().transformedValue(text); };
+        const QString password = stored.isEmpty() ? stored : transform(stored);
+        // A stored password that does not decipher is left out rather than sent as it is.
+        if (password.isNull() && !stored.isNull())
+            KR_LOG(QStringLiteral("The stored hosting password could not be deciphered; sending none."));
+        else
+            args.insert(QStringLiteral("hostingPassword"), password);
     }
     return args;
 }

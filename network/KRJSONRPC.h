@@ -45,7 +45,9 @@ public:
 
     // "appVersion" and "OSVersion".
     static QJsonObject argumentsDictionary();
-    // Plus "hostingEmail" and the deciphered "hostingPassword" when those defaults are set.
+    // Plus "hostingEmail" and the deciphered "hostingPassword" when those user defaults are
+    // set (deciphered by KRPasswordValueTransformer unless another transformer is installed;
+    // a password that does not decipher is left out).
     static QJsonObject credentialedArgumentsDictionary();
 
     void callMethod(const QString &method, const QJsonObject &arguments);
@@ -54,6 +56,7 @@ public:
     void callMethod(const QString &method, const QJsonObject &arguments, Block block);
 
     // Process-wide configuration the application sets at start-up.
+    // Null: back to KRPasswordValueTransformer.
     static void setPasswordTransformer(std::function<QString(const QString &)> transformer);
     static void setServiceDomain(const QString &domain); // "*.<domain>" is the TLS peer name
     static void setProxyCredentialPrompt(ProxyCredentialPrompt prompt);

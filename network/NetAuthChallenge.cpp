@@ -1,6 +1,7 @@
 #include "NetAuthChallenge.h"
 
-#include <QCryptographicHash>
+#include <core/KRDataExtensions.h>
+
 #include <QRandomGenerator>
 
 namespace {
@@ -65,7 +66,7 @@ int rank(const QString &scheme)
 
 QByteArray md5Hex(const QByteArray &data)
 {
-    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
+    return KRData::MD5String(data).toLatin1();
 }
 
 } // namespace

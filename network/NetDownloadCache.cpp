@@ -1,18 +1,17 @@
 #include "NetDownloadCache.h"
 
 #include <network/NetHTTPRequest.h>
+#include <core/KRDataExtensions.h>
+#include <core/KRPropertyList.h>
 #include <core/KRRunLogger.h>
 #include <platform/foundation/KRException.h>
 #include <platform/foundation/KRPaths.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 
 namespace {
 const QString sessionStoreName = QStringLiteral("SessionStore");
@@ -101,7 +100,7 @@ QString NetDownloadCache::keyForURL(const QUrl &url)
     QString text = url.toString(QUrl::FullyEncoded);
     if (text.endsWith(u'/'))
         text.chop(1);
-    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex().toUpper());
+    return KRData::MD5String(text.toUtf8()).toUpper();
 }
 
 QString NetDownloadCache::dataFileName(const QUrl &url)
@@ -355,64 +354,21 @@ void NetDownloadCache::clearCachedResponsesForStoragePolicy(int storagePolicy)
 
 bool NetDownloadCache::writePropertyList(const QString &path, const QVariantMap &map)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QXmlStreamWriter w(&file);
-    w.setAutoFormatting(true);
-    w.writeStartDocument();
-    w.writeDTD(QStringLiteral("<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"));
-    w.writeStartElement(QStringLiteral("plist"));
-    w.writeAttribute(QStringLiteral("version"), QStringLiteral("1.0"));
-    w.writeStartElement(QStringLiteral("dict"));
-    for (auto it = map.begin(); it != map.end(); ++it) {
-        w.writeTextElement(QStringLiteral("key"), it.key());
-        switch (it.value().typeId()) {
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-            w.writeTextElement(QStringLiteral("integer"), QString::number(it.value().toLongLong()));
-            break;
-        case QMetaType::Double:
-            w.writeTextElement(QStringLiteral("real"), QString::number(it.value().toDouble(), 'f', 3));
-            break;
-        default:
-            w.writeTextElement(QStringLiteral("string"), it.value().toString());
-            break;
-        }
-    }
-    w.writeEndElement();
-    w.writeEndElement();
-    w.writeEndDocument();
-    return file.commit();
+    const KRResult<void> written = KRPropertyList::writePropertyList(map, path);
+    if (!written)
+        KR_LOG(QStringLiteral("Could not write cached headers %1: %2").arg(path, written.error().message()));
+    return written.ok();
 }
 
 QVariantMap NetDownloadCache::readPropertyList(const QString &path)
 {
-    QVariantMap map;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return map;
-    QXmlStreamReader r(&file);
-    QString key;
-    while (!r.atEnd()) {
-        if (r.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        const QString name = r.name().toString();
-        if (name == QLatin1String("plist") || name == QLatin1String("dict"))
-            continue;
-        const QString text = r.readElementText();
-        if (name == QLatin1String("key"))
-            key = text;
-        else if (name == QLatin1String("integer"))
-            map.insert(key, text.toLongLong());
-        else if (name == QLatin1String("real"))
-            map.insert(key, text.toDouble());
-        else
-            map.insert(key, text);
-    }
-    if (r.hasError()) {
-        KR_LOG(QStringLiteral("Skipping cached headers %1 due to %2").arg(path, r.errorString()));
+    if (!QFileInfo::exists(path))
+        return {};
+    const KRResult<QVariant> list = KRPropertyList::propertyListFromFile(path);
+    if (!list || list->typeId() != QMetaType::QVariantMap) {
+        KR_LOG(QStringLiteral("Skipping cached headers %1 due to %2")
+                   .arg(path, list ? QStringLiteral("a top level that is not a dictionary") : list.error().message()));
         return {};
     }
-    return map;
+    return list->toMap();
 }

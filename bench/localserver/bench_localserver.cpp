@@ -1,6 +1,7 @@
 // Throughput of the local runtime server: GET requests of a ~50 KB file over 16 keep-alive
 // connections (requests per second), and the syntax check of a 1,000-line script.
 
+#include <builder/KRSyntaxChecker.h>
 #include <core/KRNodeRunner.h>
 
 #include <benchmark/benchmark.h>
@@ -173,6 +174,31 @@ void BM_CheckSyntax_1000Lines(benchmark::State &state)
     state.counters["findings"] = at == std::string::npos ? -1 : static_cast<double>(std::count(buffer.begin() + at, buffer.end(), '{'));
 }
 BENCHMARK(BM_CheckSyntax_1000Lines)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same script as one event function through the syntax-check client: JSON encoding, the
+// synchronous HTTP request and reading the findings back.
+void BM_SyntaxChecker_1000Lines(benchmark::State &state)
+{
+    const KRSyntaxCheckFunction function{QStringLiteral("page1"), QStringLiteral("onLoad"),
+                                         QStringLiteral("application._pages.page1._events.onLoad = function(event) {\n") +
+                                             QString::fromStdString(thousandLineScript()) + QStringLiteral("\n};\n")};
+    KRSyntaxChecker checker([] { return g_port; });
+    KRSyntaxCheckOptions options;
+    options.eqeqeq = true;
+    checker.setOptions(options);
+    checker.checkFunctions({function}); // loads jshint
+    qsizetype findings = -1;
+    for (auto _ : state) {
+        const KRSyntaxCheckRun run = checker.checkFunctions({function});
+        if (run.outcome == KRSyntaxCheckRun::Outcome::NotChecked) {
+            state.SkipWithError("check failed");
+            break;
+        }
+        findings = run.functions.first().errors->size();
+    }
+    state.counters["findings"] = static_cast<double>(findings);
+}
+BENCHMARK(BM_SyntaxChecker_1000Lines)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

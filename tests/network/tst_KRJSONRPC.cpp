@@ -2,10 +2,11 @@
 
 #include <network/KRJSONRPC.h>
 #include <network/NetHTTPRequest.h>
+#include <core/KRPasswordValueTransformer.h>
+#include <platform/foundation/KRUserDefaults.h>
 #include <KRTestSupport.h>
 
 #include <QJsonArray>
-#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -20,13 +21,13 @@ protected:
     {
         ASSERT_TRUE(server.start());
         server.installHostingAPI();
-        QSettings(QStringLiteral("Korvane"), QStringLiteral("Korvane")).setValue(QStringLiteral("apiURL"), server.url("/api.php").toString());
+        KRUserDefaults::sharedInstance().setValue(QStringLiteral("apiURL"), server.url("/api.php").toString());
     }
     void TearDown() override
     {
-        QSettings s(QStringLiteral("Korvane"), QStringLiteral("Korvane"));
-        s.remove(QStringLiteral("hostingEmail"));
-        s.remove(QStringLiteral("hostingPassword"));
+        KRUserDefaults &s = KRUserDefaults::sharedInstance();
+        s.removeObject(QStringLiteral("hostingEmail"));
+        s.removeObject(QStringLiteral("hostingPassword"));
         KRJSONRPC::setPasswordTransformer(nullptr);
         server.stop();
     }
@@ -81,10 +82,9 @@ TEST_F(KRJSONRPCTest, RepliesWithoutCharsetAreReadAsUtf8)
 
 TEST_F(KRJSONRPCTest, CredentialsAndCrashReport)
 {
-    QSettings s(QStringLiteral("Korvane"), QStringLiteral("Korvane"));
+    KRUserDefaults &s = KRUserDefaults::sharedInstance();
     s.setValue(QStringLiteral("hostingEmail"), QStringLiteral("a@b.c"));
     s.setValue(QStringLiteral("hostingPassword"), QStringLiteral("c1ph3r"));
-    s.sync();
     KRJSONRPC::setPasswordTransformer([](const QString &hex) { return QStringLiteral("plain-of-") + hex; });
     QJsonObject args = KRJSONRPC::credentialedArgumentsDictionary();
     args.insert(QStringLiteral("crashReportBase64"), QStringLiteral("UEsDBA=="));
@@ -94,6 +94,18 @@ TEST_F(KRJSONRPCTest, CredentialsAndCrashReport)
     const QJsonObject sent = QJsonDocument::fromJson(server.requests()[0].body).object();
     EXPECT_EQ(sent.value(QStringLiteral("hostingEmail")).toString(), QStringLiteral("a@b.c"));
     EXPECT_EQ(sent.value(QStringLiteral("hostingPassword")).toString(), QStringLiteral("plain-of-c1ph3r"));
+}
+
+TEST_F(KRJSONRPCTest, StoredPasswordIsDecipheredByDefault)
+{
+    KRUserDefaults &s = KRUserDefaults::sharedInstance();
+    s.setValue(QStringLiteral("hostingPassword"), KRPasswordValueTransformer().reverseTransformedValue(QStringLiteral("pä55")));
+    EXPECT_EQ(KRJSONRPC::credentialedArgumentsDictionary().value(QStringLiteral("hostingPassword")).toString(),
+              QStringLiteral("pä55"));
+    // Text that is not a stored password is not sent as the password.
+    s.setValue(QStringLiteral("hostingPassword"), QStringLiteral("not-hex"));
+    EXPECT_FALSE(KRJSONRPC::credentialedArgumentsDictionary().contains(QStringLiteral("hostingPassword")));
+    EXPECT_EQ(KRJSONRPC::create()->apiURL(), server.url("/api.php").toString());
 }
 
 TEST_F(KRJSONRPCTest, ErrorStatusWithJsonIsAReplyAndOtherBodiesAreParseErrors)

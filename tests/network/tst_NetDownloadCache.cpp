@@ -164,3 +164,29 @@ TEST(NetPropertyList, RoundTripsStringsAndNumbers)
     if (back.isEmpty())
         ADD_FAILURE() << KRTest::readFile(path).constData();
 }
+
+TEST(NetPropertyList, ReadsHeadersWrittenByEarlierVersions)
+{
+    const QString path = KRTest::makeTempDir() + "/old.cachedheaders";
+    KRTest::writeFile(path, R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+    <dict>
+        <key>Content-Type</key>
+        <string>text/html; charset=utf-8</string>
+        <key>X-NetHTTPRequest-Expires</key>
+        <real>1700000000.500</real>
+        <key>X-NetHTTPRequest-Response-Status-Code</key>
+        <integer>200</integer>
+    </dict>
+</plist>
+)");
+    const QVariantMap back = NetDownloadCache::readPropertyList(path);
+    EXPECT_EQ(back.value(QStringLiteral("Content-Type")).toString(), QStringLiteral("text/html; charset=utf-8"));
+    EXPECT_DOUBLE_EQ(back.value(QStringLiteral("X-NetHTTPRequest-Expires")).toDouble(), 1700000000.5);
+    EXPECT_EQ(back.value(QStringLiteral("X-NetHTTPRequest-Response-Status-Code")).toInt(), 200);
+
+    KRTest::writeFile(path, "<plist><dict><key>a</key><string>cut");
+    EXPECT_TRUE(NetDownloadCache::readPropertyList(path).isEmpty());
+    EXPECT_TRUE(NetDownloadCache::readPropertyList(path + ".missing").isEmpty());
+}

@@ -1,0 +1,78 @@
+#include "KRRuntimeServer.h"
+
+#include <network/NetHTTPRequest.h>
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QUrl>
+
+#include <mutex>
+
+const QString KRRuntimeServer::errorDomain = QStringLiteral("KRRuntimeServerErrorDomain");
+
+namespace {
+
+std::mutex &providerLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+KRRuntimeServer::PortProvider &providerStorage()
+{
+    static KRRuntimeServer::PortProvider provider;
+    return provider;
+}
+
+} // namespace
+
+KRRuntimeServer::PortProvider KRRuntimeServer::setPortProvider(PortProvider provider)
+{
+    std::lock_guard<std::mutex> guard(providerLock());
+    std::swap(providerStorage(), provider);
+    return provider;
+}
+
+qint64 KRRuntimeServer::portNumber()
+{
+    PortProvider provider;
+    {
+        std::lock_guard<std::mutex> guard(providerLock());
+        provider = providerStorage();
+    }
+    // Called outside the lock: the shared runner's query runs the event loop.
+    return provider ? provider() : -1;
+}
+
+KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path, const QJsonObject &request,
+                                                double timeOutSeconds)
+{
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
+    auto http = NetHTTPRequest::requestWithURL(url);
+    http->setDownloadCache(nullptr);
+    http->setRequestMethod(QStringLiteral("POST"));
+    http->addRequestHeader(QStringLiteral("content-type"), QStringLiteral("application/json"));
+    http->appendPostData(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    http->setTimeOutSeconds(timeOutSeconds);
+    http->startSynchronous();
+
+    const QByteArray data = http->responseData();
+    if (data.isNull()) {
+        const KRError cause = http->error();
+        return KRError(errorDomain, NoResponseError,
+                       QStringLiteral("No response from the local runtime server at %1: %2")
+                           .arg(url.toString(), cause.message()));
+    }
+    if (http->responseStatusCode() != 200)
+        return KRError(errorDomain, BadStatusError,
+                       QStringLiteral("The local runtime server answered %1 with status %2: %3")
+                           .arg(path)
+                           .arg(http->responseStatusCode())
+                           .arg(QString::fromUtf8(data.left(200))));
+    QJsonParseError parseError;
+    const QJsonDocument answer = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !answer.isObject())
+        return KRError(errorDomain, BadAnswerError,
+                       QStringLiteral("The local runtime server's answer to %1 is not a JSON object").arg(path));
+    return answer.object();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <platform/foundation/KRError.h>
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <functional>
+
+// The build's view of the application-wide local runtime server: where to find its port and
+// how to send it one JSON request.
+//
+// The port comes from a provider the application shell installs at launch (it asks the shared
+// runner's portNumber(), which may wait for the server's hand-shake); -1 means the server is
+// unavailable. Without a provider the server counts as unavailable.
+class KRRuntimeServer
+{
+public:
+    using PortProvider = std::function<qint64()>;
+
+    // Installs the process-wide provider (an empty one: no server); returns the previous one.
+    static PortProvider setPortProvider(PortProvider provider);
+    static qint64 portNumber();
+
+    // POSTs `request` as JSON ("content-type: application/json") to http://127.0.0.1:<port><path>
+    // and waits for the answer, blocking the calling thread. The answer must be a 200 response
+    // whose body is a JSON object; anything else (no connection, time-out, an error status, a
+    // body that is not a JSON object) is an error.
+    static KRResult<QJsonObject> postJSON(qint64 port, const QString &path, const QJsonObject &request,
+                                          double timeOutSeconds);
+
+    static const QString errorDomain; // "KRRuntimeServerErrorDomain"
+    enum ErrorCode { NoResponseError = 1, BadStatusError = 2, BadAnswerError = 3 };
+};

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <functional>
+#include <optional>
+
+class KRUserDefaults;
+
+// The lint options of a syntax check, read from the user defaults "JSSyntaxOption…"; "sub" is
+// always on, "mixed" always off, and "indent" always 1 (tabs count as one column).
+struct KRSyntaxCheckOptions
+{
+    bool eqeqeq = false;
+    bool bitwise = true;
+    bool curly = true;
+    bool latedef = true;
+    bool plusplus = false;
+
+    // The values the application registers for the option defaults.
+    static QVariantMap registeredDefaults();
+    // Reads the options; a key without a stored or registered value takes its registered default.
+    static KRSyntaxCheckOptions fromUserDefaults(const KRUserDefaults &defaults);
+    QJsonObject toJSON() const;
+};
+
+// One event function to check. `functionSource` is the function's text exactly as the build
+// writes it into the generated script: the header line ("application._pages.<page>._events.
+// <function> = function(<arguments>) {"), the body, and the closing "};".
+struct KRSyntaxCheckFunction
+{
+    QString pageID;
+    QString functionID;
+    QString functionSource;
+};
+
+// The outcome for one function. `errors` holds the findings in the server's order, each the
+// server's record unchanged ("line", "character", "reason", "evidence", …); null when the
+// function could not be checked (the caller then keeps what it knew before).
+struct KRSyntaxCheckFunctionResult
+{
+    QString pageID;
+    QString functionID;
+    std::optional<QVariantList> errors;
+};
+
+struct KRSyntaxCheckRun
+{
+    enum class Outcome {
+        NoErrors,    // every function was checked and none has findings
+        ErrorsFound, // at least one function has findings
+        NotChecked,  // no finding, but at least one function could not be checked
+    };
+    Outcome outcome = Outcome::NoErrors;
+    QList<KRSyntaxCheckFunctionResult> functions;
+
+    bool foundErrors() const { return outcome == Outcome::ErrorsFound; }
+};
+
+// Lints event functions with the local runtime server ("/__kr_check_syntax"), one synchronous
+// request per function, on the main thread.
+//
+// Line numbers: every function is sent as "//\n" followed by its `functionSource`, so the
+// sent text has the same two lines above the body as the function editor shows (its comment
+// line and its "function" line). A finding's "line" therefore is the editor's line number as
+// it stands, and "character" the 1-based character column in that line (a tab counts as one);
+// nothing is subtracted.
+//
+// When the server has no port, a run shows one alert ("Unable to perform syntax check") and
+// reports every function as not checked.
+//
+// Hooking up the project model: for each page of `sortedPages` and each `KRFunction` among its
+// `allObjects`, pass {page id, function id, functionSource()}; store each result's `errors`
+// with setSyntaxErrors() only when it has a value; bracket the run with the project's
+// will/did-change of "syntaxErrors" and post "KRDidPerformSyntaxCheckDocumentNotification"
+// with {"foundErrors": run.foundErrors()}.
+class KRSyntaxChecker
+{
+public:
+    using PortProvider = std::function<qint64()>;
+
+    // Without a provider, the application-wide server's port (KRRuntimeServer) is used. The
+    // options default to the user defaults' at the time of the check.
+    explicit KRSyntaxChecker(PortProvider portProvider = {});
+
+    void setOptions(const KRSyntaxCheckOptions &options) { m_options = options; }
+
+    // Checks every function, asking for the port once; at most one alert per run.
+    KRSyntaxCheckRun checkFunctions(const QList<KRSyntaxCheckFunction> &functions);
+
+    // Checks one text as given (the caller adds the "//\n" line). Null when no check was
+    // possible; shows the alert when the server has no port.
+    std::optional<QVariantList> checkFunctionSyntax(const QString &text);
+
+    // The text sent for a function.
+    static QString checkedText(const QString &functionSource) { return QStringLiteral("//\n") + functionSource; }
+
+    static constexpr double requestTimeOutSeconds = 20.0;
+
+private:
+    qint64 port() const;
+    KRSyntaxCheckOptions options() const;
+    std::optional<QVariantList> request(qint64 port, const QString &text, const KRSyntaxCheckOptions &options);
+    static void showUnavailableAlert();
+
+    PortProvider m_portProvider;
+    std::optional<KRSyntaxCheckOptions> m_options;
+};
