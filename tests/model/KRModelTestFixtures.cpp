@@ -1,6 +1,9 @@
 #include "KRModelTestFixtures.h"
 
 #include <model/KRClassRegistry.h>
+
+#include <QDir>
+#include <QFile>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
 
@@ -31,11 +34,11 @@ void KRTestProject::kvoCleanup()
     settingsObservable().notifyChange(QStringLiteral("kvoCleanup"), false, true);
 }
 
-void KRTestProject::loadPages(bool designMode)
+void KRTestProject::loadPages(bool designMode, const QString &pageClass)
 {
     const KRXMLNode pagesElement = m_document->xmlDocument().rootElement().firstElementForXPath(QStringLiteral("//KRPages"));
     for (const KRXMLNode &element : pagesElement.elementsForName(QStringLiteral("KRPage"))) {
-        auto page = KRTestPage::make(element, shared_from_this(), designMode);
+        auto page = KRTestPage::make(element, shared_from_this(), designMode, pageClass);
         m_pages.append(page);
         page->loadObjects(loadErrors);
         page->setEnableUndo(true);
@@ -43,11 +46,11 @@ void KRTestProject::loadPages(bool designMode)
 }
 
 std::shared_ptr<KRTestPage> KRTestPage::make(const KRXMLElement &element, const std::shared_ptr<KRTestProject> &project,
-                                             bool designMode)
+                                             bool designMode, const QString &className)
 {
     krRegisterTestClasses();
     KRObjectInit init;
-    init.objectClass = KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRTestPage"));
+    init.objectClass = KRClassRegistry::sharedInstance().classNamed(className);
     init.element = element;
     init.designMode = designMode;
     auto page = std::make_shared<KRTestPage>(init);
@@ -172,4 +175,28 @@ void krRegisterTestClasses()
     };
     control.factory = [](const KRObjectInit &init) { return std::make_shared<KRTestControl>(init); };
     registry.registerClass(control);
+
+    // A page class under the catalogue's page name, for catalogue-driven behaviour.
+    KRObjectClass catalogued;
+    catalogued.className = QStringLiteral("KRPage");
+    catalogued.superclassName = QStringLiteral("KRTestPage");
+    registry.registerClass(catalogued);
+}
+
+std::shared_ptr<KRTestProject> krOpenTestProject(const QString &folder, const QByteArray &projectXML, bool designMode,
+                                                 const QString &pageClass)
+{
+    krRegisterTestClasses();
+    const QString package = folder + QStringLiteral("/Test.krproj");
+    QDir().mkpath(package + QStringLiteral("/kr-web"));
+    QFile file(package + QStringLiteral("/project.xml"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(projectXML) != projectXML.size())
+        return nullptr;
+    file.close();
+    KRResult<std::shared_ptr<KRDocument>> document = KRDocument::openPackage(package);
+    if (!document)
+        return nullptr;
+    auto project = std::make_shared<KRTestProject>(document.value());
+    project->loadPages(designMode, pageClass);
+    return project;
 }

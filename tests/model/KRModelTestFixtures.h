@@ -28,7 +28,7 @@ public:
     void kvoCleanup();
 
     // Loads every KRPage of the document's KRPages with its objects.
-    void loadPages(bool designMode);
+    void loadPages(bool designMode, const QString &pageClass = QStringLiteral("KRTestPage"));
     QList<std::shared_ptr<KRTestPage>> testPages() const { return m_pages; }
     // Errors met while loading objects ("line N: message").
     QStringList loadErrors;
@@ -48,7 +48,7 @@ public:
 
     // A page of class "KRTestPage" (registered on first use) for the element.
     static std::shared_ptr<KRTestPage> make(const KRXMLElement &element, const std::shared_ptr<KRTestProject> &project,
-                                            bool designMode);
+                                            bool designMode, const QString &className = QStringLiteral("KRTestPage"));
 
     std::shared_ptr<KRProjectBase> pageProject() const override { return m_project.lock(); }
     std::shared_ptr<KRObject> objectForID(const QString &objectID) const override { return m_objects.value(objectID); }
@@ -71,6 +71,11 @@ private:
     QHash<QString, std::shared_ptr<KRObject>> m_objects;
     QList<std::shared_ptr<KRObject>> m_order;
 };
+
+// Opens a package holding that project.xml text and loads its pages.
+// The package is made as "Test.krproj" in the folder.
+std::shared_ptr<KRTestProject> krOpenTestProject(const QString &folder, const QByteArray &projectXML, bool designMode,
+                                                 const QString &pageClass = QStringLiteral("KRTestPage"));
 
 // Registers "KRTestControl": a visual test class whose table uses the storage and
 // initialiser bits (once per process).
