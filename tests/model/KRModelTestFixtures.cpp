@@ -123,7 +123,7 @@ public:
     using KRObject::KRObject;
     QString jsInitializerForKey(const QString &key) const override
     {
-        return key == QLatin1String("kr_custom") ? QStringLiteral("custom(") + value(key) + QLatin1Char(')') : QString();
+        return key == QLatin1String("kr_custom") && !value(key).isEmpty() ? QStringLiteral("custom(") + value(key) + QLatin1Char(')') : QString();
     }
     void updateDesignView(KRModelAdapter &, const QString &newValue) override { designViewUpdates.append(newValue); }
     void checkSize() override { ++checkSizeCalls; }

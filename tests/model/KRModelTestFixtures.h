@@ -10,6 +10,14 @@
 #include <QHash>
 #include <QList>
 
+#include <ostream>
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 class KRTestPage;
 
 class KRTestProject : public KRProjectBase, public std::enable_shared_from_this<KRTestProject>
