@@ -16,7 +16,6 @@ QString quotedString(const QString &text)
         switch (u) {
         case '\\': out += QLatin1String("\\\\"); break;
         case '"': out += QLatin1String("\\\""); break;
-        case '\'': out += QLatin1String("\\'"); break;
         case '\n': out += QLatin1String("\\n"); break;
         case '\r': out += QLatin1String("\\r"); break;
         case '\t': out += QLatin1String("\\t"); break;

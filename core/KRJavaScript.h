@@ -6,7 +6,7 @@
 // generated code goes through quotedString; every identifier through isValidIdentifier.
 namespace KRJavaScript {
 
-// A double-quoted JavaScript string literal of the text: backslash, both quotes, line breaks,
+// A double-quoted JavaScript string literal of the text: backslash, double quote, line breaks,
 // tab, the other C0 controls, DEL, U+2028 and U+2029 are escaped, and "</" becomes "<\/" so the
 // literal can stand inside an HTML script element. Text without such characters comes back
 // unchanged between the quotes.

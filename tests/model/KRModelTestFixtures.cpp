@@ -116,21 +116,6 @@ void KRTestPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects)
     }
 }
 
-namespace {
-class KRTestControl : public KRObject
-{
-public:
-    using KRObject::KRObject;
-    QString jsInitializerForKey(const QString &key) const override
-    {
-        return key == QLatin1String("kr_custom") && !value(key).isEmpty() ? QStringLiteral("custom(") + value(key) + QLatin1Char(')') : QString();
-    }
-    void updateDesignView(KRModelAdapter &, const QString &newValue) override { designViewUpdates.append(newValue); }
-    void checkSize() override { ++checkSizeCalls; }
-    QStringList designViewUpdates;
-    int checkSizeCalls = 0;
-};
-} // namespace
 
 void krRegisterTestClasses()
 {
@@ -172,6 +157,8 @@ void krRegisterTestClasses()
                              KRAdapterOptionXMLText | KRAdapterOptionXMLChildElement | KRAdapterOptionUpdateDesignView),
         KRPropertyDescriptor(QStringLiteral("notes"), QString(), QString(),
                              KRAdapterOptionXMLChildElement | KRAdapterOptionCheckSize),
+        KRPropertyDescriptor(QStringLiteral("both"), QString(), QString(),
+                             KRAdapterOptionJSNumber | KRAdapterOptionJSString | KRAdapterOptionJSBoolean),
     };
     control.factory = [](const KRObjectInit &init) { return std::make_shared<KRTestControl>(init); };
     registry.registerClass(control);
@@ -199,4 +186,10 @@ std::shared_ptr<KRTestProject> krOpenTestProject(const QString &folder, const QB
     auto project = std::make_shared<KRTestProject>(document.value());
     project->loadPages(designMode, pageClass);
     return project;
+}
+
+QString KRTestControl::jsInitializerForKey(const QString &key) const
+{
+    return key == QLatin1String("kr_custom") && !value(key).isEmpty() ? QStringLiteral("custom(") + value(key) + QLatin1Char(')')
+                                                                      : QString();
 }

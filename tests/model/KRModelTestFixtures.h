@@ -85,6 +85,18 @@ private:
 std::shared_ptr<KRTestProject> krOpenTestProject(const QString &folder, const QByteArray &projectXML, bool designMode,
                                                  const QString &pageClass = QStringLiteral("KRTestPage"));
 
+// A control-like test class that records its design hooks.
+class KRTestControl : public KRObject
+{
+public:
+    using KRObject::KRObject;
+    QString jsInitializerForKey(const QString &key) const override;
+    void updateDesignView(KRModelAdapter &, const QString &newValue) override { designViewUpdates.append(newValue); }
+    void checkSize() override { ++checkSizeCalls; }
+    QStringList designViewUpdates;
+    int checkSizeCalls = 0;
+};
+
 // Registers "KRTestControl": a visual test class whose table uses the storage and
 // initialiser bits (once per process).
 void krRegisterTestClasses();

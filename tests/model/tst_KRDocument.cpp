@@ -118,7 +118,7 @@ TEST(Document, SaveRoundTripKeepsTheFileAsWritten)
         "<KRProjectDocument appVersion=\"0.1.0\">\n  <!-- kept -->\n  <KRProject showGrid=\"false\"/>\n"
         "  <KRPages>\n    <KRPage id=\"page1\" title=\"\" onLoad=\"\"><KRContents>\n"
         "      <KRFunction id=\"f\" serverFunction=\"No\" arguments=\"event\">\n\t  // body &amp; more\n  \n</KRFunction>\n"
-        "      <KRTestControl id=\"d\" top=\"\" left=\"\" text=\"\" count=\"\" enabled=\"\" raw=\"\" onClick=\"\" custom=\"\">"
+        "      <KRTestControl id=\"d\" top=\"\" left=\"\" text=\"\" count=\"\" enabled=\"\" raw=\"\" onClick=\"\" custom=\"\" both=\"\">"
         "div text <KRContents><KRTestControl id=\"e\" top=\"\" left=\"\" text=\"&lt;b&gt;\" count=\"\" enabled=\"\" raw=\"\""
         " onClick=\"\" custom=\"\"/></KRContents> tail</KRTestControl>\n"
         "      <![CDATA[x]]>\n    </KRContents></KRPage>\n  </KRPages>\n</KRProjectDocument>\n";

@@ -58,7 +58,7 @@ TEST_F(Adapter, ElementTextWinsAndKeepsChildElements)
     EXPECT_EQ(e.elementsForName(QStringLiteral("KRContents")).size(), 1);
     EXPECT_EQ(e.elementsForName(QStringLiteral("content")).size(), 0);
     EXPECT_EQ(e.xmlString(), QStringLiteral("<KRTestControl id=\"c1\" top=\"\" left=\"\" text=\"\" count=\"\" enabled=\"\" "
-                                            "raw=\"\" onClick=\"\" custom=\"\">new<KRContents><KRTestControl id=\"inner\">x"
+                                            "raw=\"\" onClick=\"\" custom=\"\" both=\"\">new<KRContents><KRTestControl id=\"inner\">x"
                                             "</KRTestControl></KRContents></KRTestControl>"));
 }
 
@@ -165,7 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
         InitRow{"perDeviceJSON", "kr_top", QStringLiteral("{\"iPhone\":\"10\",\"iPad\":\"</script>\"}"),
                 QStringLiteral("{\"iPhone\":\"10\",\"iPad\":\"<\\/script>\"}")},
         InitRow{"perDeviceBrokenJSON", "kr_top", QStringLiteral("{x"), QString()},
-        InitRow{"noBits", "kr_notes", QStringLiteral("n"), QString()}),
+        InitRow{"noBits", "kr_notes", QStringLiteral("n"), QString()},
+        InitRow{"stringBitTestedFirst", "kr_both", QStringLiteral("12"), QStringLiteral("\"12\"")}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Adapter, PageEventsUseThePagesOwnId)
@@ -182,19 +183,30 @@ TEST_F(Adapter, DesignHooksRunAfterTheStore)
     public:
         void updateDOM(KRModelAdapter &adapter, const QString &value) override
         {
+            // The DOM is written before the XML.
             calls << adapter.descriptor().propertyName() + QLatin1Char('=') + value
-                         + (adapter.enabled() ? QStringLiteral("") : QStringLiteral(" (enabling)"));
+                         + (adapter.enabled() ? QStringLiteral("") : QStringLiteral(" (enabling)")) + QStringLiteral(" xml=")
+                         + adapter.xmlElement().attribute(adapter.descriptor().propertyName());
         }
         QStringList calls;
     };
     auto recorder = std::make_shared<Recorder>();
     KRModelAdapter::setDOMWriter(recorder);
     open("<KRTestControl id=\"c1\" text=\"t\"/>");
-    EXPECT_TRUE(recorder->calls.contains(QStringLiteral("text=t (enabling)")));
+    EXPECT_TRUE(recorder->calls.contains(QStringLiteral("text=t (enabling) xml=t")));
     recorder->calls.clear();
     object("c1")->setValue(QStringLiteral("kr_text"), QStringLiteral("u"));
-    EXPECT_EQ(recorder->calls, QStringList{QStringLiteral("text=u")});
+    EXPECT_EQ(recorder->calls, QStringList{QStringLiteral("text=u xml=t")});
     KRModelAdapter::setDOMWriter(nullptr);
+
+    const auto control = std::dynamic_pointer_cast<KRTestControl>(object("c1"));
+    ASSERT_TRUE(control);
+    EXPECT_TRUE(control->designViewUpdates.isEmpty()); // enabling runs no hooks
+    control->setValue(QStringLiteral("kr_content"), QStringLiteral("x"));
+    EXPECT_EQ(control->designViewUpdates, QStringList{QStringLiteral("x")});
+    EXPECT_EQ(control->checkSizeCalls, 0);
+    control->setValue(QStringLiteral("kr_notes"), QStringLiteral("y"));
+    EXPECT_EQ(control->checkSizeCalls, 1);
 }
 
 TEST_F(Adapter, FunctionReferencesFollowDeleteAndRename)
