@@ -10,6 +10,8 @@
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -266,6 +268,47 @@ TEST_F(ObjectBase, RegistryRefusesUnknownClassesAndElementsWithoutId)
     EXPECT_EQ(table.front().propertyName(), QStringLiteral("id"));
     EXPECT_EQ(table.back().propertyName(), QStringLiteral("level"));
     KRClassRegistry::sharedInstance().unregisterClass(QStringLiteral("KRPluginThing"));
+}
+
+} // namespace
+
+namespace {
+
+// The initialisers of an object holding hostile values make a script that parses and gives
+// back the values.
+TEST_F(ObjectBase, GeneratedInitialisersParseWithHostileValues)
+{
+    const QString node = QStringLiteral("/usr/bin/node");
+    if (!QFile::exists(node))
+        GTEST_SKIP() << "node is not installed at /usr/bin/node";
+    const auto label = object(QStringLiteral("label1"));
+    const QString hostile = QString::fromUtf16(u"\"quoted\" \\ back\\\nline\r\u2028</script><!--");
+    label->setValue(QStringLiteral("kr_text"), hostile);
+    label->setValue(QStringLiteral("kr_count"), QStringLiteral("-007.50px"));
+    label->setValue(QStringLiteral("kr_enabled"), QStringLiteral("TRUE"));
+    label->setValue(QStringLiteral("kr_top"), QStringLiteral("{\"iPhone\":\"</script>\\u2028\",\"iPad\":\"2\"}"));
+    label->setValue(QStringLiteral("kr_left"), hostile);
+    label->setValue(QStringLiteral("kr_onClick"), QStringLiteral("button1_onClick"));
+    QString script = QStringLiteral("'use strict';\nconst application = {_pages: {page1: {_events: {button1_onClick: 1}}}};\n"
+                                    "const o = {label1: {}};\n");
+    const auto inits = label->jsPropertyInitializations();
+    for (const QString &name : inits.keyEnumerator())
+        script += QStringLiteral("o.label1.%1 = %2;\n").arg(name, inits.objectForKey(name));
+    QString codes;
+    for (QChar c : hostile)
+        codes += QString::number(c.unicode()) + QLatin1Char(',');
+    codes.chop(1);
+    script += QStringLiteral("if (o.label1.text !== String.fromCharCode(%1)) process.exit(3);\n"
+                             "if (o.label1.count !== -7.5 || o.label1.enabled !== true) process.exit(4);\n"
+                             "if (o.label1.top.iPhone !== '<\\/script>\\u2028' || o.label1.left !== o.label1.text) process.exit(5);\n"
+                             "if (o.label1.onClick !== 1) process.exit(6);\n").arg(codes);
+    EXPECT_FALSE(script.contains(QStringLiteral("</script")));
+    const QString path = KRTest::makeTempDir() + QStringLiteral("/page.js");
+    KRTest::writeFile(path, script.toUtf8());
+    QProcess run;
+    run.start(node, {path});
+    ASSERT_TRUE(run.waitForFinished(30000));
+    EXPECT_EQ(run.exitCode(), 0) << script.toStdString() << run.readAllStandardError().toStdString();
 }
 
 } // namespace
