@@ -41,6 +41,7 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
                                  .arg(objectClass.className, objectClass.superclassName));
     const QString name = objectClass.className;
     m_classes.insert(name, std::make_shared<KRObjectClass>(std::move(objectClass)));
+    m_tables.remove(name); // a table asked for before the class existed was empty
     if (!factoryFor(name)) {
         m_classes.remove(name);
         return registryError(QStringLiteral("The class \"%1\" has no factory.").arg(name));
@@ -78,7 +79,8 @@ const KRObjectClass::Factory *KRClassRegistry::factoryFor(const QString &classNa
     return nullptr;
 }
 
-const std::vector<KRPropertyDescriptor> &KRClassRegistry::descriptorTable(const QString &className) const
+std::shared_ptr<const std::vector<KRPropertyDescriptor>>
+KRClassRegistry::descriptorTablePointer(const QString &className) const
 {
     const auto cached = m_tables.constFind(className);
     if (cached != m_tables.constEnd())
@@ -99,7 +101,9 @@ const std::vector<KRPropertyDescriptor> &KRClassRegistry::descriptorTable(const 
             }
         }
     }
-    return *m_tables.insert(className, std::move(table));
+    auto shared = std::make_shared<const std::vector<KRPropertyDescriptor>>(std::move(table));
+    m_tables.insert(className, shared);
+    return shared;
 }
 
 QSet<QString> KRClassRegistry::objectProperties(const QString &className) const

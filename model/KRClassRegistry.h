@@ -32,8 +32,14 @@ public:
     const KRObjectClass *classNamed(const QString &className) const;
     bool isKindOf(const QString &className, const QString &ancestor) const;
     // The whole table: superclass descriptors first; a descriptor of a name already present
-    // replaces that one in its place. Cached.
-    const std::vector<KRPropertyDescriptor> &descriptorTable(const QString &className) const;
+    // replaces that one in its place. Cached; the table stays valid while the pointer is held,
+    // whatever is registered meanwhile.
+    std::shared_ptr<const std::vector<KRPropertyDescriptor>> descriptorTablePointer(const QString &className) const;
+    // The same; valid until the next registerClass or unregisterClass.
+    const std::vector<KRPropertyDescriptor> &descriptorTable(const QString &className) const
+    {
+        return *descriptorTablePointer(className);
+    }
     QSet<QString> objectProperties(const QString &className) const;
     QString idBase(const QString &className) const;
 
@@ -47,5 +53,5 @@ public:
 private:
     const KRObjectClass::Factory *factoryFor(const QString &className) const;
     QHash<QString, std::shared_ptr<KRObjectClass>> m_classes;
-    mutable QHash<QString, std::vector<KRPropertyDescriptor>> m_tables;
+    mutable QHash<QString, std::shared_ptr<const std::vector<KRPropertyDescriptor>>> m_tables;
 };

@@ -58,10 +58,11 @@ void KRObject::updateDesignView(KRModelAdapter &, const QString &) {}
 
 void KRObject::setUp()
 {
-    const std::vector<KRPropertyDescriptor> &table = KRClassRegistry::sharedInstance().descriptorTable(kr_className());
-    createModelAdapters(table);
+    // Held by pointer: enabling may run observers that register classes.
+    const auto table = KRClassRegistry::sharedInstance().descriptorTablePointer(kr_className());
+    createModelAdapters(*table);
     willEnableModelAdapters();
-    enableModelAdapters(table);
+    enableModelAdapters(*table);
 }
 
 std::shared_ptr<KRModelAdapter> KRObject::modelAdapter(const QString &krKey) const

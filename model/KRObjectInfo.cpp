@@ -647,6 +647,7 @@ KRResult<void> KRObjectInfo::addPluginObject(const QVariantMap &classDescription
     m_pluginObjects.append(className);
     if (!m_objects.contains(className)) {
         indexObject(object, false);
+        m_propertyCache.erase(className); // an answer given before the class existed was empty
         const QString super = object.attribute(QStringLiteral("superclass"));
         m_superclasses.insert(className, m_objects.contains(super) && super != className ? super : QString());
     }
