@@ -1,0 +1,153 @@
+#include "KRClassRegistry.h"
+
+#include <model/KRFunction.h>
+#include <model/KRObject.h>
+#include <model/KRPageBase.h>
+#include <platform/foundation/KRException.h>
+
+namespace {
+KRError registryError(const QString &text)
+{
+    return KRError(QStringLiteral("Korvane"), 200, text);
+}
+} // namespace
+
+KRClassRegistry &KRClassRegistry::sharedInstance()
+{
+    static KRClassRegistry registry;
+    return registry;
+}
+
+KRClassRegistry::KRClassRegistry()
+{
+    KRObjectClass base;
+    base.className = QStringLiteral("KRObject");
+    base.idBase = QStringLiteral("object");
+    base.descriptors = {KRPropertyDescriptor(QStringLiteral("id"), QStringLiteral("id"), QString(),
+                                             KRAdapterOptionPagePrefixedID)};
+    base.factory = [](const KRObjectInit &init) { return std::make_shared<KRObject>(init); };
+    registerClass(std::move(base));
+    registerClass(KRFunction::objectClass());
+}
+
+KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
+{
+    if (objectClass.className.isEmpty())
+        return registryError(QStringLiteral("A class needs a name."));
+    if (m_classes.contains(objectClass.className))
+        return registryError(QStringLiteral("The class \"%1\" exists already.").arg(objectClass.className));
+    if (!objectClass.superclassName.isEmpty() && !m_classes.contains(objectClass.superclassName))
+        return registryError(QStringLiteral("The class \"%1\" names the unknown superclass \"%2\".")
+                                 .arg(objectClass.className, objectClass.superclassName));
+    const QString name = objectClass.className;
+    m_classes.insert(name, std::make_shared<KRObjectClass>(std::move(objectClass)));
+    m_tables.remove(name); // a table asked for before the class existed was empty
+    if (!factoryFor(name)) {
+        m_classes.remove(name);
+        return registryError(QStringLiteral("The class \"%1\" has no factory.").arg(name));
+    }
+    return {};
+}
+
+void KRClassRegistry::unregisterClass(const QString &className)
+{
+    m_classes.remove(className);
+    m_tables.clear();
+}
+
+const KRObjectClass *KRClassRegistry::classNamed(const QString &className) const
+{
+    const auto it = m_classes.constFind(className);
+    return it == m_classes.constEnd() ? nullptr : it->get();
+}
+
+bool KRClassRegistry::isKindOf(const QString &className, const QString &ancestor) const
+{
+    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+        if (c->className == ancestor)
+            return true;
+    }
+    return false;
+}
+
+const KRObjectClass::Factory *KRClassRegistry::factoryFor(const QString &className) const
+{
+    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+        if (c->factory)
+            return &c->factory;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<const std::vector<KRPropertyDescriptor>>
+KRClassRegistry::descriptorTablePointer(const QString &className) const
+{
+    const auto cached = m_tables.constFind(className);
+    if (cached != m_tables.constEnd())
+        return *cached;
+    std::vector<const KRObjectClass *> chain;
+    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName))
+        chain.push_back(c);
+    std::vector<KRPropertyDescriptor> table;
+    QHash<QString, size_t> positions;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        for (const KRPropertyDescriptor &descriptor : (*it)->descriptors) {
+            const auto at = positions.constFind(descriptor.propertyName());
+            if (at != positions.constEnd()) {
+                table[*at] = descriptor;
+            } else {
+                positions.insert(descriptor.propertyName(), table.size());
+                table.push_back(descriptor);
+            }
+        }
+    }
+    auto shared = std::make_shared<const std::vector<KRPropertyDescriptor>>(std::move(table));
+    m_tables.insert(className, shared);
+    return shared;
+}
+
+QSet<QString> KRClassRegistry::objectProperties(const QString &className) const
+{
+    QSet<QString> names{QStringLiteral("enableUndo"), QStringLiteral("children")};
+    for (const KRPropertyDescriptor &descriptor : descriptorTable(className))
+        names.insert(descriptor.kr_propertyName());
+    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+        for (const QString &key : c->extraProperties)
+            names.insert(key);
+    }
+    return names;
+}
+
+QString KRClassRegistry::idBase(const QString &className) const
+{
+    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+        if (!c->idBase.isEmpty())
+            return c->idBase;
+    }
+    return QStringLiteral("object");
+}
+
+KRResult<std::shared_ptr<KRObject>>
+KRClassRegistry::makeObject(const QString &className, const KRXMLElement &element,
+                            const std::shared_ptr<KRPageBase> &page, const std::shared_ptr<KRObject> &parent,
+                            const QString &initialID, bool designMode) const
+{
+    const QString name = className.isEmpty() ? element.name() : className;
+    const KRObjectClass *objectClass = classNamed(name);
+    if (!objectClass)
+        return KRError(KRExceptionName::InvalidElement, 1, QStringLiteral("Unknown object class \"%1\"").arg(name));
+    if (element.isNull() || !element.isElement())
+        return KRError(KRExceptionName::InvalidElement, 2, QStringLiteral("Invalid element"));
+    if (initialID.isEmpty() && element.attribute(QStringLiteral("id")).isEmpty())
+        return KRError(KRExceptionName::InvalidElement, 3, QStringLiteral("Invalid kr_id"));
+    KRObjectInit init;
+    init.objectClass = objectClass;
+    init.element = element;
+    init.page = page;
+    init.parent = parent;
+    init.initialID = initialID;
+    init.designMode = designMode;
+    std::shared_ptr<KRObject> object = (*factoryFor(name))(init);
+    object->setUp();
+    return object;
+}

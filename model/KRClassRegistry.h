@@ -1,0 +1,57 @@
+#pragma once
+
+#include <core/KRXMLNode.h>
+#include <model/KRObjectClass.h>
+#include <platform/foundation/KRError.h>
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class KRObject;
+class KRPageBase;
+
+// Page-object classes by name. The model registers "KRObject" and "KRFunction"; each
+// library of object classes registers its own at start-up, and the plug-in loader registers
+// plug-in classes at run time. Main thread only.
+class KRClassRegistry
+{
+public:
+    static KRClassRegistry &sharedInstance();
+    KRClassRegistry();
+
+    // Adds a class. Errors: an empty or taken name, an unknown superclass, no factory
+    // anywhere in the chain (domain "Korvane", code 200).
+    KRResult<void> registerClass(KRObjectClass objectClass);
+    // Removes a class registered at run time (tests, plug-in unloading).
+    void unregisterClass(const QString &className);
+
+    const KRObjectClass *classNamed(const QString &className) const;
+    bool isKindOf(const QString &className, const QString &ancestor) const;
+    // The whole table: superclass descriptors first; a descriptor of a name already present
+    // replaces that one in its place. Cached; the table stays valid while the pointer is held,
+    // whatever is registered meanwhile.
+    std::shared_ptr<const std::vector<KRPropertyDescriptor>> descriptorTablePointer(const QString &className) const;
+    // The same; valid until the next registerClass or unregisterClass.
+    const std::vector<KRPropertyDescriptor> &descriptorTable(const QString &className) const
+    {
+        return *descriptorTablePointer(className);
+    }
+    QSet<QString> objectProperties(const QString &className) const;
+    QString idBase(const QString &className) const;
+
+    // Makes and sets up an object of the element's class (or className when given). An
+    // unknown class or an element without id (and no initial id) is an error, never a crash.
+    KRResult<std::shared_ptr<KRObject>> makeObject(const QString &className, const KRXMLElement &element,
+                                                   const std::shared_ptr<KRPageBase> &page,
+                                                   const std::shared_ptr<KRObject> &parent,
+                                                   const QString &initialID, bool designMode) const;
+
+private:
+    const KRObjectClass::Factory *factoryFor(const QString &className) const;
+    QHash<QString, std::shared_ptr<KRObjectClass>> m_classes;
+    mutable QHash<QString, std::shared_ptr<const std::vector<KRPropertyDescriptor>>> m_tables;
+};

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <core/KRXMLDocument.h>
+#include <model/KRResourceEntry.h>
+#include <platform/foundation/KRError.h>
+#include <platform/foundation/KRObservable.h>
+
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+
+class KRDocumentWindowController;
+class KRProjectBase;
+class KRSpecialUndoManager;
+class KRUndoManager;
+
+// Posted on the default notification centre with the document's identity() as sender.
+inline const QString KRWillSaveDocumentNotification = QStringLiteral("KRWillSaveDocumentNotification");
+inline const QString KRDidSaveDocumentNotification = QStringLiteral("KRDidSaveDocumentNotification");
+inline const QString KRWillCloseDocumentNotification = QStringLiteral("KRWillCloseDocumentNotification");
+
+// A project package (a ".krproj" folder holding "project.xml" and the "kr-web" folder) as
+// one live XML document. Model objects write every change into the XML at once; saving
+// serialises it. The document owns the XML, its undo history and the window controller,
+// which owns the project. Main thread only.
+class KRDocument : public std::enable_shared_from_this<KRDocument>
+{
+public:
+    using WindowControllerFactory = std::function<std::unique_ptr<KRDocumentWindowController>(KRDocument &)>;
+
+    static inline const QString ProjectErrorDomain = QStringLiteral("Project Error");
+    // Code of the refusal of a file written by a newer version: the alert has been shown,
+    // callers show nothing more.
+    static constexpr int NewerVersionCode = 2;
+
+    // A new untitled document from the application's "DefaultProject.xml".
+    static KRResult<std::shared_ptr<KRDocument>> makeUntitled();
+    // Reads the package (with the version check).
+    static KRResult<std::shared_ptr<KRDocument>> openPackage(const QString &packagePath);
+
+    ~KRDocument();
+    KRDocument(const KRDocument &) = delete;
+    KRDocument &operator=(const KRDocument &) = delete;
+
+    const void *identity() const { return static_cast<const void *>(this); }
+
+    // The application's short version (QCoreApplication's when set, else the build's).
+    static QString applicationShortVersion();
+    // Numeric comparison: runs of digits compare by value ("1.10" > "1.9"); -1, 0 or 1.
+    static int compareVersions(const QString &a, const QString &b);
+    // Whether a file of that "appVersion" may be opened: its first three components are not
+    // newer than the application's. A missing version opens.
+    static bool isSupportedVersion(const QString &documentVersion);
+    // "autosavesInPlace" of the user defaults.
+    static bool autosavesInPlace();
+
+    KRXMLDocument xmlDocument() const { return m_xml; }
+    void setXmlDocument(const KRXMLDocument &xml) { m_xml = xml; }
+
+    // The package folder; empty for an untitled document. Observable key "fileURL".
+    QString fileURL() const { return m_packagePath; }
+    KRObservable &observable() { return m_observable; }
+
+    KRUndoManager &undoManager() const { return *m_undoManager; }
+    KRSpecialUndoManager &specialUndoManager();
+    // Unsaved changes: the undo history is not at the state of the last save.
+    bool isDocumentEdited() const;
+
+    // Writes the package: will-save notification, "appVersion", project.xml (atomically),
+    // the edited resources of the project's modified-resource cache into "kr-web", did-save
+    // notification. The written cache entries are removed. An untitled document needs
+    // saveToPackage first.
+    KRResult<void> save();
+    // Saves into that package folder (created with its "kr-web" folder when missing) and
+    // makes it the document's location.
+    KRResult<void> saveToPackage(const QString &packagePath);
+    // Replaces edited files of the resources in the folder with their cached bytes.
+    // Returns the relative paths written.
+    KRResult<QStringList> writeModifiedResources(const QList<KRResourceEntry> &resources, const QString &folderPath,
+                                                 const QVariantMap &cache);
+    // Posts the will-close notification; the caller drops the document afterwards.
+    void close();
+
+    // The resource list written on save; the project installs it (empty: none).
+    void setResourceListProvider(std::function<QList<KRResourceEntry>()> provider) { m_resourceList = std::move(provider); }
+
+    // --- Window controller seam
+    static void setWindowControllerFactory(WindowControllerFactory factory);
+    void makeWindowControllers();
+    KRDocumentWindowController *krWindowController() const { return m_windowController.get(); }
+    std::shared_ptr<KRProjectBase> project() const;
+    void projectRunAction();
+    void createPageAction();
+
+private:
+    KRDocument();
+    KRResult<void> readFromPackage(const QString &packagePath);
+
+    KRXMLDocument m_xml;
+    QString m_packagePath;
+    std::unique_ptr<KRUndoManager> m_undoManager;
+    std::unique_ptr<KRSpecialUndoManager> m_specialUndoManager;
+    std::unique_ptr<KRDocumentWindowController> m_windowController;
+    std::function<QList<KRResourceEntry>()> m_resourceList;
+    KRObservable m_observable;
+    std::int64_t m_savedChangeCount = 0;
+};

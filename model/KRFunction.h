@@ -1,0 +1,45 @@
+#pragma once
+
+#include <model/KRObject.h>
+#include <model/KRObjectClass.h>
+
+#include <QList>
+#include <QVariantMap>
+
+// A JavaScript event handler of a page: its body ("source", stored as the element's own
+// text), its parameter list, whether it runs on the server ("Yes"/"No") and the syntax
+// errors the last check found.
+class KRFunction : public KRObject
+{
+public:
+    using KRObject::KRObject;
+
+    // The registry's record of the class ("KRFunction", id base "function").
+    static KRObjectClass objectClass();
+
+    QString defaultProperty() const override { return QStringLiteral("source"); }
+    bool hasJSInstanceVariable() const override { return false; }
+    static QString domElementName() { return {}; }
+
+    void initializeDefaultProperties() override;
+    // Posts KRPageFunctionDidChangeIDNotification after an id change.
+    void setValue(const QString &key, const QString &value) override;
+
+    QString kr_source() const { return value(QStringLiteral("kr_source")); }
+    QString kr_arguments() const { return value(QStringLiteral("kr_arguments")); }
+    QString kr_serverFunction() const { return value(QStringLiteral("kr_serverFunction")); }
+    void setKr_source(const QString &text) { setValue(QStringLiteral("kr_source"), text); }
+    void setKr_arguments(const QString &text) { setValue(QStringLiteral("kr_arguments"), text); }
+    void setKr_serverFunction(const QString &text) { setValue(QStringLiteral("kr_serverFunction"), text); }
+
+    // "application._pages.<page>._events.<id> = function(<arguments>) {\n<source>\n};\n"
+    QString functionSource() const;
+
+    QList<QVariantMap> syntaxErrors() const { return m_syntaxErrors; }
+    void setSyntaxErrors(const QList<QVariantMap> &errors) { m_syntaxErrors = errors; }
+    // The first error whose "line" reads as the number; empty when none.
+    QVariantMap syntaxErrorForLineNumber(int line) const;
+
+private:
+    QList<QVariantMap> m_syntaxErrors;
+};

@@ -1,0 +1,371 @@
+#include "KRModelAdapter.h"
+
+#include <core/KRJavaScript.h>
+#include <model/KRFunction.h>
+#include <model/KRModelAdapterDOMWriter.h>
+#include <model/KRObject.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRPageBase.h>
+#include <model/KRProjectBase.h>
+#include <platform/foundation/KRNotificationCenter.h>
+
+#include <QTimer>
+
+#include <nlohmann/json.hpp>
+
+using ordered_json = nlohmann::ordered_json;
+
+namespace {
+
+const QString kDefaultDevice = QStringLiteral("iPhone");
+
+std::shared_ptr<KRModelAdapterDOMWriter> &writerStorage()
+{
+    static std::shared_ptr<KRModelAdapterDOMWriter> writer;
+    return writer;
+}
+
+bool isTextNode(const KRXMLNode &node)
+{
+    return node.kind() == KRXMLNode::Kind::Text || node.kind() == KRXMLNode::Kind::CDATA;
+}
+
+// The element's own text: its text and CDATA children, not the text of child elements.
+QString ownText(const KRXMLNode &element)
+{
+    QString text;
+    for (const KRXMLNode &child : element.children()) {
+        if (isTextNode(child))
+            text += child.stringValue();
+    }
+    return text;
+}
+
+// Replaces the element's own text and keeps its child elements where they are.
+void setOwnText(KRXMLNode &element, const QString &text)
+{
+    if (element.elements().isEmpty()) {
+        element.setStringValue(text);
+        return;
+    }
+    int insertAt = -1;
+    for (int i = element.childCount() - 1; i >= 0; --i) {
+        if (isTextNode(element.childAt(i))) {
+            element.removeChildAtIndex(i);
+            insertAt = i;
+        }
+    }
+    if (text.isEmpty())
+        return;
+    KRXMLNode textNode = element.document().createTextNode(text);
+    textNode.setStringValue(text);
+    element.insertChild(textNode, insertAt < 0 ? 0 : insertAt);
+}
+
+// An entry of a per-device object as text; null and non-scalar entries read as "".
+QString entryText(const ordered_json &entry)
+{
+    if (entry.is_string())
+        return QString::fromStdString(entry.get<std::string>());
+    if (entry.is_number() || entry.is_boolean())
+        return QString::fromStdString(entry.dump());
+    return {};
+}
+
+std::optional<ordered_json> parseObject(const QString &text)
+{
+    if (!text.startsWith(QLatin1Char('{')))
+        return std::nullopt;
+    ordered_json json = ordered_json::parse(text.toStdString(), nullptr, false);
+    if (json.is_discarded() || !json.is_object())
+        return std::nullopt;
+    return json;
+}
+
+} // namespace
+
+KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, const std::shared_ptr<KRPageBase> &page,
+                               const std::shared_ptr<KRObject> &object, const KRXMLElement &element, bool designMode)
+    : m_descriptor(descriptor), m_object(object), m_element(element), m_designMode(designMode)
+{
+    std::shared_ptr<KRPageBase> owner = page;
+    if (object && object->isPage())
+        owner = std::static_pointer_cast<KRPageBase>(object);
+    m_page = owner;
+    if (owner)
+        m_project = owner->pageProject();
+}
+
+KRModelAdapter::~KRModelAdapter() = default;
+
+void KRModelAdapter::setDOMWriter(std::shared_ptr<KRModelAdapterDOMWriter> writer)
+{
+    writerStorage() = std::move(writer);
+}
+
+std::shared_ptr<KRModelAdapterDOMWriter> KRModelAdapter::domWriter()
+{
+    return writerStorage();
+}
+
+std::shared_ptr<KRProjectBase> KRModelAdapter::project() const
+{
+    return m_project.lock();
+}
+
+QString KRModelAdapter::currentDevice() const
+{
+    const auto p = project();
+    const QString target = p ? p->designTarget() : QString();
+    return target.isEmpty() ? kDefaultDevice : target;
+}
+
+QString KRModelAdapter::xmlAttributeValue()
+{
+    const QString &name = m_descriptor.propertyName();
+    QString text = m_element.attribute(name);
+    if (text.isNull()) {
+        m_element.setAttribute(name, QString(QLatin1String("")));
+        text = QLatin1String("");
+    }
+    return text;
+}
+
+QString KRModelAdapter::xmlValue()
+{
+    if (m_descriptor.hasOption(KRAdapterOptionXMLText))
+        return ownText(m_element);
+    if (m_descriptor.hasOption(KRAdapterOptionXMLChildElement)) {
+        const KRXMLNode child = std::as_const(m_element).firstElementForName(m_descriptor.propertyName());
+        return child.isNull() ? QString(QLatin1String("")) : child.stringValue();
+    }
+    const QString text = xmlAttributeValue();
+    const auto p = project();
+    if (!m_descriptor.hasOption(KRAdapterOptionPerDevice) || !p || !p->autoAdjustObjects()
+        || !text.startsWith(QLatin1Char('{')))
+        return text;
+    const std::optional<ordered_json> json = parseObject(text);
+    if (!json)
+        return QString(QLatin1String(""));
+    const std::string device = currentDevice().toStdString();
+    if (json->contains(device)) {
+        const QString value = entryText((*json)[device]);
+        if (!value.isEmpty())
+            return value;
+    }
+    const auto devices = KRObjectInfo::sharedInstance().deviceInformation();
+    for (const QString &id : devices.keyEnumerator()) {
+        const std::string key = id.toStdString();
+        if (json->contains(key)) {
+            const QString value = entryText((*json)[key]);
+            if (!value.isEmpty())
+                return value;
+        }
+    }
+    return QString(QLatin1String(""));
+}
+
+void KRModelAdapter::updateXML(const QString &value)
+{
+    const QString text = value.isNull() ? QString(QLatin1String("")) : value;
+    if (m_descriptor.hasOption(KRAdapterOptionXMLText)) {
+        setOwnText(m_element, text);
+        return;
+    }
+    if (m_descriptor.hasOption(KRAdapterOptionXMLChildElement)) {
+        KRXMLNode child = m_element.firstElementForName(m_descriptor.propertyName(), true);
+        child.setStringValue(text);
+        return;
+    }
+    const auto p = project();
+    if (m_descriptor.hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
+        ordered_json json = parseObject(m_element.attribute(m_descriptor.propertyName())).value_or(ordered_json::object());
+        json[currentDevice().toStdString()] = text.toStdString();
+        m_element.setAttribute(m_descriptor.propertyName(), QString::fromStdString(json.dump()));
+        return;
+    }
+    m_element.setAttribute(m_descriptor.propertyName(), text);
+}
+
+void KRModelAdapter::updateDOM(const QString &value)
+{
+    if (const auto writer = domWriter())
+        writer->updateDOM(*this, value);
+}
+
+void KRModelAdapter::setKRObjectProperty(const QString &value)
+{
+    if (const auto o = object())
+        o->setValue(m_descriptor.kr_propertyName(), value);
+}
+
+void KRModelAdapter::enable()
+{
+    const QString value = xmlValue();
+    setKRObjectProperty(value);
+    updateDOM(value);
+    if (m_designMode) {
+        if (const auto o = object()) {
+            std::weak_ptr<KRModelAdapter> weakSelf = weak_from_this();
+            m_objectToken = o->observable().observe(
+                m_descriptor.kr_propertyName(),
+                [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
+                    if (const auto self = weakSelf.lock())
+                        self->objectPropertyDidChange(newValue.toString());
+                });
+        }
+        const auto p = project();
+        if (m_descriptor.hasOption(KRAdapterOptionPerDevice) && p) {
+            std::weak_ptr<KRModelAdapter> weakSelf = weak_from_this();
+            for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
+                m_projectTokens.push_back(p->settingsObservable().observe(
+                    QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
+                        if (const auto self = weakSelf.lock())
+                            self->projectSettingDidChange(changed, newValue.toBool());
+                    }));
+            }
+        }
+        if (m_descriptor.hasOption(KRAdapterOptionFunctionReference)) {
+            // Registered after the current work, when the object has its page.
+            std::shared_ptr<KRModelAdapter> self = shared_from_this();
+            QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
+        }
+    }
+    m_enabled = true;
+}
+
+void KRModelAdapter::observeFunctionReferences()
+{
+    const auto o = object();
+    if (!o)
+        return;
+    const std::shared_ptr<KRPageBase> p = o->page();
+    if (!p)
+        return;
+    std::weak_ptr<KRModelAdapter> weakSelf = weak_from_this();
+    auto &center = KRNotificationCenter::defaultCenter();
+    m_notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
+                                                      [weakSelf](const KRNotification &n) {
+                                                          if (const auto self = weakSelf.lock())
+                                                              self->pageDidDeleteObject(n);
+                                                      }));
+    m_notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
+                                                      [weakSelf](const KRNotification &n) {
+                                                          if (const auto self = weakSelf.lock())
+                                                              self->pageFunctionDidChangeID(n);
+                                                      }));
+}
+
+void KRModelAdapter::objectPropertyDidChange(const QString &value)
+{
+    const auto o = object();
+    if (!o)
+        return;
+    updateDOM(value);
+    updateXML(value);
+    if (m_descriptor.hasOption(KRAdapterOptionUpdateDesignView))
+        o->updateDesignView(*this, value);
+    if (m_descriptor.hasOption(KRAdapterOptionCheckSize))
+        o->checkSize();
+}
+
+void KRModelAdapter::projectSettingDidChange(const QString &key, bool on)
+{
+    if (key == QLatin1String("designTarget")) {
+        const QString value = xmlValue();
+        setKRObjectProperty(value);
+        updateDOM(value);
+    } else if (key == QLatin1String("autoAdjustObjects")) {
+        const QString text = xmlAttributeValue();
+        if (on) {
+            if (!text.isEmpty() && !text.startsWith(QLatin1Char('{')))
+                updateXML(text);
+        } else if (text.startsWith(QLatin1Char('{'))) {
+            const std::optional<ordered_json> json = parseObject(text);
+            QString value = QLatin1String("");
+            if (json) {
+                if (json->contains("iPhone"))
+                    value = entryText((*json)["iPhone"]);
+                if (value.isEmpty() && !json->empty())
+                    value = entryText(json->begin().value());
+            }
+            updateXML(value);
+            updateDOM(value);
+            setKRObjectProperty(value);
+        }
+    } else if (key == QLatin1String("kvoCleanup")) {
+        removeProjectObservers();
+    }
+}
+
+void KRModelAdapter::removeProjectObservers()
+{
+    m_projectTokens.clear();
+}
+
+void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)
+{
+    const auto o = object();
+    const KRObjectHandle handle = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
+    const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
+    if (!o || !function)
+        return;
+    const QString current = o->value(m_descriptor.kr_propertyName());
+    if (!current.isEmpty() && current == function->kr_id())
+        o->setValue(m_descriptor.kr_propertyName(), QString(QLatin1String("")));
+}
+
+void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
+{
+    const auto o = object();
+    if (!o)
+        return;
+    const QString current = o->value(m_descriptor.kr_propertyName());
+    if (!current.isEmpty() && current == notification.userInfo.value(QStringLiteral("oldID")).toString())
+        o->setValue(m_descriptor.kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
+}
+
+QString KRModelAdapter::jsPropertyInit() const
+{
+    const auto o = object();
+    if (!o)
+        return {};
+    const QString v = o->value(m_descriptor.kr_propertyName());
+    const auto nonEmpty = [](const QString &text) { return text.isEmpty() ? QString() : text; };
+    if (m_descriptor.hasOption(KRAdapterOptionJSString))
+        return v.isEmpty() ? QString() : KRJavaScript::quotedString(v);
+    if (m_descriptor.hasOption(KRAdapterOptionJSNumber))
+        return v.isEmpty() ? QString() : nonEmpty(KRJavaScript::numberLiteral(v));
+    if (m_descriptor.hasOption(KRAdapterOptionJSBoolean)) {
+        if (v.isEmpty())
+            return {};
+        return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ? QStringLiteral("true")
+                                                                           : QStringLiteral("false");
+    }
+    if (m_descriptor.hasOption(KRAdapterOptionJSRaw))
+        return nonEmpty(v);
+    if (m_descriptor.hasOption(KRAdapterOptionEvent)) {
+        const auto p = o->page();
+        const QString pageID = p ? p->kr_id() : QString();
+        // Both names go into code: only identifiers make a reference.
+        if (v.isEmpty() || !KRJavaScript::isValidIdentifier(v) || !KRJavaScript::isValidIdentifier(pageID))
+            return {};
+        return QStringLiteral("application._pages.%1._events.%2").arg(pageID, v);
+    }
+    if (m_descriptor.hasOption(KRAdapterOptionPerDevice)) {
+        const QString text = m_element.attribute(m_descriptor.propertyName());
+        if (text.isEmpty())
+            return {};
+        if (text.startsWith(QLatin1Char('{'))) {
+            // Emitted as an object literal only when it is one; re-serialised so that nothing
+            // but JSON reaches the script.
+            const std::optional<ordered_json> json = parseObject(text);
+            return json ? QString::fromStdString(json->dump(-1, ' ', true)).replace(QStringLiteral("</"), QStringLiteral("<\\/"))
+                        : QString();
+        }
+        return KRJavaScript::quotedString(text);
+    }
+    if (m_descriptor.hasOption(KRAdapterOptionJSCustom))
+        return nonEmpty(o->jsInitializerForKey(m_descriptor.kr_propertyName()));
+    return {};
+}

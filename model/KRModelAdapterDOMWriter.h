@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+class KRModelAdapter;
+
+// Writes an adapter's value into its object's design document. The design-view layer
+// installs one with KRModelAdapter::setDOMWriter; without one, adapters write no DOM (as for
+// objects built only for output, whose markup the controls build themselves).
+class KRModelAdapterDOMWriter
+{
+public:
+    virtual ~KRModelAdapterDOMWriter() = default;
+    // value: the new value, null for none.
+    virtual void updateDOM(KRModelAdapter &adapter, const QString &value) = 0;
+};

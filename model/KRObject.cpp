@@ -1,0 +1,304 @@
+#include "KRObject.h"
+
+#include <core/KRJavaScript.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRDocument.h>
+#include <model/KRDocumentWindowController.h>
+#include <model/KRFunction.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRObjectClass.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRPageBase.h>
+#include <model/KRProjectBase.h>
+#include <platform/foundation/KRAssert.h>
+#include <platform/foundation/KRUndoManager.h>
+
+namespace {
+KRError idError(const QString &text)
+{
+    return KRError(QStringLiteral("Korvane"), 100, text);
+}
+} // namespace
+
+KRObject::KRObject(const KRObjectInit &init)
+    : m_class(init.objectClass), m_xmlElement(init.element), m_owningPage(init.page), m_parent(init.parent),
+      m_observable(this), m_designMode(init.designMode)
+{
+    KR_ASSERT(m_class, "objects are made through the class registry");
+    if (!init.initialID.isEmpty()) {
+        m_values.insert(QStringLiteral("kr_id"), init.initialID);
+        m_xmlElement.setAttribute(QStringLiteral("id"), init.initialID);
+    } else {
+        m_values.insert(QStringLiteral("kr_id"), m_xmlElement.attribute(QStringLiteral("id")));
+    }
+}
+
+KRObject::~KRObject()
+{
+    // Adapters stop observing before the object goes away.
+    m_modelAdapters.removeAllObjects();
+}
+
+QString KRObject::kr_className() const
+{
+    return m_class->className;
+}
+
+QString KRObject::idBase() const
+{
+    return KRClassRegistry::sharedInstance().idBase(kr_className());
+}
+
+QString KRObject::jsInitializerForKey(const QString &) const
+{
+    return {};
+}
+
+void KRObject::updateDesignView(KRModelAdapter &, const QString &) {}
+
+void KRObject::setUp()
+{
+    // Held by pointer: enabling may run observers that register classes.
+    const auto table = KRClassRegistry::sharedInstance().descriptorTablePointer(kr_className());
+    createModelAdapters(*table);
+    willEnableModelAdapters();
+    enableModelAdapters(*table);
+}
+
+std::shared_ptr<KRModelAdapter> KRObject::modelAdapter(const QString &krKey) const
+{
+    return m_modelAdapters.objectForKey(krKey);
+}
+
+void KRObject::createModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors)
+{
+    const std::shared_ptr<KRPageBase> owner = owningPage();
+    for (const KRPropertyDescriptor &descriptor : descriptors) {
+        m_modelAdapters.setObject(std::make_shared<KRModelAdapter>(descriptor, owner, shared_from_this(),
+                                                                   m_xmlElement, m_designMode),
+                                  descriptor.kr_propertyName());
+    }
+}
+
+void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors)
+{
+    for (const KRPropertyDescriptor &descriptor : descriptors) {
+        if (const auto adapter = m_modelAdapters.objectForKey(descriptor.kr_propertyName()); adapter && !adapter->enabled())
+            adapter->enable();
+    }
+}
+
+std::shared_ptr<KRPageBase> KRObject::page() const
+{
+    if (isPage())
+        return std::const_pointer_cast<KRPageBase>(std::static_pointer_cast<const KRPageBase>(shared_from_this()));
+    return owningPage();
+}
+
+std::shared_ptr<KRProjectBase> KRObject::project() const
+{
+    const auto p = page();
+    return p ? p->pageProject() : nullptr;
+}
+
+KRUndoManager *KRObject::undoManager() const
+{
+    const auto proj = project();
+    return proj ? proj->undoManager() : nullptr;
+}
+
+void KRObject::storeValue(const QString &key, const QString &newValue)
+{
+    const QString old = m_values.value(key);
+    m_values.insert(key, newValue);
+    m_observable.notifyChange(key, old.isNull() ? QVariant() : QVariant(old),
+                              newValue.isNull() ? QVariant() : QVariant(newValue));
+}
+
+void KRObject::setValue(const QString &key, const QString &newValue)
+{
+    if (m_enableUndo && m_designMode) {
+        const auto current = m_values.constFind(key);
+        if (current == m_values.constEnd() || current->isNull() || *current != newValue) {
+            if (KRUndoManager *undo = undoManager()) {
+                const QString old = current == m_values.constEnd() ? QString() : *current;
+                std::shared_ptr<KRObject> self = shared_from_this();
+                undo->registerUndo(self, [self, old, key] { self->undoValue(old, key); });
+            }
+        }
+    }
+    storeValue(key, newValue);
+}
+
+KRResult<void> KRObject::validateKr_id(const QString &id) const
+{
+    if (id.isEmpty())
+        return idError(QStringLiteral("Cannot create an object with an empty id."));
+    if (!KRJavaScript::isValidIdentifier(id))
+        return idError(QStringLiteral("The object id is also used as its JavaScript identifiers.  \"%1\" is not a "
+                                      "valid JavaScript identifier.").arg(id));
+    if (KRObjectInfo::sharedInstance().isJavaScriptReservedWord(id))
+        return idError(QStringLiteral("\"%1\" is a reserved word in JavaScript and cannot be used as an object id.").arg(id));
+    if (!isPage()) {
+        const auto p = owningPage();
+        const std::shared_ptr<KRObject> other = p ? p->objectForID(id) : nullptr;
+        // The object itself does not count: confirming an unchanged id is no conflict.
+        if (other && other.get() != this)
+            return idError(QStringLiteral("Object id \"%1\" already exists on page \"%2\".").arg(id, p->kr_id()));
+    } else if (const auto proj = project()) {
+        for (const auto &other : proj->pages()) {
+            if (other.get() != this && other->kr_id() == id)
+                return idError(QStringLiteral("A page with the id \"%1\" already exists in this project.").arg(id));
+        }
+    }
+    return {};
+}
+
+QSet<QString> KRObject::objectProperties() const
+{
+    return KRClassRegistry::sharedInstance().objectProperties(kr_className());
+}
+
+void KRObject::initializeDefaultProperties()
+{
+    KRObjectInfo &catalogue = KRObjectInfo::sharedInstance();
+    for (const QString &key : objectProperties()) {
+        if (!key.startsWith(QLatin1String("kr_")))
+            continue;
+        const KRPropertyInfo *info = catalogue.propertyInfoForProperty(key.mid(3), kr_className());
+        if (info && !info->defaultValue.isEmpty())
+            setValue(key, info->defaultValue);
+    }
+}
+
+OrderedDictionary<QString, QString> KRObject::jsPropertyInitializations() const
+{
+    OrderedDictionary<QString, QString> result;
+    for (const QString &key : m_modelAdapters.keyEnumerator()) {
+        const auto &adapter = *m_modelAdapters.find(key);
+        const QString init = adapter->jsPropertyInit();
+        if (!init.isEmpty())
+            result.setObject(init, adapter->descriptor().propertyName());
+    }
+    return result;
+}
+
+QImage KRObject::objectIcon() const
+{
+    return KRObjectInfo::sharedInstance().objectIcon(kr_className());
+}
+
+void KRObject::deleteObject()
+{
+    if (const auto p = owningPage())
+        p->deleteObjects({shared_from_this()});
+}
+
+void KRObject::cutObject()
+{
+    if (const auto p = owningPage())
+        p->cutObjects({shared_from_this()});
+}
+
+void KRObject::pasteboardCopyObject()
+{
+    if (const auto p = owningPage())
+        p->pasteboardCopyObjects({shared_from_this()});
+}
+
+QList<KRMenuItem> KRObject::contextMenuItemsForObject()
+{
+    if (isPage())
+        return {};
+    std::weak_ptr<KRObject> weakSelf = weak_from_this();
+    const auto item = [&](const char *title, void (KRObject::*command)()) {
+        KRMenuItem menuItem;
+        menuItem.title = QLatin1String(title);
+        menuItem.action = [weakSelf, command] {
+            if (const auto self = weakSelf.lock())
+                ((*self).*command)();
+        };
+        return menuItem;
+    };
+    return {item("Cut", &KRObject::cutObject), item("Copy", &KRObject::pasteboardCopyObject),
+            item("Delete", &KRObject::deleteObject), KRMenuItem::separatorItem()};
+}
+
+void KRObject::addEventContextMenuItems(QList<KRMenuItem> &items, const QStringList &eventProperties)
+{
+    qsizetype index = -1;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (items.at(i).title == QLatin1String("Events") && items.at(i).hasSubmenu) {
+            index = i;
+            break;
+        }
+    }
+    if (index < 0) {
+        KRMenuItem events;
+        events.title = QStringLiteral("Events");
+        events.hasSubmenu = true;
+        events.submenuTitle = QStringLiteral("Events");
+        items.append(events);
+        index = items.size() - 1;
+    }
+    std::weak_ptr<KRObject> weakSelf = weak_from_this();
+    for (const QString &name : eventProperties) {
+        KRMenuItem item;
+        item.title = name;
+        item.representedObject = name;
+        item.action = [weakSelf, name] {
+            if (const auto self = weakSelf.lock())
+                self->eventContextMenuAction(name);
+        };
+        if (!value(QStringLiteral("kr_") + name).isEmpty()) {
+            item.imageName = QStringLiteral("follow-link");
+            item.imageIsTemplate = true;
+            item.bold = true;
+        } else {
+            item.imageName = QStringLiteral("plus-circle-Template");
+            item.imageIsTemplate = true;
+            item.imageSize = 10;
+        }
+        items[index].submenu.append(item);
+    }
+}
+
+void KRObject::eventContextMenuAction(const QString &eventName)
+{
+    const QString handlerID = value(QStringLiteral("kr_") + eventName);
+    std::shared_ptr<KRFunction> function;
+    if (!handlerID.isEmpty()) {
+        const auto p = page();
+        function = p ? std::dynamic_pointer_cast<KRFunction>(p->objectForID(handlerID)) : nullptr;
+        if (!function)
+            return;
+    } else {
+        function = createEventHandlerForProperty(eventName);
+    }
+    if (!function)
+        return;
+    const auto proj = project();
+    const auto document = proj ? proj->krDocument() : nullptr;
+    if (KRDocumentWindowController *controller = document ? document->krWindowController() : nullptr)
+        controller->editFunction(function);
+}
+
+std::shared_ptr<KRFunction> KRObject::createEventHandlerForProperty(const QString &eventName)
+{
+    const auto p = page();
+    if (!p)
+        return nullptr;
+    const auto function = std::dynamic_pointer_cast<KRFunction>(
+        p->createNewObject(QStringLiteral("KRFunction"), QStringLiteral("%1_%2").arg(kr_id(), eventName)));
+    if (!function)
+        return nullptr;
+    const KRPropertyInfo *info = KRObjectInfo::sharedInstance().propertyInfoForProperty(eventName, kr_className());
+    if (info && info->serverFunction) {
+        function->setValue(QStringLiteral("kr_serverFunction"), QStringLiteral("Yes"));
+        function->setValue(QStringLiteral("kr_arguments"), QStringLiteral("request, response"));
+    } else {
+        function->setValue(QStringLiteral("kr_arguments"), QStringLiteral("event"));
+    }
+    setValue(QStringLiteral("kr_") + eventName, function->kr_id());
+    return function;
+}

@@ -1,0 +1,157 @@
+#pragma once
+
+#include <core/KRXMLNode.h>
+#include <core/OrderedDictionary.h>
+#include <model/KRMenuItem.h>
+#include <model/KRPropertyDescriptor.h>
+#include <platform/foundation/KRError.h>
+#include <platform/foundation/KRObservable.h>
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class DOMElement;
+class KRModelAdapter;
+class KRPageBase;
+class KRProjectBase;
+class KRUndoManager;
+struct KRObjectClass;
+
+// What the class registry hands a factory.
+struct KRObjectInit
+{
+    const KRObjectClass *objectClass = nullptr;
+    KRXMLElement element;
+    std::shared_ptr<KRPageBase> page; // null for a page itself
+    std::shared_ptr<class KRObject> parent;
+    QString initialID; // null: the element's "id"
+    bool designMode = false;
+};
+
+// The base of every model object that stands for one element of project.xml: pages,
+// controls, functions, style classes. Every editable property is a string value under a
+// "kr_<name>" key; one KRModelAdapter per descriptor of the class keeps it in step with the
+// XML element (and, through the DOM writer, the design document).
+//
+// Objects are made by KRClassRegistry::makeObject, which constructs and then calls setUp()
+// (adapters need the object's shared pointer). Main thread only.
+class KRObject : public std::enable_shared_from_this<KRObject>
+{
+public:
+    explicit KRObject(const KRObjectInit &init);
+    virtual ~KRObject();
+    KRObject(const KRObject &) = delete;
+    KRObject &operator=(const KRObject &) = delete;
+
+    // Identity used as notification sender and undo target.
+    const void *identity() const { return static_cast<const void *>(this); }
+
+    // --- Class-level description (overridden per class where it differs)
+    const KRObjectClass &objectClass() const { return *m_class; }
+    QString kr_className() const;
+    QString idBase() const;
+    virtual QString defaultProperty() const { return QStringLiteral("id"); }
+    // A custom JavaScript initialiser for a property (option 0x400000); null for none.
+    virtual QString jsInitializerForKey(const QString &key) const;
+    virtual bool hasJSInstanceVariable() const { return true; }
+    virtual void cleanup() {}
+    virtual bool isPage() const { return false; }
+    // Design hooks of options 0x80000 and 0x10000000; controls implement them.
+    virtual void updateDesignView(KRModelAdapter &adapter, const QString &newValue);
+    virtual void checkSize() {}
+
+    // --- Properties
+    // The value of a "kr_" key; null when never set.
+    QString value(const QString &key) const { return m_values.value(key); }
+    // Key-value setting with undo: while enableUndo and designMode both hold and the value
+    // differs, registers the inverse on the document's undo manager (no action name).
+    virtual void setValue(const QString &key, const QString &value);
+    void undoValue(const QString &value, const QString &key) { setValue(key, value); }
+    // Observation of the "kr_" keys (old and new values as QString).
+    KRObservable &observable() { return m_observable; }
+
+    QString kr_id() const { return value(QStringLiteral("kr_id")); }
+    void setKr_id(const QString &id) { setValue(QStringLiteral("kr_id"), id); }
+    // Checks a new id: syntax, reserved words, uniqueness on the page (this object excluded)
+    // or, for a page, in the project. Errors: domain "Korvane", code 100.
+    KRResult<void> validateKr_id(const QString &id) const;
+
+    // Names of the keys the class declares with its superclasses ("kr_..." and the base's
+    // own "enableUndo" and "children").
+    QSet<QString> objectProperties() const;
+    // Gives a new object the catalogue's default values (never called for loaded objects).
+    virtual void initializeDefaultProperties();
+
+    // Property name (without "kr_") to JavaScript initialiser, in adapter order; empty
+    // initialisers are left out.
+    OrderedDictionary<QString, QString> jsPropertyInitializations() const;
+
+    // --- Structure
+    KRXMLElement xmlElement() const { return m_xmlElement; }
+    void setXmlElement(const KRXMLElement &element) { m_xmlElement = element; }
+    std::shared_ptr<DOMElement> domElement() const { return m_domElement; }
+    void setDomElement(const std::shared_ptr<DOMElement> &element) { m_domElement = element; }
+    std::shared_ptr<KRPageBase> owningPage() const { return m_owningPage.lock(); }
+    void setOwningPage(const std::shared_ptr<KRPageBase> &page) { m_owningPage = page; }
+    // The page itself for a page, else the owning page.
+    std::shared_ptr<KRPageBase> page() const;
+    std::shared_ptr<KRProjectBase> project() const;
+    std::shared_ptr<KRObject> parentObject() const { return m_parent.lock(); }
+    QList<std::shared_ptr<KRObject>> &children() { return m_children; }
+    bool designMode() const { return m_designMode; }
+    bool visualObject() const { return m_visualObject; }
+    void setVisualObject(bool visual) { m_visualObject = visual; }
+    bool enableUndo() const { return m_enableUndo; }
+    void setEnableUndo(bool enable) { m_enableUndo = enable; }
+    QImage objectIcon() const;
+
+    const OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>> &modelAdapters() const { return m_modelAdapters; }
+    std::shared_ptr<KRModelAdapter> modelAdapter(const QString &krKey) const;
+    void createModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors);
+    void enableModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors);
+
+    // --- Commands
+    void deleteObject();
+    void cutObject();
+    void pasteboardCopyObject();
+    virtual QList<KRMenuItem> contextMenuItemsForObject();
+    void addEventContextMenuItems(QList<KRMenuItem> &items, const QStringList &eventProperties);
+    // Opens the event's handler, creating it when the property is empty.
+    void eventContextMenuAction(const QString &eventName);
+    // A new KRFunction on the page named "<id>_<event>" (numbered when taken); null when the
+    // object has no page.
+    std::shared_ptr<class KRFunction> createEventHandlerForProperty(const QString &eventName);
+
+    // Called by KRClassRegistry after construction: creates and enables the adapters of the
+    // class's whole descriptor table.
+    void setUp();
+
+protected:
+    // Runs between creating and enabling the adapters (a page points its title adapter at
+    // the title element here).
+    virtual void willEnableModelAdapters() {}
+    // Stores without undo and announces the change to observers.
+    void storeValue(const QString &key, const QString &value);
+    KRUndoManager *undoManager() const;
+
+private:
+    friend class KRModelAdapter;
+    const KRObjectClass *m_class;
+    KRXMLElement m_xmlElement;
+    std::shared_ptr<DOMElement> m_domElement;
+    std::weak_ptr<KRPageBase> m_owningPage; // the page owns its objects
+    std::weak_ptr<KRObject> m_parent;       // the parent owns its children
+    QList<std::shared_ptr<KRObject>> m_children;
+    OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>> m_modelAdapters;
+    QHash<QString, QString> m_values;
+    KRObservable m_observable;
+    bool m_designMode;
+    bool m_visualObject = false;
+    bool m_enableUndo = false;
+};

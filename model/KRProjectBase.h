@@ -1,0 +1,45 @@
+#pragma once
+
+#include <platform/foundation/KRObservable.h>
+
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+class KRDocument;
+class KRPageBase;
+class KRUndoManager;
+
+// What the model objects, adapters and the document need of a project. KRProject derives
+// from it. The observable settings are "designTarget" (device id), "autoAdjustObjects"
+// (bool) and "kvoCleanup" (bool, set once when the project's window closes): a project
+// announces each change through settingsObservable().notifyChange(key, old, new).
+class KRProjectBase
+{
+public:
+    KRProjectBase() : m_settings(this) {}
+    virtual ~KRProjectBase() = default;
+    KRProjectBase(const KRProjectBase &) = delete;
+    KRProjectBase &operator=(const KRProjectBase &) = delete;
+
+    virtual std::shared_ptr<KRDocument> krDocument() const = 0;
+    virtual QList<std::shared_ptr<KRPageBase>> pages() const = 0;
+    // Device id of the device being designed for; "" reads as "iPhone".
+    virtual QString designTarget() const = 0;
+    virtual bool autoAdjustObjects() const = 0;
+
+    // Edited, unsaved bytes of resources keyed by relative path, with the text encoding
+    // under the relative path followed by "//enc". The document writes them on save and
+    // removes the entries it wrote.
+    virtual QVariantMap &modifiedResourceCache() = 0;
+
+    KRObservable &settingsObservable() { return m_settings; }
+
+    // The document's undo manager, or null while the project has no document.
+    KRUndoManager *undoManager() const;
+
+private:
+    KRObservable m_settings;
+};

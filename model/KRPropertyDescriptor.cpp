@@ -1,0 +1,15 @@
+#include "KRPropertyDescriptor.h"
+
+KRPropertyDescriptor::KRPropertyDescriptor(const QString &propertyName, const QString &htmlAttributeName,
+                                           const QString &cssAttributeName, std::uint32_t adapterOptions)
+    : m_htmlAttributeName(htmlAttributeName), m_cssAttributeName(cssAttributeName),
+      m_adapterOptions(adapterOptions)
+{
+    setPropertyName(propertyName);
+}
+
+void KRPropertyDescriptor::setPropertyName(const QString &name)
+{
+    m_propertyName = name;
+    m_krPropertyName = QStringLiteral("kr_%1").arg(name);
+}

@@ -1,0 +1,238 @@
+#include "KRModelTestFixtures.h"
+
+#include <core/KRFileManagerAdditions.h>
+#include <model/KRDocumentWindowController.h>
+#include <model/KRFunction.h>
+#include <model/KRSpecialUndoManager.h>
+#include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUndoManager.h>
+
+#include <KRTestSupport.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString makePackage(const QByteArray &projectXML)
+{
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/P.krproj");
+    QDir().mkpath(package + QStringLiteral("/kr-web"));
+    if (!projectXML.isNull())
+        KRTest::writeFile(package + QStringLiteral("/project.xml"), projectXML);
+    return package;
+}
+
+QByteArray projectVersion(const QByteArray &version)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument" + version
+           + "><KRProject/><KRPages/></KRProjectDocument>\n";
+}
+
+TEST(DocumentVersion, NumericComparison)
+{
+    EXPECT_EQ(KRDocument::compareVersions(QStringLiteral("1.10"), QStringLiteral("1.9")), 1);
+    EXPECT_EQ(KRDocument::compareVersions(QStringLiteral("1.9"), QStringLiteral("1.10")), -1);
+    EXPECT_EQ(KRDocument::compareVersions(QStringLiteral("0.1.0"), QStringLiteral("0.1.0")), 0);
+    EXPECT_EQ(KRDocument::compareVersions(QStringLiteral("1.01"), QStringLiteral("1.1")), 0);
+    EXPECT_EQ(KRDocument::compareVersions(QStringLiteral("1.0.1"), QStringLiteral("1.0")), 1);
+    EXPECT_EQ(KRDocument::compareVersions(QStringLiteral("99999999999999999999"), QStringLiteral("2")), 1);
+}
+
+class DocumentOpen : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QCoreApplication::setApplicationVersion(QStringLiteral("2.3.4"));
+        alerts = std::make_shared<KRScriptedAlertService>();
+        previous = KRAlertService::setCurrent(alerts);
+    }
+    void TearDown() override
+    {
+        KRAlertService::setCurrent(previous);
+        QCoreApplication::setApplicationVersion(QString());
+    }
+    std::shared_ptr<KRScriptedAlertService> alerts;
+    std::shared_ptr<KRAlertService> previous;
+};
+
+TEST_F(DocumentOpen, VersionCheck)
+{
+    EXPECT_TRUE(KRDocument::openPackage(makePackage(projectVersion(" appVersion=\"2.3.4\""))).ok());
+    EXPECT_TRUE(KRDocument::openPackage(makePackage(projectVersion(" appVersion=\"2.3.4.99\""))).ok()); // fourth ignored
+    EXPECT_TRUE(KRDocument::openPackage(makePackage(projectVersion(""))).ok());
+    EXPECT_TRUE(KRDocument::openPackage(makePackage(projectVersion(" appVersion=\"2.3\""))).ok());
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    const auto newer = KRDocument::openPackage(makePackage(projectVersion(" appVersion=\"3.0.0\"")));
+    ASSERT_FALSE(newer.ok());
+    EXPECT_EQ(newer.error().code(), KRDocument::NewerVersionCode);
+    EXPECT_TRUE(newer.error().userInfo().value(QStringLiteral("alertShown")).toBool());
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("Unsupported project version."));
+    EXPECT_EQ(alerts->shownAlerts().first().informativeText,
+              QStringLiteral("This document was created by a newer version of Korvane and cannot be opened.  "
+                             "Please update your version of Korvane."));
+    EXPECT_FALSE(KRDocument::openPackage(makePackage(projectVersion(" appVersion=\"2.10\""))).ok());
+}
+
+TEST_F(DocumentOpen, PackageErrors)
+{
+    const auto missing = KRDocument::openPackage(makePackage(QByteArray()));
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().domain(), QStringLiteral("Project Error"));
+    EXPECT_EQ(missing.error().code(), 1);
+    EXPECT_EQ(missing.error().message(), QStringLiteral("Failed to load project.xml from project bundle"));
+    const auto broken = KRDocument::openPackage(makePackage("<KRProjectDocument><KRPages>"));
+    ASSERT_FALSE(broken.ok());
+    EXPECT_EQ(broken.error().domain(), KRXMLDocument::errorDomain);
+    EXPECT_FALSE(KRDocument::openPackage(KRTest::makeTempDir() + QStringLiteral("/absent.krproj")).ok());
+}
+
+TEST(Document, UntitledDocumentsStartFromTheTemplate)
+{
+    const auto document = KRDocument::makeUntitled();
+    ASSERT_TRUE(document.ok());
+    EXPECT_TRUE(document.value()->fileURL().isEmpty());
+    const KRXMLNode root = document.value()->xmlDocument().rootElement();
+    EXPECT_EQ(root.firstElementForXPath(QStringLiteral("//KRProject")).attribute(QStringLiteral("JQMVersion")),
+              QStringLiteral("1.4"));
+    EXPECT_FALSE(root.firstElementForXPath(QStringLiteral("//KRPages/KRPage")).isNull());
+    EXPECT_FALSE(document.value()->save().ok()); // needs a package first
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/New.krproj");
+    ASSERT_TRUE(document.value()->saveToPackage(package).ok());
+    EXPECT_TRUE(QFileInfo(package + QStringLiteral("/kr-web")).isDir());
+    EXPECT_TRUE(KRDocument::openPackage(package).ok());
+}
+
+// Mixed content and the white space of function sources survive a save byte for byte, and
+// an edit changes only what it edits.
+TEST(Document, SaveRoundTripKeepsTheFileAsWritten)
+{
+    const QByteArray original =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<KRProjectDocument appVersion=\"0.1.0\">\n  <!-- kept -->\n  <KRProject showGrid=\"false\"/>\n"
+        "  <KRPages>\n    <KRPage id=\"page1\" title=\"\" onLoad=\"\"><KRContents>\n"
+        "      <KRFunction id=\"f\" serverFunction=\"No\" arguments=\"event\">\n\t  // body &amp; more\n  \n</KRFunction>\n"
+        "      <KRTestControl id=\"d\" top=\"\" left=\"\" text=\"\" count=\"\" enabled=\"\" raw=\"\" onClick=\"\" custom=\"\" both=\"\">"
+        "div text <KRContents><KRTestControl id=\"e\" top=\"\" left=\"\" text=\"&lt;b&gt;\" count=\"\" enabled=\"\" raw=\"\""
+        " onClick=\"\" custom=\"\"/></KRContents> tail</KRTestControl>\n"
+        "      <![CDATA[x]]>\n    </KRContents></KRPage>\n  </KRPages>\n</KRProjectDocument>\n";
+    auto project = krOpenTestProject(KRTest::makeTempDir(), original, true);
+    ASSERT_TRUE(project);
+    const auto document = project->krDocument();
+    const QString file = document->fileURL() + QStringLiteral("/project.xml");
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(QString::fromUtf8(KRTest::readFile(file)), QString::fromUtf8(original));
+
+    const auto page = project->testPages().first();
+    const auto function = std::dynamic_pointer_cast<KRFunction>(page->objectForID(QStringLiteral("f")));
+    EXPECT_EQ(function->kr_source(), QStringLiteral("\n\t  // body & more\n  \n"));
+    function->setKr_source(QStringLiteral("  \n\treturn 1;  \n"));
+    page->objectForID(QStringLiteral("d"))->setValue(QStringLiteral("kr_content"), QStringLiteral("new text"));
+    ASSERT_TRUE(document->save().ok());
+    QByteArray expected = original;
+    expected.replace("\n\t  // body &amp; more\n  \n", "  \n\treturn 1;  \n");
+    expected.replace("div text <KRContents>", "new text<KRContents>");
+    expected.replace("</KRContents> tail</KRTestControl>", "</KRContents></KRTestControl>");
+    EXPECT_EQ(QString::fromUtf8(KRTest::readFile(file)), QString::fromUtf8(expected));
+    auto reopened = krOpenTestProject(KRTest::makeTempDir(), KRTest::readFile(file), true);
+    EXPECT_EQ(std::dynamic_pointer_cast<KRFunction>(reopened->testPages().first()->objectForID(QStringLiteral("f")))->kr_source(),
+              QStringLiteral("  \n\treturn 1;  \n"));
+}
+
+QString appVersion(const QByteArray &xml)
+{
+    return KRXMLDocument::fromData(xml).value().rootElement().attribute(QStringLiteral("appVersion"));
+}
+
+TEST(Document, SaveWritesVersionNotifiesAndCleansTheDirtyState)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral("5.6.7"));
+    auto project = krOpenTestProject(KRTest::makeTempDir(), projectVersion(" appVersion=\"1.0\""), true);
+    const auto document = project->krDocument();
+    QStringList order;
+    auto &center = KRNotificationCenter::defaultCenter();
+    KRObservationToken t1 = center.addObserver(KRWillSaveDocumentNotification, document->identity(), [&](const KRNotification &) {
+        order << QStringLiteral("will:") + appVersion(KRTest::readFile(document->fileURL() + "/project.xml"));
+    });
+    KRObservationToken t2 = center.addObserver(KRDidSaveDocumentNotification, document->identity(), [&](const KRNotification &) {
+        order << QStringLiteral("did:") + appVersion(KRTest::readFile(document->fileURL() + "/project.xml"));
+    });
+    KRObservationToken t3 = center.addObserver(KRWillCloseDocumentNotification, document->identity(),
+                                               [&](const KRNotification &) { order << QStringLiteral("close"); });
+    document->undoManager().registerUndo(document.get(), [] {});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(document->isDocumentEdited());
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_FALSE(document->isDocumentEdited());
+    document->close();
+    EXPECT_EQ(order, (QStringList{"will:1.0", "did:5.6.7", "close"}));
+    QCoreApplication::setApplicationVersion(QString());
+}
+
+class ResourceWindow : public KRDocumentWindowController
+{
+public:
+    explicit ResourceWindow(std::shared_ptr<KRProjectBase> project) : m_project(std::move(project)) {}
+    std::shared_ptr<KRProjectBase> project() const override { return m_project.lock(); }
+    void editFunction(const std::shared_ptr<KRFunction> &) override {}
+    void projectRunAction() override {}
+    void createPageAction() override {}
+    std::weak_ptr<KRProjectBase> m_project;
+};
+
+TEST(Document, EditedResourcesAreWrittenOnSave)
+{
+    auto project = krOpenTestProject(KRTest::makeTempDir(), projectVersion(""), true);
+    const auto document = project->krDocument();
+    KRDocument::setWindowControllerFactory([project](KRDocument &) { return std::make_unique<ResourceWindow>(project); });
+    document->makeWindowControllers();
+    KRDocument::setWindowControllerFactory(nullptr);
+    const QString web = document->fileURL() + QStringLiteral("/kr-web");
+    KRTest::writeFile(web + "/theme.css", "old css");
+    KRTest::writeFile(web + "/js/app.js", "old js");
+    KRTest::writeFile(web + "/keep.txt", "untouched");
+    KRFileManager::setExtendedAttributeOfItemAtPath(web + "/theme.css", QStringLiteral("com.korvane.isTheme"), QStringLiteral("YES"));
+    QVariantMap &cache = project->modifiedResourceCache();
+    cache.insert(QStringLiteral("theme.css"), QByteArray("new css"));
+    cache.insert(QStringLiteral("theme.css//enc"), 4);
+    cache.insert(QStringLiteral("js/app.js"), QByteArray("new js"));
+    KRResourceEntry js{QStringLiteral("js"), QStringLiteral("js"), true, {{QStringLiteral("app.js"), QStringLiteral("js/app.js"), false, {}}}};
+    document->setResourceListProvider([js] {
+        return QList<KRResourceEntry>{{QStringLiteral("theme.css"), QStringLiteral("theme.css"), false, {}},
+                                      js, {QStringLiteral("keep.txt"), QStringLiteral("keep.txt"), false, {}}};
+    });
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(KRTest::readFile(web + "/theme.css"), QByteArray("new css"));
+    EXPECT_EQ(KRTest::readFile(web + "/js/app.js"), QByteArray("new js"));
+    EXPECT_EQ(KRTest::readFile(web + "/keep.txt"), QByteArray("untouched"));
+    EXPECT_EQ(KRFileManager::extendedAttributeOfItemAtPath(web + "/theme.css", QStringLiteral("com.korvane.isTheme")), QString());
+    EXPECT_TRUE(cache.isEmpty()); // written entries leave the cache
+}
+
+TEST(SpecialUndoManager, RemovesOnlyItsTargetsActions)
+{
+    auto document = KRDocument::makeUntitled().value();
+    KRUndoManager &undo = document->undoManager();
+    KRSpecialUndoManager &special = document->specialUndoManager();
+    EXPECT_EQ(&special, &document->specialUndoManager());
+    int editorA = 0, editorB = 0, pageTarget = 0;
+    special.registerUndo(&editorA, [] {});
+    undo.registerUndo(&pageTarget, [] {});
+    QCoreApplication::processEvents();
+    special.registerUndo(&editorB, [] {});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(undo.undoCount(), 2);
+    special.specialRemoveAllActions(); // closing one editor tab clears every editor's text actions
+    EXPECT_EQ(undo.undoCount(), 1);
+    EXPECT_EQ(special.targetCount(), 2);
+    special.removeAllActions();
+    EXPECT_EQ(undo.undoCount(), 0);
+}
+
+} // namespace

@@ -1,0 +1,246 @@
+#include "KRModelTestFixtures.h"
+
+#include <model/KRFunction.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRModelAdapterDOMWriter.h>
+#include <platform/foundation/KRUndoManager.h>
+
+#include <KRTestSupport.h>
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray projectWith(const QByteArray &objects, const QByteArray &pageAttributes = "")
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"0.1.0\"><KRProject/>"
+           "<KRPages><KRPage id=\"page1\" " + pageAttributes + "><KRContents>" + objects
+           + "</KRContents></KRPage><KRPage id=\"page2\"><KRContents/></KRPage></KRPages></KRProjectDocument>\n";
+}
+
+class Adapter : public ::testing::Test
+{
+protected:
+    void open(const QByteArray &objects, bool designMode = true, const QByteArray &pageAttributes = "")
+    {
+        project = krOpenTestProject(KRTest::makeTempDir(), projectWith(objects, pageAttributes), designMode);
+        ASSERT_TRUE(project);
+        ASSERT_TRUE(project->loadErrors.isEmpty()) << project->loadErrors.join(';').toStdString();
+        page = project->testPages().first();
+    }
+    std::shared_ptr<KRObject> object(const QString &id) const { return page->objectForID(id); }
+    KRXMLNode element(const QString &id) const { return object(id)->xmlElement(); }
+
+    std::shared_ptr<KRTestProject> project;
+    std::shared_ptr<KRTestPage> page;
+};
+
+TEST_F(Adapter, EnablingCreatesMissingAttributesEmpty)
+{
+    open("<KRTestControl id=\"c1\"/>");
+    EXPECT_TRUE(element("c1").hasAttribute(QStringLiteral("text")));
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("text")), QString(""));
+    EXPECT_EQ(object("c1")->value(QStringLiteral("kr_text")), QString(""));
+    // Child-element storage reads "" without creating the child.
+    EXPECT_TRUE(element("c1").firstElementForName(QStringLiteral("notes")).isNull());
+}
+
+TEST_F(Adapter, ElementTextWinsAndKeepsChildElements)
+{
+    open("<KRTestControl id=\"c1\">  before <KRContents><KRTestControl id=\"inner\">x</KRTestControl></KRContents>"
+         " after\n</KRTestControl>");
+    // "content" has both the element-text and the child-element bit: the text wins.
+    EXPECT_EQ(object("c1")->value(QStringLiteral("kr_content")), QStringLiteral("  before  after\n"));
+    object("c1")->setValue(QStringLiteral("kr_content"), QStringLiteral("new"));
+    const KRXMLNode e = element("c1");
+    EXPECT_EQ(e.elementsForName(QStringLiteral("KRContents")).size(), 1);
+    EXPECT_EQ(e.elementsForName(QStringLiteral("content")).size(), 0);
+    EXPECT_EQ(e.xmlString(), QStringLiteral("<KRTestControl id=\"c1\" top=\"\" left=\"\" text=\"\" count=\"\" enabled=\"\" "
+                                            "raw=\"\" onClick=\"\" custom=\"\" both=\"\">new<KRContents><KRTestControl id=\"inner\">x"
+                                            "</KRTestControl></KRContents></KRTestControl>"));
+}
+
+TEST_F(Adapter, ChildElementIsCreatedOnWrite)
+{
+    open("<KRTestControl id=\"c1\"/>");
+    object("c1")->setValue(QStringLiteral("kr_notes"), QStringLiteral("a\nb"));
+    EXPECT_EQ(element("c1").stringValueOfFirstElementForName(QStringLiteral("notes")), QStringLiteral("a\nb"));
+}
+
+TEST_F(Adapter, OutsideDesignModeChangesReachNeitherXMLNorHooks)
+{
+    open("<KRTestControl id=\"c1\" text=\"old\"/>", false);
+    object("c1")->setValue(QStringLiteral("kr_text"), QStringLiteral("new"));
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("text")), QStringLiteral("old"));
+}
+
+TEST_F(Adapter, PerDeviceValueFallsBackToTheFirstDeviceWithAnEntry)
+{
+    open("<KRTestControl id=\"c1\" top='{\"iPhone\":\"10\"}'/>");
+    project->setAutoAdjustObjects(true);
+    project->setDesignTarget(QStringLiteral("iPad"));
+    EXPECT_EQ(object("c1")->value(QStringLiteral("kr_top")), QStringLiteral("10"));
+    // The new target got the value shown for it.
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("top")), QStringLiteral("{\"iPhone\":\"10\",\"iPad\":\"10\"}"));
+    object("c1")->setValue(QStringLiteral("kr_top"), QStringLiteral("20"));
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("top")), QStringLiteral("{\"iPhone\":\"10\",\"iPad\":\"20\"}"));
+    project->setDesignTarget(QStringLiteral("iPhone"));
+    EXPECT_EQ(object("c1")->value(QStringLiteral("kr_top")), QStringLiteral("10"));
+}
+
+TEST_F(Adapter, AutoAdjustSwitchConvertsStoredValues)
+{
+    open("<KRTestControl id=\"a\" top=\"10\" left=\"\"/><KRTestControl id=\"b\" top='{\"iPad\":\"20\",\"iPhone\":\"10\"}'/>"
+         "<KRTestControl id=\"c\" top='{\"iPad\":\"20\"}'/><KRTestControl id=\"d\" top='not json'/>");
+    project->setAutoAdjustObjects(true);
+    EXPECT_EQ(element("a").attribute(QStringLiteral("top")), QStringLiteral("{\"iPhone\":\"10\"}"));
+    EXPECT_EQ(element("a").attribute(QStringLiteral("left")), QString("")); // empty stays empty
+    EXPECT_EQ(object("d")->value(QStringLiteral("kr_top")), QString("not json")); // read at load, before the switch
+    project->setAutoAdjustObjects(false);
+    EXPECT_EQ(element("a").attribute(QStringLiteral("top")), QStringLiteral("10"));
+    EXPECT_EQ(element("b").attribute(QStringLiteral("top")), QStringLiteral("10"));
+    EXPECT_EQ(element("c").attribute(QStringLiteral("top")), QStringLiteral("20"));
+    EXPECT_EQ(object("c")->value(QStringLiteral("kr_top")), QStringLiteral("20"));
+}
+
+TEST_F(Adapter, UnparsablePerDeviceTextReadsEmptyAndIsReplacedOnWrite)
+{
+    open("<KRTestControl id=\"c1\" top='{broken'/>");
+    project->setAutoAdjustObjects(true);
+    project->setDesignTarget(QStringLiteral("iPad"));
+    EXPECT_EQ(object("c1")->value(QStringLiteral("kr_top")), QString(""));
+    object("c1")->setValue(QStringLiteral("kr_top"), QStringLiteral("5"));
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("top")), QStringLiteral("{\"iPad\":\"5\"}"));
+}
+
+TEST_F(Adapter, KvoCleanupEndsProjectObservation)
+{
+    open("<KRTestControl id=\"c1\" top=\"10\"/>");
+    project->kvoCleanup();
+    project->setAutoAdjustObjects(true);
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("top")), QStringLiteral("10"));
+}
+
+struct InitRow
+{
+    const char *name;
+    const char *key;
+    QString value;
+    QString expected; // null: none
+};
+
+class Initialiser : public Adapter, public ::testing::WithParamInterface<InitRow>
+{};
+
+TEST_P(Initialiser, FollowsTheOptionBits)
+{
+    open("<KRTestControl id=\"c1\"/>");
+    const InitRow &row = GetParam();
+    object("c1")->setValue(QLatin1String(row.key), row.value);
+    const QString init = object("c1")->modelAdapter(QLatin1String(row.key))->jsPropertyInit();
+    EXPECT_EQ(init.toStdString(), row.expected.toStdString());
+    EXPECT_EQ(init.isEmpty(), row.expected.isNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Initialiser,
+    ::testing::Values(
+        InitRow{"stringQuoted", "kr_text", QStringLiteral("say \"hi\""), QStringLiteral("\"say \\\"hi\\\"\"")},
+        InitRow{"stringMultiline", "kr_text", QStringLiteral("a\nb\\"), QStringLiteral("\"a\\nb\\\\\"")},
+        InitRow{"stringEmpty", "kr_text", QString(""), QString()},
+        InitRow{"numberUnit", "kr_count", QStringLiteral("12px"), QStringLiteral("12")},
+        InitRow{"numberNegative", "kr_count", QStringLiteral("-5"), QStringLiteral("-5")},
+        InitRow{"numberComma", "kr_count", QStringLiteral("1,5"), QString()},
+        InitRow{"numberUnitOnly", "kr_count", QStringLiteral("px"), QString()},
+        InitRow{"boolUpper", "kr_enabled", QStringLiteral("TRUE"), QStringLiteral("true")},
+        InitRow{"boolYes", "kr_enabled", QStringLiteral("yes"), QStringLiteral("false")},
+        InitRow{"boolEmpty", "kr_enabled", QString(""), QString()},
+        InitRow{"raw", "kr_raw", QStringLiteral("[1, 2]"), QStringLiteral("[1, 2]")},
+        InitRow{"event", "kr_onClick", QStringLiteral("c1_onClick"), QStringLiteral("application._pages.page1._events.c1_onClick")},
+        InitRow{"eventNotIdentifier", "kr_onClick", QStringLiteral("x); alert(1"), QString()},
+        InitRow{"custom", "kr_custom", QStringLiteral("v"), QStringLiteral("custom(v)")},
+        InitRow{"perDevicePlain", "kr_top", QStringLiteral("10"), QStringLiteral("\"10\"")},
+        InitRow{"perDeviceJSON", "kr_top", QStringLiteral("{\"iPhone\":\"10\",\"iPad\":\"</script>\"}"),
+                QStringLiteral("{\"iPhone\":\"10\",\"iPad\":\"<\\/script>\"}")},
+        InitRow{"perDeviceBrokenJSON", "kr_top", QStringLiteral("{x"), QString()},
+        InitRow{"noBits", "kr_notes", QStringLiteral("n"), QString()},
+        InitRow{"stringBitTestedFirst", "kr_both", QStringLiteral("12"), QStringLiteral("\"12\"")}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Adapter, PageEventsUseThePagesOwnId)
+{
+    open("", true, "onLoad=\"page1_onLoad\"");
+    EXPECT_EQ(page->modelAdapter(QStringLiteral("kr_onLoad"))->jsPropertyInit(),
+              QStringLiteral("application._pages.page1._events.page1_onLoad"));
+}
+
+TEST_F(Adapter, DesignHooksRunAfterTheStore)
+{
+    class Recorder : public KRModelAdapterDOMWriter
+    {
+    public:
+        void updateDOM(KRModelAdapter &adapter, const QString &value) override
+        {
+            // The DOM is written before the XML.
+            calls << adapter.descriptor().propertyName() + QLatin1Char('=') + value
+                         + (adapter.enabled() ? QStringLiteral("") : QStringLiteral(" (enabling)")) + QStringLiteral(" xml=")
+                         + adapter.xmlElement().attribute(adapter.descriptor().propertyName());
+        }
+        QStringList calls;
+    };
+    auto recorder = std::make_shared<Recorder>();
+    KRModelAdapter::setDOMWriter(recorder);
+    open("<KRTestControl id=\"c1\" text=\"t\"/>");
+    EXPECT_TRUE(recorder->calls.contains(QStringLiteral("text=t (enabling) xml=t")));
+    recorder->calls.clear();
+    object("c1")->setValue(QStringLiteral("kr_text"), QStringLiteral("u"));
+    EXPECT_EQ(recorder->calls, QStringList{QStringLiteral("text=u xml=t")});
+    KRModelAdapter::setDOMWriter(nullptr);
+
+    const auto control = std::dynamic_pointer_cast<KRTestControl>(object("c1"));
+    ASSERT_TRUE(control);
+    EXPECT_TRUE(control->designViewUpdates.isEmpty()); // enabling runs no hooks
+    control->setValue(QStringLiteral("kr_content"), QStringLiteral("x"));
+    EXPECT_EQ(control->designViewUpdates, QStringList{QStringLiteral("x")});
+    EXPECT_EQ(control->checkSizeCalls, 0);
+    control->setValue(QStringLiteral("kr_notes"), QStringLiteral("y"));
+    EXPECT_EQ(control->checkSizeCalls, 1);
+}
+
+TEST_F(Adapter, FunctionReferencesFollowDeleteAndRename)
+{
+    open("<KRTestControl id=\"c1\" onClick=\"f1\"/><KRTestControl id=\"c2\" onClick=\"f2\"/>"
+         "<KRFunction id=\"f1\">x</KRFunction><KRFunction id=\"f2\">y</KRFunction>");
+    auto other = project->testPages().at(1);
+    const auto otherFunction = other->createNewObject(QStringLiteral("KRFunction"), QStringLiteral("f1"));
+    QCoreApplication::processEvents(); // the reference observers register after the current work
+    KRUndoManager &undo = project->krDocument()->undoManager();
+
+    std::dynamic_pointer_cast<KRFunction>(object("f2"))->setKr_id(QStringLiteral("renamed"));
+    EXPECT_EQ(object("c2")->value(QStringLiteral("kr_onClick")), QStringLiteral("renamed"));
+    EXPECT_EQ(element("c2").attribute(QStringLiteral("onClick")), QStringLiteral("renamed"));
+
+    other->deleteObjects({otherFunction}); // same id on another page: nothing changes
+    EXPECT_EQ(object("c1")->value(QStringLiteral("kr_onClick")), QStringLiteral("f1"));
+    page->deleteObjects({object("f1")});
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("onClick")), QString(""));
+    undo.undo();
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("onClick")), QStringLiteral("f1"));
+    EXPECT_EQ(element("c2").attribute(QStringLiteral("onClick")), QStringLiteral("f2"));
+}
+
+TEST_F(Adapter, ObjectsAndAdaptersAreReleased)
+{
+    open("<KRTestControl id=\"c1\" onClick=\"f\"/>");
+    std::weak_ptr<KRObject> weakObject = object("c1");
+    std::weak_ptr<KRModelAdapter> weakAdapter = object("c1")->modelAdapter(QStringLiteral("kr_onClick"));
+    QCoreApplication::processEvents();
+    page.reset();
+    project.reset();
+    EXPECT_TRUE(weakObject.expired());
+    EXPECT_TRUE(weakAdapter.expired());
+}
+
+} // namespace
