@@ -50,7 +50,7 @@ void KRWebViewCache::dropFailedViews()
     const auto dropped = std::distance(failed, m_pool.end());
     if (dropped == 0)
         return;
-    KR_LOG(QStringLiteral("Dropped %1 pooled design view(s) whose web engine failed").arg(dropped));
+    KR_LOG(QStringLiteral("Dropped %1 pooled design view(s) that failed").arg(dropped));
     m_pool.erase(failed, m_pool.end());
 }
 
@@ -89,8 +89,8 @@ KRResult<std::unique_ptr<KRWebViewCacheView>> KRWebViewCache::newWebView()
             return taken;
         const bool failed = taken->hasFailed();
         const QString why = failed
-            ? QStringLiteral("its web engine process ended")
-            : QStringLiteral("its web engine did not load a document within %1 seconds").arg(m_loadTimeout.count() / 1000.0);
+            ? QStringLiteral("the view failed")
+            : QStringLiteral("it got no document within %1 seconds").arg(m_loadTimeout.count() / 1000.0);
         KR_LOG(QStringLiteral("Design view not ready, dropped: %1").arg(why));
         return KRError(QString::fromLatin1(ErrorDomain), failed ? ViewFailed : LoadTimedOut,
                        QStringLiteral("The page's design view could not be started: %1.").arg(why));
