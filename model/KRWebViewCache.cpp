@@ -39,9 +39,25 @@ void KRWebViewCache::fillCache()
     }
 }
 
+bool KRWebViewCache::isPooled(const KRWebViewCacheView *view) const
+{
+    return std::any_of(m_pool.begin(), m_pool.end(), [view](const auto &pooled) { return pooled.get() == view; });
+}
+
+void KRWebViewCache::dropFailedViews()
+{
+    const auto failed = std::remove_if(m_pool.begin(), m_pool.end(), [](const auto &view) { return view->hasFailed(); });
+    const auto dropped = std::distance(failed, m_pool.end());
+    if (dropped == 0)
+        return;
+    KR_LOG(QStringLiteral("Dropped %1 pooled design view(s) that failed").arg(dropped));
+    m_pool.erase(failed, m_pool.end());
+}
+
 KRResult<std::unique_ptr<KRWebViewCacheView>> KRWebViewCache::newWebView()
 {
     for (;;) {
+        dropFailedViews();
         fillCache();
         if (m_pool.empty()) {
             return KRError(QString::fromLatin1(ErrorDomain), NoViews,
@@ -51,24 +67,32 @@ KRResult<std::unique_ptr<KRWebViewCacheView>> KRWebViewCache::newWebView()
         const auto ready = [view] { return !view->isLoading() && view->hasDocument(); };
         QElapsedTimer elapsed;
         elapsed.start();
-        while (!ready() && elapsed.elapsed() < m_loadTimeout.count()) {
+        bool takenMeanwhile = false;
+        while (!ready() && !view->hasFailed() && elapsed.elapsed() < m_loadTimeout.count()) {
             QEventLoop loop;
             QTimer::singleShot(250, &loop, &QEventLoop::quit);
             loop.exec();
+            // The event loop may have run another request that took this very view, and its
+            // caller may have destroyed it already: look it up before touching it again.
+            if (!isPooled(view)) {
+                takenMeanwhile = true;
+                break;
+            }
         }
-        // The event loop may have run another request that took this very view.
+        if (takenMeanwhile)
+            continue;
         const auto it = std::find_if(m_pool.begin(), m_pool.end(),
                                      [view](const auto &pooled) { return pooled.get() == view; });
-        if (it == m_pool.end())
-            continue;
         std::unique_ptr<KRWebViewCacheView> taken = std::move(*it);
         m_pool.erase(it);
-        if (!ready()) {
-            KR_LOG(QStringLiteral("A design view got no document within %1 ms; dropped")
-                       .arg(m_loadTimeout.count()));
-            return KRError(QString::fromLatin1(ErrorDomain), LoadTimedOut,
-                           QStringLiteral("The design view could not be prepared."));
-        }
-        return taken;
+        if (!taken->hasFailed() && ready())
+            return taken;
+        const bool failed = taken->hasFailed();
+        const QString why = failed
+            ? QStringLiteral("the view failed")
+            : QStringLiteral("it got no document within %1 seconds").arg(m_loadTimeout.count() / 1000.0);
+        KR_LOG(QStringLiteral("Design view not ready, dropped: %1").arg(why));
+        return KRError(QString::fromLatin1(ErrorDomain), failed ? ViewFailed : LoadTimedOut,
+                       QStringLiteral("The page's design view could not be started: %1.").arg(why));
     }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <model/KRWebViewCacheView.h>
 #include <platform/foundation/KRError.h>
+#include <platform/foundation/KRWebViewCacheView.h>
 
 #include <QUrl>
 
@@ -20,9 +20,11 @@ public:
     enum ErrorCode {
         NoViews = 1,       // no factory: a headless project has no design views
         LoadTimedOut = 2,  // the view never got a document
+        ViewFailed = 3,    // the view failed while the request waited for it
     };
     static constexpr int InitialCachedInstanceCount = 5;
     static constexpr QRect ViewFrame{0, 0, 320, 420};
+    static constexpr std::chrono::milliseconds DefaultLoadTimeout{60000};
 
     // The factory may be null (headless: the pool stays empty). The provider gives the
     // project's web-folder URL; an empty URL means the application's resources folder.
@@ -40,10 +42,11 @@ public:
 
     // Adds views until the pool holds the target count; never removes surplus views.
     void fillCache();
-    // Fills the pool, then hands out the oldest view once it has a document; the caller owns
-    // it. Waits by running the event loop in 0.25 s steps (callers must tolerate re-entry),
-    // at most loadTimeout: a view that does not get a document by then is dropped and the
-    // wait fails with an error.
+    // Drops pooled views that have failed, fills the pool, then hands out the oldest view once
+    // it has a document; the caller owns it. Waits by running the event loop in 0.25 s steps
+    // (callers must tolerate re-entry), at most loadTimeout: a view that does not get a
+    // document by then, or fails meanwhile, is dropped and the request fails with an error
+    // instead of hanging the application.
     KRResult<std::unique_ptr<KRWebViewCacheView>> newWebView();
 
     std::chrono::milliseconds loadTimeout() const { return m_loadTimeout; }
@@ -53,9 +56,12 @@ public:
     QUrl baseURL() const;
 
 private:
+    void dropFailedViews();
+    bool isPooled(const KRWebViewCacheView *view) const;
+
     std::shared_ptr<KRWebViewCacheViewFactory> m_factory;
     std::function<QUrl()> m_webFolderURL;
     std::deque<std::unique_ptr<KRWebViewCacheView>> m_pool; // oldest first
     int m_cachedInstanceCount = InitialCachedInstanceCount;
-    std::chrono::milliseconds m_loadTimeout{std::chrono::seconds(60)};
+    std::chrono::milliseconds m_loadTimeout = DefaultLoadTimeout;
 };

@@ -115,13 +115,23 @@ KRWebView::~KRWebView()
 
 void KRWebView::loadEmptyDocument(const QUrl &baseURL)
 {
+    // An empty string, no doctype: the document is in quirks mode, which design markup
+    // relies on (unitless lengths).
+    loadHTMLString(QString(), baseURL);
+}
+
+void KRWebView::loadHTMLString(const QString &html, const QUrl &baseURL)
+{
     m_baseURL = baseURL;
     m_ready = false;
     m_rendererTerminated = false;
     m_page->allowNextNavigation();
-    // An empty string, no doctype: the document is in quirks mode, which design markup
-    // relies on (unitless lengths).
-    m_page->setHtml(QString(), baseURL);
+    m_page->setHtml(html, baseURL);
+}
+
+bool KRWebView::isLoading() const
+{
+    return m_page->isLoading();
 }
 
 void KRWebView::contextMenuEvent(QContextMenuEvent *event)

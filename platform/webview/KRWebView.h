@@ -2,6 +2,7 @@
 
 #include <platform/dom/DOMMutationListener.h>
 #include <platform/dom/DOMScriptHost.h>
+#include <platform/foundation/KRWebViewCacheView.h>
 
 #include <QHash>
 #include <QJsonArray>
@@ -37,7 +38,10 @@ class QWebChannel;
 // clientX/Y, pageX/Y, button, shiftKey, ctrlKey, altKey, metaKey, target/targetTag/
 // targetDataRole, and for mouse events hit/hitTag/hitDataRole: the element under the pointer).
 // Host methods must be public slots or Q_INVOKABLE; other methods are not reachable.
-class KRWebView : public QWebEngineView, public DOMScriptHost, private DOMMutationListener
+//
+// A project's pool of pre-loaded views (KRWebViewCache) makes them with KRWebViewFactory and
+// sees them as KRWebViewCacheView.
+class KRWebView : public QWebEngineView, public DOMScriptHost, public KRWebViewCacheView, private DOMMutationListener
 {
     Q_OBJECT
 
@@ -49,6 +53,13 @@ public:
     // again (after the renderer ended, say) mirrors the attached document anew once the new
     // document's agent is connected.
     void loadEmptyDocument(const QUrl &baseURL);
+    // KRWebViewCacheView: loads the HTML text as the view's document, like loadEmptyDocument.
+    // It has a document once its agent is connected; it has failed while its renderer is
+    // ended.
+    void loadHTMLString(const QString &html, const QUrl &baseURL) override;
+    bool isLoading() const override;
+    bool hasDocument() const override { return m_ready; }
+    bool hasFailed() const override { return m_rendererTerminated; }
     QUrl baseURL() const { return m_baseURL; }
     // True once the agent of the current document is connected: the view has a document.
     bool isReady() const { return m_ready; }

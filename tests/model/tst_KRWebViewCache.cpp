@@ -43,9 +43,11 @@ public:
     }
     bool isLoading() const override { return m_isLoading; }
     bool hasDocument() const override { return m_hasDocument; }
+    bool hasFailed() const override { return failed; }
     ~FakeView() override { *m_alive = false; }
 
     const int serial;
+    bool failed = false;
 
 private:
     void finish()
@@ -66,8 +68,11 @@ public:
     std::unique_ptr<KRWebViewCacheView> createWebView(const QRect &frame) override
     {
         log.frames.append(frame);
-        return std::make_unique<FakeView>(++log.created, loading, log);
+        auto view = std::make_unique<FakeView>(++log.created, loading, log);
+        views.push_back(view.get());
+        return view;
     }
+    std::vector<FakeView *> views; // every view made, in order; not owned
     FakeView::Loading loading = FakeView::Loading::AtOnce;
     ViewLog log;
 };
@@ -172,6 +177,46 @@ TEST(WebViewCache, HeadlessPoolHasNoViews)
     const auto view = cache.newWebView();
     ASSERT_FALSE(view.ok());
     EXPECT_EQ(view.error().code(), KRWebViewCache::NoViews);
+}
+
+TEST(WebViewCache, ViewsThatFailWhilePooledAreDroppedAndReplaced)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    factory->views[0]->failed = true;
+    factory->views[2]->failed = true;
+    auto view = cache.newWebView();
+    EXPECT_EQ(serialOf(view), 2);
+    // 1 and 3 were dropped, 6 and 7 made in their place, 2 handed out.
+    EXPECT_EQ(factory->log.created, 7);
+    EXPECT_EQ(cache.pooledViewCount(), 4);
+    EXPECT_EQ(serialOf(cache.newWebView()), 4);
+}
+
+TEST(WebViewCache, AViewThatFailsWhileAwaitedFailsTheRequest)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    factory->loading = FakeView::Loading::Never;
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    FakeView *first = factory->views[0];
+    QTimer::singleShot(0, [first] { first->failed = true; });
+    const auto view = cache.newWebView();
+    ASSERT_FALSE(view.ok());
+    EXPECT_EQ(view.error().code(), KRWebViewCache::ViewFailed);
+    EXPECT_EQ(cache.pooledViewCount(), 4);
+}
+
+TEST(WebViewCache, AViewTakenAndDestroyedByANestedRequestIsNotTouchedAgain)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    factory->loading = FakeView::Loading::OnEventLoop;
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    // A request made while another waits (the event loop runs); its caller drops the view.
+    int nested = 0;
+    QTimer::singleShot(0, [&] { nested = serialOf(cache.newWebView()); });
+    const auto outer = cache.newWebView();
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(serialOf(outer), 2);
 }
 
 } // namespace

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-// A design web view as the pool sees it. The design surface implements it over its web
-// engine; tests use a fake.
+// A design web view as the project's pool of pre-loaded views sees it. The design surface
+// implements it over its web engine; headless tests use a fake.
 class KRWebViewCacheView
 {
 public:
@@ -19,6 +19,9 @@ public:
     virtual bool isLoading() const = 0;
     // True once the main frame has a document.
     virtual bool hasDocument() const = 0;
+    // True when the view can no longer get a document without a new load (its web engine
+    // process ended, say); the pool never hands such a view out.
+    virtual bool hasFailed() const = 0;
 };
 
 // Makes the pool's views.

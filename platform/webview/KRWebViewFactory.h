@@ -1,0 +1,19 @@
+#pragma once
+
+#include <platform/foundation/KRWebViewCacheView.h>
+
+#include <memory>
+
+class KRWebView;
+
+// Makes the design views of a project's pool of pre-loaded views (KRWebViewCache): hidden
+// KRWebViews, set up for design documents, with the frame the pool asks for.
+class KRWebViewFactory : public KRWebViewCacheViewFactory
+{
+public:
+    std::unique_ptr<KRWebViewCacheView> createWebView(const QRect &frame) override;
+
+    // Takes over a view the pool handed out. It must be a KRWebView: a pool filled by this
+    // factory hands out nothing else.
+    static std::unique_ptr<KRWebView> webView(std::unique_ptr<KRWebViewCacheView> view);
+};
