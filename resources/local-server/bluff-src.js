@@ -101,6 +101,22 @@ var Bluff = (function (JS) {
     return { min: low, max: high, step: step, ticks: ticks };
   }
 
+  // The smallest and largest of the values and zero.
+  function extent(values) {
+    var low = 0;
+    var high = 0;
+    for (var i = 0; i < values.length; i++) {
+      low = Math.min(low, values[i]);
+      high = Math.max(high, values[i]);
+    }
+    return { min: low, max: high };
+  }
+
+  // Text alignment of a label outside a circle, by the cosine of its angle.
+  function sideOf(cos) {
+    return cos > 0.2 ? 'left' : (cos < -0.2 ? 'right' : 'center');
+  }
+
   function formatNumber(value, step) {
     var text = String(Number(step.toPrecision(6)));
     var decimals = 0;
@@ -224,14 +240,20 @@ var Bluff = (function (JS) {
       return count;
     },
 
-    _hasData: function () {
+    // Every value of every series, gaps left out.
+    _values: function () {
+      var values = [];
       for (var i = 0; i < this._series.length; i++) {
         var points = this._series[i].points;
         for (var j = 0; j < points.length; j++) {
-          if (points[j] !== null) { return true; }
+          if (points[j] !== null) { values.push(points[j]); }
         }
       }
-      return false;
+      return values;
+    },
+
+    _hasData: function () {
+      return this._values().length > 0;
     },
 
     _legendItems: function () {
@@ -266,12 +288,38 @@ var Bluff = (function (JS) {
       return low > 0 ? text.slice(0, low) + ELLIPSIS : '';
     },
 
-    _text: function (text, x, y, align, baseline, color) {
+    // Text in the theme's colour, vertically centred on y.
+    _text: function (text, x, y, align) {
       var ctx = this._ctx;
-      ctx.fillStyle = color || this.font_color;
-      ctx.textAlign = align || 'left';
-      ctx.textBaseline = baseline || 'middle';
+      ctx.fillStyle = this.font_color;
+      ctx.textAlign = align;
+      ctx.textBaseline = 'middle';
       ctx.fillText(text, x, y);
+    },
+
+    // A path through points {x, y}; the caller fills or strokes it.
+    _path: function (points, close) {
+      var ctx = this._ctx;
+      ctx.beginPath();
+      for (var k = 0; k < points.length; k++) {
+        if (k === 0) {
+          ctx.moveTo(points[k].x, points[k].y);
+        } else {
+          ctx.lineTo(points[k].x, points[k].y);
+        }
+      }
+      if (close) { ctx.closePath(); }
+    },
+
+    _dot: function (x, y, radius) {
+      var ctx = this._ctx;
+      ctx.beginPath();
+      ctx.arc(x, y, radius, 0, Math.PI * 2, false);
+      ctx.fill();
+    },
+
+    _lineWidth: function () {
+      return clamp(Math.min(this.width, this.height * 4 / 3) / 200, 1.5, 4);
     },
 
     _drawBackground: function () {
@@ -361,18 +409,7 @@ var Bluff = (function (JS) {
 
     // The raw value range; zero is always inside it.
     _range: function () {
-      var low = 0;
-      var high = 0;
-      for (var i = 0; i < this._series.length; i++) {
-        var points = this._series[i].points;
-        for (var j = 0; j < points.length; j++) {
-          if (points[j] !== null) {
-            low = Math.min(low, points[j]);
-            high = Math.max(high, points[j]);
-          }
-        }
-      }
-      return { min: low, max: high };
+      return extent(this._values());
     },
 
     _drawGraph: function (area) {
@@ -510,17 +547,6 @@ var Bluff = (function (JS) {
       return g.horizontal ? { x: b, y: a } : { x: a, y: b };
     },
 
-    _dot: function (x, y, radius) {
-      var ctx = this._ctx;
-      ctx.beginPath();
-      ctx.arc(x, y, radius, 0, Math.PI * 2, false);
-      ctx.fill();
-    },
-
-    _lineWidth: function () {
-      return clamp(Math.min(this.width, this.height * 4 / 3) / 200, 1.5, 4);
-    },
-
     // Runs of consecutive values (gaps split them) as lists of {index, value}.
     _runs: function (points) {
       var runs = [];
@@ -588,43 +614,25 @@ var Bluff = (function (JS) {
         var runs = this._runs(this._series[s].points);
         ctx.strokeStyle = ctx.fillStyle = this._colorOf(s);
         for (var r = 0; r < runs.length; r++) {
-          ctx.beginPath();
+          var points = [];
           for (var k = 0; k < runs[r].length; k++) {
-            var p = this._point(g, runs[r][k].index, runs[r][k].value);
-            if (k === 0) {
-              ctx.moveTo(p.x, p.y);
-            } else {
-              ctx.lineTo(p.x, p.y);
-            }
+            points.push(this._point(g, runs[r][k].index, runs[r][k].value));
           }
+          this._path(points, false);
           ctx.stroke();
-          for (k = 0; k < runs[r].length; k++) {
-            var q = this._point(g, runs[r][k].index, runs[r][k].value);
-            this._dot(q.x, q.y, width * 1.5);
-          }
+          for (k = 0; k < points.length; k++) { this._dot(points[k].x, points[k].y, width * 1.5); }
         }
       }
     }
   });
 
-  // A filled band between two lines of the category axis; lower may be a constant.
+  // A filled band between the values upper[k] and lower[k] at the categories indexes[k].
   function fillBand(chart, g, indexes, upper, lower) {
     var ctx = chart._ctx;
-    var k;
-    ctx.beginPath();
-    for (k = 0; k < indexes.length; k++) {
-      var p = chart._point(g, indexes[k], upper[k]);
-      if (k === 0) {
-        ctx.moveTo(p.x, p.y);
-      } else {
-        ctx.lineTo(p.x, p.y);
-      }
-    }
-    for (k = indexes.length - 1; k >= 0; k--) {
-      var q = chart._point(g, indexes[k], lower[k]);
-      ctx.lineTo(q.x, q.y);
-    }
-    ctx.closePath();
+    var points = [];
+    for (var k = 0; k < indexes.length; k++) { points.push(chart._point(g, indexes[k], upper[k])); }
+    for (k = indexes.length - 1; k >= 0; k--) { points.push(chart._point(g, indexes[k], lower[k])); }
+    chart._path(points, true);
     ctx.globalAlpha = 0.7;
     ctx.fill();
     ctx.globalAlpha = 1;
@@ -852,7 +860,7 @@ var Bluff = (function (JS) {
           var cos = Math.cos(middle);
           var x = cx + cos * (radius + size * 0.5);
           var y = cy + Math.sin(middle) * (radius + size * 0.9);
-          this._text(percent + '%', x, y, cos > 0.2 ? 'left' : (cos < -0.2 ? 'right' : 'center'));
+          this._text(percent + '%', x, y, sideOf(cos));
         }
         angle += sweep;
       }
@@ -871,12 +879,7 @@ var Bluff = (function (JS) {
       var cy = (area.top + area.bottom) / 2;
       var radius = Math.min(area.right - area.left - size * 8, area.bottom - area.top - size * 3) / 2;
       if (radius < 2 || count === 0) { return; }
-      var high = 0;
-      for (var s = 0; s < this._series.length; s++) {
-        for (var j = 0; j < this._series[s].points.length; j++) {
-          high = Math.max(high, this._series[s].points[j] || 0);
-        }
-      }
+      var high = extent(this._values()).max;
       var fixedHigh = toNumber(this.maximum_value);
       var scale = niceScale(0, high, 4, 0, fixedHigh !== null && fixedHigh > 0 ? fixedHigh : null);
       // The point of a value on axis `index`, `beyond` pixels past it.
@@ -885,27 +888,25 @@ var Bluff = (function (JS) {
         var r = radius * clamp(value, 0, scale.max) / scale.max + (beyond || 0);
         return { x: cx + Math.cos(a) * r, y: cy + Math.sin(a) * r, cos: Math.cos(a) };
       };
+      // The polygon through the values on every axis.
+      var polygon = function (values) {
+        var points = [];
+        for (var k = 0; k < count; k++) { points.push(at(k, values(k) || 0)); }
+        return points;
+      };
       var i;
       var p;
+      var s;
       ctx.lineWidth = 1;
       ctx.strokeStyle = this.marker_color;
-      if (!this.hide_line_markers) {
-        for (var t = 1; t < scale.ticks.length; t++) {
+      for (var t = 1; t < scale.ticks.length && !this.hide_line_markers; t++) {
+        if (count < 3) {
           ctx.beginPath();
-          if (count < 3) {
-            ctx.arc(cx, cy, radius * scale.ticks[t] / scale.max, 0, Math.PI * 2, false);
-          } else {
-            for (i = 0; i <= count; i++) {
-              p = at(i % count, scale.ticks[t]);
-              if (i === 0) {
-                ctx.moveTo(p.x, p.y);
-              } else {
-                ctx.lineTo(p.x, p.y);
-              }
-            }
-          }
-          ctx.stroke();
+          ctx.arc(cx, cy, radius * scale.ticks[t] / scale.max, 0, Math.PI * 2, false);
+        } else {
+          this._path(polygon(function () { return scale.ticks[t]; }), true);
         }
+        ctx.stroke();
       }
       this._setFont(size, false);
       for (i = 0; i < count; i++) {
@@ -917,25 +918,15 @@ var Bluff = (function (JS) {
         var label = this._label(i);
         if (label !== '') {
           var q = at(i, scale.max, size * 0.8);
-          this._text(this._fit(label, size * 6), q.x, q.y,
-               q.cos > 0.2 ? 'left' : (q.cos < -0.2 ? 'right' : 'center'));
+          this._text(this._fit(label, size * 6), q.x, q.y, sideOf(q.cos));
         }
       }
-      var width = clamp(Math.min(this.width, this.height * 4 / 3) / 200, 1.5, 4);
+      var width = this._lineWidth();
       ctx.lineWidth = width;
       for (s = 0; s < this._series.length; s++) {
         var points = this._series[s].points;
         ctx.strokeStyle = ctx.fillStyle = this._colorOf(s);
-        ctx.beginPath();
-        for (i = 0; i < count; i++) {
-          p = at(i, points[i] || 0);
-          if (i === 0) {
-            ctx.moveTo(p.x, p.y);
-          } else {
-            ctx.lineTo(p.x, p.y);
-          }
-        }
-        ctx.closePath();
+        this._path(polygon(function (k) { return points[k]; }), true);
         if (this._filled) {
           ctx.globalAlpha = 0.35;
           ctx.fill();
@@ -945,9 +936,7 @@ var Bluff = (function (JS) {
         for (i = 0; i < count; i++) {
           if (points[i] !== null && points[i] !== undefined) {
             p = at(i, points[i]);
-            ctx.beginPath();
-            ctx.arc(p.x, p.y, width * 1.5, 0, Math.PI * 2, false);
-            ctx.fill();
+            this._dot(p.x, p.y, width * 1.5);
           }
         }
       }
