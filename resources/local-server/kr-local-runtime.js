@@ -34,7 +34,7 @@ const requestedPort = parseInt(process.argv[3], 10);
 const databaseFolder = process.env.KR_DBDIR || '';
 
 // Folders of the bundle that are not web libraries.
-const hiddenBundleFolders = new Set(['node_modules']);
+const hiddenBundleFolders = new Set(['node_modules', 'test']);
 
 const mimeTypes = {
     '.html': 'text/html; charset=utf-8',
