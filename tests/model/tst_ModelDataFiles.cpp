@@ -142,6 +142,9 @@ TEST(ModelDataFiles, EveryClassResolvesForPaletteAndInspector)
     EXPECT_EQ(defaultOf("contentTheme", "JQMSimplePopup"), QStringLiteral("d"));
     EXPECT_EQ(defaultOf("title", "JQMHeaderToolbar"), QStringLiteral("Header"));
     EXPECT_EQ(defaultOf("name", "JQMHeaderToolbar"), QString());
+    EXPECT_EQ(defaultOf("position", "JQMHeaderToolbar"), QStringLiteral("fixed"));
+    EXPECT_EQ(defaultOf("items", "JQMListView"),
+              QStringLiteral("[{\"label\":\"Item #1\"}, {\"label\":\"Item #2\"}, {\"label\":\"Item #3\"}]"));
     EXPECT_EQ(info.enumOptions(QStringLiteral("graphThemeOptions")).keyEnumerator(),
               (QStringList{QStringLiteral("greyscale"), QStringLiteral("keynote"), QStringLiteral("37signals"),
                            QStringLiteral("rails"), QStringLiteral("odeo"), QStringLiteral("pastel")}));
