@@ -523,8 +523,6 @@ void KRPage::updateTheme()
     m_bodyElement->removeClassWithPrefix(QStringLiteral("ui-overlay-"));
     m_bodyElement->addClass(QStringLiteral("ui-overlay-") + theme);
     for (const auto &object : m_allObjects) {
-        if (object.get() == this)
-            continue;
         const auto adapters = object->modelAdapters();
         if (adapters.count() == 0)
             continue;
@@ -580,17 +578,37 @@ void KRPage::observeID(const std::shared_ptr<KRObject> &object)
                               const QString oldID = oldValue.toString();
                               if (self->m_objects.value(oldID) == object)
                                   self->m_objects.remove(oldID);
-                              self->m_objects.insert(newValue.toString(), object);
+                              if (object != self)
+                                  self->m_objects.insert(newValue.toString(), object);
                               self->rebuildAllObjectsArray();
                           }));
 }
 
+std::shared_ptr<KRObject> KRPage::objectForID(const QString &objectID) const
+{
+    if (objectID == kr_id())
+        return std::const_pointer_cast<KRObject>(shared_from_this());
+    return m_objects.value(objectID);
+}
+
+QList<std::shared_ptr<KRObject>> KRPage::allObjects() const
+{
+    QList<std::shared_ptr<KRObject>> list = m_allObjects;
+    const auto self = std::const_pointer_cast<KRObject>(shared_from_this());
+    const auto at = std::lower_bound(list.begin(), list.end(), self,
+                                     [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
+    list.insert(at, self);
+    return list;
+}
+
 void KRPage::addObject(const std::shared_ptr<KRObject> &object)
 {
-    if (object.get() != this && m_objects.contains(object->kr_id()))
+    if (object.get() != this && isIDTaken(object->kr_id()))
         krRaise(QStringLiteral("DuplicateIDException"),
                 QStringLiteral("Duplicate 'id' attribute (%1) in element").arg(object->kr_id()));
-    m_objects.insert(object->kr_id(), object);
+    // The page answers for its own id; holding itself would keep it alive for ever.
+    if (object.get() != this)
+        m_objects.insert(object->kr_id(), object);
     observeID(object);
     rebuildAllObjectsArray();
     if (object.get() != this)
@@ -666,7 +684,7 @@ void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::sh
         loadRequiredResourcesFromClass(className);
         const QString base = element.attribute(QStringLiteral("id"));
         QString candidate = base;
-        for (int n = 2; n <= 999 && m_objects.contains(candidate); ++n) {
+        for (int n = 2; n <= 999 && isIDTaken(candidate); ++n) {
             candidate = base + QString::number(n);
             element.setAttribute(QStringLiteral("id"), candidate);
         }
@@ -698,7 +716,7 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
     QString id;
     for (int n = 1; n <= 99998; ++n) {
         id = (n == 1 && !idBase.isNull()) ? base : base + QString::number(n);
-        if (!m_objects.contains(id))
+        if (!isIDTaken(id))
             break;
     }
     contents.appendChild(element);
@@ -845,11 +863,11 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
         QString id = element.attribute(QStringLiteral("id"));
         static const QRegularExpression idForm(QStringLiteral("^[A-Za-z_$][A-Za-z0-9_$]*$"));
         const bool soundID = idForm.match(id).hasMatch();
-        if (!soundID || m_objects.contains(id)) {
+        if (!soundID || isIDTaken(id)) {
             const QString base = registry.idBase(element.name());
             for (int n = 1; n <= 99998; ++n) {
                 id = base + QString::number(n);
-                if (!m_objects.contains(id))
+                if (!isIDTaken(id))
                     break;
             }
         }
@@ -888,7 +906,7 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
 std::shared_ptr<KRObject> KRPage::objectFromElement(const std::shared_ptr<DOMNode> &node) const
 {
     for (const auto &object : m_allObjects) {
-        if (object.get() == this || !object->visualObject() || !object->domElement())
+        if (!object->visualObject() || !object->domElement())
             continue;
         for (std::shared_ptr<DOMNode> n = node; n; n = n->parentNode())
             if (n == object->domElement())

@@ -57,7 +57,7 @@ public:
 
     // --- KRPageBase
     std::shared_ptr<KRProjectBase> pageProject() const override;
-    std::shared_ptr<KRObject> objectForID(const QString &objectID) const override { return m_objects.value(objectID); }
+    std::shared_ptr<KRObject> objectForID(const QString &objectID) const override;
     std::shared_ptr<KRObject> createNewObject(const QString &className, const QString &idBase) override
     {
         return createNewObject(className, 0, 0, idBase);
@@ -125,8 +125,11 @@ public:
     void loadRequiredResourcesFromClass(const QString &className);
     // The control whose element is the node or encloses it; null when none.
     std::shared_ptr<KRObject> objectFromElement(const std::shared_ptr<DOMNode> &node) const;
-    QList<std::shared_ptr<KRObject>> allObjects() const { return m_allObjects; }
+    // Every object of the page, the page included, sorted by id.
+    QList<std::shared_ptr<KRObject>> allObjects() const;
+    // The page's objects by id, without the page itself (which holds them).
     const QHash<QString, std::shared_ptr<KRObject>> &kr_objects() const { return m_objects; }
+    bool isIDTaken(const QString &objectID) const { return objectID == kr_id() || m_objects.contains(objectID); }
     QSet<QString> requiredObjectScripts() const { return m_requiredObjectScripts; }
     QSet<QString> requiredStylesheets() const { return m_requiredStylesheets; }
     QSet<QString> requiredResources() const { return m_requiredResources; }
