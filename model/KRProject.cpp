@@ -40,6 +40,8 @@ KRResult<std::shared_ptr<KRProject>> KRProject::create(const std::shared_ptr<KRD
     std::shared_ptr<KRProject> project(new KRProject(document, designMode));
     if (KRResult<void> loaded = project->load(); !loaded)
         return loaded.error();
+    if (designMode && !document->project())
+        document->setProject(project);
     return project;
 }
 
@@ -526,6 +528,16 @@ bool KRProject::importResource(const QString &sourcePath, const QString &destina
 bool KRProject::deleteResource(const std::shared_ptr<KRProjectResource> &resource)
 {
     return m_webFolder->deleteResource(resource);
+}
+
+KRResult<QStringList> KRProject::writeModifiedResources(const QString &webFolderPath)
+{
+    return m_webFolder->writeModifiedResources(webFolderPath);
+}
+
+void KRProject::didSaveModifiedResources(const QStringList &relativePaths)
+{
+    m_webFolder->didSaveModifiedResources(relativePaths);
 }
 
 void KRProject::resourcesWillChange() { settingsObservable().willChange(QStringLiteral("resources"), QVariant()); }

@@ -148,6 +148,10 @@ public:
     bool deleteResource(const std::shared_ptr<KRProjectResource> &resource);
     KRWebViewCache *webViewCache() const { return m_webViewCache.get(); }
 
+    KRResult<QStringList> writeModifiedResources(const QString &webFolderPath) override;
+    void didSaveModifiedResources(const QStringList &relativePaths) override;
+    bool hasWebFolder() const override { return m_webFolder != nullptr; }
+
     // --- KRWebFolderOwner
     QString packagePath() const override;
     void resourcesWillChange() override;

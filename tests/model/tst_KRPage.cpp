@@ -10,11 +10,14 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMScriptHost.h>
+#include <model/KRProjectResource.h>
 #include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -438,4 +441,57 @@ TEST(KRStyleClass, RuleFoundByIdentityRenameDeleteUndo)
     EXPECT_EQ(page->styleSheet()->length(), rules);
     ASSERT_TRUE(big->cssRule());
     EXPECT_EQ(big->cssRule()->style().getPropertyValue(QStringLiteral("font-size")), QStringLiteral("20px"));
+}
+
+TEST(KRProjectResources, ImportRenameDeleteAndSaveThroughTheProject)
+{
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    auto previous = KRAlertService::setCurrent(alerts);
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>")), true, &document);
+    ASSERT_TRUE(project);
+    KRUndoManager &undo = document->undoManager();
+    const QString web = project->webFolder()->krwebPath();
+    const QString source = KRTest::makeTempDir() + QStringLiteral("/app.js");
+    KRTest::writeFile(source, "var a;");
+
+    int resourceChanges = 0;
+    auto observation = project->observable().observe(
+        QStringLiteral("resources"), [&](const void *, const QString &, const QVariant &, const QVariant &) { ++resourceChanges; });
+    alerts->scriptButton(QStringLiteral("Add"));
+    undo.beginUndoGrouping();
+    ASSERT_TRUE(project->importResource(source, web + QStringLiteral("/app.js")));
+    undo.endUndoGrouping();
+    EXPECT_EQ(project->javascriptIncludes(), QStringList{QStringLiteral("app.js")});
+    EXPECT_EQ(project->projectSettingForKey(QStringLiteral("javascriptIncludes")), QStringLiteral("[\"app.js\"]"));
+    project->reloadResources();
+    EXPECT_GT(resourceChanges, 0);
+
+    std::shared_ptr<KRProjectResource> resource;
+    for (const auto &entry : project->resources())
+        if (entry->name() == QLatin1String("app.js"))
+            resource = entry;
+    ASSERT_TRUE(resource);
+    ASSERT_TRUE(resource->renameResource(QStringLiteral("main.js")));
+    EXPECT_TRUE(QFileInfo::exists(web + QStringLiteral("/main.js")));
+
+    // Edited bytes go to disk with the save and leave the cache.
+    project->webFolder()->modifiedResourceCache().setContents(QStringLiteral("main.js"), "var b;", QString());
+    EXPECT_TRUE(project->modifiedResourceCache().contains(QStringLiteral("main.js")));
+    ASSERT_TRUE(document->save());
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/main.js")), QByteArray("var b;"));
+    EXPECT_TRUE(project->modifiedResourceCache().isEmpty());
+
+    std::shared_ptr<KRProjectResource> renamed;
+    for (const auto &entry : project->resources())
+        if (entry->name() == QLatin1String("main.js"))
+            renamed = entry;
+    ASSERT_TRUE(renamed);
+    alerts->scriptButton(QStringLiteral("Delete"));
+    undo.beginUndoGrouping();
+    ASSERT_TRUE(project->deleteResource(renamed));
+    undo.endUndoGrouping();
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/main.js")));
+    EXPECT_EQ(alerts->pendingAnswerCount(), 0);
+    KRAlertService::setCurrent(previous);
 }
