@@ -495,3 +495,21 @@ TEST(KRProjectResources, ImportRenameDeleteAndSaveThroughTheProject)
     EXPECT_EQ(alerts->pendingAnswerCount(), 0);
     KRAlertService::setCurrent(previous);
 }
+
+TEST(KRPageDocument, BaseElementFollowsTheFirstSaveOfAnUntitledProject)
+{
+    krRegisterDesignTestClasses();
+    auto document = KRDocument::makeUntitled();
+    ASSERT_TRUE(document);
+    auto project = KRProject::create(document.value(), true);
+    ASSERT_TRUE(project);
+    const auto page = project.value()->krPages().first();
+    const auto base = [&] { return page->headElement()->firstElementByTagName(QStringLiteral("base"))->getAttribute(QStringLiteral("href")); };
+    const QString before = base();
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/Saved.krproj");
+    ASSERT_TRUE(document.value()->saveToPackage(package));
+    EXPECT_NE(base(), before);
+    EXPECT_TRUE(base().startsWith(QFileInfo(package).absoluteFilePath())) << base().toStdString();
+    EXPECT_TRUE(base().endsWith(page->kr_id() + QStringLiteral(".html")));
+    EXPECT_EQ(page->headElement()->getElementsByTagName(QStringLiteral("base")).size(), 1u);
+}
