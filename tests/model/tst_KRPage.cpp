@@ -227,7 +227,7 @@ TEST(KRPageObjects, LoadOrderDuplicateIdsAndUnknownClasses)
     auto project = krOpenProject(krProjectXML(QStringLiteral(
         "<KRPage id=\"page1\"><KRContents>"
         "<KRDesignControl id=\"a\" top=\"50\" left=\"10\"/><KRDesignControl id=\"b\" top=\"10\" left=\"200\"/>"
-        "<KRMissingPlugin id=\"m\"/>"
+        "<KRMissingPlugin id=\"m\"/><KRPage id=\"nested\"/>"
         "<KRDesignControl id=\"c\" top=\"10\" left=\"5\"/><KRDesignControl id=\"d\"/>"
         "<KRDesignControl id=\"x\" top=\"90\"/><KRDesignControl id=\"x\" top=\"91\"/><KRDesignControl id=\"x\" top=\"92\"/>"
         "</KRContents></KRPage>")));
@@ -239,7 +239,7 @@ TEST(KRPageObjects, LoadOrderDuplicateIdsAndUnknownClasses)
     EXPECT_EQ(order, (QStringList{QStringLiteral("d"), QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a"),
                                   QStringLiteral("x"), QStringLiteral("x2"), QStringLiteral("x3")}));
     EXPECT_EQ(page->objectForID(QStringLiteral("x3"))->xmlElement().attribute(QStringLiteral("id")), QStringLiteral("x3"));
-    EXPECT_EQ(page->loadWarnings().size(), 1);
+    EXPECT_EQ(page->loadWarnings().size(), 2); // the unknown class and the nested page
     // The unknown element stays in the file.
     EXPECT_FALSE(page->xmlElement().firstElementForXPath(QStringLiteral(".//KRMissingPlugin")).isNull());
     EXPECT_TRUE(page->requiredObjectScripts().contains(QStringLiteral("test/control.js")));
