@@ -101,6 +101,13 @@ int positionKey(const KRXMLNode &element, const QString &name)
     return ok ? value : 0;
 }
 
+// Controls: objects that place an element on the page (the control base sets the flag) and
+// every class derived from "KRControl".
+bool isControl(const KRObject &object)
+{
+    return object.visualObject() || KRClassRegistry::sharedInstance().isKindOf(object.kr_className(), QStringLiteral("KRControl"));
+}
+
 } // namespace
 
 void KRPage::registerPageClass()
@@ -729,7 +736,7 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
     }
     const auto object = made.value();
     object->initializeDefaultProperties();
-    if (object->visualObject()) {
+    if (isControl(*object)) {
         if (object->value(QStringLiteral("kr_left")).isEmpty())
             object->setValue(QStringLiteral("kr_left"), QString::number(x, 'f', 0));
         if (object->value(QStringLiteral("kr_top")).isEmpty())
@@ -881,7 +888,7 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
             continue;
         }
         const auto object = made.value();
-        if (object->visualObject()) {
+        if (isControl(*object)) {
             object->setValue(QStringLiteral("kr_top"),
                              QString::number(object->value(QStringLiteral("kr_top")).toInt() + m_pasteTop));
             object->setValue(QStringLiteral("kr_left"),
@@ -906,7 +913,7 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
 std::shared_ptr<KRObject> KRPage::objectFromElement(const std::shared_ptr<DOMNode> &node) const
 {
     for (const auto &object : m_allObjects) {
-        if (!object->visualObject() || !object->domElement())
+        if (!isControl(*object) || !object->domElement())
             continue;
         for (std::shared_ptr<DOMNode> n = node; n; n = n->parentNode())
             if (n == object->domElement())
