@@ -1,0 +1,158 @@
+// Every sample project under resources/samples opens with the real model, and what it
+// refers to exists: event handlers name functions of their page, page links name pages.
+
+#include <controls/KRControlLibrary.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRDocument.h>
+#include <model/KRLocalServerPort.h>
+#include <model/KRObject.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/foundation/KRResources.h>
+
+#include <KRTestSupport.h>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+QStringList samplePackages()
+{
+    const QDir samples(QStringLiteral(KR_SOURCE_DIR) + QStringLiteral("/resources/samples"));
+    QStringList packages;
+    for (const QString &name : samples.entryList({QStringLiteral("*.krproj")}, QDir::Dirs, QDir::Name))
+        packages.append(samples.filePath(name));
+    return packages;
+}
+
+// A copy in a scratch folder: opening may touch the package, the shipped one stays as it is.
+QString copyOfPackage(const QString &package)
+{
+    const QString target = KRTest::makeTempDir() + QLatin1Char('/') + QFileInfo(package).fileName();
+    const QDir source(package);
+    QDirIterator it(package, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString copy = target + QLatin1Char('/') + source.relativeFilePath(file);
+        QDir().mkpath(QFileInfo(copy).path());
+        QFile::copy(file, copy);
+    }
+    return target;
+}
+
+bool controlLibraryRegistered()
+{
+    return KRClassRegistry::sharedInstance().classNamed(QStringLiteral("JQMButton")) != nullptr;
+}
+
+class SampleProjects : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        KRLocalServerPort::setProvider([] { return qint64(4242); });
+        KRPage::registerPageClass();
+        registerControlLibrary();
+    }
+};
+
+} // namespace
+
+TEST_F(SampleProjects, ShowcaseShipsWithImages)
+{
+    const QStringList packages = samplePackages();
+    ASSERT_TRUE(std::any_of(packages.begin(), packages.end(),
+                            [](const QString &p) { return p.endsWith(QLatin1String("/Showcase.krproj")); }));
+    const QString web = QStringLiteral(KR_SOURCE_DIR) + QStringLiteral("/resources/samples/Showcase.krproj/kr-web/images/");
+    for (const char *image : {"logo.png", "beach.png", "hills.png", "sky.png"})
+        EXPECT_TRUE(QFile::exists(web + QString::fromLatin1(image))) << image;
+}
+
+TEST_F(SampleProjects, EverySampleOpensAndItsReferencesResolve)
+{
+    for (const QString &shipped : samplePackages()) {
+        SCOPED_TRACE(shipped.toStdString());
+        const QString package = copyOfPackage(shipped);
+        auto document = KRDocument::openPackage(package);
+        ASSERT_TRUE(document.ok()) << document.error().message().toStdString();
+        auto project = KRProject::create(document.value(), false);
+        ASSERT_TRUE(project.ok()) << project.error().message().toStdString();
+        const auto pages = project.value()->krPages();
+        ASSERT_FALSE(pages.isEmpty());
+
+        QSet<QString> pageIDs;
+        for (const auto &page : pages)
+            pageIDs.insert(page->kr_id());
+        EXPECT_TRUE(pageIDs.contains(project.value()->startPage()));
+
+        const KRXMLNode root = document.value()->xmlDocument().rootElement();
+        for (const KRXMLNode &pageElement : root.nodesForXPath(QStringLiteral("//KRPages/KRPage"))) {
+            const QString pageID = pageElement.attribute(QStringLiteral("id"));
+            SCOPED_TRACE(pageID.toStdString());
+            const KRXMLNode contents = pageElement.firstElementForXPath(QStringLiteral("KRContents"));
+            QSet<QString> functions, ids;
+            for (const KRXMLNode &element : contents.nodesForXPath(QStringLiteral(".//*[@id]"))) {
+                EXPECT_FALSE(ids.contains(element.attribute(QStringLiteral("id")))) << "duplicate id";
+                ids.insert(element.attribute(QStringLiteral("id")));
+                if (element.name() == QLatin1String("KRFunction"))
+                    functions.insert(element.attribute(QStringLiteral("id")));
+            }
+            auto checkReferences = [&](const KRXMLNode &element) {
+                for (const QString &name : element.attributeNames()) {
+                    const QString value = element.attribute(name);
+                    if (value.isEmpty())
+                        continue;
+                    if ((name.startsWith(QLatin1String("on")) && name.size() > 2 && name.at(2).isUpper())
+                        || name.contains(QLatin1String("OnClick")))
+                        EXPECT_TRUE(functions.contains(value)) << element.name().toStdString() << "." << name.toStdString();
+                    if (name.endsWith(QLatin1String("otoPage")))
+                        EXPECT_TRUE(value == QLatin1String("(back)") || pageIDs.contains(value)) << name.toStdString();
+                }
+            };
+            checkReferences(pageElement);
+            for (const KRXMLNode &element : contents.nodesForXPath(QStringLiteral(".//*"))) {
+                checkReferences(element);
+                // Item lists: JSON arrays whose page links and handlers must resolve too.
+                QString json;
+                if (element.name() == QLatin1String("JQMListView"))
+                    json = element.stringValue();
+                else if (element.hasAttribute(QStringLiteral("navbarItems")))
+                    json = element.attribute(QStringLiteral("navbarItems"));
+                if (json.isEmpty())
+                    continue;
+                QJsonParseError error;
+                const QJsonDocument items = QJsonDocument::fromJson(json.toUtf8(), &error);
+                ASSERT_EQ(error.error, QJsonParseError::NoError) << json.toStdString();
+                ASSERT_TRUE(items.isArray());
+                for (const QJsonValue &item : items.array()) {
+                    const QString target = item.toObject().value(QStringLiteral("gotoPage")).toString();
+                    if (!target.isEmpty())
+                        EXPECT_TRUE(target == QLatin1String("(back)") || pageIDs.contains(target)) << target.toStdString();
+                    const QString handler = item.toObject().value(QStringLiteral("onClick")).toString();
+                    if (!handler.isEmpty())
+                        EXPECT_TRUE(functions.contains(handler)) << handler.toStdString();
+                }
+            }
+        }
+
+        // Objects of classes the registry does not know are skipped with a warning; once
+        // the control library is in, a sample must load without any.
+        for (const auto &page : pages) {
+            for (const QString &warning : page->loadWarnings()) {
+                const bool unknownClass = warning.contains(QLatin1String("Invalid KRObject class"));
+                EXPECT_TRUE(unknownClass && !controlLibraryRegistered())
+                    << page->kr_id().toStdString() << ": " << warning.toStdString();
+            }
+        }
+    }
+}
