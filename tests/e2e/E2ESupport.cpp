@@ -121,7 +121,8 @@ QStringList Browser::takeErrors()
     QStringList list;
     for (size_t i = m_seenMessages; i < m_page->messages.size(); ++i) {
         const ConsoleMessage &m = m_page->messages[i];
-        if (m.level == QWebEnginePage::ErrorMessageLevel)
+        // The runtime logs what it could not do ("KRObjects: ..."): a fault as well.
+        if (m.level == QWebEnginePage::ErrorMessageLevel || m.message.startsWith(QLatin1String("KRObjects: ")))
             list.append(QStringLiteral("%1:%2: %3").arg(m.source).arg(m.line).arg(m.message));
     }
     m_seenMessages = m_page->messages.size();

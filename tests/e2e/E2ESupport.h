@@ -69,7 +69,7 @@ public:
     bool waitForPage(const QString &pageID, milliseconds timeout = seconds(30));
     // A rendered frame of the view; waits (bounded) for one that is not blank.
     QImage screenshot(milliseconds timeout = seconds(20));
-    // Console errors since the last call (and forgets them).
+    // Console errors and the runtime's own complaints since the last call (and forgets them).
     QStringList takeErrors();
 
 private:

@@ -46,8 +46,9 @@ protected:
     }
     void TearDown() override
     {
-        if (s_browser)
+        if (s_browser) {
             EXPECT_EQ(browser().takeErrors(), QStringList()) << "console errors";
+        }
     }
 
     Browser &browser() { return *s_browser; }
