@@ -17,7 +17,19 @@
 
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <vector>
+
+// Readable text in test failures.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QStringList &list, std::ostream *os)
+{
+    *os << "\n  " << list.join(QStringLiteral("\n  ")).toStdString() << "\n";
+}
 
 namespace KRE2E {
 

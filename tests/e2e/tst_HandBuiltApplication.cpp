@@ -82,6 +82,11 @@ TEST_F(HandBuiltApplication, StartPageIsEnhancedAndKeptAsAScreenshot)
     EXPECT_TRUE(browser().eval(QStringLiteral("$('#_home_helloButton_inp').closest('.ui-btn').length === 1")).toBool());
     EXPECT_TRUE(browser().eval(QStringLiteral("$('#_home_menu_ul').hasClass('ui-listview')")).toBool());
     EXPECT_EQ(text(QStringLiteral("$('#home_greeting').text()")), QStringLiteral("Welcome"));
+    // The page is as tall as its content: the document scrolls to the lowest object, the
+    // page itself has no scroll area of its own.
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("document.documentElement.scrollHeight >= $('#home_menu').offset().top + $('#home_menu').outerHeight()"
+                                                 " && $.mobile.activePage[0].scrollHeight <= $.mobile.activePage[0].clientHeight + 1"),
+                                  seconds(5)));
     const QImage shot = browser().screenshot();
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(artifactsDir() + QStringLiteral("/handbuilt-start-page.png")));

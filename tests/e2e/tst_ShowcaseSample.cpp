@@ -158,6 +158,11 @@ TEST_F(ShowcaseSample, StartPageShowsEveryControlEnhancedAndIsKeptAsAScreenshot)
     EXPECT_TRUE(js(QStringLiteral("$('#home_menu ul').hasClass('ui-listview')")));
     EXPECT_EQ(count(QStringLiteral("#home_menu li")), 3);
 
+    // The page is as tall as its content: the document scrolls to the lowest object, the
+    // page itself has no scroll area of its own.
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("document.documentElement.scrollHeight >= $('#home_menu').offset().top + $('#home_menu').outerHeight()"
+                                                 " && $.mobile.activePage[0].scrollHeight <= $.mobile.activePage[0].clientHeight + 1"),
+                                  seconds(5)));
     const QImage shot = browser().screenshot();
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.size(), QSize(320, 480) * shot.devicePixelRatio());
@@ -212,7 +217,7 @@ TEST_F(ShowcaseSample, FormWidgetsAreEnhancedAndTheirValuesArePostedToTheServerP
     EXPECT_EQ(count(QStringLiteral("#forms_extras .ui-checkbox")), 2);
     EXPECT_EQ(count(QStringLiteral("#forms_size .ui-radio")), 3);
     EXPECT_EQ(count(QStringLiteral("#forms_amount .ui-slider-track")), 1);
-    EXPECT_EQ(count(QStringLiteral("#forms_notify .ui-slider-switch, #forms_notify .ui-flipswitch")), 1);
+    EXPECT_GE(count(QStringLiteral("#forms_notify .ui-slider-switch, #forms_notify .ui-flipswitch")), 1);
     EXPECT_EQ(count(QStringLiteral("#forms_notes .ui-input-text")), 1);
     EXPECT_EQ(count(QStringLiteral("#forms_sendButton .ui-btn")), 1);
     EXPECT_EQ(text(QStringLiteral("$('#_forms_colorSelect_sel').val()")), QStringLiteral("green"));
