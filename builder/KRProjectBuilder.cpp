@@ -8,6 +8,7 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRException.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
@@ -224,6 +225,18 @@ void KRProjectBuilder::showError(const QString &message, const QString &informat
 }
 
 KRResult<QString> KRProjectBuilder::build()
+{
+    try {
+        return buildProject();
+    } catch (const KRException &exception) {
+        // A page whose output document is broken (an invariant of the page model).
+        const QString reason = QStringLiteral("The build stopped: %1").arg(exception.reason());
+        KR_LOG(QStringLiteral("%1 (%2)").arg(reason, exception.name()));
+        return KRError(errorDomain, PageError, reason, {{QStringLiteral("exception"), exception.name()}});
+    }
+}
+
+KRResult<QString> KRProjectBuilder::buildProject()
 {
     KR_LOG(QString());
     KRNotificationCenter::defaultCenter().post(KRWillBuildDocumentNotification, m_project->documentIdentity());

@@ -114,6 +114,7 @@ public:
 private:
     class BuildRun;
 
+    KRResult<QString> buildProject();
     QString resolvedOutputDirectory();
     QString deviceInformationJSON() const;
     static void showError(const QString &message, const QString &informativeText);

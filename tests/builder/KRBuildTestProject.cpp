@@ -7,6 +7,7 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMText.h>
+#include <platform/foundation/KRException.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -35,6 +36,7 @@ public:
     {
         m_id = element.attribute(QStringLiteral("id"));
         m_serverScripts = element.attribute(QStringLiteral("serverScripts")) == QLatin1String("true");
+        m_brokenHTML = element.attribute(QStringLiteral("brokenHTML")) == QLatin1String("true");
         m_scripts = words(element, "requiredScripts");
         m_stylesheets = words(element, "requiredStylesheets");
         m_resources = words(element, "requiredResources");
@@ -126,6 +128,8 @@ public:
 
     QString pageHTML() override
     {
+        if (m_brokenHTML)
+            krRaise(KRExceptionName::InternalInconsistency, QStringLiteral("style element not found in HTML source: ..."));
         return QStringLiteral("<!DOCTYPE HTML>\n") + m_document->documentElement()->outerHTML();
     }
 
@@ -140,6 +144,7 @@ private:
     QString m_id;
     bool m_serverScripts = false;
     bool m_hasFormControl = false;
+    bool m_brokenHTML = false;
     QSet<QString> m_scripts;
     QSet<QString> m_stylesheets;
     QSet<QString> m_resources;

@@ -317,6 +317,19 @@ TEST_F(KRProjectBuilderTest, PageThatCannotBeMadeFailsTheBuild)
     EXPECT_TRUE(result.error().message().contains(QStringLiteral("order")));
 }
 
+TEST_F(KRProjectBuilderTest, BrokenPageDocumentFailsTheBuild)
+{
+    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    xml.replace(QStringLiteral("<KRPage id=\"home\""), QStringLiteral("<KRPage brokenHTML=\"true\" id=\"home\""));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    auto builder = makeBuilder(true);
+    auto result = builder->build();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), KRProjectBuilder::PageError);
+    EXPECT_TRUE(result.error().message().contains(QStringLiteral("style element not found")));
+    EXPECT_EQ(m_project->exportModeChanges(), (QList<bool>{true, false}));
+}
+
 TEST_F(KRProjectBuilderTest, WriteErrorsFailTheBuildNamingTheFile)
 {
     for (const char *name : {"home.html", "KR-user-scripts.js", "__blue.css", "KR-sitemap.xml", "cache.manifest"}) {
