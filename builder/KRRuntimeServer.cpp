@@ -1,5 +1,7 @@
 #include "KRRuntimeServer.h"
 
+#include <model/KRLocalServerPort.h>
+
 #include <network/NetHTTPRequest.h>
 
 #include <QJsonDocument>
@@ -12,36 +14,17 @@ const QString KRRuntimeServer::errorDomain = QStringLiteral("KRRuntimeServerErro
 
 namespace {
 
-std::mutex &providerLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-KRRuntimeServer::PortProvider &providerStorage()
-{
-    static KRRuntimeServer::PortProvider provider;
-    return provider;
-}
-
 } // namespace
 
+// One provider for the whole application: the model's.
 KRRuntimeServer::PortProvider KRRuntimeServer::setPortProvider(PortProvider provider)
 {
-    std::lock_guard<std::mutex> guard(providerLock());
-    std::swap(providerStorage(), provider);
-    return provider;
+    return KRLocalServerPort::setProvider(std::move(provider));
 }
 
 qint64 KRRuntimeServer::portNumber()
 {
-    PortProvider provider;
-    {
-        std::lock_guard<std::mutex> guard(providerLock());
-        provider = providerStorage();
-    }
-    // Called outside the lock: the shared runner's query runs the event loop.
-    return provider ? provider() : -1;
+    return KRLocalServerPort::port();
 }
 
 KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path, const QJsonObject &request,

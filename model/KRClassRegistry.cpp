@@ -148,6 +148,9 @@ KRClassRegistry::makeObject(const QString &className, const KRXMLElement &elemen
     init.initialID = initialID;
     init.designMode = designMode;
     std::shared_ptr<KRObject> object = (*factoryFor(name))(init);
+    // A class that makes no object here (a page is made by its project only).
+    if (!object)
+        return KRError(KRExceptionName::InvalidElement, 4, QStringLiteral("Invalid KRObject class instance: '%1'").arg(name));
     object->setUp();
     return object;
 }

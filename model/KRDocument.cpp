@@ -181,7 +181,13 @@ KRResult<void> KRDocument::save()
         return written;
 
     const std::shared_ptr<KRProjectBase> proj = project();
-    if (proj && m_resourceList) {
+    QStringList writtenResources;
+    if (proj && proj->hasWebFolder()) {
+        const KRResult<QStringList> resources = proj->writeModifiedResources(QDir(m_packagePath).filePath(kWebFolder));
+        if (!resources)
+            return resources.error();
+        writtenResources = resources.value();
+    } else if (proj && m_resourceList) {
         QVariantMap &cache = proj->modifiedResourceCache();
         const KRResult<QStringList> resources =
             writeModifiedResources(m_resourceList(), QDir(m_packagePath).filePath(kWebFolder), cache);
@@ -195,6 +201,8 @@ KRResult<void> KRDocument::save()
         }
     }
     m_savedChangeCount = m_undoManager->changeCount();
+    if (proj && proj->hasWebFolder())
+        proj->didSaveModifiedResources(writtenResources);
     center.post(KRDidSaveDocumentNotification, identity());
     return {};
 }
@@ -246,7 +254,10 @@ void KRDocument::makeWindowControllers()
 
 std::shared_ptr<KRProjectBase> KRDocument::project() const
 {
-    return m_windowController ? m_windowController->project() : nullptr;
+    if (m_windowController)
+        if (auto project = m_windowController->project())
+            return project;
+    return m_project.lock();
 }
 
 void KRDocument::projectRunAction()

@@ -90,7 +90,10 @@ public:
     static void setWindowControllerFactory(WindowControllerFactory factory);
     void makeWindowControllers();
     KRDocumentWindowController *krWindowController() const { return m_windowController.get(); }
+    // The window controller's project, else the one registered with setProject.
     std::shared_ptr<KRProjectBase> project() const;
+    // A project made without a window (the builder, tests) registers itself here.
+    void setProject(const std::shared_ptr<KRProjectBase> &project) { m_project = project; }
     void projectRunAction();
     void createPageAction();
 
@@ -104,6 +107,7 @@ private:
     std::unique_ptr<KRSpecialUndoManager> m_specialUndoManager;
     std::unique_ptr<KRDocumentWindowController> m_windowController;
     std::function<QList<KRResourceEntry>()> m_resourceList;
+    std::weak_ptr<KRProjectBase> m_project;
     KRObservable m_observable;
     std::int64_t m_savedChangeCount = 0;
 };

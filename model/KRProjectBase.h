@@ -1,9 +1,11 @@
 #pragma once
 
+#include <platform/foundation/KRError.h>
 #include <platform/foundation/KRObservable.h>
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <memory>
@@ -36,6 +38,17 @@ public:
     virtual QVariantMap &modifiedResourceCache() = 0;
 
     KRObservable &settingsObservable() { return m_settings; }
+
+    // Saving: writes the edited resources into the package's web folder (returns the relative
+    // paths written), and after the whole save succeeded drops their cache entries. A project
+    // without a web folder of its own writes nothing.
+    virtual KRResult<QStringList> writeModifiedResources(const QString &webFolderPath)
+    {
+        Q_UNUSED(webFolderPath);
+        return QStringList();
+    }
+    virtual void didSaveModifiedResources(const QStringList &relativePaths) { Q_UNUSED(relativePaths); }
+    virtual bool hasWebFolder() const { return false; }
 
     // The document's undo manager, or null while the project has no document.
     KRUndoManager *undoManager() const;

@@ -39,6 +39,8 @@ public:
 
     // The raw entries under the exact keys above (bytes as QByteArray, encodings as QString).
     const QMap<QString, QVariant> &entries() const { return m_entries; }
+    // The same, writable: the project hands it out as its modified-resource cache.
+    QMap<QString, QVariant> &mutableEntries() { return m_entries; }
 
     // Decodes bytes in the named encoding (UTF-8 when empty). Nullopt for an encoding that
     // is not known or bytes that are not valid in it.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <platform/webview/KRLayoutSource.h>
+#include <platform/dom/KRLayoutSource.h>
 
 #include <QHash>
 #include <QList>

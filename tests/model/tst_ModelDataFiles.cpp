@@ -82,6 +82,74 @@ TEST(ModelDataFiles, CatalogueLoadsCleanlyAndItsReferencesResolve)
     EXPECT_TRUE(problems.isEmpty()) << problems.join(QLatin1Char('\n')).toStdString();
 }
 
+// Every class, read through the catalogue's own lookups, as the palette and the inspector see it.
+TEST(ModelDataFiles, EveryClassResolvesForPaletteAndInspector)
+{
+    KRObjectInfo info(kResources + QStringLiteral("/KRObjectInfo.xml"));
+    ASSERT_TRUE(info.loadProblems().isEmpty()) << info.loadProblems().join(QLatin1Char('\n')).toStdString();
+    const QString file = QStringLiteral("KRObjectInfo.xml");
+    const KRXMLNode root = info.xml().rootElement();
+    QStringList problems;
+    for (const QString &className : info.classNames()) {
+        const KRXMLNode object = root.firstElementForXPath(QStringLiteral("//object[@className='%1']").arg(className));
+        QString top = className;
+        for (int depth = 0; depth < 32 && !info.superclassName(top).isEmpty(); ++depth)
+            top = info.superclassName(top);
+        if (top != QLatin1String("KRObject"))
+            problems << at(file, object, QStringLiteral("\"%1\" does not descend from KRObject").arg(className));
+        for (const KRPropertyInfo &property : info.flatPropertyInfo(className).allValues()) {
+            if (property.propertyType == KRPropertyInfo::Enum) {
+                if (property.enumOptions.isEmpty())
+                    problems << at(file, object, QStringLiteral("\"%1\" of \"%2\" offers no choices").arg(property.name, className));
+                else if (!property.defaultValue.isEmpty() && !property.enumOptions.contains(property.defaultValue))
+                    problems << at(file, object, QStringLiteral("default \"%1\" of \"%2\" in \"%3\" is no choice")
+                                                     .arg(property.defaultValue, property.name, className));
+            }
+            if (property.minValue && property.maxValue && *property.minValue > *property.maxValue)
+                problems << at(file, object, QStringLiteral("\"%1\" of \"%2\" has no valid range").arg(property.name, className));
+        }
+    }
+    for (const char *name : {"JQMButton", "JQMTextbox", "JQMTextArea", "JQMSlider", "JQMSlideToggle", "JQMCheckboxGroup",
+                             "JQMRadioButtonGroup", "JQMSelect", "JQMListView", "JQMHeaderToolbar", "JQMFooterToolbar",
+                             "JQMSimplePopup", "KRLabel", "KRButton", "KRTextbox", "KRTextArea", "KRCheckbox",
+                             "KRRadioButton", "KRSelect", "KRTable", "KRImage", "KRDiv", "KRPhotoSwipe", "KRCanvas",
+                             "KRTimer", "KRFunction", "KRStyleClass"}) {
+        const QString className = QLatin1String(name);
+        const KRXMLNode object = root.firstElementForXPath(QStringLiteral("//object[@className='%1']").arg(className));
+        if (info.objectIcon(className).size() != QSize(32, 32))
+            problems << at(file, object, QStringLiteral("palette class \"%1\" has no 32 by 32 icon").arg(className));
+        if (!info.objectHelpHTML(className).contains(QStringLiteral("<p>")))
+            problems << at(file, object, QStringLiteral("palette class \"%1\" has no help").arg(className));
+    }
+    // Non-visual objects go to the object browser, the others onto the design surface.
+    for (const char *name : {"KRTimer", "KRLocalDataSource", "JQMSimplePopup", "KRFunction", "KRStyleClass"})
+        if (info.isVisualObject(QLatin1String(name)))
+            problems << QStringLiteral("\"%1\" is called visual").arg(QLatin1String(name));
+    for (const char *name : {"KRLabel", "JQMHeaderToolbar", "JQMRadioButtonGroup", "KRBluffGraph", "KRPlugin"})
+        if (!info.isVisualObject(QLatin1String(name)))
+            problems << QStringLiteral("\"%1\" is not called visual").arg(QLatin1String(name));
+    EXPECT_TRUE(problems.isEmpty()) << problems.join(QLatin1Char('\n')).toStdString();
+
+    // Spot checks of defaults that the controls rely on.
+    auto defaultOf = [&](const char *property, const char *className) {
+        const KRPropertyInfo *record = info.propertyInfoForProperty(QLatin1String(property), QLatin1String(className));
+        return record ? record->defaultValue : QStringLiteral("<none>");
+    };
+    EXPECT_EQ(defaultOf("options", "JQMSlideToggle"), QStringLiteral("Off\nOn\n"));
+    EXPECT_EQ(defaultOf("options", "JQMRadioButtonGroup"), QStringLiteral("Choice 1\nChoice 2\nChoice 3"));
+    EXPECT_EQ(defaultOf("theme", "KRBluffGraph"), QStringLiteral("greyscale"));
+    EXPECT_EQ(defaultOf("type", "KRBluffGraph"), QStringLiteral("Line"));
+    EXPECT_EQ(defaultOf("contentTheme", "JQMSimplePopup"), QStringLiteral("d"));
+    EXPECT_EQ(defaultOf("title", "JQMHeaderToolbar"), QStringLiteral("Header"));
+    EXPECT_EQ(defaultOf("name", "JQMHeaderToolbar"), QString());
+    EXPECT_EQ(defaultOf("position", "JQMHeaderToolbar"), QStringLiteral("fixed"));
+    EXPECT_EQ(defaultOf("items", "JQMListView"),
+              QStringLiteral("[{\"label\":\"Item #1\"}, {\"label\":\"Item #2\"}, {\"label\":\"Item #3\"}]"));
+    EXPECT_EQ(info.enumOptions(QStringLiteral("graphThemeOptions")).keyEnumerator(),
+              (QStringList{QStringLiteral("greyscale"), QStringLiteral("keynote"), QStringLiteral("37signals"),
+                           QStringLiteral("rails"), QStringLiteral("odeo"), QStringLiteral("pastel")}));
+}
+
 TEST(ModelDataFiles, DefaultProjectOpensAndNamesOnlyKnownThings)
 {
     KRObjectInfo info(kResources + QStringLiteral("/KRObjectInfo.xml"));

@@ -192,6 +192,18 @@ const QStringList kOtherHelpIds = {
     QStringLiteral("jsBitwise"), QStringLiteral("jsEqEqEq"), QStringLiteral("jsMinimize"),
 };
 
+// Classes the object palette offers, in its order; each needs a description, an icon and help.
+const QStringList kPaletteClasses = {
+    QStringLiteral("JQMButton"), QStringLiteral("JQMTextbox"), QStringLiteral("JQMTextArea"), QStringLiteral("JQMSlider"),
+    QStringLiteral("JQMSlideToggle"), QStringLiteral("JQMCheckboxGroup"), QStringLiteral("JQMRadioButtonGroup"),
+    QStringLiteral("JQMSelect"), QStringLiteral("JQMListView"), QStringLiteral("JQMHeaderToolbar"),
+    QStringLiteral("JQMFooterToolbar"), QStringLiteral("JQMSimplePopup"), QStringLiteral("KRLabel"), QStringLiteral("KRButton"),
+    QStringLiteral("KRTextbox"), QStringLiteral("KRTextArea"), QStringLiteral("KRCheckbox"), QStringLiteral("KRRadioButton"),
+    QStringLiteral("KRSelect"), QStringLiteral("KRTable"), QStringLiteral("KRImage"), QStringLiteral("KRDiv"),
+    QStringLiteral("KRPhotoSwipe"), QStringLiteral("KRCanvas"), QStringLiteral("KRTimer"), QStringLiteral("KRFunction"),
+    QStringLiteral("KRStyleClass"),
+};
+
 // What the checks of the default project need to know of the catalogue.
 struct CatalogueFacts {
     std::map<QString, QString> superclassOf;           // class → superclass ("" for none)
@@ -340,6 +352,28 @@ QStringList checkCatalogue(const QString &path, CatalogueFacts *factsOut = nullp
             }
             seen.insert(s);
         }
+        {
+            QString last = className;
+            QSet<QString> walked;
+            while (!walked.contains(last) && classes.count(last) && !attr(classes[last], "superclass").isEmpty()) {
+                walked.insert(last);
+                last = attr(classes[last], "superclass");
+            }
+            if (last != QLatin1String("KRObject") && classes.count(last))
+                problems.add(object, QStringLiteral("the superclass chain of \"%1\" ends at \"%2\", not at KRObject").arg(className, last));
+        }
+        const auto icons = children(object, "icon");
+        if (!icons.empty()) {
+            const QString icon = text(icons.front()).trimmed();
+            const QString file = icon.contains(u'/') ? icon : folder.filePath(QStringLiteral("icons/%1.png").arg(icon));
+            const auto size = pngSize(file);
+            if (icon.isEmpty())
+                problems.add(icons.front(), QStringLiteral("empty icon of \"%1\"").arg(className));
+            else if (!size)
+                problems.add(icons.front(), QStringLiteral("icon \"%1\" of \"%2\" is no PNG file at %3").arg(icon, className, file));
+            else if (*size != std::make_pair(32, 32))
+                problems.add(icons.front(), QStringLiteral("icon \"%1\" is %2 by %3, not 32 by 32").arg(icon).arg(size->first).arg(size->second));
+        }
         const QString visual = attr(object, "isVisual");
         if (hasAttr(object, "isVisual") && visual != QLatin1String("YES") && visual != QLatin1String("NO"))
             problems.add(object, QStringLiteral("isVisual must be YES or NO, not \"%1\"").arg(visual));
@@ -410,6 +444,16 @@ QStringList checkCatalogue(const QString &path, CatalogueFacts *factsOut = nullp
     for (xmlNode *property : descendants(root, "property"))
         if (property->parent && name(property->parent) != QLatin1String("object") && !referenced.contains(property))
             problems.add(property, QStringLiteral("shared property \"%1\" is referred to by no class").arg(attr(property, "name")));
+    for (const QString &className : kPaletteClasses) {
+        const auto it = classes.find(className);
+        if (it == classes.end()) {
+            problems.add(root, QStringLiteral("palette class \"%1\" is missing").arg(className));
+            continue;
+        }
+        for (const char *child : {"icon", "discussion"})
+            if (children(it->second, child).empty())
+                problems.add(it->second, QStringLiteral("palette class \"%1\" has no %2").arg(className, QLatin1String(child)));
+    }
     for (const auto &[setName, set] : sets)
         if (!usedSets.contains(setName))
             problems.add(set, QStringLiteral("option set \"%1\" is used by no property").arg(setName));
@@ -592,12 +636,12 @@ TEST(ResourceFiles, CatalogueAndDefaultProject)
 
 TEST(ResourceFiles, PicturesStaySmall)
 {
-    for (const char *sub : {"devices", "backgrounds"}) {
+    for (const char *sub : {"devices", "backgrounds", "icons"}) {
         const QDir dir(kResources + u'/' + QLatin1String(sub));
         const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.png")}, QDir::Files);
         EXPECT_FALSE(files.isEmpty()) << sub;
         for (const QFileInfo &file : files)
-            EXPECT_LT(file.size(), 50 * 1024) << file.filePath().toStdString();
+            EXPECT_LT(file.size(), (QLatin1String(sub) == QLatin1String("icons") ? 4 : 50) * 1024) << file.filePath().toStdString();
     }
 }
 
@@ -635,6 +679,28 @@ TEST(ResourceFiles, ReportsFileAndLine)
              "class \"KRPage\" is missing",
          })
         EXPECT_TRUE(all.contains(QLatin1String(expected))) << expected << "\nin:\n" << all.toStdString();
+
+    // Icons and superclass chains.
+    QDir(dir).mkpath(QStringLiteral("icons"));
+    KRTest::writeFile(dir + QStringLiteral("/icons/Big.png"), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x40\0\0\0\x40", 24));
+    KRTest::writeFile(dir + QStringLiteral("/Icons.xml"),
+                      "<KRObjectInfo><objects>\n"                                              // 1
+                      "  <object className=\"KRObject\"/>\n"                                   // 2
+                      "  <object className=\"KRLoose\"/>\n"                                    // 3
+                      "  <object className=\"KRA\" superclass=\"KRLoose\"><icon>Gone</icon></object>\n" // 4
+                      "  <object className=\"KRB\" superclass=\"KRObject\"><icon>Big</icon></object>\n"  // 5
+                      "  <object className=\"KRLabel\" superclass=\"KRObject\"><icon>Big</icon></object>\n" // 6
+                      "</objects></KRObjectInfo>\n");
+    const QString icons = checkCatalogue(dir + QStringLiteral("/Icons.xml")).join(u'\n');
+    for (const char *expected : {
+             "Icons.xml:4: the superclass chain of \"KRA\" ends at \"KRLoose\", not at KRObject",
+             "Icons.xml:4: icon \"Gone\" of \"KRA\" is no PNG file",
+             "Icons.xml:5: icon \"Big\" is 64 by 64, not 32 by 32",
+             "Icons.xml:6: palette class \"KRLabel\" has no discussion",
+             "palette class \"JQMButton\" is missing",
+         })
+        EXPECT_TRUE(icons.contains(QLatin1String(expected))) << expected << "\nin:\n" << icons.toStdString();
+    EXPECT_FALSE(icons.contains(QLatin1String("\"KRB\" ends at")));
 
     KRTest::writeFile(dir + QStringLiteral("/Broken.xml"), "<a>\n<b>\n</a>\n");
     const QStringList broken = checkCatalogue(dir + QStringLiteral("/Broken.xml"));

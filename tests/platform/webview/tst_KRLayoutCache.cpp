@@ -1,5 +1,5 @@
 // The layout cache as the agent feeds it, and the fake that headless code reads.
-#include <platform/webview/KRFakeLayoutSource.h>
+#include <platform/dom/KRFakeLayoutSource.h>
 #include <platform/webview/KRLayoutCache.h>
 
 #include <gtest/gtest.h>

@@ -1,0 +1,5 @@
+#include "KRControlLibrary.h"
+
+void registerBasicControls()
+{
+}

@@ -1,0 +1,193 @@
+#include "KRDesignViewWriter.h"
+
+#include <core/markdown/KRMarkdown.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRObject.h>
+#include <model/KRPageBase.h>
+#include <model/KRStyleClass.h>
+#include <platform/dom/DOMCSSRule.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRAssert.h>
+
+namespace {
+bool isBackgroundTrio(const QString &name)
+{
+    return name == QLatin1String("backgroundImage") || name == QLatin1String("backgroundColor") ||
+           name == QLatin1String("backgroundGradient");
+}
+} // namespace
+
+std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &adapter)
+{
+    if (const auto cached = adapter.domElement())
+        return cached;
+    const auto object = adapter.object();
+    if (!object)
+        return nullptr;
+    std::shared_ptr<DOMElement> element;
+    if (adapter.descriptor().hasOption(KRAdapterOptionPageDiv)) {
+        if (const auto page = std::dynamic_pointer_cast<KRPageBase>(object))
+            element = page->pageDivElement();
+    } else {
+        element = object->domElement();
+    }
+    if (element)
+        adapter.setDomElement(element);
+    return element;
+}
+
+DOMCSSStyleDeclaration *KRDesignViewWriter::style(KRModelAdapter &adapter)
+{
+    const auto object = adapter.object();
+    if (const auto styleClass = std::dynamic_pointer_cast<KRStyleClass>(object)) {
+        const auto rule = styleClass->cssRule();
+        return rule ? &rule->style() : nullptr;
+    }
+    const auto element = targetElement(adapter);
+    return element ? &element->style() : nullptr;
+}
+
+void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newValue)
+{
+    const KRPropertyDescriptor &d = adapter.descriptor();
+    const auto object = adapter.object();
+    if (!object)
+        return;
+    if (d.hasOption(KRAdapterOptionNoDesignDOM) && adapter.designMode())
+        return;
+    const bool styleClass = std::dynamic_pointer_cast<KRStyleClass>(object) != nullptr;
+    const auto element = styleClass ? nullptr : targetElement(adapter);
+    if (!element && !styleClass)
+        return;
+    QString v = newValue;
+    if (d.hasOption(KRAdapterOptionDefaultToID) && v.isEmpty())
+        v = object->kr_id();
+
+    if (d.hasOption(KRAdapterOptionDOMText) && element) {
+        element->setTextContent(v);
+    } else if (d.hasOption(KRAdapterOptionOptionList) && element) {
+        element->removeAllChildren();
+        if (!v.isNull()) {
+            const QString selected = object->value(QStringLiteral("kr_value"));
+            const auto document = element->ownerDocument();
+            for (const QString &line : v.split(QLatin1Char('\n'))) {
+                auto option = document->createElement(QStringLiteral("option"));
+                if (line == selected)
+                    option->setAttribute(QStringLiteral("selected"), QStringLiteral("selected"));
+                option->setTextContent(line);
+                element->appendChild(option);
+            }
+        }
+    } else if (d.hasOption(KRAdapterOptionHTMLContent) && element) {
+        QString html = v;
+        if (v.startsWith(QLatin1String("markdown:")))
+            html = KRMarkdown::htmlFromMarkdown(v.mid(9));
+        else if (v.startsWith(QLatin1String("html:")))
+            html = adapter.designMode() ? QStringLiteral("(HTML content)") : v.mid(5);
+        element->setInnerHTML(html);
+    } else if (!d.cssAttributeName().isEmpty()) {
+        setCSSAttribute(adapter, v);
+    } else if (!d.htmlAttributeName().isEmpty() && element) {
+        setHTMLAttribute(adapter, d.htmlAttributeName(), v);
+    }
+
+    if (d.hasOption(KRAdapterOptionRefreshOptions)) {
+        if (const auto options = object->modelAdapter(QStringLiteral("kr_options")))
+            options->updateDOM(object->value(QStringLiteral("kr_options")));
+    }
+    if (element && object->kr_className() == QLatin1String("KRCanvas") &&
+        (d.propertyName() == QLatin1String("width") || d.propertyName() == QLatin1String("height")))
+        element->setAttribute(d.propertyName(), v);
+}
+
+QString KRDesignViewWriter::convertValue(const KRModelAdapter &adapter, const QString &v)
+{
+    const KRPropertyDescriptor &d = adapter.descriptor();
+    QString r = v;
+    if (d.hasOption(KRAdapterOptionCSSPixels) && !r.isEmpty() && !r.endsWith(QLatin1Char('%')))
+        r += QStringLiteral("px");
+    if (d.hasOption(KRAdapterOptionPagePrefixedID)) {
+        const auto object = adapter.object();
+        if (object && !object->isPage()) {
+            const auto page = object->owningPage();
+            r = (page ? page->kr_id() : QString()) + QLatin1Char('_') + r;
+        }
+    }
+    if (d.hasOption(KRAdapterOptionLowercase))
+        r = r.toLower();
+    if (d.hasOption(KRAdapterOptionLinearGradient) && !r.isEmpty())
+        r = QStringLiteral("-webkit-linear-gradient(%1)").arg(r);
+    if (d.hasOption(KRAdapterOptionDisplayBoolean) && !adapter.designMode())
+        r = v == QLatin1String("false") ? QStringLiteral("none") : QString();
+    if (d.hasOption(KRAdapterOptionBooleanAttribute))
+        r = v == QLatin1String("true") ? d.propertyName() : QString();
+    if (d.hasOption(KRAdapterOptionCSSURL) && !r.isEmpty())
+        r = QStringLiteral("url('%1')").arg(r);
+    return r;
+}
+
+void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString &v)
+{
+    const KRPropertyDescriptor &d = adapter.descriptor();
+    const QString c = convertValue(adapter, v);
+    const QString priority = d.hasOption(KRAdapterOptionCSSImportant) ? QStringLiteral("important") : QString();
+    const QString &n = d.cssAttributeName();
+    DOMCSSStyleDeclaration *s = style(adapter);
+    const auto object = adapter.object();
+    const QString property = d.propertyName();
+    auto clearBackground = [s] {
+        s->removeProperty(QStringLiteral("background"));
+        s->removeProperty(QStringLiteral("background-image"));
+        s->removeProperty(QStringLiteral("background-color"));
+    };
+    if (!c.isEmpty()) {
+        KR_ASSERT(s != nullptr, "a CSS value needs a style declaration to go to");
+        if (adapter.enabled() && isBackgroundTrio(property))
+            clearBackground();
+        s->setProperty(n, c, priority);
+    } else if (adapter.enabled() && s) {
+        if (isBackgroundTrio(property)) {
+            clearBackground();
+            for (const char *key : {"kr_backgroundImage", "kr_backgroundColor", "kr_backgroundGradient"}) {
+                const QString current = object->value(QString::fromLatin1(key));
+                if (!current.isEmpty())
+                    object->modelAdapter(QString::fromLatin1(key))->updateDOM(current);
+            }
+        } else {
+            s->removeProperty(n);
+            for (const char *prefix : {"border", "padding"}) {
+                if (!property.startsWith(QLatin1String(prefix)))
+                    continue;
+                for (const auto &sibling : object->modelAdapters().allValues()) {
+                    if (sibling.get() == &adapter || !sibling->descriptor().propertyName().startsWith(QLatin1String(prefix)))
+                        continue;
+                    const QString current = object->value(sibling->descriptor().kr_propertyName());
+                    if (!current.isEmpty())
+                        sibling->updateDOM(current);
+                }
+            }
+        }
+    }
+    if (d.hasOption(KRAdapterOptionParentStyle)) {
+        const auto element = targetElement(adapter);
+        const auto parent = element ? element->parentElement() : nullptr;
+        if (parent) {
+            if (!c.isEmpty())
+                parent->style().setProperty(n, c, priority);
+            else
+                parent->style().removeProperty(n);
+        }
+    }
+}
+
+void KRDesignViewWriter::setHTMLAttribute(KRModelAdapter &adapter, const QString &name, const QString &v)
+{
+    const auto element = targetElement(adapter);
+    if (!element)
+        return;
+    const QString c = convertValue(adapter, v);
+    element->removeAttribute(name);
+    if (!c.isEmpty())
+        element->setAttribute(name, c);
+}

@@ -1,0 +1,923 @@
+#include "KRPage.h"
+
+#include <core/GCDispatch.h>
+#include <core/KRRunLogger.h>
+#include <core/KRXMLDocument.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRDesignViewWriter.h>
+#include <model/KRDocument.h>
+#include <model/KRLocalServerPort.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRPasteboard.h>
+#include <model/KRProject.h>
+#include <model/KRProjectResource.h>
+#include <model/KRStyleClass.h>
+#include <model/KRWebFolder.h>
+#include <platform/dom/DOMCSSStyleSheet.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMScriptHost.h>
+#include <platform/foundation/KRAssert.h>
+#include <platform/foundation/KRException.h>
+#include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+
+void KRPageProxy::jqueryLoaded() { m_delegate->addJQMjs(); }
+
+void KRPageProxy::jqueryMobileLoaded() { m_delegate->jqueryMobileLoaded(); }
+
+namespace {
+
+std::vector<KRPropertyDescriptor> pageDescriptors()
+{
+    auto d = [](const char *name, const char *css, std::uint32_t options, const char *html = "") {
+        return KRPropertyDescriptor(QString::fromLatin1(name), QString::fromLatin1(html), QString::fromLatin1(css), options);
+    };
+    const std::uint32_t event = KRAdapterOptionEvent | KRAdapterOptionFunctionReference;
+    // The background colour is a colour, never a function name: no function-reference bit.
+    return {
+        d("formAction", "", KRAdapterOptionJSString),
+        d("formMethod", "", 0),
+        d("cssIncludes", "", KRAdapterOptionXMLChildElement),
+        d("javascriptIncludes", "", KRAdapterOptionXMLChildElement),
+        d("title", "", KRAdapterOptionDOMText),
+        d("color", "color", 0),
+        d("onClick", "", event),
+        d("onTouchStart", "", event),
+        d("onTouchMove", "", event),
+        d("onTouchEnd", "", event),
+        d("onLoad", "", event),
+        d("onOrientationChange", "", event),
+        d("onSubmit", "", event),
+        d("backgroundColor", "background-color",
+          KRAdapterOptionCSSImportant | KRAdapterOptionUpdateDesignView | KRAdapterOptionParentStyle),
+        d("backgroundImage", "background-image",
+          KRAdapterOptionPerDevice | KRAdapterOptionCSSImportant | KRAdapterOptionCSSURL),
+        d("backgroundGradient", "background", KRAdapterOptionCSSImportant | KRAdapterOptionLinearGradient),
+        d("backgroundRepeat", "background-repeat", KRAdapterOptionCSSImportant),
+        d("backgroundPosition", "background-position", KRAdapterOptionCSSImportant),
+        d("backgroundAttachment", "background-attachment", KRAdapterOptionCSSImportant),
+        d("fontFamily", "font-family", KRAdapterOptionCSSImportant),
+        d("fontStyle", "font-style", 0),
+        d("fontWeight", "font-weight", 0),
+        d("fontSize", "font-size", KRAdapterOptionCSSPixels),
+        d("textAlign", "text-align", 0),
+        d("letterSpacing", "letter-spacing", KRAdapterOptionCSSPixels),
+        d("lineHeight", "line-height", 0),
+        d("textShadow", "text-shadow", 0),
+        d("theme", "", KRAdapterOptionPageDiv | KRAdapterOptionUpdateDesignView, "data-theme"),
+        d("onGET", "", KRAdapterOptionFunctionReference),
+        d("onPOST", "", KRAdapterOptionFunctionReference),
+    };
+}
+
+const QString kDesignStyleText = QStringLiteral(
+    "html, body { font-size: 16px; font-family: \"Helvetica\"; background-color: #eee;}\n"
+    "div { -webkit-box-sizing: border-box;}\n"
+    "input, select { font-size: 24px; }\n"
+    "input[type=\"text\"] { padding: 4px; }\n"
+    "input { color: black }\n"
+    "table, tr, td { border-color: black; border-width: 1px; }\n"
+    ".ui-slider-input {display: none !important;}\n"
+    ".ui-slider-track {width: 100% !important; margin: 0 0% 0 0% !important}\n"
+    "form.ui-listview-filter {margin: 0 0% 0 0% !important}\n");
+
+int positionKey(const KRXMLNode &element, const QString &name)
+{
+    if (!element.hasAttribute(name))
+        return std::numeric_limits<int>::max();
+    bool ok = false;
+    const int value = element.attribute(name).trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
+// Controls: objects that place an element on the page (the control base sets the flag) and
+// every class derived from "KRControl".
+bool isControl(const KRObject &object)
+{
+    return object.visualObject() || KRClassRegistry::sharedInstance().isKindOf(object.kr_className(), QStringLiteral("KRControl"));
+}
+
+} // namespace
+
+void KRPage::registerPageClass()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    KRObjectClass page;
+    page.className = QStringLiteral("KRPage");
+    page.superclassName = QStringLiteral("KRObject");
+    page.idBase = QStringLiteral("page");
+    page.descriptors = pageDescriptors();
+    page.factory = [](const KRObjectInit &) -> std::shared_ptr<KRObject> { return nullptr; }; // made by create()
+    KRClassRegistry::sharedInstance().registerClass(page);
+    KRStyleClass::registerClass();
+    if (!KRModelAdapter::domWriter())
+        KRModelAdapter::setDOMWriter(std::make_shared<KRDesignViewWriter>());
+}
+
+KRResult<std::shared_ptr<KRPage>> KRPage::create(const KRXMLElement &element, const std::shared_ptr<KRProject> &project,
+                                                const QString &initialID, bool designMode)
+{
+    registerPageClass();
+    if (initialID.isNull() && !element.hasAttribute(QStringLiteral("id")))
+        return KRError(QStringLiteral("Korvane"), 100, QStringLiteral("A page of the project has no id."));
+    KRObjectInit init;
+    init.objectClass = KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRPage"));
+    init.element = element;
+    init.initialID = initialID;
+    init.designMode = designMode;
+    auto page = std::make_shared<KRPage>(init, project);
+    page->buildDocument();
+    page->setUp();
+    page->finishDocument();
+    return page;
+}
+
+KRPage::KRPage(const KRObjectInit &init, const std::shared_ptr<KRProject> &project) : KRPageBase(init), m_project(project)
+{
+}
+
+KRPage::~KRPage() { cleanup(); }
+
+std::shared_ptr<KRProjectBase> KRPage::pageProject() const { return m_project.lock(); }
+
+void KRPage::setScriptHost(DOMScriptHost *host)
+{
+    m_scriptHost = host ? host : m_recordingHost.get();
+    m_domDocument->setScriptHost(m_scriptHost);
+    m_scriptHost->setHostObject(QStringLiteral("___kr_page"), m_proxy.get());
+}
+
+void KRPage::evaluateScript(const QString &script)
+{
+    if (m_scriptHost)
+        m_scriptHost->evaluateScript(script);
+}
+
+std::shared_ptr<DOMElement> KRPage::getOrCreateChildElement(DOMDocument &document, const std::shared_ptr<DOMElement> &parent,
+                                                            const QString &name)
+{
+    if (auto found = parent->firstElementByTagName(name))
+        return found;
+    auto element = document.createElement(name);
+    parent->appendChild(element);
+    return element;
+}
+
+QString KRPage::jQueryURL() const
+{
+    const auto proj = project();
+    static const QString path = QStringLiteral("/__kr_bundle/jquery-1.9.0/jquery.min.js");
+    const QString cdn = KRProject::contentDeliveryHost() + QStringLiteral("/ajax/libs/jquery/1.9.0/jquery.min.js");
+    QString src = path;
+    if (designMode())
+        src = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(path);
+    if (proj->publishBuildMode())
+        src = cdn;
+    if (proj->exportMode()) {
+        src = KRUserDefaults::sharedInstance().stringValue(QStringLiteral("jquery-js"));
+        if (src.isEmpty() && proj->exportLocalJQuerySources())
+            src = QStringLiteral("jquery-1.9.0/jquery.min.js");
+    }
+    return src.isEmpty() ? cdn : src;
+}
+
+void KRPage::buildDocument()
+{
+    const auto proj = project();
+    KR_ASSERT(proj != nullptr, "a page needs its project");
+    m_domDocument = DOMDocument::createHTMLDocument();
+    m_recordingHost = std::make_unique<DOMRecordingScriptHost>();
+    m_proxy = std::make_unique<KRPageProxy>(this);
+    setScriptHost(nullptr);
+    DOMDocument &doc = *m_domDocument;
+    m_htmlElement = doc.documentElement();
+    KR_ASSERT(m_htmlElement != nullptr, "the design document has no document element");
+    if (!designMode() && proj->generateManifest())
+        m_htmlElement->setAttribute(QStringLiteral("manifest"), KRProject::manifestURL());
+    m_headElement = getOrCreateChildElement(doc, m_htmlElement, QStringLiteral("head"));
+    m_titleElement = getOrCreateChildElement(doc, m_headElement, QStringLiteral("title"));
+
+    auto append = [&](const QString &tag, std::initializer_list<std::pair<QString, QString>> attributes) {
+        auto element = doc.createElement(tag);
+        for (const auto &[name, value] : attributes)
+            element->setAttribute(name, value);
+        m_headElement->appendChild(element);
+        return element;
+    };
+    append(QStringLiteral("meta"), {{QStringLiteral("http-equiv"), QStringLiteral("Content-Type")},
+                                    {QStringLiteral("content"), QStringLiteral("text/html; charset=UTF-8")}});
+    if (!designMode() && !proj->appleTouchIcon().isEmpty()) {
+        append(QStringLiteral("link"),
+               {{QStringLiteral("rel"), QStringLiteral("apple-touch-icon")}, {QStringLiteral("href"), proj->appleTouchIcon()}});
+        m_manifestResources.insert(proj->appleTouchIcon());
+    }
+    append(QStringLiteral("meta"),
+           {{QStringLiteral("name"), QStringLiteral("viewport")},
+            {QStringLiteral("content"), QStringLiteral("user-scalable=no, width=device-width, initial-scale = 1.0,maximum-scale = 1.0")}});
+    append(QStringLiteral("meta"), {{QStringLiteral("name"), QStringLiteral("apple-mobile-web-app-capable")},
+                                    {QStringLiteral("content"), QStringLiteral("yes")}});
+
+    QString styleText = kDesignStyleText;
+    if (proj->isJQM14OrGreater()) {
+        styleText += QStringLiteral("div[data-role=page].ui-page {background: inherit !important; font-family: inherit !important; "
+                                    "color: inherit !important; text-shadow: inherit !important;}\n");
+    } else {
+        styleText += QStringLiteral("div[data-role=page].ui-body-c {background: inherit !important;}\n"
+                                    ".ui-body-c { font-family: inherit !important; color: inherit !important;text-shadow: "
+                                    "inherit !important;}\n");
+    }
+    if (designMode())
+        styleText += QStringLiteral(".ui-disabled, .ui-state-disabled {opacity: 1.0 !important;}\n"
+                                    ".ui-select .ui-disabled, .ui-select .ui-state-disabled { opacity: 1.0 !important;}\n");
+    styleText += QStringLiteral("p.kr-css-marker {}\n");
+    auto style = getOrCreateChildElement(doc, m_headElement, QStringLiteral("style"));
+    style->setAttribute(QStringLiteral("type"), QStringLiteral("text/css"));
+    style->setTextContent(styleText);
+    m_headElement->appendChild(style);
+    const auto sheets = doc.styleSheets();
+    m_styleSheet = sheets.empty() ? style->sheet() : sheets.front();
+
+    addCSS(proj->jqmStructureCSSURL(designMode()));
+    if (proj->isJQM14OrGreater())
+        addCSS(proj->jqmIconsCSSURL(designMode()));
+
+    const QString jquery = jQueryURL();
+    auto script = doc.createElement(QStringLiteral("script"));
+    script->setAttribute(QStringLiteral("src"), jquery);
+    if (designMode())
+        script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryLoaded()"));
+    m_headElement->appendChild(script);
+    m_manifestResources.insert(jquery);
+
+    if (!designMode()) {
+        addJQMMobileinit();
+        const QString jqm = proj->jqmJSURL(false);
+        addExternalScript(jqm);
+    }
+
+    m_bodyElement = getOrCreateChildElement(doc, m_htmlElement, QStringLiteral("body"));
+    if (designMode()) {
+        static const std::pair<const char *, const char *> handlers[] = {
+            {"ondragenter", "window.___kr_dwc.onDragEnter_(event)"},
+            {"ondragover", "window.___kr_dwc.onDragOver_(event)"},
+            {"onclick", "window.___kr_dwc.onClickBody_(event)"},
+            {"onmousedown", "window.___kr_dwc.onMouseDown_(event)"},
+            {"onmouseup", "window.___kr_dwc.onMouseUp_(event)"}};
+        for (const auto &[name, value] : handlers)
+            m_bodyElement->setAttribute(QString::fromLatin1(name), QString::fromLatin1(value));
+        m_bodyElement->style().setProperty(QStringLiteral("-webkit-user-select"), QStringLiteral("none"));
+        if (const auto document = proj->krDocument()) {
+            const std::weak_ptr<KRObject> weak = weak_from_this();
+            m_tokens.push_back(KRNotificationCenter::defaultCenter().addObserver(
+                KRDidSaveDocumentNotification, document->identity(), [weak](const KRNotification &) {
+                    const auto self = std::static_pointer_cast<KRPage>(weak.lock());
+                    if (!self)
+                        return;
+                    // A document set up before the project had a folder of its own points
+                    // at the application's resources; re-point it after the first save.
+                    const auto base = self->m_headElement->firstElementByTagName(QStringLiteral("base"));
+                    const auto proj = self->project();
+                    if (base && proj && !base->getAttribute(QStringLiteral("href")).startsWith(proj->webFolder()->krwebPath())) {
+                        self->m_headElement->removeChild(base);
+                        self->addBaseElement();
+                    }
+                }));
+        }
+        auto drag = doc.createElement(QStringLiteral("div"));
+        drag->setAttribute(QStringLiteral("id"), QStringLiteral("___kr_dragdiv"));
+        DOMCSSStyleDeclaration &dragStyle = drag->style();
+        dragStyle.setProperty(QStringLiteral("position"), QStringLiteral("absolute"));
+        dragStyle.setProperty(QStringLiteral("top"), QStringLiteral("1"));
+        dragStyle.setProperty(QStringLiteral("left"), QStringLiteral("1"));
+        dragStyle.setProperty(QStringLiteral("width"), QStringLiteral("1"));
+        dragStyle.setProperty(QStringLiteral("height"), QStringLiteral("1"));
+        dragStyle.setProperty(QStringLiteral("z-index"), QStringLiteral("-9999999"));
+        m_bodyElement->appendChild(drag);
+        auto dragScript = doc.createElement(QStringLiteral("script"));
+        dragScript->setAttribute(QStringLiteral("type"), QStringLiteral("text/javascript"));
+        dragScript->setTextContent(QStringLiteral(
+            "function dragstart(element, event) { event.dataTransfer.setDragImage(document.getElementById(\"___kr_dragdiv\"), "
+            "0, 0); window.___kr_dwc.onDragStart_withEvent_(element, event);}"));
+        m_bodyElement->appendChild(dragScript);
+    }
+
+    m_pageDivElement = doc.createElement(QStringLiteral("div"));
+    m_pageDivElement->setAttribute(QStringLiteral("id"), value(QStringLiteral("kr_id")).isNull()
+                                                             ? xmlElement().attribute(QStringLiteral("id"))
+                                                             : kr_id());
+    m_pageDivElement->setDataAttribute(QStringLiteral("role"), QStringLiteral("page"));
+    m_bodyElement->appendChild(m_pageDivElement);
+    setDomElement(m_pageDivElement);
+}
+
+void KRPage::willEnableModelAdapters()
+{
+    if (const auto title = modelAdapter(QStringLiteral("kr_title")))
+        title->setDomElement(m_titleElement);
+}
+
+void KRPage::finishDocument()
+{
+    setThemeCSS();
+    m_bodyElement->style().setProperty(QStringLiteral("margin"), QStringLiteral("0"));
+    m_bodyElement->style().setProperty(QStringLiteral("padding"), QStringLiteral("0"));
+    rebuildAllObjectsArray();
+
+    if (!designMode()) {
+        QStringList includes = project()->cssIncludes();
+        includes += value(QStringLiteral("kr_cssIncludes")).split(QLatin1Char('\n'));
+        for (const QString &entry : includes) {
+            if (entry.isEmpty())
+                continue;
+            auto link = m_domDocument->createElement(QStringLiteral("link"));
+            link->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
+            const bool less = entry.endsWith(QLatin1String(".less")) && !entry.startsWith(QLatin1String("http"));
+            link->setAttribute(QStringLiteral("type"), less ? QStringLiteral("text/less") : QStringLiteral("text/css"));
+            link->setAttribute(QStringLiteral("href"), entry);
+            m_headElement->appendChild(link);
+            m_manifestResources.insert(entry);
+        }
+    }
+    addObject(std::static_pointer_cast<KRObject>(shared_from_this()));
+
+    if (designMode()) {
+        addBaseElement();
+        const std::weak_ptr<KRObject> weak = weak_from_this();
+        onJQueryMobileLoaded([weak] {
+            const auto self = std::static_pointer_cast<KRPage>(weak.lock());
+            if (!self)
+                return;
+            QFile file(KRResources::pathForResource(QStringLiteral("toolbar-fix.js")));
+            if (file.open(QIODevice::ReadOnly))
+                self->evaluateScript(QString::fromUtf8(file.readAll()));
+        });
+    }
+}
+
+void KRPage::addJQMjs()
+{
+    addJQMMobileinit();
+    const auto proj = project();
+    if (!proj)
+        return;
+    auto script = m_domDocument->createElement(QStringLiteral("script"));
+    const QString src = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(proj->jqmURLs().value(QStringLiteral("jsLocalPath")));
+    script->setAttribute(QStringLiteral("src"), src);
+    if (designMode())
+        script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryMobileLoaded()"));
+    m_headElement->appendChild(script);
+    m_manifestResources.insert(src);
+}
+
+void KRPage::addJQMMobileinit()
+{
+    const auto proj = project();
+    if (!proj || proj->ajaxPageLoading())
+        return;
+    addScript(QStringLiteral("$(document).bind(\"mobileinit\", function() {\n"
+                             "$.mobile.ajaxEnabled = false;\n"
+                             "$.mobile.hashListeningEnabled = false;\n"
+                             "$.mobile.pushStateEnabled = false;\n"
+                             "});\n"));
+}
+
+void KRPage::jqueryMobileLoaded()
+{
+    m_didJQueryMobileLoad = true;
+    std::vector<Block> blocks;
+    blocks.swap(m_onJQMLoadedBlocks);
+    if (!blocks.empty())
+        GCDispatch::performBlocksInMainQueue(std::move(blocks));
+}
+
+void KRPage::onJQueryMobileLoaded(Block block)
+{
+    if (m_didJQueryMobileLoad && m_onJQMLoadedBlocks.empty()) {
+        block();
+        return;
+    }
+    m_onJQMLoadedBlocks.push_back(std::move(block));
+    if (m_didJQueryMobileLoad)
+        jqueryMobileLoaded();
+}
+
+void KRPage::addExternalScript(const QString &source)
+{
+    auto script = m_domDocument->createElement(QStringLiteral("script"));
+    script->setAttribute(QStringLiteral("src"), source);
+    if (source.endsWith(QLatin1String(".coffee")))
+        script->setAttribute(QStringLiteral("type"), QStringLiteral("text/coffeescript"));
+    m_headElement->appendChild(script);
+    m_manifestResources.insert(source);
+}
+
+void KRPage::addCSS(const QString &href)
+{
+    auto link = m_domDocument->createElement(QStringLiteral("link"));
+    link->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
+    link->setAttribute(QStringLiteral("href"), href);
+    m_headElement->appendChild(link);
+    m_manifestResources.insert(href);
+}
+
+void KRPage::addScript(const QString &text)
+{
+    auto script = m_domDocument->createElement(QStringLiteral("script"));
+    script->setTextContent(text);
+    m_headElement->appendChild(script);
+}
+
+void KRPage::addBaseElement()
+{
+    const auto proj = project();
+    if (!proj || m_headElement->firstElementByTagName(QStringLiteral("base")))
+        return;
+    auto base = m_domDocument->createElement(QStringLiteral("base"));
+    base->setAttribute(QStringLiteral("href"), QDir(proj->webFolder()->krwebPath()).filePath(kr_id() + QStringLiteral(".html")));
+    m_headElement->appendChild(base);
+}
+
+void KRPage::setThemeCSS()
+{
+    const auto proj = project();
+    if (!proj)
+        return;
+    const auto resource = proj->resourceForThemeName(proj->defaultTheme());
+    if (resource && designMode()) {
+        if (m_themeLinkElement) {
+            m_headElement->removeChild(m_themeLinkElement);
+            m_themeLinkElement.reset();
+        }
+        if (!m_themeStyleElement) {
+            m_themeStyleElement = m_domDocument->createElement(QStringLiteral("style"));
+            m_headElement->appendChild(m_themeStyleElement);
+        }
+        const QString images = QStringLiteral("url(%1/images/")
+                                   .arg(QStringLiteral("http://127.0.0.1:%1/%2")
+                                            .arg(KRLocalServerPort::port())
+                                            .arg(proj->jqmURLs().value(QStringLiteral("localPathRoot"))));
+        QString css = resource->stringContents().value_or(QString());
+        css.replace(QStringLiteral("url(images/"), images);
+        m_themeStyleElement->setTextContent(css);
+    } else if (resource) {
+        if (m_themeLinkElement)
+            m_headElement->removeChild(m_themeLinkElement);
+        m_themeLinkElement = m_domDocument->createElement(QStringLiteral("link"));
+        m_themeLinkElement->setAttribute(QStringLiteral("href"), resource->themeRelativePath());
+        m_themeLinkElement->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
+        m_headElement->appendChild(m_themeLinkElement);
+        m_manifestResources.insert(resource->themeRelativePath());
+    } else {
+        if (m_themeStyleElement) {
+            m_headElement->removeChild(m_themeStyleElement);
+            m_themeStyleElement.reset();
+        }
+        if (!m_themeLinkElement) {
+            const QString href = proj->jqmThemeCSSURL(designMode());
+            m_themeLinkElement = m_domDocument->createElement(QStringLiteral("link"));
+            m_themeLinkElement->setAttribute(QStringLiteral("href"), href);
+            m_themeLinkElement->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
+            m_headElement->appendChild(m_themeLinkElement);
+            m_manifestResources.insert(href);
+        }
+    }
+}
+
+void KRPage::setValue(const QString &key, const QString &newValue)
+{
+    const bool isID = key == QLatin1String("kr_id");
+    const QString oldID = kr_id();
+    KRObject::setValue(key, newValue);
+    if (key == QLatin1String("kr_backgroundGradient") && !newValue.isEmpty() &&
+        value(QStringLiteral("kr_backgroundAttachment")).isEmpty())
+        KRObject::setValue(QStringLiteral("kr_backgroundAttachment"), QStringLiteral("fixed"));
+    if (isID && !oldID.isNull() && oldID != newValue) {
+        if (const auto proj = project())
+            KRNotificationCenter::defaultCenter().post(
+                KRProjectDidRenamePageNotification, proj->identity(),
+                {{QStringLiteral("oldValue"), oldID}, {QStringLiteral("newValue"), newValue}});
+    }
+}
+
+void KRPage::updateDesignView(KRModelAdapter &adapter, const QString &)
+{
+    const QString name = adapter.descriptor().propertyName();
+    if (name == QLatin1String("backgroundColor"))
+        evaluateScript(QStringLiteral("$('div[data-role=page]').trigger('pagecreate');"));
+    else if (name == QLatin1String("theme"))
+        updateTheme();
+}
+
+void KRPage::updateTheme()
+{
+    const QString theme = value(QStringLiteral("kr_theme"));
+    m_pageDivElement->removeClassWithPrefix(QStringLiteral("ui-body-"));
+    m_pageDivElement->addClass(QStringLiteral("ui-body-") + theme);
+    m_bodyElement->removeClassWithPrefix(QStringLiteral("ui-overlay-"));
+    m_bodyElement->addClass(QStringLiteral("ui-overlay-") + theme);
+    for (const auto &object : m_allObjects) {
+        const auto adapters = object->modelAdapters();
+        if (adapters.count() == 0)
+            continue;
+        object->updateDesignView(*adapters.objectForKey(adapters.allKeys().first()), QString());
+    }
+}
+
+QList<KRMenuItem> KRPage::contextMenuItemsForObject()
+{
+    QList<KRMenuItem> items = KRObject::contextMenuItemsForObject();
+    addEventContextMenuItems(items, {QStringLiteral("onClick"), QStringLiteral("onTouchStart"), QStringLiteral("onTouchMove"),
+                                     QStringLiteral("onTouchEnd"), QStringLiteral("onLoad"),
+                                     QStringLiteral("onOrientationChange"), QStringLiteral("onSubmit"),
+                                     QStringLiteral("onGET"), QStringLiteral("onPOST")});
+    return items;
+}
+
+void KRPage::cleanup()
+{
+    if (m_didCleanup)
+        return;
+    m_didCleanup = true;
+    m_tokens.clear();
+    m_idTokens.clear();
+    m_objects.clear();
+    children().clear();
+    m_allObjects.clear();
+}
+
+// --- Objects
+
+void KRPage::rebuildAllObjectsArray()
+{
+    observable().willChange(QStringLiteral("allObjects"), QVariant());
+    m_allObjects = m_objects.values();
+    std::sort(m_allObjects.begin(), m_allObjects.end(),
+              [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
+    observable().didChange(QStringLiteral("allObjects"), QVariant());
+}
+
+void KRPage::observeID(const std::shared_ptr<KRObject> &object)
+{
+    const std::weak_ptr<KRObject> weakPage = weak_from_this();
+    const std::weak_ptr<KRObject> weakObject = object;
+    m_idTokens.insert_or_assign(object->identity(),
+                      object->observable().observe(
+                          QStringLiteral("kr_id"), [weakPage, weakObject](const void *, const QString &, const QVariant &oldValue,
+                                                                          const QVariant &newValue) {
+                              const auto self = std::static_pointer_cast<KRPage>(weakPage.lock());
+                              const auto object = weakObject.lock();
+                              if (!self || !object)
+                                  return;
+                              const QString oldID = oldValue.toString();
+                              if (self->m_objects.value(oldID) == object)
+                                  self->m_objects.remove(oldID);
+                              if (object != self)
+                                  self->m_objects.insert(newValue.toString(), object);
+                              self->rebuildAllObjectsArray();
+                          }));
+}
+
+std::shared_ptr<KRObject> KRPage::objectForID(const QString &objectID) const
+{
+    if (objectID == kr_id())
+        return std::const_pointer_cast<KRObject>(shared_from_this());
+    return m_objects.value(objectID);
+}
+
+QList<std::shared_ptr<KRObject>> KRPage::allObjects() const
+{
+    QList<std::shared_ptr<KRObject>> list = m_allObjects;
+    const auto self = std::const_pointer_cast<KRObject>(shared_from_this());
+    const auto at = std::lower_bound(list.begin(), list.end(), self,
+                                     [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
+    list.insert(at, self);
+    return list;
+}
+
+void KRPage::addObject(const std::shared_ptr<KRObject> &object)
+{
+    if (object.get() != this && isIDTaken(object->kr_id()))
+        krRaise(QStringLiteral("DuplicateIDException"),
+                QStringLiteral("Duplicate 'id' attribute (%1) in element").arg(object->kr_id()));
+    // The page answers for its own id; holding itself would keep it alive for ever.
+    if (object.get() != this)
+        m_objects.insert(object->kr_id(), object);
+    observeID(object);
+    rebuildAllObjectsArray();
+    if (object.get() != this)
+        object->setOwningPage(std::static_pointer_cast<KRPageBase>(shared_from_this()));
+    object->setEnableUndo(true);
+}
+
+KRXMLNode KRPage::contentsElement()
+{
+    KRXMLNode element = xmlElement();
+    return element.firstElementForName(QStringLiteral("KRContents"), true);
+}
+
+void KRPage::loadRequiredResourcesFromClass(const QString &className)
+{
+    const KRObjectClass *objectClass = KRClassRegistry::sharedInstance().classNamed(className);
+    // Inherited lists count too.
+    for (const KRObjectClass *k = objectClass; k; k = KRClassRegistry::sharedInstance().classNamed(k->superclassName)) {
+        for (const QString &path : k->requiredScripts) {
+            if (m_requiredObjectScripts.contains(path))
+                continue;
+            m_requiredObjectScripts.insert(path);
+            if (designMode()) {
+                const std::weak_ptr<KRObject> weak = weak_from_this();
+                onJQueryMobileLoaded([weak, path] {
+                    const auto self = std::static_pointer_cast<KRPage>(weak.lock());
+                    if (!self)
+                        return;
+                    QFile file(QDir(KRResources::resourcesDirectory()).filePath(QStringLiteral("local-server/") + path));
+                    if (!file.open(QIODevice::ReadOnly)) {
+                        KR_LOG(QStringLiteral("Unable to load source for class resource %1").arg(path));
+                        return;
+                    }
+                    self->evaluateScript(QString::fromUtf8(file.readAll()));
+                });
+            }
+        }
+        for (const QString &path : k->requiredStylesheets)
+            m_requiredStylesheets.insert(path);
+        for (const QString &path : k->requiredResources)
+            m_requiredResources.insert(path);
+        if (k->superclassName.isEmpty())
+            break;
+    }
+}
+
+void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent)
+{
+    QList<KRXMLNode> elements = contents.elements();
+    // Elements without "top" first, then by top and left; ties keep file order.
+    std::stable_sort(elements.begin(), elements.end(), [](const KRXMLNode &a, const KRXMLNode &b) {
+        const bool aTop = a.hasAttribute(QStringLiteral("top"));
+        const bool bTop = b.hasAttribute(QStringLiteral("top"));
+        if (aTop != bTop)
+            return !aTop;
+        const int at = positionKey(a, QStringLiteral("top")), bt = positionKey(b, QStringLiteral("top"));
+        if (at != bt)
+            return at < bt;
+        return positionKey(a, QStringLiteral("left")) < positionKey(b, QStringLiteral("left"));
+    });
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
+    for (KRXMLNode element : elements) {
+        const QString className = element.name();
+        if (!registry.classNamed(className)) {
+            const QString warning = QStringLiteral("line %1: Invalid KRObject class: '%2' (skipped, kept in the file)")
+                                        .arg(element.lineNumber())
+                                        .arg(className);
+            m_loadWarnings.append(warning);
+            KR_LOG(warning);
+            continue;
+        }
+        loadRequiredResourcesFromClass(className);
+        const QString base = element.attribute(QStringLiteral("id"));
+        QString candidate = base;
+        for (int n = 2; n <= 999 && isIDTaken(candidate); ++n) {
+            candidate = base + QString::number(n);
+            element.setAttribute(QStringLiteral("id"), candidate);
+        }
+        KRResult<std::shared_ptr<KRObject>> made =
+            registry.makeObject(className, element, self, parent, QString(), designMode());
+        if (!made) {
+            const QString warning = QStringLiteral("line %1: %2").arg(element.lineNumber()).arg(made.error().message());
+            m_loadWarnings.append(warning);
+            KR_LOG(warning);
+            continue;
+        }
+        addObject(made.value());
+        parent->children().append(made.value());
+        KRXMLNode nested = element.firstElementForName(QStringLiteral("KRContents"));
+        if (registry.isKindOf(className, QStringLiteral("KRDiv")) && !nested.isNull())
+            loadChildrenFromElement(nested, made.value());
+    }
+}
+
+std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, double x, double y, const QString &idBase)
+{
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    if (!registry.classNamed(className))
+        return nullptr;
+    KRXMLNode element = xmlElement().document().createElement(className);
+    KRXMLNode contents = contentsElement();
+    loadRequiredResourcesFromClass(className);
+    const QString base = idBase.isNull() ? registry.idBase(className) : idBase;
+    QString id;
+    for (int n = 1; n <= 99998; ++n) {
+        id = (n == 1 && !idBase.isNull()) ? base : base + QString::number(n);
+        if (!isIDTaken(id))
+            break;
+    }
+    contents.appendChild(element);
+    KRResult<std::shared_ptr<KRObject>> made = registry.makeObject(
+        className, element, std::static_pointer_cast<KRPageBase>(shared_from_this()), shared_from_this(), id, designMode());
+    if (!made) {
+        element.detach();
+        KR_LOG(QStringLiteral("Cannot create %1: %2").arg(className, made.error().message()));
+        return nullptr;
+    }
+    const auto object = made.value();
+    object->initializeDefaultProperties();
+    if (isControl(*object)) {
+        if (object->value(QStringLiteral("kr_left")).isEmpty())
+            object->setValue(QStringLiteral("kr_left"), QString::number(x, 'f', 0));
+        if (object->value(QStringLiteral("kr_top")).isEmpty())
+            object->setValue(QStringLiteral("kr_top"), QString::number(y, 'f', 0));
+        object->checkSize();
+    }
+    addObject(object);
+    if (KRUndoManager *undo = undoManager()) {
+        if (undo->undoActionName().isEmpty())
+            undo->setActionName(QStringLiteral("Create %1").arg(object->kr_className()));
+        const std::weak_ptr<KRObject> weak = weak_from_this();
+        undo->registerUndo(identity(), [weak, object] {
+            if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
+                self->deleteObjects({object});
+        });
+    }
+    return object;
+}
+
+void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName)
+{
+    KRUndoManager *undo = undoManager();
+    if (undo) {
+        undo->beginUndoGrouping();
+        if (undo->undoActionName().isEmpty())
+            undo->setActionName(actionName);
+    }
+    const QList<std::shared_ptr<KRObject>> list = objects;
+    for (const auto &object : list) {
+        m_idTokens.erase(object->identity());
+        if (m_objects.value(object->kr_id()) == object)
+            m_objects.remove(object->kr_id());
+        KRXMLNode element = object->xmlElement();
+        KRXMLNode xmlParent = element.parent();
+        element.detach();
+        std::shared_ptr<DOMNode> domParent;
+        if (const auto dom = object->domElement()) {
+            domParent = dom->parentNode();
+            if (domParent)
+                domParent->removeChild(dom);
+        }
+        if (undo) {
+            const std::weak_ptr<KRObject> weak = weak_from_this();
+            undo->registerUndo(identity(), [weak, object, xmlParent, domParent] {
+                if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
+                    self->undoDeleteObject(object, xmlParent, domParent);
+            });
+        }
+        KRNotificationCenter::defaultCenter().post(KRPageDidDeleteObjectNotification, identity(),
+                                                   {{QStringLiteral("deletedObject"), QVariant::fromValue(KRObjectHandle{object})}});
+    }
+    if (undo)
+        undo->endUndoGrouping();
+    rebuildAllObjectsArray();
+}
+
+void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent,
+                              const std::shared_ptr<DOMNode> &domParent)
+{
+    addObject(object);
+    if (!xmlParent.isNull())
+        xmlParent.appendChild(object->xmlElement());
+    if (domParent && object->domElement())
+        domParent->appendChild(object->domElement());
+    // The redo deletes it again.
+    if (KRUndoManager *undo = undoManager()) {
+        const std::weak_ptr<KRObject> weak = weak_from_this();
+        undo->registerUndo(identity(), [weak, object] {
+            if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
+                self->deleteObjects({object});
+        });
+    }
+}
+
+void KRPage::pasteboardCopyObjects(const QList<std::shared_ptr<KRObject>> &objects)
+{
+    QString text = QStringLiteral("<objects>");
+    int count = 0;
+    for (const auto &object : objects) {
+        const QString xml = object->xmlElement().xmlString();
+        if (xml.isEmpty())
+            continue;
+        text += xml;
+        ++count;
+    }
+    if (count == 0)
+        return;
+    text += QStringLiteral("</objects>");
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType, text);
+    m_pasteTop = m_pasteLeft = 0;
+    m_lastPasteboardOperatorWasCopy = true;
+}
+
+void KRPage::cutObjects(const QList<std::shared_ptr<KRObject>> &objects)
+{
+    pasteboardCopyObjects(objects);
+    deleteObjects(objects, QStringLiteral("Cut"));
+    m_pasteTop = m_pasteLeft = 0;
+    m_lastPasteboardOperatorWasCopy = false;
+}
+
+QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
+{
+    const QString text = KRPasteboard::generalPasteboard().stringForType(KRObjectPboardType);
+    if (text.isEmpty())
+        return {};
+    KRResult<KRXMLDocument> parsed = KRXMLDocument::fromData(text.toUtf8());
+    if (!parsed || parsed.value().rootElement().isNull())
+        return {}; // unreadable: nothing pasted, no undo step
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    // Checked before anything touches the project: a known class and an id of sound form.
+    QList<KRXMLNode> elements;
+    for (const KRXMLNode &element : parsed.value().rootElement().elements()) {
+        if (!registry.classNamed(element.name()) || registry.isKindOf(element.name(), QStringLiteral("KRPage"))) {
+            KR_LOG(QStringLiteral("Paste: skipped an element of unknown class '%1'").arg(element.name()));
+            continue;
+        }
+        elements.append(element);
+    }
+    if (elements.isEmpty())
+        return {};
+    if (m_lastPasteboardOperatorWasCopy) {
+        m_pasteTop += 8;
+        m_pasteLeft += 8;
+        m_lastPasteboardOperatorWasCopy = false;
+    }
+    KRXMLNode contents = contentsElement();
+    const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
+    QList<std::shared_ptr<KRObject>> pasted;
+    for (KRXMLNode element : elements) {
+        QString id = element.attribute(QStringLiteral("id"));
+        static const QRegularExpression idForm(QStringLiteral("^[A-Za-z_$][A-Za-z0-9_$]*$"));
+        const bool soundID = idForm.match(id).hasMatch();
+        if (!soundID || isIDTaken(id)) {
+            const QString base = registry.idBase(element.name());
+            for (int n = 1; n <= 99998; ++n) {
+                id = base + QString::number(n);
+                if (!isIDTaken(id))
+                    break;
+            }
+        }
+        KRXMLNode copy = xmlElement().document().importNode(element);
+        contents.appendChild(copy);
+        loadRequiredResourcesFromClass(copy.name());
+        KRResult<std::shared_ptr<KRObject>> made =
+            registry.makeObject(copy.name(), copy, self, shared_from_this(), id, designMode());
+        if (!made) {
+            copy.detach();
+            continue;
+        }
+        const auto object = made.value();
+        if (isControl(*object)) {
+            object->setValue(QStringLiteral("kr_top"),
+                             QString::number(object->value(QStringLiteral("kr_top")).toInt() + m_pasteTop));
+            object->setValue(QStringLiteral("kr_left"),
+                             QString::number(object->value(QStringLiteral("kr_left")).toInt() + m_pasteLeft));
+        }
+        addObject(object);
+        pasted.append(object);
+    }
+    m_pasteTop += 8;
+    m_pasteLeft += 8;
+    if (KRUndoManager *undo = undoManager(); undo && !pasted.isEmpty()) {
+        undo->setActionName(QStringLiteral("Paste"));
+        const std::weak_ptr<KRObject> weak = weak_from_this();
+        undo->registerUndo(identity(), [weak, pasted] {
+            if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
+                self->deleteObjects(pasted);
+        });
+    }
+    return pasted;
+}
+
+std::shared_ptr<KRObject> KRPage::objectFromElement(const std::shared_ptr<DOMNode> &node) const
+{
+    for (const auto &object : m_allObjects) {
+        if (!isControl(*object) || !object->domElement())
+            continue;
+        for (std::shared_ptr<DOMNode> n = node; n; n = n->parentNode())
+            if (n == object->domElement())
+                return object;
+    }
+    return nullptr;
+}

@@ -1,0 +1,173 @@
+#pragma once
+
+#include <model/KRPageBase.h>
+#include <platform/foundation/KRObservationToken.h>
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <map>
+#include <vector>
+
+class DOMCSSStyleSheet;
+class DOMDocument;
+class DOMNode;
+class DOMRecordingScriptHost;
+class DOMScriptHost;
+class KRPage;
+class KRProject;
+
+inline const QString KRObjectPboardType = QStringLiteral("KRObjectPboardType");
+
+// The script-visible bridge "___kr_page" of a design document: the library scripts' "onload"
+// handlers call these two methods and nothing else.
+class KRPageProxy : public QObject
+{
+    Q_OBJECT
+public:
+    explicit KRPageProxy(KRPage *delegate) : m_delegate(delegate) {}
+    Q_INVOKABLE void jqueryLoaded();
+    Q_INVOKABLE void jqueryMobileLoaded();
+
+private:
+    KRPage *m_delegate; // the page owns the proxy
+};
+
+// One page of a project and its design document: an own-DOM HTML document with the page's
+// jQuery Mobile page element, into which the page's objects put their elements and the
+// adapters write their values. With design mode off the same document is the generated
+// page. Also the registry of the page's objects (load, create, delete, clipboard).
+class KRPage : public KRPageBase
+{
+public:
+    using Block = std::function<void()>;
+
+    // Registers the class "KRPage" and installs the design-view writer (once per process).
+    static void registerPageClass();
+    // Builds the page over its element; initialID null reads the element's "id".
+    static KRResult<std::shared_ptr<KRPage>> create(const KRXMLElement &element, const std::shared_ptr<KRProject> &project,
+                                                   const QString &initialID, bool designMode);
+
+    KRPage(const KRObjectInit &init, const std::shared_ptr<KRProject> &project);
+    ~KRPage() override;
+
+    // --- KRPageBase
+    std::shared_ptr<KRProjectBase> pageProject() const override;
+    std::shared_ptr<KRObject> objectForID(const QString &objectID) const override;
+    std::shared_ptr<KRObject> createNewObject(const QString &className, const QString &idBase) override
+    {
+        return createNewObject(className, 0, 0, idBase);
+    }
+    void deleteObjects(const QList<std::shared_ptr<KRObject>> &objects) override
+    {
+        deleteObjects(objects, QStringLiteral("Delete"));
+    }
+    void cutObjects(const QList<std::shared_ptr<KRObject>> &objects) override;
+    void pasteboardCopyObjects(const QList<std::shared_ptr<KRObject>> &objects) override;
+    std::shared_ptr<DOMElement> pageDivElement() const override { return m_pageDivElement; }
+
+    std::shared_ptr<KRProject> project() const { return m_project.lock(); }
+    QString defaultProperty() const override { return QStringLiteral("onLoad"); }
+    void setValue(const QString &key, const QString &value) override;
+    void updateDesignView(KRModelAdapter &adapter, const QString &newValue) override;
+    QList<KRMenuItem> contextMenuItemsForObject() override;
+    void cleanup() override;
+
+    // --- Design document
+    std::shared_ptr<DOMDocument> domDocument() const { return m_domDocument; }
+    std::shared_ptr<DOMElement> htmlElement() const { return m_htmlElement; }
+    std::shared_ptr<DOMElement> headElement() const { return m_headElement; }
+    std::shared_ptr<DOMElement> titleElement() const { return m_titleElement; }
+    std::shared_ptr<DOMElement> bodyElement() const { return m_bodyElement; }
+    std::shared_ptr<DOMCSSStyleSheet> styleSheet() const { return m_styleSheet; }
+    std::shared_ptr<DOMElement> themeStyleElement() const { return m_themeStyleElement; }
+    std::shared_ptr<DOMElement> themeLinkElement() const { return m_themeLinkElement; }
+    // The host the document's scripts run in: a recording host until the GUI attaches a live one.
+    DOMScriptHost *scriptHost() const { return m_scriptHost; }
+    void setScriptHost(DOMScriptHost *host);
+    KRPageProxy *pageProxy() const { return m_proxy.get(); }
+    void evaluateScript(const QString &script);
+    QSet<QString> manifestResources() const { return m_manifestResources; }
+    void setManifestResources(const QSet<QString> &resources) { m_manifestResources = resources; }
+
+    void setThemeCSS();
+    void themeDidChange() { setThemeCSS(); }
+    void updateTheme();
+    // Runs the block once jQuery Mobile has loaded in the design document.
+    void onJQueryMobileLoaded(Block block);
+    bool didJQueryMobileLoad() const { return m_didJQueryMobileLoad; }
+    void addJQMjs();
+    void addJQMMobileinit();
+    void jqueryMobileLoaded();
+    void addExternalScript(const QString &source);
+    void addCSS(const QString &href);
+    void addScript(const QString &text);
+    void addBaseElement();
+    static std::shared_ptr<DOMElement> getOrCreateChildElement(DOMDocument &document, const std::shared_ptr<DOMElement> &parent,
+                                                               const QString &name);
+
+    // --- Objects
+    // Registers an object; raises "DuplicateIDException" for a taken id.
+    void addObject(const std::shared_ptr<KRObject> &object);
+    // Makes the objects of a "KRContents" element in position order. Elements of unknown
+    // classes are skipped with a warning (and stay in the file).
+    void loadChildrenFromElement(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent);
+    std::shared_ptr<KRObject> createNewObject(const QString &className, double x, double y, const QString &idBase);
+    void deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName);
+    void undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent,
+                          const std::shared_ptr<DOMNode> &domParent);
+    // The pasted objects; empty when the pasteboard holds nothing usable.
+    QList<std::shared_ptr<KRObject>> pasteObjects();
+    void loadRequiredResourcesFromClass(const QString &className);
+    // The control whose element is the node or encloses it; null when none.
+    std::shared_ptr<KRObject> objectFromElement(const std::shared_ptr<DOMNode> &node) const;
+    // Every object of the page, the page included, sorted by id.
+    QList<std::shared_ptr<KRObject>> allObjects() const;
+    // The page's objects by id, without the page itself (which holds them).
+    const QHash<QString, std::shared_ptr<KRObject>> &kr_objects() const { return m_objects; }
+    bool isIDTaken(const QString &objectID) const { return objectID == kr_id() || m_objects.contains(objectID); }
+    QSet<QString> requiredObjectScripts() const { return m_requiredObjectScripts; }
+    QSet<QString> requiredStylesheets() const { return m_requiredStylesheets; }
+    QSet<QString> requiredResources() const { return m_requiredResources; }
+    // Warnings met while loading ("line N: message").
+    QStringList loadWarnings() const { return m_loadWarnings; }
+    int lastPasteTopOffset() const { return m_pasteTop; }
+    int lastPasteLeftOffset() const { return m_pasteLeft; }
+
+protected:
+    void willEnableModelAdapters() override;
+
+private:
+    void buildDocument();
+    void finishDocument();
+    void rebuildAllObjectsArray();
+    void observeID(const std::shared_ptr<KRObject> &object);
+    KRXMLNode contentsElement();
+    QString jQueryURL() const;
+
+    std::weak_ptr<KRProject> m_project;
+    std::shared_ptr<DOMDocument> m_domDocument;
+    std::shared_ptr<DOMElement> m_htmlElement, m_headElement, m_titleElement, m_bodyElement, m_pageDivElement;
+    std::shared_ptr<DOMElement> m_themeStyleElement, m_themeLinkElement;
+    std::shared_ptr<DOMCSSStyleSheet> m_styleSheet;
+    std::unique_ptr<DOMRecordingScriptHost> m_recordingHost;
+    DOMScriptHost *m_scriptHost = nullptr;
+    std::unique_ptr<KRPageProxy> m_proxy;
+    QHash<QString, std::shared_ptr<KRObject>> m_objects;
+    std::map<const void *, KRObservationToken> m_idTokens;
+    QList<std::shared_ptr<KRObject>> m_allObjects;
+    std::vector<Block> m_onJQMLoadedBlocks;
+    QSet<QString> m_designModeSources, m_requiredObjectScripts, m_requiredStylesheets, m_requiredResources;
+    QSet<QString> m_manifestResources;
+    QStringList m_loadWarnings;
+    std::vector<KRObservationToken> m_tokens;
+    int m_pasteTop = 0;
+    int m_pasteLeft = 0;
+    bool m_lastPasteboardOperatorWasCopy = false;
+    bool m_didCleanup = false;
+    bool m_didJQueryMobileLoad = false;
+};

@@ -1,0 +1,545 @@
+#include "KRProject.h"
+
+#include <core/KRRunLogger.h>
+#include <model/KRDocument.h>
+#include <model/KRFunction.h>
+#include <model/KRLocalServerPort.h>
+#include <model/KRPage.h>
+#include <model/KRProjectResource.h>
+#include <model/KRWebFolder.h>
+#include <model/KRWebViewCache.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRException.h>
+#include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+KRProject::KRProject(const std::shared_ptr<KRDocument> &document, bool designMode)
+    : m_document(document), m_designMode(designMode)
+{
+    settingsObservable().setOwner(identity());
+}
+
+KRProject::~KRProject()
+{
+    windowWillClose();
+    for (const auto &page : m_pages)
+        page->cleanup();
+}
+
+KRResult<std::shared_ptr<KRProject>> KRProject::create(const std::shared_ptr<KRDocument> &document, bool designMode)
+{
+    KRPage::registerPageClass();
+    std::shared_ptr<KRProject> project(new KRProject(document, designMode));
+    if (KRResult<void> loaded = project->load(); !loaded)
+        return loaded.error();
+    if (designMode && !document->project())
+        document->setProject(project);
+    return project;
+}
+
+KRResult<void> KRProject::load()
+{
+    const auto document = krDocument();
+    const KRXMLNode root = document->xmlDocument().rootElement();
+    m_settingsElement = root.isNull() ? KRXMLNode() : root.firstElementForXPath(QStringLiteral("//KRProject"));
+    m_pagesElement = root.isNull() ? KRXMLNode() : root.firstElementForXPath(QStringLiteral("//KRPages"));
+    if (m_settingsElement.isNull() || m_pagesElement.isNull())
+        return KRError(KRDocument::ProjectErrorDomain, 1,
+                       QStringLiteral("The project file has no project settings or no pages."));
+
+    m_webFolder = KRWebFolder::create(this);
+
+    // Themes kept in the project file by older versions become style sheets of the web folder.
+    KRXMLNode themes = root.firstElementForXPath(QStringLiteral("//KRThemes"));
+    if (!themes.isNull()) {
+        const QString folder = m_webFolder->krwebPath();
+        for (const KRXMLNode &theme : themes.elementsForName(QStringLiteral("KRProjectTheme"))) {
+            QFile file(QDir(folder).filePath(theme.attribute(QStringLiteral("name")) + QStringLiteral(".css")));
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                file.write(theme.stringValue().toUtf8());
+        }
+        themes.detach();
+    }
+
+    const std::weak_ptr<KRWebFolder> folder = m_webFolder;
+    m_webViewCache = std::make_unique<KRWebViewCache>(nullptr, [folder] {
+        const auto webFolder = folder.lock();
+        return webFolder ? webFolder->krwebURL() : QUrl();
+    });
+
+    for (const KRXMLNode &element : m_pagesElement.elementsForName(QStringLiteral("KRPage"))) {
+        auto page = KRPage::create(element, shared_from_this(), QString(), m_designMode);
+        if (!page)
+            return page.error();
+        m_pages.append(page.value());
+        loadPageContents(page.value());
+        m_webViewCache->setCachedInstanceCount(m_webViewCache->cachedInstanceCount() + 1);
+    }
+    reloadResources();
+
+    if (m_designMode) {
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        m_tokens.push_back(document->observable().observe(
+            QStringLiteral("fileURL"), [weak](const void *, const QString &, const QVariant &, const QVariant &) {
+                if (const auto self = weak.lock()) {
+                    self->settingsObservable().notifyChange(QStringLiteral("krwebURL"), QVariant(), QVariant());
+                    self->settingsObservable().notifyChange(QStringLiteral("resources"), QVariant(), QVariant());
+                }
+            }));
+        m_tokens.push_back(KRNotificationCenter::defaultCenter().addObserver(
+            KRDidSaveDocumentNotification, document->identity(), [weak](const KRNotification &) {
+                if (const auto self = weak.lock())
+                    self->reloadResources();
+            }));
+    }
+    return {};
+}
+
+void KRProject::loadPageContents(const std::shared_ptr<KRPage> &page)
+{
+    KRXMLNode contents = page->xmlElement().firstElementForName(QStringLiteral("KRContents"));
+    if (!contents.isNull())
+        page->loadChildrenFromElement(contents, page);
+}
+
+void KRProject::windowWillClose()
+{
+    if (m_didCleanup)
+        return;
+    m_didCleanup = true;
+    m_tokens.clear();
+    m_kvoCleanup = true;
+    settingsObservable().notifyChange(QStringLiteral("kvoCleanup"), false, true);
+}
+
+QList<std::shared_ptr<KRPageBase>> KRProject::pages() const
+{
+    QList<std::shared_ptr<KRPageBase>> list;
+    for (const auto &page : m_pages)
+        list.append(page);
+    return list;
+}
+
+QVariantMap &KRProject::modifiedResourceCache()
+{
+    return m_webFolder->modifiedResourceCache().mutableEntries();
+}
+
+// --- Settings
+
+QString KRProject::projectSettingForKey(const QString &key) const
+{
+    if (m_settingsElement.isNull() || !m_settingsElement.hasAttribute(key))
+        return QString();
+    return m_settingsElement.attribute(key);
+}
+
+QVariant KRProject::typedValue(const QString &key) const
+{
+    static const QStringList bools = {
+        QStringLiteral("generateManifest"), QStringLiteral("ajaxPageLoading"), QStringLiteral("showGrid"),
+        QStringLiteral("autoAdjustObjects"), QStringLiteral("singlePageDeploy"),
+        QStringLiteral("exportLocalJQuerySources"), QStringLiteral("sitemap")};
+    if (bools.contains(key))
+        return boolSetting(key);
+    if (key == QLatin1String("snapGrid"))
+        return snapGrid();
+    if (key == QLatin1String("designTarget"))
+        return designTarget();
+    if (key == QLatin1String("JQMVersion"))
+        return JQMVersion();
+    if (key == QLatin1String("javascriptIncludes") || key == QLatin1String("cssIncludes"))
+        return includeList(key);
+    return projectSettingForKey(key);
+}
+
+void KRProject::setProjectSetting(const QString &value, const QString &key)
+{
+    const QVariant old = typedValue(key);
+    KRXMLNode settings = m_settingsElement;
+    settings.setAttribute(key, value);
+    if (KRUndoManager *undo = undoManager()) {
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        undo->registerUndo(identity(), [weak, old, key] {
+            if (const auto self = weak.lock())
+                self->setValue(key, old);
+        });
+    }
+}
+
+void KRProject::setValue(const QString &key, const QVariant &value)
+{
+    if (key == QLatin1String("javascriptIncludes") || key == QLatin1String("cssIncludes"))
+        setIncludeList(key, value.toStringList());
+    else if (key == QLatin1String("JQMVersion"))
+        setJQMVersion(value.toString());
+    else if (key == QLatin1String("defaultTheme"))
+        setDefaultTheme(value.toString());
+    else if (key == QLatin1String("snapGrid"))
+        setSnapGrid(value.toLongLong());
+    else if (value.typeId() == QMetaType::Bool)
+        setBoolSetting(key, value.toBool());
+    else
+        setStringSetting(key, value.toString());
+}
+
+void KRProject::setBoolSetting(const QString &key, bool on)
+{
+    const QVariant old = typedValue(key);
+    setProjectSetting(on ? QStringLiteral("true") : QStringLiteral("false"), key);
+    settingsObservable().notifyChange(key, old, on);
+}
+
+void KRProject::setStringSetting(const QString &key, const QString &value)
+{
+    const QVariant old = typedValue(key);
+    setProjectSetting(value, key);
+    settingsObservable().notifyChange(key, old, typedValue(key));
+}
+
+void KRProject::setSnapGrid(qint64 grid)
+{
+    const QVariant old = typedValue(QStringLiteral("snapGrid"));
+    setProjectSetting(QString::number(grid), QStringLiteral("snapGrid"));
+    settingsObservable().notifyChange(QStringLiteral("snapGrid"), old, grid);
+}
+
+QString KRProject::designTarget() const
+{
+    const QString target = projectSettingForKey(QStringLiteral("designTarget"));
+    return target.isEmpty() ? QStringLiteral("iPhone") : target;
+}
+
+QString KRProject::JQMVersion() const
+{
+    const QString version = projectSettingForKey(QStringLiteral("JQMVersion"));
+    return version.isEmpty() ? QStringLiteral("1.3") : version;
+}
+
+QString KRProject::JQMVersionAtLoad() const
+{
+    if (m_versionAtLoad.isNull())
+        m_versionAtLoad = JQMVersion();
+    return m_versionAtLoad;
+}
+
+void KRProject::setJQMVersion(const QString &version)
+{
+    const QString atLoad = JQMVersionAtLoad();
+    setStringSetting(QStringLiteral("JQMVersion"), version);
+    if (version != atLoad) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("jQuery Mobile Version Changed");
+        alert.informativeText =
+            QStringLiteral("The change to jQuery Mobile version %1 will take effect the next time this project is "
+                           "opened.\n\nSave, close and reopen this project to begin using jQuery Mobile version %1.")
+                .arg(version);
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+    }
+}
+
+void KRProject::setDefaultTheme(const QString &theme)
+{
+    setStringSetting(QStringLiteral("defaultTheme"), theme);
+    themeDidChange();
+}
+
+void KRProject::themeDidChange()
+{
+    for (const auto &page : m_pages)
+        page->themeDidChange();
+}
+
+QStringList KRProject::includeList(const QString &key) const
+{
+    auto it = m_includeCache.find(key);
+    if (it != m_includeCache.end() && it->has_value())
+        return **it;
+    const QString text = projectSettingForKey(key);
+    QStringList list;
+    if (!text.isEmpty()) {
+        QJsonParseError error;
+        const QJsonDocument json = QJsonDocument::fromJson(text.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError || !json.isArray())
+            return {}; // unparsable: read again next time
+        for (const QJsonValue &entry : json.array())
+            list.append(entry.toString());
+    }
+    m_includeCache.insert(key, list);
+    return list;
+}
+
+void KRProject::setIncludeList(const QString &key, const QStringList &list)
+{
+    const QVariant old = includeList(key);
+    const QString text =
+        list.isEmpty() ? QString()
+                       : QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact));
+    setProjectSetting(text, key);
+    m_includeCache.insert(key, list);
+    settingsObservable().notifyChange(key, old, list);
+}
+
+// --- Pages
+
+QList<std::shared_ptr<KRPage>> KRProject::sortedPages() const
+{
+    QList<std::shared_ptr<KRPage>> sorted = m_pages;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
+    return sorted;
+}
+
+std::shared_ptr<KRPage> KRProject::pageForID(const QString &pageID) const
+{
+    for (const auto &page : m_pages)
+        if (page->kr_id() == pageID)
+            return page;
+    return nullptr;
+}
+
+QString KRProject::freePageID() const
+{
+    for (int n = 1; n < 99999; ++n) {
+        const QString candidate = QStringLiteral("page%1").arg(n);
+        if (!pageForID(candidate))
+            return candidate;
+    }
+    return QStringLiteral("page99999");
+}
+
+void KRProject::postPage(const QString &name, const QString &key, const std::shared_ptr<KRPage> &page)
+{
+    KRNotificationCenter::defaultCenter().post(name, identity(), {{key, QVariant::fromValue(KRPageHandle{page})}});
+}
+
+std::shared_ptr<KRPage> KRProject::createNewPage()
+{
+    m_webViewCache->setCachedInstanceCount(m_webViewCache->cachedInstanceCount() + 1);
+    KRXMLNode element = krDocument()->xmlDocument().createElement(QStringLiteral("KRPage"));
+    m_pagesElement.appendChild(element);
+    auto made = KRPage::create(element, shared_from_this(), freePageID(), m_designMode);
+    if (!made) {
+        element.detach();
+        KR_LOG(QStringLiteral("Cannot create a page: %1").arg(made.error().message()));
+        return nullptr;
+    }
+    const auto page = made.value();
+    page->initializeDefaultProperties();
+    m_pages.append(page);
+    if (KRUndoManager *undo = undoManager()) {
+        undo->setActionName(QStringLiteral("Create Page"));
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        undo->registerUndo(page, [weak, page] {
+            if (const auto self = weak.lock())
+                self->deletePage(page);
+        });
+    }
+    postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
+    return page;
+}
+
+std::shared_ptr<KRPage> KRProject::duplicatePage(const std::shared_ptr<KRPage> &templatePage)
+{
+    if (!templatePage || m_pagesElement.isNull())
+        krRaise(KRExceptionName::InternalInconsistency, QStringLiteral("Unable to locate page element"));
+    KRXMLNode found;
+    for (const KRXMLNode &element : m_pagesElement.elementsForName(QStringLiteral("KRPage"))) {
+        if (!element.hasAttribute(QStringLiteral("id")))
+            krRaise(KRExceptionName::InternalInconsistency,
+                    QStringLiteral("Couldn't find page element ID attribute"));
+        if (element.attribute(QStringLiteral("id")) == templatePage->kr_id()) {
+            found = element;
+            break;
+        }
+    }
+    if (found.isNull())
+        krRaise(KRExceptionName::InternalInconsistency, QStringLiteral("Unable to locate page element"));
+    KRXMLNode copy = found.deepCopy();
+    copy.setAttribute(QStringLiteral("id"), freePageID());
+    m_webViewCache->setCachedInstanceCount(m_webViewCache->cachedInstanceCount() + 1);
+    m_pagesElement.appendChild(copy);
+    auto made = KRPage::create(copy, shared_from_this(), QString(), m_designMode);
+    if (!made) {
+        copy.detach();
+        return nullptr;
+    }
+    const auto page = made.value();
+    m_pages.append(page);
+    loadPageContents(page);
+    if (KRUndoManager *undo = undoManager()) {
+        undo->setActionName(QStringLiteral("Duplicate Page"));
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        undo->registerUndo(page, [weak, page] {
+            if (const auto self = weak.lock())
+                self->deletePage(page);
+        });
+    }
+    postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
+    return page;
+}
+
+void KRProject::deletePage(const std::shared_ptr<KRPage> &page)
+{
+    if (!page || !m_pages.contains(page))
+        return;
+    m_webViewCache->setCachedInstanceCount(std::max(0, m_webViewCache->cachedInstanceCount() - 1));
+    settingsObservable().willChange(QStringLiteral("pages"), QVariant());
+    KRXMLNode element = page->xmlElement();
+    element.detach();
+    m_pages.removeOne(page);
+    if (KRUndoManager *undo = undoManager()) {
+        undo->setActionName(QStringLiteral("Delete Page"));
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        undo->registerUndo(page, [weak, page] {
+            if (const auto self = weak.lock())
+                self->undoDeletePage(page);
+        });
+    }
+    settingsObservable().didChange(QStringLiteral("pages"), QVariant());
+    postPage(KRProjectDidDeletePageNotification, QStringLiteral("deletedPage"), page);
+}
+
+void KRProject::undoDeletePage(const std::shared_ptr<KRPage> &page)
+{
+    m_webViewCache->setCachedInstanceCount(m_webViewCache->cachedInstanceCount() + 1);
+    m_pagesElement.appendChild(page->xmlElement());
+    m_pages.append(page);
+    // The redo of an undone deletion deletes the page again.
+    if (KRUndoManager *undo = undoManager()) {
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        undo->registerUndo(page, [weak, page] {
+            if (const auto self = weak.lock())
+                self->deletePage(page);
+        });
+    }
+    postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
+}
+
+QList<QVariantMap> KRProject::syntaxErrors() const
+{
+    QList<QVariantMap> errors;
+    for (const auto &page : sortedPages()) {
+        for (const auto &object : page->allObjects()) {
+            const auto function = std::dynamic_pointer_cast<KRFunction>(object);
+            if (!function)
+                continue;
+            for (QVariantMap record : function->syntaxErrors()) {
+                record.insert(QStringLiteral("function_id"), function->kr_id());
+                record.insert(QStringLiteral("page_id"), page->kr_id());
+                errors.append(record);
+            }
+        }
+    }
+    return errors;
+}
+
+// --- Libraries
+
+QHash<QString, QString> KRProject::jqmURLs() const
+{
+    const bool v14 = isJQM14OrGreater();
+    const QString version = v14 ? QStringLiteral("1.4.0") : QStringLiteral("1.3.1");
+    const QString bundle = QStringLiteral("jquery.mobile-") + version;
+    const QString roots[3] = {contentDeliveryHost() + QStringLiteral("/ajax/jquery.mobile/") + version,
+                              QStringLiteral("/__kr_bundle/") + bundle, bundle};
+    const QString suffixes[3] = {QStringLiteral("URL"), QStringLiteral("LocalPath"), QStringLiteral("BundlePath")};
+    QHash<QString, QString> urls;
+    urls.insert(QStringLiteral("urlRoot"), roots[0]);
+    urls.insert(QStringLiteral("localPathRoot"), roots[1]);
+    urls.insert(QStringLiteral("bundlePathRoot"), roots[2]);
+    QList<std::pair<QString, QString>> files = {
+        {QStringLiteral("structureCSS"), QStringLiteral("/jquery.mobile.structure-%1.min.css").arg(version)},
+        {QStringLiteral("themeCSS"), QStringLiteral("/jquery.mobile.theme-%1.min.css").arg(version)},
+        {QStringLiteral("js"), QStringLiteral("/jquery.mobile-%1.min.js").arg(version)}};
+    if (v14)
+        files.append({QStringLiteral("iconsCSS"), QStringLiteral("/jquery.mobile.icons-%1.min.css").arg(version)});
+    for (const auto &[kind, file] : files)
+        for (int i = 0; i < 3; ++i)
+            urls.insert(kind + suffixes[i], roots[i] + file);
+    urls.insert(QStringLiteral("defaultThemeCSSResourcePath"), QStringLiteral("local-server/") + bundle);
+    urls.insert(QStringLiteral("defaultThemeCSSResourceFile"), QStringLiteral("jquery.mobile.theme-%1.css").arg(version));
+    return urls;
+}
+
+QString KRProject::libraryURL(const QString &kind, bool absolute) const
+{
+    const QHash<QString, QString> urls = jqmURLs();
+    QString location = urls.value(kind + QStringLiteral("LocalPath"));
+    if (absolute)
+        location = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(location);
+    if (m_publishBuildMode)
+        location = urls.value(kind + QStringLiteral("URL"));
+    if (m_exportMode) {
+        const QString defaultKey = kind == QLatin1String("themeCSS") ? QStringLiteral("jquery-mobile-theme-css")
+                                   : kind == QLatin1String("js")     ? QStringLiteral("jquery-mobile-js")
+                                                                     : QStringLiteral("jquery-mobile-css");
+        location = KRUserDefaults::sharedInstance().stringValue(defaultKey);
+        if (location.isEmpty() && exportLocalJQuerySources())
+            location = urls.value(kind + QStringLiteral("BundlePath"));
+    }
+    if (location.isEmpty())
+        location = urls.value(kind + QStringLiteral("URL"));
+    return location;
+}
+
+// --- Resources
+
+QString KRProject::packagePath() const
+{
+    const auto document = krDocument();
+    return document ? document->fileURL() : QString();
+}
+
+QUrl KRProject::krwebURL() const { return m_webFolder->krwebURL(); }
+
+QList<std::shared_ptr<KRProjectResource>> KRProject::resources() const { return m_webFolder->resources(); }
+
+void KRProject::reloadResources() { m_webFolder->reloadResources(); }
+
+QStringList KRProject::themes() const { return m_webFolder->themes(); }
+
+std::shared_ptr<KRProjectResource> KRProject::resourceForThemeName(const QString &name) const
+{
+    return m_webFolder->resourceForThemeName(name);
+}
+
+bool KRProject::validateNewResourceName(const QString &name) const { return m_webFolder->validateNewResourceName(name); }
+
+bool KRProject::createResource(const QString &name, const QString &templateFile)
+{
+    return m_webFolder->createResource(name, templateFile);
+}
+
+bool KRProject::importResource(const QString &sourcePath, const QString &destinationPath)
+{
+    return m_webFolder->importResource(sourcePath, destinationPath);
+}
+
+bool KRProject::deleteResource(const std::shared_ptr<KRProjectResource> &resource)
+{
+    return m_webFolder->deleteResource(resource);
+}
+
+KRResult<QStringList> KRProject::writeModifiedResources(const QString &webFolderPath)
+{
+    return m_webFolder->writeModifiedResources(webFolderPath);
+}
+
+void KRProject::didSaveModifiedResources(const QStringList &relativePaths)
+{
+    m_webFolder->didSaveModifiedResources(relativePaths);
+}
+
+void KRProject::resourcesWillChange() { settingsObservable().willChange(QStringLiteral("resources"), QVariant()); }
+
+void KRProject::resourcesDidChange() { settingsObservable().didChange(QStringLiteral("resources"), QVariant()); }

@@ -1,0 +1,189 @@
+#pragma once
+
+#include <core/KRXMLNode.h>
+#include <model/KRProjectBase.h>
+#include <platform/foundation/KRError.h>
+#include <platform/foundation/KRObservationToken.h>
+#include <model/KRWebFolderOwner.h>
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <memory>
+#include <optional>
+
+class KRDocument;
+class KRPage;
+class KRProjectResource;
+class KRWebFolder;
+class KRWebViewCache;
+
+
+// Posted with the project's identity() as sender.
+inline const QString KRProjectDidCreatePageNotification = QStringLiteral("KRProjectDidCreatePageNotification"); // "newPage"
+inline const QString KRProjectDidDeletePageNotification = QStringLiteral("KRProjectDidDeletePageNotification"); // "deletedPage"
+inline const QString KRProjectDidRenamePageNotification = QStringLiteral("KRProjectDidRenamePageNotification"); // "oldValue", "newValue"
+
+// A page carried in a notification's user info.
+struct KRPageHandle
+{
+    std::shared_ptr<KRPage> page;
+};
+Q_DECLARE_METATYPE(KRPageHandle)
+
+// The live model of one open project: its settings (the attributes of the "KRProject"
+// element, each change undoable), its pages, its web folder with resources and themes, the
+// library locations for design, preview and export. Main thread only.
+class KRProject : public KRProjectBase, public KRWebFolderOwner, public std::enable_shared_from_this<KRProject>
+{
+public:
+    // Builds the project over the document and loads its pages (design mode on: pages of an
+    // open project; off: pages built for output). Errors when the document has no
+    // "KRProject" or "KRPages" element.
+    static KRResult<std::shared_ptr<KRProject>> create(const std::shared_ptr<KRDocument> &document,
+                                                      bool designMode = true);
+    ~KRProject() override;
+
+    const void *identity() const { return static_cast<const void *>(this); }
+
+    // --- KRProjectBase
+    std::shared_ptr<KRDocument> krDocument() const override { return m_document.lock(); }
+    QList<std::shared_ptr<KRPageBase>> pages() const override;
+    QString designTarget() const override;
+    bool autoAdjustObjects() const override { return boolSetting(QStringLiteral("autoAdjustObjects")); }
+    QVariantMap &modifiedResourceCache() override;
+
+    // --- Settings (text of the settings element's attributes)
+    QString projectSettingForKey(const QString &key) const;
+    // Stores the text and registers the inverse (through the typed setter) on the undo manager.
+    void setProjectSetting(const QString &value, const QString &key);
+    // Observation of the setting keys; old and new values as the typed getters give them.
+    KRObservable &observable() { return settingsObservable(); }
+
+    bool generateManifest() const { return boolSetting(QStringLiteral("generateManifest")); }
+    void setGenerateManifest(bool on) { setBoolSetting(QStringLiteral("generateManifest"), on); }
+    bool ajaxPageLoading() const { return boolSetting(QStringLiteral("ajaxPageLoading")); }
+    void setAjaxPageLoading(bool on) { setBoolSetting(QStringLiteral("ajaxPageLoading"), on); }
+    QString appleTouchIcon() const { return projectSettingForKey(QStringLiteral("appleTouchIcon")); }
+    void setAppleTouchIcon(const QString &v) { setStringSetting(QStringLiteral("appleTouchIcon"), v); }
+    QString startPage() const { return projectSettingForKey(QStringLiteral("startPage")); }
+    void setStartPage(const QString &v) { setStringSetting(QStringLiteral("startPage"), v); }
+    QString JQMVersion() const;
+    // Shows "jQuery Mobile Version Changed" when the value differs from the version at load.
+    void setJQMVersion(const QString &version);
+    QString JQMVersionAtLoad() const;
+    bool isJQM14OrGreater() const { return JQMVersionAtLoad() > QLatin1String("1.3"); }
+    QString defaultTheme() const override { return projectSettingForKey(QStringLiteral("defaultTheme")); }
+    void setDefaultTheme(const QString &theme) override;
+    void themeDidChange();
+    qint64 snapGrid() const { return projectSettingForKey(QStringLiteral("snapGrid")).toLongLong(); }
+    void setSnapGrid(qint64 grid);
+    bool showGrid() const { return boolSetting(QStringLiteral("showGrid")); }
+    void setShowGrid(bool on) { setBoolSetting(QStringLiteral("showGrid"), on); }
+    void setDesignTarget(const QString &target) { setStringSetting(QStringLiteral("designTarget"), target); }
+    void setAutoAdjustObjects(bool on) { setBoolSetting(QStringLiteral("autoAdjustObjects"), on); }
+    bool singlePageDeploy() const { return boolSetting(QStringLiteral("singlePageDeploy")); }
+    void setSinglePageDeploy(bool on) { setBoolSetting(QStringLiteral("singlePageDeploy"), on); }
+    bool exportLocalJQuerySources() const { return boolSetting(QStringLiteral("exportLocalJQuerySources")); }
+    void setExportLocalJQuerySources(bool on) { setBoolSetting(QStringLiteral("exportLocalJQuerySources"), on); }
+    int exportLocalJQuerySourcesAsInt() const { return exportLocalJQuerySources() ? 1 : 0; }
+    void setExportLocalJQuerySourcesAsInt(int v) { setExportLocalJQuerySources(v != 0); }
+    bool sitemap() const { return boolSetting(QStringLiteral("sitemap")); }
+    void setSitemap(bool on) { setBoolSetting(QStringLiteral("sitemap"), on); }
+    QStringList javascriptIncludes() const override { return includeList(QStringLiteral("javascriptIncludes")); }
+    void setJavascriptIncludes(const QStringList &list) override { setIncludeList(QStringLiteral("javascriptIncludes"), list); }
+    QStringList cssIncludes() const override { return includeList(QStringLiteral("cssIncludes")); }
+    void setCssIncludes(const QStringList &list) override { setIncludeList(QStringLiteral("cssIncludes"), list); }
+    // Typed key-value setting (what undo calls): bool settings take "true"/"false".
+    void setValue(const QString &key, const QVariant &value);
+
+    // --- Pages
+    QList<std::shared_ptr<KRPage>> krPages() const { return m_pages; }
+    QList<std::shared_ptr<KRPage>> sortedPages() const;
+    std::shared_ptr<KRPage> pageForID(const QString &pageID) const;
+    std::shared_ptr<KRPage> createNewPage();
+    std::shared_ptr<KRPage> duplicatePage(const std::shared_ptr<KRPage> &templatePage);
+    void deletePage(const std::shared_ptr<KRPage> &page);
+    // Puts a deleted page back as the last page and registers its deletion as the redo.
+    void undoDeletePage(const std::shared_ptr<KRPage> &page);
+    bool serverScriptsEnabled() const { return false; }
+    // Each function's error records with "function_id" and "page_id" added, pages in id order.
+    QList<QVariantMap> syntaxErrors() const;
+    bool designMode() const { return m_designMode; }
+
+    // --- Libraries
+    QHash<QString, QString> jqmURLs() const;
+    QString jqmStructureCSSURL(bool absolute) const { return libraryURL(QStringLiteral("structureCSS"), absolute); }
+    QString jqmThemeCSSURL(bool absolute) const { return libraryURL(QStringLiteral("themeCSS"), absolute); }
+    QString jqmIconsCSSURL(bool absolute) const { return libraryURL(QStringLiteral("iconsCSS"), absolute); }
+    QString jqmJSURL(bool absolute) const { return libraryURL(QStringLiteral("js"), absolute); }
+    static QString manifestURL() { return QStringLiteral("cache.manifest"); }
+    // The public content-delivery host of the libraries.
+    static QString contentDeliveryHost() { return QStringLiteral("http://code.jquery.com"); }
+
+    bool exportMode() const { return m_exportMode; }
+    void setExportMode(bool on) { m_exportMode = on; }
+    bool publishBuildMode() const { return m_publishBuildMode; }
+    void setPublishBuildMode(bool on) { m_publishBuildMode = on; }
+    QString indexPage() const { return m_indexPage; }
+    void setIndexPage(const QString &page) { m_indexPage = page; }
+    bool kvoCleanup() const { return m_kvoCleanup; }
+    // The one-time clean-up when the project's window closes.
+    void windowWillClose();
+
+    // --- Resources (the web folder)
+    std::shared_ptr<KRWebFolder> webFolder() const { return m_webFolder; }
+    QUrl krwebURL() const;
+    QList<std::shared_ptr<KRProjectResource>> resources() const;
+    void reloadResources();
+    QStringList themes() const;
+    std::shared_ptr<KRProjectResource> resourceForThemeName(const QString &name) const;
+    bool validateNewResourceName(const QString &name) const;
+    bool createResource(const QString &name, const QString &templateFile);
+    bool importResource(const QString &sourcePath, const QString &destinationPath);
+    bool deleteResource(const std::shared_ptr<KRProjectResource> &resource);
+    KRWebViewCache *webViewCache() const { return m_webViewCache.get(); }
+
+    KRResult<QStringList> writeModifiedResources(const QString &webFolderPath) override;
+    void didSaveModifiedResources(const QStringList &relativePaths) override;
+    bool hasWebFolder() const override { return m_webFolder != nullptr; }
+
+    // --- KRWebFolderOwner
+    QString packagePath() const override;
+    void resourcesWillChange() override;
+    void resourcesDidChange() override;
+
+private:
+    KRProject(const std::shared_ptr<KRDocument> &document, bool designMode);
+    KRResult<void> load();
+    void loadPageContents(const std::shared_ptr<KRPage> &page);
+    QString freePageID() const;
+    bool boolSetting(const QString &key) const { return projectSettingForKey(key) == QLatin1String("true"); }
+    void setBoolSetting(const QString &key, bool on);
+    void setStringSetting(const QString &key, const QString &value);
+    QVariant typedValue(const QString &key) const;
+    QStringList includeList(const QString &key) const;
+    void setIncludeList(const QString &key, const QStringList &list);
+    QString libraryURL(const QString &kind, bool absolute) const;
+    void postPage(const QString &name, const QString &key, const std::shared_ptr<KRPage> &page);
+
+    std::weak_ptr<KRDocument> m_document;
+    KRXMLElement m_settingsElement;
+    KRXMLElement m_pagesElement;
+    QList<std::shared_ptr<KRPage>> m_pages;
+    std::shared_ptr<KRWebFolder> m_webFolder;
+    std::unique_ptr<KRWebViewCache> m_webViewCache;
+    mutable QHash<QString, std::optional<QStringList>> m_includeCache;
+    mutable QString m_versionAtLoad;
+    bool m_designMode;
+    bool m_exportMode = false;
+    bool m_publishBuildMode = false;
+    bool m_kvoCleanup = false;
+    bool m_didCleanup = false;
+    QString m_indexPage;
+    std::vector<KRObservationToken> m_tokens;
+};

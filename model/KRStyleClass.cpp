@@ -1,0 +1,135 @@
+#include "KRStyleClass.h"
+
+#include <model/KRClassRegistry.h>
+#include <model/KRPage.h>
+#include <platform/dom/DOMCSSRule.h>
+#include <platform/dom/DOMCSSStyleSheet.h>
+#include <platform/foundation/KRNotificationCenter.h>
+
+#include <QRegularExpression>
+
+void KRStyleClass::registerClass()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    KRObjectClass styleClass;
+    styleClass.className = QStringLiteral("KRStyleClass");
+    styleClass.superclassName = QStringLiteral("KRObject");
+    styleClass.idBase = QStringLiteral("styleClass");
+    const std::pair<const char *, std::uint32_t> table[] = {
+        {"color", 0}, {"boxShadow", 0}, {"backgroundColor", 0}, {"backgroundImage", 0},
+        {"backgroundGradient", KRAdapterOptionLinearGradient}, {"backgroundRepeat", 0}, {"backgroundPosition", 0},
+        {"backgroundAttachment", 0}, {"opacity", 0}, {"textAlign", 0}, {"letterSpacing", KRAdapterOptionCSSPixels},
+        {"lineHeight", 0}, {"borderTopStyle", 0}, {"borderTopColor", 0}, {"borderTopWidth", KRAdapterOptionCSSPixels},
+        {"borderBottomStyle", 0}, {"borderBottomColor", 0}, {"borderBottomWidth", KRAdapterOptionCSSPixels},
+        {"borderLeftStyle", 0}, {"borderLeftColor", 0}, {"borderLeftWidth", KRAdapterOptionCSSPixels},
+        {"borderRightStyle", 0}, {"borderRightColor", 0}, {"borderRightWidth", KRAdapterOptionCSSPixels},
+        {"borderStyle", 0}, {"borderColor", 0}, {"borderWidth", KRAdapterOptionCSSPixels},
+        {"borderRadius", KRAdapterOptionCSSPixels}, {"paddingTop", KRAdapterOptionCSSPixels},
+        {"paddingBottom", KRAdapterOptionCSSPixels}, {"paddingLeft", KRAdapterOptionCSSPixels},
+        {"paddingRight", KRAdapterOptionCSSPixels}, {"padding", KRAdapterOptionCSSPixels},
+        {"fontFamily", KRAdapterOptionCSSImportant}, {"fontStyle", 0}, {"fontWeight", 0},
+        {"fontSize", KRAdapterOptionCSSPixels}, {"textShadow", 0}, {"visible", KRAdapterOptionDisplayBoolean}};
+    for (const auto &[name, options] : table) {
+        QString property = QString::fromLatin1(name);
+        QString css;
+        if (property == QLatin1String("backgroundGradient"))
+            css = QStringLiteral("background");
+        else if (property == QLatin1String("borderRadius"))
+            css = QStringLiteral("-webkit-border-radius");
+        else if (property == QLatin1String("visible"))
+            css = QStringLiteral("display");
+        else
+            css = property.replace(QRegularExpression(QStringLiteral("([A-Z])")), QStringLiteral("-\\1")).toLower();
+        styleClass.descriptors.emplace_back(QString::fromLatin1(name), QString(), css, options);
+    }
+    styleClass.factory = [](const KRObjectInit &init) { return std::make_shared<KRStyleClass>(init); };
+    KRClassRegistry::sharedInstance().registerClass(styleClass);
+}
+
+KRStyleClass::~KRStyleClass()
+{
+    removeRule();
+}
+
+DOMCSSStyleSheet *KRStyleClass::sheet() const
+{
+    const auto page = std::dynamic_pointer_cast<KRPage>(owningPage());
+    return page && page->styleSheet() ? page->styleSheet().get() : nullptr;
+}
+
+void KRStyleClass::insertRule(const QString &text)
+{
+    DOMCSSStyleSheet *s = sheet();
+    if (!s)
+        return;
+    const int index = s->insertRule(text, s->length());
+    m_rule = index >= 0 ? s->item(index) : nullptr;
+}
+
+void KRStyleClass::removeRule()
+{
+    if (!m_rule)
+        return;
+    if (DOMCSSStyleSheet *s = m_rule->parentStyleSheet()) {
+        const int index = s->indexOf(m_rule.get());
+        if (index >= 0)
+            s->deleteRule(index);
+    }
+}
+
+void KRStyleClass::willEnableModelAdapters()
+{
+    const QString id = kr_id().isEmpty() ? xmlElement().attribute(QStringLiteral("id")) : kr_id();
+    insertRule(QStringLiteral(".%1 {  }").arg(id.isEmpty() ? QStringLiteral("___kr_id") : id.toLower()));
+    m_idToken = observable().observe(QStringLiteral("kr_id"),
+                                     [this](const void *, const QString &, const QVariant &oldValue, const QVariant &newValue) {
+                                         idDidChange(oldValue.toString(), newValue.toString());
+                                     });
+    // Deleted: its rule leaves the sheet; undone: the rule comes back with its declarations.
+    m_tokens.push_back(KRNotificationCenter::defaultCenter().addObserver(
+        KRPageDidDeleteObjectNotification, nullptr, [this](const KRNotification &notification) {
+            const auto deleted = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>().object;
+            if (deleted.get() == this)
+                pageDidDeleteObject(deleted);
+        }));
+}
+
+void KRStyleClass::pageDidDeleteObject(const std::shared_ptr<KRObject> &)
+{
+    if (!m_rule)
+        return;
+    const QString text = m_rule->cssText();
+    removeRule();
+    m_rule.reset();
+    // When the deletion is undone the object comes back with the same identity: put the
+    // rule back at the end of the sheet.
+    const auto page = std::dynamic_pointer_cast<KRPage>(owningPage());
+    if (!page)
+        return;
+    const std::weak_ptr<KRObject> weak = weak_from_this();
+    m_tokens.push_back(page->observable().observe(
+        QStringLiteral("allObjects"), [weak, text](const void *, const QString &, const QVariant &, const QVariant &) {
+            const auto self = std::static_pointer_cast<KRStyleClass>(weak.lock());
+            if (!self || self->m_rule)
+                return;
+            const auto page = std::dynamic_pointer_cast<KRPage>(self->owningPage());
+            if (page && page->objectForID(self->kr_id()) == self)
+                self->insertRule(text);
+        }));
+}
+
+void KRStyleClass::idDidChange(const QString &oldID, const QString &newID)
+{
+    if (!m_rule)
+        return;
+    const QString old = oldID.isEmpty() ? QStringLiteral("___kr_id") : oldID;
+    QString text = m_rule->cssText();
+    const int at = text.indexOf(old, 0, Qt::CaseInsensitive);
+    if (at >= 0)
+        text.replace(at, old.size(), newID.toLower());
+    removeRule();
+    insertRule(text);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <model/KRObject.h>
+#include <platform/foundation/KRObservationToken.h>
+
+class DOMCSSRule;
+class DOMCSSStyleSheet;
+
+// A named set of CSS declarations of a page: one rule ".<name> { ... }" in the page's style
+// sheet, after its marker rule. The class name in the rule is lower-cased to match the
+// elements that use it (built pages are case-sensitive). The rule is kept by identity, so
+// other rules added or removed do not lose it.
+class KRStyleClass : public KRObject
+{
+public:
+    using KRObject::KRObject;
+    ~KRStyleClass() override;
+
+    // Registers "KRStyleClass" (once per process).
+    static void registerClass();
+
+    std::shared_ptr<DOMCSSRule> cssRule() const { return m_rule; }
+    bool hasJSInstanceVariable() const override { return false; }
+
+protected:
+    void willEnableModelAdapters() override;
+
+private:
+    DOMCSSStyleSheet *sheet() const;
+    void idDidChange(const QString &oldID, const QString &newID);
+    void insertRule(const QString &text);
+    void removeRule();
+    void pageDidDeleteObject(const std::shared_ptr<KRObject> &object);
+
+    std::shared_ptr<DOMCSSRule> m_rule;
+    KRObservationToken m_idToken;
+    std::vector<KRObservationToken> m_tokens;
+};

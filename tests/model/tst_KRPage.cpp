@@ -1,0 +1,515 @@
+#include "KRModelTestFixtures.h"
+#include "KRPageTestSupport.h"
+#include "KRTestSupport.h"
+
+#include <model/KRPasteboard.h>
+#include <model/KRStyleClass.h>
+#include <model/KRWebFolder.h>
+#include <platform/dom/DOMCSSRule.h>
+#include <platform/dom/DOMCSSStyleSheet.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMScriptHost.h>
+#include <model/KRProjectResource.h>
+#include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUndoManager.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kPage1 = QStringLiteral(
+    "<KRPage id=\"page1\" title=\"Page 1\" theme=\"c\" color=\"red\" backgroundColor=\"#fff\" fontSize=\"12\">"
+    "<cssIncludes>a.less\n\nhttp://x/b.less</cssIncludes><KRContents/></KRPage>");
+
+// Compares with a golden file; a mismatch leaves "<name>.FAILED" next to it.
+void expectGolden(const QString &name, const QString &actual)
+{
+    const QString path = QStringLiteral(KR_TEST_DATA_DIR) + QStringLiteral("/model/golden/") + name;
+    const QString expected = QString::fromUtf8(KRTest::readFile(path));
+    if (expected != actual) {
+        KRTest::writeFile(path + QStringLiteral(".FAILED"), actual.toUtf8());
+        ADD_FAILURE() << "golden mismatch: " << path.toStdString() << " (see .FAILED)";
+    } else {
+        QFile::remove(path + QStringLiteral(".FAILED"));
+    }
+}
+
+QString head(const std::shared_ptr<KRPage> &page)
+{
+    // The base element holds the sandbox path: leave it out of the golden text.
+    QString text = page->headElement()->outerHTML();
+    if (const auto base = page->headElement()->firstElementByTagName(QStringLiteral("base")))
+        text.replace(base->outerHTML(), QStringLiteral("<base>"));
+    return text + QLatin1Char('\n');
+}
+
+std::shared_ptr<KRDesignControl> control(const std::shared_ptr<KRObject> &object)
+{
+    return std::dynamic_pointer_cast<KRDesignControl>(object);
+}
+
+} // namespace
+
+TEST(KRPageDocument, DesignAndOutputMarkupMatchGoldenFiles)
+{
+    auto design = krOpenProject(krProjectXML(kPage1));
+    ASSERT_TRUE(design);
+    const auto page = design->krPages().first();
+    expectGolden(QStringLiteral("design-head.html"), head(page));
+    expectGolden(QStringLiteral("design-body.html"), page->bodyElement()->outerHTML() + QLatin1Char('\n'));
+
+    auto output = krOpenProject(krProjectXML(kPage1, QStringLiteral("JQMVersion=\"1.3\" generateManifest=\"true\" "
+                                                                     "cssIncludes='[\"site.css\"]' appleTouchIcon=\"icon.png\"")),
+                                false);
+    ASSERT_TRUE(output);
+    const auto built = output->krPages().first();
+    EXPECT_EQ(built->htmlElement()->getAttribute(QStringLiteral("manifest")), QStringLiteral("cache.manifest"));
+    expectGolden(QStringLiteral("output-head.html"), head(built));
+    expectGolden(QStringLiteral("output-body.html"), built->bodyElement()->outerHTML() + QLatin1Char('\n'));
+    EXPECT_TRUE(built->manifestResources().contains(QStringLiteral("icon.png")));
+}
+
+TEST(KRPageDocument, BridgeQueueAndThemeSwitch)
+{
+    auto project = krOpenProject(krProjectXML(kPage1));
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    auto *host = dynamic_cast<DOMRecordingScriptHost *>(page->scriptHost());
+    ASSERT_TRUE(host);
+    EXPECT_EQ(host->hostObject(QStringLiteral("___kr_page")), page->pageProxy());
+
+    QStringList order;
+    page->onJQueryMobileLoaded([&] { order << QStringLiteral("a"); });
+    page->onJQueryMobileLoaded([&] { order << QStringLiteral("b"); });
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+    const auto scripts = page->headElement()->getElementsByTagName(QStringLiteral("script"));
+    EXPECT_EQ(scripts.back()->getAttribute(QStringLiteral("src")),
+              QStringLiteral("http://127.0.0.1:4242//__kr_bundle/jquery.mobile-1.4.0/jquery.mobile-1.4.0.min.js"));
+    EXPECT_TRUE(order.isEmpty());
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryMobileLoaded");
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return order.size() == 2; }, std::chrono::milliseconds(5000)));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+    page->onJQueryMobileLoaded([&] { order << QStringLiteral("now"); });
+    EXPECT_EQ(order.last(), QStringLiteral("now")); // ran before returning
+    // The toolbar fix ran as the first queued block.
+    EXPECT_FALSE(host->evaluatedScripts().isEmpty());
+
+    // No theme resource: the link. A custom theme: inline style with images from the server.
+    ASSERT_TRUE(page->themeLinkElement());
+    const QString css = QStringLiteral(".ui-btn{} .ui-body-a{} .ui-bar-a{} .ui-shadow{} x{background:url(images/a.png)}");
+    KRTest::writeFile(project->webFolder()->krwebPath() + QStringLiteral("/mytheme.css"), css.toUtf8());
+    project->reloadResources();
+    project->setDefaultTheme(QStringLiteral("mytheme"));
+    EXPECT_FALSE(page->themeLinkElement());
+    ASSERT_TRUE(page->themeStyleElement());
+    EXPECT_TRUE(page->themeStyleElement()->textContent().contains(
+        QStringLiteral("url(http://127.0.0.1:4242//__kr_bundle/jquery.mobile-1.4.0/images/a.png)")));
+    project->setDefaultTheme(QString());
+    EXPECT_FALSE(page->themeStyleElement());
+    ASSERT_TRUE(page->themeLinkElement());
+    EXPECT_EQ(page->headElement()->getElementsByTagName(QStringLiteral("style")).size(), 1u);
+}
+
+TEST(KRPageDocument, PagePropertiesThemeGradientAndRename)
+{
+    auto project = krOpenProject(krProjectXML(kPage1));
+    const auto page = project->krPages().first();
+    page->setValue(QStringLiteral("kr_theme"), QStringLiteral("b"));
+    EXPECT_EQ(page->pageDivElement()->getAttribute(QStringLiteral("data-theme")), QStringLiteral("b"));
+    EXPECT_TRUE(page->pageDivElement()->classes().contains(QStringLiteral("ui-body-b")));
+    EXPECT_EQ(page->pageDivElement()->classes().filter(QStringLiteral("ui-body-")).size(), 1);
+    EXPECT_EQ(page->bodyElement()->classes().filter(QStringLiteral("ui-overlay-")).size(), 1);
+
+    page->setValue(QStringLiteral("kr_backgroundGradient"), QStringLiteral("red, blue"));
+    EXPECT_EQ(page->value(QStringLiteral("kr_backgroundAttachment")), QStringLiteral("fixed"));
+    page->setValue(QStringLiteral("kr_backgroundGradient"), QString());
+    EXPECT_EQ(page->value(QStringLiteral("kr_backgroundAttachment")), QStringLiteral("fixed"));
+    // The colour also goes on the body, with its priority.
+    EXPECT_EQ(page->bodyElement()->style().getPropertyPriority(QStringLiteral("background-color")), QStringLiteral("important"));
+
+    QVariantMap info;
+    auto token = KRNotificationCenter::defaultCenter().addObserver(
+        KRProjectDidRenamePageNotification, project->identity(), [&](const KRNotification &n) { info = n.userInfo; });
+    page->setKr_id(QStringLiteral("home"));
+    EXPECT_EQ(info.value(QStringLiteral("oldValue")).toString(), QStringLiteral("page1"));
+    EXPECT_EQ(info.value(QStringLiteral("newValue")).toString(), QStringLiteral("home"));
+    EXPECT_EQ(page->pageDivElement()->id(), QStringLiteral("home"));
+    EXPECT_EQ(page->objectForID(QStringLiteral("home")), page);
+}
+
+TEST(KRProjectPages, FreeIdsDeleteUndoRedo)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/><KRPage id=\"page3\"/>")), true, &document);
+    ASSERT_TRUE(project);
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    EXPECT_EQ(project->createNewPage()->kr_id(), QStringLiteral("page2"));
+    undo.endUndoGrouping();
+    undo.beginUndoGrouping();
+    EXPECT_EQ(project->createNewPage()->kr_id(), QStringLiteral("page4"));
+    undo.endUndoGrouping();
+    EXPECT_EQ(project->pageForID(QStringLiteral("page4"))->xmlElement().attribute(QStringLiteral("id")), QStringLiteral("page4"));
+
+    int deleted = 0, created = 0;
+    auto t1 = KRNotificationCenter::defaultCenter().addObserver(KRProjectDidDeletePageNotification, project->identity(),
+                                                                [&](const KRNotification &) { ++deleted; });
+    auto t2 = KRNotificationCenter::defaultCenter().addObserver(KRProjectDidCreatePageNotification, project->identity(),
+                                                                [&](const KRNotification &) { ++created; });
+    const auto first = project->krPages().first();
+    undo.beginUndoGrouping();
+    project->deletePage(first);
+    undo.endUndoGrouping();
+    EXPECT_EQ(deleted, 1);
+    EXPECT_FALSE(project->pageForID(QStringLiteral("page1")));
+    undo.undo();
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(project->krPages().last(), first);
+    const auto elements = document->xmlDocument().rootElement().firstElementForXPath(QStringLiteral("//KRPages")).elements();
+    EXPECT_EQ(elements.last().attribute(QStringLiteral("id")), QStringLiteral("page1"));
+    undo.redo();
+    EXPECT_EQ(deleted, 2);
+    EXPECT_FALSE(project->pageForID(QStringLiteral("page1")));
+
+    undo.beginUndoGrouping();
+    auto dup = project->duplicatePage(project->pageForID(QStringLiteral("page3")));
+    undo.endUndoGrouping();
+    EXPECT_EQ(dup->kr_id(), QStringLiteral("page1"));
+}
+
+TEST(KRProjectSettings, TypedSettingsUndoIncludesAndLibraries)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>"), QStringLiteral("JQMVersion=\"1.4\" designTarget=\"\"")),
+                                 true, &document);
+    ASSERT_TRUE(project);
+    EXPECT_EQ(project->designTarget(), QStringLiteral("iPhone"));
+    EXPECT_FALSE(project->showGrid());
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    project->setShowGrid(true);
+    undo.endUndoGrouping();
+    undo.beginUndoGrouping();
+    project->setShowGrid(false);
+    undo.endUndoGrouping();
+    EXPECT_EQ(project->projectSettingForKey(QStringLiteral("showGrid")), QStringLiteral("false"));
+    undo.undo();
+    EXPECT_TRUE(project->showGrid());
+    undo.setGroupsByEvent(true);
+
+    project->setJavascriptIncludes({});
+    EXPECT_EQ(project->projectSettingForKey(QStringLiteral("javascriptIncludes")), QString());
+    EXPECT_TRUE(project->javascriptIncludes().isEmpty());
+    project->setJavascriptIncludes({QStringLiteral("a b.js")});
+    EXPECT_EQ(project->projectSettingForKey(QStringLiteral("javascriptIncludes")), QStringLiteral("[\"a b.js\"]"));
+
+    EXPECT_EQ(project->jqmURLs().size(), 17);
+    EXPECT_EQ(project->jqmStructureCSSURL(true),
+              QStringLiteral("http://127.0.0.1:4242//__kr_bundle/jquery.mobile-1.4.0/jquery.mobile.structure-1.4.0.min.css"));
+    project->setExportMode(true);
+    project->setExportLocalJQuerySources(true);
+    EXPECT_EQ(project->jqmJSURL(false), QStringLiteral("jquery.mobile-1.4.0/jquery.mobile-1.4.0.min.js"));
+    project->setExportLocalJQuerySources(false);
+    EXPECT_TRUE(project->jqmJSURL(false).startsWith(QStringLiteral("http://")));
+    EXPECT_TRUE(project->syntaxErrors().isEmpty());
+}
+
+TEST(KRPageObjects, LoadOrderDuplicateIdsAndUnknownClasses)
+{
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+        "<KRPage id=\"page1\"><KRContents>"
+        "<KRDesignControl id=\"a\" top=\"50\" left=\"10\"/><KRDesignControl id=\"b\" top=\"10\" left=\"200\"/>"
+        "<KRMissingPlugin id=\"m\"/><KRPage id=\"nested\"/>"
+        "<KRDesignControl id=\"c\" top=\"10\" left=\"5\"/><KRDesignControl id=\"d\"/>"
+        "<KRDesignControl id=\"x\" top=\"90\"/><KRDesignControl id=\"x\" top=\"91\"/><KRDesignControl id=\"x\" top=\"92\"/>"
+        "</KRContents></KRPage>")));
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    QStringList order;
+    for (const auto &child : page->children())
+        order << child->kr_id();
+    EXPECT_EQ(order, (QStringList{QStringLiteral("d"), QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a"),
+                                  QStringLiteral("x"), QStringLiteral("x2"), QStringLiteral("x3")}));
+    EXPECT_EQ(page->objectForID(QStringLiteral("x3"))->xmlElement().attribute(QStringLiteral("id")), QStringLiteral("x3"));
+    EXPECT_EQ(page->loadWarnings().size(), 2); // the unknown class and the nested page
+    // The unknown element stays in the file.
+    EXPECT_FALSE(page->xmlElement().firstElementForXPath(QStringLiteral(".//KRMissingPlugin")).isNull());
+    EXPECT_TRUE(page->requiredObjectScripts().contains(QStringLiteral("test/control.js")));
+    const auto span = page->domDocument()->createElement(QStringLiteral("span"));
+    page->objectForID(QStringLiteral("a"))->domElement()->appendChild(span);
+    EXPECT_EQ(page->objectFromElement(span), page->objectForID(QStringLiteral("a")));
+    EXPECT_FALSE(page->objectFromElement(page->bodyElement()));
+}
+
+TEST(KRPageObjects, CreateDeleteUndoRedo)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>")), true, &document);
+    const auto page = project->krPages().first();
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    const auto first = page->createNewObject(QStringLiteral("KRDesignControl"), 12.4, 30.6, QString());
+    undo.endUndoGrouping();
+    EXPECT_EQ(undo.undoActionName(), QStringLiteral("Create KRDesignControl"));
+    undo.beginUndoGrouping();
+    const auto second = page->createNewObject(QStringLiteral("KRDesignControl"), QString());
+    undo.endUndoGrouping();
+    EXPECT_EQ(first->kr_id(), QStringLiteral("control1"));
+    EXPECT_EQ(second->kr_id(), QStringLiteral("control2"));
+    EXPECT_EQ(first->value(QStringLiteral("kr_left")), QStringLiteral("12"));
+    EXPECT_EQ(first->domElement()->style().getPropertyValue(QStringLiteral("top")), QStringLiteral("31px"));
+
+    int deletedNotes = 0;
+    auto token = KRNotificationCenter::defaultCenter().addObserver(KRPageDidDeleteObjectNotification, page->identity(),
+                                                                   [&](const KRNotification &) { ++deletedNotes; });
+    const auto domParent = first->domElement()->parentNode();
+    undo.beginUndoGrouping();
+    page->deleteObjects({first});
+    undo.endUndoGrouping();
+    EXPECT_EQ(deletedNotes, 1);
+    EXPECT_FALSE(first->domElement()->parentNode());
+    undo.beginUndoGrouping();
+    EXPECT_EQ(page->createNewObject(QStringLiteral("KRDesignControl"), QString())->kr_id(), QStringLiteral("control1"));
+    undo.endUndoGrouping();
+    page->deleteObjects({page->objectForID(QStringLiteral("control1"))});
+    undo.undo(); // the last deletion
+    undo.undo(); // the creation of the third
+    undo.undo(); // the first deletion
+    EXPECT_EQ(page->objectForID(QStringLiteral("control1")), first);
+    EXPECT_EQ(first->domElement()->parentNode(), domParent);
+    EXPECT_EQ(domParent->lastChild(), first->domElement());
+    undo.redo();
+    EXPECT_FALSE(page->objectForID(QStringLiteral("control1")));
+    undo.beginUndoGrouping();
+    EXPECT_EQ(page->createNewObject(QStringLiteral("KRFunction"), QStringLiteral("control2_onClick"))->kr_id(),
+              QStringLiteral("control2_onClick"));
+    undo.endUndoGrouping();
+    EXPECT_FALSE(page->createNewObject(QStringLiteral("NoSuchClass"), QString()));
+}
+
+TEST(KRPageObjects, CopyPasteOffsetsCutKeepsIdsBadClipboard)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+                                     "<KRPage id=\"page1\"><KRContents><KRDesignControl id=\"a\" top=\"10\" left=\"20\"/>"
+                                     "<KRDesignControl id=\"b\" top=\"30\" left=\"40\"/></KRContents></KRPage>")),
+                                 true, &document);
+    const auto page = project->krPages().first();
+    KRUndoManager &undo = document->undoManager();
+    const auto a = page->objectForID(QStringLiteral("a"));
+    const auto b = page->objectForID(QStringLiteral("b"));
+    page->pasteboardCopyObjects({a, b});
+    auto first = page->pasteObjects();
+    ASSERT_EQ(first.size(), 2);
+    EXPECT_EQ(first[0]->kr_id(), QStringLiteral("control1"));
+    EXPECT_EQ(first[0]->value(QStringLiteral("kr_top")), QStringLiteral("18"));
+    EXPECT_EQ(first[1]->value(QStringLiteral("kr_left")), QStringLiteral("48"));
+    auto second = page->pasteObjects();
+    ASSERT_EQ(second.size(), 2);
+    EXPECT_EQ(second[0]->value(QStringLiteral("kr_top")), QStringLiteral("26"));
+    EXPECT_EQ(second[1]->kr_id(), QStringLiteral("control4"));
+
+    page->cutObjects({a});
+    EXPECT_FALSE(page->objectForID(QStringLiteral("a")));
+    auto pasted = page->pasteObjects();
+    ASSERT_EQ(pasted.size(), 1);
+    EXPECT_EQ(pasted[0]->kr_id(), QStringLiteral("a"));
+    EXPECT_EQ(pasted[0]->value(QStringLiteral("kr_top")), QStringLiteral("10"));
+
+    // Unreadable text, an unknown class, a page element: nothing pasted, no undo step.
+    undo.setGroupsByEvent(false);
+    const int steps = undo.undoCount();
+    for (const QString &text : {QStringLiteral("<objects><broken"), QStringLiteral("<objects><Nope id=\"n\"/></objects>"),
+                                QStringLiteral("<objects><KRPage id=\"p\"/></objects>")}) {
+        KRPasteboard::generalPasteboard().setString(KRObjectPboardType, text);
+        EXPECT_TRUE(page->pasteObjects().isEmpty());
+    }
+    EXPECT_EQ(undo.undoCount(), steps);
+    // A hostile id is replaced before it reaches the file.
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType,
+                                                QStringLiteral("<objects><KRDesignControl id=\"a b&quot;\"/></objects>"));
+    const auto hostile = page->pasteObjects();
+    ASSERT_EQ(hostile.size(), 1);
+    EXPECT_EQ(hostile[0]->kr_id(), QStringLiteral("control5"));
+}
+
+TEST(KRDesignViewWriter, EachWritePath)
+{
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+        "<KRPage id=\"p\"><KRContents><KRDesignControl id=\"b\" top=\"10\" width=\"50%\"/>"
+        "<KRDesignSelect id=\"s\" value=\"two\"><options>one\ntwo</options></KRDesignSelect></KRContents></KRPage>")));
+    const auto page = project->krPages().first();
+    const auto b = page->objectForID(QStringLiteral("b"));
+    DOMElement &e = *b->domElement();
+    EXPECT_EQ(e.style().getPropertyValue(QStringLiteral("top")), QStringLiteral("10px"));
+    EXPECT_EQ(e.style().getPropertyValue(QStringLiteral("width")), QStringLiteral("50%"));
+    b->setValue(QStringLiteral("kr_top"), QString());
+    EXPECT_EQ(e.style().getPropertyValue(QStringLiteral("top")), QString());
+    EXPECT_EQ(e.getAttribute(QStringLiteral("name")), QStringLiteral("p_b")); // default to id, page prefix
+
+    b->setValue(QStringLiteral("kr_checked"), QStringLiteral("true"));
+    EXPECT_EQ(e.getAttribute(QStringLiteral("checked")), QStringLiteral("checked"));
+    b->setValue(QStringLiteral("kr_checked"), QStringLiteral("TRUE"));
+    EXPECT_FALSE(e.hasAttribute(QStringLiteral("checked")));
+    b->setValue(QStringLiteral("kr_visible"), QStringLiteral("false")); // design mode: unchanged
+    // Design mode hands "false" on unchanged (the DOM rejects it for display); never "none".
+    EXPECT_NE(e.style().getPropertyValue(QStringLiteral("display")), QStringLiteral("none"));
+
+    b->setValue(QStringLiteral("kr_backgroundGradient"), QStringLiteral("red, blue"));
+    b->setValue(QStringLiteral("kr_backgroundColor"), QStringLiteral("green"));
+    EXPECT_EQ(e.style().getPropertyValue(QStringLiteral("background-color")), QStringLiteral("green"));
+    EXPECT_EQ(e.parentElement()->style().getPropertyValue(QStringLiteral("background-color")), QStringLiteral("green"));
+    b->setValue(QStringLiteral("kr_backgroundColor"), QString());
+    EXPECT_TRUE(e.style().getPropertyValue(QStringLiteral("background-image")).contains(QStringLiteral("linear-gradient")) ||
+                e.style().getPropertyValue(QStringLiteral("background")).contains(QStringLiteral("linear-gradient")));
+    EXPECT_EQ(e.parentElement()->style().getPropertyValue(QStringLiteral("background-color")), QString());
+
+    b->setValue(QStringLiteral("kr_paddingTop"), QStringLiteral("5"));
+    b->setValue(QStringLiteral("kr_padding"), QStringLiteral("2"));
+    b->setValue(QStringLiteral("kr_padding"), QString());
+    EXPECT_EQ(e.style().getPropertyValue(QStringLiteral("padding-top")), QStringLiteral("5px"));
+
+    b->setValue(QStringLiteral("kr_content"), QStringLiteral("markdown:*hi*"));
+    EXPECT_EQ(e.innerHTML().trimmed(), QStringLiteral("<p><em>hi</em></p>"));
+    b->setValue(QStringLiteral("kr_content"), QStringLiteral("html:<b>x</b>"));
+    EXPECT_EQ(e.innerHTML(), QStringLiteral("(HTML content)"));
+    b->setValue(QStringLiteral("kr_hidden"), QStringLiteral("hidden")); // no design DOM
+    EXPECT_EQ(e.style().getPropertyValue(QStringLiteral("visibility")), QString());
+
+    const auto s = page->objectForID(QStringLiteral("s"));
+    const auto options = s->domElement()->children();
+    ASSERT_EQ(options.size(), 2u);
+    EXPECT_TRUE(options[1]->hasAttribute(QStringLiteral("selected")));
+    s->setValue(QStringLiteral("kr_value"), QStringLiteral("one"));
+    EXPECT_TRUE(s->domElement()->children()[0]->hasAttribute(QStringLiteral("selected")));
+    EXPECT_FALSE(s->domElement()->children()[1]->hasAttribute(QStringLiteral("selected")));
+
+    page->setValue(QStringLiteral("kr_title"), QStringLiteral("Hello"));
+    EXPECT_EQ(page->titleElement()->textContent(), QStringLiteral("Hello"));
+}
+
+TEST(KRDesignViewWriter, OutsideDesignModeDisplayAndHTMLContent)
+{
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+                                     "<KRPage id=\"p\"><KRContents><KRDesignControl id=\"b\" visible=\"false\">"
+                                     "<content>html:&lt;b&gt;x&lt;/b&gt;</content></KRDesignControl></KRContents></KRPage>")),
+                                 false);
+    const auto b = project->krPages().first()->objectForID(QStringLiteral("b"));
+    EXPECT_EQ(b->domElement()->style().getPropertyValue(QStringLiteral("display")), QStringLiteral("none"));
+    EXPECT_EQ(b->domElement()->innerHTML(), QStringLiteral("<b>x</b>"));
+}
+
+TEST(KRStyleClass, RuleFoundByIdentityRenameDeleteUndo)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+                                     "<KRPage id=\"p\"><KRContents><KRStyleClass id=\"Big\" fontSize=\"20\" color=\"red\"/>"
+                                     "<KRStyleClass id=\"other\" color=\"blue\"/></KRContents></KRPage>")),
+                                 true, &document);
+    const auto page = project->krPages().first();
+    auto big = std::dynamic_pointer_cast<KRStyleClass>(page->objectForID(QStringLiteral("Big")));
+    ASSERT_TRUE(big && big->cssRule());
+    EXPECT_EQ(big->cssRule()->selectorText(), QStringLiteral(".big"));
+    EXPECT_EQ(big->cssRule()->style().getPropertyValue(QStringLiteral("font-size")), QStringLiteral("20px"));
+    const auto other = std::dynamic_pointer_cast<KRStyleClass>(page->objectForID(QStringLiteral("other")));
+
+    big->setKr_id(QStringLiteral("Huge"));
+    EXPECT_EQ(big->cssRule()->selectorText(), QStringLiteral(".huge"));
+    EXPECT_EQ(big->cssRule()->style().getPropertyValue(QStringLiteral("color")), QStringLiteral("red"));
+    // The other class still writes into its own rule although the sheet's order changed.
+    other->setValue(QStringLiteral("kr_color"), QStringLiteral("green"));
+    EXPECT_EQ(other->cssRule()->style().getPropertyValue(QStringLiteral("color")), QStringLiteral("green"));
+    EXPECT_EQ(big->cssRule()->style().getPropertyValue(QStringLiteral("color")), QStringLiteral("red"));
+
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    const int rules = page->styleSheet()->length();
+    undo.beginUndoGrouping();
+    page->deleteObjects({big});
+    undo.endUndoGrouping();
+    EXPECT_EQ(page->styleSheet()->length(), rules - 1);
+    undo.undo();
+    EXPECT_EQ(page->styleSheet()->length(), rules);
+    ASSERT_TRUE(big->cssRule());
+    EXPECT_EQ(big->cssRule()->style().getPropertyValue(QStringLiteral("font-size")), QStringLiteral("20px"));
+}
+
+TEST(KRProjectResources, ImportRenameDeleteAndSaveThroughTheProject)
+{
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    auto previous = KRAlertService::setCurrent(alerts);
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>")), true, &document);
+    ASSERT_TRUE(project);
+    KRUndoManager &undo = document->undoManager();
+    const QString web = project->webFolder()->krwebPath();
+    const QString source = KRTest::makeTempDir() + QStringLiteral("/app.js");
+    KRTest::writeFile(source, "var a;");
+
+    int resourceChanges = 0;
+    auto observation = project->observable().observe(
+        QStringLiteral("resources"), [&](const void *, const QString &, const QVariant &, const QVariant &) { ++resourceChanges; });
+    alerts->scriptButton(QStringLiteral("Add"));
+    undo.beginUndoGrouping();
+    ASSERT_TRUE(project->importResource(source, web + QStringLiteral("/app.js")));
+    undo.endUndoGrouping();
+    EXPECT_EQ(project->javascriptIncludes(), QStringList{QStringLiteral("app.js")});
+    EXPECT_EQ(project->projectSettingForKey(QStringLiteral("javascriptIncludes")), QStringLiteral("[\"app.js\"]"));
+    project->reloadResources();
+    EXPECT_GT(resourceChanges, 0);
+
+    std::shared_ptr<KRProjectResource> resource;
+    for (const auto &entry : project->resources())
+        if (entry->name() == QLatin1String("app.js"))
+            resource = entry;
+    ASSERT_TRUE(resource);
+    ASSERT_TRUE(resource->renameResource(QStringLiteral("main.js")));
+    EXPECT_TRUE(QFileInfo::exists(web + QStringLiteral("/main.js")));
+
+    // Edited bytes go to disk with the save and leave the cache.
+    project->webFolder()->modifiedResourceCache().setContents(QStringLiteral("main.js"), "var b;", QString());
+    EXPECT_TRUE(project->modifiedResourceCache().contains(QStringLiteral("main.js")));
+    ASSERT_TRUE(document->save());
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/main.js")), QByteArray("var b;"));
+    EXPECT_TRUE(project->modifiedResourceCache().isEmpty());
+
+    std::shared_ptr<KRProjectResource> renamed;
+    for (const auto &entry : project->resources())
+        if (entry->name() == QLatin1String("main.js"))
+            renamed = entry;
+    ASSERT_TRUE(renamed);
+    alerts->scriptButton(QStringLiteral("Delete"));
+    undo.beginUndoGrouping();
+    ASSERT_TRUE(project->deleteResource(renamed));
+    undo.endUndoGrouping();
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/main.js")));
+    EXPECT_EQ(alerts->pendingAnswerCount(), 0);
+    KRAlertService::setCurrent(previous);
+}
+
+TEST(KRPageDocument, BaseElementFollowsTheFirstSaveOfAnUntitledProject)
+{
+    krRegisterDesignTestClasses();
+    auto document = KRDocument::makeUntitled();
+    ASSERT_TRUE(document);
+    auto project = KRProject::create(document.value(), true);
+    ASSERT_TRUE(project);
+    const auto page = project.value()->krPages().first();
+    const auto base = [&] { return page->headElement()->firstElementByTagName(QStringLiteral("base"))->getAttribute(QStringLiteral("href")); };
+    const QString before = base();
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/Saved.krproj");
+    ASSERT_TRUE(document.value()->saveToPackage(package));
+    EXPECT_NE(base(), before);
+    EXPECT_TRUE(base().startsWith(QFileInfo(package).absoluteFilePath())) << base().toStdString();
+    EXPECT_TRUE(base().endsWith(page->kr_id() + QStringLiteral(".html")));
+    EXPECT_EQ(page->headElement()->getElementsByTagName(QStringLiteral("base")).size(), 1u);
+}
