@@ -1,5 +1,6 @@
 #include "KRProjectBuilder.h"
 
+#include <builder/KRProjectBuildSource.h>
 #include <builder/KRUglifyJavaScript.h>
 #include <core/KRFileManagerAdditions.h>
 #include <core/KRRunLogger.h>
@@ -199,6 +200,11 @@ private:
 KRProjectBuilder::KRProjectBuilder(std::shared_ptr<KRBuildProject> project) : m_project(std::move(project))
 {
     Q_ASSERT(m_project);
+}
+
+KRProjectBuilder::KRProjectBuilder(const std::shared_ptr<KRProject> &project)
+    : KRProjectBuilder(std::make_shared<KRProjectBuildSource>(project))
+{
 }
 
 KRProjectBuilder::~KRProjectBuilder() = default;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class KRProject;
 class KRProjectResource;
 
 // Posted (sender: the project's document) when a build begins, so that open editors write
@@ -50,6 +51,8 @@ public:
     static const QString hostingSiteDomain;
 
     explicit KRProjectBuilder(std::shared_ptr<KRBuildProject> project);
+    // Builds an open project: its pages are made afresh with design mode off.
+    explicit KRProjectBuilder(const std::shared_ptr<KRProject> &project);
     ~KRProjectBuilder();
     KRProjectBuilder(const KRProjectBuilder &) = delete;
     KRProjectBuilder &operator=(const KRProjectBuilder &) = delete;

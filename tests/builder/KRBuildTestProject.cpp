@@ -2,7 +2,11 @@
 
 #include <KRTestSupport.h>
 #include <core/KRFileManagerAdditions.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRPage.h>
 #include <model/KRProjectResource.h>
+#include <model/KRPropertyDescriptor.h>
 #include <model/KRWebFolder.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
@@ -343,3 +347,87 @@ bool supportsFileMarks(const QString &folder)
 }
 
 } // namespace KRBuildTest
+
+namespace {
+
+// A control whose output markup is one div "<page>_<id>" in the page element.
+class KROutputTestControl : public KRObject
+{
+public:
+    using KRObject::KRObject;
+
+protected:
+    void willEnableModelAdapters() override
+    {
+        const auto page = std::dynamic_pointer_cast<KRPage>(owningPage());
+        if (!page || !page->pageDivElement())
+            return;
+        auto div = page->domDocument()->createElement(QStringLiteral("div"));
+        div->setAttribute(QStringLiteral("id"), page->kr_id() + QLatin1Char('_') + kr_id());
+        page->pageDivElement()->appendChild(div);
+        setDomElement(div);
+    }
+};
+
+} // namespace
+
+void KRBuildTest::registerOutputTestClasses()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    KRPage::registerPageClass();
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    auto make = [](const char *name, const char *superclass) {
+        KRObjectClass objectClass;
+        objectClass.className = QString::fromLatin1(name);
+        objectClass.superclassName = QString::fromLatin1(superclass);
+        objectClass.factory = [](const KRObjectInit &init) { return std::make_shared<KROutputTestControl>(init); };
+        objectClass.descriptors = {
+            KRPropertyDescriptor(QStringLiteral("text"), QString(), QString(), KRAdapterOptionJSString),
+            KRPropertyDescriptor(QStringLiteral("onClick"), QString(), QString(),
+                                 KRAdapterOptionEvent | KRAdapterOptionFunctionReference),
+        };
+        return objectClass;
+    };
+    if (!registry.classNamed(QStringLiteral("KRFormControl")))
+        registry.registerClass(make("KRFormControl", "KRObject"));
+    registry.registerClass(make("KROutputTextbox", "KRFormControl"));
+    KRObjectClass label = make("KROutputLabel", "KRObject");
+    label.requiredScripts = {QStringLiteral("js-class.js")};
+    label.requiredStylesheets = {QStringLiteral("photoswipe-3.0.5/photoswipe.css")};
+    registry.registerClass(label);
+    KRObjectClass gauge = make("KROutputGauge", "KRObject");
+    gauge.plugin = true;
+    registry.registerClass(gauge);
+}
+
+QByteArray KRBuildTest::outputProjectXML()
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument appVersion="0.1.0">
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="page2" javascriptIncludes="[&quot;lib/extra.js&quot;,&quot;&quot;]"/>
+  <KRPages>
+    <KRPage id="page1" title="Order" formMethod="post" onGET="serve" onLoad="loaded">
+      <javascriptIncludes>a.js
+
+b.coffee</javascriptIncludes>
+      <KRContents>
+        <KROutputTextbox id="name" text="He said &quot;hi&quot;" onClick="clicked"/>
+        <KRFunction id="clicked" arguments="event">return 1;</KRFunction>
+        <KRFunction id="loaded" arguments="event">var x = 2;</KRFunction>
+        <KRFunction id="serve" serverFunction="Yes" arguments="request, response">response.write("a]]&gt;b");</KRFunction>
+        <KRStyleClass id="Highlight" color="red"/>
+      </KRContents>
+    </KRPage>
+    <KRPage id="page2" title="Start">
+      <KRContents>
+        <KROutputLabel id="label" text="Welcome"/>
+        <KROutputGauge id="gauge"/>
+      </KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+)";
+}

@@ -111,3 +111,15 @@ void populateSampleProject(KRBuildTestProject &project);
 bool supportsFileMarks(const QString &folder);
 
 } // namespace KRBuildTest
+
+namespace KRBuildTest {
+
+// Page-object classes for page output tests: "KROutputTextbox" (a form control),
+// "KROutputLabel" (needs a script and a style sheet of the libraries) and "KROutputGauge" (a
+// plug-in class); each puts one div "<page>_<id>" into the page element.
+void registerOutputTestClasses();
+// A project of two pages over those classes: "page1" (a form, functions, a server function
+// handling onGET, a style class, JavaScript includes) and "page2" (the start page).
+QByteArray outputProjectXML();
+
+} // namespace KRBuildTest

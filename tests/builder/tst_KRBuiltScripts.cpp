@@ -5,11 +5,14 @@
 
 #include <KRTestSupport.h>
 #include <builder/KRProjectBuilder.h>
+#include <model/KRDocument.h>
 #include <model/KRObjectInfo.h>
+#include <model/KRProject.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 
+#include <QDir>
 #include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
@@ -66,5 +69,34 @@ TEST_P(KRBuiltScriptsTest, NodeAcceptsEveryScript)
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, KRBuiltScriptsTest, ::testing::Values("normal", "single-page", "export"));
+
+// The script of a project built from real pages: functions, initialisers with quoted text,
+// a server page.
+TEST(KRBuiltProjectScriptTest, NodeAcceptsTheUserScript)
+{
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty())
+        GTEST_SKIP() << "node is not installed";
+    KRBuildTest::registerOutputTestClasses();
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    auto previous = KRAlertService::setCurrent(alerts);
+    const QString package = KRTest::makeTempDir(QStringLiteral("project")) + QStringLiteral("/Test.krproj");
+    QDir().mkpath(package + QStringLiteral("/kr-web"));
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), KRBuildTest::outputProjectXML());
+    auto document = KRDocument::openPackage(package);
+    ASSERT_TRUE(document.ok());
+    auto project = KRProject::create(document.value(), true);
+    ASSERT_TRUE(project.ok());
+    for (const bool exportMode : {false, true}) {
+        KRProjectBuilder builder(project.value());
+        builder.setExportMode(exportMode);
+        ASSERT_TRUE(builder.build().ok());
+        QProcess process;
+        process.start(node, {QStringLiteral("--check"), package + QStringLiteral("/kr-web/KR-user-scripts.js")});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    }
+    KRAlertService::setCurrent(previous);
+}
 
 } // namespace
