@@ -18,7 +18,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <vector>
@@ -508,10 +507,16 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileString(const QString &text, co
 
 KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, const QString &path)
 {
+    // Written in place, without a sync: a generated file is made again by every build, so a
+    // torn write costs a rebuild, never the user's work. Every failure is reported.
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
+    QFile file(path);
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    if (file.isOpen()) {
+        written = file.flush() && written;
+        file.close();
+        written = written && file.error() == QFileDevice::NoError;
+    }
     if (!written) {
         const QString reason = file.errorString();
         const QString message = QStringLiteral("The file \u201C%1\u201D could not be written: %2")
