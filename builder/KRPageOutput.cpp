@@ -154,7 +154,11 @@ void KRPageOutput::addScripts()
     }
     for (const QString &script : pluginRuntimeScripts())
         m_page->addExternalScript(script);
-    if (serverScriptsEnabled()) {
+    // The server fills the form data into a served page file; an exported page is a plain
+    // HTML file that no server processes, where the template expression would be a script
+    // that does not parse.
+    const auto project = m_page->project();
+    if (serverScriptsEnabled() && !(project && project->exportMode())) {
         if (const auto pageDiv = m_page->pageDivElement()) {
             auto script = m_page->domDocument()->createElement(QStringLiteral("script"));
             script->setTextContent(

@@ -407,7 +407,8 @@ QByteArray KRBuildTest::outputProjectXML()
 {
     return R"(<?xml version="1.0" encoding="UTF-8"?>
 <KRProjectDocument appVersion="0.1.0">
-  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="page2" javascriptIncludes="[&quot;lib/extra.js&quot;,&quot;&quot;]"/>
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="page2" javascriptIncludes="[&quot;lib/extra.js&quot;,&quot;&quot;]"
+             defaultTheme="blue" sitemap="true" generateManifest="true"/>
   <KRPages>
     <KRPage id="page1" title="Order" formMethod="post" onGET="serve" onLoad="loaded">
       <javascriptIncludes>a.js

@@ -119,7 +119,8 @@ namespace KRBuildTest {
 // plug-in class); each puts one div "<page>_<id>" into the page element.
 void registerOutputTestClasses();
 // A project of two pages over those classes: "page1" (a form, functions, a server function
-// handling onGET, a style class, JavaScript includes) and "page2" (the start page).
+// handling onGET, a style class, JavaScript includes) and "page2" (the start page); the
+// default theme "blue", a sitemap and a cache manifest.
 QByteArray outputProjectXML();
 
 } // namespace KRBuildTest

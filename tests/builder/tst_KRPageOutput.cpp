@@ -60,6 +60,9 @@ protected:
     {
         m_package = m_folder + QStringLiteral("/Test.krproj");
         QDir().mkpath(m_package + QStringLiteral("/kr-web"));
+        KRTest::writeFile(m_package + QStringLiteral("/kr-web/blue.css"),
+                          ".ui-btn {} .ui-body-a { background: url(images/bg.png); } .ui-bar-a {} .ui-shadow {}\n");
+        KRTest::writeFile(m_package + QStringLiteral("/kr-web/images/logo.png"), "PNG");
         KRTest::writeFile(m_package + QStringLiteral("/project.xml"), xml);
         auto document = KRDocument::openPackage(m_package);
         ASSERT_TRUE(document.ok()) << document.error().toString().toStdString();
@@ -158,6 +161,13 @@ TEST_F(KRPageOutputTest, ScriptElementsInOrder)
     EXPECT_TRUE(html.contains(QStringLiteral("<script>application._pages.page1.form = <%=response._formJSON()%>;\n</script></div>")))
         << html.toStdString();
 
+    // An exported server page is never served through the server: no template expression.
+    m_project->setExportMode(true);
+    auto exported = outputPage(QStringLiteral("page1"));
+    exported->addScripts();
+    m_project->setExportMode(false);
+    EXPECT_FALSE(exported->pageHTML().contains(QStringLiteral("_formJSON"))) << exported->pageHTML().toStdString();
+
     auto page2 = outputPage(QStringLiteral("page2"));
     page2->addScripts();
     EXPECT_EQ(page2->pluginRuntimeScripts(), QStringList{QStringLiteral("gauge.js")});
@@ -245,18 +255,32 @@ TEST_F(KRPageOutputTest, BuildsTheProject)
 {
     const QString deviceMap = KRObjectInfo::sharedInstance().deviceInformationJSON();
     static const QString resources = KRBuildTest::makeResourcesFolder();
-    KRResources::setResourcesDirectory(resources);
-    KRProjectBuilder builder(m_project);
-    builder.setDeviceInformationJSON(deviceMap);
-    auto built = builder.build();
-    KRResources::setResourcesDirectory(QString());
-    ASSERT_TRUE(built.ok()) << built.error().toString().toStdString();
-    EXPECT_EQ(built.value().toStdString(), (m_package + QStringLiteral("/kr-web/page2.html")).toStdString());
-    EXPECT_EQ(m_project->indexPage().toStdString(), "page2.html");
-    EXPECT_FALSE(m_project->exportMode());
-    QString listing = KRBuildTest::dumpFolder(m_package + QStringLiteral("/kr-web"), deviceMap);
-    listing.replace(m_package, QStringLiteral("{{package}}"));
-    KRBuildTest::expectMatchesReference(listing, QStringLiteral("build-project.txt"));
+    const QString web = m_package + QStringLiteral("/kr-web");
+    struct Row
+    {
+        const char *reference;
+        bool singlePage;
+        bool exportMode;
+    };
+    for (const Row &row : {Row{"build-project.txt", false, false}, Row{"build-project-single-page.txt", true, false},
+                           Row{"build-project-export.txt", false, true}}) {
+        SCOPED_TRACE(row.reference);
+        m_project->setSinglePageDeploy(row.singlePage);
+        KRResources::setResourcesDirectory(resources);
+        KRProjectBuilder builder(m_project);
+        builder.setExportMode(row.exportMode);
+        builder.setDeviceInformationJSON(deviceMap);
+        auto built = builder.build();
+        KRResources::setResourcesDirectory(QString());
+        ASSERT_TRUE(built.ok()) << built.error().toString().toStdString();
+        EXPECT_EQ(built.value().toStdString(), (web + QStringLiteral("/page2.html")).toStdString());
+        EXPECT_EQ(m_project->indexPage().toStdString(), "page2.html");
+        EXPECT_FALSE(m_project->exportMode());
+        EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
+        QString listing = KRBuildTest::dumpFolder(web, deviceMap);
+        listing.replace(m_package, QStringLiteral("{{package}}"));
+        KRBuildTest::expectMatchesReference(listing, QString::fromLatin1(row.reference));
+    }
 }
 
 } // namespace
