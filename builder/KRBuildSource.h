@@ -1,6 +1,7 @@
 #pragma once
 
 #include <core/KRXMLDocument.h>
+#include <platform/foundation/KRError.h>
 
 #include <QList>
 #include <QSet>
@@ -63,9 +64,9 @@ public:
     // The live XML of project.xml; the pages are its "//KRPages/KRPage" elements.
     virtual KRXMLDocument xmlDocument() const = 0;
     // A fresh output page for a page element: made with design mode off and no initial id,
-    // its objects loaded from the element's "KRContents" child when there is one. Null when
-    // the page cannot be made (the build then fails naming the page).
-    virtual std::unique_ptr<KRBuildPage> makeOutputPage(const KRXMLNode &pageElement) = 0;
+    // its objects loaded from the element's "KRContents" child when there is one. An error
+    // when the page cannot be made (the build then fails with it).
+    virtual KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) = 0;
 
     // The web folder (the build's default output folder); empty when there is none.
     virtual QString webFolderPath() = 0;

@@ -22,14 +22,12 @@ KRXMLDocument KRProjectBuildSource::xmlDocument() const
     return document ? document->xmlDocument() : KRXMLDocument();
 }
 
-std::unique_ptr<KRBuildPage> KRProjectBuildSource::makeOutputPage(const KRXMLNode &pageElement)
+KRResult<std::unique_ptr<KRBuildPage>> KRProjectBuildSource::makeOutputPage(const KRXMLNode &pageElement)
 {
     auto page = KRPageOutput::create(pageElement, m_project);
-    if (!page.ok()) {
-        KR_LOG(page.error().toString());
-        return nullptr;
-    }
-    return std::move(page).value();
+    if (!page.ok())
+        return page.error();
+    return std::unique_ptr<KRBuildPage>(std::move(page).value());
 }
 
 QString KRProjectBuildSource::webFolderPath()

@@ -18,7 +18,7 @@ public:
 
     const void *documentIdentity() const override;
     KRXMLDocument xmlDocument() const override;
-    std::unique_ptr<KRBuildPage> makeOutputPage(const KRXMLNode &pageElement) override;
+    KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
     QString webFolderPath() override;
     QString startPage() const override;
     bool singlePageDeploy() const override;

@@ -276,13 +276,15 @@ KRResult<QString> KRProjectBuilder::buildProject()
     const QString startPageID = m_project->startPage();
 
     for (const KRXMLNode &element : pageElements) {
-        std::unique_ptr<KRBuildPage> page = m_project->makeOutputPage(element);
-        if (!page) {
+        KRResult<std::unique_ptr<KRBuildPage>> made = m_project->makeOutputPage(element);
+        if (!made.ok()) {
             const QString pageID = element.attribute(QStringLiteral("id"));
-            const QString reason = QStringLiteral("The page \u201C%1\u201D could not be built.").arg(pageID);
+            const QString reason = QStringLiteral("The page \u201C%1\u201D could not be built: %2")
+                                       .arg(pageID, made.error().message());
             KR_LOG(reason);
             return KRError(errorDomain, PageError, reason, {{QStringLiteral("pageID"), pageID}});
         }
+        std::unique_ptr<KRBuildPage> page = std::move(made).value();
         page->addFormElement();
         page->addScripts();
         script += page->userScripts();

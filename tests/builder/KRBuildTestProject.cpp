@@ -175,11 +175,11 @@ KRBuildTestProject::KRBuildTestProject(const QString &packagePath, const QByteAr
 
 KRBuildTestProject::~KRBuildTestProject() = default;
 
-std::unique_ptr<KRBuildPage> KRBuildTestProject::makeOutputPage(const KRXMLNode &pageElement)
+KRResult<std::unique_ptr<KRBuildPage>> KRBuildTestProject::makeOutputPage(const KRXMLNode &pageElement)
 {
     if (pageElement.attribute(QStringLiteral("broken")) == QLatin1String("true"))
-        return nullptr;
-    return std::make_unique<KRStandInPage>(pageElement, *this);
+        return KRError(QStringLiteral("Korvane"), 100, QStringLiteral("A page of the project has no id."));
+    return std::unique_ptr<KRBuildPage>(std::make_unique<KRStandInPage>(pageElement, *this));
 }
 
 QString KRBuildTestProject::webFolderPath()

@@ -34,7 +34,7 @@ public:
     // KRBuildProject
     const void *documentIdentity() const override { return this; }
     KRXMLDocument xmlDocument() const override { return m_xml; }
-    std::unique_ptr<KRBuildPage> makeOutputPage(const KRXMLNode &pageElement) override;
+    KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
     QString webFolderPath() override;
     QString startPage() const override { return setting("startPage"); }
     bool singlePageDeploy() const override { return flag("singlePageDeploy"); }

@@ -314,7 +314,8 @@ TEST_F(KRProjectBuilderTest, PageThatCannotBeMadeFailsTheBuild)
     auto result = makeBuilder()->build();
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().code(), KRProjectBuilder::PageError);
-    EXPECT_TRUE(result.error().message().contains(QStringLiteral("order")));
+    EXPECT_EQ(result.error().message().toStdString(),
+              "The page \u201Corder\u201D could not be built: A page of the project has no id.");
 }
 
 TEST_F(KRProjectBuilderTest, BrokenPageDocumentFailsTheBuild)
