@@ -20,6 +20,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 const QString KRProjectBuilder::errorDomain = QStringLiteral("KRProjectBuilderErrorDomain");
@@ -116,9 +117,11 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
         return false;
     }
     if (keepDates) {
-        QFile copy(target);
-        if (copy.open(QIODevice::ReadWrite))
-            copy.setFileTime(info.lastModified(), QFileDevice::FileModificationTime);
+        // Without opening the copy: a read-only copy keeps the date too.
+        std::error_code error;
+        const auto date = std::filesystem::last_write_time(QFile::encodeName(source).toStdString(), error);
+        if (!error)
+            std::filesystem::last_write_time(QFile::encodeName(target).toStdString(), date, error);
     }
     return true;
 }

@@ -165,6 +165,16 @@ TEST_F(KRProjectBuilderTest, RebuildRemovesStaleFilesAndKeepsUnchangedCopies)
     KRTest::writeFile(source, original);
 }
 
+TEST_F(KRProjectBuilderTest, ReadOnlyLibraryFilesKeepTheirDate)
+{
+    const QString source = KRResources::pathForResource(QStringLiteral("local-server/js-class.js"));
+    const QFileDevice::Permissions permissions = QFile::permissions(source);
+    ASSERT_TRUE(QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    build();
+    QFile::setPermissions(source, permissions);
+    EXPECT_EQ(QFileInfo(web(QStringLiteral("js-class.js"))).lastModified(), QFileInfo(source).lastModified());
+}
+
 TEST_F(KRProjectBuilderTest, ManifestListsFilesOnceSortedAndNeverFolders)
 {
     KRTest::writeFile(web(QStringLiteral("images/icons/star.png")), "PNG");
