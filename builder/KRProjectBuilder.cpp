@@ -111,9 +111,12 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
         *reason = QStringLiteral("no such file exists");
         return false;
     }
-    QFile file(source);
-    if (!file.copy(target)) {
-        *reason = file.errorString();
+    // A plain copy, without the sync a file-by-file safe copy would add: a build copies the
+    // same library files again when a copy is lost.
+    std::error_code error;
+    if (!std::filesystem::copy_file(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(),
+                                    error)) {
+        *reason = QString::fromStdString(error.message());
         return false;
     }
     if (keepDates) {
