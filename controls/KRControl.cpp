@@ -1,5 +1,6 @@
 #include "KRControl.h"
 
+#include <core/KRJavaScript.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRModelAdapter.h>
 #include <model/KRPage.h>
@@ -33,6 +34,13 @@ int leadingInteger(const QString &text)
     return ok ? v : 0;
 }
 } // namespace
+
+QString krSelectorLiteral(const QString &elementID)
+{
+    if (KRJavaScript::isValidIdentifier(elementID))
+        return QStringLiteral("'#%1'").arg(elementID);
+    return KRJavaScript::quotedString(QLatin1Char('#') + elementID);
+}
 
 void krRegisterControlClass(KRObjectClass objectClass)
 {

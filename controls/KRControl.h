@@ -88,5 +88,14 @@ inline KRPropertyDescriptor krDescriptor(const char *name, const char *html, con
                                 css ? QString::fromLatin1(css) : QString(), options);
 }
 
+inline KRPropertyDescriptor krEventDescriptor(const char *name)
+{
+    return krDescriptor(name, nullptr, nullptr, KRAdapterOptionEvent | KRAdapterOptionFunctionReference);
+}
+
+// The JavaScript string literal of the jQuery selector "#<id>" for design-view scripts: the
+// plain single-quoted form for a valid identifier (all object ids are), else fully escaped.
+QString krSelectorLiteral(const QString &elementID);
+
 // Registers a class; a failure is a programming error.
 void krRegisterControlClass(KRObjectClass objectClass);
