@@ -62,7 +62,13 @@ void KRTable::designModeDraw()
             const auto cell = document->createElement(QStringLiteral("td"));
             DOMCSSStyleDeclaration &style = cell->style();
             style.setProperty(QStringLiteral("border-style"), value(QStringLiteral("kr_borderStyle")));
-            style.setProperty(QStringLiteral("border-width"), value(QStringLiteral("kr_borderWidth")));
+            // A bare number is pixels, as on the table itself; unitless it would be dropped.
+            QString width = value(QStringLiteral("kr_borderWidth"));
+            bool isNumber = false;
+            width.toDouble(&isNumber);
+            if (isNumber)
+                width += QStringLiteral("px");
+            style.setProperty(QStringLiteral("border-width"), width);
             style.setProperty(QStringLiteral("border-color"), value(QStringLiteral("kr_borderColor")));
             row->appendChild(cell);
         }
