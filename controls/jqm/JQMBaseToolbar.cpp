@@ -193,6 +193,8 @@ void JQMBaseToolbar::buildElement()
         return;
     element->removeAttribute(QStringLiteral("data-role"));
     element->style().removeProperty(QStringLiteral("position"));
+    if (element->getAttribute(QStringLiteral("style")).isEmpty())
+        element->removeAttribute(QStringLiteral("style"));
     enableOwnAdapters(QStringLiteral("JQMBaseToolbar"));
     std::shared_ptr<DOMElement> target;
     if (const auto parent = parentDomElement()) {

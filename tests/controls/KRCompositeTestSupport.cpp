@@ -3,8 +3,10 @@
 #include "KRTestSupport.h"
 
 #include <controls/KRControlLibrary.h>
+#include <core/GCDispatch.h>
 #include <platform/dom/DOMScriptHost.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -57,8 +59,11 @@ QStringList krRunDesignScripts(const std::shared_ptr<KRPage> &page)
         QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
         QMetaObject::invokeMethod(page->pageProxy(), "jqueryMobileLoaded");
     }
-    KRTest::processEventsUntil([&] { return page->didJQueryMobileLoad(); }, std::chrono::milliseconds(5000));
-    QCoreApplication::processEvents();
+    QCoreApplication::processEvents(); // deferred rebuilds
+    // Queued blocks run in order: the last one marks the end.
+    bool done = false;
+    GCDispatch::performBlocksInMainQueue({[&done] { done = true; }});
+    KRTest::processEventsUntil([&] { return done; }, std::chrono::milliseconds(10000));
     const QStringList scripts = host->evaluatedScripts();
     host->clearEvaluatedScripts();
     return scripts;
