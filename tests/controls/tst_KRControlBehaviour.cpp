@@ -394,3 +394,17 @@ TEST(JQMWidgets, DefaultPropertiesAndAbstractGroup)
     EXPECT_EQ(page->createNewObject(QStringLiteral("JQMRadioButtonGroup"), 0, 0, QString())->defaultProperty(), QStringLiteral("label"));
     EXPECT_THROW(page->createNewObject(QStringLiteral("JQMCheckboxRadio"), 0, 0, QString()), KRException);
 }
+
+TEST(KRPlainControls, ControlsInsideADivGoIntoItsElement)
+{
+    const auto page = openPage(QStringLiteral("<KRDiv id=\"box\" top=\"5\">Some text<KRContents><KRLabel id=\"inner\">x</KRLabel>"
+                                              "</KRContents></KRDiv>"),
+                               true);
+    ASSERT_TRUE(page);
+    const auto box = page->objectForID(QStringLiteral("box"));
+    const auto inner = page->objectForID(QStringLiteral("inner"));
+    ASSERT_TRUE(box && inner);
+    EXPECT_EQ(inner->domElement()->parentElement(), box->domElement());
+    EXPECT_EQ(inner->parentObject(), box);
+    EXPECT_TRUE(box->domElement()->innerHTML().startsWith(QStringLiteral("Some text"))) << box->domElement()->innerHTML().toStdString();
+}
