@@ -162,7 +162,7 @@ QString KRPlugin::designModeDrawScript() const
         if (!key.startsWith(QLatin1String("kr_")))
             continue;
         const QString v = value(key);
-        if (v.isNull())
+        if (v.isEmpty()) // unset: the adapters read absent attributes as ""
             continue;
         properties[key.mid(3).toStdString()] = v.toStdString();
     }
