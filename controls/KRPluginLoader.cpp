@@ -114,6 +114,7 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
     }
     std::vector<KRPropertyDescriptor> descriptors;
     QSet<QString> names;
+    const QSet<QString> inherited = classes.objectProperties(superName);
     const QVariantList properties = classDictionary.value(QStringLiteral("properties")).toList();
     for (const QVariant &entry : properties) {
         const QVariantMap property = entry.toMap();
@@ -125,6 +126,11 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
         }
         if (names.contains(name)) {
             problem(where, QStringLiteral("the property '%1' is declared twice").arg(name));
+            return false;
+        }
+        // A name the class inherits (such as "top") would take over that property.
+        if (!name.isEmpty() && inherited.contains(QStringLiteral("kr_") + name)) {
+            problem(where, QStringLiteral("the property '%1' is already a property of %2").arg(name, superName));
             return false;
         }
         names.insert(name);

@@ -57,7 +57,8 @@ const QStringList &loadSampleWithBrokenNeighbours(QStringList *loadedOut = nullp
         writeBundle(folder, QStringLiteral("Twice.krplugin"),
                     R"({"classes":[{"className":"KRTwice","superClass":"KRPlugin","properties":[
                         {"propertyName":"a","propertyType":"string"},{"propertyName":"a","propertyType":"number"}]},
-                       {"className":"KRAfterTwice","superClass":"KRPlugin"}]})");
+                       {"className":"KRAfterTwice","superClass":"KRPlugin"},
+                       {"className":"KRShadowsTop","superClass":"KRPlugin","properties":[{"propertyName":"top","propertyType":"string"}]}]})");
         writeBundle(folder, QStringLiteral("Names.krplugin"),
                     R"({"classes":[{"className":"Bad-Name<x>","superClass":"KRPlugin"},
                        {"className":"KRBadProperty","superClass":"KRPlugin","properties":[{"propertyName":"a b","propertyType":"string"}]},
@@ -89,13 +90,14 @@ TEST(KRPluginLoader, LoadsTheSampleAndReportsAndSkipsBrokenManifests)
     const QString report = problems.join(QLatin1Char('\n'));
     EXPECT_TRUE(report.contains(QStringLiteral("Broken.krplugin: krplugin.json is not valid JSON"))) << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("Twice.krplugin (KRTwice): the property 'a' is declared twice")));
+    EXPECT_TRUE(report.contains(QStringLiteral("Twice.krplugin (KRShadowsTop): the property 'top' is already a property of KRPlugin")));
     EXPECT_TRUE(report.contains(QStringLiteral("(Bad-Name<x>): the class name is not a plain name")));
     EXPECT_TRUE(report.contains(QStringLiteral("(KRBadProperty): the property name 'a b' is not a plain name")));
     EXPECT_TRUE(report.contains(QStringLiteral("(KRNotAPlugin): the superclass 'KRControl' is not a plug-in class")));
     EXPECT_TRUE(report.contains(QStringLiteral("(KRNoEnumSet): enumOptions required when propertyType is 'enum'")));
     EXPECT_TRUE(report.contains(QStringLiteral("Gauge2.krplugin (KRSampleGauge): a class of this name exists already")));
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
-    for (const char *skipped : {"KRBrokenJSON", "KRTwice", "KRNotAPlugin", "KRNoEnumSet", "KRIgnoredFolder", "KRBadProperty"}) {
+    for (const char *skipped : {"KRBrokenJSON", "KRTwice", "KRNotAPlugin", "KRNoEnumSet", "KRIgnoredFolder", "KRBadProperty", "KRShadowsTop"}) {
         EXPECT_FALSE(registry.classNamed(QLatin1String(skipped))) << skipped;
         EXPECT_FALSE(KRObjectInfo::sharedInstance().hasClass(QLatin1String(skipped))) << skipped;
     }
