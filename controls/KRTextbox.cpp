@@ -38,6 +38,15 @@ void KRTextbox::buildElement()
     domElement()->setAttribute(QStringLiteral("type"), QStringLiteral("text"));
     enableOwnAdapters(QStringLiteral("KRTextbox"));
     appendToParentElement();
+    updateMaxLength();
+    m_maxsizeToken = observable().observe(QStringLiteral("kr_maxsize"), [this](const void *, const QString &, const QVariant &,
+                                                                              const QVariant &) { updateMaxLength(); });
+}
+
+void KRTextbox::updateMaxLength()
+{
+    if (domElement())
+        domElement()->setOptionalAttribute(QStringLiteral("maxlength"), value(QStringLiteral("kr_maxsize")));
 }
 
 QList<KRMenuItem> KRTextbox::contextMenuItemsForObject()

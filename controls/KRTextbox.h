@@ -1,6 +1,7 @@
 #pragma once
 
 #include <controls/KRControl.h>
+#include <platform/foundation/KRObservationToken.h>
 
 class KRTextbox : public KRFormControl
 {
@@ -14,4 +15,9 @@ public:
 
 protected:
     void buildElement() override;
+
+private:
+    // "maxsize" is kept as the stored attribute; browsers enforce only "maxlength".
+    void updateMaxLength();
+    KRObservationToken m_maxsizeToken;
 };

@@ -66,6 +66,8 @@ void JQMTextbox::createChildren()
         input->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
     input->setOptionalAttribute(QStringLiteral("value"), value(QStringLiteral("kr_value")));
     input->setOptionalAttribute(QStringLiteral("maxsize"), value(QStringLiteral("kr_maxsize")));
+    // Browsers enforce only "maxlength"; "maxsize" stays for pages that rely on it.
+    input->setOptionalAttribute(QStringLiteral("maxlength"), value(QStringLiteral("kr_maxsize")));
     input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
     input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     for (const char *name : {"placeholder", "autocorrect", "autocapitalize"})
