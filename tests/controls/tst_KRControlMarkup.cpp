@@ -18,6 +18,11 @@ struct Case {
     QList<QPair<QString, QString>> edits;
 };
 
+void PrintTo(const Case &c, std::ostream *out)
+{
+    *out << c.className;
+}
+
 QString initialisers(const KRObject &object)
 {
     QString text;
