@@ -30,7 +30,14 @@ void KRDiv::buildElement()
 void KRDiv::updateDesignView(KRModelAdapter &, const QString &newValue)
 {
     const auto page = designPage();
-    if (!designMode() || newValue.isEmpty() || !page || !domElement())
+    if (!designMode() || !page || !domElement())
+        return;
+    // New content replaces the element's children: put the child controls back after it.
+    for (const auto &child : children()) {
+        if (child->domElement())
+            domElement()->appendChild(child->domElement());
+    }
+    if (newValue.isEmpty())
         return;
     page->evaluateScript(QStringLiteral("$(%1).trigger('pagecreate');").arg(krSelectorLiteral(domElement()->id())));
 }

@@ -407,4 +407,10 @@ TEST(KRPlainControls, ControlsInsideADivGoIntoItsElement)
     EXPECT_EQ(inner->domElement()->parentElement(), box->domElement());
     EXPECT_EQ(inner->parentObject(), box);
     EXPECT_TRUE(box->domElement()->innerHTML().startsWith(QStringLiteral("Some text"))) << box->domElement()->innerHTML().toStdString();
+    // New content keeps the child controls in the design view.
+    box->setValue(QStringLiteral("kr_content"), QStringLiteral("<p>Other</p>"));
+    EXPECT_EQ(inner->domElement()->parentElement(), box->domElement());
+    EXPECT_TRUE(box->domElement()->innerHTML().startsWith(QStringLiteral("<p>Other</p>"))) << box->domElement()->innerHTML().toStdString();
+    box->setValue(QStringLiteral("kr_content"), QString());
+    EXPECT_EQ(inner->domElement()->parentElement(), box->domElement());
 }
