@@ -183,6 +183,12 @@ TEST(KRControlBase, DragIsOneUndoStepThatRestoresOnlyWhatMovedAndRedoes)
     KRUndoManager &undo = document->undoManager();
     undo.removeAllActions();
 
+    // A click without movement leaves no step.
+    label->dragStarted();
+    label->dragEnded();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(undo.undoCount(), 0);
+
     label->dragStarted();
     for (int step = 1; step <= 5; ++step) {
         label->setValue(QStringLiteral("kr_top"), QString::number(10 + step * 10));
