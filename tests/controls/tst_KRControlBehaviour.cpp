@@ -420,3 +420,20 @@ TEST(KRPlainControls, ControlsInsideADivGoIntoItsElement)
     box->setValue(QStringLiteral("kr_content"), QString());
     EXPECT_EQ(inner->domElement()->parentElement(), box->domElement());
 }
+
+TEST(JQMWidgets, SelectRebuildsAfterANameChangeAndBuiltWidgetsDeleteQuietly)
+{
+    const auto page = openPage(QString(), true);
+    const auto select = as<JQMSelect>(page->createNewObject(QStringLiteral("JQMSelect"), 0, 0, QString()));
+    select->setValue(QStringLiteral("kr_name"), QStringLiteral("choice"));
+    EXPECT_EQ(select->selectElement()->getAttribute(QStringLiteral("name")), QStringLiteral("select1"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(select->selectElement()->getAttribute(QStringLiteral("name")), QStringLiteral("choice"));
+    EXPECT_FALSE(select->domElement()->hasAttribute(QStringLiteral("name")));
+
+    const auto built = openPage(QStringLiteral("<JQMSlider id=\"s\"/><JQMSelect id=\"m\">a\nb</JQMSelect>"), false);
+    ASSERT_TRUE(built);
+    EXPECT_NO_THROW(built->deleteObjects({built->objectForID(QStringLiteral("s")), built->objectForID(QStringLiteral("m"))}));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(built->objectForID(QStringLiteral("s")));
+}
