@@ -2428,35 +2428,17 @@ bool NetHTTPRequest::applySessionCredentials()
 
 bool NetHTTPRequest::willAskDelegateForCredentials()
 {
-    if (d->isSynchronous)
-        return false;
-    auto dl = d->delegate.lock();
-    std::shared_ptr<NetHTTPRequestDelegate> target = dl;
-    if (!target && d->queue)
-        target = std::static_pointer_cast<NetHTTPRequestDelegate>(d->queue);
-    const bool answers = target && target->answersAuthenticationNeeded();
-    if (!answers && !d->authenticationNeededBlock)
-        return false;
-    auto self = shared_from_this();
-    std::weak_ptr<NetHTTPRequestDelegate> weakTarget = target;
-    netPerformOnMainThread([self, weakTarget, answers] {
-        if (answers) {
-            if (auto t = weakTarget.lock())
-                t->authenticationNeededForRequest(self);
-            return;
-        }
-        Block b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->authenticationNeededBlock;
-        }
-        if (b)
-            b();
-    });
-    return true;
+    return willAskDelegateForAuthentication(false);
 }
 
 bool NetHTTPRequest::willAskDelegateForProxyCredentials()
+{
+    return willAskDelegateForAuthentication(true);
+}
+
+// Hands the challenge to the delegate (or the queue standing in for it), else to the block;
+// false when nobody will answer, so the caller fails at once.
+bool NetHTTPRequest::willAskDelegateForAuthentication(bool proxy)
 {
     if (d->isSynchronous)
         return false;
@@ -2464,21 +2446,25 @@ bool NetHTTPRequest::willAskDelegateForProxyCredentials()
     std::shared_ptr<NetHTTPRequestDelegate> target = dl;
     if (!target && d->queue)
         target = std::static_pointer_cast<NetHTTPRequestDelegate>(d->queue);
-    const bool answers = target && target->answersProxyAuthenticationNeeded();
-    if (!answers && !d->proxyAuthenticationNeededBlock)
+    const bool answers = target && (proxy ? target->answersProxyAuthenticationNeeded() : target->answersAuthenticationNeeded());
+    if (!answers && !(proxy ? d->proxyAuthenticationNeededBlock : d->authenticationNeededBlock))
         return false;
     auto self = shared_from_this();
     std::weak_ptr<NetHTTPRequestDelegate> weakTarget = target;
-    netPerformOnMainThread([self, weakTarget, answers] {
+    netPerformOnMainThread([self, weakTarget, answers, proxy] {
         if (answers) {
-            if (auto t = weakTarget.lock())
-                t->proxyAuthenticationNeededForRequest(self);
+            if (auto t = weakTarget.lock()) {
+                if (proxy)
+                    t->proxyAuthenticationNeededForRequest(self);
+                else
+                    t->authenticationNeededForRequest(self);
+            }
             return;
         }
         Block b;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->proxyAuthenticationNeededBlock;
+            b = proxy ? self->d->proxyAuthenticationNeededBlock : self->d->authenticationNeededBlock;
         }
         if (b)
             b();

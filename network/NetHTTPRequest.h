@@ -337,6 +337,7 @@ private:
     void attemptToApplyProxyCredentialsAndResume();
     bool willAskDelegateForCredentials();
     bool willAskDelegateForProxyCredentials();
+    bool willAskDelegateForAuthentication(bool proxy);
     bool findCredentials(QString *user, QString *password, QString *domain);
     bool findProxyCredentials(QString *user, QString *password, QString *domain);
     bool applyCredentials(const QString &user, const QString &password, const QString &domain);
