@@ -2720,72 +2720,81 @@ void NetHTTPRequest::setIndicatorValue(bool upload, double progress, double tota
 
 void NetHTTPRequest::incrementUploadSizeBy(std::int64_t amount)
 {
-    auto self = shared_from_this();
-    netPerformOnMainThread([self, amount] {
-        std::shared_ptr<NetProgressDelegate> pd;
-        std::shared_ptr<NetRequestQueue> q;
-        SizeBlock b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->uploadProgressDelegate.lock();
-            q = self->d->queue;
-            b = self->d->uploadSizeIncrementedBlock;
-        }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestIncrementUploadSizeBy(self, amount);
-        if (pd)
-            pd->requestIncrementUploadSizeBy(self, amount);
-        if (b)
-            b(amount);
-    });
+    postSizeIncrement(true, amount);
 }
 
 void NetHTTPRequest::incrementDownloadSizeBy(std::int64_t amount)
 {
+    postSizeIncrement(false, amount);
+}
+
+// Tells the queue, the progress delegate and the block of one direction, in that order, on the
+// main thread.
+void NetHTTPRequest::postSizeIncrement(bool upload, std::int64_t amount)
+{
     auto self = shared_from_this();
-    netPerformOnMainThread([self, amount] {
+    netPerformOnMainThread([self, upload, amount] {
         std::shared_ptr<NetProgressDelegate> pd;
         std::shared_ptr<NetRequestQueue> q;
         SizeBlock b;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->downloadProgressDelegate.lock();
+            pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
             q = self->d->queue;
-            b = self->d->downloadSizeIncrementedBlock;
+            b = upload ? self->d->uploadSizeIncrementedBlock : self->d->downloadSizeIncrementedBlock;
         }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestIncrementDownloadSizeBy(self, amount);
-        if (pd)
-            pd->requestIncrementDownloadSizeBy(self, amount);
+        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
+        if (upload) {
+            if (q)
+                queueProgress->requestIncrementUploadSizeBy(self, amount);
+            if (pd)
+                pd->requestIncrementUploadSizeBy(self, amount);
+        } else {
+            if (q)
+                queueProgress->requestIncrementDownloadSizeBy(self, amount);
+            if (pd)
+                pd->requestIncrementDownloadSizeBy(self, amount);
+        }
         if (b)
             b(amount);
     });
 }
 
-void NetHTTPRequest::removeUploadProgressSoFar()
+void NetHTTPRequest::postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator)
 {
-    const std::int64_t amount = -std::int64_t(d->totalBytesSent);
-    const std::uint64_t total = d->postLength;
     auto self = shared_from_this();
-    netPerformOnMainThread([self, amount, total] {
+    netPerformOnMainThread([self, upload, step, total, resetIndicator] {
         std::shared_ptr<NetProgressDelegate> pd;
         std::shared_ptr<NetRequestQueue> q;
         ProgressBlock b;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->uploadProgressDelegate.lock();
+            pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
             q = self->d->queue;
-            b = self->d->bytesSentBlock;
+            b = upload ? self->d->bytesSentBlock : self->d->bytesReceivedBlock;
         }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestDidSendBytes(self, amount);
-        if (pd) {
-            pd->requestDidSendBytes(self, amount);
+        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
+        if (upload) {
+            if (q)
+                queueProgress->requestDidSendBytes(self, step);
+            if (pd)
+                pd->requestDidSendBytes(self, step);
+        } else {
+            if (q)
+                queueProgress->requestDidReceiveBytes(self, step);
+            if (pd)
+                pd->requestDidReceiveBytes(self, step);
+        }
+        if (pd && resetIndicator)
             pd->setDoubleValue(0);
-        }
         if (b)
-            b(std::uint64_t(amount), total);
+            b(std::uint64_t(step), total);
     });
+}
+
+void NetHTTPRequest::removeUploadProgressSoFar()
+{
+    postBytesTransferred(true, -std::int64_t(d->totalBytesSent), d->postLength, true);
 }
 
 void NetHTTPRequest::updateProgressIndicators()
@@ -2821,25 +2830,7 @@ void NetHTTPRequest::updateUploadProgress()
     const std::uint64_t buffer = d->uploadBufferSize;
     const double progress = double(d->totalBytesSent - std::min(buffer, d->totalBytesSent));
     const double total = double(d->postLength - std::min(buffer, d->postLength));
-    const std::uint64_t postLength = d->postLength;
-    auto self = shared_from_this();
-    netPerformOnMainThread([self, step, postLength] {
-        std::shared_ptr<NetProgressDelegate> pd;
-        std::shared_ptr<NetRequestQueue> q;
-        ProgressBlock b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->uploadProgressDelegate.lock();
-            q = self->d->queue;
-            b = self->d->bytesSentBlock;
-        }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestDidSendBytes(self, step);
-        if (pd)
-            pd->requestDidSendBytes(self, step);
-        if (b)
-            b(std::uint64_t(step), postLength);
-    });
+    postBytesTransferred(true, step, d->postLength);
     setIndicatorValue(true, progress, total);
 }
 
@@ -2860,24 +2851,7 @@ void NetHTTPRequest::updateDownloadProgress()
         step = 1;
         d->updatedProgress = true;
     }
-    auto self = shared_from_this();
-    netPerformOnMainThread([self, step, total] {
-        std::shared_ptr<NetProgressDelegate> pd;
-        std::shared_ptr<NetRequestQueue> q;
-        ProgressBlock b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->downloadProgressDelegate.lock();
-            q = self->d->queue;
-            b = self->d->bytesReceivedBlock;
-        }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestDidReceiveBytes(self, step);
-        if (pd)
-            pd->requestDidReceiveBytes(self, step);
-        if (b)
-            b(std::uint64_t(step), total);
-    });
+    postBytesTransferred(false, step, total);
     setIndicatorValue(false, double(soFar), double(total));
     d->lastBytesRead = soFar;
 }

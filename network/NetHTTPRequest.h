@@ -352,6 +352,8 @@ private:
     void incrementUploadSizeBy(std::int64_t amount);
     void incrementDownloadSizeBy(std::int64_t amount);
     void removeUploadProgressSoFar();
+    void postSizeIncrement(bool upload, std::int64_t amount);
+    void postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator = false);
     void performThrottling();
     void setIndicatorValue(bool upload, double progress, double total);
 
