@@ -2939,21 +2939,28 @@ void NetHTTPRequest::requestStarted()
 {
     if (d->error || !d->mainRequest.expired())
         return;
+    deliverOnMainThread(&NetHTTPRequestDelegate::requestStarted, &Private::startedBlock);
+}
+
+// The delegate hears first, then the block, then the queue.
+void NetHTTPRequest::deliverOnMainThread(void (NetHTTPRequestDelegate::*event)(const NetHTTPRequestPtr &),
+                                         Block Private::*block)
+{
     auto self = shared_from_this();
-    netPerformOnMainThread([self] {
+    netPerformOnMainThread([self, event, block] {
         if (auto dl = self->delegate())
-            dl->requestStarted(self);
+            ((*dl).*event)(self);
         Block b;
         std::shared_ptr<NetRequestQueue> q;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->startedBlock;
+            b = (*self->d).*block;
             q = self->d->queue;
         }
         if (b)
             b();
         if (q)
-            static_cast<NetHTTPRequestDelegate *>(q.get())->requestStarted(self);
+            (static_cast<NetHTTPRequestDelegate &>(*q).*event)(self);
     });
 }
 
@@ -2988,42 +2995,12 @@ void NetHTTPRequest::requestFinished()
 
 void NetHTTPRequest::reportFinished()
 {
-    auto self = shared_from_this();
-    netPerformOnMainThread([self] {
-        if (auto dl = self->delegate())
-            dl->requestFinished(self);
-        Block b;
-        std::shared_ptr<NetRequestQueue> q;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->completionBlock;
-            q = self->d->queue;
-        }
-        if (b)
-            b();
-        if (q)
-            static_cast<NetHTTPRequestDelegate *>(q.get())->requestFinished(self);
-    });
+    deliverOnMainThread(&NetHTTPRequestDelegate::requestFinished, &Private::completionBlock);
 }
 
 void NetHTTPRequest::reportFailure()
 {
-    auto self = shared_from_this();
-    netPerformOnMainThread([self] {
-        if (auto dl = self->delegate())
-            dl->requestFailed(self);
-        Block b;
-        std::shared_ptr<NetRequestQueue> q;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->failureBlock;
-            q = self->d->queue;
-        }
-        if (b)
-            b();
-        if (q)
-            static_cast<NetHTTPRequestDelegate *>(q.get())->requestFailed(self);
-    });
+    deliverOnMainThread(&NetHTTPRequestDelegate::requestFailed, &Private::failureBlock);
 }
 
 void NetHTTPRequest::requestRedirected()

@@ -363,6 +363,7 @@ private:
     void requestFinished();
     void reportFinished();
     void reportFailure();
+    void deliverOnMainThread(void (NetHTTPRequestDelegate::*event)(const NetHTTPRequestPtr &), Block Private::*block);
     void requestRedirected();
     void passOnReceivedData(const QByteArray &data);
     void releaseBlocksOnMainThread();
