@@ -3071,40 +3071,61 @@ void NetHTTPRequest::releaseBlocksOnMainThread()
 
 // ---------------------------------------------------------------- copies and helpers
 
+namespace {
+
+// What a copy and a HEAD request both carry over: headers, cookies, credentials, proxy and
+// connection settings.
+template <typename P>
+void copyConnectionSettings(P &o, const P &d)
+{
+    o.requestHeaders = d.requestHeaders;
+    o.requestCookies = d.requestCookies;
+    o.useCookiePersistence = d.useCookiePersistence;
+    o.useKeychainPersistence = d.useKeychainPersistence;
+    o.useSessionPersistence = d.useSessionPersistence;
+    o.allowCompressedResponse = d.allowCompressedResponse;
+    o.username = d.username;
+    o.password = d.password;
+    o.domain = d.domain;
+    o.proxyUsername = d.proxyUsername;
+    o.proxyPassword = d.proxyPassword;
+    o.proxyDomain = d.proxyDomain;
+    o.proxyHost = d.proxyHost;
+    o.proxyPort = d.proxyPort;
+    o.proxyType = d.proxyType;
+    o.shouldPresentAuthenticationDialog = d.shouldPresentAuthenticationDialog;
+    o.shouldPresentProxyAuthenticationDialog = d.shouldPresentProxyAuthenticationDialog;
+    o.timeOutSeconds = d.timeOutSeconds;
+    o.useHTTPVersionOne = d.useHTTPVersionOne;
+    o.validatesSecureCertificate = d.validatesSecureCertificate;
+    o.sslPeerName = d.sslPeerName;
+    o.PACurl = d.PACurl;
+    o.shouldPresentCredentialsBeforeChallenge = d.shouldPresentCredentialsBeforeChallenge;
+    o.numberOfTimesToRetryOnTimeout = d.numberOfTimesToRetryOnTimeout;
+    o.shouldUseRFC2616RedirectBehaviour = d.shouldUseRFC2616RedirectBehaviour;
+    o.shouldAttemptPersistentConnection = d.shouldAttemptPersistentConnection;
+    o.persistentConnectionTimeoutSeconds = d.persistentConnectionTimeoutSeconds;
+}
+
+} // namespace
+
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
 {
     LOCKED;
     auto r = requestWithURL(d->url);
     Private &o = *r->d;
+    copyConnectionSettings(o, *d);
     o.delegate = d->delegate;
     o.requestMethod = d->requestMethod;
     o.postBody = d->postBody;
     o.shouldStreamPostDataFromDisk = d->shouldStreamPostDataFromDisk;
     o.postBodyFilePath = d->postBodyFilePath;
-    o.requestHeaders = d->requestHeaders;
-    o.requestCookies = d->requestCookies;
-    o.useCookiePersistence = d->useCookiePersistence;
-    o.useKeychainPersistence = d->useKeychainPersistence;
-    o.useSessionPersistence = d->useSessionPersistence;
-    o.allowCompressedResponse = d->allowCompressedResponse;
     o.downloadDestinationPath = d->downloadDestinationPath;
     o.temporaryFileDownloadPath = d->temporaryFileDownloadPath;
-    o.username = d->username;
-    o.password = d->password;
-    o.domain = d->domain;
-    o.proxyUsername = d->proxyUsername;
-    o.proxyPassword = d->proxyPassword;
-    o.proxyDomain = d->proxyDomain;
-    o.proxyHost = d->proxyHost;
-    o.proxyPort = d->proxyPort;
-    o.proxyType = d->proxyType;
     o.uploadProgressDelegate = d->uploadProgressDelegate;
     o.downloadProgressDelegate = d->downloadProgressDelegate;
-    o.shouldPresentAuthenticationDialog = d->shouldPresentAuthenticationDialog;
-    o.shouldPresentProxyAuthenticationDialog = d->shouldPresentProxyAuthenticationDialog;
     o.postLength = d->postLength;
     o.haveBuiltPostBody = d->haveBuiltPostBody;
-    o.timeOutSeconds = d->timeOutSeconds;
     o.shouldResetDownloadProgress = d->shouldResetDownloadProgress;
     o.shouldResetUploadProgress = d->shouldResetUploadProgress;
     o.showAccurateProgress = d->showAccurateProgress;
@@ -3112,16 +3133,7 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
     o.allowResumeForFileDownloads = d->allowResumeForFileDownloads;
     o.userInfo = d->userInfo;
     o.tag = d->tag;
-    o.useHTTPVersionOne = d->useHTTPVersionOne;
     o.shouldRedirect = d->shouldRedirect;
-    o.validatesSecureCertificate = d->validatesSecureCertificate;
-    o.sslPeerName = d->sslPeerName;
-    o.PACurl = d->PACurl;
-    o.shouldPresentCredentialsBeforeChallenge = d->shouldPresentCredentialsBeforeChallenge;
-    o.numberOfTimesToRetryOnTimeout = d->numberOfTimesToRetryOnTimeout;
-    o.shouldUseRFC2616RedirectBehaviour = d->shouldUseRFC2616RedirectBehaviour;
-    o.shouldAttemptPersistentConnection = d->shouldAttemptPersistentConnection;
-    o.persistentConnectionTimeoutSeconds = d->persistentConnectionTimeoutSeconds;
     return r;
 }
 
@@ -3130,33 +3142,7 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest()
     LOCKED;
     auto r = requestWithURL(d->url);
     Private &o = *r->d;
-    o.requestHeaders = d->requestHeaders;
-    o.requestCookies = d->requestCookies;
-    o.useCookiePersistence = d->useCookiePersistence;
-    o.useKeychainPersistence = d->useKeychainPersistence;
-    o.useSessionPersistence = d->useSessionPersistence;
-    o.allowCompressedResponse = d->allowCompressedResponse;
-    o.username = d->username;
-    o.password = d->password;
-    o.domain = d->domain;
-    o.proxyUsername = d->proxyUsername;
-    o.proxyPassword = d->proxyPassword;
-    o.proxyDomain = d->proxyDomain;
-    o.proxyHost = d->proxyHost;
-    o.proxyPort = d->proxyPort;
-    o.proxyType = d->proxyType;
-    o.shouldPresentAuthenticationDialog = d->shouldPresentAuthenticationDialog;
-    o.shouldPresentProxyAuthenticationDialog = d->shouldPresentProxyAuthenticationDialog;
-    o.timeOutSeconds = d->timeOutSeconds;
-    o.useHTTPVersionOne = d->useHTTPVersionOne;
-    o.validatesSecureCertificate = d->validatesSecureCertificate;
-    o.sslPeerName = d->sslPeerName;
-    o.PACurl = d->PACurl;
-    o.shouldPresentCredentialsBeforeChallenge = d->shouldPresentCredentialsBeforeChallenge;
-    o.numberOfTimesToRetryOnTimeout = d->numberOfTimesToRetryOnTimeout;
-    o.shouldUseRFC2616RedirectBehaviour = d->shouldUseRFC2616RedirectBehaviour;
-    o.shouldAttemptPersistentConnection = d->shouldAttemptPersistentConnection;
-    o.persistentConnectionTimeoutSeconds = d->persistentConnectionTimeoutSeconds;
+    copyConnectionSettings(o, *d);
     o.mainRequest = weak_from_this();
     o.requestMethod = QStringLiteral("HEAD");
     o.haveBuiltPostBody = true;
