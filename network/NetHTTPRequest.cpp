@@ -2352,60 +2352,48 @@ bool NetHTTPRequest::findProxyCredentials(QString *user, QString *password, QStr
 
 bool NetHTTPRequest::applyCredentials(const QString &user, const QString &password, const QString &domain)
 {
-    ++d->authenticationRetryCount;
-    if ((user.isEmpty() && password.isEmpty()) || !d->serverAuthentication || !d->serverAuthentication->isUsable())
-        return false;
-    d->serverAuthentication->applied = true;
-    d->hasRequestCredentials = true;
-    d->credUser = user;
-    d->credPassword = password;
-    d->credDomain = domain;
-    if (d->useKeychainPersistence) {
-        std::lock_guard<std::recursive_mutex> g(sessionCredentialsLock);
-        savedCredentials.insert(protectionSpaceKey(d->url.host(), d->url.port(), d->url.scheme(), d->authenticationRealm),
-                                {user, password});
-    }
-    if (d->useSessionPersistence) {
-        auto r = std::make_shared<CredentialRecord>();
-        r->authentication = d->serverAuthentication;
-        r->user = user;
-        r->password = password;
-        r->domain = domain;
-        r->url = d->url;
-        r->scheme = d->serverAuthentication->scheme();
-        r->realm = d->authenticationRealm;
-        storeRecord(sessionCredentials, r);
-        d->appliedSessionRecord = r;
-    }
-    return true;
+    return applyCredentialsFor(false, user, password, domain);
 }
 
 bool NetHTTPRequest::applyProxyCredentials(const QString &user, const QString &password, const QString &domain)
 {
-    ++d->proxyAuthenticationRetryCount;
-    if ((user.isEmpty() && password.isEmpty()) || !d->proxyAuthentication || !d->proxyAuthentication->isUsable())
+    return applyCredentialsFor(true, user, password, domain);
+}
+
+// Server and proxy credentials live in parallel fields; `proxy` picks the set.
+bool NetHTTPRequest::applyCredentialsFor(bool proxy, const QString &user, const QString &password, const QString &domain)
+{
+    ++(proxy ? d->proxyAuthenticationRetryCount : d->authenticationRetryCount);
+    const std::shared_ptr<NetAuthChallenge> &authentication = proxy ? d->proxyAuthentication : d->serverAuthentication;
+    if ((user.isEmpty() && password.isEmpty()) || !authentication || !authentication->isUsable())
         return false;
-    d->proxyAuthentication->applied = true;
-    d->hasProxyCredentials = true;
-    d->proxyCredUser = user;
-    d->proxyCredPassword = password;
-    d->proxyCredDomain = domain;
+    authentication->applied = true;
+    (proxy ? d->hasProxyCredentials : d->hasRequestCredentials) = true;
+    (proxy ? d->proxyCredUser : d->credUser) = user;
+    (proxy ? d->proxyCredPassword : d->credPassword) = password;
+    (proxy ? d->proxyCredDomain : d->credDomain) = domain;
     if (d->useKeychainPersistence) {
         std::lock_guard<std::recursive_mutex> g(sessionCredentialsLock);
-        savedCredentials.insert(protectionSpaceKey(d->proxyHost, d->proxyPort, QStringLiteral("proxy"), d->proxyAuthenticationRealm),
-                                {user, password});
+        const QString key = proxy ? protectionSpaceKey(d->proxyHost, d->proxyPort, QStringLiteral("proxy"), d->proxyAuthenticationRealm)
+                                  : protectionSpaceKey(d->url.host(), d->url.port(), d->url.scheme(), d->authenticationRealm);
+        savedCredentials.insert(key, {user, password});
     }
     if (d->useSessionPersistence) {
         auto r = std::make_shared<CredentialRecord>();
-        r->authentication = d->proxyAuthentication;
+        r->authentication = authentication;
         r->user = user;
         r->password = password;
         r->domain = domain;
-        r->proxyHost = d->proxyHost;
-        r->proxyPort = d->proxyPort;
-        r->scheme = d->proxyAuthentication->scheme();
-        storeRecord(sessionProxyCredentials, r);
-        d->appliedProxySessionRecord = r;
+        r->scheme = authentication->scheme();
+        if (proxy) {
+            r->proxyHost = d->proxyHost;
+            r->proxyPort = d->proxyPort;
+        } else {
+            r->url = d->url;
+            r->realm = d->authenticationRealm;
+        }
+        storeRecord(proxy ? sessionProxyCredentials : sessionCredentials, r);
+        (proxy ? d->appliedProxySessionRecord : d->appliedSessionRecord) = r;
     }
     return true;
 }

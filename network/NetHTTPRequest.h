@@ -342,6 +342,7 @@ private:
     bool findProxyCredentials(QString *user, QString *password, QString *domain);
     bool applyCredentials(const QString &user, const QString &password, const QString &domain);
     bool applyProxyCredentials(const QString &user, const QString &password, const QString &domain);
+    bool applyCredentialsFor(bool proxy, const QString &user, const QString &password, const QString &domain);
     bool applySessionCredentials();
     void storePreemptiveBasicRecord();
 
