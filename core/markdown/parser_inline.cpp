@@ -235,9 +235,8 @@ size_t parse_emph3(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
         i += len;
         if (data[i] != c || is_space_or_lf(data[i - 1]))
             continue;
-        if (i + 2 < size && data[i + 1] == c && data[i + 2] == c && md->cb.triple_emphasis) {
+        if (i + 2 < size && data[i + 1] == c && data[i + 2] == c && md->cb.triple_emphasis)
             return render_span(ob, md, data, i, md->cb.triple_emphasis) ? i + 3 : 0;
-        }
         if (i + 1 < size && data[i + 1] == c) {
             len = parse_emph1(ob, md, data - 2, size + 2, c);
             return len ? len - 2 : 0;
