@@ -322,6 +322,15 @@ struct NetHTTPRequest::Private
     std::uint64_t totalBytesSent = 0, lastBytesSent = 0, uploadBufferSize = 0;
     std::unique_ptr<NetDataDecompressor> dataDecompressor;
     std::unique_ptr<QFile> fileDownloadOutputStream, inflatedFileDownloadOutputStream;
+
+    // The credentials to send to the server or (proxy) the proxy.
+    void setCredentials(bool proxy, const QString &user, const QString &password, const QString &domain)
+    {
+        (proxy ? hasProxyCredentials : hasRequestCredentials) = true;
+        (proxy ? proxyCredUser : credUser) = user;
+        (proxy ? proxyCredPassword : credPassword) = password;
+        (proxy ? proxyCredDomain : credDomain) = domain;
+    }
 };
 
 // ---------------------------------------------------------------- creation
@@ -1002,10 +1011,7 @@ void NetHTTPRequest::applyAuthorizationHeader()
                 if (r->authentication) {
                     d->serverAuthentication = r->authentication;
                     d->serverAuthentication->applied = true;
-                    d->hasRequestCredentials = true;
-                    d->credUser = r->user;
-                    d->credPassword = r->password;
-                    d->credDomain = r->domain;
+                    d->setCredentials(false, r->user, r->password, r->domain);
                     d->appliedSessionRecord = r;
                     d->authenticationScheme = r->scheme;
                 } else {
@@ -1019,10 +1025,7 @@ void NetHTTPRequest::applyAuthorizationHeader()
             d->proxyAuthentication = r->authentication;
             if (d->proxyAuthentication)
                 d->proxyAuthentication->applied = true;
-            d->hasProxyCredentials = true;
-            d->proxyCredUser = r->user;
-            d->proxyCredPassword = r->password;
-            d->proxyCredDomain = r->domain;
+            d->setCredentials(true, r->user, r->password, r->domain);
             d->appliedProxySessionRecord = r;
         }
     }
@@ -2368,10 +2371,7 @@ bool NetHTTPRequest::applyCredentialsFor(bool proxy, const QString &user, const 
     if ((user.isEmpty() && password.isEmpty()) || !authentication || !authentication->isUsable())
         return false;
     authentication->applied = true;
-    (proxy ? d->hasProxyCredentials : d->hasRequestCredentials) = true;
-    (proxy ? d->proxyCredUser : d->credUser) = user;
-    (proxy ? d->proxyCredPassword : d->credPassword) = password;
-    (proxy ? d->proxyCredDomain : d->credDomain) = domain;
+    d->setCredentials(proxy, user, password, domain);
     if (d->useKeychainPersistence) {
         std::lock_guard<std::recursive_mutex> g(sessionCredentialsLock);
         const QString key = proxy ? protectionSpaceKey(d->proxyHost, d->proxyPort, QStringLiteral("proxy"), d->proxyAuthenticationRealm)
@@ -2406,10 +2406,7 @@ bool NetHTTPRequest::applySessionCredentials()
     if (d->appliedSessionRecord == r)
         return false; // these were just refused
     d->serverAuthentication->applied = true;
-    d->hasRequestCredentials = true;
-    d->credUser = r->user;
-    d->credPassword = r->password;
-    d->credDomain = r->domain;
+    d->setCredentials(false, r->user, r->password, r->domain);
     d->appliedSessionRecord = r;
     return true;
 }
