@@ -2353,17 +2353,6 @@ bool NetHTTPRequest::findProxyCredentials(QString *user, QString *password, QStr
     return true;
 }
 
-bool NetHTTPRequest::applyCredentials(const QString &user, const QString &password, const QString &domain)
-{
-    return applyCredentialsFor(false, user, password, domain);
-}
-
-bool NetHTTPRequest::applyProxyCredentials(const QString &user, const QString &password, const QString &domain)
-{
-    return applyCredentialsFor(true, user, password, domain);
-}
-
-// Server and proxy credentials live in parallel fields; `proxy` picks the set.
 bool NetHTTPRequest::applyCredentialsFor(bool proxy, const QString &user, const QString &password, const QString &domain)
 {
     ++(proxy ? d->proxyAuthenticationRetryCount : d->authenticationRetryCount);
@@ -2411,16 +2400,6 @@ bool NetHTTPRequest::applySessionCredentials()
     return true;
 }
 
-bool NetHTTPRequest::willAskDelegateForCredentials()
-{
-    return willAskDelegateForAuthentication(false);
-}
-
-bool NetHTTPRequest::willAskDelegateForProxyCredentials()
-{
-    return willAskDelegateForAuthentication(true);
-}
-
 // Hands the challenge to the delegate (or the queue standing in for it), else to the block;
 // false when nobody will answer, so the caller fails at once.
 bool NetHTTPRequest::willAskDelegateForAuthentication(bool proxy)
@@ -2465,38 +2444,19 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume()
         attemptToApplyProxyCredentialsAndResume();
         return;
     }
-    if (!d->serverAuthentication) {
-        cancelLoad();
-        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
-                                    QStringLiteral("Failed to get authentication object from response headers")));
+    bool refused = false;
+    if (!takeChallenge(false, &refused))
         return;
-    }
-    d->authenticationScheme = d->serverAuthentication->scheme();
-    d->authenticationRealm.clear();
-    if (!d->serverAuthentication->requiresAccountDomain())
-        d->authenticationRealm = d->serverAuthentication->realm();
-
-    const bool refused = d->serverRefused;
-    d->serverRefused = false;
-    auto fail3 = [this] {
-        cancelLoad();
-        failWithError(errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
-    };
-    // A challenge with no scheme we can answer fails at once instead of waiting for ever.
-    if (!d->serverAuthentication->isUsable()) {
-        fail3();
-        return;
-    }
     if (!refused) {
         cancelLoad();
         if (d->hasRequestCredentials) {
             const bool ntlm = d->authenticationScheme == QLatin1String("NTLM");
-            if (!(ntlm && d->authenticationRetryCount > 1) && applyCredentials(d->credUser, d->credPassword, d->credDomain)) {
+            if (!(ntlm && d->authenticationRetryCount > 1) && applyCredentialsFor(false, d->credUser, d->credPassword, d->credDomain)) {
                 startRequest();
                 return;
             }
             if (ntlm && d->authenticationRetryCount >= 2)
-                fail3();
+                failAuthenticationNeeded();
             else
                 failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType, QStringLiteral("Failed to apply credentials to request")));
             return;
@@ -2508,17 +2468,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume()
             startRequest();
             return;
         }
-        QString u, p, dom;
-        if (!findCredentials(&u, &p, &dom)) {
-            if (willAskDelegateForCredentials())
-                return;
-            fail3();
-            return;
-        }
-        if (applyCredentials(u, p, dom))
-            startRequest();
-        else
-            failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType, QStringLiteral("Failed to apply credentials to request")));
+        applyFoundCredentialsOrAsk(false);
         return;
     }
     // The server refused the credentials we applied.
@@ -2533,42 +2483,20 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume()
         startRequest();
         return;
     }
-    d->hasLastActivity = false;
-    if (willAskDelegateForCredentials()) {
-        cancelLoad();
-        return;
-    }
-    fail3();
+    askDelegateAfterRefusal(false);
 }
 
 void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume()
 {
     if (d->error || d->cancelled)
         return;
-    if (!d->proxyAuthentication) {
-        cancelLoad();
-        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
-                                    QStringLiteral("Failed to get authentication object from response headers")));
+    bool refused = false;
+    if (!takeChallenge(true, &refused))
         return;
-    }
-    d->proxyAuthenticationScheme = d->proxyAuthentication->scheme();
-    d->proxyAuthenticationRealm.clear();
-    if (!d->proxyAuthentication->requiresAccountDomain())
-        d->proxyAuthenticationRealm = d->proxyAuthentication->realm();
-    const bool refused = d->proxyRefused;
-    d->proxyRefused = false;
-    auto fail3 = [this] {
-        cancelLoad();
-        failWithError(errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
-    };
-    if (!d->proxyAuthentication->isUsable()) {
-        fail3();
-        return;
-    }
     if (!refused) {
         cancelLoad();
         if (d->hasProxyCredentials) {
-            if (applyProxyCredentials(d->proxyCredUser, d->proxyCredPassword, d->proxyCredDomain)) {
+            if (applyCredentialsFor(true, d->proxyCredUser, d->proxyCredPassword, d->proxyCredDomain)) {
                 startRequest();
                 return;
             }
@@ -2578,17 +2506,7 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume()
         std::lock_guard<std::recursive_mutex> g(delegateAuthenticationLock);
         if (d->error || d->cancelled)
             return;
-        QString u, p, dom;
-        if (!findProxyCredentials(&u, &p, &dom)) {
-            if (willAskDelegateForProxyCredentials())
-                return;
-            fail3();
-            return;
-        }
-        if (applyProxyCredentials(u, p, dom))
-            startRequest();
-        else
-            failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType, QStringLiteral("Failed to apply proxy credentials to request")));
+        applyFoundCredentialsOrAsk(true);
         return;
     }
     // Refused proxy credentials: forget them and wait for the delegate, as for servers.
@@ -2600,12 +2518,68 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume()
     d->proxyPassword.clear();
     if (d->error || d->cancelled)
         return;
+    askDelegateAfterRefusal(true);
+}
+
+// Reads the scheme and realm of the server's or (proxy) the proxy's challenge and whether it
+// refused credentials we had applied. False, with the request failed, when there is no
+// challenge or none we can answer (instead of waiting for ever).
+bool NetHTTPRequest::takeChallenge(bool proxy, bool *refused)
+{
+    const std::shared_ptr<NetAuthChallenge> &authentication = proxy ? d->proxyAuthentication : d->serverAuthentication;
+    if (!authentication) {
+        cancelLoad();
+        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
+                                    QStringLiteral("Failed to get authentication object from response headers")));
+        return false;
+    }
+    (proxy ? d->proxyAuthenticationScheme : d->authenticationScheme) = authentication->scheme();
+    QString &realm = proxy ? d->proxyAuthenticationRealm : d->authenticationRealm;
+    realm.clear();
+    if (!authentication->requiresAccountDomain())
+        realm = authentication->realm();
+    bool &refusedFlag = proxy ? d->proxyRefused : d->serverRefused;
+    *refused = refusedFlag;
+    refusedFlag = false;
+    if (!authentication->isUsable()) {
+        failAuthenticationNeeded();
+        return false;
+    }
+    return true;
+}
+
+// Applies the credentials found in the request, its main request or the saved ones and
+// restarts; with none, hands the question to the delegate or fails.
+void NetHTTPRequest::applyFoundCredentialsOrAsk(bool proxy)
+{
+    QString u, p, dom;
+    if (!(proxy ? findProxyCredentials(&u, &p, &dom) : findCredentials(&u, &p, &dom))) {
+        if (!willAskDelegateForAuthentication(proxy))
+            failAuthenticationNeeded();
+        return;
+    }
+    if (applyCredentialsFor(proxy, u, p, dom))
+        startRequest();
+    else
+        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
+                                    proxy ? QStringLiteral("Failed to apply proxy credentials to request")
+                                          : QStringLiteral("Failed to apply credentials to request")));
+}
+
+void NetHTTPRequest::askDelegateAfterRefusal(bool proxy)
+{
     d->hasLastActivity = false;
-    if (willAskDelegateForProxyCredentials()) {
+    if (willAskDelegateForAuthentication(proxy)) {
         cancelLoad();
         return;
     }
-    fail3();
+    failAuthenticationNeeded();
+}
+
+void NetHTTPRequest::failAuthenticationNeeded()
+{
+    cancelLoad();
+    failWithError(errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
 }
 
 void NetHTTPRequest::retryUsingSuppliedCredentials()
@@ -2627,8 +2601,7 @@ void NetHTTPRequest::cancelAuthentication()
     auto self = shared_from_this();
     performOnRequestThread([self] {
         std::lock_guard<std::recursive_mutex> g(self->m_lock);
-        self->cancelLoad();
-        self->failWithError(self->errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+        self->failAuthenticationNeeded();
     });
 }
 

@@ -332,16 +332,16 @@ private:
     void updatePartialDownloadSize();
     bool openDownloadFiles();
 
-    // authentication
+    // authentication (a `proxy` argument picks the proxy's challenge and credentials over the server's)
     void attemptToApplyCredentialsAndResume();
     void attemptToApplyProxyCredentialsAndResume();
-    bool willAskDelegateForCredentials();
-    bool willAskDelegateForProxyCredentials();
+    bool takeChallenge(bool proxy, bool *refused);
+    void applyFoundCredentialsOrAsk(bool proxy);
+    void askDelegateAfterRefusal(bool proxy);
+    void failAuthenticationNeeded();
     bool willAskDelegateForAuthentication(bool proxy);
     bool findCredentials(QString *user, QString *password, QString *domain);
     bool findProxyCredentials(QString *user, QString *password, QString *domain);
-    bool applyCredentials(const QString &user, const QString &password, const QString &domain);
-    bool applyProxyCredentials(const QString &user, const QString &password, const QString &domain);
     bool applyCredentialsFor(bool proxy, const QString &user, const QString &password, const QString &domain);
     bool applySessionCredentials();
     void storePreemptiveBasicRecord();
