@@ -193,20 +193,18 @@ void DOMElement::reportClassChange(const QStringList &before, const QStringList 
     DOMDocument *doc = document();
     if (!doc || !doc->reports(this))
         return;
-    for (const QString &word : before)
-        if (!after.contains(word)) {
-            DOMMutation m{DOMMutation::Type::ClassRemoved};
-            m.target = nodeId();
-            m.name = word;
-            doc->notify(std::move(m));
-        }
-    for (const QString &word : after)
-        if (!before.contains(word)) {
-            DOMMutation m{DOMMutation::Type::ClassAdded};
-            m.target = nodeId();
-            m.name = word;
-            doc->notify(std::move(m));
-        }
+    // Each word in `from` that `to` lacks is reported as the given change.
+    const auto reportMissing = [&](const QStringList &from, const QStringList &to, DOMMutation::Type type) {
+        for (const QString &word : from)
+            if (!to.contains(word)) {
+                DOMMutation m{type};
+                m.target = nodeId();
+                m.name = word;
+                doc->notify(std::move(m));
+            }
+    };
+    reportMissing(before, after, DOMMutation::Type::ClassRemoved);
+    reportMissing(after, before, DOMMutation::Type::ClassAdded);
 }
 
 std::vector<std::shared_ptr<DOMElement>> DOMElement::children() const
