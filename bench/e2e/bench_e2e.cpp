@@ -2,19 +2,15 @@
 // interactive start page (jQuery Mobile has shown it and the runtime has set up its objects;
 // target 1.5 s) for the largest sample, and the size of KRObjects-min.js (target < 60 KB).
 // Pages are fetched from the local runtime server with the HTTP cache off, as on a first visit.
+#include <builder/KRProjectBuilder.h>
+#include <controls/KRControlLibrary.h>
 #include <core/KRNodeRunner.h>
-#include <model/KRClassRegistry.h>
 #include <model/KRDocument.h>
 #include <model/KRProject.h>
 #include <network/NetRuntimeServerSupport.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
 
-#if __has_include(<builder/KRProjectBuilder.h>) && __has_include(<controls/KRControlLibrary.h>)
-#include <builder/KRProjectBuilder.h>
-#include <controls/KRControlLibrary.h>
-#define KR_BENCH_HAS_BUILDER 1
-#endif
 
 #include <benchmark/benchmark.h>
 
@@ -48,7 +44,7 @@ bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
 bool copyTree(const QString &from, const QString &to)
 {
     const QDir source(from);
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
         const QString target = to + QLatin1Char('/') + source.relativeFilePath(file);
@@ -65,7 +61,6 @@ struct Fixture {
     QString webFolder;
     QString startFile;
     QString startPageID;
-    QString label;
     std::shared_ptr<KRDocument> document;
     std::unique_ptr<KRNodeRunner> server;
     std::unique_ptr<QWebEngineProfile> profile;
@@ -77,47 +72,28 @@ struct Fixture {
 
 Fixture *g_fixture = nullptr;
 
-// The Showcase sample built by the project builder; without a builder in the tree, the
-// hand-built application of the end-to-end tests stands in.
+// The Showcase sample (the largest), built by the project builder into its web folder.
 bool prepareWebFolder(Fixture &f)
 {
-    const QString resources = KRResources::resourcesDirectory();
-#ifdef KR_BENCH_HAS_BUILDER
     registerControlLibrary();
-    if (KRClassRegistry::sharedInstance().classNamed(QStringLiteral("JQMButton"))) {
-        const QString package = f.scratch.path() + QStringLiteral("/Showcase.krproj");
-        if (!copyTree(resources + QStringLiteral("/samples/Showcase.krproj"), package))
-            return false;
-        auto document = KRDocument::openPackage(package);
-        if (!document)
-            return false;
-        f.document = document.value();
-        auto project = KRProject::create(f.document, false);
-        if (!project)
-            return false;
-        KRProjectBuilder builder(project.value());
-        const KRResult<QString> built = builder.build();
-        if (!built)
-            return false;
-        f.webFolder = QFileInfo(built.value()).path();
-        f.startFile = QFileInfo(built.value()).fileName();
-        f.startPageID = QFileInfo(built.value()).completeBaseName();
-        f.label = QStringLiteral("Showcase sample, built");
-        return true;
-    }
-#endif
-    f.webFolder = f.scratch.path() + QStringLiteral("/web");
-    const QString local = resources + QStringLiteral("/local-server/");
-    bool ok = copyTree(QStringLiteral(KR_SOURCE_DIR "/tests/e2e/data/handbuilt"), f.webFolder)
-        && copyTree(resources + QStringLiteral("/samples/Showcase.krproj/kr-web"), f.webFolder)
-        && copyTree(local + QStringLiteral("photoswipe-3.0.5"), f.webFolder + QStringLiteral("/photoswipe-3.0.5"));
-    for (const char *file : {"js-class.js", "bluff-src.js"})
-        ok = ok && QFile::copy(local + QString::fromLatin1(file), f.webFolder + QLatin1Char('/') + QString::fromLatin1(file));
-    ok = ok && QFile::copy(resources + QStringLiteral("/runtime/KRObjects-min.js"), f.webFolder + QStringLiteral("/KRObjects-min.js"));
-    f.startFile = QStringLiteral("home.html");
-    f.startPageID = QStringLiteral("home");
-    f.label = QStringLiteral("hand-built stand-in (no builder in this tree)");
-    return ok;
+    const QString package = f.scratch.path() + QStringLiteral("/Showcase.krproj");
+    if (!copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/Showcase.krproj"), package))
+        return false;
+    auto document = KRDocument::openPackage(package);
+    if (!document)
+        return false;
+    f.document = document.value();
+    auto project = KRProject::create(f.document, false);
+    if (!project)
+        return false;
+    KRProjectBuilder builder(project.value());
+    const KRResult<QString> built = builder.build();
+    if (!built)
+        return false;
+    f.webFolder = QFileInfo(built.value()).path();
+    f.startFile = QFileInfo(built.value()).fileName();
+    f.startPageID = QFileInfo(built.value()).completeBaseName();
+    return true;
 }
 
 Fixture *fixture()
@@ -175,7 +151,6 @@ void BM_StartPageInteractive(benchmark::State &state)
         state.SkipWithError(g_fixture->error.toUtf8().constData());
         return;
     }
-    state.SetLabel(f->label.toStdString());
     const QUrl url(QStringLiteral("http://127.0.0.1:%1/%2").arg(f->port).arg(f->startFile));
     for (auto _ : state) {
         f->page->setHtml(QString());

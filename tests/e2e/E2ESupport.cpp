@@ -172,7 +172,7 @@ bool copyTree(const QString &from, const QString &to)
     const QDir source(from);
     if (!source.exists())
         return false;
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString file = it.next();
         const QString target = to + QLatin1Char('/') + source.relativeFilePath(file);
