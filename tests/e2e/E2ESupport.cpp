@@ -1,5 +1,9 @@
 #include "E2ESupport.h"
 
+#include <builder/KRProjectBuilder.h>
+#include <controls/KRControlLibrary.h>
+#include <model/KRDocument.h>
+#include <model/KRProject.h>
 #include <network/NetRuntimeServerSupport.h>
 #include <platform/foundation/KRResources.h>
 
@@ -149,6 +153,37 @@ RuntimeServer::~RuntimeServer()
 QUrl RuntimeServer::url(const QString &path) const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(m_port).arg(path));
+}
+
+QString buildSample(const QString &name, QString &webFolder, QString &failure)
+{
+    registerControlLibrary();
+    const QString file = name + QStringLiteral(".krproj");
+    const QString package = KRTest::makeTempDir(QStringLiteral("sample")) + QLatin1Char('/') + file;
+    if (!copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/") + file, package)) {
+        failure = QStringLiteral("could not copy the sample ") + file;
+        return {};
+    }
+    static QList<std::shared_ptr<KRDocument>> keptDocuments; // the project holds its document weakly
+    auto document = KRDocument::openPackage(package);
+    if (!document) {
+        failure = document.error().message();
+        return {};
+    }
+    keptDocuments.append(document.value());
+    auto project = KRProject::create(document.value(), false);
+    if (!project) {
+        failure = project.error().message();
+        return {};
+    }
+    KRProjectBuilder builder(project.value());
+    const KRResult<QString> built = builder.build();
+    if (!built) {
+        failure = built.error().message();
+        return {};
+    }
+    webFolder = QFileInfo(built.value()).path();
+    return built.value();
 }
 
 bool webLibrariesStaged()

@@ -104,6 +104,10 @@ private:
     qint64 m_port = -1;
 };
 
+// Builds the sample "<name>.krproj" of the resources (a copy, into its own web folder) with the
+// project builder; returns the start page's file path, or empty with the reason in `failure`.
+QString buildSample(const QString &name, QString &webFolder, QString &failure);
+
 // Whether the web libraries and the minified runtime have been staged by the build.
 bool webLibrariesStaged();
 // The folder for artifacts of the end-to-end tests in the build tree (made when missing).

@@ -2,12 +2,6 @@
 // served by the local runtime server and used in a phone-sized offscreen view.
 #include "E2ESupport.h"
 
-#include <builder/KRProjectBuilder.h>
-#include <controls/KRControlLibrary.h>
-#include <model/KRClassRegistry.h>
-#include <model/KRDocument.h>
-#include <model/KRProject.h>
-#include <platform/foundation/KRResources.h>
 
 
 #include <KRTestSupport.h>
@@ -26,37 +20,6 @@ const QString kCanvasDrawn = QStringLiteral(
     " var d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
     " for (var i = 3; i < d.length; i += 4) if (d[i]) return true; return false; })()");
 
-// Builds the sample into its package's web folder (a copy); the start page's path or empty.
-QString buildShowcase(QString &webFolder, QString &failure)
-{
-    registerControlLibrary();
-    const QString package = KRTest::makeTempDir(QStringLiteral("showcase")) + QStringLiteral("/Showcase.krproj");
-    if (!copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/Showcase.krproj"), package)) {
-        failure = QStringLiteral("could not copy the sample");
-        return {};
-    }
-    static QList<std::shared_ptr<KRDocument>> keptDocuments; // the project holds its document weakly
-    auto document = KRDocument::openPackage(package);
-    if (!document) {
-        failure = document.error().message();
-        return {};
-    }
-    keptDocuments.append(document.value());
-    auto project = KRProject::create(document.value(), false);
-    if (!project) {
-        failure = project.error().message();
-        return {};
-    }
-    KRProjectBuilder builder(project.value());
-    const KRResult<QString> built = builder.build();
-    if (!built) {
-        failure = built.error().message();
-        return {};
-    }
-    webFolder = QFileInfo(built.value()).path();
-    return built.value();
-}
-
 class ShowcaseSample : public ::testing::Test
 {
 protected:
@@ -66,7 +29,7 @@ protected:
             return;
         s_failure = new QString;
         s_folder = new QString;
-        s_startPage = new QString(buildShowcase(*s_folder, *s_failure));
+        s_startPage = new QString(buildSample(QStringLiteral("Showcase"), *s_folder, *s_failure));
         if (s_startPage->isEmpty())
             return;
         // The chart script needs its class helper loaded first. A build that links them the
