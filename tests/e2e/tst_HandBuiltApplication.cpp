@@ -42,7 +42,6 @@ protected:
             GTEST_SKIP() << "web libraries or the runtime not staged (build stage_web_libs and runtime_js)";
         ASSERT_TRUE(s_staged);
         ASSERT_GT(s_server->port(), 0) << "the local runtime server did not start";
-        browser().takeErrors();
     }
     void TearDown() override
     {

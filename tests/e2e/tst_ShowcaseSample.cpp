@@ -59,7 +59,6 @@ protected:
             GTEST_SKIP() << "web libraries or the runtime not staged (build stage_web_libs and runtime_js)";
         ASSERT_FALSE(s_startPage->isEmpty()) << "build failed: " << s_failure->toStdString();
         ASSERT_GT(s_server->port(), 0) << "the local runtime server did not start";
-        browser().takeErrors();
     }
     void TearDown() override
     {
