@@ -1,0 +1,296 @@
+// Pages of the model shown live: the design document mirrored into a design view from the
+// project's pool, jQuery Mobile loaded through the page's bridge from the runtime server,
+// edits made through the model showing in the view, clicks reaching the design surface's
+// bridge, and late sizes joining the undo step of the edit that caused them.
+#include "DesignViewTestSupport.h"
+
+#include <model/KRWebViewCache.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/webview/KRDesignViewControllerProxy.h>
+#include <platform/webview/KRLayoutCache.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <workspace/designview/KRPageDesignView.h>
+
+#include <QImage>
+#include <QTest>
+
+using namespace KRDesignViewTest;
+
+namespace {
+
+const QString kPage = QStringLiteral(
+    "<KRPage id=\"page1\"><KRContents>"
+    "<LiveLabel id=\"label1\" top=\"10\" left=\"10\" width=\"100\" height=\"24\" text=\"Hello\"/>"
+    "<LiveLabel id=\"label2\" top=\"40\" left=\"10\" width=\"100\" height=\"24\" text=\"Second\" color=\"green\"/>"
+    "<LiveButton id=\"button1\" top=\"80\" left=\"10\" width=\"150\" text=\"Go\"/>"
+    "<LiveSelect id=\"select1\" top=\"150\" left=\"10\" width=\"200\"><options>One\nTwo</options></LiveSelect>"
+    "</KRContents></KRPage>");
+
+class KRPageDesignViewLive : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_serverRuns = startRuntimeServer();
+        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+    }
+    static void TearDownTestSuite()
+    {
+        KRProject::setWebViewFactory(s_previousFactory);
+        stopRuntimeServer();
+    }
+
+    void SetUp() override
+    {
+        if (!s_serverRuns)
+            GTEST_SKIP() << "the runtime server does not run here (node missing)";
+        project = openProject(projectXML(kPage), document);
+        ASSERT_TRUE(project);
+        page = project->pageForID(QStringLiteral("page1"));
+        ASSERT_TRUE(page);
+        auto made = KRPageDesignView::create(page);
+        ASSERT_TRUE(made) << made.error().message().toStdString();
+        live = std::move(made.value());
+        live->setHandler(&surface);
+        view = live->webView();
+        view->resize(320, 420);
+        view->show();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return page->didJQueryMobileLoad(); }, std::chrono::seconds(60)))
+            << "jQuery Mobile did not load; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] {
+            return js(*view, QStringLiteral("document.getElementById('page1').classList.contains('ui-page-active')")).toBool();
+        }, std::chrono::seconds(20)));
+        ASSERT_TRUE(settle());
+        // Loading marks nothing as changed.
+        document->undoManager().removeAllActions();
+    }
+
+    void TearDown() override
+    {
+        live.reset();
+        project.reset();
+    }
+
+    // Every change made so far is in the view and no size is still on its way.
+    bool settle()
+    {
+        return KRTest::processEventsUntil([&] {
+            view->flush();
+            return view->isInStep() && !live->isWaitingForSizes() && document->undoManager().groupingLevel() == 0;
+        }, std::chrono::seconds(20));
+    }
+
+    std::shared_ptr<KRObject> object(const QString &id) const { return page->objectForID(id); }
+    QString live_(const QString &script) { return js(*view, script).toString(); }
+    QString liveOf(const QString &id, const QString &expression)
+    {
+        return live_(QStringLiteral("(function(e){ return %1; })(%2)").arg(expression, liveNode(object(id)->domElement())));
+    }
+
+    static inline bool s_serverRuns = false;
+    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
+
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    std::shared_ptr<KRPage> page;
+    std::unique_ptr<KRPageDesignView> live;
+    KRWebView *view = nullptr;
+    RecordingHandler surface;
+};
+
+} // namespace
+
+TEST_F(KRPageDesignViewLive, ThePageIsMirroredFromThePoolAndEnhancedByJQueryMobile)
+{
+    // The view came from the project's pool, loaded with the project's web folder.
+    EXPECT_EQ(view->baseURL(), project->webViewCache()->baseURL());
+    EXPECT_EQ(page->scriptHost(), static_cast<DOMScriptHost *>(view));
+    EXPECT_NE(page->layoutSource(), nullptr);
+    EXPECT_EQ(live_(QStringLiteral("document.compatMode")), QStringLiteral("BackCompat"));
+    // jQuery and jQuery Mobile came from the runtime server and reported through "___kr_page".
+    EXPECT_TRUE(js(*view, QStringLiteral("typeof jQuery === 'function' && !!jQuery.mobile")).toBool());
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("getComputedStyle(e).color")), QStringLiteral("rgb(0, 128, 0)"));
+    EXPECT_TRUE(js(*view, QStringLiteral("$('#page1_button1 a').hasClass('ui-btn')")).toBool());
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_select1_sel').closest('.ui-select').length")).toInt(), 1);
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+    // The layout source answers for the controls.
+    const KRNodeGeometry g = page->layoutSource()->geometryForNode(object(QStringLiteral("label1"))->domElement()->nodeId());
+    EXPECT_TRUE(g.valid);
+    EXPECT_EQ(g.offsetWidth, 100);
+    EXPECT_EQ(g.offsetHeight, 24);
+}
+
+TEST_F(KRPageDesignViewLive, PropertyEditsMadeThroughTheModelAppearInTheView)
+{
+    const auto label = object(QStringLiteral("label1"));
+    const auto label2 = object(QStringLiteral("label2"));
+    const auto select = object(QStringLiteral("select1"));
+    const auto button = object(QStringLiteral("button1"));
+    label->setValue(QStringLiteral("kr_text"), QStringLiteral("Changed"));
+    label2->setValue(QStringLiteral("kr_color"), QStringLiteral("#ff0000"));
+    label2->setValue(QStringLiteral("kr_top"), QStringLiteral("200"));
+    label2->setValue(QStringLiteral("kr_left"), QStringLiteral("33"));
+    select->setValue(QStringLiteral("kr_options"), QStringLiteral("Red\nGreen\nBlue"));
+    select->setValue(QStringLiteral("kr_value"), QStringLiteral("Green"));
+    button->setValue(QStringLiteral("kr_text"), QStringLiteral("Send now"));
+    ASSERT_TRUE(settle());
+
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Changed"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("getComputedStyle(e).color")), QStringLiteral("rgb(255, 0, 0)"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("e.offsetTop + ',' + e.offsetLeft")), QStringLiteral("200,33"));
+    // The option list inside jQuery Mobile's wrapper, with the chosen entry selected.
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_select1_sel option').map(function(){return this.textContent;}).get().join('|')")),
+              QStringLiteral("Red|Green|Blue"));
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_select1_sel').val()")), QStringLiteral("Green"));
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_select1_sel').closest('.ui-select').length")).toInt(), 1);
+    // The rebuilt button: one new anchor, enhanced again by the script the control queued.
+    EXPECT_EQ(js(*view, QStringLiteral("$('#page1_button1 a').length")).toInt(), 1);
+    EXPECT_EQ(live_(QStringLiteral("$('#page1_button1 a').text()")), QStringLiteral("Send now"));
+    EXPECT_TRUE(js(*view, QStringLiteral("$('#page1_button1 a').hasClass('ui-btn')")).toBool());
+    // The class edits kept jQuery Mobile's own classes of the page.
+    EXPECT_TRUE(js(*view, QStringLiteral("document.getElementById('page1').classList.contains('ui-page-active')")).toBool());
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+
+    // Undo goes back through the model and the view follows.
+    document->undoManager().undo();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+    EXPECT_EQ(live_(QStringLiteral("$('#page1_button1 a').text()")), QStringLiteral("Go"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("e.offsetTop + ',' + e.offsetLeft")), QStringLiteral("40,10"));
+}
+
+TEST_F(KRPageDesignViewLive, AClickInTheViewReachesTheSurfaceWithItsObject)
+{
+    const auto label = object(QStringLiteral("label2"));
+    const KRNodeGeometry g = page->layoutSource()->geometryForNode(label->domElement()->nodeId());
+    ASSERT_TRUE(g.valid);
+    const QPoint centre(int(g.clientLeft + g.boundingWidth / 2), int(g.clientTop + g.boundingHeight / 2));
+    QWidget *input = view->focusProxy();
+    ASSERT_NE(input, nullptr);
+    QTest::mouseClick(input, Qt::LeftButton, Qt::NoModifier, centre);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return surface.find(QStringLiteral("onClickElement")) != nullptr; }));
+    const auto *click = surface.find(QStringLiteral("onClickElement"));
+    EXPECT_EQ(click->element, label->domElement());
+    EXPECT_EQ(live->objectForElement(click->element), label);
+    EXPECT_EQ(click->event.value(QStringLiteral("type")).toString(), QStringLiteral("click"));
+    ASSERT_NE(surface.find(QStringLiteral("onMouseDown")), nullptr);
+
+    // A click on a node that jQuery Mobile made inside a control finds that control.
+    surface.calls.clear();
+    js(*view, QStringLiteral("$('#page1_select1 .ui-btn span')[0].dispatchEvent(new MouseEvent('click', {bubbles: true, cancelable: true}));"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return surface.find(QStringLiteral("onClickElement")) != nullptr; }));
+    EXPECT_EQ(live->objectForElement(surface.find(QStringLiteral("onClickElement"))->element), object(QStringLiteral("select1")));
+
+    // Once the surface is gone, calls arrive nowhere.
+    live->setHandler(nullptr);
+    surface.calls.clear();
+    QTest::mouseClick(input, Qt::LeftButton, Qt::NoModifier, centre);
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(surface.calls.empty());
+}
+
+TEST_F(KRPageDesignViewLive, CheckSizeGrowsAnOverflowingLabelInTheSameUndoStep)
+{
+    const auto label = object(QStringLiteral("label1"));
+    KRUndoManager &undo = document->undoManager();
+    const QString longText = QStringLiteral("A label whose text is far too long for a hundred pixels of width, so it wraps");
+    label->setValue(QStringLiteral("kr_text"), longText);
+    // The view has not measured the new text yet: the size check waits for it.
+    EXPECT_TRUE(live->isWaitingForSizes());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    ASSERT_TRUE(settle());
+
+    const int grown = label->value(QStringLiteral("kr_height")).toInt();
+    EXPECT_GT(grown, 24 * 2);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.offsetHeight")).toInt(), grown);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.scrollHeight")).toInt(), grown);
+    EXPECT_EQ(label->value(QStringLiteral("kr_width")), QStringLiteral("100")); // it wraps, it does not widen
+    EXPECT_EQ(label->xmlElement().attribute(QStringLiteral("height")), QString::number(grown));
+    // Text and size are one step.
+    EXPECT_EQ(undo.undoCount(), 1);
+    undo.undo();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_text")), QStringLiteral("Hello"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.offsetHeight")).toInt(), 24);
+    undo.redo();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")).toInt(), grown);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), longText);
+
+    // A size in percent is never touched; text that fits changes nothing, even when the
+    // last measurement (of the long text in a box made small again) overflowed.
+    undo.removeAllActions();
+    label->setValue(QStringLiteral("kr_height"), QStringLiteral("24"));
+    ASSERT_TRUE(settle());
+    ASSERT_GT(page->layoutSource()->geometryForNode(label->domElement()->nodeId()).scrollHeight, 24 * 2);
+    label->setValue(QStringLiteral("kr_text"), QStringLiteral("Hi"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    label->setValue(QStringLiteral("kr_height"), QStringLiteral("10%"));
+    label->setValue(QStringLiteral("kr_text"), longText + longText);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("10%"));
+}
+
+TEST_F(KRPageDesignViewLive, UndoWhileASizeIsOnItsWayLetsTheStepGo)
+{
+    const auto label = object(QStringLiteral("label1"));
+    KRUndoManager &undo = document->undoManager();
+    label->setValue(QStringLiteral("kr_text"), QStringLiteral("Overflowing text for a narrow label, wrapping over several lines"));
+    ASSERT_TRUE(live->isWaitingForSizes());
+    undo.undo(); // in the same turn: the held group closes first
+    EXPECT_FALSE(live->isWaitingForSizes());
+    EXPECT_EQ(label->value(QStringLiteral("kr_text")), QStringLiteral("Hello"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+    EXPECT_EQ(undo.undoCount(), 0);
+    EXPECT_EQ(undo.redoCount(), 1);
+}
+
+TEST_F(KRPageDesignViewLive, ScreenshotOfTheLiveDesignViewIsKept)
+{
+    const auto anchor = page->domDocument()->nodeForId(object(QStringLiteral("button1"))->domElement()->firstChild()->nodeId());
+    ASSERT_TRUE(anchor);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view->layoutSource().geometryForNode(anchor->nodeId()).valid; }));
+    const KRNodeGeometry g = view->layoutSource().geometryForNode(anchor->nodeId());
+    const QPoint face(int(g.clientLeft + 6), int(g.clientTop + g.boundingHeight / 2));
+    QImage shot;
+    const bool drawn = KRTest::processEventsUntil([&] {
+        shot = view->grab().toImage();
+        return !shot.isNull() && shot.pixelColor(face) != QColor(0xee, 0xee, 0xee);
+    }, std::chrono::seconds(20));
+    ASSERT_FALSE(shot.isNull());
+    const QString path = artifactsDir() + QStringLiteral("/design-view-page1.png");
+    EXPECT_TRUE(shot.save(path)) << path.toStdString();
+    EXPECT_TRUE(drawn) << "the screenshot does not show the enhanced button: " << path.toStdString();
+}
+
+TEST_F(KRPageDesignViewLive, TheViewLetsThePageGoWhenItIsDestroyed)
+{
+    const auto doc = page->domDocument();
+    live.reset();
+    EXPECT_EQ(page->layoutSource(), nullptr);
+    EXPECT_NE(page->scriptHost(), nullptr);
+    EXPECT_NE(doc->scriptHost(), nullptr);
+    // Edits go on headless.
+    object(QStringLiteral("label1"))->setValue(QStringLiteral("kr_text"), QStringLiteral("Headless"));
+    EXPECT_EQ(object(QStringLiteral("label1"))->domElement()->textContent(), QStringLiteral("Headless"));
+}
+
+// Without a view factory (a headless program) a project has no design views to give.
+TEST(KRPageDesignViewHeadless, APageOfAProjectWithoutViewsCannotBeShown)
+{
+    const auto previous = KRProject::setWebViewFactory(nullptr);
+    std::shared_ptr<KRDocument> document;
+    const auto project = openProject(projectXML(kPage), document);
+    ASSERT_TRUE(project);
+    auto made = KRPageDesignView::create(project->pageForID(QStringLiteral("page1")));
+    ASSERT_FALSE(made);
+    EXPECT_EQ(made.error().code(), KRWebViewCache::NoViews);
+    KRProject::setWebViewFactory(previous);
+}

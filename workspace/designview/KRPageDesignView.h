@@ -1,0 +1,97 @@
+#pragma once
+
+#include <platform/dom/KRLayoutSource.h>
+#include <platform/foundation/KRError.h>
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+
+class DOMNode;
+class KRDesignViewControllerProxy;
+class KRDesignViewHandler;
+class KRObject;
+class KRPage;
+class KRUndoManager;
+class KRWebView;
+
+// One page of a project shown live. It owns the page's design web view (taken from the
+// project's pool), mirrors the page's design document into it, connects the page's
+// "___kr_page" bridge (so the library scripts' "loaded" calls run the page's queue) and the
+// design surface's "___kr_dwc" bridge, and is the page's layout source while it lives.
+//
+// Sizes lag one round trip behind the model. A control that reads its size inside a user
+// action while changes are still on their way to the view gets no answer yet (an invalid
+// geometry); the read is noted and the action's undo group is held open (nested in it) until
+// the view has applied the changes, then each noted control runs checkSize again with the
+// fresh sizes, so what it changes joins the same undo step. The group is let go at once when
+// undo or redo starts, and after LateSizeWait when the view does not answer. While undo or
+// redo runs, reads behind the view get no answer: they restore recorded sizes. Outside any
+// action (nothing recorded) reads answer from the last measurement.
+class KRPageDesignView : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds LateSizeWait{2000};
+    // Rounds of late checks per action: each check can change sizes again.
+    static constexpr int MaximumLateRounds = 3;
+
+    // Takes a view from the page's project pool (which waits for a pre-loaded view, bounded
+    // by the pool's time limit). Fails when the project has no design views (headless, no
+    // factory installed) or the view does not start.
+    static KRResult<std::unique_ptr<KRPageDesignView>> create(const std::shared_ptr<KRPage> &page);
+    // Shows the page in that view (one loaded through loadEmptyDocument or by the pool).
+    KRPageDesignView(const std::shared_ptr<KRPage> &page, std::unique_ptr<KRWebView> view);
+    ~KRPageDesignView() override;
+
+    std::shared_ptr<KRPage> page() const { return m_page.lock(); }
+    KRWebView *webView() const { return m_view.get(); }
+    // The "___kr_dwc" bridge; its calls go to the handler (the design surface).
+    KRDesignViewControllerProxy *designViewControllerProxy() const { return m_proxy; }
+    void setHandler(KRDesignViewHandler *handler);
+    // The page object whose element is the node or encloses it; text nodes count as their
+    // parent element. Null when none.
+    std::shared_ptr<KRObject> objectForElement(const std::shared_ptr<DOMNode> &node) const;
+
+    // True while an action's undo group is held open for sizes still on their way.
+    bool isWaitingForSizes() const { return !m_heldUndoManager.isNull(); }
+
+signals:
+    // The late size checks of an action are done and its undo group is let go.
+    void sizesSettled();
+
+private:
+    // The page's layout source: the view's measurements, as answerNow allows.
+    class NotingLayoutSource : public KRLayoutSource
+    {
+    public:
+        explicit NotingLayoutSource(KRPageDesignView *owner) : m_owner(owner) {}
+        KRNodeGeometry geometryForNode(std::uint64_t nodeId) const override;
+
+    private:
+        KRPageDesignView *m_owner;
+    };
+
+    // Whether a read of the node's size is answered now (see NotingLayoutSource).
+    bool answerNow(std::uint64_t nodeId);
+    void onBatchApplied(quint64 batch);
+    void runLateChecks();
+    void letGo();
+    KRUndoManager *undoManager() const;
+
+    std::weak_ptr<KRPage> m_page;
+    std::unique_ptr<KRWebView> m_view;
+    KRDesignViewControllerProxy *m_proxy; // owned by this (Qt parent)
+    NotingLayoutSource m_layoutSource;
+    QPointer<KRUndoManager> m_heldUndoManager; // set while this holds a group open in it
+    QSet<std::uint64_t> m_lateNodes;
+    quint64 m_lateBatch = 0;
+    int m_lateRounds = 0;
+    bool m_runningLateChecks = false;
+    QTimer m_lateTimer;
+};
