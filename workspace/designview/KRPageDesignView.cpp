@@ -39,6 +39,14 @@ KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::uni
     m_view->attachDocument(page->domDocument());
     page->setLayoutSource(&m_layoutSource);
 
+    // Queued after the page's own blocks (the toolbar fix among them).
+    page->onJQueryMobileLoaded([self = QPointer<KRPageDesignView>(this)] {
+        if (!self)
+            return;
+        self->m_designDocumentLoaded = true;
+        emit self->designDocumentDidLoad();
+    });
+
     connect(m_view.get(), &KRWebView::batchApplied, this, &KRPageDesignView::onBatchApplied);
     m_lateTimer.setSingleShot(true);
     m_lateTimer.setInterval(LateSizeWait);

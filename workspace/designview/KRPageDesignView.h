@@ -58,10 +58,16 @@ public:
     // parent element. Null when none.
     std::shared_ptr<KRObject> objectForElement(const std::shared_ptr<DOMNode> &node) const;
 
+    // True once jQuery Mobile has loaded in the view and the page's queued work has run: the
+    // surface shows the view from then on (designDocumentDidLoad).
+    bool isDesignDocumentLoaded() const { return m_designDocumentLoaded; }
+
     // True while an action's undo group is held open for sizes still on their way.
     bool isWaitingForSizes() const { return !m_heldUndoManager.isNull(); }
 
 signals:
+    // The page's design document is enhanced and its queued work has run.
+    void designDocumentDidLoad();
     // The late size checks of an action are done and its undo group is let go.
     void sizesSettled();
 
@@ -93,5 +99,6 @@ private:
     quint64 m_lateBatch = 0;
     int m_lateRounds = 0;
     bool m_runningLateChecks = false;
+    bool m_designDocumentLoaded = false;
     QTimer m_lateTimer;
 };

@@ -54,10 +54,11 @@ protected:
         ASSERT_TRUE(made) << made.error().message().toStdString();
         live = std::move(made.value());
         live->setHandler(&surface);
+        QObject::connect(live.get(), &KRPageDesignView::designDocumentDidLoad, [this] { ++didLoad; });
         view = live->webView();
         view->resize(320, 420);
         view->show();
-        ASSERT_TRUE(KRTest::processEventsUntil([&] { return page->didJQueryMobileLoad(); }, std::chrono::seconds(60)))
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }, std::chrono::seconds(60)))
             << "jQuery Mobile did not load; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
         ASSERT_TRUE(KRTest::processEventsUntil([&] {
             return js(*view, QStringLiteral("document.getElementById('page1').classList.contains('ui-page-active')")).toBool();
@@ -98,6 +99,7 @@ protected:
     std::unique_ptr<KRPageDesignView> live;
     KRWebView *view = nullptr;
     RecordingHandler surface;
+    int didLoad = 0;
 };
 
 } // namespace
@@ -107,6 +109,8 @@ TEST_F(KRPageDesignViewLive, ThePageIsMirroredFromThePoolAndEnhancedByJQueryMobi
     // The view came from the project's pool, loaded with the project's web folder.
     EXPECT_EQ(view->baseURL(), project->webViewCache()->baseURL());
     EXPECT_EQ(page->scriptHost(), static_cast<DOMScriptHost *>(view));
+    EXPECT_TRUE(live->isDesignDocumentLoaded());
+    EXPECT_EQ(didLoad, 1);
     EXPECT_NE(page->layoutSource(), nullptr);
     EXPECT_EQ(live_(QStringLiteral("document.compatMode")), QStringLiteral("BackCompat"));
     // jQuery and jQuery Mobile came from the runtime server and reported through "___kr_page".
