@@ -44,6 +44,7 @@ std::vector<KRPropertyDescriptor> placement()
 }
 
 KRNodeRunner *g_runner = nullptr;
+QString g_documentRoot;
 
 } // namespace
 
@@ -165,7 +166,8 @@ bool startRuntimeServer()
         if (KRNodeRunner::nodeExecutablePath().isEmpty())
             return false;
         g_runner = new KRNodeRunner();
-        g_runner->setDocumentRootPath(KRTest::makeTempDir());
+        g_documentRoot = KRTest::makeTempDir();
+        g_runner->setDocumentRootPath(g_documentRoot);
         g_runner->setRequestedPortNumber(0);
         g_runner->start();
     }
@@ -183,6 +185,10 @@ void stopRuntimeServer()
     g_runner = nullptr;
 }
 
+qint64 runtimeServerPort() { return g_runner ? g_runner->portNumber() : -1; }
+
+QString runtimeServerDocumentRoot() { return g_documentRoot; }
+
 QByteArray projectXML(const QString &pagesXML)
 {
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
@@ -191,7 +197,7 @@ QByteArray projectXML(const QString &pagesXML)
         .toUtf8();
 }
 
-std::shared_ptr<KRProject> openProject(const QByteArray &xml, std::shared_ptr<KRDocument> &documentOut)
+std::shared_ptr<KRProject> openProject(const QByteArray &xml, std::shared_ptr<KRDocument> &documentOut, bool designMode)
 {
     registerLiveClasses();
     const QString package = KRTest::makeTempDir() + QStringLiteral("/Live.krproj");
@@ -201,11 +207,11 @@ std::shared_ptr<KRProject> openProject(const QByteArray &xml, std::shared_ptr<KR
     if (!document)
         return nullptr;
     documentOut = document.value();
-    KRResult<std::shared_ptr<KRProject>> project = KRProject::create(document.value(), true);
+    KRResult<std::shared_ptr<KRProject>> project = KRProject::create(document.value(), designMode);
     return project ? project.value() : nullptr;
 }
 
-QVariant js(KRWebView &view, const QString &script)
+QVariant js(QWebEngineView &view, const QString &script)
 {
     QVariant result;
     bool done = false;

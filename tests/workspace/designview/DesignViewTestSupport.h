@@ -66,11 +66,14 @@ void registerLiveClasses();
 // false when it cannot run here (no node).
 bool startRuntimeServer();
 void stopRuntimeServer();
+qint64 runtimeServerPort();
+// The folder the runtime server serves at its root.
+QString runtimeServerDocumentRoot();
 
 // A project.xml holding the page elements.
 QByteArray projectXML(const QString &pagesXML);
 // Opens the project in design mode; the document is kept in `documentOut`.
-std::shared_ptr<KRProject> openProject(const QByteArray &xml, std::shared_ptr<KRDocument> &documentOut);
+std::shared_ptr<KRProject> openProject(const QByteArray &xml, std::shared_ptr<KRDocument> &documentOut, bool designMode = true);
 
 // The design surface as a test sees it: every bridge call, with its node.
 class RecordingHandler : public KRDesignViewHandler
@@ -106,7 +109,7 @@ public:
 };
 
 // The result of a script in the live page (waits at most 10 s).
-QVariant js(KRWebView &view, const QString &script);
+QVariant js(QWebEngineView &view, const QString &script);
 // The live element of an own-DOM node, as a script expression.
 QString liveNode(const std::shared_ptr<DOMNode> &node);
 QString artifactsDir();

@@ -14,6 +14,7 @@
 #include <workspace/designview/KRPageDesignView.h>
 
 #include <QImage>
+#include <QWebEngineView>
 #include <QTest>
 
 using namespace KRDesignViewTest;
@@ -272,6 +273,46 @@ TEST_F(KRPageDesignViewLive, ScreenshotOfTheLiveDesignViewIsKept)
     const QString path = artifactsDir() + QStringLiteral("/design-view-page1.png");
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
     EXPECT_TRUE(drawn) << "the screenshot does not show the enhanced button: " << path.toStdString();
+}
+
+// The page's output document (the same project opened with design mode off, as the build
+// makes it) served by the runtime server and shown in a plain web view puts the controls where
+// the design view shows them. Both screenshots are kept for a look by eye.
+TEST_F(KRPageDesignViewLive, TheOutputPageShowsTheControlsWhereTheDesignViewDoes)
+{
+    std::shared_ptr<KRDocument> outputDocument;
+    const auto output = openProject(projectXML(kPage), outputDocument, false);
+    ASSERT_TRUE(output);
+    const auto outputPage = output->pageForID(QStringLiteral("page1"));
+    ASSERT_TRUE(outputPage);
+    KRTest::writeFile(runtimeServerDocumentRoot() + QStringLiteral("/page1.html"), outputPage->domDocument()->serialize().toUtf8());
+
+    QWebEngineView built;
+    built.resize(view->size());
+    built.show();
+    built.load(QUrl(QStringLiteral("http://127.0.0.1:%1/page1.html").arg(runtimeServerPort())));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        return js(built, QStringLiteral("!!window.jQuery && !!jQuery.mobile && $('#page1').hasClass('ui-page-active')")).toBool();
+    }, std::chrono::seconds(30)));
+
+    const QString boxes = QStringLiteral(
+        "['page1_label1', 'page1_label2', 'page1_button1', 'page1_select1'].map(function(id) {"
+        " var r = document.getElementById(id).getBoundingClientRect();"
+        " return id + ':' + [r.left, r.top, r.width, r.height].map(Math.round).join(','); }).join(' ')");
+    const QString designBoxes = live_(boxes);
+    EXPECT_EQ(js(built, boxes).toString(), designBoxes);
+    EXPECT_EQ(js(built, QStringLiteral("$('#page1_button1 a').hasClass('ui-btn') && $('#page1_select1 .ui-select').length == 1")).toBool(), true);
+
+    const auto shoot = [](QWidget &widget, const QString &name) {
+        QImage shot;
+        KRTest::processEventsUntil([&] {
+            shot = widget.grab().toImage();
+            return !shot.isNull() && shot.pixelColor(20, 95) != QColor(0xee, 0xee, 0xee);
+        }, std::chrono::seconds(10));
+        EXPECT_TRUE(shot.save(artifactsDir() + QLatin1Char('/') + name));
+    };
+    shoot(*view, QStringLiteral("compare-design-view.png"));
+    shoot(built, QStringLiteral("compare-output-page.png"));
 }
 
 TEST_F(KRPageDesignViewLive, TheViewLetsThePageGoWhenItIsDestroyed)
