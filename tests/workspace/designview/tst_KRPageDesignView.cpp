@@ -27,6 +27,9 @@ const QString kPage = QStringLiteral(
     "<LiveLabel id=\"label2\" top=\"40\" left=\"10\" width=\"100\" height=\"24\" text=\"Second\" color=\"green\"/>"
     "<LiveButton id=\"button1\" top=\"80\" left=\"10\" width=\"150\" text=\"Go\"/>"
     "<LiveSelect id=\"select1\" top=\"150\" left=\"10\" width=\"200\"><options>One\nTwo</options></LiveSelect>"
+    "</KRContents></KRPage>"
+    "<KRPage id=\"page2\"><KRContents>"
+    "<LiveLabel id=\"label1\" top=\"70\" left=\"50\" width=\"120\" height=\"24\" text=\"Other page\"/>"
     "</KRContents></KRPage>");
 
 class KRPageDesignViewLive : public ::testing::Test
@@ -273,6 +276,38 @@ TEST_F(KRPageDesignViewLive, ScreenshotOfTheLiveDesignViewIsKept)
     const QString path = artifactsDir() + QStringLiteral("/design-view-page1.png");
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
     EXPECT_TRUE(drawn) << "the screenshot does not show the enhanced button: " << path.toStdString();
+}
+
+// Each page has its own view, its own "___kr_page" bridge and queue, and its own surface bridge.
+TEST_F(KRPageDesignViewLive, TwoPagesOfOneProjectHaveTheirOwnViewsAndBridges)
+{
+    const auto page2 = project->pageForID(QStringLiteral("page2"));
+    ASSERT_TRUE(page2);
+    EXPECT_FALSE(page2->didJQueryMobileLoad());
+    auto made = KRPageDesignView::create(page2);
+    ASSERT_TRUE(made) << made.error().message().toStdString();
+    const std::unique_ptr<KRPageDesignView> second = std::move(made.value());
+    RecordingHandler surface2;
+    second->setHandler(&surface2);
+    KRWebView *view2 = second->webView();
+    view2->resize(320, 420);
+    view2->show();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return second->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_NE(view2, view);
+    EXPECT_EQ(page2->scriptHost(), static_cast<DOMScriptHost *>(view2));
+
+    const auto other = page2->objectForID(QStringLiteral("label1"));
+    other->setValue(QStringLiteral("kr_text"), QStringLiteral("Only here"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { view2->flush(); return view2->isInStep(); }));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(js(*view2, liveNode(other->domElement()) + QStringLiteral(".textContent")).toString(), QStringLiteral("Only here"));
+    EXPECT_EQ(js(*view2, QStringLiteral("document.getElementById('page1') === null")).toBool(), true);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+
+    js(*view2, liveNode(other->domElement()) + QStringLiteral(".click()"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return surface2.find(QStringLiteral("onClickElement")) != nullptr; }));
+    EXPECT_EQ(second->objectForElement(surface2.find(QStringLiteral("onClickElement"))->element), other);
+    EXPECT_EQ(surface.find(QStringLiteral("onClickElement")), nullptr);
 }
 
 // The page's output document (the same project opened with design mode off, as the build
