@@ -15,6 +15,11 @@ struct KRAlert
     QString messageText;
     QString informativeText;
     QStringList buttonTitles;
+    // A "don't ask again" check box under the text when the title is non-empty. The service
+    // stores the box's state at the answer in suppressionButtonChecked (shared so that copies
+    // of the alert report into the same flag).
+    QString suppressionButtonTitle;
+    std::shared_ptr<bool> suppressionButtonChecked = std::make_shared<bool>(false);
 
     // The titles as shown: "OK" when none were given.
     QStringList effectiveButtonTitles() const;

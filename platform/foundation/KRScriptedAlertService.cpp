@@ -12,9 +12,19 @@ void KRScriptedAlertService::scriptButton(const QString &title)
     m_script.emplace_back(title);
 }
 
+void KRScriptedAlertService::scriptSuppressionChecked(bool checked)
+{
+    m_suppressionScript.push_back(checked);
+}
+
 int KRScriptedAlertService::runModal(const KRAlert &alert)
 {
     m_shown.append(alert);
+    if (!alert.suppressionButtonTitle.isEmpty() && !m_suppressionScript.empty()) {
+        if (alert.suppressionButtonChecked)
+            *alert.suppressionButtonChecked = m_suppressionScript.front();
+        m_suppressionScript.pop_front();
+    }
     const QStringList buttons = alert.effectiveButtonTitles();
     int code = FirstButtonReturn;
     if (!m_script.empty()) {
@@ -37,6 +47,7 @@ int KRScriptedAlertService::runModal(const KRAlert &alert)
 void KRScriptedAlertService::clear()
 {
     m_script.clear();
+    m_suppressionScript.clear();
     m_shown.clear();
     m_answers.clear();
 }

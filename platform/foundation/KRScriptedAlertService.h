@@ -18,6 +18,9 @@ public:
     void scriptAnswer(int code);
     // The next answer: the button with this title (the alert must have it).
     void scriptButton(const QString &title);
+    // The state the next alert with a suppression check box reports (unticked when nothing
+    // is scripted).
+    void scriptSuppressionChecked(bool checked);
 
     int runModal(const KRAlert &alert) override;
 
@@ -29,6 +32,7 @@ public:
 
 private:
     std::deque<std::variant<int, QString>> m_script;
+    std::deque<bool> m_suppressionScript;
     QList<KRAlert> m_shown;
     QList<int> m_answers;
 };

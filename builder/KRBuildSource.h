@@ -1,0 +1,96 @@
+#pragma once
+
+#include <core/KRXMLDocument.h>
+#include <platform/foundation/KRError.h>
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <memory>
+
+class DOMElement;
+class KRProjectResource;
+
+// One page made fresh for a build, with design mode off: its objects are loaded, and it
+// answers the outputs the builder writes. The builder calls, per page: addFormElement,
+// addScripts, userScripts and the collections; after all pages, addCSS/addExternalScript for
+// everything the project needs; last serverScriptsEnabled and pageKRML or pageHTML.
+class KRBuildPage
+{
+public:
+    virtual ~KRBuildPage() = default;
+
+    virtual QString pageID() const = 0;
+
+    virtual void addFormElement() = 0;
+    virtual void addScripts() = 0;
+    // The page's block of "KR-user-scripts.js".
+    virtual QString userScripts() = 0;
+
+    // Full paths of the run-time scripts of the page's plug-in objects.
+    virtual QStringList pluginRuntimeScriptFiles() = 0;
+    // Paths the page refers to, for the cache manifest.
+    virtual QSet<QString> manifestResources() const = 0;
+    // Library files the page's object classes need, relative to the "local-server" folder.
+    virtual QSet<QString> requiredObjectScripts() const = 0;
+    virtual QSet<QString> requiredStylesheets() const = 0;
+    virtual QSet<QString> requiredResources() const = 0;
+
+    virtual void addCSS(const QString &path) = 0;
+    virtual void addExternalScript(const QString &path) = 0;
+
+    // The page's page div in its output document (single-page deploy imports it into the
+    // start page's document).
+    virtual std::shared_ptr<DOMElement> pageDivElement() const = 0;
+
+    virtual bool serverScriptsEnabled() const = 0;
+    // The HTML file text, and the server page file text.
+    virtual QString pageHTML() = 0;
+    virtual QString pageKRML() = 0;
+};
+
+// What the builder needs of a project. The project model's adapter implements it over
+// KRProject; tests implement it with stand-in pages.
+class KRBuildProject
+{
+public:
+    virtual ~KRBuildProject() = default;
+
+    // Identity of the project's document: the sender of "KRWillBuildDocumentNotification".
+    virtual const void *documentIdentity() const = 0;
+    // The live XML of project.xml; the pages are its "//KRPages/KRPage" elements.
+    virtual KRXMLDocument xmlDocument() const = 0;
+    // A fresh output page for a page element: made with design mode off and no initial id,
+    // its objects loaded from the element's "KRContents" child when there is one. An error
+    // when the page cannot be made (the build then fails with it).
+    virtual KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) = 0;
+
+    // The web folder (the build's default output folder); empty when there is none.
+    virtual QString webFolderPath() = 0;
+
+    virtual QString startPage() const = 0;
+    virtual bool singlePageDeploy() const = 0;
+    virtual bool ajaxPageLoading() const = 0;
+    virtual bool sitemap() const = 0;
+    virtual bool generateManifest() const = 0;
+    virtual bool exportLocalJQuerySources() const = 0;
+    virtual bool publishBuildMode() const = 0;
+    virtual QString defaultTheme() const = 0;
+    // The jQuery Mobile URL table ("localPathRoot", "urlRoot", "bundlePathRoot", ...).
+    virtual QVariantMap jqmURLs() const = 0;
+    virtual QString manifestURL() const { return QStringLiteral("cache.manifest"); }
+
+    virtual bool exportMode() const = 0;
+    virtual void setExportMode(bool exportMode) = 0;
+    // The start page's file name; null while a build runs.
+    virtual void setIndexPage(const QString &fileName) = 0;
+
+    // The top-level resources of the web folder, as last listed; reloadResources drops the
+    // list so that the next call lists the folder again.
+    virtual QList<std::shared_ptr<KRProjectResource>> resources() = 0;
+    virtual void reloadResources() = 0;
+    virtual std::shared_ptr<KRProjectResource> resourceForThemeName(const QString &name) = 0;
+};

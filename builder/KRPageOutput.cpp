@@ -1,0 +1,353 @@
+#include "KRPageOutput.h"
+
+#include <model/KRClassRegistry.h>
+#include <model/KRFunction.h>
+#include <model/KRObjectClass.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/dom/DOMCSSRule.h>
+#include <platform/dom/DOMCSSStyleSheet.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRException.h>
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+const QString kFormControlClass = QStringLiteral("KRFormControl");
+
+std::mutex g_providerLock;
+KRPageOutput::PluginClassDataProvider &pluginProvider()
+{
+    static KRPageOutput::PluginClassDataProvider provider;
+    return provider;
+}
+
+KRPageOutput::PluginClassData pluginData(const KRObjectClass &objectClass)
+{
+    KRPageOutput::PluginClassDataProvider provider;
+    {
+        std::lock_guard lock(g_providerLock);
+        provider = pluginProvider();
+    }
+    return provider ? provider(objectClass) : KRPageOutput::PluginClassData{};
+}
+
+// The page's plug-in classes (each once, in the page's id order) with their data.
+QList<KRPageOutput::PluginClassData> pluginClasses(const KRPage &page)
+{
+    QList<KRPageOutput::PluginClassData> classes;
+    QSet<const KRObjectClass *> seen;
+    for (const auto &object : page.allObjects()) {
+        const KRObjectClass *objectClass = &object->objectClass();
+        if (!objectClass->plugin || seen.contains(objectClass))
+            continue;
+        seen.insert(objectClass);
+        classes.append(pluginData(*objectClass));
+    }
+    return classes;
+}
+
+// Replaces url('<address>rest') and url(<address>rest) by url('rest').
+void makeRelative(QString &html, const QString &address)
+{
+    if (address.isEmpty())
+        return;
+    const QString escaped = QRegularExpression::escape(address);
+    html.replace(QRegularExpression(QStringLiteral("url\\('%1([^']+)'\\)").arg(escaped)), QStringLiteral("url('\\1')"));
+    html.replace(QRegularExpression(QStringLiteral("url\\(%1([^)]+)\\)").arg(escaped)), QStringLiteral("url('\\1')"));
+}
+
+} // namespace
+
+void KRPageOutput::setPluginClassDataProvider(PluginClassDataProvider provider)
+{
+    std::lock_guard lock(g_providerLock);
+    pluginProvider() = std::move(provider);
+}
+
+KRResult<std::unique_ptr<KRPageOutput>> KRPageOutput::create(const KRXMLNode &pageElement,
+                                                             const std::shared_ptr<KRProject> &project)
+{
+    try {
+        auto page = KRPage::create(pageElement, project, QString(), false);
+        if (!page.ok())
+            return page.error();
+        const KRXMLNode contents = pageElement.firstElementForName(QStringLiteral("KRContents"));
+        if (!contents.isNull())
+            page.value()->loadChildrenFromElement(contents, page.value());
+        return std::make_unique<KRPageOutput>(page.value());
+    } catch (const KRException &exception) {
+        return KRError(QStringLiteral("Korvane"), 101,
+                       QStringLiteral("The page \u201C%1\u201D could not be built: %2")
+                           .arg(pageElement.attribute(QStringLiteral("id")), exception.reason()));
+    }
+}
+
+KRPageOutput::KRPageOutput(std::shared_ptr<KRPage> page) : m_page(std::move(page)) {}
+
+KRPageOutput::~KRPageOutput()
+{
+    // The page's objects and observers refer back to it: release them with the build.
+    if (m_page)
+        m_page->cleanup();
+}
+
+QString KRPageOutput::pageID() const
+{
+    return m_page->kr_id();
+}
+
+bool KRPageOutput::serverScriptsEnabled() const
+{
+    return serverScriptsEnabled(*m_page);
+}
+
+bool KRPageOutput::serverScriptsEnabled(const KRObject &page)
+{
+    return !page.value(QStringLiteral("kr_onGET")).isEmpty() || !page.value(QStringLiteral("kr_onPOST")).isEmpty();
+}
+
+void KRPageOutput::addFormElement()
+{
+    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    const auto objects = m_page->allObjects();
+    const bool hasFormControl = std::any_of(objects.cbegin(), objects.cend(), [&](const auto &object) {
+        return !object->isPage() && registry.isKindOf(object->kr_className(), kFormControlClass);
+    });
+    const auto pageDiv = m_page->pageDivElement();
+    if (!hasFormControl || !pageDiv)
+        return;
+    const auto document = m_page->domDocument();
+    auto form = document->createElement(QStringLiteral("form"));
+    form->setAttribute(QStringLiteral("data-ajax"), QStringLiteral("false"));
+    const QString method = m_page->value(QStringLiteral("kr_formMethod"));
+    if (!method.isEmpty())
+        form->setAttribute(QStringLiteral("method"), method);
+    form->setAttribute(QStringLiteral("id"), QStringLiteral("_form_") + pageID());
+    while (const auto child = pageDiv->firstChild())
+        form->appendChild(child);
+    pageDiv->appendChild(form);
+}
+
+void KRPageOutput::addScripts()
+{
+    m_page->addExternalScript(QStringLiteral("KRObjects-min.js"));
+    m_page->addExternalScript(QStringLiteral("KR-user-scripts.js"));
+    if (const auto project = m_page->project()) {
+        for (const QString &include : project->javascriptIncludes()) {
+            if (!include.isEmpty())
+                m_page->addExternalScript(include);
+        }
+    }
+    for (const QString &line : m_page->value(QStringLiteral("kr_javascriptIncludes")).split(QLatin1Char('\n'))) {
+        if (!line.isEmpty())
+            m_page->addExternalScript(line);
+    }
+    for (const QString &script : pluginRuntimeScripts())
+        m_page->addExternalScript(script);
+    // The server fills the form data into a served page file; an exported page is a plain
+    // HTML file that no server processes, where the template expression would be a script
+    // that does not parse.
+    const auto project = m_page->project();
+    if (serverScriptsEnabled() && !(project && project->exportMode())) {
+        if (const auto pageDiv = m_page->pageDivElement()) {
+            auto script = m_page->domDocument()->createElement(QStringLiteral("script"));
+            script->setTextContent(
+                QStringLiteral("application._pages.%1.form = <%=response._formJSON()%>;\n").arg(pageID()));
+            pageDiv->appendChild(script);
+        }
+    }
+}
+
+QString KRPageOutput::userScripts()
+{
+    const QString id = pageID();
+    const auto project = m_page->project();
+    const bool serverURL = serverScriptsEnabled() && !(project && project->exportMode());
+    const auto objects = m_page->allObjects();
+
+    QString text = QStringLiteral("\n");
+    text += QStringLiteral("application._pages.%1 = new KRPage(\"%1\");\n").arg(id);
+    text += QStringLiteral("(function(p) {\n");
+    text += QStringLiteral("p._pageURL = \"%1.%2\";\n").arg(id, serverURL ? QStringLiteral("krml") : QStringLiteral("html"));
+    for (const auto &object : objects) {
+        const auto *function = dynamic_cast<const KRFunction *>(object.get());
+        if (function && function->kr_serverFunction() != QLatin1String("Yes"))
+            text += function->functionSource();
+    }
+    text += QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id);
+    text += QStringLiteral("p._load(function(o) {\n");
+    const auto pageInitializers = m_page->jsPropertyInitializations();
+    for (const QString &name : pageInitializers.keyEnumerator())
+        text += QStringLiteral("p.%1 = %2;\n").arg(name, pageInitializers.objectForKey(name));
+    for (const auto &object : objects) {
+        if (object->isPage() || !object->hasJSInstanceVariable())
+            continue;
+        const QString objectID = object->kr_id();
+        text += QStringLiteral("o.%1 = new %2(\"%3_%1\");\n").arg(objectID, object->kr_className(), id);
+        const auto initializers = object->jsPropertyInitializations();
+        for (const QString &name : initializers.keyEnumerator())
+            text += QStringLiteral("o.%1.%2 = %3;\n").arg(objectID, name, initializers.objectForKey(name));
+    }
+    text += QStringLiteral("});\n");
+    text += QStringLiteral("});\n");
+    text += QStringLiteral("})(application._pages.%1);\n").arg(id);
+    return text;
+}
+
+QStringList KRPageOutput::pluginRuntimeScripts() const
+{
+    QStringList scripts;
+    for (const PluginClassData &data : pluginClasses(*m_page)) {
+        for (const QString &script : data.runtimeSource) {
+            if (!scripts.contains(script))
+                scripts.append(script);
+        }
+    }
+    return scripts;
+}
+
+QStringList KRPageOutput::pluginRuntimeScriptFiles()
+{
+    QStringList files;
+    for (const PluginClassData &data : pluginClasses(*m_page)) {
+        for (const QString &script : data.runtimeSource) {
+            const QString file = QDir(data.pluginBasePath).filePath(script);
+            if (!files.contains(file))
+                files.append(file);
+        }
+    }
+    return files;
+}
+
+QSet<QString> KRPageOutput::manifestResources() const
+{
+    return m_page->manifestResources();
+}
+
+QSet<QString> KRPageOutput::requiredObjectScripts() const
+{
+    return m_page->requiredObjectScripts();
+}
+
+QSet<QString> KRPageOutput::requiredStylesheets() const
+{
+    return m_page->requiredStylesheets();
+}
+
+QSet<QString> KRPageOutput::requiredResources() const
+{
+    return m_page->requiredResources();
+}
+
+void KRPageOutput::addCSS(const QString &path)
+{
+    m_page->addCSS(path);
+}
+
+void KRPageOutput::addExternalScript(const QString &path)
+{
+    m_page->addExternalScript(path);
+}
+
+std::shared_ptr<DOMElement> KRPageOutput::pageDivElement() const
+{
+    return m_page->pageDivElement();
+}
+
+QString KRPageOutput::pageHTML()
+{
+    QString html = QStringLiteral("<!DOCTYPE HTML>\n") + m_page->domDocument()->documentElement()->outerHTML();
+
+    // Rules added after the marker (the style classes) are in the sheet only, not in the style
+    // element's text.
+    QString rules;
+    if (const auto sheet = m_page->styleSheet()) {
+        bool afterMarker = false;
+        for (const auto &rule : sheet->cssRules()) {
+            const QString text = rule->cssText();
+            if (afterMarker)
+                rules += text + QLatin1Char('\n');
+            else if (text.contains(QLatin1String("kr-css-marker")))
+                afterMarker = true;
+        }
+    }
+    const QString styleTag = QStringLiteral("<style type=\"text/css\">");
+    const qsizetype styleAt = html.indexOf(styleTag);
+    if (styleAt < 0)
+        krRaise(KRExceptionName::InternalInconsistency, QStringLiteral("style element not found in HTML source: %1").arg(html));
+    html.insert(styleAt + styleTag.size(), rules);
+
+    // Addresses of files in the web folder become relative to it, those elsewhere in the
+    // package relative to the package. The design document may carry an address encoded or
+    // not, so both spellings are taken.
+    if (const auto project = m_page->project()) {
+        const QUrl webURL = project->krwebURL();
+        QStringList webForms = {webURL.toString()};
+        if (webURL.toString(QUrl::FullyEncoded) != webForms.first())
+            webForms.append(webURL.toString(QUrl::FullyEncoded));
+        QStringList packageForms;
+        for (QString &web : webForms) {
+            web.replace(QStringLiteral("file://localhost"), QStringLiteral("file://"));
+            QString package = web;
+            const qsizetype webFolderAt = package.lastIndexOf(QStringLiteral("/kr-web"));
+            if (webFolderAt >= 0)
+                package.remove(webFolderAt, 7);
+            packageForms.append(package);
+        }
+        for (const QString &web : webForms)
+            makeRelative(html, web);
+        html.replace(QRegularExpression(QStringLiteral("url\\('applewebdata://[^/]+/([^']+)'\\)")), QStringLiteral("url('\\1')"));
+        html.replace(QRegularExpression(QStringLiteral("url\\(applewebdata://[^/]+/([^)]+)\\)")), QStringLiteral("url('\\1')"));
+        for (const QString &package : packageForms)
+            makeRelative(html, package);
+    }
+    return html;
+}
+
+QString KRPageOutput::pageKRML()
+{
+    KRXMLDocument document = KRXMLDocument::create(QStringLiteral("krml"));
+    KRXMLNode root = document.rootElement();
+
+    QJsonObject pageMap;
+    if (const auto project = m_page->project()) {
+        for (const auto &page : project->sortedPages()) {
+            pageMap.insert(page->kr_id(), page->kr_id() + (serverScriptsEnabled(*page) ? QStringLiteral(".krml")
+                                                                                       : QStringLiteral(".html")));
+        }
+    }
+    KRXMLNode mapElement = document.createElement(QStringLiteral("pageMap"));
+    mapElement.appendChild(document.createCDATASection(
+        QString::fromUtf8(QJsonDocument(pageMap).toJson(QJsonDocument::Compact))));
+    root.appendChild(mapElement);
+
+    KRXMLNode htmlElement = document.createElement(QStringLiteral("html"));
+    htmlElement.appendChild(document.createCDATASection(pageHTML()));
+    root.appendChild(htmlElement);
+
+    KRXMLNode events = document.createElement(QStringLiteral("events"));
+    for (const char *event : {"onGET", "onPOST"}) {
+        const QString name = m_page->value(QStringLiteral("kr_") + QString::fromLatin1(event));
+        if (name.isEmpty())
+            continue;
+        const auto *function = dynamic_cast<const KRFunction *>(m_page->objectForID(name).get());
+        if (!function)
+            continue;
+        KRXMLNode element = document.createElement(QStringLiteral("event"));
+        element.setAttribute(QStringLiteral("id"), QString::fromLatin1(event));
+        element.appendChild(document.createCDATASection(function->kr_source()));
+        events.appendChild(element);
+    }
+    root.appendChild(events);
+    return QString::fromUtf8(document.xmlData());
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <builder/KRBuildSource.h>
+
+#include <platform/foundation/KRError.h>
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class KRObject;
+class KRPage;
+class KRProject;
+struct KRObjectClass;
+
+// The output of one page for a build: a page made with design mode off whose objects are
+// loaded, finished for the built application (the content wrapped in the page form, the
+// script elements added) and written out as the page's HTML file, its server page file and
+// its block of "KR-user-scripts.js". Lives for one build.
+class KRPageOutput final : public KRBuildPage
+{
+public:
+    // Makes the page of a page element with design mode off and no initial id, and loads its
+    // objects from the element's "KRContents" child when there is one.
+    static KRResult<std::unique_ptr<KRPageOutput>> create(const KRXMLNode &pageElement,
+                                                          const std::shared_ptr<KRProject> &project);
+    explicit KRPageOutput(std::shared_ptr<KRPage> page);
+    ~KRPageOutput() override;
+
+    const std::shared_ptr<KRPage> &page() const { return m_page; }
+
+    // When one object of the page is a form control: moves the page element's content into
+    // a form "_form_<page id>" (with "data-ajax" "false" and the page's form method when set).
+    void addFormElement() override;
+    // The script elements: the runtime and the user script, the project's and the page's
+    // JavaScript includes, the plug-in runtime scripts; for a server page the form data
+    // expression at the end of the page element.
+    void addScripts() override;
+    QString userScripts() override;
+
+    // The "runtimeSource" entries of the page's plug-in classes, each once; and the same as
+    // full paths below each class's plug-in folder.
+    QStringList pluginRuntimeScripts() const;
+    QStringList pluginRuntimeScriptFiles() override;
+
+    QString pageID() const override;
+    QSet<QString> manifestResources() const override;
+    QSet<QString> requiredObjectScripts() const override;
+    QSet<QString> requiredStylesheets() const override;
+    QSet<QString> requiredResources() const override;
+    void addCSS(const QString &path) override;
+    void addExternalScript(const QString &path) override;
+    std::shared_ptr<DOMElement> pageDivElement() const override;
+
+    bool serverScriptsEnabled() const override;
+    // Whether a page has a server handler: its "kr_onGET" or "kr_onPOST" is not empty.
+    static bool serverScriptsEnabled(const KRObject &page);
+
+    // "<!DOCTYPE HTML>" and the page document, the style-class rules at the start of the
+    // style element, file addresses below the package made relative. Throws
+    // NSInternalInconsistencyException when the document has no style element.
+    QString pageHTML() override;
+    // The server page file: the project's page map, the page's HTML and its onGET/onPOST
+    // handlers, each in a CDATA section.
+    QString pageKRML() override;
+
+    // Where plug-in classes keep their data: the plug-in's folder and its "runtimeSource"
+    // list. The control library installs it; without one no class is a plug-in with run-time
+    // scripts.
+    struct PluginClassData
+    {
+        QString pluginBasePath;
+        QStringList runtimeSource;
+    };
+    using PluginClassDataProvider = std::function<PluginClassData(const KRObjectClass &)>;
+    static void setPluginClassDataProvider(PluginClassDataProvider provider);
+
+private:
+    std::shared_ptr<KRPage> m_page;
+};

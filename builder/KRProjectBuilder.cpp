@@ -1,0 +1,752 @@
+#include "KRProjectBuilder.h"
+
+#include <builder/KRProjectBuildSource.h>
+#include <builder/KRUglifyJavaScript.h>
+#include <core/KRFileManagerAdditions.h>
+#include <core/KRRunLogger.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRProjectResource.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRException.h>
+#include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+const QString KRProjectBuilder::errorDomain = QStringLiteral("KRProjectBuilderErrorDomain");
+const QString KRProjectBuilder::userScriptsFileName = QStringLiteral("KR-user-scripts.js");
+const QString KRProjectBuilder::sitemapFileName = QStringLiteral("KR-sitemap.xml");
+const QString KRProjectBuilder::robotsFileName = QStringLiteral("robots.txt");
+const QString KRProjectBuilder::runtimeScriptName = QStringLiteral("KRObjects-min.js");
+const QString KRProjectBuilder::runtimeScriptResource = QStringLiteral("runtime/KRObjects-min.js");
+const QString KRProjectBuilder::localJQueryPath = QStringLiteral("jquery-1.9.0/jquery.min.js");
+const QString KRProjectBuilder::hostingSiteDomain = QStringLiteral("korvane.site");
+
+namespace {
+
+const QString kTrue = QStringLiteral("true");
+
+QString generatedMark()
+{
+    return QString::fromLatin1(KRProjectResource::GeneratedFileMark);
+}
+
+QString stagedMark()
+{
+    return QString::fromLatin1(KRProjectResource::StagedFileMark);
+}
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    return folder + QLatin1Char('/') + name;
+}
+
+QString localServerPath(const QString &relativePath)
+{
+    return KRResources::pathForResource(QStringLiteral("local-server/") + relativePath);
+}
+
+// A relative path that stays below the folder it is joined to.
+bool isContainedRelativePath(const QString &path)
+{
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return false;
+    const QString clean = QDir::cleanPath(path);
+    return clean != QLatin1String("..") && !clean.startsWith(QLatin1String("../"));
+}
+
+bool sameFileDate(const QFileInfo &source, const QFileInfo &target)
+{
+    return source.exists() && target.exists() && source.size() == target.size()
+        && source.lastModified() == target.lastModified();
+}
+
+bool removeItem(const QString &path, QString *reason = nullptr)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    bool removed;
+    if (info.isDir() && !info.isSymLink()) {
+        removed = QDir(path).removeRecursively();
+    } else {
+        QFile file(path);
+        removed = file.remove();
+        if (!removed && reason)
+            *reason = file.errorString();
+    }
+    if (!removed && reason && reason->isEmpty())
+        *reason = QStringLiteral("it could not be removed");
+    return removed;
+}
+
+// Copies a file, or a folder with everything below it; the target must not exist.
+bool copyItem(const QString &source, const QString &target, bool keepDates, QString *reason)
+{
+    const QFileInfo info(source);
+    if (info.isDir() && !info.isSymLink()) {
+        if (!QDir().mkpath(target)) {
+            *reason = QStringLiteral("the folder could not be created");
+            return false;
+        }
+        const QStringList names = QDir(source).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString &name : names) {
+            if (!copyItem(joinPath(source, name), joinPath(target, name), keepDates, reason))
+                return false;
+        }
+        return true;
+    }
+    if (!info.exists()) {
+        *reason = QStringLiteral("no such file exists");
+        return false;
+    }
+    // A plain copy, without the sync a file-by-file safe copy would add: a build copies the
+    // same library files again when a copy is lost.
+    std::error_code error;
+    if (!std::filesystem::copy_file(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(),
+                                    error)) {
+        *reason = QString::fromStdString(error.message());
+        return false;
+    }
+    if (keepDates) {
+        // Without opening the copy: a read-only copy keeps the date too.
+        std::error_code error;
+        const auto date = std::filesystem::last_write_time(QFile::encodeName(source).toStdString(), error);
+        if (!error)
+            std::filesystem::last_write_time(QFile::encodeName(target).toStdString(), date, error);
+    }
+    return true;
+}
+
+QString copyErrorMessage(const QString &source, const QString &target)
+{
+    return QStringLiteral("\u201C%1\u201D couldn\u2019t be copied to \u201C%2\u201D.")
+        .arg(QFileInfo(source).fileName(), QFileInfo(target).absolutePath());
+}
+
+// Every file below a resource (the resource itself when it is a file), by path below the web
+// folder.
+void collectFiles(const KRProjectResource &resource, QSet<QString> &entries)
+{
+    if (resource.isDirectory()) {
+        for (const auto &child : resource.contents()) {
+            if (!child->isStaged())
+                collectFiles(*child, entries);
+        }
+    } else {
+        entries.insert(resource.relativePath().isEmpty() ? resource.name() : resource.relativePath());
+    }
+}
+
+QStringList sorted(const QSet<QString> &set)
+{
+    QStringList list(set.begin(), set.end());
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
+// The canonical form of a path that may not exist yet: its nearest existing ancestor made
+// canonical, the rest appended.
+QString canonicalPathAllowingMissing(const QString &path)
+{
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QStringList rest;
+    while (!QFileInfo::exists(existing)) {
+        const QFileInfo info(existing);
+        rest.prepend(info.fileName());
+        const QString parent = info.absolutePath();
+        if (parent == existing)
+            break;
+        existing = parent;
+    }
+    QString canonical = QFileInfo(existing).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = existing;
+    for (const QString &component : rest)
+        canonical = joinPath(canonical, component);
+    return QDir::cleanPath(canonical);
+}
+
+bool isSameOrInside(const QString &path, const QString &folder)
+{
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+} // namespace
+
+// Keeps the project's export mode equal to the builder's while a build runs, and sets it
+// back to off however the build ends.
+class KRProjectBuilder::BuildRun
+{
+public:
+    BuildRun(KRBuildProject &project, bool exportMode) : m_project(project)
+    {
+        m_project.setExportMode(exportMode);
+    }
+    ~BuildRun() { m_project.setExportMode(false); }
+    BuildRun(const BuildRun &) = delete;
+    BuildRun &operator=(const BuildRun &) = delete;
+
+private:
+    KRBuildProject &m_project;
+};
+
+KRProjectBuilder::KRProjectBuilder(std::shared_ptr<KRBuildProject> project) : m_project(std::move(project))
+{
+    Q_ASSERT(m_project);
+}
+
+KRProjectBuilder::KRProjectBuilder(const std::shared_ptr<KRProject> &project)
+    : KRProjectBuilder(std::make_shared<KRProjectBuildSource>(project))
+{
+}
+
+KRProjectBuilder::~KRProjectBuilder() = default;
+
+QString KRProjectBuilder::resolvedOutputDirectory()
+{
+    return m_outputDirectory.isEmpty() ? m_project->webFolderPath() : m_outputDirectory;
+}
+
+QString KRProjectBuilder::deviceInformationJSON() const
+{
+    if (!m_deviceInformationJSON.isEmpty())
+        return m_deviceInformationJSON;
+    return KRObjectInfo::sharedInstance().deviceInformationJSON();
+}
+
+void KRProjectBuilder::showError(const QString &message, const QString &informativeText)
+{
+    KRAlert alert;
+    alert.style = KRAlert::Style::Critical;
+    alert.messageText = message;
+    alert.informativeText = informativeText;
+    KRAlertService::current().runModal(alert);
+}
+
+KRResult<QString> KRProjectBuilder::build()
+{
+    try {
+        return buildProject();
+    } catch (const KRException &exception) {
+        // A page whose output document is broken (an invariant of the page model).
+        const QString reason = QStringLiteral("The build stopped: %1").arg(exception.reason());
+        KR_LOG(QStringLiteral("%1 (%2)").arg(reason, exception.name()));
+        return KRError(errorDomain, PageError, reason, {{QStringLiteral("exception"), exception.name()}});
+    }
+}
+
+KRResult<QString> KRProjectBuilder::buildProject()
+{
+    KR_LOG(QString());
+    KRNotificationCenter::defaultCenter().post(KRWillBuildDocumentNotification, m_project->documentIdentity());
+    BuildRun run(*m_project, m_exportMode);
+
+    const QString output = resolvedOutputDirectory();
+    if (output.isEmpty() || !QFileInfo(output).isDir()) {
+        const QString reason = QStringLiteral("krwebURL %1 doesn't exist or isn't a directory.").arg(output);
+        KR_LOG(reason);
+        return KRError(errorDomain, NoOutputFolderError, reason, {{QStringLiteral("path"), output}});
+    }
+
+    const QList<KRXMLNode> pageElements =
+        m_project->xmlDocument().nodesForXPath(QStringLiteral("//KRPages/KRPage"));
+    if (pageElements.isEmpty()) {
+        const QString reason = QStringLiteral("The project has no pages to build.");
+        KR_LOG(reason);
+        return KRError(errorDomain, NoPagesError, reason);
+    }
+
+    m_project->setIndexPage(QString());
+    deleteAllGeneratedFiles();
+
+    QString script = userScriptHeader();
+
+    std::vector<std::unique_ptr<KRBuildPage>> pages;
+    QStringList pluginRuntimeFiles; // in first-seen order, each once
+    QSet<QString> requiredScripts;
+    QSet<QString> requiredStylesheets;
+    QSet<QString> requiredResources;
+    QSet<QString> manifestEntries;
+    const QString startPageID = m_project->startPage();
+
+    for (const KRXMLNode &element : pageElements) {
+        KRResult<std::unique_ptr<KRBuildPage>> made = m_project->makeOutputPage(element);
+        if (!made.ok()) {
+            const QString pageID = element.attribute(QStringLiteral("id"));
+            const QString reason = QStringLiteral("The page \u201C%1\u201D could not be built: %2")
+                                       .arg(pageID, made.error().message());
+            KR_LOG(reason);
+            return KRError(errorDomain, PageError, reason, {{QStringLiteral("pageID"), pageID}});
+        }
+        std::unique_ptr<KRBuildPage> page = std::move(made).value();
+        page->addFormElement();
+        page->addScripts();
+        script += page->userScripts();
+
+        for (const QString &file : page->pluginRuntimeScriptFiles()) {
+            if (!pluginRuntimeFiles.contains(file))
+                pluginRuntimeFiles.append(file);
+        }
+        manifestEntries.unite(page->manifestResources());
+        const QSet<QString> scripts = page->requiredObjectScripts();
+        const QSet<QString> stylesheets = page->requiredStylesheets();
+        const QSet<QString> resources = page->requiredResources();
+        requiredScripts.unite(scripts);
+        requiredStylesheets.unite(stylesheets);
+        requiredResources.unite(resources);
+        manifestEntries.unite(scripts);
+        manifestEntries.unite(stylesheets);
+        manifestEntries.unite(resources);
+
+        // Document order, with the start page moved to the front (the first page leads when
+        // the start page is unset or names no page).
+        if (!startPageID.isEmpty() && page->pageID() == startPageID)
+            pages.insert(pages.begin(), std::move(page));
+        else
+            pages.push_back(std::move(page));
+    }
+
+    // Every page links what any page of the project needs (sorted, so builds are repeatable).
+    const QStringList stylesheetList = sorted(requiredStylesheets);
+    const QStringList scriptList = sorted(requiredScripts);
+    for (const auto &page : pages) {
+        for (const QString &stylesheet : stylesheetList)
+            page->addCSS(stylesheet);
+        for (const QString &requiredScript : scriptList)
+            page->addExternalScript(requiredScript);
+    }
+
+    KRBuildPage &startPage = *pages.front();
+    const bool singlePage = m_project->singlePageDeploy();
+    if (singlePage) {
+        const std::shared_ptr<DOMElement> startDiv = startPage.pageDivElement();
+        const std::shared_ptr<DOMNode> parent = startDiv ? startDiv->parentNode() : nullptr;
+        const std::shared_ptr<DOMDocument> document = startDiv ? startDiv->ownerDocument() : nullptr;
+        if (parent && document) {
+            for (std::size_t i = 1; i < pages.size(); ++i) {
+                const std::shared_ptr<DOMElement> div = pages[i]->pageDivElement();
+                if (div)
+                    parent->appendChild(document->importNode(*div, true));
+            }
+        } else {
+            KR_LOG(QStringLiteral("The start page %1 has no page element; the other pages are not added to it")
+                       .arg(startPage.pageID()));
+        }
+    }
+
+    QStringList pageFileNames;
+    QString startPagePath;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        KRBuildPage &page = *pages[i];
+        const bool serverPage = page.serverScriptsEnabled() && !m_exportMode;
+        const QString fileName = page.pageID() + (serverPage ? QStringLiteral(".krml") : QStringLiteral(".html"));
+        const QString text = serverPage ? page.pageKRML() : page.pageHTML();
+        const QString path = joinPath(output, fileName);
+        pageFileNames.append(fileName);
+        if (i == 0) {
+            m_project->setIndexPage(fileName);
+            startPagePath = path;
+        }
+        if (KRResult<void> saved = saveGeneratedFileString(text, path); !saved)
+            return saved.error();
+        if (singlePage)
+            break;
+    }
+
+    script += userScriptFooter();
+    if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSMinimize"))) {
+        KRResult<QString> minified = m_minifier ? m_minifier(script) : KRUglifyJavaScript().uglifyJavaScript(script);
+        if (minified)
+            script = minified.value();
+        else
+            KR_LOG(QStringLiteral("The generated script is saved unminified: %1").arg(minified.error().toString()));
+    }
+    if (KRResult<void> saved = saveGeneratedFileString(script, joinPath(output, userScriptsFileName)); !saved)
+        return saved.error();
+    manifestEntries.insert(userScriptsFileName);
+
+    const QString themeName = m_project->defaultTheme();
+    if (!themeName.isEmpty()) {
+        const std::shared_ptr<KRProjectResource> theme = m_project->resourceForThemeName(themeName);
+        const std::optional<QString> contents = theme ? theme->stringContents() : std::nullopt;
+        if (!contents) {
+            KR_LOG(QStringLiteral("The default theme %1 has no readable style sheet; no theme file is written")
+                       .arg(themeName));
+        } else {
+            const QVariantMap urls = m_project->jqmURLs();
+            const QString imageRoot = (m_project->publishBuildMode() || m_exportMode)
+                ? urls.value(QStringLiteral("urlRoot")).toString()
+                : urls.value(QStringLiteral("localPathRoot")).toString();
+            QString css = *contents;
+            css.replace(QStringLiteral("url(images/"), QStringLiteral("url(%1/images/").arg(imageRoot));
+            const QString themePath = joinPath(output, theme->themeRelativePath());
+            if (KRResult<void> saved = saveGeneratedFileString(css, themePath); !saved)
+                return saved.error();
+        }
+    }
+
+    if (m_project->sitemap()) {
+        if (KRResult<void> built = buildSitemap(pageFileNames); !built)
+            return built.error();
+    }
+
+    for (const QString &fileName : pageFileNames)
+        manifestEntries.insert(fileName);
+
+    copyBundleResource(runtimeScriptResource);
+    manifestEntries.insert(runtimeScriptName);
+
+    for (const QString &file : pluginRuntimeFiles) {
+        copyResource(file);
+        manifestEntries.insert(QFileInfo(file).fileName());
+    }
+
+    // The user's own files, read again so that the list holds what is there now. Folders are
+    // listed by their files; staged library copies come in through the required sets above.
+    m_project->reloadResources();
+    for (const auto &resource : m_project->resources()) {
+        if (resource->isTheme() || resource->isStaged())
+            continue;
+        collectFiles(*resource, manifestEntries);
+    }
+    manifestEntries.remove(m_project->manifestURL());
+
+    for (const QString &path : scriptList)
+        copyLocalServerResource(path);
+    for (const QString &path : stylesheetList)
+        copyLocalServerResource(path);
+    for (const QString &path : sorted(requiredResources))
+        copyLocalServerResource(path);
+
+    if (m_exportMode && m_project->exportLocalJQuerySources()) {
+        QList<std::shared_ptr<KRProjectResource>> localFiles;
+        addResourcesFromPath(localJQueryPath, localFiles);
+        addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), localFiles);
+        for (const auto &file : localFiles)
+            manifestEntries.insert(file->name());
+    }
+
+    if (m_project->generateManifest()) {
+        if (KRResult<void> built = buildCacheManifest(manifestEntries); !built)
+            return built.error();
+    }
+
+    m_project->reloadResources();
+    return startPagePath;
+}
+
+QString KRProjectBuilder::userScriptHeader() const
+{
+    QString header;
+    header += QStringLiteral("(function(window) {\n");
+    header += QStringLiteral("$(document).on('pagechange pagebeforeshow', function() {\napplication._pageChange();\n});\n");
+    header += QStringLiteral("window.application = new KRApplication({\n");
+    header += QStringLiteral("_deviceMap: %1").arg(deviceInformationJSON());
+    header += QStringLiteral(", _jqm: true");
+    header += QStringLiteral(", _jqmAJAX: %1").arg(m_project->ajaxPageLoading() ? kTrue : QStringLiteral("false"));
+    if (m_project->singlePageDeploy())
+        header += QStringLiteral(", _singlePageDeploy: true");
+    header += QStringLiteral("});\n");
+    header += QStringLiteral("var application = window.application;\n");
+    return header;
+}
+
+QString KRProjectBuilder::userScriptFooter()
+{
+    return QStringLiteral("})(window);\n");
+}
+
+KRResult<void> KRProjectBuilder::buildCacheManifest(const QSet<QString> &entries)
+{
+    QString text = QStringLiteral("CACHE MANIFEST\n");
+    for (const QString &entry : sorted(entries))
+        text += entry + QLatin1Char('\n');
+    return saveGeneratedFileString(text, joinPath(resolvedOutputDirectory(), m_project->manifestURL()));
+}
+
+QString KRProjectBuilder::sitemapBase()
+{
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    const QString base = defaults.value(QStringLiteral("sitemapBaseURL")).toString();
+    if (!base.isEmpty())
+        return base;
+    const QString domain = defaults.value(QStringLiteral("hostingDomain")).toString();
+    if (!domain.isEmpty())
+        return QStringLiteral("http://%1.%2/").arg(domain, hostingSiteDomain);
+    return QString();
+}
+
+KRResult<void> KRProjectBuilder::buildSitemap(const QStringList &pageFileNames)
+{
+    const QString output = resolvedOutputDirectory();
+    const QString base = sitemapBase();
+    QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                                 "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">");
+    for (const QString &fileName : pageFileNames)
+        xml += QStringLiteral("<url><loc>%1</loc></url>").arg((base + fileName).toHtmlEscaped());
+    xml += QStringLiteral("</urlset>\n");
+    if (KRResult<void> saved = saveGeneratedFileData(xml.toUtf8(), joinPath(output, sitemapFileName)); !saved)
+        return saved;
+
+    // The address of the sitemap file that is written, under the base with exactly one "/".
+    QString address = base;
+    if (!address.endsWith(QLatin1Char('/')))
+        address += QLatin1Char('/');
+    address += sitemapFileName;
+    return saveGeneratedFileString(QStringLiteral("Sitemap: %1\n").arg(address), joinPath(output, robotsFileName));
+}
+
+KRResult<void> KRProjectBuilder::saveGeneratedFileString(const QString &text, const QString &path)
+{
+    return saveGeneratedFileData(text.toUtf8(), path);
+}
+
+KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, const QString &path)
+{
+    // Written in place, without a sync: a generated file is made again by every build, so a
+    // torn write costs a rebuild, never the user's work. Every failure is reported.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    if (file.isOpen()) {
+        written = file.flush() && written;
+        file.close();
+        written = written && file.error() == QFileDevice::NoError;
+    }
+    if (!written) {
+        const QString reason = file.errorString();
+        const QString message = QStringLiteral("The file \u201C%1\u201D could not be written: %2")
+                                    .arg(QFileInfo(path).fileName(), reason);
+        KR_LOG(QStringLiteral("%1 (%2)").arg(message, path));
+        return KRError(errorDomain, WriteError, message, {{QStringLiteral("path"), path}});
+    }
+    KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
+    return {};
+}
+
+void KRProjectBuilder::deleteAllGeneratedFiles()
+{
+    const QString output = resolvedOutputDirectory();
+    const QFileInfoList entries = QDir(output).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir())
+            continue;
+        if (KRFileManager::extendedAttributeOfItemAtPath(entry.filePath(), generatedMark()) == kTrue)
+            QFile::remove(entry.filePath());
+    }
+}
+
+bool KRProjectBuilder::copyLocalServerResource(const QString &relativePath)
+{
+    if (!isContainedRelativePath(relativePath)) {
+        KR_LOG(QStringLiteral("Skipping the library file %1: not a path inside the library folder").arg(relativePath));
+        return false;
+    }
+    const QString output = resolvedOutputDirectory();
+    const QString source = localServerPath(relativePath);
+    const QString target = joinPath(output, QDir::cleanPath(relativePath));
+    const QString targetFolder = QFileInfo(target).absolutePath();
+
+    const QFileInfo sourceInfo(source);
+    const QFileInfo targetInfo(target);
+    if (sourceInfo.isFile() && targetInfo.isFile() && sameFileDate(sourceInfo, targetInfo))
+        return true; // copied by an earlier build and unchanged since
+    removeItem(target);
+
+    const QFileInfo folderInfo(targetFolder);
+    if (folderInfo.exists() && !folderInfo.isDir()) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("\"%1\" exists.").arg(folderInfo.fileName());
+        alert.informativeText =
+            QStringLiteral("\"%1\" already exists, but isn't a directory.  Skipping...").arg(targetFolder);
+        alert.buttonTitles = {QStringLiteral("Abort")};
+        KRAlertService::current().runModal(alert);
+        return false;
+    }
+    if (!folderInfo.exists()) {
+        QDir().mkpath(targetFolder);
+        const QString firstComponent = QDir::cleanPath(relativePath).section(QLatin1Char('/'), 0, 0);
+        KRFileManager::setExtendedAttributesOfAllItemsAtPath(joinPath(output, firstComponent), stagedMark(), kTrue);
+    }
+
+    QString reason;
+    if (!copyItem(source, target, true, &reason)) {
+        KR_LOG(QStringLiteral("Copying %1 to %2 failed: %3").arg(source, target, reason));
+        showError(copyErrorMessage(source, target), reason);
+        return false;
+    }
+    KRFileManager::setExtendedAttributeOfItemAtPath(target, stagedMark(), kTrue);
+    return true;
+}
+
+bool KRProjectBuilder::copyBundleResource(const QString &name)
+{
+    return copyResource(KRResources::pathForResource(name));
+}
+
+bool KRProjectBuilder::copyResource(const QString &fullPath)
+{
+    const QString target = joinPath(resolvedOutputDirectory(), QFileInfo(fullPath).fileName());
+    const QFileInfo sourceInfo(fullPath);
+    const QFileInfo targetInfo(target);
+    if (targetInfo.exists() || targetInfo.isSymLink()) {
+        if (sameFileDate(sourceInfo, targetInfo))
+            return true;
+        removeItem(target);
+    }
+    QString reason;
+    if (!copyItem(fullPath, target, true, &reason)) {
+        KR_LOG(QStringLiteral("Copying %1 to %2 failed: %3").arg(fullPath, target, reason));
+        showError(copyErrorMessage(fullPath, target), reason);
+        return false;
+    }
+    KRFileManager::setExtendedAttributeOfItemAtPath(target, stagedMark(), kTrue);
+    return true;
+}
+
+bool KRProjectBuilder::exportProjectToURL(const QUrl &folderURL)
+{
+    return exportProjectToFolder(folderURL.toLocalFile());
+}
+
+bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
+{
+    const QString webFolder = m_project->webFolderPath();
+    const QString exportFolder = QDir::cleanPath(folderPath);
+    if (exportFolder.isEmpty())
+        return false;
+
+    // Copying the web folder into itself would copy what it is copying without end, and
+    // replacing items there would delete the project's own files.
+    if (!webFolder.isEmpty()) {
+        const QString canonicalWeb = canonicalPathAllowingMissing(webFolder);
+        if (isSameOrInside(canonicalPathAllowingMissing(exportFolder), canonicalWeb)) {
+            KRAlert alert;
+            alert.messageText = QStringLiteral("The project can\u2019t be exported into its own web folder.");
+            alert.informativeText = QStringLiteral("\u201C%1\u201D is the project\u2019s web folder or lies inside it. "
+                                                   "Choose a folder outside it.")
+                                        .arg(exportFolder);
+            alert.buttonTitles = {QStringLiteral("OK")};
+            KRAlertService::current().runModal(alert);
+            KR_LOG(QStringLiteral("Export into %1 refused: inside the web folder %2").arg(exportFolder, webFolder));
+            return false;
+        }
+    }
+
+    m_project->reloadResources();
+    QList<std::shared_ptr<KRProjectResource>> records = m_project->resources();
+    if (m_project->exportLocalJQuerySources()) {
+        addResourcesFromPath(localJQueryPath, records);
+        addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), records);
+    }
+
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    const QString suppressKey = QStringLiteral("SuppressExportOverwriteWarning");
+    bool replaceAll = false;
+    QStringList copiedTargets; // what this export wrote: never asked about again
+
+    for (const auto &record : records) {
+        const QString name = record->relativePath().isEmpty() ? record->name() : record->relativePath();
+        if (!isContainedRelativePath(name)) {
+            KR_LOG(QStringLiteral("Export skips %1: not a path inside the folder").arg(name));
+            continue;
+        }
+        const QString target = joinPath(exportFolder, QDir::cleanPath(name));
+        const QString targetFolder = QFileInfo(target).absolutePath();
+
+        const QFileInfo folderInfo(targetFolder);
+        if (!folderInfo.exists()) {
+            QDir().mkpath(targetFolder);
+        } else if (!folderInfo.isDir()) {
+            KRAlert alert;
+            alert.messageText = QStringLiteral("\"%1\" exists.").arg(targetFolder);
+            alert.informativeText =
+                QStringLiteral("\"%1\" already exists, but isn't a directory.  Aborting export.").arg(targetFolder);
+            alert.buttonTitles = {QStringLiteral("Abort")};
+            KRAlertService::current().runModal(alert);
+            return false;
+        }
+
+        const QFileInfo targetInfo(target);
+        if (targetInfo.exists() || targetInfo.isSymLink()) {
+            const bool writtenNow = std::any_of(copiedTargets.cbegin(), copiedTargets.cend(),
+                                                [&](const QString &copied) { return isSameOrInside(target, copied); });
+            if (!writtenNow && !replaceAll && !defaults.boolValue(suppressKey)) {
+                KRAlert alert;
+                alert.messageText =
+                    QStringLiteral("\"%1\" already exists. Do you want to replace it?").arg(name);
+                alert.informativeText =
+                    QStringLiteral("A file or folder with the same name already exists in the folder %1. "
+                                   "Replacing it will overwrite its current contents.")
+                        .arg(QFileInfo(exportFolder).fileName());
+                alert.buttonTitles = {QStringLiteral("Replace This File"), QStringLiteral("Replace All Files"),
+                                      QStringLiteral("Cancel")};
+                alert.suppressionButtonTitle = QStringLiteral("Don't ask again.");
+                const int answer = KRAlertService::current().runModal(alert);
+                if (answer == KRAlertService::ThirdButtonReturn)
+                    return false;
+                if (*alert.suppressionButtonChecked)
+                    defaults.setValue(suppressKey, true);
+                if (answer == KRAlertService::SecondButtonReturn)
+                    replaceAll = true;
+            }
+            QString reason;
+            if (!removeItem(target, &reason)) {
+                showError(QStringLiteral("\u201C%1\u201D couldn\u2019t be removed.").arg(name), reason);
+                return false;
+            }
+        }
+
+        QString reason;
+        if (!copyItem(record->fullPath(), target, false, &reason)) {
+            showError(copyErrorMessage(record->fullPath(), target), reason);
+            return false;
+        }
+        copiedTargets.append(target);
+    }
+    return true;
+}
+
+void KRProjectBuilder::addResourcesFromPath(const QString &relativePath,
+                                            QList<std::shared_ptr<KRProjectResource>> &array)
+{
+    if (!isContainedRelativePath(relativePath)) {
+        KR_LOG(QStringLiteral("No library files under \"%1\"").arg(relativePath));
+        return;
+    }
+    const QString path = localServerPath(relativePath);
+    if (!QFileInfo(path).isDir()) {
+        addResourceFromFile(path, relativePath, array);
+        return;
+    }
+    const QStringList names =
+        QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString childRelative = joinPath(relativePath, name);
+        if (QFileInfo(joinPath(path, name)).isDir())
+            addResourcesFromPath(childRelative, array);
+        else
+            addResourceFromFile(joinPath(path, name), childRelative, array);
+    }
+}
+
+void KRProjectBuilder::addResourceFromFile(const QString &fullPath, const QString &name,
+                                           QList<std::shared_ptr<KRProjectResource>> &array)
+{
+    auto record = std::make_shared<KRProjectResource>();
+    record->setName(name);
+    record->setFullPath(fullPath);
+    array.append(record);
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <builder/KRBuildSource.h>
+
+#include <platform/foundation/KRError.h>
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class KRProject;
+class KRProjectResource;
+
+// Posted (sender: the project's document) when a build begins, so that open editors write
+// their pending text into the model first.
+inline const QString KRWillBuildDocumentNotification = QStringLiteral("KRWillBuildDocumentNotification");
+
+// Turns a project into a static web application in a folder (by default the project's web
+// folder): one file per page, "KR-user-scripts.js", the default theme's style sheet, the
+// sitemap with "robots.txt", the cache manifest, the object runtime "KRObjects-min.js" and the
+// library files the pages need. An export builds in export mode and then copies the web folder
+// into a folder of the user's choice. One builder serves one build (and one export); main
+// thread only.
+//
+// Files the builder writes carry the mark "com.korvane.generatedFile" (removed by the next
+// build); library, runtime and plug-in files it copies carry "com.korvane.stagedFile" and keep
+// their source's modification date, so a rebuild copies only what changed.
+class KRProjectBuilder
+{
+public:
+    static const QString errorDomain; // "KRProjectBuilderErrorDomain"
+    enum ErrorCode {
+        NoOutputFolderError = 1, // the output folder is missing or not a folder
+        NoPagesError = 2,        // the project has no page to build
+        PageError = 3,           // a page could not be made
+        WriteError = 4,          // a page or generated file could not be written
+    };
+
+    static const QString userScriptsFileName;  // "KR-user-scripts.js"
+    static const QString sitemapFileName;      // "KR-sitemap.xml"
+    static const QString robotsFileName;       // "robots.txt"
+    static const QString runtimeScriptName;    // "KRObjects-min.js"
+    static const QString runtimeScriptResource; // "runtime/KRObjects-min.js" in the resources
+    static const QString localJQueryPath;      // "jquery-1.9.0/jquery.min.js"
+    // The hosting service's site domain, under which "hostingDomain" names a site.
+    static const QString hostingSiteDomain;
+
+    explicit KRProjectBuilder(std::shared_ptr<KRBuildProject> project);
+    // Builds an open project: its pages are made afresh with design mode off.
+    explicit KRProjectBuilder(const std::shared_ptr<KRProject> &project);
+    ~KRProjectBuilder();
+    KRProjectBuilder(const KRProjectBuilder &) = delete;
+    KRProjectBuilder &operator=(const KRProjectBuilder &) = delete;
+
+    // The folder to write; empty (the default) means the project's web folder.
+    void setOutputURL(const QUrl &url) { m_outputDirectory = url.toLocalFile(); }
+    void setOutputDirectory(const QString &path) { m_outputDirectory = path; }
+    QString outputDirectory() const { return m_outputDirectory; }
+
+    bool exportMode() const { return m_exportMode; }
+    void setExportMode(bool exportMode) { m_exportMode = exportMode; }
+
+    // Minifies the generated script when "JSMinimize" is on; the default asks the local
+    // runtime server (KRUglifyJavaScript). A failure keeps the unminified script.
+    using Minifier = std::function<KRResult<QString>(const QString &)>;
+    void setMinifier(Minifier minifier) { m_minifier = std::move(minifier); }
+    // The "_deviceMap" of the generated script; the default is the catalogue's
+    // deviceInformationJSON.
+    void setDeviceInformationJSON(const QString &json) { m_deviceInformationJSON = json; }
+
+    // Builds; returns the full path of the start page's file. Fails, naming the cause, when
+    // the output folder is missing (nothing is written), when the project has no pages
+    // (nothing is written), when a page cannot be made, or when a page file or generated file
+    // cannot be written. Copy errors of library files are shown and the build goes on.
+    KRResult<QString> build();
+
+    QString userScriptHeader() const;
+    static QString userScriptFooter();
+
+    KRResult<void> buildCacheManifest(const QSet<QString> &entries);
+    KRResult<void> buildSitemap(const QStringList &pageFileNames);
+    // The sitemap's base address from the user defaults "sitemapBaseURL" and "hostingDomain".
+    static QString sitemapBase();
+
+    // Write the content (strings as UTF-8) and mark the file as generated.
+    KRResult<void> saveGeneratedFileString(const QString &text, const QString &path);
+    KRResult<void> saveGeneratedFileData(const QByteArray &data, const QString &path);
+    // Removes the files (not folders, not below sub-folders) of the output folder that carry
+    // the generated mark.
+    void deleteAllGeneratedFiles();
+
+    // Copy a library file (path relative to the resources' "local-server" folder, kept below
+    // the output folder), a file of the application's resources, or any file (under its own
+    // name) into the output folder, and mark the copy as staged. Errors are shown; false then.
+    bool copyLocalServerResource(const QString &relativePath);
+    bool copyBundleResource(const QString &name);
+    bool copyResource(const QString &fullPath);
+
+    // Copies every file of the web folder, and the local jQuery and jQuery Mobile files when
+    // the project asks for them, into the folder, asking before anything is replaced (unless
+    // "SuppressExportOverwriteWarning" is on). Stops at the first failure or "Cancel"; false
+    // then. A folder that is the web folder or lies inside it is refused before anything is
+    // touched.
+    bool exportProjectToURL(const QUrl &folderURL);
+    bool exportProjectToFolder(const QString &folderPath);
+    // Records of every file under a path relative to the "local-server" folder (the path
+    // itself when it is not a folder), named by their path relative to that folder.
+    void addResourcesFromPath(const QString &relativePath, QList<std::shared_ptr<KRProjectResource>> &array);
+    void addResourceFromFile(const QString &fullPath, const QString &name,
+                             QList<std::shared_ptr<KRProjectResource>> &array);
+
+private:
+    class BuildRun;
+
+    KRResult<QString> buildProject();
+    QString resolvedOutputDirectory();
+    QString deviceInformationJSON() const;
+    static void showError(const QString &message, const QString &informativeText);
+
+    std::shared_ptr<KRBuildProject> m_project;
+    QString m_outputDirectory;
+    bool m_exportMode = false;
+    Minifier m_minifier;
+    QString m_deviceInformationJSON;
+};

@@ -1,0 +1,286 @@
+// The output of pages made with design mode off: the script block, the form, the script
+// elements, the HTML text and the server page file; and whole builds of a small project.
+
+#include "KRBuildTestProject.h"
+
+#include <KRTestSupport.h>
+#include <builder/KRPageOutput.h>
+#include <builder/KRProjectBuilder.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRDocument.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <model/KRPropertyDescriptor.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRException.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class KRPageOutputTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        KRBuildTest::registerOutputTestClasses();
+        KRPageOutput::setPluginClassDataProvider([this](const KRObjectClass &objectClass) {
+            KRPageOutput::PluginClassData data;
+            if (objectClass.className == QLatin1String("KROutputGauge")) {
+                data.pluginBasePath = m_pluginFolder;
+                data.runtimeSource = {QStringLiteral("gauge.js")};
+            }
+            return data;
+        });
+        m_alerts = std::make_shared<KRScriptedAlertService>();
+        m_previousAlerts = KRAlertService::setCurrent(m_alerts);
+        m_folder = KRTest::makeTempDir(QStringLiteral("output"));
+        m_pluginFolder = m_folder + QStringLiteral("/Gauge.plugin");
+        KRTest::writeFile(m_pluginFolder + QStringLiteral("/gauge.js"), "KRPlugin.define('KROutputGauge', {});\n");
+        open(KRBuildTest::outputProjectXML());
+    }
+    void TearDown() override
+    {
+        m_project.reset();
+        m_document.reset();
+        KRPageOutput::setPluginClassDataProvider({});
+        KRAlertService::setCurrent(m_previousAlerts);
+    }
+
+    void open(const QByteArray &xml)
+    {
+        m_package = m_folder + QStringLiteral("/Test.krproj");
+        QDir().mkpath(m_package + QStringLiteral("/kr-web"));
+        KRTest::writeFile(m_package + QStringLiteral("/kr-web/blue.css"),
+                          ".ui-btn {} .ui-body-a { background: url(images/bg.png); } .ui-bar-a {} .ui-shadow {}\n");
+        KRTest::writeFile(m_package + QStringLiteral("/kr-web/images/logo.png"), "PNG");
+        KRTest::writeFile(m_package + QStringLiteral("/project.xml"), xml);
+        auto document = KRDocument::openPackage(m_package);
+        ASSERT_TRUE(document.ok()) << document.error().toString().toStdString();
+        m_document = document.value();
+        auto project = KRProject::create(m_document, true);
+        ASSERT_TRUE(project.ok()) << project.error().toString().toStdString();
+        m_project = project.value();
+    }
+
+    std::unique_ptr<KRPageOutput> outputPage(const QString &id)
+    {
+        for (const KRXMLNode &element : m_document->xmlDocument().nodesForXPath(QStringLiteral("//KRPages/KRPage"))) {
+            if (element.attribute(QStringLiteral("id")) == id) {
+                auto page = KRPageOutput::create(element, m_project);
+                EXPECT_TRUE(page.ok());
+                return page.ok() ? std::move(page).value() : nullptr;
+            }
+        }
+        return nullptr;
+    }
+
+    std::shared_ptr<KRScriptedAlertService> m_alerts;
+    std::shared_ptr<KRAlertService> m_previousAlerts;
+    QString m_folder;
+    QString m_package;
+    QString m_pluginFolder;
+    std::shared_ptr<KRDocument> m_document;
+    std::shared_ptr<KRProject> m_project;
+};
+
+TEST_F(KRPageOutputTest, ScriptBlockIsExact)
+{
+    auto page = outputPage(QStringLiteral("page1"));
+    ASSERT_TRUE(page);
+    page->addFormElement();
+    page->addScripts();
+    EXPECT_EQ(page->userScripts().toStdString(),
+              "\n"
+              "application._pages.page1 = new KRPage(\"page1\");\n"
+              "(function(p) {\n"
+              "p._pageURL = \"page1.krml\";\n"
+              "application._pages.page1._events.clicked = function(event) {\nreturn 1;\n};\n"
+              "application._pages.page1._events.loaded = function(event) {\nvar x = 2;\n};\n"
+              "$(document).off('_kr_pagechange', '#page1').on('_kr_pagechange', '#page1', function() {\n"
+              "p._load(function(o) {\n"
+              "p.onLoad = application._pages.page1._events.loaded;\n"
+              "o.name = new KROutputTextbox(\"page1_name\");\n"
+              "o.name.text = \"He said \\\"hi\\\"\";\n"
+              "o.name.onClick = application._pages.page1._events.clicked;\n"
+              "});\n"
+              "});\n"
+              "})(application._pages.page1);\n");
+
+    m_project->setExportMode(true);
+    EXPECT_TRUE(page->userScripts().contains(QStringLiteral("p._pageURL = \"page1.html\";\n")));
+    m_project->setExportMode(false);
+}
+
+TEST_F(KRPageOutputTest, FormWrapsTheContentOnlyWithAFormControl)
+{
+    auto page1 = outputPage(QStringLiteral("page1"));
+    page1->addFormElement();
+    const auto div = page1->pageDivElement();
+    ASSERT_EQ(div->childNodes().size(), 1u);
+    const auto form = std::dynamic_pointer_cast<DOMElement>(div->firstChild());
+    ASSERT_TRUE(form);
+    EXPECT_TRUE(form->outerHTML().startsWith(QStringLiteral("<form data-ajax=\"false\" method=\"post\" id=\"_form_page1\"><")))
+        << form->outerHTML().toStdString();
+    EXPECT_TRUE(form->innerHTML().contains(QStringLiteral("id=\"page1_name\"")));
+
+    auto page2 = outputPage(QStringLiteral("page2"));
+    page2->addFormElement();
+    EXPECT_FALSE(page2->pageDivElement()->outerHTML().contains(QStringLiteral("<form")));
+}
+
+TEST_F(KRPageOutputTest, ScriptElementsInOrder)
+{
+    auto page1 = outputPage(QStringLiteral("page1"));
+    page1->addFormElement();
+    page1->addScripts();
+    const QString html = page1->pageHTML();
+    const QStringList expected = {
+        QStringLiteral("<script src=\"KRObjects-min.js\"></script>"),
+        QStringLiteral("<script src=\"KR-user-scripts.js\"></script>"),
+        QStringLiteral("<script src=\"lib/extra.js\"></script>"),
+        QStringLiteral("<script src=\"a.js\"></script>"),
+        QStringLiteral("<script src=\"b.coffee\" type=\"text/coffeescript\"></script>"),
+    };
+    qsizetype at = 0;
+    for (const QString &element : expected) {
+        const qsizetype found = html.indexOf(element, at);
+        EXPECT_GE(found, at) << element.toStdString() << "\n" << html.toStdString();
+        at = std::max(at, found);
+    }
+    EXPECT_EQ(html.count(QStringLiteral("<script src=\"\"")), 0);
+    EXPECT_TRUE(html.contains(QStringLiteral("<script>application._pages.page1.form = <%=response._formJSON()%>;\n</script></div>")))
+        << html.toStdString();
+
+    // An exported server page is never served through the server: no template expression.
+    m_project->setExportMode(true);
+    auto exported = outputPage(QStringLiteral("page1"));
+    exported->addScripts();
+    m_project->setExportMode(false);
+    EXPECT_FALSE(exported->pageHTML().contains(QStringLiteral("_formJSON"))) << exported->pageHTML().toStdString();
+
+    auto page2 = outputPage(QStringLiteral("page2"));
+    page2->addScripts();
+    EXPECT_EQ(page2->pluginRuntimeScripts(), QStringList{QStringLiteral("gauge.js")});
+    EXPECT_EQ(page2->pluginRuntimeScriptFiles(), QStringList{m_pluginFolder + QStringLiteral("/gauge.js")});
+    EXPECT_TRUE(page2->pageHTML().contains(QStringLiteral("<script src=\"gauge.js\"></script>")));
+    EXPECT_FALSE(page2->pageHTML().contains(QStringLiteral("_formJSON")));
+}
+
+TEST_F(KRPageOutputTest, HTMLHasStyleClassesFirstAndRelativeAddresses)
+{
+    auto page = outputPage(QStringLiteral("page1"));
+    const QString web = QUrl::fromLocalFile(m_package + QStringLiteral("/kr-web/")).toString();
+    const QString package = QUrl::fromLocalFile(m_package + QStringLiteral("/")).toString();
+    auto div = page->page()->domDocument()->createElement(QStringLiteral("div"));
+    div->setAttribute(QStringLiteral("style"), QStringLiteral("background-image: url('%1images/a.png'); border-image: url(%2other/b.png)")
+                                                   .arg(web, package));
+    page->pageDivElement()->appendChild(div);
+    const QString html = page->pageHTML();
+    EXPECT_TRUE(html.startsWith(QStringLiteral("<!DOCTYPE HTML>\n<html")));
+    EXPECT_TRUE(html.contains(QStringLiteral("url('images/a.png')"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("url('other/b.png')"))) << html.toStdString();
+    EXPECT_FALSE(html.contains(QStringLiteral("file://")));
+    const qsizetype style = html.indexOf(QStringLiteral("<style type=\"text/css\">"));
+    ASSERT_GE(style, 0);
+    const QString styleText = html.mid(style + 23);
+    EXPECT_TRUE(styleText.startsWith(QStringLiteral(".highlight"))) << styleText.left(200).toStdString();
+    EXPECT_LT(styleText.indexOf(QStringLiteral(".highlight")), styleText.indexOf(QStringLiteral("kr-css-marker")));
+}
+
+TEST_F(KRPageOutputTest, MissingStyleElementRaises)
+{
+    auto page = outputPage(QStringLiteral("page2"));
+    for (const auto &style : page->page()->domDocument()->getElementsByTagName(QStringLiteral("style")))
+        style->parentNode()->removeChild(style);
+    try {
+        page->pageHTML();
+        FAIL() << "no exception";
+    } catch (const KRException &exception) {
+        EXPECT_EQ(exception.name(), KRExceptionName::InternalInconsistency);
+        EXPECT_TRUE(exception.reason().startsWith(QStringLiteral("style element not found in HTML source: <!DOCTYPE HTML>")));
+    }
+}
+
+TEST_F(KRPageOutputTest, ServerPageFileKeepsEveryTextThroughCDATA)
+{
+    auto page = outputPage(QStringLiteral("page1"));
+    EXPECT_TRUE(page->serverScriptsEnabled());
+    EXPECT_FALSE(outputPage(QStringLiteral("page2"))->serverScriptsEnabled());
+    page->addFormElement();
+    page->addScripts();
+    const QString krml = page->pageKRML();
+    auto parsed = KRXMLDocument::fromData(krml.toUtf8());
+    ASSERT_TRUE(parsed.ok()) << krml.toStdString();
+    const KRXMLNode root = parsed.value().rootElement();
+    EXPECT_EQ(root.name().toStdString(), "krml");
+    QStringList names;
+    for (const KRXMLNode &child : root.elements())
+        names.append(child.name());
+    EXPECT_EQ(names, (QStringList{QStringLiteral("pageMap"), QStringLiteral("html"), QStringLiteral("events")}));
+    EXPECT_EQ(root.firstElementForName(QStringLiteral("pageMap")).stringValue().toStdString(),
+              "{\"page1\":\"page1.krml\",\"page2\":\"page2.html\"}");
+    EXPECT_EQ(root.firstElementForName(QStringLiteral("html")).stringValue(), page->pageHTML());
+    const auto events = root.firstElementForName(QStringLiteral("events")).elements();
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events.first().attribute(QStringLiteral("id")).toStdString(), "onGET");
+    EXPECT_EQ(events.first().stringValue().toStdString(), "response.write(\"a]]>b\");");
+    // The server function is not in the browser's script.
+    EXPECT_FALSE(page->userScripts().contains(QStringLiteral("_events.serve")));
+}
+
+TEST_F(KRPageOutputTest, UnknownHandlerNameGivesNoEvent)
+{
+    QByteArray xml = KRBuildTest::outputProjectXML();
+    xml.replace("onGET=\"serve\"", "onGET=\"nowhere\" onPOST=\"clicked\"");
+    open(xml);
+    auto page = outputPage(QStringLiteral("page1"));
+    const auto parsed = KRXMLDocument::fromData(page->pageKRML().toUtf8());
+    ASSERT_TRUE(parsed.ok());
+    const auto events = parsed.value().rootElement().firstElementForName(QStringLiteral("events")).elements();
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events.first().attribute(QStringLiteral("id")).toStdString(), "onPOST");
+}
+
+TEST_F(KRPageOutputTest, BuildsTheProject)
+{
+    const QString deviceMap = KRObjectInfo::sharedInstance().deviceInformationJSON();
+    static const QString resources = KRBuildTest::makeResourcesFolder();
+    const QString web = m_package + QStringLiteral("/kr-web");
+    struct Row
+    {
+        const char *reference;
+        bool singlePage;
+        bool exportMode;
+    };
+    for (const Row &row : {Row{"build-project.txt", false, false}, Row{"build-project-single-page.txt", true, false},
+                           Row{"build-project-export.txt", false, true}}) {
+        SCOPED_TRACE(row.reference);
+        m_project->setSinglePageDeploy(row.singlePage);
+        KRResources::setResourcesDirectory(resources);
+        KRProjectBuilder builder(m_project);
+        builder.setExportMode(row.exportMode);
+        builder.setDeviceInformationJSON(deviceMap);
+        auto built = builder.build();
+        KRResources::setResourcesDirectory(QString());
+        ASSERT_TRUE(built.ok()) << built.error().toString().toStdString();
+        EXPECT_EQ(built.value().toStdString(), (web + QStringLiteral("/page2.html")).toStdString());
+        EXPECT_EQ(m_project->indexPage().toStdString(), "page2.html");
+        EXPECT_FALSE(m_project->exportMode());
+        EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
+        QString listing = KRBuildTest::dumpFolder(web, deviceMap);
+        listing.replace(m_package, QStringLiteral("{{package}}"));
+        KRBuildTest::expectMatchesReference(listing, QString::fromLatin1(row.reference));
+    }
+}
+
+} // namespace

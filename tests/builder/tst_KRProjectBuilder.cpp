@@ -1,0 +1,401 @@
+// Building a project into its web folder: whole built folders against reference listings
+// (page order, marks, single-page deploy, manifest, sitemap), rebuilds, and what a failed
+// build reports.
+
+#include "KRBuildTestProject.h"
+
+#include <KRTestSupport.h>
+#include <builder/KRProjectBuilder.h>
+#include <model/KRProjectResource.h>
+#include <core/KRFileManagerAdditions.h>
+#include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kDeviceMap =
+    QStringLiteral(R"({"iPhone":{"width":320,"height":480,"screenWidth":320,"screenHeight":480}})");
+
+class KRProjectBuilderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        static const QString resources = KRBuildTest::makeResourcesFolder();
+        KRResources::setResourcesDirectory(resources);
+        m_alerts = std::make_shared<KRScriptedAlertService>();
+        m_previousAlerts = KRAlertService::setCurrent(m_alerts);
+        for (const char *key : {"JSMinimize", "sitemapBaseURL", "hostingDomain", "SuppressExportOverwriteWarning"})
+            KRUserDefaults::sharedInstance().removeObject(QString::fromLatin1(key));
+
+        m_package = KRTest::makeTempDir(QStringLiteral("package"));
+        if (!KRBuildTest::supportsFileMarks(m_package))
+            GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
+        m_project = std::make_shared<KRBuildTestProject>(m_package, KRBuildTest::sampleProjectXML());
+        KRBuildTest::populateSampleProject(*m_project);
+        m_web = m_project->webFolderPath();
+    }
+    void TearDown() override
+    {
+        KRAlertService::setCurrent(m_previousAlerts);
+        KRResources::setResourcesDirectory(QString());
+    }
+
+    std::unique_ptr<KRProjectBuilder> makeBuilder(bool exportMode = false)
+    {
+        auto builder = std::make_unique<KRProjectBuilder>(m_project);
+        builder->setExportMode(exportMode);
+        builder->setDeviceInformationJSON(kDeviceMap);
+        return builder;
+    }
+    QString build(bool exportMode = false)
+    {
+        auto result = makeBuilder(exportMode)->build();
+        EXPECT_TRUE(result.ok()) << (result.ok() ? std::string() : result.error().toString().toStdString());
+        return result.ok() ? result.value() : QString();
+    }
+    QString web(const QString &name) const { return m_web + QLatin1Char('/') + name; }
+    QString readWeb(const QString &name) const { return QString::fromUtf8(KRTest::readFile(web(name))); }
+
+    std::shared_ptr<KRScriptedAlertService> m_alerts;
+    std::shared_ptr<KRAlertService> m_previousAlerts;
+    QString m_package;
+    QString m_web;
+    std::shared_ptr<KRBuildTestProject> m_project;
+};
+
+TEST_F(KRProjectBuilderTest, BuildsTheWholeFolder)
+{
+    const QString startPath = build();
+    EXPECT_EQ(startPath.toStdString(), web(QStringLiteral("settings.html")).toStdString());
+    EXPECT_EQ(m_project->indexPage().toStdString(), "settings.html");
+    EXPECT_EQ(m_project->exportModeChanges(), (QList<bool>{false, false}));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_web, kDeviceMap), QStringLiteral("build.txt"));
+}
+
+TEST_F(KRProjectBuilderTest, SinglePageDeployWritesOnlyTheStartPageWithEveryPageDiv)
+{
+    m_project->setSetting(QStringLiteral("singlePageDeploy"), QStringLiteral("true"));
+    EXPECT_EQ(build().toStdString(), web(QStringLiteral("settings.html")).toStdString());
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("home.html"))));
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("order.krml"))));
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_web, kDeviceMap),
+                                        QStringLiteral("build-single-page.txt"));
+}
+
+TEST_F(KRProjectBuilderTest, PageOrderPutsTheStartPageFirst)
+{
+    struct Row
+    {
+        const char *startPage;
+        const char *indexPage;
+        const char *order;
+    };
+    for (const Row &row : {Row{"settings", "settings.html", "settings home order"},
+                           Row{"order", "order.krml", "order home settings"},
+                           Row{"", "home.html", "home order settings"},
+                           Row{"nowhere", "home.html", "home order settings"}}) {
+        SCOPED_TRACE(row.startPage);
+        m_project->setSetting(QStringLiteral("startPage"), QString::fromLatin1(row.startPage));
+        m_project->setSetting(QStringLiteral("generateManifest"), QStringLiteral("false"));
+        EXPECT_EQ(build().toStdString(), web(QString::fromLatin1(row.indexPage)).toStdString());
+        // The sitemap lists the pages in the order they were written.
+        const QString sitemap = readWeb(QStringLiteral("KR-sitemap.xml"));
+        QStringList order;
+        for (const QString &id : QString::fromLatin1(row.order).split(QLatin1Char(' ')))
+            order.append(QString::number(sitemap.indexOf(QStringLiteral("<loc>") + id + QLatin1Char('.'))));
+        QStringList sortedOrder = order;
+        std::sort(sortedOrder.begin(), sortedOrder.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
+        EXPECT_EQ(order, sortedOrder) << sitemap.toStdString();
+        EXPECT_FALSE(order.contains(QStringLiteral("-1"))) << sitemap.toStdString();
+        // The script keeps document order whatever the start page.
+        const QString script = readWeb(QStringLiteral("KR-user-scripts.js"));
+        EXPECT_LT(script.indexOf(QStringLiteral("_pages.home =")), script.indexOf(QStringLiteral("_pages.order =")));
+        EXPECT_LT(script.indexOf(QStringLiteral("_pages.order =")), script.indexOf(QStringLiteral("_pages.settings =")));
+    }
+}
+
+TEST_F(KRProjectBuilderTest, RebuildRemovesStaleFilesAndKeepsUnchangedCopies)
+{
+    build();
+    const QString runtimeCopy = web(QStringLiteral("KRObjects-min.js"));
+    const QString libraryCopy = web(QStringLiteral("photoswipe-3.0.5/photoswipe.css"));
+    // A copy with the source's date and size is taken as unchanged: mark both by content.
+    for (const QString &path : {runtimeCopy, libraryCopy}) {
+        const QDateTime date = QFileInfo(path).lastModified();
+        QByteArray bytes = KRTest::readFile(path);
+        bytes[0] = '#';
+        KRTest::writeFile(path, bytes);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(date, QFileDevice::FileModificationTime));
+    }
+
+    // The page "home" becomes "start"; a user file named like a page stays.
+    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    xml.replace(QStringLiteral("id=\"home\""), QStringLiteral("id=\"start\""));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    KRTest::writeFile(web(QStringLiteral("notes.html")), "mine");
+    build();
+
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("home.html"))));
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("start.html"))));
+    EXPECT_EQ(KRTest::readFile(web(QStringLiteral("notes.html"))), QByteArray("mine"));
+    EXPECT_TRUE(KRTest::readFile(runtimeCopy).startsWith('#'));
+    EXPECT_TRUE(KRTest::readFile(libraryCopy).startsWith('#'));
+    EXPECT_FALSE(readWeb(QStringLiteral("cache.manifest")).contains(QStringLiteral("home.html")));
+    EXPECT_TRUE(readWeb(QStringLiteral("cache.manifest")).contains(QStringLiteral("notes.html\n")));
+
+    // A changed source is copied again.
+    const QString source = KRResources::pathForResource(QStringLiteral("runtime/KRObjects-min.js"));
+    const QByteArray original = KRTest::readFile(source);
+    KRTest::writeFile(source, "/* a newer object runtime */\n");
+    build();
+    EXPECT_EQ(KRTest::readFile(runtimeCopy), QByteArray("/* a newer object runtime */\n"));
+    KRTest::writeFile(source, original);
+}
+
+TEST_F(KRProjectBuilderTest, ReadOnlyLibraryFilesKeepTheirDate)
+{
+    const QString source = KRResources::pathForResource(QStringLiteral("local-server/js-class.js"));
+    const QFileDevice::Permissions permissions = QFile::permissions(source);
+    ASSERT_TRUE(QFile::setPermissions(source, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    build();
+    QFile::setPermissions(source, permissions);
+    EXPECT_EQ(QFileInfo(web(QStringLiteral("js-class.js"))).lastModified(), QFileInfo(source).lastModified());
+}
+
+TEST_F(KRProjectBuilderTest, ManifestListsFilesOnceSortedAndNeverFolders)
+{
+    KRTest::writeFile(web(QStringLiteral("images/icons/star.png")), "PNG");
+    build();
+    build(); // the second build sees the first one's files in the web folder
+    const QString manifest = readWeb(QStringLiteral("cache.manifest"));
+    QStringList lines = manifest.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.takeFirst().toStdString(), "CACHE MANIFEST");
+    QStringList sortedLines = lines;
+    std::sort(sortedLines.begin(), sortedLines.end());
+    sortedLines.removeDuplicates();
+    EXPECT_EQ(lines, sortedLines);
+    for (const QString &line : lines)
+        EXPECT_TRUE(QFileInfo(web(line)).isFile()) << line.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("images/icons/star.png")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("MyGauge.js")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("__blue.css")));
+    EXPECT_FALSE(lines.contains(QStringLiteral("blue.css")));
+    EXPECT_FALSE(lines.contains(QStringLiteral("cache.manifest")));
+    EXPECT_FALSE(lines.contains(QStringLiteral("images")));
+}
+
+TEST_F(KRProjectBuilderTest, SitemapAddressesFollowTheBase)
+{
+    struct Row
+    {
+        const char *base;
+        const char *domain;
+        const char *loc;
+        const char *robots;
+    };
+    for (const Row &row : {Row{"http://example.org/app/", "", "http://example.org/app/settings.html",
+                               "Sitemap: http://example.org/app/KR-sitemap.xml\n"},
+                           Row{"http://example.org/app", "", "http://example.org/appsettings.html",
+                               "Sitemap: http://example.org/app/KR-sitemap.xml\n"},
+                           Row{"", "shop", "http://shop.korvane.site/settings.html",
+                               "Sitemap: http://shop.korvane.site/KR-sitemap.xml\n"},
+                           Row{"", "", "settings.html", "Sitemap: /KR-sitemap.xml\n"}}) {
+        SCOPED_TRACE(row.base);
+        KRUserDefaults::sharedInstance().setValue(QStringLiteral("sitemapBaseURL"), QString::fromLatin1(row.base));
+        KRUserDefaults::sharedInstance().setValue(QStringLiteral("hostingDomain"), QString::fromLatin1(row.domain));
+        build();
+        EXPECT_TRUE(readWeb(QStringLiteral("KR-sitemap.xml"))
+                        .contains(QStringLiteral("<url><loc>%1</loc></url>").arg(QString::fromLatin1(row.loc))))
+            << readWeb(QStringLiteral("KR-sitemap.xml")).toStdString();
+        EXPECT_EQ(readWeb(QStringLiteral("robots.txt")).toStdString(), row.robots);
+    }
+}
+
+TEST_F(KRProjectBuilderTest, ThemeFileOnlyForAnExistingDefaultTheme)
+{
+    m_project->setSetting(QStringLiteral("defaultTheme"), QString());
+    build();
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("__blue.css"))));
+
+    m_project->setSetting(QStringLiteral("defaultTheme"), QStringLiteral("gone"));
+    build();
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("__blue.css"))));
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("__gone.css"))));
+
+    m_project->setSetting(QStringLiteral("defaultTheme"), QStringLiteral("blue"));
+    build(true); // export mode points the images at the public CDN
+    EXPECT_TRUE(readWeb(QStringLiteral("__blue.css"))
+                    .contains(QStringLiteral("url(http://cdn.example.com/ajax/jquery.mobile/1.4.0/images/bg.png)")));
+}
+
+TEST_F(KRProjectBuilderTest, MinifyingKeepsTheScriptWhenTheMinifierFails)
+{
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSMinimize"), true);
+    auto builder = makeBuilder();
+    QString seen;
+    builder->setMinifier([&](const QString &text) -> KRResult<QString> {
+        seen = text;
+        return KRError(QStringLiteral("test"), 1, QStringLiteral("no server"));
+    });
+    ASSERT_TRUE(builder->build().ok());
+    EXPECT_EQ(readWeb(QStringLiteral("KR-user-scripts.js")), seen);
+    EXPECT_TRUE(seen.startsWith(builder->userScriptHeader()));
+    EXPECT_TRUE(seen.endsWith(KRProjectBuilder::userScriptFooter()));
+
+    builder = makeBuilder();
+    builder->setMinifier([](const QString &) -> KRResult<QString> { return QStringLiteral("min();"); });
+    ASSERT_TRUE(builder->build().ok());
+    EXPECT_EQ(readWeb(QStringLiteral("KR-user-scripts.js")).toStdString(), "min();");
+}
+
+TEST_F(KRProjectBuilderTest, ScriptHeaderCarriesTheProjectOptions)
+{
+    auto builder = makeBuilder();
+    EXPECT_EQ(builder->userScriptHeader().toStdString(),
+              "(function(window) {\n$(document).on('pagechange pagebeforeshow', function() {\napplication._pageChange();\n});\n"
+              "window.application = new KRApplication({\n_deviceMap: " + kDeviceMap.toStdString()
+                  + ", _jqm: true, _jqmAJAX: true});\nvar application = window.application;\n");
+    m_project->setSetting(QStringLiteral("ajaxPageLoading"), QStringLiteral("false"));
+    m_project->setSetting(QStringLiteral("singlePageDeploy"), QStringLiteral("true"));
+    EXPECT_TRUE(builder->userScriptHeader().endsWith(
+        QStringLiteral(", _jqm: true, _jqmAJAX: false, _singlePageDeploy: true});\nvar application = window.application;\n")));
+    EXPECT_EQ(KRProjectBuilder::userScriptFooter().toStdString(), "})(window);\n");
+}
+
+TEST_F(KRProjectBuilderTest, WillBuildNotificationComesFirstWithTheDocument)
+{
+    bool posted = false;
+    bool folderUntouched = false;
+    auto token = KRNotificationCenter::defaultCenter().addObserver(
+        KRWillBuildDocumentNotification, m_project->documentIdentity(), [&](const KRNotification &) {
+            posted = true;
+            folderUntouched = !QFile::exists(web(QStringLiteral("settings.html")));
+        });
+    build();
+    EXPECT_TRUE(posted);
+    EXPECT_TRUE(folderUntouched);
+}
+
+TEST_F(KRProjectBuilderTest, MissingOutputFolderWritesNothing)
+{
+    auto builder = makeBuilder(true);
+    const QString missing = m_package + QStringLiteral("/nowhere");
+    builder->setOutputDirectory(missing);
+    auto result = builder->build();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), KRProjectBuilder::NoOutputFolderError);
+    EXPECT_EQ(result.error().message().toStdString(),
+              QStringLiteral("krwebURL %1 doesn't exist or isn't a directory.").arg(missing).toStdString());
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_EQ(m_project->exportModeChanges(), (QList<bool>{true, false}));
+}
+
+TEST_F(KRProjectBuilderTest, ProjectWithoutPagesIsReportedAndTheLastBuildStays)
+{
+    build();
+    m_project = std::make_shared<KRBuildTestProject>(
+        m_package, "<KRProjectDocument><KRProject/><KRPages/></KRProjectDocument>");
+    auto result = makeBuilder()->build();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), KRProjectBuilder::NoPagesError);
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("settings.html"))));
+    EXPECT_FALSE(m_project->exportMode());
+}
+
+TEST_F(KRProjectBuilderTest, PageThatCannotBeMadeFailsTheBuild)
+{
+    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    xml.replace(QStringLiteral("<KRPage id=\"order\""), QStringLiteral("<KRPage broken=\"true\" id=\"order\""));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    auto result = makeBuilder()->build();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), KRProjectBuilder::PageError);
+    EXPECT_EQ(result.error().message().toStdString(),
+              "The page \u201Corder\u201D could not be built: A page of the project has no id.");
+}
+
+TEST_F(KRProjectBuilderTest, BrokenPageDocumentFailsTheBuild)
+{
+    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    xml.replace(QStringLiteral("<KRPage id=\"home\""), QStringLiteral("<KRPage brokenHTML=\"true\" id=\"home\""));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    auto builder = makeBuilder(true);
+    auto result = builder->build();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), KRProjectBuilder::PageError);
+    EXPECT_TRUE(result.error().message().contains(QStringLiteral("style element not found")));
+    EXPECT_EQ(m_project->exportModeChanges(), (QList<bool>{true, false}));
+}
+
+TEST_F(KRProjectBuilderTest, WriteErrorsFailTheBuildNamingTheFile)
+{
+    for (const char *name : {"home.html", "KR-user-scripts.js", "__blue.css", "KR-sitemap.xml", "cache.manifest"}) {
+        SCOPED_TRACE(name);
+        const QString blocker = web(QString::fromLatin1(name));
+        ASSERT_TRUE(QDir().mkpath(blocker + QStringLiteral("/inside"))); // a folder where the file goes
+        auto result = makeBuilder()->build();
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().code(), KRProjectBuilder::WriteError);
+        EXPECT_TRUE(result.error().message().contains(QString::fromLatin1(name))) << result.error().message().toStdString();
+        EXPECT_FALSE(m_project->exportMode());
+        QDir(blocker).removeRecursively();
+    }
+    EXPECT_TRUE(makeBuilder()->build().ok());
+}
+
+TEST_F(KRProjectBuilderTest, LibraryFolderTakenByAFileIsSkippedWithAnAlert)
+{
+    KRTest::writeFile(web(QStringLiteral("photoswipe-3.0.5")), "a file");
+    m_alerts->scriptButton(QStringLiteral("Abort"));
+    ASSERT_TRUE(makeBuilder()->build().ok());
+    ASSERT_GE(m_alerts->shownAlerts().size(), 1);
+    const KRAlert &alert = m_alerts->shownAlerts().first();
+    EXPECT_EQ(alert.messageText.toStdString(), "\"photoswipe-3.0.5\" exists.");
+    EXPECT_EQ(alert.informativeText.toStdString(),
+              QStringLiteral("\"%1\" already exists, but isn't a directory.  Skipping...")
+                  .arg(web(QStringLiteral("photoswipe-3.0.5")))
+                  .toStdString());
+    EXPECT_EQ(alert.buttonTitles, QStringList{QStringLiteral("Abort")});
+    EXPECT_EQ(KRTest::readFile(web(QStringLiteral("photoswipe-3.0.5"))), QByteArray("a file"));
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("js-class.js"))));
+}
+
+TEST_F(KRProjectBuilderTest, MissingBundleFileIsShownAndTheBuildGoesOn)
+{
+    const QString source = KRResources::pathForResource(QStringLiteral("runtime/KRObjects-min.js"));
+    const QByteArray original = KRTest::readFile(source);
+    QFile::remove(source);
+    auto result = makeBuilder()->build();
+    KRTest::writeFile(source, original);
+    ASSERT_TRUE(result.ok());
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("KRObjects-min.js")));
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("KR-user-scripts.js"))));
+}
+
+TEST_F(KRProjectBuilderTest, ResourceListIsReadAgainAfterTheBuild)
+{
+    const int before = m_project->reloadCount();
+    build();
+    EXPECT_GT(m_project->reloadCount(), before);
+    bool listsPage = false;
+    for (const auto &resource : m_project->resources())
+        listsPage = listsPage || resource->name() == QLatin1String("settings.html");
+    EXPECT_TRUE(listsPage);
+}
+
+} // namespace

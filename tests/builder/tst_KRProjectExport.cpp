@@ -1,0 +1,237 @@
+// Exporting a built project to a folder: the exported tree with and without the local jQuery
+// files, the replace questions, and the failures that stop an export.
+
+#include "KRBuildTestProject.h"
+
+#include <KRTestSupport.h>
+#include <builder/KRProjectBuilder.h>
+#include <model/KRProjectResource.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kDeviceMap = QStringLiteral(R"({"iPhone":{"width":320,"height":480,"screenWidth":320,"screenHeight":480}})");
+const QString kSuppressKey = QStringLiteral("SuppressExportOverwriteWarning");
+
+class KRProjectExportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        static const QString resources = KRBuildTest::makeResourcesFolder();
+        KRResources::setResourcesDirectory(resources);
+        m_alerts = std::make_shared<KRScriptedAlertService>();
+        m_previousAlerts = KRAlertService::setCurrent(m_alerts);
+        for (const char *key : {"JSMinimize", "sitemapBaseURL", "hostingDomain", "SuppressExportOverwriteWarning"})
+            KRUserDefaults::sharedInstance().removeObject(QString::fromLatin1(key));
+
+        m_package = KRTest::makeTempDir(QStringLiteral("package"));
+        if (!KRBuildTest::supportsFileMarks(m_package))
+            GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
+        m_project = std::make_shared<KRBuildTestProject>(m_package, KRBuildTest::sampleProjectXML());
+        KRBuildTest::populateSampleProject(*m_project);
+        m_target = KRTest::makeTempDir(QStringLiteral("export"));
+    }
+    void TearDown() override
+    {
+        KRAlertService::setCurrent(m_previousAlerts);
+        KRResources::setResourcesDirectory(QString());
+        KRUserDefaults::sharedInstance().removeObject(kSuppressKey);
+    }
+
+    // Builds in export mode and exports into the folder, as the export command does.
+    bool exportTo(const QString &folder)
+    {
+        KRProjectBuilder builder(m_project);
+        builder.setExportMode(true);
+        builder.setDeviceInformationJSON(kDeviceMap);
+        auto built = builder.build();
+        EXPECT_TRUE(built.ok()) << (built.ok() ? std::string() : built.error().toString().toStdString());
+        return builder.exportProjectToURL(QUrl::fromLocalFile(folder));
+    }
+    QStringList questions() const
+    {
+        QStringList names;
+        for (const KRAlert &alert : m_alerts->shownAlerts())
+            names.append(alert.messageText);
+        return names;
+    }
+
+    std::shared_ptr<KRScriptedAlertService> m_alerts;
+    std::shared_ptr<KRAlertService> m_previousAlerts;
+    QString m_package;
+    QString m_target;
+    std::shared_ptr<KRBuildTestProject> m_project;
+};
+
+TEST_F(KRProjectExportTest, ExportWithLocalJQueryFiles)
+{
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("true"));
+    ASSERT_TRUE(exportTo(m_target));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(m_project->exportMode());
+    // The web folder of the export build (every page as HTML, the local files in the manifest),
+    // then the exported folder (no marks).
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_project->webFolderPath(), kDeviceMap)
+                                            + QStringLiteral("\n######## exported\n")
+                                            + KRBuildTest::dumpFolder(m_target, kDeviceMap, true),
+                                        QStringLiteral("export-local-jquery.txt"));
+}
+
+TEST_F(KRProjectExportTest, ExportWithoutLocalJQueryFiles)
+{
+    ASSERT_TRUE(exportTo(m_target));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/jquery-1.9.0")));
+    EXPECT_TRUE(QFileInfo::exists(m_target + QStringLiteral("/order.html")));
+    EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/order.krml")));
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_target, kDeviceMap, false),
+                                        QStringLiteral("export-cdn.txt"));
+}
+
+TEST_F(KRProjectExportTest, SecondExportAsksOncePerExistingItem)
+{
+    ASSERT_TRUE(exportTo(m_target));
+    const int items = int(QDir(m_target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+    ASSERT_GT(items, 3);
+    ASSERT_TRUE(exportTo(m_target));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), items);
+    const KRAlert &question = m_alerts->shownAlerts().first();
+    EXPECT_TRUE(question.messageText.endsWith(QStringLiteral("\" already exists. Do you want to replace it?")));
+    EXPECT_EQ(question.informativeText.toStdString(),
+              QStringLiteral("A file or folder with the same name already exists in the folder %1. "
+                             "Replacing it will overwrite its current contents.")
+                  .arg(QFileInfo(m_target).fileName())
+                  .toStdString());
+    EXPECT_EQ(question.buttonTitles, (QStringList{QStringLiteral("Replace This File"), QStringLiteral("Replace All Files"),
+                                                  QStringLiteral("Cancel")}));
+    EXPECT_EQ(question.suppressionButtonTitle.toStdString(), "Don't ask again.");
+}
+
+TEST_F(KRProjectExportTest, ReplaceAllAsksOnce)
+{
+    ASSERT_TRUE(exportTo(m_target));
+    KRTest::writeFile(m_target + QStringLiteral("/app.css"), "old");
+    m_alerts->scriptButton(QStringLiteral("Replace All Files"));
+    ASSERT_TRUE(exportTo(m_target));
+    EXPECT_EQ(m_alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(KRTest::readFile(m_target + QStringLiteral("/app.css")), QByteArray("body { color: black; }\n"));
+}
+
+TEST_F(KRProjectExportTest, DontAskAgainIsRemembered)
+{
+    ASSERT_TRUE(exportTo(m_target));
+    m_alerts->scriptButton(QStringLiteral("Replace This File"));
+    m_alerts->scriptSuppressionChecked(true);
+    ASSERT_TRUE(exportTo(m_target));
+    EXPECT_EQ(m_alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(KRUserDefaults::sharedInstance().boolValue(kSuppressKey));
+    m_alerts->clear();
+    ASSERT_TRUE(exportTo(m_target));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
+}
+
+TEST_F(KRProjectExportTest, CancelStopsTheExportAndForgetsTheTick)
+{
+    ASSERT_TRUE(exportTo(m_target));
+    KRTest::writeFile(m_target + QStringLiteral("/app.css"), "old");
+    // Cancel at the first question: nothing more is replaced, and a ticked box is not kept.
+    m_alerts->scriptButton(QStringLiteral("Cancel"));
+    m_alerts->scriptSuppressionChecked(true);
+    QStringList before = QDir(m_target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    EXPECT_FALSE(exportTo(m_target));
+    EXPECT_EQ(m_alerts->shownAlerts().size(), 1);
+    EXPECT_FALSE(KRUserDefaults::sharedInstance().boolValue(kSuppressKey));
+    EXPECT_EQ(QDir(m_target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(KRTest::readFile(m_target + QStringLiteral("/app.css")), QByteArray("old"));
+}
+
+TEST_F(KRProjectExportTest, FileInTheWayOfAFolderAbortsTheExport)
+{
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("true"));
+    KRTest::writeFile(m_target + QStringLiteral("/jquery-1.9.0"), "a file");
+    EXPECT_FALSE(exportTo(m_target));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1);
+    const KRAlert &alert = m_alerts->shownAlerts().first();
+    const QString folder = m_target + QStringLiteral("/jquery-1.9.0");
+    EXPECT_EQ(alert.messageText.toStdString(), QStringLiteral("\"%1\" exists.").arg(folder).toStdString());
+    EXPECT_EQ(alert.informativeText.toStdString(),
+              QStringLiteral("\"%1\" already exists, but isn't a directory.  Aborting export.").arg(folder).toStdString());
+    EXPECT_EQ(alert.buttonTitles, QStringList{QStringLiteral("Abort")});
+    // The jQuery Mobile files come after jQuery in the list: none was copied.
+    EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/jquery.mobile-1.4.0/jquery.mobile-1.4.0.min.js")));
+    EXPECT_EQ(KRTest::readFile(folder), QByteArray("a file"));
+}
+
+TEST_F(KRProjectExportTest, ExportIntoTheWebFolderIsRefusedBeforeAnythingChanges)
+{
+    KRProjectBuilder builder(m_project);
+    builder.setExportMode(true);
+    builder.setDeviceInformationJSON(kDeviceMap);
+    ASSERT_TRUE(builder.build().ok());
+    const QString web = m_project->webFolderPath();
+    KRTest::writeFile(web + QStringLiteral("/images/out/keep.txt"), "keep");
+    const QString listing = KRBuildTest::dumpFolder(web, kDeviceMap, true);
+
+    for (const QString &folder : {web, web + QStringLiteral("/images/out"), web + QStringLiteral("/new/deeper"),
+                                  m_package + QStringLiteral("/./kr-web/")}) {
+        SCOPED_TRACE(folder.toStdString());
+        m_alerts->clear();
+        EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(folder)));
+        ASSERT_EQ(m_alerts->shownAlerts().size(), 1);
+        EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("own web folder")));
+        EXPECT_EQ(KRBuildTest::dumpFolder(web, kDeviceMap, true).toStdString(), listing.toStdString());
+    }
+    // Through a symbolic link too.
+    const QString link = m_target + QStringLiteral("/link");
+    ASSERT_TRUE(QFile::link(web, link));
+    EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(link)));
+    EXPECT_EQ(KRBuildTest::dumpFolder(web, kDeviceMap, true).toStdString(), listing.toStdString());
+
+    // The package folder around the web folder is a folder like any other.
+    m_alerts->clear();
+    EXPECT_TRUE(builder.exportProjectToURL(QUrl::fromLocalFile(m_package + QStringLiteral("/exported"))));
+    EXPECT_TRUE(QFileInfo::exists(m_package + QStringLiteral("/exported/settings.html")));
+}
+
+TEST_F(KRProjectExportTest, LibraryRecordsNameTheirPathBelowTheLibraryFolder)
+{
+    KRProjectBuilder builder(m_project);
+    QList<std::shared_ptr<KRProjectResource>> records;
+    builder.addResourcesFromPath(QStringLiteral("jquery.mobile-1.4.0"), records);
+    builder.addResourcesFromPath(QStringLiteral("missing.js"), records);
+    builder.addResourcesFromPath(QStringLiteral("../outside"), records);
+    QStringList names;
+    for (const auto &record : records) {
+        names.append(record->name());
+        EXPECT_TRUE(record->fullPath().endsWith(QStringLiteral("local-server/") + record->name()));
+    }
+    EXPECT_EQ(names, (QStringList{QStringLiteral("jquery.mobile-1.4.0/images/ajax-loader.gif"),
+                                  QStringLiteral("jquery.mobile-1.4.0/jquery.mobile-1.4.0.min.js"),
+                                  QStringLiteral("jquery.mobile-1.4.0/jquery.mobile.structure-1.4.0.min.css"),
+                                  QStringLiteral("missing.js")}));
+}
+
+TEST_F(KRProjectExportTest, MissingLibraryFileStopsTheExportWithAnError)
+{
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("true"));
+    const QString source = KRResources::pathForResource(QStringLiteral("local-server/jquery-1.9.0/jquery.min.js"));
+    const QByteArray original = KRTest::readFile(source);
+    QFile::remove(source);
+    const bool exported = exportTo(m_target);
+    KRTest::writeFile(source, original);
+    EXPECT_FALSE(exported);
+    ASSERT_FALSE(m_alerts->shownAlerts().isEmpty());
+    EXPECT_TRUE(m_alerts->shownAlerts().last().messageText.contains(QStringLiteral("jquery.min.js")));
+    EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/jquery.mobile-1.4.0")));
+}
+
+} // namespace
