@@ -87,28 +87,35 @@ KRUndoManager *KRPageDesignView::undoManager() const
 
 KRNodeGeometry KRPageDesignView::NotingLayoutSource::geometryForNode(std::uint64_t nodeId) const
 {
-    if (!m_owner->answerNow(nodeId))
-        return {};
-    return m_owner->m_view->layoutSource().geometryForNode(nodeId);
+    KRNodeGeometry g = m_owner->m_view->layoutSource().geometryForNode(nodeId);
+    switch (m_owner->readMode(nodeId)) {
+    case ReadMode::Current:
+        return g;
+    case ReadMode::WithoutOverflow:
+        // Positions and outer sizes rarely change with the content; overflow does.
+        g.scrollWidth = g.clientWidth;
+        g.scrollHeight = g.clientHeight;
+        return g;
+    case ReadMode::Unknown:
+        break;
+    }
+    return {};
 }
 
-bool KRPageDesignView::answerNow(std::uint64_t nodeId)
+KRPageDesignView::ReadMode KRPageDesignView::readMode(std::uint64_t nodeId)
 {
-    // Sizes measured before the changes still on their way would be wrong for a check made
-    // inside an action (a text that shrank, a box made smaller): such a read gets no answer
-    // now and is asked again once the view has caught up. Undo and redo restore recorded
-    // sizes and need no checks at all.
     if (m_view->isReady() && m_view->pendingBatch() <= m_view->appliedBatch())
-        return true;
+        return ReadMode::Current;
     KRUndoManager *undo = undoManager();
     if (!undo)
-        return true;
+        return ReadMode::Current;
+    // Undo and redo restore recorded sizes: a check during them must not add changes.
     if (undo->isUndoing() || undo->isRedoing())
-        return false;
+        return ReadMode::Unknown;
     if (undo->groupingLevel() == 0 || !undo->isUndoRegistrationEnabled() || !m_view->isReady())
-        return true;
+        return ReadMode::Current;
     if (m_heldUndoManager && m_heldUndoManager != undo)
-        return true;
+        return ReadMode::Current;
     m_lateNodes.insert(nodeId);
     m_lateBatch = std::max(m_lateBatch, m_view->pendingBatch());
     if (!m_heldUndoManager) {
@@ -118,7 +125,7 @@ bool KRPageDesignView::answerNow(std::uint64_t nodeId)
         m_lateRounds = 0;
     }
     m_lateTimer.start();
-    return false;
+    return ReadMode::WithoutOverflow;
 }
 
 void KRPageDesignView::onBatchApplied(quint64 batch)

@@ -24,14 +24,16 @@ class KRWebView;
 // "___kr_page" bridge (so the library scripts' "loaded" calls run the page's queue) and the
 // design surface's "___kr_dwc" bridge, and is the page's layout source while it lives.
 //
-// Sizes lag one round trip behind the model. A control that reads its size inside a user
-// action while changes are still on their way to the view gets no answer yet (an invalid
-// geometry); the read is noted and the action's undo group is held open (nested in it) until
-// the view has applied the changes, then each noted control runs checkSize again with the
-// fresh sizes, so what it changes joins the same undo step. The group is let go at once when
-// undo or redo starts, and after LateSizeWait when the view does not answer. While undo or
-// redo runs, reads behind the view get no answer: they restore recorded sizes. Outside any
-// action (nothing recorded) reads answer from the last measurement.
+// Sizes lag one round trip behind the model. A read made inside a user action while changes
+// are still on their way to the view answers from the last measurement, but without overflow
+// (scroll sizes equal to client sizes): positions and outer sizes (controlHeight) stay
+// usable, while a size check cannot act on content that has changed since. The read is
+// noted, and the action's undo group is held open (nested in it) until the view has applied
+// the changes; then each noted control runs checkSize again with fresh sizes, so what it
+// changes joins the same undo step. The group is let go at once when undo or redo starts,
+// and after LateSizeWait when the view does not answer. While undo or redo runs, reads behind
+// the view get no answer at all (an invalid geometry): they restore recorded sizes. Reads
+// outside any recorded action answer from the last measurement.
 class KRPageDesignView : public QObject
 {
     Q_OBJECT
@@ -72,7 +74,7 @@ signals:
     void sizesSettled();
 
 private:
-    // The page's layout source: the view's measurements, as answerNow allows.
+    // The page's layout source: the view's measurements, as readMode allows.
     class NotingLayoutSource : public KRLayoutSource
     {
     public:
@@ -83,8 +85,9 @@ private:
         KRPageDesignView *m_owner;
     };
 
-    // Whether a read of the node's size is answered now (see NotingLayoutSource).
-    bool answerNow(std::uint64_t nodeId);
+    enum class ReadMode { Current, WithoutOverflow, Unknown };
+    // How a read of the node's geometry is answered now; notes reads made behind the view.
+    ReadMode readMode(std::uint64_t nodeId);
     void onBatchApplied(quint64 batch);
     void runLateChecks();
     void letGo();

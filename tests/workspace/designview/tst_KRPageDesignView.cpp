@@ -208,9 +208,14 @@ TEST_F(KRPageDesignViewLive, CheckSizeGrowsAnOverflowingLabelInTheSameUndoStep)
     KRUndoManager &undo = document->undoManager();
     const QString longText = QStringLiteral("A label whose text is far too long for a hundred pixels of width, so it wraps");
     label->setValue(QStringLiteral("kr_text"), longText);
-    // The view has not measured the new text yet: the size check waits for it.
+    // The view has not measured the new text yet: the size check waits for it. Meanwhile
+    // positions and outer sizes still answer, without overflow.
     EXPECT_TRUE(live->isWaitingForSizes());
     EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    const KRNodeGeometry meanwhile = page->layoutSource()->geometryForNode(label->domElement()->nodeId());
+    EXPECT_TRUE(meanwhile.valid);
+    EXPECT_EQ(meanwhile.offsetHeight, 24);
+    EXPECT_EQ(meanwhile.scrollHeight, meanwhile.clientHeight);
     ASSERT_TRUE(settle());
 
     const int grown = label->value(QStringLiteral("kr_height")).toInt();
