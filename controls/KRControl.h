@@ -1,0 +1,101 @@
+#pragma once
+
+#include <model/KRObject.h>
+#include <model/KRObjectClass.h>
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class DOMElement;
+class KRLayoutSource;
+class KRPage;
+
+// The base of every visible page object: position and size, the CSS style properties, a lock
+// flag, the touch and click events, its element in the page's design document, dragging with
+// one undo step, and growth to fit its content.
+//
+// Building the element runs level by level down the class chain (buildElement): each class
+// first lets its superclass build, then makes the DOM changes that must precede its own
+// adapters, then enables the adapters of its own table.
+class KRControl : public KRObject
+{
+public:
+    explicit KRControl(const KRObjectInit &init);
+    ~KRControl() override;
+
+    static KRObjectClass objectClass();
+
+    // The tag name of the control's element; every instantiable visual class names one.
+    // Raises "InvalidMethodException" when a class forgets to.
+    virtual QString domElementName() const;
+
+    void initializeDefaultProperties() override;
+    void setValue(const QString &key, const QString &value) override;
+    QList<KRMenuItem> contextMenuItemsForObject() override;
+    void checkSize() override;
+
+    // --- Design-surface hooks
+    bool canDrag() const;
+    void dragStarted();
+    void dragEnded();
+    // The height in pixels: kr_height when positive, else the rendered height.
+    int controlHeight() const;
+    virtual std::shared_ptr<DOMElement> designViewSelectionElement() const { return domElement(); }
+
+    std::shared_ptr<KRPage> designPage() const;
+
+    // Where rendered sizes come from: the GUI installs one that answers from the live view of
+    // a page; headless there is none (sizes read as 0) unless a test installs a fake.
+    using LayoutSourceProvider = std::function<const KRLayoutSource *(const KRPage *page)>;
+    static void setLayoutSourceProvider(LayoutSourceProvider provider);
+    const KRLayoutSource *layoutSource() const;
+
+protected:
+    void willEnableModelAdapters() override;
+    // Builds the element for this class level; overriders call the superclass's first.
+    virtual void buildElement();
+    // Enables the adapters of the named class's own descriptor table.
+    void enableOwnAdapters(const QString &className);
+    // Appends the element as the last child of its parent's element.
+    void appendToParentElement();
+    std::shared_ptr<DOMElement> parentDomElement() const;
+    // Adds the design-mode styles that keep a content element from being selected.
+    void setNoSelectStyles();
+
+private:
+    QString m_oldTop, m_oldLeft, m_oldWidth, m_oldHeight;
+};
+
+// The base of form elements: a name, a disabled flag and a change event.
+class KRFormControl : public KRControl
+{
+public:
+    using KRControl::KRControl;
+    static KRObjectClass objectClass();
+    QString domElementName() const override { return QString(); }
+    QList<KRMenuItem> contextMenuItemsForObject() override;
+
+protected:
+    void buildElement() override;
+};
+
+// Shorthand for descriptor tables.
+inline KRPropertyDescriptor krDescriptor(const char *name, const char *html, const char *css, std::uint32_t options)
+{
+    return KRPropertyDescriptor(QString::fromLatin1(name), html ? QString::fromLatin1(html) : QString(),
+                                css ? QString::fromLatin1(css) : QString(), options);
+}
+
+inline KRPropertyDescriptor krEventDescriptor(const char *name)
+{
+    return krDescriptor(name, nullptr, nullptr, KRAdapterOptionEvent | KRAdapterOptionFunctionReference);
+}
+
+// The JavaScript string literal of the jQuery selector "#<id>" for design-view scripts: the
+// plain single-quoted form for a valid identifier (all object ids are), else fully escaped.
+QString krSelectorLiteral(const QString &elementID);
+
+// Registers a class; a failure is a programming error.
+void krRegisterControlClass(KRObjectClass objectClass);

@@ -1,0 +1,170 @@
+#include "KRPluginLoader.h"
+
+#include "KRPlugin.h"
+
+#include <core/KRJavaScript.h>
+#include <core/KRRunLogger.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRObjectInfo.h>
+#include <platform/foundation/KRPaths.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSet>
+
+namespace {
+// Class and property names become XML names, script identifiers and function names: only
+// ASCII letters, digits and "_", not starting with a digit.
+bool isPlainName(const QString &name)
+{
+    return KRJavaScript::isValidIdentifier(name) && !name.startsWith(QLatin1Char('$'));
+}
+} // namespace
+
+KRPluginLoader::KRPluginLoader(KRObjectInfo &catalogue) : m_catalogue(catalogue) {}
+
+KRPluginLoader::KRPluginLoader() : m_catalogue(KRObjectInfo::sharedInstance()) {}
+
+QString KRPluginLoader::pluginsDirectory()
+{
+    return QStringLiteral("%1/Plug-ins").arg(KRPaths::applicationSupportDirectory());
+}
+
+void KRPluginLoader::problem(const QString &where, const QString &text)
+{
+    const QString message = QStringLiteral("%1: %2").arg(where, text);
+    m_problems.append(message);
+    KR_LOG(QStringLiteral("Plug-in skipped: %1").arg(message));
+}
+
+void KRPluginLoader::loadAllPlugins()
+{
+    loadPluginsInDirectory(pluginsDirectory());
+}
+
+void KRPluginLoader::loadPluginsInDirectory(const QString &directory)
+{
+    QDir dir(directory);
+    if (!dir.exists())
+        return;
+    // Name order, so that which of two bundles naming one class wins does not depend on the
+    // file system.
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = QStringLiteral("%1/%2").arg(directory, name);
+        if (name.endsWith(QLatin1String(".krplugin")) && QFileInfo(path).isDir())
+            loadPlugin(path);
+    }
+}
+
+void KRPluginLoader::loadPlugin(const QString &bundlePath)
+{
+    QFile file(QStringLiteral("%1/krplugin.json").arg(bundlePath));
+    if (!file.exists())
+        return;
+    const QString bundleName = QFileInfo(bundlePath).fileName();
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem(bundleName, QStringLiteral("krplugin.json cannot be read"));
+        return;
+    }
+    QJsonParseError error;
+    const QJsonDocument json = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        problem(bundleName, QStringLiteral("krplugin.json is not valid JSON (%1 at offset %2)")
+                                .arg(error.errorString())
+                                .arg(error.offset));
+        return;
+    }
+    const QVariant classes = json.object().toVariantMap().value(QStringLiteral("classes"));
+    if (!json.isObject() || classes.typeId() != QMetaType::QVariantList)
+        return;
+    for (const QVariant &entry : classes.toList()) {
+        if (entry.typeId() != QMetaType::QVariantMap) {
+            problem(bundleName, QStringLiteral("a class entry is not an object"));
+            continue;
+        }
+        loadPluginClass(entry.toMap(), bundlePath);
+    }
+}
+
+bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const QString &basePath)
+{
+    KRClassRegistry &classes = KRClassRegistry::sharedInstance();
+    const QString bundleName = QFileInfo(basePath).fileName();
+    const QString className = classDictionary.value(QStringLiteral("className")).toString();
+    if (className.isEmpty())
+        return false;
+    const QString where = QStringLiteral("%1 (%2)").arg(bundleName, className);
+    if (!isPlainName(className)) {
+        problem(where, QStringLiteral("the class name is not a plain name (letters, digits and _)"));
+        return false;
+    }
+    if (classes.classNamed(className)) {
+        problem(where, QStringLiteral("a class of this name exists already"));
+        return false;
+    }
+    const QString superName = classDictionary.value(QStringLiteral("superClass")).toString();
+    if (!classes.classNamed(superName) || !classes.isKindOf(superName, QStringLiteral("KRPlugin"))) {
+        problem(where, QStringLiteral("the superclass '%1' is not a plug-in class").arg(superName));
+        return false;
+    }
+    std::vector<KRPropertyDescriptor> descriptors;
+    QSet<QString> names;
+    const QSet<QString> inherited = classes.objectProperties(superName);
+    const QVariantList properties = classDictionary.value(QStringLiteral("properties")).toList();
+    for (const QVariant &entry : properties) {
+        const QVariantMap property = entry.toMap();
+        const QString name = property.value(QStringLiteral("propertyName")).toString();
+        // Missing names and types are the catalogue's to report, below.
+        if (!name.isEmpty() && !isPlainName(name)) {
+            problem(where, QStringLiteral("the property name '%1' is not a plain name").arg(name));
+            return false;
+        }
+        if (names.contains(name)) {
+            problem(where, QStringLiteral("the property '%1' is declared twice").arg(name));
+            return false;
+        }
+        // A name the class inherits (such as "top") would take over that property.
+        if (!name.isEmpty() && inherited.contains(QStringLiteral("kr_") + name)) {
+            problem(where, QStringLiteral("the property '%1' is already a property of %2").arg(name, superName));
+            return false;
+        }
+        names.insert(name);
+        descriptors.push_back(KRPlugin::pluginPropertyDescriptor(property));
+    }
+    if (const KRResult<void> added = m_catalogue.addPluginObject(classDictionary, basePath); !added) {
+        problem(where, added.error().message());
+        return false;
+    }
+
+    KRPluginClassData &data = KRPlugin::mutableSubclassData(className);
+    data = KRPluginClassData{};
+    data.pluginBasePath = basePath;
+    const QVariant runtime = classDictionary.value(QStringLiteral("runtimeSource"));
+    if (runtime.typeId() == QMetaType::QString)
+        data.runtimeSource = {runtime.toString()};
+    else if (runtime.typeId() == QMetaType::QVariantList)
+        data.runtimeSource = runtime.toStringList();
+    data.designModeSource = classDictionary.value(QStringLiteral("designModeSource")).toString();
+    data.idBase = classDictionary.value(QStringLiteral("idBase")).toString();
+    data.propertyDescriptors = descriptors;
+
+    KRObjectClass record;
+    record.className = className;
+    record.superclassName = superName;
+    record.idBase = data.idBase;
+    record.descriptors = descriptors;
+    record.plugin = true;
+    if (const KRResult<void> registered = classes.registerClass(record); !registered) {
+        KRPlugin::removeSubclassData(className);
+        problem(where, registered.error().message());
+        return false;
+    }
+    m_loaded.append(className);
+    KR_LOG(QStringLiteral("Loaded plug-in class %1 from %2").arg(className, basePath));
+    return true;
+}

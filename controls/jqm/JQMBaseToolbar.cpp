@@ -1,0 +1,444 @@
+#include "JQMBaseToolbar.h"
+
+#include <core/KRJavaScript.h>
+#include <core/KRRunLogger.h>
+#include <model/KRFunction.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/dom/DOMCSSStyleDeclaration.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRNotificationCenter.h>
+
+#include <QTimer>
+
+using ordered_json = nlohmann::ordered_json;
+
+// --- Item lists
+
+namespace JQMItemList {
+
+Items parse(const QString &text)
+{
+    if (text.isEmpty())
+        return Items::array();
+    Items json = Items::parse(text.toStdString(), nullptr, false);
+    return json.is_array() ? json : Items::array();
+}
+
+QString serialize(const Items &items)
+{
+    return QString::fromStdString(items.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+bool truthValue(const Items &value)
+{
+    if (value.is_boolean())
+        return value.get<bool>();
+    if (value.is_number())
+        return value.get<double>() != 0.0;
+    return false;
+}
+
+QString stringValue(const Items &item, const char *key)
+{
+    if (!item.is_object())
+        return QString(QLatin1String(""));
+    const auto found = item.find(key);
+    if (found == item.end() || !found->is_string())
+        return QString(QLatin1String(""));
+    return QString::fromStdString(found->get<std::string>());
+}
+
+namespace {
+QString numberText(const Items &value)
+{
+    if (value.is_boolean())
+        return value.get<bool>() ? QStringLiteral("1") : QStringLiteral("0");
+    return QString::fromStdString(value.dump());
+}
+} // namespace
+
+QString initializer(const Items &items, const QString &opening, const QString &pageID, bool dividersReduced)
+{
+    QString out = opening;
+    bool firstItem = true;
+    for (const Items &item : items) {
+        if (!item.is_object())
+            continue;
+        if (!firstItem)
+            out += QLatin1Char(',');
+        firstItem = false;
+        const bool divider = dividersReduced && item.contains("divider") && truthValue(item["divider"]);
+        out += QLatin1Char('{');
+        bool firstPair = true;
+        for (auto it = item.begin(); it != item.end(); ++it) {
+            const QString key = QString::fromStdString(it.key());
+            if (divider && key != QLatin1String("divider") && key != QLatin1String("label") && key != QLatin1String("theme"))
+                continue;
+            const Items &value = it.value();
+            QString text;
+            if (value.is_number() || value.is_boolean()) {
+                text = numberText(value);
+            } else if (value.is_string()) {
+                const QString s = QString::fromStdString(value.get<std::string>());
+                if (s.isEmpty())
+                    continue;
+                if (key == QLatin1String("onClick")) {
+                    // A reference into code: only identifiers make one.
+                    if (!KRJavaScript::isValidIdentifier(s) || !KRJavaScript::isValidIdentifier(pageID)) {
+                        KR_LOG(QStringLiteral("Item click handler '%1' is not a function name; left out").arg(s));
+                        continue;
+                    }
+                    text = QStringLiteral("application._pages.%1._events.%2").arg(pageID, s);
+                } else {
+                    text = KRJavaScript::quotedString(s);
+                }
+            } else {
+                continue; // null, arrays and objects are not item values
+            }
+            if (!firstPair)
+                out += QLatin1Char(',');
+            firstPair = false;
+            out += KRJavaScript::quotedString(key) + QLatin1Char(':') + text;
+        }
+        out += QLatin1Char('}');
+    }
+    out += QStringLiteral("]}");
+    return out;
+}
+
+bool removeFunctionReferences(Items &items, const QString &functionID)
+{
+    bool changed = false;
+    const std::string id = functionID.toStdString();
+    for (Items &item : items) {
+        if (!item.is_object())
+            continue;
+        const auto found = item.find("onClick");
+        if (found != item.end() && found->is_string() && found->get<std::string>() == id) {
+            item.erase("onClick");
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+bool renameFunctionReferences(Items &items, const QString &oldID, const QString &newID)
+{
+    bool changed = false;
+    const std::string from = oldID.toStdString();
+    for (Items &item : items) {
+        if (!item.is_object())
+            continue;
+        const auto found = item.find("onClick");
+        if (found != item.end() && found->is_string() && found->get<std::string>() == from) {
+            *found = newID.toStdString();
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+} // namespace JQMItemList
+
+// --- Toolbar
+
+JQMBaseToolbar::JQMBaseToolbar(const KRObjectInit &init) : KRFormControl(init) {}
+
+JQMBaseToolbar::~JQMBaseToolbar() = default;
+
+KRObjectClass JQMBaseToolbar::objectClass()
+{
+    KRObjectClass c;
+    c.className = QStringLiteral("JQMBaseToolbar");
+    c.superclassName = QStringLiteral("KRFormControl");
+    constexpr std::uint32_t rebuild = KRAdapterOptionUpdateDesignView;
+    constexpr std::uint32_t js = KRAdapterOptionJSString;
+    // Every handler follows renames and deletions of its function (with undo).
+    constexpr std::uint32_t handler = KRAdapterOptionEvent | KRAdapterOptionFunctionReference;
+    c.descriptors = {
+        krDescriptor("title", nullptr, nullptr, rebuild),
+        krDescriptor("theme", nullptr, nullptr, rebuild),
+        krDescriptor("position", nullptr, nullptr, rebuild),
+        krDescriptor("navbarItems", nullptr, nullptr, KRAdapterOptionJSCustom | rebuild),
+        krDescriptor("navbarIconpos", nullptr, nullptr, js | rebuild),
+        krDescriptor("navbarOnClick", nullptr, nullptr, handler),
+        krDescriptor("leftButtonIcon", nullptr, nullptr, rebuild),
+        krDescriptor("leftButtonIconpos", nullptr, nullptr, rebuild),
+        krDescriptor("leftButtonLabel", nullptr, nullptr, rebuild),
+        krDescriptor("leftButtonTheme", nullptr, nullptr, rebuild),
+        krDescriptor("leftButtonGotoPage", nullptr, nullptr, js),
+        krDescriptor("leftButtonGotoPageTransition", nullptr, nullptr, js),
+        krDescriptor("leftButtonOnClick", nullptr, nullptr, handler),
+        krDescriptor("rightButtonIcon", nullptr, nullptr, rebuild),
+        krDescriptor("rightButtonIconpos", nullptr, nullptr, rebuild),
+        krDescriptor("rightButtonLabel", nullptr, nullptr, rebuild),
+        krDescriptor("rightButtonTheme", nullptr, nullptr, rebuild),
+        krDescriptor("rightButtonGotoPage", nullptr, nullptr, js),
+        krDescriptor("rightButtonGotoPageTransition", nullptr, nullptr, js),
+        krDescriptor("rightButtonOnClick", nullptr, nullptr, handler),
+    };
+    c.factory = [](const KRObjectInit &init) { return std::make_shared<JQMBaseToolbar>(init); };
+    return c;
+}
+
+void JQMBaseToolbar::buildElement()
+{
+    KRFormControl::buildElement();
+    const auto element = domElement();
+    const auto page = designPage();
+    if (!element || !page)
+        return;
+    element->removeAttribute(QStringLiteral("data-role"));
+    element->style().removeProperty(QStringLiteral("position"));
+    if (element->getAttribute(QStringLiteral("style")).isEmpty())
+        element->removeAttribute(QStringLiteral("style"));
+    enableOwnAdapters(QStringLiteral("JQMBaseToolbar"));
+    std::shared_ptr<DOMElement> target;
+    if (const auto parent = parentDomElement()) {
+        if (parent->hasTagName(QLatin1String("div")) && parent->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
+            target = parent;
+        for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
+            if (target)
+                break;
+            if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
+                target = div;
+        }
+        (target ? target : parent)->appendChild(element);
+    }
+    createChildren();
+    observeInDesignMode();
+}
+
+void JQMBaseToolbar::observeInDesignMode()
+{
+    if (!designMode())
+        return;
+    const std::weak_ptr<KRObject> weak = weak_from_this();
+    for (const char *key : {"kr_id", "kr_name"}) {
+        m_tokens.push_back(observable().observe(QLatin1String(key), [weak](const void *, const QString &, const QVariant &, const QVariant &) {
+            if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock()))
+                self->scheduleRebuild();
+        }));
+    }
+    const auto page = owningPage();
+    if (!page)
+        return;
+    auto &center = KRNotificationCenter::defaultCenter();
+    m_tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page->identity(), [weak](const KRNotification &n) {
+        if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock()))
+            self->pageDidDeleteObject(n);
+    }));
+    m_tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page->identity(), [weak](const KRNotification &n) {
+        if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock()))
+            self->pageFunctionDidChangeID(n);
+    }));
+}
+
+void JQMBaseToolbar::scheduleRebuild()
+{
+    if (m_rebuildScheduled)
+        return;
+    m_rebuildScheduled = true;
+    const std::weak_ptr<KRObject> weak = weak_from_this();
+    QTimer::singleShot(0, [weak] {
+        if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock())) {
+            self->m_rebuildScheduled = false;
+            self->createChildren();
+        }
+    });
+}
+
+void JQMBaseToolbar::initializeDefaultProperties()
+{
+    KRFormControl::initializeDefaultProperties();
+    for (const char *key : {"kr_top", "kr_left", "kr_width", "kr_height"})
+        setValue(QLatin1String(key), QString(QLatin1String("")));
+}
+
+QString JQMBaseToolbar::pageID() const
+{
+    const auto page = owningPage();
+    return page ? page->kr_id() : QString();
+}
+
+bool JQMBaseToolbar::isJQM14OrGreater() const
+{
+    const auto p = std::dynamic_pointer_cast<KRProject>(project());
+    return !p || p->isJQM14OrGreater();
+}
+
+JQMItemList::Items JQMBaseToolbar::navbarItems() const
+{
+    return JQMItemList::parse(value(QStringLiteral("kr_navbarItems")));
+}
+
+void JQMBaseToolbar::setNavbarItems(const JQMItemList::Items &items)
+{
+    setValue(QStringLiteral("kr_navbarItems"), JQMItemList::serialize(items));
+}
+
+void JQMBaseToolbar::updateDesignView(KRModelAdapter &, const QString &)
+{
+    createChildren();
+}
+
+void JQMBaseToolbar::createChildren()
+{
+    const auto element = domElement();
+    const auto page = designPage();
+    if (!element || !page)
+        return;
+    const auto document = page->domDocument();
+    const QString p = pageID();
+    const QString o = kr_id();
+    element->removeAllChildren();
+
+    m_div = document->createElement(QStringLiteral("div"));
+    m_div->setAttribute(QStringLiteral("id"), QStringLiteral("_%1_%2_div").arg(p, o));
+    m_div->setDataAttribute(QStringLiteral("role"), tbType());
+    m_div->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    if (isJQM14OrGreater())
+        m_div->setDataAttribute(QStringLiteral("update-page-padding"), QStringLiteral("false"));
+    m_div->setDataAttribute(QStringLiteral("position"), isFooter() ? QStringLiteral("fixed") : value(QStringLiteral("kr_position")));
+    m_div->setDataAttribute(QStringLiteral("tap-toggle"), QStringLiteral("false"));
+    element->appendChild(m_div);
+
+    const QString title = value(QStringLiteral("kr_title"));
+    const bool labelled = !title.isEmpty() || !value(QStringLiteral("kr_leftButtonLabel")).isEmpty() ||
+                          !value(QStringLiteral("kr_rightButtonLabel")).isEmpty();
+    const bool hasItems = !navbarItems().empty();
+    const bool heading = isHeader() || (isFooter() && (!hasItems || labelled)) || labelled;
+    if (heading) {
+        auto h1 = document->createElement(QStringLiteral("h1"));
+        h1->setTextContent(title.isEmpty() ? QStringLiteral(" ") : title);
+        m_div->appendChild(h1);
+        element->appendChild(m_div);
+    }
+
+    const auto addButton = [&](const QString &side) {
+        const QString label = value(QStringLiteral("kr_%1ButtonLabel").arg(side));
+        const QString icon = value(QStringLiteral("kr_%1ButtonIcon").arg(side));
+        if (label.isEmpty() && icon.isEmpty())
+            return;
+        auto a = document->createElement(QStringLiteral("a"));
+        a->setAttribute(QStringLiteral("class"), designMode() ? QStringLiteral("ui-btn-%1 ui-disabled").arg(side)
+                                                              : QStringLiteral("ui-btn-%1").arg(side));
+        if (!label.isEmpty())
+            a->setTextContent(label);
+        a->setDataAttribute(QStringLiteral("icon"), icon);
+        a->setDataAttribute(QStringLiteral("iconpos"), value(QStringLiteral("kr_%1ButtonIconpos").arg(side)));
+        a->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_%1ButtonTheme").arg(side)));
+        m_div->appendChild(a);
+    };
+    addButton(QStringLiteral("left"));
+    addButton(QStringLiteral("right"));
+
+    if (!value(QStringLiteral("kr_navbarItems")).isEmpty())
+        appendNavbar();
+
+    if (designMode()) {
+        const QString e = element->id();
+        // Element ids are page and object ids, both identifiers.
+        const QString script =
+            isJQM14OrGreater()
+                ? QStringLiteral("$(document).ready(function() {$('#%1').closest('.ui-page').removeClass('ui-page-header-fixed')"
+                                 ".css('padding-top', '');$('#%1').enhanceWithin();});")
+                      .arg(e)
+                : QStringLiteral("$(document).ready(function() {$('#%1').closest('.ui-page').removeClass('ui-page-header-fixed')"
+                                 ".trigger('pagecreate');});")
+                      .arg(e);
+        const std::weak_ptr<KRPage> weakPage = page;
+        page->onJQueryMobileLoaded([weakPage, script] {
+            if (const auto p = weakPage.lock())
+                p->evaluateScript(script);
+        });
+    }
+}
+
+void JQMBaseToolbar::appendNavbar()
+{
+    const JQMItemList::Items items = navbarItems();
+    const auto page = designPage();
+    if (items.empty() || !page || !m_div)
+        return;
+    const auto document = page->domDocument();
+    const QString p = pageID();
+    const QString o = kr_id();
+    auto navbar = document->createElement(QStringLiteral("div"));
+    navbar->setDataAttribute(QStringLiteral("role"), QStringLiteral("navbar"));
+    navbar->setDataAttribute(QStringLiteral("iconpos"), value(QStringLiteral("kr_navbarIconpos")));
+    navbar->setAttribute(QStringLiteral("id"), QStringLiteral("_%1_%2_nb").arg(p, o));
+    m_div->appendChild(navbar);
+    auto ul = document->createElement(QStringLiteral("ul"));
+    navbar->appendChild(ul);
+    qlonglong i = 0;
+    for (const JQMItemList::Items &item : items) {
+        if (!item.is_object())
+            continue;
+        auto li = document->createElement(QStringLiteral("li"));
+        li->setAttribute(QStringLiteral("id"), QStringLiteral("_%1_%2_nbi%3").arg(p, o).arg(i++));
+        ul->appendChild(li);
+        auto a = document->createElement(QStringLiteral("a"));
+        li->appendChild(a);
+        const QString label = JQMItemList::stringValue(item, "label");
+        if (!label.isEmpty())
+            a->setTextContent(label);
+        a->setDataAttribute(QStringLiteral("theme"), JQMItemList::stringValue(item, "theme"));
+        a->setDataAttribute(QStringLiteral("icon"), JQMItemList::stringValue(item, "icon"));
+        QString classes = item.contains("active") && JQMItemList::truthValue(item["active"])
+                              ? QStringLiteral("ui-btn-active ui-state-persist")
+                              : QString();
+        if (designMode())
+            classes += classes.isEmpty() ? QStringLiteral("ui-disabled") : QStringLiteral(" ui-disabled");
+        if (!classes.isEmpty())
+            a->setAttribute(QStringLiteral("class"), classes);
+    }
+}
+
+QString JQMBaseToolbar::jsInitializerForKey(const QString &key) const
+{
+    if (key != QLatin1String("kr_navbarItems"))
+        return {};
+    const JQMItemList::Items items = navbarItems();
+    bool any = false;
+    for (const auto &item : items)
+        any = any || item.is_object();
+    if (!any)
+        return {};
+    return JQMItemList::initializer(items, QStringLiteral("{_krinit:true, items: ["), pageID(), false);
+}
+
+QList<KRMenuItem> JQMBaseToolbar::contextMenuItemsForObject()
+{
+    QList<KRMenuItem> items = KRFormControl::contextMenuItemsForObject();
+    addEventContextMenuItems(items, {QStringLiteral("navbarOnClick"), QStringLiteral("leftButtonOnClick"),
+                                     QStringLiteral("rightButtonOnClick")});
+    return items;
+}
+
+void JQMBaseToolbar::pageDidDeleteObject(const KRNotification &notification)
+{
+    const KRObjectHandle handle = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
+    const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
+    if (!function)
+        return;
+    // The three handler properties are cleared by their adapters, undoably; the items here,
+    // in the same undo group as the deletion.
+    JQMItemList::Items items = navbarItems();
+    if (JQMItemList::removeFunctionReferences(items, function->kr_id()))
+        setNavbarItems(items);
+}
+
+void JQMBaseToolbar::pageFunctionDidChangeID(const KRNotification &notification)
+{
+    const QString oldID = notification.userInfo.value(QStringLiteral("oldID")).toString();
+    const QString newID = notification.userInfo.value(QStringLiteral("newID")).toString();
+    if (oldID.isEmpty() || oldID == newID)
+        return;
+    JQMItemList::Items items = navbarItems();
+    if (JQMItemList::renameFunctionReferences(items, oldID, newID))
+        setNavbarItems(items);
+}

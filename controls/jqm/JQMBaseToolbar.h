@@ -1,0 +1,87 @@
+#pragma once
+
+#include <controls/KRControl.h>
+#include <platform/foundation/KRObservationToken.h>
+
+#include <QString>
+
+#include <nlohmann/json.hpp>
+
+#include <vector>
+
+struct KRNotification;
+
+// Item lists kept as JSON text (navigation bars, list views): an array of objects, one per
+// row, with string, number and boolean values.
+namespace JQMItemList {
+
+using Items = nlohmann::ordered_json;
+
+// The array held by the text; an empty array for empty, unparsable or non-array text.
+Items parse(const QString &text);
+// Compact JSON (UTF-8; broken text is replaced, never thrown on).
+QString serialize(const Items &items);
+// The truth value of a number or boolean; false for anything else.
+bool truthValue(const Items &value);
+// The string under the key; "" when missing or not a string.
+QString stringValue(const Items &item, const char *key);
+// The run-time literal: the opening text, the items (objects only) and "]}". Strings become
+// escaped JavaScript literals, an "onClick" becomes a reference to the page's event function
+// when page id and function id are identifiers (else the pair is left out), empty strings
+// and other value types are left out. With dividersReduced, a divider row carries only its
+// "divider", "label" and "theme".
+QString initializer(const Items &items, const QString &opening, const QString &pageID, bool dividersReduced);
+// Drops every "onClick" equal to the function id; true when an item changed.
+bool removeFunctionReferences(Items &items, const QString &functionID);
+// Changes every "onClick" equal to the old id; true when an item changed.
+bool renameFunctionReferences(Items &items, const QString &oldID, const QString &newID);
+
+} // namespace JQMItemList
+
+// The base of the header and footer toolbars: a jQuery Mobile bar with a title, up to two
+// buttons and an optional navigation bar. It has no position or size, sits at the end of the
+// page element, and rebuilds its inner markup on every change of a property it shows.
+class JQMBaseToolbar : public KRFormControl
+{
+public:
+    explicit JQMBaseToolbar(const KRObjectInit &init);
+    ~JQMBaseToolbar() override;
+
+    static KRObjectClass objectClass();
+
+    // The bar's data-role: "header", "footer" or "??" for the base.
+    virtual QString tbType() const { return QStringLiteral("??"); }
+    QString defaultProperty() const override { return QStringLiteral("title"); }
+    QString domElementName() const override { return QStringLiteral("div"); }
+
+    void initializeDefaultProperties() override;
+    QString jsInitializerForKey(const QString &key) const override;
+    void updateDesignView(KRModelAdapter &adapter, const QString &newValue) override;
+    void checkSize() override {}
+    QList<KRMenuItem> contextMenuItemsForObject() override;
+    std::shared_ptr<DOMElement> designViewSelectionElement() const override { return m_div; }
+
+    JQMItemList::Items navbarItems() const;
+    // Stores the items as compact JSON with undo.
+    void setNavbarItems(const JQMItemList::Items &items);
+
+    void createChildren();
+    void appendNavbar();
+
+protected:
+    void buildElement() override;
+
+private:
+    void observeInDesignMode();
+    void scheduleRebuild();
+    void pageDidDeleteObject(const KRNotification &notification);
+    void pageFunctionDidChangeID(const KRNotification &notification);
+    bool isFooter() const { return tbType() == QLatin1String("footer"); }
+    bool isHeader() const { return tbType() == QLatin1String("header"); }
+    QString pageID() const;
+    bool isJQM14OrGreater() const;
+
+    std::shared_ptr<DOMElement> m_div;
+    std::vector<KRObservationToken> m_tokens;
+    bool m_rebuildScheduled = false;
+};

@@ -1,0 +1,75 @@
+#include "JQMButton.h"
+
+#include <core/KRJavaScript.h>
+#include <model/KRModelAdapter.h>
+#include <platform/dom/DOMCSSStyleDeclaration.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRException.h>
+
+KRObjectClass JQMButton::objectClass()
+{
+    KRObjectClass c;
+    c.className = QStringLiteral("JQMButton");
+    c.superclassName = QStringLiteral("KRFormControl");
+    c.idBase = QStringLiteral("button");
+    c.descriptors = {
+        krDescriptor("value", "value", nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("corners", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("icon", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("iconpos", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("iconshadow", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("shadow", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("theme", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("mini", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("gotoPage", nullptr, nullptr, KRAdapterOptionJSString),
+        krDescriptor("gotoPageTransition", nullptr, nullptr, KRAdapterOptionJSString),
+    };
+    c.factory = [](const KRObjectInit &init) { return std::make_shared<JQMButton>(init); };
+    return c;
+}
+
+void JQMButton::initializeDefaultProperties()
+{
+    JQMFormWidget::initializeDefaultProperties();
+    setValue(QStringLiteral("kr_value"), kr_id());
+    setValue(QStringLiteral("kr_width"), QStringLiteral("150"));
+    setValue(QStringLiteral("kr_height"), QStringLiteral("50"));
+}
+
+void JQMButton::buildElement()
+{
+    JQMFormWidget::buildElement();
+    BuildSteps steps;
+    steps.removeOuterRole = false;
+    steps.redescribeNameAndDisabled = false;
+    buildWidget(QStringLiteral("JQMButton"), steps);
+}
+
+void JQMButton::createChildren()
+{
+    const auto outer = domElement();
+    if (!outer)
+        return;
+    removeElementChildren();
+    const QString inner = innerID(QStringLiteral("inp"));
+    m_inputElement = createElement(QStringLiteral("input"));
+    m_inputElement->setAttribute(QStringLiteral("id"), inner);
+    m_inputElement->setAttribute(QStringLiteral("type"), QStringLiteral("button"));
+    for (const char *name : {"corners", "icon", "iconpos", "iconshadow", "shadow", "theme", "mini"})
+        m_inputElement->setDataAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
+    if (designMode()) {
+        DOMCSSStyleDeclaration &style = m_inputElement->style();
+        style.setProperty(QStringLiteral("-webkit-user-select"), QStringLiteral("none"));
+        style.setProperty(QStringLiteral("-webkit-user-modify"), QStringLiteral("read-only"));
+        style.setProperty(QStringLiteral("outline"), QStringLiteral("none"));
+        style.setProperty(QStringLiteral("cursor"), QStringLiteral("default"));
+    }
+    outer->appendChild(m_inputElement);
+    for (const char *key : {"kr_value", "kr_name", "kr_disabled"}) {
+        if (const auto adapter = modelAdapter(QString::fromLatin1(key))) {
+            adapter->setDomElement(m_inputElement);
+            adapter->updateDOM(value(QString::fromLatin1(key)));
+        }
+    }
+    queueDesignScript(QStringLiteral("$(%1).button();$(%1).button('disable');").arg(krSelectorLiteral(inner)));
+}

@@ -1,0 +1,127 @@
+#include "JQMFormWidget.h"
+
+#include <core/KRString.h>
+#include <model/KRModelAdapter.h>
+#include <model/KRPage.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+
+#include <QTimer>
+
+OrderedDictionary<QString, QString> jqmOptions(const QString &text)
+{
+    return KRString::parseOptionTokens(text);
+}
+
+void jqmAppendOptions(DOMElement &select, const QString &optionsText, const QString &selected)
+{
+    const OrderedDictionary<QString, QString> options = jqmOptions(optionsText);
+    const auto document = select.ownerDocument();
+    for (const QString &optionValue : options.allKeys()) {
+        const auto option = document->createElement(QStringLiteral("option"));
+        option->setAttribute(QStringLiteral("value"), optionValue);
+        option->setTextContent(options.objectForKey(optionValue));
+        if (optionValue == selected)
+            option->setAttribute(QStringLiteral("selected"), QStringLiteral("selected"));
+        select.appendChild(option);
+    }
+}
+
+void JQMFormWidget::updateDesignView(KRModelAdapter &, const QString &)
+{
+    createChildren();
+}
+
+void JQMFormWidget::buildWidget(const QString &className, const BuildSteps &steps)
+{
+    const auto outer = domElement();
+    if (!outer)
+        return;
+    if (steps.removeOuterRole)
+        outer->removeAttribute(QStringLiteral("data-role"));
+    enableOwnAdapters(className);
+    auto redescribe = [this, outer] {
+        for (const char *name : {"name", "disabled"}) {
+            const QString property = QString::fromLatin1(name);
+            if (const auto adapter = modelAdapter(QStringLiteral("kr_") + property))
+                adapter->setDescriptor(KRPropertyDescriptor(property, QString(), QString(), 0));
+            outer->removeAttribute(property);
+        }
+    };
+    if (steps.redescribeNameAndDisabled && steps.redescribeBeforeAppend)
+        redescribe();
+    appendToParentElement();
+    createChildren();
+    if (steps.redescribeNameAndDisabled && !steps.redescribeBeforeAppend)
+        redescribe();
+    if (!designMode())
+        return;
+    // A rename rebuilds after the new id has reached the outer element.
+    const std::weak_ptr<KRObject> weakSelf = weak_from_this();
+    for (const QString &key : steps.rebuildKeys) {
+        m_renameTokens.push_back(observable().observe(key, [weakSelf](const void *, const QString &, const QVariant &,
+                                                                      const QVariant &) {
+            QTimer::singleShot(0, [weakSelf] {
+                if (const auto self = std::static_pointer_cast<JQMFormWidget>(weakSelf.lock()))
+                    self->createChildren();
+            });
+        }));
+    }
+}
+
+QString JQMFormWidget::pageID() const
+{
+    const auto page = owningPage();
+    return page ? page->kr_id() : QString();
+}
+
+QString JQMFormWidget::innerID(const QString &suffix) const
+{
+    return QStringLiteral("_%1_%2_%3").arg(pageID(), kr_id(), suffix);
+}
+
+QString JQMFormWidget::nameOrID() const
+{
+    const QString name = value(QStringLiteral("kr_name"));
+    return name.isEmpty() ? kr_id() : name;
+}
+
+std::shared_ptr<DOMElement> JQMFormWidget::createElement(const QString &tagName) const
+{
+    return domElement()->ownerDocument()->createElement(tagName);
+}
+
+void JQMFormWidget::removeElementChildren()
+{
+    const auto outer = domElement();
+    for (const auto &child : outer->children())
+        outer->removeChild(child);
+}
+
+std::shared_ptr<DOMElement> JQMFormWidget::makeLabel(const QString &forID, const QString &hiddenClass,
+                                                     const QString &shownClass) const
+{
+    auto label = createElement(QStringLiteral("label"));
+    label->setAttribute(QStringLiteral("for"), forID);
+    const QString text = value(QStringLiteral("kr_label"));
+    if (!text.isEmpty()) {
+        if (!shownClass.isEmpty())
+            label->setAttribute(QStringLiteral("class"), shownClass);
+        label->setTextContent(text);
+    } else {
+        label->setAttribute(QStringLiteral("class"), hiddenClass);
+    }
+    return label;
+}
+
+void JQMFormWidget::queueDesignScript(const QString &script)
+{
+    const auto page = designPage();
+    if (!designMode() || !page)
+        return;
+    const std::weak_ptr<KRPageBase> weakPage = page;
+    page->onJQueryMobileLoaded([weakPage, script] {
+        if (const auto p = std::static_pointer_cast<KRPage>(weakPage.lock()))
+            p->evaluateScript(script);
+    });
+}

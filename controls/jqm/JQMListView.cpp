@@ -1,0 +1,231 @@
+#include "JQMListView.h"
+
+#include <model/KRFunction.h>
+#include <model/KRPage.h>
+#include <platform/dom/DOMCSSStyleDeclaration.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRNotificationCenter.h>
+
+#include <QTimer>
+
+JQMListView::JQMListView(const KRObjectInit &init) : KRFormControl(init) {}
+
+JQMListView::~JQMListView() = default;
+
+KRObjectClass JQMListView::objectClass()
+{
+    KRObjectClass c;
+    c.className = QStringLiteral("JQMListView");
+    c.superclassName = QStringLiteral("KRFormControl");
+    c.idBase = QStringLiteral("listview");
+    constexpr std::uint32_t rebuild = KRAdapterOptionUpdateDesignView;
+    c.descriptors = {
+        krDescriptor("icon", nullptr, nullptr, KRAdapterOptionJSString | rebuild),
+        krDescriptor("inset", nullptr, nullptr, rebuild),
+        krDescriptor("items", nullptr, nullptr, KRAdapterOptionXMLText | KRAdapterOptionJSCustom | rebuild),
+        krDescriptor("wordwrap", nullptr, nullptr, KRAdapterOptionJSBoolean | rebuild),
+        krDescriptor("gotoPageTransition", nullptr, nullptr, KRAdapterOptionJSString),
+        krDescriptor("theme", nullptr, nullptr, rebuild),
+        krDescriptor("autodividers", nullptr, nullptr, rebuild),
+        krDescriptor("filter", nullptr, nullptr, rebuild),
+        krDescriptor("filterPlaceholder", nullptr, nullptr, rebuild),
+    };
+    c.factory = [](const KRObjectInit &init) { return std::make_shared<JQMListView>(init); };
+    return c;
+}
+
+void JQMListView::buildElement()
+{
+    KRFormControl::buildElement();
+    const auto element = domElement();
+    if (!element)
+        return;
+    element->removeAttribute(QStringLiteral("data-role"));
+    enableOwnAdapters(QStringLiteral("JQMListView"));
+    if (const auto parent = parentDomElement()) {
+        std::shared_ptr<DOMElement> target;
+        if (parent->hasTagName(QLatin1String("div")) && parent->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
+            target = parent;
+        for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
+            if (target)
+                break;
+            if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
+                target = div;
+        }
+        (target ? target : parent)->appendChild(element);
+    }
+    createChildren();
+    observeInDesignMode();
+}
+
+void JQMListView::observeInDesignMode()
+{
+    if (!designMode())
+        return;
+    const std::weak_ptr<KRObject> weak = weak_from_this();
+    m_tokens.push_back(observable().observe(QStringLiteral("kr_id"), [weak](const void *, const QString &, const QVariant &, const QVariant &) {
+        const auto self = std::static_pointer_cast<JQMListView>(weak.lock());
+        if (!self || self->m_rebuildScheduled)
+            return;
+        self->m_rebuildScheduled = true;
+        QTimer::singleShot(0, [weak] {
+            if (const auto later = std::static_pointer_cast<JQMListView>(weak.lock())) {
+                later->m_rebuildScheduled = false;
+                later->createChildren();
+            }
+        });
+    }));
+    const auto page = owningPage();
+    if (!page)
+        return;
+    auto &center = KRNotificationCenter::defaultCenter();
+    m_tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page->identity(), [weak](const KRNotification &n) {
+        if (const auto self = std::static_pointer_cast<JQMListView>(weak.lock()))
+            self->pageDidDeleteObject(n);
+    }));
+    m_tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page->identity(), [weak](const KRNotification &n) {
+        if (const auto self = std::static_pointer_cast<JQMListView>(weak.lock()))
+            self->pageFunctionDidChangeID(n);
+    }));
+}
+
+void JQMListView::initializeDefaultProperties()
+{
+    KRFormControl::initializeDefaultProperties();
+    setValue(QStringLiteral("kr_top"), QStringLiteral("40"));
+    setValue(QStringLiteral("kr_left"), QStringLiteral("0"));
+    setValue(QStringLiteral("kr_width"), QStringLiteral("100%"));
+    setValue(QStringLiteral("kr_height"), QStringLiteral("400"));
+    setValue(QStringLiteral("kr_items"),
+             QStringLiteral("[{\"label\":\"Item #1\"}, {\"label\":\"Item #2\"}, {\"label\":\"Item #3\"}]"));
+    createChildren();
+}
+
+QString JQMListView::pageID() const
+{
+    const auto page = owningPage();
+    return page ? page->kr_id() : QString();
+}
+
+JQMItemList::Items JQMListView::items() const
+{
+    return JQMItemList::parse(value(QStringLiteral("kr_items")));
+}
+
+void JQMListView::setItems(const JQMItemList::Items &items)
+{
+    setValue(QStringLiteral("kr_items"), JQMItemList::serialize(items));
+}
+
+void JQMListView::updateDesignView(KRModelAdapter &, const QString &)
+{
+    createChildren();
+}
+
+void JQMListView::createChildren()
+{
+    const auto element = domElement();
+    const auto page = designPage();
+    if (!element || !page)
+        return;
+    const auto document = page->domDocument();
+    const QString p = pageID();
+    const QString o = kr_id();
+    element->removeAllChildren();
+
+    auto ul = document->createElement(QStringLiteral("ul"));
+    ul->setDataAttribute(QStringLiteral("role"), QStringLiteral("listview"));
+    ul->setDataAttribute(QStringLiteral("inset"), value(QStringLiteral("kr_inset")));
+    ul->setDataAttribute(QStringLiteral("autodividers"), value(QStringLiteral("kr_autodividers")));
+    ul->setDataAttribute(QStringLiteral("filter"), value(QStringLiteral("kr_filter")));
+    ul->setDataAttribute(QStringLiteral("filter-placeholder"), value(QStringLiteral("kr_filterPlaceholder")));
+    ul->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    const QString listID = QStringLiteral("_%1_%2_ul").arg(p, o);
+    ul->setAttribute(QStringLiteral("id"), listID);
+    if (designMode())
+        ul->setAttribute(QStringLiteral("class"), QStringLiteral("ui-disabled"));
+    element->appendChild(ul);
+
+    const QString listIcon = value(QStringLiteral("kr_icon"));
+    const bool wrap = value(QStringLiteral("kr_wordwrap")) == QLatin1String("true");
+    for (const JQMItemList::Items &item : items()) {
+        if (!item.is_object())
+            continue;
+        auto li = document->createElement(QStringLiteral("li"));
+        ul->appendChild(li);
+        const QString label = JQMItemList::stringValue(item, "label");
+        const QString theme = JQMItemList::stringValue(item, "theme");
+        if (item.contains("divider") && JQMItemList::truthValue(item["divider"])) {
+            li->setDataAttribute(QStringLiteral("dividertheme"), theme);
+            li->setAttribute(QStringLiteral("data-role"), QStringLiteral("list-divider"));
+            if (!label.isEmpty())
+                li->setTextContent(label);
+            continue;
+        }
+        li->setDataAttribute(QStringLiteral("theme"), theme);
+        const QString icon = JQMItemList::stringValue(item, "icon");
+        li->setDataAttribute(QStringLiteral("icon"), icon.isEmpty() ? listIcon : icon);
+        auto a = document->createElement(QStringLiteral("a"));
+        if (!label.isEmpty())
+            a->setTextContent(label);
+        li->appendChild(a);
+        if (wrap)
+            a->style().setProperty(QStringLiteral("white-space"), QStringLiteral("normal"));
+        const QString thumbnail = JQMItemList::stringValue(item, "thumbnailImage");
+        if (!thumbnail.isEmpty()) {
+            auto img = document->createElement(QStringLiteral("img"));
+            img->setAttribute(QStringLiteral("src"), thumbnail);
+            a->appendChild(img);
+        }
+        auto span = document->createElement(QStringLiteral("span"));
+        const QString badge = JQMItemList::stringValue(item, "badge");
+        if (badge.isEmpty()) {
+            span->setAttribute(QStringLiteral("class"), QStringLiteral("kr-lvi-badge"));
+        } else {
+            span->setAttribute(QStringLiteral("class"), QStringLiteral("kr-lvi-badge ui-li-count"));
+            span->setTextContent(badge);
+        }
+        li->appendChild(span);
+    }
+
+    if (designMode()) {
+        // Page and object ids are identifiers, so the selectors need no escaping.
+        const QString script = QStringLiteral("$('#%1').listview();$('#%1 li').addClass('ui-disabled');$('#%2_%3 input').textinput('disable');")
+                                   .arg(listID, p, o);
+        const std::weak_ptr<KRPage> weakPage = page;
+        page->onJQueryMobileLoaded([weakPage, script] {
+            if (const auto pg = weakPage.lock())
+                pg->evaluateScript(script);
+        });
+    }
+}
+
+QString JQMListView::jsInitializerForKey(const QString &key) const
+{
+    if (key != QLatin1String("kr_items"))
+        return {};
+    return JQMItemList::initializer(items(), QStringLiteral("{ _krinit: true, items: ["), pageID(), true);
+}
+
+void JQMListView::pageDidDeleteObject(const KRNotification &notification)
+{
+    const KRObjectHandle handle = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
+    const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
+    if (!function)
+        return;
+    JQMItemList::Items list = items();
+    if (JQMItemList::removeFunctionReferences(list, function->kr_id()))
+        setItems(list);
+}
+
+void JQMListView::pageFunctionDidChangeID(const KRNotification &notification)
+{
+    const QString oldID = notification.userInfo.value(QStringLiteral("oldID")).toString();
+    const QString newID = notification.userInfo.value(QStringLiteral("newID")).toString();
+    if (oldID.isEmpty() || oldID == newID)
+        return;
+    JQMItemList::Items list = items();
+    if (JQMItemList::renameFunctionReferences(list, oldID, newID))
+        setItems(list);
+}

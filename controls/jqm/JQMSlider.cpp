@@ -1,0 +1,70 @@
+#include "JQMSlider.h"
+
+#include <core/KRJavaScript.h>
+#include <model/KRModelAdapter.h>
+#include <platform/dom/DOMCSSStyleDeclaration.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRException.h>
+
+KRObjectClass JQMSlider::objectClass()
+{
+    KRObjectClass c;
+    c.className = QStringLiteral("JQMSlider");
+    c.superclassName = QStringLiteral("KRFormControl");
+    c.idBase = QStringLiteral("slider");
+    c.descriptors = {
+        krDescriptor("value", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("min", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("max", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("label", nullptr, nullptr, KRAdapterOptionCheckSize | KRAdapterOptionUpdateDesignView),
+        krDescriptor("theme", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("mini", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("trackTheme", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("step", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("highlight", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+    };
+    c.factory = [](const KRObjectInit &init) { return std::make_shared<JQMSlider>(init); };
+    return c;
+}
+
+void JQMSlider::initializeDefaultProperties()
+{
+    JQMFormWidget::initializeDefaultProperties();
+    setValue(QStringLiteral("kr_width"), QStringLiteral("200"));
+    setValue(QStringLiteral("kr_height"), QStringLiteral("32"));
+    setValue(QStringLiteral("kr_min"), QStringLiteral("0"));
+    setValue(QStringLiteral("kr_max"), QStringLiteral("100"));
+}
+
+void JQMSlider::buildElement()
+{
+    JQMFormWidget::buildElement();
+    buildWidget(QStringLiteral("JQMSlider"), {});
+}
+
+void JQMSlider::createChildren()
+{
+    const auto outer = domElement();
+    if (!outer)
+        return;
+    removeElementChildren();
+    const QString inner = innerID(QStringLiteral("inp"));
+    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hide-label")));
+    const auto input = createElement(QStringLiteral("input"));
+    input->setAttribute(QStringLiteral("id"), inner);
+    input->setAttribute(QStringLiteral("type"), QStringLiteral("number"));
+    input->setAttribute(QStringLiteral("data-type"), QStringLiteral("range"));
+    input->setDataAttribute(QStringLiteral("highlight"), value(QStringLiteral("kr_highlight")));
+    input->setOptionalAttribute(QStringLiteral("step"), value(QStringLiteral("kr_step")));
+    input->setAttribute(QStringLiteral("name"), nameOrID());
+    if (isDisabled())
+        input->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    for (const char *name : {"value", "min", "max"})
+        input->setOptionalAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
+    input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+    input->setDataAttribute(QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
+    outer->appendChild(input);
+    queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).slider('disable');});")
+                          .arg(krSelectorLiteral(outer->id()), krSelectorLiteral(inner)));
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <controls/jqm/JQMFormWidget.h>
+
+class JQMSlider : public JQMFormWidget
+{
+public:
+    using JQMFormWidget::JQMFormWidget;
+    static KRObjectClass objectClass();
+    QString defaultProperty() const override { return QStringLiteral("label"); }
+    void initializeDefaultProperties() override;
+    void createChildren() override;
+
+protected:
+    void buildElement() override;
+};

@@ -1,0 +1,72 @@
+#include "JQMTextArea.h"
+
+#include <core/KRJavaScript.h>
+#include <model/KRModelAdapter.h>
+#include <platform/dom/DOMCSSStyleDeclaration.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRException.h>
+
+KRObjectClass JQMTextArea::objectClass()
+{
+    KRObjectClass c;
+    c.className = QStringLiteral("JQMTextArea");
+    c.superclassName = QStringLiteral("KRFormControl");
+    c.idBase = QStringLiteral("textarea");
+    c.descriptors = {
+        krDescriptor("value", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("label", nullptr, nullptr, KRAdapterOptionCheckSize | KRAdapterOptionUpdateDesignView),
+        krDescriptor("theme", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("autocorrect", nullptr, nullptr, 0),
+        krDescriptor("autocapitalize", nullptr, nullptr, 0),
+        krDescriptor("mini", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krEventDescriptor("onFocus"),
+        krEventDescriptor("onBlur"),
+    };
+    c.factory = [](const KRObjectInit &init) { return std::make_shared<JQMTextArea>(init); };
+    return c;
+}
+
+void JQMTextArea::initializeDefaultProperties()
+{
+    JQMFormWidget::initializeDefaultProperties();
+    setValue(QStringLiteral("kr_width"), QStringLiteral("200"));
+    setValue(QStringLiteral("kr_height"), QStringLiteral("32"));
+}
+
+void JQMTextArea::buildElement()
+{
+    JQMFormWidget::buildElement();
+    buildWidget(QStringLiteral("JQMTextArea"), {});
+}
+
+QList<KRMenuItem> JQMTextArea::contextMenuItemsForObject()
+{
+    QList<KRMenuItem> items = JQMFormWidget::contextMenuItemsForObject();
+    addEventContextMenuItems(items, {QStringLiteral("onFocus"), QStringLiteral("onBlur")});
+    return items;
+}
+
+void JQMTextArea::createChildren()
+{
+    const auto outer = domElement();
+    if (!outer)
+        return;
+    removeElementChildren();
+    const QString inner = innerID(QStringLiteral("inp"));
+    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hide-label")));
+    const auto area = createElement(QStringLiteral("textarea"));
+    area->setAttribute(QStringLiteral("id"), inner);
+    area->setAttribute(QStringLiteral("name"), nameOrID());
+    if (isDisabled())
+        area->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    const QString text = value(QStringLiteral("kr_value"));
+    if (!text.isEmpty())
+        area->setTextContent(text);
+    area->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    area->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+    area->setOptionalAttribute(QStringLiteral("autocorrect"), value(QStringLiteral("kr_autocorrect")));
+    area->setOptionalAttribute(QStringLiteral("autocapitalize"), value(QStringLiteral("kr_autocapitalize")));
+    outer->appendChild(area);
+    queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).textinput('disable');});")
+                          .arg(krSelectorLiteral(outer->id()), krSelectorLiteral(inner)));
+}

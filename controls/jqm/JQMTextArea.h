@@ -1,0 +1,17 @@
+#pragma once
+
+#include <controls/jqm/JQMFormWidget.h>
+
+class JQMTextArea : public JQMFormWidget
+{
+public:
+    using JQMFormWidget::JQMFormWidget;
+    static KRObjectClass objectClass();
+    QString defaultProperty() const override { return QStringLiteral("label"); }
+    void initializeDefaultProperties() override;
+    QList<KRMenuItem> contextMenuItemsForObject() override;
+    void createChildren() override;
+
+protected:
+    void buildElement() override;
+};

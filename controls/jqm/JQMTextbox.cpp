@@ -1,0 +1,78 @@
+#include "JQMTextbox.h"
+
+#include <core/KRJavaScript.h>
+#include <model/KRModelAdapter.h>
+#include <platform/dom/DOMCSSStyleDeclaration.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRException.h>
+
+KRObjectClass JQMTextbox::objectClass()
+{
+    KRObjectClass c;
+    c.className = QStringLiteral("JQMTextbox");
+    c.superclassName = QStringLiteral("KRFormControl");
+    c.idBase = QStringLiteral("textbox");
+    c.descriptors = {
+        krDescriptor("value", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("label", nullptr, nullptr, KRAdapterOptionCheckSize | KRAdapterOptionUpdateDesignView),
+        krDescriptor("theme", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("mini", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("maxsize", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("type", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("placeholder", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
+        krDescriptor("autocorrect", "autocorrect", nullptr, 0),
+        krDescriptor("autocapitalize", "autocapitalize", nullptr, 0),
+        krEventDescriptor("onFocus"),
+        krEventDescriptor("onBlur"),
+    };
+    c.factory = [](const KRObjectInit &init) { return std::make_shared<JQMTextbox>(init); };
+    return c;
+}
+
+void JQMTextbox::initializeDefaultProperties()
+{
+    JQMFormWidget::initializeDefaultProperties();
+    setValue(QStringLiteral("kr_width"), QStringLiteral("200"));
+    setValue(QStringLiteral("kr_height"), QStringLiteral("32"));
+}
+
+void JQMTextbox::buildElement()
+{
+    JQMFormWidget::buildElement();
+    buildWidget(QStringLiteral("JQMTextbox"), {});
+}
+
+QList<KRMenuItem> JQMTextbox::contextMenuItemsForObject()
+{
+    QList<KRMenuItem> items = JQMFormWidget::contextMenuItemsForObject();
+    addEventContextMenuItems(items, {QStringLiteral("onFocus"), QStringLiteral("onBlur")});
+    return items;
+}
+
+void JQMTextbox::createChildren()
+{
+    const auto outer = domElement();
+    if (!outer)
+        return;
+    removeElementChildren();
+    const QString inner = innerID(QStringLiteral("inp"));
+    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hide-label")));
+    const auto input = createElement(QStringLiteral("input"));
+    input->setAttribute(QStringLiteral("id"), inner);
+    const QString type = value(QStringLiteral("kr_type"));
+    input->setAttribute(QStringLiteral("type"), type.isEmpty() ? QStringLiteral("text") : type);
+    input->setAttribute(QStringLiteral("name"), nameOrID());
+    if (isDisabled())
+        input->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    input->setOptionalAttribute(QStringLiteral("value"), value(QStringLiteral("kr_value")));
+    input->setOptionalAttribute(QStringLiteral("maxsize"), value(QStringLiteral("kr_maxsize")));
+    // Browsers enforce only "maxlength"; "maxsize" stays for pages that rely on it.
+    input->setOptionalAttribute(QStringLiteral("maxlength"), value(QStringLiteral("kr_maxsize")));
+    input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+    for (const char *name : {"placeholder", "autocorrect", "autocapitalize"})
+        input->setOptionalAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
+    outer->appendChild(input);
+    queueDesignScript(QStringLiteral("$(%1).trigger('create');$(%2).textinput('disable');")
+                          .arg(krSelectorLiteral(outer->id()), krSelectorLiteral(inner)));
+}

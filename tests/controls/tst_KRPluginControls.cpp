@@ -1,0 +1,192 @@
+#include "KRCompositeTestSupport.h"
+#include "KRTestSupport.h"
+
+#include <controls/KRPlugin.h>
+#include <controls/KRPluginLoader.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRPropertyInfo.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRPaths.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kSample = QStringLiteral(KR_TEST_DATA_DIR "/plugins/Gauge.krplugin");
+
+void copyFolder(const QString &from, const QString &to)
+{
+    QDir().mkpath(to);
+    for (const QFileInfo &entry : QDir(from).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (entry.isDir())
+            copyFolder(entry.filePath(), to + QLatin1Char('/') + entry.fileName());
+        else
+            QFile::copy(entry.filePath(), to + QLatin1Char('/') + entry.fileName());
+    }
+}
+
+void writeBundle(const QString &folder, const QString &name, const QByteArray &manifest)
+{
+    QDir().mkpath(folder + QLatin1Char('/') + name);
+    KRTest::writeFile(folder + QLatin1Char('/') + name + QStringLiteral("/krplugin.json"), manifest);
+}
+
+// Loads the sample plug-in (once per process) from the application's plug-ins folder, next
+// to broken and ignored bundles; returns the loader's report.
+const QStringList &loadSampleWithBrokenNeighbours(QStringList *loadedOut = nullptr)
+{
+    static QStringList problems;
+    static QStringList loaded;
+    static bool done = false;
+    if (!done) {
+        done = true;
+        krRegisterCompositeTestClasses();
+        const QString folder = KRPluginLoader::pluginsDirectory();
+        QDir(folder).removeRecursively();
+        copyFolder(kSample, folder + QStringLiteral("/Gauge.krplugin"));
+        // A second bundle naming the sample's class again: the first in name order wins.
+        writeBundle(folder, QStringLiteral("Gauge2.krplugin"),
+                    R"({"classes":[{"className":"KRSampleGauge","superClass":"KRPlugin","properties":[]}]})");
+        writeBundle(folder, QStringLiteral("Broken.krplugin"), R"({"classes":[{"className": "KRBrokenJSON",)");
+        writeBundle(folder, QStringLiteral("Twice.krplugin"),
+                    R"({"classes":[{"className":"KRTwice","superClass":"KRPlugin","properties":[
+                        {"propertyName":"a","propertyType":"string"},{"propertyName":"a","propertyType":"number"}]},
+                       {"className":"KRAfterTwice","superClass":"KRPlugin"},
+                       {"className":"KRShadowsTop","superClass":"KRPlugin","properties":[{"propertyName":"top","propertyType":"string"}]}]})");
+        writeBundle(folder, QStringLiteral("Names.krplugin"),
+                    R"({"classes":[{"className":"Bad-Name<x>","superClass":"KRPlugin"},
+                       {"className":"KRBadProperty","superClass":"KRPlugin","properties":[{"propertyName":"a b","propertyType":"string"}]},
+                       {"className":"KRNotAPlugin","superClass":"KRControl"},
+                       {"className":"KRNoEnumSet","superClass":"KRPlugin","properties":[{"propertyName":"e","propertyType":"enum"}]},
+                       {"className":"KRChildGauge","superClass":"KRSampleGauge","properties":[{"propertyName":"extra","propertyType":"string"}]}]})");
+        writeBundle(folder, QStringLiteral("NoClasses.krplugin"), R"({"classes":"none"})");
+        writeBundle(folder, QStringLiteral("Ignored"), R"({"classes":[{"className":"KRIgnoredFolder","superClass":"KRPlugin"}]})");
+        KRTest::writeFile(folder + QStringLiteral("/File.krplugin"), "{}");
+        KRPluginLoader loader;
+        loader.loadAllPlugins();
+        problems = loader.problems();
+        loaded = loader.loadedClasses();
+    }
+    if (loadedOut)
+        *loadedOut = loaded;
+    return problems;
+}
+
+} // namespace
+
+TEST(KRPluginLoader, LoadsTheSampleAndReportsAndSkipsBrokenManifests)
+{
+    QStringList loaded;
+    const QStringList problems = loadSampleWithBrokenNeighbours(&loaded);
+    EXPECT_EQ(loaded, (QStringList{QStringLiteral("KRSampleGauge"), QStringLiteral("KRSampleBadge"), QStringLiteral("KRChildGauge"),
+                                   QStringLiteral("KRAfterTwice")}))
+        << loaded.join(QLatin1Char(',')).toStdString();
+    const QString report = problems.join(QLatin1Char('\n'));
+    EXPECT_TRUE(report.contains(QStringLiteral("Broken.krplugin: krplugin.json is not valid JSON"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("Twice.krplugin (KRTwice): the property 'a' is declared twice")));
+    EXPECT_TRUE(report.contains(QStringLiteral("Twice.krplugin (KRShadowsTop): the property 'top' is already a property of KRPlugin")));
+    EXPECT_TRUE(report.contains(QStringLiteral("(Bad-Name<x>): the class name is not a plain name")));
+    EXPECT_TRUE(report.contains(QStringLiteral("(KRBadProperty): the property name 'a b' is not a plain name")));
+    EXPECT_TRUE(report.contains(QStringLiteral("(KRNotAPlugin): the superclass 'KRControl' is not a plug-in class")));
+    EXPECT_TRUE(report.contains(QStringLiteral("(KRNoEnumSet): enumOptions required when propertyType is 'enum'")));
+    EXPECT_TRUE(report.contains(QStringLiteral("Gauge2.krplugin (KRSampleGauge): a class of this name exists already")));
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    for (const char *skipped : {"KRBrokenJSON", "KRTwice", "KRNotAPlugin", "KRNoEnumSet", "KRIgnoredFolder", "KRBadProperty", "KRShadowsTop"}) {
+        EXPECT_FALSE(registry.classNamed(QLatin1String(skipped))) << skipped;
+        EXPECT_FALSE(KRObjectInfo::sharedInstance().hasClass(QLatin1String(skipped))) << skipped;
+    }
+
+    // The first bundle in name order defined the class, with its data.
+    const KRPluginClassData *data = KRPlugin::subclassData(QStringLiteral("KRSampleGauge"));
+    ASSERT_TRUE(data);
+    const QString bundle = KRPluginLoader::pluginsDirectory() + QStringLiteral("/Gauge.krplugin");
+    EXPECT_EQ(data->pluginBasePath, bundle);
+    EXPECT_EQ(data->runtimeSource, QStringList{QStringLiteral("gauge-runtime.js")});
+    EXPECT_EQ(KRPlugin::designModeSource(QStringLiteral("KRSampleGauge")), bundle + QStringLiteral("/gauge-design.js"));
+    EXPECT_EQ(KRPlugin::runtimeSourcePaths(QStringLiteral("KRChildGauge")),
+              QStringList{bundle + QStringLiteral("/gauge-runtime.js")});
+    EXPECT_EQ(KRPlugin::subclassData(QStringLiteral("KRSampleBadge"))->runtimeSource, QStringList{QStringLiteral("badge-runtime.js")});
+    EXPECT_TRUE(registry.isKindOf(QStringLiteral("KRChildGauge"), QStringLiteral("KRPlugin")));
+    EXPECT_EQ(registry.idBase(QStringLiteral("KRSampleGauge")), QStringLiteral("gauge"));
+    EXPECT_EQ(registry.idBase(QStringLiteral("KRSampleBadge")), QStringLiteral("control"));
+    std::map<QString, std::uint32_t> options;
+    for (const KRPropertyDescriptor &d : data->propertyDescriptors)
+        options[d.propertyName()] = d.adapterOptions();
+    EXPECT_EQ(options[QStringLiteral("caption")], 0x40040u);
+    EXPECT_EQ(options[QStringLiteral("needleColor")], 0x40040u);
+    EXPECT_EQ(options[QStringLiteral("value")], 0x40080u);
+    EXPECT_EQ(options[QStringLiteral("showTicks")], 0x40100u);
+    EXPECT_EQ(options[QStringLiteral("gaugeStyle")], 0x40000u);
+    EXPECT_EQ(options[QStringLiteral("onLimit")], 0x40000u);
+}
+
+TEST(KRPluginLoader, SampleClassIsInTheCatalogue)
+{
+    loadSampleWithBrokenNeighbours();
+    KRObjectInfo &catalogue = KRObjectInfo::sharedInstance();
+    const QString className = QStringLiteral("KRSampleGauge");
+    ASSERT_TRUE(catalogue.hasClass(className));
+    EXPECT_TRUE(catalogue.pluginObjects().contains(className));
+    EXPECT_EQ(catalogue.objectDescription(className), QStringLiteral("A round gauge with a needle."));
+    EXPECT_FALSE(catalogue.objectIcon(className).isNull());
+    EXPECT_TRUE(catalogue.objectHelpHTML(className).contains(KRPluginLoader::pluginsDirectory() + QStringLiteral("/Gauge.krplugin")));
+    EXPECT_TRUE(catalogue.isVisualObject(className));
+    const KRPropertyInfo *value = catalogue.propertyInfoForProperty(QStringLiteral("value"), className);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->defaultValue, QStringLiteral("12"));
+    EXPECT_TRUE(catalogue.hasEnumOptions(QStringLiteral("KRSampleGauge_gaugeStyles")));
+    // The inherited control rows come with it.
+    EXPECT_TRUE(catalogue.propertyInfoForProperty(QStringLiteral("top"), className));
+}
+
+TEST(KRPlugin, ObjectsRenderTakeInitialisersAndDrawInTheDesignView)
+{
+    loadSampleWithBrokenNeighbours();
+    const QString xml = QStringLiteral("<KRSampleGauge id=\"gauge1\" top=\"5\" left=\"6\" width=\"100\" height=\"50\" caption=\"Fuel &quot;now&quot;\""
+                                       " value=\"12\" showTicks=\"true\" gaugeStyle=\"flat\" onLimit=\"warn\"/>");
+    auto output = krOpenPageProject(xml, false);
+    ASSERT_TRUE(output);
+    const auto built = output->krPages().first()->objectForID(QStringLiteral("gauge1"));
+    ASSERT_TRUE(built);
+    krExpectGolden(QStringLiteral("plugin-output.html"), built->domElement()->outerHTML() + QLatin1Char('\n'));
+    krExpectGolden(QStringLiteral("plugin-initializers.txt"), krInitializerLines(built));
+
+    auto design = krOpenPageProject(xml, true);
+    const auto page = design->krPages().first();
+    const auto gauge = std::dynamic_pointer_cast<KRPlugin>(page->objectForID(QStringLiteral("gauge1")));
+    ASSERT_TRUE(gauge);
+    EXPECT_EQ(gauge->domElement()->parentNode(), page->pageDivElement());
+    const QStringList scripts = krRunDesignScripts(page);
+    ASSERT_EQ(scripts.size() >= 2, true);
+    const QString designSource = QString::fromUtf8(KRTest::readFile(kSample + QStringLiteral("/gauge-design.js")));
+    EXPECT_EQ(scripts.count(designSource), 1);
+    EXPECT_TRUE(gauge->hasDesignModeScript());
+    EXPECT_EQ(scripts.last(), gauge->designModeDrawScript());
+    krExpectGolden(QStringLiteral("plugin-draw.js"),
+                   gauge->designModeDrawScript().replace(KRPluginLoader::pluginsDirectory(), QStringLiteral("<plug-ins>")) +
+                       QLatin1Char('\n'));
+    QString errors;
+    EXPECT_TRUE(krNodeAccepts(gauge->designModeDrawScript(), &errors)) << errors.toStdString();
+
+    // Every change draws once.
+    gauge->setValue(QStringLiteral("kr_caption"), QStringLiteral("Oil"));
+    QStringList after = krRunDesignScripts(page);
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_TRUE(after.first().contains(QStringLiteral("\"caption\":\"Oil\"")));
+    EXPECT_TRUE(after.first().contains(QStringLiteral("\"_pluginPath\":")));
+    EXPECT_EQ(gauge->xmlElement().attribute(QStringLiteral("caption")), QStringLiteral("Oil"));
+
+    // A new object of a class without id base numbers from "control".
+    const auto badge = page->createNewObject(QStringLiteral("KRSampleBadge"), QString());
+    ASSERT_TRUE(badge);
+    EXPECT_EQ(badge->kr_id(), QStringLiteral("control1"));
+    EXPECT_EQ(page->createNewObject(QStringLiteral("KRSampleGauge"), QString())->kr_id(), QStringLiteral("gauge2"));
+    // The page's design document got the sample's design script once.
+    EXPECT_EQ(krRunDesignScripts(page).count(designSource), 0);
+}

@@ -1,0 +1,6 @@
+KRPlugin.define('KRSampleBadge', {
+  render: function (element, properties) {
+    'use strict';
+    element.textContent = properties.label || '';
+  }
+});
