@@ -1,5 +1,6 @@
 #include "KRPageDesignView.h"
 
+#include <controls/KRControl.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
 #include <model/KRObject.h>
@@ -32,6 +33,12 @@ KRResult<std::unique_ptr<KRPageDesignView>> KRPageDesignView::create(const std::
 KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::unique_ptr<KRWebView> view)
     : m_page(page), m_view(std::move(view)), m_proxy(new KRDesignViewControllerProxy(this)), m_layoutSource(this)
 {
+    // The controls read their sizes from their page's layout source, which a shown page has.
+    static const bool providerInstalled = [] {
+        KRControl::setLayoutSourceProvider([](const KRPage *shown) { return shown ? shown->layoutSource() : nullptr; });
+        return true;
+    }();
+    Q_UNUSED(providerInstalled);
     m_proxy->setDocument(page->domDocument());
     m_view->setHostObject(QStringLiteral("___kr_dwc"), m_proxy);
     // The page names its "___kr_page" bridge on its new host, then the view takes the document.

@@ -1,9 +1,7 @@
 #pragma once
 
-// Live pages for the design-view tests: small control classes that behave as the control
-// library's do towards the design view (an element on the page, adapters, a size check that
-// reads the page's layout source, a widget rebuilt on change), the runtime server that serves
-// the web libraries, and projects opened in design mode with real design views.
+// Live pages for the design-view tests: the runtime server that serves the web libraries,
+// projects with the real control classes opened in design mode, a recording design surface.
 
 #include <model/KRDocument.h>
 #include <model/KRObject.h>
@@ -31,36 +29,8 @@ namespace KRDesignViewTest {
 // Runs before the test main makes the application object.
 inline const bool g_environmentPrepared = (KRWebEngineEnvironment::prepare(), true);
 
-// A label: a div with the text, grown by checkSize when its text overflows.
-class LiveLabel : public KRObject
-{
-public:
-    explicit LiveLabel(const KRObjectInit &init);
-    void checkSize() override;
-};
-
-// A select box: a div holding a select, which gets the option list.
-class LiveSelect : public KRObject
-{
-public:
-    explicit LiveSelect(const KRObjectInit &init);
-    std::shared_ptr<DOMElement> select;
-
-protected:
-    void willEnableModelAdapters() override;
-};
-
-// A button whose inner markup is built anew when its text changes, then enhanced again.
-class LiveButton : public KRObject
-{
-public:
-    explicit LiveButton(const KRObjectInit &init);
-    void updateDesignView(KRModelAdapter &adapter, const QString &newValue) override;
-    void createChildren(const QString &text);
-};
-
-// Registers "KRPage" and the classes "LiveLabel", "LiveSelect", "LiveButton" (once).
-void registerLiveClasses();
+// Registers "KRPage" and the control library (once).
+void registerClasses();
 
 // Starts the runtime server once for the program and points the local-server port at it;
 // false when it cannot run here (no node).

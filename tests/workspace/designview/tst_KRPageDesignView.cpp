@@ -1,10 +1,11 @@
-// Pages of the model shown live: the design document mirrored into a design view from the
-// project's pool, jQuery Mobile loaded through the page's bridge from the runtime server,
-// edits made through the model showing in the view, clicks reaching the design surface's
-// bridge, and late sizes joining the undo step of the edit that caused them.
+// Pages of the model with the real controls shown live: the design document mirrored into a
+// design view from the project's pool, jQuery Mobile loaded through the page's bridge from the
+// runtime server, edits made through the model showing in the view, clicks reaching the design
+// surface's bridge, and late sizes joining the undo step of the edit that caused them.
 #include "DesignViewTestSupport.h"
 
 #include <builder/KRProjectBuilder.h>
+#include <controls/KRControl.h>
 #include <model/KRWebViewCache.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
@@ -25,13 +26,13 @@ namespace {
 
 const QString kPage = QStringLiteral(
     "<KRPage id=\"page1\"><KRContents>"
-    "<LiveLabel id=\"label1\" top=\"10\" left=\"10\" width=\"100\" height=\"24\" text=\"Hello\"/>"
-    "<LiveLabel id=\"label2\" top=\"40\" left=\"10\" width=\"100\" height=\"24\" text=\"Second\" color=\"green\"/>"
-    "<LiveButton id=\"button1\" top=\"80\" left=\"10\" width=\"150\" text=\"Go\"/>"
-    "<LiveSelect id=\"select1\" top=\"150\" left=\"10\" width=\"200\"><options>One\nTwo</options></LiveSelect>"
+    "<KRLabel id=\"label1\" top=\"10\" left=\"10\" width=\"100\" height=\"24\">Hello</KRLabel>"
+    "<KRLabel id=\"label2\" top=\"40\" left=\"10\" width=\"100\" height=\"24\" color=\"green\">Second</KRLabel>"
+    "<JQMButton id=\"button1\" top=\"80\" left=\"10\" width=\"150\" value=\"Go\"/>"
+    "<JQMSelect id=\"select1\" top=\"150\" left=\"10\" width=\"200\">1|One\n2|Two</JQMSelect>"
     "</KRContents></KRPage>"
     "<KRPage id=\"page2\"><KRContents>"
-    "<LiveLabel id=\"label1\" top=\"70\" left=\"50\" width=\"120\" height=\"24\" text=\"Other page\"/>"
+    "<KRLabel id=\"label1\" top=\"70\" left=\"50\" width=\"120\" height=\"24\">Other page</KRLabel>"
     "</KRContents></KRPage>");
 
 class KRPageDesignViewLive : public ::testing::Test
@@ -123,7 +124,7 @@ TEST_F(KRPageDesignViewLive, ThePageIsMirroredFromThePoolAndEnhancedByJQueryMobi
     EXPECT_TRUE(js(*view, QStringLiteral("typeof jQuery === 'function' && !!jQuery.mobile")).toBool());
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
     EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("getComputedStyle(e).color")), QStringLiteral("rgb(0, 128, 0)"));
-    EXPECT_TRUE(js(*view, QStringLiteral("$('#page1_button1 a').hasClass('ui-btn')")).toBool());
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length")).toInt(), 1);
     EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_select1_sel').closest('.ui-select').length")).toInt(), 1);
     EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
     // The layout source answers for the controls.
@@ -139,13 +140,13 @@ TEST_F(KRPageDesignViewLive, PropertyEditsMadeThroughTheModelAppearInTheView)
     const auto label2 = object(QStringLiteral("label2"));
     const auto select = object(QStringLiteral("select1"));
     const auto button = object(QStringLiteral("button1"));
-    label->setValue(QStringLiteral("kr_text"), QStringLiteral("Changed"));
+    label->setValue(QStringLiteral("kr_value"), QStringLiteral("Changed"));
     label2->setValue(QStringLiteral("kr_color"), QStringLiteral("#ff0000"));
     label2->setValue(QStringLiteral("kr_top"), QStringLiteral("200"));
     label2->setValue(QStringLiteral("kr_left"), QStringLiteral("33"));
-    select->setValue(QStringLiteral("kr_options"), QStringLiteral("Red\nGreen\nBlue"));
-    select->setValue(QStringLiteral("kr_value"), QStringLiteral("Green"));
-    button->setValue(QStringLiteral("kr_text"), QStringLiteral("Send now"));
+    select->setValue(QStringLiteral("kr_options"), QStringLiteral("r|Red\ng|Green\nb|Blue"));
+    select->setValue(QStringLiteral("kr_value"), QStringLiteral("g"));
+    button->setValue(QStringLiteral("kr_value"), QStringLiteral("Send now"));
     ASSERT_TRUE(settle());
 
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Changed"));
@@ -154,12 +155,12 @@ TEST_F(KRPageDesignViewLive, PropertyEditsMadeThroughTheModelAppearInTheView)
     // The option list inside jQuery Mobile's wrapper, with the chosen entry selected.
     EXPECT_EQ(live_(QStringLiteral("$('#_page1_select1_sel option').map(function(){return this.textContent;}).get().join('|')")),
               QStringLiteral("Red|Green|Blue"));
-    EXPECT_EQ(live_(QStringLiteral("$('#_page1_select1_sel').val()")), QStringLiteral("Green"));
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_select1_sel').val()")), QStringLiteral("g"));
     EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_select1_sel').closest('.ui-select').length")).toInt(), 1);
-    // The rebuilt button: one new anchor, enhanced again by the script the control queued.
-    EXPECT_EQ(js(*view, QStringLiteral("$('#page1_button1 a').length")).toInt(), 1);
-    EXPECT_EQ(live_(QStringLiteral("$('#page1_button1 a').text()")), QStringLiteral("Send now"));
-    EXPECT_TRUE(js(*view, QStringLiteral("$('#page1_button1 a').hasClass('ui-btn')")).toBool());
+    // The rebuilt button: one new input, enhanced again by the script the control queued.
+    EXPECT_EQ(js(*view, QStringLiteral("$('#page1_button1 input').length")).toInt(), 1);
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_button1_inp').val()")), QStringLiteral("Send now"));
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length")).toInt(), 1);
     // The class edits kept jQuery Mobile's own classes of the page.
     EXPECT_TRUE(js(*view, QStringLiteral("document.getElementById('page1').classList.contains('ui-page-active')")).toBool());
     EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
@@ -168,7 +169,7 @@ TEST_F(KRPageDesignViewLive, PropertyEditsMadeThroughTheModelAppearInTheView)
     document->undoManager().undo();
     ASSERT_TRUE(settle());
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
-    EXPECT_EQ(live_(QStringLiteral("$('#page1_button1 a').text()")), QStringLiteral("Go"));
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_button1_inp').val()")), QStringLiteral("Go"));
     EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("e.offsetTop + ',' + e.offsetLeft")), QStringLiteral("40,10"));
 }
 
@@ -202,12 +203,19 @@ TEST_F(KRPageDesignViewLive, AClickInTheViewReachesTheSurfaceWithItsObject)
     EXPECT_TRUE(surface.calls.empty());
 }
 
+// One user action on a label: new text and a new font size (the font size runs checkSize).
+static void editLabel(const std::shared_ptr<KRObject> &label, const QString &text, const QString &fontSize)
+{
+    label->setValue(QStringLiteral("kr_value"), text);
+    label->setValue(QStringLiteral("kr_fontSize"), fontSize);
+}
+
 TEST_F(KRPageDesignViewLive, CheckSizeGrowsAnOverflowingLabelInTheSameUndoStep)
 {
     const auto label = object(QStringLiteral("label1"));
     KRUndoManager &undo = document->undoManager();
     const QString longText = QStringLiteral("A label whose text is far too long for a hundred pixels of width, so it wraps");
-    label->setValue(QStringLiteral("kr_text"), longText);
+    editLabel(label, longText, QStringLiteral("17"));
     // The view has not measured the new text yet: the size check waits for it. Meanwhile
     // positions and outer sizes still answer, without overflow.
     EXPECT_TRUE(live->isWaitingForSizes());
@@ -216,6 +224,7 @@ TEST_F(KRPageDesignViewLive, CheckSizeGrowsAnOverflowingLabelInTheSameUndoStep)
     EXPECT_TRUE(meanwhile.valid);
     EXPECT_EQ(meanwhile.offsetHeight, 24);
     EXPECT_EQ(meanwhile.scrollHeight, meanwhile.clientHeight);
+    EXPECT_EQ(static_cast<KRControl &>(*label).controlHeight(), 24);
     ASSERT_TRUE(settle());
 
     const int grown = label->value(QStringLiteral("kr_height")).toInt();
@@ -223,12 +232,11 @@ TEST_F(KRPageDesignViewLive, CheckSizeGrowsAnOverflowingLabelInTheSameUndoStep)
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.offsetHeight")).toInt(), grown);
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.scrollHeight")).toInt(), grown);
     EXPECT_EQ(label->value(QStringLiteral("kr_width")), QStringLiteral("100")); // it wraps, it does not widen
-    EXPECT_EQ(label->xmlElement().attribute(QStringLiteral("height")), QString::number(grown));
-    // Text and size are one step.
+    // Text, font size and the grown height are one step.
     EXPECT_EQ(undo.undoCount(), 1);
     undo.undo();
     ASSERT_TRUE(settle());
-    EXPECT_EQ(label->value(QStringLiteral("kr_text")), QStringLiteral("Hello"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_value")), QStringLiteral("Hello"));
     EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.offsetHeight")).toInt(), 24);
     undo.redo();
@@ -236,17 +244,17 @@ TEST_F(KRPageDesignViewLive, CheckSizeGrowsAnOverflowingLabelInTheSameUndoStep)
     EXPECT_EQ(label->value(QStringLiteral("kr_height")).toInt(), grown);
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), longText);
 
-    // A size in percent is never touched; text that fits changes nothing, even when the
-    // last measurement (of the long text in a box made small again) overflowed.
+    // Text that fits changes nothing, even when the last measurement (of the long text in a
+    // box made small again) overflowed; a size in percent is never touched.
     undo.removeAllActions();
     label->setValue(QStringLiteral("kr_height"), QStringLiteral("24"));
     ASSERT_TRUE(settle());
     ASSERT_GT(page->layoutSource()->geometryForNode(label->domElement()->nodeId()).scrollHeight, 24 * 2);
-    label->setValue(QStringLiteral("kr_text"), QStringLiteral("Hi"));
+    editLabel(label, QStringLiteral("Hi"), QStringLiteral("16"));
     ASSERT_TRUE(settle());
     EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
     label->setValue(QStringLiteral("kr_height"), QStringLiteral("10%"));
-    label->setValue(QStringLiteral("kr_text"), longText + longText);
+    editLabel(label, longText + longText, QStringLiteral("18"));
     ASSERT_TRUE(settle());
     EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("10%"));
 }
@@ -255,11 +263,11 @@ TEST_F(KRPageDesignViewLive, UndoWhileASizeIsOnItsWayLetsTheStepGo)
 {
     const auto label = object(QStringLiteral("label1"));
     KRUndoManager &undo = document->undoManager();
-    label->setValue(QStringLiteral("kr_text"), QStringLiteral("Overflowing text for a narrow label, wrapping over several lines"));
+    editLabel(label, QStringLiteral("Overflowing text for a narrow label, wrapping over several lines"), QStringLiteral("17"));
     ASSERT_TRUE(live->isWaitingForSizes());
     undo.undo(); // in the same turn: the held group closes first
     EXPECT_FALSE(live->isWaitingForSizes());
-    EXPECT_EQ(label->value(QStringLiteral("kr_text")), QStringLiteral("Hello"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_value")), QStringLiteral("Hello"));
     ASSERT_TRUE(settle());
     EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
     EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
@@ -269,7 +277,7 @@ TEST_F(KRPageDesignViewLive, UndoWhileASizeIsOnItsWayLetsTheStepGo)
 
 TEST_F(KRPageDesignViewLive, ScreenshotOfTheLiveDesignViewIsKept)
 {
-    const auto anchor = page->domDocument()->nodeForId(object(QStringLiteral("button1"))->domElement()->firstChild()->nodeId());
+    const auto anchor = object(QStringLiteral("button1"))->domElement()->firstElementByTagName(QStringLiteral("input"));
     ASSERT_TRUE(anchor);
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return view->layoutSource().geometryForNode(anchor->nodeId()).valid; }));
     const KRNodeGeometry g = view->layoutSource().geometryForNode(anchor->nodeId());
@@ -304,7 +312,7 @@ TEST_F(KRPageDesignViewLive, TwoPagesOfOneProjectHaveTheirOwnViewsAndBridges)
     EXPECT_EQ(page2->scriptHost(), static_cast<DOMScriptHost *>(view2));
 
     const auto other = page2->objectForID(QStringLiteral("label1"));
-    other->setValue(QStringLiteral("kr_text"), QStringLiteral("Only here"));
+    other->setValue(QStringLiteral("kr_value"), QStringLiteral("Only here"));
     ASSERT_TRUE(KRTest::processEventsUntil([&] { view2->flush(); return view2->isInStep(); }));
     ASSERT_TRUE(settle());
     EXPECT_EQ(js(*view2, liveNode(other->domElement()) + QStringLiteral(".textContent")).toString(), QStringLiteral("Only here"));
@@ -343,7 +351,7 @@ TEST_F(KRPageDesignViewLive, TheBuiltPageShowsTheControlsWhereTheDesignViewDoes)
         " return id + ':' + [r.left, r.top, r.width, r.height].map(Math.round).join(','); }).join(' ')");
     const QString designBoxes = live_(boxes);
     EXPECT_EQ(js(built, boxes).toString(), designBoxes);
-    EXPECT_TRUE(js(built, QStringLiteral("$('#page1_button1 a').hasClass('ui-btn') && $('#page1_select1 .ui-select').length == 1")).toBool());
+    EXPECT_TRUE(js(built, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length == 1 && $('#page1_select1 .ui-select').length == 1")).toBool());
 
     const auto shoot = [](QWidget &widget, const QString &name) {
         QImage shot;
@@ -365,7 +373,7 @@ TEST_F(KRPageDesignViewLive, TheViewLetsThePageGoWhenItIsDestroyed)
     EXPECT_NE(page->scriptHost(), nullptr);
     EXPECT_NE(doc->scriptHost(), nullptr);
     // Edits go on headless.
-    object(QStringLiteral("label1"))->setValue(QStringLiteral("kr_text"), QStringLiteral("Headless"));
+    object(QStringLiteral("label1"))->setValue(QStringLiteral("kr_value"), QStringLiteral("Headless"));
     EXPECT_EQ(object(QStringLiteral("label1"))->domElement()->textContent(), QStringLiteral("Headless"));
 }
 
