@@ -353,13 +353,19 @@ TEST_F(KRPageDesignViewLive, TheBuiltPageShowsTheControlsWhereTheDesignViewDoes)
     EXPECT_EQ(js(built, boxes).toString(), designBoxes);
     EXPECT_TRUE(js(built, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length == 1 && $('#page1_select1 .ui-select').length == 1")).toBool());
 
-    const auto shoot = [](QWidget &widget, const QString &name) {
+    // Waits (bounded) for a frame that shows the button's face, unlike the empty corner.
+    const auto shoot = [](QWebEngineView &shown, const QString &name) {
+        const QVariantList r = js(shown, QStringLiteral("(function(){ var r = document.getElementById('page1_button1')"
+                                                         ".getBoundingClientRect(); return [r.left, r.top, r.height]; })()"))
+                                   .toList();
+        const QPoint face(int(r.value(0).toDouble() + 6), int(r.value(1).toDouble() + r.value(2).toDouble() / 2));
         QImage shot;
-        KRTest::processEventsUntil([&] {
-            shot = widget.grab().toImage();
-            return !shot.isNull() && shot.pixelColor(20, 95) != QColor(0xee, 0xee, 0xee);
-        }, std::chrono::seconds(10));
+        const bool drawn = KRTest::processEventsUntil([&] {
+            shot = shown.grab().toImage();
+            return !shot.isNull() && shot.pixelColor(face) != shot.pixelColor(shot.width() - 4, shot.height() - 4);
+        }, std::chrono::seconds(20));
         EXPECT_TRUE(shot.save(artifactsDir() + QLatin1Char('/') + name));
+        EXPECT_TRUE(drawn) << name.toStdString() << " does not show the button";
     };
     shoot(*view, QStringLiteral("compare-design-view.png"));
     shoot(built, QStringLiteral("compare-built-page.png"));
