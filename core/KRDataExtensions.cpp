@@ -17,20 +17,13 @@ static uInt sliceSize(qsizetype n)
     return uInt(std::min<qsizetype>(n, qsizetype(UINT_MAX)));
 }
 
-std::optional<QByteArray> gzipInflate(const QByteArray &data)
+// Feeds data through the stream in slices while the step (one inflate or deflate call, told
+// whether input is still to come) answers Z_OK, growing out by growth whenever it fills. Returns
+// the last status; out is cut to what was produced.
+template <typename Step>
+static int pump(z_stream &stream, const QByteArray &data, QByteArray &out, qsizetype growth, Step step)
 {
-    if (data.isEmpty())
-        return data;
     const qsizetype n = data.size();
-    // Grows by half the input each time it fills (at least 1 KiB so that tiny inputs that
-    // expand a lot do not crawl).
-    const qsizetype growth = std::max<qsizetype>(n / 2, 1024);
-    QByteArray out(n + n / 2, Qt::Uninitialized);
-
-    z_stream stream;
-    std::memset(&stream, 0, sizeof stream);
-    if (inflateInit2(&stream, 47) != Z_OK)
-        return std::nullopt;
     const auto *input = reinterpret_cast<const Bytef *>(data.constData());
     qsizetype consumed = 0;
     qsizetype produced = 0;
@@ -46,13 +39,32 @@ std::optional<QByteArray> gzipInflate(const QByteArray &data)
         stream.next_out = reinterpret_cast<Bytef *>(out.data() + produced);
         stream.avail_out = sliceSize(out.size() - produced);
         const uInt before = stream.avail_out;
-        status = inflate(&stream, Z_SYNC_FLUSH);
+        status = step(stream, consumed < n);
         produced += before - stream.avail_out;
     }
+    out.truncate(produced);
+    return status;
+}
+
+std::optional<QByteArray> gzipInflate(const QByteArray &data)
+{
+    if (data.isEmpty())
+        return data;
+    const qsizetype n = data.size();
+    // Grows by half the input each time it fills (at least 1 KiB so that tiny inputs that
+    // expand a lot do not crawl).
+    const qsizetype growth = std::max<qsizetype>(n / 2, 1024);
+    QByteArray out(n + n / 2, Qt::Uninitialized);
+
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (inflateInit2(&stream, 47) != Z_OK)
+        return std::nullopt;
+    const int status = pump(stream, data, out, growth,
+                            [](z_stream &z, bool) { return inflate(&z, Z_SYNC_FLUSH); });
     const bool closed = inflateEnd(&stream) == Z_OK;
     if (status != Z_STREAM_END || !closed)
         return std::nullopt;
-    out.truncate(produced);
     return out;
 }
 
@@ -65,30 +77,13 @@ std::optional<QByteArray> gzipDeflate(const QByteArray &data)
     if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return std::nullopt;
     constexpr qsizetype step = 16384;
-    const qsizetype n = data.size();
-    const auto *input = reinterpret_cast<const Bytef *>(data.constData());
     QByteArray out(step, Qt::Uninitialized);
-    qsizetype consumed = 0;
-    qsizetype produced = 0;
-    int status = Z_OK;
-    do {
-        if (produced >= out.size())
-            out.resize(out.size() + step);
-        if (stream.avail_in == 0 && consumed < n) {
-            stream.next_in = const_cast<Bytef *>(input + consumed);
-            stream.avail_in = sliceSize(n - consumed);
-            consumed += stream.avail_in;
-        }
-        stream.next_out = reinterpret_cast<Bytef *>(out.data() + produced);
-        stream.avail_out = sliceSize(out.size() - produced);
-        const uInt before = stream.avail_out;
-        status = deflate(&stream, consumed < n ? Z_NO_FLUSH : Z_FINISH);
-        produced += before - stream.avail_out;
-    } while (status == Z_OK);
+    const int status = pump(stream, data, out, step, [](z_stream &z, bool moreInput) {
+        return deflate(&z, moreInput ? Z_NO_FLUSH : Z_FINISH);
+    });
     deflateEnd(&stream);
     if (status != Z_STREAM_END)
         return std::nullopt;
-    out.truncate(produced);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "KRJSONSerialization.h"
 
+#include <core/KRVariantMap.h>
+
 #include <QVariantHash>
 #include <QVariantList>
 #include <QVariantMap>
@@ -56,14 +58,7 @@ KRResult<nlohmann::ordered_json> jsonFromVariant(const QVariant &value)
     }
     case QMetaType::QVariantMap:
     case QMetaType::QVariantHash: {
-        QVariantMap map;
-        if (value.typeId() == QMetaType::QVariantHash) {
-            const QVariantHash hash = value.toHash();
-            for (auto it = hash.cbegin(); it != hash.cend(); ++it)
-                map.insert(it.key(), it.value());
-        } else {
-            map = value.toMap();
-        }
+        const QVariantMap map = KRVariantMap::sortedMap(value);
         json object = json::object();
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
             KRResult<json> converted = jsonFromVariant(it.value());

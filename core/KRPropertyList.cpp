@@ -1,5 +1,6 @@
 #include "KRPropertyList.h"
 
+#include <core/KRVariantMap.h>
 #include <core/KRXMLDocument.h>
 
 #include <QDateTime>
@@ -134,14 +135,7 @@ bool writeValue(const QVariant &value, int depth, QString &out, QString &failure
     switch (value.typeId()) {
     case QMetaType::QVariantMap:
     case QMetaType::QVariantHash: {
-        QVariantMap map;
-        if (value.typeId() == QMetaType::QVariantHash) {
-            const QVariantHash hash = value.toHash();
-            for (auto it = hash.cbegin(); it != hash.cend(); ++it)
-                map.insert(it.key(), it.value());
-        } else {
-            map = value.toMap();
-        }
+        const QVariantMap map = KRVariantMap::sortedMap(value);
         if (map.isEmpty()) {
             out += indent + QLatin1String("<dict/>\n");
             return true;

@@ -38,6 +38,21 @@ private:
     URegularExpression *m_regex = nullptr;
 };
 
+// Runs one ICU test (uregex_matches, uregex_find) on the text from its start; false when the
+// expression did not compile or the test fails.
+bool testFromStart(const URegularExpression *compiled, const QString &text,
+                   UBool (*test)(URegularExpression *, int32_t, UErrorCode *))
+{
+    if (!compiled)
+        return false;
+    Searcher searcher(compiled, text);
+    if (!searcher.regex())
+        return false;
+    UErrorCode status = U_ZERO_ERROR;
+    const UBool passed = test(searcher.regex(), 0, &status);
+    return U_SUCCESS(status) && passed;
+}
+
 } // namespace
 
 QString KRRegexMatch::captured(const QString &text, int group) const
@@ -110,26 +125,12 @@ KRRegex::~KRRegex()
 
 bool KRRegex::matchesEntirely(const QString &text) const
 {
-    if (!m_regex)
-        return false;
-    Searcher searcher(m_regex, text);
-    if (!searcher.regex())
-        return false;
-    UErrorCode status = U_ZERO_ERROR;
-    const UBool matched = uregex_matches(searcher.regex(), 0, &status);
-    return U_SUCCESS(status) && matched;
+    return testFromStart(m_regex, text, uregex_matches);
 }
 
 bool KRRegex::containsMatch(const QString &text) const
 {
-    if (!m_regex)
-        return false;
-    Searcher searcher(m_regex, text);
-    if (!searcher.regex())
-        return false;
-    UErrorCode status = U_ZERO_ERROR;
-    const UBool found = uregex_find(searcher.regex(), 0, &status);
-    return U_SUCCESS(status) && found;
+    return testFromStart(m_regex, text, uregex_find);
 }
 
 QList<KRRegexMatch> KRRegex::allMatches(const QString &text) const

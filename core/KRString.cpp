@@ -65,6 +65,31 @@ QString substitute(const QString &string, const std::function<std::optional<QStr
     return result;
 }
 
+QString textOf(const QVariant &value)
+{
+    return value.toString();
+}
+
+const QString &textOf(const QString &value)
+{
+    return value;
+}
+
+// Substitutes from a map of names to values (QVariantMap, QHash<QString, QString>).
+template <typename Map>
+QString substituteFrom(const QString &string, const Map &values, bool removeNonmatched)
+{
+    return substitute(
+        string,
+        [&values](const QString &name) -> std::optional<QString> {
+            auto it = values.constFind(name);
+            if (it == values.constEnd())
+                return std::nullopt;
+            return textOf(*it);
+        },
+        removeNonmatched);
+}
+
 } // namespace
 
 namespace KRString {
@@ -187,29 +212,13 @@ QString hexStringFromBuffer(const void *buffer, qsizetype size)
 
 QString stringBySubstitutingTemplateValues(const QString &string, const QVariantMap &values, bool removeNonmatched)
 {
-    return substitute(
-        string,
-        [&values](const QString &name) -> std::optional<QString> {
-            auto it = values.constFind(name);
-            if (it == values.constEnd())
-                return std::nullopt;
-            return it->toString();
-        },
-        removeNonmatched);
+    return substituteFrom(string, values, removeNonmatched);
 }
 
 QString stringBySubstitutingTemplateValues(const QString &string, const QHash<QString, QString> &values,
                                            bool removeNonmatched)
 {
-    return substitute(
-        string,
-        [&values](const QString &name) -> std::optional<QString> {
-            auto it = values.constFind(name);
-            if (it == values.constEnd())
-                return std::nullopt;
-            return *it;
-        },
-        removeNonmatched);
+    return substituteFrom(string, values, removeNonmatched);
 }
 
 OrderedDictionary<QString, QString> parseOptionTokens(const QString &string)

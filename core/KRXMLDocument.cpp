@@ -144,9 +144,7 @@ KRXMLNode KRXMLDocument::createElement(const QString &name) const
     KR_ASSERT(d, "createElement in a null XML document");
     KR_ASSERT(!name.isEmpty(), "an element needs a name");
     xmlNodePtr node = xmlNewDocNode(d->doc(), nullptr, xc(name.toUtf8()), nullptr);
-    KRXMLNode handle = d->handle(node);
-    d->adoptDetached(node);
-    return handle;
+    return d->handleOfNew(node);
 }
 
 KRXMLNode KRXMLDocument::createTextNode(const QString &text) const
@@ -154,9 +152,7 @@ KRXMLNode KRXMLDocument::createTextNode(const QString &text) const
     KR_ASSERT(d, "createTextNode in a null XML document");
     const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
     xmlNodePtr node = xmlNewDocTextLen(d->doc(), xc(bytes), static_cast<int>(bytes.size()));
-    KRXMLNode handle = d->handle(node);
-    d->adoptDetached(node);
-    return handle;
+    return d->handleOfNew(node);
 }
 
 KRXMLNode KRXMLDocument::createCDATASection(const QString &text) const
@@ -164,9 +160,7 @@ KRXMLNode KRXMLDocument::createCDATASection(const QString &text) const
     KR_ASSERT(d, "createCDATASection in a null XML document");
     const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
     xmlNodePtr node = xmlNewCDataBlock(d->doc(), xc(bytes), static_cast<int>(bytes.size()));
-    KRXMLNode handle = d->handle(node);
-    d->adoptDetached(node);
-    return handle;
+    return d->handleOfNew(node);
 }
 
 KRXMLNode KRXMLDocument::createComment(const QString &text) const
@@ -174,9 +168,7 @@ KRXMLNode KRXMLDocument::createComment(const QString &text) const
     KR_ASSERT(d, "createComment in a null XML document");
     const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
     xmlNodePtr node = xmlNewDocComment(d->doc(), xc(bytes));
-    KRXMLNode handle = d->handle(node);
-    d->adoptDetached(node);
-    return handle;
+    return d->handleOfNew(node);
 }
 
 KRXMLNode KRXMLDocument::importNode(const KRXMLNode &node) const
@@ -185,9 +177,7 @@ KRXMLNode KRXMLDocument::importNode(const KRXMLNode &node) const
     KR_ASSERT(!node.isNull() && node.kind() != KRXMLNode::Kind::Attribute, "import of a null XML node");
     xmlNodePtr copy = d->copyIn(node.m_node);
     KR_ASSERT(copy, "out of memory copying an XML node");
-    KRXMLNode handle = d->handle(copy);
-    d->adoptDetached(copy);
-    return handle;
+    return d->handleOfNew(copy);
 }
 
 KRResult<QList<KRXMLNode>> KRXMLDocument::parseFragment(const QByteArray &bytes) const
@@ -213,8 +203,7 @@ KRResult<QList<KRXMLNode>> KRXMLDocument::parseFragment(const QByteArray &bytes)
     for (xmlNodePtr child = root ? root->children : nullptr; child; child = child->next) {
         xmlNodePtr copy = d->copyIn(child);
         KR_ASSERT(copy, "out of memory copying an XML node");
-        nodes.append(d->handle(copy));
-        d->adoptDetached(copy);
+        nodes.append(d->handleOfNew(copy));
     }
     xmlFreeDoc(source);
     return nodes;

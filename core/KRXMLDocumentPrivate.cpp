@@ -83,6 +83,13 @@ void KRXMLDocumentPrivate::adoptDetached(_xmlNode *node)
     }
 }
 
+KRXMLNode KRXMLDocumentPrivate::handleOfNew(_xmlNode *node)
+{
+    KRXMLNode result = handle(node);
+    adoptDetached(node);
+    return result;
+}
+
 void KRXMLDocumentPrivate::collectIfUnreferenced(_xmlNode *node)
 {
     xmlNodePtr top = node;

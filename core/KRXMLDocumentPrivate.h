@@ -40,6 +40,8 @@ public:
     int detachedCount() const { return static_cast<int>(m_detachedRoots.size()); }
 
     KRXMLNode handle(_xmlNode *node);
+    // The handle of a node just made or copied in, left detached: the handle keeps it.
+    KRXMLNode handleOfNew(_xmlNode *node);
     QList<KRXMLNode> evaluateXPath(_xmlNode *context, const QString &xpath);
     // A deep copy of `node` (of any document) in this document, detached, with no handle
     // counts copied.

@@ -490,9 +490,7 @@ KRXMLNode KRXMLNode::deepCopy() const
     KR_ASSERT(m_node->type != XML_ATTRIBUTE_NODE, "attributes are copied with their element");
     xmlNodePtr copy = doc->copyIn(m_node);
     KR_ASSERT(copy, "out of memory copying an XML node");
-    KRXMLNode result = doc->handle(copy);
-    doc->adoptDetached(copy);
-    return result;
+    return doc->handleOfNew(copy);
 }
 
 QByteArray KRXMLNode::xmlData() const

@@ -410,23 +410,59 @@ bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &destinati
     return unzipFileAtPath(path, QString(), destination, overwrite, password, error);
 }
 
+namespace {
+
+// The archive opened at its first entry.
+KRResult<unzFile> openAtFirstEntry(const QString &path)
+{
+    unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+    if (!zip)
+        return zipError(QZZipArchive::FailedToOpenArchive, QStringLiteral("failed to open zip file"));
+    if (unzGoToFirstFile(zip) != UNZ_OK) {
+        unzClose(zip);
+        return zipError(QZZipArchive::FailedToOpenEntry, QStringLiteral("failed to open first file in zip file"));
+    }
+    return zip;
+}
+
+// Opens each entry from the current one on and hands it to visit; closes the archive. Stops
+// with an error at the first entry that cannot be opened.
+KRResult<void> visitEntries(unzFile zip, const QByteArray &password,
+                            const std::function<void(const QByteArray &rawName, const unz_file_info64 &info,
+                                                     EntryReader &reader)> &visit)
+{
+    int status = UNZ_OK;
+    while (status == UNZ_OK) {
+        unz_file_info64 info;
+        QByteArray rawName;
+        const bool known = currentEntryInfo(zip, &info, &rawName);
+        EntryReader reader(zip, info, password);
+        if (!known || reader.open() != UNZ_OK) {
+            unzCloseCurrentFile(zip);
+            unzClose(zip);
+            return zipError(QZZipArchive::FailedToOpenEntry, QStringLiteral("failed to open current file in zip file"));
+        }
+        visit(rawName, info, reader);
+        unzCloseCurrentFile(zip); // no-op when the visitor closed it already
+        status = unzGoToNextFile(zip);
+    }
+    unzClose(zip);
+    return {};
+}
+
+} // namespace
+
 bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &extractFilename,
                                    const QString &destination, bool overwrite,
                                    const QString &password, KRError *error)
 {
-    unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+    const KRResult<unzFile> zip = openAtFirstEntry(path);
     if (!zip) {
-        setError(error, zipError(FailedToOpenArchive, QStringLiteral("failed to open zip file")));
-        return false;
-    }
-    if (unzGoToFirstFile(zip) != UNZ_OK) {
-        unzClose(zip);
-        setError(error, zipError(FailedToOpenEntry, QStringLiteral("failed to open first file in zip file")));
+        setError(error, zip.error());
         return false;
     }
 
     const QByteArray wanted = extractFilename.toUtf8();
-    const QByteArray passwordBytes = password.toUtf8();
     QByteArray destinationPath = QFile::encodeName(destination.isEmpty() ? QStringLiteral(".") : destination);
     QDir().mkpath(destination.isEmpty() ? QStringLiteral(".") : destination);
     while (destinationPath.size() > 1 && destinationPath.endsWith('/'))
@@ -435,32 +471,22 @@ bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &extractFi
 
     std::optional<EntryFailure> firstFailure;
     QStringList failedEntries;
-    int status = UNZ_OK;
-    while (status == UNZ_OK) {
-        unz_file_info64 info;
-        QByteArray rawName;
-        const bool known = currentEntryInfo(zip, &info, &rawName);
-        EntryReader reader(zip, info, passwordBytes);
-        if (!known || reader.open() != UNZ_OK) {
-            unzCloseCurrentFile(zip);
-            unzClose(zip);
-            setError(error, zipError(FailedToOpenEntry,
-                                     QStringLiteral("failed to open current file in zip file")));
-            return false;
+    const KRResult<void> walked = visitEntries(*zip, password.toUtf8(), [&](const QByteArray &rawName,
+                                                                            const unz_file_info64 &info,
+                                                                            EntryReader &reader) {
+        if (!wanted.isEmpty() && rawName != wanted)
+            return;
+        if (std::optional<EntryFailure> failure = extractor.run(rawName, info, reader)) {
+            KR_LOG(QStringLiteral("Unzipping %1: %2").arg(path, failure->message));
+            failedEntries.append(QString::fromUtf8(rawName));
+            if (!firstFailure)
+                firstFailure = failure;
         }
-        if (wanted.isEmpty() || rawName == wanted) {
-            if (std::optional<EntryFailure> failure = extractor.run(rawName, info, reader)) {
-                KR_LOG(QStringLiteral("Unzipping %1: %2").arg(path, failure->message));
-                failedEntries.append(QString::fromUtf8(rawName));
-                if (!firstFailure)
-                    firstFailure = failure;
-            }
-        }
-        unzCloseCurrentFile(zip); // no-op when the extractor closed it already
-        status = unzGoToNextFile(zip);
+    });
+    if (!walked) {
+        setError(error, walked.error());
+        return false;
     }
-    unzClose(zip);
-
     if (firstFailure) {
         setError(error, zipError(firstFailure->code, firstFailure->message,
                                  {{QStringLiteral("failedEntries"), failedEntries}}));
@@ -471,31 +497,16 @@ bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &extractFi
 
 KRResult<QStringList> QZZipArchive::contentsOfZipFileAtPath(const QString &path, const QString &password)
 {
-    unzFile zip = unzOpen64(QFile::encodeName(path).constData());
+    const KRResult<unzFile> zip = openAtFirstEntry(path);
     if (!zip)
-        return zipError(FailedToOpenArchive, QStringLiteral("failed to open zip file"));
-    if (unzGoToFirstFile(zip) != UNZ_OK) {
-        unzClose(zip);
-        return zipError(FailedToOpenEntry, QStringLiteral("failed to open first file in zip file"));
-    }
-    const QByteArray passwordBytes = password.toUtf8();
+        return zip.error();
     QStringList names;
-    int status = UNZ_OK;
-    while (status == UNZ_OK) {
-        unz_file_info64 info;
-        QByteArray rawName;
-        const bool known = currentEntryInfo(zip, &info, &rawName);
-        EntryReader reader(zip, info, passwordBytes);
-        if (!known || reader.open() != UNZ_OK) {
-            unzCloseCurrentFile(zip);
-            unzClose(zip);
-            return zipError(FailedToOpenEntry, QStringLiteral("failed to open current file in zip file"));
-        }
-        names.append(QString::fromUtf8(rawName));
-        unzCloseCurrentFile(zip);
-        status = unzGoToNextFile(zip);
-    }
-    unzClose(zip);
+    const KRResult<void> walked = visitEntries(*zip, password.toUtf8(),
+                                               [&](const QByteArray &rawName, const unz_file_info64 &, EntryReader &) {
+                                                   names.append(QString::fromUtf8(rawName));
+                                               });
+    if (!walked)
+        return walked.error();
     return names;
 }
 

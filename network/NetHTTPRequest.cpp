@@ -322,6 +322,15 @@ struct NetHTTPRequest::Private
     std::uint64_t totalBytesSent = 0, lastBytesSent = 0, uploadBufferSize = 0;
     std::unique_ptr<NetDataDecompressor> dataDecompressor;
     std::unique_ptr<QFile> fileDownloadOutputStream, inflatedFileDownloadOutputStream;
+
+    // The credentials to send to the server or (proxy) the proxy.
+    void setCredentials(bool proxy, const QString &user, const QString &password, const QString &domain)
+    {
+        (proxy ? hasProxyCredentials : hasRequestCredentials) = true;
+        (proxy ? proxyCredUser : credUser) = user;
+        (proxy ? proxyCredPassword : credPassword) = password;
+        (proxy ? proxyCredDomain : credDomain) = domain;
+    }
 };
 
 // ---------------------------------------------------------------- creation
@@ -1002,10 +1011,7 @@ void NetHTTPRequest::applyAuthorizationHeader()
                 if (r->authentication) {
                     d->serverAuthentication = r->authentication;
                     d->serverAuthentication->applied = true;
-                    d->hasRequestCredentials = true;
-                    d->credUser = r->user;
-                    d->credPassword = r->password;
-                    d->credDomain = r->domain;
+                    d->setCredentials(false, r->user, r->password, r->domain);
                     d->appliedSessionRecord = r;
                     d->authenticationScheme = r->scheme;
                 } else {
@@ -1019,10 +1025,7 @@ void NetHTTPRequest::applyAuthorizationHeader()
             d->proxyAuthentication = r->authentication;
             if (d->proxyAuthentication)
                 d->proxyAuthentication->applied = true;
-            d->hasProxyCredentials = true;
-            d->proxyCredUser = r->user;
-            d->proxyCredPassword = r->password;
-            d->proxyCredDomain = r->domain;
+            d->setCredentials(true, r->user, r->password, r->domain);
             d->appliedProxySessionRecord = r;
         }
     }
@@ -2350,62 +2353,36 @@ bool NetHTTPRequest::findProxyCredentials(QString *user, QString *password, QStr
     return true;
 }
 
-bool NetHTTPRequest::applyCredentials(const QString &user, const QString &password, const QString &domain)
+bool NetHTTPRequest::applyCredentialsFor(bool proxy, const QString &user, const QString &password, const QString &domain)
 {
-    ++d->authenticationRetryCount;
-    if ((user.isEmpty() && password.isEmpty()) || !d->serverAuthentication || !d->serverAuthentication->isUsable())
+    ++(proxy ? d->proxyAuthenticationRetryCount : d->authenticationRetryCount);
+    const std::shared_ptr<NetAuthChallenge> &authentication = proxy ? d->proxyAuthentication : d->serverAuthentication;
+    if ((user.isEmpty() && password.isEmpty()) || !authentication || !authentication->isUsable())
         return false;
-    d->serverAuthentication->applied = true;
-    d->hasRequestCredentials = true;
-    d->credUser = user;
-    d->credPassword = password;
-    d->credDomain = domain;
+    authentication->applied = true;
+    d->setCredentials(proxy, user, password, domain);
     if (d->useKeychainPersistence) {
         std::lock_guard<std::recursive_mutex> g(sessionCredentialsLock);
-        savedCredentials.insert(protectionSpaceKey(d->url.host(), d->url.port(), d->url.scheme(), d->authenticationRealm),
-                                {user, password});
+        const QString key = proxy ? protectionSpaceKey(d->proxyHost, d->proxyPort, QStringLiteral("proxy"), d->proxyAuthenticationRealm)
+                                  : protectionSpaceKey(d->url.host(), d->url.port(), d->url.scheme(), d->authenticationRealm);
+        savedCredentials.insert(key, {user, password});
     }
     if (d->useSessionPersistence) {
         auto r = std::make_shared<CredentialRecord>();
-        r->authentication = d->serverAuthentication;
+        r->authentication = authentication;
         r->user = user;
         r->password = password;
         r->domain = domain;
-        r->url = d->url;
-        r->scheme = d->serverAuthentication->scheme();
-        r->realm = d->authenticationRealm;
-        storeRecord(sessionCredentials, r);
-        d->appliedSessionRecord = r;
-    }
-    return true;
-}
-
-bool NetHTTPRequest::applyProxyCredentials(const QString &user, const QString &password, const QString &domain)
-{
-    ++d->proxyAuthenticationRetryCount;
-    if ((user.isEmpty() && password.isEmpty()) || !d->proxyAuthentication || !d->proxyAuthentication->isUsable())
-        return false;
-    d->proxyAuthentication->applied = true;
-    d->hasProxyCredentials = true;
-    d->proxyCredUser = user;
-    d->proxyCredPassword = password;
-    d->proxyCredDomain = domain;
-    if (d->useKeychainPersistence) {
-        std::lock_guard<std::recursive_mutex> g(sessionCredentialsLock);
-        savedCredentials.insert(protectionSpaceKey(d->proxyHost, d->proxyPort, QStringLiteral("proxy"), d->proxyAuthenticationRealm),
-                                {user, password});
-    }
-    if (d->useSessionPersistence) {
-        auto r = std::make_shared<CredentialRecord>();
-        r->authentication = d->proxyAuthentication;
-        r->user = user;
-        r->password = password;
-        r->domain = domain;
-        r->proxyHost = d->proxyHost;
-        r->proxyPort = d->proxyPort;
-        r->scheme = d->proxyAuthentication->scheme();
-        storeRecord(sessionProxyCredentials, r);
-        d->appliedProxySessionRecord = r;
+        r->scheme = authentication->scheme();
+        if (proxy) {
+            r->proxyHost = d->proxyHost;
+            r->proxyPort = d->proxyPort;
+        } else {
+            r->url = d->url;
+            r->realm = d->authenticationRealm;
+        }
+        storeRecord(proxy ? sessionProxyCredentials : sessionCredentials, r);
+        (proxy ? d->appliedProxySessionRecord : d->appliedSessionRecord) = r;
     }
     return true;
 }
@@ -2418,15 +2395,14 @@ bool NetHTTPRequest::applySessionCredentials()
     if (d->appliedSessionRecord == r)
         return false; // these were just refused
     d->serverAuthentication->applied = true;
-    d->hasRequestCredentials = true;
-    d->credUser = r->user;
-    d->credPassword = r->password;
-    d->credDomain = r->domain;
+    d->setCredentials(false, r->user, r->password, r->domain);
     d->appliedSessionRecord = r;
     return true;
 }
 
-bool NetHTTPRequest::willAskDelegateForCredentials()
+// Hands the challenge to the delegate (or the queue standing in for it), else to the block;
+// false when nobody will answer, so the caller fails at once.
+bool NetHTTPRequest::willAskDelegateForAuthentication(bool proxy)
 {
     if (d->isSynchronous)
         return false;
@@ -2434,51 +2410,25 @@ bool NetHTTPRequest::willAskDelegateForCredentials()
     std::shared_ptr<NetHTTPRequestDelegate> target = dl;
     if (!target && d->queue)
         target = std::static_pointer_cast<NetHTTPRequestDelegate>(d->queue);
-    const bool answers = target && target->answersAuthenticationNeeded();
-    if (!answers && !d->authenticationNeededBlock)
+    const bool answers = target && (proxy ? target->answersProxyAuthenticationNeeded() : target->answersAuthenticationNeeded());
+    if (!answers && !(proxy ? d->proxyAuthenticationNeededBlock : d->authenticationNeededBlock))
         return false;
     auto self = shared_from_this();
     std::weak_ptr<NetHTTPRequestDelegate> weakTarget = target;
-    netPerformOnMainThread([self, weakTarget, answers] {
+    netPerformOnMainThread([self, weakTarget, answers, proxy] {
         if (answers) {
-            if (auto t = weakTarget.lock())
-                t->authenticationNeededForRequest(self);
+            if (auto t = weakTarget.lock()) {
+                if (proxy)
+                    t->proxyAuthenticationNeededForRequest(self);
+                else
+                    t->authenticationNeededForRequest(self);
+            }
             return;
         }
         Block b;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->authenticationNeededBlock;
-        }
-        if (b)
-            b();
-    });
-    return true;
-}
-
-bool NetHTTPRequest::willAskDelegateForProxyCredentials()
-{
-    if (d->isSynchronous)
-        return false;
-    auto dl = d->delegate.lock();
-    std::shared_ptr<NetHTTPRequestDelegate> target = dl;
-    if (!target && d->queue)
-        target = std::static_pointer_cast<NetHTTPRequestDelegate>(d->queue);
-    const bool answers = target && target->answersProxyAuthenticationNeeded();
-    if (!answers && !d->proxyAuthenticationNeededBlock)
-        return false;
-    auto self = shared_from_this();
-    std::weak_ptr<NetHTTPRequestDelegate> weakTarget = target;
-    netPerformOnMainThread([self, weakTarget, answers] {
-        if (answers) {
-            if (auto t = weakTarget.lock())
-                t->proxyAuthenticationNeededForRequest(self);
-            return;
-        }
-        Block b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->proxyAuthenticationNeededBlock;
+            b = proxy ? self->d->proxyAuthenticationNeededBlock : self->d->authenticationNeededBlock;
         }
         if (b)
             b();
@@ -2494,38 +2444,19 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume()
         attemptToApplyProxyCredentialsAndResume();
         return;
     }
-    if (!d->serverAuthentication) {
-        cancelLoad();
-        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
-                                    QStringLiteral("Failed to get authentication object from response headers")));
+    bool refused = false;
+    if (!takeChallenge(false, &refused))
         return;
-    }
-    d->authenticationScheme = d->serverAuthentication->scheme();
-    d->authenticationRealm.clear();
-    if (!d->serverAuthentication->requiresAccountDomain())
-        d->authenticationRealm = d->serverAuthentication->realm();
-
-    const bool refused = d->serverRefused;
-    d->serverRefused = false;
-    auto fail3 = [this] {
-        cancelLoad();
-        failWithError(errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
-    };
-    // A challenge with no scheme we can answer fails at once instead of waiting for ever.
-    if (!d->serverAuthentication->isUsable()) {
-        fail3();
-        return;
-    }
     if (!refused) {
         cancelLoad();
         if (d->hasRequestCredentials) {
             const bool ntlm = d->authenticationScheme == QLatin1String("NTLM");
-            if (!(ntlm && d->authenticationRetryCount > 1) && applyCredentials(d->credUser, d->credPassword, d->credDomain)) {
+            if (!(ntlm && d->authenticationRetryCount > 1) && applyCredentialsFor(false, d->credUser, d->credPassword, d->credDomain)) {
                 startRequest();
                 return;
             }
             if (ntlm && d->authenticationRetryCount >= 2)
-                fail3();
+                failAuthenticationNeeded();
             else
                 failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType, QStringLiteral("Failed to apply credentials to request")));
             return;
@@ -2537,17 +2468,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume()
             startRequest();
             return;
         }
-        QString u, p, dom;
-        if (!findCredentials(&u, &p, &dom)) {
-            if (willAskDelegateForCredentials())
-                return;
-            fail3();
-            return;
-        }
-        if (applyCredentials(u, p, dom))
-            startRequest();
-        else
-            failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType, QStringLiteral("Failed to apply credentials to request")));
+        applyFoundCredentialsOrAsk(false);
         return;
     }
     // The server refused the credentials we applied.
@@ -2562,42 +2483,20 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume()
         startRequest();
         return;
     }
-    d->hasLastActivity = false;
-    if (willAskDelegateForCredentials()) {
-        cancelLoad();
-        return;
-    }
-    fail3();
+    askDelegateAfterRefusal(false);
 }
 
 void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume()
 {
     if (d->error || d->cancelled)
         return;
-    if (!d->proxyAuthentication) {
-        cancelLoad();
-        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
-                                    QStringLiteral("Failed to get authentication object from response headers")));
+    bool refused = false;
+    if (!takeChallenge(true, &refused))
         return;
-    }
-    d->proxyAuthenticationScheme = d->proxyAuthentication->scheme();
-    d->proxyAuthenticationRealm.clear();
-    if (!d->proxyAuthentication->requiresAccountDomain())
-        d->proxyAuthenticationRealm = d->proxyAuthentication->realm();
-    const bool refused = d->proxyRefused;
-    d->proxyRefused = false;
-    auto fail3 = [this] {
-        cancelLoad();
-        failWithError(errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
-    };
-    if (!d->proxyAuthentication->isUsable()) {
-        fail3();
-        return;
-    }
     if (!refused) {
         cancelLoad();
         if (d->hasProxyCredentials) {
-            if (applyProxyCredentials(d->proxyCredUser, d->proxyCredPassword, d->proxyCredDomain)) {
+            if (applyCredentialsFor(true, d->proxyCredUser, d->proxyCredPassword, d->proxyCredDomain)) {
                 startRequest();
                 return;
             }
@@ -2607,17 +2506,7 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume()
         std::lock_guard<std::recursive_mutex> g(delegateAuthenticationLock);
         if (d->error || d->cancelled)
             return;
-        QString u, p, dom;
-        if (!findProxyCredentials(&u, &p, &dom)) {
-            if (willAskDelegateForProxyCredentials())
-                return;
-            fail3();
-            return;
-        }
-        if (applyProxyCredentials(u, p, dom))
-            startRequest();
-        else
-            failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType, QStringLiteral("Failed to apply proxy credentials to request")));
+        applyFoundCredentialsOrAsk(true);
         return;
     }
     // Refused proxy credentials: forget them and wait for the delegate, as for servers.
@@ -2629,12 +2518,68 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume()
     d->proxyPassword.clear();
     if (d->error || d->cancelled)
         return;
+    askDelegateAfterRefusal(true);
+}
+
+// Reads the scheme and realm of the server's or (proxy) the proxy's challenge and whether it
+// refused credentials we had applied. False, with the request failed, when there is no
+// challenge or none we can answer (instead of waiting for ever).
+bool NetHTTPRequest::takeChallenge(bool proxy, bool *refused)
+{
+    const std::shared_ptr<NetAuthChallenge> &authentication = proxy ? d->proxyAuthentication : d->serverAuthentication;
+    if (!authentication) {
+        cancelLoad();
+        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
+                                    QStringLiteral("Failed to get authentication object from response headers")));
+        return false;
+    }
+    (proxy ? d->proxyAuthenticationScheme : d->authenticationScheme) = authentication->scheme();
+    QString &realm = proxy ? d->proxyAuthenticationRealm : d->authenticationRealm;
+    realm.clear();
+    if (!authentication->requiresAccountDomain())
+        realm = authentication->realm();
+    bool &refusedFlag = proxy ? d->proxyRefused : d->serverRefused;
+    *refused = refusedFlag;
+    refusedFlag = false;
+    if (!authentication->isUsable()) {
+        failAuthenticationNeeded();
+        return false;
+    }
+    return true;
+}
+
+// Applies the credentials found in the request, its main request or the saved ones and
+// restarts; with none, hands the question to the delegate or fails.
+void NetHTTPRequest::applyFoundCredentialsOrAsk(bool proxy)
+{
+    QString u, p, dom;
+    if (!(proxy ? findProxyCredentials(&u, &p, &dom) : findCredentials(&u, &p, &dom))) {
+        if (!willAskDelegateForAuthentication(proxy))
+            failAuthenticationNeeded();
+        return;
+    }
+    if (applyCredentialsFor(proxy, u, p, dom))
+        startRequest();
+    else
+        failWithError(errorWithCode(InternalErrorWhileApplyingCredentialsType,
+                                    proxy ? QStringLiteral("Failed to apply proxy credentials to request")
+                                          : QStringLiteral("Failed to apply credentials to request")));
+}
+
+void NetHTTPRequest::askDelegateAfterRefusal(bool proxy)
+{
     d->hasLastActivity = false;
-    if (willAskDelegateForProxyCredentials()) {
+    if (willAskDelegateForAuthentication(proxy)) {
         cancelLoad();
         return;
     }
-    fail3();
+    failAuthenticationNeeded();
+}
+
+void NetHTTPRequest::failAuthenticationNeeded()
+{
+    cancelLoad();
+    failWithError(errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
 }
 
 void NetHTTPRequest::retryUsingSuppliedCredentials()
@@ -2656,8 +2601,7 @@ void NetHTTPRequest::cancelAuthentication()
     auto self = shared_from_this();
     performOnRequestThread([self] {
         std::lock_guard<std::recursive_mutex> g(self->m_lock);
-        self->cancelLoad();
-        self->failWithError(self->errorWithCode(AuthenticationErrorType, QStringLiteral("Authentication needed")));
+        self->failAuthenticationNeeded();
     });
 }
 
@@ -2734,72 +2678,81 @@ void NetHTTPRequest::setIndicatorValue(bool upload, double progress, double tota
 
 void NetHTTPRequest::incrementUploadSizeBy(std::int64_t amount)
 {
-    auto self = shared_from_this();
-    netPerformOnMainThread([self, amount] {
-        std::shared_ptr<NetProgressDelegate> pd;
-        std::shared_ptr<NetRequestQueue> q;
-        SizeBlock b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->uploadProgressDelegate.lock();
-            q = self->d->queue;
-            b = self->d->uploadSizeIncrementedBlock;
-        }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestIncrementUploadSizeBy(self, amount);
-        if (pd)
-            pd->requestIncrementUploadSizeBy(self, amount);
-        if (b)
-            b(amount);
-    });
+    postSizeIncrement(true, amount);
 }
 
 void NetHTTPRequest::incrementDownloadSizeBy(std::int64_t amount)
 {
+    postSizeIncrement(false, amount);
+}
+
+// Tells the queue, the progress delegate and the block of one direction, in that order, on the
+// main thread.
+void NetHTTPRequest::postSizeIncrement(bool upload, std::int64_t amount)
+{
     auto self = shared_from_this();
-    netPerformOnMainThread([self, amount] {
+    netPerformOnMainThread([self, upload, amount] {
         std::shared_ptr<NetProgressDelegate> pd;
         std::shared_ptr<NetRequestQueue> q;
         SizeBlock b;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->downloadProgressDelegate.lock();
+            pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
             q = self->d->queue;
-            b = self->d->downloadSizeIncrementedBlock;
+            b = upload ? self->d->uploadSizeIncrementedBlock : self->d->downloadSizeIncrementedBlock;
         }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestIncrementDownloadSizeBy(self, amount);
-        if (pd)
-            pd->requestIncrementDownloadSizeBy(self, amount);
+        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
+        if (upload) {
+            if (q)
+                queueProgress->requestIncrementUploadSizeBy(self, amount);
+            if (pd)
+                pd->requestIncrementUploadSizeBy(self, amount);
+        } else {
+            if (q)
+                queueProgress->requestIncrementDownloadSizeBy(self, amount);
+            if (pd)
+                pd->requestIncrementDownloadSizeBy(self, amount);
+        }
         if (b)
             b(amount);
     });
 }
 
-void NetHTTPRequest::removeUploadProgressSoFar()
+void NetHTTPRequest::postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator)
 {
-    const std::int64_t amount = -std::int64_t(d->totalBytesSent);
-    const std::uint64_t total = d->postLength;
     auto self = shared_from_this();
-    netPerformOnMainThread([self, amount, total] {
+    netPerformOnMainThread([self, upload, step, total, resetIndicator] {
         std::shared_ptr<NetProgressDelegate> pd;
         std::shared_ptr<NetRequestQueue> q;
         ProgressBlock b;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->uploadProgressDelegate.lock();
+            pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
             q = self->d->queue;
-            b = self->d->bytesSentBlock;
+            b = upload ? self->d->bytesSentBlock : self->d->bytesReceivedBlock;
         }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestDidSendBytes(self, amount);
-        if (pd) {
-            pd->requestDidSendBytes(self, amount);
+        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
+        if (upload) {
+            if (q)
+                queueProgress->requestDidSendBytes(self, step);
+            if (pd)
+                pd->requestDidSendBytes(self, step);
+        } else {
+            if (q)
+                queueProgress->requestDidReceiveBytes(self, step);
+            if (pd)
+                pd->requestDidReceiveBytes(self, step);
+        }
+        if (pd && resetIndicator)
             pd->setDoubleValue(0);
-        }
         if (b)
-            b(std::uint64_t(amount), total);
+            b(std::uint64_t(step), total);
     });
+}
+
+void NetHTTPRequest::removeUploadProgressSoFar()
+{
+    postBytesTransferred(true, -std::int64_t(d->totalBytesSent), d->postLength, true);
 }
 
 void NetHTTPRequest::updateProgressIndicators()
@@ -2835,25 +2788,7 @@ void NetHTTPRequest::updateUploadProgress()
     const std::uint64_t buffer = d->uploadBufferSize;
     const double progress = double(d->totalBytesSent - std::min(buffer, d->totalBytesSent));
     const double total = double(d->postLength - std::min(buffer, d->postLength));
-    const std::uint64_t postLength = d->postLength;
-    auto self = shared_from_this();
-    netPerformOnMainThread([self, step, postLength] {
-        std::shared_ptr<NetProgressDelegate> pd;
-        std::shared_ptr<NetRequestQueue> q;
-        ProgressBlock b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->uploadProgressDelegate.lock();
-            q = self->d->queue;
-            b = self->d->bytesSentBlock;
-        }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestDidSendBytes(self, step);
-        if (pd)
-            pd->requestDidSendBytes(self, step);
-        if (b)
-            b(std::uint64_t(step), postLength);
-    });
+    postBytesTransferred(true, step, d->postLength);
     setIndicatorValue(true, progress, total);
 }
 
@@ -2874,24 +2809,7 @@ void NetHTTPRequest::updateDownloadProgress()
         step = 1;
         d->updatedProgress = true;
     }
-    auto self = shared_from_this();
-    netPerformOnMainThread([self, step, total] {
-        std::shared_ptr<NetProgressDelegate> pd;
-        std::shared_ptr<NetRequestQueue> q;
-        ProgressBlock b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = self->d->downloadProgressDelegate.lock();
-            q = self->d->queue;
-            b = self->d->bytesReceivedBlock;
-        }
-        if (q)
-            static_cast<NetProgressDelegate *>(q.get())->requestDidReceiveBytes(self, step);
-        if (pd)
-            pd->requestDidReceiveBytes(self, step);
-        if (b)
-            b(std::uint64_t(step), total);
-    });
+    postBytesTransferred(false, step, total);
     setIndicatorValue(false, double(soFar), double(total));
     d->lastBytesRead = soFar;
 }
@@ -2979,21 +2897,28 @@ void NetHTTPRequest::requestStarted()
 {
     if (d->error || !d->mainRequest.expired())
         return;
+    deliverOnMainThread(&NetHTTPRequestDelegate::requestStarted, &Private::startedBlock);
+}
+
+// The delegate hears first, then the block, then the queue.
+void NetHTTPRequest::deliverOnMainThread(void (NetHTTPRequestDelegate::*event)(const NetHTTPRequestPtr &),
+                                         Block Private::*block)
+{
     auto self = shared_from_this();
-    netPerformOnMainThread([self] {
+    netPerformOnMainThread([self, event, block] {
         if (auto dl = self->delegate())
-            dl->requestStarted(self);
+            ((*dl).*event)(self);
         Block b;
         std::shared_ptr<NetRequestQueue> q;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->startedBlock;
+            b = (*self->d).*block;
             q = self->d->queue;
         }
         if (b)
             b();
         if (q)
-            static_cast<NetHTTPRequestDelegate *>(q.get())->requestStarted(self);
+            (static_cast<NetHTTPRequestDelegate &>(*q).*event)(self);
     });
 }
 
@@ -3028,42 +2953,12 @@ void NetHTTPRequest::requestFinished()
 
 void NetHTTPRequest::reportFinished()
 {
-    auto self = shared_from_this();
-    netPerformOnMainThread([self] {
-        if (auto dl = self->delegate())
-            dl->requestFinished(self);
-        Block b;
-        std::shared_ptr<NetRequestQueue> q;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->completionBlock;
-            q = self->d->queue;
-        }
-        if (b)
-            b();
-        if (q)
-            static_cast<NetHTTPRequestDelegate *>(q.get())->requestFinished(self);
-    });
+    deliverOnMainThread(&NetHTTPRequestDelegate::requestFinished, &Private::completionBlock);
 }
 
 void NetHTTPRequest::reportFailure()
 {
-    auto self = shared_from_this();
-    netPerformOnMainThread([self] {
-        if (auto dl = self->delegate())
-            dl->requestFailed(self);
-        Block b;
-        std::shared_ptr<NetRequestQueue> q;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            b = self->d->failureBlock;
-            q = self->d->queue;
-        }
-        if (b)
-            b();
-        if (q)
-            static_cast<NetHTTPRequestDelegate *>(q.get())->requestFailed(self);
-    });
+    deliverOnMainThread(&NetHTTPRequestDelegate::requestFailed, &Private::failureBlock);
 }
 
 void NetHTTPRequest::requestRedirected()
@@ -3134,40 +3029,61 @@ void NetHTTPRequest::releaseBlocksOnMainThread()
 
 // ---------------------------------------------------------------- copies and helpers
 
+namespace {
+
+// What a copy and a HEAD request both carry over: headers, cookies, credentials, proxy and
+// connection settings.
+template <typename P>
+void copyConnectionSettings(P &o, const P &d)
+{
+    o.requestHeaders = d.requestHeaders;
+    o.requestCookies = d.requestCookies;
+    o.useCookiePersistence = d.useCookiePersistence;
+    o.useKeychainPersistence = d.useKeychainPersistence;
+    o.useSessionPersistence = d.useSessionPersistence;
+    o.allowCompressedResponse = d.allowCompressedResponse;
+    o.username = d.username;
+    o.password = d.password;
+    o.domain = d.domain;
+    o.proxyUsername = d.proxyUsername;
+    o.proxyPassword = d.proxyPassword;
+    o.proxyDomain = d.proxyDomain;
+    o.proxyHost = d.proxyHost;
+    o.proxyPort = d.proxyPort;
+    o.proxyType = d.proxyType;
+    o.shouldPresentAuthenticationDialog = d.shouldPresentAuthenticationDialog;
+    o.shouldPresentProxyAuthenticationDialog = d.shouldPresentProxyAuthenticationDialog;
+    o.timeOutSeconds = d.timeOutSeconds;
+    o.useHTTPVersionOne = d.useHTTPVersionOne;
+    o.validatesSecureCertificate = d.validatesSecureCertificate;
+    o.sslPeerName = d.sslPeerName;
+    o.PACurl = d.PACurl;
+    o.shouldPresentCredentialsBeforeChallenge = d.shouldPresentCredentialsBeforeChallenge;
+    o.numberOfTimesToRetryOnTimeout = d.numberOfTimesToRetryOnTimeout;
+    o.shouldUseRFC2616RedirectBehaviour = d.shouldUseRFC2616RedirectBehaviour;
+    o.shouldAttemptPersistentConnection = d.shouldAttemptPersistentConnection;
+    o.persistentConnectionTimeoutSeconds = d.persistentConnectionTimeoutSeconds;
+}
+
+} // namespace
+
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
 {
     LOCKED;
     auto r = requestWithURL(d->url);
     Private &o = *r->d;
+    copyConnectionSettings(o, *d);
     o.delegate = d->delegate;
     o.requestMethod = d->requestMethod;
     o.postBody = d->postBody;
     o.shouldStreamPostDataFromDisk = d->shouldStreamPostDataFromDisk;
     o.postBodyFilePath = d->postBodyFilePath;
-    o.requestHeaders = d->requestHeaders;
-    o.requestCookies = d->requestCookies;
-    o.useCookiePersistence = d->useCookiePersistence;
-    o.useKeychainPersistence = d->useKeychainPersistence;
-    o.useSessionPersistence = d->useSessionPersistence;
-    o.allowCompressedResponse = d->allowCompressedResponse;
     o.downloadDestinationPath = d->downloadDestinationPath;
     o.temporaryFileDownloadPath = d->temporaryFileDownloadPath;
-    o.username = d->username;
-    o.password = d->password;
-    o.domain = d->domain;
-    o.proxyUsername = d->proxyUsername;
-    o.proxyPassword = d->proxyPassword;
-    o.proxyDomain = d->proxyDomain;
-    o.proxyHost = d->proxyHost;
-    o.proxyPort = d->proxyPort;
-    o.proxyType = d->proxyType;
     o.uploadProgressDelegate = d->uploadProgressDelegate;
     o.downloadProgressDelegate = d->downloadProgressDelegate;
-    o.shouldPresentAuthenticationDialog = d->shouldPresentAuthenticationDialog;
-    o.shouldPresentProxyAuthenticationDialog = d->shouldPresentProxyAuthenticationDialog;
     o.postLength = d->postLength;
     o.haveBuiltPostBody = d->haveBuiltPostBody;
-    o.timeOutSeconds = d->timeOutSeconds;
     o.shouldResetDownloadProgress = d->shouldResetDownloadProgress;
     o.shouldResetUploadProgress = d->shouldResetUploadProgress;
     o.showAccurateProgress = d->showAccurateProgress;
@@ -3175,16 +3091,7 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
     o.allowResumeForFileDownloads = d->allowResumeForFileDownloads;
     o.userInfo = d->userInfo;
     o.tag = d->tag;
-    o.useHTTPVersionOne = d->useHTTPVersionOne;
     o.shouldRedirect = d->shouldRedirect;
-    o.validatesSecureCertificate = d->validatesSecureCertificate;
-    o.sslPeerName = d->sslPeerName;
-    o.PACurl = d->PACurl;
-    o.shouldPresentCredentialsBeforeChallenge = d->shouldPresentCredentialsBeforeChallenge;
-    o.numberOfTimesToRetryOnTimeout = d->numberOfTimesToRetryOnTimeout;
-    o.shouldUseRFC2616RedirectBehaviour = d->shouldUseRFC2616RedirectBehaviour;
-    o.shouldAttemptPersistentConnection = d->shouldAttemptPersistentConnection;
-    o.persistentConnectionTimeoutSeconds = d->persistentConnectionTimeoutSeconds;
     return r;
 }
 
@@ -3193,33 +3100,7 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest()
     LOCKED;
     auto r = requestWithURL(d->url);
     Private &o = *r->d;
-    o.requestHeaders = d->requestHeaders;
-    o.requestCookies = d->requestCookies;
-    o.useCookiePersistence = d->useCookiePersistence;
-    o.useKeychainPersistence = d->useKeychainPersistence;
-    o.useSessionPersistence = d->useSessionPersistence;
-    o.allowCompressedResponse = d->allowCompressedResponse;
-    o.username = d->username;
-    o.password = d->password;
-    o.domain = d->domain;
-    o.proxyUsername = d->proxyUsername;
-    o.proxyPassword = d->proxyPassword;
-    o.proxyDomain = d->proxyDomain;
-    o.proxyHost = d->proxyHost;
-    o.proxyPort = d->proxyPort;
-    o.proxyType = d->proxyType;
-    o.shouldPresentAuthenticationDialog = d->shouldPresentAuthenticationDialog;
-    o.shouldPresentProxyAuthenticationDialog = d->shouldPresentProxyAuthenticationDialog;
-    o.timeOutSeconds = d->timeOutSeconds;
-    o.useHTTPVersionOne = d->useHTTPVersionOne;
-    o.validatesSecureCertificate = d->validatesSecureCertificate;
-    o.sslPeerName = d->sslPeerName;
-    o.PACurl = d->PACurl;
-    o.shouldPresentCredentialsBeforeChallenge = d->shouldPresentCredentialsBeforeChallenge;
-    o.numberOfTimesToRetryOnTimeout = d->numberOfTimesToRetryOnTimeout;
-    o.shouldUseRFC2616RedirectBehaviour = d->shouldUseRFC2616RedirectBehaviour;
-    o.shouldAttemptPersistentConnection = d->shouldAttemptPersistentConnection;
-    o.persistentConnectionTimeoutSeconds = d->persistentConnectionTimeoutSeconds;
+    copyConnectionSettings(o, *d);
     o.mainRequest = weak_from_this();
     o.requestMethod = QStringLiteral("HEAD");
     o.haveBuiltPostBody = true;

@@ -332,15 +332,17 @@ private:
     void updatePartialDownloadSize();
     bool openDownloadFiles();
 
-    // authentication
+    // authentication (a `proxy` argument picks the proxy's challenge and credentials over the server's)
     void attemptToApplyCredentialsAndResume();
     void attemptToApplyProxyCredentialsAndResume();
-    bool willAskDelegateForCredentials();
-    bool willAskDelegateForProxyCredentials();
+    bool takeChallenge(bool proxy, bool *refused);
+    void applyFoundCredentialsOrAsk(bool proxy);
+    void askDelegateAfterRefusal(bool proxy);
+    void failAuthenticationNeeded();
+    bool willAskDelegateForAuthentication(bool proxy);
     bool findCredentials(QString *user, QString *password, QString *domain);
     bool findProxyCredentials(QString *user, QString *password, QString *domain);
-    bool applyCredentials(const QString &user, const QString &password, const QString &domain);
-    bool applyProxyCredentials(const QString &user, const QString &password, const QString &domain);
+    bool applyCredentialsFor(bool proxy, const QString &user, const QString &password, const QString &domain);
     bool applySessionCredentials();
     void storePreemptiveBasicRecord();
 
@@ -351,6 +353,8 @@ private:
     void incrementUploadSizeBy(std::int64_t amount);
     void incrementDownloadSizeBy(std::int64_t amount);
     void removeUploadProgressSoFar();
+    void postSizeIncrement(bool upload, std::int64_t amount);
+    void postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator = false);
     void performThrottling();
     void setIndicatorValue(bool upload, double progress, double total);
 
@@ -360,6 +364,7 @@ private:
     void requestFinished();
     void reportFinished();
     void reportFailure();
+    void deliverOnMainThread(void (NetHTTPRequestDelegate::*event)(const NetHTTPRequestPtr &), Block Private::*block);
     void requestRedirected();
     void passOnReceivedData(const QByteArray &data);
     void releaseBlocksOnMainThread();

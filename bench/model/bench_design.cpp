@@ -10,7 +10,6 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -155,12 +154,3 @@ void BM_ChangeProperties(benchmark::State &state)
 BENCHMARK(BM_ChangeProperties)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

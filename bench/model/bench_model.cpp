@@ -5,7 +5,6 @@
 
 #include <model/KRModelAdapter.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -70,12 +69,3 @@ void BM_OpenProjectAndReadInitialisers(benchmark::State &state)
 BENCHMARK(BM_OpenProjectAndReadInitialisers)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

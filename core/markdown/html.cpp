@@ -189,15 +189,10 @@ void rndr_tablecell(buf *ob, const buf *text, int flags, void *)
     bufprintf(ob, "</%s>\n", tag);
 }
 
-int rndr_autolink(buf *ob, const buf *link, md_autolink type, void *opaque)
+// Ends the opening <a href="..." tag, with the attributes the caller adds to links, if any.
+void close_anchor_tag(buf *ob, const buf *link, void *opaque)
 {
-    if (!link || !link->size)
-        return 0;
     const html_renderopt *options = static_cast<const html_renderopt *>(opaque);
-    bufputs(ob, "<a href=\"");
-    if (type == MKDA_EMAIL)
-        bufputs(ob, "mailto:");
-    escape_href(ob, link->data, link->size);
     if (options->link_attributes) {
         bufputc(ob, '"');
         options->link_attributes(ob, link, opaque);
@@ -205,6 +200,17 @@ int rndr_autolink(buf *ob, const buf *link, md_autolink type, void *opaque)
     } else {
         bufputs(ob, "\">");
     }
+}
+
+int rndr_autolink(buf *ob, const buf *link, md_autolink type, void *opaque)
+{
+    if (!link || !link->size)
+        return 0;
+    bufputs(ob, "<a href=\"");
+    if (type == MKDA_EMAIL)
+        bufputs(ob, "mailto:");
+    escape_href(ob, link->data, link->size);
+    close_anchor_tag(ob, link, opaque);
     if (bufprefix(link, "mailto:") == 0)
         escape_html(ob, link->data + 7, link->size - 7, 0);
     else
@@ -280,20 +286,13 @@ int rndr_linebreak(buf *ob, void *)
 
 int rndr_link(buf *ob, const buf *link, const buf *title, const buf *content, void *opaque)
 {
-    const html_renderopt *options = static_cast<const html_renderopt *>(opaque);
     bufputs(ob, "<a href=\"");
     escape_href_buf(ob, link);
     if (title && title->size) {
         bufputs(ob, "\" title=\"");
         escape_html(ob, title->data, title->size, 0);
     }
-    if (options->link_attributes) {
-        bufputc(ob, '"');
-        options->link_attributes(ob, link, opaque);
-        bufputc(ob, '>');
-    } else {
-        bufputs(ob, "\">");
-    }
+    close_anchor_tag(ob, link, opaque);
     put_buf(ob, content);
     bufputs(ob, "</a>");
     return 1;

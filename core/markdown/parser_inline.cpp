@@ -171,6 +171,16 @@ size_t find_emph_char(md_parser *md, const uint8_t *data, size_t size, uint8_t c
     return 0;
 }
 
+// Parses data[0, end) as inline text into a span buffer and hands it to the callback.
+int render_span(buf *ob, md_parser *md, uint8_t *data, size_t end, int (*render)(buf *, const buf *, void *))
+{
+    buf *work = rndr_newbuf(md, BUFFER_SPAN);
+    parse_inline(work, md, data, end);
+    const int r = render(ob, work, md->opaque);
+    rndr_popbuf(md, BUFFER_SPAN);
+    return r;
+}
+
 // Single emphasis; data starts after the opening c. Returns the bytes consumed after it.
 size_t parse_emph1(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c)
 {
@@ -188,11 +198,7 @@ size_t parse_emph1(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
         if (data[i] == c && !is_space_or_lf(data[i - 1])) {
             if (!md->cb.emphasis)
                 return 0;
-            buf *work = rndr_newbuf(md, BUFFER_SPAN);
-            parse_inline(work, md, data, i);
-            int r = md->cb.emphasis(ob, work, md->opaque);
-            rndr_popbuf(md, BUFFER_SPAN);
-            return r ? i + 1 : 0;
+            return render_span(ob, md, data, i, md->cb.emphasis) ? i + 1 : 0;
         }
     }
     return 0;
@@ -210,11 +216,7 @@ size_t parse_emph2(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
         if (i + 1 < size && data[i] == c && data[i + 1] == c && i && !is_space_or_lf(data[i - 1])) {
             if (!md->cb.double_emphasis)
                 return 0;
-            buf *work = rndr_newbuf(md, BUFFER_SPAN);
-            parse_inline(work, md, data, i);
-            int r = md->cb.double_emphasis(ob, work, md->opaque);
-            rndr_popbuf(md, BUFFER_SPAN);
-            return r ? i + 2 : 0;
+            return render_span(ob, md, data, i, md->cb.double_emphasis) ? i + 2 : 0;
         }
         ++i;
     }
@@ -233,13 +235,8 @@ size_t parse_emph3(buf *ob, md_parser *md, uint8_t *data, size_t size, uint8_t c
         i += len;
         if (data[i] != c || is_space_or_lf(data[i - 1]))
             continue;
-        if (i + 2 < size && data[i + 1] == c && data[i + 2] == c && md->cb.triple_emphasis) {
-            buf *work = rndr_newbuf(md, BUFFER_SPAN);
-            parse_inline(work, md, data, i);
-            int r = md->cb.triple_emphasis(ob, work, md->opaque);
-            rndr_popbuf(md, BUFFER_SPAN);
-            return r ? i + 3 : 0;
-        }
+        if (i + 2 < size && data[i + 1] == c && data[i + 2] == c && md->cb.triple_emphasis)
+            return render_span(ob, md, data, i, md->cb.triple_emphasis) ? i + 3 : 0;
         if (i + 1 < size && data[i + 1] == c) {
             len = parse_emph1(ob, md, data - 2, size + 2, c);
             return len ? len - 2 : 0;

@@ -42,15 +42,12 @@ int DOMCSSStyleSheet::insertRule(const QString &ruleText, int index)
     const auto &rule = parsed.front();
     rule->m_sheet = this;
     m_rules.insert(m_rules.begin() + index, rule);
-    if (m_owner) {
-        DOMDocument *doc = m_owner->document();
-        if (doc && doc->reports(m_owner)) {
-            DOMMutation m{DOMMutation::Type::RuleInserted};
-            m.target = m_owner->nodeId();
-            m.index = index;
-            m.value = rule->cssText();
-            doc->notify(std::move(m));
-        }
+    if (DOMDocument *doc = reportingDocument()) {
+        DOMMutation m{DOMMutation::Type::RuleInserted};
+        m.target = m_owner->nodeId();
+        m.index = index;
+        m.value = rule->cssText();
+        doc->notify(std::move(m));
     }
     return index;
 }
@@ -61,14 +58,11 @@ bool DOMCSSStyleSheet::deleteRule(int index)
         return false;
     m_rules[std::size_t(index)]->m_sheet = nullptr;
     m_rules.erase(m_rules.begin() + index);
-    if (m_owner) {
-        DOMDocument *doc = m_owner->document();
-        if (doc && doc->reports(m_owner)) {
-            DOMMutation m{DOMMutation::Type::RuleDeleted};
-            m.target = m_owner->nodeId();
-            m.index = index;
-            doc->notify(std::move(m));
-        }
+    if (DOMDocument *doc = reportingDocument()) {
+        DOMMutation m{DOMMutation::Type::RuleDeleted};
+        m.target = m_owner->nodeId();
+        m.index = index;
+        doc->notify(std::move(m));
     }
     return true;
 }
@@ -83,13 +77,20 @@ QString DOMCSSStyleSheet::rulesText(int fromIndex) const
     return out;
 }
 
+// The owner's document when it reports changes of the owner, else null.
+DOMDocument *DOMCSSStyleSheet::reportingDocument() const
+{
+    if (!m_owner)
+        return nullptr;
+    DOMDocument *doc = m_owner->document();
+    return doc && doc->reports(m_owner) ? doc : nullptr;
+}
+
 void DOMCSSStyleSheet::ruleDidChange(const DOMCSSRule *rule, const QString &name, const QString &value,
                                      const QString &priority)
 {
-    if (!m_owner)
-        return;
-    DOMDocument *doc = m_owner->document();
-    if (!doc || !doc->reports(m_owner))
+    DOMDocument *doc = reportingDocument();
+    if (!doc)
         return;
     DOMMutation m{value.isEmpty() ? DOMMutation::Type::StyleRemoved : DOMMutation::Type::StyleSet};
     m.target = m_owner->nodeId();

@@ -6,6 +6,7 @@
 #include <vector>
 
 class DOMCSSRule;
+class DOMDocument;
 class DOMElement;
 
 // The sheet of a style element: its rules, parsed once from the element's text. Inserting or
@@ -41,6 +42,7 @@ private:
     friend class DOMCSSRule;
     friend class DOMElement;
 
+    DOMDocument *reportingDocument() const;
     void ruleDidChange(const DOMCSSRule *rule, const QString &name, const QString &value, const QString &priority);
 
     DOMElement *m_owner; // not owned; the element clears it when it lets go of the sheet

@@ -140,22 +140,21 @@ std::shared_ptr<DOMElement> DOMDocument::documentElement() const
 
 std::shared_ptr<DOMElement> DOMDocument::head() const
 {
-    const auto html = documentElement();
-    if (!html)
-        return nullptr;
-    for (const auto &child : html->children())
-        if (child->hasTagName(QLatin1String("head")))
-            return child;
-    return nullptr;
+    return childOfDocumentElement(QLatin1String("head"));
 }
 
 std::shared_ptr<DOMElement> DOMDocument::body() const
+{
+    return childOfDocumentElement(QLatin1String("body"));
+}
+
+std::shared_ptr<DOMElement> DOMDocument::childOfDocumentElement(QLatin1String tagName) const
 {
     const auto html = documentElement();
     if (!html)
         return nullptr;
     for (const auto &child : html->children())
-        if (child->hasTagName(QLatin1String("body")))
+        if (child->hasTagName(tagName))
             return child;
     return nullptr;
 }

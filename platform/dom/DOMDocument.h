@@ -102,6 +102,7 @@ private:
     void notify(DOMMutation &&mutation);
     // The node's mutations are reported only while it is in the tree.
     bool reports(const DOMNode *node) const { return !m_listeners.empty() && node->isConnected(); }
+    std::shared_ptr<DOMElement> childOfDocumentElement(QLatin1String tagName) const;
 
     QString m_doctype;
     QUrl m_documentURI;

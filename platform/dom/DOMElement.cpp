@@ -138,24 +138,7 @@ void DOMElement::setAttribute(const QString &name, const QString &value)
     const QString n = lowerName(name);
     if (!isValidAttributeName(n))
         return;
-    const int i = attributeIndex(n);
-    const bool isClass = n == kClass;
-    QStringList before;
-    if (isClass)
-        before = classes();
-    if (n == kStyle) {
-        if (m_style)
-            m_style->parse(value);
-        m_styleAttributeStale = false;
-    }
-    if (i >= 0)
-        m_attributes[i].second = value;
-    else
-        m_attributes.append({n, value});
-    if (isClass)
-        reportClassChange(before, classWords(value));
-    else
-        reportAttribute(n, &value);
+    changeAttribute(n, attributeIndex(n), &value);
 }
 
 void DOMElement::removeAttribute(const QString &name)
@@ -164,20 +147,32 @@ void DOMElement::removeAttribute(const QString &name)
     const int i = attributeIndex(n);
     if (i < 0)
         return;
+    changeAttribute(n, i, nullptr);
+}
+
+// Sets (value) or removes (nullptr) the attribute at index i (-1 when absent), keeps the style
+// object in step and reports the change.
+void DOMElement::changeAttribute(const QString &n, int i, const QString *value)
+{
     const bool isClass = n == kClass;
     QStringList before;
     if (isClass)
         before = classes();
     if (n == kStyle) {
         if (m_style)
-            m_style->parse(QString());
+            m_style->parse(value ? *value : QString());
         m_styleAttributeStale = false;
     }
-    m_attributes.removeAt(i);
-    if (isClass)
-        reportClassChange(before, {});
+    if (!value)
+        m_attributes.removeAt(i);
+    else if (i >= 0)
+        m_attributes[i].second = *value;
     else
-        reportAttribute(n, nullptr);
+        m_attributes.append({n, *value});
+    if (isClass)
+        reportClassChange(before, value ? classWords(*value) : QStringList());
+    else
+        reportAttribute(n, value);
 }
 
 void DOMElement::reportAttribute(const QString &name, const QString *value)
@@ -198,20 +193,18 @@ void DOMElement::reportClassChange(const QStringList &before, const QStringList 
     DOMDocument *doc = document();
     if (!doc || !doc->reports(this))
         return;
-    for (const QString &word : before)
-        if (!after.contains(word)) {
-            DOMMutation m{DOMMutation::Type::ClassRemoved};
-            m.target = nodeId();
-            m.name = word;
-            doc->notify(std::move(m));
-        }
-    for (const QString &word : after)
-        if (!before.contains(word)) {
-            DOMMutation m{DOMMutation::Type::ClassAdded};
-            m.target = nodeId();
-            m.name = word;
-            doc->notify(std::move(m));
-        }
+    // Each word in `from` that `to` lacks is reported as the given change.
+    const auto reportMissing = [&](const QStringList &from, const QStringList &to, DOMMutation::Type type) {
+        for (const QString &word : from)
+            if (!to.contains(word)) {
+                DOMMutation m{type};
+                m.target = nodeId();
+                m.name = word;
+                doc->notify(std::move(m));
+            }
+    };
+    reportMissing(before, after, DOMMutation::Type::ClassRemoved);
+    reportMissing(after, before, DOMMutation::Type::ClassAdded);
 }
 
 std::vector<std::shared_ptr<DOMElement>> DOMElement::children() const

@@ -98,6 +98,7 @@ private:
     int attributeIndex(const QString &lowerName) const;
     void syncStyleAttribute() const;
     void writeClassWords(const QStringList &words);
+    void changeAttribute(const QString &n, int i, const QString *value);
     void reportAttribute(const QString &name, const QString *value);
     void reportClassChange(const QStringList &before, const QStringList &after);
 

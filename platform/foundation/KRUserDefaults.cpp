@@ -184,22 +184,22 @@ bool KRUserDefaults::hasStoredValue(const QString &key) const
 
 void KRUserDefaults::registerDefaults(const QVariantMap &defaults)
 {
-    QVariantMap before;
-    for (auto it = defaults.begin(); it != defaults.end(); ++it)
-        before.insert(it.key(), value(it.key()));
-    for (auto it = defaults.begin(); it != defaults.end(); ++it)
-        m_registered.insert(it.key(), it.value());
-    for (auto it = before.begin(); it != before.end(); ++it)
-        announceIfChanged(it.key(), it.value());
+    registerValues(m_registered, defaults);
 }
 
 void KRUserDefaults::registerInitialValues(const QVariantMap &values)
+{
+    registerValues(m_initial, values);
+}
+
+// Adds the values to one of the fallback layers and announces each key whose value changed.
+void KRUserDefaults::registerValues(QVariantMap &layer, const QVariantMap &values)
 {
     QVariantMap before;
     for (auto it = values.begin(); it != values.end(); ++it)
         before.insert(it.key(), value(it.key()));
     for (auto it = values.begin(); it != values.end(); ++it)
-        m_initial.insert(it.key(), it.value());
+        layer.insert(it.key(), it.value());
     for (auto it = before.begin(); it != before.end(); ++it)
         announceIfChanged(it.key(), it.value());
 }

@@ -79,6 +79,7 @@ signals:
 
 private:
     using List = KRObserverList<QString, Callback>;
+    void registerValues(QVariantMap &layer, const QVariantMap &values);
     void announceIfChanged(const QString &key, const QVariant &before);
 
     std::unique_ptr<QSettings> m_settings;

@@ -30,6 +30,13 @@ protected:
         r->startAsynchronous();
         return KRTest::processEventsUntil([done] { return *done > 0; });
     }
+    // "/b" behind Basic authentication (ann, secret; realm "Area"), answering "in".
+    void routeBasicArea()
+    {
+        server.route("/b", [](const KRTestRequest &r) {
+            return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
+        });
+    }
     KRTestHTTPServer server;
 };
 
@@ -48,9 +55,7 @@ struct AskingDelegate : NetHTTPRequestDelegate {
 
 TEST_F(NetAuthenticationTest, BasicChallengeAnsweredFromRequestCredentials)
 {
-    server.route("/b", [](const KRTestRequest &r) {
-        return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
-    });
+    routeBasicArea();
     auto r = NetHTTPRequest::requestWithURL(server.url("/b"));
     r->setUsername(QStringLiteral("ann"));
     r->setPassword(QStringLiteral("secret"));
@@ -90,9 +95,7 @@ TEST_F(NetAuthenticationTest, DigestWithQopAuth)
 
 TEST_F(NetAuthenticationTest, SynchronousWithoutCredentialsFailsWithCode3)
 {
-    server.route("/b", [](const KRTestRequest &r) {
-        return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
-    });
+    routeBasicArea();
     auto delegate = std::make_shared<AskingDelegate>();
     auto r = NetHTTPRequest::requestWithURL(server.url("/b"));
     r->setDelegate(delegate);
@@ -104,9 +107,7 @@ TEST_F(NetAuthenticationTest, SynchronousWithoutCredentialsFailsWithCode3)
 
 TEST_F(NetAuthenticationTest, WrongPasswordFailsWithCode3)
 {
-    server.route("/b", [](const KRTestRequest &r) {
-        return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
-    });
+    routeBasicArea();
     auto r = NetHTTPRequest::requestWithURL(server.url("/b"));
     r->setUsername(QStringLiteral("ann"));
     r->setPassword(QStringLiteral("wrong"));
@@ -129,9 +130,7 @@ TEST_F(NetAuthenticationTest, ChallengeWithoutUsableSchemeFailsInsteadOfHanging)
 
 TEST_F(NetAuthenticationTest, CredentialsAskedOnceAndReused)
 {
-    server.route("/b", [](const KRTestRequest &r) {
-        return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
-    });
+    routeBasicArea();
     auto delegate = std::make_shared<AskingDelegate>();
     auto first = NetHTTPRequest::requestWithURL(server.url("/b"));
     first->setDelegate(delegate);
@@ -156,9 +155,7 @@ TEST_F(NetAuthenticationTest, CancelledAuthenticationFails)
         bool answersAuthenticationNeeded() const override { return true; }
         void authenticationNeededForRequest(const NetHTTPRequestPtr &r) override { r->cancelAuthentication(); }
     };
-    server.route("/b", [](const KRTestRequest &r) {
-        return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
-    });
+    routeBasicArea();
     auto delegate = std::make_shared<Refusing>();
     auto r = NetHTTPRequest::requestWithURL(server.url("/b"));
     r->setDelegate(delegate);

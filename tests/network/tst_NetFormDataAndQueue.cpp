@@ -88,11 +88,7 @@ TEST_F(FormAndQueueTest, QueueWaitsForGoAndCountsEachRequestOnce)
 
 TEST_F(FormAndQueueTest, FirstFailureCancelsTheRest)
 {
-    server.route("/stall", [](const KRTestRequest &) {
-        KRTestResponse r;
-        r.stall = true;
-        return r;
-    });
+    server.route("/stall", [](const KRTestRequest &) { return KRTestResponse::stalled(); });
     const QUrl dead = QUrl(QStringLiteral("http://127.0.0.1:1/refused"));
     auto queue = NetRequestQueue::queue();
     int failed = 0;

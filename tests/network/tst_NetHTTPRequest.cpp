@@ -149,11 +149,7 @@ TEST_F(NetHTTPRequestTest, RefusedConnectionReportsFailure)
 
 TEST_F(NetHTTPRequestTest, SilentServerTimesOutAndRetries)
 {
-    server.route("/silent", [](const KRTestRequest &) {
-        KRTestResponse r;
-        r.stall = true;
-        return r;
-    });
+    server.route("/silent", [](const KRTestRequest &) { return KRTestResponse::stalled(); });
     auto r = NetHTTPRequest::requestWithURL(server.url("/silent"));
     r->setTimeOutSeconds(0.5);
     r->setNumberOfTimesToRetryOnTimeout(2);
@@ -206,11 +202,7 @@ TEST_F(NetHTTPRequestTest, CancelDuringBodyReportsOnceAndIgnoresTheRest)
 
 TEST_F(NetHTTPRequestTest, ClearDelegatesAndCancelCallsNothing)
 {
-    server.route("/slow", [](const KRTestRequest &) {
-        KRTestResponse r;
-        r.stall = true;
-        return r;
-    });
+    server.route("/slow", [](const KRTestRequest &) { return KRTestResponse::stalled(); });
     auto r = NetHTTPRequest::requestWithURL(server.url("/slow"));
     bool called = false;
     r->setFailedBlock([&] { called = true; });
@@ -526,11 +518,7 @@ TEST(NetHTTPRequestBody, UnreadBodyGetsHalfAsLongAgainBeforeTimingOut)
 {
     KRTestHTTPServer server;
     ASSERT_TRUE(server.start());
-    server.route("/sink", [](const KRTestRequest &) {
-        KRTestResponse r;
-        r.stall = true;
-        return r;
-    });
+    server.route("/sink", [](const KRTestRequest &) { return KRTestResponse::stalled(); });
     auto r = NetHTTPRequest::requestWithURL(server.url("/sink"));
     r->appendPostData(QByteArray(1000, 'b'));
     r->setTimeOutSeconds(0.4);

@@ -57,6 +57,13 @@ struct KRTestResponse
     static KRTestResponse text(const QByteArray &body, int status = 200,
                                const QByteArray &contentType = "text/plain; charset=utf-8");
     static KRTestResponse redirect(int status, const QByteArray &location);
+    // Accepts the request and never answers.
+    static KRTestResponse stalled()
+    {
+        KRTestResponse r;
+        r.stall = true;
+        return r;
+    }
 };
 
 class KRTestHTTPServer

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <initializer_list>
 #include <memory>
 
 namespace {
@@ -33,6 +34,15 @@ struct Value
             log->append(QStringLiteral("%1=%2").arg(name).arg(newValue));
     }
 };
+
+// Sets each value in an event-loop turn of its own: one undo step each.
+void setInTurns(Value &v, std::initializer_list<int> values)
+{
+    for (int value : values) {
+        v.set(value);
+        endEventLoopTurn();
+    }
+}
 
 } // namespace
 
@@ -79,10 +89,7 @@ TEST(KRUndoManager, UndoRecordsRedoAndRedoRecordsUndo)
 {
     KRUndoManager um;
     Value v{um, "v"};
-    v.set(1);
-    endEventLoopTurn();
-    v.set(2);
-    endEventLoopTurn();
+    setInTurns(v, {1, 2});
     ASSERT_EQ(um.undoCount(), 2);
 
     // undo: the inverse registered while undoing becomes the redo step
@@ -295,10 +302,7 @@ TEST(KRUndoManager, RemoveAllActionsClearsBothSides)
 {
     KRUndoManager um;
     Value v{um, "v"};
-    v.set(1);
-    endEventLoopTurn();
-    v.set(2);
-    endEventLoopTurn();
+    setInTurns(v, {1, 2});
     um.undo();
     um.removeAllActions();
     EXPECT_EQ(um.undoCount(), 0);
@@ -398,10 +402,7 @@ TEST(KRUndoManager, LevelsOfUndoDropTheOldestSteps)
     KRUndoManager um;
     um.setLevelsOfUndo(2);
     Value v{um, "v"};
-    for (int i = 1; i <= 3; ++i) {
-        v.set(i);
-        endEventLoopTurn();
-    }
+    setInTurns(v, {1, 2, 3});
     EXPECT_EQ(um.undoCount(), 2);
     um.undo();
     um.undo();
