@@ -1,0 +1,7 @@
+#pragma once
+
+// Readies the page classes a build makes: registers the page class and the control library,
+// and feeds page output the run-time scripts of plug-in classes (KRPlugin's bundle paths, the
+// scripts of plug-in superclasses first). The application calls it once at start-up, after
+// the plug-ins are loaded; calling it again changes nothing.
+void setUpProjectBuilder();
