@@ -124,8 +124,22 @@ TEST_F(KRControlProjectBuildTest, SinglePageDeployPutsEveryPageIntoTheStartPage)
     const QString home = readWeb(QStringLiteral("home.html"));
     EXPECT_LT(home.indexOf(QStringLiteral("id=\"home\"")), home.indexOf(QStringLiteral("id=\"order\"")));
     EXPECT_LT(home.indexOf(QStringLiteral("id=\"order\"")), home.indexOf(QStringLiteral("id=\"media\"")));
+    // The server page's form-data template would be a broken script in a plain file.
+    EXPECT_FALSE(home.contains(QStringLiteral("<%="))) << home.toStdString();
     KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_shop.webFolder(), m_deviceMap),
                                         QStringLiteral("controls-build-single-page.txt"));
+}
+
+TEST_F(KRControlProjectBuildTest, SinglePageDeployFromAServerPageKeepsItsTemplate)
+{
+    m_shop.project->setSinglePageDeploy(true);
+    m_shop.project->setStartPage(QStringLiteral("order"));
+    ASSERT_EQ(m_shop.project->startPage().toStdString(), "order");
+    EXPECT_EQ(build().toStdString(), web(QStringLiteral("order.krml")).toStdString());
+    const QString order = readWeb(QStringLiteral("order.krml"));
+    EXPECT_TRUE(order.contains(QStringLiteral("application._pages.order.form = <%=response._formJSON()%>;")));
+    EXPECT_TRUE(order.contains(QStringLiteral("id=\"media\"")));
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("home.html"))));
 }
 
 TEST_F(KRControlProjectBuildTest, RebuildRemovesStaleFiles)
