@@ -12,6 +12,7 @@
 #include <platform/foundation/KRException.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -152,8 +153,9 @@ void KRPageOutput::addScripts()
         if (!line.isEmpty())
             m_page->addExternalScript(line);
     }
-    for (const QString &script : pluginRuntimeScripts())
-        m_page->addExternalScript(script);
+    // The builder copies each run-time file into the output folder under its own name.
+    for (const QString &file : pluginRuntimeScriptFiles())
+        m_page->addExternalScript(QFileInfo(file).fileName());
     // The server fills the form data into a served page file; an exported page is a plain
     // HTML file that no server processes, where the template expression would be a script
     // that does not parse.

@@ -42,7 +42,8 @@ public:
     QString userScripts() override;
 
     // The "runtimeSource" entries of the page's plug-in classes, each once; and the same as
-    // full paths below each class's plug-in folder.
+    // full paths below each class's plug-in folder (an entry that is a full path stays as it
+    // is). The page links each file by its file name, where the builder copies it.
     QStringList pluginRuntimeScripts() const;
     QStringList pluginRuntimeScriptFiles() override;
 

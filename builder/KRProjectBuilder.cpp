@@ -183,6 +183,16 @@ bool isSameOrInside(const QString &path, const QString &folder)
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
+// Drops the script elements of a page element that hold a server template expression.
+void removeServerTemplateScripts(DOMElement &pageDiv)
+{
+    for (const auto &script : pageDiv.getElementsByTagName(QStringLiteral("script"))) {
+        if (script->textContent().contains(QLatin1String("<%=")))
+            if (const auto parent = script->parentNode())
+                parent->removeChild(script);
+    }
+}
+
 } // namespace
 
 // Keeps the project's export mode equal to the builder's while a build runs, and sets it
@@ -335,10 +345,17 @@ KRResult<QString> KRProjectBuilder::buildProject()
         const std::shared_ptr<DOMNode> parent = startDiv ? startDiv->parentNode() : nullptr;
         const std::shared_ptr<DOMDocument> document = startDiv ? startDiv->ownerDocument() : nullptr;
         if (parent && document) {
+            // Only a served start page has its template expressions filled in; in a plain
+            // file a server page's form-data script would not even parse.
+            const bool startServed = startPage.serverScriptsEnabled() && !m_exportMode;
             for (std::size_t i = 1; i < pages.size(); ++i) {
                 const std::shared_ptr<DOMElement> div = pages[i]->pageDivElement();
-                if (div)
-                    parent->appendChild(document->importNode(*div, true));
+                if (!div)
+                    continue;
+                const auto imported = std::dynamic_pointer_cast<DOMElement>(document->importNode(*div, true));
+                if (imported && !startServed)
+                    removeServerTemplateScripts(*imported);
+                parent->appendChild(imported);
             }
         } else {
             KR_LOG(QStringLiteral("The start page %1 has no page element; the other pages are not added to it")

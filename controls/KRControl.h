@@ -37,7 +37,8 @@ public:
     void checkSize() override;
 
     // --- Design-surface hooks
-    bool canDrag() const;
+    // Whether the design surface lets the user move and resize the control.
+    virtual bool canDrag() const;
     void dragStarted();
     void dragEnded();
     // The height in pixels: kr_height when positive, else the rendered height.

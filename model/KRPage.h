@@ -18,6 +18,7 @@ class DOMDocument;
 class DOMNode;
 class DOMRecordingScriptHost;
 class DOMScriptHost;
+class KRLayoutSource;
 class KRPage;
 class KRProject;
 
@@ -90,6 +91,11 @@ public:
     DOMScriptHost *scriptHost() const { return m_scriptHost; }
     void setScriptHost(DOMScriptHost *host);
     KRPageProxy *pageProxy() const { return m_proxy.get(); }
+    // Where the page's controls read rendered sizes (checkSize, controlHeight): the live view's
+    // measurements while the page is shown, null while it is not (headless: no sizes known).
+    // The page does not own it.
+    const KRLayoutSource *layoutSource() const { return m_layoutSource; }
+    void setLayoutSource(const KRLayoutSource *source) { m_layoutSource = source; }
     void evaluateScript(const QString &script);
     QSet<QString> manifestResources() const { return m_manifestResources; }
     void setManifestResources(const QSet<QString> &resources) { m_manifestResources = resources; }
@@ -156,6 +162,7 @@ private:
     std::shared_ptr<DOMCSSStyleSheet> m_styleSheet;
     std::unique_ptr<DOMRecordingScriptHost> m_recordingHost;
     DOMScriptHost *m_scriptHost = nullptr;
+    const KRLayoutSource *m_layoutSource = nullptr;
     std::unique_ptr<KRPageProxy> m_proxy;
     QHash<QString, std::shared_ptr<KRObject>> m_objects;
     std::map<const void *, KRObservationToken> m_idTokens;

@@ -21,6 +21,22 @@
 
 #include <algorithm>
 
+namespace {
+std::shared_ptr<KRWebViewCacheViewFactory> &installedWebViewFactory()
+{
+    static std::shared_ptr<KRWebViewCacheViewFactory> factory;
+    return factory;
+}
+} // namespace
+
+std::shared_ptr<KRWebViewCacheViewFactory> KRProject::setWebViewFactory(std::shared_ptr<KRWebViewCacheViewFactory> factory)
+{
+    std::swap(installedWebViewFactory(), factory);
+    return factory;
+}
+
+std::shared_ptr<KRWebViewCacheViewFactory> KRProject::webViewFactory() { return installedWebViewFactory(); }
+
 KRProject::KRProject(const std::shared_ptr<KRDocument> &document, bool designMode)
     : m_document(document), m_designMode(designMode)
 {
@@ -70,7 +86,8 @@ KRResult<void> KRProject::load()
     }
 
     const std::weak_ptr<KRWebFolder> folder = m_webFolder;
-    m_webViewCache = std::make_unique<KRWebViewCache>(nullptr, [folder] {
+    // Only a project in design mode shows its pages; the builder's projects need no views.
+    m_webViewCache = std::make_unique<KRWebViewCache>(m_designMode ? webViewFactory() : nullptr, [folder] {
         const auto webFolder = folder.lock();
         return webFolder ? webFolder->krwebURL() : QUrl();
     });

@@ -21,6 +21,7 @@ class KRPage;
 class KRProjectResource;
 class KRWebFolder;
 class KRWebViewCache;
+class KRWebViewCacheViewFactory;
 
 
 // Posted with the project's identity() as sender.
@@ -147,6 +148,11 @@ public:
     bool importResource(const QString &sourcePath, const QString &destinationPath);
     bool deleteResource(const std::shared_ptr<KRProjectResource> &resource);
     KRWebViewCache *webViewCache() const { return m_webViewCache.get(); }
+    // The factory of the design views that the pools of projects opened in design mode from
+    // now on are filled with. The GUI installs one at start-up; without one (headless) pools
+    // stay empty. Returns the previous factory.
+    static std::shared_ptr<KRWebViewCacheViewFactory> setWebViewFactory(std::shared_ptr<KRWebViewCacheViewFactory> factory);
+    static std::shared_ptr<KRWebViewCacheViewFactory> webViewFactory();
 
     KRResult<QStringList> writeModifiedResources(const QString &webFolderPath) override;
     void didSaveModifiedResources(const QStringList &relativePaths) override;

@@ -58,6 +58,8 @@ public:
     QString jsInitializerForKey(const QString &key) const override;
     void updateDesignView(KRModelAdapter &adapter, const QString &newValue) override;
     void checkSize() override {}
+    // A bar keeps its place at the top or bottom of the page.
+    bool canDrag() const override { return false; }
     QList<KRMenuItem> contextMenuItemsForObject() override;
     std::shared_ptr<DOMElement> designViewSelectionElement() const override { return m_div; }
 

@@ -174,6 +174,7 @@ void KRUndoManager::setLevelsOfUndo(int levels)
 void KRUndoManager::undo()
 {
     KR_ASSERT(m_mode == Mode::Normal, "undo while undoing or redoing");
+    emit willUndoOrRedo();
     Stack graveyard;
     if (m_groupingLevel == 1)
         closeOutermostGroup(graveyard);
@@ -196,6 +197,7 @@ void KRUndoManager::undoNestedGroup()
 void KRUndoManager::redo()
 {
     KR_ASSERT(m_mode == Mode::Normal, "redo while undoing or redoing");
+    emit willUndoOrRedo();
     Stack graveyard;
     if (m_groupingLevel == 1)
         closeOutermostGroup(graveyard);

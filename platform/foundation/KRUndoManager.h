@@ -101,6 +101,9 @@ public:
     std::int64_t changeCount() const { return m_changeCount; }
 
 signals:
+    // undo() or redo() is about to run: a caller still holding an explicit group open for a
+    // late part of the latest action ends it now.
+    void willUndoOrRedo();
     void didUndo();
     void didRedo();
     // A new step was recorded (not by undo or redo).

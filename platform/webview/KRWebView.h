@@ -84,6 +84,9 @@ public:
     // Batches are numbered from 1; a batch is applied when the agent has run all of it.
     quint64 issuedBatch() const { return m_issued; }
     quint64 appliedBatch() const { return m_applied; }
+    // The batch that will carry the changes made so far: the next one while some are still
+    // queued, otherwise the last one issued.
+    quint64 pendingBatch() const { return m_pending.isEmpty() ? m_issued : m_issued + 1; }
     // True when every change made so far has been applied in the view.
     bool isInStep() const { return m_pending.isEmpty() && m_applied == m_issued; }
     // Sends what is queued now instead of at the end of the event-loop turn.

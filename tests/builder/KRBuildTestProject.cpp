@@ -242,7 +242,11 @@ QString makeResourcesFolder()
     KRTest::writeFile(server + QStringLiteral("jquery.mobile-1.4.0/images/ajax-loader.gif"), "GIF89a");
     KRTest::writeFile(server + QStringLiteral("photoswipe-3.0.5/photoswipe.min.js"), "/* PhotoSwipe */\n");
     KRTest::writeFile(server + QStringLiteral("photoswipe-3.0.5/photoswipe.css"), "/* PhotoSwipe styles */\n");
+    KRTest::writeFile(server + QStringLiteral("photoswipe-3.0.5/photoswipe-ui-default.min.js"), "/* PhotoSwipe UI */\n");
     KRTest::writeFile(server + QStringLiteral("photoswipe-3.0.5/default-skin/default-skin.png"), "PNG");
+    KRTest::writeFile(server + QStringLiteral("photoswipe-3.0.5/default-skin/default-skin.css"), "/* skin */\n");
+    KRTest::writeFile(server + QStringLiteral("photoswipe-3.0.5/default-skin/default-skin.svg"), "<svg/>");
+    KRTest::writeFile(server + QStringLiteral("photoswipe-3.0.5/default-skin/preloader.gif"), "GIF89a");
     KRTest::writeFile(server + QStringLiteral("js-class.js"), "/* classes */\n");
     KRTest::writeFile(server + QStringLiteral("bluff-src.js"), "/* charts */\n");
     return folder;
@@ -432,3 +436,135 @@ b.coffee</javascriptIncludes>
 </KRProjectDocument>
 )";
 }
+
+#include <builder/KRBuilderSetup.h>
+#include <controls/KRPluginLoader.h>
+#include <model/KRDocument.h>
+#include <model/KRLocalServerPort.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRProject.h>
+
+#include <QRegularExpression>
+
+namespace KRBuildTest {
+
+void setUpRealControls()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    KRLocalServerPort::setProvider([] { return qint64(4242); });
+    KRObjectInfo::sharedInstance();
+    setUpProjectBuilder();
+    KRPluginLoader loader;
+    loader.loadPlugin(QStringLiteral(KR_TEST_DATA_DIR "/plugins/Gauge.krplugin"));
+    EXPECT_TRUE(loader.problems().isEmpty()) << loader.problems().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(loader.loadedClasses().contains(QStringLiteral("KRSampleGauge")));
+}
+
+QByteArray controlProjectXML()
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument appVersion="0.1.0">
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home" sitemap="true" generateManifest="true"
+             defaultTheme="blue" ajaxPageLoading="true"/>
+  <KRPages>
+    <KRPage id="order" title="Order &amp; pay" formMethod="post" onGET="serve">
+      <KRContents>
+        <JQMHeaderToolbar id="header1" title="Your order" leftButtonLabel="Back" leftButtonGotoPage="home"/>
+        <JQMTextbox id="name" top="50" left="10" width="300" label="Name" placeholder="you@example.org" type="email"/>
+        <JQMTextArea id="notes" top="110" left="10" width="300" label="Notes" value="a&#10;b"/>
+        <JQMSelect id="size" top="200" left="10" width="300" label="Size" value="m">s|Small
+m|Medium
+l|Large</JQMSelect>
+        <JQMSlider id="count" top="260" left="10" width="300" label="How many" value="2" step="1"/>
+        <JQMSlideToggle id="gift" top="320" left="10" width="300" label="Gift wrap" value="On"/>
+        <JQMCheckboxGroup id="extras" top="380" left="10" width="300" label="Extras" value="y">x|Card
+y|Ribbon</JQMCheckboxGroup>
+        <JQMRadioButtonGroup id="pay" top="460" left="10" width="300" label="Pay by" value="b" orientation="horizontal">a|Cash
+b|Card</JQMRadioButtonGroup>
+        <JQMButton id="send" top="540" left="10" width="300" value="Send" icon="check" onClick="submitted"/>
+        <KRTextbox id="code" top="600" left="10" width="120" value="" placeholder="Code" name="code"/>
+        <KRCheckbox id="terms" top="600" left="140" value="yes" checked="true"/>
+        <KRRadioButton id="fast" top="600" left="170" value="fast" checked="false"/>
+        <KRSelect id="country" top="640" left="10" width="120" value="Two">One
+Two</KRSelect>
+        <KRTextArea id="remarks" top="680" left="10" width="300" height="60" value="line 1&#10;line 2"/>
+        <KRFunction id="submitted" arguments="event">alert("Thanks, " + this.page.o.name.value + "!");</KRFunction>
+        <KRFunction id="serve" serverFunction="Yes" arguments="request, response">response.write("]]&gt;");</KRFunction>
+      </KRContents>
+    </KRPage>
+    <KRPage id="home" title="Shop" onLoad="welcome">
+      <KRContents>
+        <JQMHeaderToolbar id="header1" title="Tom &amp; Jerry's" theme="b" position="fixed" rightButtonLabel="Order"
+                          rightButtonGotoPage="order" rightButtonIcon="arrow-r"
+                          navbarItems='[{"label":"Home","icon":"home","active":true},{"label":"Order","gotoPage":"order"},{"label":"Hi","onClick":"welcome"}]'/>
+        <KRLabel id="title" top="60" left="10" width="300" value="Welcome &lt;home&gt;" styleClass="Big" fontSize="18"/>
+        <KRImage id="logo" top="100" left="10" width="64" height="64" src="images/logo.png"/>
+        <KRButton id="go" top="180" left="10" width="120" value="Go" gotoPage="media" gotoPageTransition="slide"/>
+        <KRDiv id="box" top="220" left="10" width="300" height="80">Some &lt;b&gt;text&lt;/b&gt;<KRContents><KRLabel id="inner" top="5" left="5" value="Inside"/></KRContents></KRDiv>
+        <JQMListView id="list" top="320" left="0" width="100%" height="200" icon="arrow-r" inset="true">[{"divider":true,"label":"Fruit"},{"label":"Apple \"red\"","badge":"3","gotoPage":"order"},{"label":"Pear","onClick":"welcome"}]</JQMListView>
+        <JQMFooterToolbar id="footer1" title="" navbarItems='[{"label":"A"},{"label":"B","active":1}]'/>
+        <KRFunction id="welcome" arguments="event">var who = 'world';
+return "Hello, " + who + "&lt;/script&gt;";</KRFunction>
+        <KRStyleClass id="Big" color="red" fontSize="24"/>
+      </KRContents>
+    </KRPage>
+    <KRPage id="media" title="Media">
+      <KRContents>
+        <KRBluffGraph id="chart" top="10" left="10" width="300" height="200" type="Bar" theme="keynote" title="Sales 'Q1'"/>
+        <KRPhotoSwipe id="gallery" top="220" left="10" width="300" height="200" loop="true">images/logo.png|The logo
+images/logo.png</KRPhotoSwipe>
+        <JQMSimplePopup id="popup1" title="Saved" message="All done." button1Label="OK" onButton1Click="closed"/>
+        <KRTimer id="timer1" interval="1500" onTimeout="tick"/>
+        <KRTable id="table1" top="430" left="10" width="300" height="80" rows="2" columns="3" borderStyle="solid" borderWidth="1"/>
+        <KRCanvas id="canvas1" top="520" left="10" width="100" height="50"/>
+        <KRLocalDataSource id="dataSource1"/>
+        <KRSampleGauge id="gauge1" top="580" left="10" width="100" height="50" caption="Fuel" value="40" onLimit="tick"/>
+        <KRFunction id="tick" arguments="event">console.log(1);</KRFunction>
+        <KRFunction id="closed" arguments="event">return false;</KRFunction>
+      </KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+)";
+}
+
+ControlProject openControlProject(const QByteArray &xml)
+{
+    ControlProject result;
+    result.package = KRTest::makeTempDir(QStringLiteral("shop")) + QStringLiteral("/Shop.krproj");
+    const QString web = result.webFolder() + QLatin1Char('/');
+    QDir().mkpath(web);
+    KRTest::writeFile(web + QStringLiteral("blue.css"),
+                      ".ui-btn {} .ui-body-a { background: url(images/bg.png); } .ui-bar-a {} .ui-shadow {}\n");
+    KRTest::writeFile(web + QStringLiteral("images/logo.png"), "PNG");
+    KRTest::writeFile(result.package + QStringLiteral("/project.xml"), xml.isEmpty() ? controlProjectXML() : xml);
+    auto document = KRDocument::openPackage(result.package);
+    EXPECT_TRUE(document.ok()) << (document.ok() ? std::string() : document.error().toString().toStdString());
+    if (!document.ok())
+        return result;
+    result.document = document.value();
+    auto project = KRProject::create(result.document, true);
+    EXPECT_TRUE(project.ok()) << (project.ok() ? std::string() : project.error().toString().toStdString());
+    if (project.ok())
+        result.project = project.value();
+    return result;
+}
+
+QStringList inlineScripts(const QString &html)
+{
+    static const QRegularExpression script(QStringLiteral("<script(\\s[^>]*)?>(.*?)</script>"),
+                                           QRegularExpression::DotMatchesEverythingOption
+                                               | QRegularExpression::CaseInsensitiveOption);
+    QStringList scripts;
+    for (auto it = script.globalMatch(html); it.hasNext();) {
+        const auto match = it.next();
+        if (!match.captured(1).contains(QStringLiteral("src=")))
+            scripts.append(match.captured(2));
+    }
+    return scripts;
+}
+
+} // namespace KRBuildTest

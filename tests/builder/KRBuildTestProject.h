@@ -124,3 +124,36 @@ void registerOutputTestClasses();
 QByteArray outputProjectXML();
 
 } // namespace KRBuildTest
+
+class KRDocument;
+class KRProject;
+
+namespace KRBuildTest {
+
+// Real controls: the page class and the control library registered, the sample plug-in
+// (tests/data/plugins/Gauge.krplugin) loaded and the builder set up to link its run-time
+// scripts. Once per process; must run while the application's own resources are current
+// (the catalogue is read from them).
+void setUpRealControls();
+
+// The shop project of the real-control builds, in a new package "Shop.krproj": pages "home"
+// (the start page: toolbars with a navigation bar, plain controls, a list view, a function
+// and a style class), "order" (a server page with the jQuery Mobile form and option-list
+// widgets and plain form controls) and "media" (graph, photo gallery, pop-up, timer, table,
+// canvas, data source and the sample plug-in's gauge); the theme "blue", a sitemap and a
+// cache manifest. The web folder holds "blue.css" and "images/logo.png".
+struct ControlProject
+{
+    QString package;
+    std::shared_ptr<KRDocument> document; // the project holds it weakly
+    std::shared_ptr<KRProject> project;
+    QString webFolder() const { return package + QStringLiteral("/kr-web"); }
+};
+QByteArray controlProjectXML();
+// Opens the project from the XML text (the shop project when empty).
+ControlProject openControlProject(const QByteArray &xml = QByteArray());
+
+// The inline scripts (script elements without "src") of an HTML text, in order.
+QStringList inlineScripts(const QString &html);
+
+} // namespace KRBuildTest

@@ -1,0 +1,239 @@
+// Property edits made through the model on a page shown live: how long after the last of
+// 1,000 edits the view shows it (target 50 ms), and the round trip of a single edit from the
+// model's setter to the view having applied it (target one frame, 16 ms).
+#include <core/KRNodeRunner.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRDocument.h>
+#include <model/KRLocalServerPort.h>
+#include <model/KRObject.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/webview/KRWebEngineEnvironment.h>
+#include <platform/webview/KRWebView.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <workspace/designview/KRPageDesignView.h>
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <vector>
+
+namespace {
+
+constexpr int Labels = 50;
+
+// A label as the control library makes them: a positioned div with its text.
+class BenchLabel : public KRObject
+{
+public:
+    explicit BenchLabel(const KRObjectInit &init) : KRObject(init)
+    {
+        setVisualObject(true);
+        const auto page = std::dynamic_pointer_cast<KRPage>(init.page);
+        if (!page)
+            return;
+        auto div = page->domDocument()->createElement(QStringLiteral("div"));
+        div->setAttribute(QStringLiteral("id"), QStringLiteral("page1_") + init.element.attribute(QStringLiteral("id")));
+        div->style().setProperty(QStringLiteral("position"), QStringLiteral("absolute"));
+        page->pageDivElement()->appendChild(div);
+        setDomElement(div);
+    }
+};
+
+void registerBenchLabel()
+{
+    KRPage::registerPageClass();
+    auto d = [](const char *name, const char *css, std::uint32_t options) {
+        return KRPropertyDescriptor(QString::fromLatin1(name), QString(), QString::fromLatin1(css), options);
+    };
+    KRObjectClass label;
+    label.className = QStringLiteral("BenchLabel");
+    label.superclassName = QStringLiteral("KRObject");
+    label.idBase = QStringLiteral("label");
+    label.descriptors = {d("top", "top", KRAdapterOptionCSSPixels), d("left", "left", KRAdapterOptionCSSPixels),
+                         d("color", "color", 0), d("text", "", KRAdapterOptionDOMText)};
+    label.factory = [](const KRObjectInit &init) { return std::make_shared<BenchLabel>(init); };
+    KRClassRegistry::sharedInstance().registerClass(label);
+}
+
+struct Fixture {
+    QTemporaryDir folder;
+    std::unique_ptr<KRNodeRunner> server;
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    std::shared_ptr<KRPage> page;
+    std::vector<std::shared_ptr<KRObject>> labels;
+    std::unique_ptr<KRPageDesignView> live;
+    int edit = 0;
+    bool ready = false;
+};
+
+Fixture *g_fixture = nullptr;
+
+bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+Fixture &fixture()
+{
+    if (g_fixture)
+        return *g_fixture;
+    g_fixture = new Fixture;
+    Fixture &f = *g_fixture;
+    registerBenchLabel();
+    // jQuery Mobile comes from the runtime server, as in the application.
+    if (!KRNodeRunner::nodeExecutablePath().isEmpty()) {
+        f.server = std::make_unique<KRNodeRunner>();
+        f.server->setDocumentRootPath(f.folder.path());
+        f.server->setRequestedPortNumber(0);
+        f.server->start();
+        const qint64 port = f.server->portNumber();
+        KRLocalServerPort::setProvider([port] { return port; });
+    }
+    KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+
+    QString contents;
+    for (int i = 0; i < Labels; ++i)
+        contents += QStringLiteral("<BenchLabel id=\"label%1\" top=\"%2\" left=\"10\" text=\"Label %1\"/>").arg(i).arg(i * 8);
+    const QString package = f.folder.path() + QStringLiteral("/Bench.krproj");
+    QDir().mkpath(package + QStringLiteral("/kr-web"));
+    QFile xml(package + QStringLiteral("/project.xml"));
+    if (!xml.open(QIODevice::WriteOnly))
+        return f;
+    xml.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
+                             "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>%2</KRContents>"
+                             "</KRPage></KRPages></KRProjectDocument>\n")
+                  .arg(KRDocument::applicationShortVersion(), contents)
+                  .toUtf8());
+    xml.close();
+    auto document = KRDocument::openPackage(package);
+    if (!document)
+        return f;
+    f.document = document.value();
+    auto project = KRProject::create(f.document, true);
+    if (!project)
+        return f;
+    f.project = project.value();
+    f.page = f.project->pageForID(QStringLiteral("page1"));
+    for (int i = 0; i < Labels; ++i)
+        f.labels.push_back(f.page->objectForID(QStringLiteral("label%1").arg(i)));
+    auto live = KRPageDesignView::create(f.page);
+    if (!live)
+        return f;
+    f.live = std::move(live.value());
+    f.live->webView()->show();
+    if (f.server)
+        waitUntil([&] { return f.page->didJQueryMobileLoad(); }, 30000);
+    f.ready = waitUntil([&] { return f.live->webView()->isReady() && f.live->webView()->isInStep(); }, 30000);
+    return f;
+}
+
+// One property edit through the model: text, colour or position of a label.
+void edit(Fixture &f)
+{
+    const int n = f.edit++;
+    const auto &label = f.labels[std::size_t(n % Labels)];
+    switch (n % 3) {
+    case 0:
+        label->setValue(QStringLiteral("kr_text"), QStringLiteral("Label %1 edit %2").arg(n % Labels).arg(n));
+        break;
+    case 1:
+        label->setValue(QStringLiteral("kr_color"), QStringLiteral("#%10000").arg(n % 256, 2, 16, QLatin1Char('0')));
+        break;
+    default:
+        label->setValue(QStringLiteral("kr_left"), QString::number(n % 200));
+        break;
+    }
+}
+
+void BM_ThousandModelEditsMirrored(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    if (!f.ready) {
+        state.SkipWithError("the page could not be shown live");
+        return;
+    }
+    KRWebView *view = f.live->webView();
+    double editMs = 0;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int k = 0; k < 1000; ++k)
+            edit(f);
+        editMs += timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        view->flush();
+        if (!waitUntil([&] { return view->isInStep(); }, 10000)) {
+            state.SkipWithError("the view did not apply the edits");
+            return;
+        }
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        f.document->undoManager().removeAllActions();
+    }
+    state.counters["model_ms"] = benchmark::Counter(editMs / double(state.iterations()));
+}
+
+void BM_SingleModelEditRoundTrip(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    if (!f.ready) {
+        state.SkipWithError("the page could not be shown live");
+        return;
+    }
+    KRWebView *view = f.live->webView();
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        edit(f);
+        // As the event loop would: the batch goes at the end of the turn.
+        if (!waitUntil([&] { return view->isInStep(); }, 10000)) {
+            state.SkipWithError("the view did not apply the edit");
+            return;
+        }
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_ThousandModelEditsMirrored)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_SingleModelEditRoundTrip)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(500);
+
+int main(int argc, char **argv)
+{
+    KRWebEngineEnvironment::prepare();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The runtime server and the documents keep their per-user files in a private folder.
+    QTemporaryDir sandbox;
+    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        qputenv(name, (sandbox.path() + QLatin1Char('/') + QString::fromLatin1(name)).toUtf8());
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_fixture) {
+        g_fixture->live.reset(); // the view goes before the application object
+        g_fixture->project.reset();
+        if (g_fixture->server)
+            g_fixture->server->terminate();
+    }
+    delete g_fixture;
+    return 0;
+}

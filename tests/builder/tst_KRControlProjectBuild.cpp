@@ -1,0 +1,216 @@
+// Builds of a project made of the real control library: whole built folders against
+// reference listings (normal, single-page, export with and without the local jQuery files),
+// the plug-in's run-time script, rebuilds, and the design-surface drag rule of the controls.
+
+#include "KRBuildTestProject.h"
+
+#include <KRTestSupport.h>
+#include <builder/KRPageOutput.h>
+#include <builder/KRProjectBuilder.h>
+#include <controls/KRControl.h>
+#include <controls/KRPlugin.h>
+#include <model/KRDocument.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class KRControlProjectBuildTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        KRBuildTest::setUpRealControls();
+        static const QString deviceMap = KRObjectInfo::sharedInstance().deviceInformationJSON();
+        static const QString resources = KRBuildTest::makeResourcesFolder();
+        m_deviceMap = deviceMap;
+        KRResources::setResourcesDirectory(resources);
+        m_alerts = std::make_shared<KRScriptedAlertService>();
+        m_previousAlerts = KRAlertService::setCurrent(m_alerts);
+        for (const char *key : {"JSMinimize", "sitemapBaseURL", "hostingDomain", "SuppressExportOverwriteWarning"})
+            KRUserDefaults::sharedInstance().removeObject(QString::fromLatin1(key));
+        m_shop = KRBuildTest::openControlProject();
+        ASSERT_TRUE(m_shop.project);
+        if (!KRBuildTest::supportsFileMarks(m_shop.webFolder()))
+            GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
+    }
+    void TearDown() override
+    {
+        KRAlertService::setCurrent(m_previousAlerts);
+        KRResources::setResourcesDirectory(QString());
+        KRUserDefaults::sharedInstance().removeObject(QStringLiteral("SuppressExportOverwriteWarning"));
+    }
+
+    QString build(bool exportMode = false)
+    {
+        KRProjectBuilder builder(m_shop.project);
+        builder.setExportMode(exportMode);
+        builder.setDeviceInformationJSON(m_deviceMap);
+        auto result = builder.build();
+        EXPECT_TRUE(result.ok()) << (result.ok() ? std::string() : result.error().toString().toStdString());
+        return result.ok() ? result.value() : QString();
+    }
+    bool exportTo(const QString &folder)
+    {
+        KRProjectBuilder builder(m_shop.project);
+        builder.setExportMode(true);
+        builder.setDeviceInformationJSON(m_deviceMap);
+        auto built = builder.build();
+        EXPECT_TRUE(built.ok()) << (built.ok() ? std::string() : built.error().toString().toStdString());
+        return builder.exportProjectToFolder(folder);
+    }
+    QString web(const QString &name) const { return m_shop.webFolder() + QLatin1Char('/') + name; }
+    QString readWeb(const QString &name) const { return QString::fromUtf8(KRTest::readFile(web(name))); }
+    QString shownAlerts() const
+    {
+        QStringList texts;
+        for (const KRAlert &alert : m_alerts->shownAlerts())
+            texts.append(alert.messageText + QStringLiteral(": ") + alert.informativeText);
+        return texts.join(QLatin1Char('\n'));
+    }
+
+    QString m_deviceMap;
+    std::shared_ptr<KRScriptedAlertService> m_alerts;
+    std::shared_ptr<KRAlertService> m_previousAlerts;
+    KRBuildTest::ControlProject m_shop;
+};
+
+TEST_F(KRControlProjectBuildTest, BuildsTheWholeFolder)
+{
+    EXPECT_EQ(build().toStdString(), web(QStringLiteral("home.html")).toStdString());
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << shownAlerts().toStdString();
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_shop.webFolder(), m_deviceMap),
+                                        QStringLiteral("controls-build.txt"));
+    // The server page is a page template; the others are plain pages.
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("order.krml"))));
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("order.html"))));
+    // Each family's library files come with the page that needs them.
+    for (const char *name : {"js-class.js", "bluff-src.js", "photoswipe-3.0.5/photoswipe.min.js",
+                             "photoswipe-3.0.5/default-skin/default-skin.css", "photoswipe-3.0.5/default-skin/preloader.gif"})
+        EXPECT_TRUE(QFile::exists(web(QString::fromLatin1(name)))) << name;
+}
+
+TEST_F(KRControlProjectBuildTest, PluginRuntimeScriptIsCopiedAndLinkedByThePageThatUsesIt)
+{
+    const QString source = QStringLiteral(KR_TEST_DATA_DIR "/plugins/Gauge.krplugin/gauge-runtime.js");
+    EXPECT_EQ(KRPlugin::runtimeSourcePaths(QStringLiteral("KRSampleGauge")), QStringList{source});
+    build();
+    EXPECT_EQ(KRTest::readFile(web(QStringLiteral("gauge-runtime.js"))), KRTest::readFile(source));
+    EXPECT_TRUE(readWeb(QStringLiteral("media.html")).contains(QStringLiteral("<script src=\"gauge-runtime.js\"></script>")))
+        << readWeb(QStringLiteral("media.html")).toStdString();
+    EXPECT_FALSE(readWeb(QStringLiteral("home.html")).contains(QStringLiteral("gauge-runtime.js")));
+    EXPECT_TRUE(readWeb(QStringLiteral("cache.manifest")).contains(QStringLiteral("\ngauge-runtime.js\n")));
+    // The sample's other class is not on any page: its script stays out.
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("badge-runtime.js"))));
+}
+
+TEST_F(KRControlProjectBuildTest, SinglePageDeployPutsEveryPageIntoTheStartPage)
+{
+    m_shop.project->setSinglePageDeploy(true);
+    EXPECT_EQ(build().toStdString(), web(QStringLiteral("home.html")).toStdString());
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << shownAlerts().toStdString();
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("media.html"))));
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("order.krml"))));
+    const QString home = readWeb(QStringLiteral("home.html"));
+    EXPECT_LT(home.indexOf(QStringLiteral("id=\"home\"")), home.indexOf(QStringLiteral("id=\"order\"")));
+    EXPECT_LT(home.indexOf(QStringLiteral("id=\"order\"")), home.indexOf(QStringLiteral("id=\"media\"")));
+    // The server page's form-data template would be a broken script in a plain file.
+    EXPECT_FALSE(home.contains(QStringLiteral("<%="))) << home.toStdString();
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_shop.webFolder(), m_deviceMap),
+                                        QStringLiteral("controls-build-single-page.txt"));
+}
+
+TEST_F(KRControlProjectBuildTest, SinglePageDeployFromAServerPageKeepsItsTemplate)
+{
+    m_shop.project->setSinglePageDeploy(true);
+    m_shop.project->setStartPage(QStringLiteral("order"));
+    ASSERT_EQ(m_shop.project->startPage().toStdString(), "order");
+    EXPECT_EQ(build().toStdString(), web(QStringLiteral("order.krml")).toStdString());
+    const QString order = readWeb(QStringLiteral("order.krml"));
+    EXPECT_TRUE(order.contains(QStringLiteral("application._pages.order.form = <%=response._formJSON()%>;")));
+    EXPECT_TRUE(order.contains(QStringLiteral("id=\"media\"")));
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("home.html"))));
+}
+
+TEST_F(KRControlProjectBuildTest, RebuildRemovesStaleFiles)
+{
+    build();
+    ASSERT_TRUE(QFile::exists(web(QStringLiteral("media.html"))));
+    QString xml = QString::fromUtf8(KRBuildTest::controlProjectXML());
+    xml.replace(QStringLiteral("<KRPage id=\"media\""), QStringLiteral("<KRPage id=\"gallery\""));
+    xml.replace(QStringLiteral("gotoPage=\"media\""), QStringLiteral("gotoPage=\"gallery\""));
+    // The same package, opened again with the page renamed.
+    KRTest::writeFile(m_shop.package + QStringLiteral("/project.xml"), xml.toUtf8());
+    auto document = KRDocument::openPackage(m_shop.package);
+    ASSERT_TRUE(document.ok());
+    auto project = KRProject::create(document.value(), true);
+    ASSERT_TRUE(project.ok());
+    m_shop.document = document.value();
+    m_shop.project = project.value();
+    KRTest::writeFile(web(QStringLiteral("media-notes.html")), "mine");
+    build();
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("media.html"))));
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("gallery.html"))));
+    EXPECT_EQ(KRTest::readFile(web(QStringLiteral("media-notes.html"))), QByteArray("mine"));
+    const QString manifest = readWeb(QStringLiteral("cache.manifest"));
+    EXPECT_FALSE(manifest.contains(QStringLiteral("media.html"))) << manifest.toStdString();
+    EXPECT_TRUE(manifest.contains(QStringLiteral("\ngallery.html\n"))) << manifest.toStdString();
+    EXPECT_FALSE(readWeb(QStringLiteral("KR-sitemap.xml")).contains(QStringLiteral("media.html")));
+    EXPECT_TRUE(readWeb(QStringLiteral("KR-user-scripts.js")).contains(QStringLiteral("application._pages.gallery =")));
+    EXPECT_FALSE(readWeb(QStringLiteral("KR-user-scripts.js")).contains(QStringLiteral("application._pages.media =")));
+}
+
+TEST_F(KRControlProjectBuildTest, ExportWithAndWithoutLocalJQueryFiles)
+{
+    for (const bool local : {false, true}) {
+        SCOPED_TRACE(local);
+        m_shop.project->setExportLocalJQuerySources(local);
+        const QString target = KRTest::makeTempDir(QStringLiteral("export"));
+        ASSERT_TRUE(exportTo(target));
+        EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << shownAlerts().toStdString();
+        EXPECT_EQ(QFileInfo::exists(target + QStringLiteral("/jquery-1.9.0/jquery.min.js")), local);
+        // An exported server page is a plain page.
+        EXPECT_TRUE(QFile::exists(target + QStringLiteral("/order.html")));
+        EXPECT_FALSE(QFile::exists(target + QStringLiteral("/order.krml")));
+        KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(target, m_deviceMap, true),
+                                            local ? QStringLiteral("controls-export-local-jquery.txt")
+                                                  : QStringLiteral("controls-export.txt"));
+    }
+}
+
+TEST_F(KRControlProjectBuildTest, ToolbarsAndLockedControlsCannotBeDragged)
+{
+    const auto home = m_shop.project->krPages();
+    std::shared_ptr<KRPage> page;
+    for (const auto &candidate : home)
+        if (candidate->kr_id() == QLatin1String("home"))
+            page = candidate;
+    ASSERT_TRUE(page);
+    auto control = [&](const char *id) {
+        return std::dynamic_pointer_cast<KRControl>(page->objectForID(QString::fromLatin1(id)));
+    };
+    for (const char *toolbar : {"header1", "footer1"}) {
+        ASSERT_TRUE(control(toolbar)) << toolbar;
+        EXPECT_FALSE(control(toolbar)->canDrag()) << toolbar;
+        // Not even an explicit unlock makes a bar movable.
+        control(toolbar)->setValue(QStringLiteral("kr_locked"), QStringLiteral("false"));
+        EXPECT_FALSE(control(toolbar)->canDrag()) << toolbar;
+    }
+    const auto list = control("list");
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(list->canDrag());
+    list->setValue(QStringLiteral("kr_locked"), QStringLiteral("true"));
+    EXPECT_FALSE(list->canDrag());
+}
+
+} // namespace

@@ -1,0 +1,397 @@
+// Pages of the model with the real controls shown live: the design document mirrored into a
+// design view from the project's pool, jQuery Mobile loaded through the page's bridge from the
+// runtime server, edits made through the model showing in the view, clicks reaching the design
+// surface's bridge, and late sizes joining the undo step of the edit that caused them.
+#include "DesignViewTestSupport.h"
+
+#include <builder/KRProjectBuilder.h>
+#include <controls/KRControl.h>
+#include <model/KRWebViewCache.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/webview/KRDesignViewControllerProxy.h>
+#include <platform/webview/KRLayoutCache.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <workspace/designview/KRPageDesignView.h>
+
+#include <QFile>
+#include <QImage>
+#include <QWebEngineView>
+#include <QTest>
+
+using namespace KRDesignViewTest;
+
+namespace {
+
+const QString kPage = QStringLiteral(
+    "<KRPage id=\"page1\"><KRContents>"
+    "<KRLabel id=\"label1\" top=\"10\" left=\"10\" width=\"100\" height=\"24\">Hello</KRLabel>"
+    "<KRLabel id=\"label2\" top=\"40\" left=\"10\" width=\"100\" height=\"24\" color=\"green\">Second</KRLabel>"
+    "<JQMButton id=\"button1\" top=\"80\" left=\"10\" width=\"150\" value=\"Go\"/>"
+    "<JQMSelect id=\"select1\" top=\"150\" left=\"10\" width=\"200\">1|One\n2|Two</JQMSelect>"
+    "</KRContents></KRPage>"
+    "<KRPage id=\"page2\"><KRContents>"
+    "<KRLabel id=\"label1\" top=\"70\" left=\"50\" width=\"120\" height=\"24\">Other page</KRLabel>"
+    "</KRContents></KRPage>");
+
+class KRPageDesignViewLive : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_serverRuns = startRuntimeServer();
+        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+    }
+    static void TearDownTestSuite()
+    {
+        KRProject::setWebViewFactory(s_previousFactory);
+        stopRuntimeServer();
+    }
+
+    void SetUp() override
+    {
+        if (!s_serverRuns)
+            GTEST_SKIP() << "the runtime server does not run here (node missing)";
+        project = openProject(projectXML(kPage), document);
+        ASSERT_TRUE(project);
+        page = project->pageForID(QStringLiteral("page1"));
+        ASSERT_TRUE(page);
+        auto made = KRPageDesignView::create(page);
+        ASSERT_TRUE(made) << made.error().message().toStdString();
+        live = std::move(made.value());
+        live->setHandler(&surface);
+        QObject::connect(live.get(), &KRPageDesignView::designDocumentDidLoad, [this] { ++didLoad; });
+        view = live->webView();
+        view->resize(320, 420);
+        view->show();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }, std::chrono::seconds(60)))
+            << "jQuery Mobile did not load; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] {
+            return js(*view, QStringLiteral("document.getElementById('page1').classList.contains('ui-page-active')")).toBool();
+        }, std::chrono::seconds(20)));
+        ASSERT_TRUE(settle());
+        // Loading marks nothing as changed.
+        document->undoManager().removeAllActions();
+    }
+
+    void TearDown() override
+    {
+        live.reset();
+        project.reset();
+    }
+
+    // Every change made so far is in the view and no size is still on its way.
+    bool settle()
+    {
+        return KRTest::processEventsUntil([&] {
+            view->flush();
+            return view->isInStep() && !live->isWaitingForSizes() && document->undoManager().groupingLevel() == 0;
+        }, std::chrono::seconds(20));
+    }
+
+    std::shared_ptr<KRObject> object(const QString &id) const { return page->objectForID(id); }
+    QString live_(const QString &script) { return js(*view, script).toString(); }
+    QString liveOf(const QString &id, const QString &expression)
+    {
+        return live_(QStringLiteral("(function(e){ return %1; })(%2)").arg(expression, liveNode(object(id)->domElement())));
+    }
+
+    static inline bool s_serverRuns = false;
+    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
+
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    std::shared_ptr<KRPage> page;
+    std::unique_ptr<KRPageDesignView> live;
+    KRWebView *view = nullptr;
+    RecordingHandler surface;
+    int didLoad = 0;
+};
+
+} // namespace
+
+TEST_F(KRPageDesignViewLive, ThePageIsMirroredFromThePoolAndEnhancedByJQueryMobile)
+{
+    // The view came from the project's pool, loaded with the project's web folder.
+    EXPECT_EQ(view->baseURL(), project->webViewCache()->baseURL());
+    EXPECT_EQ(page->scriptHost(), static_cast<DOMScriptHost *>(view));
+    EXPECT_TRUE(live->isDesignDocumentLoaded());
+    EXPECT_EQ(didLoad, 1);
+    EXPECT_NE(page->layoutSource(), nullptr);
+    EXPECT_EQ(live_(QStringLiteral("document.compatMode")), QStringLiteral("BackCompat"));
+    // jQuery and jQuery Mobile came from the runtime server and reported through "___kr_page".
+    EXPECT_TRUE(js(*view, QStringLiteral("typeof jQuery === 'function' && !!jQuery.mobile")).toBool());
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("getComputedStyle(e).color")), QStringLiteral("rgb(0, 128, 0)"));
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length")).toInt(), 1);
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_select1_sel').closest('.ui-select').length")).toInt(), 1);
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+    // The layout source answers for the controls.
+    const KRNodeGeometry g = page->layoutSource()->geometryForNode(object(QStringLiteral("label1"))->domElement()->nodeId());
+    EXPECT_TRUE(g.valid);
+    EXPECT_EQ(g.offsetWidth, 100);
+    EXPECT_EQ(g.offsetHeight, 24);
+}
+
+TEST_F(KRPageDesignViewLive, PropertyEditsMadeThroughTheModelAppearInTheView)
+{
+    const auto label = object(QStringLiteral("label1"));
+    const auto label2 = object(QStringLiteral("label2"));
+    const auto select = object(QStringLiteral("select1"));
+    const auto button = object(QStringLiteral("button1"));
+    label->setValue(QStringLiteral("kr_value"), QStringLiteral("Changed"));
+    label2->setValue(QStringLiteral("kr_color"), QStringLiteral("#ff0000"));
+    label2->setValue(QStringLiteral("kr_top"), QStringLiteral("200"));
+    label2->setValue(QStringLiteral("kr_left"), QStringLiteral("33"));
+    select->setValue(QStringLiteral("kr_options"), QStringLiteral("r|Red\ng|Green\nb|Blue"));
+    select->setValue(QStringLiteral("kr_value"), QStringLiteral("g"));
+    button->setValue(QStringLiteral("kr_value"), QStringLiteral("Send now"));
+    ASSERT_TRUE(settle());
+
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Changed"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("getComputedStyle(e).color")), QStringLiteral("rgb(255, 0, 0)"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("e.offsetTop + ',' + e.offsetLeft")), QStringLiteral("200,33"));
+    // The option list inside jQuery Mobile's wrapper, with the chosen entry selected.
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_select1_sel option').map(function(){return this.textContent;}).get().join('|')")),
+              QStringLiteral("Red|Green|Blue"));
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_select1_sel').val()")), QStringLiteral("g"));
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_select1_sel').closest('.ui-select').length")).toInt(), 1);
+    // The rebuilt button: one new input, enhanced again by the script the control queued.
+    EXPECT_EQ(js(*view, QStringLiteral("$('#page1_button1 input').length")).toInt(), 1);
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_button1_inp').val()")), QStringLiteral("Send now"));
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length")).toInt(), 1);
+    // The class edits kept jQuery Mobile's own classes of the page.
+    EXPECT_TRUE(js(*view, QStringLiteral("document.getElementById('page1').classList.contains('ui-page-active')")).toBool());
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+
+    // Undo goes back through the model and the view follows.
+    document->undoManager().undo();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+    EXPECT_EQ(live_(QStringLiteral("$('#_page1_button1_inp').val()")), QStringLiteral("Go"));
+    EXPECT_EQ(liveOf(QStringLiteral("label2"), QStringLiteral("e.offsetTop + ',' + e.offsetLeft")), QStringLiteral("40,10"));
+}
+
+TEST_F(KRPageDesignViewLive, AClickInTheViewReachesTheSurfaceWithItsObject)
+{
+    const auto label = object(QStringLiteral("label2"));
+    const KRNodeGeometry g = page->layoutSource()->geometryForNode(label->domElement()->nodeId());
+    ASSERT_TRUE(g.valid);
+    const QPoint centre(int(g.clientLeft + g.boundingWidth / 2), int(g.clientTop + g.boundingHeight / 2));
+    QWidget *input = view->focusProxy();
+    ASSERT_NE(input, nullptr);
+    QTest::mouseClick(input, Qt::LeftButton, Qt::NoModifier, centre);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return surface.find(QStringLiteral("onClickElement")) != nullptr; }));
+    const auto *click = surface.find(QStringLiteral("onClickElement"));
+    EXPECT_EQ(click->element, label->domElement());
+    EXPECT_EQ(live->objectForElement(click->element), label);
+    EXPECT_EQ(click->event.value(QStringLiteral("type")).toString(), QStringLiteral("click"));
+    ASSERT_NE(surface.find(QStringLiteral("onMouseDown")), nullptr);
+
+    // A click on a node that jQuery Mobile made inside a control finds that control.
+    surface.calls.clear();
+    js(*view, QStringLiteral("$('#page1_select1 .ui-btn span')[0].dispatchEvent(new MouseEvent('click', {bubbles: true, cancelable: true}));"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return surface.find(QStringLiteral("onClickElement")) != nullptr; }));
+    EXPECT_EQ(live->objectForElement(surface.find(QStringLiteral("onClickElement"))->element), object(QStringLiteral("select1")));
+
+    // Once the surface is gone, calls arrive nowhere.
+    live->setHandler(nullptr);
+    surface.calls.clear();
+    QTest::mouseClick(input, Qt::LeftButton, Qt::NoModifier, centre);
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(surface.calls.empty());
+}
+
+// One user action on a label: new text and a new font size (the font size runs checkSize).
+static void editLabel(const std::shared_ptr<KRObject> &label, const QString &text, const QString &fontSize)
+{
+    label->setValue(QStringLiteral("kr_value"), text);
+    label->setValue(QStringLiteral("kr_fontSize"), fontSize);
+}
+
+TEST_F(KRPageDesignViewLive, CheckSizeGrowsAnOverflowingLabelInTheSameUndoStep)
+{
+    const auto label = object(QStringLiteral("label1"));
+    KRUndoManager &undo = document->undoManager();
+    const QString longText = QStringLiteral("A label whose text is far too long for a hundred pixels of width, so it wraps");
+    editLabel(label, longText, QStringLiteral("17"));
+    // The view has not measured the new text yet: the size check waits for it. Meanwhile
+    // positions and outer sizes still answer, without overflow.
+    EXPECT_TRUE(live->isWaitingForSizes());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    const KRNodeGeometry meanwhile = page->layoutSource()->geometryForNode(label->domElement()->nodeId());
+    EXPECT_TRUE(meanwhile.valid);
+    EXPECT_EQ(meanwhile.offsetHeight, 24);
+    EXPECT_EQ(meanwhile.scrollHeight, meanwhile.clientHeight);
+    EXPECT_EQ(static_cast<KRControl &>(*label).controlHeight(), 24);
+    ASSERT_TRUE(settle());
+
+    const int grown = label->value(QStringLiteral("kr_height")).toInt();
+    EXPECT_GT(grown, 24 * 2);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.offsetHeight")).toInt(), grown);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.scrollHeight")).toInt(), grown);
+    EXPECT_EQ(label->value(QStringLiteral("kr_width")), QStringLiteral("100")); // it wraps, it does not widen
+    // Text, font size and the grown height are one step.
+    EXPECT_EQ(undo.undoCount(), 1);
+    undo.undo();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_value")), QStringLiteral("Hello"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.offsetHeight")).toInt(), 24);
+    undo.redo();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")).toInt(), grown);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), longText);
+
+    // Text that fits changes nothing, even when the last measurement (of the long text in a
+    // box made small again) overflowed; a size in percent is never touched.
+    undo.removeAllActions();
+    label->setValue(QStringLiteral("kr_height"), QStringLiteral("24"));
+    ASSERT_TRUE(settle());
+    ASSERT_GT(page->layoutSource()->geometryForNode(label->domElement()->nodeId()).scrollHeight, 24 * 2);
+    editLabel(label, QStringLiteral("Hi"), QStringLiteral("16"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    label->setValue(QStringLiteral("kr_height"), QStringLiteral("10%"));
+    editLabel(label, longText + longText, QStringLiteral("18"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("10%"));
+}
+
+TEST_F(KRPageDesignViewLive, UndoWhileASizeIsOnItsWayLetsTheStepGo)
+{
+    const auto label = object(QStringLiteral("label1"));
+    KRUndoManager &undo = document->undoManager();
+    editLabel(label, QStringLiteral("Overflowing text for a narrow label, wrapping over several lines"), QStringLiteral("17"));
+    ASSERT_TRUE(live->isWaitingForSizes());
+    undo.undo(); // in the same turn: the held group closes first
+    EXPECT_FALSE(live->isWaitingForSizes());
+    EXPECT_EQ(label->value(QStringLiteral("kr_value")), QStringLiteral("Hello"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(label->value(QStringLiteral("kr_height")), QStringLiteral("24"));
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+    EXPECT_EQ(undo.undoCount(), 0);
+    EXPECT_EQ(undo.redoCount(), 1);
+}
+
+TEST_F(KRPageDesignViewLive, ScreenshotOfTheLiveDesignViewIsKept)
+{
+    const auto anchor = object(QStringLiteral("button1"))->domElement()->firstElementByTagName(QStringLiteral("input"));
+    ASSERT_TRUE(anchor);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view->layoutSource().geometryForNode(anchor->nodeId()).valid; }));
+    const KRNodeGeometry g = view->layoutSource().geometryForNode(anchor->nodeId());
+    const QPoint face(int(g.clientLeft + 6), int(g.clientTop + g.boundingHeight / 2));
+    QImage shot;
+    const bool drawn = KRTest::processEventsUntil([&] {
+        shot = view->grab().toImage();
+        return !shot.isNull() && shot.pixelColor(face) != QColor(0xee, 0xee, 0xee);
+    }, std::chrono::seconds(20));
+    ASSERT_FALSE(shot.isNull());
+    const QString path = artifactsDir() + QStringLiteral("/design-view-page1.png");
+    EXPECT_TRUE(shot.save(path)) << path.toStdString();
+    EXPECT_TRUE(drawn) << "the screenshot does not show the enhanced button: " << path.toStdString();
+}
+
+// Each page has its own view, its own "___kr_page" bridge and queue, and its own surface bridge.
+TEST_F(KRPageDesignViewLive, TwoPagesOfOneProjectHaveTheirOwnViewsAndBridges)
+{
+    const auto page2 = project->pageForID(QStringLiteral("page2"));
+    ASSERT_TRUE(page2);
+    EXPECT_FALSE(page2->didJQueryMobileLoad());
+    auto made = KRPageDesignView::create(page2);
+    ASSERT_TRUE(made) << made.error().message().toStdString();
+    const std::unique_ptr<KRPageDesignView> second = std::move(made.value());
+    RecordingHandler surface2;
+    second->setHandler(&surface2);
+    KRWebView *view2 = second->webView();
+    view2->resize(320, 420);
+    view2->show();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return second->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_NE(view2, view);
+    EXPECT_EQ(page2->scriptHost(), static_cast<DOMScriptHost *>(view2));
+
+    const auto other = page2->objectForID(QStringLiteral("label1"));
+    other->setValue(QStringLiteral("kr_value"), QStringLiteral("Only here"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { view2->flush(); return view2->isInStep(); }));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(js(*view2, liveNode(other->domElement()) + QStringLiteral(".textContent")).toString(), QStringLiteral("Only here"));
+    EXPECT_EQ(js(*view2, QStringLiteral("document.getElementById('page1') === null")).toBool(), true);
+    EXPECT_EQ(liveOf(QStringLiteral("label1"), QStringLiteral("e.textContent")), QStringLiteral("Hello"));
+
+    js(*view2, liveNode(other->domElement()) + QStringLiteral(".click()"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return surface2.find(QStringLiteral("onClickElement")) != nullptr; }));
+    EXPECT_EQ(second->objectForElement(surface2.find(QStringLiteral("onClickElement"))->element), other);
+    EXPECT_EQ(surface.find(QStringLiteral("onClickElement")), nullptr);
+}
+
+// The project built into the runtime server's folder and opened from it in a plain web view
+// shows the controls where the design view shows them. Both screenshots are kept for a look
+// by eye.
+TEST_F(KRPageDesignViewLive, TheBuiltPageShowsTheControlsWhereTheDesignViewDoes)
+{
+    KRProjectBuilder builder(project);
+    builder.setOutputDirectory(runtimeServerDocumentRoot());
+    builder.setMinifier([](const QString &script) -> KRResult<QString> { return script; });
+    const KRResult<QString> start = builder.build();
+    ASSERT_TRUE(start) << start.error().message().toStdString();
+    ASSERT_TRUE(QFile::exists(runtimeServerDocumentRoot() + QStringLiteral("/page1.html")));
+
+    QWebEngineView built;
+    built.resize(view->size());
+    built.show();
+    built.load(QUrl(QStringLiteral("http://127.0.0.1:%1/page1.html").arg(runtimeServerPort())));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        return js(built, QStringLiteral("!!window.jQuery && !!jQuery.mobile && $('#page1').hasClass('ui-page-active')")).toBool();
+    }, std::chrono::seconds(30)));
+
+    const QString boxes = QStringLiteral(
+        "['page1_label1', 'page1_label2', 'page1_button1', 'page1_select1'].map(function(id) {"
+        " var r = document.getElementById(id).getBoundingClientRect();"
+        " return id + ':' + [r.left, r.top, r.width, r.height].map(Math.round).join(','); }).join(' ')");
+    const QString designBoxes = live_(boxes);
+    EXPECT_EQ(js(built, boxes).toString(), designBoxes);
+    EXPECT_TRUE(js(built, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length == 1 && $('#page1_select1 .ui-select').length == 1")).toBool());
+
+    // Waits (bounded) for a frame that shows the button's face, unlike the empty corner.
+    const auto shoot = [](QWebEngineView &shown, const QString &name) {
+        const QVariantList r = js(shown, QStringLiteral("(function(){ var r = document.getElementById('page1_button1')"
+                                                         ".getBoundingClientRect(); return [r.left, r.top, r.height]; })()"))
+                                   .toList();
+        const QPoint face(int(r.value(0).toDouble() + 6), int(r.value(1).toDouble() + r.value(2).toDouble() / 2));
+        QImage shot;
+        const bool drawn = KRTest::processEventsUntil([&] {
+            shot = shown.grab().toImage();
+            return !shot.isNull() && shot.pixelColor(face) != shot.pixelColor(shot.width() - 4, shot.height() - 4);
+        }, std::chrono::seconds(20));
+        EXPECT_TRUE(shot.save(artifactsDir() + QLatin1Char('/') + name));
+        EXPECT_TRUE(drawn) << name.toStdString() << " does not show the button";
+    };
+    shoot(*view, QStringLiteral("compare-design-view.png"));
+    shoot(built, QStringLiteral("compare-built-page.png"));
+}
+
+TEST_F(KRPageDesignViewLive, TheViewLetsThePageGoWhenItIsDestroyed)
+{
+    const auto doc = page->domDocument();
+    live.reset();
+    EXPECT_EQ(page->layoutSource(), nullptr);
+    EXPECT_NE(page->scriptHost(), nullptr);
+    EXPECT_NE(doc->scriptHost(), nullptr);
+    // Edits go on headless.
+    object(QStringLiteral("label1"))->setValue(QStringLiteral("kr_value"), QStringLiteral("Headless"));
+    EXPECT_EQ(object(QStringLiteral("label1"))->domElement()->textContent(), QStringLiteral("Headless"));
+}
+
+// Without a view factory (a headless program) a project has no design views to give.
+TEST(KRPageDesignViewHeadless, APageOfAProjectWithoutViewsCannotBeShown)
+{
+    const auto previous = KRProject::setWebViewFactory(nullptr);
+    std::shared_ptr<KRDocument> document;
+    const auto project = openProject(projectXML(kPage), document);
+    ASSERT_TRUE(project);
+    auto made = KRPageDesignView::create(project->pageForID(QStringLiteral("page1")));
+    ASSERT_FALSE(made);
+    EXPECT_EQ(made.error().code(), KRWebViewCache::NoViews);
+    KRProject::setWebViewFactory(previous);
+}

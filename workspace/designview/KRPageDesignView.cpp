@@ -1,0 +1,180 @@
+#include "KRPageDesignView.h"
+
+#include <controls/KRControl.h>
+#include <core/KRRunLogger.h>
+#include <model/KRDocument.h>
+#include <model/KRObject.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <model/KRWebViewCache.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMNode.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/webview/KRDesignViewControllerProxy.h>
+#include <platform/webview/KRLayoutCache.h>
+#include <platform/webview/KRWebView.h>
+#include <platform/webview/KRWebViewFactory.h>
+
+#include <algorithm>
+
+KRResult<std::unique_ptr<KRPageDesignView>> KRPageDesignView::create(const std::shared_ptr<KRPage> &page)
+{
+    const auto project = page ? page->project() : nullptr;
+    if (!project || !project->webViewCache())
+        return KRError(QString::fromLatin1(KRWebViewCache::ErrorDomain), KRWebViewCache::NoViews,
+                       QStringLiteral("The page has no project with design views."));
+    KRResult<std::unique_ptr<KRWebViewCacheView>> taken = project->webViewCache()->newWebView();
+    if (!taken)
+        return taken.error();
+    std::unique_ptr<KRWebView> view = KRWebViewFactory::webView(std::move(taken.value()));
+    return std::make_unique<KRPageDesignView>(page, std::move(view));
+}
+
+KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::unique_ptr<KRWebView> view)
+    : m_page(page), m_view(std::move(view)), m_proxy(new KRDesignViewControllerProxy(this)), m_layoutSource(this)
+{
+    // The controls read their sizes from their page's layout source, which a shown page has.
+    static const bool providerInstalled = [] {
+        KRControl::setLayoutSourceProvider([](const KRPage *shown) { return shown ? shown->layoutSource() : nullptr; });
+        return true;
+    }();
+    Q_UNUSED(providerInstalled);
+    m_proxy->setDocument(page->domDocument());
+    m_view->setHostObject(QStringLiteral("___kr_dwc"), m_proxy);
+    // The page names its "___kr_page" bridge on its new host, then the view takes the document.
+    page->setScriptHost(m_view.get());
+    m_view->attachDocument(page->domDocument());
+    page->setLayoutSource(&m_layoutSource);
+
+    // Queued after the page's own blocks (the toolbar fix among them).
+    page->onJQueryMobileLoaded([self = QPointer<KRPageDesignView>(this)] {
+        if (!self)
+            return;
+        self->m_designDocumentLoaded = true;
+        emit self->designDocumentDidLoad();
+    });
+
+    connect(m_view.get(), &KRWebView::batchApplied, this, &KRPageDesignView::onBatchApplied);
+    m_lateTimer.setSingleShot(true);
+    m_lateTimer.setInterval(LateSizeWait);
+    connect(&m_lateTimer, &QTimer::timeout, this, [this] {
+        KR_LOG(QStringLiteral("The design view did not report sizes in time; the action's undo step closes without them"));
+        letGo();
+    });
+}
+
+KRPageDesignView::~KRPageDesignView()
+{
+    letGo();
+    if (const auto page = m_page.lock()) {
+        if (page->layoutSource() == &m_layoutSource)
+            page->setLayoutSource(nullptr);
+        if (page->scriptHost() == m_view.get())
+            page->setScriptHost(nullptr);
+    }
+    m_view->setHostObject(QStringLiteral("___kr_dwc"), nullptr);
+    m_view->detachDocument();
+}
+
+void KRPageDesignView::setHandler(KRDesignViewHandler *handler) { m_proxy->setDelegate(handler); }
+
+std::shared_ptr<KRObject> KRPageDesignView::objectForElement(const std::shared_ptr<DOMNode> &node) const
+{
+    const auto page = m_page.lock();
+    return page && node ? page->objectFromElement(node) : nullptr;
+}
+
+KRUndoManager *KRPageDesignView::undoManager() const
+{
+    const auto page = m_page.lock();
+    const auto project = page ? page->project() : nullptr;
+    const auto document = project ? project->krDocument() : nullptr;
+    return document ? &document->undoManager() : nullptr;
+}
+
+KRNodeGeometry KRPageDesignView::NotingLayoutSource::geometryForNode(std::uint64_t nodeId) const
+{
+    KRNodeGeometry g = m_owner->m_view->layoutSource().geometryForNode(nodeId);
+    switch (m_owner->readMode(nodeId)) {
+    case ReadMode::Current:
+        return g;
+    case ReadMode::WithoutOverflow:
+        // Positions and outer sizes rarely change with the content; overflow does.
+        g.scrollWidth = g.clientWidth;
+        g.scrollHeight = g.clientHeight;
+        return g;
+    case ReadMode::Unknown:
+        break;
+    }
+    return {};
+}
+
+KRPageDesignView::ReadMode KRPageDesignView::readMode(std::uint64_t nodeId)
+{
+    if (m_view->isReady() && m_view->pendingBatch() <= m_view->appliedBatch())
+        return ReadMode::Current;
+    KRUndoManager *undo = undoManager();
+    if (!undo)
+        return ReadMode::Current;
+    // Undo and redo restore recorded sizes: a check during them must not add changes.
+    if (undo->isUndoing() || undo->isRedoing())
+        return ReadMode::Unknown;
+    if (undo->groupingLevel() == 0 || !undo->isUndoRegistrationEnabled() || !m_view->isReady())
+        return ReadMode::Current;
+    if (m_heldUndoManager && m_heldUndoManager != undo)
+        return ReadMode::Current;
+    m_lateNodes.insert(nodeId);
+    m_lateBatch = std::max(m_lateBatch, m_view->pendingBatch());
+    if (!m_heldUndoManager) {
+        undo->beginUndoGrouping();
+        m_heldUndoManager = undo;
+        connect(undo, &KRUndoManager::willUndoOrRedo, this, &KRPageDesignView::letGo, Qt::UniqueConnection);
+        m_lateRounds = 0;
+    }
+    m_lateTimer.start();
+    return ReadMode::WithoutOverflow;
+}
+
+void KRPageDesignView::onBatchApplied(quint64 batch)
+{
+    if (m_heldUndoManager && !m_runningLateChecks && batch >= m_lateBatch)
+        runLateChecks();
+}
+
+void KRPageDesignView::runLateChecks()
+{
+    const auto page = m_page.lock();
+    const auto document = page ? page->domDocument() : nullptr;
+    const QSet<std::uint64_t> nodes = std::exchange(m_lateNodes, {});
+    ++m_lateRounds;
+    m_runningLateChecks = true;
+    QSet<const KRObject *> checked;
+    for (const std::uint64_t nodeId : nodes) {
+        const auto node = document ? document->nodeForId(nodeId) : nullptr;
+        const auto object = node ? page->objectFromElement(node) : nullptr;
+        if (!object || checked.contains(object.get()))
+            continue;
+        checked.insert(object.get());
+        object->checkSize();
+    }
+    m_runningLateChecks = false;
+    // A check that changed a size read the layout before its own change reached the view:
+    // one more round, bounded.
+    if (!m_lateNodes.isEmpty() && m_lateRounds < MaximumLateRounds && m_view->pendingBatch() > m_view->appliedBatch())
+        return;
+    letGo();
+}
+
+void KRPageDesignView::letGo()
+{
+    m_lateTimer.stop();
+    m_lateNodes.clear();
+    m_lateBatch = 0;
+    m_lateRounds = 0;
+    const QPointer<KRUndoManager> undo = std::exchange(m_heldUndoManager, nullptr);
+    if (!undo)
+        return;
+    disconnect(undo, &KRUndoManager::willUndoOrRedo, this, &KRPageDesignView::letGo);
+    undo->endUndoGrouping();
+    emit sizesSettled();
+}
