@@ -147,6 +147,18 @@
         return window.application;
     }
 
+    // jQuery Mobile sizes a page by its content box, while built pages make every div a
+    // border box: the page would come out shorter than the screen by its toolbar padding.
+    function installPageStyle() {
+        if (document.getElementById('kr-runtime-style'))
+            return;
+        var style = document.createElement('style');
+        style.id = 'kr-runtime-style';
+        style.appendChild(document.createTextNode(
+            '.ui-page { -webkit-box-sizing: content-box; box-sizing: content-box; }'));
+        (document.head || document.documentElement).appendChild(style);
+    }
+
     // ------------------------------------------------------------ application
 
     function KRApplication(options) {
@@ -440,6 +452,38 @@
         }
         if (this.form && typeof this.form === 'object')
             this._fillForm(this.form);
+        // Objects are placed absolutely, so they do not make the page taller: without help
+        // the page would end at the screen's height and cut off whatever lies below it.
+        installPageStyle();
+        this._bind($el, 'pageshow', function () { self._fitContent(); });
+        this._bind($(window), 'resize orientationchange', function () { self._fitContent(); });
+        this._fitContent();
+    };
+
+    // Makes the page's flow as tall as its lowest object (a spacer after the content), so
+    // the document scrolls to every object while the fixed toolbars stay in place.
+    KRPage.prototype._fitContent = function () {
+        var el = this._element();
+        if (!el || !el.offsetHeight)
+            return; // not shown yet: measured again when it is
+        var spacer = el.querySelector('.kr-page-extent');
+        if (!spacer) {
+            spacer = document.createElement('div');
+            spacer.className = 'kr-page-extent';
+            spacer.setAttribute('aria-hidden', 'true');
+            spacer.style.cssText = 'visibility:hidden;pointer-events:none;margin:0;padding:0;border:0;height:0;';
+            el.appendChild(spacer);
+        }
+        spacer.style.height = '0px';
+        var bottom = 0, form = this._formElement();
+        var boxes = $(el).children().add(form ? $(form).children() : $());
+        boxes.each(function () {
+            var cs = window.getComputedStyle ? window.getComputedStyle(this) : null;
+            if (!cs || cs.position !== 'absolute' || cs.display === 'none')
+                return;
+            bottom = Math.max(bottom, this.offsetTop + this.offsetHeight);
+        });
+        spacer.style.height = Math.max(0, bottom - spacer.offsetTop) + 'px';
     };
 
     // Shows the values a server page received (`form`, name to value or list of values) in

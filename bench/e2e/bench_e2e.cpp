@@ -1,0 +1,209 @@
+// Start-up of a built application in the offscreen engine: the time from navigation to an
+// interactive start page (jQuery Mobile has shown it and the runtime has set up its objects;
+// target 1.5 s) for the largest sample, and the size of KRObjects-min.js (target < 60 KB).
+// Pages are fetched from the local runtime server with the HTTP cache off, as on a first visit.
+#include <builder/KRProjectBuilder.h>
+#include <controls/KRControlLibrary.h>
+#include <core/KRNodeRunner.h>
+#include <model/KRDocument.h>
+#include <model/KRProject.h>
+#include <network/NetRuntimeServerSupport.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/webview/KRWebEngineEnvironment.h>
+
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 2);
+    }
+    return true;
+}
+
+bool copyTree(const QString &from, const QString &to)
+{
+    const QDir source(from);
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + QLatin1Char('/') + source.relativeFilePath(file);
+        QDir().mkpath(QFileInfo(target).path());
+        QFile::remove(target);
+        if (!QFile::copy(file, target))
+            return false;
+    }
+    return true;
+}
+
+struct Fixture {
+    QTemporaryDir scratch;
+    QString webFolder;
+    QString startFile;
+    QString startPageID;
+    std::shared_ptr<KRDocument> document;
+    std::unique_ptr<KRNodeRunner> server;
+    std::unique_ptr<QWebEngineProfile> profile;
+    std::unique_ptr<QWebEnginePage> page;
+    std::unique_ptr<QWebEngineView> view;
+    qint64 port = -1;
+    QString error;
+};
+
+Fixture *g_fixture = nullptr;
+
+// The Showcase sample (the largest), built by the project builder into its web folder.
+bool prepareWebFolder(Fixture &f)
+{
+    registerControlLibrary();
+    const QString package = f.scratch.path() + QStringLiteral("/Showcase.krproj");
+    if (!copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/Showcase.krproj"), package))
+        return false;
+    auto document = KRDocument::openPackage(package);
+    if (!document)
+        return false;
+    f.document = document.value();
+    auto project = KRProject::create(f.document, false);
+    if (!project)
+        return false;
+    KRProjectBuilder builder(project.value());
+    const KRResult<QString> built = builder.build();
+    if (!built)
+        return false;
+    f.webFolder = QFileInfo(built.value()).path();
+    f.startFile = QFileInfo(built.value()).fileName();
+    f.startPageID = QFileInfo(built.value()).completeBaseName();
+    return true;
+}
+
+Fixture *fixture()
+{
+    if (g_fixture)
+        return g_fixture->error.isEmpty() ? g_fixture : nullptr;
+    g_fixture = new Fixture;
+    Fixture &f = *g_fixture;
+    if (!prepareWebFolder(f)) {
+        f.error = QStringLiteral("could not build or stage the application");
+        return nullptr;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    NetRuntimeServerSupport::install();
+    f.server = std::make_unique<KRNodeRunner>();
+    f.server->setDocumentRootPath(f.webFolder);
+    f.server->setRequestedPortNumber(0);
+    f.server->start();
+    f.port = f.server->portNumber();
+    if (f.port <= 0) {
+        f.error = QStringLiteral("the local runtime server did not start");
+        return nullptr;
+    }
+    f.profile = std::make_unique<QWebEngineProfile>();
+    f.profile->setHttpCacheType(QWebEngineProfile::NoCache);
+    f.page = std::make_unique<QWebEnginePage>(f.profile.get());
+    f.view = std::make_unique<QWebEngineView>();
+    f.view->setPage(f.page.get());
+    f.view->resize(320, 480);
+    f.view->show();
+    return &f;
+}
+
+bool interactive(Fixture &f)
+{
+    bool done = false, ready = false;
+    f.page->runJavaScript(QStringLiteral("(function() { try { var a = window.application, m = window.$ && $.mobile;"
+                                         " return !!(a && m && m.activePage && m.activePage.attr('id') === '%1'"
+                                         " && a._currentPage === m.activePage[0]"
+                                         " && Object.keys(a._pages['%1']._objects).length > 0); }"
+                                         " catch (e) { return false; } })()")
+                              .arg(f.startPageID),
+                          [&](const QVariant &r) {
+                              ready = r.toBool();
+                              done = true;
+                          });
+    waitUntil([&] { return done; }, 5000);
+    return ready;
+}
+
+void BM_StartPageInteractive(benchmark::State &state)
+{
+    Fixture *f = fixture();
+    if (!f) {
+        state.SkipWithError(g_fixture->error.toUtf8().constData());
+        return;
+    }
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/%2").arg(f->port).arg(f->startFile));
+    for (auto _ : state) {
+        f->page->setHtml(QString());
+        waitUntil([] { return false; }, 20);
+        QElapsedTimer timer;
+        timer.start();
+        f->page->load(url);
+        if (!waitUntil([&] { return interactive(*f); }, 30000)) {
+            state.SkipWithError("the start page did not become interactive within 30 s");
+            return;
+        }
+        state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
+    }
+    state.counters["target_ms"] = 1500;
+}
+
+void BM_RuntimeScriptSize(benchmark::State &state)
+{
+    const QFileInfo runtime(KRResources::pathForResource(QStringLiteral("runtime/KRObjects-min.js")));
+    if (!runtime.exists()) {
+        state.SkipWithError("KRObjects-min.js is not staged (build runtime_js)");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(runtime.size());
+    state.counters["KRObjects-min.js_bytes"] = double(runtime.size());
+    state.counters["target_bytes"] = 60 * 1024;
+}
+
+} // namespace
+
+BENCHMARK(BM_StartPageInteractive)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_RuntimeScriptSize)->Iterations(1);
+
+int main(int argc, char **argv)
+{
+    KRWebEngineEnvironment::prepare();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_fixture) {
+        // The views go before the profile, the server before the application object.
+        g_fixture->view.reset();
+        g_fixture->page.reset();
+        g_fixture->profile.reset();
+        if (g_fixture->server)
+            g_fixture->server->terminate();
+        g_fixture->server.reset();
+        KRNodeRunner::endAllServers();
+        delete g_fixture;
+    }
+    return 0;
+}
