@@ -35,7 +35,7 @@ public:
     // Paths the page refers to, for the cache manifest.
     virtual QSet<QString> manifestResources() const = 0;
     // Library files the page's object classes need, relative to the "local-server" folder.
-    virtual QSet<QString> requiredObjectScripts() const = 0;
+    virtual QStringList requiredObjectScripts() const = 0; // in load order
     virtual QSet<QString> requiredStylesheets() const = 0;
     virtual QSet<QString> requiredResources() const = 0;
 

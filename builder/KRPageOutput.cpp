@@ -236,7 +236,7 @@ QSet<QString> KRPageOutput::manifestResources() const
     return m_page->manifestResources();
 }
 
-QSet<QString> KRPageOutput::requiredObjectScripts() const
+QStringList KRPageOutput::requiredObjectScripts() const
 {
     return m_page->requiredObjectScripts();
 }

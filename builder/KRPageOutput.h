@@ -49,7 +49,7 @@ public:
 
     QString pageID() const override;
     QSet<QString> manifestResources() const override;
-    QSet<QString> requiredObjectScripts() const override;
+    QStringList requiredObjectScripts() const override;
     QSet<QString> requiredStylesheets() const override;
     QSet<QString> requiredResources() const override;
     void addCSS(const QString &path) override;

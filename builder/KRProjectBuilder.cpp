@@ -285,7 +285,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
 
     std::vector<std::unique_ptr<KRBuildPage>> pages;
     QStringList pluginRuntimeFiles; // in first-seen order, each once
-    QSet<QString> requiredScripts;
+    QStringList requiredScripts; // first-seen order: a script may need one linked before it
     QSet<QString> requiredStylesheets;
     QSet<QString> requiredResources;
     QSet<QString> manifestEntries;
@@ -310,13 +310,16 @@ KRResult<QString> KRProjectBuilder::buildProject()
                 pluginRuntimeFiles.append(file);
         }
         manifestEntries.unite(page->manifestResources());
-        const QSet<QString> scripts = page->requiredObjectScripts();
+        const QStringList scripts = page->requiredObjectScripts();
         const QSet<QString> stylesheets = page->requiredStylesheets();
         const QSet<QString> resources = page->requiredResources();
-        requiredScripts.unite(scripts);
+        for (const QString &requiredScript : scripts) {
+            if (!requiredScripts.contains(requiredScript))
+                requiredScripts.append(requiredScript);
+        }
         requiredStylesheets.unite(stylesheets);
         requiredResources.unite(resources);
-        manifestEntries.unite(scripts);
+        manifestEntries.unite(QSet<QString>(scripts.begin(), scripts.end()));
         manifestEntries.unite(stylesheets);
         manifestEntries.unite(resources);
 
@@ -328,9 +331,11 @@ KRResult<QString> KRProjectBuilder::buildProject()
             pages.push_back(std::move(page));
     }
 
-    // Every page links what any page of the project needs (sorted, so builds are repeatable).
+    // Every page links what any page of the project needs: style sheets sorted, so builds are
+    // repeatable; scripts in the order pages (document order) and classes name them, since
+    // a library script can depend on one named before it ("js-class.js" before "bluff-src.js").
     const QStringList stylesheetList = sorted(requiredStylesheets);
-    const QStringList scriptList = sorted(requiredScripts);
+    const QStringList &scriptList = requiredScripts;
     for (const auto &page : pages) {
         for (const QString &stylesheet : stylesheetList)
             page->addCSS(stylesheet);

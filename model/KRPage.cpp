@@ -637,7 +637,7 @@ void KRPage::loadRequiredResourcesFromClass(const QString &className)
         for (const QString &path : k->requiredScripts) {
             if (m_requiredObjectScripts.contains(path))
                 continue;
-            m_requiredObjectScripts.insert(path);
+            m_requiredObjectScripts.append(path);
             if (designMode()) {
                 const std::weak_ptr<KRObject> weak = weak_from_this();
                 onJQueryMobileLoaded([weak, path] {

@@ -136,7 +136,8 @@ public:
     // The page's objects by id, without the page itself (which holds them).
     const QHash<QString, std::shared_ptr<KRObject>> &kr_objects() const { return m_objects; }
     bool isIDTaken(const QString &objectID) const { return objectID == kr_id() || m_objects.contains(objectID); }
-    QSet<QString> requiredObjectScripts() const { return m_requiredObjectScripts; }
+    // In the order the classes name them (a script may need one named before it).
+    QStringList requiredObjectScripts() const { return m_requiredObjectScripts; }
     QSet<QString> requiredStylesheets() const { return m_requiredStylesheets; }
     QSet<QString> requiredResources() const { return m_requiredResources; }
     // Warnings met while loading ("line N: message").
@@ -168,7 +169,8 @@ private:
     std::map<const void *, KRObservationToken> m_idTokens;
     QList<std::shared_ptr<KRObject>> m_allObjects;
     std::vector<Block> m_onJQMLoadedBlocks;
-    QSet<QString> m_designModeSources, m_requiredObjectScripts, m_requiredStylesheets, m_requiredResources;
+    QSet<QString> m_designModeSources, m_requiredStylesheets, m_requiredResources;
+    QStringList m_requiredObjectScripts;
     QSet<QString> m_manifestResources;
     QStringList m_loadWarnings;
     std::vector<KRObservationToken> m_tokens;

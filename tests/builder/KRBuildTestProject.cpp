@@ -25,12 +25,15 @@
 
 namespace {
 
+QStringList wordList(const KRXMLNode &element, const char *attribute)
+{
+    return element.attribute(QString::fromLatin1(attribute)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 QSet<QString> words(const KRXMLNode &element, const char *attribute)
 {
-    QSet<QString> set;
-    for (const QString &word : element.attribute(QString::fromLatin1(attribute)).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        set.insert(word);
-    return set;
+    const QStringList list = wordList(element, attribute);
+    return QSet<QString>(list.begin(), list.end());
 }
 
 class KRStandInPage final : public KRBuildPage
@@ -41,7 +44,7 @@ public:
         m_id = element.attribute(QStringLiteral("id"));
         m_serverScripts = element.attribute(QStringLiteral("serverScripts")) == QLatin1String("true");
         m_brokenHTML = element.attribute(QStringLiteral("brokenHTML")) == QLatin1String("true");
-        m_scripts = words(element, "requiredScripts");
+        m_scripts = wordList(element, "requiredScripts");
         m_stylesheets = words(element, "requiredStylesheets");
         m_resources = words(element, "requiredResources");
         m_manifest = words(element, "manifest");
@@ -106,7 +109,7 @@ public:
 
     QStringList pluginRuntimeScriptFiles() override { return m_plugins; }
     QSet<QString> manifestResources() const override { return m_manifestResources + m_manifest; }
-    QSet<QString> requiredObjectScripts() const override { return m_scripts; }
+    QStringList requiredObjectScripts() const override { return m_scripts; }
     QSet<QString> requiredStylesheets() const override { return m_stylesheets; }
     QSet<QString> requiredResources() const override { return m_resources; }
 
@@ -149,7 +152,7 @@ private:
     bool m_serverScripts = false;
     bool m_hasFormControl = false;
     bool m_brokenHTML = false;
-    QSet<QString> m_scripts;
+    QStringList m_scripts;
     QSet<QString> m_stylesheets;
     QSet<QString> m_resources;
     QSet<QString> m_manifest;
