@@ -1,6 +1,7 @@
 // Property edits made through the model on a page shown live: how long after the last of
 // 1,000 edits the view shows it (target 50 ms), and the round trip of a single edit from the
 // model's setter to the view having applied it (target one frame, 16 ms).
+#include <bench/support/KRBenchSupport.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRDocument.h>
@@ -19,10 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -79,17 +77,6 @@ struct Fixture {
 
 Fixture *g_fixture = nullptr;
 
-bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
 Fixture &fixture()
 {
     if (g_fixture)
@@ -111,25 +98,17 @@ Fixture &fixture()
     QString contents;
     for (int i = 0; i < Labels; ++i)
         contents += QStringLiteral("<BenchLabel id=\"label%1\" top=\"%2\" left=\"10\" text=\"Label %1\"/>").arg(i).arg(i * 8);
-    const QString package = f.folder.path() + QStringLiteral("/Bench.krproj");
-    QDir().mkpath(package + QStringLiteral("/kr-web"));
-    QFile xml(package + QStringLiteral("/project.xml"));
-    if (!xml.open(QIODevice::WriteOnly))
+    const KRBench::Opened opened = KRBench::openProject(KRBench::writePackage(
+        f.folder.path(),
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
+                       "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>%2</KRContents>"
+                       "</KRPage></KRPages></KRProjectDocument>\n")
+            .arg(KRDocument::applicationShortVersion(), contents)
+            .toUtf8()));
+    if (!opened.project)
         return f;
-    xml.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
-                             "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>%2</KRContents>"
-                             "</KRPage></KRPages></KRProjectDocument>\n")
-                  .arg(KRDocument::applicationShortVersion(), contents)
-                  .toUtf8());
-    xml.close();
-    auto document = KRDocument::openPackage(package);
-    if (!document)
-        return f;
-    f.document = document.value();
-    auto project = KRProject::create(f.document, true);
-    if (!project)
-        return f;
-    f.project = project.value();
+    f.document = opened.document;
+    f.project = opened.project;
     f.page = f.project->pageForID(QStringLiteral("page1"));
     for (int i = 0; i < Labels; ++i)
         f.labels.push_back(f.page->objectForID(QStringLiteral("label%1").arg(i)));
@@ -139,8 +118,8 @@ Fixture &fixture()
     f.live = std::move(live.value());
     f.live->webView()->show();
     if (f.server)
-        waitUntil([&] { return f.page->didJQueryMobileLoad(); }, 30000);
-    f.ready = waitUntil([&] { return f.live->webView()->isReady() && f.live->webView()->isInStep(); }, 30000);
+        KRBench::waitUntil([&] { return f.page->didJQueryMobileLoad(); }, 30000);
+    f.ready = KRBench::waitUntil([&] { return f.live->webView()->isReady() && f.live->webView()->isInStep(); }, 30000);
     return f;
 }
 
@@ -179,7 +158,7 @@ void BM_ThousandModelEditsMirrored(benchmark::State &state)
         editMs += timer.nsecsElapsed() / 1e6;
         timer.restart();
         view->flush();
-        if (!waitUntil([&] { return view->isInStep(); }, 10000)) {
+        if (!KRBench::waitUntil([&] { return view->isInStep(); }, 10000)) {
             state.SkipWithError("the view did not apply the edits");
             return;
         }
@@ -202,7 +181,7 @@ void BM_SingleModelEditRoundTrip(benchmark::State &state)
         timer.start();
         edit(f);
         // As the event loop would: the batch goes at the end of the turn.
-        if (!waitUntil([&] { return view->isInStep(); }, 10000)) {
+        if (!KRBench::waitUntil([&] { return view->isInStep(); }, 10000)) {
             state.SkipWithError("the view did not apply the edit");
             return;
         }
