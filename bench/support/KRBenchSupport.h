@@ -48,4 +48,13 @@ void changeProperties(benchmark::State &state, const std::vector<std::shared_ptr
 // Runs the event loop until the predicate holds; false when the time ran out first.
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds);
 
+// A live view mirroring 1,000 edits made in one go: each iteration makes the edits, flushes,
+// and is timed (manual time) from the flush until `inStep` holds (an error after 10 s); the
+// counter "model_ms" is the time of the edits themselves. `afterEach` runs after each timing.
+void mirrorThousandEdits(benchmark::State &state, const std::function<void()> &edit, const std::function<void()> &flush,
+                         const std::function<bool()> &inStep, const std::function<void()> &afterEach = {});
+
+// The round trip of a single edit: each iteration is one edit, timed until `inStep` holds.
+void timeEditRoundTrips(benchmark::State &state, const std::function<void()> &edit, const std::function<bool()> &inStep);
+
 } // namespace KRBench

@@ -20,7 +20,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -149,23 +148,9 @@ void BM_ThousandModelEditsMirrored(benchmark::State &state)
         return;
     }
     KRWebView *view = f.live->webView();
-    double editMs = 0;
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        for (int k = 0; k < 1000; ++k)
-            edit(f);
-        editMs += timer.nsecsElapsed() / 1e6;
-        timer.restart();
-        view->flush();
-        if (!KRBench::waitUntil([&] { return view->isInStep(); }, 10000)) {
-            state.SkipWithError("the view did not apply the edits");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        f.document->undoManager().removeAllActions();
-    }
-    state.counters["model_ms"] = benchmark::Counter(editMs / double(state.iterations()));
+    KRBench::mirrorThousandEdits(
+        state, [&] { edit(f); }, [view] { view->flush(); }, [view] { return view->isInStep(); },
+        [&] { f.document->undoManager().removeAllActions(); });
 }
 
 void BM_SingleModelEditRoundTrip(benchmark::State &state)
@@ -176,17 +161,7 @@ void BM_SingleModelEditRoundTrip(benchmark::State &state)
         return;
     }
     KRWebView *view = f.live->webView();
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        edit(f);
-        // As the event loop would: the batch goes at the end of the turn.
-        if (!KRBench::waitUntil([&] { return view->isInStep(); }, 10000)) {
-            state.SkipWithError("the view did not apply the edit");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    KRBench::timeEditRoundTrips(state, [&] { edit(f); }, [view] { return view->isInStep(); });
 }
 
 } // namespace

@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QUrl>
 
 #include <vector>
@@ -87,22 +86,8 @@ void BM_ThousandEditsMirrored(benchmark::State &state)
         state.SkipWithError("the web view did not start");
         return;
     }
-    double editMs = 0;
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        for (int k = 0; k < 1000; ++k)
-            edit(f);
-        editMs += timer.nsecsElapsed() / 1e6;
-        timer.restart();
-        f.view->flush();
-        if (!KRBench::waitUntil([&] { return f.view->isInStep(); }, 10000)) {
-            state.SkipWithError("the view did not apply the edits");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
-    state.counters["model_ms"] = benchmark::Counter(editMs / double(state.iterations()));
+    KRBench::mirrorThousandEdits(
+        state, [&] { edit(f); }, [&] { f.view->flush(); }, [&] { return f.view->isInStep(); });
 }
 
 // One edit, then wait until the view has applied it: the round trip of a single edit.
@@ -113,17 +98,7 @@ void BM_SingleEditRoundTrip(benchmark::State &state)
         state.SkipWithError("the web view did not start");
         return;
     }
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        edit(f);
-        // As the event loop would: the batch goes at the end of the turn.
-        if (!KRBench::waitUntil([&] { return f.view->isInStep(); }, 10000)) {
-            state.SkipWithError("the view did not apply the edit");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    KRBench::timeEditRoundTrips(state, [&] { edit(f); }, [&] { return f.view->isInStep(); });
 }
 
 } // namespace
