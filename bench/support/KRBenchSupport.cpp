@@ -67,9 +67,14 @@ std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened)
     return objects;
 }
 
-void changeProperties(benchmark::State &state, const std::vector<std::shared_ptr<KRObject>> &objects,
-                      const std::vector<const char *> &keys)
+void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys)
 {
+    const Opened opened = openProject(package);
+    if (!opened.project) {
+        state.SkipWithError("the generated project did not open");
+        return;
+    }
+    const auto objects = allObjects(opened);
     std::int64_t round = 0;
     for (auto _ : state) {
         ++round;
