@@ -45,6 +45,10 @@ std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened);
 // "per_change".
 void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys);
 
+// Points XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_STATE_HOME at sub-folders of
+// the folder, so that the user's own settings and files stay out of the measurement.
+void usePrivateUserFolders(const QString &folder);
+
 // Runs the event loop until the predicate holds; false when the time ran out first.
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds);
 

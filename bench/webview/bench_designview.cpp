@@ -176,8 +176,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The runtime server and the documents keep their per-user files in a private folder.
     QTemporaryDir sandbox;
-    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
-        qputenv(name, (sandbox.path() + QLatin1Char('/') + QString::fromLatin1(name)).toUtf8());
+    KRBench::usePrivateUserFolders(sandbox.path());
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

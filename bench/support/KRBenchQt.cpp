@@ -1,4 +1,4 @@
-// The event-loop part of the bench support, for benchmarks that do not link the model.
+// The parts of the bench support that need only Qt, for benchmarks that do not link the model.
 #include "KRBenchSupport.h"
 
 #include <QCoreApplication>
@@ -6,6 +6,12 @@
 #include <QElapsedTimer>
 
 namespace KRBench {
+
+void usePrivateUserFolders(const QString &folder)
+{
+    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
+        qputenv(name, (folder + QLatin1Char('/') + QString::fromLatin1(name)).toUtf8());
+}
 
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
 {
