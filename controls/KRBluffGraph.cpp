@@ -6,7 +6,6 @@
 #include <platform/dom/DOMElement.h>
 
 #include <QRegularExpression>
-#include <QTimer>
 
 namespace {
 std::function<bool()> &draggingProvider()
@@ -49,21 +48,9 @@ void KRBluffGraph::buildElement()
     createChildren();
     if (!designMode())
         return;
-    const std::weak_ptr<KRObject> weak = weak_from_this();
-    m_tokens.push_back(observable().observe(QString(), [weak](const void *, const QString &, const QVariant &, const QVariant &) {
-        const auto self = std::static_pointer_cast<KRBluffGraph>(weak.lock());
-        if (!self || self->m_redrawScheduled)
-            return;
-        if (draggingProvider() && draggingProvider()())
-            return;
-        self->m_redrawScheduled = true;
-        QTimer::singleShot(0, [weak] {
-            if (const auto later = std::static_pointer_cast<KRBluffGraph>(weak.lock())) {
-                later->m_redrawScheduled = false;
-                later->createChildren();
-            }
-        });
-    }));
+    observeForRebuild(
+        m_tokens, {QString()}, [](KRControl &self) { static_cast<KRBluffGraph &>(self).createChildren(); },
+        [] { return draggingProvider() && draggingProvider()(); });
 }
 
 void KRBluffGraph::initializeDefaultProperties()
@@ -80,8 +67,7 @@ void KRBluffGraph::updateDesignView(KRModelAdapter &, const QString &)
 
 QString KRBluffGraph::canvasID() const
 {
-    const auto page = owningPage();
-    return QStringLiteral("_%1_%2_canvas").arg(page ? page->kr_id() : QString(), kr_id());
+    return QStringLiteral("_%1_%2_canvas").arg(pageID(), kr_id());
 }
 
 QString KRBluffGraph::designScript() const

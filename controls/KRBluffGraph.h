@@ -36,5 +36,4 @@ private:
     QString canvasID() const;
 
     std::vector<KRObservationToken> m_tokens;
-    bool m_redrawScheduled = false;
 };

@@ -13,6 +13,8 @@
 #include <platform/foundation/KRException.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <QTimer>
+
 namespace {
 KRControl::LayoutSourceProvider &layoutProvider()
 {
@@ -139,6 +141,12 @@ void KRControl::initializeDefaultProperties()
 std::shared_ptr<KRPage> KRControl::designPage() const
 {
     return std::dynamic_pointer_cast<KRPage>(owningPage());
+}
+
+QString KRControl::pageID() const
+{
+    const auto page = owningPage();
+    return page ? page->kr_id() : QString();
 }
 
 std::shared_ptr<DOMElement> KRControl::parentDomElement() const
@@ -317,4 +325,27 @@ QList<KRMenuItem> KRFormControl::contextMenuItemsForObject()
     QList<KRMenuItem> items = KRControl::contextMenuItemsForObject();
     addEventContextMenuItems(items, {QStringLiteral("onChange")});
     return items;
+}
+
+void KRControl::observeForRebuild(std::vector<KRObservationToken> &tokens, const QStringList &keys,
+                                  std::function<void(KRControl &)> rebuild, std::function<bool()> skip)
+{
+    const std::weak_ptr<KRObject> weak = weak_from_this();
+    const auto scheduled = std::make_shared<bool>(false);
+    for (const QString &key : keys) {
+        tokens.push_back(observable().observe(key, [weak, scheduled, rebuild, skip](const void *, const QString &, const QVariant &,
+                                                                                    const QVariant &) {
+            if (weak.expired() || *scheduled)
+                return;
+            if (skip && skip())
+                return;
+            *scheduled = true;
+            QTimer::singleShot(0, [weak, scheduled, rebuild] {
+                if (const auto self = std::static_pointer_cast<KRControl>(weak.lock())) {
+                    *scheduled = false;
+                    rebuild(*self);
+                }
+            });
+        }));
+    }
 }

@@ -2,11 +2,14 @@
 
 #include <model/KRObject.h>
 #include <model/KRObjectClass.h>
+#include <platform/foundation/KRObservationToken.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class DOMElement;
 class KRLayoutSource;
@@ -62,8 +65,15 @@ protected:
     // Appends the element as the last child of its parent's element.
     void appendToParentElement();
     std::shared_ptr<DOMElement> parentDomElement() const;
+    // The id of the owning page; empty without one.
+    QString pageID() const;
     // Adds the design-mode styles that keep a content element from being selected.
     void setNoSelectStyles();
+    // Calls `rebuild` once on the next pass of the event loop after changes of the keys (an
+    // empty key: every key), however many came before that pass; a change while `skip` answers
+    // true schedules nothing. The tokens keep the observations alive.
+    void observeForRebuild(std::vector<KRObservationToken> &tokens, const QStringList &keys,
+                           std::function<void(KRControl &)> rebuild, std::function<bool()> skip = {});
 
 private:
     QString m_oldTop, m_oldLeft, m_oldWidth, m_oldHeight;

@@ -6,8 +6,6 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 
-#include <QTimer>
-
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -79,19 +77,7 @@ void KRPhotoSwipe::buildElement()
     createChildren();
     if (!designMode())
         return;
-    const std::weak_ptr<KRObject> weak = weak_from_this();
-    m_tokens.push_back(observable().observe(QString(), [weak](const void *, const QString &, const QVariant &, const QVariant &) {
-        const auto self = std::static_pointer_cast<KRPhotoSwipe>(weak.lock());
-        if (!self || self->m_redrawScheduled)
-            return;
-        self->m_redrawScheduled = true;
-        QTimer::singleShot(0, [weak] {
-            if (const auto later = std::static_pointer_cast<KRPhotoSwipe>(weak.lock())) {
-                later->m_redrawScheduled = false;
-                later->createChildren();
-            }
-        });
-    }));
+    observeForRebuild(m_tokens, {QString()}, [](KRControl &self) { static_cast<KRPhotoSwipe &>(self).createChildren(); });
 }
 
 void KRPhotoSwipe::initializeDefaultProperties()

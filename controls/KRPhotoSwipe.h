@@ -32,5 +32,4 @@ protected:
 
 private:
     std::vector<KRObservationToken> m_tokens;
-    bool m_redrawScheduled = false;
 };

@@ -361,20 +361,29 @@ QString KRObjectInfo::fillHelp(const QString &templ, const QString &content)
     return page.replace(QStringLiteral("{{KR}}"), content);
 }
 
-KRXMLNode KRObjectInfo::propertyElement(const QString &propertyName, const QString &className) const
+QList<KRXMLNode> KRObjectInfo::classChain(const QString &className) const
 {
+    QList<KRXMLNode> chain;
     QString walk = className;
     QSet<QString> seen;
     while (!walk.isEmpty() && !seen.contains(walk)) {
         seen.insert(walk);
         const KRXMLNode object = objectElement(walk);
         if (object.isNull())
-            return {};
+            break;
+        chain.append(object);
+        walk = m_superclasses.value(walk);
+    }
+    return chain;
+}
+
+KRXMLNode KRObjectInfo::propertyElement(const QString &propertyName, const QString &className) const
+{
+    for (const KRXMLNode &object : classChain(className)) {
         for (const KRXMLNode &property : childElements(object, QStringLiteral("property"))) {
             if (property.attribute(QStringLiteral("name")) == propertyName)
                 return resolveRef(property);
         }
-        walk = m_superclasses.value(walk);
     }
     return {};
 }
@@ -428,16 +437,9 @@ QImage KRObjectInfo::objectIcon(const QString &className) const
 
 bool KRObjectInfo::isVisualObject(const QString &className) const
 {
-    QString walk = className;
-    QSet<QString> seen;
-    while (!walk.isEmpty() && !seen.contains(walk)) {
-        seen.insert(walk);
-        const KRXMLNode object = objectElement(walk);
-        if (object.isNull())
-            return false;
+    for (const KRXMLNode &object : classChain(className)) {
         if (object.hasAttribute(QStringLiteral("isVisual")))
             return isYes(object.attribute(QStringLiteral("isVisual")));
-        walk = m_superclasses.value(walk);
     }
     return false;
 }

@@ -117,6 +117,9 @@ private:
     KRXMLNode resolveRef(const KRXMLNode &property) const;
     KRXMLNode objectElement(const QString &className) const { return m_objects.value(className); }
     KRXMLNode propertyElement(const QString &propertyName, const QString &className) const;
+    // The object elements of the class and its superclasses, nearest first; it ends at an
+    // unknown class or where the chain loops back.
+    QList<KRXMLNode> classChain(const QString &className) const;
     void fillGroups(const QString &className, GroupedProperties &groups, QSet<QString> &visiting);
     KRPropertyInfo makeRecord(const KRXMLNode &element, const QString &group);
     ClassCache &classCache(const QString &className);

@@ -353,15 +353,7 @@ std::shared_ptr<KRPage> KRProject::createNewPage()
     const auto page = made.value();
     page->initializeDefaultProperties();
     m_pages.append(page);
-    if (KRUndoManager *undo = undoManager()) {
-        undo->setActionName(QStringLiteral("Create Page"));
-        const std::weak_ptr<KRProject> weak = weak_from_this();
-        undo->registerUndo(page, [weak, page] {
-            if (const auto self = weak.lock())
-                self->deletePage(page);
-        });
-    }
-    postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
+    didAddPage(page, QStringLiteral("Create Page"));
     return page;
 }
 
@@ -393,8 +385,14 @@ std::shared_ptr<KRPage> KRProject::duplicatePage(const std::shared_ptr<KRPage> &
     const auto page = made.value();
     m_pages.append(page);
     loadPageContents(page);
+    didAddPage(page, QStringLiteral("Duplicate Page"));
+    return page;
+}
+
+void KRProject::didAddPage(const std::shared_ptr<KRPage> &page, const QString &actionName)
+{
     if (KRUndoManager *undo = undoManager()) {
-        undo->setActionName(QStringLiteral("Duplicate Page"));
+        undo->setActionName(actionName);
         const std::weak_ptr<KRProject> weak = weak_from_this();
         undo->registerUndo(page, [weak, page] {
             if (const auto self = weak.lock())
@@ -402,7 +400,6 @@ std::shared_ptr<KRPage> KRProject::duplicatePage(const std::shared_ptr<KRPage> &
         });
     }
     postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
-    return page;
 }
 
 void KRProject::deletePage(const std::shared_ptr<KRPage> &page)

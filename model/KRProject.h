@@ -176,6 +176,8 @@ private:
     void setIncludeList(const QString &key, const QStringList &list);
     QString libraryURL(const QString &kind, bool absolute) const;
     void postPage(const QString &name, const QString &key, const std::shared_ptr<KRPage> &page);
+    // Registers the undo of an added page (its deletion) under the action name and announces it.
+    void didAddPage(const std::shared_ptr<KRPage> &page, const QString &actionName);
 
     std::weak_ptr<KRDocument> m_document;
     KRXMLElement m_settingsElement;

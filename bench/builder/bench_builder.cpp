@@ -6,6 +6,7 @@
 // times `cp -r` of the built folder, the floor for writing the same bytes, and reports the
 // ratio.
 
+#include <bench/support/KRBenchSupport.h>
 #include <builder/KRBuilderSetup.h>
 #include <builder/KRProjectBuilder.h>
 #include <model/KRDocument.h>
@@ -221,8 +222,7 @@ int main(int argc, char **argv)
     // Private per-user folders: the user's own settings (say "JSMinimize") stay out of the
     // measurement and untouched.
     QTemporaryDir home;
-    for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
-        qputenv(variable, (home.path() + QLatin1Char('/') + QString::fromLatin1(variable)).toUtf8());
+    KRBench::usePrivateUserFolders(home.path());
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

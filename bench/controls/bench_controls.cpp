@@ -2,15 +2,12 @@
 // the model, its XML and the design document. Targets: opening under 1 s; one property change
 // under 20 us on average.
 
+#include <bench/support/KRBenchSupport.h>
 #include <controls/KRControlLibrary.h>
-#include <model/KRDocument.h>
 #include <model/KRLocalServerPort.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -47,73 +44,18 @@ QByteArray objectXML(int o)
     }
 }
 
-QByteArray generatedProject()
-{
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\""
-                     + KRDocument::applicationShortVersion().toUtf8() + "\">\n"
-                     "  <KRProject JQMVersion=\"1.4\" designTarget=\"iPhone\"/>\n  <KRPages>\n";
-    for (int p = 1; p <= kPages; ++p) {
-        xml += "    <KRPage id=\"page" + QByteArray::number(p) + "\" title=\"Page " + QByteArray::number(p)
-               + "\" color=\"#333\" fontSize=\"14\">\n      <KRContents>\n";
-        for (int o = 1; o <= kObjectsPerPage; ++o)
-            xml += "        " + objectXML(o) + "\n";
-        xml += "      </KRContents>\n    </KRPage>\n";
-    }
-    xml += "  </KRPages>\n</KRProjectDocument>\n";
-    return xml;
-}
-
-struct Opened
-{
-    std::shared_ptr<KRDocument> document;
-    std::shared_ptr<KRProject> project;
-};
-
-Opened openProject(const QString &package)
-{
-    auto document = KRDocument::openPackage(package);
-    if (!document)
-        return {};
-    auto project = KRProject::create(document.value(), true);
-    if (!project)
-        return {};
-    return {document.value(), project.value()};
-}
-
 QString writePackage(const QTemporaryDir &folder)
 {
-    const QString package = folder.path() + QStringLiteral("/Bench.krproj");
-    QDir().mkpath(package + QStringLiteral("/kr-web"));
-    QFile file(package + QStringLiteral("/project.xml"));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(generatedProject());
-    return package;
+    return KRBench::writePackage(folder.path(), KRBench::generatedProjectXML(kPages, kObjectsPerPage, objectXML));
 }
 
 void BM_OpenControlProjectInDesignMode(benchmark::State &state)
 {
     registerClasses();
     QTemporaryDir folder;
-    const QString package = writePackage(folder);
-    for (auto _ : state) {
-        Opened opened = openProject(package);
-        if (!opened.project || opened.project->krPages().size() != kPages ||
-            opened.project->krPages().first()->kr_objects().size() != kObjectsPerPage) {
-            state.SkipWithError("the generated project did not open");
-            return;
-        }
-    }
+    KRBench::openRepeatedly(state, writePackage(folder), kPages, kObjectsPerPage);
 }
 BENCHMARK(BM_OpenControlProjectInDesignMode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-
-std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened)
-{
-    std::vector<std::shared_ptr<KRObject>> objects;
-    for (const auto &page : opened.project->krPages())
-        for (const auto &object : page->kr_objects())
-            objects.push_back(object);
-    return objects;
-}
 
 // Each iteration changes 10,000 properties spread over every page and object; the time per
 // change is the counter "per_change". `keys` picks the properties changed.
@@ -121,23 +63,7 @@ void changeProperties(benchmark::State &state, const std::vector<const char *> &
 {
     registerClasses();
     QTemporaryDir folder;
-    Opened opened = openProject(writePackage(folder));
-    if (!opened.project) {
-        state.SkipWithError("the generated project did not open");
-        return;
-    }
-    const auto objects = allObjects(opened);
-    std::int64_t round = 0;
-    for (auto _ : state) {
-        ++round;
-        for (int i = 0; i < 10000; ++i) {
-            const auto &object = objects[std::size_t(i) % objects.size()];
-            const char *key = keys[std::size_t(i) % keys.size()];
-            object->setValue(QString::fromLatin1(key), QString::number(round * 10000 + i));
-        }
-    }
-    state.counters["per_change"] =
-        benchmark::Counter(double(state.iterations()) * 10000, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    KRBench::changeProperties(state, writePackage(folder), keys);
 }
 
 // The style and geometry properties every control has.
@@ -155,12 +81,3 @@ void BM_ChangeControlPropertiesWithRebuilds(benchmark::State &state)
 BENCHMARK(BM_ChangeControlPropertiesWithRebuilds)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

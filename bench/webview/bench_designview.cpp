@@ -1,6 +1,7 @@
 // Property edits made through the model on a page shown live: how long after the last of
 // 1,000 edits the view shows it (target 50 ms), and the round trip of a single edit from the
 // model's setter to the view having applied it (target one frame, 16 ms).
+#include <bench/support/KRBenchSupport.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRDocument.h>
@@ -19,10 +20,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -79,17 +76,6 @@ struct Fixture {
 
 Fixture *g_fixture = nullptr;
 
-bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
-
 Fixture &fixture()
 {
     if (g_fixture)
@@ -111,25 +97,17 @@ Fixture &fixture()
     QString contents;
     for (int i = 0; i < Labels; ++i)
         contents += QStringLiteral("<BenchLabel id=\"label%1\" top=\"%2\" left=\"10\" text=\"Label %1\"/>").arg(i).arg(i * 8);
-    const QString package = f.folder.path() + QStringLiteral("/Bench.krproj");
-    QDir().mkpath(package + QStringLiteral("/kr-web"));
-    QFile xml(package + QStringLiteral("/project.xml"));
-    if (!xml.open(QIODevice::WriteOnly))
+    const KRBench::Opened opened = KRBench::openProject(KRBench::writePackage(
+        f.folder.path(),
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
+                       "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>%2</KRContents>"
+                       "</KRPage></KRPages></KRProjectDocument>\n")
+            .arg(KRDocument::applicationShortVersion(), contents)
+            .toUtf8()));
+    if (!opened.project)
         return f;
-    xml.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
-                             "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>%2</KRContents>"
-                             "</KRPage></KRPages></KRProjectDocument>\n")
-                  .arg(KRDocument::applicationShortVersion(), contents)
-                  .toUtf8());
-    xml.close();
-    auto document = KRDocument::openPackage(package);
-    if (!document)
-        return f;
-    f.document = document.value();
-    auto project = KRProject::create(f.document, true);
-    if (!project)
-        return f;
-    f.project = project.value();
+    f.document = opened.document;
+    f.project = opened.project;
     f.page = f.project->pageForID(QStringLiteral("page1"));
     for (int i = 0; i < Labels; ++i)
         f.labels.push_back(f.page->objectForID(QStringLiteral("label%1").arg(i)));
@@ -139,8 +117,8 @@ Fixture &fixture()
     f.live = std::move(live.value());
     f.live->webView()->show();
     if (f.server)
-        waitUntil([&] { return f.page->didJQueryMobileLoad(); }, 30000);
-    f.ready = waitUntil([&] { return f.live->webView()->isReady() && f.live->webView()->isInStep(); }, 30000);
+        KRBench::waitUntil([&] { return f.page->didJQueryMobileLoad(); }, 30000);
+    f.ready = KRBench::waitUntil([&] { return f.live->webView()->isReady() && f.live->webView()->isInStep(); }, 30000);
     return f;
 }
 
@@ -170,23 +148,9 @@ void BM_ThousandModelEditsMirrored(benchmark::State &state)
         return;
     }
     KRWebView *view = f.live->webView();
-    double editMs = 0;
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        for (int k = 0; k < 1000; ++k)
-            edit(f);
-        editMs += timer.nsecsElapsed() / 1e6;
-        timer.restart();
-        view->flush();
-        if (!waitUntil([&] { return view->isInStep(); }, 10000)) {
-            state.SkipWithError("the view did not apply the edits");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        f.document->undoManager().removeAllActions();
-    }
-    state.counters["model_ms"] = benchmark::Counter(editMs / double(state.iterations()));
+    KRBench::mirrorThousandEdits(
+        state, [&] { edit(f); }, [view] { view->flush(); }, [view] { return view->isInStep(); },
+        [&] { f.document->undoManager().removeAllActions(); });
 }
 
 void BM_SingleModelEditRoundTrip(benchmark::State &state)
@@ -197,17 +161,7 @@ void BM_SingleModelEditRoundTrip(benchmark::State &state)
         return;
     }
     KRWebView *view = f.live->webView();
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        edit(f);
-        // As the event loop would: the batch goes at the end of the turn.
-        if (!waitUntil([&] { return view->isInStep(); }, 10000)) {
-            state.SkipWithError("the view did not apply the edit");
-            return;
-        }
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-    }
+    KRBench::timeEditRoundTrips(state, [&] { edit(f); }, [view] { return view->isInStep(); });
 }
 
 } // namespace
@@ -222,8 +176,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The runtime server and the documents keep their per-user files in a private folder.
     QTemporaryDir sandbox;
-    for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
-        qputenv(name, (sandbox.path() + QLatin1Char('/') + QString::fromLatin1(name)).toUtf8());
+    KRBench::usePrivateUserFolders(sandbox.path());
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

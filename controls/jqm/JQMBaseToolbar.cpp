@@ -11,8 +11,6 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
-#include <QTimer>
-
 using ordered_json = nlohmann::ordered_json;
 
 // --- Item lists
@@ -141,6 +139,51 @@ bool renameFunctionReferences(Items &items, const QString &oldID, const QString 
     return changed;
 }
 
+void followFunctionReferences(const std::shared_ptr<KRObject> &object, const KRPageBase &page, const QString &key,
+                              std::vector<KRObservationToken> &tokens)
+{
+    const std::weak_ptr<KRObject> weak = object;
+    auto &center = KRNotificationCenter::defaultCenter();
+    tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page.identity(), [weak, key](const KRNotification &n) {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        const KRObjectHandle handle = n.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
+        const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
+        if (!function)
+            return;
+        Items items = parse(self->value(key));
+        if (removeFunctionReferences(items, function->kr_id()))
+            self->setValue(key, serialize(items));
+    }));
+    tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page.identity(), [weak, key](const KRNotification &n) {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        const QString oldID = n.userInfo.value(QStringLiteral("oldID")).toString();
+        const QString newID = n.userInfo.value(QStringLiteral("newID")).toString();
+        if (oldID.isEmpty() || oldID == newID)
+            return;
+        Items items = parse(self->value(key));
+        if (renameFunctionReferences(items, oldID, newID))
+            self->setValue(key, serialize(items));
+    }));
+}
+
+void appendToPageElement(const std::shared_ptr<DOMElement> &parent, const std::shared_ptr<DOMElement> &element)
+{
+    std::shared_ptr<DOMElement> target;
+    if (parent->hasTagName(QLatin1String("div")) && parent->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
+        target = parent;
+    for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
+        if (target)
+            break;
+        if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
+            target = div;
+    }
+    (target ? target : parent)->appendChild(element);
+}
+
 } // namespace JQMItemList
 
 // --- Toolbar
@@ -196,18 +239,8 @@ void JQMBaseToolbar::buildElement()
     if (element->getAttribute(QStringLiteral("style")).isEmpty())
         element->removeAttribute(QStringLiteral("style"));
     enableOwnAdapters(QStringLiteral("JQMBaseToolbar"));
-    std::shared_ptr<DOMElement> target;
-    if (const auto parent = parentDomElement()) {
-        if (parent->hasTagName(QLatin1String("div")) && parent->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
-            target = parent;
-        for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
-            if (target)
-                break;
-            if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
-                target = div;
-        }
-        (target ? target : parent)->appendChild(element);
-    }
+    if (const auto parent = parentDomElement())
+        JQMItemList::appendToPageElement(parent, element);
     createChildren();
     observeInDesignMode();
 }
@@ -216,39 +249,12 @@ void JQMBaseToolbar::observeInDesignMode()
 {
     if (!designMode())
         return;
-    const std::weak_ptr<KRObject> weak = weak_from_this();
-    for (const char *key : {"kr_id", "kr_name"}) {
-        m_tokens.push_back(observable().observe(QLatin1String(key), [weak](const void *, const QString &, const QVariant &, const QVariant &) {
-            if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock()))
-                self->scheduleRebuild();
-        }));
-    }
-    const auto page = owningPage();
-    if (!page)
-        return;
-    auto &center = KRNotificationCenter::defaultCenter();
-    m_tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page->identity(), [weak](const KRNotification &n) {
-        if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock()))
-            self->pageDidDeleteObject(n);
-    }));
-    m_tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page->identity(), [weak](const KRNotification &n) {
-        if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock()))
-            self->pageFunctionDidChangeID(n);
-    }));
-}
-
-void JQMBaseToolbar::scheduleRebuild()
-{
-    if (m_rebuildScheduled)
-        return;
-    m_rebuildScheduled = true;
-    const std::weak_ptr<KRObject> weak = weak_from_this();
-    QTimer::singleShot(0, [weak] {
-        if (const auto self = std::static_pointer_cast<JQMBaseToolbar>(weak.lock())) {
-            self->m_rebuildScheduled = false;
-            self->createChildren();
-        }
-    });
+    observeForRebuild(m_tokens, {QStringLiteral("kr_id"), QStringLiteral("kr_name")},
+                      [](KRControl &self) { static_cast<JQMBaseToolbar &>(self).createChildren(); });
+    // The three handler properties are cleared by their adapters, undoably; the items here,
+    // in the same undo group as the deletion.
+    if (const auto page = owningPage())
+        JQMItemList::followFunctionReferences(shared_from_this(), *page, QStringLiteral("kr_navbarItems"), m_tokens);
 }
 
 void JQMBaseToolbar::initializeDefaultProperties()
@@ -256,12 +262,6 @@ void JQMBaseToolbar::initializeDefaultProperties()
     KRFormControl::initializeDefaultProperties();
     for (const char *key : {"kr_top", "kr_left", "kr_width", "kr_height"})
         setValue(QLatin1String(key), QString(QLatin1String("")));
-}
-
-QString JQMBaseToolbar::pageID() const
-{
-    const auto page = owningPage();
-    return page ? page->kr_id() : QString();
 }
 
 bool JQMBaseToolbar::isJQM14OrGreater() const
@@ -417,28 +417,4 @@ QList<KRMenuItem> JQMBaseToolbar::contextMenuItemsForObject()
     addEventContextMenuItems(items, {QStringLiteral("navbarOnClick"), QStringLiteral("leftButtonOnClick"),
                                      QStringLiteral("rightButtonOnClick")});
     return items;
-}
-
-void JQMBaseToolbar::pageDidDeleteObject(const KRNotification &notification)
-{
-    const KRObjectHandle handle = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
-    const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
-    if (!function)
-        return;
-    // The three handler properties are cleared by their adapters, undoably; the items here,
-    // in the same undo group as the deletion.
-    JQMItemList::Items items = navbarItems();
-    if (JQMItemList::removeFunctionReferences(items, function->kr_id()))
-        setNavbarItems(items);
-}
-
-void JQMBaseToolbar::pageFunctionDidChangeID(const KRNotification &notification)
-{
-    const QString oldID = notification.userInfo.value(QStringLiteral("oldID")).toString();
-    const QString newID = notification.userInfo.value(QStringLiteral("newID")).toString();
-    if (oldID.isEmpty() || oldID == newID)
-        return;
-    JQMItemList::Items items = navbarItems();
-    if (JQMItemList::renameFunctionReferences(items, oldID, newID))
-        setNavbarItems(items);
 }

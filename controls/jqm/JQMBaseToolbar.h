@@ -35,6 +35,13 @@ QString initializer(const Items &items, const QString &opening, const QString &p
 bool removeFunctionReferences(Items &items, const QString &functionID);
 // Changes every "onClick" equal to the old id; true when an item changed.
 bool renameFunctionReferences(Items &items, const QString &oldID, const QString &newID);
+// Keeps the "onClick" references of the items under the object's key in step with the deletions
+// and id changes of the functions on the page (each store goes through setValue, with undo).
+void followFunctionReferences(const std::shared_ptr<KRObject> &object, const KRPageBase &page, const QString &key,
+                              std::vector<KRObservationToken> &tokens);
+// Puts a bar or list element into the page's div: the parent itself when it is that div, else
+// the first div below the parent with data-role "page", else the parent.
+void appendToPageElement(const std::shared_ptr<DOMElement> &parent, const std::shared_ptr<DOMElement> &element);
 
 } // namespace JQMItemList
 
@@ -75,15 +82,10 @@ protected:
 
 private:
     void observeInDesignMode();
-    void scheduleRebuild();
-    void pageDidDeleteObject(const KRNotification &notification);
-    void pageFunctionDidChangeID(const KRNotification &notification);
     bool isFooter() const { return tbType() == QLatin1String("footer"); }
     bool isHeader() const { return tbType() == QLatin1String("header"); }
-    QString pageID() const;
     bool isJQM14OrGreater() const;
 
     std::shared_ptr<DOMElement> m_div;
     std::vector<KRObservationToken> m_tokens;
-    bool m_rebuildScheduled = false;
 };

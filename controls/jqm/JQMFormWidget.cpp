@@ -69,12 +69,6 @@ void JQMFormWidget::buildWidget(const QString &className, const BuildSteps &step
     }
 }
 
-QString JQMFormWidget::pageID() const
-{
-    const auto page = owningPage();
-    return page ? page->kr_id() : QString();
-}
-
 QString JQMFormWidget::innerID(const QString &suffix) const
 {
     return QStringLiteral("_%1_%2_%3").arg(pageID(), kr_id(), suffix);
@@ -112,6 +106,51 @@ std::shared_ptr<DOMElement> JQMFormWidget::makeLabel(const QString &forID, const
         label->setAttribute(QStringLiteral("class"), hiddenClass);
     }
     return label;
+}
+
+std::shared_ptr<DOMElement> JQMFormWidget::beginLabelledInput(const QString &tagName)
+{
+    const auto outer = domElement();
+    if (!outer)
+        return nullptr;
+    removeElementChildren();
+    const QString inner = innerID(QStringLiteral("inp"));
+    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hide-label")));
+    auto element = createElement(tagName);
+    element->setAttribute(QStringLiteral("id"), inner);
+    return element;
+}
+
+void JQMFormWidget::setNameAndDisabled(DOMElement &element) const
+{
+    element.setAttribute(QStringLiteral("name"), nameOrID());
+    if (isDisabled())
+        element.setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+}
+
+std::shared_ptr<DOMElement> JQMFormWidget::beginOptionSelect(const QString &role)
+{
+    const auto outer = domElement();
+    if (!outer)
+        return nullptr;
+    removeElementChildren();
+    const QString inner = innerID(QStringLiteral("sel"));
+    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hidden-accessible"), QStringLiteral("select")));
+    auto select = createElement(QStringLiteral("select"));
+    if (!role.isEmpty())
+        select->setAttribute(QStringLiteral("data-role"), role);
+    select->setAttribute(QStringLiteral("id"), inner);
+    select->setAttribute(QStringLiteral("name"), nameOrID());
+    select->setOptionalAttribute(QStringLiteral("value"), value(QStringLiteral("kr_value")));
+    if (isDisabled())
+        select->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    return select;
+}
+
+void JQMFormWidget::finishOptionSelect(const std::shared_ptr<DOMElement> &select)
+{
+    domElement()->appendChild(select);
+    jqmAppendOptions(*select, value(QStringLiteral("kr_options")), value(QStringLiteral("kr_value")));
 }
 
 void JQMFormWidget::queueDesignScript(const QString &script)

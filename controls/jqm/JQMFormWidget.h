@@ -30,7 +30,6 @@ protected:
     // The widget's initialisation after the inherited one.
     void buildWidget(const QString &className, const BuildSteps &steps);
 
-    QString pageID() const;
     // "_<pageId>_<objectId>_<suffix>".
     QString innerID(const QString &suffix) const;
     QString nameOrID() const;
@@ -41,6 +40,18 @@ protected:
     std::shared_ptr<DOMElement> makeLabel(const QString &forID, const QString &hiddenClass,
                                           const QString &shownClass = QString()) const;
     void queueDesignScript(const QString &script);
+    // The start of a text-like widget's rebuild: clears the outer div, appends the label (hidden
+    // while empty) and returns a new element of the tag with the id "_<pageId>_<objectId>_inp",
+    // not yet appended; null without an outer div.
+    std::shared_ptr<DOMElement> beginLabelledInput(const QString &tagName);
+    // Sets "name" and, when the widget is disabled, "disabled".
+    void setNameAndDisabled(DOMElement &element) const;
+    // The start of an option-list widget's rebuild: clears the outer div, appends the label and
+    // returns a "select" with the role (when not empty), the id "_<pageId>_<objectId>_sel", the
+    // name, the selected value and the disabled state, not yet appended; null without an outer div.
+    std::shared_ptr<DOMElement> beginOptionSelect(const QString &role);
+    // Appends the select to the outer div and fills it from kr_options, kr_value selected.
+    void finishOptionSelect(const std::shared_ptr<DOMElement> &select);
 
 private:
     std::vector<KRObservationToken> m_renameTokens;

@@ -1,13 +1,9 @@
 #include "JQMListView.h"
 
-#include <model/KRFunction.h>
 #include <model/KRPage.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
-#include <platform/foundation/KRNotificationCenter.h>
-
-#include <QTimer>
 
 JQMListView::JQMListView(const KRObjectInit &init) : KRFormControl(init) {}
 
@@ -44,16 +40,7 @@ void JQMListView::buildElement()
     element->removeAttribute(QStringLiteral("data-role"));
     enableOwnAdapters(QStringLiteral("JQMListView"));
     if (const auto parent = parentDomElement()) {
-        std::shared_ptr<DOMElement> target;
-        if (parent->hasTagName(QLatin1String("div")) && parent->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
-            target = parent;
-        for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
-            if (target)
-                break;
-            if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
-                target = div;
-        }
-        (target ? target : parent)->appendChild(element);
+        JQMItemList::appendToPageElement(parent, element);
     }
     createChildren();
     observeInDesignMode();
@@ -63,31 +50,10 @@ void JQMListView::observeInDesignMode()
 {
     if (!designMode())
         return;
-    const std::weak_ptr<KRObject> weak = weak_from_this();
-    m_tokens.push_back(observable().observe(QStringLiteral("kr_id"), [weak](const void *, const QString &, const QVariant &, const QVariant &) {
-        const auto self = std::static_pointer_cast<JQMListView>(weak.lock());
-        if (!self || self->m_rebuildScheduled)
-            return;
-        self->m_rebuildScheduled = true;
-        QTimer::singleShot(0, [weak] {
-            if (const auto later = std::static_pointer_cast<JQMListView>(weak.lock())) {
-                later->m_rebuildScheduled = false;
-                later->createChildren();
-            }
-        });
-    }));
-    const auto page = owningPage();
-    if (!page)
-        return;
-    auto &center = KRNotificationCenter::defaultCenter();
-    m_tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page->identity(), [weak](const KRNotification &n) {
-        if (const auto self = std::static_pointer_cast<JQMListView>(weak.lock()))
-            self->pageDidDeleteObject(n);
-    }));
-    m_tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page->identity(), [weak](const KRNotification &n) {
-        if (const auto self = std::static_pointer_cast<JQMListView>(weak.lock()))
-            self->pageFunctionDidChangeID(n);
-    }));
+    observeForRebuild(m_tokens, {QStringLiteral("kr_id")},
+                      [](KRControl &self) { static_cast<JQMListView &>(self).createChildren(); });
+    if (const auto page = owningPage())
+        JQMItemList::followFunctionReferences(shared_from_this(), *page, QStringLiteral("kr_items"), m_tokens);
 }
 
 void JQMListView::initializeDefaultProperties()
@@ -100,12 +66,6 @@ void JQMListView::initializeDefaultProperties()
     setValue(QStringLiteral("kr_items"),
              QStringLiteral("[{\"label\":\"Item #1\"}, {\"label\":\"Item #2\"}, {\"label\":\"Item #3\"}]"));
     createChildren();
-}
-
-QString JQMListView::pageID() const
-{
-    const auto page = owningPage();
-    return page ? page->kr_id() : QString();
 }
 
 JQMItemList::Items JQMListView::items() const
@@ -206,26 +166,4 @@ QString JQMListView::jsInitializerForKey(const QString &key) const
     if (key != QLatin1String("kr_items"))
         return {};
     return JQMItemList::initializer(items(), QStringLiteral("{ _krinit: true, items: ["), pageID(), true);
-}
-
-void JQMListView::pageDidDeleteObject(const KRNotification &notification)
-{
-    const KRObjectHandle handle = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
-    const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
-    if (!function)
-        return;
-    JQMItemList::Items list = items();
-    if (JQMItemList::removeFunctionReferences(list, function->kr_id()))
-        setItems(list);
-}
-
-void JQMListView::pageFunctionDidChangeID(const KRNotification &notification)
-{
-    const QString oldID = notification.userInfo.value(QStringLiteral("oldID")).toString();
-    const QString newID = notification.userInfo.value(QStringLiteral("newID")).toString();
-    if (oldID.isEmpty() || oldID == newID)
-        return;
-    JQMItemList::Items list = items();
-    if (JQMItemList::renameFunctionReferences(list, oldID, newID))
-        setItems(list);
 }

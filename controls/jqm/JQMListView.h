@@ -5,8 +5,6 @@
 
 #include <vector>
 
-struct KRNotification;
-
 // A jQuery Mobile list whose rows (items and dividers) are kept as JSON text in kr_items and
 // rebuilt into the list markup on every change. Keeps its position and size on the page.
 class JQMListView : public KRFormControl
@@ -37,10 +35,6 @@ protected:
 
 private:
     void observeInDesignMode();
-    void pageDidDeleteObject(const KRNotification &notification);
-    void pageFunctionDidChangeID(const KRNotification &notification);
-    QString pageID() const;
 
     std::vector<KRObservationToken> m_tokens;
-    bool m_rebuildScheduled = false;
 };

@@ -56,23 +56,13 @@ QList<KRMenuItem> JQMSelect::contextMenuItemsForObject()
 
 void JQMSelect::createChildren()
 {
-    const auto outer = domElement();
-    if (!outer)
+    const auto select = beginOptionSelect(QString());
+    if (!select)
         return;
-    removeElementChildren();
-    const QString inner = innerID(QStringLiteral("sel"));
-    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hidden-accessible"), QStringLiteral("select")));
-    m_selectElement = createElement(QStringLiteral("select"));
-    m_selectElement->setAttribute(QStringLiteral("id"), inner);
-    m_selectElement->setAttribute(QStringLiteral("name"), nameOrID());
-    const QString selected = value(QStringLiteral("kr_value"));
-    m_selectElement->setOptionalAttribute(QStringLiteral("value"), selected);
-    if (isDisabled())
-        m_selectElement->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    m_selectElement = select;
     for (const char *name : {"icon", "iconpos", "iconshadow", "shadow", "theme", "mini"})
         m_selectElement->setDataAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
     m_selectElement->setDataAttribute(QStringLiteral("native-menu"), value(QStringLiteral("kr_nativeMenu")));
-    outer->appendChild(m_selectElement);
-    jqmAppendOptions(*m_selectElement, value(QStringLiteral("kr_options")), selected);
-    queueDesignScript(QStringLiteral("$(%1).selectmenu();$(%1).selectmenu('disable');").arg(krSelectorLiteral(inner)));
+    finishOptionSelect(m_selectElement);
+    queueDesignScript(QStringLiteral("$(%1).selectmenu();$(%1).selectmenu('disable');").arg(krSelectorLiteral(m_selectElement->id())));
 }

@@ -42,24 +42,13 @@ void JQMSlideToggle::buildElement()
 
 void JQMSlideToggle::createChildren()
 {
-    const auto outer = domElement();
-    if (!outer)
+    const auto select = beginOptionSelect(QStringLiteral("slider"));
+    if (!select)
         return;
-    removeElementChildren();
-    const QString inner = innerID(QStringLiteral("sel"));
-    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hidden-accessible"), QStringLiteral("select")));
-    m_selectElement = createElement(QStringLiteral("select"));
-    m_selectElement->setAttribute(QStringLiteral("data-role"), QStringLiteral("slider"));
-    m_selectElement->setAttribute(QStringLiteral("id"), inner);
-    m_selectElement->setAttribute(QStringLiteral("name"), nameOrID());
-    const QString selected = value(QStringLiteral("kr_value"));
-    m_selectElement->setOptionalAttribute(QStringLiteral("value"), selected);
-    if (isDisabled())
-        m_selectElement->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    m_selectElement = select;
     m_selectElement->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
     m_selectElement->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     m_selectElement->setDataAttribute(QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
-    outer->appendChild(m_selectElement);
-    jqmAppendOptions(*m_selectElement, value(QStringLiteral("kr_options")), selected);
-    queueDesignScript(QStringLiteral("$(%1).slider();$(%1).slider('disable');").arg(krSelectorLiteral(inner)));
+    finishOptionSelect(m_selectElement);
+    queueDesignScript(QStringLiteral("$(%1).slider();$(%1).slider('disable');").arg(krSelectorLiteral(m_selectElement->id())));
 }

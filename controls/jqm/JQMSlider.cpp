@@ -44,27 +44,20 @@ void JQMSlider::buildElement()
 
 void JQMSlider::createChildren()
 {
-    const auto outer = domElement();
-    if (!outer)
+    const auto input = beginLabelledInput(QStringLiteral("input"));
+    if (!input)
         return;
-    removeElementChildren();
-    const QString inner = innerID(QStringLiteral("inp"));
-    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hide-label")));
-    const auto input = createElement(QStringLiteral("input"));
-    input->setAttribute(QStringLiteral("id"), inner);
     input->setAttribute(QStringLiteral("type"), QStringLiteral("number"));
     input->setAttribute(QStringLiteral("data-type"), QStringLiteral("range"));
     input->setDataAttribute(QStringLiteral("highlight"), value(QStringLiteral("kr_highlight")));
     input->setOptionalAttribute(QStringLiteral("step"), value(QStringLiteral("kr_step")));
-    input->setAttribute(QStringLiteral("name"), nameOrID());
-    if (isDisabled())
-        input->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    setNameAndDisabled(*input);
     for (const char *name : {"value", "min", "max"})
         input->setOptionalAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
     input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
     input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     input->setDataAttribute(QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
-    outer->appendChild(input);
+    domElement()->appendChild(input);
     queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).slider('disable');});")
-                          .arg(krSelectorLiteral(outer->id()), krSelectorLiteral(inner)));
+                          .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(input->id())));
 }

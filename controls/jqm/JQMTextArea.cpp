@@ -48,17 +48,10 @@ QList<KRMenuItem> JQMTextArea::contextMenuItemsForObject()
 
 void JQMTextArea::createChildren()
 {
-    const auto outer = domElement();
-    if (!outer)
+    const auto area = beginLabelledInput(QStringLiteral("textarea"));
+    if (!area)
         return;
-    removeElementChildren();
-    const QString inner = innerID(QStringLiteral("inp"));
-    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hide-label")));
-    const auto area = createElement(QStringLiteral("textarea"));
-    area->setAttribute(QStringLiteral("id"), inner);
-    area->setAttribute(QStringLiteral("name"), nameOrID());
-    if (isDisabled())
-        area->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    setNameAndDisabled(*area);
     const QString text = value(QStringLiteral("kr_value"));
     if (!text.isEmpty())
         area->setTextContent(text);
@@ -66,7 +59,7 @@ void JQMTextArea::createChildren()
     area->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     area->setOptionalAttribute(QStringLiteral("autocorrect"), value(QStringLiteral("kr_autocorrect")));
     area->setOptionalAttribute(QStringLiteral("autocapitalize"), value(QStringLiteral("kr_autocapitalize")));
-    outer->appendChild(area);
+    domElement()->appendChild(area);
     queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).textinput('disable');});")
-                          .arg(krSelectorLiteral(outer->id()), krSelectorLiteral(inner)));
+                          .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(area->id())));
 }

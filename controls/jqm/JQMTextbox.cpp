@@ -51,19 +51,12 @@ QList<KRMenuItem> JQMTextbox::contextMenuItemsForObject()
 
 void JQMTextbox::createChildren()
 {
-    const auto outer = domElement();
-    if (!outer)
+    const auto input = beginLabelledInput(QStringLiteral("input"));
+    if (!input)
         return;
-    removeElementChildren();
-    const QString inner = innerID(QStringLiteral("inp"));
-    outer->appendChild(makeLabel(inner, QStringLiteral("ui-hide-label")));
-    const auto input = createElement(QStringLiteral("input"));
-    input->setAttribute(QStringLiteral("id"), inner);
     const QString type = value(QStringLiteral("kr_type"));
     input->setAttribute(QStringLiteral("type"), type.isEmpty() ? QStringLiteral("text") : type);
-    input->setAttribute(QStringLiteral("name"), nameOrID());
-    if (isDisabled())
-        input->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
+    setNameAndDisabled(*input);
     input->setOptionalAttribute(QStringLiteral("value"), value(QStringLiteral("kr_value")));
     input->setOptionalAttribute(QStringLiteral("maxsize"), value(QStringLiteral("kr_maxsize")));
     // Browsers enforce only "maxlength"; "maxsize" stays for pages that rely on it.
@@ -72,7 +65,7 @@ void JQMTextbox::createChildren()
     input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     for (const char *name : {"placeholder", "autocorrect", "autocapitalize"})
         input->setOptionalAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
-    outer->appendChild(input);
+    domElement()->appendChild(input);
     queueDesignScript(QStringLiteral("$(%1).trigger('create');$(%2).textinput('disable');")
-                          .arg(krSelectorLiteral(outer->id()), krSelectorLiteral(inner)));
+                          .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(input->id())));
 }

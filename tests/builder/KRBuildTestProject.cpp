@@ -12,6 +12,9 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMText.h>
 #include <platform/foundation/KRException.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -571,3 +574,28 @@ QStringList inlineScripts(const QString &html)
 }
 
 } // namespace KRBuildTest
+
+const QString KRBuildSampleProjectTest::deviceMapJSON =
+    QStringLiteral(R"({"iPhone":{"width":320,"height":480,"screenWidth":320,"screenHeight":480}})");
+
+void KRBuildSampleProjectTest::SetUp()
+{
+    static const QString resources = KRBuildTest::makeResourcesFolder();
+    KRResources::setResourcesDirectory(resources);
+    m_alerts = std::make_shared<KRScriptedAlertService>();
+    m_previousAlerts = KRAlertService::setCurrent(m_alerts);
+    for (const char *key : {"JSMinimize", "sitemapBaseURL", "hostingDomain", "SuppressExportOverwriteWarning"})
+        KRUserDefaults::sharedInstance().removeObject(QString::fromLatin1(key));
+
+    m_package = KRTest::makeTempDir(QStringLiteral("package"));
+    if (!KRBuildTest::supportsFileMarks(m_package))
+        GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
+    m_project = std::make_shared<KRBuildTestProject>(m_package, KRBuildTest::sampleProjectXML());
+    KRBuildTest::populateSampleProject(*m_project);
+}
+
+void KRBuildSampleProjectTest::TearDown()
+{
+    KRAlertService::setCurrent(m_previousAlerts);
+    KRResources::setResourcesDirectory(QString());
+}

@@ -22,6 +22,8 @@
 
 #include <memory>
 
+#include <gtest/gtest.h>
+
 class KRWebFolder;
 
 class KRBuildTestProject : public KRBuildProject, public KRWebFolderOwner
@@ -157,3 +159,23 @@ ControlProject openControlProject(const QByteArray &xml = QByteArray());
 QStringList inlineScripts(const QString &html);
 
 } // namespace KRBuildTest
+
+class KRAlertService;
+class KRScriptedAlertService;
+
+// A test over the sample project in a fresh package: the made-up resources folder, scripted
+// alerts, the build settings at their defaults. Skips where the file system keeps no marks.
+class KRBuildSampleProjectTest : public ::testing::Test
+{
+protected:
+    // The iPhone entry of the device map, as the builder reads it.
+    static const QString deviceMapJSON;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    std::shared_ptr<KRScriptedAlertService> m_alerts;
+    std::shared_ptr<KRAlertService> m_previousAlerts;
+    QString m_package;
+    std::shared_ptr<KRBuildTestProject> m_project;
+};

@@ -22,39 +22,22 @@
 
 namespace {
 
-const QString kDeviceMap =
-    QStringLiteral(R"({"iPhone":{"width":320,"height":480,"screenWidth":320,"screenHeight":480}})");
-
-class KRProjectBuilderTest : public ::testing::Test
+class KRProjectBuilderTest : public KRBuildSampleProjectTest
 {
 protected:
     void SetUp() override
     {
-        static const QString resources = KRBuildTest::makeResourcesFolder();
-        KRResources::setResourcesDirectory(resources);
-        m_alerts = std::make_shared<KRScriptedAlertService>();
-        m_previousAlerts = KRAlertService::setCurrent(m_alerts);
-        for (const char *key : {"JSMinimize", "sitemapBaseURL", "hostingDomain", "SuppressExportOverwriteWarning"})
-            KRUserDefaults::sharedInstance().removeObject(QString::fromLatin1(key));
-
-        m_package = KRTest::makeTempDir(QStringLiteral("package"));
-        if (!KRBuildTest::supportsFileMarks(m_package))
-            GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
-        m_project = std::make_shared<KRBuildTestProject>(m_package, KRBuildTest::sampleProjectXML());
-        KRBuildTest::populateSampleProject(*m_project);
+        KRBuildSampleProjectTest::SetUp();
+        if (IsSkipped())
+            return;
         m_web = m_project->webFolderPath();
-    }
-    void TearDown() override
-    {
-        KRAlertService::setCurrent(m_previousAlerts);
-        KRResources::setResourcesDirectory(QString());
     }
 
     std::unique_ptr<KRProjectBuilder> makeBuilder(bool exportMode = false)
     {
         auto builder = std::make_unique<KRProjectBuilder>(m_project);
         builder->setExportMode(exportMode);
-        builder->setDeviceInformationJSON(kDeviceMap);
+        builder->setDeviceInformationJSON(deviceMapJSON);
         return builder;
     }
     QString build(bool exportMode = false)
@@ -66,11 +49,7 @@ protected:
     QString web(const QString &name) const { return m_web + QLatin1Char('/') + name; }
     QString readWeb(const QString &name) const { return QString::fromUtf8(KRTest::readFile(web(name))); }
 
-    std::shared_ptr<KRScriptedAlertService> m_alerts;
-    std::shared_ptr<KRAlertService> m_previousAlerts;
-    QString m_package;
     QString m_web;
-    std::shared_ptr<KRBuildTestProject> m_project;
 };
 
 TEST_F(KRProjectBuilderTest, BuildsTheWholeFolder)
@@ -80,7 +59,7 @@ TEST_F(KRProjectBuilderTest, BuildsTheWholeFolder)
     EXPECT_EQ(m_project->indexPage().toStdString(), "settings.html");
     EXPECT_EQ(m_project->exportModeChanges(), (QList<bool>{false, false}));
     EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
-    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_web, kDeviceMap), QStringLiteral("build.txt"));
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_web, deviceMapJSON), QStringLiteral("build.txt"));
 }
 
 TEST_F(KRProjectBuilderTest, SinglePageDeployWritesOnlyTheStartPageWithEveryPageDiv)
@@ -89,7 +68,7 @@ TEST_F(KRProjectBuilderTest, SinglePageDeployWritesOnlyTheStartPageWithEveryPage
     EXPECT_EQ(build().toStdString(), web(QStringLiteral("settings.html")).toStdString());
     EXPECT_FALSE(QFile::exists(web(QStringLiteral("home.html"))));
     EXPECT_FALSE(QFile::exists(web(QStringLiteral("order.krml"))));
-    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_web, kDeviceMap),
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_web, deviceMapJSON),
                                         QStringLiteral("build-single-page.txt"));
 }
 
@@ -267,7 +246,7 @@ TEST_F(KRProjectBuilderTest, ScriptHeaderCarriesTheProjectOptions)
     auto builder = makeBuilder();
     EXPECT_EQ(builder->userScriptHeader().toStdString(),
               "(function(window) {\n$(document).on('pagechange pagebeforeshow', function() {\napplication._pageChange();\n});\n"
-              "window.application = new KRApplication({\n_deviceMap: " + kDeviceMap.toStdString()
+              "window.application = new KRApplication({\n_deviceMap: " + deviceMapJSON.toStdString()
                   + ", _jqm: true, _jqmAJAX: true});\nvar application = window.application;\n");
     m_project->setSetting(QStringLiteral("ajaxPageLoading"), QStringLiteral("false"));
     m_project->setSetting(QStringLiteral("singlePageDeploy"), QStringLiteral("true"));

@@ -18,32 +18,21 @@
 
 namespace {
 
-const QString kDeviceMap = QStringLiteral(R"({"iPhone":{"width":320,"height":480,"screenWidth":320,"screenHeight":480}})");
 const QString kSuppressKey = QStringLiteral("SuppressExportOverwriteWarning");
 
-class KRProjectExportTest : public ::testing::Test
+class KRProjectExportTest : public KRBuildSampleProjectTest
 {
 protected:
     void SetUp() override
     {
-        static const QString resources = KRBuildTest::makeResourcesFolder();
-        KRResources::setResourcesDirectory(resources);
-        m_alerts = std::make_shared<KRScriptedAlertService>();
-        m_previousAlerts = KRAlertService::setCurrent(m_alerts);
-        for (const char *key : {"JSMinimize", "sitemapBaseURL", "hostingDomain", "SuppressExportOverwriteWarning"})
-            KRUserDefaults::sharedInstance().removeObject(QString::fromLatin1(key));
-
-        m_package = KRTest::makeTempDir(QStringLiteral("package"));
-        if (!KRBuildTest::supportsFileMarks(m_package))
-            GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
-        m_project = std::make_shared<KRBuildTestProject>(m_package, KRBuildTest::sampleProjectXML());
-        KRBuildTest::populateSampleProject(*m_project);
+        KRBuildSampleProjectTest::SetUp();
+        if (IsSkipped())
+            return;
         m_target = KRTest::makeTempDir(QStringLiteral("export"));
     }
     void TearDown() override
     {
-        KRAlertService::setCurrent(m_previousAlerts);
-        KRResources::setResourcesDirectory(QString());
+        KRBuildSampleProjectTest::TearDown();
         KRUserDefaults::sharedInstance().removeObject(kSuppressKey);
     }
 
@@ -52,7 +41,7 @@ protected:
     {
         KRProjectBuilder builder(m_project);
         builder.setExportMode(true);
-        builder.setDeviceInformationJSON(kDeviceMap);
+        builder.setDeviceInformationJSON(deviceMapJSON);
         auto built = builder.build();
         EXPECT_TRUE(built.ok()) << (built.ok() ? std::string() : built.error().toString().toStdString());
         return builder.exportProjectToURL(QUrl::fromLocalFile(folder));
@@ -65,11 +54,7 @@ protected:
         return names;
     }
 
-    std::shared_ptr<KRScriptedAlertService> m_alerts;
-    std::shared_ptr<KRAlertService> m_previousAlerts;
-    QString m_package;
     QString m_target;
-    std::shared_ptr<KRBuildTestProject> m_project;
 };
 
 TEST_F(KRProjectExportTest, ExportWithLocalJQueryFiles)
@@ -80,9 +65,9 @@ TEST_F(KRProjectExportTest, ExportWithLocalJQueryFiles)
     EXPECT_FALSE(m_project->exportMode());
     // The web folder of the export build (every page as HTML, the local files in the manifest),
     // then the exported folder (no marks).
-    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_project->webFolderPath(), kDeviceMap)
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_project->webFolderPath(), deviceMapJSON)
                                             + QStringLiteral("\n######## exported\n")
-                                            + KRBuildTest::dumpFolder(m_target, kDeviceMap, true),
+                                            + KRBuildTest::dumpFolder(m_target, deviceMapJSON, true),
                                         QStringLiteral("export-local-jquery.txt"));
 }
 
@@ -93,7 +78,7 @@ TEST_F(KRProjectExportTest, ExportWithoutLocalJQueryFiles)
     EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/jquery-1.9.0")));
     EXPECT_TRUE(QFileInfo::exists(m_target + QStringLiteral("/order.html")));
     EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/order.krml")));
-    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_target, kDeviceMap, false),
+    KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_target, deviceMapJSON, false),
                                         QStringLiteral("export-cdn.txt"));
 }
 
@@ -175,11 +160,11 @@ TEST_F(KRProjectExportTest, ExportIntoTheWebFolderIsRefusedBeforeAnythingChanges
 {
     KRProjectBuilder builder(m_project);
     builder.setExportMode(true);
-    builder.setDeviceInformationJSON(kDeviceMap);
+    builder.setDeviceInformationJSON(deviceMapJSON);
     ASSERT_TRUE(builder.build().ok());
     const QString web = m_project->webFolderPath();
     KRTest::writeFile(web + QStringLiteral("/images/out/keep.txt"), "keep");
-    const QString listing = KRBuildTest::dumpFolder(web, kDeviceMap, true);
+    const QString listing = KRBuildTest::dumpFolder(web, deviceMapJSON, true);
 
     for (const QString &folder : {web, web + QStringLiteral("/images/out"), web + QStringLiteral("/new/deeper"),
                                   m_package + QStringLiteral("/./kr-web/")}) {
@@ -188,13 +173,13 @@ TEST_F(KRProjectExportTest, ExportIntoTheWebFolderIsRefusedBeforeAnythingChanges
         EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(folder)));
         ASSERT_EQ(m_alerts->shownAlerts().size(), 1);
         EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("own web folder")));
-        EXPECT_EQ(KRBuildTest::dumpFolder(web, kDeviceMap, true).toStdString(), listing.toStdString());
+        EXPECT_EQ(KRBuildTest::dumpFolder(web, deviceMapJSON, true).toStdString(), listing.toStdString());
     }
     // Through a symbolic link too.
     const QString link = m_target + QStringLiteral("/link");
     ASSERT_TRUE(QFile::link(web, link));
     EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(link)));
-    EXPECT_EQ(KRBuildTest::dumpFolder(web, kDeviceMap, true).toStdString(), listing.toStdString());
+    EXPECT_EQ(KRBuildTest::dumpFolder(web, deviceMapJSON, true).toStdString(), listing.toStdString());
 
     // The package folder around the web folder is a folder like any other.
     m_alerts->clear();

@@ -32,13 +32,7 @@ std::shared_ptr<KRProject> krOpenPageProject(const QString &contentsXML, bool de
 void krExpectGolden(const QString &name, const QString &actual)
 {
     const QString path = QStringLiteral(KR_TEST_DATA_DIR) + QStringLiteral("/controls/golden/composite/") + name;
-    const QString expected = QString::fromUtf8(KRTest::readFile(path));
-    if (expected != actual) {
-        KRTest::writeFile(path + QStringLiteral(".FAILED"), actual.toUtf8());
-        ADD_FAILURE() << "golden mismatch: " << path.toStdString() << " (see .FAILED)";
-    } else {
-        QFile::remove(path + QStringLiteral(".FAILED"));
-    }
+    krExpectGoldenFile(path, actual);
 }
 
 QString krInitializerLines(const std::shared_ptr<KRObject> &object)

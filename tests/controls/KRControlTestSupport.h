@@ -4,6 +4,7 @@
 // mode or for output, with the real control classes registered.
 
 #include "KRTestSupport.h"
+#include "../model/KRPageTestSupport.h"
 
 #include <controls/KRControlLibrary.h>
 #include <model/KRDocument.h>
@@ -36,23 +37,13 @@ inline std::shared_ptr<KRPage> openPage(const QString &contents, bool designMode
                                           "</KRContents></KRPage></KRPages></KRProjectDocument>\n")
                                .arg(KRDocument::applicationShortVersion(), contents)
                                .toUtf8();
-    const QString package = KRTest::makeTempDir() + QStringLiteral("/Test.krproj");
-    QDir().mkpath(package + QStringLiteral("/kr-web"));
-    KRTest::writeFile(package + QStringLiteral("/project.xml"), xml);
-    KRResult<std::shared_ptr<KRDocument>> document = KRDocument::openPackage(package);
-    if (!document)
-        return nullptr;
-    if (documentOut)
-        *documentOut = document.value();
-    // The project holds its document weakly (the window owns it); the tests keep it.
-    static QList<std::shared_ptr<KRDocument>> keptDocuments;
-    keptDocuments.append(document.value());
+    // The projects stay open for the whole test program, as their pages are used freely.
     static QList<std::shared_ptr<KRProject>> keptProjects;
-    KRResult<std::shared_ptr<KRProject>> project = KRProject::create(document.value(), designMode);
-    if (!project || project.value()->krPages().isEmpty())
+    const auto project = krOpenRegisteredProject(xml, designMode, documentOut);
+    if (!project || project->krPages().isEmpty())
         return nullptr;
-    keptProjects.append(project.value());
-    return project.value()->krPages().first();
+    keptProjects.append(project);
+    return project->krPages().first();
 }
 
 // Compares with tests/data/controls/golden/<name>; KR_UPDATE_GOLDEN=1 rewrites the file, and a
@@ -64,13 +55,7 @@ inline void expectGolden(const QString &name, const QString &actual)
         KRTest::writeFile(path, actual.toUtf8());
         return;
     }
-    const QString expected = QString::fromUtf8(KRTest::readFile(path));
-    if (expected != actual) {
-        KRTest::writeFile(path + QStringLiteral(".FAILED"), actual.toUtf8());
-        ADD_FAILURE() << "golden mismatch: " << path.toStdString() << " (see .FAILED)";
-    } else {
-        QFile::remove(path + QStringLiteral(".FAILED"));
-    }
+    krExpectGoldenFile(path, actual);
 }
 
 template <typename T>

@@ -10,6 +10,9 @@
 #include <platform/dom/DOMElement.h>
 
 #include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
 
 KRDesignControl::KRDesignControl(const KRObjectInit &init) : KRObject(init)
 {
@@ -92,6 +95,12 @@ std::shared_ptr<KRProject> krOpenProject(const QByteArray &projectXML, bool desi
                                          std::shared_ptr<KRDocument> *documentOut)
 {
     krRegisterDesignTestClasses();
+    return krOpenRegisteredProject(projectXML, designMode, documentOut);
+}
+
+std::shared_ptr<KRProject> krOpenRegisteredProject(const QByteArray &projectXML, bool designMode,
+                                                   std::shared_ptr<KRDocument> *documentOut)
+{
     const QString package = KRTest::makeTempDir() + QStringLiteral("/Test.krproj");
     QDir().mkpath(package + QStringLiteral("/kr-web"));
     KRTest::writeFile(package + QStringLiteral("/project.xml"), projectXML);
@@ -105,4 +114,15 @@ std::shared_ptr<KRProject> krOpenProject(const QByteArray &projectXML, bool desi
     keptDocuments.append(document.value());
     KRResult<std::shared_ptr<KRProject>> project = KRProject::create(document.value(), designMode);
     return project ? project.value() : nullptr;
+}
+
+void krExpectGoldenFile(const QString &path, const QString &actual)
+{
+    const QString expected = QString::fromUtf8(KRTest::readFile(path));
+    if (expected != actual) {
+        KRTest::writeFile(path + QStringLiteral(".FAILED"), actual.toUtf8());
+        ADD_FAILURE() << "golden mismatch: " << path.toStdString() << " (see .FAILED)";
+    } else {
+        QFile::remove(path + QStringLiteral(".FAILED"));
+    }
 }

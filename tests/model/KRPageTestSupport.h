@@ -19,6 +19,14 @@ void krRegisterDesignTestClasses();
 std::shared_ptr<KRProject> krOpenProject(const QByteArray &projectXML, bool designMode = true,
                                          std::shared_ptr<KRDocument> *documentOut = nullptr);
 
+// The same without registering any class: the caller has registered what the XML uses.
+std::shared_ptr<KRProject> krOpenRegisteredProject(const QByteArray &projectXML, bool designMode = true,
+                                                   std::shared_ptr<KRDocument> *documentOut = nullptr);
+
+// Compares the text with the golden file at the path; a mismatch leaves "<path>.FAILED" beside
+// it (and a match removes an old one).
+void krExpectGoldenFile(const QString &path, const QString &actual);
+
 // A project.xml with the pages' KRPage elements (each a full element text).
 QByteArray krProjectXML(const QString &pagesXML, const QString &settings = QStringLiteral("JQMVersion=\"1.4\""));
 

@@ -31,13 +31,7 @@ const QString kPage1 = QStringLiteral(
 void expectGolden(const QString &name, const QString &actual)
 {
     const QString path = QStringLiteral(KR_TEST_DATA_DIR) + QStringLiteral("/model/golden/") + name;
-    const QString expected = QString::fromUtf8(KRTest::readFile(path));
-    if (expected != actual) {
-        KRTest::writeFile(path + QStringLiteral(".FAILED"), actual.toUtf8());
-        ADD_FAILURE() << "golden mismatch: " << path.toStdString() << " (see .FAILED)";
-    } else {
-        QFile::remove(path + QStringLiteral(".FAILED"));
-    }
+    krExpectGoldenFile(path, actual);
 }
 
 QString head(const std::shared_ptr<KRPage> &page)

@@ -13,6 +13,7 @@
 #include <platform/foundation/KRResources.h>
 
 #include "../support/KRTestSupport.h"
+#include "KRWebFolderTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -30,40 +31,10 @@ inline void PrintTo(const QString &text, std::ostream *os)
 
 namespace {
 
-const QByteArray themeCSS = ".ui-btn{} .ui-body-a{} .ui-bar-a{} .ui-shadow{}";
+using KRWebFolderTest::Owner;
+using KRWebFolderTest::marksWork;
+using KRWebFolderTest::themeCSS;
 const QString isThemeMark = QString::fromLatin1(KRProjectResource::IsThemeMark);
-
-// User attributes are refused by some file systems (older tmpfs, some overlays).
-bool marksWork(const QString &folder)
-{
-    const QString probe = folder + QStringLiteral("/.mark-probe");
-    KRTest::writeFile(probe, "x");
-    KRFileManager::setExtendedAttributeOfItemAtPath(probe, QStringLiteral("com.korvane.probe"), QStringLiteral("1"));
-    const bool works = KRFileManager::extendedAttributeOfItemAtPath(probe, QStringLiteral("com.korvane.probe"))
-        == QLatin1String("1");
-    QFile::remove(probe);
-    return works;
-}
-
-#define SKIP_WITHOUT_MARKS(folder) \
-    if (!marksWork(folder)) \
-    GTEST_SKIP() << "the file system refuses user extended attributes"
-
-class Owner : public KRWebFolderOwner
-{
-public:
-    QString packagePath() const override { return package; }
-    QStringList javascriptIncludes() const override { return js; }
-    void setJavascriptIncludes(const QStringList &includes) override { js = includes; }
-    QStringList cssIncludes() const override { return css; }
-    void setCssIncludes(const QStringList &includes) override { css = includes; }
-    QString defaultTheme() const override { return theme; }
-    void setDefaultTheme(const QString &name) override { theme = name; }
-
-    QString package;
-    QStringList js, css;
-    QString theme;
-};
 
 class ProjectResourceTest : public ::testing::Test
 {

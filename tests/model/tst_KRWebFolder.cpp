@@ -9,6 +9,7 @@
 #include <platform/foundation/KRScriptedAlertService.h>
 
 #include "../support/KRTestSupport.h"
+#include "KRWebFolderTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -25,50 +26,9 @@ inline void PrintTo(const QString &text, std::ostream *os)
 
 namespace {
 
-const QByteArray themeCSS = ".ui-btn{} .ui-body-a{} .ui-bar-a{} .ui-shadow{}";
-
-bool marksWork(const QString &folder)
-{
-    const QString probe = folder + QStringLiteral("/.mark-probe");
-    KRTest::writeFile(probe, "x");
-    KRFileManager::setExtendedAttributeOfItemAtPath(probe, QStringLiteral("com.korvane.probe"), QStringLiteral("1"));
-    const bool works = KRFileManager::extendedAttributeOfItemAtPath(probe, QStringLiteral("com.korvane.probe"))
-        == QLatin1String("1");
-    QFile::remove(probe);
-    return works;
-}
-
-#define SKIP_WITHOUT_MARKS(folder) \
-    if (!marksWork(folder)) \
-    GTEST_SKIP() << "the file system refuses user extended attributes"
-
-class Owner : public KRWebFolderOwner
-{
-public:
-    QString packagePath() const override { return package; }
-    QStringList javascriptIncludes() const override { return js; }
-    void setJavascriptIncludes(const QStringList &includes) override
-    {
-        js = includes;
-        ++jsStores;
-    }
-    QStringList cssIncludes() const override { return css; }
-    void setCssIncludes(const QStringList &includes) override
-    {
-        css = includes;
-        ++cssStores;
-    }
-    QString defaultTheme() const override { return theme; }
-    void setDefaultTheme(const QString &name) override { theme = name; }
-    void resourcesWillChange() override { events << QStringLiteral("will"); }
-    void resourcesDidChange() override { events << QStringLiteral("did"); }
-
-    QString package;
-    QStringList js, css;
-    QString theme;
-    int jsStores = 0, cssStores = 0;
-    QStringList events;
-};
+using KRWebFolderTest::Owner;
+using KRWebFolderTest::marksWork;
+using KRWebFolderTest::themeCSS;
 
 class WebFolderTest : public ::testing::Test
 {

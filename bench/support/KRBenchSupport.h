@@ -1,0 +1,64 @@
+#pragma once
+
+// What the benchmarks share: generated projects written as packages and opened in design
+// mode, the property-change loop, and waiting on the event loop.
+
+#include <QByteArray>
+#include <QString>
+
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class KRDocument;
+class KRObject;
+class KRProject;
+
+namespace KRBench {
+
+// The project XML of `pages` pages ("page1", "Page 1", ...) with `objectsPerPage` objects
+// each; `objectXML(o)` gives the element of object o (1-based), one to a line.
+QByteArray generatedProjectXML(int pages, int objectsPerPage, const std::function<QByteArray(int)> &objectXML);
+
+// Writes "<folder>/Bench.krproj" (with its empty web folder) holding the project XML.
+QString writePackage(const QString &folder, const QByteArray &projectXML);
+
+struct Opened
+{
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+};
+
+// The package opened in design mode; empty on any failure.
+Opened openProject(const QString &package);
+
+// Opens the package once an iteration; an error when it fails or has not the given size.
+void openRepeatedly(benchmark::State &state, const QString &package, int pages, int objectsPerPage);
+
+// Every object of every page of the project, in order.
+std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened);
+
+// Opens the package (an error when it fails); each iteration then changes 10,000 properties
+// spread over all its objects, cycling through `keys`; the time per change is the counter
+// "per_change".
+void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys);
+
+// Points XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_STATE_HOME at sub-folders of
+// the folder, so that the user's own settings and files stay out of the measurement.
+void usePrivateUserFolders(const QString &folder);
+
+// Runs the event loop until the predicate holds; false when the time ran out first.
+bool waitUntil(const std::function<bool()> &predicate, int milliseconds);
+
+// A live view mirroring 1,000 edits made in one go: each iteration makes the edits, flushes,
+// and is timed (manual time) from the flush until `inStep` holds (an error after 10 s); the
+// counter "model_ms" is the time of the edits themselves. `afterEach` runs after each timing.
+void mirrorThousandEdits(benchmark::State &state, const std::function<void()> &edit, const std::function<void()> &flush,
+                         const std::function<bool()> &inStep, const std::function<void()> &afterEach = {});
+
+// The round trip of a single edit: each iteration is one edit, timed until `inStep` holds.
+void timeEditRoundTrips(benchmark::State &state, const std::function<void()> &edit, const std::function<bool()> &inStep);
+
+} // namespace KRBench
