@@ -98,7 +98,12 @@ bool KRUserDeviceInformation::setValue(const QString &key, const QVariant &value
                 "Use caution when changing device IDs.  This can have adverse effects if you've "
                 "already created projects using this device ID.");
             alert.buttonTitles = {QStringLiteral("Change Device ID"), QStringLiteral("Discard Change")};
-            if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
+            alert.suppressionButtonTitle = QStringLiteral("Do not show this message again");
+            const int answer = KRAlertService::current().runModal(alert);
+            // A ticked box counts whatever the button.
+            if (*alert.suppressionButtonChecked)
+                defaults.setValue(SuppressAlertKey, true);
+            if (answer != KRAlertService::FirstButtonReturn)
                 return false;
         }
         deviceID = value.toString();

@@ -189,9 +189,16 @@ TEST(UserDevice, PictureSizeValidationAndIdChangeQuestion)
     alerts->scriptAnswer(KRAlertService::FirstButtonReturn);
     EXPECT_TRUE(stored->setValue(QStringLiteral("deviceID"), QStringLiteral("New"), defaults));
     EXPECT_EQ(stored->deviceID, QStringLiteral("New"));
-    defaults.setValue(QStringLiteral("suppressUserDeviceIDAlert"), true);
+    EXPECT_FALSE(defaults.boolValue(QStringLiteral("suppressUserDeviceIDAlert")));
+    // "Discard Change" with the box ticked keeps the old id and silences the alert from then on.
+    alerts->scriptAnswer(KRAlertService::SecondButtonReturn);
+    alerts->scriptSuppressionChecked(true);
+    EXPECT_FALSE(stored->setValue(QStringLiteral("deviceID"), QStringLiteral("Other"), defaults));
+    EXPECT_EQ(stored->deviceID, QStringLiteral("New"));
+    EXPECT_TRUE(defaults.boolValue(QStringLiteral("suppressUserDeviceIDAlert")));
     EXPECT_TRUE(stored->setValue(QStringLiteral("deviceID"), QStringLiteral("Newer"), defaults));
-    EXPECT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_EQ(stored->deviceID, QStringLiteral("Newer"));
+    EXPECT_EQ(alerts->shownAlerts().size(), 3);
     KRAlertService::setCurrent(previous);
 }
 
