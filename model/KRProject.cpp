@@ -78,7 +78,14 @@ KRResult<void> KRProject::load()
     if (!themes.isNull()) {
         const QString folder = m_webFolder->krwebPath();
         for (const KRXMLNode &theme : themes.elementsForName(QStringLiteral("KRProjectTheme"))) {
-            QFile file(QDir(folder).filePath(theme.attribute(QStringLiteral("name")) + QStringLiteral(".css")));
+            // The name comes from the file: it must not lead out of the web folder.
+            const QString name = theme.attribute(QStringLiteral("name"));
+            if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
+                || name.startsWith(QLatin1Char('.'))) {
+                KR_LOG(QStringLiteral("Skipping the legacy theme named \"%1\": not a plain file name").arg(name));
+                continue;
+            }
+            QFile file(QDir(folder).filePath(name + QStringLiteral(".css")));
             if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 file.write(theme.stringValue().toUtf8());
         }

@@ -507,3 +507,43 @@ TEST(KRPageDocument, BaseElementFollowsTheFirstSaveOfAnUntitledProject)
     EXPECT_TRUE(base().endsWith(page->kr_id() + QStringLiteral(".html")));
     EXPECT_EQ(page->headElement()->getElementsByTagName(QStringLiteral("base")).size(), 1u);
 }
+
+TEST(KRProjectSettings, LegacyThemesBecomeStyleSheetsAndLeaveTheFile)
+{
+    std::shared_ptr<KRDocument> document;
+    const QByteArray xml = krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>"))
+                               .replace("</KRProjectDocument>",
+                                        "<KRThemes><KRProjectTheme name=\"mytheme\">.ui-bar-a { color: red; }"
+                                        "</KRProjectTheme><KRProjectTheme name=\"../escape\">x</KRProjectTheme>"
+                                        "</KRThemes></KRProjectDocument>");
+    auto project = krOpenProject(xml, true, &document);
+    ASSERT_TRUE(project);
+    const QString web = project->krwebURL().toLocalFile();
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/mytheme.css")), QByteArray(".ui-bar-a { color: red; }"));
+    // A name that would lead out of the web folder is skipped.
+    EXPECT_FALSE(QFile::exists(QDir(web).absoluteFilePath(QStringLiteral("../escape.css"))));
+    EXPECT_TRUE(document->xmlDocument().rootElement().firstElementForXPath(QStringLiteral("//KRThemes")).isNull());
+    EXPECT_FALSE(QString::fromUtf8(document->xmlDocument().xmlData()).contains(QStringLiteral("KRThemes")));
+}
+
+TEST(KRProjectSettings, VersionChangeTakesEffectAtTheNextOpening)
+{
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>"), QStringLiteral("JQMVersion=\"1.4\"")));
+    ASSERT_TRUE(project);
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    auto previous = KRAlertService::setCurrent(alerts);
+    project->setJQMVersion(QStringLiteral("1.4"));
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    project->setJQMVersion(QStringLiteral("1.3"));
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("jQuery Mobile Version Changed"));
+    EXPECT_EQ(alerts->shownAlerts().first().informativeText,
+              QStringLiteral("The change to jQuery Mobile version 1.3 will take effect the next time this project is "
+                             "opened.\n\nSave, close and reopen this project to begin using jQuery Mobile version 1.3."));
+    EXPECT_EQ(project->JQMVersion(), QStringLiteral("1.3"));
+    // The pages and the library locations keep the version the project was opened with.
+    EXPECT_EQ(project->JQMVersionAtLoad(), QStringLiteral("1.4"));
+    EXPECT_TRUE(project->isJQM14OrGreater());
+    EXPECT_EQ(project->jqmURLs().size(), 17);
+    KRAlertService::setCurrent(previous);
+}
