@@ -3,7 +3,9 @@
 #include <core/KRFileManagerAdditions.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocumentWindowController.h>
+#include <model/KRProject.h>
 #include <model/KRProjectBase.h>
+#include <model/KRWebFolder.h>
 #include <model/KRSpecialUndoManager.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRNotificationCenter.h>
@@ -15,6 +17,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QUuid>
+
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstring>
 
 #ifndef KR_APP_VERSION
 #define KR_APP_VERSION "0.0.0"
@@ -155,55 +163,225 @@ bool KRDocument::isDocumentEdited() const
     return m_undoManager->changeCount() != m_savedChangeCount;
 }
 
+namespace {
+
+bool isSameOrInside(const QString &path, const QString &folder)
+{
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+// The "user." marks travel with a copied item (generated, staged, theme verdict); a file
+// system that refuses them is logged once and the copy goes on without.
+void copyMarks(const QString &source, const QString &destination)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(destination);
+    const ssize_t size = ::llistxattr(from.constData(), nullptr, 0);
+    if (size <= 0)
+        return;
+    QByteArray names(size, '\0');
+    const ssize_t listed = ::llistxattr(from.constData(), names.data(), names.size());
+    if (listed <= 0)
+        return;
+    static bool logged = false;
+    for (const QByteArray &name : names.left(listed).split('\0')) {
+        if (!name.startsWith("user."))
+            continue;
+        const ssize_t length = ::lgetxattr(from.constData(), name.constData(), nullptr, 0);
+        if (length < 0)
+            continue;
+        QByteArray value(length, '\0');
+        const ssize_t read = ::lgetxattr(from.constData(), name.constData(), value.data(), value.size());
+        if (read < 0)
+            continue;
+        if (::lsetxattr(to.constData(), name.constData(), value.constData(), static_cast<size_t>(read), 0) != 0
+            && !logged) {
+            logged = true;
+            KR_LOG(QStringLiteral("File marks are not kept in %1: %2").arg(destination, QString::fromLocal8Bit(strerror(errno))));
+        }
+    }
+}
+
+// Copies a folder's contents into an existing folder; links are copied as links, never
+// followed. The names in skip (top level only) stay behind.
+bool copyFolderContents(const QString &source, const QString &destination, const QStringList &skip = {})
+{
+    const QFileInfoList entries = QDir(source).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo &entry : entries) {
+        if (skip.contains(entry.fileName()))
+            continue;
+        const QString target = destination + QLatin1Char('/') + entry.fileName();
+        if (entry.isSymLink()) {
+            if (!QFile::link(entry.symLinkTarget(), target))
+                return false;
+            continue;
+        }
+        if (entry.isDir()) {
+            if (!QDir().mkdir(target) || !copyFolderContents(entry.filePath(), target))
+                return false;
+        } else if (!QFile::copy(entry.filePath(), target)) {
+            return false;
+        }
+        copyMarks(entry.filePath(), target);
+    }
+    return true;
+}
+
+// Whether a Save-As may put a package in place of what is at the path: nothing, a file, an
+// empty folder or another package. Any other folder belongs to the user and stays.
+bool mayReplace(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    if (!info.isDir() || info.isSymLink())
+        return !info.isDir();
+    const QDir folder(path);
+    return folder.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+        || QFileInfo(folder.filePath(kProjectFile)).isFile();
+}
+
+} // namespace
+
 KRResult<void> KRDocument::saveToPackage(const QString &packagePath)
 {
-    if (!QDir().mkpath(QDir(packagePath).filePath(kWebFolder)))
-        return KRError(ProjectErrorDomain, 3, QStringLiteral("Could not create the project folder %1.").arg(packagePath));
-    const QString old = m_packagePath;
-    m_packagePath = QFileInfo(packagePath).absoluteFilePath();
-    if (old != m_packagePath)
-        m_observable.notifyChange(QStringLiteral("fileURL"), old, m_packagePath);
-    return save();
+    const QString target = QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath());
+    if (!m_packagePath.isEmpty() && target == QDir::cleanPath(m_packagePath)) {
+        if (!QDir().mkpath(QDir(target).filePath(kWebFolder)))
+            return KRError(ProjectErrorDomain, 3, QStringLiteral("Could not create the project folder %1.").arg(packagePath));
+        return save();
+    }
+    return saveAs(target);
+}
+
+QString KRDocument::currentWebFolderPath() const
+{
+    if (!m_packagePath.isEmpty())
+        return QDir(m_packagePath).filePath(kWebFolder);
+    // An untitled project keeps its resources in a temporary folder of its own.
+    if (const auto krProject = std::dynamic_pointer_cast<KRProject>(project()))
+        if (const auto folder = krProject->webFolder())
+            return folder->temporaryWebFolderPath();
+    return QString();
+}
+
+KRResult<QStringList> KRDocument::writePackageContents(const QString &packagePath)
+{
+    KRXMLNode root = m_xml.rootElement();
+    if (!root.isNull())
+        root.setAttribute(QStringLiteral("appVersion"), applicationShortVersion());
+    const KRResult<void> written = m_xml.saveToFile(QDir(packagePath).filePath(kProjectFile));
+    if (!written)
+        return written.error();
+
+    const QString web = QDir(packagePath).filePath(kWebFolder);
+    const std::shared_ptr<KRProjectBase> proj = project();
+    if (proj && proj->hasWebFolder())
+        return proj->writeModifiedResources(web);
+    if (proj && m_resourceList)
+        return writeModifiedResources(m_resourceList(), web, proj->modifiedResourceCache());
+    return QStringList();
+}
+
+void KRDocument::didSave(const QStringList &writtenResources)
+{
+    m_savedChangeCount = m_undoManager->changeCount();
+    // A change still to come in a group that is open now must make the document dirty again.
+    m_undoManager->markSavePoint();
+    const std::shared_ptr<KRProjectBase> proj = project();
+    if (proj && proj->hasWebFolder()) {
+        proj->didSaveModifiedResources(writtenResources);
+    } else if (proj) {
+        // Written bytes are on disk now; stale entries would overwrite a later file of the
+        // same path.
+        QVariantMap &cache = proj->modifiedResourceCache();
+        for (const QString &relativePath : writtenResources) {
+            cache.remove(relativePath);
+            cache.remove(relativePath + QStringLiteral("//enc"));
+        }
+    }
+    KRNotificationCenter::defaultCenter().post(KRDidSaveDocumentNotification, identity());
 }
 
 KRResult<void> KRDocument::save()
 {
     if (m_packagePath.isEmpty())
         return KRError(ProjectErrorDomain, 4, QStringLiteral("The project has not been saved to a package yet."));
-    auto &center = KRNotificationCenter::defaultCenter();
-    center.post(KRWillSaveDocumentNotification, identity());
-
-    KRXMLNode root = m_xml.rootElement();
-    if (!root.isNull())
-        root.setAttribute(QStringLiteral("appVersion"), applicationShortVersion());
-    const KRResult<void> written = m_xml.saveToFile(QDir(m_packagePath).filePath(kProjectFile));
+    KRNotificationCenter::defaultCenter().post(KRWillSaveDocumentNotification, identity());
+    const KRResult<QStringList> written = writePackageContents(m_packagePath);
     if (!written)
-        return written;
+        return written.error();
+    didSave(written.value());
+    return {};
+}
 
-    const std::shared_ptr<KRProjectBase> proj = project();
-    QStringList writtenResources;
-    if (proj && proj->hasWebFolder()) {
-        const KRResult<QStringList> resources = proj->writeModifiedResources(QDir(m_packagePath).filePath(kWebFolder));
-        if (!resources)
-            return resources.error();
-        writtenResources = resources.value();
-    } else if (proj && m_resourceList) {
-        QVariantMap &cache = proj->modifiedResourceCache();
-        const KRResult<QStringList> resources =
-            writeModifiedResources(m_resourceList(), QDir(m_packagePath).filePath(kWebFolder), cache);
-        if (!resources)
-            return resources.error();
-        // Written bytes are on disk now; stale entries would overwrite a later file of the
-        // same path.
-        for (const QString &relativePath : resources.value()) {
-            cache.remove(relativePath);
-            cache.remove(relativePath + QStringLiteral("//enc"));
-        }
+KRResult<void> KRDocument::saveAs(const QString &target)
+{
+    KR_LOG(target);
+    const QString source = m_packagePath.isEmpty() ? QString() : QDir::cleanPath(m_packagePath);
+    const QString sourceWeb = currentWebFolderPath();
+    const auto refuse = [&](const QString &message) {
+        return KRError(ProjectErrorDomain, 6, message.arg(target), {{QStringLiteral("path"), target}});
+    };
+    if (!source.isEmpty() && (isSameOrInside(target, source) || isSameOrInside(source, target)))
+        return refuse(QStringLiteral("The project cannot be saved as %1: that place is inside the project or holds it."));
+    if (!sourceWeb.isEmpty() && isSameOrInside(target, QDir::cleanPath(sourceWeb)))
+        return refuse(QStringLiteral("The project cannot be saved as %1: that place is inside its web folder."));
+    if (!mayReplace(target))
+        return refuse(QStringLiteral("The project cannot be saved as %1: a folder that is not a project is there."));
+
+    const QFileInfo targetInfo(target);
+    const QString parent = targetInfo.absolutePath();
+    const QString unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // The new package is built beside its place and renamed into it when complete, so a
+    // failure leaves neither a half-written package nor a changed document behind.
+    const QString staging = parent + QStringLiteral("/.") + targetInfo.fileName() + QStringLiteral(".kr-save-") + unique;
+    const auto failed = [&](const QString &message) {
+        QDir(staging).removeRecursively();
+        KR_LOG(message);
+        return KRError(ProjectErrorDomain, 3, message, {{QStringLiteral("path"), target}});
+    };
+    if (!QDir().mkpath(parent) || !QDir().mkdir(staging))
+        return failed(QStringLiteral("Could not create the project folder %1.").arg(target));
+
+    KRNotificationCenter::defaultCenter().post(KRWillSaveDocumentNotification, identity());
+    // Everything of the package travels: the web folder with its resources and any other
+    // file; project.xml is written afresh.
+    bool copied = true;
+    if (!source.isEmpty() && QFileInfo(source).isDir())
+        copied = copyFolderContents(source, staging, {kProjectFile});
+    else if (!sourceWeb.isEmpty() && QFileInfo(sourceWeb).isDir())
+        copied = QDir().mkdir(QDir(staging).filePath(kWebFolder))
+            && copyFolderContents(sourceWeb, QDir(staging).filePath(kWebFolder));
+    if (!copied || !QDir().mkpath(QDir(staging).filePath(kWebFolder)))
+        return failed(QStringLiteral("Could not copy the project's files to %1.").arg(target));
+
+    const KRResult<QStringList> written = writePackageContents(staging);
+    if (!written)
+        return failed(written.error().message());
+
+    QString replaced;
+    if (targetInfo.exists() || targetInfo.isSymLink()) {
+        replaced = parent + QStringLiteral("/.") + targetInfo.fileName() + QStringLiteral(".kr-replaced-") + unique;
+        if (!QDir().rename(target, replaced))
+            return failed(QStringLiteral("Could not replace %1.").arg(target));
     }
-    m_savedChangeCount = m_undoManager->changeCount();
-    if (proj && proj->hasWebFolder())
-        proj->didSaveModifiedResources(writtenResources);
-    center.post(KRDidSaveDocumentNotification, identity());
+    if (!QDir().rename(staging, target)) {
+        if (!replaced.isEmpty())
+            QDir().rename(replaced, target);
+        return failed(QStringLiteral("Could not move the saved project to %1.").arg(target));
+    }
+    if (!replaced.isEmpty()) {
+        const bool removed = QFileInfo(replaced).isDir() ? QDir(replaced).removeRecursively() : QFile::remove(replaced);
+        if (!removed)
+            KR_LOG(QStringLiteral("The replaced package is left at %1").arg(replaced));
+    }
+
+    const QString old = m_packagePath;
+    m_packagePath = target;
+    m_observable.notifyChange(QStringLiteral("fileURL"), old, m_packagePath);
+    didSave(written.value());
     return {};
 }
 

@@ -73,8 +73,12 @@ public:
     // notification. The written cache entries are removed. An untitled document needs
     // saveToPackage first.
     KRResult<void> save();
-    // Saves into that package folder (created with its "kr-web" folder when missing) and
-    // makes it the document's location.
+    // Saves into that package folder. At another place (Save-As, the first save of an
+    // untitled project) the whole package is built beside it (every file of the current
+    // package or of the untitled project's web folder, then project.xml and the edited
+    // resources) and renamed into place; only then does the document move there. On failure
+    // nothing moves and the current package stays as it was. An existing package, file or
+    // empty folder at that place is replaced; any other folder is refused.
     KRResult<void> saveToPackage(const QString &packagePath);
     // Replaces edited files of the resources in the folder with their cached bytes.
     // Returns the relative paths written.
@@ -100,6 +104,14 @@ public:
 private:
     KRDocument();
     KRResult<void> readFromPackage(const QString &packagePath);
+    KRResult<void> saveAs(const QString &target);
+    // The web folder whose files the package carries: the package's, or the untitled
+    // project's temporary one (empty when it has none).
+    QString currentWebFolderPath() const;
+    // project.xml and the edited resources into that package folder; the relative paths of
+    // the resources written.
+    KRResult<QStringList> writePackageContents(const QString &packagePath);
+    void didSave(const QStringList &writtenResources);
 
     KRXMLDocument m_xml;
     QString m_packagePath;

@@ -766,9 +766,12 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
     }
     const QList<std::shared_ptr<KRObject>> list = objects;
     for (const auto &object : list) {
-        m_idTokens.erase(object->identity());
-        if (m_objects.value(object->kr_id()) == object)
-            m_objects.remove(object->kr_id());
+        // The objects nested in a div leave the page with it: their ids are free again.
+        for (const auto &gone : withDescendants(object)) {
+            m_idTokens.erase(gone->identity());
+            if (m_objects.value(gone->kr_id()) == gone)
+                m_objects.remove(gone->kr_id());
+        }
         KRXMLNode element = object->xmlElement();
         KRXMLNode xmlParent = element.parent();
         element.detach();
@@ -793,10 +796,21 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
     rebuildAllObjectsArray();
 }
 
+QList<std::shared_ptr<KRObject>> KRPage::withDescendants(const std::shared_ptr<KRObject> &object)
+{
+    QList<std::shared_ptr<KRObject>> list{object};
+    for (qsizetype i = 0; i < list.size(); ++i)
+        for (const auto &child : list.at(i)->children())
+            if (child && !list.contains(child))
+                list.append(child);
+    return list;
+}
+
 void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent,
                               const std::shared_ptr<DOMNode> &domParent)
 {
-    addObject(object);
+    for (const auto &back : withDescendants(object))
+        addObject(back);
     if (!xmlParent.isNull())
         xmlParent.appendChild(object->xmlElement());
     if (domParent && object->domElement())

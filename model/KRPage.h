@@ -149,6 +149,8 @@ protected:
     void willEnableModelAdapters() override;
 
 private:
+    // The object and the objects nested in it, the object first.
+    static QList<std::shared_ptr<KRObject>> withDescendants(const std::shared_ptr<KRObject> &object);
     void buildDocument();
     void finishDocument();
     void rebuildAllObjectsArray();

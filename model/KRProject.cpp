@@ -4,6 +4,7 @@
 #include <model/KRDocument.h>
 #include <model/KRFunction.h>
 #include <model/KRLocalServerPort.h>
+#include <model/KRModelAdapter.h>
 #include <model/KRPage.h>
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolder.h>
@@ -16,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -73,24 +75,7 @@ KRResult<void> KRProject::load()
 
     m_webFolder = KRWebFolder::create(this);
 
-    // Themes kept in the project file by older versions become style sheets of the web folder.
-    KRXMLNode themes = root.firstElementForXPath(QStringLiteral("//KRThemes"));
-    if (!themes.isNull()) {
-        const QString folder = m_webFolder->krwebPath();
-        for (const KRXMLNode &theme : themes.elementsForName(QStringLiteral("KRProjectTheme"))) {
-            // The name comes from the file: it must not lead out of the web folder.
-            const QString name = theme.attribute(QStringLiteral("name"));
-            if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
-                || name.startsWith(QLatin1Char('.'))) {
-                KR_LOG(QStringLiteral("Skipping the legacy theme named \"%1\": not a plain file name").arg(name));
-                continue;
-            }
-            QFile file(QDir(folder).filePath(name + QStringLiteral(".css")));
-            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                file.write(theme.stringValue().toUtf8());
-        }
-        themes.detach();
-    }
+    convertLegacyThemes(root);
 
     const std::weak_ptr<KRWebFolder> folder = m_webFolder;
     // Only a project in design mode shows its pages; the builder's projects need no views.
@@ -125,6 +110,62 @@ KRResult<void> KRProject::load()
             }));
     }
     return {};
+}
+
+// Themes kept in the project file by older versions become style sheets of the web folder.
+// A theme leaves the file only once its style sheet is on disk; what cannot be written, and
+// whatever else the themes element holds, stays in the file for the next attempt.
+void KRProject::convertLegacyThemes(const KRXMLNode &root)
+{
+    KRXMLNode themes = root.firstElementForXPath(QStringLiteral("//KRThemes"));
+    if (themes.isNull())
+        return;
+    const QString folder = m_webFolder->krwebPath();
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        KR_LOG(QStringLiteral("The legacy themes stay in the project file: no web folder at \"%1\"").arg(folder));
+        return;
+    }
+    for (KRXMLNode theme : themes.elementsForName(QStringLiteral("KRProjectTheme"))) {
+        // The name comes from the file: it must not lead out of the web folder.
+        const QString name = theme.attribute(QStringLiteral("name"));
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
+            || name.startsWith(QLatin1Char('.')) || name.contains(QChar(0))) {
+            KR_LOG(QStringLiteral("Skipping the legacy theme named \"%1\": not a plain file name").arg(name));
+            continue;
+        }
+        if (!theme.elements().isEmpty()) {
+            KR_LOG(QStringLiteral("Skipping the legacy theme \"%1\": it holds elements, not style text").arg(name));
+            continue;
+        }
+        const QByteArray css = theme.stringValue().toUtf8();
+        const QString path = QDir(folder).filePath(name + QStringLiteral(".css"));
+        bool written = false;
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+            // A style sheet of the user's own: never overwritten. The same text means an
+            // earlier conversion wrote it and was not saved.
+            QFile existing(path);
+            written = QFileInfo(path).isFile() && existing.open(QIODevice::ReadOnly) && existing.readAll() == css;
+            if (!written)
+                KR_LOG(QStringLiteral("The legacy theme \"%1\" stays in the project file: %2 exists").arg(name, path));
+        } else {
+            QFile file(path);
+            const bool created = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+            written = created && file.write(css) == css.size() && file.flush();
+            file.close();
+            written = written && file.error() == QFileDevice::NoError;
+            if (!written) {
+                KR_LOG(QStringLiteral("The legacy theme \"%1\" stays in the project file: %2 could not be written: %3")
+                           .arg(name, path, file.errorString()));
+                if (created)
+                    QFile::remove(path); // only the part this attempt wrote
+            }
+        }
+        if (written)
+            theme.detach();
+    }
+    // Settings or pages nested in the element keep it (they are found wherever they are).
+    if (themes.elements().isEmpty())
+        themes.detach();
 }
 
 void KRProject::loadPageContents(const std::shared_ptr<KRPage> &page)
@@ -188,13 +229,132 @@ QVariant KRProject::typedValue(const QString &key) const
 void KRProject::setProjectSetting(const QString &value, const QString &key)
 {
     const QVariant old = typedValue(key);
+    const bool existed = m_settingsElement.hasAttribute(key);
     KRXMLNode settings = m_settingsElement;
     settings.setAttribute(key, value);
+    if (KRUndoManager *undo = undoManager()) {
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        undo->registerUndo(identity(), [weak, old, key, existed] {
+            if (const auto self = weak.lock()) {
+                // A setting the file did not have leaves it again.
+                if (existed)
+                    self->setValue(key, old);
+                else
+                    self->removeProjectSetting(key);
+            }
+        });
+    }
+}
+
+void KRProject::removeProjectSetting(const QString &key)
+{
+    if (!m_settingsElement.hasAttribute(key))
+        return;
+    if (isPerDeviceSwitch(key)) {
+        applyPerDeviceSwitch(key, std::nullopt, nullptr);
+        return;
+    }
+    const QVariant old = typedValue(key);
+    KRXMLNode settings = m_settingsElement;
+    settings.removeAttribute(key);
+    m_includeCache.remove(key);
     if (KRUndoManager *undo = undoManager()) {
         const std::weak_ptr<KRProject> weak = weak_from_this();
         undo->registerUndo(identity(), [weak, old, key] {
             if (const auto self = weak.lock())
                 self->setValue(key, old);
+        });
+    }
+    settingsObservable().notifyChange(key, old, typedValue(key));
+    if (key == QLatin1String("defaultTheme"))
+        themeDidChange();
+}
+
+bool KRProject::isPerDeviceSwitch(const QString &key)
+{
+    return key == QLatin1String("designTarget") || key == QLatin1String("autoAdjustObjects");
+}
+
+QList<KRProject::PerDeviceText> KRProject::perDeviceTexts() const
+{
+    QList<PerDeviceText> texts;
+    for (const auto &page : m_pages) {
+        for (const auto &object : page->allObjects()) {
+            for (const auto &adapter : object->modelAdapters().allValues()) {
+                const KRPropertyDescriptor &descriptor = adapter->descriptor();
+                if (!descriptor.hasOption(KRAdapterOptionPerDevice) || descriptor.hasOption(KRAdapterOptionXMLText)
+                    || descriptor.hasOption(KRAdapterOptionXMLChildElement))
+                    continue;
+                const KRXMLElement element = adapter->xmlElement();
+                const QString name = descriptor.propertyName();
+                texts.append({adapter, element, name,
+                              element.hasAttribute(name) ? std::optional<QString>(element.attribute(name)) : std::nullopt});
+            }
+        }
+    }
+    return texts;
+}
+
+static void writePerDeviceTexts(const QList<KRProject::PerDeviceText> &texts)
+{
+    for (const auto &entry : texts) {
+        KRXMLElement element = entry.element;
+        if (entry.text)
+            element.setAttribute(entry.name, *entry.text);
+        else
+            element.removeAttribute(entry.name);
+    }
+}
+
+// Switching the design target or auto-adjusting makes the adapters rewrite per-device texts
+// and object properties. Those writes belong to the switch: they record no undo steps of
+// their own, and the switch's undo puts every text it changed back as it was (the adapters'
+// own inverse would write the old device's value into the new device's entry).
+void KRProject::applyPerDeviceSwitch(const QString &key, const std::optional<QString> &text,
+                                     const QList<PerDeviceText> *restore)
+{
+    const QVariant old = typedValue(key);
+    const std::optional<QString> oldText =
+        m_settingsElement.hasAttribute(key) ? std::optional<QString>(m_settingsElement.attribute(key)) : std::nullopt;
+    const QList<PerDeviceText> before = perDeviceTexts();
+    KRUndoManager *undo = undoManager();
+    if (undo)
+        undo->disableUndoRegistration();
+    try {
+        KRXMLNode settings = m_settingsElement;
+        if (text)
+            settings.setAttribute(key, *text);
+        else
+            settings.removeAttribute(key);
+        settingsObservable().notifyChange(key, old, typedValue(key));
+        if (restore) {
+            writePerDeviceTexts(*restore);
+            // The objects show what the restored texts hold for the current device.
+            for (const auto &entry : *restore)
+                if (const auto adapter = entry.adapter.lock())
+                    adapter->setKRObjectProperty(adapter->xmlValue());
+            writePerDeviceTexts(*restore);
+        }
+    } catch (...) {
+        if (undo)
+            undo->enableUndoRegistration();
+        throw;
+    }
+    if (undo)
+        undo->enableUndoRegistration();
+
+    QList<PerDeviceText> changed;
+    for (const auto &entry : before) {
+        const std::optional<QString> now =
+            entry.element.hasAttribute(entry.name) ? std::optional<QString>(entry.element.attribute(entry.name)) : std::nullopt;
+        if (now != entry.text)
+            changed.append(entry);
+    }
+    if (undo) {
+        const std::weak_ptr<KRProject> weak = weak_from_this();
+        undo->registerUndo(identity(), [weak, key, oldText, changed] {
+            if (const auto self = weak.lock())
+                self->applyPerDeviceSwitch(key, oldText, &changed);
         });
     }
 }
@@ -217,6 +377,10 @@ void KRProject::setValue(const QString &key, const QVariant &value)
 
 void KRProject::setBoolSetting(const QString &key, bool on)
 {
+    if (isPerDeviceSwitch(key)) {
+        applyPerDeviceSwitch(key, on ? QStringLiteral("true") : QStringLiteral("false"), nullptr);
+        return;
+    }
     const QVariant old = typedValue(key);
     setProjectSetting(on ? QStringLiteral("true") : QStringLiteral("false"), key);
     settingsObservable().notifyChange(key, old, on);
@@ -224,6 +388,10 @@ void KRProject::setBoolSetting(const QString &key, bool on)
 
 void KRProject::setStringSetting(const QString &key, const QString &value)
 {
+    if (isPerDeviceSwitch(key)) {
+        applyPerDeviceSwitch(key, value, nullptr);
+        return;
+    }
     const QVariant old = typedValue(key);
     setProjectSetting(value, key);
     settingsObservable().notifyChange(key, old, typedValue(key));

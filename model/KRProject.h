@@ -17,6 +17,7 @@
 #include <optional>
 
 class KRDocument;
+class KRModelAdapter;
 class KRPage;
 class KRProjectResource;
 class KRWebFolder;
@@ -101,6 +102,17 @@ public:
     void setCssIncludes(const QStringList &list) override { setIncludeList(QStringLiteral("cssIncludes"), list); }
     // Typed key-value setting (what undo calls): bool settings take "true"/"false".
     void setValue(const QString &key, const QVariant &value);
+    // Removes the setting (undoable); readers see its default again.
+    void removeProjectSetting(const QString &key);
+
+    // A per-device attribute text (absent: nullopt) of one property of one object.
+    struct PerDeviceText
+    {
+        std::weak_ptr<KRModelAdapter> adapter;
+        KRXMLElement element;
+        QString name;
+        std::optional<QString> text;
+    };
 
     // --- Pages
     QList<std::shared_ptr<KRPage>> krPages() const { return m_pages; }
@@ -166,6 +178,7 @@ public:
 private:
     KRProject(const std::shared_ptr<KRDocument> &document, bool designMode);
     KRResult<void> load();
+    void convertLegacyThemes(const KRXMLNode &root);
     void loadPageContents(const std::shared_ptr<KRPage> &page);
     QString freePageID() const;
     bool boolSetting(const QString &key) const { return projectSettingForKey(key) == QLatin1String("true"); }
@@ -174,6 +187,9 @@ private:
     QVariant typedValue(const QString &key) const;
     QStringList includeList(const QString &key) const;
     void setIncludeList(const QString &key, const QStringList &list);
+    static bool isPerDeviceSwitch(const QString &key);
+    QList<PerDeviceText> perDeviceTexts() const;
+    void applyPerDeviceSwitch(const QString &key, const std::optional<QString> &text, const QList<PerDeviceText> *restore);
     QString libraryURL(const QString &kind, bool absolute) const;
     void postPage(const QString &name, const QString &key, const std::shared_ptr<KRPage> &page);
     // Registers the undo of an added page (its deletion) under the action name and announces it.

@@ -141,7 +141,23 @@ bool KRProjectResource::renameResource(const QString &newName)
         return false;
     }
     if (const auto folder = project()) {
-        folder->modifiedResourceCache().removeTree(m_relativePath);
+        // Unsaved edits follow the file (and, for a folder, the files below it) to the new name.
+        const int slash = m_relativePath.lastIndexOf(QLatin1Char('/'));
+        const QString renamed = slash < 0 ? newName : m_relativePath.left(slash + 1) + newName;
+        QMap<QString, QVariant> &entries = folder->modifiedResourceCache().mutableEntries();
+        QMap<QString, QVariant> moved;
+        for (auto it = entries.begin(); it != entries.end();) {
+            const QString &entryKey = it.key();
+            const bool below = entryKey.startsWith(m_relativePath + QLatin1Char('/'));
+            if (below || entryKey == m_relativePath || entryKey == KRProjectResourceCache::encodingKey(m_relativePath)) {
+                moved.insert(renamed + entryKey.mid(m_relativePath.size()), it.value());
+                it = entries.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (auto it = moved.cbegin(); it != moved.cend(); ++it)
+            entries.insert(it.key(), it.value());
         folder->reloadResources();
     }
     return true;

@@ -54,11 +54,23 @@ void KRUndoManager::registerUndoImpl(const void *target, std::shared_ptr<const v
             m_openGroup->countAfter = ++m_lastIssuedCount;
             m_changeCount = m_openGroup->countAfter;
             visibleChange = true;
+        } else if (m_openGroup->renumber) {
+            // Undo still returns to countBefore; only the state after the group is new.
+            m_openGroup->renumber = false;
+            m_openGroup->countAfter = ++m_lastIssuedCount;
+            m_changeCount = m_openGroup->countAfter;
+            visibleChange = true;
         }
     }
     m_openGroup->items.push_back(Item{target, std::move(keepAlive), std::move(action)});
     if (visibleChange)
         emit changed();
+}
+
+void KRUndoManager::markSavePoint()
+{
+    if (m_openGroup && m_openGroup->numbered && m_mode == Mode::Normal)
+        m_openGroup->renumber = true;
 }
 
 void KRUndoManager::openAutomaticGroup()

@@ -99,6 +99,9 @@ public:
     static QString redoMenuTitleForUndoActionName(const QString &name);
 
     std::int64_t changeCount() const { return m_changeCount; }
+    // The document was saved at the current count while a group is still open: the group's
+    // next change gets a fresh count, so a change made after the save never reads as saved.
+    void markSavePoint();
 
 signals:
     // undo() or redo() is about to run: a caller still holding an explicit group open for a
@@ -127,6 +130,7 @@ private:
         QString actionName;
         bool discardable = false;
         bool numbered = false;
+        bool renumber = false; // a save point was taken after the group's first change
         std::int64_t countBefore = 0; // change count before the step was done
         std::int64_t countAfter = 0;  // and after
     };

@@ -1,8 +1,11 @@
 #include "KRModelTestFixtures.h"
+#include "KRPageTestSupport.h"
 
 #include <core/KRFileManagerAdditions.h>
 #include <model/KRDocumentWindowController.h>
 #include <model/KRFunction.h>
+#include <model/KRProject.h>
+#include <model/KRWebFolder.h>
 #include <model/KRSpecialUndoManager.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -12,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -115,7 +119,7 @@ TEST(Document, SaveRoundTripKeepsTheFileAsWritten)
 {
     const QByteArray original =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<KRProjectDocument appVersion=\"0.1.0\">\n  <!-- kept -->\n  <KRProject showGrid=\"false\"/>\n"
+        "<KRProjectDocument appVersion=\"1.0.0\">\n  <!-- kept -->\n  <KRProject showGrid=\"false\"/>\n"
         "  <KRPages>\n    <KRPage id=\"page1\" title=\"\" onLoad=\"\"><KRContents>\n"
         "      <KRFunction id=\"f\" serverFunction=\"No\" arguments=\"event\">\n\t  // body &amp; more\n  \n</KRFunction>\n"
         "      <KRTestControl id=\"d\" top=\"\" left=\"\" text=\"\" count=\"\" enabled=\"\" raw=\"\" onClick=\"\" custom=\"\" both=\"\">"
@@ -233,6 +237,205 @@ TEST(SpecialUndoManager, RemovesOnlyItsTargetsActions)
     EXPECT_EQ(special.targetCount(), 2);
     special.removeAllActions();
     EXPECT_EQ(undo.undoCount(), 0);
+}
+
+// Every file below the folder (hidden ones too) with its bytes, by relative path.
+QMap<QString, QByteArray> filesBelow(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(folder).relativeFilePath(path), KRTest::readFile(path));
+    }
+    return files;
+}
+
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// A project over a package holding resources in sub-folders, a hidden file and a file of its
+// own beside project.xml, with an unsaved edit of a nested style sheet and a changed setting.
+struct EditedPackage
+{
+    EditedPackage()
+    {
+        project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>")), true, &document);
+        package = document->fileURL();
+        const QString web = package + QStringLiteral("/kr-web");
+        KRTest::writeFile(web + QStringLiteral("/images/logo.png"), QByteArray("\x89PNG\0\x01\xff", 7));
+        KRTest::writeFile(web + QStringLiteral("/theme.css"), ".ui-btn{}");
+        KRTest::writeFile(web + QStringLiteral("/css/deep/site.css"), "on disk");
+        KRTest::writeFile(web + QStringLiteral("/.hidden"), "hidden");
+        KRTest::writeFile(package + QStringLiteral("/notes.txt"), "my notes");
+        project->reloadResources();
+        (void)project->resources();
+        project->webFolder()->modifiedResourceCache().setContents(QStringLiteral("css/deep/site.css"), "edited", QString());
+        project->setShowGrid(true);
+        QCoreApplication::processEvents();
+        originalFiles = filesBelow(package);
+    }
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    QString package;
+    QMap<QString, QByteArray> originalFiles;
+};
+
+TEST(DocumentSaveAs, CarriesTheWholePackageWithItsUnsavedEdits)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    QStringList moves;
+    KRObservationToken token = p.document->observable().observe(
+        QStringLiteral("fileURL"), [&](const void *, const QString &, const QVariant &, const QVariant &now) { moves << now.toString(); });
+    const QString target = KRTest::makeTempDir() + QStringLiteral("/Copy.krproj");
+    const auto saved = p.document->saveToPackage(target);
+    ASSERT_TRUE(saved.ok()) << saved.error().toString().toStdString();
+    EXPECT_EQ(p.document->fileURL(), target);
+    EXPECT_EQ(moves, QStringList{target});
+    EXPECT_FALSE(p.document->isDocumentEdited());
+    EXPECT_TRUE(p.project->webFolder()->modifiedResourceCache().isEmpty());
+
+    QMap<QString, QByteArray> expected = p.originalFiles;
+    expected.insert(QStringLiteral("kr-web/css/deep/site.css"), "edited");
+    expected.remove(QStringLiteral("project.xml"));
+    QMap<QString, QByteArray> copied = filesBelow(target);
+    EXPECT_TRUE(copied.take(QStringLiteral("project.xml")).contains("showGrid=\"true\""));
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(entriesOf(QFileInfo(target).path()), QStringList{QStringLiteral("Copy.krproj")}); // nothing left beside
+    // The old package is as it was: the edit went to the new one only.
+    EXPECT_EQ(filesBelow(p.package), p.originalFiles);
+    // Later saves go to the new place.
+    p.project->setShowGrid(false);
+    ASSERT_TRUE(p.document->save().ok());
+    EXPECT_TRUE(KRTest::readFile(target + QStringLiteral("/project.xml")).contains("showGrid=\"false\""));
+    EXPECT_EQ(filesBelow(p.package), p.originalFiles);
+
+    // Another package at the place is replaced; a folder of the user's own is never.
+    const QString other = KRTest::makeTempDir();
+    KRTest::writeFile(other + QStringLiteral("/Old.krproj/project.xml"), "<old/>");
+    KRTest::writeFile(other + QStringLiteral("/Old.krproj/kr-web/stale.js"), "stale");
+    ASSERT_TRUE(p.document->saveToPackage(other + QStringLiteral("/Old.krproj")).ok());
+    EXPECT_FALSE(QFileInfo::exists(other + QStringLiteral("/Old.krproj/kr-web/stale.js")));
+    EXPECT_EQ(KRTest::readFile(other + QStringLiteral("/Old.krproj/kr-web/css/deep/site.css")), QByteArray("edited"));
+    EXPECT_EQ(entriesOf(other), QStringList{QStringLiteral("Old.krproj")});
+    KRTest::writeFile(other + QStringLiteral("/Mine/thesis.txt"), "years of work");
+    const QString before = p.document->fileURL();
+    EXPECT_FALSE(p.document->saveToPackage(other + QStringLiteral("/Mine")).ok());
+    EXPECT_FALSE(p.document->saveToPackage(before + QStringLiteral("/kr-web/Inner.krproj")).ok());
+    EXPECT_FALSE(p.document->saveToPackage(other).ok()); // the folder holding the package
+    EXPECT_EQ(p.document->fileURL(), before);
+    EXPECT_EQ(KRTest::readFile(other + QStringLiteral("/Mine/thesis.txt")), QByteArray("years of work"));
+    EXPECT_EQ(entriesOf(other + QStringLiteral("/Mine")), QStringList{QStringLiteral("thesis.txt")});
+}
+
+TEST(DocumentSaveAs, AFailureLeavesTheDocumentWhereItWasAndSaveStillWorks)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    int moves = 0;
+    KRObservationToken token = p.document->observable().observe(
+        QStringLiteral("fileURL"), [&](const void *, const QString &, const QVariant &, const QVariant &) { ++moves; });
+    const auto unchanged = [&] {
+        EXPECT_EQ(p.document->fileURL(), p.package);
+        EXPECT_EQ(moves, 0);
+        EXPECT_TRUE(p.document->isDocumentEdited());
+        EXPECT_TRUE(p.project->webFolder()->modifiedResourceCache().contains(QStringLiteral("css/deep/site.css")));
+        EXPECT_EQ(filesBelow(p.package), p.originalFiles);
+    };
+    // A folder nothing can be created in (read-only for every user, root included).
+    EXPECT_FALSE(p.document->saveToPackage(QStringLiteral("/proc/Copy.krproj")).ok());
+    unchanged();
+
+    // Half-way: the edited style sheet cannot be written at its place in the new package.
+    const QString site = p.package + QStringLiteral("/kr-web/css/deep/site.css");
+    QFile::remove(site);
+    QDir().mkpath(site + QStringLiteral("/blocker"));
+    const QString parent = KRTest::makeTempDir();
+    EXPECT_FALSE(p.document->saveToPackage(parent + QStringLiteral("/Copy.krproj")).ok());
+    EXPECT_TRUE(entriesOf(parent).isEmpty()) << entriesOf(parent).join(QLatin1Char(' ')).toStdString();
+    QDir(site).removeRecursively();
+    KRTest::writeFile(site, "on disk");
+    unchanged();
+
+    // The document can still be saved where it is.
+    ASSERT_TRUE(p.document->save().ok());
+    EXPECT_FALSE(p.document->isDocumentEdited());
+    EXPECT_EQ(KRTest::readFile(site), QByteArray("edited"));
+    EXPECT_TRUE(KRTest::readFile(p.package + QStringLiteral("/project.xml")).contains("showGrid=\"true\""));
+}
+
+TEST(DocumentSaveAs, FirstSaveOfAnUntitledProjectKeepsItsWebFolderFiles)
+{
+    krRegisterDesignTestClasses();
+    auto document = KRDocument::makeUntitled().value();
+    QString temporary;
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/First.krproj");
+    {
+        auto project = KRProject::create(document, true).value();
+        temporary = project->webFolder()->krwebPath();
+        KRTest::writeFile(temporary + QStringLiteral("/images/photo.jpg"), "jpeg bytes");
+        KRTest::writeFile(temporary + QStringLiteral("/js/app.js"), "on disk");
+        project->reloadResources();
+        (void)project->resources();
+        project->webFolder()->modifiedResourceCache().setContents(QStringLiteral("js/app.js"), "edited", QString());
+        ASSERT_TRUE(document->saveToPackage(package).ok());
+        EXPECT_EQ(project->webFolder()->krwebPath(), package + QStringLiteral("/kr-web"));
+    }
+    // Closing the project removes its temporary folder; the package keeps the files.
+    EXPECT_FALSE(QFileInfo::exists(temporary));
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/kr-web/images/photo.jpg")), QByteArray("jpeg bytes"));
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/kr-web/js/app.js")), QByteArray("edited"));
+    EXPECT_TRUE(KRDocument::openPackage(package).ok());
+}
+
+// A save inside an undo group that stays open: what the group records after the save makes
+// the document dirty, and undo or redo never lands on a state that reads as saved by mistake.
+TEST(DocumentSave, ChangesAfterASaveInAnOpenGroupMakeTheDocumentDirty)
+{
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>")));
+    ASSERT_TRUE(project);
+    const auto document = project->krDocument();
+    KRUndoManager &undo = document->undoManager();
+    undo.beginUndoGrouping();
+    project->setShowGrid(true);
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_FALSE(document->isDocumentEdited());
+    project->setSnapGrid(8);
+    EXPECT_TRUE(document->isDocumentEdited());
+    undo.endUndoGrouping();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(document->isDocumentEdited());
+    undo.undo();
+    EXPECT_TRUE(document->isDocumentEdited());
+    undo.redo();
+    EXPECT_TRUE(document->isDocumentEdited());
+
+    // Nothing after the save: the group closes clean, its redo lands on the saved state.
+    undo.beginUndoGrouping();
+    project->setShowGrid(false);
+    ASSERT_TRUE(document->save().ok());
+    undo.endUndoGrouping();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(document->isDocumentEdited());
+    undo.undo();
+    EXPECT_TRUE(document->isDocumentEdited());
+    undo.redo();
+    EXPECT_FALSE(document->isDocumentEdited());
+}
+
+// The application reads and writes the format in full: files of that version and older open.
+TEST_F(DocumentOpen, ReleaseVersionOpensStoredProjects)
+{
+    QCoreApplication::setApplicationVersion(QString());
+    EXPECT_EQ(KRDocument::applicationShortVersion(), QStringLiteral("1.0.0"));
+    for (const char *version : {" appVersion=\"1.0.0\"", " appVersion=\"1.0\"", " appVersion=\"0.1.0\""})
+        EXPECT_TRUE(KRDocument::openPackage(makePackage(projectVersion(version))).ok()) << version;
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    EXPECT_EQ(KRDocument::openPackage(makePackage(projectVersion(" appVersion=\"1.0.1\""))).error().code(),
+              KRDocument::NewerVersionCode);
 }
 
 } // namespace

@@ -381,17 +381,35 @@ TEST_F(WebFolderTest, CreateRefusesUnsafeNamesAndMissingTemplates)
     EXPECT_TRUE(topNames().isEmpty());
 }
 
-TEST_F(WebFolderTest, RenameReloadsAndDropsEditedBytes)
+// Unsaved edits follow a renamed file, and the files below a renamed folder; a name that
+// only starts like the folder's keeps its own.
+TEST_F(WebFolderTest, RenameReloadsAndCarriesEditedBytes)
 {
     KRTest::writeFile(web + QStringLiteral("/a.css"), "disk");
     KRTest::writeFile(web + QStringLiteral("/b.css"), "other");
-    folder->modifiedResourceCache().setContents(QStringLiteral("a.css"), "edited", QString());
+    KRTest::writeFile(web + QStringLiteral("/js/deep/app.js"), "disk js");
+    KRTest::writeFile(web + QStringLiteral("/jsx.js"), "disk jsx");
+    KRProjectResourceCache &cache = folder->modifiedResourceCache();
+    cache.setContents(QStringLiteral("a.css"), "edited", QStringLiteral("ISO-8859-1"));
+    cache.setContents(QStringLiteral("js/deep/app.js"), "edited js", QString());
+    cache.setContents(QStringLiteral("jsx.js"), "edited jsx", QString());
     const auto a = find(QStringLiteral("a.css"));
     owner.events.clear();
     ASSERT_TRUE(a->renameResource(QStringLiteral("c.css")));
     EXPECT_EQ(owner.events, (QStringList{QStringLiteral("will"), QStringLiteral("did")}));
-    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("b.css"), QStringLiteral("c.css")}));
-    EXPECT_TRUE(folder->modifiedResourceCache().isEmpty());
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("b.css"), QStringLiteral("c.css"), QStringLiteral("js"), QStringLiteral("jsx.js")}));
+    EXPECT_EQ(cache.contents(QStringLiteral("c.css")), QByteArray("edited"));
+    EXPECT_EQ(cache.encoding(QStringLiteral("c.css")), QStringLiteral("ISO-8859-1"));
+    EXPECT_FALSE(cache.contains(QStringLiteral("a.css")));
+    ASSERT_TRUE(find(QStringLiteral("js/deep"))->renameResource(QStringLiteral("lib")));
+    ASSERT_TRUE(find(QStringLiteral("js"))->renameResource(QStringLiteral("scripts")));
+    EXPECT_EQ(cache.relativePaths(), (QStringList{QStringLiteral("c.css"), QStringLiteral("jsx.js"), QStringLiteral("scripts/lib/app.js")}));
+    // The next save writes them under the new names.
+    const auto written = folder->writeModifiedResources(web);
+    ASSERT_TRUE(written.ok());
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/scripts/lib/app.js")), QByteArray("edited js"));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/c.css")), QByteArray("edited"));
+    folder->didSaveModifiedResources(*written);
 
     // Onto an existing name: refused, shown, not reloaded.
     const auto c = find(QStringLiteral("c.css"));
@@ -401,7 +419,7 @@ TEST_F(WebFolderTest, RenameReloadsAndDropsEditedBytes)
     EXPECT_EQ(alerts->shownAlerts().size(), 2);
     EXPECT_TRUE(owner.events.isEmpty());
     EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/b.css")), QByteArray("other"));
-    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/c.css")), QByteArray("disk"));
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/c.css")), QByteArray("edited"));
 }
 
 TEST_F(WebFolderTest, DeleteAsksPerIncludeEntry)
