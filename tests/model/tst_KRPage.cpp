@@ -2,6 +2,7 @@
 #include "KRPageTestSupport.h"
 #include "KRTestSupport.h"
 
+#include <model/KRClassRegistry.h>
 #include <model/KRPasteboard.h>
 #include <model/KRStyleClass.h>
 #include <model/KRWebFolder.h>
@@ -290,6 +291,58 @@ TEST(KRPageObjects, CreateDeleteUndoRedo)
     EXPECT_FALSE(page->createNewObject(QStringLiteral("NoSuchClass"), QString()));
 }
 
+// Deleting a div frees the ids of the objects nested in it; undo takes them back.
+TEST(KRPageObjects, DeletedDivFreesItsChildrensIds)
+{
+    krRegisterDesignTestClasses();
+    if (!KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRDiv"))) {
+        KRObjectClass div;
+        div.className = QStringLiteral("KRDiv");
+        div.superclassName = QStringLiteral("KRObject");
+        div.idBase = QStringLiteral("div");
+        div.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
+        KRClassRegistry::sharedInstance().registerClass(div);
+    }
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(
+        krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents><KRDiv id=\"div1\"><KRContents>"
+                                    "<KRDesignControl id=\"control1\"/><KRDiv id=\"div2\"><KRContents>"
+                                    "<KRDesignControl id=\"control2\"/></KRContents></KRDiv>"
+                                    "</KRContents></KRDiv></KRContents></KRPage>")),
+        true, &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    const auto div = page->objectForID(QStringLiteral("div1"));
+    const auto inner = page->objectForID(QStringLiteral("control2"));
+    ASSERT_TRUE(div && inner);
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    page->deleteObjects({div});
+    undo.endUndoGrouping();
+    for (const char *id : {"div1", "control1", "div2", "control2"}) {
+        EXPECT_FALSE(page->isIDTaken(QLatin1String(id))) << id;
+        EXPECT_FALSE(page->objectForID(QLatin1String(id))) << id;
+    }
+    EXPECT_EQ(page->allObjects().size(), 1); // the page
+    undo.beginUndoGrouping();
+    EXPECT_EQ(page->createNewObject(QStringLiteral("KRDesignControl"), QString())->kr_id(), QStringLiteral("control1"));
+    undo.endUndoGrouping();
+    undo.undo(); // the creation
+    undo.undo(); // the deletion
+    EXPECT_EQ(page->objectForID(QStringLiteral("control2")), inner);
+    EXPECT_EQ(page->allObjects().size(), 5);
+    undo.redo();
+    EXPECT_FALSE(page->isIDTaken(QStringLiteral("control2")));
+    undo.undo();
+    // A restored child follows its renames again.
+    undo.beginUndoGrouping();
+    inner->setValue(QStringLiteral("kr_id"), QStringLiteral("renamed"));
+    undo.endUndoGrouping();
+    EXPECT_EQ(page->objectForID(QStringLiteral("renamed")), inner);
+    EXPECT_FALSE(page->isIDTaken(QStringLiteral("control2")));
+}
+
 TEST(KRPageObjects, CopyPasteOffsetsCutKeepsIdsBadClipboard)
 {
     std::shared_ptr<KRDocument> document;
@@ -508,22 +561,139 @@ TEST(KRPageDocument, BaseElementFollowsTheFirstSaveOfAnUntitledProject)
     EXPECT_EQ(page->headElement()->getElementsByTagName(QStringLiteral("base")).size(), 1u);
 }
 
-TEST(KRProjectSettings, LegacyThemesBecomeStyleSheetsAndLeaveTheFile)
+// Opens a package that has project.xml but no web folder.
+std::shared_ptr<KRProject> openWithoutWebFolder(const QByteArray &xml, std::shared_ptr<KRDocument> &document)
 {
-    std::shared_ptr<KRDocument> document;
+    krRegisterDesignTestClasses();
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/Legacy.krproj");
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), xml);
+    auto opened = KRDocument::openPackage(package);
+    if (!opened)
+        return nullptr;
+    document = opened.value();
+    auto project = KRProject::create(document, true);
+    return project ? project.value() : nullptr;
+}
+
+// A legacy theme leaves the file only once its style sheet is written; a user's own style
+// sheet of that name is never overwritten; settings and pages nested in the themes element
+// survive the conversion and the save.
+TEST(KRProjectSettings, LegacyThemesBecomeStyleSheetsAndLeaveTheFileOnlyOnceWritten)
+{
     const QByteArray xml = krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>"))
                                .replace("</KRProjectDocument>",
-                                        "<KRThemes><KRProjectTheme name=\"mytheme\">.ui-bar-a { color: red; }"
-                                        "</KRProjectTheme><KRProjectTheme name=\"../escape\">x</KRProjectTheme>"
+                                        "<KRThemes><KRProjectTheme name=\"mytheme\">.ui-bar-a { color: red; }</KRProjectTheme>"
+                                        "<KRProjectTheme name=\"../escape\">x</KRProjectTheme>"
+                                        "<KRProjectTheme name=\"own\">.legacy{}</KRProjectTheme>"
+                                        "<KRProjectTheme name=\"again\">.same{}</KRProjectTheme>"
                                         "</KRThemes></KRProjectDocument>");
-    auto project = krOpenProject(xml, true, &document);
+    const auto themesLeft = [](const std::shared_ptr<KRDocument> &document) {
+        QStringList names;
+        for (const KRXMLNode &theme : document->xmlDocument().rootElement().nodesForXPath(QStringLiteral("//KRProjectTheme")))
+            names << theme.attribute(QStringLiteral("name"));
+        return names;
+    };
+
+    // A package without "kr-web" gets the folder; a name leading out of it stays in the file.
+    std::shared_ptr<KRDocument> bare;
+    ASSERT_TRUE(openWithoutWebFolder(xml, bare));
+    const QString bareWeb = bare->fileURL() + QStringLiteral("/kr-web");
+    EXPECT_EQ(KRTest::readFile(bareWeb + QStringLiteral("/mytheme.css")), QByteArray(".ui-bar-a { color: red; }"));
+    EXPECT_EQ(KRTest::readFile(bareWeb + QStringLiteral("/own.css")), QByteArray(".legacy{}"));
+    EXPECT_FALSE(QFile::exists(QDir(bareWeb).absoluteFilePath(QStringLiteral("../escape.css"))));
+    EXPECT_EQ(themesLeft(bare), QStringList{QStringLiteral("../escape")});
+
+    // The user's own style sheet of a theme's name is kept, and so is the theme; the same text
+    // (written by an earlier opening that was not saved) counts as written.
+    std::shared_ptr<KRDocument> mine;
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/Mine.krproj");
+    KRTest::writeFile(package + QStringLiteral("/kr-web/own.css"), "/* mine */");
+    KRTest::writeFile(package + QStringLiteral("/kr-web/again.css"), ".same{}");
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), xml);
+    mine = KRDocument::openPackage(package).value();
+    ASSERT_TRUE(KRProject::create(mine, true));
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/kr-web/own.css")), QByteArray("/* mine */"));
+    EXPECT_EQ(themesLeft(mine), (QStringList{QStringLiteral("../escape"), QStringLiteral("own")}));
+    ASSERT_TRUE(mine->save().ok());
+    EXPECT_TRUE(KRTest::readFile(package + QStringLiteral("/project.xml")).contains(".legacy{}"));
+
+    // Settings and pages inside the themes element survive the conversion and the save.
+    const QByteArray nested = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument><KRThemes>"
+                              "<KRProjectTheme name=\"t\">.t{}</KRProjectTheme><KRProject showGrid=\"true\"/>"
+                              "<KRPages><KRPage id=\"page1\"/></KRPages></KRThemes></KRProjectDocument>\n";
+    std::shared_ptr<KRDocument> inner;
+    ASSERT_TRUE(krOpenProject(nested, true, &inner));
+    ASSERT_TRUE(inner->save().ok());
+    EXPECT_EQ(KRTest::readFile(inner->fileURL() + QStringLiteral("/kr-web/t.css")), QByteArray(".t{}"));
+    std::shared_ptr<KRDocument> reopened;
+    const auto again = krOpenProject(KRTest::readFile(inner->fileURL() + QStringLiteral("/project.xml")), true, &reopened);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->showGrid());
+    EXPECT_TRUE(again->pageForID(QStringLiteral("page1")));
+    EXPECT_TRUE(themesLeft(reopened).isEmpty());
+}
+
+// Undo puts settings back exactly: one the file did not have leaves it again, and switching
+// the design target or auto-adjusting back restores every per-device value.
+TEST(KRProjectSettings, UndoRestoresAbsentSettingsAndPerDeviceValues)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(
+        krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                                    "<KRTestControl id=\"a\" top='{\"iPhone\":\"10\",\"iPad\":\"20\"}' left='{\"iPhone\":\"1\"}'/>"
+                                    "</KRContents></KRPage>"),
+                     QStringLiteral("JQMVersion=\"1.4\" autoAdjustObjects=\"true\"")),
+        true, &document);
     ASSERT_TRUE(project);
-    const QString web = project->krwebURL().toLocalFile();
-    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/mytheme.css")), QByteArray(".ui-bar-a { color: red; }"));
-    // A name that would lead out of the web folder is skipped.
-    EXPECT_FALSE(QFile::exists(QDir(web).absoluteFilePath(QStringLiteral("../escape.css"))));
-    EXPECT_TRUE(document->xmlDocument().rootElement().firstElementForXPath(QStringLiteral("//KRThemes")).isNull());
-    EXPECT_FALSE(QString::fromUtf8(document->xmlDocument().xmlData()).contains(QStringLiteral("KRThemes")));
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    const auto step = [&](const std::function<void()> &change) {
+        undo.beginUndoGrouping();
+        change();
+        undo.endUndoGrouping();
+    };
+    const KRXMLNode settings = document->xmlDocument().rootElement().firstElementForXPath(QStringLiteral("//KRProject"));
+    step([&] { project->setStartPage(QStringLiteral("page1")); });
+    step([&] { project->setShowGrid(true); });
+    step([&] { project->setJavascriptIncludes({QStringLiteral("a.js")}); });
+    undo.undo();
+    undo.undo();
+    undo.undo();
+    for (const char *key : {"startPage", "showGrid", "javascriptIncludes"})
+        EXPECT_FALSE(settings.hasAttribute(QLatin1String(key))) << key;
+    EXPECT_TRUE(project->javascriptIncludes().isEmpty());
+    undo.redo();
+    EXPECT_EQ(project->startPage(), QStringLiteral("page1"));
+
+    const auto page = project->krPages().first();
+    const auto a = page->objectForID(QStringLiteral("a"));
+    const KRXMLNode element = a->xmlElement();
+    const QString top = element.attribute(QStringLiteral("top")), left = element.attribute(QStringLiteral("left"));
+    step([&] { project->setDesignTarget(QStringLiteral("iPad")); });
+    EXPECT_EQ(a->value(QStringLiteral("kr_top")), QStringLiteral("20"));
+    EXPECT_EQ(a->value(QStringLiteral("kr_left")), QStringLiteral("1"));
+    undo.undo();
+    EXPECT_FALSE(settings.hasAttribute(QStringLiteral("designTarget")));
+    EXPECT_EQ(element.attribute(QStringLiteral("top")), top);
+    EXPECT_EQ(element.attribute(QStringLiteral("left")), left);
+    EXPECT_EQ(a->value(QStringLiteral("kr_top")), QStringLiteral("10"));
+    undo.redo();
+    EXPECT_EQ(project->designTarget(), QStringLiteral("iPad"));
+    EXPECT_EQ(a->value(QStringLiteral("kr_top")), QStringLiteral("20"));
+
+    step([&] { project->setAutoAdjustObjects(false); });
+    EXPECT_EQ(element.attribute(QStringLiteral("top")), QStringLiteral("10"));
+    undo.undo();
+    EXPECT_TRUE(project->autoAdjustObjects());
+    EXPECT_EQ(element.attribute(QStringLiteral("top")), top);
+    EXPECT_EQ(a->value(QStringLiteral("kr_top")), QStringLiteral("20")); // the iPad's value again
+    undo.redo();
+    EXPECT_EQ(element.attribute(QStringLiteral("top")), QStringLiteral("10"));
+    undo.undo();
+    undo.undo(); // the design target switch
+    EXPECT_EQ(element.attribute(QStringLiteral("top")), top);
+    EXPECT_EQ(element.attribute(QStringLiteral("left")), left);
+    EXPECT_EQ(a->value(QStringLiteral("kr_top")), QStringLiteral("10"));
 }
 
 TEST(KRProjectSettings, VersionChangeTakesEffectAtTheNextOpening)
