@@ -20,8 +20,10 @@
 #include <QUuid>
 
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #ifndef KR_APP_VERSION
@@ -202,8 +204,10 @@ void copyMarks(const QString &source, const QString &destination)
     }
 }
 
-// Copies a folder's contents into an existing folder; links are copied as links, never
-// followed. The names in skip (top level only) stay behind.
+// Copies a folder's contents into an existing folder. Links are copied as links with their
+// text unchanged (a relative link keeps pointing inside the package), never followed; pipes,
+// sockets and devices are left out, since reading one could block for ever. The names in
+// skip (top level only) stay behind.
 bool copyFolderContents(const QString &source, const QString &destination, const QStringList &skip = {})
 {
     const QFileInfoList entries = QDir(source).entryInfoList(
@@ -213,15 +217,22 @@ bool copyFolderContents(const QString &source, const QString &destination, const
             continue;
         const QString target = destination + QLatin1Char('/') + entry.fileName();
         if (entry.isSymLink()) {
-            if (!QFile::link(entry.symLinkTarget(), target))
+            QByteArray link(PATH_MAX, '\0');
+            const ssize_t length = ::readlink(QFile::encodeName(entry.filePath()).constData(), link.data(), link.size());
+            if (length < 0 || length >= link.size()
+                || ::symlink(link.left(length).constData(), QFile::encodeName(target).constData()) != 0)
                 return false;
             continue;
         }
         if (entry.isDir()) {
             if (!QDir().mkdir(target) || !copyFolderContents(entry.filePath(), target))
                 return false;
-        } else if (!QFile::copy(entry.filePath(), target)) {
-            return false;
+        } else if (entry.isFile()) {
+            if (!QFile::copy(entry.filePath(), target))
+                return false;
+        } else {
+            KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(entry.filePath()));
+            continue;
         }
         copyMarks(entry.filePath(), target);
     }
