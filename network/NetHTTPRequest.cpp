@@ -306,10 +306,26 @@ void NetHTTPRequest::start()
     loop->post([self] { self->main(); });
 }
 
+namespace {
+// The synchronous requests of a thread share one loop, and with it the connections its transport
+// keeps open; a synchronous request started while another runs on the same thread gets a loop
+// of its own.
+thread_local std::shared_ptr<NetTransportLoop> synchronousLoop;
+thread_local int synchronousDepth = 0;
+} // namespace
+
 void NetHTTPRequest::startSynchronous()
 {
     auto self = shared_from_this();
-    auto loop = std::make_shared<NetTransportLoop>();
+    std::shared_ptr<NetTransportLoop> loop;
+    if (synchronousDepth == 0) {
+        if (!synchronousLoop)
+            synchronousLoop = std::make_shared<NetTransportLoop>();
+        loop = synchronousLoop;
+    } else {
+        loop = std::make_shared<NetTransportLoop>();
+    }
+    ++synchronousDepth;
     bool run = false;
     {
         LOCKED;
@@ -325,12 +341,13 @@ void NetHTTPRequest::startSynchronous()
     }
     {
         LOCKED;
+        destroyReadStream(); // a transfer left behind ends here; a finished one keeps its connection
         d->inProgress = false;
         d->finished = true;
         loop->detach(this);
         d->loop.reset();
     }
-    loop.reset(); // ends any transfer left behind on this thread
+    --synchronousDepth;
 }
 
 void NetHTTPRequest::performOnRequestThread(std::function<void()> fn)
@@ -503,9 +520,7 @@ void NetHTTPRequest::checkRequestStatus()
             d->complete = true;
             return;
         }
-        updatePartialDownloadSize();
-        if (d->partialDownloadSize > 0)
-            addRequestHeader(QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(d->partialDownloadSize));
+        applyResumeHeaders();
         ++d->retryCount;
         destroyReadStream();
         startRequest();

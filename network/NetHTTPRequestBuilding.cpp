@@ -19,9 +19,22 @@ void NetHTTPRequest::buildRequestHeaders()
         addRequestHeader(QStringLiteral("Accept-Encoding"), QStringLiteral("gzip"));
     if (d->shouldCompressRequestBody)
         addRequestHeader(QStringLiteral("Content-Encoding"), QStringLiteral("gzip"));
-    updatePartialDownloadSize();
-    if (d->partialDownloadSize > 0)
-        addRequestHeader(QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(d->partialDownloadSize));
+    applyResumeHeaders();
+}
+
+// The method, a header name or value, or a name that goes out raw in an Authorization value
+// that would break the request's lines; empty when all are safe.
+QString NetHTTPRequest::unsafeRequestField() const
+{
+    if (breaksHeaderLine(d->requestMethod))
+        return QStringLiteral("the request method");
+    for (const auto &h : d->requestHeaders) {
+        if (breaksHeaderLine(h.first) || breaksHeaderLine(h.second))
+            return QStringLiteral("the header '%1'").arg(QString(h.first).replace(u'\r', u' ').replace(u'\n', u' ').remove(QChar(0)));
+    }
+    if (d->hasRequestCredentials && (breaksHeaderLine(d->credUser) || breaksHeaderLine(d->credDomain)))
+        return QStringLiteral("the user name");
+    return {};
 }
 
 void NetHTTPRequest::applyCookieHeader()
@@ -124,8 +137,8 @@ void NetHTTPRequest::startRequest()
     d->fileDownloadOutputStream.reset();
     d->inflatedFileDownloadOutputStream.reset();
     d->dataDecompressor.reset();
-    if (d->downloadDestinationPath.isEmpty())
-        d->rawResponseData = QByteArray("");
+    d->rawResponseData = d->downloadDestinationPath.isEmpty() ? QByteArray("") : QByteArray();
+    d->bodyToMemory = d->appendToPartial = d->partialIsComplete = d->restartDownload = false;
     d->readStreamIsScheduled = false;
     d->receivePaused = d->sendPaused = false;
 
@@ -151,6 +164,13 @@ void NetHTTPRequest::startRequest()
             failWithError(errorWithCode(InternalErrorWhileBuildingRequestType, QStringLiteral("Unable to create read stream")));
             return;
         }
+    }
+
+    const QString unsafe = unsafeRequestField();
+    if (!unsafe.isEmpty()) {
+        failWithError(errorWithCode(UnableToCreateRequestErrorType,
+                                    QStringLiteral("Unable to create request: %1 holds a line break or NUL character").arg(unsafe)));
+        return;
     }
 
     CURL *easy = curl_easy_init();
@@ -262,8 +282,9 @@ void NetHTTPRequest::startRequest()
         const QString host = d->url.host();
         const QString scheme = d->url.scheme();
         const int port = d->url.port(scheme == QLatin1String("https") ? 443 : 80);
+        const NetTransportLoop *loop = d->loop.get();
         auto matches = [&](const std::shared_ptr<ConnectionRecord> &r) {
-            return r->host == host && r->scheme == scheme && r->port == port && !r->request;
+            return r->host == host && r->scheme == scheme && r->port == port && r->loop == loop && !r->request;
         };
         if (d->connectionInfo && !matches(d->connectionInfo))
             d->connectionInfo.reset();
@@ -285,6 +306,7 @@ void NetHTTPRequest::startRequest()
             d->connectionInfo->host = host;
             d->connectionInfo->port = port;
             d->connectionInfo->scheme = scheme;
+            d->connectionInfo->loop = loop;
             connectionPool.push_back(d->connectionInfo);
         }
         d->connectionInfo->request = this;

@@ -60,6 +60,7 @@ struct ConnectionRecord {
     int port = 0;
     QString scheme;
     const NetHTTPRequest *request = nullptr; // not owned: the request running on it
+    const NetTransportLoop *loop = nullptr;  // not owned: the loop whose transport holds the connection
     bool hasExpiry = false;
     Clock::time_point expires;
 };
@@ -194,6 +195,29 @@ inline bool isMethodWithoutBody(const QString &m)
     return m == QLatin1String("GET") || m == QLatin1String("DELETE") || m == QLatin1String("HEAD");
 }
 
+// Same scheme, host and port (the scheme's default port when none is given).
+inline bool isSameOrigin(const QUrl &a, const QUrl &b)
+{
+    const QString scheme = a.scheme().toLower();
+    const int defaultPort = scheme == QLatin1String("https") ? 443 : 80;
+    return scheme == b.scheme().toLower() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+           && a.port(defaultPort) == b.port(defaultPort);
+}
+
+// A line break or NUL would end a header line early and let the rest pass as headers of its own.
+inline bool breaksHeaderLine(const QString &text)
+{
+    return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
+}
+
+// The most memory reserved ahead for a body kept in memory: the announced length is only the
+// server's word.
+constexpr std::uint64_t maximumBodyReservation = std::uint64_t(4) << 20;
+
+// The validator (ETag or Last-Modified) of the answer a partial download file holds, kept on
+// the file as an extended attribute so that a later request can resume it safely.
+inline const QString resumeValidatorAttribute = QStringLiteral("com.korvane.downloadValidator");
+
 
 // Session credential records (defined with the authentication code).
 CredentialPtr findSessionRecord(const QUrl &url, const QString &realm, const QString &user, const QString &password);
@@ -297,6 +321,13 @@ struct NetHTTPRequest::Private
     bool complete = false, finished = false, cancelled = false, inProgress = false, isSynchronous = false;
     KRError error;
     bool downloadComplete = false, needsRedirect = false;
+    // Where the body of a file download goes (decided once the headers are read).
+    bool bodyToMemory = false;      // an error status: kept in memory, the files stay as they were
+    bool appendToPartial = false;   // a 206 answer continuing the partial file
+    bool partialIsComplete = false; // a 416 answer naming the partial file's size: it is the whole file
+    bool restartDownload = false;   // the partial file cannot be continued: start again without it
+    bool restartedDownload = false;
+    QString resumeValidator;
     int authenticationNeeded = 0;
     bool willRetryRequest = false;
     bool readStreamIsScheduled = false;

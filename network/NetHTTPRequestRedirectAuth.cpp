@@ -8,10 +8,12 @@ bool NetHTTPRequest::willRedirect()
 {
     const int status = d->responseStatusCode;
     const QString location = d->responseHeaders.value(QStringLiteral("Location"));
-    if (!d->shouldRedirect || location.isEmpty() || !(status == 301 || status == 302 || status == 303 || status == 307))
+    if (!d->shouldRedirect || location.isEmpty()
+        || !(status == 301 || status == 302 || status == 303 || status == 307 || status == 308))
         return false;
     requestRedirected();
-    if (status == 307 || ((status == 301 || status == 302) && d->shouldUseRFC2616RedirectBehaviour)) {
+    // 307 and 308 keep the method and the body.
+    if (status == 307 || status == 308 || ((status == 301 || status == 302) && d->shouldUseRFC2616RedirectBehaviour)) {
         d->haveBuiltRequestHeaders = false; // the cookie header is applied again
     } else {
         d->requestMethod = QStringLiteral("GET");
@@ -74,9 +76,38 @@ void NetHTTPRequest::redirectToURL(const QUrl &url)
     });
 }
 
+// Credentials and the headers that carry them belong to the origin they were given for: a
+// redirect to another scheme, host or port goes without them. Cookies from the cookie store
+// are added again under their own domain rules.
+void NetHTTPRequest::withholdCredentialsFromNewOrigin()
+{
+    d->requestHeaders.erase(std::remove_if(d->requestHeaders.begin(), d->requestHeaders.end(),
+                                           [](const QPair<QString, QString> &h) {
+                                               for (const char *name : {"Authorization", "Cookie", "Proxy-Authorization"}) {
+                                                   if (h.first.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+                                                       return true;
+                                               }
+                                               return false;
+                                           }),
+                            d->requestHeaders.end());
+    d->username.clear();
+    d->password.clear();
+    d->domain.clear();
+    d->authenticationRealm.clear();
+    d->hasRequestCredentials = false;
+    d->credUser.clear();
+    d->credPassword.clear();
+    d->credDomain.clear();
+    d->serverAuthentication.reset();
+    d->appliedSessionRecord.reset();
+    d->requestCookies.clear();
+}
+
 void NetHTTPRequest::performRedirect()
 {
     const QUrl target = d->redirectURL;
+    if (!isSameOrigin(d->url, target))
+        withholdCredentialsFromNewOrigin();
     setURL(target);
     d->complete = true;
     d->needsRedirect = false;
@@ -200,7 +231,8 @@ bool NetHTTPRequest::findCredentials(QString *user, QString *password, QString *
     QString u = QUrl::fromPercentEncoding(d->url.userName(QUrl::FullyEncoded).toLatin1());
     QString p = d->url.password();
     auto main = d->mainRequest.lock();
-    if ((u.isEmpty() || p.isEmpty()) && main && !main->username().isEmpty() && !main->password().isEmpty()) {
+    if ((u.isEmpty() || p.isEmpty()) && main && !main->username().isEmpty() && !main->password().isEmpty()
+        && isSameOrigin(main->url(), d->url)) {
         u = main->username();
         p = main->password();
     }

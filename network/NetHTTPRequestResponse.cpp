@@ -188,7 +188,9 @@ void NetHTTPRequest::readResponseHeaders()
             addSessionCookie(c);
     }
 
-    if (!willRedirect()) {
+    if (!willRedirect())
+        chooseDownloadTarget();
+    if (!d->needsRedirect && !d->restartDownload && !d->partialIsComplete) {
         auto main = d->mainRequest.lock();
         const QString lengthText = d->responseHeaders.value(QStringLiteral("Content-Length"));
         bool ok = false;
@@ -208,9 +210,9 @@ void NetHTTPRequest::readResponseHeaders()
                 }
             } else {
                 d->contentLength = length;
-                // One allocation for a body kept in memory (bounded: the length is the server's word).
-                if (d->downloadDestinationPath.isEmpty() && !isResponseCompressed() && length <= (std::uint64_t(1) << 30))
-                    d->rawResponseData.reserve(qsizetype(length));
+                // One allocation for a body kept in memory, up to a bound.
+                if ((d->downloadDestinationPath.isEmpty() || d->bodyToMemory) && !isResponseCompressed())
+                    d->rawResponseData.reserve(qsizetype(std::min(length, maximumBodyReservation)));
                 if (d->showAccurateProgress && d->shouldResetDownloadProgress)
                     incrementDownloadSizeBy(std::int64_t(length + d->partialDownloadSize));
             }
@@ -239,9 +241,11 @@ void NetHTTPRequest::readResponseHeaders()
                     else if (p.startsWith(QLatin1String("max=")))
                         max = p.mid(4).toInt();
                 }
-                if (timeout >= 0 && max >= 6) {
+                // A max of 5 or less means too few requests are left to bother; no max, no limit.
+                if (max < 0 || max >= 6) {
                     d->connectionCanBeReused = true;
-                    d->persistentConnectionTimeoutSeconds = timeout;
+                    if (timeout >= 0)
+                        d->persistentConnectionTimeoutSeconds = timeout;
                 }
             } else {
                 d->connectionCanBeReused = true;
@@ -269,12 +273,18 @@ void NetHTTPRequest::transferDone(CURL *easy, int curlCode)
     if (d->callbackError) {
         const KRError e = d->callbackError;
         destroyReadStream();
+        if (e.code() == CompressionError)
+            discardDownloadFiles();
         failWithError(e);
         cancelLoad();
         return;
     }
     if (curlCode != CURLE_OK) {
         handleStreamError(curlCode);
+        return;
+    }
+    if (d->restartDownload) {
+        restartDownloadWithoutPartial();
         return;
     }
     handleStreamComplete();
@@ -294,6 +304,7 @@ void NetHTTPRequest::handleStreamComplete()
         readResponseHeaders();
     if (d->complete)
         return; // answered from the cache
+    bool inflatedStreamEnded = true;
     {
         std::lock_guard<std::recursive_mutex> g(progressLock);
         d->lastBytesSent = d->totalBytesSent;
@@ -305,6 +316,7 @@ void NetHTTPRequest::handleStreamComplete()
         if (d->contentLength == 0)
             d->contentLength = d->totalBytesRead;
         updateProgressIndicators();
+        inflatedStreamEnded = !d->dataDecompressor || d->dataDecompressor->streamEnded();
         d->dataDecompressor.reset();
     }
     if (d->didCreateTemporaryPostDataFile && !d->authenticationNeeded) {
@@ -315,45 +327,20 @@ void NetHTTPRequest::handleStreamComplete()
     }
 
     KRError fileError;
-    if (d->fileDownloadOutputStream) {
+    const bool wroteFile = d->fileDownloadOutputStream != nullptr;
+    if (wroteFile) {
         d->fileDownloadOutputStream->close();
         d->fileDownloadOutputStream.reset();
         if (d->inflatedFileDownloadOutputStream) {
             d->inflatedFileDownloadOutputStream->close();
             d->inflatedFileDownloadOutputStream.reset();
         }
-        if (!(d->needsRedirect && d->shouldRedirect && d->allowResumeForFileDownloads) && !d->authenticationNeeded) {
-            const QString dest = d->downloadDestinationPath;
-            if (isResponseCompressed() && d->shouldWaitToInflateCompressedResponses) {
-                NetDataDecompressor::uncompressDataFromFile(d->temporaryFileDownloadPath, dest, &fileError);
-                QFile::remove(d->temporaryFileDownloadPath);
-                d->temporaryFileDownloadPath.clear();
-            } else if (isResponseCompressed()) {
-                QFile::remove(dest);
-                if (!QFile::rename(d->temporaryUncompressedDataDownloadPath, dest))
-                    fileError = errorWithCode(FileManagementError, QStringLiteral("Failed to move file from '%1' to '%2'")
-                                                                       .arg(d->temporaryUncompressedDataDownloadPath, dest));
-                d->temporaryUncompressedDataDownloadPath.clear();
-                QFile::remove(d->temporaryFileDownloadPath);
-                d->temporaryFileDownloadPath.clear();
-            } else {
-                if (!removeFileAtPath(dest, &fileError)) {
-                    // reported below
-                } else if (!QFile::rename(d->temporaryFileDownloadPath, dest)) {
-                    fileError = errorWithCode(FileManagementError, QStringLiteral("Failed to move file from '%1' to '%2'")
-                                                                       .arg(d->temporaryFileDownloadPath, dest));
-                } else {
-                    d->temporaryFileDownloadPath.clear();
-                }
-            }
-        }
-    } else if (!d->downloadDestinationPath.isEmpty() && !d->needsRedirect && !d->authenticationNeeded) {
-        // An empty body still produces the file.
-        QFile f(d->downloadDestinationPath);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            fileError = errorWithCode(FileManagementError,
-                                      QStringLiteral("Failed to write to file at path '%1'").arg(d->downloadDestinationPath));
     }
+    const bool finalAnswer = !d->needsRedirect && !d->authenticationNeeded;
+    if (finalAnswer && !d->downloadDestinationPath.isEmpty() && !d->bodyToMemory)
+        fileError = finishDownloadFile(wroteFile, inflatedStreamEnded);
+    else if (finalAnswer && isResponseCompressed())
+        fileError = checkCompressedBody(inflatedStreamEnded);
 
     if (d->downloadCache && !d->didUseCachedResponse && !d->needsRedirect && !d->authenticationNeeded && !fileError) {
         try {
@@ -387,6 +374,26 @@ void NetHTTPRequest::handleStreamComplete()
             markAsFinished();
         }
     }
+}
+
+// A compressed body kept in memory must inflate whole: a corrupt or cut-short one fails the
+// request instead of passing for an empty body.
+KRError NetHTTPRequest::checkCompressedBody(bool inflatedStreamEnded) const
+{
+    if (!d->shouldWaitToInflateCompressedResponses)
+        return d->totalBytesRead > 0 && !inflatedStreamEnded ? NetDataDecompressor::inflateErrorWithCode(-3) : KRError();
+    const QByteArray &raw = d->rawResponseData;
+    if (raw.isEmpty())
+        return {};
+    auto inflater = NetDataDecompressor::decompressor();
+    constexpr qsizetype chunk = 262144; // the inflated text is not kept: bounded memory
+    for (qsizetype at = 0; at < raw.size() && !inflater->streamEnded(); at += chunk) {
+        KRError error;
+        inflater->uncompressBytes(raw.constData() + at, std::min(chunk, raw.size() - at), &error);
+        if (error)
+            return error;
+    }
+    return inflater->streamEnded() ? KRError() : NetDataDecompressor::inflateErrorWithCode(-3);
 }
 
 void NetHTTPRequest::handleStreamError(int curlCode)
