@@ -31,7 +31,8 @@ typedef void CURL;
 
 // One HTTP exchange (with its redirects, authentication rounds and retries) over libcurl.
 // Asynchronous requests run on the process's network thread; startSynchronous() runs the
-// request on the calling thread in a loop of its own. Every delegate call and block runs on
+// request on the calling thread, in a loop that the thread's synchronous requests share so
+// that they reuse its open connections. Every delegate call and block runs on
 // the main thread. Create requests with requestWithURL(); creating, configuring and starting
 // them is safe from any thread.
 //
