@@ -241,10 +241,13 @@ std::size_t NetHTTPRequest::onBodyBytes(const char *data, std::size_t size)
     const bool toDelegate = d->dataReceivedBlock || (dl && dl->answersDidReceiveData());
     if (!toDelegate) {
         if (d->downloadDestinationPath.isEmpty() || d->bodyToMemory) {
-            if (inflating)
-                d->rawResponseData.append(inflated);
-            else
-                d->rawResponseData.append(data, qsizetype(size));
+            const QByteArray &piece = inflating ? inflated : QByteArray::fromRawData(data, qsizetype(size));
+            // Room grows with what has arrived (twice as much, up to the announced length): one
+            // move per doubling, and never much more memory than the body really takes.
+            QByteArray &body = d->rawResponseData;
+            if (body.size() + piece.size() > body.capacity() && d->contentLength > std::uint64_t(body.size()) && !inflating)
+                body.reserve(qsizetype(std::min<std::uint64_t>(d->contentLength, 2 * std::uint64_t(body.size() + piece.size()))));
+            body.append(piece);
         } else {
             if (!d->fileDownloadOutputStream && !openDownloadFiles()) {
                 d->callbackError = errorWithCode(FileManagementError,

@@ -565,6 +565,21 @@ TEST_F(NetHTTPRequestTest, CorruptGzipBodyFailsAndLeavesNothing)
     }
 }
 
+TEST_F(NetHTTPRequestTest, AnnouncedLengthIsNotReservedAhead)
+{
+    // 1 GiB announced, 1 MiB sent: the memory taken follows what arrives.
+    server.route("/short", [](const KRTestRequest &) {
+        KRTestResponse resp;
+        resp.generatedBodyLength = qint64(1) << 30;
+        resp.dropAfterBodyBytes = 1 << 20;
+        return resp;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/short"));
+    r->startSynchronous();
+    EXPECT_TRUE(r->error());
+    EXPECT_LE(r->rawResponseData().capacity(), 8 << 20);
+}
+
 TEST_F(NetHTTPRequestTest, LineBreaksInTheRequestAreRefusedBeforeSending)
 {
     server.route("/h", [](const KRTestRequest &) { return KRTestResponse::text("sent"); });
