@@ -23,12 +23,12 @@ void NetHTTPRequest::chooseDownloadTarget()
     if (sentRange && (status == 206 || status == 416)) {
         // "bytes first-last/total" or "bytes */total"
         const QString range = d->responseHeaders.value(QStringLiteral("Content-Range")).trimmed();
-        const QString spec = range.startsWith(QLatin1String("bytes "), Qt::CaseInsensitive) ? range.mid(6).trimmed() : QString();
-        const int slash = spec.indexOf(u'/');
-        const QString span = slash < 0 ? spec : spec.left(slash);
+        const QString value = range.startsWith(QLatin1String("bytes "), Qt::CaseInsensitive) ? range.mid(6).trimmed() : QString();
+        const int slash = value.indexOf(u'/');
+        const QString span = slash < 0 ? value : value.left(slash);
         bool firstOk = false, totalOk = false;
         const std::uint64_t first = span.section(u'-', 0, 0).trimmed().toULongLong(&firstOk);
-        const std::uint64_t total = slash < 0 ? 0 : spec.mid(slash + 1).trimmed().toULongLong(&totalOk);
+        const std::uint64_t total = slash < 0 ? 0 : value.mid(slash + 1).trimmed().toULongLong(&totalOk);
         if (status == 206 && firstOk && first == d->partialDownloadSize) {
             d->appendToPartial = true;
             return;
@@ -241,13 +241,13 @@ std::size_t NetHTTPRequest::onBodyBytes(const char *data, std::size_t size)
     const bool toDelegate = d->dataReceivedBlock || (dl && dl->answersDidReceiveData());
     if (!toDelegate) {
         if (d->downloadDestinationPath.isEmpty() || d->bodyToMemory) {
-            const QByteArray &piece = inflating ? inflated : QByteArray::fromRawData(data, qsizetype(size));
+            const QByteArray &chunk = inflating ? inflated : QByteArray::fromRawData(data, qsizetype(size));
             // Room grows with what has arrived (twice as much, up to the announced length): one
             // move per doubling, and never much more memory than the body really takes.
             QByteArray &body = d->rawResponseData;
-            if (body.size() + piece.size() > body.capacity() && d->contentLength > std::uint64_t(body.size()) && !inflating)
-                body.reserve(qsizetype(std::min<std::uint64_t>(d->contentLength, 2 * std::uint64_t(body.size() + piece.size()))));
-            body.append(piece);
+            if (body.size() + chunk.size() > body.capacity() && d->contentLength > std::uint64_t(body.size()) && !inflating)
+                body.reserve(qsizetype(std::min<std::uint64_t>(d->contentLength, 2 * std::uint64_t(body.size() + chunk.size()))));
+            body.append(chunk);
         } else {
             if (!d->fileDownloadOutputStream && !openDownloadFiles()) {
                 d->callbackError = errorWithCode(FileManagementError,
