@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 void GCDispatch::performBlockInMainQueue(Block block, Block completion)
 {
@@ -83,16 +84,34 @@ void GCDispatch::performBlock(Block block, Condition condition)
     performBlock(std::move(block), GCDispatchQueue::mainQueue(), std::move(condition));
 }
 
+namespace {
+struct ConditionalWait
+{
+    GCDispatch::Block block;
+    GCDispatchQueue queue;
+    GCDispatch::Condition condition;
+};
+
+// One evaluation, on the conditional-evaluation queue. While the condition is false the next
+// one is queued a second later by the dispatch timer, so a waiting condition holds no worker
+// thread between evaluations.
+void evaluateCondition(const std::shared_ptr<ConditionalWait> &wait)
+{
+    if (GCDispatchQueue::isShuttingDown())
+        return;
+    if (wait->condition()) {
+        wait->queue.performBlock(wait->block);
+        return;
+    }
+    GCDispatchQueue::performAfter(std::chrono::seconds(1), GCDispatch::conditionalEvaluationQueue(),
+                                  [wait] { evaluateCondition(wait); });
+}
+} // namespace
+
 void GCDispatch::performBlock(Block block, const GCDispatchQueue &queue, Condition condition)
 {
-    conditionalEvaluationQueue().performBlock(
-        [block = std::move(block), queue, condition = std::move(condition)] {
-            while (!condition()) {
-                if (!GCDispatchQueue::sleepUnlessShuttingDown(std::chrono::seconds(1)))
-                    return;
-            }
-            queue.performBlock(block);
-        });
+    auto wait = std::make_shared<ConditionalWait>(ConditionalWait{std::move(block), queue, std::move(condition)});
+    conditionalEvaluationQueue().internalQueue()->async([wait] { evaluateCondition(wait); });
 }
 
 const GCDispatchQueue &GCDispatch::conditionalEvaluationQueue()

@@ -14,7 +14,9 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <map>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -47,15 +49,32 @@ public:
 
     void shutdown()
     {
+        std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> dropped;
         {
             std::lock_guard lock(m_mutex);
             if (m_shuttingDown)
                 return;
             m_shuttingDown = true;
+            dropped.swap(m_timed);
         }
         m_wake.notify_all();
+        if (m_timerThread.joinable())
+            m_timerThread.join();
         m_background.waitForDone();
         m_default.waitForDone();
+    }
+
+    // Runs the function on the timer thread once the delay has passed, unless the runtime
+    // shuts down first. The function must only queue work, never wait.
+    void runAfter(std::chrono::milliseconds delay, std::function<void()> fn)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_shuttingDown)
+            return;
+        m_timed.emplace(std::chrono::steady_clock::now() + delay, std::move(fn));
+        if (!m_timerThread.joinable())
+            m_timerThread = std::thread([this] { runTimers(); });
+        m_wake.notify_all();
     }
 
 private:
@@ -66,11 +85,35 @@ private:
         qAddPostRoutine([] { GCDispatchRuntime::instance().shutdown(); });
     }
 
+    void runTimers()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_shuttingDown) {
+            if (m_timed.empty()) {
+                m_wake.wait(lock);
+                continue;
+            }
+            const auto due = m_timed.begin()->first;
+            if (due > std::chrono::steady_clock::now()) {
+                m_wake.wait_until(lock, due);
+                continue;
+            }
+            std::function<void()> fn = std::move(m_timed.begin()->second);
+            m_timed.erase(m_timed.begin());
+            lock.unlock();
+            fn();
+            fn = nullptr; // released outside the lock
+            lock.lock();
+        }
+    }
+
     QThreadPool m_background;
     QThreadPool m_default;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::atomic<bool> m_shuttingDown{false};
+    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timed;
+    std::thread m_timerThread;
 };
 
 } // namespace
@@ -332,10 +375,18 @@ GCDispatchQueue::GCDispatchQueue(const QString &label, int concurrency) : m_labe
 
 void GCDispatchQueue::performBlock(Block block, Block completion) const
 {
-    m_queue->async([block = std::move(block), completion = std::move(completion)] {
-        block();
+    // A block that throws still reaches its completion, so a chain of blocks goes on.
+    m_queue->async([block = std::move(block), completion = std::move(completion), label = m_label] {
+        runGuarded(block, label);
         if (completion)
             mainQueue().internalQueue()->async(completion);
+    });
+}
+
+void GCDispatchQueue::performAfter(std::chrono::milliseconds delay, const GCDispatchQueue &queue, Block block)
+{
+    GCDispatchRuntime::instance().runAfter(delay, [target = queue.internalQueue(), block = std::move(block)] {
+        target->async(block);
     });
 }
 

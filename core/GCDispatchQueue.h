@@ -55,6 +55,10 @@ public:
     // shuts down meanwhile. Returns false when it is shutting down: stop waiting then.
     static bool sleepUnlessShuttingDown(std::chrono::milliseconds duration);
     static bool isShuttingDown();
+    // Queues the block on the queue after the delay, from a timer thread of the dispatch
+    // runtime: nothing waits on a worker meanwhile, and the main thread need not turn its loop.
+    // Dropped when the application shuts down first.
+    static void performAfter(std::chrono::milliseconds delay, const GCDispatchQueue &queue, Block block);
 
     // A handle on an existing queue; its label is the queue's.
     explicit GCDispatchQueue(std::shared_ptr<Queue> queue);
@@ -64,8 +68,8 @@ public:
     const std::shared_ptr<Queue> &internalQueue() const { return m_queue; }
     QString label() const { return m_label; }
 
-    // Queues the block; when it has returned, queues the completion (if any) on the main
-    // queue.
+    // Queues the block; when it has returned (or thrown, which is logged), queues the
+    // completion (if any) on the main queue.
     void performBlock(Block block, Block completion = {}) const;
     // Runs the blocks one after another in array order, each on this queue and only after
     // the previous one has returned, passing through the main queue between two blocks; then

@@ -20,14 +20,15 @@ QString serviceDomain;
 KRJSONRPC::ProxyCredentialPrompt proxyPrompt;
 
 // A user default. The shared defaults object is main-thread only; another thread reads the
-// stored value from the same file.
+// stored value from the same file, else the registered default.
 QVariant userDefault(const QString &key)
 {
     if (KRMainThread::isMainThread())
         return KRUserDefaults::sharedInstance().value(key);
     const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                          + QStringLiteral("/Korvane/Korvane.conf");
-    return QSettings(path, QSettings::IniFormat).value(key);
+    const QVariant stored = QSettings(path, QSettings::IniFormat).value(key);
+    return stored.isValid() ? stored : KRUserDefaults::sharedRegisteredValue(key);
 }
 } // namespace
 

@@ -143,7 +143,12 @@ QByteArray NetAuthChallenge::authorizationValue(const QString &method, const QBy
             qopAuth = true;
     }
     const QByteArray cnonce = QByteArray::number(QRandomGenerator::system()->generate64(), 16);
-    const QByteArray nc = QByteArray::number(++m_nonceCount, 16).rightJustified(8, '0');
+    int count = 0;
+    {
+        std::lock_guard<std::mutex> g(m_nonceMutex);
+        count = ++m_nonceCount;
+    }
+    const QByteArray nc = QByteArray::number(count, 16).rightJustified(8, '0');
     QByteArray ha1 = md5Hex(user.toUtf8() + ':' + realmB + ':' + password.toUtf8());
     if (sess)
         ha1 = md5Hex(ha1 + ':' + nonce + ':' + cnonce);

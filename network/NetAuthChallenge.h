@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 // An HTTP authentication challenge (WWW-Authenticate / Proxy-Authenticate) and the answer to
 // it. Basic and Digest are computed here; NTLM is left to the transport. The strongest
@@ -26,7 +28,8 @@ public:
     bool isStale() const { return param(QStringLiteral("stale")).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0; }
 
     // Credentials were applied with this object; a further challenge means they were refused.
-    bool applied = false;
+    // A challenge remembered for the session is shared by requests on several threads.
+    std::atomic<bool> applied{false};
 
     // The Authorization (or Proxy-Authorization) value for one request. Empty for NTLM.
     QByteArray authorizationValue(const QString &method, const QByteArray &uri, const QString &user,
@@ -39,5 +42,6 @@ public:
 private:
     QString m_scheme;
     QMap<QString, QString> m_params;
+    std::mutex m_nonceMutex;
     int m_nonceCount = 0;
 };

@@ -138,12 +138,14 @@ bool NetDataDecompressor::uncompressDataFromFile(const QString &source, const QS
     if (!in.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("Decompression of %1 failed because we were unable to read from the source data file").arg(source));
     auto d = decompressor();
+    bool anyInput = false;
     while (d->streamReady()) {
         const QByteArray chunk = in.read(chunkSize);
         if (chunk.isNull() && in.error() != QFileDevice::NoError)
             return fail(QStringLiteral("Decompression of %1 failed because we were unable to read from the source data file").arg(source));
         if (chunk.isEmpty())
             break;
+        anyInput = true;
         KRError e;
         const QByteArray piece = d->uncompressBytes(chunk.constData(), chunk.size(), &e);
         if (e) {
@@ -156,6 +158,8 @@ bool NetDataDecompressor::uncompressDataFromFile(const QString &source, const QS
     }
     if (!out.flush())
         return fail(QStringLiteral("Decompression of %1 failed because we were unable to write to the destination data file at %2").arg(source, destination));
+    if (anyInput && !d->streamEnded()) // the compressed data stops short of its end
+        return fail(QStringLiteral("Decompression of %1 failed because the compressed data is incomplete").arg(source));
     const KRError e = d->closeStream();
     if (e && error)
         *error = e;

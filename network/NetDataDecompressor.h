@@ -18,6 +18,8 @@ public:
     KRError setupStream();
     KRError closeStream();
     bool streamReady() const { return m_ready; }
+    // The end of the compressed stream has been read.
+    bool streamEnded() const { return m_ended; }
 
     // Empty input gives empty output and no error; a null result with `error` set on failure.
     QByteArray uncompressBytes(const char *bytes, qsizetype length, KRError *error);

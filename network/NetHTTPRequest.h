@@ -31,11 +31,19 @@ typedef void CURL;
 
 // One HTTP exchange (with its redirects, authentication rounds and retries) over libcurl.
 // Asynchronous requests run on the process's network thread; startSynchronous() runs the
-// request on the calling thread in a loop of its own. Every delegate call and block runs on
+// request on the calling thread, in a loop that the thread's synchronous requests share so
+// that they reuse its open connections. Every delegate call and block runs on
 // the main thread. Create requests with requestWithURL(); creating, configuring and starting
 // them is safe from any thread.
 //
-// A 4xx/5xx status other than 401/407 is not a failure: read responseStatusCode().
+// A 4xx/5xx status other than 401/407 is not a failure: read responseStatusCode(). With a
+// download destination, the body of such an answer stays in memory (responseData()) and the
+// destination and any partial download file stay as they were. A resumed download whose server
+// answers 416 for exactly the partial file's size is complete: the partial file becomes the
+// destination and the status stays 416.
+//
+// A redirect to another origin (scheme, host or port) goes without the credentials and the
+// Authorization, Cookie and Proxy-Authorization headers the caller set.
 class NetHTTPRequest : public std::enable_shared_from_this<NetHTTPRequest>
 {
 protected:
@@ -331,6 +339,16 @@ private:
     void useDataFromCache();
     void updatePartialDownloadSize();
     bool openDownloadFiles();
+    void chooseDownloadTarget();
+    void rememberResumeValidator();
+    void applyResumeHeaders();
+    void restartDownloadWithoutPartial();
+    KRError finishDownloadFile(bool wroteFile, bool inflatedStreamEnded);
+    KRError moveToDestination(const QString &source);
+    void discardDownloadFiles();
+    KRError checkCompressedBody(bool inflatedStreamEnded) const;
+    QString unsafeRequestField() const;
+    void withholdCredentialsFromNewOrigin();
 
     // authentication (a `proxy` argument picks the proxy's challenge and credentials over the server's)
     void attemptToApplyCredentialsAndResume();

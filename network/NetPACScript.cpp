@@ -6,24 +6,59 @@
 #include <QNetworkInterface>
 #include <QObject>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The longest a single host-name look-up may take; the script's deadline may cut it shorter.
+constexpr auto maximumLookupTime = std::chrono::seconds(2);
 
 // Native helpers the script prelude calls.
 class PACHelpers : public QObject
 {
     Q_OBJECT
 public:
+    explicit PACHelpers(Clock::time_point deadline) : m_deadline(deadline) {}
+
+    // The system resolver cannot be told to give up, so it runs on a thread of its own that
+    // is left to finish alone when the answer comes too late.
     Q_INVOKABLE QString dnsResolve(const QString &host) const
     {
         QHostAddress literal(host);
         if (!literal.isNull())
             return literal.toString();
-        const QHostInfo info = QHostInfo::fromName(host);
-        for (const QHostAddress &a : info.addresses()) {
-            if (a.protocol() == QAbstractSocket::IPv4Protocol)
-                return a.toString();
-        }
-        return {};
+        struct Lookup {
+            std::mutex mutex;
+            std::condition_variable done;
+            bool finished = false;
+            QString address;
+        };
+        const auto wait = std::min<Clock::duration>(maximumLookupTime, m_deadline - Clock::now());
+        if (wait <= Clock::duration::zero())
+            return {};
+        auto lookup = std::make_shared<Lookup>();
+        std::thread([lookup, host] {
+            QString address;
+            const QHostInfo info = QHostInfo::fromName(host);
+            for (const QHostAddress &a : info.addresses()) {
+                if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                    address = a.toString();
+                    break;
+                }
+            }
+            std::lock_guard<std::mutex> g(lookup->mutex);
+            lookup->address = address;
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+        std::unique_lock<std::mutex> lock(lookup->mutex);
+        lookup->done.wait_for(lock, wait, [&] { return lookup->finished; });
+        return lookup->address;
     }
     Q_INVOKABLE QString myIpAddress() const
     {
@@ -33,6 +68,37 @@ public:
         }
         return QStringLiteral("127.0.0.1");
     }
+
+private:
+    Clock::time_point m_deadline;
+};
+
+// Interrupts the script engine when the deadline passes before the watchdog is dismissed.
+class Watchdog
+{
+public:
+    Watchdog(QJSEngine &engine, Clock::time_point deadline)
+        : m_thread([this, &engine, deadline] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (!m_done.wait_until(lock, deadline, [this] { return m_dismissed; }))
+                  engine.setInterrupted(true);
+          })
+    {}
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> g(m_mutex);
+            m_dismissed = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_dismissed = false;
+    std::thread m_thread; // last: starts once the rest is ready
 };
 
 const char *prelude = R"JS(
@@ -78,10 +144,13 @@ QList<NetPACProxy> NetPACScript::parseResult(const QString &result)
     return out;
 }
 
-QList<NetPACProxy> NetPACScript::proxiesForURL(const QString &script, const QUrl &url)
+QList<NetPACProxy> NetPACScript::proxiesForURL(const QString &script, const QUrl &url, std::chrono::milliseconds timeLimit)
 {
+    const Clock::time_point deadline = Clock::now() + timeLimit;
     QJSEngine engine;
-    PACHelpers helpers;
+    PACHelpers helpers(deadline);
+    Watchdog watchdog(engine, deadline);
+    QJSEngine::setObjectOwnership(&helpers, QJSEngine::CppOwnership);
     engine.globalObject().setProperty(QStringLiteral("__pac"), engine.newQObject(&helpers));
     engine.evaluate(QString::fromUtf8(prelude));
     QJSValue loaded = engine.evaluate(script);

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
+
 // Evaluates a proxy auto-configuration script (FindProxyForURL) with the usual helper
 // functions and returns its answer as a list of entries, each "DIRECT" or a proxy.
 struct NetPACProxy {
@@ -16,7 +18,9 @@ struct NetPACProxy {
 class NetPACScript
 {
 public:
-    // Empty when the script fails or answers nothing.
-    static QList<NetPACProxy> proxiesForURL(const QString &script, const QUrl &url);
+    // Empty when the script fails, answers nothing or runs past the time limit (which also
+    // bounds its host-name look-ups).
+    static QList<NetPACProxy> proxiesForURL(const QString &script, const QUrl &url,
+                                            std::chrono::milliseconds timeLimit = std::chrono::seconds(5));
     static QList<NetPACProxy> parseResult(const QString &result);
 };

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -47,13 +48,36 @@ bool isNumber(const QVariant &v)
 
 } // namespace
 
+namespace {
+// A copy of the shared instance's two registered tiers for readers on other threads.
+std::mutex sharedTiersMutex;
+const KRUserDefaults *sharedDefaults = nullptr;
+QVariantMap sharedRegistered, sharedInitial;
+} // namespace
+
 KRUserDefaults &KRUserDefaults::sharedInstance()
 {
     // The INI format under the ".conf" name that native Linux settings use.
     static KRUserDefaults defaults(
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + QStringLiteral("/Korvane/Korvane.conf"));
+    static const bool noted = [] {
+        std::lock_guard<std::mutex> g(sharedTiersMutex);
+        sharedDefaults = &defaults;
+        return true;
+    }();
+    (void)noted;
     return defaults;
+}
+
+QVariant KRUserDefaults::sharedRegisteredValue(const QString &key)
+{
+    std::lock_guard<std::mutex> g(sharedTiersMutex);
+    auto it = sharedRegistered.constFind(key);
+    if (it != sharedRegistered.constEnd())
+        return *it;
+    it = sharedInitial.constFind(key);
+    return it != sharedInitial.constEnd() ? *it : QVariant();
 }
 
 KRUserDefaults::KRUserDefaults(const QString &filePath, QObject *parent)
@@ -200,6 +224,13 @@ void KRUserDefaults::registerValues(QVariantMap &layer, const QVariantMap &value
         before.insert(it.key(), value(it.key()));
     for (auto it = values.begin(); it != values.end(); ++it)
         layer.insert(it.key(), it.value());
+    {
+        std::lock_guard<std::mutex> g(sharedTiersMutex);
+        if (this == sharedDefaults) {
+            sharedRegistered = m_registered;
+            sharedInitial = m_initial;
+        }
+    }
     for (auto it = before.begin(); it != before.end(); ++it)
         announceIfChanged(it.key(), it.value());
 }

@@ -60,6 +60,10 @@ public:
     void removeObject(const QString &key);
     bool hasStoredValue(const QString &key) const;
 
+    // The shared instance's registered default, else its initial value, for the key; unlike
+    // the rest, safe from any thread. Invalid when neither tier has the key.
+    static QVariant sharedRegisteredValue(const QString &key);
+
     // Adds to (and overrides keys of) the registered tier.
     void registerDefaults(const QVariantMap &defaults);
     void registerInitialValues(const QVariantMap &values);

@@ -10,10 +10,13 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QThread>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -137,12 +140,40 @@ TEST(GCDispatch, ConditionIsPolledUntilItHolds)
     EXPECT_EQ(evaluations, 2);
 }
 
-TEST(GCDispatch, WaitingForAConditionEndsWithTheApplication)
+TEST(GCDispatchDeathTest, WaitingForAConditionEndsWithTheApplication)
 {
-    // Never true: the program can only exit because shutdown stops the poll (a hang here
-    // shows as a timeout of this test program).
-    GCDispatch::performBlock([] {}, [] { return false; });
-    SUCCEED();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The child leaves through exit(), whose static destructors shut the dispatch runtime
+    // down: a poll that shutdown did not stop would hold it until the watchdog's code 3, and
+    // a block run after all would give code 4.
+    EXPECT_EXIT(
+        {
+            static std::atomic<int> evaluations{0};
+            GCDispatch::performBlock([] { std::_Exit(4); }, [] { ++evaluations; return false; });
+            while (evaluations.load() == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::thread([] {
+                std::this_thread::sleep_for(std::chrono::seconds(20));
+                std::_Exit(3);
+            }).detach();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(GCDispatch, WaitingConditionsLeaveTheLabelledQueuesFree)
+{
+    // More waits than the labelled queues' pool has threads, none ever true.
+    const int waits = 64 + QThread::idealThreadCount();
+    // The waits outlive the test: they share their counter.
+    auto evaluations = std::make_shared<std::atomic<int>>(0);
+    for (int i = 0; i < waits; ++i)
+        GCDispatch::performBlock([] {}, [evaluations] { ++*evaluations; return false; });
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return evaluations->load() >= waits; }));
+    bool serialRan = false, concurrentRan = false;
+    GCDispatchQueue(QStringLiteral("com.korvane.test.starved")).performBlock([] {}, [&] { serialRan = true; });
+    GCDispatchQueue(QStringLiteral("com.korvane.test.starved.concurrent"), 1).performBlock([] {}, [&] { concurrentRan = true; });
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return serialRan && concurrentRan; }));
 }
 
 TEST(GCDispatchQueue, WrappersOfOneQueueAreEqualQueuesWithOneLabelAreNot)
@@ -199,9 +230,18 @@ TEST(GCDispatchQueue, ThrowingBlockIsLoggedAndTheQueueGoesOn)
 {
     GCDispatchQueue queue(QStringLiteral("com.korvane.test.throwing"));
     bool next = false;
-    queue.performBlock([] { krRaise(KRExceptionName::InternalInconsistency, "broken"); });
+    bool completedAfterThrow = false;
+    queue.performBlock([] { krRaise(KRExceptionName::InternalInconsistency, "broken"); }, [&] { completedAfterThrow = true; });
     queue.performBlock([] {}, [&] { next = true; });
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return next; }));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return next && completedAfterThrow; }));
+
+    // A chain goes on past a block that throws, up to its completion.
+    EventLog log;
+    bool chainDone = false;
+    queue.performBlocks({[&] { log.add("a"); throw std::runtime_error("a failed"); }, [&] { log.add("b"); }},
+                        [&] { chainDone = true; });
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return chainDone; }));
+    EXPECT_EQ(log.events(), QStringList({"a", "b"}));
     KRRunLogger::sharedInstance().flush();
     EXPECT_TRUE(KRTest::readFile(KRRunLogger::sharedInstance().logURL()).contains("com.korvane.test.throwing"));
 }

@@ -171,6 +171,18 @@ TEST_F(KRJSONRPCTest, CallFromABackgroundThread)
               QStringLiteral("true"));
 }
 
+TEST_F(KRJSONRPCTest, RegisteredApiURLIsSeenFromAnyThread)
+{
+    KRUserDefaults &s = KRUserDefaults::sharedInstance();
+    s.removeObject(QStringLiteral("apiURL"));
+    s.registerDefaults({{QStringLiteral("apiURL"), server.url("/registered.php").toString()}});
+    QString fromWorker;
+    std::thread worker([&] { fromWorker = KRJSONRPC::create()->apiURL(); });
+    worker.join();
+    EXPECT_EQ(fromWorker, server.url("/registered.php").toString());
+    EXPECT_EQ(KRJSONRPC::create()->apiURL(), fromWorker);
+}
+
 TEST_F(KRJSONRPCTest, EachCallKeepsItsOwnBlock)
 {
     auto client = KRJSONRPC::create();

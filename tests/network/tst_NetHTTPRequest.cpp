@@ -1,6 +1,8 @@
 #include "support/KRTestHTTPServer.h"
 
+#include <network/NetAuthChallenge.h>
 #include <network/NetHTTPRequest.h>
+#include <network/NetPACScript.h>
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
@@ -255,7 +257,7 @@ TEST_F(Redirects, MethodChangesFollowTheStatus)
     struct Row { int status; bool rfc; QByteArray expected; };
     const Row rows[] = {
         {302, false, "GET:"}, {301, false, "GET:"}, {303, false, "GET:"},
-        {307, false, "POST:payload"}, {302, true, "POST:payload"}, {303, true, "GET:"},
+        {307, false, "POST:payload"}, {308, false, "POST:payload"}, {302, true, "POST:payload"}, {303, true, "GET:"},
     };
     for (const Row &row : rows) {
         server.route("/from", [row](const KRTestRequest &) { return KRTestResponse::redirect(row.status, "end"); });
@@ -268,6 +270,61 @@ TEST_F(Redirects, MethodChangesFollowTheStatus)
         EXPECT_FALSE(r->error()) << row.status;
         EXPECT_EQ(r->responseData(), row.expected) << row.status << " rfc " << row.rfc;
     }
+}
+
+TEST_F(Redirects, CredentialsStayWithTheirOrigin)
+{
+    KRTestHTTPServer otherPort;
+    ASSERT_TRUE(otherPort.start());
+    // What reached the target, and a Basic challenge that must not draw the credentials out.
+    auto target = [](const KRTestRequest &r) {
+        if (r.queryItem("challenge") == "1" && !r.hasHeader("Authorization"))
+            return KRTestResponse::text("who?", 401).header("WWW-Authenticate", "Basic realm=\"elsewhere\"");
+        return KRTestResponse::text(r.method + "|" + r.body + "|" + r.header("Authorization") + "|" + r.header("Cookie") + "|"
+                                    + r.header("Proxy-Authorization"));
+    };
+    server.route("/target", target);
+    otherPort.route("/target", target);
+    const QUrl sameOrigin = server.url("/target?challenge=1");
+    QUrl otherHost = sameOrigin;
+    otherHost.setHost(QStringLiteral("localhost"));
+    const QUrl otherPortURL = otherPort.url("/target?challenge=1");
+
+    struct Row { int status; QUrl to; bool keeps; };
+    for (const Row &row : {Row{307, sameOrigin, true}, Row{307, otherHost, false}, Row{308, otherPortURL, false},
+                           Row{302, otherHost, false}}) {
+        const QByteArray location = row.to.toEncoded();
+        server.route("/from", [row, location](const KRTestRequest &) { return KRTestResponse::redirect(row.status, location); });
+        auto r = NetHTTPRequest::requestWithURL(server.url("/from"));
+        r->setRequestMethod(QStringLiteral("POST"));
+        r->appendPostData("body");
+        r->addRequestHeader(QStringLiteral("Cookie"), QStringLiteral("sid=1"));
+        r->addRequestHeader(QStringLiteral("Proxy-Authorization"), QStringLiteral("Basic cHJveHk="));
+        r->setUsername(QStringLiteral("user"));
+        r->setPassword(QStringLiteral("secret"));
+        r->setAuthenticationScheme(QStringLiteral("Basic"));
+        r->setUseSessionPersistence(false);
+        r->startSynchronous();
+        const QByteArray basic = NetAuthChallenge::basicValue(QStringLiteral("user"), QStringLiteral("secret"));
+        if (row.keeps) {
+            EXPECT_EQ(r->responseData(), "POST|body|" + basic + "|sid=1|Basic cHJveHk=") << row.status;
+        } else {
+            // Refused by the other origin: the credentials are never offered there.
+            EXPECT_EQ(r->error().code(), NetHTTPRequest::AuthenticationErrorType) << row.status << " " << location.constData();
+            const auto log = (row.to.port() == otherPort.port() ? otherPort : server).requests();
+            for (const KRTestRequest &seen : log) {
+                if (seen.path() != "/target")
+                    continue;
+                EXPECT_FALSE(seen.hasHeader("Authorization")) << row.status;
+                EXPECT_FALSE(seen.hasHeader("Cookie")) << row.status;
+                EXPECT_FALSE(seen.hasHeader("Proxy-Authorization")) << row.status;
+                EXPECT_EQ(seen.method, row.status == 302 ? QByteArray("GET") : QByteArray("POST"));
+            }
+        }
+        server.clearLog();
+        otherPort.clearLog();
+    }
+    otherPort.stop();
 }
 
 TEST_F(Redirects, DelegateConfirmsTheURLToFollow)
@@ -379,6 +436,197 @@ TEST_F(NetHTTPRequestTest, DownloadToFileAndResumeWithRange)
     restarted->startSynchronous();
     ASSERT_FALSE(restarted->error());
     EXPECT_EQ(KRTest::readFile(dest), body);
+}
+
+TEST_F(NetHTTPRequestTest, ResumeContinuesOnlyAMatchingPartialFile)
+{
+    const QByteArray body = QByteArray("0123456789").repeated(100);
+    const QString dir = KRTest::makeTempDir();
+    const QString dest = dir + "/out.bin", temp = dir + "/partial.download";
+    auto download = [&] {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/file"));
+        r->setDownloadDestinationPath(dest);
+        r->setTemporaryFileDownloadPath(temp);
+        r->setAllowResumeForFileDownloads(true);
+        r->startSynchronous();
+        return r;
+    };
+
+    // The first attempt breaks off; its validator goes with the partial file to the next request.
+    server.route("/file", [body](const KRTestRequest &r) {
+        KRTestResponse resp = KRTestHTTPServer::range(r, body);
+        resp.header("ETag", "\"v1\"");
+        if (!r.hasHeader("Range"))
+            resp.dropAfterBodyBytes = 300;
+        return resp;
+    });
+    EXPECT_TRUE(download()->error());
+    EXPECT_EQ(KRTest::readFile(temp), body.left(300));
+    ASSERT_FALSE(download()->error());
+    EXPECT_EQ(server.requests().last().header("Range"), QByteArray("bytes=300-"));
+    EXPECT_EQ(server.requests().last().header("If-Range"), QByteArray("\"v1\""));
+    EXPECT_EQ(KRTest::readFile(dest), body);
+
+    // 416 for exactly the partial file's size: the partial file is the whole file.
+    KRTest::writeFile(temp, body);
+    server.route("/file", [body](const KRTestRequest &) {
+        return KRTestResponse::text("not satisfiable", 416).header("Content-Range", "bytes */" + QByteArray::number(body.size()));
+    });
+    auto whole = download();
+    ASSERT_FALSE(whole->error());
+    EXPECT_EQ(KRTest::readFile(dest), body);
+    EXPECT_FALSE(QFile::exists(temp));
+
+    // Another 416, or a 206 for another range: never appended; the download starts over.
+    const QList<KRTestResponse> refusals = {
+        KRTestResponse::text("not satisfiable", 416).header("Content-Range", "bytes */5000"),
+        KRTestResponse::text("xyz", 206).header("Content-Range", "bytes 7-9/1000"),
+    };
+    for (const KRTestResponse &refusal : refusals) {
+        KRTest::writeFile(dest, "good");
+        KRTest::writeFile(temp, body.left(400));
+        server.clearLog();
+        server.route("/file", [body, refusal](const KRTestRequest &r) {
+            return r.hasHeader("Range") ? refusal : KRTestResponse::text(body);
+        });
+        auto r = download();
+        ASSERT_FALSE(r->error()) << refusal.status;
+        EXPECT_EQ(r->responseStatusCode(), 200);
+        EXPECT_EQ(KRTest::readFile(dest), body) << refusal.status;
+        ASSERT_EQ(server.requestCount(), 2);
+        EXPECT_FALSE(server.requests().last().hasHeader("Range"));
+    }
+}
+
+TEST_F(NetHTTPRequestTest, ErrorStatusDownloadLeavesTheFilesAsTheyWere)
+{
+    const QString dir = KRTest::makeTempDir();
+    const QString dest = dir + "/out.bin", temp = dir + "/partial.download";
+    for (int status : {404, 500}) {
+        KRTest::writeFile(dest, "good");
+        KRTest::writeFile(temp, "part");
+        server.route("/file", [status](const KRTestRequest &) {
+            KRTestResponse r = KRTestResponse::text("<h1>error page</h1>", status);
+            r.gzip = status == 500;
+            return r;
+        });
+        auto r = NetHTTPRequest::requestWithURL(server.url("/file"));
+        r->setDownloadDestinationPath(dest);
+        r->setTemporaryFileDownloadPath(temp);
+        r->setAllowResumeForFileDownloads(true);
+        bool completed = false;
+        r->setCompletionBlock([&] { completed = true; });
+        r->startSynchronous();
+        EXPECT_TRUE(completed);
+        EXPECT_FALSE(r->error());
+        EXPECT_EQ(r->responseStatusCode(), status);
+        EXPECT_EQ(r->responseString(), QStringLiteral("<h1>error page</h1>"));
+        EXPECT_EQ(KRTest::readFile(dest), QByteArray("good"));
+        EXPECT_EQ(KRTest::readFile(temp), QByteArray("part"));
+    }
+}
+
+TEST_F(NetHTTPRequestTest, CorruptGzipBodyFailsAndLeavesNothing)
+{
+    const QByteArray text = QByteArray("compressible ").repeated(500);
+    server.route("/garbage", [](const KRTestRequest &) {
+        return KRTestResponse::text(QByteArray("this is not gzip data ").repeated(20)).header("Content-Encoding", "gzip");
+    });
+    server.route("/cut", [text](const KRTestRequest &) {
+        const QByteArray whole = KRTestHTTPServer::gzip(text);
+        KRTestResponse r = KRTestResponse::text(whole.left(whole.size() / 2)).header("Content-Encoding", "gzip");
+        r.chunked = true;
+        return r;
+    });
+    const QString dir = KRTest::makeTempDir();
+    const QString dest = dir + "/out.txt";
+    for (const char *path : {"/garbage", "/cut"}) {
+        for (bool deferred : {true, false}) {
+            for (bool toFile : {false, true}) {
+                KRTest::writeFile(dest, "good");
+                auto r = NetHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+                r->setShouldWaitToInflateCompressedResponses(deferred);
+                if (toFile) {
+                    r->setDownloadDestinationPath(dest);
+                    r->setTemporaryFileDownloadPath(dir + "/partial.download");
+                    r->setAllowResumeForFileDownloads(true);
+                }
+                bool completed = false;
+                r->setCompletionBlock([&] { completed = true; });
+                r->startSynchronous();
+                const std::string where = std::string(path) + (deferred ? " deferred" : " on the fly") + (toFile ? " file" : " memory");
+                EXPECT_FALSE(completed) << where;
+                EXPECT_EQ(r->error().domain(), NetHTTPRequest::errorDomain) << where;
+                EXPECT_EQ(r->error().code(), NetHTTPRequest::CompressionError) << where;
+                EXPECT_EQ(KRTest::readFile(dest), QByteArray("good")) << where;
+                EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("out.txt")}) << where;
+            }
+        }
+    }
+}
+
+TEST_F(NetHTTPRequestTest, AnnouncedLengthIsNotReservedAhead)
+{
+    // 1 GiB announced, 1 MiB sent: the memory taken follows what arrives.
+    server.route("/short", [](const KRTestRequest &) {
+        KRTestResponse resp;
+        resp.generatedBodyLength = qint64(1) << 30;
+        resp.dropAfterBodyBytes = 1 << 20;
+        return resp;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/short"));
+    r->startSynchronous();
+    EXPECT_TRUE(r->error());
+    EXPECT_LE(r->rawResponseData().capacity(), 8 << 20);
+}
+
+TEST_F(NetHTTPRequestTest, LineBreaksInTheRequestAreRefusedBeforeSending)
+{
+    server.route("/h", [](const KRTestRequest &) { return KRTestResponse::text("sent"); });
+    struct Row { QString method, name, value; };
+    const Row rows[] = {
+        {"GET", "X-Note", "a\r\nX-Injected: 1"},
+        {"GET", "X-Note", "a\nb"},
+        {"GET", QStringLiteral("X-Note\r\nX-Injected"), "1"},
+        {"GET", "X-Note", QStringLiteral("a") + QChar(0) + "b"},
+        {"GET / HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET", "X-Note", "fine"},
+    };
+    for (const Row &row : rows) {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/h"));
+        r->setRequestMethod(row.method);
+        r->addRequestHeader(row.name, row.value);
+        bool failed = false;
+        r->setFailedBlock([&] { failed = true; });
+        r->startSynchronous();
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(r->error().code(), NetHTTPRequest::UnableToCreateRequestErrorType);
+        EXPECT_TRUE(r->error().message().contains(QStringLiteral("line break"))) << r->error().message().toStdString();
+    }
+    EXPECT_EQ(server.requestCount(), 0);
+}
+
+TEST_F(NetHTTPRequestTest, KeepAliveWithATimeoutOnlyReusesTheConnection)
+{
+    // What node servers send: a time-out and no max.
+    server.route("/node", [](const KRTestRequest &) { return KRTestResponse::text("n").header("Keep-Alive", "timeout=5"); });
+    for (int i = 0; i < 3; ++i) {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/node"));
+        ASSERT_TRUE(runAsync(r));
+        EXPECT_TRUE(r->connectionCanBeReused());
+        EXPECT_DOUBLE_EQ(r->persistentConnectionTimeoutSeconds(), 5.0);
+    }
+    EXPECT_EQ(server.acceptCount(), 1);
+
+    // Synchronous requests of one thread share their connections too.
+    QList<int> ids;
+    for (int i = 0; i < 3; ++i) {
+        auto r = NetHTTPRequest::requestWithURL(server.url("/node"));
+        r->startSynchronous();
+        ASSERT_FALSE(r->error());
+        ids << r->connectionID();
+    }
+    EXPECT_EQ(server.acceptCount(), 2);
+    EXPECT_EQ(ids, QList<int>({ids[0], ids[0], ids[0]}));
 }
 
 TEST_F(NetHTTPRequestTest, KeepAliveReusesOneConnection)
@@ -592,6 +840,20 @@ TEST(NetHTTPRequestCopy, CopiesConfigurationButNotState)
     EXPECT_EQ(head->requestMethod(), QStringLiteral("HEAD"));
     EXPECT_EQ(head->mainRequest(), r);
     EXPECT_TRUE(head->postBody().isEmpty());
+}
+
+TEST(NetPACScript, ARunawayScriptIsStoppedAtTheTimeLimit)
+{
+    const QUrl url(QStringLiteral("http://site.example/"));
+    const QString runaway = QStringLiteral("function FindProxyForURL(url, host) { while (true) {} }");
+    EXPECT_TRUE(NetPACScript::proxiesForURL(runaway, url, std::chrono::milliseconds(200)).isEmpty());
+    const QString atLoad = QStringLiteral("for (;;) {} function FindProxyForURL(url, host) { return 'PROXY a:1'; }");
+    EXPECT_TRUE(NetPACScript::proxiesForURL(atLoad, url, std::chrono::milliseconds(200)).isEmpty());
+    // A script that ends in time still answers, also after resolving a literal address.
+    const QString quick = QStringLiteral("function FindProxyForURL(url, host) { return dnsResolve('10.0.0.1') ? 'PROXY p:8080' : 'DIRECT'; }");
+    const QList<NetPACProxy> proxies = NetPACScript::proxiesForURL(quick, url, std::chrono::milliseconds(5000));
+    ASSERT_EQ(proxies.size(), 1);
+    EXPECT_EQ(proxies[0].host, QStringLiteral("p"));
 }
 
 TEST(NetHTTPRequestBody, GzipDownloadToAFileIsInflated)

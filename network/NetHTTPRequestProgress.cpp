@@ -1,0 +1,237 @@
+#include "NetHTTPRequestPrivate.h"
+
+using namespace nethttp;
+
+// ---------------------------------------------------------------- progress and throttle
+
+void NetHTTPRequest::setIndicatorValue(bool upload, double progress, double total)
+{
+    const double value = total > 0 ? progress / total : 0.0;
+    auto self = shared_from_this();
+    netPerformOnMainThread([self, upload, value] {
+        std::shared_ptr<NetProgressDelegate> target;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->m_lock);
+            target = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
+        }
+        if (target) {
+            std::lock_guard<std::recursive_mutex> g(progressLock);
+            target->setDoubleValue(value);
+        }
+    });
+}
+
+void NetHTTPRequest::incrementUploadSizeBy(std::int64_t amount)
+{
+    postSizeIncrement(true, amount);
+}
+
+void NetHTTPRequest::incrementDownloadSizeBy(std::int64_t amount)
+{
+    postSizeIncrement(false, amount);
+}
+
+// Tells the queue, the progress delegate and the block of one direction, in that order, on the
+// main thread.
+void NetHTTPRequest::postSizeIncrement(bool upload, std::int64_t amount)
+{
+    auto self = shared_from_this();
+    netPerformOnMainThread([self, upload, amount] {
+        std::shared_ptr<NetProgressDelegate> pd;
+        std::shared_ptr<NetRequestQueue> q;
+        SizeBlock b;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->m_lock);
+            pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
+            q = self->d->queue;
+            b = upload ? self->d->uploadSizeIncrementedBlock : self->d->downloadSizeIncrementedBlock;
+        }
+        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
+        if (upload) {
+            if (q)
+                queueProgress->requestIncrementUploadSizeBy(self, amount);
+            if (pd)
+                pd->requestIncrementUploadSizeBy(self, amount);
+        } else {
+            if (q)
+                queueProgress->requestIncrementDownloadSizeBy(self, amount);
+            if (pd)
+                pd->requestIncrementDownloadSizeBy(self, amount);
+        }
+        if (b)
+            b(amount);
+    });
+}
+
+void NetHTTPRequest::postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator)
+{
+    auto self = shared_from_this();
+    netPerformOnMainThread([self, upload, step, total, resetIndicator] {
+        std::shared_ptr<NetProgressDelegate> pd;
+        std::shared_ptr<NetRequestQueue> q;
+        ProgressBlock b;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->m_lock);
+            pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
+            q = self->d->queue;
+            b = upload ? self->d->bytesSentBlock : self->d->bytesReceivedBlock;
+        }
+        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
+        if (upload) {
+            if (q)
+                queueProgress->requestDidSendBytes(self, step);
+            if (pd)
+                pd->requestDidSendBytes(self, step);
+        } else {
+            if (q)
+                queueProgress->requestDidReceiveBytes(self, step);
+            if (pd)
+                pd->requestDidReceiveBytes(self, step);
+        }
+        if (pd && resetIndicator)
+            pd->setDoubleValue(0);
+        if (b)
+            b(std::uint64_t(step), total);
+    });
+}
+
+void NetHTTPRequest::removeUploadProgressSoFar()
+{
+    postBytesTransferred(true, -std::int64_t(d->totalBytesSent), d->postLength, true);
+}
+
+void NetHTTPRequest::updateProgressIndicators()
+{
+    if (!d->mainRequest.expired())
+        return;
+    if (d->showAccurateProgress || (d->complete && !d->updatedProgress)) {
+        updateUploadProgress();
+        updateDownloadProgress();
+    }
+}
+
+void NetHTTPRequest::updateUploadProgress()
+{
+    if (d->cancelled || d->totalBytesSent == 0 || d->postLength == 0)
+        return;
+    if (d->uploadBufferSize == 0 && d->totalBytesSent != d->postLength) {
+        d->uploadBufferSize = d->totalBytesSent;
+        incrementUploadSizeBy(-std::int64_t(d->uploadBufferSize));
+    }
+    std::int64_t step = std::int64_t(d->totalBytesSent) - std::int64_t(d->lastBytesSent);
+    if (d->showAccurateProgress) {
+        if (!(d->totalBytesSent == d->postLength || d->lastBytesSent > 0))
+            step = 0;
+    } else {
+        if (d->updatedProgress)
+            return;
+        step = 1;
+        d->updatedProgress = true;
+    }
+    if (step == 0)
+        return;
+    const std::uint64_t buffer = d->uploadBufferSize;
+    const double progress = double(d->totalBytesSent - std::min(buffer, d->totalBytesSent));
+    const double total = double(d->postLength - std::min(buffer, d->postLength));
+    postBytesTransferred(true, step, d->postLength);
+    setIndicatorValue(true, progress, total);
+}
+
+void NetHTTPRequest::updateDownloadProgress()
+{
+    if (!d->headersRead || d->needsRedirect || (d->contentLength == 0 && !d->complete))
+        return;
+    const std::uint64_t soFar = d->totalBytesRead + d->partialDownloadSize;
+    const std::uint64_t total = d->contentLength + d->partialDownloadSize;
+    std::int64_t step = 0;
+    if (d->showAccurateProgress && d->contentLength > 0) {
+        step = std::int64_t(soFar) - std::int64_t(d->lastBytesRead);
+        if (step == 0)
+            return;
+    } else {
+        if (d->updatedProgress)
+            return;
+        step = 1;
+        d->updatedProgress = true;
+    }
+    postBytesTransferred(false, step, total);
+    setIndicatorValue(false, double(soFar), double(total));
+    d->lastBytesRead = soFar;
+}
+
+void NetHTTPRequest::performThrottling()
+{
+    if (!d->easy)
+        return;
+    bool holdBack = false;
+    const bool throttled = isBandwidthThrottled();
+    {
+        std::lock_guard<std::mutex> g(bandwidthLock);
+        measureBandwidthLocked();
+        holdBack = throttled && bandwidth.hasWakeUp && bandwidth.wakeUp > Clock::now();
+    }
+    if (holdBack) {
+        if (d->readStreamIsScheduled) {
+            d->readStreamIsScheduled = false;
+            d->receivePaused = d->sendPaused = true;
+            curl_easy_pause(d->easy, CURLPAUSE_ALL);
+        }
+    } else if (d->receivePaused || d->sendPaused || !d->readStreamIsScheduled) {
+        d->receivePaused = d->sendPaused = false;
+        d->readStreamIsScheduled = true;
+        d->hasLastActivity = true;
+        d->lastActivityTime = Clock::now(); // time held back does not count towards the time-out
+        curl_easy_pause(d->easy, CURLPAUSE_CONT);
+    }
+}
+
+void NetHTTPRequest::setMaxBandwidthPerSecond(std::uint64_t bytes)
+{
+    std::lock_guard<std::mutex> g(bandwidthLock);
+    bandwidth.maxPerSecond = bytes;
+    if (bytes == 0)
+        bandwidth.hasWakeUp = false;
+}
+
+std::uint64_t NetHTTPRequest::maxBandwidthPerSecond()
+{
+    std::lock_guard<std::mutex> g(bandwidthLock);
+    return bandwidth.maxPerSecond;
+}
+
+bool NetHTTPRequest::isBandwidthThrottled()
+{
+    std::lock_guard<std::mutex> g(bandwidthLock);
+    return bandwidth.maxPerSecond != 0;
+}
+
+void NetHTTPRequest::incrementBandwidthUsedInLastSecond(std::uint64_t bytes)
+{
+    std::lock_guard<std::mutex> g(bandwidthLock);
+    bandwidth.usedInPeriod += bytes;
+}
+
+std::uint64_t NetHTTPRequest::averageBandwidthUsedPerSecond()
+{
+    std::lock_guard<std::mutex> g(bandwidthLock);
+    return bandwidth.average;
+}
+
+void NetHTTPRequest::measureBandwidthUsage()
+{
+    std::lock_guard<std::mutex> g(bandwidthLock);
+    measureBandwidthLocked();
+}
+
+std::uint64_t NetHTTPRequest::maxUploadReadLength()
+{
+    std::lock_guard<std::mutex> g(bandwidthLock);
+    std::int64_t allowance = std::int64_t(bandwidth.maxPerSecond / 4);
+    const std::int64_t left = std::int64_t(bandwidth.maxPerSecond) - std::int64_t(bandwidth.usedInPeriod);
+    allowance = std::max<std::int64_t>(0, std::min(allowance, left));
+    if (allowance == 0 || !bandwidth.hasMeasurementDate || bandwidth.measurementDate <= Clock::now()) {
+        bandwidth.wakeUp = bandwidth.measurementDate;
+        bandwidth.hasWakeUp = bandwidth.hasMeasurementDate;
+    }
+    return std::uint64_t(allowance);
+}
