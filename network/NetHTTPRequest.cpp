@@ -862,7 +862,14 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
 {
     LOCKED;
     auto r = requestWithURL(d->url);
-    Private &o = *r->d;
+    copySettingsTo(*r);
+    return r;
+}
+
+void NetHTTPRequest::copySettingsTo(NetHTTPRequest &r) const
+{
+    LOCKED;
+    Private &o = *r.d;
     copyConnectionSettings(o, *d);
     o.delegate = d->delegate;
     o.requestMethod = d->requestMethod;
@@ -883,7 +890,6 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
     o.userInfo = d->userInfo;
     o.tag = d->tag;
     o.shouldRedirect = d->shouldRedirect;
-    return r;
 }
 
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest()

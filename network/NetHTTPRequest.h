@@ -241,7 +241,9 @@ public:
     std::uint64_t totalBytesSent() const;
 
     // ---- copies
-    std::shared_ptr<NetHTTPRequest> copy() const;
+    // A new request of the same class with this one's settings and body (a form request
+    // also carries its form over).
+    virtual std::shared_ptr<NetHTTPRequest> copy() const;
     std::shared_ptr<NetHTTPRequest> HEADRequest();
     std::shared_ptr<NetHTTPRequest> mainRequest() const;
 
@@ -273,6 +275,8 @@ protected:
     // Subclasses (form data) fill the body here; runs on the request's thread before sending.
     virtual void buildPostBody();
     void setHaveBuiltPostBody(bool on);
+    // Gives `r` what copy() carries over; subclasses' copy() starts from it.
+    void copySettingsTo(NetHTTPRequest &r) const;
     bool haveBuiltPostBody() const;
     void failWithError(const KRError &error);
     KRError errorWithCode(int code, const QString &message) const;

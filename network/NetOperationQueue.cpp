@@ -17,6 +17,19 @@ void NetOperationQueue::addOperation(const std::shared_ptr<NetHTTPRequest> &requ
     startPending();
 }
 
+void NetOperationQueue::buildBody(NetHTTPRequest &request)
+{
+    std::lock_guard<std::recursive_mutex> guard(request.m_lock);
+    if (request.error())
+        return;
+    if (!request.haveBuiltPostBody()) {
+        request.buildPostBody();
+        request.setHaveBuiltPostBody(true);
+    }
+    if (!request.error())
+        request.setupPostBody();
+}
+
 void NetOperationQueue::setSuspended(bool suspended)
 {
     {

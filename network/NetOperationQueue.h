@@ -28,6 +28,8 @@ public:
     virtual void cancelAllOperations();
 
 protected:
+    // Builds the request's body now, as starting it would, so that its length is known.
+    static void buildBody(NetHTTPRequest &request);
     virtual void operationDidFinish(const std::shared_ptr<NetHTTPRequest> &) {}
 
 private:
