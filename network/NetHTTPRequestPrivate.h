@@ -306,7 +306,8 @@ struct NetHTTPRequest::Private
     bool hasLastActivity = false;
     Clock::time_point lastActivityTime;
     bool haveBuiltRequestHeaders = false;
-    bool updatedProgress = false;
+    bool updatedProgress = false; // the download step, without accurate progress
+    bool updatedUploadProgress = false;
     bool messageBuilt = false;
     std::shared_ptr<NetTransportLoop> loop;
     bool started = false; // main() has run at least once

@@ -104,7 +104,9 @@ void NetHTTPRequest::updateProgressIndicators()
 {
     if (!d->mainRequest.expired())
         return;
-    if (d->showAccurateProgress || (d->complete && !d->updatedProgress)) {
+    // Each direction reports its one step of a request without accurate progress by itself:
+    // a request with a body has both an upload and a download step.
+    if (d->showAccurateProgress || d->complete) {
         updateUploadProgress();
         updateDownloadProgress();
     }
@@ -123,10 +125,10 @@ void NetHTTPRequest::updateUploadProgress()
         if (!(d->totalBytesSent == d->postLength || d->lastBytesSent > 0))
             step = 0;
     } else {
-        if (d->updatedProgress)
+        if (d->updatedUploadProgress)
             return;
         step = 1;
-        d->updatedProgress = true;
+        d->updatedUploadProgress = true;
     }
     if (step == 0)
         return;

@@ -4,6 +4,10 @@
 #include <network/NetRequestQueue.h>
 #include <KRTestSupport.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -151,6 +155,195 @@ TEST_F(FormAndQueueTest, RequestProgressDelegateEndsAtOne)
     ASSERT_FALSE(bar->values.empty());
     EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
     EXPECT_TRUE(std::is_sorted(bar->values.begin(), bar->values.end()));
+}
+
+// Random bytes, so that a shifted or cut copy never compares equal.
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+QByteArray multipartFile(const QByteArray &boundary, const QByteArray &value, const QByteArray &file)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"v\"\r\n\r\n" + value
+           + "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"blob.bin\"\r\n"
+           "Content-Type: application/octet-stream\r\n\r\n" + file + "\r\n--" + boundary + "--\r\n";
+}
+
+TEST_F(FormAndQueueTest, FileIsStreamedFromDiskAndArrivesByteIdentical)
+{
+    const QByteArray content = randomBytes(3 * 1024 * 1024 + 5);
+    const QString file = KRTest::makeTempDir() + "/blob.bin";
+    KRTest::writeFile(file, content);
+    auto r = NetFormDataRequest::requestWithURL(server.url("/upload"));
+    r->addPostValue(QStringLiteral("x"), QStringLiteral("v"));
+    r->addFile(file, QStringLiteral("blob.bin"), QStringLiteral("application/octet-stream"), QStringLiteral("f"));
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error().toString().toStdString();
+    const QByteArray expected = multipartFile(r->boundary().toLatin1(), "x", content);
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(server.requests()[0].body == expected);
+    EXPECT_EQ(r->postLength(), std::uint64_t(expected.size()));
+    // The body went through a temporary file, not memory, and the file is gone afterwards.
+    EXPECT_TRUE(r->postBody().isEmpty());
+    ASSERT_FALSE(r->postBodyFilePath().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(r->postBodyFilePath()));
+    EXPECT_EQ(KRTest::readFile(file), content);
+
+    // A file that vanished before the start fails the request instead of sending a cut body.
+    auto gone = NetFormDataRequest::requestWithURL(server.url("/upload"));
+    gone->addFile(file, QStringLiteral("f"));
+    QFile::remove(file);
+    gone->startSynchronous();
+    EXPECT_EQ(gone->error().code(), 6);
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+TEST_F(FormAndQueueTest, CopyKeepsTheForm)
+{
+    const QString file = KRTest::makeTempDir() + "/blob.bin";
+    KRTest::writeFile(file, "file bytes");
+    auto original = NetFormDataRequest::requestWithURL(server.url("/upload"));
+    original->setStringEncoding(QStringLiteral("iso-8859-1"));
+    original->addPostValue(QString::fromUtf8("caf\u00e9"), QStringLiteral("v"));
+    original->addFile(file, QStringLiteral("blob.bin"), QStringLiteral("application/octet-stream"), QStringLiteral("f"));
+    original->startSynchronous();
+    ASSERT_FALSE(original->error());
+
+    // Copied after the original sent its body and removed its temporary file.
+    auto copy = std::dynamic_pointer_cast<NetFormDataRequest>(original->copy());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->stringEncoding(), QStringLiteral("iso-8859-1"));
+    EXPECT_EQ(copy->postFormat(), NetFormDataRequest::MultipartFormDataPostFormat);
+    original.reset();
+    copy->startSynchronous();
+    ASSERT_FALSE(copy->error()) << copy->error().toString().toStdString();
+    const auto sent = server.requests();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_EQ(sent[1].body, multipartFile(copy->boundary().toLatin1(), "caf\xe9", "file bytes"));
+    EXPECT_EQ(sent[1].body, sent[0].body);
+    EXPECT_EQ(sent[1].header("Content-Type"), sent[0].header("Content-Type"));
+
+    // A URL-encoded form copied before it starts.
+    auto values = NetFormDataRequest::requestWithURL(server.url("/form"));
+    values->addPostValue(QStringLiteral("1"), QStringLiteral("a"));
+    values->copy()->startSynchronous();
+    EXPECT_EQ(server.requests().value(2).body, QByteArray("a=1"));
+}
+
+TEST_F(FormAndQueueTest, StringEncodingNamesTheCharsetAndEncodesTheText)
+{
+    const QString text = QString::fromUtf8("za\u017c\u00f3\u0142\u0107 &");
+    auto urlEncoded = NetFormDataRequest::requestWithURL(server.url("/form"));
+    urlEncoded->setStringEncoding(QStringLiteral("ISO-8859-2"));
+    urlEncoded->addPostValue(text, QString::fromUtf8("k\u0142"));
+    urlEncoded->startSynchronous();
+    ASSERT_FALSE(urlEncoded->error()) << urlEncoded->error().toString().toStdString();
+    EXPECT_EQ(server.requests()[0].header("Content-Type"), QByteArray("application/x-www-form-urlencoded; charset=iso-8859-2"));
+    EXPECT_EQ(server.requests()[0].body, QByteArray("k%B3=za%BF%F3%B3%E6%20%26"));
+
+    auto multipart = NetFormDataRequest::requestWithURL(server.url("/form"));
+    multipart->setStringEncoding(QStringLiteral("iso-8859-2"));
+    multipart->addPostValue(text, QStringLiteral("v"));
+    multipart->addData("\xff\xfe", QString::fromUtf8("\u017c.bin"), QString(), QStringLiteral("d"));
+    multipart->startSynchronous();
+    ASSERT_FALSE(multipart->error());
+    const QByteArray b = multipart->boundary().toLatin1();
+    EXPECT_EQ(server.requests()[1].header("Content-Type"), "multipart/form-data; charset=iso-8859-2; boundary=" + b);
+    EXPECT_EQ(server.requests()[1].body,
+              "--" + b + "\r\nContent-Disposition: form-data; name=\"v\"\r\n\r\nza\xbf\xf3\xb3\xe6 &\r\n--" + b
+                  + "\r\nContent-Disposition: form-data; name=\"d\"; filename=\"\xbf.bin\"\r\n"
+                    "Content-Type: application/octet-stream\r\n\r\n\xff\xfe\r\n--" + b + "--\r\n");
+
+    // Text the encoding cannot hold, and an unknown encoding, fail instead of sending "?".
+    auto unrepresentable = NetFormDataRequest::requestWithURL(server.url("/form"));
+    unrepresentable->setStringEncoding(QStringLiteral("iso-8859-1"));
+    unrepresentable->addPostValue(QString::fromUtf8("\u20ac5"), QStringLiteral("price"));
+    unrepresentable->startSynchronous();
+    EXPECT_EQ(unrepresentable->error().code(), 6);
+    auto unknown = NetFormDataRequest::requestWithURL(server.url("/form"));
+    unknown->setStringEncoding(QStringLiteral("no-such-encoding\r\nX: 1"));
+    unknown->addPostValue(QStringLiteral("1"), QStringLiteral("a"));
+    unknown->startSynchronous();
+    EXPECT_EQ(unknown->error().code(), 6);
+    EXPECT_EQ(server.requests().size(), 2);
+}
+
+TEST_F(FormAndQueueTest, QueueUploadProgressEndsAtOneForMemoryAndFileBodies)
+{
+    const QString file = KRTest::makeTempDir() + "/blob.bin";
+    KRTest::writeFile(file, randomBytes(2 * 1024 * 1024));
+    for (const bool accurate : {false, true}) {
+        SCOPED_TRACE(accurate ? "accurate" : "one unit per request");
+        auto queue = NetRequestQueue::queue();
+        queue->showAccurateProgress = accurate;
+        auto upload = std::make_shared<Bar>();
+        auto download = std::make_shared<Bar>();
+        queue->setUploadProgressDelegate(upload);
+        queue->setDownloadProgressDelegate(download);
+        bool done = false;
+        queue->onQueueFinished = [&] { done = true; };
+        auto memory = NetHTTPRequest::requestWithURL(server.url("/memory"));
+        memory->appendPostData(randomBytes(600 * 1024));
+        auto form = NetFormDataRequest::requestWithURL(server.url("/file"));
+        form->addFile(file, QStringLiteral("f"));
+        auto small = NetHTTPRequest::requestWithURL(server.url("/small"));
+        small->setPostBody("tiny");
+        queue->addOperation(memory);
+        queue->addOperation(form);
+        queue->addOperation(small);
+        queue->go();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+        KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+        EXPECT_FALSE(memory->error() || form->error() || small->error());
+        EXPECT_GT(queue->totalBytesToUpload(), 0u);
+        EXPECT_EQ(queue->bytesUploadedSoFar(), queue->totalBytesToUpload());
+        ASSERT_FALSE(upload->values.empty());
+        EXPECT_EQ(upload->values.back(), 1.0);
+        EXPECT_TRUE(std::is_sorted(upload->values.begin(), upload->values.end()));
+        EXPECT_EQ(queue->bytesDownloadedSoFar(), queue->totalBytesToDownload());
+        if (!accurate)
+            EXPECT_EQ(queue->totalBytesToUpload(), 3u);
+    }
+}
+
+TEST_F(FormAndQueueTest, QueueCopyCarriesSettingsButNoRequests)
+{
+    auto queue = NetRequestQueue::queue();
+    auto bar = std::make_shared<Bar>();
+    int finished = 0, queueDone = 0;
+    queue->onRequestFinished = [&](const NetHTTPRequestPtr &) { ++finished; };
+    queue->onQueueFinished = [&] { ++queueDone; };
+    queue->setUploadProgressDelegate(bar);
+    queue->shouldCancelAllRequestsOnFailure = false;
+    queue->showAccurateProgress = true;
+    queue->userInfo.insert(QStringLiteral("id"), 7);
+    queue->addOperation(NetHTTPRequest::requestWithURL(server.url("/a")));
+
+    auto copy = queue->copy();
+    EXPECT_NE(copy, queue);
+    EXPECT_FALSE(copy->shouldCancelAllRequestsOnFailure);
+    EXPECT_TRUE(copy->showAccurateProgress);
+    EXPECT_EQ(copy->userInfo.value(QStringLiteral("id")).toInt(), 7);
+    EXPECT_TRUE(copy->isSuspended());
+    EXPECT_EQ(copy->operationCount(), 0);
+    EXPECT_EQ(copy->requestsCount(), 0);
+    queue->userInfo.clear();
+    EXPECT_EQ(copy->userInfo.size(), 1);
+
+    auto r = NetHTTPRequest::requestWithURL(server.url("/b"));
+    r->setPostBody("12345");
+    copy->addOperation(r);
+    copy->go();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return queueDone == 1; }));
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(server.requests().value(0).path(), QByteArray("/b"));
+    EXPECT_EQ(bar->values.back(), 1.0);
+    queue->go();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return queueDone == 2; }));
 }
 
 } // namespace
