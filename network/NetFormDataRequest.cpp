@@ -1,5 +1,7 @@
 #include "NetFormDataRequest.h"
 
+#include "NetInputStream.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -110,6 +112,7 @@ std::shared_ptr<NetHTTPRequest> NetFormDataRequest::copy() const
         // The body built here (and its temporary file, which this request removes) is not
         // shared: the copy builds its own from the form.
         r->setPostBody(QByteArray());
+        r->setPostBodyParts({});
         r->setPostBodyFilePath(QString());
         r->setShouldStreamPostDataFromDisk(false);
         r->setHaveBuiltPostBody(false);
@@ -139,10 +142,8 @@ void NetFormDataRequest::buildPostBody()
                                     QStringLiteral("Unknown text encoding \"%1\"").arg(m_stringEncoding)));
         return;
     }
-    if (!m_fileData.isEmpty()) {
+    if (!m_fileData.isEmpty())
         m_postFormat = MultipartFormDataPostFormat;
-        setShouldStreamPostDataFromDisk(true);
-    }
     if (m_postFormat == URLEncodedPostFormat)
         buildURLEncodedPostBody(encoder);
     else
@@ -171,11 +172,6 @@ QString escapedParameter(const QString &value)
     v.replace(u'\\', QStringLiteral("\\\\"));
     v.replace(u'"', QStringLiteral("\\\""));
     return v;
-}
-
-qint64 bodyFileSize(const QString &path)
-{
-    return path.isEmpty() ? 0 : QFileInfo(path).size();
 }
 } // namespace
 
@@ -231,21 +227,14 @@ bool NetFormDataRequest::buildMultipartFormDataPostBody(QStringEncoder &encoder)
     addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; charset=%1; boundary=%2")
                                                          .arg(charsetName(encoder), m_boundary));
 
-    // Files are copied into the body in pieces; the body's growth is checked against what
-    // was meant to go in, so that a file that could not be read in full or a full disk
-    // fails the request instead of sending a cut body.
-    const bool toFile = !m_fileData.isEmpty();
-    const qint64 sizeBefore = toFile ? bodyFileSize(postBodyFilePath()) : 0;
-    qint64 expected = 0;
-    auto append = [&](const QByteArray &bytes) {
-        appendPostData(bytes);
-        expected += bytes.size();
-    };
+    // Files go into the body as parts of their own, read from disk while the body is sent.
+    QList<NetBodyPart> parts{NetBodyPart()};
+    bool hasFiles = false;
     auto appendText = [&](const QString &text) {
         QByteArray bytes;
         if (!encoded(encoder, text, &bytes))
             return false;
-        append(bytes);
+        parts.last().data += bytes;
         return true;
     };
     const QString separator = QStringLiteral("\r\n--%1\r\n").arg(m_boundary);
@@ -266,21 +255,21 @@ bool NetFormDataRequest::buildMultipartFormDataPostBody(QStringEncoder &encoder)
             || !appendText(QStringLiteral("Content-Type: %1\r\n\r\n").arg(withoutLineBreaks(f.contentType))))
             return false;
         if (f.data.typeId() == QMetaType::QString) {
-            expected += QFileInfo(f.data.toString()).size();
-            appendPostDataFromFile(f.data.toString());
+            NetBodyPart file;
+            file.filePath = f.data.toString();
+            parts << file << NetBodyPart();
+            hasFiles = true;
         } else {
-            append(f.data.toByteArray());
+            parts.last().data += f.data.toByteArray();
         }
         if (++i != m_fileData.size() && !appendText(separator))
             return false;
     }
     if (!appendText(QStringLiteral("\r\n--%1--\r\n").arg(m_boundary)))
         return false;
-    if (toFile && bodyFileSize(postBodyFilePath()) - sizeBefore != expected) {
-        failWithError(errorWithCode(FileManagementError,
-                                    QStringLiteral("Unable to write the request body to a temporary file (a file changed "
-                                                   "while being read, could not be read in full, or the disk is full)")));
-        return false;
-    }
+    if (hasFiles)
+        setPostBodyParts(parts);
+    else
+        appendPostData(parts.first().data);
     return true;
 }

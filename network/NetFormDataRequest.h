@@ -8,8 +8,8 @@ class QStringEncoder;
 
 // A request whose body is built from form values and files: URL-encoded (the default) or
 // multipart form data (always when files are added). Multipart boundaries are random per
-// request; names and file names are escaped inside the part headers. A form with files is
-// built into a temporary file and streamed from there, so a file is never held in memory.
+// request; names and file names are escaped inside the part headers. The files of a form are
+// read from disk while the body is sent: never held in memory nor copied.
 class NetFormDataRequest : public NetHTTPRequest
 {
 public:

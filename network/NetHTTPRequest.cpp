@@ -876,6 +876,7 @@ void NetHTTPRequest::copySettingsTo(NetHTTPRequest &r) const
     o.postBody = d->postBody;
     o.shouldStreamPostDataFromDisk = d->shouldStreamPostDataFromDisk;
     o.postBodyFilePath = d->postBodyFilePath;
+    o.postBodyParts = d->postBodyParts;
     o.downloadDestinationPath = d->downloadDestinationPath;
     o.temporaryFileDownloadPath = d->temporaryFileDownloadPath;
     o.uploadProgressDelegate = d->uploadProgressDelegate;

@@ -23,6 +23,7 @@ class NetAuthChallenge;
 class NetCacheDelegate;
 class NetDataDecompressor;
 class NetInputStream;
+struct NetBodyPart;
 class NetOperationQueue;
 class NetRequestQueue;
 class NetTransportLoop;
@@ -277,6 +278,9 @@ protected:
     void setHaveBuiltPostBody(bool on);
     // Gives `r` what copy() carries over; subclasses' copy() starts from it.
     void copySettingsTo(NetHTTPRequest &r) const;
+    // The body as a sequence of bytes and files (in place of the post body); the files are
+    // read while the body is sent, never held in memory or copied. Empty parts: no such body.
+    void setPostBodyParts(const QList<NetBodyPart> &parts);
     bool haveBuiltPostBody() const;
     void failWithError(const KRError &error);
     KRError errorWithCode(int code, const QString &message) const;
@@ -306,6 +310,7 @@ private:
 
     // building
     void setupPostBody();
+    bool writePostBodyPartsToFile();
     void buildRequestHeaders();
     void applyCookieHeader();
     void applyAuthorizationHeader();

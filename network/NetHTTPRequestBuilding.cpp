@@ -141,7 +141,9 @@ void NetHTTPRequest::startRequest()
     // Body stream.
     d->bodyStream.reset();
     if (d->postLength > 0) {
-        if (d->shouldStreamPostDataFromDisk && !d->postBodyFilePath.isEmpty())
+        if (!d->postBodyParts.isEmpty())
+            d->bodyStream = NetInputStream::inputStreamWithParts(d->postBodyParts, self);
+        else if (d->shouldStreamPostDataFromDisk && !d->postBodyFilePath.isEmpty())
             d->bodyStream = NetInputStream::inputStreamWithFileAtPath(
                 d->shouldCompressRequestBody ? d->compressedPostBodyFilePath : d->postBodyFilePath, self);
         else

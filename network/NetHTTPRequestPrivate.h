@@ -221,6 +221,7 @@ struct NetHTTPRequest::Private
     QByteArray postBody, compressedPostBody;
     QString postBodyFilePath, compressedPostBodyFilePath;
     bool shouldStreamPostDataFromDisk = false;
+    QList<NetBodyPart> postBodyParts;
     bool didCreateTemporaryPostDataFile = false;
     bool shouldCompressRequestBody = false;
     bool haveBuiltPostBody = false;

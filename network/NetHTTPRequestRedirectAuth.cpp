@@ -16,6 +16,7 @@ bool NetHTTPRequest::willRedirect()
     } else {
         d->requestMethod = QStringLiteral("GET");
         d->postBody.clear();
+        d->postBodyParts.clear();
         d->compressedPostBody.clear();
         if (d->didCreateTemporaryPostDataFile)
             QFile::remove(d->postBodyFilePath);

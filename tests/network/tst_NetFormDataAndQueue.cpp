@@ -187,11 +187,28 @@ TEST_F(FormAndQueueTest, FileIsStreamedFromDiskAndArrivesByteIdentical)
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_TRUE(server.requests()[0].body == expected);
     EXPECT_EQ(r->postLength(), std::uint64_t(expected.size()));
-    // The body went through a temporary file, not memory, and the file is gone afterwards.
+    // Read from the file while sending: neither held in memory nor copied to a body file.
     EXPECT_TRUE(r->postBody().isEmpty());
-    ASSERT_FALSE(r->postBodyFilePath().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(r->postBodyFilePath()));
+    EXPECT_TRUE(r->postBodyFilePath().isEmpty());
     EXPECT_EQ(KRTest::readFile(file), content);
+
+    // A file that shrinks after the body was measured fails the upload instead of sending a
+    // cut body (an accurate queue measures when the request is added).
+    auto queue = NetRequestQueue::queue();
+    queue->showAccurateProgress = true;
+    bool failed = false;
+    queue->onRequestFailed = [&](const NetHTTPRequestPtr &) { failed = true; };
+    auto shrunk = NetFormDataRequest::requestWithURL(server.url("/upload"));
+    shrunk->addFile(file, QStringLiteral("f"));
+    queue->addOperation(shrunk);
+    EXPECT_GT(shrunk->postLength(), std::uint64_t(content.size()));
+    EXPECT_EQ(queue->totalBytesToUpload(), shrunk->postLength());
+    KRTest::writeFile(file, content.left(1000));
+    queue->go();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return failed; }));
+    EXPECT_TRUE(shrunk->error());
+    EXPECT_EQ(server.requests().size(), 1);
+    KRTest::writeFile(file, content);
 
     // A file that vanished before the start fails the request instead of sending a cut body.
     auto gone = NetFormDataRequest::requestWithURL(server.url("/upload"));
@@ -305,8 +322,9 @@ TEST_F(FormAndQueueTest, QueueUploadProgressEndsAtOneForMemoryAndFileBodies)
         EXPECT_EQ(upload->values.back(), 1.0);
         EXPECT_TRUE(std::is_sorted(upload->values.begin(), upload->values.end()));
         EXPECT_EQ(queue->bytesDownloadedSoFar(), queue->totalBytesToDownload());
-        if (!accurate)
+        if (!accurate) {
             EXPECT_EQ(queue->totalBytesToUpload(), 3u);
+        }
     }
 }
 
