@@ -362,6 +362,7 @@ private:
     void incrementUploadSizeBy(std::int64_t amount);
     void incrementDownloadSizeBy(std::int64_t amount);
     void removeUploadProgressSoFar();
+    void completeUploadProgress();
     void postSizeIncrement(bool upload, std::int64_t amount);
     void postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator = false);
     void performThrottling();

@@ -104,7 +104,7 @@ void NetHTTPRequest::startRequest()
     d->lastBytesRead = 0;
     if (d->redirectCount == 0)
         d->originalURL = d->url;
-    if (d->totalBytesSent > 0)
+    if (d->totalBytesSent > 0 && d->postLength > 0)
         removeUploadProgressSoFar();
     d->lastBytesSent = 0;
     d->totalBytesSent = 0;

@@ -309,6 +309,7 @@ struct NetHTTPRequest::Private
     bool haveBuiltRequestHeaders = false;
     bool updatedProgress = false; // the download step, without accurate progress
     bool updatedUploadProgress = false;
+    std::int64_t uploadProgressReported = 0; // upload steps reported by this attempt
     bool messageBuilt = false;
     std::shared_ptr<NetTransportLoop> loop;
     bool started = false; // main() has run at least once

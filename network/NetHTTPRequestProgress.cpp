@@ -95,9 +95,32 @@ void NetHTTPRequest::postBytesTransferred(bool upload, std::int64_t step, std::u
     });
 }
 
+// Before an attempt that sends the body again: what the last attempt reported is taken back,
+// and the bytes its stream buffered (kept out of the upload size) are put back in the size.
 void NetHTTPRequest::removeUploadProgressSoFar()
 {
-    postBytesTransferred(true, -std::int64_t(d->totalBytesSent), d->postLength, true);
+    if (d->uploadBufferSize > 0)
+        incrementUploadSizeBy(std::int64_t(d->uploadBufferSize));
+    postBytesTransferred(true, -d->uploadProgressReported, d->postLength, true);
+    d->uploadProgressReported = 0;
+    d->updatedUploadProgress = false;
+}
+
+// The body was sent and will not be sent again (redirected to a GET): the part of the upload
+// the last attempt has not reported yet is reported now.
+void NetHTTPRequest::completeUploadProgress()
+{
+    if (d->cancelled || d->postLength == 0)
+        return;
+    const std::uint64_t buffer = std::min(d->uploadBufferSize, d->postLength);
+    const std::int64_t whole = d->showAccurateProgress ? std::int64_t(d->postLength - buffer) : 1;
+    const std::int64_t step = whole - d->uploadProgressReported;
+    if (step > 0) {
+        postBytesTransferred(true, step, d->postLength);
+        setIndicatorValue(true, 1, 1);
+    }
+    d->uploadProgressReported = 0;
+    d->updatedUploadProgress = true;
 }
 
 void NetHTTPRequest::updateProgressIndicators()
@@ -136,6 +159,7 @@ void NetHTTPRequest::updateUploadProgress()
     const double progress = double(d->totalBytesSent - std::min(buffer, d->totalBytesSent));
     const double total = double(d->postLength - std::min(buffer, d->postLength));
     postBytesTransferred(true, step, d->postLength);
+    d->uploadProgressReported += step;
     setIndicatorValue(true, progress, total);
 }
 

@@ -328,6 +328,41 @@ TEST_F(FormAndQueueTest, QueueUploadProgressEndsAtOneForMemoryAndFileBodies)
     }
 }
 
+TEST_F(FormAndQueueTest, QueueUploadProgressEndsAtOneAfterRedirectsAndAuthentication)
+{
+    server.route("/see-other", [](const KRTestRequest &) { return KRTestResponse::redirect(303, "/done"); });
+    server.route("/temporary", [](const KRTestRequest &) { return KRTestResponse::redirect(307, "/done"); });
+    server.route("/private", [](const KRTestRequest &r) {
+        return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
+    });
+    for (const bool accurate : {false, true}) {
+        SCOPED_TRACE(accurate ? "accurate" : "one unit per request");
+        auto queue = NetRequestQueue::queue();
+        queue->showAccurateProgress = accurate;
+        auto upload = std::make_shared<Bar>();
+        queue->setUploadProgressDelegate(upload);
+        bool done = false;
+        queue->onQueueFinished = [&] { done = true; };
+        QList<std::shared_ptr<NetHTTPRequest>> requests;
+        for (const char *path : {"/see-other", "/temporary", "/private"}) {
+            auto r = NetHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+            r->appendPostData(randomBytes(300 * 1024));
+            r->setUsername(QStringLiteral("ann"));
+            r->setPassword(QStringLiteral("secret"));
+            requests << r;
+            queue->addOperation(r);
+        }
+        queue->go();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+        KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+        for (const auto &r : requests)
+            EXPECT_FALSE(r->error()) << r->url().toString().toStdString();
+        EXPECT_EQ(queue->bytesUploadedSoFar(), queue->totalBytesToUpload());
+        ASSERT_FALSE(upload->values.empty());
+        EXPECT_EQ(upload->values.back(), 1.0);
+    }
+}
+
 TEST_F(FormAndQueueTest, QueueCopyCarriesSettingsButNoRequests)
 {
     auto queue = NetRequestQueue::queue();
