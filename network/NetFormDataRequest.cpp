@@ -109,8 +109,8 @@ std::shared_ptr<NetHTTPRequest> NetFormDataRequest::copy() const
     r->m_stringEncoding = m_stringEncoding;
     r->m_boundary = m_boundary;
     if (haveBuiltPostBody() && (!m_postData.isEmpty() || !m_fileData.isEmpty())) {
-        // The body built here (and its temporary file, which this request removes) is not
-        // shared: the copy builds its own from the form.
+        // The copy builds its own body from the form: a body file built here goes with this
+        // request, and the files may have changed since.
         r->setPostBody(QByteArray());
         r->setPostBodyParts({});
         r->setPostBodyFilePath(QString());

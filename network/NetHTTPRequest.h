@@ -276,12 +276,12 @@ protected:
     // Subclasses (form data) fill the body here; runs on the request's thread before sending.
     virtual void buildPostBody();
     void setHaveBuiltPostBody(bool on);
-    // Gives `r` what copy() carries over; subclasses' copy() starts from it.
-    void copySettingsTo(NetHTTPRequest &r) const;
+    bool haveBuiltPostBody() const;
     // The body as a sequence of bytes and files (in place of the post body); the files are
     // read while the body is sent, never held in memory or copied. Empty parts: no such body.
     void setPostBodyParts(const QList<NetBodyPart> &parts);
-    bool haveBuiltPostBody() const;
+    // Gives `r` what copy() carries over; subclasses' copy() starts from it.
+    void copySettingsTo(NetHTTPRequest &r) const;
     void failWithError(const KRError &error);
     KRError errorWithCode(int code, const QString &message) const;
     mutable std::recursive_mutex m_lock; // "cancelledLock"
