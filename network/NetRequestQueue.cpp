@@ -114,7 +114,7 @@ void NetRequestQueue::addHEADOperation(const std::shared_ptr<NetHTTPRequest> &he
     head->setRequestMethod(QStringLiteral("HEAD"));
     head->setShowAccurateProgress(true);
     head->setQueue(std::static_pointer_cast<NetRequestQueue>(shared_from_this()));
-    NetOperationQueue::addOperation(head);
+    NetOperationQueue::addOperation(head, {}, 10); // sizes are learnt before downloads start
 }
 
 void NetRequestQueue::requestStarted(const NetHTTPRequestPtr &r)

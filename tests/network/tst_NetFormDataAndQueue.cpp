@@ -126,10 +126,16 @@ TEST_F(FormAndQueueTest, QueueAddsUpAccurateProgress)
     queue->setDownloadProgressDelegate(bar);
     bool done = false;
     queue->onQueueFinished = [&] { done = true; };
+    queue->setMaxConcurrentOperationCount(1);
     queue->addOperation(NetHTTPRequest::requestWithURL(server.url("/data")));
     queue->addOperation(NetHTTPRequest::requestWithURL(server.url("/data")));
     queue->go();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+    QByteArrayList methods;
+    for (const auto &r : server.requests())
+        methods << r.method;
+    // The HEAD twins go first, one at a time: both sizes are known before any download.
+    EXPECT_EQ(methods, QByteArrayList({"HEAD", "HEAD", "GET", "GET"}));
     EXPECT_EQ(queue->totalBytesToDownload(), 100000u);
     EXPECT_EQ(queue->bytesDownloadedSoFar(), 100000u);
     EXPECT_DOUBLE_EQ(bar->value, 1.0);
