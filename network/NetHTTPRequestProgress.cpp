@@ -137,7 +137,17 @@ void NetHTTPRequest::updateProgressIndicators()
 
 void NetHTTPRequest::updateUploadProgress()
 {
-    if (d->cancelled || d->totalBytesSent == 0 || d->postLength == 0)
+    if (d->cancelled)
+        return;
+    // Without accurate progress every request counts as one unit of upload, a request without
+    // a body too: its unit is done when it completes.
+    if (d->postLength == 0 && !d->showAccurateProgress && d->complete && !d->updatedUploadProgress) {
+        d->updatedUploadProgress = true;
+        postBytesTransferred(true, 1, 0);
+        setIndicatorValue(true, 1, 1);
+        return;
+    }
+    if (d->totalBytesSent == 0 || d->postLength == 0)
         return;
     if (d->uploadBufferSize == 0 && d->totalBytesSent != d->postLength) {
         d->uploadBufferSize = d->totalBytesSent;
