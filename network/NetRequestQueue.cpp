@@ -87,7 +87,8 @@ void NetRequestQueue::addOperation(const std::shared_ptr<NetHTTPRequest> &reques
     std::shared_ptr<NetHTTPRequest> head;
     if (showAccurateProgress) {
         buildBody(*request);
-        if (request->requestMethod() == QLatin1String("GET") && isSuspended()) {
+        // (A request whose body could not be built has failed already: no twin for it.)
+        if (!request->error() && request->requestMethod() == QLatin1String("GET") && isSuspended()) {
             head = request->HEADRequest();
             addHEADOperation(head, request);
             resetProgressDelegate(m_downloadProgressDelegate);
