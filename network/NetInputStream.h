@@ -9,7 +9,7 @@
 class NetHTTPRequest;
 class QFile;
 
-// One piece of a request body: bytes, or the whole file at `filePath`, read only while the
+// One part of a request body: bytes, or the whole file at `filePath`, read only while the
 // body is sent.
 struct NetBodyPart
 {
