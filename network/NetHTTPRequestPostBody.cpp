@@ -194,7 +194,10 @@ std::size_t NetHTTPRequest::onReadBody(char *buffer, std::size_t size)
     }
     const qint64 n = d->bodyStream->read(buffer, qint64(size));
     if (n < 0) {
-        d->callbackError = errorWithCode(ConnectionFailureErrorType, QStringLiteral("A connection failure occurred"));
+        const QString fileProblem = d->bodyStream->errorString();
+        d->callbackError = fileProblem.isEmpty()
+                               ? errorWithCode(ConnectionFailureErrorType, QStringLiteral("A connection failure occurred"))
+                               : errorWithCode(FileManagementError, fileProblem);
         return CURL_READFUNC_ABORT;
     }
     d->hasLastActivity = true;

@@ -72,8 +72,10 @@ bool NetInputStream::open()
                 continue;
             }
             const QFileInfo info(part.filePath);
-            if (!info.isFile() || !info.isReadable())
+            if (!info.isFile() || !info.isReadable()) {
+                m_error = QStringLiteral("Unable to read the file at %1").arg(part.filePath);
                 return false;
+            }
             m_partSizes.append(part.fileSize >= 0 ? part.fileSize : info.size());
         }
         return true;
@@ -104,12 +106,17 @@ qint64 NetInputStream::readParts(char *buffer, qint64 length)
         } else {
             if (!m_file) {
                 m_file = std::make_unique<QFile>(part.filePath);
-                if (!m_file->open(QIODevice::ReadOnly) || !m_file->seek(m_offset))
+                if (!m_file->open(QIODevice::ReadOnly) || !m_file->seek(m_offset)) {
+                    m_error = QStringLiteral("Unable to read the file at %1").arg(part.filePath);
                     return -1;
+                }
             }
             n = m_file->read(buffer + total, want);
-            if (n <= 0) // a read error, or the file is shorter than it was
+            if (n <= 0) {
+                m_error = QStringLiteral("The file at %1 could not be read in full: it changed while it was being sent")
+                              .arg(part.filePath);
                 return -1;
+            }
         }
         m_offset += n;
         total += n;

@@ -36,6 +36,8 @@ public:
     // Bytes read, 0 at the end, -1 on error.
     qint64 read(char *buffer, qint64 maxLength);
     bool rewind();
+    // Why the last read failed, when a file of the body is at fault; empty otherwise.
+    QString errorString() const { return m_error; }
 
     // Records the sizes of the files in `parts` not measured yet and answers the length of the
     // body; -1 when a file is missing or is a folder, with its path in `*missing`.
@@ -54,4 +56,5 @@ private:
     QList<qint64> m_partSizes; // taken by open()
     int m_part = 0;
     bool m_isParts = false;
+    QString m_error;
 };

@@ -221,7 +221,8 @@ TEST_F(FormAndQueueTest, FileIsStreamedFromDiskAndArrivesByteIdentical)
     KRTest::writeFile(file, content.left(1000));
     queue->go();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
-    EXPECT_TRUE(shrunk->error());
+    EXPECT_EQ(shrunk->error().code(), 8);
+    EXPECT_TRUE(shrunk->error().message().contains(QStringLiteral("changed while it was being sent")));
     EXPECT_EQ(gone->error().code(), 6);
     EXPECT_EQ(server.requests().size(), 1);
 }
