@@ -877,13 +877,21 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
 {
     LOCKED;
     auto r = requestWithURL(d->url);
-    Private &o = *r->d;
+    copySettingsTo(*r);
+    return r;
+}
+
+void NetHTTPRequest::copySettingsTo(NetHTTPRequest &r) const
+{
+    LOCKED;
+    Private &o = *r.d;
     copyConnectionSettings(o, *d);
     o.delegate = d->delegate;
     o.requestMethod = d->requestMethod;
     o.postBody = d->postBody;
     o.shouldStreamPostDataFromDisk = d->shouldStreamPostDataFromDisk;
     o.postBodyFilePath = d->postBodyFilePath;
+    o.postBodyParts = d->postBodyParts;
     o.downloadDestinationPath = d->downloadDestinationPath;
     o.temporaryFileDownloadPath = d->temporaryFileDownloadPath;
     o.uploadProgressDelegate = d->uploadProgressDelegate;
@@ -898,7 +906,6 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const
     o.userInfo = d->userInfo;
     o.tag = d->tag;
     o.shouldRedirect = d->shouldRedirect;
-    return r;
 }
 
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest()

@@ -23,6 +23,7 @@ class NetAuthChallenge;
 class NetCacheDelegate;
 class NetDataDecompressor;
 class NetInputStream;
+struct NetBodyPart;
 class NetOperationQueue;
 class NetRequestQueue;
 class NetTransportLoop;
@@ -249,7 +250,9 @@ public:
     std::uint64_t totalBytesSent() const;
 
     // ---- copies
-    std::shared_ptr<NetHTTPRequest> copy() const;
+    // A new request of the same class with this one's settings and body (a form request
+    // also carries its form over).
+    virtual std::shared_ptr<NetHTTPRequest> copy() const;
     std::shared_ptr<NetHTTPRequest> HEADRequest();
     std::shared_ptr<NetHTTPRequest> mainRequest() const;
 
@@ -282,6 +285,11 @@ protected:
     virtual void buildPostBody();
     void setHaveBuiltPostBody(bool on);
     bool haveBuiltPostBody() const;
+    // The body as a sequence of bytes and files (in place of the post body); the files are
+    // read while the body is sent, never held in memory or copied. Empty parts: no such body.
+    void setPostBodyParts(const QList<NetBodyPart> &parts);
+    // Gives `r` what copy() carries over; subclasses' copy() starts from it.
+    void copySettingsTo(NetHTTPRequest &r) const;
     void failWithError(const KRError &error);
     KRError errorWithCode(int code, const QString &message) const;
     mutable std::recursive_mutex m_lock; // "cancelledLock"
@@ -310,6 +318,7 @@ private:
 
     // building
     void setupPostBody();
+    bool writePostBodyPartsToFile();
     void buildRequestHeaders();
     void applyCookieHeader();
     void applyAuthorizationHeader();
@@ -371,6 +380,7 @@ private:
     void incrementUploadSizeBy(std::int64_t amount);
     void incrementDownloadSizeBy(std::int64_t amount);
     void removeUploadProgressSoFar();
+    void completeUploadProgress();
     void postSizeIncrement(bool upload, std::int64_t amount);
     void postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator = false);
     void performThrottling();

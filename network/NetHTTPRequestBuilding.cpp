@@ -117,7 +117,7 @@ void NetHTTPRequest::startRequest()
     d->lastBytesRead = 0;
     if (d->redirectCount == 0)
         d->originalURL = d->url;
-    if (d->totalBytesSent > 0)
+    if (d->totalBytesSent > 0 && d->postLength > 0)
         removeUploadProgressSoFar();
     d->lastBytesSent = 0;
     d->totalBytesSent = 0;
@@ -154,7 +154,9 @@ void NetHTTPRequest::startRequest()
     // Body stream.
     d->bodyStream.reset();
     if (d->postLength > 0) {
-        if (d->shouldStreamPostDataFromDisk && !d->postBodyFilePath.isEmpty())
+        if (!d->postBodyParts.isEmpty())
+            d->bodyStream = NetInputStream::inputStreamWithParts(d->postBodyParts, self);
+        else if (d->shouldStreamPostDataFromDisk && !d->postBodyFilePath.isEmpty())
             d->bodyStream = NetInputStream::inputStreamWithFileAtPath(
                 d->shouldCompressRequestBody ? d->compressedPostBodyFilePath : d->postBodyFilePath, self);
         else

@@ -67,13 +67,68 @@ void NetHTTPRequest::setPostBodyFilePath(const QString &path)
     d->shouldStreamPostDataFromDisk = true;
 }
 
+void NetHTTPRequest::setPostBodyParts(const QList<NetBodyPart> &parts)
+{
+    LOCKED;
+    d->postBodyParts = parts;
+    if (!parts.isEmpty() && isMethodWithoutBody(d->requestMethod))
+        setRequestMethod(QStringLiteral("POST"));
+}
+
 void NetHTTPRequest::buildPostBody()
 {
 }
 
+// A body of parts that is to be compressed is first joined into a temporary body file.
+bool NetHTTPRequest::writePostBodyPartsToFile()
+{
+    const QString path = temporaryPath();
+    QFile out(path);
+    bool ok = out.open(QIODevice::WriteOnly);
+    for (const NetBodyPart &part : std::as_const(d->postBodyParts)) {
+        if (!ok)
+            break;
+        if (part.filePath.isEmpty()) {
+            ok = out.write(part.data) == part.data.size();
+            continue;
+        }
+        QFile in(part.filePath);
+        ok = in.open(QIODevice::ReadOnly);
+        while (ok && !in.atEnd()) {
+            const QByteArray chunk = in.read(262144);
+            ok = !chunk.isEmpty() && out.write(chunk) == chunk.size();
+        }
+    }
+    ok = ok && out.flush();
+    out.close();
+    if (!ok) {
+        QFile::remove(path);
+        failWithError(errorWithCode(FileManagementError, QStringLiteral("Unable to write the request body to '%1'").arg(path)));
+        return false;
+    }
+    if (d->didCreateTemporaryPostDataFile)
+        QFile::remove(d->postBodyFilePath);
+    d->postBodyFilePath = path;
+    d->didCreateTemporaryPostDataFile = true;
+    d->shouldStreamPostDataFromDisk = true;
+    d->postBodyParts.clear();
+    return true;
+}
+
 void NetHTTPRequest::setupPostBody()
 {
-    if (d->shouldStreamPostDataFromDisk && !d->postBodyFilePath.isEmpty()) {
+    if (!d->postBodyParts.isEmpty() && d->shouldCompressRequestBody && !writePostBodyPartsToFile())
+        return;
+    if (!d->postBodyParts.isEmpty()) {
+        QString missing;
+        const qint64 length = NetInputStream::measureParts(d->postBodyParts, &missing);
+        if (length < 0) {
+            failWithError(errorWithCode(FileManagementError,
+                                        QStringLiteral("Failed to get attributes for file at path '%1'").arg(missing)));
+            return;
+        }
+        d->postLength = std::uint64_t(length);
+    } else if (d->shouldStreamPostDataFromDisk && !d->postBodyFilePath.isEmpty()) {
         QString path = d->postBodyFilePath;
         if (d->shouldCompressRequestBody) {
             if (d->compressedPostBodyFilePath.isEmpty()) {
@@ -139,7 +194,10 @@ std::size_t NetHTTPRequest::onReadBody(char *buffer, std::size_t size)
     }
     const qint64 n = d->bodyStream->read(buffer, qint64(size));
     if (n < 0) {
-        d->callbackError = errorWithCode(ConnectionFailureErrorType, QStringLiteral("A connection failure occurred"));
+        const QString fileProblem = d->bodyStream->errorString();
+        d->callbackError = fileProblem.isEmpty()
+                               ? errorWithCode(ConnectionFailureErrorType, QStringLiteral("A connection failure occurred"))
+                               : errorWithCode(FileManagementError, fileProblem);
         return CURL_READFUNC_ABORT;
     }
     d->hasLastActivity = true;

@@ -245,6 +245,7 @@ struct NetHTTPRequest::Private
     QByteArray postBody, compressedPostBody;
     QString postBodyFilePath, compressedPostBodyFilePath;
     bool shouldStreamPostDataFromDisk = false;
+    QList<NetBodyPart> postBodyParts;
     bool didCreateTemporaryPostDataFile = false;
     bool shouldCompressRequestBody = false;
     bool haveBuiltPostBody = false;
@@ -337,7 +338,9 @@ struct NetHTTPRequest::Private
     bool hasLastActivity = false;
     Clock::time_point lastActivityTime;
     bool haveBuiltRequestHeaders = false;
-    bool updatedProgress = false;
+    bool updatedProgress = false; // the download step, without accurate progress
+    bool updatedUploadProgress = false;
+    std::int64_t uploadProgressReported = 0; // upload steps reported by this attempt
     bool messageBuilt = false;
     std::shared_ptr<NetTransportLoop> loop;
     bool started = false; // main() has run at least once

@@ -95,16 +95,41 @@ void NetHTTPRequest::postBytesTransferred(bool upload, std::int64_t step, std::u
     });
 }
 
+// Before an attempt that sends the body again: what the last attempt reported is taken back,
+// and the bytes its stream buffered (kept out of the upload size) are put back in the size.
 void NetHTTPRequest::removeUploadProgressSoFar()
 {
-    postBytesTransferred(true, -std::int64_t(d->totalBytesSent), d->postLength, true);
+    if (d->uploadBufferSize > 0)
+        incrementUploadSizeBy(std::int64_t(d->uploadBufferSize));
+    postBytesTransferred(true, -d->uploadProgressReported, d->postLength, true);
+    d->uploadProgressReported = 0;
+    d->updatedUploadProgress = false;
+}
+
+// The body was sent and will not be sent again (redirected to a GET): the part of the upload
+// the last attempt has not reported yet is reported now.
+void NetHTTPRequest::completeUploadProgress()
+{
+    if (d->cancelled || d->postLength == 0)
+        return;
+    const std::uint64_t buffer = std::min(d->uploadBufferSize, d->postLength);
+    const std::int64_t whole = d->showAccurateProgress ? std::int64_t(d->postLength - buffer) : 1;
+    const std::int64_t step = whole - d->uploadProgressReported;
+    if (step > 0) {
+        postBytesTransferred(true, step, d->postLength);
+        setIndicatorValue(true, 1, 1);
+    }
+    d->uploadProgressReported = 0;
+    d->updatedUploadProgress = true;
 }
 
 void NetHTTPRequest::updateProgressIndicators()
 {
     if (!d->mainRequest.expired())
         return;
-    if (d->showAccurateProgress || (d->complete && !d->updatedProgress)) {
+    // Each direction reports its one step of a request without accurate progress by itself:
+    // a request with a body has both an upload and a download step.
+    if (d->showAccurateProgress || d->complete) {
         updateUploadProgress();
         updateDownloadProgress();
     }
@@ -112,7 +137,17 @@ void NetHTTPRequest::updateProgressIndicators()
 
 void NetHTTPRequest::updateUploadProgress()
 {
-    if (d->cancelled || d->totalBytesSent == 0 || d->postLength == 0)
+    if (d->cancelled)
+        return;
+    // Without accurate progress every request counts as one unit of upload, a request without
+    // a body too: its unit is done when it completes.
+    if (d->postLength == 0 && !d->showAccurateProgress && d->complete && !d->updatedUploadProgress) {
+        d->updatedUploadProgress = true;
+        postBytesTransferred(true, 1, 0);
+        setIndicatorValue(true, 1, 1);
+        return;
+    }
+    if (d->totalBytesSent == 0 || d->postLength == 0)
         return;
     if (d->uploadBufferSize == 0 && d->totalBytesSent != d->postLength) {
         d->uploadBufferSize = d->totalBytesSent;
@@ -123,10 +158,10 @@ void NetHTTPRequest::updateUploadProgress()
         if (!(d->totalBytesSent == d->postLength || d->lastBytesSent > 0))
             step = 0;
     } else {
-        if (d->updatedProgress)
+        if (d->updatedUploadProgress)
             return;
         step = 1;
-        d->updatedProgress = true;
+        d->updatedUploadProgress = true;
     }
     if (step == 0)
         return;
@@ -134,6 +169,7 @@ void NetHTTPRequest::updateUploadProgress()
     const double progress = double(d->totalBytesSent - std::min(buffer, d->totalBytesSent));
     const double total = double(d->postLength - std::min(buffer, d->postLength));
     postBytesTransferred(true, step, d->postLength);
+    d->uploadProgressReported += step;
     setIndicatorValue(true, progress, total);
 }
 

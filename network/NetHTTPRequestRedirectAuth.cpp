@@ -16,8 +16,10 @@ bool NetHTTPRequest::willRedirect()
     if (status == 307 || status == 308 || ((status == 301 || status == 302) && d->shouldUseRFC2616RedirectBehaviour)) {
         d->haveBuiltRequestHeaders = false; // the cookie header is applied again
     } else {
+        completeUploadProgress();
         d->requestMethod = QStringLiteral("GET");
         d->postBody.clear();
+        d->postBodyParts.clear();
         d->compressedPostBody.clear();
         if (d->didCreateTemporaryPostDataFile)
             QFile::remove(d->postBodyFilePath);

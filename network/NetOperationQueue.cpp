@@ -2,19 +2,34 @@
 
 #include "NetHTTPRequest.h"
 
+#include <algorithm>
+
 NetOperationQueue::NetOperationQueue(int maxConcurrent) : m_max(maxConcurrent) {}
 
 NetOperationQueue::~NetOperationQueue() = default;
 
 void NetOperationQueue::addOperation(const std::shared_ptr<NetHTTPRequest> &request,
-                                     const std::shared_ptr<NetHTTPRequest> &dependency)
+                                     const std::shared_ptr<NetHTTPRequest> &dependency, int priority)
 {
     request->setOperationQueue(weak_from_this());
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_entries.push_back({request, dependency, false});
+        m_entries.push_back({request, dependency, priority, false});
     }
     startPending();
+}
+
+void NetOperationQueue::buildBody(NetHTTPRequest &request)
+{
+    std::lock_guard<std::recursive_mutex> guard(request.m_lock);
+    if (request.error())
+        return;
+    if (!request.haveBuiltPostBody()) {
+        request.buildPostBody();
+        request.setHaveBuiltPostBody(true);
+    }
+    if (!request.error())
+        request.setupPostBody();
 }
 
 void NetOperationQueue::setSuspended(bool suspended)
@@ -98,16 +113,21 @@ void NetOperationQueue::startPending()
         int running = 0;
         for (const Entry &e : m_entries)
             running += e.running ? 1 : 0;
+        std::vector<Entry *> ready;
         for (Entry &e : m_entries) {
-            if (running >= m_max)
-                break;
             if (e.running)
                 continue;
             if (auto dep = e.dependency.lock(); dep && !dep->isFinished())
                 continue;
-            e.running = true;
+            ready.push_back(&e);
+        }
+        std::stable_sort(ready.begin(), ready.end(), [](const Entry *a, const Entry *b) { return a->priority > b->priority; });
+        for (Entry *e : ready) {
+            if (running >= m_max)
+                break;
+            e->running = true;
             ++running;
-            toStart.push_back(e.request);
+            toStart.push_back(e->request);
         }
     }
     for (auto &r : toStart)

@@ -16,9 +16,10 @@ public:
     explicit NetOperationQueue(int maxConcurrent = 4);
     virtual ~NetOperationQueue();
 
-    // `dependency` (optional) must finish before `request` starts.
+    // `dependency` (optional) must finish before `request` starts. Requests ready to start go
+    // by `priority` (higher first), then in the order they were added.
     void addOperation(const std::shared_ptr<NetHTTPRequest> &request,
-                      const std::shared_ptr<NetHTTPRequest> &dependency = {});
+                      const std::shared_ptr<NetHTTPRequest> &dependency = {}, int priority = 0);
     void setSuspended(bool suspended);
     bool isSuspended() const;
     void setMaxConcurrentOperationCount(int count);
@@ -28,6 +29,8 @@ public:
     virtual void cancelAllOperations();
 
 protected:
+    // Builds the request's body now, as starting it would, so that its length is known.
+    static void buildBody(NetHTTPRequest &request);
     virtual void operationDidFinish(const std::shared_ptr<NetHTTPRequest> &) {}
 
 private:
@@ -38,6 +41,7 @@ private:
     struct Entry {
         std::shared_ptr<NetHTTPRequest> request;
         std::weak_ptr<NetHTTPRequest> dependency;
+        int priority = 0;
         bool running = false;
     };
     mutable std::mutex m_mutex;

@@ -13,6 +13,24 @@ NetRequestQueue::NetRequestQueue() : NetOperationQueue(4)
     setSuspended(true);
 }
 
+std::shared_ptr<NetRequestQueue> NetRequestQueue::copy() const
+{
+    auto q = queue();
+    q->onRequestStarted = onRequestStarted;
+    q->onResponseHeaders = onResponseHeaders;
+    q->onRequestWillRedirect = onRequestWillRedirect;
+    q->onRequestFinished = onRequestFinished;
+    q->onRequestFailed = onRequestFailed;
+    q->onQueueFinished = onQueueFinished;
+    q->delegate = delegate;
+    q->m_uploadProgressDelegate = m_uploadProgressDelegate;
+    q->m_downloadProgressDelegate = m_downloadProgressDelegate;
+    q->shouldCancelAllRequestsOnFailure = shouldCancelAllRequestsOnFailure;
+    q->showAccurateProgress = showAccurateProgress;
+    q->userInfo = userInfo;
+    return q;
+}
+
 void NetRequestQueue::go()
 {
     setSuspended(false);
@@ -64,25 +82,31 @@ void NetRequestQueue::setDownloadProgressDelegate(std::weak_ptr<NetProgressDeleg
 void NetRequestQueue::addOperation(const std::shared_ptr<NetHTTPRequest> &request)
 {
     ++m_requestsCount;
+    // Joined first, so that a body that cannot be built fails through the queue's count.
+    request->setQueue(std::static_pointer_cast<NetRequestQueue>(shared_from_this()));
     std::shared_ptr<NetHTTPRequest> head;
     if (showAccurateProgress) {
-        if (request->requestMethod() == QLatin1String("GET") && isSuspended()) {
+        buildBody(*request);
+        // (A request whose body could not be built has failed already: no twin for it.)
+        if (!request->error() && request->requestMethod() == QLatin1String("GET") && isSuspended()) {
             head = request->HEADRequest();
             addHEADOperation(head, request);
             resetProgressDelegate(m_downloadProgressDelegate);
         }
-        m_totalBytesToUpload += request->postLength() + std::uint64_t(request->postBody().size());
+        m_totalBytesToUpload += request->postLength();
     } else {
         m_totalBytesToDownload += 1;
         m_totalBytesToUpload += 1;
     }
+    // The queue has counted the request's upload; the request must not add it again when it
+    // starts.
     resetProgressDelegate(m_uploadProgressDelegate);
+    request->setShouldResetUploadProgress(false);
     request->setShowAccurateProgress(showAccurateProgress);
     if (head) {
         // The HEAD twin already counted the download size.
         request->setShouldResetDownloadProgress(false);
     }
-    request->setQueue(std::static_pointer_cast<NetRequestQueue>(shared_from_this()));
     NetOperationQueue::addOperation(request, head);
 }
 
@@ -91,7 +115,7 @@ void NetRequestQueue::addHEADOperation(const std::shared_ptr<NetHTTPRequest> &he
     head->setRequestMethod(QStringLiteral("HEAD"));
     head->setShowAccurateProgress(true);
     head->setQueue(std::static_pointer_cast<NetRequestQueue>(shared_from_this()));
-    NetOperationQueue::addOperation(head);
+    NetOperationQueue::addOperation(head, {}, 10); // sizes are learnt before downloads start
 }
 
 void NetRequestQueue::requestStarted(const NetHTTPRequestPtr &r)

@@ -15,6 +15,9 @@ class NetRequestQueue : public NetOperationQueue, public NetHTTPRequestDelegate,
 public:
     static std::shared_ptr<NetRequestQueue> queue();
     NetRequestQueue();
+    // A new, suspended queue with this one's handlers, delegates, progress delegates, flags
+    // and user info; none of the requests.
+    std::shared_ptr<NetRequestQueue> copy() const;
 
     void go();
     void reset();

@@ -4,6 +4,10 @@
 #include <network/NetRequestQueue.h>
 #include <KRTestSupport.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -122,10 +126,16 @@ TEST_F(FormAndQueueTest, QueueAddsUpAccurateProgress)
     queue->setDownloadProgressDelegate(bar);
     bool done = false;
     queue->onQueueFinished = [&] { done = true; };
+    queue->setMaxConcurrentOperationCount(1);
     queue->addOperation(NetHTTPRequest::requestWithURL(server.url("/data")));
     queue->addOperation(NetHTTPRequest::requestWithURL(server.url("/data")));
     queue->go();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+    QByteArrayList methods;
+    for (const auto &r : server.requests())
+        methods << r.method;
+    // The HEAD twins go first, one at a time: both sizes are known before any download.
+    EXPECT_EQ(methods, QByteArrayList({"HEAD", "HEAD", "GET", "GET"}));
     EXPECT_EQ(queue->totalBytesToDownload(), 100000u);
     EXPECT_EQ(queue->bytesDownloadedSoFar(), 100000u);
     EXPECT_DOUBLE_EQ(bar->value, 1.0);
@@ -151,6 +161,201 @@ TEST_F(FormAndQueueTest, RequestProgressDelegateEndsAtOne)
     ASSERT_FALSE(bar->values.empty());
     EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
     EXPECT_TRUE(std::is_sorted(bar->values.begin(), bar->values.end()));
+}
+
+// Random bytes, so that a shifted or cut copy never compares equal.
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+QByteArray multipartFile(const QByteArray &boundary, const QByteArray &value, const QByteArray &file)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"v\"\r\n\r\n" + value + "\r\n--" + boundary
+           + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"blob.bin\"\r\n"
+             "Content-Type: application/octet-stream\r\n\r\n" + file + "\r\n--" + boundary + "--\r\n";
+}
+
+std::shared_ptr<NetFormDataRequest> fileForm(const QUrl &url, const QString &file, const QString &value = QString())
+{
+    auto r = NetFormDataRequest::requestWithURL(url);
+    if (!value.isNull())
+        r->addPostValue(value, QStringLiteral("v"));
+    r->addFile(file, QStringLiteral("blob.bin"), QStringLiteral("application/octet-stream"), QStringLiteral("f"));
+    return r;
+}
+
+TEST_F(FormAndQueueTest, FileIsStreamedFromDiskAndArrivesByteIdentical)
+{
+    const QByteArray content = randomBytes(3 * 1024 * 1024 + 5);
+    const QString file = KRTest::makeTempDir() + "/blob.bin";
+    KRTest::writeFile(file, content);
+    auto r = fileForm(server.url("/upload"), file, QStringLiteral("x"));
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error().toString().toStdString();
+    const QByteArray expected = multipartFile(r->boundary().toLatin1(), "x", content);
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(server.requests()[0].body == expected);
+    EXPECT_EQ(r->postLength(), std::uint64_t(expected.size()));
+    // Read from the file while sending: neither held in memory nor copied to a body file.
+    EXPECT_TRUE(r->postBody().isEmpty() && r->postBodyFilePath().isEmpty());
+
+    // An accurate queue measures the body when the request is added. A file that shrinks
+    // after that fails the upload instead of sending a cut body; one that vanished fails
+    // the request, and the queue still finishes.
+    auto queue = NetRequestQueue::queue();
+    queue->showAccurateProgress = true;
+    queue->shouldCancelAllRequestsOnFailure = false;
+    bool done = false;
+    queue->onQueueFinished = [&] { done = true; };
+    auto shrunk = fileForm(server.url("/upload"), file);
+    queue->addOperation(shrunk);
+    EXPECT_EQ(queue->totalBytesToUpload(), shrunk->postLength());
+    const QString goneFile = KRTest::makeTempDir() + "/blob.bin";
+    KRTest::writeFile(goneFile, content);
+    auto gone = fileForm(server.url("/upload"), goneFile);
+    QFile::remove(goneFile);
+    queue->addOperation(gone);
+    KRTest::writeFile(file, content.left(1000));
+    queue->go();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+    EXPECT_EQ(shrunk->error().code(), 8);
+    EXPECT_TRUE(shrunk->error().message().contains(QStringLiteral("changed while it was being sent")));
+    EXPECT_EQ(gone->error().code(), 6);
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+TEST_F(FormAndQueueTest, CopyKeepsTheForm)
+{
+    const QString file = KRTest::makeTempDir() + "/blob.bin";
+    KRTest::writeFile(file, "file bytes");
+    auto original = fileForm(server.url("/upload"), file, QString::fromUtf8("caf\u00e9"));
+    original->setStringEncoding(QStringLiteral("iso-8859-1"));
+    original->startSynchronous();
+    ASSERT_FALSE(original->error());
+
+    // Copied after the original sent its body, then sent on its own.
+    auto copy = std::dynamic_pointer_cast<NetFormDataRequest>(original->copy());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->stringEncoding(), QStringLiteral("iso-8859-1"));
+    original.reset();
+    copy->startSynchronous();
+    ASSERT_FALSE(copy->error()) << copy->error().toString().toStdString();
+    const auto sent = server.requests();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_EQ(sent[1].body, multipartFile(copy->boundary().toLatin1(), "caf\xe9", "file bytes"));
+    EXPECT_EQ(sent[1].body, sent[0].body);
+    EXPECT_EQ(sent[1].header("Content-Type"), sent[0].header("Content-Type"));
+}
+
+TEST_F(FormAndQueueTest, StringEncodingNamesTheCharsetAndEncodesTheText)
+{
+    const QString text = QString::fromUtf8("za\u017c\u00f3\u0142\u0107 &");
+    auto urlEncoded = NetFormDataRequest::requestWithURL(server.url("/form"));
+    urlEncoded->setStringEncoding(QStringLiteral("ISO-8859-2"));
+    urlEncoded->addPostValue(text, QString::fromUtf8("k\u0142"));
+    auto multipart = NetFormDataRequest::requestWithURL(server.url("/form"));
+    multipart->setStringEncoding(QStringLiteral("iso-8859-2"));
+    multipart->addPostValue(text, QStringLiteral("v"));
+    multipart->addData("\xff\xfe", QString::fromUtf8("\u017c.bin"), QString(), QStringLiteral("d"));
+    // Text the encoding cannot hold, and an unknown encoding, fail instead of sending "?".
+    auto unrepresentable = NetFormDataRequest::requestWithURL(server.url("/form"));
+    unrepresentable->setStringEncoding(QStringLiteral("iso-8859-1"));
+    unrepresentable->addPostValue(QString::fromUtf8("\u20ac5"), QStringLiteral("price"));
+    auto unknown = NetFormDataRequest::requestWithURL(server.url("/form"));
+    unknown->setStringEncoding(QStringLiteral("no-such-encoding\r\nX: 1"));
+    unknown->addPostValue(QStringLiteral("1"), QStringLiteral("a"));
+    for (const auto &r : {urlEncoded, multipart, unrepresentable, unknown})
+        r->startSynchronous();
+
+    const auto sent = server.requests();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_EQ(sent[0].header("Content-Type"), QByteArray("application/x-www-form-urlencoded; charset=iso-8859-2"));
+    EXPECT_EQ(sent[0].body, QByteArray("k%B3=za%BF%F3%B3%E6%20%26"));
+    const QByteArray b = multipart->boundary().toLatin1();
+    EXPECT_EQ(sent[1].header("Content-Type"), "multipart/form-data; charset=iso-8859-2; boundary=" + b);
+    EXPECT_EQ(sent[1].body, "--" + b + "\r\nContent-Disposition: form-data; name=\"v\"\r\n\r\nza\xbf\xf3\xb3\xe6 &\r\n--" + b
+                                + "\r\nContent-Disposition: form-data; name=\"d\"; filename=\"\xbf.bin\"\r\n"
+                                  "Content-Type: application/octet-stream\r\n\r\n\xff\xfe\r\n--" + b + "--\r\n");
+    EXPECT_EQ(unrepresentable->error().code(), 6);
+    EXPECT_EQ(unknown->error().code(), 6);
+}
+
+TEST_F(FormAndQueueTest, QueueUploadProgressEndsAtOne)
+{
+    const QString file = KRTest::makeTempDir() + "/blob.bin";
+    KRTest::writeFile(file, randomBytes(2 * 1024 * 1024));
+    server.route("/get", [](const KRTestRequest &) { return KRTestResponse::text("page"); });
+    server.route("/see-other", [](const KRTestRequest &) { return KRTestResponse::redirect(303, "/get"); });
+    server.route("/temporary", [](const KRTestRequest &) { return KRTestResponse::redirect(307, "/echo"); });
+    server.route("/private", [](const KRTestRequest &r) {
+        return KRTestHTTPServer::basicAuth(r, "ann", "secret", "Area", KRTestResponse::text("in"));
+    });
+    for (const bool accurate : {false, true}) {
+        SCOPED_TRACE(accurate ? "accurate" : "one unit per request");
+        auto queue = NetRequestQueue::queue();
+        queue->showAccurateProgress = accurate;
+        auto upload = std::make_shared<Bar>();
+        queue->setUploadProgressDelegate(upload);
+        bool done = false;
+        queue->onQueueFinished = [&] { done = true; };
+        // A memory body, a file body, no body, and bodies sent again after a redirection or
+        // an authentication challenge, or dropped by a redirection to a GET.
+        QList<std::shared_ptr<NetHTTPRequest>> requests{fileForm(server.url("/file"), file)};
+        for (const char *path : {"/memory", "/get", "/see-other", "/temporary", "/private"}) {
+            auto r = NetHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+            if (qstrcmp(path, "/get") != 0)
+                r->appendPostData(randomBytes(300 * 1024));
+            r->setUsername(QStringLiteral("ann"));
+            r->setPassword(QStringLiteral("secret"));
+            requests << r;
+        }
+        for (const auto &r : requests)
+            queue->addOperation(r);
+        queue->go();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+        KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+        for (const auto &r : requests)
+            EXPECT_FALSE(r->error()) << r->url().toString().toStdString();
+        if (!accurate) {
+            EXPECT_EQ(queue->totalBytesToUpload(), 6u);
+        }
+        EXPECT_EQ(queue->bytesUploadedSoFar(), queue->totalBytesToUpload());
+        ASSERT_FALSE(upload->values.empty());
+        EXPECT_EQ(upload->values.back(), 1.0);
+        EXPECT_EQ(queue->bytesDownloadedSoFar(), queue->totalBytesToDownload());
+    }
+}
+
+TEST_F(FormAndQueueTest, QueueCopyCarriesSettingsButNoRequests)
+{
+    auto queue = NetRequestQueue::queue();
+    auto bar = std::make_shared<Bar>();
+    int queueDone = 0;
+    queue->onQueueFinished = [&] { ++queueDone; };
+    queue->setUploadProgressDelegate(bar);
+    queue->shouldCancelAllRequestsOnFailure = false;
+    queue->showAccurateProgress = true;
+    queue->userInfo.insert(QStringLiteral("id"), 7);
+    queue->addOperation(NetHTTPRequest::requestWithURL(server.url("/a")));
+
+    auto copy = queue->copy();
+    EXPECT_FALSE(copy->shouldCancelAllRequestsOnFailure);
+    EXPECT_TRUE(copy->showAccurateProgress);
+    EXPECT_EQ(copy->userInfo.value(QStringLiteral("id")).toInt(), 7);
+    EXPECT_TRUE(copy->isSuspended());
+    EXPECT_EQ(copy->operationCount(), 0);
+    auto r = NetHTTPRequest::requestWithURL(server.url("/b"));
+    r->setPostBody("12345");
+    copy->addOperation(r);
+    copy->go();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return queueDone == 1; }));
+    EXPECT_EQ(server.requests().value(0).path(), QByteArray("/b"));
+    EXPECT_EQ(bar->values.back(), 1.0);
+    queue->go();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return queueDone == 2; }));
 }
 
 } // namespace

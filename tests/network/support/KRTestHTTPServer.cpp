@@ -178,6 +178,12 @@ void KRTestHTTPServer::setFallback(Handler handler)
     m_fallback = std::move(handler);
 }
 
+void KRTestHTTPServer::discardBodies(const QByteArray &path)
+{
+    std::lock_guard<std::mutex> g(m_mutex);
+    m_discardPaths.append(path);
+}
+
 QList<KRTestRequest> KRTestHTTPServer::requests() const
 {
     std::lock_guard<std::mutex> g(m_mutex);
@@ -273,7 +279,25 @@ void KRTestHTTPServer::serveConnection(int fd, int number)
                 req.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
         }
         const qint64 length = req.header("Content-Length").toLongLong();
-        while (buffer.size() < length) {
+        req.bodyLength = length;
+        bool discard = false;
+        {
+            std::lock_guard<std::mutex> g(m_mutex);
+            discard = m_discardPaths.contains(req.path());
+        }
+        if (discard) {
+            qint64 left = length - std::min<qint64>(length, buffer.size());
+            buffer.remove(0, std::min<qint64>(length, buffer.size()));
+            while (left > 0) {
+                const ssize_t n = ::recv(fd, chunk, size_t(std::min<qint64>(left, qint64(sizeof chunk))), 0);
+                if (n <= 0) {
+                    open = false;
+                    break;
+                }
+                left -= n;
+            }
+        }
+        while (!discard && buffer.size() < length) {
             if (!readMore()) {
                 open = false;
                 break;
@@ -281,8 +305,10 @@ void KRTestHTTPServer::serveConnection(int fd, int number)
         }
         if (!open)
             break;
-        req.body = buffer.left(length);
-        buffer.remove(0, length);
+        if (!discard) {
+            req.body = buffer.left(length);
+            buffer.remove(0, length);
+        }
 
         Handler handler;
         {

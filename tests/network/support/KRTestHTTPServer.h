@@ -25,6 +25,7 @@ struct KRTestRequest
     QByteArray version; // "HTTP/1.1"
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    qint64 bodyLength = 0; // bytes of body received (also when discarded)
     int connection = 0; // 1-based number of the TCP connection it came on
 
     QByteArray header(const QByteArray &name) const; // case-insensitive; empty when absent
@@ -82,6 +83,8 @@ public:
     // Handlers by path (exact match); `fallback` answers the rest (404 by default).
     void route(const QByteArray &path, Handler handler);
     void setFallback(Handler handler);
+    // Bodies of requests to `path` are read and counted (bodyLength), not kept: big uploads.
+    void discardBodies(const QByteArray &path);
 
     QList<KRTestRequest> requests() const;
     int requestCount() const;
@@ -123,6 +126,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::map<QByteArray, Handler> m_routes;
+    QList<QByteArray> m_discardPaths;
     Handler m_fallback;
     QList<KRTestRequest> m_log;
     int m_nonceCounter = 0;
