@@ -31,6 +31,7 @@
 namespace {
 
 qint64 g_port = -1;
+std::string g_token;
 
 int connectTo(qint64 port)
 {
@@ -180,6 +181,7 @@ void BM_CheckSyntax_1000Lines(benchmark::State &state)
                                                       {"options", options}})
                                 .toJson(QJsonDocument::Compact);
     const std::string request = "POST /__kr_check_syntax HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                                + std::string(KRNodeRunner::tokenHeaderName) + ": " + g_token + "\r\n"
                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.toStdString();
     const int fd = connectTo(g_port);
     std::string buffer;
@@ -253,6 +255,7 @@ int main(int argc, char **argv)
     runner->setRequestedPortNumber(0);
     runner->start();
     g_port = runner->portNumber();
+    g_token = runner->token().toStdString();
     if (g_port <= 0) {
         std::fprintf(stderr, "the local runtime server did not start\n");
         return 1;

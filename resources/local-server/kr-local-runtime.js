@@ -836,7 +836,11 @@ function startWatchdog() {
     process.stdin.on('data', () => {
         lastAlive = Date.now();
     });
+    // Script processes end with the server, whichever way it is asked to go.
     process.on('exit', endAllSandboxes);
+    for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) {
+        process.on(signal, () => process.exit(0));
+    }
     process.stdin.on('end', () => process.exit(0));
     process.stdin.on('error', () => process.exit(0));
     process.stdin.resume();
