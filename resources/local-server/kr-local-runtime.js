@@ -39,7 +39,8 @@ const SCRIPT_HEAP_MB = 128;
 const SCRIPT_MEMORY_BYTES = 384 * 1024 * 1024;
 const MAX_SCRIPT_OUTPUT_BYTES = 64 * 1024 * 1024;
 const MAX_RUNNING_SCRIPTS = 4;
-const SPARE_SANDBOXES = 2;
+// Requests one sandbox process serves before it is replaced.
+const SANDBOX_REQUESTS = 100;
 
 const tokenHeader = 'x-korvane-token';
 const runToken = crypto.randomBytes(32).toString('hex');
@@ -510,12 +511,13 @@ function requestForScript(req, pathname, searchParams, body) {
 
 // ---------------------------------------------------------------- the script sandbox
 //
-// Each server page request runs in a node process of its own (kr-server-page-sandbox.js), with
+// Server page scripts run in node processes of their own (kr-server-page-sandbox.js), with
 // node's permission model on and nothing granted: no file system, no child processes, no
-// workers, an empty environment and a small heap. The process is killed when it outlives the
-// time limit or grows past the memory limit, whatever it is doing; this process never runs a
-// line of a page's script, so it stays responsive. A few processes are started ahead of need,
-// each serves one request.
+// workers, an empty environment and a small heap. A process is killed when its request
+// outlives the time limit or it grows past the memory limit, whatever it is doing; this
+// process never runs a line of a page's script, so it stays responsive. A small pool of such
+// processes serves the requests, one at a time each, every request in a fresh context; a
+// process is replaced after a number of requests.
 
 const sandboxSource = fs.readFileSync(path.join(__dirname, 'kr-server-page-sandbox.js'), 'utf8');
 const sandboxArguments = [
@@ -525,13 +527,13 @@ const sandboxArguments = [
     '--max-old-space-size=' + SCRIPT_HEAP_MB,
     '-e', sandboxSource,
 ];
-const spareSandboxes = [];
+const idleSandboxes = [];
 const liveSandboxes = new Set();
 const waitingScripts = [];
 let runningScripts = 0;
 
 function startSandbox() {
-    const sandbox = { output: [], outputSize: 0, errorText: '', exited: false, onExit: null, tooLarge: false };
+    const sandbox = { output: '', errorText: '', exited: false, served: 0, job: null };
     const child = childProcess.spawn(process.execPath, sandboxArguments, {
         cwd: bundleRoot,
         env: {},
@@ -539,14 +541,18 @@ function startSandbox() {
     });
     sandbox.child = child;
     liveSandboxes.add(sandbox);
+    child.stdout.setEncoding('utf8');
     child.stdout.on('data', (chunk) => {
-        sandbox.outputSize += chunk.length;
-        if (sandbox.outputSize > MAX_SCRIPT_OUTPUT_BYTES) {
+        sandbox.output += chunk;
+        const end = sandbox.output.indexOf('\n');
+        if (end >= 0) {
+            const line = sandbox.output.slice(0, end);
+            sandbox.output = sandbox.output.slice(end + 1);
+            finishJob(sandbox, line);
+        } else if (sandbox.output.length > MAX_SCRIPT_OUTPUT_BYTES) {
             sandbox.tooLarge = true;
             child.kill('SIGKILL');
-            return;
         }
-        sandbox.output.push(chunk);
     });
     child.stderr.on('data', (chunk) => {
         if (sandbox.errorText.length < 65536) sandbox.errorText += chunk.toString('utf8');
@@ -560,19 +566,11 @@ function startSandbox() {
         sandbox.exitCode = code;
         sandbox.signal = signal;
         liveSandboxes.delete(sandbox);
-        const index = spareSandboxes.indexOf(sandbox);
-        if (index >= 0) spareSandboxes.splice(index, 1);
-        if (sandbox.onExit) sandbox.onExit();
+        const index = idleSandboxes.indexOf(sandbox);
+        if (index >= 0) idleSandboxes.splice(index, 1);
+        if (sandbox.job) finishJob(sandbox, null);
     });
     return sandbox;
-}
-
-function takeSandbox() {
-    while (spareSandboxes.length > 0) {
-        const sandbox = spareSandboxes.shift();
-        if (!sandbox.exited) return sandbox;
-    }
-    return startSandbox();
 }
 
 function residentBytes(pid) {
@@ -584,53 +582,74 @@ function residentBytes(pid) {
     }
 }
 
+function killSandbox(sandbox) {
+    if (!sandbox.exited) sandbox.child.kill('SIGKILL');
+}
+
 function runInSandbox(sandbox, job, done) {
-    let timedOut = false;
-    let overMemory = false;
-    const kill = () => {
-        if (!sandbox.exited) sandbox.child.kill('SIGKILL');
-    };
-    const timer = setTimeout(() => {
-        timedOut = true;
-        kill();
+    const current = { done, timedOut: false, overMemory: false };
+    sandbox.job = current;
+    current.timer = setTimeout(() => {
+        current.timedOut = true;
+        killSandbox(sandbox);
     }, SCRIPT_TIMEOUT_MS);
-    const memoryWatch = setInterval(() => {
+    current.memoryWatch = setInterval(() => {
         if (residentBytes(sandbox.child.pid) > SCRIPT_MEMORY_BYTES) {
-            overMemory = true;
-            kill();
+            current.overMemory = true;
+            killSandbox(sandbox);
         }
     }, 100);
-    sandbox.onExit = () => {
-        clearTimeout(timer);
-        clearInterval(memoryWatch);
-        let outcome = null;
-        try {
-            outcome = JSON.parse(Buffer.concat(sandbox.output).toString('utf8'));
-        } catch (e) {
-            outcome = null;
-        }
-        if (outcome === null || typeof outcome !== 'object' || Array.isArray(outcome)) {
-            const heapExhausted = /heap out of memory|Reached heap limit/.test(sandbox.errorText);
-            let message;
-            if (timedOut) {
-                message = 'the script did not finish within ' + SCRIPT_TIMEOUT_MS / 1000 + ' s';
-            } else if (overMemory || heapExhausted) {
-                message = 'the script ran out of memory';
-            } else if (sandbox.tooLarge) {
-                message = 'the script\'s answer is too large';
-            } else {
-                message = 'the script ended without an answer (' +
-                    (sandbox.signal ? 'signal ' + sandbox.signal : 'exit code ' + sandbox.exitCode) + ')';
-            }
-            outcome = { ok: false, message, stack: message + '\n' + sandbox.errorText.slice(0, 2000) };
-        }
-        done(outcome);
-    };
-    if (sandbox.exited) {
-        sandbox.onExit();
+    ++sandbox.served;
+    sandbox.child.stdin.write(JSON.stringify(job) + '\n');
+}
+
+// The sandbox answered (`line`) or ended without an answer (null).
+function finishJob(sandbox, line) {
+    const current = sandbox.job;
+    if (!current) {
+        killSandbox(sandbox); // output nobody asked for
         return;
     }
-    sandbox.child.stdin.end(JSON.stringify(job));
+    sandbox.job = null;
+    clearTimeout(current.timer);
+    clearInterval(current.memoryWatch);
+    let outcome = null;
+    try {
+        outcome = line === null ? null : JSON.parse(line);
+    } catch (e) {
+        outcome = null;
+    }
+    if (outcome === null || typeof outcome !== 'object' || Array.isArray(outcome)) {
+        killSandbox(sandbox);
+        const heapExhausted = /heap out of memory|Reached heap limit/.test(sandbox.errorText);
+        let message;
+        if (current.timedOut) {
+            message = 'the script did not finish within ' + SCRIPT_TIMEOUT_MS / 1000 + ' s';
+        } else if (current.overMemory || heapExhausted) {
+            message = 'the script ran out of memory';
+        } else if (sandbox.tooLarge) {
+            message = 'the script\'s answer is too large';
+        } else if (line !== null) {
+            message = 'the script\'s answer could not be read';
+        } else {
+            message = 'the script ended without an answer (' +
+                (sandbox.signal ? 'signal ' + sandbox.signal : 'exit code ' + sandbox.exitCode) + ')';
+        }
+        outcome = { ok: false, message, stack: message + '\n' + sandbox.errorText.slice(0, 2000) };
+    } else if ((outcome.retire === true || sandbox.served >= SANDBOX_REQUESTS) && !sandbox.exited) {
+        sandbox.child.stdin.end(); // it exits when its input ends
+    } else if (!sandbox.exited) {
+        idleSandboxes.push(sandbox);
+    }
+    current.done(outcome);
+}
+
+function takeSandbox() {
+    while (idleSandboxes.length > 0) {
+        const sandbox = idleSandboxes.shift();
+        if (!sandbox.exited) return sandbox;
+    }
+    return startSandbox();
 }
 
 // Runs a server page's script; resolves with the sandbox's outcome object.
@@ -644,16 +663,16 @@ function runServerScript(job) {
 function startWaitingScripts() {
     while (waitingScripts.length > 0 && runningScripts < MAX_RUNNING_SCRIPTS) {
         const { job, resolve } = waitingScripts.shift();
-        const sandbox = takeSandbox();
         ++runningScripts;
-        runInSandbox(sandbox, job, (outcome) => {
+        runInSandbox(takeSandbox(), job, (outcome) => {
             --runningScripts;
             resolve(outcome);
             startWaitingScripts();
         });
     }
-    while (spareSandboxes.length < SPARE_SANDBOXES) {
-        spareSandboxes.push(startSandbox());
+    // One ready for the next request.
+    if (idleSandboxes.length === 0 && liveSandboxes.size < MAX_RUNNING_SCRIPTS + 1) {
+        idleSandboxes.push(startSandbox());
     }
 }
 

@@ -1,22 +1,23 @@
 'use strict';
-// Runs one server page request, in a process of its own that the local runtime server starts
-// for it:
+// Runs server page requests for the local runtime server, in a process the server starts:
 //
 //   node --experimental-permission ... -e <this file's text>
 //
 // Node's permission model denies the file system, child processes, workers and addons; the
-// environment is empty. Standard input carries one JSON object, the request:
+// environment is empty. Each line of standard input is one request, as JSON:
 //   {"page": {"name", "html", "events": {"onGET": ..., "onPOST": ...}},
-//    "eventName", "request": {...}, "storage": {"available": bool, "items": {...}}, "timeoutMs"}
-// and standard output receives one JSON object, the outcome:
+//    "eventName", "request": {...}, "storage": {"available": bool, "items": {...}}, "timeoutMs", "limitMs"}
+// and for each, one line of standard output is the outcome:
 //   {"ok": true, "statusCode", "headers", "redirectURL", "html", "log": [...], "storageChanges": [...]}
 //   {"ok": false, "message", "stack", "log": [...], "storageChanges": [...]}
 // The server applies the storage changes (["set", key, JSON text] or ["remove", key]) itself.
+// Requests come one at a time. The process exits when standard input closes, and after a
+// request that hit the time limit (its outcome then says "retire": true).
 //
-// The script runs in a context of its own that is handed no object of this process: request,
-// response, storage and console are made inside the context from plain data, so nothing the
-// script can reach leads back here. This process is the second wall, the server's time and
-// memory limits the third.
+// Each request's script runs in a new context that is handed no object of this process:
+// request, response, storage and console are made inside the context from plain data, so
+// nothing the script can reach leads back here. This process is the second wall, the server's
+// time and memory limits the third.
 
 const vm = require('vm');
 
@@ -134,21 +135,17 @@ try {
 }
 })`;
 
-function finish(outcome) {
-    output.write(outcome + '\n', () => exit(0));
+function failure(message) {
+    return JSON.stringify({ ok: false, message, stack: message, log: [], storageChanges: [], retire: true });
 }
 
-function fail(message) {
-    finish(JSON.stringify({ ok: false, message, stack: message, log: [], storageChanges: [] }));
-}
-
+// The outcome line of one request, and whether this process must go after it.
 function runRequest(text) {
     let job;
     try {
         job = JSON.parse(text);
     } catch (e) {
-        fail('the request could not be read');
-        return;
+        return { outcome: failure('the request could not be read'), retire: true };
     }
     const context = vm.createContext(Object.create(null), {
         name: 'server page',
@@ -168,24 +165,37 @@ function runRequest(text) {
         context.__kr_event = String(job.eventName);
         const outcome = vm.runInContext('__kr_call(__kr_page, __kr_event)', context,
             Object.assign({ filename: job.page.name + ':' + job.eventName }, options));
-        finish(typeof outcome === 'string' ? outcome : JSON.stringify({
-            ok: false, message: 'the script replaced its own outcome', stack: '', log: [], storageChanges: [],
-        }));
+        if (typeof outcome !== 'string') {
+            return { outcome: failure('the script replaced its own outcome'), retire: true };
+        }
+        return { outcome, retire: false };
     } catch (e) {
         // Thrown by the context's limits (time) rather than by the script.
-        fail(e && e.code === 'ERR_SCRIPT_EXECUTION_TIMEOUT'
-            ? 'the script did not finish within ' + job.limitMs / 1000 + ' s'
-            : 'the script failed (' + (e && e.message ? e.message : 'unknown') + ')');
+        return {
+            outcome: failure(e && e.code === 'ERR_SCRIPT_EXECUTION_TIMEOUT'
+                ? 'the script did not finish within ' + job.limitMs / 1000 + ' s'
+                : 'the script failed (' + (e && e.message ? e.message : 'unknown') + ')'),
+            retire: true,
+        };
     }
 }
 
-const chunks = [];
-input.on('data', (chunk) => chunks.push(chunk));
-input.on('end', () => {
-    if (chunks.length === 0) {
-        exit(0); // a spare the server no longer needs
-        return;
+let pending = '';
+input.setEncoding('utf8');
+input.on('data', (chunk) => {
+    pending += chunk;
+    let end;
+    while ((end = pending.indexOf('\n')) >= 0) {
+        const line = pending.slice(0, end);
+        pending = pending.slice(end + 1);
+        const { outcome, retire } = runRequest(line);
+        if (retire) {
+            input.pause();
+            output.write(outcome + '\n', () => exit(0));
+            return;
+        }
+        output.write(outcome + '\n');
     }
-    runRequest(Buffer.concat(chunks).toString('utf8'));
 });
+input.on('end', () => exit(0));
 input.on('error', () => exit(0));
