@@ -1,7 +1,8 @@
 // Throughput of the local runtime server: GET requests of a ~50 KB file over 16 keep-alive
-// connections (requests per second), GET requests of a small server page (its onGET handler
-// and two template expressions run for every request) as the peer of a static file of the
-// same size, and the syntax check of a 1,000-line script.
+// connections (requests per second), GET requests of a small server page (for every request
+// the page is read, its onGET handler and two template expressions run in the sandboxed script
+// processes, and the answer comes back over their pipes) against a static file of the same
+// size as its peer, and the syntax check of a 1,000-line script.
 
 #include <builder/KRSyntaxChecker.h>
 #include <core/KRNodeRunner.h>

@@ -278,6 +278,15 @@ response.setFormValue("result", results.join("; "));
     EXPECT_FALSE(response.body.contains("escaped")) << response.body.constData();
     QCoreApplication::processEvents();
     EXPECT_FALSE(QFile::exists(mark));
+
+    // Nothing one request leaves behind reaches the next.
+    KRTest::writeFile(*s_root + QStringLiteral("/leftover.krml"), scriptPage(R"JS(
+response.setFormValue("result", typeof leftOver + "/" + typeof ({}).polluted);
+leftOver = 1;
+Object.prototype.polluted = 1;
+)JS"));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(request(s_port, "GET", "/leftover.krml").body.contains("<p>undefined/undefined</p>"));
     EXPECT_EQ(request(s_port, "GET", "/home.krml?name=Bo").status, 200);
 }
 
@@ -380,6 +389,69 @@ TEST(KRLocalServerProcess, terminateRequestEndsTheServer)
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return !portAcceptsConnections(port); }));
     KRNodeRunner::setTerminateRequestSender({});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The processes whose parent is `pid`.
+QList<qint64> childProcesses(qint64 pid)
+{
+    QList<qint64> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toLongLong() == pid && fields.value(0) != "Z")
+            children.append(entry.toLongLong());
+    }
+    return children;
+}
+
+// The runtime server serving `root`, or 0.
+qint64 serverProcessFor(const QString &root)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (entry.toLongLong() <= 0 || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = cmdline.readAll().split('\0');
+        if (arguments.size() > 2 && arguments[1].endsWith("kr-local-runtime.js") && arguments[2] == QFile::encodeName(root))
+            return entry.toLongLong();
+    }
+    return 0;
+}
+
+TEST(KRLocalServerProcess, scriptProcessesEndWithTheServer)
+{
+    for (const bool killAll : {false, true}) {
+        const QString root = KRTest::makeTempDir(QStringLiteral("loops"));
+        KRTest::writeFile(root + QStringLiteral("/loop.krml"), scriptPage("for (;;) {}"));
+        KRNodeRunner runner;
+        runner.setDocumentRootPath(root);
+        runner.setRequestedPortNumber(0);
+        runner.start();
+        const qint64 port = runner.portNumber();
+        ASSERT_GT(port, 0);
+        const qint64 server = serverProcessFor(root);
+        ASSERT_GT(server, 0);
+        auto answer = std::async(std::launch::async, [port] { return request(port, "GET", "/loop.krml"); });
+        QList<qint64> scripts;
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !(scripts = childProcesses(server)).isEmpty(); }));
+        QElapsedTimer timer;
+        timer.start();
+        if (killAll)
+            KRNodeRunner::endAllServers();
+        else
+            runner.terminate();
+        for (qint64 pid : scripts)
+            EXPECT_TRUE(waitForProcessExit(pid, 10000)) << (killAll ? "killed" : "terminated");
+        // Well before the script's own time limit.
+        EXPECT_LT(timer.elapsed(), 3000) << (killAll ? "killed" : "terminated");
+        answer.wait();
+        runner.terminate();
+    }
 }
 
 // Started directly, to control its standard input.
