@@ -548,7 +548,8 @@ function startSandbox() {
         if (end >= 0) {
             const line = sandbox.output.slice(0, end);
             sandbox.output = sandbox.output.slice(end + 1);
-            finishJob(sandbox, line);
+            // Anything past the one answer is output nobody asked for: the process is not used again.
+            finishJob(sandbox, line, sandbox.output.length === 0);
         } else if (sandbox.output.length > MAX_SCRIPT_OUTPUT_BYTES) {
             sandbox.tooLarge = true;
             child.kill('SIGKILL');
@@ -568,7 +569,7 @@ function startSandbox() {
         liveSandboxes.delete(sandbox);
         const index = idleSandboxes.indexOf(sandbox);
         if (index >= 0) idleSandboxes.splice(index, 1);
-        if (sandbox.job) finishJob(sandbox, null);
+        if (sandbox.job) finishJob(sandbox, null, false);
     });
     return sandbox;
 }
@@ -604,11 +605,13 @@ function runInSandbox(sandbox, job, done) {
 }
 
 // The sandbox answered (`line`) or ended without an answer (null).
-function finishJob(sandbox, line) {
+function finishJob(sandbox, line, reusable) {
     const current = sandbox.job;
+    if (!current || !reusable) {
+        killSandbox(sandbox);
+    }
     if (!current) {
-        killSandbox(sandbox); // output nobody asked for
-        return;
+        return; // output nobody asked for
     }
     sandbox.job = null;
     clearTimeout(current.timer);
@@ -638,7 +641,7 @@ function finishJob(sandbox, line) {
         outcome = { ok: false, message, stack: message + '\n' + sandbox.errorText.slice(0, 2000) };
     } else if ((outcome.retire === true || sandbox.served >= SANDBOX_REQUESTS) && !sandbox.exited) {
         sandbox.child.stdin.end(); // it exits when its input ends
-    } else if (!sandbox.exited) {
+    } else if (!sandbox.exited && reusable) {
         idleSandboxes.push(sandbox);
     }
     current.done(outcome);
