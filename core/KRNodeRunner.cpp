@@ -171,7 +171,7 @@ public:
         }
     }
 
-    // A server leads a process group of its own (see start()), which holds the processes
+    // A server leads a process group of its own (see launch()), which holds the processes
     // that run its page scripts. Only while the server has not been reaped is the group id
     // surely still its own.
     static void killGroup(QProcess *process)
