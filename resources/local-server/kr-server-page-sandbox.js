@@ -36,13 +36,13 @@ for (const name of ['process', 'require', 'module', 'exports', '__filename', '__
     }
 }
 
-// Made inside the script's context; `input` is the request as JSON text.
+// Made inside the script's context from the request as JSON text.
 const prelude = `(function (inputText) {
 'use strict';
 const input = JSON.parse(inputText);
 const log = [];
 const storageChanges = [];
-const items = input.storage.items;
+const items = Object.assign(Object.create(null), input.storage.items);
 const has = (key) => Object.prototype.hasOwnProperty.call(items, key);
 const text = (value) => (typeof value === 'string' ? value : JSON.stringify(value));
 const scriptSafeJSON = (value) => JSON.stringify(value === undefined ? null : value)
