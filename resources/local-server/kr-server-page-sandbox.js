@@ -24,6 +24,9 @@ const vm = require('vm');
 const input = process.stdin;
 const output = process.stdout;
 const exit = process.exit.bind(process);
+// A promise a script rejected and left alone is the script's own business; by default node
+// would end this process, and with it the next request.
+process.on('unhandledRejection', () => {});
 
 // What an escaped script could still use in this process.
 for (const name of ['process', 'require', 'module', 'exports', '__filename', '__dirname', 'fetch',

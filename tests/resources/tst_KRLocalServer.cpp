@@ -285,8 +285,10 @@ response.setFormValue("result", typeof leftOver + "/" + typeof ({}).polluted);
 leftOver = 1;
 Object.prototype.polluted = 1;
 )JS"));
-    for (int i = 0; i < 6; ++i)
-        EXPECT_TRUE(request(s_port, "GET", "/leftover.krml").body.contains("<p>undefined/undefined</p>"));
+    for (int i = 0; i < 6; ++i) {
+        const Response next = request(s_port, "GET", "/leftover.krml");
+        EXPECT_TRUE(next.body.contains("<p>undefined/undefined</p>")) << next.status << " " << next.body.constData();
+    }
     EXPECT_EQ(request(s_port, "GET", "/home.krml?name=Bo").status, 200);
 }
 
