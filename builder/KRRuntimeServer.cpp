@@ -1,5 +1,6 @@
 #include "KRRuntimeServer.h"
 
+#include <core/KRNodeRunner.h>
 #include <model/KRLocalServerPort.h>
 
 #include <network/NetHTTPRequest.h>
@@ -11,10 +12,6 @@
 #include <mutex>
 
 const QString KRRuntimeServer::errorDomain = QStringLiteral("KRRuntimeServerErrorDomain");
-
-namespace {
-
-} // namespace
 
 // One provider for the whole application: the model's.
 KRRuntimeServer::PortProvider KRRuntimeServer::setPortProvider(PortProvider provider)
@@ -35,6 +32,9 @@ KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path
     http->setDownloadCache(nullptr);
     http->setRequestMethod(QStringLiteral("POST"));
     http->addRequestHeader(QStringLiteral("content-type"), QStringLiteral("application/json"));
+    // Control requests need the token of the server's run; only the process that started it knows it.
+    http->addRequestHeader(QString::fromLatin1(KRNodeRunner::tokenHeaderName),
+                           QString::fromLatin1(KRNodeRunner::tokenForPort(port)));
     http->appendPostData(QJsonDocument(request).toJson(QJsonDocument::Compact));
     http->setTimeOutSeconds(timeOutSeconds);
     http->startSynchronous();

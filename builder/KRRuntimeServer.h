@@ -23,8 +23,9 @@ public:
     static PortProvider setPortProvider(PortProvider provider);
     static qint64 portNumber();
 
-    // POSTs `request` as JSON ("content-type: application/json") to http://127.0.0.1:<port><path>
-    // and waits for the answer, blocking the calling thread. The answer must be a 200 response
+    // POSTs `request` as JSON ("content-type: application/json") to http://127.0.0.1:<port><path>,
+    // with the token of the server this process started on that port (KRNodeRunner), and waits
+    // for the answer, blocking the calling thread. The answer must be a 200 response
     // whose body is a JSON object; anything else (no connection, time-out, an error status, a
     // body that is not a JSON object) is an error.
     static KRResult<QJsonObject> postJSON(qint64 port, const QString &path, const QJsonObject &request,

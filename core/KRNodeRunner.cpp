@@ -5,6 +5,7 @@
 #include <platform/foundation/KRResources.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -39,6 +40,9 @@ constexpr int portWaitStepMilliseconds = 250;
 // A server still running this long after it was asked to end is killed.
 constexpr int endGraceMilliseconds = 3000;
 constexpr qsizetype maximumHandshakeLength = 65536;
+
+// Set on a server process this process ends itself: its end is no failure.
+constexpr const char *endedOnPurposeProperty = "kr_endedOnPurpose";
 
 // The serial queue on which every runner's keep-alive steps run, one background thread
 // shared by all runners ("com.korvane._asyncKeepAliveQueue").
@@ -137,7 +141,8 @@ public:
         QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
     }
 
-    // Asks the process to end; kills it when it has not ended after a grace period.
+    // Asks the process to end; kills it, with the script processes it started, when it has
+    // not ended after a grace period.
     void end(QProcess *process)
     {
         if (!process || process->state() == QProcess::NotRunning) {
@@ -145,11 +150,12 @@ public:
                 process->deleteLater();
             return;
         }
+        process->setProperty(endedOnPurposeProperty, true);
         process->terminate();
         QPointer<QProcess> guard(process);
         QTimer::singleShot(endGraceMilliseconds, this, [guard] {
             if (guard && guard->state() != QProcess::NotRunning)
-                guard->kill();
+                killGroup(guard);
         });
     }
 
@@ -158,10 +164,22 @@ public:
         const auto processes = findChildren<QProcess *>(Qt::FindDirectChildrenOnly);
         for (QProcess *process : processes) {
             if (process->state() != QProcess::NotRunning) {
-                process->kill();
+                process->setProperty(endedOnPurposeProperty, true);
+                killGroup(process);
                 process->waitForFinished(1000);
             }
         }
+    }
+
+    // A server leads a process group of its own (see launch()), which holds the processes
+    // that run its page scripts. Only while the server has not been reaped is the group id
+    // surely still its own.
+    static void killGroup(QProcess *process)
+    {
+        const qint64 pid = process->processId();
+        if (pid > 0)
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
+        process->kill();
     }
 
     ~ProcessRegistry() override { endAll(); }
@@ -180,6 +198,31 @@ KRNodeRunner::LaunchFailureAlert &launchFailureAlert()
 {
     static KRNodeRunner::LaunchFailureAlert alert;
     return alert;
+}
+
+// The tokens of the running servers this process started, by port.
+std::mutex &tokenLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<qint64, QByteArray> &tokensByPort()
+{
+    static std::map<qint64, QByteArray> tokens;
+    return tokens;
+}
+
+// What a token may hold: it travels in a header.
+bool plausibleToken(const QString &token)
+{
+    if (token.isEmpty() || token.size() > 256)
+        return false;
+    for (QChar c : token) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-' && c != u'_')
+            return false;
+    }
+    return true;
 }
 
 bool onlyBlanksAndLineBreaks(QStringView text)
@@ -223,6 +266,7 @@ KRNodeRunner::KRNodeRunner(QObject *parent)
 
 KRNodeRunner::~KRNodeRunner()
 {
+    forgetToken();
     if (m_task) {
         disconnect(m_task, nullptr, this, nullptr);
         ProcessRegistry::shared().end(m_task);
@@ -264,6 +308,23 @@ void KRNodeRunner::endAllServers()
     ProcessRegistry::shared().endAll();
 }
 
+QByteArray KRNodeRunner::tokenForPort(qint64 port)
+{
+    std::lock_guard<std::mutex> lock(tokenLock());
+    const auto found = tokensByPort().find(port);
+    return found == tokensByPort().end() ? QByteArray() : found->second;
+}
+
+void KRNodeRunner::forgetToken()
+{
+    if (m_token.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(tokenLock());
+    const auto found = tokensByPort().find(m_portNumber);
+    if (found != tokensByPort().end() && found->second == m_token)
+        tokensByPort().erase(found);
+}
+
 void KRNodeRunner::start()
 {
     if (m_started) {
@@ -273,7 +334,11 @@ void KRNodeRunner::start()
     m_started = true;
     KR_LOG(QString());
     std::signal(SIGPIPE, SIG_IGN); // the keep-alive writes to a pipe whose reader may be gone
+    launch(m_requestedPortNumber);
+}
 
+void KRNodeRunner::launch(qint64 requestedPort)
+{
     const QString serverFolder = localServerPath();
     const QString node = nodeExecutablePath();
     if (node.isEmpty()) {
@@ -319,12 +384,15 @@ void KRNodeRunner::start()
     auto *process = new QProcess();
     process->setProgram(node);
     process->setArguments({QDir(serverFolder).filePath(QStringLiteral("kr-local-runtime.js")),
-                           m_documentRootPath, QString::number(m_requestedPortNumber)});
+                           m_documentRootPath, QString::number(requestedPort)});
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(serverFolder);
     process->setProcessChannelMode(QProcess::SeparateChannels);
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
     process->setChildProcessModifier([readEnd] {
+        // A process group of its own, so the server is ended together with its script
+        // processes.
+        ::setpgid(0, 0);
         // (When this process had no standard input, the pipe may already be descriptor 0.)
         if (readEnd == STDIN_FILENO)
             ::fcntl(STDIN_FILENO, F_SETFD, 0);
@@ -389,10 +457,8 @@ void KRNodeRunner::scheduleKeepAlive(const std::weak_ptr<KeepAlive> &weakKeepAli
                     return;
                 }
             }
-            if (processGone) {
-                KR_LOG(QStringLiteral("node watchdog failure"));
-                return;
-            }
+            if (processGone)
+                return; // the runner reports the end (processFinished)
             scheduleKeepAlive(weakKeepAlive, keepAliveIntervalMilliseconds);
         },
         std::chrono::milliseconds(delayMilliseconds));
@@ -446,6 +512,12 @@ void KRNodeRunner::handleHandshake(QString &text)
         failHandshake(QStringLiteral("Error reading port number from local server, no port key"));
         return;
     }
+    const QJsonValue token = document.object().value(QStringLiteral("token"));
+    if (!token.isUndefined() && !(token.isString() && plausibleToken(token.toString()))) {
+        failHandshake(QStringLiteral("Error reading port number from local server: %1")
+                          .arg(QStringLiteral("invalid token")));
+        return;
+    }
     const double value = port.toDouble();
     if (value < 1 || value > 65535 || value != static_cast<double>(static_cast<qint64>(value))) {
         failHandshake(QStringLiteral("Error reading port number from local server: %1")
@@ -456,6 +528,11 @@ void KRNodeRunner::handleHandshake(QString &text)
     m_stdoutString.clear();
     m_stdoutString.squeeze();
     m_portNumber = static_cast<qint64>(value);
+    m_token = token.toString().toLatin1();
+    if (!m_token.isEmpty()) {
+        std::lock_guard<std::mutex> lock(tokenLock());
+        tokensByPort()[m_portNumber] = m_token;
+    }
     emit handshakeFinished();
     if (m_delegate)
         m_delegate->nodeRunner(this, m_portNumber);
@@ -484,7 +561,49 @@ void KRNodeRunner::processFinished()
         m_keepAlive->processRunning = false;
     if (m_task)
         readStandardOutput(); // the last chunk
+    const bool unexpected = !m_stopped && m_task && !m_task->property(endedOnPurposeProperty).toBool();
+    if (unexpected && m_portNumber != -1) {
+        restartAfterUnexpectedEnd();
+        return;
+    }
+    if (unexpected)
+        KR_LOG(QStringLiteral("node watchdog failure: the local runtime server ended before it reported a port"));
     emit handshakeFinished(); // no port will come any more
+}
+
+void KRNodeRunner::restartAfterUnexpectedEnd()
+{
+    QProcess *ended = m_task;
+    const QString how = ended->exitStatus() == QProcess::CrashExit
+                            ? QStringLiteral("it crashed or was killed")
+                            : QStringLiteral("exit code %1").arg(ended->exitCode());
+    const qint64 previousPort = m_portNumber;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    m_restartTimes.removeIf([now](qint64 time) { return now - time > restartWindowMilliseconds; });
+
+    forgetToken();
+    releaseProcess();
+    m_keepAlive.reset();
+    m_portNumber = -1;
+    m_token.clear();
+    m_stdoutString.clear();
+    m_stdoutDecoder.resetState();
+
+    if (m_restartTimes.size() >= maximumRestarts) {
+        KR_LOG(QStringLiteral("node watchdog failure: the local runtime server on port %1 ended (%2) "
+                              "and has ended %3 times within a minute; it is not started again")
+                   .arg(previousPort)
+                   .arg(how)
+                   .arg(m_restartTimes.size() + 1));
+        m_stopped = true;
+        emit handshakeFinished();
+        return;
+    }
+    m_restartTimes.append(now);
+    KR_LOG(QStringLiteral("node watchdog failure: the local runtime server on port %1 ended (%2); starting it again")
+               .arg(previousPort)
+               .arg(how));
+    launch(previousPort);
 }
 
 qint64 KRNodeRunner::portNumber()
@@ -517,6 +636,7 @@ void KRNodeRunner::releaseProcess()
 void KRNodeRunner::stop()
 {
     m_stopped = true;
+    forgetToken();
     QProcess *process = m_task;
     std::shared_ptr<KeepAlive> keepAlive = std::move(m_keepAlive);
     if (keepAlive)
@@ -529,7 +649,7 @@ void KRNodeRunner::stop()
         // The keep-alive goes on until the process ends, so the server answers the request
         // instead of leaving on its own watchdog.
         QPointer<QProcess> guard(process);
-        sender(QUrl(QStringLiteral("http://127.0.0.1:%1/__kr_terminate").arg(m_portNumber)),
+        sender(QUrl(QStringLiteral("http://127.0.0.1:%1/__kr_terminate").arg(m_portNumber)), m_token,
                [guard, keepAlive] {
                    if (keepAlive)
                        keepAlive->closeInput();
@@ -545,6 +665,8 @@ void KRNodeRunner::stop()
 
 void KRNodeRunner::terminate()
 {
+    forgetToken();
+    m_token.clear();
     m_portNumber = -1;
     m_stopped = true;
     QProcess *process = m_task;

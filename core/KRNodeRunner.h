@@ -2,6 +2,8 @@
 
 #include <core/KRNodeRunnerDelegate.h>
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -14,10 +16,17 @@
 class QProcess;
 
 // Launches one local runtime server ("local-server/kr-local-runtime.js" on the machine's
-// node) as a child process, learns the port it listens on from the first JSON object it
-// prints, keeps it alive with a line "alive\n" on its standard input every second (written
-// by a background thread, so a busy main thread does not starve the server), forwards what
-// it prints, and stops it.
+// node) as a child process, learns the port it listens on and the run's token from the first
+// JSON object it prints ({"port": N, "token": "..."}), keeps it alive with a line "alive\n"
+// on its standard input every second (written by a background thread, so a busy main thread
+// does not starve the server), forwards what it prints, and stops it.
+//
+// The server answers control requests (terminate, syntax check, minify) only with the token,
+// sent in the header named by tokenHeaderName; tokenForPort() finds it for the clients.
+//
+// A server that ends by itself after its hand-shake (a crash, a kill from outside) is logged
+// and started again, asking for the same port; the new port and token are reported like the
+// first ones. A server that keeps dying is given up after a few quick restarts.
 //
 // The child's environment holds exactly NODE_PATH (the local-server folder's node_modules)
 // and KR_DBDIR (the "Local Databases" folder of the application-support folder). A server
@@ -34,9 +43,16 @@ class KRNodeRunner : public QObject
 public:
     static constexpr qint64 defaultRequestedPortNumber = 42069;
 
-    // Sends GET `url` without blocking and calls `completion` on the main thread when the
-    // request has finished, successfully or not. The HTTP client registers one at start-up.
-    using TerminateRequestSender = std::function<void(const QUrl &url, std::function<void()> completion)>;
+    // Sends POST `url` with `token` in the header tokenHeaderName, without blocking, and
+    // calls `completion` on the main thread when the request has finished, successfully or
+    // not. The HTTP client registers one at start-up.
+    using TerminateRequestSender =
+        std::function<void(const QUrl &url, const QByteArray &token, std::function<void()> completion)>;
+
+    static constexpr const char *tokenHeaderName = "X-Korvane-Token";
+    // Quick restarts allowed within restartWindowMilliseconds before the runner gives up.
+    static constexpr int maximumRestarts = 3;
+    static constexpr int restartWindowMilliseconds = 60000;
 
     explicit KRNodeRunner(QObject *parent = nullptr);
     ~KRNodeRunner() override;
@@ -54,7 +70,12 @@ public:
     // three seconds, running the event loop (re-entrantly) so the hand-shake can arrive; -1
     // means the server is unavailable.
     qint64 portNumber();
-    // Ends the server politely: with a known port through GET /__kr_terminate (the process is
+    // The token of the running server (after portNumber() gave a port); empty when none.
+    QByteArray token() const { return m_token; }
+    // The token of the server this process started that listens on `port`, or empty. Any
+    // thread.
+    static QByteArray tokenForPort(qint64 port);
+    // Ends the server politely: with a known port through POST /__kr_terminate (the process is
     // ended when the request completes), otherwise at once. The port value is kept.
     void stop();
     // Forgets the port and ends the process at once.
@@ -82,6 +103,9 @@ signals:
 private:
     struct KeepAlive;
 
+    void launch(qint64 requestedPort);
+    void restartAfterUnexpectedEnd();
+    void forgetToken();
     void readStandardOutput();
     void handleHandshake(QString &text);
     void failHandshake(const QString &message);
@@ -93,6 +117,8 @@ private:
     QString m_documentRootPath;
     qint64 m_requestedPortNumber = defaultRequestedPortNumber;
     qint64 m_portNumber = -1;
+    QByteArray m_token;
+    QList<qint64> m_restartTimes; // milliseconds since the epoch
     KRNodeRunnerDelegate *m_delegate = nullptr;
 
     QPointer<QProcess> m_task; // owned by the process registry, which outlives stop()

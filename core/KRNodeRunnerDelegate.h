@@ -12,7 +12,8 @@ class KRNodeRunnerDelegate
 public:
     virtual ~KRNodeRunnerDelegate() = default;
 
-    // Once, when the server has reported the port it listens on.
+    // When the server has reported the port it listens on: once per start, so again after the
+    // runner has started a server that died.
     virtual void nodeRunner(KRNodeRunner *runner, qint64 startedOnPort) = 0;
     // For each piece of the server's standard output (the text completing the hand-shake
     // is forwarded without the hand-shake itself).

@@ -10,9 +10,12 @@ void NetRuntimeServerSupport::install()
     KRNodeRunner::setTerminateRequestSender(&NetRuntimeServerSupport::sendTerminateRequest);
 }
 
-void NetRuntimeServerSupport::sendTerminateRequest(const QUrl &url, std::function<void()> completion)
+void NetRuntimeServerSupport::sendTerminateRequest(const QUrl &url, const QByteArray &token,
+                                                   std::function<void()> completion)
 {
         auto request = NetHTTPRequest::requestWithURL(url);
+        request->setRequestMethod(QStringLiteral("POST"));
+        request->addRequestHeader(QString::fromLatin1(KRNodeRunner::tokenHeaderName), QString::fromLatin1(token));
         // Never answered from (or stored in) a response cache, never kept for re-use.
         request->setDownloadCache(nullptr);
         request->setShouldAttemptPersistentConnection(false);

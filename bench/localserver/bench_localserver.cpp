@@ -1,5 +1,8 @@
 // Throughput of the local runtime server: GET requests of a ~50 KB file over 16 keep-alive
-// connections (requests per second), and the syntax check of a 1,000-line script.
+// connections (requests per second), GET requests of a small server page (for every request
+// the page is read, its onGET handler and two template expressions run in the sandboxed script
+// processes, and the answer comes back over their pipes) against a static file of the same
+// size as its peer, and the syntax check of a 1,000-line script.
 
 #include <builder/KRSyntaxChecker.h>
 #include <core/KRNodeRunner.h>
@@ -29,6 +32,7 @@
 namespace {
 
 qint64 g_port = -1;
+std::string g_token;
 
 int connectTo(qint64 port)
 {
@@ -77,10 +81,9 @@ long exchange(int fd, const std::string &request, std::string &buffer)
     return length;
 }
 
-void runGets(benchmark::State &state, const std::string &path)
+void runGets(benchmark::State &state, const std::string &path, int requests = 10000)
 {
     constexpr int connections = 16;
-    constexpr int requests = 10000;
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     long bytes = 0;
     for (auto _ : state) {
@@ -133,6 +136,26 @@ void BM_DocumentRootGet_50KB(benchmark::State &state)
 }
 BENCHMARK(BM_DocumentRootGet_50KB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// A server page whose answer is about 1 KB: the whole path of a request (reading the page,
+// running onGET, filling the template) against a static file of the same size.
+const char benchServerPage[] = R"XML(<?xml version="1.0" encoding="UTF-8"?>
+<krml><pageMap><![CDATA[{"page":"page.krml"}]]></pageMap><html><![CDATA[<!DOCTYPE HTML>
+<html><body><div id="greeting"><%= response.form.greeting %></div>
+<script>application._pages.page.form = <%=response._formJSON()%>;</script>
+)XML";
+
+void BM_ServerPageGet_1KB(benchmark::State &state)
+{
+    runGets(state, "/page.krml?name=Ada", 2000);
+}
+BENCHMARK(BM_ServerPageGet_1KB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_StaticPeerGet_1KB(benchmark::State &state)
+{
+    runGets(state, "/peer-1k.html", 2000);
+}
+BENCHMARK(BM_StaticPeerGet_1KB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
 std::string thousandLineScript()
 {
     std::string script;
@@ -159,6 +182,7 @@ void BM_CheckSyntax_1000Lines(benchmark::State &state)
                                                       {"options", options}})
                                 .toJson(QJsonDocument::Compact);
     const std::string request = "POST /__kr_check_syntax HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                                + std::string(KRNodeRunner::tokenHeaderName) + ": " + g_token + "\r\n"
                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body.toStdString();
     const int fd = connectTo(g_port);
     std::string buffer;
@@ -214,12 +238,25 @@ int main(int argc, char **argv)
         return 1;
     file.write(QByteArray(50 * 1024, 'x'));
     file.close();
+    QByteArray page(benchServerPage);
+    page += QByteArray(1024 - 200, 'p') + "\n</body></html>]]></html><events><event id=\"onGET\"><![CDATA["
+            "response.setFormValue(\"greeting\", \"Hello, \" + (request.query.name || \"nobody\"));"
+            "]]></event></events></krml>\n";
+    QFile pageFile(QDir(home.path()).filePath("page.krml"));
+    QFile peerFile(QDir(home.path()).filePath("peer-1k.html"));
+    if (!pageFile.open(QIODevice::WriteOnly) || !peerFile.open(QIODevice::WriteOnly))
+        return 1;
+    pageFile.write(page);
+    peerFile.write(QByteArray(1024, 'p'));
+    pageFile.close();
+    peerFile.close();
 
     auto runner = std::make_unique<KRNodeRunner>();
     runner->setDocumentRootPath(home.path());
     runner->setRequestedPortNumber(0);
     runner->start();
     g_port = runner->portNumber();
+    g_token = runner->token().toStdString();
     if (g_port <= 0) {
         std::fprintf(stderr, "the local runtime server did not start\n");
         return 1;

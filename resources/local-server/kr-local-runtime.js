@@ -4,37 +4,56 @@
 //   node kr-local-runtime.js <document root> <requested port>
 //
 // Listens on 127.0.0.1 only; when the requested port is taken it takes one the system
-// chooses. The first thing written to standard output is one line of JSON, {"port": N},
-// naming the port it listens on; everything written later is log text. The parent writes
-// "alive" lines to standard input; the server exits when standard input closes or when no
-// line came for a few seconds, so no server outlives the application that started it.
+// chooses. The first thing written to standard output is one line of JSON,
+// {"port": N, "token": "..."}, naming the port it listens on and the secret of this run;
+// everything written later is log text. The parent writes "alive" lines to standard input;
+// the server exits when standard input closes or when no line came for a few seconds, so no
+// server outlives the application that started it.
+//
+// Only the application may talk to it: every request must name 127.0.0.1 or localhost with
+// this port as its Host (421 otherwise, which defeats DNS rebinding), and the control requests
+// must be POSTs carrying the run's token in the X-Korvane-Token header, with no foreign Origin
+// (403 otherwise).
 //
 // Endpoints:
-//   GET  /__kr_terminate         answers, then exits
+//   POST /__kr_terminate          (control) answers, then exits
+//   POST /__kr_check_syntax       (control) {"src", "options"} -> {"errors": [...]} (jshint)
+//   POST /__kr_uglify             (control) {"src"} -> {"src"} (uglify-js)
 //   GET  /__kr_bundle/<path>      the web libraries beside this script (also //__kr_bundle/...)
-//   POST /__kr_check_syntax       {"src", "options"} -> {"errors": [...]} (jshint)
-//   POST /__kr_uglify             {"src"} -> {"src"} (uglify-js)
 //   GET  /<path>                  a file of the document root; ".krml" files are server pages
 //   POST /<page>.krml             a server page's onPOST
 //
 // KR_DBDIR names the folder in which server pages may keep data (see `storage` below).
 
+const childProcess = require('child_process');
+const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
 const path = require('path');
-const vm = require('vm');
 
 const WATCHDOG_TIMEOUT_MS = 5000;
 const MAX_BODY_BYTES = 32 * 1024 * 1024;
+// Limits of one server page request's script.
 const SCRIPT_TIMEOUT_MS = 5000;
+const SCRIPT_HEAP_MB = 128;
+const SCRIPT_MEMORY_BYTES = 384 * 1024 * 1024;
+const MAX_SCRIPT_OUTPUT_BYTES = 64 * 1024 * 1024;
+const MAX_RUNNING_SCRIPTS = 4;
+// Requests one sandbox process serves before it is replaced.
+const SANDBOX_REQUESTS = 100;
+
+const tokenHeader = 'x-korvane-token';
+const runToken = crypto.randomBytes(32).toString('hex');
+const controlPaths = new Set(['/__kr_terminate', '/__kr_check_syntax', '/__kr_uglify']);
 
 const bundleRoot = __dirname;
 const documentRoot = path.resolve(process.argv[2] || bundleRoot);
 const requestedPort = parseInt(process.argv[3], 10);
 const databaseFolder = process.env.KR_DBDIR || '';
 
-// Folders of the bundle that are not web libraries.
-const hiddenBundleFolders = new Set(['node_modules', 'test']);
+// What the bundle offers: the staged web libraries and the scripts pages link. Nothing else
+// of this folder (the server's own source, package files, node_modules) is served.
+const bundleEntries = new Set(['jquery-1.9.0', 'jquery.mobile-1.4.0', 'photoswipe-3.0.5', 'js-class.js', 'bluff-src.js']);
 
 const mimeTypes = {
     '.html': 'text/html; charset=utf-8',
@@ -134,25 +153,43 @@ function confinedPath(root, urlPath) {
     } catch (e) {
         throw new HTTPError(404, 'Not found');
     }
-    if (realFile !== realRoot && !realFile.startsWith(realRoot + path.sep)) {
+    if (!isInside(realRoot, realFile)) {
         throw new HTTPError(403, 'Forbidden: path leaves the served folder');
     }
     return { file: realFile, segments };
 }
 
-function serveFile(req, res, file) {
+function isInside(realRoot, realFile) {
+    return realFile === realRoot || realFile.startsWith(realRoot.endsWith(path.sep) ? realRoot : realRoot + path.sep);
+}
+
+// Serves `file` (already confined to `root`); a folder is served by its index.html, which
+// must stay inside `root` as well.
+function serveFile(req, res, file, root) {
     fs.stat(file, (statError, stats) => {
         if (statError) {
             sendText(res, 404, 'Not found');
             return;
         }
         if (stats.isDirectory()) {
-            const index = path.join(file, 'index.html');
-            if (fs.existsSync(index)) {
-                serveFile(req, res, index);
-            } else {
+            let index;
+            try {
+                index = fs.realpathSync(path.join(file, 'index.html'));
+            } catch (e) {
                 sendText(res, 404, 'Not found');
+                return;
             }
+            let realRoot = '';
+            try {
+                realRoot = fs.realpathSync(root);
+            } catch (e) {
+                // the root has gone: nothing is inside it
+            }
+            if (!realRoot || !isInside(realRoot, index)) {
+                sendText(res, 403, 'Forbidden: path leaves the served folder');
+                return;
+            }
+            serveFile(req, res, index, root);
             return;
         }
         if (!stats.isFile()) {
@@ -178,15 +215,29 @@ function serveFile(req, res, file) {
 
 // ---------------------------------------------------------------- request bodies
 
+// A body past the limit is refused with 413; the rest of it is read and dropped, so the
+// client gets the answer instead of a reset connection, and the connection is then closed.
 function readBody(req) {
     return new Promise((resolve, reject) => {
+        const tooLarge = () => {
+            req.on('data', () => {});
+            reject(new HTTPError(413, 'Request body too large'));
+        };
+        const declared = Number(req.headers['content-length']);
+        if (Number.isFinite(declared) && declared > MAX_BODY_BYTES) {
+            tooLarge();
+            return;
+        }
         const chunks = [];
         let size = 0;
+        let refused = false;
         req.on('data', (chunk) => {
+            if (refused) return;
             size += chunk.length;
             if (size > MAX_BODY_BYTES) {
-                reject(new HTTPError(413, 'Request body too large'));
-                req.destroy();
+                refused = true;
+                chunks.length = 0;
+                tooLarge();
                 return;
             }
             chunks.push(chunk);
@@ -368,40 +419,59 @@ function readServerPage(file) {
 }
 
 // Data that server pages keep between requests: one JSON file in the database folder,
-// written (atomically) only when a page stores something.
-function makeStorage() {
-    const file = databaseFolder ? path.join(databaseFolder, 'kr-storage.json') : '';
-    const load = () => {
-        if (!file) return {};
-        try {
-            const value = JSON.parse(fs.readFileSync(file, 'utf8'));
-            return value && typeof value === 'object' && !Array.isArray(value) ? value : {};
-        } catch (e) {
-            return {};
+// written (atomically) only when a page stores something. Scripts never touch the file: they
+// get a copy of the items and hand back their changes, which are applied here.
+const storageFile = databaseFolder ? path.join(databaseFolder, 'kr-storage.json') : '';
+
+function loadStorage() {
+    const items = Object.create(null);
+    if (!storageFile) return items;
+    try {
+        const value = JSON.parse(fs.readFileSync(storageFile, 'utf8'));
+        if (value && typeof value === 'object' && !Array.isArray(value)) {
+            Object.assign(items, value);
         }
-    };
-    const save = (items) => {
-        if (!file) throw new Error('No database folder is available');
-        const temp = file + '.' + process.pid + '.tmp';
+    } catch (e) {
+        // no data yet, or unreadable: an empty store
+    }
+    return items;
+}
+
+// The items as the script sees them: each value as JSON text.
+function storageForScript() {
+    const items = loadStorage();
+    const texts = {};
+    for (const key of Object.keys(items)) {
+        texts[key] = JSON.stringify(items[key] === undefined ? null : items[key]);
+    }
+    return { available: storageFile !== '', items: texts };
+}
+
+function applyStorageChanges(changes, pageName) {
+    if (!storageFile || !Array.isArray(changes) || changes.length === 0) return;
+    const items = loadStorage();
+    let changed = false;
+    for (const change of changes) {
+        if (!Array.isArray(change) || typeof change[1] !== 'string') continue;
+        if (change[0] === 'remove') {
+            changed = delete items[change[1]] || changed;
+        } else if (change[0] === 'set' && typeof change[2] === 'string') {
+            try {
+                items[change[1]] = JSON.parse(change[2]);
+                changed = true;
+            } catch (e) {
+                // not JSON: the change is dropped
+            }
+        }
+    }
+    if (!changed) return;
+    try {
+        const temp = storageFile + '.' + process.pid + '.tmp';
         fs.writeFileSync(temp, JSON.stringify(items));
-        fs.renameSync(temp, file);
-    };
-    return {
-        getItem(key) {
-            const items = load();
-            return Object.prototype.hasOwnProperty.call(items, String(key)) ? items[String(key)] : null;
-        },
-        setItem(key, value) {
-            const items = load();
-            items[String(key)] = value;
-            save(items);
-        },
-        removeItem(key) {
-            const items = load();
-            delete items[String(key)];
-            save(items);
-        },
-    };
+        fs.renameSync(temp, storageFile);
+    } catch (e) {
+        log('Server page ' + pageName + ': unable to store data: ' + e.message);
+    }
 }
 
 function parseForm(contentType, body) {
@@ -421,85 +491,264 @@ function parseForm(contentType, body) {
     return form;
 }
 
-// JSON that may stand inside a script element of the page.
-function scriptSafeJSON(value) {
-    const text = JSON.stringify(value === undefined ? null : value);
-    return text.replace(/</g, '\\u003c').replace(/>/g, '\\u003e')
-        .replace(/\u2028/g, '\\u2028').replace(/\u2029/g, '\\u2029');
-}
-
-function makeContext(req, pathname, searchParams, body) {
+function requestForScript(req, pathname, searchParams, body) {
     const query = {};
     for (const [key, value] of searchParams) {
         query[key] = value;
     }
-    const request = {
+    const headers = Object.assign({}, req.headers);
+    delete headers[tokenHeader];
+    return {
         method: req.method,
         url: req.url,
         path: pathname,
-        headers: Object.assign({}, req.headers),
+        headers,
         query,
         body,
         form: Object.assign({}, query, parseForm(req.headers['content-type'], body)),
     };
-    const response = {
-        statusCode: 200,
-        headers: {},
-        form: {},
-        redirectURL: null,
-        setHeader(name, value) { this.headers[String(name)] = String(value); },
-        setFormValue(name, value) { this.form[String(name)] = value; },
-        redirect(location) { this.redirectURL = String(location); },
-        _formJSON() { return scriptSafeJSON(this.form); },
-    };
-    const logLines = (...args) => log(args.map((a) => (typeof a === 'string' ? a : JSON.stringify(a))).join(' '));
-    return vm.createContext({
-        request,
-        response,
-        storage: makeStorage(),
-        console: { log: logLines, info: logLines, warn: logLines, error: logLines },
+}
+
+// ---------------------------------------------------------------- the script sandbox
+//
+// Server page scripts run in node processes of their own (kr-server-page-sandbox.js), with
+// node's permission model on and nothing granted: no file system, no child processes, no
+// workers, an empty environment and a small heap. A process is killed when its request
+// outlives the time limit or it grows past the memory limit, whatever it is doing; this
+// process never runs a line of a page's script, so it stays responsive. A small pool of such
+// processes serves the requests, one at a time each, every request in a fresh context; a
+// process is replaced after a number of requests.
+
+const sandboxSource = fs.readFileSync(path.join(__dirname, 'kr-server-page-sandbox.js'), 'utf8');
+const sandboxArguments = [
+    '--experimental-permission',
+    '--no-warnings',
+    '--disallow-code-generation-from-strings',
+    '--max-old-space-size=' + SCRIPT_HEAP_MB,
+    '-e', sandboxSource,
+];
+const idleSandboxes = [];
+const liveSandboxes = new Set();
+const waitingScripts = [];
+let runningScripts = 0;
+
+function startSandbox() {
+    const sandbox = { output: '', errorText: '', exited: false, served: 0, job: null };
+    const child = childProcess.spawn(process.execPath, sandboxArguments, {
+        cwd: bundleRoot,
+        env: {},
+        stdio: ['pipe', 'pipe', 'pipe'],
+    });
+    sandbox.child = child;
+    liveSandboxes.add(sandbox);
+    child.stdout.setEncoding('utf8');
+    child.stdout.on('data', (chunk) => {
+        sandbox.output += chunk;
+        const end = sandbox.output.indexOf('\n');
+        if (end >= 0) {
+            const line = sandbox.output.slice(0, end);
+            sandbox.output = sandbox.output.slice(end + 1);
+            // Anything past the one answer is output nobody asked for: the process is not used again.
+            finishJob(sandbox, line, sandbox.output.length === 0);
+        } else if (sandbox.output.length > MAX_SCRIPT_OUTPUT_BYTES) {
+            sandbox.tooLarge = true;
+            child.kill('SIGKILL');
+        }
+    });
+    child.stderr.on('data', (chunk) => {
+        if (sandbox.errorText.length < 65536) sandbox.errorText += chunk.toString('utf8');
+    });
+    child.stdin.on('error', () => {});
+    child.on('error', (error) => {
+        sandbox.errorText += String(error && error.message);
+    });
+    child.on('close', (code, signal) => {
+        sandbox.exited = true;
+        sandbox.exitCode = code;
+        sandbox.signal = signal;
+        liveSandboxes.delete(sandbox);
+        const index = idleSandboxes.indexOf(sandbox);
+        if (index >= 0) idleSandboxes.splice(index, 1);
+        if (sandbox.job) finishJob(sandbox, null, false);
+    });
+    return sandbox;
+}
+
+function residentBytes(pid) {
+    try {
+        const fields = fs.readFileSync('/proc/' + pid + '/statm', 'utf8').split(' ');
+        return parseInt(fields[1], 10) * 4096;
+    } catch (e) {
+        return 0;
+    }
+}
+
+function killSandbox(sandbox) {
+    if (!sandbox.exited) sandbox.child.kill('SIGKILL');
+}
+
+function runInSandbox(sandbox, job, done) {
+    const current = { done, timedOut: false, overMemory: false };
+    sandbox.job = current;
+    current.timer = setTimeout(() => {
+        current.timedOut = true;
+        killSandbox(sandbox);
+    }, SCRIPT_TIMEOUT_MS);
+    current.memoryWatch = setInterval(() => {
+        if (residentBytes(sandbox.child.pid) > SCRIPT_MEMORY_BYTES) {
+            current.overMemory = true;
+            killSandbox(sandbox);
+        }
+    }, 100);
+    ++sandbox.served;
+    sandbox.child.stdin.write(JSON.stringify(job) + '\n');
+}
+
+// The sandbox answered (`line`) or ended without an answer (null).
+function finishJob(sandbox, line, reusable) {
+    const current = sandbox.job;
+    if (!current || !reusable) {
+        killSandbox(sandbox);
+    }
+    if (!current) {
+        return; // output nobody asked for
+    }
+    sandbox.job = null;
+    clearTimeout(current.timer);
+    clearInterval(current.memoryWatch);
+    let outcome = null;
+    try {
+        outcome = line === null ? null : JSON.parse(line);
+    } catch (e) {
+        outcome = null;
+    }
+    if (outcome === null || typeof outcome !== 'object' || Array.isArray(outcome)) {
+        killSandbox(sandbox);
+        const heapExhausted = /heap out of memory|Reached heap limit/.test(sandbox.errorText);
+        let message;
+        if (current.timedOut) {
+            message = 'the script did not finish within ' + SCRIPT_TIMEOUT_MS / 1000 + ' s';
+        } else if (current.overMemory || heapExhausted) {
+            message = 'the script ran out of memory';
+        } else if (sandbox.tooLarge) {
+            message = 'the script\'s answer is too large';
+        } else if (line !== null) {
+            message = 'the script\'s answer could not be read';
+        } else {
+            message = 'the script ended without an answer (' +
+                (sandbox.signal ? 'signal ' + sandbox.signal : 'exit code ' + sandbox.exitCode) + ')';
+        }
+        outcome = { ok: false, message, stack: message + '\n' + sandbox.errorText.slice(0, 2000) };
+    } else if ((outcome.retire === true || sandbox.served >= SANDBOX_REQUESTS) && !sandbox.exited) {
+        sandbox.child.stdin.end(); // it exits when its input ends
+    } else if (!sandbox.exited && reusable) {
+        idleSandboxes.push(sandbox);
+    }
+    current.done(outcome);
+}
+
+function takeSandbox() {
+    while (idleSandboxes.length > 0) {
+        const sandbox = idleSandboxes.shift();
+        if (!sandbox.exited) return sandbox;
+    }
+    return startSandbox();
+}
+
+// Runs a server page's script; resolves with the sandbox's outcome object.
+function runServerScript(job) {
+    return new Promise((resolve) => {
+        waitingScripts.push({ job, resolve });
+        startWaitingScripts();
     });
 }
 
-// Replaces every <%= expression %> by the expression's value in the page's context.
-function fillTemplate(html, context) {
-    return html.replace(/<%=([\s\S]*?)%>/g, (match, expression) => {
-        const value = vm.runInContext(expression, context, { timeout: SCRIPT_TIMEOUT_MS, filename: 'template' });
-        return value === undefined || value === null ? '' : String(value);
-    });
+function startWaitingScripts() {
+    while (waitingScripts.length > 0 && runningScripts < MAX_RUNNING_SCRIPTS) {
+        const { job, resolve } = waitingScripts.shift();
+        ++runningScripts;
+        runInSandbox(takeSandbox(), job, (outcome) => {
+            --runningScripts;
+            resolve(outcome);
+            startWaitingScripts();
+        });
+    }
+    // One ready for the next request.
+    if (idleSandboxes.length === 0 && liveSandboxes.size < MAX_RUNNING_SCRIPTS + 1) {
+        idleSandboxes.push(startSandbox());
+    }
 }
+
+function endAllSandboxes() {
+    for (const sandbox of liveSandboxes) {
+        try {
+            sandbox.child.kill('SIGKILL');
+        } catch (e) {
+            // already gone
+        }
+    }
+}
+
+// Headers a script may not set: they describe the answer's framing, which is ours.
+const framingHeaders = new Set(['content-length', 'transfer-encoding', 'connection']);
 
 async function serveServerPage(req, res, file, pathname, query) {
     const body = req.method === 'POST' ? await readBody(req) : '';
+    const pageName = path.basename(file);
     let page;
     try {
         page = readServerPage(file);
     } catch (e) {
-        log('Server page ' + path.basename(file) + ': ' + e.message);
+        log('Server page ' + pageName + ': ' + e.message);
         sendText(res, 500, 'Unable to read the server page: ' + e.message);
         return;
     }
-    const context = makeContext(req, pathname, query, body);
     const eventName = req.method === 'POST' ? 'onPOST' : 'onGET';
-    try {
-        const source = page.events[eventName];
-        if (source !== undefined) {
-            const handler = vm.runInContext('(function(request, response) {\n' + source + '\n})',
-                context, { filename: path.basename(file) + ':' + eventName, lineOffset: -1 });
-            context.__kr_handler = handler;
-            vm.runInContext('__kr_handler(request, response);', context, { timeout: SCRIPT_TIMEOUT_MS });
+    const outcome = await runServerScript({
+        page: { name: pageName, html: page.html, events: page.events },
+        eventName,
+        request: requestForScript(req, pathname, query, body),
+        storage: storageForScript(),
+        // The sandbox's own limit comes first, so a script's error usually reads better than "killed".
+        timeoutMs: Math.max(SCRIPT_TIMEOUT_MS - 500, 100),
+        limitMs: SCRIPT_TIMEOUT_MS,
+    });
+    if (Array.isArray(outcome.log)) {
+        for (const line of outcome.log.slice(0, 1000)) log(String(line));
+    }
+    applyStorageChanges(outcome.storageChanges, pageName);
+    if (outcome.ok !== true) {
+        log('Server page ' + pageName + ' (' + eventName + '): ' + String(outcome.stack || outcome.message));
+        sendText(res, 500, 'Server script error: ' + String(outcome.message));
+        return;
+    }
+    const headers = {};
+    if (outcome.headers && typeof outcome.headers === 'object') {
+        for (const name of Object.keys(outcome.headers)) {
+            const value = String(outcome.headers[name]);
+            try {
+                http.validateHeaderName(name);
+                http.validateHeaderValue(name, value);
+            } catch (e) {
+                log('Server page ' + pageName + ': header ' + JSON.stringify(name) + ' left out: ' + e.message);
+                continue;
+            }
+            if (!framingHeaders.has(name.toLowerCase())) headers[name] = value;
         }
-        const response = context.response;
-        if (response.redirectURL) {
-            send(res, 302, 'text/plain; charset=utf-8', '', Object.assign({}, response.headers, { Location: response.redirectURL }));
+    }
+    try {
+        if (typeof outcome.redirectURL === 'string' && outcome.redirectURL) {
+            send(res, 302, 'text/plain; charset=utf-8', '', Object.assign(headers, { Location: outcome.redirectURL }));
             return;
         }
-        const html = fillTemplate(page.html, context);
-        const status = Number.isInteger(response.statusCode) ? response.statusCode : 200;
-        send(res, status, 'text/html; charset=utf-8', html, response.headers);
+        const status = Number.isInteger(outcome.statusCode) ? outcome.statusCode : 200;
+        if (status < 200 || status > 599) {
+            throw new Error('invalid status code ' + status);
+        }
+        send(res, status, 'text/html; charset=utf-8', String(outcome.html || ''), headers);
     } catch (e) {
-        log('Server page ' + path.basename(file) + ' (' + eventName + '): ' + (e && e.stack ? e.stack : e));
-        sendText(res, 500, 'Server script error: ' + (e && e.message ? e.message : e));
+        log('Server page ' + pageName + ' (' + eventName + '): ' + e.message);
+        sendText(res, 500, 'Server script error: ' + e.message);
     }
 }
 
@@ -513,14 +762,24 @@ async function route(req, res) {
     const pathname = ('/' + rawPath).replace(/^\/+/, '/');
     const query = new URLSearchParams(queryStart < 0 || req.url[queryStart] === '#' ? '' : req.url.slice(queryStart + 1).split('#')[0]);
 
-    if (pathname === '/__kr_terminate') {
-        sendText(res, 200, 'terminating');
-        res.on('finish', () => process.exit(0));
-        return;
+    if (!allowedHost(req.headers.host)) {
+        throw new HTTPError(421, 'Misdirected request: this server answers only for 127.0.0.1:' + listeningPort);
     }
-    if (pathname === '/__kr_check_syntax' || pathname === '/__kr_uglify') {
+    if (controlPaths.has(pathname)) {
         if (req.method !== 'POST') {
             send(res, 405, 'text/plain; charset=utf-8', 'Method not allowed\n', { Allow: 'POST' });
+            return;
+        }
+        const origin = req.headers.origin;
+        if (origin !== undefined && !allowedOrigin(origin)) {
+            throw new HTTPError(403, 'Forbidden: cross-site request');
+        }
+        if (!tokenMatches(req.headers[tokenHeader])) {
+            throw new HTTPError(403, 'Forbidden: this request needs the token of the running server');
+        }
+        if (pathname === '/__kr_terminate') {
+            sendText(res, 200, 'terminating');
+            res.on('finish', () => process.exit(0));
             return;
         }
         await (pathname === '/__kr_check_syntax' ? checkSyntax(req, res) : uglify(req, res));
@@ -532,10 +791,10 @@ async function route(req, res) {
             return;
         }
         const { file, segments } = confinedPath(bundleRoot, pathname.slice('/__kr_bundle/'.length));
-        if (segments.length === 0 || hiddenBundleFolders.has(segments[0])) {
+        if (segments.length === 0 || !bundleEntries.has(segments[0])) {
             throw new HTTPError(404, 'Not found');
         }
-        serveFile(req, res, file);
+        serveFile(req, res, file, path.join(bundleRoot, segments[0]));
         return;
     }
     const { file } = confinedPath(documentRoot, pathname);
@@ -551,12 +810,39 @@ async function route(req, res) {
         send(res, 405, 'text/plain; charset=utf-8', 'Method not allowed\n', { Allow: 'GET, HEAD' });
         return;
     }
-    serveFile(req, res, file);
+    serveFile(req, res, file, documentRoot);
+}
+
+// ---------------------------------------------------------------- who may ask
+
+let listeningPort = -1;
+
+// "127.0.0.1" or "localhost", with this server's port when a port is named.
+function allowedHost(host) {
+    if (typeof host !== 'string') return false;
+    const match = /^(127\.0\.0\.1|localhost)(?::(\d+))?$/i.exec(host.trim());
+    return match !== null && (match[2] === undefined || Number(match[2]) === listeningPort);
+}
+
+function allowedOrigin(origin) {
+    const match = /^http:\/\/(127\.0\.0\.1|localhost)(?::(\d+))?$/i.exec(origin);
+    return match !== null && Number(match[2]) === listeningPort;
+}
+
+function tokenMatches(value) {
+    if (typeof value !== 'string') return false;
+    const given = Buffer.from(value, 'utf8');
+    const expected = Buffer.from(runToken, 'utf8');
+    return given.length === expected.length && crypto.timingSafeEqual(given, expected);
 }
 
 function handle(req, res) {
     route(req, res).catch((e) => {
-        if (e instanceof HTTPError) {
+        if (e instanceof HTTPError && e.status === 413) {
+            // The connection goes once the answer is out; a client that keeps sending is cut off.
+            send(res, 413, 'text/plain; charset=utf-8', e.message + '\n', { Connection: 'close' });
+            res.on('finish', () => setTimeout(() => req.socket.destroy(), 10000).unref());
+        } else if (e instanceof HTTPError) {
             sendText(res, e.status, e.message);
         } else {
             log('Error answering ' + req.method + ' ' + req.url + ': ' + (e && e.stack ? e.stack : e));
@@ -572,6 +858,11 @@ function startWatchdog() {
     process.stdin.on('data', () => {
         lastAlive = Date.now();
     });
+    // Script processes end with the server, whichever way it is asked to go.
+    process.on('exit', endAllSandboxes);
+    for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) {
+        process.on(signal, () => process.exit(0));
+    }
     process.stdin.on('end', () => process.exit(0));
     process.stdin.on('error', () => process.exit(0));
     process.stdin.resume();
@@ -594,8 +885,9 @@ function listen(port, fallback) {
         process.exit(1);
     });
     server.listen(port, '127.0.0.1', () => {
+        listeningPort = server.address().port;
         // The hand-shake: the first output of the process.
-        process.stdout.write(JSON.stringify({ port: server.address().port }) + '\n');
+        process.stdout.write(JSON.stringify({ port: listeningPort, token: runToken }) + '\n');
         log('Serving ' + documentRoot + ' on http://127.0.0.1:' + server.address().port + '/');
     });
 }

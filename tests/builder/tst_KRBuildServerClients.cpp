@@ -274,13 +274,17 @@ TEST_F(KRBuildServerClientsTest, terminateRequestThroughTheHTTPClientEndsTheServ
 TEST_F(KRBuildServerClientsTest, theServerEndsOnTheRequestItself)
 {
     // Nobody ends the process after the request here: the server must leave by itself, so
-    // the GET really reached it and the completion ran.
+    // the POST really reached it and the completion ran.
     StartedServer server = startServer();
     ASSERT_GT(server.pid, 0);
     int completions = 0;
-    NetRuntimeServerSupport::sendTerminateRequest(
-        QUrl(QStringLiteral("http://127.0.0.1:%1/__kr_terminate").arg(server.port)), [&completions] { ++completions; });
-    EXPECT_TRUE(KRTest::processEventsUntil([&] { return completions == 1 && processGone(server.pid); }));
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/__kr_terminate").arg(server.port));
+    // Without the server's token the request is refused.
+    NetRuntimeServerSupport::sendTerminateRequest(url, "not-the-token", [&completions] { ++completions; });
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return completions == 1; }));
+    EXPECT_FALSE(processGone(server.pid));
+    NetRuntimeServerSupport::sendTerminateRequest(url, server.runner->token(), [&completions] { ++completions; });
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return completions == 2 && processGone(server.pid); }));
     server.runner->terminate();
 }
 
@@ -288,7 +292,7 @@ TEST_F(KRBuildServerClientsTest, aFailedTerminateRequestStillCompletesAndEndsThe
 {
     // A dead port: the completion runs once, from the failed block.
     int completions = 0;
-    NetRuntimeServerSupport::sendTerminateRequest(QUrl(QStringLiteral("http://127.0.0.1:1/__kr_terminate")),
+    NetRuntimeServerSupport::sendTerminateRequest(QUrl(QStringLiteral("http://127.0.0.1:1/__kr_terminate")), "token",
                                                   [&completions] { ++completions; });
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return completions > 0; }));
     QCoreApplication::processEvents();

@@ -17,14 +17,21 @@
 namespace KRNodeTest {
 
 Response request(qint64 port, const QByteArray &method, const QByteArray &path,
-                 const QByteArray &body, const QByteArray &contentType)
+                 const QByteArray &body, const QByteArray &contentType, const Headers &headers)
 {
     Response response;
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
     if (!socket.waitForConnected(5000))
         return response;
-    QByteArray head = method + ' ' + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    QByteArray head = method + ' ' + path + " HTTP/1.0\r\nConnection: close\r\n";
+    bool host = false;
+    for (const auto &[name, value] : headers) {
+        head += name + ": " + value + "\r\n";
+        host = host || name.compare("host", Qt::CaseInsensitive) == 0;
+    }
+    if (!host)
+        head += "Host: 127.0.0.1\r\n";
     if (!body.isEmpty() || method == "POST")
         head += "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
     socket.write(head + "\r\n" + body);
@@ -60,7 +67,8 @@ int completedTerminateRequests()
 
 void installSocketTerminateSender(QList<QUrl> *sentURLs)
 {
-    KRNodeRunner::setTerminateRequestSender([sentURLs](const QUrl &url, std::function<void()> completion) {
+    KRNodeRunner::setTerminateRequestSender([sentURLs](const QUrl &url, const QByteArray &token,
+                                                       std::function<void()> completion) {
         if (sentURLs)
             sentURLs->append(url);
         auto *socket = new QTcpSocket();
@@ -73,8 +81,9 @@ void installSocketTerminateSender(QList<QUrl> *sentURLs)
             socket->deleteLater();
             completion();
         };
-        QObject::connect(socket, &QTcpSocket::connected, socket, [socket, url] {
-            socket->write("GET " + url.path().toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+        QObject::connect(socket, &QTcpSocket::connected, socket, [socket, url, token] {
+            socket->write("POST " + url.path().toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n"
+                          + KRNodeRunner::tokenHeaderName + ": " + token + "\r\nContent-Length: 0\r\n\r\n");
         });
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, finish);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -29,12 +30,15 @@ struct Response
     QByteArray body;
 };
 
-// One HTTP/1.0 exchange with 127.0.0.1:port; the path is sent exactly as given. Waits at
-// most ten seconds.
-Response request(qint64 port, const QByteArray &method, const QByteArray &path,
-                 const QByteArray &body = {}, const QByteArray &contentType = "application/json");
+using Headers = QList<QPair<QByteArray, QByteArray>>;
 
-// Registers a terminate-request sender that sends the GET with a plain socket and records
+// One HTTP/1.0 exchange with 127.0.0.1:port; the path is sent exactly as given, with "Host:
+// 127.0.0.1" unless `headers` names a Host. Waits at most ten seconds.
+Response request(qint64 port, const QByteArray &method, const QByteArray &path,
+                 const QByteArray &body = {}, const QByteArray &contentType = "application/json",
+                 const Headers &headers = {});
+
+// Registers a terminate-request sender that sends the POST with a plain socket and records
 // the addresses it was given.
 void installSocketTerminateSender(QList<QUrl> *sentURLs = nullptr);
 // How many requests of that sender have completed so far.

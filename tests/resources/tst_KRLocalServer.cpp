@@ -14,9 +14,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <future>
+#include <vector>
 
 using namespace KRNodeTest;
 
@@ -68,9 +73,12 @@ protected:
 
     void SetUp() override { ASSERT_GT(s_port, 0) << "the server reported no port"; }
 
+    static Headers withToken() { return {{KRNodeRunner::tokenHeaderName, s_runner->token()}}; }
+
     static Response post(const QByteArray &path, const QJsonObject &body)
     {
-        return request(s_port, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact));
+        return request(s_port, "POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), "application/json",
+                       withToken());
     }
 
     static QString *s_root;
@@ -105,6 +113,16 @@ TEST_F(KRLocalServerTest, servesBundleFilesWithBothSlashFormsAndTypes)
     EXPECT_TRUE(icon.body.startsWith("\x89PNG"));
     EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/jquery-1.9.0/missing.js").status, 404);
     EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/node_modules/jshint/package.json").status, 404);
+    EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/js-class.js").status, 200);
+    // Nothing of the server itself.
+    for (const QByteArray &path : {QByteArray("/__kr_bundle/kr-local-runtime.js"), QByteArray("/__kr_bundle/package.json"),
+                                  QByteArray("/__kr_bundle/kr-server-page-sandbox.js"),
+                                  QByteArray("/__kr_bundle/package-lock.json"), QByteArray("/__kr_bundle/"),
+                                  QByteArray("/__kr_bundle/test/graph.test.js")}) {
+        const Response response = request(s_port, "GET", path);
+        EXPECT_EQ(response.status, 404) << path.constData();
+        EXPECT_FALSE(response.body.contains("require(")) << path.constData();
+    }
 }
 
 TEST_F(KRLocalServerTest, servesTheDocumentRootAndRefusesEscapes)
@@ -123,6 +141,13 @@ TEST_F(KRLocalServerTest, servesTheDocumentRootAndRefusesEscapes)
         EXPECT_EQ(response.status, 403) << path.constData();
         EXPECT_FALSE(response.body.contains("secret"));
     }
+    // A folder's index is confined like any file.
+    QDir(*s_root).mkpath(QStringLiteral("folder"));
+    QFile::link(*s_root + QStringLiteral("/../outside.txt"), *s_root + QStringLiteral("/folder/index.html"));
+    const Response folderIndex = request(s_port, "GET", "/folder/");
+    EXPECT_EQ(folderIndex.status, 403);
+    EXPECT_FALSE(folderIndex.body.contains("secret"));
+    EXPECT_EQ(request(s_port, "GET", "/").body, "<p>index</p>\n");
 }
 
 TEST_F(KRLocalServerTest, checkSyntaxHonoursTheOptions)
@@ -170,9 +195,13 @@ TEST_F(KRLocalServerTest, minifiedScriptStillRuns)
 
 TEST_F(KRLocalServerTest, badRequestsGetClearErrors)
 {
-    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", "{\"src\": ").status, 400);
-    EXPECT_EQ(request(s_port, "POST", "/__kr_check_syntax", "[1, 2]").status, 400);
-    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", "{\"text\": \"x\"}").status, 400);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", "{\"src\": ", "application/json", withToken()).status, 400);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_check_syntax", "[1, 2]", "application/json", withToken()).status, 400);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", "{\"text\": \"x\"}", "application/json", withToken()).status, 400);
+    // A body past the limit is answered, not cut off.
+    const Response large = request(s_port, "POST", "/home.krml", QByteArray(33 * 1024 * 1024, 'a'), "text/plain");
+    EXPECT_EQ(large.status, 413);
+    EXPECT_EQ(large.headers.value("connection"), "close");
     const Response broken = post("/__kr_uglify", {{QStringLiteral("src"), QStringLiteral("function (")}});
     EXPECT_EQ(broken.status, 422);
     EXPECT_FALSE(json(broken).contains(QStringLiteral("src")));
@@ -208,6 +237,128 @@ TEST_F(KRLocalServerTest, serverPageRunsItsHandlersAndFillsTheTemplate)
     EXPECT_TRUE(throws.body.contains("nothing is not defined"));
 }
 
+// A page whose onGET is `script`; its template shows the form value "result".
+QByteArray scriptPage(const QByteArray &script)
+{
+    return "<krml><html><![CDATA[<p><%= response.form.result %></p>]]></html><events><event id=\"onGET\"><![CDATA["
+           + script + "]]></event></events></krml>";
+}
+
+TEST_F(KRLocalServerTest, serverScriptsReachNothingOfTheHost)
+{
+    // Each attempt writes the marker file if it gets through to the host.
+    KRTest::writeFile(*s_root + QStringLiteral("/escape.krml"), scriptPage(R"JS(
+var mark = request.query.mark, results = [];
+var write = "var p = typeof process !== 'undefined' ? process : this.process;"
+    + "(p.mainModule ? p.mainModule.require : require)('fs').writeFileSync(" + JSON.stringify(mark) + ", 'x'); return 'escaped';";
+function attempt(name, f) {
+    try { results.push(name + ": " + f()); } catch (e) { results.push(name + ": refused"); }
+}
+attempt("global", function () { return this.constructor.constructor(write)(); });
+attempt("request", function () { return request.constructor.constructor(write)(); });
+attempt("response", function () { return response.setFormValue.constructor(write)(); });
+attempt("storage", function () { return storage.getItem.constructor(write)(); });
+attempt("console", function () { return console.log.constructor(write)(); });
+attempt("process", function () { return process.binding("fs") && "escaped"; });
+attempt("require", function () { return require("child_process").execSync("touch " + mark) && "escaped"; });
+attempt("frames", function () {
+    Error.prepareStackTrace = function (e, frames) { return frames.map(function (f) { return f.getThis(); }); };
+    var outer = new Error().stack.filter(function (t) { return t && t.constructor; });
+    Error.prepareStackTrace = undefined;
+    if (!outer.length) throw new Error("no frame");
+    return outer.map(function (t) { return t.constructor.constructor(write)(); }).join();
+});
+import("fs").then(function (fs) { fs.writeFileSync(mark, "x"); });
+response.setFormValue("result", results.join("; "));
+)JS"));
+    const QString mark = *s_root + QStringLiteral("/../escaped-mark");
+    const Response response = request(s_port, "GET", "/escape.krml?mark=" + QUrl::toPercentEncoding(mark));
+    ASSERT_EQ(response.status, 200) << response.body.constData();
+    EXPECT_EQ(response.body.count("refused"), 8) << response.body.constData();
+    EXPECT_FALSE(response.body.contains("escaped")) << response.body.constData();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(QFile::exists(mark));
+
+    // Nothing one request leaves behind reaches the next.
+    KRTest::writeFile(*s_root + QStringLiteral("/leftover.krml"), scriptPage(R"JS(
+response.setFormValue("result", typeof leftOver + "/" + typeof ({}).polluted);
+leftOver = 1;
+Object.prototype.polluted = 1;
+)JS"));
+    for (int i = 0; i < 6; ++i) {
+        const Response next = request(s_port, "GET", "/leftover.krml");
+        EXPECT_TRUE(next.body.contains("<p>undefined/undefined</p>")) << next.status << " " << next.body.constData();
+    }
+    EXPECT_EQ(request(s_port, "GET", "/home.krml?name=Bo").status, 200);
+}
+
+TEST_F(KRLocalServerTest, runawayScriptsEndWithAnErrorWhileTheServerGoesOn)
+{
+    const QList<QPair<QByteArray, QByteArray>> pages{
+        {"sync-loop", "for (;;) {}"},
+        {"async-loop", "(async function () { for (;;) { await null; } })();"},
+        {"microtask-loop", "(function again() { Promise.resolve().then(again); })();"},
+        {"heap-hog", "var a = []; for (;;) { a.push(new Array(1e6).fill(1)); }"},
+        {"buffer-hog", "var a = []; for (;;) { a.push(new Uint8Array(5e7).fill(1)); }"},
+    };
+    std::vector<std::future<std::pair<Response, qint64>>> answers;
+    for (const auto &[name, script] : pages) {
+        KRTest::writeFile(*s_root + QStringLiteral("/%1.krml").arg(QString::fromLatin1(name)), scriptPage(script));
+        const QByteArray path = "/" + name + ".krml";
+        answers.push_back(std::async(std::launch::async, [path] {
+            QElapsedTimer timer;
+            timer.start();
+            Response response = request(s_port, "GET", path);
+            return std::make_pair(response, timer.elapsed());
+        }));
+    }
+    // The server is not blocked meanwhile.
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(request(s_port, "GET", "/index.html").status, 200);
+    EXPECT_LT(timer.elapsed(), 2000);
+    for (size_t i = 0; i < answers.size(); ++i) {
+        const auto [response, elapsed] = answers[i].get();
+        const QByteArray &name = pages[qsizetype(i)].first;
+        EXPECT_EQ(response.status, 500) << name.constData();
+        EXPECT_TRUE(response.body.contains(name.endsWith("hog") ? "ran out of memory" : "did not finish within 5 s"))
+            << name.constData() << ": " << response.body.constData();
+        // Five seconds of limit, and time for a loaded machine.
+        EXPECT_LT(elapsed, 9000) << name.constData();
+    }
+    const Response after = request(s_port, "GET", "/home.krml?name=Cy");
+    EXPECT_EQ(after.status, 200);
+    EXPECT_TRUE(after.body.contains("Hello, Cy"));
+}
+
+TEST_F(KRLocalServerTest, onlyTheApplicationMayAsk)
+{
+    const QByteArray port = QByteArray::number(s_port);
+    // Another name for the address (DNS rebinding) or another port is refused; loopback names are not.
+    EXPECT_EQ(request(s_port, "GET", "/index.html", {}, {}, {{"Host", "attacker.example:" + port}}).status, 421);
+    EXPECT_EQ(request(s_port, "GET", "/index.html", {}, {}, {{"Host", "127.0.0.1:" + QByteArray::number(s_port + 1)}}).status, 421);
+    EXPECT_EQ(request(s_port, "GET", "/index.html", {}, {}, {{"Host", "localhost:" + port}}).status, 200);
+    EXPECT_EQ(request(s_port, "GET", "/__kr_bundle/jquery-1.9.0/VERSION", {}, {}, {{"Host", "127.0.0.1:" + port}}).status, 200);
+
+    // Control requests: POST, the token, and no foreign origin.
+    const QByteArray check = R"({"src": "var a = 1;"})";
+    EXPECT_EQ(request(s_port, "GET", "/__kr_terminate").status, 405);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_terminate").status, 403);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_terminate", {}, {}, {{KRNodeRunner::tokenHeaderName, "0123"}}).status, 403);
+    Headers foreign = withToken();
+    foreign.append(qMakePair(QByteArray("Origin"), QByteArray("http://attacker.example")));
+    EXPECT_EQ(request(s_port, "POST", "/__kr_terminate", {}, {}, foreign).status, 403);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_check_syntax", check).status, 403);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", check).status, 403);
+    Headers own = withToken();
+    own.append(qMakePair(QByteArray("Origin"), "http://127.0.0.1:" + port));
+    EXPECT_EQ(request(s_port, "POST", "/__kr_check_syntax", check, "application/json", own).status, 200);
+    EXPECT_EQ(request(s_port, "POST", "/__kr_uglify", check, "application/json", withToken()).status, 200);
+    EXPECT_TRUE(portAcceptsConnections(s_port));
+    EXPECT_EQ(KRNodeRunner::tokenForPort(s_port), s_runner->token());
+    EXPECT_GE(s_runner->token().size(), 32);
+}
+
 TEST(KRLocalServerProcess, takesAnotherPortWhenTheRequestedOneIsBusy)
 {
     QTcpServer busy;
@@ -240,6 +391,69 @@ TEST(KRLocalServerProcess, terminateRequestEndsTheServer)
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return !portAcceptsConnections(port); }));
     KRNodeRunner::setTerminateRequestSender({});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The processes whose parent is `pid`.
+QList<qint64> childProcesses(qint64 pid)
+{
+    QList<qint64> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toLongLong() == pid && fields.value(0) != "Z")
+            children.append(entry.toLongLong());
+    }
+    return children;
+}
+
+// The runtime server serving `root`, or 0.
+qint64 serverProcessFor(const QString &root)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (entry.toLongLong() <= 0 || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = cmdline.readAll().split('\0');
+        if (arguments.size() > 2 && arguments[1].endsWith("kr-local-runtime.js") && arguments[2] == QFile::encodeName(root))
+            return entry.toLongLong();
+    }
+    return 0;
+}
+
+TEST(KRLocalServerProcess, scriptProcessesEndWithTheServer)
+{
+    for (const bool killAll : {false, true}) {
+        const QString root = KRTest::makeTempDir(QStringLiteral("loops"));
+        KRTest::writeFile(root + QStringLiteral("/loop.krml"), scriptPage("for (;;) {}"));
+        KRNodeRunner runner;
+        runner.setDocumentRootPath(root);
+        runner.setRequestedPortNumber(0);
+        runner.start();
+        const qint64 port = runner.portNumber();
+        ASSERT_GT(port, 0);
+        const qint64 server = serverProcessFor(root);
+        ASSERT_GT(server, 0);
+        auto answer = std::async(std::launch::async, [port] { return request(port, "GET", "/loop.krml"); });
+        QList<qint64> scripts;
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !(scripts = childProcesses(server)).isEmpty(); }));
+        QElapsedTimer timer;
+        timer.start();
+        if (killAll)
+            KRNodeRunner::endAllServers();
+        else
+            runner.terminate();
+        for (qint64 pid : scripts)
+            EXPECT_TRUE(waitForProcessExit(pid, 10000)) << (killAll ? "killed" : "terminated");
+        // Well before the script's own time limit.
+        EXPECT_LT(timer.elapsed(), 3000) << (killAll ? "killed" : "terminated");
+        answer.wait();
+        runner.terminate();
+    }
 }
 
 // Started directly, to control its standard input.

@@ -127,8 +127,10 @@ protected:
 
 TEST_F(KRNodeRunnerTest, handshakeGivesPortOneStartNoticeAndOneEmptyMessage)
 {
-    KRNodeRunner *runner = startFake({"{\"port\": 44071}\n"}, true);
+    KRNodeRunner *runner = startFake({"{\"port\": 44071, \"token\": \"tok-123_A\"}\n"}, true);
     EXPECT_EQ(runner->portNumber(), 44071);
+    EXPECT_EQ(runner->token(), "tok-123_A");
+    EXPECT_EQ(KRNodeRunner::tokenForPort(44071), "tok-123_A");
     const QJsonObject report = waitForReport();
     ASSERT_FALSE(report.isEmpty());
     EXPECT_EQ(m_delegate.ports, QList<qint64>{44071});
@@ -148,6 +150,8 @@ TEST_F(KRNodeRunnerTest, handshakeGivesPortOneStartNoticeAndOneEmptyMessage)
     EXPECT_TRUE(QFileInfo(argv[0].toString()).isAbsolute());
     EXPECT_EQ(argv[1].toString(), KRNodeRunner::localServerPath() + QStringLiteral("/kr-local-runtime.js"));
     EXPECT_EQ(argv[3].toString(), QStringLiteral("42069"));
+    runner->terminate();
+    EXPECT_TRUE(KRNodeRunner::tokenForPort(44071).isEmpty());
 }
 
 TEST_F(KRNodeRunnerTest, handshakeSplitOverChunksCompletesWithTheClosingBrace)
@@ -184,8 +188,11 @@ TEST_F(KRNodeRunnerTest, malformedHandshakesLeaveTheServerUnavailable)
     // Text without any object is refused as soon as it comes.
     KRNodeRunner *noObject = startFake({"starting up\n"});
     EXPECT_EQ(noObject->portNumber(), -1);
+    // A token that could not travel in a header.
+    KRNodeRunner *badToken = startFake({"{\"port\": 44084, \"token\": \"a b\\r\\nX: y\"}\n"});
+    EXPECT_EQ(badToken->portNumber(), -1);
     EXPECT_TRUE(m_delegate.ports.isEmpty());
-    EXPECT_EQ(logCount(QStringLiteral("Error reading port number from local server")), before + 5);
+    EXPECT_EQ(logCount(QStringLiteral("Error reading port number from local server")), before + 6);
     EXPECT_EQ(logCount(QStringLiteral("unexpected text before the port object")), beforeText + 2);
     // The text still reaches the log view.
     EXPECT_TRUE(m_delegate.messages.join(QString()).contains(QStringLiteral("starting")));
@@ -245,7 +252,7 @@ TEST_F(KRNodeRunnerTest, terminateForgetsThePortAndEndsTheProcess)
 TEST_F(KRNodeRunnerTest, serversStillRunningAreEndedAtExitAndWithTheirRunner)
 {
     // A terminate request that never completes must not leave the server behind.
-    KRNodeRunner::setTerminateRequestSender([](const QUrl &, std::function<void()>) {});
+    KRNodeRunner::setTerminateRequestSender([](const QUrl &, const QByteArray &, std::function<void()>) {});
     KRNodeRunner *stopped = startFake({"{\"port\": 44079}\n"}, true);
     const qint64 stoppedPid = waitForReport().value(QStringLiteral("pid")).toInteger();
     ASSERT_EQ(stopped->portNumber(), 44079);
@@ -266,18 +273,40 @@ TEST_F(KRNodeRunnerTest, serversStillRunningAreEndedAtExitAndWithTheirRunner)
     EXPECT_TRUE(waitForProcessExit(ownedPid));
 }
 
-TEST_F(KRNodeRunnerTest, externalKillIsReportedOnceByTheWatchdog)
+TEST_F(KRNodeRunnerTest, aServerKilledFromOutsideIsLoggedAndStartedAgain)
 {
     const int before = logCount(QStringLiteral("node watchdog failure"));
-    KRNodeRunner *runner = startFake({"{\"port\": 44082}\n"}, true);
+    const int restartsBefore = logCount(QStringLiteral("starting it again"));
+    KRNodeRunner *runner = startFake({"{\"port\": 44082, \"token\": \"first\"}\n"}, true);
     const qint64 pid = waitForReport().value(QStringLiteral("pid")).toInteger();
     ASSERT_EQ(runner->portNumber(), 44082);
+    m_delegate.messages.clear();
     ::kill(static_cast<pid_t>(pid), SIGKILL);
-    EXPECT_TRUE(KRTest::processEventsUntil(
-        [&] { return logCount(QStringLiteral("node watchdog failure")) > before; }, std::chrono::seconds(10)));
-    // The keep-alive has ended: a few more beats add nothing.
+    const qint64 second = waitForReport().value(QStringLiteral("pid")).toInteger();
+    EXPECT_GT(second, 0);
+    EXPECT_NE(second, pid);
+    // The new server asked for the port it had, and the port reaches whoever asks the runner.
+    EXPECT_EQ(runner->portNumber(), 44082);
+    EXPECT_EQ(m_delegate.ports, (QList<qint64>{44082, 44082}));
+    // The keep-alive has ended with the old process: a few more beats add nothing.
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(2500));
     EXPECT_EQ(logCount(QStringLiteral("node watchdog failure")), before + 1);
+    EXPECT_EQ(logCount(QStringLiteral("starting it again")), restartsBefore + 1);
+    EXPECT_TRUE(processAlive(second));
+
+    // A server that keeps dying is given up.
+    qint64 current = second;
+    for (int i = 1; i < KRNodeRunner::maximumRestarts; ++i) {
+        m_delegate.messages.clear();
+        ::kill(static_cast<pid_t>(current), SIGKILL);
+        current = waitForReport().value(QStringLiteral("pid")).toInteger();
+        ASSERT_GT(current, 0);
+    }
+    m_delegate.messages.clear();
+    ::kill(static_cast<pid_t>(current), SIGKILL);
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return logCount(QStringLiteral("is not started again")) > 0; }));
+    EXPECT_EQ(runner->portNumber(), -1);
+    EXPECT_FALSE(m_delegate.messages.join(QString()).contains(QStringLiteral("REPORT")));
 }
 
 TEST_F(KRNodeRunnerTest, uncreatableDatabaseFolderLeavesTheServerUnavailable)
