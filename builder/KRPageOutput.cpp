@@ -1,5 +1,6 @@
 #include "KRPageOutput.h"
 
+#include <controls/KRPlugin.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectClass.h>
@@ -32,6 +33,18 @@ KRPageOutput::PluginClassDataProvider &pluginProvider()
     return provider;
 }
 
+// The loaded plug-ins' data: the class's bundle and the full paths of its scripts and those
+// of its plug-in superclasses (a superclass's scripts lie in its own bundle).
+KRPageOutput::PluginClassData loadedPluginData(const KRObjectClass &objectClass)
+{
+    KRPageOutput::PluginClassData data;
+    if (const KRPluginClassData *plugin = KRPlugin::subclassData(objectClass.className)) {
+        data.pluginBasePath = plugin->pluginBasePath;
+        data.runtimeSource = KRPlugin::runtimeSourcePaths(objectClass.className);
+    }
+    return data;
+}
+
 KRPageOutput::PluginClassData pluginData(const KRObjectClass &objectClass)
 {
     KRPageOutput::PluginClassDataProvider provider;
@@ -39,7 +52,7 @@ KRPageOutput::PluginClassData pluginData(const KRObjectClass &objectClass)
         std::lock_guard lock(g_providerLock);
         provider = pluginProvider();
     }
-    return provider ? provider(objectClass) : KRPageOutput::PluginClassData{};
+    return provider ? provider(objectClass) : loadedPluginData(objectClass);
 }
 
 // The page's plug-in classes (each once, in the page's id order) with their data.
