@@ -186,10 +186,18 @@ TEST_F(KRPageOutputTest, HTMLHasStyleClassesFirstAndRelativeAddresses)
     div->setAttribute(QStringLiteral("style"), QStringLiteral("background-image: url('%1images/a.png'); border-image: url(%2other/b.png)")
                                                    .arg(web, package));
     page->pageDivElement()->appendChild(div);
+    auto text = page->page()->domDocument()->createElement(QStringLiteral("p"));
+    text->setTextContent(QStringLiteral("url('applewebdata://h1/img/c.png') url(applewebdata://h2/d.png) "
+                                        "url('applewebdata://h3/') url('applewebdata://h4/e'y) url(applewebdata://nohost)"));
+    page->pageDivElement()->appendChild(text);
     const QString html = page->pageHTML();
     EXPECT_TRUE(html.startsWith(QStringLiteral("<!DOCTYPE HTML>\n<html")));
     EXPECT_TRUE(html.contains(QStringLiteral("url('images/a.png')"))) << html.toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral("url('other/b.png')"))) << html.toStdString();
+    // Only complete addresses change.
+    EXPECT_TRUE(html.contains(QStringLiteral("url('img/c.png') url('d.png') url('applewebdata://h3/') "
+                                             "url('applewebdata://h4/e'y) url(applewebdata://nohost)")))
+        << html.toStdString();
     EXPECT_FALSE(html.contains(QStringLiteral("file://")));
     const qsizetype style = html.indexOf(QStringLiteral("<style type=\"text/css\">"));
     ASSERT_GE(style, 0);
