@@ -1,5 +1,6 @@
 #include "KRPageOutput.h"
 
+#include <controls/KRPlugin.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectClass.h>
@@ -15,7 +16,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <algorithm>
@@ -32,6 +32,18 @@ KRPageOutput::PluginClassDataProvider &pluginProvider()
     return provider;
 }
 
+// The loaded plug-ins' data: the class's bundle and the full paths of its scripts and those
+// of its plug-in superclasses (a superclass's scripts lie in its own bundle).
+KRPageOutput::PluginClassData loadedPluginData(const KRObjectClass &objectClass)
+{
+    KRPageOutput::PluginClassData data;
+    if (const KRPluginClassData *plugin = KRPlugin::subclassData(objectClass.className)) {
+        data.pluginBasePath = plugin->pluginBasePath;
+        data.runtimeSource = KRPlugin::runtimeSourcePaths(objectClass.className);
+    }
+    return data;
+}
+
 KRPageOutput::PluginClassData pluginData(const KRObjectClass &objectClass)
 {
     KRPageOutput::PluginClassDataProvider provider;
@@ -39,7 +51,7 @@ KRPageOutput::PluginClassData pluginData(const KRObjectClass &objectClass)
         std::lock_guard lock(g_providerLock);
         provider = pluginProvider();
     }
-    return provider ? provider(objectClass) : KRPageOutput::PluginClassData{};
+    return provider ? provider(objectClass) : loadedPluginData(objectClass);
 }
 
 // The page's plug-in classes (each once, in the page's id order) with their data.
@@ -57,14 +69,51 @@ QList<KRPageOutput::PluginClassData> pluginClasses(const KRPage &page)
     return classes;
 }
 
+// Replaces every "<prefix>rest')" (quoted) or "<prefix>rest)" by "url('rest')", where rest is
+// at least one character up to the first quote (quoted) or parenthesis; with skipHost a host
+// name and "/" between prefix and rest are dropped as well. One plain scan, without building
+// a pattern for each page's addresses.
+void rewriteURLs(QString &html, const QString &prefix, bool quoted, bool skipHost)
+{
+    const QChar stop = quoted ? QLatin1Char('\'') : QLatin1Char(')');
+    QString out;
+    qsizetype copied = 0;
+    qsizetype from = 0;
+    qsizetype at;
+    while ((at = html.indexOf(prefix, from)) >= 0) {
+        from = at + 1;
+        qsizetype start = at + prefix.size();
+        if (skipHost) {
+            const qsizetype slash = html.indexOf(QLatin1Char('/'), start);
+            if (slash <= start)
+                continue;
+            start = slash + 1;
+        }
+        const qsizetype end = html.indexOf(stop, start);
+        if (end <= start || (quoted && (end + 1 >= html.size() || html.at(end + 1) != QLatin1Char(')'))))
+            continue;
+        if (out.isEmpty())
+            out.reserve(html.size());
+        out += QStringView(html).mid(copied, at - copied);
+        out += QLatin1String("url('");
+        out += QStringView(html).mid(start, end - start);
+        out += QLatin1String("')");
+        copied = end + (quoted ? 2 : 1);
+        from = copied;
+    }
+    if (copied == 0)
+        return;
+    out += QStringView(html).mid(copied);
+    html = out;
+}
+
 // Replaces url('<address>rest') and url(<address>rest) by url('rest').
 void makeRelative(QString &html, const QString &address)
 {
     if (address.isEmpty())
         return;
-    const QString escaped = QRegularExpression::escape(address);
-    html.replace(QRegularExpression(QStringLiteral("url\\('%1([^']+)'\\)").arg(escaped)), QStringLiteral("url('\\1')"));
-    html.replace(QRegularExpression(QStringLiteral("url\\(%1([^)]+)\\)").arg(escaped)), QStringLiteral("url('\\1')"));
+    rewriteURLs(html, QStringLiteral("url('") + address, true, false);
+    rewriteURLs(html, QStringLiteral("url(") + address, false, false);
 }
 
 } // namespace
@@ -308,8 +357,8 @@ QString KRPageOutput::pageHTML()
         }
         for (const QString &web : webForms)
             makeRelative(html, web);
-        html.replace(QRegularExpression(QStringLiteral("url\\('applewebdata://[^/]+/([^']+)'\\)")), QStringLiteral("url('\\1')"));
-        html.replace(QRegularExpression(QStringLiteral("url\\(applewebdata://[^/]+/([^)]+)\\)")), QStringLiteral("url('\\1')"));
+        rewriteURLs(html, QStringLiteral("url('applewebdata://"), true, true);
+        rewriteURLs(html, QStringLiteral("url(applewebdata://"), false, true);
         for (const QString &package : packageForms)
             makeRelative(html, package);
     }

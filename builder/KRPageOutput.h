@@ -69,8 +69,9 @@ public:
     QString pageKRML() override;
 
     // Where plug-in classes keep their data: the plug-in's folder and its "runtimeSource"
-    // list. The control library installs it; without one no class is a plug-in with run-time
-    // scripts.
+    // list. Without a provider of its own (an empty one puts the default back) the data of
+    // the loaded plug-ins is used (KRPlugin: its bundle, the full paths of the scripts of the
+    // class and of its plug-in superclasses, superclasses first).
     struct PluginClassData
     {
         QString pluginBasePath;

@@ -18,6 +18,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <filesystem>
@@ -56,6 +58,13 @@ QString localServerPath(const QString &relativePath)
     return KRResources::pathForResource(QStringLiteral("local-server/") + relativePath);
 }
 
+// A name of an item directly inside a folder.
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
+        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\n')) && !name.contains(QChar(0));
+}
+
 // A relative path that stays below the folder it is joined to.
 bool isContainedRelativePath(const QString &path)
 {
@@ -90,10 +99,43 @@ bool removeItem(const QString &path, QString *reason = nullptr)
     return removed;
 }
 
-// Copies a file, or a folder with everything below it; the target must not exist.
-bool copyItem(const QString &source, const QString &target, bool keepDates, QString *reason)
+bool isSameOrInside(const QString &path, const QString &folder)
+{
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+// Copies a symbolic link as a link when what it leads to lies inside the folder (the copy
+// then leads to the same item of the copied folder); skips it otherwise.
+bool copyLink(const QString &source, const QString &target, const QString &linkRoot, QString *reason)
+{
+    const QFileInfo link(source);
+    const QString real = link.canonicalFilePath(); // empty for a link that leads nowhere
+    if (real.isEmpty() || !isSameOrInside(real, linkRoot)) {
+        KR_LOG(QStringLiteral("The link %1 is not copied: it leads out of the web folder or to nothing").arg(source));
+        return true;
+    }
+    const QString linkFolder = QFileInfo(link.absolutePath()).canonicalFilePath();
+    QString relative = QDir(linkFolder).relativeFilePath(real);
+    if (relative.isEmpty())
+        relative = QStringLiteral(".");
+    std::error_code error;
+    std::filesystem::create_symlink(QFile::encodeName(relative).toStdString(), QFile::encodeName(target).toStdString(),
+                                    error);
+    if (error) {
+        *reason = QString::fromStdString(error.message());
+        return false;
+    }
+    return true;
+}
+
+// Copies a file, or a folder with everything below it; the target must not exist. Symbolic
+// links are followed, or, with a link root (a canonical folder path), copied by copyLink.
+bool copyItem(const QString &source, const QString &target, bool keepDates, QString *reason,
+              const QString &linkRoot = QString())
 {
     const QFileInfo info(source);
+    if (!linkRoot.isEmpty() && info.isSymLink())
+        return copyLink(source, target, linkRoot, reason);
     if (info.isDir() && !info.isSymLink()) {
         if (!QDir().mkpath(target)) {
             *reason = QStringLiteral("the folder could not be created");
@@ -102,7 +144,7 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
         const QStringList names = QDir(source).entryList(
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &name : names) {
-            if (!copyItem(joinPath(source, name), joinPath(target, name), keepDates, reason))
+            if (!copyItem(joinPath(source, name), joinPath(target, name), keepDates, reason, linkRoot))
                 return false;
         }
         return true;
@@ -178,11 +220,6 @@ QString canonicalPathAllowingMissing(const QString &path)
     return QDir::cleanPath(canonical);
 }
 
-bool isSameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
-}
-
 // Drops the script elements of a page element that hold a server template expression.
 void removeServerTemplateScripts(DOMElement &pageDiv)
 {
@@ -247,14 +284,69 @@ void KRProjectBuilder::showError(const QString &message, const QString &informat
 
 KRResult<QString> KRProjectBuilder::build()
 {
-    try {
-        return buildProject();
-    } catch (const KRException &exception) {
-        // A page whose output document is broken (an invariant of the page model).
-        const QString reason = QStringLiteral("The build stopped: %1").arg(exception.reason());
-        KR_LOG(QStringLiteral("%1 (%2)").arg(reason, exception.name()));
-        return KRError(errorDomain, PageError, reason, {{QStringLiteral("exception"), exception.name()}});
+    m_generatedFiles.clear();
+    KRResult<QString> result = [this]() -> KRResult<QString> {
+        try {
+            return buildProject();
+        } catch (const KRException &exception) {
+            // A page whose output document is broken (an invariant of the page model).
+            const QString reason = QStringLiteral("The build stopped: %1").arg(exception.reason());
+            KR_LOG(QStringLiteral("%1 (%2)").arg(reason, exception.name()));
+            return KRError(errorDomain, PageError, reason, {{QStringLiteral("exception"), exception.name()}});
+        }
+    }();
+    // Also after a failed build: what it wrote is removed by the next one.
+    writeGeneratedFileList();
+    return result;
+}
+
+QString KRProjectBuilder::generatedFileListPath()
+{
+    return joinPath(resolvedOutputDirectory(), QString::fromLatin1(KRProjectResource::GeneratedFileListName));
+}
+
+void KRProjectBuilder::writeGeneratedFileList()
+{
+    if (m_generatedFiles.isEmpty())
+        return;
+    QString text;
+    for (const GeneratedFile &file : std::as_const(m_generatedFiles))
+        text += QStringLiteral("%1 %2 %3\n").arg(file.size).arg(file.modified).arg(file.name);
+    QSaveFile list(generatedFileListPath());
+    const QByteArray data = text.toUtf8();
+    if (!list.open(QIODevice::WriteOnly) || list.write(data) != data.size() || !list.commit())
+        KR_LOG(QStringLiteral("The list of generated files could not be written: %1").arg(list.errorString()));
+}
+
+// Removes the files of the list the last build wrote, each only when it is still the file
+// that build wrote (same size and date: a file the user put there since stays), and only
+// plain names directly inside the output folder, whatever the list says.
+void KRProjectBuilder::deleteListedGeneratedFiles()
+{
+    const QString output = resolvedOutputDirectory();
+    QFile list(generatedFileListPath());
+    if (!list.open(QIODevice::ReadOnly))
+        return;
+    const QStringList lines = QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    list.close();
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        if (fields.size() < 3)
+            continue;
+        bool sizeOK = false;
+        bool dateOK = false;
+        const qint64 size = fields.at(0).toLongLong(&sizeOK);
+        const qint64 modified = fields.at(1).toLongLong(&dateOK);
+        const QString name = line.section(QLatin1Char(' '), 2);
+        if (!sizeOK || !dateOK || !isPlainFileName(name))
+            continue;
+        const QFileInfo file(joinPath(output, name));
+        if (file.isSymLink() || !file.isFile() || file.size() != size
+            || file.lastModified().toMSecsSinceEpoch() != modified)
+            continue;
+        QFile::remove(file.filePath());
     }
+    QFile::remove(list.fileName());
 }
 
 KRResult<QString> KRProjectBuilder::buildProject()
@@ -350,15 +442,16 @@ KRResult<QString> KRProjectBuilder::buildProject()
         const std::shared_ptr<DOMNode> parent = startDiv ? startDiv->parentNode() : nullptr;
         const std::shared_ptr<DOMDocument> document = startDiv ? startDiv->ownerDocument() : nullptr;
         if (parent && document) {
-            // Only a served start page has its template expressions filled in; in a plain
-            // file a server page's form-data script would not even parse.
-            const bool startServed = startPage.serverScriptsEnabled() && !m_exportMode;
+            // The server fills a served file's template expressions with the form data of the
+            // page requested, the start page: another page's form-data script would be given
+            // the start page's data (and in a plain file it would not even parse). Only the
+            // start page keeps its own.
             for (std::size_t i = 1; i < pages.size(); ++i) {
                 const std::shared_ptr<DOMElement> div = pages[i]->pageDivElement();
                 if (!div)
                     continue;
                 const auto imported = std::dynamic_pointer_cast<DOMElement>(document->importNode(*div, true));
-                if (imported && !startServed)
+                if (imported)
                     removeServerTemplateScripts(*imported);
                 parent->appendChild(imported);
             }
@@ -430,9 +523,26 @@ KRResult<QString> KRProjectBuilder::buildProject()
     copyBundleResource(runtimeScriptResource);
     manifestEntries.insert(runtimeScriptName);
 
+    // Each run-time script is copied under its file name: never over a file this build
+    // writes, nor over another plug-in's script of that name (the plug-in loader refuses
+    // both; a plug-in loaded some other way is checked here).
+    QStringList pageIDs;
+    for (const auto &page : pages)
+        pageIDs.append(page->pageID());
+    QHash<QString, QString> copiedRuntimeFiles; // file name -> source
     for (const QString &file : pluginRuntimeFiles) {
+        const QString fileName = QFileInfo(file).fileName();
+        if (KRProjectResource::isGeneratedFileName(fileName, pageIDs)) {
+            KR_LOG(QStringLiteral("The plug-in script %1 is not copied: the build writes a file of that name").arg(file));
+            continue;
+        }
+        if (const QString other = copiedRuntimeFiles.value(fileName); !other.isEmpty()) {
+            KR_LOG(QStringLiteral("The plug-in script %1 is not copied: %2 has the same name").arg(file, other));
+            continue;
+        }
+        copiedRuntimeFiles.insert(fileName, file);
         copyResource(file);
-        manifestEntries.insert(QFileInfo(file).fileName());
+        manifestEntries.insert(fileName);
     }
 
     // The user's own files, read again so that the list holds what is there now. Folders are
@@ -522,6 +632,15 @@ KRResult<void> KRProjectBuilder::buildSitemap(const QStringList &pageFileNames)
     if (KRResult<void> saved = saveGeneratedFileData(xml.toUtf8(), joinPath(output, sitemapFileName)); !saved)
         return saved;
 
+    // A crawler takes the sitemap only from a full address: without a site address the file
+    // says nothing (and allows everything).
+    const QUrl baseURL(base);
+    const bool absolute = (baseURL.scheme() == QLatin1String("http") || baseURL.scheme() == QLatin1String("https"))
+        && !baseURL.host().isEmpty();
+    if (!absolute) {
+        KR_LOG(QStringLiteral("robots.txt names no sitemap: no site address is set"));
+        return saveGeneratedFileString(QString(), joinPath(output, robotsFileName));
+    }
     // The address of the sitemap file that is written, under the base with exactly one "/".
     QString address = base;
     if (!address.endsWith(QLatin1Char('/')))
@@ -555,11 +674,24 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, c
         return KRError(errorDomain, WriteError, message, {{QStringLiteral("path"), path}});
     }
     KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
+    // Listed too, for file systems that keep no marks.
+    const QFileInfo info(path);
+    if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(resolvedOutputDirectory()).absoluteFilePath())
+        && isPlainFileName(info.fileName())) {
+        const GeneratedFile file{info.fileName(), info.size(), info.lastModified().toMSecsSinceEpoch()};
+        const auto same = std::find_if(m_generatedFiles.begin(), m_generatedFiles.end(),
+                                       [&](const GeneratedFile &listed) { return listed.name == file.name; });
+        if (same != m_generatedFiles.end())
+            *same = file;
+        else
+            m_generatedFiles.append(file);
+    }
     return {};
 }
 
 void KRProjectBuilder::deleteAllGeneratedFiles()
 {
+    deleteListedGeneratedFiles();
     const QString output = resolvedOutputDirectory();
     const QFileInfoList entries = QDir(output).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &entry : entries) {
@@ -669,6 +801,10 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
 
     m_project->reloadResources();
     QList<std::shared_ptr<KRProjectResource>> records = m_project->resources();
+    // Links in the web folder stay links (those leading out of it are skipped); the library
+    // files that follow are copied as files.
+    const qsizetype webRecords = records.size();
+    const QString linkRoot = webFolder.isEmpty() ? QString() : canonicalPathAllowingMissing(webFolder);
     if (m_project->exportLocalJQuerySources()) {
         addResourcesFromPath(localJQueryPath, records);
         addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), records);
@@ -679,7 +815,8 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
     bool replaceAll = false;
     QStringList copiedTargets; // what this export wrote: never asked about again
 
-    for (const auto &record : records) {
+    for (qsizetype index = 0; index < records.size(); ++index) {
+        const auto &record = records.at(index);
         const QString name = record->relativePath().isEmpty() ? record->name() : record->relativePath();
         if (!isContainedRelativePath(name)) {
             KR_LOG(QStringLiteral("Export skips %1: not a path inside the folder").arg(name));
@@ -732,7 +869,7 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         }
 
         QString reason;
-        if (!copyItem(record->fullPath(), target, false, &reason)) {
+        if (!copyItem(record->fullPath(), target, false, &reason, index < webRecords ? linkRoot : QString())) {
             showError(copyErrorMessage(record->fullPath(), target), reason);
             return false;
         }

@@ -91,7 +91,9 @@ public:
     KRResult<void> saveGeneratedFileString(const QString &text, const QString &path);
     KRResult<void> saveGeneratedFileData(const QByteArray &data, const QString &path);
     // Removes the files (not folders, not below sub-folders) of the output folder that carry
-    // the generated mark.
+    // the generated mark, or that the last build listed in the output folder's list of
+    // generated files (".kr-generated", written at the end of each build, for file systems
+    // that keep no marks) and that are unchanged since.
     void deleteAllGeneratedFiles();
 
     // Copy a library file (path relative to the resources' "local-server" folder, kept below
@@ -121,10 +123,22 @@ private:
     QString resolvedOutputDirectory();
     QString deviceInformationJSON() const;
     static void showError(const QString &message, const QString &informativeText);
+    QString generatedFileListPath();
+    void writeGeneratedFileList();
+    void deleteListedGeneratedFiles();
+
+    // A generated file written directly into the output folder by this build.
+    struct GeneratedFile
+    {
+        QString name;
+        qint64 size = 0;
+        qint64 modified = 0; // milliseconds since the epoch
+    };
 
     std::shared_ptr<KRBuildProject> m_project;
     QString m_outputDirectory;
     bool m_exportMode = false;
     Minifier m_minifier;
     QString m_deviceInformationJSON;
+    QList<GeneratedFile> m_generatedFiles;
 };

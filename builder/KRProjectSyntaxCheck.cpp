@@ -1,5 +1,6 @@
 #include "KRProjectSyntaxCheck.h"
 
+#include <model/KRDocument.h>
 #include <model/KRFunction.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
@@ -35,7 +36,10 @@ KRSyntaxCheckRun KRProjectSyntaxCheck::checkFunctionSyntax(KRProject &project, K
         function->setSyntaxErrors(errors);
     }
     project.observable().didChange(QStringLiteral("syntaxErrors"), QVariant::fromValue(project.syntaxErrors()));
-    KRNotificationCenter::defaultCenter().post(KRDidPerformSyntaxCheckDocumentNotification, project.identity(),
+    // Observers watch the document (the window's), not its project.
+    const auto document = project.krDocument();
+    KRNotificationCenter::defaultCenter().post(KRDidPerformSyntaxCheckDocumentNotification,
+                                               document ? document->identity() : project.identity(),
                                                {{QStringLiteral("foundErrors"), run.foundErrors()}});
     return run;
 }

@@ -6,7 +6,7 @@
 
 class KRProject;
 
-// Posted with the project's identity() as sender; user info "foundErrors" (bool).
+// Posted with the project's document's identity() as sender; user info "foundErrors" (bool).
 inline const QString KRDidPerformSyntaxCheckDocumentNotification =
     QStringLiteral("KRDidPerformSyntaxCheckDocumentNotification");
 

@@ -52,6 +52,13 @@ const KRPluginClassData *KRPlugin::subclassData(const QString &className)
     return found == registry().constEnd() ? nullptr : &found.value();
 }
 
+QStringList KRPlugin::subclassNames()
+{
+    QStringList names = registry().keys();
+    names.sort();
+    return names;
+}
+
 KRPluginClassData &KRPlugin::mutableSubclassData(const QString &className)
 {
     return registry()[className];

@@ -40,6 +40,8 @@ public:
     // The descriptor of one manifest property (no HTML attribute, no CSS property; options by
     // its "propertyType").
     static KRPropertyDescriptor pluginPropertyDescriptor(const QVariantMap &property);
+    // The names of the classes that have data.
+    static QStringList subclassNames();
     // Forgets a class's data (tests).
     static void removeSubclassData(const QString &className);
 

@@ -6,6 +6,7 @@
 #include <core/KRRunLogger.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRObjectInfo.h>
+#include <model/KRProjectResource.h>
 #include <platform/foundation/KRPaths.h>
 
 #include <QDir>
@@ -22,6 +23,38 @@ namespace {
 bool isPlainName(const QString &name)
 {
     return KRJavaScript::isValidIdentifier(name) && !name.startsWith(QLatin1Char('$'));
+}
+
+// The real path of a file the manifest names, when it is a file inside the bundle's own
+// folder once every symbolic link is resolved; empty otherwise.
+QString fileInsideBundle(const QString &bundlePath, const QString &relativePath)
+{
+    if (relativePath.isEmpty() || QDir::isAbsolutePath(relativePath) || relativePath.contains(QChar(0)))
+        return {};
+    const QString bundle = QFileInfo(bundlePath).canonicalFilePath();
+    const QFileInfo file(bundlePath + QLatin1Char('/') + relativePath);
+    const QString real = file.canonicalFilePath();
+    if (bundle.isEmpty() || real.isEmpty() || !file.isFile() || !real.startsWith(bundle + QLatin1Char('/')))
+        return {};
+    return real;
+}
+
+// The class and bundle of another plug-in whose run-time script has the file name but is
+// another file; empty when there is none. A build copies every run-time script under its
+// file name into one folder.
+QString otherScriptOfName(const QString &fileName, const QString &realPath)
+{
+    for (const QString &className : KRPlugin::subclassNames()) {
+        const KRPluginClassData *data = KRPlugin::subclassData(className);
+        for (const QString &source : data->runtimeSource) {
+            if (QFileInfo(source).fileName() != fileName)
+                continue;
+            const QString other = fileInsideBundle(data->pluginBasePath, source);
+            if (other != realPath)
+                return QStringLiteral("%1 (%2)").arg(QFileInfo(data->pluginBasePath).fileName(), className);
+        }
+    }
+    return {};
 }
 } // namespace
 
@@ -136,6 +169,43 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
         names.insert(name);
         descriptors.push_back(KRPlugin::pluginPropertyDescriptor(property));
     }
+    QStringList runtimeSource;
+    const QVariant runtime = classDictionary.value(QStringLiteral("runtimeSource"));
+    if (runtime.typeId() == QMetaType::QString)
+        runtimeSource = {runtime.toString()};
+    else if (runtime.typeId() == QMetaType::QVariantList)
+        runtimeSource = runtime.toStringList();
+    // Files come from the bundle only, and a copied run-time script must neither replace a
+    // file the build writes nor another plug-in's script.
+    for (const QString &source : runtimeSource) {
+        const QString real = fileInsideBundle(basePath, source);
+        if (real.isEmpty()) {
+            problem(where, QStringLiteral("the run-time script '%1' is not a file inside the plug-in").arg(source));
+            return false;
+        }
+        const QString fileName = QFileInfo(source).fileName();
+        if (KRProjectResource::isGeneratedFileName(fileName)) {
+            problem(where, QStringLiteral("the run-time script '%1' has the name of a file the build writes").arg(source));
+            return false;
+        }
+        if (const QString other = otherScriptOfName(fileName, real); !other.isEmpty()) {
+            problem(where, QStringLiteral("the run-time script '%1' has the name of a run-time script of %2")
+                               .arg(fileName, other));
+            return false;
+        }
+    }
+    const QString designModeSource = classDictionary.value(QStringLiteral("designModeSource")).toString();
+    if (!designModeSource.isEmpty() && fileInsideBundle(basePath, designModeSource).isEmpty()) {
+        problem(where, QStringLiteral("the design script '%1' is not a file inside the plug-in").arg(designModeSource));
+        return false;
+    }
+    // Object ids are made from it: the same rule as class names.
+    const QString idBase = classDictionary.value(QStringLiteral("idBase")).toString();
+    if (!idBase.isEmpty() && !isPlainName(idBase)) {
+        problem(where, QStringLiteral("the id base '%1' is not a plain name").arg(idBase));
+        return false;
+    }
+
     if (const KRResult<void> added = m_catalogue.addPluginObject(classDictionary, basePath); !added) {
         problem(where, added.error().message());
         return false;
@@ -144,13 +214,9 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
     KRPluginClassData &data = KRPlugin::mutableSubclassData(className);
     data = KRPluginClassData{};
     data.pluginBasePath = basePath;
-    const QVariant runtime = classDictionary.value(QStringLiteral("runtimeSource"));
-    if (runtime.typeId() == QMetaType::QString)
-        data.runtimeSource = {runtime.toString()};
-    else if (runtime.typeId() == QMetaType::QVariantList)
-        data.runtimeSource = runtime.toStringList();
-    data.designModeSource = classDictionary.value(QStringLiteral("designModeSource")).toString();
-    data.idBase = classDictionary.value(QStringLiteral("idBase")).toString();
+    data.runtimeSource = runtimeSource;
+    data.designModeSource = designModeSource;
+    data.idBase = idBase;
     data.propertyDescriptors = descriptors;
 
     KRObjectClass record;

@@ -45,7 +45,7 @@ QString qualifiedName(const xmlChar *name, xmlNsPtr ns)
 bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
 {
     if (!ns || !ns->prefix)
-        return xmlStrEqual(name, xc(utf8));
+        return name && name[0] == xmlChar(utf8.constData()[0]) && xmlStrEqual(name, xc(utf8));
     const int prefixLength = xmlStrlen(ns->prefix);
     return utf8.size() > prefixLength && utf8.at(prefixLength) == ':'
         && xmlStrncmp(ns->prefix, xc(utf8), prefixLength) == 0
@@ -57,7 +57,22 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
 {
     if (element->type != XML_ELEMENT_NODE)
         return nullptr;
-    const QByteArray utf8 = name.toUtf8();
+    // Names are short ASCII nearly always, and looked up very often: converted on the stack.
+    char ascii[64];
+    const qsizetype size = name.size();
+    bool plain = size < qsizetype(sizeof ascii);
+    for (qsizetype i = 0; plain && i < size; ++i) {
+        const char16_t c = name.at(i).unicode();
+        plain = c != 0 && c < 0x80;
+        ascii[i] = char(c);
+    }
+    QByteArray utf8;
+    if (plain) {
+        ascii[size] = '\0';
+        utf8 = QByteArray::fromRawData(ascii, size);
+    } else {
+        utf8 = name.toUtf8();
+    }
     for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
         if (nameMatches(attr->name, attr->ns, utf8))
             return attr;

@@ -10,6 +10,8 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAssert.h>
 
+#include <typeinfo>
+
 namespace {
 bool isBackgroundTrio(const QString &name)
 {
@@ -17,6 +19,13 @@ bool isBackgroundTrio(const QString &name)
            name == QLatin1String("backgroundGradient");
 }
 } // namespace
+
+// Asked for every property write: a type comparison rather than a failing dynamic_cast
+// (the class is final).
+static bool isStyleClass(const KRObject &object)
+{
+    return typeid(object) == typeid(KRStyleClass);
+}
 
 std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &adapter)
 {
@@ -40,8 +49,8 @@ std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &ad
 DOMCSSStyleDeclaration *KRDesignViewWriter::style(KRModelAdapter &adapter)
 {
     const auto object = adapter.object();
-    if (const auto styleClass = std::dynamic_pointer_cast<KRStyleClass>(object)) {
-        const auto rule = styleClass->cssRule();
+    if (object && isStyleClass(*object)) {
+        const auto rule = std::static_pointer_cast<KRStyleClass>(object)->cssRule();
         return rule ? &rule->style() : nullptr;
     }
     const auto element = targetElement(adapter);
@@ -56,7 +65,7 @@ void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newVa
         return;
     if (d.hasOption(KRAdapterOptionNoDesignDOM) && adapter.designMode())
         return;
-    const bool styleClass = std::dynamic_pointer_cast<KRStyleClass>(object) != nullptr;
+    const bool styleClass = isStyleClass(*object);
     const auto element = styleClass ? nullptr : targetElement(adapter);
     if (!element && !styleClass)
         return;

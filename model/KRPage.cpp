@@ -617,7 +617,17 @@ void KRPage::addObject(const std::shared_ptr<KRObject> &object)
     if (object.get() != this)
         m_objects.insert(object->kr_id(), object);
     observeID(object);
-    rebuildAllObjectsArray();
+    if (object.get() == this) {
+        rebuildAllObjectsArray();
+    } else {
+        // Into its place in id order: sorting the whole list for every object loaded made
+        // loading a page quadratic.
+        observable().willChange(QStringLiteral("allObjects"), QVariant());
+        const auto at = std::lower_bound(m_allObjects.begin(), m_allObjects.end(), object,
+                                         [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
+        m_allObjects.insert(at, object);
+        observable().didChange(QStringLiteral("allObjects"), QVariant());
+    }
     if (object.get() != this)
         object->setOwningPage(std::static_pointer_cast<KRPageBase>(shared_from_this()));
     object->setEnableUndo(true);

@@ -614,6 +614,21 @@ void KRProject::undoDeletePage(const std::shared_ptr<KRPage> &page)
     postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
 }
 
+QStringList KRProject::pageIDs() const
+{
+    QStringList ids;
+    for (const auto &page : m_pages)
+        ids.append(page->kr_id());
+    return ids;
+}
+
+bool KRProject::serverScriptsEnabled() const
+{
+    return std::any_of(m_pages.cbegin(), m_pages.cend(), [](const std::shared_ptr<KRPage> &page) {
+        return !page->value(QStringLiteral("kr_onGET")).isEmpty() || !page->value(QStringLiteral("kr_onPOST")).isEmpty();
+    });
+}
+
 QList<QVariantMap> KRProject::syntaxErrors() const
 {
     QList<QVariantMap> errors;

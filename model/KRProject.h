@@ -123,7 +123,8 @@ public:
     void deletePage(const std::shared_ptr<KRPage> &page);
     // Puts a deleted page back as the last page and registers its deletion as the redo.
     void undoDeletePage(const std::shared_ptr<KRPage> &page);
-    bool serverScriptsEnabled() const { return false; }
+    // True when any page has a server handler (a non-empty "kr_onGET" or "kr_onPOST").
+    bool serverScriptsEnabled() const;
     // Each function's error records with "function_id" and "page_id" added, pages in id order.
     QList<QVariantMap> syntaxErrors() const;
     bool designMode() const { return m_designMode; }
@@ -172,6 +173,7 @@ public:
 
     // --- KRWebFolderOwner
     QString packagePath() const override;
+    QStringList pageIDs() const override;
     void resourcesWillChange() override;
     void resourcesDidChange() override;
 

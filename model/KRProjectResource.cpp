@@ -120,14 +120,35 @@ static bool isPlainFileName(const QString &name)
         && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
+bool KRProjectResource::isGeneratedFileName(const QString &name, const QStringList &pageIDs)
+{
+    static const QStringList fixedNames = {
+        QStringLiteral("KR-user-scripts.js"), QStringLiteral("KRObjects-min.js"), QStringLiteral("cache.manifest"),
+        QStringLiteral("KR-sitemap.xml"),     QStringLiteral("robots.txt"),
+        QString::fromLatin1(GeneratedFileListName)};
+    if (fixedNames.contains(name))
+        return true;
+    for (const char *extension : {".html", ".krml"}) {
+        if (name.endsWith(QLatin1String(extension))
+            && pageIDs.contains(name.left(name.size() - qsizetype(qstrlen(extension)))))
+            return true;
+    }
+    return false;
+}
+
 bool KRProjectResource::renameResource(const QString &newName)
 {
     const QString folderPath = QFileInfo(m_fullPath).path();
     const QString destination = folderPath + QLatin1Char('/') + newName;
+    const auto folder = project();
+    // Generated files are written at the top of the web folder only.
+    const bool topLevel = !m_relativePath.contains(QLatin1Char('/'));
     KRError error;
     if (!isPlainFileName(newName)) {
         error = KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::InvalidName,
                         QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(newName));
+    } else if (topLevel && KRWebFolder::isReservedName(newName, folder ? folder->owner() : nullptr)) {
+        error = KRWebFolder::reservedNameError(newName);
     } else if (QFileInfo(destination).exists() || QFileInfo(destination).isSymLink()) {
         error = KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::ItemExists,
                         QStringLiteral("\u201C%1\u201D couldn\u2019t be moved because an item with the name \u201C%2\u201D already exists.")
@@ -140,7 +161,7 @@ bool KRProjectResource::renameResource(const QString &newName)
         KRWebFolder::showError(error);
         return false;
     }
-    if (const auto folder = project()) {
+    if (folder) {
         // Unsaved edits follow the file (and, for a folder, the files below it) to the new name.
         const int slash = m_relativePath.lastIndexOf(QLatin1Char('/'));
         const QString renamed = slash < 0 ? newName : m_relativePath.left(slash + 1) + newName;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -78,6 +79,14 @@ public:
     // The theme entry of a zip archive ("themes/blue.css" next to "themes/blue.min.css");
     // empty when there is none or the archive cannot be read.
     static QString zipFileJQMTheme(const QString &path);
+
+    // Whether a build writes a file of this name at the top of the web folder, replacing
+    // whatever is there: the generated scripts, site files and list of generated files, and
+    // "<id>.html" and "<id>.krml" for each of the page ids. The builder and the resource
+    // operations ask the same question.
+    static bool isGeneratedFileName(const QString &name, const QStringList &pageIDs = {});
+    // The name of the list of generated files the builder keeps in its output folder.
+    static constexpr const char *GeneratedFileListName = ".kr-generated";
 
     // The last extension of a name or path, without the dot; empty when there is none.
     static QString pathExtension(const QString &name);

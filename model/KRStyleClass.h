@@ -10,7 +10,7 @@ class DOMCSSStyleSheet;
 // sheet, after its marker rule. The class name in the rule is lower-cased to match the
 // elements that use it (built pages are case-sensitive). The rule is kept by identity, so
 // other rules added or removed do not lose it.
-class KRStyleClass : public KRObject
+class KRStyleClass final : public KRObject
 {
 public:
     using KRObject::KRObject;

@@ -237,9 +237,22 @@ std::shared_ptr<KRProjectResource> KRWebFolder::resourceForThemeName(const QStri
     return nullptr;
 }
 
+bool KRWebFolder::isReservedName(const QString &name, const KRWebFolderOwner *owner)
+{
+    return KRProjectResource::isGeneratedFileName(name, owner ? owner->pageIDs() : QStringList());
+}
+
+KRError KRWebFolder::reservedNameError(const QString &name)
+{
+    return webFolderError(InvalidName,
+                          QStringLiteral("\u201C%1\u201D is the name of a file the build writes; the next build "
+                                         "would replace it. Choose another name.")
+                              .arg(name));
+}
+
 bool KRWebFolder::validateNewResourceName(const QString &name)
 {
-    if (!isPlainFileName(name))
+    if (!isPlainFileName(name) || isReservedName(name, m_owner))
         return false;
     for (const auto &resource : resources()) {
         if (resource->name() == name)
@@ -253,6 +266,10 @@ bool KRWebFolder::createResource(const QString &name, const QString &templateFil
     if (!isPlainFileName(name)) {
         showError(webFolderError(InvalidName,
                                  QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(name)));
+        return false;
+    }
+    if (isReservedName(name, m_owner)) {
+        showError(reservedNameError(name));
         return false;
     }
     const QString source = KRResources::pathForResource(templateFile);
@@ -288,6 +305,13 @@ bool KRWebFolder::addResource(const QString &sourcePath)
 
 bool KRWebFolder::importResource(const QString &sourcePath, const QString &destinationPath)
 {
+    // Generated files lie at the top of the web folder only.
+    const QFileInfo destinationInfo(destinationPath);
+    if (QDir::cleanPath(destinationInfo.absolutePath()) == QDir::cleanPath(QFileInfo(krwebPath()).absoluteFilePath())
+        && isReservedName(destinationInfo.fileName(), m_owner)) {
+        showError(reservedNameError(destinationInfo.fileName()));
+        return false;
+    }
     QString source = sourcePath;
     QString destination = destinationPath;
     QString extractionFolder;

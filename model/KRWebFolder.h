@@ -64,8 +64,14 @@ public:
     // The first top-level resource whose name without extension is the theme name.
     std::shared_ptr<KRProjectResource> resourceForThemeName(const QString &name);
     // True when the name can be given to a new top-level resource: no top-level resource has
-    // it, and it is a plain file name (no "/", not "." or "..").
+    // it, it is a plain file name (no "/", not "." or "..") and no build writes a file of
+    // that name.
     bool validateNewResourceName(const QString &name);
+    // Whether a build writes a top-level file of that name for the owner's project (any
+    // project when there is no owner).
+    static bool isReservedName(const QString &name, const KRWebFolderOwner *owner);
+    // The error shown when a top-level resource would take such a name.
+    static KRError reservedNameError(const QString &name);
 
     // Copies the template file (a path in the application's resources) into the web folder
     // under the name, with the import questions; then reloads. False when refused or failed

@@ -21,6 +21,9 @@ public:
     // Also refreshes every page's theme.
     virtual void setDefaultTheme(const QString &theme) = 0;
 
+    // The ids of the project's pages (the build writes a file for each).
+    virtual QStringList pageIDs() const { return {}; }
+
     // Brackets each clearing of the resource list: the project announces a change of its
     // key "resources".
     virtual void resourcesWillChange() {}

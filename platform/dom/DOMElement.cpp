@@ -38,7 +38,7 @@ QString lowerName(const QString &name)
 }
 
 // What a browser accepts as an attribute name; anything else would break the markup.
-bool isValidAttributeName(const QString &name)
+bool isValidName(const QString &name)
 {
     if (name.isEmpty())
         return false;
@@ -136,9 +136,17 @@ bool DOMElement::hasAttribute(const QString &name) const
 void DOMElement::setAttribute(const QString &name, const QString &value)
 {
     const QString n = lowerName(name);
-    if (!isValidAttributeName(n))
+    // Only a name the element does not have yet is checked: every stored name passed the
+    // check on its way in (here or in the parser), so rewriting one costs nothing more.
+    const int i = attributeIndex(n);
+    if (i < 0 && !isValidAttributeName(n))
         return;
-    changeAttribute(n, attributeIndex(n), &value);
+    changeAttribute(n, i, &value);
+}
+
+bool DOMElement::isValidAttributeName(const QString &name)
+{
+    return isValidName(name);
 }
 
 void DOMElement::removeAttribute(const QString &name)

@@ -37,6 +37,8 @@ public:
     bool hasAttribute(const QString &name) const;
     // A name a browser refuses (empty, or with blanks, quotes, "<", ">", "/" or "=") changes nothing.
     void setAttribute(const QString &name, const QString &value);
+    // That check, which the parser applies too: markup never carries a name that breaks it.
+    static bool isValidAttributeName(const QString &name);
     void removeAttribute(const QString &name);
 
     QString id() const { return getAttribute(QStringLiteral("id")); }

@@ -105,8 +105,12 @@ private:
     {
         const std::string_view key(name);
         auto it = m_names.find(key);
-        if (it == m_names.end())
-            it = m_names.emplace(key, QString::fromUtf8(name, qsizetype(key.size()))).first;
+        if (it == m_names.end()) {
+            QString decoded = QString::fromUtf8(name, qsizetype(key.size()));
+            if (!DOMElement::isValidAttributeName(decoded))
+                decoded = QString(); // null: refused, checked once per distinct name
+            it = m_names.emplace(key, decoded).first;
+        }
         return it->second;
     }
 
@@ -117,7 +121,11 @@ private:
         attributes.reserve(source.attributes.length);
         for (unsigned i = 0; i < source.attributes.length; ++i) {
             const auto *a = static_cast<const GumboAttribute *>(source.attributes.data[i]);
-            attributes.append({attributeName(a->name), QString::fromUtf8(a->value)});
+            const QString &name = attributeName(a->name);
+            // The parser keeps names with quotes or "<" that no serialisation could write
+            // back; they are dropped, as setAttribute refuses them.
+            if (!name.isNull())
+                attributes.append({name, QString::fromUtf8(a->value)});
         }
         return element;
     }

@@ -102,6 +102,8 @@ TEST_F(KRControlProjectBuildTest, BuildsTheWholeFolder)
 
 TEST_F(KRControlProjectBuildTest, PluginRuntimeScriptIsCopiedAndLinkedByThePageThatUsesIt)
 {
+    // The application installs no provider of its own: the loaded plug-ins are found anyway.
+    KRPageOutput::setPluginClassDataProvider({});
     const QString source = QStringLiteral(KR_TEST_DATA_DIR "/plugins/Gauge.krplugin/gauge-runtime.js");
     EXPECT_EQ(KRPlugin::runtimeSourcePaths(QStringLiteral("KRSampleGauge")), QStringList{source});
     build();
@@ -132,6 +134,12 @@ TEST_F(KRControlProjectBuildTest, SinglePageDeployPutsEveryPageIntoTheStartPage)
 
 TEST_F(KRControlProjectBuildTest, SinglePageDeployFromAServerPageKeepsItsTemplate)
 {
+    // A second server page: the start page's form data must not become its own.
+    QByteArray xml = KRBuildTest::controlProjectXML();
+    xml.replace("<KRPage id=\"media\"", "<KRPage id=\"media\" onPOST=\"posted\"");
+    m_shop = KRBuildTest::openControlProject(xml);
+    ASSERT_TRUE(m_shop.project);
+    ASSERT_TRUE(m_shop.project->pageForID(QStringLiteral("media"))->value(QStringLiteral("kr_onPOST")) == QStringLiteral("posted"));
     m_shop.project->setSinglePageDeploy(true);
     m_shop.project->setStartPage(QStringLiteral("order"));
     ASSERT_EQ(m_shop.project->startPage().toStdString(), "order");
@@ -139,6 +147,7 @@ TEST_F(KRControlProjectBuildTest, SinglePageDeployFromAServerPageKeepsItsTemplat
     const QString order = readWeb(QStringLiteral("order.krml"));
     EXPECT_TRUE(order.contains(QStringLiteral("application._pages.order.form = <%=response._formJSON()%>;")));
     EXPECT_TRUE(order.contains(QStringLiteral("id=\"media\"")));
+    EXPECT_EQ(order.count(QStringLiteral("<%=")), 1) << order.toStdString();
     EXPECT_FALSE(QFile::exists(web(QStringLiteral("home.html"))));
 }
 

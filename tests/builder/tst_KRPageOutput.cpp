@@ -12,6 +12,7 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
+#include <model/KRProjectResource.h>
 #include <model/KRPropertyDescriptor.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
@@ -185,10 +186,18 @@ TEST_F(KRPageOutputTest, HTMLHasStyleClassesFirstAndRelativeAddresses)
     div->setAttribute(QStringLiteral("style"), QStringLiteral("background-image: url('%1images/a.png'); border-image: url(%2other/b.png)")
                                                    .arg(web, package));
     page->pageDivElement()->appendChild(div);
+    auto text = page->page()->domDocument()->createElement(QStringLiteral("p"));
+    text->setTextContent(QStringLiteral("url('applewebdata://h1/img/c.png') url(applewebdata://h2/d.png) "
+                                        "url('applewebdata://h3/') url('applewebdata://h4/e'y) url(applewebdata://nohost)"));
+    page->pageDivElement()->appendChild(text);
     const QString html = page->pageHTML();
     EXPECT_TRUE(html.startsWith(QStringLiteral("<!DOCTYPE HTML>\n<html")));
     EXPECT_TRUE(html.contains(QStringLiteral("url('images/a.png')"))) << html.toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral("url('other/b.png')"))) << html.toStdString();
+    // Only complete addresses change.
+    EXPECT_TRUE(html.contains(QStringLiteral("url('img/c.png') url('d.png') url('applewebdata://h3/') "
+                                             "url('applewebdata://h4/e'y) url(applewebdata://nohost)")))
+        << html.toStdString();
     EXPECT_FALSE(html.contains(QStringLiteral("file://")));
     const qsizetype style = html.indexOf(QStringLiteral("<style type=\"text/css\">"));
     ASSERT_GE(style, 0);
@@ -236,6 +245,51 @@ TEST_F(KRPageOutputTest, ServerPageFileKeepsEveryTextThroughCDATA)
     EXPECT_EQ(events.first().stringValue().toStdString(), "response.write(\"a]]>b\");");
     // The server function is not in the browser's script.
     EXPECT_FALSE(page->userScripts().contains(QStringLiteral("_events.serve")));
+}
+
+TEST_F(KRPageOutputTest, ProjectHasServerScriptsWhenAnyPageHasAHandler)
+{
+    EXPECT_TRUE(m_project->serverScriptsEnabled());
+    QByteArray xml = KRBuildTest::outputProjectXML();
+    xml.replace("onGET=\"serve\"", "onPOST=\"serve\"");
+    open(xml);
+    EXPECT_TRUE(m_project->serverScriptsEnabled());
+    xml.replace("onPOST=\"serve\"", "");
+    open(xml);
+    EXPECT_FALSE(m_project->serverScriptsEnabled());
+}
+
+TEST_F(KRPageOutputTest, ResourcesNeverTakeTheNameOfAFileTheBuildWrites)
+{
+    const QString web = m_package + QStringLiteral("/kr-web/");
+    for (const char *name : {"KR-user-scripts.js", "cache.manifest", "KR-sitemap.xml", "robots.txt", "KRObjects-min.js",
+                             ".kr-generated", "page1.html", "page2.krml"})
+        EXPECT_FALSE(m_project->validateNewResourceName(QLatin1String(name))) << name;
+    EXPECT_TRUE(m_project->validateNewResourceName(QStringLiteral("page3.html")));
+
+    const QString source = m_folder + QStringLiteral("/robots.txt");
+    KRTest::writeFile(source, "User-agent: *\n");
+    EXPECT_FALSE(m_project->importResource(source, web + QStringLiteral("robots.txt")));
+    EXPECT_FALSE(m_project->createResource(QStringLiteral("page1.krml"), QStringLiteral("nothing")));
+    EXPECT_FALSE(QFile::exists(web + QStringLiteral("robots.txt")));
+    m_project->reloadResources();
+    std::shared_ptr<KRProjectResource> theme, logo;
+    for (const auto &resource : m_project->resources()) {
+        if (resource->name() == QLatin1String("blue.css"))
+            theme = resource;
+        else if (resource->name() == QLatin1String("images"))
+            logo = resource->contents().value(0);
+    }
+    ASSERT_TRUE(theme && logo);
+    EXPECT_FALSE(theme->renameResource(QStringLiteral("page2.html")));
+    EXPECT_TRUE(QFile::exists(web + QStringLiteral("blue.css")));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 3);
+    for (const KRAlert &alert : m_alerts->shownAlerts())
+        EXPECT_TRUE(alert.messageText.contains(QStringLiteral("the next build would replace it")))
+            << alert.messageText.toStdString();
+    // Below the top of the web folder no build writes: the name is free there.
+    EXPECT_TRUE(logo->renameResource(QStringLiteral("robots.txt")));
+    EXPECT_TRUE(QFile::exists(web + QStringLiteral("images/robots.txt")));
 }
 
 TEST_F(KRPageOutputTest, UnknownHandlerNameGivesNoEvent)

@@ -144,6 +144,41 @@ TEST_F(KRProjectBuilderTest, RebuildRemovesStaleFilesAndKeepsUnchangedCopies)
     KRTest::writeFile(source, original);
 }
 
+TEST_F(KRProjectBuilderTest, GeneratedFileListRemovesStaleFilesWithoutMarksAndNothingElse)
+{
+    build();
+    const QString list = readWeb(QStringLiteral(".kr-generated"));
+    EXPECT_TRUE(list.contains(QStringLiteral(" home.html\n"))) << list.toStdString();
+    EXPECT_TRUE(list.contains(QStringLiteral(" KR-user-scripts.js\n"))) << list.toStdString();
+    // A file system that keeps no marks.
+    for (const QString &name : QDir(m_web).entryList(QDir::Files | QDir::Hidden))
+        KRFileManager::setExtendedAttributeOfItemAtPath(web(name), QString::fromLatin1(KRProjectResource::GeneratedFileMark),
+                                                        QStringLiteral("false"));
+    // The pages "home" and "settings" are renamed; the user has since put a file of his own
+    // where "settings.html" was; the list also names a file outside the folder.
+    KRTest::writeFile(web(QStringLiteral("settings.html")), "mine");
+    KRTest::writeFile(m_package + QStringLiteral("/keep.txt"), "keep");
+    const QFileInfo outside(m_package + QStringLiteral("/keep.txt"));
+    KRTest::writeFile(web(QStringLiteral(".kr-generated")),
+                      (list + QStringLiteral("%1 %2 ../keep.txt\n")
+                                  .arg(outside.size())
+                                  .arg(outside.lastModified().toMSecsSinceEpoch()))
+                          .toUtf8());
+    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    xml.replace(QStringLiteral("id=\"home\""), QStringLiteral("id=\"start\""));
+    xml.replace(QStringLiteral("id=\"settings\""), QStringLiteral("id=\"prefs\""));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    build();
+
+    EXPECT_FALSE(QFile::exists(web(QStringLiteral("home.html"))));
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("start.html"))));
+    EXPECT_EQ(KRTest::readFile(web(QStringLiteral("settings.html"))), QByteArray("mine"));
+    EXPECT_TRUE(outside.exists());
+    const QString relisted = readWeb(QStringLiteral(".kr-generated"));
+    EXPECT_FALSE(relisted.contains(QStringLiteral("keep.txt"))) << relisted.toStdString();
+    EXPECT_FALSE(relisted.contains(QStringLiteral(" home.html\n"))) << relisted.toStdString();
+}
+
 TEST_F(KRProjectBuilderTest, ReadOnlyLibraryFilesKeepTheirDate)
 {
     const QString source = KRResources::pathForResource(QStringLiteral("local-server/js-class.js"));
@@ -192,7 +227,10 @@ TEST_F(KRProjectBuilderTest, SitemapAddressesFollowTheBase)
                                "Sitemap: http://example.org/app/KR-sitemap.xml\n"},
                            Row{"", "shop", "http://shop.korvane.site/settings.html",
                                "Sitemap: http://shop.korvane.site/KR-sitemap.xml\n"},
-                           Row{"", "", "settings.html", "Sitemap: /KR-sitemap.xml\n"}}) {
+                           // Without a full site address there is no valid sitemap line.
+                           Row{"", "", "settings.html", ""},
+                           Row{"app/", "", "app/settings.html", ""},
+                           Row{"javascript:alert(1)//", "", "javascript:alert(1)//settings.html", ""}}) {
         SCOPED_TRACE(row.base);
         KRUserDefaults::sharedInstance().setValue(QStringLiteral("sitemapBaseURL"), QString::fromLatin1(row.base));
         KRUserDefaults::sharedInstance().setValue(QStringLiteral("hostingDomain"), QString::fromLatin1(row.domain));

@@ -54,6 +54,12 @@ protected:
         return names;
     }
 
+    bool isSameOrInsideExport(const QString &path) const
+    {
+        const QString root = QFileInfo(m_target).canonicalFilePath();
+        return !path.isEmpty() && (path == root || path.startsWith(root + QLatin1Char('/')));
+    }
+
     QString m_target;
 };
 
@@ -69,6 +75,33 @@ TEST_F(KRProjectExportTest, ExportWithLocalJQueryFiles)
                                             + QStringLiteral("\n######## exported\n")
                                             + KRBuildTest::dumpFolder(m_target, deviceMapJSON, true),
                                         QStringLiteral("export-local-jquery.txt"));
+}
+
+TEST_F(KRProjectExportTest, LinksInsideTheWebFolderStayLinksAndOthersAreSkipped)
+{
+    const QString web = m_project->webFolderPath() + QLatin1Char('/');
+    KRTest::writeFile(m_package + QStringLiteral("/private.txt"), "secret");
+    ASSERT_TRUE(QFile::link(QStringLiteral("images/logo.png"), web + QStringLiteral("logo-link.png")));
+    ASSERT_TRUE(QFile::link(web + QStringLiteral("images"), web + QStringLiteral("pictures")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../app.css"), web + QStringLiteral("images/up.png")));
+    ASSERT_TRUE(QFile::link(m_package + QStringLiteral("/private.txt"), web + QStringLiteral("private.txt")));
+    ASSERT_TRUE(QFile::link(m_package, web + QStringLiteral("package")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("nowhere"), web + QStringLiteral("dangling")));
+
+    ASSERT_TRUE(exportTo(m_target));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    const QString exported = m_target + QLatin1Char('/');
+    for (const char *name : {"logo-link.png", "pictures", "images/up.png"}) {
+        const QFileInfo link(exported + QLatin1String(name));
+        EXPECT_TRUE(link.isSymLink()) << name;
+        EXPECT_TRUE(isSameOrInsideExport(link.canonicalFilePath())) << name << " -> " << link.canonicalFilePath().toStdString();
+    }
+    EXPECT_EQ(KRTest::readFile(exported + QStringLiteral("logo-link.png")), QByteArray("PNG"));
+    EXPECT_EQ(KRTest::readFile(exported + QStringLiteral("pictures/logo.png")), QByteArray("PNG"));
+    for (const char *name : {"private.txt", "package", "dangling"})
+        EXPECT_FALSE(QFileInfo(exported + QLatin1String(name)).isSymLink() || QFileInfo::exists(exported + QLatin1String(name)))
+            << name;
+    EXPECT_TRUE(QFileInfo::exists(exported + QStringLiteral("order.html")));
 }
 
 TEST_F(KRProjectExportTest, ExportWithoutLocalJQueryFiles)

@@ -68,7 +68,7 @@ TEST(KRProjectSyntaxCheck, StoresCheckedFindingsKeepsUncheckedAndNotifies)
                                                      [&](const void *, const QString &, const QVariant &, const QVariant &) { ++changes; });
     QVariantMap info;
     auto token = KRNotificationCenter::defaultCenter().addObserver(KRDidPerformSyntaxCheckDocumentNotification,
-                                                                   project->identity(),
+                                                                   document->identity(),
                                                                    [&](const KRNotification &n) { info = n.userInfo; });
     const qint64 port = server.port();
     KRSyntaxChecker checker([port] { return port; });

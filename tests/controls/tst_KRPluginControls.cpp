@@ -126,6 +126,51 @@ TEST(KRPluginLoader, LoadsTheSampleAndReportsAndSkipsBrokenManifests)
     EXPECT_EQ(options[QStringLiteral("onLimit")], 0x40000u);
 }
 
+TEST(KRPluginLoader, ManifestFilesMustBeTheBundlesOwnAndNeverTakeABuiltFilesName)
+{
+    loadSampleWithBrokenNeighbours(); // the plug-in base class and the catalogue
+    const QString folder = KRTest::makeTempDir(QStringLiteral("plugin-paths"));
+    KRTest::writeFile(folder + QStringLiteral("/outside.js"), "steal();\n");
+    const auto bundle = [&](const char *name, const QByteArray &classes, const QStringList &files = {}) {
+        writeBundle(folder, QLatin1String(name), "{\"classes\":[" + classes + "]}");
+        for (const QString &file : files)
+            KRTest::writeFile(folder + QLatin1Char('/') + QLatin1String(name) + QLatin1Char('/') + file, "x();\n");
+    };
+    bundle("A.krplugin",
+           R"({"className":"KRPathsFirst","superClass":"KRPlugin","runtimeSource":"shared.js"},
+              {"className":"KRPathsFirstToo","superClass":"KRPlugin","runtimeSource":["shared.js"],"designModeSource":"d.js"})",
+           {QStringLiteral("shared.js"), QStringLiteral("d.js")});
+    bundle("B.krplugin", R"({"className":"KRPathsSecond","superClass":"KRPlugin","runtimeSource":"lib/shared.js"})",
+           {QStringLiteral("lib/shared.js")});
+    bundle("C.krplugin",
+           R"({"className":"KRPathsUp","superClass":"KRPlugin","runtimeSource":"../outside.js"},
+              {"className":"KRPathsLinked","superClass":"KRPlugin","runtimeSource":"link.js"},
+              {"className":"KRPathsAbsolute","superClass":"KRPlugin","designModeSource":"/etc/passwd"},
+              {"className":"KRPathsMissing","superClass":"KRPlugin","runtimeSource":"missing.js"},
+              {"className":"KRPathsBuilt","superClass":"KRPlugin","runtimeSource":["ok.js","KRObjects-min.js"]},
+              {"className":"KRPathsIdBase","superClass":"KRPlugin","idBase":"x\"+alert(1)+\""})",
+           {QStringLiteral("ok.js"), QStringLiteral("KRObjects-min.js")});
+    ASSERT_TRUE(QFile::link(folder + QStringLiteral("/outside.js"), folder + QStringLiteral("/C.krplugin/link.js")));
+
+    KRPluginLoader loader;
+    loader.loadPluginsInDirectory(folder);
+    EXPECT_EQ(loader.loadedClasses(), (QStringList{QStringLiteral("KRPathsFirst"), QStringLiteral("KRPathsFirstToo")}));
+    const QString report = loader.problems().join(QLatin1Char('\n'));
+    for (const char *expected :
+         {"B.krplugin (KRPathsSecond): the run-time script 'shared.js' has the name of a run-time script of A.krplugin (KRPathsFirst)",
+          "(KRPathsUp): the run-time script '../outside.js' is not a file inside the plug-in",
+          "(KRPathsLinked): the run-time script 'link.js' is not a file inside the plug-in",
+          "(KRPathsAbsolute): the design script '/etc/passwd' is not a file inside the plug-in",
+          "(KRPathsMissing): the run-time script 'missing.js' is not a file inside the plug-in",
+          "(KRPathsBuilt): the run-time script 'KRObjects-min.js' has the name of a file the build writes",
+          "(KRPathsIdBase): the id base 'x\"+alert(1)+\"' is not a plain name"})
+        EXPECT_TRUE(report.contains(QLatin1String(expected))) << expected << "\n" << report.toStdString();
+    for (const char *refused : {"KRPathsSecond", "KRPathsUp", "KRPathsLinked", "KRPathsAbsolute", "KRPathsBuilt", "KRPathsIdBase"}) {
+        EXPECT_FALSE(KRClassRegistry::sharedInstance().classNamed(QLatin1String(refused))) << refused;
+        EXPECT_FALSE(KRPlugin::subclassData(QLatin1String(refused))) << refused;
+    }
+}
+
 TEST(KRPluginLoader, SampleClassIsInTheCatalogue)
 {
     loadSampleWithBrokenNeighbours();

@@ -143,6 +143,14 @@ TEST(DOMHTML, EscapingOfAttributesAndText)
     e->setAttribute("x\"><script>", "x");
     e->setAttribute("", "x");
     EXPECT_EQ(e->attributes().size(), 1);
+    // So are those of parsed markup, where they would come back out unescaped.
+    const auto div = makeElement(doc, "div");
+    div->setInnerHTML("<b a\"b=\"1\" c<d=\"2\" x'=\"3\" ok=\"4\">t</b>");
+    const auto b = div->firstElementByTagName("b");
+    ASSERT_TRUE(b);
+    ASSERT_EQ(b->attributes().size(), 1) << b->outerHTML().toStdString();
+    EXPECT_EQ(b->getAttribute("ok"), "4");
+    EXPECT_EQ(DOMDocument::parseHTML(div->outerHTML())->body()->firstElementByTagName("b")->attributes().size(), 1);
     // Parsing gives back the same values.
     const auto doc2 = DOMDocument::parseHTML(e->outerHTML());
     const auto p = doc2->body()->firstElementByTagName("p");
