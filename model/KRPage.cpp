@@ -156,9 +156,12 @@ std::shared_ptr<KRProjectBase> KRPage::pageProject() const { return m_project.lo
 
 void KRPage::setScriptHost(DOMScriptHost *host)
 {
-    // jQuery Mobile has yet to load in a new view: work queued from now on waits for it.
-    if (host && host != m_scriptHost)
+    // jQuery Mobile has yet to load in a new view: work queued from now on waits for it, and
+    // the view starts from jQuery alone even when the last one never finished loading.
+    if (host && host != m_scriptHost) {
         m_didJQueryMobileLoad = false;
+        detachJQMScripts();
+    }
     m_scriptHost = host ? host : m_recordingHost.get();
     m_domDocument->setScriptHost(m_scriptHost);
     m_scriptHost->setHostObject(QStringLiteral("___kr_page"), m_proxy.get());
@@ -365,11 +368,15 @@ void KRPage::finishDocument()
 
 void KRPage::queueToolbarFix()
 {
+    if (m_toolbarFixQueued)
+        return;
+    m_toolbarFixQueued = true;
     const std::weak_ptr<KRObject> weak = weak_from_this();
     onJQueryMobileLoaded([weak] {
         const auto self = std::static_pointer_cast<KRPage>(weak.lock());
         if (!self)
             return;
+        self->m_toolbarFixQueued = false;
         QFile file(KRResources::pathForResource(QStringLiteral("toolbar-fix.js")));
         if (file.open(QIODevice::ReadOnly))
             self->evaluateScript(QString::fromUtf8(file.readAll()));
@@ -410,6 +417,14 @@ void KRPage::addJQMjs()
     m_manifestResources.insert(src);
 }
 
+void KRPage::detachJQMScripts()
+{
+    for (const auto &script : m_jqmScripts) {
+        if (const auto parent = script->parentNode())
+            parent->removeChild(script);
+    }
+}
+
 void KRPage::addJQMMobileinit()
 {
     const auto proj = project();
@@ -426,10 +441,7 @@ void KRPage::jqueryMobileLoaded()
 {
     m_didJQueryMobileLoad = true;
     // Loaded: the scripts have done their work in the view (see addJQMjs).
-    for (const auto &script : m_jqmScripts) {
-        if (const auto parent = script->parentNode())
-            parent->removeChild(script);
-    }
+    detachJQMScripts();
     std::vector<Block> blocks;
     blocks.swap(m_onJQMLoadedBlocks);
     if (!blocks.empty())

@@ -158,6 +158,7 @@ private:
     KRXMLNode contentsElement();
     QString jQueryURL() const;
     void queueToolbarFix();
+    void detachJQMScripts();
 
     std::weak_ptr<KRProject> m_project;
     std::shared_ptr<DOMDocument> m_domDocument;
@@ -183,4 +184,5 @@ private:
     bool m_lastPasteboardOperatorWasCopy = false;
     bool m_didCleanup = false;
     bool m_didJQueryMobileLoad = false;
+    bool m_toolbarFixQueued = false;
 };

@@ -155,6 +155,16 @@ TEST(KRPageDocument, SecondMirrorLoadsJQueryMobileOnceMore)
     EXPECT_EQ(headScripts(), afterFirst);
     EXPECT_EQ(afterFirst, atRest); // a new view starts from jQuery alone, as the first did
     EXPECT_EQ(order.size(), 2);
+
+    // A new view while the last one is still loading: it, too, starts from jQuery alone, and
+    // the toolbar fix runs there once.
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+    DOMRecordingScriptHost third;
+    page->setScriptHost(&third);
+    EXPECT_EQ(jqmScripts(), 0);
+    loadInView();
+    EXPECT_EQ(third.evaluatedScripts().size(), 1);
+    EXPECT_EQ(headScripts(), atRest);
     page->setScriptHost(nullptr);
 }
 
