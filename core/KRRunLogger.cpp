@@ -1,5 +1,6 @@
 #include "KRRunLogger.h"
 
+#include <platform/foundation/KRLogSink.h>
 #include <platform/foundation/KRPaths.h>
 
 #include <QDir>
@@ -17,11 +18,20 @@
 
 static constexpr const char *timestampPattern = "yyyyMMddzzzHHmmss.SS";
 
+// The platform layer's lines join the run log whenever the run log is part of the program:
+// installed while static objects are made, before any platform code runs.
+static void writePlatformLine(const QString &message, const char *function, int line)
+{
+    KRRunLogger::sharedInstance().log(message, function, line);
+}
+static const bool platformLogInstalled = (KRLogSink::install(&writePlatformLine), true);
+
 KRRunLogger &KRRunLogger::sharedInstance()
 {
     // Function-local static: creation is serialised, and the destructor drains the queue
     // when the process exits normally.
     static KRRunLogger instance(KRPaths::logsDirectory());
+    Q_UNUSED(platformLogInstalled);
     return instance;
 }
 

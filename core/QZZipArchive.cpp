@@ -11,6 +11,7 @@
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -228,6 +229,31 @@ struct EntryFailure
     QString message;
 };
 
+static QString mebibytes(qint64 bytes)
+{
+    return QStringLiteral("%1 MiB").arg(QString::number(double(bytes) / double(1 << 20), 'f', 1));
+}
+
+static EntryFailure totalTooLarge()
+{
+    return EntryFailure{QZZipArchive::TooLarge,
+                        QStringLiteral("the archive unpacks to more than %1, more than an import may take")
+                            .arg(mebibytes(QZZipArchive::MaximumUnpackedSize))};
+}
+
+// Checks one entry's unpacked byte count against its packed size.
+static std::optional<EntryFailure> ratioFailure(const QString &name, qint64 unpacked, qint64 packed)
+{
+    if (unpacked <= QZZipArchive::RatioCheckThreshold
+        || double(unpacked) <= double(packed) * double(QZZipArchive::MaximumCompressionRatio))
+        return std::nullopt;
+    return EntryFailure{QZZipArchive::TooLarge,
+                        QStringLiteral("\u201c%1\u201d unpacks to %2 from %3 bytes, more than %4 times its packed size")
+                            .arg(name, mebibytes(unpacked))
+                            .arg(packed)
+                            .arg(QZZipArchive::MaximumCompressionRatio)};
+}
+
 // One entry's extraction into the destination folder. The caller opens the current entry
 // before run() and closes it afterwards.
 class EntryExtractor
@@ -239,6 +265,8 @@ public:
 
     std::optional<EntryFailure> run(const QByteArray &rawName, const unz_file_info64 &info,
                                     EntryReader &reader);
+    // Removes the files and folders this extractor made, newest first.
+    void removeCreated();
 
 private:
     std::optional<EntryFailure> makeFolders(const QList<QByteArray> &components, qsizetype count);
@@ -248,7 +276,17 @@ private:
     QString m_name; // for messages
     QByteArray m_destination;
     bool m_overwrite;
+    QList<QByteArray> m_created; // paths that did not exist before, in creation order
 };
+
+void EntryExtractor::removeCreated()
+{
+    for (auto it = m_created.crbegin(); it != m_created.crend(); ++it) {
+        if (::unlink(it->constData()) != 0)
+            ::rmdir(it->constData()); // a folder; stays when something else was put in it
+    }
+    m_created.clear();
+}
 
 std::optional<EntryFailure> EntryExtractor::run(const QByteArray &rawName, const unz_file_info64 &info,
                                                 EntryReader &reader)
@@ -292,8 +330,10 @@ std::optional<EntryFailure> EntryExtractor::makeFolders(const QList<QByteArray> 
         path += '/' + components.at(i);
         struct stat st;
         if (::lstat(path.constData(), &st) != 0) {
-            if (errno == ENOENT && (::mkdir(path.constData(), 0777) == 0 || errno == EEXIST)
-                && ::lstat(path.constData(), &st) == 0) {
+            const bool made = errno == ENOENT && ::mkdir(path.constData(), 0777) == 0;
+            if (made)
+                m_created.append(path);
+            if ((made || errno == EEXIST) && ::lstat(path.constData(), &st) == 0) {
                 // created (or raced with another creator): checked below
             } else {
                 return EntryFailure{QZZipArchive::FailedToExtractEntry,
@@ -329,7 +369,8 @@ std::optional<EntryFailure> EntryExtractor::writeFile(const QByteArray &target,
                                                       EntryReader &reader)
 {
     struct stat st;
-    if (::lstat(target.constData(), &st) == 0 && !m_overwrite)
+    const bool existed = ::lstat(target.constData(), &st) == 0;
+    if (existed && !m_overwrite)
         return std::nullopt; // keep what is there
 
     const auto failed = [this](const QString &reason) {
@@ -355,6 +396,7 @@ std::optional<EntryFailure> EntryExtractor::writeFile(const QByteArray &target,
 
     std::optional<EntryFailure> failure;
     char buffer[readChunkSize];
+    qint64 entryBytes = 0;
     for (;;) {
         const int read = reader.read(buffer, int(sizeof buffer));
         if (read < 0) {
@@ -363,6 +405,13 @@ std::optional<EntryFailure> EntryExtractor::writeFile(const QByteArray &target,
         }
         if (read == 0)
             break;
+        // The declared sizes passed the limits; an entry that unpacks to more is a lie.
+        entryBytes += read;
+        if (entryBytes > qint64(info.uncompressed_size)) {
+            failure = EntryFailure{QZZipArchive::TooLarge,
+                                   QStringLiteral("\u201c%1\u201d unpacks to more than the archive declares").arg(m_name)};
+            break;
+        }
         qint64 done = 0;
         while (done < read) {
             const ssize_t written = ::write(fd, buffer + done, size_t(read - done));
@@ -392,9 +441,13 @@ std::optional<EntryFailure> EntryExtractor::writeFile(const QByteArray &target,
         failure = failed(errnoText(errno));
     if (!failure && ::rename(temporary.constData(), target.constData()) != 0)
         failure = failed(errnoText(errno));
-    if (failure)
+    if (failure) {
         ::unlink(temporary.constData());
-    return failure;
+        return failure;
+    }
+    if (!existed)
+        m_created.append(target);
+    return std::nullopt;
 }
 
 } // namespace
@@ -425,10 +478,10 @@ KRResult<unzFile> openAtFirstEntry(const QString &path)
     return zip;
 }
 
-// Opens each entry from the current one on and hands it to visit; closes the archive. Stops
-// with an error at the first entry that cannot be opened.
+// Opens each entry from the current one on and hands it to visit, until visit returns false;
+// closes the archive. Stops with an error at the first entry that cannot be opened.
 KRResult<void> visitEntries(unzFile zip, const QByteArray &password,
-                            const std::function<void(const QByteArray &rawName, const unz_file_info64 &info,
+                            const std::function<bool(const QByteArray &rawName, const unz_file_info64 &info,
                                                      EntryReader &reader)> &visit)
 {
     int status = UNZ_OK;
@@ -442,12 +495,37 @@ KRResult<void> visitEntries(unzFile zip, const QByteArray &password,
             unzClose(zip);
             return zipError(QZZipArchive::FailedToOpenEntry, QStringLiteral("failed to open current file in zip file"));
         }
-        visit(rawName, info, reader);
+        const bool goOn = visit(rawName, info, reader);
         unzCloseCurrentFile(zip); // no-op when the visitor closed it already
-        status = unzGoToNextFile(zip);
+        status = goOn ? unzGoToNextFile(zip) : UNZ_END_OF_LIST_OF_FILE;
     }
     unzClose(zip);
     return {};
+}
+
+// Checks the sizes the central directory declares for the entries to extract (every entry,
+// or the one named `wanted`) before anything is written; leaves the archive at its first
+// entry.
+std::optional<EntryFailure> checkDeclaredSizes(unzFile zip, const QByteArray &wanted)
+{
+    qint64 total = 0;
+    std::optional<EntryFailure> failure;
+    for (int status = UNZ_OK; status == UNZ_OK && !failure; status = unzGoToNextFile(zip)) {
+        unz_file_info64 info;
+        QByteArray rawName;
+        if (!currentEntryInfo(zip, &info, &rawName))
+            break; // reported when the entry is opened
+        if ((!wanted.isEmpty() && rawName != wanted) || rawName.endsWith('/') || rawName.endsWith('\\'))
+            continue;
+        const qint64 unpacked = qint64(std::min<ZPOS64_T>(info.uncompressed_size, ZPOS64_T(1) << 62));
+        total += unpacked;
+        if (total > QZZipArchive::MaximumUnpackedSize)
+            failure = totalTooLarge();
+        else
+            failure = ratioFailure(QString::fromUtf8(rawName), unpacked, qint64(info.compressed_size));
+    }
+    unzGoToFirstFile(zip);
+    return failure;
 }
 
 } // namespace
@@ -463,26 +541,43 @@ bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &extractFi
     }
 
     const QByteArray wanted = extractFilename.toUtf8();
+    if (std::optional<EntryFailure> tooLarge = checkDeclaredSizes(*zip, wanted)) {
+        unzClose(*zip);
+        KR_LOG(QStringLiteral("Unzipping %1: %2").arg(path, tooLarge->message));
+        setError(error, zipError(tooLarge->code, tooLarge->message));
+        return false;
+    }
     QByteArray destinationPath = QFile::encodeName(destination.isEmpty() ? QStringLiteral(".") : destination);
     QDir().mkpath(destination.isEmpty() ? QStringLiteral(".") : destination);
     while (destinationPath.size() > 1 && destinationPath.endsWith('/'))
         destinationPath.chop(1);
     EntryExtractor extractor(destinationPath, overwrite);
 
-    std::optional<EntryFailure> firstFailure;
+    std::optional<EntryFailure> firstFailure, tooLarge;
     QStringList failedEntries;
     const KRResult<void> walked = visitEntries(*zip, password.toUtf8(), [&](const QByteArray &rawName,
                                                                             const unz_file_info64 &info,
                                                                             EntryReader &reader) {
         if (!wanted.isEmpty() && rawName != wanted)
-            return;
+            return true;
         if (std::optional<EntryFailure> failure = extractor.run(rawName, info, reader)) {
             KR_LOG(QStringLiteral("Unzipping %1: %2").arg(path, failure->message));
+            if (failure->code == TooLarge) {
+                // No other entry is worth extracting, and none of this call's stays.
+                tooLarge = failure;
+                return false;
+            }
             failedEntries.append(QString::fromUtf8(rawName));
             if (!firstFailure)
                 firstFailure = failure;
         }
+        return true;
     });
+    if (tooLarge) {
+        extractor.removeCreated();
+        setError(error, zipError(tooLarge->code, tooLarge->message));
+        return false;
+    }
     if (!walked) {
         setError(error, walked.error());
         return false;
@@ -504,6 +599,7 @@ KRResult<QStringList> QZZipArchive::contentsOfZipFileAtPath(const QString &path,
     const KRResult<void> walked = visitEntries(*zip, password.toUtf8(),
                                                [&](const QByteArray &rawName, const unz_file_info64 &, EntryReader &) {
                                                    names.append(QString::fromUtf8(rawName));
+                                                   return true;
                                                });
     if (!walked)
         return walked.error();

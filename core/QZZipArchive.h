@@ -16,6 +16,13 @@
 // the first such entry, and nothing partial is left behind (files are written to a temporary
 // name and renamed into place only when complete, so a file being overwritten survives a
 // failed entry intact).
+//
+// Extraction is also bounded, so that a small archive cannot fill the disk: the entries to
+// extract may unpack to MaximumUnpackedSize bytes in all, and an entry larger than
+// RatioCheckThreshold may unpack to at most MaximumCompressionRatio times its packed size.
+// The sizes the archive declares are checked before anything is written, and no entry may
+// unpack to more than it declares; an archive over a limit fails with TooLarge, and the files
+// and folders the call had made by then are removed again.
 class QZZipArchive
 {
 public:
@@ -25,7 +32,11 @@ public:
         FailedToOpenEntry = -2, // "failed to open first file in zip file" / "... current file ..."
         RefusedEntry = -3, // an entry whose path leaves the destination
         FailedToExtractEntry = -4, // an entry that could not be read or written
+        TooLarge = -5, // the archive unpacks to more than the limits allow
     };
+    static constexpr qint64 MaximumUnpackedSize = qint64(512) << 20;
+    static constexpr qint64 MaximumCompressionRatio = 100;
+    static constexpr qint64 RatioCheckThreshold = qint64(4) << 20;
 
     // Extracts everything, overwriting, without password or error report.
     static bool unzipFileAtPath(const QString &path, const QString &destination);

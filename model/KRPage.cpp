@@ -156,6 +156,12 @@ std::shared_ptr<KRProjectBase> KRPage::pageProject() const { return m_project.lo
 
 void KRPage::setScriptHost(DOMScriptHost *host)
 {
+    // jQuery Mobile has yet to load in a new view: work queued from now on waits for it, and
+    // the view starts from jQuery alone even when the last one never finished loading.
+    if (host && host != m_scriptHost) {
+        m_didJQueryMobileLoad = false;
+        detachJQMScripts();
+    }
     m_scriptHost = host ? host : m_recordingHost.get();
     m_domDocument->setScriptHost(m_scriptHost);
     m_scriptHost->setHostObject(QStringLiteral("___kr_page"), m_proxy.get());
@@ -356,21 +362,48 @@ void KRPage::finishDocument()
 
     if (designMode()) {
         addBaseElement();
-        const std::weak_ptr<KRObject> weak = weak_from_this();
-        onJQueryMobileLoaded([weak] {
-            const auto self = std::static_pointer_cast<KRPage>(weak.lock());
-            if (!self)
-                return;
-            QFile file(KRResources::pathForResource(QStringLiteral("toolbar-fix.js")));
-            if (file.open(QIODevice::ReadOnly))
-                self->evaluateScript(QString::fromUtf8(file.readAll()));
-        });
+        queueToolbarFix();
     }
+}
+
+void KRPage::queueToolbarFix()
+{
+    if (m_toolbarFixQueued)
+        return;
+    m_toolbarFixQueued = true;
+    const std::weak_ptr<KRObject> weak = weak_from_this();
+    onJQueryMobileLoaded([weak] {
+        const auto self = std::static_pointer_cast<KRPage>(weak.lock());
+        if (!self)
+            return;
+        self->m_toolbarFixQueued = false;
+        QFile file(KRResources::pathForResource(QStringLiteral("toolbar-fix.js")));
+        if (file.open(QIODevice::ReadOnly))
+            self->evaluateScript(QString::fromUtf8(file.readAll()));
+    });
 }
 
 void KRPage::addJQMjs()
 {
+    // jQuery has loaded in a view mirroring the page. The jQuery Mobile scripts follow it, and
+    // leave the document again once jQuery Mobile has loaded (jqueryMobileLoaded), so that a
+    // view that mirrors the page later (another view, or this one reloaded) starts from
+    // jQuery alone as the first did, instead of running them before jQuery is there.
+    if (!m_jqmScripts.empty()) {
+        if (m_jqmScripts.front()->parentNode())
+            return; // still on their way: this load runs them
+        // A later load: the same elements once more, and the page's own set-up once more.
+        m_didJQueryMobileLoad = false;
+        for (const auto &script : m_jqmScripts)
+            m_headElement->appendChild(script);
+        queueToolbarFix();
+        return;
+    }
+    const auto headScripts = [this] { return m_headElement->getElementsByTagName(QStringLiteral("script")).size(); };
+    const auto before = headScripts();
     addJQMMobileinit();
+    if (headScripts() > before)
+        m_jqmScripts.push_back(m_headElement->getElementsByTagName(QStringLiteral("script")).back());
     const auto proj = project();
     if (!proj)
         return;
@@ -380,7 +413,16 @@ void KRPage::addJQMjs()
     if (designMode())
         script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryMobileLoaded()"));
     m_headElement->appendChild(script);
+    m_jqmScripts.push_back(script);
     m_manifestResources.insert(src);
+}
+
+void KRPage::detachJQMScripts()
+{
+    for (const auto &script : m_jqmScripts) {
+        if (const auto parent = script->parentNode())
+            parent->removeChild(script);
+    }
 }
 
 void KRPage::addJQMMobileinit()
@@ -398,6 +440,8 @@ void KRPage::addJQMMobileinit()
 void KRPage::jqueryMobileLoaded()
 {
     m_didJQueryMobileLoad = true;
+    // Loaded: the scripts have done their work in the view (see addJQMjs).
+    detachJQMScripts();
     std::vector<Block> blocks;
     blocks.swap(m_onJQMLoadedBlocks);
     if (!blocks.empty())

@@ -106,6 +106,8 @@ public:
     // Runs the block once jQuery Mobile has loaded in the design document.
     void onJQueryMobileLoaded(Block block);
     bool didJQueryMobileLoad() const { return m_didJQueryMobileLoad; }
+    // Adds the jQuery Mobile scripts after jQuery; called again when a view mirrors the page
+    // anew, it adds them once more without duplicates and waits for their load again.
     void addJQMjs();
     void addJQMMobileinit();
     void jqueryMobileLoaded();
@@ -157,6 +159,8 @@ private:
     void observeID(const std::shared_ptr<KRObject> &object);
     KRXMLNode contentsElement();
     QString jQueryURL() const;
+    void queueToolbarFix();
+    void detachJQMScripts();
 
     std::weak_ptr<KRProject> m_project;
     std::shared_ptr<DOMDocument> m_domDocument;
@@ -171,6 +175,7 @@ private:
     std::map<const void *, KRObservationToken> m_idTokens;
     QList<std::shared_ptr<KRObject>> m_allObjects;
     std::vector<Block> m_onJQMLoadedBlocks;
+    std::vector<std::shared_ptr<DOMElement>> m_jqmScripts; // what addJQMjs added, in order
     QSet<QString> m_designModeSources, m_requiredStylesheets, m_requiredResources;
     QStringList m_requiredObjectScripts;
     QSet<QString> m_manifestResources;
@@ -181,4 +186,5 @@ private:
     bool m_lastPasteboardOperatorWasCopy = false;
     bool m_didCleanup = false;
     bool m_didJQueryMobileLoad = false;
+    bool m_toolbarFixQueued = false;
 };

@@ -14,6 +14,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <iterator>
 
 // Only the last extension counts ("blue.min.css" has "css"), and a leading full stop does not
 // start one (".htaccess" has none).
@@ -207,6 +211,46 @@ bool KRProjectResource::openResourceWithFinder() const
     return workspace->openURL(QUrl::fromLocalFile(m_fullPath));
 }
 
+// True when the file is valid UTF-8 and holds the selectors every jQuery Mobile theme has.
+// Read in blocks, so that a huge file (an imported archive's entry, say) never sits in memory
+// whole; the selectors are ASCII, so they are looked for in the bytes.
+static bool isUTF8WithThemeSelectors(QFile &file)
+{
+    static constexpr qint64 blockSize = qint64(1) << 20;
+    static const QByteArray selectors[] = {".ui-btn", ".ui-body-a", ".ui-bar-a", ".ui-shadow"};
+    static constexpr qsizetype overlap = 9; // the longest selector but one byte
+    bool found[std::size(selectors)] = {};
+    QStringDecoder decoder(QStringConverter::Utf8);
+    QByteArray carried; // the end of the previous block, for a selector split across blocks
+    QByteArray tail;    // the last bytes read, to find a sequence cut off at the end
+    for (;;) {
+        const QByteArray block = file.read(blockSize);
+        if (block.isEmpty())
+            break;
+        const QString text = decoder.decode(block); // only to check the bytes
+        if (decoder.hasError())
+            return false;
+        const QByteArray window = carried + block;
+        for (std::size_t i = 0; i < std::size(selectors); ++i)
+            found[i] = found[i] || window.contains(selectors[i]);
+        carried = window.right(overlap);
+        tail = window.right(4);
+    }
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    // A multi-byte sequence cut off at the end of the file is invalid too.
+    for (qsizetype i = tail.size() - 1; i >= 0 && i >= tail.size() - 4; --i) {
+        const auto byte = quint8(tail.at(i));
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte
+        const qsizetype length = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+        if (tail.size() - i < length)
+            return false;
+        break;
+    }
+    return std::all_of(std::begin(found), std::end(found), [](bool f) { return f; });
+}
+
 bool KRProjectResource::fileIsJQMTheme(const QString &path)
 {
     if (!path.endsWith(QLatin1String(".css")))
@@ -218,12 +262,8 @@ bool KRProjectResource::fileIsJQMTheme(const QString &path)
 
     bool theme = false;
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        if (const auto text = KRProjectResourceCache::decode(file.readAll(), QString())) {
-            theme = text->contains(QLatin1String(".ui-btn")) && text->contains(QLatin1String(".ui-body-a"))
-                && text->contains(QLatin1String(".ui-bar-a")) && text->contains(QLatin1String(".ui-shadow"));
-        }
-    }
+    if (file.open(QIODevice::ReadOnly))
+        theme = isUTF8WithThemeSelectors(file);
     KRFileManager::setExtendedAttributeOfItemAtPath(path, mark,
                                                     theme ? QStringLiteral("true") : QStringLiteral("false"));
     return theme;

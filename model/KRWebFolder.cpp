@@ -325,6 +325,15 @@ bool KRWebFolder::importResource(const QString &sourcePath, const QString &desti
             const QString extracted = extractionFolder + QLatin1Char('/') + entry;
             if (!QZZipArchive::unzipFileAtPath(source, entry, extractionFolder, true, QString(), &error)) {
                 KR_LOG(QStringLiteral("Theme extraction from %1 failed: %2").arg(source, error.toString()));
+                if (error.code() == QZZipArchive::TooLarge) {
+                    // An archive built to fill the disk is not imported at all.
+                    QDir(extractionFolder).removeRecursively();
+                    showError(KRError(error.domain(), error.code(),
+                                      QStringLiteral("\u201C%1\u201D can\u2019t be imported: %2.")
+                                          .arg(QFileInfo(source).fileName(), error.message()),
+                                      {{QStringLiteral("path"), source}}));
+                    return false;
+                }
             } else if (KRProjectResource::fileIsJQMTheme(extracted)
                        && askFirstButton(
                            QStringLiteral("Extract jQuery Mobile Theme?"),

@@ -24,19 +24,63 @@ QUrl KRWebViewCache::baseURL() const
     return QUrl::fromLocalFile(KRResources::resourcesDirectory() + QLatin1Char('/'));
 }
 
-void KRWebViewCache::fillCache()
+bool KRWebViewCache::addView()
 {
     if (!m_factory)
-        return;
-    while (static_cast<int>(m_pool.size()) < m_cachedInstanceCount) {
-        std::unique_ptr<KRWebViewCacheView> view = m_factory->createWebView(ViewFrame);
-        if (!view) {
-            KR_LOG(QStringLiteral("The design view factory made no view"));
-            return;
-        }
-        view->loadHTMLString(QString(), baseURL());
-        m_pool.push_back(std::move(view));
+        return false;
+    std::unique_ptr<KRWebViewCacheView> view = m_factory->createWebView(ViewFrame);
+    if (!view) {
+        KR_LOG(QStringLiteral("The design view factory made no view"));
+        return false;
     }
+    view->loadHTMLString(QString(), baseURL());
+    m_pool.push_back(std::move(view));
+    return true;
+}
+
+void KRWebViewCache::fillCache()
+{
+    const int spares = std::min(m_cachedInstanceCount, MaximumPooledViews);
+    while (pooledViewCount() < spares && liveViewCount() < MaximumLiveViews) {
+        if (!addView())
+            return;
+    }
+}
+
+void KRWebViewCache::viewInUse(const KRWebViewCacheView *view, std::function<bool()> isOnScreen,
+                               std::function<void()> takeBack)
+{
+    viewReleased(view);
+    m_inUse.push_back({view, std::move(isOnScreen), std::move(takeBack)});
+}
+
+void KRWebViewCache::viewShown(const KRWebViewCacheView *view)
+{
+    const auto it = std::find_if(m_inUse.begin(), m_inUse.end(), [view](const InUse &u) { return u.view == view; });
+    if (it != m_inUse.end())
+        std::rotate(it, it + 1, m_inUse.end());
+}
+
+void KRWebViewCache::viewReleased(const KRWebViewCacheView *view)
+{
+    std::erase_if(m_inUse, [view](const InUse &u) { return u.view == view; });
+}
+
+bool KRWebViewCache::takeBackHiddenView()
+{
+    for (const InUse &candidate : m_inUse) {
+        if (candidate.isOnScreen && candidate.isOnScreen())
+            continue;
+        const KRWebViewCacheView *view = candidate.view;
+        const std::function<void()> takeBack = candidate.takeBack; // the call may change the list
+        KR_LOG(QStringLiteral("%1 design views alive: the one shown least recently that is off screen is dropped")
+                   .arg(liveViewCount()));
+        if (takeBack)
+            takeBack();
+        viewReleased(view); // in case the holder did not
+        return true;
+    }
+    return false;
 }
 
 bool KRWebViewCache::isPooled(const KRWebViewCacheView *view) const
@@ -59,6 +103,13 @@ KRResult<std::unique_ptr<KRWebViewCacheView>> KRWebViewCache::newWebView()
     for (;;) {
         dropFailedViews();
         fillCache();
+        if (m_pool.empty() && m_factory) {
+            // No spare: a view for this request, made now, in place of a hidden page's view
+            // when the bound is reached.
+            if (liveViewCount() >= MaximumLiveViews)
+                takeBackHiddenView();
+            addView();
+        }
         if (m_pool.empty()) {
             return KRError(QString::fromLatin1(ErrorDomain), NoViews,
                            QStringLiteral("No design view is available."));

@@ -1,6 +1,6 @@
 #include "KRWebPage.h"
 
-#include <core/KRRunLogger.h>
+#include <platform/foundation/KRLogSink.h>
 
 KRWebPage::KRWebPage(QObject *parent) : QWebEnginePage(parent) {}
 
@@ -14,7 +14,7 @@ bool KRWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bo
         emit mainFrameNavigationAccepted();
         return true;
     }
-    KR_LOG(QStringLiteral("Design view refused to navigate to %1").arg(url.toDisplayString()));
+    KR_PLATFORM_LOG(QStringLiteral("Design view refused to navigate to %1").arg(url.toDisplayString()));
     return false;
 }
 
@@ -22,5 +22,5 @@ void KRWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, co
                                          int lineNumber, const QString &sourceID)
 {
     if (level == ErrorMessageLevel)
-        KR_LOG(QStringLiteral("Design view script error: %1 (%2:%3)").arg(message, sourceID).arg(lineNumber));
+        KR_PLATFORM_LOG(QStringLiteral("Design view script error: %1 (%2:%3)").arg(message, sourceID).arg(lineNumber));
 }

@@ -1,10 +1,10 @@
 #include "KRWebView.h"
 
-#include <core/KRRunLogger.h>
 #include <platform/dom/DOMCharacterData.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAssert.h>
+#include <platform/foundation/KRLogSink.h>
 #include <platform/webview/KRDesignAgentHost.h>
 #include <platform/webview/KRLayoutCache.h>
 #include <platform/webview/KRWebPage.h>
@@ -87,7 +87,7 @@ KRWebView::KRWebView(QWidget *parent)
     connect(m_agentHost, &KRDesignAgentHost::failed, this, [this](const QStringList &errors) {
         m_agentErrors += errors;
         for (const QString &e : errors)
-            KR_LOG(QStringLiteral("Design view could not apply a change: %1").arg(e));
+            KR_PLATFORM_LOG(QStringLiteral("Design view could not apply a change: %1").arg(e));
     });
     connect(m_agentHost, &KRDesignAgentHost::hostCall, this, &KRWebView::dispatchHostCall);
     connect(m_agentHost, &KRDesignAgentHost::menu, this, [this](quint64 nodeId, const QVariantMap &event) {
@@ -104,7 +104,7 @@ KRWebView::KRWebView(QWidget *parent)
                     return;
                 m_ready = false;
                 m_rendererTerminated = true;
-                KR_LOG(QStringLiteral("Design view renderer ended (status %1, exit code %2)").arg(int(status)).arg(exitCode));
+                KR_PLATFORM_LOG(QStringLiteral("Design view renderer ended (status %1, exit code %2)").arg(int(status)).arg(exitCode));
             });
 }
 
@@ -397,11 +397,11 @@ void KRWebView::dispatchHostCall(const QString &objectName, const QString &metho
         try {
             m.invoke(object, Qt::DirectConnection, a[0], a[1], a[2], a[3]);
         } catch (const std::exception &e) {
-            KR_LOG(QStringLiteral("%1.%2 from the design view failed: %3").arg(objectName, method, QString::fromUtf8(e.what())));
+            KR_PLATFORM_LOG(QStringLiteral("%1.%2 from the design view failed: %3").arg(objectName, method, QString::fromUtf8(e.what())));
         }
         return;
     }
-    KR_LOG(QStringLiteral("Design view called %1.%2 with %3 arguments: no such method")
+    KR_PLATFORM_LOG(QStringLiteral("Design view called %1.%2 with %3 arguments: no such method")
                .arg(objectName, method).arg(args.size()));
     emit hostCallFailed(objectName, method);
 }

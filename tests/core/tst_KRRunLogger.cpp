@@ -1,4 +1,5 @@
 #include <core/KRRunLogger.h>
+#include <platform/foundation/KRLogSink.h>
 
 #include "KRTestSupport.h"
 
@@ -107,4 +108,15 @@ TEST(KRRunLogger, UnwritableFolderDropsLinesSilently)
     logger.log("lost", "f", 1);
     logger.flush();
     EXPECT_FALSE(QFile::exists(logger.logURL()));
+}
+
+// The platform layer cannot reach the run log itself; a program that has the run log gets the
+// platform's lines in it, with their function and line.
+TEST(KRRunLogger, PlatformLinesJoinTheRunLog)
+{
+    KR_PLATFORM_LOG(QStringLiteral("design view renderer ended"));
+    const int line = __LINE__ - 1;
+    KRRunLogger::sharedInstance().flush();
+    const QString last = lastLine(KRRunLogger::sharedInstance().logURL());
+    EXPECT_TRUE(last.endsWith(QStringLiteral(":%1 design view renderer ended").arg(line))) << last.toStdString();
 }

@@ -154,6 +154,47 @@ QByteArray lines(int count)
     return text;
 }
 
+// An archive of `count` stored entries of ten bytes each that claim `declared` bytes apiece.
+void writeOverstatedZip(const QString &path, int count, qint64 declared)
+{
+    zipFile zip = zipOpen64(QFile::encodeName(path).constData(), APPEND_STATUS_CREATE);
+    ASSERT_NE(zip, nullptr);
+    for (int i = 0; i < count; ++i) {
+        zip_fileinfo info;
+        std::memset(&info, 0, sizeof info);
+        const QByteArray name = "part" + QByteArray::number(i);
+        ASSERT_EQ(zipOpenNewFileInZip3_64(zip, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr, 0, 0, 1,
+                                          -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0),
+                  ZIP_OK);
+        ASSERT_EQ(zipWriteInFileInZip(zip, "0123456789", 10), ZIP_OK);
+        ASSERT_EQ(zipCloseFileInZipRaw64(zip, ZPOS64_T(declared), 0), ZIP_OK);
+    }
+    ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
+}
+
+// Makes the entry claim `size` unpacked bytes, in its local header and in the directory.
+void understateSize(const QString &path, const QByteArray &entryName, quint32 size)
+{
+    QByteArray bytes = KRTest::readFile(path);
+    const auto u16 = [&](qsizetype at) { return quint32(quint8(bytes[at])) | quint32(quint8(bytes[at + 1])) << 8; };
+    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
+    const auto put32 = [&](qsizetype at) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = char((size >> (8 * i)) & 0xFF);
+    };
+    const qsizetype end = bytes.lastIndexOf(QByteArray("PK\x05\x06", 4));
+    ASSERT_GE(end, 0);
+    qsizetype record = qsizetype(u32(end + 16));
+    for (quint32 i = 0; i < u16(end + 10); ++i) {
+        if (bytes.mid(record + 46, u16(record + 28)) == entryName) {
+            put32(record + 24);
+            put32(qsizetype(u32(record + 42)) + 22);
+        }
+        record += 46 + u16(record + 28) + u16(record + 30) + u16(record + 32);
+    }
+    KRTest::writeFile(path, bytes);
+}
+
 } // namespace
 
 TEST(QZZipArchive, WriterRoundTripWithSubFolders)
@@ -429,4 +470,44 @@ TEST(QZZipArchive, ReadsEncryptedArchiveOfAnotherTool)
 
     EXPECT_FALSE(QZZipArchive::unzipFileAtPath(archive, dir + "/bad", true, "open sesamE", &error));
     EXPECT_EQ(filesBelow(dir + "/bad"), QStringList({"sub"}));
+}
+
+// A small archive must not fill the disk: over the limits nothing is extracted, or what was
+// extracted before a lie came out is removed again.
+TEST(QZZipArchive, ArchivesThatUnpackTooFarAreRefusedWhole)
+{
+    const QString dir = KRTest::makeTempDir("zip");
+    const QByteArray zeros(8 << 20, '\0'); // deflates to a few kilobytes
+    writeRawZip(dir + "/bomb.zip", {{"ok.txt", "fine", {}, {}}, {"sub/zeros.bin", zeros, {}, {}}});
+    KRTest::writeFile(dir + "/dest/keep.txt", "mine");
+    KRError error;
+    EXPECT_FALSE(QZZipArchive::unzipFileAtPath(dir + "/bomb.zip", dir + "/dest", true, QString(), &error));
+    EXPECT_EQ(error.code(), QZZipArchive::TooLarge);
+    EXPECT_TRUE(error.message().contains("zeros.bin")) << error.message().toStdString();
+    EXPECT_EQ(filesBelow(dir + "/dest"), QStringList({"keep.txt"}));
+    // Only the entries to extract count.
+    EXPECT_TRUE(QZZipArchive::unzipFileAtPath(dir + "/bomb.zip", "ok.txt", dir + "/dest", true, QString(), &error));
+    EXPECT_EQ(filesBelow(dir + "/dest"), QStringList({"keep.txt", "ok.txt"}));
+
+    // Highly compressed but not past the threshold: an ordinary file.
+    writeRawZip(dir + "/plain.zip", {{"blank.bin", QByteArray(QZZipArchive::RatioCheckThreshold, '\0'), {}, {}}});
+    EXPECT_TRUE(QZZipArchive::unzipFileAtPath(dir + "/plain.zip", dir + "/plain", true, QString(), &error));
+    EXPECT_EQ(QFileInfo(dir + "/plain/blank.bin").size(), QZZipArchive::RatioCheckThreshold);
+
+    // Many entries, each too small for the ratio check, together past the total.
+    const qint64 each = QZZipArchive::RatioCheckThreshold;
+    writeOverstatedZip(dir + "/many.zip", int(QZZipArchive::MaximumUnpackedSize / each) + 1, each);
+    EXPECT_FALSE(QZZipArchive::unzipFileAtPath(dir + "/many.zip", dir + "/many", true, QString(), &error));
+    EXPECT_EQ(error.code(), QZZipArchive::TooLarge);
+    EXPECT_TRUE(error.message().contains("512")) << error.message().toStdString();
+    EXPECT_EQ(filesBelow(dir + "/many"), QStringList());
+
+    // An entry that unpacks to more than it declares stops the extraction; the entries and
+    // folders extracted before it go.
+    writeRawZip(dir + "/lie.zip", {{"a/first.txt", "first", {}, {}}, {"second.txt", lines(2000), "pw", {}}});
+    understateSize(dir + "/lie.zip", "second.txt", 100);
+    EXPECT_FALSE(QZZipArchive::unzipFileAtPath(dir + "/lie.zip", dir + "/lie", true, "pw", &error));
+    EXPECT_EQ(error.code(), QZZipArchive::TooLarge);
+    EXPECT_TRUE(error.message().contains("second.txt")) << error.message().toStdString();
+    EXPECT_EQ(filesBelow(dir + "/lie"), QStringList());
 }

@@ -111,6 +111,64 @@ TEST(KRPageDocument, BridgeQueueAndThemeSwitch)
     EXPECT_EQ(page->headElement()->getElementsByTagName(QStringLiteral("style")).size(), 1u);
 }
 
+// A page mirrored again (another view, or the same one reloaded) loads jQuery Mobile again:
+// the scripts are there once, work queued meanwhile waits for the new load and runs once, and
+// the page's own set-up reaches the new view.
+TEST(KRPageDocument, SecondMirrorLoadsJQueryMobileOnceMore)
+{
+    auto project = krOpenProject(krProjectXML(kPage1));
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    const auto jqmScripts = [&] {
+        int count = 0;
+        for (const auto &script : page->headElement()->getElementsByTagName(QStringLiteral("script")))
+            count += script->getAttribute(QStringLiteral("src")).contains(QLatin1String("jquery.mobile-1.4.0.min.js"));
+        return count;
+    };
+    const auto headScripts = [&] { return page->headElement()->getElementsByTagName(QStringLiteral("script")).size(); };
+    const auto atRest = headScripts();
+    QStringList order;
+    const auto loadInView = [&] {
+        QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+        EXPECT_EQ(jqmScripts(), 1);
+        QMetaObject::invokeMethod(page->pageProxy(), "jqueryMobileLoaded");
+        KRTest::processEventsUntil([&] { return false; }, std::chrono::milliseconds(50));
+    };
+    page->onJQueryMobileLoaded([&] { order << QStringLiteral("first"); });
+    loadInView();
+    const auto afterFirst = headScripts();
+
+    DOMRecordingScriptHost second;
+    page->setScriptHost(&second);
+    EXPECT_FALSE(page->didJQueryMobileLoad());
+    page->onJQueryMobileLoaded([&] { order << QStringLiteral("second"); });
+    EXPECT_EQ(order, QStringList{QStringLiteral("first")});
+    loadInView();
+    EXPECT_EQ(order, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+    ASSERT_FALSE(second.evaluatedScripts().isEmpty()); // the toolbar fix
+    // The same view reloaded: once more, and nothing piles up in the document.
+    const auto evaluated = second.evaluatedScripts().size();
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded"); // a stray repeat adds nothing
+    EXPECT_EQ(jqmScripts(), 1);
+    loadInView();
+    EXPECT_GT(second.evaluatedScripts().size(), evaluated);
+    EXPECT_EQ(headScripts(), afterFirst);
+    EXPECT_EQ(afterFirst, atRest); // a new view starts from jQuery alone, as the first did
+    EXPECT_EQ(order.size(), 2);
+
+    // A new view while the last one is still loading: it, too, starts from jQuery alone, and
+    // the toolbar fix runs there once.
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+    DOMRecordingScriptHost third;
+    page->setScriptHost(&third);
+    EXPECT_EQ(jqmScripts(), 0);
+    loadInView();
+    EXPECT_EQ(third.evaluatedScripts().size(), 1);
+    EXPECT_EQ(headScripts(), atRest);
+    page->setScriptHost(nullptr);
+}
+
 TEST(KRPageDocument, PagePropertiesThemeGradientAndRename)
 {
     auto project = krOpenProject(krProjectXML(kPage1));

@@ -67,6 +67,26 @@ TEST_F(ProjectResourceTest, ThemeTestNeedsAllFourSelectors)
     EXPECT_FALSE(KRProjectResource::fileIsJQMTheme(binary));
 }
 
+// The test reads a large file in blocks (an archive's entry can be hundreds of megabytes):
+// a selector or a character split between blocks counts as in one piece, and a bad byte far
+// into the file or a character cut off at its end still makes it no theme.
+TEST_F(ProjectResourceTest, ThemeTestOfLargeFilesReadInBlocks)
+{
+    const qsizetype block = qsizetype(1) << 20;
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        KRTest::writeFile(dir + QLatin1Char('/') + name, bytes);
+        return dir + QLatin1Char('/') + name;
+    };
+    QByteArray split(block - 4, ' ');
+    split += ".ui-shadow{} \xc3\xa9 .ui-btn{} .ui-body-a{} .ui-bar-a{}";
+    EXPECT_TRUE(KRProjectResource::fileIsJQMTheme(write(QStringLiteral("split.css"), split)));
+    QByteArray character(block - 1, ' ');
+    character += "\xc3\xa9" + themeCSS;
+    EXPECT_TRUE(KRProjectResource::fileIsJQMTheme(write(QStringLiteral("character.css"), character)));
+    EXPECT_FALSE(KRProjectResource::fileIsJQMTheme(write(QStringLiteral("late.css"), themeCSS + QByteArray(3 * block, ' ') + "\xe9 ")));
+    EXPECT_FALSE(KRProjectResource::fileIsJQMTheme(write(QStringLiteral("cut.css"), themeCSS + QByteArray(block, ' ') + "\xe2\x82")));
+}
+
 TEST_F(ProjectResourceTest, ThemeVerdictIsCachedInTheFileMark)
 {
     SKIP_WITHOUT_MARKS(dir);

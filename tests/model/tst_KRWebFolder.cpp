@@ -312,6 +312,24 @@ TEST_F(WebFolderTest, ZipThemeEntryEscapingTheFolderIsNotExtracted)
     EXPECT_EQ(leftovers(), QStringList());
 }
 
+// An archive whose theme entry would unpack far beyond its size is refused with an error:
+// neither the theme nor the archive lands in the project.
+TEST_F(WebFolderTest, ZipThemeThatUnpacksTooFarIsRefused)
+{
+    QByteArray huge = themeCSS;
+    huge += QByteArray(8 << 20, ' ');
+    const QString archive = zip(QStringLiteral("bomb.zip"), {{QStringLiteral("themes/blue.css"), huge},
+                                                             {QStringLiteral("themes/blue.min.css"), themeCSS}});
+    EXPECT_FALSE(folder->addResource(archive));
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts().value(0).style, KRAlert::Style::Critical);
+    EXPECT_TRUE(alerts->shownAlerts().value(0).messageText.contains(QStringLiteral("bomb.zip")))
+        << alerts->shownAlerts().value(0).messageText.toStdString();
+    EXPECT_EQ(topNames(), QStringList());
+    EXPECT_EQ(owner.theme, QString());
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
 TEST_F(WebFolderTest, FailedImportChangesNothing)
 {
     KRTest::writeFile(web + QStringLiteral("/app.js"), "original");

@@ -5,7 +5,10 @@
 
 #include <QTimer>
 
+#include <algorithm>
+#include <map>
 #include <ostream>
+#include <set>
 
 inline void PrintTo(const QString &text, std::ostream *os)
 {
@@ -17,6 +20,8 @@ namespace {
 struct ViewLog
 {
     int created = 0;
+    int alive = 0;
+    int peakAlive = 0;
     QList<QUrl> loadedWith;
     QList<QRect> frames;
 };
@@ -26,7 +31,10 @@ class FakeView : public KRWebViewCacheView
 public:
     enum class Loading { AtOnce, OnEventLoop, Never };
 
-    FakeView(int serial, Loading loading, ViewLog &log) : serial(serial), m_loading(loading), m_log(log) {}
+    FakeView(int serial, Loading loading, ViewLog &log) : serial(serial), m_loading(loading), m_log(log)
+    {
+        m_log.peakAlive = std::max(m_log.peakAlive, ++m_log.alive);
+    }
 
     void loadHTMLString(const QString &html, const QUrl &baseURL) override
     {
@@ -44,7 +52,11 @@ public:
     bool isLoading() const override { return m_isLoading; }
     bool hasDocument() const override { return m_hasDocument; }
     bool hasFailed() const override { return failed; }
-    ~FakeView() override { *m_alive = false; }
+    ~FakeView() override
+    {
+        *m_alive = false;
+        --m_log.alive;
+    }
 
     const int serial;
     bool failed = false;
@@ -108,15 +120,15 @@ TEST(WebViewCache, HandsOutOldestFirstAndTopsUpBeforeEachRequest)
         pages.push_back(std::move(view).value());
     }
     EXPECT_EQ(cache.cachedInstanceCount(), 8);
-    // Before each hand-out the pool was filled to the target (6, 7, 8) and then gave one
-    // away: 5 + 1 + 2 + 2 views made.
-    EXPECT_EQ(factory->log.created, 10);
-    EXPECT_EQ(cache.pooledViewCount(), 7);
-    // Setting the target alone does not fill.
+    // Before each hand-out the pool was topped up to its five spares, never to the target:
+    // 5 + 1 + 1 views made.
+    EXPECT_EQ(factory->log.created, 7);
+    EXPECT_EQ(cache.pooledViewCount(), 4);
+    // Setting the target alone does not fill; filling stops at five spares.
     cache.setCachedInstanceCount(10);
-    EXPECT_EQ(cache.pooledViewCount(), 7);
+    EXPECT_EQ(cache.pooledViewCount(), 4);
     cache.fillCache();
-    EXPECT_EQ(cache.pooledViewCount(), 10);
+    EXPECT_EQ(cache.pooledViewCount(), KRWebViewCache::MaximumPooledViews);
 }
 
 TEST(WebViewCache, LoweringTheTargetRemovesNoView)
@@ -165,9 +177,8 @@ TEST(WebViewCache, AViewThatNeverLoadsFailsTheRequestInsteadOfHanging)
     // The broken view is dropped; the pool is refilled on the next request.
     EXPECT_EQ(cache.pooledViewCount(), 4);
     factory->loading = FakeView::Loading::AtOnce;
-    cache.setCachedInstanceCount(6);
     cache.fillCache();
-    EXPECT_EQ(cache.pooledViewCount(), 6);
+    EXPECT_EQ(cache.pooledViewCount(), 5);
 }
 
 TEST(WebViewCache, HeadlessPoolHasNoViews)
@@ -217,6 +228,76 @@ TEST(WebViewCache, AViewTakenAndDestroyedByANestedRequestIsNotTouchedAgain)
     const auto outer = cache.newWebView();
     EXPECT_EQ(nested, 1);
     EXPECT_EQ(serialOf(outer), 2);
+}
+
+// What the design surface does with the views: one per page shown, kept until the pool
+// takes it back.
+struct Holder
+{
+    KRWebViewCache &cache;
+    std::map<int, std::unique_ptr<KRWebViewCacheView>> views;
+    std::set<int> onScreen;
+    QList<int> takenBack;
+
+    void show(int page)
+    {
+        onScreen.insert(page);
+        if (const auto it = views.find(page); it != views.end()) {
+            cache.viewShown(it->second.get());
+            return;
+        }
+        auto made = cache.newWebView();
+        ASSERT_TRUE(made.ok());
+        const KRWebViewCacheView *view = made.value().get();
+        views[page] = std::move(made).value();
+        cache.viewInUse(
+            view, [this, page] { return onScreen.count(page) > 0; },
+            [this, page, view] {
+                takenBack << page;
+                views.erase(page);
+                cache.viewReleased(view);
+            });
+    }
+};
+
+TEST(WebViewCache, PagesShownInTurnKeepTheLiveViewsBounded)
+{
+    auto factory = std::make_shared<FakeFactory>();
+    KRWebViewCache cache(factory, [] { return webFolder; });
+    Holder holder{cache, {}, {}, {}};
+    // A fifty-page project, each page shown once in turn: the target follows the pages, the
+    // number of views does not.
+    cache.setCachedInstanceCount(cache.cachedInstanceCount() + 50);
+    for (int page = 1; page <= 50; ++page) {
+        holder.onScreen.clear();
+        holder.show(page);
+    }
+    EXPECT_EQ(cache.cachedInstanceCount(), 55);
+    EXPECT_EQ(factory->log.peakAlive, KRWebViewCache::MaximumLiveViews);
+    EXPECT_EQ(factory->log.alive, KRWebViewCache::MaximumLiveViews);
+    EXPECT_EQ(cache.inUseViewCount(), 8);
+    EXPECT_EQ(holder.takenBack.size(), 42);
+    EXPECT_EQ(holder.takenBack.value(0), 1);
+    EXPECT_EQ(holder.takenBack.value(41), 42);
+
+    // Shown again, a page becomes the last to give its view up.
+    holder.onScreen.clear();
+    holder.show(43);
+    holder.onScreen.clear();
+    holder.show(1);
+    EXPECT_EQ(holder.takenBack.value(42), 44);
+    EXPECT_TRUE(holder.views.count(43));
+
+    // A view on screen is never taken: with every page on screen, the bound gives way.
+    for (const auto &[page, view] : holder.views)
+        holder.onScreen.insert(page);
+    holder.show(2);
+    EXPECT_EQ(holder.takenBack.size(), 43);
+    EXPECT_EQ(factory->log.alive, KRWebViewCache::MaximumLiveViews + 1);
+    // A released view is no longer counted.
+    cache.viewReleased(holder.views.at(2).get());
+    holder.views.erase(2);
+    EXPECT_EQ(cache.inUseViewCount(), KRWebViewCache::MaximumLiveViews);
 }
 
 } // namespace

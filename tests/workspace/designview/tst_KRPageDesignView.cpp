@@ -14,6 +14,7 @@
 #include <platform/webview/KRLayoutCache.h>
 #include <platform/webview/KRWebViewFactory.h>
 #include <workspace/designview/KRPageDesignView.h>
+#include <workspace/designview/KRPageDesignViews.h>
 
 #include <QFile>
 #include <QImage>
@@ -381,6 +382,67 @@ TEST_F(KRPageDesignViewLive, TheViewLetsThePageGoWhenItIsDestroyed)
     // Edits go on headless.
     object(QStringLiteral("label1"))->setValue(QStringLiteral("kr_value"), QStringLiteral("Headless"));
     EXPECT_EQ(object(QStringLiteral("label1"))->domElement()->textContent(), QStringLiteral("Headless"));
+}
+
+namespace {
+
+// A view the pool counts as alive and on screen, standing for another page's view.
+class OnScreenStandIn : public KRWebViewCacheView
+{
+public:
+    void loadHTMLString(const QString &, const QUrl &) override {}
+    bool isLoading() const override { return false; }
+    bool hasDocument() const override { return true; }
+    bool hasFailed() const override { return false; }
+};
+
+} // namespace
+
+// When the pool needs room it takes back the view of a page that is not on screen; the page
+// is mirrored into a new view when shown again, and jQuery Mobile loads there once.
+TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
+{
+    KRWebViewCache *pool = project->webViewCache();
+    KRPageDesignViews views(project);
+    QList<KRPageDesignView *> dropped;
+    QObject::connect(&views, &KRPageDesignViews::viewWillBeDropped, [&](KRPageDesignView *v) { dropped << v; });
+    const auto page2 = project->pageForID(QStringLiteral("page2"));
+    auto first = views.show(page2);
+    ASSERT_TRUE(first) << first.error().message().toStdString();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return first.value()->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(views.show(page2).value(), first.value()); // shown again: the same view
+    first.value()->webView()->hide();
+
+    // Other pages on screen fill the bound, and no spare is left.
+    std::vector<OnScreenStandIn> others(KRWebViewCache::MaximumLiveViews - 1);
+    for (const auto &other : others)
+        pool->viewInUse(&other, [] { return true; }, {});
+    while (pool->pooledViewCount() > 0)
+        ASSERT_TRUE(pool->newWebView());
+    const auto page3 = project->createNewPage();
+    ASSERT_TRUE(page3);
+    ASSERT_TRUE(views.show(page3));
+    EXPECT_EQ(dropped, QList<KRPageDesignView *>{first.value()});
+    EXPECT_EQ(views.viewForPage(page2.get()), nullptr);
+    EXPECT_EQ(pool->liveViewCount(), KRWebViewCache::MaximumLiveViews);
+    EXPECT_NE(page2->scriptHost(), nullptr); // headless again, edits go on
+    for (const auto &other : others)
+        pool->viewReleased(&other);
+
+    auto again = views.show(page2);
+    ASSERT_TRUE(again) << again.error().message().toStdString();
+    KRWebView *view2 = again.value()->webView();
+    view2->resize(320, 420);
+    view2->show();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return again.value()->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(page2->scriptHost(), static_cast<DOMScriptHost *>(view2));
+    EXPECT_TRUE(js(*view2, QStringLiteral("typeof jQuery === 'function' && !!jQuery.mobile")).toBool());
+    EXPECT_EQ(js(*view2, QStringLiteral("performance.getEntriesByType('resource').filter(function(e) {"
+                                        " return e.name.indexOf('jquery.mobile-1.4.0.min.js') >= 0; }).length")).toInt(), 1);
+    EXPECT_EQ(js(*view2, QStringLiteral("$('#page2').hasClass('ui-page-active')")).toBool(), true);
+    const auto label = page2->objectForID(QStringLiteral("label1"));
+    EXPECT_EQ(js(*view2, liveNode(label->domElement()) + QStringLiteral(".textContent")).toString(), QStringLiteral("Other page"));
+    EXPECT_TRUE(view2->agentErrors().isEmpty()) << view2->agentErrors().join(QStringLiteral("; ")).toStdString();
 }
 
 // Without a view factory (a headless program) a project has no design views to give.
