@@ -1,5 +1,7 @@
 #include "KRPageOutput.h"
 
+#include <core/KRJavaScript.h>
+#include <core/KRRunLogger.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectClass.h>
@@ -177,13 +179,19 @@ QString KRPageOutput::userScripts()
     const bool serverURL = serverScriptsEnabled() && !(project && project->exportMode());
     const auto objects = m_page->allObjects();
 
+    // Loading gives the page and its objects identifiers; an id that is none anyway never
+    // goes into the code.
+    if (!KRJavaScript::isValidIdentifier(id)) {
+        KR_LOG(QStringLiteral("No script for a page whose id is no identifier: %1").arg(KRJavaScript::quotedString(id)));
+        return QStringLiteral("\n");
+    }
     QString text = QStringLiteral("\n");
     text += QStringLiteral("application._pages.%1 = new KRPage(\"%1\");\n").arg(id);
     text += QStringLiteral("(function(p) {\n");
     text += QStringLiteral("p._pageURL = \"%1.%2\";\n").arg(id, serverURL ? QStringLiteral("krml") : QStringLiteral("html"));
     for (const auto &object : objects) {
         const auto *function = dynamic_cast<const KRFunction *>(object.get());
-        if (function && function->kr_serverFunction() != QLatin1String("Yes"))
+        if (function && function->kr_serverFunction() != QLatin1String("Yes") && KRJavaScript::isValidIdentifier(function->kr_id()))
             text += function->functionSource();
     }
     text += QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id);
@@ -195,6 +203,10 @@ QString KRPageOutput::userScripts()
         if (object->isPage() || !object->hasJSInstanceVariable())
             continue;
         const QString objectID = object->kr_id();
+        if (!KRJavaScript::isValidIdentifier(objectID) || !KRJavaScript::isValidIdentifier(object->kr_className())) {
+            KR_LOG(QStringLiteral("No script for an object whose id is no identifier: %1").arg(KRJavaScript::quotedString(objectID)));
+            continue;
+        }
         text += QStringLiteral("o.%1 = new %2(\"%3_%1\");\n").arg(objectID, object->kr_className(), id);
         const auto initializers = object->jsPropertyInitializations();
         for (const QString &name : initializers.keyEnumerator())

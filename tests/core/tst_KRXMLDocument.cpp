@@ -113,6 +113,48 @@ TEST(KRXMLDocument, ExternalEntitiesAreNotLoaded)
     }
 }
 
+// The file's own entities read as their text wherever they stand; a few declarations that
+// would stand for gigabytes of text are refused, in element text and in attribute values.
+TEST(KRXMLDocument, InternalEntitiesReadAsTextAndExpansionBombsAreRefused)
+{
+    const KRXMLDocument small = parse("<!DOCTYPE a [<!ENTITY who \"World\"><!ENTITY hi \"Hello &who;\">]>"
+                                      "<a t=\"&hi;!\"><f>say('&hi;');</f></a>");
+    EXPECT_EQ(small.rootElement().attribute("t"), "Hello World!");
+    const KRXMLNode f = small.rootElement().firstElementForName("f");
+    EXPECT_EQ(f.stringValue(), "say('Hello World');");
+    ASSERT_EQ(f.childCount(), 3);
+    EXPECT_EQ(f.childAt(1).kind(), KRXMLNode::Kind::EntityReference);
+    EXPECT_EQ(f.childAt(1).stringValue(), "Hello World");
+    // Saved as written.
+    EXPECT_TRUE(small.xmlData().contains("<f>say('&hi;');</f>"));
+
+    const QByteArray big(100000, 'x');
+    QByteArray refs;
+    for (int i = 0; i < 20000; ++i)
+        refs += "&b;";
+    QByteArray nested = "<!ENTITY l0 \"0123456789\">";
+    for (int level = 1; level < 6; ++level) {
+        QByteArray value;
+        for (int i = 0; i < 10; ++i)
+            value += "&l" + QByteArray::number(level - 1) + ';';
+        nested += "<!ENTITY l" + QByteArray::number(level) + " \"" + value + "\">";
+    }
+    const QByteArray bombs[] = {
+        "<!DOCTYPE a [<!ENTITY b \"" + big + "\">]><a>" + refs + "</a>",
+        "<!DOCTYPE a [<!ENTITY b \"" + big + "\">]><a t=\"" + refs + "\"/>",
+        "<!DOCTYPE a [" + nested + "]><a>" + QByteArray("&l5;").repeated(100) + "</a>",
+    };
+    for (const QByteArray &bomb : bombs) {
+        const KRResult<KRXMLDocument> result = KRXMLDocument::fromData(bomb);
+        ASSERT_FALSE(result.ok()) << bomb.left(60).constData();
+        EXPECT_EQ(result.error().domain(), KRXMLDocument::errorDomain);
+    }
+    // One million characters from the nesting is no bomb.
+    const KRResult<KRXMLDocument> deep = KRXMLDocument::fromData("<!DOCTYPE a [" + nested + "]><a>&l5;</a>");
+    ASSERT_TRUE(deep.ok());
+    EXPECT_EQ(deep.value().rootElement().stringValue().size(), 1000000);
+}
+
 TEST(KRXMLDocument, NewDocumentSavesWithDeclaration)
 {
     KRXMLDocument document = KRXMLDocument::create("root");

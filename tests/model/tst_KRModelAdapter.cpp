@@ -244,3 +244,20 @@ TEST_F(Adapter, ObjectsAndAdaptersAreReleased)
 }
 
 } // namespace
+
+// Entities of the file's own declarations are part of an element's text (a function's source).
+TEST(AdapterText, EntityReferencesReadAsTextAndGoOnWrite)
+{
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<!DOCTYPE KRProjectDocument [<!ENTITY who \"World\">]>\n"
+                           "<KRProjectDocument appVersion=\"0.1.0\"><KRProject/><KRPages><KRPage id=\"page1\"><KRContents>"
+                           "<KRFunction id=\"f1\">alert('Hello &who;!');</KRFunction>"
+                           "</KRContents></KRPage></KRPages></KRProjectDocument>\n";
+    const auto project = krOpenTestProject(KRTest::makeTempDir(), xml, true);
+    ASSERT_TRUE(project);
+    const auto function = project->testPages().first()->objectForID(QStringLiteral("f1"));
+    ASSERT_TRUE(function);
+    EXPECT_EQ(function->value(QStringLiteral("kr_source")), QStringLiteral("alert('Hello World!');"));
+    function->setValue(QStringLiteral("kr_source"), QStringLiteral("go();"));
+    EXPECT_EQ(function->xmlElement().stringValue(), QStringLiteral("go();"));
+}
