@@ -576,18 +576,23 @@ TEST(KRPageObjects, HostileAndRepeatedIdsAreRenamedOnLoadAndReported)
                                     QStringLiteral("dup"), QStringLiteral("dup2"), QStringLiteral("dup2"),
                                     QStringLiteral("page2"), QStringLiteral("page2")}));
     const auto page = project->krPages().first();
+    const auto top = [&](const char *id) {
+        const auto object = page->objectForID(QString::fromLatin1(id));
+        return object ? object->xmlElement().attribute(QStringLiteral("top")) : QStringLiteral("(none)");
+    };
     // Invalid ids take the class's base; the object named like its page counts as taken.
-    EXPECT_EQ(page->objectForID(QStringLiteral("object1"))->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("1"));
-    EXPECT_EQ(page->objectForID(QStringLiteral("object2"))->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("2"));
-    EXPECT_EQ(page->objectForID(QStringLiteral("object3"))->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("3"));
-    EXPECT_EQ(page->objectForID(QStringLiteral("page12"))->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("4"));
+    EXPECT_EQ(top("control1"), QStringLiteral("1"));
+    EXPECT_EQ(top("control2"), QStringLiteral("2"));
+    EXPECT_EQ(top("control3"), QStringLiteral("3"));
+    EXPECT_EQ(top("page12"), QStringLiteral("4"));
     EXPECT_TRUE(page->objectForID(QStringLiteral("function1")));
     // Every one of the copies is kept under its own id, in file order.
-    EXPECT_EQ(page->objectForID(QStringLiteral("x"))->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("0"));
-    EXPECT_EQ(page->objectForID(QStringLiteral("x1001"))->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("1000"));
+    EXPECT_EQ(top("x"), QStringLiteral("0"));
+    EXPECT_EQ(top("x1001"), QStringLiteral("1000"));
     EXPECT_EQ(page->kr_objects().size(), 4 + 3 + 1 + 1001);
-    EXPECT_EQ(page->allObjects().size(), page->kr_objects().size() + 1);
-    EXPECT_TRUE(std::is_sorted(page->allObjects().begin(), page->allObjects().end(),
+    const auto all = page->allObjects();
+    EXPECT_EQ(all.size(), page->kr_objects().size() + 1);
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(),
                                [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); }));
 
     // Style classes: only CSS class names stay; each has its rule and takes values.
@@ -596,10 +601,6 @@ TEST(KRPageObjects, HostileAndRepeatedIdsAreRenamedOnLoadAndReported)
     EXPECT_EQ(styleClass("styleClass1")->cssRule()->style().getPropertyValue(QStringLiteral("color")), QStringLiteral("red"));
     ASSERT_TRUE(styleClass("styleClass3") && styleClass("styleClass3")->cssRule());
     EXPECT_EQ(styleClass("styleClass3")->cssRule()->selectorText(), QStringLiteral(".styleclass3"));
-    // Renamed later to an id that is no class name: the values stay in the file.
-    styleClass("styleClass3")->setKr_id(QStringLiteral("$odd"));
-    styleClass("styleClass3")->setValue(QStringLiteral("kr_color"), QStringLiteral("green"));
-    EXPECT_EQ(styleClass("$odd")->value(QStringLiteral("kr_color")), QStringLiteral("green"));
 
     // One warning per rename (4 objects, 3 style classes, 1 function, 1000 copies, 3 pages).
     EXPECT_EQ(page->loadWarnings().size(), 4 + 3 + 1 + 1000);
@@ -618,6 +619,13 @@ TEST(KRPageObjects, HostileAndRepeatedIdsAreRenamedOnLoadAndReported)
     ASSERT_TRUE(reopened);
     EXPECT_EQ(reopened->loadWarnings(), QStringList());
     EXPECT_FALSE(reopened->loadWarningsError());
+
+    // Renamed later to an id that is no class name: the values stay in the file.
+    const auto renamed = styleClass("styleClass3");
+    renamed->setKr_id(QStringLiteral("$odd"));
+    renamed->setValue(QStringLiteral("kr_color"), QStringLiteral("green"));
+    EXPECT_EQ(styleClass("$odd"), renamed);
+    EXPECT_EQ(renamed->xmlElement().attribute(QStringLiteral("color")), QStringLiteral("green"));
 }
 
 // A function's id, should one not be an identifier, is quoted in the script, never code.
