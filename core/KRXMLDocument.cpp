@@ -131,6 +131,68 @@ bool entityTextWithinLimit(xmlDocPtr doc)
     return true;
 }
 
+// Replaces each reference to an internal entity by what the entity stands for: its parsed
+// nodes in text, its text in attribute values. The document then reads the same without its
+// declarations, and a saved copy holds no reference the parser could later refuse (its checks
+// of nested entities depend on where a reference is met first). References to external
+// entities stay as they are; they are never loaded. The size was checked beforehand.
+void expandInternalEntities(xmlDocPtr doc)
+{
+    if (!doc->intSubset || !doc->intSubset->entities)
+        return;
+    auto isInternal = [doc](const xmlChar *name) {
+        xmlEntityPtr entity = xmlGetDocEntity(doc, name);
+        return entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY;
+    };
+    std::vector<xmlNodePtr> stack;
+    for (xmlNodePtr node = doc->children; node; node = node->next) {
+        if (node->type == XML_ELEMENT_NODE)
+            stack.push_back(node);
+    }
+    while (!stack.empty()) {
+        xmlNodePtr node = stack.back();
+        stack.pop_back();
+        for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+            bool hasReference = false;
+            for (xmlNodePtr value = attr->children; value; value = value->next)
+                hasReference = hasReference || (value->type == XML_ENTITY_REF_NODE && isInternal(value->name));
+            if (!hasReference)
+                continue;
+            xmlChar *text = xmlNodeListGetString(doc, attr->children, 1);
+            xmlSetNsProp(node, attr->ns, attr->name, text ? text : reinterpret_cast<const xmlChar *>(""));
+            xmlFree(text);
+        }
+        for (xmlNodePtr child = node->children; child;) {
+            xmlNodePtr next = child->next;
+            if (child->type == XML_ELEMENT_NODE) {
+                stack.push_back(child);
+            } else if (child->type == XML_ENTITY_REF_NODE && isInternal(child->name)) {
+                xmlEntityPtr entity = xmlGetDocEntity(doc, child->name);
+                xmlNodePtr copies = entity->children ? xmlDocCopyNodeList(doc, entity->children) : nullptr;
+                if (!copies) {
+                    xmlChar *text = xmlNodeGetContent(child);
+                    copies = xmlNewDocText(doc, text ? text : reinterpret_cast<const xmlChar *>(""));
+                    xmlFree(text);
+                }
+                // The copies go where the reference was, and the scan goes on with them (they
+                // may hold elements and nested references). Text may merge into the node before.
+                xmlNodePtr before = child->prev;
+                for (xmlNodePtr copy = copies; copy;) {
+                    xmlNodePtr nextCopy = copy->next;
+                    copy->next = copy->prev = nullptr;
+                    copy->parent = nullptr;
+                    xmlAddPrevSibling(child, copy);
+                    copy = nextCopy;
+                }
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+                next = before ? before->next : node->children;
+            }
+            child = next;
+        }
+    }
+}
+
 // Reads a whole document; on failure the error names the line and the parser's message.
 KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
 {
@@ -167,6 +229,7 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
                        QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
                        {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
     }
+    expandInternalEntities(doc);
     return doc;
 }
 
