@@ -162,7 +162,7 @@ void KRPageOutput::addScripts()
     // HTML file that no server processes, where the template expression would be a script
     // that does not parse.
     const auto project = m_page->project();
-    if (serverScriptsEnabled() && !(project && project->exportMode())) {
+    if (serverScriptsEnabled() && !(project && project->exportMode()) && KRJavaScript::isValidIdentifier(pageID())) {
         if (const auto pageDiv = m_page->pageDivElement()) {
             auto script = m_page->domDocument()->createElement(QStringLiteral("script"));
             script->setTextContent(

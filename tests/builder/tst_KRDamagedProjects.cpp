@@ -5,7 +5,7 @@
 // crash, throw or hang; a file either gives an error with a message or opens, saves, opens
 // again from the saved copy and builds (or says why not), and nothing is written outside the
 // package. KR_DAMAGED_CASES sets the number of damaged variants per file (default 80);
-// KR_DAMAGED_ONLY runs the one case of that name ("shop #12") and writes its files to
+// KR_DAMAGED_SEED changes the damage (default 20261207); KR_DAMAGED_ONLY runs the one case of that name ("shop #12") and writes its files to
 // KR_DAMAGED_KEEP when set.
 
 #include "KRBuildTestProject.h"
@@ -157,7 +157,7 @@ std::vector<Case> cases()
         seeds.push_back({QFileInfo(path).fileName().toStdString(), KRTest::readFile(path)});
     const int variants = qEnvironmentVariableIsSet("KR_DAMAGED_CASES") ? qEnvironmentVariableIntValue("KR_DAMAGED_CASES") : 80;
     std::vector<Case> all = seeds;
-    std::mt19937 random(20261207);
+    std::mt19937 random(qEnvironmentVariableIsSet("KR_DAMAGED_SEED") ? qEnvironmentVariableIntValue("KR_DAMAGED_SEED") : 20261207);
     for (const Case &seed : seeds) {
         for (int n = 0; n < variants; ++n)
             all.push_back({seed.name + " #" + std::to_string(n), damage(random, seed.xml)});
