@@ -567,9 +567,16 @@ void KRPage::cleanup()
 void KRPage::rebuildAllObjectsArray()
 {
     observable().willChange(QStringLiteral("allObjects"), QVariant());
-    m_allObjects = m_objects.values();
-    std::sort(m_allObjects.begin(), m_allObjects.end(),
-              [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
+    // The table's keys are the ids: sorting them spares reading each object's id again and again.
+    std::vector<std::pair<QString, std::shared_ptr<KRObject>>> byID;
+    byID.reserve(m_objects.size());
+    for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it)
+        byID.emplace_back(it.key(), it.value());
+    std::sort(byID.begin(), byID.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    m_allObjects.clear();
+    m_allObjects.reserve(qsizetype(byID.size()));
+    for (auto &entry : byID)
+        m_allObjects.append(std::move(entry.second));
     observable().didChange(QStringLiteral("allObjects"), QVariant());
 }
 
@@ -731,10 +738,15 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     });
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
     const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
+    // A hostile file may hold thousands of problems: the run log gets the first ones only.
+    constexpr qsizetype loggedWarnings = 50;
     auto warn = [this](const KRXMLNode &element, const QString &message) {
         const QString warning = QStringLiteral("line %1: %2").arg(element.lineNumber()).arg(message);
         m_loadWarnings.append(warning);
-        KR_LOG(warning);
+        if (m_loadWarnings.size() <= loggedWarnings)
+            KR_LOG(warning);
+        else if (m_loadWarnings.size() == loggedWarnings + 1)
+            KR_LOG(QStringLiteral("Further load warnings of the page %1 are not logged").arg(kr_id()));
     };
     for (Placed &placed : elements) {
         KRXMLNode &element = placed.element;

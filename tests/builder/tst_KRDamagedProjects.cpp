@@ -64,7 +64,7 @@ QByteArray damageElements(std::mt19937 &random, const QByteArray &xml)
     if (!parsed)
         return xml;
     KRXMLDocument document = parsed.value();
-    const QList<KRXMLNode> elements = document.nodesForXPath(QStringLiteral("//KRPages//*"));
+    const QList<KRXMLNode> elements = document.nodesForXPath(QStringLiteral("//KRProject | //KRPages//*"));
     if (elements.isEmpty())
         return xml;
     for (int step = 0, steps = 1 + below(random, 3); step < steps; ++step) {
