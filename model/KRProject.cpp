@@ -161,27 +161,6 @@ KRResult<void> KRProject::load()
     return {};
 }
 
-QStringList KRProject::loadWarnings() const
-{
-    QStringList warnings = m_pageIDWarnings;
-    for (const auto &page : m_pages) {
-        for (const QString &warning : page->loadWarnings())
-            warnings.append(QStringLiteral("%1, %2").arg(page->kr_id(), warning));
-    }
-    return warnings;
-}
-
-KRError KRProject::loadWarningsError() const
-{
-    const QStringList warnings = loadWarnings();
-    if (warnings.isEmpty())
-        return {};
-    return KRError(KRDocument::ProjectErrorDomain, 6,
-                   QStringLiteral("Parts of the project were renamed or left out when it was opened:\n%1")
-                       .arg(warnings.join(QLatin1Char('\n'))),
-                   {{QStringLiteral("warnings"), warnings}});
-}
-
 void KRProject::loadPageContents(const std::shared_ptr<KRPage> &page)
 {
     KRXMLNode contents = page->xmlElement().firstElementForName(QStringLiteral("KRContents"));
@@ -205,6 +184,27 @@ QList<std::shared_ptr<KRPageBase>> KRProject::pages() const
     for (const auto &page : m_pages)
         list.append(page);
     return list;
+}
+
+QStringList KRProject::loadWarnings() const
+{
+    QStringList warnings = m_pageIDWarnings;
+    for (const auto &page : m_pages) {
+        for (const QString &warning : page->loadWarnings())
+            warnings.append(QStringLiteral("%1, %2").arg(page->kr_id(), warning));
+    }
+    return warnings;
+}
+
+KRError KRProject::loadWarningsError() const
+{
+    const QStringList warnings = loadWarnings();
+    if (warnings.isEmpty())
+        return {};
+    return KRError(KRDocument::ProjectErrorDomain, 6,
+                   QStringLiteral("Parts of the project were renamed or left out when it was opened:\n%1")
+                       .arg(warnings.join(QLatin1Char('\n'))),
+                   {{QStringLiteral("warnings"), warnings}});
 }
 
 QVariantMap &KRProject::modifiedResourceCache()
