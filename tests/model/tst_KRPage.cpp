@@ -2,7 +2,6 @@
 #include "KRPageTestSupport.h"
 #include "KRTestSupport.h"
 
-#include <model/KRFunction.h>
 #include <model/KRPasteboard.h>
 #include <model/KRStyleClass.h>
 #include <model/KRWebFolder.h>
@@ -626,18 +625,4 @@ TEST(KRPageObjects, HostileAndRepeatedIdsAreRenamedOnLoadAndReported)
     renamed->setValue(QStringLiteral("kr_color"), QStringLiteral("green"));
     EXPECT_EQ(styleClass("$odd"), renamed);
     EXPECT_EQ(renamed->xmlElement().attribute(QStringLiteral("color")), QStringLiteral("green"));
-}
-
-// A function's id, should one not be an identifier, is quoted in the script, never code.
-TEST(KRPageObjects, FunctionSourceQuotesAnIdThatIsNoIdentifier)
-{
-    auto project = krOpenProject(krProjectXML(QStringLiteral(
-        "<KRPage id=\"p\"><KRContents><KRFunction id=\"go\" arguments=\"e\">run(e)</KRFunction></KRContents></KRPage>")));
-    ASSERT_TRUE(project);
-    const auto function = std::dynamic_pointer_cast<KRFunction>(project->krPages().first()->objectForID(QStringLiteral("go")));
-    ASSERT_TRUE(function);
-    EXPECT_EQ(function->functionSource(), QStringLiteral("application._pages.p._events.go = function(e) {\nrun(e)\n};\n"));
-    function->setKr_id(QStringLiteral("a\"];alert(1);//"));
-    EXPECT_EQ(function->functionSource(),
-              QStringLiteral("application._pages.p._events[\"a\\\"];alert(1);//\"] = function(e) {\nrun(e)\n};\n"));
 }
