@@ -26,8 +26,6 @@
 #include <QElapsedTimer>
 #include <QHash>
 
-#include <cstdio>
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -201,6 +199,15 @@ protected:
     {
         SCOPED_TRACE(c.name);
         const QString folder = KRTest::makeTempDir(QStringLiteral("damaged"));
+        struct RemoveFolder
+        {
+            QString path;
+            ~RemoveFolder()
+            {
+                if (!path.isEmpty())
+                    QDir(path).removeRecursively();
+            }
+        } removeFolder{folder};
         const QString package = folder + QStringLiteral("/P.krproj");
         QDir().mkpath(package + QStringLiteral("/kr-web"));
         KRTest::writeFile(package + QStringLiteral("/project.xml"), c.xml);
@@ -235,10 +242,9 @@ protected:
         if (const QString keep = qEnvironmentVariable("KR_DAMAGED_KEEP"); !keep.isEmpty()) {
             QDir(keep).removeRecursively();
             QDir().rename(folder, keep);
+            removeFolder.path.clear();
             return built ? Built : Opened;
         }
-        if (qEnvironmentVariableIsSet("KR_DAMAGED_VERBOSE"))
-            std::printf("%s: %s\n", c.name.c_str(), built ? "built" : qPrintable(built.error().message()));
         for (const QString &entry : entriesBelow(folder))
             EXPECT_TRUE(entry.startsWith(QLatin1String("P.krproj")) || entry.startsWith(QLatin1String("Saved.krproj")))
                 << entry.toStdString();
