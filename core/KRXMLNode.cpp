@@ -185,6 +185,7 @@ KRXMLNode::Kind KRXMLNode::kind() const
     case XML_COMMENT_NODE: return Kind::Comment;
     case XML_PI_NODE: return Kind::ProcessingInstruction;
     case XML_ATTRIBUTE_NODE: return Kind::Attribute;
+    case XML_ENTITY_REF_NODE: return Kind::EntityReference;
     default: return Kind::Other;
     }
 }
