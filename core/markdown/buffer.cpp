@@ -31,7 +31,7 @@ int bufgrow(buf *b, size_t size)
         return -1;
     if (b->asize >= size)
         return 0;
-    // Grow by half at least: appends in small pieces then cost amortised constant time.
+    // Grow by half at least: many small appends then cost amortised constant time.
     size_t target = b->asize + b->asize / 2;
     if (target < size || target > BUFFER_MAX_ALLOC_SIZE)
         target = size;

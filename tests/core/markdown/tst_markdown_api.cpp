@@ -301,7 +301,7 @@ TEST(KRMarkdown, textBeyondTheBufferLimitRendersNothing)
 }
 
 // Output far beyond the input limit is rendered whole; output past the buffer limit fails the
-// render with an error instead of leaving pieces out.
+// render with an error instead of returning a cut rendering.
 TEST(KRMarkdown, largeOutputIsWholeOrAnError)
 {
     // One 10 MB line of inline formatting: more than three times as much HTML.
