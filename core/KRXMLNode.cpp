@@ -27,7 +27,7 @@ QString takeXml(xmlChar *text)
     return result;
 }
 
-const xmlChar *xc(const QByteArray &bytes)
+const xmlChar *xmlChars(const QByteArray &bytes)
 {
     return reinterpret_cast<const xmlChar *>(bytes.constData());
 }
@@ -45,11 +45,11 @@ QString qualifiedName(const xmlChar *name, xmlNsPtr ns)
 bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
 {
     if (!ns || !ns->prefix)
-        return name && name[0] == xmlChar(utf8.constData()[0]) && xmlStrEqual(name, xc(utf8));
+        return name && name[0] == xmlChar(utf8.constData()[0]) && xmlStrEqual(name, xmlChars(utf8));
     const int prefixLength = xmlStrlen(ns->prefix);
     return utf8.size() > prefixLength && utf8.at(prefixLength) == ':'
-        && xmlStrncmp(ns->prefix, xc(utf8), prefixLength) == 0
-        && xmlStrEqual(name, xc(utf8) + prefixLength + 1);
+        && xmlStrncmp(ns->prefix, xmlChars(utf8), prefixLength) == 0
+        && xmlStrEqual(name, xmlChars(utf8) + prefixLength + 1);
 }
 
 // The attribute of that qualified name ("prefix:name" matches a namespaced attribute).
@@ -416,13 +416,13 @@ void KRXMLNode::setAttribute(const QString &name, const QString &value)
         attr->children = nullptr;
         attr->last = nullptr;
         xmlFreeNodeList(old);
-        xmlNodePtr textNode = xmlNewDocText(m_node->doc, xc(text));
+        xmlNodePtr textNode = xmlNewDocText(m_node->doc, xmlChars(text));
         textNode->parent = reinterpret_cast<xmlNodePtr>(attr);
         attr->children = textNode;
         attr->last = textNode;
         return;
     }
-    xmlNewProp(m_node, xc(name.toUtf8()), xc(text));
+    xmlNewProp(m_node, xmlChars(name.toUtf8()), xmlChars(text));
 }
 
 void KRXMLNode::removeAttribute(const QString &name)
@@ -468,7 +468,7 @@ void KRXMLNode::setStringValue(const QString &text)
             doc->adoptDetached(child);
         }
         if (!bytes.isEmpty()) {
-            xmlNodePtr textNode = xmlNewDocTextLen(m_node->doc, xc(bytes), static_cast<int>(bytes.size()));
+            xmlNodePtr textNode = xmlNewDocTextLen(m_node->doc, xmlChars(bytes), static_cast<int>(bytes.size()));
             KRXMLDocumentPrivate::link(m_node, textNode, nullptr);
         }
         break;
@@ -477,7 +477,7 @@ void KRXMLNode::setStringValue(const QString &text)
     case XML_CDATA_SECTION_NODE:
     case XML_COMMENT_NODE:
     case XML_PI_NODE:
-        xmlNodeSetContentLen(m_node, xc(bytes), static_cast<int>(bytes.size()));
+        xmlNodeSetContentLen(m_node, xmlChars(bytes), static_cast<int>(bytes.size()));
         break;
     case XML_ATTRIBUTE_NODE: {
         xmlNodePtr owner = m_node->parent;
@@ -487,7 +487,7 @@ void KRXMLNode::setStringValue(const QString &text)
             xmlNodePtr old = m_node->children;
             m_node->children = m_node->last = nullptr;
             xmlFreeNodeList(old);
-            xmlNodePtr textNode = xmlNewDocText(m_node->doc, xc(bytes));
+            xmlNodePtr textNode = xmlNewDocText(m_node->doc, xmlChars(bytes));
             textNode->parent = m_node;
             m_node->children = m_node->last = textNode;
         }
