@@ -49,17 +49,20 @@ private:
     bool m_syncing = false;
 };
 
-// A table over a list of rows of any type. Each column reads a row for a role; columns with
-// a setter are editable.
+// One column of a KRTableModel: it reads a row for a role; with a setter it is editable.
+template <typename Row>
+struct KRTableColumn {
+    QString title;
+    std::function<QVariant(const Row &row, int role)> value;
+    std::function<bool(Row &row, const QVariant &value)> setValue;
+};
+
+// A table over a list of rows of any type.
 template <typename Row>
 class KRTableModel : public KRTableModelBase
 {
 public:
-    struct Column {
-        QString title;
-        std::function<QVariant(const Row &row, int role)> value;
-        std::function<bool(Row &row, const QVariant &value)> setValue = {};
-    };
+    using Column = KRTableColumn<Row>;
 
     explicit KRTableModel(QList<Column> columns, QObject *parent = nullptr)
         : KRTableModelBase(parent), m_columns(std::move(columns))
