@@ -3,10 +3,12 @@
 #include <KRTestSupport.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,12 @@ TEST(KRUnderConstructionWindow, TitleNoticeAndQuit)
     }
     EXPECT_TRUE(menuActions.contains(window.quitAction()->text()));
     EXPECT_EQ(window.quitAction()->shortcut(), QKeySequence(QKeySequence::Quit));
+    QTimer::singleShot(0, window.quitAction(), &QAction::trigger);
+    QTimer giveUp; // only fires if Quit does nothing
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    giveUp.start(5000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
 
     // The notice is drawn in the middle of the window: the centre row holds text pixels
     // (darker than the background) and the corners do not.
