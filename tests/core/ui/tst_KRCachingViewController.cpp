@@ -20,8 +20,6 @@ public:
     QString designTarget() const override { return {}; }
     bool autoAdjustObjects() const override { return false; }
     QVariantMap &modifiedResourceCache() override { return m_cache; }
-
-private:
     QVariantMap m_cache;
 };
 
@@ -29,128 +27,98 @@ class FakeWindowController : public KRProjectWindowController
 {
 public:
     FakeWindowController() { setWindow(&window); }
-    std::shared_ptr<KRProjectBase> project() const override { return currentProject; }
+    std::shared_ptr<KRProjectBase> project() const override { return current; }
     void editFunction(const std::shared_ptr<KRFunction> &) override {}
     void projectRunAction() override {}
     void createPageAction() override {}
-
     QMainWindow window;
-    std::shared_ptr<KRProjectBase> currentProject;
+    std::shared_ptr<KRProjectBase> current;
 };
 
 class TitlePane : public KRCachingViewController
 {
 public:
     QString nibName() const override { return QStringLiteral("KRTestTitlePane"); }
-    QLabel *title = nullptr; // outlet, set by the interface
-    int awakeCount = 0;
+    QLabel *title = nullptr; // outlet
 
 protected:
-    void awakeFromNib() override
-    {
-        KRCachingViewController::awakeFromNib();
-        ++awakeCount;
-        title->setText(QStringLiteral("ready"));
-    }
+    void awakeFromNib() override { title->setText(QStringLiteral("ready")); }
 };
 
-class UnnamedPane : public KRCachingViewController
-{
-};
-
-class UnregisteredPane : public KRCachingViewController
-{
-public:
+struct UnnamedPane : KRCachingViewController {};
+struct UnregisteredPane : KRCachingViewController {
     QString nibName() const override { return QStringLiteral("KRTestNoSuchPane"); }
 };
 
-void registerTitlePane()
+std::unique_ptr<TitlePane> makePane()
 {
     KRInterfaceRegistry::registerInterface(QStringLiteral("KRTestTitlePane"), [](QObject *owner) {
         auto *root = new QWidget;
-        auto *layout = new QVBoxLayout(root);
-        auto *title = new QLabel;
-        layout->addWidget(title);
-        static_cast<TitlePane *>(owner)->title = title;
+        static_cast<TitlePane *>(owner)->title = new QLabel(root);
         return root;
     });
+    return KRCachingViewController::create<TitlePane>();
 }
 
-KRException raisedBy(const std::function<void()> &f)
+template <typename Pane>
+QString raisedName()
 {
     try {
-        f();
+        KRCachingViewController::create<Pane>();
     } catch (const KRException &e) {
-        return e;
+        return e.name() + QLatin1Char(':') + e.reason();
     }
-    ADD_FAILURE() << "nothing raised";
-    return KRException({}, {});
+    return {};
 }
 
 } // namespace
 
 TEST(KRCachingViewController, EachControllerGetsItsOwnInterface)
 {
-    registerTitlePane();
-    auto a = KRCachingViewController::create<TitlePane>();
-    auto b = KRCachingViewController::create<TitlePane>();
+    auto a = makePane();
+    auto b = makePane();
     ASSERT_NE(a->view(), nullptr);
     EXPECT_NE(a->view(), b->view());
-    EXPECT_NE(a->title, b->title);
     EXPECT_EQ(a->title->parentWidget(), a->view());
-    EXPECT_EQ(a->title->text(), QStringLiteral("ready")); // awakeFromNib ran once, after the outlets
-    EXPECT_EQ(a->awakeCount, 1);
+    EXPECT_EQ(a->title->text(), QStringLiteral("ready")); // awakeFromNib ran after the outlets
 
-    // Embedded views die with their controller, not with the window only.
+    // An embedded view goes with its controller.
     FakeWindowController wc;
-    a->view()->setParent(&wc.window);
     QPointer<QWidget> view = a->view();
+    view->setParent(&wc.window);
     a.reset();
     EXPECT_TRUE(view.isNull());
+
+    EXPECT_EQ(raisedName<UnnamedPane>(),
+              QStringLiteral("FileNotFoundException:Nib name source be defined in KRCachingViewController subclass"));
+    EXPECT_EQ(raisedName<UnregisteredPane>(),
+              QStringLiteral("NibLoadingFailedException:Nib file not loaded in KRCachingViewController"));
 }
 
-TEST(KRCachingViewController, MissingNameOrInterfaceRaises)
-{
-    const KRException unnamed = raisedBy([] { KRCachingViewController::create<UnnamedPane>(); });
-    EXPECT_EQ(unnamed.name(), QStringLiteral("FileNotFoundException"));
-    EXPECT_EQ(unnamed.reason(), QStringLiteral("Nib name source be defined in KRCachingViewController subclass"));
-
-    const KRException missing = raisedBy([] { KRCachingViewController::create<UnregisteredPane>(); });
-    EXPECT_EQ(missing.name(), QStringLiteral("NibLoadingFailedException"));
-    EXPECT_EQ(missing.reason(), QStringLiteral("Nib file not loaded in KRCachingViewController"));
-}
-
-// The project comes from the window the view sits in, is found once and then kept, even
-// when the window controller changes its project; a project set explicitly wins.
+// Found through the window once and kept, even when the window controller changes its
+// project; kept weakly; a project set explicitly wins.
 TEST(KRCachingViewController, ProjectIsFoundOnceThroughTheWindowAndKept)
 {
-    registerTitlePane();
     FakeWindowController wc;
     auto first = std::make_shared<FakeProject>();
-    wc.currentProject = first;
-    auto pane = KRCachingViewController::create<TitlePane>();
+    wc.current = first;
+    auto pane = makePane();
     wc.window.setCentralWidget(new QWidget);
     pane->view()->setParent(wc.window.centralWidget());
 
     EXPECT_EQ(pane->krWindowController(), &wc);
     EXPECT_EQ(pane->project(), first);
-    wc.currentProject = std::make_shared<FakeProject>();
+    wc.current = std::make_shared<FakeProject>();
     EXPECT_EQ(pane->project(), first);
-
-    // Kept weakly: once the project is gone the window's current one is found.
     first.reset();
-    wc.currentProject.reset();
-    wc.currentProject = std::make_shared<FakeProject>();
-    EXPECT_EQ(pane->project(), wc.currentProject);
+    EXPECT_EQ(pane->project(), wc.current);
 
-    auto explicitProject = std::make_shared<FakeProject>();
-    pane->setProject(explicitProject);
-    EXPECT_EQ(pane->project(), explicitProject);
+    auto chosen = std::make_shared<FakeProject>();
+    pane->setProject(chosen);
+    EXPECT_EQ(pane->project(), chosen);
 
-    // A window without a controller has no project.
-    auto other = KRCachingViewController::create<TitlePane>();
+    auto other = makePane(); // in a window without a controller: no project
     QWidget plainWindow;
     other->view()->setParent(&plainWindow);
-    EXPECT_EQ(other->krWindowController(), nullptr);
     EXPECT_EQ(other->project(), nullptr);
 }

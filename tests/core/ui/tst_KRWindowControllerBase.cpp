@@ -12,7 +12,7 @@
 
 namespace {
 
-// A custom widget that takes the commands through invokable methods.
+// A custom widget that takes commands through invokable methods.
 class Surface : public QWidget
 {
     Q_OBJECT
@@ -20,73 +20,54 @@ class Surface : public QWidget
 public:
     QStringList received;
     Q_INVOKABLE void copy() { received << QStringLiteral("copy"); }
-    Q_INVOKABLE void del() { received << QStringLiteral("del"); }
-};
-
-struct Window {
-    KRWindowControllerBase controller;
-    QWidget *window = new QWidget;
-    QLineEdit *field = new QLineEdit(QStringLiteral("Hello world"));
-    QPlainTextEdit *text = new QPlainTextEdit(QStringLiteral("one two"));
-    Surface *surface = new Surface;
-    QWidget *child = new QWidget(surface);
-
-    Window()
-    {
-        auto *layout = new QVBoxLayout(window);
-        layout->addWidget(field);
-        layout->addWidget(text);
-        layout->addWidget(surface);
-        child->setFocusPolicy(Qt::StrongFocus);
-        controller.setWindow(window);
-        window->show();
-        QApplication::setActiveWindow(window);
-    }
-    void focus(QWidget *w)
-    {
-        w->setFocus();
-        EXPECT_TRUE(KRTest::processEventsUntil([&] { return window->focusWidget() == w; }));
-    }
 };
 
 } // namespace
 
-// Copy takes exactly the field's selection, as the standard command does.
-TEST(KRWindowControllerBase, EditActionsReachTheFocusedTextWidget)
+// Commands go to the focused widget only; copy takes exactly the field's selection as the
+// standard command does; a command the focused widget lacks goes up to an ancestor.
+TEST(KRWindowControllerBase, EditActionsReachTheFocusedWidget)
 {
-    Window w;
-    w.focus(w.field);
-    w.field->setSelection(6, 5);
-    QApplication::clipboard()->setText(QStringLiteral("before"));
-    w.controller.krCopyAction();
+    KRWindowControllerBase controller;
+    auto *window = new QWidget;
+    auto *field = new QLineEdit(QStringLiteral("Hello world"));
+    auto *text = new QPlainTextEdit(QStringLiteral("one two"));
+    auto *surface = new Surface;
+    auto *inner = new QWidget(surface);
+    inner->setFocusPolicy(Qt::StrongFocus);
+    auto *layout = new QVBoxLayout(window);
+    for (QWidget *w : {static_cast<QWidget *>(field), static_cast<QWidget *>(text), static_cast<QWidget *>(surface)})
+        layout->addWidget(w);
+    controller.setWindow(window);
+    window->show();
+    QApplication::setActiveWindow(window);
+    const auto focus = [&](QWidget *w) {
+        w->setFocus();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return window->focusWidget() == w; }));
+    };
+
+    focus(field);
+    field->setSelection(6, 5);
+    controller.krCopyAction();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("world"));
-    EXPECT_EQ(w.field->text(), QStringLiteral("Hello world"));
+    controller.krCutAction();
+    controller.krSelectAllAction();
+    controller.krPasteAction();
+    EXPECT_EQ(field->text(), QStringLiteral("world"));
 
-    w.controller.krCutAction();
-    EXPECT_EQ(w.field->text(), QStringLiteral("Hello "));
-    w.controller.krSelectAllAction();
-    w.controller.krPasteAction();
-    EXPECT_EQ(w.field->text(), QStringLiteral("world"));
-
-    w.focus(w.text);
-    QTextCursor cursor = w.text->textCursor();
+    focus(text);
+    QTextCursor cursor = text->textCursor();
     cursor.setPosition(0);
     cursor.setPosition(4, QTextCursor::KeepAnchor);
-    w.text->setTextCursor(cursor);
-    w.controller.krDeleteAction();
-    EXPECT_EQ(w.text->toPlainText(), QStringLiteral("two"));
-    EXPECT_EQ(w.field->text(), QStringLiteral("world")); // only the focused widget
-}
+    text->setTextCursor(cursor);
+    controller.krDeleteAction();
+    EXPECT_EQ(text->toPlainText(), QStringLiteral("two"));
+    EXPECT_EQ(field->text(), QStringLiteral("world"));
 
-// A command the focused widget lacks goes up to the nearest ancestor that has it.
-TEST(KRWindowControllerBase, CommandsTravelUpToAWidgetThatTakesThem)
-{
-    Window w;
-    w.focus(w.child);
-    w.controller.krCopyAction();
-    w.controller.krDeleteAction();
-    EXPECT_EQ(w.surface->received, (QStringList{QStringLiteral("copy"), QStringLiteral("del")}));
-    EXPECT_FALSE(KRWindowControllerBase::sendEditCommand(w.window, KRWindowControllerBase::EditCommand::Paste));
+    focus(inner);
+    controller.krCopyAction();
+    EXPECT_EQ(surface->received, QStringList{QStringLiteral("copy")});
+    EXPECT_FALSE(KRWindowControllerBase::sendEditCommand(window, KRWindowControllerBase::EditCommand::Paste));
 }
 
 #include "tst_KRWindowControllerBase.moc"
