@@ -29,7 +29,6 @@ int KRMessageBoxAlertService::runModal(const KRAlert &alert)
     QWidget *window = QApplication::activeWindow();
     // A parent makes the box window-modal on it; without one it blocks the application.
     QPointer<QMessageBox> box = new QMessageBox(window);
-    box->setAttribute(Qt::WA_DeleteOnClose, false);
     box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     box->setIcon(iconFor(alert.style));
     box->setWindowTitle(QApplication::applicationDisplayName());
