@@ -1,0 +1,36 @@
+#include "KRUnderConstructionWindow.h"
+
+#include <builder/KRBuilderSetup.h>
+#include <platform/appkit/KRMessageBoxAlertService.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/webview/KRWebEngineEnvironment.h>
+
+#include <QApplication>
+#include <QWebEngineUrlScheme>
+
+#include <memory>
+
+int main(int argc, char *argv[])
+{
+    // QtWebEngine reads its schemes, sandbox setting and the shared OpenGL contexts before
+    // the application object exists.
+    QWebEngineUrlScheme scheme("kr");
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed);
+    QWebEngineUrlScheme::registerScheme(scheme);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    KRWebEngineEnvironment::prepare();
+
+    QApplication::setOrganizationName(QStringLiteral("Korvane"));
+    QApplication::setApplicationName(QStringLiteral("Korvane"));
+    QApplication application(argc, argv);
+
+    KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
+    setUpProjectBuilder();
+
+    KRUnderConstructionWindow window;
+    window.show();
+    const int status = application.exec();
+    KRAlertService::setCurrent(nullptr);
+    return status;
+}
