@@ -20,8 +20,8 @@ inline QPointF fromBottomLeft(const QPointF &point, qreal viewHeight)
     return QPointF(point.x(), viewHeight - point.y());
 }
 
-// The application font at a size in pixels; fractional sizes are kept (QFont::setPixelSize
-// takes whole pixels only).
+// The application font at a size in pixels, rounded to whole pixels so that it is the same
+// size whatever the screen's dots per inch.
 QFont systemFont(qreal pixelSize, bool bold = false);
 
 } // namespace KRViewDrawing

@@ -16,7 +16,7 @@ public:
     ~QZTextField() override;
 
     ControlSize controlSize() const { return m_controlSize; }
-    // Regular 11.88, small 9.4 and mini 8 pixels.
+    // Regular 11.88, small 9.4 and mini 8 pixels, to the nearest whole pixel.
     void setControlSize(ControlSize size);
 
     // Off for fields that should never show a focus ring.

@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
-#include <QPainter>
 #include <QPointer>
 #include <QTest>
 #include <QToolButton>
@@ -183,14 +182,7 @@ TEST(KRPaneHeaderView, Screenshot)
         header->setDrawBottomBorder(true);
         header->setLabelText(QString::fromLatin1(title));
         if (QByteArray(title) == "Project") {
-            QImage folder(32, 32, QImage::Format_ARGB32);
-            folder.fill(Qt::transparent);
-            QPainter painter(&folder);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setBrush(QColor(96, 150, 210));
-            painter.setPen(QColor(60, 100, 160));
-            painter.drawRoundedRect(QRectF(2, 6, 28, 22), 3, 3);
-            header->setImage(folder);
+            header->setImage(icon32(QColor(96, 150, 210)));
             auto *button = new QToolButton;
             button->setText(QStringLiteral("+"));
             button->setAutoRaise(true);
@@ -272,7 +264,7 @@ TEST(QZTextField, FocusRingOnlyWhileEditing)
     EXPECT_NEAR(gray(image, field->width() / 2, field->height() - 2), 224, 2);
 
     field->setControlSize(QZTextField::ControlSize::Small);
-    EXPECT_NEAR(field->font().pointSizeF() * 96.0 / 72.0, 9.4, 0.05);
+    EXPECT_EQ(field->font().pixelSize(), 9);
 }
 
 TEST(KRCornerBadgeView, RedRibbonInTheTopLeftCorner)
@@ -290,13 +282,6 @@ TEST(KRCornerBadgeView, RedRibbonInTheTopLeftCorner)
     EXPECT_LT(qBlue(corner), 100);
     EXPECT_EQ(qAlpha(image.pixel(38, 38)), 0);
     EXPECT_EQ(qAlpha(image.pixel(25, 25)), 0);
-
-    // The white label lies on the ribbon, along the diagonal.
-    int white = 0;
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x + y < 40; ++x)
-            white += qRed(image.pixel(x, y)) > 240 && qGreen(image.pixel(x, y)) > 240;
-    EXPECT_GT(white, 10);
 
     QWidget item;
     item.resize(160, 60);
