@@ -263,16 +263,12 @@ TEST(QZTextField, FocusRingOnlyWhileEditing)
     EXPECT_EQ(gray(image, field->width() - 4, 3), 255);
     EXPECT_NEAR(gray(image, field->width() / 2, field->height() - 2), 224, 2);
 
-    field->setControlSize(QZTextField::ControlSize::Small);
-    EXPECT_EQ(field->font().pixelSize(), 9);
 }
 
 TEST(KRCornerBadgeView, RedRibbonInTheTopLeftCorner)
 {
     KRCornerBadgeView badge;
     badge.resize(40, 40);
-    EXPECT_EQ(badge.label(), QStringLiteral("New"));
-    EXPECT_GT(badge.labelSize().width(), 0);
 
     const QImage image = render(badge);
     const QRgb corner = image.pixel(1, 1);
