@@ -8,6 +8,8 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 KRColorPanel *g_shared = nullptr;
@@ -31,7 +33,20 @@ KRColorPanel &KRColorPanel::shared()
 
 QStringList KRColorPanel::htmlColorNames()
 {
-    return QColor::colorNames();
+    QStringList names = QColor::colorNames();
+    // The one name CSS added after the SVG list.
+    if (!names.contains(QLatin1String("rebeccapurple"))) {
+        names.append(QStringLiteral("rebeccapurple"));
+        names.sort();
+    }
+    return names;
+}
+
+QColor KRColorPanel::htmlColor(const QString &name)
+{
+    if (name == QLatin1String("rebeccapurple"))
+        return QColor(0x66, 0x33, 0x99);
+    return QColor::fromString(name);
 }
 
 KRColorPanel::KRColorPanel(QWidget *parent)
@@ -50,10 +65,16 @@ KRColorPanel::KRColorPanel(QWidget *parent)
     m_list->setUniformItemSizes(true);
     for (const QString &name : htmlColorNames()) {
         QPixmap swatch(12, 12);
-        swatch.fill(QColor::fromString(name));
+        swatch.fill(htmlColor(name));
         auto *item = new QListWidgetItem(QIcon(swatch), name, m_list);
-        item->setData(Qt::UserRole, QColor::fromString(name));
+        item->setData(Qt::UserRole, htmlColor(name));
     }
+
+    // Wide enough for the longest name beside its swatch and the scroll bar.
+    int longest = 0;
+    for (const QString &name : htmlColorNames())
+        longest = std::max(longest, m_list->fontMetrics().horizontalAdvance(name));
+    m_list->setMinimumWidth(longest + m_list->iconSize().width() + 48);
 
     auto *listColumn = new QVBoxLayout;
     listColumn->addWidget(listTitle);

@@ -21,6 +21,7 @@ public:
 
     // The named web colours, in the order the list shows them.
     static QStringList htmlColorNames();
+    static QColor htmlColor(const QString &name);
 
     // The owner guards the callback: once it is destroyed the callback is never called.
     void setTarget(QObject *owner, std::function<void(const QColor &)> callback);
