@@ -12,6 +12,10 @@
 #include <QScreen>
 #include <QStringDecoder>
 #include <QVBoxLayout>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 #include <QWidget>
 
@@ -37,6 +41,32 @@ QString decodePageText(const QByteArray &bytes)
     return QString::fromLatin1(bytes);
 }
 
+// Stands for the in-application scheme in a profile. It serves nothing: "kr" links are actions
+// that the navigation rules take away before anything loads, and any other request is refused.
+// The web engine asks the page about a navigation to a registered scheme only while the
+// profile has a handler for it.
+class KRActionSchemeHandler final : public QWebEngineUrlSchemeHandler
+{
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+    void requestStarted(QWebEngineUrlRequestJob *job) override
+    {
+        job->fail(QWebEngineUrlRequestJob::RequestDenied);
+    }
+
+    static void installIn(QWebEngineProfile *profile)
+    {
+        const QByteArray scheme = QByteArrayLiteral("kr");
+        // The application registers the scheme before it starts; without that there is
+        // nothing to install.
+        if (!profile || QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty()
+            || profile->urlSchemeHandler(scheme))
+            return;
+        profile->installUrlSchemeHandler(scheme, new KRActionSchemeHandler(profile));
+    }
+};
+
 } // namespace
 
 KRHTMLWindowController::KRHTMLWindowController(QObject *parent)
@@ -51,9 +81,11 @@ KRHTMLWindowController::KRHTMLWindowController(QObject *parent)
     layout->addWidget(m_webView);
 
     QPointer<KRHTMLWindowController> self(this);
-    m_webView->setPage(new KRPolicyWebPage([self](const QUrl &url, QWebEnginePage::NavigationType, bool) {
+    auto *page = new KRPolicyWebPage([self](const QUrl &url, QWebEnginePage::NavigationType, bool) {
         return self && self->acceptNavigation(url);
-    }, m_webView));
+    }, m_webView);
+    KRActionSchemeHandler::installIn(page->profile());
+    m_webView->setPage(page);
     m_window->installEventFilter(this);
 
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
