@@ -46,7 +46,7 @@ private:
     explicit KRColorPanel(QWidget *parent = nullptr);
     void report(const QColor &color);
 
-    QColorDialog *m_dialog = nullptr;
+    QColorDialog *m_dialog = nullptr; // children of the panel
     QListWidget *m_list = nullptr;
     QPointer<QObject> m_owner;
     std::function<void(const QColor &)> m_callback;

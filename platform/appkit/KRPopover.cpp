@@ -129,8 +129,8 @@ void KRPopover::showRelativeToRect(const QRect &rect, QWidget *view, Edge prefer
         if (QScreen *screen = view->screen())
             available = screen->availableGeometry();
     }
-    if (available.isEmpty())
-        available = anchor.united(QRect(anchor.center(), QSize(1, 1))).adjusted(-10000, -10000, 10000, 10000);
+    if (available.isEmpty()) // no screen: nothing to stay inside
+        available = anchor.adjusted(-100000, -100000, 100000, 100000);
     m_placement = placement(anchor, contentSize(), preferredEdge, available);
     setGeometry(m_placement.frame);
     layoutContent();

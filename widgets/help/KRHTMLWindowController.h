@@ -70,6 +70,6 @@ private:
     QPointer<QWebEngineView> m_webView;
     QUrl m_url;
     std::optional<QVariantMap> m_templateDictionary;
-    KRHTMLWindowControllerDelegate *m_delegate = nullptr;
+    KRHTMLWindowControllerDelegate *m_delegate = nullptr; // not owned; used only while m_delegateAlive holds
     std::weak_ptr<int> m_delegateAlive;
 };
