@@ -6,7 +6,6 @@
 #include <platform/webview/KRWebEngineEnvironment.h>
 
 #include <QApplication>
-#include <QWebEngineUrlScheme>
 
 #include <memory>
 
@@ -14,11 +13,6 @@ int main(int argc, char *argv[])
 {
     // QtWebEngine reads its schemes, sandbox setting and the shared OpenGL contexts before
     // the application object exists.
-    QWebEngineUrlScheme scheme("kr");
-    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-    scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed);
-    QWebEngineUrlScheme::registerScheme(scheme);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     KRWebEngineEnvironment::prepare();
 
     QApplication::setOrganizationName(QStringLiteral("Korvane"));
