@@ -153,11 +153,7 @@ void JQMListView::createChildren()
         // Page and object ids are identifiers, so the selectors need no escaping.
         const QString script = QStringLiteral("$('#%1').listview();$('#%1 li').addClass('ui-disabled');$('#%2_%3 input').textinput('disable');")
                                    .arg(listID, p, o);
-        const std::weak_ptr<KRPage> weakPage = page;
-        page->onJQueryMobileLoaded([weakPage, script] {
-            if (const auto pg = weakPage.lock())
-                pg->evaluateScript(script);
-        });
+        page->queueDesignSetUpScript(shared_from_this(), script);
     }
 }
 
