@@ -462,6 +462,20 @@ void KRPage::onJQueryMobileLoaded(Block block)
         jqueryMobileLoaded();
 }
 
+namespace {
+bool classNamesScripts(const QString &className)
+{
+    const KRClassRegistry &classes = KRClassRegistry::sharedInstance();
+    for (const KRObjectClass *k = classes.classNamed(className); k; k = classes.classNamed(k->superclassName)) {
+        if (!k->requiredScripts.isEmpty())
+            return true;
+        if (k->superclassName.isEmpty())
+            break;
+    }
+    return false;
+}
+} // namespace
+
 void KRPage::queueDesignSetUp(const std::shared_ptr<KRObject> &object, Block block)
 {
     if (!object || !block)
@@ -518,14 +532,19 @@ void KRPage::requeueDesignSetUps()
 {
     if (!designMode())
         return;
-    if (!m_evaluatedScriptFiles.isEmpty()) {
-        m_evaluatedScriptFiles.clear();
+    // As in a freshly opened page: the toolbar fix first, the controls after it.
+    queueToolbarFix();
+    // The class scripts again, just before the first object whose class names any.
+    bool classScriptsQueued = m_evaluatedScriptFiles.isEmpty();
+    m_evaluatedScriptFiles.clear();
+    const auto queueClassScripts = [this, &classScriptsQueued] {
+        classScriptsQueued = true;
         const std::weak_ptr<KRObject> weak = weak_from_this();
         onJQueryMobileLoaded([weak] {
             if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
                 self->evaluateRequiredObjectScripts();
         });
-    }
+    };
     // The set-ups that have run; one still pending runs in the new view anyway. An object
     // whose element is out of the document (deleted) has nothing to set up.
     QHash<const DOMNode *, std::shared_ptr<KRObject>> byElement;
@@ -556,9 +575,13 @@ void KRPage::requeueDesignSetUps()
             stack.push_back(child->get());
     }
     ordered.insert(ordered.end(), withoutElement.begin(), withoutElement.end());
-    for (const auto &object : ordered)
+    for (const auto &object : ordered) {
+        if (!classScriptsQueued && classNamesScripts(object->kr_className()))
+            queueClassScripts();
         queueDesignSetUp(object, m_designSetUps[object].block);
-    queueToolbarFix();
+    }
+    if (!classScriptsQueued)
+        queueClassScripts();
 }
 
 void KRPage::addExternalScript(const QString &source)
