@@ -169,8 +169,8 @@ private:
     QString jQueryURL() const;
     void queueToolbarFix();
     void detachJQMScripts();
-    // A new view (or the same one reloaded) starts from the bare markup: queues the class
-    // scripts, each object's latest set-up and the toolbar fix again.
+    // A new view (or the same one reloaded) starts from the bare markup: queues the toolbar
+    // fix, the class scripts and each object's latest set-up again.
     void requeueDesignSetUps();
     void evaluateRequiredObjectScripts();
 
