@@ -18,17 +18,14 @@ QString ceTextPerformerIanaName(const QString &name)
     const QByteArray latin1 = name.trimmed().toLatin1();
     if (latin1.isEmpty())
         return {};
-    UErrorCode status = U_ZERO_ERROR;
-    const char *canonical = ucnv_getCanonicalName(latin1.constData(), "IANA", &status);
-    if (U_FAILURE(status) || !canonical) {
-        status = U_ZERO_ERROR;
-        canonical = ucnv_getCanonicalName(latin1.constData(), "", &status);
+    // The preferred MIME name where the encoding has one, else its IANA name.
+    for (const char *standard : {"MIME", "IANA"}) {
+        UErrorCode status = U_ZERO_ERROR;
+        const char *found = ucnv_getStandardName(latin1.constData(), standard, &status);
+        if (U_SUCCESS(status) && found)
+            return QString::fromLatin1(found);
     }
-    if (U_FAILURE(status) || !canonical)
-        return {};
-    status = U_ZERO_ERROR;
-    const char *iana = ucnv_getStandardName(canonical, "IANA", &status);
-    return QString::fromLatin1(U_SUCCESS(status) && iana ? iana : canonical);
+    return {};
 }
 
 } // namespace
