@@ -233,3 +233,25 @@ TEST(CESyntaxColouring, ConstructsAtTheEndOfTheTextKeepLaterPasses)
     fixture.colour("JavaScript", "/* c */ 'a' + b ? 1 :");
     EXPECT_EQ(constructOf(engine, "c */"), "comment");
 }
+
+TEST(CESyntaxColouring, DefinitionChosenFromTheNameOrTheFirstLine)
+{
+    CodeEditorFixture fixture;
+    CESyntaxColouring &engine = fixture.colouring();
+    engine.setName("scripts/Start.JS");
+    engine.setSyntaxDefinition(QString());
+    EXPECT_EQ(engine.syntaxDefinition(), "JavaScript");
+
+    engine.setName("untitled");
+    engine.setString("<?xml version=\"1.0\"?>\n<a/>");
+    engine.setSyntaxDefinition(QString());
+    EXPECT_EQ(engine.syntaxDefinition(), "HTML");
+    engine.setString("#!/usr/bin/perl\n");
+    engine.setSyntaxDefinition(QString());
+    EXPECT_EQ(engine.syntaxDefinition(), "Standard") << "no language claims pl";
+
+    fixture.defaults->setValue(CEDefaults::syntaxColouringMatrix, 1);
+    fixture.defaults->setValue(CEDefaults::syntaxColouringPopUpString, "CSS");
+    engine.setSyntaxDefinition(QString());
+    EXPECT_EQ(engine.syntaxDefinition(), "CSS");
+}
