@@ -47,10 +47,10 @@ TEST(CERegex, ReplaceAndSplitGrowTheirBuffers)
     RegexMatcher first(std::make_shared<RegexPattern>("o"), "foo");
     EXPECT_EQ(first.replaceFirstWithString("$0$0"), "fooo");
 
-    QStringList pieces;
+    QStringList fields;
     for (int i = 0; i < 40; ++i)
-        pieces << QString::number(i);
-    EXPECT_EQ(CERegexStrings::componentsSeparatedByPattern(pieces.join(", "), ",\\s*"), pieces);
+        fields << QString::number(i);
+    EXPECT_EQ(CERegexStrings::componentsSeparatedByPattern(fields.join(", "), ",\\s*"), fields);
     EXPECT_EQ(CERegexStrings::componentsSeparatedByPattern("a", ","), QStringList{"a"});
     EXPECT_TRUE(CERegexStrings::matchesPattern("abc", "a.c"));
     EXPECT_FALSE(CERegexStrings::matchesPattern("abcd", "a.c"));
