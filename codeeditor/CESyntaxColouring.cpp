@@ -149,8 +149,8 @@ void CESyntaxColouring::applyColourDefaults()
 void CESyntaxColouring::onColoursChanged()
 {
     applyColourDefaults();
-    pageRecolour();
-    // The highlight is laid again in the new colour even when the line stays the same.
+    // The highlight is laid again in the new colour even when the line stays the same;
+    // highlightLineRange recolours the visible lines.
     const CERange previous = m_lastLineHighlightRange;
     m_attributes.removeAttribute(CETemporaryAttributes::backgroundColour, previous);
     m_lastLineHighlightRange = {-1, 0};

@@ -163,6 +163,13 @@ TEST(CESyntaxColouring, VisibleRecolourAfterAnEdit)
     engine.replaceCharacters({line20, 0}, "*/ ");
     engine.pageRecolour();
     EXPECT_EQ(constructAt(engine, line20 + 3), "keyword");
+
+    // A host's marks outlive recolouring.
+    const QString errorLine = QStringLiteral("KRSyntaxErrorLineNumber");
+    engine.temporaryAttributes().addAttributes({{errorLine, 21}}, {line20, 5});
+    engine.pageRecolour();
+    EXPECT_EQ(engine.temporaryAttributes().attributeAt(errorLine, line20 + 3).toInt(), 21);
+    EXPECT_EQ(constructAt(engine, line20 + 3), "keyword");
 }
 
 TEST(CESyntaxColouring, ColourDefaultsApplyAtOnce)
@@ -207,7 +214,7 @@ TEST(CESyntaxColouring, DefinitionsDoNotLeakIntoEachOther)
     EXPECT_EQ(constructOf(engine, "var"), "keyword");
     EXPECT_TRUE(engine.keywordsCaseSensitive());
 
-    fixture.colour("None", engine.string());
+    fixture.colour("none", engine.string());
     EXPECT_TRUE(engine.keywords().isEmpty());
     EXPECT_FALSE(engine.keywordsCaseSensitive());
     EXPECT_EQ(colourRuns(engine), "");
