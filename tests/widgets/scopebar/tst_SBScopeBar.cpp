@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QMenu>
 #include <QTest>
 
 namespace {
@@ -212,28 +213,43 @@ TEST(SBScopeBar, draggingOutOfAButtonCancelsAndBackInClicks)
     EXPECT_EQ(b.display->selectionIndexes(), std::set<int>{1});
 }
 
-TEST(SBScopeBar, collapsedGroupsShowTheirChoiceAndOverflowChoicesSelect)
+TEST(SBScopeBar, collapsedGroupsAndTheOverflowMenuOfferTheirObjects)
 {
-    Bar b(200);
+    Bar b(330);
     EXPECT_TRUE(b.filter->isCollapsed());
     EXPECT_EQ(b.bar.preparedPopUpCellForGroup(1).title, "objectTypeGroup");
     b.filter->setSelectionIndexes({1, 2});
     EXPECT_EQ(b.bar.preparedPopUpCellForGroup(1).title, "<Multiple>");
     b.filter->setMultipleSelectionPlaceholder("Several");
     EXPECT_EQ(b.bar.preparedPopUpCellForGroup(1).title, "Several");
-    b.bar.popUpMenuItemSelected(1, 1);
+
+    // A click on the pop-up opens the group's menu, its states checked; a choice toggles.
+    b.bar.calcSize();
+    QTest::mousePress(&b.bar, Qt::LeftButton, {}, b.bar.buttonStripRect(1).center());
+    auto *menu = b.bar.findChild<QMenu *>();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 4);
+    EXPECT_TRUE(menu->actions()[1]->isChecked());
+    EXPECT_FALSE(menu->actions()[3]->isChecked());
+    menu->actions()[1]->trigger();
     EXPECT_EQ(b.filter->selectionIndexes(), std::set<int>{2});
 
-    // Too narrow for the pop-ups: the filter group's objects sit in the overflow menu.
+    // Too narrow for the pop-ups: the filter group's objects sit in the overflow menu, which
+    // lists them without an entry for its own face.
     b.delegate.refuseCollapse = true;
     b.bar.resize(200, 25);
     b.bar.calcSize();
     EXPECT_FALSE(b.display->isCollapsed());
     EXPECT_EQ(b.bar.overflowMenuTitles(), (QStringList{"All", "Controls", "Timers", "Data Sources"}));
-    b.bar.overflowPullDownItemSelected("Data Sources");
+    QTest::mousePress(&b.bar, Qt::LeftButton, {}, b.bar.currentLayout().overflowRect.center());
+    menu = b.bar.findChild<QMenu *>();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 4);
+    EXPECT_EQ(menu->actions()[3]->text(), "Data Sources");
+    menu->actions()[3]->trigger();
     EXPECT_EQ(b.filter->selectionIndexes(), (std::set<int>{2, 3}));
     b.delegate.refused = {"All"};
-    b.bar.overflowPullDownItemSelected("All");
+    menu->actions()[0]->trigger();
     EXPECT_EQ(b.filter->selectionIndexes(), (std::set<int>{2, 3}));
 }
 
@@ -257,11 +273,20 @@ TEST(SBScopeBar, paintsItsGradientBorderAndSelectedButton)
 
 TEST(SBScopeBar, screenshotsAtSeveralWidths)
 {
-    for (int width : {600, 330, 200, 150}) {
+    for (int width : {600, 470, 330, 200, 150}) {
         Bar b(width);
         b.filter->setSelectionIndexes({1, 3});
         b.delegate.refuseCollapse = width == 150;
         b.bar.adjustSubviews();
         screenshot(b.bar, QStringLiteral("scopebar-%1.png").arg(width));
     }
+    // The mouse over an off button, and pressed on another.
+    Bar b;
+    b.filter->setSelectionIndexes({1});
+    b.bar.calcSize();
+    QTest::mouseMove(&b.bar, b.centreOf(1, 2));
+    screenshot(b.bar, QStringLiteral("scopebar-hover.png"));
+    QTest::mousePress(&b.bar, Qt::LeftButton, {}, b.centreOf(1, 3));
+    screenshot(b.bar, QStringLiteral("scopebar-pressed.png"));
+    QTest::mouseRelease(&b.bar, Qt::LeftButton, {}, b.centreOf(1, 3));
 }
