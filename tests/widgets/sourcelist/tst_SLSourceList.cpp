@@ -76,6 +76,17 @@ struct Outline : SLSourceListDataSource
         data->setUrls(urls);
         return true;
     }
+    // Files may be dropped onto the resources heading only.
+    QList<QUrl> dropped;
+    std::optional<Qt::DropAction> validateDrop(SLSourceList *, const QMimeData *data, SLItem item, int) override
+    {
+        return item == &resources && data->hasUrls() ? Qt::CopyAction : Qt::IgnoreAction;
+    }
+    std::optional<bool> acceptDrop(SLSourceList *, const QMimeData *data, SLItem, int) override
+    {
+        dropped << data->urls();
+        return true;
+    }
 };
 
 struct Host : SLSourceListDelegate
@@ -314,7 +325,7 @@ TEST(SLSourceList, renamingCommitsOrCancelsAndHeadingsCannotBeRenamed)
     EXPECT_FALSE(l.list.model()->flags(about) & Qt::ItemIsEditable);
 }
 
-TEST(SLSourceList, draggedFileRowsBecomeUriLists)
+TEST(SLSourceList, draggedFileRowsBecomeUriListsAndDropsAskTheDataSource)
 {
     List l;
     QAbstractItemModel *model = l.list.model();
@@ -328,6 +339,12 @@ TEST(SLSourceList, draggedFileRowsBecomeUriLists)
     EXPECT_EQ(std::unique_ptr<QMimeData>(model->mimeData({l.list.indexAtRow(4)})), nullptr);
     l.outline.writesFiles = false;
     EXPECT_EQ(std::unique_ptr<QMimeData>(model->mimeData({l.list.indexAtRow(5)})), nullptr);
+
+    // Drops go to the data source, which picks where they may land.
+    EXPECT_FALSE(model->dropMimeData(data.get(), Qt::CopyAction, -1, 0, l.list.indexAtRow(0)));
+    EXPECT_TRUE(l.outline.dropped.isEmpty());
+    EXPECT_TRUE(model->dropMimeData(data.get(), Qt::CopyAction, 1, 0, l.list.indexAtRow(4)));
+    EXPECT_EQ(l.outline.dropped, data->urls());
 }
 
 TEST(SLSourceList, screenshotsInSeveralWidthsAndStates)
