@@ -432,7 +432,7 @@ QRectF SLSourceList::frameOfCellAtRow(int row) const
     const QRectF rowRect(0, cell.y(), viewport()->width(), cell.height());
     const int level = m_model->levelOfIndex(index);
     const SLItem item = m_model->itemForIndex(index);
-    const QFont font = level == 0 ? SLSourceListItemDelegate::headingFont() : QFont();
+    const QFont font = level == 0 ? SLSourceListItemDelegate::headingFont() : SLSourceListItemDelegate::rowFont();
     const double h = QFontMetricsF(font).height();
     const double y = rowRect.y() + rowRect.height() / 2 - h / 2;
     if (level == 0) {

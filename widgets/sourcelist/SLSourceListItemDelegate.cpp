@@ -20,6 +20,13 @@ QFont SLSourceListItemDelegate::headingFont()
     return font;
 }
 
+QFont SLSourceListItemDelegate::rowFont()
+{
+    QFont font;
+    font.setPixelSize(12);
+    return font;
+}
+
 void SLSourceListItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                                      const QModelIndex &index) const
 {
@@ -33,9 +40,7 @@ void SLSourceListItemDelegate::paint(QPainter *painter, const QStyleOptionViewIt
         painter->setFont(headingFont());
         painter->setPen(QColor(112, 118, 128));
     } else {
-        QFont font = option.font;
-        font.setPixelSize(12);
-        painter->setFont(font);
+        painter->setFont(rowFont());
         const bool selected = option.state & QStyle::State_Selected;
         painter->setPen(selected ? option.palette.color(QPalette::HighlightedText) : QColor(30, 30, 30));
     }
@@ -62,5 +67,6 @@ void SLSourceListItemDelegate::updateEditorGeometry(QWidget *editor, const QStyl
     }
     const QRectF frame = m_list->frameOfCellAtRow(row);
     const QRect rowRect = m_list->visualRect(index);
+    editor->setFont(rowFont());
     editor->setGeometry(QRectF(frame.x() - 3, rowRect.y(), frame.width() + 3, rowRect.height()).toRect());
 }

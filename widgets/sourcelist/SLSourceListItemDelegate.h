@@ -17,6 +17,7 @@ public:
                               const QModelIndex &index) const override;
 
     static QFont headingFont();
+    static QFont rowFont();
 
 private:
     SLSourceList *m_list; // not owned: the list owns its item delegate
