@@ -173,6 +173,15 @@ TEST(SBScopeBarLayout, refusedCollapseFoldsTheNextGroupOrPeelsButtonByButton)
     EXPECT_EQ(layout.overflow, (std::vector<SBOverflowEntry>{item(1, 2), SBOverflowEntry{}, item(2, 0), item(2, 1)}));
     EXPECT_EQ(layout.groups[1].peeled, 1);
     EXPECT_LE(layout.groups[1].frame.right(), layout.overflowRect.left());
+
+    // A group that keeps some buttons still needs the spacing before it: peeling goes on
+    // until the remaining groups fit at their minimum widths, spacing included.
+    groups = threeGroups();
+    layout = layoutAt(groups, 340, never);
+    EXPECT_EQ(layout.overflow, (std::vector<SBOverflowEntry>{item(1, 1), item(1, 2), SBOverflowEntry{}, item(2, 0),
+                                                             item(2, 1)}));
+    for (const SBGroupPlacement &p : layout.groups)
+        EXPECT_GE(p.frame.width(), p.widths.minimum);
 }
 
 TEST(SBScopeBarLayout, degenerateBarsLayOutWithoutNegativeWidths)
