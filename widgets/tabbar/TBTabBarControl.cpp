@@ -13,6 +13,7 @@
 #include <QEasingCurve>
 #include <QGuiApplication>
 #include <QHelpEvent>
+#include <QLayout>
 #include <QMenu>
 #include <QMetaProperty>
 #include <QMouseEvent>
@@ -31,7 +32,7 @@ QObject *tbControlModelOf(const TBTabViewItem *item)
 
 bool tbControlHasProperty(const QObject *model, const char *name)
 {
-    return model && model->metaObject()->indexOfProperty(name) >= 0;
+    return model && (model->metaObject()->indexOfProperty(name) >= 0 || model->dynamicPropertyNames().contains(name));
 }
 
 } // namespace
@@ -526,7 +527,8 @@ void TBTabBarControl::hideTabBar(bool hide, bool animate)
             otherTarget.origin = other.origin - d;
             otherTarget.size = other.size + d;
         } else if (partner) {
-            barTarget.origin = bar.origin;
+            // The bar sits below the partner: its top moves, the partner grows down.
+            barTarget.origin = bar.origin + d;
             otherTarget.size = other.size + d;
         }
     } else {
@@ -576,9 +578,19 @@ void TBTabBarControl::showHideStep()
             g = QRect(g.x(), int(origin), g.width(), int(size));
         w->setGeometry(g);
     };
-    if (m_partnerView)
-        place(m_partnerView, m_showHideStart[1], m_showHideTarget[1]);
-    place(this, m_showHideStart[0], m_showHideTarget[0]);
+    QLayout *layout = parentWidget() ? parentWidget()->layout() : nullptr;
+    if (layout && layout->indexOf(this) >= 0) {
+        // In a layout the bar only changes its size; the layout moves its neighbours.
+        const double size = m_showHideStart[0].size + (m_showHideTarget[0].size - m_showHideStart[0].size) * f;
+        if (vertical)
+            setFixedWidth(int(size));
+        else
+            setFixedHeight(int(size));
+    } else {
+        if (m_partnerView)
+            place(m_partnerView, m_showHideStart[1], m_showHideTarget[1]);
+        place(this, m_showHideStart[0], m_showHideTarget[0]);
+    }
     ++m_currentStep;
     if (m_currentStep < 4)
         return;
