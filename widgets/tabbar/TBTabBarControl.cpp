@@ -666,8 +666,8 @@ void TBTabBarControl::followTabView()
         return;
     for (TBTabBarCell *cell : std::vector<TBTabBarCell *>(m_cells)) {
         TBTabViewItem *item = cell->representedItem();
-        if (m_tabView->indexOfItem(item) >= 0)
-            continue;
+        if (!item || m_tabView->indexOfItem(item) >= 0)
+            continue;   // placeholders of a drag stand for no item
         if (m_delegate)
             m_delegate->tabViewDidCloseItem(m_tabView, item);
         removeTabForCell(cell);
