@@ -3,11 +3,13 @@
 //
 // Close buttons are 13 x 13 discs with a cross (an edited tab shows a dot instead of the
 // cross until pressed or hovered); add buttons are 16 x 16 plus signs; the overflow image is a
-// double chevron of 14 x 14; "pi" is a 16 x 16 busy wheel.
+// double chevron of 14 x 14; "pi" is a 16 x 16 busy wheel; the Aqua backgrounds, dividers and
+// the Welvo gradient are 1 x 22 strips that the styles stretch.
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -105,6 +107,33 @@ void busyWheel(QPainter &p)
     }
 }
 
+// A stretchable 1 x 22 strip: a vertical gradient with optional lines at the ends.
+Drawing strip(QColor top, QColor bottom, QColor topLine, QColor bottomLine)
+{
+    return [=](QPainter &p) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        QLinearGradient gradient(0, 0, 0, 22);
+        gradient.setColorAt(0, top);
+        gradient.setColorAt(1, bottom);
+        p.fillRect(QRectF(0, 0, 1, 22), gradient);
+        if (topLine.isValid())
+            p.fillRect(QRectF(0, 0, 1, 1), topLine);
+        if (bottomLine.isValid())
+            p.fillRect(QRectF(0, 21, 1, 1), bottomLine);
+    };
+}
+
+Drawing divider(QColor line)
+{
+    return [=](QPainter &p) {
+        QLinearGradient gradient(0, 0, 0, 22);
+        gradient.setColorAt(0, QColor(line.red(), line.green(), line.blue(), 40));
+        gradient.setColorAt(0.5, line);
+        gradient.setColorAt(1, QColor(line.red(), line.green(), line.blue(), 40));
+        p.fillRect(QRectF(0, 0, 1, 22), gradient);
+    };
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -134,5 +163,18 @@ int main(int argc, char **argv)
     ok &= save(folder, QStringLiteral("overflowImage"), QSize(14, 14), overflow(false));
     ok &= save(folder, QStringLiteral("overflowImagePressed"), QSize(14, 14), overflow(true));
     ok &= save(folder, QStringLiteral("pi"), QSize(16, 16), busyWheel);
+    const QSize stripSize(1, 22);
+    const QColor none;
+    ok &= save(folder, QStringLiteral("AquaTabsBackground"), stripSize,
+               strip(QColor(236, 236, 236), QColor(206, 206, 206), QColor(250, 250, 250), QColor(150, 150, 150)));
+    ok &= save(folder, QStringLiteral("AquaTabsDown"), stripSize,
+               strip(QColor(176, 208, 244), QColor(82, 146, 222), QColor(120, 160, 210), QColor(60, 100, 160)));
+    ok &= save(folder, QStringLiteral("AquaTabsDownGraphite"), stripSize,
+               strip(QColor(200, 208, 218), QColor(130, 144, 160), QColor(150, 160, 170), QColor(100, 110, 120)));
+    ok &= save(folder, QStringLiteral("AquaTabsDownNonKey"), stripSize,
+               strip(QColor(232, 232, 232), QColor(196, 196, 196), QColor(200, 200, 200), QColor(150, 150, 150)));
+    ok &= save(folder, QStringLiteral("AquaTabsSeparator"), stripSize, divider(QColor(120, 120, 120)));
+    ok &= save(folder, QStringLiteral("AquaTabsSeparatorDown"), stripSize, divider(QColor(60, 90, 140)));
+    ok &= save(folder, QStringLiteral("WelvoGradient"), stripSize, strip(QColor(252, 252, 252), QColor(226, 230, 236), none, none));
     return ok ? 0 : 1;
 }

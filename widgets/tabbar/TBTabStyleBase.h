@@ -107,3 +107,84 @@ protected:
     QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const override;
     bool liftsCounter(const TBTabBarCell &cell) const override { return cell.state() == 1; }
 };
+
+// Picture-strip tabs: a stretched background, a bright selected tab, dividers between tabs.
+class TBAquaTabStyle : public TBTabStyleBase
+{
+public:
+    TBAquaTabStyle();
+
+    QString name() const override { return QStringLiteral("Aqua"); }
+    double leftMarginForTabBarControl() const override { return 0; }
+    double rightMarginForTabBarControl() const override { return 24; }
+    double topMarginForTabBarControl() const override { return 0; }
+    void setOrientation(TBTabBarOrientation) override {}
+    double tabCellHeight() const override { return 22; }
+
+    QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
+    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
+    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
+    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
+    TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
+    void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
+    void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;
+
+protected:
+    QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const override;
+    bool liftsCounter(const TBTabBarCell &) const override { return false; }
+    QColor defaultCountColor() const override { return TBTabDrawing::white(0.3, 0.45); }
+
+private:
+    QPixmap m_background, m_down, m_downNonKey, m_divider;
+};
+
+// Light tabs for horizontal and vertical bars; vertical tabs can show a large image and keep
+// their counter where the close button goes until the mouse is over it.
+class TBWelvoTabStyle : public TBTabStyleBase
+{
+public:
+    TBWelvoTabStyle();
+
+    QString name() const override { return QStringLiteral("Welvo"); }
+    double leftMarginForTabBarControl() const override { return 3; }
+    double rightMarginForTabBarControl() const override { return 24; }
+    double topMarginForTabBarControl() const override { return 10; }
+    double tabCellHeight() const override { return m_orientation == TBTabBarOrientation::Vertical ? 28 : 22; }
+
+    bool drawsUnified() const { return m_drawsUnified; }
+    void setDrawsUnified(bool value) { m_drawsUnified = value; }
+    bool drawsRight() const { return m_drawsRight; }
+    void setDrawsRight(bool value) { m_drawsRight = value; }
+    bool closeButtonIsEnabledForCell(const TBTabBarCell &cell) const;
+    QSizeF sizeForObjectCounterRectForTabCell(const TBTabBarCell &cell) const;
+    // Height of the text wrapped to the width; remembered per text and width.
+    static double heightOfText(const TBStyledText &text, double width);
+
+    enum class CloseSpot { Nothing, CloseButton, Counter, Icon };
+    // What the close button's place shows while the button is neither hovered nor pressed.
+    CloseSpot closeSpotShows(const TBTabBarCell &cell) const;
+
+    QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
+    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
+    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
+    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
+    QRectF objectCounterRectForTabCell(const TBTabBarCell &cell) const override;
+    double minimumWidthOfTabCell(const TBTabBarCell &cell) const override;
+    double desiredWidthOfTabCell(const TBTabBarCell &cell) const override;
+    TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
+    void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
+    void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;
+    void drawInteriorWithTabCell(QPainter &painter, const TBTabBarCell &cell) override;
+
+protected:
+    QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const override;
+    bool liftsCounter(const TBTabBarCell &cell) const override { return cell.state() == 1; }
+
+private:
+    double welvoWidth(const TBTabBarCell &cell, double titleWidth) const;
+    void drawWelvoCounter(QPainter &painter, const TBTabBarCell &cell, QRectF rect) const;
+
+    bool m_drawsUnified = false;
+    bool m_drawsRight = false;
+    QPixmap m_gradient;
+};

@@ -305,5 +305,9 @@ std::unique_ptr<TBTabStyle> TBMakeTabStyle(const QString &name)
 {
     if (name == QLatin1String("Unified"))
         return std::make_unique<TBUnifiedTabStyle>();
+    if (name == QLatin1String("Aqua"))
+        return std::make_unique<TBAquaTabStyle>();
+    if (name == QLatin1String("Welvo"))
+        return std::make_unique<TBWelvoTabStyle>();
     return std::make_unique<TBMetalTabStyle>();
 }
