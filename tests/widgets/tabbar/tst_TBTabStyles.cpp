@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QPainter>
 #include <QTest>
 
 #include <cmath>
@@ -178,4 +179,54 @@ TEST(TBTabStyles, Screenshots)
 {
     styleScreenshot("Unified", "unified.png");
     styleScreenshot("Metal", "metal.png");
+    styleScreenshot("Aqua", "aqua.png");
+    styleScreenshot("Welvo", "welvo.png");
+}
+
+TEST(TBTabStyles, AquaRepaintsItsStripOnlyForLowRectangles)
+{
+    BarWindow w(400, "Aqua");
+    w.addTabs({"A", "B"});
+    QImage image(w.bar->size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        w.bar->style()->drawBackgroundInRect(painter, QRectF(0, 0, 400, 23));
+    }
+    EXPECT_EQ(grey(image, 380, 10), 255);
+    {
+        QPainter painter(&image);
+        w.bar->style()->drawBackgroundInRect(painter, QRectF(0, 0, 400, 22));
+    }
+    EXPECT_LT(grey(image, 380, 10), 240);
+}
+
+TEST(TBTabStyles, WelvoVerticalTabsShowTheirCounterWhereTheCloseButtonGoes)
+{
+    TBTabBarControl bar;
+    bar.setStyleNamed("Welvo");
+    bar.setOrientation(TBTabBarOrientation::Vertical);
+    auto *welvo = static_cast<TBWelvoTabStyle *>(bar.style());
+    EXPECT_EQ(welvo->tabCellHeight(), 28);
+    EXPECT_EQ(welvo->leftMarginForTabBarControl(), 3);
+    TBTabBarCell cell(&bar);
+    cell.setFrame(QRectF(0, 10, 150, 28));
+    cell.setCount(5);
+    EXPECT_EQ(welvo->closeSpotShows(cell), TBWelvoTabStyle::CloseSpot::Counter);
+    cell.setCloseButtonOver(true);
+    EXPECT_EQ(welvo->closeSpotShows(cell), TBWelvoTabStyle::CloseSpot::CloseButton);
+    EXPECT_EQ(welvo->closeButtonRectForTabCell(cell, cell.frame()), QRectF(150 - 8 - 13, 10 + 14 - 6.5 + 1, 13, 13));
+    cell.setCloseButtonSuppressed(true);
+    EXPECT_TRUE(welvo->closeButtonRectForTabCell(cell, cell.frame()).isNull());
+    EXPECT_EQ(welvo->minimumWidthOfTabCell(cell), 4 + 30 + 4);
+}
+
+TEST(TBTabStyles, WelvoTextHeightsAreMeasuredPerWidth)
+{
+    const TBStyledText text{QStringLiteral("A title long enough to wrap onto several lines"), TBTabStyleBase::systemFont(11),
+                            QColor(), QColor(), QPointF(), false};
+    const double wide = TBWelvoTabStyle::heightOfText(text, 1000);
+    const double narrow = TBWelvoTabStyle::heightOfText(text, 60);
+    EXPECT_GT(narrow, 2 * wide);
+    EXPECT_EQ(TBWelvoTabStyle::heightOfText(text, 1000), wide);
 }
