@@ -1,5 +1,6 @@
 #include "TBTabBarControl.h"
 
+#include "TBTabBarAccessible.h"
 #include "TBTabBarButtons.h"
 #include "TBTabBarCell.h"
 #include "TBTabBarControlDelegate.h"
@@ -7,6 +8,7 @@
 #include "TBTabDragAssistant.h"
 #include "TBTabStyle.h"
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QMimeData>
@@ -46,6 +48,8 @@ TBTabBarControl::TBTabBarControl(QWidget *parent) : QWidget(parent)
     createButtons();
     setAcceptDrops(true);
     TBTabDragAssistant::sharedDragAssistant().registerTabBar(this);
+    static const bool accessibilityInstalled = (QAccessible::installFactory(&TBTabBarAccessible::factory), true);
+    Q_UNUSED(accessibilityInstalled);
     m_springTimer.setSingleShot(true);
     m_springTimer.setInterval(668);
     connect(&m_springTimer, &QTimer::timeout, this, &TBTabBarControl::fireSpring);
@@ -344,6 +348,8 @@ std::unique_ptr<TBTabBarCell> TBTabBarControl::takeCell(TBTabBarCell *cell)
     }
     if (cell->indicator() && cell->indicator()->parent() == this)
         cell->indicator()->setParent(nullptr);
+    if (auto *accessible = dynamic_cast<TBTabBarAccessible *>(QAccessible::queryAccessibleInterface(this)))
+        accessible->forgetCell(cell);
     m_cells.erase(it);
     return std::unique_ptr<TBTabBarCell>(cell);
 }

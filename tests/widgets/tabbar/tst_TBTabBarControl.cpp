@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QMenu>
+#include <QContextMenuEvent>
 #include <QTest>
 
 TEST(TBTabBarControl, NewBarDefaultsAndStyleNames)
@@ -214,4 +216,71 @@ TEST(TBTabBarControl, AddButtonFollowsTheLastTab)
     EXPECT_TRUE(w.bar->addTabButton()->isVisible());
     EXPECT_EQ(w.bar->addTabButton()->geometry().topLeft(), QPoint(5 + 260 + 2, 3));
     EXPECT_EQ(w.bar->addTabButton()->usualImage().size(), QSize(16, 16));
+}
+
+namespace {
+
+struct CountingDelegate : RecordingDelegate
+{
+    std::optional<QString> accessibilityStringForTabView(TBTabView *, long) override { return QStringLiteral("objects"); }
+    QMenu *tabViewMenuForItem(TBTabView *, TBTabViewItem *item) override
+    {
+        menu.clear();
+        menu.addAction("Close " + item->label());
+        return &menu;
+    }
+    QMenu menu;
+};
+
+} // namespace
+
+TEST(TBTabBarControl, AccessibleTabsAreButtonsThatSelectWhenPressed)
+{
+    BarWindow w(300);
+    CountingDelegate delegate;
+    w.bar->setDelegate(&delegate);
+    auto *model = new QObject(w.window.get());
+    model->setProperty("objectCount", 7);
+    w.tabView->addItem(QVariant::fromValue(model), "Counted");
+    w.addTabs({"B", "C"});   // C does not fit
+    QAccessibleInterface *group = QAccessible::queryAccessibleInterface(w.bar);
+    ASSERT_TRUE(group);
+    EXPECT_EQ(group->role(), QAccessible::Grouping);
+    ASSERT_EQ(group->childCount(), 2);
+    QAccessibleInterface *first = group->child(0);
+    EXPECT_EQ(first->role(), QAccessible::Button);
+    EXPECT_TRUE(first->state().focused);          // selected and first: the selection bit decides
+    EXPECT_EQ(first->text(QAccessible::Help), "Counted, 7 objects");
+    QAccessibleInterface *second = group->child(1);
+    EXPECT_FALSE(second->state().focused);
+    second->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(w.tabView->selectedItem()->label(), "B");
+    EXPECT_TRUE(second->state().focused);
+    EXPECT_FALSE(first->state().focused);
+
+    // The context menu of a tab is the delegate's.
+    QContextMenuEvent event(QContextMenuEvent::Mouse, cellCentre(w.bar->cells()[1]), w.bar->mapToGlobal(cellCentre(w.bar->cells()[1])));
+    QApplication::sendEvent(w.bar, &event);
+    EXPECT_TRUE(delegate.menu.isVisible());
+    EXPECT_EQ(delegate.menu.actions().value(0)->text(), "Close B");
+    delegate.menu.hide();
+    w.bar->setDelegate(nullptr);
+}
+
+TEST(TBTabBarControl, OverflowButtonPulsesOnlyWhileShown)
+{
+    BarWindow w(300);
+    w.addTabs({"A", "B", "C"});
+    TBOverflowPopUpButton *button = w.bar->overflowPopUpButton();
+    ASSERT_TRUE(button->isVisible());
+    button->setAnimatingAlternateImage(true);
+    EXPECT_DOUBLE_EQ(button->animationValue(), double(0.033f));
+    for (int i = 0; i < 31; ++i)
+        button->animateStep();
+    // The thirtieth step passes 1.0 and starts again at 0.033; the next makes 0.066.
+    EXPECT_NEAR(button->animationValue(), 2 * double(0.033f), 1e-6);
+    button->hide();
+    const double frozen = button->animationValue();
+    QTest::qWait(150);
+    EXPECT_EQ(button->animationValue(), frozen);
 }
