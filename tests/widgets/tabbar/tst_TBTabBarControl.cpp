@@ -284,3 +284,65 @@ TEST(TBTabBarControl, OverflowButtonPulsesOnlyWhileShown)
     QTest::qWait(150);
     EXPECT_EQ(button->animationValue(), frozen);
 }
+
+TEST(TBTabBarControl, ActiveTabChosenFromTheMenuMovesToTheFront)
+{
+    BarWindow w(300);
+    w.bar->setAlwaysShowActiveTab(true);
+    w.addTabs({"A", "B", "C", "D"});
+    ASSERT_EQ(w.visibleTitles(), QStringList({"A", "B"}));
+    w.bar->overflowMenu()->actions().last()->trigger();
+    EXPECT_EQ(w.labels(), QStringList({"D", "A", "B", "C"}));
+    EXPECT_EQ(w.visibleTitles(), QStringList({"D", "A"}));
+    EXPECT_EQ(w.tabView->selectedItem()->label(), "D");
+    EXPECT_TRUE(w.bar->cells()[0]->tabState() & TBTabState::Selected);
+}
+
+TEST(TBTabBarControl, AnimatedUpdatesGlideToTheLayout)
+{
+    BarWindow w(600);
+    w.addTabs({"A", "B"});
+    w.bar->setAutomaticallyAnimates(true);
+    w.addTabs({"C"});
+    EXPECT_TRUE(w.bar->isAnimating());
+    QTRY_VERIFY(!w.bar->isAnimating());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(w.bar->cells()[std::size_t(i)]->frame(), QRectF(5 + 130 * i, 0, 130, 22));
+}
+
+TEST(TBTabBarControl, VerticalBarStacksTabsAndResizesFromItsRightEdge)
+{
+    QWidget window;
+    window.resize(400, 200);
+    auto *bar = new TBTabBarControl(&window);
+    auto *view = new TBTabView(&window);
+    bar->setGeometry(0, 0, 150, 200);
+    view->setGeometry(150, 0, 250, 200);
+    bar->setOrientation(TBTabBarOrientation::Vertical);
+    bar->setTabView(view);
+    bar->setPartnerView(view);
+    bar->setAllowsResizing(true);
+    bar->setCellMaxWidth(300);
+    for (const char *title : {"One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight", "Nine"})
+        view->addItem(QString::fromLatin1(title), QString::fromLatin1(title));
+    window.show();
+    QTest::qWait(1);
+    // Metal: 10 points on top, 22 per tab; the ninth does not fit and less than 17 points
+    // would be left under the eighth, so it goes too.
+    EXPECT_EQ(bar->cells()[1]->frame(), QRectF(0, 32, 150, 22));
+    EXPECT_EQ(bar->numberOfVisibleTabs(), 7);
+    screenshot(window, "vertical-metal.png");
+
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(148, 190));
+    QTest::mouseMove(bar, QPoint(160, 190));
+    QTest::mouseMove(bar, QPoint(175, 190));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(175, 190));
+    EXPECT_EQ(bar->width(), 177);   // the pointer moved 27 points
+    EXPECT_EQ(view->geometry(), QRect(177, 0, 223, 200));
+    // Never as wide as the maximum.
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(176, 190));
+    QTest::mouseMove(bar, QPoint(200, 190));
+    QTest::mouseMove(bar, QPoint(330, 190));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(330, 190));
+    EXPECT_EQ(bar->width(), 201);
+}
