@@ -5,10 +5,62 @@
 #include "TBTabBarControlDelegate.h"
 #include "TBTabStyle.h"
 
-#include <QLabel>
-#include <QVBoxLayout>
+#include <QEasingCurve>
+#include <QPainter>
+#include <QPropertyAnimation>
 
 #include <cmath>
+
+TBTabDragWindow::TBTabDragWindow(const QPixmap &image)
+    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_image(image)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowOpacity(0.75);
+    resize(image.deviceIndependentSize().toSize());
+    m_timer.setInterval(1000 / 30);
+    connect(&m_timer, &QTimer::timeout, this, &TBTabDragWindow::animateStep);
+}
+
+void TBTabDragWindow::switchImages()
+{
+    if (m_alternate.isNull())
+        return;
+    m_showingAlternate = !m_showingAlternate;
+    // Reversing half way starts from where the last switch had got to.
+    const double done = m_timer.isActive() ? std::min(1.0, double(m_clock.elapsed()) / 250.0) : 1.0;
+    m_startProgress = m_timer.isActive() ? 1.0 - done : 0.0;
+    m_startSize = size();
+    m_clock.start();
+    m_timer.start();
+    animateStep();
+}
+
+void TBTabDragWindow::animateStep()
+{
+    const double t = std::min(1.0, m_startProgress + double(m_clock.elapsed()) / 250.0);
+    const double v = QEasingCurve(QEasingCurve::InOutQuad).valueForProgress(t);
+    const QSizeF target = (m_showingAlternate ? m_alternate : m_image).deviceIndependentSize();
+    const QSizeF now = QSizeF(m_startSize) + (target - QSizeF(m_startSize)) * v;
+    m_fade = m_showingAlternate ? 1.0 - v : v;
+    const QPoint centre = geometry().center();
+    setGeometry(QRect(QPoint(centre.x() - int(now.width() / 2), centre.y() - int(now.height() / 2)), now.toSize()));
+    update();
+    if (t >= 1.0)
+        m_timer.stop();
+}
+
+void TBTabDragWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setOpacity(m_fade + 0.001);
+    painter.drawPixmap(rect(), m_image);
+    if (!m_alternate.isNull()) {
+        painter.setOpacity(1.001 - m_fade);
+        painter.drawPixmap(rect(), m_alternate);
+    }
+}
 
 TBTabDragAssistant &TBTabDragAssistant::sharedDragAssistant()
 {
@@ -84,15 +136,8 @@ void TBTabDragAssistant::startDraggingCell(TBTabBarCell *cell, TBTabBarControl *
     TBTabBarControlDelegate *delegate = bar->delegate();
     if (delegate && delegate->tabViewShouldDropItem(bar->tabView(), m_draggedCell->representedItem(), nullptr).value_or(false)) {
         // A tab that may be torn off follows the pointer as a floating picture.
-        m_tabWindow = std::make_unique<QWidget>(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        m_tabWindow->setAttribute(Qt::WA_TransparentForMouseEvents);
-        auto *layout = new QVBoxLayout(m_tabWindow.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto *label = new QLabel;
-        label->setPixmap(image);
-        layout->addWidget(label);
-        m_tabWindow->setWindowOpacity(0.75);
-        m_tabWindow->resize(image.deviceIndependentSize().toSize());
+        m_currentTearOffStyle = bar->tearOffStyle();
+        m_tabWindow = std::make_unique<TBTabDragWindow>(image);
         m_tabWindow->move(bar->mapToGlobal(f.topLeft().toPoint()));
         m_tabWindow->show();
     }
@@ -204,6 +249,8 @@ void TBTabDragAssistant::calculateDragAnimationForTabBar(TBTabBarControl *bar)
 
 void TBTabDragAssistant::draggingEnteredTabBar(TBTabBarControl *bar, const QPointF &point)
 {
+    if (m_tabWindow && m_currentTearOffStyle == 1 && !m_destinationTabBar && m_tabWindow->showingAlternate())
+        m_tabWindow->switchImages();
     m_destinationTabBar = bar;
     m_currentMouseLoc = point;
     bar->overflowPopUpButton()->hide();
@@ -226,14 +273,26 @@ void TBTabDragAssistant::draggingExitedTabBar(TBTabBarControl *bar)
         return;
     m_destinationTabBar = nullptr;
     m_currentMouseLoc = QPointF(-1, -1);
+    if (m_tabWindow && m_currentTearOffStyle == 1) {
+        if (m_tabWindow->alternateImage().isNull()) {
+            // A miniature of the window the tab leaves, 125 points on its longer side.
+            const QPixmap shot = bar->window()->grab();
+            m_tabWindow->setAlternateImage(shot.scaled(QSize(125, 125), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        }
+        m_tabWindow->switchImages();
+    }
 }
 
 void TBTabDragAssistant::draggingMovedTo(const QPoint &globalPoint)
 {
     if (!m_isDragging)
         return;
-    if (m_tabWindow)
-        m_tabWindow->move(globalPoint - m_grabOffset.toPoint());
+    if (m_tabWindow) {
+        if (m_tabWindow->showingAlternate())
+            m_tabWindow->move(globalPoint - QPoint(m_tabWindow->width() / 2, m_tabWindow->height() / 2));
+        else
+            m_tabWindow->move(globalPoint - m_grabOffset.toPoint());
+    }
     TBTabBarControl *bar = tabBarAt(globalPoint);
     if (bar && m_draggedCell && bar->delegate()
         && !bar->delegate()->tabViewShouldDropItem(m_sourceTabBar->tabView(), m_draggedCell->representedItem(), bar).value_or(true))
@@ -335,8 +394,20 @@ void TBTabDragAssistant::draggedImageEndedAt(const QPoint &globalPoint)
                 bar->tabView()->addItem(source->tabView()->takeItem(item));
                 bar->bindPropertiesForCell(cell, item);
                 bar->updateTabs(false);
-                bar->window()->show();
-                bar->window()->activateWindow();
+                QWidget *window = bar->window();
+                if (m_currentTearOffStyle != 0) {
+                    // The new window grows into place around the pointer, fading in.
+                    window->move(globalPoint - QPoint(window->width() / 2, window->height() / 2));
+                    window->setWindowOpacity(0);
+                    auto *fade = new QPropertyAnimation(window, "windowOpacity", window);
+                    fade->setDuration(250);
+                    fade->setStartValue(0.1);
+                    fade->setEndValue(1.0);
+                    fade->setEasingCurve(QEasingCurve::InOutQuad);
+                    fade->start(QAbstractAnimation::DeleteWhenStopped);
+                }
+                window->show();
+                window->activateWindow();
                 delegate->tabViewDidDropItem(source->tabView(), item, bar);
                 placed = true;
             } else {

@@ -8,7 +8,10 @@
 // passes its pointer moves and the release here, and the assistant finds the bar under the
 // pointer itself. Each step is a call of its own.
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPixmap>
+#include <QWidget>
 #include <QPointF>
 #include <QPointer>
 #include <QSet>
@@ -19,8 +22,41 @@
 
 class QWidget;
 class TBTabBarCell;
+class TBTabDragWindow;
 class TBTabBarControl;
 class TBTabViewItem;
+
+// A floating, click-through window showing a picture of a dragged tab. With tear-off style 1 it
+// turns into a miniature of the window the tab would make while outside every bar, growing or
+// shrinking over a quarter of a second and cross-fading the two pictures.
+class TBTabDragWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TBTabDragWindow(const QPixmap &image);
+
+    QPixmap image() const { return m_image; }
+    QPixmap alternateImage() const { return m_alternate; }
+    void setAlternateImage(const QPixmap &image) { m_alternate = image; }
+    bool showingAlternate() const { return m_showingAlternate; }
+    bool isAnimating() const { return m_timer.isActive(); }
+    // Switches between the two pictures; the window stays centred on the pointer.
+    void switchImages();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void animateStep();
+
+    QPixmap m_image, m_alternate;
+    bool m_showingAlternate = false;
+    double m_fade = 1.0;             // opacity of the tab's own picture
+    double m_startProgress = 0;
+    QSize m_startSize;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+};
 
 class TBTabDragAssistant : public QObject
 {
@@ -39,7 +75,7 @@ public:
     const std::vector<int> &sineCurveWidths() const { return m_sineCurveWidths; }
     bool isParticipating(TBTabBarControl *bar) const { return m_participating.contains(bar); }
     // The floating picture of the tab while a tear-off is allowed.
-    QWidget *tabWindow() const { return m_tabWindow.get(); }
+    TBTabDragWindow *tabWindow() const { return m_tabWindow.get(); }
 
     // Placeholder widths for the eight animation steps of a cell of that size.
     static std::vector<int> sineCurve(double size, double fullSize);
@@ -84,7 +120,8 @@ private:
     int m_draggedCellIndex = -1;
     TBTabViewItem *m_draggedItem = nullptr;
     bool m_isDragging = false;
-    std::unique_ptr<QWidget> m_tabWindow;
+    std::unique_ptr<TBTabDragWindow> m_tabWindow;
+    int m_currentTearOffStyle = 0;
     QTimer m_animationTimer;
     std::vector<int> m_sineCurveWidths;
     QPointF m_currentMouseLoc {-1, -1};

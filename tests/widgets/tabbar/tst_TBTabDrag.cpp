@@ -191,3 +191,37 @@ TEST(TBTabDrag, ForeignDragsSpringLoadTabsAndUntakenDropsAreRefused)
     QApplication::sendEvent(w.bar, &drop);
     EXPECT_FALSE(drop.isAccepted());
 }
+
+TEST(TBTabDrag, TearOffStyleOneShowsAMiniatureOutsideTheBars)
+{
+    BarWindow w(500);
+    w.window->move(0, 0);
+    w.window->resize(500, 250);
+    w.delegate.shouldDrag = true;
+    w.delegate.shouldTearOff = true;
+    w.bar->setTearOffStyle(1);
+    std::unique_ptr<BarWindow> made;
+    w.delegate.newBar = [&made](TBTabViewItem *) {
+        made = std::make_unique<BarWindow>(300);
+        return made->bar;
+    };
+    w.addTabs({"A", "B"});
+    startDrag(w.bar, w.bar->cells()[0]);
+    TBTabDragWindow *tab = assistant().tabWindow();
+    ASSERT_TRUE(tab);
+    screenshot(*tab, "tear-off-tab.png");
+    dragTo(w.bar, w.bar, QPoint(200, 400));
+    EXPECT_TRUE(tab->showingAlternate());
+    EXPECT_EQ(tab->alternateImage().size(), QSize(125, 62));   // 500 x 250, scaled down
+    QTRY_VERIFY(!tab->isAnimating());
+    EXPECT_EQ(tab->size(), QSize(125, 62));
+    screenshot(*tab, "tear-off-miniature.png");
+    dragTo(w.bar, w.bar, QPoint(300, 10));
+    EXPECT_FALSE(tab->showingAlternate());
+    dropAt(w.bar, w.bar, QPoint(200, 400));
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->labels(), QStringList({"A"}));
+    QWidget *placed = made->window.get();
+    EXPECT_EQ(placed->pos() + QPoint(placed->width() / 2, placed->height() / 2), w.bar->mapToGlobal(QPoint(200, 400)));
+    QTRY_COMPARE(made->window->windowOpacity(), 1.0);
+}
