@@ -191,6 +191,7 @@ private:
     bool m_useOverflowMenu = true;
     bool m_alwaysShowActiveTab = false;
     bool m_allowsScrubbing = false;
+    // Room kept free for a window's resize corner; no window here draws one, so it stays 0.
     double m_resizeAreaCompensation = 0;
     TBTabBarOrientation m_orientation = TBTabBarOrientation::Horizontal;
     bool m_automaticallyAnimates = false;

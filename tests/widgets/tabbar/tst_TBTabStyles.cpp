@@ -221,6 +221,32 @@ TEST(TBTabStyles, WelvoVerticalTabsShowTheirCounterWhereTheCloseButtonGoes)
     EXPECT_EQ(welvo->minimumWidthOfTabCell(cell), 4 + 30 + 4);
 }
 
+TEST(TBTabStyles, WelvoVerticalScreenshot)
+{
+    QWidget window;
+    window.resize(360, 150);
+    auto *bar = new TBTabBarControl(&window);
+    auto *view = new TBTabView(&window);
+    bar->setGeometry(0, 0, 160, 150);
+    view->setGeometry(160, 0, 200, 150);
+    bar->setStyleNamed("Welvo");
+    bar->setOrientation(TBTabBarOrientation::Vertical);
+    bar->setTabView(view);
+    auto *counted = new QObject(&window);
+    counted->setProperty("objectCount", 12);
+    view->addItem("a", "Design");
+    view->addItem(QVariant::fromValue(counted), "Timers");
+    view->addItem("c", "Styles");
+    window.show();
+    QTest::qWait(1);
+    QTest::mouseMove(bar, bar->cells()[2]->frame().center().toPoint());
+    screenshot(window, "welvo-vertical.png");
+    const QImage image = renderWidget(window);
+    // The counter pill stands where the close button of "Timers" would be.
+    const QRectF close = bar->cells()[1]->closeButtonRectForFrame(bar->cells()[1]->frame());
+    EXPECT_LT(grey(image, int(close.center().x()) - 3, int(close.top()) + 1), 200);
+}
+
 TEST(TBTabStyles, WelvoTextHeightsAreMeasuredPerWidth)
 {
     const TBStyledText text{QStringLiteral("A title long enough to wrap onto several lines"), TBTabStyleBase::systemFont(11),
