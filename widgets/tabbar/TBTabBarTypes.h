@@ -20,7 +20,7 @@ constexpr long Last = 0x40;             // last visible tab
 constexpr long Only = 0x80;             // the only visible tab
 } // namespace TBTabState
 
-// A piece of text with the look a style gives it.
+// Text with the look a style gives it.
 struct TBStyledText
 {
     QString text;
