@@ -22,6 +22,7 @@ void clearHandleCounts(xmlNodePtr node)
         stack.pop_back();
         current->_private = nullptr;
         if (current->type == XML_ELEMENT_NODE) {
+            current->psvi = nullptr; // the attribute search hint of the original element
             for (xmlAttrPtr attr = current->properties; attr; attr = attr->next)
                 attr->_private = nullptr;
         }

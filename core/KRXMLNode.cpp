@@ -9,6 +9,7 @@
 #include <libxml/xmlsave.h>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -52,12 +53,33 @@ bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
         && xmlStrEqual(name, xc(utf8) + prefixLength + 1);
 }
 
+// True when the attribute's qualified name is the `size` bytes at `utf8`: compared inline, as
+// attribute names are looked up very often.
+bool attributeNameIs(xmlAttrPtr attr, const char *utf8, qsizetype size)
+{
+    const char *name = reinterpret_cast<const char *>(attr->name);
+    if (!attr->ns || !attr->ns->prefix)
+        return name && name[0] == utf8[0] && std::strncmp(name, utf8, size_t(size)) == 0 && name[size] == '\0';
+    const char *prefix = reinterpret_cast<const char *>(attr->ns->prefix);
+    const size_t prefixLength = std::strlen(prefix);
+    return size_t(size) > prefixLength && utf8[prefixLength] == ':' && std::strncmp(prefix, utf8, prefixLength) == 0
+        && std::strncmp(name, utf8 + prefixLength + 1, size_t(size) - prefixLength - 1) == 0
+        && name[size - qsizetype(prefixLength) - 1] == '\0';
+}
+
 // The attribute of that qualified name ("prefix:name" matches a namespaced attribute).
+//
+// Objects read their element's attributes one after the other, mostly in the order the
+// attributes are stored, and an element may carry a hundred of them: the search starts after
+// the attribute found last on the same element. That attribute is remembered in the element's
+// schema-information field (unused without schema validation), which therefore always holds
+// null or a live attribute of that very element: whatever unlinks an attribute from its
+// element clears it (forgetAttribute), and copies start without it.
 xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
 {
-    if (element->type != XML_ELEMENT_NODE)
+    if (element->type != XML_ELEMENT_NODE || !element->properties)
         return nullptr;
-    // Names are short ASCII nearly always, and looked up very often: converted on the stack.
+    // Names are short ASCII nearly always: converted on the stack.
     char ascii[64];
     const qsizetype size = name.size();
     bool plain = size < qsizetype(sizeof ascii);
@@ -67,17 +89,35 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
         ascii[i] = char(c);
     }
     QByteArray utf8;
+    const char *bytes = ascii;
+    qsizetype length = size;
     if (plain) {
         ascii[size] = '\0';
-        utf8 = QByteArray::fromRawData(ascii, size);
     } else {
         utf8 = name.toUtf8();
+        bytes = utf8.constData();
+        length = utf8.size();
     }
-    for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
-        if (nameMatches(attr->name, attr->ns, utf8))
+    if (length == 0)
+        return nullptr; // no attribute has an empty name
+    auto *last = static_cast<xmlAttrPtr>(element->psvi);
+    xmlAttrPtr start = last && last->next ? last->next : element->properties;
+    xmlAttrPtr attr = start;
+    do {
+        if (attributeNameIs(attr, bytes, length)) {
+            element->psvi = attr;
             return attr;
-    }
+        }
+        attr = attr->next ? attr->next : element->properties;
+    } while (attr != start);
     return nullptr;
+}
+
+// Called before an attribute leaves its element.
+void forgetAttribute(xmlAttrPtr attr)
+{
+    if (attr->parent && attr->parent->psvi == attr)
+        attr->parent->psvi = nullptr;
 }
 
 bool isChildKind(xmlElementType type)
@@ -380,6 +420,8 @@ void KRXMLNode::detach()
     auto doc = checkedDocument("detach of a null XML node");
     if (!m_node->parent)
         return;
+    if (m_node->type == XML_ATTRIBUTE_NODE)
+        forgetAttribute(reinterpret_cast<xmlAttrPtr>(m_node));
     xmlUnlinkNode(m_node);
     doc->adoptDetached(m_node); // referenced by this handle: kept
 }
@@ -398,6 +440,13 @@ QString KRXMLNode::attribute(const QString &name) const
     xmlAttrPtr attr = findAttribute(m_node, name);
     if (!attr)
         return {};
+    xmlNodePtr text = attr->children;
+    if (!text)
+        return QString(QLatin1String(""));
+    if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
+        QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
+        return value.isNull() ? QString(QLatin1String("")) : value;
+    }
     QString value = takeXml(xmlNodeListGetString(m_node->doc, attr->children, 1));
     if (value.isNull())
         value = QString(QLatin1String(""));
@@ -430,6 +479,7 @@ void KRXMLNode::removeAttribute(const QString &name)
     xmlAttrPtr attr = findAttribute(m_node, name);
     if (!attr)
         return;
+    forgetAttribute(attr);
     xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(attr));
     doc->adoptDetached(reinterpret_cast<xmlNodePtr>(attr));
 }

@@ -718,18 +718,35 @@ void KRPage::loadRequiredResourcesFromClass(const QString &className)
 
 void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent)
 {
-    QList<KRXMLNode> elements = contents.elements();
-    // Elements without "top" first, then by top and left; ties keep file order.
-    std::stable_sort(elements.begin(), elements.end(), [](const KRXMLNode &a, const KRXMLNode &b) {
-        const bool aTop = a.hasAttribute(QStringLiteral("top"));
-        const bool bTop = b.hasAttribute(QStringLiteral("top"));
-        if (aTop != bTop)
-            return !aTop;
-        const int at = positionKey(a, QStringLiteral("top")), bt = positionKey(b, QStringLiteral("top"));
-        if (at != bt)
-            return at < bt;
-        return positionKey(a, QStringLiteral("left")) < positionKey(b, QStringLiteral("left"));
-    });
+    QList<KRXMLNode> elements;
+    {
+        // Elements without "top" first, then by top and left; ties keep file order. The keys
+        // are read once per element.
+        struct Placed
+        {
+            bool hasTop;
+            int top;
+            int left;
+            KRXMLNode element;
+        };
+        std::vector<Placed> placed;
+        for (KRXMLNode &element : contents.elements()) {
+            const bool hasTop = element.hasAttribute(QStringLiteral("top"));
+            const int top = positionKey(element, QStringLiteral("top"));
+            const int left = positionKey(element, QStringLiteral("left"));
+            placed.push_back({hasTop, top, left, std::move(element)});
+        }
+        std::stable_sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
+            if (a.hasTop != b.hasTop)
+                return !a.hasTop;
+            if (a.top != b.top)
+                return a.top < b.top;
+            return a.left < b.left;
+        });
+        elements.reserve(qsizetype(placed.size()));
+        for (Placed &entry : placed)
+            elements.append(std::move(entry.element));
+    }
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
     const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
     for (KRXMLNode element : elements) {
