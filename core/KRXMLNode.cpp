@@ -53,25 +53,36 @@ bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
         && xmlStrEqual(name, xc(utf8) + prefixLength + 1);
 }
 
-// True when the attribute's qualified name is the `size` bytes at `utf8`: compared inline, as
-// attribute names are looked up very often.
+// True when the NUL-terminated `name` starts with the `size` bytes at `bytes` and ends there.
+// Compared inline: mismatches end at the first byte nearly always.
+bool bytesEqual(const char *name, const char *bytes, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i) {
+        if (name[i] != bytes[i]) // also stops at the end of a shorter name, as bytes holds no NUL
+            return false;
+    }
+    return name[size] == '\0';
+}
+
+// True when the attribute's qualified name is the `size` bytes at `utf8` (no NUL among them).
 bool attributeNameIs(xmlAttrPtr attr, const char *utf8, qsizetype size)
 {
     const char *name = reinterpret_cast<const char *>(attr->name);
+    if (!name)
+        return false;
     if (!attr->ns || !attr->ns->prefix)
-        return name && name[0] == utf8[0] && std::strncmp(name, utf8, size_t(size)) == 0 && name[size] == '\0';
+        return bytesEqual(name, utf8, size);
     const char *prefix = reinterpret_cast<const char *>(attr->ns->prefix);
-    const size_t prefixLength = std::strlen(prefix);
-    return size_t(size) > prefixLength && utf8[prefixLength] == ':' && std::strncmp(prefix, utf8, prefixLength) == 0
-        && std::strncmp(name, utf8 + prefixLength + 1, size_t(size) - prefixLength - 1) == 0
-        && name[size - qsizetype(prefixLength) - 1] == '\0';
+    const auto prefixLength = qsizetype(std::strlen(prefix));
+    return size > prefixLength && utf8[prefixLength] == ':' && std::strncmp(prefix, utf8, size_t(prefixLength)) == 0
+        && bytesEqual(name, utf8 + prefixLength + 1, size - prefixLength - 1);
 }
 
 // The attribute of that qualified name ("prefix:name" matches a namespaced attribute).
 //
 // Objects read their element's attributes one after the other, mostly in the order the
-// attributes are stored, and an element may carry a hundred of them: the search starts after
-// the attribute found last on the same element. That attribute is remembered in the element's
+// attributes are stored, and an element may carry a hundred of them: the search starts at
+// the attribute found last on the same element, then goes on after it. That attribute is remembered in the element's
 // schema-information field (unused without schema validation), which therefore always holds
 // null or a live attribute of that very element: whatever unlinks an attribute from its
 // element clears it (forgetAttribute), and copies start without it.
@@ -95,13 +106,15 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
         ascii[size] = '\0';
     } else {
         utf8 = name.toUtf8();
+        if (utf8.contains('\0'))
+            return nullptr; // no attribute name holds one
         bytes = utf8.constData();
         length = utf8.size();
     }
     if (length == 0)
         return nullptr; // no attribute has an empty name
     auto *last = static_cast<xmlAttrPtr>(element->psvi);
-    xmlAttrPtr start = last && last->next ? last->next : element->properties;
+    xmlAttrPtr start = last ? last : element->properties;
     xmlAttrPtr attr = start;
     do {
         if (attributeNameIs(attr, bytes, length)) {

@@ -13,6 +13,8 @@
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <utility>
+
 namespace {
 KRError idError(const QString &text)
 {
@@ -73,9 +75,13 @@ std::shared_ptr<KRModelAdapter> KRObject::modelAdapter(const QString &krKey) con
 void KRObject::createModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors)
 {
     const std::shared_ptr<KRPageBase> owner = owningPage();
+    const std::shared_ptr<KRObject> self = shared_from_this();
+    const auto expected = qsizetype(descriptors.size());
+    if (m_modelAdapters.isEmpty())
+        m_modelAdapters = OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>>(expected);
+    m_values.reserve(m_values.size() + expected);
     for (const KRPropertyDescriptor &descriptor : descriptors) {
-        m_modelAdapters.setObject(std::make_shared<KRModelAdapter>(descriptor, owner, shared_from_this(),
-                                                                   m_xmlElement, m_designMode),
+        m_modelAdapters.setObject(std::make_shared<KRModelAdapter>(descriptor, owner, self, m_xmlElement, m_designMode),
                                   descriptor.kr_propertyName());
     }
 }
@@ -109,8 +115,10 @@ KRUndoManager *KRObject::undoManager() const
 
 void KRObject::storeValue(const QString &key, const QString &newValue)
 {
-    const QString old = m_values.value(key);
-    m_values.insert(key, newValue);
+    // One lookup; a key never set reads as null, as value() gives it.
+    const QString old = std::exchange(m_values[key], newValue);
+    if (!m_observable.hasObservers(key))
+        return;
     m_observable.notifyChange(key, old.isNull() ? QVariant() : QVariant(old),
                               newValue.isNull() ? QVariant() : QVariant(newValue));
 }
