@@ -1,5 +1,7 @@
 #include "KRXMLDocumentPrivate.h"
 
+#include <platform/foundation/KRAssert.h>
+
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
@@ -165,6 +167,12 @@ QList<KRXMLNode> KRXMLDocumentPrivate::evaluateXPath(_xmlNode *context, const QS
     xmlXPathFreeObject(result);
     xmlXPathFreeContext(ctx);
     return nodes;
+}
+
+void KRXMLDocumentPrivate::checkAlive(const KRXMLNode &node, const char *operation)
+{
+    if (!node.m_node || node.m_doc.expired())
+        krAssertFailed("!isNull()", operation, __FILE__, __LINE__, "KRXMLNode");
 }
 
 QByteArray KRXMLDocumentPrivate::xmlText(const QString &text)

@@ -244,7 +244,7 @@ KRXMLNode::Kind KRXMLNode::kind() const
 
 QString KRXMLNode::name() const
 {
-    checkedDocument("name of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "name of a null XML node");
     switch (m_node->type) {
     case XML_ELEMENT_NODE: return qualifiedName(m_node->name, m_node->ns);
     case XML_ATTRIBUTE_NODE:
@@ -443,13 +443,13 @@ void KRXMLNode::detach()
 
 bool KRXMLNode::hasAttribute(const QString &name) const
 {
-    checkedDocument("attribute of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     return findAttribute(m_node, name) != nullptr;
 }
 
 QString KRXMLNode::attribute(const QString &name) const
 {
-    checkedDocument("attribute of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     xmlAttrPtr attr = findAttribute(m_node, name);
     if (!attr)
         return {};
@@ -499,7 +499,7 @@ void KRXMLNode::removeAttribute(const QString &name)
 
 QStringList KRXMLNode::attributeNames() const
 {
-    checkedDocument("attributes of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "attributes of a null XML node");
     QStringList names;
     if (m_node->type == XML_ELEMENT_NODE) {
         for (xmlAttrPtr attr = m_node->properties; attr; attr = attr->next)
@@ -512,7 +512,7 @@ QStringList KRXMLNode::attributeNames() const
 
 QString KRXMLNode::stringValue() const
 {
-    checkedDocument("stringValue of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "stringValue of a null XML node");
     QString value = takeXml(xmlNodeGetContent(m_node));
     if (value.isNull())
         value = QString(QLatin1String(""));
