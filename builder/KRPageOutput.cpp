@@ -1,6 +1,8 @@
 #include "KRPageOutput.h"
 
 #include <controls/KRPlugin.h>
+#include <core/KRJavaScript.h>
+#include <core/KRRunLogger.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectClass.h>
@@ -209,7 +211,7 @@ void KRPageOutput::addScripts()
     // HTML file that no server processes, where the template expression would be a script
     // that does not parse.
     const auto project = m_page->project();
-    if (serverScriptsEnabled() && !(project && project->exportMode())) {
+    if (serverScriptsEnabled() && !(project && project->exportMode()) && KRJavaScript::isValidIdentifier(pageID())) {
         if (const auto pageDiv = m_page->pageDivElement()) {
             auto script = m_page->domDocument()->createElement(QStringLiteral("script"));
             script->setTextContent(
@@ -226,13 +228,19 @@ QString KRPageOutput::userScripts()
     const bool serverURL = serverScriptsEnabled() && !(project && project->exportMode());
     const auto objects = m_page->allObjects();
 
+    // Loading gives the page and its objects identifiers; an id that is none anyway never
+    // goes into the code.
+    if (!KRJavaScript::isValidIdentifier(id)) {
+        KR_LOG(QStringLiteral("No script for a page whose id is no identifier: %1").arg(KRJavaScript::quotedString(id)));
+        return QStringLiteral("\n");
+    }
     QString text = QStringLiteral("\n");
     text += QStringLiteral("application._pages.%1 = new KRPage(\"%1\");\n").arg(id);
     text += QStringLiteral("(function(p) {\n");
     text += QStringLiteral("p._pageURL = \"%1.%2\";\n").arg(id, serverURL ? QStringLiteral("krml") : QStringLiteral("html"));
     for (const auto &object : objects) {
         const auto *function = dynamic_cast<const KRFunction *>(object.get());
-        if (function && function->kr_serverFunction() != QLatin1String("Yes"))
+        if (function && function->kr_serverFunction() != QLatin1String("Yes") && KRJavaScript::isValidIdentifier(function->kr_id()))
             text += function->functionSource();
     }
     text += QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id);
@@ -244,6 +252,10 @@ QString KRPageOutput::userScripts()
         if (object->isPage() || !object->hasJSInstanceVariable())
             continue;
         const QString objectID = object->kr_id();
+        if (!KRJavaScript::isValidIdentifier(objectID) || !KRJavaScript::isValidIdentifier(object->kr_className())) {
+            KR_LOG(QStringLiteral("No script for an object whose id is no identifier: %1").arg(KRJavaScript::quotedString(objectID)));
+            continue;
+        }
         text += QStringLiteral("o.%1 = new %2(\"%3_%1\");\n").arg(objectID, object->kr_className(), id);
         const auto initializers = object->jsPropertyInitializations();
         for (const QString &name : initializers.keyEnumerator())

@@ -3,6 +3,7 @@
 #include <builder/KRProjectBuildSource.h>
 #include <builder/KRUglifyJavaScript.h>
 #include <core/KRFileManagerAdditions.h>
+#include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <model/KRObjectInfo.h>
 #include <model/KRProjectResource.h>
@@ -466,6 +467,15 @@ KRResult<QString> KRProjectBuilder::buildProject()
     for (std::size_t i = 0; i < pages.size(); ++i) {
         KRBuildPage &page = *pages[i];
         const bool serverPage = page.serverScriptsEnabled() && !m_exportMode;
+        // The page id is the file name: only an identifier may be one, so no page writes
+        // outside the output folder or over another page's file.
+        if (!KRJavaScript::isValidIdentifier(page.pageID()) || pageFileNames.contains(page.pageID() + QStringLiteral(".html"))
+            || pageFileNames.contains(page.pageID() + QStringLiteral(".krml"))) {
+            const QString reason = QStringLiteral("The page id %1 cannot be a file name: it is no identifier or is taken.")
+                                       .arg(KRJavaScript::quotedString(page.pageID()));
+            KR_LOG(reason);
+            return KRError(errorDomain, PageError, reason);
+        }
         const QString fileName = page.pageID() + (serverPage ? QStringLiteral(".krml") : QStringLiteral(".html"));
         const QString text = serverPage ? page.pageKRML() : page.pageHTML();
         const QString path = joinPath(output, fileName);

@@ -37,11 +37,14 @@ int leadingInteger(const QString &text)
 }
 } // namespace
 
-QString krSelectorLiteral(const QString &elementID)
+QString krSelectorLiteral(const QString &elementID, const QString &descendants)
 {
+    const QString selector = descendants.isEmpty() ? QLatin1Char('#') + elementID
+                                                   : QStringLiteral("#%1 %2").arg(elementID, descendants);
+    // The descendant part is always a constant of ours.
     if (KRJavaScript::isValidIdentifier(elementID))
-        return QStringLiteral("'#%1'").arg(elementID);
-    return KRJavaScript::quotedString(QLatin1Char('#') + elementID);
+        return QStringLiteral("'%1'").arg(selector);
+    return KRJavaScript::quotedString(selector);
 }
 
 void krRegisterControlClass(KRObjectClass objectClass)
@@ -120,8 +123,8 @@ KRObjectClass KRControl::objectClass()
         krDescriptor("onTouchMove", nullptr, nullptr, event),
         krDescriptor("onTouchEnd", nullptr, nullptr, event),
     };
-    // Never instantiated itself: domElementName raises for it.
-    c.factory = [](const KRObjectInit &init) { return std::make_shared<KRControl>(init); };
+    // A base only: an element of this name in a file is skipped like one of an unknown class.
+    c.abstractClass = true;
     return c;
 }
 
@@ -306,6 +309,7 @@ KRObjectClass KRFormControl::objectClass()
     c.className = QStringLiteral("KRFormControl");
     c.superclassName = QStringLiteral("KRControl");
     c.idBase = QString();
+    c.abstractClass = true;
     c.descriptors = {
         krDescriptor("name", "name", nullptr, KRAdapterOptionDefaultToID),
         krDescriptor("disabled", "disabled", nullptr, KRAdapterOptionBooleanAttribute),

@@ -106,7 +106,8 @@ inline KRPropertyDescriptor krEventDescriptor(const char *name)
 
 // The JavaScript string literal of the jQuery selector "#<id>" for design-view scripts: the
 // plain single-quoted form for a valid identifier (all object ids are), else fully escaped.
-QString krSelectorLiteral(const QString &elementID);
+// The descendant part, when given, follows the id after a space ("#<id> li").
+QString krSelectorLiteral(const QString &elementID, const QString &descendants = QString());
 
 // Registers a class; a failure is a programming error.
 void krRegisterControlClass(KRObjectClass objectClass);

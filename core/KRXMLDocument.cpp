@@ -4,11 +4,15 @@
 #include <platform/foundation/KRAssert.h>
 
 #include <QFile>
+#include <QHash>
 #include <QSaveFile>
 
+#include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
+
+#include <vector>
 
 namespace {
 
@@ -40,6 +44,155 @@ void recordFirstError(void *userData, xmlErrorPtr error)
         first->message.chop(1);
 }
 
+// How much text the document's entity references stand for, all expanded. The parser keeps
+// references to the file's own entities as they are (external ones are never loaded), and the
+// text is expanded when it is read: a few small declarations referenced many times would make
+// gigabytes of it.
+constexpr qint64 maxEntityText = 16 * 1024 * 1024;
+
+struct EntitySizes
+{
+    xmlDocPtr doc;
+    QHash<const void *, qint64> known; // -1 while being measured
+};
+
+qint64 entityTextSize(EntitySizes &sizes, xmlEntityPtr entity, int depth);
+
+// The expanded size of entity replacement text: references in it count with their own size.
+qint64 replacementTextSize(EntitySizes &sizes, const xmlChar *text, int depth)
+{
+    qint64 size = 0;
+    for (const xmlChar *p = text; p && *p; ++p) {
+        if (*p != '&') {
+            ++size;
+            continue;
+        }
+        const xmlChar *end = p + 1;
+        while (*end && *end != ';' && *end != '&')
+            ++end;
+        if (*end != ';' || end == p + 1 || p[1] == '#') {
+            ++size;
+            continue;
+        }
+        const QByteArray name(reinterpret_cast<const char *>(p + 1), static_cast<int>(end - p - 1));
+        xmlEntityPtr entity = xmlGetDocEntity(sizes.doc, reinterpret_cast<const xmlChar *>(name.constData()));
+        size += entity ? entityTextSize(sizes, entity, depth + 1) : 1;
+        if (size > maxEntityText)
+            return size;
+        p = end;
+    }
+    return size;
+}
+
+qint64 entityTextSize(EntitySizes &sizes, xmlEntityPtr entity, int depth)
+{
+    if (entity->etype == XML_INTERNAL_PREDEFINED_ENTITY)
+        return 1;
+    if (entity->etype != XML_INTERNAL_GENERAL_ENTITY)
+        return 0; // never loaded
+    const auto known = sizes.known.constFind(entity);
+    if (known != sizes.known.constEnd())
+        return *known < 0 ? maxEntityText + 1 : *known; // a loop
+    if (depth > 64)
+        return maxEntityText + 1;
+    sizes.known.insert(entity, -1);
+    const qint64 size = replacementTextSize(sizes, entity->content, depth);
+    sizes.known.insert(entity, size);
+    return size;
+}
+
+// The references of the tree: in text and in attribute values.
+bool entityTextWithinLimit(xmlDocPtr doc)
+{
+    if (!doc->intSubset || !doc->intSubset->entities)
+        return true;
+    EntitySizes sizes{doc, {}};
+    qint64 total = 0;
+    std::vector<xmlNodePtr> stack;
+    for (xmlNodePtr node = doc->children; node; node = node->next)
+        stack.push_back(node);
+    while (!stack.empty()) {
+        xmlNodePtr node = stack.back();
+        stack.pop_back();
+        if (node->type == XML_ENTITY_REF_NODE) {
+            xmlEntityPtr entity = xmlGetDocEntity(doc, node->name);
+            total += entity ? entityTextSize(sizes, entity, 0) : 0;
+        } else if (node->type == XML_ELEMENT_NODE) {
+            for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+                for (xmlNodePtr value = attr->children; value; value = value->next)
+                    stack.push_back(value);
+            }
+            for (xmlNodePtr child = node->children; child; child = child->next)
+                stack.push_back(child);
+        }
+        if (total > maxEntityText)
+            return false;
+    }
+    return true;
+}
+
+// Replaces each reference to an internal entity by what the entity stands for: its parsed
+// nodes in text, its text in attribute values. The document then reads the same without its
+// declarations, and a saved copy holds no reference the parser could later refuse (its checks
+// of nested entities depend on where a reference is met first). References to external
+// entities stay as they are; they are never loaded. The size was checked beforehand.
+void expandInternalEntities(xmlDocPtr doc)
+{
+    if (!doc->intSubset || !doc->intSubset->entities)
+        return;
+    auto isInternal = [doc](const xmlChar *name) {
+        xmlEntityPtr entity = xmlGetDocEntity(doc, name);
+        return entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY;
+    };
+    std::vector<xmlNodePtr> stack;
+    for (xmlNodePtr node = doc->children; node; node = node->next) {
+        if (node->type == XML_ELEMENT_NODE)
+            stack.push_back(node);
+    }
+    while (!stack.empty()) {
+        xmlNodePtr node = stack.back();
+        stack.pop_back();
+        for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+            bool hasReference = false;
+            for (xmlNodePtr value = attr->children; value; value = value->next)
+                hasReference = hasReference || (value->type == XML_ENTITY_REF_NODE && isInternal(value->name));
+            if (!hasReference)
+                continue;
+            xmlChar *text = xmlNodeListGetString(doc, attr->children, 1);
+            xmlSetNsProp(node, attr->ns, attr->name, text ? text : reinterpret_cast<const xmlChar *>(""));
+            xmlFree(text);
+        }
+        for (xmlNodePtr child = node->children; child;) {
+            xmlNodePtr next = child->next;
+            if (child->type == XML_ELEMENT_NODE) {
+                stack.push_back(child);
+            } else if (child->type == XML_ENTITY_REF_NODE && isInternal(child->name)) {
+                xmlEntityPtr entity = xmlGetDocEntity(doc, child->name);
+                xmlNodePtr copies = entity->children ? xmlDocCopyNodeList(doc, entity->children) : nullptr;
+                if (!copies) {
+                    xmlChar *text = xmlNodeGetContent(child);
+                    copies = xmlNewDocText(doc, text ? text : reinterpret_cast<const xmlChar *>(""));
+                    xmlFree(text);
+                }
+                // The copies go where the reference was, and the scan goes on with them (they
+                // may hold elements and nested references). Text may merge into the node before.
+                xmlNodePtr before = child->prev;
+                for (xmlNodePtr copy = copies; copy;) {
+                    xmlNodePtr nextCopy = copy->next;
+                    copy->next = copy->prev = nullptr;
+                    copy->parent = nullptr;
+                    xmlAddPrevSibling(child, copy);
+                    copy = nextCopy;
+                }
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+                next = before ? before->next : node->children;
+            }
+            child = next;
+        }
+    }
+}
+
 // Reads a whole document; on failure the error names the line and the parser's message.
 KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
 {
@@ -69,6 +222,14 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
                        {{QStringLiteral("line"), line}, {QStringLiteral("reason"), message}});
     }
     xmlFreeParserCtxt(ctxt);
+    if (!entityTextWithinLimit(doc)) {
+        xmlFreeDoc(doc);
+        const QString message = QStringLiteral("its entities stand for more text than a project can hold");
+        return KRError(KRXMLDocument::errorDomain, XML_ERR_ENTITY_LOOP,
+                       QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
+                       {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
+    }
+    expandInternalEntities(doc);
     return doc;
 }
 

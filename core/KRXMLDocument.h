@@ -17,7 +17,9 @@
 //
 // Text is kept as read: white-space text nodes, CDATA sections, comments and mixed content
 // are written back unchanged, so reading and saving a UTF-8 file with an XML declaration
-// gives the same bytes.
+// gives the same bytes. References to the document's own entities are the exception: they
+// are replaced by what the entities stand for when the document is read (the declarations
+// stay); references to external entities are kept and never loaded.
 class KRXMLDocument
 {
 public:

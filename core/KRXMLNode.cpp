@@ -28,7 +28,7 @@ QString takeXml(xmlChar *text)
     return result;
 }
 
-const xmlChar *xc(const QByteArray &bytes)
+const xmlChar *xmlChars(const QByteArray &bytes)
 {
     return reinterpret_cast<const xmlChar *>(bytes.constData());
 }
@@ -46,11 +46,11 @@ QString qualifiedName(const xmlChar *name, xmlNsPtr ns)
 bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
 {
     if (!ns || !ns->prefix)
-        return name && name[0] == xmlChar(utf8.constData()[0]) && xmlStrEqual(name, xc(utf8));
+        return name && name[0] == xmlChar(utf8.constData()[0]) && xmlStrEqual(name, xmlChars(utf8));
     const int prefixLength = xmlStrlen(ns->prefix);
     return utf8.size() > prefixLength && utf8.at(prefixLength) == ':'
-        && xmlStrncmp(ns->prefix, xc(utf8), prefixLength) == 0
-        && xmlStrEqual(name, xc(utf8) + prefixLength + 1);
+        && xmlStrncmp(ns->prefix, xmlChars(utf8), prefixLength) == 0
+        && xmlStrEqual(name, xmlChars(utf8) + prefixLength + 1);
 }
 
 // True when the NUL-terminated `name` starts with the `size` bytes at `bytes` and ends there.
@@ -238,6 +238,7 @@ KRXMLNode::Kind KRXMLNode::kind() const
     case XML_COMMENT_NODE: return Kind::Comment;
     case XML_PI_NODE: return Kind::ProcessingInstruction;
     case XML_ATTRIBUTE_NODE: return Kind::Attribute;
+    case XML_ENTITY_REF_NODE: return Kind::EntityReference;
     default: return Kind::Other;
     }
 }
@@ -477,13 +478,13 @@ void KRXMLNode::setAttribute(const QString &name, const QString &value)
         attr->children = nullptr;
         attr->last = nullptr;
         xmlFreeNodeList(old);
-        xmlNodePtr textNode = xmlNewDocText(m_node->doc, xc(text));
+        xmlNodePtr textNode = xmlNewDocText(m_node->doc, xmlChars(text));
         textNode->parent = reinterpret_cast<xmlNodePtr>(attr);
         attr->children = textNode;
         attr->last = textNode;
         return;
     }
-    xmlNewProp(m_node, xc(name.toUtf8()), xc(text));
+    xmlNewProp(m_node, xmlChars(name.toUtf8()), xmlChars(text));
 }
 
 void KRXMLNode::removeAttribute(const QString &name)
@@ -530,7 +531,7 @@ void KRXMLNode::setStringValue(const QString &text)
             doc->adoptDetached(child);
         }
         if (!bytes.isEmpty()) {
-            xmlNodePtr textNode = xmlNewDocTextLen(m_node->doc, xc(bytes), static_cast<int>(bytes.size()));
+            xmlNodePtr textNode = xmlNewDocTextLen(m_node->doc, xmlChars(bytes), static_cast<int>(bytes.size()));
             KRXMLDocumentPrivate::link(m_node, textNode, nullptr);
         }
         break;
@@ -539,7 +540,7 @@ void KRXMLNode::setStringValue(const QString &text)
     case XML_CDATA_SECTION_NODE:
     case XML_COMMENT_NODE:
     case XML_PI_NODE:
-        xmlNodeSetContentLen(m_node, xc(bytes), static_cast<int>(bytes.size()));
+        xmlNodeSetContentLen(m_node, xmlChars(bytes), static_cast<int>(bytes.size()));
         break;
     case XML_ATTRIBUTE_NODE: {
         xmlNodePtr owner = m_node->parent;
@@ -549,7 +550,7 @@ void KRXMLNode::setStringValue(const QString &text)
             xmlNodePtr old = m_node->children;
             m_node->children = m_node->last = nullptr;
             xmlFreeNodeList(old);
-            xmlNodePtr textNode = xmlNewDocText(m_node->doc, xc(bytes));
+            xmlNodePtr textNode = xmlNewDocText(m_node->doc, xmlChars(bytes));
             textNode->parent = m_node;
             m_node->children = m_node->last = textNode;
         }

@@ -28,7 +28,9 @@ class KRXMLDocumentPrivate;
 class KRXMLNode
 {
 public:
-    enum class Kind { Null, Element, Text, CDATA, Comment, ProcessingInstruction, Attribute, Other };
+    // EntityReference: a reference to an entity of the document's own declarations
+    // ("&name;"), kept as written; its string value is the entity's text.
+    enum class Kind { Null, Element, Text, CDATA, Comment, ProcessingInstruction, Attribute, EntityReference, Other };
 
     KRXMLNode() = default;
     KRXMLNode(const KRXMLNode &other);

@@ -39,10 +39,13 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
     if (!objectClass.superclassName.isEmpty() && !m_classes.contains(objectClass.superclassName))
         return registryError(QStringLiteral("The class \"%1\" names the unknown superclass \"%2\".")
                                  .arg(objectClass.className, objectClass.superclassName));
+    if (objectClass.abstractClass && objectClass.factory)
+        return registryError(QStringLiteral("The abstract class \"%1\" cannot have a factory.").arg(objectClass.className));
     const QString name = objectClass.className;
+    const bool abstractClass = objectClass.abstractClass;
     m_classes.insert(name, std::make_shared<KRObjectClass>(std::move(objectClass)));
     m_tables.remove(name); // a table asked for before the class existed was empty
-    if (!factoryFor(name)) {
+    if (!abstractClass && !factoryFor(name)) {
         m_classes.remove(name);
         return registryError(QStringLiteral("The class \"%1\" has no factory.").arg(name));
     }
@@ -70,9 +73,17 @@ bool KRClassRegistry::isKindOf(const QString &className, const QString &ancestor
     return false;
 }
 
+bool KRClassRegistry::isInstantiable(const QString &className) const
+{
+    const KRObjectClass *c = classNamed(className);
+    return c && !c->abstractClass;
+}
+
+// The nearest factory up the chain; an abstract class ends the search, so a class below one
+// needs its own.
 const KRObjectClass::Factory *KRClassRegistry::factoryFor(const QString &className) const
 {
-    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+    for (const KRObjectClass *c = classNamed(className); c && !c->abstractClass; c = classNamed(c->superclassName)) {
         if (c->factory)
             return &c->factory;
     }
@@ -136,6 +147,9 @@ KRClassRegistry::makeObject(const QString &className, const KRXMLElement &elemen
     const KRObjectClass *objectClass = classNamed(name);
     if (!objectClass)
         return KRError(KRExceptionName::InvalidElement, 1, QStringLiteral("Unknown object class \"%1\"").arg(name));
+    const KRObjectClass::Factory *factory = factoryFor(name);
+    if (!factory)
+        return KRError(KRExceptionName::InvalidElement, 1, QStringLiteral("Abstract object class \"%1\"").arg(name));
     if (element.isNull() || !element.isElement())
         return KRError(KRExceptionName::InvalidElement, 2, QStringLiteral("Invalid element"));
     if (initialID.isEmpty() && element.attribute(QStringLiteral("id")).isEmpty())
@@ -147,7 +161,7 @@ KRClassRegistry::makeObject(const QString &className, const KRXMLElement &elemen
     init.parent = parent;
     init.initialID = initialID;
     init.designMode = designMode;
-    std::shared_ptr<KRObject> object = (*factoryFor(name))(init);
+    std::shared_ptr<KRObject> object = (*factory)(init);
     // A class that makes no object here (a page is made by its project only).
     if (!object)
         return KRError(KRExceptionName::InvalidElement, 4, QStringLiteral("Invalid KRObject class instance: '%1'").arg(name));

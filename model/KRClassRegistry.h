@@ -24,13 +24,16 @@ public:
     KRClassRegistry();
 
     // Adds a class. Errors: an empty or taken name, an unknown superclass, no factory
-    // anywhere in the chain (domain "Korvane", code 200).
+    // anywhere in the chain below the nearest abstract class, or a factory given to an abstract
+    // class (domain "Korvane", code 200).
     KRResult<void> registerClass(KRObjectClass objectClass);
     // Removes a class registered at run time (tests, plug-in unloading).
     void unregisterClass(const QString &className);
 
     const KRObjectClass *classNamed(const QString &className) const;
     bool isKindOf(const QString &className, const QString &ancestor) const;
+    // A registered class whose objects can be made: neither unknown nor abstract.
+    bool isInstantiable(const QString &className) const;
     // The whole table: superclass descriptors first; a descriptor of a name already present
     // replaces that one in its place. Cached; the table stays valid while the pointer is held,
     // whatever is registered meanwhile.
@@ -44,7 +47,8 @@ public:
     QString idBase(const QString &className) const;
 
     // Makes and sets up an object of the element's class (or className when given). An
-    // unknown class or an element without id (and no initial id) is an error, never a crash.
+    // unknown or abstract class or an element without id (and no initial id) is an error,
+    // never a crash.
     KRResult<std::shared_ptr<KRObject>> makeObject(const QString &className, const KRXMLElement &element,
                                                    const std::shared_ptr<KRPageBase> &page,
                                                    const std::shared_ptr<KRObject> &parent,

@@ -153,12 +153,11 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
         s->removeProperty(QStringLiteral("background-image"));
         s->removeProperty(QStringLiteral("background-color"));
     };
-    if (!c.isEmpty()) {
-        KR_ASSERT(s != nullptr, "a CSS value needs a style declaration to go to");
+    if (!c.isEmpty() && s) {
         if (adapter.enabled() && isBackgroundTrio(property))
             clearBackground();
         s->setProperty(n, c, priority);
-    } else if (adapter.enabled() && s) {
+    } else if (c.isEmpty() && adapter.enabled() && s) {
         if (isBackgroundTrio(property)) {
             clearBackground();
             for (const char *key : {"kr_backgroundImage", "kr_backgroundColor", "kr_backgroundGradient"}) {

@@ -1,5 +1,7 @@
 #include "KRFunction.h"
 
+#include <core/KRJavaScript.h>
+
 #include <model/KRPageBase.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
@@ -43,8 +45,14 @@ QString KRFunction::functionSource() const
 {
     const auto p = page();
     const QString arguments = kr_arguments();
-    return QStringLiteral("application._pages.%1._events.%2 = function(%3) {\n%4\n};\n")
-        .arg(p ? p->kr_id() : QString(), kr_id(), arguments.isNull() ? QString() : arguments, kr_source());
+    // Loading gives every page and function an identifier; anything else is quoted, never
+    // pasted into the code as it is.
+    const auto member = [](const QString &name) {
+        return KRJavaScript::isValidIdentifier(name) ? QLatin1Char('.') + name
+                                                     : QLatin1Char('[') + KRJavaScript::quotedString(name) + QLatin1Char(']');
+    };
+    return QStringLiteral("application._pages%1._events%2 = function(%3) {\n%4\n};\n")
+        .arg(member(p ? p->kr_id() : QString()), member(kr_id()), arguments.isNull() ? QString() : arguments, kr_source());
 }
 
 QVariantMap KRFunction::syntaxErrorForLineNumber(int line) const

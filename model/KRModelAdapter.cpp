@@ -25,12 +25,15 @@ std::shared_ptr<KRModelAdapterDOMWriter> &writerStorage()
     return writer;
 }
 
+// Text, CDATA and entity references ("&name;" of the file's own declarations) make up the
+// element's own text.
 bool isTextNode(const KRXMLNode &node)
 {
-    return node.kind() == KRXMLNode::Kind::Text || node.kind() == KRXMLNode::Kind::CDATA;
+    return node.kind() == KRXMLNode::Kind::Text || node.kind() == KRXMLNode::Kind::CDATA
+        || node.kind() == KRXMLNode::Kind::EntityReference;
 }
 
-// The element's own text: its text and CDATA children, not the text of child elements.
+// The element's own text: its text, CDATA and entity children, not the text of child elements.
 QString ownText(const KRXMLNode &element)
 {
     QString text;

@@ -27,5 +27,6 @@ struct KRObjectClass
     std::vector<KRPropertyDescriptor> descriptors; // the class's own table
     QStringList extraProperties;     // "kr_" keys the class declares without a descriptor
     Factory factory;                 // empty inherits the superclass's
+    bool abstractClass = false;      // a base of other classes, never made itself (no factory)
     bool plugin = false;
 };

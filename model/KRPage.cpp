@@ -1,6 +1,7 @@
 #include "KRPage.h"
 
 #include <core/GCDispatch.h>
+#include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <core/KRXMLDocument.h>
 #include <model/KRClassRegistry.h>
@@ -8,6 +9,7 @@
 #include <model/KRDocument.h>
 #include <model/KRLocalServerPort.h>
 #include <model/KRModelAdapter.h>
+#include <model/KRObjectInfo.h>
 #include <model/KRPasteboard.h>
 #include <model/KRProject.h>
 #include <model/KRProjectResource.h>
@@ -31,6 +33,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 void KRPageProxy::jqueryLoaded() { m_delegate->addJQMjs(); }
 
@@ -608,9 +611,16 @@ void KRPage::cleanup()
 void KRPage::rebuildAllObjectsArray()
 {
     observable().willChange(QStringLiteral("allObjects"), QVariant());
-    m_allObjects = m_objects.values();
-    std::sort(m_allObjects.begin(), m_allObjects.end(),
-              [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
+    // The table's keys are the ids: sorting them spares reading each object's id again and again.
+    std::vector<std::pair<QString, std::shared_ptr<KRObject>>> byID;
+    byID.reserve(m_objects.size());
+    for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it)
+        byID.emplace_back(it.key(), it.value());
+    std::sort(byID.begin(), byID.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    m_allObjects.clear();
+    m_allObjects.reserve(qsizetype(byID.size()));
+    for (auto &entry : byID)
+        m_allObjects.append(std::move(entry.second));
     observable().didChange(QStringLiteral("allObjects"), QVariant());
 }
 
@@ -662,10 +672,11 @@ void KRPage::addObject(const std::shared_ptr<KRObject> &object)
         m_objects.insert(object->kr_id(), object);
     observeID(object);
     if (object.get() == this) {
-        rebuildAllObjectsArray();
-    } else {
-        // Into its place in id order: sorting the whole list for every object loaded made
-        // loading a page quadratic.
+        if (m_loadDepth == 0)
+            rebuildAllObjectsArray();
+    } else if (m_loadDepth == 0) {
+        // Into its place in id order: sorting the whole list for every object added made
+        // adding objects quadratic. During a load the list is built once at its end.
         observable().willChange(QStringLiteral("allObjects"), QVariant());
         const auto at = std::lower_bound(m_allObjects.begin(), m_allObjects.end(), object,
                                          [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); });
@@ -716,69 +727,117 @@ void KRPage::loadRequiredResourcesFromClass(const QString &className)
     }
 }
 
+bool KRPage::isSoundLoadedID(const QString &className, const QString &objectID)
+{
+    if (!KRJavaScript::isValidIdentifier(objectID) || KRObjectInfo::sharedInstance().isJavaScriptReservedWord(objectID))
+        return false;
+    // A style class's id is also a class name in the page's style sheet.
+    return !KRClassRegistry::sharedInstance().isKindOf(className, QStringLiteral("KRStyleClass"))
+        || KRStyleClass::isValidClassName(objectID);
+}
+
+QString KRPage::freeLoadID(const QString &base, int first)
+{
+    // Numbers already tried for a base are not tried again, so many copies of one id cost
+    // one look-up each.
+    int &next = m_nextLoadSuffix[base];
+    next = std::max(next, first);
+    QString candidate;
+    do {
+        candidate = base + QString::number(next++);
+    } while (isIDTaken(candidate));
+    return candidate;
+}
+
 void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent)
 {
-    QList<KRXMLNode> elements;
+    // The sorted list of all objects is made once, when the outermost load ends.
+    ++m_loadDepth;
+    struct LoadEnd
     {
-        // Elements without "top" first, then by top and left; ties keep file order. The keys
-        // are read once per element.
-        struct Placed
+        KRPage *page;
+        ~LoadEnd()
         {
-            bool hasTop;
-            int top;
-            int left;
-            KRXMLNode element;
-        };
-        std::vector<Placed> placed;
-        for (KRXMLNode &element : contents.elements()) {
-            const bool hasTop = element.hasAttribute(QStringLiteral("top"));
-            const int top = positionKey(element, QStringLiteral("top"));
-            const int left = positionKey(element, QStringLiteral("left"));
-            placed.push_back({hasTop, top, left, std::move(element)});
+            if (--page->m_loadDepth == 0) {
+                page->m_nextLoadSuffix.clear();
+                page->rebuildAllObjectsArray();
+            }
         }
-        std::stable_sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
-            if (a.hasTop != b.hasTop)
-                return !a.hasTop;
-            if (a.top != b.top)
-                return a.top < b.top;
-            return a.left < b.left;
-        });
-        elements.reserve(qsizetype(placed.size()));
-        for (Placed &entry : placed)
-            elements.append(std::move(entry.element));
+    } loadEnd{this};
+    loadChildren(contents, parent);
+}
+
+void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent)
+{
+    struct Placed
+    {
+        KRXMLNode element;
+        bool hasTop;
+        int top, left;
+    };
+    std::vector<Placed> elements;
+    for (const KRXMLNode &element : contents.elements()) {
+        const bool hasTop = element.hasAttribute(QStringLiteral("top"));
+        const int top = positionKey(element, QStringLiteral("top"));
+        const int left = positionKey(element, QStringLiteral("left"));
+        elements.push_back({element, hasTop, top, left});
     }
+    // Elements without "top" first, then by top and left; ties keep file order.
+    std::stable_sort(elements.begin(), elements.end(), [](const Placed &a, const Placed &b) {
+        if (a.hasTop != b.hasTop)
+            return !a.hasTop;
+        if (a.top != b.top)
+            return a.top < b.top;
+        return a.left < b.left;
+    });
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
     const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
-    for (KRXMLNode element : elements) {
-        const QString className = element.name();
-        if (!registry.classNamed(className)) {
-            const QString warning = QStringLiteral("line %1: Invalid KRObject class: '%2' (skipped, kept in the file)")
-                                        .arg(element.lineNumber())
-                                        .arg(className);
-            m_loadWarnings.append(warning);
+    // A hostile file may hold thousands of problems: the run log gets the first ones only.
+    constexpr qsizetype loggedWarnings = 50;
+    auto warn = [this](const KRXMLNode &element, const QString &message) {
+        const QString warning = QStringLiteral("line %1: %2").arg(element.lineNumber()).arg(message);
+        m_loadWarnings.append(warning);
+        if (m_loadWarnings.size() <= loggedWarnings)
             KR_LOG(warning);
+        else if (m_loadWarnings.size() == loggedWarnings + 1)
+            KR_LOG(QStringLiteral("Further load warnings of the page %1 are not logged").arg(kr_id()));
+    };
+    for (Placed &placed : elements) {
+        KRXMLNode &element = placed.element;
+        const QString className = element.name();
+        if (!registry.isInstantiable(className)) {
+            warn(element, QStringLiteral("Invalid KRObject class: '%1' (skipped, kept in the file)").arg(className));
             continue;
         }
         loadRequiredResourcesFromClass(className);
-        const QString base = element.attribute(QStringLiteral("id"));
-        QString candidate = base;
-        for (int n = 2; n <= 999 && isIDTaken(candidate); ++n) {
-            candidate = base + QString::number(n);
-            element.setAttribute(QStringLiteral("id"), candidate);
+        const QString id = element.attribute(QStringLiteral("id"));
+        QString newID;
+        if (!isSoundLoadedID(className, id))
+            newID = freeLoadID(registry.idBase(className), 1);
+        else if (isIDTaken(id))
+            newID = freeLoadID(id, 2);
+        if (!newID.isNull()) {
+            element.setAttribute(QStringLiteral("id"), newID);
+            warn(element, (isSoundLoadedID(className, id) ? QStringLiteral("The id '%1' is used twice; this %2 is now '%3'")
+                                                          : QStringLiteral("'%1' is no valid id; this %2 is now '%3'"))
+                              .arg(id, className, newID));
         }
-        KRResult<std::shared_ptr<KRObject>> made =
-            registry.makeObject(className, element, self, parent, QString(), designMode());
-        if (!made) {
-            const QString warning = QStringLiteral("line %1: %2").arg(element.lineNumber()).arg(made.error().message());
-            m_loadWarnings.append(warning);
-            KR_LOG(warning);
+        std::optional<KRResult<std::shared_ptr<KRObject>>> made;
+        try {
+            made.emplace(registry.makeObject(className, element, self, parent, QString(), designMode()));
+        } catch (const KRException &exception) {
+            made.emplace(KRError(exception.name(), 0, exception.reason()));
+        }
+        if (!*made) {
+            warn(element, made->error().message());
             continue;
         }
-        addObject(made.value());
-        parent->children().append(made.value());
+        const std::shared_ptr<KRObject> object = made->value();
+        addObject(object);
+        parent->children().append(object);
         KRXMLNode nested = element.firstElementForName(QStringLiteral("KRContents"));
         if (registry.isKindOf(className, QStringLiteral("KRDiv")) && !nested.isNull())
-            loadChildrenFromElement(nested, made.value());
+            loadChildren(nested, object);
     }
 }
 

@@ -121,9 +121,15 @@ public:
     // --- Objects
     // Registers an object; raises "DuplicateIDException" for a taken id.
     void addObject(const std::shared_ptr<KRObject> &object);
-    // Makes the objects of a "KRContents" element in position order. Elements of unknown
-    // classes are skipped with a warning (and stay in the file).
+    // Makes the objects of a "KRContents" element in position order. Elements of unknown or
+    // abstract classes, or that cannot be made, are skipped with a warning (and stay in the
+    // file). An id that is no valid identifier gets the class's id base and the first free
+    // number; a taken id X the first free of X2, X3, ...; the element keeps the new id and
+    // each rename is a warning.
     void loadChildrenFromElement(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent);
+    // An id a loaded object of the class may keep: a JavaScript identifier that is not a
+    // reserved word (for a style class also a CSS class name).
+    static bool isSoundLoadedID(const QString &className, const QString &objectID);
     std::shared_ptr<KRObject> createNewObject(const QString &className, double x, double y, const QString &idBase);
     void deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName);
     void undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent,
@@ -156,6 +162,8 @@ private:
     void buildDocument();
     void finishDocument();
     void rebuildAllObjectsArray();
+    void loadChildren(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent);
+    QString freeLoadID(const QString &base, int first);
     void observeID(const std::shared_ptr<KRObject> &object);
     KRXMLNode contentsElement();
     QString jQueryURL() const;
@@ -180,6 +188,8 @@ private:
     QStringList m_requiredObjectScripts;
     QSet<QString> m_manifestResources;
     QStringList m_loadWarnings;
+    QHash<QString, int> m_nextLoadSuffix; // while loading: the next number to try per id base
+    int m_loadDepth = 0;
     std::vector<KRObservationToken> m_tokens;
     int m_pasteTop = 0;
     int m_pasteLeft = 0;

@@ -56,8 +56,15 @@ KRResult<std::shared_ptr<KRProject>> KRProject::create(const std::shared_ptr<KRD
 {
     KRPage::registerPageClass();
     std::shared_ptr<KRProject> project(new KRProject(document, designMode));
-    if (KRResult<void> loaded = project->load(); !loaded)
-        return loaded.error();
+    // A damaged file is an error for the caller to show, never an exception out of open.
+    try {
+        if (KRResult<void> loaded = project->load(); !loaded)
+            return loaded.error();
+    } catch (const KRException &exception) {
+        KR_LOG(QStringLiteral("The project could not be read: %1 (%2)").arg(exception.reason(), exception.name()));
+        return KRError(KRDocument::ProjectErrorDomain, 1,
+                       QStringLiteral("The project file could not be read: %1").arg(exception.reason()));
+    }
     if (designMode && !document->project())
         document->setProject(project);
     return project;
@@ -83,6 +90,33 @@ KRResult<void> KRProject::load()
         const auto webFolder = folder.lock();
         return webFolder ? webFolder->krwebURL() : QUrl();
     });
+
+    // A page id is also a script name and a file name: one that is no identifier, or that an
+    // earlier page has, is renamed like a duplicate object id and the user is told.
+    QSet<QString> pageIDs;
+    QHash<QString, int> nextSuffix;
+    for (KRXMLNode element : m_pagesElement.elementsForName(QStringLiteral("KRPage"))) {
+        const QString id = element.attribute(QStringLiteral("id"));
+        const bool sound = KRPage::isSoundLoadedID(QStringLiteral("KRPage"), id);
+        QString newID = id;
+        if (!sound || pageIDs.contains(id)) {
+            const QString base = sound ? id : QStringLiteral("page");
+            int &next = nextSuffix[base];
+            next = std::max(next, sound ? 2 : 1);
+            do {
+                newID = base + QString::number(next++);
+            } while (pageIDs.contains(newID));
+            element.setAttribute(QStringLiteral("id"), newID);
+            const QString warning = QStringLiteral("line %1: %2; this page is now '%3'")
+                                        .arg(element.lineNumber())
+                                        .arg(sound ? QStringLiteral("The page id '%1' is used twice").arg(id)
+                                                   : QStringLiteral("'%1' is no valid page id").arg(id),
+                                             newID);
+            m_pageIDWarnings.append(warning);
+            KR_LOG(warning);
+        }
+        pageIDs.insert(newID);
+    }
 
     for (const KRXMLNode &element : m_pagesElement.elementsForName(QStringLiteral("KRPage"))) {
         auto page = KRPage::create(element, shared_from_this(), QString(), m_designMode);
@@ -191,6 +225,27 @@ QList<std::shared_ptr<KRPageBase>> KRProject::pages() const
     for (const auto &page : m_pages)
         list.append(page);
     return list;
+}
+
+QStringList KRProject::loadWarnings() const
+{
+    QStringList warnings = m_pageIDWarnings;
+    for (const auto &page : m_pages) {
+        for (const QString &warning : page->loadWarnings())
+            warnings.append(QStringLiteral("%1, %2").arg(page->kr_id(), warning));
+    }
+    return warnings;
+}
+
+KRError KRProject::loadWarningsError() const
+{
+    const QStringList warnings = loadWarnings();
+    if (warnings.isEmpty())
+        return {};
+    return KRError(KRDocument::ProjectErrorDomain, 6,
+                   QStringLiteral("Parts of the project were renamed or left out when it was opened:\n%1")
+                       .arg(warnings.join(QLatin1Char('\n'))),
+                   {{QStringLiteral("warnings"), warnings}});
 }
 
 QVariantMap &KRProject::modifiedResourceCache()

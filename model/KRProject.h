@@ -121,6 +121,11 @@ public:
     std::shared_ptr<KRPage> createNewPage();
     std::shared_ptr<KRPage> duplicatePage(const std::shared_ptr<KRPage> &templatePage);
     void deletePage(const std::shared_ptr<KRPage> &page);
+    // What opening the file had to change or leave out: renamed page ids, then each page's
+    // warnings ("line N: ..."). Empty for a sound file.
+    QStringList loadWarnings() const;
+    // The same as one error a caller can show the user; a null error when there is none.
+    KRError loadWarningsError() const;
     // Puts a deleted page back as the last page and registers its deletion as the redo.
     void undoDeletePage(const std::shared_ptr<KRPage> &page);
     // True when any page has a server handler (a non-empty "kr_onGET" or "kr_onPOST").
@@ -201,6 +206,7 @@ private:
     KRXMLElement m_settingsElement;
     KRXMLElement m_pagesElement;
     QList<std::shared_ptr<KRPage>> m_pages;
+    QStringList m_pageIDWarnings;
     std::shared_ptr<KRWebFolder> m_webFolder;
     std::unique_ptr<KRWebViewCache> m_webViewCache;
     mutable QHash<QString, std::optional<QStringList>> m_includeCache;

@@ -49,6 +49,20 @@ void KRStyleClass::registerClass()
     KRClassRegistry::sharedInstance().registerClass(styleClass);
 }
 
+namespace {
+// The name in the rule's selector; a placeholder for an id that is no valid class name.
+QString selectorName(const QString &id)
+{
+    return KRStyleClass::isValidClassName(id) ? id.toLower() : QStringLiteral("___kr_id");
+}
+} // namespace
+
+bool KRStyleClass::isValidClassName(const QString &id)
+{
+    static const QRegularExpression form(QStringLiteral("^[A-Za-z_][0-9A-Za-z_]*$"));
+    return form.match(id).hasMatch();
+}
+
 KRStyleClass::~KRStyleClass()
 {
     removeRule();
@@ -83,7 +97,7 @@ void KRStyleClass::removeRule()
 void KRStyleClass::willEnableModelAdapters()
 {
     const QString id = kr_id().isEmpty() ? xmlElement().attribute(QStringLiteral("id")) : kr_id();
-    insertRule(QStringLiteral(".%1 {  }").arg(id.isEmpty() ? QStringLiteral("___kr_id") : id.toLower()));
+    insertRule(QStringLiteral(".%1 {  }").arg(selectorName(id)));
     m_idToken = observable().observe(QStringLiteral("kr_id"),
                                      [this](const void *, const QString &, const QVariant &oldValue, const QVariant &newValue) {
                                          idDidChange(oldValue.toString(), newValue.toString());
@@ -125,11 +139,11 @@ void KRStyleClass::idDidChange(const QString &oldID, const QString &newID)
 {
     if (!m_rule)
         return;
-    const QString old = oldID.isEmpty() ? QStringLiteral("___kr_id") : oldID;
+    const QString old = selectorName(oldID);
     QString text = m_rule->cssText();
     const int at = text.indexOf(old, 0, Qt::CaseInsensitive);
     if (at >= 0)
-        text.replace(at, old.size(), newID.toLower());
+        text.replace(at, old.size(), selectorName(newID));
     removeRule();
     insertRule(text);
 }

@@ -19,6 +19,12 @@ public:
     // Registers "KRStyleClass" (once per process).
     static void registerClass();
 
+    // An id that can stand as a class name in a CSS selector as it is: letters, digits and
+    // "_", not starting with a digit (an object id may hold "$", a selector may not).
+    static bool isValidClassName(const QString &id);
+
+    // Null while the id is no valid class name: the class then has no rule and its values
+    // stay in the file only.
     std::shared_ptr<DOMCSSRule> cssRule() const { return m_rule; }
     bool hasJSInstanceVariable() const override { return false; }
 

@@ -340,14 +340,14 @@ void JQMBaseToolbar::createChildren()
         appendNavbar();
 
     if (designMode()) {
-        const QString e = element->id();
-        // Element ids are page and object ids, both identifiers.
+        // The element id comes from the page and object ids: quoted like any text.
+        const QString e = krSelectorLiteral(element->id());
         const QString script =
             isJQM14OrGreater()
-                ? QStringLiteral("$(document).ready(function() {$('#%1').closest('.ui-page').removeClass('ui-page-header-fixed')"
-                                 ".css('padding-top', '');$('#%1').enhanceWithin();});")
+                ? QStringLiteral("$(document).ready(function() {$(%1).closest('.ui-page').removeClass('ui-page-header-fixed')"
+                                 ".css('padding-top', '');$(%1).enhanceWithin();});")
                       .arg(e)
-                : QStringLiteral("$(document).ready(function() {$('#%1').closest('.ui-page').removeClass('ui-page-header-fixed')"
+                : QStringLiteral("$(document).ready(function() {$(%1).closest('.ui-page').removeClass('ui-page-header-fixed')"
                                  ".trigger('pagecreate');});")
                       .arg(e);
         const std::weak_ptr<KRPage> weakPage = page;

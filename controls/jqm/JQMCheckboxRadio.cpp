@@ -19,7 +19,7 @@ KRObjectClass JQMCheckboxRadio::objectClass()
         krDescriptor("theme", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
         krDescriptor("mini", nullptr, nullptr, KRAdapterOptionUpdateDesignView),
     };
-    c.factory = [](const KRObjectInit &init) { return std::make_shared<JQMCheckboxRadio>(init); };
+    c.abstractClass = true; // the radio-button and check-box groups are made
     return c;
 }
 

@@ -150,9 +150,10 @@ void JQMListView::createChildren()
     }
 
     if (designMode()) {
-        // Page and object ids are identifiers, so the selectors need no escaping.
-        const QString script = QStringLiteral("$('#%1').listview();$('#%1 li').addClass('ui-disabled');$('#%2_%3 input').textinput('disable');")
-                                   .arg(listID, p, o);
+        // The selectors come from the page and object ids: quoted like any text.
+        const QString script = QStringLiteral("$(%1).listview();$(%2).addClass('ui-disabled');$(%3).textinput('disable');")
+                                   .arg(krSelectorLiteral(listID), krSelectorLiteral(listID, QStringLiteral("li")),
+                                        krSelectorLiteral(QStringLiteral("%1_%2").arg(p, o), QStringLiteral("input")));
         const std::weak_ptr<KRPage> weakPage = page;
         page->onJQueryMobileLoaded([weakPage, script] {
             if (const auto pg = weakPage.lock())

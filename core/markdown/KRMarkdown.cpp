@@ -4,18 +4,34 @@
 #include <core/markdown/buffer.h>
 #include <core/markdown/html.h>
 #include <core/markdown/parser.h>
+#include <platform/foundation/KRError.h>
 
-QString KRMarkdown::htmlFromMarkdown(const QString &text)
+namespace {
+
+QString markdownFailure(KRError *error, int code, const QString &message)
+{
+    KR_LOG(message);
+    if (error)
+        *error = KRError(QStringLiteral("KRMarkdown"), code, message);
+    return QString();
+}
+
+} // namespace
+
+QString KRMarkdown::htmlFromMarkdown(const QString &text, KRError *error)
 {
     const QByteArray utf8 = text.toUtf8();
-    if (utf8.size() > BUFFER_MAX_ALLOC_SIZE) {
-        KR_LOG(QStringLiteral("Markdown text of %1 bytes exceeds the renderer's limit; nothing rendered")
-                   .arg(utf8.size()));
-        return QString();
+    if (utf8.size() > MD_INPUT_MAX_SIZE) {
+        return markdownFailure(error, 1,
+                               QStringLiteral("The Markdown text of %1 bytes is longer than the %2 bytes that can "
+                                              "be rendered; nothing rendered")
+                                   .arg(utf8.size())
+                                   .arg(MD_INPUT_MAX_SIZE));
     }
 
     buf *ib = bufnew(static_cast<size_t>(utf8.size()) + 1);
     buf *ob = bufnew(64);
+    int rendered = -1;
     QString html;
     if (ib && ob) {
         bufput(ib, utf8.constData(), static_cast<size_t>(utf8.size()));
@@ -23,12 +39,21 @@ QString KRMarkdown::htmlFromMarkdown(const QString &text)
         html_renderopt options;
         html_renderer_setup(&callbacks, &options, 0);
         if (md_parser *md = md_parser_new(0, 16, &callbacks, &options)) {
-            md_parser_render(ob, ib->data, ib->size, md);
+            if (!ib->failed)
+                rendered = md_parser_render(ob, ib->data, ib->size, md);
             md_parser_free(md);
         }
-        html = QString::fromUtf8(reinterpret_cast<const char *>(ob->data), static_cast<qsizetype>(ob->size));
+        if (rendered == 0)
+            html = QString::fromUtf8(reinterpret_cast<const char *>(ob->data), static_cast<qsizetype>(ob->size));
     }
     bufrelease(ib);
     bufrelease(ob);
+    if (rendered != 0) {
+        return markdownFailure(error, 2,
+                               QStringLiteral("The HTML of a Markdown text of %1 bytes would pass the renderer's "
+                                              "limit of %2 bytes or did not fit in memory; nothing rendered")
+                                   .arg(utf8.size())
+                                   .arg(BUFFER_MAX_ALLOC_SIZE));
+    }
     return html;
 }

@@ -19,6 +19,7 @@ buf *bufnew(size_t unit)
         b->data = nullptr;
         b->size = b->asize = 0;
         b->unit = unit;
+        b->failed = 0;
     }
     return b;
 }
@@ -30,7 +31,11 @@ int bufgrow(buf *b, size_t size)
         return -1;
     if (b->asize >= size)
         return 0;
-    size_t steps = (size - b->asize + b->unit - 1) / b->unit;
+    // Grow by half at least: many small appends then cost amortised constant time.
+    size_t target = b->asize + b->asize / 2;
+    if (target < size || target > BUFFER_MAX_ALLOC_SIZE)
+        target = size;
+    size_t steps = (target - b->asize + b->unit - 1) / b->unit;
     size_t newasize = b->asize + steps * b->unit;
     void *neo = std::realloc(b->data, newasize);
     if (!neo)
@@ -45,10 +50,10 @@ void bufput(buf *b, const void *data, size_t len)
     MD_ASSERT(b && b->unit, "buf && buf->unit");
     if (len == 0)
         return;
-    if (len > BUFFER_MAX_ALLOC_SIZE)
+    if (len > BUFFER_MAX_ALLOC_SIZE || (b->size + len > b->asize && bufgrow(b, b->size + len) < 0)) {
+        b->failed = 1;
         return;
-    if (b->size + len > b->asize && bufgrow(b, b->size + len) < 0)
-        return;
+    }
     std::memcpy(b->data + b->size, data, len);
     b->size += len;
 }
@@ -61,30 +66,40 @@ void bufputs(buf *b, const char *str)
 void bufputc(buf *b, int c)
 {
     MD_ASSERT(b && b->unit, "buf && buf->unit");
-    if (b->size + 1 > b->asize && bufgrow(b, b->size + 1) < 0)
+    if (b->size + 1 > b->asize && bufgrow(b, b->size + 1) < 0) {
+        b->failed = 1;
         return;
+    }
     b->data[b->size++] = static_cast<uint8_t>(c);
 }
 
 void bufprintf(buf *b, const char *fmt, ...)
 {
     MD_ASSERT(b && b->unit, "buf && buf->unit");
-    if (b->size >= b->asize && bufgrow(b, b->size + 1) < 0)
+    if (b->size >= b->asize && bufgrow(b, b->size + 1) < 0) {
+        b->failed = 1;
         return;
+    }
     va_list ap;
     va_start(ap, fmt);
     int n = std::vsnprintf(reinterpret_cast<char *>(b->data + b->size), b->asize - b->size, fmt, ap);
     va_end(ap);
-    if (n < 0)
+    if (n < 0) {
+        b->failed = 1;
         return;
+    }
     if (static_cast<size_t>(n) >= b->asize - b->size) {
-        if (bufgrow(b, b->size + n + 1) < 0)
+        if (bufgrow(b, b->size + n + 1) < 0) {
+            b->failed = 1;
             return;
+        }
         va_start(ap, fmt);
         n = std::vsnprintf(reinterpret_cast<char *>(b->data + b->size), b->asize - b->size, fmt, ap);
         va_end(ap);
-        if (n < 0 || static_cast<size_t>(n) >= b->asize - b->size)
+        if (n < 0 || static_cast<size_t>(n) >= b->asize - b->size) {
+            b->failed = 1;
             return;
+        }
     }
     b->size += n;
 }
@@ -132,6 +147,7 @@ void bufreset(buf *b)
     std::free(b->data);
     b->data = nullptr;
     b->size = b->asize = 0;
+    b->failed = 0;
 }
 
 void bufrelease(buf *b)

@@ -6,8 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// A request to grow a buffer beyond this many bytes fails.
-#define BUFFER_MAX_ALLOC_SIZE (16 * 1024 * 1024)
+// The longest Markdown text KRMarkdown renders, in UTF-8 bytes.
+#define MD_INPUT_MAX_SIZE (16 * 1024 * 1024)
+
+// A request to grow a buffer beyond this many bytes fails. Well above what any text within the
+// input limit renders to, except through repetition (a long reference destination used over and
+// over); a render that hits it fails as a whole.
+#define BUFFER_MAX_ALLOC_SIZE (128 * 1024 * 1024)
 
 // Aborts with the condition and location when a programming error is detected. Always on,
 // release builds included: the renderer's invariants are cheap to check.
@@ -19,6 +24,7 @@ struct buf {
     size_t size;   // bytes in use
     size_t asize;  // bytes allocated
     size_t unit;   // growth step in bytes, never 0
+    int failed = 0; // set when a write was dropped because the buffer could not grow
 };
 
 // Makes an empty buffer growing in steps of unit bytes; null when memory runs out. The caller
@@ -26,10 +32,12 @@ struct buf {
 buf *bufnew(size_t unit);
 
 // Makes room for at least size bytes: 0 on success, -1 beyond BUFFER_MAX_ALLOC_SIZE or when
-// memory runs out. The buffer grows to the smallest asize + k * unit (k >= 1) that holds size.
+// memory runs out. The buffer grows to asize + k * unit (k >= 1): the smallest that holds size,
+// or, when that is less, the smallest that holds one and a half times asize (up to the limit),
+// so that a long series of appends copies the contents only a few times.
 int bufgrow(buf *b, size_t size);
 
-// Appends. A write that cannot grow the buffer is dropped without a report.
+// Appends. A write that cannot grow the buffer is dropped whole and marks the buffer failed.
 void bufput(buf *b, const void *data, size_t len);
 void bufputs(buf *b, const char *str);
 void bufputc(buf *b, int c);
@@ -45,7 +53,7 @@ int bufprefix(const buf *b, const char *prefix);
 // Removes the first len bytes.
 void bufslurp(buf *b, size_t len);
 
-// Frees the contents and zeroes data, size and asize; the buffer itself stays usable.
+// Frees the contents and zeroes data, size, asize and the failed mark; the buffer stays usable.
 void bufreset(buf *b);
 
 // Frees contents and buffer; null is allowed.

@@ -93,8 +93,9 @@ struct md_parser;
 md_parser *md_parser_new(unsigned int extensions, size_t max_nesting, const md_callbacks *callbacks,
                          void *opaque);
 
-// Appends the rendering of document (size bytes, any content) to ob.
-void md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parser *md);
+// Appends the rendering of document (size bytes, any content) to ob. 0 on success; -1 when a
+// buffer could not grow (memory, or BUFFER_MAX_ALLOC_SIZE): the output is then incomplete.
+int md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parser *md);
 
 // Releases the parser, its pooled buffers and pools; null is allowed.
 void md_parser_free(md_parser *md);

@@ -762,14 +762,21 @@ md_parser *md_parser_new(unsigned int extensions, size_t max_nesting, const md_c
     return md;
 }
 
-void md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parser *md)
+int md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parser *md)
 {
     static const uint8_t UTF8_BOM[] = {0xEF, 0xBB, 0xBF};
 
     buf *text = bufnew(64);
     if (!text)
-        return;
+        return -1;
     bufgrow(text, doc_size);
+    // A write lost anywhere (the text, a work buffer, the output) makes the render fail.
+    for (stack &pool : md->work_bufs)
+        for (size_t i = 0; i < pool.asize; ++i)
+            if (pool.item[i])
+                static_cast<buf *>(pool.item[i])->failed = 0;
+    const int ob_failed_before = ob->failed;
+    ob->failed = 0;
     std::memset(md->refs, 0, sizeof md->refs);
 
     size_t beg = 0;
@@ -809,10 +816,18 @@ void md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_pars
     if (md->cb.doc_footer)
         md->cb.doc_footer(ob, md->opaque);
 
+    bool failed = text->failed || ob->failed;
+    for (const stack &pool : md->work_bufs)
+        for (size_t i = 0; i < pool.asize; ++i)
+            if (pool.item[i] && static_cast<const buf *>(pool.item[i])->failed)
+                failed = true;
+    ob->failed |= ob_failed_before;
+
     bufrelease(text);
     free_link_refs(md->refs);
     MD_ASSERT(md->work_bufs[BUFFER_SPAN].size == 0, "md->work_bufs[BUFFER_SPAN].size == 0");
     MD_ASSERT(md->work_bufs[BUFFER_BLOCK].size == 0, "md->work_bufs[BUFFER_BLOCK].size == 0");
+    return failed ? -1 : 0;
 }
 
 void md_parser_free(md_parser *md)

@@ -509,6 +509,28 @@ uint32_t *build_close_table(const uint8_t *data, size_t size)
     return table;
 }
 
+// The ">" of a destination written as "<...>" from data[i] (a backslash takes the next byte
+// with it; no line feed or other "<" inside), when spaces and then a quote or ")" follow it;
+// otherwise 0.
+size_t angle_destination_end(const uint8_t *data, size_t i, size_t size)
+{
+    if (i >= size || data[i] != '<')
+        return 0;
+    size_t j = i + 1;
+    while (j < size && data[j] != '>' && data[j] != '<' && data[j] != '\n')
+        j += data[j] == '\\' ? 2 : 1;
+    if (j >= size || data[j] != '>')
+        return 0;
+    size_t k = j + 1;
+    while (k < size && is_space_or_lf(data[k]))
+        ++k;
+    if (k >= size)
+        return 0;
+    if (data[k] == ')' || (k > j + 1 && (data[k] == '\'' || data[k] == '"')))
+        return j;
+    return 0;
+}
+
 size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t size)
 {
     bool is_img = offset && data[-1] == '!';
@@ -546,20 +568,32 @@ size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t si
             goto cleanup;
         while (i < size && is_space_or_lf(data[i]))
             ++i;
+        const size_t dest_b = i;
         size_t link_b = i, link_e;
-        while (i < size) {
-            if (data[i] == '\\')
-                i += 2;
-            else if (data[i] == ')')
-                break;
-            else if (i >= 1 && is_space_or_lf(data[i - 1]) && (data[i] == '\'' || data[i] == '"'))
-                break;
-            else
+        // "<" opens a destination that runs to its ">" and may hold parentheses; it counts only
+        // when a title or the ")" follows.
+        size_t angle_e = angle_destination_end(data, i, size);
+        if (angle_e) {
+            link_b = i + 1;
+            link_e = angle_e;
+            i = angle_e + 1;
+            while (i < size && is_space_or_lf(data[i]))
                 ++i;
+        } else {
+            while (i < size) {
+                if (data[i] == '\\')
+                    i += 2;
+                else if (data[i] == ')')
+                    break;
+                else if (i >= 1 && is_space_or_lf(data[i - 1]) && (data[i] == '\'' || data[i] == '"'))
+                    break;
+                else
+                    ++i;
+            }
+            if (i >= size)
+                goto cleanup;
+            link_e = i;
         }
-        if (i >= size)
-            goto cleanup;
-        link_e = i;
 
         size_t title_b = 0, title_e = 0;
         if (data[i] == '\'' || data[i] == '"') {
@@ -584,16 +618,20 @@ size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t si
                 --title_e;
             if (data[title_e] != '\'' && data[title_e] != '"') {
                 title_b = title_e = 0;
+                link_b = dest_b;
                 link_e = i;
+                angle_e = 0;
             }
         }
 
-        while (link_e > link_b && is_space_or_lf(data[link_e - 1]))
-            --link_e;
-        if (link_e > link_b && data[link_b] == '<')
-            ++link_b;
-        if (link_e > link_b && data[link_e - 1] == '>')
-            --link_e;
+        if (!angle_e) {
+            while (link_e > link_b && is_space_or_lf(data[link_e - 1]))
+                --link_e;
+            if (link_e > link_b && data[link_b] == '<')
+                ++link_b;
+            if (link_e > link_b && data[link_e - 1] == '>')
+                --link_e;
+        }
 
         if (link_e > link_b) {
             buf *b = rndr_newbuf(md, BUFFER_SPAN);

@@ -345,6 +345,24 @@ TEST_F(KRProjectBuilderTest, PageThatCannotBeMadeFailsTheBuild)
               "The page \u201Corder\u201D could not be built: A page of the project has no id.");
 }
 
+// A page id is a file name: one that leads elsewhere, or that another page has, writes nothing.
+TEST_F(KRProjectBuilderTest, PageIdThatIsNoSafeFileNameFailsTheBuild)
+{
+    const QString original = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    const QString outside = QFileInfo(m_web).absolutePath() + QStringLiteral("/escaped");
+    for (const QString &id : {QStringLiteral("../escaped"), QStringLiteral("home")}) {
+        QString xml = original;
+        xml.replace(QStringLiteral("<KRPage id=\"order\""), QStringLiteral("<KRPage id=\"%1\"").arg(id));
+        m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+        auto result = makeBuilder()->build();
+        ASSERT_FALSE(result.ok()) << id.toStdString();
+        EXPECT_EQ(result.error().code(), KRProjectBuilder::PageError);
+        EXPECT_TRUE(result.error().message().contains(id)) << result.error().message().toStdString();
+        EXPECT_FALSE(QFile::exists(outside + QStringLiteral(".krml")));
+        EXPECT_FALSE(QFile::exists(outside + QStringLiteral(".html")));
+    }
+}
+
 TEST_F(KRProjectBuilderTest, BrokenPageDocumentFailsTheBuild)
 {
     QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());

@@ -5,6 +5,7 @@
 
 #include <controls/KRControl.h>
 #include <controls/KRTable.h>
+#include <model/KRClassRegistry.h>
 #include <controls/jqm/JQMCheckboxRadio.h>
 #include <controls/jqm/JQMSelect.h>
 #include <platform/dom/DOMDocument.h>
@@ -90,8 +91,9 @@ TEST(KRControlBase, NewControlIsFortyByTwentyAndTheBaseIsNotPlaceable)
     EXPECT_TRUE(canvas->domElement()->outerHTML().startsWith(
         QStringLiteral("<canvas id=\"page1_canvas1\" style=\"position: absolute;")))
         << canvas->domElement()->outerHTML().toStdString();
-    // A visual class that names no element cannot be created.
-    EXPECT_THROW(page->createNewObject(QStringLiteral("KRControl"), 0, 0, QString()), KRException);
+    // An abstract class cannot be created and leaves nothing behind.
+    EXPECT_FALSE(page->createNewObject(QStringLiteral("KRControl"), 0, 0, QString()));
+    EXPECT_TRUE(page->xmlElement().firstElementForXPath(QStringLiteral(".//KRControl")).isNull());
 }
 
 TEST(KRControlBase, CheckSizeGrowsOnlyWhenContentOverflowsByMoreThanFourPixels)
@@ -398,7 +400,7 @@ TEST(JQMWidgets, DefaultPropertiesAndAbstractGroup)
     const auto page = openPage(QString(), true);
     EXPECT_EQ(page->createNewObject(QStringLiteral("JQMCheckboxGroup"), 0, 0, QString())->defaultProperty(), QStringLiteral("id"));
     EXPECT_EQ(page->createNewObject(QStringLiteral("JQMRadioButtonGroup"), 0, 0, QString())->defaultProperty(), QStringLiteral("label"));
-    EXPECT_THROW(page->createNewObject(QStringLiteral("JQMCheckboxRadio"), 0, 0, QString()), KRException);
+    EXPECT_FALSE(page->createNewObject(QStringLiteral("JQMCheckboxRadio"), 0, 0, QString()));
 }
 
 TEST(KRPlainControls, ControlsInsideADivGoIntoItsElement)
@@ -436,4 +438,26 @@ TEST(JQMWidgets, SelectRebuildsAfterANameChangeAndBuiltWidgetsDeleteQuietly)
     EXPECT_NO_THROW(built->deleteObjects({built->objectForID(QStringLiteral("s")), built->objectForID(QStringLiteral("m"))}));
     QCoreApplication::processEvents();
     EXPECT_FALSE(built->objectForID(QStringLiteral("s")));
+}
+
+// Elements named after the abstract bases open like those of a missing plug-in: skipped with a
+// warning, kept in the file, and the controls around them load.
+TEST(KRControlBase, AbstractClassElementsAreSkippedAndKept)
+{
+    std::shared_ptr<KRDocument> document;
+    const auto page = openPage(QStringLiteral("<KRControl id=\"c\"/><KRFormControl id=\"f\" top=\"5\"/>"
+                                              "<JQMCheckboxRadio id=\"g\" top=\"6\"/><KRLabel id=\"l\" top=\"7\"/>"),
+                               true, &document);
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(page->objectForID(QStringLiteral("l")));
+    EXPECT_EQ(page->kr_objects().size(), 1);
+    EXPECT_EQ(page->loadWarnings().size(), 3);
+    for (const char *name : {"KRControl", "KRFormControl", "JQMCheckboxRadio"})
+        EXPECT_FALSE(page->xmlElement().firstElementForXPath(QStringLiteral(".//") + QString::fromLatin1(name)).isNull()) << name;
+    // A plug-in cannot make one either: a subclass below an abstract class needs a factory.
+    KRObjectClass orphan;
+    orphan.className = QStringLiteral("KROrphanControl");
+    orphan.superclassName = QStringLiteral("KRControl");
+    EXPECT_FALSE(KRClassRegistry::sharedInstance().registerClass(orphan).ok());
+    EXPECT_FALSE(KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KROrphanControl")));
 }

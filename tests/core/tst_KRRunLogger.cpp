@@ -87,17 +87,41 @@ TEST(KRRunLogger, ExistingLargeFileRotatesOnSecondLine)
 
 TEST(KRRunLogger, CountsUtf8BytesAndKeepsOrder)
 {
+    // Each line is about 900 bytes of UTF-8 but under 300 characters (about 410 UTF-16 units):
+    // counted in bytes, the file is moved aside within the 300 lines; counted any other way
+    // it would not be.
+    QString tail;
+    for (int i = 0; i < 125; ++i)
+        tail += QStringLiteral("\u20AC\U0001F600");
+    auto message = [&](int i) { return QStringLiteral("Gr\u00FC\u00DFe %1 ").arg(i, 3, 10, QLatin1Char('0')) + tail; };
+
     const QString dir = KRTest::makeTempDir("log");
     {
         KRRunLogger logger(dir);
-        for (int i = 0; i < 100; ++i)
-            logger.log(QStringLiteral("Grüße %1").arg(i), "f", i);
+        for (int i = 0; i < 300; ++i)
+            logger.log(message(i), "f", 1);
         // The destructor drains the queue.
     }
-    const QList<QByteArray> lines = KRTest::readFile(dir + "/com.korvane.Korvane.log").split('\n');
-    ASSERT_EQ(lines.size(), 101);
-    for (int i = 0; i < 100; ++i)
-        EXPECT_TRUE(lines.at(i).endsWith(QStringLiteral("Grüße %1").arg(i).toUtf8()));
+    QList<QByteArray> old = KRTest::readFile(dir + "/com.korvane.Korvane.old.log").split('\n');
+    QList<QByteArray> current = KRTest::readFile(dir + "/com.korvane.Korvane.log").split('\n');
+    ASSERT_GE(old.size(), 2);
+    ASSERT_GE(current.size(), 2);
+    old.removeLast();
+    current.removeLast();
+
+    // Every line once, in the order logged, across both files.
+    const QList<QByteArray> lines = old + current;
+    ASSERT_EQ(lines.size(), 300);
+    for (int i = 0; i < 300; ++i)
+        EXPECT_TRUE(lines.at(i).endsWith(message(i).toUtf8())) << i;
+
+    // The file was moved aside at the first line whose bytes took the count past 250,000 (the
+    // line that opened the file is not counted).
+    qint64 counted = 0;
+    for (qsizetype i = 1; i < old.size(); ++i)
+        counted += old.at(i).size() + 1;
+    EXPECT_LE(counted, 250000);
+    EXPECT_GT(counted + current.first().size() + 1, 250000);
 }
 
 TEST(KRRunLogger, UnwritableFolderDropsLinesSilently)

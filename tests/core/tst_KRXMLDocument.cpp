@@ -113,6 +113,57 @@ TEST(KRXMLDocument, ExternalEntitiesAreNotLoaded)
     }
 }
 
+// The file's own entities read as their text wherever they stand; a few declarations that
+// would stand for gigabytes of text are refused, in element text and in attribute values.
+TEST(KRXMLDocument, InternalEntitiesReadAsTextAndExpansionBombsAreRefused)
+{
+    const KRXMLDocument small = parse("<!DOCTYPE a [<!ENTITY who \"World\"><!ENTITY hi \"Hello &who;\">]>"
+                                      "<a t=\"&hi;!\"><f>say('&hi;');</f></a>");
+    EXPECT_EQ(small.rootElement().attribute("t"), "Hello World!");
+    const KRXMLNode f = small.rootElement().firstElementForName("f");
+    EXPECT_EQ(f.stringValue(), "say('Hello World');");
+    // Saved with the text, so the copy reads back whatever the parser thinks of nesting.
+    EXPECT_TRUE(small.xmlData().contains("<f>say('Hello World');</f>"));
+    EXPECT_TRUE(small.xmlData().contains("<a t=\"Hello World!\">"));
+    // The nesting that the parser refuses when a reference to it is first met in text: an edit
+    // that drops the attribute must not make the saved file unreadable.
+    const QByteArray nested8 = "<!DOCTYPE a [<!ENTITY e \"Hello\"><!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;\">"
+                               "<!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;\">]><a t=\"&g;\"><b>&g;</b></a>";
+    const KRResult<KRXMLDocument> first = KRXMLDocument::fromData(nested8);
+    ASSERT_TRUE(first.ok());
+    first.value().rootElement().removeAttribute("t");
+    const KRResult<KRXMLDocument> again = KRXMLDocument::fromData(first.value().xmlData());
+    ASSERT_TRUE(again.ok()) << again.error().toString().toStdString();
+    EXPECT_EQ(again.value().rootElement().firstElementForName("b").stringValue(), QString("Hello").repeated(64));
+
+    const QByteArray big(100000, 'x');
+    QByteArray refs;
+    for (int i = 0; i < 20000; ++i)
+        refs += "&b;";
+    QByteArray nested = "<!ENTITY l0 \"0123456789\">";
+    for (int level = 1; level < 6; ++level) {
+        QByteArray value;
+        for (int i = 0; i < 10; ++i)
+            value += "&l" + QByteArray::number(level - 1) + ';';
+        nested += "<!ENTITY l" + QByteArray::number(level) + " \"" + value + "\">";
+    }
+    const QByteArray bombs[] = {
+        "<!DOCTYPE a [<!ENTITY b \"" + big + "\">]><a>" + refs + "</a>",
+        "<!DOCTYPE a [<!ENTITY b \"" + big + "\">]><a t=\"" + refs + "\"/>",
+        "<!DOCTYPE a [" + nested + "]><a>" + QByteArray("&l5;").repeated(100) + "</a>",
+    };
+    for (const QByteArray &bomb : bombs) {
+        const KRResult<KRXMLDocument> result = KRXMLDocument::fromData(bomb);
+        ASSERT_FALSE(result.ok()) << bomb.left(60).constData();
+        EXPECT_EQ(result.error().domain(), KRXMLDocument::errorDomain);
+    }
+    // Modest nesting is no bomb.
+    const KRResult<KRXMLDocument> nesting = KRXMLDocument::fromData(
+        "<!DOCTYPE a [<!ENTITY a \"0123456789\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><a>&b;&b;</a>");
+    ASSERT_TRUE(nesting.ok());
+    EXPECT_EQ(nesting.value().rootElement().stringValue().size(), 200);
+}
+
 TEST(KRXMLDocument, NewDocumentSavesWithDeclaration)
 {
     KRXMLDocument document = KRXMLDocument::create("root");

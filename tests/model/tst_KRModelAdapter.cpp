@@ -244,3 +244,36 @@ TEST_F(Adapter, ObjectsAndAdaptersAreReleased)
 }
 
 } // namespace
+
+// Entities of the file's own declarations are part of an element's text (a function's source).
+TEST(AdapterText, EntityReferencesReadAsTextAndGoOnWrite)
+{
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                           "<!DOCTYPE KRProjectDocument [<!ENTITY who \"World\">]>\n"
+                           "<KRProjectDocument appVersion=\"0.1.0\"><KRProject/><KRPages><KRPage id=\"page1\"><KRContents>"
+                           "<KRFunction id=\"f1\">alert('Hello &who;!');</KRFunction>"
+                           "</KRContents></KRPage></KRPages></KRProjectDocument>\n";
+    const auto project = krOpenTestProject(KRTest::makeTempDir(), xml, true);
+    ASSERT_TRUE(project);
+    const auto function = project->testPages().first()->objectForID(QStringLiteral("f1"));
+    ASSERT_TRUE(function);
+    EXPECT_EQ(function->value(QStringLiteral("kr_source")), QStringLiteral("alert('Hello World!');"));
+    function->setValue(QStringLiteral("kr_source"), QStringLiteral("go();"));
+    EXPECT_EQ(function->xmlElement().stringValue(), QStringLiteral("go();"));
+}
+
+// A function's id, should one not be an identifier, is quoted in the script, never code.
+TEST(AdapterText, FunctionSourceQuotesAnIdThatIsNoIdentifier)
+{
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"0.1.0\"><KRProject/>"
+                           "<KRPages><KRPage id=\"p\"><KRContents><KRFunction id=\"go\" arguments=\"e\">run(e)</KRFunction>"
+                           "</KRContents></KRPage></KRPages></KRProjectDocument>\n";
+    const auto project = krOpenTestProject(KRTest::makeTempDir(), xml, true);
+    ASSERT_TRUE(project);
+    const auto function = std::dynamic_pointer_cast<KRFunction>(project->testPages().first()->objectForID(QStringLiteral("go")));
+    ASSERT_TRUE(function);
+    EXPECT_EQ(function->functionSource(), QStringLiteral("application._pages.p._events.go = function(e) {\nrun(e)\n};\n"));
+    function->setKr_id(QStringLiteral("a\"];alert(1);//"));
+    EXPECT_EQ(function->functionSource(),
+              QStringLiteral("application._pages.p._events[\"a\\\"];alert(1);//\"] = function(e) {\nrun(e)\n};\n"));
+}

@@ -292,7 +292,7 @@ TEST(KRPageObjects, LoadOrderDuplicateIdsAndUnknownClasses)
     EXPECT_EQ(order, (QStringList{QStringLiteral("d"), QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a"),
                                   QStringLiteral("x"), QStringLiteral("x2"), QStringLiteral("x3")}));
     EXPECT_EQ(page->objectForID(QStringLiteral("x3"))->xmlElement().attribute(QStringLiteral("id")), QStringLiteral("x3"));
-    EXPECT_EQ(page->loadWarnings().size(), 2); // the unknown class and the nested page
+    EXPECT_EQ(page->loadWarnings().size(), 4); // the unknown class, the nested page and the two renames
     // The unknown element stays in the file.
     EXPECT_FALSE(page->xmlElement().firstElementForXPath(QStringLiteral(".//KRMissingPlugin")).isNull());
     EXPECT_TRUE(page->requiredObjectScripts().contains(QStringLiteral("test/control.js")));
@@ -763,4 +763,83 @@ TEST(KRProjectSettings, VersionChangeTakesEffectAtTheNextOpening)
     EXPECT_TRUE(project->isJQM14OrGreater());
     EXPECT_EQ(project->jqmURLs().size(), 17);
     KRAlertService::setCurrent(previous);
+}
+
+// A file from anyone: ids that are no identifiers, reserved words, ids taken many times over,
+// page ids that would be file names outside the output folder and style-class ids that are no
+// CSS. Each gets a free id in the file, the user is told, and nothing is lost.
+TEST(KRPageObjects, HostileAndRepeatedIdsAreRenamedOnLoadAndReported)
+{
+    QString copies;
+    for (int i = 0; i < 1001; ++i)
+        copies += QStringLiteral("<KRDesignControl id=\"x\" top=\"%1\"/>").arg(i);
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(
+        krProjectXML(QStringLiteral("<KRPage id=\"../../x\"><KRContents>"
+                                    "<KRDesignControl id=\"a b\" top=\"1\"/><KRDesignControl id=\"for\" top=\"2\"/>"
+                                    "<KRDesignControl top=\"3\"/><KRDesignControl id=\"page1\" top=\"4\"/>"
+                                    "<KRStyleClass id=\"x}\" color=\"red\"/><KRStyleClass id=\"&quot;\"/>"
+                                    "<KRStyleClass id=\"$s\" color=\"blue\"/>"
+                                    "<KRFunction id=\"f-1\">go()</KRFunction>%1</KRContents></KRPage>"
+                                    "<KRPage id=\"dup\"/><KRPage id=\"dup\"/><KRPage/>")
+                         .arg(copies)),
+        true, &document);
+    ASSERT_TRUE(project);
+    QStringList pageIDs;
+    for (const auto &page : project->krPages())
+        pageIDs << page->kr_id() << page->xmlElement().attribute(QStringLiteral("id"));
+    EXPECT_EQ(pageIDs, (QStringList{QStringLiteral("page1"), QStringLiteral("page1"), QStringLiteral("dup"),
+                                    QStringLiteral("dup"), QStringLiteral("dup2"), QStringLiteral("dup2"),
+                                    QStringLiteral("page2"), QStringLiteral("page2")}));
+    const auto page = project->krPages().first();
+    const auto top = [&](const char *id) {
+        const auto object = page->objectForID(QString::fromLatin1(id));
+        return object ? object->xmlElement().attribute(QStringLiteral("top")) : QStringLiteral("(none)");
+    };
+    // Invalid ids take the class's base; the object named like its page counts as taken.
+    EXPECT_EQ(top("control1"), QStringLiteral("1"));
+    EXPECT_EQ(top("control2"), QStringLiteral("2"));
+    EXPECT_EQ(top("control3"), QStringLiteral("3"));
+    EXPECT_EQ(top("page12"), QStringLiteral("4"));
+    EXPECT_TRUE(page->objectForID(QStringLiteral("function1")));
+    // Every one of the copies is kept under its own id, in file order.
+    EXPECT_EQ(top("x"), QStringLiteral("0"));
+    EXPECT_EQ(top("x1001"), QStringLiteral("1000"));
+    EXPECT_EQ(page->kr_objects().size(), 4 + 3 + 1 + 1001);
+    const auto all = page->allObjects();
+    EXPECT_EQ(all.size(), page->kr_objects().size() + 1);
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end(),
+                               [](const auto &a, const auto &b) { return a->kr_id() < b->kr_id(); }));
+
+    // Style classes: only CSS class names stay; each has its rule and takes values.
+    auto styleClass = [&](const char *id) { return std::dynamic_pointer_cast<KRStyleClass>(page->objectForID(QString::fromLatin1(id))); };
+    ASSERT_TRUE(styleClass("styleClass1") && styleClass("styleClass1")->cssRule());
+    EXPECT_EQ(styleClass("styleClass1")->cssRule()->style().getPropertyValue(QStringLiteral("color")), QStringLiteral("red"));
+    ASSERT_TRUE(styleClass("styleClass3") && styleClass("styleClass3")->cssRule());
+    EXPECT_EQ(styleClass("styleClass3")->cssRule()->selectorText(), QStringLiteral(".styleclass3"));
+
+    // One warning per rename (4 objects, 3 style classes, 1 function, 1000 copies, 3 pages).
+    EXPECT_EQ(page->loadWarnings().size(), 4 + 3 + 1 + 1000);
+    const QStringList warnings = project->loadWarnings();
+    EXPECT_EQ(warnings.size(), 3 + page->loadWarnings().size());
+    EXPECT_TRUE(warnings.first().contains(QStringLiteral("'../../x' is no valid page id; this page is now 'page1'")))
+        << warnings.first().toStdString();
+    const KRError shown = project->loadWarningsError();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(shown.userInfo().value(QStringLiteral("warnings")).toStringList(), warnings);
+
+    // Saved, the file carries the new ids and opens without a warning.
+    const QString copy = KRTest::makeTempDir(QStringLiteral("renamed")) + QStringLiteral("/Copy.krproj");
+    ASSERT_TRUE(document->saveToPackage(copy).ok());
+    auto reopened = krOpenProject(KRTest::readFile(copy + QStringLiteral("/project.xml")));
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->loadWarnings(), QStringList());
+    EXPECT_FALSE(reopened->loadWarningsError());
+
+    // Renamed later to an id that is no class name: the values stay in the file.
+    const auto renamed = styleClass("styleClass3");
+    renamed->setKr_id(QStringLiteral("$odd"));
+    renamed->setValue(QStringLiteral("kr_color"), QStringLiteral("green"));
+    EXPECT_EQ(styleClass("$odd"), renamed);
+    EXPECT_EQ(renamed->xmlElement().attribute(QStringLiteral("color")), QStringLiteral("green"));
 }

@@ -2,6 +2,8 @@
 // test reads or writes the real home folder, broken pipes are ignored (tests talk to child
 // processes), and the Qt application object exists for timers, queued calls and QProcess.
 
+#include "KRTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -46,6 +48,8 @@ int main(int argc, char **argv)
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    KRTest::runBeforeApplicationHooks();
 
 #ifdef KR_TEST_GUI
     QApplication app(argc, argv);

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <vector>
+
 namespace KRTest {
 
 extern QString g_sandboxDir; // set by the test main
@@ -16,6 +18,28 @@ extern QString g_sandboxDir; // set by the test main
 QString sandboxDir()
 {
     return g_sandboxDir;
+}
+
+namespace {
+
+std::vector<void (*)()> &beforeApplicationHooks()
+{
+    static std::vector<void (*)()> hooks;
+    return hooks;
+}
+
+} // namespace
+
+bool addBeforeApplicationHook(void (*hook)())
+{
+    beforeApplicationHooks().push_back(hook);
+    return true;
+}
+
+void runBeforeApplicationHooks()
+{
+    for (auto hook : beforeApplicationHooks())
+        hook();
 }
 
 QString makeTempDir(const QString &prefix)

@@ -19,6 +19,12 @@ QString makeTempDir(const QString &prefix = QStringLiteral("t"));
 bool processEventsUntil(const std::function<bool()> &predicate,
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Registers a function that the test program's main runs before it makes the application
+// object (things Qt accepts only then, like URL schemes of the web engine). Meant for a
+// static initializer: `static const bool r = KRTest::addBeforeApplicationHook(f);`.
+bool addBeforeApplicationHook(void (*hook)());
+void runBeforeApplicationHooks();
+
 // Writes bytes to a file, creating parent folders. Fails the current test on error.
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);

@@ -1,10 +1,11 @@
 // The buffer, the parser object and the HTML renderer through their C-style interfaces, the
-// wrapper's text conversion and the 16 MiB buffer limit.
+// wrapper's text conversion, its input limit and the buffer limit.
 
 #include <core/markdown/KRMarkdown.h>
 #include <core/markdown/buffer.h>
 #include <core/markdown/html.h>
 #include <core/markdown/parser.h>
+#include <platform/foundation/KRError.h>
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ TEST(MarkdownBuffer, growsInWholeUnits)
     bufrelease(b);
 }
 
-TEST(MarkdownBuffer, refusesToGrowBeyond16MiB)
+TEST(MarkdownBuffer, refusesToGrowBeyondItsLimit)
 {
     buf *b = bufnew(1024 * 1024);
     EXPECT_EQ(bufgrow(b, BUFFER_MAX_ALLOC_SIZE + 1), -1);
@@ -54,16 +55,24 @@ TEST(MarkdownBuffer, refusesToGrowBeyond16MiB)
     EXPECT_EQ(bufgrow(b, BUFFER_MAX_ALLOC_SIZE), 0);
     EXPECT_EQ(b->asize, static_cast<size_t>(BUFFER_MAX_ALLOC_SIZE));
 
-    // Writes that would pass the limit are dropped whole; smaller ones still fit.
+    // Writes that would pass the limit are dropped whole and mark the buffer; smaller ones fit.
     b->size = BUFFER_MAX_ALLOC_SIZE - 2;
     bufput(b, "abc", 3);
     EXPECT_EQ(b->size, static_cast<size_t>(BUFFER_MAX_ALLOC_SIZE - 2));
+    EXPECT_TRUE(b->failed);
+    b->failed = 0;
     bufputs(b, "ab");
     EXPECT_EQ(b->size, static_cast<size_t>(BUFFER_MAX_ALLOC_SIZE));
+    EXPECT_FALSE(b->failed);
     bufputc(b, 'x');
+    EXPECT_TRUE(b->failed);
+    b->failed = 0;
     bufprintf(b, "%d", 42);
+    EXPECT_TRUE(b->failed);
     EXPECT_EQ(b->size, static_cast<size_t>(BUFFER_MAX_ALLOC_SIZE));
     EXPECT_EQ(bufcstr(b), nullptr);
+    bufreset(b);
+    EXPECT_FALSE(b->failed);
     bufrelease(b);
 }
 
@@ -284,11 +293,64 @@ TEST(KRMarkdown, textConversion)
 
 TEST(KRMarkdown, textBeyondTheBufferLimitRendersNothing)
 {
-    QString text(BUFFER_MAX_ALLOC_SIZE + 1, QLatin1Char('a'));
-    EXPECT_EQ(KRMarkdown::htmlFromMarkdown(text), QString());
+    QString text(MD_INPUT_MAX_SIZE + 1, QLatin1Char('a'));
+    KRError error;
+    EXPECT_EQ(KRMarkdown::htmlFromMarkdown(text, &error), QString());
+    EXPECT_EQ(error.domain(), QStringLiteral("KRMarkdown"));
+    EXPECT_EQ(error.code(), 1);
 }
 
-TEST(MarkdownLimit, outputBeyondTheLimitIsDroppedSafely)
+// Output far beyond the input limit is rendered whole; output past the buffer limit fails the
+// render with an error instead of returning a cut rendering.
+TEST(KRMarkdown, largeOutputIsWholeOrAnError)
+{
+    // One 10 MB line of inline formatting: more than three times as much HTML.
+    const int words = 1750000;
+    KRError error;
+    QString html = KRMarkdown::htmlFromMarkdown(QStringLiteral("**a** ").repeated(words) + QStringLiteral("**a**"), &error);
+    const QString expectedLine = QStringLiteral("<p>") + QStringLiteral("<strong>a</strong> ").repeated(words) +
+                                 QStringLiteral("<strong>a</strong></p>\n");
+    EXPECT_EQ(html.size(), expectedLine.size());
+    EXPECT_TRUE(html == expectedLine);
+    EXPECT_TRUE(error.isNull()) << error.toString().toStdString();
+
+    // A 15 MB document keeps every paragraph, up to the last.
+    QString doc, expected;
+    for (int i = 0; doc.size() < 15000000; ++i) {
+        doc += QStringLiteral("Paragraph %1 says \"a < b\" _twice_.\n\n").arg(i);
+        expected += QStringLiteral("%1<p>Paragraph %2 says &quot;a &lt; b&quot; <em>twice</em>.</p>\n")
+                        .arg(i ? QStringLiteral("\n") : QString())
+                        .arg(i);
+    }
+    html = KRMarkdown::htmlFromMarkdown(doc, &error);
+    EXPECT_EQ(html.size(), expected.size());
+    EXPECT_TRUE(html == expected);
+    EXPECT_TRUE(error.isNull()) << error.toString().toStdString();
+
+    // A long destination used again and again: past the buffer limit, nothing but an error.
+    const std::string destination(1024 * 1024, 'u');
+    std::string amplified = "[r]: /" + destination + "\n\n";
+    for (int i = 0; i < 140; ++i)
+        amplified += "[r], ";
+    html = KRMarkdown::htmlFromMarkdown(QString::fromStdString(amplified), &error);
+    EXPECT_TRUE(html.isEmpty()) << html.size();
+    EXPECT_EQ(error.code(), 2);
+    EXPECT_FALSE(error.message().isEmpty());
+
+    // The parser reports the failure to its caller too.
+    md_callbacks cb;
+    html_renderopt options;
+    html_renderer_setup(&cb, &options, 0);
+    buf *ob = bufnew(64);
+    md_parser *md = md_parser_new(0, 16, &cb, &options);
+    EXPECT_EQ(md_parser_render(ob, reinterpret_cast<const uint8_t *>(amplified.data()), amplified.size(), md), -1);
+    // The same parser renders a small text again without a failure.
+    EXPECT_EQ(md_parser_render(ob, reinterpret_cast<const uint8_t *>("a"), 1, md), 0);
+    md_parser_free(md);
+    bufrelease(ob);
+}
+
+TEST(MarkdownLimit, outputBeyondTheLimitFailsTheRender)
 {
     md_callbacks cb;
     html_renderopt options;
@@ -298,9 +360,10 @@ TEST(MarkdownLimit, outputBeyondTheLimitIsDroppedSafely)
     ob->size = BUFFER_MAX_ALLOC_SIZE - 8;
     const std::string doc = "# a header longer than what is left\n\n\"quoted\" text\n";
     md_parser *md = md_parser_new(0, 16, &cb, &options);
-    md_parser_render(ob, reinterpret_cast<const uint8_t *>(doc.data()), doc.size(), md);
+    EXPECT_EQ(md_parser_render(ob, reinterpret_cast<const uint8_t *>(doc.data()), doc.size(), md), -1);
     md_parser_free(md);
     EXPECT_LE(ob->size, static_cast<size_t>(BUFFER_MAX_ALLOC_SIZE));
+    EXPECT_TRUE(ob->failed);
     bufrelease(ob);
 }
 

@@ -1,0 +1,132 @@
+#include "KRColorPanel.h"
+
+#include <QColorDialog>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+KRColorPanel *g_shared = nullptr;
+
+void deleteShared()
+{
+    delete g_shared;
+    g_shared = nullptr;
+}
+
+} // namespace
+
+KRColorPanel &KRColorPanel::shared()
+{
+    if (!g_shared) {
+        g_shared = new KRColorPanel;
+        qAddPostRoutine(deleteShared);
+    }
+    return *g_shared;
+}
+
+QStringList KRColorPanel::htmlColorNames()
+{
+    QStringList names = QColor::colorNames();
+    // The one name CSS added after the SVG list.
+    if (!names.contains(QLatin1String("rebeccapurple"))) {
+        names.append(QStringLiteral("rebeccapurple"));
+        names.sort();
+    }
+    return names;
+}
+
+QColor KRColorPanel::htmlColor(const QString &name)
+{
+    if (name == QLatin1String("rebeccapurple"))
+        return QColor(0x66, 0x33, 0x99);
+    return QColor::fromString(name);
+}
+
+KRColorPanel::KRColorPanel(QWidget *parent)
+    : QWidget(parent, Qt::Tool)
+{
+    setWindowTitle(tr("Colors"));
+
+    m_dialog = new QColorDialog;
+    m_dialog->setOptions(QColorDialog::NoButtons | QColorDialog::ShowAlphaChannel
+                         | QColorDialog::DontUseNativeDialog);
+    m_dialog->setWindowFlags(Qt::Widget);
+
+    auto *listTitle = new QLabel(tr("HTML Colors"));
+    m_list = new QListWidget;
+    m_list->setObjectName(QStringLiteral("HTMLColors"));
+    m_list->setUniformItemSizes(true);
+    for (const QString &name : htmlColorNames()) {
+        QPixmap swatch(12, 12);
+        swatch.fill(htmlColor(name));
+        auto *item = new QListWidgetItem(QIcon(swatch), name, m_list);
+        item->setData(Qt::UserRole, htmlColor(name));
+    }
+
+    // Wide enough for the longest name beside its swatch and the scroll bar.
+    int longest = 0;
+    for (const QString &name : htmlColorNames())
+        longest = std::max(longest, m_list->fontMetrics().horizontalAdvance(name));
+    m_list->setMinimumWidth(longest + m_list->iconSize().width() + 48);
+
+    auto *listColumn = new QVBoxLayout;
+    listColumn->addWidget(listTitle);
+    listColumn->addWidget(m_list);
+    auto *layout = new QHBoxLayout(this);
+    layout->addWidget(m_dialog, 1);
+    layout->addLayout(listColumn);
+
+    connect(m_dialog, &QColorDialog::currentColorChanged, this, [this](const QColor &color) {
+        if (!m_settingColor)
+            report(color);
+    });
+    connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        // Picking a name sets the chooser, which reports the colour.
+        m_dialog->setCurrentColor(item->data(Qt::UserRole).value<QColor>());
+    });
+}
+
+void KRColorPanel::setTarget(QObject *owner, std::function<void(const QColor &)> callback)
+{
+    m_owner = owner;
+    m_callback = std::move(callback);
+}
+
+void KRColorPanel::clearTarget()
+{
+    m_owner = nullptr;
+    m_callback = nullptr;
+}
+
+void KRColorPanel::setColor(const QColor &color)
+{
+    m_settingColor = true;
+    m_dialog->setCurrentColor(color);
+    m_settingColor = false;
+}
+
+QColor KRColorPanel::color() const
+{
+    return m_dialog->currentColor();
+}
+
+void KRColorPanel::orderFront()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void KRColorPanel::report(const QColor &color)
+{
+    emit colorPicked(color);
+    if (hasTarget())
+        m_callback(color);
+}

@@ -1,0 +1,212 @@
+#include "KRPopover.h"
+
+#include <QHideEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace {
+
+KRPopover::Edge opposite(KRPopover::Edge edge)
+{
+    return KRPopover::Edge((int(edge) + 2) % 4);
+}
+
+bool isHorizontal(KRPopover::Edge edge)
+{
+    return edge == KRPopover::LeftEdge || edge == KRPopover::RightEdge;
+}
+
+// Room between the anchor and the area's border on the given side.
+int roomAt(const QRect &anchor, const QRect &available, KRPopover::Edge edge)
+{
+    switch (edge) {
+    case KRPopover::LeftEdge: return anchor.left() - available.left();
+    case KRPopover::RightEdge: return available.right() - anchor.right();
+    case KRPopover::TopEdge: return anchor.top() - available.top();
+    case KRPopover::BottomEdge: return available.bottom() - anchor.bottom();
+    }
+    return 0;
+}
+
+int clampInto(int pos, int length, int low, int high)
+{
+    // Keeps [pos, pos + length) inside [low, high); the start wins when it cannot fit.
+    return std::max(low, std::min(pos, high - length));
+}
+
+} // namespace
+
+QSize KRPopover::frameSize(const QSize &contentSize, Edge edge)
+{
+    QSize size = contentSize + QSize(2 * ContentInset, 2 * ContentInset);
+    if (isHorizontal(edge))
+        size.rwidth() += ArrowLength;
+    else
+        size.rheight() += ArrowLength;
+    return size;
+}
+
+KRPopover::Placement KRPopover::placement(const QRect &anchor, const QSize &contentSize, Edge preferred,
+                                          const QRect &available)
+{
+    auto fits = [&](Edge edge) {
+        const QSize size = frameSize(contentSize, edge);
+        return roomAt(anchor, available, edge) >= (isHorizontal(edge) ? size.width() : size.height());
+    };
+    Edge edge = preferred;
+    if (!fits(preferred) && fits(opposite(preferred)))
+        edge = opposite(preferred);
+
+    const QSize size = frameSize(contentSize, edge);
+    const QPoint center = anchor.center();
+    QPoint origin;
+    switch (edge) {
+    case LeftEdge: origin = {anchor.left() - size.width(), center.y() - size.height() / 2}; break;
+    case RightEdge: origin = {anchor.right() + 1, center.y() - size.height() / 2}; break;
+    case TopEdge: origin = {center.x() - size.width() / 2, anchor.top() - size.height()}; break;
+    case BottomEdge: origin = {center.x() - size.width() / 2, anchor.bottom() + 1}; break;
+    }
+    origin.setX(clampInto(origin.x(), size.width(), available.left(), available.right() + 1));
+    origin.setY(clampInto(origin.y(), size.height(), available.top(), available.bottom() + 1));
+
+    const QRect frame(origin, size);
+    // The arrow points at the anchor's middle as far as the body's straight side allows.
+    const int along = isHorizontal(edge) ? center.y() - frame.top() : center.x() - frame.left();
+    const int sideLength = isHorizontal(edge) ? size.height() : size.width();
+    const int margin = CornerRadius + ArrowHalfWidth;
+    const int arrow = sideLength < 2 * margin ? sideLength / 2 : std::clamp(along, margin, sideLength - margin);
+    return {frame, edge, arrow};
+}
+
+KRPopover::KRPopover(QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setBehavior(Behavior::ApplicationDefined);
+}
+
+KRPopover::~KRPopover() = default;
+
+void KRPopover::setBehavior(Behavior behavior)
+{
+    const bool wasVisible = isVisible();
+    m_behavior = behavior;
+    const Qt::WindowFlags kind = behavior == Behavior::Transient ? Qt::Popup : Qt::Tool;
+    setWindowFlags(kind | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
+    if (wasVisible)
+        show();
+}
+
+void KRPopover::setContentWidget(QWidget *widget)
+{
+    if (m_content == widget)
+        return;
+    delete m_content.data();
+    m_content = widget;
+    if (widget) {
+        widget->setParent(this);
+        layoutContent();
+        widget->show();
+    }
+}
+
+QSize KRPopover::contentSize() const
+{
+    if (!m_contentSize.isEmpty())
+        return m_contentSize;
+    return m_content ? m_content->sizeHint().expandedTo(QSize(1, 1)) : QSize(1, 1);
+}
+
+void KRPopover::showRelativeToRect(const QRect &rect, QWidget *view, Edge preferredEdge)
+{
+    QRect anchor = rect;
+    QRect available;
+    if (view) {
+        anchor.moveTopLeft(view->mapToGlobal(rect.topLeft()));
+        if (QScreen *screen = view->screen())
+            available = screen->availableGeometry();
+    }
+    if (available.isEmpty()) // no screen: nothing to stay inside
+        available = anchor.adjusted(-100000, -100000, 100000, 100000);
+    m_placement = placement(anchor, contentSize(), preferredEdge, available);
+    setGeometry(m_placement.frame);
+    layoutContent();
+    show();
+    raise();
+    if (m_behavior == Behavior::ApplicationDefined)
+        activateWindow();
+    update();
+}
+
+QRect KRPopover::bodyRect() const
+{
+    QRect body = rect();
+    switch (m_placement.edge) {
+    case LeftEdge: body.setRight(body.right() - ArrowLength); break;
+    case RightEdge: body.setLeft(body.left() + ArrowLength); break;
+    case TopEdge: body.setBottom(body.bottom() - ArrowLength); break;
+    case BottomEdge: body.setTop(body.top() + ArrowLength); break;
+    }
+    return body;
+}
+
+void KRPopover::layoutContent()
+{
+    if (m_content)
+        m_content->setGeometry(bodyRect().adjusted(ContentInset, ContentInset, -ContentInset, -ContentInset));
+}
+
+void KRPopover::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutContent();
+}
+
+void KRPopover::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        emit closed();
+}
+
+void KRPopover::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    const QRectF body = QRectF(bodyRect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath path;
+    path.addRoundedRect(body, CornerRadius, CornerRadius);
+
+    const qreal a = m_placement.arrowCenter;
+    QPolygonF arrow;
+    switch (m_placement.edge) {
+    case LeftEdge: // body on the left, arrow pointing right
+        arrow << QPointF(body.right() - 1, a - ArrowHalfWidth) << QPointF(width() - 0.5, a)
+              << QPointF(body.right() - 1, a + ArrowHalfWidth);
+        break;
+    case RightEdge:
+        arrow << QPointF(body.left() + 1, a - ArrowHalfWidth) << QPointF(0.5, a)
+              << QPointF(body.left() + 1, a + ArrowHalfWidth);
+        break;
+    case TopEdge:
+        arrow << QPointF(a - ArrowHalfWidth, body.bottom() - 1) << QPointF(a, height() - 0.5)
+              << QPointF(a + ArrowHalfWidth, body.bottom() - 1);
+        break;
+    case BottomEdge:
+        arrow << QPointF(a - ArrowHalfWidth, body.top() + 1) << QPointF(a, 0.5)
+              << QPointF(a + ArrowHalfWidth, body.top() + 1);
+        break;
+    }
+    QPainterPath arrowPath;
+    arrowPath.addPolygon(arrow);
+    arrowPath.closeSubpath();
+    path = path.united(arrowPath);
+
+    painter.setPen(QPen(QColor(0, 0, 0, 70), 1));
+    painter.setBrush(palette().color(QPalette::Window));
+    painter.drawPath(path);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+// A small window beside a rectangle of another widget, pointing at it with an arrow, that
+// holds one content widget. A transient pop-over closes when the user clicks anywhere
+// outside it; an application-defined one stays until close() is called.
+class KRPopover : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The side of the anchor rectangle the pop-over opens on. The numbers are the ones callers
+    // store (0 = the left side, 2 = the right side).
+    enum Edge { LeftEdge = 0, BottomEdge = 1, RightEdge = 2, TopEdge = 3 };
+    enum class Behavior { ApplicationDefined, Transient };
+
+    // Length of the arrow from the body to its tip, and the body's corner radius.
+    static constexpr int ArrowLength = 9;
+    static constexpr int ArrowHalfWidth = 9;
+    static constexpr int CornerRadius = 6;
+    // Space between the body's outline and the content widget.
+    static constexpr int ContentInset = 4;
+
+    struct Placement
+    {
+        QRect frame;      // whole window, arrow included, in screen coordinates
+        Edge edge;        // the side actually used (the preferred one, or its opposite)
+        int arrowCenter;  // position of the arrow's tip along the arrow side, in window coordinates
+    };
+
+    // Where a pop-over with content of the given size goes next to the anchor (screen
+    // coordinates) inside the available area: on the preferred side when it fits, on the
+    // opposite side when only that fits, then moved along both axes to stay inside the area.
+    static Placement placement(const QRect &anchor, const QSize &contentSize, Edge preferred,
+                               const QRect &available);
+    static QSize frameSize(const QSize &contentSize, Edge edge);
+
+    explicit KRPopover(QWidget *parent = nullptr);
+    ~KRPopover() override;
+
+    Behavior behavior() const { return m_behavior; }
+    void setBehavior(Behavior behavior);
+
+    // The widget shown inside; the pop-over takes ownership (a previous one is deleted).
+    QWidget *contentWidget() const { return m_content; }
+    void setContentWidget(QWidget *widget);
+
+    // Size of the content area; an empty size means the content widget's size hint.
+    QSize contentSize() const;
+    void setContentSize(const QSize &size) { m_contentSize = size; }
+
+    // Shows the pop-over pointing at a rectangle given in the view's coordinates, inside the
+    // available area of the view's screen. Shown again while open, it moves.
+    void showRelativeToRect(const QRect &rect, QWidget *view, Edge preferredEdge);
+    bool isShown() const { return isVisible(); }
+    // The side used by the last showRelativeToRect.
+    Edge shownEdge() const { return m_placement.edge; }
+
+signals:
+    // The pop-over has closed, by close() or (transient) by a click outside it.
+    void closed();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QRect bodyRect() const;
+    void layoutContent();
+
+    Behavior m_behavior = Behavior::ApplicationDefined;
+    QPointer<QWidget> m_content;
+    QSize m_contentSize;
+    Placement m_placement{QRect(), RightEdge, 0};
+};

@@ -1,0 +1,287 @@
+// Damaged and hostile project files: each is opened, saved to a new package and built (no
+// minifying, no runtime server). The cases are the files of tests/data/builder/damaged and the
+// shop project, as they are and with seeded damage: truncation, byte flips, elements copied,
+// removed or moved, hostile ids and values, entity declarations and references. None may
+// crash, throw or hang; a file either gives an error with a message or opens, saves, opens
+// again from the saved copy and builds (or says why not), and nothing is written outside the
+// package. KR_DAMAGED_CASES sets the number of damaged variants per file (default 80);
+// KR_DAMAGED_SEED changes the damage (default 20261207); KR_DAMAGED_ONLY runs the one case of that name ("shop #12") and writes its files to
+// KR_DAMAGED_KEEP when set.
+
+#include "KRBuildTestProject.h"
+
+#include <KRTestSupport.h>
+#include <builder/KRProjectBuilder.h>
+#include <core/KRXMLDocument.h>
+#include <model/KRDocument.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRProject.h>
+#include <platform/foundation/KRException.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QHash>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+struct Case
+{
+    std::string name;
+    QByteArray xml;
+};
+
+const char *const kHostileValues[] = {
+    "", " ", "../../x", "/etc/passwd", "a b", "for", "x}", "\"", "'", "$", "1abc", "page1", "home",
+    "</script><script>alert(1)</script>", "\xE2\x80\xA8", "-1", "99999999999999999999", "NaN", "{", "[1,2",
+    "[{\"label\":1,\"onClick\":\"x y\"}]", "javascript:alert(1)", "&lt;b&gt;", "\\", "url(')", "100%",
+};
+
+template <typename T, std::size_t N>
+const T &pick(std::mt19937 &random, const T (&items)[N])
+{
+    return items[std::uniform_int_distribution<std::size_t>(0, N - 1)(random)];
+}
+
+int below(std::mt19937 &random, int n)
+{
+    return n <= 0 ? 0 : std::uniform_int_distribution<int>(0, n - 1)(random);
+}
+
+// Element-level damage through the XML layer: copy, remove, move or give hostile values.
+QByteArray damageElements(std::mt19937 &random, const QByteArray &xml)
+{
+    KRResult<KRXMLDocument> parsed = KRXMLDocument::fromData(xml);
+    if (!parsed)
+        return xml;
+    KRXMLDocument document = parsed.value();
+    const QList<KRXMLNode> elements = document.nodesForXPath(QStringLiteral("//KRProject | //KRPages//*"));
+    if (elements.isEmpty())
+        return xml;
+    for (int step = 0, steps = 1 + below(random, 3); step < steps; ++step) {
+        KRXMLNode element = elements.at(below(random, int(elements.size())));
+        if (element.isNull() || element.parent().isNull())
+            continue;
+        switch (below(random, 5)) {
+        case 0: { // a copy beside it (the same id twice)
+            KRXMLNode parent = element.parent();
+            parent.insertChild(document.importNode(element), element.index() + 1);
+            break;
+        }
+        case 1:
+            element.detach();
+            break;
+        case 2: { // into another element
+            KRXMLNode target = elements.at(below(random, int(elements.size())));
+            if (!target.isNull() && target != element && !target.isDetached())
+                target.appendChild(document.importNode(element));
+            break;
+        }
+        case 3:
+            element.setAttribute(QStringLiteral("id"), QString::fromUtf8(pick(random, kHostileValues)));
+            break;
+        default: {
+            const QStringList names = element.attributeNames();
+            const QString name = names.isEmpty() ? QStringLiteral("value") : names.at(below(random, int(names.size())));
+            element.setAttribute(name, QString::fromUtf8(pick(random, kHostileValues)));
+            break;
+        }
+        }
+    }
+    return document.xmlData();
+}
+
+// Declarations and references of entities: internal, nested, undefined, external.
+QByteArray damageEntities(std::mt19937 &random, QByteArray xml)
+{
+    static const char *const declarations[] = {
+        "<!ENTITY e \"Hello\"><!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;\">",
+        "<!ENTITY e SYSTEM \"file:///etc/hostname\"><!ENTITY f \"x\"><!ENTITY g \"&f;\">",
+        "<!ENTITY e \"&lt;/script&gt;\"><!ENTITY f \"a&#10;b\"><!ENTITY g \"&f;\">",
+    };
+    static const char *const references[] = {"&e;", "&f;", "&g;", "&nope;", "&e;&g;&e;"};
+    if (xml.contains("<!DOCTYPE"))
+        return xml;
+    const int root = xml.indexOf("<KRProjectDocument");
+    if (root < 0)
+        return xml;
+    xml.insert(root, QByteArray("<!DOCTYPE KRProjectDocument [") + pick(random, declarations) + "]>\n");
+    for (int n = 0, count = 1 + below(random, 4); n < count; ++n) {
+        const int quote = xml.indexOf("=\"", below(random, int(xml.size())));
+        if (quote >= 0)
+            xml.insert(quote + 2, pick(random, references));
+        const int text = xml.indexOf(">", below(random, int(xml.size())));
+        if (text >= 0)
+            xml.insert(text + 1, pick(random, references));
+    }
+    return xml;
+}
+
+QByteArray damage(std::mt19937 &random, const QByteArray &xml)
+{
+    switch (below(random, 4)) {
+    case 0:
+        return xml.left(below(random, int(xml.size())));
+    case 1: {
+        static const char bytes[] = {'<', '>', '&', '"', '\'', '/', '\0', '\xff', '\xc3', '\n', ']', ';', '#', 'x'};
+        QByteArray flipped = xml;
+        for (int n = 0, count = 1 + below(random, 8); n < count && !flipped.isEmpty(); ++n)
+            flipped[below(random, int(flipped.size()))] = pick(random, bytes);
+        return flipped;
+    }
+    case 2:
+        return damageElements(random, xml);
+    default:
+        return damageEntities(random, damageElements(random, xml));
+    }
+}
+
+std::vector<Case> cases()
+{
+    std::vector<Case> seeds{{"shop", KRBuildTest::controlProjectXML()}};
+    QDirIterator files(QStringLiteral(KR_TEST_DATA_DIR "/builder/damaged"), {QStringLiteral("*.xml")}, QDir::Files);
+    QStringList paths;
+    while (files.hasNext())
+        paths.append(files.next());
+    paths.sort();
+    for (const QString &path : paths)
+        seeds.push_back({QFileInfo(path).fileName().toStdString(), KRTest::readFile(path)});
+    const int variants = qEnvironmentVariableIsSet("KR_DAMAGED_CASES") ? qEnvironmentVariableIntValue("KR_DAMAGED_CASES") : 80;
+    std::vector<Case> all = seeds;
+    std::mt19937 random(qEnvironmentVariableIsSet("KR_DAMAGED_SEED") ? qEnvironmentVariableIntValue("KR_DAMAGED_SEED") : 20261207);
+    for (const Case &seed : seeds) {
+        for (int n = 0; n < variants; ++n)
+            all.push_back({seed.name + " #" + std::to_string(n), damage(random, seed.xml)});
+    }
+    return all;
+}
+
+// Every entry below the folder, as paths relative to it.
+QStringList entriesBelow(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries.append(QDir(folder).relativeFilePath(it.next()));
+    return entries;
+}
+
+class KRDamagedProjectTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        KRBuildTest::setUpRealControls();
+        static const QString resources = KRBuildTest::makeResourcesFolder();
+        KRResources::setResourcesDirectory(resources);
+        m_alerts = std::make_shared<KRScriptedAlertService>();
+        m_previousAlerts = KRAlertService::setCurrent(m_alerts);
+        KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSMinimize"), false);
+    }
+    void TearDown() override
+    {
+        KRUserDefaults::sharedInstance().removeObject(QStringLiteral("JSMinimize"));
+        KRAlertService::setCurrent(m_previousAlerts);
+        KRResources::setResourcesDirectory(QString());
+    }
+
+    enum Outcome { Refused, Opened, Built };
+    // Opens, saves, reopens the saved copy and builds; a failure names what went wrong.
+    Outcome run(const Case &c)
+    {
+        SCOPED_TRACE(c.name);
+        const QString folder = KRTest::makeTempDir(QStringLiteral("damaged"));
+        struct RemoveFolder
+        {
+            QString path;
+            ~RemoveFolder()
+            {
+                if (!path.isEmpty())
+                    QDir(path).removeRecursively();
+            }
+        } removeFolder{folder};
+        const QString package = folder + QStringLiteral("/P.krproj");
+        QDir().mkpath(package + QStringLiteral("/kr-web"));
+        KRTest::writeFile(package + QStringLiteral("/project.xml"), c.xml);
+        auto document = KRDocument::openPackage(package);
+        if (!document) {
+            EXPECT_FALSE(document.error().message().isEmpty());
+            return Refused;
+        }
+        auto project = KRProject::create(document.value(), true);
+        if (!project) {
+            EXPECT_FALSE(project.error().message().isEmpty());
+            return Refused;
+        }
+        // What was changed on the way in is there to be shown.
+        EXPECT_EQ(bool(project.value()->loadWarningsError()), !project.value()->loadWarnings().isEmpty());
+
+        const QString copy = folder + QStringLiteral("/Saved.krproj");
+        const KRResult<void> saved = document.value()->saveToPackage(copy);
+        EXPECT_TRUE(saved.ok()) << saved.error().toString().toStdString();
+        auto reread = KRDocument::openPackage(copy);
+        EXPECT_TRUE(reread.ok()) << reread.error().toString().toStdString();
+        if (reread) {
+            auto reopened = KRProject::create(reread.value(), false);
+            EXPECT_TRUE(reopened.ok()) << reopened.error().toString().toStdString();
+        }
+
+        KRProjectBuilder builder(project.value());
+        builder.setDeviceInformationJSON(KRObjectInfo::sharedInstance().deviceInformationJSON());
+        const KRResult<QString> built = builder.build();
+        if (!built)
+            EXPECT_FALSE(built.error().message().isEmpty());
+        if (const QString keep = qEnvironmentVariable("KR_DAMAGED_KEEP"); !keep.isEmpty()) {
+            QDir(keep).removeRecursively();
+            QDir().rename(folder, keep);
+            removeFolder.path.clear();
+            return built ? Built : Opened;
+        }
+        for (const QString &entry : entriesBelow(folder))
+            EXPECT_TRUE(entry.startsWith(QLatin1String("P.krproj")) || entry.startsWith(QLatin1String("Saved.krproj")))
+                << entry.toStdString();
+        return built ? Built : Opened;
+    }
+
+    std::shared_ptr<KRScriptedAlertService> m_alerts;
+    std::shared_ptr<KRAlertService> m_previousAlerts;
+};
+
+TEST_F(KRDamagedProjectTest, OpenSaveAndBuildNeverCrashThrowOrHang)
+{
+    if (!KRBuildTest::supportsFileMarks(KRTest::makeTempDir(QStringLiteral("marks"))))
+        GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
+    QHash<QString, Outcome> outcomes;
+    const QString only = qEnvironmentVariable("KR_DAMAGED_ONLY");
+    for (const Case &c : cases()) {
+        if (!only.isEmpty() && QString::fromStdString(c.name) != only)
+            continue;
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            outcomes.insert(QString::fromStdString(c.name), run(c));
+        } catch (const KRException &exception) {
+            ADD_FAILURE() << c.name << ": " << exception.name().toStdString() << ": " << exception.reason().toStdString();
+        } catch (const std::exception &exception) {
+            ADD_FAILURE() << c.name << ": " << exception.what();
+        }
+        EXPECT_LT(timer.elapsed(), 10000) << c.name;
+    }
+    if (!only.isEmpty())
+        return;
+    // The undamaged files open with what can be kept and build; the broken ones give an error.
+    for (const char *name : {"shop", "abstract-and-unknown.xml", "hostile-ids.xml", "entities.xml"})
+        EXPECT_EQ(outcomes.value(QString::fromLatin1(name)), Built) << name;
+    for (const char *name : {"truncated.xml", "no-pages.xml"})
+        EXPECT_EQ(outcomes.value(QString::fromLatin1(name), Built), Refused) << name;
+}
+
+} // namespace
