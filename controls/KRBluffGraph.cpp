@@ -107,10 +107,5 @@ void KRBluffGraph::createChildren()
     element->appendChild(canvas);
     if (!designMode())
         return;
-    const QString script = designScript();
-    const std::weak_ptr<KRPage> weakPage = page;
-    page->onJQueryMobileLoaded([weakPage, script] {
-        if (const auto p = weakPage.lock())
-            p->evaluateScript(script);
-    });
+    page->queueDesignSetUpScript(shared_from_this(), designScript());
 }

@@ -6,30 +6,15 @@
 #include <model/KRPage.h>
 #include <platform/dom/DOMElement.h>
 
-#include <QFile>
 #include <QHash>
 
 #include <nlohmann/json.hpp>
-
-#include <map>
 
 namespace {
 QHash<QString, KRPluginClassData> &registry()
 {
     static QHash<QString, KRPluginClassData> data;
     return data;
-}
-
-// Design scripts already evaluated in a page's design document, by page.
-struct LoadedScripts
-{
-    std::weak_ptr<KRPageBase> page;
-    QSet<QString> paths;
-};
-std::map<const void *, LoadedScripts> &loadedScripts()
-{
-    static std::map<const void *, LoadedScripts> loaded;
-    return loaded;
 }
 } // namespace
 
@@ -138,22 +123,15 @@ void KRPlugin::loadDesignScript()
         return;
     const std::weak_ptr<KRObject> weak = weak_from_this();
     const std::weak_ptr<KRPage> weakPage = page;
-    page->onJQueryMobileLoaded([weak, weakPage, path] {
+    page->queueDesignSetUp(shared_from_this(), [weak, weakPage, path] {
         const auto p = weakPage.lock();
         const auto self = std::static_pointer_cast<KRPlugin>(weak.lock());
         if (!p || !self)
             return;
-        LoadedScripts &loaded = loadedScripts()[p->identity()];
-        if (loaded.page.lock() != p)
-            loaded = LoadedScripts{p, {}};
-        if (!loaded.paths.contains(path)) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
-                KR_LOG(QStringLiteral("Unable to load the design script %1 of plug-in class %2").arg(path, self->kr_className()));
-                return;
-            }
-            p->evaluateScript(QString::fromUtf8(file.readAll()));
-            loaded.paths.insert(path);
+        // The class's script once per view, before its first drawing there.
+        if (!p->evaluateScriptFileOnce(path)) {
+            KR_LOG(QStringLiteral("Unable to load the design script %1 of plug-in class %2").arg(path, self->kr_className()));
+            return;
         }
         self->setHasDesignModeScript(true);
         self->designModeDraw();

@@ -162,13 +162,16 @@ void KRPage::setScriptHost(DOMScriptHost *host)
 {
     // jQuery Mobile has yet to load in a new view: work queued from now on waits for it, and
     // the view starts from jQuery alone even when the last one never finished loading.
-    if (host && host != m_scriptHost) {
+    const bool newView = host && host != m_scriptHost;
+    if (newView) {
         m_didJQueryMobileLoad = false;
         detachJQMScripts();
     }
     m_scriptHost = host ? host : m_recordingHost.get();
     m_domDocument->setScriptHost(m_scriptHost);
     m_scriptHost->setHostObject(QStringLiteral("___kr_page"), m_proxy.get());
+    if (newView)
+        requeueDesignSetUps();
 }
 
 void KRPage::evaluateScript(const QString &script)
@@ -400,7 +403,7 @@ void KRPage::addJQMjs()
         m_didJQueryMobileLoad = false;
         for (const auto &script : m_jqmScripts)
             m_headElement->appendChild(script);
-        queueToolbarFix();
+        requeueDesignSetUps();
         return;
     }
     const auto headScripts = [this] { return m_headElement->getElementsByTagName(QStringLiteral("script")).size(); };
@@ -461,6 +464,128 @@ void KRPage::onJQueryMobileLoaded(Block block)
     m_onJQMLoadedBlocks.push_back(std::move(block));
     if (m_didJQueryMobileLoad)
         jqueryMobileLoaded();
+}
+
+namespace {
+bool classNamesScripts(const QString &className)
+{
+    const KRClassRegistry &classes = KRClassRegistry::sharedInstance();
+    for (const KRObjectClass *k = classes.classNamed(className); k; k = classes.classNamed(k->superclassName)) {
+        if (!k->requiredScripts.isEmpty())
+            return true;
+        if (k->superclassName.isEmpty())
+            break;
+    }
+    return false;
+}
+} // namespace
+
+void KRPage::queueDesignSetUp(const std::shared_ptr<KRObject> &object, Block block)
+{
+    if (!object || !block)
+        return;
+    DesignSetUp &setUp = m_designSetUps[object];
+    setUp.block = block;
+    setUp.pending = true;
+    const quint64 serial = setUp.serial = ++m_designSetUpSerial;
+    const std::weak_ptr<KRObject> weakSelf = weak_from_this();
+    const std::weak_ptr<KRObject> weakObject = object;
+    onJQueryMobileLoaded([weakSelf, weakObject, serial, block = std::move(block)] {
+        // Marked first: a set-up that queues another one leaves that one pending.
+        if (const auto self = std::static_pointer_cast<KRPage>(weakSelf.lock())) {
+            const auto found = self->m_designSetUps.find(weakObject);
+            if (found != self->m_designSetUps.end() && found->second.serial == serial)
+                found->second.pending = false;
+        }
+        block();
+    });
+}
+
+void KRPage::queueDesignSetUpScript(const std::shared_ptr<KRObject> &object, const QString &script)
+{
+    const std::weak_ptr<KRObject> weakSelf = weak_from_this();
+    queueDesignSetUp(object, [weakSelf, script] {
+        if (const auto self = std::static_pointer_cast<KRPage>(weakSelf.lock()))
+            self->evaluateScript(script);
+    });
+}
+
+bool KRPage::evaluateScriptFileOnce(const QString &path)
+{
+    if (m_evaluatedScriptFiles.contains(path))
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    evaluateScript(QString::fromUtf8(file.readAll()));
+    m_evaluatedScriptFiles.insert(path);
+    return true;
+}
+
+void KRPage::evaluateRequiredObjectScripts()
+{
+    // In the order the classes name them, each once per view.
+    const QDir resources(KRResources::resourcesDirectory());
+    for (const QString &path : std::as_const(m_requiredObjectScripts)) {
+        if (!evaluateScriptFileOnce(resources.filePath(QStringLiteral("local-server/") + path)))
+            KR_LOG(QStringLiteral("Unable to load source for class resource %1").arg(path));
+    }
+}
+
+void KRPage::requeueDesignSetUps()
+{
+    if (!designMode())
+        return;
+    // As in a freshly opened page: the toolbar fix first, the controls after it.
+    queueToolbarFix();
+    // The class scripts again, just before the first object whose class names any.
+    bool classScriptsQueued = m_evaluatedScriptFiles.isEmpty();
+    m_evaluatedScriptFiles.clear();
+    const auto queueClassScripts = [this, &classScriptsQueued] {
+        classScriptsQueued = true;
+        const std::weak_ptr<KRObject> weak = weak_from_this();
+        onJQueryMobileLoaded([weak] {
+            if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
+                self->evaluateRequiredObjectScripts();
+        });
+    };
+    // The set-ups that have run; one still pending runs in the new view anyway. An object
+    // whose element is out of the document (deleted) has nothing to set up.
+    QHash<const DOMNode *, std::shared_ptr<KRObject>> byElement;
+    std::vector<std::shared_ptr<KRObject>> withoutElement;
+    for (auto it = m_designSetUps.begin(); it != m_designSetUps.end();) {
+        const auto object = it->first.lock();
+        if (!object) {
+            it = m_designSetUps.erase(it);
+            continue;
+        }
+        if (!it->second.pending) {
+            if (const auto element = object->domElement())
+                byElement.insert(element.get(), object);
+            else if (m_objects.value(object->kr_id()) == object)
+                withoutElement.push_back(object);
+        }
+        ++it;
+    }
+    std::vector<std::shared_ptr<KRObject>> ordered;
+    std::vector<const DOMNode *> stack{m_domDocument.get()};
+    while (!stack.empty() && ordered.size() < static_cast<size_t>(byElement.size())) {
+        const DOMNode *node = stack.back();
+        stack.pop_back();
+        if (const auto found = byElement.constFind(node); found != byElement.constEnd())
+            ordered.push_back(found.value());
+        const auto &children = node->childNodes();
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            stack.push_back(child->get());
+    }
+    ordered.insert(ordered.end(), withoutElement.begin(), withoutElement.end());
+    for (const auto &object : ordered) {
+        if (!classScriptsQueued && classNamesScripts(object->kr_className()))
+            queueClassScripts();
+        queueDesignSetUp(object, m_designSetUps[object].block);
+    }
+    if (!classScriptsQueued)
+        queueClassScripts();
 }
 
 void KRPage::addExternalScript(const QString &source)
@@ -605,6 +730,7 @@ void KRPage::cleanup()
     m_objects.clear();
     children().clear();
     m_allObjects.clear();
+    m_designSetUps.clear();
 }
 
 // --- Objects
@@ -706,16 +832,9 @@ void KRPage::loadRequiredResourcesFromClass(const QString &className)
             m_requiredObjectScripts.append(path);
             if (designMode()) {
                 const std::weak_ptr<KRObject> weak = weak_from_this();
-                onJQueryMobileLoaded([weak, path] {
-                    const auto self = std::static_pointer_cast<KRPage>(weak.lock());
-                    if (!self)
-                        return;
-                    QFile file(QDir(KRResources::resourcesDirectory()).filePath(QStringLiteral("local-server/") + path));
-                    if (!file.open(QIODevice::ReadOnly)) {
-                        KR_LOG(QStringLiteral("Unable to load source for class resource %1").arg(path));
-                        return;
-                    }
-                    self->evaluateScript(QString::fromUtf8(file.readAll()));
+                onJQueryMobileLoaded([weak] {
+                    if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
+                        self->evaluateRequiredObjectScripts();
                 });
             }
         }

@@ -106,6 +106,14 @@ public:
     // Runs the block once jQuery Mobile has loaded in the design document.
     void onJQueryMobileLoaded(Block block);
     bool didJQueryMobileLoad() const { return m_didJQueryMobileLoad; }
+    // Queues an object's design-time set-up (enhancing or drawing the markup it has just built)
+    // for when jQuery Mobile has loaded. The page keeps the latest one of each object and runs
+    // it again, in document order, in a view that mirrors the page anew.
+    void queueDesignSetUp(const std::shared_ptr<KRObject> &object, Block block);
+    void queueDesignSetUpScript(const std::shared_ptr<KRObject> &object, const QString &script);
+    // Evaluates a script file once in the view showing the page; a view that mirrors the page
+    // anew evaluates it once more. False when the file cannot be read.
+    bool evaluateScriptFileOnce(const QString &path);
     // Adds the jQuery Mobile scripts after jQuery; called again when a view mirrors the page
     // anew, it adds them once more without duplicates and waits for their load again.
     void addJQMjs();
@@ -169,6 +177,10 @@ private:
     QString jQueryURL() const;
     void queueToolbarFix();
     void detachJQMScripts();
+    // A new view (or the same one reloaded) starts from the bare markup: queues the toolbar
+    // fix, the class scripts and each object's latest set-up again.
+    void requeueDesignSetUps();
+    void evaluateRequiredObjectScripts();
 
     std::weak_ptr<KRProject> m_project;
     std::shared_ptr<DOMDocument> m_domDocument;
@@ -184,6 +196,15 @@ private:
     QList<std::shared_ptr<KRObject>> m_allObjects;
     std::vector<Block> m_onJQMLoadedBlocks;
     std::vector<std::shared_ptr<DOMElement>> m_jqmScripts; // what addJQMjs added, in order
+    struct DesignSetUp
+    {
+        Block block;
+        quint64 serial = 0;
+        bool pending = false; // queued and not run yet
+    };
+    std::map<std::weak_ptr<KRObject>, DesignSetUp, std::owner_less<std::weak_ptr<KRObject>>> m_designSetUps;
+    quint64 m_designSetUpSerial = 0;
+    QSet<QString> m_evaluatedScriptFiles; // in the current view
     QSet<QString> m_designModeSources, m_requiredStylesheets, m_requiredResources;
     QStringList m_requiredObjectScripts;
     QSet<QString> m_manifestResources;

@@ -350,11 +350,7 @@ void JQMBaseToolbar::createChildren()
                 : QStringLiteral("$(document).ready(function() {$(%1).closest('.ui-page').removeClass('ui-page-header-fixed')"
                                  ".trigger('pagecreate');});")
                       .arg(e);
-        const std::weak_ptr<KRPage> weakPage = page;
-        page->onJQueryMobileLoaded([weakPage, script] {
-            if (const auto p = weakPage.lock())
-                p->evaluateScript(script);
-        });
+        page->queueDesignSetUpScript(shared_from_this(), script);
     }
 }
 

@@ -158,9 +158,5 @@ void JQMFormWidget::queueDesignScript(const QString &script)
     const auto page = designPage();
     if (!designMode() || !page)
         return;
-    const std::weak_ptr<KRPageBase> weakPage = page;
-    page->onJQueryMobileLoaded([weakPage, script] {
-        if (const auto p = std::static_pointer_cast<KRPage>(weakPage.lock()))
-            p->evaluateScript(script);
-    });
+    page->queueDesignSetUpScript(shared_from_this(), script);
 }

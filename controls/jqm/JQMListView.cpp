@@ -154,11 +154,7 @@ void JQMListView::createChildren()
         const QString script = QStringLiteral("$(%1).listview();$(%2).addClass('ui-disabled');$(%3).textinput('disable');")
                                    .arg(krSelectorLiteral(listID), krSelectorLiteral(listID, QStringLiteral("li")),
                                         krSelectorLiteral(QStringLiteral("%1_%2").arg(p, o), QStringLiteral("input")));
-        const std::weak_ptr<KRPage> weakPage = page;
-        page->onJQueryMobileLoaded([weakPage, script] {
-            if (const auto pg = weakPage.lock())
-                pg->evaluateScript(script);
-        });
+        page->queueDesignSetUpScript(shared_from_this(), script);
     }
 }
 

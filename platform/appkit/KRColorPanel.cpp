@@ -12,23 +12,23 @@
 
 namespace {
 
-KRColorPanel *g_shared = nullptr;
+KRColorPanel *g_sharedColorPanel = nullptr;
 
 void deleteShared()
 {
-    delete g_shared;
-    g_shared = nullptr;
+    delete g_sharedColorPanel;
+    g_sharedColorPanel = nullptr;
 }
 
 } // namespace
 
 KRColorPanel &KRColorPanel::shared()
 {
-    if (!g_shared) {
-        g_shared = new KRColorPanel;
+    if (!g_sharedColorPanel) {
+        g_sharedColorPanel = new KRColorPanel;
         qAddPostRoutine(deleteShared);
     }
-    return *g_shared;
+    return *g_sharedColorPanel;
 }
 
 QStringList KRColorPanel::htmlColorNames()

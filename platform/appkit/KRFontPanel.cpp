@@ -5,23 +5,23 @@
 
 namespace {
 
-KRFontPanel *g_shared = nullptr;
+KRFontPanel *g_sharedFontPanel = nullptr;
 
 } // namespace
 
 void deleteSharedFontPanel()
 {
-    delete g_shared;
-    g_shared = nullptr;
+    delete g_sharedFontPanel;
+    g_sharedFontPanel = nullptr;
 }
 
 KRFontPanel &KRFontPanel::shared()
 {
-    if (!g_shared) {
-        g_shared = new KRFontPanel;
+    if (!g_sharedFontPanel) {
+        g_sharedFontPanel = new KRFontPanel;
         qAddPostRoutine(deleteSharedFontPanel);
     }
-    return *g_shared;
+    return *g_sharedFontPanel;
 }
 
 KRFontPanel::KRFontPanel()

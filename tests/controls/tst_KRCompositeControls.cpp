@@ -423,3 +423,69 @@ TEST(CompositeCatalogue, EveryPropertyHasACatalogueEntryAndEveryEntryAProperty)
             EXPECT_TRUE(keys.contains(QStringLiteral("kr_") + property)) << name << " " << property.toStdString();
     }
 }
+
+// A page shown again in a new view (the pool took the last one back) starts from its bare
+// markup there: the class scripts and each control's latest set-up run once more, in document
+// order, once jQuery Mobile has loaded, without touching the document or its history.
+TEST(DesignSetUp, ANewViewSetsEveryControlUpAgain)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenPageProject(
+        QStringLiteral("<KRBluffGraph id=\"graph1\" top=\"320\" width=\"300\" height=\"200\"/>"
+                       "<JQMHeaderToolbar id=\"header1\" title=\"Top\"/>"
+                       "<JQMListView id=\"listview1\" top=\"40\">[{\"label\":\"One\"},{\"label\":\"Two\"}]</JQMListView>"
+                       "<JQMSelect id=\"select1\" top=\"200\" options=\"a\nb\"/>"
+                       "<JQMSlider id=\"slider1\" top=\"260\"/>"),
+        true, &document);
+    ASSERT_TRUE(project && document);
+    const auto page = project->krPages().first();
+    DOMRecordingScriptHost first;
+    page->setScriptHost(&first);
+    const QStringList shown = krRunDesignScripts(page);
+    const auto list = object<JQMListView>(project, QStringLiteral("listview1"));
+    const auto graph = object<KRBluffGraph>(project, QStringLiteral("graph1"));
+    ASSERT_TRUE(list && graph);
+    // Each control's set-up once, the page's toolbar fix first.
+    const auto setUpOf = [&](const QString &id) {
+        const QStringList found = shown.filter(QRegularExpression(QStringLiteral("^\\$.*%1").arg(id), QRegularExpression::DotMatchesEverythingOption));
+        EXPECT_EQ(found.size(), 1) << id.toStdString();
+        return found.value(0);
+    };
+    for (const char *id : {"_page1_graph1_canvas", "page1_header1", "_page1_listview1_ul", "_page1_select1_sel", "_page1_slider1_inp"})
+        setUpOf(QLatin1String(id));
+    ASSERT_TRUE(shown.first().contains(QLatin1String("ui-page-header-fixed")));
+
+    // The view goes; meanwhile the list is renamed (a new set-up) and the slider deleted.
+    page->setScriptHost(nullptr);
+    list->setKr_id(QStringLiteral("menu"));
+    page->deleteObjects({page->objectForID(QStringLiteral("slider1"))});
+    krRunDesignScripts(page);
+    QStringList expected = shown;
+    const QString oldList = setUpOf(QStringLiteral("_page1_listview1_ul"));
+    expected.replace(expected.indexOf(oldList), QString(oldList).replace(QStringLiteral("listview1"), QStringLiteral("menu")));
+    expected.removeAll(setUpOf(QStringLiteral("_page1_slider1_inp")));
+    const QString markup = page->htmlElement()->outerHTML();
+    const auto undoSteps = document->undoManager().undoCount();
+    const auto changeCount = document->undoManager().changeCount();
+
+    // A new view taken back while loading runs nothing; the next one runs everything once.
+    DOMRecordingScriptHost second, third;
+    page->setScriptHost(&second);
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+    QCoreApplication::processEvents();
+    page->setScriptHost(&third);
+    EXPECT_TRUE(third.evaluatedScripts().isEmpty());
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+    EXPECT_TRUE(third.evaluatedScripts().isEmpty()); // not before jQuery Mobile
+    EXPECT_EQ(krRunDesignScripts(page), expected);
+    EXPECT_TRUE(second.evaluatedScripts().isEmpty());
+    // The same view reloaded sets up again, once.
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryLoaded");
+    QMetaObject::invokeMethod(page->pageProxy(), "jqueryMobileLoaded");
+    EXPECT_EQ(krRunDesignScripts(page), expected);
+
+    EXPECT_EQ(page->htmlElement()->outerHTML(), markup);
+    EXPECT_EQ(document->undoManager().undoCount(), undoSteps);
+    EXPECT_EQ(document->undoManager().changeCount(), changeCount);
+    page->setScriptHost(nullptr);
+}

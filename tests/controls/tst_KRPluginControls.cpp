@@ -7,6 +7,7 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPropertyInfo.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMScriptHost.h>
 #include <platform/foundation/KRPaths.h>
 
 #include <QCoreApplication>
@@ -234,4 +235,13 @@ TEST(KRPlugin, ObjectsRenderTakeInitialisersAndDrawInTheDesignView)
     EXPECT_EQ(page->createNewObject(QStringLiteral("KRSampleGauge"), QString())->kr_id(), QStringLiteral("gauge2"));
     // The page's design document got the sample's design script once.
     EXPECT_EQ(krRunDesignScripts(page).count(designSource), 0);
+
+    // A new view of the page gets the design script once more, before the gauge's drawing.
+    DOMRecordingScriptHost next;
+    page->setScriptHost(&next);
+    const QStringList again = krRunDesignScripts(page);
+    EXPECT_EQ(again.count(designSource), 1);
+    EXPECT_EQ(again.count(gauge->designModeDrawScript()), 1);
+    EXPECT_LT(again.indexOf(designSource), again.indexOf(gauge->designModeDrawScript()));
+    page->setScriptHost(nullptr);
 }

@@ -399,7 +399,8 @@ public:
 } // namespace
 
 // When the pool needs room it takes back the view of a page that is not on screen; the page
-// is mirrored into a new view when shown again, and jQuery Mobile loads there once.
+// is mirrored into a new view when shown again, jQuery Mobile loads there once, and the
+// controls are set up there as in the first view (enhanced, disabled, drawn).
 TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
 {
     KRWebViewCache *pool = project->webViewCache();
@@ -407,9 +408,27 @@ TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
     QList<KRPageDesignView *> dropped;
     QObject::connect(&views, &KRPageDesignViews::viewWillBeDropped, [&](KRPageDesignView *v) { dropped << v; });
     const auto page2 = project->pageForID(QStringLiteral("page2"));
+    const auto list = page2->createNewObject(QStringLiteral("JQMListView"), 10, 100, QString());
+    const auto select = page2->createNewObject(QStringLiteral("JQMSelect"), 10, 260, QString());
+    const auto graph = page2->createNewObject(QStringLiteral("KRBluffGraph"), 10, 330, QString());
+    ASSERT_TRUE(list && select && graph);
+    const QString setUpState =
+        QStringLiteral("(function(l, s, g) { var c = g.getElementsByTagName('canvas')[0], ink = false;"
+                       " var d = c && c.width ? c.getContext('2d').getImageData(0, 0, c.width, c.height).data : [];"
+                       " for (var i = 3; i < d.length && !ink; i += 4) ink = d[i] > 0;"
+                       " return [$(l).find('ul').hasClass('ui-listview'), $(l).find('li').length > 0 &&"
+                       " $(l).find('li').length === $(l).find('li.ui-disabled').length, $(s).find('.ui-select').length === 1,"
+                       " !!$(s).find('select').prop('disabled'), ink].join(' '); })(%1, %2, %3)")
+            .arg(liveNode(list->domElement()), liveNode(select->domElement()), liveNode(graph->domElement()));
+    const QString allSetUp = QStringLiteral("true true true true true");
+    QString state;
+    const auto isSetUp = [&](KRWebView &v) {
+        return KRTest::processEventsUntil([&] { return (state = js(v, setUpState).toString()) == allSetUp; }, std::chrono::seconds(20));
+    };
     auto first = views.show(page2);
     ASSERT_TRUE(first) << first.error().message().toStdString();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return first.value()->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(isSetUp(*first.value()->webView())) << state.toStdString();
     EXPECT_EQ(views.show(page2).value(), first.value()); // shown again: the same view
     first.value()->webView()->hide();
 
@@ -432,7 +451,7 @@ TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
     auto again = views.show(page2);
     ASSERT_TRUE(again) << again.error().message().toStdString();
     KRWebView *view2 = again.value()->webView();
-    view2->resize(320, 420);
+    view2->resize(320, 640);
     view2->show();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return again.value()->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
     EXPECT_EQ(page2->scriptHost(), static_cast<DOMScriptHost *>(view2));
@@ -442,7 +461,29 @@ TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
     EXPECT_EQ(js(*view2, QStringLiteral("$('#page2').hasClass('ui-page-active')")).toBool(), true);
     const auto label = page2->objectForID(QStringLiteral("label1"));
     EXPECT_EQ(js(*view2, liveNode(label->domElement()) + QStringLiteral(".textContent")).toString(), QStringLiteral("Other page"));
+    EXPECT_TRUE(isSetUp(*view2)) << state.toStdString();
     EXPECT_TRUE(view2->agentErrors().isEmpty()) << view2->agentErrors().join(QStringLiteral("; ")).toStdString();
+    // The screenshot once the graph's drawing has reached the screen.
+    const QVariantList box = js(*view2, QStringLiteral("(function(r) { return [r.left, r.top, r.width, r.height]; })(%1.getBoundingClientRect())")
+                                            .arg(liveNode(graph->domElement())))
+                                 .toList();
+    ASSERT_EQ(box.size(), 4);
+    const QRect graphArea(box[0].toInt(), box[1].toInt(), box[2].toInt(), box[3].toInt());
+    QImage shot;
+    const bool graphShown = KRTest::processEventsUntil([&] {
+        shot = view2->grab().toImage();
+        if (shot.isNull() || !shot.rect().contains(graphArea))
+            return false;
+        const QColor background = shot.pixelColor(graphArea.topLeft() - QPoint(1, 1));
+        for (int y = graphArea.top(); y < graphArea.bottom(); y += 3)
+            for (int x = graphArea.left(); x < graphArea.right(); x += 3)
+                if (shot.pixelColor(x, y) != background)
+                    return true;
+        return false;
+    }, std::chrono::seconds(20));
+    const QString path = artifactsDir() + QStringLiteral("/design-view-shown-again.png");
+    EXPECT_TRUE(shot.save(path)) << path.toStdString();
+    EXPECT_TRUE(graphShown) << "the screenshot shows no graph: " << path.toStdString();
 }
 
 // Without a view factory (a headless program) a project has no design views to give.

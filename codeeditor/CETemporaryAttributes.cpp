@@ -1,0 +1,125 @@
+#include "CETemporaryAttributes.h"
+
+#include <algorithm>
+
+CETemporaryAttributes::CETemporaryAttributes()
+{
+    m_dictionaries.append(QVariantMap());
+}
+
+void CETemporaryAttributes::reset(qsizetype length)
+{
+    m_ids.assign(static_cast<size_t>(std::max<qsizetype>(0, length)), 0);
+}
+
+void CETemporaryAttributes::replace(qsizetype position, qsizetype removed, qsizetype inserted)
+{
+    position = std::clamp<qsizetype>(position, 0, length());
+    removed = std::clamp<qsizetype>(removed, 0, length() - position);
+    const auto at = m_ids.begin() + position;
+    m_ids.erase(at, at + removed);
+    m_ids.insert(m_ids.begin() + position, static_cast<size_t>(std::max<qsizetype>(0, inserted)), 0);
+}
+
+CERange CETemporaryAttributes::clamp(CERange range) const
+{
+    const qsizetype start = std::clamp<qsizetype>(range.location, 0, length());
+    const qsizetype end = std::clamp<qsizetype>(range.location + std::max<qsizetype>(0, range.length), start, length());
+    return {start, end - start};
+}
+
+CETemporaryAttributes::Id CETemporaryAttributes::findId(const QVariantMap &attributes) const
+{
+    const qsizetype index = m_dictionaries.indexOf(attributes);
+    return index < 0 ? Id(-1) : Id(index);
+}
+
+CETemporaryAttributes::Id CETemporaryAttributes::intern(const QVariantMap &attributes)
+{
+    const Id existing = findId(attributes);
+    if (existing != Id(-1))
+        return existing;
+    m_dictionaries.append(attributes);
+    return Id(m_dictionaries.size() - 1);
+}
+
+template <typename Transform>
+void CETemporaryAttributes::transformRange(CERange range, quint64 operationKey, Transform transform)
+{
+    range = clamp(range);
+    Id lastFrom = Id(-1);
+    Id lastTo = 0;
+    for (qsizetype i = range.location; i < range.end(); ++i) {
+        Id &id = m_ids[static_cast<size_t>(i)];
+        if (id != lastFrom) {
+            lastFrom = id;
+            const quint64 key = (quint64(id) << 32) | operationKey;
+            auto found = m_transitions.constFind(key);
+            if (found == m_transitions.constEnd()) {
+                QVariantMap changed = m_dictionaries.at(id);
+                transform(changed);
+                found = m_transitions.insert(key, intern(changed));
+            }
+            lastTo = *found;
+        }
+        id = lastTo;
+    }
+}
+
+void CETemporaryAttributes::addAttributes(const QVariantMap &attributes, CERange range)
+{
+    // An operation is named by the dictionary it adds (interned too) or the key it removes.
+    const quint32 operation = 2 * intern(attributes);
+    transformRange(range, operation, [&attributes](QVariantMap &map) { map.insert(attributes); });
+}
+
+void CETemporaryAttributes::removeAttribute(const QString &key, CERange range)
+{
+    auto found = m_operations.constFind(key);
+    if (found == m_operations.constEnd())
+        found = m_operations.insert(key, quint32(2 * m_operations.size() + 1));
+    transformRange(range, *found, [&key](QVariantMap &map) { map.remove(key); });
+}
+
+QVariantMap CETemporaryAttributes::attributesAt(qsizetype position, CERange *effectiveRange) const
+{
+    if (position < 0 || position >= length()) {
+        if (effectiveRange)
+            *effectiveRange = {position, 0};
+        return {};
+    }
+    const Id id = m_ids[static_cast<size_t>(position)];
+    if (effectiveRange) {
+        qsizetype start = position;
+        while (start > 0 && m_ids[static_cast<size_t>(start - 1)] == id)
+            --start;
+        qsizetype end = position + 1;
+        while (end < length() && m_ids[static_cast<size_t>(end)] == id)
+            ++end;
+        *effectiveRange = {start, end - start};
+    }
+    return m_dictionaries.at(id);
+}
+
+bool CETemporaryAttributes::attributesEqual(qsizetype position, const QVariantMap &attributes) const
+{
+    if (position < 0 || position >= length())
+        return attributes.isEmpty();
+    return m_dictionaries.at(m_ids[static_cast<size_t>(position)]) == attributes;
+}
+
+QList<QPair<CERange, QVariantMap>> CETemporaryAttributes::runs(CERange range) const
+{
+    range = clamp(range);
+    QList<QPair<CERange, QVariantMap>> result;
+    qsizetype i = range.location;
+    while (i < range.end()) {
+        const Id id = m_ids[static_cast<size_t>(i)];
+        qsizetype j = i + 1;
+        while (j < range.end() && m_ids[static_cast<size_t>(j)] == id)
+            ++j;
+        result.append({CERange{i, j - i}, m_dictionaries.at(id)});
+        i = j;
+    }
+    return result;
+}
