@@ -1,5 +1,7 @@
 #include "KRXMLDocumentPrivate.h"
 
+#include <platform/foundation/KRAssert.h>
+
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
@@ -22,6 +24,7 @@ void clearHandleCounts(xmlNodePtr node)
         stack.pop_back();
         current->_private = nullptr;
         if (current->type == XML_ELEMENT_NODE) {
+            current->psvi = nullptr; // the attribute search hint of the original element
             for (xmlAttrPtr attr = current->properties; attr; attr = attr->next)
                 attr->_private = nullptr;
         }
@@ -164,6 +167,12 @@ QList<KRXMLNode> KRXMLDocumentPrivate::evaluateXPath(_xmlNode *context, const QS
     xmlXPathFreeObject(result);
     xmlXPathFreeContext(ctx);
     return nodes;
+}
+
+void KRXMLDocumentPrivate::checkAlive(const KRXMLNode &node, const char *operation)
+{
+    if (!node.m_node || node.m_doc.expired())
+        krAssertFailed("!isNull()", operation, __FILE__, __LINE__, "KRXMLNode");
 }
 
 QByteArray KRXMLDocumentPrivate::xmlText(const QString &text)

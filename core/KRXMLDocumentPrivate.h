@@ -53,6 +53,9 @@ public:
     static void link(_xmlNode *parent, _xmlNode *node, _xmlNode *before);
     // UTF-8 for the library with the characters XML 1.0 cannot hold removed.
     static QByteArray xmlText(const QString &text);
+    // Fatal on a null handle; for reads that need no strong reference to the document (the
+    // handle's thread keeps it alive during the call).
+    static void checkAlive(const KRXMLNode &node, const char *operation);
 
 private:
     _xmlDoc *m_doc;

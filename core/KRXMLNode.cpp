@@ -9,6 +9,7 @@
 #include <libxml/xmlsave.h>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -52,12 +53,44 @@ bool nameMatches(const xmlChar *name, xmlNsPtr ns, const QByteArray &utf8)
         && xmlStrEqual(name, xmlChars(utf8) + prefixLength + 1);
 }
 
+// True when the NUL-terminated `name` starts with the `size` bytes at `bytes` and ends there.
+// Compared inline: mismatches end at the first byte nearly always.
+bool bytesEqual(const char *name, const char *bytes, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i) {
+        if (name[i] != bytes[i]) // also stops at the end of a shorter name, as bytes holds no NUL
+            return false;
+    }
+    return name[size] == '\0';
+}
+
+// True when the attribute's qualified name is the `size` bytes at `utf8` (no NUL among them).
+bool attributeNameIs(xmlAttrPtr attr, const char *utf8, qsizetype size)
+{
+    const char *name = reinterpret_cast<const char *>(attr->name);
+    if (!name)
+        return false;
+    if (!attr->ns || !attr->ns->prefix)
+        return bytesEqual(name, utf8, size);
+    const char *prefix = reinterpret_cast<const char *>(attr->ns->prefix);
+    const auto prefixLength = qsizetype(std::strlen(prefix));
+    return size > prefixLength && utf8[prefixLength] == ':' && std::strncmp(prefix, utf8, size_t(prefixLength)) == 0
+        && bytesEqual(name, utf8 + prefixLength + 1, size - prefixLength - 1);
+}
+
 // The attribute of that qualified name ("prefix:name" matches a namespaced attribute).
+//
+// Objects read their element's attributes one after the other, mostly in the order the
+// attributes are stored, and an element may carry a hundred of them: the search starts at
+// the attribute found last on the same element, then goes on after it. That attribute is remembered in the element's
+// schema-information field (unused without schema validation), which therefore always holds
+// null or a live attribute of that very element: whatever unlinks an attribute from its
+// element clears it (forgetAttribute), and copies start without it.
 xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
 {
-    if (element->type != XML_ELEMENT_NODE)
+    if (element->type != XML_ELEMENT_NODE || !element->properties)
         return nullptr;
-    // Names are short ASCII nearly always, and looked up very often: converted on the stack.
+    // Names are short ASCII nearly always: converted on the stack.
     char ascii[64];
     const qsizetype size = name.size();
     bool plain = size < qsizetype(sizeof ascii);
@@ -67,17 +100,37 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
         ascii[i] = char(c);
     }
     QByteArray utf8;
+    const char *bytes = ascii;
+    qsizetype length = size;
     if (plain) {
         ascii[size] = '\0';
-        utf8 = QByteArray::fromRawData(ascii, size);
     } else {
         utf8 = name.toUtf8();
+        if (utf8.contains('\0'))
+            return nullptr; // no attribute name holds one
+        bytes = utf8.constData();
+        length = utf8.size();
     }
-    for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
-        if (nameMatches(attr->name, attr->ns, utf8))
+    if (length == 0)
+        return nullptr; // no attribute has an empty name
+    auto *last = static_cast<xmlAttrPtr>(element->psvi);
+    xmlAttrPtr start = last ? last : element->properties;
+    xmlAttrPtr attr = start;
+    do {
+        if (attributeNameIs(attr, bytes, length)) {
+            element->psvi = attr;
             return attr;
-    }
+        }
+        attr = attr->next ? attr->next : element->properties;
+    } while (attr != start);
     return nullptr;
+}
+
+// Called before an attribute leaves its element.
+void forgetAttribute(xmlAttrPtr attr)
+{
+    if (attr->parent && attr->parent->psvi == attr)
+        attr->parent->psvi = nullptr;
 }
 
 bool isChildKind(xmlElementType type)
@@ -192,7 +245,7 @@ KRXMLNode::Kind KRXMLNode::kind() const
 
 QString KRXMLNode::name() const
 {
-    checkedDocument("name of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "name of a null XML node");
     switch (m_node->type) {
     case XML_ELEMENT_NODE: return qualifiedName(m_node->name, m_node->ns);
     case XML_ATTRIBUTE_NODE:
@@ -381,6 +434,8 @@ void KRXMLNode::detach()
     auto doc = checkedDocument("detach of a null XML node");
     if (!m_node->parent)
         return;
+    if (m_node->type == XML_ATTRIBUTE_NODE)
+        forgetAttribute(reinterpret_cast<xmlAttrPtr>(m_node));
     xmlUnlinkNode(m_node);
     doc->adoptDetached(m_node); // referenced by this handle: kept
 }
@@ -389,16 +444,23 @@ void KRXMLNode::detach()
 
 bool KRXMLNode::hasAttribute(const QString &name) const
 {
-    checkedDocument("attribute of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     return findAttribute(m_node, name) != nullptr;
 }
 
 QString KRXMLNode::attribute(const QString &name) const
 {
-    checkedDocument("attribute of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     xmlAttrPtr attr = findAttribute(m_node, name);
     if (!attr)
         return {};
+    xmlNodePtr text = attr->children;
+    if (!text)
+        return QString(QLatin1String(""));
+    if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
+        QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
+        return value.isNull() ? QString(QLatin1String("")) : value;
+    }
     QString value = takeXml(xmlNodeListGetString(m_node->doc, attr->children, 1));
     if (value.isNull())
         value = QString(QLatin1String(""));
@@ -431,13 +493,14 @@ void KRXMLNode::removeAttribute(const QString &name)
     xmlAttrPtr attr = findAttribute(m_node, name);
     if (!attr)
         return;
+    forgetAttribute(attr);
     xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(attr));
     doc->adoptDetached(reinterpret_cast<xmlNodePtr>(attr));
 }
 
 QStringList KRXMLNode::attributeNames() const
 {
-    checkedDocument("attributes of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "attributes of a null XML node");
     QStringList names;
     if (m_node->type == XML_ELEMENT_NODE) {
         for (xmlAttrPtr attr = m_node->properties; attr; attr = attr->next)
@@ -450,7 +513,7 @@ QStringList KRXMLNode::attributeNames() const
 
 QString KRXMLNode::stringValue() const
 {
-    checkedDocument("stringValue of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "stringValue of a null XML node");
     QString value = takeXml(xmlNodeGetContent(m_node));
     if (value.isNull())
         value = QString(QLatin1String(""));

@@ -105,8 +105,8 @@ void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newVa
         if (const auto options = object->modelAdapter(QStringLiteral("kr_options")))
             options->updateDOM(object->value(QStringLiteral("kr_options")));
     }
-    if (element && object->kr_className() == QLatin1String("KRCanvas") &&
-        (d.propertyName() == QLatin1String("width") || d.propertyName() == QLatin1String("height")))
+    if (element && (d.propertyName() == QLatin1String("width") || d.propertyName() == QLatin1String("height")) &&
+        object->kr_className() == QLatin1String("KRCanvas"))
         element->setAttribute(d.propertyName(), v);
 }
 
@@ -140,6 +140,9 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
 {
     const KRPropertyDescriptor &d = adapter.descriptor();
     const QString c = convertValue(adapter, v);
+    // An empty first value (most properties of a loaded object) writes nothing.
+    if (c.isEmpty() && !adapter.enabled() && !d.hasOption(KRAdapterOptionParentStyle))
+        return;
     const QString priority = d.hasOption(KRAdapterOptionCSSImportant) ? QStringLiteral("important") : QString();
     const QString &n = d.cssAttributeName();
     DOMCSSStyleDeclaration *s = style(adapter);

@@ -91,9 +91,11 @@ KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, const std
                                const std::shared_ptr<KRObject> &object, const KRXMLElement &element, bool designMode)
     : m_descriptor(descriptor), m_object(object), m_element(element), m_designMode(designMode)
 {
-    std::shared_ptr<KRPageBase> owner = page;
+    // A page is its own owner; other objects share their page's pointer, uncopied.
+    std::shared_ptr<KRPageBase> self;
     if (object && object->isPage())
-        owner = std::static_pointer_cast<KRPageBase>(object);
+        self = std::static_pointer_cast<KRPageBase>(object);
+    const std::shared_ptr<KRPageBase> &owner = self ? self : page;
     m_page = owner;
     if (owner)
         m_project = owner->pageProject();
@@ -143,9 +145,10 @@ QString KRModelAdapter::xmlValue()
         return child.isNull() ? QString(QLatin1String("")) : child.stringValue();
     }
     const QString text = xmlAttributeValue();
+    if (!m_descriptor.hasOption(KRAdapterOptionPerDevice))
+        return text;
     const auto p = project();
-    if (!m_descriptor.hasOption(KRAdapterOptionPerDevice) || !p || !p->autoAdjustObjects()
-        || !text.startsWith(QLatin1Char('{')))
+    if (!p || !p->autoAdjustObjects() || !text.startsWith(QLatin1Char('{')))
         return text;
     const std::optional<ordered_json> json = parseObject(text);
     if (!json)

@@ -13,6 +13,9 @@
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 KRError idError(const QString &text)
 {
@@ -36,6 +39,7 @@ KRObject::KRObject(const KRObjectInit &init)
 KRObject::~KRObject()
 {
     // Adapters stop observing before the object goes away.
+    m_adapterSequence.clear();
     m_modelAdapters.removeAllObjects();
 }
 
@@ -73,17 +77,41 @@ std::shared_ptr<KRModelAdapter> KRObject::modelAdapter(const QString &krKey) con
 void KRObject::createModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors)
 {
     const std::shared_ptr<KRPageBase> owner = owningPage();
-    for (const KRPropertyDescriptor &descriptor : descriptors) {
-        m_modelAdapters.setObject(std::make_shared<KRModelAdapter>(descriptor, owner, shared_from_this(),
-                                                                   m_xmlElement, m_designMode),
-                                  descriptor.kr_propertyName());
+    const std::shared_ptr<KRObject> self = shared_from_this();
+    const auto expected = qsizetype(descriptors.size());
+    const bool fresh = m_modelAdapters.isEmpty();
+    if (fresh) {
+        m_modelAdapters = OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>>(expected);
+        m_adapterSequence.reserve(descriptors.size());
     }
+    m_values.reserve(m_values.size() + expected);
+    for (const KRPropertyDescriptor &descriptor : descriptors) {
+        auto adapter = std::make_shared<KRModelAdapter>(descriptor, owner, self, m_xmlElement, m_designMode);
+        if (fresh)
+            m_adapterSequence.push_back(adapter.get());
+        m_modelAdapters.setObject(adapter, descriptor.kr_propertyName());
+    }
+    // A key twice, or a second round: the sequence would not match the keys.
+    if (!fresh || m_modelAdapters.count() != qsizetype(m_adapterSequence.size()))
+        m_adapterSequence.clear();
 }
 
 void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors)
 {
+    // Descriptors come in table order mostly: the adapter after the last one is tried first.
+    const QList<QString> &keys = m_modelAdapters.keyEnumerator();
+    std::size_t next = 0;
     for (const KRPropertyDescriptor &descriptor : descriptors) {
-        if (const auto adapter = m_modelAdapters.objectForKey(descriptor.kr_propertyName()); adapter && !adapter->enabled())
+        KRModelAdapter *adapter = nullptr;
+        if (next < m_adapterSequence.size() && keys.at(qsizetype(next)) == descriptor.kr_propertyName()) {
+            adapter = m_adapterSequence[next++];
+        } else if (const auto *found = m_modelAdapters.find(descriptor.kr_propertyName())) {
+            adapter = found->get();
+            const auto at = std::find(m_adapterSequence.cbegin(), m_adapterSequence.cend(), adapter);
+            next = at == m_adapterSequence.cend() ? m_adapterSequence.size() : std::size_t(at - m_adapterSequence.cbegin()) + 1;
+        }
+        // Adapters live as long as the object, which its caller holds.
+        if (adapter && !adapter->enabled())
             adapter->enable();
     }
 }
@@ -109,8 +137,10 @@ KRUndoManager *KRObject::undoManager() const
 
 void KRObject::storeValue(const QString &key, const QString &newValue)
 {
-    const QString old = m_values.value(key);
-    m_values.insert(key, newValue);
+    // One lookup; a key never set reads as null, as value() gives it.
+    const QString old = std::exchange(m_values[key], newValue);
+    if (!m_observable.hasObservers(key))
+        return;
     m_observable.notifyChange(key, old.isNull() ? QVariant() : QVariant(old),
                               newValue.isNull() ? QVariant() : QVariant(newValue));
 }
@@ -174,8 +204,10 @@ void KRObject::initializeDefaultProperties()
 OrderedDictionary<QString, QString> KRObject::jsPropertyInitializations() const
 {
     OrderedDictionary<QString, QString> result;
-    for (const QString &key : m_modelAdapters.keyEnumerator()) {
-        const auto &adapter = *m_modelAdapters.find(key);
+    const QList<QString> &keys = m_modelAdapters.keyEnumerator();
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const KRModelAdapter *adapter =
+            m_adapterSequence.empty() ? m_modelAdapters.find(keys.at(i))->get() : m_adapterSequence[std::size_t(i)];
         const QString init = adapter->jsPropertyInit();
         if (!init.isEmpty())
             result.setObject(init, adapter->descriptor().propertyName());

@@ -149,6 +149,9 @@ private:
     std::weak_ptr<KRObject> m_parent;       // the parent owns its children
     QList<std::shared_ptr<KRObject>> m_children;
     OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>> m_modelAdapters;
+    // The same adapters in key order (owned above), so that walking them takes no lookup per
+    // key; empty when they were not made in one go.
+    std::vector<KRModelAdapter *> m_adapterSequence;
     QHash<QString, QString> m_values;
     KRObservable m_observable;
     bool m_designMode;

@@ -95,12 +95,13 @@ const QString kDesignStyleText = QStringLiteral(
     ".ui-slider-track {width: 100% !important; margin: 0 0% 0 0% !important}\n"
     "form.ui-listview-filter {margin: 0 0% 0 0% !important}\n");
 
-int positionKey(const KRXMLNode &element, const QString &name)
+// The sort key of a position attribute's text (null: the attribute is absent).
+int positionKey(const QString &text)
 {
-    if (!element.hasAttribute(name))
+    if (text.isNull())
         return std::numeric_limits<int>::max();
     bool ok = false;
-    const int value = element.attribute(name).trimmed().toInt(&ok);
+    const int value = text.trimmed().toInt(&ok);
     return ok ? value : 0;
 }
 
@@ -896,10 +897,8 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     };
     std::vector<Placed> elements;
     for (const KRXMLNode &element : contents.elements()) {
-        const bool hasTop = element.hasAttribute(QStringLiteral("top"));
-        const int top = positionKey(element, QStringLiteral("top"));
-        const int left = positionKey(element, QStringLiteral("left"));
-        elements.push_back({element, hasTop, top, left});
+        const QString top = element.attribute(QStringLiteral("top"));
+        elements.push_back({element, !top.isNull(), positionKey(top), positionKey(element.attribute(QStringLiteral("left")))});
     }
     // Elements without "top" first, then by top and left; ties keep file order.
     std::stable_sort(elements.begin(), elements.end(), [](const Placed &a, const Placed &b) {

@@ -335,6 +335,59 @@ TEST(KRXMLNode, AttributesKeepOrder)
     EXPECT_EQ(element.xmlString(), "<e a=\"changed\" m=\"3\" new=\"\"/>");
 }
 
+// Lookups remember where they last found an attribute; removing, detaching and copying must
+// never leave that pointing at an attribute of another element or at freed memory.
+TEST(KRXMLNode, AttributeLookupsStayRightAcrossRemovalsAndCopies)
+{
+    KRXMLDocument document = parse("<r><e a0=\"0\" a1=\"1\" a2=\"2\" a3=\"3\" a4=\"4\" a5=\"5\"/></r>");
+    KRXMLNode element = document.rootElement().firstElementForName("e");
+    const auto expectValues = [](const KRXMLNode &e, const QStringList &present) {
+        for (int i = 0; i < 8; ++i) {
+            const QString name = QStringLiteral("a%1").arg(i);
+            EXPECT_EQ(e.attribute(name), present.contains(name) ? QString::number(i) : QString()) << qPrintable(name);
+        }
+    };
+    // In stored order, backwards, and with misses in between.
+    expectValues(element, {"a0", "a1", "a2", "a3", "a4", "a5"});
+    for (int i = 5; i >= 0; --i)
+        EXPECT_EQ(element.attribute(QStringLiteral("a%1").arg(i)), QString::number(i));
+    EXPECT_TRUE(element.attribute("").isNull());
+
+    // Removed: the attribute found last, the one always asked for after another, and one by
+    // XPath handle.
+    EXPECT_EQ(element.attribute("a2"), "2");
+    EXPECT_EQ(element.attribute("a3"), "3");
+    EXPECT_EQ(element.attribute("a2"), "2");
+    element.removeAttribute("a3");
+    EXPECT_EQ(element.attribute("a2"), "2");
+    EXPECT_TRUE(element.attribute("a3").isNull());
+    expectValues(element, {"a0", "a1", "a2", "a4", "a5"});
+    EXPECT_EQ(element.attribute("a5"), "5");
+    element.removeAttribute("a5");
+    EXPECT_EQ(element.attribute("a4"), "4");
+    KRXMLNode attribute = element.firstElementForXPath("@a4");
+    attribute.detach();
+    attribute = KRXMLNode(); // freed
+    expectValues(element, {"a0", "a1", "a2"});
+    element.setAttribute("a6", "6");
+    element.setAttribute("a2", "2");
+    expectValues(element, {"a0", "a1", "a2", "a6"});
+
+    // A copy made right after a lookup outlives its original.
+    EXPECT_EQ(element.attribute("a1"), "1");
+    KRXMLNode copy = element.deepCopy();
+    element.detach();
+    element = KRXMLNode(); // the original is freed
+    expectValues(copy, {"a0", "a1", "a2", "a6"});
+    EXPECT_EQ(copy.attributeNames(), (QStringList{"a0", "a1", "a2", "a6"}));
+
+    // Imported into another document, and the source document gone.
+    KRXMLDocument other = KRXMLDocument::create("root");
+    KRXMLNode imported = other.importNode(copy);
+    document = KRXMLDocument();
+    expectValues(imported, {"a0", "a1", "a2", "a6"});
+}
+
 TEST(KRXMLNode, PrefixedNamesMatchQualified)
 {
     KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><k:item k:id=\"1\" id=\"2\"/><item/></r>");
