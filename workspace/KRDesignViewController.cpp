@@ -49,6 +49,13 @@ int krDesignEventInt(const QVariantMap &event, const char *key)
     return qRound(event.value(QLatin1String(key)).toDouble());
 }
 
+// Writes only what changes: every write travels to the live view as a change of its own.
+void krDesignSetStyle(DOMElement &element, const QString &name, const QString &value)
+{
+    if (element.style().getPropertyValue(name) != value)
+        element.style().setProperty(name, value);
+}
+
 KRControl *krDesignControl(const KRObject *object)
 {
     return dynamic_cast<KRControl *>(const_cast<KRObject *>(object));
@@ -320,13 +327,13 @@ void KRDesignViewController::placeBox(Box &box)
         r = elementRect(object);
     }
     const int L = r.x(), T = r.y(), W = r.width(), H = r.height();
-    auto &o = box.overlay->style();
-    o.setProperty(QStringLiteral("left"), krDesignPx(L - 2));
-    o.setProperty(QStringLiteral("top"), krDesignPx(T - 2));
-    o.setProperty(QStringLiteral("width"), krDesignPx(W + 4));
-    o.setProperty(QStringLiteral("height"), krDesignPx(H + 4));
+    DOMElement &o = *box.overlay;
+    krDesignSetStyle(o, QStringLiteral("left"), krDesignPx(L - 2));
+    krDesignSetStyle(o, QStringLiteral("top"), krDesignPx(T - 2));
+    krDesignSetStyle(o, QStringLiteral("width"), krDesignPx(W + 4));
+    krDesignSetStyle(o, QStringLiteral("height"), krDesignPx(H + 4));
     const auto set = [&box](Handle h, const char *name, int v) {
-        box.handles[h]->style().setProperty(QString::fromLatin1(name), krDesignPx(v));
+        krDesignSetStyle(*box.handles[h], QString::fromLatin1(name), krDesignPx(v));
     };
     set(Left, "height", H + 4);
     set(Right, "left", W - 4);
