@@ -292,6 +292,9 @@ TEST_F(KRDesignCanvasLive, DeviceAndZoomRelayTheEveryPageOfTheProject)
     canvas->setZoomPercent(200);
     EXPECT_EQ(view->width(), device->width * 2);
     EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == device->width; }));
+    canvas->setZoomPercent(50);
+    EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == device->width; }))
+        << js(*view, QStringLiteral("window.innerWidth")).toInt();
     QTest::qWait(200);
     EXPECT_DOUBLE_EQ(live2->webView()->zoomFactor(), 1.0);
     EXPECT_EQ(js(*live2->webView(), QStringLiteral("window.innerWidth")).toInt(), device->width);
@@ -313,18 +316,24 @@ TEST_F(KRDesignCanvasLive, ScreenshotsAtTwoZoomsOnTwoDevicesWithSelectionAndGrid
         canvas->setZoomPercent(s.zoom);
         ASSERT_TRUE(settle());
         const QRect pageRect = canvas->currentLayout().pageRect;
-        // Inside the first selection box (page 18,18 .. 124,54), away from the label's text.
-        const QPoint inBox = view->mapTo(canvas.get(), at(122, 52));
+        EXPECT_EQ(pageRect.width(), devices.objectForKey(id)->width * s.zoom / 100);
+        // The page keeps the device's width in CSS pixels at every zoom.
+        EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == devices.objectForKey(id)->width; }));
+        QTest::qWait(300); // a frame at the new scale
+        // Inside the first label, away from its text: tinted by its selection box.
+        const QPoint inBox = view->mapTo(canvas.get(), at(110, 45));
+        // On the skin, between its edge and the page.
+        const QPoint onSkin = view->mapTo(canvas.get(), QPoint(-10, -10));
         QImage shot;
         const bool drawn = waitFor([&] {
             shot = canvas->grab().toImage();
             const QColor c = shot.pixelColor(inBox);
-            return c.blue() > c.red() + 8; // the box's blue tint
+            return c.blue() > c.red() + 3 && shot.pixelColor(onSkin).lightness() < 100;
         });
         const QString path = artifacts() + QStringLiteral("/design-canvas-%1-%2.png").arg(id).arg(s.zoom);
         EXPECT_TRUE(shot.save(path)) << path.toStdString();
-        EXPECT_TRUE(drawn) << "no selection box in " << path.toStdString();
-        EXPECT_EQ(pageRect.width(), devices.objectForKey(id)->width * s.zoom / 100);
+        EXPECT_TRUE(drawn) << "no selection box or skin in " << path.toStdString() << " "
+                           << shot.pixelColor(inBox).name().toStdString();
     }
 }
 
