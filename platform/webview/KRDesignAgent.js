@@ -403,11 +403,16 @@
             try { el.setPointerCapture(event.pointerId); } catch (e) { /* the pointer is gone */ }
             window.___kr_dwc.onDragStart_withEvent_(el, event);
         }, true);
+        // Raw updates arrive as the pointer moves, not once per frame as moves do: the box
+        // then follows within the frame.
+        var raw = 'onpointerrawupdate' in window;
+        document.addEventListener(raw ? 'pointerrawupdate' : 'pointermove', function (event) {
+            if (grabbed)
+                window.___kr_dwc.onDrag_withEvent_(grabbed, event);
+        }, true);
         document.addEventListener('pointermove', function (event) {
-            if (!grabbed)
-                return;
-            event.preventDefault();
-            window.___kr_dwc.onDrag_withEvent_(grabbed, event);
+            if (grabbed)
+                event.preventDefault();
         }, true);
         var end = function (event) {
             if (!grabbed)
