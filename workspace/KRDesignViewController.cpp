@@ -158,6 +158,12 @@ void KRDesignViewController::selectPreviousObject()
     selectStep(-1);
 }
 
+void KRDesignViewController::deviceFrameClicked()
+{
+    if (const auto p = page())
+        emit didSelectObject(p.get());
+}
+
 void KRDesignViewController::selectStep(int direction)
 {
     const auto p = page();
@@ -764,7 +770,15 @@ std::shared_ptr<KRObject> KRDesignViewController::performDrop(const QMimeData *d
     if (className.isEmpty())
         return nullptr;
     const QPointF at = viewPoint / zoom + scroll;
+    // The creation, its size check and the selection are one named step.
+    KRUndoManager *undo = p->project() ? p->project()->undoManager() : nullptr;
+    if (undo) {
+        undo->beginUndoGrouping();
+        undo->setActionName(QStringLiteral("Create %1").arg(className));
+    }
     const auto object = p->createNewObject(className, std::floor(at.x()), std::floor(at.y()), QString());
+    if (undo)
+        undo->endUndoGrouping();
     if (!object)
         return nullptr;
     emit didInsertObject(object.get());

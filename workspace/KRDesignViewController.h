@@ -61,6 +61,8 @@ public:
     // first selected one, wrapping round; pages of fewer than three objects do nothing.
     void selectNextObject();
     void selectPreviousObject();
+    // The device frame around the page was clicked: the page is reported, the selection stays.
+    void deviceFrameClicked();
 
     // The box overlay of a selected control, and one of its handles; null when none.
     std::shared_ptr<DOMElement> selectionBox(const KRObject *object) const;

@@ -14,6 +14,7 @@
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QRadialGradient>
@@ -75,6 +76,11 @@ public:
     explicit ZoomView(KRDesignCanvas *canvas) : QWidget(nullptr), m_canvas(canvas) {}
 
 protected:
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::LeftButton)
+            m_canvas->m_surface->deviceFrameClicked();
+    }
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);

@@ -152,6 +152,14 @@ TEST_F(KRDesignCanvasLive, ClicksRubberBandAndTabSelect)
     EXPECT_EQ(selection(), QList{object("label1")});
     QTest::keyClick(input(), Qt::Key_Backtab);
     EXPECT_EQ(selection(), QList{object("label3")});
+
+    // A click on the device frame reports the page and keeps the selection.
+    QList<KRObject *> reported;
+    QObject::connect(surface, &KRDesignViewController::didSelectObject, [&](KRObject *o) { reported.append(o); });
+    QWidget *frame = view->parentWidget();
+    QTest::mouseClick(frame, Qt::LeftButton, Qt::NoModifier, view->geometry().topLeft() - QPoint(8, 8));
+    EXPECT_EQ(reported, QList<KRObject *>{page.get()});
+    EXPECT_EQ(selection(), QList{object("label3")});
 }
 
 TEST_F(KRDesignCanvasLive, DragMoveSnapsAndUndoesInOneStepAndResizeClamps)
@@ -218,6 +226,7 @@ TEST_F(KRDesignCanvasLive, PaletteDropsLandUnderThePointerAndForeignDragsAreRefu
     for (int percent : {100, 150}) {
         canvas->setZoomPercent(percent);
         ASSERT_TRUE(settle());
+        document->undoManager().removeAllActions();
         QMimeData palette;
         palette.setData(KRDesignViewController::ObjectMimeType, "KRLabel");
         const QPoint point = at(200, 260 + percent);
@@ -234,6 +243,9 @@ TEST_F(KRDesignCanvasLive, PaletteDropsLandUnderThePointerAndForeignDragsAreRefu
         EXPECT_EQ(made->value(QStringLiteral("kr_left")).toInt(), 200) << percent;
         EXPECT_EQ(made->value(QStringLiteral("kr_top")).toInt(), 260 + percent) << percent;
         ASSERT_TRUE(settle());
+        // One step, its size check included.
+        EXPECT_EQ(document->undoManager().undoCount(), 1);
+        EXPECT_EQ(document->undoManager().undoActionName(), QStringLiteral("Create KRLabel"));
         // Its element shows at the drop point.
         const QPointF shown = centreOf(made->domElement());
         EXPECT_GT(shown.x(), 200);
