@@ -4,6 +4,8 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRDesignViewControllerProxy.h>
 #include <platform/webview/KRWebView.h>
 #include <workspace/KRDesignViewController.h>
@@ -84,7 +86,10 @@ protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
-        p.fillRect(rect(), QColor(0xe8, 0xe8, 0xe8));
+        if (m_canvas->m_background.isNull())
+            p.fillRect(rect(), QColor(0xe8, 0xe8, 0xe8));
+        else
+            p.fillRect(rect(), QBrush(m_canvas->m_background));
         if (!m_canvas->m_skin.isNull()) {
             p.setRenderHint(QPainter::SmoothPixmapTransform);
             p.drawImage(m_canvas->m_layout.skinRect, m_canvas->m_skin);
@@ -143,8 +148,8 @@ protected:
     }
 };
 
-KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent)
-    : QWidget(parent), m_designView(designView)
+KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KRUserDefaults *defaults)
+    : QWidget(parent), m_designView(designView), m_defaults(defaults ? defaults : &KRUserDefaults::sharedInstance())
 {
     const auto page = designView->page();
     m_project = page ? page->project() : nullptr;
@@ -213,6 +218,9 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent)
         m_gridToken = project->observable().observe(QStringLiteral("snapGrid"), repaintGrid);
         m_showGridToken = project->observable().observe(QStringLiteral("showGrid"), repaintGrid);
     }
+    m_backgroundToken = m_defaults->observe(QStringLiteral("designViewBackground"),
+                                            [this](const QString &, const QVariant &) { loadBackground(); });
+    loadBackground();
     buildDevicePopUp();
     setupDevice();
     viewResized();
@@ -232,6 +240,19 @@ KRDesignCanvas::~KRDesignCanvas()
             view->setParent(nullptr);
         }
     }
+}
+
+void KRDesignCanvas::loadBackground()
+{
+    QString name = m_defaults->stringValue(QStringLiteral("designViewBackground"));
+    if (name.isEmpty())
+        name = QStringLiteral("KR-design-background-grid");
+    // Only a plain image name: the default is user data.
+    if (name.contains(u'/') || name.contains(u'\\') || name.startsWith(u'.'))
+        name.clear();
+    m_background = name.isEmpty() ? QImage()
+                                  : QImage(KRResources::pathForResource(QStringLiteral("backgrounds/") + name + QStringLiteral(".png")));
+    m_zoomView->update();
 }
 
 void KRDesignCanvas::buildDevicePopUp()
@@ -287,7 +308,7 @@ void KRDesignCanvas::viewResized()
 {
     if (!m_device || !m_designView)
         return;
-    m_layout = KRDesignCanvasLayout::compute(m_skin.size(), m_zoom, m_scroll->viewport()->size(), *m_device);
+    m_layout = KRDesignCanvasLayout::compute(m_skin.size(), m_zoom, m_scroll->maximumViewportSize(), *m_device);
     m_zoomView->resize(m_layout.contentSize);
     KRWebView *view = m_designView->webView();
     view->setGeometry(m_layout.pageRect);

@@ -13,6 +13,7 @@
 class KRDesignViewController;
 class KRDeviceInformation;
 class KRProject;
+class KRUserDefaults;
 class QComboBox;
 class QMenu;
 class QScrollArea;
@@ -40,7 +41,9 @@ class KRDesignCanvas : public QWidget
     Q_OBJECT
 
 public:
-    explicit KRDesignCanvas(KRPageDesignView *designView, QWidget *parent = nullptr);
+    // The background behind the device follows the "designViewBackground" default of
+    // `defaults` (the shared defaults when none are given).
+    explicit KRDesignCanvas(KRPageDesignView *designView, QWidget *parent = nullptr, KRUserDefaults *defaults = nullptr);
     ~KRDesignCanvas() override;
 
     KRDesignViewController *surface() const { return m_surface.get(); }
@@ -71,6 +74,7 @@ private:
     void viewResized();
     void buildDevicePopUp();
     void installDropFilter();
+    void loadBackground();
 
     QPointer<KRPageDesignView> m_designView;
     std::weak_ptr<KRProject> m_project;
@@ -84,9 +88,12 @@ private:
     QPointer<QObject> m_filtered;
     std::shared_ptr<KRDeviceInformation> m_device;
     QImage m_skin;
+    QImage m_background;
+    KRUserDefaults *m_defaults;
     double m_zoom = 1.0;
     KRDesignCanvasLayout m_layout;
     KRObservationToken m_targetToken;
     KRObservationToken m_gridToken;
     KRObservationToken m_showGridToken;
+    KRObservationToken m_backgroundToken;
 };

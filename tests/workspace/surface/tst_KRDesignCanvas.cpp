@@ -7,6 +7,7 @@
 #include <model/KRObjectInfo.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRLayoutCache.h>
 #include <platform/webview/KRWebViewFactory.h>
 #include <workspace/KRDesignViewController.h>
@@ -56,7 +57,8 @@ protected:
         page = project->pageForID(QStringLiteral("page1"));
         live = showPage(page);
         ASSERT_TRUE(live);
-        canvas = std::make_unique<KRDesignCanvas>(live.get());
+        defaults = std::make_unique<KRUserDefaults>(KRTest::makeTempDir() + QStringLiteral("/defaults.conf"));
+        canvas = std::make_unique<KRDesignCanvas>(live.get(), nullptr, defaults.get());
         canvas->resize(700, 900);
         canvas->show();
         view = live->webView();
@@ -126,10 +128,30 @@ protected:
     std::shared_ptr<KRProject> project;
     std::shared_ptr<KRPage> page;
     std::unique_ptr<KRPageDesignView> live;
+    std::unique_ptr<KRUserDefaults> defaults;
     std::unique_ptr<KRDesignCanvas> canvas;
     KRWebView *view = nullptr;
     KRDesignViewController *surface = nullptr;
 };
+
+TEST(KRDesignCanvasLayout, CentresWhatFitsAndKeepsTheTopOfWhatDoesNot)
+{
+    KRDeviceInformation device;
+    device.width = 320;
+    device.height = 480;
+    device.setOffset(32, 120);
+    const QSize skin(384, 720);
+
+    const auto half = KRDesignCanvasLayout::compute(skin, 0.5, QSize(1000, 1000), device);
+    EXPECT_EQ(half.contentSize, QSize(1000, 1000));
+    EXPECT_EQ(half.skinRect, QRect(404, 320, 192, 360));
+    EXPECT_EQ(half.pageRect, QRect(420, 380, 160, 240));
+
+    const auto twice = KRDesignCanvasLayout::compute(skin, 2.0, QSize(500, 600), device);
+    EXPECT_EQ(twice.contentSize, QSize(768, 1440));
+    EXPECT_EQ(twice.skinRect.topLeft(), QPoint(0, 0));
+    EXPECT_EQ(twice.pageRect, QRect(64, 240, 640, 960));
+}
 
 TEST_F(KRDesignCanvasLive, ClicksRubberBandAndTabSelect)
 {
@@ -284,7 +306,7 @@ TEST_F(KRDesignCanvasLive, DeviceAndZoomRelayTheEveryPageOfTheProject)
     const auto page2 = project->pageForID(QStringLiteral("page2"));
     auto live2 = showPage(page2);
     ASSERT_TRUE(live2);
-    KRDesignCanvas other(live2.get());
+    KRDesignCanvas other(live2.get(), nullptr, defaults.get());
     other.resize(500, 700);
     other.show();
     ASSERT_TRUE(loaded(*live2));
@@ -326,6 +348,10 @@ TEST_F(KRDesignCanvasLive, ScreenshotsAtTwoZoomsOnTwoDevicesWithSelectionAndGrid
             id = devices.allKeys().value(1);
         project->setDesignTarget(id);
         canvas->setZoomPercent(s.zoom);
+        // The background follows its default: the light grid, then the dark one.
+        const bool dark = id != QStringLiteral("iPhone");
+        defaults->setValue(QStringLiteral("designViewBackground"),
+                           dark ? QStringLiteral("KR-design-background-dark") : QStringLiteral("KR-design-background-grid"));
         ASSERT_TRUE(settle());
         const QRect pageRect = canvas->currentLayout().pageRect;
         EXPECT_EQ(pageRect.width(), devices.objectForKey(id)->width * s.zoom / 100);
@@ -344,6 +370,8 @@ TEST_F(KRDesignCanvasLive, ScreenshotsAtTwoZoomsOnTwoDevicesWithSelectionAndGrid
         });
         const QString path = artifacts() + QStringLiteral("/design-canvas-%1-%2.png").arg(id).arg(s.zoom);
         EXPECT_TRUE(shot.save(path)) << path.toStdString();
+        if (s.zoom == 100) // beside the device
+            EXPECT_EQ(shot.pixelColor(canvas->width() - 30, canvas->height() - 30).lightness() < 100, dark) << path.toStdString();
         EXPECT_TRUE(drawn) << "no selection box or skin in " << path.toStdString() << " "
                            << shot.pixelColor(inBox).name().toStdString();
     }
