@@ -371,7 +371,7 @@ void KRDesignViewController::observeSelected(const std::shared_ptr<KRObject> &ob
     }
 }
 
-void KRDesignViewController::objectDidChange(const KRObject *object, const QString &key)
+void KRDesignViewController::objectDidChange(const KRObject *object, QString key) // a copy: the box may drop the observer that called
 {
     auto it = m_boxes.find(object);
     if (it == m_boxes.end())

@@ -140,7 +140,7 @@ private:
     void removeSelectionBox(Box &box);
     void placeBox(Box &box);
     void observeSelected(const std::shared_ptr<KRObject> &object, Box &box);
-    void objectDidChange(const KRObject *object, const QString &key);
+    void objectDidChange(const KRObject *object, QString key);
     void selectStep(int direction);
     void dragUpdate(const QVariantMap &event);
     void align(const QString &actionName, bool vertical, int numerator);
