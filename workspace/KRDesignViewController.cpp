@@ -66,6 +66,10 @@ KRControl *krDesignControl(const KRObject *object)
 KRDesignViewController::KRDesignViewController(const std::shared_ptr<KRPage> &page, QObject *parent)
     : QObject(parent), m_page(page)
 {
+    if (page)
+        m_pageObjectsToken = page->observable().observe(
+            QStringLiteral("allObjects"),
+            [this](const void *, const QString &, const QVariant &, const QVariant &) { pageObjectsDidChange(); });
 }
 
 KRDesignViewController::~KRDesignViewController()
@@ -156,6 +160,30 @@ void KRDesignViewController::selectNextObject()
 void KRDesignViewController::selectPreviousObject()
 {
     selectStep(-1);
+}
+
+void KRDesignViewController::pageObjectsDidChange()
+{
+    const auto p = page();
+    if (!p)
+        return;
+    const QList<std::shared_ptr<KRObject>> all = p->allObjects();
+    bool changed = false;
+    for (auto it = m_selected.begin(); it != m_selected.end();) {
+        if (all.contains(*it)) {
+            ++it;
+            continue;
+        }
+        const auto box = m_boxes.find(it->get());
+        if (box != m_boxes.end()) {
+            removeSelectionBox(box->second);
+            m_boxes.erase(box);
+        }
+        it = m_selected.erase(it);
+        changed = true;
+    }
+    if (changed)
+        emit selectedObjectsDidChange();
 }
 
 void KRDesignViewController::deviceFrameClicked()

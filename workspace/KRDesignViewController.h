@@ -142,6 +142,8 @@ private:
     void observeSelected(const std::shared_ptr<KRObject> &object, Box &box);
     void objectDidChange(const KRObject *object, QString key);
     void selectStep(int direction);
+    // Drops the selected objects the page no longer holds (deleted through a menu, undone).
+    void pageObjectsDidChange();
     void dragUpdate(const QVariantMap &event);
     void align(const QString &actionName, bool vertical, int numerator);
     void endDragSelection();
@@ -152,6 +154,7 @@ private:
     std::vector<std::shared_ptr<KRObject>> m_selected; // selection order
     std::map<const KRObject *, Box> m_boxes;
     bool m_isSelecting = false;
+    KRObservationToken m_pageObjectsToken;
 
     bool m_dragging = false;
     bool m_processedDrop = true;

@@ -137,16 +137,26 @@ TEST_F(DesignSurface, ClicksSelectAndTheBoxSitsAroundTheElementInItsParent)
     EXPECT_EQ(reported, QList<KRObject *>{page.get()});
 }
 
-TEST_F(DesignSurface, TabOrderWrapsBothWays)
+TEST_F(DesignSurface, SelectAllTakesTheControlsAndTabNeedsThreeObjects)
 {
-    // allObjects is sorted by id and holds the page: button1, button2, button3, page1.
-    surface->selectNextObject(); // empty selection: the control after the first
-    EXPECT_EQ(surface->selectedObjects().value(0), b);
+    surface->selectAll();
+    EXPECT_EQ(surface->selectedObjects(), (QList<std::shared_ptr<KRObject>>{a, b, c}));
+    EXPECT_EQ(reported.size(), 3); // the page is not among them
+
+    // allObjects: button1, button2, button3, page1. Tab from the last control skips the page.
+    surface->selectObject(c);
     surface->selectNextObject();
-    surface->selectNextObject(); // skips the page and wraps
     EXPECT_EQ(surface->selectedObjects().value(0), a);
-    surface->selectPreviousObject();
-    EXPECT_EQ(surface->selectedObjects().value(0), c);
+
+    // Objects deleted elsewhere leave the selection with their boxes.
+    surface->selectObjects({a, c});
+    const auto box = surface->selectionBox(c.get());
+    page->deleteObjects({b, c}, QStringLiteral("Delete"));
+    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{a});
+    EXPECT_FALSE(box->parentNode());
+    surface->deselectAll();
+    surface->selectNextObject(); // a page and one control: nothing to walk
+    EXPECT_TRUE(surface->selectedObjects().isEmpty());
 }
 
 TEST_F(DesignSurface, RubberBandSelectsWhatItTouchesAndSwallowsTheFollowingClick)
