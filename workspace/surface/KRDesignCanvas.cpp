@@ -7,6 +7,7 @@
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRDesignViewControllerProxy.h>
+#include <platform/webview/KRLayoutCache.h>
 #include <platform/webview/KRWebView.h>
 #include <workspace/KRDesignViewController.h>
 #include <workspace/designview/KRPageDesignView.h>
@@ -197,7 +198,8 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KR
         m_loading->hide();
         installDropFilter();
     });
-    connect(view, &KRWebView::batchApplied, this, [this] { m_surface->updateSelectionBoxes(); });
+    // Boxes follow every new measurement: after each batch and when the page moved things itself.
+    connect(view->layoutCache(), &KRLayoutCache::geometryDidChange, this, [this] { m_surface->updateSelectionBoxes(); });
     connect(view, &KRWebView::contextMenuRequested, this, [this, view](quint64 nodeId, const QPoint &position) {
         if (QMenu *menu = contextMenuForNode(nodeId, this))
             menu->popup(view->mapToGlobal(position));
