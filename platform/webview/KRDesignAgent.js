@@ -388,6 +388,43 @@
                   'onDrag_withEvent_', 'onDragEnd_withEvent_'],
                  ['runPluginDesignDraw']);
 
+    // Moving and resizing: a press on a selection box or handle of a draggable control drives
+    // the surface's drag operations with pointer events. The pointer is captured, so the drag
+    // goes on outside the box, and no engine drag or text selection starts.
+    function listenForBoxDrags() {
+        var grabbed = null;
+        document.addEventListener('pointerdown', function (event) {
+            var el = event.target;
+            if (event.button !== 0 || !el || el.nodeType !== 1 || el.getAttribute('data-kr-drag') !== 'true')
+                return;
+            event.preventDefault();
+            event.stopPropagation();
+            grabbed = el;
+            try { el.setPointerCapture(event.pointerId); } catch (e) { /* the pointer is gone */ }
+            window.___kr_dwc.onDragStart_withEvent_(el, event);
+        }, true);
+        // Raw updates arrive as the pointer moves, not once per frame as moves do: the box
+        // then follows within the frame.
+        var raw = 'onpointerrawupdate' in window;
+        document.addEventListener(raw ? 'pointerrawupdate' : 'pointermove', function (event) {
+            if (grabbed)
+                window.___kr_dwc.onDrag_withEvent_(grabbed, event);
+        }, true);
+        document.addEventListener('pointermove', function (event) {
+            if (grabbed)
+                event.preventDefault();
+        }, true);
+        var end = function (event) {
+            if (!grabbed)
+                return;
+            var el = grabbed;
+            grabbed = null;
+            window.___kr_dwc.onDragEnd_withEvent_(el, event);
+        };
+        document.addEventListener('pointerup', end, true);
+        document.addEventListener('pointercancel', end, true);
+    }
+
     function connected(channel) {
         channelObjects = channel.objects;
         host = channel.objects.___kr_host;
@@ -404,6 +441,7 @@
             host.contextMenu(mirroredId(event.target), eventData(event));
         }, true);
         window.addEventListener('resize', scheduleReport);
+        listenForBoxDrags();
         host.agentReady(location.href);
     }
 

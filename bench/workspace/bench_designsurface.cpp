@@ -1,0 +1,202 @@
+// The design canvas with a page shown live: one step of a drag-move, from the pointer event
+// reaching the view to the moved control and its box placed in the view (target: one frame,
+// 16 ms), and a palette drop, from the drop to the new control measured in the view (target
+// 100 ms). Each benchmark reports "ratio": its mean time over its target (below 1 is met).
+#include <bench/support/KRBenchSupport.h>
+#include <controls/KRControlLibrary.h>
+#include <core/KRNodeRunner.h>
+#include <model/KRDocument.h>
+#include <model/KRLocalServerPort.h>
+#include <model/KRObject.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/webview/KRWebEngineEnvironment.h>
+#include <platform/webview/KRWebView.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <workspace/KRDesignViewController.h>
+#include <workspace/designview/KRPageDesignView.h>
+#include <workspace/surface/KRDesignCanvas.h>
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Fixture {
+    QTemporaryDir folder;
+    std::unique_ptr<KRNodeRunner> server;
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    std::shared_ptr<KRPage> page;
+    std::unique_ptr<KRPageDesignView> live;
+    std::unique_ptr<KRDesignCanvas> canvas;
+    bool ready = false;
+};
+
+Fixture *g_fixture = nullptr;
+
+Fixture &fixture()
+{
+    if (g_fixture)
+        return *g_fixture;
+    g_fixture = new Fixture;
+    Fixture &f = *g_fixture;
+    KRLocalServerPort::setProvider([] { return qint64(0); });
+    KRPage::registerPageClass();
+    registerControlLibrary();
+    if (!KRNodeRunner::nodeExecutablePath().isEmpty()) {
+        f.server = std::make_unique<KRNodeRunner>();
+        f.server->setDocumentRootPath(f.folder.path());
+        f.server->setRequestedPortNumber(0);
+        f.server->start();
+        const qint64 port = f.server->portNumber();
+        KRLocalServerPort::setProvider([port] { return port; });
+    }
+    KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+    const KRBench::Opened opened = KRBench::openProject(KRBench::writePackage(
+        f.folder.path(),
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
+                       "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>"
+                       "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"100\" height=\"30\">One</KRLabel>"
+                       "<KRLabel id=\"label2\" top=\"80\" left=\"60\" width=\"60\" height=\"40\">Two</KRLabel>"
+                       "</KRContents></KRPage></KRPages></KRProjectDocument>\n")
+            .arg(KRDocument::applicationShortVersion())
+            .toUtf8()));
+    if (!opened.project)
+        return f;
+    f.document = opened.document;
+    f.project = opened.project;
+    f.page = f.project->pageForID(QStringLiteral("page1"));
+    auto live = KRPageDesignView::create(f.page);
+    if (!live)
+        return f;
+    f.live = std::move(live.value());
+    f.canvas = std::make_unique<KRDesignCanvas>(f.live.get());
+    f.canvas->resize(700, 900);
+    f.canvas->show();
+    f.ready = KRBench::waitUntil([&] { return f.live->isDesignDocumentLoaded() && f.live->webView()->isInStep(); }, 60000);
+    return f;
+}
+
+bool inStep(Fixture &f)
+{
+    f.live->webView()->flush();
+    return f.live->webView()->isInStep() && !f.live->isWaitingForSizes();
+}
+
+void BM_DragMoveStepToBoxPlaced(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    if (!f.ready) {
+        state.SkipWithError("the page could not be shown live");
+        return;
+    }
+    const auto label = f.page->objectForID(QStringLiteral("label1"));
+    KRDesignViewController *surface = f.canvas->surface();
+    surface->selectObject(label);
+    KRBench::waitUntil([&] { return inStep(f); }, 5000);
+    QWidget *input = f.live->webView()->focusProxy();
+    const QPoint start(70, 35);
+    QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, start);
+    if (!KRBench::waitUntil([&] { return surface->isDragging(); }, 5000)) {
+        state.SkipWithError("the drag did not start");
+        return;
+    }
+    int step = 0;
+    double total = 0;
+    for (auto _ : state) {
+        const int dx = (++step % 2) ? 40 : 0; // back and forth
+        const QString expected = QString::number(20 + dx);
+        QElapsedTimer timer;
+        timer.start();
+        QTest::mouseMove(input, start + QPoint(dx, 0));
+        const bool placed = KRBench::waitUntil(
+            [&] { return label->value(QStringLiteral("kr_left")) == expected && inStep(f); }, 5000);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        if (!placed) {
+            state.SkipWithError("the control did not follow the pointer");
+            break;
+        }
+        total += seconds;
+        state.SetIterationTime(seconds);
+    }
+    QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, start);
+    KRBench::waitUntil([&] { return !surface->isDragging() && inStep(f); }, 5000);
+    if (state.iterations() > 0)
+        state.counters["ratio"] = (total / double(state.iterations())) / 0.016;
+}
+
+void BM_PaletteDropToVisible(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    if (!f.ready) {
+        state.SkipWithError("the page could not be shown live");
+        return;
+    }
+    QWidget *input = f.live->webView()->focusProxy();
+    KRDesignViewController *surface = f.canvas->surface();
+    double total = 0;
+    for (auto _ : state) {
+        QMimeData palette;
+        palette.setData(KRDesignViewController::ObjectMimeType, "KRLabel");
+        QDropEvent drop(QPointF(150, 250), Qt::CopyAction, &palette, Qt::LeftButton, Qt::NoModifier);
+        // A real drag enters before it drops.
+        QDragEnterEvent enter(QPoint(150, 250), Qt::CopyAction, &palette, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(input, &enter);
+        QElapsedTimer timer;
+        timer.start();
+        QCoreApplication::sendEvent(input, &drop);
+        const auto made = surface->selectedObjects().value(0);
+        const bool shown = made && KRBench::waitUntil([&] {
+            return inStep(f) && f.live->webView()->layoutSource().geometryForNode(made->domElement()->nodeId()).valid;
+        }, 5000);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        if (!shown) {
+            state.SkipWithError("the dropped control did not show");
+            break;
+        }
+        total += seconds;
+        state.SetIterationTime(seconds);
+        state.PauseTiming();
+        surface->deleteSelection();
+        KRBench::waitUntil([&] { return inStep(f); }, 5000);
+        f.document->undoManager().removeAllActions();
+        state.ResumeTiming();
+    }
+    if (state.iterations() > 0)
+        state.counters["ratio"] = (total / double(state.iterations())) / 0.100;
+}
+
+} // namespace
+
+BENCHMARK(BM_DragMoveStepToBoxPlaced)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_PaletteDropToVisible)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
+
+int main(int argc, char **argv)
+{
+    KRWebEngineEnvironment::prepare();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir sandbox;
+    KRBench::usePrivateUserFolders(sandbox.path());
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (g_fixture) {
+        g_fixture->canvas.reset();
+        g_fixture->live.reset();
+        g_fixture->project.reset();
+        if (g_fixture->server)
+            g_fixture->server->terminate();
+    }
+    delete g_fixture;
+    return 0;
+}

@@ -1,0 +1,380 @@
+// The design canvas with a live page: real mouse and key events into the page's web view, and
+// the model checked afterwards.
+#include "../designview/DesignViewTestSupport.h"
+
+#include <controls/KRControl.h>
+#include <model/KRDeviceInformation.h>
+#include <model/KRObjectInfo.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+#include <platform/webview/KRLayoutCache.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <workspace/KRDesignViewController.h>
+#include <workspace/designview/KRPageDesignView.h>
+#include <workspace/surface/KRDesignCanvas.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QMenu>
+#include <QMimeData>
+#include <QTest>
+
+using namespace KRDesignViewTest;
+
+namespace {
+
+const QString kPages = QStringLiteral(
+    "<KRPage id=\"page1\"><KRContents>"
+    "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"100\" height=\"30\">One</KRLabel>"
+    "<KRLabel id=\"label2\" top=\"80\" left=\"60\" width=\"60\" height=\"40\">Two</KRLabel>"
+    "<KRLabel id=\"label3\" top=\"150\" left=\"150\" width=\"80\" height=\"20\">Three</KRLabel>"
+    "</KRContents></KRPage>"
+    "<KRPage id=\"page2\"><KRContents>"
+    "<KRLabel id=\"label1\" top=\"70\" left=\"50\" width=\"120\" height=\"24\">Other page</KRLabel>"
+    "</KRContents></KRPage>");
+
+class KRDesignCanvasLive : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_serverRuns = startRuntimeServer();
+        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+    }
+    static void TearDownTestSuite()
+    {
+        KRProject::setWebViewFactory(s_previousFactory);
+        stopRuntimeServer();
+    }
+
+    void SetUp() override
+    {
+        if (!s_serverRuns)
+            GTEST_SKIP() << "the runtime server does not run here (node missing)";
+        project = openProject(projectXML(kPages), document);
+        ASSERT_TRUE(project);
+        page = project->pageForID(QStringLiteral("page1"));
+        live = showPage(page);
+        ASSERT_TRUE(live);
+        defaults = std::make_unique<KRUserDefaults>(KRTest::makeTempDir() + QStringLiteral("/defaults.conf"));
+        canvas = std::make_unique<KRDesignCanvas>(live.get(), nullptr, defaults.get());
+        canvas->resize(700, 900);
+        canvas->show();
+        view = live->webView();
+        ASSERT_TRUE(loaded(*live));
+        ASSERT_TRUE(settle());
+        document->undoManager().removeAllActions();
+        surface = canvas->surface();
+    }
+
+    void TearDown() override
+    {
+        canvas.reset();
+        live.reset();
+        project.reset();
+    }
+
+    std::unique_ptr<KRPageDesignView> showPage(const std::shared_ptr<KRPage> &p)
+    {
+        auto made = KRPageDesignView::create(p);
+        return made ? std::move(made.value()) : nullptr;
+    }
+    static bool loaded(KRPageDesignView &shown)
+    {
+        return KRTest::processEventsUntil([&] { return shown.isDesignDocumentLoaded(); }, std::chrono::seconds(60));
+    }
+    bool settle()
+    {
+        return KRTest::processEventsUntil([&] {
+            view->flush();
+            return view->isInStep() && !live->isWaitingForSizes() && document->undoManager().groupingLevel() == 0;
+        }, std::chrono::seconds(20));
+    }
+    std::shared_ptr<KRObject> object(const char *id) const { return page->objectForID(QString::fromLatin1(id)); }
+    int v(const char *id, const char *key) const { return object(id)->value(QString::fromLatin1(key)).toInt(); }
+    QWidget *input() const { return view->focusProxy(); }
+    // Where a page point shows in the view.
+    QPoint at(double x, double y) const { return QPoint(qRound(x * canvas->zoom()), qRound(y * canvas->zoom())); }
+    // The centre of the element's box as the view measured it, in page pixels.
+    QPointF centreOf(const std::shared_ptr<DOMNode> &node)
+    {
+        KRNodeGeometry g;
+        KRTest::processEventsUntil([&] {
+            g = view->layoutSource().geometryForNode(node->nodeId());
+            return g.valid;
+        });
+        return QPointF(g.clientLeft + g.boundingWidth / 2, g.clientTop + g.boundingHeight / 2);
+    }
+    bool waitFor(const std::function<bool()> &condition) { return KRTest::processEventsUntil(condition, std::chrono::seconds(10)); }
+    void pointerDrag(QPoint from, QPoint to)
+    {
+        QTest::mousePress(input(), Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseMove(input(), (from + to) / 2);
+        QTest::mouseMove(input(), to);
+        QTest::mouseRelease(input(), Qt::LeftButton, Qt::NoModifier, to);
+    }
+    QList<std::shared_ptr<KRObject>> selection() const { return surface->selectedObjects(); }
+    static QString artifacts()
+    {
+        const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/workspace");
+        QDir().mkpath(dir);
+        return dir;
+    }
+
+    static inline bool s_serverRuns = false;
+    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    std::shared_ptr<KRPage> page;
+    std::unique_ptr<KRPageDesignView> live;
+    std::unique_ptr<KRUserDefaults> defaults;
+    std::unique_ptr<KRDesignCanvas> canvas;
+    KRWebView *view = nullptr;
+    KRDesignViewController *surface = nullptr;
+};
+
+TEST(KRDesignCanvasLayout, CentresWhatFitsAndKeepsTheTopOfWhatDoesNot)
+{
+    KRDeviceInformation device;
+    device.width = 320;
+    device.height = 480;
+    device.setOffset(32, 120);
+    const QSize skin(384, 720);
+
+    const auto half = KRDesignCanvasLayout::compute(skin, 0.5, QSize(1000, 1000), device);
+    EXPECT_EQ(half.contentSize, QSize(1000, 1000));
+    EXPECT_EQ(half.skinRect, QRect(404, 320, 192, 360));
+    EXPECT_EQ(half.pageRect, QRect(420, 380, 160, 240));
+
+    const auto twice = KRDesignCanvasLayout::compute(skin, 2.0, QSize(500, 600), device);
+    EXPECT_EQ(twice.contentSize, QSize(768, 1440));
+    EXPECT_EQ(twice.skinRect.topLeft(), QPoint(0, 0));
+    EXPECT_EQ(twice.pageRect, QRect(64, 240, 640, 960));
+}
+
+TEST_F(KRDesignCanvasLive, ClicksRubberBandAndTabSelect)
+{
+    const QPoint one = at(70, 35);
+    QTest::mouseClick(input(), Qt::LeftButton, Qt::NoModifier, one);
+    ASSERT_TRUE(waitFor([&] { return selection() == QList{object("label1")}; }));
+    QTest::mouseClick(input(), Qt::LeftButton, Qt::ShiftModifier, at(90, 100));
+    ASSERT_TRUE(waitFor([&] { return selection().size() == 2; }));
+
+    // A band from empty page up and to the left over the second and third labels.
+    QTest::qWait(300);
+    pointerDrag(at(300, 300), at(100, 100));
+    ASSERT_TRUE(waitFor([&] { return selection() == (QList{object("label2"), object("label3")}); }))
+        << selection().size();
+    QTest::qWait(300); // the click that ended the band is swallowed for a moment
+
+    QTest::keyClick(input(), Qt::Key_Tab);
+    EXPECT_EQ(selection(), QList{object("label3")});
+    QTest::keyClick(input(), Qt::Key_Tab); // wraps past the page
+    EXPECT_EQ(selection(), QList{object("label1")});
+    QTest::keyClick(input(), Qt::Key_Backtab);
+    EXPECT_EQ(selection(), QList{object("label3")});
+
+    // A click on the device frame reports the page and keeps the selection.
+    QList<KRObject *> reported;
+    QObject::connect(surface, &KRDesignViewController::didSelectObject, [&](KRObject *o) { reported.append(o); });
+    QWidget *frame = view->parentWidget();
+    QTest::mouseClick(frame, Qt::LeftButton, Qt::NoModifier, view->geometry().topLeft() - QPoint(8, 8));
+    EXPECT_EQ(reported, QList<KRObject *>{page.get()});
+    EXPECT_EQ(selection(), QList{object("label3")});
+}
+
+TEST_F(KRDesignCanvasLive, DragMoveSnapsAndUndoesInOneStepAndResizeClamps)
+{
+    project->setProjectSetting(QStringLiteral("10"), QStringLiteral("snapGrid"));
+    settle();
+    document->undoManager().removeAllActions();
+    QTest::mouseClick(input(), Qt::LeftButton, Qt::NoModifier, at(70, 35));
+    ASSERT_TRUE(waitFor([&] { return selection() == QList{object("label1")}; }));
+    ASSERT_TRUE(settle());
+    const auto box = surface->selectionBox(object("label1").get());
+    const QPointF c = centreOf(box);
+
+    pointerDrag(at(c.x(), c.y()), at(c.x() + 23, c.y() + 14));
+    ASSERT_TRUE(waitFor([&] { return !surface->isDragging() && v("label1", "kr_left") != 20; }));
+    EXPECT_EQ(v("label1", "kr_left"), 40); // 43, snapped
+    EXPECT_EQ(v("label1", "kr_top"), 30);  // 34, snapped
+    ASSERT_TRUE(settle());
+    // The box followed the label.
+    EXPECT_NEAR(centreOf(box).x(), c.x() + 20, 1);
+    EXPECT_EQ(document->undoManager().undoCount(), 1);
+    EXPECT_EQ(document->undoManager().undoActionName(), QStringLiteral("Drag KRLabel"));
+    document->undoManager().undo();
+    EXPECT_EQ(v("label1", "kr_left"), 20);
+    EXPECT_EQ(v("label1", "kr_top"), 20);
+    ASSERT_TRUE(settle());
+
+    // The bottom-right handle pulled far past the top-left corner.
+    const auto se = surface->selectionHandle(object("label1").get(), KRDesignViewController::SouthEast);
+    const QPointF h = centreOf(se);
+    pointerDrag(at(h.x(), h.y()), at(h.x() - 300, h.y() - 300));
+    ASSERT_TRUE(waitFor([&] { return !surface->isDragging() && v("label1", "kr_width") != 100; }));
+    EXPECT_EQ(object("label1")->value(QStringLiteral("kr_width")), QStringLiteral("1"));
+    EXPECT_EQ(object("label1")->value(QStringLiteral("kr_height")), QStringLiteral("1"));
+    EXPECT_EQ(v("label1", "kr_left"), 20);
+}
+
+TEST_F(KRDesignCanvasLive, ArrowsAndAlignmentsUseTheRenderedHeights)
+{
+    object("label3")->setValue(QStringLiteral("kr_height"), QString()); // its height is the rendered one
+    ASSERT_TRUE(settle());
+    const int rendered = std::static_pointer_cast<KRControl>(object("label3"))->controlHeight();
+    ASSERT_GT(rendered, 0);
+    surface->selectObjects({object("label1"), object("label2"), object("label3")});
+    surface->alignLeft();
+    EXPECT_EQ(v("label2", "kr_left"), 20);
+    EXPECT_EQ(v("label3", "kr_left"), 20);
+    surface->alignCenter();
+    EXPECT_EQ(v("label2", "kr_left"), 70 - 30);
+    surface->vAlignBottom();
+    EXPECT_EQ(v("label2", "kr_top"), 50 - 40);
+    EXPECT_EQ(v("label3", "kr_top"), 50 - rendered);
+    ASSERT_TRUE(settle());
+
+    view->setFocus();
+    QTest::keyClick(input(), Qt::Key_Right);
+    QTest::keyClick(input(), Qt::Key_Down);
+    EXPECT_EQ(v("label1", "kr_left"), 21);
+    EXPECT_EQ(v("label1", "kr_top"), 21);
+}
+
+TEST_F(KRDesignCanvasLive, PaletteDropsLandUnderThePointerAndForeignDragsAreRefused)
+{
+    for (int percent : {100, 150}) {
+        canvas->setZoomPercent(percent);
+        ASSERT_TRUE(settle());
+        document->undoManager().removeAllActions();
+        QMimeData palette;
+        palette.setData(KRDesignViewController::ObjectMimeType, "KRLabel");
+        const QPoint point = at(200, 260 + percent);
+        QDragEnterEvent enter(point, Qt::CopyAction | Qt::MoveAction, &palette, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(input(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+        QDropEvent drop(QPointF(point), Qt::CopyAction | Qt::MoveAction, &palette, Qt::LeftButton, Qt::NoModifier);
+        const int before = page->allObjects().size();
+        QCoreApplication::sendEvent(input(), &drop);
+        ASSERT_EQ(page->allObjects().size(), before + 1);
+        const auto made = selection().value(0);
+        ASSERT_TRUE(made);
+        EXPECT_EQ(made->value(QStringLiteral("kr_left")).toInt(), 200) << percent;
+        EXPECT_EQ(made->value(QStringLiteral("kr_top")).toInt(), 260 + percent) << percent;
+        ASSERT_TRUE(settle());
+        // One step, its size check included.
+        EXPECT_EQ(document->undoManager().undoCount(), 1);
+        EXPECT_EQ(document->undoManager().undoActionName(), QStringLiteral("Create KRLabel"));
+        // Its element shows at the drop point.
+        const QPointF shown = centreOf(made->domElement());
+        EXPECT_GT(shown.x(), 200);
+        EXPECT_GT(shown.y(), 260 + percent);
+    }
+
+    QMimeData file;
+    file.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/picture.png"))});
+    QDragEnterEvent foreign(QPoint(20, 20), Qt::MoveAction, &file, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(input(), &foreign);
+    EXPECT_FALSE(foreign.isAccepted());
+}
+
+TEST_F(KRDesignCanvasLive, ContextMenusComeFromTheModel)
+{
+    const auto label = object("label2");
+    QTest::mouseClick(input(), Qt::RightButton, Qt::NoModifier, at(90, 100));
+    QMenu *shown = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        for (QMenu *m : canvas->findChildren<QMenu *>())
+            if (m->isVisible())
+                shown = m;
+        return shown != nullptr;
+    }));
+    QStringList titles, expected;
+    for (QAction *a : shown->actions())
+        titles.append(a->text());
+    for (const KRMenuItem &item : label->contextMenuItemsForObject())
+        expected.append(item.separator ? QString() : item.title);
+    EXPECT_EQ(titles, expected);
+    shown->close();
+}
+
+TEST_F(KRDesignCanvasLive, DeviceAndZoomRelayTheEveryPageOfTheProject)
+{
+    const auto page2 = project->pageForID(QStringLiteral("page2"));
+    auto live2 = showPage(page2);
+    ASSERT_TRUE(live2);
+    KRDesignCanvas other(live2.get(), nullptr, defaults.get());
+    other.resize(500, 700);
+    other.show();
+    ASSERT_TRUE(loaded(*live2));
+
+    EXPECT_EQ(canvas->devicePopUp()->findText(QStringLiteral("Design View")), -1);
+    const int ipad = canvas->devicePopUp()->findData(QStringLiteral("iPad"));
+    ASSERT_GE(ipad, 0);
+    canvas->devicePopUp()->setCurrentIndex(ipad);
+    emit canvas->devicePopUp()->activated(ipad);
+    const auto device = KRObjectInfo::sharedInstance().deviceInformation().objectForKey(QStringLiteral("iPad"));
+    EXPECT_EQ(project->designTarget(), QStringLiteral("iPad"));
+    EXPECT_EQ(other.deviceID(), QStringLiteral("iPad"));
+    EXPECT_EQ(other.devicePopUp()->currentData().toString(), QStringLiteral("iPad"));
+    EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == device->width; }));
+
+    // Zoom scales this page only, and the page keeps the device's width.
+    canvas->setZoomPercent(200);
+    EXPECT_EQ(view->width(), device->width * 2);
+    EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == device->width; }));
+    canvas->setZoomPercent(50);
+    EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == device->width; }))
+        << js(*view, QStringLiteral("window.innerWidth")).toInt();
+    QTest::qWait(200);
+    EXPECT_DOUBLE_EQ(live2->webView()->zoomFactor(), 1.0);
+    EXPECT_EQ(js(*live2->webView(), QStringLiteral("window.innerWidth")).toInt(), device->width);
+}
+
+TEST_F(KRDesignCanvasLive, ScreenshotsAtTwoZoomsOnTwoDevicesWithSelectionAndGrid)
+{
+    project->setProjectSetting(QStringLiteral("10"), QStringLiteral("snapGrid"));
+    project->setShowGrid(true);
+    surface->selectObjects({object("label1"), object("label2")});
+    ASSERT_TRUE(settle());
+    struct Shot { const char *device; int zoom; };
+    for (const Shot s : {Shot{"iPhone", 100}, Shot{"iPhone", 200}, Shot{"Android", 100}, Shot{"Android", 200}}) {
+        const auto devices = KRObjectInfo::sharedInstance().deviceInformation();
+        QString id = QString::fromLatin1(s.device);
+        if (!devices.contains(id))
+            id = devices.allKeys().value(1);
+        project->setDesignTarget(id);
+        canvas->setZoomPercent(s.zoom);
+        // The background follows its default: the light grid, then the dark one.
+        const bool dark = id != QStringLiteral("iPhone");
+        defaults->setValue(QStringLiteral("designViewBackground"),
+                           dark ? QStringLiteral("KR-design-background-dark") : QStringLiteral("KR-design-background-grid"));
+        ASSERT_TRUE(settle());
+        const QRect pageRect = canvas->currentLayout().pageRect;
+        EXPECT_EQ(pageRect.width(), devices.objectForKey(id)->width * s.zoom / 100);
+        // The page keeps the device's width in CSS pixels at every zoom.
+        EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == devices.objectForKey(id)->width; }));
+        QTest::qWait(300); // a frame at the new scale
+        // Inside the first label, away from its text: tinted by its selection box.
+        const QPoint inBox = view->mapTo(canvas.get(), at(110, 45));
+        // On the skin, between its edge and the page.
+        const QPoint onSkin = view->mapTo(canvas.get(), QPoint(-10, -10));
+        QImage shot;
+        const bool drawn = waitFor([&] {
+            shot = canvas->grab().toImage();
+            const QColor c = shot.pixelColor(inBox);
+            return c.blue() > c.red() + 3 && shot.pixelColor(onSkin).lightness() < 100;
+        });
+        const QString path = artifacts() + QStringLiteral("/design-canvas-%1-%2.png").arg(id).arg(s.zoom);
+        EXPECT_TRUE(shot.save(path)) << path.toStdString();
+        if (s.zoom == 100) // beside the device
+            EXPECT_EQ(shot.pixelColor(canvas->width() - 30, canvas->height() - 30).lightness() < 100, dark) << path.toStdString();
+        EXPECT_TRUE(drawn) << "no selection box or skin in " << path.toStdString() << " "
+                           << shot.pixelColor(inBox).name().toStdString();
+    }
+}
+
+} // namespace

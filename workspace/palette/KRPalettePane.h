@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QListView>
+#include <QStringList>
+#include <QWidget>
+
+class KRUserDefaults;
+class KRPaneHeaderView;
+
+// The classes of the object palette, built-in ones first, then the catalogue's plug-ins. A
+// dragged row carries its class name under the "KRObject" type; listeners hear of the class
+// before the data is made (so they can show the right tab for it).
+class KRPaletteModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    enum Role { ClassNameRole = Qt::UserRole + 1, DescriptionRole, HelpRole };
+
+    explicit KRPaletteModel(QObject *parent = nullptr);
+
+    static QStringList builtInClasses();
+    QStringList classNames() const { return m_classes; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
+
+signals:
+    void willDragObject(const QString &className) const;
+
+private:
+    QStringList m_classes;
+};
+
+// The "Object Palette" pane: one row per class with its icon, name and description, 40 points
+// high, or 28 without the description in compact mode, which follows the "compactObjectPalette"
+// default while the pane lives.
+class KRPalettePane : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit KRPalettePane(KRUserDefaults &defaults, QWidget *parent = nullptr);
+
+    KRPaletteModel *model() const { return m_model; }
+    QListView *list() const { return m_list; }
+    bool isCompact() const { return m_compact; }
+    int rowHeight() const { return m_compact ? 28 : 40; }
+
+signals:
+    void willDragObject(const QString &className);
+
+private:
+    void setCompactMode(bool compact);
+
+    KRUserDefaults &m_defaults;
+    KRPaletteModel *m_model;
+    QListView *m_list;
+    bool m_compact = false;
+};
