@@ -155,6 +155,8 @@ void CETextView::replaceUnguarded(CERange range, const QString &replacement)
     cursor.insertText(replacement);
     m_applying = false;
     onContentsChange(true);
+    if (std::exchange(m_selectionPending, false))
+        onSelectionChanged();
 }
 
 // Every change of the document arrives here, from whatever path. The change is found by
@@ -458,15 +460,19 @@ void CETextView::mouseDoubleClickEvent(QMouseEvent *event)
 void CETextView::onSelectionChanged()
 {
     CEEditorDelegate *delegate = m_editor.delegate();
-    if (delegate && !m_applying) {
+    if (delegate && !m_applying && !m_reverting) {
         const CERange current = selectedRange();
         const CERange wanted = delegate->willChangeSelection(this, current, current);
         if (!(wanted == current))
             return setSelectedRange(wanted);
         delegate->selectionDidChange(this);
     }
+    if (m_applying) {
+        m_selectionPending = true; // handled once the change is taken in
+        return;
+    }
     CESyntaxColouring *colouring = m_editor.colouring();
-    if (m_applying || !colouring || !colouring->reactToChanges() || text().isEmpty())
+    if (!colouring || !colouring->reactToChanges() || text().isEmpty())
         return;
     if (m_editor.defaults().boolValue(QStringLiteral("HighlightCurrentLine"))) {
         colouring->setSelectedRange(selectedRange());

@@ -94,6 +94,7 @@ private:
     QString m_shadow; // the text as it was before the current change
     bool m_applying = false;
     bool m_reverting = false;
+    bool m_selectionPending = false;
     QString m_actionName;
     QList<CERange> m_ranges;
     qsizetype m_lastCursor = 0;
