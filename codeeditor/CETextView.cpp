@@ -475,8 +475,7 @@ void CETextView::onSelectionChanged()
     if (!colouring || !colouring->reactToChanges() || text().isEmpty())
         return;
     if (m_editor.defaults().boolValue(QStringLiteral("HighlightCurrentLine"))) {
-        colouring->setSelectedRange(selectedRange());
-        colouring->highlightLineRange(selectedRange());
+        highlightCurrentLine();
         pushFormats();
     }
     if (m_editor.defaults().boolValue(QStringLiteral("ShowMatchingBraces")))
@@ -604,8 +603,27 @@ void CETextView::recolourVisible()
     if (colouring->reactToChanges() && colouring->isSyntaxColoured())
         colouring->pageRecolour();
     if (m_editor.defaults().boolValue(QStringLiteral("HighlightCurrentLine")))
-        colouring->highlightLineRange(selectedRange());
+        highlightCurrentLine();
     pushFormats();
+}
+
+// The lines of the selection get the highlight; after the colours were cleared the same
+// lines get it again.
+void CETextView::highlightCurrentLine()
+{
+    CESyntaxColouring *colouring = m_editor.colouring();
+    const QString &t = colouring->string();
+    const CERange selection = selectedRange();
+    const qsizetype start = CESyntaxColouring::lineStart(t, selection.location);
+    const CERange lines{start, CESyntaxColouring::lineEnd(t, std::max(selection.location, selection.end())) - start};
+    colouring->setSelectedRange(selection);
+    if (lines == colouring->lastLineHighlightRange()) {
+        const QVariantMap highlight = colouring->colourAttributes(QStringLiteral("HighlightLineColourWell"));
+        if (lines.length > 0 && !colouring->temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour, start).isValid())
+            colouring->temporaryAttributes().addAttributes(highlight, lines);
+        return;
+    }
+    colouring->highlightLineRange(lines);
 }
 
 void CETextView::pushFormats()

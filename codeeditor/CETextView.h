@@ -59,6 +59,7 @@ public:
     // Recolours the visible lines and pushes the colours into their layouts.
     void recolourVisible();
     void pushFormats();
+    void highlightCurrentLine();
     qreal pageGuideX() const;
     QColor textColour() const { return m_textColour; }
     // The opener the last brace match flashed (location -1 when none shows).

@@ -353,6 +353,13 @@ TEST(CEEditor, CompletionOffersCatalogueWords)
     EXPECT_TRUE(f.view().isCompletionTimerActive());
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return f.view().completer()->popup()->isVisible(); }, std::chrono::seconds(2)));
 
+    f.view().completer()->popup()->hide();
+    f.defaults.setValue("HighlightCurrentLine", true);
+    f.editor.setString("// Greets the visitor by name.\nfunction greet(name) {\n  var text = 'Hello, ' + name;\n"
+                       "  if (text.length > 40) {\n    return false;\n  }\n  al\n}\n");
+    f.select(f.editor.string().indexOf("al\n") + 2);
+    f.view().complete();
+    ASSERT_TRUE(f.view().completer()->popup()->isVisible());
     QImage shot = f.host.grab().toImage();
     {
         QPainter painter(&shot);
