@@ -62,22 +62,44 @@ void CEGutterView::updateLineNumbers(bool checkWidth, bool recolour)
         return;
     m_updating = true;
     m_entries = CELineNumbers::entries(m_editor, *view);
-    if (checkWidth) {
-        const QFontMetrics metrics(view->font());
-        const int needed = metrics.horizontalAdvance(QString::number(view->document()->blockCount()));
-        const int current = m_editor.settings().value(CEKeys::gutterWidth,
-                                                      int(m_editor.defaults().integerValue(QStringLiteral("GutterWidth")))).toInt();
-        if (needed > current - 14) {
-            m_editor.setSetting(CEKeys::gutterWidth, needed + 20);
-            m_editor.relayout();
-        } else if (!m_editor.settings().contains(CEKeys::gutterWidth)) {
-            m_editor.setSetting(CEKeys::gutterWidth, current);
-        }
-    }
+    m_stale = false;
+    if (checkWidth)
+        this->checkWidth();
     if (recolour)
         view->recolourVisible();
     update();
     m_updating = false;
+}
+
+void CEGutterView::setNeedsNumbering(bool checkWidth)
+{
+    m_stale = true;
+    if (checkWidth)
+        this->checkWidth();
+    update();
+}
+
+const QList<CELineNumberEntry> &CEGutterView::entries()
+{
+    if (m_stale && !m_updating)
+        updateLineNumbers(false, false);
+    return m_entries;
+}
+
+// The gutter only ever widens: to the widest number plus 20 once it comes within 14 points.
+void CEGutterView::checkWidth()
+{
+    CETextView *view = m_editor.textView();
+    const QFontMetrics metrics(view->font());
+    const int needed = metrics.horizontalAdvance(QString::number(view->document()->blockCount()));
+    const int current = m_editor.settings().value(CEKeys::gutterWidth,
+                                                  int(m_editor.defaults().integerValue(QStringLiteral("GutterWidth")))).toInt();
+    if (needed > current - 14) {
+        m_editor.setSetting(CEKeys::gutterWidth, needed + 20);
+        m_editor.relayout();
+    } else if (!m_editor.settings().contains(CEKeys::gutterWidth)) {
+        m_editor.setSetting(CEKeys::gutterWidth, current);
+    }
 }
 
 void CEGutterView::paintEvent(QPaintEvent *)
@@ -93,7 +115,7 @@ void CEGutterView::paintEvent(QPaintEvent *)
     const QColor numberColour = CEDefaults::colourValue(m_editor.defaults(), QStringLiteral("GutterTextColourWell"));
     // The text view's top edge sits at the gutter's top.
     const qreal shift = view->mapTo(parentWidget(), QPoint(0, 0)).y() + view->viewport()->y() - y();
-    for (const CELineNumberEntry &entry : m_entries) {
+    for (const CELineNumberEntry &entry : entries()) {
         const QRectF box(0, entry.top + shift, width() - 5, entry.height);
         const QColor back = entry.attributes.value(CETemporaryAttributes::backgroundColour).value<QColor>();
         if (back.isValid())

@@ -34,7 +34,9 @@ public:
     // Renumbers; with checkWidth the width may grow; with recolour the visible text lines are
     // recoloured too.
     void updateLineNumbers(bool checkWidth, bool recolour);
-    const QList<CELineNumberEntry> &entries() const { return m_entries; }
+    // After a text change: the width is checked at once, the labels when next painted.
+    void setNeedsNumbering(bool checkWidth);
+    const QList<CELineNumberEntry> &entries();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -43,4 +45,6 @@ private:
     CEEditor &m_editor;
     QList<CELineNumberEntry> m_entries;
     bool m_updating = false;
+    bool m_stale = false;
+    void checkWidth();
 };

@@ -55,11 +55,23 @@ CETextView::CETextView(CEEditor &editor, QWidget *parent)
     setFrameShape(QFrame::NoFrame);
     setCursorWidth(0); // the caret is drawn in the text colour by paintEvent
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    connect(document(), &QTextDocument::contentsChange, this, [this] { onContentsChange(); });
+    connect(document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
+        if (m_reverting)
+            return;
+        if (m_pendingChanges++ == 0)
+            m_pendingChange = {position, removed, added};
+        if (!m_applying)
+            onContentsChange();
+    });
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { onSelectionChanged(); });
     connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &, int dy) {
-        if (dy != 0)
-            recolourVisible();
+        if (dy == 0)
+            return;
+        recolourVisible();
+        if (auto *gutter = m_editor.gutterView())
+            gutter->updateLineNumbers(false, false);
+    });
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
         if (auto *gutter = m_editor.gutterView())
             gutter->updateLineNumbers(false, false);
     });
@@ -84,7 +96,7 @@ CETextView::CETextView(CEEditor &editor, QWidget *parent)
     m_completer->setCaseSensitivity(Qt::CaseInsensitive);
     connect(m_completer, qOverload<const QString &>(&QCompleter::activated), this,
             [this](const QString &word) { insertCompletion(word); });
-    m_shadow = text();
+    m_shadow = CETextPerformer::plainTextOf(*document());
     applyDefaults();
 }
 
@@ -92,7 +104,54 @@ CETextView::~CETextView() = default;
 
 QString CETextView::text() const
 {
-    return CETextPerformer::plainTextOf(*document());
+    return m_shadow;
+}
+
+// The change the document reported, made as small as the texts allow; the whole texts are
+// compared only when the report does not add up (several reports in one edit, or one that
+// counts the document's final block separator).
+bool CETextView::takeChange(CERange *removedRange, QString *inserted)
+{
+    const int reports = std::exchange(m_pendingChanges, 0);
+    const qsizetype documentLength = document()->characterCount() - 1;
+    if (reports == 1) {
+        qsizetype position = m_pendingChange[0], removed = m_pendingChange[1], added = m_pendingChange[2];
+        const qsizetype excess = position + removed - m_shadow.size();
+        if (excess > 0) {
+            removed -= excess;
+            added -= excess;
+        }
+        if (position >= 0 && removed >= 0 && added >= 0 && position + added <= documentLength
+            && m_shadow.size() - removed + added == documentLength) {
+            QTextCursor cursor(document());
+            cursor.setPosition(int(position));
+            cursor.setPosition(int(position + added), QTextCursor::KeepAnchor);
+            QString segment = cursor.selectedText();
+            segment.replace(QChar::ParagraphSeparator, u'\n');
+            const QStringView old = QStringView(m_shadow).mid(position, removed);
+            qsizetype prefix = 0;
+            while (prefix < std::min(old.size(), segment.size()) && old.at(prefix) == segment.at(prefix))
+                ++prefix;
+            qsizetype suffix = 0;
+            while (suffix < std::min(old.size(), segment.size()) - prefix
+                   && old.at(old.size() - 1 - suffix) == segment.at(segment.size() - 1 - suffix))
+                ++suffix;
+            *removedRange = {position + prefix, removed - prefix - suffix};
+            *inserted = segment.mid(prefix, segment.size() - prefix - suffix);
+            return removedRange->length > 0 || !inserted->isEmpty();
+        }
+    }
+    const QString now = CETextPerformer::plainTextOf(*document());
+    if (now == m_shadow)
+        return false;
+    const qsizetype common = std::min(now.size(), m_shadow.size());
+    const qsizetype prefix = std::mismatch(now.begin(), now.begin() + common, m_shadow.begin()).first - now.begin();
+    qsizetype suffix = 0;
+    while (suffix < common - prefix && now.at(now.size() - 1 - suffix) == m_shadow.at(m_shadow.size() - 1 - suffix))
+        ++suffix;
+    *removedRange = {prefix, m_shadow.size() - prefix - suffix};
+    *inserted = now.mid(prefix, now.size() - prefix - suffix);
+    return true;
 }
 
 CERange CETextView::selectedRange() const
@@ -166,16 +225,11 @@ void CETextView::onContentsChange(bool trusted)
 {
     if (m_reverting || m_applying)
         return;
-    const QString now = text();
-    if (now == m_shadow)
+    CERange removedRange;
+    QString inserted;
+    if (!takeChange(&removedRange, &inserted))
         return;
-    const qsizetype common = std::min(now.size(), m_shadow.size());
-    qsizetype prefix = std::mismatch(now.begin(), now.begin() + common, m_shadow.begin()).first - now.begin();
-    qsizetype suffix = 0;
-    while (suffix < common - prefix && now.at(now.size() - 1 - suffix) == m_shadow.at(m_shadow.size() - 1 - suffix))
-        ++suffix;
-    const CERange removedRange{prefix, m_shadow.size() - prefix - suffix};
-    const QString inserted = now.mid(prefix, now.size() - prefix - suffix);
+    const qsizetype prefix = removedRange.location;
     const QString removed = m_shadow.mid(removedRange.location, removedRange.length);
     KRSpecialUndoManager *manager = m_editor.undoManager();
     const bool fromHistory = manager && (manager->isUndoing() || manager->isRedoing());
@@ -188,7 +242,7 @@ void CETextView::onContentsChange(bool trusted)
         m_reverting = false;
         return;
     }
-    m_shadow = now;
+    m_shadow.replace(removedRange.location, removedRange.length, inserted);
     if (CESyntaxColouring *colouring = m_editor.colouring())
         colouring->replaceCharacters(removedRange, inserted);
     recordUndo({prefix, inserted.size()}, removed);
@@ -201,7 +255,7 @@ void CETextView::onContentsChange(bool trusted)
         m_completionTimer.start(int(m_editor.defaults().doubleValue(QStringLiteral("AutocompleteAfterDelay")) * 1000));
     }
     if (auto *gutter = m_editor.gutterView())
-        gutter->updateLineNumbers(true, false);
+        gutter->setNeedsNumbering(true);
     emit linesChanged();
 }
 
@@ -599,12 +653,13 @@ void CETextView::recolourVisible()
     CESyntaxColouring *colouring = m_editor.colouring();
     if (!colouring)
         return;
-    colouring->setVisibleRange(visibleRange());
+    const CERange visible = visibleRange();
+    colouring->setVisibleRange(visible);
     if (colouring->reactToChanges() && colouring->isSyntaxColoured())
         colouring->pageRecolour();
     if (m_editor.defaults().boolValue(QStringLiteral("HighlightCurrentLine")))
         highlightCurrentLine();
-    pushFormats();
+    pushFormats(visible);
 }
 
 // The lines of the selection get the highlight; after the colours were cleared the same
@@ -626,13 +681,14 @@ void CETextView::highlightCurrentLine()
     colouring->highlightLineRange(lines);
 }
 
-void CETextView::pushFormats()
+void CETextView::pushFormats(CERange visible)
 {
     CESyntaxColouring *colouring = m_editor.colouring();
     if (!colouring)
         return;
     const CETemporaryAttributes &store = colouring->temporaryAttributes();
-    const CERange visible = visibleRange();
+    if (visible.location < 0)
+        visible = visibleRange();
     for (QTextBlock block = document()->findBlock(int(visible.location)); block.isValid() && block.position() <= visible.end();
          block = block.next()) {
         QList<QTextLayout::FormatRange> formats;
@@ -654,9 +710,11 @@ void CETextView::pushFormats()
         if (layout->formats() == formats)
             continue;
         layout->setFormats(formats);
+        const int pending = m_pendingChanges;
         m_applying = true;
         document()->markContentsDirty(block.position(), block.length());
         m_applying = false;
+        m_pendingChanges = pending; // a relayout, not a change of the text
     }
     viewport()->update();
 }

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <array>
+
 class CEEditor;
 class QCompleter;
 class QStringListModel;
@@ -58,7 +60,7 @@ public:
     CERange visibleRange() const;
     // Recolours the visible lines and pushes the colours into their layouts.
     void recolourVisible();
-    void pushFormats();
+    void pushFormats(CERange visible = {-1, 0});
     void highlightCurrentLine();
     qreal pageGuideX() const;
     QColor textColour() const { return m_textColour; }
@@ -84,6 +86,7 @@ protected:
 
 private:
     void onContentsChange(bool trusted = false);
+    bool takeChange(CERange *removedRange, QString *inserted);
     void onSelectionChanged();
     void recordUndo(CERange inserted, const QString &removed);
     void matchBraces();
@@ -92,7 +95,9 @@ private:
     void insertCompletion(const QString &word);
 
     CEEditor &m_editor;
-    QString m_shadow; // the text as it was before the current change
+    QString m_shadow; // the document's text, kept in step by onContentsChange
+    int m_pendingChanges = 0;
+    std::array<int, 3> m_pendingChange{}; // position, removed, added of the first report
     bool m_applying = false;
     bool m_reverting = false;
     bool m_selectionPending = false;
