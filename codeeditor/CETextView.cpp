@@ -485,7 +485,12 @@ void CETextView::mouseDoubleClickEvent(QMouseEvent *event)
     if (event->button() != Qt::LeftButton)
         return;
     const QString t = text();
-    const qsizetype clicked = cursorForPosition(event->position().toPoint()).position();
+    // The character under the pointer (the nearest boundary may lie after it).
+    const QPoint point = event->position().toPoint();
+    QTextCursor hit = cursorForPosition(point);
+    qsizetype clicked = hit.position();
+    if (clicked > 0 && cursorRect(hit).left() > point.x())
+        --clicked;
     if (clicked >= t.size())
         return;
     static const QString openers = QStringLiteral("([{<"), closers = QStringLiteral(")]}>");

@@ -19,6 +19,11 @@
 #include <QDir>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QTest>
@@ -260,6 +265,21 @@ TEST(CEEditor, TypingBehaviours)
     f.select(6);
     QTest::keyClick(&f.view(), Qt::Key_Tab);
     EXPECT_EQ(f.editor.string(), "abcdef  ") << "to the tab stop at 8";
+
+    // Double-clicking a bracket selects its whole block; an unmatched one only itself.
+    auto doubleClick = [&](qsizetype position) {
+        QTextCursor at(f.view().document());
+        at.setPosition(int(position));
+        const QRect box = f.view().cursorRect(at);
+        QTest::mouseDClick(f.view().viewport(), Qt::LeftButton, {}, QPoint(box.left() + 3, box.center().y()));
+    };
+    f.editor.setString("f(a, (b)) + g(a");
+    doubleClick(1);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{1, 8}));
+    doubleClick(8);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{1, 8}));
+    doubleClick(13);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{13, 1}));
 }
 
 TEST(CEEditor, ColoursFollowEverySameLengthChange)
@@ -442,4 +462,37 @@ TEST(CEEditor, DrawsCaretGuideGutterAndBraceFlash)
     EXPECT_EQ(f.view().flashedRange().location, -1);
     f.select(3);
     EXPECT_EQ(f.view().flashedRange(), (CERange{1, 1})) << "moving left onto a closer";
+}
+
+TEST(CEEditor, Sheets)
+{
+    EditorFixture f;
+    f.editor.setString("one\n        two\nthree");
+    f.host.resize(520, 260);
+
+    f.editor.showGoToLineSheet();
+    auto *goTo = f.host.findChild<QDialog *>("CEGoToLine");
+    ASSERT_NE(goTo, nullptr);
+    QTest::keyClicks(goTo->findChild<QLineEdit *>("line"), "2nd");
+    QApplication::processEvents();
+    ASSERT_TRUE(goTo->grab().save(artifactsDir() + "/goto-line-sheet.png"));
+    goTo->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(f.view().selectedRange(), (CERange{4, 12}));
+
+    f.select(0);
+    f.editor.showGoToLineSheet();
+    goTo = f.host.findChild<QDialog *>("CEGoToLine");
+    ASSERT_NE(goTo, nullptr);
+    goTo->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 0})) << "cancel changes nothing";
+
+    f.select(4, 12);
+    f.editor.showEntabSheet();
+    auto *entab = f.host.findChild<QDialog *>("CEEntab");
+    ASSERT_NE(entab, nullptr);
+    entab->findChild<QSpinBox *>("spaces")->setValue(8);
+    ASSERT_TRUE(entab->grab().save(artifactsDir() + "/entab-sheet.png"));
+    entab->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(f.editor.string(), "one\n\ttwo\nthree");
+    EXPECT_EQ(f.defaults.integerValue("SpacesPerTabEntabDetab"), 8);
 }
