@@ -188,10 +188,19 @@ void CETextView::setSelectedRanges(const QList<CERange> &ranges)
         m_ranges = ranges;
 }
 
+// The first change of an editing session asks whether editing may begin at all.
 bool CETextView::hostAllows(CERange range, const QString &replacement)
 {
     CEEditorDelegate *delegate = m_editor.delegate();
-    return !delegate || delegate->shouldChangeText(this, range, replacement);
+    if (!delegate)
+        return true;
+    if (!m_editing) {
+        if (!delegate->textShouldBeginEditing(this))
+            return false;
+        m_editing = true;
+        delegate->textDidBeginEditing(this);
+    }
+    return delegate->shouldChangeText(this, range, replacement);
 }
 
 bool CETextView::guardedReplace(CERange range, const QString &replacement)
@@ -800,14 +809,18 @@ void CETextView::paintEvent(QPaintEvent *event)
 void CETextView::focusInEvent(QFocusEvent *event)
 {
     CEEditor::setCurrentInstance(&m_editor);
-    if (CEEditorDelegate *delegate = m_editor.delegate())
-        delegate->textDidBeginEditing(this);
     QPlainTextEdit::focusInEvent(event);
 }
 
+// Leaving the view ends an editing session (a completion list taking the focus does not).
 void CETextView::focusOutEvent(QFocusEvent *event)
 {
-    if (CEEditorDelegate *delegate = m_editor.delegate(); delegate && event->reason() != Qt::PopupFocusReason)
-        delegate->textDidEndEditing(this);
+    CEEditorDelegate *delegate = m_editor.delegate();
+    if (m_editing && delegate && event->reason() != Qt::PopupFocusReason) {
+        if (delegate->textShouldEndEditing(this)) {
+            m_editing = false;
+            delegate->textDidEndEditing(this);
+        }
+    }
     QPlainTextEdit::focusOutEvent(event);
 }

@@ -69,6 +69,10 @@ public:
     int lineHeight() const;
     // Reads fonts, colours, tabs and the page guide from the user defaults.
     void applyDefaults();
+    // Every change is recorded as its own step of the undo history (grouped with whatever
+    // else the same event does), so there is no typing run to break; kept for hosts that
+    // write the text back into the model after each change.
+    void breakUndoCoalescing() {}
     // The name the next recorded change gets in the undo history.
     void setPendingActionName(const QString &name) { m_actionName = name; }
 
@@ -101,6 +105,7 @@ private:
     bool m_applying = false;
     bool m_reverting = false;
     bool m_selectionPending = false;
+    bool m_editing = false; // between the first change and leaving the view
     QString m_actionName;
     QList<CERange> m_ranges;
     qsizetype m_lastCursor = 0;

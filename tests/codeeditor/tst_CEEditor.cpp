@@ -198,7 +198,9 @@ TEST(CEEditor, TheHostCanRefuseEveryInputPath)
     f.editor.setString("head\nbody");
     f.delegate.guarded = 4;
     const QString text = f.editor.string();
+    int refusals = 0;
     auto unchanged = [&](const char *path) {
+        EXPECT_EQ(f.delegate.refused, ++refusals) << path << " was put to the host";
         EXPECT_EQ(f.editor.string(), text) << path;
         EXPECT_EQ(f.editor.colouring()->string(), text) << path;
     };
@@ -221,6 +223,18 @@ TEST(CEEditor, TheHostCanRefuseEveryInputPath)
     f.select(0, 3);
     QTest::keyClick(&f.view(), Qt::Key_X, Qt::ControlModifier);
     unchanged("cut");
+    f.select(9);
+    QMimeData dragged;
+    dragged.setText("dropped");
+    QTextCursor target(f.view().document());
+    target.setPosition(2);
+    const QPoint onHead = f.view().cursorRect(target).center();
+    QDragEnterEvent enter(onHead, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &enter);
+    QDropEvent drop(onHead, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &drop);
+    unchanged("drop");
+    f.select(0, 3);
     f.editor.changeCase(CETextCommands::CaseChange::Upper);
     unchanged("case");
     f.select(1, 0);
@@ -232,11 +246,17 @@ TEST(CEEditor, TheHostCanRefuseEveryInputPath)
     raw.setPosition(1);
     raw.insertText("q");
     unchanged("document");
-    EXPECT_GE(f.delegate.refused, 10);
 
     f.select(7);
     QTest::keyClicks(&f.view(), "Z");
     EXPECT_EQ(f.editor.string(), "head\nboZdy") << "the body stays editable";
+    target.setPosition(10);
+    const QPoint onBody = f.view().cursorRect(target).center();
+    QDragEnterEvent enterBody(onBody, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &enterBody);
+    QDropEvent dropBody(onBody, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &dropBody);
+    EXPECT_EQ(f.editor.string(), "head\nboZdydropped");
 }
 
 TEST(CEEditor, TypingBehaviours)
