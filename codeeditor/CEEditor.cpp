@@ -301,13 +301,11 @@ void CEEditor::setString(const QString &text, bool undoable)
     // Records of the old text no longer fit the new one.
     if (KRSpecialUndoManager *manager = undoManager())
         manager->removeAllActionsWithTarget(m_textView.data());
-    const bool edited = m_settings.value(CEKeys::isEdited).toBool();
     if (KRSpecialUndoManager *manager = undoManager())
         manager->disableUndoRegistration();
-    m_textView->replaceUnguarded({0, m_textView->text().size()}, editorText);
+    m_textView->load(editorText);
     if (KRSpecialUndoManager *manager = undoManager())
         manager->enableUndoRegistration();
-    setSetting(CEKeys::isEdited, edited);
     m_settings.insert(CEKeys::lineEndings, int(style));
     m_textView->setSelectedRange({0, 0});
     recolor();

@@ -227,6 +227,13 @@ void CETextView::replaceUnguarded(CERange range, const QString &replacement)
         onSelectionChanged();
 }
 
+void CETextView::load(const QString &text)
+{
+    m_loading = true;
+    replaceUnguarded({0, m_shadow.size()}, text);
+    m_loading = false;
+}
+
 // Every change of the document arrives here, from whatever path. The change is found by
 // comparing with the text before it; a change the host refuses (one no guarded path asked
 // about, such as a drag moving text) is put back before anything else sees it.
@@ -255,9 +262,11 @@ void CETextView::onContentsChange(bool trusted)
     if (CESyntaxColouring *colouring = m_editor.colouring())
         colouring->replaceCharacters(removedRange, inserted);
     recordUndo({prefix, inserted.size()}, removed);
-    if (CEEditorDelegate *delegate = m_editor.delegate())
-        delegate->textDidChange(this);
-    m_editor.setEdited(true);
+    if (!m_loading) {
+        if (CEEditorDelegate *delegate = m_editor.delegate())
+            delegate->textDidChange(this);
+        m_editor.setEdited(true);
+    }
     recolourVisible();
     if (m_completionTimer.isActive()
         || m_editor.defaults().boolValue(QStringLiteral("AutocompleteSuggestAutomatically"))) {

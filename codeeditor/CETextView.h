@@ -36,6 +36,8 @@ public:
     bool guardedReplace(CERange range, const QString &replacement) override;
     // Replaces without asking the host (undo, redo, loading).
     void replaceUnguarded(CERange range, const QString &replacement);
+    // Loads a text: unguarded, unrecorded, not reported to the host as an edit.
+    void load(const QString &text);
 
     CERange selectedRange() const;
     void setSelectedRange(CERange range);
@@ -105,6 +107,7 @@ private:
     bool m_applying = false;
     bool m_reverting = false;
     bool m_selectionPending = false;
+    bool m_loading = false;
     bool m_editing = false; // between the first change and leaving the view
     QString m_actionName;
     QList<CERange> m_ranges;

@@ -196,6 +196,8 @@ TEST(CEEditor, TheHostCanRefuseEveryInputPath)
 {
     EditorFixture f;
     f.editor.setString("head\nbody");
+    EXPECT_EQ(f.delegate.asked, 0) << "loading is no edit";
+    EXPECT_FALSE(f.editor.settings().value(CEKeys::isEdited).toBool());
     f.delegate.guarded = 4;
     const QString text = f.editor.string();
     int refusals = 0;
@@ -515,4 +517,28 @@ TEST(CEEditor, Sheets)
     entab->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
     EXPECT_EQ(f.editor.string(), "one\n\ttwo\nthree");
     EXPECT_EQ(f.defaults.integerValue("SpacesPerTabEntabDetab"), 8);
+}
+
+TEST(CEEditor, InvisibleCharactersAreMarked)
+{
+    EditorFixture f(QStringLiteral("None"));
+    f.editor.setString("a\tb\nc");
+    f.select(0);
+    auto inkAfter = [&](qsizetype position) {
+        QTextCursor at(f.view().document());
+        at.setPosition(int(position));
+        const QRect box = f.view().cursorRect(at);
+        const QImage image = f.view().viewport()->grab().toImage();
+        int ink = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left() + 1; x < box.left() + 6; ++x)
+                ink += image.pixelColor(x, y).lightness() < 160;
+        return ink;
+    };
+    EXPECT_EQ(inkAfter(1), 0);
+    EXPECT_EQ(inkAfter(3), 0);
+    f.defaults.setValue("ShowInvisibleCharacters", true);
+    EXPECT_GT(inkAfter(1), 0) << "the tab's mark";
+    EXPECT_GT(inkAfter(3), 0) << "the line end's mark";
+    EXPECT_EQ(inkAfter(5), 0) << "no mark after the last line";
 }
