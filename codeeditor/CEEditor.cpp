@@ -50,38 +50,38 @@ QVariantMap ceEditorInitialValues()
     font.setPixelSize(11);
     QVariantMap values = CEDefaults::initialValues();
     const QVariantMap more{
-        {"BackgroundColourWell", QStringLiteral("#ffffffff")},
-        {"TextColourWell", QStringLiteral("#ff000000")},
-        {"GutterTextColourWell", ceEditorGrey(0.42)},
-        {"InvisibleCharactersColourWell", QStringLiteral("#ff000000")},
-        {"LiveUpdatePreview", false},
-        {"ShowFullPathInWindowTitle", true},
-        {"ShowLineNumberGutter", true},
-        {"SyntaxColourNewDocuments", true},
-        {"LineWrapNewDocuments", true},
-        {"IndentNewLinesAutomatically", true},
-        {"ShowMatchingBraces", true},
-        {"ShowInvisibleCharacters", false},
-        {"IndentWithSpaces", false},
-        {"AutocompleteSuggestAutomatically", false},
-        {"AutocompleteIncludeStandardWords", false},
-        {"AutoSpellCheck", false},
-        {"AutoGrammarCheck", false},
-        {"SmartInsertDelete", false},
-        {"AutomaticLinkDetection", false},
-        {"AutomaticQuoteSubstitution", false},
-        {"UseTabStops", true},
-        {"AutomaticallyIndentBraces", true},
-        {"AutoInsertAClosingParenthesis", false},
-        {"AutoInsertAClosingBrace", false},
-        {"GutterWidth", 40},
-        {"TabWidth", 4},
-        {"IndentWidth", 4},
-        {"ShowPageGuideAtColumn", 80},
-        {"AutocompleteAfterDelay", 1.0},
-        {"LiveUpdatePreviewDelay", 1.0},
-        {"TextFont", font.toString()},
-        {"SpacesPerTabEntabDetab", 4},
+        {CEDefaults::backgroundColourWell, QStringLiteral("#ffffffff")},
+        {CEDefaults::textColourWell, QStringLiteral("#ff000000")},
+        {CEDefaults::gutterTextColourWell, ceEditorGrey(0.42)},
+        {CEDefaults::invisibleCharactersColourWell, QStringLiteral("#ff000000")},
+        {CEDefaults::liveUpdatePreview, false},
+        {CEDefaults::showFullPathInWindowTitle, true},
+        {CEDefaults::showLineNumberGutter, true},
+        {CEDefaults::syntaxColourNewDocuments, true},
+        {CEDefaults::lineWrapNewDocuments, true},
+        {CEDefaults::indentNewLinesAutomatically, true},
+        {CEDefaults::showMatchingBraces, true},
+        {CEDefaults::showInvisibleCharacters, false},
+        {CEDefaults::indentWithSpaces, false},
+        {CEDefaults::autocompleteSuggestAutomatically, false},
+        {CEDefaults::autocompleteIncludeStandardWords, false},
+        {CEDefaults::autoSpellCheck, false},
+        {CEDefaults::autoGrammarCheck, false},
+        {CEDefaults::smartInsertDelete, false},
+        {CEDefaults::automaticLinkDetection, false},
+        {CEDefaults::automaticQuoteSubstitution, false},
+        {CEDefaults::useTabStops, true},
+        {CEDefaults::automaticallyIndentBraces, true},
+        {CEDefaults::autoInsertAClosingParenthesis, false},
+        {CEDefaults::autoInsertAClosingBrace, false},
+        {CEDefaults::gutterWidth, 40},
+        {CEDefaults::tabWidth, 4},
+        {CEDefaults::indentWidth, 4},
+        {CEDefaults::showPageGuideAtColumn, 80},
+        {CEDefaults::autocompleteAfterDelay, 1.0},
+        {CEDefaults::liveUpdatePreviewDelay, 1.0},
+        {CEDefaults::textFont, font.toString()},
+        {CEDefaults::spacesPerTabEntabDetab, 4},
     };
     values.insert(more);
     return values;
@@ -90,9 +90,10 @@ QVariantMap ceEditorInitialValues()
 // The keys whose change the views show at once.
 const QStringList &ceEditorViewKeys()
 {
-    static const QStringList keys{"TextFont", "TextColourWell", "BackgroundColourWell", "TabWidth", "ShowPageGuide",
-                                  "ShowPageGuideAtColumn", "ShowInvisibleCharacters", "InvisibleCharactersColourWell",
-                                  "GutterTextColourWell", "GutterWidth", "HighlightCurrentLine"};
+    static const QStringList keys{CEDefaults::textFont, CEDefaults::textColourWell, CEDefaults::backgroundColourWell,
+                                  CEDefaults::tabWidth, CEDefaults::showPageGuide, CEDefaults::showPageGuideAtColumn,
+                                  CEDefaults::showInvisibleCharacters, CEDefaults::invisibleCharactersColourWell,
+                                  CEDefaults::gutterTextColourWell, CEDefaults::gutterWidth, CEDefaults::highlightCurrentLine};
     return keys;
 }
 
@@ -228,7 +229,7 @@ void CEEditor::embedInView(QWidget *host)
     m_textView = new CETextView(*this, host);
     m_gutter = new CEGutterView(*this, host);
     const QVariant wrapSetting = m_settings.value(CEKeys::lineWrapNewDocuments);
-    const bool wrap = wrapSetting.isValid() ? wrapSetting.toBool() : m_defaults->boolValue(CEKeys::lineWrapNewDocuments);
+    const bool wrap = wrapSetting.isValid() ? wrapSetting.toBool() : m_defaults->boolValue(CEDefaults::lineWrapNewDocuments);
     m_textView->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     m_textView->setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
     m_colouring = std::make_unique<CESyntaxColouring>(*m_defaults, *m_controller);
@@ -263,7 +264,7 @@ void CEEditor::relayout()
 {
     if (!m_textView)
         return;
-    const int g = m_settings.value(CEKeys::gutterWidth, int(m_defaults->integerValue(QStringLiteral("GutterWidth")))).toInt();
+    const int g = m_settings.value(CEKeys::gutterWidth, int(m_defaults->integerValue(CEDefaults::gutterWidth))).toInt();
     const QSize size = m_host ? m_host->size() : QSize();
     m_textView->setGeometry(g, 0, std::max(0, size.width() - g), size.height());
     m_gutter->setGeometry(0, 0, g, size.height());
@@ -367,10 +368,10 @@ namespace {
 CECommandSettings ceEditorCommandSettings(const KRUserDefaults &defaults)
 {
     CECommandSettings settings;
-    settings.indentWidth = int(defaults.integerValue(QStringLiteral("IndentWidth")));
-    settings.indentWithSpaces = defaults.boolValue(QStringLiteral("IndentWithSpaces"));
-    settings.useTabStops = defaults.boolValue(QStringLiteral("UseTabStops"));
-    settings.spacesPerTab = int(defaults.integerValue(QStringLiteral("SpacesPerTabEntabDetab")));
+    settings.indentWidth = int(defaults.integerValue(CEDefaults::indentWidth));
+    settings.indentWithSpaces = defaults.boolValue(CEDefaults::indentWithSpaces);
+    settings.useTabStops = defaults.boolValue(CEDefaults::useTabStops);
+    settings.spacesPerTab = int(defaults.integerValue(CEDefaults::spacesPerTabEntabDetab));
     return settings;
 }
 
@@ -408,7 +409,7 @@ bool CEEditor::entab()
 {
     const QList<CERange> ranges = m_textView ? m_textView->selectedRanges() : QList<CERange>();
     const CERange primary = m_textView ? m_textView->selectedRange() : CERange{0, 0};
-    const int n = int(m_defaults->integerValue(QStringLiteral("SpacesPerTabEntabDetab")));
+    const int n = int(m_defaults->integerValue(CEDefaults::spacesPerTabEntabDetab));
     return !runCommand(tr("Entab"), [&](CETextEditTarget &t) { return CETextCommands::entabOrDetab(t, ranges, primary, n, true); }, false).beep;
 }
 
@@ -416,7 +417,7 @@ bool CEEditor::detab()
 {
     const QList<CERange> ranges = m_textView ? m_textView->selectedRanges() : QList<CERange>();
     const CERange primary = m_textView ? m_textView->selectedRange() : CERange{0, 0};
-    const int n = int(m_defaults->integerValue(QStringLiteral("SpacesPerTabEntabDetab")));
+    const int n = int(m_defaults->integerValue(CEDefaults::spacesPerTabEntabDetab));
     return !runCommand(tr("Detab"), [&](CETextEditTarget &t) { return CETextCommands::entabOrDetab(t, ranges, primary, n, false); }, false).beep;
 }
 
@@ -638,14 +639,14 @@ QDialog *CEEditor::makeSpacesSheet(bool entab)
     auto *spaces = new QSpinBox(dialog);
     spaces->setObjectName(QStringLiteral("spaces"));
     spaces->setRange(0, 32);
-    spaces->setValue(int(m_defaults->integerValue(QStringLiteral("SpacesPerTabEntabDetab"))));
+    spaces->setValue(int(m_defaults->integerValue(CEDefaults::spacesPerTabEntabDetab)));
     form->addRow(tr("Number of spaces in a tab:"), spaces);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
     buttons->button(QDialogButtonBox::Ok)->setText(entab ? tr("Entab") : tr("Detab"));
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, dialog, [this, dialog, spaces, entab] {
-        m_defaults->setValue(QStringLiteral("SpacesPerTabEntabDetab"), spaces->value());
+        m_defaults->setValue(CEDefaults::spacesPerTabEntabDetab, spaces->value());
         dialog->accept();
         entab ? this->entab() : detab();
     });

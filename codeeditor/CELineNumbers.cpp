@@ -93,7 +93,7 @@ void CEGutterView::checkWidth()
     const QFontMetrics metrics(view->font());
     const int needed = metrics.horizontalAdvance(QString::number(view->document()->blockCount()));
     const int current = m_editor.settings().value(CEKeys::gutterWidth,
-                                                  int(m_editor.defaults().integerValue(QStringLiteral("GutterWidth")))).toInt();
+                                                  int(m_editor.defaults().integerValue(CEDefaults::gutterWidth))).toInt();
     if (needed > current - 14) {
         m_editor.setSetting(CEKeys::gutterWidth, needed + 20);
         m_editor.relayout();
@@ -105,14 +105,14 @@ void CEGutterView::checkWidth()
 void CEGutterView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QColor background = CEDefaults::colourValue(m_editor.defaults(), QStringLiteral("BackgroundColourWell"));
+    const QColor background = CEDefaults::colourValue(m_editor.defaults(), CEDefaults::backgroundColourWell);
     painter.fillRect(rect(), background.isValid() ? background : QColor(Qt::white));
     CETextView *view = m_editor.textView();
     if (!view)
         return;
     QFont font = view->font();
     painter.setFont(font);
-    const QColor numberColour = CEDefaults::colourValue(m_editor.defaults(), QStringLiteral("GutterTextColourWell"));
+    const QColor numberColour = CEDefaults::colourValue(m_editor.defaults(), CEDefaults::gutterTextColourWell);
     // The text view's top edge sits at the gutter's top.
     const qreal shift = view->mapTo(parentWidget(), QPoint(0, 0)).y() + view->viewport()->y() - y();
     for (const CELineNumberEntry &entry : entries()) {

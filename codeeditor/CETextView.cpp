@@ -32,7 +32,7 @@ bool ceTextViewIsBlank(QChar c)
 QFont ceTextViewFont(const KRUserDefaults &defaults)
 {
     QFont font;
-    const QString stored = defaults.stringValue(QStringLiteral("TextFont"));
+    const QString stored = defaults.stringValue(CEDefaults::textFont);
     if (stored.isEmpty() || !font.fromString(stored))
         font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     if (!QFontDatabase::families().contains(font.family())) {
@@ -269,8 +269,8 @@ void CETextView::onContentsChange(bool trusted)
     }
     recolourVisible();
     if (m_completionTimer.isActive()
-        || m_editor.defaults().boolValue(QStringLiteral("AutocompleteSuggestAutomatically"))) {
-        m_completionTimer.start(int(m_editor.defaults().doubleValue(QStringLiteral("AutocompleteAfterDelay")) * 1000));
+        || m_editor.defaults().boolValue(CEDefaults::autocompleteSuggestAutomatically)) {
+        m_completionTimer.start(int(m_editor.defaults().doubleValue(CEDefaults::autocompleteAfterDelay) * 1000));
     }
     if (auto *gutter = m_editor.gutterView())
         gutter->setNeedsNumbering(true);
@@ -298,8 +298,8 @@ void CETextView::insertText(const QString &typed, bool typingBehaviours)
     KRUserDefaults &defaults = m_editor.defaults();
     const QString t = text();
     const CERange selection = selectedRange();
-    if (typingBehaviours && typed == QStringLiteral("}") && defaults.boolValue(QStringLiteral("IndentNewLinesAutomatically"))
-        && defaults.boolValue(QStringLiteral("AutomaticallyIndentBraces"))) {
+    if (typingBehaviours && typed == QStringLiteral("}") && defaults.boolValue(CEDefaults::indentNewLinesAutomatically)
+        && defaults.boolValue(CEDefaults::automaticallyIndentBraces)) {
         const qsizetype lineStart = CESyntaxColouring::lineStart(t, selection.location);
         bool onlyBlanks = true;
         for (qsizetype i = lineStart; i < selection.location; ++i)
@@ -341,8 +341,8 @@ void CETextView::insertText(const QString &typed, bool typingBehaviours)
     setSelectedRange({selection.location + typed.size(), 0});
     if (!typingBehaviours)
         return;
-    const bool pairParen = typed == QStringLiteral("(") && defaults.boolValue(QStringLiteral("AutoInsertAClosingParenthesis"));
-    const bool pairBrace = typed == QStringLiteral("{") && defaults.boolValue(QStringLiteral("AutoInsertAClosingBrace"));
+    const bool pairParen = typed == QStringLiteral("(") && defaults.boolValue(CEDefaults::autoInsertAClosingParenthesis);
+    const bool pairBrace = typed == QStringLiteral("{") && defaults.boolValue(CEDefaults::autoInsertAClosingBrace);
     if (pairParen || pairBrace) {
         const qsizetype at = selection.location + 1;
         if (guardedReplace({at, 0}, pairParen ? QStringLiteral(")") : QStringLiteral("}")))
@@ -364,15 +364,15 @@ void CETextView::insertTab()
             return;
         }
     }
-    if (!defaults.boolValue(QStringLiteral("IndentWithSpaces"))) {
+    if (!defaults.boolValue(CEDefaults::indentWithSpaces)) {
         if (selection.length > 0)
             setSelectedRange({selection.end(), 0});
         else
             insertText(QStringLiteral("\t"), false);
         return;
     }
-    qint64 n = defaults.integerValue(QStringLiteral("TabWidth"));
-    if (defaults.boolValue(QStringLiteral("UseTabStops")) && n > 0)
+    qint64 n = defaults.integerValue(CEDefaults::tabWidth);
+    if (defaults.boolValue(CEDefaults::useTabStops) && n > 0)
         n -= (selection.location - CESyntaxColouring::lineStart(t, selection.location)) % n;
     insertText(QString(std::max<qint64>(0, n), u' '), false);
 }
@@ -386,7 +386,7 @@ void CETextView::insertNewline()
     if (!guardedReplace(selection, QStringLiteral("\n")))
         return;
     setSelectedRange({selection.location + 1, 0});
-    if (!defaults.boolValue(QStringLiteral("IndentNewLinesAutomatically")))
+    if (!defaults.boolValue(CEDefaults::indentNewLinesAutomatically))
         return;
     qsizetype w = lineStart;
     while (w < selection.location && ceTextViewIsBlank(before.at(w)))
@@ -396,7 +396,7 @@ void CETextView::insertNewline()
     qsizetype last = selection.location - 1;
     while (last >= lineStart && before.at(last).isSpace())
         --last;
-    if (defaults.boolValue(QStringLiteral("AutomaticallyIndentBraces")) && last >= lineStart && before.at(last) == u'{')
+    if (defaults.boolValue(CEDefaults::automaticallyIndentBraces) && last >= lineStart && before.at(last) == u'{')
         insertTab();
 }
 
@@ -551,11 +551,11 @@ void CETextView::onSelectionChanged()
     CESyntaxColouring *colouring = m_editor.colouring();
     if (!colouring || !colouring->reactToChanges() || text().isEmpty())
         return;
-    if (m_editor.defaults().boolValue(QStringLiteral("HighlightCurrentLine"))) {
+    if (m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine)) {
         highlightCurrentLine();
         pushFormats();
     }
-    if (m_editor.defaults().boolValue(QStringLiteral("ShowMatchingBraces")))
+    if (m_editor.defaults().boolValue(CEDefaults::showMatchingBraces))
         matchBraces();
     else
         m_lastCursor = selectedRange().location;
@@ -627,7 +627,7 @@ QStringList CETextView::completions(const QString &partialWord) const
         if (word.startsWith(partialWord, Qt::CaseInsensitive))
             result.append(word);
     }
-    if (m_editor.defaults().boolValue(QStringLiteral("AutocompleteIncludeStandardWords")))
+    if (m_editor.defaults().boolValue(CEDefaults::autocompleteIncludeStandardWords))
         result.sort();
     return result;
 }
@@ -680,7 +680,7 @@ void CETextView::recolourVisible()
     colouring->setVisibleRange(visible);
     if (colouring->reactToChanges() && colouring->isSyntaxColoured())
         colouring->pageRecolour();
-    if (m_editor.defaults().boolValue(QStringLiteral("HighlightCurrentLine")))
+    if (m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine))
         highlightCurrentLine();
     pushFormats(visible);
 }
@@ -696,7 +696,7 @@ void CETextView::highlightCurrentLine()
     const CERange lines{start, CESyntaxColouring::lineEnd(t, std::max(selection.location, selection.end())) - start};
     colouring->setSelectedRange(selection);
     if (lines == colouring->lastLineHighlightRange()) {
-        const QVariantMap highlight = colouring->colourAttributes(QStringLiteral("HighlightLineColourWell"));
+        const QVariantMap highlight = colouring->colourAttributes(CEDefaults::highlightLineColourWell);
         if (lines.length > 0 && !colouring->temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour, start).isValid())
             colouring->temporaryAttributes().addAttributes(highlight, lines);
         return;
@@ -744,7 +744,7 @@ void CETextView::pushFormats(CERange visible)
 
 qreal CETextView::pageGuideX() const
 {
-    const qint64 column = m_editor.defaults().integerValue(QStringLiteral("ShowPageGuideAtColumn"));
+    const qint64 column = m_editor.defaults().integerValue(CEDefaults::showPageGuideAtColumn);
     const qreal space = QFontMetricsF(font()).horizontalAdvance(u' ');
     return contentOffset().x() + document()->documentMargin() + column * space + 0.5;
 }
@@ -758,21 +758,21 @@ void CETextView::applyDefaults()
 {
     KRUserDefaults &defaults = m_editor.defaults();
     setFont(ceTextViewFont(defaults));
-    m_textColour = CEDefaults::colourValue(defaults, QStringLiteral("TextColourWell"));
+    m_textColour = CEDefaults::colourValue(defaults, CEDefaults::textColourWell);
     if (!m_textColour.isValid())
         m_textColour = Qt::black;
-    QColor background = CEDefaults::colourValue(defaults, QStringLiteral("BackgroundColourWell"));
+    QColor background = CEDefaults::colourValue(defaults, CEDefaults::backgroundColourWell);
     if (!background.isValid())
         background = Qt::white;
-    m_invisiblesColour = CEDefaults::colourValue(defaults, QStringLiteral("InvisibleCharactersColourWell"));
+    m_invisiblesColour = CEDefaults::colourValue(defaults, CEDefaults::invisibleCharactersColourWell);
     QPalette p = palette();
     p.setColor(QPalette::Text, m_textColour);
     p.setColor(QPalette::Base, background);
     setPalette(p);
-    const qint64 tabWidth = std::max<qint64>(0, defaults.integerValue(QStringLiteral("TabWidth")));
+    const qint64 tabWidth = std::max<qint64>(0, defaults.integerValue(CEDefaults::tabWidth));
     setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(QString(int(tabWidth), u' ')));
-    m_showPageGuide = defaults.boolValue(QStringLiteral("ShowPageGuide"));
-    m_showInvisibles = defaults.boolValue(QStringLiteral("ShowInvisibleCharacters"));
+    m_showPageGuide = defaults.boolValue(CEDefaults::showPageGuide);
+    m_showInvisibles = defaults.boolValue(CEDefaults::showInvisibleCharacters);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->update();
 }
