@@ -773,8 +773,34 @@ void CETextView::applyDefaults()
     setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(QString(int(tabWidth), u' ')));
     m_showPageGuide = defaults.boolValue(CEDefaults::showPageGuide);
     m_showInvisibles = defaults.boolValue(CEDefaults::showInvisibleCharacters);
-    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setCursor(ibeamCursor(m_textColour));
     viewport()->update();
+}
+
+// Black text keeps the system I-beam; any other text colour gets an I-beam drawn in it, with
+// the hot spot in its middle.
+QCursor CETextView::ibeamCursor(const QColor &colour)
+{
+    if (colour.rgb() == QColor(Qt::black).rgb())
+        return QCursor(Qt::IBeamCursor);
+    QPixmap beam(9, 18);
+    beam.fill(Qt::transparent);
+    QPainter painter(&beam);
+    painter.setPen(QPen(colour, 1));
+    painter.drawLine(QPointF(4.5, 2), QPointF(4.5, 16));
+    painter.drawLine(QPointF(1, 0.5), QPointF(4, 0.5));
+    painter.drawLine(QPointF(5, 0.5), QPointF(8, 0.5));
+    painter.drawLine(QPointF(1, 17.5), QPointF(4, 17.5));
+    painter.drawLine(QPointF(5, 17.5), QPointF(8, 17.5));
+    painter.end();
+    return QCursor(beam, 4, 9);
+}
+
+void CETextView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        CEEditor::setCurrentInstance(&m_editor);
+    QPlainTextEdit::changeEvent(event);
 }
 
 void CETextView::paintEvent(QPaintEvent *event)

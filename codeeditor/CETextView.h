@@ -71,6 +71,7 @@ public:
     int lineHeight() const;
     // Reads fonts, colours, tabs and the page guide from the user defaults.
     void applyDefaults();
+    static QCursor ibeamCursor(const QColor &textColour);
     // Every change is recorded as its own step of the undo history (grouped with whatever
     // else the same event does), so there is no typing run to break; kept for hosts that
     // write the text back into the model after each change.
@@ -88,6 +89,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:

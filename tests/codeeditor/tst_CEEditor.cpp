@@ -542,3 +542,34 @@ TEST(CEEditor, InvisibleCharactersAreMarked)
     EXPECT_GT(inkAfter(3), 0) << "the line end's mark";
     EXPECT_EQ(inkAfter(5), 0) << "no mark after the last line";
 }
+
+TEST(CEEditor, GutterWidensAndMarksWrappedLines)
+{
+    EditorFixture f(QStringLiteral("None"));
+    f.editor.setString(QString(400, u'w') + "\nshort\n");
+    const QList<CELineNumberEntry> entries = f.editor.gutterView()->entries();
+    ASSERT_GE(entries.size(), 4);
+    EXPECT_EQ(entries.at(0).label, "1");
+    EXPECT_EQ(entries.at(1).label, "\u00B7") << "the wrapped rest of line 1";
+    EXPECT_EQ(entries.at(entries.size() - 2).label, "2");
+    EXPECT_EQ(entries.last().label, "3") << "the empty line after the final line break";
+
+    const int before = f.view().x();
+    EXPECT_EQ(before, 40);
+    QString many;
+    for (int i = 0; i < 100000; ++i)
+        many += "x\n";
+    f.editor.setString(many);
+    const int wider = f.editor.settings().value(CEKeys::gutterWidth).toInt();
+    EXPECT_EQ(wider, QFontMetrics(f.view().font()).horizontalAdvance("100001") + 20);
+    EXPECT_EQ(f.view().x(), wider);
+    f.editor.setString("x");
+    EXPECT_EQ(f.view().x(), wider) << "the gutter never narrows";
+
+    // Any text colour but black gets its own I-beam.
+    EXPECT_EQ(CETextView::ibeamCursor(Qt::black).shape(), Qt::IBeamCursor);
+    const QCursor red = CETextView::ibeamCursor(QColor(200, 0, 0));
+    EXPECT_EQ(red.shape(), Qt::BitmapCursor);
+    EXPECT_EQ(red.hotSpot(), QPoint(4, 9));
+    EXPECT_EQ(red.pixmap().toImage().pixelColor(4, 9), QColor(200, 0, 0));
+}
