@@ -293,12 +293,14 @@ void CEEditor::setString(const QString &text, bool undoable)
     CETextPerformer::LineEndingStyle style = CETextPerformer::LineFeed;
     const QString editorText = CETextPerformer::textForEditor(text, &style);
     if (undoable) {
+        m_textView->breakUndoCoalescing();
         const CERange all{0, m_textView->text().size()};
         m_textView->setPendingActionName(QStringLiteral("Content Change"));
         m_textView->guardedReplace(all, editorText);
         m_textView->setPendingActionName(QStringLiteral("Typing"));
         return;
     }
+    m_textView->breakUndoCoalescing();
     // Records of the old text no longer fit the new one.
     if (KRSpecialUndoManager *manager = undoManager())
         manager->removeAllActionsWithTarget(m_textView.data());
@@ -337,6 +339,7 @@ CECommandResult CEEditor::runCommand(const QString &actionName,
 {
     if (!m_textView)
         return {};
+    m_textView->breakUndoCoalescing();
     KRSpecialUndoManager *manager = undoManager();
     if (manager)
         manager->beginUndoGrouping();
@@ -433,6 +436,7 @@ bool CEEditor::changeCase(CETextCommands::CaseChange change)
 {
     if (!m_textView)
         return false;
+    m_textView->breakUndoCoalescing();
     const QList<CERange> ranges = m_textView->selectedRanges();
     const QString text = m_textView->text();
     for (const CERange &range : ranges) {

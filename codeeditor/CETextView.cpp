@@ -100,7 +100,37 @@ CETextView::CETextView(CEEditor &editor, QWidget *parent)
     applyDefaults();
 }
 
-CETextView::~CETextView() = default;
+CETextView::~CETextView()
+{
+    endTypingRun();
+}
+
+// Characters typed one after another form one undo step: the first opens a group on the
+// undo manager that stays open until the caret leaves the end of the run, another kind of
+// edit comes, the view loses the focus or the history is about to be undone or redone.
+void CETextView::continueTypingRun()
+{
+    const CERange selection = selectedRange();
+    if (m_typingRun && (selection.length != 0 || selection.location != m_typingEnd))
+        endTypingRun();
+    if (m_typingRun)
+        return;
+    KRSpecialUndoManager *manager = m_editor.undoManager();
+    if (!manager || manager->isUndoing() || manager->isRedoing())
+        return;
+    m_runManager = &manager->wrapped();
+    connect(m_runManager, &KRUndoManager::willUndoOrRedo, this, &CETextView::endTypingRun, Qt::UniqueConnection);
+    manager->beginUndoGrouping();
+    m_typingRun = true;
+}
+
+void CETextView::endTypingRun()
+{
+    if (!std::exchange(m_typingRun, false))
+        return;
+    if (m_runManager && m_runManager->groupingLevel() > 0)
+        m_runManager->endUndoGrouping();
+}
 
 QString CETextView::text() const
 {
@@ -416,6 +446,8 @@ void CETextView::keyPressEvent(QKeyEvent *event)
         }
     }
     const CERange selection = selectedRange();
+    if (event == QKeySequence::Cut || event == QKeySequence::Undo || event == QKeySequence::Redo)
+        endTypingRun();
     if (event == QKeySequence::Cut) {
         if (selection.length > 0 && hostAllows(selection, QString()))
             cut();
@@ -433,6 +465,9 @@ void CETextView::keyPressEvent(QKeyEvent *event)
     }
     if (isReadOnly())
         return QPlainTextEdit::keyPressEvent(event);
+    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter
+        || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
+        endTypingRun();
     const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
     switch (event->key()) {
     case Qt::Key_Tab:
@@ -467,9 +502,12 @@ void CETextView::keyPressEvent(QKeyEvent *event)
     }
     const QString typed = event->text();
     if (!typed.isEmpty() && (mods == Qt::NoModifier || mods == Qt::GroupSwitchModifier) && typed.at(0).isPrint()) {
+        continueTypingRun();
+        m_typingEnd = selection.location + typed.size();
         insertText(typed);
         return;
     }
+    endTypingRun();
     QPlainTextEdit::keyPressEvent(event);
 }
 
@@ -548,6 +586,8 @@ void CETextView::onSelectionChanged()
         m_selectionPending = true; // handled once the change is taken in
         return;
     }
+    if (m_typingRun && !(selectedRange() == CERange{m_typingEnd, 0}))
+        endTypingRun();
     CESyntaxColouring *colouring = m_editor.colouring();
     if (!colouring || !colouring->reactToChanges() || text().isEmpty())
         return;
@@ -851,6 +891,8 @@ void CETextView::focusInEvent(QFocusEvent *event)
 void CETextView::focusOutEvent(QFocusEvent *event)
 {
     CEEditorDelegate *delegate = m_editor.delegate();
+    if (event->reason() != Qt::PopupFocusReason)
+        endTypingRun();
     if (m_editing && delegate && event->reason() != Qt::PopupFocusReason) {
         if (delegate->textShouldEndEditing(this)) {
             m_editing = false;

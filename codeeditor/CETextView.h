@@ -10,6 +10,7 @@
 #include <array>
 
 class CEEditor;
+class KRUndoManager;
 class QCompleter;
 class QStringListModel;
 
@@ -72,10 +73,8 @@ public:
     // Reads fonts, colours, tabs and the page guide from the user defaults.
     void applyDefaults();
     static QCursor ibeamCursor(const QColor &textColour);
-    // Every change is recorded as its own step of the undo history (grouped with whatever
-    // else the same event does), so there is no typing run to break; kept for hosts that
-    // write the text back into the model after each change.
-    void breakUndoCoalescing() {}
+    // Ends the current run of typed characters, so that the next one starts a new undo step.
+    void breakUndoCoalescing() { endTypingRun(); }
     // The name the next recorded change gets in the undo history.
     void setPendingActionName(const QString &name) { m_actionName = name; }
 
@@ -94,6 +93,8 @@ protected:
 
 private:
     void onContentsChange(bool trusted = false);
+    void continueTypingRun();
+    void endTypingRun();
     bool takeChange(CERange *removedRange, QString *inserted);
     void onSelectionChanged();
     void recordUndo(CERange inserted, const QString &removed);
@@ -110,6 +111,9 @@ private:
     bool m_reverting = false;
     bool m_selectionPending = false;
     bool m_loading = false;
+    bool m_typingRun = false;
+    qsizetype m_typingEnd = 0;
+    QPointer<KRUndoManager> m_runManager;
     bool m_editing = false; // between the first change and leaving the view
     QString m_actionName;
     QList<CERange> m_ranges;

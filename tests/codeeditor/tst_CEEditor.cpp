@@ -159,22 +159,41 @@ TEST(CEEditor, TypingCommandsAndModelEditsShareOneHistory)
         states.append({f.editor.string(), modelValue});
     };
 
+    // Characters typed in a row are one step; leaving the view ends the run.
+    auto *inspector = new QLineEdit(&f.host);
+    inspector->move(0, 250);
+    inspector->show();
     f.select(1);
-    QTest::keyClicks(&f.view(), "x");
+    QTest::keyClicks(&f.view(), "xy");
+    f.turn();
+    EXPECT_EQ(f.undo.undoCount(), 0) << "the run is still open";
+    inspector->setFocus();
     record();
+    EXPECT_EQ(f.undo.undoCount(), 1);
     EXPECT_EQ(f.special.undoActionName(), "Typing");
     EXPECT_TRUE(f.editor.settings().value(CEKeys::isEdited).toBool());
     setModel(7);
     record();
+    f.view().setFocus();
     f.select(0, 6);
     f.editor.shiftRight();
     record();
-    EXPECT_EQ(f.editor.string(), "\tax\n\t  b\n");
+    EXPECT_EQ(f.editor.string(), "\taxy\n\t  b\n");
     EXPECT_EQ(f.special.undoActionName(), "Shift Right");
-    f.select(9);
+    f.select(10);
     QTest::keyClick(&f.view(), Qt::Key_Backspace);
     record();
-    EXPECT_EQ(f.editor.string(), "\tax\n\t  b");
+    EXPECT_EQ(f.editor.string(), "\taxy\n\t  b");
+    // A moved caret starts a new run.
+    f.select(1);
+    QTest::keyClicks(&f.view(), "1");
+    f.select(6);
+    record();
+    QTest::keyClicks(&f.view(), "2");
+    f.view().breakUndoCoalescing();
+    record();
+    EXPECT_EQ(f.undo.undoCount(), 6);
+    EXPECT_EQ(f.editor.string(), "\t1axy\n2\t  b");
 
     for (qsizetype i = states.size() - 2; i >= 0; --i) {
         f.special.undo();
