@@ -63,7 +63,8 @@ public:
     // Registers the editor's initial user defaults once per defaults object.
     static void initializeValues(KRUserDefaults &defaults);
 
-    // Settable keys are stored (an invalid value removes); anything else is ignored.
+    // Settable keys are stored (an invalid value removes); anything else is ignored. The host's
+    // delegate is set with setDelegate, the colouring read with colouring().
     void setObject(const QVariant &value, const QString &key);
     // Readable keys only; the views come back as QObject pointers.
     QVariant objectForKey(const QString &key) const;

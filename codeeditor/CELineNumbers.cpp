@@ -8,7 +8,6 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QPainter>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -19,7 +18,6 @@ QList<CELineNumberEntry> entries(CEEditor &editor, CETextView &view)
     QList<CELineNumberEntry> result;
     const qreal bottom = view.viewport()->height();
     CETemporaryAttributes *store = editor.colouring() ? &editor.colouring()->temporaryAttributes() : nullptr;
-    QTextDocument *document = view.document();
     for (QTextBlock block = view.firstVisibleBlock(); block.isValid(); block = block.next()) {
         const QRectF box = view.blockBoundingGeometry(block).translated(view.contentOffset());
         if (box.top() > bottom)
@@ -42,7 +40,6 @@ QList<CELineNumberEntry> entries(CEEditor &editor, CETextView &view)
             result.append(entry);
         }
     }
-    Q_UNUSED(document);
     return result;
 }
 
