@@ -7,6 +7,7 @@
 #include "CETextView.h"
 
 #include <model/KRSpecialUndoManager.h>
+#include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QActionGroup>
@@ -85,16 +86,6 @@ QVariantMap ceEditorInitialValues()
     };
     values.insert(more);
     return values;
-}
-
-// The keys whose change the views show at once.
-const QStringList &ceEditorViewKeys()
-{
-    static const QStringList keys{CEDefaults::textFont, CEDefaults::textColourWell, CEDefaults::backgroundColourWell,
-                                  CEDefaults::tabWidth, CEDefaults::showPageGuide, CEDefaults::showPageGuideAtColumn,
-                                  CEDefaults::showInvisibleCharacters, CEDefaults::invisibleCharactersColourWell,
-                                  CEDefaults::gutterTextColourWell, CEDefaults::gutterWidth, CEDefaults::highlightCurrentLine};
-    return keys;
 }
 
 // Edits of a command: through the view's guarded path, so the host may refuse any one.
@@ -198,9 +189,17 @@ void CEEditor::setUndoManagerProvider(std::function<KRSpecialUndoManager *()> pr
     m_undoProvider = std::move(provider);
 }
 
+// Without a host's manager the editor keeps a history of its own.
 KRSpecialUndoManager *CEEditor::undoManager()
 {
     KRSpecialUndoManager *manager = m_undoProvider ? m_undoProvider() : nullptr;
+    if (!manager) {
+        if (!m_ownUndo) {
+            m_ownUndo = std::make_unique<KRUndoManager>();
+            m_ownSpecial = std::make_unique<KRSpecialUndoManager>(*m_ownUndo);
+        }
+        manager = m_ownSpecial.get();
+    }
     if (manager && m_observedUndo != &manager->wrapped())
         observeUndoManager(manager);
     return manager;
@@ -237,13 +236,19 @@ void CEEditor::embedInView(QWidget *host)
     m_colouring->setName(m_settings.value(CEKeys::name).toString());
     m_colouring->setSyntaxColoured(m_settings.value(CEKeys::isSyntaxColoured, true).toBool());
     m_colouring->setSyntaxDefinition(m_settings.value(CEKeys::syntaxDefinition).toString());
-    for (const QString &key : ceEditorViewKeys()) {
+    // Every preference shows at once: the engine takes its colours in first (it observes them
+    // itself), then the view reads its own and pushes the colours in view.
+    QStringList observed = ceEditorInitialValues().keys();
+    observed << CEDefaults::showPageGuide;
+    for (const QString &key : std::as_const(observed)) {
         m_observations.push_back(m_defaults->observe(key, [this](const QString &, const QVariant &) {
             if (!m_textView)
                 return;
             m_textView->applyDefaults();
             relayout();
-            recolor();
+            if (auto *gutter = gutterView())
+                gutter->updateLineNumbers(false, false);
+            m_textView->recolourVisible();
         }));
     }
     if (host)

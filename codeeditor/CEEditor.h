@@ -19,6 +19,7 @@ class CESyntaxColouring;
 class CESyntaxController;
 class CETextView;
 class KRSpecialUndoManager;
+class KRUndoManager;
 class KRUserDefaults;
 class QDialog;
 class QMenu;
@@ -74,7 +75,8 @@ public:
 
     CEEditorDelegate *delegate() const { return m_delegate; }
     void setDelegate(CEEditorDelegate *delegate) { m_delegate = delegate; }
-    // Where typing and commands record their undo: the project document's scoped manager.
+    // Where typing and commands record their undo: the project document's scoped manager
+    // (without one, a history of the editor's own).
     void setUndoManagerProvider(std::function<KRSpecialUndoManager *()> provider);
     KRSpecialUndoManager *undoManager();
 
@@ -150,6 +152,8 @@ private:
     QVariantMap m_settings;
     CEEditorDelegate *m_delegate = nullptr;
     std::function<KRSpecialUndoManager *()> m_undoProvider;
+    std::unique_ptr<KRUndoManager> m_ownUndo;
+    std::unique_ptr<KRSpecialUndoManager> m_ownSpecial;
     QPointer<QObject> m_observedUndo;
     QPointer<QWidget> m_host;
     QPointer<CETextView> m_textView;

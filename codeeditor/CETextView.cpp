@@ -304,6 +304,8 @@ void CETextView::onContentsChange(bool trusted)
     }
     if (auto *gutter = m_editor.gutterView())
         gutter->setNeedsNumbering(true);
+    if (m_completer->popup()->isVisible())
+        complete(); // the list follows the word being typed
     emit linesChanged();
 }
 
@@ -676,8 +678,10 @@ void CETextView::complete()
 {
     const CERange range = rangeForUserCompletion();
     const QStringList words = completions(text().mid(range.location, range.length));
-    if (words.isEmpty())
+    if (words.isEmpty() || range.length == 0) {
+        m_completer->popup()->hide();
         return;
+    }
     m_completionRange = range;
     m_completionModel->setStringList(words);
     QRect box = cursorRect();

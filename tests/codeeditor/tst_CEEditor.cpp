@@ -343,6 +343,13 @@ TEST(CEEditor, ColoursFollowEverySameLengthChange)
         return r.start == 0 && r.length == 3 && r.format.foreground().color() == keyword;
     });
     EXPECT_TRUE(keywordShown);
+
+    // A new keyword colour shows at once.
+    f.defaults.setValue("KeywordsColourWell", "#ff00a000");
+    const QList<QTextLayout::FormatRange> recoloured = f.view().document()->findBlockByNumber(1).layout()->formats();
+    EXPECT_TRUE(std::any_of(recoloured.begin(), recoloured.end(), [](const QTextLayout::FormatRange &r) {
+        return r.start == 0 && r.length == 3 && r.format.foreground().color() == QColor(0, 160, 0);
+    }));
 }
 
 TEST(CEEditor, SettingCommandsAreSingleUndoSteps)
@@ -396,6 +403,10 @@ TEST(CEEditor, CompletionOffersCatalogueWords)
     f.view().complete();
     ASSERT_TRUE(f.view().completer()->popup()->isVisible());
     EXPECT_EQ(f.view().completer()->completionModel()->rowCount(), 1);
+    QTest::keyClicks(&f.view(), "z");
+    EXPECT_FALSE(f.view().completer()->popup()->isVisible()) << "no word begins with alpz";
+    QTest::keyClick(&f.view(), Qt::Key_Backspace);
+    f.view().complete();
     f.view().completer()->popup()->hide();
     emit f.view().completer()->activated("alphaValue");
     EXPECT_EQ(f.editor.string(), "x = alphaValue");
