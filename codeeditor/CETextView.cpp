@@ -537,6 +537,41 @@ void CETextView::insertFromMimeData(const QMimeData *source)
         setSelectedRange({selectedRange().location + pasted.size(), 0});
 }
 
+// Dragging with Ctrl and Alt held moves the text with the pointer.
+void CETextView::mousePressEvent(QMouseEvent *event)
+{
+    if ((event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) == (Qt::ControlModifier | Qt::AltModifier)) {
+        m_dragScroll = event->position().toPoint();
+        m_dragScrolling = true;
+        return;
+    }
+    QPlainTextEdit::mousePressEvent(event);
+}
+
+void CETextView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragScrolling) {
+        const QPoint delta = event->position().toPoint() - m_dragScroll;
+        m_dragScroll = event->position().toPoint();
+        // The vertical bar counts lines.
+        const int lines = -delta.y() / std::max(1, lineHeight());
+        if (lines != 0)
+            verticalScrollBar()->setValue(verticalScrollBar()->value() + lines);
+        else
+            m_dragScroll.ry() -= delta.y();
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+        return;
+    }
+    QPlainTextEdit::mouseMoveEvent(event);
+}
+
+void CETextView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (std::exchange(m_dragScrolling, false))
+        return;
+    QPlainTextEdit::mouseReleaseEvent(event);
+}
+
 void CETextView::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QPlainTextEdit::mouseDoubleClickEvent(event);

@@ -86,6 +86,9 @@ protected:
     void inputMethodEvent(QInputMethodEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -111,6 +114,8 @@ private:
     bool m_reverting = false;
     bool m_selectionPending = false;
     bool m_loading = false;
+    bool m_dragScrolling = false;
+    QPoint m_dragScroll;
     bool m_typingRun = false;
     qsizetype m_typingEnd = 0;
     QPointer<KRUndoManager> m_runManager;

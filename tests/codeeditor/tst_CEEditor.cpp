@@ -26,6 +26,7 @@
 #include <QSpinBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -321,6 +322,25 @@ TEST(CEEditor, TypingBehaviours)
     EXPECT_EQ(f.view().selectedRange(), (CERange{1, 8}));
     doubleClick(13);
     EXPECT_EQ(f.view().selectedRange(), (CERange{13, 1}));
+
+    f.select(2);
+    EXPECT_TRUE(f.editor.transpose());
+    EXPECT_EQ(f.editor.string(), "fa(, (b)) + g(a") << "the characters on either side of the caret";
+    EXPECT_EQ(f.view().selectedRange(), (CERange{3, 0}));
+
+    // Dragging with Ctrl and Alt scrolls instead of selecting.
+    QString lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line\n";
+    f.editor.setString(lines);
+    const Qt::KeyboardModifiers both = Qt::ControlModifier | Qt::AltModifier;
+    QTest::mousePress(f.view().viewport(), Qt::LeftButton, both, QPoint(50, 200));
+    QMouseEvent move(QEvent::MouseMove, QPointF(50, 100), f.view().viewport()->mapToGlobal(QPointF(50, 100)),
+                     Qt::NoButton, Qt::LeftButton, both);
+    QApplication::sendEvent(f.view().viewport(), &move);
+    QTest::mouseRelease(f.view().viewport(), Qt::LeftButton, both, QPoint(50, 100));
+    EXPECT_EQ(f.view().verticalScrollBar()->value(), 100 / f.view().lineHeight());
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 0}));
 }
 
 TEST(CEEditor, ColoursFollowEverySameLengthChange)
