@@ -505,6 +505,12 @@ TEST(CEEditor, DrawsCaretGuideGutterAndBraceFlash)
     EXPECT_EQ(f.editor.colouring()->temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour,
                                                                        script.indexOf("  var")).value<QColor>(), QColor(255, 0, 0));
 
+    f.delegate.markedLine = 0;
+    f.editor.recolor();
+    EXPECT_FALSE(f.editor.colouring()->temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour,
+                                                                          script.indexOf("  var")).isValid())
+        << "recolouring drops a mark the host no longer gives";
+
     // A font change keeps the numbers' colour.
     QFont bigger = f.view().font();
     bigger.setPixelSize(16);
@@ -622,4 +628,23 @@ TEST(CEEditor, GutterWidensAndMarksWrappedLines)
     EXPECT_EQ(red.shape(), Qt::BitmapCursor);
     EXPECT_EQ(red.hotSpot(), QPoint(4, 9));
     EXPECT_EQ(red.pixmap().toImage().pixelColor(4, 9), QColor(200, 0, 0));
+}
+
+TEST(CEEditor, CommandsKeepSeveralSelectedRanges)
+{
+    EditorFixture f;
+    f.editor.setString("a\nb\nc\nd\n");
+    f.view().setSelectedRanges({{0, 1}, {4, 3}});
+    EXPECT_TRUE(f.editor.commentOrUncomment());
+    EXPECT_EQ(f.editor.string(), "//a\nb\n//c\n//d\n");
+    EXPECT_EQ(f.view().selectedRanges(), QList<CERange>({{0, 4}, {6, 8}}));
+    f.turn();
+    EXPECT_EQ(f.special.undoActionName(), "Comment or Uncomment");
+    EXPECT_TRUE(f.editor.commentOrUncomment());
+    EXPECT_EQ(f.editor.string(), "a\nb\nc\nd\n");
+    f.turn();
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), "//a\nb\n//c\n//d\n");
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), "a\nb\nc\nd\n") << "each command is one step";
 }
