@@ -307,6 +307,14 @@ TEST(CEEditor, TypingBehaviours)
     f.select(6);
     QTest::keyClick(&f.view(), Qt::Key_Tab);
     EXPECT_EQ(f.editor.string(), "abcdef  ") << "to the tab stop at 8";
+    f.editor.setString("  ab\n  cd");
+    f.select(1, 6);
+    QTest::keyClick(&f.view(), Qt::Key_Tab);
+    EXPECT_EQ(f.editor.string(), "     ab\n     cd") << "a selection from the indentation shifts its lines to the stop";
+    f.defaults.setValue("IndentWithSpaces", false);
+    f.select(6, 1);
+    QTest::keyClick(&f.view(), Qt::Key_Tab);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{7, 0})) << "one after the first word collapses";
 
     // Double-clicking a bracket selects its whole block; an unmatched one only itself.
     auto doubleClick = [&](qsizetype position) {
