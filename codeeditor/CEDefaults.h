@@ -34,6 +34,41 @@ inline const QString syntaxColouringMatrix = QStringLiteral("SyntaxColouringMatr
 inline const QString syntaxColouringPopUpString = QStringLiteral("SyntaxColouringPopUpString");
 inline const QString lineEndingsPopUp = QStringLiteral("LineEndingsPopUp");
 
+// The keys of the editor widget (its views, typing and commands), registered by CEEditor.
+inline const QString backgroundColourWell = QStringLiteral("BackgroundColourWell");
+inline const QString textColourWell = QStringLiteral("TextColourWell");
+inline const QString gutterTextColourWell = QStringLiteral("GutterTextColourWell");
+inline const QString invisibleCharactersColourWell = QStringLiteral("InvisibleCharactersColourWell");
+inline const QString liveUpdatePreview = QStringLiteral("LiveUpdatePreview");
+inline const QString showFullPathInWindowTitle = QStringLiteral("ShowFullPathInWindowTitle");
+inline const QString showLineNumberGutter = QStringLiteral("ShowLineNumberGutter");
+inline const QString syntaxColourNewDocuments = QStringLiteral("SyntaxColourNewDocuments");
+inline const QString lineWrapNewDocuments = QStringLiteral("LineWrapNewDocuments");
+inline const QString indentNewLinesAutomatically = QStringLiteral("IndentNewLinesAutomatically");
+inline const QString showMatchingBraces = QStringLiteral("ShowMatchingBraces");
+inline const QString showInvisibleCharacters = QStringLiteral("ShowInvisibleCharacters");
+inline const QString indentWithSpaces = QStringLiteral("IndentWithSpaces");
+inline const QString autocompleteSuggestAutomatically = QStringLiteral("AutocompleteSuggestAutomatically");
+inline const QString autocompleteIncludeStandardWords = QStringLiteral("AutocompleteIncludeStandardWords");
+inline const QString autoSpellCheck = QStringLiteral("AutoSpellCheck");
+inline const QString autoGrammarCheck = QStringLiteral("AutoGrammarCheck");
+inline const QString smartInsertDelete = QStringLiteral("SmartInsertDelete");
+inline const QString automaticLinkDetection = QStringLiteral("AutomaticLinkDetection");
+inline const QString automaticQuoteSubstitution = QStringLiteral("AutomaticQuoteSubstitution");
+inline const QString useTabStops = QStringLiteral("UseTabStops");
+inline const QString automaticallyIndentBraces = QStringLiteral("AutomaticallyIndentBraces");
+inline const QString autoInsertAClosingParenthesis = QStringLiteral("AutoInsertAClosingParenthesis");
+inline const QString autoInsertAClosingBrace = QStringLiteral("AutoInsertAClosingBrace");
+inline const QString gutterWidth = QStringLiteral("GutterWidth");
+inline const QString tabWidth = QStringLiteral("TabWidth");
+inline const QString indentWidth = QStringLiteral("IndentWidth");
+inline const QString showPageGuideAtColumn = QStringLiteral("ShowPageGuideAtColumn");
+inline const QString autocompleteAfterDelay = QStringLiteral("AutocompleteAfterDelay");
+inline const QString liveUpdatePreviewDelay = QStringLiteral("LiveUpdatePreviewDelay");
+inline const QString textFont = QStringLiteral("TextFont");
+inline const QString spacesPerTabEntabDetab = QStringLiteral("SpacesPerTabEntabDetab");
+inline const QString showPageGuide = QStringLiteral("ShowPageGuide");
+
 // The keys above with their initial values. Colours are "#AARRGGBB" text.
 // "ColourAutocompleteWordsAsKeywords" is YES: the words a host adds (the function editor's
 // catalogue names) are coloured as keywords.

@@ -1,0 +1,942 @@
+#include "CETextView.h"
+
+#include "CEDefaults.h"
+#include "CEEditor.h"
+#include "CELineNumbers.h"
+#include "CESyntaxColouring.h"
+#include "CETextPerformer.h"
+
+#include <model/KRSpecialUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCompleter>
+#include <QFontDatabase>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStringListModel>
+#include <QTextBlock>
+#include <QTextLayout>
+
+namespace {
+
+const QString ceTextViewTyping = QStringLiteral("Typing");
+
+bool ceTextViewIsBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+QFont ceTextViewFont(const KRUserDefaults &defaults)
+{
+    QFont font;
+    const QString stored = defaults.stringValue(CEDefaults::textFont);
+    if (stored.isEmpty() || !font.fromString(stored))
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontDatabase::families().contains(font.family())) {
+        const int size = font.pixelSize() > 0 ? font.pixelSize() : 11;
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPixelSize(size);
+    }
+    font.setStyleHint(QFont::Monospace);
+    return font;
+}
+
+} // namespace
+
+CETextView::CETextView(CEEditor &editor, QWidget *parent)
+    : QPlainTextEdit(parent)
+    , m_editor(editor)
+    , m_actionName(ceTextViewTyping)
+{
+    document()->setUndoRedoEnabled(false);
+    setFrameShape(QFrame::NoFrame);
+    setCursorWidth(0); // the caret is drawn in the text colour by paintEvent
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
+        if (m_reverting)
+            return;
+        if (m_pendingChanges++ == 0)
+            m_pendingChange = {position, removed, added};
+        if (!m_applying)
+            onContentsChange();
+    });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] { onSelectionChanged(); });
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &, int dy) {
+        if (dy == 0)
+            return;
+        recolourVisible();
+        if (auto *gutter = m_editor.gutterView())
+            gutter->updateLineNumbers(false, false);
+    });
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+        if (auto *gutter = m_editor.gutterView())
+            gutter->updateLineNumbers(false, false);
+    });
+    m_flashTimer.setSingleShot(true);
+    m_flashTimer.setInterval(600);
+    connect(&m_flashTimer, &QTimer::timeout, this, [this] { flash({-1, 0}); });
+    m_completionTimer.setSingleShot(true);
+    connect(&m_completionTimer, &QTimer::timeout, this, [this] {
+        const QString t = text();
+        const CERange selection = selectedRange();
+        if (selection.length != 0 || t.isEmpty() || selection.location > t.size())
+            return;
+        const qsizetype i = selection.location;
+        const QChar c = i < t.size() ? t.at(i) : QChar();
+        if (i == t.size() || c.isSpace() || c.isPunct() || c.isSymbol())
+            complete();
+    });
+    m_completionModel = new QStringListModel(this);
+    m_completer = new QCompleter(m_completionModel, this);
+    m_completer->setWidget(this);
+    m_completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    m_completer->setCaseSensitivity(Qt::CaseInsensitive);
+    connect(m_completer, qOverload<const QString &>(&QCompleter::activated), this,
+            [this](const QString &word) { insertCompletion(word); });
+    m_shadow = CETextPerformer::plainTextOf(*document());
+    applyDefaults();
+}
+
+CETextView::~CETextView()
+{
+    endTypingRun();
+}
+
+// Characters typed one after another form one undo step: the first opens a group on the
+// undo manager that stays open until the caret leaves the end of the run, another kind of
+// edit comes, the view loses the focus or the history is about to be undone or redone.
+void CETextView::continueTypingRun()
+{
+    const CERange selection = selectedRange();
+    if (m_typingRun && (selection.length != 0 || selection.location != m_typingEnd))
+        endTypingRun();
+    if (m_typingRun)
+        return;
+    KRSpecialUndoManager *manager = m_editor.undoManager();
+    if (!manager || manager->isUndoing() || manager->isRedoing())
+        return;
+    m_runManager = &manager->wrapped();
+    connect(m_runManager, &KRUndoManager::willUndoOrRedo, this, &CETextView::endTypingRun, Qt::UniqueConnection);
+    manager->beginUndoGrouping();
+    m_typingRun = true;
+}
+
+void CETextView::endTypingRun()
+{
+    if (!std::exchange(m_typingRun, false))
+        return;
+    if (m_runManager && m_runManager->groupingLevel() > 0)
+        m_runManager->endUndoGrouping();
+}
+
+QString CETextView::text() const
+{
+    return m_shadow;
+}
+
+// The change the document reported, made as small as the texts allow; the whole texts are
+// compared only when the report does not add up (several reports in one edit, or one that
+// counts the document's final block separator).
+bool CETextView::takeChange(CERange *removedRange, QString *inserted)
+{
+    const int reports = std::exchange(m_pendingChanges, 0);
+    const qsizetype documentLength = document()->characterCount() - 1;
+    if (reports == 1) {
+        qsizetype position = m_pendingChange[0], removed = m_pendingChange[1], added = m_pendingChange[2];
+        const qsizetype excess = position + removed - m_shadow.size();
+        if (excess > 0) {
+            removed -= excess;
+            added -= excess;
+        }
+        if (position >= 0 && removed >= 0 && added >= 0 && position + added <= documentLength
+            && m_shadow.size() - removed + added == documentLength) {
+            QTextCursor cursor(document());
+            cursor.setPosition(int(position));
+            cursor.setPosition(int(position + added), QTextCursor::KeepAnchor);
+            QString segment = cursor.selectedText();
+            segment.replace(QChar::ParagraphSeparator, u'\n');
+            const QStringView old = QStringView(m_shadow).mid(position, removed);
+            qsizetype prefix = 0;
+            while (prefix < std::min(old.size(), segment.size()) && old.at(prefix) == segment.at(prefix))
+                ++prefix;
+            qsizetype suffix = 0;
+            while (suffix < std::min(old.size(), segment.size()) - prefix
+                   && old.at(old.size() - 1 - suffix) == segment.at(segment.size() - 1 - suffix))
+                ++suffix;
+            *removedRange = {position + prefix, removed - prefix - suffix};
+            *inserted = segment.mid(prefix, segment.size() - prefix - suffix);
+            return removedRange->length > 0 || !inserted->isEmpty();
+        }
+    }
+    const QString now = CETextPerformer::plainTextOf(*document());
+    if (now == m_shadow)
+        return false;
+    const qsizetype common = std::min(now.size(), m_shadow.size());
+    const qsizetype prefix = std::mismatch(now.begin(), now.begin() + common, m_shadow.begin()).first - now.begin();
+    qsizetype suffix = 0;
+    while (suffix < common - prefix && now.at(now.size() - 1 - suffix) == m_shadow.at(m_shadow.size() - 1 - suffix))
+        ++suffix;
+    *removedRange = {prefix, m_shadow.size() - prefix - suffix};
+    *inserted = now.mid(prefix, now.size() - prefix - suffix);
+    return true;
+}
+
+CERange CETextView::selectedRange() const
+{
+    const QTextCursor cursor = textCursor();
+    return {cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart()};
+}
+
+void CETextView::setSelectedRange(CERange range)
+{
+    const qsizetype length = document()->characterCount() - 1;
+    const qsizetype start = std::clamp<qsizetype>(range.location, 0, length);
+    const qsizetype end = std::clamp<qsizetype>(range.end(), start, length);
+    QTextCursor cursor(document());
+    cursor.setPosition(int(start));
+    cursor.setPosition(int(end), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+    m_ranges.clear();
+}
+
+QList<CERange> CETextView::selectedRanges() const
+{
+    if (!m_ranges.isEmpty() && m_ranges.first() == selectedRange())
+        return m_ranges;
+    return {selectedRange()};
+}
+
+void CETextView::setSelectedRanges(const QList<CERange> &ranges)
+{
+    if (ranges.isEmpty())
+        return;
+    setSelectedRange(ranges.first());
+    if (ranges.size() > 1)
+        m_ranges = ranges;
+}
+
+// The first change of an editing session asks whether editing may begin at all.
+bool CETextView::hostAllows(CERange range, const QString &replacement)
+{
+    CEEditorDelegate *delegate = m_editor.delegate();
+    if (!delegate)
+        return true;
+    if (!m_editing) {
+        if (!delegate->textShouldBeginEditing(this))
+            return false;
+        m_editing = true;
+        delegate->textDidBeginEditing(this);
+    }
+    return delegate->shouldChangeText(this, range, replacement);
+}
+
+bool CETextView::guardedReplace(CERange range, const QString &replacement)
+{
+    if (!hostAllows(range, replacement))
+        return false;
+    replaceUnguarded(range, replacement);
+    return true;
+}
+
+void CETextView::replaceUnguarded(CERange range, const QString &replacement)
+{
+    const qsizetype length = document()->characterCount() - 1;
+    const qsizetype start = std::clamp<qsizetype>(range.location, 0, length);
+    const qsizetype end = std::clamp<qsizetype>(range.end(), start, length);
+    QTextCursor cursor(document());
+    cursor.setPosition(int(start));
+    cursor.setPosition(int(end), QTextCursor::KeepAnchor);
+    m_applying = true;
+    cursor.insertText(replacement);
+    m_applying = false;
+    onContentsChange(true);
+    if (std::exchange(m_selectionPending, false))
+        onSelectionChanged();
+}
+
+void CETextView::load(const QString &text)
+{
+    m_loading = true;
+    replaceUnguarded({0, m_shadow.size()}, text);
+    m_loading = false;
+}
+
+// Every change of the document arrives here, from whatever path. The change is found by
+// comparing with the text before it; a change the host refuses (one no guarded path asked
+// about, such as a drag moving text) is put back before anything else sees it.
+void CETextView::onContentsChange(bool trusted)
+{
+    if (m_reverting || m_applying)
+        return;
+    CERange removedRange;
+    QString inserted;
+    if (!takeChange(&removedRange, &inserted))
+        return;
+    const qsizetype prefix = removedRange.location;
+    const QString removed = m_shadow.mid(removedRange.location, removedRange.length);
+    KRSpecialUndoManager *manager = m_editor.undoManager();
+    const bool fromHistory = manager && (manager->isUndoing() || manager->isRedoing());
+    if (!trusted && !fromHistory && !hostAllows(removedRange, inserted)) {
+        QTextCursor cursor(document());
+        cursor.setPosition(int(prefix));
+        cursor.setPosition(int(prefix + inserted.size()), QTextCursor::KeepAnchor);
+        m_reverting = true;
+        cursor.insertText(removed);
+        m_reverting = false;
+        return;
+    }
+    m_shadow.replace(removedRange.location, removedRange.length, inserted);
+    if (CESyntaxColouring *colouring = m_editor.colouring())
+        colouring->replaceCharacters(removedRange, inserted);
+    recordUndo({prefix, inserted.size()}, removed);
+    if (!m_loading) {
+        if (CEEditorDelegate *delegate = m_editor.delegate())
+            delegate->textDidChange(this);
+        m_editor.setEdited(true);
+    }
+    recolourVisible();
+    if (m_completionTimer.isActive()
+        || m_editor.defaults().boolValue(CEDefaults::autocompleteSuggestAutomatically)) {
+        m_completionTimer.start(int(m_editor.defaults().doubleValue(CEDefaults::autocompleteAfterDelay) * 1000));
+    }
+    if (auto *gutter = m_editor.gutterView())
+        gutter->setNeedsNumbering(true);
+    if (m_completer->popup()->isVisible())
+        complete(); // the list follows the word being typed
+    emit linesChanged();
+}
+
+void CETextView::recordUndo(CERange inserted, const QString &removed)
+{
+    KRSpecialUndoManager *manager = m_editor.undoManager();
+    if (!manager || !manager->isUndoRegistrationEnabled())
+        return;
+    QPointer<CETextView> self(this);
+    manager->registerUndo(this, [self, inserted, removed] {
+        if (!self)
+            return;
+        self->replaceUnguarded(inserted, removed);
+        self->setSelectedRange({inserted.location, removed.size()});
+    });
+    if (!manager->isUndoing() && !manager->isRedoing())
+        manager->setActionName(m_actionName);
+}
+
+void CETextView::insertText(const QString &typed, bool typingBehaviours)
+{
+    KRUserDefaults &defaults = m_editor.defaults();
+    const QString t = text();
+    const CERange selection = selectedRange();
+    if (typingBehaviours && typed == QStringLiteral("}") && defaults.boolValue(CEDefaults::indentNewLinesAutomatically)
+        && defaults.boolValue(CEDefaults::automaticallyIndentBraces)) {
+        const qsizetype lineStart = CESyntaxColouring::lineStart(t, selection.location);
+        bool onlyBlanks = true;
+        for (qsizetype i = lineStart; i < selection.location; ++i)
+            onlyBlanks = onlyBlanks && ceTextViewIsBlank(t.at(i));
+        qsizetype match = -1;
+        int depth = 0;
+        for (qsizetype i = selection.location - 1; onlyBlanks && i >= 0; --i) {
+            if (t.at(i) == u'}') {
+                ++depth;
+            } else if (t.at(i) == u'{') {
+                if (depth == 0) {
+                    match = i;
+                    break;
+                }
+                --depth;
+            }
+        }
+        if (match >= 0) {
+            const qsizetype openStart = CESyntaxColouring::lineStart(t, match);
+            qsizetype w = openStart;
+            while (w < t.size() && ceTextViewIsBlank(t.at(w)))
+                ++w;
+            const QString whitespace = t.mid(openStart, w - openStart);
+            const qsizetype lineEnd = CESyntaxColouring::lineEnd(t, selection.location);
+            const QString rest = t.mid(selection.end(), lineEnd - selection.end());
+            if (!whitespace.isEmpty() || !rest.isEmpty()) {
+                const QString replacement = whitespace + u'}' + rest;
+                if (guardedReplace({lineStart, lineEnd - lineStart}, replacement))
+                    setSelectedRange({lineStart + whitespace.size() + 1, 0});
+                return;
+            }
+            if (guardedReplace({lineStart, selection.end() - lineStart}, QStringLiteral("}")))
+                setSelectedRange({lineStart + 1, 0});
+            return;
+        }
+    }
+    if (!guardedReplace(selection, typed))
+        return;
+    setSelectedRange({selection.location + typed.size(), 0});
+    if (!typingBehaviours)
+        return;
+    const bool pairParen = typed == QStringLiteral("(") && defaults.boolValue(CEDefaults::autoInsertAClosingParenthesis);
+    const bool pairBrace = typed == QStringLiteral("{") && defaults.boolValue(CEDefaults::autoInsertAClosingBrace);
+    if (pairParen || pairBrace) {
+        const qsizetype at = selection.location + 1;
+        if (guardedReplace({at, 0}, pairParen ? QStringLiteral(")") : QStringLiteral("}")))
+            setSelectedRange({at, 0});
+    }
+}
+
+void CETextView::insertTab()
+{
+    KRUserDefaults &defaults = m_editor.defaults();
+    const QString t = text();
+    const CERange selection = selectedRange();
+    if (selection.length > 0) {
+        qsizetype first = CESyntaxColouring::lineStart(t, selection.location);
+        while (first < t.size() && ceTextViewIsBlank(t.at(first)))
+            ++first;
+        if (selection.location <= first) {
+            m_editor.shiftRight();
+            return;
+        }
+    }
+    if (!defaults.boolValue(CEDefaults::indentWithSpaces)) {
+        if (selection.length > 0)
+            setSelectedRange({selection.end(), 0});
+        else
+            insertText(QStringLiteral("\t"), false);
+        return;
+    }
+    qint64 n = defaults.integerValue(CEDefaults::tabWidth);
+    if (defaults.boolValue(CEDefaults::useTabStops) && n > 0)
+        n -= (selection.location - CESyntaxColouring::lineStart(t, selection.location)) % n;
+    insertText(QString(std::max<qint64>(0, n), u' '), false);
+}
+
+void CETextView::insertNewline()
+{
+    KRUserDefaults &defaults = m_editor.defaults();
+    const QString before = text();
+    const CERange selection = selectedRange();
+    const qsizetype lineStart = CESyntaxColouring::lineStart(before, selection.location);
+    if (!guardedReplace(selection, QStringLiteral("\n")))
+        return;
+    setSelectedRange({selection.location + 1, 0});
+    if (!defaults.boolValue(CEDefaults::indentNewLinesAutomatically))
+        return;
+    qsizetype w = lineStart;
+    while (w < selection.location && ceTextViewIsBlank(before.at(w)))
+        ++w;
+    if (w > lineStart)
+        insertText(before.mid(lineStart, w - lineStart), false);
+    qsizetype last = selection.location - 1;
+    while (last >= lineStart && before.at(last).isSpace())
+        --last;
+    if (defaults.boolValue(CEDefaults::automaticallyIndentBraces) && last >= lineStart && before.at(last) == u'{')
+        insertTab();
+}
+
+void CETextView::keyPressEvent(QKeyEvent *event)
+{
+    if (m_completer->popup()->isVisible()) {
+        switch (event->key()) {
+        case Qt::Key_Enter:
+        case Qt::Key_Return:
+        case Qt::Key_Escape:
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            event->ignore();
+            return;
+        default:
+            break;
+        }
+    }
+    const CERange selection = selectedRange();
+    if (event == QKeySequence::Cut || event == QKeySequence::Undo || event == QKeySequence::Redo)
+        endTypingRun();
+    if (event == QKeySequence::Cut) {
+        if (selection.length > 0 && hostAllows(selection, QString()))
+            cut();
+        return;
+    }
+    if (event == QKeySequence::Undo) {
+        if (auto *manager = m_editor.undoManager(); manager && manager->canUndo())
+            manager->undo();
+        return;
+    }
+    if (event == QKeySequence::Redo) {
+        if (auto *manager = m_editor.undoManager(); manager && manager->canRedo())
+            manager->redo();
+        return;
+    }
+    if (isReadOnly())
+        return QPlainTextEdit::keyPressEvent(event);
+    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter
+        || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
+        endTypingRun();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    switch (event->key()) {
+    case Qt::Key_Tab:
+        if (mods == Qt::NoModifier) {
+            insertTab();
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (mods == Qt::NoModifier) {
+            insertNewline();
+            return;
+        }
+        break;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        if (mods == Qt::NoModifier) {
+            CERange range = selection;
+            if (range.length == 0) {
+                const qsizetype length = text().size();
+                range = event->key() == Qt::Key_Backspace ? CERange{std::max<qsizetype>(0, range.location - 1), range.location > 0 ? 1 : 0}
+                                                          : CERange{range.location, range.location < length ? 1 : 0};
+            }
+            if (range.length > 0 && guardedReplace(range, QString()))
+                setSelectedRange({range.location, 0});
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    const QString typed = event->text();
+    if (!typed.isEmpty() && (mods == Qt::NoModifier || mods == Qt::GroupSwitchModifier) && typed.at(0).isPrint()) {
+        continueTypingRun();
+        m_typingEnd = selection.location + typed.size();
+        insertText(typed);
+        return;
+    }
+    endTypingRun();
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void CETextView::inputMethodEvent(QInputMethodEvent *event)
+{
+    if (!event->commitString().isEmpty() || event->replacementLength() > 0) {
+        CERange range = selectedRange();
+        if (event->replacementLength() > 0 || event->replacementStart() != 0)
+            range = {range.location + event->replacementStart(), event->replacementLength()};
+        if (!hostAllows(range, event->commitString())) {
+            QInputMethodEvent cleared;
+            QPlainTextEdit::inputMethodEvent(&cleared);
+            return;
+        }
+    }
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+void CETextView::insertFromMimeData(const QMimeData *source)
+{
+    if (!source || !source->hasText())
+        return;
+    const QString pasted = CETextPerformer::textForEditor(source->text(), nullptr);
+    if (guardedReplace(selectedRange(), pasted))
+        setSelectedRange({selectedRange().location + pasted.size(), 0});
+}
+
+// Dragging with Ctrl and Alt held moves the text with the pointer.
+void CETextView::mousePressEvent(QMouseEvent *event)
+{
+    if ((event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) == (Qt::ControlModifier | Qt::AltModifier)) {
+        m_dragScroll = event->position().toPoint();
+        m_dragScrolling = true;
+        return;
+    }
+    QPlainTextEdit::mousePressEvent(event);
+}
+
+void CETextView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragScrolling) {
+        const QPoint delta = event->position().toPoint() - m_dragScroll;
+        m_dragScroll = event->position().toPoint();
+        // The vertical bar counts lines.
+        const int lines = -delta.y() / std::max(1, lineHeight());
+        if (lines != 0)
+            verticalScrollBar()->setValue(verticalScrollBar()->value() + lines);
+        else
+            m_dragScroll.ry() -= delta.y();
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+        return;
+    }
+    QPlainTextEdit::mouseMoveEvent(event);
+}
+
+void CETextView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (std::exchange(m_dragScrolling, false))
+        return;
+    QPlainTextEdit::mouseReleaseEvent(event);
+}
+
+void CETextView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QString t = text();
+    // The character under the pointer (the nearest boundary may lie after it).
+    const QPoint point = event->position().toPoint();
+    QTextCursor hit = cursorForPosition(point);
+    qsizetype clicked = hit.position();
+    if (clicked > 0 && cursorRect(hit).left() > point.x())
+        --clicked;
+    if (clicked >= t.size())
+        return;
+    static const QString openers = QStringLiteral("([{<"), closers = QStringLiteral(")]}>");
+    const QChar c = t.at(clicked);
+    const qsizetype open = openers.indexOf(c), close = closers.indexOf(c);
+    if (open < 0 && close < 0)
+        return;
+    const QChar same = c, other = open >= 0 ? closers.at(open) : openers.at(close);
+    const int step = open >= 0 ? 1 : -1;
+    int depth = 0;
+    for (qsizetype i = clicked + step; i >= 0 && i < t.size(); i += step) {
+        if (t.at(i) == same) {
+            ++depth;
+        } else if (t.at(i) == other) {
+            if (depth == 0) {
+                setSelectedRange({std::min(clicked, i), std::abs(i - clicked) + 1});
+                return;
+            }
+            --depth;
+        }
+    }
+    QApplication::beep();
+    setSelectedRange({clicked, 1});
+}
+
+void CETextView::onSelectionChanged()
+{
+    CEEditorDelegate *delegate = m_editor.delegate();
+    if (delegate && !m_applying && !m_reverting) {
+        const CERange current = selectedRange();
+        const CERange wanted = delegate->willChangeSelection(this, current, current);
+        if (!(wanted == current))
+            return setSelectedRange(wanted);
+        delegate->selectionDidChange(this);
+    }
+    if (m_applying) {
+        m_selectionPending = true; // handled once the change is taken in
+        return;
+    }
+    if (m_typingRun && !(selectedRange() == CERange{m_typingEnd, 0}))
+        endTypingRun();
+    CESyntaxColouring *colouring = m_editor.colouring();
+    if (!colouring || !colouring->reactToChanges() || text().isEmpty())
+        return;
+    if (m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine)) {
+        highlightCurrentLine();
+        pushFormats();
+    }
+    if (m_editor.defaults().boolValue(CEDefaults::showMatchingBraces))
+        matchBraces();
+    else
+        m_lastCursor = selectedRange().location;
+}
+
+void CETextView::matchBraces()
+{
+    const qsizetype location = selectedRange().location;
+    const qsizetype d = location - m_lastCursor;
+    m_lastCursor = location;
+    const qsizetype index = d == 1 ? location - 1 : d == -1 ? location : -1;
+    const QString t = text();
+    if (index < 0 || index >= t.size())
+        return;
+    static const QString closers = QStringLiteral(")]}>"), openers = QStringLiteral("([{<");
+    const qsizetype kind = closers.indexOf(t.at(index));
+    if (kind < 0)
+        return;
+    int depth = 0;
+    for (qsizetype i = index - 1; i >= 0; --i) {
+        if (t.at(i) == closers.at(kind)) {
+            ++depth;
+        } else if (t.at(i) == openers.at(kind)) {
+            if (depth == 0)
+                return flash({i, 1});
+            --depth;
+        }
+    }
+    if (kind < 3)
+        QApplication::beep();
+}
+
+void CETextView::flash(CERange range)
+{
+    m_flashed = range;
+    QList<QTextEdit::ExtraSelection> selections;
+    if (range.location >= 0) {
+        QTextEdit::ExtraSelection indicator;
+        indicator.cursor = QTextCursor(document());
+        indicator.cursor.setPosition(int(range.location));
+        indicator.cursor.setPosition(int(range.end()), QTextCursor::KeepAnchor);
+        indicator.format.setBackground(QColor(255, 230, 0));
+        selections.append(indicator);
+        m_flashTimer.start();
+    }
+    setExtraSelections(selections);
+}
+
+CERange CETextView::rangeForUserCompletion() const
+{
+    const QString t = text();
+    const CERange selection = selectedRange();
+    qsizetype start = selection.location;
+    while (start > 0) {
+        const QChar c = t.at(start - 1);
+        if (c.isSpace() || c.isPunct())
+            break;
+        --start;
+    }
+    return {start, selection.end() - start};
+}
+
+QStringList CETextView::completions(const QString &partialWord) const
+{
+    CESyntaxColouring *colouring = m_editor.colouring();
+    const QStringList words = colouring ? colouring->keywordsAndAutocompleteWords() : QStringList();
+    QStringList result;
+    for (const QString &word : words) {
+        if (word.startsWith(partialWord, Qt::CaseInsensitive))
+            result.append(word);
+    }
+    if (m_editor.defaults().boolValue(CEDefaults::autocompleteIncludeStandardWords))
+        result.sort();
+    return result;
+}
+
+void CETextView::complete()
+{
+    const CERange range = rangeForUserCompletion();
+    const QStringList words = completions(text().mid(range.location, range.length));
+    if (words.isEmpty() || range.length == 0) {
+        m_completer->popup()->hide();
+        return;
+    }
+    m_completionRange = range;
+    m_completionModel->setStringList(words);
+    QRect box = cursorRect();
+    box.setWidth(std::max(160, m_completer->popup()->sizeHintForColumn(0) + 24));
+    m_completer->complete(box);
+}
+
+void CETextView::insertCompletion(const QString &word)
+{
+    if (m_completionRange.location < 0)
+        return;
+    const CERange range = m_completionRange;
+    m_completionRange = {-1, 0};
+    if (guardedReplace(range, word))
+        setSelectedRange({range.location + word.size(), 0});
+}
+
+CERange CETextView::visibleRange() const
+{
+    QTextBlock block = firstVisibleBlock();
+    if (!block.isValid())
+        return {0, 0};
+    const qsizetype start = block.position();
+    qsizetype end = start;
+    const qreal bottom = viewport()->height();
+    for (; block.isValid(); block = block.next()) {
+        end = block.position() + block.length();
+        if (blockBoundingGeometry(block).translated(contentOffset()).bottom() > bottom)
+            break;
+    }
+    return {start, std::min<qsizetype>(end, document()->characterCount() - 1) - start};
+}
+
+void CETextView::recolourVisible()
+{
+    CESyntaxColouring *colouring = m_editor.colouring();
+    if (!colouring)
+        return;
+    const CERange visible = visibleRange();
+    colouring->setVisibleRange(visible);
+    if (colouring->reactToChanges() && colouring->isSyntaxColoured())
+        colouring->pageRecolour();
+    if (m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine))
+        highlightCurrentLine();
+    pushFormats(visible);
+}
+
+// The lines of the selection get the highlight; after the colours were cleared the same
+// lines get it again.
+void CETextView::highlightCurrentLine()
+{
+    CESyntaxColouring *colouring = m_editor.colouring();
+    const QString &t = colouring->string();
+    const CERange selection = selectedRange();
+    const qsizetype start = CESyntaxColouring::lineStart(t, selection.location);
+    const CERange lines{start, CESyntaxColouring::lineEnd(t, std::max(selection.location, selection.end())) - start};
+    colouring->setSelectedRange(selection);
+    if (lines == colouring->lastLineHighlightRange()) {
+        const QVariantMap highlight = colouring->colourAttributes(CEDefaults::highlightLineColourWell);
+        if (lines.length > 0 && !colouring->temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour, start).isValid())
+            colouring->temporaryAttributes().addAttributes(highlight, lines);
+        return;
+    }
+    colouring->highlightLineRange(lines);
+}
+
+void CETextView::pushFormats(CERange visible)
+{
+    CESyntaxColouring *colouring = m_editor.colouring();
+    if (!colouring)
+        return;
+    const CETemporaryAttributes &store = colouring->temporaryAttributes();
+    if (visible.location < 0)
+        visible = visibleRange();
+    for (QTextBlock block = document()->findBlock(int(visible.location)); block.isValid() && block.position() <= visible.end();
+         block = block.next()) {
+        QList<QTextLayout::FormatRange> formats;
+        for (const auto &[range, attributes] : store.runs({block.position(), block.length() - 1})) {
+            if (attributes.isEmpty())
+                continue;
+            QTextLayout::FormatRange format;
+            format.start = int(range.location - block.position());
+            format.length = int(range.length);
+            const QColor fore = attributes.value(CETemporaryAttributes::foregroundColour).value<QColor>();
+            const QColor back = attributes.value(CETemporaryAttributes::backgroundColour).value<QColor>();
+            if (fore.isValid())
+                format.format.setForeground(fore);
+            if (back.isValid())
+                format.format.setBackground(back);
+            formats.append(format);
+        }
+        QTextLayout *layout = block.layout();
+        if (layout->formats() == formats)
+            continue;
+        layout->setFormats(formats);
+        const int pending = m_pendingChanges;
+        m_applying = true;
+        document()->markContentsDirty(block.position(), block.length());
+        m_applying = false;
+        m_pendingChanges = pending; // a relayout, not a change of the text
+    }
+    viewport()->update();
+}
+
+qreal CETextView::pageGuideX() const
+{
+    const qint64 column = m_editor.defaults().integerValue(CEDefaults::showPageGuideAtColumn);
+    const qreal space = QFontMetricsF(font()).horizontalAdvance(u' ');
+    return contentOffset().x() + document()->documentMargin() + column * space + 0.5;
+}
+
+int CETextView::lineHeight() const
+{
+    return QFontMetrics(font()).lineSpacing();
+}
+
+void CETextView::applyDefaults()
+{
+    KRUserDefaults &defaults = m_editor.defaults();
+    setFont(ceTextViewFont(defaults));
+    m_textColour = CEDefaults::colourValue(defaults, CEDefaults::textColourWell);
+    if (!m_textColour.isValid())
+        m_textColour = Qt::black;
+    QColor background = CEDefaults::colourValue(defaults, CEDefaults::backgroundColourWell);
+    if (!background.isValid())
+        background = Qt::white;
+    m_invisiblesColour = CEDefaults::colourValue(defaults, CEDefaults::invisibleCharactersColourWell);
+    QPalette p = palette();
+    p.setColor(QPalette::Text, m_textColour);
+    p.setColor(QPalette::Base, background);
+    setPalette(p);
+    const qint64 tabWidth = std::max<qint64>(0, defaults.integerValue(CEDefaults::tabWidth));
+    setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(QString(int(tabWidth), u' ')));
+    m_showPageGuide = defaults.boolValue(CEDefaults::showPageGuide);
+    m_showInvisibles = defaults.boolValue(CEDefaults::showInvisibleCharacters);
+    viewport()->setCursor(ibeamCursor(m_textColour));
+    viewport()->update();
+}
+
+// Black text keeps the system I-beam; any other text colour gets an I-beam drawn in it, with
+// the hot spot in its middle.
+QCursor CETextView::ibeamCursor(const QColor &colour)
+{
+    if (colour.rgb() == QColor(Qt::black).rgb())
+        return QCursor(Qt::IBeamCursor);
+    QPixmap beam(9, 18);
+    beam.fill(Qt::transparent);
+    QPainter painter(&beam);
+    painter.setPen(QPen(colour, 1));
+    painter.drawLine(QPointF(4.5, 2), QPointF(4.5, 16));
+    painter.drawLine(QPointF(1, 0.5), QPointF(4, 0.5));
+    painter.drawLine(QPointF(5, 0.5), QPointF(8, 0.5));
+    painter.drawLine(QPointF(1, 17.5), QPointF(4, 17.5));
+    painter.drawLine(QPointF(5, 17.5), QPointF(8, 17.5));
+    painter.end();
+    return QCursor(beam, 4, 9);
+}
+
+void CETextView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        CEEditor::setCurrentInstance(&m_editor);
+    QPlainTextEdit::changeEvent(event);
+}
+
+void CETextView::paintEvent(QPaintEvent *event)
+{
+    QPlainTextEdit::paintEvent(event);
+    QPainter painter(viewport());
+    if (m_showInvisibles) {
+        painter.setPen(m_invisiblesColour.isValid() ? m_invisiblesColour : m_textColour);
+        for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+            const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
+            if (box.top() > viewport()->height())
+                break;
+            const QTextLayout *layout = block.layout();
+            const QString t = block.text();
+            for (int i = 0; i <= t.size(); ++i) {
+                if (i < t.size() && t.at(i) != u'\t')
+                    continue;
+                if (i == t.size() && !block.next().isValid())
+                    break;
+                const QTextLine line = layout->lineForTextPosition(i);
+                if (!line.isValid())
+                    continue;
+                const QPointF at(box.left() + line.cursorToX(i), box.top() + line.y() + line.ascent());
+                painter.drawText(at, i < t.size() ? QStringLiteral("\u00AC") : QStringLiteral("\u00B6"));
+            }
+        }
+    }
+    if (m_showPageGuide) {
+        QColor guide = m_textColour;
+        guide.setAlphaF(guide.alphaF() * 0.25f);
+        painter.setPen(guide);
+        const qreal x = pageGuideX();
+        painter.drawLine(QPointF(x, 0), QPointF(x, viewport()->height()));
+    }
+    if (hasFocus() && textCursor().selectionStart() == textCursor().selectionEnd()) {
+        const QRect caret = cursorRect();
+        painter.fillRect(QRect(caret.left(), caret.top(), 2, caret.height()), m_textColour);
+    }
+}
+
+void CETextView::focusInEvent(QFocusEvent *event)
+{
+    CEEditor::setCurrentInstance(&m_editor);
+    QPlainTextEdit::focusInEvent(event);
+}
+
+// Leaving the view ends an editing session (a completion list taking the focus does not).
+void CETextView::focusOutEvent(QFocusEvent *event)
+{
+    CEEditorDelegate *delegate = m_editor.delegate();
+    if (event->reason() != Qt::PopupFocusReason)
+        endTypingRun();
+    if (m_editing && delegate && event->reason() != Qt::PopupFocusReason) {
+        if (delegate->textShouldEndEditing(this)) {
+            m_editing = false;
+            delegate->textDidEndEditing(this);
+        }
+    }
+    QPlainTextEdit::focusOutEvent(event);
+}

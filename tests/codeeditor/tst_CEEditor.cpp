@@ -1,0 +1,658 @@
+#include "KRTestSupport.h"
+
+#include <codeeditor/CEEditor.h>
+#include <codeeditor/CELineNumbers.h>
+#include <codeeditor/CESyntaxColouring.h>
+#include <codeeditor/CESyntaxController.h>
+#include <codeeditor/CETextView.h>
+
+#include <model/KRSpecialUndoManager.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QCompleter>
+#include <QDir>
+#include <QInputMethodEvent>
+#include <QMenu>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+namespace {
+
+// Refuses every change that touches the first `guarded` characters (a protected header).
+struct Host : CEEditorDelegate
+{
+    qsizetype guarded = 0;
+    int asked = 0;
+    int refused = 0;
+    bool shouldChangeText(CETextView *, CERange range, const QString &) override
+    {
+        ++asked;
+        if (range.location < guarded) {
+            ++refused;
+            return false;
+        }
+        return true;
+    }
+    QVariantMap attributesForLineNumber(int line) override
+    {
+        if (line != markedLine)
+            return {};
+        return {{CETemporaryAttributes::backgroundColour, QColor(255, 0, 0)}};
+    }
+    int markedLine = 0;
+};
+
+struct EditorFixture
+{
+    EditorFixture(const QString &definition = QStringLiteral("JavaScript"))
+        : directory(KRTest::makeTempDir(QStringLiteral("editor")))
+        , defaults(QDir(directory).filePath("defaults.conf"))
+        , controller(KR_SOURCE_DIR "/resources/syntax", directory)
+        , special(undo)
+        , editor(&defaults, &controller)
+    {
+        host.resize(520, 260);
+        editor.setObject(true, CEKeys::showLineNumberGutter);
+        editor.setDelegate(&delegate);
+        editor.setUndoManagerProvider([this] { return &special; });
+        editor.embedInView(&host);
+        editor.setObject(definition, CEKeys::syntaxDefinition);
+        host.show();
+        view().setFocus();
+        QApplication::setActiveWindow(&host);
+        QApplication::processEvents();
+    }
+    CETextView &view() { return *editor.textView(); }
+    // Ends the current event turn, which closes the automatic undo group.
+    static void turn() { QApplication::processEvents(); }
+    void select(qsizetype location, qsizetype length = 0) { view().setSelectedRange({location, length}); }
+
+    QString directory;
+    KRUserDefaults defaults;
+    CESyntaxController controller;
+    KRUndoManager undo;
+    KRSpecialUndoManager special;
+    Host delegate;
+    QWidget host;
+    CEEditor editor;
+};
+
+QColor colourAt(CETextView &view, qsizetype position)
+{
+    return view.editor().colouring()->temporaryAttributes().attributeAt(CETemporaryAttributes::foregroundColour, position).value<QColor>();
+}
+
+QString artifactsDir()
+{
+    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/codeeditor");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+} // namespace
+
+TEST(CEEditor, SettingsAndLayout)
+{
+    KRUserDefaults defaults(QDir(KRTest::makeTempDir()).filePath("d.conf"));
+    CESyntaxController controller(KR_SOURCE_DIR "/resources/syntax", KRTest::makeTempDir());
+    CEEditor editor(&defaults, &controller);
+    EXPECT_EQ(CEEditor::currentInstance(), &editor);
+    EXPECT_EQ(editor.objectForKey(CEKeys::syntaxDefinition).toString(), "Standard");
+    EXPECT_TRUE(editor.objectForKey(CEKeys::isSyntaxColoured).toBool());
+    EXPECT_EQ(editor.objectForKey(CEKeys::firstTextView).value<QObject *>(), nullptr);
+    editor.setObject(5, CEKeys::gutterWidth);
+    editor.setSetting(CEKeys::name, "a.js");
+    EXPECT_FALSE(editor.settings().contains(CEKeys::gutterWidth));
+    EXPECT_FALSE(editor.objectForKey(CEKeys::name).isValid());
+
+    // The application's default beats the editor's initial value; a stored value beats both.
+    EXPECT_EQ(defaults.integerValue("TabWidth"), 4);
+    defaults.registerDefaults({{"GutterWidth", 50}});
+    CEEditor::initializeValues(defaults);
+    EXPECT_EQ(defaults.integerValue("GutterWidth"), 50);
+
+    // The settings' wrap beats the user default; with the gutter hidden the text keeps x = G.
+    defaults.setValue(CEKeys::lineWrapNewDocuments, false);
+    editor.setObject(true, CEKeys::lineWrapNewDocuments);
+    QWidget host;
+    host.resize(400, 200);
+    editor.embedInView(&host);
+    host.show();
+    EXPECT_EQ(editor.textView()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(editor.textView()->geometry(), QRect(50, 0, 350, 200));
+    EXPECT_EQ(editor.gutterView(), nullptr);
+    host.resize(500, 300);
+    QApplication::sendPostedEvents();
+    EXPECT_EQ(editor.textView()->geometry(), QRect(50, 0, 450, 300)) << "follows the host";
+}
+
+TEST(CEEditor, TypingCommandsAndModelEditsShareOneHistory)
+{
+    EditorFixture f;
+    f.editor.setString("a\r\n  b\r\n");
+    EXPECT_FALSE(f.special.canUndo()) << "loading text is not undoable";
+    const QString original = f.editor.stringWithLineEndings();
+    EXPECT_EQ(original, "a\r\n  b\r\n");
+    int modelValue = 0; // a design edit of the same document
+    std::function<void(int)> setModel = [&](int v) {
+        const int old = modelValue;
+        modelValue = v;
+        f.undo.registerUndo(&modelValue, [&setModel, old] { setModel(old); });
+    };
+    QList<QPair<QString, int>> states{{f.editor.string(), modelValue}};
+    auto record = [&] {
+        f.turn();
+        states.append({f.editor.string(), modelValue});
+    };
+
+    // Characters typed in a row are one step; leaving the view ends the run.
+    auto *inspector = new QLineEdit(&f.host);
+    inspector->move(0, 250);
+    inspector->show();
+    f.select(1);
+    QTest::keyClicks(&f.view(), "xy");
+    f.turn();
+    EXPECT_EQ(f.undo.undoCount(), 0) << "the run is still open";
+    inspector->setFocus();
+    record();
+    EXPECT_EQ(f.undo.undoCount(), 1);
+    EXPECT_EQ(f.special.undoActionName(), "Typing");
+    EXPECT_TRUE(f.editor.settings().value(CEKeys::isEdited).toBool());
+    setModel(7);
+    record();
+    f.view().setFocus();
+    f.select(0, 6);
+    f.editor.shiftRight();
+    record();
+    EXPECT_EQ(f.editor.string(), "\taxy\n\t  b\n");
+    EXPECT_EQ(f.special.undoActionName(), "Shift Right");
+    f.select(10);
+    QTest::keyClick(&f.view(), Qt::Key_Backspace);
+    record();
+    EXPECT_EQ(f.editor.string(), "\taxy\n\t  b");
+    // A moved caret starts a new run.
+    f.select(1);
+    QTest::keyClicks(&f.view(), "1");
+    f.select(6);
+    record();
+    QTest::keyClicks(&f.view(), "2");
+    f.view().breakUndoCoalescing();
+    record();
+    EXPECT_EQ(f.undo.undoCount(), 6);
+    EXPECT_EQ(f.editor.string(), "\t1axy\n2\t  b");
+
+    for (qsizetype i = states.size() - 2; i >= 0; --i) {
+        f.special.undo();
+        EXPECT_EQ(f.editor.string(), states.at(i).first) << "undo to state " << i;
+        EXPECT_EQ(modelValue, states.at(i).second) << "undo to state " << i;
+    }
+    EXPECT_FALSE(f.special.canUndo());
+    EXPECT_FALSE(f.editor.settings().value(CEKeys::isEdited).toBool()) << "nothing left to undo";
+    EXPECT_EQ(f.editor.stringWithLineEndings(), original);
+    while (f.special.canRedo())
+        f.special.redo();
+    EXPECT_EQ(f.editor.string(), states.last().first);
+    EXPECT_EQ(modelValue, 7);
+    // The colouring followed every change.
+    EXPECT_EQ(f.editor.colouring()->string(), f.editor.string());
+}
+
+TEST(CEEditor, TheHostCanRefuseEveryInputPath)
+{
+    EditorFixture f;
+    f.editor.setString("head\nbody");
+    EXPECT_EQ(f.delegate.asked, 0) << "loading is no edit";
+    EXPECT_FALSE(f.editor.settings().value(CEKeys::isEdited).toBool());
+    f.delegate.guarded = 4;
+    const QString text = f.editor.string();
+    int refusals = 0;
+    auto unchanged = [&](const char *path) {
+        EXPECT_EQ(f.delegate.refused, ++refusals) << path << " was put to the host";
+        EXPECT_EQ(f.editor.string(), text) << path;
+        EXPECT_EQ(f.editor.colouring()->string(), text) << path;
+    };
+    f.select(2);
+    QTest::keyClicks(&f.view(), "z");
+    unchanged("typing");
+    QTest::keyClick(&f.view(), Qt::Key_Backspace);
+    unchanged("backspace");
+    QTest::keyClick(&f.view(), Qt::Key_Delete);
+    unchanged("delete");
+    QTest::keyClick(&f.view(), Qt::Key_Return);
+    unchanged("return");
+    QApplication::clipboard()->setText("pasted");
+    f.view().paste();
+    unchanged("paste");
+    QInputMethodEvent composing;
+    composing.setCommitString("ime");
+    QApplication::sendEvent(&f.view(), &composing);
+    unchanged("input method");
+    f.select(0, 3);
+    QTest::keyClick(&f.view(), Qt::Key_X, Qt::ControlModifier);
+    unchanged("cut");
+    f.select(9);
+    QMimeData dragged;
+    dragged.setText("dropped");
+    QTextCursor target(f.view().document());
+    target.setPosition(2);
+    const QPoint onHead = f.view().cursorRect(target).center();
+    QDragEnterEvent enter(onHead, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &enter);
+    QDropEvent drop(onHead, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &drop);
+    unchanged("drop");
+    f.select(0, 3);
+    f.editor.changeCase(CETextCommands::CaseChange::Upper);
+    unchanged("case");
+    f.select(1, 0);
+    f.editor.shiftRight();
+    unchanged("shift");
+    EXPECT_FALSE(f.editor.settings().value(CEKeys::isEdited).toBool()) << "nothing was changed";
+    // An edit that no guarded path asked about (here straight into the document) is put back.
+    QTextCursor raw(f.view().document());
+    raw.setPosition(1);
+    raw.insertText("q");
+    unchanged("document");
+
+    f.select(7);
+    QTest::keyClicks(&f.view(), "Z");
+    EXPECT_EQ(f.editor.string(), "head\nboZdy") << "the body stays editable";
+    target.setPosition(10);
+    const QPoint onBody = f.view().cursorRect(target).center();
+    QDragEnterEvent enterBody(onBody, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &enterBody);
+    QDropEvent dropBody(onBody, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(f.view().viewport(), &dropBody);
+    EXPECT_EQ(f.editor.string(), "head\nboZdydropped");
+}
+
+TEST(CEEditor, TypingBehaviours)
+{
+    EditorFixture f;
+    f.defaults.setValue("AutoInsertAClosingParenthesis", true);
+    f.defaults.setValue("IndentWithSpaces", true);
+    f.editor.setString("");
+    QTest::keyClicks(&f.view(), "f(");
+    EXPECT_EQ(f.editor.string(), "f()");
+    EXPECT_EQ(f.view().selectedRange(), (CERange{2, 0}));
+
+    // Converting a bracket's case is not typing it.
+    f.select(1, 1);
+    f.editor.changeCase(CETextCommands::CaseChange::Upper);
+    EXPECT_EQ(f.editor.string(), "f()");
+
+    f.editor.setString("  if {");
+    f.select(6);
+    QTest::keyClick(&f.view(), Qt::Key_Return);
+    EXPECT_EQ(f.editor.string(), "  if {\n    ");
+    QTest::keyClicks(&f.view(), "}");
+    EXPECT_EQ(f.editor.string(), "  if {\n  }") << "the brace goes back to its opener's indentation";
+
+    f.editor.setString("abcdef");
+    f.select(6);
+    QTest::keyClick(&f.view(), Qt::Key_Tab);
+    EXPECT_EQ(f.editor.string(), "abcdef  ") << "to the tab stop at 8";
+    f.editor.setString("  ab\n  cd");
+    f.select(1, 6);
+    QTest::keyClick(&f.view(), Qt::Key_Tab);
+    EXPECT_EQ(f.editor.string(), "     ab\n     cd") << "a selection from the indentation shifts its lines to the stop";
+    f.defaults.setValue("IndentWithSpaces", false);
+    f.select(6, 1);
+    QTest::keyClick(&f.view(), Qt::Key_Tab);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{7, 0})) << "one after the first word collapses";
+
+    // Double-clicking a bracket selects its whole block; an unmatched one only itself.
+    auto doubleClick = [&](qsizetype position) {
+        QTextCursor at(f.view().document());
+        at.setPosition(int(position));
+        const QRect box = f.view().cursorRect(at);
+        QTest::mouseDClick(f.view().viewport(), Qt::LeftButton, {}, QPoint(box.left() + 3, box.center().y()));
+    };
+    f.editor.setString("f(a, (b)) + g(a");
+    doubleClick(1);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{1, 8}));
+    doubleClick(8);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{1, 8}));
+    doubleClick(13);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{13, 1}));
+
+    f.select(2);
+    EXPECT_TRUE(f.editor.transpose());
+    EXPECT_EQ(f.editor.string(), "fa(, (b)) + g(a") << "the characters on either side of the caret";
+    EXPECT_EQ(f.view().selectedRange(), (CERange{3, 0}));
+
+    // Dragging with Ctrl and Alt scrolls instead of selecting.
+    QString lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line\n";
+    f.editor.setString(lines);
+    const Qt::KeyboardModifiers both = Qt::ControlModifier | Qt::AltModifier;
+    QTest::mousePress(f.view().viewport(), Qt::LeftButton, both, QPoint(50, 200));
+    QMouseEvent move(QEvent::MouseMove, QPointF(50, 100), f.view().viewport()->mapToGlobal(QPointF(50, 100)),
+                     Qt::NoButton, Qt::LeftButton, both);
+    QApplication::sendEvent(f.view().viewport(), &move);
+    QTest::mouseRelease(f.view().viewport(), Qt::LeftButton, both, QPoint(50, 100));
+    EXPECT_EQ(f.view().verticalScrollBar()->value(), 100 / f.view().lineHeight());
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 0}));
+}
+
+TEST(CEEditor, ColoursFollowEverySameLengthChange)
+{
+    EditorFixture f;
+    f.defaults.setValue("HighlightCurrentLine", true);
+    f.editor.setString("var x;\nbar y;");
+    const QColor keyword = f.editor.colouring()->colourAttributes("KeywordsColourWell").value(CETemporaryAttributes::foregroundColour).value<QColor>();
+    EXPECT_EQ(colourAt(f.view(), 0), keyword);
+    EXPECT_NE(colourAt(f.view(), 7), keyword);
+    f.select(7, 1);
+    QTest::keyClicks(&f.view(), "v");
+    EXPECT_EQ(colourAt(f.view(), 7), keyword) << "bar became var on the same line";
+    f.select(0, 1);
+    QTest::keyClicks(&f.view(), "b");
+    EXPECT_NE(colourAt(f.view(), 0), keyword);
+    // What is stored is what the layout shows.
+    const QList<QTextLayout::FormatRange> formats = f.view().document()->findBlockByNumber(1).layout()->formats();
+    const bool keywordShown = std::any_of(formats.begin(), formats.end(), [&](const QTextLayout::FormatRange &r) {
+        return r.start == 0 && r.length == 3 && r.format.foreground().color() == keyword;
+    });
+    EXPECT_TRUE(keywordShown);
+
+    // A new keyword colour shows at once.
+    f.defaults.setValue("KeywordsColourWell", "#ff00a000");
+    const QList<QTextLayout::FormatRange> recoloured = f.view().document()->findBlockByNumber(1).layout()->formats();
+    EXPECT_TRUE(std::any_of(recoloured.begin(), recoloured.end(), [](const QTextLayout::FormatRange &r) {
+        return r.start == 0 && r.length == 3 && r.format.foreground().color() == QColor(0, 160, 0);
+    }));
+}
+
+TEST(CEEditor, SettingCommandsAreSingleUndoSteps)
+{
+    EditorFixture f;
+    f.editor.setString("a\r\nb\r\n");
+    EXPECT_EQ(f.editor.settings().value(CEKeys::lineEndings).toInt(), 3);
+    f.editor.changeLineEndings(1);
+    f.turn();
+    EXPECT_EQ(f.editor.stringWithLineEndings(), "a\nb\n");
+    f.special.undo();
+    EXPECT_EQ(f.editor.stringWithLineEndings(), "a\r\nb\r\n");
+    EXPECT_EQ(f.editor.settings().value(CEKeys::lineEndings).toInt(), 3);
+    f.special.redo();
+    EXPECT_EQ(f.editor.stringWithLineEndings(), "a\nb\n");
+
+    int notices = 0;
+    QObject::connect(&f.editor, &CEEditor::textEncodingChanged, [&] { ++notices; });
+    f.editor.changeEncoding("UTF-8");
+    f.turn();
+    f.editor.changeEncoding("ISO-8859-1");
+    f.turn();
+    f.special.undo();
+    EXPECT_EQ(f.editor.settings().value(CEKeys::encodingName).toString(), "UTF-8");
+    f.special.undo();
+    EXPECT_FALSE(f.editor.settings().contains(CEKeys::encodingName)) << "the first change undoes to none";
+    EXPECT_EQ(notices, 4);
+
+    QMenu menu;
+    f.editor.fillSyntaxDefinitionMenu(&menu);
+    QStringList titles;
+    for (QAction *a : menu.actions())
+        titles << a->text();
+    EXPECT_TRUE(titles.contains("JavaScript") && titles.contains("HTML") && titles.first() == "Standard") << titles.join(",").toStdString();
+    menu.actions().at(titles.indexOf("HTML"))->trigger();
+    EXPECT_EQ(f.editor.settings().value(CEKeys::syntaxDefinition).toString(), "HTML");
+    EXPECT_TRUE(f.editor.settings().value(CEKeys::hasManuallyChangedSyntaxDefinition).toBool());
+}
+
+TEST(CEEditor, CompletionOffersCatalogueWords)
+{
+    EditorFixture f;
+    f.editor.colouring()->setAdditionalKeywords({"alertDialog", "alphaValue"});
+    f.editor.colouring()->applySyntaxDefinition();
+    EXPECT_EQ(f.view().completions("ALP"), QStringList({"alphaValue"}));
+    EXPECT_TRUE(f.view().completions("al").contains("alertDialog"));
+
+    f.editor.setString("x = AlP");
+    f.select(7);
+    EXPECT_EQ(f.view().rangeForUserCompletion(), (CERange{4, 3}));
+    f.view().complete();
+    ASSERT_TRUE(f.view().completer()->popup()->isVisible());
+    EXPECT_EQ(f.view().completer()->completionModel()->rowCount(), 1);
+    QTest::keyClicks(&f.view(), "z");
+    EXPECT_FALSE(f.view().completer()->popup()->isVisible()) << "no word begins with alpz";
+    QTest::keyClick(&f.view(), Qt::Key_Backspace);
+    f.view().complete();
+    f.view().completer()->popup()->hide();
+    emit f.view().completer()->activated("alphaValue");
+    EXPECT_EQ(f.editor.string(), "x = alphaValue");
+
+    // Suggested by itself after the delay, only at the end of a word.
+    f.defaults.setValue("AutocompleteSuggestAutomatically", true);
+    f.defaults.setValue("AutocompleteAfterDelay", 0.05);
+    f.editor.setString("al;");
+    f.select(1);
+    QTest::keyClicks(&f.view(), "x");
+    QTest::qWait(150);
+    EXPECT_FALSE(f.view().completer()->popup()->isVisible()) << "inside a word";
+    f.editor.setString("\n;");
+    f.select(0);
+    QTest::keyClicks(&f.view(), "al");
+    EXPECT_TRUE(f.view().isCompletionTimerActive());
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return f.view().completer()->popup()->isVisible(); }, std::chrono::seconds(2)));
+
+    f.view().completer()->popup()->hide();
+    f.defaults.setValue("HighlightCurrentLine", true);
+    f.editor.setString("// Greets the visitor by name.\nfunction greet(name) {\n  var text = 'Hello, ' + name;\n"
+                       "  if (text.length > 40) {\n    return false;\n  }\n  al\n}\n");
+    f.select(f.editor.string().indexOf("al\n") + 2);
+    f.view().complete();
+    ASSERT_TRUE(f.view().completer()->popup()->isVisible());
+    QImage shot = f.host.grab().toImage();
+    {
+        QPainter painter(&shot);
+        QWidget *popup = f.view().completer()->popup();
+        painter.drawImage(f.host.mapFromGlobal(popup->mapToGlobal(QPoint(0, 0))), popup->grab().toImage());
+    }
+    f.view().completer()->popup()->hide();
+    ASSERT_TRUE(shot.save(artifactsDir() + "/editor-completion.png"));
+}
+
+TEST(CEEditor, DrawsCaretGuideGutterAndBraceFlash)
+{
+    EditorFixture f;
+    f.defaults.setValue("TextColourWell", "#ffff0000");
+    f.defaults.setValue("ShowPageGuide", true);
+    f.defaults.setValue("ShowPageGuideAtColumn", 20);
+    f.delegate.markedLine = 3;
+    QString script = "function greet(name) {\n  // say hello\n  var s = \"Hello, \" + name;\n  alert(s);\n}\n";
+    for (int i = 0; i < 8; ++i)
+        script += QString("greet(\"%1\");\n").arg(i);
+    f.editor.setString(script);
+    f.select(5);
+    f.view().setFocus();
+    QApplication::processEvents();
+
+    const QImage text = f.view().viewport()->grab().toImage();
+    const QRect caret = f.view().cursorRect();
+    EXPECT_EQ(text.pixelColor(caret.left(), caret.center().y()), QColor(255, 0, 0)) << "caret in the text colour";
+    const int guide = int(f.view().pageGuideX());
+    const int below = text.height() - 5;
+    EXPECT_LT(text.pixelColor(guide, below).green(), 250) << "the page guide";
+    EXPECT_GT(text.pixelColor(guide, below).red(), 150);
+    EXPECT_EQ(text.pixelColor(guide + 4, below), QColor(Qt::white));
+
+    // The gutter numbers every line; the host's mark on line 3 fills the number's row.
+    CEGutterView *gutter = f.editor.gutterView();
+    ASSERT_NE(gutter, nullptr);
+    ASSERT_EQ(gutter->entries().size(), 14);
+    EXPECT_EQ(gutter->entries().first().label, "1");
+    EXPECT_EQ(gutter->entries().last().label, "14");
+    const QImage numbers = gutter->grab().toImage();
+    auto inkIn = [&](const CELineNumberEntry &entry) {
+        int ink = 0;
+        for (int y = int(entry.top) + 1; y < int(entry.top + entry.height) - 1; ++y)
+            for (int x = 0; x < numbers.width() - 3; ++x)
+                ink += numbers.pixelColor(x, y).lightness() < 200;
+        return ink;
+    };
+    EXPECT_GT(inkIn(gutter->entries().at(0)), 3);
+    EXPECT_EQ(numbers.pixelColor(2, int(gutter->entries().at(2).top) + 2), QColor(255, 0, 0));
+    EXPECT_EQ(f.editor.colouring()->temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour,
+                                                                       script.indexOf("  var")).value<QColor>(), QColor(255, 0, 0));
+
+    f.delegate.markedLine = 0;
+    f.editor.recolor();
+    EXPECT_FALSE(f.editor.colouring()->temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour,
+                                                                          script.indexOf("  var")).isValid())
+        << "recolouring drops a mark the host no longer gives";
+
+    // A font change keeps the numbers' colour.
+    QFont bigger = f.view().font();
+    bigger.setPixelSize(16);
+    f.defaults.setValue("TextFont", bigger.toString());
+    QApplication::processEvents();
+    const QImage after = gutter->grab().toImage();
+    bool grey = false;
+    const CELineNumberEntry first = gutter->entries().first();
+    for (int y = int(first.top); y < int(first.top + first.height) && !grey; ++y)
+        for (int x = 0; x < after.width() - 3 && !grey; ++x)
+            grey = after.pixelColor(x, y).red() < 200 && std::abs(after.pixelColor(x, y).red() - after.pixelColor(x, y).blue()) < 8;
+    EXPECT_TRUE(grey) << "grey numbers after the font change";
+
+    // Typing ")" flashes its opener; moving by two does not.
+    f.editor.setString("f(a");
+    f.select(3);
+    QTest::keyClicks(&f.view(), ")");
+    EXPECT_EQ(f.view().flashedRange(), (CERange{1, 1}));
+    const QImage flashed = f.view().viewport()->grab().toImage();
+    const QRect opener = f.view().cursorRect([&] { QTextCursor c(f.view().document()); c.setPosition(1); return c; }());
+    const QColor behind = flashed.pixelColor(opener.left() + 1, opener.bottom() - 1);
+    EXPECT_GT(behind.red(), 200);
+    EXPECT_LT(behind.blue(), 80) << "the yellow indicator";
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return f.view().flashedRange().location < 0; }, std::chrono::seconds(2)));
+    f.select(2);
+    f.select(4);
+    EXPECT_EQ(f.view().flashedRange().location, -1);
+    f.select(3);
+    EXPECT_EQ(f.view().flashedRange(), (CERange{1, 1})) << "moving left onto a closer";
+}
+
+TEST(CEEditor, Sheets)
+{
+    EditorFixture f;
+    f.editor.setString("one\n        two\nthree");
+    f.host.resize(520, 260);
+
+    f.editor.showGoToLineSheet();
+    auto *goTo = f.host.findChild<QDialog *>("CEGoToLine");
+    ASSERT_NE(goTo, nullptr);
+    QTest::keyClicks(goTo->findChild<QLineEdit *>("line"), "2nd");
+    QApplication::processEvents();
+    ASSERT_TRUE(goTo->grab().save(artifactsDir() + "/goto-line-sheet.png"));
+    goTo->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(f.view().selectedRange(), (CERange{4, 12}));
+
+    f.select(0);
+    f.editor.showGoToLineSheet();
+    goTo = f.host.findChild<QDialog *>("CEGoToLine");
+    ASSERT_NE(goTo, nullptr);
+    goTo->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 0})) << "cancel changes nothing";
+
+    f.select(4, 12);
+    f.editor.showEntabSheet();
+    auto *entab = f.host.findChild<QDialog *>("CEEntab");
+    ASSERT_NE(entab, nullptr);
+    entab->findChild<QSpinBox *>("spaces")->setValue(8);
+    ASSERT_TRUE(entab->grab().save(artifactsDir() + "/entab-sheet.png"));
+    entab->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(f.editor.string(), "one\n\ttwo\nthree");
+    EXPECT_EQ(f.defaults.integerValue("SpacesPerTabEntabDetab"), 8);
+}
+
+TEST(CEEditor, InvisibleCharactersAreMarked)
+{
+    EditorFixture f(QStringLiteral("None"));
+    f.editor.setString("a\tb\nc");
+    f.select(0);
+    auto inkAfter = [&](qsizetype position) {
+        QTextCursor at(f.view().document());
+        at.setPosition(int(position));
+        const QRect box = f.view().cursorRect(at);
+        const QImage image = f.view().viewport()->grab().toImage();
+        int ink = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left() + 1; x < box.left() + 6; ++x)
+                ink += image.pixelColor(x, y).lightness() < 160;
+        return ink;
+    };
+    EXPECT_EQ(inkAfter(1), 0);
+    EXPECT_EQ(inkAfter(3), 0);
+    f.defaults.setValue("ShowInvisibleCharacters", true);
+    EXPECT_GT(inkAfter(1), 0) << "the tab's mark";
+    EXPECT_GT(inkAfter(3), 0) << "the line end's mark";
+    EXPECT_EQ(inkAfter(5), 0) << "no mark after the last line";
+}
+
+TEST(CEEditor, GutterWidensAndMarksWrappedLines)
+{
+    EditorFixture f(QStringLiteral("None"));
+    f.editor.setString(QString(400, u'w') + "\nshort\n");
+    const QList<CELineNumberEntry> entries = f.editor.gutterView()->entries();
+    ASSERT_GE(entries.size(), 4);
+    EXPECT_EQ(entries.at(0).label, "1");
+    EXPECT_EQ(entries.at(1).label, "\u00B7") << "the wrapped rest of line 1";
+    EXPECT_EQ(entries.at(entries.size() - 2).label, "2");
+    EXPECT_EQ(entries.last().label, "3") << "the empty line after the final line break";
+
+    const int before = f.view().x();
+    EXPECT_EQ(before, 40);
+    QString many;
+    for (int i = 0; i < 100000; ++i)
+        many += "x\n";
+    f.editor.setString(many);
+    const int wider = f.editor.settings().value(CEKeys::gutterWidth).toInt();
+    EXPECT_EQ(wider, QFontMetrics(f.view().font()).horizontalAdvance("100001") + 20);
+    EXPECT_EQ(f.view().x(), wider);
+    f.editor.setString("x");
+    EXPECT_EQ(f.view().x(), wider) << "the gutter never narrows";
+
+    // Any text colour but black gets its own I-beam.
+    EXPECT_EQ(CETextView::ibeamCursor(Qt::black).shape(), Qt::IBeamCursor);
+    const QCursor red = CETextView::ibeamCursor(QColor(200, 0, 0));
+    EXPECT_EQ(red.shape(), Qt::BitmapCursor);
+    EXPECT_EQ(red.hotSpot(), QPoint(4, 9));
+    EXPECT_EQ(red.pixmap().toImage().pixelColor(4, 9), QColor(200, 0, 0));
+}
+
+TEST(CEEditor, CommandsKeepSeveralSelectedRanges)
+{
+    EditorFixture f;
+    f.editor.setString("a\nb\nc\nd\n");
+    f.view().setSelectedRanges({{0, 1}, {4, 3}});
+    EXPECT_TRUE(f.editor.commentOrUncomment());
+    EXPECT_EQ(f.editor.string(), "//a\nb\n//c\n//d\n");
+    EXPECT_EQ(f.view().selectedRanges(), QList<CERange>({{0, 4}, {6, 8}}));
+    f.turn();
+    EXPECT_EQ(f.special.undoActionName(), "Comment or Uncomment");
+    EXPECT_TRUE(f.editor.commentOrUncomment());
+    EXPECT_EQ(f.editor.string(), "a\nb\nc\nd\n");
+    f.turn();
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), "//a\nb\n//c\n//d\n");
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), "a\nb\nc\nd\n") << "each command is one step";
+}
