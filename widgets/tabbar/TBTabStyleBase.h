@@ -16,6 +16,8 @@ public:
     TBTabStyleBase(const std::array<const char *, 6> &closeImages, const std::array<const char *, 3> &addImages);
 
     void setOrientation(TBTabBarOrientation orientation) override { m_orientation = orientation; }
+    double rightMarginForTabBarControl() const override { return 24; }
+    double tabCellHeight() const override { return 22; }
     QPixmap addTabButtonImage() const override { return m_add[0]; }
     QPixmap addTabButtonPressedImage() const override { return m_add[1]; }
     QPixmap addTabButtonRolloverImage() const override { return m_add[2]; }
@@ -39,6 +41,17 @@ public:
     static QFont systemFont(double pixelSize, bool bold = false);
 
 protected:
+    // The close and add images Unified, Aqua and Welvo share.
+    static const std::array<const char *, 6> aquaCloseImages;
+    static const std::array<const char *, 3> aquaAddImages;
+
+    // Where most styles put a cell's parts, top being the offset from the frame's top: the close
+    // button 6 points in, the 16-point icon after it, the indicator 6 points from the right edge.
+    // Null when the cell shows no such part.
+    QRectF closeButtonRectAt(const TBTabBarCell &cell, const QRectF &frame, double top) const;
+    QRectF iconRectAt(const TBTabBarCell &cell, double top) const;
+    static QRectF indicatorRectAt(const TBTabBarCell &cell, double top);
+
     double widthOfCell(const TBTabBarCell &cell, double titleWidth) const;
     // Where the title goes in the cell content, given its left edge p.
     virtual QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const = 0;
@@ -62,10 +75,8 @@ public:
     QString name() const override { return QStringLiteral("Unified"); }
     double leftMarginForTabBarControl() const override { return m_leftMargin; }
     void setLeftMarginForTabBarControl(double margin) { m_leftMargin = margin; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 10; }
     void setOrientation(TBTabBarOrientation) override {}
-    double tabCellHeight() const override { return 22; }
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
     QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
@@ -91,9 +102,7 @@ public:
 
     QString name() const override { return QStringLiteral("Metal"); }
     double leftMarginForTabBarControl() const override { return 10; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 10; }
-    double tabCellHeight() const override { return 22; }
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
     QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
@@ -116,10 +125,8 @@ public:
 
     QString name() const override { return QStringLiteral("Aqua"); }
     double leftMarginForTabBarControl() const override { return 0; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 0; }
     void setOrientation(TBTabBarOrientation) override {}
-    double tabCellHeight() const override { return 22; }
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
     QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
@@ -147,7 +154,6 @@ public:
 
     QString name() const override { return QStringLiteral("Welvo"); }
     double leftMarginForTabBarControl() const override { return 3; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 10; }
     double tabCellHeight() const override { return m_orientation == TBTabBarOrientation::Vertical ? 28 : 22; }
 

@@ -30,9 +30,7 @@ bool tbUnifiedApplicationActive()
 } // namespace
 
 TBUnifiedTabStyle::TBUnifiedTabStyle()
-    : TBTabStyleBase({"AquaTabClose_Front", "AquaTabClose_Front_Pressed", "AquaTabClose_Front_Rollover",
-                      "AquaTabCloseDirty_Front", "AquaTabCloseDirty_Front_Pressed", "AquaTabCloseDirty_Front_Rollover"},
-                     {"AquaTabNew", "AquaTabNewPressed", "AquaTabNewRollover"})
+    : TBTabStyleBase(aquaCloseImages, aquaAddImages)
 {
 }
 
@@ -45,28 +43,17 @@ QRectF TBUnifiedTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarO
 
 QRectF TBUnifiedTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
 {
-    if (!cell.hasCloseButton())
-        return QRectF();
-    return QRectF(QPointF(frame.x() + 6, frame.y() + 4), closeButtonSize());
+    return closeButtonRectAt(cell, frame, 4);
 }
 
 QRectF TBUnifiedTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
 {
-    if (!cell.hasIcon())
-        return QRectF();
-    const QRectF f = cell.frame();
-    double x = f.x() + 6;
-    if (cell.hasCloseButton() && !cell.isCloseButtonSuppressed())
-        x += closeButtonSize().width() + 4;
-    return QRectF(x, f.y() + 2, 16, 16);
+    return iconRectAt(cell, 2);
 }
 
 QRectF TBUnifiedTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
 {
-    if (!cell.indicatorVisible())
-        return QRectF();
-    const QRectF f = cell.frame();
-    return QRectF(f.right() - 6 - 16, f.y() + 2, 16, 16);
+    return indicatorRectAt(cell, 2);
 }
 
 TBStyledText TBUnifiedTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const
@@ -178,28 +165,17 @@ QRectF TBMetalTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOri
 
 QRectF TBMetalTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
 {
-    if (!cell.hasCloseButton())
-        return QRectF();
-    return QRectF(QPointF(frame.x() + 6, frame.y() + 5 - (cell.state() == 1 ? 1 : 0)), closeButtonSize());
+    return closeButtonRectAt(cell, frame, 5 - (cell.state() == 1 ? 1 : 0));
 }
 
 QRectF TBMetalTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
 {
-    if (!cell.hasIcon())
-        return QRectF();
-    const QRectF f = cell.frame();
-    double x = f.x() + 6;
-    if (cell.hasCloseButton() && !cell.isCloseButtonSuppressed())
-        x += closeButtonSize().width() + 4;
-    return QRectF(x, f.y() + 3 - (cell.state() == 1 ? 1 : 0), 16, 16);
+    return iconRectAt(cell, 3 - (cell.state() == 1 ? 1 : 0));
 }
 
 QRectF TBMetalTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
 {
-    if (!cell.indicatorVisible())
-        return QRectF();
-    const QRectF f = cell.frame();
-    return QRectF(f.right() - 22, f.y() + 3 - (cell.state() == 1 ? 1 : 0), 16, 16);
+    return indicatorRectAt(cell, 3 - (cell.state() == 1 ? 1 : 0));
 }
 
 TBStyledText TBMetalTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const
