@@ -309,6 +309,7 @@ private:
     void cancelOnLoopThread();
     void cancelLoad();
     void destroyReadStream();
+    void releaseConnection();
     void transferDone(CURL *easy, int curlCode);
     void transferAbandoned(CURL *easy);
     void statusTick();
