@@ -51,21 +51,6 @@ QRectF TBAquaTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrie
     return cell.frame();
 }
 
-QRectF TBAquaTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
-{
-    return closeButtonRectAt(cell, frame, 5);
-}
-
-QRectF TBAquaTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
-{
-    return iconRectAt(cell, 3);
-}
-
-QRectF TBAquaTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
-{
-    return indicatorRectAt(cell, 3);
-}
-
 TBStyledText TBAquaTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const
 {
     return TBStyledText{cell.stringValue(), systemFont(11), QColor(), QColor(), QPointF(), true};

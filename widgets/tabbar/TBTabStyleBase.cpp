@@ -24,14 +24,14 @@ const std::array<const char *, 6> TBTabStyleBase::aquaCloseImages = {
     "AquaTabCloseDirty_Front", "AquaTabCloseDirty_Front_Pressed", "AquaTabCloseDirty_Front_Rollover"};
 const std::array<const char *, 3> TBTabStyleBase::aquaAddImages = {"AquaTabNew", "AquaTabNewPressed", "AquaTabNewRollover"};
 
-QRectF TBTabStyleBase::closeButtonRectAt(const TBTabBarCell &cell, const QRectF &frame, double top) const
+QRectF TBTabStyleBase::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
 {
     if (!cell.hasCloseButton())
         return QRectF();
-    return QRectF(QPointF(frame.x() + 6, frame.y() + top), closeButtonSize());
+    return QRectF(QPointF(frame.x() + 6, frame.y() + partsTop(cell) + 2), closeButtonSize());
 }
 
-QRectF TBTabStyleBase::iconRectAt(const TBTabBarCell &cell, double top) const
+QRectF TBTabStyleBase::iconRectForTabCell(const TBTabBarCell &cell) const
 {
     if (!cell.hasIcon())
         return QRectF();
@@ -39,15 +39,15 @@ QRectF TBTabStyleBase::iconRectAt(const TBTabBarCell &cell, double top) const
     double x = f.x() + 6;
     if (cell.hasCloseButton() && !cell.isCloseButtonSuppressed())
         x += closeButtonSize().width() + 4;
-    return QRectF(x, f.y() + top, 16, 16);
+    return QRectF(x, f.y() + partsTop(cell), 16, 16);
 }
 
-QRectF TBTabStyleBase::indicatorRectAt(const TBTabBarCell &cell, double top)
+QRectF TBTabStyleBase::indicatorRectForTabCell(const TBTabBarCell &cell) const
 {
     if (!cell.indicatorVisible())
         return QRectF();
     const QRectF f = cell.frame();
-    return QRectF(f.right() - 22, f.y() + top, 16, 16);
+    return QRectF(f.right() - 22, f.y() + partsTop(cell), 16, 16);
 }
 
 QFont TBTabStyleBase::systemFont(double pixelSize, bool bold)

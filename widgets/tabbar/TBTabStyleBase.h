@@ -22,6 +22,11 @@ public:
     QPixmap addTabButtonPressedImage() const override { return m_add[1]; }
     QPixmap addTabButtonRolloverImage() const override { return m_add[2]; }
 
+    // The 16-point icon 6 points in, after the close button; the indicator 6 points from the
+    // right edge; both partsTop below the frame's top. The close button sits 2 points lower.
+    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
+    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
+    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     QRectF objectCounterRectForTabCell(const TBTabBarCell &cell) const override;
     double minimumWidthOfTabCell(const TBTabBarCell &cell) const override;
     double desiredWidthOfTabCell(const TBTabBarCell &cell) const override;
@@ -45,12 +50,8 @@ protected:
     static const std::array<const char *, 6> aquaCloseImages;
     static const std::array<const char *, 3> aquaAddImages;
 
-    // Where most styles put a cell's parts, top being the offset from the frame's top: the close
-    // button 6 points in, the 16-point icon after it, the indicator 6 points from the right edge.
-    // Null when the cell shows no such part.
-    QRectF closeButtonRectAt(const TBTabBarCell &cell, const QRectF &frame, double top) const;
-    QRectF iconRectAt(const TBTabBarCell &cell, double top) const;
-    static QRectF indicatorRectAt(const TBTabBarCell &cell, double top);
+    // How far below the frame's top a cell's icon and indicator sit.
+    virtual double partsTop(const TBTabBarCell &) const { return 3; }
 
     double widthOfCell(const TBTabBarCell &cell, double titleWidth) const;
     // Where the title goes in the cell content, given its left edge p.
@@ -79,9 +80,6 @@ public:
     void setOrientation(TBTabBarOrientation) override {}
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
-    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
-    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
-    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
     void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
     void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;
@@ -89,6 +87,7 @@ public:
 protected:
     QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const override;
     bool liftsCounter(const TBTabBarCell &) const override { return true; }
+    double partsTop(const TBTabBarCell &) const override { return 2; }
 
 private:
     double m_leftMargin = 5;
@@ -105,9 +104,6 @@ public:
     double topMarginForTabBarControl() const override { return 10; }
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
-    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
-    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
-    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
     void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
     void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;
@@ -115,6 +111,8 @@ public:
 protected:
     QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const override;
     bool liftsCounter(const TBTabBarCell &cell) const override { return cell.state() == 1; }
+    // The selected tab's parts move up a point.
+    double partsTop(const TBTabBarCell &cell) const override { return 3 - (cell.state() == 1 ? 1 : 0); }
 };
 
 // Picture-strip tabs: a stretched background, a bright selected tab, dividers between tabs.
@@ -129,9 +127,6 @@ public:
     void setOrientation(TBTabBarOrientation) override {}
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
-    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
-    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
-    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
     void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
     void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;

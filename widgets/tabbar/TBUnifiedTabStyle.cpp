@@ -41,21 +41,6 @@ QRectF TBUnifiedTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarO
     return r;
 }
 
-QRectF TBUnifiedTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
-{
-    return closeButtonRectAt(cell, frame, 4);
-}
-
-QRectF TBUnifiedTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
-{
-    return iconRectAt(cell, 2);
-}
-
-QRectF TBUnifiedTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
-{
-    return indicatorRectAt(cell, 2);
-}
-
 TBStyledText TBUnifiedTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const
 {
     return TBStyledText{cell.stringValue(), systemFont(11), QColor(), QColor(), QPointF(), false};
@@ -161,21 +146,6 @@ QRectF TBMetalTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOri
         r.moveLeft(r.x() - 1);
     }
     return r;
-}
-
-QRectF TBMetalTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
-{
-    return closeButtonRectAt(cell, frame, 5 - (cell.state() == 1 ? 1 : 0));
-}
-
-QRectF TBMetalTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
-{
-    return iconRectAt(cell, 3 - (cell.state() == 1 ? 1 : 0));
-}
-
-QRectF TBMetalTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
-{
-    return indicatorRectAt(cell, 3 - (cell.state() == 1 ? 1 : 0));
 }
 
 TBStyledText TBMetalTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const
