@@ -309,6 +309,7 @@ private:
     void cancelOnLoopThread();
     void cancelLoad();
     void destroyReadStream();
+    void releaseConnection();
     void transferDone(CURL *easy, int curlCode);
     void transferAbandoned(CURL *easy);
     void statusTick();
@@ -381,6 +382,8 @@ private:
     void incrementDownloadSizeBy(std::int64_t amount);
     void removeUploadProgressSoFar();
     void completeUploadProgress();
+    template <typename TakeBlock, typename Tell, typename Finish>
+    void postToProgressListeners(bool upload, TakeBlock takeBlock, Tell tell, Finish finish);
     void postSizeIncrement(bool upload, std::int64_t amount);
     void postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator = false);
     void performThrottling();

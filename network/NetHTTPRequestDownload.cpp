@@ -56,20 +56,7 @@ void NetHTTPRequest::restartDownloadWithoutPartial()
     d->restartDownload = false;
     d->restartedDownload = true;
     destroyReadStream();
-    {
-        std::lock_guard<std::recursive_mutex> g(connectionsLock);
-        if (d->connectionInfo) {
-            d->connectionInfo->request = nullptr;
-            d->connectionInfo->hasExpiry = true;
-            d->connectionInfo->expires = Clock::now()
-                                         + std::chrono::milliseconds(qint64(d->persistentConnectionTimeoutSeconds * 1000));
-            if (!d->connectionCanBeReused) {
-                connectionPool.erase(std::remove(connectionPool.begin(), connectionPool.end(), d->connectionInfo),
-                                     connectionPool.end());
-                d->connectionInfo.reset();
-            }
-        }
-    }
+    releaseConnection();
     d->fileDownloadOutputStream.reset();
     d->inflatedFileDownloadOutputStream.reset();
     if (!d->temporaryFileDownloadPath.isEmpty())

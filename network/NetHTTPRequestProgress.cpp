@@ -1,5 +1,7 @@
 #include "NetHTTPRequestPrivate.h"
 
+#include <type_traits>
+
 using namespace nethttp;
 
 // ---------------------------------------------------------------- progress and throttle
@@ -31,68 +33,64 @@ void NetHTTPRequest::incrementDownloadSizeBy(std::int64_t amount)
     postSizeIncrement(false, amount);
 }
 
-// Tells the queue, the progress delegate and the block of one direction, in that order, on the
-// main thread.
-void NetHTTPRequest::postSizeIncrement(bool upload, std::int64_t amount)
+// On the main thread, for one direction: tell runs for the queue, then for the request's
+// progress delegate; finish then gets that delegate and the direction's block (what takeBlock
+// picks). The three are taken together under the request's lock.
+template <typename TakeBlock, typename Tell, typename Finish>
+void NetHTTPRequest::postToProgressListeners(bool upload, TakeBlock takeBlock, Tell tell, Finish finish)
 {
     auto self = shared_from_this();
-    netPerformOnMainThread([self, upload, amount] {
+    netPerformOnMainThread([self, upload, takeBlock, tell, finish] {
         std::shared_ptr<NetProgressDelegate> pd;
         std::shared_ptr<NetRequestQueue> q;
-        SizeBlock b;
+        std::invoke_result_t<TakeBlock, const Private &, bool> b;
         {
             std::lock_guard<std::recursive_mutex> g(self->m_lock);
             pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
             q = self->d->queue;
-            b = upload ? self->d->uploadSizeIncrementedBlock : self->d->downloadSizeIncrementedBlock;
+            b = takeBlock(*self->d, upload);
         }
-        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
-        if (upload) {
-            if (q)
-                queueProgress->requestIncrementUploadSizeBy(self, amount);
-            if (pd)
-                pd->requestIncrementUploadSizeBy(self, amount);
-        } else {
-            if (q)
-                queueProgress->requestIncrementDownloadSizeBy(self, amount);
-            if (pd)
-                pd->requestIncrementDownloadSizeBy(self, amount);
-        }
-        if (b)
-            b(amount);
+        if (q)
+            tell(*static_cast<NetProgressDelegate *>(q.get()), self);
+        if (pd)
+            tell(*pd, self);
+        finish(pd.get(), b);
     });
+}
+
+void NetHTTPRequest::postSizeIncrement(bool upload, std::int64_t amount)
+{
+    postToProgressListeners(
+        upload,
+        [](const Private &p, bool up) { return up ? p.uploadSizeIncrementedBlock : p.downloadSizeIncrementedBlock; },
+        [upload, amount](NetProgressDelegate &listener, const NetHTTPRequestPtr &self) {
+            if (upload)
+                listener.requestIncrementUploadSizeBy(self, amount);
+            else
+                listener.requestIncrementDownloadSizeBy(self, amount);
+        },
+        [amount](NetProgressDelegate *, const SizeBlock &b) {
+            if (b)
+                b(amount);
+        });
 }
 
 void NetHTTPRequest::postBytesTransferred(bool upload, std::int64_t step, std::uint64_t total, bool resetIndicator)
 {
-    auto self = shared_from_this();
-    netPerformOnMainThread([self, upload, step, total, resetIndicator] {
-        std::shared_ptr<NetProgressDelegate> pd;
-        std::shared_ptr<NetRequestQueue> q;
-        ProgressBlock b;
-        {
-            std::lock_guard<std::recursive_mutex> g(self->m_lock);
-            pd = (upload ? self->d->uploadProgressDelegate : self->d->downloadProgressDelegate).lock();
-            q = self->d->queue;
-            b = upload ? self->d->bytesSentBlock : self->d->bytesReceivedBlock;
-        }
-        auto *queueProgress = static_cast<NetProgressDelegate *>(q.get());
-        if (upload) {
-            if (q)
-                queueProgress->requestDidSendBytes(self, step);
-            if (pd)
-                pd->requestDidSendBytes(self, step);
-        } else {
-            if (q)
-                queueProgress->requestDidReceiveBytes(self, step);
-            if (pd)
-                pd->requestDidReceiveBytes(self, step);
-        }
-        if (pd && resetIndicator)
-            pd->setDoubleValue(0);
-        if (b)
-            b(std::uint64_t(step), total);
-    });
+    postToProgressListeners(
+        upload, [](const Private &p, bool up) { return up ? p.bytesSentBlock : p.bytesReceivedBlock; },
+        [upload, step](NetProgressDelegate &listener, const NetHTTPRequestPtr &self) {
+            if (upload)
+                listener.requestDidSendBytes(self, step);
+            else
+                listener.requestDidReceiveBytes(self, step);
+        },
+        [step, total, resetIndicator](NetProgressDelegate *pd, const ProgressBlock &b) {
+            if (pd && resetIndicator)
+                pd->setDoubleValue(0);
+            if (b)
+                b(std::uint64_t(step), total);
+        });
 }
 
 // Before an attempt that sends the body again: what the last attempt reported is taken back,

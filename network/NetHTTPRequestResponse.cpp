@@ -296,6 +296,22 @@ void NetHTTPRequest::transferDone(CURL *easy, int curlCode)
     }
 }
 
+// The connection is free for the next request and expires after the persistent-connection
+// timeout; one that cannot be reused leaves the pool.
+void NetHTTPRequest::releaseConnection()
+{
+    std::lock_guard<std::recursive_mutex> g(connectionsLock);
+    if (!d->connectionInfo)
+        return;
+    d->connectionInfo->request = nullptr;
+    d->connectionInfo->hasExpiry = true;
+    d->connectionInfo->expires = Clock::now() + std::chrono::milliseconds(qint64(d->persistentConnectionTimeoutSeconds * 1000));
+    if (!d->connectionCanBeReused) {
+        connectionPool.erase(std::remove(connectionPool.begin(), connectionPool.end(), d->connectionInfo), connectionPool.end());
+        d->connectionInfo.reset();
+    }
+}
+
 void NetHTTPRequest::handleStreamComplete()
 {
     d->readStreamIsScheduled = false;
@@ -350,20 +366,7 @@ void NetHTTPRequest::handleStreamComplete()
         }
     }
 
-    {
-        std::lock_guard<std::recursive_mutex> g(connectionsLock);
-        if (d->connectionInfo) {
-            d->connectionInfo->request = nullptr;
-            d->connectionInfo->hasExpiry = true;
-            d->connectionInfo->expires = Clock::now()
-                                         + std::chrono::milliseconds(qint64(d->persistentConnectionTimeoutSeconds * 1000));
-            if (!d->connectionCanBeReused) {
-                connectionPool.erase(std::remove(connectionPool.begin(), connectionPool.end(), d->connectionInfo),
-                                     connectionPool.end());
-                d->connectionInfo.reset();
-            }
-        }
-    }
+    releaseConnection();
     destroyReadStream();
 
     if (!d->needsRedirect && !d->authenticationNeeded && !d->didUseCachedResponse) {

@@ -2,6 +2,7 @@
 // interactive start page (jQuery Mobile has shown it and the runtime has set up its objects;
 // target 1.5 s) for the largest sample, and the size of KRObjects-min.js (target < 60 KB).
 // Pages are fetched from the local runtime server with the HTTP cache off, as on a first visit.
+#include <bench/support/KRBenchSupport.h>
 #include <builder/KRProjectBuilder.h>
 #include <controls/KRControlLibrary.h>
 #include <core/KRNodeRunner.h>
@@ -14,7 +15,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -188,13 +188,9 @@ BENCHMARK(BM_RuntimeScriptSize)->Iterations(1);
 int main(int argc, char **argv)
 {
     KRWebEngineEnvironment::prepare();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (g_fixture) {
+    return KRBench::runWithApplication(argc, argv, {}, [] {
+        if (!g_fixture)
+            return;
         // The views go before the profile, the server before the application object.
         g_fixture->view.reset();
         g_fixture->page.reset();
@@ -204,6 +200,5 @@ int main(int argc, char **argv)
         g_fixture->server.reset();
         KRNodeRunner::endAllServers();
         delete g_fixture;
-    }
-    return 0;
+    });
 }

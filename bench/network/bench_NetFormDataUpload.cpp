@@ -5,6 +5,8 @@
 // reading and discarding the body; writing the source file is outside the measurement.
 #include "support/KRTestHTTPServer.h"
 
+#include <bench/support/KRBenchSupport.h>
+
 #include <network/NetFormDataRequest.h>
 
 #include <QFile>
@@ -12,8 +14,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <string>
 
 namespace {
 
@@ -27,23 +27,6 @@ KRTestHTTPServer &uploadServer()
         return srv;
     }();
     return *s;
-}
-
-// Peak resident memory since the last reset, in KiB (Linux).
-long peakResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
-
-void resetPeakResident()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 bool writePatternFile(const QString &path, qint64 size)
@@ -75,13 +58,13 @@ void BM_FormFileUploadPeakMemory(benchmark::State &state)
     uploadServer();
     long peak = 0;
     for (auto _ : state) {
-        resetPeakResident();
+        KRBench::resetPeakResident();
         auto r = NetFormDataRequest::requestWithURL(uploadServer().url("/upload"));
         r->setTimeOutSeconds(300);
         r->addPostValue(QStringLiteral("value"), QStringLiteral("key"));
         r->addFile(file, QStringLiteral("file"));
         r->startSynchronous();
-        peak = std::max(peak, peakResidentKiB());
+        peak = std::max(peak, KRBench::peakResidentKiB());
         if (r->error() || r->postLength() <= std::uint64_t(size)
             || r->responseString() != QString::number(r->postLength()))
             state.SkipWithError("upload failed");

@@ -3,6 +3,8 @@
 // file (which must not grow with the body).
 #include "support/KRTestHTTPServer.h"
 
+#include <bench/support/KRBenchSupport.h>
+
 #include <network/NetHTTPRequest.h>
 
 #include <QDir>
@@ -13,8 +15,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <string>
 
 namespace {
 
@@ -46,35 +46,18 @@ QString scratch()
     return dir.path();
 }
 
-// Peak resident memory since the last reset, in KiB (Linux).
-long peakRSS()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
-}
-
-void resetPeakRSS()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
 void BM_DownloadToFile(benchmark::State &state)
 {
     const qint64 size = state.range(0) * 1024 * 1024;
     const QString dest = scratch() + "/download.bin";
     long peak = 0;
     for (auto _ : state) {
-        resetPeakRSS();
+        KRBench::resetPeakResident();
         auto r = NetHTTPRequest::requestWithURL(bodyURL(size));
         r->setDownloadDestinationPath(dest);
         r->setTimeOutSeconds(60);
         r->startSynchronous();
-        peak = std::max(peak, peakRSS());
+        peak = std::max(peak, KRBench::peakResidentKiB());
         if (r->error() || QFileInfo(dest).size() != size)
             state.SkipWithError("download failed");
     }

@@ -2,12 +2,12 @@
 // data source and painted, and a scope bar laid out and painted again for every pixel of a
 // resize. `frame_ratio` is the mean time of one step divided by 16 ms (below 1 is in time).
 
+#include <bench/support/KRBenchSupport.h>
 #include <widgets/scopebar/SBScopeBar.h>
 #include <widgets/sourcelist/SLSourceList.h>
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 
@@ -145,11 +145,5 @@ BENCHMARK(BM_ScopeBarRelayoutPerPixel)->UseManualTime()->Unit(benchmark::kMicros
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return KRBench::runWithApplication(argc, argv);
 }

@@ -5,12 +5,31 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 
+#include <fstream>
+#include <string>
+
 namespace KRBench {
 
 void usePrivateUserFolders(const QString &folder)
 {
     for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"})
         qputenv(name, (folder + QLatin1Char('/') + QString::fromLatin1(name)).toUtf8());
+}
+
+long peakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+void resetPeakResident()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds)

@@ -49,6 +49,17 @@ void changeProperties(benchmark::State &state, const QString &package, const std
 // the folder, so that the user's own settings and files stay out of the measurement.
 void usePrivateUserFolders(const QString &folder);
 
+// Peak resident memory of the program since the last resetPeakResident(), in KiB (Linux; -1
+// when unknown).
+long peakResidentKiB();
+void resetPeakResident();
+
+// The main of a benchmark with widgets: the offscreen platform unless QT_QPA_PLATFORM names
+// another, a QApplication, setUp, the benchmarks, then tearDown while the application object
+// still exists (views go before it). Returns main's exit code.
+int runWithApplication(int argc, char **argv, const std::function<void()> &setUp = {},
+                       const std::function<void()> &tearDown = {});
+
 // Runs the event loop until the predicate holds; false when the time ran out first.
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds);
 

@@ -2,11 +2,11 @@
 // relayout of a bar of 100 tabs, and a full repaint of a 1,200-pixel Unified bar. Each run
 // reports its time as a share of a frame ("frames").
 
+#include <bench/support/KRBenchSupport.h>
 #include <widgets/tabbar/TBTabBarControl.h>
 #include <widgets/tabbar/TBTabLayout.h>
 #include <widgets/tabbar/TBTabView.h>
 
-#include <QApplication>
 #include <QImage>
 #include <QPainter>
 
@@ -76,9 +76,5 @@ BENCHMARK(BM_RepaintOf1200PixelBar);
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return KRBench::runWithApplication(argc, argv);
 }

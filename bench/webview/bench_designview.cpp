@@ -19,7 +19,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -172,21 +171,16 @@ BENCHMARK(BM_SingleModelEditRoundTrip)->UseManualTime()->Unit(benchmark::kMillis
 int main(int argc, char **argv)
 {
     KRWebEngineEnvironment::prepare();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     // The runtime server and the documents keep their per-user files in a private folder.
     QTemporaryDir sandbox;
     KRBench::usePrivateUserFolders(sandbox.path());
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (g_fixture) {
-        g_fixture->live.reset(); // the view goes before the application object
-        g_fixture->project.reset();
-        if (g_fixture->server)
-            g_fixture->server->terminate();
-    }
-    delete g_fixture;
-    return 0;
+    return KRBench::runWithApplication(argc, argv, {}, [] {
+        if (g_fixture) {
+            g_fixture->live.reset(); // the view goes before the application object
+            g_fixture->project.reset();
+            if (g_fixture->server)
+                g_fixture->server->terminate();
+        }
+        delete g_fixture;
+    });
 }

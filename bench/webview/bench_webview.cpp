@@ -9,7 +9,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QUrl>
 
@@ -109,12 +108,6 @@ BENCHMARK(BM_SingleEditRoundTrip)->UseManualTime()->Unit(benchmark::kMillisecond
 int main(int argc, char **argv)
 {
     KRWebEngineEnvironment::prepare();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    delete g_fixture; // the view goes before the application object
-    return 0;
+    // The view goes before the application object.
+    return KRBench::runWithApplication(argc, argv, {}, [] { delete g_fixture; });
 }

@@ -22,7 +22,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -208,30 +207,27 @@ BENCHMARK(BM_FiftyPagesEachShownOnce)->Unit(benchmark::kSecond)->Iterations(1);
 int main(int argc, char **argv)
 {
     KRWebEngineEnvironment::prepare();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir sandbox;
     KRBench::usePrivateUserFolders(sandbox.path());
-    QApplication app(argc, argv);
-    KRPage::registerPageClass();
-    g_fixture = new Fixture;
-    // jQuery Mobile comes from the runtime server, as in the application.
-    if (!KRNodeRunner::nodeExecutablePath().isEmpty()) {
-        g_fixture->server = std::make_unique<KRNodeRunner>();
-        g_fixture->server->setDocumentRootPath(g_fixture->folder.path());
-        g_fixture->server->setRequestedPortNumber(0);
-        g_fixture->server->start();
-        const qint64 port = g_fixture->server->portNumber();
-        KRLocalServerPort::setProvider([port] { return port; });
-    }
-    KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
-    g_fixture->package = KRBench::writePackage(g_fixture->folder.path(),
-                                               KRBench::generatedProjectXML(Pages, 0, [](int) { return QByteArray(); }));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    if (g_fixture->server)
-        g_fixture->server->terminate();
-    delete g_fixture;
-    return 0;
+    const auto setUp = [] {
+        KRPage::registerPageClass();
+        g_fixture = new Fixture;
+        // jQuery Mobile comes from the runtime server, as in the application.
+        if (!KRNodeRunner::nodeExecutablePath().isEmpty()) {
+            g_fixture->server = std::make_unique<KRNodeRunner>();
+            g_fixture->server->setDocumentRootPath(g_fixture->folder.path());
+            g_fixture->server->setRequestedPortNumber(0);
+            g_fixture->server->start();
+            const qint64 port = g_fixture->server->portNumber();
+            KRLocalServerPort::setProvider([port] { return port; });
+        }
+        KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+        g_fixture->package = KRBench::writePackage(g_fixture->folder.path(),
+                                                   KRBench::generatedProjectXML(Pages, 0, [](int) { return QByteArray(); }));
+    };
+    return KRBench::runWithApplication(argc, argv, setUp, [] {
+        if (g_fixture->server)
+            g_fixture->server->terminate();
+        delete g_fixture;
+    });
 }

@@ -84,7 +84,7 @@ KRColorPanel::KRColorPanel(QWidget *parent)
     layout->addLayout(listColumn);
 
     connect(m_dialog, &QColorDialog::currentColorChanged, this, [this](const QColor &color) {
-        if (!m_settingColor)
+        if (!m_target.isShowingQuietly())
             report(color);
     });
     connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
@@ -93,23 +93,9 @@ KRColorPanel::KRColorPanel(QWidget *parent)
     });
 }
 
-void KRColorPanel::setTarget(QObject *owner, std::function<void(const QColor &)> callback)
-{
-    m_owner = owner;
-    m_callback = std::move(callback);
-}
-
-void KRColorPanel::clearTarget()
-{
-    m_owner = nullptr;
-    m_callback = nullptr;
-}
-
 void KRColorPanel::setColor(const QColor &color)
 {
-    m_settingColor = true;
-    m_dialog->setCurrentColor(color);
-    m_settingColor = false;
+    m_target.showQuietly([&] { m_dialog->setCurrentColor(color); });
 }
 
 QColor KRColorPanel::color() const
@@ -127,6 +113,5 @@ void KRColorPanel::orderFront()
 void KRColorPanel::report(const QColor &color)
 {
     emit colorPicked(color);
-    if (hasTarget())
-        m_callback(color);
+    m_target.report(color);
 }

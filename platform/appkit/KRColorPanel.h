@@ -1,7 +1,8 @@
 #pragma once
 
+#include <platform/appkit/KRPanelTarget.h>
+
 #include <QColor>
-#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -24,9 +25,9 @@ public:
     static QColor htmlColor(const QString &name);
 
     // The owner guards the callback: once it is destroyed the callback is never called.
-    void setTarget(QObject *owner, std::function<void(const QColor &)> callback);
-    void clearTarget();
-    bool hasTarget() const { return m_owner && m_callback; }
+    void setTarget(QObject *owner, std::function<void(const QColor &)> callback) { m_target.set(owner, std::move(callback)); }
+    void clearTarget() { m_target.clear(); }
+    bool hasTarget() const { return m_target.isSet(); }
 
     // Shows a colour without reporting it to the target.
     void setColor(const QColor &color);
@@ -48,7 +49,5 @@ private:
 
     QColorDialog *m_dialog = nullptr; // children of the panel
     QListWidget *m_list = nullptr;
-    QPointer<QObject> m_owner;
-    std::function<void(const QColor &)> m_callback;
-    bool m_settingColor = false;
+    KRPanelTarget<QColor> m_target;
 };

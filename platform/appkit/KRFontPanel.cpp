@@ -31,11 +31,10 @@ KRFontPanel::KRFontPanel()
     m_dialog->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
     m_dialog->setModal(false);
     connect(m_dialog, &QFontDialog::currentFontChanged, this, [this](const QFont &font) {
-        if (m_settingFont)
+        if (m_target.isShowingQuietly())
             return;
         emit fontPicked(font);
-        if (hasTarget())
-            m_callback(font);
+        m_target.report(font);
     });
 }
 
@@ -44,23 +43,9 @@ KRFontPanel::~KRFontPanel()
     delete m_dialog;
 }
 
-void KRFontPanel::setTarget(QObject *owner, std::function<void(const QFont &)> callback)
-{
-    m_owner = owner;
-    m_callback = std::move(callback);
-}
-
-void KRFontPanel::clearTarget()
-{
-    m_owner = nullptr;
-    m_callback = nullptr;
-}
-
 void KRFontPanel::setPanelFont(const QFont &font)
 {
-    m_settingFont = true;
-    m_dialog->setCurrentFont(font);
-    m_settingFont = false;
+    m_target.showQuietly([&] { m_dialog->setCurrentFont(font); });
 }
 
 QFont KRFontPanel::panelFont() const

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <platform/appkit/KRPanelTarget.h>
+
 #include <QFont>
-#include <QPointer>
 #include <QObject>
 
 #include <functional>
@@ -18,9 +19,9 @@ class KRFontPanel : public QObject
 public:
     static KRFontPanel &shared();
 
-    void setTarget(QObject *owner, std::function<void(const QFont &)> callback);
-    void clearTarget();
-    bool hasTarget() const { return m_owner && m_callback; }
+    void setTarget(QObject *owner, std::function<void(const QFont &)> callback) { m_target.set(owner, std::move(callback)); }
+    void clearTarget() { m_target.clear(); }
+    bool hasTarget() const { return m_target.isSet(); }
 
     // Shows a font without reporting it to the target.
     void setPanelFont(const QFont &font);
@@ -38,7 +39,5 @@ private:
     friend void deleteSharedFontPanel();
 
     QFontDialog *m_dialog = nullptr;
-    QPointer<QObject> m_owner;
-    std::function<void(const QFont &)> m_callback;
-    bool m_settingFont = false;
+    KRPanelTarget<QFont> m_target;
 };

@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -35,7 +34,5 @@ TEST(KRUnderConstructionWindow, TitleNoticeAndQuit)
     giveUp.start(5000);
     EXPECT_EQ(QCoreApplication::exec(), 0);
 
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/app");
-    QDir().mkpath(dir);
-    EXPECT_TRUE(window.grab().save(dir + QStringLiteral("/under-construction-window.png")));
+    EXPECT_TRUE(window.grab().save(KRTest::artifactsDir(QStringLiteral("app")) + QStringLiteral("/under-construction-window.png")));
 }

@@ -197,9 +197,7 @@ bool webLibrariesStaged()
 
 QString artifactsDir()
 {
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/e2e");
-    QDir().mkpath(dir);
-    return dir;
+    return KRTest::artifactsDir(QStringLiteral("e2e"));
 }
 
 bool copyTree(const QString &from, const QString &to)

@@ -61,6 +61,13 @@ bool processEventsUntil(const std::function<bool()> &predicate, std::chrono::mil
     return true;
 }
 
+QString artifactsDir(const QString &component)
+{
+    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/") + component;
+    QDir().mkpath(dir);
+    return dir;
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -25,6 +25,10 @@ bool processEventsUntil(const std::function<bool()> &predicate,
 bool addBeforeApplicationHook(void (*hook)());
 void runBeforeApplicationHooks();
 
+// Where a component's test pictures go: <build folder>/test-artifacts/<component>, made when
+// missing.
+QString artifactsDir(const QString &component);
+
 // Writes bytes to a file, creating parent folders. Fails the current test on error.
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);

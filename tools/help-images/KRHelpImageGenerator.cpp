@@ -2,9 +2,9 @@
 // only so that the result does not depend on the fonts installed. Writes helpButton.png
 // (22 x 22) and helpButton@2x.png (44 x 44) into the folder given as the only argument.
 
-#include <QDir>
+#include "KRImageTool.h"
+
 #include <QGuiApplication>
-#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -13,15 +13,8 @@
 
 namespace {
 
-QImage drawHelpButton(int scale)
+void drawHelpButton(QPainter &p)
 {
-    const int size = 22 * scale;
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(scale, scale);
-
     QLinearGradient face(0, 1, 0, 21);
     face.setColorAt(0, QColor(255, 255, 255));
     face.setColorAt(1, QColor(222, 224, 228));
@@ -40,7 +33,6 @@ QImage drawHelpButton(int scale)
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(60, 64, 72));
     p.drawEllipse(QPointF(11.0, 16.2), 1.25, 1.25);
-    return image;
 }
 
 } // namespace
@@ -52,9 +44,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: kr-help-images <output folder>\n");
         return 2;
     }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
-    if (!drawHelpButton(1).save(out.filePath(QStringLiteral("helpButton.png")))
-        || !drawHelpButton(2).save(out.filePath(QStringLiteral("helpButton@2x.png")))) {
+    if (!KRImageTool::saveAt1xAnd2x(QString::fromLocal8Bit(argv[1]), QStringLiteral("helpButton"), QSize(22, 22), drawHelpButton)) {
         std::fprintf(stderr, "kr-help-images: cannot write into %s\n", argv[1]);
         return 1;
     }

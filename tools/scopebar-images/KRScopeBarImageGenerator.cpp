@@ -2,9 +2,10 @@
 // Writes overflowImage.png (16 x 16) and overflowImage@2x.png (32 x 32) into the folder given
 // as the only argument.
 
+#include "KRImageTool.h"
+
 #include <QDir>
 #include <QGuiApplication>
-#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -12,15 +13,8 @@
 
 namespace {
 
-QImage drawOverflow(int scale)
+void drawOverflow(QPainter &p)
 {
-    const int size = 16 * scale;
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(scale, scale);
-
     QPainterPath chevrons;
     for (double x : {3.5, 8.5}) {
         chevrons.moveTo(x, 4.0);
@@ -33,7 +27,6 @@ QImage drawOverflow(int scale)
     p.drawPath(chevrons.translated(0, 1));
     p.setPen(QPen(QColor(64, 64, 64), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(chevrons);
-    return image;
 }
 
 } // namespace
@@ -45,10 +38,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: kr-scopebar-images <output folder>\n");
         return 2;
     }
-    const QDir dir(QString::fromLocal8Bit(argv[1]));
-    if (!QDir().mkpath(dir.path()))
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(folder))
         return 1;
-    const bool ok = drawOverflow(1).save(dir.filePath(QStringLiteral("overflowImage.png")))
-                 && drawOverflow(2).save(dir.filePath(QStringLiteral("overflowImage@2x.png")));
-    return ok ? 0 : 1;
+    return KRImageTool::saveAt1xAnd2x(folder, QStringLiteral("overflowImage"), QSize(16, 16), drawOverflow) ? 0 : 1;
 }

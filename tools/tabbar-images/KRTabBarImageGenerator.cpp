@@ -6,9 +6,10 @@
 // double chevron of 14 x 14; "pi" is a 16 x 16 busy wheel; the Aqua backgrounds, dividers and
 // the Welvo gradient are 1 x 22 strips that the styles stretch.
 
+#include "KRImageTool.h"
+
 #include <QDir>
 #include <QGuiApplication>
-#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -19,26 +20,11 @@
 
 namespace {
 
-using Drawing = std::function<void(QPainter &)>;
+using Drawing = KRImageTool::Drawing;
 
 bool save(const QString &folder, const QString &name, QSize size, const Drawing &draw)
 {
-    for (int scale : {1, 2}) {
-        QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter p(&image);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.scale(scale, scale);
-            draw(p);
-        }
-        const QString file = folder + QLatin1Char('/') + name + (scale == 2 ? QStringLiteral("@2x.png") : QStringLiteral(".png"));
-        if (!image.save(file)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-            return false;
-        }
-    }
-    return true;
+    return KRImageTool::saveAt1xAnd2x(folder, name, size, draw);
 }
 
 enum class Face { Normal, Pressed, Rollover };

@@ -12,11 +12,6 @@
 
 namespace {
 
-const std::array<const char *, 6> tbOtherAquaClose = {"AquaTabClose_Front", "AquaTabClose_Front_Pressed", "AquaTabClose_Front_Rollover",
-                                                      "AquaTabCloseDirty_Front", "AquaTabCloseDirty_Front_Pressed",
-                                                      "AquaTabCloseDirty_Front_Rollover"};
-const std::array<const char *, 3> tbOtherAquaAdd = {"AquaTabNew", "AquaTabNewPressed", "AquaTabNewRollover"};
-
 // A 1 x 22 strip stretched over a rectangle.
 void tbOtherStretch(QPainter &painter, const QRectF &target, const QPixmap &strip)
 {
@@ -43,7 +38,7 @@ bool tbOtherWindowIsKey(const TBTabBarCell &cell)
 // Aqua
 
 TBAquaTabStyle::TBAquaTabStyle()
-    : TBTabStyleBase(tbOtherAquaClose, tbOtherAquaAdd),
+    : TBTabStyleBase(aquaCloseImages, aquaAddImages),
       m_background(TBTabDrawing::image(QStringLiteral("AquaTabsBackground"))),
       m_down(TBTabDrawing::image(QStringLiteral("AquaTabsDown"))),
       m_downNonKey(TBTabDrawing::image(QStringLiteral("AquaTabsDownNonKey"))),
@@ -54,31 +49,6 @@ TBAquaTabStyle::TBAquaTabStyle()
 QRectF TBAquaTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation) const
 {
     return cell.frame();
-}
-
-QRectF TBAquaTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
-{
-    if (!cell.hasCloseButton())
-        return QRectF();
-    return QRectF(QPointF(frame.x() + 6, frame.y() + 5), closeButtonSize());
-}
-
-QRectF TBAquaTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
-{
-    if (!cell.hasIcon())
-        return QRectF();
-    const QRectF f = cell.frame();
-    double x = f.x() + 6;
-    if (cell.hasCloseButton() && !cell.isCloseButtonSuppressed())
-        x += closeButtonSize().width() + 4;
-    return QRectF(x, f.y() + 3, 16, 16);
-}
-
-QRectF TBAquaTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
-{
-    if (!cell.indicatorVisible())
-        return QRectF();
-    return QRectF(cell.frame().right() - 22, cell.frame().y() + 3, 16, 16);
 }
 
 TBStyledText TBAquaTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const
@@ -119,7 +89,7 @@ void TBAquaTabStyle::drawTabCell(QPainter &painter, const TBTabBarCell &cell)
 // Welvo
 
 TBWelvoTabStyle::TBWelvoTabStyle()
-    : TBTabStyleBase(tbOtherAquaClose, tbOtherAquaAdd), m_gradient(TBTabDrawing::image(QStringLiteral("WelvoGradient")))
+    : TBTabStyleBase(aquaCloseImages, aquaAddImages), m_gradient(TBTabDrawing::image(QStringLiteral("WelvoGradient")))
 {
 }
 

@@ -19,6 +19,37 @@ TBTabStyleBase::TBTabStyleBase(const std::array<const char *, 6> &closeImages, c
         m_add[i] = TBTabDrawing::image(QLatin1String(addImages[i]));
 }
 
+const std::array<const char *, 6> TBTabStyleBase::aquaCloseImages = {
+    "AquaTabClose_Front",      "AquaTabClose_Front_Pressed",      "AquaTabClose_Front_Rollover",
+    "AquaTabCloseDirty_Front", "AquaTabCloseDirty_Front_Pressed", "AquaTabCloseDirty_Front_Rollover"};
+const std::array<const char *, 3> TBTabStyleBase::aquaAddImages = {"AquaTabNew", "AquaTabNewPressed", "AquaTabNewRollover"};
+
+QRectF TBTabStyleBase::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
+{
+    if (!cell.hasCloseButton())
+        return QRectF();
+    return QRectF(QPointF(frame.x() + 6, frame.y() + partsTop(cell) + 2), closeButtonSize());
+}
+
+QRectF TBTabStyleBase::iconRectForTabCell(const TBTabBarCell &cell) const
+{
+    if (!cell.hasIcon())
+        return QRectF();
+    const QRectF f = cell.frame();
+    double x = f.x() + 6;
+    if (cell.hasCloseButton() && !cell.isCloseButtonSuppressed())
+        x += closeButtonSize().width() + 4;
+    return QRectF(x, f.y() + partsTop(cell), 16, 16);
+}
+
+QRectF TBTabStyleBase::indicatorRectForTabCell(const TBTabBarCell &cell) const
+{
+    if (!cell.indicatorVisible())
+        return QRectF();
+    const QRectF f = cell.frame();
+    return QRectF(f.right() - 22, f.y() + partsTop(cell), 16, 16);
+}
+
 QFont TBTabStyleBase::systemFont(double pixelSize, bool bold)
 {
     QFont font = QApplication::font();

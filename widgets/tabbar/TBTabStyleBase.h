@@ -16,10 +16,17 @@ public:
     TBTabStyleBase(const std::array<const char *, 6> &closeImages, const std::array<const char *, 3> &addImages);
 
     void setOrientation(TBTabBarOrientation orientation) override { m_orientation = orientation; }
+    double rightMarginForTabBarControl() const override { return 24; }
+    double tabCellHeight() const override { return 22; }
     QPixmap addTabButtonImage() const override { return m_add[0]; }
     QPixmap addTabButtonPressedImage() const override { return m_add[1]; }
     QPixmap addTabButtonRolloverImage() const override { return m_add[2]; }
 
+    // The 16-point icon 6 points in, after the close button; the indicator 6 points from the
+    // right edge; both partsTop below the frame's top. The close button sits 2 points lower.
+    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
+    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
+    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     QRectF objectCounterRectForTabCell(const TBTabBarCell &cell) const override;
     double minimumWidthOfTabCell(const TBTabBarCell &cell) const override;
     double desiredWidthOfTabCell(const TBTabBarCell &cell) const override;
@@ -39,6 +46,13 @@ public:
     static QFont systemFont(double pixelSize, bool bold = false);
 
 protected:
+    // The close and add images Unified, Aqua and Welvo share.
+    static const std::array<const char *, 6> aquaCloseImages;
+    static const std::array<const char *, 3> aquaAddImages;
+
+    // How far below the frame's top a cell's icon and indicator sit.
+    virtual double partsTop(const TBTabBarCell &) const { return 3; }
+
     double widthOfCell(const TBTabBarCell &cell, double titleWidth) const;
     // Where the title goes in the cell content, given its left edge p.
     virtual QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const = 0;
@@ -62,15 +76,10 @@ public:
     QString name() const override { return QStringLiteral("Unified"); }
     double leftMarginForTabBarControl() const override { return m_leftMargin; }
     void setLeftMarginForTabBarControl(double margin) { m_leftMargin = margin; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 10; }
     void setOrientation(TBTabBarOrientation) override {}
-    double tabCellHeight() const override { return 22; }
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
-    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
-    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
-    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
     void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
     void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;
@@ -78,6 +87,7 @@ public:
 protected:
     QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const override;
     bool liftsCounter(const TBTabBarCell &) const override { return true; }
+    double partsTop(const TBTabBarCell &) const override { return 2; }
 
 private:
     double m_leftMargin = 5;
@@ -91,14 +101,9 @@ public:
 
     QString name() const override { return QStringLiteral("Metal"); }
     double leftMarginForTabBarControl() const override { return 10; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 10; }
-    double tabCellHeight() const override { return 22; }
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
-    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
-    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
-    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
     void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
     void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;
@@ -106,6 +111,8 @@ public:
 protected:
     QRectF titleRect(const TBTabBarCell &cell, double p, double titleHeight) const override;
     bool liftsCounter(const TBTabBarCell &cell) const override { return cell.state() == 1; }
+    // The selected tab's parts move up a point.
+    double partsTop(const TBTabBarCell &cell) const override { return 3 - (cell.state() == 1 ? 1 : 0); }
 };
 
 // Picture-strip tabs: a stretched background, a bright selected tab, dividers between tabs.
@@ -116,15 +123,10 @@ public:
 
     QString name() const override { return QStringLiteral("Aqua"); }
     double leftMarginForTabBarControl() const override { return 0; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 0; }
     void setOrientation(TBTabBarOrientation) override {}
-    double tabCellHeight() const override { return 22; }
 
     QRectF dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOrientation orientation) const override;
-    QRectF closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const override;
-    QRectF iconRectForTabCell(const TBTabBarCell &cell) const override;
-    QRectF indicatorRectForTabCell(const TBTabBarCell &cell) const override;
     TBStyledText attributedStringValueForTabCell(const TBTabBarCell &cell) const override;
     void drawTabCell(QPainter &painter, const TBTabBarCell &cell) override;
     void drawBackgroundInRect(QPainter &painter, const QRectF &rect) override;
@@ -147,7 +149,6 @@ public:
 
     QString name() const override { return QStringLiteral("Welvo"); }
     double leftMarginForTabBarControl() const override { return 3; }
-    double rightMarginForTabBarControl() const override { return 24; }
     double topMarginForTabBarControl() const override { return 10; }
     double tabCellHeight() const override { return m_orientation == TBTabBarOrientation::Vertical ? 28 : 22; }
 

@@ -30,9 +30,7 @@ bool tbUnifiedApplicationActive()
 } // namespace
 
 TBUnifiedTabStyle::TBUnifiedTabStyle()
-    : TBTabStyleBase({"AquaTabClose_Front", "AquaTabClose_Front_Pressed", "AquaTabClose_Front_Rollover",
-                      "AquaTabCloseDirty_Front", "AquaTabCloseDirty_Front_Pressed", "AquaTabCloseDirty_Front_Rollover"},
-                     {"AquaTabNew", "AquaTabNewPressed", "AquaTabNewRollover"})
+    : TBTabStyleBase(aquaCloseImages, aquaAddImages)
 {
 }
 
@@ -41,32 +39,6 @@ QRectF TBUnifiedTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarO
     QRectF r = cell.frame();
     r.setWidth(r.width() + 1);
     return r;
-}
-
-QRectF TBUnifiedTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
-{
-    if (!cell.hasCloseButton())
-        return QRectF();
-    return QRectF(QPointF(frame.x() + 6, frame.y() + 4), closeButtonSize());
-}
-
-QRectF TBUnifiedTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
-{
-    if (!cell.hasIcon())
-        return QRectF();
-    const QRectF f = cell.frame();
-    double x = f.x() + 6;
-    if (cell.hasCloseButton() && !cell.isCloseButtonSuppressed())
-        x += closeButtonSize().width() + 4;
-    return QRectF(x, f.y() + 2, 16, 16);
-}
-
-QRectF TBUnifiedTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
-{
-    if (!cell.indicatorVisible())
-        return QRectF();
-    const QRectF f = cell.frame();
-    return QRectF(f.right() - 6 - 16, f.y() + 2, 16, 16);
 }
 
 TBStyledText TBUnifiedTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const
@@ -174,32 +146,6 @@ QRectF TBMetalTabStyle::dragRectForTabCell(const TBTabBarCell &cell, TBTabBarOri
         r.moveLeft(r.x() - 1);
     }
     return r;
-}
-
-QRectF TBMetalTabStyle::closeButtonRectForTabCell(const TBTabBarCell &cell, const QRectF &frame) const
-{
-    if (!cell.hasCloseButton())
-        return QRectF();
-    return QRectF(QPointF(frame.x() + 6, frame.y() + 5 - (cell.state() == 1 ? 1 : 0)), closeButtonSize());
-}
-
-QRectF TBMetalTabStyle::iconRectForTabCell(const TBTabBarCell &cell) const
-{
-    if (!cell.hasIcon())
-        return QRectF();
-    const QRectF f = cell.frame();
-    double x = f.x() + 6;
-    if (cell.hasCloseButton() && !cell.isCloseButtonSuppressed())
-        x += closeButtonSize().width() + 4;
-    return QRectF(x, f.y() + 3 - (cell.state() == 1 ? 1 : 0), 16, 16);
-}
-
-QRectF TBMetalTabStyle::indicatorRectForTabCell(const TBTabBarCell &cell) const
-{
-    if (!cell.indicatorVisible())
-        return QRectF();
-    const QRectF f = cell.frame();
-    return QRectF(f.right() - 22, f.y() + 3 - (cell.state() == 1 ? 1 : 0), 16, 16);
 }
 
 TBStyledText TBMetalTabStyle::attributedStringValueForTabCell(const TBTabBarCell &cell) const

@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -74,9 +73,7 @@ TEST(KRMessageBoxAlertService, SheetWithSuppressionBox)
         EXPECT_EQ(box->windowModality(), Qt::WindowModal);
         ASSERT_NE(box->checkBox(), nullptr);
         QTest::mouseClick(box->checkBox(), Qt::LeftButton);
-        const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/appkit");
-        QDir().mkpath(dir);
-        EXPECT_TRUE(box->grab().save(dir + QStringLiteral("/alert-with-suppression.png")));
+        EXPECT_TRUE(box->grab().save(KRTest::artifactsDir(QStringLiteral("appkit")) + QStringLiteral("/alert-with-suppression.png")));
         click(box, QStringLiteral("Don't Save"));
     });
     EXPECT_EQ(code, 1002);

@@ -3,9 +3,10 @@
 
 #include <widgets/scopebar/SBScopeBar.h>
 
+#include <KRWidgetTestSupport.h>
+
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QImage>
 #include <QMenu>
 #include <QTest>
@@ -65,21 +66,9 @@ struct Bar
     QPoint centreOf(int group, int object) { return bar.buttonRects(group)[size_t(object)].center(); }
 };
 
-QImage grabbed(QWidget &widget)
-{
-    QImage image(widget.size(), QImage::Format_ARGB32);
-    widget.render(&image);
-    return image;
-}
-
 void screenshot(QWidget &widget, const QString &name)
 {
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/scopebar");
-    QDir().mkpath(dir);
-    QImage image(widget.size() * 2, QImage::Format_ARGB32);
-    image.setDevicePixelRatio(2);
-    widget.render(&image);
-    ASSERT_TRUE(image.save(dir + QLatin1Char('/') + name));
+    KRTest::saveScreenshot(widget, QStringLiteral("scopebar"), name);
 }
 
 template <typename E, typename F>
@@ -259,7 +248,7 @@ TEST(SBScopeBar, paintsItsGradientBorderAndSelectedButton)
     EXPECT_FALSE(QImage(":/scopebar/overflowImage@2x.png").isNull());
 
     Bar b;
-    const QImage image = grabbed(b.bar);
+    const QImage image = KRTest::renderWidget(b.bar);
     // Light at the top, darker at the bottom, a border line along the bottom edge.
     EXPECT_NEAR(qGray(image.pixel(2, 0)), 238, 4);
     EXPECT_NEAR(qGray(image.pixel(2, 23)), 206, 4);

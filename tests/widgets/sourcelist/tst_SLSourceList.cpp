@@ -4,10 +4,11 @@
 
 #include <widgets/sourcelist/SLSourceList.h>
 
+#include <KRWidgetTestSupport.h>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
@@ -137,21 +138,9 @@ struct List
     QPoint centreOfRow(int row) { return list.visualRect(list.indexAtRow(row)).center(); }
 };
 
-QImage grabbed(QWidget &widget)
-{
-    QImage image(widget.size(), QImage::Format_ARGB32);
-    widget.render(&image);
-    return image;
-}
-
 void screenshot(QWidget &widget, const QString &name)
 {
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/sourcelist");
-    QDir().mkpath(dir);
-    QImage image(widget.size() * 2, QImage::Format_ARGB32);
-    image.setDevicePixelRatio(2);
-    widget.render(&image);
-    ASSERT_TRUE(image.save(dir + QLatin1Char('/') + name));
+    KRTest::saveScreenshot(widget, QStringLiteral("sourcelist"), name);
 }
 
 } // namespace
@@ -288,7 +277,7 @@ TEST(SLSourceList, iconsScaleToTheRowAndSmallerOnesKeepTheirSize)
     l.list.setItemIconSize(QSizeF(24, 20));
     const QRectF slot = l.list.iconRectAtRow(1);
     EXPECT_DOUBLE_EQ(l.list.frameOfCellAtRow(1).x(), l.list.indentation() + 18.0 + 24 + 4);
-    const QImage image = grabbed(l.list);
+    const QImage image = KRTest::renderWidget(l.list);
     const QPointF centre = slot.center();
     EXPECT_EQ(QColor(image.pixel(centre.toPoint())), QColor(200, 40, 40));
     EXPECT_NE(QColor(image.pixel(int(slot.left()) + 1, int(centre.y()))), QColor(200, 40, 40));

@@ -1,8 +1,9 @@
 #include "TabBarTestSupport.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QTest>
+
+#include <KRWidgetTestSupport.h>
 
 #include <gtest/gtest.h>
 
@@ -62,19 +63,10 @@ QPoint closeButtonCentre(const TBTabBarCell *cell)
 
 QImage renderWidget(QWidget &widget)
 {
-    QImage image(widget.size(), QImage::Format_ARGB32);
-    image.fill(QColor(236, 236, 236));
-    widget.render(&image);
-    return image;
+    return KRTest::renderWidget(widget, {1, QColor(236, 236, 236)});
 }
 
 void screenshot(QWidget &widget, const QString &name)
 {
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/tabbar");
-    QDir().mkpath(dir);
-    QImage image(widget.size() * 2, QImage::Format_ARGB32);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(236, 236, 236));
-    widget.render(&image);
-    ASSERT_TRUE(image.save(dir + QLatin1Char('/') + name));
+    KRTest::saveScreenshot(widget, QStringLiteral("tabbar"), name, {2, QColor(236, 236, 236)});
 }

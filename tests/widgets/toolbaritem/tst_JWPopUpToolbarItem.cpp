@@ -4,11 +4,11 @@
 #include <widgets/toolbaritem/JWPopUpToolbarItem.h>
 
 #include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
 
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QDir>
 #include <QImage>
 #include <QMainWindow>
 #include <QMenu>
@@ -148,13 +148,8 @@ TEST(JWPopUpToolbarItem, ImageFollowsTheToolbarSizeAndValidationEnables)
     EXPECT_EQ(shownSize(), QSize(24, 24));
     EXPECT_EQ(f.button->size(), QSize(32, 32));
 
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/widgets");
-    QDir().mkpath(dir);
     f.toolBar->setIconSize(QSize(32, 32));
-    QImage shot(f.window.size() * 2, QImage::Format_ARGB32);
-    shot.setDevicePixelRatio(2);
-    f.window.render(&shot);
-    EXPECT_TRUE(shot.save(dir + QStringLiteral("/toolbar-item.png")));
+    KRTest::saveScreenshot(f.window, QStringLiteral("widgets"), QStringLiteral("toolbar-item.png"));
 
     // No validator: enabled. A validator that refuses disables the button too.
     f.item->setEnabled(false);

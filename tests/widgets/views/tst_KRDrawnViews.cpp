@@ -7,10 +7,11 @@
 #include <widgets/views/KRPaneHeaderView.h>
 #include <widgets/views/QZTextField.h>
 
+#include <KRWidgetTestSupport.h>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QImage>
 #include <QPointer>
 #include <QTest>
@@ -22,27 +23,13 @@ namespace {
 // The view's own drawing over transparent pixels.
 QImage render(QWidget &view)
 {
-    QImage image(view.size(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image;
-}
-
-QString artifact(const QString &name)
-{
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/widgets");
-    QDir().mkpath(dir);
-    return dir + QLatin1Char('/') + name;
+    return KRTest::renderWidget(view, {1, Qt::transparent, false});
 }
 
 // A window drawn whole, twice the size so that a person can judge the details.
 void screenshot(QWidget &widget, const QString &name)
 {
-    QImage image(widget.size() * 2, QImage::Format_ARGB32);
-    image.setDevicePixelRatio(2);
-    image.fill(QColor(236, 236, 236));
-    widget.render(&image);
-    ASSERT_TRUE(image.save(artifact(name)));
+    KRTest::saveScreenshot(widget, QStringLiteral("widgets"), name, {2, QColor(236, 236, 236)});
 }
 
 int gray(const QImage &image, int x, int y)

@@ -7,6 +7,7 @@
 #include <platform/webview/KRWebEngineEnvironment.h>
 
 #include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
 
 #include <gtest/gtest.h>
 
@@ -23,13 +24,6 @@ namespace {
 
 // The application registers its in-application scheme before it starts; so does this test.
 const bool g_schemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
-
-QString artifactsDir()
-{
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/help");
-    QDir().mkpath(dir);
-    return dir;
-}
 
 QVariant evaluate(QWebEngineView *view, const QString &script)
 {
@@ -63,13 +57,11 @@ QImage saveScreenshot(QWidget *window, QWebEngineView *view, const QString &name
                     return true;
         return false;
     }));
-    QImage shot(window->size(), QImage::Format_ARGB32);
-    shot.fill(QColor(236, 236, 236));
-    window->render(&shot, QPoint(), QRegion(), QWidget::DrawChildren);
+    QImage shot = KRTest::renderWidget(*window, {1, QColor(236, 236, 236), false});
     QPainter painter(&shot);
     painter.drawImage(view->mapTo(window, QPoint(0, 0)), page);
     painter.end();
-    EXPECT_TRUE(shot.save(artifactsDir() + QLatin1Char('/') + name + QStringLiteral(".png")));
+    EXPECT_TRUE(shot.save(KRTest::artifactsDir(QStringLiteral("help")) + QLatin1Char('/') + name + QStringLiteral(".png")));
     return shot;
 }
 
