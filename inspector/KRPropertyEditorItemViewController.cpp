@@ -771,10 +771,12 @@ void KRPropertyEditorItemEventViewController::setup()
     if (!page)
         return;
     auto &centre = KRNotificationCenter::defaultCenter();
-    for (const QString &name : {KRPageDidDeleteObjectNotification, KRPageFunctionDidChangeIDNotification,
-                                QStringLiteral("KRPageDidAddObjectNotification")})
+    for (const QString &name : {KRPageDidDeleteObjectNotification, KRPageFunctionDidChangeIDNotification})
         m_pageObservations.push_back(
             centre.addObserver(name, page->identity(), [this](const KRNotification &) { rebuildMenu(); }));
+    m_pageObservations.push_back(page->observable().observe(
+        QStringLiteral("allObjects"),
+        [this](const void *, const QString &, const QVariant &, const QVariant &) { rebuildMenu(); }));
 }
 
 void KRPropertyEditorItemEventViewController::rebuildMenu()

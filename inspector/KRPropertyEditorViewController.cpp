@@ -92,7 +92,7 @@ void KRPropertyEditorItemControlViewController::setup()
     m_opacityStepper->increment = 0.1;
     m_opacityStepper->minimum = 0;
     m_opacityStepper->maximum = 1;
-    m_opacityTransformer.setPrecision(1);
+    m_opacityTransformer.setPrecision(2);
 
     const std::weak_ptr<KRObject> weak = targetObject();
     const auto makeModel = [weak](const QString &key) {
