@@ -217,6 +217,7 @@ QWidget *KRPropertyEditorItemHeaderViewController::buildView()
     m_disclosureButton->setAutoRaise(true);
     m_disclosureButton->setArrowType(Qt::RightArrow);
     m_disclosureButton->setFocusPolicy(Qt::NoFocus);
+    m_disclosureButton->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
     m_disclosureButton->setGeometry(4, 3, 16, 16);
     m_label = new QLabel(view);
     QFont font = m_label->font();
@@ -226,6 +227,8 @@ QWidget *KRPropertyEditorItemHeaderViewController::buildView()
     m_label->setGeometry(22, 2, 220, 18);
     m_helpButton = makeHelpButton(view, QString());
     m_helpButton->move(248, 3);
+    // Only headers with help (the object's title) show the button.
+    m_helpButton->hide();
     QObject::connect(m_disclosureButton, &QToolButton::toggled, m_disclosureButton, [this](bool open) {
         m_disclosureButton->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     });
@@ -247,6 +250,7 @@ void KRPropertyEditorItemHeaderViewController::setOpen(bool open)
 void KRPropertyEditorItemHeaderViewController::setHelpButtonIdentifier(const QString &identifier)
 {
     m_helpButton->setObjectName(identifier);
+    m_helpButton->show();
     trackHelpButton({m_helpButton, m_label}, m_helpButton);
 }
 
@@ -296,8 +300,11 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
             m_propertyInfo = KRPropertyInfo{};
         m_propertyInfo.name = name;
     }
-    if (m_label)
-        m_label->setText(name);
+    if (m_label) {
+        // Long names keep both ends readable; the full name is in the tool tip.
+        m_label->setText(m_label->fontMetrics().elidedText(name, Qt::ElideMiddle, m_label->width()));
+        m_label->setToolTip(name);
+    }
     if (m_helpButton) {
         m_helpButton->setObjectName(QStringLiteral("helpButton_") + name);
         trackHelpButton({m_helpButton, m_label}, m_helpButton);
