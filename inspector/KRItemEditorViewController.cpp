@@ -164,6 +164,12 @@ QWidget *KRItemEditorViewController::makeView()
     m_table->setItemDelegate(new KRItemEditorCellDelegate(this, m_table));
     m_table->horizontalHeader()->setSectionsClickable(true);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->horizontalHeader()->setDefaultSectionSize(86);
+    m_table->verticalHeader()->setDefaultSectionSize(22);
+    m_table->setWordWrap(false);
+    for (int c = 0; c < m_columns.size(); ++c)
+        if (m_columns[c] == QLatin1String("eventAction") || m_checkColumns.contains(m_columns[c]))
+            m_table->setColumnWidth(c, m_columns[c] == QLatin1String("eventAction") ? 76 : 56);
     layout->addWidget(m_table);
     auto *buttons = new QHBoxLayout;
     auto *add = new QToolButton(view);
