@@ -809,31 +809,65 @@ void KRPropertyEditorItemEventViewController::rebuildMenu()
 
 void KRPropertyEditorItemEventViewController::selectCurrent()
 {
-    const QSignalBlocker blocker(m_popupButton);
     const QString stored = storedValue();
-    int index = stored.isEmpty() ? 0 : m_popupButton->findData(stored);
-    if (index < 0) {
-        // A handler id that names no function of this kind is shown, never rewritten.
-        if (!m_invalidEntry) {
-            m_popupButton->insertItem(1, QObject::tr("Invalid function"), QStringLiteral("\x01invalid"));
-            m_invalidEntry = true;
-        }
-        index = m_popupButton->findData(QStringLiteral("\x01invalid"));
+    const QSignalBlocker blocker(m_popupButton);
+    const int foreign = m_popupButton->findData(QStringLiteral("\x01foreign"));
+    if (foreign >= 0)
+        m_popupButton->removeItem(foreign);
+    if (stored.isEmpty()) {
+        m_popupButton->setCurrentIndex(0);
+        return;
     }
-    m_popupButton->setCurrentIndex(index);
+    if (const int index = m_popupButton->findData(stored); index >= 0) {
+        m_popupButton->setCurrentIndex(index);
+        return;
+    }
+    const auto target = targetObject();
+    const auto page = target ? target->page() : nullptr;
+    if (page && std::dynamic_pointer_cast<KRFunction>(page->objectForID(stored))) {
+        // A function of the other kind (server or client): shown as it is, never rewritten.
+        m_popupButton->addItem(stored, QStringLiteral("\x01foreign"));
+        m_popupButton->setCurrentIndex(m_popupButton->count() - 1);
+        return;
+    }
+    // The id names no function: the entry "Invalid function" stays for the row's life, and
+    // the dangling id is cleared.
+    if (!m_invalidEntry) {
+        m_popupButton->insertItem(1, QObject::tr("Invalid function"), QStringLiteral("\x01invalid"));
+        m_invalidEntry = true;
+    }
+    m_popupButton->setCurrentIndex(m_popupButton->findData(QStringLiteral("\x01invalid")));
+    m_echoGuard = true;
+    writeValue(QString(QLatin1String("")));
+    m_echoGuard = false;
 }
 
 void KRPropertyEditorItemEventViewController::chooseIndex(int index)
 {
     if (index < 0 || index >= m_popupButton->count())
         return;
-    const QString value = m_popupButton->itemData(index).toString();
-    if (value == QLatin1String("\x01invalid"))
+    QString value = m_popupButton->itemData(index).toString();
+    if (value == QLatin1String("\x01foreign"))
         return;
+    if (value == QLatin1String("\x01invalid"))
+        value = QString(QLatin1String(""));
     m_echoGuard = true;
     writeValue(value);
     m_echoGuard = false;
+    if (value.isEmpty() && index != 0) {
+        const QSignalBlocker blocker(m_popupButton);
+        m_popupButton->setCurrentIndex(index);
+        return;
+    }
     selectCurrent();
+}
+
+bool KRPropertyEditorItemEventViewController::editProperty(const QString &name)
+{
+    if (name != m_propertyName)
+        return false;
+    buttonAction();
+    return true;
 }
 
 void KRPropertyEditorItemEventViewController::buttonAction()

@@ -359,6 +359,7 @@ public:
     QWidget *buildView() override;
     QComboBox *popupButton() const { return m_popupButton; }
     QToolButton *actionButton() const { return m_button; }
+    bool editProperty(const QString &name) override;
     // Opens the chosen handler or, with none, makes one and opens it.
     void buttonAction();
     void chooseIndex(int index);

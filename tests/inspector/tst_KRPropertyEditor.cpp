@@ -287,19 +287,35 @@ TEST(KRPropertyEditorRows, EveryRowKindEditsOneUndoStep)
     expectRoundTrip(f, select, QStringLiteral("options"), QStringLiteral("a\n(new)"), [&] { options->addRow(); });
 }
 
-TEST(KRPropertyEditorRows, EventRowCreatesNumberedHandlersAndShowsForeignIdsWithoutWriting)
+TEST(KRPropertyEditorRows, EventRowCreatesNumberedHandlersAndKeepsForeignFunctions)
 {
-    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\" onClick=\"l\"/><KRLabel id=\"l\"/>"
-                                          "<KRFunction id=\"b_onTouchStart\" arguments=\"event\"/>"));
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\" onClick=\"l\" onTouchMove=\"serve\"/><KRLabel id=\"l\"/>"
+                                          "<KRFunction id=\"b_onTouchStart\" arguments=\"event\"/>"
+                                          "<KRFunction id=\"serve\" serverFunction=\"Yes\"/>"));
     const auto button = f.object(QStringLiteral("b"));
-    settle();
-    const int steps = f.document->undoManager().undoCount();
     auto inspector = inspect(button);
+    // An id naming a label is cleared, and "Invalid function" stays listed.
     auto *click = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onClick"));
     EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("Invalid function"));
+    EXPECT_EQ(normal(attribute(button, QStringLiteral("onClick"))), QString());
+    click->chooseIndex(0);
+    EXPECT_GE(click->popupButton()->findText(QStringLiteral("Invalid function")), 0);
+    // A server function on a client event is shown as it is and never rewritten.
+    auto *move = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onTouchMove"));
+    EXPECT_EQ(move->popupButton()->currentText(), QStringLiteral("serve"));
+    EXPECT_EQ(attribute(button, QStringLiteral("onTouchMove")), QStringLiteral("serve"));
+    // Undoing a link shows "No Event Handler" and writes nothing.
     settle();
+    move->chooseIndex(0);
+    settle();
+    const int steps = f.document->undoManager().undoCount();
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_EQ(move->popupButton()->currentText(), QStringLiteral("serve"));
+    f.document->undoManager().redo();
+    settle();
+    EXPECT_EQ(move->popupButton()->currentText(), QStringLiteral("No Event Handler"));
     EXPECT_EQ(f.document->undoManager().undoCount(), steps);
-    EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("l"));
 
     struct Recorder : KRPropertyEditorDelegate {
         QStringList opened;
