@@ -17,6 +17,7 @@
 #include <platform/foundation/KRNotificationCenter.h>
 #include <widgets/help/KRHelpButtonController.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
@@ -1086,8 +1087,27 @@ QWidget *KRPropertyEditorItemMLTableViewController::editControl() const
     return m_table;
 }
 
+KRPropertyEditorItemMLTableViewController::~KRPropertyEditorItemMLTableViewController()
+{
+    // The view goes later, with the base: focus changes while it goes must not reach here.
+    QObject::disconnect(m_focusConnection);
+}
+
 void KRPropertyEditorItemMLTableViewController::setup()
 {
+    // The row grows while the keyboard focus is inside the table (a cell editor included).
+    m_focusConnection = QObject::connect(qApp, &QApplication::focusChanged, m_table, [this](QWidget *, QWidget *now) {
+        const bool inside = now && (now == m_table || m_table->isAncestorOf(now));
+        if (inside == m_open)
+            return;
+        m_open = inside;
+        setViewHeight(inside ? 150 : 67);
+        m_table->resize(m_table->width(), inside ? 127 : 44);
+        for (auto *button : view()->findChildren<QToolButton *>(QString(), Qt::FindDirectChildrenOnly))
+            if (button != m_helpButton)
+                button->move(button->x(), inside ? 130 : 47);
+        notifySizeChanged();
+    });
     readLines();
     m_observation = observeValue([this](const QString &) {
         if (!m_reloading)

@@ -418,6 +418,7 @@ private:
 class KRPropertyEditorItemMLTableViewController : public KRPropertyEditorItemTypedViewController
 {
 public:
+    ~KRPropertyEditorItemMLTableViewController() override;
     QString nibName() const override { return QStringLiteral("KRPropertyEditorItemMLTable"); }
     QString kindName() const override { return QStringLiteral("MLTable"); }
     QWidget *buildView() override;
@@ -440,5 +441,7 @@ private:
     QListWidget *m_table = nullptr;
     QStringList m_lines;
     bool m_reloading = false;
+    bool m_open = false;
+    QMetaObject::Connection m_focusConnection;
     KRObservationToken m_observation;
 };

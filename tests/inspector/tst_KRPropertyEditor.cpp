@@ -13,6 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QApplication>
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
@@ -377,6 +380,21 @@ TEST(KRPropertyEditorRows, TextShadowAndLineListReadAgainAfterUndo)
     f.document->undoManager().undo();
     settle();
     EXPECT_EQ(options->lines(), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    // Drops that do not come from this table (another line list, another program) are refused.
+    QMimeData mime;
+    mime.setData(QStringLiteral("application/x-qabstractitemmodeldatalist"), QByteArray());
+    QDropEvent foreign(QPointF(5, 5), Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(options->tableView()->viewport(), &foreign);
+    EXPECT_EQ(options->lines().size(), 4);
+    // The row grows while the table has the focus.
+    EXPECT_EQ(options->viewHeight(), 67);
+    selectInspector->view()->activateWindow();
+    QApplication::setActiveWindow(selectInspector->view());
+    options->tableView()->setFocus();
+    EXPECT_EQ(options->viewHeight(), 150);
+    row<KRPropertyEditorItemStringViewController>(*selectInspector, QStringLiteral("id"))->textField()->setFocus();
+    EXPECT_EQ(options->viewHeight(), 67);
+
     options->tableView()->item(2)->setSelected(true);
     options->tableView()->item(1)->setSelected(true);
     options->removeRow();
