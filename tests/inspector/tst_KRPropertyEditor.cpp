@@ -1,6 +1,8 @@
 #include "InspectorTestSupport.h"
 #include "KRTestSupport.h"
 
+#include <inspector/KRItemEditorViewController.h>
+
 #include <controls/KRPluginLoader.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
@@ -130,6 +132,15 @@ TEST(KRPropertyEditorLayout, TextboxRowsAndSectionsFollowTheFixedOrder)
                              "[Font & Text] fontFamily fontWeight fontStyle fontSize textShadow textAlign letterSpacing "
                              "lineHeight HLine [Borders & Padding] [Events]"));
     EXPECT_EQ(inspector->propertyEditorItems().size(), 73u);
+
+    // Help texts by button identifier; none once the object is gone.
+    auto *title = inspector->visiblePropertyEditorItems().first();
+    EXPECT_EQ(title->helpContent(QStringLiteral("objectHelp_JQMTextbox")),
+              KRObjectInfo::sharedInstance().objectHelpHTML(QStringLiteral("JQMTextbox")));
+    EXPECT_EQ(title->helpContent(QStringLiteral("helpButton_placeholder")),
+              KRObjectInfo::sharedInstance().propertyHelpHTML(QStringLiteral("placeholder"), QStringLiteral("JQMTextbox")));
+    EXPECT_FALSE(title->helpContent(QStringLiteral("helpButton_placeholder")).isEmpty());
+    EXPECT_EQ(title->helpContent(QStringLiteral("other")), QString());
 
     // Opening a section shows its rows in place; closing hides exactly them again.
     auto *events = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(inspector->visiblePropertyEditorItems().last());
@@ -472,7 +483,9 @@ TEST(KRPropertyEditorScreens, LabelListViewAndToolbar)
 {
     const Fixture f = open(QStringLiteral("<KRLabel id=\"label1\" value=\"Hello\" color=\"#3366cc\" "
                                           "textShadow=\"#aaaaaa 2px 2px 2px\"/>"
-                                          "<JQMListView id=\"list1\"/><JQMHeaderToolbar id=\"header1\" title=\"Start\"/>"));
+                                          "<JQMListView id=\"list1\"/><JQMHeaderToolbar id=\"header1\" title=\"Start\" "
+                                          "navbarItems='[{\"label\":\"Home\",\"gotoPage\":\"page1\",\"active\":1},"
+                                          "{\"label\":\"About\",\"gotoPage\":\"page2\",\"icon\":\"info\"}]'/>"));
     for (const char *id : {"label1", "list1", "header1"}) {
         auto inspector = inspect(f.object(QLatin1String(id)));
         QCoreApplication::processEvents();
@@ -484,4 +497,12 @@ TEST(KRPropertyEditorScreens, LabelListViewAndToolbar)
         EXPECT_TRUE(ink) << id;
         screenshot(inspector->view(), QStringLiteral("inspector-") + QLatin1String(id));
     }
+    auto navbar = KRCachingViewController::create<KRNavbarItemEditorViewController>();
+    navbar->setPropertyName(QStringLiteral("kr_navbarItems"));
+    navbar->setObject(f.object(QStringLiteral("header1")));
+    navbar->view()->resize(760, 200);
+    navbar->view()->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(navbar->tableView()->item(1, navbar->column(QStringLiteral("label")))->text(), QStringLiteral("About"));
+    screenshot(navbar->view(), QStringLiteral("toolbar-navbar-editor"));
 }

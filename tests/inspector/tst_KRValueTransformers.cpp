@@ -1,5 +1,6 @@
 #include <inspector/KRValueTransformers.h>
 
+#include <QDate>
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,10 @@ TEST(KRValueTransformers, HumanNumbersShortenThousandsAndMillionsOnly)
     EXPECT_EQ(human(999999), QStringLiteral("1000.0K"));
     EXPECT_EQ(human(2500000), QStringLiteral("2.5M"));
     EXPECT_EQ(human(1000000000), QStringLiteral("1000000000"));
+    // Hour 24 is the end of the day.
+    EXPECT_EQ(KRHumanDateValueTransformer::transformedValue(QStringLiteral("2024-03-05 24:00:00")),
+              QLocale().toString(QDate(2024, 3, 6), QLocale::ShortFormat));
+    EXPECT_EQ(KRHumanDateValueTransformer::transformedValue(QStringLiteral("soon")), QStringLiteral("soon"));
 }
 
 TEST(KRValueTransformers, StepperKeepsPercentagesAndWritesCLocaleTextUnderADecimalCommaLocale)
