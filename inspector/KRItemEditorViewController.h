@@ -105,8 +105,8 @@ private:
     bool cellEnabled(int row, const QString &identifier) const;
 
     std::weak_ptr<KRObject> m_object;
-    KRItemEditorDelegate *m_delegate = nullptr;
-    KRTableView *m_table = nullptr;
+    KRItemEditorDelegate *m_delegate = nullptr; // not owned: the tab pane outlives its editors
+    KRTableView *m_table = nullptr;             // part of view()
     QList<QVariantMap> m_items;
     QList<QPair<QString, QString>> m_themeList;
     QList<QPair<QString, QString>> m_transitionList;
@@ -116,7 +116,7 @@ private:
     bool m_saving = false;
     KRObservationToken m_observation;
     std::vector<KRObservationToken> m_observers;
-    KRPopover *m_popover = nullptr;
+    KRPopover *m_popover = nullptr; // a child of view(), made on first use
 };
 
 class KRListViewItemEditorViewController : public KRItemEditorViewController

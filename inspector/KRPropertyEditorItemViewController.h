@@ -68,6 +68,7 @@ private:
     QToolButton *m_down;
 };
 
+// Widget pointers held by the rows below are parts of the row's view(), which owns them.
 class KRPropertyEditorItemViewController : public KRCachingViewController
 {
 public:

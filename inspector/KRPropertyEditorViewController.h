@@ -51,8 +51,8 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    KRPropertyEditorViewController *m_controller;
-    QWidget *m_content;
+    KRPropertyEditorViewController *m_controller; // not owned: the inspector owns this table
+    QWidget *m_content;                           // the scroll area's widget
     QVBoxLayout *m_layout;
 };
 
@@ -118,8 +118,8 @@ private:
 
     std::weak_ptr<KRObject> m_object;
     bool m_hasObject = false;
-    KRPropertyEditorDelegate *m_delegate = nullptr;
-    KRPropertyEditorTableView *m_tableView = nullptr;
+    KRPropertyEditorDelegate *m_delegate = nullptr; // not owned: the host outlives its inspectors
+    KRPropertyEditorTableView *m_tableView = nullptr; // part of view()
     std::vector<std::unique_ptr<KRPropertyEditorItemViewController>> m_items;
     QList<KRPropertyEditorItemViewController *> m_visibleItems;
 };
