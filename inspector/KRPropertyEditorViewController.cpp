@@ -259,7 +259,7 @@ bool KRPropertyEditorTableView::attemptToSelectKeyViewPrecedingView(QWidget *vie
 
 bool KRPropertyEditorTableView::focusNextPrevChild(bool next)
 {
-    QWidget *focus = QApplication::focusWidget();
+    QWidget *focus = window()->focusWidget();
     const int row = rowForView(focus);
     if (row < 0)
         return QScrollArea::focusNextPrevChild(next);

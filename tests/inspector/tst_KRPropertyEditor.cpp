@@ -186,6 +186,17 @@ TEST(KRPropertyEditorLayout, PageIncludesOnlyWithoutAjaxLoadingAndDefaultPropert
     const auto &visible = inspector->visiblePropertyEditorItems();
     ASSERT_TRUE(table->attemptToSelectKeyViewFollowingView(visible.last()->view()));
     EXPECT_EQ(table->rowForView(inspector->view()->focusWidget()), 1);
+    // The Tab key leaves a row for the next one; back-Tab from row 1 passes the title row
+    // (nothing to focus) and wraps to the last row.
+    QTest::keyClick(inspector->view()->focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(table->rowForView(inspector->view()->focusWidget()), 2);
+    row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"))->textField()->setFocus();
+    QTest::keyClick(inspector->view()->focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    int lastFocusable = int(visible.size()) - 1;
+    while (lastFocusable > 0 && !visible[lastFocusable]->view()->findChild<QLineEdit *>() &&
+           !visible[lastFocusable]->view()->findChild<QComboBox *>())
+        --lastFocusable;
+    EXPECT_EQ(table->rowForView(inspector->view()->focusWidget()), lastFocusable);
 }
 
 TEST(KRPropertyEditorLayout, PluginPropertiesJoinTheirSectionsAndUnknownPropertiesAreSkipped)
