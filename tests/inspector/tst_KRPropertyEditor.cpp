@@ -526,3 +526,49 @@ TEST(KRPropertyEditorScreens, LabelListViewAndToolbar)
     EXPECT_EQ(navbar->tableView()->item(1, navbar->column(QStringLiteral("label")))->text(), QStringLiteral("About"));
     screenshot(navbar->view(), QStringLiteral("toolbar-navbar-editor"));
 }
+
+TEST(KRPropertyEditorRows, ContentRowsDescribeTheirTextAndOpenTheMatchingEditor)
+{
+    const Fixture f = open(QStringLiteral("<KRDiv id=\"d\">markdown:# Hi</KRDiv><JQMListView id=\"list\"/>"
+                                          "<JQMFooterToolbar id=\"bar\"/><KRFunction id=\"fn\">x();</KRFunction>"));
+    struct Requests : KRPropertyEditorDelegate {
+        QStringList seen;
+        void propertyEditorViewEditFunction(KRPropertyEditorViewController *, const std::shared_ptr<KRFunction> &fn) override
+        {
+            seen << QStringLiteral("function ") + fn->kr_id();
+        }
+        void propertyEditorViewEditHTML(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &object,
+                                        const QString &key) override
+        {
+            seen << QStringLiteral("html ") + object->kr_id() + QLatin1Char(' ') + key;
+        }
+        void propertyEditorViewEditListViewItems(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &list) override
+        {
+            seen << QStringLiteral("items ") + list->kr_id();
+        }
+        void propertyEditorViewEditNavbarItems(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &bar,
+                                               const QString &key) override
+        {
+            seen << QStringLiteral("navbar ") + bar->kr_id() + QLatin1Char(' ') + key;
+        }
+    } requests;
+    const struct {
+        const char *id, *property, *shown;
+    } cases[] = {{"d", "content", "(Markdown)"}, {"list", "items", "(items)"}, {"bar", "navbarItems", "(items)"},
+                 {"fn", "source", "(JavaScript)"}};
+    for (const auto &c : cases) {
+        auto inspector = inspect(f.object(QLatin1String(c.id)));
+        inspector->setDelegate(&requests);
+        auto *content = row<KRPropertyEditorItemContentViewController>(*inspector, QLatin1String(c.property));
+        ASSERT_TRUE(content) << c.id;
+        EXPECT_EQ(content->textField()->text(), QLatin1String(c.shown));
+        QTest::mouseClick(content->editButton(), Qt::LeftButton);
+    }
+    EXPECT_EQ(requests.seen, (QStringList{QStringLiteral("html d kr_content"), QStringLiteral("items list"),
+                                          QStringLiteral("navbar bar kr_navbarItems"), QStringLiteral("function fn")}));
+    // Changed content is described again at once.
+    auto inspector = inspect(f.object(QStringLiteral("d")));
+    f.object(QStringLiteral("d"))->setValue(QStringLiteral("kr_content"), QStringLiteral("<b>x</b>"));
+    EXPECT_EQ(row<KRPropertyEditorItemContentViewController>(*inspector, QStringLiteral("content"))->textField()->text(),
+              QStringLiteral("(HTML)"));
+}
