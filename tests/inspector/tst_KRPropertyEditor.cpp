@@ -292,6 +292,16 @@ TEST(KRPropertyEditorRows, EveryRowKindEditsOneUndoStep)
         pages << page->popupButton()->itemText(i);
     EXPECT_EQ(pages, (QStringList{QString(), QStringLiteral("(back)"), QStringLiteral("page1"), QStringLiteral("page2")}));
     expectRoundTrip(f, button, QStringLiteral("gotoPage"), QStringLiteral("page2"), [&] { page->chooseIndex(3); });
+    // Deleting a page takes it out of the list at once; a link to it is still shown as it is.
+    for (const auto &p : f.project->krPages())
+        if (p->kr_id() == QLatin1String("page2"))
+            f.project->deletePage(p);
+    EXPECT_EQ(page->popupButton()->findData(QStringLiteral("page2")), -1);
+    EXPECT_EQ(page->popupButton()->currentText(), QStringLiteral("page2"));
+    EXPECT_EQ(attribute(button, QStringLiteral("gotoPage")), QStringLiteral("page2"));
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_GE(page->popupButton()->findData(QStringLiteral("page2")), 0);
     expectRoundTrip(f, button, QStringLiteral("disabled"), QStringLiteral("true"), [&] {
         QTest::mouseClick(row<KRPropertyEditorItemBooleanViewController>(*inspector, QStringLiteral("disabled"))->checkbox(),
                           Qt::LeftButton, {}, QPoint(8, 9));
