@@ -122,8 +122,12 @@ void KRPropertyEditorItemControlViewController::setup()
     for (const auto &[name, box] : std::as_const(m_checkboxes)) {
         auto binding = std::make_unique<KRBinding>(box, makeModel(QStringLiteral("kr_") + name),
                                                    QByteArrayLiteral("checked"));
+        // An object without a stored "visible" is shown, so its box is ticked.
+        const bool emptyMeansOn = name == QLatin1String("visible");
         binding->setTransformer(
-            [](const QVariant &value) -> std::optional<QVariant> {
+            [emptyMeansOn](const QVariant &value) -> std::optional<QVariant> {
+                if (emptyMeansOn && value.toString().isEmpty())
+                    return QVariant(true);
                 return QVariant(KRTrueFalseValueTransformer2().transformedValue(value) == 1);
             },
             [](const QVariant &value) -> std::optional<QVariant> {

@@ -275,6 +275,11 @@ TEST(KRPropertyEditorRows, EveryRowKindEditsOneUndoStep)
         typeInto(row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("value"))->textField(),
                  QStringLiteral("Go"));
     });
+    auto *geometry = row<KRPropertyEditorItemControlViewController>(*inspector, QString());
+    EXPECT_TRUE(geometry->checkbox(QStringLiteral("visible"))->isChecked());
+    expectRoundTrip(f, button, QStringLiteral("visible"), QStringLiteral("false"), [&] {
+        QTest::mouseClick(geometry->checkbox(QStringLiteral("visible")), Qt::LeftButton, {}, QPoint(8, 9));
+    });
     expectRoundTrip(f, button, QStringLiteral("left"), QStringLiteral("40"), [&] {
         typeInto(row<KRPropertyEditorItemControlViewController>(*inspector, QString())->textField(QStringLiteral("left")),
                  QStringLiteral("40"));
