@@ -516,8 +516,8 @@ TEST(KRPropertyEditorRows, RenamedPageIsFollowedByEveryLinkInOneUndoStep)
 
 TEST(KRPropertyEditorScreens, LabelListViewAndToolbar)
 {
-    const Fixture f = open(QStringLiteral("<KRLabel id=\"label1\" value=\"Hello\" color=\"#3366cc\" "
-                                          "textShadow=\"#aaaaaa 2px 2px 2px\"/>"
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"label1\" color=\"#3366cc\" left=\"20\" top=\"40\" width=\"120\" "
+                                          "height=\"24\" textShadow=\"#aaaaaa 2px 2px 2px\">Hello</KRLabel>"
                                           "<JQMListView id=\"list1\"/><JQMHeaderToolbar id=\"header1\" title=\"Start\" "
                                           "navbarItems='[{\"label\":\"Home\",\"gotoPage\":\"page1\",\"active\":1},"
                                           "{\"label\":\"About\",\"gotoPage\":\"page2\",\"icon\":\"info\"}]'/>"));
