@@ -32,6 +32,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPlainTextEdit;
 class QSpinBox;
 class QToolButton;
 
@@ -412,6 +413,29 @@ private:
     bool m_echoGuard = false;
     bool m_showing = false;
     std::optional<KRTextShadow> m_textShadow;
+    KRObservationToken m_observation;
+};
+
+// Free text over several lines, unwrapped. The row grows while the text has the focus, and
+// the text is stored when the focus leaves it.
+class KRPropertyEditorItemMultilineStringViewController : public KRPropertyEditorItemTypedViewController
+{
+public:
+    ~KRPropertyEditorItemMultilineStringViewController() override;
+    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemMultilineString"); }
+    QString kindName() const override { return QStringLiteral("MultilineString"); }
+    QWidget *buildView() override;
+    QPlainTextEdit *textView() const { return m_textView; }
+
+protected:
+    void setup() override;
+    QWidget *editControl() const override;
+
+private:
+    void showText();
+    QPlainTextEdit *m_textView = nullptr;
+    bool m_open = false;
+    QMetaObject::Connection m_focusConnection;
     KRObservationToken m_observation;
 };
 

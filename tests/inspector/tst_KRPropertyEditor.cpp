@@ -2,6 +2,7 @@
 #include "KRTestSupport.h"
 
 #include <inspector/KRItemEditorViewController.h>
+#include <widgets/help/KRHelpButtonController.h>
 
 #include <controls/KRPluginLoader.h>
 #include <model/KRClassRegistry.h>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QMimeData>
 #include <QDropEvent>
 #include <QApplication>
@@ -586,4 +588,26 @@ TEST(KRPropertyEditorRows, ContentRowsDescribeTheirTextAndOpenTheMatchingEditor)
     f.object(QStringLiteral("d"))->setValue(QStringLiteral("kr_content"), QStringLiteral("<b>x</b>"));
     EXPECT_EQ(row<KRPropertyEditorItemContentViewController>(*inspector, QStringLiteral("content"))->textField()->text(),
               QStringLiteral("(HTML)"));
+}
+
+TEST(KRPropertyEditorRows, MultilineTextGrowsWhileEditedAndStoresWhenLeft)
+{
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"l\"/>"));
+    const auto label = f.object(QStringLiteral("l"));
+    auto inspector = inspect(label);
+    auto row = KRCachingViewController::create<KRPropertyEditorItemMultilineStringViewController>();
+    row->setTargetObject(label);
+    row->setPropertyName(QStringLiteral("styleClass"));
+    row->view()->setParent(inspector->view());
+    row->view()->show();
+    EXPECT_EQ(row->viewHeight(), 26);
+    expectRoundTrip(f, label, QStringLiteral("styleClass"), QStringLiteral("a\nb"), [&] {
+        row->textView()->setFocus();
+        EXPECT_EQ(row->viewHeight(), 125);
+        row->textView()->setPlainText(QStringLiteral("a\nb"));
+        KRInspectorTest::row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"))->textField()->setFocus();
+    });
+    EXPECT_EQ(row->viewHeight(), 26);
+    EXPECT_EQ(row->textView()->toPlainText(), QStringLiteral("a\nb"));
+    row->view()->setParent(nullptr);
 }
