@@ -28,6 +28,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -679,10 +682,60 @@ void KRPage::setValue(const QString &key, const QString &newValue)
         value(QStringLiteral("kr_backgroundAttachment")).isEmpty())
         KRObject::setValue(QStringLiteral("kr_backgroundAttachment"), QStringLiteral("fixed"));
     if (isID && !oldID.isNull() && oldID != newValue) {
-        if (const auto proj = project())
+        if (const auto proj = project()) {
+            followPageRename(*proj, oldID, newValue);
             KRNotificationCenter::defaultCenter().post(
                 KRProjectDidRenamePageNotification, proj->identity(),
                 {{QStringLiteral("oldValue"), oldID}, {QStringLiteral("newValue"), newValue}});
+        }
+    }
+}
+
+namespace {
+
+// The JSON item list with every "gotoPage" of the old id changed; null when none was.
+QString krPageRenamedItems(const QString &text, const QString &oldID, const QString &newID)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return QString();
+    QJsonArray items = document.array();
+    bool changed = false;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        QJsonObject item = items.at(i).toObject();
+        if (items.at(i).isObject() && item.value(QStringLiteral("gotoPage")).toString() == oldID) {
+            item.insert(QStringLiteral("gotoPage"), newID);
+            items.replace(i, item);
+            changed = true;
+        }
+    }
+    return changed ? QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Compact)) : QString();
+}
+
+} // namespace
+
+void KRPage::followPageRename(KRProject &project, const QString &oldID, const QString &newID)
+{
+    // Every link to the page follows it, on every page and whether or not anyone shows it,
+    // within the same undo step as the rename.
+    for (const auto &page : project.krPages()) {
+        QList<std::shared_ptr<KRObject>> objects = page->allObjects();
+        objects.prepend(page);
+        for (const auto &object : std::as_const(objects)) {
+            for (const QString &key : object->objectProperties()) {
+                const QString text = object->value(key);
+                if (text.isEmpty())
+                    continue;
+                if ((key == QLatin1String("kr_gotoPage") || key.endsWith(QLatin1String("GotoPage"))) && text == oldID) {
+                    object->setValue(key, newID);
+                } else if (key == QLatin1String("kr_items") || key == QLatin1String("kr_navbarItems")) {
+                    const QString renamed = krPageRenamedItems(text, oldID, newID);
+                    if (!renamed.isNull())
+                        object->setValue(key, renamed);
+                }
+            }
+        }
     }
 }
 

@@ -74,6 +74,9 @@ public:
     std::shared_ptr<KRProject> project() const { return m_project.lock(); }
     QString defaultProperty() const override { return QStringLiteral("onLoad"); }
     void setValue(const QString &key, const QString &value) override;
+    // Points every page link of the project (link properties, list and navigation-bar items)
+    // from the old page id to the new one.
+    static void followPageRename(KRProject &project, const QString &oldID, const QString &newID);
     void updateDesignView(KRModelAdapter &adapter, const QString &newValue) override;
     QList<KRMenuItem> contextMenuItemsForObject() override;
     void cleanup() override;

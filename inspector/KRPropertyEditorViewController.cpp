@@ -1,0 +1,813 @@
+#include "KRPropertyEditorViewController.h"
+
+#include <model/KRClassRegistry.h>
+#include <model/KRFunction.h>
+#include <model/KRObject.h>
+#include <model/KRProject.h>
+#include <platform/appkit/KRBinding.h>
+#include <platform/appkit/KRInterfaceRegistry.h>
+#include <platform/foundation/KRAssert.h>
+#include <platform/foundation/KRLogSink.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// --- Geometry row
+
+QWidget *KRPropertyEditorItemControlViewController::buildView()
+{
+    auto *view = new KRPropertyEditorItemView;
+    view->setFixedHeight(104);
+    const struct {
+        const char *name;
+        const char *title;
+        int column, row;
+        bool check;
+    } layout[] = {{"left", "left", 0, 0, false},   {"top", "top", 1, 0, false},
+                  {"width", "width", 0, 1, false}, {"height", "height", 1, 1, false},
+                  {"visible", "visible", 0, 2, true}, {"locked", "locked", 1, 2, true},
+                  {"zIndex", "z-index", 0, 3, false}, {"opacity", "opacity", 1, 3, false}};
+    for (const auto &item : layout) {
+        const int x = 4 + item.column * 132;
+        const int y = 2 + item.row * 25;
+        QToolButton *help = makeHelpButton(view, QStringLiteral("helpButton_") + QLatin1String(item.name));
+        help->move(x, y + 3);
+        if (item.check) {
+            auto *box = new QCheckBox(QObject::tr(item.title), view);
+            box->setGeometry(x + 18, y + 1, 100, 20);
+            m_checkboxes.append(qMakePair(QString(QLatin1String(item.name)), box));
+            m_helpGroups.append(qMakePair(QStringList(), help));
+            continue;
+        }
+        auto *label = new QLabel(QObject::tr(item.title), view);
+        QFont font = label->font();
+        font.setPixelSize(11);
+        label->setFont(font);
+        label->setGeometry(x + 18, y + 2, 46, 18);
+        auto *field = new QLineEdit(view);
+        field->setObjectName(QLatin1String(item.name) + QStringLiteral("_textField"));
+        const bool opacity = QLatin1String(item.name) == QLatin1String("opacity");
+        field->setGeometry(x + 64, y + 1, opacity ? 44 : 58, 20);
+        m_fields.append(qMakePair(QString(QLatin1String(item.name)), field));
+        if (opacity) {
+            m_opacityStepper = new KRStepper(view);
+            m_opacityStepper->move(x + 110, y + 1);
+        }
+        m_helpGroups.append(qMakePair(QStringList(), help));
+    }
+    return view;
+}
+
+QLineEdit *KRPropertyEditorItemControlViewController::textField(const QString &name) const
+{
+    for (const auto &[n, field] : m_fields)
+        if (n == name)
+            return field;
+    return nullptr;
+}
+
+QCheckBox *KRPropertyEditorItemControlViewController::checkbox(const QString &name) const
+{
+    for (const auto &[n, box] : m_checkboxes)
+        if (n == name)
+            return box;
+    return nullptr;
+}
+
+void KRPropertyEditorItemControlViewController::setup()
+{
+    for (const auto &group : std::as_const(m_helpGroups)) {
+        const QString name = group.second->objectName().mid(int(qstrlen("helpButton_")));
+        QList<QWidget *> controls{group.second};
+        if (QLineEdit *field = textField(name))
+            controls.append(field);
+        if (QCheckBox *box = checkbox(name))
+            controls.append(box);
+        trackHelpButton(controls, group.second);
+    }
+    m_opacityStepper->increment = 0.1;
+    m_opacityStepper->minimum = 0;
+    m_opacityStepper->maximum = 1;
+    m_opacityTransformer.setPrecision(2);
+
+    const std::weak_ptr<KRObject> weak = targetObject();
+    const auto makeModel = [weak](const QString &key) {
+        KRBinding::Model model;
+        model.get = [weak, key] {
+            const auto o = weak.lock();
+            return QVariant(o ? o->value(key) : QString());
+        };
+        model.set = [weak, key](const QVariant &value) {
+            const auto o = weak.lock();
+            if (o && o->value(key) != value.toString())
+                o->setValue(key, value.toString());
+        };
+        model.observe = [weak, key](std::function<void()> changed) {
+            const auto o = weak.lock();
+            if (!o)
+                return KRObservationToken();
+            return o->observable().observe(key, [changed = std::move(changed)](const void *, const QString &,
+                                                                              const QVariant &, const QVariant &) {
+                changed();
+            });
+        };
+        return model;
+    };
+    for (const auto &[name, field] : std::as_const(m_fields))
+        m_bindings.push_back(std::make_unique<KRBinding>(field, makeModel(QStringLiteral("kr_") + name)));
+    for (const auto &[name, box] : std::as_const(m_checkboxes)) {
+        auto binding = std::make_unique<KRBinding>(box, makeModel(QStringLiteral("kr_") + name),
+                                                   QByteArrayLiteral("checked"));
+        // An object without a stored "visible" is shown, so its box is ticked.
+        const bool emptyMeansOn = name == QLatin1String("visible");
+        binding->setTransformer(
+            [emptyMeansOn](const QVariant &value) -> std::optional<QVariant> {
+                if (emptyMeansOn && value.toString().isEmpty())
+                    return QVariant(true);
+                return QVariant(KRTrueFalseValueTransformer2().transformedValue(value) == 1);
+            },
+            [](const QVariant &value) -> std::optional<QVariant> {
+                return KRTrueFalseValueTransformer2().reverseTransformedValue(value.toBool() ? 1 : 0);
+            });
+        m_bindings.push_back(std::move(binding));
+    }
+    m_opacityStepper->stepped = [this, weak](int direction) {
+        const auto o = weak.lock();
+        if (!o)
+            return;
+        const QString key = QStringLiteral("kr_opacity");
+        const QVariant current = m_opacityTransformer.transformedValue(o->value(key).isNull() ? QString(QLatin1String(""))
+                                                                                             : o->value(key));
+        const double base = current.metaType().id() == QMetaType::Double ? current.toDouble() : 1.0;
+        const double next = qBound(m_opacityStepper->minimum, base + direction * m_opacityStepper->increment,
+                                   m_opacityStepper->maximum);
+        const QString text = m_opacityTransformer.reverseTransformedValue(next);
+        if (o->value(key) != text)
+            o->setValue(key, text);
+    };
+}
+
+bool KRPropertyEditorItemControlViewController::editProperty(const QString &name)
+{
+    QLineEdit *field = textField(name);
+    if (!field)
+        return false;
+    field->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+// --- Table
+
+KRPropertyEditorTableView::KRPropertyEditorTableView(KRPropertyEditorViewController *controller, QWidget *parent)
+    : QScrollArea(parent), m_controller(controller), m_content(new QWidget), m_layout(new QVBoxLayout(m_content))
+{
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+    m_layout->addStretch(1);
+    setWidget(m_content);
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+void KRPropertyEditorTableView::reloadData()
+{
+    const auto &items = m_controller->propertyEditorItems();
+    const auto &visible = m_controller->visiblePropertyEditorItems();
+    // Every row's view sits in the layout in build order; hidden rows take no room.
+    int position = 0;
+    for (const auto &item : items) {
+        QWidget *view = item->view();
+        if (!view)
+            continue;
+        if (m_layout->indexOf(view) != position) {
+            m_layout->removeWidget(view);
+            m_layout->insertWidget(position, view);
+        }
+        ++position;
+        view->setFixedHeight(int(item->viewHeight()));
+        view->setVisible(visible.contains(item.get()));
+    }
+}
+
+void KRPropertyEditorTableView::noteHeightOfRowChanged(int row)
+{
+    const auto &visible = m_controller->visiblePropertyEditorItems();
+    if (row >= 0 && row < visible.size() && visible[row]->view())
+        visible[row]->view()->setFixedHeight(int(visible[row]->viewHeight()));
+}
+
+int KRPropertyEditorTableView::rowForView(QWidget *view) const
+{
+    const auto &visible = m_controller->visiblePropertyEditorItems();
+    for (int row = 0; row < visible.size(); ++row) {
+        QWidget *rowView = visible[row]->view();
+        if (rowView && view && (rowView == view || rowView->isAncestorOf(view)))
+            return row;
+    }
+    return -1;
+}
+
+bool KRPropertyEditorTableView::attemptToSelectNextKeyViewAtRow(int row)
+{
+    const auto &visible = m_controller->visiblePropertyEditorItems();
+    return row >= 0 && row < visible.size() && visible[row]->focusFirstControl();
+}
+
+bool KRPropertyEditorTableView::attemptToSelectLastKeyViewAtRow(int row)
+{
+    const auto &visible = m_controller->visiblePropertyEditorItems();
+    return row >= 0 && row < visible.size() && visible[row]->focusLastControl();
+}
+
+bool KRPropertyEditorTableView::attemptToSelectKeyViewFollowingView(QWidget *view)
+{
+    const int r = rowForView(view);
+    const int n = int(m_controller->visiblePropertyEditorItems().size());
+    if (n == 0)
+        return false;
+    QList<int> order;
+    for (int row = r + 1; row < n; ++row)
+        order.append(row);
+    // Row 0 is the object's title: the loop wraps to row 1.
+    for (int row = 1; row <= qMax(r, 0) && row < n; ++row)
+        if (!order.contains(row) && (row < r || r == 1))
+            order.append(row);
+    for (int row : std::as_const(order))
+        if (attemptToSelectNextKeyViewAtRow(row))
+            return true;
+    return false;
+}
+
+bool KRPropertyEditorTableView::attemptToSelectKeyViewPrecedingView(QWidget *view)
+{
+    const int n = int(m_controller->visiblePropertyEditorItems().size());
+    const int r = rowForView(view);
+    if (n == 0)
+        return false;
+    QList<int> order;
+    for (int row = r - 1; row >= 0; --row)
+        order.append(row);
+    for (int row = n - 1; row > r || (r == n - 1 && row == r); --row)
+        if (!order.contains(row))
+            order.append(row);
+    for (int row : std::as_const(order))
+        if (attemptToSelectLastKeyViewAtRow(row))
+            return true;
+    return false;
+}
+
+bool KRPropertyEditorTableView::focusNextPrevChild(bool next)
+{
+    QWidget *focus = window()->focusWidget();
+    const int row = rowForView(focus);
+    if (row < 0)
+        return QScrollArea::focusNextPrevChild(next);
+    // Inside a row Qt's own order applies; leaving the row runs the table's loop.
+    const auto &visible = m_controller->visiblePropertyEditorItems();
+    QWidget *rowView = visible[row]->view();
+    QWidget *candidate = next ? focus->nextInFocusChain() : focus->previousInFocusChain();
+    while (candidate && candidate != focus && !(candidate->focusPolicy() & Qt::TabFocus && candidate->isVisible() &&
+                                                candidate->isEnabled()))
+        candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+    if (candidate && candidate != focus && rowView->isAncestorOf(candidate)) {
+        candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return next ? attemptToSelectKeyViewFollowingView(focus) : attemptToSelectKeyViewPrecedingView(focus);
+}
+
+// --- Inspector
+
+KRPropertyEditorViewController::KRPropertyEditorViewController()
+{
+    KRPropertyEditorItemViewController::registerInterfaces();
+    if (!KRInterfaceRegistry::hasInterface(QStringLiteral("KRPropertyEditorView")))
+        KRInterfaceRegistry::registerInterface(QStringLiteral("KRPropertyEditorView"), [](QObject *owner) -> QWidget * {
+            auto *controller = dynamic_cast<KRPropertyEditorViewController *>(owner);
+            auto *view = new QWidget;
+            auto *layout = new QVBoxLayout(view);
+            layout->setContentsMargins(0, 0, 0, 0);
+            controller->m_tableView = new KRPropertyEditorTableView(controller, view);
+            layout->addWidget(controller->m_tableView);
+            view->resize(290, 500);
+            return view;
+        });
+}
+
+KRPropertyEditorViewController::~KRPropertyEditorViewController()
+{
+    // Rows go first: their views sit inside the table.
+    m_visibleItems.clear();
+    m_items.clear();
+}
+
+void KRPropertyEditorViewController::awakeFromNib()
+{
+    m_items.clear();
+    m_visibleItems.clear();
+}
+
+void KRPropertyEditorViewController::setObject(const std::shared_ptr<KRObject> &object)
+{
+    if (m_hasObject && object == m_object.lock())
+        return;
+    m_object = object;
+    m_hasObject = true;
+    buildPropertyEditorItems();
+    buildVisiblePropertyEditorItems();
+    m_tableView->reloadData();
+}
+
+void KRPropertyEditorViewController::buildVisiblePropertyEditorItems()
+{
+    m_visibleItems.clear();
+    for (const auto &item : m_items)
+        if (item->visible())
+            m_visibleItems.append(item.get());
+}
+
+void KRPropertyEditorViewController::reloadTable()
+{
+    buildVisiblePropertyEditorItems();
+    m_tableView->reloadData();
+}
+
+void KRPropertyEditorViewController::rowSizeChanged(QWidget *rowView)
+{
+    const int row = m_tableView->rowForView(rowView);
+    if (row >= 0)
+        m_tableView->noteHeightOfRowChanged(row);
+}
+
+void KRPropertyEditorViewController::editDefaultProperty()
+{
+    const auto target = object();
+    if (!target)
+        return;
+    const QString name = target->defaultProperty();
+    for (const auto &item : m_items)
+        if (item->editProperty(name))
+            return;
+}
+
+void KRPropertyEditorViewController::editFunction(const std::shared_ptr<KRFunction> &function)
+{
+    if (m_delegate)
+        m_delegate->propertyEditorViewEditFunction(this, function);
+}
+
+void KRPropertyEditorViewController::editHTML(const QString &key)
+{
+    if (m_delegate)
+        m_delegate->propertyEditorViewEditHTML(this, object(), key);
+}
+
+void KRPropertyEditorViewController::editListViewItems(const std::shared_ptr<KRObject> &listView)
+{
+    if (m_delegate)
+        m_delegate->propertyEditorViewEditListViewItems(this, listView);
+}
+
+void KRPropertyEditorViewController::editNavbarItems(const std::shared_ptr<KRObject> &toolbar, const QString &key)
+{
+    if (m_delegate)
+        m_delegate->propertyEditorViewEditNavbarItems(this, toolbar, key);
+}
+
+QStringList KRPropertyEditorViewController::layoutDescription() const
+{
+    QStringList lines;
+    QString section;
+    for (const auto &item : m_items) {
+        QString line = item->kindName();
+        if (auto *header = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(item.get())) {
+            line += QStringLiteral(" \"%1\" %2").arg(header->label()->text(),
+                                                     header->isOpen() ? QStringLiteral("open") : QStringLiteral("closed"));
+            lines.append(line);
+            continue;
+        }
+        if (!item->propertyName().isEmpty())
+            line += QLatin1Char(' ') + item->propertyName();
+        if (!item->visible())
+            line += QStringLiteral(" (hidden)");
+        lines.append(line);
+    }
+    return lines;
+}
+
+bool KRPropertyEditorViewController::isKindOf(const QString &className) const
+{
+    const auto target = object();
+    return target && KRClassRegistry::sharedInstance().isKindOf(target->kr_className(), className);
+}
+
+template <typename Row>
+Row *KRPropertyEditorViewController::add(KRPropertyEditorItemHeaderViewController *header)
+{
+    std::unique_ptr<Row> row = KRCachingViewController::create<Row>();
+    Row *raw = row.get();
+    raw->setTargetObject(object());
+    raw->setDelegate(this);
+    m_items.push_back(std::move(row));
+    if (header)
+        header->addObject(raw);
+    return raw;
+}
+
+template <typename Row>
+Row *KRPropertyEditorViewController::addRow(const QString &propertyName, KRPropertyEditorItemHeaderViewController *header)
+{
+    const auto target = object();
+    // Built-in layouts name only keys the class has: anything else is a programming error.
+    KR_ASSERT(target && target->objectProperties().contains(QStringLiteral("kr_") + propertyName),
+              "inspector row for a property the object does not have");
+    Row *row = add<Row>(header);
+    row->setPropertyName(propertyName);
+    return row;
+}
+
+KRPropertyEditorItemHeaderViewController *KRPropertyEditorViewController::addHeader(const QString &title, bool open)
+{
+    auto *header = add<KRPropertyEditorItemHeaderViewController>();
+    header->label()->setText(title);
+    header->setOpen(open);
+    return header;
+}
+
+void KRPropertyEditorViewController::addHLine(KRPropertyEditorItemHeaderViewController *header)
+{
+    std::unique_ptr<KRPropertyEditorItemHLineViewController> row =
+        KRCachingViewController::create<KRPropertyEditorItemHLineViewController>();
+    KRPropertyEditorItemHLineViewController *raw = row.get();
+    m_items.push_back(std::move(row));
+    if (header)
+        header->addObject(raw);
+}
+
+void KRPropertyEditorViewController::addEvent(const QString &name, KRPropertyEditorItemHeaderViewController *header)
+{
+    addRow<KRPropertyEditorItemEventViewController>(name, header);
+}
+
+KRPropertyEditorViewController::PluginProperties KRPropertyEditorViewController::buildPluginPropertyDictionary() const
+{
+    PluginProperties result;
+    const auto target = object();
+    if (!target)
+        return result;
+    const KRObjectInfo::GroupedProperties &groups = KRObjectInfo::sharedInstance().propertyInfo(target->kr_className());
+    for (const QString &group : groups.allKeys())
+        for (const KRPropertyInfo &info : groups.objectForKey(group))
+            if (info.pluginProperty) {
+                QList<KRPropertyInfo> list = result.objectForKey(info.group);
+                list.append(info);
+                result.setObject(list, info.group);
+            }
+    return result;
+}
+
+void KRPropertyEditorViewController::addPluginPropertiesForGroup(const QString &group,
+                                                                 KRPropertyEditorItemHeaderViewController *header,
+                                                                 PluginProperties &pluginProperties)
+{
+    if (!pluginProperties.contains(group))
+        return;
+    const QList<KRPropertyInfo> list = pluginProperties.objectForKey(group);
+    pluginProperties.removeObjectForKey(group);
+    const auto target = object();
+    for (const KRPropertyInfo &info : list) {
+        // A plug-in's manifest may name a property its class cannot hold: skip that row.
+        if (!target || !target->objectProperties().contains(QStringLiteral("kr_") + info.name)) {
+            KR_PLATFORM_LOG(QStringLiteral("Inspector: plug-in property \"%1\" of %2 is not a property of the object; "
+                                           "no row shown")
+                                .arg(info.name, target ? target->kr_className() : QString()));
+            continue;
+        }
+        switch (info.propertyType) {
+        case KRPropertyInfo::String:
+        case KRPropertyInfo::Number:
+            addRow<KRPropertyEditorItemStringViewController>(info.name, header);
+            break;
+        case KRPropertyInfo::Enum:
+            addRow<KRPropertyEditorItemEnumViewController>(info.name, header);
+            break;
+        case KRPropertyInfo::Color:
+            addRow<KRPropertyEditorItemColorViewController>(info.name, header);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void KRPropertyEditorViewController::buildBackgroundRows(KRPropertyEditorItemHeaderViewController *header)
+{
+    for (const char *name : {"backgroundImage", "backgroundAttachment", "backgroundPosition", "backgroundRepeat"})
+        addRow<KRPropertyEditorItemStringViewController>(QLatin1String(name), header);
+    addRow<KRPropertyEditorItemColorViewController>(QStringLiteral("backgroundColor"), header);
+    addRow<KRPropertyEditorItemStringViewController>(QStringLiteral("backgroundGradient"), header);
+}
+
+void KRPropertyEditorViewController::buildFontRows(KRPropertyEditorItemHeaderViewController *header)
+{
+    addRow<KRPropertyEditorItemEnumViewController>(QStringLiteral("fontFamily"), header);
+    addRow<KRPropertyEditorItemEnumViewController>(QStringLiteral("fontWeight"), header);
+    addRow<KRPropertyEditorItemEnumViewController>(QStringLiteral("fontStyle"), header);
+    addRow<KRPropertyEditorItemStringViewController>(QStringLiteral("fontSize"), header);
+    addRow<KRPropertyEditorItemTextShadowViewController>(QStringLiteral("textShadow"), header);
+    addRow<KRPropertyEditorItemEnumViewController>(QStringLiteral("textAlign"), header);
+    addRow<KRPropertyEditorItemStringViewController>(QStringLiteral("letterSpacing"), header);
+    addRow<KRPropertyEditorItemStringViewController>(QStringLiteral("lineHeight"), header);
+}
+
+void KRPropertyEditorViewController::buildClassBlock(PluginProperties &plugins)
+{
+    using String = KRPropertyEditorItemStringViewController;
+    using Enum = KRPropertyEditorItemEnumViewController;
+    using Boolean = KRPropertyEditorItemBooleanViewController;
+    using MLTable = KRPropertyEditorItemMLTableViewController;
+    const auto any = [this](std::initializer_list<const char *> classes) {
+        for (const char *c : classes)
+            if (isKindOf(QLatin1String(c)))
+                return true;
+        return false;
+    };
+    const auto strings = [this](std::initializer_list<const char *> names) {
+        for (const char *n : names)
+            addRow<String>(QLatin1String(n));
+    };
+    const auto enums = [this](std::initializer_list<const char *> names) {
+        for (const char *n : names)
+            addRow<Enum>(QLatin1String(n));
+    };
+    const bool graph = isKindOf(QStringLiteral("KRBluffGraph"));
+
+    if (isKindOf(QStringLiteral("JQMTextbox")))
+        enums({"type"});
+    if (!graph)
+        addRow<KRPropertyEditorItemColorViewController>(QStringLiteral("color"));
+    addRow<KRPropertyEditorItemTextShadowViewController>(QStringLiteral("boxShadow"));
+    if (isKindOf(QStringLiteral("KRFormControl"))) {
+        strings({"name"});
+        addRow<Boolean>(QStringLiteral("disabled"));
+    }
+    if (isKindOf(QStringLiteral("KRDiv")))
+        addRow<KRPropertyEditorItemContentViewController>(QStringLiteral("content"));
+    if (isKindOf(QStringLiteral("KRImage")))
+        strings({"src"});
+    if (any({"JQMSelect", "JQMSlider", "JQMCheckboxRadio", "JQMTextbox", "JQMTextArea", "JQMSlideToggle"}))
+        strings({"label"});
+    if (isKindOf(QStringLiteral("JQMSlider"))) {
+        strings({"min", "max", "step"});
+        enums({"highlight"});
+    }
+    if (isKindOf(QStringLiteral("JQMCheckboxRadio")))
+        enums({"orientation"});
+    if (any({"KRTextbox", "JQMTextbox"}))
+        strings({"placeholder"});
+    if (any({"KRLabel", "KRTextbox", "KRCheckbox", "KRRadioButton", "KRSelect", "KRButton", "KRTextArea", "JQMSlider",
+             "JQMButton", "JQMRadioButtonGroup", "JQMSelect", "JQMTextbox", "JQMTextArea", "JQMSlideToggle"}))
+        strings({"value"});
+    if (any({"KRButton", "JQMButton"})) {
+        addRow<KRPropertyEditorItemPageViewController>(QStringLiteral("gotoPage"));
+        enums({"gotoPageTransition"});
+    }
+    if (isKindOf(QStringLiteral("JQMButton")))
+        enums({"corners"});
+    if (any({"JQMButton", "JQMSelect"})) {
+        addRow<KRPropertyEditorItemEnumComboViewController>(QStringLiteral("icon"));
+        enums({"iconpos", "iconshadow", "shadow"});
+    }
+    if (isKindOf(QStringLiteral("JQMSelect")))
+        enums({"nativeMenu"});
+    if (any({"JQMButton", "JQMSelect", "JQMSlider", "JQMCheckboxRadio", "JQMTextbox", "JQMTextArea", "JQMSlideToggle"}))
+        enums({"theme", "mini"});
+    if (any({"JQMSlider", "JQMSlideToggle"}))
+        enums({"trackTheme"});
+    if (graph) {
+        addHLine();
+        enums({"type"});
+        strings({"title"});
+        enums({"theme"});
+    }
+    if (isKindOf(QStringLiteral("KRPhotoSwipe"))) {
+        addHLine();
+        addRow<MLTable>(QStringLiteral("images"));
+        addHLine();
+        enums({"allowUserZoom", "autoStartSlideshow", "allowRotationOnUserZoom"});
+        strings({"captionAndToolbarAutoHideDelay"});
+        enums({"captionAndToolbarFlipPosition", "captionAndToolbarHide"});
+        strings({"captionAndToolbarOpacity"});
+        enums({"captionAndToolbarShowEmptyCaptions"});
+        strings({"doubleTapZoomLevel"});
+        enums({"enableDrag"});
+        strings({"fadeInSpeed", "fadeOutSpeed"});
+        enums({"imageScaleMethod", "loop"});
+        strings({"margin", "maxUserZoom", "minUserZoom"});
+        enums({"preventSlideshow"});
+        strings({"slideshowDelay", "slideSpeed"});
+    }
+    if (any({"KRTextbox", "JQMTextbox"}))
+        strings({"maxsize"});
+    if (any({"KRTextbox", "JQMTextbox", "KRTextArea", "JQMTextArea"}))
+        enums({"autocapitalize", "autocorrect"});
+    if (any({"KRCheckbox", "KRRadioButton"}))
+        addRow<Boolean>(QStringLiteral("checked"));
+    if (any({"KRSelect", "JQMCheckboxRadio", "JQMSelect", "JQMSlideToggle"}))
+        addRow<MLTable>(QStringLiteral("options"));
+    if (isKindOf(QStringLiteral("KRTable")))
+        strings({"rows", "columns"});
+    addPluginPropertiesForGroup(QStringLiteral("Object Properties"), nullptr, plugins);
+    addHLine();
+
+    if (!graph) {
+        auto *background = addHeader(QStringLiteral("Background"), false);
+        buildBackgroundRows(background);
+        addPluginPropertiesForGroup(QStringLiteral("Background"), background, plugins);
+        addHLine(background);
+    }
+    auto *font = addHeader(QStringLiteral("Font & Text"), true);
+    buildFontRows(font);
+    addPluginPropertiesForGroup(QStringLiteral("Font & Text"), font, plugins);
+    addHLine(font);
+
+    auto *borders = addHeader(QStringLiteral("Borders & Padding"), false);
+    addRow<Enum>(QStringLiteral("borderStyle"), borders);
+    addRow<KRPropertyEditorItemColorViewController>(QStringLiteral("borderColor"), borders);
+    addRow<String>(QStringLiteral("borderWidth"), borders);
+    addRow<String>(QStringLiteral("borderRadius"), borders);
+    addHLine(borders);
+    for (const char *side : {"Top", "Bottom", "Left", "Right"}) {
+        addRow<Enum>(QStringLiteral("border%1Style").arg(QLatin1String(side)), borders);
+        addRow<KRPropertyEditorItemColorViewController>(QStringLiteral("border%1Color").arg(QLatin1String(side)),
+                                                        borders);
+        addRow<String>(QStringLiteral("border%1Width").arg(QLatin1String(side)), borders);
+        addHLine(borders);
+    }
+    for (const char *name : {"padding", "paddingTop", "paddingBottom", "paddingLeft", "paddingRight"})
+        addRow<String>(QLatin1String(name), borders);
+    addPluginPropertiesForGroup(QStringLiteral("Borders & Padding"), borders, plugins);
+    addHLine(borders);
+}
+
+void KRPropertyEditorViewController::buildPropertyEditorItems()
+{
+    m_visibleItems.clear();
+    m_items.clear();
+    const auto target = object();
+    if (!target)
+        return;
+    using String = KRPropertyEditorItemStringViewController;
+    using Enum = KRPropertyEditorItemEnumViewController;
+    using Boolean = KRPropertyEditorItemBooleanViewController;
+    PluginProperties plugins = buildPluginPropertyDictionary();
+    const QString className = target->kr_className();
+
+    // Block 1: title and id.
+    auto *title = addHeader(QStringLiteral("%1 Properties").arg(className), true);
+    title->hideDisclosureButton();
+    title->setHelpButtonIdentifier(QStringLiteral("objectHelp_") + className);
+    addRow<String>(QStringLiteral("id"));
+
+    const bool control = isKindOf(QStringLiteral("KRControl"));
+    const bool toolbar = isKindOf(QStringLiteral("JQMBaseToolbar"));
+    const bool listView = isKindOf(QStringLiteral("JQMListView"));
+    if (control && !toolbar && !listView) {
+        add<KRPropertyEditorItemControlViewController>()->setup();
+        addRow<String>(QStringLiteral("styleClass"));
+    }
+    if ((control || isKindOf(QStringLiteral("KRStyleClass"))) && !toolbar && !listView)
+        buildClassBlock(plugins);
+
+    if (listView) {
+        for (const char *name : {"top", "left", "width", "height", "zIndex"})
+            addRow<String>(QLatin1String(name));
+        addRow<KRPropertyEditorItemEnumComboViewController>(QStringLiteral("icon"));
+        for (const char *name : {"theme", "inset", "wordwrap", "gotoPageTransition", "autodividers", "filter"})
+            addRow<Enum>(QLatin1String(name));
+        addRow<String>(QStringLiteral("filterPlaceholder"));
+        addRow<KRPropertyEditorItemContentViewController>(QStringLiteral("items"));
+        addHLine();
+    }
+
+    if (toolbar) {
+        addRow<String>(QStringLiteral("title"));
+        if (isKindOf(QStringLiteral("JQMHeaderToolbar")))
+            addRow<Enum>(QStringLiteral("position"));
+        addRow<Enum>(QStringLiteral("theme"));
+        addHLine();
+        for (const char *side : {"left", "right"}) {
+            const QString s = QLatin1String(side);
+            addRow<String>(s + QStringLiteral("ButtonLabel"));
+            addRow<KRPropertyEditorItemEnumComboViewController>(s + QStringLiteral("ButtonIcon"));
+            addRow<Enum>(s + QStringLiteral("ButtonIconpos"));
+            addRow<Enum>(s + QStringLiteral("ButtonTheme"));
+            addRow<KRPropertyEditorItemPageViewController>(s + QStringLiteral("ButtonGotoPage"));
+            addRow<Enum>(s + QStringLiteral("ButtonGotoPageTransition"));
+            addHLine();
+        }
+        addRow<KRPropertyEditorItemContentViewController>(QStringLiteral("navbarItems"));
+        addRow<Enum>(QStringLiteral("navbarIconpos"));
+        addHLine();
+        auto *events = addHeader(QStringLiteral("Events"), false);
+        for (const char *name : {"leftButtonOnClick", "rightButtonOnClick", "navbarOnClick"})
+            addEvent(QLatin1String(name), events);
+    }
+
+    if (control && !toolbar) {
+        auto *events = addHeader(QStringLiteral("Events"), false);
+        QStringList names{QStringLiteral("onClick")};
+        if (!listView) {
+            names << QStringLiteral("onTouchStart") << QStringLiteral("onTouchMove") << QStringLiteral("onTouchEnd");
+            if (isKindOf(QStringLiteral("KRFormControl")))
+                names.insert(0, QStringLiteral("onChange"));
+            bool focusEvents = false;
+            for (const char *c : {"KRTextbox", "KRTextArea", "KRSelect", "JQMTextbox", "JQMTextArea", "JQMSelect"})
+                focusEvents = focusEvents || isKindOf(QLatin1String(c));
+            if (focusEvents) {
+                const qsizetype at = names.indexOf(QStringLiteral("onTouchStart"));
+                names.insert(at, QStringLiteral("onFocus"));
+                names.insert(at + 1, QStringLiteral("onBlur"));
+            }
+        }
+        if (isKindOf(QStringLiteral("KRImage")))
+            names.insert(1, QStringLiteral("onLoad"));
+        for (const QString &name : std::as_const(names))
+            addEvent(name, events);
+        addPluginPropertiesForGroup(QStringLiteral("Events"), events, plugins);
+        addHLine(events);
+    }
+
+    if (isKindOf(QStringLiteral("KRTimer"))) {
+        addRow<String>(QStringLiteral("interval"));
+        addRow<Boolean>(QStringLiteral("enabled"));
+        addHLine();
+        addEvent(QStringLiteral("onTimeout"), nullptr);
+        addHLine();
+    }
+
+    if (isKindOf(QStringLiteral("JQMSimplePopup"))) {
+        for (const char *name : {"title", "message", "text"})
+            addRow<String>(QLatin1String(name));
+        addRow<Enum>(QStringLiteral("transition"));
+        for (const char *name : {"shadow", "corners", "inlineButtons"})
+            addRow<Boolean>(QLatin1String(name));
+        for (const char *name : {"theme", "overlayTheme", "headerTheme", "contentTheme"})
+            addRow<Enum>(QLatin1String(name));
+        addHLine();
+        for (const char *n : {"1", "2"}) {
+            addRow<String>(QStringLiteral("button%1Label").arg(QLatin1String(n)));
+            addRow<Enum>(QStringLiteral("button%1Theme").arg(QLatin1String(n)));
+            addEvent(QStringLiteral("onButton%1Click").arg(QLatin1String(n)), nullptr);
+            addHLine();
+        }
+    }
+
+    if (isKindOf(QStringLiteral("KRFunction"))) {
+        addRow<String>(QStringLiteral("arguments"));
+        addRow<KRPropertyEditorItemContentViewController>(QStringLiteral("source"));
+        addHLine();
+    }
+
+    if (isKindOf(QStringLiteral("KRPage"))) {
+        addRow<String>(QStringLiteral("title"));
+        addRow<KRPropertyEditorItemColorViewController>(QStringLiteral("color"));
+        addRow<Enum>(QStringLiteral("theme"));
+        addRow<String>(QStringLiteral("formAction"));
+        addRow<String>(QStringLiteral("formMethod"));
+        const auto project = std::dynamic_pointer_cast<KRProject>(target->project());
+        if (!project || !project->ajaxPageLoading()) {
+            addRow<KRPropertyEditorItemMLTableViewController>(QStringLiteral("cssIncludes"));
+            addRow<KRPropertyEditorItemMLTableViewController>(QStringLiteral("javascriptIncludes"));
+        }
+        addHLine();
+        auto *background = addHeader(QStringLiteral("Background"), false);
+        buildBackgroundRows(background);
+        addHLine(background);
+        auto *font = addHeader(QStringLiteral("Font & Text"), true);
+        buildFontRows(font);
+        addHLine(font);
+        auto *events = addHeader(QStringLiteral("Events"), false);
+        for (const char *name : {"onClick", "onTouchStart", "onTouchMove", "onTouchEnd", "onLoad",
+                                 "onOrientationChange", "onSubmit"})
+            addEvent(QLatin1String(name), events);
+        addHLine(events);
+        auto *server = addHeader(QStringLiteral("Server Events"), false);
+        addEvent(QStringLiteral("onGET"), server);
+        addEvent(QStringLiteral("onPOST"), server);
+        addHLine(server);
+    }
+
+    // Whatever plug-in groups are left, in catalogue order, each under its own closed header.
+    const QStringList leftover = plugins.allKeys();
+    for (const QString &group : leftover) {
+        auto *header = addHeader(group, false);
+        addPluginPropertiesForGroup(group, header, plugins);
+        addHLine(header);
+    }
+}

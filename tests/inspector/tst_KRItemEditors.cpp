@@ -1,0 +1,183 @@
+#include "InspectorTestSupport.h"
+
+#include <inspector/KRItemEditorViewController.h>
+#include <core/ui/KRUIColors.h>
+#include <model/KRFunction.h>
+#include <model/KRObjectInfo.h>
+#include <platform/foundation/KRUndoManager.h>
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace KRInspectorTest;
+
+namespace {
+
+void settle()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+struct OpenedFunctions : KRItemEditorDelegate {
+    QStringList ids;
+    void editFunction(const std::shared_ptr<KRFunction> &function) override { ids << function->kr_id(); }
+};
+
+std::unique_ptr<KRListViewItemEditorViewController> listEditor(const std::shared_ptr<KRObject> &listView)
+{
+    auto editor = KRCachingViewController::create<KRListViewItemEditorViewController>();
+    editor->setListView(listView);
+    editor->view()->show();
+    return editor;
+}
+
+QStringList labels(const KRItemEditorViewController &editor)
+{
+    QStringList result;
+    for (const QVariantMap &item : editor.items())
+        result << item.value(QStringLiteral("label")).toString();
+    return result;
+}
+
+} // namespace
+
+TEST(KRItemEditors, BlankInsertRowIsNeverStoredAndTypingALabelStoresTheItemLast)
+{
+    const Fixture f = open(QStringLiteral("<JQMListView id=\"listview1\"/>"));
+    const auto list = f.object(QStringLiteral("listview1"));
+    auto editor = listEditor(list);
+    settle();
+    const int steps = f.document->undoManager().undoCount();
+    editor->addRow();
+    ASSERT_EQ(editor->tableView()->rowCount(), 1);
+    EXPECT_TRUE(editor->hasInsertRow());
+    // The label cell is being edited.
+    EXPECT_TRUE(editor->tableView()->indexWidget(editor->tableView()->model()->index(0, 0)) ||
+                editor->tableView()->viewport()->findChild<QLineEdit *>());
+    // Leaving the blank row removes it and stores nothing.
+    editor->tableView()->clearSelection();
+    EXPECT_EQ(editor->tableView()->rowCount(), 0);
+    settle();
+    EXPECT_EQ(f.document->undoManager().undoCount(), steps);
+    EXPECT_TRUE(list->value(QStringLiteral("kr_items")).isEmpty());
+
+    editor->addRow();
+    editor->setObjectValue(0, QStringLiteral("label"), QStringLiteral("Alpha"));
+    settle();
+    editor->addRow();
+    editor->setObjectValue(1, QStringLiteral("label"), QStringLiteral("Beta"));
+    settle();
+    EXPECT_EQ(list->value(QStringLiteral("kr_items")), QStringLiteral("[{\"label\":\"Alpha\"},{\"label\":\"Beta\"}]"));
+    // Undo gives the working copy back from the list view.
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_EQ(labels(*editor), QStringList{QStringLiteral("Alpha")});
+}
+
+TEST(KRItemEditors, ReorderDividerDeleteAndHandlerCreation)
+{
+    const Fixture f = open(QStringLiteral(
+        "<JQMListView id=\"listview1\">[{\"label\":\"1\"},{\"label\":\"2\"},{\"label\":\"3\"}]</JQMListView>"
+        "<KRFunction id=\"listview1_onClick\" arguments=\"event\"/>"));
+    const auto list = f.object(QStringLiteral("listview1"));
+    auto editor = listEditor(list);
+    OpenedFunctions opened;
+    editor->setDelegate(&opened);
+
+    editor->moveRow(0, 3);
+    EXPECT_EQ(labels(*editor), (QStringList{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1")}));
+    editor->moveRow(2, 0);
+    EXPECT_EQ(labels(*editor), (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
+
+    // Handler creation numbers the id when the plain one is taken, opens it and stores it.
+    editor->setObjectValue(0, QStringLiteral("onClick"), 1);
+    EXPECT_EQ(opened.ids, QStringList{QStringLiteral("listview1_onClick2")});
+    EXPECT_EQ(editor->items()[0].value(QStringLiteral("onClick")).toString(), QStringLiteral("listview1_onClick2"));
+    ASSERT_TRUE(f.page->objectForID(QStringLiteral("listview1_onClick2")));
+    EXPECT_EQ(f.page->objectForID(QStringLiteral("listview1_onClick2"))->value(QStringLiteral("kr_arguments")),
+              QStringLiteral("event"));
+    const int action = editor->column(QStringLiteral("eventAction"));
+    EXPECT_TRUE(editor->tableView()->item(0, action)->flags() & Qt::ItemIsEnabled);
+    editor->buttonAction(0);
+    EXPECT_EQ(opened.ids.size(), 2);
+
+    // A divider row is grey and its handler cells are off.
+    editor->setObjectValue(1, QStringLiteral("divider"), 1);
+    EXPECT_FALSE(editor->tableView()->item(1, editor->column(QStringLiteral("onClick")))->flags() & Qt::ItemIsEnabled);
+    EXPECT_TRUE(editor->tableView()->item(1, editor->column(QStringLiteral("label")))->flags() & Qt::ItemIsEnabled);
+    EXPECT_NE(editor->tableView()->item(1, 0)->background().style(), Qt::NoBrush);
+    EXPECT_EQ(editor->tableView()->item(0, 0)->background().style(), Qt::NoBrush);
+
+    // The delete key removes every selected row.
+    editor->tableView()->setFocus();
+    editor->tableView()->selectRow(0);
+    editor->tableView()->selectionModel()->select(editor->tableView()->model()->index(2, 0),
+                                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(editor->tableView(), Qt::Key_Delete);
+    EXPECT_EQ(labels(*editor), QStringList{QStringLiteral("2")});
+    EXPECT_TRUE(list->value(QStringLiteral("kr_items")).contains(QLatin1String("\"divider\"")));
+    EXPECT_FALSE(list->value(QStringLiteral("kr_items")).contains(QLatin1String("\"1\"")));
+
+    // Column help comes from the item pseudo-class of the catalogue.
+    EXPECT_EQ(editor->columnHelpHTML(QStringLiteral("label")),
+              KRObjectInfo::sharedInstance().propertyHelpHTML(QStringLiteral("label"), QStringLiteral("JQMListViewItem")));
+}
+
+TEST(KRItemEditors, NavbarItemsFollowARenamedPageAtOnce)
+{
+    const Fixture f = open(QStringLiteral(
+        "<JQMHeaderToolbar id=\"bar\" navbarItems='[{\"label\":\"Home\",\"gotoPage\":\"page2\"}]'/>"));
+    const auto bar = f.object(QStringLiteral("bar"));
+    auto editor = KRCachingViewController::create<KRNavbarItemEditorViewController>();
+    editor->setPropertyName(QStringLiteral("kr_navbarItems"));
+    editor->setObject(bar);
+    const int pageColumn = editor->column(QStringLiteral("gotoPage"));
+    EXPECT_EQ(editor->tableView()->item(0, pageColumn)->text(), QStringLiteral("page2"));
+    for (const auto &page : f.project->krPages())
+        if (page->kr_id() == QLatin1String("page2"))
+            page->setValue(QStringLiteral("kr_id"), QStringLiteral("about"));
+    EXPECT_EQ(editor->tableView()->item(0, pageColumn)->text(), QStringLiteral("about"));
+    EXPECT_TRUE(bar->value(QStringLiteral("kr_navbarItems")).contains(QLatin1String("\"gotoPage\":\"about\"")));
+    // Icons are stored as shown; a transition is stored by key.
+    editor->setObjectValue(0, QStringLiteral("icon"), QStringLiteral("star"));
+    editor->setObjectValue(0, QStringLiteral("gotoPageTransition"), 1);
+    EXPECT_TRUE(bar->value(QStringLiteral("kr_navbarItems")).contains(QLatin1String("\"icon\":\"star\"")));
+    EXPECT_FALSE(editor->items()[0].value(QStringLiteral("gotoPageTransition")).toString().isEmpty());
+}
+
+TEST(KRItemEditors, ScreenshotOfAListViewWithItsItemEditor)
+{
+    const Fixture f = open(QStringLiteral(
+        "<JQMListView id=\"listview1\">[{\"label\":\"Fruit\",\"divider\":1},{\"label\":\"Apple\",\"badge\":\"3\","
+        "\"gotoPage\":\"page2\"},{\"label\":\"Pear\",\"theme\":\"b\"}]</JQMListView>"));
+    const auto list = f.object(QStringLiteral("listview1"));
+    QWidget window;
+    auto *layout = new QHBoxLayout(&window);
+    auto inspector = KRCachingViewController::create<KRPropertyEditorViewController>();
+    inspector->setObject(list);
+    auto editor = KRCachingViewController::create<KRListViewItemEditorViewController>();
+    editor->setListView(list);
+    layout->addWidget(inspector->view());
+    layout->addWidget(editor->view(), 1);
+    inspector->view()->setFixedWidth(300);
+    window.resize(1100, 520);
+    window.show();
+    QCoreApplication::processEvents();
+    const QImage image = window.grab().toImage();
+    const QTableWidgetItem *divider = editor->tableView()->item(0, 1);
+    const QRect cell = editor->tableView()->visualItemRect(divider);
+    const QPoint inWindow = editor->tableView()->viewport()->mapTo(&window, cell.center());
+    const QColor grey = image.pixelColor(inWindow * image.devicePixelRatio());
+    EXPECT_EQ(grey.rgb(), KRUIColors::grayBackgroundColor().rgb());
+    screenshot(&window, QStringLiteral("listview-item-editor"));
+    // Inspector rows and editors are released before the window deletes their views.
+    layout->removeWidget(inspector->view());
+    layout->removeWidget(editor->view());
+    inspector->view()->setParent(nullptr);
+    editor->view()->setParent(nullptr);
+}

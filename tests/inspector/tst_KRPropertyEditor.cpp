@@ -1,0 +1,613 @@
+#include "InspectorTestSupport.h"
+#include "KRTestSupport.h"
+
+#include <inspector/KRItemEditorViewController.h>
+#include <widgets/help/KRHelpButtonController.h>
+
+#include <controls/KRPluginLoader.h>
+#include <model/KRClassRegistry.h>
+#include <model/KRFunction.h>
+#include <model/KRObjectInfo.h>
+#include <platform/foundation/KRUndoManager.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QMimeData>
+#include <QDropEvent>
+#include <QApplication>
+#include <QSpinBox>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace KRInspectorTest;
+
+namespace {
+
+void settle()
+{
+    // Closes the automatic undo group of the current event.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+QString normal(const QString &text)
+{
+    return text.isNull() ? QString(QLatin1String("")) : text;
+}
+
+// Edit, then undo and redo: the XML attribute follows each step, and the edit is one step.
+void expectRoundTrip(const Fixture &f, const std::shared_ptr<KRObject> &object, const QString &attributeName,
+                     const QString &expected, const std::function<void()> &edit)
+{
+    SCOPED_TRACE(attributeName.toStdString());
+    KRUndoManager &undo = f.document->undoManager();
+    settle();
+    const QString before = normal(attribute(object, attributeName));
+    const int steps = undo.undoCount();
+    edit();
+    settle();
+    EXPECT_EQ(normal(attribute(object, attributeName)), expected);
+    EXPECT_EQ(undo.undoCount(), steps + 1);
+    undo.undo();
+    settle();
+    EXPECT_EQ(normal(attribute(object, attributeName)), before);
+    undo.redo();
+    settle();
+    EXPECT_EQ(normal(attribute(object, attributeName)), expected);
+}
+
+void typeInto(QLineEdit *field, const QString &text)
+{
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+}
+
+QString layoutOf(const std::shared_ptr<KRObject> &object)
+{
+    auto inspector = KRCachingViewController::create<KRPropertyEditorViewController>();
+    inspector->setObject(object);
+    return inspector->layoutDescription().join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+const char *const kPalette[][2] = {
+    {"KRLabel", ""}, {"KRDiv", ""}, {"KRImage", ""}, {"KRCanvas", ""}, {"KRTable", ""},
+    {"KRBluffGraph", ""}, {"KRPhotoSwipe", ""}, {"KRButton", ""}, {"KRTextbox", ""}, {"KRTextArea", ""},
+    {"KRCheckbox", ""}, {"KRRadioButton", ""}, {"KRSelect", ""}, {"KRTimer", ""}, {"KRLocalDataSource", ""},
+    {"JQMButton", ""}, {"JQMTextbox", ""}, {"JQMTextArea", ""}, {"JQMSelect", ""}, {"JQMSlider", ""},
+    {"JQMSlideToggle", ""}, {"JQMRadioButtonGroup", ""}, {"JQMCheckboxGroup", ""}, {"JQMListView", ""},
+    {"JQMHeaderToolbar", ""}, {"JQMFooterToolbar", ""}, {"JQMSimplePopup", ""}, {"KRStyleClass", ""},
+    {"KRFunction", ""}};
+
+} // namespace
+
+// --- Layout by class
+
+TEST(KRPropertyEditorLayout, EveryPaletteClassMatchesItsGoldenLayoutAndInspectingWritesNothing)
+{
+    QString contents;
+    for (const auto &entry : kPalette)
+        contents += QStringLiteral("<%1 id=\"o%1\"/>").arg(QLatin1String(entry[0]));
+    const Fixture f = open(contents);
+    ASSERT_TRUE(f.page);
+    settle();
+    const QByteArray xmlBefore = f.document->xmlDocument().xmlData();
+    const std::int64_t changes = f.document->undoManager().changeCount();
+    for (const auto &entry : kPalette) {
+        const QString className = QLatin1String(entry[0]);
+        const auto object = f.object(QStringLiteral("o") + className);
+        ASSERT_TRUE(object) << className.toStdString();
+        krExpectGoldenFile(QStringLiteral(KR_TEST_DATA_DIR "/inspector/layouts/") + className + QStringLiteral(".txt"),
+                           layoutOf(object));
+    }
+    krExpectGoldenFile(QStringLiteral(KR_TEST_DATA_DIR "/inspector/layouts/KRPage.txt"), layoutOf(f.page));
+
+    // Choosing what is already stored (a missing value counts as empty) records nothing.
+    auto inspector = inspect(f.object(QStringLiteral("oJQMButton")));
+    auto *theme = row<KRPropertyEditorItemEnumViewController>(*inspector, QStringLiteral("theme"));
+    theme->chooseIndex(theme->popupButton()->currentIndex());
+    row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onClick"))->chooseIndex(0);
+    row<KRPropertyEditorItemEnumComboViewController>(*inspector, QStringLiteral("icon"))->commitText(QString());
+    row<KRPropertyEditorItemPageViewController>(*inspector, QStringLiteral("gotoPage"))->chooseIndex(0);
+    typeInto(row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("value"))->textField(), QString());
+    settle();
+    EXPECT_EQ(f.document->undoManager().changeCount(), changes);
+    EXPECT_FALSE(f.document->isDocumentEdited());
+    EXPECT_EQ(f.document->xmlDocument().xmlData(), xmlBefore);
+}
+
+TEST(KRPropertyEditorLayout, TextboxRowsAndSectionsFollowTheFixedOrder)
+{
+    const Fixture f = open(QStringLiteral("<JQMTextbox id=\"t\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("t")));
+    QStringList names;
+    for (auto *item : inspector->visiblePropertyEditorItems()) {
+        if (auto *header = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(item))
+            names << QLatin1Char('[') + header->label()->text() + QLatin1Char(']');
+        else if (!item->propertyName().isEmpty())
+            names << item->propertyName();
+        else
+            names << item->kindName();
+    }
+    EXPECT_EQ(names.join(QLatin1Char(' ')),
+              QStringLiteral("[JQMTextbox Properties] id Control styleClass type color boxShadow name disabled label "
+                             "placeholder value theme mini maxsize autocapitalize autocorrect HLine [Background] "
+                             "[Font & Text] fontFamily fontWeight fontStyle fontSize textShadow textAlign letterSpacing "
+                             "lineHeight HLine [Borders & Padding] [Events]"));
+    EXPECT_EQ(inspector->propertyEditorItems().size(), 73u);
+
+    // Help texts by button identifier; none once the object is gone.
+    auto *title = inspector->visiblePropertyEditorItems().first();
+    EXPECT_EQ(title->helpContent(QStringLiteral("objectHelp_JQMTextbox")),
+              KRObjectInfo::sharedInstance().objectHelpHTML(QStringLiteral("JQMTextbox")));
+    EXPECT_EQ(title->helpContent(QStringLiteral("helpButton_placeholder")),
+              KRObjectInfo::sharedInstance().propertyHelpHTML(QStringLiteral("placeholder"), QStringLiteral("JQMTextbox")));
+    EXPECT_FALSE(title->helpContent(QStringLiteral("helpButton_placeholder")).isEmpty());
+    EXPECT_EQ(title->helpContent(QStringLiteral("other")), QString());
+
+    // Opening a section shows its rows in place; closing hides exactly them again.
+    auto *events = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(inspector->visiblePropertyEditorItems().last());
+    ASSERT_TRUE(events);
+    const auto before = inspector->visiblePropertyEditorItems();
+    QTest::mouseClick(events->disclosureButton(), Qt::LeftButton);
+    QStringList shown;
+    for (auto *item : inspector->visiblePropertyEditorItems().mid(before.size()))
+        shown << item->propertyName();
+    EXPECT_EQ(shown.join(QLatin1Char(' ')),
+              QStringLiteral("onChange onClick onFocus onBlur onTouchStart onTouchMove onTouchEnd "));
+    EXPECT_TRUE(events->childViewControllers().last()->view()->isVisibleTo(inspector->view()));
+    QTest::mouseClick(events->disclosureButton(), Qt::LeftButton);
+    EXPECT_EQ(inspector->visiblePropertyEditorItems(), before);
+}
+
+TEST(KRPropertyEditorLayout, PageIncludesOnlyWithoutAjaxLoadingAndDefaultPropertyTakesFocus)
+{
+    const Fixture ajax = open(QString());
+    ajax.project->setAjaxPageLoading(true);
+    EXPECT_FALSE(layoutOf(ajax.page).contains(QLatin1String("cssIncludes")));
+    const Fixture plain = open(QStringLiteral("<KRLabel id=\"l\"/>"));
+    EXPECT_TRUE(layoutOf(plain.page).contains(QLatin1String("MLTable cssIncludes")));
+
+    auto inspector = inspect(plain.object(QStringLiteral("l")));
+    inspector->view()->activateWindow();
+    inspector->editDefaultProperty();
+    const QString defaultProperty = plain.object(QStringLiteral("l"))->defaultProperty();
+    auto *edited = row<KRPropertyEditorItemStringViewController>(*inspector, defaultProperty);
+    ASSERT_TRUE(edited) << defaultProperty.toStdString();
+    EXPECT_EQ(inspector->view()->focusWidget(), edited->textField());
+    // Tab from the last visible row wraps to row 1 (row 0 is the title).
+    auto *table = inspector->propertyTableView();
+    const auto &visible = inspector->visiblePropertyEditorItems();
+    ASSERT_TRUE(table->attemptToSelectKeyViewFollowingView(visible.last()->view()));
+    EXPECT_EQ(table->rowForView(inspector->view()->focusWidget()), 1);
+    // The Tab key leaves a row for the next one; back-Tab from row 1 passes the title row
+    // (nothing to focus) and wraps to the last row.
+    QTest::keyClick(inspector->view()->focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(table->rowForView(inspector->view()->focusWidget()), 2);
+    row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"))->textField()->setFocus();
+    QTest::keyClick(inspector->view()->focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    int lastFocusable = int(visible.size()) - 1;
+    while (lastFocusable > 0 && !visible[lastFocusable]->view()->findChild<QLineEdit *>() &&
+           !visible[lastFocusable]->view()->findChild<QComboBox *>())
+        --lastFocusable;
+    EXPECT_EQ(table->rowForView(inspector->view()->focusWidget()), lastFocusable);
+}
+
+TEST(KRPropertyEditorLayout, PluginPropertiesJoinTheirSectionsAndUnknownPropertiesAreSkipped)
+{
+    krRegisterCompositeTestClasses();
+    static bool loaded = false;
+    if (!loaded) {
+        loaded = true;
+        KRPluginLoader loader;
+        const QVariantMap gauge{
+            {QStringLiteral("className"), QStringLiteral("KRInspectorGauge")},
+            {QStringLiteral("superClass"), QStringLiteral("KRPlugin")},
+            {QStringLiteral("enumOptions"),
+             QVariantMap{{QStringLiteral("needles"), QVariantList{QStringLiteral("thin"), QStringLiteral("Thin"),
+                                                                  QStringLiteral("bold"), QStringLiteral("Bold")}}}},
+            {QStringLiteral("properties"),
+             QVariantList{
+                 QVariantMap{{QStringLiteral("propertyName"), QStringLiteral("caption")},
+                             {QStringLiteral("propertyType"), QStringLiteral("string")}},
+                 QVariantMap{{QStringLiteral("propertyName"), QStringLiteral("dial")},
+                             {QStringLiteral("propertyType"), QStringLiteral("color")},
+                             {QStringLiteral("group"), QStringLiteral("Background")}},
+                 QVariantMap{{QStringLiteral("propertyName"), QStringLiteral("needle")},
+                             {QStringLiteral("propertyType"), QStringLiteral("enum")},
+                             {QStringLiteral("enumOptions"), QStringLiteral("needles")},
+                             {QStringLiteral("group"), QStringLiteral("Gauge")}},
+                 QVariantMap{{QStringLiteral("propertyName"), QStringLiteral("limit")},
+                             {QStringLiteral("propertyType"), QStringLiteral("number")},
+                             {QStringLiteral("group"), QStringLiteral("Gauge")}},
+                 QVariantMap{{QStringLiteral("propertyName"), QStringLiteral("notes")},
+                             {QStringLiteral("propertyType"), QStringLiteral("multilineString")},
+                             {QStringLiteral("group"), QStringLiteral("Gauge")}}}}};
+        ASSERT_TRUE(loader.loadPluginClass(gauge, KRTest::makeTempDir()));
+        // The catalogue knows a property that the class itself does not declare.
+        QVariantMap ghost = gauge;
+        ghost.insert(QStringLiteral("className"), QStringLiteral("KRInspectorGhost"));
+        ghost.insert(QStringLiteral("superClass"), QStringLiteral("KRInspectorGauge"));
+        ghost.insert(QStringLiteral("properties"),
+                     QVariantList{QVariantMap{{QStringLiteral("propertyName"), QStringLiteral("phantom")},
+                                              {QStringLiteral("propertyType"), QStringLiteral("string")},
+                                              {QStringLiteral("group"), QStringLiteral("Gauge")}}});
+        ASSERT_TRUE(KRObjectInfo::sharedInstance().addPluginObject(ghost, KRTest::makeTempDir()));
+        KRObjectClass ghostClass;
+        ghostClass.className = QStringLiteral("KRInspectorGhost");
+        ghostClass.superclassName = QStringLiteral("KRInspectorGauge");
+        ghostClass.plugin = true;
+        ASSERT_TRUE(KRClassRegistry::sharedInstance().registerClass(ghostClass));
+    }
+    const Fixture f = open(QStringLiteral("<KRInspectorGauge id=\"g\"/><KRInspectorGhost id=\"h\"/>"));
+    ASSERT_TRUE(f.object(QStringLiteral("g")));
+    krExpectGoldenFile(QStringLiteral(KR_TEST_DATA_DIR "/inspector/layouts/KRInspectorGauge.txt"),
+                       layoutOf(f.object(QStringLiteral("g"))));
+    ASSERT_TRUE(f.object(QStringLiteral("h")));
+    const QString ghostLayout = layoutOf(f.object(QStringLiteral("h")));
+    EXPECT_FALSE(ghostLayout.contains(QLatin1String("phantom")));
+    EXPECT_TRUE(ghostLayout.contains(QLatin1String("Enum needle")));
+
+    auto inspector = inspect(f.object(QStringLiteral("g")));
+    auto *gaugeHeader = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(
+        inspector->propertyEditorItems()[inspector->propertyEditorItems().size() - 4].get());
+    ASSERT_TRUE(gaugeHeader);
+    QTest::mouseClick(gaugeHeader->disclosureButton(), Qt::LeftButton);
+    screenshot(inspector->view(), QStringLiteral("plugin-control"));
+}
+
+// --- Editing: each row kind round-trips through the model and the undo history
+
+TEST(KRPropertyEditorRows, EveryRowKindEditsOneUndoStep)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/><JQMTextbox id=\"t\"/><KRSelect id=\"s\">a</KRSelect>"
+                                          "<KRFunction id=\"handler\" arguments=\"event\">x();</KRFunction>"));
+    const auto button = f.object(QStringLiteral("b"));
+    auto inspector = inspect(button);
+
+    expectRoundTrip(f, button, QStringLiteral("value"), QStringLiteral("Go"), [&] {
+        typeInto(row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("value"))->textField(),
+                 QStringLiteral("Go"));
+    });
+    auto *geometry = row<KRPropertyEditorItemControlViewController>(*inspector, QString());
+    EXPECT_TRUE(geometry->checkbox(QStringLiteral("visible"))->isChecked());
+    expectRoundTrip(f, button, QStringLiteral("visible"), QStringLiteral("false"), [&] {
+        QTest::mouseClick(geometry->checkbox(QStringLiteral("visible")), Qt::LeftButton, {}, QPoint(8, 9));
+    });
+    expectRoundTrip(f, button, QStringLiteral("left"), QStringLiteral("40"), [&] {
+        typeInto(row<KRPropertyEditorItemControlViewController>(*inspector, QString())->textField(QStringLiteral("left")),
+                 QStringLiteral("40"));
+    });
+    auto *theme = row<KRPropertyEditorItemEnumViewController>(*inspector, QStringLiteral("theme"));
+    const int bIndex = theme->popupButton()->findData(QStringLiteral("b"));
+    ASSERT_GE(bIndex, 0);
+    expectRoundTrip(f, button, QStringLiteral("theme"), QStringLiteral("b"), [&] { theme->chooseIndex(bIndex); });
+    auto *icon = row<KRPropertyEditorItemEnumComboViewController>(*inspector, QStringLiteral("icon"));
+    expectRoundTrip(f, button, QStringLiteral("icon"), QStringLiteral("my-own-icon"),
+                    [&] { icon->commitText(QStringLiteral("my-own-icon")); });
+    auto *page = row<KRPropertyEditorItemPageViewController>(*inspector, QStringLiteral("gotoPage"));
+    QStringList pages;
+    for (int i = 0; i < page->popupButton()->count(); ++i)
+        pages << page->popupButton()->itemText(i);
+    EXPECT_EQ(pages, (QStringList{QString(), QStringLiteral("(back)"), QStringLiteral("page1"), QStringLiteral("page2")}));
+    expectRoundTrip(f, button, QStringLiteral("gotoPage"), QStringLiteral("page2"), [&] { page->chooseIndex(3); });
+    // Deleting a page takes it out of the list at once; a link to it is still shown as it is.
+    for (const auto &p : f.project->krPages())
+        if (p->kr_id() == QLatin1String("page2"))
+            f.project->deletePage(p);
+    EXPECT_EQ(page->popupButton()->findData(QStringLiteral("page2")), -1);
+    EXPECT_EQ(page->popupButton()->currentText(), QStringLiteral("page2"));
+    EXPECT_EQ(attribute(button, QStringLiteral("gotoPage")), QStringLiteral("page2"));
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_GE(page->popupButton()->findData(QStringLiteral("page2")), 0);
+    expectRoundTrip(f, button, QStringLiteral("disabled"), QStringLiteral("true"), [&] {
+        QTest::mouseClick(row<KRPropertyEditorItemBooleanViewController>(*inspector, QStringLiteral("disabled"))->checkbox(),
+                          Qt::LeftButton, {}, QPoint(8, 9));
+    });
+    auto *colour = row<KRPropertyEditorItemColorViewController>(*inspector, QStringLiteral("color"));
+    EXPECT_EQ(colour->viewHeight(), 20);
+    expectRoundTrip(f, button, QStringLiteral("color"), QStringLiteral("#000000"),
+                    [&] { QTest::mouseClick(colour->defaultCheckbox(), Qt::LeftButton, {}, QPoint(8, 9)); });
+    EXPECT_EQ(colour->viewHeight(), 48);
+    f.document->undoManager().undo();
+    settle();
+    // Undo emptied the colour: the row folds without writing anything.
+    EXPECT_EQ(colour->viewHeight(), 20);
+    EXPECT_TRUE(f.document->undoManager().canRedo());
+    f.document->undoManager().redo();
+    settle();
+
+    auto *event = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onClick"));
+    EXPECT_EQ(event->popupButton()->currentText(), QStringLiteral("No Event Handler"));
+    EXPECT_GE(event->popupButton()->findText(QStringLiteral("handler")), 0);
+    expectRoundTrip(f, button, QStringLiteral("onClick"), QStringLiteral("handler"),
+                    [&] { event->chooseIndex(event->popupButton()->findText(QStringLiteral("handler"))); });
+
+    const auto select = f.object(QStringLiteral("s"));
+    auto selectInspector = inspect(select);
+    auto *options = row<KRPropertyEditorItemMLTableViewController>(*selectInspector, QStringLiteral("options"));
+    expectRoundTrip(f, select, QStringLiteral("options"), QStringLiteral("a\n(new)"), [&] { options->addRow(); });
+}
+
+TEST(KRPropertyEditorRows, EventRowCreatesNumberedHandlersAndKeepsForeignFunctions)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\" onClick=\"l\" onTouchMove=\"serve\"/><KRLabel id=\"l\"/>"
+                                          "<KRFunction id=\"b_onTouchStart\" arguments=\"event\"/>"
+                                          "<KRFunction id=\"serve\" serverFunction=\"Yes\"/>"));
+    const auto button = f.object(QStringLiteral("b"));
+    auto inspector = inspect(button);
+    // An id naming a label is cleared, and "Invalid function" stays listed.
+    auto *click = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onClick"));
+    EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("Invalid function"));
+    EXPECT_EQ(normal(attribute(button, QStringLiteral("onClick"))), QString());
+    click->chooseIndex(0);
+    EXPECT_GE(click->popupButton()->findText(QStringLiteral("Invalid function")), 0);
+    // A server function on a client event is shown as it is and never rewritten.
+    auto *move = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onTouchMove"));
+    EXPECT_EQ(move->popupButton()->currentText(), QStringLiteral("serve"));
+    EXPECT_EQ(attribute(button, QStringLiteral("onTouchMove")), QStringLiteral("serve"));
+    // Undoing a link shows "No Event Handler" and writes nothing.
+    settle();
+    move->chooseIndex(0);
+    settle();
+    const int steps = f.document->undoManager().undoCount();
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_EQ(move->popupButton()->currentText(), QStringLiteral("serve"));
+    f.document->undoManager().redo();
+    settle();
+    EXPECT_EQ(move->popupButton()->currentText(), QStringLiteral("No Event Handler"));
+    EXPECT_EQ(f.document->undoManager().undoCount(), steps);
+
+    struct Recorder : KRPropertyEditorDelegate {
+        QStringList opened;
+        void propertyEditorViewEditFunction(KRPropertyEditorViewController *, const std::shared_ptr<KRFunction> &fn) override
+        {
+            opened << fn->kr_id();
+        }
+        void propertyEditorViewEditHTML(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &,
+                                        const QString &key) override
+        {
+            opened << key;
+        }
+        void propertyEditorViewEditListViewItems(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &) override {}
+        void propertyEditorViewEditNavbarItems(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &,
+                                               const QString &) override {}
+    } recorder;
+    inspector->setDelegate(&recorder);
+    auto *touch = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onTouchStart"));
+    QTest::mouseClick(touch->actionButton(), Qt::LeftButton);
+    EXPECT_EQ(attribute(button, QStringLiteral("onTouchStart")), QStringLiteral("b_onTouchStart2"));
+    EXPECT_EQ(recorder.opened, QStringList{QStringLiteral("b_onTouchStart2")});
+    EXPECT_EQ(touch->popupButton()->currentText(), QStringLiteral("b_onTouchStart2"));
+    // The other rows list the new function too.
+    auto *end = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onTouchEnd"));
+    EXPECT_GE(end->popupButton()->findText(QStringLiteral("b_onTouchStart2")), 0);
+}
+
+TEST(KRPropertyEditorRows, TextShadowAndLineListReadAgainAfterUndo)
+{
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"l\" textShadow=\"#aaaaaa 2px 2px 2px\"/>"
+                                          "<KRSelect id=\"s\">a&#10;b&#10;c&#10;d</KRSelect>"));
+    const auto label = f.object(QStringLiteral("l"));
+    auto inspector = inspect(label);
+    auto *shadow = row<KRPropertyEditorItemTextShadowViewController>(*inspector, QStringLiteral("textShadow"));
+    EXPECT_EQ(shadow->viewHeight(), 128);
+    expectRoundTrip(f, label, QStringLiteral("textShadow"), QStringLiteral("#AAAAAA 3px 2px 2px"),
+                    [&] { shadow->xAxisOffset()->stepBy(1); });
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_EQ(shadow->xAxisOffset()->value(), 2);
+    // The next edit starts from the undone text, not from the stale one.
+    shadow->yAxisOffset()->stepBy(1);
+    settle();
+    EXPECT_EQ(attribute(label, QStringLiteral("textShadow")), QStringLiteral("#AAAAAA 2px 3px 2px"));
+    QTest::mouseClick(shadow->defaultCheckbox(), Qt::LeftButton, {}, QPoint(8, 9));
+    EXPECT_EQ(normal(attribute(label, QStringLiteral("textShadow"))), QString());
+    EXPECT_EQ(shadow->viewHeight(), 20);
+
+    const auto select = f.object(QStringLiteral("s"));
+    auto selectInspector = inspect(select);
+    auto *options = row<KRPropertyEditorItemMLTableViewController>(*selectInspector, QStringLiteral("options"));
+    options->moveRow(0, 3);
+    settle();
+    EXPECT_EQ(attribute(select, QStringLiteral("options")), QStringLiteral("b\nc\na\nd"));
+    options->moveRow(3, 0);
+    settle();
+    EXPECT_EQ(attribute(select, QStringLiteral("options")), QStringLiteral("d\nb\nc\na"));
+    f.document->undoManager().undo();
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_EQ(options->lines(), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d")}));
+    // Drops that do not come from this table (another line list, another program) are refused.
+    QMimeData mime;
+    mime.setData(QStringLiteral("application/x-qabstractitemmodeldatalist"), QByteArray());
+    QDropEvent foreign(QPointF(5, 5), Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(options->tableView()->viewport(), &foreign);
+    EXPECT_EQ(options->lines().size(), 4);
+    // The row grows while the table has the focus.
+    EXPECT_EQ(options->viewHeight(), 67);
+    selectInspector->view()->activateWindow();
+    QApplication::setActiveWindow(selectInspector->view());
+    options->tableView()->setFocus();
+    EXPECT_EQ(options->viewHeight(), 150);
+    row<KRPropertyEditorItemStringViewController>(*selectInspector, QStringLiteral("id"))->textField()->setFocus();
+    EXPECT_EQ(options->viewHeight(), 67);
+
+    options->tableView()->item(2)->setSelected(true);
+    options->tableView()->item(1)->setSelected(true);
+    options->removeRow();
+    settle();
+    EXPECT_EQ(attribute(select, QStringLiteral("options")), QStringLiteral("a\nc\nd"));
+}
+
+TEST(KRPropertyEditorRows, ModelTextStaysInTheCLocaleUnderADecimalCommaLocale)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"l\" opacity=\"0.5\" textShadow=\"red 1.5px 2px 3px\"/>"));
+    const auto label = f.object(QStringLiteral("l"));
+    auto inspector = inspect(label);
+    auto *geometry = row<KRPropertyEditorItemControlViewController>(*inspector, QString());
+    QTest::mouseClick(geometry->opacityStepper()->upButton(), Qt::LeftButton);
+    EXPECT_EQ(attribute(label, QStringLiteral("opacity")), QStringLiteral("0.6"));
+    auto *shadow = row<KRPropertyEditorItemTextShadowViewController>(*inspector, QStringLiteral("textShadow"));
+    EXPECT_EQ(shadow->xAxisOffset()->value(), 1);
+    shadow->blurRadius()->stepBy(1);
+    EXPECT_EQ(attribute(label, QStringLiteral("textShadow")), QStringLiteral("#FF0000 1px 2px 4px"));
+    QLocale::setDefault(saved);
+}
+
+TEST(KRPropertyEditorRows, IdEditsAreValidatedAndARefusedIdIsNotStored)
+{
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"a\"/><KRLabel id=\"b\"/>"));
+    const auto label = f.object(QStringLiteral("a"));
+    auto inspector = inspect(label);
+    auto *id = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"));
+    typeInto(id->textField(), QStringLiteral("b"));
+    EXPECT_EQ(label->kr_id(), QStringLiteral("a"));
+    EXPECT_EQ(id->textField()->text(), QStringLiteral("a"));
+    typeInto(id->textField(), QStringLiteral("c"));
+    EXPECT_EQ(label->kr_id(), QStringLiteral("c"));
+}
+
+// --- Page links follow a renamed page everywhere, as one undo step
+
+TEST(KRPropertyEditorRows, RenamedPageIsFollowedByEveryLinkInOneUndoStep)
+{
+    const Fixture f = open(QStringLiteral(
+        "<JQMButton id=\"b\" gotoPage=\"page2\"/><JQMButton id=\"other\" gotoPage=\"page1\"/>"
+        "<JQMListView id=\"list\">[{\"label\":\"x\",\"gotoPage\":\"page2\"},{\"label\":\"y\",\"gotoPage\":\"page1\"}]</JQMListView>"
+        "<JQMHeaderToolbar id=\"bar\" rightButtonGotoPage=\"page2\" navbarItems='[{\"label\":\"n\",\"gotoPage\":\"page2\"}]'/>"));
+    ASSERT_TRUE(f.object(QStringLiteral("list")));
+    std::shared_ptr<KRPage> page2;
+    for (const auto &p : f.project->krPages())
+        if (p->kr_id() == QLatin1String("page2"))
+            page2 = p;
+    auto inspector = inspect(f.object(QStringLiteral("b")));
+    settle();
+    page2->setValue(QStringLiteral("kr_id"), QStringLiteral("start"));
+    settle();
+    EXPECT_EQ(attribute(f.object(QStringLiteral("b")), QStringLiteral("gotoPage")), QStringLiteral("start"));
+    EXPECT_EQ(attribute(f.object(QStringLiteral("other")), QStringLiteral("gotoPage")), QStringLiteral("page1"));
+    EXPECT_EQ(attribute(f.object(QStringLiteral("bar")), QStringLiteral("rightButtonGotoPage")), QStringLiteral("start"));
+    EXPECT_TRUE(f.object(QStringLiteral("list"))->value(QStringLiteral("kr_items")).contains(QLatin1String("\"gotoPage\":\"start\"")));
+    EXPECT_TRUE(f.object(QStringLiteral("list"))->value(QStringLiteral("kr_items")).contains(QLatin1String("\"gotoPage\":\"page1\"")));
+    EXPECT_TRUE(f.object(QStringLiteral("bar"))->value(QStringLiteral("kr_navbarItems")).contains(QLatin1String("start")));
+    auto *link = row<KRPropertyEditorItemPageViewController>(*inspector, QStringLiteral("gotoPage"));
+    EXPECT_EQ(link->popupButton()->currentText(), QStringLiteral("start"));
+
+    f.document->undoManager().undo();
+    settle();
+    EXPECT_EQ(page2->kr_id(), QStringLiteral("page2"));
+    EXPECT_EQ(attribute(f.object(QStringLiteral("b")), QStringLiteral("gotoPage")), QStringLiteral("page2"));
+    EXPECT_FALSE(f.object(QStringLiteral("bar"))->value(QStringLiteral("kr_navbarItems")).contains(QLatin1String("start")));
+    EXPECT_EQ(link->popupButton()->currentText(), QStringLiteral("page2"));
+}
+
+// --- Pictures
+
+TEST(KRPropertyEditorScreens, LabelListViewAndToolbar)
+{
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"label1\" color=\"#3366cc\" left=\"20\" top=\"40\" width=\"120\" "
+                                          "height=\"24\" textShadow=\"#aaaaaa 2px 2px 2px\">Hello</KRLabel>"
+                                          "<JQMListView id=\"list1\"/><JQMHeaderToolbar id=\"header1\" title=\"Start\" "
+                                          "navbarItems='[{\"label\":\"Home\",\"gotoPage\":\"page1\",\"active\":1},"
+                                          "{\"label\":\"About\",\"gotoPage\":\"page2\",\"icon\":\"info\"}]'/>"));
+    for (const char *id : {"label1", "list1", "header1"}) {
+        auto inspector = inspect(f.object(QLatin1String(id)));
+        QCoreApplication::processEvents();
+        const QImage image = inspector->view()->grab().toImage();
+        // The title header's bold text sits on the background near the top left.
+        bool ink = false;
+        for (int x = 4; x < 150 && !ink; ++x)
+            ink = qGray(image.pixel(x, 11)) < 110;
+        EXPECT_TRUE(ink) << id;
+        screenshot(inspector->view(), QStringLiteral("inspector-") + QLatin1String(id));
+    }
+    auto navbar = KRCachingViewController::create<KRNavbarItemEditorViewController>();
+    navbar->setPropertyName(QStringLiteral("kr_navbarItems"));
+    navbar->setObject(f.object(QStringLiteral("header1")));
+    navbar->view()->resize(760, 200);
+    navbar->view()->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(navbar->tableView()->item(1, navbar->column(QStringLiteral("label")))->text(), QStringLiteral("About"));
+    screenshot(navbar->view(), QStringLiteral("toolbar-navbar-editor"));
+}
+
+TEST(KRPropertyEditorRows, ContentRowsDescribeTheirTextAndOpenTheMatchingEditor)
+{
+    const Fixture f = open(QStringLiteral("<KRDiv id=\"d\">markdown:# Hi</KRDiv><JQMListView id=\"list\"/>"
+                                          "<JQMFooterToolbar id=\"bar\"/><KRFunction id=\"fn\">x();</KRFunction>"));
+    struct Requests : KRPropertyEditorDelegate {
+        QStringList seen;
+        void propertyEditorViewEditFunction(KRPropertyEditorViewController *, const std::shared_ptr<KRFunction> &fn) override
+        {
+            seen << QStringLiteral("function ") + fn->kr_id();
+        }
+        void propertyEditorViewEditHTML(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &object,
+                                        const QString &key) override
+        {
+            seen << QStringLiteral("html ") + object->kr_id() + QLatin1Char(' ') + key;
+        }
+        void propertyEditorViewEditListViewItems(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &list) override
+        {
+            seen << QStringLiteral("items ") + list->kr_id();
+        }
+        void propertyEditorViewEditNavbarItems(KRPropertyEditorViewController *, const std::shared_ptr<KRObject> &bar,
+                                               const QString &key) override
+        {
+            seen << QStringLiteral("navbar ") + bar->kr_id() + QLatin1Char(' ') + key;
+        }
+    } requests;
+    const struct {
+        const char *id, *property, *shown;
+    } cases[] = {{"d", "content", "(Markdown)"}, {"list", "items", "(items)"}, {"bar", "navbarItems", "(items)"},
+                 {"fn", "source", "(JavaScript)"}};
+    for (const auto &c : cases) {
+        auto inspector = inspect(f.object(QLatin1String(c.id)));
+        inspector->setDelegate(&requests);
+        auto *content = row<KRPropertyEditorItemContentViewController>(*inspector, QLatin1String(c.property));
+        ASSERT_TRUE(content) << c.id;
+        EXPECT_EQ(content->textField()->text(), QLatin1String(c.shown));
+        QTest::mouseClick(content->editButton(), Qt::LeftButton);
+    }
+    EXPECT_EQ(requests.seen, (QStringList{QStringLiteral("html d kr_content"), QStringLiteral("items list"),
+                                          QStringLiteral("navbar bar kr_navbarItems"), QStringLiteral("function fn")}));
+    // Changed content is described again at once.
+    auto inspector = inspect(f.object(QStringLiteral("d")));
+    f.object(QStringLiteral("d"))->setValue(QStringLiteral("kr_content"), QStringLiteral("<b>x</b>"));
+    EXPECT_EQ(row<KRPropertyEditorItemContentViewController>(*inspector, QStringLiteral("content"))->textField()->text(),
+              QStringLiteral("(HTML)"));
+}
+
+TEST(KRPropertyEditorRows, MultilineTextGrowsWhileEditedAndStoresWhenLeft)
+{
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"l\"/>"));
+    const auto label = f.object(QStringLiteral("l"));
+    auto inspector = inspect(label);
+    auto row = KRCachingViewController::create<KRPropertyEditorItemMultilineStringViewController>();
+    row->setTargetObject(label);
+    row->setPropertyName(QStringLiteral("styleClass"));
+    row->view()->setParent(inspector->view());
+    row->view()->show();
+    EXPECT_EQ(row->viewHeight(), 26);
+    expectRoundTrip(f, label, QStringLiteral("styleClass"), QStringLiteral("a\nb"), [&] {
+        row->textView()->setFocus();
+        EXPECT_EQ(row->viewHeight(), 125);
+        row->textView()->setPlainText(QStringLiteral("a\nb"));
+        KRInspectorTest::row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"))->textField()->setFocus();
+    });
+    EXPECT_EQ(row->viewHeight(), 26);
+    EXPECT_EQ(row->textView()->toPlainText(), QStringLiteral("a\nb"));
+    row->view()->setParent(nullptr);
+}
