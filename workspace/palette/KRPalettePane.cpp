@@ -1,14 +1,19 @@
 #include "KRPalettePane.h"
 
+#include "KRPaletteObjectViewController.h"
+
 #include <core/ui/KRUIColors.h>
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/views/KRPaneHeaderView.h>
 
 #include <QDrag>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -23,9 +28,17 @@ class KRPaletteRowDelegate : public QStyledItemDelegate
 public:
     KRPaletteRowDelegate(const KRPalettePane *pane, QObject *parent) : QStyledItemDelegate(parent), m_pane(pane) {}
 
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override
     {
-        return QSize(option.rect.width(), m_pane->rowHeight());
+        // No width of its own: the list gives every row its full width, with or without the
+        // scroll bar.
+        return QSize(0, m_pane->rowHeight());
+    }
+
+    // A row's view (see KRPaletteObjectViewController) covers the whole row.
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option, const QModelIndex &) const override
+    {
+        editor->setGeometry(option.rect);
     }
 
     void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
@@ -153,6 +166,13 @@ public:
     using QListView::QListView;
 
 protected:
+    // The rows' views are laid over the rows after every layout, not only after edits.
+    void updateGeometries() override
+    {
+        QListView::updateGeometries();
+        updateEditorGeometries();
+    }
+
     void startDrag(Qt::DropActions) override
     {
         const QModelIndexList indexes = selectedIndexes();
@@ -176,7 +196,6 @@ KRPalettePane::KRPalettePane(KRUserDefaults &defaults, QWidget *parent)
     m_list = new KRPaletteListView(this);
     m_list->setModel(m_model);
     m_list->setItemDelegate(new KRPaletteRowDelegate(this, m_list));
-    m_list->setUniformItemSizes(true);
     m_list->setDragEnabled(true);
     m_list->setDragDropMode(QAbstractItemView::DragOnly);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -188,6 +207,20 @@ KRPalettePane::KRPalettePane(KRUserDefaults &defaults, QWidget *parent)
     layout->addWidget(m_list, 1);
 
     connect(m_model, &KRPaletteModel::willDragObject, this, &KRPalettePane::willDragObject);
+
+    // Each row has its help button; the rows learn where the pointer is from the list, which
+    // takes the mouse everywhere but on the buttons.
+    QWidget *viewport = m_list->viewport();
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        auto *object = new KRPaletteObjectViewController(viewport, this);
+        object->setKrClassName(m_model->classNames().value(row));
+        m_paletteObjects.append(object);
+        m_list->setIndexWidget(m_model->index(row), object->view());
+    }
+    viewport->setMouseTracking(true);
+    viewport->installEventFilter(this);
+    for (KRPaletteObjectViewController *object : std::as_const(m_paletteObjects))
+        object->helpButton()->installEventFilter(this);
     setCompactMode(m_defaults.boolValue(KRPaletteCompactKey));
     connect(&m_defaults, &KRUserDefaults::valueChanged, this, [this](const QString &key) {
         if (key == KRPaletteCompactKey)
@@ -200,8 +233,41 @@ void KRPalettePane::setCompactMode(bool compact)
     if (compact == m_compact)
         return;
     m_compact = compact;
-    // Uniform sizes are cached by the view; a new layout asks the delegate again.
-    m_list->reset();
+    for (KRPaletteObjectViewController *object : std::as_const(m_paletteObjects))
+        object->setCompactMode(compact);
+    // A new layout asks the delegate for the row height again and moves the rows' views.
     m_list->doItemsLayout();
     m_list->viewport()->update();
+}
+
+bool KRPalettePane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_list->viewport()) {
+        if (event->type() == QEvent::MouseMove) {
+            const QPoint pos = static_cast<QMouseEvent *>(event)->position().toPoint();
+            for (KRPaletteObjectViewController *object : std::as_const(m_paletteObjects))
+                object->pointerMoved(pos);
+        } else if (event->type() == QEvent::Leave) {
+            pointerMaybeLeft();
+        }
+    } else if (event->type() == QEvent::Leave && qobject_cast<QToolButton *>(watched)) {
+        pointerMaybeLeft();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void KRPalettePane::pointerMaybeLeft()
+{
+    // The list may be told of a leave when the pointer only moves onto a help button, and a
+    // button of one when the pointer goes back to the rows; once the enters have been handed
+    // out as well, whoever has the pointer decides.
+    QTimer::singleShot(0, this, [this] {
+        if (m_list->viewport()->underMouse())
+            return;
+        for (KRPaletteObjectViewController *object : std::as_const(m_paletteObjects))
+            if (object->helpButton() && object->helpButton()->underMouse())
+                return;
+        for (KRPaletteObjectViewController *object : std::as_const(m_paletteObjects))
+            object->pointerMoved(QPoint(), false);
+    });
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QList>
 #include <QListView>
 #include <QStringList>
 #include <QWidget>
 
+class KRPaletteObjectViewController;
 class KRUserDefaults;
 class KRPaneHeaderView;
 
@@ -37,9 +39,9 @@ private:
     QStringList m_classes;
 };
 
-// The "Object Palette" pane: one row per class with its icon, name and description, 40 points
-// high, or 28 without the description in compact mode, which follows the "compactObjectPalette"
-// default while the pane lives.
+// The "Object Palette" pane: one row per class with its icon, name, description and help button,
+// 40 points high, or 28 without the description in compact mode, which follows the
+// "compactObjectPalette" default while the pane lives.
 class KRPalettePane : public QWidget
 {
     Q_OBJECT
@@ -51,15 +53,22 @@ public:
     QListView *list() const { return m_list; }
     bool isCompact() const { return m_compact; }
     int rowHeight() const { return m_compact ? 28 : 40; }
+    // The rows, in the model's order.
+    const QList<KRPaletteObjectViewController *> &paletteObjects() const { return m_paletteObjects; }
 
 signals:
     void willDragObject(const QString &className);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void setCompactMode(bool compact);
+    void pointerMaybeLeft();
 
     KRUserDefaults &m_defaults;
     KRPaletteModel *m_model;
     QListView *m_list;
+    QList<KRPaletteObjectViewController *> m_paletteObjects;
     bool m_compact = false;
 };

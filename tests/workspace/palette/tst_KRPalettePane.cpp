@@ -1,5 +1,7 @@
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <widgets/help/KRHelpButtonController.h>
+#include <workspace/palette/KRPaletteObjectViewController.h>
 #include <workspace/palette/KRPalettePane.h>
 
 #include <KRTestSupport.h>
@@ -7,9 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QApplication>
 #include <QImage>
 #include <QMimeData>
 #include <QTest>
+#include <QScrollBar>
+#include <QToolButton>
 
 namespace {
 
@@ -31,6 +36,14 @@ protected:
         pane->show();
     }
     int rowHeight(int row) const { return pane->list()->visualRect(pane->model()->index(row)).height(); }
+    QRect rowRect(int row) const { return pane->list()->visualRect(pane->model()->index(row)); }
+    KRPaletteObjectViewController *object(int row) const { return pane->paletteObjects().value(row); }
+    double opacity(int row) const { return object(row)->helpButtonController()->helpButtonOpacity(); }
+    bool opacityBecomes(int row, double value) const
+    {
+        return KRTest::processEventsUntil([&] { return qFuzzyCompare(1 + opacity(row), 1 + value); },
+                                          std::chrono::seconds(2));
+    }
 
     std::unique_ptr<KRUserDefaults> defaults;
     std::unique_ptr<KRPalettePane> pane;
@@ -89,6 +102,85 @@ TEST_F(PalettePane, DraggingARowCarriesItsClassAndAnnouncesItFirst)
     EXPECT_EQ(data->data(QStringLiteral("KRObject")), QByteArray("KRTimer"));
     EXPECT_FALSE(pane->model()->mimeData({}));
     EXPECT_TRUE(pane->model()->flags(pane->model()->index(0)) & Qt::ItemIsDragEnabled);
+}
+
+TEST_F(PalettePane, EachRowCarriesItsClassHelpAndPlacesItsButtonAtTheRightEnd)
+{
+    ASSERT_EQ(pane->paletteObjects().size(), pane->model()->rowCount());
+    const KRObjectInfo &info = KRObjectInfo::sharedInstance();
+    for (int row = 0; row < pane->model()->rowCount(); ++row) {
+        const QString className = pane->model()->classNames().value(row);
+        EXPECT_EQ(object(row)->krClassName(), className);
+        EXPECT_EQ(object(row)->objectHelpHTML(), info.objectHelpHTML(className)) << className.toStdString();
+    }
+    EXPECT_FALSE(object(0)->objectHelpHTML().isEmpty());
+    EXPECT_EQ(object(0)->objectDescription(), info.objectDescription(QStringLiteral("JQMButton")));
+
+    // Normal rows keep the button 16 points above their bottom, compact ones on their bottom;
+    // both follow their rows when the height changes.
+    const auto buttonIn = [&](int row) { return object(row)->helpButton()->geometry().translated(-rowRect(row).topLeft()); };
+    const auto expected = [&](int row, int top) { return QRect(rowRect(row).width() - 6 - 16, top, 16, 16); };
+    EXPECT_EQ(buttonIn(5), expected(5, 40 - 16 - 16));
+    defaults->setValue(QStringLiteral("compactObjectPalette"), true);
+    EXPECT_EQ(buttonIn(5), expected(5, 28 - 16));
+    EXPECT_EQ(rowRect(5).top(), 5 * 28);
+    defaults->setValue(QStringLiteral("compactObjectPalette"), false);
+    EXPECT_EQ(buttonIn(5), expected(5, 40 - 16 - 16));
+    // The rows lose the scroll bar's width when it appears; the buttons stay inside them.
+    pane->resize(240, 3000);
+    QApplication::processEvents();
+    EXPECT_FALSE(pane->list()->verticalScrollBar()->isVisible());
+    EXPECT_EQ(buttonIn(5), expected(5, 40 - 16 - 16));
+    pane->resize(240, 300);
+    QApplication::processEvents();
+    EXPECT_TRUE(pane->list()->verticalScrollBar()->isVisible());
+    EXPECT_EQ(buttonIn(5), expected(5, 40 - 16 - 16));
+
+    // The button takes its clicks; the rest of the row still belongs to the list.
+    QWidget *viewport = pane->list()->viewport();
+    EXPECT_EQ(viewport->childAt(object(2)->helpButton()->geometry().center()), object(2)->helpButton());
+    EXPECT_EQ(viewport->childAt(rowRect(2).center()), nullptr);
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rowRect(2).center());
+    EXPECT_EQ(pane->list()->currentIndex().row(), 2);
+}
+
+TEST_F(PalettePane, HelpButtonFadesInOverItsRowOnlyAndMakesNoPageUntilClicked)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(pane.get()));
+    for (KRPaletteObjectViewController *row : pane->paletteObjects()) {
+        row->helpButtonController()->setFadeInDelay(10);
+        row->helpButtonController()->setFadeDuration(20);
+    }
+    QWidget *viewport = pane->list()->viewport();
+    QTest::mouseMove(viewport, rowRect(2).center());
+    EXPECT_TRUE(opacityBecomes(2, KRHelpButtonController::ShownOpacity));
+    EXPECT_EQ(opacity(1), 0.0);
+    EXPECT_EQ(opacity(3), 0.0);
+
+    // Onto the button itself: it stays.
+    QTest::mouseMove(object(2)->helpButton(), QPoint(8, 8));
+    QTest::qWait(60);
+    EXPECT_EQ(opacity(2), KRHelpButtonController::ShownOpacity);
+
+    // To another row: the first fades out, the other in.
+    QTest::mouseMove(viewport, rowRect(4).center());
+    EXPECT_TRUE(opacityBecomes(2, 0.0));
+    EXPECT_TRUE(opacityBecomes(4, KRHelpButtonController::ShownOpacity));
+
+    // Back to the rows from a button, then out of the list: every button goes.
+    QTest::mouseMove(object(4)->helpButton(), QPoint(8, 8));
+    QTest::mouseMove(viewport, rowRect(4).center());
+    QTest::qWait(60);
+    EXPECT_EQ(opacity(4), KRHelpButtonController::ShownOpacity);
+    QWidget *scrollBar = pane->list()->verticalScrollBar();
+    ASSERT_TRUE(scrollBar->isVisible());
+    QTest::mouseMove(scrollBar, scrollBar->rect().center());
+    EXPECT_TRUE(opacityBecomes(4, 0.0));
+
+    for (KRPaletteObjectViewController *row : pane->paletteObjects()) {
+        EXPECT_FALSE(row->helpButtonController()->popover());
+        EXPECT_FALSE(row->helpButtonController()->helpViewController());
+    }
 }
 
 } // namespace
