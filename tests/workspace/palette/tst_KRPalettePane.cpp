@@ -152,10 +152,23 @@ TEST_F(PalettePane, HelpButtonFadesInOverItsRowOnlyAndMakesNoPageUntilClicked)
         row->helpButtonController()->setFadeDuration(20);
     }
     QWidget *viewport = pane->list()->viewport();
+    const QRect button = object(2)->helpButton()->geometry();
+    const QImage plain = viewport->grab().toImage();
+    const auto changedPixels = [&](const QImage &image) {
+        int n = 0;
+        for (int y = button.top(); y <= button.bottom(); ++y)
+            for (int x = button.left(); x <= button.right(); ++x)
+                n += std::abs(image.pixelColor(x, y).lightness() - plain.pixelColor(x, y).lightness()) > 24;
+        return n;
+    };
     QTest::mouseMove(viewport, rowRect(2).center());
     EXPECT_TRUE(opacityBecomes(2, KRHelpButtonController::ShownOpacity));
     EXPECT_EQ(opacity(1), 0.0);
     EXPECT_EQ(opacity(3), 0.0);
+    // The faded-in button is drawn over its row.
+    const QImage hovered = viewport->grab().toImage();
+    EXPECT_GT(changedPixels(hovered), 10);
+    ASSERT_TRUE(hovered.save(artifacts() + QStringLiteral("/palette-hover.png")));
 
     // Onto the button itself: it stays.
     QTest::mouseMove(object(2)->helpButton(), QPoint(8, 8));

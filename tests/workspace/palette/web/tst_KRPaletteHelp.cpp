@@ -67,8 +67,7 @@ TEST(KRPaletteHelp, ClickingARowsHelpButtonShowsTheClassHelpBesideTheRow)
         << pageText(view).toStdString() << " / " << expected.toStdString();
     // Only the clicked row made a page.
     for (KRPaletteObjectViewController *other : pane.paletteObjects())
-        if (other != object)
-            EXPECT_FALSE(other->helpButtonController()->popover());
+        EXPECT_EQ(other == object, other->helpButtonController()->popover() != nullptr);
 
     // The picture: the pane with the pop-over where it stands beside it, the page laid in once
     // the engine has painted it.
