@@ -166,13 +166,6 @@ public:
     using QListView::QListView;
 
 protected:
-    // The rows' views are laid over the rows after every layout, not only after edits.
-    void updateGeometries() override
-    {
-        QListView::updateGeometries();
-        updateEditorGeometries();
-    }
-
     void startDrag(Qt::DropActions) override
     {
         const QModelIndexList indexes = selectedIndexes();
