@@ -3,12 +3,24 @@
 #include "KRViewDrawing.h"
 
 #include <QAbstractButton>
+#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QPainter>
 
 KRPaneHeaderView::KRPaneHeaderView(QWidget *parent)
     : KRBorderedView(parent)
 {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QSize KRPaneHeaderView::sizeHint() const
+{
+    return {QFontMetrics(labelFont()).horizontalAdvance(m_labelText) + 2 * PreferredHeight, PreferredHeight};
+}
+
+QSize KRPaneHeaderView::minimumSizeHint() const
+{
+    return {PreferredHeight, PreferredHeight};
 }
 
 KRPaneHeaderView::~KRPaneHeaderView() = default;

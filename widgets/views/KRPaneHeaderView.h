@@ -38,6 +38,12 @@ public:
 
     static QFont labelFont();
 
+    // A header is as high as a 16-pixel icon with 3 pixels above and below it; in a layout it
+    // keeps that height and takes the pane's width.
+    static constexpr int PreferredHeight = 22;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 protected:
     void draw(QPainter &painter) override;
     void resizeEvent(QResizeEvent *event) override;

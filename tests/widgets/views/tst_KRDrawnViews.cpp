@@ -155,6 +155,20 @@ TEST(KRPaneHeaderView, ANewButtonReplacesTheOldOneAtTheRightEnd)
     EXPECT_EQ(second->geometry(), QRect(126, 0, 24, 24));
 }
 
+TEST(KRPaneHeaderView, KeepsItsHeightAboveAPaneInALayout)
+{
+    QWidget pane;
+    auto *layout = new QVBoxLayout(&pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *header = new KRPaneHeaderView;
+    header->setLabelText(QStringLiteral("Object Palette"));
+    layout->addWidget(header);
+    layout->addWidget(new QWidget, 1);
+    pane.resize(240, 400);
+    pane.show();
+    EXPECT_EQ(header->geometry(), QRect(0, 0, 240, KRPaneHeaderView::PreferredHeight));
+}
+
 TEST(KRPaneHeaderView, Screenshot)
 {
     QWidget pane;
