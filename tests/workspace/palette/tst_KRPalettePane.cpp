@@ -65,6 +65,7 @@ TEST_F(PalettePane, CompactModeFollowsTheDefaultLiveAndHidesDescriptions)
     const QRect row = pane->list()->visualRect(pane->model()->index(0));
     const QImage normal = pane->list()->viewport()->grab().toImage();
     ASSERT_TRUE(normal.save(artifacts() + QStringLiteral("/palette-normal.png")));
+    ASSERT_TRUE(pane->grab().toImage().save(artifacts() + QStringLiteral("/palette-pane.png")));
 
     defaults->setValue(QStringLiteral("compactObjectPalette"), true);
     EXPECT_TRUE(pane->isCompact());
