@@ -391,6 +391,22 @@ void CESyntaxColouring::runPasses(CERange requested)
             m_attributes.addAttributes(m_colours.value(key), {from, to - from});
     };
     const auto value = [this](const char *key) -> const QString & { return m_definitionStrings[QLatin1String(key)]; };
+    // Where a delimited run (instruction, block comment) is looked for: at its begin token when the
+    // last one before the working range is still open there, else at the working range.
+    const auto runSearchStart = [&](const QString &begin, const QString &end) {
+        const qsizetype pb = ceColouringFindBefore(text, begin, w);
+        const qsizetype pe = ceColouringFindBefore(text, end, w);
+        return (pb >= 0 && (pe < 0 || pb >= pe)) ? pb : w;
+    };
+    // Colours a run from f to the scan location; true once that passes the working range, else
+    // the next search starts at q, the scan location.
+    const auto colourRunFrom = [&](const QString &key, qsizetype f, qsizetype &q) {
+        colour(key, f, textScanner.scanLocation());
+        if (textScanner.scanLocation() > w + S)
+            return true;
+        q = textScanner.scanLocation();
+        return false;
+    };
 
     // Commands (markup tags), nesting by their first characters.
     if (!value("beginCommand").isEmpty() && enabled(CEDefaults::colourCommands)) {
@@ -432,9 +448,7 @@ void CESyntaxColouring::runPasses(CERange requested)
     if (!value("beginInstruction").isEmpty() && enabled(CEDefaults::colourInstructions)) {
         const QString &begin = value("beginInstruction");
         const QString &end = value("endInstruction");
-        const qsizetype pb = ceColouringFindBefore(text, begin, w);
-        const qsizetype pe = ceColouringFindBefore(text, end, w);
-        qsizetype q = (pb >= 0 && (pe < 0 || pb >= pe)) ? pb : w;
+        qsizetype q = runSearchStart(begin, end);
         const qsizetype k = end.size();
         textScanner.setScanLocation(q);
         while (!textScanner.isAtEnd()) {
@@ -450,10 +464,8 @@ void CESyntaxColouring::runPasses(CERange requested)
             } else {
                 textScanner.setScanLocation(toLineEnd ? lineEnd(text, f) : textLength);
             }
-            colour(ceColouringInstructions, f, textScanner.scanLocation());
-            if (textScanner.scanLocation() > w + S)
+            if (colourRunFrom(ceColouringInstructions, f, q))
                 break;
-            q = textScanner.scanLocation();
         }
     }
 
@@ -599,13 +611,7 @@ void CESyntaxColouring::runPasses(CERange requested)
 
     // Block comments, which may have opened before the working range.
     const auto multiLineComments = [&](const QString &begin, const QString &end, bool lookBack) {
-        qsizetype q = w;
-        if (lookBack) {
-            const qsizetype pb = ceColouringFindBefore(text, begin, w);
-            const qsizetype pe = ceColouringFindBefore(text, end, w);
-            if (pb >= 0 && (pe < 0 || pb >= pe))
-                q = pb;
-        }
+        qsizetype q = lookBack ? runSearchStart(begin, end) : w;
         const qsizetype k = end.size();
         const bool markupEnd = end == QLatin1String("-->");
         textScanner.setScanLocation(q);
@@ -638,10 +644,8 @@ void CESyntaxColouring::runPasses(CERange requested)
             } else {
                 textScanner.setScanLocation(toLineEnd ? lineEnd(text, f) : textLength);
             }
-            colour(ceColouringComments, f, textScanner.scanLocation());
-            if (textScanner.scanLocation() > w + S)
+            if (colourRunFrom(ceColouringComments, f, q))
                 break;
-            q = textScanner.scanLocation();
         }
     };
     if (!value("beginFirstMultiLineComment").isEmpty() && colourComments)

@@ -41,6 +41,18 @@ bool ceCommandsTokenAt(const QString &text, qsizetype position, const QString &t
         && QStringView(text).mid(position, token.size()).compare(token, Qt::CaseInsensitive) == 0;
 }
 
+// Ends a range after a line-walking command removed `removed` characters there, `removedInside`
+// of them inside the range: the shrunk range is kept for selecting (from one character earlier,
+// never before its first line) and the later ranges move along.
+void ceCommandsEndShrunkRange(CECommandResult &result, CERange range, qsizetype first, qsizetype removed,
+                              qsizetype removedInside, qsizetype &offset)
+{
+    if (range.length > 0)
+        result.ranges.append({std::max(range.location - 1, first), std::max<qsizetype>(0, range.length - removedInside)});
+    offset += removed;
+    result.changed = result.changed || removed > 0;
+}
+
 } // namespace
 
 CERange lineRange(const QString &text, qsizetype position)
@@ -108,11 +120,7 @@ CECommandResult shiftLeft(CETextEditTarget &target, const QList<CERange> &ranges
             if (p < text.size())
                 p = CESyntaxColouring::lineEnd(text, s);
         }
-        if (range.length > 0) {
-            result.ranges.append({std::max(range.location - 1, first), std::max<qsizetype>(0, range.length - removedInside)});
-        }
-        offset += removed;
-        result.changed = result.changed || removed > 0;
+        ceCommandsEndShrunkRange(result, range, first, removed, removedInside, offset);
     }
     result.beep = !result.changed;
     result.selectRanges = !result.ranges.isEmpty();
@@ -194,10 +202,7 @@ CECommandResult removeNeedlessWhitespace(CETextEditTarget &target, const QList<C
             }
             p = CESyntaxColouring::lineEnd(text, s);
         }
-        if (range.length > 0)
-            result.ranges.append({std::max(range.location - 1, first), std::max<qsizetype>(0, range.length - removed)});
-        offset += removed;
-        result.changed = result.changed || removed > 0;
+        ceCommandsEndShrunkRange(result, range, first, removed, removed, offset);
     }
     result.beep = !result.changed;
     result.selectRanges = !result.ranges.isEmpty();

@@ -471,23 +471,18 @@ void CETextView::keyPressEvent(QKeyEvent *event)
         || event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)
         endTypingRun();
     const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
-    switch (event->key()) {
-    case Qt::Key_Tab:
-        if (mods == Qt::NoModifier) {
+    // Tab, Return, Backspace and Delete have their own handling only without modifiers.
+    if (mods == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Tab:
             insertTab();
             return;
-        }
-        break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (mods == Qt::NoModifier) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
             insertNewline();
             return;
-        }
-        break;
-    case Qt::Key_Backspace:
-    case Qt::Key_Delete:
-        if (mods == Qt::NoModifier) {
+        case Qt::Key_Backspace:
+        case Qt::Key_Delete: {
             CERange range = selection;
             if (range.length == 0) {
                 const qsizetype length = text().size();
@@ -498,9 +493,9 @@ void CETextView::keyPressEvent(QKeyEvent *event)
                 setSelectedRange({range.location, 0});
             return;
         }
-        break;
-    default:
-        break;
+        default:
+            break;
+        }
     }
     const QString typed = event->text();
     if (!typed.isEmpty() && (mods == Qt::NoModifier || mods == Qt::GroupSwitchModifier) && typed.at(0).isPrint()) {

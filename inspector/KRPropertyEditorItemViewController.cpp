@@ -318,7 +318,12 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
 
 bool KRPropertyEditorItemTypedViewController::editProperty(const QString &name)
 {
-    if (name != m_propertyName || !editControl())
+    return name == m_propertyName && beginEditing();
+}
+
+bool KRPropertyEditorItemTypedViewController::beginEditing()
+{
+    if (!editControl())
         return false;
     editControl()->setFocus(Qt::OtherFocusReason);
     return true;
@@ -403,6 +408,14 @@ void KRPropertyEditorItemTypedViewController::notifySizeChanged()
 {
     if (delegate() && view())
         delegate()->rowSizeChanged(view());
+}
+
+void KRPropertyEditorItemTypedViewController::showDefaultState(bool useDefault, int openHeight)
+{
+    setViewHeight(useDefault ? 20 : openHeight);
+    if (auto *rowView = dynamic_cast<KRPropertyEditorItemView *>(view()))
+        rowView->setViewOpen(!useDefault);
+    notifySizeChanged();
 }
 
 // --- String
@@ -496,10 +509,7 @@ void KRPropertyEditorItemColorViewController::showColour()
 void KRPropertyEditorItemColorViewController::setUseDefault(bool on)
 {
     m_useDefault = on;
-    setViewHeight(on ? 20 : 48);
-    if (auto *rowView = dynamic_cast<KRPropertyEditorItemView *>(view()))
-        rowView->setViewOpen(!on);
-    notifySizeChanged();
+    showDefaultState(on, 48);
     m_echoGuard = true;
     const QString text = storedValue();
     if (on && !text.isEmpty())
@@ -685,10 +695,8 @@ void KRPropertyEditorItemContentViewController::showValue()
     m_textField->setText(m_vt.transformedValue(target ? QVariant(storedValue()) : QVariant()));
 }
 
-bool KRPropertyEditorItemContentViewController::editProperty(const QString &name)
+bool KRPropertyEditorItemContentViewController::beginEditing()
 {
-    if (name != m_propertyName)
-        return false;
     editButtonAction();
     return true;
 }
@@ -866,10 +874,8 @@ void KRPropertyEditorItemEventViewController::chooseIndex(int index)
     selectCurrent();
 }
 
-bool KRPropertyEditorItemEventViewController::editProperty(const QString &name)
+bool KRPropertyEditorItemEventViewController::beginEditing()
 {
-    if (name != m_propertyName)
-        return false;
     buttonAction();
     return true;
 }
@@ -996,10 +1002,7 @@ void KRPropertyEditorItemTextShadowViewController::setTextShadow(const std::opti
 void KRPropertyEditorItemTextShadowViewController::setUseDefault(bool on)
 {
     m_useDefault = on;
-    setViewHeight(on ? 20 : 128);
-    if (auto *rowView = dynamic_cast<KRPropertyEditorItemView *>(view()))
-        rowView->setViewOpen(!on);
-    notifySizeChanged();
+    showDefaultState(on, 128);
     m_echoGuard = true;
     const QString text = storedValue();
     if (on && !text.isEmpty())

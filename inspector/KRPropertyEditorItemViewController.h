@@ -203,6 +203,11 @@ protected:
     virtual void setup() = 0;
     // The widget that takes the focus for editProperty().
     virtual QWidget *editControl() const { return nullptr; }
+    // What editProperty() does once the name matches: by default focuses editControl();
+    // false when the row has nothing to edit.
+    virtual bool beginEditing();
+    // Shows the row closed at the default height or open at openHeight, and tells the inspector.
+    void showDefaultState(bool useDefault, int openHeight);
     // Row view with the property's label and help button at the left.
     QWidget *makeRowView(int height);
     // Calls back after each change of the row's key (undo and other editors included).
@@ -318,13 +323,13 @@ public:
     QString nibName() const override { return QStringLiteral("KRPropertyEditorItemContent"); }
     QString kindName() const override { return QStringLiteral("Content"); }
     QWidget *buildView() override;
-    bool editProperty(const QString &name) override;
     void editButtonAction();
     QLineEdit *textField() const { return m_textField; }
     QToolButton *editButton() const { return m_editButton; }
 
 protected:
     void setup() override;
+    bool beginEditing() override;
 
 private:
     void showValue();
@@ -361,7 +366,6 @@ public:
     QWidget *buildView() override;
     QComboBox *popupButton() const { return m_popupButton; }
     QToolButton *actionButton() const { return m_button; }
-    bool editProperty(const QString &name) override;
     // Opens the chosen handler or, with none, makes one and opens it.
     void buttonAction();
     void chooseIndex(int index);
@@ -370,6 +374,7 @@ public:
 protected:
     void setup() override;
     QWidget *editControl() const override;
+    bool beginEditing() override;
 
 private:
     void selectCurrent();

@@ -667,27 +667,27 @@ void KRDesignViewController::dragUpdate(const QVariantMap &event)
             write(o, KRDesignViewControllerTop, top + dy);
         } else {
             // A size never reaches zero or below: the engine would ignore such a value while
-            // the model kept it.
-            int width = krDesignIntValue(o.value(KRDesignViewControllerWidth));
-            int height = krDesignIntValue(o.value(KRDesignViewControllerHeight));
-            if (fixedWidth && (m_dragType & DragLeft)) {
-                const int newWidth = std::max(1, width - dx);
-                left += width - newWidth;
-                width = newWidth;
-                write(o, KRDesignViewControllerLeft, left);
-                write(o, KRDesignViewControllerWidth, width);
-            }
-            if (fixedWidth && (m_dragType & DragRight))
-                write(o, KRDesignViewControllerWidth, std::max(1, width + dx));
-            if (fixedHeight && (m_dragType & DragTop)) {
-                const int newHeight = std::max(1, height - dy);
-                top += height - newHeight;
-                height = newHeight;
-                write(o, KRDesignViewControllerTop, top);
-                write(o, KRDesignViewControllerHeight, height);
-            }
-            if (fixedHeight && (m_dragType & DragBottom))
-                write(o, KRDesignViewControllerHeight, std::max(1, height + dy));
+            // the model kept it. Dragging the start edge moves the origin so the far edge stays.
+            const auto resizeAxis = [&](bool fixed, int startEdge, int endEdge, int origin, int size,
+                                        int delta, const QString &originKey, const QString &sizeKey) {
+                if (!fixed)
+                    return;
+                if (m_dragType & startEdge) {
+                    const int newSize = std::max(1, size - delta);
+                    origin += size - newSize;
+                    size = newSize;
+                    write(o, originKey, origin);
+                    write(o, sizeKey, size);
+                }
+                if (m_dragType & endEdge)
+                    write(o, sizeKey, std::max(1, size + delta));
+            };
+            const int width = krDesignIntValue(o.value(KRDesignViewControllerWidth));
+            const int height = krDesignIntValue(o.value(KRDesignViewControllerHeight));
+            resizeAxis(fixedWidth, DragLeft, DragRight, left, width, dx, KRDesignViewControllerLeft,
+                       KRDesignViewControllerWidth);
+            resizeAxis(fixedHeight, DragTop, DragBottom, top, height, dy, KRDesignViewControllerTop,
+                       KRDesignViewControllerHeight);
         }
         const auto box = m_boxes.find(object.get());
         if (box != m_boxes.end())

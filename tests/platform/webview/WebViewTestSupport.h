@@ -211,11 +211,6 @@ inline bool waitInStep(KRWebView &view)
     return KRTest::processEventsUntil([&] { return view.isInStep(); }, std::chrono::seconds(20));
 }
 
-inline QString artifactsDir()
-{
-    const QString dir = QStringLiteral(KR_BUILD_DIR "/test-artifacts/webview");
-    QDir().mkpath(dir);
-    return dir;
-}
+inline QString artifactsDir() { return KRTest::artifactsDir(QStringLiteral("webview")); }
 
 } // namespace KRWebTest
