@@ -4,6 +4,7 @@
 // one 16 ms frame) and of a floor measured in the same run: one plain ICU pass of the string
 // pattern over the same text. A third benchmark types into the editor widget itself.
 
+#include <bench/support/KRBenchSupport.h>
 #include <codeeditor/CERegex.h>
 #include <codeeditor/CESyntaxColouring.h>
 #include <codeeditor/CESyntaxController.h>
@@ -191,10 +192,5 @@ BENCHMARK(BM_TypingIntoEditor)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return KRBench::runWithApplication(argc, argv);
 }

@@ -15,12 +15,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
@@ -32,16 +29,8 @@
 
 namespace {
 
-bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
-{
-    QDeadlineTimer deadline(milliseconds);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 2);
-    }
-    return true;
-}
+// The start page is polled finely: its time is the measurement.
+constexpr int WaitPollMs = 2;
 
 bool copyTree(const QString &from, const QString &to)
 {
@@ -142,7 +131,7 @@ bool interactive(Fixture &f)
                               ready = r.toBool();
                               done = true;
                           });
-    waitUntil([&] { return done; }, 5000);
+    KRBench::waitUntil([&] { return done; }, 5000, WaitPollMs);
     return ready;
 }
 
@@ -156,11 +145,11 @@ void BM_StartPageInteractive(benchmark::State &state)
     const QUrl url(QStringLiteral("http://127.0.0.1:%1/%2").arg(f->port).arg(f->startFile));
     for (auto _ : state) {
         f->page->setHtml(QString());
-        waitUntil([] { return false; }, 20);
+        KRBench::waitUntil([] { return false; }, 20, WaitPollMs);
         QElapsedTimer timer;
         timer.start();
         f->page->load(url);
-        if (!waitUntil([&] { return interactive(*f); }, 30000)) {
+        if (!KRBench::waitUntil([&] { return interactive(*f); }, 30000, WaitPollMs)) {
             state.SkipWithError("the start page did not become interactive within 30 s");
             return;
         }

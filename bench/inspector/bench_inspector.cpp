@@ -104,10 +104,5 @@ BENCHMARK(BM_SwitchBetweenTwoObjects)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return KRBench::runWithApplication(argc, argv);
 }

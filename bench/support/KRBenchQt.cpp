@@ -32,13 +32,13 @@ void resetPeakResident()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-bool waitUntil(const std::function<bool()> &predicate, int milliseconds)
+bool waitUntil(const std::function<bool()> &predicate, int milliseconds, int pollMilliseconds)
 {
     QDeadlineTimer deadline(milliseconds);
     while (!predicate()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, pollMilliseconds);
     }
     return true;
 }

@@ -1,6 +1,8 @@
 #include "KRBenchSupport.h"
 
+#include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>
+#include <model/KRLocalServerPort.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 
@@ -23,6 +25,19 @@ QByteArray generatedProjectXML(int pages, int objectsPerPage, const std::functio
     }
     xml += "  </KRPages>\n</KRProjectDocument>\n";
     return xml;
+}
+
+std::unique_ptr<KRNodeRunner> startRuntimeServer(const QString &documentRoot)
+{
+    if (KRNodeRunner::nodeExecutablePath().isEmpty())
+        return nullptr;
+    auto server = std::make_unique<KRNodeRunner>();
+    server->setDocumentRootPath(documentRoot);
+    server->setRequestedPortNumber(0);
+    server->start();
+    const qint64 port = server->portNumber();
+    KRLocalServerPort::setProvider([port] { return port; });
+    return server;
 }
 
 QString writePackage(const QString &folder, const QByteArray &projectXML)

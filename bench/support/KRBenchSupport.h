@@ -13,6 +13,7 @@
 #include <vector>
 
 class KRDocument;
+class KRNodeRunner;
 class KRObject;
 class KRProject;
 
@@ -45,6 +46,11 @@ std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened);
 // "per_change".
 void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys);
 
+// Starts the runtime server on a free port with the folder as its document root and points
+// the local-server port at it, so that pages load jQuery Mobile from it as in the application;
+// null (and nothing started) when node is not installed.
+std::unique_ptr<KRNodeRunner> startRuntimeServer(const QString &documentRoot);
+
 // Points XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_STATE_HOME at sub-folders of
 // the folder, so that the user's own settings and files stay out of the measurement.
 void usePrivateUserFolders(const QString &folder);
@@ -60,8 +66,9 @@ void resetPeakResident();
 int runWithApplication(int argc, char **argv, const std::function<void()> &setUp = {},
                        const std::function<void()> &tearDown = {});
 
-// Runs the event loop until the predicate holds; false when the time ran out first.
-bool waitUntil(const std::function<bool()> &predicate, int milliseconds);
+// Runs the event loop until the predicate holds, checking it at least every `pollMilliseconds`;
+// false when the time ran out first.
+bool waitUntil(const std::function<bool()> &predicate, int milliseconds, int pollMilliseconds = 5);
 
 // A live view mirroring 1,000 edits made in one go: each iteration makes the edits, flushes,
 // and is timed (manual time) from the flush until `inStep` holds (an error after 10 s); the

@@ -5,7 +5,6 @@
 #include <core/KRNodeRunner.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRDocument.h>
-#include <model/KRLocalServerPort.h>
 #include <model/KRObject.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
@@ -83,14 +82,7 @@ Fixture &fixture()
     Fixture &f = *g_fixture;
     registerBenchLabel();
     // jQuery Mobile comes from the runtime server, as in the application.
-    if (!KRNodeRunner::nodeExecutablePath().isEmpty()) {
-        f.server = std::make_unique<KRNodeRunner>();
-        f.server->setDocumentRootPath(f.folder.path());
-        f.server->setRequestedPortNumber(0);
-        f.server->start();
-        const qint64 port = f.server->portNumber();
-        KRLocalServerPort::setProvider([port] { return port; });
-    }
+    f.server = KRBench::startRuntimeServer(f.folder.path());
     KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
 
     QString contents;

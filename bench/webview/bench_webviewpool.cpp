@@ -10,7 +10,6 @@
 #include <bench/support/KRBenchSupport.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>
-#include <model/KRLocalServerPort.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 #include <model/KRWebViewCache.h>
@@ -213,14 +212,7 @@ int main(int argc, char **argv)
         KRPage::registerPageClass();
         g_fixture = new Fixture;
         // jQuery Mobile comes from the runtime server, as in the application.
-        if (!KRNodeRunner::nodeExecutablePath().isEmpty()) {
-            g_fixture->server = std::make_unique<KRNodeRunner>();
-            g_fixture->server->setDocumentRootPath(g_fixture->folder.path());
-            g_fixture->server->setRequestedPortNumber(0);
-            g_fixture->server->start();
-            const qint64 port = g_fixture->server->portNumber();
-            KRLocalServerPort::setProvider([port] { return port; });
-        }
+        g_fixture->server = KRBench::startRuntimeServer(g_fixture->folder.path());
         KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
         g_fixture->package = KRBench::writePackage(g_fixture->folder.path(),
                                                    KRBench::generatedProjectXML(Pages, 0, [](int) { return QByteArray(); }));

@@ -51,14 +51,7 @@ Fixture &fixture()
     KRLocalServerPort::setProvider([] { return qint64(0); });
     KRPage::registerPageClass();
     registerControlLibrary();
-    if (!KRNodeRunner::nodeExecutablePath().isEmpty()) {
-        f.server = std::make_unique<KRNodeRunner>();
-        f.server->setDocumentRootPath(f.folder.path());
-        f.server->setRequestedPortNumber(0);
-        f.server->start();
-        const qint64 port = f.server->portNumber();
-        KRLocalServerPort::setProvider([port] { return port; });
-    }
+    f.server = KRBench::startRuntimeServer(f.folder.path());
     KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
     const KRBench::Opened opened = KRBench::openProject(KRBench::writePackage(
         f.folder.path(),
