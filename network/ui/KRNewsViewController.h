@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QVariantMap>
 
 #include <network/KRNewsController.h>
 #include <QPushButton>
@@ -36,21 +37,24 @@ public:
 
     // The page for these items; `runtimePort` is the application's runtime server's port.
     static QString pageHTML(const QList<KRNewsItem> &items, qint64 runtimePort);
-    // What a link from the page does (marks, opens outside); false when it is not one of ours.
+    // The values of one item for the "news-item" template: its link percent-encoded whole,
+    // so that it stays one query value of the page's kr:// links.
+    static QVariantMap templateValues(const KRNewsItem &item, qsizetype index);
+    // What a kr:// link from the page does: "link" marks the item read and opens its address
+    // outside when it is a web address; "mark" marks it read. A missing or unknown item is
+    // ignored. True when the address was one of these two.
+    static bool followLink(const QUrl &url, KRNewsController *news);
+    // followLink, then the button follows the unread count.
     bool handleLink(const QUrl &url);
 
     void updateButton();
     void markAllReadAction();
 
-    // Registers the "KRNewsView" and "KRProxyAuthView" interfaces (done by the controllers
-    // themselves when needed).
-    static void registerInterfaces();
-
 protected:
     void awakeFromNib() override;
 
 private:
-    friend class KRNewsWebPage;
+    friend class KRNetworkInterfacesBuilder;
     bool acceptNavigation(const QUrl &url);
 
     QPointer<KRNewsController> m_news;

@@ -29,7 +29,7 @@ public:
     static void installAsProxyCredentialPrompt();
 
 private:
-    friend class KRNewsViewController;
+    friend class KRNetworkInterfacesBuilder;
     QPointer<QLineEdit> m_username;
     QPointer<QLineEdit> m_password;
 };
