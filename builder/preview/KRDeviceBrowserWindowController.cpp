@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -151,7 +152,7 @@ struct KRDeviceBrowserWindowBuilder
         auto *c = qobject_cast<KRDeviceBrowserWindowController *>(owner);
         auto *window = new QWidget(nullptr, Qt::Window);
         window->setObjectName(QStringLiteral("KRDeviceBrowserWindow"));
-        window->resize(560, 760);
+        window->resize(720, 760);
         auto *layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
@@ -161,14 +162,17 @@ struct KRDeviceBrowserWindowBuilder
         auto *headerLayout = new QHBoxLayout(header);
         headerLayout->setContentsMargins(8, 4, 8, 5);
         headerLayout->setSpacing(4);
-        QToolButton *back = headerButton(QStringLiteral("◀"), header);
-        QToolButton *forward = headerButton(QStringLiteral("▶"), header);
+        QToolButton *back = headerButton(QStringLiteral("Back"), header);
+        QToolButton *forward = headerButton(QStringLiteral("Forward"), header);
+        back->setIcon(window->style()->standardIcon(QStyle::SP_ArrowBack));
+        forward->setIcon(window->style()->standardIcon(QStyle::SP_ArrowForward));
         back->setToolTip(QStringLiteral("Back"));
         forward->setToolTip(QStringLiteral("Forward"));
         back->setEnabled(false);
         forward->setEnabled(false);
         auto *address = new QLineEdit(header);
         address->setReadOnly(true);
+        address->setMinimumWidth(160);
         auto *devices = new QComboBox(header);
         auto *orientation = new QComboBox(header);
         orientation->addItems({QStringLiteral("Portrait"), QStringLiteral("Landscape")});

@@ -44,6 +44,8 @@ bool previewWaitFor(KRDeviceBrowserWindowController &c, const QString &expressio
 QImage previewScreenshot(KRDeviceBrowserWindowController &c, const QString &name)
 {
     QWebEngineView *view = c.webView();
+    // The engine draws a new size a few frames later.
+    KRTest::processEventsUntil([] { return false; }, milliseconds(800));
     QImage page;
     EXPECT_TRUE(KRTest::processEventsUntil([&] {
         page = view->grab().toImage();
