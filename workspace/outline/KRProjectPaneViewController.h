@@ -3,6 +3,7 @@
 #include <core/ui/KRCachingViewController.h>
 #include <widgets/sourcelist/SLSourceListInterfaces.h>
 
+#include <QMenu>
 #include <QPointer>
 
 #include <memory>
@@ -47,10 +48,6 @@ public:
     virtual void revealResourceInFinderAction(KRProjectPaneViewController *pane,
                                               const std::shared_ptr<KRProjectResource> &resource);
     virtual void deleteResourceAction(KRProjectPaneViewController *pane, const std::shared_ptr<KRProjectResource> &resource);
-    // Whether the resource has edits that are not yet in its file (kept in the project's
-    // cache until the project is saved). The default asks the project's cache.
-    virtual bool projectPaneResourceHasUnsavedEdits(KRProjectPaneViewController *pane,
-                                                    const std::shared_ptr<KRProjectResource> &resource);
 };
 
 // The left-hand pane of the project window: the "Project" header with the settings button
@@ -82,9 +79,24 @@ public:
     // Reloads, then selects the syntax-error row when there is one.
     void selectSyntaxErrorItem();
     bool resourceIsOpenInTab(const std::shared_ptr<KRProjectResource> &resource);
-    // Whether the resource may be renamed or deleted now: not while its editor is open or its
-    // edits wait in the project's cache (the file would move away under them).
-    bool resourceCanBeRenamedOrDeleted(const std::shared_ptr<KRProjectResource> &resource);
+    // Whether the resource (or, for a folder, anything in it) may be renamed or deleted now:
+    // not while an editor of it is open or its edits wait in the project's cache, which an
+    // editor and the next save would write back under the old name. When not, the user is
+    // told why ("renamed" or "deleted").
+    bool resourceCanBeRenamedOrDeleted(const std::shared_ptr<KRProjectResource> &resource, const QString &verb);
+    // Deletes the resource after the project's confirmation, unless the guard above refuses.
+    void deleteResource(const std::shared_ptr<KRProjectResource> &resource);
+    // Not empty, not "." or "..", no "/".
+    static bool isPlainFileName(const QString &name);
+
+    // Rows and menus.
+    void selectItemAlone(const void *item);
+    // A fresh menu that the pane keeps until the next one.
+    QMenu *makeContextMenu();
+    // While a rename or a drop is being committed the list must not be rebuilt under it; the
+    // reloads asked meanwhile run once the commit is done.
+    void beginDeferringReloads() { ++m_deferReloads; }
+    void endDeferringReloads();
 
     // --- SLSourceListDelegate
     std::optional<bool> isGroupAlwaysExpanded(SLSourceList *list, SLItem item) override;
@@ -106,5 +118,8 @@ private:
     std::unique_ptr<KRProjectPaneDataSource> m_dataSource;
     std::weak_ptr<KRPage> m_currentPage;
     KRProjectPaneDelegate *m_delegate = nullptr; // not owned: the window controller
+    std::unique_ptr<QMenu> m_menu;
+    int m_deferReloads = 0;
+    bool m_reloadPending = false;
     bool m_didCleanup = false;
 };
