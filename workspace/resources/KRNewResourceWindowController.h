@@ -32,7 +32,7 @@ public:
     // (added, cancelled or unable to start). The controller must live until then.
     void beginSheetForWindow(QWidget *window, std::function<void()> didEnd = {});
     // The sheet; null before beginSheetForWindow.
-    QDialog *window() const { return m_window; }
+    QDialog *window() const;
     bool isSheetShown() const;
 
     // {"name": description, "value": template file}, sorted by name.
@@ -41,8 +41,11 @@ public:
     void setSelectedResourceTemplateFile(const QString &file);
     QString resourceFilename() const { return m_resourceFilename; }
     void setResourceFilename(const QString &name);
-    // Whether a typed name may be created; the reason when not.
+    // Whether a typed name may be created: a plain file name (not empty, "." or "..", no
+    // "/") that the project does not have yet; the reason when not.
     bool validateResourceFilename(const QString &name, QString *error = nullptr) const;
+    static inline const QString TakenNameMessage =
+        QStringLiteral("This resource name already exists in the project, please choose another.");
 
     QComboBox *resourceTypePopup() const { return m_popup; }
     QLineEdit *filenameTextField() const { return m_textField; }
@@ -57,7 +60,7 @@ private:
     void endSheet();
 
     std::weak_ptr<KRProject> m_project;
-    QDialog *m_window = nullptr;
+    QPointer<QDialog> m_window; // parented to the window the sheet is on
     QComboBox *m_popup = nullptr;
     QLineEdit *m_textField = nullptr;
     QPushButton *m_addButton = nullptr;

@@ -2,10 +2,11 @@
 
 #include <core/ui/KRCachingViewController.h>
 #include <codeeditor/CEEditorDelegate.h>
+#include <platform/foundation/KRError.h>
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QPointer>
-#include <QStringConverter>
+#include <QByteArray>
 
 #include <memory>
 #include <optional>
@@ -34,8 +35,20 @@ public:
     std::shared_ptr<KRProjectResource> resource() const { return m_resource; }
     CEEditor *codeEditor() const { return m_codeEditor.get(); }
     CETextView *textView() const;
-    // The encoding of the text, as QStringConverter names it.
-    QStringConverter::Encoding encoding() const { return m_encoding; }
+    // The name of the text's encoding ("UTF-8", "ISO-8859-1", ...).
+    QString encoding() const { return m_encoding; }
+
+    // Reads a text file, recognising its encoding: UTF-8 when the bytes are valid UTF-8 (or
+    // carry a byte-order mark), else the encoding a character-set detector names. Nullopt
+    // when the file cannot be read.
+    struct DecodedText
+    {
+        QString text;
+        QString encoding;
+    };
+    static KRResult<DecodedText> readText(const QString &path);
+    // The text in the named encoding; nullopt when some character cannot be written in it.
+    static std::optional<QByteArray> encode(const QString &text, const QString &encoding);
 
     // Edited since the project was last saved.
     bool isDirty() const { return m_isDirty; }
@@ -54,18 +67,22 @@ public:
     void textDidEndEditing();
     void willSaveDocument();
 
+    // --- CEEditorDelegate
+    void textDidChange(CETextView *) override { textDidChange(); }
+    void textDidEndEditing(CETextView *) override { textDidEndEditing(); }
+
 protected:
     void awakeFromNib() override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     std::shared_ptr<KRProject> krProject();
 
     std::unique_ptr<CEEditor> m_codeEditor;
     std::shared_ptr<KRProjectResource> m_resource;
-    QStringConverter::Encoding m_encoding = QStringConverter::Utf8;
+    QString m_encoding = QStringLiteral("UTF-8");
     KRResourceTabPaneViewController *m_delegate = nullptr; // not owned
     std::vector<KRObservationToken> m_observations;
     bool m_isDirty = false;
     bool m_toldUnencodable = false;
+    bool m_loading = false;
 };

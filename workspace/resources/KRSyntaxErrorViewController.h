@@ -13,7 +13,7 @@ class KRFunction;
 class KRPage;
 class KRPaneHeaderView;
 class KRSyntaxErrorViewController;
-class KRTableModel;
+class KRTableModelBase;
 class QTableView;
 
 // Where a double-clicked error is shown: the window opens the page's tab and the function's
@@ -59,7 +59,7 @@ private:
 
     QTableView *m_tableView = nullptr;
     KRPaneHeaderView *m_headerView = nullptr;
-    KRTableModel *m_model = nullptr; // owned by the table view
+    KRTableModelBase *m_model = nullptr; // owned by the table view
     QList<QVariantMap> m_records;
     KRSyntaxErrorViewDelegate *m_delegate = nullptr; // not owned
     KRObservationToken m_observation;
