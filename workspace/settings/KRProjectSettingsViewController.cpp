@@ -168,14 +168,18 @@ QWidget *krProjectSettingsBuild(QObject *owner)
     return root;
 }
 
-QList<int> krProjectSettingsRowsFromData(const QMimeData *data)
+// The dragged rows when they come from that table (rows move within their own list only).
+QList<int> krProjectSettingsRowsFromData(const QMimeData *data, const QTableWidget *table)
 {
     QList<int> rows;
-    if (!data || !data->hasFormat(KRProjectSettingsViewController::RowDataType))
+    QString source;
+    if (!data || !table || !data->hasFormat(KRProjectSettingsViewController::RowDataType))
         return rows;
     QDataStream stream(data->data(KRProjectSettingsViewController::RowDataType));
-    stream >> rows;
-    return stream.status() == QDataStream::Ok ? rows : QList<int>();
+    stream >> source >> rows;
+    if (stream.status() != QDataStream::Ok || source != table->objectName())
+        return {};
+    return rows;
 }
 
 } // namespace
@@ -234,8 +238,7 @@ QMimeData *KRProjectSettingsIncludeTable::mimeData(const QList<QTableWidgetItem 
 
 void KRProjectSettingsIncludeTable::dragEnterEvent(QDragEnterEvent *event)
 {
-    // Rows move within their own list only.
-    if (event->source() == this && event->mimeData()->hasFormat(KRProjectSettingsViewController::RowDataType))
+    if (!krProjectSettingsRowsFromData(event->mimeData(), this).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -247,7 +250,7 @@ void KRProjectSettingsIncludeTable::dragMoveEvent(QDragMoveEvent *event)
     const int row = dropRow(event->position().toPoint(), &onRow);
     const auto operation = onRow ? KRProjectSettingsViewController::DropOperation::On
                                  : KRProjectSettingsViewController::DropOperation::Above;
-    if (event->source() == this && m_controller.validateDrop(this, event->mimeData(), row, operation))
+    if (m_controller.validateDrop(this, event->mimeData(), row, operation))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -259,7 +262,7 @@ void KRProjectSettingsIncludeTable::dropEvent(QDropEvent *event)
     const int row = dropRow(event->position().toPoint(), &onRow);
     const auto operation = onRow ? KRProjectSettingsViewController::DropOperation::On
                                  : KRProjectSettingsViewController::DropOperation::Above;
-    if (event->source() != this || !m_controller.validateDrop(this, event->mimeData(), row, operation) ||
+    if (!m_controller.validateDrop(this, event->mimeData(), row, operation) ||
         !m_controller.acceptDrop(this, event->mimeData(), row, operation)) {
         event->ignore();
         return;
@@ -660,7 +663,7 @@ QMimeData *KRProjectSettingsViewController::writeRows(const QTableWidget *table,
         return nullptr;
     QByteArray bytes;
     QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream << rows;
+    stream << table->objectName() << rows;
     auto *data = new QMimeData;
     data->setData(RowDataType, bytes);
     return data;
@@ -671,7 +674,7 @@ bool KRProjectSettingsViewController::validateDrop(const QTableWidget *table, co
 {
     Q_UNUSED(row);
     return (table == m_javascriptTable || table == m_cssTable) && operation == DropOperation::Above &&
-           !krProjectSettingsRowsFromData(data).isEmpty();
+           !krProjectSettingsRowsFromData(data, table).isEmpty();
 }
 
 bool KRProjectSettingsViewController::acceptDrop(QTableWidget *table, const QMimeData *data, int row, DropOperation operation)
@@ -679,7 +682,7 @@ bool KRProjectSettingsViewController::acceptDrop(QTableWidget *table, const QMim
     if (!validateDrop(table, data, row, operation))
         return false;
     QStringList list = includes(table);
-    const int from = krProjectSettingsRowsFromData(data).first();
+    const int from = krProjectSettingsRowsFromData(data, table).first();
     if (from < 0 || from >= list.size() || row < 0 || row > list.size())
         return false;
     if (from >= row) {
