@@ -6,12 +6,18 @@
 #include <network/ui/KRNewsViewController.h>
 #include <network/ui/KRProxyAuthViewController.h>
 #include <network/ui/URLParser.h>
+#include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRAlertService.h>
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -174,6 +180,43 @@ TEST(KRProxyAuthViewController, CredentialsComeFromTheAlertsFieldsAndCancelFails
     EXPECT_EQ(cancelled->error().code(), NetHTTPRequest::AuthenticationErrorType);
 
     KRJSONRPC::setProxyCredentialPrompt(nullptr);
+    KRAlertService::setCurrent(previous);
+}
+
+// Fills the fields of the open proxy alert and clicks a button, as the user would.
+void answerProxyBox(const QString &user, const QString &password, const QString &button, const QString &screenshot)
+{
+    QTimer::singleShot(0, [=] {
+        QMessageBox *box = nullptr;
+        KRTest::processEventsUntil([&] {
+            box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            return box && box->isVisible();
+        });
+        ASSERT_NE(box, nullptr);
+        const QList<QLineEdit *> fields = box->findChildren<QLineEdit *>();
+        ASSERT_EQ(fields.size(), 2);
+        QTest::keyClicks(fields[0], user);
+        QTest::keyClicks(fields[1], password);
+        if (!screenshot.isEmpty())
+            KRTest::saveScreenshot(*box, QStringLiteral("network-ui"), screenshot);
+        for (QAbstractButton *b : box->buttons())
+            if (b->text() == button)
+                QTest::mouseClick(b, Qt::LeftButton);
+    });
+}
+
+TEST(KRProxyAuthViewController, TheApplicationsAlertShowsTheFieldsUnderItsText)
+{
+    auto previous = KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
+    QString user, password;
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Login"), QStringLiteral("proxy-alert.png"));
+    EXPECT_TRUE(KRProxyAuthViewController::askForCredentials(QStringLiteral("Corp"), &user, &password));
+    EXPECT_EQ(user, QStringLiteral("me"));
+    EXPECT_EQ(password, QStringLiteral("s3cret"));
+
+    answerProxyBox(QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("Cancel"), {});
+    EXPECT_FALSE(KRProxyAuthViewController::askForCredentials(QStringLiteral("Corp"), &user, &password));
+    EXPECT_EQ(user, QStringLiteral("me"));
     KRAlertService::setCurrent(previous);
 }
 
