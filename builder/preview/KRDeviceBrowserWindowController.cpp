@@ -280,6 +280,10 @@ KRDeviceBrowserWindowController::~KRDeviceBrowserWindowController()
     m_controllerProxy->setDelegate(nullptr);
     stopServer();
     dropWebView();
+    // The parts of the window are not asked about anything while they go.
+    if (m_watchedViewport)
+        m_watchedViewport->removeEventFilter(this);
+    m_watchedViewport = nullptr;
     if (window())
         window()->removeEventFilter(this);
     delete window();
@@ -288,7 +292,8 @@ KRDeviceBrowserWindowController::~KRDeviceBrowserWindowController()
 void KRDeviceBrowserWindowController::awakeFromNib()
 {
     window()->installEventFilter(this);
-    m_scrollView->viewport()->installEventFilter(this);
+    m_watchedViewport = m_scrollView->viewport();
+    m_watchedViewport->installEventFilter(this);
     connect(m_splitView.data(), &QSplitter::splitterMoved, this, &KRDeviceBrowserWindowController::relayout);
     m_zoomFactor = 1.0;
 
@@ -309,7 +314,7 @@ void KRDeviceBrowserWindowController::awakeFromNib()
     logMessage(QStringLiteral(">> Client log <<"), false);
     logMessage(QStringLiteral(">> Server log <<"), true);
 
-    ensureWebView();
+    // The page's view is made when there is a page to show.
     QTimer::singleShot(1000, this, [this] {
         if (m_webView)
             m_webView->page()->runJavaScript(
@@ -325,10 +330,10 @@ void KRDeviceBrowserWindowController::setMode(int mode)
         KR_LOG(QStringLiteral("KRDeviceBrowserModeInternal"));
         w->setWindowTitle(QStringLiteral("Device Viewer"));
         // A window that showed the server only gets its page view back.
-        const bool recreated = !m_webView;
-        ensureWebView();
-        if (recreated && !m_urlString.isEmpty())
+        if (!m_webView && !m_urlString.isEmpty()) {
+            ensureWebView();
             m_webView->load(QUrl(m_urlString));
+        }
         zoomWindowOnce();
         m_headerContainer->show();
         m_serverHeaderContainer->hide();
@@ -685,7 +690,7 @@ bool KRDeviceBrowserWindowController::eventFilter(QObject *watched, QEvent *even
 {
     if (watched == window() && event->type() == QEvent::Close)
         windowClosing();
-    else if (m_scrollView && watched == m_scrollView->viewport() && event->type() == QEvent::Resize)
+    else if (watched == m_watchedViewport && event->type() == QEvent::Resize)
         relayout();
     return KRWindowControllerBase::eventFilter(watched, event);
 }

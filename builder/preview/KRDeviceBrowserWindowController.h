@@ -73,7 +73,8 @@ public:
     void zoomPopUpChanged();
 
     // The window's parts, for the project window and tests. The web view is null while the
-    // window shows no page (local-server mode, or after closing).
+    // window shows no page (before the first server has started, in local-server mode, or
+    // after closing).
     QWebEngineView *webView() const { return m_webView; }
     QPlainTextEdit *clientLog() const { return m_clientLog; }
     QPlainTextEdit *serverLog() const { return m_serverLog; }
@@ -158,4 +159,5 @@ private:
     QPointer<QToolButton> m_forwardButton;
     QPointer<QWidget> m_headerContainer;
     QPointer<QWidget> m_serverHeaderContainer;
+    QPointer<QObject> m_watchedViewport; // compared only: it may be on its way out
 };

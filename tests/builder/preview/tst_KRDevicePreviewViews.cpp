@@ -5,6 +5,8 @@
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QApplication>
+#include <QRegularExpression>
 #include <QTime>
 
 #include <gtest/gtest.h>
@@ -62,6 +64,68 @@ TEST(KRDeviceBrowserZoomView, PatternFollowsTheBackgroundDefault)
     defaults.setValue(QStringLiteral("designViewBackground"), QStringLiteral("../../etc/picture"));
     EXPECT_TRUE(view.backgroundImage().isNull()) << "only plain names of the backgrounds folder";
     EXPECT_EQ(KRTest::renderWidget(view).pixel(5, 5), qRgb(0xe8, 0xe8, 0xe8));
+}
+
+TEST(KRDeviceBrowserWindowController, WindowLaysTheDeviceOutAndSwitchesModes)
+{
+    KRDeviceBrowserWindowController c;
+    QWidget *window = c.window();
+    ASSERT_NE(window, nullptr);
+    QStringList zooms;
+    for (int i = 0; i < c.zoomPopUp()->count(); ++i)
+        zooms.append(c.zoomPopUp()->itemText(i));
+    EXPECT_EQ(zooms.join(u' '), QStringLiteral("50% 75% 100% 125% 150% 175% 200%"));
+    EXPECT_EQ(c.zoomPopUp()->currentText(), QStringLiteral("100%"));
+    EXPECT_EQ(c.devicePopUp()->findText(QStringLiteral("Design View")), -1);
+    EXPECT_EQ(c.deviceID(), QStringLiteral("iPhone"));
+    const QRegularExpression firstLine(QStringLiteral("^\\[\\d{1,2}:\\d\\d:\\d\\d\\.\\d\\d\\]: >> (Client|Server) log <<$"));
+    EXPECT_TRUE(firstLine.match(c.clientLog()->toPlainText()).hasMatch()) << c.clientLog()->toPlainText().toStdString();
+    EXPECT_TRUE(firstLine.match(c.serverLog()->toPlainText()).hasMatch());
+    c.logMessage(QStringLiteral("second"), true);
+    EXPECT_TRUE(c.serverLog()->toPlainText().contains(QStringLiteral("<<\n[")));
+
+    window->resize(640, 700);
+    window->show();
+    const QSize before = window->size();
+    c.setMode(0);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Device Viewer"));
+    EXPECT_NE(window->size(), before) << "zoomed for the device";
+    EXPECT_EQ(c.webView(), nullptr) << "nothing to show yet";
+    QApplication::processEvents();
+    const QImage skin = c.skinView()->image();
+    ASSERT_FALSE(skin.isNull());
+    // Wider than the visible area: the device starts at the left and the backdrop grows.
+    c.zoomPopUp()->setCurrentText(QStringLiteral("200%"));
+    c.zoomPopUpChanged();
+    ASSERT_GT(skin.width() * 2, c.scrollView()->viewport()->width());
+    EXPECT_EQ(c.skinView()->geometry(), QRect(QPoint(0, 0), skin.size() * 2));
+    EXPECT_EQ(c.zoomView()->width(), skin.width() * 2);
+
+    c.zoomPopUp()->setCurrentText(QStringLiteral("50%"));
+    c.zoomPopUpChanged();
+    const int visibleWidth = c.scrollView()->viewport()->width();
+    EXPECT_EQ(c.skinView()->size(), skin.size() / 2);
+    EXPECT_EQ(c.skinView()->x(), int(std::floor(visibleWidth / 2.0 - skin.width() / 4.0)));
+
+    c.setDeviceID(QStringLiteral("Toaster"));
+    EXPECT_EQ(c.deviceID(), QStringLiteral("iPhone"));
+    EXPECT_EQ(c.devicePopUp()->currentData().toString(), QStringLiteral("iPhone"));
+
+    c.setMode(1);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Local Server"));
+    EXPECT_EQ(window->size(), before) << "the zoom is undone";
+    EXPECT_FALSE(c.headerContainer()->isVisible());
+    EXPECT_TRUE(c.serverHeaderContainer()->isVisible());
+    EXPECT_FALSE(c.scrollView()->isVisible());
+    EXPECT_FALSE(c.clientLog()->isVisible());
+    EXPECT_TRUE(c.serverLog()->isVisible());
+    window->resize(500, 500);
+    c.setMode(1);
+    EXPECT_EQ(window->size(), QSize(500, 500)) << "undone once only";
+    c.setMode(0);
+    EXPECT_TRUE(c.headerContainer()->isVisible());
+    EXPECT_TRUE(c.clientLog()->isVisible());
+    EXPECT_TRUE(c.scrollView()->isVisible());
 }
 
 } // namespace

@@ -182,11 +182,6 @@ TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
     controller->zoomPopUpChanged();
     expectPageInTheScreen();
     previewScreenshot(*controller, QStringLiteral("preview-android-75.png"));
-
-    // An unknown device shows the fallback.
-    controller->setDeviceID(QStringLiteral("Toaster"));
-    EXPECT_EQ(controller->deviceID(), QStringLiteral("iPhone"));
-    EXPECT_EQ(controller->devicePopUp()->currentData().toString(), QStringLiteral("iPhone"));
 }
 
 TEST_F(KRDeviceBrowserWeb, TheConsoleAndDialogsOfThePageReachTheWindow)
