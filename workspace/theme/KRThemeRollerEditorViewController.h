@@ -5,13 +5,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWebChannel>
+#include <QWebEngineView>
 
 #include <memory>
 
 class KRProjectTheme;
 class KRThemeRollerEditorViewController;
-class QWebChannel;
-class QWebEngineView;
 
 // The script bridge of the theme editor page, on its window as "__KR". Scripts reach only
 // what is declared here: the theme's CSS as the property "css" (read synchronously from the
