@@ -83,7 +83,8 @@ KRThemeRollerEditorViewController::KRThemeRollerEditorViewController()
 
 KRThemeRollerEditorViewController::~KRThemeRollerEditorViewController()
 {
-    if (const auto project = KRCachingViewController::project())
+    // The page's steps end with the page.
+    if (const auto project = m_undoProject.lock())
         if (KRUndoManager *undo = project->undoManager())
             undo->removeAllActionsWithTarget(this);
 }
@@ -119,13 +120,17 @@ void KRThemeRollerEditorViewController::installProxy()
     QWebEnginePage *page = m_webView ? m_webView->page() : nullptr;
     if (!page)
         return;
-    delete m_channel.data();
-    delete m_proxy.data();
+    if (!m_channel) {
+        m_channel = new QWebChannel(this);
+        page->setWebChannel(m_channel, QWebEngineScript::MainWorld);
+    }
+    if (m_proxy) {
+        m_channel->deregisterObject(m_proxy);
+        m_proxy->deleteLater();
+    }
     m_expectedPageRegistrations = 0;
     m_proxy = new KRThemeRollerEditorViewControllerProxy(this, this);
-    m_channel = new QWebChannel(this);
     m_channel->registerObject(QStringLiteral("__KR"), m_proxy);
-    page->setWebChannel(m_channel, QWebEngineScript::MainWorld);
 }
 
 void KRThemeRollerEditorViewController::setTheme(const std::shared_ptr<KRProjectTheme> &theme)
@@ -155,6 +160,7 @@ void KRThemeRollerEditorViewController::registerUndo()
     KRUndoManager *undo = project ? project->undoManager() : nullptr;
     if (!undo)
         return;
+    m_undoProject = project;
     if (m_expectedPageRegistrations > 0) {
         --m_expectedPageRegistrations;
         return;

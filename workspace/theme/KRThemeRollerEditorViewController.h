@@ -81,4 +81,5 @@ private:
     // Steps the host recorded itself while undoing or redoing: the page's own report of each
     // arrives afterwards over the channel and is not recorded again.
     int m_expectedPageRegistrations = 0;
+    std::weak_ptr<KRProjectBase> m_undoProject; // whose history holds the page's steps
 };

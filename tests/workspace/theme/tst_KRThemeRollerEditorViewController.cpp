@@ -90,7 +90,8 @@ TEST(ThemeResources, ThePageAndItsScriptsAreInTheResources)
         QFile file(QString::fromLatin1(path));
         EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.size() > 0) << path;
     }
-    EXPECT_EQ(tab->webView()->url(), QUrl(KRThemeRollerEditorViewController::PageURL));
+    EXPECT_TRUE(KRTest::processEventsUntil(
+        [&] { return tab->webView()->url() == QUrl(KRThemeRollerEditorViewController::PageURL); }));
 }
 
 TEST_F(ThemeTab, ThePageReadsAndWritesTheThemeThroughTheBridge)
@@ -124,7 +125,9 @@ TEST_F(ThemeTab, ThePagesStepsAreUndoneAndRedoneThroughTheDocument)
 {
     KRUndoManager &undo = document->undoManager();
     ASSERT_TRUE(waitForCSS(originalCSS));
-    js(page(), QStringLiteral("TR.edit(TR.setRule('.ui-bar-a', 'background-color', '#123456')); 1"));
+    // The user picks another bar colour in the page.
+    js(page(), QStringLiteral("var well = document.getElementById('tr-bar-colour'); well.value = '#123456';"
+                              " well.dispatchEvent(new Event('change')); 1"));
     const QString edited = QStringLiteral(".ui-bar-a { background-color: #123456; color: #ffffff; }\n"
                                           ".ui-body-a { background-color: #f9f9f9; }\n");
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return theme->css() == edited && undo.canUndo(); }));
@@ -133,6 +136,7 @@ TEST_F(ThemeTab, ThePagesStepsAreUndoneAndRedoneThroughTheDocument)
 
     undo.undo();
     EXPECT_TRUE(waitForCSS(originalCSS));
+    EXPECT_EQ(js(page(), QStringLiteral("document.getElementById('tr-bar-colour').value")).toString(), QStringLiteral("#3388cc"));
     EXPECT_TRUE(undo.canRedo());
     undo.redo();
     EXPECT_TRUE(waitForCSS(edited));

@@ -31,6 +31,14 @@ var TR = (function () {
             .replace(new RegExp("\\.ui-bar-" + swatch + "\\b", "g"), ".tr-bar")
             .replace(new RegExp("\\.ui-body-" + swatch + "\\b", "g"), ".tr-body")
             .replace(new RegExp("\\.ui-btn-" + swatch + "\\b", "g"), ".tr-btn");
+        // The colour wells show the swatch's bar colours where the CSS gives them as #rrggbb.
+        var bar = new RegExp("\\.ui-bar-" + swatch + "\\s*\\{([^}]*)\\}").exec(css);
+        if (bar) {
+            var bg = /background-color\s*:\s*(#[0-9a-fA-F]{6})/.exec(bar[1]);
+            var fg = /(^|[;\s])color\s*:\s*(#[0-9a-fA-F]{6})/.exec(bar[1]);
+            if (bg) { barColour.value = bg[1].toLowerCase(); }
+            if (fg) { textColour.value = fg[2].toLowerCase(); }
+        }
         var names = swatches(css);
         if (swatchMenu.options.length !== names.length) {
             swatchMenu.innerHTML = "";
