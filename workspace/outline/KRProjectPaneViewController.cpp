@@ -185,7 +185,10 @@ void KRProjectPaneViewController::reloadData()
     }
     if (!m_sourceList)
         return;
+    // Reading the tree again keeps the selected rows; that is no new choice to route.
+    m_reloading = true;
     m_sourceList->reloadData();
+    m_reloading = false;
     if (m_dataSource)
         m_dataSource->forgetRetiredItems();
 }
@@ -317,7 +320,7 @@ std::optional<bool> KRProjectPaneViewController::shouldEditItem(SLSourceList *, 
 
 void KRProjectPaneViewController::sourceListSelectionDidChange(const KRNotification &)
 {
-    if (!m_dataSource)
+    if (!m_dataSource || m_reloading)
         return;
     const QList<int> rows = m_sourceList->selectedRowIndexes();
     if (rows.size() != 1)

@@ -93,6 +93,8 @@ public:
     void selectItemAlone(const void *item);
     // A fresh menu that the pane keeps until the next one.
     QMenu *makeContextMenu();
+    // The menu shown last; null before the first.
+    QMenu *contextMenu() const { return m_menu.get(); }
     // While a rename or a drop is being committed the list must not be rebuilt under it; the
     // reloads asked meanwhile run once the commit is done.
     void beginDeferringReloads() { ++m_deferReloads; }
@@ -121,5 +123,6 @@ private:
     std::unique_ptr<QMenu> m_menu;
     int m_deferReloads = 0;
     bool m_reloadPending = false;
+    bool m_reloading = false;
     bool m_didCleanup = false;
 };
