@@ -13,36 +13,12 @@
 #include <widgets/views/KRBorderedView.h>
 #include <widgets/views/KRPaneHeaderView.h>
 
-#include <QEvent>
 #include <functional>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
-
-// Tells the controller when its window closes.
-class KRProjectPaneWindowWatcher : public QObject
-{
-public:
-    KRProjectPaneWindowWatcher(QWidget *window, std::function<void()> closing)
-        : QObject(window)
-        , m_closing(std::move(closing))
-    {
-        window->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Close && m_closing)
-            std::exchange(m_closing, nullptr)();
-        return false;
-    }
-
-private:
-    std::function<void()> m_closing;
-};
 
 bool projectPaneResourceHasCachedEdits(const std::shared_ptr<KRProjectResource> &resource)
 {
@@ -155,11 +131,6 @@ void KRProjectPaneViewController::didOpenProject(const std::shared_ptr<KRProject
         if (m_delegate)
             m_delegate->projectSettingsAction(this, m_projectSettingsButton);
     });
-    if (QWidget *window = view()->window(); window && window != view())
-        new KRProjectPaneWindowWatcher(window, [self = QPointer<KRProjectPaneViewController>(this)] {
-            if (self)
-                self->windowWillClose();
-        });
 }
 
 void KRProjectPaneViewController::windowWillClose()

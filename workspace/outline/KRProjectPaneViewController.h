@@ -70,7 +70,8 @@ public:
 
     // Called once by the window when its project exists.
     void didOpenProject(const std::shared_ptr<KRProject> &project);
-    // The window is closing: the outline lets go of the model and shows nothing.
+    // The window is closing (the window calls this once its close is certain): the outline
+    // lets go of the model and shows nothing.
     void windowWillClose();
 
     void reloadData();
