@@ -9,6 +9,7 @@
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRProjectSyntaxCheck.h>
+#include <core/ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolder.h>
@@ -208,6 +209,16 @@ TEST_F(ProjectOutline, ShowsGroupsInOrderWithSortedPagesThemeBadgesAndTheSyntaxE
     pane->projectSettingsButton()->click();
     EXPECT_EQ(window.calls.takeLast(), "settings");
     KRTest::saveScreenshot(*pane->view(), "outline", "project-outline.png");
+    // The count sits on the bright error colour (half transparent over the list).
+    const QImage image = KRTest::renderWidget(*list->viewport());
+    const QRectF badge = list->badgeRectAtRow(rowOf("JavaScript Syntax Errors"));
+    const QColor drawn = image.pixel(int(badge.left()) + 3, int(badge.center().y()));
+    const QColor error = KRUIColors::brightSyntaxErrorBackgroundColor();
+    const QColor base = list->palette().color(QPalette::Base);
+    const auto blend = [&](int over, int under) { return int(over * error.alphaF() + under * (1 - error.alphaF())); };
+    EXPECT_NEAR(drawn.red(), blend(error.red(), base.red()), 2);
+    EXPECT_NEAR(drawn.green(), blend(error.green(), base.green()), 2);
+    EXPECT_NEAR(drawn.blue(), blend(error.blue(), base.blue()), 2);
 
     // A later check with errors changes only the count; one without removes the group.
     setSyntaxErrors({missingSemicolon});
