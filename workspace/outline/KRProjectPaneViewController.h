@@ -113,8 +113,6 @@ protected:
     void awakeFromNib() override;
 
 private:
-    friend class KRProjectPaneInterface;
-
     SLSourceList *m_sourceList = nullptr;
     KRPaneHeaderView *m_headerView = nullptr;
     QAbstractButton *m_projectSettingsButton = nullptr;

@@ -11,6 +11,7 @@
 #include <codeeditor/CEEditor.h>
 #include <codeeditor/CETextView.h>
 #include <model/KRProjectResource.h>
+#include <platform/dom/DOMElement.h>
 #include <model/KRWebFolder.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/foundation/KRResources.h>
@@ -258,4 +259,22 @@ TEST_F(ResourceTabs, ThemeTabsComeFromTheThemeEditorAndShareTheBar)
     pane->selectTheme("blue");
     EXPECT_EQ(pane->selectedViewController(), theme);
     KRResourceTabPaneViewController::setThemeEditorFactory({});
+}
+
+TEST_F(ResourceTabs, EditingTheSelectedThemeReloadsItInThePagesWhenEditingEnds)
+{
+    KRTest::writeFile(web + "/theme.css", ".ui-btn{} .ui-body-a{} .ui-bar-a{} .ui-shadow{}");
+    project->reloadResources();
+    project->setDefaultTheme("theme");
+    const auto page = project->pageForID("page1");
+    ASSERT_TRUE(page->themeStyleElement());
+
+    KRResourceViewController *editor = pane->editResource(resource("theme.css"));
+    editor->textView()->setFocus();
+    editor->textView()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor->textView(), " .mine{}");
+    EXPECT_FALSE(page->themeStyleElement()->textContent().contains(".mine{}"));
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(editor->textView(), &out);
+    EXPECT_TRUE(page->themeStyleElement()->textContent().contains(".mine{}"));
 }
