@@ -268,6 +268,17 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     run(0);
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(waitForStartPage());
+
+    // A second window (the project window makes a new one after a close) runs a server of
+    // its own beside the first.
+    KRDeviceBrowserWindowController second;
+    second.setMode(0);
+    second.setIndexFilePath(*s_startPage);
+    second.window()->show();
+    EXPECT_TRUE(previewWaitFor(second, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
+                                                      "$.mobile.activePage.attr('id') === 'home'")));
+    EXPECT_NE(QUrl(second.urlString()).port(), QUrl(controller->urlString()).port());
+    EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
 }
 
 } // namespace
