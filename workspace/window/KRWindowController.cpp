@@ -19,6 +19,7 @@
 #include <platform/appkit/KRViewExtensions.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <widgets/toolbaritem/JWDelayedPopUpButton.h>
 #include <widgets/toolbaritem/JWPopUpToolbarItem.h>
 #include <platform/webview/KRWebView.h>
 #include <workspace/KRDesignViewController.h>
@@ -72,6 +73,15 @@ KRWindowController::PathChooser &krWindowSaveChooser()
 int krWindowAsk(KRAlert alert)
 {
     return KRAlertService::current().runModal(alert);
+}
+
+// A pane fills its container and follows its size.
+void krWindowFill(QWidget *container, QWidget *pane)
+{
+    auto *layout = new QVBoxLayout(container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(pane);
 }
 
 void krWindowShowError(const QString &message, const QString &informative)
@@ -225,6 +235,14 @@ void KRWindowController::buildToolbar()
     m_runToolbarItem->setPopUpMenu(runMenu);
     connect(m_runToolbarItem, &QAction::triggered, this, [this] { projectRunAction(); });
     m_toolbar->addAction(m_runToolbarItem);
+    // Labelled under its image like the other items.
+    if (JWDelayedPopUpButton *button = m_runToolbarItem->buttonIn(m_toolbar)) {
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setText(QStringLiteral("Run"));
+        button->setMinimumSize(0, 0);
+        button->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        button->setIconSize(m_toolbar->iconSize());
+    }
 
     addItem(QStringLiteral("export-item"), QStringLiteral("Export"), QStyle::SP_DialogSaveButton,
             &KRWindowController::exportProjectAction);
@@ -267,7 +285,7 @@ void KRWindowController::windowDidLoadProject()
     m_palettePane = new KRPalettePane(KRUserDefaults::sharedInstance());
     m_palettePane->setObjectName(QStringLiteral("palettePane"));
     connect(m_palettePane, &KRPalettePane::willDragObject, this, &KRWindowController::palettePaneWillDragObject);
-    KRView::addSubviewAndResize(m_paletteContainer, m_palettePane);
+    krWindowFill(m_paletteContainer, m_palettePane);
 
     auto result = KRProject::create(m_document.shared_from_this());
     if (!result) {
@@ -280,10 +298,10 @@ void KRWindowController::windowDidLoadProject()
     m_projectPane = KRCachingViewController::create<KRProjectPaneViewController>();
     m_projectPane->setProject(m_project);
     m_projectPane->setDelegate(this);
-    KRView::addSubviewAndResize(m_projectContainer, m_projectPane->view());
+    krWindowFill(m_projectContainer, m_projectPane->view());
     m_masterTabPane = KRCachingViewController::create<KRMasterTabPaneViewController>();
     m_masterTabPane->setProject(m_project);
-    KRView::addSubviewAndResize(m_masterContainer, m_masterTabPane->view());
+    krWindowFill(m_masterContainer, m_masterTabPane->view());
     m_projectPane->didOpenProject(m_project);
 
     std::shared_ptr<KRPage> start = m_project->pageForID(m_project->startPage());

@@ -301,14 +301,14 @@ TEST_F(ProjectWindow, ClosingAsksAboutUnsavedChangesAndSavedEditsComeBack)
     alerts->scriptButton(QStringLiteral("Cancel"));
     QSignalSpy closed(controller, &KRWindowController::windowDidClose);
     controller->projectWindow()->close();
-    EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Do you want to save the changes made to the document \"Dirty\"?")});
+    EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Do you want to save the changes made to the document “Dirty”?")});
     EXPECT_TRUE(controller->projectWindow()->isVisible());
     EXPECT_EQ(closed.count(), 0);
 
     EXPECT_TRUE(controller->saveDocument());
     EXPECT_FALSE(controller->hasUnsavedChanges());
     controller->createPageAction();
-    alerts->scriptButton(QStringLiteral("Don't Save"));
+    alerts->scriptButton(QStringLiteral("Don’t Save"));
     controller->projectWindow()->close();
     EXPECT_EQ(closed.count(), 1);
     ASSERT_TRUE(KRTest::processEventsUntil([] { return KRProjectWindows::openWindows().isEmpty(); }));

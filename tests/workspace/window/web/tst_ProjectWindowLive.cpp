@@ -28,6 +28,7 @@
 #include <workspace/panes/KRPropertyPaneViewController.h>
 #include <workspace/panes/KRTabPaneViewController.h>
 #include <workspace/panes/KRTabPropertyGroupViewController.h>
+#include <workspace/panes/KRTabView.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
 #include <QAction>
@@ -82,6 +83,7 @@ class ProjectWindowLive : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
+        prepare(false);
         s_serverRuns = KRDesignViewTest::startRuntimeServer();
         const qint64 port = KRDesignViewTest::runtimeServerPort();
         s_previousPortProvider = KRRuntimeServer::setPortProvider([port] { return port; });
@@ -282,16 +284,20 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->mode(), 0);
     EXPECT_EQ(preview->indexFilePath(), controller->builtProjectIndex());
+    // The preview makes its view once its own server runs.
+    ASSERT_TRUE(waitFor([&] { return preview->webView() != nullptr; }, seconds(60)));
     QWebEngineView *view = preview->webView();
-    ASSERT_TRUE(view);
     QWebEnginePage *page = view->page();
     ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("!!(window.$ && $.mobile && $.mobile.activePage)")).toBool(); },
                         seconds(60)));
     js(page, QStringLiteral("$.mobile.changePage('forms.html')"));
-    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('#%1').length").arg(buttonID)).toInt() > 0; }, seconds(30)));
-    js(page, QStringLiteral("$('#%1').click()").arg(buttonID));
-    EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('#%1').text()").arg(labelID)).toString().contains(QStringLiteral("Clicked")); }))
-        << js(page, QStringLiteral("$('#%1').text()").arg(labelID)).toString().toStdString();
+    const QString buttonInput = QStringLiteral("#_forms_%1_inp").arg(buttonID);
+    const QString labelElement = QStringLiteral("#forms_%1").arg(labelID);
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').length").arg(buttonInput)).toInt() > 0; }, seconds(30)))
+        << js(page, QStringLiteral("$('.ui-page-active').html()")).toString().left(2000).toStdString();
+    js(page, QStringLiteral("$('%1')[0].click()").arg(buttonInput));
+    EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().contains(QStringLiteral("Clicked")); }))
+        << js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().toStdString();
     const QString previewShot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/preview-after-click.png");
     preview->window()->grab().toImage().save(previewShot);
 }
@@ -335,15 +341,16 @@ TEST_F(ProjectWindowLive, SyntaxErrorsStopTheBuildAndShowTheFirstError)
     EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::Run));
     EXPECT_TRUE(controller->builtProjectIndex().isEmpty());
     EXPECT_FALSE(controller->deviceBrowserWindowController());
-    EXPECT_EQ(controller->masterTabPaneViewController()->currentTabPropertyGroupViewController(), nullptr)
-        << "the syntax-error tab is shown";
+    EXPECT_EQ(controller->masterTabPaneViewController()->tabView()->selectedIdentifier(),
+              KRMasterTabPaneViewController::SyntaxErrorsTabIdentifier);
 
     controller->editFunction(function);
     KRFunctionViewController *editor = tabPane(controller)->selectedFunctionViewController();
     ASSERT_TRUE(editor);
+    editor->textView()->setSelectedRange({0, 0});
     EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
     EXPECT_EQ(tabPane(controller)->selectedFunctionViewController(), editor) << "the editor stays in front";
-    EXPECT_GT(editor->lastSyntaxErrorLineNumber(), 0);
+    EXPECT_GT(editor->textView()->selectedRange().location, 0) << "the insertion point is at the first error";
 }
 
 // On the design surface the window routes the keys: Ctrl+C and Ctrl+V copy and paste the
