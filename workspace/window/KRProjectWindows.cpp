@@ -21,16 +21,29 @@ QList<KRProjectWindowsEntry> &krProjectWindowsOpen()
     return open;
 }
 
-// Drops the document of a closed window on the next pass of the event loop: the window is
-// still inside its close event.
+// Documents whose windows have closed, dropped on the next pass of the event loop (or by
+// closeAll): a window is still inside its close event when it asks.
+QList<std::shared_ptr<KRDocument>> &krProjectWindowsClosing()
+{
+    static QList<std::shared_ptr<KRDocument>> closing;
+    return closing;
+}
+
+void krProjectWindowsDropClosed()
+{
+    const QList<std::shared_ptr<KRDocument>> closing = std::exchange(krProjectWindowsClosing(), {});
+    for (const auto &document : closing)
+        document->close();
+}
+
 void krProjectWindowsForget(KRWindowController *controller)
 {
     auto &open = krProjectWindowsOpen();
     for (qsizetype i = 0; i < open.size(); ++i) {
         if (open[i].controller != controller)
             continue;
-        std::shared_ptr<KRDocument> document = open.takeAt(i).document;
-        QTimer::singleShot(0, [document] { document->close(); });
+        krProjectWindowsClosing().append(open.takeAt(i).document);
+        QTimer::singleShot(0, &krProjectWindowsDropClosed);
         return;
     }
 }
@@ -133,6 +146,7 @@ QList<KRWindowController *> openWindows()
 
 void closeAll()
 {
+    krProjectWindowsDropClosed();
     while (!krProjectWindowsOpen().isEmpty())
         closeProject(krProjectWindowsOpen().first().controller);
 }
