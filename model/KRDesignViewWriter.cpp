@@ -170,7 +170,7 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
             for (const char *prefix : {"border", "padding"}) {
                 if (!property.startsWith(QLatin1String(prefix)))
                     continue;
-                for (const auto &sibling : object->modelAdapters().allValues()) {
+                for (const auto &sibling : object->modelAdapters()) {
                     if (sibling.get() == &adapter || !sibling->descriptor().propertyName().startsWith(QLatin1String(prefix)))
                         continue;
                     const QString current = object->value(sibling->descriptor().kr_propertyName());

@@ -69,3 +69,10 @@ private:
     QString m_cssAttributeName;  // null: none
     std::uint32_t m_adapterOptions = 0;
 };
+
+// Equality of two names, answered without comparing characters when both share one text
+// (as the names copied from one descriptor table do).
+inline bool krSameString(const QString &a, const QString &b)
+{
+    return a.size() == b.size() && (a.constData() == b.constData() || a == b);
+}
