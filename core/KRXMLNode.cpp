@@ -86,6 +86,30 @@ bool attributeNameIs(xmlAttrPtr attr, const char *utf8, qsizetype size)
 // schema-information field (unused without schema validation), which therefore always holds
 // null or a live attribute of that very element: whatever unlinks an attribute from its
 // element clears it (forgetAttribute), and copies start without it.
+xmlAttrPtr findAttribute(xmlNodePtr element, const char *bytes, qsizetype length)
+{
+    if (element->type != XML_ELEMENT_NODE || !element->properties || length == 0)
+        return nullptr; // no attribute has an empty name
+    auto *last = static_cast<xmlAttrPtr>(element->psvi);
+    xmlAttrPtr start = last ? last : element->properties;
+    xmlAttrPtr attr = start;
+    do {
+        if (attributeNameIs(attr, bytes, length)) {
+            element->psvi = attr;
+            return attr;
+        }
+        attr = attr->next ? attr->next : element->properties;
+    } while (attr != start);
+    return nullptr;
+}
+
+xmlAttrPtr findAttribute(xmlNodePtr element, QByteArrayView utf8)
+{
+    if (utf8.contains('\0'))
+        return nullptr; // no attribute name holds one
+    return findAttribute(element, utf8.data(), utf8.size());
+}
+
 xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
 {
     if (element->type != XML_ELEMENT_NODE || !element->properties)
@@ -99,31 +123,27 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
         plain = c != 0 && c < 0x80;
         ascii[i] = char(c);
     }
-    QByteArray utf8;
-    const char *bytes = ascii;
-    qsizetype length = size;
     if (plain) {
         ascii[size] = '\0';
-    } else {
-        utf8 = name.toUtf8();
-        if (utf8.contains('\0'))
-            return nullptr; // no attribute name holds one
-        bytes = utf8.constData();
-        length = utf8.size();
+        return findAttribute(element, ascii, size);
     }
-    if (length == 0)
-        return nullptr; // no attribute has an empty name
-    auto *last = static_cast<xmlAttrPtr>(element->psvi);
-    xmlAttrPtr start = last ? last : element->properties;
-    xmlAttrPtr attr = start;
-    do {
-        if (attributeNameIs(attr, bytes, length)) {
-            element->psvi = attr;
-            return attr;
-        }
-        attr = attr->next ? attr->next : element->properties;
-    } while (attr != start);
-    return nullptr;
+    return findAttribute(element, QByteArrayView(name.toUtf8()));
+}
+
+// The attribute's text; "" for an empty one.
+QString attributeText(xmlNodePtr element, xmlAttrPtr attr)
+{
+    xmlNodePtr text = attr->children;
+    if (!text)
+        return QString(QLatin1String(""));
+    if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
+        QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
+        return value.isNull() ? QString(QLatin1String("")) : value;
+    }
+    QString value = takeXml(xmlNodeListGetString(element->doc, attr->children, 1));
+    if (value.isNull())
+        value = QString(QLatin1String(""));
+    return value;
 }
 
 // Called before an attribute leaves its element.
@@ -452,19 +472,14 @@ QString KRXMLNode::attribute(const QString &name) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     xmlAttrPtr attr = findAttribute(m_node, name);
-    if (!attr)
-        return {};
-    xmlNodePtr text = attr->children;
-    if (!text)
-        return QString(QLatin1String(""));
-    if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
-        QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
-        return value.isNull() ? QString(QLatin1String("")) : value;
-    }
-    QString value = takeXml(xmlNodeListGetString(m_node->doc, attr->children, 1));
-    if (value.isNull())
-        value = QString(QLatin1String(""));
-    return value;
+    return attr ? attributeText(m_node, attr) : QString();
+}
+
+QString KRXMLNode::attributeForUTF8Name(QByteArrayView name) const
+{
+    KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
+    xmlAttrPtr attr = findAttribute(m_node, name);
+    return attr ? attributeText(m_node, attr) : QString();
 }
 
 void KRXMLNode::setAttribute(const QString &name, const QString &value)

@@ -102,6 +102,7 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
     block->m_self = block;
     block->m_table = std::move(table);
     block->m_object = object;
+    block->m_objectPointer = object.get();
     // A page is its own owner.
     std::shared_ptr<KRPageBase> self;
     if (object && object->isPage())
@@ -180,6 +181,11 @@ std::shared_ptr<KRObject> KRModelAdapter::object() const
     return m_block->m_object.lock();
 }
 
+KRObject *KRModelAdapter::liveObject() const
+{
+    return m_block->m_object.expired() ? nullptr : m_block->m_objectPointer;
+}
+
 std::shared_ptr<KRPageBase> KRModelAdapter::page() const
 {
     return m_block->m_page.lock();
@@ -215,10 +221,9 @@ QString KRModelAdapter::currentDevice() const
 
 QString KRModelAdapter::xmlAttributeValue()
 {
-    const QString &name = m_descriptor->propertyName();
-    QString text = m_block->m_element.attribute(name);
+    QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
     if (text.isNull()) {
-        m_block->m_element.setAttribute(name, QString(QLatin1String("")));
+        m_block->m_element.setAttribute(m_descriptor->propertyName(), QString(QLatin1String("")));
         text = QLatin1String("");
     }
     return text;
@@ -283,7 +288,8 @@ void KRModelAdapter::updateXML(const QString &value)
 
 void KRModelAdapter::updateDOM(const QString &value)
 {
-    if (const auto writer = domWriter())
+    // Writers are installed between edits, never while one writes.
+    if (KRModelAdapterDOMWriter *writer = writerStorage().get())
         writer->updateDOM(*this, value);
 }
 
@@ -452,7 +458,7 @@ QString KRModelAdapter::jsPropertyInit() const
         return QStringLiteral("application._pages.%1._events.%2").arg(pageID, v);
     }
     if (m_descriptor->hasOption(KRAdapterOptionPerDevice)) {
-        const QString text = m_block->m_element.attribute(m_descriptor->propertyName());
+        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
         if (text.isEmpty())
             return {};
         if (text.startsWith(QLatin1Char('{'))) {

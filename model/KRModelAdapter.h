@@ -60,6 +60,9 @@ public:
     // Gives this adapter a descriptor of its own in place of its class's.
     void setDescriptor(const KRPropertyDescriptor &descriptor);
     std::shared_ptr<KRObject> object() const;
+    // The object while it lives, without taking a share in it: for work that cannot end it
+    // (writing the design document). Null once it is gone.
+    KRObject *liveObject() const;
     std::shared_ptr<KRPageBase> page() const;
     std::shared_ptr<KRProjectBase> project() const;
     KRXMLElement xmlElement() const;
@@ -127,6 +130,7 @@ private:
     std::shared_ptr<const Table> m_table;
     std::weak_ptr<KRModelAdapterBlock> m_self;
     std::weak_ptr<KRObject> m_object;   // the object owns its adapters
+    KRObject *m_objectPointer = nullptr; // the same, valid while m_object is
     std::weak_ptr<KRPageBase> m_page;   // the page owns the object
     std::weak_ptr<KRProjectBase> m_project;
     KRXMLElement m_element;

@@ -104,14 +104,14 @@ void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &desc
 {
     if (!m_modelAdapters)
         return;
-    // Descriptors come in table order mostly: the search starts after the adapter found last.
+    // Descriptors come in table order mostly, class level after class level: the search
+    // starts after the adapter found last.
     const auto block = m_modelAdapters; // enabling may run observers
-    std::size_t next = 0;
     for (const KRPropertyDescriptor &descriptor : descriptors) {
-        const qsizetype index = block->indexOf(descriptor.kr_propertyName(), next);
+        const qsizetype index = block->indexOf(descriptor.kr_propertyName(), m_nextAdapter);
         if (index < 0)
             continue;
-        next = std::size_t(index) + 1;
+        m_nextAdapter = std::size_t(index) + 1;
         KRModelAdapter &adapter = block->at(std::size_t(index));
         if (!adapter.enabled())
             adapter.enable();

@@ -157,6 +157,7 @@ private:
     std::weak_ptr<KRObject> m_parent;       // the parent owns its children
     QList<std::shared_ptr<KRObject>> m_children;
     std::shared_ptr<KRModelAdapterBlock> m_modelAdapters; // null until made
+    std::size_t m_nextAdapter = 0; // where enabling looks first
     // The stored value of the key; null when never set.
     const QString *findValue(const QString &key) const;
     // Where the key's value goes, made when missing.
