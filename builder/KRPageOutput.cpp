@@ -245,13 +245,12 @@ QString KRPageOutput::userScripts()
     }
     text += QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id);
     text += QStringLiteral("p._load(function(o) {\n");
-    const auto pageInitializers = m_page->jsPropertyInitializations();
     // Appended piece by piece: thousands of lines, and the values may hold "%1".
-    for (const QString &name : pageInitializers.keyEnumerator()) {
+    for (const auto &[name, init] : m_page->jsPropertyInitializationList()) {
         text += QLatin1String("p.");
         text += name;
         text += QLatin1String(" = ");
-        text += pageInitializers.objectForKey(name);
+        text += init;
         text += QLatin1String(";\n");
     }
     for (const auto &object : objects) {
@@ -271,14 +270,13 @@ QString KRPageOutput::userScripts()
         text += QLatin1Char('_');
         text += objectID;
         text += QLatin1String("\");\n");
-        const auto initializers = object->jsPropertyInitializations();
-        for (const QString &name : initializers.keyEnumerator()) {
+        for (const auto &[name, init] : object->jsPropertyInitializationList()) {
             text += QLatin1String("o.");
             text += objectID;
             text += QLatin1Char('.');
             text += name;
             text += QLatin1String(" = ");
-            text += initializers.objectForKey(name);
+            text += init;
             text += QLatin1String(";\n");
         }
     }

@@ -137,6 +137,8 @@ QString attributeText(xmlNodePtr element, xmlAttrPtr attr)
     if (!text)
         return QString(QLatin1String(""));
     if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
+        if (!text->content || !*text->content)
+            return QString(QLatin1String(""));
         QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
         return value.isNull() ? QString(QLatin1String("")) : value;
     }

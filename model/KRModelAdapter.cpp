@@ -181,6 +181,13 @@ std::shared_ptr<KRObject> KRModelAdapter::object() const
     return m_block->m_object.lock();
 }
 
+KRModelAdapter::Observations &KRModelAdapter::observations()
+{
+    if (!m_observations)
+        m_observations = std::make_unique<Observations>();
+    return *m_observations;
+}
+
 KRObject *KRModelAdapter::liveObject() const
 {
     return m_block->m_object.expired() ? nullptr : m_block->m_objectPointer;
@@ -307,7 +314,7 @@ void KRModelAdapter::enable()
     if (designMode()) {
         if (const auto o = object()) {
             std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-            m_objectToken = o->observable().observe(
+            observations().objectToken = o->observable().observe(
                 m_descriptor->kr_propertyName(),
                 [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
                     if (const auto self = weakSelf.lock())
@@ -318,7 +325,7 @@ void KRModelAdapter::enable()
         if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
             std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
             for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
-                m_projectTokens.push_back(p->settingsObservable().observe(
+                observations().projectTokens.push_back(p->settingsObservable().observe(
                     QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
                         if (const auto self = weakSelf.lock())
                             self->projectSettingDidChange(changed, newValue.toBool());
@@ -344,12 +351,12 @@ void KRModelAdapter::observeFunctionReferences()
         return;
     std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
     auto &center = KRNotificationCenter::defaultCenter();
-    m_notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
+    observations().notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
                                                       [weakSelf](const KRNotification &n) {
                                                           if (const auto self = weakSelf.lock())
                                                               self->pageDidDeleteObject(n);
                                                       }));
-    m_notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
+    observations().notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
                                                       [weakSelf](const KRNotification &n) {
                                                           if (const auto self = weakSelf.lock())
                                                               self->pageFunctionDidChangeID(n);
@@ -400,7 +407,8 @@ void KRModelAdapter::projectSettingDidChange(const QString &key, bool on)
 
 void KRModelAdapter::removeProjectObservers()
 {
-    m_projectTokens.clear();
+    if (m_observations)
+        m_observations->projectTokens.clear();
 }
 
 void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)

@@ -93,9 +93,15 @@ private:
     std::unique_ptr<KRPropertyDescriptor> m_ownDescriptor; // set by setDescriptor
     std::shared_ptr<DOMElement> m_domElement;
     bool m_enabled = false;
-    KRObservationToken m_objectToken;
-    std::vector<KRObservationToken> m_projectTokens;
-    std::vector<KRObservationToken> m_notificationTokens;
+    // What a design-mode adapter observes; made on first use (never while building).
+    struct Observations
+    {
+        KRObservationToken objectToken;
+        std::vector<KRObservationToken> projectTokens;
+        std::vector<KRObservationToken> notificationTokens;
+    };
+    Observations &observations();
+    std::unique_ptr<Observations> m_observations;
 };
 
 // The adapters of one object, one per descriptor of its class's table and in its order, made

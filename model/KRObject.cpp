@@ -231,14 +231,22 @@ void KRObject::initializeDefaultProperties()
 OrderedDictionary<QString, QString> KRObject::jsPropertyInitializations() const
 {
     OrderedDictionary<QString, QString> result;
+    for (const auto &[name, init] : jsPropertyInitializationList())
+        result.setObject(init, name);
+    return result;
+}
+
+QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() const
+{
+    QList<std::pair<QString, QString>> result;
     if (!m_modelAdapters)
         return result;
     const auto block = m_modelAdapters; // initialisers may call out
     for (std::size_t i = 0; i < block->size(); ++i) {
         const KRModelAdapter &adapter = block->at(i);
-        const QString init = adapter.jsPropertyInit();
+        QString init = adapter.jsPropertyInit();
         if (!init.isEmpty())
-            result.setObject(init, adapter.descriptor().propertyName());
+            result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
     }
     return result;
 }

@@ -96,6 +96,8 @@ public:
     // Property name (without "kr_") to JavaScript initialiser, in adapter order; empty
     // initialisers are left out.
     OrderedDictionary<QString, QString> jsPropertyInitializations() const;
+    // The same as a list of (name, initialiser), one entry per adapter.
+    QList<std::pair<QString, QString>> jsPropertyInitializationList() const;
 
     // --- Structure
     KRXMLElement xmlElement() const { return m_xmlElement; }
