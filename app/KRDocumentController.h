@@ -1,5 +1,6 @@
 #pragma once
 
+#include <platform/appkit/KRRecentDocuments.h>
 #include <platform/foundation/KRError.h>
 
 #include <QList>
@@ -9,7 +10,6 @@
 #include <memory>
 
 class KRDocument;
-class KRRecentDocuments;
 class KRUserDefaults;
 
 // The open project documents of the application and the recent-documents list. Opening a

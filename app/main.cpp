@@ -1,11 +1,11 @@
-#include "KRUnderConstructionWindow.h"
+#include <app/KRApplicationDelegate.h>
 
-#include <builder/KRBuilderSetup.h>
 #include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
 
 #include <QApplication>
+#include <QTimer>
 
 #include <memory>
 
@@ -17,14 +17,17 @@ int main(int argc, char *argv[])
 
     QApplication::setOrganizationName(QStringLiteral("Korvane"));
     QApplication::setApplicationName(QStringLiteral("Korvane"));
+    QApplication::setApplicationVersion(QStringLiteral(KR_VERSION_TEXT));
     QApplication application(argc, argv);
 
     KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
-    setUpProjectBuilder();
-
-    KRUnderConstructionWindow window;
-    window.show();
-    const int status = application.exec();
+    KRApplicationDelegate::initialize();
+    int status = 0;
+    {
+        KRApplicationDelegate delegate;
+        QTimer::singleShot(0, &delegate, &KRApplicationDelegate::applicationDidFinishLaunching);
+        status = application.exec();
+    }
     KRAlertService::setCurrent(nullptr);
     return status;
 }
