@@ -45,7 +45,7 @@ KRGalleryItemViewController::KRGalleryItemViewController(QObject *parent)
     m_view = row;
 
     auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setContentsMargins(8, 8, 40, 8); // room for the corner ribbon
     imageButton = new QPushButton;
     imageButton->setObjectName(QStringLiteral("imageButton"));
     imageButton->setFlat(true);
@@ -94,6 +94,8 @@ KRGalleryItemViewController::KRGalleryItemViewController(QObject *parent)
     layout->addWidget(openButton, 0, Qt::AlignVCenter);
 
     badge = new KRCornerBadgeView(row);
+    badge->setFixedSize(48, 48);
+    badge->setAttribute(Qt::WA_TransparentForMouseEvents);
     badge->setVisible(false);
     row->installEventFilter(this);
 
