@@ -11,6 +11,7 @@
 #include <core/KRNodeRunner.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
+#include <network/KRNewsController.h>
 #include <network/NetRuntimeServerSupport.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/crash/KRCrashReporter.h>
@@ -19,7 +20,9 @@
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -154,6 +157,13 @@ KRApplicationDelegate::KRApplicationDelegate(QObject *parent)
     qApp->setQuitOnLastWindowClosed(false);
     connect(&KRDocumentController::sharedDocumentController(), &KRDocumentController::lastDocumentClosed, this,
             &KRApplicationDelegate::showLastDocumentClosed);
+    registerMenuCommands();
+    KRMainMenu::shared().setApplicationResponder(this);
+    connect(&KRDocumentController::sharedDocumentController(), &KRDocumentController::documentOpened, this,
+            &KRApplicationDelegate::rebuildOpenRecentMenu);
+    if (QAction *submenu = KRMainMenu::shared().action(QStringLiteral("openRecent")); submenu && submenu->menu())
+        connect(submenu->menu(), &QMenu::aboutToShow, this, &KRApplicationDelegate::rebuildOpenRecentMenu);
+    rebuildOpenRecentMenu();
 }
 
 KRApplicationDelegate::~KRApplicationDelegate()
@@ -162,8 +172,10 @@ KRApplicationDelegate::~KRApplicationDelegate()
     delete m_galleryWindowController;
     delete m_preferencesWindowController;
     delete m_createHostingAccountWindow;
-    if (appSharedDelegate == this)
+    if (appSharedDelegate == this) {
         appSharedDelegate = nullptr;
+        KRMainMenu::shared().setApplicationResponder(nullptr);
+    }
 }
 
 KRHTMLWindowController *KRApplicationDelegate::aboutWindowController() const
@@ -185,6 +197,7 @@ void KRApplicationDelegate::applicationDidFinishLaunching()
 {
     KR_LOG(QString());
     QTimer::singleShot(1000, this, &KRApplicationDelegate::openGalleryAtLaunch);
+    KRNewsController::shared().loadRSS();
 }
 
 void KRApplicationDelegate::applicationWillTerminate()
@@ -495,10 +508,6 @@ bool KRApplicationDelegate::performMenuCommand(const QString &identifier)
         terminateAction();
         return true;
     }
-    if (identifier.startsWith(QLatin1String("openRecent:"))) {
-        openRecentDocument(identifier.mid(11));
-        return true;
-    }
     const auto command = commands.constFind(identifier);
     if (command == commands.constEnd())
         return false;
@@ -506,12 +515,69 @@ bool KRApplicationDelegate::performMenuCommand(const QString &identifier)
     return true;
 }
 
-bool KRApplicationDelegate::validateMenuCommand(const QString &identifier) const
+bool KRApplicationDelegate::validateMenuCommand(const QString &identifier, QAction *action)
 {
     static const QStringList mine{QStringLiteral("newDocument"), QStringLiteral("openDocument"), QStringLiteral("about"),
                                   QStringLiteral("inspiration"), QStringLiteral("preferences"), QStringLiteral("welcome"),
                                   QStringLiteral("gallery"), QStringLiteral("sendProblemReport"),
                                   QStringLiteral("checkUpdates"), QStringLiteral("newsAccount"), QStringLiteral("korvaneSite"),
                                   QStringLiteral("korvaneDocs"), QStringLiteral("korvaneVersionHistory"), QStringLiteral("quit")};
-    return mine.contains(identifier) || identifier.startsWith(QLatin1String("openRecent:"));
+    if (!mine.contains(identifier))
+        return false;
+    if (action)
+        action->setEnabled(true);
+    return true;
+}
+
+void KRApplicationDelegate::registerMenuCommands(const std::function<void()> &windowCommands)
+{
+    KRMainMenu &menu = KRMainMenu::shared();
+    if (menu.action(QStringLiteral("newDocument")))
+        return;
+    const QString file = QStringLiteral("File");
+    menu.addCommand(file, QStringLiteral("newDocument"), QStringLiteral("New Project…"), QKeySequence::New);
+    menu.addCommand(file, QStringLiteral("openDocument"), QStringLiteral("Open…"), QKeySequence::Open);
+    menu.addSubmenu(file, QStringLiteral("openRecent"), QStringLiteral("Open Recent"));
+    menu.addSeparator(file);
+    if (windowCommands)
+        windowCommands();
+    menu.addSeparator(file);
+    menu.addCommand(file, QStringLiteral("quit"), QStringLiteral("Quit"), QKeySequence::Quit);
+    menu.addSeparator(QStringLiteral("Edit"));
+    menu.addCommand(QStringLiteral("Edit"), QStringLiteral("preferences"), QStringLiteral("Preferences…"), QKeySequence::Preferences);
+    const QString window = QStringLiteral("Window");
+    menu.addCommand(window, QStringLiteral("gallery"), QStringLiteral("Gallery"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
+    menu.addCommand(window, QStringLiteral("welcome"), QStringLiteral("Welcome"));
+    const QString help = QStringLiteral("Help");
+    menu.addCommand(help, QStringLiteral("korvaneDocs"), QStringLiteral("Korvane Documentation"), QKeySequence::HelpContents);
+    menu.addCommand(help, QStringLiteral("korvaneSite"), QStringLiteral("Korvane Blog"));
+    menu.addCommand(help, QStringLiteral("korvaneVersionHistory"), QStringLiteral("Version History"));
+    menu.addCommand(help, QStringLiteral("newsAccount"), QStringLiteral("Follow Korvane News"));
+    menu.addSeparator(help);
+    menu.addCommand(help, QStringLiteral("sendProblemReport"), QStringLiteral("Send Problem Report…"));
+    menu.addCommand(help, QStringLiteral("checkUpdates"), QStringLiteral("Check for Updates…"));
+    menu.addSeparator(help);
+    menu.addCommand(help, QStringLiteral("inspiration"), QStringLiteral("Inspiration"));
+    menu.addCommand(help, QStringLiteral("about"), QStringLiteral("About Korvane"));
+}
+
+void KRApplicationDelegate::rebuildOpenRecentMenu()
+{
+    QAction *submenu = KRMainMenu::shared().action(QStringLiteral("openRecent"));
+    QMenu *recent = submenu ? submenu->menu() : nullptr;
+    if (!recent)
+        return;
+    recent->clear();
+    for (const QString &path : KRDocumentController::sharedDocumentController().recentDocumentPaths()) {
+        QAction *item = recent->addAction(QFileInfo(path).completeBaseName());
+        item->setToolTip(path);
+        connect(item, &QAction::triggered, this, [this, path] { openRecentDocument(path); });
+    }
+    if (!recent->isEmpty()) {
+        recent->addSeparator();
+        connect(recent->addAction(QStringLiteral("Clear Menu")), &QAction::triggered, this, [this] {
+            KRDocumentController::sharedDocumentController().recentDocuments().clear();
+            rebuildOpenRecentMenu();
+        });
+    }
 }

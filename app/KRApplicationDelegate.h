@@ -1,5 +1,6 @@
 #pragma once
 
+#include <core/ui/KRMainMenu.h>
 #include <widgets/help/KRHTMLWindowController.h>
 
 #include <QJsonArray>
@@ -22,7 +23,7 @@ class QWidget;
 // server, and the commands that need no open project (About, Inspiration, Preferences, the
 // gallery, New Project, Open, the help and store links, problem reports, Quit). Closing the
 // last project window brings the gallery back instead of quitting. Main thread only.
-class KRApplicationDelegate : public QObject, public KRHTMLWindowControllerDelegate
+class KRApplicationDelegate : public QObject, public KRHTMLWindowControllerDelegate, public KRMenuResponder
 {
     Q_OBJECT
 
@@ -77,9 +78,15 @@ public:
     // Asks to save every edited project, then quits; false when the user cancelled.
     bool terminateAction();
 
-    // The menu commands by identifier ("newDocument", "about", …), for the shared menu.
-    bool performMenuCommand(const QString &identifier);
-    bool validateMenuCommand(const QString &identifier) const;
+    // Adds the application's commands to the shared menu around the project window's own
+    // (registered by windowCommands, when there is a project window): New Project, Open and
+    // Open Recent first in File, Quit last; Preferences in Edit; Gallery and Welcome in
+    // Window; the links, reports, Inspiration and About in Help. Runs once.
+    static void registerMenuCommands(const std::function<void()> &windowCommands = {});
+
+    // KRMenuResponder: the application's commands by identifier ("newDocument", "about", …).
+    bool performMenuCommand(const QString &identifier) override;
+    bool validateMenuCommand(const QString &identifier, QAction *action) override;
 
     // Makes a package at the path ("kr-web" and "project.xml" from the default project, an
     // existing project.xml stays) and opens it. Refuses a symbolic link or a folder that is
@@ -106,6 +113,7 @@ private:
     void openSiteLink(const QString &path);
     KRHTMLWindowController *ensureAboutWindow();
     void showLastDocumentClosed();
+    void rebuildOpenRecentMenu();
 
     QPointer<KRHTMLWindowController> m_aboutWindowController;
     QPointer<KRPreferencesWindowController> m_preferencesWindowController;

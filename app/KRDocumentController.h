@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class KRDocument;
@@ -20,7 +21,14 @@ class KRDocumentController : public QObject
     Q_OBJECT
 
 public:
+    // Opens a package in its project window (or brings that window forward) and returns the
+    // document; the windows' host closes the document when its window closes.
+    using ProjectOpener = std::function<KRResult<std::shared_ptr<KRDocument>>(const QString &packagePath)>;
+
     static KRDocumentController &sharedDocumentController();
+    // Hands opening to the project windows (null: documents open here, through the document's
+    // window-controller factory).
+    static void setProjectOpener(ProjectOpener opener);
 
     explicit KRDocumentController(KRUserDefaults &defaults, QObject *parent = nullptr);
     ~KRDocumentController() override;

@@ -5,6 +5,7 @@
 #include "KRGalleryItemViewController.h"
 
 #include <core/KRRunLogger.h>
+#include <core/ui/KRMainMenu.h>
 #include <core/QZZipArchive.h>
 #include <model/KRDocument.h>
 #include <network/KRJSONRPC.h>
@@ -128,6 +129,7 @@ KRGalleryWindowController::KRGalleryWindowController(QObject *parent)
     contentView->setPalette(palette);
     window->setCentralWidget(contentView);
     setWindow(window);
+    KRMainMenu::shared().createMenuBar(window);
 
     titleLabel = new QLabel(QStringLiteral("Korvane"), contentView);
     QFont titleFont(QStringLiteral("Helvetica Neue"));

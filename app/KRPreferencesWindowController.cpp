@@ -5,6 +5,7 @@
 
 #include <core/KRPasswordValueTransformer.h>
 #include <core/KRRunLogger.h>
+#include <core/ui/KRMainMenu.h>
 #include <model/KRObjectInfo.h>
 #include <platform/appkit/KRBinding.h>
 #include <platform/foundation/KRAlertService.h>
@@ -107,6 +108,7 @@ void KRPreferencesWindowController::build()
     window->setWindowTitle(prefsBaseTitle);
     window->installEventFilter(this);
     setWindow(window);
+    KRMainMenu::shared().createMenuBar(window);
 
     toolbar = new QToolBar(QStringLiteral("com.korvane.preferences.prefspanel.toolbar"));
     toolbar->setObjectName(QStringLiteral("com.korvane.preferences.prefspanel.toolbar"));

@@ -1,4 +1,7 @@
 #include <app/KRApplicationDelegate.h>
+#ifdef KR_HAVE_PROJECT_WINDOW
+#include <app/windows/KRProjectWindowHookup.h>
+#endif
 
 #include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/foundation/KRAlertService.h>
@@ -22,6 +25,9 @@ int main(int argc, char *argv[])
 
     KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
     KRApplicationDelegate::initialize();
+#ifdef KR_HAVE_PROJECT_WINDOW
+    installProjectWindows();
+#endif
     int status = 0;
     {
         KRApplicationDelegate delegate;
