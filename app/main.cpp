@@ -1,4 +1,5 @@
 #include <app/KRApplicationDelegate.h>
+#include <app/KRGalleryWindowController.h>
 #ifdef KR_HAVE_PROJECT_WINDOW
 #include <app/windows/KRProjectWindowHookup.h>
 #endif
@@ -32,6 +33,15 @@ int main(int argc, char *argv[])
     {
         KRApplicationDelegate delegate;
         QTimer::singleShot(0, &delegate, &KRApplicationDelegate::applicationDidFinishLaunching);
+        // The start-up benchmark measures a launch up to the gallery on screen.
+        QTimer quitWhenGalleryShown;
+        if (qEnvironmentVariableIsSet("KR_QUIT_WHEN_GALLERY_SHOWN")) {
+            QObject::connect(&quitWhenGalleryShown, &QTimer::timeout, &delegate, [&delegate] {
+                if (delegate.galleryWindowController() && delegate.galleryWindowController()->window()->isVisible())
+                    QCoreApplication::quit();
+            });
+            quitWhenGalleryShown.start(5);
+        }
         status = application.exec();
     }
     KRAlertService::setCurrent(nullptr);

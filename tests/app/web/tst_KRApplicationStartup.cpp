@@ -1,0 +1,146 @@
+#include "../KRAppTestSupport.h"
+
+#include <app/KRApplicationDelegate.h>
+#include <app/KRCrashReporterWindowController.h>
+#include <app/KRDocumentController.h>
+#include <app/KRGalleryItemViewController.h>
+#include <app/KRGalleryWindowController.h>
+#include <core/KRNodeRunner.h>
+#include <core/ui/KRMainMenu.h>
+#include <model/KRDocument.h>
+#include <platform/crash/KRCrashReporter.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+#include <platform/webview/KRWebEngineEnvironment.h>
+
+#include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const bool startupSchemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
+
+QString pageText(QWebEngineView *view)
+{
+    QString text;
+    bool done = false;
+    view->page()->runJavaScript(QStringLiteral("document.body ? document.body.innerText : ''"), [&](const QVariant &value) {
+        text = value.toString();
+        done = true;
+    });
+    KRTest::processEventsUntil([&] { return done; });
+    return text;
+}
+
+} // namespace
+
+TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASample)
+{
+    ASSERT_TRUE(startupSchemeRegistered);
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    KRAppTest::installGalleryService(server, KRAppTest::sampleArchive(QStringLiteral("Cafe")));
+    KRAppTest::pointDefaultsAt(server);
+    KRAppTest::installTestWindowFactory();
+    auto alerts = KRAppTest::installScriptedAlerts();
+    KRAppTest::installURLRecorder();
+
+    // The last run crashed: the start offers its report before anything else, and sends it.
+    KRCrashReporter reporter(KRTest::makeTempDir(QStringLiteral("crash")));
+    KRTest::writeFile(reporter.pendingReportPath(), "KRCRASH 1\nSignal: 11 SIGSEGV\nBacktrace:\nMaps:\nEnd\n");
+    KRApplicationDelegate::setCrashReporter(&reporter);
+    bool offered = false;
+    QTimer offer;
+    QObject::connect(&offer, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != QLatin1String("KRCrashReporterWindow") || offered)
+            return;
+        offered = true;
+        KRTest::saveScreenshot(*dialog, QStringLiteral("app"), QStringLiteral("startup-crash-offer.png"), {1});
+        dialog->findChild<QPushButton *>(QString(), Qt::FindChildrenRecursively); // built
+        for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text() == QLatin1String("Send"))
+                button->click();
+        }
+    });
+    offer.start(50);
+    KRApplicationDelegate::initialize();
+    offer.stop();
+    EXPECT_TRUE(offered);
+    EXPECT_FALSE(reporter.hasPendingCrashReport()) << "a sent report is not offered again";
+    ASSERT_NE(KRApplicationDelegate::sharedNodeRunner(), nullptr);
+
+    // First run: the blank project, then the gallery on its welcome page with the samples.
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("lastExecutedVersion"));
+    KRApplicationDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.galleryWindowController() != nullptr; }));
+    KRGalleryWindowController *gallery = delegate.galleryWindowController();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return gallery->window()->isVisible() && !gallery->samples().isEmpty(); }));
+    EXPECT_TRUE(gallery->welcomeMode());
+    ASSERT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 1);
+    EXPECT_EQ(KRDocumentController::sharedDocumentController().documents().first()->fileURL(),
+              KRApplicationDelegate::blankProjectPath());
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(gallery->welcomeWebView).contains(QStringLiteral("Welcome to Korvane")); }));
+    KRTest::processEventsUntil([&] { return gallery->samples().first()->hasThumbnail(); });
+    KRTest::saveScreenshot(*gallery->window(), QStringLiteral("app"), QStringLiteral("startup-gallery-welcome.png"), {1});
+
+    // The sample downloads into the package the user names and opens in its window.
+    const QString destination = KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Cafe.krproj");
+    KRApplicationDelegate::setSavePanel([&](QWidget *, const QString &, const QString &, const QString &,
+                                            std::function<void(const QString &)> done) { done(destination); });
+    gallery->samplesTable->setCurrentRow(0);
+    emit gallery->samplesTable->itemDoubleClicked(gallery->samplesTable->item(0));
+    ASSERT_TRUE(KRTest::processEventsUntil([] { return KRDocumentController::sharedDocumentController().documents().size() == 2; }));
+    const auto sample = KRDocumentController::sharedDocumentController().documents().last();
+    EXPECT_EQ(sample->fileURL(), destination);
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*sample)->isVisible());
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return delegate.galleryWindowController() == nullptr; }));
+
+    // New Project makes a package and opens it.
+    const QString created = KRTest::makeTempDir(QStringLiteral("new")) + QStringLiteral("/Fresh.krproj");
+    KRApplicationDelegate::setSavePanel([&](QWidget *, const QString &, const QString &, const QString &,
+                                            std::function<void(const QString &)> done) { done(created); });
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("newDocument")));
+    ASSERT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 3);
+    EXPECT_TRUE(QFileInfo(created + QStringLiteral("/project.xml")).isFile());
+
+    // About shows the running version.
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("about")));
+    KRHTMLWindowController *about = delegate.aboutWindowController();
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->window()->windowTitle(), QStringLiteral("About Korvane"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        return pageText(about->webView()).contains(QStringLiteral("Version ") + KRDocument::applicationShortVersion());
+    }));
+    KRTest::saveScreenshot(*about->window(), QStringLiteral("app"), QStringLiteral("startup-about.png"), {1});
+    // Inspiration takes the same window.
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("inspiration")));
+    EXPECT_EQ(delegate.aboutWindowController(), about);
+    EXPECT_EQ(about->window()->windowTitle(), QStringLiteral("Inspiration"));
+
+    // Quitting with a changed project asks about it; Don't Save quits.
+    sample->undoManager().registerUndo(&delegate, [] {});
+    alerts->scriptButton(QStringLiteral("Don’t Save"));
+    bool quit = false;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
+    EXPECT_TRUE(delegate.terminateAction());
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(alerts->shownAlerts().first().messageText.contains(QStringLiteral("“Cafe”")));
+
+    KRApplicationDelegate::setSavePanel(nullptr);
+    KRApplicationDelegate::setCrashReporter(nullptr);
+    KRAppTest::closeAllDocuments();
+    KRAlertService::setCurrent(nullptr);
+}
