@@ -8,6 +8,7 @@
 
 #include <builder/KRBuilderSetup.h>
 #include <builder/KRRuntimeServer.h>
+#include <controls/KRPluginLoader.h>
 #include <core/KRNodeRunner.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
@@ -125,7 +126,19 @@ void KRApplicationDelegate::initialize()
         qWarning("Warning: Could not enable crash reporter: %s", qPrintable(error));
 
     setUpProjectBuilder();
+    // Plug-in controls join the catalogue before any project opens.
+    KRPluginLoader loader;
+    loader.loadAllPlugins();
+    for (const QString &problem : loader.problems())
+        qWarning("Plug-in not loaded: %s", qPrintable(problem));
     NetRuntimeServerSupport::install();
+    KRNodeRunner::setLaunchFailureAlert([](const QString &message) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("Error");
+        alert.informativeText = message;
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+    });
     appNodeRunner = new KRNodeRunner(qApp);
     appNodeRunner->setRequestedPortNumber(44069);
     KRRuntimeServer::setPortProvider([] { return appNodeRunner ? appNodeRunner->portNumber() : qint64(-1); });

@@ -22,7 +22,7 @@ namespace {
 
 QPixmap galleryItemPlaceholder()
 {
-    QPixmap pixmap(120, 80);
+    QPixmap pixmap(96, 64);
     pixmap.fill(QColor(0xdd, 0xdd, 0xdd));
     return pixmap;
 }
@@ -45,12 +45,12 @@ KRGalleryItemViewController::KRGalleryItemViewController(QObject *parent)
     m_view = row;
 
     auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(8, 8, 40, 8); // room for the corner ribbon
+    layout->setContentsMargins(8, 8, 8, 8);
     imageButton = new QPushButton;
     imageButton->setObjectName(QStringLiteral("imageButton"));
     imageButton->setFlat(true);
-    imageButton->setFixedSize(120, 80);
-    imageButton->setIconSize(QSize(120, 80));
+    imageButton->setFixedSize(96, 64);
+    imageButton->setIconSize(QSize(96, 64));
     imageButton->setIcon(galleryItemPlaceholder());
     imageButton->setStyleSheet(QStringLiteral("QPushButton { border: none; }"));
     layout->addWidget(imageButton);
@@ -69,6 +69,11 @@ KRGalleryItemViewController::KRGalleryItemViewController(QObject *parent)
     QFont descriptionFont = descriptionLabel->font();
     descriptionFont.setPixelSize(12);
     descriptionLabel->setFont(descriptionFont);
+    // The texts give way to the thumbnail and the Open button in a narrow list.
+    for (QLabel *label : {nameLabel, descriptionLabel}) {
+        label->setMinimumWidth(0);
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
     nameLabel->setStyleSheet(QStringLiteral("color: #222;"));
     descriptionLabel->setStyleSheet(QStringLiteral("color: #555;"));
     texts->addWidget(nameLabel);
@@ -91,7 +96,7 @@ KRGalleryItemViewController::KRGalleryItemViewController(QObject *parent)
     openButton = new QPushButton(QStringLiteral("Open"));
     openButton->setObjectName(QStringLiteral("openButton"));
     openButton->setVisible(false);
-    layout->addWidget(openButton, 0, Qt::AlignVCenter);
+    layout->addWidget(openButton, 0, Qt::AlignBottom);
 
     badge = new KRCornerBadgeView(row);
     badge->setFixedSize(48, 48);

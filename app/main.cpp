@@ -3,6 +3,9 @@
 #ifdef KR_HAVE_PROJECT_WINDOW
 #include <app/windows/KRProjectWindowHookup.h>
 #endif
+#ifdef KR_HAVE_NETWORK_UI
+#include <network/ui/KRProxyAuthViewController.h>
+#endif
 
 #include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/foundation/KRAlertService.h>
@@ -25,6 +28,9 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
 
     KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
+#ifdef KR_HAVE_NETWORK_UI
+    KRProxyAuthViewController::installAsProxyCredentialPrompt();
+#endif
     KRApplicationDelegate::initialize();
 #ifdef KR_HAVE_PROJECT_WINDOW
     installProjectWindows();

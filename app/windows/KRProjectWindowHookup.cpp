@@ -2,6 +2,7 @@
 
 #include <app/KRApplicationDelegate.h>
 #include <app/KRDocumentController.h>
+#include <controls/KRBluffGraph.h>
 #include <model/KRDocument.h>
 #include <workspace/window/KRProjectWindows.h>
 #include <workspace/window/KRWindowController.h>
@@ -10,6 +11,14 @@ void installProjectWindows()
 {
     KRApplicationDelegate::registerMenuCommands([] { KRWindowController::registerMenuCommands(); });
     KRProjectWindows::install();
+    // A chart's design script pauses while objects are dragged in any project window.
+    KRBluffGraph::setDraggingProvider([] {
+        for (KRWindowController *controller : KRProjectWindows::openWindows()) {
+            if (controller->isDragging())
+                return true;
+        }
+        return false;
+    });
     KRDocumentController::setProjectOpener([](const QString &packagePath) -> KRResult<std::shared_ptr<KRDocument>> {
         KRResult<KRWindowController *> opened = KRProjectWindows::openProject(packagePath);
         if (!opened)
