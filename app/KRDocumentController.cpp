@@ -118,6 +118,15 @@ bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
+bool KRDocumentController::hasVisibleWindows() const
+{
+    for (const auto &document : m_documents) {
+        if (QWidget *window = windowForDocument(*document); window && window->isVisible())
+            return true;
+    }
+    return false;
+}
+
 QStringList KRDocumentController::recentDocumentPaths() const
 {
     QStringList existing;

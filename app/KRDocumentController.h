@@ -51,6 +51,9 @@ public:
     // the user cancelled or a save failed (the error has been shown).
     bool reviewUnsavedDocuments();
 
+    // Whether some open document shows a window (a document may be open without one).
+    bool hasVisibleWindows() const;
+
     // The window of a document (null when it has none).
     static QWidget *windowForDocument(const KRDocument &document);
 

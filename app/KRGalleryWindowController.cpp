@@ -30,6 +30,10 @@
 #include <QTimer>
 #include <QUuid>
 #include <QVBoxLayout>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include <cmath>
@@ -83,6 +87,24 @@ QLabel *galleryCaption(const QString &text, QWidget *parent)
     label->setStyleSheet(QStringLiteral("color: #d8d8d8;"));
     return label;
 }
+
+// The web engine asks a page about a link to a registered scheme only while its profile has a
+// handler for it; "kr" links are actions taken away before anything loads, so the handler
+// serves nothing.
+class KRGalleryActionSchemeHandler final : public QWebEngineUrlSchemeHandler
+{
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob *job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+
+    static void installIn(QWebEngineProfile *profile)
+    {
+        const QByteArray scheme = QByteArrayLiteral("kr");
+        if (!profile || QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty() || profile->urlSchemeHandler(scheme))
+            return;
+        profile->installUrlSchemeHandler(scheme, new KRGalleryActionSchemeHandler(profile));
+    }
+};
 
 } // namespace
 
@@ -287,6 +309,7 @@ void KRGalleryWindowController::showWelcome()
             [this](const QUrl &url, QWebEnginePage::NavigationType, bool) { return acceptWelcomeNavigation(url); },
             welcomeWebView);
         page->setBackgroundColor(Qt::transparent);
+        KRGalleryActionSchemeHandler::installIn(page->profile());
         welcomeWebView->setPage(page);
         connect(welcomeWebView, &QWebEngineView::loadFinished, this, [this] { m_openURLsExternally = true; });
         welcomeBox->layout()->addWidget(welcomeWebView);
@@ -594,7 +617,8 @@ bool KRGalleryWindowController::windowShouldClose()
 {
     if (m_downloading)
         return false;
-    if (KRDocumentController::sharedDocumentController().documents().isEmpty())
+    // Nothing else on screen: closing the gallery ends the application.
+    if (!KRDocumentController::sharedDocumentController().hasVisibleWindows())
         QTimer::singleShot(0, this, &KRGalleryWindowController::quitAction);
     return true;
 }

@@ -5,6 +5,7 @@
 #include <app/KRDocumentController.h>
 #include <app/KRGalleryItemViewController.h>
 #include <app/KRGalleryWindowController.h>
+#include <app/KRPreferencesWindowController.h>
 #include <core/KRNodeRunner.h>
 #include <core/ui/KRMainMenu.h>
 #include <model/KRDocument.h>
@@ -113,7 +114,23 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
               KRApplicationDelegate::blankProjectPath());
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(gallery->welcomeWebView).contains(QStringLiteral("Welcome to Korvane")); }));
     KRTest::processEventsUntil([&] { return gallery->samples().first()->hasThumbnail(); });
+    // The web engine is up and has not taken the fault signals over.
+    EXPECT_TRUE(reporter.isEnabled());
     saveWithPage(*gallery->window(), gallery->welcomeWebView, QStringLiteral("startup-gallery-welcome.png"));
+
+    // Its links: the preferences, and the way to the recent projects.
+    const auto clickLink = [&](const char *href) {
+        gallery->welcomeWebView->page()->runJavaScript(
+            QStringLiteral("document.querySelector('a[href=\"%1\"]').click()").arg(QString::fromLatin1(href)));
+    };
+    clickLink("kr://preferences");
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() != nullptr; }));
+    EXPECT_TRUE(delegate.preferencesWindowController()->window()->isVisible());
+    delegate.preferencesWindowController()->window()->close();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() == nullptr; }));
+    clickLink("kr://recent");
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !gallery->welcomeMode(); }));
+    EXPECT_TRUE(gallery->recentProjectsTable->isVisible());
 
     // The sample downloads into the package the user names and opens in its window.
     const QString destination = KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Cafe.krproj");
