@@ -109,6 +109,7 @@ void KRApplicationDelegate::initialize()
     KR_LOG(QStringLiteral("**** Begin ****"));
     std::signal(SIGPIPE, SIG_IGN);
     KRApplicationDefaults::registerDefaults(KRUserDefaults::sharedInstance());
+    static const KRObservationToken serviceAddress = KRApplicationDefaults::followServiceAddress(KRUserDefaults::sharedInstance());
 
     KRCrashReporter &reporter = appCrashReporter ? *appCrashReporter : KRCrashReporter::sharedReporter();
     if (reporter.hasPendingCrashReport()) {

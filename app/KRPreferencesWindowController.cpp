@@ -258,6 +258,16 @@ void KRPreferencesWindowController::build()
     hostingForm->addRow(QStringLiteral("Email:"), hostingEmail);
     hostingForm->addRow(QStringLiteral("Password:"), hostingPassword);
     hostingForm->addRow(QStringLiteral("Domain:"), hostingDomain);
+    serviceAddressField = bindText(QStringLiteral("apiURL"));
+    m_bindings.last()->setValidator([](const QVariant &value, QString *message) {
+        const QUrl url(value.toString(), QUrl::StrictMode);
+        if (url.isValid() && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) && !url.host().isEmpty())
+            return true;
+        *message = QStringLiteral("The service address must be an http or https address.");
+        return false;
+    });
+    m_bindings.last()->refresh();
+    hostingForm->addRow(QStringLiteral("Service address:"), serviceAddressField);
     auto *accountButtons = new QHBoxLayout;
     createHostingButton = new QPushButton(QStringLiteral("Create Hosting Account…"));
     forgotPasswordButton = new QPushButton(QStringLiteral("Forgot Password"));

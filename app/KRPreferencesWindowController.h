@@ -84,6 +84,7 @@ public:
     QLineEdit *hostingEmail = nullptr;
     QLineEdit *hostingPassword = nullptr;
     QLineEdit *hostingDomain = nullptr;
+    QLineEdit *serviceAddressField = nullptr; // "apiURL"
     QPushButton *createHostingButton = nullptr;
     QPushButton *forgotPasswordButton = nullptr;
     // Check boxes by user-default key.

@@ -118,6 +118,17 @@ TEST_F(KRPreferencesTest, EveryControlWritesItsDefaultAndFollowsIt)
     EXPECT_NE(stored, QStringLiteral("s3cret"));
     EXPECT_EQ(KRPasswordValueTransformer().transformedValue(stored), QStringLiteral("s3cret"));
     EXPECT_TRUE(prefs->hostingValuesDidChange());
+
+    // The service address, and the site address registered from it, follow at once; an
+    // address that is none is refused.
+    const KRObservationToken following = KRApplicationDefaults::followServiceAddress(*defaults);
+    prefs->serviceAddressField->setText(QStringLiteral("http://localhost:9000/api.php"));
+    emit prefs->serviceAddressField->editingFinished();
+    EXPECT_EQ(defaults->stringValue(QStringLiteral("apiURL")), QStringLiteral("http://localhost:9000/api.php"));
+    EXPECT_EQ(defaults->stringValue(QStringLiteral("insecureSiteURL")), QStringLiteral("http://localhost"));
+    prefs->serviceAddressField->setText(QStringLiteral("not an address"));
+    emit prefs->serviceAddressField->editingFinished();
+    EXPECT_EQ(defaults->stringValue(QStringLiteral("apiURL")), QStringLiteral("http://localhost:9000/api.php"));
 }
 
 TEST_F(KRPreferencesTest, TheRunningEditorFollowsTheFontAndTabWidth)
