@@ -165,6 +165,9 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("inspiration")));
     EXPECT_EQ(delegate.aboutWindowController(), about);
     EXPECT_EQ(about->window()->windowTitle(), QStringLiteral("Inspiration"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(about->webView()).contains(QStringLiteral("—")); }));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
+    saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
 
     // Quitting with a changed project asks about it; Don't Save quits.
     sample->undoManager().registerUndo(&delegate, [] {});
