@@ -254,6 +254,8 @@ void KRApplicationDelegate::galleryAction(bool welcome)
     }
     if (welcome)
         m_galleryWindowController->showWelcome();
+    else if (m_galleryWindowController->welcomeMode())
+        m_galleryWindowController->showRecentProjects(); // the Gallery command leads to the recent projects
     QPointer<KRGalleryWindowController> gallery = m_galleryWindowController;
     QTimer::singleShot(0, this, [gallery] {
         if (gallery)
