@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <utility>
+
 namespace {
 
 KRDocumentController::ProjectOpener &documentControllerOpener()
@@ -98,6 +100,15 @@ void KRDocumentController::removeDocument(const std::shared_ptr<KRDocument> &doc
         document->close();
     if (m_documents.isEmpty())
         emit lastDocumentClosed();
+}
+
+void KRDocumentController::closeAllDocuments()
+{
+    const QList<std::shared_ptr<KRDocument>> open = std::exchange(m_documents, {});
+    if (!documentControllerOpener()) {
+        for (const auto &document : open)
+            document->close();
+    }
 }
 
 bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)

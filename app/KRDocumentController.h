@@ -42,6 +42,8 @@ public:
     KRResult<std::shared_ptr<KRDocument>> openDocument(const QString &packagePath, bool display = true);
     // Drops the document (its window has closed).
     void removeDocument(const std::shared_ptr<KRDocument> &document);
+    // Drops every document without asking and without lastDocumentClosed (shutdown, tests).
+    void closeAllDocuments();
 
     // The recent projects that still exist, most recent first.
     QStringList recentDocumentPaths() const;

@@ -1,4 +1,5 @@
 #include <app/KRApplicationDelegate.h>
+#include <app/KRDocumentController.h>
 #include <app/KRGalleryWindowController.h>
 #ifdef KR_HAVE_PROJECT_WINDOW
 #include <app/windows/KRProjectWindowHookup.h>
@@ -49,6 +50,11 @@ int main(int argc, char *argv[])
             quitWhenGalleryShown.start(5);
         }
         status = application.exec();
+        // Documents and their windows go while the application object exists.
+#ifdef KR_HAVE_PROJECT_WINDOW
+        closeProjectWindows();
+#endif
+        KRDocumentController::sharedDocumentController().closeAllDocuments();
     }
     KRAlertService::setCurrent(nullptr);
     return status;

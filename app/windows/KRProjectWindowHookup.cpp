@@ -26,3 +26,9 @@ void installProjectWindows()
         return (*opened)->document().shared_from_this();
     });
 }
+
+void closeProjectWindows()
+{
+    KRDocumentController::sharedDocumentController().closeAllDocuments();
+    KRProjectWindows::closeAll();
+}

@@ -67,8 +67,7 @@ std::shared_ptr<KRRecordingOpenURLService> installURLRecorder()
 void closeAllDocuments()
 {
     KRDocumentController &controller = KRDocumentController::sharedDocumentController();
-    for (const auto &document : controller.documents())
-        controller.removeDocument(document);
+    controller.closeAllDocuments();
     controller.recentDocuments().clear();
 }
 
