@@ -475,7 +475,7 @@ void KRGalleryWindowController::setDownloading(bool downloading)
     dividerBox->setVisible(!downloading);
     recentProjectsLabel->setVisible(!downloading);
     sampleGalleryLabel->setVisible(!downloading);
-    samplesTable->setVisible(!downloading && !samplesLoadingBox->isVisible());
+    samplesTable->setVisible(!downloading && samplesLoadingBox->isHidden());
     recentProjectsTable->setVisible(!downloading && !m_welcomeMode);
     welcomeBox->setVisible(!downloading && m_welcomeMode);
     if (!downloading)
