@@ -188,7 +188,7 @@ TEST_F(KRGalleryTest, ASampleOnlyReplacesAClosedProjectPackage)
     EXPECT_TRUE(QFileInfo::exists(old + QStringLiteral("/kr-web/index.css")));
 }
 
-TEST_F(KRGalleryTest, AnArchiveWithoutAProjectSaysSoAndLeavesNothingBehind)
+TEST_F(KRGalleryTest, AnArchiveWithoutAProjectOrAFailedDownloadSaysSoAndLeavesNothingBehind)
 {
     server.route("/samples/cafe.zip", [archive = KRAppTest::sampleArchive(QString(), false)](const KRTestRequest &) {
         return KRTestResponse::text(archive, 200, "application/zip");
@@ -203,6 +203,14 @@ TEST_F(KRGalleryTest, AnArchiveWithoutAProjectSaysSoAndLeavesNothingBehind)
     EXPECT_TRUE(gallery.samplesTable->isVisible());
     EXPECT_TRUE(leftoverDownloads().isEmpty());
     EXPECT_TRUE(KRDocumentController::sharedDocumentController().documents().isEmpty());
+
+    // A download that fails says so too, and the lists come back.
+    server.route("/samples/cafe.zip", [](const KRTestRequest &) { return KRTestResponse::text("gone", 404); });
+    openFirstSample(gallery, KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Missing.krproj"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return alerts->shownAlerts().size() == 2; }));
+    EXPECT_EQ(alerts->shownAlerts().last().messageText, QStringLiteral("The sample could not be downloaded."));
+    EXPECT_FALSE(gallery.isDownloading());
+    EXPECT_TRUE(leftoverDownloads().isEmpty());
 }
 
 TEST_F(KRGalleryTest, ClosingIsRefusedWhileDownloadingAndCancelReturnsToTheLists)
