@@ -9,6 +9,7 @@
 #include <core/KRNodeRunner.h>
 #include <core/ui/KRMainMenu.h>
 #include <model/KRDocument.h>
+#include <platform/appkit/KRPopover.h>
 #include <platform/crash/KRCrashReporter.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
@@ -117,6 +118,28 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     // The web engine is up and has not taken the fault signals over.
     EXPECT_TRUE(reporter.isEnabled());
     saveWithPage(*gallery->window(), gallery->welcomeWebView, QStringLiteral("startup-gallery-welcome.png"));
+
+    // The thumbnail shows the full picture in a pop-over.
+    gallery->samples().first()->imageButton->click();
+    KRPopover *popover = nullptr;
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *candidate = qobject_cast<KRPopover *>(widget); candidate && candidate->isVisible())
+                popover = candidate;
+        return popover != nullptr;
+    }));
+    auto *imageView = qobject_cast<QWebEngineView *>(popover->contentWidget());
+    ASSERT_NE(imageView, nullptr);
+    QString source;
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        bool done = false;
+        imageView->page()->runJavaScript(QStringLiteral("(document.querySelector('img') || {}).src || ''"),
+                                         [&](const QVariant &value) { source = value.toString(); done = true; });
+        KRTest::processEventsUntil([&] { return done; });
+        return !source.isEmpty();
+    }));
+    EXPECT_EQ(QUrl(source), server.url(QStringLiteral("/samples/cafe.png")));
+    popover->close();
 
     // Its links: the preferences, and the way to the recent projects.
     const auto clickLink = [&](const char *href) {
