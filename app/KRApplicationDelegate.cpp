@@ -50,7 +50,7 @@ KRApplicationDelegate::OpenPanel &appOpenPanel()
 }
 
 KRCrashReporter *appCrashReporter = nullptr;
-KRNodeRunner *appNodeRunner = nullptr;
+QPointer<KRNodeRunner> appNodeRunner; // the application object owns it
 KRApplicationDelegate *appSharedDelegate = nullptr;
 constexpr unsigned char appInspirationKey = 0x5A;
 
@@ -149,7 +149,7 @@ void KRApplicationDelegate::initialize()
 
 KRNodeRunner *KRApplicationDelegate::sharedNodeRunner()
 {
-    return appNodeRunner;
+    return appNodeRunner.data();
 }
 
 void KRApplicationDelegate::setCrashReporter(KRCrashReporter *reporter)
