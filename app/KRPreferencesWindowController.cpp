@@ -146,7 +146,6 @@ void KRPreferencesWindowController::build()
     editModesPopupMenu->setCurrentIndex(std::max(0, editModesPopupMenu->findText(m_defaults.stringValue(QStringLiteral("defaultDIVEditMode")))));
     connect(editModesPopupMenu, &QComboBox::activated, this, &KRPreferencesWindowController::editModePopupButtonAction);
     generalForm->addRow(QStringLiteral("Edit new content as:"), editModesPopupMenu);
-    addHelpButton(general, QStringLiteral("openLastProject"), openLast);
     tabView->addWidget(general);
 
     // Editor.

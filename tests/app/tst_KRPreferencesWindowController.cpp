@@ -5,6 +5,7 @@
 #include <codeeditor/CEEditor.h>
 #include <codeeditor/CETextView.h>
 #include <core/KRPasswordValueTransformer.h>
+#include <model/KRObjectInfo.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 
@@ -22,6 +23,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -150,6 +152,18 @@ TEST_F(KRPreferencesTest, TheRunningEditorFollowsTheFontAndTabWidth)
     prefs->changeFont(QFont(QString()));
     EXPECT_FALSE(KRApplicationDefaults::editorFont(*defaults).family().isEmpty());
     EXPECT_EQ(KRApplicationDefaults::editorFont(*defaults).pixelSize(), 14);
+}
+
+TEST_F(KRPreferencesTest, EveryHelpButtonHasHelp)
+{
+    QStringList keys;
+    for (QToolButton *button : prefs->window()->findChildren<QToolButton *>()) {
+        if (button->objectName().startsWith(QLatin1String("help-")))
+            keys << button->objectName().mid(5);
+    }
+    EXPECT_EQ(keys.size(), 12);
+    for (const QString &key : keys)
+        EXPECT_FALSE(KRObjectInfo::sharedInstance().otherHelpHTML(key).isEmpty()) << key.toStdString();
 }
 
 TEST_F(KRPreferencesTest, UnknownBackgroundShowsTheFirstEntryWithoutStoringIt)
