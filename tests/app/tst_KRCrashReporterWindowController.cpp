@@ -128,7 +128,9 @@ TEST_F(KRCrashReporterWindowTest, SentCrashReportIsPurgedAndAFailedSendKeepsIt)
     runModal(*window, [&] { window->sendButton->click(); });
     EXPECT_FALSE(reporter->hasPendingCrashReport());
     EXPECT_FALSE(lastReportArguments().contains(QStringLiteral("problemReportMode")));
-    EXPECT_FALSE(lastReportArguments().value(QStringLiteral("crashReportBase64")).toString().isEmpty());
+    const QByteArray encoded = lastReportArguments().value(QStringLiteral("crashReportBase64")).toString().toLatin1();
+    const QByteArray archive = KRData::base64DecodeBuffer(encoded.constData(), std::size_t(encoded.size()));
+    EXPECT_TRUE(KRAppTest::zipEntry(archive, QStringLiteral("crash-report.txt")).contains("SIGSEGV")) << "the report as text";
 }
 
 TEST_F(KRCrashReporterWindowTest, CancelPurgesOnceAndClosesOnce)
