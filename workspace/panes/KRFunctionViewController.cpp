@@ -19,6 +19,7 @@
 #include <platform/foundation/KRResources.h>
 #include <widgets/help/KRHelpViewController.h>
 
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QVBoxLayout>
 
@@ -85,7 +86,9 @@ QString errorHTML(const QString &templ, const QVariantMap &record)
     QString html = templ;
     for (auto it = record.cbegin(); it != record.cend(); ++it)
         html.replace(QStringLiteral("{{%1}}").arg(it.key()), it.value().toString().toHtmlEscaped());
-    return html;
+    // Fields the record does not have show as nothing rather than as their placeholder.
+    static const QRegularExpression unfilled(QStringLiteral("\\{\\{[A-Za-z0-9_]+\\}\\}"));
+    return html.remove(unfilled);
 }
 
 } // namespace KRFunctionText
@@ -156,6 +159,16 @@ void KRFunctionViewController::awakeFromNib()
         colouring->setAdditionalKeywords(KRObjectInfo::sharedInstance().keywords());
     m_codeEditor->setObject(QStringLiteral("JavaScript"), CEKeys::syntaxDefinition);
     m_textView = m_codeEditor->textView();
+    // Select All moves the selection without moving the caret's report; it is kept in the
+    // body here as well.
+    connect(m_textView, &QPlainTextEdit::selectionChanged, this, [this] {
+        if (!m_textView)
+            return;
+        const CERange current = m_textView->selectedRange();
+        const CERange kept = KRFunctionText::clipSelection(current, m_headerLength, m_textView->text().size());
+        if (!(kept == current))
+            m_textView->setSelectedRange(kept);
+    });
 }
 
 void KRFunctionViewController::setFunction(const std::shared_ptr<KRFunction> &function)

@@ -38,7 +38,8 @@ CERange clipSelection(CERange proposed, qsizetype headLength, qsizetype textLeng
 // nothing: an empty text, row 0, or the first line (the read-only comment).
 qsizetype offsetForRowColumn(const QString &text, int row, int column);
 // The catalogue's error template with every "{{key}}" of the record replaced by its value,
-// HTML-escaped (the values quote the user's source and the checker's messages).
+// HTML-escaped (the values quote the user's source and the checker's messages); placeholders
+// of fields the record lacks are left empty.
 QString errorHTML(const QString &templ, const QVariantMap &record);
 
 } // namespace KRFunctionText
