@@ -136,8 +136,8 @@ void CEEditor::setCurrentInstance(CEEditor *editor)
 
 void CEEditor::initializeValues(KRUserDefaults &defaults)
 {
-    // Never freed: the shared defaults are destroyed at exit after this function's statics,
-    // and their destroyed() signal still reaches the set.
+    // Never destroyed: the shared defaults may outlive any static of this file at exit, and
+    // their destruction still reaches the set.
     static auto *registered = new QSet<const KRUserDefaults *>;
     if (registered->contains(&defaults))
         return;

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <core/ui/KRCachingViewController.h>
+
+#include <QPointer>
+
+#include <QLineEdit>
+
+// The user-name and password fields of the proxy-credentials alert.
+class KRProxyAuthViewController : public KRCachingViewController
+{
+    Q_OBJECT
+
+public:
+    KRProxyAuthViewController();
+    ~KRProxyAuthViewController() override;
+
+    QString nibName() const override { return QStringLiteral("KRProxyAuthView"); }
+
+    QLineEdit *username() const { return m_username; }
+    QLineEdit *password() const { return m_password; }
+
+    // Asks for the credentials of the proxy's realm in the "HTTP Proxy Authentication" alert;
+    // true when the user chose "Login". The fields' controller is presented() meanwhile.
+    static bool askForCredentials(const QString &realm, QString *user, QString *password);
+    // The controller of the alert being shown, null when none is.
+    static KRProxyAuthViewController *presented();
+    // Makes askForCredentials the hosting-service client's proxy prompt.
+    static void installAsProxyCredentialPrompt();
+
+private:
+    friend class KRNetworkInterfacesBuilder;
+    QPointer<QLineEdit> m_username;
+    QPointer<QLineEdit> m_password;
+};
