@@ -7,6 +7,10 @@
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
+#include <platform/foundation/KRAssert.h>
+
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 KRMasterTabPaneViewController::KRMasterTabPaneViewController()
@@ -29,8 +33,8 @@ KRMasterTabPaneViewController::~KRMasterTabPaneViewController()
     m_deletePageToken = {};
     // The groups' views leave the tab view before it goes with the pane's view.
     m_groups.clear();
-    m_syntaxErrorsOwner.reset();
-    m_resourcesOwner.reset();
+    m_syntaxErrors.reset();
+    m_resources.reset();
 }
 
 void KRMasterTabPaneViewController::awakeFromNib()
@@ -119,10 +123,38 @@ std::shared_ptr<KRObject> KRMasterTabPaneViewController::selectedObject() const
 
 KRResourceTabPaneViewController *KRMasterTabPaneViewController::selectResourceTab()
 {
-    return m_resources;
+    if (!m_resources) {
+        m_resources = KRCachingViewController::create<KRResourceTabPaneViewController>();
+        m_resources->setProject(project());
+        m_tabView->addTabViewItem(ResourcesTabIdentifier, QStringLiteral("Resources"), m_resources->view());
+    }
+    m_tabView->selectItemWithIdentifier(ResourcesTabIdentifier);
+    return m_resources.get();
 }
 
 KRSyntaxErrorViewController *KRMasterTabPaneViewController::selectSyntaxErrorTab()
 {
-    return m_syntaxErrors;
+    if (!m_syntaxErrors) {
+        m_syntaxErrors = KRCachingViewController::create<KRSyntaxErrorViewController>();
+        KR_ASSERT(m_syntaxErrors->view(), "KRSyntaxErrorViewController has no view: the interface KRSyntaxErrorView is missing");
+        m_syntaxErrors->setProject(project());
+        m_syntaxErrors->setDelegate(this);
+        m_tabView->addTabViewItem(SyntaxErrorsTabIdentifier, QStringLiteral("Syntax Errors"), m_syntaxErrors->view());
+        // The list binds to the project once the tab is in place.
+        QTimer::singleShot(0, m_syntaxErrors.get(), [pane = m_syntaxErrors.get()] { pane->setup(); });
+    }
+    m_tabView->selectItemWithIdentifier(SyntaxErrorsTabIdentifier);
+    if (m_syntaxErrors->tableView())
+        m_syntaxErrors->tableView()->setFocus();
+    return m_syntaxErrors.get();
+}
+
+void KRMasterTabPaneViewController::syntaxErrorViewShowFunction(KRSyntaxErrorViewController *, const std::shared_ptr<KRPage> &page,
+                                                                const std::shared_ptr<KRFunction> &function,
+                                                                std::optional<int> line, std::optional<int> character)
+{
+    KRTabPropertyGroupViewController *group = selectTabWithPage(page);
+    KRFunctionViewController *editor = group && function ? group->editFunction(function) : nullptr;
+    if (editor && line && character)
+        editor->selectRow(*line, *character);
 }

@@ -4,6 +4,8 @@
 
 #include <core/ui/KRCachingViewController.h>
 #include <platform/foundation/KRObservationToken.h>
+#include <workspace/resources/KRResourceTabPaneViewController.h>
+#include <workspace/resources/KRSyntaxErrorViewController.h>
 
 #include <QHash>
 
@@ -11,14 +13,12 @@
 
 class KRObject;
 class KRPage;
-class KRResourceTabPaneViewController;
-class KRSyntaxErrorViewController;
 class KRTabView;
 
 // The centre of the project window: one tab per opened page (its page group), the resources
 // tab and the syntax-errors tab; only the selected one shows. Groups are made on a page's
 // first selection, follow a change of the page's id and go with the page.
-class KRMasterTabPaneViewController : public KRCachingViewController
+class KRMasterTabPaneViewController : public KRCachingViewController, public KRSyntaxErrorViewDelegate
 {
     Q_OBJECT
 
@@ -39,14 +39,20 @@ public:
     std::shared_ptr<KRObject> selectedObject() const;
 
     KRResourceTabPaneViewController *selectResourceTab();
-    KRResourceTabPaneViewController *resourceTabPaneViewController() const { return m_resources; }
+    KRResourceTabPaneViewController *resourceTabPaneViewController() const { return m_resources.get(); }
+    // The pane's delegate is this controller until someone else takes the part.
     KRSyntaxErrorViewController *selectSyntaxErrorTab();
-    KRSyntaxErrorViewController *syntaxErrorViewController() const { return m_syntaxErrors; }
+    KRSyntaxErrorViewController *syntaxErrorViewController() const { return m_syntaxErrors.get(); }
 
     // The cached group under a page id; null when none.
     KRTabPropertyGroupViewController *groupForPageID(const QString &pageID) const;
     int groupCount() const { return int(m_groups.size()); }
     KRTabView *tabView() const { return m_tabView; }
+
+    // A double-clicked finding: the page's group, the function's editor, the caret at the error.
+    void syntaxErrorViewShowFunction(KRSyntaxErrorViewController *pane, const std::shared_ptr<KRPage> &page,
+                                     const std::shared_ptr<KRFunction> &function, std::optional<int> line,
+                                     std::optional<int> character) override;
 
 protected:
     void awakeFromNib() override;
@@ -62,9 +68,7 @@ private:
 
     KRTabView *m_tabView = nullptr; // part of view()
     QHash<QString, std::shared_ptr<Group>> m_groups; // by page id
-    std::unique_ptr<KRCachingViewController> m_resourcesOwner;
-    KRResourceTabPaneViewController *m_resources = nullptr;
-    std::unique_ptr<KRCachingViewController> m_syntaxErrorsOwner;
-    KRSyntaxErrorViewController *m_syntaxErrors = nullptr;
+    std::unique_ptr<KRResourceTabPaneViewController> m_resources;
+    std::unique_ptr<KRSyntaxErrorViewController> m_syntaxErrors;
     KRObservationToken m_deletePageToken;
 };

@@ -234,9 +234,20 @@ KRFunctionViewController *KRTabPaneViewController::editFunction(const std::share
     return editor;
 }
 
-KRCachingViewController *KRTabPaneViewController::editHTML(const std::shared_ptr<KRObject> &, const QString &)
+KRHTMLViewController *KRTabPaneViewController::editHTML(const std::shared_ptr<KRObject> &object, const QString &key)
 {
-    return nullptr;
+    if (!object)
+        return nullptr;
+    auto *editor = static_cast<KRHTMLViewController *>(openEditor(object, EditorKind::Content, [&] {
+        auto controller = KRCachingViewController::create<KRHTMLViewController>();
+        controller->setDelegate(this);
+        controller->setObject(object, key);
+        return std::unique_ptr<KRCachingViewController>(std::move(controller));
+    }));
+    if (editor->textView())
+        editor->textView()->setFocus();
+    purgeViewControllers();
+    return editor;
 }
 
 KRListViewItemEditorViewController *KRTabPaneViewController::editListViewItems(const std::shared_ptr<KRObject> &listView)
@@ -286,6 +297,7 @@ void KRTabPaneViewController::purgeViewControllers()
             static_cast<KRFunctionViewController *>(editor->controller.get())->close();
             break;
         case EditorKind::Content:
+            static_cast<KRHTMLViewController *>(editor->controller.get())->close();
             break;
         case EditorKind::ListView:
         case EditorKind::Navbar:

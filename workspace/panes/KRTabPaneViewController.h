@@ -6,6 +6,7 @@
 #include <inspector/KRItemEditorViewController.h>
 #include <platform/foundation/KRObservationToken.h>
 #include <widgets/tabbar/TBTabBarControlDelegate.h>
+#include <workspace/content/KRHTMLViewController.h>
 #include <workspace/palette/KRObjectBrowser.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
@@ -43,7 +44,8 @@ public:
 // object closes its tab and lets go of its editor.
 class KRTabPaneViewController : public KRCachingViewController,
                                 public TBTabBarControlDelegate,
-                                public KRFunctionViewDelegate
+                                public KRFunctionViewDelegate,
+                                public KRHTMLViewDelegate
 {
     Q_OBJECT
 
@@ -76,7 +78,7 @@ public:
     void selectObject(const std::shared_ptr<KRObject> &object);
 
     KRFunctionViewController *editFunction(const std::shared_ptr<KRFunction> &function);
-    KRCachingViewController *editHTML(const std::shared_ptr<KRObject> &object, const QString &key);
+    KRHTMLViewController *editHTML(const std::shared_ptr<KRObject> &object, const QString &key);
     KRListViewItemEditorViewController *editListViewItems(const std::shared_ptr<KRObject> &listView);
     KRNavbarItemEditorViewController *editNavbarItems(const std::shared_ptr<KRObject> &object, const QString &key);
     // Closes and drops every cached editor whose tab is gone.
