@@ -234,6 +234,13 @@ void KRFunctionViewController::close()
     if (!m_codeEditor)
         return;
     saveContents();
+    discard();
+}
+
+void KRFunctionViewController::discard()
+{
+    if (!m_codeEditor)
+        return;
     m_observers.clear();
     closePopover();
     m_codeEditor->setDelegate(nullptr);

@@ -97,6 +97,8 @@ public:
     void saveContents();
     // Saves and lets go of the editor; nothing more happens afterwards.
     void close();
+    // Lets go of the editor without writing: its function has left the page.
+    void discard();
     bool isClosed() const { return !m_codeEditor; }
 
     void showFirstSyntaxError();

@@ -293,9 +293,17 @@ void KRTabPaneViewController::purgeViewControllers()
     }
     for (const auto &editor : std::as_const(dropped)) {
         switch (editor->kind) {
-        case EditorKind::Function:
-            static_cast<KRFunctionViewController *>(editor->controller.get())->close();
+        case EditorKind::Function: {
+            // A deleted function gets nothing more written into it.
+            auto *functionEditor = static_cast<KRFunctionViewController *>(editor->controller.get());
+            const auto object = editor->object.lock();
+            const auto page = m_page.lock();
+            if (object && page && page->objectForID(object->kr_id()) == object)
+                functionEditor->close();
+            else
+                functionEditor->discard();
             break;
+        }
         case EditorKind::Content:
             static_cast<KRHTMLViewController *>(editor->controller.get())->close();
             break;
