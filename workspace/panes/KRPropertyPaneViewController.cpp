@@ -128,6 +128,9 @@ KRPropertyPaneViewController::~KRPropertyPaneViewController()
 {
     m_allObjectsToken = {};
     m_deleteToken = {};
+    // The pop-up closes its list as the view goes, after this part of the controller.
+    if (m_popupButton)
+        m_popupButton->disconnect(this);
     // The inspectors' views leave the tab view before it goes with the pane's view.
     m_editors.clear();
 }
