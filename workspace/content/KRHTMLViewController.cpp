@@ -171,9 +171,14 @@ void KRHTMLViewController::saveContents()
 void KRHTMLViewController::modePopUpAction()
 {
     const QString mode = editMode();
-    const QString oldMode = mode == MarkdownMode ? HTMLMode : MarkdownMode;
-    if (!m_codeEditor || m_codeEditor->string().isEmpty())
+    // Choosing the mode already in effect changes nothing (and asks nothing).
+    if (mode == m_editMode)
         return;
+    const QString oldMode = m_editMode;
+    if (!m_codeEditor || m_codeEditor->string().isEmpty()) {
+        m_editMode = mode;
+        return;
+    }
     m_modePopUp->setCurrentText(oldMode);
     KRAlert alert;
     alert.style = KRAlert::Style::Warning;
@@ -193,7 +198,7 @@ void KRHTMLViewController::changeMode(const QString &mode)
     KRUndoManager &undo = doc->undoManager();
     undo.beginUndoGrouping();
     undo.setActionName(QStringLiteral("Edit Mode Change"));
-    const QString previous = editMode();
+    const QString previous = m_editMode;
     QPointer<KRHTMLViewController> self(this);
     undo.registerUndo(this, [self, previous] {
         if (self)
@@ -219,12 +224,13 @@ void KRHTMLViewController::setEditMode(const QString &mode)
         KRUndoManager &undo = doc->undoManager();
         if (undo.isUndoing() || undo.isRedoing()) {
             QPointer<KRHTMLViewController> self(this);
-            undo.registerUndo(this, [self, current = editMode()] {
+            undo.registerUndo(this, [self, current = m_editMode] {
                 if (self)
                     self->setEditMode(current);
             });
         }
     }
+    m_editMode = mode;
     if (m_modePopUp)
         m_modePopUp->setCurrentText(mode);
 }

@@ -93,6 +93,7 @@ private:
     KRHTMLViewDelegate *m_delegate = nullptr; // not owned
     std::unique_ptr<CEEditor> m_codeEditor;
     QPointer<QComboBox> m_modePopUp;       // part of view()
+    QString m_editMode = MarkdownMode;     // the mode in effect (the pop-up shows it between choices)
     QPointer<QWidget> m_editorView;        // part of view()
     std::weak_ptr<KRDocument> m_document;  // whose undo manager records the edits
     KRObservationToken m_willSaveObservation;

@@ -178,7 +178,7 @@ void KRProjectPanePagesDataSourceItem::reloadPages(bool makeNew)
 std::shared_ptr<KRProjectPaneDataSourceItem>
 KRProjectPanePagesDataSourceItem::dataSourceItemForPage(const std::shared_ptr<KRPage> &page) const
 {
-    for (const auto &child : const_cast<KRProjectPanePagesDataSourceItem *>(this)->children()) {
+    for (const auto &child : children()) {
         auto *row = dynamic_cast<KRProjectPanePageDataSourceItem *>(child.get());
         if (row && row->page() == page)
             return child;

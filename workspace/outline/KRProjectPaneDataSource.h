@@ -34,6 +34,7 @@ public:
     QImage icon() const { return m_icon; }
     void setIcon(const QImage &icon) { m_icon = icon; }
     std::vector<std::shared_ptr<KRProjectPaneDataSourceItem>> &children() { return m_children; }
+    const std::vector<std::shared_ptr<KRProjectPaneDataSourceItem>> &children() const { return m_children; }
     KRProjectPaneDataSource *dataSource() const { return m_dataSource; }
 
     virtual QVariant objectValue() const { return m_label; }

@@ -13,36 +13,12 @@
 #include <widgets/views/KRBorderedView.h>
 #include <widgets/views/KRPaneHeaderView.h>
 
-#include <QEvent>
 #include <functional>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
-
-// Tells the controller when its window closes.
-class KRProjectPaneWindowWatcher : public QObject
-{
-public:
-    KRProjectPaneWindowWatcher(QWidget *window, std::function<void()> closing)
-        : QObject(window)
-        , m_closing(std::move(closing))
-    {
-        window->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Close && m_closing)
-            std::exchange(m_closing, nullptr)();
-        return false;
-    }
-
-private:
-    std::function<void()> m_closing;
-};
 
 bool projectPaneResourceHasCachedEdits(const std::shared_ptr<KRProjectResource> &resource)
 {
@@ -155,11 +131,6 @@ void KRProjectPaneViewController::didOpenProject(const std::shared_ptr<KRProject
         if (m_delegate)
             m_delegate->projectSettingsAction(this, m_projectSettingsButton);
     });
-    if (QWidget *window = view()->window(); window && window != view())
-        new KRProjectPaneWindowWatcher(window, [self = QPointer<KRProjectPaneViewController>(this)] {
-            if (self)
-                self->windowWillClose();
-        });
 }
 
 void KRProjectPaneViewController::windowWillClose()
@@ -185,7 +156,10 @@ void KRProjectPaneViewController::reloadData()
     }
     if (!m_sourceList)
         return;
+    // Reading the tree again keeps the selected rows; that is no new choice to route.
+    m_reloading = true;
     m_sourceList->reloadData();
+    m_reloading = false;
     if (m_dataSource)
         m_dataSource->forgetRetiredItems();
 }
@@ -317,7 +291,7 @@ std::optional<bool> KRProjectPaneViewController::shouldEditItem(SLSourceList *, 
 
 void KRProjectPaneViewController::sourceListSelectionDidChange(const KRNotification &)
 {
-    if (!m_dataSource)
+    if (!m_dataSource || m_reloading)
         return;
     const QList<int> rows = m_sourceList->selectedRowIndexes();
     if (rows.size() != 1)

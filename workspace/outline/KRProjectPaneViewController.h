@@ -70,7 +70,8 @@ public:
 
     // Called once by the window when its project exists.
     void didOpenProject(const std::shared_ptr<KRProject> &project);
-    // The window is closing: the outline lets go of the model and shows nothing.
+    // The window is closing (the window calls this once its close is certain): the outline
+    // lets go of the model and shows nothing.
     void windowWillClose();
 
     void reloadData();
@@ -93,6 +94,8 @@ public:
     void selectItemAlone(const void *item);
     // A fresh menu that the pane keeps until the next one.
     QMenu *makeContextMenu();
+    // The menu shown last; null before the first.
+    QMenu *contextMenu() const { return m_menu.get(); }
     // While a rename or a drop is being committed the list must not be rebuilt under it; the
     // reloads asked meanwhile run once the commit is done.
     void beginDeferringReloads() { ++m_deferReloads; }
@@ -110,8 +113,6 @@ protected:
     void awakeFromNib() override;
 
 private:
-    friend class KRProjectPaneInterface;
-
     SLSourceList *m_sourceList = nullptr;
     KRPaneHeaderView *m_headerView = nullptr;
     QAbstractButton *m_projectSettingsButton = nullptr;
@@ -121,5 +122,6 @@ private:
     std::unique_ptr<QMenu> m_menu;
     int m_deferReloads = 0;
     bool m_reloadPending = false;
+    bool m_reloading = false;
     bool m_didCleanup = false;
 };

@@ -9,6 +9,7 @@
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/foundation/KRAlertService.h>
 #include <widgets/tabbar/TBTabBarControl.h>
+#include <widgets/tabbar/TBTabStyle.h>
 #include <widgets/tabbar/TBTabView.h>
 
 #include <QFileInfo>
@@ -68,6 +69,8 @@ void KRResourceTabPaneViewController::awakeFromNib()
     m_tabBarControl->setAllowsResizing(false);
     m_tabBarControl->setSizeCellsToFit(true);
     m_tabBarControl->setCellMinWidth(100);
+    // In the layout the bar keeps the height of its tabs.
+    m_tabBarControl->setFixedHeight(int(m_tabBarControl->style()->tabCellHeight()));
     m_viewControllers.clear();
 }
 

@@ -75,7 +75,6 @@ protected:
     void awakeFromNib() override;
 
 private:
-    friend class KRResourceTabPaneInterface;
     KRCachingViewController *showEditor(const QString &identifier, const QString &label,
                                         const std::function<std::unique_ptr<KRCachingViewController>()> &make,
                                         bool *created);

@@ -54,7 +54,6 @@ protected:
     void awakeFromNib() override;
 
 private:
-    friend class KRSyntaxErrorInterface;
     void reload();
 
     QTableView *m_tableView = nullptr;
