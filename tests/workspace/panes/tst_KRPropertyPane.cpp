@@ -18,26 +18,14 @@ class RecordingPaneDelegate : public KRPropertyPaneDelegate
 {
 public:
     QStringList calls;
-    void propertyPaneDidSelectObject(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &object) override
+    void propertyPaneDidSelectObject(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &o) override { calls << "select " + o->kr_id(); }
+    void propertyPaneEditFunction(KRPropertyPaneViewController *, const std::shared_ptr<KRFunction> &) override {}
+    void propertyPaneEditHTML(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &o, const QString &key) override
     {
-        calls << QStringLiteral("select ") + object->kr_id();
+        calls << "html " + o->kr_id() + ' ' + key;
     }
-    void propertyPaneEditFunction(KRPropertyPaneViewController *, const std::shared_ptr<KRFunction> &function) override
-    {
-        calls << QStringLiteral("function ") + function->kr_id();
-    }
-    void propertyPaneEditHTML(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &object, const QString &key) override
-    {
-        calls << QStringLiteral("html ") + object->kr_id() + QLatin1Char(' ') + key;
-    }
-    void propertyPaneEditListViewItems(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &listView) override
-    {
-        calls << QStringLiteral("list ") + listView->kr_id();
-    }
-    void propertyPaneEditNavbarItems(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &object, const QString &key) override
-    {
-        calls << QStringLiteral("navbar ") + object->kr_id() + QLatin1Char(' ') + key;
-    }
+    void propertyPaneEditListViewItems(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &o) override { calls << "list " + o->kr_id(); }
+    void propertyPaneEditNavbarItems(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &, const QString &) override {}
 };
 
 class PropertyPane : public ::testing::Test
