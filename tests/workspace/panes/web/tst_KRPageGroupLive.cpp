@@ -24,7 +24,7 @@ const QString kPages = QStringLiteral(
     "<KRPage id=\"page1\"><KRContents>"
     "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"140\" height=\"30\">Welcome</KRLabel>"
     "<JQMButton id=\"button1\" top=\"80\" left=\"20\" width=\"160\">Start</JQMButton>"
-    "<KRFunction id=\"ready\">go();\nstop(</KRFunction>"
+    "<KRFunction id=\"ready\">go();\nstop(1);</KRFunction>"
     "</KRContents></KRPage>");
 
 class PageGroupLive : public ::testing::Test
