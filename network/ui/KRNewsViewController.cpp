@@ -7,6 +7,7 @@
 #include <core/KRRunLogger.h>
 #include <core/KRString.h>
 #include <platform/appkit/KROpenURL.h>
+#include <platform/appkit/KRPopover.h>
 #include <widgets/help/KRLinkPolicy.h>
 
 #include <QFile>
@@ -119,6 +120,22 @@ bool KRNewsViewController::handleLink(const QUrl &url)
     const bool followed = followLink(url, m_news);
     updateButton();
     return followed;
+}
+
+KRPopover *KRNewsViewController::showNewsPopover(QWidget *newsItemView, QWidget *window)
+{
+    KR_LOG(QString());
+    std::unique_ptr<KRNewsViewController> controller = create<KRNewsViewController>();
+    QWidget *view = controller->view();
+    const QSize size(view->width(), int(window->frameGeometry().height() * 0.85));
+    auto *popover = new KRPopover(window);
+    popover->setBehavior(KRPopover::Behavior::Transient);
+    popover->setContentWidget(view);
+    popover->setContentSize(size);
+    controller.release()->setParent(popover);
+    connect(popover, &KRPopover::closed, popover, &QObject::deleteLater);
+    popover->showRelativeToRect(newsItemView->rect(), newsItemView, KRPopover::BottomEdge);
+    return popover;
 }
 
 void KRNewsViewController::updateButton()

@@ -17,6 +17,8 @@
 // templates in a web view, and a "Mark All Read" button. Links in the page come back as
 // kr://link?newsItemID=N&url=… (mark read, open outside) and kr://mark?newsItemID=N; nothing
 // navigates inside the view once the page has loaded.
+class KRPopover;
+
 class KRNewsViewController : public KRCachingViewController
 {
     Q_OBJECT
@@ -46,6 +48,11 @@ public:
     static bool followLink(const QUrl &url, KRNewsController *news);
     // followLink, then the button follows the unread count.
     bool handleLink(const QUrl &url);
+
+    // The project window's news command: a new controller's view, 0.85 of the window's height,
+    // in a transient pop-over under the news button. The pop-over owns the controller and
+    // deletes itself when it closes.
+    static KRPopover *showNewsPopover(QWidget *newsItemView, QWidget *window);
 
     void updateButton();
     void markAllReadAction();

@@ -15,8 +15,6 @@
 
 namespace {
 
-KRProxyAuthViewController *proxyAuthPresented = nullptr;
-
 // The message box of the application's alert service with the fields under the text.
 int proxyAuthRunWithFields(const KRAlert &alert, QWidget *fields)
 {
@@ -64,23 +62,17 @@ bool KRProxyAuthViewController::askForCredentials(const QString &realm, QString 
     alert.informativeText = QStringLiteral("In order to continue, you must log in to the HTTP proxy \"%1\": ").arg(realm);
     alert.buttonTitles = {QStringLiteral("Login"), QStringLiteral("Cancel")};
 
-    KRProxyAuthViewController *previous = std::exchange(proxyAuthPresented, controller.get());
+    // Another service (a headless one) shows the alert without the fields.
     KRAlertService &service = KRAlertService::current();
     const int answer = dynamic_cast<KRMessageBoxAlertService *>(&service)
                            ? proxyAuthRunWithFields(alert, controller->view())
                            : service.runModal(alert);
-    proxyAuthPresented = previous;
     if (answer != KRAlertService::FirstButtonReturn)
         return false;
     *user = controller->username()->text();
     *password = controller->password()->text();
     KR_LOG(QStringLiteral("ret"));
     return true;
-}
-
-KRProxyAuthViewController *KRProxyAuthViewController::presented()
-{
-    return proxyAuthPresented;
 }
 
 void KRProxyAuthViewController::installAsProxyCredentialPrompt()

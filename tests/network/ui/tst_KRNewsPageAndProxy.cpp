@@ -6,12 +6,18 @@
 #include <network/ui/KRNewsViewController.h>
 #include <network/ui/KRProxyAuthViewController.h>
 #include <network/ui/URLParser.h>
+#include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRAlertService.h>
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -106,40 +112,42 @@ TEST(KRNewsViewController, LinksMarkItemsAndOpenOnlyWebAddressesIntact)
     KROpenURLService::setCurrent(previous);
 }
 
-// Answers the proxy alert like a user: types into the fields shown with it, then clicks.
-class KRProxyAlertAnswerer : public KRAlertService
+// Fills the fields of the proxy alert once it is open and clicks a button, as the user would.
+void answerProxyBox(const QString &user, const QString &password, const QString &button, const QString &screenshot)
 {
-public:
-    int runModal(const KRAlert &alert) override
-    {
-        shown.append(alert);
-        KRProxyAuthViewController *fields = KRProxyAuthViewController::presented();
-        if (!fields)
-            return SecondButtonReturn;
-        fields->username()->setText(user);
-        fields->password()->setText(password);
-        if (!screenshotName.isEmpty()) {
-            fields->view()->adjustSize();
-            KRTest::saveScreenshot(*fields->view(), QStringLiteral("network-ui"), screenshotName);
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        EXPECT_EQ(box->text(), QStringLiteral("HTTP Proxy Authentication"));
+        EXPECT_EQ(box->informativeText(), QStringLiteral("In order to continue, you must log in to the HTTP proxy \"Corp\": "));
+        const QList<QLineEdit *> fields = box->findChildren<QLineEdit *>();
+        if (fields.size() == 2) {
+            QTest::keyClicks(fields[0], user);
+            QTest::keyClicks(fields[1], password);
         }
-        return answer;
-    }
-    QList<KRAlert> shown;
-    QString user;
-    QString password;
-    QString screenshotName;
-    int answer = FirstButtonReturn;
-};
+        EXPECT_EQ(fields.size(), 2) << "the fields are under the text";
+        if (!screenshot.isEmpty())
+            KRTest::saveScreenshot(*box, QStringLiteral("network-ui"), screenshot);
+        for (QAbstractButton *b : box->buttons())
+            if (b->text() == button)
+                QTest::mouseClick(b, Qt::LeftButton);
+    });
+    poll->start();
+}
 
-TEST(KRProxyAuthViewController, CredentialsComeFromTheAlertsFieldsAndCancelFailsTheCall)
+TEST(KRProxyAuthViewController, TheClientsProxyCredentialsComeFromTheAlertsFields)
 {
     KRTestHTTPServer server;
     ASSERT_TRUE(server.start());
     server.setFallback([](const KRTestRequest &r) {
-        return KRTestHTTPServer::basicAuth(r, "p", "pw", "Corp", KRTestResponse::text("{}", 200, "application/json"), true);
+        return KRTestHTTPServer::basicAuth(r, "me", "s3cret", "Corp", KRTestResponse::text("{}", 200, "application/json"), true);
     });
-    auto answerer = std::make_shared<KRProxyAlertAnswerer>();
-    auto previous = KRAlertService::setCurrent(answerer);
+    auto previous = KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
     KRProxyAuthViewController::installAsProxyCredentialPrompt();
     auto client = KRJSONRPC::create();
     auto run = [&] {
@@ -156,20 +164,11 @@ TEST(KRProxyAuthViewController, CredentialsComeFromTheAlertsFieldsAndCancelFails
         return r;
     };
 
-    answerer->user = QStringLiteral("p");
-    answerer->password = QStringLiteral("pw");
-    answerer->screenshotName = QStringLiteral("proxy-auth-view.png");
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Login"), QStringLiteral("proxy-alert.png"));
     auto accepted = run();
     EXPECT_FALSE(accepted->error()) << accepted->error().toString().toStdString();
-    ASSERT_EQ(answerer->shown.size(), 1);
-    EXPECT_EQ(answerer->shown[0].messageText, QStringLiteral("HTTP Proxy Authentication"));
-    EXPECT_EQ(answerer->shown[0].informativeText,
-              QStringLiteral("In order to continue, you must log in to the HTTP proxy \"Corp\": "));
-    EXPECT_EQ(answerer->shown[0].buttonTitles, (QStringList{QStringLiteral("Login"), QStringLiteral("Cancel")}));
-    EXPECT_EQ(KRProxyAuthViewController::presented(), nullptr);
 
-    answerer->screenshotName.clear();
-    answerer->answer = KRAlertService::SecondButtonReturn;
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Cancel"), {});
     auto cancelled = run();
     EXPECT_EQ(cancelled->error().code(), NetHTTPRequest::AuthenticationErrorType);
 

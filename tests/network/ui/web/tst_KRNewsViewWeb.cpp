@@ -108,24 +108,28 @@ TEST_F(KRNewsViewWebTest, ClickingAnItemOpensItsLinkOutsideAndMarksItRead)
 
 TEST_F(KRNewsViewWebTest, MarkAllReadHidesTheMarksAndDisablesTheButton)
 {
-    QPushButton *button = controller->markAllReadButton();
-    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(controller->markAllReadButton(), Qt::LeftButton);
     EXPECT_EQ(news->unreadCount(), 0);
-    EXPECT_FALSE(button->isEnabled());
+    EXPECT_FALSE(controller->markAllReadButton()->isEnabled());
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return newsVisibleMarks(controller->webView()) == 0; }));
 }
 
-TEST_F(KRNewsViewWebTest, ScreenshotInThePopover)
+TEST_F(KRNewsViewWebTest, NewsCommandShowsThePopoverUnderTheButton)
 {
     QWidget window;
-    window.resize(500, 120);
+    window.resize(520, 640);
+    auto *button = new QPushButton(QStringLiteral("News"), &window);
+    button->setGeometry(200, 10, 60, 40);
     window.show();
-    KRPopover popover;
-    popover.setBehavior(KRPopover::Behavior::ApplicationDefined);
-    popover.setContentWidget(controller->view());
-    popover.setContentSize(QSize(380, 520));
-    popover.showRelativeToRect(QRect(200, 90, 32, 32), &window, KRPopover::BottomEdge);
-    QWebEngineView *view = controller->webView();
+    QPointer<KRPopover> popover = KRNewsViewController::showNewsPopover(button, &window);
+    ASSERT_TRUE(popover);
+    EXPECT_EQ(popover->behavior(), KRPopover::Behavior::Transient);
+    EXPECT_EQ(popover->contentSize().height(), int(window.frameGeometry().height() * 0.85));
+    EXPECT_EQ(popover->shownEdge(), KRPopover::BottomEdge);
+    auto *shown = popover->findChild<KRNewsViewController *>();
+    ASSERT_NE(shown, nullptr);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return shown->webViewDidLoad(); }));
+    QWebEngineView *view = shown->webView();
     QImage page;
     ASSERT_TRUE(KRTest::processEventsUntil([&] {
         page = view->grab().toImage();
@@ -135,12 +139,14 @@ TEST_F(KRNewsViewWebTest, ScreenshotInThePopover)
                 differing += page.pixel(x, y) != page.pixel(0, 0) ? 1 : 0;
         return differing > 50;
     }));
-    QImage shot = KRTest::renderWidget(popover, {2, Qt::transparent, true});
+    QImage shot = KRTest::renderWidget(*popover, {1, Qt::transparent, true});
     QPainter painter(&shot);
-    painter.scale(2, 2);
-    painter.drawImage(view->mapTo(&popover, QPoint(0, 0)), page);
+    painter.drawImage(view->mapTo(popover.data(), QPoint(0, 0)), page);
     painter.end();
     EXPECT_TRUE(shot.save(KRTest::artifactsDir(QStringLiteral("network-ui")) + QStringLiteral("/news-popover.png")));
+
+    popover->close();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return popover.isNull(); })) << "the pop-over goes when closed";
 }
 
 } // namespace
