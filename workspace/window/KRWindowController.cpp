@@ -12,6 +12,8 @@
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 #include <model/KRProjectResource.h>
+#include <model/KRWebFolder.h>
+#include <widgets/views/KRPaneHeaderView.h>
 #include <platform/appkit/KRColorPanel.h>
 #include <platform/appkit/KRPopover.h>
 #include <platform/appkit/KRViewExtensions.h>
@@ -265,7 +267,7 @@ void KRWindowController::windowDidLoadProject()
     m_palettePane = new KRPalettePane(KRUserDefaults::sharedInstance());
     m_palettePane->setObjectName(QStringLiteral("palettePane"));
     connect(m_palettePane, &KRPalettePane::willDragObject, this, &KRWindowController::palettePaneWillDragObject);
-    addSubviewAndResize(m_paletteContainer, m_palettePane);
+    KRView::addSubviewAndResize(m_paletteContainer, m_palettePane);
 
     auto result = KRProject::create(m_document.shared_from_this());
     if (!result) {
@@ -278,10 +280,10 @@ void KRWindowController::windowDidLoadProject()
     m_projectPane = KRCachingViewController::create<KRProjectPaneViewController>();
     m_projectPane->setProject(m_project);
     m_projectPane->setDelegate(this);
-    addSubviewAndResize(m_projectContainer, m_projectPane->view());
+    KRView::addSubviewAndResize(m_projectContainer, m_projectPane->view());
     m_masterTabPane = KRCachingViewController::create<KRMasterTabPaneViewController>();
     m_masterTabPane->setProject(m_project);
-    addSubviewAndResize(m_masterContainer, m_masterTabPane->view());
+    KRView::addSubviewAndResize(m_masterContainer, m_masterTabPane->view());
     m_projectPane->didOpenProject(m_project);
 
     std::shared_ptr<KRPage> start = m_project->pageForID(m_project->startPage());
@@ -480,13 +482,15 @@ void KRWindowController::projectSettingsAction()
     settings->setProject(m_project);
     auto *popover = new KRPopover(m_window.get());
     popover->setObjectName(QStringLiteral("projectSettingsPopover"));
-    popover->setBehavior(KRPopover::Transient);
+    popover->setBehavior(KRPopover::Behavior::Transient);
     popover->setContentWidget(settings->view());
     // The pop-over keeps the controller of its contents.
     settings.release()->setParent(popover);
     m_popover = popover;
-    QWidget *anchor = m_projectPane->headerView() ? static_cast<QWidget *>(m_projectPane->headerView()) : m_projectContainer;
-    popover->showRelativeToRect(anchor->rect(), anchor, KRPopover::MaxXEdge);
+    QWidget *anchor = m_projectContainer;
+    if (QWidget *header = m_projectPane->headerView())
+        anchor = header;
+    popover->showRelativeToRect(anchor->rect(), anchor, KRPopover::RightEdge);
 }
 
 void KRWindowController::newsAction()
