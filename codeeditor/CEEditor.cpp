@@ -136,11 +136,13 @@ void CEEditor::setCurrentInstance(CEEditor *editor)
 
 void CEEditor::initializeValues(KRUserDefaults &defaults)
 {
-    static QSet<const KRUserDefaults *> registered;
-    if (registered.contains(&defaults))
+    // Never destroyed: the shared defaults may outlive any static of this file at exit, and
+    // their destruction still reaches the set.
+    static auto *registered = new QSet<const KRUserDefaults *>;
+    if (registered->contains(&defaults))
         return;
-    registered.insert(&defaults);
-    QObject::connect(&defaults, &QObject::destroyed, [ptr = &defaults] { registered.remove(ptr); });
+    registered->insert(&defaults);
+    QObject::connect(&defaults, &QObject::destroyed, [ptr = &defaults] { registered->remove(ptr); });
     defaults.registerInitialValues(ceEditorInitialValues());
 }
 

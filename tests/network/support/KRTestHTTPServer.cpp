@@ -524,6 +524,26 @@ void KRTestHTTPServer::installHostingAPI()
         // No charset on purpose: JSON is UTF-8.
         return KRTestResponse::text(QJsonDocument(reply).toJson(QJsonDocument::Compact), 200, "application/json");
     });
+    route("/news/feed.rss", [](const KRTestRequest &) {
+        return KRTestResponse::text(newsFeed(), 200, "application/rss+xml");
+    });
+}
+
+QByteArray KRTestHTTPServer::newsFeed(int itemCount)
+{
+    static const char *const titles[] = {"Version 2 is out", "Tips & tricks: grids", "Café meet-up"};
+    static const char *const days[] = {"Tue", "Wed", "Thu", "Fri", "Sat", "Sun", "Mon"}; // 1-7 December 2026
+    QByteArray rss = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
+                     "<title>News</title><link>https://news.example.com/</link>";
+    for (int i = 0; i < itemCount; ++i) {
+        const QByteArray title = QByteArray(titles[i % 3]).replace("&", "&amp;");
+        rss += "<item><title>" + title + (i >= 3 ? " " + QByteArray::number(i) : QByteArray())
+            + "</title><description>&lt;p&gt;Item " + QByteArray::number(i)
+            + " of the news.&lt;/p&gt;</description><published>" + days[i % 7] + " Dec 0" + QByteArray::number(1 + i % 7)
+            + " 10:30:00 +0000 2026</published><link>https://news.example.com/post?id=" + QByteArray::number(i)
+            + "&amp;ref=app%20feed</link></item>";
+    }
+    return rss + "</channel></rss>\n";
 }
 
 QByteArray KRTestHTTPServer::gzip(const QByteArray &data)

@@ -100,8 +100,12 @@ public:
     // ETag "v1" and Cache-Control max-age; answers 304 to a matching If-None-Match.
     static KRTestResponse cacheable(const KRTestRequest &r, const QByteArray &body, const QByteArray &etag,
                                     const QByteArray &cacheControl);
-    // The hosting API on "/api.php": "sampleGallery", "feedURL", "crashReport".
+    // The hosting API on "/api.php": "sampleGallery", "feedURL", "crashReport"; "feedURL"
+    // names "news/feed.rss", served with newsFeed().
     void installHostingAPI();
+    // An RSS document of the service's news: a channel link and `itemCount` items with
+    // "title", "description", "published" and "link" (links with "&" and "%" in them).
+    static QByteArray newsFeed(int itemCount = 3);
 
     static QByteArray gzip(const QByteArray &data);
     static QByteArray gunzip(const QByteArray &data);

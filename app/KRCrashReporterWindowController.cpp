@@ -1,0 +1,245 @@
+#include "KRCrashReporterWindowController.h"
+
+#include <core/KRDataExtensions.h>
+#include <core/KRRunLogger.h>
+#include <core/QZZipArchive.h>
+#include <network/KRJSONRPC.h>
+#include <platform/appkit/KRInterfaceRegistry.h>
+#include <platform/crash/KRCrashReport.h>
+#include <platform/crash/KRCrashReporter.h>
+#include <platform/foundation/KRPaths.h>
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryFile>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QWidget *buildCrashReporterWindow(QObject *owner)
+{
+    auto *controller = qobject_cast<KRCrashReporterWindowController *>(owner);
+    auto *dialog = new QDialog;
+    dialog->setObjectName(QStringLiteral("KRCrashReporterWindow"));
+    dialog->setWindowTitle(QStringLiteral("Korvane Crash Report"));
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->resize(520, 420);
+    auto *layout = new QVBoxLayout(dialog);
+    controller->label1 = new QLabel(QStringLiteral("Korvane quit unexpectedly the last time it ran."));
+    QFont bold = controller->label1->font();
+    bold.setBold(true);
+    controller->label1->setFont(bold);
+    controller->label2 = new QLabel(QStringLiteral(
+        "A report of the problem was saved. Please help us fix it by sending the report. If you remember, "
+        "describe what you were doing when it happened:"));
+    for (QLabel *label : {controller->label1, controller->label2}) {
+        label->setWordWrap(true);
+        layout->addWidget(label);
+    }
+    controller->userDescription = new QPlainTextEdit;
+    controller->userDescription->setObjectName(QStringLiteral("userDescription"));
+    layout->addWidget(controller->userDescription, 1);
+    auto *form = new QFormLayout;
+    controller->contactEmail = new QLineEdit;
+    controller->contactEmail->setObjectName(QStringLiteral("contactEmail"));
+    controller->contactEmail->setPlaceholderText(QStringLiteral("optional"));
+    form->addRow(QStringLiteral("Contact email:"), controller->contactEmail);
+    layout->addLayout(form);
+    auto *buttons = new QHBoxLayout;
+    controller->spinner = new QProgressBar;
+    controller->spinner->setRange(0, 0);
+    controller->spinner->setMaximumWidth(80);
+    controller->spinner->setVisible(false);
+    controller->sendingLabel = new QLabel(QStringLiteral("Sending report…"));
+    controller->sendingLabel->setObjectName(QStringLiteral("sendingLabel"));
+    controller->sendingLabel->setVisible(false);
+    controller->cancelButton = new QPushButton(QStringLiteral("Cancel"));
+    controller->sendButton = new QPushButton(QStringLiteral("Send"));
+    controller->sendButton->setDefault(true);
+    buttons->addWidget(controller->spinner);
+    buttons->addWidget(controller->sendingLabel, 1);
+    buttons->addStretch();
+    buttons->addWidget(controller->cancelButton);
+    buttons->addWidget(controller->sendButton);
+    layout->addLayout(buttons);
+    QObject::connect(controller->sendButton, &QPushButton::clicked, controller, &KRCrashReporterWindowController::sendReportAction);
+    QObject::connect(controller->cancelButton, &QPushButton::clicked, controller, &KRCrashReporterWindowController::closeWindowAction);
+    // Closing with the title bar or Escape is Cancel.
+    QObject::connect(dialog, &QDialog::rejected, controller, &KRCrashReporterWindowController::closeWindowAction);
+    return dialog;
+}
+
+} // namespace
+
+void KRCrashReporterWindowController::registerInterface()
+{
+    if (!KRInterfaceRegistry::hasInterface(QStringLiteral("KRCrashReporterWindow")))
+        KRInterfaceRegistry::registerInterface(QStringLiteral("KRCrashReporterWindow"), buildCrashReporterWindow);
+}
+
+KRCrashReporterWindowController::KRCrashReporterWindowController()
+    : KRCrashReporterWindowController(KRCrashReporter::sharedReporter())
+{
+}
+
+KRCrashReporterWindowController::KRCrashReporterWindowController(KRCrashReporter &reporter, QObject *parent)
+    : KRWindowControllerBase(parent)
+    , m_reporter(reporter)
+    , m_currentLog(KRRunLogger::sharedInstance().logURL())
+    , m_previousLog(KRRunLogger::sharedInstance().oldLogURL())
+{
+    registerInterface();
+    setWindow(KRInterfaceRegistry::instantiate(QStringLiteral("KRCrashReporterWindow"), this));
+}
+
+KRCrashReporterWindowController::~KRCrashReporterWindowController() = default;
+
+QDialog *KRCrashReporterWindowController::dialog() const
+{
+    return qobject_cast<QDialog *>(window());
+}
+
+void KRCrashReporterWindowController::setRunLogFiles(const QString &current, const QString &previous)
+{
+    m_currentLog = current;
+    m_previousLog = previous;
+}
+
+void KRCrashReporterWindowController::enableProblemReportMode()
+{
+    window()->setWindowTitle(QStringLiteral("Send Report"));
+    label1->setText(QStringLiteral("If you've experienced a problem using Korvane, or have a suggestion, please help us "
+                                   "improve the app by submitting a report."));
+    label2->setText(QStringLiteral("Please describe the issue you've experienced, in as much detail as you can.  If "
+                                   "possible, please also describe what you were doing immediately prior to "
+                                   "experiencing the issue:"));
+    m_problemReportMode = true;
+}
+
+int KRCrashReporterWindowController::runModal()
+{
+    return dialog()->exec();
+}
+
+QByteArray KRCrashReporterWindowController::buildCrashReport(const QString &description, const QString &email) const
+{
+    return buildArchive(m_reporter, m_problemReportMode, description, email, m_currentLog, m_previousLog);
+}
+
+QByteArray KRCrashReporterWindowController::buildArchive(const KRCrashReporter &reporter, bool problemReportMode,
+                                                          const QString &description, const QString &email,
+                                                          const QString &currentLog, const QString &previousLog)
+{
+    // A private file of its own: the archive carries the run logs.
+    QTemporaryFile file(KRPaths::temporaryDirectory() + QStringLiteral("/kr-crash-report-XXXXXX.zip"));
+    if (!file.open())
+        return {};
+    const QString path = file.fileName();
+    QZZipArchive archive(path);
+    if (!archive.open())
+        return {};
+    if (!problemReportMode) {
+        QString text = QStringLiteral("Error loading crash report");
+        if (const std::optional<QByteArray> data = reporter.loadPendingCrashReportData()) {
+            if (const std::optional<KRCrashReport> report = KRCrashReport::fromData(*data))
+                text = report->textValue(0);
+        }
+        archive.writeData(text.toUtf8(), QStringLiteral("crash-report.txt"));
+    }
+    const QString information = QStringLiteral("Mode: %1\nUser description: %2\nContact email: %3\n")
+                                    .arg(problemReportMode ? QStringLiteral("Problem Report") : QStringLiteral("Crash Report"),
+                                         description, email);
+    archive.writeData(information.toUtf8(), QStringLiteral("user-information.txt"));
+    for (const QString &log : {currentLog, previousLog}) {
+        if (!log.isEmpty() && QFileInfo(log).isFile())
+            archive.writeFile(log);
+    }
+    archive.close();
+    QFile written(path);
+    if (!written.open(QIODevice::ReadOnly))
+        return {};
+    return written.readAll(); // the temporary file goes with `file`
+}
+
+void KRCrashReporterWindowController::sendReportAction()
+{
+    const QString description = userDescription->toPlainText();
+    if (m_problemReportMode && description.isEmpty())
+        return;
+    sendingLabel->setText(QStringLiteral("Sending report…"));
+    sendingLabel->setVisible(true);
+    spinner->setVisible(true);
+    sendButton->setEnabled(false);
+    const QString email = contactEmail->text();
+    // The texts are read here on the main thread; only the archive is built in the background,
+    // and the call is made back on the main thread, where its reply arrives.
+    QPointer<KRCrashReporterWindowController> self(this);
+    // The context object of the hop back is the application: the controller may be gone by then.
+    QThreadPool::globalInstance()->start([self, description, email, problemMode = m_problemReportMode,
+                                          reporter = &m_reporter, current = m_currentLog, previous = m_previousLog] {
+        const QByteArray archive = buildArchive(*reporter, problemMode, description, email, current, previous);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, archive, problemMode] {
+            if (!self)
+                return;
+            QJsonObject arguments = KRJSONRPC::credentialedArgumentsDictionary();
+            arguments.insert(QStringLiteral("crashReportBase64"), KRData::base64StringValue(archive));
+            if (problemMode)
+                arguments.insert(QStringLiteral("problemReportMode"), QStringLiteral("true"));
+            KRJSONRPC::create()->callMethod(QStringLiteral("crashReport"), arguments,
+                                            [self](const QJsonDocument &, const KRError &error) {
+                                                if (self)
+                                                    self->sendingFinished(error.isNull());
+                                            });
+        }, Qt::QueuedConnection);
+    });
+}
+
+void KRCrashReporterWindowController::sendingFinished(bool sent)
+{
+    spinner->setVisible(false);
+    if (sent) {
+        KR_LOG(m_problemReportMode ? QStringLiteral("Problem report sent") : QStringLiteral("Crash report sent"));
+        sendingLabel->setText(QStringLiteral("Thanks!"));
+        QTimer::singleShot(1000, this, &KRCrashReporterWindowController::closeWindowAction);
+        return;
+    }
+    KR_LOG(QStringLiteral("The report could not be sent"));
+    if (m_problemReportMode) {
+        // The description stays in the window for another try.
+        sendingLabel->setText(QStringLiteral("The report could not be sent. Please check your connection and try again."));
+        sendButton->setEnabled(true);
+        return;
+    }
+    sendingLabel->setText(QStringLiteral("The report could not be sent. It will be offered again at the next start."));
+    QTimer::singleShot(1000, this, [this] { closeWindow(false); });
+}
+
+void KRCrashReporterWindowController::closeWindowAction()
+{
+    closeWindow(true);
+}
+
+void KRCrashReporterWindowController::closeWindow(bool purge)
+{
+    if (m_isClosed)
+        return;
+    m_isClosed = true;
+    if (purge)
+        m_reporter.purgePendingCrashReport();
+    if (QDialog *window = dialog()) {
+        QObject::disconnect(window, &QDialog::rejected, this, nullptr);
+        window->done(QDialog::Accepted);
+        window->close();
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <core/ui/KRWindowControllerBase.h>
+
+#include <QByteArray>
+#include <QPointer>
+#include <QString>
+
+class KRCrashReporter;
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+// The report window ("KRCrashReporterWindow"), application-modal. In crash mode it offers the
+// pending crash report of the last run; in problem-report mode the user describes a problem
+// or a suggestion. Send packs the report, the description and both run logs into a zip
+// archive and sends it Base64-encoded through the hosting method "crashReport".
+//
+// When the report cannot be sent the window says so; a crash report then stays pending, so
+// the next start offers it again, and a problem report stays in the open window. Cancel
+// (and a sent report) purges the pending crash report.
+class KRCrashReporterWindowController : public KRWindowControllerBase
+{
+    Q_OBJECT
+
+public:
+    explicit KRCrashReporterWindowController(KRCrashReporter &reporter, QObject *parent = nullptr);
+    KRCrashReporterWindowController();
+    ~KRCrashReporterWindowController() override;
+
+    QDialog *dialog() const;
+    void enableProblemReportMode();
+    bool problemReportMode() const { return m_problemReportMode; }
+    bool isClosed() const { return m_isClosed; }
+
+    // Runs the window modally until closeWindowAction.
+    int runModal();
+
+    void sendReportAction();
+    void closeWindowAction();
+
+    // The archive's bytes: "crash-report.txt" (crash mode), "user-information.txt", then the
+    // run log's current and previous files when they exist.
+    QByteArray buildCrashReport(const QString &description, const QString &email) const;
+    static QByteArray buildArchive(const KRCrashReporter &reporter, bool problemReportMode, const QString &description,
+                                   const QString &email, const QString &currentLog, const QString &previousLog);
+    // The run-log files to include (the shared logger's; tests point them elsewhere).
+    void setRunLogFiles(const QString &current, const QString &previous);
+
+    // Outlets.
+    QLabel *label1 = nullptr;
+    QLabel *label2 = nullptr;
+    QPlainTextEdit *userDescription = nullptr;
+    QLineEdit *contactEmail = nullptr;
+    QPushButton *sendButton = nullptr;
+    QPushButton *cancelButton = nullptr;
+    QLabel *sendingLabel = nullptr;
+    QProgressBar *spinner = nullptr;
+
+    // Builds the interface "KRCrashReporterWindow" (registered by registerInterfaces).
+    static void registerInterface();
+
+private:
+    void sendingFinished(bool sent);
+    void closeWindow(bool purge);
+
+    KRCrashReporter &m_reporter;
+    bool m_problemReportMode = false;
+    bool m_isClosed = false;
+    QString m_currentLog;
+    QString m_previousLog;
+};

@@ -1,0 +1,180 @@
+#include "KRDocumentController.h"
+
+#include <core/KRRunLogger.h>
+#include <core/ui/KRProjectWindowController.h>
+#include <model/KRDocument.h>
+#include <platform/appkit/KRRecentDocuments.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QEvent>
+#include <QFileInfo>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <utility>
+
+namespace {
+
+KRDocumentController::ProjectOpener &documentControllerOpener()
+{
+    static KRDocumentController::ProjectOpener opener;
+    return opener;
+}
+
+} // namespace
+
+void KRDocumentController::setProjectOpener(ProjectOpener opener)
+{
+    documentControllerOpener() = std::move(opener);
+}
+
+KRDocumentController &KRDocumentController::sharedDocumentController()
+{
+    static auto *controller = new KRDocumentController(KRUserDefaults::sharedInstance());
+    return *controller;
+}
+
+KRDocumentController::KRDocumentController(KRUserDefaults &defaults, QObject *parent)
+    : QObject(parent)
+    , m_recent(std::make_unique<KRRecentDocuments>(defaults))
+{
+}
+
+KRDocumentController::~KRDocumentController() = default;
+
+std::shared_ptr<KRDocument> KRDocumentController::documentForPath(const QString &packagePath) const
+{
+    const QString wanted = QFileInfo(packagePath).absoluteFilePath();
+    for (const auto &document : m_documents) {
+        if (!document->fileURL().isEmpty() && QFileInfo(document->fileURL()).absoluteFilePath() == wanted)
+            return document;
+    }
+    return nullptr;
+}
+
+QWidget *KRDocumentController::windowForDocument(const KRDocument &document)
+{
+    auto *controller = dynamic_cast<KRProjectWindowController *>(document.krWindowController());
+    return controller ? controller->window() : nullptr;
+}
+
+KRResult<std::shared_ptr<KRDocument>> KRDocumentController::openDocument(const QString &packagePath, bool display)
+{
+    if (auto open = documentForPath(packagePath)) {
+        if (QWidget *window = windowForDocument(*open); window && display) {
+            window->show();
+            window->raise();
+            window->activateWindow();
+        }
+        return open;
+    }
+    const ProjectOpener &opener = documentControllerOpener();
+    KRResult<std::shared_ptr<KRDocument>> opened = opener ? opener(packagePath) : KRDocument::openPackage(packagePath);
+    if (!opened)
+        return opened;
+    std::shared_ptr<KRDocument> document = *opened;
+    m_documents.append(document);
+    m_recent->noteDocument(packagePath);
+    if (!opener)
+        document->makeWindowControllers();
+    if (QWidget *window = windowForDocument(*document)) {
+        window->installEventFilter(this);
+        if (display) {
+            window->show();
+            window->raise();
+            window->activateWindow();
+        }
+    }
+    KR_LOG(QStringLiteral("Opened %1").arg(packagePath));
+    emit documentOpened();
+    return document;
+}
+
+void KRDocumentController::removeDocument(const std::shared_ptr<KRDocument> &document)
+{
+    if (!m_documents.removeOne(document))
+        return;
+    if (!documentControllerOpener())
+        document->close();
+    if (m_documents.isEmpty())
+        emit lastDocumentClosed();
+}
+
+void KRDocumentController::closeAllDocuments()
+{
+    const QList<std::shared_ptr<KRDocument>> open = std::exchange(m_documents, {});
+    if (!documentControllerOpener()) {
+        for (const auto &document : open)
+            document->close();
+    }
+}
+
+bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close) {
+        // The window decides whether it closes; look once it has.
+        QPointer<QWidget> window = qobject_cast<QWidget *>(watched);
+        QTimer::singleShot(0, this, [this, window] {
+            for (const auto &document : m_documents) {
+                QWidget *own = windowForDocument(*document);
+                if (own && (own == window || !window) && !own->isVisible()) {
+                    removeDocument(document);
+                    return;
+                }
+            }
+        });
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool KRDocumentController::hasVisibleWindows() const
+{
+    for (const auto &document : m_documents) {
+        if (QWidget *window = windowForDocument(*document); window && window->isVisible())
+            return true;
+    }
+    return false;
+}
+
+QStringList KRDocumentController::recentDocumentPaths() const
+{
+    QStringList existing;
+    for (const QString &path : m_recent->paths()) {
+        if (QFileInfo(path + QStringLiteral("/project.xml")).isFile())
+            existing.append(path);
+    }
+    return existing;
+}
+
+bool KRDocumentController::reviewUnsavedDocuments()
+{
+    for (const auto &document : m_documents) {
+        if (!document->isDocumentEdited())
+            continue;
+        if (QWidget *window = windowForDocument(*document)) {
+            window->show();
+            window->raise();
+        }
+        const QString name = document->fileURL().isEmpty() ? QStringLiteral("Untitled")
+                                                            : QFileInfo(document->fileURL()).completeBaseName();
+        KRAlert alert;
+        alert.messageText = QStringLiteral("Do you want to save the changes made to the document “%1”?").arg(name);
+        alert.informativeText = QStringLiteral("Your changes will be lost if you don’t save them.");
+        alert.buttonTitles = {QStringLiteral("Save"), QStringLiteral("Cancel"), QStringLiteral("Don’t Save")};
+        const int answer = KRAlertService::current().runModal(alert);
+        if (answer == KRAlertService::SecondButtonReturn)
+            return false;
+        if (answer == KRAlertService::FirstButtonReturn) {
+            const KRResult<void> saved = document->save();
+            if (!saved) {
+                KRAlert failure;
+                failure.messageText = saved.error().message();
+                KRAlertService::current().runModal(failure);
+                return false;
+            }
+        }
+    }
+    return true;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <platform/appkit/KRRecentDocuments.h>
+#include <platform/foundation/KRError.h>
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class KRDocument;
+class KRUserDefaults;
+
+// The open project documents of the application and the recent-documents list. Opening a
+// package that is already open brings its window forward instead of reading it twice; a
+// document leaves the list when its window closes. Main thread only.
+class KRDocumentController : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Opens a package in its project window (or brings that window forward) and returns the
+    // document; the windows' host closes the document when its window closes.
+    using ProjectOpener = std::function<KRResult<std::shared_ptr<KRDocument>>(const QString &packagePath)>;
+
+    static KRDocumentController &sharedDocumentController();
+    // Hands opening to the project windows (null: documents open here, through the document's
+    // window-controller factory).
+    static void setProjectOpener(ProjectOpener opener);
+
+    explicit KRDocumentController(KRUserDefaults &defaults, QObject *parent = nullptr);
+    ~KRDocumentController() override;
+
+    QList<std::shared_ptr<KRDocument>> documents() const { return m_documents; }
+    std::shared_ptr<KRDocument> documentForPath(const QString &packagePath) const;
+
+    // Reads the package, makes its window (through the document's window-controller factory)
+    // and, with display, shows it; notes the package in the recent list. The error is the
+    // document's own (not shown here).
+    KRResult<std::shared_ptr<KRDocument>> openDocument(const QString &packagePath, bool display = true);
+    // Drops the document (its window has closed).
+    void removeDocument(const std::shared_ptr<KRDocument> &document);
+    // Drops every document without asking and without lastDocumentClosed (shutdown, tests).
+    void closeAllDocuments();
+
+    // The recent projects that still exist, most recent first.
+    QStringList recentDocumentPaths() const;
+    KRRecentDocuments &recentDocuments() { return *m_recent; }
+
+    // Asks about each document with unsaved changes: save, don't save, or cancel. False when
+    // the user cancelled or a save failed (the error has been shown).
+    bool reviewUnsavedDocuments();
+
+    // Whether some open document shows a window (a document may be open without one).
+    bool hasVisibleWindows() const;
+
+    // The window of a document (null when it has none).
+    static QWidget *windowForDocument(const KRDocument &document);
+
+signals:
+    void documentOpened();
+    // The last document's window has closed.
+    void lastDocumentClosed();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QList<std::shared_ptr<KRDocument>> m_documents;
+    std::unique_ptr<KRRecentDocuments> m_recent;
+};

@@ -1,0 +1,698 @@
+#include "KRDeviceBrowserWindowController.h"
+
+#include "KRDeviceBackgroundView.h"
+#include "KRDeviceBrowserZoomView.h"
+
+#include <core/KRNodeRunner.h>
+#include <core/KRRunLogger.h>
+#include <model/KRDeviceInformation.h>
+#include <model/KRObjectInfo.h>
+#include <platform/appkit/KRInterfaceRegistry.h>
+#include <platform/appkit/KROpenURL.h>
+#include <platform/foundation/KRAlertService.h>
+#include <widgets/views/KRDeviceBrowserHeaderView.h>
+#include <workspace/surface/KRDesignCanvas.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+namespace {
+
+// The log pane under the device: its height in device-viewer mode.
+constexpr int deviceBrowserLogPaneHeight = 100;
+
+// Defines window.__kr_controller before any page script runs; calls made before the channel
+// is connected are queued. The console is left alone: its messages reach the client log
+// through the page.
+const char *const deviceBrowserBridgeScript = R"JS(
+(function () {
+    if (window.__kr_controller)
+        return;
+    var target = null, queue = [];
+    function send(name, args) {
+        if (target)
+            target[name].apply(target, args);
+        else
+            queue.push([name, args]);
+    }
+    window.__kr_controller = {
+        consoleLog_: function (message) { send('consoleLog_', [String(message)]); },
+        jsWatchdog: function () { send('jsWatchdog', []); }
+    };
+    new QWebChannel(qt.webChannelTransport, function (channel) {
+        target = channel.objects.__kr_controller;
+        for (var i = 0; i < queue.length; ++i)
+            target[queue[i][0]].apply(target, queue[i][1]);
+        queue = [];
+    });
+})();
+)JS";
+
+QString deviceBrowserChannelSource()
+{
+    QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+} // namespace
+
+// The script bridge, "__kr_controller" in the page.
+class KRDeviceBrowserWindowControllerProxy : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit KRDeviceBrowserWindowControllerProxy(KRDeviceBrowserWindowController *delegate)
+        : m_delegate(delegate)
+    {
+    }
+    void setDelegate(KRDeviceBrowserWindowController *delegate) { m_delegate = delegate; }
+
+public slots:
+    void consoleLog_(const QString &message)
+    {
+        if (m_delegate)
+            m_delegate->consoleLog(message);
+    }
+    void jsWatchdog()
+    {
+        if (m_delegate)
+            m_delegate->jsWatchdog();
+    }
+
+private:
+    QPointer<KRDeviceBrowserWindowController> m_delegate;
+};
+
+// The page of the preview: its console, parse errors and dialogs go to the window.
+class KRDeviceBrowserPage : public QWebEnginePage
+{
+public:
+    KRDeviceBrowserPage(KRDeviceBrowserWindowController *controller, QObject *parent)
+        : QWebEnginePage(parent)
+        , m_controller(controller)
+    {
+    }
+
+protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
+                                  const QString &sourceID) override
+    {
+        if (m_controller)
+            m_controller->pageConsoleMessage(int(level), message, lineNumber, sourceID);
+    }
+    void javaScriptAlert(const QUrl &, const QString &message) override
+    {
+        if (m_controller)
+            m_controller->pageDialog(message, false);
+    }
+    bool javaScriptConfirm(const QUrl &, const QString &message) override
+    {
+        return m_controller && m_controller->pageDialog(message, true);
+    }
+
+private:
+    QPointer<KRDeviceBrowserWindowController> m_controller;
+};
+
+// Builds the window and connects the controller's outlets.
+struct KRDeviceBrowserWindowBuilder
+{
+    static QToolButton *headerButton(const QString &text, QWidget *parent)
+    {
+        auto *button = new QToolButton(parent);
+        button->setText(text);
+        button->setAutoRaise(true);
+        return button;
+    }
+
+    static QWidget *build(QObject *owner)
+    {
+        auto *c = qobject_cast<KRDeviceBrowserWindowController *>(owner);
+        auto *window = new QWidget(nullptr, Qt::Window);
+        window->setObjectName(QStringLiteral("KRDeviceBrowserWindow"));
+        window->resize(720, 760);
+        auto *layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+
+        auto *header = new KRDeviceBrowserHeaderView(window);
+        header->setFixedHeight(34);
+        auto *headerLayout = new QHBoxLayout(header);
+        headerLayout->setContentsMargins(8, 4, 8, 5);
+        headerLayout->setSpacing(4);
+        QToolButton *back = headerButton(QStringLiteral("Back"), header);
+        QToolButton *forward = headerButton(QStringLiteral("Forward"), header);
+        back->setIcon(window->style()->standardIcon(QStyle::SP_ArrowBack));
+        forward->setIcon(window->style()->standardIcon(QStyle::SP_ArrowForward));
+        back->setToolTip(QStringLiteral("Back"));
+        forward->setToolTip(QStringLiteral("Forward"));
+        back->setEnabled(false);
+        forward->setEnabled(false);
+        auto *address = new QLineEdit(header);
+        address->setReadOnly(true);
+        address->setMinimumWidth(160);
+        auto *devices = new QComboBox(header);
+        auto *orientation = new QComboBox(header);
+        orientation->addItems({QStringLiteral("Portrait"), QStringLiteral("Landscape")});
+        auto *zoom = new QComboBox(header);
+        QToolButton *openBrowser = headerButton(QStringLiteral("Open in Browser"), header);
+        headerLayout->addWidget(back);
+        headerLayout->addWidget(forward);
+        headerLayout->addWidget(address, 1);
+        headerLayout->addWidget(devices);
+        headerLayout->addWidget(orientation);
+        headerLayout->addWidget(zoom);
+        headerLayout->addWidget(openBrowser);
+        layout->addWidget(header);
+
+        auto *serverHeader = new KRDeviceBrowserHeaderView(window);
+        serverHeader->setFixedHeight(34);
+        auto *serverHeaderLayout = new QHBoxLayout(serverHeader);
+        serverHeaderLayout->setContentsMargins(10, 4, 8, 5);
+        serverHeaderLayout->addWidget(new QLabel(QStringLiteral("The application runs in your browser."), serverHeader), 1);
+        QToolButton *serverOpenBrowser = headerButton(QStringLiteral("Open in Browser"), serverHeader);
+        serverHeaderLayout->addWidget(serverOpenBrowser);
+        serverHeader->hide();
+        layout->addWidget(serverHeader);
+
+        auto *split = new QSplitter(Qt::Vertical, window);
+        split->setChildrenCollapsible(true);
+        auto *scroll = new QScrollArea(split);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidgetResizable(false);
+        auto *zoomView = new KRDeviceBrowserZoomView;
+        auto *skin = new KRDeviceBackgroundView(zoomView);
+        scroll->setWidget(zoomView);
+        split->addWidget(scroll);
+
+        auto *logPane = new QWidget(split);
+        auto *logLayout = new QHBoxLayout(logPane);
+        logLayout->setContentsMargins(0, 0, 0, 0);
+        logLayout->setSpacing(1);
+        QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        fixed.setPixelSize(12);
+        auto makeLog = [&](const QString &name) {
+            auto *log = new QPlainTextEdit(logPane);
+            log->setObjectName(name);
+            log->setReadOnly(true);
+            log->setFont(fixed);
+            log->setLineWrapMode(QPlainTextEdit::NoWrap);
+            logLayout->addWidget(log, 1);
+            return log;
+        };
+        QPlainTextEdit *clientLog = makeLog(QStringLiteral("clientLog"));
+        QPlainTextEdit *serverLog = makeLog(QStringLiteral("serverLog"));
+        split->addWidget(logPane);
+        split->setStretchFactor(0, 1);
+        split->setStretchFactor(1, 0);
+        layout->addWidget(split, 1);
+
+        if (c) {
+            c->m_headerContainer = header;
+            c->m_serverHeaderContainer = serverHeader;
+            c->m_backButton = back;
+            c->m_forwardButton = forward;
+            c->m_addressField = address;
+            c->m_devicePopUp = devices;
+            c->m_orientationPopUp = orientation;
+            c->m_zoomPopUp = zoom;
+            c->m_splitView = split;
+            c->m_scrollView = scroll;
+            c->m_zoomView = zoomView;
+            c->m_skinView = skin;
+            c->m_clientLog = clientLog;
+            c->m_serverLog = serverLog;
+            QObject::connect(back, &QToolButton::clicked, c, [c] { c->forwardBackAction(0); });
+            QObject::connect(forward, &QToolButton::clicked, c, [c] { c->forwardBackAction(1); });
+            QObject::connect(openBrowser, &QToolButton::clicked, c, &KRDeviceBrowserWindowController::openBrowserAction);
+            QObject::connect(serverOpenBrowser, &QToolButton::clicked, c,
+                             &KRDeviceBrowserWindowController::openBrowserAction);
+            QObject::connect(devices, &QComboBox::activated, c, &KRDeviceBrowserWindowController::devicePopUpChanged);
+            QObject::connect(orientation, &QComboBox::activated, c,
+                             &KRDeviceBrowserWindowController::orientationPopUpChanged);
+            QObject::connect(zoom, &QComboBox::activated, c, &KRDeviceBrowserWindowController::zoomPopUpChanged);
+        }
+        return window;
+    }
+};
+
+void KRDeviceBrowserWindowController::registerInterface()
+{
+    if (!KRInterfaceRegistry::hasInterface(QStringLiteral("KRDeviceBrowserWindow")))
+        KRInterfaceRegistry::registerInterface(QStringLiteral("KRDeviceBrowserWindow"), &KRDeviceBrowserWindowBuilder::build);
+}
+
+KRDeviceBrowserWindowController::KRDeviceBrowserWindowController()
+    : m_controllerProxy(new KRDeviceBrowserWindowControllerProxy(this))
+{
+    m_controllerProxy->setParent(this);
+    registerInterface();
+    setWindow(KRInterfaceRegistry::instantiate(QStringLiteral("KRDeviceBrowserWindow"), this));
+    m_watchdogTimer.setInterval(250);
+    connect(&m_watchdogTimer, &QTimer::timeout, this, &KRDeviceBrowserWindowController::checkWatchdog);
+    awakeFromNib();
+}
+
+KRDeviceBrowserWindowController::~KRDeviceBrowserWindowController()
+{
+    m_controllerProxy->setDelegate(nullptr);
+    stopServer();
+    dropWebView();
+    // The parts of the window are not asked about anything while they go.
+    if (m_watchedViewport)
+        m_watchedViewport->removeEventFilter(this);
+    m_watchedViewport = nullptr;
+    if (window())
+        window()->removeEventFilter(this);
+    delete window();
+}
+
+void KRDeviceBrowserWindowController::awakeFromNib()
+{
+    window()->installEventFilter(this);
+    m_watchedViewport = m_scrollView->viewport();
+    m_watchedViewport->installEventFilter(this);
+    connect(m_splitView.data(), &QSplitter::splitterMoved, this, &KRDeviceBrowserWindowController::relayout);
+    m_zoomFactor = 1.0;
+
+    for (int percent : {50, 75, 100, 125, 150, 175, 200})
+        m_zoomPopUp->addItem(QStringLiteral("%1%").arg(percent), QString::number(percent));
+    m_zoomPopUp->setCurrentText(QStringLiteral("100%"));
+
+    const auto devices = KRObjectInfo::sharedInstance().deviceInformation();
+    for (const auto &device : devices.allValues()) {
+        if (device->name == QLatin1String("Design View"))
+            continue;
+        m_devicePopUp->addItem(device->name, device->deviceID);
+    }
+    setDeviceID(QStringLiteral("iPhone"));
+
+    m_clientLog->clear();
+    m_serverLog->clear();
+    logMessage(QStringLiteral(">> Client log <<"), false);
+    logMessage(QStringLiteral(">> Server log <<"), true);
+
+    // The page's view is made when there is a page to show.
+    QTimer::singleShot(1000, this, [this] {
+        if (m_webView)
+            m_webView->page()->runJavaScript(
+                QStringLiteral("$(window).trigger('orientationchange', {sender:'devbrowser'});"));
+    });
+}
+
+void KRDeviceBrowserWindowController::setMode(int mode)
+{
+    m_mode = mode;
+    QWidget *w = window();
+    if (mode == 0) {
+        KR_LOG(QStringLiteral("KRDeviceBrowserModeInternal"));
+        w->setWindowTitle(QStringLiteral("Device Viewer"));
+        // A window that showed the server only gets its page view back.
+        if (!m_webView && !m_urlString.isEmpty()) {
+            ensureWebView();
+            m_webView->load(QUrl(m_urlString));
+        }
+        zoomWindowOnce();
+        m_headerContainer->show();
+        m_serverHeaderContainer->hide();
+        m_splitView->widget(0)->show();
+        m_clientLog->show();
+        m_splitView->handle(1)->setEnabled(true);
+        const int total = m_splitView->height();
+        m_splitView->setSizes({std::max(0, total - deviceBrowserLogPaneHeight), deviceBrowserLogPaneHeight});
+    } else {
+        KR_LOG(QStringLiteral("KRDeviceBrowserModeExternal"));
+        w->setWindowTitle(QStringLiteral("Local Server"));
+        dropWebView();
+        undoWindowZoom();
+        m_headerContainer->hide();
+        m_serverHeaderContainer->show();
+        // The device pane goes; the server log takes the whole log pane.
+        m_splitView->widget(0)->hide();
+        m_clientLog->hide();
+        m_splitView->handle(1)->setEnabled(false);
+    }
+    relayout();
+}
+
+void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
+{
+    m_indexFilePath = path;
+    m_indexFileName = QFileInfo(path).fileName();
+    stopServer();
+    m_urlString.clear();
+    m_nodeRunner = std::make_unique<KRNodeRunner>();
+    m_nodeRunner->setDocumentRootPath(QFileInfo(path).absolutePath());
+    m_nodeRunner->setDelegate(this);
+    m_nodeRunner->start();
+}
+
+void KRDeviceBrowserWindowController::stopServer()
+{
+    if (!m_nodeRunner)
+        return;
+    m_nodeRunner->setDelegate(nullptr);
+    m_nodeRunner->stop();
+    m_nodeRunner.reset();
+}
+
+void KRDeviceBrowserWindowController::setDeviceID(const QString &deviceID)
+{
+    if (deviceID == m_deviceID && m_deviceInformation)
+        return;
+    const auto devices = KRObjectInfo::sharedInstance().deviceInformation();
+    std::shared_ptr<KRDeviceInformation> device = devices.objectForKey(deviceID);
+    m_deviceID = deviceID;
+    if (!device) {
+        m_deviceID = QStringLiteral("iPhone");
+        device = devices.objectForKey(m_deviceID);
+    }
+    if (!device)
+        return;
+    m_deviceInformation = device;
+    m_devicePopUp->setCurrentText(device->name);
+    deviceSetup();
+}
+
+void KRDeviceBrowserWindowController::deviceSetup()
+{
+    if (!m_deviceInformation)
+        return;
+    m_templateImage = m_deviceInformation->image();
+    m_skinView->setImage(m_templateImage);
+    relayout();
+    scrollToTop();
+}
+
+void KRDeviceBrowserWindowController::relayout()
+{
+    if (!m_deviceInformation || !m_scrollView)
+        return;
+    const QSize skinSize = m_templateImage.isNull() ? QSize(m_deviceInformation->width, m_deviceInformation->height)
+                                                    : m_templateImage.size();
+    const KRDesignCanvasLayout layout = KRDesignCanvasLayout::compute(skinSize, m_zoomFactor,
+                                                                      m_scrollView->viewport()->size(), *m_deviceInformation);
+    m_zoomView->resize(layout.contentSize);
+    m_skinView->setGeometry(layout.skinRect);
+    if (m_webView) {
+        m_webView->setGeometry(layout.pageRect);
+        // The engine scales the page: it keeps the device's size in CSS pixels.
+        m_webView->setZoomFactor(m_zoomFactor);
+        m_webView->raise();
+    }
+}
+
+void KRDeviceBrowserWindowController::scrollToTop()
+{
+    if (m_scrollView)
+        m_scrollView->verticalScrollBar()->setValue(m_scrollView->verticalScrollBar()->minimum());
+}
+
+void KRDeviceBrowserWindowController::zoomWindowOnce()
+{
+    if (m_didInitialZoom)
+        return;
+    m_didInitialZoom = true;
+    QWidget *w = window();
+    m_geometryBeforeZoom = w->geometry();
+    // Tall enough for the device at 100 % above the log pane, within the screen.
+    const QSize skin = m_templateImage.isNull() ? QSize(400, 700) : m_templateImage.size();
+    QSize wanted(std::max(w->width(), skin.width() + 40),
+                 skin.height() + 40 + m_headerContainer->sizeHint().height() + deviceBrowserLogPaneHeight);
+    if (QScreen *screen = w->screen())
+        wanted = wanted.boundedTo(screen->availableGeometry().size());
+    w->resize(wanted);
+}
+
+void KRDeviceBrowserWindowController::undoWindowZoom()
+{
+    if (!m_didInitialZoom)
+        return;
+    m_didInitialZoom = false;
+    window()->resize(m_geometryBeforeZoom.size());
+}
+
+void KRDeviceBrowserWindowController::ensureWebView()
+{
+    if (m_webView)
+        return;
+    auto *view = new QWebEngineView(m_zoomView);
+    auto *page = new KRDeviceBrowserPage(this, view);
+    view->setPage(page);
+    view->setContextMenuPolicy(Qt::NoContextMenu);
+    QWebEngineSettings *settings = page->settings();
+    settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, true);
+    settings->setFontSize(QWebEngineSettings::DefaultFontSize, 16);
+    settings->setFontSize(QWebEngineSettings::DefaultFixedFontSize, 16);
+
+    m_channel = new QWebChannel(page);
+    m_channel->registerObject(QStringLiteral("__kr_controller"), m_controllerProxy);
+    page->setWebChannel(m_channel);
+    QWebEngineScript bridge;
+    bridge.setName(QStringLiteral("KRDeviceBrowserBridge"));
+    bridge.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    bridge.setWorldId(QWebEngineScript::MainWorld);
+    bridge.setRunsOnSubFrames(false);
+    static const QString channelSource = deviceBrowserChannelSource();
+    bridge.setSourceCode(channelSource + QLatin1Char('\n') + QLatin1String(deviceBrowserBridgeScript));
+    page->scripts().insert(bridge);
+
+    connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
+        switch (info.status()) {
+        case QWebEngineLoadingInfo::LoadStartedStatus:
+            pageLoadStarted(info.url());
+            break;
+        case QWebEngineLoadingInfo::LoadSucceededStatus:
+            pageLoadFinished(info.url());
+            break;
+        case QWebEngineLoadingInfo::LoadFailedStatus:
+            logMessage(QStringLiteral("Failed loading: %1 (%2)").arg(info.url().toString(), info.errorString()), false);
+            break;
+        default:
+            break;
+        }
+    });
+    m_webView = view;
+    m_lastJavascriptWatchdog = {};
+    relayout();
+    view->show();
+    m_watchdogTimer.start();
+}
+
+void KRDeviceBrowserWindowController::dropWebView()
+{
+    m_watchdogTimer.stop();
+    m_lastJavascriptWatchdog = {};
+    if (m_channel)
+        m_channel->deregisterObject(m_controllerProxy);
+    delete m_webView.data();
+}
+
+void KRDeviceBrowserWindowController::nodeRunner(KRNodeRunner *, qint64 startedOnPort)
+{
+    m_urlString = QStringLiteral("http://127.0.0.1:%1/%2").arg(startedOnPort).arg(m_indexFileName);
+    logMessage(QStringLiteral("Local server running application at %1").arg(m_urlString), true);
+    if (m_mode != 0) {
+        KROpenURLService::current().openURL(QUrl(m_urlString));
+        return;
+    }
+    ensureWebView();
+    m_webView->load(QUrl(m_urlString));
+}
+
+void KRDeviceBrowserWindowController::nodeRunner(KRNodeRunner *, const QString &receivedTextMessage)
+{
+    for (const QString &line : receivedTextMessage.split(QLatin1Char('\n'))) {
+        if (!line.isEmpty())
+            logMessage(line, true);
+    }
+}
+
+QString KRDeviceBrowserWindowController::logTimestamp(const QTime &time)
+{
+    const int hour = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(hour)
+        .arg(time.minute(), 2, 10, QLatin1Char('0'))
+        .arg(time.second(), 2, 10, QLatin1Char('0'))
+        .arg(time.msec() / 10, 2, 10, QLatin1Char('0'));
+}
+
+void KRDeviceBrowserWindowController::logMessage(const QString &message, bool serverMessage)
+{
+    QPlainTextEdit *log = serverMessage ? m_serverLog : m_clientLog;
+    if (!log)
+        return;
+    QTextCursor cursor(log->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!log->document()->isEmpty())
+        cursor.insertText(QStringLiteral("\n"));
+    cursor.insertText(QStringLiteral("[%1]: %2").arg(logTimestamp(QTime::currentTime()), message));
+    log->verticalScrollBar()->setValue(log->verticalScrollBar()->maximum());
+}
+
+QImage KRDeviceBrowserWindowController::rotateIndividualImage(const QImage &image, bool clockwise)
+{
+    if (image.isNull())
+        return {};
+    // Qt's y axis points down, so a clockwise turn is a positive angle here.
+    return image.transformed(QTransform().rotate(clockwise ? 90 : -90), Qt::SmoothTransformation);
+}
+
+void KRDeviceBrowserWindowController::openBrowserAction()
+{
+    if (!m_urlString.isEmpty())
+        KROpenURLService::current().openURL(QUrl(m_urlString));
+}
+
+void KRDeviceBrowserWindowController::forwardBackAction(int segment)
+{
+    if (!m_webView)
+        return;
+    if (segment == 0)
+        m_webView->back();
+    else if (segment == 1)
+        m_webView->forward();
+}
+
+void KRDeviceBrowserWindowController::devicePopUpChanged()
+{
+    setDeviceID(m_devicePopUp->currentData().toString());
+}
+
+void KRDeviceBrowserWindowController::orientationPopUpChanged()
+{
+    deviceSetup();
+}
+
+void KRDeviceBrowserWindowController::zoomPopUpChanged()
+{
+    m_zoomFactor = m_zoomPopUp->currentData().toString().toDouble() / 100.0;
+    relayout();
+    scrollToTop();
+}
+
+void KRDeviceBrowserWindowController::consoleLog(const QString &text)
+{
+    logMessage(QStringLiteral("console.log: %1").arg(text), false);
+}
+
+void KRDeviceBrowserWindowController::pageConsoleMessage(int level, const QString &message, int line, const QString &)
+{
+    switch (QWebEnginePage::JavaScriptConsoleMessageLevel(level)) {
+    case QWebEnginePage::InfoMessageLevel:
+        logMessage(QStringLiteral("console.log: %1").arg(message), false);
+        break;
+    case QWebEnginePage::WarningMessageLevel:
+        logMessage(QStringLiteral("console.warn: %1").arg(message), false);
+        break;
+    case QWebEnginePage::ErrorMessageLevel:
+        if (message.startsWith(QLatin1String("Uncaught SyntaxError")))
+            logMessage(QStringLiteral("Parse failed, line: %1, %2").arg(line).arg(message), false);
+        else if (message.startsWith(QLatin1String("Uncaught ")))
+            logMessage(QStringLiteral("JavaScript error, line: %1, %2").arg(line).arg(message), false);
+        else
+            logMessage(QStringLiteral("console.error: %1").arg(message), false);
+        break;
+    }
+}
+
+bool KRDeviceBrowserWindowController::pageDialog(const QString &message, bool confirm)
+{
+    KRAlert alert;
+    alert.style = KRAlert::Style::Informational;
+    alert.messageText = QStringLiteral("JavaScript");
+    alert.informativeText = message;
+    alert.buttonTitles = confirm ? QStringList{QStringLiteral("OK"), QStringLiteral("Cancel")}
+                                 : QStringList{QStringLiteral("OK")};
+    // The page's scripts wait for the answer: no sign of life is expected meanwhile.
+    m_watchdogPaused = true;
+    const int answer = KRAlertService::current().runModal(alert);
+    m_watchdogPaused = false;
+    if (m_lastJavascriptWatchdog.isValid())
+        m_lastJavascriptWatchdog = QDateTime::currentDateTimeUtc();
+    return answer == KRAlertService::FirstButtonReturn;
+}
+
+void KRDeviceBrowserWindowController::jsWatchdog()
+{
+    m_lastJavascriptWatchdog = QDateTime::currentDateTimeUtc();
+}
+
+void KRDeviceBrowserWindowController::checkWatchdog()
+{
+    if (m_watchdogPaused || !m_lastJavascriptWatchdog.isValid() || !m_webView)
+        return;
+    if (m_lastJavascriptWatchdog.msecsTo(QDateTime::currentDateTimeUtc()) <= qint64(watchdogSeconds * 1000))
+        return;
+    KR_LOG(QStringLiteral("the previewed page stopped answering"));
+    // The page's scripts are stuck: its view goes first, then the user is told.
+    dropWebView();
+    KRAlert alert;
+    alert.style = KRAlert::Style::Critical;
+    alert.messageText = QStringLiteral("JavaScript Error");
+    alert.informativeText = QStringLiteral("JavaScript error or endless loop detected.  Closing window.");
+    alert.buttonTitles = {QStringLiteral("Close")};
+    KRAlertService::current().runModal(alert);
+    if (window())
+        window()->close();
+}
+
+void KRDeviceBrowserWindowController::pageLoadStarted(const QUrl &url)
+{
+    logMessage(QStringLiteral("Loading %1...").arg(url.toString()), false);
+    m_addressField->setText(url.toString());
+    // A new page gets the full time to start its runtime.
+    if (m_lastJavascriptWatchdog.isValid())
+        m_lastJavascriptWatchdog = QDateTime::currentDateTimeUtc();
+}
+
+void KRDeviceBrowserWindowController::pageLoadFinished(const QUrl &url)
+{
+    logMessage(QStringLiteral("Finished loading: %1").arg(url.toString()), false);
+    if (m_webView) {
+        m_backButton->setEnabled(m_webView->history()->canGoBack());
+        m_forwardButton->setEnabled(m_webView->history()->canGoForward());
+    }
+    m_addressField->setText(url.toString());
+}
+
+void KRDeviceBrowserWindowController::windowClosing()
+{
+    stopServer();
+    dropWebView();
+    emit windowWillClose();
+}
+
+bool KRDeviceBrowserWindowController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == window() && event->type() == QEvent::Close)
+        windowClosing();
+    else if (watched == m_watchedViewport && event->type() == QEvent::Resize)
+        relayout();
+    return KRWindowControllerBase::eventFilter(watched, event);
+}
+
+#include "KRDeviceBrowserWindowController.moc"

@@ -1,0 +1,163 @@
+#pragma once
+
+#include <builder/preview/KRDeviceBackgroundView.h>
+#include <builder/preview/KRDeviceBrowserZoomView.h>
+#include <core/KRNodeRunnerDelegate.h>
+#include <core/ui/KRWindowControllerBase.h>
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QToolButton>
+#include <QWebChannel>
+#include <QWebEngineView>
+#include <QImage>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class KRDeviceBrowserPage;
+class KRDeviceBrowserWindowControllerProxy;
+class KRDeviceInformation;
+class KRNodeRunner;
+
+// The device preview window: runs a built application through a runtime server of its own and
+// shows it in the picture of a device ("Device Viewer", mode 0) or in the user's browser with
+// only the server's log in the window ("Local Server", any other mode). The window is kept
+// and reused between runs; each new start page replaces the server.
+//
+// The page's console messages go to the client log. The page's runtime pings
+// __kr_controller.jsWatchdog() every second; once it has, a page silent for longer than
+// watchdogSeconds (a script in an endless loop) has its view closed, the user told, and the
+// window closed.
+class KRDeviceBrowserWindowController : public KRWindowControllerBase, private KRNodeRunnerDelegate
+{
+    Q_OBJECT
+
+public:
+    static constexpr double watchdogSeconds = 5.0;
+
+    KRDeviceBrowserWindowController();
+    ~KRDeviceBrowserWindowController() override;
+
+    int mode() const { return m_mode; }
+    void setMode(int mode);
+    QString indexFilePath() const { return m_indexFilePath; }
+    QString indexFileName() const { return m_indexFileName; }
+    void setIndexFilePath(const QString &path);
+    QString deviceID() const { return m_deviceID; }
+    void setDeviceID(const QString &deviceID);
+    double zoomFactor() const { return m_zoomFactor; }
+    // The local address of the start page once the server runs; empty before.
+    QString urlString() const { return m_urlString; }
+    // The page's last sign of life; invalid until its runtime first pinged.
+    QDateTime lastJavascriptWatchdog() const { return m_lastJavascriptWatchdog; }
+
+    // Appends a time-stamped line to the server log (true) or the client log (false).
+    void logMessage(const QString &message, bool serverMessage);
+    // "[h:mm:ss.cc]: " without the brackets: 12-hour clock, hundredths of a second.
+    static QString logTimestamp(const QTime &time);
+    // The picture turned by 90 degrees (clockwise when asked) about its centre.
+    static QImage rotateIndividualImage(const QImage &image, bool clockwise);
+
+    // Actions of the window's controls.
+    void openBrowserAction();
+    void forwardBackAction(int segment);
+    void devicePopUpChanged();
+    void orientationPopUpChanged();
+    void zoomPopUpChanged();
+
+    // The window's parts, for the project window and tests. The web view is null while the
+    // window shows no page (before the first server has started, in local-server mode, or
+    // after closing).
+    QWebEngineView *webView() const { return m_webView; }
+    QPlainTextEdit *clientLog() const { return m_clientLog; }
+    QPlainTextEdit *serverLog() const { return m_serverLog; }
+    QComboBox *devicePopUp() const { return m_devicePopUp; }
+    QComboBox *zoomPopUp() const { return m_zoomPopUp; }
+    QComboBox *orientationPopUp() const { return m_orientationPopUp; }
+    QLineEdit *addressField() const { return m_addressField; }
+    KRDeviceBackgroundView *skinView() const { return m_skinView; }
+    KRDeviceBrowserZoomView *zoomView() const { return m_zoomView; }
+    QScrollArea *scrollView() const { return m_scrollView; }
+    QWidget *headerContainer() const { return m_headerContainer; }
+    QWidget *serverHeaderContainer() const { return m_serverHeaderContainer; }
+    QSplitter *splitView() const { return m_splitView; }
+    KRNodeRunner *nodeRunner() const { return m_nodeRunner.get(); }
+
+    // Registers the "KRDeviceBrowserWindow" interface (done by the controller when needed).
+    static void registerInterface();
+
+signals:
+    // The window is closing: its server is stopped and its page closed.
+    void windowWillClose();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    friend class KRDeviceBrowserPage;
+    friend class KRDeviceBrowserWindowControllerProxy;
+    friend struct KRDeviceBrowserWindowBuilder;
+
+    void awakeFromNib();
+    void nodeRunner(KRNodeRunner *runner, qint64 startedOnPort) override;
+    void nodeRunner(KRNodeRunner *runner, const QString &receivedTextMessage) override;
+    void stopServer();
+    void ensureWebView();
+    void dropWebView();
+    void deviceSetup();
+    void relayout();
+    void scrollToTop();
+    void zoomWindowOnce();
+    void undoWindowZoom();
+    void windowClosing();
+
+    // From the page.
+    void consoleLog(const QString &text);
+    void jsWatchdog();
+    void checkWatchdog();
+    void pageLoadStarted(const QUrl &url);
+    void pageLoadFinished(const QUrl &url);
+    void pageConsoleMessage(int level, const QString &message, int line, const QString &source);
+    bool pageDialog(const QString &message, bool confirm);
+
+    int m_mode = 0;
+    QString m_indexFilePath;
+    QString m_indexFileName;
+    QString m_deviceID;
+    std::shared_ptr<KRDeviceInformation> m_deviceInformation;
+    QImage m_templateImage;
+    double m_zoomFactor = 1.0;
+    bool m_didInitialZoom = false;
+    QRect m_geometryBeforeZoom;
+    std::unique_ptr<KRNodeRunner> m_nodeRunner;
+    QString m_urlString;
+    QDateTime m_lastJavascriptWatchdog;
+    bool m_watchdogPaused = false;
+    QTimer m_watchdogTimer;
+
+    KRDeviceBrowserWindowControllerProxy *m_controllerProxy = nullptr; // owned by this controller
+    QPointer<QWebChannel> m_channel;
+    QPointer<QWebEngineView> m_webView;
+    QPointer<QComboBox> m_devicePopUp;
+    QPointer<QComboBox> m_zoomPopUp;
+    QPointer<QComboBox> m_orientationPopUp;
+    QPointer<QScrollArea> m_scrollView;
+    QPointer<KRDeviceBrowserZoomView> m_zoomView;
+    QPointer<KRDeviceBackgroundView> m_skinView;
+    QPointer<QSplitter> m_splitView;
+    QPointer<QPlainTextEdit> m_clientLog;
+    QPointer<QPlainTextEdit> m_serverLog;
+    QPointer<QLineEdit> m_addressField;
+    QPointer<QToolButton> m_backButton;
+    QPointer<QToolButton> m_forwardButton;
+    QPointer<QWidget> m_headerContainer;
+    QPointer<QWidget> m_serverHeaderContainer;
+    QPointer<QObject> m_watchedViewport; // compared only: it may be on its way out
+};

@@ -1,0 +1,104 @@
+#include "KRNetworkInterfaces.h"
+
+#include "KRNewsViewController.h"
+#include "KRProxyAuthViewController.h"
+
+#include <platform/appkit/KRInterfaceRegistry.h>
+#include <widgets/help/KRPolicyWebPage.h>
+
+#include <QFormLayout>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+namespace {
+
+// The news page's "kr" links are actions taken away before anything loads; the web engine asks
+// the page about a navigation to a registered scheme only while the profile has a handler for
+// it. The handler serves nothing.
+class KRNewsActionSchemeHandler final : public QWebEngineUrlSchemeHandler
+{
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+    void requestStarted(QWebEngineUrlRequestJob *job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+
+    static void installIn(QWebEngineProfile *profile)
+    {
+        const QByteArray scheme = QByteArrayLiteral("kr");
+        if (!profile || QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty() || profile->urlSchemeHandler(scheme))
+            return;
+        profile->installUrlSchemeHandler(scheme, new KRNewsActionSchemeHandler(profile));
+    }
+};
+
+} // namespace
+
+// Builds the interfaces and connects the outlets of their owners.
+class KRNetworkInterfacesBuilder
+{
+public:
+    static QWidget *newsView(QObject *owner)
+    {
+        auto *controller = qobject_cast<KRNewsViewController *>(owner);
+        auto *root = new QWidget;
+        root->setObjectName(QStringLiteral("KRNewsView"));
+        root->resize(380, 520);
+        auto *layout = new QVBoxLayout(root);
+        layout->setContentsMargins(0, 0, 0, 8);
+        layout->setSpacing(8);
+        auto *webView = new QWebEngineView(root);
+        webView->setContextMenuPolicy(Qt::NoContextMenu);
+        auto *page = new KRPolicyWebPage(
+            [controller](const QUrl &url, QWebEnginePage::NavigationType, bool) {
+                return controller ? controller->acceptNavigation(url) : false;
+            },
+            webView);
+        KRNewsActionSchemeHandler::installIn(page->profile());
+        webView->setPage(page);
+        layout->addWidget(webView, 1);
+        auto *buttons = new QHBoxLayout;
+        buttons->setContentsMargins(8, 0, 8, 0);
+        buttons->addStretch(1);
+        auto *markAllRead = new QPushButton(QStringLiteral("Mark All Read"), root);
+        buttons->addWidget(markAllRead);
+        layout->addLayout(buttons);
+        if (controller) {
+            controller->m_webView = webView;
+            controller->m_markAllReadButton = markAllRead;
+            QObject::connect(markAllRead, &QPushButton::clicked, controller, &KRNewsViewController::markAllReadAction);
+        }
+        return root;
+    }
+
+    static QWidget *proxyAuthView(QObject *owner)
+    {
+        auto *root = new QWidget;
+        root->setObjectName(QStringLiteral("KRProxyAuthView"));
+        auto *form = new QFormLayout(root);
+        form->setContentsMargins(0, 4, 0, 4);
+        auto *username = new QLineEdit(root);
+        auto *password = new QLineEdit(root);
+        password->setEchoMode(QLineEdit::Password);
+        username->setMinimumWidth(220);
+        form->addRow(QStringLiteral("Name:"), username);
+        form->addRow(QStringLiteral("Password:"), password);
+        if (auto *controller = qobject_cast<KRProxyAuthViewController *>(owner)) {
+            controller->m_username = username;
+            controller->m_password = password;
+        }
+        return root;
+    }
+};
+
+void KRNetworkInterfaces::registerInterfaces()
+{
+    if (!KRInterfaceRegistry::hasInterface(QStringLiteral("KRNewsView")))
+        KRInterfaceRegistry::registerInterface(QStringLiteral("KRNewsView"), &KRNetworkInterfacesBuilder::newsView);
+    if (!KRInterfaceRegistry::hasInterface(QStringLiteral("KRProxyAuthView")))
+        KRInterfaceRegistry::registerInterface(QStringLiteral("KRProxyAuthView"),
+                                               &KRNetworkInterfacesBuilder::proxyAuthView);
+}

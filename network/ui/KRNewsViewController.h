@@ -1,0 +1,71 @@
+#pragma once
+
+#include <core/ui/KRCachingViewController.h>
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <network/KRNewsController.h>
+#include <QPushButton>
+#include <QWebEngineView>
+
+
+// The news pop-over's content: the feed's items rendered from the "news" and "news-item"
+// templates in a web view, and a "Mark All Read" button. Links in the page come back as
+// kr://link?newsItemID=N&url=… (mark read, open outside) and kr://mark?newsItemID=N; nothing
+// navigates inside the view once the page has loaded.
+class KRPopover;
+
+class KRNewsViewController : public KRCachingViewController
+{
+    Q_OBJECT
+
+public:
+    KRNewsViewController();
+    ~KRNewsViewController() override;
+
+    QString nibName() const override { return QStringLiteral("KRNewsView"); }
+
+    // The controller shown (the shared one unless set before the view is loaded).
+    static void setNewsControllerForNewViews(KRNewsController *news);
+    KRNewsController *newsController() const { return m_news; }
+
+    QWebEngineView *webView() const { return m_webView; }
+    QPushButton *markAllReadButton() const { return m_markAllReadButton; }
+    bool webViewDidLoad() const { return m_webViewDidLoad; }
+
+    // The page for these items; `runtimePort` is the application's runtime server's port.
+    static QString pageHTML(const QList<KRNewsItem> &items, qint64 runtimePort);
+    // The values of one item for the "news-item" template: its link percent-encoded whole,
+    // so that it stays one query value of the page's kr:// links.
+    static QVariantMap templateValues(const KRNewsItem &item, qsizetype index);
+    // What a kr:// link from the page does: "link" marks the item read and opens its address
+    // outside when it is a web address; "mark" marks it read. A missing or unknown item is
+    // ignored. True when the address was one of these two.
+    static bool followLink(const QUrl &url, KRNewsController *news);
+    // followLink, then the button follows the unread count.
+    bool handleLink(const QUrl &url);
+
+    // The project window's news command: a new controller's view, 0.85 of the window's height,
+    // in a transient pop-over under the news button. The pop-over owns the controller and
+    // deletes itself when it closes.
+    static KRPopover *showNewsPopover(QWidget *newsItemView, QWidget *window);
+
+    void updateButton();
+    void markAllReadAction();
+
+protected:
+    void awakeFromNib() override;
+
+private:
+    friend class KRNetworkInterfacesBuilder;
+    bool acceptNavigation(const QUrl &url);
+
+    QPointer<KRNewsController> m_news;
+    QPointer<QWebEngineView> m_webView;
+    QPointer<QPushButton> m_markAllReadButton;
+    bool m_webViewDidLoad = false;
+};

@@ -1,0 +1,131 @@
+#include <builder/preview/KRDeviceBackgroundView.h>
+#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <builder/preview/KRDeviceBrowserZoomView.h>
+#include <platform/foundation/KRUserDefaults.h>
+#include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
+
+#include <QApplication>
+#include <QRegularExpression>
+#include <QTime>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(KRDeviceBrowserWindowController, LogTimesUseATwelveHourClockWithHundredths)
+{
+    EXPECT_EQ(KRDeviceBrowserWindowController::logTimestamp(QTime(0, 5, 9, 70)), QStringLiteral("12:05:09.07"));
+    EXPECT_EQ(KRDeviceBrowserWindowController::logTimestamp(QTime(12, 0, 0, 999)), QStringLiteral("12:00:00.99"));
+    EXPECT_EQ(KRDeviceBrowserWindowController::logTimestamp(QTime(23, 59, 30, 250)), QStringLiteral("11:59:30.25"));
+}
+
+TEST(KRDeviceBrowserWindowController, RotatedPicturesSwapTheirSidesAndTurnTheRightWay)
+{
+    QImage image(40, 20, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    image.setPixel(0, 0, qRgb(255, 0, 0)); // top left
+    const QImage clockwise = KRDeviceBrowserWindowController::rotateIndividualImage(image, true);
+    ASSERT_EQ(clockwise.size(), QSize(20, 40));
+    EXPECT_EQ(clockwise.pixel(19, 0), qRgb(255, 0, 0)) << "top left goes to top right";
+    const QImage counter = KRDeviceBrowserWindowController::rotateIndividualImage(image, false);
+    ASSERT_EQ(counter.size(), QSize(20, 40));
+    EXPECT_EQ(counter.pixel(0, 39), qRgb(255, 0, 0)) << "top left goes to bottom left";
+    EXPECT_TRUE(KRDeviceBrowserWindowController::rotateIndividualImage(QImage(), true).isNull());
+}
+
+TEST(KRDeviceBackgroundView, DrawsThePictureScaledToItsFrame)
+{
+    QImage picture(40, 80, QImage::Format_ARGB32);
+    picture.fill(Qt::blue);
+    for (int x = 0; x < 40; ++x)
+        picture.setPixel(x, 0, qRgb(255, 0, 0)); // the top row
+    KRDeviceBackgroundView view;
+    view.setImage(picture);
+    view.resize(20, 40); // 50 %
+    const QImage drawn = KRTest::renderWidget(view, {1, Qt::transparent, false});
+    EXPECT_EQ(QColor(drawn.pixel(10, 0)).red(), 255 / 2 + 1) << "the top row, halved, at the top";
+    EXPECT_EQ(drawn.pixel(10, 30), qRgb(0, 0, 255));
+    EXPECT_EQ(drawn.pixel(19, 39), qRgb(0, 0, 255));
+}
+
+TEST(KRDeviceBrowserZoomView, PatternFollowsTheBackgroundDefault)
+{
+    KRUserDefaults defaults(KRTest::makeTempDir() + QStringLiteral("/defaults.plist"));
+    defaults.setValue(QStringLiteral("designViewBackground"), QStringLiteral("KR-design-background-dark"));
+    KRDeviceBrowserZoomView view(nullptr, &defaults);
+    view.resize(64, 64);
+    const QImage dark = view.backgroundImage();
+    ASSERT_FALSE(dark.isNull());
+    EXPECT_EQ(KRTest::renderWidget(view).pixel(5, 5), dark.pixel(5, 5));
+
+    defaults.setValue(QStringLiteral("designViewBackground"), QStringLiteral("KR-design-background-plain"));
+    EXPECT_NE(view.backgroundImage(), dark);
+    defaults.setValue(QStringLiteral("designViewBackground"), QStringLiteral("../../etc/picture"));
+    EXPECT_TRUE(view.backgroundImage().isNull()) << "only plain names of the backgrounds folder";
+    EXPECT_EQ(KRTest::renderWidget(view).pixel(5, 5), qRgb(0xe8, 0xe8, 0xe8));
+}
+
+TEST(KRDeviceBrowserWindowController, WindowLaysTheDeviceOutAndSwitchesModes)
+{
+    KRDeviceBrowserWindowController c;
+    QWidget *window = c.window();
+    ASSERT_NE(window, nullptr);
+    QStringList zooms;
+    for (int i = 0; i < c.zoomPopUp()->count(); ++i)
+        zooms.append(c.zoomPopUp()->itemText(i));
+    EXPECT_EQ(zooms.join(u' '), QStringLiteral("50% 75% 100% 125% 150% 175% 200%"));
+    EXPECT_EQ(c.zoomPopUp()->currentText(), QStringLiteral("100%"));
+    EXPECT_EQ(c.devicePopUp()->findText(QStringLiteral("Design View")), -1);
+    EXPECT_EQ(c.deviceID(), QStringLiteral("iPhone"));
+    const QRegularExpression firstLine(QStringLiteral("^\\[\\d{1,2}:\\d\\d:\\d\\d\\.\\d\\d\\]: >> (Client|Server) log <<$"));
+    EXPECT_TRUE(firstLine.match(c.clientLog()->toPlainText()).hasMatch()) << c.clientLog()->toPlainText().toStdString();
+    EXPECT_TRUE(firstLine.match(c.serverLog()->toPlainText()).hasMatch());
+    c.logMessage(QStringLiteral("second"), true);
+    EXPECT_TRUE(c.serverLog()->toPlainText().contains(QStringLiteral("<<\n[")));
+
+    window->resize(640, 700);
+    window->show();
+    const QSize before = window->size();
+    c.setMode(0);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Device Viewer"));
+    EXPECT_NE(window->size(), before) << "zoomed for the device";
+    EXPECT_EQ(c.webView(), nullptr) << "nothing to show yet";
+    QApplication::processEvents();
+    const QImage skin = c.skinView()->image();
+    ASSERT_FALSE(skin.isNull());
+    // Wider than the visible area: the device starts at the left and the backdrop grows.
+    c.zoomPopUp()->setCurrentText(QStringLiteral("200%"));
+    c.zoomPopUpChanged();
+    ASSERT_GT(skin.width() * 2, c.scrollView()->viewport()->width());
+    EXPECT_EQ(c.skinView()->geometry(), QRect(QPoint(0, 0), skin.size() * 2));
+    EXPECT_EQ(c.zoomView()->width(), skin.width() * 2);
+
+    c.zoomPopUp()->setCurrentText(QStringLiteral("50%"));
+    c.zoomPopUpChanged();
+    const int visibleWidth = c.scrollView()->viewport()->width();
+    EXPECT_EQ(c.skinView()->size(), skin.size() / 2);
+    EXPECT_EQ(c.skinView()->x(), int(std::floor(visibleWidth / 2.0 - skin.width() / 4.0)));
+
+    c.setDeviceID(QStringLiteral("Toaster"));
+    EXPECT_EQ(c.deviceID(), QStringLiteral("iPhone"));
+    EXPECT_EQ(c.devicePopUp()->currentData().toString(), QStringLiteral("iPhone"));
+
+    c.setMode(1);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Local Server"));
+    EXPECT_EQ(window->size(), before) << "the zoom is undone";
+    EXPECT_FALSE(c.headerContainer()->isVisible());
+    EXPECT_TRUE(c.serverHeaderContainer()->isVisible());
+    EXPECT_FALSE(c.scrollView()->isVisible());
+    EXPECT_FALSE(c.clientLog()->isVisible());
+    EXPECT_TRUE(c.serverLog()->isVisible());
+    window->resize(500, 500);
+    c.setMode(1);
+    EXPECT_EQ(window->size(), QSize(500, 500)) << "undone once only";
+    c.setMode(0);
+    EXPECT_TRUE(c.headerContainer()->isVisible());
+    EXPECT_TRUE(c.clientLog()->isVisible());
+    EXPECT_TRUE(c.scrollView()->isVisible());
+}
+
+} // namespace

@@ -1,0 +1,284 @@
+// The preview window running the Showcase sample: built by the project builder, served by the
+// window's own runtime server and shown in the picture of a device.
+#include "../../../e2e/E2ESupport.h"
+
+#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <core/KRNodeRunner.h>
+#include <platform/appkit/KROpenURL.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <workspace/surface/KRDesignCanvas.h>
+#include <model/KRDeviceInformation.h>
+#include <model/KRObjectInfo.h>
+#include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
+
+#include <QPainter>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace KRE2E;
+
+namespace {
+
+QVariant previewEval(QWebEngineView *view, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    view->page()->runJavaScript(script, [&](const QVariant &r) {
+        result = r;
+        done = true;
+    });
+    KRTest::processEventsUntil([&] { return done; }, seconds(10));
+    return result;
+}
+
+bool previewWaitFor(KRDeviceBrowserWindowController &c, const QString &expression, milliseconds timeout = seconds(30))
+{
+    return KRTest::processEventsUntil(
+        [&] { return c.webView() && previewEval(c.webView(), QStringLiteral("!!(%1)").arg(expression)).toBool(); }, timeout);
+}
+
+// The window with its page laid over it where the page is visible (the engine composes the
+// page's picture itself).
+QImage previewScreenshot(KRDeviceBrowserWindowController &c, const QString &name)
+{
+    QWebEngineView *view = c.webView();
+    // The engine draws a new size a few frames later.
+    KRTest::processEventsUntil([] { return false; }, milliseconds(800));
+    QImage page;
+    EXPECT_TRUE(KRTest::processEventsUntil([&] {
+        page = view->grab().toImage();
+        int differing = 0;
+        for (int y = 0; y < page.height(); y += 4)
+            for (int x = 0; x < page.width(); x += 4)
+                differing += page.pixel(x, y) != page.pixel(0, 0) ? 1 : 0;
+        return differing > 100;
+    }));
+    QWidget *window = c.window();
+    QImage shot = KRTest::renderWidget(*window, {1, QColor(236, 236, 236), true});
+    QPainter painter(&shot);
+    const QRect viewport(c.scrollView()->viewport()->mapTo(window, QPoint(0, 0)), c.scrollView()->viewport()->size());
+    painter.setClipRect(viewport);
+    painter.drawImage(view->mapTo(window, QPoint(0, 0)), page);
+    painter.end();
+    EXPECT_TRUE(shot.save(KRTest::artifactsDir(QStringLiteral("preview")) + QLatin1Char('/') + name));
+    return shot;
+}
+
+class KRDeviceBrowserWeb : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!webLibrariesStaged())
+            return;
+        s_failure = new QString;
+        s_folder = new QString;
+        s_startPage = new QString(buildSample(QStringLiteral("Showcase"), *s_folder, *s_failure));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_startPage;
+        delete s_folder;
+        delete s_failure;
+        s_startPage = s_folder = s_failure = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!webLibrariesStaged())
+            GTEST_SKIP() << "web libraries or the runtime not staged (build stage_web_libs and runtime_js)";
+        ASSERT_FALSE(s_startPage->isEmpty()) << "build failed: " << s_failure->toStdString();
+        previousOpener = KROpenURLService::setCurrent(opened);
+        previousAlerts = KRAlertService::setCurrent(alerts);
+        controller = std::make_unique<KRDeviceBrowserWindowController>();
+        controller->window()->show();
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        KRAlertService::setCurrent(previousAlerts);
+        KROpenURLService::setCurrent(previousOpener);
+    }
+
+    // What the project window does for "Run".
+    void run(int mode, const QString &device = {})
+    {
+        controller->setMode(mode);
+        controller->setIndexFilePath(*s_startPage);
+        if (!device.isEmpty())
+            controller->setDeviceID(device);
+        controller->window()->show();
+    }
+    bool waitForStartPage()
+    {
+        return previewWaitFor(*controller, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
+                                                          "$.mobile.activePage.attr('id') === 'home'"));
+    }
+    bool clientLogContains(const QString &text, milliseconds timeout = seconds(10))
+    {
+        return KRTest::processEventsUntil([&] { return controller->clientLog()->toPlainText().contains(text); }, timeout);
+    }
+    void expectPageInTheScreen()
+    {
+        const auto device = KRObjectInfo::sharedInstance().deviceInformation().objectForKey(controller->deviceID());
+        ASSERT_TRUE(device);
+        const KRDesignCanvasLayout layout = KRDesignCanvasLayout::compute(
+            device->image().size(), controller->zoomFactor(), controller->scrollView()->viewport()->size(), *device);
+        EXPECT_EQ(controller->skinView()->geometry(), layout.skinRect);
+        EXPECT_EQ(controller->webView()->geometry(), layout.pageRect);
+        EXPECT_DOUBLE_EQ(controller->webView()->zoomFactor(), controller->zoomFactor());
+        // The page keeps the device's width in CSS pixels at every zoom.
+        double cssWidth = 0;
+        EXPECT_TRUE(KRTest::processEventsUntil([&] {
+            cssWidth = previewEval(controller->webView(), QStringLiteral("window.innerWidth")).toDouble();
+            return std::abs(cssWidth - device->width) <= 1.0;
+        })) << cssWidth << " CSS pixels wide, not " << device->width;
+    }
+
+    static QString *s_failure;
+    static QString *s_folder;
+    static QString *s_startPage;
+    std::shared_ptr<KRRecordingOpenURLService> opened = std::make_shared<KRRecordingOpenURLService>();
+    std::shared_ptr<KROpenURLService> previousOpener;
+    std::shared_ptr<KRScriptedAlertService> alerts = std::make_shared<KRScriptedAlertService>();
+    std::shared_ptr<KRAlertService> previousAlerts;
+    std::unique_ptr<KRDeviceBrowserWindowController> controller;
+};
+
+QString *KRDeviceBrowserWeb::s_failure = nullptr;
+QString *KRDeviceBrowserWeb::s_folder = nullptr;
+QString *KRDeviceBrowserWeb::s_startPage = nullptr;
+
+TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
+{
+    run(0, QStringLiteral("iPhone"));
+    EXPECT_EQ(controller->window()->windowTitle(), QStringLiteral("Device Viewer"));
+    ASSERT_TRUE(waitForStartPage());
+    EXPECT_TRUE(controller->urlString().startsWith(QLatin1String("http://127.0.0.1:")));
+    EXPECT_TRUE(controller->urlString().endsWith(QLatin1String("/home.html")));
+    EXPECT_TRUE(controller->serverLog()->toPlainText().contains(
+        QStringLiteral("Local server running application at ") + controller->urlString()));
+    EXPECT_TRUE(clientLogContains(QStringLiteral("]: Finished loading: ") + controller->urlString()));
+    EXPECT_TRUE(controller->clientLog()->toPlainText().startsWith(QStringLiteral("[")));
+    EXPECT_EQ(controller->addressField()->text(), controller->urlString());
+    expectPageInTheScreen();
+
+    previewEval(controller->webView(), QStringLiteral("$('#_home_helloButton_inp')[0].click()"));
+    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("$('#home_greeting').text() === 'Hello, world!'"), seconds(5)));
+    previewScreenshot(*controller, QStringLiteral("preview-iphone-100.png"));
+
+    const QSize fullSkin = controller->skinView()->size();
+    controller->zoomPopUp()->setCurrentText(QStringLiteral("50%"));
+    controller->zoomPopUpChanged();
+    EXPECT_DOUBLE_EQ(controller->zoomFactor(), 0.5);
+    EXPECT_NEAR(controller->skinView()->width(), fullSkin.width() / 2, 1);
+    expectPageInTheScreen();
+
+    controller->devicePopUp()->setCurrentIndex(controller->devicePopUp()->findData(QStringLiteral("Android")));
+    controller->devicePopUpChanged();
+    EXPECT_EQ(controller->deviceID(), QStringLiteral("Android"));
+    controller->zoomPopUp()->setCurrentText(QStringLiteral("75%"));
+    controller->zoomPopUpChanged();
+    expectPageInTheScreen();
+    previewScreenshot(*controller, QStringLiteral("preview-android-75.png"));
+}
+
+TEST_F(KRDeviceBrowserWeb, TheConsoleAndDialogsOfThePageReachTheWindow)
+{
+    run(0);
+    ASSERT_TRUE(waitForStartPage());
+    EXPECT_EQ(previewEval(controller->webView(), QStringLiteral("console.log('hello from the page');"
+                                                               "console.error('something broke');"
+                                                               "console.warn('careful'); console.info('fyi');"
+                                                               "typeof console.error + typeof console.table"))
+                  .toString(),
+              QStringLiteral("functionfunction"));
+    EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.log: hello from the page")));
+    EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.error: something broke")));
+    EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.warn: careful")));
+    previewEval(controller->webView(), QStringLiteral("__kr_controller.consoleLog_('through the bridge')"));
+    EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.log: through the bridge")));
+
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_EQ(previewEval(controller->webView(), QStringLiteral("confirm('Really?')")).toBool(), false);
+    alerts->scriptButton(QStringLiteral("OK"));
+    EXPECT_EQ(previewEval(controller->webView(), QStringLiteral("confirm('Really?')")).toBool(), true);
+    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_EQ(alerts->shownAlerts()[0].messageText, QStringLiteral("JavaScript"));
+    EXPECT_EQ(alerts->shownAlerts()[0].informativeText, QStringLiteral("Really?"));
+    EXPECT_EQ(alerts->shownAlerts()[0].buttonTitles, (QStringList{QStringLiteral("OK"), QStringLiteral("Cancel")}));
+    EXPECT_EQ(controller->webView()->contextMenuPolicy(), Qt::NoContextMenu);
+}
+
+TEST_F(KRDeviceBrowserWeb, APageStuckInAnEndlessLoopHasItsViewClosed)
+{
+    QSignalSpy closing(controller.get(), &KRDeviceBrowserWindowController::windowWillClose);
+    run(0);
+    ASSERT_TRUE(waitForStartPage());
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->lastJavascriptWatchdog().isValid(); }))
+        << "the runtime pings the window";
+    // A quiet page that still pings stays open.
+    KRTest::processEventsUntil([] { return false; }, milliseconds(1500));
+    ASSERT_NE(controller->webView(), nullptr);
+
+    QElapsedTimer timer;
+    timer.start();
+    controller->webView()->page()->runJavaScript(QStringLiteral("setTimeout(function () { for (;;) {} }, 0); 0"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->webView() == nullptr; }, seconds(15)));
+    EXPECT_GE(timer.elapsed(), 4000);
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts()[0].messageText, QStringLiteral("JavaScript Error"));
+    EXPECT_EQ(alerts->shownAlerts()[0].informativeText,
+              QStringLiteral("JavaScript error or endless loop detected.  Closing window."));
+    EXPECT_EQ(alerts->shownAlerts()[0].buttonTitles, QStringList{QStringLiteral("Close")});
+    EXPECT_FALSE(controller->window()->isVisible());
+    EXPECT_EQ(closing.count(), 1);
+    EXPECT_EQ(controller->nodeRunner(), nullptr);
+}
+
+TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
+{
+    QWidget *window = controller->window();
+    run(1);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Local Server"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !opened->openedURLs().isEmpty(); }, seconds(20)));
+    EXPECT_EQ(opened->openedURLs()[0], QUrl(controller->urlString()));
+    EXPECT_EQ(controller->webView(), nullptr);
+    EXPECT_FALSE(controller->headerContainer()->isVisible());
+    EXPECT_TRUE(controller->serverHeaderContainer()->isVisible());
+    EXPECT_FALSE(controller->clientLog()->isVisible());
+    EXPECT_TRUE(controller->serverLog()->isVisible());
+
+    controller->openBrowserAction();
+    EXPECT_EQ(opened->openedURLs().size(), 2);
+
+    run(0);
+    EXPECT_EQ(controller->window(), window) << "the window is reused";
+    ASSERT_NE(controller->webView(), nullptr) << "no empty window after running in the browser";
+    EXPECT_TRUE(waitForStartPage());
+    EXPECT_TRUE(controller->headerContainer()->isVisible());
+    EXPECT_TRUE(controller->clientLog()->isVisible());
+    EXPECT_EQ(opened->openedURLs().size(), 2);
+
+    // Closed, the window lets its server go; the next run starts them again.
+    window->close();
+    EXPECT_EQ(controller->webView(), nullptr);
+    EXPECT_EQ(controller->nodeRunner(), nullptr);
+    run(0);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(waitForStartPage());
+
+    // A second window (the project window makes a new one after a close) runs a server of
+    // its own beside the first.
+    KRDeviceBrowserWindowController second;
+    second.setMode(0);
+    second.setIndexFilePath(*s_startPage);
+    second.window()->show();
+    EXPECT_TRUE(previewWaitFor(second, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
+                                                      "$.mobile.activePage.attr('id') === 'home'")));
+    EXPECT_NE(QUrl(second.urlString()).port(), QUrl(controller->urlString()).port());
+    EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
+}
+
+} // namespace

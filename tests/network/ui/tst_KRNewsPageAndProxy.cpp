@@ -1,0 +1,179 @@
+#include "../support/KRTestHTTPServer.h"
+
+#include <network/KRJSONRPC.h>
+#include <network/KRNewsController.h>
+#include <network/NetHTTPRequest.h>
+#include <network/ui/KRNewsViewController.h>
+#include <network/ui/KRProxyAuthViewController.h>
+#include <network/ui/URLParser.h>
+#include <platform/appkit/KRMessageBoxAlertService.h>
+#include <platform/appkit/KROpenURL.h>
+#include <platform/foundation/KRAlertService.h>
+#include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString newsPageLink = QStringLiteral("https://news.example.com/post?id=1&ref=app%20feed#café");
+
+QList<KRNewsItem> newsPageItems()
+{
+    return {{QStringLiteral("First <news>"), QStringLiteral("<p>Hello</p>"), QStringLiteral("Tue Dec 01 10:30:00 +0000 2026"),
+             QStringLiteral("https://news.example.com/1"), true},
+            {QStringLiteral("Second"), QStringLiteral("<p>World</p>"), QStringLiteral("not a date"), newsPageLink, false}};
+}
+
+// kr://<host>?newsItemID=<index>&url=<link>, as the page's links are made.
+QUrl newsPageLinkURL(const QString &host, const QString &query)
+{
+    return QUrl(QStringLiteral("kr://%1?%2").arg(host, query), QUrl::StrictMode);
+}
+
+TEST(URLParser, SplitsTheQueryAndFindsOnlyVariablesWithAValue)
+{
+    const URLParser parser(QStringLiteral("kr://mark?newsItemID=&url=a%26b&&newsItemID=4?x=1"));
+    EXPECT_EQ(parser.variables(), (QStringList{QStringLiteral("newsItemID="), QStringLiteral("url=a%26b"),
+                                               QStringLiteral("newsItemID=4"), QStringLiteral("x=1")}));
+    EXPECT_EQ(parser.valueForVariable(QStringLiteral("newsItemID")), QStringLiteral("4"));
+    EXPECT_EQ(parser.valueForVariable(QStringLiteral("url")), QStringLiteral("a%26b"));
+    EXPECT_TRUE(parser.valueForVariable(QStringLiteral("ur")).isNull());
+    EXPECT_TRUE(URLParser(QStringLiteral("kr://mark")).variables().isEmpty());
+}
+
+TEST(KRNewsViewController, PageHoldsEveryItemFromTheTemplates)
+{
+    const QString html = KRNewsViewController::pageHTML(newsPageItems(), 4242);
+    EXPECT_TRUE(html.contains(QStringLiteral("src=\"http://127.0.0.1:4242//__kr_bundle/jquery-1.9.0/jquery.min.js\"")));
+    EXPECT_TRUE(html.contains(QStringLiteral("function __markAllAsRead")));
+    EXPECT_TRUE(html.contains(QStringLiteral("First &lt;news&gt;"))) << "titles are text";
+    EXPECT_TRUE(html.contains(QStringLiteral("<p>World</p>"))) << "descriptions are HTML";
+    EXPECT_FALSE(html.contains(QStringLiteral("{{")));
+    EXPECT_EQ(html.count(QStringLiteral("class=\"news-item\"")), 2);
+
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QVariantMap first = KRNewsViewController::templateValues(newsPageItems()[0], 0);
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(first.value(QStringLiteral("postDate")).toString(), QStringLiteral("Dezember 01, 2026"));
+    EXPECT_EQ(first.value(QStringLiteral("badgeDisplay")).toString(), QStringLiteral("inherit"));
+    const QVariantMap second = KRNewsViewController::templateValues(newsPageItems()[1], 1);
+    EXPECT_EQ(second.value(QStringLiteral("postDate")).toString(), QStringLiteral("not a date"));
+    EXPECT_EQ(second.value(QStringLiteral("badgeDisplay")).toString(), QStringLiteral("none"));
+    EXPECT_EQ(second.value(QStringLiteral("newsItemID")).toString(), QStringLiteral("1"));
+    EXPECT_FALSE(second.value(QStringLiteral("link")).toString().contains(QLatin1Char('&')));
+}
+
+TEST(KRNewsViewController, LinksMarkItemsAndOpenOnlyWebAddressesIntact)
+{
+    auto recorder = std::make_shared<KRRecordingOpenURLService>();
+    auto previous = KROpenURLService::setCurrent(recorder);
+    KRNewsController news(QString{});
+    news.setNewsItems(newsPageItems());
+    const QString encoded = KRNewsViewController::templateValues(newsPageItems()[1], 1).value(QStringLiteral("link")).toString();
+
+    // A link with "&", "%" and a non-ASCII letter arrives as it was.
+    EXPECT_TRUE(KRNewsViewController::followLink(newsPageLinkURL(QStringLiteral("link"), QStringLiteral("newsItemID=1&url=") + encoded), &news));
+    ASSERT_EQ(recorder->openedURLs().size(), 1);
+    EXPECT_EQ(recorder->openedURLs()[0], QUrl(newsPageLink));
+
+    // Only web addresses leave the application; the item still counts as read.
+    const QString script = QString::fromLatin1(QUrl::toPercentEncoding(QStringLiteral("javascript:alert(1)")));
+    EXPECT_TRUE(KRNewsViewController::followLink(newsPageLinkURL(QStringLiteral("link"), QStringLiteral("newsItemID=0&url=") + script), &news));
+    const QString file = QString::fromLatin1(QUrl::toPercentEncoding(QStringLiteral("file:///etc/passwd")));
+    EXPECT_TRUE(KRNewsViewController::followLink(newsPageLinkURL(QStringLiteral("link"), QStringLiteral("newsItemID=0&url=") + file), &news));
+    EXPECT_EQ(recorder->openedURLs().size(), 1);
+    EXPECT_EQ(news.unreadCount(), 0);
+
+    // A missing, empty or out-of-range item number does nothing at all.
+    news.setNewsItems(newsPageItems());
+    recorder->clear();
+    for (const QString &query : {QStringLiteral("url=") + encoded, QStringLiteral("newsItemID=&url=") + encoded,
+                                 QStringLiteral("newsItemID=2&url=") + encoded, QStringLiteral("newsItemID=-1"),
+                                 QStringLiteral("newsItemID=x")}) {
+        EXPECT_TRUE(KRNewsViewController::followLink(newsPageLinkURL(QStringLiteral("link"), query), &news));
+        EXPECT_TRUE(KRNewsViewController::followLink(newsPageLinkURL(QStringLiteral("mark"), query), &news));
+    }
+    EXPECT_TRUE(recorder->openedURLs().isEmpty());
+    EXPECT_EQ(news.unreadCount(), 1);
+
+    EXPECT_TRUE(KRNewsViewController::followLink(newsPageLinkURL(QStringLiteral("mark"), QStringLiteral("newsItemID=0")), &news));
+    EXPECT_EQ(news.unreadCount(), 0);
+    EXPECT_TRUE(recorder->openedURLs().isEmpty());
+    EXPECT_FALSE(KRNewsViewController::followLink(QUrl(QStringLiteral("kr://other?newsItemID=0")), &news));
+    EXPECT_FALSE(KRNewsViewController::followLink(QUrl(QStringLiteral("https://example.com/?newsItemID=0")), &news));
+    KROpenURLService::setCurrent(previous);
+}
+
+// Fills the fields of the proxy alert once it is open and clicks a button, as the user would.
+void answerProxyBox(const QString &user, const QString &password, const QString &button, const QString &screenshot)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        EXPECT_EQ(box->text(), QStringLiteral("HTTP Proxy Authentication"));
+        EXPECT_EQ(box->informativeText(), QStringLiteral("In order to continue, you must log in to the HTTP proxy \"Corp\": "));
+        const QList<QLineEdit *> fields = box->findChildren<QLineEdit *>();
+        if (fields.size() == 2) {
+            QTest::keyClicks(fields[0], user);
+            QTest::keyClicks(fields[1], password);
+        }
+        EXPECT_EQ(fields.size(), 2) << "the fields are under the text";
+        if (!screenshot.isEmpty())
+            KRTest::saveScreenshot(*box, QStringLiteral("network-ui"), screenshot);
+        for (QAbstractButton *b : box->buttons())
+            if (b->text() == button)
+                QTest::mouseClick(b, Qt::LeftButton);
+    });
+    poll->start();
+}
+
+TEST(KRProxyAuthViewController, TheClientsProxyCredentialsComeFromTheAlertsFields)
+{
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    server.setFallback([](const KRTestRequest &r) {
+        return KRTestHTTPServer::basicAuth(r, "me", "s3cret", "Corp", KRTestResponse::text("{}", 200, "application/json"), true);
+    });
+    auto previous = KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
+    KRProxyAuthViewController::installAsProxyCredentialPrompt();
+    auto client = KRJSONRPC::create();
+    auto run = [&] {
+        auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://service.invalid/proxied")));
+        r->setProxyHost(QStringLiteral("127.0.0.1"));
+        r->setProxyPort(server.port());
+        r->setUseSessionPersistence(false);
+        r->setDelegate(std::static_pointer_cast<NetHTTPRequestDelegate>(client));
+        bool done = false;
+        r->setCompletionBlock([&] { done = true; });
+        r->setFailedBlock([&] { done = true; });
+        r->startAsynchronous();
+        EXPECT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+        return r;
+    };
+
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Login"), QStringLiteral("proxy-alert.png"));
+    auto accepted = run();
+    EXPECT_FALSE(accepted->error()) << accepted->error().toString().toStdString();
+
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Cancel"), {});
+    auto cancelled = run();
+    EXPECT_EQ(cancelled->error().code(), NetHTTPRequest::AuthenticationErrorType);
+
+    KRJSONRPC::setProxyCredentialPrompt(nullptr);
+    KRAlertService::setCurrent(previous);
+}
+
+} // namespace

@@ -1,0 +1,152 @@
+#include <network/KRNewsController.h>
+#include <network/ui/KRNewsViewController.h>
+#include <platform/appkit/KROpenURL.h>
+#include <platform/appkit/KRPopover.h>
+#include <platform/webview/KRWebEngineEnvironment.h>
+#include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
+
+#include "../../support/KRTestHTTPServer.h"
+
+#include <QPainter>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const bool g_newsSchemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
+
+QVariant newsEvaluate(QWebEngineView *view, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    view->page()->runJavaScript(script, [&](const QVariant &r) {
+        result = r;
+        done = true;
+    });
+    KRTest::processEventsUntil([&] { return done; });
+    return result;
+}
+
+// Clicks the element the selector finds with the mouse, as the user would.
+void newsClick(QWebEngineView *view, const QString &selector)
+{
+    const QVariantList box =
+        newsEvaluate(view, QStringLiteral("(function(){var r=document.querySelector(\"%1\").getBoundingClientRect();"
+                                          "return [r.left+r.width/2,r.top+r.height/2];})()")
+                               .arg(selector))
+            .toList();
+    ASSERT_EQ(box.size(), 2);
+    QTest::mouseClick(view->focusProxy(), Qt::LeftButton, {}, QPoint(int(box[0].toDouble()), int(box[1].toDouble())));
+}
+
+int newsVisibleMarks(QWebEngineView *view)
+{
+    return newsEvaluate(view, QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.news-unread'),"
+                                             "function(e){return getComputedStyle(e).display != 'none';}).length"))
+        .toInt();
+}
+
+class KRNewsViewWebTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        previousOpener = KROpenURLService::setCurrent(opened);
+        news = std::make_unique<KRNewsController>(KRTest::makeTempDir(QStringLiteral("news")) + QStringLiteral("/read.plist"));
+        news->rssReceived(KRTestHTTPServer::newsFeed(3));
+        news->markIndexAsRead(2);
+        KRNewsViewController::setNewsControllerForNewViews(news.get());
+        controller = KRCachingViewController::create<KRNewsViewController>();
+        controller->view()->resize(380, 520);
+        controller->view()->show();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->webViewDidLoad(); }));
+        ASSERT_TRUE(KRTest::processEventsUntil([&] {
+            return newsEvaluate(controller->webView(), QStringLiteral("document.querySelectorAll('.news-item').length")).toInt() == 3;
+        }));
+    }
+    void TearDown() override
+    {
+        controller.reset();
+        KRNewsViewController::setNewsControllerForNewViews(nullptr);
+        KROpenURLService::setCurrent(previousOpener);
+    }
+
+    std::shared_ptr<KRRecordingOpenURLService> opened = std::make_shared<KRRecordingOpenURLService>();
+    std::shared_ptr<KROpenURLService> previousOpener;
+    std::unique_ptr<KRNewsController> news;
+    std::unique_ptr<KRNewsViewController> controller;
+};
+
+TEST_F(KRNewsViewWebTest, ClickingAnItemOpensItsLinkOutsideAndMarksItRead)
+{
+    QWebEngineView *view = controller->webView();
+    EXPECT_EQ(newsVisibleMarks(view), 2);
+    EXPECT_TRUE(controller->markAllReadButton()->isEnabled());
+    const QUrl before = view->url();
+
+    newsClick(view, QStringLiteral("#news-item-1 h2 a"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !opened->openedURLs().isEmpty(); }));
+    EXPECT_EQ(opened->openedURLs()[0], QUrl(QStringLiteral("https://news.example.com/post?id=1&ref=app%20feed")));
+    EXPECT_FALSE(news->newsItems()[1].unread);
+    EXPECT_EQ(newsVisibleMarks(view), 1);
+
+    // An ordinary link does not navigate the view, and does not leave it either.
+    newsEvaluate(view, QStringLiteral("var a = document.createElement('a'); a.id = 'plain'; a.href = 'https://example.com/';"
+                                      "a.textContent = 'plain'; document.body.appendChild(a); 0"));
+    newsClick(view, QStringLiteral("#plain"));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(view->url(), before);
+    EXPECT_EQ(opened->openedURLs().size(), 1);
+
+    newsClick(view, QStringLiteral("#news-item-0 .news-unread"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return news->unreadCount() == 0; }));
+    EXPECT_FALSE(controller->markAllReadButton()->isEnabled());
+    EXPECT_EQ(opened->openedURLs().size(), 1);
+}
+
+TEST_F(KRNewsViewWebTest, MarkAllReadHidesTheMarksAndDisablesTheButton)
+{
+    QTest::mouseClick(controller->markAllReadButton(), Qt::LeftButton);
+    EXPECT_EQ(news->unreadCount(), 0);
+    EXPECT_FALSE(controller->markAllReadButton()->isEnabled());
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return newsVisibleMarks(controller->webView()) == 0; }));
+}
+
+TEST_F(KRNewsViewWebTest, NewsCommandShowsThePopoverUnderTheButton)
+{
+    QWidget window;
+    window.resize(520, 640);
+    auto *button = new QPushButton(QStringLiteral("News"), &window);
+    button->setGeometry(200, 10, 60, 40);
+    window.show();
+    QPointer<KRPopover> popover = KRNewsViewController::showNewsPopover(button, &window);
+    ASSERT_TRUE(popover);
+    EXPECT_EQ(popover->behavior(), KRPopover::Behavior::Transient);
+    EXPECT_EQ(popover->contentSize().height(), int(window.frameGeometry().height() * 0.85));
+    EXPECT_EQ(popover->shownEdge(), KRPopover::BottomEdge);
+    auto *shown = popover->findChild<KRNewsViewController *>();
+    ASSERT_NE(shown, nullptr);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return shown->webViewDidLoad(); }));
+    QWebEngineView *view = shown->webView();
+    QImage page;
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        page = view->grab().toImage();
+        int differing = 0;
+        for (int y = 0; y < page.height(); y += 4)
+            for (int x = 0; x < page.width(); x += 4)
+                differing += page.pixel(x, y) != page.pixel(0, 0) ? 1 : 0;
+        return differing > 50;
+    }));
+    QImage shot = KRTest::renderWidget(*popover, {1, Qt::transparent, true});
+    QPainter painter(&shot);
+    painter.drawImage(view->mapTo(popover.data(), QPoint(0, 0)), page);
+    painter.end();
+    EXPECT_TRUE(shot.save(KRTest::artifactsDir(QStringLiteral("network-ui")) + QStringLiteral("/news-popover.png")));
+
+    popover->close();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return popover.isNull(); })) << "the pop-over goes when closed";
+}
+
+} // namespace

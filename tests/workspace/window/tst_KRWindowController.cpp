@@ -1,0 +1,319 @@
+// The project window without live pages (no web views): loading, commands, questions, key
+// routing by focus, menu validation, saving and closing.
+#include "WindowTestSupport.h"
+
+#include <KRWidgetTestSupport.h>
+
+#include <builder/KRRuntimeServer.h>
+#include <core/ui/KRMainMenu.h>
+#include <model/KRDocument.h>
+#include <model/KRObject.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+#include <workspace/palette/KRPalettePane.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+
+using namespace KRWindowTest;
+
+namespace {
+
+const QString kTwoPages = QStringLiteral(
+    "<KRPage id=\"alpha\" title=\"Alpha\"><KRContents><KRLabel id=\"label1\" top=\"10\" left=\"10\">Hi</KRLabel></KRContents></KRPage>"
+    "<KRPage id=\"beta\" title=\"Beta\"><KRContents/></KRPage>");
+
+class ProjectWindow : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        KRProjectWindows::closeAll();
+        KRWindowController::setImportPathChooser({});
+        KRWindowController::setExportFolderChooser({});
+        KRWindowController::setSavePathChooser({});
+        KRUserDefaults::sharedInstance().removeObject(QStringLiteral("JSCheckSyntax"));
+        KRUserDefaults::sharedInstance().removeObject(QStringLiteral("SuppressExportWarning"));
+    }
+
+    QAction *command(const char *identifier) { return KRMainMenu::shared().action(QString::fromLatin1(identifier)); }
+};
+
+} // namespace
+
+// A start-page setting that names no page opens the first page; a valid one opens that page.
+// The window is built as a person expects it: panes shown once loaded, the toolbar's items
+// under their identifiers, the Run item without the dead external entry, the menu bar.
+TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstWithItsPanesToolbarAndMenus)
+{
+    KRWindowController *fallback = open(writePackage(QStringLiteral("Fallback"), kTwoPages, QStringLiteral("startPage=\"gone\"")));
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(fallback->currentPage()->kr_id(), QStringLiteral("alpha"));
+    KRWindowController *start = open(writePackage(QStringLiteral("Start"), kTwoPages, QStringLiteral("startPage=\"beta\"")));
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->currentPage()->kr_id(), QStringLiteral("beta"));
+
+    KRWindow *window = start->projectWindow();
+    EXPECT_FALSE(start->loadingView()->isVisible());
+    for (QWidget *container : {start->projectPaneContainerView(), start->palettePaneContainerView(),
+                               start->masterTabPaneContainerView()})
+        EXPECT_TRUE(container->isVisible()) << container->objectName().toStdString();
+    QToolBar *toolbar = start->toolbar();
+    QStringList items;
+    for (QAction *item : toolbar->actions())
+        items << item->objectName();
+    EXPECT_TRUE(items.contains(QStringLiteral("runToolbarItem")));
+    EXPECT_TRUE(items.contains(QStringLiteral("news-item")));
+    auto *runMenu = window->findChild<QMenu *>(QStringLiteral("runMenu"));
+    ASSERT_TRUE(runMenu);
+    QStringList runEntries;
+    for (QAction *entry : runMenu->actions())
+        runEntries << entry->text();
+    EXPECT_EQ(runEntries, (QStringList{QStringLiteral("Run in Device Preview"), QStringLiteral("Run in Browser")}));
+    QStringList menus;
+    for (QAction *menu : window->menuBar()->actions())
+        menus << menu->text();
+    for (const char *title : {"File", "Edit", "View", "Project"})
+        EXPECT_TRUE(menus.contains(QString::fromLatin1(title))) << title;
+
+    // A second open of the same package brings its window forward instead of a second one.
+    EXPECT_EQ(open(start->document().fileURL()), start);
+    EXPECT_EQ(KRProjectWindows::openWindows().size(), 2);
+}
+
+// With the check switched on and no local server, the build neither passes silently nor
+// builds without asking: "Cancel" builds nothing, "Build Anyway" builds.
+TEST_F(ProjectWindow, BuildAsksWhenTheSyntaxCheckCannotRun)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Check"), kTwoPages));
+    ASSERT_TRUE(controller);
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSCheckSyntax"), true);
+    const auto previousProvider = KRRuntimeServer::setPortProvider({});
+    ScriptedAlerts alerts;
+
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
+    EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Unable to perform syntax check")});
+    EXPECT_TRUE(controller->builtProjectIndex().isEmpty());
+
+    alerts->scriptButton(QStringLiteral("Build Anyway"));
+    EXPECT_TRUE(controller->buildProject(KRWindowController::FollowUp::None));
+    EXPECT_TRUE(QFileInfo::exists(controller->builtProjectIndex())) << controller->builtProjectIndex().toStdString();
+    KRRuntimeServer::setPortProvider(previousProvider);
+}
+
+// The server-script warning: a ticked box with "Cancel" stores the suppression and exports
+// nothing; the next export asks no more and goes to the folder chooser.
+TEST_F(ProjectWindow, ExportWarningSuppressedWithCancelExportsNothingThenStopsAsking)
+{
+    KRWindowController *controller = open(writePackage(
+        QStringLiteral("Server"),
+        QStringLiteral("<KRPage id=\"home\" onGET=\"serve\"><KRContents><KRFunction id=\"serve\"/></KRContents></KRPage>")));
+    ASSERT_TRUE(controller);
+    ASSERT_TRUE(controller->krProject()->serverScriptsEnabled());
+    int chooserCalls = 0;
+    const QString target = KRTest::makeTempDir(QStringLiteral("export"));
+    KRWindowController::setExportFolderChooser([&](QWidget *) {
+        ++chooserCalls;
+        return QStringList{target};
+    });
+    ScriptedAlerts alerts;
+    alerts->scriptSuppressionChecked(true);
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    controller->exportProjectAction();
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    const KRAlert &warning = alerts->shownAlerts().first();
+    EXPECT_EQ(warning.messageText, QStringLiteral("Exporting projects with server-side scripting"));
+    EXPECT_TRUE(warning.informativeText.contains(QStringLiteral("hosting service.  The onGET()")));
+    EXPECT_EQ(warning.suppressionButtonTitle, QStringLiteral("Do not show this message again."));
+    EXPECT_TRUE(KRUserDefaults::sharedInstance().boolValue(QStringLiteral("SuppressExportWarning")));
+    EXPECT_EQ(chooserCalls, 0);
+
+    alerts->clear();
+    controller->exportProjectAction();
+    EXPECT_EQ(chooserCalls, 1);
+    EXPECT_FALSE(alerts.messages().contains(QStringLiteral("Exporting projects with server-side scripting")));
+    EXPECT_TRUE(QFileInfo::exists(target + QStringLiteral("/home.html")));
+}
+
+// Files up to 1,000,000 bytes come in without a question; a larger one and a folder ask
+// (the folder never about its size), and "Skip" leaves it out.
+TEST_F(ProjectWindow, ImportAsksForFoldersAndFilesOverAMillionBytes)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Import"), kTwoPages));
+    ASSERT_TRUE(controller);
+    const QString source = KRTest::makeTempDir(QStringLiteral("import"));
+    KRTest::writeFile(source + QStringLiteral("/exact.bin"), QByteArray(1000000, 'a'));
+    KRTest::writeFile(source + QStringLiteral("/over.bin"), QByteArray(1000001, 'b'));
+    KRTest::writeFile(source + QStringLiteral("/folder/big.bin"), QByteArray(3000000, 'c'));
+    ScriptedAlerts alerts;
+    alerts->scriptButton(QStringLiteral("Skip"));  // over.bin
+    alerts->scriptButton(QStringLiteral("Copy"));  // folder
+    controller->addResources({source + QStringLiteral("/exact.bin"), source + QStringLiteral("/over.bin"),
+                              source + QStringLiteral("/folder")});
+
+    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    const KRAlert &file = alerts->shownAlerts()[0];
+    EXPECT_EQ(file.messageText, QStringLiteral("Import File"));
+    EXPECT_EQ(file.informativeText,
+              QStringLiteral("Import the file '%1/over.bin' (1.0MB) into this project?").arg(source));
+    EXPECT_EQ(file.buttonTitles, (QStringList{QStringLiteral("Import"), QStringLiteral("Skip")}));
+    const KRAlert &folder = alerts->shownAlerts()[1];
+    EXPECT_EQ(folder.messageText, QStringLiteral("Import Folder"));
+    EXPECT_EQ(folder.informativeText,
+              QStringLiteral("Copy the contents of the folder '%1/folder' into this project?").arg(source));
+    EXPECT_EQ(folder.buttonTitles, (QStringList{QStringLiteral("Copy"), QStringLiteral("Skip")}));
+
+    const QString web = controller->document().fileURL() + QStringLiteral("/kr-web");
+    EXPECT_TRUE(QFileInfo::exists(web + QStringLiteral("/exact.bin")));
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/over.bin")));
+    EXPECT_TRUE(QFileInfo::exists(web + QStringLiteral("/folder/big.bin")) || QFileInfo::exists(web + QStringLiteral("/big.bin")));
+}
+
+// The only page cannot be deleted (no question); with two pages the question names the page,
+// "Cancel" keeps it, "Delete Page" deletes it undoably and shows the first page.
+TEST_F(ProjectWindow, DeletingPagesAsksAndIgnoresTheOnlyPage)
+{
+    KRWindowController *single = open(writePackage(QStringLiteral("Single"), QStringLiteral("<KRPage id=\"only\"><KRContents/></KRPage>")));
+    ASSERT_TRUE(single);
+    ScriptedAlerts alerts;
+    single->deletePage(single->currentPage());
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    EXPECT_EQ(single->krProject()->krPages().size(), 1);
+
+    KRWindowController *controller = open(writePackage(QStringLiteral("Pages"), kTwoPages, QStringLiteral("startPage=\"beta\"")));
+    ASSERT_TRUE(controller);
+    std::shared_ptr<KRPage> beta = controller->currentPage();
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    controller->deletePage(beta);
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts()[0].messageText, QStringLiteral("Delete Page"));
+    EXPECT_EQ(alerts->shownAlerts()[0].informativeText,
+              QStringLiteral("Do you want to delete the page \"beta\" from this project?"));
+    EXPECT_EQ(controller->krProject()->krPages().size(), 2);
+
+    alerts->scriptButton(QStringLiteral("Delete Page"));
+    controller->deletePage(beta);
+    EXPECT_EQ(controller->krProject()->krPages().size(), 1);
+    EXPECT_EQ(controller->currentPage()->kr_id(), QStringLiteral("alpha"));
+    controller->document().undoManager().undo();
+    EXPECT_EQ(controller->krProject()->krPages().size(), 2);
+}
+
+// Grid items: "Show Grid" is off while the grid is 0 and shows the project's state; "None" is
+// chosen below 2; a size item sets the grid from its title and is the only one chosen. Import
+// is for saved projects only; Undo names the step.
+TEST_F(ProjectWindow, MenuValidationFollowsTheGridTheDocumentAndTheUndoStack)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Grid"), kTwoPages, QStringLiteral("snapGrid=\"0\"")));
+    ASSERT_TRUE(controller);
+    activate(controller->projectWindow());
+    KRMainMenu &menu = KRMainMenu::shared();
+    std::shared_ptr<KRProject> project = controller->krProject();
+
+    menu.validate();
+    EXPECT_FALSE(command("showGrid")->isEnabled());
+    EXPECT_TRUE(command("snapGridNone")->isChecked());
+    EXPECT_TRUE(command("importResource")->isEnabled());
+
+    project->setSnapGrid(1);
+    menu.validate();
+    EXPECT_TRUE(command("showGrid")->isEnabled());
+    EXPECT_TRUE(command("snapGridNone")->isChecked());
+
+    command("snapGrid10")->trigger();
+    EXPECT_EQ(project->snapGrid(), 10);
+    EXPECT_TRUE(command("snapGrid10")->isChecked());
+    EXPECT_FALSE(command("snapGrid5")->isChecked());
+    EXPECT_FALSE(command("snapGridNone")->isChecked());
+
+    const bool shown = project->showGrid();
+    command("showGrid")->trigger();
+    EXPECT_EQ(project->showGrid(), !shown);
+    EXPECT_EQ(command("showGrid")->isChecked(), !shown);
+    EXPECT_TRUE(command("undo")->isEnabled());
+    EXPECT_TRUE(command("undo")->text().startsWith(QStringLiteral("Undo")));
+
+    command("snapGridNone")->trigger();
+    EXPECT_EQ(project->snapGrid(), 0);
+    EXPECT_FALSE(command("showGrid")->isEnabled());
+    EXPECT_FALSE(command("alignLeft")->isEnabled()) << "nothing selected on a design surface";
+}
+
+// Keys act once, where the focus is: Ctrl+V in a text field pastes once (no second paste
+// through the menu's shortcut); an arrow key there moves the text cursor and is not taken for
+// page objects.
+TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Keys"), kTwoPages));
+    ASSERT_TRUE(controller);
+    KRWindow *window = controller->projectWindow();
+    activate(window);
+    auto *field = new QLineEdit;
+    controller->toolbar()->addWidget(field);
+    field->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return field->hasFocus(); }));
+    KRMainMenu::shared().validate();
+
+    QApplication::clipboard()->setText(QStringLiteral("xyz"));
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(field->text(), QStringLiteral("xyz"));
+    command("paste")->trigger();
+    EXPECT_EQ(field->text(), QStringLiteral("xyzxyz")) << "the menu's Paste reaches the field";
+
+    field->setCursorPosition(3);
+    QTest::keyClick(field, Qt::Key_Left);
+    EXPECT_EQ(field->cursorPosition(), 2);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(field->selectedText(), QStringLiteral("xyzxyz"));
+    QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("xyzxyz"));
+    EXPECT_TRUE(field->text().isEmpty());
+}
+
+// Unsaved changes, edited resources included, are asked about: "Cancel" keeps the window,
+// "Don't Save" closes it; saved edits come back when the project is opened again.
+TEST_F(ProjectWindow, ClosingAsksAboutUnsavedChangesAndSavedEditsComeBack)
+{
+    const QString path = writePackage(QStringLiteral("Dirty"), kTwoPages);
+    KRWindowController *controller = open(path);
+    ASSERT_TRUE(controller);
+    EXPECT_FALSE(controller->hasUnsavedChanges());
+    controller->krProject()->modifiedResourceCache().insert(QStringLiteral("app.css"), QByteArray("body{}"));
+    EXPECT_TRUE(controller->hasUnsavedChanges());
+    controller->krProject()->modifiedResourceCache().clear();
+
+    controller->createPageAction();
+    ASSERT_EQ(controller->krProject()->krPages().size(), 3);
+    ScriptedAlerts alerts;
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    QSignalSpy closed(controller, &KRWindowController::windowDidClose);
+    controller->projectWindow()->close();
+    EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Do you want to save the changes made to the document \"Dirty\"?")});
+    EXPECT_TRUE(controller->projectWindow()->isVisible());
+    EXPECT_EQ(closed.count(), 0);
+
+    EXPECT_TRUE(controller->saveDocument());
+    EXPECT_FALSE(controller->hasUnsavedChanges());
+    controller->createPageAction();
+    alerts->scriptButton(QStringLiteral("Don't Save"));
+    controller->projectWindow()->close();
+    EXPECT_EQ(closed.count(), 1);
+    ASSERT_TRUE(KRTest::processEventsUntil([] { return KRProjectWindows::openWindows().isEmpty(); }));
+
+    KRWindowController *again = open(path);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->krProject()->krPages().size(), 3) << "the saved page is there, the unsaved one is not";
+}

@@ -1,0 +1,397 @@
+// The project window with live pages: a person's session on the Showcase sample from the
+// palette to the preview window, the run and build edge cases, and keys on the design surface.
+#include "../WindowTestSupport.h"
+#include "../../designview/DesignViewTestSupport.h"
+
+#include <KRWidgetTestSupport.h>
+
+#include <builder/KRRuntimeServer.h>
+#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <codeeditor/CETextView.h>
+#include <core/ui/KRMainMenu.h>
+#include <inspector/KRPropertyEditorItemViewController.h>
+#include <inspector/KRPropertyEditorViewController.h>
+#include <model/KRDocument.h>
+#include <model/KRFunction.h>
+#include <model/KRObject.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+#include <platform/webview/KRWebView.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <workspace/KRDesignViewController.h>
+#include <workspace/designview/KRPageDesignView.h>
+#include <workspace/palette/KRPalettePane.h>
+#include <workspace/panes/KRFunctionViewController.h>
+#include <workspace/panes/KRMasterTabPaneViewController.h>
+#include <workspace/panes/KRPropertyPaneViewController.h>
+#include <workspace/panes/KRTabPaneViewController.h>
+#include <workspace/panes/KRTabPropertyGroupViewController.h>
+#include <workspace/surface/KRDesignCanvas.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDirIterator>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTest>
+#include <QToolButton>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+using namespace KRWindowTest;
+
+namespace {
+
+using std::chrono::seconds;
+
+bool waitFor(const std::function<bool()> &condition, seconds timeout = seconds(20))
+{
+    return KRTest::processEventsUntil(condition, timeout);
+}
+
+QVariant js(QWebEnginePage *page, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant &value) {
+        result = value;
+        done = true;
+    });
+    KRTest::processEventsUntil([&] { return done; }, seconds(10));
+    return result;
+}
+
+QString copySample(const QString &name)
+{
+    const QString from = QStringLiteral(KR_SOURCE_DIR "/resources/samples/") + name + QStringLiteral(".krproj");
+    const QString to = KRTest::makeTempDir(QStringLiteral("sample")) + QLatin1Char('/') + name + QStringLiteral(".krproj");
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + file.mid(from.size());
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        QFile::copy(file, target);
+    }
+    return to;
+}
+
+class ProjectWindowLive : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_serverRuns = KRDesignViewTest::startRuntimeServer();
+        const qint64 port = KRDesignViewTest::runtimeServerPort();
+        s_previousPortProvider = KRRuntimeServer::setPortProvider([port] { return port; });
+        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+    }
+    static void TearDownTestSuite()
+    {
+        KRProjectWindows::closeAll();
+        KRProject::setWebViewFactory(s_previousFactory);
+        KRRuntimeServer::setPortProvider(s_previousPortProvider);
+        KRDesignViewTest::stopRuntimeServer();
+    }
+    void SetUp() override
+    {
+        if (!s_serverRuns)
+            GTEST_SKIP() << "the runtime server cannot run here (no node)";
+    }
+    void TearDown() override
+    {
+        KRProjectWindows::closeAll();
+        KRUserDefaults::sharedInstance().removeObject(QStringLiteral("JSCheckSyntax"));
+    }
+
+    // Opens the package at the size given and shows the page's design tab, loaded.
+    KRWindowController *openOnPage(const QString &package, const QString &pageID, QSize size = QSize(1280, 800))
+    {
+        KRWindowController *controller = open(package);
+        if (!controller)
+            return nullptr;
+        controller->projectWindow()->resize(size);
+        activate(controller->projectWindow());
+        controller->selectPage(controller->krProject()->pageForID(pageID));
+        EXPECT_TRUE(waitForDesign(controller)) << "the page did not load in its design view";
+        return controller;
+    }
+    static KRTabPaneViewController *tabPane(KRWindowController *controller)
+    {
+        auto *group = controller->masterTabPaneViewController()->currentTabPropertyGroupViewController();
+        return group ? group->tabPaneViewController() : nullptr;
+    }
+    static KRPageDesignView *live(KRWindowController *controller)
+    {
+        KRTabPaneViewController *pane = tabPane(controller);
+        return pane && pane->designCanvas() ? pane->designCanvas()->designView() : nullptr;
+    }
+    static bool waitForDesign(KRWindowController *controller)
+    {
+        return waitFor([&] {
+            KRPageDesignView *shown = live(controller);
+            return shown && shown->isDesignDocumentLoaded() && controller->currentDesignViewController();
+        }, seconds(60));
+    }
+    static bool settle(KRWindowController *controller)
+    {
+        return waitFor([&] {
+            KRPageDesignView *shown = live(controller);
+            if (!shown)
+                return false;
+            shown->webView()->flush();
+            return shown->webView()->isInStep() && !shown->isWaitingForSizes()
+                   && controller->document().undoManager().groupingLevel() == 0;
+        });
+    }
+    // Drags a palette class onto the page at a page point, as the palette's drag delivers it.
+    static std::shared_ptr<KRObject> dropFromPalette(KRWindowController *controller, const QString &className, QPoint at)
+    {
+        KRPaletteModel *model = controller->palettePane()->model();
+        const int row = int(model->classNames().indexOf(className));
+        EXPECT_GE(row, 0) << className.toStdString();
+        std::unique_ptr<QMimeData> data(model->mimeData({model->index(row, 0)}));
+        controller->palettePaneWillDragObject(className);
+        QWidget *input = live(controller)->webView()->focusProxy();
+        const double zoom = tabPane(controller)->designCanvas()->zoom();
+        const QPoint point(qRound(at.x() * zoom), qRound(at.y() * zoom));
+        QDragEnterEvent enter(point, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(input, &enter);
+        QDropEvent drop(QPointF(point), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(input, &drop);
+        settle(controller);
+        const auto selected = controller->currentDesignViewController()->selectedObjects();
+        return selected.isEmpty() ? nullptr : selected.first();
+    }
+    static KRPropertyEditorItemViewController *inspectorRow(KRWindowController *controller,
+                                                           const std::shared_ptr<KRObject> &object, const QString &property)
+    {
+        auto *group = controller->masterTabPaneViewController()->currentTabPropertyGroupViewController();
+        KRPropertyEditorViewController *inspector =
+            group->propertyPaneViewController()->propertyEditorViewControllerForObject(object);
+        if (!inspector)
+            return nullptr;
+        for (const auto &row : inspector->propertyEditorItems())
+            if (row->propertyName() == property)
+                return row.get();
+        return nullptr;
+    }
+    QAction *command(const char *identifier) { return KRMainMenu::shared().action(QString::fromLatin1(identifier)); }
+
+    static inline bool s_serverRuns = false;
+    static inline KRRuntimeServer::PortProvider s_previousPortProvider;
+    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
+};
+
+} // namespace
+
+// A person's session: the Showcase sample opened, a label and a button dropped from the
+// palette on the second page, an onClick handler that changes the label, the button's text
+// set in the inspector, undone and redone; saved, closed and opened again with everything
+// there; built and run in the preview window, where a click on the button changes the label.
+TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
+{
+    const QString package = copySample(QStringLiteral("Showcase"));
+    KRWindowController *controller = openOnPage(package, QStringLiteral("forms"));
+    ASSERT_TRUE(controller);
+    ASSERT_EQ(controller->currentPage()->kr_id(), QStringLiteral("forms"));
+
+    // The whole window as a person sees it, at two screen sizes.
+    for (const QSize size : {QSize(1280, 800), QSize(1920, 1080)}) {
+        controller->projectWindow()->resize(size);
+        settle(controller);
+        QTest::qWait(300);
+        const QImage shot = controller->projectWindow()->grab().toImage();
+        const QString path = KRTest::artifactsDir(QStringLiteral("window"))
+                             + QStringLiteral("/project-window-showcase-%1x%2.png").arg(size.width()).arg(size.height());
+        EXPECT_TRUE(shot.save(path)) << path.toStdString();
+        // Nothing is squeezed: the outline, the palette and the page group all have room.
+        EXPECT_GE(controller->projectPaneContainerView()->width(), 180);
+        EXPECT_GE(controller->palettePaneContainerView()->width(), 200);
+        EXPECT_GE(controller->masterTabPaneContainerView()->width(), 600);
+    }
+    controller->projectWindow()->resize(1280, 800);
+    settle(controller);
+
+    std::shared_ptr<KRObject> label = dropFromPalette(controller, QStringLiteral("KRLabel"), QPoint(20, 620));
+    ASSERT_TRUE(label);
+    ASSERT_EQ(label->kr_className(), QStringLiteral("KRLabel"));
+    std::shared_ptr<KRObject> button = dropFromPalette(controller, QStringLiteral("JQMButton"), QPoint(20, 560));
+    ASSERT_TRUE(button);
+    ASSERT_EQ(button->kr_className(), QStringLiteral("JQMButton"));
+    const QString labelID = label->kr_id();
+    const QString buttonID = button->kr_id();
+
+    // The handler: made from the inspector's event row, written in its editor.
+    auto *onClick = dynamic_cast<KRPropertyEditorItemEventViewController *>(inspectorRow(controller, button, QStringLiteral("onClick")));
+    ASSERT_TRUE(onClick);
+    onClick->actionButton()->click();
+    KRFunctionViewController *editor = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (editor = tabPane(controller)->selectedFunctionViewController()) != nullptr; }));
+    const std::shared_ptr<KRFunction> handler = editor->function();
+    ASSERT_TRUE(handler);
+    EXPECT_EQ(button->value(QStringLiteral("kr_onClick")), handler->kr_id());
+    editor->textView()->setFocus();
+    QTest::keyClicks(editor->textView(), QStringLiteral("application._pages.forms.%1.setValue('Clicked');").arg(labelID));
+    editor->saveContents();
+    EXPECT_TRUE(handler->functionSource().contains(QStringLiteral("setValue('Clicked')")));
+
+    // The button's text from the inspector, undone and redone.
+    tabPane(controller)->selectDesignView();
+    controller->currentDesignViewController()->selectObject(button);
+    const QString before = button->value(QStringLiteral("kr_value"));
+    KRPropertyEditorItemViewController *valueRow = inspectorRow(controller, button, QStringLiteral("value"));
+    ASSERT_TRUE(valueRow);
+    auto *field = valueRow->view()->findChild<QLineEdit *>();
+    ASSERT_TRUE(field);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("Press me"));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EQ(button->value(QStringLiteral("kr_value")), QStringLiteral("Press me"));
+    KRMainMenu::shared().validate();
+    command("undo")->trigger();
+    EXPECT_EQ(button->value(QStringLiteral("kr_value")), before);
+    KRMainMenu::shared().validate();
+    command("redo")->trigger();
+    EXPECT_EQ(button->value(QStringLiteral("kr_value")), QStringLiteral("Press me"));
+
+    // Saved, closed, opened again: everything is there.
+    ASSERT_TRUE(controller->saveDocument());
+    KRProjectWindows::closeProject(controller);
+    controller = open(package);
+    ASSERT_TRUE(controller);
+    activate(controller->projectWindow());
+    std::shared_ptr<KRPage> forms = controller->krProject()->pageForID(QStringLiteral("forms"));
+    ASSERT_TRUE(forms);
+    ASSERT_TRUE(forms->objectForID(buttonID));
+    ASSERT_TRUE(forms->objectForID(labelID));
+    EXPECT_EQ(forms->objectForID(buttonID)->value(QStringLiteral("kr_value")), QStringLiteral("Press me"));
+    EXPECT_EQ(forms->objectForID(buttonID)->value(QStringLiteral("kr_onClick")), handler->kr_id());
+    auto reopenedHandler = std::dynamic_pointer_cast<KRFunction>(forms->objectForID(handler->kr_id()));
+    ASSERT_TRUE(reopenedHandler);
+    EXPECT_TRUE(reopenedHandler->functionSource().contains(QStringLiteral("setValue('Clicked')")));
+
+    // Built (with the syntax check) and run in the preview window.
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSCheckSyntax"), true);
+    ScriptedAlerts alerts;
+    command("run")->trigger();
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty()) << alerts.messages().join(QStringLiteral("; ")).toStdString();
+    KRDeviceBrowserWindowController *preview = controller->deviceBrowserWindowController();
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->mode(), 0);
+    EXPECT_EQ(preview->indexFilePath(), controller->builtProjectIndex());
+    QWebEngineView *view = preview->webView();
+    ASSERT_TRUE(view);
+    QWebEnginePage *page = view->page();
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("!!(window.$ && $.mobile && $.mobile.activePage)")).toBool(); },
+                        seconds(60)));
+    js(page, QStringLiteral("$.mobile.changePage('forms.html')"));
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('#%1').length").arg(buttonID)).toInt() > 0; }, seconds(30)));
+    js(page, QStringLiteral("$('#%1').click()").arg(buttonID));
+    EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('#%1').text()").arg(labelID)).toString().contains(QStringLiteral("Clicked")); }))
+        << js(page, QStringLiteral("$('#%1').text()").arg(labelID)).toString().toStdString();
+    const QString previewShot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/preview-after-click.png");
+    preview->window()->grab().toImage().save(previewShot);
+}
+
+// Two runs share one preview window; once it is closed the next run makes a new one. The
+// browser run uses mode 1 without a device.
+TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
+{
+    KRWindowController *controller = openOnPage(copySample(QStringLiteral("Showcase")), QStringLiteral("home"));
+    ASSERT_TRUE(controller);
+    ASSERT_TRUE(controller->buildProject(KRWindowController::FollowUp::Run));
+    KRDeviceBrowserWindowController *first = controller->deviceBrowserWindowController();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->deviceID(), controller->krProject()->designTarget());
+    ASSERT_TRUE(controller->buildProject(KRWindowController::FollowUp::RunDefaultBrowser));
+    EXPECT_EQ(controller->deviceBrowserWindowController(), first);
+    EXPECT_EQ(first->mode(), 1);
+
+    first->window()->close();
+    EXPECT_EQ(controller->deviceBrowserWindowController(), nullptr);
+    QTest::qWait(50); // the closed one goes
+    ASSERT_TRUE(controller->buildProject(KRWindowController::FollowUp::Run));
+    ASSERT_TRUE(controller->deviceBrowserWindowController());
+    EXPECT_EQ(controller->deviceBrowserWindowController()->mode(), 0);
+}
+
+// Syntax errors stop the build: with an erroneous function's editor shown, that editor shows
+// its first error; from the design tab the syntax-error tab comes up. Nothing is built.
+TEST_F(ProjectWindowLive, SyntaxErrorsStopTheBuildAndShowTheFirstError)
+{
+    const QString package = writePackage(
+        QStringLiteral("Broken"),
+        QStringLiteral("<KRPage id=\"home\"><KRContents><KRFunction id=\"broken\" arguments=\"event\">var = ;</KRFunction>"
+                       "</KRContents></KRPage>"));
+    KRWindowController *controller = openOnPage(package, QStringLiteral("home"));
+    ASSERT_TRUE(controller);
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSCheckSyntax"), true);
+    auto function = std::dynamic_pointer_cast<KRFunction>(controller->currentPage()->objectForID(QStringLiteral("broken")));
+    ASSERT_TRUE(function);
+
+    EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::Run));
+    EXPECT_TRUE(controller->builtProjectIndex().isEmpty());
+    EXPECT_FALSE(controller->deviceBrowserWindowController());
+    EXPECT_EQ(controller->masterTabPaneViewController()->currentTabPropertyGroupViewController(), nullptr)
+        << "the syntax-error tab is shown";
+
+    controller->editFunction(function);
+    KRFunctionViewController *editor = tabPane(controller)->selectedFunctionViewController();
+    ASSERT_TRUE(editor);
+    EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
+    EXPECT_EQ(tabPane(controller)->selectedFunctionViewController(), editor) << "the editor stays in front";
+    EXPECT_GT(editor->lastSyntaxErrorLineNumber(), 0);
+}
+
+// On the design surface the window routes the keys: Ctrl+C and Ctrl+V copy and paste the
+// selected objects once; Delete of several selected objects is one undo step "Delete Objects";
+// an arrow moves the selection; Ctrl+Shift+X cuts like Ctrl+X.
+TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
+{
+    const QString package = writePackage(
+        QStringLiteral("Keys"),
+        QStringLiteral("<KRPage id=\"home\"><KRContents>"
+                       "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"100\" height=\"30\">One</KRLabel>"
+                       "<KRLabel id=\"label2\" top=\"80\" left=\"20\" width=\"100\" height=\"30\">Two</KRLabel>"
+                       "<KRLabel id=\"label3\" top=\"140\" left=\"20\" width=\"100\" height=\"30\">Three</KRLabel>"
+                       "</KRContents></KRPage>"));
+    KRWindowController *controller = openOnPage(package, QStringLiteral("home"));
+    ASSERT_TRUE(controller);
+    std::shared_ptr<KRPage> page = controller->currentPage();
+    KRDesignViewController *surface = controller->currentDesignViewController();
+    QWidget *input = live(controller)->webView()->focusProxy();
+    input->setFocus();
+    ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
+    const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
+
+    surface->selectObjects({object("label1"), object("label2")});
+    KRMainMenu::shared().validate();
+    EXPECT_TRUE(command("alignLeft")->isEnabled());
+    const qsizetype count = page->allObjects().size();
+    QTest::keyClick(input, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(input, Qt::Key_V, Qt::ControlModifier);
+    settle(controller);
+    EXPECT_EQ(page->allObjects().size(), count + 2) << "pasted once";
+
+    surface->selectObject(object("label3"));
+    QTest::keyClick(input, Qt::Key_Right);
+    EXPECT_EQ(object("label3")->value(QStringLiteral("kr_left")).toInt(), 21);
+
+    surface->selectObjects({object("label1"), object("label2"), object("label3")});
+    KRUndoManager &undo = controller->document().undoManager();
+    QTest::keyClick(input, Qt::Key_Delete);
+    settle(controller);
+    EXPECT_FALSE(object("label1") || object("label2") || object("label3"));
+    EXPECT_EQ(undo.undoActionName(), QStringLiteral("Delete Objects"));
+    undo.undo();
+    settle(controller);
+    EXPECT_TRUE(object("label1") && object("label2") && object("label3")) << "one step restores all three";
+
+    surface->selectObject(object("label2"));
+    QTest::keyClick(input, Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
+    settle(controller);
+    EXPECT_FALSE(object("label2"));
+}

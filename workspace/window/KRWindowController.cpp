@@ -1,0 +1,746 @@
+#include <workspace/window/KRWindowController.h>
+
+#include <builder/KRProjectBuilder.h>
+#include <builder/KRProjectSyntaxCheck.h>
+#include <builder/KRRuntimeServer.h>
+#include <builder/KRSyntaxChecker.h>
+#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <core/KRRunLogger.h>
+#include <model/KRDocument.h>
+#include <model/KRFunction.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+#include <model/KRProjectResource.h>
+#include <model/KRWebFolder.h>
+#include <widgets/views/KRPaneHeaderView.h>
+#include <platform/appkit/KRColorPanel.h>
+#include <platform/appkit/KRPopover.h>
+#include <platform/appkit/KRViewExtensions.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
+#include <widgets/toolbaritem/JWPopUpToolbarItem.h>
+#include <platform/webview/KRWebView.h>
+#include <workspace/KRDesignViewController.h>
+#include <workspace/designview/KRPageDesignView.h>
+#include <workspace/palette/KRPalettePane.h>
+#include <workspace/panes/KRFunctionViewController.h>
+#include <workspace/panes/KRMasterTabPaneViewController.h>
+#include <workspace/panes/KRTabPaneViewController.h>
+#include <workspace/panes/KRTabPropertyGroupViewController.h>
+#include <workspace/resources/KRNewResourceWindowController.h>
+#include <workspace/resources/KRResourceTabPaneViewController.h>
+#include <workspace/resources/KRSyntaxErrorViewController.h>
+#include <workspace/settings/KRProjectSettingsViewController.h>
+#include <workspace/surface/KRDesignCanvas.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+KRWindowController::PathChooser &krWindowImportChooser()
+{
+    static KRWindowController::PathChooser chooser;
+    return chooser;
+}
+
+KRWindowController::PathChooser &krWindowExportChooser()
+{
+    static KRWindowController::PathChooser chooser;
+    return chooser;
+}
+
+KRWindowController::PathChooser &krWindowSaveChooser()
+{
+    static KRWindowController::PathChooser chooser;
+    return chooser;
+}
+
+int krWindowAsk(KRAlert alert)
+{
+    return KRAlertService::current().runModal(alert);
+}
+
+void krWindowShowError(const QString &message, const QString &informative)
+{
+    KRAlert alert;
+    alert.style = KRAlert::Style::Critical;
+    alert.messageText = message;
+    alert.informativeText = informative;
+    KRAlertService::current().runModal(alert);
+}
+
+} // namespace
+
+void KRWindowController::setImportPathChooser(PathChooser chooser) { krWindowImportChooser() = std::move(chooser); }
+void KRWindowController::setExportFolderChooser(PathChooser chooser) { krWindowExportChooser() = std::move(chooser); }
+void KRWindowController::setSavePathChooser(PathChooser chooser) { krWindowSaveChooser() = std::move(chooser); }
+KRWindowController::PathChooser &KRWindowController::savePathChooser() { return krWindowSaveChooser(); }
+
+KRWindowController::KRWindowController(KRDocument &document) : m_document(document)
+{
+    registerMenuCommands();
+    m_window = std::make_unique<KRWindow>(*this);
+    setWindow(m_window.get());
+    buildWindow();
+    KRMainMenu::shared().createMenuBar(m_window.get());
+    KRMainMenu::setResponder(m_window.get(), this);
+    windowDidLoadProject();
+}
+
+KRWindowController::~KRWindowController()
+{
+    m_closing = true;
+    if (m_window)
+        KRMainMenu::setResponder(m_window.get(), nullptr);
+    if (m_popover)
+        delete m_popover.data();
+    m_deviceBrowser.reset();
+    m_newResource.reset();
+    if (m_projectPane)
+        m_projectPane->windowWillClose();
+    if (m_project)
+        m_project->windowWillClose();
+    // The panes' views live in the window: the controllers go first, then the window, then the
+    // project the panes looked at.
+    m_masterTabPane.reset();
+    m_projectPane.reset();
+    m_window.reset();
+    m_project.reset();
+}
+
+KRWindow *KRWindowController::projectWindow() const
+{
+    return m_window.get();
+}
+
+std::shared_ptr<KRProjectBase> KRWindowController::project() const
+{
+    return m_project;
+}
+
+// --- Window set-up
+
+void KRWindowController::buildWindow()
+{
+    KRWindow &window = *m_window;
+    window.setObjectName(QStringLiteral("KRDocument"));
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    const QString path = m_document.fileURL();
+    window.setWindowTitle(path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(path).completeBaseName());
+    window.setWindowFilePath(path);
+    window.setMinimumSize(900, 560);
+    window.resize(1280, 800);
+
+    buildToolbar();
+
+    auto *central = new QWidget;
+    central->setObjectName(QStringLiteral("contentView"));
+    auto *layout = new QHBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto *splitter = new QSplitter(Qt::Horizontal);
+    splitter->setObjectName(QStringLiteral("windowSplitter"));
+    splitter->setChildrenCollapsible(false);
+    splitter->setHandleWidth(1);
+    m_projectContainer = new QWidget;
+    m_projectContainer->setObjectName(QStringLiteral("projectPaneContainerView"));
+    m_paletteContainer = new QWidget;
+    m_paletteContainer->setObjectName(QStringLiteral("palettePaneContainerView"));
+    m_masterContainer = new QWidget;
+    m_masterContainer->setObjectName(QStringLiteral("masterTabPaneContainerView"));
+    m_projectContainer->setMinimumWidth(180);
+    m_paletteContainer->setMinimumWidth(200);
+    m_masterContainer->setMinimumWidth(480);
+    splitter->addWidget(m_projectContainer);
+    splitter->addWidget(m_paletteContainer);
+    splitter->addWidget(m_masterContainer);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 0);
+    splitter->setStretchFactor(2, 1);
+    splitter->setSizes({210, 240, 830});
+    layout->addWidget(splitter);
+    window.setCentralWidget(central);
+
+    // The loading overlay covers the palette and the master tab pane until the project is
+    // built.
+    m_loadingView = new QWidget(central);
+    m_loadingView->setObjectName(QStringLiteral("loadingView"));
+    m_loadingView->setAutoFillBackground(true);
+    auto *loadingLayout = new QVBoxLayout(m_loadingView);
+    loadingLayout->addStretch();
+    auto *progress = new QProgressBar;
+    progress->setRange(0, 0);
+    progress->setMaximumWidth(160);
+    loadingLayout->addWidget(progress, 0, Qt::AlignCenter);
+    loadingLayout->addStretch();
+    hideUI();
+}
+
+void KRWindowController::buildToolbar()
+{
+    m_toolbar = new QToolBar(QStringLiteral("Toolbar"), m_window.get());
+    m_toolbar->setObjectName(QStringLiteral("toolbar"));
+    m_toolbar->setMovable(false);
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolbar->setIconSize(QSize(24, 24));
+    QStyle *style = QApplication::style();
+    const auto addItem = [&](const QString &identifier, const QString &title, QStyle::StandardPixmap icon,
+                             void (KRWindowController::*slot)()) {
+        QAction *item = m_toolbar->addAction(style->standardIcon(icon), title);
+        item->setObjectName(identifier);
+        connect(item, &QAction::triggered, this, [this, slot] { (this->*slot)(); });
+        return item;
+    };
+    addItem(QStringLiteral("build-item"), QStringLiteral("Build"), QStyle::SP_BrowserReload,
+            &KRWindowController::projectBuildAction);
+
+    // The Run item: a click runs in the preview window; holding it offers the browser.
+    m_runToolbarItem = new JWPopUpToolbarItem(QStringLiteral("runToolbarItem"), m_toolbar);
+    m_runToolbarItem->setObjectName(QStringLiteral("runToolbarItem"));
+    m_runToolbarItem->setText(QStringLiteral("Run"));
+    m_runToolbarItem->setToolTip(QStringLiteral("Run the project (hold for more)"));
+    m_runToolbarItem->setImage(style->standardIcon(QStyle::SP_MediaPlay).pixmap(64, 64).toImage());
+    auto *runMenu = new QMenu(m_window.get());
+    runMenu->setObjectName(QStringLiteral("runMenu"));
+    m_toolbarRunInternalMenu = runMenu->addAction(QStringLiteral("Run in Device Preview"));
+    m_toolbarRunInternalMenu->setObjectName(QStringLiteral("toolbarRunInternalMenu"));
+    connect(m_toolbarRunInternalMenu, &QAction::triggered, this, [this] { projectRunAction(); });
+    QAction *browser = runMenu->addAction(QStringLiteral("Run in Browser"));
+    browser->setObjectName(QStringLiteral("toolbarRunBrowserMenu"));
+    connect(browser, &QAction::triggered, this, [this] { projectRunDefaultBrowserAction(); });
+    m_runToolbarItem->setPopUpMenu(runMenu);
+    connect(m_runToolbarItem, &QAction::triggered, this, [this] { projectRunAction(); });
+    m_toolbar->addAction(m_runToolbarItem);
+
+    addItem(QStringLiteral("export-item"), QStringLiteral("Export"), QStyle::SP_DialogSaveButton,
+            &KRWindowController::exportProjectAction);
+    m_toolbar->addSeparator();
+    addItem(QStringLiteral("newpage-item"), QStringLiteral("New Page"), QStyle::SP_FileIcon,
+            &KRWindowController::createPageAction);
+    addItem(QStringLiteral("newfunction-item"), QStringLiteral("New Function"), QStyle::SP_FileDialogContentsView,
+            &KRWindowController::createFunctionAction);
+    addItem(QStringLiteral("addresource-item"), QStringLiteral("Import"), QStyle::SP_DirOpenIcon,
+            &KRWindowController::addResourceAction);
+    auto *spacer = new QWidget;
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_toolbar->addWidget(spacer);
+    addItem(QStringLiteral("settings-item"), QStringLiteral("Settings"), QStyle::SP_FileDialogDetailedView,
+            &KRWindowController::projectSettingsAction);
+    addItem(QStringLiteral("news-item"), QStringLiteral("News"), QStyle::SP_MessageBoxInformation,
+            &KRWindowController::newsAction);
+    m_window->addToolBar(Qt::TopToolBarArea, m_toolbar);
+}
+
+void KRWindowController::hideUI()
+{
+    for (QWidget *container : {m_projectContainer, m_paletteContainer, m_masterContainer})
+        container->setVisible(false);
+    QWidget *central = m_window->centralWidget();
+    m_loadingView->setGeometry(central->rect());
+    m_loadingView->show();
+    m_loadingView->raise();
+}
+
+void KRWindowController::showUI()
+{
+    m_loadingView->hide();
+    for (QWidget *container : {m_projectContainer, m_paletteContainer, m_masterContainer})
+        container->setVisible(true);
+}
+
+void KRWindowController::windowDidLoadProject()
+{
+    m_palettePane = new KRPalettePane(KRUserDefaults::sharedInstance());
+    m_palettePane->setObjectName(QStringLiteral("palettePane"));
+    connect(m_palettePane, &KRPalettePane::willDragObject, this, &KRWindowController::palettePaneWillDragObject);
+    KRView::addSubviewAndResize(m_paletteContainer, m_palettePane);
+
+    auto result = KRProject::create(m_document.shared_from_this());
+    if (!result) {
+        krWindowShowError(QStringLiteral("The project could not be opened."), result.error().message());
+        emit windowDidLoad();
+        return;
+    }
+    m_project = *result;
+
+    m_projectPane = KRCachingViewController::create<KRProjectPaneViewController>();
+    m_projectPane->setProject(m_project);
+    m_projectPane->setDelegate(this);
+    KRView::addSubviewAndResize(m_projectContainer, m_projectPane->view());
+    m_masterTabPane = KRCachingViewController::create<KRMasterTabPaneViewController>();
+    m_masterTabPane->setProject(m_project);
+    KRView::addSubviewAndResize(m_masterContainer, m_masterTabPane->view());
+    m_projectPane->didOpenProject(m_project);
+
+    std::shared_ptr<KRPage> start = m_project->pageForID(m_project->startPage());
+    if (!start && !m_project->krPages().isEmpty())
+        start = m_project->krPages().first();
+    if (start)
+        selectPage(start);
+    showUI();
+    emit windowDidLoad();
+}
+
+// --- Pages and tabs
+
+void KRWindowController::selectPage(const std::shared_ptr<KRPage> &page)
+{
+    if (!page)
+        return;
+    KR_LOG(QStringLiteral("select page: ") + page->kr_id());
+    m_currentPage = page;
+    if (m_projectPane)
+        m_projectPane->selectPage(page);
+    if (m_masterTabPane)
+        m_masterTabPane->selectTabWithPage(page);
+    KRMainMenu::shared().validate();
+}
+
+KRTabPaneViewController *KRWindowController::currentTabPane() const
+{
+    if (!m_masterTabPane)
+        return nullptr;
+    KRTabPropertyGroupViewController *group = m_masterTabPane->currentTabPropertyGroupViewController();
+    return group ? group->tabPaneViewController() : nullptr;
+}
+
+KRDesignViewController *KRWindowController::currentDesignViewController() const
+{
+    KRTabPaneViewController *tabPane = currentTabPane();
+    return tabPane ? tabPane->selectedDesignViewController() : nullptr;
+}
+
+QWidget *KRWindowController::currentDesignWebView() const
+{
+    KRTabPaneViewController *tabPane = currentTabPane();
+    if (!tabPane || !tabPane->isDesignViewSelected() || !tabPane->designCanvas())
+        return nullptr;
+    KRPageDesignView *live = tabPane->designCanvas()->designView();
+    return live ? live->webView() : nullptr;
+}
+
+bool KRWindowController::isDragging() const
+{
+    KRDesignViewController *surface = currentDesignViewController();
+    return surface && surface->isDragging();
+}
+
+void KRWindowController::createPageAction()
+{
+    KR_LOG(QString());
+    if (m_project)
+        selectPage(m_project->createNewPage());
+}
+
+void KRWindowController::duplicatePageAction()
+{
+    KR_LOG(QString());
+    if (m_project && currentPage())
+        selectPage(m_project->duplicatePage(currentPage()));
+}
+
+void KRWindowController::createFunctionAction()
+{
+    KR_LOG(QString());
+    std::shared_ptr<KRPage> page = currentPage();
+    if (!page)
+        return;
+    if (auto function = std::dynamic_pointer_cast<KRFunction>(page->createNewObject(QStringLiteral("KRFunction"), QString())))
+        editFunction(function);
+}
+
+void KRWindowController::editFunction(const std::shared_ptr<KRFunction> &function)
+{
+    KR_LOG(QString());
+    if (!function)
+        return;
+    auto page = std::dynamic_pointer_cast<KRPage>(function->owningPage());
+    if (page)
+        selectPage(page);
+    if (KRDesignViewController *surface = currentDesignViewController())
+        surface->selectObject(function);
+    if (KRTabPropertyGroupViewController *group = m_masterTabPane ? m_masterTabPane->currentTabPropertyGroupViewController() : nullptr)
+        group->editFunction(function);
+}
+
+void KRWindowController::editResource(const std::shared_ptr<KRProjectResource> &resource)
+{
+    KR_LOG(QString());
+    if (!resource || !resource->isEditable() || !m_masterTabPane)
+        return;
+    m_masterTabPane->selectResourceTab();
+    if (KRResourceTabPaneViewController *tabs = m_masterTabPane->resourceTabPaneViewController())
+        tabs->editResource(resource);
+}
+
+void KRWindowController::deletePage(const std::shared_ptr<KRPage> &page)
+{
+    KR_LOG(QString());
+    if (!m_project || !page || m_project->krPages().size() < 2)
+        return;
+    KRAlert alert;
+    alert.messageText = QStringLiteral("Delete Page");
+    alert.informativeText = QStringLiteral("Do you want to delete the page \"%1\" from this project?").arg(page->kr_id());
+    alert.buttonTitles = {QStringLiteral("Delete Page"), QStringLiteral("Cancel")};
+    if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
+        return;
+    m_project->deletePage(page);
+    if (!m_project->krPages().isEmpty())
+        selectPage(m_project->krPages().first());
+}
+
+void KRWindowController::selectDesignViewAction()
+{
+    KRTabPaneViewController *tabPane = currentTabPane();
+    if (!tabPane)
+        return;
+    if (tabPane->isDesignViewSelected())
+        tabPane->selectPreviousTab();
+    else
+        tabPane->selectDesignView();
+}
+
+void KRWindowController::lastResourceTabClosedAction()
+{
+    if (m_project && !m_project->krPages().isEmpty())
+        selectPage(m_project->krPages().first());
+}
+
+void KRWindowController::palettePaneWillDragObject(const QString &className)
+{
+    KRTabPaneViewController *tabPane = currentTabPane();
+    if (!tabPane)
+        return;
+    if (KRObjectInfo::sharedInstance().isVisualObject(className))
+        tabPane->selectDesignView();
+    else
+        tabPane->selectObjectView();
+}
+
+// --- The outline's requests
+
+void KRWindowController::projectPaneDidSelectPage(KRProjectPaneViewController *, const std::shared_ptr<KRPage> &page)
+{
+    selectPage(page);
+    if (QWidget *view = currentDesignWebView())
+        view->setFocus(Qt::OtherFocusReason);
+}
+
+void KRWindowController::projectPaneDeletePage(KRProjectPaneViewController *, const std::shared_ptr<KRPage> &page)
+{
+    deletePage(page);
+}
+
+bool KRWindowController::projectPaneResourceIsOpenInTab(KRProjectPaneViewController *,
+                                                        const std::shared_ptr<KRProjectResource> &resource)
+{
+    KRResourceTabPaneViewController *tabs = m_masterTabPane ? m_masterTabPane->resourceTabPaneViewController() : nullptr;
+    return tabs && tabs->isResourceOpenInTab(resource);
+}
+
+void KRWindowController::projectPaneEditResource(KRProjectPaneViewController *,
+                                                 const std::shared_ptr<KRProjectResource> &resource)
+{
+    editResource(resource);
+}
+
+void KRWindowController::showSyntaxErrorsForProjectPane(KRProjectPaneViewController *)
+{
+    if (m_masterTabPane)
+        m_masterTabPane->selectSyntaxErrorTab();
+}
+
+void KRWindowController::projectSettingsAction(KRProjectPaneViewController *, QWidget *)
+{
+    projectSettingsAction();
+}
+
+// --- Pop-overs
+
+void KRWindowController::projectSettingsAction()
+{
+    KR_LOG(QString());
+    if (!m_project || !m_projectPane)
+        return;
+    if (m_popover)
+        delete m_popover.data();
+    auto settings = KRCachingViewController::create<KRProjectSettingsViewController>();
+    settings->setProject(m_project);
+    auto *popover = new KRPopover(m_window.get());
+    popover->setObjectName(QStringLiteral("projectSettingsPopover"));
+    popover->setBehavior(KRPopover::Behavior::Transient);
+    popover->setContentWidget(settings->view());
+    // The pop-over keeps the controller of its contents.
+    settings.release()->setParent(popover);
+    m_popover = popover;
+    QWidget *anchor = m_projectContainer;
+    if (QWidget *header = m_projectPane->headerView())
+        anchor = header;
+    popover->showRelativeToRect(anchor->rect(), anchor, KRPopover::RightEdge);
+}
+
+void KRWindowController::newsAction()
+{
+    KR_LOG(QString());
+}
+
+// --- Build and run
+
+bool KRWindowController::commitEditing()
+{
+    // An editor writes its pending text into the model when it loses the focus; one that
+    // refuses to let it go stops the command.
+    QWidget *focus = QApplication::focusWidget();
+    if (!focus || focus->window() != m_window.get())
+        return true;
+    m_window->setFocus(Qt::OtherFocusReason);
+    if (QApplication::focusWidget() == focus && focus != m_window.get())
+        return false;
+    focus->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void KRWindowController::projectBuildAction()
+{
+    buildProject(FollowUp::None);
+}
+
+void KRWindowController::projectRunAction()
+{
+    buildProject(FollowUp::Run);
+}
+
+void KRWindowController::projectRunDefaultBrowserAction()
+{
+    buildProject(FollowUp::RunDefaultBrowser);
+}
+
+bool KRWindowController::buildProject(FollowUp followUp)
+{
+    KR_LOG(QString());
+    m_runAfterBuilding = followUp;
+    if (!m_project || !commitEditing())
+        return false;
+
+    if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"))) {
+        KRSyntaxCheckRun run;
+        if (KRRuntimeServer::portNumber() > 0) {
+            KRSyntaxChecker checker;
+            run = KRProjectSyntaxCheck::checkFunctionSyntax(*m_project, checker);
+        } else {
+            run.outcome = KRSyntaxCheckRun::Outcome::NotChecked;
+        }
+        if (run.foundErrors()) {
+            KR_LOG(QStringLiteral("syntax errors"));
+            KRTabPaneViewController *tabPane = currentTabPane();
+            KRFunctionViewController *editor = tabPane ? tabPane->selectedFunctionViewController() : nullptr;
+            if (editor && editor->function() && !editor->function()->syntaxErrors().isEmpty()) {
+                editor->showFirstSyntaxError();
+            } else {
+                if (m_masterTabPane)
+                    m_masterTabPane->selectSyntaxErrorTab();
+                if (m_projectPane)
+                    m_projectPane->selectSyntaxErrorItem();
+            }
+            return false;
+        }
+        if (run.outcome == KRSyntaxCheckRun::Outcome::NotChecked) {
+            // A check that did not run is no pass: the user decides.
+            KRAlert alert;
+            alert.messageText = QStringLiteral("Unable to perform syntax check");
+            alert.informativeText = QStringLiteral(
+                "The syntax of the project's functions could not be checked because the local server is not "
+                "available. Do you want to build the project without the check?");
+            alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
+            if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
+                return false;
+        }
+    }
+
+    KRProjectBuilder builder(m_project);
+    KRResult<QString> built = builder.build();
+    if (!built) {
+        krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
+        return false;
+    }
+    m_builtProjectIndex = *built;
+    switch (std::exchange(m_runAfterBuilding, FollowUp::None)) {
+    case FollowUp::Run:
+        runProject();
+        break;
+    case FollowUp::RunDefaultBrowser:
+        runProjectDefaultBrowser();
+        break;
+    case FollowUp::None:
+        break;
+    }
+    return true;
+}
+
+void KRWindowController::runProject()
+{
+    KR_LOG(QString());
+    if (!m_deviceBrowser) {
+        m_deviceBrowser = std::make_unique<KRDeviceBrowserWindowController>();
+        if (QWidget *window = m_deviceBrowser->window())
+            window->installEventFilter(this);
+    }
+    m_deviceBrowser->setMode(0);
+    m_deviceBrowser->setIndexFilePath(m_builtProjectIndex);
+    m_deviceBrowser->setDeviceID(m_project->designTarget());
+    if (QWidget *window = m_deviceBrowser->window()) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+void KRWindowController::runProjectDefaultBrowser()
+{
+    KR_LOG(QString());
+    if (!m_deviceBrowser) {
+        m_deviceBrowser = std::make_unique<KRDeviceBrowserWindowController>();
+        if (QWidget *window = m_deviceBrowser->window())
+            window->installEventFilter(this);
+    }
+    m_deviceBrowser->setMode(1);
+    m_deviceBrowser->setIndexFilePath(m_builtProjectIndex);
+    if (QWidget *window = m_deviceBrowser->window()) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+void KRWindowController::deviceBrowserWindowClosed()
+{
+    if (!m_deviceBrowser)
+        return;
+    // The window is still in its close event: the controller goes on the next pass.
+    auto *closing = m_deviceBrowser.release();
+    if (QWidget *window = closing->window())
+        window->removeEventFilter(this);
+    closing->deleteLater();
+}
+
+// --- Export and import
+
+void KRWindowController::exportProjectAction()
+{
+    KR_LOG(QString());
+    if (!m_project || !commitEditing())
+        return;
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    if (m_project->serverScriptsEnabled() && !defaults.boolValue(QStringLiteral("SuppressExportWarning"))) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("Exporting projects with server-side scripting");
+        alert.informativeText = QStringLiteral(
+            "The server-side scripting used by this project is only supported by the built-in Korvane hosting "
+            "service.  The onGET() and onPOST() events in this project will be omitted from the exported web "
+            "application.");
+        alert.buttonTitles = {QStringLiteral("Export"), QStringLiteral("Cancel")};
+        alert.suppressionButtonTitle = QStringLiteral("Do not show this message again.");
+        const int answer = krWindowAsk(alert);
+        if (*alert.suppressionButtonChecked)
+            defaults.setValue(QStringLiteral("SuppressExportWarning"), true);
+        if (answer != KRAlertService::FirstButtonReturn)
+            return;
+    }
+    if (m_document.fileURL().isEmpty()) {
+        if (saveDocumentAs())
+            exportProjectAction();
+        return;
+    }
+    QStringList chosen;
+    if (krWindowExportChooser()) {
+        chosen = krWindowExportChooser()(m_window.get());
+    } else {
+        QFileDialog dialog(m_window.get(), QStringLiteral("Export as Web Application"));
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Export"));
+        if (dialog.exec() == QDialog::Accepted)
+            chosen = dialog.selectedFiles();
+    }
+    if (chosen.isEmpty())
+        return;
+    KRProjectBuilder builder(m_project);
+    builder.setExportMode(true);
+    KRResult<QString> built = builder.build();
+    if (!built) {
+        krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
+        return;
+    }
+    builder.exportProjectToFolder(chosen.first());
+}
+
+void KRWindowController::addResourceAction()
+{
+    KR_LOG(QString());
+    if (!m_project)
+        return;
+    QStringList paths;
+    if (krWindowImportChooser()) {
+        paths = krWindowImportChooser()(m_window.get());
+    } else {
+        QFileDialog dialog(m_window.get(), QStringLiteral("Import Resource into Project"));
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Add"));
+        if (dialog.exec() == QDialog::Accepted)
+            paths = dialog.selectedFiles();
+    }
+    addResources(paths);
+}
+
+void KRWindowController::addResources(const QStringList &paths)
+{
+    if (!m_project || !m_project->webFolder())
+        return;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        KRAlert alert;
+        alert.buttonTitles = {QString(), QStringLiteral("Skip")};
+        if (info.isDir()) {
+            alert.messageText = QStringLiteral("Import Folder");
+            alert.informativeText = QStringLiteral("Copy the contents of the folder '%1' into this project?").arg(path);
+            alert.buttonTitles[0] = QStringLiteral("Copy");
+        } else if (info.size() > 1000000) {
+            alert.messageText = QStringLiteral("Import File");
+            alert.informativeText = QStringLiteral("Import the file '%1' (%2MB) into this project?")
+                                        .arg(path)
+                                        .arg(double(info.size()) / 1000000.0, 0, 'f', 1);
+            alert.buttonTitles[0] = QStringLiteral("Import");
+        }
+        if (!alert.messageText.isEmpty() && krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
+            continue;
+        m_project->webFolder()->addResource(path);
+    }
+}
+
+void KRWindowController::newResourceAction()
+{
+    KR_LOG(QString());
+    if (!m_project || m_newResource)
+        return;
+    m_newResource = std::make_unique<KRNewResourceWindowController>();
+    m_newResource->setProject(m_project);
+    m_newResource->beginSheetForWindow(m_window.get(), [this] {
+        // The sheet is still ending: the controller goes on the next pass.
+        if (m_newResource)
+            m_newResource.release()->deleteLater();
+    });
+}

@@ -1,0 +1,233 @@
+#pragma once
+
+#include <core/ui/KRMainMenu.h>
+#include <core/ui/KRProjectWindowController.h>
+#include <workspace/outline/KRProjectPaneViewController.h>
+
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class JWPopUpToolbarItem;
+class KRDesignViewController;
+class KRDeviceBrowserWindowController;
+class KRDocument;
+class KRFunction;
+class KRMasterTabPaneViewController;
+class KRNewResourceWindowController;
+class KRObject;
+class KRPage;
+class KRPalettePane;
+class KRPopover;
+class KRProject;
+class KRProjectPaneViewController;
+class KRProjectResource;
+class KRTabPaneViewController;
+class KRWindow;
+class QAction;
+class QKeyEvent;
+class QToolBar;
+
+// The controller of an open project's window: the outline on the left, the object palette, and
+// the master tab pane with one tab per page (each with its inspector). It makes the project
+// from the document, shows the start page and carries the window's commands (build, run,
+// export, import, pages, resources, the settings and news pop-overs) and its key routing, edit
+// commands and menu validation. The document owns the controller; the controller owns the
+// window and the project.
+class KRWindowController : public QObject,
+                           public KRProjectWindowController,
+                           public KRMenuResponder,
+                           public KRProjectPaneDelegate
+{
+    Q_OBJECT
+
+public:
+    // What runs once a build has succeeded.
+    enum class FollowUp { None, Run, RunDefaultBrowser };
+
+    explicit KRWindowController(KRDocument &document);
+    ~KRWindowController() override;
+
+    // Registers the window's commands with the application's menu (once per process).
+    static void registerMenuCommands();
+
+    KRDocument &document() const { return m_document; }
+    KRWindow *projectWindow() const;
+    QToolBar *toolbar() const { return m_toolbar; }
+    KRProjectPaneViewController *projectPaneViewController() const { return m_projectPane.get(); }
+    KRPalettePane *palettePane() const { return m_palettePane; }
+    KRMasterTabPaneViewController *masterTabPaneViewController() const { return m_masterTabPane.get(); }
+    KRDeviceBrowserWindowController *deviceBrowserWindowController() const { return m_deviceBrowser.get(); }
+    QWidget *projectPaneContainerView() const { return m_projectContainer; }
+    QWidget *palettePaneContainerView() const { return m_paletteContainer; }
+    QWidget *masterTabPaneContainerView() const { return m_masterContainer; }
+    // Shown while the project and its start page are being built.
+    QWidget *loadingView() const { return m_loadingView; }
+
+    std::shared_ptr<KRProject> krProject() const { return m_project; }
+    std::shared_ptr<KRPage> currentPage() const { return m_currentPage.lock(); }
+    QString builtProjectIndex() const { return m_builtProjectIndex; }
+    // The design surface of the shown page tab; null when another tab is shown.
+    KRDesignViewController *currentDesignViewController() const;
+    // The widget the shown page is drawn in (its live view); null when none.
+    QWidget *currentDesignWebView() const;
+    bool isDragging() const;
+
+    // --- KRDocumentWindowController
+    std::shared_ptr<KRProjectBase> project() const override;
+    void editFunction(const std::shared_ptr<KRFunction> &function) override;
+    void projectRunAction() override;
+    void createPageAction() override;
+
+    // --- Commands
+    void selectPage(const std::shared_ptr<KRPage> &page);
+    void projectBuildAction();
+    void projectRunDefaultBrowserAction();
+    // Commits pending edits, checks the syntax when "JSCheckSyntax" is on and builds; then
+    // runs the follow-up. False when the build did not happen.
+    bool buildProject(FollowUp followUp);
+    void runProject();
+    void runProjectDefaultBrowser();
+    void exportProjectAction();
+    void addResourceAction();
+    // Imports the paths, asking for folders and for files over 1,000,000 bytes.
+    void addResources(const QStringList &paths);
+    void newResourceAction();
+    void duplicatePageAction();
+    void createFunctionAction();
+    void editResource(const std::shared_ptr<KRProjectResource> &resource);
+    void deletePage(const std::shared_ptr<KRPage> &page);
+    void projectSettingsAction();
+    void newsAction();
+    void selectDesignViewAction();
+    void lastResourceTabClosedAction();
+    void palettePaneWillDragObject(const QString &className);
+
+    // Saving and closing. Each returns whether the document was saved (closed).
+    bool saveDocument();
+    bool saveDocumentAs();
+    // Saves to that package folder (Save As without the panel).
+    bool saveDocumentTo(const QString &packagePath);
+    void revertDocumentToSaved();
+    // Asks about unsaved changes ("Save", "Cancel", "Don't Save"); true when the window may
+    // close.
+    bool shouldCloseDocument();
+    // Unsaved changes, edited resources waiting in the project's cache included.
+    bool hasUnsavedChanges() const;
+
+    // --- KRProjectPaneDelegate
+    void projectPaneDidSelectPage(KRProjectPaneViewController *pane, const std::shared_ptr<KRPage> &page) override;
+    void projectPaneDeletePage(KRProjectPaneViewController *pane, const std::shared_ptr<KRPage> &page) override;
+    bool projectPaneResourceIsOpenInTab(KRProjectPaneViewController *pane,
+                                        const std::shared_ptr<KRProjectResource> &resource) override;
+    void projectPaneEditResource(KRProjectPaneViewController *pane,
+                                 const std::shared_ptr<KRProjectResource> &resource) override;
+    void showSyntaxErrorsForProjectPane(KRProjectPaneViewController *pane) override;
+    void projectSettingsAction(KRProjectPaneViewController *pane, QWidget *sender) override;
+
+    // --- Keys and edit commands
+    // Whether the widget is the shown page's live view or lies inside it.
+    bool isDesignViewFirstResponder(const QWidget *widget) const;
+    // The object browser or the page's live view.
+    bool isEditViewSelected(const QWidget *widget) const;
+    // The master tab pane's selected object unless it is the page itself.
+    std::shared_ptr<KRObject> editableObject() const;
+    // Routes a key press aimed at the focused widget; true when the controller took it (the
+    // key then goes no further).
+    bool routeKeyPress(QKeyEvent *event, QWidget *focus);
+    // Whether routeKeyPress would take the key: such keys are claimed before shortcuts run, so
+    // each acts exactly once.
+    bool wantsKey(const QKeyEvent *event, QWidget *focus) const;
+    void deleteKeyEvent();
+    void controlTabKeyEvent();
+    void tabKeyEvent();
+    bool arrowKeyEvent(int key);
+    void commandXEvent();
+    void commandCEvent();
+    void commandVEvent();
+    void commandAEvent();
+    void showGridAction();
+    // "None" or a title beginning with a number and "-".
+    void gridAction(const QString &title);
+
+    // --- KRMenuResponder
+    bool performMenuCommand(const QString &identifier) override;
+    bool validateMenuCommand(const QString &identifier, QAction *action) override;
+
+    // Dialog seams for tests: a chooser returns the chosen paths (empty: cancelled).
+    using PathChooser = std::function<QStringList(QWidget *parent)>;
+    static void setImportPathChooser(PathChooser chooser);
+    static void setExportFolderChooser(PathChooser chooser);
+    static void setSavePathChooser(PathChooser chooser);
+
+signals:
+    // The window has shown its start page (or failed to load the project).
+    void windowDidLoad();
+    // The user closed the window; the owner of the document drops it now.
+    void windowDidClose();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    friend class KRWindow;
+
+    static PathChooser &savePathChooser();
+    void windowDidLoadProject();
+    void buildWindow();
+    void buildToolbar();
+    void hideUI();
+    void showUI();
+    bool commitEditing();
+    void deviceBrowserWindowClosed();
+    KRTabPaneViewController *currentTabPane() const;
+    QWidget *focusWidget() const;
+    void sendToFocus(int command);
+    void windowBecameActive();
+
+    KRDocument &m_document;
+    std::unique_ptr<KRWindow> m_window;
+    QToolBar *m_toolbar = nullptr;
+    JWPopUpToolbarItem *m_runToolbarItem = nullptr;
+    QAction *m_toolbarRunInternalMenu = nullptr;
+    QWidget *m_projectContainer = nullptr;
+    QWidget *m_paletteContainer = nullptr;
+    QWidget *m_masterContainer = nullptr;
+    QWidget *m_loadingView = nullptr;
+    KRPalettePane *m_palettePane = nullptr;
+    std::unique_ptr<KRProjectPaneViewController> m_projectPane;
+    std::unique_ptr<KRMasterTabPaneViewController> m_masterTabPane;
+    std::unique_ptr<KRDeviceBrowserWindowController> m_deviceBrowser;
+    std::unique_ptr<KRNewResourceWindowController> m_newResource;
+    QPointer<KRPopover> m_popover;
+    std::shared_ptr<KRProject> m_project;
+    std::weak_ptr<KRPage> m_currentPage;
+    FollowUp m_runAfterBuilding = FollowUp::None;
+    QString m_builtProjectIndex;
+    bool m_closing = false;
+};
+
+// The project window: routes the keys meant for page objects to its controller before the
+// normal dispatch, and asks before it closes with unsaved changes.
+class KRWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit KRWindow(KRWindowController &controller);
+    ~KRWindow() override;
+
+    KRWindowController &controller() const { return m_controller; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    KRWindowController &m_controller;
+};

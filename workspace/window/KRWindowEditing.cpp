@@ -1,0 +1,578 @@
+// The project window's keys, edit commands, grid and align commands, and its menu commands with
+// their validation.
+#include <workspace/window/KRWindowController.h>
+
+#include <core/KRRunLogger.h>
+#include <core/ui/KRWindowControllerBase.h>
+#include <model/KRDocument.h>
+#include <model/KRObject.h>
+#include <model/KRPage.h>
+#include <model/KRPasteboard.h>
+#include <model/KRProject.h>
+#include <platform/appkit/KRColorPanel.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <workspace/KRDesignViewController.h>
+#include <workspace/palette/KRObjectBrowser.h>
+#include <workspace/panes/KRMasterTabPaneViewController.h>
+#include <workspace/panes/KRTabPaneViewController.h>
+#include <workspace/panes/KRTabPropertyGroupViewController.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+
+namespace {
+
+using EditCommand = KRWindowControllerBase::EditCommand;
+
+const char *krWindowEditMethod(EditCommand command)
+{
+    switch (command) {
+    case EditCommand::Cut:
+        return "cut()";
+    case EditCommand::Copy:
+        return "copy()";
+    case EditCommand::Paste:
+        return "paste()";
+    case EditCommand::Delete:
+        return "del()";
+    case EditCommand::SelectAll:
+        return "selectAll()";
+    }
+    return "";
+}
+
+// Whether the focused widget, or one of its ancestors in the window, takes the command.
+bool krWindowFocusTakes(QWidget *focus, EditCommand command)
+{
+    for (QWidget *w = focus; w; w = w->parentWidget()) {
+        if (command == EditCommand::Delete
+            && (qobject_cast<QLineEdit *>(w) || qobject_cast<QTextEdit *>(w) || qobject_cast<QPlainTextEdit *>(w)))
+            return true;
+        if (w->metaObject()->indexOfMethod(krWindowEditMethod(command)) >= 0)
+            return true;
+        if (w->isWindow())
+            break;
+    }
+    return false;
+}
+
+struct KRWindowCommand {
+    const char *menu;
+    const char *identifier;
+    const char *title;
+    QKeySequence shortcut;
+    bool checkable = false;
+};
+
+const QString kObjectPboardType = QStringLiteral("KRObjectPboardType");
+
+// Puts the shared colour panel away when it is up (without making one).
+void krWindowCloseColourPanel()
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *panel = qobject_cast<KRColorPanel *>(top); panel && panel->isVisible())
+            panel->close();
+}
+
+} // namespace
+
+void KRWindowController::registerMenuCommands()
+{
+    KRMainMenu &menu = KRMainMenu::shared();
+    if (menu.action(QStringLiteral("build")))
+        return;
+    const auto add = [&menu](const char *m, const char *identifier, const char *title, QKeySequence shortcut = {},
+                             bool checkable = false) {
+        menu.addCommand(QString::fromUtf8(m), QString::fromUtf8(identifier), QString::fromUtf8(title), shortcut, checkable);
+    };
+    const QString file = QStringLiteral("File");
+    add("File", "closeWindow", "Close", QKeySequence::Close);
+    add("File", "saveDocument", "Save", QKeySequence::Save);
+    add("File", "saveDocumentAs", "Save As…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    add("File", "revertDocument", "Revert to Saved");
+    menu.addSeparator(file);
+    add("File", "importResource", "Import Resource…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I));
+    add("File", "newResource", "New Resource…");
+    add("File", "exportProject", "Export as Web Application…", QKeySequence(Qt::CTRL | Qt::Key_E));
+
+    const QString edit = QStringLiteral("Edit");
+    add("Edit", "undo", "Undo", QKeySequence::Undo);
+    add("Edit", "redo", "Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    menu.addSeparator(edit);
+    add("Edit", "cut", "Cut", QKeySequence::Cut);
+    add("Edit", "copy", "Copy", QKeySequence::Copy);
+    add("Edit", "paste", "Paste", QKeySequence::Paste);
+    add("Edit", "delete", "Delete");
+    add("Edit", "selectAll", "Select All", QKeySequence::SelectAll);
+    menu.addSeparator(edit);
+    add("Edit", "alignLeft", "Align Left");
+    add("Edit", "alignCenter", "Align Center");
+    add("Edit", "alignRight", "Align Right");
+    add("Edit", "vAlignTop", "Align Top");
+    add("Edit", "vAlignCenter", "Align Middle");
+    add("Edit", "vAlignBottom", "Align Bottom");
+
+    add("View", "showGrid", "Show Grid", QKeySequence(Qt::CTRL | Qt::Key_Apostrophe), true);
+    menu.addSubmenu(QStringLiteral("View"), QStringLiteral("snapToGrid"), QStringLiteral("Snap to Grid"));
+    add("snapToGrid", "snapGridNone", "None", {}, true);
+    add("snapToGrid", "snapGrid5", "5-Pixel Grid", {}, true);
+    add("snapToGrid", "snapGrid10", "10-Pixel Grid", {}, true);
+    add("snapToGrid", "snapGrid20", "20-Pixel Grid", {}, true);
+    menu.addSeparator(QStringLiteral("View"));
+    add("View", "selectDesignView", "Toggle Design View", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+
+    add("Project", "build", "Build", QKeySequence(Qt::CTRL | Qt::Key_B));
+    add("Project", "run", "Run", QKeySequence(Qt::CTRL | Qt::Key_R));
+    add("Project", "runInBrowser", "Run in Browser", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R));
+    menu.addSeparator(QStringLiteral("Project"));
+    add("Project", "newPage", "New Page", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+    add("Project", "duplicatePage", "Duplicate Page");
+    add("Project", "deletePage", "Delete Page…");
+    add("Project", "newFunction", "New Function", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    menu.addSeparator(QStringLiteral("Project"));
+    add("Project", "projectSettings", "Project Settings…", QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    add("Project", "news", "News");
+}
+
+// --- Predicates
+
+QWidget *KRWindowController::focusWidget() const
+{
+    QWidget *focus = QApplication::focusWidget();
+    return focus && focus->window() == m_window.get() ? focus : nullptr;
+}
+
+bool KRWindowController::isDesignViewFirstResponder(const QWidget *widget) const
+{
+    QWidget *view = currentDesignWebView();
+    return widget && view && (widget == view || view->isAncestorOf(widget));
+}
+
+bool KRWindowController::isEditViewSelected(const QWidget *widget) const
+{
+    for (const QWidget *w = widget; w; w = w->parentWidget())
+        if (qobject_cast<const KRObjectBrowser *>(w))
+            return true;
+    return isDesignViewFirstResponder(widget);
+}
+
+std::shared_ptr<KRObject> KRWindowController::editableObject() const
+{
+    if (!m_masterTabPane)
+        return nullptr;
+    std::shared_ptr<KRObject> object = m_masterTabPane->selectedObject();
+    if (!object || object->owningPage().get() == static_cast<KRPageBase *>(std::dynamic_pointer_cast<KRPageBase>(object).get()))
+        return nullptr;
+    return object;
+}
+
+// --- Keys
+
+bool KRWindowController::wantsKey(const QKeyEvent *event, QWidget *focus) const
+{
+    const bool command = event->modifiers() & Qt::ControlModifier;
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        return currentDesignViewController() && isDesignViewFirstResponder(focus);
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        return isEditViewSelected(focus);
+    case Qt::Key_Tab:
+        if (command)
+            return m_masterTabPane && m_masterTabPane->currentPageTabPropertyGroupViewController();
+        return currentDesignViewController() && isDesignViewFirstResponder(focus);
+    case Qt::Key_X:
+    case Qt::Key_C:
+    case Qt::Key_V:
+    case Qt::Key_A:
+        // Elsewhere the focused widget (or the menu's shortcut) does the edit, once.
+        return command && isEditViewSelected(focus);
+    default:
+        return false;
+    }
+}
+
+bool KRWindowController::routeKeyPress(QKeyEvent *event, QWidget *focus)
+{
+    if (!wantsKey(event, focus))
+        return false;
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        return arrowKeyEvent(event->key());
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        deleteKeyEvent();
+        return true;
+    case Qt::Key_Tab:
+        if (event->modifiers() & Qt::ControlModifier)
+            controlTabKeyEvent();
+        else
+            tabKeyEvent();
+        return true;
+    case Qt::Key_X:
+        commandXEvent();
+        return true;
+    case Qt::Key_C:
+        commandCEvent();
+        return true;
+    case Qt::Key_V:
+        commandVEvent();
+        return true;
+    case Qt::Key_A:
+        commandAEvent();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void KRWindowController::deleteKeyEvent()
+{
+    QWidget *focus = focusWidget();
+    if (isDesignViewFirstResponder(focus)) {
+        KRDesignViewController *surface = currentDesignViewController();
+        if (!surface)
+            return;
+        const QList<std::shared_ptr<KRObject>> selection = surface->selectedObjects();
+        if (selection.isEmpty())
+            return;
+        KRUndoManager &undo = m_document.undoManager();
+        undo.beginUndoGrouping();
+        if (selection.size() >= 2)
+            undo.setActionName(QStringLiteral("Delete Objects"));
+        for (const auto &object : selection)
+            object->deleteObject();
+        undo.endUndoGrouping();
+    } else if (isEditViewSelected(focus)) {
+        if (std::shared_ptr<KRObject> object = editableObject())
+            object->deleteObject();
+    } else {
+        // The menu's Delete with the focus in a text: the text's own delete.
+        KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Delete);
+    }
+    KRMainMenu::shared().validate();
+}
+
+void KRWindowController::controlTabKeyEvent()
+{
+    if (!m_masterTabPane)
+        return;
+    if (KRTabPropertyGroupViewController *group = m_masterTabPane->currentPageTabPropertyGroupViewController())
+        if (KRTabPaneViewController *tabPane = group->tabPaneViewController())
+            tabPane->nextTab();
+}
+
+void KRWindowController::tabKeyEvent()
+{
+    if (KRDesignViewController *surface = currentDesignViewController())
+        if (isDesignViewFirstResponder(focusWidget()))
+            surface->selectNextObject();
+}
+
+bool KRWindowController::arrowKeyEvent(int key)
+{
+    KRDesignViewController *surface = currentDesignViewController();
+    if (!surface || !isDesignViewFirstResponder(focusWidget()))
+        return false;
+    switch (key) {
+    case Qt::Key_Up:
+        surface->moveObjects(KRDesignViewController::Arrow::Up);
+        break;
+    case Qt::Key_Down:
+        surface->moveObjects(KRDesignViewController::Arrow::Down);
+        break;
+    case Qt::Key_Left:
+        surface->moveObjects(KRDesignViewController::Arrow::Left);
+        break;
+    default:
+        surface->moveObjects(KRDesignViewController::Arrow::Right);
+        break;
+    }
+    return true;
+}
+
+void KRWindowController::commandXEvent()
+{
+    QWidget *focus = focusWidget();
+    if (!isEditViewSelected(focus)) {
+        KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Cut);
+    } else if (isDesignViewFirstResponder(focus)) {
+        KRDesignViewController *surface = currentDesignViewController();
+        std::shared_ptr<KRPage> page = currentPage();
+        if (surface && page && !surface->selectedObjects().isEmpty())
+            page->cutObjects(surface->selectedObjects());
+    }
+    KRMainMenu::shared().validate();
+}
+
+void KRWindowController::commandCEvent()
+{
+    QWidget *focus = focusWidget();
+    if (!isEditViewSelected(focus)) {
+        KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Copy);
+    } else if (isDesignViewFirstResponder(focus)) {
+        KRDesignViewController *surface = currentDesignViewController();
+        std::shared_ptr<KRPage> page = currentPage();
+        if (surface && page && !surface->selectedObjects().isEmpty())
+            page->pasteboardCopyObjects(surface->selectedObjects());
+    }
+    KRMainMenu::shared().validate();
+}
+
+void KRWindowController::commandVEvent()
+{
+    QWidget *focus = focusWidget();
+    if (!isEditViewSelected(focus)) {
+        KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Paste);
+        return;
+    }
+    std::shared_ptr<KRObject> selected = m_masterTabPane ? m_masterTabPane->selectedObject() : nullptr;
+    if (!selected)
+        return;
+    auto page = std::dynamic_pointer_cast<KRPage>(selected->owningPage());
+    if (!page)
+        return;
+    const QList<std::shared_ptr<KRObject>> pasted = page->pasteObjects();
+    if (!pasted.isEmpty())
+        if (KRDesignViewController *surface = currentDesignViewController())
+            surface->selectObjects(pasted);
+    KRMainMenu::shared().validate();
+}
+
+void KRWindowController::commandAEvent()
+{
+    QWidget *focus = focusWidget();
+    if (!isEditViewSelected(focus)) {
+        KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::SelectAll);
+    } else if (isDesignViewFirstResponder(focus)) {
+        if (KRDesignViewController *surface = currentDesignViewController())
+            surface->selectAll();
+        else
+            KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::SelectAll);
+    }
+    KRMainMenu::shared().validate();
+}
+
+// --- Grid
+
+void KRWindowController::showGridAction()
+{
+    if (m_project)
+        m_project->setShowGrid(!m_project->showGrid());
+}
+
+void KRWindowController::gridAction(const QString &title)
+{
+    if (!m_project)
+        return;
+    if (title == QLatin1String("None"))
+        m_project->setSnapGrid(0);
+    else
+        m_project->setSnapGrid(title.section(QLatin1Char('-'), 0, 0).trimmed().toLongLong());
+}
+
+// --- Menu commands
+
+bool KRWindowController::performMenuCommand(const QString &identifier)
+{
+    using Command = void (KRWindowController::*)();
+    static const QHash<QString, Command> commands = {
+        {QStringLiteral("importResource"), &KRWindowController::addResourceAction},
+        {QStringLiteral("newResource"), &KRWindowController::newResourceAction},
+        {QStringLiteral("exportProject"), &KRWindowController::exportProjectAction},
+        {QStringLiteral("revertDocument"), &KRWindowController::revertDocumentToSaved},
+        {QStringLiteral("cut"), &KRWindowController::commandXEvent},
+        {QStringLiteral("copy"), &KRWindowController::commandCEvent},
+        {QStringLiteral("paste"), &KRWindowController::commandVEvent},
+        {QStringLiteral("delete"), &KRWindowController::deleteKeyEvent},
+        {QStringLiteral("selectAll"), &KRWindowController::commandAEvent},
+        {QStringLiteral("showGrid"), &KRWindowController::showGridAction},
+        {QStringLiteral("selectDesignView"), &KRWindowController::selectDesignViewAction},
+        {QStringLiteral("build"), &KRWindowController::projectBuildAction},
+        {QStringLiteral("run"), &KRWindowController::projectRunAction},
+        {QStringLiteral("runInBrowser"), &KRWindowController::projectRunDefaultBrowserAction},
+        {QStringLiteral("newPage"), &KRWindowController::createPageAction},
+        {QStringLiteral("duplicatePage"), &KRWindowController::duplicatePageAction},
+        {QStringLiteral("newFunction"), &KRWindowController::createFunctionAction},
+        {QStringLiteral("projectSettings"), &KRWindowController::projectSettingsAction},
+        {QStringLiteral("news"), &KRWindowController::newsAction},
+    };
+    if (Command command = commands.value(identifier)) {
+        (this->*command)();
+        return true;
+    }
+    if (identifier == QLatin1String("saveDocument")) {
+        saveDocument();
+    } else if (identifier == QLatin1String("saveDocumentAs")) {
+        saveDocumentAs();
+    } else if (identifier == QLatin1String("closeWindow")) {
+        m_window->close();
+    } else if (identifier == QLatin1String("deletePage")) {
+        deletePage(currentPage());
+    } else if (identifier == QLatin1String("undo") || identifier == QLatin1String("redo")) {
+        const bool undo = identifier == QLatin1String("undo");
+        KRUndoManager &manager = m_document.undoManager();
+        if (undo && manager.canUndo())
+            manager.undo();
+        else if (!undo && manager.canRedo())
+            manager.redo();
+    } else if (identifier.startsWith(QLatin1String("align")) || identifier.startsWith(QLatin1String("vAlign"))) {
+        KRDesignViewController *surface = currentDesignViewController();
+        if (!surface)
+            return true;
+        static const QHash<QString, void (KRDesignViewController::*)()> aligns = {
+            {QStringLiteral("alignLeft"), &KRDesignViewController::alignLeft},
+            {QStringLiteral("alignCenter"), &KRDesignViewController::alignCenter},
+            {QStringLiteral("alignRight"), &KRDesignViewController::alignRight},
+            {QStringLiteral("vAlignTop"), &KRDesignViewController::vAlignTop},
+            {QStringLiteral("vAlignCenter"), &KRDesignViewController::vAlignCenter},
+            {QStringLiteral("vAlignBottom"), &KRDesignViewController::vAlignBottom},
+        };
+        if (auto align = aligns.value(identifier))
+            (surface->*align)();
+    } else if (identifier.startsWith(QLatin1String("snapGrid"))) {
+        if (QAction *action = KRMainMenu::shared().action(identifier))
+            gridAction(action->text());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool KRWindowController::validateMenuCommand(const QString &identifier, QAction *action)
+{
+    static const QSet<QString> always = {
+        QStringLiteral("closeWindow"), QStringLiteral("saveDocument"), QStringLiteral("saveDocumentAs"),
+        QStringLiteral("newResource"), QStringLiteral("exportProject"), QStringLiteral("selectDesignView"),
+        QStringLiteral("build"), QStringLiteral("run"), QStringLiteral("runInBrowser"), QStringLiteral("newPage"),
+        QStringLiteral("duplicatePage"), QStringLiteral("newFunction"), QStringLiteral("projectSettings"),
+        QStringLiteral("news"), QStringLiteral("selectAll"),
+    };
+    if (always.contains(identifier)) {
+        action->setEnabled(m_project != nullptr);
+        return true;
+    }
+    QWidget *focus = focusWidget();
+    if (identifier == QLatin1String("importResource")) {
+        action->setEnabled(!m_document.fileURL().isEmpty());
+    } else if (identifier == QLatin1String("revertDocument")) {
+        action->setEnabled(!m_document.fileURL().isEmpty() && hasUnsavedChanges());
+    } else if (identifier == QLatin1String("deletePage")) {
+        action->setEnabled(m_project && m_project->krPages().size() >= 2);
+    } else if (identifier == QLatin1String("undo") || identifier == QLatin1String("redo")) {
+        const KRUndoManager &manager = m_document.undoManager();
+        const bool undo = identifier == QLatin1String("undo");
+        action->setEnabled(undo ? manager.canUndo() : manager.canRedo());
+        action->setText(undo ? manager.undoMenuItemTitle() : manager.redoMenuItemTitle());
+    } else if (identifier == QLatin1String("cut") || identifier == QLatin1String("copy")
+               || identifier == QLatin1String("delete")) {
+        const EditCommand command = identifier == QLatin1String("cut")    ? EditCommand::Cut
+                                    : identifier == QLatin1String("copy") ? EditCommand::Copy
+                                                                          : EditCommand::Delete;
+        action->setEnabled(isEditViewSelected(focus) ? editableObject() != nullptr : krWindowFocusTakes(focus, command));
+    } else if (identifier == QLatin1String("paste")) {
+        action->setEnabled(isEditViewSelected(focus)
+                               ? !KRPasteboard::generalPasteboard().stringForType(kObjectPboardType).isEmpty()
+                               : krWindowFocusTakes(focus, EditCommand::Paste));
+    } else if (identifier.startsWith(QLatin1String("align")) || identifier.startsWith(QLatin1String("vAlign"))) {
+        KRDesignViewController *surface = currentDesignViewController();
+        action->setEnabled(surface && surface->selectedObjects().size() >= 2);
+    } else if (identifier.startsWith(QLatin1String("snapGrid"))) {
+        const qint64 grid = m_project ? m_project->snapGrid() : 0;
+        action->setEnabled(m_project != nullptr);
+        if (action->text() == QLatin1String("None"))
+            action->setChecked(grid < 2);
+        else
+            action->setChecked(action->text().section(QLatin1Char('-'), 0, 0).trimmed().toLongLong() == grid);
+    } else if (identifier == QLatin1String("showGrid")) {
+        action->setEnabled(m_project && m_project->snapGrid() >= 1);
+        action->setChecked(m_project && m_project->showGrid());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// --- The window
+
+KRWindow::KRWindow(KRWindowController &controller) : m_controller(controller)
+{
+    qApp->installEventFilter(this);
+}
+
+KRWindow::~KRWindow()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool KRWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::MouseButtonPress)
+        return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != this)
+        return false;
+    if (type == QEvent::MouseButtonPress) {
+        // A click anywhere in the window puts the colour panel away.
+        krWindowCloseColourPanel();
+        return false;
+    }
+    auto *key = static_cast<QKeyEvent *>(event);
+    QWidget *focus = QApplication::focusWidget();
+    if (!focus || focus->window() != this)
+        return false;
+    if (type == QEvent::ShortcutOverride) {
+        // Claimed keys come back as key presses to the focused widget and are routed there;
+        // no shortcut runs for them.
+        if (m_controller.wantsKey(key, focus)) {
+            key->accept();
+            return true;
+        }
+        return false;
+    }
+    return m_controller.routeKeyPress(key, focus);
+}
+
+void KRWindow::closeEvent(QCloseEvent *event)
+{
+    if (!m_controller.m_closing && !m_controller.shouldCloseDocument()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit m_controller.windowDidClose();
+}
+
+void KRWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        m_controller.windowBecameActive();
+}
+
+// --- Controller glue
+
+void KRWindowController::windowBecameActive()
+{
+    krWindowCloseColourPanel();
+    KRMainMenu::shared().validate();
+}
+
+bool KRWindowController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && m_deviceBrowser && watched == m_deviceBrowser->window())
+        deviceBrowserWindowClosed();
+    return QObject::eventFilter(watched, event);
+}
