@@ -84,7 +84,7 @@ bool attributeNameIs(xmlAttrPtr attr, const char *utf8, qsizetype size)
 // memory in the usual run of reads): the node two on, the text node of the one after next,
 // the characters of the next one's text. Only hints: every pointer followed is linked from a
 // live attribute.
-void prefetchFollowing(xmlAttrPtr attr)
+void prefetchFollowingAttributes(xmlAttrPtr attr)
 {
     xmlAttrPtr next = attr->next;
     if (!next)
@@ -112,7 +112,7 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const char *bytes, qsizetype length
         return nullptr; // no attribute has an empty name
     const auto found = [element](xmlAttrPtr attr) {
         element->psvi = attr;
-        prefetchFollowing(attr);
+        prefetchFollowingAttributes(attr);
         return attr;
     };
     xmlAttrPtr first = element->properties;
@@ -173,7 +173,7 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
 }
 
 // The attribute's text; "" for an empty one.
-QString attributeText(xmlNodePtr element, xmlAttrPtr attr)
+QString xmlAttributeText(xmlNodePtr element, xmlAttrPtr attr)
 {
     xmlNodePtr text = attr->children;
     if (!text)
@@ -516,14 +516,14 @@ QString KRXMLNode::attribute(const QString &name) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     xmlAttrPtr attr = findAttribute(m_node, name);
-    return attr ? attributeText(m_node, attr) : QString();
+    return attr ? xmlAttributeText(m_node, attr) : QString();
 }
 
 QString KRXMLNode::attributeForUTF8Name(QByteArrayView name) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     xmlAttrPtr attr = findAttribute(m_node, name);
-    return attr ? attributeText(m_node, attr) : QString();
+    return attr ? xmlAttributeText(m_node, attr) : QString();
 }
 
 void KRXMLNode::setAttribute(const QString &name, const QString &value)
