@@ -80,6 +80,13 @@ void registerDefaults(KRUserDefaults &defaults)
     defaults.registerDefaults({{QStringLiteral("insecureSiteURL"), insecureSiteURL(defaults.stringValue(QStringLiteral("apiURL")))}});
 }
 
+KRObservationToken followServiceAddress(KRUserDefaults &defaults)
+{
+    return defaults.observe(QStringLiteral("apiURL"), [&defaults](const QString &, const QVariant &value) {
+        defaults.registerDefaults({{QStringLiteral("insecureSiteURL"), insecureSiteURL(value.toString())}});
+    });
+}
+
 QString joinURL(const QString &base, const QString &path)
 {
     QString left = base;

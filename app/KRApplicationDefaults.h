@@ -1,5 +1,7 @@
 #pragma once
 
+#include <platform/foundation/KRObservationToken.h>
+
 #include <QFont>
 #include <QList>
 #include <QString>
@@ -36,6 +38,9 @@ QList<std::pair<QString, QVariant>> firstRegistration();
 QString insecureSiteURL(const QString &apiURL);
 // Both registrations into the defaults.
 void registerDefaults(KRUserDefaults &defaults);
+// Keeps the registered site address derived from the service address while the token lives
+// (the service address is edited in the preferences).
+[[nodiscard]] KRObservationToken followServiceAddress(KRUserDefaults &defaults);
 
 // Joins an address and a path with exactly one slash between them.
 QString joinURL(const QString &base, const QString &path);

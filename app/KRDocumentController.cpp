@@ -13,6 +13,23 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <utility>
+
+namespace {
+
+KRDocumentController::ProjectOpener &documentControllerOpener()
+{
+    static KRDocumentController::ProjectOpener opener;
+    return opener;
+}
+
+} // namespace
+
+void KRDocumentController::setProjectOpener(ProjectOpener opener)
+{
+    documentControllerOpener() = std::move(opener);
+}
+
 KRDocumentController &KRDocumentController::sharedDocumentController()
 {
     static auto *controller = new KRDocumentController(KRUserDefaults::sharedInstance());
@@ -53,13 +70,15 @@ KRResult<std::shared_ptr<KRDocument>> KRDocumentController::openDocument(const Q
         }
         return open;
     }
-    KRResult<std::shared_ptr<KRDocument>> opened = KRDocument::openPackage(packagePath);
+    const ProjectOpener &opener = documentControllerOpener();
+    KRResult<std::shared_ptr<KRDocument>> opened = opener ? opener(packagePath) : KRDocument::openPackage(packagePath);
     if (!opened)
         return opened;
     std::shared_ptr<KRDocument> document = *opened;
     m_documents.append(document);
     m_recent->noteDocument(packagePath);
-    document->makeWindowControllers();
+    if (!opener)
+        document->makeWindowControllers();
     if (QWidget *window = windowForDocument(*document)) {
         window->installEventFilter(this);
         if (display) {
@@ -77,9 +96,19 @@ void KRDocumentController::removeDocument(const std::shared_ptr<KRDocument> &doc
 {
     if (!m_documents.removeOne(document))
         return;
-    document->close();
+    if (!documentControllerOpener())
+        document->close();
     if (m_documents.isEmpty())
         emit lastDocumentClosed();
+}
+
+void KRDocumentController::closeAllDocuments()
+{
+    const QList<std::shared_ptr<KRDocument>> open = std::exchange(m_documents, {});
+    if (!documentControllerOpener()) {
+        for (const auto &document : open)
+            document->close();
+    }
 }
 
 bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)
@@ -98,6 +127,15 @@ bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)
         });
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool KRDocumentController::hasVisibleWindows() const
+{
+    for (const auto &document : m_documents) {
+        if (QWidget *window = windowForDocument(*document); window && window->isVisible())
+            return true;
+    }
+    return false;
 }
 
 QStringList KRDocumentController::recentDocumentPaths() const

@@ -1,15 +1,16 @@
 #pragma once
 
+#include <platform/appkit/KRRecentDocuments.h>
 #include <platform/foundation/KRError.h>
 
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class KRDocument;
-class KRRecentDocuments;
 class KRUserDefaults;
 
 // The open project documents of the application and the recent-documents list. Opening a
@@ -20,7 +21,14 @@ class KRDocumentController : public QObject
     Q_OBJECT
 
 public:
+    // Opens a package in its project window (or brings that window forward) and returns the
+    // document; the windows' host closes the document when its window closes.
+    using ProjectOpener = std::function<KRResult<std::shared_ptr<KRDocument>>(const QString &packagePath)>;
+
     static KRDocumentController &sharedDocumentController();
+    // Hands opening to the project windows (null: documents open here, through the document's
+    // window-controller factory).
+    static void setProjectOpener(ProjectOpener opener);
 
     explicit KRDocumentController(KRUserDefaults &defaults, QObject *parent = nullptr);
     ~KRDocumentController() override;
@@ -34,6 +42,8 @@ public:
     KRResult<std::shared_ptr<KRDocument>> openDocument(const QString &packagePath, bool display = true);
     // Drops the document (its window has closed).
     void removeDocument(const std::shared_ptr<KRDocument> &document);
+    // Drops every document without asking and without lastDocumentClosed (shutdown, tests).
+    void closeAllDocuments();
 
     // The recent projects that still exist, most recent first.
     QStringList recentDocumentPaths() const;
@@ -42,6 +52,9 @@ public:
     // Asks about each document with unsaved changes: save, don't save, or cancel. False when
     // the user cancelled or a save failed (the error has been shown).
     bool reviewUnsavedDocuments();
+
+    // Whether some open document shows a window (a document may be open without one).
+    bool hasVisibleWindows() const;
 
     // The window of a document (null when it has none).
     static QWidget *windowForDocument(const KRDocument &document);

@@ -223,7 +223,15 @@ bool KRCrashReporter::purgePendingCrashReport()
 
 bool KRCrashReporter::isEnabled() const
 {
-    return crashReporterInstalled.load() && std::strcmp(crashReporterPendingPath, QFile::encodeName(pendingReportPath()).constData()) == 0;
+    if (!crashReporterInstalled.load() || std::strcmp(crashReporterPendingPath, QFile::encodeName(pendingReportPath()).constData()) != 0)
+        return false;
+    // Another library may have taken a signal over since.
+    for (int signal : KRCrashReporterSignals) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0 || !(current.sa_flags & SA_SIGINFO) || current.sa_sigaction != crashHandler)
+            return false;
+    }
+    return true;
 }
 
 bool KRCrashReporter::enableCrashReporter(QString *error)
@@ -274,14 +282,15 @@ bool KRCrashReporter::enableCrashReporter(QString *error)
         void *frames[4];
         ::backtrace(frames, 4);
         installAlternateStackForCurrentThread();
-        struct sigaction action {};
-        action.sa_sigaction = crashHandler;
-        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-        sigemptyset(&action.sa_mask);
-        for (int signal : KRCrashReporterSignals)
-            ::sigaction(signal, &action, nullptr);
         std::set_terminate(crashTerminate);
     }
+    // (Again when enabled again: a library may have replaced a handler meanwhile.)
+    struct sigaction action {};
+    action.sa_sigaction = crashHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int signal : KRCrashReporterSignals)
+        ::sigaction(signal, &action, nullptr);
     return true;
 }
 

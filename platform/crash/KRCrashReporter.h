@@ -34,8 +34,10 @@ public:
     bool purgePendingCrashReport();
 
     // Installs the handlers for this process (one reporter at a time; enabling again, or
-    // another reporter, only moves where reports go). False with the reason on failure.
+    // another reporter, moves where reports go and puts back any handler another library
+    // replaced). False with the reason on failure.
     bool enableCrashReporter(QString *error = nullptr);
+    // This reporter receives the crashes: its handlers are the ones installed.
     bool isEnabled() const;
 
     // Gives the calling thread its own alternate signal stack, so that a stack overflow on it

@@ -1,0 +1,599 @@
+#include "KRApplicationDelegate.h"
+
+#include "KRApplicationDefaults.h"
+#include "KRCrashReporterWindowController.h"
+#include "KRDocumentController.h"
+#include "KRGalleryWindowController.h"
+#include "KRPreferencesWindowController.h"
+
+#include <builder/KRBuilderSetup.h>
+#include <builder/KRRuntimeServer.h>
+#include <controls/KRPluginLoader.h>
+#include <core/KRNodeRunner.h>
+#include <core/KRRunLogger.h>
+#include <model/KRDocument.h>
+#include <network/KRNewsController.h>
+#include <network/NetRuntimeServerSupport.h>
+#include <platform/appkit/KROpenURL.h>
+#include <platform/crash/KRCrashReporter.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QTimer>
+#include <QWebEngineView>
+
+#include <csignal>
+
+namespace {
+
+KRApplicationDelegate::SavePanel &appSavePanel()
+{
+    static KRApplicationDelegate::SavePanel panel;
+    return panel;
+}
+
+KRApplicationDelegate::OpenPanel &appOpenPanel()
+{
+    static KRApplicationDelegate::OpenPanel panel;
+    return panel;
+}
+
+KRCrashReporter *appCrashReporter = nullptr;
+QPointer<KRNodeRunner> appNodeRunner; // the application object owns it
+KRApplicationDelegate *appSharedDelegate = nullptr;
+constexpr unsigned char appInspirationKey = 0x5A;
+
+void appShowError(const QString &message, const QString &informative = {})
+{
+    KRAlert alert;
+    alert.style = KRAlert::Style::Critical;
+    alert.messageText = message;
+    alert.informativeText = informative;
+    KRAlertService::current().runModal(alert);
+}
+
+} // namespace
+
+void KRApplicationDelegate::setSavePanel(SavePanel panel)
+{
+    appSavePanel() = std::move(panel);
+}
+
+void KRApplicationDelegate::setOpenPanel(OpenPanel panel)
+{
+    appOpenPanel() = std::move(panel);
+}
+
+void KRApplicationDelegate::runSavePanel(QWidget *parent, const QString &title, const QString &prompt,
+                                         std::function<void(const QString &)> done)
+{
+    const QString directory = KRPaths::documentsDirectory(); // home when there is no documents folder
+    if (appSavePanel()) {
+        appSavePanel()(parent, title, prompt, directory, std::move(done));
+        return;
+    }
+    auto *dialog = new QFileDialog(parent, title, directory);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setLabelText(QFileDialog::Accept, prompt);
+    dialog->setNameFilter(QStringLiteral("Korvane projects (*.krproj)"));
+    dialog->setDefaultSuffix(QStringLiteral("krproj"));
+    dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [done](const QString &path) {
+        QString package = path;
+        if (!package.endsWith(QLatin1String(".krproj")))
+            package += QStringLiteral(".krproj");
+        done(package);
+    });
+    dialog->open();
+}
+
+void KRApplicationDelegate::initialize()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    KR_LOG(QStringLiteral("**** Begin ****"));
+    std::signal(SIGPIPE, SIG_IGN);
+    KRApplicationDefaults::registerDefaults(KRUserDefaults::sharedInstance());
+    static const KRObservationToken serviceAddress = KRApplicationDefaults::followServiceAddress(KRUserDefaults::sharedInstance());
+
+    KRCrashReporter &reporter = appCrashReporter ? *appCrashReporter : KRCrashReporter::sharedReporter();
+    if (reporter.hasPendingCrashReport()) {
+        KRCrashReporterWindowController window(reporter);
+        window.runModal();
+    }
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers report crashes themselves and own the fault signals.
+    const bool capture = false;
+#else
+    const bool capture = true;
+#endif
+    QString error;
+    if (capture && !reporter.enableCrashReporter(&error))
+        qWarning("Warning: Could not enable crash reporter: %s", qPrintable(error));
+
+    setUpProjectBuilder();
+    // Plug-in controls join the catalogue before any project opens.
+    KRPluginLoader loader;
+    loader.loadAllPlugins();
+    for (const QString &problem : loader.problems())
+        qWarning("Plug-in not loaded: %s", qPrintable(problem));
+    NetRuntimeServerSupport::install();
+    KRNodeRunner::setLaunchFailureAlert([](const QString &message) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("Error");
+        alert.informativeText = message;
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+    });
+    appNodeRunner = new KRNodeRunner(qApp);
+    appNodeRunner->setRequestedPortNumber(44069);
+    KRRuntimeServer::setPortProvider([] { return appNodeRunner ? appNodeRunner->portNumber() : qint64(-1); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { KRNodeRunner::endAllServers(); });
+    QTimer::singleShot(0, appNodeRunner, [] { appNodeRunner->start(); });
+}
+
+KRNodeRunner *KRApplicationDelegate::sharedNodeRunner()
+{
+    return appNodeRunner.data();
+}
+
+void KRApplicationDelegate::setCrashReporter(KRCrashReporter *reporter)
+{
+    appCrashReporter = reporter;
+}
+
+KRApplicationDelegate *KRApplicationDelegate::shared()
+{
+    return appSharedDelegate;
+}
+
+KRApplicationDelegate::KRApplicationDelegate(QObject *parent)
+    : QObject(parent)
+{
+    if (!appSharedDelegate)
+        appSharedDelegate = this;
+    Q_INIT_RESOURCE(app);
+    qApp->setQuitOnLastWindowClosed(false);
+    connect(&KRDocumentController::sharedDocumentController(), &KRDocumentController::lastDocumentClosed, this,
+            &KRApplicationDelegate::showLastDocumentClosed);
+    registerMenuCommands();
+    KRMainMenu::shared().setApplicationResponder(this);
+    connect(&KRDocumentController::sharedDocumentController(), &KRDocumentController::documentOpened, this,
+            &KRApplicationDelegate::rebuildOpenRecentMenu);
+    if (QAction *submenu = KRMainMenu::shared().action(QStringLiteral("openRecent")); submenu && submenu->menu())
+        connect(submenu->menu(), &QMenu::aboutToShow, this, &KRApplicationDelegate::rebuildOpenRecentMenu);
+    rebuildOpenRecentMenu();
+}
+
+KRApplicationDelegate::~KRApplicationDelegate()
+{
+    delete m_aboutWindowController;
+    delete m_galleryWindowController;
+    delete m_preferencesWindowController;
+    delete m_createHostingAccountWindow;
+    if (appSharedDelegate == this) {
+        appSharedDelegate = nullptr;
+        KRMainMenu::shared().setApplicationResponder(nullptr);
+    }
+}
+
+KRHTMLWindowController *KRApplicationDelegate::aboutWindowController() const
+{
+    return m_aboutWindowController;
+}
+
+KRGalleryWindowController *KRApplicationDelegate::galleryWindowController() const
+{
+    return m_galleryWindowController;
+}
+
+KRPreferencesWindowController *KRApplicationDelegate::preferencesWindowController() const
+{
+    return m_preferencesWindowController;
+}
+
+void KRApplicationDelegate::applicationDidFinishLaunching()
+{
+    KR_LOG(QString());
+    QTimer::singleShot(1000, this, &KRApplicationDelegate::openGalleryAtLaunch);
+    KRNewsController::shared().loadRSS();
+}
+
+void KRApplicationDelegate::applicationWillTerminate()
+{
+    KR_LOG(QString());
+    if (appNodeRunner)
+        appNodeRunner->terminate();
+}
+
+void KRApplicationDelegate::openGalleryAtLaunch()
+{
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    const QString running = KRDocument::applicationShortVersion();
+    const QString stored = defaults.stringValue(QStringLiteral("lastExecutedVersion"));
+    // The welcome page on the first run and after an update; the recent list otherwise.
+    const bool welcome = stored.isEmpty() || KRDocument::compareVersions(running, stored) > 0;
+    defaults.setValue(QStringLiteral("lastExecutedVersion"), running);
+
+    KRDocumentController &documents = KRDocumentController::sharedDocumentController();
+    if (documents.documents().isEmpty() && defaults.boolValue(QStringLiteral("openLastProjectOnStartup"))) {
+        const QStringList recent = documents.recentDocumentPaths();
+        if (!recent.isEmpty() && documents.openDocument(recent.first()) && !welcome)
+            return; // the last project is what the user asked to see
+    }
+    if (documents.documents().isEmpty())
+        newBlankDocument();
+    galleryAction(welcome);
+}
+
+void KRApplicationDelegate::galleryAction(bool welcome)
+{
+    KR_LOG(QString());
+    if (!m_galleryWindowController) {
+        m_galleryWindowController = new KRGalleryWindowController(this);
+        connect(m_galleryWindowController, &KRGalleryWindowController::windowClosed, this, [this] {
+            if (m_galleryWindowController)
+                m_galleryWindowController->deleteLater();
+            m_galleryWindowController = nullptr;
+        });
+    }
+    if (welcome)
+        m_galleryWindowController->showWelcome();
+    else if (m_galleryWindowController->welcomeMode())
+        m_galleryWindowController->showRecentProjects(); // the Gallery command leads to the recent projects
+    QPointer<KRGalleryWindowController> gallery = m_galleryWindowController;
+    QTimer::singleShot(0, this, [gallery] {
+        if (gallery)
+            gallery->showWindow();
+    });
+}
+
+void KRApplicationDelegate::welcomeAction()
+{
+    KR_LOG(QString());
+    galleryAction(true);
+}
+
+void KRApplicationDelegate::showLastDocumentClosed()
+{
+    KR_LOG(QString());
+    if (!m_terminating)
+        galleryAction(false);
+}
+
+KRHTMLWindowController *KRApplicationDelegate::ensureAboutWindow()
+{
+    if (!m_aboutWindowController) {
+        m_aboutWindowController = new KRHTMLWindowController(this);
+        m_aboutWindowController->setDelegate(this);
+        QPointer<KRHTMLWindowController> controller = m_aboutWindowController;
+        // A closed window takes its controller along; the next command makes a new one.
+        m_aboutWindowController->window()->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_aboutWindowController->window(), &QObject::destroyed, this, [this, controller] {
+            if (controller)
+                controller->deleteLater();
+            if (m_aboutWindowController == controller)
+                m_aboutWindowController = nullptr;
+        });
+    }
+    return m_aboutWindowController;
+}
+
+void KRApplicationDelegate::aboutKorvaneAction()
+{
+    KR_LOG(QString());
+    KRHTMLWindowController *controller = ensureAboutWindow();
+    const QVariantMap dictionary{{QStringLiteral("KR_VERSION"), KRDocument::applicationShortVersion()}};
+    controller->setTemplateDictionary(dictionary);
+    controller->window()->setWindowTitle(QStringLiteral("About Korvane"));
+    controller->webView()->setHtml(KRHTMLWindowController::readTemplate(QStringLiteral(":/kr-app/About.html"), dictionary),
+                                   QUrl(QStringLiteral("qrc:/kr-app/About.html")));
+    controller->showWindow();
+}
+
+std::optional<QJsonArray> KRApplicationDelegate::inspirationQuotes(const QByteArray &scrambled)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(scrambleInspiration(scrambled));
+    if (!document.isArray() || document.array().isEmpty())
+        return std::nullopt;
+    return document.array();
+}
+
+QByteArray KRApplicationDelegate::scrambleInspiration(const QByteArray &data)
+{
+    QByteArray result = data;
+    for (char &c : result)
+        c = static_cast<char>(static_cast<unsigned char>(c) ^ appInspirationKey);
+    return result;
+}
+
+int KRApplicationDelegate::inspirationIndex(qint64 secondsSince1970, int count)
+{
+    return count > 0 ? static_cast<int>((secondsSince1970 / 300) % count) : 0;
+}
+
+void KRApplicationDelegate::inspAction()
+{
+    KR_LOG(QString());
+    QFile file(QStringLiteral(":/kr-app/insp.dat"));
+    const std::optional<QJsonArray> quotes = file.open(QIODevice::ReadOnly) ? inspirationQuotes(file.readAll()) : std::nullopt;
+    if (!quotes)
+        return;
+    const QJsonArray entry = quotes->at(inspirationIndex(QDateTime::currentSecsSinceEpoch(), int(quotes->size()))).toArray();
+    QString quote = entry.at(0).toString().toHtmlEscaped();
+    quote.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+    const QVariantMap dictionary{{QStringLiteral("quote"), quote},
+                                 {QStringLiteral("attribution"), entry.at(1).toString().toHtmlEscaped()}};
+    KRHTMLWindowController *controller = ensureAboutWindow();
+    controller->setTemplateDictionary(dictionary);
+    controller->window()->setWindowTitle(QStringLiteral("Inspiration"));
+    controller->webView()->setHtml(KRHTMLWindowController::readTemplate(QStringLiteral(":/kr-app/insp.html"), dictionary),
+                                   QUrl(QStringLiteral("qrc:/kr-app/insp.html")));
+    controller->showWindow();
+}
+
+void KRApplicationDelegate::orderFrontPrefsPanel()
+{
+    KR_LOG(QString());
+    if (!m_preferencesWindowController) {
+        m_preferencesWindowController = new KRPreferencesWindowController(this);
+        connect(m_preferencesWindowController, &KRPreferencesWindowController::windowClosed, this, [this] {
+            if (m_preferencesWindowController)
+                m_preferencesWindowController->deleteLater();
+            m_preferencesWindowController = nullptr;
+        });
+    }
+    m_preferencesWindowController->showWindow();
+}
+
+void KRApplicationDelegate::orderFrontCreateHostingAccount()
+{
+    KR_LOG(QString());
+    // Accounts are made on the service's site; the window points there.
+    openSiteLink(QStringLiteral("signup?utm_source=app"));
+}
+
+void KRApplicationDelegate::sendProblemReportAction()
+{
+    KR_LOG(QString());
+    KRCrashReporterWindowController window(appCrashReporter ? *appCrashReporter : KRCrashReporter::sharedReporter());
+    window.enableProblemReportMode();
+    window.runModal();
+}
+
+void KRApplicationDelegate::checkUpdatesAction()
+{
+    KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::storePageURL));
+}
+
+void KRApplicationDelegate::newsAccountAction()
+{
+    KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::newsAccountURL));
+}
+
+void KRApplicationDelegate::openSiteLink(const QString &path)
+{
+    const QString site = KRUserDefaults::sharedInstance().stringValue(QStringLiteral("insecureSiteURL"));
+    KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::joinURL(site, path)));
+}
+
+void KRApplicationDelegate::korvaneSiteAction()
+{
+    openSiteLink(QStringLiteral("blog?utm_source=app"));
+}
+
+void KRApplicationDelegate::korvaneDocsAction()
+{
+    openSiteLink(QStringLiteral("docs?utm_source=app"));
+}
+
+void KRApplicationDelegate::korvaneVersionHistoryAction()
+{
+    openSiteLink(QStringLiteral("blog/version-history.html?utm_source=app"));
+}
+
+QString KRApplicationDelegate::blankProjectPath()
+{
+    return KRPaths::temporaryDirectory() + QStringLiteral("/Untitled.krproj");
+}
+
+bool KRApplicationDelegate::createAndOpenProject(const QString &packagePath)
+{
+    const QFileInfo package(packagePath);
+    if (package.isSymLink() || (package.exists() && !package.isDir())) {
+        appShowError(QStringLiteral("The project “%1” could not be created.").arg(package.fileName()),
+                     QStringLiteral("Something that is not a project folder is in its place."));
+        return false;
+    }
+    if (package.isDir() && !QFileInfo(packagePath + QStringLiteral("/project.xml")).isFile()
+        && !QDir(packagePath).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        appShowError(QStringLiteral("The project “%1” could not be created.").arg(package.fileName()),
+                     QStringLiteral("The folder is not empty and holds no project."));
+        return false;
+    }
+    QDir().mkpath(packagePath + QStringLiteral("/kr-web"));
+    // An existing project.xml stays as it is.
+    QFile::copy(KRResources::pathForResource(QStringLiteral("DefaultProject.xml")), packagePath + QStringLiteral("/project.xml"));
+    QFile::setPermissions(packagePath + QStringLiteral("/project.xml"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                            | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    const auto opened = KRDocumentController::sharedDocumentController().openDocument(packagePath);
+    if (!opened) {
+        if (opened.error().code() != KRDocument::NewerVersionCode)
+            appShowError(opened.error().message());
+        return false;
+    }
+    return true;
+}
+
+void KRApplicationDelegate::newDocument()
+{
+    KR_LOG(QString());
+    QPointer<KRApplicationDelegate> self(this);
+    runSavePanel(nullptr, QStringLiteral("Create"), QStringLiteral("Create"), [self](const QString &path) {
+        if (self && !path.isEmpty())
+            self->createAndOpenProject(path);
+    });
+}
+
+void KRApplicationDelegate::newBlankDocument()
+{
+    KR_LOG(QString());
+    createAndOpenProject(blankProjectPath());
+}
+
+void KRApplicationDelegate::openDocumentAction()
+{
+    QPointer<KRApplicationDelegate> self(this);
+    auto done = [self](const QString &path) {
+        if (self && !path.isEmpty())
+            self->openRecentDocument(path);
+    };
+    if (appOpenPanel()) {
+        appOpenPanel()(nullptr, KRPaths::documentsDirectory(), done);
+        return;
+    }
+    auto *dialog = new QFileDialog(nullptr, QStringLiteral("Open"), KRPaths::documentsDirectory());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setNameFilter(QStringLiteral("Korvane projects (*.krproj)"));
+    connect(dialog, &QFileDialog::fileSelected, this, done);
+    dialog->open();
+}
+
+void KRApplicationDelegate::openRecentDocument(const QString &path)
+{
+    const auto opened = KRDocumentController::sharedDocumentController().openDocument(path);
+    if (!opened && opened.error().code() != KRDocument::NewerVersionCode)
+        appShowError(QStringLiteral("The project “%1” could not be opened.").arg(QFileInfo(path).fileName()),
+                     opened.error().message());
+}
+
+bool KRApplicationDelegate::terminateAction()
+{
+    if (!KRDocumentController::sharedDocumentController().reviewUnsavedDocuments())
+        return false;
+    m_terminating = true;
+    applicationWillTerminate();
+    QCoreApplication::quit();
+    return true;
+}
+
+void KRApplicationDelegate::htmlWindowControllerSelectAction(KRHTMLWindowController *, const QString &action)
+{
+    if (action == QLatin1String("preferences"))
+        orderFrontPrefsPanel();
+}
+
+bool KRApplicationDelegate::performMenuCommand(const QString &identifier)
+{
+    static const QHash<QString, void (KRApplicationDelegate::*)()> commands{
+        {QStringLiteral("newDocument"), &KRApplicationDelegate::newDocument},
+        {QStringLiteral("openDocument"), &KRApplicationDelegate::openDocumentAction},
+        {QStringLiteral("about"), &KRApplicationDelegate::aboutKorvaneAction},
+        {QStringLiteral("inspiration"), &KRApplicationDelegate::inspAction},
+        {QStringLiteral("preferences"), &KRApplicationDelegate::orderFrontPrefsPanel},
+        {QStringLiteral("welcome"), &KRApplicationDelegate::welcomeAction},
+        {QStringLiteral("sendProblemReport"), &KRApplicationDelegate::sendProblemReportAction},
+        {QStringLiteral("checkUpdates"), &KRApplicationDelegate::checkUpdatesAction},
+        {QStringLiteral("newsAccount"), &KRApplicationDelegate::newsAccountAction},
+        {QStringLiteral("korvaneSite"), &KRApplicationDelegate::korvaneSiteAction},
+        {QStringLiteral("korvaneDocs"), &KRApplicationDelegate::korvaneDocsAction},
+        {QStringLiteral("korvaneVersionHistory"), &KRApplicationDelegate::korvaneVersionHistoryAction},
+    };
+    if (identifier == QLatin1String("gallery")) {
+        galleryAction(false);
+        return true;
+    }
+    if (identifier == QLatin1String("quit")) {
+        terminateAction();
+        return true;
+    }
+    const auto command = commands.constFind(identifier);
+    if (command == commands.constEnd())
+        return false;
+    (this->*command.value())();
+    return true;
+}
+
+bool KRApplicationDelegate::validateMenuCommand(const QString &identifier, QAction *action)
+{
+    static const QStringList mine{QStringLiteral("newDocument"), QStringLiteral("openDocument"), QStringLiteral("about"),
+                                  QStringLiteral("inspiration"), QStringLiteral("preferences"), QStringLiteral("welcome"),
+                                  QStringLiteral("gallery"), QStringLiteral("sendProblemReport"),
+                                  QStringLiteral("checkUpdates"), QStringLiteral("newsAccount"), QStringLiteral("korvaneSite"),
+                                  QStringLiteral("korvaneDocs"), QStringLiteral("korvaneVersionHistory"), QStringLiteral("quit")};
+    if (!mine.contains(identifier))
+        return false;
+    if (action)
+        action->setEnabled(true);
+    return true;
+}
+
+void KRApplicationDelegate::registerMenuCommands(const std::function<void()> &windowCommands)
+{
+    KRMainMenu &menu = KRMainMenu::shared();
+    if (menu.action(QStringLiteral("newDocument")))
+        return;
+    const QString file = QStringLiteral("File");
+    menu.addCommand(file, QStringLiteral("newDocument"), QStringLiteral("New Project…"), QKeySequence::New);
+    menu.addCommand(file, QStringLiteral("openDocument"), QStringLiteral("Open…"), QKeySequence::Open);
+    menu.addSubmenu(file, QStringLiteral("openRecent"), QStringLiteral("Open Recent"));
+    menu.addSeparator(file);
+    if (windowCommands)
+        windowCommands();
+    menu.addSeparator(file);
+    menu.addCommand(file, QStringLiteral("quit"), QStringLiteral("Quit"), QKeySequence::Quit);
+    menu.addSeparator(QStringLiteral("Edit"));
+    menu.addCommand(QStringLiteral("Edit"), QStringLiteral("preferences"), QStringLiteral("Preferences…"), QKeySequence::Preferences);
+    const QString window = QStringLiteral("Window");
+    menu.addCommand(window, QStringLiteral("gallery"), QStringLiteral("Gallery"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
+    menu.addCommand(window, QStringLiteral("welcome"), QStringLiteral("Welcome"));
+    const QString help = QStringLiteral("Help");
+    menu.addCommand(help, QStringLiteral("korvaneDocs"), QStringLiteral("Korvane Documentation"), QKeySequence::HelpContents);
+    menu.addCommand(help, QStringLiteral("korvaneSite"), QStringLiteral("Korvane Blog"));
+    menu.addCommand(help, QStringLiteral("korvaneVersionHistory"), QStringLiteral("Version History"));
+    menu.addCommand(help, QStringLiteral("newsAccount"), QStringLiteral("Follow Korvane News"));
+    menu.addSeparator(help);
+    menu.addCommand(help, QStringLiteral("sendProblemReport"), QStringLiteral("Send Problem Report…"));
+    menu.addCommand(help, QStringLiteral("checkUpdates"), QStringLiteral("Check for Updates…"));
+    menu.addSeparator(help);
+    menu.addCommand(help, QStringLiteral("inspiration"), QStringLiteral("Inspiration"));
+    menu.addCommand(help, QStringLiteral("about"), QStringLiteral("About Korvane"));
+}
+
+void KRApplicationDelegate::rebuildOpenRecentMenu()
+{
+    QAction *submenu = KRMainMenu::shared().action(QStringLiteral("openRecent"));
+    QMenu *recent = submenu ? submenu->menu() : nullptr;
+    if (!recent)
+        return;
+    recent->clear();
+    for (const QString &path : KRDocumentController::sharedDocumentController().recentDocumentPaths()) {
+        QAction *item = recent->addAction(QFileInfo(path).completeBaseName());
+        item->setToolTip(path);
+        connect(item, &QAction::triggered, this, [this, path] { openRecentDocument(path); });
+    }
+    if (!recent->isEmpty()) {
+        recent->addSeparator();
+        connect(recent->addAction(QStringLiteral("Clear Menu")), &QAction::triggered, this, [this] {
+            KRDocumentController::sharedDocumentController().recentDocuments().clear();
+            rebuildOpenRecentMenu();
+        });
+    }
+}

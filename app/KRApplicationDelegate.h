@@ -1,0 +1,123 @@
+#pragma once
+
+#include <core/ui/KRMainMenu.h>
+#include <widgets/help/KRHTMLWindowController.h>
+
+#include <QJsonArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class KRCrashReporter;
+class KRGalleryWindowController;
+class KRNodeRunner;
+class KRPreferencesWindowController;
+class KRUserDefaults;
+class QWidget;
+
+// The application object's delegate: the start-up sequence, the application-wide runtime
+// server, and the commands that need no open project (About, Inspiration, Preferences, the
+// gallery, New Project, Open, the help and store links, problem reports, Quit). Closing the
+// last project window brings the gallery back instead of quitting. Main thread only.
+class KRApplicationDelegate : public QObject, public KRHTMLWindowControllerDelegate, public KRMenuResponder
+{
+    Q_OBJECT
+
+public:
+    // Asks for the path of a new package (a save dialog); answers with the path, or empty when
+    // the user cancelled. Tests install one that answers at once.
+    using SavePanel = std::function<void(QWidget *parent, const QString &title, const QString &prompt,
+                                         const QString &directory, std::function<void(const QString &path)> done)>;
+    // Asks for an existing package folder to open (empty: cancelled).
+    using OpenPanel = std::function<void(QWidget *parent, const QString &directory, std::function<void(const QString &path)> done)>;
+
+    static void setSavePanel(SavePanel panel);
+    static void setOpenPanel(OpenPanel panel);
+    // The save panel in use (the gallery asks through it too).
+    static void runSavePanel(QWidget *parent, const QString &title, const QString &prompt,
+                             std::function<void(const QString &path)> done);
+
+    // The start-up that precedes the first window, after the application object exists: run
+    // log, SIGPIPE, the defaults, the pending crash report, crash capture, the runtime server.
+    // Runs once.
+    static void initialize();
+    static KRNodeRunner *sharedNodeRunner();
+    // The crash reporter the start-up uses (the shared one unless a test sets another).
+    static void setCrashReporter(KRCrashReporter *reporter);
+
+    static KRApplicationDelegate *shared();
+    explicit KRApplicationDelegate(QObject *parent = nullptr);
+    ~KRApplicationDelegate() override;
+
+    // After the event loop has started: the news, then the gallery a second later.
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    void openGalleryAtLaunch();
+
+    // Commands.
+    void aboutKorvaneAction();
+    void inspAction();
+    void orderFrontPrefsPanel();
+    void welcomeAction();
+    void galleryAction(bool welcome = false);
+    void sendProblemReportAction();
+    void checkUpdatesAction();
+    void newsAccountAction();
+    void korvaneSiteAction();
+    void korvaneDocsAction();
+    void korvaneVersionHistoryAction();
+    void newDocument();
+    void newBlankDocument();
+    void openDocumentAction();
+    void openRecentDocument(const QString &path);
+    void orderFrontCreateHostingAccount();
+    // Asks to save every edited project, then quits; false when the user cancelled.
+    bool terminateAction();
+
+    // Adds the application's commands to the shared menu around the project window's own
+    // (registered by windowCommands, when there is a project window): New Project, Open and
+    // Open Recent first in File, Quit last; Preferences in Edit; Gallery and Welcome in
+    // Window; the links, reports, Inspiration and About in Help. Runs once.
+    static void registerMenuCommands(const std::function<void()> &windowCommands = {});
+
+    // KRMenuResponder: the application's commands by identifier ("newDocument", "about", …).
+    bool performMenuCommand(const QString &identifier) override;
+    bool validateMenuCommand(const QString &identifier, QAction *action) override;
+
+    // Makes a package at the path ("kr-web" and "project.xml" from the default project, an
+    // existing project.xml stays) and opens it. Refuses a symbolic link or a folder that is
+    // neither empty nor a package. The error, if any, has been shown.
+    bool createAndOpenProject(const QString &packagePath);
+    // Where the blank start-up project lives: "Untitled.krproj" in the private temporary
+    // folder.
+    static QString blankProjectPath();
+
+    // The quotations of "insp.dat" (unscrambled JSON); nothing when it is no non-empty array.
+    static std::optional<QJsonArray> inspirationQuotes(const QByteArray &scrambled);
+    static QByteArray scrambleInspiration(const QByteArray &data); // its own inverse
+    // The quotation shown at that moment: one for every five minutes.
+    static int inspirationIndex(qint64 secondsSince1970, int count);
+
+    KRHTMLWindowController *aboutWindowController() const;
+    KRGalleryWindowController *galleryWindowController() const;
+    KRPreferencesWindowController *preferencesWindowController() const;
+
+    // KRHTMLWindowControllerDelegate
+    void htmlWindowControllerSelectAction(KRHTMLWindowController *controller, const QString &action) override;
+
+private:
+    void openSiteLink(const QString &path);
+    KRHTMLWindowController *ensureAboutWindow();
+    void showLastDocumentClosed();
+    void rebuildOpenRecentMenu();
+
+    QPointer<KRHTMLWindowController> m_aboutWindowController;
+    QPointer<KRPreferencesWindowController> m_preferencesWindowController;
+    QPointer<KRGalleryWindowController> m_galleryWindowController;
+    QPointer<QWidget> m_createHostingAccountWindow;
+    bool m_terminating = false;
+};

@@ -1,0 +1,664 @@
+#include "KRGalleryWindowController.h"
+
+#include "KRApplicationDelegate.h"
+#include "KRDocumentController.h"
+#include "KRGalleryItemViewController.h"
+
+#include <core/KRRunLogger.h>
+#include <core/ui/KRMainMenu.h>
+#include <core/QZZipArchive.h>
+#include <model/KRDocument.h>
+#include <network/KRJSONRPC.h>
+#include <network/NetHTTPRequest.h>
+#include <platform/appkit/KROpenURL.h>
+#include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRUserDefaults.h>
+#include <widgets/help/KRPolicyWebPage.h>
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QUuid>
+#include <QVBoxLayout>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+#include <QWebEngineView>
+
+#include <cmath>
+#include <filesystem>
+
+namespace {
+
+std::optional<QJsonArray> &galleryHeldSamples()
+{
+    static std::optional<QJsonArray> samples;
+    return samples;
+}
+
+constexpr int GalleryTopHeight = 88;
+constexpr int GalleryBottomHeight = 48;
+constexpr int GalleryDividerWidth = 1;
+
+void galleryAlert(const QString &message, const QString &informative = {})
+{
+    KRAlert alert;
+    alert.messageText = message;
+    alert.informativeText = informative;
+    KRAlertService::current().runModal(alert);
+}
+
+// Moves a file or folder, copying across file systems (the temporary folder may be a tmpfs).
+bool galleryMoveItem(const QString &from, const QString &to, QString *why)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::rename(fs::path(from.toStdString()), fs::path(to.toStdString()), error);
+    if (!error)
+        return true;
+    fs::copy(fs::path(from.toStdString()), fs::path(to.toStdString()),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
+    if (error) {
+        *why = QString::fromStdString(error.message());
+        return false;
+    }
+    fs::remove_all(fs::path(from.toStdString()), error);
+    return true;
+}
+
+QLabel *galleryCaption(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setPixelSize(14);
+    font.setBold(true);
+    label->setFont(font);
+    label->setStyleSheet(QStringLiteral("color: #d8d8d8;"));
+    return label;
+}
+
+// The web engine asks a page about a link to a registered scheme only while its profile has a
+// handler for it; "kr" links are actions taken away before anything loads, so the handler
+// serves nothing.
+class KRGalleryActionSchemeHandler final : public QWebEngineUrlSchemeHandler
+{
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob *job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+
+    static void installIn(QWebEngineProfile *profile)
+    {
+        const QByteArray scheme = QByteArrayLiteral("kr");
+        if (!profile || QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty() || profile->urlSchemeHandler(scheme))
+            return;
+        profile->installUrlSchemeHandler(scheme, new KRGalleryActionSchemeHandler(profile));
+    }
+};
+
+} // namespace
+
+KRGalleryWindowController::Layout KRGalleryWindowController::layoutForWidth(double width, double dividerWidth)
+{
+    const double half = width / 2;
+    Layout layout{};
+    layout.dividerX = half - dividerWidth / 2;
+    layout.recentWidth = half - dividerWidth / 2;
+    layout.samplesX = half + dividerWidth / 2;
+    layout.samplesWidth = width - layout.recentWidth - dividerWidth;
+    return layout;
+}
+
+std::optional<QJsonArray> KRGalleryWindowController::heldSamples()
+{
+    return galleryHeldSamples();
+}
+
+void KRGalleryWindowController::setHeldSamples(std::optional<QJsonArray> samples)
+{
+    galleryHeldSamples() = std::move(samples);
+}
+
+QUrl KRGalleryWindowController::resolveSampleURL(const QString &address)
+{
+    const QUrl site(KRUserDefaults::sharedInstance().stringValue(QStringLiteral("insecureSiteURL")));
+    // Tolerant: an address that is already escaped is not escaped twice.
+    return site.resolved(QUrl(address, QUrl::TolerantMode));
+}
+
+KRGalleryWindowController::KRGalleryWindowController(QObject *parent)
+    : KRWindowControllerBase(parent)
+{
+    auto *window = new QMainWindow;
+    window->setObjectName(QStringLiteral("KRGalleryWindow"));
+    window->setWindowTitle(QStringLiteral("Korvane"));
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    contentView = new QWidget;
+    contentView->setObjectName(QStringLiteral("galleryContent"));
+    contentView->setAutoFillBackground(true);
+    QPalette palette = contentView->palette();
+    palette.setColor(QPalette::Window, QColor(0x2e, 0x30, 0x33));
+    contentView->setPalette(palette);
+    window->setCentralWidget(contentView);
+    setWindow(window);
+    KRMainMenu::shared().createMenuBar(window);
+
+    titleLabel = new QLabel(QStringLiteral("Korvane"), contentView);
+    QFont titleFont(QStringLiteral("Helvetica Neue"));
+    titleFont.setStyleName(QStringLiteral("Light"));
+    titleFont.setWeight(QFont::Light);
+    titleFont.setPixelSize(32);
+    titleFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.15);
+    titleLabel->setFont(titleFont);
+    titleLabel->setStyleSheet(QStringLiteral("color: white;"));
+    titleLabel->setAlignment(Qt::AlignCenter);
+
+    recentProjectsLabel = galleryCaption(QStringLiteral("Recent Projects"), contentView);
+    sampleGalleryLabel = galleryCaption(QStringLiteral("Sample Gallery"), contentView);
+
+    auto makeTable = [this](const QString &name) {
+        auto *table = new QListWidget(contentView);
+        table->setObjectName(name);
+        table->setSpacing(0);
+        table->setFrameShape(QFrame::NoFrame);
+        table->setSelectionMode(QAbstractItemView::SingleSelection);
+        table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        table->setStyleSheet(QStringLiteral("QListWidget { background: #f2f2f2; } QListWidget::item { padding: 0px; }"));
+        connect(table, &QListWidget::currentRowChanged, this, [this, table](int row) { selectionChanged(table, row); });
+        return table;
+    };
+    recentProjectsTable = makeTable(QStringLiteral("recentProjectsTable"));
+    samplesTable = makeTable(QStringLiteral("samplesTable"));
+    connect(recentProjectsTable, &QListWidget::itemDoubleClicked, this, [this] { openRecent(); });
+    connect(samplesTable, &QListWidget::itemDoubleClicked, this, [this] { openSample(); });
+
+    dividerBox = new QFrame(contentView);
+    dividerBox->setAutoFillBackground(true);
+    dividerBox->setStyleSheet(QStringLiteral("background: #15171a;"));
+
+    welcomeBox = new QWidget(contentView);
+    welcomeBox->setObjectName(QStringLiteral("welcomeBox"));
+    new QVBoxLayout(welcomeBox);
+    welcomeBox->layout()->setContentsMargins(0, 0, 0, 0);
+    welcomeBox->setVisible(false);
+
+    samplesLoadingBox = new QWidget(contentView);
+    samplesLoadingLabel = new QLabel(samplesLoadingBox);
+    samplesLoadingLabel->setObjectName(QStringLiteral("samplesLoadingLabel"));
+    samplesLoadingLabel->setStyleSheet(QStringLiteral("color: #d8d8d8;"));
+    samplesLoadingLabel->setAlignment(Qt::AlignCenter);
+    progressIndicator = new QProgressBar(samplesLoadingBox);
+    progressIndicator->setRange(0, 0);
+    progressIndicator->setFixedSize(120, 12);
+    progressIndicator->setTextVisible(false);
+    progressIndicator->setVisible(false);
+    samplesTable->setVisible(false);
+
+    downloadBox = new QWidget(contentView);
+    downloadBox->setObjectName(QStringLiteral("downloadBox"));
+    downloadProgress = new QProgressBar(downloadBox);
+    downloadProgress->setFixedSize(320, 16);
+    downloadProgress->setRange(0, 100);
+    downloadLabel = new QLabel(QStringLiteral("Downloading sample…"), downloadBox);
+    downloadLabel->setStyleSheet(QStringLiteral("color: #d8d8d8;"));
+    downloadLabel->setAlignment(Qt::AlignCenter);
+    downloadBox->setVisible(false);
+
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), contentView);
+    cancelButton->setVisible(false);
+    connect(cancelButton, &QPushButton::clicked, this, &KRGalleryWindowController::cancelAction);
+    quitButton = new QPushButton(QStringLiteral("Quit"), contentView);
+    quitButton->setObjectName(QStringLiteral("quitButton"));
+    connect(quitButton, &QPushButton::clicked, this, &KRGalleryWindowController::quitAction);
+
+    contentView->installEventFilter(this);
+    window->installEventFilter(this);
+
+    buildRecentProjects();
+    showRecentProjects();
+
+    const QRect available = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                              : QRect(0, 0, 1280, 800);
+    window->resize(int(available.width() * 0.8), int(available.height() * 0.8));
+    window->move(available.center() - window->rect().center());
+    layoutViews();
+    loadSampleTable();
+}
+
+KRGalleryWindowController::~KRGalleryWindowController()
+{
+    if (m_downloadingRequest)
+        m_downloadingRequest->clearDelegatesAndCancel();
+    removeDownloadFiles();
+}
+
+QMainWindow *KRGalleryWindowController::mainWindow() const
+{
+    return qobject_cast<QMainWindow *>(window());
+}
+
+void KRGalleryWindowController::showWindow()
+{
+    window()->show();
+    window()->raise();
+    window()->activateWindow();
+}
+
+void KRGalleryWindowController::buildRecentProjects()
+{
+    const QString home = QDir::homePath();
+    for (const QString &path : KRDocumentController::sharedDocumentController().recentDocumentPaths()) {
+        KRGalleryItemViewController *row = addRow(recentProjectsTable, m_recentProjects);
+        row->setUrl(QUrl::fromLocalFile(path));
+        const QString preview = path + QStringLiteral("/preview.png");
+        if (QFileInfo(preview).isFile()) {
+            row->setImageUrl(QUrl::fromLocalFile(preview));
+            row->setImageThumbUrl(QUrl::fromLocalFile(preview));
+        }
+        row->setProjectName(QFileInfo(path).completeBaseName());
+        QString description = path;
+        if (description == home || description.startsWith(home + QLatin1Char('/')))
+            description = QLatin1Char('~') + description.mid(home.size());
+        row->setProjectDescription(description);
+    }
+}
+
+KRGalleryItemViewController *KRGalleryWindowController::addRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows)
+{
+    auto *row = new KRGalleryItemViewController(this);
+    row->setTableView(table);
+    row->setRowNumber(int(rows.size()));
+    auto *item = new QListWidgetItem(table);
+    item->setSizeHint(QSize(200, KRGalleryItemViewController::RowHeight));
+    table->setItemWidget(item, row->view());
+    connect(row, &KRGalleryItemViewController::openRequested, this, [this, table] {
+        if (table == recentProjectsTable)
+            openRecent();
+        else
+            openSample();
+    });
+    rows.append(row);
+    return row;
+}
+
+void KRGalleryWindowController::selectionChanged(QListWidget *table, int row)
+{
+    const QList<KRGalleryItemViewController *> &rows = table == recentProjectsTable ? m_recentProjects : m_samples;
+    for (KRGalleryItemViewController *each : rows)
+        each->setSelected(false);
+    if (row >= 0 && row < rows.size())
+        rows.at(row)->setSelected(true);
+}
+
+void KRGalleryWindowController::showWelcome()
+{
+    m_welcomeMode = true;
+    if (!welcomeWebView) {
+        welcomeWebView = new QWebEngineView(welcomeBox);
+        auto *page = new KRPolicyWebPage(
+            [this](const QUrl &url, QWebEnginePage::NavigationType, bool) { return acceptWelcomeNavigation(url); },
+            welcomeWebView);
+        page->setBackgroundColor(Qt::transparent);
+        KRGalleryActionSchemeHandler::installIn(page->profile());
+        welcomeWebView->setPage(page);
+        connect(welcomeWebView, &QWebEngineView::loadFinished, this, [this] { m_openURLsExternally = true; });
+        welcomeBox->layout()->addWidget(welcomeWebView);
+        QFile file(QStringLiteral(":/kr-app/welcome.html"));
+        file.open(QIODevice::ReadOnly);
+        welcomeWebView->setHtml(QString::fromUtf8(file.readAll()), QUrl(QStringLiteral("qrc:/kr-app/welcome.html")));
+    }
+    recentProjectsTable->setVisible(false);
+    welcomeBox->setVisible(!m_downloading);
+    recentProjectsLabel->setText(QStringLiteral("Welcome"));
+}
+
+void KRGalleryWindowController::showRecentProjects()
+{
+    m_welcomeMode = false;
+    welcomeBox->setVisible(false);
+    recentProjectsTable->setVisible(!m_downloading);
+    recentProjectsLabel->setText(QStringLiteral("Recent Projects"));
+}
+
+bool KRGalleryWindowController::acceptWelcomeNavigation(const QUrl &url)
+{
+    if (url.scheme() == QLatin1String("kr")) {
+        if (url.host() == QLatin1String("preferences")) {
+            if (KRApplicationDelegate *delegate = KRApplicationDelegate::shared())
+                delegate->orderFrontPrefsPanel();
+        } else if (url.host() == QLatin1String("recent")) {
+            QTimer::singleShot(0, this, &KRGalleryWindowController::showRecentProjects);
+        }
+        return false;
+    }
+    if (m_openURLsExternally && !url.host().isEmpty()) {
+        KROpenURLService::current().openURL(url);
+        return false;
+    }
+    return true;
+}
+
+void KRGalleryWindowController::loadSampleTable()
+{
+    if (!galleryHeldSamples()) {
+        downloadSampleGallery();
+        return;
+    }
+    int index = 0;
+    for (const QJsonValue &value : *galleryHeldSamples()) {
+        const QJsonObject entry = value.toObject();
+        KRGalleryItemViewController *row = addRow(samplesTable, m_samples);
+        row->setUrl(resolveSampleURL(entry.value(QStringLiteral("url")).toString()));
+        row->setImageUrl(resolveSampleURL(entry.value(QStringLiteral("image")).toString()));
+        row->setImageThumbUrl(resolveSampleURL(entry.value(QStringLiteral("imageThumb")).toString()));
+        if (entry.contains(QStringLiteral("tutorial")))
+            row->setTutorialUrl(resolveSampleURL(entry.value(QStringLiteral("tutorial")).toString()));
+        row->setProjectName(entry.value(QStringLiteral("name")).toString());
+        row->setProjectDescription(entry.value(QStringLiteral("description")).toString());
+        row->setRowNumber(index++);
+        row->setShowNewBadge(entry.value(QStringLiteral("isNew")).toBool());
+    }
+    samplesLoadingBox->setVisible(false);
+    samplesTable->setVisible(!m_downloading);
+}
+
+void KRGalleryWindowController::downloadSampleGallery()
+{
+    progressIndicator->setVisible(true);
+    samplesLoadingLabel->setText(QString());
+    QPointer<KRGalleryWindowController> self(this);
+    KRJSONRPC::create()->callMethod(QStringLiteral("sampleGallery"), KRJSONRPC::credentialedArgumentsDictionary(),
+                                    [self](const QJsonDocument &reply, const KRError &error) {
+        if (!self)
+            return;
+        self->progressIndicator->setVisible(false);
+        const QString unavailable = QStringLiteral("No samples currently available.");
+        if (error) {
+            qWarning("Error loading samples: %s", qPrintable(error.message()));
+            self->samplesLoadingLabel->setText(unavailable);
+            return;
+        }
+        const QJsonObject object = reply.object();
+        if (object.value(QStringLiteral("result")).toString() != QLatin1String("OK")) {
+            qWarning("Error loading samples: %s", qPrintable(object.value(QStringLiteral("errortext")).toString()));
+            self->samplesLoadingLabel->setText(unavailable);
+            return;
+        }
+        if (!object.value(QStringLiteral("samples")).isArray()) {
+            qWarning("Error loading samples from JSON response.");
+            self->samplesLoadingLabel->setText(unavailable);
+            return;
+        }
+        galleryHeldSamples() = object.value(QStringLiteral("samples")).toArray();
+        self->loadSampleTable();
+    });
+}
+
+void KRGalleryWindowController::openRecent()
+{
+    const int row = recentProjectsTable->currentRow();
+    if (row < 0 || row >= m_recentProjects.size())
+        return;
+    const QString path = m_recentProjects.at(row)->url().toLocalFile();
+    const auto opened = KRDocumentController::sharedDocumentController().openDocument(path);
+    if (!opened) {
+        // The gallery stays: the user can pick another project.
+        if (opened.error().code() != KRDocument::NewerVersionCode)
+            galleryAlert(QStringLiteral("The project “%1” could not be opened.").arg(QFileInfo(path).fileName()),
+                         opened.error().message());
+        return;
+    }
+    window()->close();
+}
+
+void KRGalleryWindowController::openSample()
+{
+    const int row = samplesTable->currentRow();
+    if (row < 0 || row >= m_samples.size() || m_downloading)
+        return;
+    m_downloadingSampleViewController = m_samples.at(row);
+    QPointer<KRGalleryItemViewController> sample = m_samples.at(row);
+    QPointer<KRGalleryWindowController> self(this);
+    KRApplicationDelegate::runSavePanel(window(), QStringLiteral("Save"), QStringLiteral("Save"), [self, sample](const QString &path) {
+        if (!self || !sample || path.isEmpty())
+            return;
+        QString package = path;
+        if (!package.endsWith(QLatin1String(".krproj")))
+            package += QStringLiteral(".krproj");
+        QString why;
+        if (!self->prepareDestination(package, &why)) {
+            galleryAlert(QStringLiteral("The sample cannot be saved as “%1”.").arg(QFileInfo(package).fileName()), why);
+            return;
+        }
+        self->m_downloadingSampleViewController = sample;
+        self->m_downloadDestinationPath = package;
+        self->beginDownloadingSample();
+    });
+}
+
+bool KRGalleryWindowController::prepareDestination(const QString &destination, QString *why) const
+{
+    const QFileInfo info(destination);
+    if (info.isSymLink() || (info.exists() && !info.isDir())) {
+        *why = QStringLiteral("Something that is not a project folder is in its place.");
+        return false;
+    }
+    if (!info.exists())
+        return true;
+    if (KRDocumentController::sharedDocumentController().documentForPath(destination)) {
+        *why = QStringLiteral("That project is open. Close it first or choose another name.");
+        return false;
+    }
+    const bool empty = QDir(destination).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    if (!empty && !QFileInfo(destination + QStringLiteral("/project.xml")).isFile()) {
+        *why = QStringLiteral("The folder is not a project package, and its contents would be lost.");
+        return false;
+    }
+    return true;
+}
+
+void KRGalleryWindowController::setDownloading(bool downloading)
+{
+    m_downloading = downloading;
+    cancelButton->setVisible(downloading);
+    downloadBox->setVisible(downloading);
+    dividerBox->setVisible(!downloading);
+    recentProjectsLabel->setVisible(!downloading);
+    sampleGalleryLabel->setVisible(!downloading);
+    samplesTable->setVisible(!downloading && samplesLoadingBox->isHidden());
+    recentProjectsTable->setVisible(!downloading && !m_welcomeMode);
+    welcomeBox->setVisible(!downloading && m_welcomeMode);
+    if (!downloading)
+        downloadProgress->setValue(0);
+    layoutViews();
+}
+
+void KRGalleryWindowController::beginDownloadingSample()
+{
+    if (!m_downloadingSampleViewController)
+        return;
+    setDownloading(true);
+    downloadProgress->setValue(0);
+    downloadLabel->setText(QStringLiteral("Downloading “%1”…").arg(m_downloadingSampleViewController->projectName()));
+    m_downloadTemporaryPath = KRPaths::temporaryDirectory() + QStringLiteral("/Korvane-Sample-")
+                              + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    auto request = NetHTTPRequest::requestWithURL(m_downloadingSampleViewController->url());
+    request->setDownloadDestinationPath(m_downloadTemporaryPath);
+    QPointer<KRGalleryWindowController> self(this);
+    std::weak_ptr<NetHTTPRequest> weak = request;
+    request->setBytesReceivedBlock([self](std::uint64_t size, std::uint64_t total) {
+        if (self && total > 0)
+            self->downloadProgress->setValue(int(std::min<std::uint64_t>(100, size * 100 / total)));
+    });
+    request->setFailedBlock([self, weak] {
+        auto failed = weak.lock();
+        if (self)
+            self->failDownload(QStringLiteral("The sample could not be downloaded."), failed ? failed->error().message() : QString());
+    });
+    request->setCompletionBlock([self, weak] {
+        auto finished = weak.lock();
+        if (!self)
+            return;
+        if (finished && finished->responseStatusCode() >= 400) {
+            self->failDownload(QStringLiteral("The sample could not be downloaded."),
+                               QStringLiteral("The server answered with status %1.").arg(finished->responseStatusCode()));
+            return;
+        }
+        self->downloadComplete();
+    });
+    m_downloadingRequest = request;
+    request->startAsynchronous();
+}
+
+void KRGalleryWindowController::removeDownloadFiles()
+{
+    if (!m_downloadTemporaryPath.isEmpty())
+        QFile::remove(m_downloadTemporaryPath);
+    if (!m_unzipTemporaryPath.isEmpty())
+        QDir(m_unzipTemporaryPath).removeRecursively();
+    m_downloadTemporaryPath.clear();
+    m_unzipTemporaryPath.clear();
+}
+
+void KRGalleryWindowController::failDownload(const QString &message, const QString &informative)
+{
+    m_downloadingRequest.reset();
+    removeDownloadFiles();
+    galleryAlert(message, informative);
+    setDownloading(false);
+}
+
+void KRGalleryWindowController::downloadComplete()
+{
+    m_downloadingRequest.reset();
+    m_unzipTemporaryPath = KRPaths::temporaryDirectory() + QStringLiteral("/Korvane-Unzipped-Sample-")
+                           + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (!QZZipArchive::unzipFileAtPath(m_downloadTemporaryPath, m_unzipTemporaryPath)) {
+        failDownload(QStringLiteral("The sample could not be unpacked."));
+        return;
+    }
+    QString package;
+    const QFileInfoList entries = QDir(m_unzipTemporaryPath).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        if (entry.fileName().endsWith(QLatin1String("krproj")) && entry.isDir() && !entry.isSymLink()) {
+            package = entry.absoluteFilePath();
+            break;
+        }
+    }
+    if (package.isEmpty()) {
+        failDownload(QStringLiteral("The sample contains no project."));
+        return;
+    }
+    // Checked again: the folder may have changed while the sample downloaded.
+    QString why;
+    if (!prepareDestination(m_downloadDestinationPath, &why)) {
+        failDownload(QStringLiteral("The sample cannot be saved as “%1”.").arg(QFileInfo(m_downloadDestinationPath).fileName()), why);
+        return;
+    }
+    QDir destination(m_downloadDestinationPath);
+    if (destination.exists()) {
+        for (const QFileInfo &item : destination.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+            const bool removed = item.isDir() && !item.isSymLink() ? QDir(item.absoluteFilePath()).removeRecursively()
+                                                                   : QFile::remove(item.absoluteFilePath());
+            if (!removed) {
+                failDownload(QStringLiteral("“%1” could not be removed.").arg(item.fileName()));
+                return;
+            }
+        }
+    } else if (!QDir().mkpath(m_downloadDestinationPath)) {
+        failDownload(QStringLiteral("The folder “%1” could not be created.").arg(m_downloadDestinationPath));
+        return;
+    }
+    for (const QFileInfo &item : QDir(package).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        if (!galleryMoveItem(item.absoluteFilePath(), m_downloadDestinationPath + QLatin1Char('/') + item.fileName(), &why)) {
+            failDownload(QStringLiteral("“%1” could not be moved into the project.").arg(item.fileName()), why);
+            return;
+        }
+    }
+    removeDownloadFiles();
+    const auto opened = KRDocumentController::sharedDocumentController().openDocument(m_downloadDestinationPath);
+    if (!opened) {
+        failDownload(QStringLiteral("The sample could not be opened."), opened.error().message());
+        return;
+    }
+    m_downloading = false;
+    QTimer::singleShot(0, window(), &QWidget::close);
+}
+
+void KRGalleryWindowController::cancelAction()
+{
+    if (m_downloadingRequest) {
+        m_downloadingRequest->clearDelegatesAndCancel();
+        m_downloadingRequest.reset();
+    }
+    removeDownloadFiles();
+    setDownloading(false);
+}
+
+void KRGalleryWindowController::quitAction()
+{
+    if (KRApplicationDelegate *delegate = KRApplicationDelegate::shared())
+        delegate->terminateAction();
+    else
+        QCoreApplication::quit();
+}
+
+bool KRGalleryWindowController::windowShouldClose()
+{
+    if (m_downloading)
+        return false;
+    // Nothing else on screen: closing the gallery ends the application.
+    if (!KRDocumentController::sharedDocumentController().hasVisibleWindows())
+        QTimer::singleShot(0, this, &KRGalleryWindowController::quitAction);
+    return true;
+}
+
+bool KRGalleryWindowController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == contentView && event->type() == QEvent::Resize)
+        layoutViews();
+    if (watched == window() && event->type() == QEvent::Close) {
+        if (!windowShouldClose()) {
+            event->ignore();
+            return true;
+        }
+        QTimer::singleShot(0, this, &KRGalleryWindowController::windowClosed);
+    }
+    return KRWindowControllerBase::eventFilter(watched, event);
+}
+
+void KRGalleryWindowController::layoutViews()
+{
+    const int width = contentView->width();
+    const int height = contentView->height();
+    const Layout layout = layoutForWidth(width, GalleryDividerWidth);
+    const int listTop = GalleryTopHeight;
+    const int listHeight = std::max(0, height - GalleryTopHeight - GalleryBottomHeight);
+    titleLabel->setGeometry(0, 8, width, 44);
+    recentProjectsLabel->setGeometry(16, 58, int(layout.recentWidth) - 16, 24);
+    sampleGalleryLabel->setGeometry(int(std::lround(layout.samplesX)) + 16, 58, int(layout.samplesWidth) - 16, 24);
+    const QRect recent(0, listTop, int(std::lround(layout.recentWidth)), listHeight);
+    const QRect samples(int(std::lround(layout.samplesX)), listTop, width - int(std::lround(layout.samplesX)), listHeight);
+    recentProjectsTable->setGeometry(recent);
+    welcomeBox->setGeometry(recent);
+    dividerBox->setGeometry(int(layout.dividerX), listTop, GalleryDividerWidth, listHeight);
+    samplesTable->setGeometry(samples);
+    samplesLoadingBox->setGeometry(samples);
+    progressIndicator->move((samples.width() - progressIndicator->width()) / 2, (samples.height() - progressIndicator->height()) / 2);
+    samplesLoadingLabel->setGeometry(0, samples.height() / 2 + 24, samples.width(), 24);
+    downloadBox->setGeometry(0, listTop, width, listHeight);
+    downloadProgress->move((width - downloadProgress->width()) / 2, (listHeight - downloadProgress->height()) / 2);
+    downloadLabel->setGeometry(0, listHeight / 2 + 24, width, 24);
+    quitButton->setGeometry(width - 96, height - 38, 80, 28);
+    cancelButton->setGeometry(width - 184, height - 38, 80, 28);
+}

@@ -1,0 +1,34 @@
+#include "KRProjectWindowHookup.h"
+
+#include <app/KRApplicationDelegate.h>
+#include <app/KRDocumentController.h>
+#include <controls/KRBluffGraph.h>
+#include <model/KRDocument.h>
+#include <workspace/window/KRProjectWindows.h>
+#include <workspace/window/KRWindowController.h>
+
+void installProjectWindows()
+{
+    KRApplicationDelegate::registerMenuCommands([] { KRWindowController::registerMenuCommands(); });
+    KRProjectWindows::install();
+    // A chart's design script pauses while objects are dragged in any project window.
+    KRBluffGraph::setDraggingProvider([] {
+        for (KRWindowController *controller : KRProjectWindows::openWindows()) {
+            if (controller->isDragging())
+                return true;
+        }
+        return false;
+    });
+    KRDocumentController::setProjectOpener([](const QString &packagePath) -> KRResult<std::shared_ptr<KRDocument>> {
+        KRResult<KRWindowController *> opened = KRProjectWindows::openProject(packagePath);
+        if (!opened)
+            return opened.error();
+        return (*opened)->document().shared_from_this();
+    });
+}
+
+void closeProjectWindows()
+{
+    KRDocumentController::sharedDocumentController().closeAllDocuments();
+    KRProjectWindows::closeAll();
+}

@@ -1,0 +1,225 @@
+#include "KRAppTestSupport.h"
+
+#include <app/KRApplicationDefaults.h>
+#include <app/KRApplicationDelegate.h>
+#include <app/KRDocumentController.h>
+#include <app/KRGalleryWindowController.h>
+#include <core/ui/KRMainMenu.h>
+#include <model/KRDocument.h>
+#include <platform/appkit/KROpenURL.h>
+#include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRUserDefaults.h>
+
+#include <KRTestSupport.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QJsonArray>
+#include <QMenu>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class KRDelegateTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        KRAppTest::installTestWindowFactory();
+        alerts = KRAppTest::installScriptedAlerts();
+        urls = KRAppTest::installURLRecorder();
+        KRAppTest::closeAllDocuments();
+        KRApplicationDefaults::registerDefaults(KRUserDefaults::sharedInstance());
+        KRGalleryWindowController::setHeldSamples(QJsonArray());
+        KRApplicationDelegate::setSavePanel([this](QWidget *, const QString &, const QString &, const QString &,
+                                                   std::function<void(const QString &)> done) { done(savePanelAnswer); });
+        delegate = std::make_unique<KRApplicationDelegate>();
+    }
+    void TearDown() override
+    {
+        delegate.reset();
+        KRApplicationDelegate::setSavePanel(nullptr);
+        KRAppTest::closeAllDocuments();
+        KROpenURLService::setCurrent(nullptr);
+        KRAlertService::setCurrent(nullptr);
+    }
+    QList<std::shared_ptr<KRDocument>> documents() const { return KRDocumentController::sharedDocumentController().documents(); }
+
+    std::shared_ptr<KRScriptedAlertService> alerts;
+    std::shared_ptr<KRRecordingOpenURLService> urls;
+    std::unique_ptr<KRApplicationDelegate> delegate;
+    QString savePanelAnswer;
+};
+
+} // namespace
+
+TEST(KRApplicationDefaults, RegistersEveryKeyInOrderAndDerivesTheSiteFromTheService)
+{
+    const auto table = KRApplicationDefaults::firstRegistration();
+    QStringList keys;
+    for (const auto &[key, value] : table)
+        keys << key;
+    EXPECT_EQ(keys.first(), QStringLiteral("apiURL"));
+    EXPECT_EQ(keys.last(), QStringLiteral("WebIconDatabaseEnabled"));
+    EXPECT_EQ(keys.size(), 18);
+    EXPECT_FALSE(keys.contains(QStringLiteral("insecureSiteURL")));
+
+    KRUserDefaults defaults(KRTest::makeTempDir() + QStringLiteral("/k.conf"));
+    defaults.setValue(QStringLiteral("apiURL"), QStringLiteral("http://localhost:8080/api.php"));
+    defaults.setValue(QStringLiteral("JSMinimize"), false);
+    KRApplicationDefaults::registerDefaults(defaults);
+    EXPECT_FALSE(defaults.boolValue(QStringLiteral("JSMinimize"))) << "the user's value wins";
+    EXPECT_TRUE(defaults.boolValue(QStringLiteral("JSSyntaxOptionCurly")));
+    EXPECT_EQ(defaults.integerValue(QStringLiteral("TabWidth")), 4);
+    // The second registration follows the stored service address.
+    EXPECT_EQ(defaults.stringValue(QStringLiteral("insecureSiteURL")), QStringLiteral("http://localhost"));
+    EXPECT_EQ(KRApplicationDefaults::insecureSiteURL(QStringLiteral("https://test.korvane.app/api.php")), KRApplicationDefaults::testSiteURL);
+    EXPECT_EQ(KRApplicationDefaults::insecureSiteURL(KRApplicationDefaults::defaultAPIURL), KRApplicationDefaults::publicSiteURL);
+
+    // Exactly one slash, whether the site ends in one or not.
+    EXPECT_EQ(KRApplicationDefaults::joinURL(QStringLiteral("http://localhost"), QStringLiteral("docs?utm_source=app")),
+              QStringLiteral("http://localhost/docs?utm_source=app"));
+    EXPECT_EQ(KRApplicationDefaults::joinURL(QStringLiteral("http://h/"), QStringLiteral("/feed.xml")), QStringLiteral("http://h/feed.xml"));
+}
+
+TEST(KRApplicationDefaults, EditorFontIsAnInstalledFontEvenWhenNoneOfTheListedIs)
+{
+    QFont font;
+    ASSERT_TRUE(font.fromString(KRApplicationDefaults::defaultEditorFont()));
+    EXPECT_TRUE(QFontDatabase::families().contains(font.family(), Qt::CaseInsensitive)
+                || font.family() == QFontDatabase::systemFont(QFontDatabase::FixedFont).family())
+        << font.family().toStdString();
+    EXPECT_GT(font.pixelSize(), 0) << "fonts are sized in pixels";
+}
+
+TEST(KRApplicationInspiration, QuotationsUnscrambleAndChangeEveryFiveMinutes)
+{
+    const QByteArray json = R"([["one","A"],["two","B"],["three","C"]])";
+    const auto quotes = KRApplicationDelegate::inspirationQuotes(KRApplicationDelegate::scrambleInspiration(json));
+    ASSERT_TRUE(quotes);
+    EXPECT_EQ(quotes->size(), 3);
+    EXPECT_EQ(KRApplicationDelegate::inspirationIndex(299, 3), 0);
+    EXPECT_EQ(KRApplicationDelegate::inspirationIndex(300, 3), 1);
+    EXPECT_EQ(KRApplicationDelegate::inspirationIndex(900, 3), 0);
+    for (const QByteArray &bad : {QByteArray("[]"), QByteArray("{\"a\":1}"), QByteArray("not json")})
+        EXPECT_FALSE(KRApplicationDelegate::inspirationQuotes(KRApplicationDelegate::scrambleInspiration(bad)));
+    EXPECT_FALSE(KRApplicationDelegate::inspirationQuotes(json)) << "unscrambled data is not read as plain JSON";
+
+    Q_INIT_RESOURCE(app);
+    QFile shipped(QStringLiteral(":/kr-app/insp.dat"));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    const auto shippedQuotes = KRApplicationDelegate::inspirationQuotes(shipped.readAll());
+    ASSERT_TRUE(shippedQuotes);
+    for (const QJsonValue &entry : *shippedQuotes)
+        EXPECT_EQ(entry.toArray().size(), 2);
+}
+
+TEST_F(KRDelegateTest, SiteStoreAndNewsLinksOpenOutside)
+{
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("insecureSiteURL"), QStringLiteral("http://localhost"));
+    for (const char *command : {"korvaneDocs", "korvaneSite", "korvaneVersionHistory", "checkUpdates", "newsAccount"})
+        EXPECT_TRUE(KRMainMenu::shared().perform(QString::fromLatin1(command))) << command;
+    ASSERT_EQ(urls->openedURLs().size(), 5);
+    EXPECT_EQ(urls->openedURLs().at(0), QUrl(QStringLiteral("http://localhost/docs?utm_source=app")));
+    EXPECT_EQ(urls->openedURLs().at(1), QUrl(QStringLiteral("http://localhost/blog?utm_source=app")));
+    EXPECT_EQ(urls->openedURLs().at(2), QUrl(QStringLiteral("http://localhost/blog/version-history.html?utm_source=app")));
+    EXPECT_EQ(urls->openedURLs().at(3), QUrl(KRApplicationDefaults::storePageURL));
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("insecureSiteURL"));
+}
+
+TEST_F(KRDelegateTest, NewProjectCreatesThePackageAndOpensIt)
+{
+    savePanelAnswer = KRTest::makeTempDir(QStringLiteral("new")) + QStringLiteral("/Shop.krproj");
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("newDocument")));
+    ASSERT_EQ(documents().size(), 1);
+    EXPECT_EQ(documents().first()->fileURL(), savePanelAnswer);
+    EXPECT_TRUE(QFileInfo(savePanelAnswer + QStringLiteral("/kr-web")).isDir());
+    EXPECT_TRUE(QFileInfo(savePanelAnswer + QStringLiteral("/project.xml")).isFile());
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*documents().first())->isVisible());
+
+    // A folder of other things is not turned into a project.
+    const QString other = KRTest::makeTempDir(QStringLiteral("other"));
+    KRTest::writeFile(other + QStringLiteral("/notes.txt"), "mine");
+    EXPECT_FALSE(delegate->createAndOpenProject(other));
+    EXPECT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(other + QStringLiteral("/project.xml")));
+}
+
+TEST_F(KRDelegateTest, BlankProjectLivesInAPrivateFolderAndFollowsNoLink)
+{
+    const QString blank = KRApplicationDelegate::blankProjectPath();
+    EXPECT_TRUE(blank.startsWith(KRPaths::temporaryDirectory() + QLatin1Char('/')));
+    EXPECT_EQ(QFileInfo(KRPaths::temporaryDirectory()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+              QFileDevice::Permissions());
+
+    // Something planted at the blank project's place is neither followed nor opened.
+    const QString planted = KRAppTest::makePackage(KRTest::makeTempDir(QStringLiteral("planted")), QStringLiteral("Evil"));
+    QDir(blank).removeRecursively();
+    ASSERT_TRUE(QFile::link(planted, blank));
+    delegate->newBlankDocument();
+    EXPECT_TRUE(documents().isEmpty());
+    EXPECT_EQ(alerts->shownAlerts().size(), 1);
+    QFile::remove(blank);
+
+    // An earlier run's blank project is opened as it is.
+    delegate->newBlankDocument();
+    ASSERT_EQ(documents().size(), 1);
+    KRTest::writeFile(blank + QStringLiteral("/kr-web/kept.css"), "kept");
+    KRAppTest::closeAllDocuments();
+    delegate->newBlankDocument();
+    EXPECT_EQ(KRTest::readFile(blank + QStringLiteral("/kr-web/kept.css")), QByteArray("kept"));
+    QDir(blank).removeRecursively();
+}
+
+TEST_F(KRDelegateTest, LaunchOpensTheLastProjectWhenAskedElseTheBlankProjectAndTheGallery)
+{
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    defaults.setValue(QStringLiteral("lastExecutedVersion"), KRDocument::applicationShortVersion());
+    const QString last = KRAppTest::makePackage(KRTest::makeTempDir(QStringLiteral("last")), QStringLiteral("Last"));
+    KRDocumentController::sharedDocumentController().recentDocuments().noteDocument(last);
+
+    delegate->openGalleryAtLaunch();
+    ASSERT_EQ(documents().size(), 1);
+    EXPECT_EQ(documents().first()->fileURL(), last);
+    EXPECT_EQ(delegate->galleryWindowController(), nullptr);
+
+    KRAppTest::closeAllDocuments();
+    defaults.setValue(QStringLiteral("openLastProjectOnStartup"), false);
+    delegate->openGalleryAtLaunch();
+    ASSERT_EQ(documents().size(), 1);
+    EXPECT_EQ(documents().first()->fileURL(), KRApplicationDelegate::blankProjectPath());
+    ASSERT_NE(delegate->galleryWindowController(), nullptr);
+    EXPECT_FALSE(delegate->galleryWindowController()->welcomeMode()) << "same version: the recent list";
+    EXPECT_EQ(defaults.stringValue(QStringLiteral("lastExecutedVersion")), KRDocument::applicationShortVersion());
+    defaults.removeObject(QStringLiteral("openLastProjectOnStartup"));
+    QDir(KRApplicationDelegate::blankProjectPath()).removeRecursively();
+}
+
+TEST_F(KRDelegateTest, ClosingTheLastProjectWindowShowsTheGalleryAndQuitAsksAboutChanges)
+{
+    const QString package = KRAppTest::makePackage(KRTest::makeTempDir(QStringLiteral("p")), QStringLiteral("P"));
+    ASSERT_TRUE(KRDocumentController::sharedDocumentController().openDocument(package));
+    QWidget *window = KRDocumentController::windowForDocument(*documents().first());
+    window->close();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return documents().isEmpty(); }));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        return delegate->galleryWindowController() && delegate->galleryWindowController()->window()->isVisible();
+    }));
+
+    // Quitting with unsaved changes asks first; Cancel keeps everything open.
+    ASSERT_TRUE(KRDocumentController::sharedDocumentController().openDocument(package));
+    documents().first()->undoManager().registerUndo(this, [] {});
+    ASSERT_TRUE(documents().first()->isDocumentEdited());
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_FALSE(delegate->terminateAction());
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(alerts->shownAlerts().first().messageText.contains(QStringLiteral("“P”")));
+    EXPECT_EQ(documents().size(), 1);
+}

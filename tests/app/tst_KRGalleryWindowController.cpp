@@ -1,0 +1,254 @@
+#include "KRAppTestSupport.h"
+
+#include <app/KRApplicationDelegate.h>
+#include <app/KRDocumentController.h>
+#include <app/KRGalleryItemViewController.h>
+#include <app/KRGalleryWindowController.h>
+#include <model/KRDocument.h>
+#include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRScriptedAlertService.h>
+#include <widgets/views/KRCornerBadgeView.h>
+
+#include <KRTestSupport.h>
+#include <KRWidgetTestSupport.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class KRGalleryTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        qputenv("HOME", KRTest::sandboxDir().toUtf8());
+        KRAppTest::installTestWindowFactory();
+        alerts = KRAppTest::installScriptedAlerts();
+        KRAppTest::closeAllDocuments();
+        KRGalleryWindowController::setHeldSamples(std::nullopt);
+        ASSERT_TRUE(server.start());
+        KRAppTest::installGalleryService(server, KRAppTest::sampleArchive(QStringLiteral("Cafe")));
+        KRAppTest::pointDefaultsAt(server);
+        KRApplicationDelegate::setSavePanel([this](QWidget *, const QString &, const QString &, const QString &,
+                                                   std::function<void(const QString &)> done) { done(savePanelAnswer); });
+    }
+    void TearDown() override
+    {
+        KRApplicationDelegate::setSavePanel(nullptr);
+        KRAppTest::closeAllDocuments();
+        KRAlertService::setCurrent(nullptr);
+    }
+
+    int sampleGalleryCalls() const
+    {
+        int calls = 0;
+        for (const KRTestRequest &request : server.requests())
+            calls += request.queryItem("method") == "sampleGallery";
+        return calls;
+    }
+    bool waitForSamples(KRGalleryWindowController &gallery)
+    {
+        return KRTest::processEventsUntil([&] { return !gallery.samples().isEmpty(); });
+    }
+    // Selects the first sample and opens it, as a double click does.
+    void openFirstSample(KRGalleryWindowController &gallery, const QString &destination)
+    {
+        savePanelAnswer = destination;
+        gallery.samplesTable->setCurrentRow(0);
+        gallery.samples().first()->openButton->click();
+    }
+    QStringList leftoverDownloads() const
+    {
+        return QDir(KRPaths::temporaryDirectory()).entryList({QStringLiteral("Korvane-*")}, QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+
+    KRTestHTTPServer server;
+    std::shared_ptr<KRScriptedAlertService> alerts;
+    QString savePanelAnswer;
+};
+
+} // namespace
+
+TEST(KRGalleryLayout, ListHalvesMeetAtHalfTheWidth)
+{
+    const auto layout = KRGalleryWindowController::layoutForWidth(1000, 1);
+    EXPECT_DOUBLE_EQ(layout.dividerX, 499.5);
+    EXPECT_DOUBLE_EQ(layout.recentWidth, 499.5);
+    EXPECT_DOUBLE_EQ(layout.samplesX, 500.5);
+    EXPECT_DOUBLE_EQ(layout.samplesWidth, 499.5);
+}
+
+TEST_F(KRGalleryTest, RecentProjectsListWhatStillExistsAndAFailedOpenKeepsTheGallery)
+{
+    const QString folder = KRTest::makeTempDir(QStringLiteral("recent"));
+    const QString good = KRAppTest::makePackage(folder, QStringLiteral("Good"));
+    const QString broken = KRAppTest::makePackage(folder, QStringLiteral("Broken"));
+    KRTest::writeFile(broken + QStringLiteral("/project.xml"), "<not a project");
+    KRTest::writeFile(good + QStringLiteral("/preview.png"), KRAppTest::thumbnailPNG());
+    KRRecentDocuments &recent = KRDocumentController::sharedDocumentController().recentDocuments();
+    recent.noteDocument(folder + QStringLiteral("/Gone.krproj"));
+    recent.noteDocument(broken);
+    recent.noteDocument(good);
+
+    KRGalleryWindowController gallery;
+    gallery.showWindow();
+    ASSERT_EQ(gallery.recentProjects().size(), 2) << "a project that is gone is not listed";
+    EXPECT_FALSE(gallery.welcomeMode());
+    EXPECT_TRUE(gallery.recentProjectsTable->isVisible());
+    KRGalleryItemViewController *first = gallery.recentProjects().first();
+    EXPECT_EQ(first->projectName(), QStringLiteral("Good"));
+    EXPECT_TRUE(first->projectDescription().startsWith(QStringLiteral("~/"))) << first->projectDescription().toStdString();
+    EXPECT_TRUE(first->hasThumbnail());
+    EXPECT_FALSE(gallery.recentProjects().at(1)->hasThumbnail());
+
+    // Selection shows Open on that row only.
+    gallery.recentProjectsTable->setCurrentRow(1);
+    EXPECT_TRUE(gallery.recentProjects().at(1)->isSelected());
+    EXPECT_FALSE(first->isSelected());
+    EXPECT_FALSE(first->openButton->isVisibleTo(first->view()));
+
+    gallery.recentProjects().at(1)->openButton->click();
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(alerts->shownAlerts().first().messageText.contains(QStringLiteral("Broken.krproj")));
+    EXPECT_TRUE(gallery.window()->isVisible()) << "the user can pick another project";
+    EXPECT_TRUE(KRDocumentController::sharedDocumentController().documents().isEmpty());
+
+    gallery.recentProjectsTable->setCurrentRow(0);
+    gallery.recentProjects().first()->openButton->click();
+    ASSERT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 1);
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return !gallery.window()->isVisible(); }));
+}
+
+TEST_F(KRGalleryTest, SamplesAreFetchedOnceAndADownloadBecomesAnOpenProject)
+{
+    auto gallery = std::make_unique<KRGalleryWindowController>();
+    gallery->showWindow();
+    ASSERT_TRUE(waitForSamples(*gallery));
+    KRGalleryItemViewController *row = gallery->samples().first();
+    EXPECT_EQ(row->projectName(), QStringLiteral("Café menu"));
+    EXPECT_TRUE(row->badge->isVisibleTo(row->view()));
+    EXPECT_FALSE(row->tutorialButton->isVisibleTo(row->view())) << "the sample has no tutorial";
+    EXPECT_EQ(row->url(), server.url(QStringLiteral("/samples/cafe.zip")));
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return row->hasThumbnail(); }));
+    EXPECT_TRUE(gallery->samplesTable->isVisible());
+    KRTest::saveScreenshot(*gallery->window(), QStringLiteral("app"), QStringLiteral("gallery-samples.png"), {1});
+
+    // A second gallery of the process shows the samples without asking again.
+    gallery.reset();
+    KRGalleryWindowController second;
+    EXPECT_EQ(second.samples().size(), 1);
+    EXPECT_EQ(sampleGalleryCalls(), 1);
+
+    second.showWindow();
+    const QString destination = KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/My Cafe");
+    openFirstSample(second, destination);
+    ASSERT_TRUE(KRTest::processEventsUntil([] { return !KRDocumentController::sharedDocumentController().documents().isEmpty(); }));
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    const QString package = destination + QStringLiteral(".krproj");
+    EXPECT_EQ(KRDocumentController::sharedDocumentController().documents().first()->fileURL(), package);
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/kr-web/index.css")), QByteArray("body { color: red; }\n"));
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return !second.window()->isVisible(); }));
+    EXPECT_TRUE(leftoverDownloads().isEmpty()) << leftoverDownloads().join(u',').toStdString();
+}
+
+TEST_F(KRGalleryTest, ASampleOnlyReplacesAClosedProjectPackage)
+{
+    KRGalleryWindowController gallery;
+    gallery.showWindow();
+    ASSERT_TRUE(waitForSamples(gallery));
+    const QString folder = KRTest::makeTempDir(QStringLiteral("dest"));
+
+    // A folder of other things is never emptied.
+    const QString documents = folder + QStringLiteral("/Papers.krproj");
+    KRTest::writeFile(documents + QStringLiteral("/thesis.txt"), "years of work");
+    openFirstSample(gallery, documents);
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_FALSE(gallery.isDownloading());
+    EXPECT_EQ(KRTest::readFile(documents + QStringLiteral("/thesis.txt")), QByteArray("years of work"));
+
+    // Nor is an open project.
+    const QString open = KRAppTest::makePackage(folder, QStringLiteral("Open"));
+    ASSERT_TRUE(KRDocumentController::sharedDocumentController().openDocument(open));
+    openFirstSample(gallery, open);
+    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_TRUE(alerts->shownAlerts().last().informativeText.contains(QStringLiteral("open")));
+
+    // A closed package is emptied first, then filled with the sample.
+    const QString old = KRAppTest::makePackage(folder, QStringLiteral("Old"));
+    KRTest::writeFile(old + QStringLiteral("/kr-web/stale.js"), "old");
+    openFirstSample(gallery, old);
+    ASSERT_TRUE(KRTest::processEventsUntil([] { return KRDocumentController::sharedDocumentController().documents().size() == 2; }));
+    EXPECT_FALSE(QFileInfo::exists(old + QStringLiteral("/kr-web/stale.js")));
+    EXPECT_TRUE(QFileInfo::exists(old + QStringLiteral("/kr-web/index.css")));
+}
+
+TEST_F(KRGalleryTest, AnArchiveWithoutAProjectOrAFailedDownloadSaysSoAndLeavesNothingBehind)
+{
+    server.route("/samples/cafe.zip", [archive = KRAppTest::sampleArchive(QString(), false)](const KRTestRequest &) {
+        return KRTestResponse::text(archive, 200, "application/zip");
+    });
+    KRGalleryWindowController gallery;
+    gallery.showWindow();
+    ASSERT_TRUE(waitForSamples(gallery));
+    openFirstSample(gallery, KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Empty.krproj"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !alerts->shownAlerts().isEmpty(); }));
+    EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("The sample contains no project."));
+    EXPECT_FALSE(gallery.isDownloading());
+    EXPECT_TRUE(gallery.samplesTable->isVisible());
+    EXPECT_TRUE(leftoverDownloads().isEmpty());
+    EXPECT_TRUE(KRDocumentController::sharedDocumentController().documents().isEmpty());
+
+    // A download that fails says so too, and the lists come back.
+    server.route("/samples/cafe.zip", [](const KRTestRequest &) { return KRTestResponse::text("gone", 404); });
+    openFirstSample(gallery, KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Missing.krproj"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return alerts->shownAlerts().size() == 2; }));
+    EXPECT_EQ(alerts->shownAlerts().last().messageText, QStringLiteral("The sample could not be downloaded."));
+    EXPECT_FALSE(gallery.isDownloading());
+    EXPECT_TRUE(leftoverDownloads().isEmpty());
+}
+
+TEST_F(KRGalleryTest, ClosingIsRefusedWhileDownloadingAndCancelReturnsToTheLists)
+{
+    server.route("/samples/cafe.zip", [](const KRTestRequest &) { return KRTestResponse::stalled(); });
+    KRGalleryWindowController gallery;
+    gallery.showWindow();
+    ASSERT_TRUE(waitForSamples(gallery));
+    openFirstSample(gallery, KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Slow.krproj"));
+    ASSERT_TRUE(gallery.isDownloading());
+    EXPECT_TRUE(gallery.downloadBox->isVisible());
+    EXPECT_FALSE(gallery.samplesTable->isVisible());
+    KRTest::saveScreenshot(*gallery.window(), QStringLiteral("app"), QStringLiteral("gallery-downloading.png"), {1});
+
+    gallery.window()->close();
+    EXPECT_TRUE(gallery.window()->isVisible());
+
+    gallery.cancelButton->click();
+    EXPECT_FALSE(gallery.isDownloading());
+    EXPECT_TRUE(gallery.samplesTable->isVisible());
+    EXPECT_TRUE(gallery.recentProjectsTable->isVisible());
+    EXPECT_TRUE(leftoverDownloads().isEmpty());
+}
+
+TEST_F(KRGalleryTest, ServiceFailuresShowThatNoSamplesAreAvailable)
+{
+    const QList<KRTestResponse> replies{
+        KRTestResponse::text("{\"result\":\"ERR\",\"errortext\":\"maintenance\"}", 200, "application/json"),
+        KRTestResponse::text("{\"result\":\"OK\"}", 200, "application/json"),
+        KRTestResponse::text("<html>oops</html>", 500, "text/html"),
+    };
+    for (const KRTestResponse &reply : replies) {
+        KRGalleryWindowController::setHeldSamples(std::nullopt);
+        server.route("/api.php", [reply](const KRTestRequest &) { return reply; });
+        KRGalleryWindowController gallery;
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !gallery.samplesLoadingLabel->text().isEmpty(); }));
+        EXPECT_EQ(gallery.samplesLoadingLabel->text(), QStringLiteral("No samples currently available."));
+        EXPECT_TRUE(gallery.samples().isEmpty());
+    }
+    EXPECT_FALSE(KRGalleryWindowController::heldSamples()) << "a failure is asked again by the next gallery";
+}

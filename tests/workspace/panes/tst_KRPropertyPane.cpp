@@ -1,0 +1,149 @@
+#include "PanesTestSupport.h"
+
+#include <KRWidgetTestSupport.h>
+
+#include <core/ui/KRUIColors.h>
+#include <model/KRFunction.h>
+#include <workspace/panes/KRPropertyPaneViewController.h>
+#include <workspace/panes/KRTabView.h>
+
+#include <QAbstractItemView>
+#include <QTest>
+
+using namespace KRPanesTest;
+
+namespace {
+
+class RecordingPaneDelegate : public KRPropertyPaneDelegate
+{
+public:
+    QStringList calls;
+    void propertyPaneDidSelectObject(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &o) override { calls << "select " + o->kr_id(); }
+    void propertyPaneEditFunction(KRPropertyPaneViewController *, const std::shared_ptr<KRFunction> &) override {}
+    void propertyPaneEditHTML(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &o, const QString &key) override
+    {
+        calls << "html " + o->kr_id() + ' ' + key;
+    }
+    void propertyPaneEditListViewItems(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &o) override { calls << "list " + o->kr_id(); }
+    void propertyPaneEditNavbarItems(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &, const QString &) override {}
+};
+
+class PropertyPane : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        f = openSample();
+        ASSERT_TRUE(f.page);
+        pane = KRCachingViewController::create<KRPropertyPaneViewController>();
+        pane->setClock([this] { return now; });
+        pane->setDelegate(&delegate);
+        pane->setPage(f.page);
+        pane->view()->resize(275, 600);
+        pane->view()->show();
+    }
+    std::shared_ptr<KRObject> object(const char *id) const { return f.object(QString::fromLatin1(id)); }
+    QStringList popupTitles() const
+    {
+        QStringList titles;
+        for (int i = 0; i < pane->popupButton()->count(); ++i)
+            titles << pane->popupButton()->itemText(i);
+        return titles;
+    }
+
+    Fixture f;
+    RecordingPaneDelegate delegate;
+    std::unique_ptr<KRPropertyPaneViewController> pane;
+    qint64 now = 10000;
+};
+
+TEST_F(PropertyPane, KeepsOneInspectorPerObjectAndTellsOnlyOfChanges)
+{
+    EXPECT_EQ(popupTitles(), (QStringList{"button1", "label1", "listview1", "onClick", "page1", "ready", "timer1"}));
+    pane->selectObject(object("button1"));
+    pane->selectObject(object("button1"));
+    EXPECT_EQ(delegate.calls, QStringList{"select button1"});
+    KRPropertyEditorViewController *first = pane->cachedPropertyEditor(QStringLiteral("button1"));
+    ASSERT_TRUE(first);
+    pane->selectObject(object("label1"));
+    pane->selectObject(object("button1"));
+    EXPECT_EQ(pane->cachedPropertyEditor(QStringLiteral("button1")), first);
+    EXPECT_EQ(pane->tabView()->selectedItem()->view(), first->view());
+    EXPECT_EQ(pane->cachedPropertyEditorCount(), 2);
+    EXPECT_EQ(pane->popupButton()->currentText(), QStringLiteral("button1"));
+
+    // The user's choice in the pop-up.
+    pane->popupButton()->setCurrentIndex(popupTitles().indexOf(QStringLiteral("timer1")));
+    emit pane->popupButton()->activated(pane->popupButton()->currentIndex());
+    EXPECT_EQ(pane->selectedObject(), object("timer1"));
+
+    // The inspector's requests go to the group.
+    pane->propertyEditorViewEditListViewItems(first, object("listview1"));
+    pane->propertyEditorViewEditHTML(first, object("label1"), QStringLiteral("kr_content"));
+    EXPECT_EQ(delegate.calls.mid(4), (QStringList{"list listview1", "html label1 kr_content"}));
+}
+
+TEST_F(PropertyPane, FollowsANewIdAndLetsGoOfDeletedObjects)
+{
+    pane->selectObject(object("label1"));
+    KRPropertyEditorViewController *inspector = pane->cachedPropertyEditor(QStringLiteral("label1"));
+    const QImage before = KRTest::renderWidget(*pane->headerView());
+    object("label1")->setKr_id(QStringLiteral("greeting"));
+    EXPECT_EQ(pane->cachedPropertyEditor(QStringLiteral("greeting")), inspector);
+    EXPECT_FALSE(pane->cachedPropertyEditor(QStringLiteral("label1")));
+    EXPECT_TRUE(pane->tabView()->item(QStringLiteral("greeting")));
+    EXPECT_TRUE(popupTitles().contains(QStringLiteral("greeting")));
+    EXPECT_NE(KRTest::renderWidget(*pane->headerView()), before); // the header shows the new id
+
+    pane->selectObject(object("timer1"));
+    pane->selectObject(object("greeting"));
+    EXPECT_EQ(pane->cachedPropertyEditorCount(), 2);
+
+    f.page->deleteObjects({object("greeting")});
+    EXPECT_FALSE(pane->cachedPropertyEditor(QStringLiteral("greeting")));
+    EXPECT_FALSE(pane->tabView()->item(QStringLiteral("greeting")));
+    EXPECT_FALSE(popupTitles().contains(QStringLiteral("greeting")));
+    QCoreApplication::processEvents();
+}
+
+TEST_F(PropertyPane, AHeaderClickOpensThePopUpButNotRightAfterItClosed)
+{
+    pane->selectObject(object("button1"));
+    QAbstractItemView *list = pane->popupButton()->view();
+    QTest::mouseClick(pane->headerView(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 20));
+    EXPECT_TRUE(list->isVisible());
+    now += 5000;
+    pane->popupButton()->hidePopup();
+    EXPECT_EQ(pane->lastHeaderClick(), now);
+
+    // The click that closed the list over the header.
+    now += 100;
+    QTest::mouseClick(pane->headerView(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 20));
+    EXPECT_FALSE(list->isVisible());
+    now += 200;
+    QTest::mouseClick(pane->headerView(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 20));
+    EXPECT_TRUE(list->isVisible());
+    pane->popupButton()->hidePopup();
+}
+
+TEST_F(PropertyPane, TheHeaderIsDrawnWithItsGradientIconAndId)
+{
+    pane->selectObject(object("button1"));
+    KRPropertyPaneHeaderView *header = pane->headerView();
+    const QImage image = KRTest::saveScreenshot(*pane->view(), QStringLiteral("workspace-panes"), QStringLiteral("inspector-pane.png"));
+    const QPoint origin = header->mapTo(pane->view(), QPoint(0, 0)) * 2;
+    const int h = header->height() * 2;
+    const int w = header->width() * 2;
+    // Lighter at the top than at the bottom (the gradient runs upwards).
+    const QColor top = image.pixelColor(origin + QPoint(w - 10, 4));
+    const QColor bottom = image.pixelColor(origin + QPoint(w - 10, h - 6));
+    EXPECT_GT(top.lightness(), bottom.lightness());
+    // The grey line along the bottom edge; the icon in the square from (6, 6) up, drawn.
+    EXPECT_LT(image.pixelColor(origin + QPoint(w / 2, h - 1)).lightness(), bottom.lightness() - 40);
+    bool iconPainted = false;
+    for (int y = h - 2 * 38; y < h - 12; y += 4)
+        iconPainted = iconPainted || image.pixelColor(origin + QPoint(2 * 22, y)).saturation() > 60;
+    EXPECT_TRUE(iconPainted);
+}
+
+} // namespace

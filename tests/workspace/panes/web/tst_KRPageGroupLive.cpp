@@ -1,0 +1,118 @@
+// A page group with the live design surface, and the function editor's error pop-over with
+// its real help view.
+#include "../../designview/DesignViewTestSupport.h"
+
+#include <KRWidgetTestSupport.h>
+
+#include <codeeditor/CETextView.h>
+#include <model/KRFunction.h>
+#include <platform/appkit/KRPopover.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <widgets/help/KRHelpViewController.h>
+#include <workspace/KRDesignViewController.h>
+#include <workspace/designview/KRPageDesignView.h>
+#include <workspace/panes/KRMasterTabPaneViewController.h>
+
+#include <QTest>
+#include <QWebEngineView>
+
+using namespace KRDesignViewTest;
+
+namespace {
+
+const QString kPages = QStringLiteral(
+    "<KRPage id=\"page1\"><KRContents>"
+    "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"140\" height=\"30\">Welcome</KRLabel>"
+    "<JQMButton id=\"button1\" top=\"80\" left=\"20\" width=\"160\">Start</JQMButton>"
+    "<KRFunction id=\"ready\">go();\nstop(1);</KRFunction>"
+    "</KRContents></KRPage>");
+
+class PageGroupLive : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_serverRuns = startRuntimeServer();
+        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+    }
+    static void TearDownTestSuite()
+    {
+        KRProject::setWebViewFactory(s_previousFactory);
+        stopRuntimeServer();
+    }
+    void SetUp() override
+    {
+        if (!s_serverRuns)
+            GTEST_SKIP() << "the runtime server does not run here (node missing)";
+        project = openProject(projectXML(kPages), document);
+        ASSERT_TRUE(project);
+        page = project->pageForID(QStringLiteral("page1"));
+        master = KRCachingViewController::create<KRMasterTabPaneViewController>();
+        master->setProject(project);
+        master->view()->resize(1100, 760);
+        master->view()->show();
+        group = master->selectTabWithPage(page);
+        ASSERT_TRUE(group);
+    }
+    void TearDown() override
+    {
+        master.reset();
+        project.reset();
+    }
+    bool waitFor(const std::function<bool()> &condition, int seconds = 30)
+    {
+        return KRTest::processEventsUntil(condition, std::chrono::seconds(seconds));
+    }
+
+    static inline bool s_serverRuns = false;
+    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    std::shared_ptr<KRPage> page;
+    std::unique_ptr<KRMasterTabPaneViewController> master;
+    KRTabPropertyGroupViewController *group = nullptr;
+};
+
+TEST_F(PageGroupLive, TheDesignTabShowsThePageAndSharesTheSelection)
+{
+    KRTabPaneViewController *pane = group->tabPaneViewController();
+    ASSERT_TRUE(pane->designCanvas());
+    KRPageDesignView *live = pane->designCanvas()->designView();
+    ASSERT_TRUE(waitFor([&] { return live->isDesignDocumentLoaded(); }, 60));
+    EXPECT_EQ(pane->selectedDesignViewController(), pane->designViewController());
+
+    // The group's selection reaches the surface; the surface's reaches the inspector.
+    group->selectObject(page->objectForID(QStringLiteral("label1")));
+    EXPECT_EQ(pane->designViewController()->selectedObjects(), (QList<std::shared_ptr<KRObject>>{page->objectForID("label1")}));
+    pane->designViewController()->selectObject(page->objectForID(QStringLiteral("button1")));
+    EXPECT_EQ(group->propertyPaneViewController()->selectedObject(), page->objectForID(QStringLiteral("button1")));
+
+    QTest::qWait(1500); // a few frames of the page
+    KRTest::saveScreenshot(*master->view(), QStringLiteral("workspace-panes"), QStringLiteral("page-group-live.png"), {1});
+}
+
+TEST_F(PageGroupLive, TheErrorPopoverShowsTheEscapedFindingInTheHelpView)
+{
+    auto function = std::dynamic_pointer_cast<KRFunction>(page->objectForID(QStringLiteral("ready")));
+    ASSERT_TRUE(function);
+    function->setSyntaxErrors({{{QStringLiteral("line"), 4}, {QStringLiteral("character"), 6},
+                                {QStringLiteral("reason"), QStringLiteral("Expected ')' to match '(' and saw '<'")},
+                                {QStringLiteral("evidence"), QStringLiteral("stop(<b>")}}});
+    KRFunctionViewController *editor = group->editFunction(function);
+    ASSERT_TRUE(editor);
+    editor->showFirstSyntaxError();
+    ASSERT_TRUE(editor->popover());
+    auto *web = qobject_cast<QWebEngineView *>(editor->popover()->contentWidget());
+    ASSERT_TRUE(web);
+    QString text;
+    ASSERT_TRUE(waitFor([&] {
+        web->page()->toPlainText([&](const QString &plain) { text = plain; });
+        return text.contains(QStringLiteral("stop(<b>"));
+    }));
+    EXPECT_TRUE(text.contains(QStringLiteral("Line 4, character 6")));
+    QTest::qWait(500);
+    KRTest::saveScreenshot(*editor->view(), QStringLiteral("workspace-panes"), QStringLiteral("function-editor-live.png"), {1});
+    KRTest::saveScreenshot(*editor->popover(), QStringLiteral("workspace-panes"), QStringLiteral("function-editor-live-popover.png"), {1});
+}
+
+} // namespace
