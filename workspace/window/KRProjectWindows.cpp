@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScreen>
 #include <QTimer>
 
 namespace {
@@ -71,7 +72,13 @@ KRWindowController *showDocument(const std::shared_ptr<KRDocument> &document)
     QObject::connect(controller, &KRWindowController::windowDidClose, controller,
                      [controller] { krProjectWindowsForget(controller); });
     if (QWidget *window = controller->projectWindow()) {
-        window->show();
+        // The window opens zoomed to the screen where the screen is large enough for it.
+        const QScreen *screen = window->screen();
+        if (screen && screen->availableSize().width() >= window->minimumWidth()
+            && screen->availableSize().height() >= window->minimumHeight())
+            window->showMaximized();
+        else
+            window->show();
         window->raise();
         window->activateWindow();
     }

@@ -254,7 +254,7 @@ TEST_F(ProjectWindow, MenuValidationFollowsTheGridTheDocumentAndTheUndoStack)
 
 // Keys act once, where the focus is: Ctrl+V in a text field pastes once (no second paste
 // through the menu's shortcut); an arrow key there moves the text cursor and is not taken for
-// page objects.
+// page objects; the menu's edit commands reach the text.
 TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
 {
     KRWindowController *controller = open(writePackage(QStringLiteral("Keys"), kTwoPages));
@@ -281,6 +281,14 @@ TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
     QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("xyzxyz"));
     EXPECT_TRUE(field->text().isEmpty());
+
+    // The menu's Delete with the focus in a text deletes the selected text.
+    field->setText(QStringLiteral("abc"));
+    field->setSelection(1, 1);
+    KRMainMenu::shared().validate();
+    ASSERT_TRUE(command("delete")->isEnabled());
+    command("delete")->trigger();
+    EXPECT_EQ(field->text(), QStringLiteral("ac"));
 }
 
 // Unsaved changes, edited resources included, are asked about: "Cancel" keeps the window,
