@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QPointer>
 #include <QTest>
 #include <QToolBar>
 
@@ -87,6 +88,16 @@ TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstWithItsPanesToolbarAndMenus)
         menus << menu->text();
     for (const char *title : {"File", "Edit", "View", "Project"})
         EXPECT_TRUE(menus.contains(QString::fromLatin1(title))) << title;
+
+    // The settings pop-over opens beside the outline's header, one at a time.
+    start->projectSettingsAction();
+    QPointer<KRPopover> settings = start->popover();
+    ASSERT_TRUE(settings);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(settings->contentWidget()->objectName(), QStringLiteral("projectSettingsView"));
+    start->projectSettingsAction();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return settings.isNull(); }));
+    EXPECT_TRUE(start->popover());
 
     // A second open of the same package brings its window forward instead of a second one.
     EXPECT_EQ(open(start->document().fileURL()), start);

@@ -299,11 +299,11 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().contains(QStringLiteral("Clicked")); }))
         << js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().toStdString();
     const QString previewShot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/preview-after-click.png");
-    preview->window()->grab().toImage().save(previewShot);
+    EXPECT_TRUE(view->grab().toImage().save(previewShot)) << previewShot.toStdString();
 }
 
 // Two runs share one preview window; once it is closed the next run makes a new one. The
-// browser run uses mode 1 without a device.
+// browser run uses mode 1 without a device. The news pop-over opens under its item.
 TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
 {
     KRWindowController *controller = openOnPage(copySample(QStringLiteral("Showcase")), QStringLiteral("home"));
@@ -315,6 +315,13 @@ TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
     ASSERT_TRUE(controller->buildProject(KRWindowController::FollowUp::RunDefaultBrowser));
     EXPECT_EQ(controller->deviceBrowserWindowController(), first);
     EXPECT_EQ(first->mode(), 1);
+
+    // The news pop-over hangs under the news item.
+    controller->newsAction();
+    ASSERT_TRUE(controller->popover());
+    EXPECT_TRUE(controller->popover()->isVisible());
+    EXPECT_EQ(controller->popover()->shownEdge(), KRPopover::BottomEdge);
+    controller->popover()->close();
 
     first->window()->close();
     EXPECT_EQ(controller->deviceBrowserWindowController(), nullptr);
