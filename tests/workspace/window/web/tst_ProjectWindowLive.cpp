@@ -295,9 +295,12 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     const QString labelElement = QStringLiteral("#forms_%1").arg(labelID);
     ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').length").arg(buttonInput)).toInt() > 0; }, seconds(30)))
         << js(page, QStringLiteral("$('.ui-page-active').html()")).toString().left(2000).toStdString();
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$.mobile.activePage.attr('id')")).toString() == QStringLiteral("forms"); }));
     js(page, QStringLiteral("$('%1')[0].click()").arg(buttonInput));
     EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().contains(QStringLiteral("Clicked")); }))
         << js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().toStdString();
+    js(page, QStringLiteral("$('%1')[0].scrollIntoView()").arg(labelElement));
+    QTest::qWait(500); // a frame of the changed label
     const QString previewShot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/preview-after-click.png");
     EXPECT_TRUE(view->grab().toImage().save(previewShot)) << previewShot.toStdString();
 }
