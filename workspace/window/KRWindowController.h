@@ -159,6 +159,12 @@ public:
     // Whether routeKeyPress would take the key: such keys are claimed before shortcuts run, so
     // each acts exactly once.
     bool wantsKey(const QKeyEvent *event, QWidget *focus) const;
+    // A press on the shown page's live view at that point of the view: the control under it is
+    // selected (added with Shift) before the page's own handlers see the press. A control
+    // already selected stays as the selection is (a drag of several starts there).
+    void designViewMouseDown(const QPointF &viewPoint, bool shift);
+    // The innermost control of the shown page under that point of the live view; null when none.
+    std::shared_ptr<KRObject> objectAtDesignViewPoint(const QPointF &viewPoint) const;
     void deleteKeyEvent();
     void controlTabKeyEvent();
     void tabKeyEvent();

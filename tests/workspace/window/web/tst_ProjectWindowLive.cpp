@@ -363,8 +363,8 @@ TEST_F(ProjectWindowLive, SyntaxErrorsStopTheBuildAndShowTheFirstError)
     EXPECT_GT(editor->textView()->selectedRange().location, 0) << "the insertion point is at the first error";
 }
 
-// On the design surface the window routes the keys: Ctrl+C and Ctrl+V copy and paste the
-// selected objects once; Delete of several selected objects is one undo step "Delete Objects";
+// On the design surface the window routes the pointer and the keys: a press selects the
+// control under it first (Shift adds); Ctrl+C and Ctrl+V copy and paste the selected objects once; Delete of several selected objects is one undo step "Delete Objects";
 // an arrow moves the selection; Ctrl+Shift+X cuts like Ctrl+X.
 TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
 {
@@ -383,6 +383,19 @@ TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
     input->setFocus();
     ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
     const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
+
+    // A press selects the control under it at once, before the page hears of it; Shift adds.
+    const double zoom = tabPane(controller)->designCanvas()->zoom();
+    const auto at = [zoom](double x, double y) { return QPoint(qRound(x * zoom), qRound(y * zoom)); };
+    surface->deselectAll();
+    QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
+    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{object("label1")});
+    QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
+    settle(controller);
+    QTest::mousePress(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
+    EXPECT_EQ(surface->selectedObjects().size(), 2);
+    QTest::mouseRelease(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
+    settle(controller);
 
     surface->selectObjects({object("label1"), object("label2")});
     KRMainMenu::shared().validate();
