@@ -55,9 +55,9 @@ protected:
 } // namespace
 
 // A start-page setting that names no page opens the first page; a valid one opens that page.
-// The window is built as a person expects it: panes shown once loaded, the toolbar's items
-// under their identifiers, the Run item without the dead external entry, the menu bar.
-TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstWithItsPanesToolbarAndMenus)
+// Once loaded the overlay is gone; the Run item offers no dead external entry; the settings
+// pop-over opens one at a time.
+TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstReadyWithItsCommands)
 {
     KRWindowController *fallback = open(writePackage(QStringLiteral("Fallback"), kTwoPages, QStringLiteral("startPage=\"gone\"")));
     ASSERT_TRUE(fallback);
@@ -68,26 +68,12 @@ TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstWithItsPanesToolbarAndMenus)
 
     KRWindow *window = start->projectWindow();
     EXPECT_FALSE(start->loadingView()->isVisible());
-    for (QWidget *container : {start->projectPaneContainerView(), start->palettePaneContainerView(),
-                               start->masterTabPaneContainerView()})
-        EXPECT_TRUE(container->isVisible()) << container->objectName().toStdString();
-    QToolBar *toolbar = start->toolbar();
-    QStringList items;
-    for (QAction *item : toolbar->actions())
-        items << item->objectName();
-    EXPECT_TRUE(items.contains(QStringLiteral("runToolbarItem")));
-    EXPECT_TRUE(items.contains(QStringLiteral("news-item")));
     auto *runMenu = window->findChild<QMenu *>(QStringLiteral("runMenu"));
     ASSERT_TRUE(runMenu);
     QStringList runEntries;
     for (QAction *entry : runMenu->actions())
         runEntries << entry->text();
     EXPECT_EQ(runEntries, (QStringList{QStringLiteral("Run in Device Preview"), QStringLiteral("Run in Browser")}));
-    QStringList menus;
-    for (QAction *menu : window->menuBar()->actions())
-        menus << menu->text();
-    for (const char *title : {"File", "Edit", "View", "Project"})
-        EXPECT_TRUE(menus.contains(QString::fromLatin1(title))) << title;
 
     // The settings pop-over opens beside the outline's header, one at a time.
     start->projectSettingsAction();
