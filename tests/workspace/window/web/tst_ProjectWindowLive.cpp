@@ -306,7 +306,8 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
 }
 
 // Two runs share one preview window; once it is closed the next run makes a new one. The
-// browser run uses mode 1 without a device. The news pop-over opens under its item.
+// browser run uses mode 1 without a device. The design-tab command toggles; the news pop-over
+// opens under its item.
 TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
 {
     KRWindowController *controller = openOnPage(copySample(QStringLiteral("Showcase")), QStringLiteral("home"));
@@ -318,6 +319,14 @@ TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
     ASSERT_TRUE(controller->buildProject(KRWindowController::FollowUp::RunDefaultBrowser));
     EXPECT_EQ(controller->deviceBrowserWindowController(), first);
     EXPECT_EQ(first->mode(), 1);
+
+    // The design-tab command goes between the design tab and the tab shown before it.
+    KRTabPaneViewController *tabs = tabPane(controller);
+    tabs->selectObjectView();
+    controller->selectDesignViewAction();
+    EXPECT_TRUE(tabs->isDesignViewSelected());
+    controller->selectDesignViewAction();
+    EXPECT_EQ(tabs->tabView()->selectedIdentifier(), KRTabPaneViewController::ObjectsTabIdentifier);
 
     // The news pop-over hangs under the news item.
     controller->newsAction();
