@@ -128,15 +128,9 @@ KRWindowController *reopenProject(KRWindowController *controller)
     if (!document)
         return nullptr;
     const QRect geometry = controller->projectWindow()->geometry();
-    // The old window goes on the next pass: the command that asked for this runs inside it.
-    auto &open = krProjectWindowsOpen();
-    for (qsizetype i = 0; i < open.size(); ++i) {
-        if (open[i].controller == controller) {
-            controller->projectWindow()->hide();
-            krProjectWindowsForget(controller);
-            break;
-        }
-    }
+    // The old window closes now and goes on the next pass: the command that asked for this
+    // runs inside it.
+    controller->closeWindowWithoutAsking();
     KRWindowController *fresh = showDocument(*document);
     if (fresh)
         fresh->projectWindow()->setGeometry(geometry);

@@ -123,6 +123,8 @@ public:
     // Asks about unsaved changes ("Save", "Cancel", "Don't Save"); true when the window may
     // close.
     bool shouldCloseDocument();
+    // Closes the window without the question (its document is being replaced or dropped).
+    void closeWindowWithoutAsking();
     // Unsaved changes, edited resources waiting in the project's cache included.
     bool hasUnsavedChanges() const;
 

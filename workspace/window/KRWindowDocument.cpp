@@ -94,6 +94,12 @@ void KRWindowController::revertDocumentToSaved()
     KRProjectWindows::reopenProject(this);
 }
 
+void KRWindowController::closeWindowWithoutAsking()
+{
+    m_closing = true;
+    m_window->close();
+}
+
 bool KRWindowController::shouldCloseDocument()
 {
     if (!hasUnsavedChanges())

@@ -289,7 +289,8 @@ TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
 }
 
 // Unsaved changes, edited resources included, are asked about: "Cancel" keeps the window,
-// "Don't Save" closes it; saved edits come back when the project is opened again.
+// "Don't Save" closes it; Revert goes back to the saved package; saved edits come back when
+// the project is opened again.
 TEST_F(ProjectWindow, ClosingAsksAboutUnsavedChangesAndSavedEditsComeBack)
 {
     const QString path = writePackage(QStringLiteral("Dirty"), kTwoPages);
@@ -312,10 +313,22 @@ TEST_F(ProjectWindow, ClosingAsksAboutUnsavedChangesAndSavedEditsComeBack)
 
     EXPECT_TRUE(controller->saveDocument());
     EXPECT_FALSE(controller->hasUnsavedChanges());
+
+    // Revert reads the saved package into a fresh window in place of this one.
+    controller->createPageAction();
+    alerts->scriptButton(QStringLiteral("Revert"));
+    controller->revertDocumentToSaved();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return KRProjectWindows::openWindows().size() == 1
+                                                        && KRProjectWindows::openWindows().first() != controller; }));
+    controller = KRProjectWindows::openWindows().first();
+    EXPECT_EQ(controller->krProject()->krPages().size(), 3);
+    EXPECT_FALSE(controller->hasUnsavedChanges());
+    QSignalSpy closedAfterRevert(controller, &KRWindowController::windowDidClose);
+
     controller->createPageAction();
     alerts->scriptButton(QStringLiteral("Don’t Save"));
     controller->projectWindow()->close();
-    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(closedAfterRevert.count(), 1);
     ASSERT_TRUE(KRTest::processEventsUntil([] { return KRProjectWindows::openWindows().isEmpty(); }));
 
     KRWindowController *again = open(path);
