@@ -186,6 +186,15 @@ QString buildSample(const QString &name, QString &webFolder, QString &failure)
     return built.value();
 }
 
+std::unique_ptr<SuiteSample> buildSuiteSample(const QString &name)
+{
+    if (!webLibrariesStaged())
+        return nullptr;
+    auto sample = std::make_unique<SuiteSample>();
+    sample->startPage = buildSample(name, sample->folder, sample->failure);
+    return sample;
+}
+
 bool webLibrariesStaged()
 {
     const QString local = KRResources::pathForResource(QStringLiteral("local-server"));

@@ -71,24 +71,14 @@ class KRDeviceBrowserWeb : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        if (!webLibrariesStaged())
-            return;
-        s_failure = new QString;
-        s_folder = new QString;
-        s_startPage = new QString(buildSample(QStringLiteral("Showcase"), *s_folder, *s_failure));
+        s_sample = buildSuiteSample(QStringLiteral("Showcase"));
     }
-    static void TearDownTestSuite()
-    {
-        delete s_startPage;
-        delete s_folder;
-        delete s_failure;
-        s_startPage = s_folder = s_failure = nullptr;
-    }
+    static void TearDownTestSuite() { s_sample.reset(); }
     void SetUp() override
     {
         if (!webLibrariesStaged())
             GTEST_SKIP() << "web libraries or the runtime not staged (build stage_web_libs and runtime_js)";
-        ASSERT_FALSE(s_startPage->isEmpty()) << "build failed: " << s_failure->toStdString();
+        ASSERT_FALSE(s_sample->startPage.isEmpty()) << "build failed: " << s_sample->failure.toStdString();
         previousOpener = KROpenURLService::setCurrent(opened);
         previousAlerts = KRAlertService::setCurrent(alerts);
         controller = std::make_unique<KRDeviceBrowserWindowController>();
@@ -105,7 +95,7 @@ protected:
     void run(int mode, const QString &device = {})
     {
         controller->setMode(mode);
-        controller->setIndexFilePath(*s_startPage);
+        controller->setIndexFilePath(s_sample->startPage);
         if (!device.isEmpty())
             controller->setDeviceID(device);
         controller->window()->show();
@@ -136,9 +126,7 @@ protected:
         })) << cssWidth << " CSS pixels wide, not " << device->width;
     }
 
-    static QString *s_failure;
-    static QString *s_folder;
-    static QString *s_startPage;
+    static inline std::unique_ptr<SuiteSample> s_sample;
     std::shared_ptr<KRRecordingOpenURLService> opened = std::make_shared<KRRecordingOpenURLService>();
     std::shared_ptr<KROpenURLService> previousOpener;
     std::shared_ptr<KRScriptedAlertService> alerts = std::make_shared<KRScriptedAlertService>();
@@ -146,9 +134,6 @@ protected:
     std::unique_ptr<KRDeviceBrowserWindowController> controller;
 };
 
-QString *KRDeviceBrowserWeb::s_failure = nullptr;
-QString *KRDeviceBrowserWeb::s_folder = nullptr;
-QString *KRDeviceBrowserWeb::s_startPage = nullptr;
 
 TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
 {
@@ -273,7 +258,7 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     // its own beside the first.
     KRDeviceBrowserWindowController second;
     second.setMode(0);
-    second.setIndexFilePath(*s_startPage);
+    second.setIndexFilePath(s_sample->startPage);
     second.window()->show();
     EXPECT_TRUE(previewWaitFor(second, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
                                                       "$.mobile.activePage.attr('id') === 'home'")));
