@@ -7,6 +7,7 @@
 #include <network/NetRuntimeServerSupport.h>
 #include <platform/foundation/KRResources.h>
 
+#include <KRCopyTree.h>
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
@@ -211,19 +212,7 @@ QString artifactsDir()
 
 bool copyTree(const QString &from, const QString &to)
 {
-    const QDir source(from);
-    if (!source.exists())
-        return false;
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + QLatin1Char('/') + source.relativeFilePath(file);
-        QDir().mkpath(QFileInfo(target).path());
-        QFile::remove(target);
-        if (!QFile::copy(file, target))
-            return false;
-    }
-    return true;
+    return KRTest::copyTree(from, to);
 }
 
 bool stageHandBuiltFolder(const QString &webFolder)
