@@ -37,15 +37,8 @@ bool pageTextContains(QWebEngineView *view, const QString &text)
 // composed by the engine, so it is grabbed on its own and laid over the window's).
 QImage saveScreenshot(QWidget *window, QWebEngineView *view, const QString &name)
 {
-    QImage page;
-    EXPECT_TRUE(KRTest::processEventsUntil([&] {
-        page = view->grab().toImage();
-        for (int y = 0; y < page.height(); y += 2)
-            for (int x = 0; x < page.width(); x += 2)
-                if (page.pixel(x, y) != page.pixel(0, 0))
-                    return true;
-        return false;
-    }));
+    const QImage page = KRTest::paintedPage(view, 0, 2);
+    EXPECT_FALSE(page.isNull()) << "the page did not paint";
     QImage shot = KRTest::renderWidget(*window, {1, QColor(236, 236, 236), false});
     QPainter painter(&shot);
     painter.drawImage(view->mapTo(window, QPoint(0, 0)), page);
