@@ -245,9 +245,14 @@ QString KRPageOutput::userScripts()
     }
     text += QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id);
     text += QStringLiteral("p._load(function(o) {\n");
-    const auto pageInitializers = m_page->jsPropertyInitializations();
-    for (const QString &name : pageInitializers.keyEnumerator())
-        text += QStringLiteral("p.%1 = %2;\n").arg(name, pageInitializers.objectForKey(name));
+    // Appended piece by piece: thousands of lines, and the values may hold "%1".
+    for (const auto &[name, init] : m_page->jsPropertyInitializationList()) {
+        text += QLatin1String("p.");
+        text += name;
+        text += QLatin1String(" = ");
+        text += init;
+        text += QLatin1String(";\n");
+    }
     for (const auto &object : objects) {
         if (object->isPage() || !object->hasJSInstanceVariable())
             continue;
@@ -256,10 +261,24 @@ QString KRPageOutput::userScripts()
             KR_LOG(QStringLiteral("No script for an object whose id is no identifier: %1").arg(KRJavaScript::quotedString(objectID)));
             continue;
         }
-        text += QStringLiteral("o.%1 = new %2(\"%3_%1\");\n").arg(objectID, object->kr_className(), id);
-        const auto initializers = object->jsPropertyInitializations();
-        for (const QString &name : initializers.keyEnumerator())
-            text += QStringLiteral("o.%1.%2 = %3;\n").arg(objectID, name, initializers.objectForKey(name));
+        text += QLatin1String("o.");
+        text += objectID;
+        text += QLatin1String(" = new ");
+        text += object->kr_className();
+        text += QLatin1String("(\"");
+        text += id;
+        text += QLatin1Char('_');
+        text += objectID;
+        text += QLatin1String("\");\n");
+        for (const auto &[name, init] : object->jsPropertyInitializationList()) {
+            text += QLatin1String("o.");
+            text += objectID;
+            text += QLatin1Char('.');
+            text += name;
+            text += QLatin1String(" = ");
+            text += init;
+            text += QLatin1String(";\n");
+        }
     }
     text += QStringLiteral("});\n");
     text += QStringLiteral("});\n");

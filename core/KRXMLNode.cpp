@@ -78,14 +78,80 @@ bool attributeNameIs(xmlAttrPtr attr, const char *utf8, qsizetype size)
         && bytesEqual(name, utf8 + prefixLength + 1, size - prefixLength - 1);
 }
 
+// The attributes read next are most likely the ones that follow, and a large project's
+// attributes no longer fit in the caches: what the next reads need is asked for from memory
+// ahead of time, each stage from what an earlier call asked for (so nothing here waits for
+// memory in the usual run of reads): the node two on, the text node of the one after next,
+// the characters of the next one's text. Only hints: every pointer followed is linked from a
+// live attribute.
+void prefetchFollowingAttributes(xmlAttrPtr attr)
+{
+    xmlAttrPtr next = attr->next;
+    if (!next)
+        return;
+    if (xmlNodePtr text = next->children)
+        __builtin_prefetch(text->content);
+    xmlAttrPtr afterNext = next->next;
+    if (!afterNext)
+        return;
+    __builtin_prefetch(afterNext->children);
+    __builtin_prefetch(afterNext->next);
+}
+
 // The attribute of that qualified name ("prefix:name" matches a namespaced attribute).
 //
 // Objects read their element's attributes one after the other, mostly in the order the
 // attributes are stored, and an element may carry a hundred of them: the search starts at
-// the attribute found last on the same element, then goes on after it. That attribute is remembered in the element's
+// the attribute found last on the same element. That attribute is remembered in the element's
 // schema-information field (unused without schema validation), which therefore always holds
 // null or a live attribute of that very element: whatever unlinks an attribute from its
 // element clears it (forgetAttribute), and copies start without it.
+xmlAttrPtr findAttribute(xmlNodePtr element, const char *bytes, qsizetype length)
+{
+    if (element->type != XML_ELEMENT_NODE || !element->properties || length == 0)
+        return nullptr; // no attribute has an empty name
+    const auto found = [element](xmlAttrPtr attr) {
+        element->psvi = attr;
+        prefetchFollowingAttributes(attr);
+        return attr;
+    };
+    xmlAttrPtr first = element->properties;
+    auto *last = static_cast<xmlAttrPtr>(element->psvi);
+    if (!last) {
+        for (xmlAttrPtr attr = first; attr; attr = attr->next) {
+            if (attributeNameIs(attr, bytes, length))
+                return found(attr);
+        }
+        return nullptr;
+    }
+    // The one found last and a few after it (reads in stored order); then the ones before it
+    // (the first attributes of an element, read again out of turn); then the rest. Every
+    // attribute is compared once.
+    constexpr int kWindow = 8;
+    xmlAttrPtr attr = last;
+    for (int i = 0; attr && i < kWindow; ++i, attr = attr->next) {
+        if (attributeNameIs(attr, bytes, length))
+            return found(attr);
+    }
+    xmlAttrPtr rest = attr;
+    for (attr = first; attr != last; attr = attr->next) {
+        if (attributeNameIs(attr, bytes, length))
+            return found(attr);
+    }
+    for (attr = rest; attr; attr = attr->next) {
+        if (attributeNameIs(attr, bytes, length))
+            return found(attr);
+    }
+    return nullptr;
+}
+
+xmlAttrPtr findAttribute(xmlNodePtr element, QByteArrayView utf8)
+{
+    if (utf8.contains('\0'))
+        return nullptr; // no attribute name holds one
+    return findAttribute(element, utf8.data(), utf8.size());
+}
+
 xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
 {
     if (element->type != XML_ELEMENT_NODE || !element->properties)
@@ -99,31 +165,29 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
         plain = c != 0 && c < 0x80;
         ascii[i] = char(c);
     }
-    QByteArray utf8;
-    const char *bytes = ascii;
-    qsizetype length = size;
     if (plain) {
         ascii[size] = '\0';
-    } else {
-        utf8 = name.toUtf8();
-        if (utf8.contains('\0'))
-            return nullptr; // no attribute name holds one
-        bytes = utf8.constData();
-        length = utf8.size();
+        return findAttribute(element, ascii, size);
     }
-    if (length == 0)
-        return nullptr; // no attribute has an empty name
-    auto *last = static_cast<xmlAttrPtr>(element->psvi);
-    xmlAttrPtr start = last ? last : element->properties;
-    xmlAttrPtr attr = start;
-    do {
-        if (attributeNameIs(attr, bytes, length)) {
-            element->psvi = attr;
-            return attr;
-        }
-        attr = attr->next ? attr->next : element->properties;
-    } while (attr != start);
-    return nullptr;
+    return findAttribute(element, QByteArrayView(name.toUtf8()));
+}
+
+// The attribute's text; "" for an empty one.
+QString xmlAttributeText(xmlNodePtr element, xmlAttrPtr attr)
+{
+    xmlNodePtr text = attr->children;
+    if (!text)
+        return QString(QLatin1String(""));
+    if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
+        if (!text->content || !*text->content)
+            return QString(QLatin1String(""));
+        QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
+        return value.isNull() ? QString(QLatin1String("")) : value;
+    }
+    QString value = takeXml(xmlNodeListGetString(element->doc, attr->children, 1));
+    if (value.isNull())
+        value = QString(QLatin1String(""));
+    return value;
 }
 
 // Called before an attribute leaves its element.
@@ -452,19 +516,14 @@ QString KRXMLNode::attribute(const QString &name) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
     xmlAttrPtr attr = findAttribute(m_node, name);
-    if (!attr)
-        return {};
-    xmlNodePtr text = attr->children;
-    if (!text)
-        return QString(QLatin1String(""));
-    if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
-        QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
-        return value.isNull() ? QString(QLatin1String("")) : value;
-    }
-    QString value = takeXml(xmlNodeListGetString(m_node->doc, attr->children, 1));
-    if (value.isNull())
-        value = QString(QLatin1String(""));
-    return value;
+    return attr ? xmlAttributeText(m_node, attr) : QString();
+}
+
+QString KRXMLNode::attributeForUTF8Name(QByteArrayView name) const
+{
+    KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
+    xmlAttrPtr attr = findAttribute(m_node, name);
+    return attr ? xmlAttributeText(m_node, attr) : QString();
 }
 
 void KRXMLNode::setAttribute(const QString &name, const QString &value)

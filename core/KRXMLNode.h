@@ -82,6 +82,8 @@ public:
     bool hasAttribute(const QString &name) const;
     // The value, or a null QString when the attribute is absent.
     QString attribute(const QString &name) const;
+    // The same for a name given as UTF-8 (spares the conversion to callers that keep it).
+    QString attributeForUTF8Name(QByteArrayView name) const;
     // Sets the text of the attribute, adding it at the end when the element has none.
     void setAttribute(const QString &name, const QString &value);
     void removeAttribute(const QString &name);

@@ -62,13 +62,11 @@ public:
     // Appends an absent key to the key order; a present key keeps its place. Then stores.
     void setObject(const V &value, const K &key)
     {
-        auto it = m_dictionary.find(key);
-        if (it == m_dictionary.end()) {
+        // One hashed insertion: a grown count tells a new key.
+        const qsizetype before = m_dictionary.size();
+        m_dictionary.insert(key, value);
+        if (m_dictionary.size() != before)
             m_keys.append(key);
-            m_dictionary.insert(key, value);
-        } else {
-            *it = value;
-        }
     }
 
     // Removes the entry and its place in the key order; an absent key changes nothing.

@@ -117,6 +117,21 @@ KRClassRegistry::descriptorTablePointer(const QString &className) const
     return shared;
 }
 
+std::shared_ptr<const QHash<QString, qsizetype>> KRClassRegistry::descriptorIndexPointer(const QString &className) const
+{
+    auto table = descriptorTablePointer(className);
+    TableIndex &cached = m_indexes[className];
+    if (cached.table != table || !cached.positions) {
+        auto positions = std::make_shared<QHash<QString, qsizetype>>();
+        positions->reserve(qsizetype(table->size()));
+        for (std::size_t i = 0; i < table->size(); ++i)
+            positions->insert((*table)[i].kr_propertyName(), qsizetype(i));
+        cached.table = std::move(table);
+        cached.positions = std::move(positions);
+    }
+    return cached.positions;
+}
+
 QSet<QString> KRClassRegistry::objectProperties(const QString &className) const
 {
     QSet<QString> names{QStringLiteral("enableUndo"), QStringLiteral("children")};

@@ -43,6 +43,8 @@ public:
     {
         return *descriptorTablePointer(className);
     }
+    // The position of each "kr_" key in the class's current table; built once per table.
+    std::shared_ptr<const QHash<QString, qsizetype>> descriptorIndexPointer(const QString &className) const;
     QSet<QString> objectProperties(const QString &className) const;
     QString idBase(const QString &className) const;
 
@@ -58,4 +60,10 @@ private:
     const KRObjectClass::Factory *factoryFor(const QString &className) const;
     QHash<QString, std::shared_ptr<KRObjectClass>> m_classes;
     mutable QHash<QString, std::shared_ptr<const std::vector<KRPropertyDescriptor>>> m_tables;
+    struct TableIndex
+    {
+        std::shared_ptr<const std::vector<KRPropertyDescriptor>> table; // the table it was built from
+        std::shared_ptr<const QHash<QString, qsizetype>> positions;
+    };
+    mutable QHash<QString, TableIndex> m_indexes;
 };

@@ -31,12 +31,12 @@ std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &ad
 {
     if (const auto cached = adapter.domElement())
         return cached;
-    const auto object = adapter.object();
+    KRObject *const object = adapter.liveObject();
     if (!object)
         return nullptr;
     std::shared_ptr<DOMElement> element;
     if (adapter.descriptor().hasOption(KRAdapterOptionPageDiv)) {
-        if (const auto page = std::dynamic_pointer_cast<KRPageBase>(object))
+        if (auto *const page = dynamic_cast<KRPageBase *>(object))
             element = page->pageDivElement();
     } else {
         element = object->domElement();
@@ -48,9 +48,9 @@ std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &ad
 
 DOMCSSStyleDeclaration *KRDesignViewWriter::style(KRModelAdapter &adapter)
 {
-    const auto object = adapter.object();
+    KRObject *const object = adapter.liveObject();
     if (object && isStyleClass(*object)) {
-        const auto rule = std::static_pointer_cast<KRStyleClass>(object)->cssRule();
+        const auto rule = static_cast<KRStyleClass *>(object)->cssRule();
         return rule ? &rule->style() : nullptr;
     }
     const auto element = targetElement(adapter);
@@ -60,7 +60,7 @@ DOMCSSStyleDeclaration *KRDesignViewWriter::style(KRModelAdapter &adapter)
 void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newValue)
 {
     const KRPropertyDescriptor &d = adapter.descriptor();
-    const auto object = adapter.object();
+    KRObject *const object = adapter.liveObject();
     if (!object)
         return;
     if (d.hasOption(KRAdapterOptionNoDesignDOM) && adapter.designMode())
@@ -117,7 +117,7 @@ QString KRDesignViewWriter::convertValue(const KRModelAdapter &adapter, const QS
     if (d.hasOption(KRAdapterOptionCSSPixels) && !r.isEmpty() && !r.endsWith(QLatin1Char('%')))
         r += QStringLiteral("px");
     if (d.hasOption(KRAdapterOptionPagePrefixedID)) {
-        const auto object = adapter.object();
+        KRObject *const object = adapter.liveObject();
         if (object && !object->isPage()) {
             const auto page = object->owningPage();
             r = (page ? page->kr_id() : QString()) + QLatin1Char('_') + r;
@@ -146,7 +146,7 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
     const QString priority = d.hasOption(KRAdapterOptionCSSImportant) ? QStringLiteral("important") : QString();
     const QString &n = d.cssAttributeName();
     DOMCSSStyleDeclaration *s = style(adapter);
-    const auto object = adapter.object();
+    KRObject *const object = adapter.liveObject();
     const QString property = d.propertyName();
     auto clearBackground = [s] {
         s->removeProperty(QStringLiteral("background"));
@@ -170,7 +170,7 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
             for (const char *prefix : {"border", "padding"}) {
                 if (!property.startsWith(QLatin1String(prefix)))
                     continue;
-                for (const auto &sibling : object->modelAdapters().allValues()) {
+                for (const auto &sibling : object->modelAdapters()) {
                     if (sibling.get() == &adapter || !sibling->descriptor().propertyName().startsWith(QLatin1String(prefix)))
                         continue;
                     const QString current = object->value(sibling->descriptor().kr_propertyName());

@@ -87,18 +87,75 @@ std::optional<ordered_json> parseObject(const QString &text)
 
 } // namespace
 
-KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, const std::shared_ptr<KRPageBase> &page,
-                               const std::shared_ptr<KRObject> &object, const KRXMLElement &element, bool designMode)
-    : m_descriptor(descriptor), m_object(object), m_element(element), m_designMode(designMode)
+struct KRModelAdapterBlock::Private
 {
-    // A page is its own owner; other objects share their page's pointer, uncopied.
+};
+
+KRModelAdapterBlock::KRModelAdapterBlock(const Private &) {}
+
+std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr<const Table> table,
+                                                                 const std::shared_ptr<KRPageBase> &page,
+                                                                 const std::shared_ptr<KRObject> &object,
+                                                                 const KRXMLElement &element, bool designMode)
+{
+    auto block = std::make_shared<KRModelAdapterBlock>(Private{});
+    block->m_self = block;
+    block->m_table = std::move(table);
+    block->m_object = object;
+    block->m_objectPointer = object.get();
+    // A page is its own owner.
     std::shared_ptr<KRPageBase> self;
     if (object && object->isPage())
         self = std::static_pointer_cast<KRPageBase>(object);
     const std::shared_ptr<KRPageBase> &owner = self ? self : page;
-    m_page = owner;
+    block->m_page = owner;
     if (owner)
-        m_project = owner->pageProject();
+        block->m_project = owner->pageProject();
+    block->m_element = element;
+    block->m_designMode = designMode;
+    const std::size_t count = block->m_table ? block->m_table->size() : 0;
+    if (count > 0) {
+        block->m_adapters = static_cast<KRModelAdapter *>(::operator new(count * sizeof(KRModelAdapter)));
+        for (const KRPropertyDescriptor &descriptor : *block->m_table) {
+            new (block->m_adapters + block->m_count) KRModelAdapter(descriptor, *block);
+            ++block->m_count;
+        }
+    }
+    return block;
+}
+
+KRModelAdapterBlock::~KRModelAdapterBlock()
+{
+    while (m_count > 0)
+        m_adapters[--m_count].~KRModelAdapter();
+    ::operator delete(m_adapters);
+}
+
+std::shared_ptr<KRModelAdapter> KRModelAdapterBlock::pointer(std::size_t index)
+{
+    std::shared_ptr<KRModelAdapterBlock> owner = m_self.lock();
+    if (!owner || index >= m_count)
+        return nullptr;
+    return std::shared_ptr<KRModelAdapter>(std::move(owner), m_adapters + index);
+}
+
+qsizetype KRModelAdapterBlock::indexOf(const QString &krKey, std::size_t hint) const
+{
+    if (m_count == 0)
+        return -1;
+    const std::size_t start = hint < m_count ? hint : 0;
+    std::size_t i = start;
+    do {
+        if (krSameString(m_adapters[i].descriptor().kr_propertyName(), krKey))
+            return qsizetype(i);
+        i = i + 1 < m_count ? i + 1 : 0;
+    } while (i != start);
+    return -1;
+}
+
+KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAdapterBlock &block)
+    : m_block(&block), m_descriptor(&descriptor)
+{
 }
 
 KRModelAdapter::~KRModelAdapter() = default;
@@ -113,9 +170,53 @@ std::shared_ptr<KRModelAdapterDOMWriter> KRModelAdapter::domWriter()
     return writerStorage();
 }
 
+void KRModelAdapter::setDescriptor(const KRPropertyDescriptor &descriptor)
+{
+    m_ownDescriptor = std::make_unique<KRPropertyDescriptor>(descriptor);
+    m_descriptor = m_ownDescriptor.get();
+}
+
+std::shared_ptr<KRObject> KRModelAdapter::object() const
+{
+    return m_block->m_object.lock();
+}
+
+KRModelAdapter::Observations &KRModelAdapter::observations()
+{
+    if (!m_observations)
+        m_observations = std::make_unique<Observations>();
+    return *m_observations;
+}
+
+KRObject *KRModelAdapter::liveObject() const
+{
+    return m_block->m_object.expired() ? nullptr : m_block->m_objectPointer;
+}
+
+std::shared_ptr<KRPageBase> KRModelAdapter::page() const
+{
+    return m_block->m_page.lock();
+}
+
 std::shared_ptr<KRProjectBase> KRModelAdapter::project() const
 {
-    return m_project.lock();
+    return m_block->m_project.lock();
+}
+
+KRXMLElement KRModelAdapter::xmlElement() const
+{
+    return m_block->m_element;
+}
+
+
+bool KRModelAdapter::designMode() const
+{
+    return m_block->m_designMode;
+}
+
+std::shared_ptr<KRModelAdapter> KRModelAdapter::sharedPointer()
+{
+    return m_block->pointer(std::size_t(this - m_block->m_adapters));
 }
 
 QString KRModelAdapter::currentDevice() const
@@ -127,10 +228,9 @@ QString KRModelAdapter::currentDevice() const
 
 QString KRModelAdapter::xmlAttributeValue()
 {
-    const QString &name = m_descriptor.propertyName();
-    QString text = m_element.attribute(name);
+    QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
     if (text.isNull()) {
-        m_element.setAttribute(name, QString(QLatin1String("")));
+        m_block->m_element.setAttribute(m_descriptor->propertyName(), QString(QLatin1String("")));
         text = QLatin1String("");
     }
     return text;
@@ -138,14 +238,14 @@ QString KRModelAdapter::xmlAttributeValue()
 
 QString KRModelAdapter::xmlValue()
 {
-    if (m_descriptor.hasOption(KRAdapterOptionXMLText))
-        return ownText(m_element);
-    if (m_descriptor.hasOption(KRAdapterOptionXMLChildElement)) {
-        const KRXMLNode child = std::as_const(m_element).firstElementForName(m_descriptor.propertyName());
+    if (m_descriptor->hasOption(KRAdapterOptionXMLText))
+        return ownText(m_block->m_element);
+    if (m_descriptor->hasOption(KRAdapterOptionXMLChildElement)) {
+        const KRXMLNode child = std::as_const(m_block->m_element).firstElementForName(m_descriptor->propertyName());
         return child.isNull() ? QString(QLatin1String("")) : child.stringValue();
     }
     const QString text = xmlAttributeValue();
-    if (!m_descriptor.hasOption(KRAdapterOptionPerDevice))
+    if (!m_descriptor->hasOption(KRAdapterOptionPerDevice))
         return text;
     const auto p = project();
     if (!p || !p->autoAdjustObjects() || !text.startsWith(QLatin1Char('{')))
@@ -174,35 +274,36 @@ QString KRModelAdapter::xmlValue()
 void KRModelAdapter::updateXML(const QString &value)
 {
     const QString text = value.isNull() ? QString(QLatin1String("")) : value;
-    if (m_descriptor.hasOption(KRAdapterOptionXMLText)) {
-        setOwnText(m_element, text);
+    if (m_descriptor->hasOption(KRAdapterOptionXMLText)) {
+        setOwnText(m_block->m_element, text);
         return;
     }
-    if (m_descriptor.hasOption(KRAdapterOptionXMLChildElement)) {
-        KRXMLNode child = m_element.firstElementForName(m_descriptor.propertyName(), true);
+    if (m_descriptor->hasOption(KRAdapterOptionXMLChildElement)) {
+        KRXMLNode child = m_block->m_element.firstElementForName(m_descriptor->propertyName(), true);
         child.setStringValue(text);
         return;
     }
     const auto p = project();
-    if (m_descriptor.hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
-        ordered_json json = parseObject(m_element.attribute(m_descriptor.propertyName())).value_or(ordered_json::object());
+    if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
+        ordered_json json = parseObject(m_block->m_element.attribute(m_descriptor->propertyName())).value_or(ordered_json::object());
         json[currentDevice().toStdString()] = text.toStdString();
-        m_element.setAttribute(m_descriptor.propertyName(), QString::fromStdString(json.dump()));
+        m_block->m_element.setAttribute(m_descriptor->propertyName(), QString::fromStdString(json.dump()));
         return;
     }
-    m_element.setAttribute(m_descriptor.propertyName(), text);
+    m_block->m_element.setAttribute(m_descriptor->propertyName(), text);
 }
 
 void KRModelAdapter::updateDOM(const QString &value)
 {
-    if (const auto writer = domWriter())
+    // Writers are installed between edits, never while one writes.
+    if (KRModelAdapterDOMWriter *writer = writerStorage().get())
         writer->updateDOM(*this, value);
 }
 
 void KRModelAdapter::setKRObjectProperty(const QString &value)
 {
     if (const auto o = object())
-        o->setValue(m_descriptor.kr_propertyName(), value);
+        o->setValue(m_descriptor->kr_propertyName(), value);
 }
 
 void KRModelAdapter::enable()
@@ -210,30 +311,30 @@ void KRModelAdapter::enable()
     const QString value = xmlValue();
     setKRObjectProperty(value);
     updateDOM(value);
-    if (m_designMode) {
+    if (designMode()) {
         if (const auto o = object()) {
-            std::weak_ptr<KRModelAdapter> weakSelf = weak_from_this();
-            m_objectToken = o->observable().observe(
-                m_descriptor.kr_propertyName(),
+            std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
+            observations().objectToken = o->observable().observe(
+                m_descriptor->kr_propertyName(),
                 [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
                     if (const auto self = weakSelf.lock())
                         self->objectPropertyDidChange(newValue.toString());
                 });
         }
         const auto p = project();
-        if (m_descriptor.hasOption(KRAdapterOptionPerDevice) && p) {
-            std::weak_ptr<KRModelAdapter> weakSelf = weak_from_this();
+        if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
+            std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
             for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
-                m_projectTokens.push_back(p->settingsObservable().observe(
+                observations().projectTokens.push_back(p->settingsObservable().observe(
                     QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
                         if (const auto self = weakSelf.lock())
                             self->projectSettingDidChange(changed, newValue.toBool());
                     }));
             }
         }
-        if (m_descriptor.hasOption(KRAdapterOptionFunctionReference)) {
+        if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
             // Registered after the current work, when the object has its page.
-            std::shared_ptr<KRModelAdapter> self = shared_from_this();
+            std::shared_ptr<KRModelAdapter> self = sharedPointer();
             QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
         }
     }
@@ -248,14 +349,14 @@ void KRModelAdapter::observeFunctionReferences()
     const std::shared_ptr<KRPageBase> p = o->page();
     if (!p)
         return;
-    std::weak_ptr<KRModelAdapter> weakSelf = weak_from_this();
+    std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
     auto &center = KRNotificationCenter::defaultCenter();
-    m_notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
+    observations().notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
                                                       [weakSelf](const KRNotification &n) {
                                                           if (const auto self = weakSelf.lock())
                                                               self->pageDidDeleteObject(n);
                                                       }));
-    m_notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
+    observations().notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
                                                       [weakSelf](const KRNotification &n) {
                                                           if (const auto self = weakSelf.lock())
                                                               self->pageFunctionDidChangeID(n);
@@ -269,9 +370,9 @@ void KRModelAdapter::objectPropertyDidChange(const QString &value)
         return;
     updateDOM(value);
     updateXML(value);
-    if (m_descriptor.hasOption(KRAdapterOptionUpdateDesignView))
+    if (m_descriptor->hasOption(KRAdapterOptionUpdateDesignView))
         o->updateDesignView(*this, value);
-    if (m_descriptor.hasOption(KRAdapterOptionCheckSize))
+    if (m_descriptor->hasOption(KRAdapterOptionCheckSize))
         o->checkSize();
 }
 
@@ -306,7 +407,8 @@ void KRModelAdapter::projectSettingDidChange(const QString &key, bool on)
 
 void KRModelAdapter::removeProjectObservers()
 {
-    m_projectTokens.clear();
+    if (m_observations)
+        m_observations->projectTokens.clear();
 }
 
 void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)
@@ -316,9 +418,9 @@ void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)
     const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
     if (!o || !function)
         return;
-    const QString current = o->value(m_descriptor.kr_propertyName());
+    const QString current = o->value(m_descriptor->kr_propertyName());
     if (!current.isEmpty() && current == function->kr_id())
-        o->setValue(m_descriptor.kr_propertyName(), QString(QLatin1String("")));
+        o->setValue(m_descriptor->kr_propertyName(), QString(QLatin1String("")));
 }
 
 void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
@@ -326,31 +428,36 @@ void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
     const auto o = object();
     if (!o)
         return;
-    const QString current = o->value(m_descriptor.kr_propertyName());
+    const QString current = o->value(m_descriptor->kr_propertyName());
     if (!current.isEmpty() && current == notification.userInfo.value(QStringLiteral("oldID")).toString())
-        o->setValue(m_descriptor.kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
+        o->setValue(m_descriptor->kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
 }
 
 QString KRModelAdapter::jsPropertyInit() const
 {
+    // Most properties have no initialiser at all: answered without reading the value.
+    constexpr std::uint32_t scriptOptions = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
+        | KRAdapterOptionJSRaw | KRAdapterOptionEvent | KRAdapterOptionPerDevice | KRAdapterOptionJSCustom;
+    if ((m_descriptor->adapterOptions() & scriptOptions) == 0)
+        return {};
     const auto o = object();
     if (!o)
         return {};
-    const QString v = o->value(m_descriptor.kr_propertyName());
+    const QString v = o->value(m_descriptor->kr_propertyName());
     const auto nonEmpty = [](const QString &text) { return text.isEmpty() ? QString() : text; };
-    if (m_descriptor.hasOption(KRAdapterOptionJSString))
+    if (m_descriptor->hasOption(KRAdapterOptionJSString))
         return v.isEmpty() ? QString() : KRJavaScript::quotedString(v);
-    if (m_descriptor.hasOption(KRAdapterOptionJSNumber))
+    if (m_descriptor->hasOption(KRAdapterOptionJSNumber))
         return v.isEmpty() ? QString() : nonEmpty(KRJavaScript::numberLiteral(v));
-    if (m_descriptor.hasOption(KRAdapterOptionJSBoolean)) {
+    if (m_descriptor->hasOption(KRAdapterOptionJSBoolean)) {
         if (v.isEmpty())
             return {};
         return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ? QStringLiteral("true")
                                                                            : QStringLiteral("false");
     }
-    if (m_descriptor.hasOption(KRAdapterOptionJSRaw))
+    if (m_descriptor->hasOption(KRAdapterOptionJSRaw))
         return nonEmpty(v);
-    if (m_descriptor.hasOption(KRAdapterOptionEvent)) {
+    if (m_descriptor->hasOption(KRAdapterOptionEvent)) {
         const auto p = o->page();
         const QString pageID = p ? p->kr_id() : QString();
         // Both names go into code: only identifiers make a reference.
@@ -358,8 +465,8 @@ QString KRModelAdapter::jsPropertyInit() const
             return {};
         return QStringLiteral("application._pages.%1._events.%2").arg(pageID, v);
     }
-    if (m_descriptor.hasOption(KRAdapterOptionPerDevice)) {
-        const QString text = m_element.attribute(m_descriptor.propertyName());
+    if (m_descriptor->hasOption(KRAdapterOptionPerDevice)) {
+        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
         if (text.isEmpty())
             return {};
         if (text.startsWith(QLatin1Char('{'))) {
@@ -371,7 +478,7 @@ QString KRModelAdapter::jsPropertyInit() const
         }
         return KRJavaScript::quotedString(text);
     }
-    if (m_descriptor.hasOption(KRAdapterOptionJSCustom))
-        return nonEmpty(o->jsInitializerForKey(m_descriptor.kr_propertyName()));
+    if (m_descriptor->hasOption(KRAdapterOptionJSCustom))
+        return nonEmpty(o->jsInitializerForKey(m_descriptor->kr_propertyName()));
     return {};
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 class DOMElement;
+class KRModelAdapterBlock;
 class KRModelAdapterDOMWriter;
 class KRObject;
 class KRPageBase;
@@ -21,12 +22,17 @@ struct KRNotification;
 // "autoAdjustObjects" is on), the design document (through the installed DOM writer) and its
 // JavaScript initialiser. Made and enabled by the object; in design mode it then follows the
 // object's property and, for per-device properties, the project's settings.
-class KRModelAdapter : public std::enable_shared_from_this<KRModelAdapter>
+//
+// An object's adapters are made together in one KRModelAdapterBlock, which holds what they
+// share (object, page, project, element, descriptor table); a shared pointer to one adapter
+// keeps its whole block alive.
+class KRModelAdapter
 {
 public:
-    KRModelAdapter(const KRPropertyDescriptor &descriptor, const std::shared_ptr<KRPageBase> &page,
-                   const std::shared_ptr<KRObject> &object, const KRXMLElement &element, bool designMode);
+    KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAdapterBlock &block);
     ~KRModelAdapter();
+    KRModelAdapter(const KRModelAdapter &) = delete;
+    KRModelAdapter &operator=(const KRModelAdapter &) = delete;
 
     // Reads the stored value into the object, writes the DOM, and in design mode starts
     // observing. Called once.
@@ -50,17 +56,25 @@ public:
     void pageDidDeleteObject(const KRNotification &notification);
     void pageFunctionDidChangeID(const KRNotification &notification);
 
-    const KRPropertyDescriptor &descriptor() const { return m_descriptor; }
-    void setDescriptor(const KRPropertyDescriptor &descriptor) { m_descriptor = descriptor; }
-    std::shared_ptr<KRObject> object() const { return m_object.lock(); }
-    std::shared_ptr<KRPageBase> page() const { return m_page.lock(); }
+    const KRPropertyDescriptor &descriptor() const { return *m_descriptor; }
+    // Gives this adapter a descriptor of its own in place of its class's.
+    void setDescriptor(const KRPropertyDescriptor &descriptor);
+    std::shared_ptr<KRObject> object() const;
+    // The object while it lives, without taking a share in it: for work that cannot end it
+    // (writing the design document). Null once it is gone.
+    KRObject *liveObject() const;
+    std::shared_ptr<KRPageBase> page() const;
     std::shared_ptr<KRProjectBase> project() const;
-    KRXMLElement xmlElement() const { return m_element; }
-    bool designMode() const { return m_designMode; }
+    KRXMLElement xmlElement() const;
+    bool designMode() const;
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
     std::shared_ptr<DOMElement> domElement() const { return m_domElement; }
     void setDomElement(const std::shared_ptr<DOMElement> &element) { m_domElement = element; }
+
+    // A shared pointer to this adapter (it shares ownership of the block).
+    std::shared_ptr<KRModelAdapter> sharedPointer();
+    std::weak_ptr<KRModelAdapter> weakPointer() { return sharedPointer(); }
 
     // The process's DOM writer (null: none).
     static void setDOMWriter(std::shared_ptr<KRModelAdapterDOMWriter> writer);
@@ -74,15 +88,59 @@ private:
     void projectSettingDidChange(const QString &key, bool on);
     void observeFunctionReferences();
 
-    KRPropertyDescriptor m_descriptor;
+    KRModelAdapterBlock *m_block; // owns this adapter
+    const KRPropertyDescriptor *m_descriptor;
+    std::unique_ptr<KRPropertyDescriptor> m_ownDescriptor; // set by setDescriptor
+    std::shared_ptr<DOMElement> m_domElement;
+    bool m_enabled = false;
+    // What a design-mode adapter observes; made on first use (never while building).
+    struct Observations
+    {
+        KRObservationToken objectToken;
+        std::vector<KRObservationToken> projectTokens;
+        std::vector<KRObservationToken> notificationTokens;
+    };
+    Observations &observations();
+    std::unique_ptr<Observations> m_observations;
+};
+
+// The adapters of one object, one per descriptor of its class's table and in its order, made
+// in one allocation, with what they all share.
+class KRModelAdapterBlock
+{
+public:
+    using Table = std::vector<KRPropertyDescriptor>;
+
+    static std::shared_ptr<KRModelAdapterBlock> create(std::shared_ptr<const Table> table,
+                                                       const std::shared_ptr<KRPageBase> &page,
+                                                       const std::shared_ptr<KRObject> &object,
+                                                       const KRXMLElement &element, bool designMode);
+    ~KRModelAdapterBlock();
+    KRModelAdapterBlock(const KRModelAdapterBlock &) = delete;
+    KRModelAdapterBlock &operator=(const KRModelAdapterBlock &) = delete;
+
+    std::size_t size() const { return m_count; }
+    KRModelAdapter &at(std::size_t index) { return m_adapters[index]; }
+    const KRModelAdapter &at(std::size_t index) const { return m_adapters[index]; }
+    // A shared pointer to the adapter at the index, sharing ownership of the block.
+    std::shared_ptr<KRModelAdapter> pointer(std::size_t index);
+    // The index of the adapter of the "kr_" key, the search starting at `hint`; -1 when none.
+    qsizetype indexOf(const QString &krKey, std::size_t hint = 0) const;
+
+    // Made through create() only.
+    struct Private;
+    explicit KRModelAdapterBlock(const Private &);
+
+private:
+    friend class KRModelAdapter;
+    std::shared_ptr<const Table> m_table;
+    std::weak_ptr<KRModelAdapterBlock> m_self;
     std::weak_ptr<KRObject> m_object;   // the object owns its adapters
+    KRObject *m_objectPointer = nullptr; // the same, valid while m_object is
     std::weak_ptr<KRPageBase> m_page;   // the page owns the object
     std::weak_ptr<KRProjectBase> m_project;
     KRXMLElement m_element;
-    std::shared_ptr<DOMElement> m_domElement;
-    bool m_designMode;
-    bool m_enabled = false;
-    KRObservationToken m_objectToken;
-    std::vector<KRObservationToken> m_projectTokens;
-    std::vector<KRObservationToken> m_notificationTokens;
+    bool m_designMode = false;
+    KRModelAdapter *m_adapters = nullptr;
+    std::size_t m_count = 0;
 };

@@ -28,19 +28,23 @@ KRObject::KRObject(const KRObjectInit &init)
       m_observable(this), m_designMode(init.designMode)
 {
     KR_ASSERT(m_class, "objects are made through the class registry");
+    // Held by pointer: enabling may run observers that register classes.
+    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    m_valueTable = registry.descriptorTablePointer(m_class->className);
+    m_valueIndex = registry.descriptorIndexPointer(m_class->className);
+    m_tableValues.resize(m_valueTable->size());
     if (!init.initialID.isEmpty()) {
-        m_values.insert(QStringLiteral("kr_id"), init.initialID);
+        valueStorage(QStringLiteral("kr_id")) = init.initialID;
         m_xmlElement.setAttribute(QStringLiteral("id"), init.initialID);
     } else {
-        m_values.insert(QStringLiteral("kr_id"), m_xmlElement.attribute(QStringLiteral("id")));
+        valueStorage(QStringLiteral("kr_id")) = m_xmlElement.attribute(QStringLiteral("id"));
     }
 }
 
 KRObject::~KRObject()
 {
     // Adapters stop observing before the object goes away.
-    m_adapterSequence.clear();
-    m_modelAdapters.removeAllObjects();
+    m_modelAdapters.reset();
 }
 
 QString KRObject::kr_className() const
@@ -62,57 +66,55 @@ void KRObject::updateDesignView(KRModelAdapter &, const QString &) {}
 
 void KRObject::setUp()
 {
-    // Held by pointer: enabling may run observers that register classes.
-    const auto table = KRClassRegistry::sharedInstance().descriptorTablePointer(kr_className());
-    createModelAdapters(*table);
+    // The table the values were laid out by.
+    auto table = m_valueTable;
+    const auto *descriptors = table.get();
+    createModelAdapters(std::move(table));
     willEnableModelAdapters();
-    enableModelAdapters(*table);
+    enableModelAdapters(*descriptors);
+}
+
+std::vector<std::shared_ptr<KRModelAdapter>> KRObject::modelAdapters() const
+{
+    std::vector<std::shared_ptr<KRModelAdapter>> adapters;
+    if (!m_modelAdapters)
+        return adapters;
+    adapters.reserve(m_modelAdapters->size());
+    for (std::size_t i = 0; i < m_modelAdapters->size(); ++i)
+        adapters.push_back(m_modelAdapters->pointer(i));
+    return adapters;
 }
 
 std::shared_ptr<KRModelAdapter> KRObject::modelAdapter(const QString &krKey) const
 {
-    return m_modelAdapters.objectForKey(krKey);
+    if (!m_modelAdapters)
+        return nullptr;
+    const qsizetype index = m_modelAdapters->indexOf(krKey);
+    return index < 0 ? nullptr : m_modelAdapters->pointer(std::size_t(index));
 }
 
-void KRObject::createModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors)
+void KRObject::createModelAdapters(std::shared_ptr<const std::vector<KRPropertyDescriptor>> table)
 {
-    const std::shared_ptr<KRPageBase> owner = owningPage();
-    const std::shared_ptr<KRObject> self = shared_from_this();
-    const auto expected = qsizetype(descriptors.size());
-    const bool fresh = m_modelAdapters.isEmpty();
-    if (fresh) {
-        m_modelAdapters = OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>>(expected);
-        m_adapterSequence.reserve(descriptors.size());
-    }
-    m_values.reserve(m_values.size() + expected);
-    for (const KRPropertyDescriptor &descriptor : descriptors) {
-        auto adapter = std::make_shared<KRModelAdapter>(descriptor, owner, self, m_xmlElement, m_designMode);
-        if (fresh)
-            m_adapterSequence.push_back(adapter.get());
-        m_modelAdapters.setObject(adapter, descriptor.kr_propertyName());
-    }
-    // A key twice, or a second round: the sequence would not match the keys.
-    if (!fresh || m_modelAdapters.count() != qsizetype(m_adapterSequence.size()))
-        m_adapterSequence.clear();
+    KR_ASSERT(!m_modelAdapters, "an object makes its adapters once");
+    m_modelAdapters = KRModelAdapterBlock::create(std::move(table), owningPage(), shared_from_this(), m_xmlElement,
+                                                  m_designMode);
 }
 
 void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors)
 {
-    // Descriptors come in table order mostly: the adapter after the last one is tried first.
-    const QList<QString> &keys = m_modelAdapters.keyEnumerator();
-    std::size_t next = 0;
+    if (!m_modelAdapters)
+        return;
+    // Descriptors come in table order mostly, class level after class level: the search
+    // starts after the adapter found last.
+    const auto block = m_modelAdapters; // enabling may run observers
     for (const KRPropertyDescriptor &descriptor : descriptors) {
-        KRModelAdapter *adapter = nullptr;
-        if (next < m_adapterSequence.size() && keys.at(qsizetype(next)) == descriptor.kr_propertyName()) {
-            adapter = m_adapterSequence[next++];
-        } else if (const auto *found = m_modelAdapters.find(descriptor.kr_propertyName())) {
-            adapter = found->get();
-            const auto at = std::find(m_adapterSequence.cbegin(), m_adapterSequence.cend(), adapter);
-            next = at == m_adapterSequence.cend() ? m_adapterSequence.size() : std::size_t(at - m_adapterSequence.cbegin()) + 1;
-        }
-        // Adapters live as long as the object, which its caller holds.
-        if (adapter && !adapter->enabled())
-            adapter->enable();
+        const qsizetype index = block->indexOf(descriptor.kr_propertyName(), m_nextAdapter);
+        if (index < 0)
+            continue;
+        m_nextAdapter = std::size_t(index) + 1;
+        KRModelAdapter &adapter = block->at(std::size_t(index));
+        if (!adapter.enabled())
+            adapter.enable();
     }
 }
 
@@ -135,10 +137,35 @@ KRUndoManager *KRObject::undoManager() const
     return proj ? proj->undoManager() : nullptr;
 }
 
+const QString *KRObject::findValue(const QString &key) const
+{
+    if (m_valueIndex) {
+        const auto slot = m_valueIndex->constFind(key);
+        if (slot != m_valueIndex->constEnd())
+            return &m_tableValues[std::size_t(*slot)];
+    }
+    const auto it = m_values.constFind(key);
+    return it == m_values.constEnd() ? nullptr : &*it;
+}
+
+QString &KRObject::valueStorage(const QString &key)
+{
+    if (m_valueIndex) {
+        if (m_nextValueSlot < m_tableValues.size() && krSameString((*m_valueTable)[m_nextValueSlot].kr_propertyName(), key))
+            return m_tableValues[m_nextValueSlot++];
+        const auto slot = m_valueIndex->constFind(key);
+        if (slot != m_valueIndex->constEnd()) {
+            m_nextValueSlot = std::size_t(*slot) + 1;
+            return m_tableValues[std::size_t(*slot)];
+        }
+    }
+    return m_values[key];
+}
+
 void KRObject::storeValue(const QString &key, const QString &newValue)
 {
     // One lookup; a key never set reads as null, as value() gives it.
-    const QString old = std::exchange(m_values[key], newValue);
+    const QString old = std::exchange(valueStorage(key), newValue);
     if (!m_observable.hasObservers(key))
         return;
     m_observable.notifyChange(key, old.isNull() ? QVariant() : QVariant(old),
@@ -148,10 +175,10 @@ void KRObject::storeValue(const QString &key, const QString &newValue)
 void KRObject::setValue(const QString &key, const QString &newValue)
 {
     if (m_enableUndo && m_designMode) {
-        const auto current = m_values.constFind(key);
-        if (current == m_values.constEnd() || current->isNull() || *current != newValue) {
+        const QString *current = findValue(key);
+        if (!current || current->isNull() || *current != newValue) {
             if (KRUndoManager *undo = undoManager()) {
-                const QString old = current == m_values.constEnd() ? QString() : *current;
+                const QString old = current ? *current : QString();
                 std::shared_ptr<KRObject> self = shared_from_this();
                 undo->registerUndo(self, [self, old, key] { self->undoValue(old, key); });
             }
@@ -204,13 +231,22 @@ void KRObject::initializeDefaultProperties()
 OrderedDictionary<QString, QString> KRObject::jsPropertyInitializations() const
 {
     OrderedDictionary<QString, QString> result;
-    const QList<QString> &keys = m_modelAdapters.keyEnumerator();
-    for (qsizetype i = 0; i < keys.size(); ++i) {
-        const KRModelAdapter *adapter =
-            m_adapterSequence.empty() ? m_modelAdapters.find(keys.at(i))->get() : m_adapterSequence[std::size_t(i)];
-        const QString init = adapter->jsPropertyInit();
+    for (const auto &[name, init] : jsPropertyInitializationList())
+        result.setObject(init, name);
+    return result;
+}
+
+QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() const
+{
+    QList<std::pair<QString, QString>> result;
+    if (!m_modelAdapters)
+        return result;
+    const auto block = m_modelAdapters; // initialisers may call out
+    for (std::size_t i = 0; i < block->size(); ++i) {
+        const KRModelAdapter &adapter = block->at(i);
+        QString init = adapter.jsPropertyInit();
         if (!init.isEmpty())
-            result.setObject(init, adapter->descriptor().propertyName());
+            result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
     }
     return result;
 }

@@ -18,6 +18,7 @@
 
 class DOMElement;
 class KRModelAdapter;
+class KRModelAdapterBlock;
 class KRPageBase;
 class KRProjectBase;
 class KRUndoManager;
@@ -68,7 +69,11 @@ public:
 
     // --- Properties
     // The value of a "kr_" key; null when never set.
-    QString value(const QString &key) const { return m_values.value(key); }
+    QString value(const QString &key) const
+    {
+        const QString *stored = findValue(key);
+        return stored ? *stored : QString();
+    }
     // Key-value setting with undo: while enableUndo and designMode both hold and the value
     // differs, registers the inverse on the document's undo manager (no action name).
     virtual void setValue(const QString &key, const QString &value);
@@ -91,6 +96,8 @@ public:
     // Property name (without "kr_") to JavaScript initialiser, in adapter order; empty
     // initialisers are left out.
     OrderedDictionary<QString, QString> jsPropertyInitializations() const;
+    // The same as a list of (name, initialiser), one entry per adapter.
+    QList<std::pair<QString, QString>> jsPropertyInitializationList() const;
 
     // --- Structure
     KRXMLElement xmlElement() const { return m_xmlElement; }
@@ -111,9 +118,12 @@ public:
     void setEnableUndo(bool enable) { m_enableUndo = enable; }
     QImage objectIcon() const;
 
-    const OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>> &modelAdapters() const { return m_modelAdapters; }
+    // The adapters in the order of the class's descriptor table.
+    std::vector<std::shared_ptr<KRModelAdapter>> modelAdapters() const;
     std::shared_ptr<KRModelAdapter> modelAdapter(const QString &krKey) const;
-    void createModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors);
+    // Makes one adapter per descriptor of the table (the class's whole table); once.
+    void createModelAdapters(std::shared_ptr<const std::vector<KRPropertyDescriptor>> table);
+    // Enables the not yet enabled adapters of the descriptors' keys.
     void enableModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors);
 
     // --- Commands
@@ -148,10 +158,19 @@ private:
     std::weak_ptr<KRPageBase> m_owningPage; // the page owns its objects
     std::weak_ptr<KRObject> m_parent;       // the parent owns its children
     QList<std::shared_ptr<KRObject>> m_children;
-    OrderedDictionary<QString, std::shared_ptr<KRModelAdapter>> m_modelAdapters;
-    // The same adapters in key order (owned above), so that walking them takes no lookup per
-    // key; empty when they were not made in one go.
-    std::vector<KRModelAdapter *> m_adapterSequence;
+    std::shared_ptr<KRModelAdapterBlock> m_modelAdapters; // null until made
+    std::size_t m_nextAdapter = 0; // where enabling looks first
+    // The stored value of the key; null when never set.
+    const QString *findValue(const QString &key) const;
+    // Where the key's value goes, made when missing.
+    QString &valueStorage(const QString &key);
+
+    // Values of the keys of the class's descriptor table, one slot per key in table order
+    // (laid out when the object is made), and of every other key.
+    std::shared_ptr<const std::vector<KRPropertyDescriptor>> m_valueTable;
+    std::shared_ptr<const QHash<QString, qsizetype>> m_valueIndex; // key to slot
+    std::vector<QString> m_tableValues;
+    std::size_t m_nextValueSlot = 0; // values mostly come in table order: tried first
     QHash<QString, QString> m_values;
     KRObservable m_observable;
     bool m_designMode;

@@ -757,9 +757,9 @@ void KRPage::updateTheme()
     m_bodyElement->addClass(QStringLiteral("ui-overlay-") + theme);
     for (const auto &object : m_allObjects) {
         const auto adapters = object->modelAdapters();
-        if (adapters.count() == 0)
+        if (adapters.empty())
             continue;
-        object->updateDesignView(*adapters.objectForKey(adapters.allKeys().first()), QString());
+        object->updateDesignView(*adapters.front(), QString());
     }
 }
 

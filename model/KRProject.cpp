@@ -335,7 +335,7 @@ QList<KRProject::PerDeviceText> KRProject::perDeviceTexts() const
     QList<PerDeviceText> texts;
     for (const auto &page : m_pages) {
         for (const auto &object : page->allObjects()) {
-            for (const auto &adapter : object->modelAdapters().allValues()) {
+            for (const auto &adapter : object->modelAdapters()) {
                 const KRPropertyDescriptor &descriptor = adapter->descriptor();
                 if (!descriptor.hasOption(KRAdapterOptionPerDevice) || descriptor.hasOption(KRAdapterOptionXMLText)
                     || descriptor.hasOption(KRAdapterOptionXMLChildElement))

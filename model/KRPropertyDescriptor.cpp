@@ -12,4 +12,5 @@ void KRPropertyDescriptor::setPropertyName(const QString &name)
 {
     m_propertyName = name;
     m_krPropertyName = QStringLiteral("kr_%1").arg(name);
+    m_propertyNameUTF8 = name.toUtf8();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -52,6 +53,8 @@ public:
     const QString &propertyName() const { return m_propertyName; }
     // "kr_" + propertyName: the object's key and the key of its adapter.
     const QString &kr_propertyName() const { return m_krPropertyName; }
+    // The property name in UTF-8, as the XML attribute is looked up by.
+    const QByteArray &propertyNameUTF8() const { return m_propertyNameUTF8; }
     const QString &htmlAttributeName() const { return m_htmlAttributeName; }
     const QString &cssAttributeName() const { return m_cssAttributeName; }
     std::uint32_t adapterOptions() const { return m_adapterOptions; }
@@ -65,7 +68,15 @@ public:
 private:
     QString m_propertyName;
     QString m_krPropertyName;
+    QByteArray m_propertyNameUTF8;
     QString m_htmlAttributeName; // null: none
     QString m_cssAttributeName;  // null: none
     std::uint32_t m_adapterOptions = 0;
 };
+
+// Equality of two names, answered without comparing characters when both share one text
+// (as the names copied from one descriptor table do).
+inline bool krSameString(const QString &a, const QString &b)
+{
+    return a.size() == b.size() && (a.constData() == b.constData() || a == b);
+}

@@ -35,7 +35,7 @@ TEST(KRControlScripts, HostileValuesInEveryPropertyGiveValidJavaScript)
     for (const char *name : kClasses) {
         const auto object = page->createNewObject(QString::fromLatin1(name), 0, 0, QString());
         ASSERT_TRUE(object) << name;
-        for (const auto &adapter : object->modelAdapters().allValues()) {
+        for (const auto &adapter : object->modelAdapters()) {
             const QString key = adapter->descriptor().kr_propertyName();
             if (key != QLatin1String("kr_id"))
                 object->setValue(key, kNasty);

@@ -388,6 +388,28 @@ TEST(KRXMLNode, AttributeLookupsStayRightAcrossRemovalsAndCopies)
     expectValues(imported, {"a0", "a1", "a2", "a6"});
 }
 
+// An element with more attributes than the search looks at after the last one found: every
+// jump (ahead past that window, back to the front, to the end, to a missing name) finds the
+// right one, by UTF-16 and by UTF-8 name alike.
+TEST(KRXMLNode, AttributeLookupsOnLongElementsFindEveryAttributeFromAnywhere)
+{
+    QByteArray xml = "<r><e";
+    for (int i = 0; i < 40; ++i)
+        xml += " a" + QByteArray::number(i) + "=\"v" + QByteArray::number(i) + "\"";
+    xml += "/></r>";
+    KRXMLDocument document = parse(xml);
+    const KRXMLNode element = document.rootElement().firstElementForName("e");
+    const int order[] = {0, 1, 2, 12, 13, 39, 0, 38, 5, 4, 30, 31, 9, 8, 7, 20, 2, 39, 39, 1, 25, 10, 11, 35, 3};
+    for (int i : order) {
+        const QByteArray name = "a" + QByteArray::number(i);
+        EXPECT_EQ(element.attribute(QString::fromLatin1(name)), QStringLiteral("v%1").arg(i)) << i;
+        EXPECT_EQ(element.attributeForUTF8Name(name), QStringLiteral("v%1").arg(i)) << i;
+        EXPECT_TRUE(element.attributeForUTF8Name("a" + QByteArray::number(i + 40)).isNull()) << i;
+    }
+    EXPECT_TRUE(element.attributeForUTF8Name(QByteArrayView("a1\0", 3)).isNull());
+    EXPECT_TRUE(element.attributeForUTF8Name(QByteArrayView()).isNull());
+}
+
 TEST(KRXMLNode, PrefixedNamesMatchQualified)
 {
     KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><k:item k:id=\"1\" id=\"2\"/><item/></r>");

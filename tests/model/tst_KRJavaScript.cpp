@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,23 @@ TEST(Identifier, FollowsTheIdRule)
     EXPECT_FALSE(KRJavaScript::isValidIdentifier(QStringLiteral("a-b")));
     EXPECT_FALSE(KRJavaScript::isValidIdentifier(QString()));
     EXPECT_FALSE(KRJavaScript::isValidIdentifier(QStringLiteral("a\nb")));
+}
+
+// The hand-written check answers as the pattern it stands for, on the edges where a
+// hand-written check tends to differ: line ends, non-ASCII letters and digits, "$" inside.
+TEST(Identifier, AnswersAsTheIdentifierPattern)
+{
+    const QRegularExpression pattern(QStringLiteral("^[$A-Za-z_][0-9A-Za-z_]*$"));
+    const QStringList samples{QString(), QStringLiteral("a"), QStringLiteral("$"), QStringLiteral("_"),
+                              QStringLiteral("a\n"), QStringLiteral("\n"), QStringLiteral("a\n\n"),
+                              QStringLiteral("a\r\n"), QStringLiteral("a\r"), QStringLiteral("\na"),
+                              QStringLiteral("a b"), QStringLiteral("a$b"), QStringLiteral("Z9_"),
+                              QStringLiteral("9Z"), QString::fromUtf8("caf\u00e9"), QString::fromUtf8("\u00e9t\u00e9"),
+                              QString::fromUtf8("x\u0663"), QStringLiteral("a\u0000"), QStringLiteral("[a]"),
+                              QStringLiteral("a`"), QStringLiteral("a@"), QStringLiteral("a{")};
+    for (const QString &sample : samples)
+        EXPECT_EQ(KRJavaScript::isValidIdentifier(sample), !sample.isEmpty() && pattern.match(sample).hasMatch())
+            << sample.toStdString();
 }
 
 // Hostile values must give a script that parses, and reading each literal back must give

@@ -237,6 +237,67 @@ TEST_F(ObjectBase, InitializationsKeepOrderAndSkipEmpty)
     EXPECT_EQ(inits.objectForKey("text"), QStringLiteral("\"a\""));
 }
 
+// Values of the class's keys sit in slots filled mostly in table order; keys set out of that
+// order, keys outside the table, and keys never set all read back as stored, and observers
+// see the old value of a slot.
+TEST_F(ObjectBase, ValuesReadBackWhateverOrderAndKeyTheyAreStoredWith)
+{
+    const auto label = object(QStringLiteral("label1"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_id")), QStringLiteral("label1"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_text")), QStringLiteral("a"));
+    EXPECT_FALSE(label->value(QStringLiteral("kr_count")).isNull()); // loaded: "" stored
+    EXPECT_TRUE(label->value(QStringLiteral("kr_elsewhere")).isNull());
+
+    QStringList seen;
+    const KRObservationToken token = label->observable().observe(
+        QStringLiteral("kr_count"), [&seen](const void *, const QString &, const QVariant &oldValue, const QVariant &newValue) {
+            seen << oldValue.toString() + QLatin1String("->") + newValue.toString();
+        });
+    const QStringList keys{"kr_raw", "kr_count", "kr_text", "kr_elsewhere", "kr_left", "kr_top", "kr_count"};
+    for (int i = 0; i < keys.size(); ++i)
+        label->setValue(keys.at(i), QString::number(i));
+    EXPECT_EQ(label->value(QStringLiteral("kr_raw")), QStringLiteral("0"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_text")), QStringLiteral("2"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_elsewhere")), QStringLiteral("3"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_top")), QStringLiteral("5"));
+    EXPECT_EQ(label->value(QStringLiteral("kr_count")), QStringLiteral("6"));
+    EXPECT_EQ(seen, (QStringList{"->1", "1->6"}));
+    label->setValue(QStringLiteral("kr_other"), QString(QLatin1String("")));
+    EXPECT_FALSE(label->value(QStringLiteral("kr_other")).isNull());
+    // The element keeps what the adapters wrote, whichever order the values came in.
+    EXPECT_EQ(label->xmlElement().attribute(QStringLiteral("count")), QStringLiteral("6"));
+}
+
+// An adapter may be held past its object (a queued call): it then answers without the object
+// and still has its descriptor, whose table outlives the object with it.
+TEST_F(ObjectBase, AdaptersHeldPastTheirObjectStayUsable)
+{
+    std::shared_ptr<KRModelAdapter> text;
+    std::weak_ptr<KRObject> weakObject;
+    {
+        KRXMLNode element = project->krDocument()->xmlDocument().createElement(QStringLiteral("KRTestControl"));
+        auto made = KRClassRegistry::sharedInstance().makeObject(QString(), element, page, nullptr, QStringLiteral("loose"), false);
+        ASSERT_TRUE(made.ok());
+        text = made.value()->modelAdapter(QStringLiteral("kr_text"));
+        ASSERT_TRUE(text);
+        EXPECT_EQ(text->object(), made.value());
+        EXPECT_EQ(made.value()->modelAdapters().size(),
+                  KRClassRegistry::sharedInstance().descriptorTable(QStringLiteral("KRTestControl")).size());
+        weakObject = made.value();
+    }
+    ASSERT_TRUE(weakObject.expired());
+
+    EXPECT_FALSE(text->object());
+    EXPECT_EQ(text->liveObject(), nullptr);
+    EXPECT_EQ(text->descriptor().kr_propertyName(), QStringLiteral("kr_text"));
+    EXPECT_TRUE(text->jsPropertyInit().isNull());
+    text->updateDOM(QStringLiteral("x")); // nothing to write into
+    text->setKRObjectProperty(QStringLiteral("x"));
+    std::weak_ptr<KRModelAdapter> weakText = text;
+    text.reset();
+    EXPECT_TRUE(weakText.expired());
+}
+
 TEST_F(ObjectBase, RegistryRefusesUnknownClassesAndElementsWithoutId)
 {
     KRXMLDocument xml = project->krDocument()->xmlDocument();
