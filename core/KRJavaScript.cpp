@@ -49,11 +49,10 @@ QString quotedString(const QString &text)
 
 bool isValidIdentifier(const QString &text)
 {
-    // What "^[$A-Za-z_][0-9A-Za-z_]*$" matches, checked by hand (it is asked thousands of
-    // times per build), one final line feed allowed as the pattern's "$" allows it.
-    qsizetype size = text.size();
-    if (size > 1 && text.at(size - 1) == QLatin1Char('\n'))
-        --size;
+    // A letter, "_" or "$", then letters, digits and "_", checked by hand (it is asked
+    // thousands of times per build). Nothing else, not even a final line feed: an id is put
+    // into generated scripts as it stands.
+    const qsizetype size = text.size();
     if (size == 0)
         return false;
     const auto isLetter = [](char16_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
