@@ -1,0 +1,45 @@
+#pragma once
+
+// The floor of a benchmark that ends with a page drawn in a web view: a bare main window
+// holding one web view, loading a page to its first frame in the same run as the figure, so
+// that the figure can be given as a ratio to what the web engine alone costs on this machine.
+
+#include <QString>
+#include <QUrl>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+class QMainWindow;
+class QWebEngineView;
+
+namespace KRBench {
+
+// A script, for a jQuery Mobile page, that is true once jQuery Mobile has shown a page (the one
+// with the id when one is given).
+QString jQueryMobilePageShownScript(const QString &pageID = QString());
+
+class FloorWebWindow
+{
+public:
+    FloorWebWindow(); // shown at once; reused between loads, as the figures' windows are
+    ~FloorWebWindow();
+
+    QWebEngineView *view() const { return m_view; }
+
+    // Milliseconds from handing the view the address to the first frame drawn after
+    // `readyScript` held in the page; negative when that did not happen within 30 s. Each load
+    // starts from a blank page (not timed).
+    double loadToFirstFrame(const QUrl &url, const QString &readyScript, int pollMilliseconds = 2);
+
+private:
+    std::unique_ptr<QMainWindow> m_window;
+    QWebEngineView *m_view = nullptr;
+};
+
+// The counters "floor_ms" (the floor) and "x_floor" (the figure's mean over the floor); nothing
+// when the floor is unknown.
+void reportFloor(benchmark::State &state, double meanMs, double floorMs);
+
+} // namespace KRBench
