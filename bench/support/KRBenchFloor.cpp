@@ -37,11 +37,18 @@ FloorWebWindow::FloorWebWindow()
 {
     m_view = new QWebEngineView(m_window.get());
     m_window->setCentralWidget(m_view);
-    m_window->resize(1024, 768);
+    m_window->resize(320, 480); // a phone's page, until resizeView gives the figure's size
     m_window->show();
 }
 
 FloorWebWindow::~FloorWebWindow() = default;
+
+void FloorWebWindow::resizeView(const QSize &size)
+{
+    // A bare main window: its central widget is all of it.
+    if (size.isValid() && !size.isEmpty())
+        m_window->resize(size);
+}
 
 double FloorWebWindow::loadToFirstFrame(const QUrl &url, const QString &readyScript, int pollMilliseconds)
 {

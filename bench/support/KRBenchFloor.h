@@ -12,6 +12,7 @@
 #include <memory>
 
 class QMainWindow;
+class QSize;
 class QWebEngineView;
 
 namespace KRBench {
@@ -27,6 +28,8 @@ public:
     ~FloorWebWindow();
 
     QWebEngineView *view() const { return m_view; }
+    // The view's size: that of the view the figure draws in, for the same amount to draw.
+    void resizeView(const QSize &size);
 
     // Milliseconds from handing the view the address to the first frame drawn after
     // `readyScript` held in the page; negative when that did not happen within 30 s. Each load
