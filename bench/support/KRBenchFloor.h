@@ -24,7 +24,7 @@ QString jQueryMobilePageShownScript(const QString &pageID = QString());
 class FloorWebWindow
 {
 public:
-    FloorWebWindow(); // shown at once; reused between loads, as the figures' windows are
+    FloorWebWindow(); // shown at once; it may serve many loads
     ~FloorWebWindow();
 
     QWebEngineView *view() const { return m_view; }
