@@ -9,6 +9,19 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+namespace {
+
+void krWindowShowSaveFailure(const KRError &error)
+{
+    KRAlert alert;
+    alert.style = KRAlert::Style::Critical;
+    alert.messageText = QStringLiteral("The document could not be saved.");
+    alert.informativeText = error.message();
+    KRAlertService::current().runModal(alert);
+}
+
+} // namespace
+
 bool KRWindowController::hasUnsavedChanges() const
 {
     if (m_document.isDocumentEdited())
@@ -25,11 +38,7 @@ bool KRWindowController::saveDocument()
         return false;
     KRResult<void> saved = m_document.save();
     if (!saved) {
-        KRAlert alert;
-        alert.style = KRAlert::Style::Critical;
-        alert.messageText = QStringLiteral("The document could not be saved.");
-        alert.informativeText = saved.error().message();
-        KRAlertService::current().runModal(alert);
+        krWindowShowSaveFailure(saved.error());
         return false;
     }
     m_window->setWindowModified(false);
@@ -65,11 +74,7 @@ bool KRWindowController::saveDocumentTo(const QString &packagePath)
         return false;
     KRResult<void> saved = m_document.saveToPackage(packagePath);
     if (!saved) {
-        KRAlert alert;
-        alert.style = KRAlert::Style::Critical;
-        alert.messageText = QStringLiteral("The document could not be saved.");
-        alert.informativeText = saved.error().message();
-        KRAlertService::current().runModal(alert);
+        krWindowShowSaveFailure(saved.error());
         return false;
     }
     m_window->setWindowTitle(QFileInfo(packagePath).completeBaseName());
