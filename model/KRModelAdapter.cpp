@@ -440,7 +440,7 @@ QString KRModelAdapter::jsPropertyInit() const
         | KRAdapterOptionJSRaw | KRAdapterOptionEvent | KRAdapterOptionPerDevice | KRAdapterOptionJSCustom;
     if ((m_descriptor->adapterOptions() & scriptOptions) == 0)
         return {};
-    const auto o = object();
+    KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return {};
     const QString v = o->value(m_descriptor->kr_propertyName());
