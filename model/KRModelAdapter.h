@@ -120,6 +120,8 @@ public:
     KRModelAdapterBlock &operator=(const KRModelAdapterBlock &) = delete;
 
     std::size_t size() const { return m_count; }
+    // The descriptor table the adapters were made from.
+    const Table *table() const { return m_table.get(); }
     KRModelAdapter &at(std::size_t index) { return m_adapters[index]; }
     const KRModelAdapter &at(std::size_t index) const { return m_adapters[index]; }
     // A shared pointer to the adapter at the index, sharing ownership of the block.

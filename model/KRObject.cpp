@@ -107,6 +107,17 @@ void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &desc
     // Descriptors come in table order mostly, class level after class level: the search
     // starts after the adapter found last.
     const auto block = m_modelAdapters; // enabling may run observers
+    if (block->table() == &descriptors) {
+        // The block's own table: the adapter of each descriptor is the one at its place (a
+        // table names each property once).
+        for (std::size_t i = 0; i < block->size(); ++i) {
+            m_nextAdapter = i + 1;
+            KRModelAdapter &adapter = block->at(i);
+            if (!adapter.enabled())
+                adapter.enable();
+        }
+        return;
+    }
     for (const KRPropertyDescriptor &descriptor : descriptors) {
         const qsizetype index = block->indexOf(descriptor.kr_propertyName(), m_nextAdapter);
         if (index < 0)
