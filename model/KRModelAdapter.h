@@ -49,6 +49,8 @@ public:
     void undoValue(const QString &value) { setKRObjectProperty(value); }
     // The JavaScript initialiser; null for none.
     QString jsPropertyInit() const;
+    // False when adapters of the descriptor never have an initialiser.
+    static bool mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor);
 
     // The attribute text, the attribute created empty when missing.
     QString xmlAttributeValue();

@@ -253,12 +253,20 @@ QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() cons
     if (!m_modelAdapters)
         return result;
     const auto block = m_modelAdapters; // initialisers may call out
-    for (std::size_t i = 0; i < block->size(); ++i) {
-        const KRModelAdapter &adapter = block->at(i);
+    const auto add = [&result](const KRModelAdapter &adapter) {
         QString init = adapter.jsPropertyInit();
         if (!init.isEmpty())
             result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
+    };
+    // Only a few properties of a class can have one: those of the class's table, when the
+    // adapters were made from it.
+    if (const auto positions = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table())) {
+        for (const std::size_t i : *positions)
+            add(block->at(i));
+        return result;
     }
+    for (std::size_t i = 0; i < block->size(); ++i)
+        add(block->at(i));
     return result;
 }
 
