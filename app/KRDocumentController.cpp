@@ -23,7 +23,24 @@ KRDocumentController::ProjectOpener &documentControllerOpener()
     return opener;
 }
 
+KRDocumentController::DocumentLister &documentControllerLister()
+{
+    static KRDocumentController::DocumentLister lister;
+    return lister;
+}
+
 } // namespace
+
+void KRDocumentController::setDocumentLister(DocumentLister lister)
+{
+    documentControllerLister() = std::move(lister);
+}
+
+QList<std::shared_ptr<KRDocument>> KRDocumentController::documents() const
+{
+    const DocumentLister &lister = documentControllerLister();
+    return lister ? lister() : m_documents;
+}
 
 void KRDocumentController::setProjectOpener(ProjectOpener opener)
 {
@@ -47,7 +64,7 @@ KRDocumentController::~KRDocumentController() = default;
 std::shared_ptr<KRDocument> KRDocumentController::documentForPath(const QString &packagePath) const
 {
     const QString wanted = QFileInfo(packagePath).absoluteFilePath();
-    for (const auto &document : m_documents) {
+    for (const auto &document : documents()) {
         if (!document->fileURL().isEmpty() && QFileInfo(document->fileURL()).absoluteFilePath() == wanted)
             return document;
     }
@@ -131,7 +148,7 @@ bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)
 
 bool KRDocumentController::hasVisibleWindows() const
 {
-    for (const auto &document : m_documents) {
+    for (const auto &document : documents()) {
         if (QWidget *window = windowForDocument(*document); window && window->isVisible())
             return true;
     }
@@ -150,7 +167,7 @@ QStringList KRDocumentController::recentDocumentPaths() const
 
 bool KRDocumentController::reviewUnsavedDocuments()
 {
-    for (const auto &document : m_documents) {
+    for (const auto &document : documents()) {
         if (!document->isDocumentEdited())
             continue;
         if (QWidget *window = windowForDocument(*document)) {

@@ -25,15 +25,21 @@ public:
     // document; the windows' host closes the document when its window closes.
     using ProjectOpener = std::function<KRResult<std::shared_ptr<KRDocument>>(const QString &packagePath)>;
 
+    // The documents open in project windows, whichever way they were opened (a reverted
+    // project gets a new window there too).
+    using DocumentLister = std::function<QList<std::shared_ptr<KRDocument>>()>;
+
     static KRDocumentController &sharedDocumentController();
     // Hands opening to the project windows (null: documents open here, through the document's
     // window-controller factory).
     static void setProjectOpener(ProjectOpener opener);
+    // With a lister the open documents are the lister's (null: the ones opened here).
+    static void setDocumentLister(DocumentLister lister);
 
     explicit KRDocumentController(KRUserDefaults &defaults, QObject *parent = nullptr);
     ~KRDocumentController() override;
 
-    QList<std::shared_ptr<KRDocument>> documents() const { return m_documents; }
+    QList<std::shared_ptr<KRDocument>> documents() const;
     std::shared_ptr<KRDocument> documentForPath(const QString &packagePath) const;
 
     // Reads the package, makes its window (through the document's window-controller factory)

@@ -14,6 +14,7 @@
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <widgets/help/KRActionSchemeHandler.h>
 #include <widgets/help/KRPolicyWebPage.h>
 
 #include <QCloseEvent>
@@ -31,9 +32,6 @@
 #include <QUuid>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
-#include <QWebEngineUrlRequestJob>
-#include <QWebEngineUrlScheme>
-#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include <cmath>
@@ -87,24 +85,6 @@ QLabel *galleryCaption(const QString &text, QWidget *parent)
     label->setStyleSheet(QStringLiteral("color: #d8d8d8;"));
     return label;
 }
-
-// The web engine asks a page about a link to a registered scheme only while its profile has a
-// handler for it; "kr" links are actions taken away before anything loads, so the handler
-// serves nothing.
-class KRGalleryActionSchemeHandler final : public QWebEngineUrlSchemeHandler
-{
-public:
-    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
-    void requestStarted(QWebEngineUrlRequestJob *job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
-
-    static void installIn(QWebEngineProfile *profile)
-    {
-        const QByteArray scheme = QByteArrayLiteral("kr");
-        if (!profile || QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty() || profile->urlSchemeHandler(scheme))
-            return;
-        profile->installUrlSchemeHandler(scheme, new KRGalleryActionSchemeHandler(profile));
-    }
-};
 
 } // namespace
 
@@ -309,7 +289,7 @@ void KRGalleryWindowController::showWelcome()
             [this](const QUrl &url, QWebEnginePage::NavigationType, bool) { return acceptWelcomeNavigation(url); },
             welcomeWebView);
         page->setBackgroundColor(Qt::transparent);
-        KRGalleryActionSchemeHandler::installIn(page->profile());
+        KRActionSchemeHandler::installIn(page->profile());
         welcomeWebView->setPage(page);
         connect(welcomeWebView, &QWebEngineView::loadFinished, this, [this] { m_openURLsExternally = true; });
         welcomeBox->layout()->addWidget(welcomeWebView);

@@ -25,6 +25,12 @@ void installProjectWindows()
             return opened.error();
         return (*opened)->document().shared_from_this();
     });
+    KRDocumentController::setDocumentLister([] {
+        QList<std::shared_ptr<KRDocument>> documents;
+        for (KRWindowController *controller : KRProjectWindows::openWindows())
+            documents.append(controller->document().shared_from_this());
+        return documents;
+    });
 }
 
 void closeProjectWindows()

@@ -3,20 +3,14 @@
 // target 1.5 s) for the largest sample, and the size of KRObjects-min.js (target < 60 KB).
 // Pages are fetched from the local runtime server with the HTTP cache off, as on a first visit.
 #include <bench/support/KRBenchSupport.h>
-#include <builder/KRProjectBuilder.h>
-#include <controls/KRControlLibrary.h>
+#include <bench/support/KRBenchWeb.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>
-#include <model/KRProject.h>
-#include <network/NetRuntimeServerSupport.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
 
-
 #include <benchmark/benchmark.h>
 
-#include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -24,28 +18,12 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
-#include <csignal>
 #include <memory>
 
 namespace {
 
 // The start page is polled finely: its time is the measurement.
 constexpr int WaitPollMs = 2;
-
-bool copyTree(const QString &from, const QString &to)
-{
-    const QDir source(from);
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + QLatin1Char('/') + source.relativeFilePath(file);
-        QDir().mkpath(QFileInfo(target).path());
-        QFile::remove(target);
-        if (!QFile::copy(file, target))
-            return false;
-    }
-    return true;
-}
 
 struct Fixture {
     QTemporaryDir scratch;
@@ -63,42 +41,23 @@ struct Fixture {
 
 Fixture *g_fixture = nullptr;
 
-// The Showcase sample (the largest), built by the project builder into its web folder.
-bool prepareWebFolder(Fixture &f)
-{
-    registerControlLibrary();
-    const QString package = f.scratch.path() + QStringLiteral("/Showcase.krproj");
-    if (!copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/Showcase.krproj"), package))
-        return false;
-    auto document = KRDocument::openPackage(package);
-    if (!document)
-        return false;
-    f.document = document.value();
-    auto project = KRProject::create(f.document, false);
-    if (!project)
-        return false;
-    KRProjectBuilder builder(project.value());
-    const KRResult<QString> built = builder.build();
-    if (!built)
-        return false;
-    f.webFolder = QFileInfo(built.value()).path();
-    f.startFile = QFileInfo(built.value()).fileName();
-    f.startPageID = QFileInfo(built.value()).completeBaseName();
-    return true;
-}
-
 Fixture *fixture()
 {
     if (g_fixture)
         return g_fixture->error.isEmpty() ? g_fixture : nullptr;
     g_fixture = new Fixture;
     Fixture &f = *g_fixture;
-    if (!prepareWebFolder(f)) {
+    // The Showcase sample (the largest), built by the project builder into its web folder.
+    KRBench::BuiltSample sample = KRBench::buildSample(QStringLiteral("Showcase"), f.scratch.path());
+    if (sample.startPage.isEmpty()) {
         f.error = QStringLiteral("could not build or stage the application");
         return nullptr;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    NetRuntimeServerSupport::install();
+    f.document = std::move(sample.document);
+    f.webFolder = QFileInfo(sample.startPage).path();
+    f.startFile = QFileInfo(sample.startPage).fileName();
+    f.startPageID = QFileInfo(sample.startPage).completeBaseName();
+    KRBench::prepareRuntimeServers();
     f.server = std::make_unique<KRNodeRunner>();
     f.server->setDocumentRootPath(f.webFolder);
     f.server->setRequestedPortNumber(0);
@@ -120,19 +79,14 @@ Fixture *fixture()
 
 bool interactive(Fixture &f)
 {
-    bool done = false, ready = false;
-    f.page->runJavaScript(QStringLiteral("(function() { try { var a = window.application, m = window.$ && $.mobile;"
-                                         " return !!(a && m && m.activePage && m.activePage.attr('id') === '%1'"
-                                         " && a._currentPage === m.activePage[0]"
-                                         " && Object.keys(a._pages['%1']._objects).length > 0); }"
-                                         " catch (e) { return false; } })()")
-                              .arg(f.startPageID),
-                          [&](const QVariant &r) {
-                              ready = r.toBool();
-                              done = true;
-                          });
-    KRBench::waitUntil([&] { return done; }, 5000, WaitPollMs);
-    return ready;
+    return KRBench::scriptIsTrue(f.page.get(),
+                                 QStringLiteral("(function() { try { var a = window.application, m = window.$ && $.mobile;"
+                                                " return !!(a && m && m.activePage && m.activePage.attr('id') === '%1'"
+                                                " && a._currentPage === m.activePage[0]"
+                                                " && Object.keys(a._pages['%1']._objects).length > 0); }"
+                                                " catch (e) { return false; } })()")
+                                     .arg(f.startPageID),
+                                 WaitPollMs);
 }
 
 void BM_StartPageInteractive(benchmark::State &state)

@@ -3,26 +3,19 @@
 // device (jQuery Mobile has shown the page and the engine has drawn a frame after it). Target
 // under 1 s. The window is reused between runs, as the project window does.
 #include <bench/support/KRBenchSupport.h>
-#include <builder/KRProjectBuilder.h>
+#include <bench/support/KRBenchWeb.h>
 #include <builder/preview/KRDeviceBrowserWindowController.h>
-#include <controls/KRControlLibrary.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>
-#include <model/KRProject.h>
-#include <network/NetRuntimeServerSupport.h>
-#include <platform/foundation/KRResources.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
 
 #include <benchmark/benchmark.h>
 
-#include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QWebEngineView>
 
-#include <csignal>
 #include <memory>
 
 namespace {
@@ -40,46 +33,21 @@ struct PreviewFixture {
 
 PreviewFixture *g_previewFixture = nullptr;
 
-bool previewCopyTree(const QString &from, const QString &to)
-{
-    const QDir source(from);
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + QLatin1Char('/') + source.relativeFilePath(file);
-        QDir().mkpath(QFileInfo(target).path());
-        if (!QFile::copy(file, target))
-            return false;
-    }
-    return true;
-}
-
 PreviewFixture *previewFixture()
 {
     if (g_previewFixture)
         return g_previewFixture->error.isEmpty() ? g_previewFixture : nullptr;
     g_previewFixture = new PreviewFixture;
     PreviewFixture &f = *g_previewFixture;
-    registerControlLibrary();
-    const QString package = f.scratch.path() + QStringLiteral("/Showcase.krproj");
-    auto document = previewCopyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/Showcase.krproj"), package)
-                        ? KRDocument::openPackage(package)
-                        : KRResult<std::shared_ptr<KRDocument>>(KRError(QStringLiteral("bench"), 1, QStringLiteral("copy")));
-    if (!document) {
-        f.error = QStringLiteral("could not copy or open the sample");
+    KRBench::BuiltSample sample = KRBench::buildSample(QStringLiteral("Showcase"), f.scratch.path());
+    if (sample.startPage.isEmpty()) {
+        f.error = QStringLiteral("could not copy, open or build the sample");
         return nullptr;
     }
-    f.document = document.value();
-    auto project = KRProject::create(f.document, false);
-    const KRResult<QString> built = project ? KRProjectBuilder(project.value()).build() : KRResult<QString>(project.error());
-    if (!built) {
-        f.error = QStringLiteral("could not build the sample");
-        return nullptr;
-    }
-    f.startPage = built.value();
+    f.document = std::move(sample.document);
+    f.startPage = sample.startPage;
     f.startPageID = QFileInfo(f.startPage).completeBaseName();
-    std::signal(SIGPIPE, SIG_IGN);
-    NetRuntimeServerSupport::install();
+    KRBench::prepareRuntimeServers();
     f.preview = std::make_unique<KRDeviceBrowserWindowController>();
     f.preview->window()->show();
     return &f;
@@ -91,31 +59,21 @@ bool previewStartPageDrawn(PreviewFixture &f)
     QWebEngineView *view = f.preview->webView();
     if (!view)
         return false;
-    bool done = false, drawn = false;
-    view->page()->runJavaScript(
+    return KRBench::scriptIsTrue(
+        view->page(),
         QStringLiteral("(function() { try { var m = window.$ && $.mobile;"
                        " if (!(m && m.activePage && m.activePage.attr('id') === '%1')) return false;"
                        " if (window.__benchFrame) return true;"
                        " requestAnimationFrame(function() { window.__benchFrame = true; }); return false; }"
                        " catch (e) { return false; } })()")
             .arg(f.startPageID),
-        [&](const QVariant &r) {
-            drawn = r.toBool();
-            done = true;
-        });
-    KRBench::waitUntil([&] { return done; }, 5000, PreviewPollMs);
-    return drawn;
+        PreviewPollMs);
 }
 
 bool previewBlank(PreviewFixture &f)
 {
-    bool done = false, blank = false;
-    f.preview->webView()->page()->runJavaScript(QStringLiteral("!window.$ && !window.__benchFrame"), [&](const QVariant &r) {
-        blank = r.toBool();
-        done = true;
-    });
-    KRBench::waitUntil([&] { return done; }, 5000, PreviewPollMs);
-    return blank;
+    return KRBench::scriptIsTrue(f.preview->webView()->page(), QStringLiteral("!window.$ && !window.__benchFrame"),
+                                 PreviewPollMs);
 }
 
 void BM_RunToFirstFrame(benchmark::State &state)

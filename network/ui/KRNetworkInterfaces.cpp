@@ -4,38 +4,13 @@
 #include "KRProxyAuthViewController.h"
 
 #include <platform/appkit/KRInterfaceRegistry.h>
+#include <widgets/help/KRActionSchemeHandler.h>
 #include <widgets/help/KRPolicyWebPage.h>
 
 #include <QFormLayout>
 #include <QWebEngineProfile>
-#include <QWebEngineUrlRequestJob>
-#include <QWebEngineUrlScheme>
-#include <QWebEngineUrlSchemeHandler>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
-
-namespace {
-
-// The news page's "kr" links are actions taken away before anything loads; the web engine asks
-// the page about a navigation to a registered scheme only while the profile has a handler for
-// it. The handler serves nothing.
-class KRNewsActionSchemeHandler final : public QWebEngineUrlSchemeHandler
-{
-public:
-    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
-
-    void requestStarted(QWebEngineUrlRequestJob *job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
-
-    static void installIn(QWebEngineProfile *profile)
-    {
-        const QByteArray scheme = QByteArrayLiteral("kr");
-        if (!profile || QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty() || profile->urlSchemeHandler(scheme))
-            return;
-        profile->installUrlSchemeHandler(scheme, new KRNewsActionSchemeHandler(profile));
-    }
-};
-
-} // namespace
 
 // Builds the interfaces and connects the outlets of their owners.
 class KRNetworkInterfacesBuilder
@@ -57,7 +32,7 @@ public:
                 return controller ? controller->acceptNavigation(url) : false;
             },
             webView);
-        KRNewsActionSchemeHandler::installIn(page->profile());
+        KRActionSchemeHandler::installIn(page->profile());
         webView->setPage(page);
         layout->addWidget(webView, 1);
         auto *buttons = new QHBoxLayout;

@@ -7,6 +7,7 @@
 #include <network/NetRuntimeServerSupport.h>
 #include <platform/foundation/KRResources.h>
 
+#include <KRCopyTree.h>
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
@@ -186,6 +187,15 @@ QString buildSample(const QString &name, QString &webFolder, QString &failure)
     return built.value();
 }
 
+std::unique_ptr<SuiteSample> buildSuiteSample(const QString &name)
+{
+    if (!webLibrariesStaged())
+        return nullptr;
+    auto sample = std::make_unique<SuiteSample>();
+    sample->startPage = buildSample(name, sample->folder, sample->failure);
+    return sample;
+}
+
 bool webLibrariesStaged()
 {
     const QString local = KRResources::pathForResource(QStringLiteral("local-server"));
@@ -202,19 +212,7 @@ QString artifactsDir()
 
 bool copyTree(const QString &from, const QString &to)
 {
-    const QDir source(from);
-    if (!source.exists())
-        return false;
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + QLatin1Char('/') + source.relativeFilePath(file);
-        QDir().mkpath(QFileInfo(target).path());
-        QFile::remove(target);
-        if (!QFile::copy(file, target))
-            return false;
-    }
-    return true;
+    return KRTest::copyTree(from, to);
 }
 
 bool stageHandBuiltFolder(const QString &webFolder)

@@ -110,6 +110,17 @@ QString buildSample(const QString &name, QString &webFolder, QString &failure);
 
 // Whether the web libraries and the minified runtime have been staged by the build.
 bool webLibrariesStaged();
+
+// A sample built once for a test suite: its start page (empty when the build failed), its web
+// folder and the reason of a failure.
+struct SuiteSample
+{
+    QString startPage;
+    QString folder;
+    QString failure;
+};
+// Builds the sample for a suite; null when the web libraries are not staged.
+std::unique_ptr<SuiteSample> buildSuiteSample(const QString &name);
 // The folder for artifacts of the end-to-end tests in the build tree (made when missing).
 QString artifactsDir();
 // Copies a folder tree (files only) into another folder.

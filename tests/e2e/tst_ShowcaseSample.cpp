@@ -25,32 +25,25 @@ class ShowcaseSample : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        if (!webLibrariesStaged())
+        s_sample = buildSuiteSample(QStringLiteral("Showcase"));
+        if (!s_sample || s_sample->startPage.isEmpty())
             return;
-        s_failure = new QString;
-        s_folder = new QString;
-        s_startPage = new QString(buildSample(QStringLiteral("Showcase"), *s_folder, *s_failure));
-        if (s_startPage->isEmpty())
-            return;
-        s_server = new RuntimeServer(*s_folder);
+        s_server = new RuntimeServer(s_sample->folder);
         s_browser = new Browser(QSize(320, 480));
     }
     static void TearDownTestSuite()
     {
         delete s_browser;
         delete s_server;
-        delete s_startPage;
-        delete s_folder;
-        delete s_failure;
+        s_sample.reset();
         s_browser = nullptr;
         s_server = nullptr;
-        s_startPage = s_folder = s_failure = nullptr;
     }
     void SetUp() override
     {
         if (!webLibrariesStaged())
             GTEST_SKIP() << "web libraries or the runtime not staged (build stage_web_libs and runtime_js)";
-        ASSERT_FALSE(s_startPage->isEmpty()) << "build failed: " << s_failure->toStdString();
+        ASSERT_FALSE(s_sample->startPage.isEmpty()) << "build failed: " << s_sample->failure.toStdString();
         ASSERT_GT(s_server->port(), 0) << "the local runtime server did not start";
     }
     void TearDown() override
@@ -66,7 +59,7 @@ protected:
     QString text(const QString &script) { return browser().eval(script).toString(); }
     void open(const QString &pageID)
     {
-        const QString file = QFileInfo(*s_startPage).fileName();
+        const QString file = QFileInfo(s_sample->startPage).fileName();
         ASSERT_TRUE(browser().load(s_server->url(pageID.isEmpty() ? file : pageID + QStringLiteral(".html"))));
         ASSERT_TRUE(browser().waitForPage(pageID.isEmpty() ? QStringLiteral("home") : pageID));
     }
@@ -78,9 +71,7 @@ protected:
             << "nothing to click: " << selector.toStdString();
     }
 
-    static inline QString *s_failure = nullptr;
-    static inline QString *s_folder = nullptr;
-    static inline QString *s_startPage = nullptr;
+    static inline std::unique_ptr<SuiteSample> s_sample;
     static inline RuntimeServer *s_server = nullptr;
     static inline Browser *s_browser = nullptr;
 };
@@ -89,7 +80,7 @@ protected:
 
 TEST_F(ShowcaseSample, StartPageShowsEveryControlEnhancedAndIsKeptAsAScreenshot)
 {
-    EXPECT_TRUE(s_startPage->endsWith(QLatin1String("/home.html")));
+    EXPECT_TRUE(s_sample->startPage.endsWith(QLatin1String("/home.html")));
     open(QString());
     EXPECT_TRUE(js(QStringLiteral("$('#home_header1 [data-role=header]').hasClass('ui-header')")));
     EXPECT_EQ(count(QStringLiteral("#home_header1 .ui-navbar li")), 3);
@@ -183,7 +174,7 @@ TEST_F(ShowcaseSample, FormWidgetsAreEnhancedAndTheirValuesArePostedToTheServerP
 TEST_F(ShowcaseSample, ChartScriptsAreLinkedInLoadOrder)
 {
     // The chart script needs its class helper loaded first.
-    const QString html = QString::fromUtf8(KRTest::readFile(*s_startPage));
+    const QString html = QString::fromUtf8(KRTest::readFile(s_sample->startPage));
     const qsizetype helper = html.indexOf(QLatin1String("src=\"js-class.js\""));
     const qsizetype chart = html.indexOf(QLatin1String("src=\"bluff-src.js\""));
     ASSERT_GE(helper, 0);

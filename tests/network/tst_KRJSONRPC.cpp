@@ -1,3 +1,4 @@
+#include "support/KRProxiedRequest.h"
 #include "support/KRTestHTTPServer.h"
 
 #include <network/KRJSONRPC.h>
@@ -213,17 +214,7 @@ TEST_F(KRJSONRPCTest, ProxyCredentialsAreAskedThroughThePrompt)
     auto client = KRJSONRPC::create();
     auto run = [&](bool dialog) {
         client->setUseProxyAuthenticationDialog(dialog);
-        auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://service.invalid/proxied")));
-        r->setProxyHost(QStringLiteral("127.0.0.1"));
-        r->setProxyPort(server.port());
-        r->setUseSessionPersistence(false);
-        r->setDelegate(std::static_pointer_cast<NetHTTPRequestDelegate>(client));
-        bool done = false;
-        r->setCompletionBlock([&] { done = true; });
-        r->setFailedBlock([&] { done = true; });
-        r->startAsynchronous();
-        EXPECT_TRUE(KRTest::processEventsUntil([&] { return done; }));
-        return r;
+        return KRTest::runThroughProxy(server, client);
     };
     auto refused = run(false);
     EXPECT_EQ(refused->error().code(), 3);

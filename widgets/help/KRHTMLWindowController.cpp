@@ -1,5 +1,6 @@
 #include "KRHTMLWindowController.h"
 
+#include "KRActionSchemeHandler.h"
 #include "KRLinkPolicy.h"
 #include "KRPolicyWebPage.h"
 
@@ -13,9 +14,6 @@
 #include <QStringDecoder>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
-#include <QWebEngineUrlRequestJob>
-#include <QWebEngineUrlScheme>
-#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 #include <QWidget>
 
@@ -40,32 +38,6 @@ QString decodePageText(const QByteArray &bytes)
         return text;
     return QString::fromLatin1(bytes);
 }
-
-// Stands for the in-application scheme in a profile. It serves nothing: "kr" links are actions
-// that the navigation rules take away before anything loads, and any other request is refused.
-// The web engine asks the page about a navigation to a registered scheme only while the
-// profile has a handler for it.
-class KRActionSchemeHandler final : public QWebEngineUrlSchemeHandler
-{
-public:
-    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
-
-    void requestStarted(QWebEngineUrlRequestJob *job) override
-    {
-        job->fail(QWebEngineUrlRequestJob::RequestDenied);
-    }
-
-    static void installIn(QWebEngineProfile *profile)
-    {
-        const QByteArray scheme = QByteArrayLiteral("kr");
-        // The application registers the scheme before it starts; without that there is
-        // nothing to install.
-        if (!profile || QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty()
-            || profile->urlSchemeHandler(scheme))
-            return;
-        profile->installUrlSchemeHandler(scheme, new KRActionSchemeHandler(profile));
-    }
-};
 
 } // namespace
 

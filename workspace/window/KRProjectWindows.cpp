@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScreen>
 #include <QTimer>
 
 namespace {
@@ -21,16 +22,29 @@ QList<KRProjectWindowsEntry> &krProjectWindowsOpen()
     return open;
 }
 
-// Drops the document of a closed window on the next pass of the event loop: the window is
-// still inside its close event.
+// Documents whose windows have closed, dropped on the next pass of the event loop (or by
+// closeAll): a window is still inside its close event when it asks.
+QList<std::shared_ptr<KRDocument>> &krProjectWindowsClosing()
+{
+    static QList<std::shared_ptr<KRDocument>> closing;
+    return closing;
+}
+
+void krProjectWindowsDropClosed()
+{
+    const QList<std::shared_ptr<KRDocument>> closing = std::exchange(krProjectWindowsClosing(), {});
+    for (const auto &document : closing)
+        document->close();
+}
+
 void krProjectWindowsForget(KRWindowController *controller)
 {
     auto &open = krProjectWindowsOpen();
     for (qsizetype i = 0; i < open.size(); ++i) {
         if (open[i].controller != controller)
             continue;
-        std::shared_ptr<KRDocument> document = open.takeAt(i).document;
-        QTimer::singleShot(0, [document] { document->close(); });
+        krProjectWindowsClosing().append(open.takeAt(i).document);
+        QTimer::singleShot(0, &krProjectWindowsDropClosed);
         return;
     }
 }
@@ -58,7 +72,13 @@ KRWindowController *showDocument(const std::shared_ptr<KRDocument> &document)
     QObject::connect(controller, &KRWindowController::windowDidClose, controller,
                      [controller] { krProjectWindowsForget(controller); });
     if (QWidget *window = controller->projectWindow()) {
-        window->show();
+        // The window opens zoomed to the screen where the screen is large enough for it.
+        const QScreen *screen = window->screen();
+        if (screen && screen->availableSize().width() >= window->minimumWidth()
+            && screen->availableSize().height() >= window->minimumHeight())
+            window->showMaximized();
+        else
+            window->show();
         window->raise();
         window->activateWindow();
     }
@@ -108,15 +128,9 @@ KRWindowController *reopenProject(KRWindowController *controller)
     if (!document)
         return nullptr;
     const QRect geometry = controller->projectWindow()->geometry();
-    // The old window goes on the next pass: the command that asked for this runs inside it.
-    auto &open = krProjectWindowsOpen();
-    for (qsizetype i = 0; i < open.size(); ++i) {
-        if (open[i].controller == controller) {
-            controller->projectWindow()->hide();
-            krProjectWindowsForget(controller);
-            break;
-        }
-    }
+    // The old window closes now and goes on the next pass: the command that asked for this
+    // runs inside it.
+    controller->closeWindowWithoutAsking();
     KRWindowController *fresh = showDocument(*document);
     if (fresh)
         fresh->projectWindow()->setGeometry(geometry);
@@ -133,6 +147,7 @@ QList<KRWindowController *> openWindows()
 
 void closeAll()
 {
+    krProjectWindowsDropClosed();
     while (!krProjectWindowsOpen().isEmpty())
         closeProject(krProjectWindowsOpen().first().controller);
 }

@@ -19,6 +19,10 @@
 #include <platform/appkit/KRViewExtensions.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <network/ui/KRBadgeView.h> // KRBadgedButton.h needs it complete
+#include <network/ui/KRBadgedButton.h>
+#include <network/ui/KRNewsViewController.h>
+#include <widgets/toolbaritem/JWDelayedPopUpButton.h>
 #include <widgets/toolbaritem/JWPopUpToolbarItem.h>
 #include <platform/webview/KRWebView.h>
 #include <workspace/KRDesignViewController.h>
@@ -74,6 +78,15 @@ int krWindowAsk(KRAlert alert)
     return KRAlertService::current().runModal(alert);
 }
 
+// A pane fills its container and follows its size.
+void krWindowFill(QWidget *container, QWidget *pane)
+{
+    auto *layout = new QVBoxLayout(container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(pane);
+}
+
 void krWindowShowError(const QString &message, const QString &informative)
 {
     KRAlert alert;
@@ -106,8 +119,7 @@ KRWindowController::~KRWindowController()
     m_closing = true;
     if (m_window)
         KRMainMenu::setResponder(m_window.get(), nullptr);
-    if (m_popover)
-        delete m_popover.data();
+    delete m_popover.data();
     m_deviceBrowser.reset();
     m_newResource.reset();
     if (m_projectPane)
@@ -225,6 +237,14 @@ void KRWindowController::buildToolbar()
     m_runToolbarItem->setPopUpMenu(runMenu);
     connect(m_runToolbarItem, &QAction::triggered, this, [this] { projectRunAction(); });
     m_toolbar->addAction(m_runToolbarItem);
+    // Labelled under its image like the other items.
+    if (JWDelayedPopUpButton *button = m_runToolbarItem->buttonIn(m_toolbar)) {
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setText(QStringLiteral("Run"));
+        button->setMinimumSize(0, 0);
+        button->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        button->setIconSize(m_toolbar->iconSize());
+    }
 
     addItem(QStringLiteral("export-item"), QStringLiteral("Export"), QStyle::SP_DialogSaveButton,
             &KRWindowController::exportProjectAction);
@@ -240,8 +260,16 @@ void KRWindowController::buildToolbar()
     m_toolbar->addWidget(spacer);
     addItem(QStringLiteral("settings-item"), QStringLiteral("Settings"), QStyle::SP_FileDialogDetailedView,
             &KRWindowController::projectSettingsAction);
-    addItem(QStringLiteral("news-item"), QStringLiteral("News"), QStyle::SP_MessageBoxInformation,
-            &KRWindowController::newsAction);
+    // The news item carries the unread count as a badge.
+    m_newsButton = new KRBadgedButton(m_toolbar);
+    m_newsButton->setObjectName(QStringLiteral("newsButton"));
+    m_newsButton->setText(QStringLiteral("News"));
+    m_newsButton->setIcon(style->standardIcon(QStyle::SP_MessageBoxInformation));
+    m_newsButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_newsButton->setAutoRaise(true);
+    m_newsButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_newsButton, &QToolButton::clicked, this, [this] { newsAction(); });
+    m_toolbar->addWidget(m_newsButton)->setObjectName(QStringLiteral("news-item"));
     m_window->addToolBar(Qt::TopToolBarArea, m_toolbar);
 }
 
@@ -267,7 +295,7 @@ void KRWindowController::windowDidLoadProject()
     m_palettePane = new KRPalettePane(KRUserDefaults::sharedInstance());
     m_palettePane->setObjectName(QStringLiteral("palettePane"));
     connect(m_palettePane, &KRPalettePane::willDragObject, this, &KRWindowController::palettePaneWillDragObject);
-    KRView::addSubviewAndResize(m_paletteContainer, m_palettePane);
+    krWindowFill(m_paletteContainer, m_palettePane);
 
     auto result = KRProject::create(m_document.shared_from_this());
     if (!result) {
@@ -280,11 +308,12 @@ void KRWindowController::windowDidLoadProject()
     m_projectPane = KRCachingViewController::create<KRProjectPaneViewController>();
     m_projectPane->setProject(m_project);
     m_projectPane->setDelegate(this);
-    KRView::addSubviewAndResize(m_projectContainer, m_projectPane->view());
+    krWindowFill(m_projectContainer, m_projectPane->view());
     m_masterTabPane = KRCachingViewController::create<KRMasterTabPaneViewController>();
     m_masterTabPane->setProject(m_project);
-    KRView::addSubviewAndResize(m_masterContainer, m_masterTabPane->view());
+    krWindowFill(m_masterContainer, m_masterTabPane->view());
     m_projectPane->didOpenProject(m_project);
+    adoptTabPanes();
 
     std::shared_ptr<KRPage> start = m_project->pageForID(m_project->startPage());
     if (!start && !m_project->krPages().isEmpty())
@@ -383,6 +412,7 @@ void KRWindowController::editResource(const std::shared_ptr<KRProjectResource> &
     if (!resource || !resource->isEditable() || !m_masterTabPane)
         return;
     m_masterTabPane->selectResourceTab();
+    adoptTabPanes();
     if (KRResourceTabPaneViewController *tabs = m_masterTabPane->resourceTabPaneViewController())
         tabs->editResource(resource);
 }
@@ -471,31 +501,71 @@ void KRWindowController::projectSettingsAction(KRProjectPaneViewController *, QW
 
 // --- Pop-overs
 
+void KRWindowController::showPopover(QWidget *content, QObject *contentOwner, QWidget *anchor, int edge)
+{
+    if (m_popover)
+        delete m_popover.data();
+    auto *popover = new KRPopover(m_window.get());
+    popover->setBehavior(KRPopover::Behavior::Transient);
+    popover->setContentWidget(content);
+    // The pop-over keeps the controller of its contents and goes when it closes.
+    contentOwner->setParent(popover);
+    connect(popover, &KRPopover::closed, popover, &QObject::deleteLater);
+    m_popover = popover;
+    popover->showRelativeToRect(anchor->rect(), anchor, static_cast<KRPopover::Edge>(edge));
+}
+
 void KRWindowController::projectSettingsAction()
 {
     KR_LOG(QString());
     if (!m_project || !m_projectPane)
         return;
-    if (m_popover)
-        delete m_popover.data();
     auto settings = KRCachingViewController::create<KRProjectSettingsViewController>();
     settings->setProject(m_project);
-    auto *popover = new KRPopover(m_window.get());
-    popover->setObjectName(QStringLiteral("projectSettingsPopover"));
-    popover->setBehavior(KRPopover::Behavior::Transient);
-    popover->setContentWidget(settings->view());
-    // The pop-over keeps the controller of its contents.
-    settings.release()->setParent(popover);
-    m_popover = popover;
+    settings->view()->setObjectName(QStringLiteral("projectSettingsView"));
     QWidget *anchor = m_projectContainer;
     if (QWidget *header = m_projectPane->headerView())
         anchor = header;
-    popover->showRelativeToRect(anchor->rect(), anchor, KRPopover::RightEdge);
+    QWidget *view = settings->view();
+    showPopover(view, settings.release(), anchor, KRPopover::RightEdge);
 }
 
 void KRWindowController::newsAction()
 {
     KR_LOG(QString());
+    auto news = KRCachingViewController::create<KRNewsViewController>();
+    QWidget *view = news->view();
+    showPopover(view, news.release(), m_newsButton, KRPopover::BottomEdge);
+}
+
+// --- Tabs of resources and syntax errors
+
+void KRWindowController::adoptTabPanes()
+{
+    if (!m_masterTabPane)
+        return;
+    if (KRResourceTabPaneViewController *tabs = m_masterTabPane->resourceTabPaneViewController())
+        tabs->setDelegate(this);
+    if (KRSyntaxErrorViewController *errors = m_masterTabPane->syntaxErrorViewController())
+        errors->setDelegate(this);
+}
+
+void KRWindowController::lastResourceTabClosedAction(KRResourceTabPaneViewController *)
+{
+    lastResourceTabClosedAction();
+}
+
+void KRWindowController::syntaxErrorViewShowFunction(KRSyntaxErrorViewController *, const std::shared_ptr<KRPage> &page,
+                                                     const std::shared_ptr<KRFunction> &function, std::optional<int> line,
+                                                     std::optional<int> character)
+{
+    selectPage(page);
+    if (!function || !m_masterTabPane)
+        return;
+    KRTabPropertyGroupViewController *group = m_masterTabPane->currentTabPropertyGroupViewController();
+    KRFunctionViewController *editor = group ? group->editFunction(function) : nullptr;
+    if (editor && line && character)
+        editor->selectRow(*line, *character);
 }
 
 // --- Build and run
@@ -551,8 +621,10 @@ bool KRWindowController::buildProject(FollowUp followUp)
             if (editor && editor->function() && !editor->function()->syntaxErrors().isEmpty()) {
                 editor->showFirstSyntaxError();
             } else {
-                if (m_masterTabPane)
+                if (m_masterTabPane) {
                     m_masterTabPane->selectSyntaxErrorTab();
+                    adoptTabPanes();
+                }
                 if (m_projectPane)
                     m_projectPane->selectSyntaxErrorItem();
             }

@@ -2,7 +2,10 @@
 
 #include <core/ui/KRMainMenu.h>
 #include <core/ui/KRProjectWindowController.h>
+#include <platform/appkit/KRPopover.h>
 #include <workspace/outline/KRProjectPaneViewController.h>
+#include <workspace/resources/KRResourceTabPaneViewController.h>
+#include <workspace/resources/KRSyntaxErrorViewController.h>
 
 #include <QMainWindow>
 #include <QObject>
@@ -10,6 +13,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <memory>
 
 class JWPopUpToolbarItem;
@@ -31,6 +35,7 @@ class KRWindow;
 class QAction;
 class QKeyEvent;
 class QToolBar;
+class QToolButton;
 
 // The controller of an open project's window: the outline on the left, the object palette, and
 // the master tab pane with one tab per page (each with its inspector). It makes the project
@@ -41,7 +46,9 @@ class QToolBar;
 class KRWindowController : public QObject,
                            public KRProjectWindowController,
                            public KRMenuResponder,
-                           public KRProjectPaneDelegate
+                           public KRProjectPaneDelegate,
+                           public KRResourceTabPaneDelegate,
+                           public KRSyntaxErrorViewDelegate
 {
     Q_OBJECT
 
@@ -116,6 +123,8 @@ public:
     // Asks about unsaved changes ("Save", "Cancel", "Don't Save"); true when the window may
     // close.
     bool shouldCloseDocument();
+    // Closes the window without the question (its document is being replaced or dropped).
+    void closeWindowWithoutAsking();
     // Unsaved changes, edited resources waiting in the project's cache included.
     bool hasUnsavedChanges() const;
 
@@ -128,6 +137,16 @@ public:
                                  const std::shared_ptr<KRProjectResource> &resource) override;
     void showSyntaxErrorsForProjectPane(KRProjectPaneViewController *pane) override;
     void projectSettingsAction(KRProjectPaneViewController *pane, QWidget *sender) override;
+
+    // --- KRResourceTabPaneDelegate, KRSyntaxErrorViewDelegate
+    void lastResourceTabClosedAction(KRResourceTabPaneViewController *pane) override;
+    void syntaxErrorViewShowFunction(KRSyntaxErrorViewController *pane, const std::shared_ptr<KRPage> &page,
+                                     const std::shared_ptr<KRFunction> &function, std::optional<int> line,
+                                     std::optional<int> character) override;
+
+    // The news item's button (with its unread badge); the news pop-over opens under it.
+    QToolButton *newsButton() const { return m_newsButton; }
+    KRPopover *popover() const { return m_popover; }
 
     // --- Keys and edit commands
     // Whether the widget is the shown page's live view or lies inside it.
@@ -142,6 +161,12 @@ public:
     // Whether routeKeyPress would take the key: such keys are claimed before shortcuts run, so
     // each acts exactly once.
     bool wantsKey(const QKeyEvent *event, QWidget *focus) const;
+    // A press on the shown page's live view at that point of the view: the control under it is
+    // selected (added with Shift) before the page's own handlers see the press. A control
+    // already selected stays as the selection is (a drag of several starts there).
+    void designViewMouseDown(const QPointF &viewPoint, bool shift);
+    // The innermost control of the shown page under that point of the live view; null when none.
+    std::shared_ptr<KRObject> objectAtDesignViewPoint(const QPointF &viewPoint) const;
     void deleteKeyEvent();
     void controlTabKeyEvent();
     void tabKeyEvent();
@@ -188,12 +213,15 @@ private:
     QWidget *focusWidget() const;
     void sendToFocus(int command);
     void windowBecameActive();
+    void adoptTabPanes();
+    void showPopover(QWidget *content, QObject *contentOwner, QWidget *anchor, int edge);
 
     KRDocument &m_document;
     std::unique_ptr<KRWindow> m_window;
     QToolBar *m_toolbar = nullptr;
     JWPopUpToolbarItem *m_runToolbarItem = nullptr;
     QAction *m_toolbarRunInternalMenu = nullptr;
+    QToolButton *m_newsButton = nullptr;
     QWidget *m_projectContainer = nullptr;
     QWidget *m_paletteContainer = nullptr;
     QWidget *m_masterContainer = nullptr;

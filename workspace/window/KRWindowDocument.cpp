@@ -85,13 +85,19 @@ void KRWindowController::revertDocumentToSaved()
     if (m_document.fileURL().isEmpty() || !hasUnsavedChanges())
         return;
     KRAlert alert;
-    alert.messageText = QStringLiteral("Do you want to revert to the most recently saved version of the document \"%1\"?")
+    alert.messageText = QStringLiteral("Do you want to revert to the most recently saved version of the document “%1”?")
                             .arg(QFileInfo(m_document.fileURL()).completeBaseName());
     alert.informativeText = QStringLiteral("Your current changes will be lost.");
     alert.buttonTitles = {QStringLiteral("Revert"), QStringLiteral("Cancel")};
     if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
         return;
     KRProjectWindows::reopenProject(this);
+}
+
+void KRWindowController::closeWindowWithoutAsking()
+{
+    m_closing = true;
+    m_window->close();
 }
 
 bool KRWindowController::shouldCloseDocument()
@@ -101,9 +107,9 @@ bool KRWindowController::shouldCloseDocument()
     const QString name = m_document.fileURL().isEmpty() ? QStringLiteral("Untitled")
                                                         : QFileInfo(m_document.fileURL()).completeBaseName();
     KRAlert alert;
-    alert.messageText = QStringLiteral("Do you want to save the changes made to the document \"%1\"?").arg(name);
-    alert.informativeText = QStringLiteral("Your changes will be lost if you don't save them.");
-    alert.buttonTitles = {QStringLiteral("Save"), QStringLiteral("Cancel"), QStringLiteral("Don't Save")};
+    alert.messageText = QStringLiteral("Do you want to save the changes made to the document “%1”?").arg(name);
+    alert.informativeText = QStringLiteral("Your changes will be lost if you don’t save them.");
+    alert.buttonTitles = {QStringLiteral("Save"), QStringLiteral("Cancel"), QStringLiteral("Don’t Save")};
     switch (KRAlertService::current().runModal(alert)) {
     case KRAlertService::FirstButtonReturn:
         return saveDocument();

@@ -10,9 +10,13 @@
 #include <model/KRPasteboard.h>
 #include <model/KRProject.h>
 #include <platform/appkit/KRColorPanel.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/dom/KRLayoutSource.h>
+#include <platform/webview/KRWebView.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <workspace/KRDesignViewController.h>
 #include <workspace/palette/KRObjectBrowser.h>
+#include <workspace/surface/KRDesignCanvas.h>
 #include <workspace/panes/KRMasterTabPaneViewController.h>
 #include <workspace/panes/KRTabPaneViewController.h>
 #include <workspace/panes/KRTabPropertyGroupViewController.h>
@@ -21,6 +25,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -364,6 +369,51 @@ void KRWindowController::commandAEvent()
     KRMainMenu::shared().validate();
 }
 
+// --- Pointer
+
+std::shared_ptr<KRObject> KRWindowController::objectAtDesignViewPoint(const QPointF &viewPoint) const
+{
+    KRTabPaneViewController *tabPane = currentTabPane();
+    std::shared_ptr<KRPage> page = currentPage();
+    auto *view = qobject_cast<KRWebView *>(currentDesignWebView());
+    if (!tabPane || !page || !view || !tabPane->designCanvas())
+        return nullptr;
+    const double zoom = tabPane->designCanvas()->zoom();
+    const QPointF point = zoom > 0 ? viewPoint / zoom : viewPoint;
+    // The view's latest measurements: the smallest box holding the point is the innermost.
+    std::shared_ptr<KRObject> hit;
+    double hitArea = 0;
+    for (const std::shared_ptr<KRObject> &object : page->allObjects()) {
+        const std::shared_ptr<DOMElement> element = object->domElement();
+        if (!element || object.get() == static_cast<KRObject *>(page.get()))
+            continue;
+        const KRNodeGeometry g = view->layoutSource().geometryForNode(element->nodeId());
+        if (!g.valid || g.boundingWidth <= 0 || g.boundingHeight <= 0)
+            continue;
+        const QRectF box(g.clientLeft, g.clientTop, g.boundingWidth, g.boundingHeight);
+        const double area = box.width() * box.height();
+        if (box.contains(point) && (!hit || area < hitArea)) {
+            hit = object;
+            hitArea = area;
+        }
+    }
+    return hit;
+}
+
+void KRWindowController::designViewMouseDown(const QPointF &viewPoint, bool shift)
+{
+    KRDesignViewController *surface = currentDesignViewController();
+    if (!surface)
+        return;
+    std::shared_ptr<KRObject> object = objectAtDesignViewPoint(viewPoint);
+    if (!object || surface->selectedObjects().contains(object))
+        return;
+    if (shift)
+        surface->addObjectToSelection(object);
+    else
+        surface->selectObject(object);
+}
+
 // --- Grid
 
 void KRWindowController::showGridAction()
@@ -527,6 +577,11 @@ bool KRWindow::eventFilter(QObject *watched, QEvent *event)
     if (type == QEvent::MouseButtonPress) {
         // A click anywhere in the window puts the colour panel away.
         krWindowCloseColourPanel();
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        QWidget *view = m_controller.currentDesignWebView();
+        if (mouse->button() == Qt::LeftButton && view && (widget == view || view->isAncestorOf(widget)))
+            m_controller.designViewMouseDown(widget->mapTo(view, mouse->position()),
+                                             mouse->modifiers() & Qt::ShiftModifier);
         return false;
     }
     auto *key = static_cast<QKeyEvent *>(event);

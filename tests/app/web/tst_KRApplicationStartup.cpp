@@ -2,6 +2,8 @@
 
 #ifdef KR_HAVE_PROJECT_WINDOW
 #include <app/windows/KRProjectWindowHookup.h>
+#include <workspace/window/KRProjectWindows.h>
+#include <workspace/window/KRWindowController.h>
 #endif
 
 #include <app/KRApplicationDelegate.h>
@@ -170,7 +172,7 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     gallery->samplesTable->setCurrentRow(0);
     emit gallery->samplesTable->itemDoubleClicked(gallery->samplesTable->item(0));
     ASSERT_TRUE(KRTest::processEventsUntil([] { return KRDocumentController::sharedDocumentController().documents().size() == 2; }));
-    const auto sample = KRDocumentController::sharedDocumentController().documents().last();
+    auto sample = KRDocumentController::sharedDocumentController().documents().last();
     EXPECT_EQ(sample->fileURL(), destination);
     EXPECT_TRUE(KRDocumentController::windowForDocument(*sample)->isVisible());
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return delegate.galleryWindowController() == nullptr; }));
@@ -199,6 +201,22 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(about->webView()).contains(QStringLiteral("—")); }));
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
     saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
+
+#ifdef KR_HAVE_PROJECT_WINDOW
+    // Revert reads the package into a fresh window; that project is still one of the open
+    // documents, so the review at quit reaches it.
+    KRWindowController *sampleWindow = nullptr;
+    for (KRWindowController *controller : KRProjectWindows::openWindows()) {
+        if (&controller->document() == sample.get())
+            sampleWindow = controller;
+    }
+    ASSERT_NE(sampleWindow, nullptr);
+    KRWindowController *reverted = KRProjectWindows::reopenProject(sampleWindow);
+    ASSERT_NE(reverted, nullptr);
+    sample = reverted->document().shared_from_this();
+    EXPECT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 3);
+    EXPECT_EQ(KRDocumentController::sharedDocumentController().documentForPath(destination), sample);
+#endif
 
     // Quitting with a changed project asks about it; Don't Save quits.
     sample->undoManager().registerUndo(&delegate, [] {});

@@ -12,6 +12,7 @@
 #include <platform/foundation/KRResources.h>
 
 #include <KRTestSupport.h>
+#include <KRCopyTree.h>
 
 #include <gtest/gtest.h>
 
@@ -52,14 +53,7 @@ QStringList samplePackages()
 QString copyOfPackage(const QString &package)
 {
     const QString target = KRTest::makeTempDir() + QLatin1Char('/') + QFileInfo(package).fileName();
-    const QDir source(package);
-    QDirIterator it(package, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString copy = target + QLatin1Char('/') + source.relativeFilePath(file);
-        QDir().mkpath(QFileInfo(copy).path());
-        QFile::copy(file, copy);
-    }
+    KRTest::copyTree(package, target);
     return target;
 }
 

@@ -1,3 +1,4 @@
+#include "../support/KRProxiedRequest.h"
 #include "../support/KRTestHTTPServer.h"
 
 #include <network/KRJSONRPC.h>
@@ -150,19 +151,7 @@ TEST(KRProxyAuthViewController, TheClientsProxyCredentialsComeFromTheAlertsField
     auto previous = KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
     KRProxyAuthViewController::installAsProxyCredentialPrompt();
     auto client = KRJSONRPC::create();
-    auto run = [&] {
-        auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://service.invalid/proxied")));
-        r->setProxyHost(QStringLiteral("127.0.0.1"));
-        r->setProxyPort(server.port());
-        r->setUseSessionPersistence(false);
-        r->setDelegate(std::static_pointer_cast<NetHTTPRequestDelegate>(client));
-        bool done = false;
-        r->setCompletionBlock([&] { done = true; });
-        r->setFailedBlock([&] { done = true; });
-        r->startAsynchronous();
-        EXPECT_TRUE(KRTest::processEventsUntil([&] { return done; }));
-        return r;
-    };
+    auto run = [&] { return KRTest::runThroughProxy(server, client); };
 
     answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Login"), QStringLiteral("proxy-alert.png"));
     auto accepted = run();

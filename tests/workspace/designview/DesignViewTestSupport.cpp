@@ -3,6 +3,10 @@
 #include <core/KRNodeRunner.h>
 #include <controls/KRControlLibrary.h>
 #include <model/KRLocalServerPort.h>
+#include <model/KRWebViewCache.h>
+#include <platform/foundation/KRUndoManager.h>
+#include <platform/webview/KRWebViewFactory.h>
+#include <workspace/designview/KRPageDesignView.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 
@@ -73,6 +77,37 @@ std::shared_ptr<KRProject> openProject(const QByteArray &xml, std::shared_ptr<KR
     documentOut = document.value();
     KRResult<std::shared_ptr<KRProject>> project = KRProject::create(document.value(), designMode);
     return project ? project.value() : nullptr;
+}
+
+void LivePageTest::SetUpTestSuite()
+{
+    s_serverRuns = startRuntimeServer();
+    s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
+}
+
+void LivePageTest::TearDownTestSuite()
+{
+    KRProject::setWebViewFactory(s_previousFactory);
+    stopRuntimeServer();
+}
+
+void LivePageTest::openPages(const QString &pagesXML, const QString &pageID)
+{
+    if (!s_serverRuns)
+        GTEST_SKIP() << "the runtime server does not run here (node missing)";
+    project = openProject(projectXML(pagesXML), document);
+    ASSERT_TRUE(project);
+    page = project->pageForID(pageID);
+    ASSERT_TRUE(page);
+}
+
+bool LivePageTest::settle(KRPageDesignView &live)
+{
+    KRWebView *view = live.webView();
+    return KRTest::processEventsUntil([&] {
+        view->flush();
+        return view->isInStep() && !live.isWaitingForSizes() && document->undoManager().groupingLevel() == 0;
+    }, std::chrono::seconds(20));
 }
 
 QVariant js(QWebEngineView &view, const QString &script)

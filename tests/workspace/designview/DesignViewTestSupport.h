@@ -13,6 +13,9 @@
 #include <platform/webview/KRWebEngineEnvironment.h>
 #include <platform/webview/KRWebView.h>
 
+class KRPageDesignView;
+class KRWebViewCacheViewFactory;
+
 #include <KRTestSupport.h>
 
 #include <gtest/gtest.h>
@@ -76,6 +79,29 @@ public:
                 return &c;
         return nullptr;
     }
+};
+
+// A fixture for tests of live pages: the runtime server and the real web-view factory for the
+// whole program, and a project opened in design mode for each test.
+class LivePageTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+
+    // Opens the pages in a project and takes `pageID` as `page`; skips the test where the
+    // runtime server cannot run. Callers return when IsSkipped() or HasFatalFailure().
+    void openPages(const QString &pagesXML, const QString &pageID = QStringLiteral("page1"));
+    // Waits until every change made so far is in the live page and no size is on its way.
+    bool settle(KRPageDesignView &live);
+
+    std::shared_ptr<KRDocument> document;
+    std::shared_ptr<KRProject> project;
+    std::shared_ptr<KRPage> page;
+
+private:
+    static inline bool s_serverRuns = false;
+    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
 };
 
 // The result of a script in the live page (waits at most 10 s).

@@ -12,7 +12,6 @@
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/webview/KRDesignViewControllerProxy.h>
 #include <platform/webview/KRLayoutCache.h>
-#include <platform/webview/KRWebViewFactory.h>
 #include <workspace/designview/KRPageDesignView.h>
 #include <workspace/designview/KRPageDesignViews.h>
 
@@ -36,28 +35,14 @@ const QString kPage = QStringLiteral(
     "<KRLabel id=\"label1\" top=\"70\" left=\"50\" width=\"120\" height=\"24\">Other page</KRLabel>"
     "</KRContents></KRPage>");
 
-class KRPageDesignViewLive : public ::testing::Test
+class KRPageDesignViewLive : public LivePageTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_serverRuns = startRuntimeServer();
-        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
-    }
-    static void TearDownTestSuite()
-    {
-        KRProject::setWebViewFactory(s_previousFactory);
-        stopRuntimeServer();
-    }
-
     void SetUp() override
     {
-        if (!s_serverRuns)
-            GTEST_SKIP() << "the runtime server does not run here (node missing)";
-        project = openProject(projectXML(kPage), document);
-        ASSERT_TRUE(project);
-        page = project->pageForID(QStringLiteral("page1"));
-        ASSERT_TRUE(page);
+        openPages(kPage);
+        if (IsSkipped() || HasFatalFailure())
+            return;
         auto made = KRPageDesignView::create(page);
         ASSERT_TRUE(made) << made.error().message().toStdString();
         live = std::move(made.value());
@@ -82,14 +67,7 @@ protected:
         project.reset();
     }
 
-    // Every change made so far is in the view and no size is still on its way.
-    bool settle()
-    {
-        return KRTest::processEventsUntil([&] {
-            view->flush();
-            return view->isInStep() && !live->isWaitingForSizes() && document->undoManager().groupingLevel() == 0;
-        }, std::chrono::seconds(20));
-    }
+    bool settle() { return LivePageTest::settle(*live); }
 
     std::shared_ptr<KRObject> object(const QString &id) const { return page->objectForID(id); }
     QString live_(const QString &script) { return js(*view, script).toString(); }
@@ -98,12 +76,6 @@ protected:
         return live_(QStringLiteral("(function(e){ return %1; })(%2)").arg(expression, liveNode(object(id)->domElement())));
     }
 
-    static inline bool s_serverRuns = false;
-    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
-
-    std::shared_ptr<KRDocument> document;
-    std::shared_ptr<KRProject> project;
-    std::shared_ptr<KRPage> page;
     std::unique_ptr<KRPageDesignView> live;
     KRWebView *view = nullptr;
     RecordingHandler surface;

@@ -1,6 +1,7 @@
 // The project outline driven through its source list: groups and badges, selection routing,
 // in-place renames with their guards, deletion with undo, menus, drops and drags.
 
+#include "../KRWorkspaceProjectTest.h"
 #include "../../model/KRModelTestFixtures.h"
 #include "../../model/KRPageTestSupport.h"
 #include "../../model/KRWebFolderTestSupport.h"
@@ -63,20 +64,15 @@ public:
     QStringList openPaths;
 };
 
-class ProjectOutline : public ::testing::Test
+class ProjectOutline : public KRWorkspaceProjectTest
 {
 protected:
     void SetUp() override
     {
-        KRResources::setResourcesDirectory(QStringLiteral(KR_SOURCE_DIR "/resources"));
-        alerts = std::make_shared<KRScriptedAlertService>();
-        previousAlerts = KRAlertService::setCurrent(alerts);
-        project = krOpenProject(krProjectXML(QStringLiteral(
-                                    "<KRPage id=\"page2\"><KRContents><KRFunction id=\"onShow\">var a</KRFunction>"
-                                    "</KRContents></KRPage><KRPage id=\"alpha\"/><KRPage id=\"page10\"/><KRPage id=\"Zeta\"/>")),
-                                true, &document);
-        ASSERT_TRUE(project);
-        web = project->krwebURL().toLocalFile();
+        openProject(QStringLiteral("<KRPage id=\"page2\"><KRContents><KRFunction id=\"onShow\">var a</KRFunction>"
+                                   "</KRContents></KRPage><KRPage id=\"alpha\"/><KRPage id=\"page10\"/><KRPage id=\"Zeta\"/>"));
+        if (HasFatalFailure())
+            return;
         KRTest::writeFile(web + "/style.css", KRWebFolderTest::themeCSS);
         KRTest::writeFile(web + "/other.css", KRWebFolderTest::themeCSS);
         KRTest::writeFile(web + "/app.js", "var x = 1;\n");
@@ -96,7 +92,7 @@ protected:
     void TearDown() override
     {
         pane.reset();
-        KRAlertService::setCurrent(previousAlerts);
+        KRWorkspaceProjectTest::TearDown();
     }
 
     // The outline as shown, folders opened: one entry per row, indented by level, with its
@@ -140,14 +136,6 @@ protected:
         }
         return -1;
     }
-    std::shared_ptr<KRProjectResource> resource(const QString &name) const
-    {
-        for (const auto &item : project->resources()) {
-            if (item->name() == name)
-                return item;
-        }
-        return nullptr;
-    }
     // Types the text into the row's in-place editor and commits it with Return.
     void rename(const QString &label, const QString &text)
     {
@@ -182,11 +170,6 @@ protected:
         KRNotificationCenter::defaultCenter().post(KRDidPerformSyntaxCheckDocumentNotification, document->identity());
     }
 
-    std::shared_ptr<KRScriptedAlertService> alerts;
-    std::shared_ptr<KRAlertService> previousAlerts;
-    std::shared_ptr<KRDocument> document;
-    std::shared_ptr<KRProject> project;
-    QString web;
     RecordingWindow window;
     std::unique_ptr<KRProjectPaneViewController> pane;
     SLSourceList *list = nullptr;

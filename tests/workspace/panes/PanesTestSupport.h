@@ -5,7 +5,10 @@
 
 #include "../../inspector/InspectorTestSupport.h"
 
+#include <model/KRFunction.h>
 #include <workspace/panes/KRFunctionViewController.h>
+
+#include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QPointer>
@@ -17,6 +20,21 @@ using KRInspectorTest::Fixture;
 // page1: a button, a label, a list view, a timer and two functions: "onClick" (arguments
 // "event", body "alert(event);") and "ready" (no arguments, body "go();\n\nstop();").
 Fixture openSample();
+
+// A fixture with the sample page opened; derived fixtures return when HasFatalFailure().
+class SampleTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        f = openSample();
+        ASSERT_TRUE(f.page);
+    }
+    std::shared_ptr<KRObject> object(const char *id) const { return f.object(QString::fromLatin1(id)); }
+    std::shared_ptr<KRFunction> function(const char *id) const { return std::dynamic_pointer_cast<KRFunction>(object(id)); }
+
+    Fixture f;
+};
 
 // Shows what the error pop-over would load; installed for the life of the object.
 class RecordingHelpContent : public KRSyntaxErrorHelpContent

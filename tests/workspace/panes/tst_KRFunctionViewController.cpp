@@ -19,18 +19,15 @@ using namespace KRPanesTest;
 
 namespace {
 
-class FunctionEditor : public ::testing::Test
+class FunctionEditor : public SampleTest
 {
 protected:
     void SetUp() override
     {
-        f = openSample();
-        ASSERT_TRUE(f.page);
+        SampleTest::SetUp();
+        if (HasFatalFailure())
+            return;
         f.document->undoManager().removeAllActions();
-    }
-    std::shared_ptr<KRFunction> function(const char *id) const
-    {
-        return std::dynamic_pointer_cast<KRFunction>(f.object(QString::fromLatin1(id)));
     }
     KRFunctionViewController &open(const char *id)
     {
@@ -53,7 +50,6 @@ protected:
     }
     void postSyntaxCheck() { KRNotificationCenter::defaultCenter().post(KRDidPerformSyntaxCheckDocumentNotification, f.document->identity()); }
 
-    Fixture f;
     std::unique_ptr<KRFunctionViewController> editor;
 };
 

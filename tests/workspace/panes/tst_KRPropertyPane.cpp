@@ -28,13 +28,14 @@ public:
     void propertyPaneEditNavbarItems(KRPropertyPaneViewController *, const std::shared_ptr<KRObject> &, const QString &) override {}
 };
 
-class PropertyPane : public ::testing::Test
+class PropertyPane : public SampleTest
 {
 protected:
     void SetUp() override
     {
-        f = openSample();
-        ASSERT_TRUE(f.page);
+        SampleTest::SetUp();
+        if (HasFatalFailure())
+            return;
         pane = KRCachingViewController::create<KRPropertyPaneViewController>();
         pane->setClock([this] { return now; });
         pane->setDelegate(&delegate);
@@ -42,7 +43,6 @@ protected:
         pane->view()->resize(275, 600);
         pane->view()->show();
     }
-    std::shared_ptr<KRObject> object(const char *id) const { return f.object(QString::fromLatin1(id)); }
     QStringList popupTitles() const
     {
         QStringList titles;
@@ -51,7 +51,6 @@ protected:
         return titles;
     }
 
-    Fixture f;
     RecordingPaneDelegate delegate;
     std::unique_ptr<KRPropertyPaneViewController> pane;
     qint64 now = 10000;

@@ -20,13 +20,14 @@ using namespace KRPanesTest;
 
 namespace {
 
-class PageTabs : public ::testing::Test
+class PageTabs : public SampleTest
 {
 protected:
     void SetUp() override
     {
-        f = openSample();
-        ASSERT_TRUE(f.page);
+        SampleTest::SetUp();
+        if (HasFatalFailure())
+            return;
         master = KRCachingViewController::create<KRMasterTabPaneViewController>();
         master->setProject(f.project);
         master->view()->resize(1000, 620);
@@ -36,11 +37,6 @@ protected:
         pane = group->tabPaneViewController();
         inspector = group->propertyPaneViewController();
     }
-    std::shared_ptr<KRFunction> function(const char *id) const
-    {
-        return std::dynamic_pointer_cast<KRFunction>(f.object(QString::fromLatin1(id)));
-    }
-    std::shared_ptr<KRObject> object(const char *id) const { return f.object(QString::fromLatin1(id)); }
     QStringList tabs(TBTabView *view) const
     {
         QStringList list;
@@ -50,7 +46,6 @@ protected:
     }
     QString selected() const { return pane->tabView()->selectedIdentifier(); }
 
-    Fixture f;
     std::unique_ptr<KRMasterTabPaneViewController> master;
     KRTabPropertyGroupViewController *group = nullptr;
     KRTabPaneViewController *pane = nullptr;

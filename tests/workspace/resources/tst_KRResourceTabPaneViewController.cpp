@@ -2,6 +2,7 @@
 // file only with the project; closing an edited tab asks; text the file's encoding cannot
 // hold is told and kept; an unreadable file leaves its tab empty.
 
+#include "../KRWorkspaceProjectTest.h"
 #include "../../model/KRModelTestFixtures.h"
 #include "../../model/KRPageTestSupport.h"
 
@@ -48,17 +49,14 @@ public:
     QString nibName() const override { return QStringLiteral("KRTestThemeEditorView"); }
 };
 
-class ResourceTabs : public ::testing::Test
+class ResourceTabs : public KRWorkspaceProjectTest
 {
 protected:
     void SetUp() override
     {
-        KRResources::setResourcesDirectory(QStringLiteral(KR_SOURCE_DIR "/resources"));
-        alerts = std::make_shared<KRScriptedAlertService>();
-        previousAlerts = KRAlertService::setCurrent(alerts);
-        project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>")), true, &document);
-        ASSERT_TRUE(project);
-        web = project->krwebURL().toLocalFile();
+        openProject(QStringLiteral("<KRPage id=\"page1\"/>"));
+        if (HasFatalFailure())
+            return;
         KRTest::writeFile(web + "/site.css", "body { color: red; }\n");
         KRTest::writeFile(web + "/latin.txt", "caf\xe9 cr\xe8me br\xfbl\xe9""e, na\xefve fa\xe7""ade\n");
         KRTest::writeFile(web + "/app.js", "var a = 1;\n");
@@ -73,17 +71,9 @@ protected:
     void TearDown() override
     {
         pane.reset();
-        KRAlertService::setCurrent(previousAlerts);
+        KRWorkspaceProjectTest::TearDown();
     }
 
-    std::shared_ptr<KRProjectResource> resource(const QString &name) const
-    {
-        for (const auto &item : project->resources()) {
-            if (item->name() == name)
-                return item;
-        }
-        return nullptr;
-    }
     // Types at the end of the text, then leaves the editor, which ends editing.
     void type(KRResourceViewController *editor, const QString &text)
     {
@@ -117,11 +107,6 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    std::shared_ptr<KRScriptedAlertService> alerts;
-    std::shared_ptr<KRAlertService> previousAlerts;
-    std::shared_ptr<KRDocument> document;
-    std::shared_ptr<KRProject> project;
-    QString web;
     RecordingWindow window;
     std::unique_ptr<KRResourceTabPaneViewController> pane;
 };

@@ -9,7 +9,6 @@
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRLayoutCache.h>
-#include <platform/webview/KRWebViewFactory.h>
 #include <workspace/KRDesignViewController.h>
 #include <workspace/designview/KRPageDesignView.h>
 #include <workspace/surface/KRDesignCanvas.h>
@@ -34,27 +33,14 @@ const QString kPages = QStringLiteral(
     "<KRLabel id=\"label1\" top=\"70\" left=\"50\" width=\"120\" height=\"24\">Other page</KRLabel>"
     "</KRContents></KRPage>");
 
-class KRDesignCanvasLive : public ::testing::Test
+class KRDesignCanvasLive : public LivePageTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_serverRuns = startRuntimeServer();
-        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
-    }
-    static void TearDownTestSuite()
-    {
-        KRProject::setWebViewFactory(s_previousFactory);
-        stopRuntimeServer();
-    }
-
     void SetUp() override
     {
-        if (!s_serverRuns)
-            GTEST_SKIP() << "the runtime server does not run here (node missing)";
-        project = openProject(projectXML(kPages), document);
-        ASSERT_TRUE(project);
-        page = project->pageForID(QStringLiteral("page1"));
+        openPages(kPages);
+        if (IsSkipped() || HasFatalFailure())
+            return;
         live = showPage(page);
         ASSERT_TRUE(live);
         defaults = std::make_unique<KRUserDefaults>(KRTest::makeTempDir() + QStringLiteral("/defaults.conf"));
@@ -84,13 +70,7 @@ protected:
     {
         return KRTest::processEventsUntil([&] { return shown.isDesignDocumentLoaded(); }, std::chrono::seconds(60));
     }
-    bool settle()
-    {
-        return KRTest::processEventsUntil([&] {
-            view->flush();
-            return view->isInStep() && !live->isWaitingForSizes() && document->undoManager().groupingLevel() == 0;
-        }, std::chrono::seconds(20));
-    }
+    bool settle() { return LivePageTest::settle(*live); }
     std::shared_ptr<KRObject> object(const char *id) const { return page->objectForID(QString::fromLatin1(id)); }
     int v(const char *id, const char *key) const { return object(id)->value(QString::fromLatin1(key)).toInt(); }
     QWidget *input() const { return view->focusProxy(); }
@@ -122,11 +102,6 @@ protected:
         return dir;
     }
 
-    static inline bool s_serverRuns = false;
-    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
-    std::shared_ptr<KRDocument> document;
-    std::shared_ptr<KRProject> project;
-    std::shared_ptr<KRPage> page;
     std::unique_ptr<KRPageDesignView> live;
     std::unique_ptr<KRUserDefaults> defaults;
     std::unique_ptr<KRDesignCanvas> canvas;

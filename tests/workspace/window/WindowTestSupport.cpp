@@ -10,12 +10,13 @@
 
 namespace KRWindowTest {
 
-void prepare()
+void prepare(bool fixedLibraryPort)
 {
     static bool done = false;
     if (!done) {
         done = true;
-        KRLocalServerPort::setProvider([] { return qint64(4242); });
+        if (fixedLibraryPort)
+            KRLocalServerPort::setProvider([] { return qint64(4242); });
         KRPage::registerPageClass();
         registerControlLibrary();
     }

@@ -18,8 +18,10 @@
 
 namespace KRWindowTest {
 
-// Registers the page and control classes (once) and installs the window factory.
-void prepare();
+// Registers the page and control classes (once) and installs the window factory. Pages find
+// their libraries on a fixed local-server port unless told otherwise (a live runtime server
+// provides the port).
+void prepare(bool fixedLibraryPort = true);
 
 // A package "<name>.krproj" in a fresh folder with the given pages (KRPage elements) and
 // project settings (attributes of the KRProject element); returns its path.

@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QPointer>
 #include <QTest>
 #include <QToolBar>
 
@@ -54,9 +55,9 @@ protected:
 } // namespace
 
 // A start-page setting that names no page opens the first page; a valid one opens that page.
-// The window is built as a person expects it: panes shown once loaded, the toolbar's items
-// under their identifiers, the Run item without the dead external entry, the menu bar.
-TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstWithItsPanesToolbarAndMenus)
+// Once loaded the overlay is gone; the Run item offers no dead external entry; the settings
+// pop-over opens one at a time.
+TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstReadyWithItsCommands)
 {
     KRWindowController *fallback = open(writePackage(QStringLiteral("Fallback"), kTwoPages, QStringLiteral("startPage=\"gone\"")));
     ASSERT_TRUE(fallback);
@@ -67,26 +68,22 @@ TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstWithItsPanesToolbarAndMenus)
 
     KRWindow *window = start->projectWindow();
     EXPECT_FALSE(start->loadingView()->isVisible());
-    for (QWidget *container : {start->projectPaneContainerView(), start->palettePaneContainerView(),
-                               start->masterTabPaneContainerView()})
-        EXPECT_TRUE(container->isVisible()) << container->objectName().toStdString();
-    QToolBar *toolbar = start->toolbar();
-    QStringList items;
-    for (QAction *item : toolbar->actions())
-        items << item->objectName();
-    EXPECT_TRUE(items.contains(QStringLiteral("runToolbarItem")));
-    EXPECT_TRUE(items.contains(QStringLiteral("news-item")));
     auto *runMenu = window->findChild<QMenu *>(QStringLiteral("runMenu"));
     ASSERT_TRUE(runMenu);
     QStringList runEntries;
     for (QAction *entry : runMenu->actions())
         runEntries << entry->text();
     EXPECT_EQ(runEntries, (QStringList{QStringLiteral("Run in Device Preview"), QStringLiteral("Run in Browser")}));
-    QStringList menus;
-    for (QAction *menu : window->menuBar()->actions())
-        menus << menu->text();
-    for (const char *title : {"File", "Edit", "View", "Project"})
-        EXPECT_TRUE(menus.contains(QString::fromLatin1(title))) << title;
+
+    // The settings pop-over opens beside the outline's header, one at a time.
+    start->projectSettingsAction();
+    QPointer<KRPopover> settings = start->popover();
+    ASSERT_TRUE(settings);
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_EQ(settings->contentWidget()->objectName(), QStringLiteral("projectSettingsView"));
+    start->projectSettingsAction();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return settings.isNull(); }));
+    EXPECT_TRUE(start->popover());
 
     // A second open of the same package brings its window forward instead of a second one.
     EXPECT_EQ(open(start->document().fileURL()), start);
@@ -254,7 +251,7 @@ TEST_F(ProjectWindow, MenuValidationFollowsTheGridTheDocumentAndTheUndoStack)
 
 // Keys act once, where the focus is: Ctrl+V in a text field pastes once (no second paste
 // through the menu's shortcut); an arrow key there moves the text cursor and is not taken for
-// page objects.
+// page objects; the menu's edit commands reach the text.
 TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
 {
     KRWindowController *controller = open(writePackage(QStringLiteral("Keys"), kTwoPages));
@@ -281,10 +278,19 @@ TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
     QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("xyzxyz"));
     EXPECT_TRUE(field->text().isEmpty());
+
+    // The menu's Delete with the focus in a text deletes the selected text.
+    field->setText(QStringLiteral("abc"));
+    field->setSelection(1, 1);
+    KRMainMenu::shared().validate();
+    ASSERT_TRUE(command("delete")->isEnabled());
+    command("delete")->trigger();
+    EXPECT_EQ(field->text(), QStringLiteral("ac"));
 }
 
 // Unsaved changes, edited resources included, are asked about: "Cancel" keeps the window,
-// "Don't Save" closes it; saved edits come back when the project is opened again.
+// "Don't Save" closes it; Revert goes back to the saved package; saved edits come back when
+// the project is opened again.
 TEST_F(ProjectWindow, ClosingAsksAboutUnsavedChangesAndSavedEditsComeBack)
 {
     const QString path = writePackage(QStringLiteral("Dirty"), kTwoPages);
@@ -301,16 +307,28 @@ TEST_F(ProjectWindow, ClosingAsksAboutUnsavedChangesAndSavedEditsComeBack)
     alerts->scriptButton(QStringLiteral("Cancel"));
     QSignalSpy closed(controller, &KRWindowController::windowDidClose);
     controller->projectWindow()->close();
-    EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Do you want to save the changes made to the document \"Dirty\"?")});
+    EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Do you want to save the changes made to the document “Dirty”?")});
     EXPECT_TRUE(controller->projectWindow()->isVisible());
     EXPECT_EQ(closed.count(), 0);
 
     EXPECT_TRUE(controller->saveDocument());
     EXPECT_FALSE(controller->hasUnsavedChanges());
+
+    // Revert reads the saved package into a fresh window in place of this one.
     controller->createPageAction();
-    alerts->scriptButton(QStringLiteral("Don't Save"));
+    alerts->scriptButton(QStringLiteral("Revert"));
+    controller->revertDocumentToSaved();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return KRProjectWindows::openWindows().size() == 1
+                                                        && KRProjectWindows::openWindows().first() != controller; }));
+    controller = KRProjectWindows::openWindows().first();
+    EXPECT_EQ(controller->krProject()->krPages().size(), 3);
+    EXPECT_FALSE(controller->hasUnsavedChanges());
+    QSignalSpy closedAfterRevert(controller, &KRWindowController::windowDidClose);
+
+    controller->createPageAction();
+    alerts->scriptButton(QStringLiteral("Don’t Save"));
     controller->projectWindow()->close();
-    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(closedAfterRevert.count(), 1);
     ASSERT_TRUE(KRTest::processEventsUntil([] { return KRProjectWindows::openWindows().isEmpty(); }));
 
     KRWindowController *again = open(path);

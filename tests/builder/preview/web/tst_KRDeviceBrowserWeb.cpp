@@ -10,6 +10,7 @@
 #include <model/KRDeviceInformation.h>
 #include <model/KRObjectInfo.h>
 #include <KRTestSupport.h>
+#include <KRWebTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <QPainter>
@@ -21,22 +22,10 @@ using namespace KRE2E;
 
 namespace {
 
-QVariant previewEval(QWebEngineView *view, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    view->page()->runJavaScript(script, [&](const QVariant &r) {
-        result = r;
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; }, seconds(10));
-    return result;
-}
-
 bool previewWaitFor(KRDeviceBrowserWindowController &c, const QString &expression, milliseconds timeout = seconds(30))
 {
     return KRTest::processEventsUntil(
-        [&] { return c.webView() && previewEval(c.webView(), QStringLiteral("!!(%1)").arg(expression)).toBool(); }, timeout);
+        [&] { return c.webView() && KRTest::evaluateScript(c.webView(), QStringLiteral("!!(%1)").arg(expression)).toBool(); }, timeout);
 }
 
 // The window with its page laid over it where the page is visible (the engine composes the
@@ -46,15 +35,8 @@ QImage previewScreenshot(KRDeviceBrowserWindowController &c, const QString &name
     QWebEngineView *view = c.webView();
     // The engine draws a new size a few frames later.
     KRTest::processEventsUntil([] { return false; }, milliseconds(800));
-    QImage page;
-    EXPECT_TRUE(KRTest::processEventsUntil([&] {
-        page = view->grab().toImage();
-        int differing = 0;
-        for (int y = 0; y < page.height(); y += 4)
-            for (int x = 0; x < page.width(); x += 4)
-                differing += page.pixel(x, y) != page.pixel(0, 0) ? 1 : 0;
-        return differing > 100;
-    }));
+    const QImage page = KRTest::paintedPage(view, 100);
+    EXPECT_FALSE(page.isNull()) << "the page did not paint";
     QWidget *window = c.window();
     QImage shot = KRTest::renderWidget(*window, {1, QColor(236, 236, 236), true});
     QPainter painter(&shot);
@@ -71,24 +53,14 @@ class KRDeviceBrowserWeb : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        if (!webLibrariesStaged())
-            return;
-        s_failure = new QString;
-        s_folder = new QString;
-        s_startPage = new QString(buildSample(QStringLiteral("Showcase"), *s_folder, *s_failure));
+        s_sample = buildSuiteSample(QStringLiteral("Showcase"));
     }
-    static void TearDownTestSuite()
-    {
-        delete s_startPage;
-        delete s_folder;
-        delete s_failure;
-        s_startPage = s_folder = s_failure = nullptr;
-    }
+    static void TearDownTestSuite() { s_sample.reset(); }
     void SetUp() override
     {
         if (!webLibrariesStaged())
             GTEST_SKIP() << "web libraries or the runtime not staged (build stage_web_libs and runtime_js)";
-        ASSERT_FALSE(s_startPage->isEmpty()) << "build failed: " << s_failure->toStdString();
+        ASSERT_FALSE(s_sample->startPage.isEmpty()) << "build failed: " << s_sample->failure.toStdString();
         previousOpener = KROpenURLService::setCurrent(opened);
         previousAlerts = KRAlertService::setCurrent(alerts);
         controller = std::make_unique<KRDeviceBrowserWindowController>();
@@ -105,7 +77,7 @@ protected:
     void run(int mode, const QString &device = {})
     {
         controller->setMode(mode);
-        controller->setIndexFilePath(*s_startPage);
+        controller->setIndexFilePath(s_sample->startPage);
         if (!device.isEmpty())
             controller->setDeviceID(device);
         controller->window()->show();
@@ -131,14 +103,12 @@ protected:
         // The page keeps the device's width in CSS pixels at every zoom.
         double cssWidth = 0;
         EXPECT_TRUE(KRTest::processEventsUntil([&] {
-            cssWidth = previewEval(controller->webView(), QStringLiteral("window.innerWidth")).toDouble();
+            cssWidth = KRTest::evaluateScript(controller->webView(), QStringLiteral("window.innerWidth")).toDouble();
             return std::abs(cssWidth - device->width) <= 1.0;
         })) << cssWidth << " CSS pixels wide, not " << device->width;
     }
 
-    static QString *s_failure;
-    static QString *s_folder;
-    static QString *s_startPage;
+    static inline std::unique_ptr<SuiteSample> s_sample;
     std::shared_ptr<KRRecordingOpenURLService> opened = std::make_shared<KRRecordingOpenURLService>();
     std::shared_ptr<KROpenURLService> previousOpener;
     std::shared_ptr<KRScriptedAlertService> alerts = std::make_shared<KRScriptedAlertService>();
@@ -146,9 +116,6 @@ protected:
     std::unique_ptr<KRDeviceBrowserWindowController> controller;
 };
 
-QString *KRDeviceBrowserWeb::s_failure = nullptr;
-QString *KRDeviceBrowserWeb::s_folder = nullptr;
-QString *KRDeviceBrowserWeb::s_startPage = nullptr;
 
 TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
 {
@@ -164,7 +131,7 @@ TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
     EXPECT_EQ(controller->addressField()->text(), controller->urlString());
     expectPageInTheScreen();
 
-    previewEval(controller->webView(), QStringLiteral("$('#_home_helloButton_inp')[0].click()"));
+    KRTest::evaluateScript(controller->webView(), QStringLiteral("$('#_home_helloButton_inp')[0].click()"));
     EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("$('#home_greeting').text() === 'Hello, world!'"), seconds(5)));
     previewScreenshot(*controller, QStringLiteral("preview-iphone-100.png"));
 
@@ -188,7 +155,7 @@ TEST_F(KRDeviceBrowserWeb, TheConsoleAndDialogsOfThePageReachTheWindow)
 {
     run(0);
     ASSERT_TRUE(waitForStartPage());
-    EXPECT_EQ(previewEval(controller->webView(), QStringLiteral("console.log('hello from the page');"
+    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("console.log('hello from the page');"
                                                                "console.error('something broke');"
                                                                "console.warn('careful'); console.info('fyi');"
                                                                "typeof console.error + typeof console.table"))
@@ -197,13 +164,13 @@ TEST_F(KRDeviceBrowserWeb, TheConsoleAndDialogsOfThePageReachTheWindow)
     EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.log: hello from the page")));
     EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.error: something broke")));
     EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.warn: careful")));
-    previewEval(controller->webView(), QStringLiteral("__kr_controller.consoleLog_('through the bridge')"));
+    KRTest::evaluateScript(controller->webView(), QStringLiteral("__kr_controller.consoleLog_('through the bridge')"));
     EXPECT_TRUE(clientLogContains(QStringLiteral("]: console.log: through the bridge")));
 
     alerts->scriptButton(QStringLiteral("Cancel"));
-    EXPECT_EQ(previewEval(controller->webView(), QStringLiteral("confirm('Really?')")).toBool(), false);
+    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("confirm('Really?')")).toBool(), false);
     alerts->scriptButton(QStringLiteral("OK"));
-    EXPECT_EQ(previewEval(controller->webView(), QStringLiteral("confirm('Really?')")).toBool(), true);
+    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("confirm('Really?')")).toBool(), true);
     ASSERT_EQ(alerts->shownAlerts().size(), 2);
     EXPECT_EQ(alerts->shownAlerts()[0].messageText, QStringLiteral("JavaScript"));
     EXPECT_EQ(alerts->shownAlerts()[0].informativeText, QStringLiteral("Really?"));
@@ -273,7 +240,7 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     // its own beside the first.
     KRDeviceBrowserWindowController second;
     second.setMode(0);
-    second.setIndexFilePath(*s_startPage);
+    second.setIndexFilePath(s_sample->startPage);
     second.window()->show();
     EXPECT_TRUE(previewWaitFor(second, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
                                                       "$.mobile.activePage.attr('id') === 'home'")));

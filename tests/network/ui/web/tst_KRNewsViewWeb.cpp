@@ -5,6 +5,7 @@
 #include <platform/webview/KRWebEngineEnvironment.h>
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
+#include <KRWebTestSupport.h>
 
 #include "../../support/KRTestHTTPServer.h"
 
@@ -17,23 +18,11 @@ namespace {
 
 const bool g_newsSchemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
 
-QVariant newsEvaluate(QWebEngineView *view, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    view->page()->runJavaScript(script, [&](const QVariant &r) {
-        result = r;
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; });
-    return result;
-}
-
 // Clicks the element the selector finds with the mouse, as the user would.
 void newsClick(QWebEngineView *view, const QString &selector)
 {
     const QVariantList box =
-        newsEvaluate(view, QStringLiteral("(function(){var r=document.querySelector(\"%1\").getBoundingClientRect();"
+        KRTest::evaluateScript(view, QStringLiteral("(function(){var r=document.querySelector(\"%1\").getBoundingClientRect();"
                                           "return [r.left+r.width/2,r.top+r.height/2];})()")
                                .arg(selector))
             .toList();
@@ -43,7 +32,7 @@ void newsClick(QWebEngineView *view, const QString &selector)
 
 int newsVisibleMarks(QWebEngineView *view)
 {
-    return newsEvaluate(view, QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.news-unread'),"
+    return KRTest::evaluateScript(view, QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.news-unread'),"
                                              "function(e){return getComputedStyle(e).display != 'none';}).length"))
         .toInt();
 }
@@ -63,7 +52,7 @@ protected:
         controller->view()->show();
         ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->webViewDidLoad(); }));
         ASSERT_TRUE(KRTest::processEventsUntil([&] {
-            return newsEvaluate(controller->webView(), QStringLiteral("document.querySelectorAll('.news-item').length")).toInt() == 3;
+            return KRTest::evaluateScript(controller->webView(), QStringLiteral("document.querySelectorAll('.news-item').length")).toInt() == 3;
         }));
     }
     void TearDown() override
@@ -93,7 +82,7 @@ TEST_F(KRNewsViewWebTest, ClickingAnItemOpensItsLinkOutsideAndMarksItRead)
     EXPECT_EQ(newsVisibleMarks(view), 1);
 
     // An ordinary link does not navigate the view, and does not leave it either.
-    newsEvaluate(view, QStringLiteral("var a = document.createElement('a'); a.id = 'plain'; a.href = 'https://example.com/';"
+    KRTest::evaluateScript(view, QStringLiteral("var a = document.createElement('a'); a.id = 'plain'; a.href = 'https://example.com/';"
                                       "a.textContent = 'plain'; document.body.appendChild(a); 0"));
     newsClick(view, QStringLiteral("#plain"));
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
@@ -130,15 +119,8 @@ TEST_F(KRNewsViewWebTest, NewsCommandShowsThePopoverUnderTheButton)
     ASSERT_NE(shown, nullptr);
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return shown->webViewDidLoad(); }));
     QWebEngineView *view = shown->webView();
-    QImage page;
-    ASSERT_TRUE(KRTest::processEventsUntil([&] {
-        page = view->grab().toImage();
-        int differing = 0;
-        for (int y = 0; y < page.height(); y += 4)
-            for (int x = 0; x < page.width(); x += 4)
-                differing += page.pixel(x, y) != page.pixel(0, 0) ? 1 : 0;
-        return differing > 50;
-    }));
+    const QImage page = KRTest::paintedPage(view, 50);
+    ASSERT_FALSE(page.isNull()) << "the news page did not paint";
     QImage shot = KRTest::renderWidget(*popover, {1, Qt::transparent, true});
     QPainter painter(&shot);
     painter.drawImage(view->mapTo(popover.data(), QPoint(0, 0)), page);

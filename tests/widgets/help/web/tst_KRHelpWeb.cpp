@@ -8,6 +8,7 @@
 
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
+#include <KRWebTestSupport.h>
 
 #include <gtest/gtest.h>
 
@@ -25,22 +26,10 @@ namespace {
 // The application registers its in-application scheme before it starts; so does this test.
 const bool g_schemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
 
-QVariant evaluate(QWebEngineView *view, const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    view->page()->runJavaScript(script, [&](const QVariant &r) {
-        result = r;
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; });
-    return result;
-}
-
 bool pageTextContains(QWebEngineView *view, const QString &text)
 {
     return KRTest::processEventsUntil([&] {
-        return evaluate(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString().contains(text);
+        return KRTest::evaluateScript(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString().contains(text);
     });
 }
 
@@ -48,15 +37,8 @@ bool pageTextContains(QWebEngineView *view, const QString &text)
 // composed by the engine, so it is grabbed on its own and laid over the window's).
 QImage saveScreenshot(QWidget *window, QWebEngineView *view, const QString &name)
 {
-    QImage page;
-    EXPECT_TRUE(KRTest::processEventsUntil([&] {
-        page = view->grab().toImage();
-        for (int y = 0; y < page.height(); y += 2)
-            for (int x = 0; x < page.width(); x += 2)
-                if (page.pixel(x, y) != page.pixel(0, 0))
-                    return true;
-        return false;
-    }));
+    const QImage page = KRTest::paintedPage(view, 0, 2);
+    EXPECT_FALSE(page.isNull()) << "the page did not paint";
     QImage shot = KRTest::renderWidget(*window, {1, QColor(236, 236, 236), false});
     QPainter painter(&shot);
     painter.drawImage(view->mapTo(window, QPoint(0, 0)), page);
@@ -68,7 +50,7 @@ QImage saveScreenshot(QWidget *window, QWebEngineView *view, const QString &name
 // Clicks an element of the page with the mouse, as the user would.
 void clickElement(QWebEngineView *view, const QString &id)
 {
-    const QVariantList box = evaluate(view, QStringLiteral("(function(){var r=document.getElementById('%1')"
+    const QVariantList box = KRTest::evaluateScript(view, QStringLiteral("(function(){var r=document.getElementById('%1')"
                                                           ".getBoundingClientRect();return [r.left+r.width/2,r.top+r.height/2];})()")
                                                 .arg(id))
                                  .toList();
@@ -127,20 +109,20 @@ TEST(KRHelpPopover, ShowsGeneratedHelpAndSendsWebLinksOutside)
     ASSERT_TRUE(pageTextContains(view, QStringLiteral("swatch of the page (help 1)")));
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller.helpViewController()->openURLsExternally(); }));
     // Relative references resolve against the application's resource folder.
-    const QUrl base(evaluate(view, QStringLiteral("document.baseURI")).toString());
+    const QUrl base(KRTest::evaluateScript(view, QStringLiteral("document.baseURI")).toString());
     EXPECT_EQ(QDir(base.toLocalFile()).canonicalPath(), QDir(KRResources::resourcesDirectory()).canonicalPath());
     saveScreenshot(controller.popover(), view, QStringLiteral("help-popover"));
 
     // A web link goes to the browser; the pop-over keeps its page.
-    evaluate(view, QStringLiteral("document.getElementById('web').click()"));
+    KRTest::evaluateScript(view, QStringLiteral("document.getElementById('web').click()"));
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return !opened.recorder->openedURLs().isEmpty(); }));
     EXPECT_EQ(opened.recorder->openedURLs(), QList<QUrl>{QUrl(QStringLiteral("https://example.com/themes"))});
     QTest::qWait(200);
     EXPECT_TRUE(pageTextContains(view, QStringLiteral("help 1")));
 
     // An in-page anchor scrolls in place.
-    evaluate(view, QStringLiteral("document.getElementById('anchor').click()"));
-    EXPECT_TRUE(KRTest::processEventsUntil([&] { return evaluate(view, QStringLiteral("location.hash")).toString() == "#end"; }));
+    KRTest::evaluateScript(view, QStringLiteral("document.getElementById('anchor').click()"));
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return KRTest::evaluateScript(view, QStringLiteral("location.hash")).toString() == "#end"; }));
     EXPECT_EQ(opened.recorder->openedURLs().size(), 1);
 
     // Each opening asks the generator again.
@@ -169,7 +151,7 @@ TEST(KRHTMLWindow, ShowsTheFilledTemplateAndRoutesItsLinks)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.window()));
     QWebEngineView *view = controller.webView();
     ASSERT_TRUE(pageTextContains(view, QStringLiteral("Version 1.0.2")));
-    EXPECT_EQ(evaluate(view, QStringLiteral("document.getElementById('m').innerText")).toString(), "{{missing}}");
+    EXPECT_EQ(KRTest::evaluateScript(view, QStringLiteral("document.getElementById('m').innerText")).toString(), "{{missing}}");
     EXPECT_EQ(controller.URL(), url);
     saveScreenshot(controller.window(), view, QStringLiteral("html-window"));
 
@@ -177,7 +159,7 @@ TEST(KRHTMLWindow, ShowsTheFilledTemplateAndRoutesItsLinks)
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return !delegate->actions.isEmpty(); }));
     EXPECT_EQ(delegate->actions, QStringList{"preferences"});
 
-    evaluate(view, QStringLiteral("document.getElementById('web').click()"));
+    KRTest::evaluateScript(view, QStringLiteral("document.getElementById('web').click()"));
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return !opened.recorder->openedURLs().isEmpty(); }));
     EXPECT_EQ(opened.recorder->openedURLs(), QList<QUrl>{QUrl(QStringLiteral("https://example.com/"))});
 

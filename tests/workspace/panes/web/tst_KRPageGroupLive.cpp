@@ -7,7 +7,6 @@
 #include <codeeditor/CETextView.h>
 #include <model/KRFunction.h>
 #include <platform/appkit/KRPopover.h>
-#include <platform/webview/KRWebViewFactory.h>
 #include <widgets/help/KRHelpViewController.h>
 #include <workspace/KRDesignViewController.h>
 #include <workspace/designview/KRPageDesignView.h>
@@ -27,26 +26,14 @@ const QString kPages = QStringLiteral(
     "<KRFunction id=\"ready\">go();\nstop(1);</KRFunction>"
     "</KRContents></KRPage>");
 
-class PageGroupLive : public ::testing::Test
+class PageGroupLive : public LivePageTest
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_serverRuns = startRuntimeServer();
-        s_previousFactory = KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
-    }
-    static void TearDownTestSuite()
-    {
-        KRProject::setWebViewFactory(s_previousFactory);
-        stopRuntimeServer();
-    }
     void SetUp() override
     {
-        if (!s_serverRuns)
-            GTEST_SKIP() << "the runtime server does not run here (node missing)";
-        project = openProject(projectXML(kPages), document);
-        ASSERT_TRUE(project);
-        page = project->pageForID(QStringLiteral("page1"));
+        openPages(kPages);
+        if (IsSkipped() || HasFatalFailure())
+            return;
         master = KRCachingViewController::create<KRMasterTabPaneViewController>();
         master->setProject(project);
         master->view()->resize(1100, 760);
@@ -64,11 +51,6 @@ protected:
         return KRTest::processEventsUntil(condition, std::chrono::seconds(seconds));
     }
 
-    static inline bool s_serverRuns = false;
-    static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
-    std::shared_ptr<KRDocument> document;
-    std::shared_ptr<KRProject> project;
-    std::shared_ptr<KRPage> page;
     std::unique_ptr<KRMasterTabPaneViewController> master;
     KRTabPropertyGroupViewController *group = nullptr;
 };

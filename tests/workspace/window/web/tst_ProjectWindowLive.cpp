@@ -28,6 +28,7 @@
 #include <workspace/panes/KRPropertyPaneViewController.h>
 #include <workspace/panes/KRTabPaneViewController.h>
 #include <workspace/panes/KRTabPropertyGroupViewController.h>
+#include <workspace/panes/KRTabView.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
 #include <QAction>
@@ -82,6 +83,7 @@ class ProjectWindowLive : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
+        prepare(false);
         s_serverRuns = KRDesignViewTest::startRuntimeServer();
         const qint64 port = KRDesignViewTest::runtimeServerPort();
         s_previousPortProvider = KRRuntimeServer::setPortProvider([port] { return port; });
@@ -282,22 +284,30 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->mode(), 0);
     EXPECT_EQ(preview->indexFilePath(), controller->builtProjectIndex());
+    // The preview makes its view once its own server runs.
+    ASSERT_TRUE(waitFor([&] { return preview->webView() != nullptr; }, seconds(60)));
     QWebEngineView *view = preview->webView();
-    ASSERT_TRUE(view);
     QWebEnginePage *page = view->page();
     ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("!!(window.$ && $.mobile && $.mobile.activePage)")).toBool(); },
                         seconds(60)));
     js(page, QStringLiteral("$.mobile.changePage('forms.html')"));
-    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('#%1').length").arg(buttonID)).toInt() > 0; }, seconds(30)));
-    js(page, QStringLiteral("$('#%1').click()").arg(buttonID));
-    EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('#%1').text()").arg(labelID)).toString().contains(QStringLiteral("Clicked")); }))
-        << js(page, QStringLiteral("$('#%1').text()").arg(labelID)).toString().toStdString();
+    const QString buttonInput = QStringLiteral("#_forms_%1_inp").arg(buttonID);
+    const QString labelElement = QStringLiteral("#forms_%1").arg(labelID);
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').length").arg(buttonInput)).toInt() > 0; }, seconds(30)))
+        << js(page, QStringLiteral("$('.ui-page-active').html()")).toString().left(2000).toStdString();
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$.mobile.activePage.attr('id')")).toString() == QStringLiteral("forms"); }));
+    js(page, QStringLiteral("$('%1')[0].click()").arg(buttonInput));
+    EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().contains(QStringLiteral("Clicked")); }))
+        << js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().toStdString();
+    js(page, QStringLiteral("$('%1')[0].scrollIntoView()").arg(labelElement));
+    QTest::qWait(500); // a frame of the changed label
     const QString previewShot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/preview-after-click.png");
-    preview->window()->grab().toImage().save(previewShot);
+    EXPECT_TRUE(view->grab().toImage().save(previewShot)) << previewShot.toStdString();
 }
 
 // Two runs share one preview window; once it is closed the next run makes a new one. The
-// browser run uses mode 1 without a device.
+// browser run uses mode 1 without a device. The design-tab command toggles; the news pop-over
+// opens under its item.
 TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
 {
     KRWindowController *controller = openOnPage(copySample(QStringLiteral("Showcase")), QStringLiteral("home"));
@@ -309,6 +319,21 @@ TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
     ASSERT_TRUE(controller->buildProject(KRWindowController::FollowUp::RunDefaultBrowser));
     EXPECT_EQ(controller->deviceBrowserWindowController(), first);
     EXPECT_EQ(first->mode(), 1);
+
+    // The design-tab command goes between the design tab and the tab shown before it.
+    KRTabPaneViewController *tabs = tabPane(controller);
+    tabs->selectObjectView();
+    controller->selectDesignViewAction();
+    EXPECT_TRUE(tabs->isDesignViewSelected());
+    controller->selectDesignViewAction();
+    EXPECT_EQ(tabs->tabView()->selectedIdentifier(), KRTabPaneViewController::ObjectsTabIdentifier);
+
+    // The news pop-over hangs under the news item.
+    controller->newsAction();
+    ASSERT_TRUE(controller->popover());
+    EXPECT_TRUE(controller->popover()->isVisible());
+    EXPECT_EQ(controller->popover()->shownEdge(), KRPopover::BottomEdge);
+    controller->popover()->close();
 
     first->window()->close();
     EXPECT_EQ(controller->deviceBrowserWindowController(), nullptr);
@@ -335,19 +360,20 @@ TEST_F(ProjectWindowLive, SyntaxErrorsStopTheBuildAndShowTheFirstError)
     EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::Run));
     EXPECT_TRUE(controller->builtProjectIndex().isEmpty());
     EXPECT_FALSE(controller->deviceBrowserWindowController());
-    EXPECT_EQ(controller->masterTabPaneViewController()->currentTabPropertyGroupViewController(), nullptr)
-        << "the syntax-error tab is shown";
+    EXPECT_EQ(controller->masterTabPaneViewController()->tabView()->selectedIdentifier(),
+              KRMasterTabPaneViewController::SyntaxErrorsTabIdentifier);
 
     controller->editFunction(function);
     KRFunctionViewController *editor = tabPane(controller)->selectedFunctionViewController();
     ASSERT_TRUE(editor);
+    editor->textView()->setSelectedRange({0, 0});
     EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
     EXPECT_EQ(tabPane(controller)->selectedFunctionViewController(), editor) << "the editor stays in front";
-    EXPECT_GT(editor->lastSyntaxErrorLineNumber(), 0);
+    EXPECT_GT(editor->textView()->selectedRange().location, 0) << "the insertion point is at the first error";
 }
 
-// On the design surface the window routes the keys: Ctrl+C and Ctrl+V copy and paste the
-// selected objects once; Delete of several selected objects is one undo step "Delete Objects";
+// On the design surface the window routes the pointer and the keys: a press selects the
+// control under it first (Shift adds); Ctrl+C and Ctrl+V copy and paste the selected objects once; Delete of several selected objects is one undo step "Delete Objects";
 // an arrow moves the selection; Ctrl+Shift+X cuts like Ctrl+X.
 TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
 {
@@ -366,6 +392,19 @@ TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
     input->setFocus();
     ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
     const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
+
+    // A press selects the control under it at once, before the page hears of it; Shift adds.
+    const double zoom = tabPane(controller)->designCanvas()->zoom();
+    const auto at = [zoom](double x, double y) { return QPoint(qRound(x * zoom), qRound(y * zoom)); };
+    surface->deselectAll();
+    QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
+    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{object("label1")});
+    QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
+    settle(controller);
+    QTest::mousePress(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
+    EXPECT_EQ(surface->selectedObjects().size(), 2);
+    QTest::mouseRelease(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
+    settle(controller);
 
     surface->selectObjects({object("label1"), object("label2")});
     KRMainMenu::shared().validate();

@@ -1,0 +1,33 @@
+#pragma once
+
+// What the benchmarks of built applications in the web engine share: a sample project copied
+// and built by the project builder, the runtime servers made ready, and a script's yes-or-no
+// answer from a page.
+
+#include <QString>
+
+#include <memory>
+
+class KRDocument;
+class QWebEnginePage;
+
+namespace KRBench {
+
+struct BuiltSample
+{
+    std::shared_ptr<KRDocument> document;
+    QString startPage; // the built start page's file; empty when the copy, opening or build failed
+};
+
+// Copies the sample "<name>.krproj" shipped with the application into the folder and builds it.
+BuiltSample buildSample(const QString &name, const QString &folder);
+
+// What a program that starts runtime servers does first: a closed connection costs no signal,
+// and the network layer's server support is installed.
+void prepareRuntimeServers();
+
+// The script's result as a boolean (false when it did not answer within 5 s), waiting on the
+// event loop every `pollMilliseconds`.
+bool scriptIsTrue(QWebEnginePage *page, const QString &script, int pollMilliseconds);
+
+} // namespace KRBench
