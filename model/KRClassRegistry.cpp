@@ -1,6 +1,7 @@
 #include "KRClassRegistry.h"
 
 #include <model/KRFunction.h>
+#include <model/KRModelAdapter.h>
 #include <model/KRObject.h>
 #include <model/KRPageBase.h>
 #include <platform/foundation/KRException.h>
@@ -128,8 +129,29 @@ std::shared_ptr<const QHash<QString, qsizetype>> KRClassRegistry::descriptorInde
             positions->insert((*table)[i].kr_propertyName(), qsizetype(i));
         cached.table = std::move(table);
         cached.positions = std::move(positions);
+        cached.jsInitializers.reset();
     }
     return cached.positions;
+}
+
+std::shared_ptr<const std::vector<std::size_t>>
+KRClassRegistry::jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
+{
+    if (!table)
+        return nullptr;
+    descriptorIndexPointer(className); // brings the entry up to the class's current table
+    TableIndex &cached = m_indexes[className];
+    if (cached.table.get() != table)
+        return nullptr;
+    if (!cached.jsInitializers) {
+        auto positions = std::make_shared<std::vector<std::size_t>>();
+        for (std::size_t i = 0; i < table->size(); ++i) {
+            if (KRModelAdapter::mayHaveJSPropertyInit((*table)[i]))
+                positions->push_back(i);
+        }
+        cached.jsInitializers = std::move(positions);
+    }
+    return cached.jsInitializers;
 }
 
 QSet<QString> KRClassRegistry::objectProperties(const QString &className) const

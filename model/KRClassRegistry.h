@@ -45,6 +45,10 @@ public:
     }
     // The position of each "kr_" key in the class's current table; built once per table.
     std::shared_ptr<const QHash<QString, qsizetype>> descriptorIndexPointer(const QString &className) const;
+    // The positions in `table` of the descriptors whose adapters may write a script
+    // initialiser, in table order; null unless `table` is the class's current table.
+    std::shared_ptr<const std::vector<std::size_t>>
+    jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
     QSet<QString> objectProperties(const QString &className) const;
     QString idBase(const QString &className) const;
 
@@ -64,6 +68,7 @@ private:
     {
         std::shared_ptr<const std::vector<KRPropertyDescriptor>> table; // the table it was built from
         std::shared_ptr<const QHash<QString, qsizetype>> positions;
+        std::shared_ptr<const std::vector<std::size_t>> jsInitializers; // made when first asked for
     };
     mutable QHash<QString, TableIndex> m_indexes;
 };

@@ -27,6 +27,22 @@ static bool isStyleClass(const KRObject &object)
     return typeid(object) == typeid(KRStyleClass);
 }
 
+// The first write of an empty value to a plain style property (most properties of a freshly
+// loaded object) writes nothing (see setCSSAttribute): answered before anything is looked up.
+// Excluded: writes that go elsewhere first, make a value of nothing (the id, the page prefix),
+// reach other elements or adapters, and a canvas's size, which is also an attribute.
+static bool isUnchangingFirstStyleWrite(const KRModelAdapter &adapter, const QString &newValue)
+{
+    constexpr std::uint32_t kOtherWrites = KRAdapterOptionDOMText | KRAdapterOptionOptionList
+        | KRAdapterOptionHTMLContent | KRAdapterOptionDefaultToID | KRAdapterOptionPagePrefixedID
+        | KRAdapterOptionParentStyle | KRAdapterOptionRefreshOptions;
+    const KRPropertyDescriptor &d = adapter.descriptor();
+    if (!newValue.isEmpty() || adapter.enabled() || (d.adapterOptions() & kOtherWrites) != 0 || d.cssAttributeName().isEmpty())
+        return false;
+    const QString &name = d.propertyName();
+    return name != QLatin1String("width") && name != QLatin1String("height");
+}
+
 std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &adapter)
 {
     if (const auto cached = adapter.domElement())
@@ -64,6 +80,8 @@ void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newVa
     if (!object)
         return;
     if (d.hasOption(KRAdapterOptionNoDesignDOM) && adapter.designMode())
+        return;
+    if (isUnchangingFirstStyleWrite(adapter, newValue))
         return;
     const bool styleClass = isStyleClass(*object);
     const auto element = styleClass ? nullptr : targetElement(adapter);

@@ -433,14 +433,19 @@ void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
         o->setValue(m_descriptor->kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
 }
 
+bool KRModelAdapter::mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor)
+{
+    constexpr std::uint32_t scriptOptions = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
+        | KRAdapterOptionJSRaw | KRAdapterOptionEvent | KRAdapterOptionPerDevice | KRAdapterOptionJSCustom;
+    return (descriptor.adapterOptions() & scriptOptions) != 0;
+}
+
 QString KRModelAdapter::jsPropertyInit() const
 {
     // Most properties have no initialiser at all: answered without reading the value.
-    constexpr std::uint32_t scriptOptions = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
-        | KRAdapterOptionJSRaw | KRAdapterOptionEvent | KRAdapterOptionPerDevice | KRAdapterOptionJSCustom;
-    if ((m_descriptor->adapterOptions() & scriptOptions) == 0)
+    if (!mayHaveJSPropertyInit(*m_descriptor))
         return {};
-    const auto o = object();
+    KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return {};
     const QString v = o->value(m_descriptor->kr_propertyName());

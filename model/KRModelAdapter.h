@@ -49,6 +49,8 @@ public:
     void undoValue(const QString &value) { setKRObjectProperty(value); }
     // The JavaScript initialiser; null for none.
     QString jsPropertyInit() const;
+    // False when adapters of the descriptor never have an initialiser.
+    static bool mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor);
 
     // The attribute text, the attribute created empty when missing.
     QString xmlAttributeValue();
@@ -120,6 +122,8 @@ public:
     KRModelAdapterBlock &operator=(const KRModelAdapterBlock &) = delete;
 
     std::size_t size() const { return m_count; }
+    // The descriptor table the adapters were made from.
+    const Table *table() const { return m_table.get(); }
     KRModelAdapter &at(std::size_t index) { return m_adapters[index]; }
     const KRModelAdapter &at(std::size_t index) const { return m_adapters[index]; }
     // A shared pointer to the adapter at the index, sharing ownership of the block.

@@ -107,6 +107,17 @@ void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &desc
     // Descriptors come in table order mostly, class level after class level: the search
     // starts after the adapter found last.
     const auto block = m_modelAdapters; // enabling may run observers
+    if (block->table() == &descriptors) {
+        // The block's own table: the adapter of each descriptor is the one at its place (a
+        // table names each property once).
+        for (std::size_t i = 0; i < block->size(); ++i) {
+            m_nextAdapter = i + 1;
+            KRModelAdapter &adapter = block->at(i);
+            if (!adapter.enabled())
+                adapter.enable();
+        }
+        return;
+    }
     for (const KRPropertyDescriptor &descriptor : descriptors) {
         const qsizetype index = block->indexOf(descriptor.kr_propertyName(), m_nextAdapter);
         if (index < 0)
@@ -242,12 +253,20 @@ QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() cons
     if (!m_modelAdapters)
         return result;
     const auto block = m_modelAdapters; // initialisers may call out
-    for (std::size_t i = 0; i < block->size(); ++i) {
-        const KRModelAdapter &adapter = block->at(i);
+    const auto add = [&result](const KRModelAdapter &adapter) {
         QString init = adapter.jsPropertyInit();
         if (!init.isEmpty())
             result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
+    };
+    // Only a few properties of a class can have one: those of the class's table, when the
+    // adapters were made from it.
+    if (const auto positions = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table())) {
+        for (const std::size_t i : *positions)
+            add(block->at(i));
+        return result;
     }
+    for (std::size_t i = 0; i < block->size(); ++i)
+        add(block->at(i));
     return result;
 }
 

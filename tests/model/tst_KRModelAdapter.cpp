@@ -169,6 +169,24 @@ INSTANTIATE_TEST_SUITE_P(
         InitRow{"stringBitTestedFirst", "kr_both", QStringLiteral("12"), QStringLiteral("\"12\"")}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// The list asks only the properties that can have an initialiser: it must still hold every
+// adapter's own initialiser, in table order, for each object of the class.
+TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
+{
+    open("<KRTestControl id=\"c1\" text=\"a\" count=\"3\" enabled=\"true\" custom=\"v\" notes=\"n\"/>"
+         "<KRTestControl id=\"c2\" raw=\"[2]\" onClick=\"f\" top=\"7\" both=\"1\"/>");
+    for (const char *id : {"c1", "c2"}) {
+        QList<std::pair<QString, QString>> expected;
+        for (const auto &adapter : object(QLatin1String(id))->modelAdapters()) {
+            const QString init = adapter->jsPropertyInit();
+            if (!init.isEmpty())
+                expected.emplaceBack(adapter->descriptor().propertyName(), init);
+        }
+        EXPECT_GE(expected.size(), 4) << id;
+        EXPECT_EQ(object(QLatin1String(id))->jsPropertyInitializationList(), expected) << id;
+    }
+}
+
 TEST_F(Adapter, PageEventsUseThePagesOwnId)
 {
     open("", true, "onLoad=\"page1_onLoad\"");
