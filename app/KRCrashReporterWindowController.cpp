@@ -227,7 +227,9 @@ void KRCrashReporterWindowController::sendingFinished(bool sent)
 
 void KRCrashReporterWindowController::closeWindowAction()
 {
-    closeWindow(true);
+    // A problem report has nothing to do with the pending crash report, which stays for the
+    // next start when it could not be sent.
+    closeWindow(!m_problemReportMode);
 }
 
 void KRCrashReporterWindowController::closeWindow(bool purge)

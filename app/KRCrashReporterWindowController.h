@@ -20,8 +20,8 @@ class QPushButton;
 // archive and sends it Base64-encoded through the hosting method "crashReport".
 //
 // When the report cannot be sent the window says so; a crash report then stays pending, so
-// the next start offers it again, and a problem report stays in the open window. Cancel
-// (and a sent report) purges the pending crash report.
+// the next start offers it again, and a problem report stays in the open window. In crash
+// mode Cancel (and a sent report) purges the pending crash report; a problem report leaves it.
 class KRCrashReporterWindowController : public KRWindowControllerBase
 {
     Q_OBJECT

@@ -148,3 +148,21 @@ TEST_F(KRCrashReporterWindowTest, CancelPurgesOnceAndClosesOnce)
     EXPECT_TRUE(reporter->hasPendingCrashReport());
     EXPECT_TRUE(server.requests().isEmpty()) << "nothing is sent on Cancel";
 }
+
+TEST_F(KRCrashReporterWindowTest, ProblemReportLeavesThePendingCrashReport)
+{
+    // A crash report that could not be sent at start-up is promised for the next start.
+    writePendingReport("KRCRASH 1\nSignal: 11 SIGSEGV\nBacktrace:\nMaps:\nEnd\n");
+    {
+        auto cancelled = makeWindow();
+        cancelled->enableProblemReportMode();
+        runModal(*cancelled, [&] { cancelled->cancelButton->click(); });
+        EXPECT_TRUE(reporter->hasPendingCrashReport()) << "Cancel";
+    }
+    auto sent = makeWindow();
+    sent->enableProblemReportMode();
+    sent->userDescription->setPlainText(QStringLiteral("The palette is empty."));
+    runModal(*sent, [&] { sent->sendButton->click(); });
+    EXPECT_EQ(sent->sendingLabel->text(), QStringLiteral("Thanks!"));
+    EXPECT_TRUE(reporter->hasPendingCrashReport()) << "a sent problem report";
+}
