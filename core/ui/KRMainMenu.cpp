@@ -8,6 +8,8 @@
 #include <QMenuBar>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 KRMainMenu *g_krMainMenu = nullptr;
@@ -193,39 +195,29 @@ void KRMainMenu::validate()
         return;
     m_validating = true;
     const QList<KRMenuResponder *> chain = responderChain();
+    // The first responder that knows the command sets its action's state.
+    auto claimed = [&chain](const QString &identifier, QAction *action) {
+        return std::any_of(chain.begin(), chain.end(), [&](KRMenuResponder *responder) {
+            return responder->validateMenuCommand(identifier, action);
+        });
+    };
     for (const QString &identifier : std::as_const(m_order)) {
-        QAction *action = m_actions.value(identifier);
         if (m_submenus.contains(identifier))
             continue;
-        bool known = false;
-        for (KRMenuResponder *responder : chain) {
-            if (responder->validateMenuCommand(identifier, action)) {
-                known = true;
-                break;
-            }
-        }
-        if (!known)
+        QAction *action = m_actions.value(identifier);
+        if (!claimed(identifier, action))
             action->setEnabled(false);
     }
     // Submenus after their contents, innermost first: a submenu nobody claims is enabled while
     // it holds an enabled action.
     for (auto it = m_order.crbegin(); it != m_order.crend(); ++it) {
         QMenu *submenu = m_submenus.value(*it);
-        if (!submenu)
+        if (!submenu || claimed(*it, submenu->menuAction()))
             continue;
-        bool known = false;
-        for (KRMenuResponder *responder : chain) {
-            if (responder->validateMenuCommand(*it, submenu->menuAction())) {
-                known = true;
-                break;
-            }
-        }
-        if (!known) {
-            const QList<QAction *> actions = submenu->actions();
-            submenu->menuAction()->setEnabled(std::any_of(actions.begin(), actions.end(), [](QAction *a) {
-                return !a->isSeparator() && a->isEnabled();
-            }));
-        }
+        const QList<QAction *> actions = submenu->actions();
+        submenu->menuAction()->setEnabled(std::any_of(actions.begin(), actions.end(), [](QAction *a) {
+            return !a->isSeparator() && a->isEnabled();
+        }));
     }
     m_validating = false;
 }
