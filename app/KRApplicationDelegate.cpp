@@ -63,6 +63,30 @@ void appShowError(const QString &message, const QString &informative = {})
     KRAlertService::current().runModal(alert);
 }
 
+// The commands the application answers whichever window is in front (all of them always
+// enabled).
+const QHash<QString, void (*)(KRApplicationDelegate &)> &appMenuCommands()
+{
+    using Delegate = KRApplicationDelegate;
+    static const QHash<QString, void (*)(Delegate &)> commands{
+        {QStringLiteral("newDocument"), [](Delegate &d) { d.newDocument(); }},
+        {QStringLiteral("openDocument"), [](Delegate &d) { d.openDocumentAction(); }},
+        {QStringLiteral("about"), [](Delegate &d) { d.aboutKorvaneAction(); }},
+        {QStringLiteral("inspiration"), [](Delegate &d) { d.inspAction(); }},
+        {QStringLiteral("preferences"), [](Delegate &d) { d.orderFrontPrefsPanel(); }},
+        {QStringLiteral("welcome"), [](Delegate &d) { d.welcomeAction(); }},
+        {QStringLiteral("gallery"), [](Delegate &d) { d.galleryAction(false); }},
+        {QStringLiteral("sendProblemReport"), [](Delegate &d) { d.sendProblemReportAction(); }},
+        {QStringLiteral("checkUpdates"), [](Delegate &d) { d.checkUpdatesAction(); }},
+        {QStringLiteral("newsAccount"), [](Delegate &d) { d.newsAccountAction(); }},
+        {QStringLiteral("korvaneSite"), [](Delegate &d) { d.korvaneSiteAction(); }},
+        {QStringLiteral("korvaneDocs"), [](Delegate &d) { d.korvaneDocsAction(); }},
+        {QStringLiteral("korvaneVersionHistory"), [](Delegate &d) { d.korvaneVersionHistoryAction(); }},
+        {QStringLiteral("quit"), [](Delegate &d) { d.terminateAction(); }},
+    };
+    return commands;
+}
+
 } // namespace
 
 void KRApplicationDelegate::setSavePanel(SavePanel panel)
@@ -502,43 +526,16 @@ void KRApplicationDelegate::htmlWindowControllerSelectAction(KRHTMLWindowControl
 
 bool KRApplicationDelegate::performMenuCommand(const QString &identifier)
 {
-    static const QHash<QString, void (KRApplicationDelegate::*)()> commands{
-        {QStringLiteral("newDocument"), &KRApplicationDelegate::newDocument},
-        {QStringLiteral("openDocument"), &KRApplicationDelegate::openDocumentAction},
-        {QStringLiteral("about"), &KRApplicationDelegate::aboutKorvaneAction},
-        {QStringLiteral("inspiration"), &KRApplicationDelegate::inspAction},
-        {QStringLiteral("preferences"), &KRApplicationDelegate::orderFrontPrefsPanel},
-        {QStringLiteral("welcome"), &KRApplicationDelegate::welcomeAction},
-        {QStringLiteral("sendProblemReport"), &KRApplicationDelegate::sendProblemReportAction},
-        {QStringLiteral("checkUpdates"), &KRApplicationDelegate::checkUpdatesAction},
-        {QStringLiteral("newsAccount"), &KRApplicationDelegate::newsAccountAction},
-        {QStringLiteral("korvaneSite"), &KRApplicationDelegate::korvaneSiteAction},
-        {QStringLiteral("korvaneDocs"), &KRApplicationDelegate::korvaneDocsAction},
-        {QStringLiteral("korvaneVersionHistory"), &KRApplicationDelegate::korvaneVersionHistoryAction},
-    };
-    if (identifier == QLatin1String("gallery")) {
-        galleryAction(false);
-        return true;
-    }
-    if (identifier == QLatin1String("quit")) {
-        terminateAction();
-        return true;
-    }
-    const auto command = commands.constFind(identifier);
-    if (command == commands.constEnd())
+    const auto command = appMenuCommands().constFind(identifier);
+    if (command == appMenuCommands().constEnd())
         return false;
-    (this->*command.value())();
+    command.value()(*this);
     return true;
 }
 
 bool KRApplicationDelegate::validateMenuCommand(const QString &identifier, QAction *action)
 {
-    static const QStringList mine{QStringLiteral("newDocument"), QStringLiteral("openDocument"), QStringLiteral("about"),
-                                  QStringLiteral("inspiration"), QStringLiteral("preferences"), QStringLiteral("welcome"),
-                                  QStringLiteral("gallery"), QStringLiteral("sendProblemReport"),
-                                  QStringLiteral("checkUpdates"), QStringLiteral("newsAccount"), QStringLiteral("korvaneSite"),
-                                  QStringLiteral("korvaneDocs"), QStringLiteral("korvaneVersionHistory"), QStringLiteral("quit")};
-    if (!mine.contains(identifier))
+    if (!appMenuCommands().contains(identifier))
         return false;
     if (action)
         action->setEnabled(true);
