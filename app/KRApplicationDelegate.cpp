@@ -451,10 +451,12 @@ bool KRApplicationDelegate::createAndOpenProject(const QString &packagePath)
         return false;
     }
     QDir().mkpath(packagePath + QStringLiteral("/kr-web"));
-    // An existing project.xml stays as it is.
-    QFile::copy(KRResources::pathForResource(QStringLiteral("DefaultProject.xml")), packagePath + QStringLiteral("/project.xml"));
-    QFile::setPermissions(packagePath + QStringLiteral("/project.xml"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                                            | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    // An existing project.xml stays as it is (its permissions too); a fresh copy of the
+    // read-only resource is made writable.
+    const QString projectFile = packagePath + QStringLiteral("/project.xml");
+    if (QFile::copy(KRResources::pathForResource(QStringLiteral("DefaultProject.xml")), projectFile))
+        QFile::setPermissions(projectFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                               | QFileDevice::ReadOther);
     const auto opened = KRDocumentController::sharedDocumentController().openDocument(packagePath);
     if (!opened) {
         if (opened.error().code() != KRDocument::NewerVersionCode)

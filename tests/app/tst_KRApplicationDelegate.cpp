@@ -150,6 +150,19 @@ TEST_F(KRDelegateTest, NewProjectCreatesThePackageAndOpensIt)
     EXPECT_FALSE(delegate->createAndOpenProject(other));
     EXPECT_EQ(alerts->shownAlerts().size(), 1);
     EXPECT_FALSE(QFileInfo::exists(other + QStringLiteral("/project.xml")));
+
+    // An existing project chosen in the panel is opened as it is, down to its file's permissions.
+    const QString existing = KRAppTest::makePackage(KRTest::makeTempDir(QStringLiteral("existing")), QStringLiteral("Kept"));
+    const QString projectFile = existing + QStringLiteral("/project.xml");
+    const QByteArray content = KRTest::readFile(projectFile);
+    const QFileDevice::Permissions modeBits = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                              | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                                              | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(projectFile, QFileDevice::ReadOwner));
+    EXPECT_TRUE(delegate->createAndOpenProject(existing));
+    EXPECT_EQ(QFile::permissions(projectFile) & modeBits, QFileDevice::ReadOwner);
+    EXPECT_EQ(KRTest::readFile(projectFile), content);
+    QFile::setPermissions(projectFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 TEST_F(KRDelegateTest, BlankProjectLivesInAPrivateFolderAndFollowsNoLink)
