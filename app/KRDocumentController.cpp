@@ -3,6 +3,7 @@
 #include <core/KRRunLogger.h>
 #include <core/ui/KRProjectWindowController.h>
 #include <model/KRDocument.h>
+#include <model/KRProjectBase.h>
 #include <platform/appkit/KRRecentDocuments.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
@@ -168,7 +169,9 @@ QStringList KRDocumentController::recentDocumentPaths() const
 bool KRDocumentController::reviewUnsavedDocuments()
 {
     for (const auto &document : documents()) {
-        if (!document->isDocumentEdited())
+        // Edited resources (a stylesheet open in an editor) are saved with the document too.
+        const std::shared_ptr<KRProjectBase> project = document->project();
+        if (!document->isDocumentEdited() && (!project || project->modifiedResourceCache().isEmpty()))
             continue;
         if (QWidget *window = windowForDocument(*document)) {
             window->show();

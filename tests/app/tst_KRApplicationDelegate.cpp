@@ -6,6 +6,7 @@
 #include <app/KRGalleryWindowController.h>
 #include <core/ui/KRMainMenu.h>
 #include <model/KRDocument.h>
+#include <model/KRProject.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -226,13 +227,24 @@ TEST_F(KRDelegateTest, ClosingTheLastProjectWindowShowsTheGalleryAndQuitAsksAbou
         return delegate->galleryWindowController() && delegate->galleryWindowController()->window()->isVisible();
     }));
 
-    // Quitting with unsaved changes asks first; Cancel keeps everything open.
+    // Quitting with unsaved changes asks first, edited resources alone included; Cancel keeps
+    // everything open.
     ASSERT_TRUE(KRDocumentController::sharedDocumentController().openDocument(package));
-    documents().first()->undoManager().registerUndo(this, [] {});
-    ASSERT_TRUE(documents().first()->isDocumentEdited());
+    const std::shared_ptr<KRDocument> document = documents().first();
+    auto project = KRProject::create(document);
+    ASSERT_TRUE(project);
+    document->setProject(*project);
+    (*project)->modifiedResourceCache().insert(QStringLiteral("app.css"), QByteArray("body{}"));
     alerts->scriptButton(QStringLiteral("Cancel"));
     EXPECT_FALSE(delegate->terminateAction());
     ASSERT_EQ(alerts->shownAlerts().size(), 1);
-    EXPECT_TRUE(alerts->shownAlerts().first().messageText.contains(QStringLiteral("“P”")));
+    (*project)->modifiedResourceCache().clear();
+
+    document->undoManager().registerUndo(this, [] {});
+    ASSERT_TRUE(document->isDocumentEdited());
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_FALSE(delegate->terminateAction());
+    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_TRUE(alerts->shownAlerts().last().messageText.contains(QStringLiteral("“P”")));
     EXPECT_EQ(documents().size(), 1);
 }
