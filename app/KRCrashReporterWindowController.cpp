@@ -141,8 +141,12 @@ QByteArray KRCrashReporterWindowController::buildArchive(const KRCrashReporter &
                                                           const QString &description, const QString &email,
                                                           const QString &currentLog, const QString &previousLog)
 {
-    // A private file of its own: the archive carries the run logs.
-    QTemporaryFile file(KRPaths::temporaryDirectory() + QStringLiteral("/kr-crash-report-XXXXXX.zip"));
+    // A private file of its own: the archive carries the run logs. Without the private folder
+    // there is no archive (not a file at the root of the file system).
+    const QString folder = KRPaths::temporaryDirectory();
+    if (folder.isEmpty())
+        return {};
+    QTemporaryFile file(folder + QStringLiteral("/kr-crash-report-XXXXXX.zip"));
     if (!file.open())
         return {};
     const QString path = file.fileName();
@@ -192,6 +196,11 @@ void KRCrashReporterWindowController::sendReportAction()
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, archive, problemMode] {
             if (!self)
                 return;
+            if (archive.isEmpty()) {
+                // Nothing to send is a failure, never "Thanks!" (which would purge the report).
+                self->sendingFinished(false);
+                return;
+            }
             QJsonObject arguments = KRJSONRPC::credentialedArgumentsDictionary();
             arguments.insert(QStringLiteral("crashReportBase64"), KRData::base64StringValue(archive));
             if (problemMode)

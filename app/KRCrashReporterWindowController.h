@@ -43,7 +43,8 @@ public:
     void closeWindowAction();
 
     // The archive's bytes: "crash-report.txt" (crash mode), "user-information.txt", then the
-    // run log's current and previous files when they exist.
+    // run log's current and previous files when they exist. Empty when no archive could be
+    // written.
     QByteArray buildCrashReport(const QString &description, const QString &email) const;
     static QByteArray buildArchive(const KRCrashReporter &reporter, bool problemReportMode, const QString &description,
                                    const QString &email, const QString &currentLog, const QString &previousLog);

@@ -9,6 +9,7 @@
 #include <KRWidgetTestSupport.h>
 
 #include <QDialog>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -165,4 +166,25 @@ TEST_F(KRCrashReporterWindowTest, ProblemReportLeavesThePendingCrashReport)
     runModal(*sent, [&] { sent->sendButton->click(); });
     EXPECT_EQ(sent->sendingLabel->text(), QStringLiteral("Thanks!"));
     EXPECT_TRUE(reporter->hasPendingCrashReport()) << "a sent problem report";
+}
+
+TEST_F(KRCrashReporterWindowTest, NoArchiveIsAFailedSendThatKeepsTheReport)
+{
+    // No private temporary folder can be made: its parent is a file.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    const QString blocked = KRTest::makeTempDir(QStringLiteral("blocked"));
+    KRTest::writeFile(blocked + QStringLiteral("/Korvane"), "not a folder");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(blocked));
+
+    writePendingReport("KRCRASH 1\nSignal: 11 SIGSEGV\nBacktrace:\nMaps:\nEnd\n");
+    auto window = makeWindow();
+    EXPECT_TRUE(window->buildCrashReport(QStringLiteral("x"), QString()).isEmpty());
+    runModal(*window, [&] { window->sendButton->click(); });
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qputenv("XDG_CACHE_HOME", cache);
+    EXPECT_TRUE(window->sendingLabel->text().startsWith(QStringLiteral("The report could not be sent.")));
+    EXPECT_TRUE(reporter->hasPendingCrashReport());
+    EXPECT_TRUE(lastReportArguments().isEmpty()) << "nothing is sent";
 }
