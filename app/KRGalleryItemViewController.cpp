@@ -69,8 +69,10 @@ KRGalleryItemViewController::KRGalleryItemViewController(QObject *parent)
     QFont descriptionFont = descriptionLabel->font();
     descriptionFont.setPixelSize(12);
     descriptionLabel->setFont(descriptionFont);
-    // The texts give way to the thumbnail and the Open button in a narrow list.
+    // The texts give way to the thumbnail and the Open button in a narrow list. They come from
+    // the sample service or a folder's name: shown as they are, never read as markup.
     for (QLabel *label : {nameLabel, descriptionLabel}) {
+        label->setTextFormat(Qt::PlainText);
         label->setMinimumWidth(0);
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     }

@@ -84,6 +84,20 @@ TEST(KRGalleryLayout, ListHalvesMeetAtHalfTheWidth)
     EXPECT_DOUBLE_EQ(layout.samplesWidth, 499.5);
 }
 
+TEST(KRGalleryItem, NamesAndDescriptionsAreShownAsTheyAreNotAsMarkup)
+{
+    // Both come from the sample service (or a folder's name) and are shown letter for letter.
+    KRGalleryItemViewController row;
+    const QString name = QStringLiteral("<b>Shop</b>");
+    const QString description = QStringLiteral("<img src=\"x.png\" width=1><h1>big</h1>");
+    row.setProjectName(name);
+    row.setProjectDescription(description);
+    EXPECT_GE(row.nameLabel->sizeHint().width(), row.nameLabel->fontMetrics().horizontalAdvance(name));
+    EXPECT_LE(row.descriptionLabel->heightForWidth(2000), 2 * row.descriptionLabel->fontMetrics().height());
+    row.descriptionLabel->setWordWrap(false);
+    EXPECT_GE(row.descriptionLabel->sizeHint().width(), row.descriptionLabel->fontMetrics().horizontalAdvance(description));
+}
+
 TEST_F(KRGalleryTest, RecentProjectsListWhatStillExistsAndAFailedOpenKeepsTheGallery)
 {
     const QString folder = KRTest::makeTempDir(QStringLiteral("recent"));
