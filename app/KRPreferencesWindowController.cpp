@@ -8,6 +8,7 @@
 #include <core/ui/KRMainMenu.h>
 #include <model/KRObjectInfo.h>
 #include <platform/appkit/KRBinding.h>
+#include <platform/appkit/KRFontPanel.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/help/KRHelpButtonController.h>
@@ -18,7 +19,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
-#include <QFontDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -327,11 +327,11 @@ void KRPreferencesWindowController::selectTabViewItemWithLabel(const QString &la
 
 void KRPreferencesWindowController::editorFontButton()
 {
-    auto *dialog = new QFontDialog(KRApplicationDefaults::editorFont(m_defaults), window());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setOption(QFontDialog::MonospacedFonts, false);
-    connect(dialog, &QFontDialog::currentFontChanged, this, &KRPreferencesWindowController::changeFont);
-    dialog->open();
+    // The application's font panel reports each font picked until another target takes over.
+    KRFontPanel &panel = KRFontPanel::shared();
+    panel.setTarget(this, [this](const QFont &font) { changeFont(font); });
+    panel.setPanelFont(KRApplicationDefaults::editorFont(m_defaults));
+    panel.orderFront();
 }
 
 void KRPreferencesWindowController::changeFont(const QFont &chosen)

@@ -6,6 +6,7 @@
 #include <codeeditor/CETextView.h>
 #include <core/KRPasswordValueTransformer.h>
 #include <model/KRObjectInfo.h>
+#include <platform/appkit/KRFontPanel.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 
@@ -15,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontDialog>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
@@ -147,6 +149,15 @@ TEST_F(KRPreferencesTest, TheRunningEditorFollowsTheFontAndTabWidth)
     EXPECT_EQ(KRApplicationDefaults::editorFont(*defaults).pixelSize(), 21);
     EXPECT_EQ(editor.textView()->font().pixelSize(), 21);
     EXPECT_TRUE(prefs->editorFontField->text().endsWith(QStringLiteral(" 21"))) << prefs->editorFontField->text().toStdString();
+
+    // Select… hands the font panel to the preferences: a font picked there is the editor's.
+    prefs->editorFontSelectButton->click();
+    QFont picked = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    picked.setPointSize(17); // the panel speaks points; the preference keeps the number as pixels
+    KRFontPanel::shared().fontDialog()->setCurrentFont(picked);
+    EXPECT_EQ(editor.textView()->font().pixelSize(), 17);
+    KRFontPanel::shared().clearTarget();
+    KRFontPanel::shared().fontDialog()->hide();
 
     // A font dialog that reports no font stores a fixed-width one rather than nothing.
     prefs->changeFont(QFont(QString()));
