@@ -602,7 +602,6 @@ void KRWindowController::projectRunDefaultBrowserAction()
 bool KRWindowController::buildProject(FollowUp followUp)
 {
     KR_LOG(QString());
-    m_runAfterBuilding = followUp;
     if (!m_project || !commitEditing())
         return false;
 
@@ -650,7 +649,7 @@ bool KRWindowController::buildProject(FollowUp followUp)
         return false;
     }
     m_builtProjectIndex = *built;
-    switch (std::exchange(m_runAfterBuilding, FollowUp::None)) {
+    switch (followUp) {
     case FollowUp::Run:
         runProject();
         break;
@@ -666,31 +665,26 @@ bool KRWindowController::buildProject(FollowUp followUp)
 void KRWindowController::runProject()
 {
     KR_LOG(QString());
-    if (!m_deviceBrowser) {
-        m_deviceBrowser = std::make_unique<KRDeviceBrowserWindowController>();
-        if (QWidget *window = m_deviceBrowser->window())
-            window->installEventFilter(this);
-    }
-    m_deviceBrowser->setMode(0);
-    m_deviceBrowser->setIndexFilePath(m_builtProjectIndex);
-    m_deviceBrowser->setDeviceID(m_project->designTarget());
-    if (QWidget *window = m_deviceBrowser->window()) {
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
+    showDeviceBrowser(0);
 }
 
 void KRWindowController::runProjectDefaultBrowser()
 {
     KR_LOG(QString());
+    showDeviceBrowser(1);
+}
+
+void KRWindowController::showDeviceBrowser(int mode)
+{
     if (!m_deviceBrowser) {
         m_deviceBrowser = std::make_unique<KRDeviceBrowserWindowController>();
         if (QWidget *window = m_deviceBrowser->window())
             window->installEventFilter(this);
     }
-    m_deviceBrowser->setMode(1);
+    m_deviceBrowser->setMode(mode);
     m_deviceBrowser->setIndexFilePath(m_builtProjectIndex);
+    if (mode == 0)
+        m_deviceBrowser->setDeviceID(m_project->designTarget());
     if (QWidget *window = m_deviceBrowser->window()) {
         window->show();
         window->raise();

@@ -209,6 +209,9 @@ private:
     void showUI();
     bool commitEditing();
     void deviceBrowserWindowClosed();
+    // Makes the preview window when there is none and shows the built project in it (mode 0:
+    // the device preview of the design target; 1: the default browser).
+    void showDeviceBrowser(int mode);
     KRTabPaneViewController *currentTabPane() const;
     QWidget *focusWidget() const;
     void sendToFocus(int command);
@@ -234,7 +237,6 @@ private:
     QPointer<KRPopover> m_popover;
     std::shared_ptr<KRProject> m_project;
     std::weak_ptr<KRPage> m_currentPage;
-    FollowUp m_runAfterBuilding = FollowUp::None;
     QString m_builtProjectIndex;
     bool m_closing = false;
 };
