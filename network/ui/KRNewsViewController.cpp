@@ -167,7 +167,9 @@ void KRNewsViewController::awakeFromNib()
 
 bool KRNewsViewController::acceptNavigation(const QUrl &url)
 {
-    if (!m_webViewDidLoad)
+    // The page's own document arrives as data; what the feed's text asks for while the page
+    // loads (a script, a refresh) is handled as a click on it would be.
+    if (!m_webViewDidLoad && url.scheme() == QLatin1String("data"))
         return true;
     handleLink(url);
     return false;

@@ -63,15 +63,24 @@ void projectPaneShowAlert(const QString &message, const QString &informative = {
     KRAlertService::current().runModal(alert);
 }
 
-// Copies a file or a folder with everything in it; never replaces an existing item.
-bool projectPaneCopyItem(const QString &source, const QString &destination, QString *failed)
+// Copies a file or a folder with everything in it; never replaces an existing item. Symbolic
+// links are copied as links, never followed: a link in a dropped folder must not pull in the
+// file it points at, wherever that is.
+bool projectPaneCopyEntry(const QString &source, const QString &destination, QString *failed)
 {
     const QFileInfo info(source);
     if (QFileInfo(destination).exists() || QFileInfo(destination).isSymLink()) {
         *failed = destination;
         return false;
     }
-    if (!info.isDir() || info.isSymLink()) {
+    if (info.isSymLink()) {
+        if (!QFile::link(info.symLinkTarget(), destination)) {
+            *failed = source;
+            return false;
+        }
+        return true;
+    }
+    if (!info.isDir()) {
         if (!QFile::copy(source, destination)) {
             *failed = source;
             return false;
@@ -84,10 +93,33 @@ bool projectPaneCopyItem(const QString &source, const QString &destination, QStr
     }
     const QStringList entries = QDir(source).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
-        if (!projectPaneCopyItem(source + QLatin1Char('/') + entry, destination + QLatin1Char('/') + entry, failed))
+        if (!projectPaneCopyEntry(source + QLatin1Char('/') + entry, destination + QLatin1Char('/') + entry, failed))
             return false;
     }
     return true;
+}
+
+// A folder dropped onto itself or onto a folder inside it is refused: its copy would land in
+// the folder being read and be copied again, level after level.
+bool projectPaneCopyItem(const QString &source, const QString &destination, QString *failed)
+{
+    const QFileInfo info(source);
+    if (info.isDir() && !info.isSymLink()) {
+        const QString from = info.canonicalFilePath();
+        const QString into = QFileInfo(QFileInfo(destination).absolutePath()).canonicalFilePath();
+        if (into == from || into.startsWith(from + QLatin1Char('/'))) {
+            *failed = source;
+            return false;
+        }
+    }
+    return projectPaneCopyEntry(source, destination, failed);
+}
+
+// The name a dropped item keeps: the last component of its path, also when a folder's path
+// ends in "/".
+QString projectPaneDroppedName(const QString &path)
+{
+    return QFileInfo(QDir::cleanPath(path)).fileName();
 }
 
 QImage projectPanePageIcon()
@@ -313,7 +345,7 @@ bool KRProjectPaneResourcesDataSourceItem::acceptDrop(const QMimeData *data, int
         return false;
     const QString folder = project->krwebURL().toLocalFile();
     for (const QString &path : projectPaneDroppedPaths(data))
-        project->importResource(path, folder + QLatin1Char('/') + QFileInfo(path).fileName());
+        project->importResource(path, folder + QLatin1Char('/') + projectPaneDroppedName(path));
     project->reloadResources();
     return true;
 }
@@ -450,7 +482,7 @@ bool KRProjectPaneResourceDataSourceItem::acceptDrop(const QMimeData *data, int 
     // The reload below replaces this row.
     const std::shared_ptr<KRProjectPaneDataSourceItem> keep = shared_from_this();
     for (const QString &path : projectPaneDroppedPaths(data)) {
-        const QString name = QFileInfo(path).fileName();
+        const QString name = projectPaneDroppedName(path);
         QString failed;
         if (!projectPaneCopyItem(path, folder + QLatin1Char('/') + name, &failed)) {
             KRAlert alert;

@@ -6,6 +6,7 @@
 #include <codeeditor/CESyntaxColouring.h>
 #include <codeeditor/CETemporaryAttributes.h>
 #include <codeeditor/CETextView.h>
+#include <core/KRString.h>
 #include <core/ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KRFunction.h>
@@ -19,7 +20,6 @@
 #include <platform/foundation/KRResources.h>
 #include <widgets/help/KRHelpViewController.h>
 
-#include <QRegularExpression>
 #include <QTextBlock>
 #include <QVBoxLayout>
 
@@ -83,12 +83,11 @@ qsizetype offsetForRowColumn(const QString &text, int row, int column)
 
 QString errorHTML(const QString &templ, const QVariantMap &record)
 {
-    QString html = templ;
+    QVariantMap escaped;
     for (auto it = record.cbegin(); it != record.cend(); ++it)
-        html.replace(QStringLiteral("{{%1}}").arg(it.key()), it.value().toString().toHtmlEscaped());
-    // Fields the record does not have show as nothing rather than as their placeholder.
-    static const QRegularExpression unfilled(QStringLiteral("\\{\\{[A-Za-z0-9_]+\\}\\}"));
-    return html.remove(unfilled);
+        escaped.insert(it.key(), it.value().toString().toHtmlEscaped());
+    // Each placeholder is filled once: braces in the quoted source are shown as they are.
+    return KRString::stringBySubstitutingTemplateValues(templ, escaped, true);
 }
 
 } // namespace KRFunctionText

@@ -103,7 +103,6 @@ void KRSyntaxErrorViewController::setup()
 {
     const auto project = std::dynamic_pointer_cast<KRProject>(this->project());
     KR_ASSERT(project, "the syntax-error pane has no project");
-    std::weak_ptr<KRProject> weakProject = project;
     m_observation = project->observable().observe(
         QStringLiteral("syntaxErrors"), [this](const void *, const QString &, const QVariant &, const QVariant &) { reload(); });
     reload();

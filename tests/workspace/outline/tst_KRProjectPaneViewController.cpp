@@ -417,6 +417,43 @@ TEST_F(ProjectOutline, TakesDroppedFilesIntoSavedProjectsAndFoldersWithContentsA
     EXPECT_EQ(source->validateDrop(list, &out, resources, -1), Qt::IgnoreAction);
 }
 
+TEST_F(ProjectOutline, CopiesDroppedFoldersWithoutFollowingLinksOrCopyingAFolderIntoItself)
+{
+    const QString outside = KRTest::makeTempDir("dropfolder");
+    KRTest::writeFile(outside + "/secret.txt", "outside the project");
+    QDir().mkpath(outside + "/pack");
+    KRTest::writeFile(outside + "/pack/x.txt", "x");
+    ASSERT_TRUE(QFile::link(outside + "/secret.txt", outside + "/pack/secret"));
+    QDir().mkpath(outside + "/bundle");
+    KRTest::writeFile(outside + "/bundle/y.txt", "y");
+    KRProjectPaneDataSource *source = pane->dataSource();
+
+    // A folder's address may end in "/": the copy still takes the folder's own name.
+    QMimeData pack;
+    pack.setUrls({QUrl::fromLocalFile(outside + "/pack/")});
+    const SLItem img = list->itemAtRow(rowOf("img"));
+    alerts->clear();
+    EXPECT_TRUE(*source->acceptDrop(list, &pack, img, -1));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    EXPECT_EQ(KRTest::readFile(web + "/img/pack/x.txt"), "x");
+    // The link stays a link: the file it points at is not copied into the project.
+    EXPECT_TRUE(QFileInfo(web + "/img/pack/secret").isSymLink());
+    QMimeData bundle;
+    bundle.setUrls({QUrl::fromLocalFile(outside + "/bundle/")});
+    EXPECT_TRUE(*source->acceptDrop(list, &bundle, source->resourcesDataSourceItem(), -1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(KRTest::readFile(web + "/bundle/y.txt"), "y");
+
+    // A folder dropped onto itself is refused with an alert, and nothing is copied.
+    QMimeData itself;
+    itself.setUrls({QUrl::fromLocalFile(web + "/img")});
+    alerts->clear();
+    EXPECT_TRUE(*source->acceptDrop(list, &itself, list->itemAtRow(rowOf("img")), -1));
+    EXPECT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(web + "/img/img"));
+}
+
 TEST_F(ProjectOutline, RefusesDropsIntoAProjectThatWasNeverSaved)
 {
     auto untitled = KRDocument::makeUntitled();

@@ -99,6 +99,11 @@ TEST(KRFunctionText, ErrorPositionsLandOnTheirLine)
                                                     {QStringLiteral("line"), 4}});
     EXPECT_EQ(html, QStringLiteral("<p>Expected '&lt;' &amp; saw &quot;x&quot;</p><code>&lt;img src=x onerror=alert(1)&gt;</code>"
                                    "4Expected '&lt;' &amp; saw &quot;x&quot;"));
+    // The quoted source may hold braces of its own: they are neither filled nor dropped.
+    const QString quoted = KRFunctionText::errorHTML(QStringLiteral("{{evidence}}|{{reason}}"),
+                                                     {{QStringLiteral("evidence"), QStringLiteral("t = \"{{reason}} {{name}}\";")},
+                                                      {QStringLiteral("reason"), QStringLiteral("Missing ';'")}});
+    EXPECT_EQ(quoted, QStringLiteral("t = &quot;{{reason}} {{name}}&quot;;|Missing ';'"));
 }
 
 TEST_F(FunctionEditor, ShowsTheWholeFunctionAndFollowsItsIdAndArguments)

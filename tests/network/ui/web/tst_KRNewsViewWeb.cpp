@@ -103,6 +103,26 @@ TEST_F(KRNewsViewWebTest, MarkAllReadHidesTheMarksAndDisablesTheButton)
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return newsVisibleMarks(controller->webView()) == 0; }));
 }
 
+TEST_F(KRNewsViewWebTest, TheFeedsTextCannotTakeTheViewElsewhereWhileThePageLoads)
+{
+    // The descriptions are the feed's own markup; a script in one runs before the page has
+    // finished loading.
+    controller.reset();
+    KRNewsItem item;
+    item.title = QStringLiteral("Moved");
+    item.link = QStringLiteral("https://news.example.com/moved");
+    item.description = QStringLiteral("<script>location.href = 'https://example.com/elsewhere';</script>");
+    item.unread = true;
+    news->setNewsItems({item});
+    controller = KRCachingViewController::create<KRNewsViewController>();
+    controller->view()->show();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->webViewDidLoad(); }));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_NE(controller->webView()->url().host(), QStringLiteral("example.com"));
+    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("document.querySelectorAll('.news-item').length")).toInt(), 1);
+    EXPECT_TRUE(opened->openedURLs().isEmpty());
+}
+
 TEST_F(KRNewsViewWebTest, NewsCommandShowsThePopoverUnderTheButton)
 {
     QWidget window;
