@@ -118,12 +118,6 @@ bool KRProjectResource::deleteResource()
     return true;
 }
 
-static bool isPlainFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
 bool KRProjectResource::isGeneratedFileName(const QString &name, const QStringList &pageIDs)
 {
     static const QStringList fixedNames = {
@@ -148,7 +142,7 @@ bool KRProjectResource::renameResource(const QString &newName)
     // Generated files are written at the top of the web folder only.
     const bool topLevel = !m_relativePath.contains(QLatin1Char('/'));
     KRError error;
-    if (!isPlainFileName(newName)) {
+    if (!KRWebFolder::isPlainFileName(newName)) {
         error = KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::InvalidName,
                         QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(newName));
     } else if (topLevel && KRWebFolder::isReservedName(newName, folder ? folder->owner() : nullptr)) {

@@ -23,7 +23,7 @@ static KRError webFolderError(int code, const QString &message, const QString &p
     return KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), code, message, info);
 }
 
-static bool isPlainFileName(const QString &name)
+bool KRWebFolder::isPlainFileName(const QString &name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
         && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));

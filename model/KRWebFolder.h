@@ -32,6 +32,10 @@ public:
         WriteFailed = 6,
     };
 
+    // A name that stays one item inside its folder: not empty, not "." or "..", no "/" and
+    // no NUL. Every name a user types for a resource passes this before anything is done.
+    static bool isPlainFileName(const QString &name);
+
     // The owner must outlive the folder (the project owns it).
     static std::shared_ptr<KRWebFolder> create(KRWebFolderOwner *owner);
     // Removes the temporary web folder of an untitled project.

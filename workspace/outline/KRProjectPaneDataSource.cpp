@@ -376,7 +376,7 @@ void KRProjectPaneResourceDataSourceItem::setObjectValue(const QVariant &value)
     const QString newName = value.toString();
     if (newName == resource->name())
         return;
-    if (!KRProjectPaneViewController::isPlainFileName(newName)) {
+    if (!KRWebFolder::isPlainFileName(newName)) {
         projectPaneShowAlert(QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(newName),
                              QStringLiteral("A name can\u2019t be empty, \u201C.\u201D or \u201C..\u201D, or contain \u201C/\u201D."));
         reloadOutline();

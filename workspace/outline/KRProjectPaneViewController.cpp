@@ -251,12 +251,6 @@ void KRProjectPaneViewController::deleteResource(const std::shared_ptr<KRProject
     reloadData();
 }
 
-bool KRProjectPaneViewController::isPlainFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") && !name.contains(QLatin1Char('/'))
-           && !name.contains(QChar(0));
-}
-
 void KRProjectPaneViewController::selectItemAlone(const void *item)
 {
     const int row = m_sourceList->rowForItem(item);

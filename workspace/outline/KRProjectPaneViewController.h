@@ -87,8 +87,6 @@ public:
     bool resourceCanBeRenamedOrDeleted(const std::shared_ptr<KRProjectResource> &resource, const QString &verb);
     // Deletes the resource after the project's confirmation, unless the guard above refuses.
     void deleteResource(const std::shared_ptr<KRProjectResource> &resource);
-    // Not empty, not "." or "..", no "/".
-    static bool isPlainFileName(const QString &name);
 
     // Rows and menus.
     void selectItemAlone(const void *item);

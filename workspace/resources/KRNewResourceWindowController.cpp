@@ -133,8 +133,7 @@ bool KRNewResourceWindowController::validateResourceFilename(const QString &name
             *error = message;
         return false;
     };
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/'))
-        || name.contains(QChar(0)))
+    if (!KRWebFolder::isPlainFileName(name))
         return fail(QStringLiteral("\u201C%1\u201D is not a valid file name. A name can\u2019t be empty, \u201C.\u201D or "
                                    "\u201C..\u201D, or contain \u201C/\u201D.")
                         .arg(name));
