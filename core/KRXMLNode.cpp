@@ -526,24 +526,65 @@ QString KRXMLNode::attributeForUTF8Name(QByteArrayView name) const
     return attr ? xmlAttributeText(m_node, attr) : QString();
 }
 
+void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QString *values, bool *found) const
+{
+    KRXMLDocumentPrivate::checkAlive(*this, "attributes of a null XML node");
+    if (m_node->type != XML_ELEMENT_NODE || count <= 0)
+        return;
+    // Attributes are mostly stored in the order of the names: the search for each starts
+    // after the name found last.
+    qsizetype next = 0;
+    QByteArray qualified;
+    for (xmlAttrPtr attr = m_node->properties; attr; attr = attr->next) {
+        const char *name = reinterpret_cast<const char *>(attr->name);
+        if (!name)
+            continue;
+        if (attr->ns && attr->ns->prefix) {
+            qualified = QByteArray(reinterpret_cast<const char *>(attr->ns->prefix)) + ':' + name;
+            name = qualified.constData();
+        }
+        const auto length = qsizetype(std::strlen(name));
+        for (qsizetype tried = 0, i = next; tried < count; ++tried, i = i + 1 < count ? i + 1 : 0) {
+            const QByteArray &candidate = names[i];
+            if (candidate.size() == length && std::memcmp(candidate.constData(), name, size_t(length)) == 0) {
+                values[i] = xmlAttributeText(m_node, attr);
+                found[i] = true;
+                next = i + 1 < count ? i + 1 : 0;
+                break;
+            }
+        }
+    }
+}
+
 void KRXMLNode::setAttribute(const QString &name, const QString &value)
 {
     auto doc = checkedDocument("setAttribute on a null XML node");
     KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have attributes");
     const QByteArray text = KRXMLDocumentPrivate::xmlText(value);
+    // An empty value is an attribute without a text node, as the parser makes it: objects
+    // store many empty properties, and reading one then touches nothing but the attribute.
+    const xmlChar *content = text.isEmpty() ? nullptr : xmlChars(text);
     if (xmlAttrPtr attr = findAttribute(m_node, name)) {
-        // Replace the value in place: the attribute keeps its position (and handles).
+        // Replace the value in place: the attribute keeps its position (and handles). The
+        // same value again leaves it as it is.
         xmlNodePtr old = attr->children;
+        if (!old && !content)
+            return;
+        if (old && !old->next && old->type == XML_TEXT_NODE && content && old->content
+            && xmlStrcmp(old->content, content) == 0)
+            return;
         attr->children = nullptr;
         attr->last = nullptr;
         xmlFreeNodeList(old);
-        xmlNodePtr textNode = xmlNewDocText(m_node->doc, xmlChars(text));
-        textNode->parent = reinterpret_cast<xmlNodePtr>(attr);
-        attr->children = textNode;
-        attr->last = textNode;
+        if (content) {
+            xmlNodePtr textNode = xmlNewDocText(m_node->doc, content);
+            textNode->parent = reinterpret_cast<xmlNodePtr>(attr);
+            attr->children = textNode;
+            attr->last = textNode;
+        }
         return;
     }
-    xmlNewProp(m_node, xmlChars(name.toUtf8()), xmlChars(text));
+    xmlNewProp(m_node, xmlChars(name.toUtf8()), content);
 }
 
 void KRXMLNode::removeAttribute(const QString &name)

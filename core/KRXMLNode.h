@@ -84,6 +84,11 @@ public:
     QString attribute(const QString &name) const;
     // The same for a name given as UTF-8 (spares the conversion to callers that keep it).
     QString attributeForUTF8Name(QByteArrayView name) const;
+    // Many attributes in one pass over the element's attributes, the way to read most of
+    // them: for each attribute whose (qualified) UTF-8 name is names[i], values[i] becomes
+    // its text and found[i] true; other entries stay as they are. An empty name matches
+    // nothing; a name given twice is matched at one of its places only.
+    void attributeValues(const QByteArray *names, qsizetype count, QString *values, bool *found) const;
     // Sets the text of the attribute, adding it at the end when the element has none.
     void setAttribute(const QString &name, const QString &value);
     void removeAttribute(const QString &name);

@@ -130,6 +130,7 @@ std::shared_ptr<const QHash<QString, qsizetype>> KRClassRegistry::descriptorInde
         cached.table = std::move(table);
         cached.positions = std::move(positions);
         cached.jsInitializers.reset();
+        cached.attributes.reset();
     }
     return cached.positions;
 }
@@ -152,6 +153,35 @@ KRClassRegistry::jsInitializerPositions(const QString &className, const std::vec
         cached.jsInitializers = std::move(positions);
     }
     return cached.jsInitializers;
+}
+
+std::shared_ptr<const std::vector<QByteArray>>
+KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
+{
+    if (!table)
+        return nullptr;
+    descriptorIndexPointer(className); // brings the entry up to the class's current table
+    TableIndex &cached = m_indexes[className];
+    if (cached.table.get() != table)
+        return nullptr;
+    if (!cached.attributes) {
+        auto names = std::make_shared<std::vector<QByteArray>>(table->size());
+        QHash<QByteArray, std::size_t> first;
+        for (std::size_t i = 0; i < table->size(); ++i) {
+            const KRPropertyDescriptor &descriptor = (*table)[i];
+            if (descriptor.hasOption(KRAdapterOptionXMLText) || descriptor.hasOption(KRAdapterOptionXMLChildElement))
+                continue;
+            const QByteArray &name = descriptor.propertyNameUTF8();
+            if (const auto other = first.constFind(name); other != first.constEnd()) {
+                (*names)[*other].clear(); // stored in by two: each adapter reads it itself
+                continue;
+            }
+            first.insert(name, i);
+            (*names)[i] = name;
+        }
+        cached.attributes = std::move(names);
+    }
+    return cached.attributes;
 }
 
 QSet<QString> KRClassRegistry::objectProperties(const QString &className) const

@@ -49,6 +49,10 @@ public:
     // initialiser, in table order; null unless `table` is the class's current table.
     std::shared_ptr<const std::vector<std::size_t>>
     jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
+    // For each descriptor of `table`, the name of the attribute it alone is stored in (empty
+    // for the others); null unless `table` is the class's current table.
+    std::shared_ptr<const std::vector<QByteArray>>
+    attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
     QSet<QString> objectProperties(const QString &className) const;
     QString idBase(const QString &className) const;
 
@@ -69,6 +73,7 @@ private:
         std::shared_ptr<const std::vector<KRPropertyDescriptor>> table; // the table it was built from
         std::shared_ptr<const QHash<QString, qsizetype>> positions;
         std::shared_ptr<const std::vector<std::size_t>> jsInitializers; // made when first asked for
+        std::shared_ptr<const std::vector<QByteArray>> attributes; // the same
     };
     mutable QHash<QString, TableIndex> m_indexes;
 };

@@ -153,6 +153,26 @@ qsizetype KRModelAdapterBlock::indexOf(const QString &krKey, std::size_t hint) c
     return -1;
 }
 
+void KRModelAdapterBlock::readAttributesAhead(const std::vector<QByteArray> &names)
+{
+    if (m_count == 0 || names.size() != m_count)
+        return;
+    m_readPending = std::make_unique<bool[]>(m_count); // all false
+    m_readValues = std::make_unique<QString[]>(m_count);
+    m_element.attributeValues(names.data(), qsizetype(m_count), m_readValues.get(), m_readPending.get());
+    // An attribute not found is absent: its adapter takes the null value (and adds it).
+    for (std::size_t i = 0; i < m_count; ++i) {
+        if (!names[i].isEmpty())
+            m_readPending[i] = true;
+    }
+}
+
+void KRModelAdapterBlock::dropAttributesReadAhead()
+{
+    m_readPending.reset();
+    m_readValues.reset();
+}
+
 KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAdapterBlock &block)
     : m_block(&block), m_descriptor(&descriptor)
 {
@@ -228,7 +248,14 @@ QString KRModelAdapter::currentDevice() const
 
 QString KRModelAdapter::xmlAttributeValue()
 {
-    QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+    QString text;
+    const std::size_t index = std::size_t(this - m_block->m_adapters);
+    if (m_block->m_readPending && !m_ownDescriptor && m_block->m_readPending[index]) {
+        m_block->m_readPending[index] = false;
+        text = std::move(m_block->m_readValues[index]);
+    } else {
+        text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+    }
     if (text.isNull()) {
         m_block->m_element.setAttribute(m_descriptor->propertyName(), QString(QLatin1String("")));
         text = QLatin1String("");
@@ -448,7 +475,10 @@ QString KRModelAdapter::jsPropertyInit() const
     KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return {};
-    const QString v = o->value(m_descriptor->kr_propertyName());
+    // The object's slot of the descriptor when its values are laid out by the adapters' table.
+    const QString *slot = m_ownDescriptor ? nullptr
+                                          : o->valueForDescriptor(m_block->table(), std::size_t(this - m_block->m_adapters));
+    const QString v = slot ? *slot : o->value(m_descriptor->kr_propertyName());
     const auto nonEmpty = [](const QString &text) { return text.isEmpty() ? QString() : text; };
     if (m_descriptor->hasOption(KRAdapterOptionJSString))
         return v.isEmpty() ? QString() : KRJavaScript::quotedString(v);

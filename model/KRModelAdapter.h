@@ -130,6 +130,13 @@ public:
     std::shared_ptr<KRModelAdapter> pointer(std::size_t index);
     // The index of the adapter of the "kr_" key, the search starting at `hint`; -1 when none.
     qsizetype indexOf(const QString &krKey, std::size_t hint = 0) const;
+    // Reads the attributes of the adapters in one pass over the element (names[i]: the
+    // attribute of the adapter at i, empty for none), for an object about to be enabled
+    // while nothing else writes its element (a page being built): each adapter takes its
+    // value once instead of searching the element for it.
+    void readAttributesAhead(const std::vector<QByteArray> &names);
+    // Forgets what no adapter took: later reads go to the element.
+    void dropAttributesReadAhead();
 
     // Made through create() only.
     struct Private;
@@ -147,4 +154,8 @@ private:
     bool m_designMode = false;
     KRModelAdapter *m_adapters = nullptr;
     std::size_t m_count = 0;
+    // Set by readAttributesAhead: the value of each adapter (null: the attribute is absent),
+    // and whether the adapter has yet to take it.
+    std::unique_ptr<QString[]> m_readValues;
+    std::unique_ptr<bool[]> m_readPending;
 };

@@ -33,6 +33,8 @@ KRObject::KRObject(const KRObjectInit &init)
     m_valueTable = registry.descriptorTablePointer(m_class->className);
     m_valueIndex = registry.descriptorIndexPointer(m_class->className);
     m_tableValues.resize(m_valueTable->size());
+    if (m_valueIndex)
+        m_idSlot = m_valueIndex->value(QStringLiteral("kr_id"), -1);
     if (!init.initialID.isEmpty()) {
         valueStorage(QStringLiteral("kr_id")) = init.initialID;
         m_xmlElement.setAttribute(QStringLiteral("id"), init.initialID);
@@ -70,8 +72,17 @@ void KRObject::setUp()
     auto table = m_valueTable;
     const auto *descriptors = table.get();
     createModelAdapters(std::move(table));
+    // Outside design mode nothing but the adapters themselves writes the element while they
+    // are enabled (and they only add what is missing): its attributes are read in one pass.
+    const bool readAhead = !m_designMode && m_modelAdapters;
+    if (readAhead) {
+        if (const auto names = KRClassRegistry::sharedInstance().attributeNames(m_class->className, descriptors))
+            m_modelAdapters->readAttributesAhead(*names);
+    }
     willEnableModelAdapters();
     enableModelAdapters(*descriptors);
+    if (readAhead)
+        m_modelAdapters->dropAttributesReadAhead();
 }
 
 std::vector<std::shared_ptr<KRModelAdapter>> KRObject::modelAdapters() const

@@ -81,7 +81,7 @@ public:
     // Observation of the "kr_" keys (old and new values as QString).
     KRObservable &observable() { return m_observable; }
 
-    QString kr_id() const { return value(QStringLiteral("kr_id")); }
+    QString kr_id() const { return m_idSlot >= 0 ? m_tableValues[std::size_t(m_idSlot)] : value(QStringLiteral("kr_id")); }
     void setKr_id(const QString &id) { setValue(QStringLiteral("kr_id"), id); }
     // Checks a new id: syntax, reserved words, uniqueness on the page (this object excluded)
     // or, for a page, in the project. Errors: domain "Korvane", code 100.
@@ -92,6 +92,13 @@ public:
     QSet<QString> objectProperties() const;
     // Gives a new object the catalogue's default values (never called for loaded objects).
     virtual void initializeDefaultProperties();
+
+    // The value in the slot of the descriptor at `index` of `table`: that of its "kr_" key
+    // when `table` is the one the object's values are laid out by; null otherwise.
+    const QString *valueForDescriptor(const std::vector<KRPropertyDescriptor> *table, std::size_t index) const
+    {
+        return table == m_valueTable.get() && index < m_tableValues.size() ? &m_tableValues[index] : nullptr;
+    }
 
     // Property name (without "kr_") to JavaScript initialiser, in adapter order; empty
     // initialisers are left out.
@@ -171,6 +178,7 @@ private:
     std::shared_ptr<const QHash<QString, qsizetype>> m_valueIndex; // key to slot
     std::vector<QString> m_tableValues;
     std::size_t m_nextValueSlot = 0; // values mostly come in table order: tried first
+    qsizetype m_idSlot = -1; // the slot of "kr_id", read most often
     QHash<QString, QString> m_values;
     KRObservable m_observable;
     bool m_designMode;

@@ -3,6 +3,9 @@
 #include <QHash>
 #include <QSet>
 
+#include <array>
+#include <cstdint>
+
 namespace {
 
 const QString kInitial = QStringLiteral("initial");
@@ -123,6 +126,31 @@ const Tables &tables()
 {
     static const Tables t;
     return t;
+}
+
+// The entry of the name in one of the (never changing) tables, null when none. The names
+// asked for last are remembered per thread: styles set the same few names over and over, and
+// comparing a name costs less than hashing it. A remembered answer is found by where the
+// name's characters lie and used only when table and name both match in full.
+template <typename Table>
+const typename Table::mapped_type *findRemembered(const Table &table, const QString &name)
+{
+    struct Entry
+    {
+        const void *table = nullptr;
+        QString name;
+        const typename Table::mapped_type *value = nullptr;
+    };
+    constexpr std::size_t kEntries = 64;
+    thread_local std::array<Entry, kEntries> entries;
+    Entry &entry = entries[(reinterpret_cast<std::uintptr_t>(name.constData()) >> 4) % kEntries];
+    if (entry.table == &table && entry.name == name)
+        return entry.value;
+    const auto it = table.constFind(name);
+    entry.table = &table;
+    entry.name = name;
+    entry.value = it == table.cend() ? nullptr : &*it;
+    return entry.value;
 }
 
 bool isBorderStyle(const QString &t)
@@ -489,24 +517,21 @@ QString DOMCSSProperties::canonicalName(const QString &name)
             n = n.toLower();
             break;
         }
-    const auto &aliases = tables().aliases;
-    const auto it = aliases.constFind(n);
-    return it == aliases.cend() ? n : *it;
+    const QString *alias = findRemembered(tables().aliases, n);
+    return alias ? *alias : n;
 }
 
 const QStringList *DOMCSSProperties::longhands(const QString &canonicalName)
 {
-    const auto &s = tables().shorthands;
-    const auto it = s.constFind(canonicalName);
-    return it == s.cend() ? nullptr : &it->longhands;
+    const auto *shorthand = findRemembered(tables().shorthands, canonicalName);
+    return shorthand ? &shorthand->longhands : nullptr;
 }
 
 const QStringList &DOMCSSProperties::shorthandsOf(const QString &canonicalName)
 {
     static const QStringList none;
-    const auto &s = tables().shorthandsOf;
-    const auto it = s.constFind(canonicalName);
-    return it == s.cend() ? none : *it;
+    const QStringList *shorthands = findRemembered(tables().shorthandsOf, canonicalName);
+    return shorthands ? *shorthands : none;
 }
 
 bool DOMCSSProperties::isCSSWideKeyword(const QString &value)
@@ -616,17 +641,16 @@ bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString 
     }
     if (depth != 0 || !quote.isNull())
         return false;
-    const auto &k = tables().keywords;
-    const auto it = k.constFind(canonicalName);
-    if (it == k.cend() || isCSSWideKeyword(value))
+    const QSet<QString> *keywords = findRemembered(tables().keywords, canonicalName);
+    if (!keywords || isCSSWideKeyword(value))
         return true;
     if (canonicalName.startsWith(QLatin1String("background-")) && value.contains(QLatin1Char(','))) {
         for (const QString &layer : splitTopLevel(value, QLatin1Char(',')))
-            if (!it->contains(lowered(layer)))
+            if (!keywords->contains(lowered(layer)))
                 return false;
         return true;
     }
-    return it->contains(lowered(value));
+    return keywords->contains(lowered(value));
 }
 
 QStringList DOMCSSProperties::splitTokens(const QString &value)
