@@ -410,6 +410,46 @@ TEST(KRXMLNode, AttributeLookupsOnLongElementsFindEveryAttributeFromAnywhere)
     EXPECT_TRUE(element.attributeForUTF8Name(QByteArrayView()).isNull());
 }
 
+// Empty values are stored as the parser stores them, an unchanged value is left alone, and the
+// one-pass read sees what single lookups see: every value, the qualified name, nothing for a
+// missing or unasked name, the first of two places asking for one name.
+TEST(KRXMLNode, EmptyValuesAndReadingManyAttributesAtOnce)
+{
+    KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><e a=\"1\" k:b=\"2\" c=\"\" d=\"x&amp;y\"/></r>");
+    KRXMLNode element = document.rootElement().firstElementForName("e");
+    element.setAttribute("c", "");
+    element.setAttribute("e", "");
+    element.setAttribute("a", "1");
+    element.setAttribute("d", "");
+    element.setAttribute("f", "");
+    element.setAttribute("f", "later");
+    EXPECT_EQ(element.xmlString(), "<e a=\"1\" k:b=\"2\" c=\"\" d=\"\" e=\"\" f=\"later\"/>");
+    EXPECT_EQ(element.attribute("e"), "");
+    EXPECT_FALSE(element.attribute("e").isNull());
+    EXPECT_EQ(element.firstElementForXPath("@e").stringValue(), "");
+    EXPECT_EQ(element.nodesForXPath("self::*[@e='']").size(), 1);
+
+    const QByteArray names[] = {"f", "missing", "k:b", "", "a", "c", "a"};
+    QString values[7];
+    bool found[7] = {};
+    element.attributeValues(names, 7, values, found);
+    EXPECT_EQ(values[0], "later");
+    EXPECT_TRUE(values[1].isNull());
+    EXPECT_FALSE(found[1]);
+    EXPECT_EQ(values[2], "2");
+    EXPECT_FALSE(found[3]);
+    EXPECT_EQ(values[4], "1");
+    EXPECT_EQ(values[5], "");
+    EXPECT_FALSE(values[5].isNull());
+    EXPECT_TRUE(found[5]);
+    EXPECT_EQ(int(found[4]) + int(found[6]), 1);
+
+    // Saved and read back, the empty values stay.
+    const KRXMLDocument reread = parse(document.xmlData());
+    EXPECT_EQ(reread.rootElement().firstElementForName("e").attributeNames(),
+              (QStringList{"a", "k:b", "c", "d", "e", "f"}));
+}
+
 TEST(KRXMLNode, PrefixedNamesMatchQualified)
 {
     KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><k:item k:id=\"1\" id=\"2\"/><item/></r>");

@@ -1,3 +1,4 @@
+#include <platform/dom/DOMCSSProperties.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
@@ -24,6 +25,36 @@ TEST(DOMCSSStyleDeclaration, LonghandsKeepOrderAndPriority)
     // An empty value removes.
     EXPECT_TRUE(s.setProperty("position", ""));
     EXPECT_EQ(s.cssText(), "color: blue;");
+}
+
+// The property tables remember the names asked for last: answers stay right when many names
+// come and go, when a name's characters are changed in place, and when names share the place
+// where an earlier name lay.
+TEST(DOMCSSStyleDeclaration, RememberedNamesNeverAnswerForAnother)
+{
+    const QStringList names{"margin", "padding", "border-top", "border", "color", "left", "top", "background",
+                            "font", "border-radius", "-webkit-border-radius", "display", "position", "float",
+                            "width", "height", "overflow", "text-align", "visibility", "box-sizing"};
+    for (int round = 0; round < 3; ++round) {
+        for (const QString &literal : names) {
+            QString name = literal;
+            name.detach(); // characters of its own, freed and reused between names
+            DOMCSSStyleDeclaration s;
+            s.setProperty(name, "inherit");
+            EXPECT_EQ(s.getPropertyValue(literal), "inherit") << qPrintable(literal);
+            EXPECT_EQ(DOMCSSProperties::longhands(name) != nullptr, DOMCSSProperties::longhands(literal) != nullptr);
+        }
+    }
+    QString name = QStringLiteral("margin");
+    name.detach();
+    ASSERT_NE(DOMCSSProperties::longhands(name), nullptr);
+    name[0] = QLatin1Char('x'); // "xargin", changed where it lies
+    EXPECT_EQ(DOMCSSProperties::longhands(name), nullptr);
+    DOMCSSStyleDeclaration s;
+    EXPECT_TRUE(s.setProperty("display", "block"));
+    EXPECT_FALSE(s.setProperty("display", "blocky"));
+    EXPECT_TRUE(s.setProperty("position", "absolute"));
+    EXPECT_FALSE(s.setProperty("position", "block"));
 }
 
 TEST(DOMCSSStyleDeclaration, RejectedValuesChangeNothing)
