@@ -8,6 +8,7 @@
 #include <libxml/xmlIO.h>
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -551,6 +552,41 @@ void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QStrin
                 found[i] = true;
                 next = i + 1 < count ? i + 1 : 0;
                 break;
+            }
+        }
+    }
+}
+
+void KRXMLNode::prefetchAttributes(const QList<KRXMLNode> &elements)
+{
+    // Following one attribute list waits for memory at every attribute; following many side
+    // by side, a step in each at a time, has the waits of all of them overlap.
+    constexpr qsizetype kLanes = 64;
+    for (qsizetype first = 0; first < elements.size(); first += kLanes) {
+        xmlAttrPtr lanes[kLanes];
+        qsizetype count = 0;
+        for (qsizetype i = first; i < elements.size() && count < kLanes; ++i) {
+            const xmlNodePtr node = elements.at(i).m_node;
+            if (node && node->type == XML_ELEMENT_NODE && node->properties && !elements.at(i).m_doc.expired())
+                lanes[count++] = node->properties;
+        }
+        xmlAttrPtr starts[kLanes];
+        std::copy(lanes, lanes + count, starts);
+        for (bool any = count > 0; any;) {
+            any = false;
+            for (qsizetype lane = 0; lane < count; ++lane) {
+                if (xmlAttrPtr attr = lanes[lane]) {
+                    __builtin_prefetch(attr->children);
+                    lanes[lane] = attr->next;
+                    any = true;
+                }
+            }
+        }
+        // Then the characters of the values, their text nodes on the way by now.
+        for (qsizetype lane = 0; lane < count; ++lane) {
+            for (xmlAttrPtr attr = starts[lane]; attr; attr = attr->next) {
+                if (const xmlNode *text = attr->children)
+                    __builtin_prefetch(text->content);
             }
         }
     }

@@ -89,6 +89,10 @@ public:
     // its text and found[i] true; other entries stay as they are. An empty name matches
     // nothing; a name given twice is matched at one of its places only.
     void attributeValues(const QByteArray *names, qsizetype count, QString *values, bool *found) const;
+    // Brings the attributes of the elements into the caches, ahead of reading them all: for
+    // many elements read one after the other (the objects of a page), which would otherwise
+    // wait for memory at every attribute. Changes nothing.
+    static void prefetchAttributes(const QList<KRXMLNode> &elements);
     // Sets the text of the attribute, adding it at the end when the element has none.
     void setAttribute(const QString &name, const QString &value);
     void removeAttribute(const QString &name);

@@ -45,9 +45,11 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
     const QString name = objectClass.className;
     const bool abstractClass = objectClass.abstractClass;
     m_classes.insert(name, std::make_shared<KRObjectClass>(std::move(objectClass)));
+    m_superclasses.clear();
     m_tables.remove(name); // a table asked for before the class existed was empty
     if (!abstractClass && !factoryFor(name)) {
         m_classes.remove(name);
+        m_superclasses.clear();
         return registryError(QStringLiteral("The class \"%1\" has no factory.").arg(name));
     }
     return {};
@@ -56,6 +58,7 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
 void KRClassRegistry::unregisterClass(const QString &className)
 {
     m_classes.remove(className);
+    m_superclasses.clear();
     m_tables.clear();
 }
 
@@ -65,9 +68,20 @@ const KRObjectClass *KRClassRegistry::classNamed(const QString &className) const
     return it == m_classes.constEnd() ? nullptr : it->get();
 }
 
+const KRObjectClass *KRClassRegistry::superclassOf(const KRObjectClass *objectClass) const
+{
+    // Found by pointer: cheaper than by name, and the chains are walked for every object.
+    const auto it = m_superclasses.constFind(objectClass);
+    if (it != m_superclasses.constEnd())
+        return *it;
+    const KRObjectClass *superclass = classNamed(objectClass->superclassName);
+    m_superclasses.insert(objectClass, superclass);
+    return superclass;
+}
+
 bool KRClassRegistry::isKindOf(const QString &className, const QString &ancestor) const
 {
-    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+    for (const KRObjectClass *c = classNamed(className); c; c = superclassOf(c)) {
         if (c->className == ancestor)
             return true;
     }
@@ -84,7 +98,7 @@ bool KRClassRegistry::isInstantiable(const QString &className) const
 // needs its own.
 const KRObjectClass::Factory *KRClassRegistry::factoryFor(const QString &className) const
 {
-    for (const KRObjectClass *c = classNamed(className); c && !c->abstractClass; c = classNamed(c->superclassName)) {
+    for (const KRObjectClass *c = classNamed(className); c && !c->abstractClass; c = superclassOf(c)) {
         if (c->factory)
             return &c->factory;
     }
@@ -98,7 +112,7 @@ KRClassRegistry::descriptorTablePointer(const QString &className) const
     if (cached != m_tables.constEnd())
         return *cached;
     std::vector<const KRObjectClass *> chain;
-    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName))
+    for (const KRObjectClass *c = classNamed(className); c; c = superclassOf(c))
         chain.push_back(c);
     std::vector<KRPropertyDescriptor> table;
     QHash<QString, size_t> positions;
@@ -189,7 +203,7 @@ QSet<QString> KRClassRegistry::objectProperties(const QString &className) const
     QSet<QString> names{QStringLiteral("enableUndo"), QStringLiteral("children")};
     for (const KRPropertyDescriptor &descriptor : descriptorTable(className))
         names.insert(descriptor.kr_propertyName());
-    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+    for (const KRObjectClass *c = classNamed(className); c; c = superclassOf(c)) {
         for (const QString &key : c->extraProperties)
             names.insert(key);
     }
@@ -198,7 +212,7 @@ QSet<QString> KRClassRegistry::objectProperties(const QString &className) const
 
 QString KRClassRegistry::idBase(const QString &className) const
 {
-    for (const KRObjectClass *c = classNamed(className); c; c = classNamed(c->superclassName)) {
+    for (const KRObjectClass *c = classNamed(className); c; c = superclassOf(c)) {
         if (!c->idBase.isEmpty())
             return c->idBase;
     }

@@ -67,6 +67,9 @@ public:
 private:
     const KRObjectClass::Factory *factoryFor(const QString &className) const;
     QHash<QString, std::shared_ptr<KRObjectClass>> m_classes;
+    // The superclass of each class asked for; emptied whenever the classes change.
+    const KRObjectClass *superclassOf(const KRObjectClass *objectClass) const;
+    mutable QHash<const KRObjectClass *, const KRObjectClass *> m_superclasses;
     mutable QHash<QString, std::shared_ptr<const std::vector<KRPropertyDescriptor>>> m_tables;
     struct TableIndex
     {

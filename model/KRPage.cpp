@@ -949,7 +949,10 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         int top, left;
     };
     std::vector<Placed> elements;
-    for (const KRXMLNode &element : contents.elements()) {
+    const QList<KRXMLNode> children = contents.elements();
+    static const bool pf = !qEnvironmentVariableIsSet("KR_EXP_NOPF");
+    if (pf) KRXMLNode::prefetchAttributes(children);
+    for (const KRXMLNode &element : children) {
         const QString top = element.attribute(QStringLiteral("top"));
         elements.push_back({element, !top.isNull(), positionKey(top), positionKey(element.attribute(QStringLiteral("left")))});
     }

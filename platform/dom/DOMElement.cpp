@@ -15,17 +15,31 @@ const QString kStyle = QStringLiteral("style");
 
 unsigned char flagsForTag(const QString &localName)
 {
-    static const QHash<QString, unsigned char> table = [] {
-        QHash<QString, unsigned char> t;
-        for (const char *name : {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "img",
-                                 "input", "keygen", "link", "meta", "param", "source", "track", "wbr"})
-            t.insert(QString::fromLatin1(name), 1);
-        for (const char *name : {"script", "xmp", "iframe", "noembed", "noframes", "plaintext"})
-            t.insert(QString::fromLatin1(name), 2);
-        t.insert(QStringLiteral("style"), 2 | 4);
-        return t;
-    }();
-    return table.value(localName, 0);
+    // Asked for every element made: a short list, compared by length and first letter first.
+    struct Tag
+    {
+        QLatin1String name;
+        unsigned char flags;
+    };
+    static const Tag tags[] = {
+        {QLatin1String("area"), 1}, {QLatin1String("base"), 1}, {QLatin1String("basefont"), 1},
+        {QLatin1String("bgsound"), 1}, {QLatin1String("br"), 1}, {QLatin1String("col"), 1},
+        {QLatin1String("embed"), 1}, {QLatin1String("frame"), 1}, {QLatin1String("hr"), 1},
+        {QLatin1String("img"), 1}, {QLatin1String("input"), 1}, {QLatin1String("keygen"), 1},
+        {QLatin1String("link"), 1}, {QLatin1String("meta"), 1}, {QLatin1String("param"), 1},
+        {QLatin1String("source"), 1}, {QLatin1String("track"), 1}, {QLatin1String("wbr"), 1},
+        {QLatin1String("script"), 2}, {QLatin1String("xmp"), 2}, {QLatin1String("iframe"), 2},
+        {QLatin1String("noembed"), 2}, {QLatin1String("noframes"), 2}, {QLatin1String("plaintext"), 2},
+        {QLatin1String("style"), 2 | 4},
+    };
+    if (localName.isEmpty())
+        return 0;
+    const QChar first = localName.front();
+    for (const Tag &tag : tags) {
+        if (tag.name.size() == localName.size() && QLatin1Char(tag.name.front()) == first && localName == tag.name)
+            return tag.flags;
+    }
+    return 0;
 }
 
 // Attribute and tag names of HTML are ASCII case-insensitive and stored in lower case.
