@@ -20,9 +20,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <filesystem>
 #include <vector>
 
@@ -73,6 +73,17 @@ bool isContainedRelativePath(const QString &path)
         return false;
     const QString clean = QDir::cleanPath(path);
     return clean != QLatin1String("..") && !clean.startsWith(QLatin1String("../"));
+}
+
+// The file's modification time in milliseconds since the epoch, as the list of generated files
+// keeps it (what QFileInfo::lastModified gives, without its conversion to local time); -1
+// when the file cannot be read.
+qint64 modifiedMSecs(const QString &path)
+{
+    struct stat status{};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return -1;
+    return qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
 }
 
 bool sameFileDate(const QFileInfo &source, const QFileInfo &target)
@@ -313,9 +324,16 @@ void KRProjectBuilder::writeGeneratedFileList()
     QString text;
     for (const GeneratedFile &file : std::as_const(m_generatedFiles))
         text += QStringLiteral("%1 %2 %3\n").arg(file.size).arg(file.modified).arg(file.name);
-    QSaveFile list(generatedFileListPath());
+    // In place and without a sync, as the files it lists: a torn list leaves files of this
+    // build behind for the user to delete, and costs nothing else.
+    QFile list(generatedFileListPath());
     const QByteArray data = text.toUtf8();
-    if (!list.open(QIODevice::WriteOnly) || list.write(data) != data.size() || !list.commit())
+    bool written = list.open(QIODevice::WriteOnly | QIODevice::Truncate) && list.write(data) == data.size();
+    if (list.isOpen()) {
+        written = list.flush() && written;
+        list.close();
+    }
+    if (!written)
         KR_LOG(QStringLiteral("The list of generated files could not be written: %1").arg(list.errorString()));
 }
 
@@ -342,8 +360,7 @@ void KRProjectBuilder::deleteListedGeneratedFiles()
         if (!sizeOK || !dateOK || !isPlainFileName(name))
             continue;
         const QFileInfo file(joinPath(output, name));
-        if (file.isSymLink() || !file.isFile() || file.size() != size
-            || file.lastModified().toMSecsSinceEpoch() != modified)
+        if (file.isSymLink() || !file.isFile() || file.size() != size || modifiedMSecs(file.filePath()) != modified)
             continue;
         QFile::remove(file.filePath());
     }
@@ -668,9 +685,14 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, c
 {
     // Written in place, without a sync: a generated file is made again by every build, so a
     // torn write costs a rebuild, never the user's work. Every failure is reported.
-    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
+    bool opened = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (!opened) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
+            opened = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    }
+    bool written = opened && file.write(data) == data.size();
     if (file.isOpen()) {
         written = file.flush() && written;
         file.close();
@@ -688,7 +710,7 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, c
     const QFileInfo info(path);
     if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(resolvedOutputDirectory()).absoluteFilePath())
         && isPlainFileName(info.fileName())) {
-        const GeneratedFile file{info.fileName(), info.size(), info.lastModified().toMSecsSinceEpoch()};
+        const GeneratedFile file{info.fileName(), qint64(data.size()), modifiedMSecs(path)};
         const auto same = std::find_if(m_generatedFiles.begin(), m_generatedFiles.end(),
                                        [&](const GeneratedFile &listed) { return listed.name == file.name; });
         if (same != m_generatedFiles.end())
