@@ -2,6 +2,7 @@
 
 #include <platform/foundation/KRObservationToken.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -20,7 +21,6 @@ public:
     struct Entry
     {
         std::uint64_t id = 0;
-        Filter filter;
         Callback callback;
         std::atomic<bool> removed{false};
     };
@@ -30,12 +30,11 @@ public:
                                   Callback callback)
     {
         auto entry = std::make_shared<Entry>();
-        entry->filter = std::move(filter);
         entry->callback = std::move(callback);
         {
             std::lock_guard lock(list->m_mutex);
             entry->id = ++list->m_lastId;
-            list->m_entries.push_back(entry);
+            list->m_slots.push_back({entry->id, std::move(filter), entry});
         }
         std::weak_ptr<KRObserverList> weak = list;
         const std::uint64_t id = entry->id;
@@ -50,13 +49,18 @@ public:
         std::shared_ptr<Entry> removed; // released after the lock: its callback's captures
                                         // may remove other observers when destroyed
         std::lock_guard lock(m_mutex);
-        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-            if ((*it)->id == id) {
-                (*it)->removed = true;
-                removed = std::move(*it);
-                m_entries.erase(it);
-                break;
-            }
+        // Slots stay in registration order, so their ids ascend.
+        const auto it = std::lower_bound(m_slots.begin(), m_slots.end(), id,
+                                         [](const Slot &slot, std::uint64_t wanted) { return slot.id < wanted; });
+        if (it == m_slots.end() || it->id != id || !it->entry)
+            return;
+        it->entry->removed = true;
+        removed = std::move(it->entry);
+        // An emptied slot stays until many are: removing all observers one by one (a page
+        // closing) then costs a pass over the list, not one per observer.
+        if (++m_emptySlots * 2 > m_slots.size()) {
+            std::erase_if(m_slots, [](const Slot &slot) { return !slot.entry; });
+            m_emptySlots = 0;
         }
     }
 
@@ -67,10 +71,9 @@ public:
         std::vector<std::shared_ptr<Entry>> snapshot;
         {
             std::lock_guard lock(m_mutex);
-            snapshot.reserve(m_entries.size());
-            for (const auto &entry : m_entries) {
-                if (accepts(entry->filter))
-                    snapshot.push_back(entry);
+            for (const Slot &slot : m_slots) {
+                if (slot.entry && accepts(slot.filter))
+                    snapshot.push_back(slot.entry);
             }
         }
         for (const auto &entry : snapshot) {
@@ -83,8 +86,8 @@ public:
     bool contains(const Predicate &accepts) const
     {
         std::lock_guard lock(m_mutex);
-        for (const auto &entry : m_entries) {
-            if (accepts(entry->filter))
+        for (const Slot &slot : m_slots) {
+            if (slot.entry && accepts(slot.filter))
                 return true;
         }
         return false;
@@ -93,15 +96,27 @@ public:
     // Drops every observer; outstanding tokens become harmless.
     void clear()
     {
-        std::vector<std::shared_ptr<Entry>> removed;
+        std::vector<Slot> removed;
         std::lock_guard lock(m_mutex);
-        for (auto &entry : m_entries)
-            entry->removed = true;
-        removed.swap(m_entries);
+        for (Slot &slot : m_slots) {
+            if (slot.entry)
+                slot.entry->removed = true;
+        }
+        removed.swap(m_slots);
+        m_emptySlots = 0;
     }
 
 private:
+    // What a delivery looks at lies in the list itself: a long list is read straight through,
+    // not entry by entry wherever each was allocated.
+    struct Slot
+    {
+        std::uint64_t id;
+        Filter filter;
+        std::shared_ptr<Entry> entry; // null once removed
+    };
     mutable std::mutex m_mutex;
-    std::vector<std::shared_ptr<Entry>> m_entries;
+    std::vector<Slot> m_slots;
+    std::size_t m_emptySlots = 0;
     std::uint64_t m_lastId = 0;
 };

@@ -184,3 +184,52 @@ TEST(KRObservable, ObserverRemovingAnotherDuringDelivery)
     observable.notifyChange("k", 1, 2);
     EXPECT_EQ(secondCalls, 0);
 }
+
+// Many observers going in any order (a page closing drops thousands): each goes exactly when
+// its token does, the others keep their order, and a token of an observer gone long ago
+// removes nothing else.
+TEST(KRObservable, ManyObserversLeaveInAnyOrder)
+{
+    KRObservable observable;
+    constexpr int count = 300;
+    std::vector<int> heard;
+    std::vector<std::optional<KRObservationToken>> tokens(count);
+    for (int i = 0; i < count; ++i) {
+        tokens[std::size_t(i)] = observable.observe(i % 2 ? QStringLiteral("odd") : QStringLiteral("even"),
+                                                    [&heard, i](const void *, const QString &, const QVariant &,
+                                                                const QVariant &) { heard.push_back(i); });
+    }
+    std::vector<bool> alive(count, true);
+    const auto expectHeard = [&](const QString &key) {
+        heard.clear();
+        observable.notifyChange(key, {}, {});
+        std::vector<int> expected;
+        for (int i = 0; i < count; ++i) {
+            if (alive[std::size_t(i)] && (i % 2 == 1) == (key == QLatin1String("odd")))
+                expected.push_back(i);
+        }
+        EXPECT_EQ(heard, expected);
+    };
+    // Every seventh, then from the back, then the rest from the front.
+    for (int i = 0; i < count; i += 7) {
+        tokens[std::size_t(i)].reset();
+        alive[std::size_t(i)] = false;
+    }
+    expectHeard("odd");
+    for (int i = count - 1; i >= count / 2; --i) {
+        tokens[std::size_t(i)].reset();
+        alive[std::size_t(i)] = false;
+        if (i % 50 == 0)
+            expectHeard("even");
+    }
+    KRObservationToken late = observable.observe("odd", [](const void *, const QString &, const QVariant &,
+                                                            const QVariant &) {});
+    for (int i = 0; i < count / 2; ++i) {
+        tokens[std::size_t(i)].reset();
+        alive[std::size_t(i)] = false;
+    }
+    expectHeard("even");
+    EXPECT_TRUE(observable.hasObservers("odd"));
+    late.reset();
+    EXPECT_FALSE(observable.hasObservers("odd"));
+}
