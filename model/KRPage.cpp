@@ -950,8 +950,8 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     };
     std::vector<Placed> elements;
     const QList<KRXMLNode> children = contents.elements();
-    static const bool pf = !qEnvironmentVariableIsSet("KR_EXP_NOPF");
-    if (pf) KRXMLNode::prefetchAttributes(children);
+    // The objects read nearly all of their elements' attributes, one element after the other.
+    KRXMLNode::prefetchAttributes(children);
     for (const KRXMLNode &element : children) {
         const QString top = element.attribute(QStringLiteral("top"));
         elements.push_back({element, !top.isNull(), positionKey(top), positionKey(element.attribute(QStringLiteral("left")))});
