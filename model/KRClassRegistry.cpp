@@ -149,15 +149,23 @@ std::shared_ptr<const QHash<QString, qsizetype>> KRClassRegistry::descriptorInde
     return cached.positions;
 }
 
-std::shared_ptr<const std::vector<std::size_t>>
-KRClassRegistry::jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
+KRClassRegistry::TableIndex *KRClassRegistry::currentIndex(const QString &className,
+                                                          const std::vector<KRPropertyDescriptor> *table) const
 {
     if (!table)
         return nullptr;
     descriptorIndexPointer(className); // brings the entry up to the class's current table
     TableIndex &cached = m_indexes[className];
-    if (cached.table.get() != table)
+    return cached.table.get() == table ? &cached : nullptr;
+}
+
+std::shared_ptr<const std::vector<std::size_t>>
+KRClassRegistry::jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
+{
+    TableIndex *index = currentIndex(className, table);
+    if (!index)
         return nullptr;
+    TableIndex &cached = *index;
     if (!cached.jsInitializers) {
         auto positions = std::make_shared<std::vector<std::size_t>>();
         for (std::size_t i = 0; i < table->size(); ++i) {
@@ -172,12 +180,10 @@ KRClassRegistry::jsInitializerPositions(const QString &className, const std::vec
 std::shared_ptr<const std::vector<QByteArray>>
 KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
 {
-    if (!table)
+    TableIndex *index = currentIndex(className, table);
+    if (!index)
         return nullptr;
-    descriptorIndexPointer(className); // brings the entry up to the class's current table
-    TableIndex &cached = m_indexes[className];
-    if (cached.table.get() != table)
-        return nullptr;
+    TableIndex &cached = *index;
     if (!cached.attributes) {
         auto names = std::make_shared<std::vector<QByteArray>>(table->size());
         QHash<QByteArray, std::size_t> first;

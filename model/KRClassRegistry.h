@@ -79,4 +79,6 @@ private:
         std::shared_ptr<const std::vector<QByteArray>> attributes; // the same
     };
     mutable QHash<QString, TableIndex> m_indexes;
+    // The class's entry when `table` is its current table; null otherwise.
+    TableIndex *currentIndex(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
 };
