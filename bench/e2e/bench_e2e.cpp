@@ -3,6 +3,7 @@
 // target 1.5 s) for the largest sample, and the size of KRObjects-min.js (target < 60 KB).
 // Pages are fetched from the local runtime server with the HTTP cache off, as on a first visit.
 #include <bench/support/KRBenchSupport.h>
+#include <bench/support/KRBenchFloor.h>
 #include <bench/support/KRBenchWeb.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>

@@ -9,10 +9,7 @@
 
 namespace KRBench {
 
-namespace {
-
-// The script's answer as a boolean; false when it gave none within 5 s.
-bool floorScriptIsTrue(QWebEnginePage *page, const QString &script, int pollMilliseconds)
+bool scriptIsTrue(QWebEnginePage *page, const QString &script, int pollMilliseconds)
 {
     bool done = false, answer = false;
     page->runJavaScript(script, [&](const QVariant &r) {
@@ -22,8 +19,6 @@ bool floorScriptIsTrue(QWebEnginePage *page, const QString &script, int pollMill
     waitUntil([&] { return done; }, 5000, pollMilliseconds);
     return answer;
 }
-
-} // namespace
 
 QString jQueryMobilePageShownScript(const QString &pageID)
 {
@@ -54,7 +49,7 @@ double FloorWebWindow::loadToFirstFrame(const QUrl &url, const QString &readyScr
 {
     QWebEnginePage *page = m_view->page();
     m_view->setHtml(QString());
-    waitUntil([&] { return floorScriptIsTrue(page, QStringLiteral("!window.$ && !window.__floorFrame"), pollMilliseconds); },
+    waitUntil([&] { return scriptIsTrue(page, QStringLiteral("!window.$ && !window.__floorFrame"), pollMilliseconds); },
               5000, pollMilliseconds);
 
     // Ready, then a frame requested after that has been drawn.
@@ -67,7 +62,7 @@ double FloorWebWindow::loadToFirstFrame(const QUrl &url, const QString &readyScr
     QElapsedTimer timer;
     timer.start();
     m_view->load(url);
-    if (!waitUntil([&] { return floorScriptIsTrue(page, drawn, pollMilliseconds); }, 30000, pollMilliseconds))
+    if (!waitUntil([&] { return scriptIsTrue(page, drawn, pollMilliseconds); }, 30000, pollMilliseconds))
         return -1;
     return timer.nsecsElapsed() / 1e6;
 }

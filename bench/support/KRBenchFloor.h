@@ -13,9 +13,14 @@
 
 class QMainWindow;
 class QSize;
+class QWebEnginePage;
 class QWebEngineView;
 
 namespace KRBench {
+
+// The script's result as a boolean (false when it did not answer within 5 s), waiting on the
+// event loop every `pollMilliseconds`.
+bool scriptIsTrue(QWebEnginePage *page, const QString &script, int pollMilliseconds);
 
 // A script, for a jQuery Mobile page, that is true once jQuery Mobile has shown a page (the one
 // with the id when one is given).

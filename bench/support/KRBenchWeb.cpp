@@ -11,7 +11,6 @@
 
 #include <tests/support/KRCopyTree.h>
 
-#include <QWebEnginePage>
 
 #include <csignal>
 
@@ -42,17 +41,6 @@ void prepareRuntimeServers()
 {
     std::signal(SIGPIPE, SIG_IGN);
     NetRuntimeServerSupport::install();
-}
-
-bool scriptIsTrue(QWebEnginePage *page, const QString &script, int pollMilliseconds)
-{
-    bool done = false, answer = false;
-    page->runJavaScript(script, [&](const QVariant &r) {
-        answer = r.toBool();
-        done = true;
-    });
-    waitUntil([&] { return done; }, 5000, pollMilliseconds);
-    return answer;
 }
 
 } // namespace KRBench

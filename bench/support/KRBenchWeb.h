@@ -9,7 +9,6 @@
 #include <memory>
 
 class KRDocument;
-class QWebEnginePage;
 
 namespace KRBench {
 
@@ -25,9 +24,5 @@ BuiltSample buildSample(const QString &name, const QString &folder);
 // What a program that starts runtime servers does first: a closed connection costs no signal,
 // and the network layer's server support is installed.
 void prepareRuntimeServers();
-
-// The script's result as a boolean (false when it did not answer within 5 s), waiting on the
-// event loop every `pollMilliseconds`.
-bool scriptIsTrue(QWebEnginePage *page, const QString &script, int pollMilliseconds);
 
 } // namespace KRBench
