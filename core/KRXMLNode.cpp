@@ -527,7 +527,7 @@ QString KRXMLNode::attributeForUTF8Name(QByteArrayView name) const
     return attr ? xmlAttributeText(m_node, attr) : QString();
 }
 
-void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QString *values, bool *found) const
+void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QString *values) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attributes of a null XML node");
     if (m_node->type != XML_ELEMENT_NODE || count <= 0)
@@ -549,7 +549,6 @@ void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QStrin
             const QByteArray &candidate = names[i];
             if (candidate.size() == length && std::memcmp(candidate.constData(), name, size_t(length)) == 0) {
                 values[i] = xmlAttributeText(m_node, attr);
-                found[i] = true;
                 next = i + 1 < count ? i + 1 : 0;
                 break;
             }

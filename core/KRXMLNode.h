@@ -86,9 +86,9 @@ public:
     QString attributeForUTF8Name(QByteArrayView name) const;
     // Many attributes in one pass over the element's attributes, the way to read most of
     // them: for each attribute whose (qualified) UTF-8 name is names[i], values[i] becomes
-    // its text and found[i] true; other entries stay as they are. An empty name matches
-    // nothing; a name given twice is matched at one of its places only.
-    void attributeValues(const QByteArray *names, qsizetype count, QString *values, bool *found) const;
+    // its text (never null); other entries stay as they are. An empty name matches nothing;
+    // a name given twice is matched at one of its places only.
+    void attributeValues(const QByteArray *names, qsizetype count, QString *values) const;
     // Brings the attributes of the elements into the caches, ahead of reading them all: for
     // many elements read one after the other (the objects of a page), which would otherwise
     // wait for memory at every attribute. Changes nothing.

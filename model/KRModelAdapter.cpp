@@ -157,14 +157,12 @@ void KRModelAdapterBlock::readAttributesAhead(const std::vector<QByteArray> &nam
 {
     if (m_count == 0 || names.size() != m_count)
         return;
-    m_readPending = std::make_unique<bool[]>(m_count); // all false
     m_readValues = std::make_unique<QString[]>(m_count);
-    m_element.attributeValues(names.data(), qsizetype(m_count), m_readValues.get(), m_readPending.get());
+    m_element.attributeValues(names.data(), qsizetype(m_count), m_readValues.get());
     // An attribute not found is absent: its adapter takes the null value (and adds it).
-    for (std::size_t i = 0; i < m_count; ++i) {
-        if (!names[i].isEmpty())
-            m_readPending[i] = true;
-    }
+    m_readPending = std::make_unique<bool[]>(m_count);
+    for (std::size_t i = 0; i < m_count; ++i)
+        m_readPending[i] = !names[i].isEmpty();
 }
 
 void KRModelAdapterBlock::dropAttributesReadAhead()
