@@ -1,6 +1,7 @@
 #include "KRXMLDocument.h"
 
 #include <core/KRXMLDocumentPrivate.h>
+#include <core/KRXMLMemory.h>
 #include <platform/foundation/KRAssert.h>
 
 #include <QFile>
@@ -239,6 +240,7 @@ const QString KRXMLDocument::errorDomain = QStringLiteral("KRXMLErrorDomain");
 
 KRXMLDocument KRXMLDocument::create(const QString &rootName)
 {
+    KRXMLMemoryPool::installForXMLLibrary();
     xmlDocPtr doc = xmlNewDoc(reinterpret_cast<const xmlChar *>("1.0"));
     KR_ASSERT(doc, "out of memory creating an XML document");
     doc->encoding = xmlStrdup(reinterpret_cast<const xmlChar *>("UTF-8"));
@@ -250,6 +252,7 @@ KRXMLDocument KRXMLDocument::create(const QString &rootName)
 
 KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes)
 {
+    KRXMLMemoryPool::installForXMLLibrary();
     KRResult<xmlDocPtr> parsed = parseDocument(bytes);
     if (!parsed)
         return parsed.error();
