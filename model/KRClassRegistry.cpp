@@ -46,10 +46,12 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
     const bool abstractClass = objectClass.abstractClass;
     m_classes.insert(name, std::make_shared<KRObjectClass>(std::move(objectClass)));
     m_superclasses.clear();
+    forgetRemembered();
     m_tables.remove(name); // a table asked for before the class existed was empty
     if (!abstractClass && !factoryFor(name)) {
         m_classes.remove(name);
         m_superclasses.clear();
+        forgetRemembered();
         return registryError(QStringLiteral("The class \"%1\" has no factory.").arg(name));
     }
     return {};
@@ -60,12 +62,37 @@ void KRClassRegistry::unregisterClass(const QString &className)
     m_classes.remove(className);
     m_superclasses.clear();
     m_tables.clear();
+    forgetRemembered();
+}
+
+KRClassRegistry::Remembered *KRClassRegistry::remembered(const QString &className, bool make) const
+{
+    for (Remembered &entry : m_remembered) {
+        if (krSameString(entry.name, className) && !entry.name.isNull())
+            return &entry;
+    }
+    if (!make)
+        return nullptr;
+    Remembered &entry = m_remembered[m_nextRemembered];
+    m_nextRemembered = (m_nextRemembered + 1) % m_remembered.size();
+    entry = Remembered{className, nullptr, nullptr, nullptr};
+    return &entry;
+}
+
+void KRClassRegistry::forgetRemembered()
+{
+    m_remembered.fill(Remembered{});
 }
 
 const KRObjectClass *KRClassRegistry::classNamed(const QString &className) const
 {
+    if (const Remembered *entry = remembered(className, false); entry && entry->objectClass)
+        return entry->objectClass;
     const auto it = m_classes.constFind(className);
-    return it == m_classes.constEnd() ? nullptr : it->get();
+    if (it == m_classes.constEnd())
+        return nullptr;
+    remembered(className, true)->objectClass = it->get();
+    return it->get();
 }
 
 const KRObjectClass *KRClassRegistry::superclassOf(const KRObjectClass *objectClass) const
@@ -108,9 +135,13 @@ const KRObjectClass::Factory *KRClassRegistry::factoryFor(const QString &classNa
 std::shared_ptr<const std::vector<KRPropertyDescriptor>>
 KRClassRegistry::descriptorTablePointer(const QString &className) const
 {
+    if (const Remembered *entry = remembered(className, false); entry && entry->table)
+        return entry->table;
     const auto cached = m_tables.constFind(className);
-    if (cached != m_tables.constEnd())
+    if (cached != m_tables.constEnd()) {
+        remembered(className, true)->table = *cached;
         return *cached;
+    }
     std::vector<const KRObjectClass *> chain;
     for (const KRObjectClass *c = classNamed(className); c; c = superclassOf(c))
         chain.push_back(c);
@@ -129,24 +160,35 @@ KRClassRegistry::descriptorTablePointer(const QString &className) const
     }
     auto shared = std::make_shared<const std::vector<KRPropertyDescriptor>>(std::move(table));
     m_tables.insert(className, shared);
+    remembered(className, true)->table = shared;
     return shared;
 }
 
-std::shared_ptr<const QHash<QString, qsizetype>> KRClassRegistry::descriptorIndexPointer(const QString &className) const
+KRClassRegistry::TableIndex &KRClassRegistry::indexEntry(const QString &className) const
 {
-    auto table = descriptorTablePointer(className);
+    const auto table = descriptorTablePointer(className);
+    // Asked for after the table, whose making may remember other classes in its place.
+    Remembered *entry = remembered(className, true);
+    if (entry->index && entry->index->table == table && entry->index->positions)
+        return *entry->index;
     TableIndex &cached = m_indexes[className];
     if (cached.table != table || !cached.positions) {
         auto positions = std::make_shared<QHash<QString, qsizetype>>();
         positions->reserve(qsizetype(table->size()));
         for (std::size_t i = 0; i < table->size(); ++i)
             positions->insert((*table)[i].kr_propertyName(), qsizetype(i));
-        cached.table = std::move(table);
+        cached.table = table;
         cached.positions = std::move(positions);
         cached.jsInitializers.reset();
         cached.attributes.reset();
     }
-    return cached.positions;
+    entry->index = &cached;
+    return cached;
+}
+
+std::shared_ptr<const QHash<QString, qsizetype>> KRClassRegistry::descriptorIndexPointer(const QString &className) const
+{
+    return indexEntry(className).positions;
 }
 
 KRClassRegistry::TableIndex *KRClassRegistry::currentIndex(const QString &className,
@@ -154,8 +196,7 @@ KRClassRegistry::TableIndex *KRClassRegistry::currentIndex(const QString &classN
 {
     if (!table)
         return nullptr;
-    descriptorIndexPointer(className); // brings the entry up to the class's current table
-    TableIndex &cached = m_indexes[className];
+    TableIndex &cached = indexEntry(className);
     return cached.table.get() == table ? &cached : nullptr;
 }
 

@@ -8,7 +8,9 @@
 #include <QSet>
 #include <QString>
 
+#include <array>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class KRObject;
@@ -78,7 +80,28 @@ private:
         std::shared_ptr<const std::vector<std::size_t>> jsInitializers; // made when first asked for
         std::shared_ptr<const std::vector<QByteArray>> attributes; // the same
     };
-    mutable QHash<QString, TableIndex> m_indexes;
+    struct NameHash
+    {
+        std::size_t operator()(const QString &name) const { return qHash(name); }
+    };
+    // Node-based: an entry stays where it is while others are added (entries are never removed).
+    mutable std::unordered_map<QString, TableIndex, NameHash> m_indexes;
+    // The class's entry, brought up to its current table.
+    TableIndex &indexEntry(const QString &className) const;
+    // The classes asked for last, by name: making one object asks for its class, its
+    // superclasses and its table again and again. Forgotten whenever the classes change.
+    struct Remembered
+    {
+        QString name;
+        const KRObjectClass *objectClass = nullptr;
+        std::shared_ptr<const std::vector<KRPropertyDescriptor>> table;
+        TableIndex *index = nullptr; // in m_indexes
+    };
+    mutable std::array<Remembered, 8> m_remembered;
+    mutable std::size_t m_nextRemembered = 0;
+    // The entry of the name, made in place of the oldest when `make` is set; null otherwise.
+    Remembered *remembered(const QString &className, bool make) const;
+    void forgetRemembered();
     // The class's entry when `table` is its current table; null otherwise.
     TableIndex *currentIndex(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
 };
