@@ -178,10 +178,10 @@ QString xmlAttributeText(xmlNodePtr element, xmlAttrPtr attr)
 {
     xmlNodePtr text = attr->children;
     if (!text)
-        return QString(QLatin1String(""));
+        return QStringLiteral(""); // static: copied without a count or a call
     if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
         if (!text->content || !*text->content)
-            return QString(QLatin1String(""));
+            return QStringLiteral("");
         QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
         return value.isNull() ? QString(QLatin1String("")) : value;
     }

@@ -27,20 +27,38 @@ static bool isStyleClass(const KRObject &object)
     return typeid(object) == typeid(KRStyleClass);
 }
 
+namespace {
+
+// Writes that go elsewhere first, make a value of nothing (the id, the page prefix), or reach
+// other elements or adapters.
+constexpr std::uint32_t kOtherWrites = KRAdapterOptionDOMText | KRAdapterOptionOptionList | KRAdapterOptionHTMLContent
+    | KRAdapterOptionDefaultToID | KRAdapterOptionPagePrefixedID | KRAdapterOptionParentStyle
+    | KRAdapterOptionRefreshOptions;
+
 // The first write of an empty value to a plain style property (most properties of a freshly
 // loaded object) writes nothing (see setCSSAttribute): answered before anything is looked up.
-// Excluded: writes that go elsewhere first, make a value of nothing (the id, the page prefix),
-// reach other elements or adapters, and a canvas's size, which is also an attribute.
-static bool isUnchangingFirstStyleWrite(const KRModelAdapter &adapter, const QString &newValue)
+bool isUnchangingFirstStyleWrite(const KRModelAdapter &adapter, const QString &newValue)
 {
-    constexpr std::uint32_t kOtherWrites = KRAdapterOptionDOMText | KRAdapterOptionOptionList
-        | KRAdapterOptionHTMLContent | KRAdapterOptionDefaultToID | KRAdapterOptionPagePrefixedID
-        | KRAdapterOptionParentStyle | KRAdapterOptionRefreshOptions;
     const KRPropertyDescriptor &d = adapter.descriptor();
     if (!newValue.isEmpty() || adapter.enabled() || (d.adapterOptions() & kOtherWrites) != 0 || d.cssAttributeName().isEmpty())
         return false;
-    const QString &name = d.propertyName();
-    return name != QLatin1String("width") && name != QLatin1String("height");
+    return !d.isSizeProperty(); // a canvas's size is also an attribute
+}
+
+// A property with no style, attribute or other write has nothing to write, whatever its value.
+bool hasNoDOMWrite(const KRPropertyDescriptor &d)
+{
+    return (d.adapterOptions() & kOtherWrites) == 0 && d.cssAttributeName().isEmpty() && d.htmlAttributeName().isEmpty()
+        && !d.isSizeProperty();
+}
+
+} // namespace
+
+bool KRDesignViewWriter::writesNothing(const KRModelAdapter &adapter, const QString &value) const
+{
+    const KRPropertyDescriptor &d = adapter.descriptor();
+    return (d.hasOption(KRAdapterOptionNoDesignDOM) && adapter.designMode()) || hasNoDOMWrite(d)
+        || isUnchangingFirstStyleWrite(adapter, value);
 }
 
 std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &adapter)
@@ -79,9 +97,7 @@ void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newVa
     KRObject *const object = adapter.liveObject();
     if (!object)
         return;
-    if (d.hasOption(KRAdapterOptionNoDesignDOM) && adapter.designMode())
-        return;
-    if (isUnchangingFirstStyleWrite(adapter, newValue))
+    if (writesNothing(adapter, newValue))
         return;
     const bool styleClass = isStyleClass(*object);
     const auto element = styleClass ? nullptr : targetElement(adapter);
@@ -123,7 +139,7 @@ void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newVa
         if (const auto options = object->modelAdapter(QStringLiteral("kr_options")))
             options->updateDOM(object->value(QStringLiteral("kr_options")));
     }
-    if (element && (d.propertyName() == QLatin1String("width") || d.propertyName() == QLatin1String("height")) &&
+    if (element && d.isSizeProperty() &&
         object->kr_className() == QLatin1String("KRCanvas"))
         element->setAttribute(d.propertyName(), v);
 }

@@ -331,11 +331,26 @@ void KRModelAdapter::setKRObjectProperty(const QString &value)
         o->setValue(m_descriptor->kr_propertyName(), value);
 }
 
+bool KRModelAdapter::takeEmptyFirstValue(const QString &value)
+{
+    if (!value.isEmpty() || m_ownDescriptor)
+        return false;
+    KRObject *const o = liveObject();
+    const KRModelAdapterDOMWriter *writer = writerStorage().get();
+    if (!o || (writer && !writer->writesNothing(*this, value)))
+        return false;
+    return o->storeEmptyFirstValue(m_block->table(), std::size_t(this - m_block->m_adapters), value);
+}
+
 void KRModelAdapter::enable()
 {
     const QString value = xmlValue();
-    setKRObjectProperty(value);
-    updateDOM(value);
+    // Outside design mode most properties of an object read empty: such a value goes straight
+    // into the object when neither the object nor the design document would do more with it.
+    if (designMode() || !takeEmptyFirstValue(value)) {
+        setKRObjectProperty(value);
+        updateDOM(value);
+    }
     if (designMode()) {
         if (const auto o = object()) {
             std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();

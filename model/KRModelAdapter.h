@@ -86,6 +86,8 @@ public:
     QString currentDevice() const;
 
 private:
+    // Stores an empty first value outside design mode when that is all enabling would do.
+    bool takeEmptyFirstValue(const QString &value);
     void objectPropertyDidChange(const QString &newValue);
     void projectSettingDidChange(const QString &key, bool on);
     void observeFunctionReferences();

@@ -13,4 +13,6 @@ public:
     virtual ~KRModelAdapterDOMWriter() = default;
     // value: the new value, null for none.
     virtual void updateDOM(KRModelAdapter &adapter, const QString &value) = 0;
+    // True when updateDOM(adapter, value) would change nothing now; false when unsure.
+    virtual bool writesNothing(const KRModelAdapter &, const QString &) const { return false; }
 };

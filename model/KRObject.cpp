@@ -35,11 +35,12 @@ KRObject::KRObject(const KRObjectInit &init)
     m_tableValues.resize(m_valueTable->size());
     if (m_valueIndex)
         m_idSlot = m_valueIndex->value(QStringLiteral("kr_id"), -1);
+    QString &id = m_idSlot >= 0 ? m_tableValues[std::size_t(m_idSlot)] : valueStorage(QStringLiteral("kr_id"));
     if (!init.initialID.isEmpty()) {
-        valueStorage(QStringLiteral("kr_id")) = init.initialID;
+        id = init.initialID;
         m_xmlElement.setAttribute(QStringLiteral("id"), init.initialID);
     } else {
-        valueStorage(QStringLiteral("kr_id")) = m_xmlElement.attribute(QStringLiteral("id"));
+        id = m_xmlElement.attribute(QStringLiteral("id"));
     }
 }
 
@@ -192,6 +193,21 @@ void KRObject::storeValue(const QString &key, const QString &newValue)
         return;
     m_observable.notifyChange(key, old.isNull() ? QVariant() : QVariant(old),
                               newValue.isNull() ? QVariant() : QVariant(newValue));
+}
+
+bool KRObject::storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *table, std::size_t index, const QString &empty)
+{
+    if (m_designMode || !empty.isEmpty() || table != m_valueTable.get() || index >= m_tableValues.size())
+        return false;
+    QString &slot = m_tableValues[index];
+    if (!slot.isNull())
+        return false;
+    const KRPropertyDescriptor &descriptor = (*table)[index];
+    if (descriptor.isIDProperty() || (!m_observable.isUnobserved() && m_observable.hasObservers(descriptor.kr_propertyName())))
+        return false;
+    slot = empty;
+    m_nextValueSlot = index + 1; // as valueStorage() leaves it: the next key is looked up there first
+    return true;
 }
 
 void KRObject::setValue(const QString &key, const QString &newValue)

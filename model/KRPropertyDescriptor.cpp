@@ -13,4 +13,7 @@ void KRPropertyDescriptor::setPropertyName(const QString &name)
     m_propertyName = name;
     m_krPropertyName = QStringLiteral("kr_%1").arg(name);
     m_propertyNameUTF8 = name.toUtf8();
+    m_nameKind = name == QLatin1String("id")                                        ? NameKind::ID
+        : name == QLatin1String("width") || name == QLatin1String("height") ? NameKind::Size
+                                                                                    : NameKind::Other;
 }

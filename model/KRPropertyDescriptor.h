@@ -59,6 +59,9 @@ public:
     const QString &cssAttributeName() const { return m_cssAttributeName; }
     std::uint32_t adapterOptions() const { return m_adapterOptions; }
     bool hasOption(KRAdapterOption option) const { return (m_adapterOptions & option) != 0; }
+    // The object's id ("id"), and the sizes ("width", "height"), which some writers treat apart.
+    bool isIDProperty() const { return m_nameKind == NameKind::ID; }
+    bool isSizeProperty() const { return m_nameKind == NameKind::Size; }
 
     void setPropertyName(const QString &name);
     void setHtmlAttributeName(const QString &name) { m_htmlAttributeName = name; }
@@ -72,6 +75,8 @@ private:
     QString m_htmlAttributeName; // null: none
     QString m_cssAttributeName;  // null: none
     std::uint32_t m_adapterOptions = 0;
+    enum class NameKind : std::uint8_t { Other, ID, Size };
+    NameKind m_nameKind = NameKind::Other;
 };
 
 // Equality of two names, answered without comparing characters when both share one text

@@ -46,6 +46,11 @@ void KRObservable::didChange(const QString &key, const QVariant &newValue)
     KR_ASSERT(false, "didChange without a matching willChange");
 }
 
+bool KRObservable::isUnobserved() const
+{
+    return m_observers->isEmpty();
+}
+
 bool KRObservable::hasObservers(const QString &key) const
 {
     return m_observers->contains(

@@ -43,6 +43,8 @@ public:
     void didChange(const QString &key, const QVariant &newValue);
 
     bool hasObservers(const QString &key) const;
+    // No observer of any key (answered without a lock).
+    bool isUnobserved() const;
 
 private:
     using List = KRObserverList<QString, Callback>;

@@ -35,6 +35,7 @@ public:
             std::lock_guard lock(list->m_mutex);
             entry->id = ++list->m_lastId;
             list->m_slots.push_back({entry->id, std::move(filter), entry});
+            list->m_live.fetch_add(1, std::memory_order_relaxed);
         }
         std::weak_ptr<KRObserverList> weak = list;
         const std::uint64_t id = entry->id;
@@ -56,6 +57,7 @@ public:
             return;
         it->entry->removed = true;
         removed = std::move(it->entry);
+        m_live.fetch_sub(1, std::memory_order_relaxed);
         // An emptied slot stays until many are: removing all observers one by one (a page
         // closing) then costs a pass over the list, not one per observer.
         if (++m_emptySlots * 2 > m_slots.size()) {
@@ -85,6 +87,9 @@ public:
     template <typename Predicate>
     bool contains(const Predicate &accepts) const
     {
+        // Most objects are never observed: answered without the lock.
+        if (m_live.load(std::memory_order_relaxed) == 0)
+            return false;
         std::lock_guard lock(m_mutex);
         for (const Slot &slot : m_slots) {
             if (slot.entry && accepts(slot.filter))
@@ -92,6 +97,8 @@ public:
         }
         return false;
     }
+
+    bool isEmpty() const { return m_live.load(std::memory_order_relaxed) == 0; }
 
     // Drops every observer; outstanding tokens become harmless.
     void clear()
@@ -104,6 +111,7 @@ public:
         }
         removed.swap(m_slots);
         m_emptySlots = 0;
+        m_live.store(0, std::memory_order_relaxed);
     }
 
 private:
@@ -118,5 +126,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Slot> m_slots;
     std::size_t m_emptySlots = 0;
+    std::atomic<std::size_t> m_live{0}; // observers not removed; read without the lock
     std::uint64_t m_lastId = 0;
 };

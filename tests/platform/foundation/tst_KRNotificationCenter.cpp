@@ -232,4 +232,11 @@ TEST(KRObservable, ManyObserversLeaveInAnyOrder)
     EXPECT_TRUE(observable.hasObservers("odd"));
     late.reset();
     EXPECT_FALSE(observable.hasObservers("odd"));
+    // An empty list is answered without looking; one observer more is seen again.
+    int lateCalls = 0;
+    KRObservationToken again = observable.observe("odd", [&lateCalls](const void *, const QString &, const QVariant &,
+                                                                      const QVariant &) { ++lateCalls; });
+    EXPECT_TRUE(observable.hasObservers("odd"));
+    observable.notifyChange("odd", {}, {});
+    EXPECT_EQ(lateCalls, 1);
 }
