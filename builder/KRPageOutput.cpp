@@ -351,9 +351,9 @@ QString KRPageOutput::pageHTML()
     QString html = QStringLiteral("<!DOCTYPE HTML>\n") + m_page->domDocument()->documentElement()->outerHTML();
 
     // Rules added after the marker (the style classes) are in the sheet only, not in the style
-    // element's text.
+    // element's text; a sheet never asked for has none.
     QString rules;
-    if (const auto sheet = m_page->styleSheet()) {
+    if (const auto sheet = m_page->styleSheetIfParsed()) {
         bool afterMarker = false;
         for (const auto &rule : sheet->cssRules()) {
             const QString text = rule->cssText();

@@ -264,8 +264,10 @@ void KRPage::buildDocument()
     style->setAttribute(QStringLiteral("type"), QStringLiteral("text/css"));
     style->setTextContent(styleText);
     m_headElement->appendChild(style);
-    const auto sheets = doc.styleSheets();
-    m_styleSheet = sheets.empty() ? style->sheet() : sheets.front();
+    // The first style element's sheet is the page's; most pages built for output never ask.
+    const auto styles = doc.getElementsByTagName(QStringLiteral("style"));
+    m_styleElement = styles.empty() ? style : styles.front();
+    m_styleSheet.reset();
 
     addCSS(proj->jqmStructureCSSURL(designMode()));
     if (proj->isJQM14OrGreater())
@@ -779,11 +781,19 @@ void KRPage::cleanup()
         return;
     m_didCleanup = true;
     m_tokens.clear();
-    m_idTokens.clear();
     m_objects.clear();
     children().clear();
     m_allObjects.clear();
     m_designSetUps.clear();
+    // Last: the objects gone with their observers, the tokens have nothing left to remove.
+    m_idTokens.clear();
+}
+
+std::shared_ptr<DOMCSSStyleSheet> KRPage::styleSheet() const
+{
+    if (!m_styleSheet && m_styleElement)
+        m_styleSheet = m_styleElement->sheet();
+    return m_styleSheet;
 }
 
 // --- Objects
@@ -844,12 +854,16 @@ QList<std::shared_ptr<KRObject>> KRPage::allObjects() const
 
 void KRPage::addObject(const std::shared_ptr<KRObject> &object)
 {
-    if (object.get() != this && isIDTaken(object->kr_id()))
-        krRaise(QStringLiteral("DuplicateIDException"),
-                QStringLiteral("Duplicate 'id' attribute (%1) in element").arg(object->kr_id()));
     // The page answers for its own id; holding itself would keep it alive for ever.
-    if (object.get() != this)
-        m_objects.insert(object->kr_id(), object);
+    if (object.get() != this) {
+        const QString id = object->kr_id();
+        const qsizetype before = m_objects.size();
+        // One look-up: a slot that was there already is an id taken.
+        std::shared_ptr<KRObject> *slot = id == kr_id() ? nullptr : &m_objects[id];
+        if (!slot || m_objects.size() == before)
+            krRaise(QStringLiteral("DuplicateIDException"), QStringLiteral("Duplicate 'id' attribute (%1) in element").arg(id));
+        *slot = object;
+    }
     observeID(object);
     if (object.get() == this) {
         if (m_loadDepth == 0)

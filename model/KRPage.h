@@ -87,7 +87,11 @@ public:
     std::shared_ptr<DOMElement> headElement() const { return m_headElement; }
     std::shared_ptr<DOMElement> titleElement() const { return m_titleElement; }
     std::shared_ptr<DOMElement> bodyElement() const { return m_bodyElement; }
-    std::shared_ptr<DOMCSSStyleSheet> styleSheet() const { return m_styleSheet; }
+    // The sheet of the page's own style element, parsed when first asked for.
+    std::shared_ptr<DOMCSSStyleSheet> styleSheet() const;
+    // The sheet when anything has asked for it; null while the element's text is all there is
+    // (no rule was added through the sheet).
+    std::shared_ptr<DOMCSSStyleSheet> styleSheetIfParsed() const { return m_styleSheet; }
     std::shared_ptr<DOMElement> themeStyleElement() const { return m_themeStyleElement; }
     std::shared_ptr<DOMElement> themeLinkElement() const { return m_themeLinkElement; }
     // The host the document's scripts run in: a recording host until the GUI attaches a live one.
@@ -189,7 +193,8 @@ private:
     std::shared_ptr<DOMDocument> m_domDocument;
     std::shared_ptr<DOMElement> m_htmlElement, m_headElement, m_titleElement, m_bodyElement, m_pageDivElement;
     std::shared_ptr<DOMElement> m_themeStyleElement, m_themeLinkElement;
-    std::shared_ptr<DOMCSSStyleSheet> m_styleSheet;
+    std::shared_ptr<DOMElement> m_styleElement;
+    mutable std::shared_ptr<DOMCSSStyleSheet> m_styleSheet;
     std::unique_ptr<DOMRecordingScriptHost> m_recordingHost;
     DOMScriptHost *m_scriptHost = nullptr;
     const KRLayoutSource *m_layoutSource = nullptr;

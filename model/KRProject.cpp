@@ -704,50 +704,98 @@ QList<QVariantMap> KRProject::syntaxErrors() const
 
 // --- Libraries
 
+namespace {
+
+// Where a library file is found: on the content-delivery host, under the local server's
+// bundle path, in the application's bundle.
+enum class JQMPlace { URL, LocalPath, BundlePath };
+
+QString jqmVersion(bool v14)
+{
+    return v14 ? QStringLiteral("1.4.0") : QStringLiteral("1.3.1");
+}
+
+QString jqmRoot(JQMPlace place, bool v14)
+{
+    const QString version = jqmVersion(v14);
+    switch (place) {
+    case JQMPlace::URL:
+        return KRProject::contentDeliveryHost() + QStringLiteral("/ajax/jquery.mobile/") + version;
+    case JQMPlace::LocalPath:
+        return QStringLiteral("/__kr_bundle/jquery.mobile-") + version;
+    case JQMPlace::BundlePath:
+        break;
+    }
+    return QStringLiteral("jquery.mobile-") + version;
+}
+
+// The file of a kind of library file ("structureCSS", "themeCSS", "js", "iconsCSS" from 1.4
+// on) in a release's folder; null for none.
+QString jqmFile(const QString &kind, bool v14)
+{
+    const QString version = jqmVersion(v14);
+    if (kind == QLatin1String("structureCSS"))
+        return QStringLiteral("/jquery.mobile.structure-%1.min.css").arg(version);
+    if (kind == QLatin1String("themeCSS"))
+        return QStringLiteral("/jquery.mobile.theme-%1.min.css").arg(version);
+    if (kind == QLatin1String("js"))
+        return QStringLiteral("/jquery.mobile-%1.min.js").arg(version);
+    if (kind == QLatin1String("iconsCSS") && v14)
+        return QStringLiteral("/jquery.mobile.icons-%1.min.css").arg(version);
+    return {};
+}
+
+// The location of a kind of library file; "" for none.
+QString jqmLocation(const QString &kind, JQMPlace place, bool v14)
+{
+    const QString file = jqmFile(kind, v14);
+    return file.isNull() ? QString() : jqmRoot(place, v14) + file;
+}
+
+} // namespace
+
 QHash<QString, QString> KRProject::jqmURLs() const
 {
     const bool v14 = isJQM14OrGreater();
-    const QString version = v14 ? QStringLiteral("1.4.0") : QStringLiteral("1.3.1");
-    const QString bundle = QStringLiteral("jquery.mobile-") + version;
-    const QString roots[3] = {contentDeliveryHost() + QStringLiteral("/ajax/jquery.mobile/") + version,
-                              QStringLiteral("/__kr_bundle/") + bundle, bundle};
-    const QString suffixes[3] = {QStringLiteral("URL"), QStringLiteral("LocalPath"), QStringLiteral("BundlePath")};
+    const std::pair<JQMPlace, QString> places[3] = {{JQMPlace::URL, QStringLiteral("URL")},
+                                                    {JQMPlace::LocalPath, QStringLiteral("LocalPath")},
+                                                    {JQMPlace::BundlePath, QStringLiteral("BundlePath")}};
     QHash<QString, QString> urls;
-    urls.insert(QStringLiteral("urlRoot"), roots[0]);
-    urls.insert(QStringLiteral("localPathRoot"), roots[1]);
-    urls.insert(QStringLiteral("bundlePathRoot"), roots[2]);
-    QList<std::pair<QString, QString>> files = {
-        {QStringLiteral("structureCSS"), QStringLiteral("/jquery.mobile.structure-%1.min.css").arg(version)},
-        {QStringLiteral("themeCSS"), QStringLiteral("/jquery.mobile.theme-%1.min.css").arg(version)},
-        {QStringLiteral("js"), QStringLiteral("/jquery.mobile-%1.min.js").arg(version)}};
-    if (v14)
-        files.append({QStringLiteral("iconsCSS"), QStringLiteral("/jquery.mobile.icons-%1.min.css").arg(version)});
-    for (const auto &[kind, file] : files)
-        for (int i = 0; i < 3; ++i)
-            urls.insert(kind + suffixes[i], roots[i] + file);
-    urls.insert(QStringLiteral("defaultThemeCSSResourcePath"), QStringLiteral("local-server/") + bundle);
+    urls.insert(QStringLiteral("urlRoot"), jqmRoot(JQMPlace::URL, v14));
+    urls.insert(QStringLiteral("localPathRoot"), jqmRoot(JQMPlace::LocalPath, v14));
+    urls.insert(QStringLiteral("bundlePathRoot"), jqmRoot(JQMPlace::BundlePath, v14));
+    for (const char *kind : {"structureCSS", "themeCSS", "js", "iconsCSS"}) {
+        const QString name = QLatin1String(kind);
+        if (jqmFile(name, v14).isNull())
+            continue;
+        for (const auto &[place, suffix] : places)
+            urls.insert(name + suffix, jqmLocation(name, place, v14));
+    }
+    const QString version = jqmVersion(v14);
+    urls.insert(QStringLiteral("defaultThemeCSSResourcePath"), QStringLiteral("local-server/jquery.mobile-") + version);
     urls.insert(QStringLiteral("defaultThemeCSSResourceFile"), QStringLiteral("jquery.mobile.theme-%1.css").arg(version));
     return urls;
 }
 
 QString KRProject::libraryURL(const QString &kind, bool absolute) const
 {
-    const QHash<QString, QString> urls = jqmURLs();
-    QString location = urls.value(kind + QStringLiteral("LocalPath"));
+    // Asked for several times by every page a build makes: only the entries needed.
+    const bool v14 = isJQM14OrGreater();
+    QString location = jqmLocation(kind, JQMPlace::LocalPath, v14);
     if (absolute)
         location = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(location);
     if (m_publishBuildMode)
-        location = urls.value(kind + QStringLiteral("URL"));
+        location = jqmLocation(kind, JQMPlace::URL, v14);
     if (m_exportMode) {
         const QString defaultKey = kind == QLatin1String("themeCSS") ? QStringLiteral("jquery-mobile-theme-css")
                                    : kind == QLatin1String("js")     ? QStringLiteral("jquery-mobile-js")
                                                                      : QStringLiteral("jquery-mobile-css");
         location = KRUserDefaults::sharedInstance().stringValue(defaultKey);
         if (location.isEmpty() && exportLocalJQuerySources())
-            location = urls.value(kind + QStringLiteral("BundlePath"));
+            location = jqmLocation(kind, JQMPlace::BundlePath, v14);
     }
     if (location.isEmpty())
-        location = urls.value(kind + QStringLiteral("URL"));
+        location = jqmLocation(kind, JQMPlace::URL, v14);
     return location;
 }
 
