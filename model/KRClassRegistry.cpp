@@ -67,8 +67,13 @@ void KRClassRegistry::unregisterClass(const QString &className)
 
 KRClassRegistry::Remembered *KRClassRegistry::remembered(const QString &className, bool make) const
 {
+    // The same text first (names handed round from one class description), then equal ones.
     for (Remembered &entry : m_remembered) {
-        if (krSameString(entry.name, className) && !entry.name.isNull())
+        if (entry.name.constData() == className.constData() && entry.name.size() == className.size() && !entry.name.isNull())
+            return &entry;
+    }
+    for (Remembered &entry : m_remembered) {
+        if (entry.name == className && !entry.name.isNull())
             return &entry;
     }
     if (!make)

@@ -97,7 +97,7 @@ private:
         std::shared_ptr<const std::vector<KRPropertyDescriptor>> table;
         TableIndex *index = nullptr; // in m_indexes
     };
-    mutable std::array<Remembered, 8> m_remembered;
+    mutable std::array<Remembered, 16> m_remembered;
     mutable std::size_t m_nextRemembered = 0;
     // The entry of the name, made in place of the oldest when `make` is set; null otherwise.
     Remembered *remembered(const QString &className, bool make) const;

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -465,6 +466,20 @@ QStringList KRObjectInfo::javaScriptReservedWords()
         }
         m_reservedWords = words;
         m_reservedSet = QSet<QString>(words.begin(), words.end());
+        m_reservedCharacters.reset();
+        m_reservedBeyondASCII = false;
+        m_reservedShortest = words.isEmpty() ? 0 : std::numeric_limits<qsizetype>::max();
+        m_reservedLongest = 0;
+        for (const QString &word : std::as_const(words)) {
+            m_reservedShortest = std::min(m_reservedShortest, word.size());
+            m_reservedLongest = std::max(m_reservedLongest, word.size());
+            for (const QChar c : word) {
+                if (c.unicode() < 128)
+                    m_reservedCharacters.set(c.unicode());
+                else
+                    m_reservedBeyondASCII = true;
+            }
+        }
     }
     return *m_reservedWords;
 }
@@ -472,6 +487,14 @@ QStringList KRObjectInfo::javaScriptReservedWords()
 bool KRObjectInfo::isJavaScriptReservedWord(const QString &word)
 {
     javaScriptReservedWords();
+    if (word.size() < m_reservedShortest || word.size() > m_reservedLongest)
+        return false;
+    if (!m_reservedBeyondASCII) {
+        for (const QChar c : word) {
+            if (c.unicode() >= 128 || !m_reservedCharacters.test(c.unicode()))
+                return false;
+        }
+    }
     return m_reservedSet.contains(word);
 }
 

@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <bitset>
 #include <map>
 #include <memory>
 
@@ -139,6 +140,11 @@ private:
     OrderedDictionary<QString, std::shared_ptr<KRDeviceInformation>> m_standardDevices;
     std::optional<QStringList> m_reservedWords;
     QSet<QString> m_reservedSet;
+    // What the words are made of: most ids (with a digit, or longer than any word) are told
+    // apart without hashing them.
+    std::bitset<128> m_reservedCharacters;
+    bool m_reservedBeyondASCII = false;
+    qsizetype m_reservedShortest = 0, m_reservedLongest = 0;
     std::optional<QStringList> m_keywords;
     QStringList m_pluginObjects;
 };

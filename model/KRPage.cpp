@@ -966,6 +966,7 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     const QList<KRXMLNode> children = contents.elements();
     // The objects read nearly all of their elements' attributes, one element after the other.
     KRXMLNode::prefetchAttributes(children);
+    m_objects.reserve(m_objects.size() + children.size());
     for (const KRXMLNode &element : children) {
         const QString top = element.attribute(QStringLiteral("top"));
         elements.push_back({element, !top.isNull(), positionKey(top), positionKey(element.attribute(QStringLiteral("left")))});
