@@ -60,6 +60,8 @@ public:
     std::vector<std::shared_ptr<DOMElement>> getElementsByTagName(const QString &tagName) const;
     // The node of this document with that id, connected or not; null when none lives.
     std::shared_ptr<DOMNode> nodeForId(std::uint64_t nodeId) const;
+    // Nodes of this document alive now, connected or not (the document included).
+    qsizetype nodeCount() const { return m_nodes.size(); }
 
     // The sheets of the document's style elements, in tree order.
     std::vector<std::shared_ptr<DOMCSSStyleSheet>> styleSheets() const;

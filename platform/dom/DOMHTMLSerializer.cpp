@@ -90,11 +90,21 @@ int countNodes(const DOMNode &node)
     return n;
 }
 
+// Room for about 40 characters a node. The whole tree under the document element (a page
+// written out) has about as many nodes as the document holds, known without a walk.
+qsizetype nodesUnder(const DOMNode &node)
+{
+    const DOMDocument *document = node.document();
+    if (document && node.parent() == document)
+        return document->nodeCount();
+    return countNodes(node);
+}
+
 } // namespace
 
 void DOMHTMLSerializer::serializeNode(const DOMNode &node, QString &out)
 {
-    out.reserve(out.size() + countNodes(node) * 40);
+    out.reserve(out.size() + nodesUnder(node) * 40);
     serialize(node, out);
 }
 
