@@ -203,6 +203,8 @@ bool KRObject::storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *tab
     if (!slot.isNull())
         return false;
     const KRPropertyDescriptor &descriptor = (*table)[index];
+    // Objects being built are observed by nobody yet: answered before the keyed search, which
+    // for a hundred thousand values a build measured a few percent of it.
     if (descriptor.isIDProperty() || (!m_observable.isUnobserved() && m_observable.hasObservers(descriptor.kr_propertyName())))
         return false;
     slot = empty;
