@@ -67,6 +67,10 @@ public:
     // its objects loaded from the element's "KRContents" child when there is one. An error
     // when the page cannot be made (the build then fails with it).
     virtual KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) = 0;
+    // How many pages may be made at once, each on a thread of its own, from makeOutputPage
+    // to userScripts: 1 unless the project's pages are safe to make side by side. The
+    // threads only read the project while the build runs.
+    virtual int concurrentPageLimit() const { return 1; }
 
     // The web folder (the build's default output folder); empty when there is none.
     virtual QString webFolderPath() = 0;

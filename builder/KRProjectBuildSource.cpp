@@ -6,7 +6,14 @@
 #include <model/KRProject.h>
 #include <model/KRWebFolder.h>
 
-KRProjectBuildSource::KRProjectBuildSource(std::shared_ptr<KRProject> project) : m_project(std::move(project)) {}
+#include <QThread>
+
+#include <algorithm>
+
+KRProjectBuildSource::KRProjectBuildSource(std::shared_ptr<KRProject> project, int concurrentPageLimit)
+    : m_project(std::move(project)), m_concurrentPageLimit(concurrentPageLimit)
+{
+}
 
 KRProjectBuildSource::~KRProjectBuildSource() = default;
 
@@ -28,6 +35,13 @@ KRResult<std::unique_ptr<KRBuildPage>> KRProjectBuildSource::makeOutputPage(cons
     if (!page.ok())
         return page.error();
     return std::unique_ptr<KRBuildPage>(std::move(page).value());
+}
+
+int KRProjectBuildSource::concurrentPageLimit() const
+{
+    // Pages for output share nothing but what they read: the project, its XML and the class
+    // registry. More than eight threads gain little, as the pages compete for memory.
+    return m_concurrentPageLimit > 0 ? m_concurrentPageLimit : std::clamp(QThread::idealThreadCount(), 1, 8);
 }
 
 QString KRProjectBuildSource::webFolderPath()

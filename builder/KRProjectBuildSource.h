@@ -11,7 +11,9 @@ class KRProject;
 class KRProjectBuildSource final : public KRBuildProject
 {
 public:
-    explicit KRProjectBuildSource(std::shared_ptr<KRProject> project);
+    // Pages are made side by side on as many threads as the machine runs at once (at most
+    // eight), or on at most `concurrentPageLimit` threads when that is positive.
+    explicit KRProjectBuildSource(std::shared_ptr<KRProject> project, int concurrentPageLimit = 0);
     ~KRProjectBuildSource() override;
 
     const std::shared_ptr<KRProject> &project() const { return m_project; }
@@ -19,6 +21,7 @@ public:
     const void *documentIdentity() const override;
     KRXMLDocument xmlDocument() const override;
     KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
+    int concurrentPageLimit() const override;
     QString webFolderPath() override;
     QString startPage() const override;
     bool singlePageDeploy() const override;
@@ -39,4 +42,5 @@ public:
 
 private:
     std::shared_ptr<KRProject> m_project;
+    int m_concurrentPageLimit;
 };

@@ -22,6 +22,11 @@
 #include <QHash>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <thread>
 #include <sys/stat.h>
 #include <filesystem>
 #include <vector>
@@ -367,6 +372,92 @@ void KRProjectBuilder::deleteListedGeneratedFiles()
     QFile::remove(list.fileName());
 }
 
+namespace {
+
+// One page of a build, made with its block of the user script; or what stopped it.
+struct MadePage
+{
+    std::optional<KRResult<std::unique_ptr<KRBuildPage>>> page;
+    QString script;
+    std::exception_ptr exception;
+};
+
+void makePage(KRBuildProject &project, const KRXMLNode &element, MadePage &slot)
+{
+    try {
+        slot.page.emplace(project.makeOutputPage(element));
+        if (slot.page->ok()) {
+            KRBuildPage &page = *slot.page->value();
+            page.addFormElement();
+            page.addScripts();
+            slot.script = page.userScripts();
+        }
+    } catch (...) {
+        slot.page.reset();
+        slot.exception = std::current_exception();
+    }
+}
+
+// Calls work(i) for each i below count, on up to `threads` threads, this one among them;
+// returns when all calls have returned. The calls catch what they throw.
+void forEachPage(std::size_t count, int threads, const std::function<void(std::size_t)> &work)
+{
+    const std::size_t helperCount = std::min<std::size_t>(std::size_t(std::max(threads, 1)), count) - (count > 0 ? 1 : 0);
+    std::atomic<std::size_t> next{0};
+    auto run = [&] {
+        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
+            work(i);
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(helperCount);
+    for (std::size_t t = 0; t < helperCount; ++t)
+        helpers.emplace_back(run);
+    run();
+    for (std::thread &helper : helpers)
+        helper.join();
+}
+
+// Every page, in document order. Pages are made side by side when the project allows it:
+// each takes a fair share of a build, and what one page makes is its own. Whatever happens,
+// the build goes on with the first page (in document order) that failed, as a one-by-one
+// build would.
+std::vector<MadePage> makePages(KRBuildProject &project, const QList<KRXMLNode> &elements)
+{
+    std::vector<MadePage> made(std::size_t(elements.size()));
+    forEachPage(made.size(), project.concurrentPageLimit(),
+                [&](std::size_t i) { makePage(project, elements.at(qsizetype(i)), made[i]); });
+    return made;
+}
+
+// The file text of a page, and what stopped it.
+struct PageText
+{
+    QByteArray utf8;
+    std::exception_ptr exception;
+};
+
+// The file texts of the pages written, the first ones (`serverPages` tells a server page
+// from a plain one for each), side by side like makePages. Every page is released as soon
+// as it is done with: its text made, or none needed.
+std::vector<PageText> pageTexts(std::vector<std::unique_ptr<KRBuildPage>> &pages, const std::vector<bool> &serverPages,
+                                int threads)
+{
+    std::vector<PageText> texts(serverPages.size());
+    forEachPage(pages.size(), threads, [&](std::size_t i) {
+        if (i < texts.size()) {
+            try {
+                texts[i].utf8 = (serverPages[i] ? pages[i]->pageKRML() : pages[i]->pageHTML()).toUtf8();
+            } catch (...) {
+                texts[i].exception = std::current_exception();
+            }
+        }
+        pages[i].reset();
+    });
+    return texts;
+}
+
+} // namespace
+
 KRResult<QString> KRProjectBuilder::buildProject()
 {
     KR_LOG(QString());
@@ -401,19 +492,20 @@ KRResult<QString> KRProjectBuilder::buildProject()
     QSet<QString> manifestEntries;
     const QString startPageID = m_project->startPage();
 
-    for (const KRXMLNode &element : pageElements) {
-        KRResult<std::unique_ptr<KRBuildPage>> made = m_project->makeOutputPage(element);
-        if (!made.ok()) {
-            const QString pageID = element.attribute(QStringLiteral("id"));
+    std::vector<MadePage> made = makePages(*m_project, pageElements);
+    for (qsizetype index = 0; index < pageElements.size(); ++index) {
+        MadePage &slot = made[std::size_t(index)];
+        if (slot.exception)
+            std::rethrow_exception(slot.exception); // as though the page had been made here
+        if (!slot.page->ok()) {
+            const QString pageID = pageElements.at(index).attribute(QStringLiteral("id"));
             const QString reason = QStringLiteral("The page \u201C%1\u201D could not be built: %2")
-                                       .arg(pageID, made.error().message());
+                                       .arg(pageID, slot.page->error().message());
             KR_LOG(reason);
             return KRError(errorDomain, PageError, reason, {{QStringLiteral("pageID"), pageID}});
         }
-        std::unique_ptr<KRBuildPage> page = std::move(made).value();
-        page->addFormElement();
-        page->addScripts();
-        script += page->userScripts();
+        std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value();
+        script += slot.script;
 
         for (const QString &file : page->pluginRuntimeScriptFiles()) {
             if (!pluginRuntimeFiles.contains(file))
@@ -479,32 +571,40 @@ KRResult<QString> KRProjectBuilder::buildProject()
         }
     }
 
+    // The pages written (a single-page deploy writes the start page alone) and their file
+    // names. The page id is the file name: only an identifier may be one, so no page writes
+    // outside the output folder or over another page's file.
+    QStringList pageIDs;
+    for (const auto &page : pages)
+        pageIDs.append(page->pageID());
     QStringList pageFileNames;
-    QString startPagePath;
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-        KRBuildPage &page = *pages[i];
-        const bool serverPage = page.serverScriptsEnabled() && !m_exportMode;
-        // The page id is the file name: only an identifier may be one, so no page writes
-        // outside the output folder or over another page's file.
-        if (!KRJavaScript::isValidIdentifier(page.pageID()) || pageFileNames.contains(page.pageID() + QStringLiteral(".html"))
-            || pageFileNames.contains(page.pageID() + QStringLiteral(".krml"))) {
+    std::vector<bool> serverPages;
+    for (std::size_t i = 0; i < (singlePage ? 1 : pages.size()); ++i) {
+        const QString &pageID = pageIDs.at(qsizetype(i));
+        const bool serverPage = pages[i]->serverScriptsEnabled() && !m_exportMode;
+        if (!KRJavaScript::isValidIdentifier(pageID) || pageFileNames.contains(pageID + QStringLiteral(".html"))
+            || pageFileNames.contains(pageID + QStringLiteral(".krml"))) {
             const QString reason = QStringLiteral("The page id %1 cannot be a file name: it is no identifier or is taken.")
-                                       .arg(KRJavaScript::quotedString(page.pageID()));
+                                       .arg(KRJavaScript::quotedString(pageID));
             KR_LOG(reason);
             return KRError(errorDomain, PageError, reason);
         }
-        const QString fileName = page.pageID() + (serverPage ? QStringLiteral(".krml") : QStringLiteral(".html"));
-        const QString text = serverPage ? page.pageKRML() : page.pageHTML();
+        pageFileNames.append(pageID + (serverPage ? QStringLiteral(".krml") : QStringLiteral(".html")));
+        serverPages.push_back(serverPage);
+    }
+    const std::vector<PageText> texts = pageTexts(pages, serverPages, m_project->concurrentPageLimit());
+    QString startPagePath;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i].exception)
+            std::rethrow_exception(texts[i].exception);
+        const QString &fileName = pageFileNames.at(qsizetype(i));
         const QString path = joinPath(output, fileName);
-        pageFileNames.append(fileName);
         if (i == 0) {
             m_project->setIndexPage(fileName);
             startPagePath = path;
         }
-        if (KRResult<void> saved = saveGeneratedFileString(text, path); !saved)
+        if (KRResult<void> saved = saveGeneratedFileData(texts[i].utf8, path); !saved)
             return saved.error();
-        if (singlePage)
-            break;
     }
 
     script += userScriptFooter();
@@ -553,9 +653,6 @@ KRResult<QString> KRProjectBuilder::buildProject()
     // Each run-time script is copied under its file name: never over a file this build
     // writes, nor over another plug-in's script of that name (the plug-in loader refuses
     // both; a plug-in loaded some other way is checked here).
-    QStringList pageIDs;
-    for (const auto &page : pages)
-        pageIDs.append(page->pageID());
     QHash<QString, QString> copiedRuntimeFiles; // file name -> source
     for (const QString &file : pluginRuntimeFiles) {
         const QString fileName = QFileInfo(file).fileName();

@@ -25,7 +25,8 @@ inline const QString KRWillBuildDocumentNotification = QStringLiteral("KRWillBui
 // sitemap with "robots.txt", the cache manifest, the object runtime "KRObjects-min.js" and the
 // library files the pages need. An export builds in export mode and then copies the web folder
 // into a folder of the user's choice. One builder serves one build (and one export); main
-// thread only.
+// thread only. Pages are made and written out on several threads at once when the project
+// allows it (KRBuildProject::concurrentPageLimit); files are written from the calling thread.
 //
 // Files the builder writes carry the mark "com.korvane.generatedFile" (removed by the next
 // build); library, runtime and plug-in files it copies carry "com.korvane.stagedFile" and keep

@@ -291,6 +291,7 @@ KRXMLNode KRXMLDocument::rootElement() const
 void KRXMLDocument::setRootElement(const KRXMLNode &element)
 {
     KR_ASSERT(d, "setRootElement of a null XML document");
+    const auto lock = d->lockForWriting();
     KR_ASSERT(element.isElement() && element.m_doc.lock() == d, "the root must be an element of this document");
     xmlNodePtr node = element.m_node;
     if (xmlDocGetRootElement(d->doc()) == node)
@@ -306,6 +307,7 @@ void KRXMLDocument::setRootElement(const KRXMLNode &element)
 KRXMLNode KRXMLDocument::createElement(const QString &name) const
 {
     KR_ASSERT(d, "createElement in a null XML document");
+    const auto lock = d->lockForWriting();
     KR_ASSERT(!name.isEmpty(), "an element needs a name");
     xmlNodePtr node = xmlNewDocNode(d->doc(), nullptr, xc(name.toUtf8()), nullptr);
     return d->handleOfNew(node);
@@ -314,6 +316,7 @@ KRXMLNode KRXMLDocument::createElement(const QString &name) const
 KRXMLNode KRXMLDocument::createTextNode(const QString &text) const
 {
     KR_ASSERT(d, "createTextNode in a null XML document");
+    const auto lock = d->lockForWriting();
     const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
     xmlNodePtr node = xmlNewDocTextLen(d->doc(), xc(bytes), static_cast<int>(bytes.size()));
     return d->handleOfNew(node);
@@ -322,6 +325,7 @@ KRXMLNode KRXMLDocument::createTextNode(const QString &text) const
 KRXMLNode KRXMLDocument::createCDATASection(const QString &text) const
 {
     KR_ASSERT(d, "createCDATASection in a null XML document");
+    const auto lock = d->lockForWriting();
     const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
     xmlNodePtr node = xmlNewCDataBlock(d->doc(), xc(bytes), static_cast<int>(bytes.size()));
     return d->handleOfNew(node);
@@ -330,6 +334,7 @@ KRXMLNode KRXMLDocument::createCDATASection(const QString &text) const
 KRXMLNode KRXMLDocument::createComment(const QString &text) const
 {
     KR_ASSERT(d, "createComment in a null XML document");
+    const auto lock = d->lockForWriting();
     const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
     xmlNodePtr node = xmlNewDocComment(d->doc(), xc(bytes));
     return d->handleOfNew(node);

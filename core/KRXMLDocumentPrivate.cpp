@@ -6,15 +6,11 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
 namespace {
-
-std::intptr_t handleCount(xmlNodePtr node)
-{
-    return reinterpret_cast<std::intptr_t>(node->_private);
-}
 
 void clearHandleCounts(xmlNodePtr node)
 {
@@ -54,6 +50,32 @@ KRXMLDocumentPrivate::~KRXMLDocumentPrivate()
     xmlFreeDoc(m_doc);
 }
 
+std::intptr_t KRXMLDocumentPrivate::handleCount(_xmlNode *node)
+{
+    return reinterpret_cast<std::intptr_t>(std::atomic_ref<void *>(node->_private).load(std::memory_order_acquire));
+}
+
+void KRXMLDocumentPrivate::retainHandle(_xmlNode *node)
+{
+    std::atomic_ref<void *> count(node->_private);
+    void *old = count.load(std::memory_order_relaxed);
+    while (!count.compare_exchange_weak(old, reinterpret_cast<void *>(reinterpret_cast<std::intptr_t>(old) + 1),
+                                        std::memory_order_relaxed)) {
+    }
+}
+
+std::intptr_t KRXMLDocumentPrivate::releaseHandle(_xmlNode *node)
+{
+    std::atomic_ref<void *> count(node->_private);
+    void *old = count.load(std::memory_order_relaxed);
+    std::intptr_t left;
+    do {
+        left = reinterpret_cast<std::intptr_t>(old) - 1;
+    } while (!count.compare_exchange_weak(old, reinterpret_cast<void *>(left), std::memory_order_acq_rel,
+                                          std::memory_order_relaxed));
+    return left;
+}
+
 bool KRXMLDocumentPrivate::subtreeReferenced(_xmlNode *node)
 {
     std::vector<xmlNodePtr> stack{node};
@@ -64,7 +86,7 @@ bool KRXMLDocumentPrivate::subtreeReferenced(_xmlNode *node)
             return true;
         if (current->type == XML_ELEMENT_NODE) {
             for (xmlAttrPtr attr = current->properties; attr; attr = attr->next) {
-                if (reinterpret_cast<std::intptr_t>(attr->_private) > 0)
+                if (handleCount(reinterpret_cast<xmlNodePtr>(attr)) > 0)
                     return true;
             }
         }
@@ -78,6 +100,7 @@ bool KRXMLDocumentPrivate::subtreeReferenced(_xmlNode *node)
 
 void KRXMLDocumentPrivate::adoptDetached(_xmlNode *node)
 {
+    const auto lock = lockForWriting();
     if (subtreeReferenced(node)) {
         m_detachedRoots.insert(node);
     } else {
@@ -95,6 +118,7 @@ KRXMLNode KRXMLDocumentPrivate::handleOfNew(_xmlNode *node)
 
 void KRXMLDocumentPrivate::collectIfUnreferenced(_xmlNode *node)
 {
+    const auto lock = lockForWriting();
     xmlNodePtr top = node;
     while (top->parent)
         top = top->parent;
@@ -128,6 +152,7 @@ void KRXMLDocumentPrivate::link(_xmlNode *parent, _xmlNode *node, _xmlNode *befo
 
 _xmlNode *KRXMLDocumentPrivate::copyIn(_xmlNode *node)
 {
+    const auto lock = lockForWriting();
     xmlNodePtr copy = xmlDocCopyNode(node, m_doc, 1);
     if (copy)
         clearHandleCounts(copy);
@@ -140,6 +165,8 @@ QList<KRXMLNode> KRXMLDocumentPrivate::evaluateXPath(_xmlNode *context, const QS
     const QByteArray query = xpath.toUtf8();
     if (query.isEmpty())
         return nodes;
+    // Evaluation may add names to the document's dictionary.
+    const auto lock = lockForWriting();
     xmlXPathContextPtr ctx = xmlXPathNewContext(m_doc);
     if (!ctx)
         return nodes;

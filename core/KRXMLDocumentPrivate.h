@@ -6,7 +6,9 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <unordered_set>
 
 struct _xmlDoc;
@@ -19,6 +21,11 @@ struct _xmlNode;
 // Attached nodes die with the document. A detached subtree is freed as soon as no handle
 // refers to any node inside it; until then it is listed in `detachedRoots` and freed when
 // the document dies (before the document itself, whose name dictionary its nodes use).
+//
+// Threads: several threads may read one document at once (a build makes its pages side by
+// side), each changing only nodes no other thread reads. Handle counts and the attribute
+// search hint are therefore kept with atomic operations, and everything that changes the
+// document's shared state (its name dictionary, the detached roots) holds `writeLock`.
 class KRXMLDocumentPrivate : public std::enable_shared_from_this<KRXMLDocumentPrivate>
 {
 public:
@@ -29,15 +36,34 @@ public:
 
     _xmlDoc *doc() const { return m_doc; }
 
+    // Held while the document or a node of it changes (recursive: changes are made of
+    // changes).
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> lockForWriting() const
+    {
+        return std::unique_lock(m_writeLock);
+    }
+    // The number of handles of a node, and their coming and going.
+    static std::intptr_t handleCount(_xmlNode *node);
+    static void retainHandle(_xmlNode *node);
+    static std::intptr_t releaseHandle(_xmlNode *node); // the count left
+
     // A node that has just lost its parent (or was just made): kept when referenced, freed
     // otherwise.
     void adoptDetached(_xmlNode *node);
     // A detached node that has just been given a parent.
-    void didAttach(_xmlNode *node) { m_detachedRoots.erase(node); }
+    void didAttach(_xmlNode *node)
+    {
+        const auto lock = lockForWriting();
+        m_detachedRoots.erase(node);
+    }
     // A handle of `node` was the last one: frees the node's detached subtree when nothing in
     // it is referenced any more.
     void collectIfUnreferenced(_xmlNode *node);
-    int detachedCount() const { return static_cast<int>(m_detachedRoots.size()); }
+    int detachedCount() const
+    {
+        const auto lock = lockForWriting();
+        return static_cast<int>(m_detachedRoots.size());
+    }
 
     KRXMLNode handle(_xmlNode *node);
     // The handle of a node just made or copied in, left detached: the handle keeps it.
@@ -60,4 +86,5 @@ public:
 private:
     _xmlDoc *m_doc;
     std::unordered_set<_xmlNode *> m_detachedRoots;
+    mutable std::recursive_mutex m_writeLock;
 };

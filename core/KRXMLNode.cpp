@@ -9,6 +9,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -111,13 +112,15 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const char *bytes, qsizetype length
 {
     if (element->type != XML_ELEMENT_NODE || !element->properties || length == 0)
         return nullptr; // no attribute has an empty name
-    const auto found = [element](xmlAttrPtr attr) {
-        element->psvi = attr;
+    // The hint is read and written atomically: threads may read one element at once.
+    std::atomic_ref<void *> hint(element->psvi);
+    const auto found = [&hint](xmlAttrPtr attr) {
+        hint.store(attr, std::memory_order_relaxed);
         prefetchFollowingAttributes(attr);
         return attr;
     };
     xmlAttrPtr first = element->properties;
-    auto *last = static_cast<xmlAttrPtr>(element->psvi);
+    auto *last = static_cast<xmlAttrPtr>(hint.load(std::memory_order_relaxed));
     if (!last) {
         for (xmlAttrPtr attr = first; attr; attr = attr->next) {
             if (attributeNameIs(attr, bytes, length))
@@ -194,8 +197,10 @@ QString xmlAttributeText(xmlNodePtr element, xmlAttrPtr attr)
 // Called before an attribute leaves its element.
 void forgetAttribute(xmlAttrPtr attr)
 {
-    if (attr->parent && attr->parent->psvi == attr)
-        attr->parent->psvi = nullptr;
+    if (!attr->parent)
+        return;
+    void *expected = attr;
+    std::atomic_ref<void *>(attr->parent->psvi).compare_exchange_strong(expected, nullptr, std::memory_order_relaxed);
 }
 
 bool isChildKind(xmlElementType type)
@@ -262,7 +267,7 @@ KRXMLNode::~KRXMLNode()
 void KRXMLNode::retain()
 {
     if (m_node && !m_doc.expired())
-        m_node->_private = reinterpret_cast<void *>(reinterpret_cast<std::intptr_t>(m_node->_private) + 1);
+        KRXMLDocumentPrivate::retainHandle(m_node);
 }
 
 void KRXMLNode::release()
@@ -270,9 +275,7 @@ void KRXMLNode::release()
     if (!m_node)
         return;
     if (auto doc = m_doc.lock()) {
-        const std::intptr_t count = reinterpret_cast<std::intptr_t>(m_node->_private) - 1;
-        m_node->_private = reinterpret_cast<void *>(count);
-        if (count == 0)
+        if (KRXMLDocumentPrivate::releaseHandle(m_node) == 0)
             doc->collectIfUnreferenced(m_node);
     }
     m_node = nullptr;
@@ -461,6 +464,7 @@ void KRXMLNode::appendChild(const KRXMLNode &child)
 void KRXMLNode::insertChild(const KRXMLNode &child, int index)
 {
     auto doc = checkedDocument("insertChild into a null XML node");
+    const auto lock = doc->lockForWriting();
     KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have children");
     KR_ASSERT(!child.isNull() && child.m_doc.lock() == doc,
               "the child must be a node of the same document (import it first)");
@@ -486,6 +490,7 @@ void KRXMLNode::insertChild(const KRXMLNode &child, int index)
 void KRXMLNode::removeChildAtIndex(int index)
 {
     auto doc = checkedDocument("removeChild from a null XML node");
+    const auto lock = doc->lockForWriting();
     KR_ASSERT(index >= 0 && index < childCount(), "child index out of range");
     xmlNodePtr child = m_node->children;
     for (int i = 0; i < index; ++i)
@@ -497,6 +502,7 @@ void KRXMLNode::removeChildAtIndex(int index)
 void KRXMLNode::detach()
 {
     auto doc = checkedDocument("detach of a null XML node");
+    const auto lock = doc->lockForWriting();
     if (!m_node->parent)
         return;
     if (m_node->type == XML_ATTRIBUTE_NODE)
@@ -608,6 +614,7 @@ void KRXMLNode::setAttribute(const QString &name, const QString &value)
         if (old && !old->next && old->type == XML_TEXT_NODE && content && old->content
             && xmlStrcmp(old->content, content) == 0)
             return;
+        const auto lock = doc->lockForWriting();
         attr->children = nullptr;
         attr->last = nullptr;
         xmlFreeNodeList(old);
@@ -619,12 +626,14 @@ void KRXMLNode::setAttribute(const QString &name, const QString &value)
         }
         return;
     }
+    const auto lock = doc->lockForWriting();
     xmlNewProp(m_node, xmlChars(name.toUtf8()), content);
 }
 
 void KRXMLNode::removeAttribute(const QString &name)
 {
     auto doc = checkedDocument("removeAttribute on a null XML node");
+    const auto lock = doc->lockForWriting();
     xmlAttrPtr attr = findAttribute(m_node, name);
     if (!attr)
         return;
@@ -658,6 +667,7 @@ QString KRXMLNode::stringValue() const
 void KRXMLNode::setStringValue(const QString &text)
 {
     auto doc = checkedDocument("setStringValue on a null XML node");
+    const auto lock = doc->lockForWriting();
     const QByteArray bytes = KRXMLDocumentPrivate::xmlText(text);
     switch (m_node->type) {
     case XML_ELEMENT_NODE: {

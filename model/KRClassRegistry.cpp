@@ -6,10 +6,18 @@
 #include <model/KRPageBase.h>
 #include <platform/foundation/KRException.h>
 
+#include <atomic>
+
 namespace {
 KRError registryError(const QString &text)
 {
     return KRError(QStringLiteral("Korvane"), 200, text);
+}
+
+std::uint64_t newGeneration()
+{
+    static std::atomic<std::uint64_t> generations{0};
+    return generations.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 } // namespace
 
@@ -19,7 +27,7 @@ KRClassRegistry &KRClassRegistry::sharedInstance()
     return registry;
 }
 
-KRClassRegistry::KRClassRegistry()
+KRClassRegistry::KRClassRegistry() : m_generation(newGeneration())
 {
     KRObjectClass base;
     base.className = QStringLiteral("KRObject");
@@ -45,13 +53,14 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
     const QString name = objectClass.className;
     const bool abstractClass = objectClass.abstractClass;
     m_classes.insert(name, std::make_shared<KRObjectClass>(std::move(objectClass)));
-    m_superclasses.clear();
-    forgetRemembered();
-    m_tables.remove(name); // a table asked for before the class existed was empty
+    {
+        const std::lock_guard lock(m_cacheLock);
+        m_tables.remove(name); // a table asked for before the class existed was empty
+    }
+    classesDidChange();
     if (!abstractClass && !factoryFor(name)) {
         m_classes.remove(name);
-        m_superclasses.clear();
-        forgetRemembered();
+        classesDidChange();
         return registryError(QStringLiteral("The class \"%1\" has no factory.").arg(name));
     }
     return {};
@@ -60,33 +69,54 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
 void KRClassRegistry::unregisterClass(const QString &className)
 {
     m_classes.remove(className);
+    {
+        const std::lock_guard lock(m_cacheLock);
+        m_tables.clear();
+    }
+    classesDidChange();
+}
+
+void KRClassRegistry::classesDidChange()
+{
     m_superclasses.clear();
-    m_tables.clear();
-    forgetRemembered();
+    for (const auto &objectClass : std::as_const(m_classes)) {
+        const auto superclass = m_classes.constFind(objectClass->superclassName);
+        m_superclasses.insert(objectClass.get(), superclass == m_classes.constEnd() ? nullptr : superclass->get());
+    }
+    m_generation = newGeneration();
+}
+
+KRClassRegistry::Memory &KRClassRegistry::memory() const
+{
+    thread_local Memory memory;
+    if (memory.registry != this || memory.generation != m_generation) {
+        memory.registry = this;
+        memory.generation = m_generation;
+        memory.entries.fill(Remembered{});
+        memory.next = 0;
+    }
+    return memory;
 }
 
 KRClassRegistry::Remembered *KRClassRegistry::remembered(const QString &className, bool make) const
 {
+    Memory &memory = this->memory();
     // The same text first (names handed round from one class description), then equal ones.
-    for (Remembered &entry : m_remembered) {
+    for (Remembered &entry : memory.entries) {
         if (entry.name.constData() == className.constData() && entry.name.size() == className.size() && !entry.name.isNull())
             return &entry;
     }
-    for (Remembered &entry : m_remembered) {
+    for (Remembered &entry : memory.entries) {
         if (entry.name == className && !entry.name.isNull())
             return &entry;
     }
     if (!make)
         return nullptr;
-    Remembered &entry = m_remembered[m_nextRemembered];
-    m_nextRemembered = (m_nextRemembered + 1) % m_remembered.size();
-    entry = Remembered{className, nullptr, nullptr, nullptr};
+    Remembered &entry = memory.entries[memory.next];
+    memory.next = (memory.next + 1) % memory.entries.size();
+    entry = Remembered{};
+    entry.name = className;
     return &entry;
-}
-
-void KRClassRegistry::forgetRemembered()
-{
-    m_remembered.fill(Remembered{});
 }
 
 const KRObjectClass *KRClassRegistry::classNamed(const QString &className) const
@@ -103,12 +133,7 @@ const KRObjectClass *KRClassRegistry::classNamed(const QString &className) const
 const KRObjectClass *KRClassRegistry::superclassOf(const KRObjectClass *objectClass) const
 {
     // Found by pointer: cheaper than by name, and the chains are walked for every object.
-    const auto it = m_superclasses.constFind(objectClass);
-    if (it != m_superclasses.constEnd())
-        return *it;
-    const KRObjectClass *superclass = classNamed(objectClass->superclassName);
-    m_superclasses.insert(objectClass, superclass);
-    return superclass;
+    return m_superclasses.value(objectClass, nullptr);
 }
 
 bool KRClassRegistry::isKindOf(const QString &className, const QString &ancestor) const
@@ -142,6 +167,7 @@ KRClassRegistry::descriptorTablePointer(const QString &className) const
 {
     if (const Remembered *entry = remembered(className, false); entry && entry->table)
         return entry->table;
+    const std::lock_guard lock(m_cacheLock);
     const auto cached = m_tables.constFind(className);
     if (cached != m_tables.constEnd()) {
         remembered(className, true)->table = *cached;
@@ -176,6 +202,9 @@ KRClassRegistry::TableIndex &KRClassRegistry::indexEntry(const QString &classNam
     Remembered *entry = remembered(className, true);
     if (entry->index && entry->index->table == table && entry->index->positions)
         return *entry->index;
+    // An index is made once per table, by whichever thread asks first; its positions are
+    // not changed afterwards.
+    const std::lock_guard lock(m_cacheLock);
     TableIndex &cached = m_indexes[className];
     if (cached.table != table || !cached.positions) {
         auto positions = std::make_shared<QHash<QString, qsizetype>>();
@@ -188,6 +217,8 @@ KRClassRegistry::TableIndex &KRClassRegistry::indexEntry(const QString &classNam
         cached.attributes.reset();
     }
     entry->index = &cached;
+    entry->jsInitializers.reset();
+    entry->attributes.reset();
     return cached;
 }
 
@@ -211,6 +242,10 @@ KRClassRegistry::jsInitializerPositions(const QString &className, const std::vec
     TableIndex *index = currentIndex(className, table);
     if (!index)
         return nullptr;
+    Remembered *entry = remembered(className, true); // made by currentIndex
+    if (entry->index == index && entry->jsInitializers)
+        return entry->jsInitializers;
+    const std::lock_guard lock(m_cacheLock);
     TableIndex &cached = *index;
     if (!cached.jsInitializers) {
         auto positions = std::make_shared<std::vector<std::size_t>>();
@@ -220,6 +255,8 @@ KRClassRegistry::jsInitializerPositions(const QString &className, const std::vec
         }
         cached.jsInitializers = std::move(positions);
     }
+    if (entry->index == index)
+        entry->jsInitializers = cached.jsInitializers;
     return cached.jsInitializers;
 }
 
@@ -229,6 +266,10 @@ KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPr
     TableIndex *index = currentIndex(className, table);
     if (!index)
         return nullptr;
+    Remembered *entry = remembered(className, true); // made by currentIndex
+    if (entry->index == index && entry->attributes)
+        return entry->attributes;
+    const std::lock_guard lock(m_cacheLock);
     TableIndex &cached = *index;
     if (!cached.attributes) {
         auto names = std::make_shared<std::vector<QByteArray>>(table->size());
@@ -247,6 +288,8 @@ KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPr
         }
         cached.attributes = std::move(names);
     }
+    if (entry->index == index)
+        entry->attributes = cached.attributes;
     return cached.attributes;
 }
 

@@ -9,7 +9,9 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -18,7 +20,9 @@ class KRPageBase;
 
 // Page-object classes by name. The model registers "KRObject" and "KRFunction"; each
 // library of object classes registers its own at start-up, and the plug-in loader registers
-// plug-in classes at run time. Main thread only.
+// plug-in classes at run time. Classes are registered and removed on the main thread while
+// nothing else uses the registry; the other calls may come from several threads at once (a
+// build makes its pages side by side).
 class KRClassRegistry
 {
 public:
@@ -69,9 +73,14 @@ public:
 private:
     const KRObjectClass::Factory *factoryFor(const QString &className) const;
     QHash<QString, std::shared_ptr<KRObjectClass>> m_classes;
-    // The superclass of each class asked for; emptied whenever the classes change.
+    // The superclass of each class (null: none, or not registered), made anew whenever the
+    // classes change: the chains are walked for every object.
     const KRObjectClass *superclassOf(const KRObjectClass *objectClass) const;
-    mutable QHash<const KRObjectClass *, const KRObjectClass *> m_superclasses;
+    void classesDidChange();
+    QHash<const KRObjectClass *, const KRObjectClass *> m_superclasses;
+    // What is made when first asked for (tables, their indexes and what is derived from
+    // them) is made and read under this lock.
+    mutable std::mutex m_cacheLock;
     mutable QHash<QString, std::shared_ptr<const std::vector<KRPropertyDescriptor>>> m_tables;
     struct TableIndex
     {
@@ -88,20 +97,29 @@ private:
     mutable std::unordered_map<QString, TableIndex, NameHash> m_indexes;
     // The class's entry, brought up to its current table.
     TableIndex &indexEntry(const QString &className) const;
-    // The classes asked for last, by name: making one object asks for its class, its
-    // superclasses and its table again and again. Forgotten whenever the classes change.
+    // The classes each thread asked for last, by name: making one object asks for its class,
+    // its superclasses and its table again and again. Kept per thread, without a lock, and
+    // forgotten whenever the classes change (a new generation).
     struct Remembered
     {
         QString name;
         const KRObjectClass *objectClass = nullptr;
         std::shared_ptr<const std::vector<KRPropertyDescriptor>> table;
-        TableIndex *index = nullptr; // in m_indexes
+        TableIndex *index = nullptr; // in m_indexes, current for `table`
+        std::shared_ptr<const std::vector<std::size_t>> jsInitializers; // of `index`, once asked for
+        std::shared_ptr<const std::vector<QByteArray>> attributes; // the same
     };
-    mutable std::array<Remembered, 16> m_remembered;
-    mutable std::size_t m_nextRemembered = 0;
+    struct Memory
+    {
+        const KRClassRegistry *registry = nullptr;
+        std::uint64_t generation = 0;
+        std::array<Remembered, 16> entries;
+        std::size_t next = 0;
+    };
+    std::uint64_t m_generation; // unique among all registries of the process
+    Memory &memory() const;
     // The entry of the name, made in place of the oldest when `make` is set; null otherwise.
     Remembered *remembered(const QString &className, bool make) const;
-    void forgetRemembered();
     // The class's entry when `table` is its current table; null otherwise.
     TableIndex *currentIndex(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
 };

@@ -312,7 +312,10 @@ void KRProject::removeProjectSetting(const QString &key)
     const QVariant old = typedValue(key);
     KRXMLNode settings = m_settingsElement;
     settings.removeAttribute(key);
-    m_includeCache.remove(key);
+    {
+        const std::lock_guard lock(m_cacheLock);
+        m_includeCache.remove(key);
+    }
     if (KRUndoManager *undo = undoManager()) {
         const std::weak_ptr<KRProject> weak = weak_from_this();
         undo->registerUndo(identity(), [weak, old, key] {
@@ -473,6 +476,7 @@ QString KRProject::JQMVersion() const
 
 QString KRProject::JQMVersionAtLoad() const
 {
+    const std::lock_guard lock(m_cacheLock);
     if (m_versionAtLoad.isNull())
         m_versionAtLoad = JQMVersion();
     return m_versionAtLoad;
@@ -508,6 +512,7 @@ void KRProject::themeDidChange()
 
 QStringList KRProject::includeList(const QString &key) const
 {
+    const std::lock_guard lock(m_cacheLock);
     auto it = m_includeCache.find(key);
     if (it != m_includeCache.end() && it->has_value())
         return **it;
@@ -532,7 +537,10 @@ void KRProject::setIncludeList(const QString &key, const QStringList &list)
         list.isEmpty() ? QString()
                        : QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact));
     setProjectSetting(text, key);
-    m_includeCache.insert(key, list);
+    {
+        const std::lock_guard lock(m_cacheLock);
+        m_includeCache.insert(key, list);
+    }
     settingsObservable().notifyChange(key, old, list);
 }
 

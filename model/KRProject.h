@@ -14,6 +14,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class KRDocument;
@@ -209,6 +210,8 @@ private:
     QStringList m_pageIDWarnings;
     std::shared_ptr<KRWebFolder> m_webFolder;
     std::unique_ptr<KRWebViewCache> m_webViewCache;
+    // Remembered when first asked for; pages made side by side by a build ask at once.
+    mutable std::mutex m_cacheLock;
     mutable QHash<QString, std::optional<QStringList>> m_includeCache;
     mutable QString m_versionAtLoad;
     bool m_designMode;

@@ -168,6 +168,9 @@ QUrl KRWebFolder::krwebURL()
 
 const QList<std::shared_ptr<KRProjectResource>> &KRWebFolder::resources()
 {
+    // Listed once; the list stays as it is until reloadResources, which is never called while
+    // a build makes pages.
+    const std::lock_guard lock(m_resourcesLock);
     if (!m_resources) {
         QList<std::shared_ptr<KRProjectResource>> list;
         const QString path = krwebPath();
@@ -181,7 +184,10 @@ const QList<std::shared_ptr<KRProjectResource>> &KRWebFolder::resources()
 void KRWebFolder::reloadResources()
 {
     m_owner->resourcesWillChange();
-    m_resources.reset();
+    {
+        const std::lock_guard lock(m_resourcesLock);
+        m_resources.reset();
+    }
     m_owner->resourcesDidChange();
 }
 

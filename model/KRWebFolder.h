@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class KRProjectResource;
@@ -110,5 +111,6 @@ private:
     KRWebFolderOwner *m_owner; // not owned: the owner outlives the folder
     QString m_temporaryPath;
     std::optional<QList<std::shared_ptr<KRProjectResource>>> m_resources;
+    std::mutex m_resourcesLock; // pages made side by side ask for the list at once
     KRProjectResourceCache m_cache;
 };

@@ -37,6 +37,8 @@ public:
     const void *documentIdentity() const override { return this; }
     KRXMLDocument xmlDocument() const override { return m_xml; }
     KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
+    int concurrentPageLimit() const override { return m_concurrentPageLimit; }
+    void setConcurrentPageLimit(int limit) { m_concurrentPageLimit = limit; }
     QString webFolderPath() override;
     QString startPage() const override { return setting("startPage"); }
     bool singlePageDeploy() const override { return flag("singlePageDeploy"); }
@@ -80,6 +82,7 @@ private:
     QString m_indexPage;
     QList<bool> m_exportModeChanges;
     int m_reloadCount = 0;
+    int m_concurrentPageLimit = 1;
 };
 
 namespace KRBuildTest {

@@ -6,6 +6,7 @@
 
 #include <KRTestSupport.h>
 #include <builder/KRPageOutput.h>
+#include <builder/KRProjectBuildSource.h>
 #include <builder/KRProjectBuilder.h>
 #include <controls/KRControl.h>
 #include <controls/KRPlugin.h>
@@ -177,6 +178,43 @@ TEST_F(KRControlProjectBuildTest, RebuildRemovesStaleFiles)
     EXPECT_FALSE(readWeb(QStringLiteral("KR-sitemap.xml")).contains(QStringLiteral("media.html")));
     EXPECT_TRUE(readWeb(QStringLiteral("KR-user-scripts.js")).contains(QStringLiteral("application._pages.gallery =")));
     EXPECT_FALSE(readWeb(QStringLiteral("KR-user-scripts.js")).contains(QStringLiteral("application._pages.media =")));
+}
+
+// Pages made side by side give the files pages made one by one give, also when making them
+// repairs the project's XML (a project not opened for design: an invalid id in every page).
+TEST_F(KRControlProjectBuildTest, PagesMadeSideBySideBuildAsOneByOne)
+{
+    QString xml = QString::fromUtf8(KRBuildTest::controlProjectXML());
+    QString copies;
+    for (const QString &pageID : {QStringLiteral("order"), QStringLiteral("home"), QStringLiteral("media")}) {
+        const qsizetype from = xml.indexOf(QStringLiteral("<KRPage id=\"%1\"").arg(pageID));
+        const qsizetype to = xml.indexOf(QStringLiteral("</KRPage>"), from) + 9;
+        ASSERT_TRUE(from >= 0 && to > from);
+        for (int n = 2; n <= 5; ++n) {
+            QString page = xml.mid(from, to - from);
+            page.replace(QStringLiteral("<KRPage id=\"%1\"").arg(pageID), QStringLiteral("<KRPage id=\"%1%2\"").arg(pageID).arg(n));
+            page.replace(QStringLiteral("<KRContents>"), QStringLiteral("<KRContents><KRLabel id=\"9bad\" value=\"repaired\"/>"));
+            copies += page;
+        }
+    }
+    xml.replace(QStringLiteral("</KRPages>"), copies + QStringLiteral("</KRPages>"));
+    KRTest::writeFile(m_shop.package + QStringLiteral("/project.xml"), xml.toUtf8());
+    auto document = KRDocument::openPackage(m_shop.package);
+    ASSERT_TRUE(document.ok());
+    auto project = KRProject::create(document.value(), false);
+    ASSERT_TRUE(project.ok());
+    QStringList listings;
+    for (int threads : {8, 1, 8}) {
+        KRProjectBuilder builder(std::make_shared<KRProjectBuildSource>(project.value(), threads));
+        builder.setDeviceInformationJSON(m_deviceMap);
+        const auto built = builder.build();
+        ASSERT_TRUE(built.ok()) << built.error().toString().toStdString();
+        QFile::remove(web(QStringLiteral(".kr-generated"))); // holds the files' times
+        listings.append(KRBuildTest::dumpFolder(m_shop.webFolder(), m_deviceMap, true));
+    }
+    EXPECT_TRUE(listings.at(0).contains(QStringLiteral("id=\"media5_label1\"")));
+    EXPECT_EQ(listings.at(0).toStdString(), listings.at(1).toStdString());
+    EXPECT_EQ(listings.at(2).toStdString(), listings.at(1).toStdString());
 }
 
 TEST_F(KRControlProjectBuildTest, ExportWithAndWithoutLocalJQueryFiles)

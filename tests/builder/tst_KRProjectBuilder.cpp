@@ -345,6 +345,33 @@ TEST_F(KRProjectBuilderTest, PageThatCannotBeMadeFailsTheBuild)
               "The page \u201Corder\u201D could not be built: A page of the project has no id.");
 }
 
+// Pages made side by side fail as pages made one by one: the first failing page in document
+// order names the error, whichever failed first, and what a page throws ends the build.
+TEST_F(KRProjectBuilderTest, PagesMadeSideBySideFailInDocumentOrder)
+{
+    const QString original = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    QString xml = original;
+    for (const char *pageID : {"order", "settings"})
+        xml.replace(QStringLiteral("<KRPage id=\"%1\"").arg(QLatin1String(pageID)),
+                    QStringLiteral("<KRPage broken=\"true\" id=\"%1\"").arg(QLatin1String(pageID)));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    m_project->setConcurrentPageLimit(4);
+    for (int run = 0; run < 10; ++run) {
+        auto result = makeBuilder()->build();
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().message().toStdString(),
+                  "The page \u201Corder\u201D could not be built: A page of the project has no id.");
+    }
+    xml = original;
+    xml.replace(QStringLiteral("<KRPage id=\"home\""), QStringLiteral("<KRPage brokenHTML=\"true\" id=\"home\""));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    m_project->setConcurrentPageLimit(4);
+    auto result = makeBuilder()->build();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), KRProjectBuilder::PageError);
+    EXPECT_TRUE(result.error().message().contains(QStringLiteral("style element not found")));
+}
+
 // A page id is a file name: one that leads elsewhere, or that another page has, writes nothing.
 TEST_F(KRProjectBuilderTest, PageIdThatIsNoSafeFileNameFailsTheBuild)
 {

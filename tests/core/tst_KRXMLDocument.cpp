@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -290,6 +292,45 @@ TEST(KRXMLNode, UnreferencedDetachedNodesAreFreed)
     EXPECT_TRUE(kept.isDetached());
     root.setStringValue(QString());
     EXPECT_EQ(root.childCount(), 0);
+}
+
+// Threads reading one document and each changing elements of its own (a build makes its
+// pages side by side): handle counts of shared nodes stay right, so a node is freed exactly
+// when its last handle goes, and what each thread wrote is there.
+TEST(KRXMLNode, ThreadsShareADocument)
+{
+    KRXMLDocument document = parse("<root><shared a=\"1\" b=\"2\" c=\"3\"/><w/><w/><w/><w/></root>");
+    KRXMLNode root = document.rootElement();
+    KRXMLNode shared = root.firstElementForName("shared");
+    const QList<KRXMLNode> own = root.elementsForName("w");
+    ASSERT_EQ(own.size(), 4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            KRXMLNode mine = own.at(t);
+            for (int i = 0; i < 5000; ++i) {
+                const KRXMLNode copy = shared; // counted in the shared node
+                EXPECT_EQ(copy.attribute(i % 2 ? "c" : "a"), i % 2 ? "3" : "1");
+                mine.setAttribute(QStringLiteral("n%1").arg(i % 40), QString::number(i));
+                mine.appendChild(document.createElement(QStringLiteral("e%1").arg(i % 7)));
+                mine.removeChildAtIndex(0);
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (const KRXMLNode &mine : own) {
+        EXPECT_EQ(mine.attribute("n39"), "4999");
+        EXPECT_EQ(mine.childCount(), 0);
+    }
+    EXPECT_EQ(document.detachedNodeCount(), 0);
+    KRXMLNode held = shared;
+    root.removeChildAtIndex(0);
+    EXPECT_EQ(document.detachedNodeCount(), 1);
+    shared = KRXMLNode();
+    EXPECT_EQ(held.attribute("b"), "2");
+    held = KRXMLNode();
+    EXPECT_EQ(document.detachedNodeCount(), 0);
 }
 
 TEST(KRXMLNode, ReplacingTheRootDetachesTheOldOne)
