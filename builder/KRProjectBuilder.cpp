@@ -374,11 +374,17 @@ void KRProjectBuilder::deleteListedGeneratedFiles()
 
 namespace {
 
-// One page of a build, made with its block of the user script; or what stopped it.
+// One page of a build, made with its block of the user script and what it needs; or what
+// stopped it.
 struct MadePage
 {
     std::optional<KRResult<std::unique_ptr<KRBuildPage>>> page;
     QString script;
+    QStringList pluginRuntimeFiles;
+    QSet<QString> manifestResources;
+    QStringList requiredScripts;
+    QSet<QString> requiredStylesheets;
+    QSet<QString> requiredResources;
     std::exception_ptr exception;
 };
 
@@ -391,6 +397,11 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, MadePage &slot)
             page.addFormElement();
             page.addScripts();
             slot.script = page.userScripts();
+            slot.pluginRuntimeFiles = page.pluginRuntimeScriptFiles();
+            slot.manifestResources = page.manifestResources();
+            slot.requiredScripts = page.requiredObjectScripts();
+            slot.requiredStylesheets = page.requiredStylesheets();
+            slot.requiredResources = page.requiredResources();
         }
     } catch (...) {
         slot.page.reset();
@@ -507,23 +518,20 @@ KRResult<QString> KRProjectBuilder::buildProject()
         std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value();
         script += slot.script;
 
-        for (const QString &file : page->pluginRuntimeScriptFiles()) {
+        for (const QString &file : std::as_const(slot.pluginRuntimeFiles)) {
             if (!pluginRuntimeFiles.contains(file))
                 pluginRuntimeFiles.append(file);
         }
-        manifestEntries.unite(page->manifestResources());
-        const QStringList scripts = page->requiredObjectScripts();
-        const QSet<QString> stylesheets = page->requiredStylesheets();
-        const QSet<QString> resources = page->requiredResources();
-        for (const QString &requiredScript : scripts) {
+        manifestEntries.unite(slot.manifestResources);
+        for (const QString &requiredScript : std::as_const(slot.requiredScripts)) {
             if (!requiredScripts.contains(requiredScript))
                 requiredScripts.append(requiredScript);
         }
-        requiredStylesheets.unite(stylesheets);
-        requiredResources.unite(resources);
-        manifestEntries.unite(QSet<QString>(scripts.begin(), scripts.end()));
-        manifestEntries.unite(stylesheets);
-        manifestEntries.unite(resources);
+        requiredStylesheets.unite(slot.requiredStylesheets);
+        requiredResources.unite(slot.requiredResources);
+        manifestEntries.unite(QSet<QString>(slot.requiredScripts.cbegin(), slot.requiredScripts.cend()));
+        manifestEntries.unite(slot.requiredStylesheets);
+        manifestEntries.unite(slot.requiredResources);
 
         // Document order, with the start page moved to the front (the first page leads when
         // the start page is unset or names no page).

@@ -14,12 +14,41 @@
 #include <platform/foundation/KRUndoManager.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <utility>
 
 namespace {
 KRError idError(const QString &text)
 {
     return KRError(QStringLiteral("Korvane"), 100, text);
+}
+
+// The slot of a key in a class's value table. Properties are nearly always asked for by the
+// same few literal names, and hashing a string costs far more than comparing one: each thread
+// remembers the slot found for a table and the address of a key's text. What it remembers is
+// only a guess, checked against the table's own name for the slot before it is used, so a
+// table or a text freed and made again at the same address can never mislead it.
+qsizetype tableSlot(const std::vector<KRPropertyDescriptor> &table, const QHash<QString, qsizetype> &index,
+                    const QString &key)
+{
+    struct Guess
+    {
+        const void *table = nullptr;
+        const QChar *key = nullptr;
+        std::size_t slot = 0;
+    };
+    thread_local std::array<Guess, 256> guesses;
+    const auto bits = reinterpret_cast<std::uintptr_t>(key.constData()) ^ (reinterpret_cast<std::uintptr_t>(&table) >> 4);
+    Guess &guess = guesses[((bits >> 3) ^ (bits >> 11)) & 255];
+    if (guess.table == &table && guess.key == key.constData() && guess.slot < table.size()
+        && krSameString(table[guess.slot].kr_propertyName(), key))
+        return qsizetype(guess.slot);
+    const auto found = index.constFind(key);
+    if (found == index.constEnd())
+        return -1;
+    guess = Guess{&table, key.constData(), std::size_t(*found)};
+    return *found;
 }
 } // namespace
 
@@ -34,7 +63,7 @@ KRObject::KRObject(const KRObjectInit &init)
     m_valueIndex = registry.descriptorIndexPointer(m_class->className);
     m_tableValues.resize(m_valueTable->size());
     if (m_valueIndex)
-        m_idSlot = m_valueIndex->value(QStringLiteral("kr_id"), -1);
+        m_idSlot = tableSlot(*m_valueTable, *m_valueIndex, QStringLiteral("kr_id"));
     QString &id = m_idSlot >= 0 ? m_tableValues[std::size_t(m_idSlot)] : valueStorage(QStringLiteral("kr_id"));
     if (!init.initialID.isEmpty()) {
         id = init.initialID;
@@ -163,10 +192,11 @@ KRUndoManager *KRObject::undoManager() const
 const QString *KRObject::findValue(const QString &key) const
 {
     if (m_valueIndex) {
-        const auto slot = m_valueIndex->constFind(key);
-        if (slot != m_valueIndex->constEnd())
-            return &m_tableValues[std::size_t(*slot)];
+        if (const qsizetype slot = tableSlot(*m_valueTable, *m_valueIndex, key); slot >= 0)
+            return &m_tableValues[std::size_t(slot)];
     }
+    if (m_values.isEmpty())
+        return nullptr;
     const auto it = m_values.constFind(key);
     return it == m_values.constEnd() ? nullptr : &*it;
 }
@@ -176,10 +206,9 @@ QString &KRObject::valueStorage(const QString &key)
     if (m_valueIndex) {
         if (m_nextValueSlot < m_tableValues.size() && krSameString((*m_valueTable)[m_nextValueSlot].kr_propertyName(), key))
             return m_tableValues[m_nextValueSlot++];
-        const auto slot = m_valueIndex->constFind(key);
-        if (slot != m_valueIndex->constEnd()) {
-            m_nextValueSlot = std::size_t(*slot) + 1;
-            return m_tableValues[std::size_t(*slot)];
+        if (const qsizetype slot = tableSlot(*m_valueTable, *m_valueIndex, key); slot >= 0) {
+            m_nextValueSlot = std::size_t(slot) + 1;
+            return m_tableValues[std::size_t(slot)];
         }
     }
     return m_values[key];
