@@ -118,11 +118,15 @@ KRXMLNode KRXMLDocumentPrivate::handleOfNew(_xmlNode *node)
 
 void KRXMLDocumentPrivate::collectIfUnreferenced(_xmlNode *node)
 {
-    const auto lock = lockForWriting();
+    // An attached node lives as long as its document: found without the lock, which every
+    // thread reading the document would otherwise take for each handle it lets go.
     xmlNodePtr top = node;
     while (top->parent)
         top = top->parent;
-    if (top->type == XML_DOCUMENT_NODE || !m_detachedRoots.contains(top))
+    if (top->type == XML_DOCUMENT_NODE)
+        return;
+    const auto lock = lockForWriting();
+    if (!m_detachedRoots.contains(top))
         return;
     if (!subtreeReferenced(top)) {
         m_detachedRoots.erase(top);
