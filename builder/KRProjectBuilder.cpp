@@ -26,6 +26,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <sys/stat.h>
 #include <filesystem>
@@ -421,8 +422,12 @@ void forEachPage(std::size_t count, int threads, const std::function<void(std::s
     };
     std::vector<std::thread> helpers;
     helpers.reserve(helperCount);
-    for (std::size_t t = 0; t < helperCount; ++t)
-        helpers.emplace_back(run);
+    try {
+        for (std::size_t t = 0; t < helperCount; ++t)
+            helpers.emplace_back(run);
+    } catch (const std::system_error &) {
+        // No more threads to be had: the ones there are, this one among them, do the rest.
+    }
     run();
     for (std::thread &helper : helpers)
         helper.join();

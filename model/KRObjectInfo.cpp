@@ -447,7 +447,13 @@ bool KRObjectInfo::isVisualObject(const QString &className) const
 
 QStringList KRObjectInfo::javaScriptReservedWords()
 {
-    if (!m_reservedWords) {
+    readReservedWords();
+    return m_reservedWords;
+}
+
+void KRObjectInfo::readReservedWords()
+{
+    std::call_once(m_reservedOnce, [this] {
         QStringList words;
         const KRXMLNode node = m_xml.rootElement().firstElementForXPath(QStringLiteral("//JavaScriptReservedWords"));
         const QString text = node.isNull() ? QString() : node.stringValue();
@@ -480,13 +486,12 @@ QStringList KRObjectInfo::javaScriptReservedWords()
                     m_reservedBeyondASCII = true;
             }
         }
-    }
-    return *m_reservedWords;
+    });
 }
 
 bool KRObjectInfo::isJavaScriptReservedWord(const QString &word)
 {
-    javaScriptReservedWords();
+    readReservedWords();
     if (word.size() < m_reservedShortest || word.size() > m_reservedLongest)
         return false;
     if (!m_reservedBeyondASCII) {

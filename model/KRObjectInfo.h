@@ -17,6 +17,7 @@
 #include <bitset>
 #include <map>
 #include <memory>
+#include <mutex>
 
 class KRUserDefaults;
 
@@ -125,6 +126,7 @@ private:
     KRPropertyInfo makeRecord(const KRXMLNode &element, const QString &group);
     ClassCache &classCache(const QString &className);
     static QString fillHelp(const QString &templ, const QString &content);
+    void readReservedWords();
 
     QString m_path;
     KRXMLDocument m_xml;
@@ -138,7 +140,10 @@ private:
     std::map<QString, ClassCache> m_propertyCache;
     QHash<QString, OrderedDictionary<QString, QString>> m_enumCache;
     OrderedDictionary<QString, std::shared_ptr<KRDeviceInformation>> m_standardDevices;
-    std::optional<QStringList> m_reservedWords;
+    // Read when first asked for, once, whichever thread asks (pages made for a build check
+    // their ids on several threads).
+    std::once_flag m_reservedOnce;
+    QStringList m_reservedWords;
     QSet<QString> m_reservedSet;
     // What the words are made of: most ids (with a digit, or longer than any word) are told
     // apart without hashing them.
