@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
 const QByteArray kProject =
@@ -329,6 +333,58 @@ TEST_F(ObjectBase, RegistryRefusesUnknownClassesAndElementsWithoutId)
     EXPECT_EQ(table.front().propertyName(), QStringLiteral("id"));
     EXPECT_EQ(table.back().propertyName(), QStringLiteral("level"));
     KRClassRegistry::sharedInstance().unregisterClass(QStringLiteral("KRPluginThing"));
+}
+
+// Lookups come from several threads at once (pages made side by side); what a thread
+// remembered of a class is forgotten when the classes change.
+TEST_F(ObjectBase, RegistryAnswersThreadsAndForgetsChangedClasses)
+{
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    const QString name = QStringLiteral("KRThreadThing");
+    auto registerWith = [&](const char *property) {
+        KRObjectClass thing;
+        thing.className = name;
+        thing.superclassName = QStringLiteral("KRTestControl");
+        thing.descriptors = {KRPropertyDescriptor(QLatin1String(property), QString(), QString(), KRAdapterOptionJSNumber)};
+        ASSERT_TRUE(registry.registerClass(thing).ok());
+    };
+    auto lastProperty = [&] {
+        const auto table = registry.descriptorTablePointer(name);
+        const auto index = registry.descriptorIndexPointer(name);
+        const auto attributes = registry.attributeNames(name, table.get());
+        const bool consistent = registry.isKindOf(name, QStringLiteral("KRObject")) && attributes
+            && attributes->size() == table->size() && index->value(table->back().kr_propertyName(), -1) == qsizetype(table->size() - 1);
+        return consistent ? table->back().propertyName() : QStringLiteral("(inconsistent)");
+    };
+    registerWith("level");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i)
+                EXPECT_EQ(lastProperty(), QStringLiteral("level"));
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    // A thread that asked before the class was changed (while it waited) asks again after.
+    std::atomic<int> phase{0};
+    QString before, after;
+    std::thread asker([&] {
+        before = lastProperty();
+        phase = 1;
+        while (phase != 2)
+            std::this_thread::yield();
+        after = lastProperty();
+    });
+    while (phase != 1)
+        std::this_thread::yield();
+    registry.unregisterClass(name); // frees what the thread remembered
+    registerWith("depth");
+    phase = 2;
+    asker.join();
+    EXPECT_EQ(before, QStringLiteral("level"));
+    EXPECT_EQ(after, QStringLiteral("depth"));
+    registry.unregisterClass(name);
 }
 
 } // namespace
