@@ -4,8 +4,12 @@ CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 DEBUG_DIR = build/debug
 RELEASE_DIR = build/release
 WEB_DIR = build/web
+TSAN_DIR = build/tsan
+# The tests of what runs on several threads at once (a build makes its pages side by side).
+TSAN_TESTS = tst_KRXMLDocument tst_KRXMLMemory tst_KRObject tst_KRPageOutput tst_KRProjectBuilder \
+  tst_KRControlProjectBuild tst_KRDamagedProjects tst_KRBuiltControlScripts
 
-.PHONY: deps test test-web run bench configure-debug configure-release build-debug build-release clean
+.PHONY: deps test test-web test-threads run bench configure-debug configure-release build-debug build-release clean
 
 deps:
 	@tools/setup-deps
@@ -33,6 +37,15 @@ test-web: deps
 	  cmake --build $(WEB_DIR) -j $(JOBS) --target $$stage $$targets && \
 	  cd $(WEB_DIR) && ctest --output-on-failure -L web -j 2 --timeout 900; \
 	fi
+
+# Not part of `make test`: the thread tests under ThreadSanitizer, in a tree of their own.
+test-threads: deps
+	@cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKR_BUILD_BENCH=OFF -DKR_WEB_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS)
+	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:die_after_fork=0:second_deadlock_stack=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 900 -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))$$"
 
 configure-release: deps
 	@cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DKR_BUILD_TESTS=OFF >/dev/null
