@@ -44,7 +44,7 @@ test-threads: deps
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
 	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
 	@cmake --build $(TSAN_DIR) -j $(JOBS) --target $(TSAN_TESTS)
-	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:die_after_fork=0:second_deadlock_stack=1 \
+	@cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1:die_after_fork=0:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900 -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))$$"
 
 configure-release: deps

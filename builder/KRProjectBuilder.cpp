@@ -26,7 +26,6 @@
 #include <exception>
 #include <functional>
 #include <optional>
-#include <system_error>
 #include <thread>
 #include <sys/stat.h>
 #include <filesystem>
@@ -425,7 +424,7 @@ void forEachPage(std::size_t count, int threads, const std::function<void(std::s
     try {
         for (std::size_t t = 0; t < helperCount; ++t)
             helpers.emplace_back(run);
-    } catch (const std::system_error &) {
+    } catch (...) {
         // No more threads to be had: the ones there are, this one among them, do the rest.
     }
     run();
@@ -508,6 +507,9 @@ KRResult<QString> KRProjectBuilder::buildProject()
     QSet<QString> manifestEntries;
     const QString startPageID = m_project->startPage();
 
+    // The pages read the user defaults: made here if they are not yet, as a QObject belongs
+    // to the thread that makes it.
+    KRUserDefaults::sharedInstance();
     std::vector<MadePage> made = makePages(*m_project, pageElements);
     for (qsizetype index = 0; index < pageElements.size(); ++index) {
         MadePage &slot = made[std::size_t(index)];

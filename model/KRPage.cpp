@@ -119,20 +119,21 @@ bool isControl(const KRObject &object)
 
 void KRPage::registerPageClass()
 {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    KRObjectClass page;
-    page.className = QStringLiteral("KRPage");
-    page.superclassName = QStringLiteral("KRObject");
-    page.idBase = QStringLiteral("page");
-    page.descriptors = pageDescriptors();
-    page.factory = [](const KRObjectInit &) -> std::shared_ptr<KRObject> { return nullptr; }; // made by create()
-    KRClassRegistry::sharedInstance().registerClass(page);
-    KRStyleClass::registerClass();
-    if (!KRModelAdapter::domWriter())
-        KRModelAdapter::setDOMWriter(std::make_shared<KRDesignViewWriter>());
+    // Once per process: a build makes its pages (and asks for this) on several threads.
+    static const bool registered = [] {
+        KRObjectClass page;
+        page.className = QStringLiteral("KRPage");
+        page.superclassName = QStringLiteral("KRObject");
+        page.idBase = QStringLiteral("page");
+        page.descriptors = pageDescriptors();
+        page.factory = [](const KRObjectInit &) -> std::shared_ptr<KRObject> { return nullptr; }; // made by create()
+        KRClassRegistry::sharedInstance().registerClass(page);
+        KRStyleClass::registerClass();
+        if (!KRModelAdapter::domWriter())
+            KRModelAdapter::setDOMWriter(std::make_shared<KRDesignViewWriter>());
+        return true;
+    }();
+    (void)registered;
 }
 
 KRResult<std::shared_ptr<KRPage>> KRPage::create(const KRXMLElement &element, const std::shared_ptr<KRProject> &project,
@@ -217,7 +218,9 @@ void KRPage::buildDocument()
     KR_ASSERT(proj != nullptr, "a page needs its project");
     m_domDocument = DOMDocument::createHTMLDocument();
     m_recordingHost = std::make_unique<DOMRecordingScriptHost>();
-    m_proxy = std::make_unique<KRPageProxy>(this);
+    // The bridge the design view's scripts call; a page made for output runs no script.
+    if (designMode())
+        m_proxy = std::make_unique<KRPageProxy>(this);
     setScriptHost(nullptr);
     DOMDocument &doc = *m_domDocument;
     m_htmlElement = doc.documentElement();

@@ -103,6 +103,9 @@ void KRStyleClass::willEnableModelAdapters()
                                          idDidChange(oldValue.toString(), newValue.toString());
                                      });
     // Deleted: its rule leaves the sheet; undone: the rule comes back with its declarations.
+    // Nothing deletes the objects of a page made for output.
+    if (!designMode())
+        return;
     m_tokens.push_back(KRNotificationCenter::defaultCenter().addObserver(
         KRPageDidDeleteObjectNotification, nullptr, [this](const KRNotification &notification) {
             const auto deleted = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>().object;

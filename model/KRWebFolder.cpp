@@ -150,6 +150,8 @@ QString KRWebFolder::krwebPath()
         return QDir::cleanPath(package) + QLatin1Char('/') + QLatin1String(WebFolderName);
     // Each untitled project gets a fresh folder of its own: a shared one would show one
     // project's files in another and carry leftovers of earlier sessions into a new package.
+    // Made once, whichever thread asks first (pages for a build are made on several).
+    const std::lock_guard lock(m_temporaryPathLock);
     if (m_temporaryPath.isEmpty()) {
         const QString path = KRFileManager::pathForTemporaryFileWithPrefix(QStringLiteral("krweb-temp"));
         if (QDir::isAbsolutePath(path) && QDir().mkpath(path))

@@ -112,5 +112,6 @@ private:
     QString m_temporaryPath;
     std::optional<QList<std::shared_ptr<KRProjectResource>>> m_resources;
     std::mutex m_resourcesLock; // pages made side by side ask for the list at once
+    std::mutex m_temporaryPathLock;
     KRProjectResourceCache m_cache;
 };

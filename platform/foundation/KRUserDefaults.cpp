@@ -100,7 +100,11 @@ QString KRUserDefaults::filePath() const
 
 QVariant KRUserDefaults::value(const QString &key) const
 {
-    const QVariant stored = m_settings->value(key);
+    QVariant stored;
+    {
+        const std::lock_guard<std::mutex> g(m_settingsLock);
+        stored = m_settings->value(key);
+    }
     if (stored.isValid())
         return stored;
     auto it = m_registered.constFind(key);
@@ -186,23 +190,30 @@ void KRUserDefaults::setValue(const QString &key, const QVariant &newValue)
         return;
     }
     const QVariant before = value(key);
-    m_settings->setValue(key, newValue);
-    m_settings->sync();
+    {
+        const std::lock_guard<std::mutex> g(m_settingsLock);
+        m_settings->setValue(key, newValue);
+        m_settings->sync();
+    }
     announceIfChanged(key, before);
 }
 
 void KRUserDefaults::removeObject(const QString &key)
 {
-    if (!m_settings->contains(key))
+    if (!hasStoredValue(key))
         return;
     const QVariant before = value(key);
-    m_settings->remove(key);
-    m_settings->sync();
+    {
+        const std::lock_guard<std::mutex> g(m_settingsLock);
+        m_settings->remove(key);
+        m_settings->sync();
+    }
     announceIfChanged(key, before);
 }
 
 bool KRUserDefaults::hasStoredValue(const QString &key) const
 {
+    const std::lock_guard<std::mutex> g(m_settingsLock);
     return m_settings->contains(key);
 }
 
@@ -242,6 +253,7 @@ KRObservationToken KRUserDefaults::observe(const QString &key, Callback callback
 
 void KRUserDefaults::synchronize()
 {
+    const std::lock_guard<std::mutex> g(m_settingsLock);
     m_settings->sync();
 }
 

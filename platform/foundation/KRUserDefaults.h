@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QSettings;
 
@@ -25,7 +26,9 @@ class KRObserverList;
 //
 // valueChanged(key) and the per-key observers fire when a key's effective value changes
 // through this object (set, remove or a newly registered tier), never for a write that
-// leaves it as it was. Main thread only.
+// leaves it as it was. Main thread only, but for the reads (value, the typed accessors,
+// hasStoredValue): pages made for a build read the defaults on several threads at once while
+// nothing registers a tier.
 class KRUserDefaults : public QObject
 {
     Q_OBJECT
@@ -86,7 +89,8 @@ private:
     void registerValues(QVariantMap &layer, const QVariantMap &values);
     void announceIfChanged(const QString &key, const QVariant &before);
 
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<QSettings> m_settings; // one thread at a time: m_settingsLock
+    mutable std::mutex m_settingsLock;
     QVariantMap m_registered;
     QVariantMap m_initial;
     std::shared_ptr<List> m_observers;
