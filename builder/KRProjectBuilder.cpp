@@ -413,7 +413,7 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, MadePage &slot)
 // returns when all calls have returned. The calls catch what they throw.
 void forEachPage(std::size_t count, int threads, const std::function<void(std::size_t)> &work)
 {
-    const std::size_t helperCount = std::min<std::size_t>(std::size_t(std::max(threads, 1)), count) - (count > 0 ? 1 : 0);
+    const std::size_t helperCount = count > 1 ? std::min<std::size_t>(std::size_t(std::max(threads, 1)), count) - 1 : 0;
     std::atomic<std::size_t> next{0};
     auto run = [&] {
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)

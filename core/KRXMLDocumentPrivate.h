@@ -25,7 +25,7 @@ struct _xmlNode;
 // Threads: several threads may read one document at once (a build makes its pages side by
 // side), each changing only nodes no other thread reads. Handle counts and the attribute
 // search hint are therefore kept with atomic operations, and everything that changes the
-// document's shared state (its name dictionary, the detached roots) holds `writeLock`.
+// document's shared state (its name dictionary, the detached roots) holds `lockForWriting()`.
 class KRXMLDocumentPrivate : public std::enable_shared_from_this<KRXMLDocumentPrivate>
 {
 public:

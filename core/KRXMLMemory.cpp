@@ -163,6 +163,7 @@ std::size_t KRXMLMemoryPool::carvedBytes() const
     return std::size_t(m_next - m_base);
 }
 
+#ifndef KR_XML_MEMORY_SANITIZED
 namespace {
 
 KRXMLMemoryPool *xmlPool = nullptr;
@@ -188,6 +189,7 @@ char *poolStrdup(const char *text)
 }
 
 } // namespace
+#endif
 
 void KRXMLMemoryPool::installForXMLLibrary()
 {

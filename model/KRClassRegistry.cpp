@@ -236,42 +236,43 @@ KRClassRegistry::TableIndex *KRClassRegistry::currentIndex(const QString &classN
     return cached.table.get() == table ? &cached : nullptr;
 }
 
-std::shared_ptr<const std::vector<std::size_t>>
-KRClassRegistry::jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
+template <typename T, typename Make>
+std::shared_ptr<const T> KRClassRegistry::derived(const QString &className, const std::vector<KRPropertyDescriptor> *table,
+                                                  std::shared_ptr<const T> TableIndex::*indexField,
+                                                  std::shared_ptr<const T> Remembered::*rememberedField, Make make) const
 {
     TableIndex *index = currentIndex(className, table);
     if (!index)
         return nullptr;
     Remembered *entry = remembered(className, true); // made by currentIndex
-    if (entry->index == index && entry->jsInitializers)
-        return entry->jsInitializers;
+    if (entry->index == index && entry->*rememberedField)
+        return entry->*rememberedField;
     const std::lock_guard lock(m_cacheLock);
-    TableIndex &cached = *index;
-    if (!cached.jsInitializers) {
+    std::shared_ptr<const T> &cached = index->*indexField;
+    if (!cached)
+        cached = make();
+    if (entry->index == index)
+        entry->*rememberedField = cached;
+    return cached;
+}
+
+std::shared_ptr<const std::vector<std::size_t>>
+KRClassRegistry::jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
+{
+    return derived(className, table, &TableIndex::jsInitializers, &Remembered::jsInitializers, [table] {
         auto positions = std::make_shared<std::vector<std::size_t>>();
         for (std::size_t i = 0; i < table->size(); ++i) {
             if (KRModelAdapter::mayHaveJSPropertyInit((*table)[i]))
                 positions->push_back(i);
         }
-        cached.jsInitializers = std::move(positions);
-    }
-    if (entry->index == index)
-        entry->jsInitializers = cached.jsInitializers;
-    return cached.jsInitializers;
+        return std::shared_ptr<const std::vector<std::size_t>>(std::move(positions));
+    });
 }
 
 std::shared_ptr<const std::vector<QByteArray>>
 KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
 {
-    TableIndex *index = currentIndex(className, table);
-    if (!index)
-        return nullptr;
-    Remembered *entry = remembered(className, true); // made by currentIndex
-    if (entry->index == index && entry->attributes)
-        return entry->attributes;
-    const std::lock_guard lock(m_cacheLock);
-    TableIndex &cached = *index;
-    if (!cached.attributes) {
+    return derived(className, table, &TableIndex::attributes, &Remembered::attributes, [table] {
         auto names = std::make_shared<std::vector<QByteArray>>(table->size());
         QHash<QByteArray, std::size_t> first;
         for (std::size_t i = 0; i < table->size(); ++i) {
@@ -286,11 +287,8 @@ KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPr
             first.insert(name, i);
             (*names)[i] = name;
         }
-        cached.attributes = std::move(names);
-    }
-    if (entry->index == index)
-        entry->attributes = cached.attributes;
-    return cached.attributes;
+        return std::shared_ptr<const std::vector<QByteArray>>(std::move(names));
+    });
 }
 
 QSet<QString> KRClassRegistry::objectProperties(const QString &className) const

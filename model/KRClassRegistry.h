@@ -122,4 +122,11 @@ private:
     Remembered *remembered(const QString &className, bool make) const;
     // The class's entry when `table` is its current table; null otherwise.
     TableIndex *currentIndex(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
+    // What is derived from the class's current table, kept in a field of its entry and of the
+    // thread's remembered class: made by `make` under the lock by whichever thread asks first.
+    // Null unless `table` is the class's current table.
+    template <typename T, typename Make>
+    std::shared_ptr<const T> derived(const QString &className, const std::vector<KRPropertyDescriptor> *table,
+                                     std::shared_ptr<const T> TableIndex::*indexField,
+                                     std::shared_ptr<const T> Remembered::*rememberedField, Make make) const;
 };

@@ -88,7 +88,7 @@ public:
     bool contains(const Predicate &accepts) const
     {
         // Most objects are never observed: answered without the lock.
-        if (m_live.load(std::memory_order_relaxed) == 0)
+        if (isEmpty())
             return false;
         std::lock_guard lock(m_mutex);
         for (const Slot &slot : m_slots) {
