@@ -34,6 +34,7 @@
 #include <QWebEngineView>
 
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -234,6 +235,10 @@ KRPreferencesWindowController *KRApplicationDelegate::preferencesWindowControlle
 void KRApplicationDelegate::applicationDidFinishLaunching()
 {
     KR_LOG(QString());
+    for (const QString &path : std::exchange(m_projectsToOpenAtLaunch, {})) {
+        openRecentDocument(path);
+        m_openedProjectsAtLaunch = true;
+    }
     QTimer::singleShot(1000, this, &KRApplicationDelegate::openGalleryAtLaunch);
     KRNewsController::shared().loadRSS();
 }
@@ -255,6 +260,9 @@ void KRApplicationDelegate::openGalleryAtLaunch()
     defaults.setValue(QStringLiteral("lastExecutedVersion"), running);
 
     KRDocumentController &documents = KRDocumentController::sharedDocumentController();
+    // Projects named on the command line are what the user asked to see.
+    if (m_openedProjectsAtLaunch && !documents.documents().isEmpty() && !welcome)
+        return;
     if (documents.documents().isEmpty() && defaults.boolValue(QStringLiteral("openLastProjectOnStartup"))) {
         const QStringList recent = documents.recentDocumentPaths();
         if (!recent.isEmpty() && documents.openDocument(recent.first()) && !welcome)

@@ -1,10 +1,9 @@
 #include "../KRAppTestSupport.h"
 
-#ifdef KR_HAVE_PROJECT_WINDOW
-#include <app/windows/KRProjectWindowHookup.h>
+#include <app/startup/KRApplicationStartup.h>
+#include <workspace/surface/KRDesignCanvas.h>
 #include <workspace/window/KRProjectWindows.h>
 #include <workspace/window/KRWindowController.h>
-#endif
 
 #include <app/KRApplicationDelegate.h>
 #include <app/KRCrashReporterWindowController.h>
@@ -19,14 +18,17 @@
 #include <platform/crash/KRCrashReporter.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
 
+#include <KRCopyTree.h>
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
@@ -38,7 +40,7 @@
 
 namespace {
 
-const bool startupSchemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
+const bool startupPrepared = KRTest::addBeforeApplicationHook(KRApplicationStartup::prepareProcess);
 
 QString pageText(QWebEngineView *view)
 {
@@ -75,17 +77,11 @@ void saveWithPage(QWidget &window, QWebEngineView *view, const QString &name)
 
 TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASample)
 {
-    ASSERT_TRUE(startupSchemeRegistered);
+    ASSERT_TRUE(startupPrepared);
     KRTestHTTPServer server;
     ASSERT_TRUE(server.start());
     KRAppTest::installGalleryService(server, KRAppTest::sampleArchive(QStringLiteral("Cafe")));
     KRAppTest::pointDefaultsAt(server);
-#ifdef KR_HAVE_PROJECT_WINDOW
-    installProjectWindows();
-#else
-    KRAppTest::installTestWindowFactory();
-#endif
-    auto alerts = KRAppTest::installScriptedAlerts();
     KRAppTest::installURLRecorder();
 
     // The last run crashed: the start offers its report before anything else, and sends it.
@@ -106,16 +102,19 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
         }
     });
     offer.start(50);
-    KRApplicationDelegate::initialize();
+    // First run: no version has run before.
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("lastExecutedVersion"));
+    // The application as main() makes it; its launch runs on the next pass of the event loop.
+    KRApplicationStartup startup;
     offer.stop();
     EXPECT_TRUE(offered);
     EXPECT_FALSE(reporter.hasPendingCrashReport()) << "a sent report is not offered again";
     ASSERT_NE(KRApplicationDelegate::sharedNodeRunner(), nullptr);
+    // The questions the run asks are answered by the test from here on.
+    auto alerts = KRAppTest::installScriptedAlerts();
+    KRApplicationDelegate &delegate = startup.delegate();
 
     // First run: the blank project, then the gallery on its welcome page with the samples.
-    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("lastExecutedVersion"));
-    KRApplicationDelegate delegate;
-    delegate.applicationDidFinishLaunching();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.galleryWindowController() != nullptr; }));
     KRGalleryWindowController *gallery = delegate.galleryWindowController();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return gallery->window()->isVisible() && !gallery->samples().isEmpty(); }));
@@ -128,6 +127,12 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     // The web engine is up and has not taken the fault signals over.
     EXPECT_TRUE(reporter.isEnabled());
     saveWithPage(*gallery->window(), gallery->welcomeWebView, QStringLiteral("startup-gallery-welcome.png"));
+    // The blank project's page is drawn on its design surface.
+    QWidget *blankWindow = KRDocumentController::windowForDocument(*KRDocumentController::sharedDocumentController().documents().first());
+    ASSERT_NE(blankWindow, nullptr);
+    EXPECT_EQ(blankWindow->findChild<QWidget *>(QStringLiteral("KRDesignPlaceholder")), nullptr)
+        << "the design view is missing";
+    EXPECT_NE(blankWindow->findChild<KRDesignCanvas *>(), nullptr);
 
     // The thumbnail shows the full picture in a pop-over.
     gallery->samples().first()->imageButton->click();
@@ -202,7 +207,6 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
     saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
 
-#ifdef KR_HAVE_PROJECT_WINDOW
     // Revert reads the package into a fresh window; that project is still one of the open
     // documents, so the review at quit reaches it.
     KRWindowController *sampleWindow = nullptr;
@@ -216,7 +220,6 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     sample = reverted->document().shared_from_this();
     EXPECT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 3);
     EXPECT_EQ(KRDocumentController::sharedDocumentController().documentForPath(destination), sample);
-#endif
 
     // Quitting with a changed project asks about it; Don't Save quits.
     sample->undoManager().registerUndo(&delegate, [] {});
@@ -232,9 +235,38 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
 
     KRApplicationDelegate::setSavePanel(nullptr);
     KRApplicationDelegate::setCrashReporter(nullptr);
-#ifdef KR_HAVE_PROJECT_WINDOW
-    closeProjectWindows();
-#endif
-    KRAppTest::closeAllDocuments();
-    KRAlertService::setCurrent(nullptr);
+}
+
+TEST(KRApplicationStartup, OpensTheProjectsNamedOnTheCommandLine)
+{
+    const auto help = KRApplicationStartup::parseArguments({QStringLiteral("korvane"), QStringLiteral("--help")});
+    ASSERT_TRUE(help.answer.has_value());
+    EXPECT_TRUE(help.answer->startsWith(QStringLiteral("Usage: korvane")));
+    EXPECT_EQ(help.exitStatus, 0);
+    const auto unknown = KRApplicationStartup::parseArguments({QStringLiteral("korvane"), QStringLiteral("--frobnicate")});
+    EXPECT_EQ(unknown.exitStatus, 2);
+
+    // A package named by itself or by its project.xml, relative to the working folder.
+    const QString folder = KRTest::makeTempDir(QStringLiteral("cmdline"));
+    const QString package = folder + QStringLiteral("/TipCalculator.krproj");
+    ASSERT_TRUE(KRTest::copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/TipCalculator.krproj"), package));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder);
+    const auto named = KRApplicationStartup::parseArguments(
+        {QStringLiteral("korvane"), QStringLiteral("TipCalculator.krproj/project.xml"), QStringLiteral("./TipCalculator.krproj")});
+    QDir::setCurrent(previous);
+    EXPECT_EQ(named.projects, QStringList({package, package}));
+
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("lastExecutedVersion"), KRDocument::applicationShortVersion());
+    KRApplicationStartup startup(named.projects);
+    KRDocumentController &documents = KRDocumentController::sharedDocumentController();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return documents.documents().size() == 1; }));
+    EXPECT_EQ(documents.documents().first()->fileURL(), package);
+    QWidget *window = KRDocumentController::windowForDocument(*documents.documents().first());
+    ASSERT_NE(window, nullptr);
+    EXPECT_NE(window->findChild<KRDesignCanvas *>(), nullptr);
+    // The gallery does not come up over the project the user asked for, nor a blank project.
+    startup.delegate().openGalleryAtLaunch();
+    EXPECT_EQ(startup.delegate().galleryWindowController(), nullptr);
+    EXPECT_EQ(documents.documents().size(), 1);
 }
