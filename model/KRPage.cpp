@@ -198,7 +198,7 @@ QString KRPage::jQueryURL() const
 {
     const auto proj = project();
     static const QString path = QStringLiteral("/__kr_bundle/jquery-1.9.0/jquery.min.js");
-    const QString cdn = KRProject::contentDeliveryHost() + QStringLiteral("/ajax/libs/jquery/1.9.0/jquery.min.js");
+    const QString cdn = KRProject::publicLibraryURL(QStringLiteral("jquery"));
     QString src = path;
     if (designMode())
         src = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(path);

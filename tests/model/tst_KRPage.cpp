@@ -271,7 +271,8 @@ TEST(KRProjectSettings, TypedSettingsUndoIncludesAndLibraries)
     project->setExportLocalJQuerySources(true);
     EXPECT_EQ(project->jqmJSURL(false), QStringLiteral("jquery.mobile-1.4.0/jquery.mobile-1.4.0.min.js"));
     project->setExportLocalJQuerySources(false);
-    EXPECT_TRUE(project->jqmJSURL(false).startsWith(QStringLiteral("http://")));
+    EXPECT_EQ(project->jqmJSURL(false),
+              QStringLiteral("https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0/jquery.mobile-1.4.0.min.js"));
     EXPECT_TRUE(project->syntaxErrors().isEmpty());
 }
 
