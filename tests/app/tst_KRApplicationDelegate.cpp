@@ -16,6 +16,7 @@
 #include <KRTestSupport.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -247,4 +248,38 @@ TEST_F(KRDelegateTest, ClosingTheLastProjectWindowShowsTheGalleryAndQuitAsksAbou
     ASSERT_EQ(alerts->shownAlerts().size(), 2);
     EXPECT_TRUE(alerts->shownAlerts().last().messageText.contains(QStringLiteral("“P”")));
     EXPECT_EQ(documents().size(), 1);
+}
+
+// A project.xml that holds no project is refused as it is read: the user sees why, and no
+// window and no recent entry pretend it opened.
+TEST_F(KRDelegateTest, AFileThatHoldsNoProjectShowsItsErrorOnly)
+{
+    const QString folder = KRTest::makeTempDir(QStringLiteral("bad"));
+    struct Case {
+        QString name;
+        QByteArray xml;
+        QString why;
+    };
+    const QList<Case> cases{
+        {QStringLiteral("Page"), "<?xml version=\"1.0\"?>\n<html appVersion=\"0.1.0\"><KRProject/><KRPages/></html>\n",
+         QStringLiteral("root element is “html”")},
+        {QStringLiteral("Empty"), "<?xml version=\"1.0\"?>\n<KRProjectDocument appVersion=\"0.1.0\"/>\n",
+         QStringLiteral("no project settings or no pages")},
+    };
+    for (const Case &bad : cases) {
+        SCOPED_TRACE(bad.name.toStdString());
+        alerts->clear();
+        const QString package = KRAppTest::makePackage(folder, bad.name);
+        KRTest::writeFile(package + QStringLiteral("/project.xml"), bad.xml);
+        delegate->openRecentDocument(package);
+        ASSERT_EQ(alerts->shownAlerts().size(), 1);
+        EXPECT_EQ(alerts->shownAlerts().first().messageText,
+                  QStringLiteral("The project “%1.krproj” could not be opened.").arg(bad.name));
+        EXPECT_TRUE(alerts->shownAlerts().first().informativeText.contains(bad.why))
+            << alerts->shownAlerts().first().informativeText.toStdString();
+        EXPECT_TRUE(documents().isEmpty());
+        for (QWidget *window : QApplication::topLevelWidgets())
+            EXPECT_FALSE(window->isVisible() && window->windowTitle().contains(bad.name)) << window->windowTitle().toStdString();
+        EXPECT_TRUE(KRDocumentController::sharedDocumentController().recentDocuments().paths().isEmpty());
+    }
 }
