@@ -410,17 +410,23 @@ void KRApplicationDelegate::sendProblemReportAction()
 
 void KRApplicationDelegate::checkUpdatesAction()
 {
-    KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::storePageURL));
+    openSiteLink(QStringLiteral("download?utm_source=app"));
 }
 
 void KRApplicationDelegate::newsAccountAction()
 {
-    KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::newsAccountURL));
+    openSiteLink(QStringLiteral("news?utm_source=app"));
 }
 
 void KRApplicationDelegate::openSiteLink(const QString &path)
 {
     const QString site = KRUserDefaults::sharedInstance().stringValue(QStringLiteral("insecureSiteURL"));
+    if (site.isEmpty()) {
+        appShowError(QStringLiteral("No service address is set."),
+                     QStringLiteral("The site belongs to the hosting service. Enter its address under Service "
+                                    "address in the Hosting preferences."));
+        return;
+    }
     KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::joinURL(site, path)));
 }
 
