@@ -4,10 +4,11 @@
 # program answers --version and --help and, started offscreen up to its gallery, uses the
 # resources installed beside it (its run log names them), not the source tree's.
 #
-#   install-layout.sh <build folder> <version>
+#   install-layout.sh <build folder> <version> [cmake program]
 set -eu
 build=$1
 version=$2
+cmake=${3:-cmake}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -16,7 +17,7 @@ fail() {
   exit 1
 }
 
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
+"$cmake" --install "$build" --prefix "$work/prefix" >/dev/null
 prefix=$(cd "$work/prefix" && pwd -P)
 resources=$prefix/share/korvane/resources
 
