@@ -248,6 +248,21 @@ std::shared_ptr<KRObject> KRDesignViewController::objectForSelectionBoxNode(cons
     return nullptr;
 }
 
+std::shared_ptr<KRObject> KRDesignViewController::objectForElement(const std::shared_ptr<DOMNode> &node) const
+{
+    if (const auto boxed = objectForSelectionBoxNode(node))
+        return boxed;
+    const auto p = page();
+    if (!p || !node)
+        return nullptr;
+    const QList<std::shared_ptr<KRObject>> all = p->allObjects();
+    for (std::shared_ptr<DOMNode> n = node; n; n = n->parentNode())
+        for (const auto &object : all)
+            if (krDesignControl(object.get()) && object->domElement() == n)
+                return object;
+    return nullptr;
+}
+
 void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &object, Box &box)
 {
     const auto p = page();
@@ -437,6 +452,14 @@ void KRDesignViewController::onClickElement(const std::shared_ptr<DOMNode> &elem
     const auto object = p->objectFromElement(element);
     if (!object)
         return;
+    // The press chose what is selected: a click reported by a control that the press was not
+    // on (a box came under the pointer in between, say) changes nothing.
+    if (event.contains(QStringLiteral("press"))) {
+        const quint64 pressed = event.value(QStringLiteral("press")).toULongLong();
+        const auto document = p->domDocument();
+        if (objectForElement(document && pressed ? document->nodeForId(pressed) : nullptr) != object)
+            return;
+    }
     if (event.value(QStringLiteral("shiftKey")).toBool())
         addObjectToSelection(object);
     else
@@ -453,9 +476,16 @@ void KRDesignViewController::onClickBody(const QVariantMap &event)
 {
     if (m_bodyClickDisabled || m_band)
         return;
-    const QString tag = event.value(QStringLiteral("targetTag")).toString().toUpper();
-    const bool pageDiv = tag == QLatin1String("DIV") && event.value(QStringLiteral("targetDataRole")).toString() == QLatin1String("page");
-    if (tag != QLatin1String("BODY") && !pageDiv)
+    const auto isPage = [&event](const char *tagKey, const char *roleKey) {
+        const QString tag = event.value(QLatin1String(tagKey)).toString().toUpper();
+        return tag == QLatin1String("BODY")
+               || (tag == QLatin1String("DIV") && event.value(QLatin1String(roleKey)).toString() == QLatin1String("page"));
+    };
+    if (!isPage("targetTag", "targetDataRole"))
+        return;
+    // A click that began on a control or a box and ended elsewhere (its box appeared under the
+    // pointer, say) is no click on the page.
+    if (event.contains(QStringLiteral("press")) && !isPage("pressTag", "pressDataRole"))
         return;
     if (const auto p = page()) {
         deselectAll();
