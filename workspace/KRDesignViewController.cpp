@@ -288,12 +288,13 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
     parent->domElement()->appendChild(box.overlay);
     setAttributes(*box.overlay);
     auto &style = box.overlay->style();
+    // A faint tint and dashed edge. The overlay itself stays opaque (the tint is in its colours)
+    // so that the handles inside it show at full strength.
     style.setProperty(QStringLiteral("border-style"), QStringLiteral("dashed"));
-    style.setProperty(QStringLiteral("border-color"), QStringLiteral("black"));
+    style.setProperty(QStringLiteral("border-color"), QStringLiteral("rgba(0, 0, 0, 0.2)"));
     style.setProperty(QStringLiteral("border-width"), QStringLiteral("1"));
     style.setProperty(QStringLiteral("-webkit-border-radius"), QStringLiteral("1"));
-    style.setProperty(QStringLiteral("background-color"), QStringLiteral("#b7c9e6"));
-    style.setProperty(QStringLiteral("opacity"), QStringLiteral("0.20"));
+    style.setProperty(QStringLiteral("background-color"), QStringLiteral("rgba(183, 201, 230, 0.2)"));
     if (canDrag)
         style.setProperty(QStringLiteral("cursor"), QStringLiteral("move"));
 
@@ -316,10 +317,19 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
         box.overlay->appendChild(handle);
         setAttributes(*handle);
         handle->setAttribute(QStringLiteral("data-kr-handle"), QString::number(h));
-        if (canDrag)
-            handle->style().setProperty(QStringLiteral("cursor"), QString::fromLatin1(styles[h].cursor));
+        auto &handleStyle = handle->style();
         for (const auto &[name, value] : styles[h].fixed)
-            handle->style().setProperty(QString::fromLatin1(name), QString::fromLatin1(value));
+            handleStyle.setProperty(QString::fromLatin1(name), QString::fromLatin1(value));
+        if (canDrag) {
+            handleStyle.setProperty(QStringLiteral("cursor"), QString::fromLatin1(styles[h].cursor));
+            // Its mark: a blue square with a white rim in the middle of the handle (an edge
+            // handle's mark sits at the middle of its edge), seen on light and dark controls.
+            handleStyle.setProperty(QStringLiteral("background-image"),
+                                    QStringLiteral("linear-gradient(#2f6fd6, #2f6fd6), linear-gradient(#ffffff, #ffffff)"));
+            handleStyle.setProperty(QStringLiteral("background-size"), QStringLiteral("6px 6px, 8px 8px"));
+            handleStyle.setProperty(QStringLiteral("background-position"), QStringLiteral("center center, center center"));
+            handleStyle.setProperty(QStringLiteral("background-repeat"), QStringLiteral("no-repeat, no-repeat"));
+        }
         box.handles[h] = std::move(handle);
     }
     placeBox(box);
