@@ -10,6 +10,7 @@
 #include <platform/webview/KRWebPage.h>
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -50,6 +51,12 @@ static QWebEngineScript documentCreationScript(const QString &name, const QStrin
     script.setWorldId(QWebEngineScript::MainWorld);
     script.setRunsOnSubFrames(false);
     return script;
+}
+
+QEvent::Type KRWebViewPressEvent::eventType()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
 }
 
 KRWebView::KRWebView(QWidget *parent)
@@ -93,6 +100,15 @@ KRWebView::KRWebView(QWidget *parent)
     connect(m_agentHost, &KRDesignAgentHost::menu, this, [this](quint64 nodeId, const QVariantMap &event) {
         const QPointF client(event.value(QStringLiteral("clientX")).toDouble(), event.value(QStringLiteral("clientY")).toDouble());
         emit contextMenuRequested(nodeId, (client * zoomFactor()).toPoint());
+    });
+    connect(m_agentHost, &KRDesignAgentHost::press, this, [this](quint64 nodeId, const QVariantMap &event) {
+        Qt::KeyboardModifiers modifiers;
+        modifiers.setFlag(Qt::ShiftModifier, event.value(QStringLiteral("shiftKey")).toBool());
+        modifiers.setFlag(Qt::ControlModifier, event.value(QStringLiteral("ctrlKey")).toBool());
+        modifiers.setFlag(Qt::AltModifier, event.value(QStringLiteral("altKey")).toBool());
+        modifiers.setFlag(Qt::MetaModifier, event.value(QStringLiteral("metaKey")).toBool());
+        KRWebViewPressEvent press(nodeId, modifiers);
+        QCoreApplication::sendEvent(this, &press);
     });
     connect(m_page, &KRWebPage::mainFrameNavigationAccepted, this, [this] {
         // A new document: nothing reaches it until its agent is connected.

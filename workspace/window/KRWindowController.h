@@ -161,12 +161,11 @@ public:
     // Whether routeKeyPress would take the key: such keys are claimed before shortcuts run, so
     // each acts exactly once.
     bool wantsKey(const QKeyEvent *event, QWidget *focus) const;
-    // A press on the shown page's live view at that point of the view: the control under it is
-    // selected (added with Shift) before the page's own handlers see the press. A control
-    // already selected stays as the selection is (a drag of several starts there).
-    void designViewMouseDown(const QPointF &viewPoint, bool shift);
-    // The innermost control of the shown page under that point of the live view; null when none.
-    std::shared_ptr<KRObject> objectAtDesignViewPoint(const QPointF &viewPoint) const;
+    // A press on the shown page's live view over that node (the nearest mirrored node of the
+    // topmost element under the pointer): the control it belongs to is selected (added with
+    // Shift) before the page's own handlers see the press. A control already selected stays as
+    // the selection is (a drag of several starts there).
+    void designViewMouseDown(quint64 nodeId, bool shift);
     void deleteKeyEvent();
     void controlTabKeyEvent();
     void tabKeyEvent();

@@ -10,11 +10,11 @@
 #include <model/KRPasteboard.h>
 #include <model/KRProject.h>
 #include <platform/appkit/KRColorPanel.h>
-#include <platform/dom/DOMElement.h>
-#include <platform/dom/KRLayoutSource.h>
+#include <platform/webview/KRDesignViewControllerProxy.h>
 #include <platform/webview/KRWebView.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <workspace/KRDesignViewController.h>
+#include <workspace/designview/KRPageDesignView.h>
 #include <workspace/palette/KRObjectBrowser.h>
 #include <workspace/surface/KRDesignCanvas.h>
 #include <workspace/panes/KRMasterTabPaneViewController.h>
@@ -25,7 +25,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -371,41 +370,14 @@ void KRWindowController::commandAEvent()
 
 // --- Pointer
 
-std::shared_ptr<KRObject> KRWindowController::objectAtDesignViewPoint(const QPointF &viewPoint) const
-{
-    KRTabPaneViewController *tabPane = currentTabPane();
-    std::shared_ptr<KRPage> page = currentPage();
-    auto *view = qobject_cast<KRWebView *>(currentDesignWebView());
-    if (!tabPane || !page || !view || !tabPane->designCanvas())
-        return nullptr;
-    const double zoom = tabPane->designCanvas()->zoom();
-    const QPointF point = zoom > 0 ? viewPoint / zoom : viewPoint;
-    // The view's latest measurements: the smallest box holding the point is the innermost.
-    std::shared_ptr<KRObject> hit;
-    double hitArea = 0;
-    for (const std::shared_ptr<KRObject> &object : page->allObjects()) {
-        const std::shared_ptr<DOMElement> element = object->domElement();
-        if (!element || object.get() == static_cast<KRObject *>(page.get()))
-            continue;
-        const KRNodeGeometry g = view->layoutSource().geometryForNode(element->nodeId());
-        if (!g.valid || g.boundingWidth <= 0 || g.boundingHeight <= 0)
-            continue;
-        const QRectF box(g.clientLeft, g.clientTop, g.boundingWidth, g.boundingHeight);
-        const double area = box.width() * box.height();
-        if (box.contains(point) && (!hit || area < hitArea)) {
-            hit = object;
-            hitArea = area;
-        }
-    }
-    return hit;
-}
-
-void KRWindowController::designViewMouseDown(const QPointF &viewPoint, bool shift)
+void KRWindowController::designViewMouseDown(quint64 nodeId, bool shift)
 {
     KRDesignViewController *surface = currentDesignViewController();
-    if (!surface)
+    KRTabPaneViewController *tabPane = currentTabPane();
+    KRPageDesignView *live = tabPane && tabPane->designCanvas() ? tabPane->designCanvas()->designView() : nullptr;
+    if (!surface || !live)
         return;
-    std::shared_ptr<KRObject> object = objectAtDesignViewPoint(viewPoint);
+    std::shared_ptr<KRObject> object = surface->objectForElement(live->designViewControllerProxy()->nodeForId(nodeId));
     if (!object || surface->selectedObjects().contains(object))
         return;
     if (shift)
@@ -569,7 +541,8 @@ KRWindow::~KRWindow()
 bool KRWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::MouseButtonPress)
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::MouseButtonPress
+        && type != KRWebViewPressEvent::eventType())
         return false;
     auto *widget = qobject_cast<QWidget *>(watched);
     if (!widget || widget->window() != this)
@@ -577,11 +550,14 @@ bool KRWindow::eventFilter(QObject *watched, QEvent *event)
     if (type == QEvent::MouseButtonPress) {
         // A click anywhere in the window puts the colour panel away.
         krWindowCloseColourPanel();
-        auto *mouse = static_cast<QMouseEvent *>(event);
-        QWidget *view = m_controller.currentDesignWebView();
-        if (mouse->button() == Qt::LeftButton && view && (widget == view || view->isAncestorOf(widget)))
-            m_controller.designViewMouseDown(widget->mapTo(view, mouse->position()),
-                                             mouse->modifiers() & Qt::ShiftModifier);
+        return false;
+    }
+    if (type == KRWebViewPressEvent::eventType()) {
+        // The shown page's view reports the press with the topmost node under the pointer,
+        // before the page's own handlers hear of it.
+        auto *press = static_cast<KRWebViewPressEvent *>(event);
+        if (widget == m_controller.currentDesignWebView())
+            m_controller.designViewMouseDown(press->nodeId(), press->modifiers() & Qt::ShiftModifier);
         return false;
     }
     auto *key = static_cast<QKeyEvent *>(event);

@@ -372,6 +372,87 @@ TEST_F(ProjectWindowLive, SyntaxErrorsStopTheBuildAndShowTheFirstError)
     EXPECT_GT(editor->textView()->selectedRange().location, 0) << "the insertion point is at the first error";
 }
 
+// A person's presses on the design surface, each held until the selection box of what it
+// selected lies under the pointer: the click that follows keeps what the press selected (a
+// plain click, a Shift-click that adds, a click on a selected control's box); where controls
+// overlap the one painted on top is chosen; a press on a control that is not selected yet,
+// then dragged, moves that control as one undo step.
+TEST_F(ProjectWindowLive, APressSelectsTheTopmostControlAndTheClickAfterItKeepsTheSelection)
+{
+    const QString package = writePackage(
+        QStringLiteral("Presses"),
+        QStringLiteral("<KRPage id=\"home\"><KRContents>"
+                       "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"100\" height=\"30\">One</KRLabel>"
+                       "<KRLabel id=\"label2\" top=\"80\" left=\"20\" width=\"100\" height=\"30\">Two</KRLabel>"
+                       "<KRLabel id=\"label3\" top=\"140\" left=\"20\" width=\"100\" height=\"30\">Three</KRLabel>"
+                       "<KRLabel id=\"back\" top=\"200\" left=\"20\" width=\"60\" height=\"60\">Back</KRLabel>"
+                       "<KRLabel id=\"front\" top=\"210\" left=\"10\" width=\"150\" height=\"60\">Front</KRLabel>"
+                       "</KRContents></KRPage>"));
+    KRWindowController *controller = openOnPage(package, QStringLiteral("home"));
+    ASSERT_TRUE(controller);
+    ASSERT_TRUE(settle(controller));
+    std::shared_ptr<KRPage> page = controller->currentPage();
+    KRDesignViewController *surface = controller->currentDesignViewController();
+    QWidget *input = live(controller)->webView()->focusProxy();
+    QWebEnginePage *web = live(controller)->webView()->page();
+    const double zoom = tabPane(controller)->designCanvas()->zoom();
+    const auto at = [zoom](QPointF p) { return QPoint(qRound(p.x() * zoom), qRound(p.y() * zoom)); };
+    const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
+    const auto selection = [&] { return surface->selectedObjects(); };
+    // The ids of the selection, to read in a failure.
+    const auto selected = [&] {
+        QStringList ids;
+        for (const auto &o : surface->selectedObjects())
+            ids.append(o->kr_id());
+        return ids.join(QLatin1Char(' ')).toStdString();
+    };
+    // Whether the element the page shows at a page point belongs to a selection box.
+    const auto boxUnder = [&](QPointF p) {
+        return js(web, QStringLiteral("(function(e){ return !!e && e.hasAttribute('data-kr-drag'); })"
+                                      "(document.elementFromPoint(%1, %2))").arg(p.x()).arg(p.y()))
+            .toBool();
+    };
+    js(web, QStringLiteral("window.krClicks = 0; window.addEventListener('click', function () { ++window.krClicks; }, true);"));
+    // The page has handled the click, and what it told the program has arrived (the page's
+    // answers come in the order it sent them).
+    const auto clickHandled = [&](int clicks) {
+        return waitFor([&] { return js(web, QStringLiteral("window.krClicks")).toInt() > clicks; }) && settle(controller);
+    };
+    const auto click = [&](QPointF p, Qt::KeyboardModifiers modifiers) {
+        const int clicks = js(web, QStringLiteral("window.krClicks")).toInt();
+        QTest::mousePress(input, Qt::LeftButton, modifiers, at(p));
+        EXPECT_TRUE(waitFor([&] { return !selection().isEmpty() && boxUnder(p); })) << "no box came under the pointer";
+        QTest::mouseRelease(input, Qt::LeftButton, modifiers, at(p));
+        EXPECT_TRUE(clickHandled(clicks));
+    };
+
+    click(QPointF(60, 35), Qt::NoModifier);
+    EXPECT_EQ(selected(), "label1");
+    click(QPointF(60, 95), Qt::ShiftModifier);
+    EXPECT_EQ(selected(), "label1 label2");
+    click(QPointF(60, 35), Qt::NoModifier); // on the box of a selected control
+    EXPECT_EQ(selected(), "label1 label2");
+    click(QPointF(40, 235), Qt::NoModifier); // where "front" (lower down, so drawn later) covers "back"
+    EXPECT_EQ(selected(), "front");
+
+    // Pressed, held, then dragged 40 right and 25 down in 16 steps.
+    KRUndoManager &undo = controller->document().undoManager();
+    undo.removeAllActions();
+    const int clicks = js(web, QStringLiteral("window.krClicks")).toInt();
+    const QPointF from(60, 155);
+    QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, at(from));
+    ASSERT_TRUE(waitFor([&] { return selection() == QList{object("label3")} && boxUnder(from); }));
+    for (int step = 1; step <= 16; ++step)
+        QTest::mouseMove(input, at(from + QPointF(40, 25) * step / 16));
+    QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, at(from + QPointF(40, 25)));
+    ASSERT_TRUE(clickHandled(clicks));
+    EXPECT_EQ(object("label3")->value(QStringLiteral("kr_left")).toInt(), 60);
+    EXPECT_EQ(object("label3")->value(QStringLiteral("kr_top")).toInt(), 165);
+    EXPECT_EQ(selected(), "label3");
+    EXPECT_EQ(undo.undoCount(), 1);
+    EXPECT_EQ(undo.undoActionName().toStdString(), "Drag KRLabel");
+}
+
 // On the design surface the window routes the pointer and the keys: a press selects the
 // control under it first (Shift adds); Ctrl+C and Ctrl+V copy and paste the selected objects once; Delete of several selected objects is one undo step "Delete Objects";
 // an arrow moves the selection; Ctrl+Shift+X cuts like Ctrl+X.
@@ -393,16 +474,16 @@ TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
     ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
     const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
 
-    // A press selects the control under it at once, before the page hears of it; Shift adds.
+    // A press selects the control under it, before the release; Shift adds.
     const double zoom = tabPane(controller)->designCanvas()->zoom();
     const auto at = [zoom](double x, double y) { return QPoint(qRound(x * zoom), qRound(y * zoom)); };
     surface->deselectAll();
     QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
-    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{object("label1")});
+    EXPECT_TRUE(waitFor([&] { return surface->selectedObjects() == QList<std::shared_ptr<KRObject>>{object("label1")}; }));
     QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
     settle(controller);
     QTest::mousePress(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
-    EXPECT_EQ(surface->selectedObjects().size(), 2);
+    EXPECT_TRUE(waitFor([&] { return surface->selectedObjects().size() == 2; }));
     QTest::mouseRelease(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
     settle(controller);
 
