@@ -262,9 +262,13 @@ void KRPage::buildDocument()
     for (const QString &property : widgetTextProperties())
         styleText += widgetTextRule(QStringLiteral("[%1~=\"%2\"]").arg(widgetTextAttribute(), property), {property}) +
                      QLatin1Char('\n');
-    if (designMode())
+    if (designMode()) {
         styleText += QStringLiteral(".ui-disabled, .ui-state-disabled {opacity: 1.0 !important;}\n"
                                     ".ui-select .ui-disabled, .ui-select .ui-state-disabled { opacity: 1.0 !important;}\n");
+        // The page fills the screen whatever jQuery Mobile measured: it sizes the page while
+        // fixed bars pad it, and the design view takes that padding away again.
+        styleText += QStringLiteral("div[data-role=page].ui-page {min-height: 100vh !important;}\n");
+    }
     styleText += QStringLiteral("p.kr-css-marker {}\n");
     auto style = getOrCreateChildElement(doc, m_headElement, QStringLiteral("style"));
     style->setAttribute(QStringLiteral("type"), QStringLiteral("text/css"));

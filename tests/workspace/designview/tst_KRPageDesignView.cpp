@@ -615,6 +615,26 @@ TEST_F(KRPageStylesLive, StyleClassesShowInTheDesignView)
     EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
 }
 
+// A page loaded with its fixed bars fills the screen, as a page does that gets them later:
+// jQuery Mobile sizes the page while the bars pad it, and the design view takes the padding
+// away.
+TEST_F(KRPageStylesLive, APageWithFixedBarsFillsTheScreen)
+{
+    show(QStringLiteral("<KRPage id=\"page1\" backgroundGradient=\"top, #fff, #369\"><KRContents>"
+                        "<JQMHeaderToolbar id=\"header1\" title=\"Top\" position=\"fixed\"/>"
+                        "<KRLabel id=\"label1\" top=\"60\" left=\"10\" width=\"100\" height=\"24\">Hello</KRLabel>"
+                        "</KRContents></KRPage>"));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    const QString extent = QStringLiteral("(function(p) { var r = p.getBoundingClientRect(); return [r.top, r.bottom, window.innerHeight].join(','); })"
+                                          "(document.getElementById('page1'))");
+    EXPECT_EQ(js(*view, extent).toString(), QStringLiteral("0,480,480"));
+    // The device changes: the page follows the screen.
+    view->resize(320, 568);
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return js(*view, extent).toString() == QStringLiteral("0,568,568"); }))
+        << js(*view, extent).toString().toStdString();
+}
+
 // Without a view factory (a headless program) a project has no design views to give.
 TEST(KRPageDesignViewHeadless, APageOfAProjectWithoutViewsCannotBeShown)
 {
