@@ -259,9 +259,16 @@ void KRPage::buildDocument()
                                     ".ui-body-c { font-family: inherit !important; color: inherit !important;text-shadow: "
                                     "inherit !important;}\n");
     }
-    if (designMode())
+    for (const QString &property : widgetTextProperties())
+        styleText += widgetTextRule(QStringLiteral("[%1~=\"%2\"]").arg(widgetTextAttribute(), property), {property}) +
+                     QLatin1Char('\n');
+    if (designMode()) {
         styleText += QStringLiteral(".ui-disabled, .ui-state-disabled {opacity: 1.0 !important;}\n"
                                     ".ui-select .ui-disabled, .ui-select .ui-state-disabled { opacity: 1.0 !important;}\n");
+        // The page fills the screen whatever jQuery Mobile measured: it sizes the page while
+        // fixed bars pad it, and the design view takes that padding away again.
+        styleText += QStringLiteral("div[data-role=page].ui-page {min-height: 100vh !important;}\n");
+    }
     styleText += QStringLiteral("p.kr-css-marker {}\n");
     auto style = getOrCreateChildElement(doc, m_headElement, QStringLiteral("style"));
     style->setAttribute(QStringLiteral("type"), QStringLiteral("text/css"));
@@ -790,6 +797,25 @@ void KRPage::cleanup()
     m_designSetUps.clear();
     // Last: the objects gone with their observers, the tokens have nothing left to remove.
     m_idTokens.clear();
+}
+
+const QStringList &KRPage::widgetTextProperties()
+{
+    static const QStringList properties = {
+        QStringLiteral("color"),       QStringLiteral("font-family"),    QStringLiteral("font-size"),
+        QStringLiteral("font-style"),  QStringLiteral("font-weight"),    QStringLiteral("letter-spacing"),
+        QStringLiteral("line-height"), QStringLiteral("text-align"),     QStringLiteral("text-shadow")};
+    return properties;
+}
+
+QString KRPage::widgetTextRule(const QString &scope, const QStringList &properties)
+{
+    // Every element inside: the widget's buttons, labels, bars and fields all set some of
+    // these properties themselves, and a widget holds no other control.
+    QString rule = scope + QStringLiteral(" * {");
+    for (const QString &property : properties)
+        rule += QStringLiteral(" %1: inherit !important;").arg(property);
+    return rule + QStringLiteral(" }");
 }
 
 std::shared_ptr<DOMCSSStyleSheet> KRPage::styleSheet() const

@@ -82,6 +82,17 @@ public:
     void cleanup() override;
 
     // --- Design document
+    // jQuery Mobile draws a widget's text with elements of its own that set their colour, font
+    // and spacing themselves, over what the widget's control sets on its element. Such a
+    // control's element carries the attribute widgetTextAttribute(), naming the CSS properties
+    // of widgetTextProperties() the control sets, and the page's rules let the elements inside
+    // inherit exactly those (a property left unset keeps the theme's value). A style class
+    // adds such a rule for the widgets of its class (KRStyleClass).
+    static QString widgetTextAttribute() { return QStringLiteral("data-kr-text"); }
+    static const QStringList &widgetTextProperties();
+    // The rule by which the elements inside the widgets `scope` selects inherit the properties;
+    // with no properties, a rule without declarations.
+    static QString widgetTextRule(const QString &scope, const QStringList &properties);
     std::shared_ptr<DOMDocument> domDocument() const { return m_domDocument; }
     std::shared_ptr<DOMElement> htmlElement() const { return m_htmlElement; }
     std::shared_ptr<DOMElement> headElement() const { return m_headElement; }

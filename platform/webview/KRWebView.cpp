@@ -1,5 +1,6 @@
 #include "KRWebView.h"
 
+#include <platform/dom/DOMCSSStyleSheet.h>
 #include <platform/dom/DOMCharacterData.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
@@ -230,6 +231,15 @@ QJsonArray KRWebView::nodeTree(const DOMNode &node)
         QJsonArray children;
         for (const auto &child : node.childNodes())
             children.append(nodeTree(*child));
+        // Rules added to a style element's sheet, or taken from it, are in the sheet only: the
+        // view's sheet starts from the rules, so that it holds what the page's does and the
+        // rule changes that follow find their rules at the same places.
+        const auto sheet = element.sheetIfParsed();
+        if (sheet && children.size() == 1 && node.childNodes().front()->isText()) {
+            QJsonArray text = children.at(0).toArray();
+            text.replace(2, sheet->rulesText());
+            children.replace(0, text);
+        }
         return QJsonArray{id, 1, element.localName(), attributes, children};
     }
     if (node.isText() || node.isComment())

@@ -539,11 +539,61 @@ TEST(KRStyleClass, RuleFoundByIdentityRenameDeleteUndo)
     undo.beginUndoGrouping();
     page->deleteObjects({big});
     undo.endUndoGrouping();
-    EXPECT_EQ(page->styleSheet()->length(), rules - 1);
+    EXPECT_EQ(page->styleSheet()->length(), rules - 2); // with its widget rule
     undo.undo();
     EXPECT_EQ(page->styleSheet()->length(), rules);
     ASSERT_TRUE(big->cssRule());
     EXPECT_EQ(big->cssRule()->style().getPropertyValue(QStringLiteral("font-size")), QStringLiteral("20px"));
+}
+
+// jQuery Mobile's elements inside a widget set their own colour and font: right after its
+// rule, a class has one that lets them inherit the text properties the class sets, and only
+// those, in the widgets of the class (which carry the widget attribute). It follows the
+// class's values, its renames, its deletion and the undoing of that.
+TEST(KRStyleClass, WidgetRuleFollowsTheTextPropertiesOfTheClass)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+                                     "<KRPage id=\"p\"><KRContents><KRStyleClass id=\"Big\" fontSize=\"20\" color=\"red\" "
+                                     "borderWidth=\"2\"/><KRStyleClass id=\"frame\" borderWidth=\"1\"/></KRContents></KRPage>")),
+                                 true, &document);
+    const auto page = project->krPages().first();
+    const auto sheet = page->styleSheet();
+    const auto big = std::dynamic_pointer_cast<KRStyleClass>(page->objectForID(QStringLiteral("Big")));
+    const auto frame = std::dynamic_pointer_cast<KRStyleClass>(page->objectForID(QStringLiteral("frame")));
+    ASSERT_TRUE(big && frame && big->cssRule() && frame->cssRule());
+    const auto widgetRule = [&](const KRStyleClass &c) -> QString {
+        const auto next = sheet->item(sheet->indexOf(c.cssRule().get()) + 1);
+        return next && next->selectorText().contains(QLatin1Char('*')) ? next->cssText() : QString();
+    };
+    EXPECT_EQ(widgetRule(*big), QStringLiteral(".big[data-kr-text] * { color: inherit !important; font-size: inherit !important; }"));
+    EXPECT_EQ(widgetRule(*frame), QString()); // no text property, no rule
+
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    big->setKr_id(QStringLiteral("Huge"));
+    big->setValue(QStringLiteral("kr_color"), QString());
+    big->setValue(QStringLiteral("kr_fontFamily"), QStringLiteral("Georgia"));
+    frame->setValue(QStringLiteral("kr_textShadow"), QStringLiteral("1px 1px red"));
+    undo.endUndoGrouping();
+    EXPECT_EQ(widgetRule(*big), QStringLiteral(".huge[data-kr-text] * { font-family: inherit !important; font-size: inherit !important; }"));
+    EXPECT_EQ(widgetRule(*frame), QStringLiteral(".frame[data-kr-text] * { text-shadow: inherit !important; }"));
+
+    const int rules = sheet->length();
+    undo.beginUndoGrouping();
+    page->deleteObjects({big});
+    undo.endUndoGrouping();
+    EXPECT_EQ(sheet->length(), rules - 2);
+    EXPECT_EQ(widgetRule(*frame), QStringLiteral(".frame[data-kr-text] * { text-shadow: inherit !important; }"));
+    undo.undo();
+    EXPECT_EQ(sheet->length(), rules);
+    EXPECT_EQ(widgetRule(*big), QStringLiteral(".huge[data-kr-text] * { font-family: inherit !important; font-size: inherit !important; }"));
+    // The edits undone: the first name and values again.
+    undo.undo();
+    EXPECT_EQ(widgetRule(*big), QStringLiteral(".big[data-kr-text] * { color: inherit !important; font-size: inherit !important; }"));
+    EXPECT_EQ(widgetRule(*frame), QString());
+    EXPECT_EQ(sheet->length(), rules - 1);
 }
 
 TEST(KRProjectResources, ImportRenameDeleteAndSaveThroughTheProject)
