@@ -2,6 +2,7 @@
 // their validation.
 #include <workspace/window/KRWindowController.h>
 
+#include <codeeditor/CETextMenuController.h>
 #include <core/KRRunLogger.h>
 #include <core/ui/KRWindowControllerBase.h>
 #include <model/KRDocument.h>
@@ -113,6 +114,20 @@ void KRWindowController::registerMenuCommands()
     add("Edit", "paste", "Paste", QKeySequence::Paste);
     add("Edit", "delete", "Delete");
     add("Edit", "selectAll", "Select All", QKeySequence::SelectAll);
+    // The code editors' commands: find in Edit, the text commands in a Text menu of their own.
+    const auto addEditorCommands = [&menu](const QString &title, const QList<CEMenuCommand> &commands) {
+        for (const CEMenuCommand &command : commands) {
+            const QString parent = command.parent.isEmpty() ? title : command.parent;
+            if (command.kind == CEMenuCommand::Kind::Separator)
+                menu.addSeparator(parent);
+            else if (command.kind == CEMenuCommand::Kind::Submenu)
+                menu.addSubmenu(parent, command.identifier, command.title);
+            else
+                menu.addCommand(parent, command.identifier, command.title, command.shortcut);
+        }
+    };
+    menu.addSeparator(edit);
+    addEditorCommands(edit, CETextMenuController::findCommands());
     menu.addSeparator(edit);
     add("Edit", "alignLeft", "Align Left");
     add("Edit", "alignCenter", "Align Center");
@@ -120,6 +135,7 @@ void KRWindowController::registerMenuCommands()
     add("Edit", "vAlignTop", "Align Top");
     add("Edit", "vAlignCenter", "Align Middle");
     add("Edit", "vAlignBottom", "Align Bottom");
+    addEditorCommands(QStringLiteral("Text"), CETextMenuController::textCommands());
 
     add("View", "showGrid", "Show Grid", QKeySequence(Qt::CTRL | Qt::Key_Apostrophe), true);
     menu.addSubmenu(QStringLiteral("View"), QStringLiteral("snapToGrid"), QStringLiteral("Snap to Grid"));
@@ -408,6 +424,10 @@ void KRWindowController::gridAction(const QString &title)
 
 bool KRWindowController::performMenuCommand(const QString &identifier)
 {
+    if (CETextMenuController::isCommand(identifier)) {
+        CETextMenuController::perform(identifier, focusWidget());
+        return true;
+    }
     using Command = void (KRWindowController::*)();
     static const QHash<QString, Command> commands = {
         {QStringLiteral("importResource"), &KRWindowController::addResourceAction},
@@ -486,7 +506,10 @@ bool KRWindowController::validateMenuCommand(const QString &identifier, QAction 
         return true;
     }
     QWidget *focus = focusWidget();
-    if (identifier == QLatin1String("importResource")) {
+    if (CETextMenuController::isCommand(identifier)) {
+        // Only the editor that has the focus (its text, or for find its find bar).
+        action->setEnabled(CETextMenuController::validate(identifier, focus));
+    } else if (identifier == QLatin1String("importResource")) {
         action->setEnabled(!m_document.fileURL().isEmpty());
     } else if (identifier == QLatin1String("revertDocument")) {
         action->setEnabled(!m_document.fileURL().isEmpty() && hasUnsavedChanges());
