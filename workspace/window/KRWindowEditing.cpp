@@ -181,11 +181,10 @@ QList<std::shared_ptr<KRObject>> KRWindowController::editedObjects(const QWidget
 {
     if (!isEditViewSelected(focus))
         return {};
+    // On the page's live view, what is selected there: never an object out of sight.
     if (isDesignViewFirstResponder(focus)) {
-        // The controls selected on the surface; else what the surface only reports (a
-        // function or timer chosen elsewhere), as the inspector shows it.
-        if (KRDesignViewController *surface = currentDesignViewController(); surface && !surface->selectedObjects().isEmpty())
-            return surface->selectedObjects();
+        KRDesignViewController *surface = currentDesignViewController();
+        return surface ? surface->selectedObjects() : QList<std::shared_ptr<KRObject>>();
     }
     if (std::shared_ptr<KRObject> object = editableObject())
         return {object};
