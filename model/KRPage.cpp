@@ -547,6 +547,26 @@ void KRPage::evaluateRequiredObjectScripts()
     }
 }
 
+namespace {
+// The objects of the table in the order of their elements below the root (the root included).
+std::vector<std::shared_ptr<KRObject>> inDocumentOrder(const DOMNode &root,
+                                                       const QHash<const DOMNode *, std::shared_ptr<KRObject>> &byElement)
+{
+    std::vector<std::shared_ptr<KRObject>> ordered;
+    std::vector<const DOMNode *> stack{&root};
+    while (!stack.empty() && ordered.size() < static_cast<size_t>(byElement.size())) {
+        const DOMNode *node = stack.back();
+        stack.pop_back();
+        if (const auto found = byElement.constFind(node); found != byElement.constEnd())
+            ordered.push_back(found.value());
+        const auto &children = node->childNodes();
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            stack.push_back(child->get());
+    }
+    return ordered;
+}
+} // namespace
+
 void KRPage::requeueDesignSetUps()
 {
     if (!designMode())
@@ -582,17 +602,7 @@ void KRPage::requeueDesignSetUps()
         }
         ++it;
     }
-    std::vector<std::shared_ptr<KRObject>> ordered;
-    std::vector<const DOMNode *> stack{m_domDocument.get()};
-    while (!stack.empty() && ordered.size() < static_cast<size_t>(byElement.size())) {
-        const DOMNode *node = stack.back();
-        stack.pop_back();
-        if (const auto found = byElement.constFind(node); found != byElement.constEnd())
-            ordered.push_back(found.value());
-        const auto &children = node->childNodes();
-        for (auto child = children.rbegin(); child != children.rend(); ++child)
-            stack.push_back(child->get());
-    }
+    std::vector<std::shared_ptr<KRObject>> ordered = inDocumentOrder(*m_domDocument, byElement);
     ordered.insert(ordered.end(), withoutElement.begin(), withoutElement.end());
     for (const auto &object : ordered) {
         if (!classScriptsQueued && classNamesScripts(object->kr_className()))
@@ -601,6 +611,21 @@ void KRPage::requeueDesignSetUps()
     }
     if (!classScriptsQueued)
         queueClassScripts();
+}
+
+void KRPage::rerunDesignSetUps(const std::shared_ptr<KRObject> &object)
+{
+    if (!designMode() || !object->domElement())
+        return;
+    QHash<const DOMNode *, std::shared_ptr<KRObject>> byElement;
+    for (const auto &restored : withDescendants(object)) {
+        const auto found = m_designSetUps.find(restored);
+        // One still waiting runs on the restored element anyway.
+        if (found != m_designSetUps.end() && !found->second.pending && restored->domElement())
+            byElement.insert(restored->domElement().get(), restored);
+    }
+    for (const auto &restored : inDocumentOrder(*object->domElement(), byElement))
+        queueDesignSetUp(restored, m_designSetUps[restored].block);
 }
 
 void KRPage::addExternalScript(const QString &source)
@@ -1093,6 +1118,8 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
     }
     addObject(object);
     if (KRUndoManager *undo = undoManager()) {
+        // In a group of its own: with none open, a name would go to the previous step.
+        undo->beginUndoGrouping();
         if (undo->undoActionName().isEmpty())
             undo->setActionName(QStringLiteral("Create %1").arg(object->kr_className()));
         const std::weak_ptr<KRObject> weak = weak_from_this();
@@ -1100,6 +1127,7 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
             if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
                 self->deleteObjects({object});
         });
+        undo->endUndoGrouping();
     }
     return object;
 }
@@ -1161,8 +1189,10 @@ void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElem
         addObject(back);
     if (!xmlParent.isNull())
         xmlParent.appendChild(object->xmlElement());
-    if (domParent && object->domElement())
+    if (domParent && object->domElement()) {
         domParent->appendChild(object->domElement());
+        rerunDesignSetUps(object);
+    }
     // The redo deletes it again.
     if (KRUndoManager *undo = undoManager()) {
         const std::weak_ptr<KRObject> weak = weak_from_this();
@@ -1262,12 +1292,14 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     m_pasteTop += 8;
     m_pasteLeft += 8;
     if (KRUndoManager *undo = undoManager(); undo && !pasted.isEmpty()) {
+        undo->beginUndoGrouping();
         undo->setActionName(QStringLiteral("Paste"));
         const std::weak_ptr<KRObject> weak = weak_from_this();
         undo->registerUndo(identity(), [weak, pasted] {
             if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
                 self->deleteObjects(pasted);
         });
+        undo->endUndoGrouping();
     }
     return pasted;
 }

@@ -198,6 +198,9 @@ private:
     // A new view (or the same one reloaded) starts from the bare markup: queues the toolbar
     // fix, the class scripts and each object's latest set-up again.
     void requeueDesignSetUps();
+    // Restored elements hold the markup their objects built, not what the objects' set-ups
+    // made of it in the view: the set-ups that had run run again, as for new objects.
+    void rerunDesignSetUps(const std::shared_ptr<KRObject> &object);
     void evaluateRequiredObjectScripts();
 
     std::weak_ptr<KRProject> m_project;

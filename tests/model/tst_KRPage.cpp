@@ -16,6 +16,7 @@
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -443,6 +444,50 @@ TEST(KRPageObjects, CopyPasteOffsetsCutKeepsIdsBadClipboard)
     const auto hostile = page->pasteObjects();
     ASSERT_EQ(hostile.size(), 1);
     EXPECT_EQ(hostile[0]->kr_id(), QStringLiteral("control5"));
+}
+
+// Each change of the pages and their objects comes in an event-loop turn of its own, as a
+// person's commands do, and is one step under its own name: the name never lands on the step
+// before it, and undo and redo offer each step under the name it had.
+TEST(KRPageObjects, StepsAreNamedAsTheyComeAndKeepTheirNamesThroughUndoAndRedo)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>")), true, &document);
+    const auto page = project->krPages().first();
+    KRUndoManager &undo = document->undoManager();
+    QStringList names;
+    const auto step = [&](const std::function<void()> &command) {
+        command();
+        QCoreApplication::processEvents();
+        names << undo.undoActionName();
+    };
+    step([&] { project->createNewPage(); });
+    step([&] { page->createNewObject(QStringLiteral("KRDesignControl"), 10, 10, QString()); });
+    const auto control = page->objectForID(QStringLiteral("control1"));
+    ASSERT_TRUE(control);
+    step([&] {
+        page->pasteboardCopyObjects({control});
+        page->pasteObjects();
+    });
+    step([&] { page->cutObjects({control}); });
+    step([&] { project->deletePage(project->krPages().last()); });
+    const QStringList expected{QStringLiteral("Create Page"), QStringLiteral("Create KRDesignControl"), QStringLiteral("Paste"),
+                               QStringLiteral("Cut"), QStringLiteral("Delete Page")};
+    EXPECT_EQ(names, expected);
+    ASSERT_EQ(undo.undoCount(), expected.size());
+    for (qsizetype i = expected.size() - 1; i >= 0; --i) {
+        EXPECT_EQ(undo.undoActionName(), expected[i]);
+        undo.undo();
+        EXPECT_EQ(undo.redoActionName(), expected[i]);
+    }
+    EXPECT_EQ(project->krPages().size(), 1);
+    EXPECT_TRUE(page->allObjects().size() == 1);
+    for (const QString &name : expected) {
+        undo.redo();
+        EXPECT_EQ(undo.undoActionName(), name);
+    }
+    EXPECT_FALSE(page->objectForID(QStringLiteral("control1")));
+    EXPECT_TRUE(page->objectForID(QStringLiteral("control2")));
 }
 
 TEST(KRDesignViewWriter, EachWritePath)

@@ -155,6 +155,12 @@ public:
     bool isEditViewSelected(const QWidget *widget) const;
     // The master tab pane's selected object unless it is the page itself.
     std::shared_ptr<KRObject> editableObject() const;
+    // What Cut, Copy and Delete act on with the focus there (validation asks the same): in the
+    // live view the controls selected on the surface, in the object browser the editable
+    // object; nothing elsewhere.
+    QList<std::shared_ptr<KRObject>> editedObjects(const QWidget *focus) const;
+    // The page that Paste puts objects on.
+    std::shared_ptr<KRPage> pastePage() const;
     // Routes a key press aimed at the focused widget; true when the controller took it (the
     // key then goes no further).
     bool routeKeyPress(QKeyEvent *event, QWidget *focus);

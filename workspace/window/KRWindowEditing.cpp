@@ -186,9 +186,34 @@ std::shared_ptr<KRObject> KRWindowController::editableObject() const
     if (!m_masterTabPane)
         return nullptr;
     std::shared_ptr<KRObject> object = m_masterTabPane->selectedObject();
-    if (!object || object->owningPage().get() == static_cast<KRPageBase *>(std::dynamic_pointer_cast<KRPageBase>(object).get()))
+    // A page has no owning page of its own: it is never the object of an edit command.
+    if (!object || object->isPage())
         return nullptr;
     return object;
+}
+
+QList<std::shared_ptr<KRObject>> KRWindowController::editedObjects(const QWidget *focus) const
+{
+    if (!isEditViewSelected(focus))
+        return {};
+    // On the page's live view, what is selected there: never an object out of sight.
+    if (isDesignViewFirstResponder(focus)) {
+        KRDesignViewController *surface = currentDesignViewController();
+        return surface ? surface->selectedObjects() : QList<std::shared_ptr<KRObject>>();
+    }
+    if (std::shared_ptr<KRObject> object = editableObject())
+        return {object};
+    return {};
+}
+
+std::shared_ptr<KRPage> KRWindowController::pastePage() const
+{
+    // The page of the selected object, the page itself when that is selected (as it is after
+    // a cut); the shown page when nothing is.
+    if (std::shared_ptr<KRObject> selected = m_masterTabPane ? m_masterTabPane->selectedObject() : nullptr)
+        if (auto page = std::dynamic_pointer_cast<KRPage>(selected->page()))
+            return page;
+    return currentPage();
 }
 
 // --- Keys
@@ -260,11 +285,8 @@ bool KRWindowController::routeKeyPress(QKeyEvent *event, QWidget *focus)
 void KRWindowController::deleteKeyEvent()
 {
     QWidget *focus = focusWidget();
-    if (isDesignViewFirstResponder(focus)) {
-        KRDesignViewController *surface = currentDesignViewController();
-        if (!surface)
-            return;
-        const QList<std::shared_ptr<KRObject>> selection = surface->selectedObjects();
+    if (isEditViewSelected(focus)) {
+        const QList<std::shared_ptr<KRObject>> selection = editedObjects(focus);
         if (selection.isEmpty())
             return;
         KRUndoManager &undo = m_document.undoManager();
@@ -274,9 +296,6 @@ void KRWindowController::deleteKeyEvent()
         for (const auto &object : selection)
             object->deleteObject();
         undo.endUndoGrouping();
-    } else if (isEditViewSelected(focus)) {
-        if (std::shared_ptr<KRObject> object = editableObject())
-            object->deleteObject();
     } else {
         // The menu's Delete with the focus in a text: the text's own delete.
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Delete);
@@ -327,11 +346,9 @@ void KRWindowController::commandXEvent()
     QWidget *focus = focusWidget();
     if (!isEditViewSelected(focus)) {
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Cut);
-    } else if (isDesignViewFirstResponder(focus)) {
-        KRDesignViewController *surface = currentDesignViewController();
-        std::shared_ptr<KRPage> page = currentPage();
-        if (surface && page && !surface->selectedObjects().isEmpty())
-            page->cutObjects(surface->selectedObjects());
+    } else if (const QList<std::shared_ptr<KRObject>> objects = editedObjects(focus); !objects.isEmpty()) {
+        if (auto page = std::dynamic_pointer_cast<KRPage>(objects.first()->page()))
+            page->cutObjects(objects);
     }
     KRMainMenu::shared().validate();
 }
@@ -341,11 +358,9 @@ void KRWindowController::commandCEvent()
     QWidget *focus = focusWidget();
     if (!isEditViewSelected(focus)) {
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Copy);
-    } else if (isDesignViewFirstResponder(focus)) {
-        KRDesignViewController *surface = currentDesignViewController();
-        std::shared_ptr<KRPage> page = currentPage();
-        if (surface && page && !surface->selectedObjects().isEmpty())
-            page->pasteboardCopyObjects(surface->selectedObjects());
+    } else if (const QList<std::shared_ptr<KRObject>> objects = editedObjects(focus); !objects.isEmpty()) {
+        if (auto page = std::dynamic_pointer_cast<KRPage>(objects.first()->page()))
+            page->pasteboardCopyObjects(objects);
     }
     KRMainMenu::shared().validate();
 }
@@ -357,16 +372,16 @@ void KRWindowController::commandVEvent()
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Paste);
         return;
     }
-    std::shared_ptr<KRObject> selected = m_masterTabPane ? m_masterTabPane->selectedObject() : nullptr;
-    if (!selected)
-        return;
-    auto page = std::dynamic_pointer_cast<KRPage>(selected->owningPage());
+    std::shared_ptr<KRPage> page = pastePage();
     if (!page)
         return;
     const QList<std::shared_ptr<KRObject>> pasted = page->pasteObjects();
-    if (!pasted.isEmpty())
+    if (!pasted.isEmpty()) {
         if (KRDesignViewController *surface = currentDesignViewController())
             surface->selectObjects(pasted);
+        else if (KRTabPaneViewController *tabPane = currentTabPane(); tabPane && page == currentPage())
+            tabPane->selectObject(pasted.last());
+    }
     KRMainMenu::shared().validate();
 }
 
@@ -499,7 +514,7 @@ bool KRWindowController::validateMenuCommand(const QString &identifier, QAction 
         QStringLiteral("newResource"), QStringLiteral("exportProject"), QStringLiteral("selectDesignView"),
         QStringLiteral("build"), QStringLiteral("run"), QStringLiteral("runInBrowser"), QStringLiteral("newPage"),
         QStringLiteral("duplicatePage"), QStringLiteral("newFunction"), QStringLiteral("projectSettings"),
-        QStringLiteral("news"), QStringLiteral("selectAll"),
+        QStringLiteral("news"),
     };
     if (always.contains(identifier)) {
         action->setEnabled(m_project != nullptr);
@@ -525,11 +540,16 @@ bool KRWindowController::validateMenuCommand(const QString &identifier, QAction 
         const EditCommand command = identifier == QLatin1String("cut")    ? EditCommand::Cut
                                     : identifier == QLatin1String("copy") ? EditCommand::Copy
                                                                           : EditCommand::Delete;
-        action->setEnabled(isEditViewSelected(focus) ? editableObject() != nullptr : krWindowFocusTakes(focus, command));
+        // Enabled exactly when the command has something to act on.
+        action->setEnabled(isEditViewSelected(focus) ? !editedObjects(focus).isEmpty() : krWindowFocusTakes(focus, command));
     } else if (identifier == QLatin1String("paste")) {
         action->setEnabled(isEditViewSelected(focus)
-                               ? !KRPasteboard::generalPasteboard().stringForType(kObjectPboardType).isEmpty()
+                               ? pastePage() && !KRPasteboard::generalPasteboard().stringForType(kObjectPboardType).isEmpty()
                                : krWindowFocusTakes(focus, EditCommand::Paste));
+    } else if (identifier == QLatin1String("selectAll")) {
+        // The object browser has no select-all of its own.
+        action->setEnabled(isEditViewSelected(focus) ? isDesignViewFirstResponder(focus)
+                                                     : krWindowFocusTakes(focus, EditCommand::SelectAll));
     } else if (identifier.startsWith(QLatin1String("align")) || identifier.startsWith(QLatin1String("vAlign"))) {
         KRDesignViewController *surface = currentDesignViewController();
         action->setEnabled(surface && surface->selectedObjects().size() >= 2);

@@ -14,7 +14,11 @@
 #include <model/KRProjectResource.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <workspace/palette/KRObjectBrowser.h>
 #include <workspace/palette/KRPalettePane.h>
+#include <workspace/panes/KRMasterTabPaneViewController.h>
+#include <workspace/panes/KRTabPaneViewController.h>
+#include <workspace/panes/KRTabPropertyGroupViewController.h>
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +27,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -289,6 +294,50 @@ TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
     ASSERT_TRUE(command("delete")->isEnabled());
     command("delete")->trigger();
     EXPECT_EQ(field->text(), QStringLiteral("ac"));
+}
+
+// With the focus in the object browser the Edit menu is enabled exactly where it acts, on the
+// object chosen there: Cut takes the label away; then the page is chosen, there is nothing to
+// cut or delete, and Paste puts the label back on the page and chooses it. Select All (which
+// the browser has not) is never offered there.
+TEST_F(ProjectWindow, EditCommandsInTheObjectBrowserActWhereTheyAreEnabled)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Browser"), kTwoPages));
+    ASSERT_TRUE(controller);
+    activate(controller->projectWindow());
+    KRTabPaneViewController *tabs =
+        controller->masterTabPaneViewController()->currentTabPropertyGroupViewController()->tabPaneViewController();
+    tabs->selectObjectView();
+    KRObjectBrowser *browser = tabs->objectViewController();
+    ASSERT_TRUE(browser);
+    QListView *list = browser->isShowingIcons() ? browser->iconView() : browser->listView();
+    list->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return list->hasFocus(); })) << list->isVisible();
+    const std::shared_ptr<KRPage> page = controller->currentPage();
+    const auto enabled = [&](const char *identifier) {
+        KRMainMenu::shared().validate();
+        return command(identifier)->isEnabled();
+    };
+
+    tabs->selectObject(page->objectForID(QStringLiteral("label1")));
+    EXPECT_TRUE(enabled("copy"));
+    EXPECT_TRUE(enabled("delete"));
+    EXPECT_FALSE(enabled("selectAll"));
+    ASSERT_TRUE(enabled("cut"));
+    command("cut")->trigger();
+    EXPECT_FALSE(page->objectForID(QStringLiteral("label1")));
+
+    tabs->selectObject(page);
+    EXPECT_FALSE(enabled("cut"));
+    EXPECT_FALSE(enabled("delete"));
+    ASSERT_TRUE(enabled("paste"));
+    command("paste")->trigger();
+    const std::shared_ptr<KRObject> pasted = page->objectForID(QStringLiteral("label1"));
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ(tabs->selectedObject(), pasted);
+    EXPECT_EQ(browser->selectedObject(), pasted);
+    KRMainMenu::shared().validate();
+    EXPECT_EQ(command("undo")->text(), QStringLiteral("Undo Paste"));
 }
 
 // Unsaved changes, edited resources included, are asked about: "Cancel" keeps the window,

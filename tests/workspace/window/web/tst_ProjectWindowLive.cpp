@@ -16,6 +16,7 @@
 #include <model/KRObject.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
+#include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRWebView.h>
@@ -514,4 +515,149 @@ TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
     QTest::keyClick(input, Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
     settle(controller);
     EXPECT_FALSE(object("label2"));
+}
+
+// What a person does to jQuery Mobile controls with the Edit menu. Dropped, undone and redone,
+// or deleted or cut and then undone, a button and a text box come back in the design view
+// exactly as they were: enhanced, and inert (the text box cannot be typed into). Each step is
+// named in the menu, and Redo names the step that was undone. Paste is enabled after a cut
+// with the page selected and then puts the objects back on the page, selected; with a control
+// selected it adds copies, selected. Cut and Delete are enabled exactly when they act.
+TEST_F(ProjectWindowLive, EditMenuRestoresControlsAsTheyWereAndPastesWhereItIsEnabled)
+{
+    KRWindowController *controller =
+        openOnPage(writePackage(QStringLiteral("Edit"), QStringLiteral("<KRPage id=\"home\"><KRContents/></KRPage>")),
+                   QStringLiteral("home"));
+    ASSERT_TRUE(controller);
+    const std::shared_ptr<KRPage> page = controller->currentPage();
+    KRDesignViewController *surface = controller->currentDesignViewController();
+    QWebEnginePage *livePage = live(controller)->webView()->page();
+    QWidget *input = live(controller)->webView()->focusProxy();
+    KRMainMenu &menu = KRMainMenu::shared();
+    const auto title = [&](const char *identifier) {
+        menu.validate();
+        return command(identifier)->text();
+    };
+    const auto enabled = [&](const char *identifier) {
+        menu.validate();
+        return command(identifier)->isEnabled();
+    };
+
+    // The first drop undone offers itself for redo.
+    const std::shared_ptr<KRObject> button = dropFromPalette(controller, QStringLiteral("JQMButton"), QPoint(20, 40));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Create JQMButton"));
+    command("undo")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(button->kr_id()));
+    EXPECT_EQ(title("redo"), QStringLiteral("Redo Create JQMButton"));
+    command("redo")->trigger();
+    settle(controller);
+    ASSERT_TRUE(page->objectForID(button->kr_id()));
+    const std::shared_ptr<KRObject> textbox = dropFromPalette(controller, QStringLiteral("JQMTextbox"), QPoint(20, 140));
+    ASSERT_TRUE(textbox);
+    input->setFocus();
+    ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
+
+    // The control's element in the view, with what jQuery Mobile made of it (style attributes
+    // as the engine reads them: a rewritten one spells the same declarations its own way).
+    const auto markup = [&](const std::shared_ptr<KRObject> &object) {
+        settle(controller);
+        return js(livePage, QStringLiteral("(function(){var n = window.___kr_agent.node(%1);"
+                                           "if (!n || !n.isConnected) return '';"
+                                           "var c = n.cloneNode(true);"
+                                           "[c].concat(Array.from(c.querySelectorAll('[style]'))).forEach(function(e){"
+                                           "if (e.hasAttribute('style')) e.setAttribute('style', e.style.cssText);});"
+                                           "return c.outerHTML;})()")
+                                .arg(object->domElement()->nodeId()))
+            .toString();
+    };
+    const auto inert = [&](const std::shared_ptr<KRObject> &object) {
+        return js(livePage, QStringLiteral("(function(){var i = window.___kr_agent.node(%1).querySelector('input');"
+                                           "return !!i && i.disabled;})()")
+                                .arg(object->domElement()->nodeId()))
+            .toBool();
+    };
+    QString buttonMarkup, textboxMarkup;
+    ASSERT_TRUE(waitFor([&] {
+        buttonMarkup = markup(button);
+        textboxMarkup = markup(textbox);
+        return buttonMarkup.contains(QLatin1String("ui-btn")) && textboxMarkup.contains(QLatin1String("ui-input-text"));
+    })) << buttonMarkup.toStdString() << "\n" << textboxMarkup.toStdString();
+    ASSERT_TRUE(inert(textbox));
+    const auto expectAsBefore = [&](const char *step) {
+        SCOPED_TRACE(step);
+        EXPECT_TRUE(waitFor([&] { return markup(button) == buttonMarkup && markup(textbox) == textboxMarkup; }))
+            << markup(button).toStdString() << "\n" << markup(textbox).toStdString();
+        EXPECT_TRUE(inert(textbox));
+    };
+
+    // Delete both, undo.
+    surface->selectObjects({button, textbox});
+    ASSERT_TRUE(enabled("delete"));
+    command("delete")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(button->kr_id()) || page->objectForID(textbox->kr_id()));
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Delete Objects"));
+    command("undo")->trigger();
+    EXPECT_EQ(title("redo"), QStringLiteral("Redo Delete Objects"));
+    expectAsBefore("delete undone");
+
+    // Cut the text box, undo.
+    surface->selectObject(textbox);
+    ASSERT_TRUE(enabled("cut"));
+    command("cut")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(textbox->kr_id()));
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Cut"));
+    command("undo")->trigger();
+    expectAsBefore("cut undone");
+
+    // Undo the text box's drop, redo it.
+    ASSERT_EQ(title("undo"), QStringLiteral("Undo Create JQMTextbox"));
+    command("undo")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(textbox->kr_id()));
+    EXPECT_EQ(title("redo"), QStringLiteral("Redo Create JQMTextbox"));
+    command("redo")->trigger();
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Create JQMTextbox"));
+    expectAsBefore("drop redone");
+
+    // Cut the button: the page is selected, nothing to cut or delete; Paste brings the button
+    // back where it was, selected.
+    surface->selectObject(button);
+    ASSERT_TRUE(enabled("cut"));
+    command("cut")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(button->kr_id()));
+    EXPECT_EQ(controller->masterTabPaneViewController()->selectedObject(), std::static_pointer_cast<KRObject>(page));
+    EXPECT_FALSE(enabled("cut"));
+    EXPECT_FALSE(enabled("delete"));
+    ASSERT_TRUE(enabled("paste"));
+    command("paste")->trigger();
+    settle(controller);
+    const std::shared_ptr<KRObject> pasted = page->objectForID(button->kr_id());
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{pasted});
+    EXPECT_EQ(pasted->value(QStringLiteral("kr_left")), button->value(QStringLiteral("kr_left")));
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Paste"));
+
+    // With a control selected: a copy of the text box, selected, and as inert as the original.
+    surface->selectObject(textbox);
+    ASSERT_TRUE(enabled("copy"));
+    command("copy")->trigger();
+    const qsizetype count = page->allObjects().size();
+    ASSERT_TRUE(enabled("paste"));
+    command("paste")->trigger();
+    settle(controller);
+    ASSERT_EQ(page->allObjects().size(), count + 1);
+    ASSERT_EQ(surface->selectedObjects().size(), 1);
+    const std::shared_ptr<KRObject> copy = surface->selectedObjects().first();
+    EXPECT_NE(copy, textbox);
+    EXPECT_EQ(copy->kr_className(), QStringLiteral("JQMTextbox"));
+    EXPECT_TRUE(waitFor([&] { return markup(copy).contains(QLatin1String("ui-input-text")) && inert(copy); }));
+
+    // A look at the restored and pasted controls.
+    const QString shot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/edit-menu-restored-controls.png");
+    EXPECT_TRUE(controller->projectWindow()->grab().toImage().save(shot)) << shot.toStdString();
 }
