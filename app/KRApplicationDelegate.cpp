@@ -516,7 +516,9 @@ bool KRApplicationDelegate::terminateAction()
         return false;
     m_terminating = true;
     applicationWillTerminate();
-    QCoreApplication::quit();
+    // Every question has been asked: the windows go without being asked to close (quit()
+    // would ask each one again).
+    QCoreApplication::exit(0);
     return true;
 }
 

@@ -218,16 +218,42 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     EXPECT_EQ(KRDocumentController::sharedDocumentController().documentForPath(destination), sample);
 #endif
 
-    // Quitting with a changed project asks about it; Don't Save quits.
+    // Quit asks about each changed project once. Cancel keeps everything open; otherwise the
+    // project saved is saved, the other is left as it was, and the application ends without
+    // asking again (its windows are not asked to close).
+    const std::shared_ptr<KRDocument> fresh = KRDocumentController::sharedDocumentController().documentForPath(created);
+    ASSERT_NE(fresh, nullptr);
     sample->undoManager().registerUndo(&delegate, [] {});
-    const qsizetype shownBefore = alerts->shownAlerts().size();
-    for (int i = 0; i < 3; ++i)
-        alerts->scriptButton(QStringLiteral("Don’t Save"));
-    EXPECT_TRUE(delegate.terminateAction());
-    QStringList asked;
-    for (qsizetype i = shownBefore; i < alerts->shownAlerts().size(); ++i)
-        asked << alerts->shownAlerts().at(i).messageText;
-    EXPECT_TRUE(asked.join(u'|').contains(QStringLiteral("“Cafe”"))) << asked.join(u'|').toStdString();
+    fresh->undoManager().registerUndo(&delegate, [] {});
+    const auto quitInTheEventLoop = [&](int &status) {
+        const qsizetype before = alerts->shownAlerts().size();
+        QTimer::singleShot(0, &delegate, [&] {
+            if (!delegate.terminateAction())
+                QCoreApplication::exit(2); // cancelled: the loop would go on
+        });
+        status = QApplication::exec();
+        QStringList asked;
+        for (qsizetype i = before; i < alerts->shownAlerts().size(); ++i)
+            asked << alerts->shownAlerts().at(i).messageText;
+        return asked;
+    };
+    int status = -1;
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    QStringList asked = quitInTheEventLoop(status);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(asked.size(), 1) << asked.join(u'|').toStdString();
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*sample)->isVisible());
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*fresh)->isVisible());
+
+    alerts->scriptButton(QStringLiteral("Don’t Save")); // the first asked; the second saves
+    asked = quitInTheEventLoop(status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(asked.size(), 2) << asked.join(u'|').toStdString();
+    EXPECT_EQ(asked.filter(QStringLiteral("“Cafe”")).size(), 1) << asked.join(u'|').toStdString();
+    EXPECT_EQ(asked.filter(QStringLiteral("“Fresh”")).size(), 1) << asked.join(u'|').toStdString();
+    const bool cafeFirst = asked.first().contains(QStringLiteral("“Cafe”"));
+    EXPECT_EQ(sample->isDocumentEdited(), cafeFirst) << "Don’t Save leaves the project as it was";
+    EXPECT_EQ(fresh->isDocumentEdited(), !cafeFirst) << "Save saves it";
     alerts->clear();
 
     KRApplicationDelegate::setSavePanel(nullptr);
