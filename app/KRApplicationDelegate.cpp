@@ -49,6 +49,14 @@ KRApplicationDelegate::OpenPanel &appOpenPanel()
     return panel;
 }
 
+// Tells the model when the application-wide runtime server answers (again).
+class AppNodeRunnerDelegate final : public KRNodeRunnerDelegate
+{
+public:
+    void nodeRunner(KRNodeRunner *, qint64 startedOnPort) override { KRRuntimeServer::serverDidStart(startedOnPort); }
+    void nodeRunner(KRNodeRunner *, const QString &) override {}
+};
+
 KRCrashReporter *appCrashReporter = nullptr;
 QPointer<KRNodeRunner> appNodeRunner; // the application object owns it
 KRApplicationDelegate *appSharedDelegate = nullptr;
@@ -167,6 +175,9 @@ void KRApplicationDelegate::initialize()
     appNodeRunner = new KRNodeRunner(qApp);
     appNodeRunner->setRequestedPortNumber(44069);
     KRRuntimeServer::setPortProvider([] { return appNodeRunner ? appNodeRunner->portNumber() : qint64(-1); });
+    // Design views that could not load their libraries yet load them once the server answers.
+    static AppNodeRunnerDelegate runnerDelegate;
+    appNodeRunner->setDelegate(&runnerDelegate);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { KRNodeRunner::endAllServers(); });
     QTimer::singleShot(0, appNodeRunner, [] { appNodeRunner->start(); });
 }
