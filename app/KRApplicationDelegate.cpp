@@ -20,6 +20,7 @@
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <widgets/help/KRActionSchemeHandler.h>
 
 #include <QAction>
 #include <QApplication>
@@ -31,6 +32,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTimer>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 #include <csignal>
@@ -157,6 +159,11 @@ void KRApplicationDelegate::initialize()
     QString error;
     if (capture && !reporter.enableCrashReporter(&error))
         qWarning("Warning: Could not enable crash reporter: %s", qPrintable(error));
+
+    // Every web view shares the default profile. The in-application scheme's handler goes in
+    // before the first view exists: installed later, it cuts the views already loaded off the
+    // network (design views then could load no library from the runtime server).
+    KRActionSchemeHandler::installIn(QWebEngineProfile::defaultProfile());
 
     setUpProjectBuilder();
     // Plug-in controls join the catalogue before any project opens.

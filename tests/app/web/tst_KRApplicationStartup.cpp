@@ -21,6 +21,7 @@
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
+#include <platform/webview/KRWebView.h>
 
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
@@ -108,6 +109,10 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     offer.start(50);
     KRApplicationDelegate::initialize();
     offer.stop();
+    // A design view made before any other web view, as for a project open at launch.
+    KRWebView early;
+    early.loadEmptyDocument(QUrl::fromLocalFile(KRTest::makeTempDir(QStringLiteral("early")) + QLatin1Char('/')));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return early.isReady(); }));
     EXPECT_TRUE(offered);
     EXPECT_FALSE(reporter.hasPendingCrashReport()) << "a sent report is not offered again";
     ASSERT_NE(KRApplicationDelegate::sharedNodeRunner(), nullptr);
@@ -201,6 +206,27 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(about->webView()).contains(QStringLiteral("—")); }));
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
     saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
+
+    // With the gallery's and the About window's web views up, that first design view still
+    // loads libraries from the runtime server.
+    const qint64 port = KRApplicationDelegate::sharedNodeRunner()->portNumber();
+    ASSERT_GT(port, 0);
+    early.page()->runJavaScript(QStringLiteral("var s = document.createElement('script');"
+                                               " s.src = 'http://127.0.0.1:%1/__kr_bundle/jquery-1.9.0/jquery.min.js';"
+                                               " s.onerror = function () { window.__krFailed = true; };"
+                                               " document.head.appendChild(s);")
+                                    .arg(port));
+    QString outcome;
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        bool done = false;
+        early.page()->runJavaScript(QStringLiteral("window.__krFailed ? 'failed' : typeof jQuery"), [&](const QVariant &value) {
+            outcome = value.toString();
+            done = true;
+        });
+        KRTest::processEventsUntil([&] { return done; });
+        return outcome != QLatin1String("undefined");
+    }, std::chrono::seconds(20)));
+    EXPECT_EQ(outcome.toStdString(), "function");
 
 #ifdef KR_HAVE_PROJECT_WINDOW
     // Revert reads the package into a fresh window; that project is still one of the open
