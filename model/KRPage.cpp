@@ -42,6 +42,8 @@ void KRPageProxy::jqueryLoaded() { m_delegate->addJQMjs(); }
 
 void KRPageProxy::jqueryMobileLoaded() { m_delegate->jqueryMobileLoaded(); }
 
+void KRPageProxy::libraryFailedToLoad() { m_delegate->libraryFailedToLoad(); }
+
 namespace {
 
 std::vector<KRPropertyDescriptor> pageDescriptors()
@@ -286,8 +288,10 @@ void KRPage::buildDocument()
     const QString jquery = jQueryURL();
     auto script = doc.createElement(QStringLiteral("script"));
     script->setAttribute(QStringLiteral("src"), jquery);
-    if (designMode())
+    if (designMode()) {
         script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryLoaded()"));
+        script->setAttribute(QStringLiteral("onerror"), QStringLiteral("window.___kr_page.libraryFailedToLoad()"));
+    }
     m_headElement->appendChild(script);
     m_manifestResources.insert(jquery);
 
@@ -432,8 +436,10 @@ void KRPage::addJQMjs()
     auto script = m_domDocument->createElement(QStringLiteral("script"));
     const QString src = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(proj->jqmURLs().value(QStringLiteral("jsLocalPath")));
     script->setAttribute(QStringLiteral("src"), src);
-    if (designMode())
+    if (designMode()) {
         script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryMobileLoaded()"));
+        script->setAttribute(QStringLiteral("onerror"), QStringLiteral("window.___kr_page.libraryFailedToLoad()"));
+    }
     m_headElement->appendChild(script);
     m_jqmScripts.push_back(script);
     m_manifestResources.insert(src);
@@ -468,6 +474,37 @@ void KRPage::jqueryMobileLoaded()
     blocks.swap(m_onJQMLoadedBlocks);
     if (!blocks.empty())
         GCDispatch::performBlocksInMainQueue(std::move(blocks));
+}
+
+void KRPage::libraryFailedToLoad()
+{
+    KR_LOG(QStringLiteral("A library of the design view of %1 did not load").arg(kr_id()));
+    KRNotificationCenter::defaultCenter().post(KRPageLibraryDidFailToLoadNotification, identity());
+}
+
+void KRPage::refreshLibraryAddresses()
+{
+    if (!designMode() || !m_headElement)
+        return;
+    static const QRegularExpression serverAddress(QStringLiteral("^http://127\\.0\\.0\\.1:-?\\d+/"));
+    const QString current = QStringLiteral("http://127.0.0.1:%1/").arg(KRLocalServerPort::port());
+    const auto repoint = [&](const std::shared_ptr<DOMElement> &element, const QString &name) {
+        const QString value = element->getAttribute(name);
+        const QRegularExpressionMatch match = serverAddress.match(value);
+        if (match.hasMatch() && match.captured() != current)
+            element->setAttribute(name, current + value.mid(match.capturedLength()));
+    };
+    for (const auto &link : m_headElement->getElementsByTagName(QStringLiteral("link")))
+        repoint(link, QStringLiteral("href"));
+    for (const auto &script : m_headElement->getElementsByTagName(QStringLiteral("script")))
+        repoint(script, QStringLiteral("src"));
+    for (const auto &script : m_jqmScripts) {
+        if (!script->parentNode())
+            repoint(script, QStringLiteral("src"));
+    }
+    // A theme of the project's own points its pictures at the server too.
+    if (m_themeStyleElement)
+        setThemeCSS();
 }
 
 void KRPage::onJQueryMobileLoaded(Block block)

@@ -23,9 +23,12 @@ class KRPage;
 class KRProject;
 
 inline const QString KRObjectPboardType = QStringLiteral("KRObjectPboardType");
+// Posted by a page in design mode (sender: its identity()) when jQuery or jQuery Mobile could
+// not be loaded into the view showing its design document.
+inline const QString KRPageLibraryDidFailToLoadNotification = QStringLiteral("KRPageLibraryDidFailToLoadNotification");
 
 // The script-visible bridge "___kr_page" of a design document: the library scripts' "onload"
-// handlers call these two methods and nothing else.
+// and "onerror" handlers call these methods and nothing else.
 class KRPageProxy : public QObject
 {
     Q_OBJECT
@@ -33,6 +36,7 @@ public:
     explicit KRPageProxy(KRPage *delegate) : m_delegate(delegate) {}
     Q_INVOKABLE void jqueryLoaded();
     Q_INVOKABLE void jqueryMobileLoaded();
+    Q_INVOKABLE void libraryFailedToLoad();
 
 private:
     KRPage *m_delegate; // the page owns the proxy
@@ -137,6 +141,11 @@ public:
     void addJQMjs();
     void addJQMMobileinit();
     void jqueryMobileLoaded();
+    void libraryFailedToLoad();
+    // Points the design document's library addresses at the runtime server's current port
+    // (it had none, or another one, when they were made). The view must load the document
+    // anew for them to take effect.
+    void refreshLibraryAddresses();
     void addExternalScript(const QString &source);
     void addCSS(const QString &href);
     void addScript(const QString &text);

@@ -389,7 +389,7 @@
         Object.defineProperty(window, objectName, { value: Object.freeze(bridge), writable: false, configurable: false });
     }
 
-    defineBridge('___kr_page', [], [], ['jqueryLoaded', 'jqueryMobileLoaded']);
+    defineBridge('___kr_page', [], [], ['jqueryLoaded', 'jqueryMobileLoaded', 'libraryFailedToLoad']);
     defineBridge('___kr_dwc',
                  ['onClickBody_', 'onDoubleClickBody_', 'onDragEnter_', 'onDragOver_', 'onMouseDown_',
                   'onMouseUp_', 'onMouseMove_'],

@@ -7,9 +7,11 @@
 #include <builder/KRProjectBuilder.h>
 #include <controls/KRControl.h>
 #include <core/KRJavaScript.h>
+#include <model/KRLocalServerPort.h>
 #include <model/KRWebViewCache.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/webview/KRDesignViewControllerProxy.h>
 #include <platform/webview/KRLayoutCache.h>
@@ -18,6 +20,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QTcpServer>
 #include <QWebEngineView>
 #include <QTest>
 
@@ -633,6 +636,82 @@ TEST_F(KRPageStylesLive, APageWithFixedBarsFillsTheScreen)
     view->resize(320, 568);
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return js(*view, extent).toString() == QStringLiteral("0,568,568"); }))
         << js(*view, extent).toString().toStdString();
+}
+
+// A project opened before the runtime server answers (at launch, the server still starting):
+// its page's view waits for the server instead of asking it for the libraries; libraries asked
+// of a port nothing listens on yet fail and are asked again a few times, then once the server
+// starts; the page then loads with its controls set up, and pages made later load at once.
+class KRPageDesignViewLateServer : public LivePageTest
+{
+protected:
+    void TearDown() override
+    {
+        views.clear();
+        project.reset();
+        KRLocalServerPort::setProvider(previousProvider);
+    }
+
+    qint64 answer = -1; // what the port provider answers
+    KRLocalServerPort::Provider previousProvider = KRLocalServerPort::setProvider([this] { return answer; });
+    std::vector<std::unique_ptr<KRPageDesignView>> views;
+};
+
+TEST_F(KRPageDesignViewLateServer, APageShownBeforeTheServerAnswersLoadsOnceItDoes)
+{
+    openPages(kPage);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    int failures = 0;
+    const KRObservationToken failed = KRNotificationCenter::defaultCenter().addObserver(
+        KRPageLibraryDidFailToLoadNotification, page->identity(), [&](const KRNotification &) { ++failures; });
+    const auto show = [&](const std::shared_ptr<KRPage> &shown) -> KRPageDesignView * {
+        auto made = KRPageDesignView::create(shown);
+        EXPECT_TRUE(made) << made.error().message().toStdString();
+        if (!made)
+            return nullptr;
+        views.push_back(std::move(made.value()));
+        views.back()->webView()->resize(320, 420);
+        views.back()->webView()->show();
+        return views.back().get();
+    };
+
+    KRPageDesignView *live = show(page);
+    ASSERT_NE(live, nullptr);
+    EXPECT_TRUE(live->isWaitingForServer());
+    EXPECT_EQ(live->webView()->attachedDocument(), nullptr) << "nothing could load its libraries";
+
+    // A port is known before the server listens there.
+    QTcpServer reserved;
+    ASSERT_TRUE(reserved.listen(QHostAddress::LocalHost));
+    answer = reserved.serverPort();
+    reserved.close();
+    KRLocalServerPort::serverDidStart(answer);
+    EXPECT_EQ(live->webView()->attachedDocument(), page->domDocument());
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isWaitingForServer(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(failures, 1 + KRPageDesignView::MaximumQuickReloads);
+    EXPECT_FALSE(live->isDesignDocumentLoaded());
+
+    // The server answers.
+    answer = runtimeServerPort();
+    KRLocalServerPort::serverDidStart(answer);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }, std::chrono::seconds(60)))
+        << "agent errors: " << live->webView()->agentErrors().join(QStringLiteral("; ")).toStdString();
+    KRWebView &view = *live->webView();
+    EXPECT_TRUE(js(view, QStringLiteral("typeof jQuery === 'function' && !!jQuery.mobile")).toBool());
+    EXPECT_TRUE(KRTest::processEventsUntil([&] {
+        return js(view, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length")).toInt() == 1;
+    })) << "the controls are set up";
+    EXPECT_TRUE(js(view, QStringLiteral("$('script[src]').first().attr('src')"))
+                    .toString()
+                    .startsWith(QStringLiteral("http://127.0.0.1:%1/").arg(answer)));
+
+    // Pages made from now on load at once.
+    KRPageDesignView *later = show(project->createNewPage());
+    ASSERT_NE(later, nullptr);
+    EXPECT_FALSE(later->isWaitingForServer());
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return later->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(failures, 1 + KRPageDesignView::MaximumQuickReloads);
 }
 
 // Without a view factory (a headless program) a project has no design views to give.
