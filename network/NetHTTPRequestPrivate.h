@@ -339,6 +339,9 @@ struct NetHTTPRequest::Private
     Clock::time_point lastActivityTime;
     bool haveBuiltRequestHeaders = false;
     bool updatedProgress = false; // the download step, without accurate progress
+    // The answer gave no usable length: the download counts as one step. The upload still
+    // counts its bytes when progress is accurate.
+    bool downloadAsOneStep = false;
     bool updatedUploadProgress = false;
     std::int64_t uploadProgressReported = 0; // upload steps reported by this attempt
     bool messageBuilt = false;

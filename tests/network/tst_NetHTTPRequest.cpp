@@ -782,25 +782,45 @@ TEST(NetHTTPRequestBody, UploadProgressEndsAtOne)
 {
     struct Bar : NetProgressDelegate {
         std::vector<double> values;
-        std::int64_t sent = 0;
+        std::int64_t sent = 0, size = 0;
         void setDoubleValue(double v) override { values.push_back(v); }
         void requestDidSendBytes(const NetHTTPRequestPtr &, std::int64_t n) override { sent += n; }
+        void requestIncrementUploadSizeBy(const NetHTTPRequestPtr &, std::int64_t n) override { size += n; }
     };
     KRTestHTTPServer server;
     ASSERT_TRUE(server.start());
+    // The upload is counted in bytes whether or not the answer says how long it is.
     server.route("/up", [](const KRTestRequest &r) { return KRTestResponse::text(QByteArray::number(r.body.size())); });
-    auto bar = std::make_shared<Bar>();
-    auto r = NetHTTPRequest::requestWithURL(server.url("/up"));
-    r->appendPostData(QByteArray(200000, 'u'));
-    r->setUploadProgressDelegate(bar);
-    bool done = false;
-    r->setCompletionBlock([&] { done = true; });
-    r->startAsynchronous();
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
-    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
-    ASSERT_FALSE(bar->values.empty());
-    EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
-    EXPECT_GT(bar->sent, 0);
+    server.route("/chunked", [](const KRTestRequest &r) {
+        KRTestResponse resp = KRTestResponse::text(QByteArray::number(r.body.size()));
+        resp.chunked = true;
+        return resp;
+    });
+    server.route("/closed", [](const KRTestRequest &r) {
+        KRTestResponse resp = KRTestResponse::text(QByteArray::number(r.body.size()));
+        resp.noContentLength = true;
+        return resp;
+    });
+    for (const char *path : {"/up", "/chunked", "/closed"}) {
+        SCOPED_TRACE(path);
+        auto bar = std::make_shared<Bar>();
+        auto r = NetHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+        r->appendPostData(QByteArray(200000, 'u'));
+        r->setUploadProgressDelegate(bar);
+        std::int64_t blockSent = 0;
+        r->setBytesSentBlock([&](std::uint64_t step, std::uint64_t) { blockSent += std::int64_t(step); });
+        bool done = false;
+        r->setCompletionBlock([&] { done = true; });
+        r->startAsynchronous();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+        KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+        EXPECT_EQ(r->responseString(), QStringLiteral("200000"));
+        ASSERT_FALSE(bar->values.empty());
+        EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
+        EXPECT_GT(bar->sent, 1);
+        EXPECT_EQ(bar->sent, bar->size);
+        EXPECT_EQ(blockSent, bar->sent);
+    }
     server.stop();
 }
 
