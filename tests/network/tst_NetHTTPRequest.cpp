@@ -580,16 +580,23 @@ TEST_F(NetHTTPRequestTest, AnnouncedLengthIsNotReservedAhead)
     EXPECT_LE(r->rawResponseData().capacity(), 8 << 20);
 }
 
-TEST_F(NetHTTPRequestTest, LineBreaksInTheRequestAreRefusedBeforeSending)
+TEST_F(NetHTTPRequestTest, MalformedMethodsAndHeadersAreRefusedBeforeSending)
 {
-    server.route("/h", [](const KRTestRequest &) { return KRTestResponse::text("sent"); });
-    struct Row { QString method, name, value; };
+    server.route("/h", [](const KRTestRequest &r) { return KRTestResponse::text(r.method + "|" + r.header("x-api_key.v1~")); });
+    struct Row { QString method, name, value, reason; };
     const Row rows[] = {
-        {"GET", "X-Note", "a\r\nX-Injected: 1"},
-        {"GET", "X-Note", "a\nb"},
-        {"GET", QStringLiteral("X-Note\r\nX-Injected"), "1"},
-        {"GET", "X-Note", QStringLiteral("a") + QChar(0) + "b"},
-        {"GET / HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET", "X-Note", "fine"},
+        {"GET", "X-Note", "a\r\nX-Injected: 1", "line break"},
+        {"GET", "X-Note", "a\nb", "line break"},
+        {"GET", "X-Note", QStringLiteral("a") + QChar(0) + "b", "line break"},
+        {"GET", QStringLiteral("X-Note\r\nX-Injected"), "1", "'X-Note\\r\\nX-Injected' is not a valid header name"},
+        {"GET", "X Note", "1", "'X Note' is not a valid header name"},
+        {"GET", "X-Note:X-Injected", "1", "not a valid header name"},
+        {"GET", "", "1", "not a valid header name"},
+        {"GET", QString::fromUtf8("X-Caf\u00e9"), "1", "not a valid header name"},
+        {"GET / HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET", "X-Note", "fine", "is not a valid request method"},
+        {"DELETE /other", "X-Note", "fine", "'DELETE /other' is not a valid request method"},
+        {"", "X-Note", "fine", "'' is not a valid request method"},
+        {"GET\t", "X-Note", "fine", "'GET\\x09' is not a valid request method"},
     };
     for (const Row &row : rows) {
         auto r = NetHTTPRequest::requestWithURL(server.url("/h"));
@@ -598,11 +605,20 @@ TEST_F(NetHTTPRequestTest, LineBreaksInTheRequestAreRefusedBeforeSending)
         bool failed = false;
         r->setFailedBlock([&] { failed = true; });
         r->startSynchronous();
-        EXPECT_TRUE(failed);
+        EXPECT_TRUE(failed) << row.method.toStdString() << " " << row.name.toStdString();
         EXPECT_EQ(r->error().code(), NetHTTPRequest::UnableToCreateRequestErrorType);
-        EXPECT_TRUE(r->error().message().contains(QStringLiteral("line break"))) << r->error().message().toStdString();
+        EXPECT_TRUE(r->error().message().startsWith(QStringLiteral("Unable to create request: ")));
+        EXPECT_TRUE(r->error().message().contains(row.reason)) << r->error().message().toStdString();
     }
     EXPECT_EQ(server.requestCount(), 0);
+
+    // Any token is a method or a header name, and a value may hold spaces and colons.
+    auto sound = NetHTTPRequest::requestWithURL(server.url("/h"));
+    sound->setRequestMethod(QStringLiteral("PATCH"));
+    sound->addRequestHeader(QStringLiteral("x-api_key.v1~"), QStringLiteral("a: b\tc"));
+    sound->startSynchronous();
+    ASSERT_FALSE(sound->error()) << sound->error().toString().toStdString();
+    EXPECT_EQ(sound->responseData(), QByteArray("PATCH|a: b\tc"));
 }
 
 TEST_F(NetHTTPRequestTest, KeepAliveWithATimeoutOnlyReusesTheConnection)
