@@ -272,7 +272,7 @@ TEST_F(Redirects, MethodChangesFollowTheStatus)
     }
 }
 
-TEST_F(Redirects, CredentialsStayWithTheirOrigin)
+TEST_F(Redirects, CredentialsAndCustomHeadersStayWithTheirOrigin)
 {
     KRTestHTTPServer otherPort;
     ASSERT_TRUE(otherPort.start());
@@ -281,7 +281,7 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
         if (r.queryItem("challenge") == "1" && !r.hasHeader("Authorization"))
             return KRTestResponse::text("who?", 401).header("WWW-Authenticate", "Basic realm=\"elsewhere\"");
         return KRTestResponse::text(r.method + "|" + r.body + "|" + r.header("Authorization") + "|" + r.header("Cookie") + "|"
-                                    + r.header("Proxy-Authorization"));
+                                    + r.header("Proxy-Authorization") + "|" + r.header("X-Api-Key") + "|" + r.header("Content-Type"));
     };
     server.route("/target", target);
     otherPort.route("/target", target);
@@ -300,6 +300,8 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
         r->appendPostData("body");
         r->addRequestHeader(QStringLiteral("Cookie"), QStringLiteral("sid=1"));
         r->addRequestHeader(QStringLiteral("Proxy-Authorization"), QStringLiteral("Basic cHJveHk="));
+        r->addRequestHeader(QStringLiteral("X-Api-Key"), QStringLiteral("k1"));
+        r->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/plain"));
         r->setUsername(QStringLiteral("user"));
         r->setPassword(QStringLiteral("secret"));
         r->setAuthenticationScheme(QStringLiteral("Basic"));
@@ -307,7 +309,7 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
         r->startSynchronous();
         const QByteArray basic = NetAuthChallenge::basicValue(QStringLiteral("user"), QStringLiteral("secret"));
         if (row.keeps) {
-            EXPECT_EQ(r->responseData(), "POST|body|" + basic + "|sid=1|Basic cHJveHk=") << row.status;
+            EXPECT_EQ(r->responseData(), "POST|body|" + basic + "|sid=1|Basic cHJveHk=|k1|text/plain") << row.status;
         } else {
             // Refused by the other origin: the credentials are never offered there.
             EXPECT_EQ(r->error().code(), NetHTTPRequest::AuthenticationErrorType) << row.status << " " << location.constData();
@@ -318,6 +320,9 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
                 EXPECT_FALSE(seen.hasHeader("Authorization")) << row.status;
                 EXPECT_FALSE(seen.hasHeader("Cookie")) << row.status;
                 EXPECT_FALSE(seen.hasHeader("Proxy-Authorization")) << row.status;
+                EXPECT_FALSE(seen.hasHeader("X-Api-Key")) << row.status;
+                // What describes the body goes with the body.
+                EXPECT_EQ(seen.header("Content-Type"), row.status == 302 ? QByteArray() : QByteArray("text/plain")) << row.status;
                 EXPECT_EQ(seen.method, row.status == 302 ? QByteArray("GET") : QByteArray("POST"));
             }
         }
