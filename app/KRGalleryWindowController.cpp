@@ -254,13 +254,6 @@ QMainWindow *KRGalleryWindowController::mainWindow() const
     return qobject_cast<QMainWindow *>(window());
 }
 
-void KRGalleryWindowController::showWindow()
-{
-    window()->show();
-    window()->raise();
-    window()->activateWindow();
-}
-
 void KRGalleryWindowController::buildRecentProjects()
 {
     const QString home = QDir::homePath();

@@ -51,7 +51,6 @@ public:
     ~KRGalleryWindowController() override;
 
     QMainWindow *mainWindow() const;
-    void showWindow();
 
     void showWelcome();
     void showRecentProjects();

@@ -206,6 +206,17 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(about->webView()).contains(QStringLiteral("—")); }));
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
     saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
+    // About comes back out of the minimised state, and after the window was closed.
+    about->window()->showMinimized();
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("about")));
+    EXPECT_FALSE(about->window()->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(about->window()->isVisible());
+    QPointer<KRHTMLWindowController> closed = about;
+    about->window()->close();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return closed.isNull(); }));
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("about")));
+    ASSERT_NE(delegate.aboutWindowController(), nullptr);
+    EXPECT_TRUE(delegate.aboutWindowController()->window()->isVisible());
 
     // Revert reads the package into a fresh window; that project is still one of the open
     // documents, so the review at quit reaches it.
