@@ -38,15 +38,22 @@
 #include <workspace/settings/KRProjectSettingsViewController.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
+#include <QAbstractSpinBox>
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSet>
 #include <QSplitter>
 #include <QStyle>
 #include <QToolBar>
@@ -96,6 +103,75 @@ void krWindowShowError(const QString &message, const QString &informative)
     KRAlertService::current().runModal(alert);
 }
 
+// Keeps the window's menu shortcuts working while a single-line field (an inspector row,
+// say) has the focus: such a field takes keys like Ctrl+E (end of line) for itself, so the
+// command would never run and what the user types next would land in the field. The field's
+// edit is committed first, as every command expects. The keys a field edits with (cut,
+// copy, paste, delete, select all, undo, redo) stay the field's.
+class KRWindowShortcutRouter : public QObject
+{
+public:
+    KRWindowShortcutRouter(QMainWindow *window, std::function<void()> commitEditing)
+        : QObject(window), m_window(window), m_commitEditing(std::move(commitEditing))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride)
+            return false;
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || widget->window() != m_window || !isSingleLineField(widget))
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        // Plain typing never names a menu command.
+        if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            && !(key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35))
+            return false;
+        KRMainMenu::shared().validate();
+        if (!windowCommandFor(QKeySequence(key->keyCombination())))
+            return false;
+        m_commitEditing();
+        // Not accepted: the key goes to the window's shortcuts instead of the field.
+        key->ignore();
+        return true;
+    }
+
+private:
+    static bool isSingleLineField(QWidget *widget)
+    {
+        if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QAbstractSpinBox *>(widget))
+            return true;
+        auto *combo = qobject_cast<QComboBox *>(widget);
+        return combo && combo->isEditable();
+    }
+
+    QAction *windowCommandFor(const QKeySequence &keys) const
+    {
+        static const QSet<QString> fieldCommands{
+            QStringLiteral("undo"),  QStringLiteral("redo"),   QStringLiteral("cut"),       QStringLiteral("copy"),
+            QStringLiteral("paste"), QStringLiteral("delete"), QStringLiteral("selectAll"),
+        };
+        QMenuBar *bar = m_window->menuBar();
+        QList<QAction *> pending = bar ? bar->actions() : QList<QAction *>();
+        while (!pending.isEmpty()) {
+            QAction *action = pending.takeFirst();
+            if (QMenu *menu = action->menu()) {
+                pending += menu->actions();
+                continue;
+            }
+            if (action->isEnabled() && action->shortcuts().contains(keys) && !fieldCommands.contains(action->objectName()))
+                return action;
+        }
+        return nullptr;
+    }
+
+    QMainWindow *m_window; // the parent
+    std::function<void()> m_commitEditing;
+};
+
 } // namespace
 
 void KRWindowController::setImportPathChooser(PathChooser chooser) { krWindowImportChooser() = std::move(chooser); }
@@ -111,6 +187,7 @@ KRWindowController::KRWindowController(KRDocument &document) : m_document(docume
     buildWindow();
     KRMainMenu::shared().createMenuBar(m_window.get());
     KRMainMenu::setResponder(m_window.get(), this);
+    new KRWindowShortcutRouter(m_window.get(), [this] { commitEditing(); });
     windowDidLoadProject();
 }
 
