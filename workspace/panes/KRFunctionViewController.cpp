@@ -158,6 +158,7 @@ void KRFunctionViewController::awakeFromNib()
         colouring->setAdditionalKeywords(KRObjectInfo::sharedInstance().keywords());
     m_codeEditor->setObject(QStringLiteral("JavaScript"), CEKeys::syntaxDefinition);
     m_textView = m_codeEditor->textView();
+    m_textView->installEventFilter(this);
     // Select All moves the selection without moving the caret's report; it is kept in the
     // body here as well.
     connect(m_textView, &QPlainTextEdit::selectionChanged, this, [this] {
@@ -259,7 +260,7 @@ CERange KRFunctionViewController::willChangeSelection(CETextView *view, CERange,
     const auto function = m_function.lock();
     const QTextBlock block = view->document()->findBlock(int(clipped.location));
     const int line = block.isValid() ? block.blockNumber() + 1 : 0;
-    if (!function || line == 0 || function->syntaxErrorForLineNumber(line).isEmpty()) {
+    if (!function || line == 0 || m_errorsOutdated || function->syntaxErrorForLineNumber(line).isEmpty()) {
         closePopover();
         return clipped;
     }
@@ -324,6 +325,16 @@ void KRFunctionViewController::closePopover()
 void KRFunctionViewController::textDidChange(CETextView *)
 {
     saveContents();
+    // The user is working on the code: an explanation of the old text no longer applies.
+    m_errorsOutdated = true;
+    closePopover();
+}
+
+bool KRFunctionViewController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_textView && event->type() == QEvent::Hide)
+        closePopover();
+    return KRCachingViewController::eventFilter(watched, event);
 }
 
 void KRFunctionViewController::textDidEndEditing(CETextView *)
@@ -348,6 +359,7 @@ void KRFunctionViewController::didSyntaxCheck()
     if (!m_codeEditor)
         return;
     m_codeEditor->recolor();
+    m_errorsOutdated = false;
     const auto function = m_function.lock();
     if (!function || function->syntaxErrors().isEmpty())
         closePopover();

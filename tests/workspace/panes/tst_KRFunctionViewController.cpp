@@ -243,6 +243,37 @@ TEST_F(FunctionEditor, ErrorLinesAreMarkedAndExplainedEscaped)
     EXPECT_FALSE(editor->popover());
 }
 
+// The error pop-over does not outstay the error: it goes as soon as the user edits the
+// function (and stays away until the next check, the marked lines being old news), and when
+// the function's tab is left.
+TEST_F(FunctionEditor, TheErrorPopoverGoesOnAnEditAndWhenTheTabIsLeft)
+{
+    RecordingHelpInstaller recorder;
+    open("ready");
+    const auto markLine5 = [&] {
+        function("ready")->setSyntaxErrors({{{QStringLiteral("line"), 5}, {QStringLiteral("character"), 3},
+                                             {QStringLiteral("reason"), QStringLiteral("Missing semicolon")}}});
+        postSyntaxCheck();
+    };
+    markLine5();
+    editor->showFirstSyntaxError();
+    ASSERT_TRUE(editor->popover());
+    text().setFocus();
+    QTest::keyClicks(&text(), QStringLiteral(";"));
+    EXPECT_FALSE(editor->popover()) << "an edit closes it";
+    editor->selectRow(3, 1);
+    editor->selectRow(5, 2);
+    EXPECT_FALSE(editor->popover()) << "the old finding is not shown again before the next check";
+
+    markLine5();
+    editor->selectRow(5, 1);
+    ASSERT_TRUE(editor->popover());
+    EXPECT_TRUE(editor->popover()->isShown());
+    // Another tab is shown: the editor's view is hidden.
+    editor->view()->hide();
+    EXPECT_FALSE(editor->popover());
+}
+
 TEST_F(FunctionEditor, AClosedEditorWritesNothingMore)
 {
     open("onClick");
