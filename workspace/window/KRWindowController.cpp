@@ -55,6 +55,7 @@
 #include <QScreen>
 #include <QSet>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -92,6 +93,16 @@ void krWindowFill(QWidget *container, QWidget *pane)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(pane);
+}
+
+// The status line at the foot of the project window: what the last build or export did and
+// where its output is.
+const QString kWindowStatusLine = QStringLiteral("statusLine");
+
+void krWindowSetStatus(QMainWindow *window, const QString &text)
+{
+    if (auto *line = window ? window->findChild<QLabel *>(kWindowStatusLine) : nullptr)
+        line->setText(text);
 }
 
 void krWindowShowError(const QString &message, const QString &informative)
@@ -276,6 +287,13 @@ void KRWindowController::buildWindow()
     progress->setMaximumWidth(160);
     loadingLayout->addWidget(progress, 0, Qt::AlignCenter);
     loadingLayout->addStretch();
+
+    auto *status = new QLabel;
+    status->setObjectName(kWindowStatusLine);
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse); // the output's path can be copied
+    status->setAccessibleName(QStringLiteral("Status"));
+    window.statusBar()->setSizeGripEnabled(false);
+    window.statusBar()->addWidget(status, 1);
     hideUI();
 }
 
@@ -679,8 +697,13 @@ void KRWindowController::projectRunDefaultBrowserAction()
 bool KRWindowController::buildProject(FollowUp followUp)
 {
     KR_LOG(QString());
-    if (!m_project || !commitEditing())
+    if (!m_project)
         return false;
+    if (!commitEditing()) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Build stopped: the edit in progress could not be finished."));
+        return false;
+    }
+    krWindowSetStatus(m_window.get(), QStringLiteral("Building…"));
 
     if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"))) {
         KRSyntaxCheckRun run;
@@ -692,6 +715,9 @@ bool KRWindowController::buildProject(FollowUp followUp)
         }
         if (run.foundErrors()) {
             KR_LOG(QStringLiteral("syntax errors"));
+            const qsizetype count = m_project->syntaxErrors().size();
+            krWindowSetStatus(m_window.get(), count == 1 ? QStringLiteral("Build stopped: 1 JavaScript syntax error.")
+                                                         : QStringLiteral("Build stopped: %1 JavaScript syntax errors.").arg(count));
             KRTabPaneViewController *tabPane = currentTabPane();
             KRFunctionViewController *editor = tabPane ? tabPane->selectedFunctionViewController() : nullptr;
             if (editor && editor->function() && !editor->function()->syntaxErrors().isEmpty()) {
@@ -714,18 +740,23 @@ bool KRWindowController::buildProject(FollowUp followUp)
                 "The syntax of the project's functions could not be checked because the local server is not "
                 "available. Do you want to build the project without the check?");
             alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
-            if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
+            if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn) {
+                krWindowSetStatus(m_window.get(), QStringLiteral("Build cancelled."));
                 return false;
+            }
         }
     }
 
     KRProjectBuilder builder(m_project);
     KRResult<QString> built = builder.build();
     if (!built) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Build failed: %1").arg(built.error().message()));
         krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
         return false;
     }
     m_builtProjectIndex = *built;
+    krWindowSetStatus(m_window.get(),
+                      QStringLiteral("Build finished: %1").arg(QDir::toNativeSeparators(QFileInfo(*built).absolutePath())));
     switch (followUp) {
     case FollowUp::Run:
         runProject();
@@ -785,8 +816,12 @@ void KRWindowController::deviceBrowserWindowClosed()
 void KRWindowController::exportProjectAction()
 {
     KR_LOG(QString());
-    if (!m_project || !commitEditing())
+    if (!m_project)
         return;
+    if (!commitEditing()) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Export stopped: the edit in progress could not be finished."));
+        return;
+    }
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
     if (m_project->serverScriptsEnabled() && !defaults.boolValue(QStringLiteral("SuppressExportWarning"))) {
         KRAlert alert;
@@ -821,14 +856,21 @@ void KRWindowController::exportProjectAction()
     }
     if (chosen.isEmpty())
         return;
+    const QString folder = QDir::toNativeSeparators(QDir::cleanPath(chosen.first()));
+    krWindowSetStatus(m_window.get(), QStringLiteral("Exporting to %1…").arg(folder));
     KRProjectBuilder builder(m_project);
     builder.setExportMode(true);
     KRResult<QString> built = builder.build();
     if (!built) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Export failed: %1").arg(built.error().message()));
         krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
         return;
     }
-    builder.exportProjectToFolder(chosen.first());
+    // The copy says itself what stopped it (or the user stopped it at a question).
+    if (builder.exportProjectToFolder(chosen.first()))
+        krWindowSetStatus(m_window.get(), QStringLiteral("Exported to %1").arg(folder));
+    else
+        krWindowSetStatus(m_window.get(), QStringLiteral("Export to %1 did not finish.").arg(folder));
 }
 
 void KRWindowController::addResourceAction()

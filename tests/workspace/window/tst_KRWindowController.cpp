@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -51,6 +52,12 @@ protected:
     }
 
     QAction *command(const char *identifier) { return KRMainMenu::shared().action(QString::fromLatin1(identifier)); }
+    // What the window's status line says.
+    static QString status(KRWindowController *controller)
+    {
+        auto *line = controller->projectWindow()->findChild<QLabel *>(QStringLiteral("statusLine"));
+        return line && line->isVisible() ? line->text() : QStringLiteral("(no status line)");
+    }
 };
 
 } // namespace
@@ -105,10 +112,15 @@ TEST_F(ProjectWindow, BuildAsksWhenTheSyntaxCheckCannotRun)
     EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
     EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Unable to perform syntax check")});
     EXPECT_TRUE(controller->builtProjectIndex().isEmpty());
+    EXPECT_EQ(status(controller), QStringLiteral("Build cancelled."));
 
+    // The window says that the build is done and where its output is.
     alerts->scriptButton(QStringLiteral("Build Anyway"));
     EXPECT_TRUE(controller->buildProject(KRWindowController::FollowUp::None));
     EXPECT_TRUE(QFileInfo::exists(controller->builtProjectIndex())) << controller->builtProjectIndex().toStdString();
+    EXPECT_EQ(status(controller),
+              QStringLiteral("Build finished: ") + QFileInfo(controller->builtProjectIndex()).absolutePath());
+    EXPECT_EQ(QFileInfo(controller->builtProjectIndex()).absolutePath(), QFileInfo(controller->document().fileURL() + QStringLiteral("/kr-web")).absoluteFilePath());
     KRRuntimeServer::setPortProvider(previousProvider);
 }
 
@@ -144,6 +156,13 @@ TEST_F(ProjectWindow, ExportWarningSuppressedWithCancelExportsNothingThenStopsAs
     EXPECT_EQ(chooserCalls, 1);
     EXPECT_FALSE(alerts.messages().contains(QStringLiteral("Exporting projects with server-side scripting")));
     EXPECT_TRUE(QFileInfo::exists(target + QStringLiteral("/home.html")));
+    EXPECT_EQ(status(controller), QStringLiteral("Exported to ") + target);
+
+    // An export that stops says so: here the folder is the project's own web folder.
+    const QString webFolder = QFileInfo(controller->document().fileURL() + QStringLiteral("/kr-web")).absoluteFilePath();
+    KRWindowController::setExportFolderChooser([&](QWidget *) { return QStringList{webFolder}; });
+    controller->exportProjectAction();
+    EXPECT_EQ(status(controller), QStringLiteral("Export to %1 did not finish.").arg(webFolder));
 }
 
 // Files up to 1,000,000 bytes come in without a question; a larger one and a folder ask
