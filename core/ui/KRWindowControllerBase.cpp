@@ -1,5 +1,6 @@
 #include "KRWindowControllerBase.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
@@ -179,7 +180,13 @@ bool KRWindowControllerBase::sendEditCommand(QWidget *window, EditCommand comman
 bool KRWindowControllerBase::canSendEditCommand(QWidget *window, EditCommand command)
 {
     QWidget *target = commandTarget(window, command);
-    return target && textWidgetCan(target, command).value_or(true);
+    if (!target)
+        return false;
+    // A list that holds one choice at a time has nothing to select all of.
+    if (auto *items = qobject_cast<QAbstractItemView *>(target); items && command == EditCommand::SelectAll)
+        return items->selectionMode() == QAbstractItemView::MultiSelection
+               || items->selectionMode() == QAbstractItemView::ExtendedSelection;
+    return textWidgetCan(target, command).value_or(true);
 }
 
 bool KRWindowControllerBase::performMenuCommand(const QString &identifier)

@@ -26,7 +26,9 @@
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QListWidget>
@@ -156,11 +158,34 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     EXPECT_EQ(QUrl(source), server.url(QStringLiteral("/samples/cafe.png")));
     popover->close();
 
-    // Its links: the preferences, and the way to the recent projects.
+    // The welcome page's text answers Edit ▸ Select All and Copy.
+    KRMainMenu &menu = KRMainMenu::shared();
+    QApplication::setActiveWindow(gallery->window());
+    gallery->welcomeWebView->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        QWidget *focus = QApplication::focusWidget();
+        return focus && (focus == gallery->welcomeWebView || gallery->welcomeWebView->isAncestorOf(focus));
+    }));
+    menu.validate();
+    ASSERT_TRUE(menu.action(QStringLiteral("selectAll"))->isEnabled());
+    menu.action(QStringLiteral("selectAll"))->trigger();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return gallery->welcomeWebView->hasSelection(); }));
+    menu.validate();
+    ASSERT_TRUE(menu.action(QStringLiteral("copy"))->isEnabled());
+    menu.action(QStringLiteral("copy"))->trigger();
+    EXPECT_TRUE(KRTest::processEventsUntil([] { return QApplication::clipboard()->text().contains(QStringLiteral("Welcome to Korvane")); }));
+
+    // Its links: the preferences (again after their window was closed), and the way to the
+    // recent projects.
     const auto clickLink = [&](const char *href) {
         gallery->welcomeWebView->page()->runJavaScript(
             QStringLiteral("document.querySelector('a[href=\"%1\"]').click()").arg(QString::fromLatin1(href)));
     };
+    clickLink("kr://preferences");
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() != nullptr; }));
+    EXPECT_TRUE(delegate.preferencesWindowController()->window()->isVisible());
+    delegate.preferencesWindowController()->window()->close();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() == nullptr; }));
     clickLink("kr://preferences");
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() != nullptr; }));
     EXPECT_TRUE(delegate.preferencesWindowController()->window()->isVisible());
