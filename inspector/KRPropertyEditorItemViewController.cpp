@@ -212,6 +212,9 @@ void KRPropertyEditorItemViewController::guardFieldEdits(KRBinding &binding, QLi
                 *message = QStringLiteral("\u201C%1\u201D is not a valid %2.").arg(value.toString().trimmed(), propertyName);
             return false;
         });
+        // Once stored, the field shows the text as the model keeps it ("20px" becomes "20").
+        KRBinding *shown = &binding;
+        QObject::connect(field, &QLineEdit::editingFinished, &binding, [shown] { shown->refresh(); });
     }
     KRBinding *source = &binding;
     QObject::connect(&binding, &KRBinding::rejected, field, [source, field, informative](const QString &message) {

@@ -532,6 +532,7 @@ TEST(KRPropertyEditorRows, LengthFieldsStoreWhatThePageNeedsAndRefuseOtherText)
         settle();
         if (c.stored) {
             EXPECT_EQ(normal(attribute(label, property)), QString::fromLatin1(c.stored));
+            EXPECT_EQ(edit->text(), QString::fromLatin1(c.stored)) << "the field shows what is stored";
             EXPECT_TRUE(alerts->shownAlerts().isEmpty());
             continue;
         }
