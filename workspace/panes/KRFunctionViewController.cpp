@@ -301,6 +301,8 @@ void KRFunctionViewController::showPopoverForLine(int line, CERange selection)
             return;
         m_popover = new KRPopover(view);
         m_popover->setBehavior(KRPopover::Behavior::ApplicationDefined);
+        // It only explains: appearing, it must not take the keyboard from the code.
+        m_popover->setAttribute(Qt::WA_ShowWithoutActivating);
         m_popover->setContentWidget(m_helpContent->takeView());
         m_popover->setContentSize(QSize(width, PopoverHeight));
     }
@@ -308,6 +310,7 @@ void KRFunctionViewController::showPopoverForLine(int line, CERange selection)
                                                    function->syntaxErrorForLineNumber(line));
     m_helpContent->loadHTML(html, QUrl::fromLocalFile(KRResources::resourcesDirectory() + QLatin1Char('/')));
     m_popover->showRelativeToRect(anchor, canvas, KRPopover::RightEdge);
+    view->activateWindow();
     view->setFocus();
     m_lastSyntaxErrorLineNumber = line;
 }

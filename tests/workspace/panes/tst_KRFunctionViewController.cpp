@@ -1,5 +1,6 @@
 #include "PanesTestSupport.h"
 
+#include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRProjectSyntaxCheck.h>
@@ -11,6 +12,7 @@
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QTest>
 #include <QTextBlock>
@@ -256,9 +258,15 @@ TEST_F(FunctionEditor, TheErrorPopoverGoesOnAnEditAndWhenTheTabIsLeft)
         postSyntaxCheck();
     };
     markLine5();
+    text().activateWindow();
+    text().setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::focusWidget() == &text(); }));
     editor->showFirstSyntaxError();
     ASSERT_TRUE(editor->popover());
-    text().setFocus();
+    // The explanation only shows: the keyboard stays with the code, so the user can fix it.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), text().window());
+    EXPECT_EQ(QApplication::focusWidget(), &text());
     QTest::keyClicks(&text(), QStringLiteral(";"));
     EXPECT_FALSE(editor->popover()) << "an edit closes it";
     editor->selectRow(3, 1);
