@@ -303,6 +303,7 @@ void KRFunctionViewController::showPopoverForLine(int line, CERange selection)
         m_popover->setBehavior(KRPopover::Behavior::ApplicationDefined);
         // It only explains: appearing, it must not take the keyboard from the code.
         m_popover->setAttribute(Qt::WA_ShowWithoutActivating);
+        m_popover->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
         m_popover->setContentWidget(m_helpContent->takeView());
         m_popover->setContentSize(QSize(width, PopoverHeight));
     }
@@ -364,8 +365,13 @@ void KRFunctionViewController::didSyntaxCheck()
     m_codeEditor->recolor();
     m_errorsOutdated = false;
     const auto function = m_function.lock();
-    if (!function || function->syntaxErrors().isEmpty())
+    if (!function || function->syntaxErrors().isEmpty()) {
         closePopover();
+    } else if (m_textView && m_textView->isVisible()) {
+        // The caret may already stand on a line the check found wrong.
+        const CERange current = m_textView->selectedRange();
+        willChangeSelection(m_textView, current, current);
+    }
 }
 
 void KRFunctionViewController::showFirstSyntaxError()
