@@ -21,6 +21,7 @@
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <widgets/help/KRActionSchemeHandler.h>
 
 #include <QAction>
 #include <QApplication>
@@ -32,6 +33,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTimer>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 #include <csignal>
@@ -50,6 +52,14 @@ KRApplicationDelegate::OpenPanel &appOpenPanel()
     static KRApplicationDelegate::OpenPanel panel;
     return panel;
 }
+
+// Tells the model when the application-wide runtime server answers (again).
+class AppNodeRunnerDelegate final : public KRNodeRunnerDelegate
+{
+public:
+    void nodeRunner(KRNodeRunner *, qint64 startedOnPort) override { KRRuntimeServer::serverDidStart(startedOnPort); }
+    void nodeRunner(KRNodeRunner *, const QString &) override {}
+};
 
 KRCrashReporter *appCrashReporter = nullptr;
 QPointer<KRNodeRunner> appNodeRunner; // the application object owns it
@@ -152,6 +162,11 @@ void KRApplicationDelegate::initialize()
     if (capture && !reporter.enableCrashReporter(&error))
         qWarning("Warning: Could not enable crash reporter: %s", qPrintable(error));
 
+    // Every web view shares the default profile. The in-application scheme's handler goes in
+    // before the first view exists: installed later, it cuts the views already loaded off the
+    // network (design views then could load no library from the runtime server).
+    KRActionSchemeHandler::installIn(QWebEngineProfile::defaultProfile());
+
     setUpProjectBuilder();
     // Plug-in controls join the catalogue before any project opens.
     KRPluginLoader loader;
@@ -169,6 +184,9 @@ void KRApplicationDelegate::initialize()
     appNodeRunner = new KRNodeRunner(qApp);
     appNodeRunner->setRequestedPortNumber(44069);
     KRRuntimeServer::setPortProvider([] { return appNodeRunner ? appNodeRunner->portNumber() : qint64(-1); });
+    // Design views that could not load their libraries yet load them once the server answers.
+    static AppNodeRunnerDelegate runnerDelegate;
+    appNodeRunner->setDelegate(&runnerDelegate);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { KRNodeRunner::endAllServers(); });
     QTimer::singleShot(0, appNodeRunner, [] { appNodeRunner->start(); });
 }
@@ -531,7 +549,9 @@ bool KRApplicationDelegate::terminateAction()
         return false;
     m_terminating = true;
     applicationWillTerminate();
-    QCoreApplication::quit();
+    // Every question has been asked: the windows go without being asked to close (quit()
+    // would ask each one again).
+    QCoreApplication::exit(0);
     return true;
 }
 

@@ -630,12 +630,15 @@ std::shared_ptr<KRPage> KRProject::duplicatePage(const std::shared_ptr<KRPage> &
 void KRProject::didAddPage(const std::shared_ptr<KRPage> &page, const QString &actionName)
 {
     if (KRUndoManager *undo = undoManager()) {
+        // In a group of its own: with none open, the name would go to the previous step.
+        undo->beginUndoGrouping();
         undo->setActionName(actionName);
         const std::weak_ptr<KRProject> weak = weak_from_this();
         undo->registerUndo(page, [weak, page] {
             if (const auto self = weak.lock())
                 self->deletePage(page);
         });
+        undo->endUndoGrouping();
     }
     postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
 }
@@ -650,12 +653,14 @@ void KRProject::deletePage(const std::shared_ptr<KRPage> &page)
     element.detach();
     m_pages.removeOne(page);
     if (KRUndoManager *undo = undoManager()) {
+        undo->beginUndoGrouping();
         undo->setActionName(QStringLiteral("Delete Page"));
         const std::weak_ptr<KRProject> weak = weak_from_this();
         undo->registerUndo(page, [weak, page] {
             if (const auto self = weak.lock())
                 self->undoDeletePage(page);
         });
+        undo->endUndoGrouping();
     }
     settingsObservable().didChange(QStringLiteral("pages"), QVariant());
     postPage(KRProjectDidDeletePageNotification, QStringLiteral("deletedPage"), page);

@@ -21,6 +21,7 @@
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
+#include <platform/webview/KRWebView.h>
 
 #include <KRCopyTree.h>
 #include <KRTestSupport.h>
@@ -109,6 +110,10 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     // The application as main() makes it; its launch runs on the next pass of the event loop.
     KRApplicationStartup startup;
     offer.stop();
+    // A design view made before any other web view, as for a project open at launch.
+    KRWebView early;
+    early.loadEmptyDocument(QUrl::fromLocalFile(KRTest::makeTempDir(QStringLiteral("early")) + QLatin1Char('/')));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return early.isReady(); }));
     EXPECT_TRUE(offered);
     EXPECT_FALSE(reporter.hasPendingCrashReport()) << "a sent report is not offered again";
     ASSERT_NE(KRApplicationDelegate::sharedNodeRunner(), nullptr);
@@ -243,6 +248,27 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     ASSERT_NE(delegate.aboutWindowController(), nullptr);
     EXPECT_TRUE(delegate.aboutWindowController()->window()->isVisible());
 
+    // With the gallery's and the About window's web views up, that first design view still
+    // loads libraries from the runtime server.
+    const qint64 port = KRApplicationDelegate::sharedNodeRunner()->portNumber();
+    ASSERT_GT(port, 0);
+    early.page()->runJavaScript(QStringLiteral("var s = document.createElement('script');"
+                                               " s.src = 'http://127.0.0.1:%1/__kr_bundle/jquery-1.9.0/jquery.min.js';"
+                                               " s.onerror = function () { window.__krFailed = true; };"
+                                               " document.head.appendChild(s);")
+                                    .arg(port));
+    QString outcome;
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        bool done = false;
+        early.page()->runJavaScript(QStringLiteral("window.__krFailed ? 'failed' : typeof jQuery"), [&](const QVariant &value) {
+            outcome = value.toString();
+            done = true;
+        });
+        KRTest::processEventsUntil([&] { return done; });
+        return outcome != QLatin1String("undefined");
+    }, std::chrono::seconds(20)));
+    EXPECT_EQ(outcome.toStdString(), "function");
+
     // Revert reads the package into a fresh window; that project is still one of the open
     // documents, so the review at quit reaches it.
     KRWindowController *sampleWindow = nullptr;
@@ -257,16 +283,42 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     EXPECT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 3);
     EXPECT_EQ(KRDocumentController::sharedDocumentController().documentForPath(destination), sample);
 
-    // Quitting with a changed project asks about it; Don't Save quits.
+    // Quit asks about each changed project once. Cancel keeps everything open; otherwise the
+    // project saved is saved, the other is left as it was, and the application ends without
+    // asking again (its windows are not asked to close).
+    const std::shared_ptr<KRDocument> fresh = KRDocumentController::sharedDocumentController().documentForPath(created);
+    ASSERT_NE(fresh, nullptr);
     sample->undoManager().registerUndo(&delegate, [] {});
-    const qsizetype shownBefore = alerts->shownAlerts().size();
-    for (int i = 0; i < 3; ++i)
-        alerts->scriptButton(QStringLiteral("Don’t Save"));
-    EXPECT_TRUE(delegate.terminateAction());
-    QStringList asked;
-    for (qsizetype i = shownBefore; i < alerts->shownAlerts().size(); ++i)
-        asked << alerts->shownAlerts().at(i).messageText;
-    EXPECT_TRUE(asked.join(u'|').contains(QStringLiteral("“Cafe”"))) << asked.join(u'|').toStdString();
+    fresh->undoManager().registerUndo(&delegate, [] {});
+    const auto quitInTheEventLoop = [&](int &status) {
+        const qsizetype before = alerts->shownAlerts().size();
+        QTimer::singleShot(0, &delegate, [&] {
+            if (!delegate.terminateAction())
+                QCoreApplication::exit(2); // cancelled: the loop would go on
+        });
+        status = QApplication::exec();
+        QStringList asked;
+        for (qsizetype i = before; i < alerts->shownAlerts().size(); ++i)
+            asked << alerts->shownAlerts().at(i).messageText;
+        return asked;
+    };
+    int status = -1;
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    QStringList asked = quitInTheEventLoop(status);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(asked.size(), 1) << asked.join(u'|').toStdString();
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*sample)->isVisible());
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*fresh)->isVisible());
+
+    alerts->scriptButton(QStringLiteral("Don’t Save")); // the first asked; the second saves
+    asked = quitInTheEventLoop(status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(asked.size(), 2) << asked.join(u'|').toStdString();
+    EXPECT_EQ(asked.filter(QStringLiteral("“Cafe”")).size(), 1) << asked.join(u'|').toStdString();
+    EXPECT_EQ(asked.filter(QStringLiteral("“Fresh”")).size(), 1) << asked.join(u'|').toStdString();
+    const bool cafeFirst = asked.first().contains(QStringLiteral("“Cafe”"));
+    EXPECT_EQ(sample->isDocumentEdited(), cafeFirst) << "Don’t Save leaves the project as it was";
+    EXPECT_EQ(fresh->isDocumentEdited(), !cafeFirst) << "Save saves it";
     alerts->clear();
 
     KRApplicationDelegate::setSavePanel(nullptr);
