@@ -27,7 +27,10 @@
 #include <functional>
 #include <optional>
 #include <thread>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <vector>
 
@@ -187,6 +190,59 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
             std::filesystem::last_write_time(QFile::encodeName(target).toStdString(), date, error);
     }
     return true;
+}
+
+// What writing one generated file came to: its size and date, or why it failed.
+struct WrittenFile
+{
+    bool written = false;
+    QString reason;
+    qint64 size = 0;
+    qint64 modified = -1; // milliseconds since the epoch
+};
+
+// Writes the bytes in place (the file made or truncated, its folder made when missing) and
+// marks the file as generated; safe on any thread. Without a sync: a generated file is made
+// again by every build, so a torn write costs a rebuild, never the user's work.
+WrittenFile writeGeneratedBytes(const QByteArray &data, const QString &path)
+{
+    WrittenFile result;
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENOENT) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) {
+        result.reason = qt_error_string(errno);
+        return result;
+    }
+    const char *next = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, next, std::size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            result.reason = n < 0 ? qt_error_string(errno) : QStringLiteral("nothing could be written");
+            ::close(fd);
+            return result;
+        }
+        next += n;
+        left -= n;
+    }
+    struct stat status{};
+    const bool dated = ::fstat(fd, &status) == 0;
+    if (::close(fd) != 0 && errno != EINTR) {
+        result.reason = qt_error_string(errno);
+        return result;
+    }
+    KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
+    result.written = true;
+    result.size = data.size();
+    result.modified = dated ? qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000 : -1;
+    return result;
 }
 
 QString copyErrorMessage(const QString &source, const QString &target)
@@ -411,8 +467,10 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, MadePage &slot)
 }
 
 // Calls work(i) for each i below count, on up to `threads` threads, this one among them;
-// returns when all calls have returned. The calls catch what they throw.
-void forEachPage(std::size_t count, int threads, const std::function<void(std::size_t)> &work)
+// returns when all calls have returned. This thread first does `ownWork` (when given), while
+// the others start on the pages. The calls, and ownWork, catch what they throw.
+void forEachPage(std::size_t count, int threads, const std::function<void(std::size_t)> &work,
+                 const std::function<void()> &ownWork = {})
 {
     const std::size_t helperCount = count > 1 ? std::min<std::size_t>(std::size_t(std::max(threads, 1)), count) - 1 : 0;
     std::atomic<std::size_t> next{0};
@@ -428,6 +486,8 @@ void forEachPage(std::size_t count, int threads, const std::function<void(std::s
     } catch (...) {
         // No more threads to be had: the ones there are, this one among them, do the rest.
     }
+    if (ownWork)
+        ownWork();
     run();
     for (std::thread &helper : helpers)
         helper.join();
@@ -445,32 +505,13 @@ std::vector<MadePage> makePages(KRBuildProject &project, const QList<KRXMLNode> 
     return made;
 }
 
-// The file text of a page, and what stopped it.
-struct PageText
+// A page finished and written on a helper thread: what writing its file came to, and what
+// stopped it.
+struct PageFile
 {
-    QByteArray utf8;
+    WrittenFile file;
     std::exception_ptr exception;
 };
-
-// The file texts of the pages written, the first ones (`serverPages` tells a server page
-// from a plain one for each), side by side like makePages. Every page is released as soon
-// as it is done with: its text made, or none needed.
-std::vector<PageText> pageTexts(std::vector<std::unique_ptr<KRBuildPage>> &pages, const std::vector<bool> &serverPages,
-                                int threads)
-{
-    std::vector<PageText> texts(serverPages.size());
-    forEachPage(pages.size(), threads, [&](std::size_t i) {
-        if (i < texts.size()) {
-            try {
-                texts[i].utf8 = (serverPages[i] ? pages[i]->pageKRML() : pages[i]->pageHTML()).toUtf8();
-            } catch (...) {
-                texts[i].exception = std::current_exception();
-            }
-        }
-        pages[i].reset();
-    });
-    return texts;
-}
 
 } // namespace
 
@@ -554,16 +595,18 @@ KRResult<QString> KRProjectBuilder::buildProject()
     // a library script can depend on one named before it ("js-class.js" before "bluff-src.js").
     const QStringList stylesheetList = sorted(requiredStylesheets);
     const QStringList &scriptList = requiredScripts;
-    for (const auto &page : pages) {
+    const auto linkLibraries = [&](KRBuildPage &page) {
         for (const QString &stylesheet : stylesheetList)
-            page->addCSS(stylesheet);
+            page.addCSS(stylesheet);
         for (const QString &requiredScript : scriptList)
-            page->addExternalScript(requiredScript);
-    }
+            page.addExternalScript(requiredScript);
+    };
 
     KRBuildPage &startPage = *pages.front();
     const bool singlePage = m_project->singlePageDeploy();
     if (singlePage) {
+        for (const auto &page : pages)
+            linkLibraries(*page);
         const std::shared_ptr<DOMElement> startDiv = startPage.pageDivElement();
         const std::shared_ptr<DOMNode> parent = startDiv ? startDiv->parentNode() : nullptr;
         const std::shared_ptr<DOMDocument> document = startDiv ? startDiv->ownerDocument() : nullptr;
@@ -608,94 +651,76 @@ KRResult<QString> KRProjectBuilder::buildProject()
         pageFileNames.append(pageID + (serverPage ? QStringLiteral(".krml") : QStringLiteral(".html")));
         serverPages.push_back(serverPage);
     }
-    const std::vector<PageText> texts = pageTexts(pages, serverPages, m_project->concurrentPageLimit());
-    QString startPagePath;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (texts[i].exception)
-            std::rethrow_exception(texts[i].exception);
-        const QString &fileName = pageFileNames.at(qsizetype(i));
-        const QString path = joinPath(output, fileName);
-        if (i == 0) {
-            m_project->setIndexPage(fileName);
-            startPagePath = path;
+
+    // Each page is finished (linked to the libraries), turned into its file text and written
+    // on a thread of its own, side by side like makePages, and released as soon as it is
+    // done with (its file written, or none needed). Meanwhile this thread writes the other
+    // files, whose texts do not depend on the pages' (the pages only read the project).
+    std::vector<PageFile> pageFiles(serverPages.size());
+    const qsizetype generatedBefore = m_generatedFiles.size();
+    std::optional<KRError> otherFilesError;
+    std::exception_ptr otherFilesException;
+    const auto finishPage = [&](std::size_t i) {
+        try {
+            if (!singlePage)
+                linkLibraries(*pages[i]);
+            if (i < pageFiles.size()) {
+                const QString text = serverPages[i] ? pages[i]->pageKRML() : pages[i]->pageHTML();
+                pageFiles[i].file = writeGeneratedBytes(text.toUtf8(), joinPath(output, pageFileNames.at(qsizetype(i))));
+            }
+        } catch (...) {
+            pageFiles[i].exception = std::current_exception();
         }
-        if (KRResult<void> saved = saveGeneratedFileData(texts[i].utf8, path); !saved)
-            return saved.error();
-    }
-    // A web server shows a folder's "index.html" at the site's root: an export without a
-    // page of that name gets one that opens the start page. A file of the user's keeps it.
-    if (m_exportMode && !pageFileNames.contains(indexFileName)) {
-        const QString indexPath = joinPath(output, indexFileName);
-        if (QFileInfo::exists(indexPath) || QFileInfo(indexPath).isSymLink()) {
-            KR_LOG(QStringLiteral("No index page is written: the web folder has its own %1").arg(indexFileName));
-        } else {
-            if (KRResult<void> saved = saveGeneratedFileString(indexPageHTML(pageFileNames.first()), indexPath); !saved)
-                return saved.error();
-            manifestEntries.insert(indexFileName);
+        pages[i].reset();
+    };
+    forEachPage(pages.size(), m_project->concurrentPageLimit(), finishPage, [&] {
+        try {
+            if (KRResult<void> written = writeFilesBesidePages(pageFileNames, pageIDs, script, pluginRuntimeFiles,
+                                                               manifestEntries);
+                !written)
+                otherFilesError = written.error();
+        } catch (...) {
+            otherFilesException = std::current_exception();
         }
-    }
+    });
 
-    script += userScriptFooter();
-    if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSMinimize"))) {
-        KRResult<QString> minified = m_minifier ? m_minifier(script) : KRUglifyJavaScript().uglifyJavaScript(script);
-        if (minified)
-            script = minified.value();
-        else
-            KR_LOG(QStringLiteral("The generated script is saved unminified: %1").arg(minified.error().toString()));
-    }
-    if (KRResult<void> saved = saveGeneratedFileString(script, joinPath(output, userScriptsFileName)); !saved)
-        return saved.error();
-    manifestEntries.insert(userScriptsFileName);
-
-    const QString themeName = m_project->defaultTheme();
-    if (!themeName.isEmpty()) {
-        const std::shared_ptr<KRProjectResource> theme = m_project->resourceForThemeName(themeName);
-        const std::optional<QString> contents = theme ? theme->stringContents() : std::nullopt;
-        if (!contents) {
-            KR_LOG(QStringLiteral("The default theme %1 has no readable style sheet; no theme file is written")
-                       .arg(themeName));
-        } else {
-            const QVariantMap urls = m_project->jqmURLs();
-            const QString imageRoot = (m_project->publishBuildMode() || m_exportMode)
-                ? urls.value(QStringLiteral("urlRoot")).toString()
-                : urls.value(QStringLiteral("localPathRoot")).toString();
-            QString css = *contents;
-            css.replace(QStringLiteral("url(images/"), QStringLiteral("url(%1/images/").arg(imageRoot));
-            const QString themePath = joinPath(output, theme->themeRelativePath());
-            if (KRResult<void> saved = saveGeneratedFileString(css, themePath); !saved)
-                return saved.error();
-        }
-    }
-
-    if (m_project->sitemap()) {
-        if (KRResult<void> built = buildSitemap(pageFileNames); !built)
-            return built.error();
-    }
-
-    for (const QString &fileName : pageFileNames)
-        manifestEntries.insert(fileName);
-
-    copyBundleResource(runtimeScriptResource);
-    manifestEntries.insert(runtimeScriptName);
-
-    // Each run-time script is copied under its file name: never over a file this build
-    // writes, nor over another plug-in's script of that name (the plug-in loader refuses
-    // both; a plug-in loaded some other way is checked here).
-    QHash<QString, QString> copiedRuntimeFiles; // file name -> source
-    for (const QString &file : pluginRuntimeFiles) {
-        const QString fileName = QFileInfo(file).fileName();
-        if (KRProjectResource::isGeneratedFileName(fileName, pageIDs)) {
-            KR_LOG(QStringLiteral("The plug-in script %1 is not copied: the build writes a file of that name").arg(file));
+    // What the page threads wrote is listed before the other files, as though written first,
+    // whatever failed; the first failure in that order then stops the build.
+    QList<GeneratedFile> pageEntries;
+    std::exception_ptr pageException;
+    std::optional<KRError> pageError;
+    for (std::size_t i = 0; i < pageFiles.size(); ++i) {
+        const bool failedBefore = pageException || pageError;
+        if (pageFiles[i].exception) {
+            if (!failedBefore)
+                pageException = pageFiles[i].exception;
             continue;
         }
-        if (const QString other = copiedRuntimeFiles.value(fileName); !other.isEmpty()) {
-            KR_LOG(QStringLiteral("The plug-in script %1 is not copied: %2 has the same name").arg(file, other));
-            continue;
-        }
-        copiedRuntimeFiles.insert(fileName, file);
-        copyResource(file);
-        manifestEntries.insert(fileName);
+        const WrittenFile &file = pageFiles[i].file;
+        if (file.written)
+            pageEntries.append(GeneratedFile{pageFileNames.at(qsizetype(i)), file.size, file.modified});
+        else if (!failedBefore)
+            pageError = writeError(joinPath(output, pageFileNames.at(qsizetype(i))), file.reason);
     }
+    std::vector<PageFile>().swap(pageFiles);
+    if (pageException || pageError) {
+        // As though the build had stopped at the page: the files written beside the pages go.
+        for (qsizetype i = generatedBefore; i < m_generatedFiles.size(); ++i)
+            QFile::remove(joinPath(output, m_generatedFiles.at(i).name));
+        m_generatedFiles.resize(generatedBefore);
+    }
+    for (qsizetype i = 0; i < pageEntries.size(); ++i)
+        m_generatedFiles.insert(generatedBefore + i, pageEntries.at(i));
+    if (pageException)
+        std::rethrow_exception(pageException);
+    if (pageError)
+        return *pageError;
+    if (otherFilesException)
+        std::rethrow_exception(otherFilesException);
+    if (otherFilesError)
+        return *otherFilesError;
+    m_project->setIndexPage(pageFileNames.first());
+    const QString startPagePath = joinPath(output, pageFileNames.first());
 
     // The user's own files, read again so that the list holds what is there now. Folders are
     // listed by their files; staged library copies come in through the required sets above.
@@ -729,6 +754,91 @@ KRResult<QString> KRProjectBuilder::buildProject()
 
     m_project->reloadResources();
     return startPagePath;
+}
+
+// The files written while the pages are: the index page of an export, the user script, the
+// theme, the sitemap and the copies of the object runtime and the plug-ins' run-time
+// scripts. Main thread.
+KRResult<void> KRProjectBuilder::writeFilesBesidePages(const QStringList &pageFileNames, const QStringList &pageIDs,
+                                                      QString &script, const QStringList &pluginRuntimeFiles,
+                                                      QSet<QString> &manifestEntries)
+{
+    const QString output = resolvedOutputDirectory();
+    // A web server shows a folder's "index.html" at the site's root: an export without a
+    // page of that name gets one that opens the start page. A file of the user's keeps it.
+    if (m_exportMode && !pageFileNames.contains(indexFileName)) {
+        const QString indexPath = joinPath(output, indexFileName);
+        if (QFileInfo::exists(indexPath) || QFileInfo(indexPath).isSymLink()) {
+            KR_LOG(QStringLiteral("No index page is written: the web folder has its own %1").arg(indexFileName));
+        } else {
+            if (KRResult<void> saved = saveGeneratedFileString(indexPageHTML(pageFileNames.first()), indexPath); !saved)
+                return saved;
+            manifestEntries.insert(indexFileName);
+        }
+    }
+
+    script += userScriptFooter();
+    if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSMinimize"))) {
+        KRResult<QString> minified = m_minifier ? m_minifier(script) : KRUglifyJavaScript().uglifyJavaScript(script);
+        if (minified)
+            script = minified.value();
+        else
+            KR_LOG(QStringLiteral("The generated script is saved unminified: %1").arg(minified.error().toString()));
+    }
+    if (KRResult<void> saved = saveGeneratedFileString(script, joinPath(output, userScriptsFileName)); !saved)
+        return saved;
+    manifestEntries.insert(userScriptsFileName);
+
+    const QString themeName = m_project->defaultTheme();
+    if (!themeName.isEmpty()) {
+        const std::shared_ptr<KRProjectResource> theme = m_project->resourceForThemeName(themeName);
+        const std::optional<QString> contents = theme ? theme->stringContents() : std::nullopt;
+        if (!contents) {
+            KR_LOG(QStringLiteral("The default theme %1 has no readable style sheet; no theme file is written")
+                       .arg(themeName));
+        } else {
+            const QVariantMap urls = m_project->jqmURLs();
+            const QString imageRoot = (m_project->publishBuildMode() || m_exportMode)
+                ? urls.value(QStringLiteral("urlRoot")).toString()
+                : urls.value(QStringLiteral("localPathRoot")).toString();
+            QString css = *contents;
+            css.replace(QStringLiteral("url(images/"), QStringLiteral("url(%1/images/").arg(imageRoot));
+            const QString themePath = joinPath(output, theme->themeRelativePath());
+            if (KRResult<void> saved = saveGeneratedFileString(css, themePath); !saved)
+                return saved;
+        }
+    }
+
+    if (m_project->sitemap()) {
+        if (KRResult<void> built = buildSitemap(pageFileNames); !built)
+            return built;
+    }
+
+    for (const QString &fileName : pageFileNames)
+        manifestEntries.insert(fileName);
+
+    copyBundleResource(runtimeScriptResource);
+    manifestEntries.insert(runtimeScriptName);
+
+    // Each run-time script is copied under its file name: never over a file this build
+    // writes, nor over another plug-in's script of that name (the plug-in loader refuses
+    // both; a plug-in loaded some other way is checked here).
+    QHash<QString, QString> copiedRuntimeFiles; // file name -> source
+    for (const QString &file : pluginRuntimeFiles) {
+        const QString fileName = QFileInfo(file).fileName();
+        if (KRProjectResource::isGeneratedFileName(fileName, pageIDs)) {
+            KR_LOG(QStringLiteral("The plug-in script %1 is not copied: the build writes a file of that name").arg(file));
+            continue;
+        }
+        if (const QString other = copiedRuntimeFiles.value(fileName); !other.isEmpty()) {
+            KR_LOG(QStringLiteral("The plug-in script %1 is not copied: %2 has the same name").arg(file, other));
+            continue;
+        }
+        copiedRuntimeFiles.insert(fileName, file);
+        copyResource(file);
+        manifestEntries.insert(fileName);
+    }
+    return {};
 }
 
 QString KRProjectBuilder::indexPageHTML(const QString &startPageFileName)
@@ -820,36 +930,24 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileString(const QString &text, co
     return saveGeneratedFileData(text.toUtf8(), path);
 }
 
+KRError KRProjectBuilder::writeError(const QString &path, const QString &reason)
+{
+    const QString message = QStringLiteral("The file \u201C%1\u201D could not be written: %2")
+                                .arg(QFileInfo(path).fileName(), reason);
+    KR_LOG(QStringLiteral("%1 (%2)").arg(message, path));
+    return KRError(errorDomain, WriteError, message, {{QStringLiteral("path"), path}});
+}
+
 KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, const QString &path)
 {
-    // Written in place, without a sync: a generated file is made again by every build, so a
-    // torn write costs a rebuild, never the user's work. Every failure is reported.
-    QFile file(path);
-    bool opened = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (!opened) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
-            opened = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    }
-    bool written = opened && file.write(data) == data.size();
-    if (file.isOpen()) {
-        written = file.flush() && written;
-        file.close();
-        written = written && file.error() == QFileDevice::NoError;
-    }
-    if (!written) {
-        const QString reason = file.errorString();
-        const QString message = QStringLiteral("The file \u201C%1\u201D could not be written: %2")
-                                    .arg(QFileInfo(path).fileName(), reason);
-        KR_LOG(QStringLiteral("%1 (%2)").arg(message, path));
-        return KRError(errorDomain, WriteError, message, {{QStringLiteral("path"), path}});
-    }
-    KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
+    const WrittenFile written = writeGeneratedBytes(data, path);
+    if (!written.written)
+        return writeError(path, written.reason);
     // Listed too, for file systems that keep no marks.
     const QFileInfo info(path);
     if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(resolvedOutputDirectory()).absoluteFilePath())
         && isPlainFileName(info.fileName())) {
-        const GeneratedFile file{info.fileName(), qint64(data.size()), modifiedMSecs(path)};
+        const GeneratedFile file{info.fileName(), written.size, written.modified};
         const auto same = std::find_if(m_generatedFiles.begin(), m_generatedFiles.end(),
                                        [&](const GeneratedFile &listed) { return listed.name == file.name; });
         if (same != m_generatedFiles.end())

@@ -27,7 +27,8 @@ inline const QString KRWillBuildDocumentNotification = QStringLiteral("KRWillBui
 // into a folder of the user's choice, with an "index.html" that opens the start page unless a
 // page or a file of the user's has that name. One builder serves one build (and one export); main
 // thread only. Pages are made and written out on several threads at once when the project
-// allows it (KRBuildProject::concurrentPageLimit); files are written from the calling thread.
+// allows it (KRBuildProject::concurrentPageLimit), each page's file written by the thread that
+// made its text; the other files are written from the calling thread meanwhile.
 //
 // Files the builder writes carry the mark "com.korvane.generatedFile" (removed by the next
 // build); library, runtime and plug-in files it copies carry "com.korvane.stagedFile" and keep
@@ -127,6 +128,9 @@ private:
     class BuildRun;
 
     KRResult<QString> buildProject();
+    KRResult<void> writeFilesBesidePages(const QStringList &pageFileNames, const QStringList &pageIDs, QString &script,
+                                         const QStringList &pluginRuntimeFiles, QSet<QString> &manifestEntries);
+    static KRError writeError(const QString &path, const QString &reason);
     QString resolvedOutputDirectory();
     QString deviceInformationJSON() const;
     static void showError(const QString &message, const QString &informativeText);
