@@ -193,7 +193,9 @@ void NetHTTPRequest::startRequest()
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &NetHTTPRequest::curlWrite);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, isBandwidthThrottled() ? 16384L : 262144L);
+    // A throttled transfer reads in small steps; any other takes what the socket holds in
+    // one read, for one write of the body file per megabyte at most.
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, isBandwidthThrottled() ? 16384L : 1048576L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, d->validatesSecureCertificate ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, d->validatesSecureCertificate ? 2L : 0L);
 

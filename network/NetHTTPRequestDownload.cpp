@@ -6,6 +6,22 @@
 
 using namespace nethttp;
 
+namespace {
+
+// A new file name beside the destination, so that the finished file takes the destination's
+// place by a rename on the same file system instead of being copied there; in the process's
+// temporary folder when the destination's folder is missing (the move then reports it).
+QString temporaryPathBeside(const QString &destination)
+{
+    const QFileInfo info(destination);
+    const QString folder = info.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return temporaryPath();
+    return QDir(folder).filePath(QStringLiteral(".%1.download").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+}
+
+} // namespace
+
 // ---------------------------------------------------------------- bodies, download files and resume
 
 // Where the body of a download goes, once the headers are read. An error status keeps its body
@@ -101,7 +117,7 @@ void NetHTTPRequest::rememberResumeValidator()
 bool NetHTTPRequest::openDownloadFiles()
 {
     if (d->temporaryFileDownloadPath.isEmpty())
-        d->temporaryFileDownloadPath = temporaryPath();
+        d->temporaryFileDownloadPath = temporaryPathBeside(d->downloadDestinationPath);
     const bool append = d->appendToPartial;
     d->fileDownloadOutputStream = std::make_unique<QFile>(d->temporaryFileDownloadPath);
     if (!d->fileDownloadOutputStream->open(append ? QIODevice::Append : (QIODevice::WriteOnly | QIODevice::Truncate)))
@@ -110,7 +126,7 @@ bool NetHTTPRequest::openDownloadFiles()
         rememberResumeValidator();
     if (isResponseCompressed() && !d->shouldWaitToInflateCompressedResponses) {
         if (d->temporaryUncompressedDataDownloadPath.isEmpty())
-            d->temporaryUncompressedDataDownloadPath = temporaryPath();
+            d->temporaryUncompressedDataDownloadPath = temporaryPathBeside(d->downloadDestinationPath);
         d->inflatedFileDownloadOutputStream = std::make_unique<QFile>(d->temporaryUncompressedDataDownloadPath);
         if (!d->inflatedFileDownloadOutputStream->open(QIODevice::WriteOnly | QIODevice::Truncate))
             return false;
@@ -130,7 +146,7 @@ KRError NetHTTPRequest::finishDownloadFile(bool wroteFile, bool inflatedStreamEn
     }
     if (!wroteFile) {
         // An empty body still produces the file.
-        const QString empty = temporaryPath();
+        const QString empty = temporaryPathBeside(d->downloadDestinationPath);
         QFile f(empty);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return errorWithCode(FileManagementError, QStringLiteral("Failed to write to file at path '%1'").arg(empty));
@@ -140,7 +156,7 @@ KRError NetHTTPRequest::finishDownloadFile(bool wroteFile, bool inflatedStreamEn
     KRError error;
     QString inflated;
     if (d->shouldWaitToInflateCompressedResponses) {
-        inflated = temporaryPath();
+        inflated = temporaryPathBeside(d->downloadDestinationPath);
         NetDataDecompressor::uncompressDataFromFile(d->temporaryFileDownloadPath, inflated, &error);
     } else {
         inflated = d->temporaryUncompressedDataDownloadPath;

@@ -443,6 +443,31 @@ TEST_F(NetHTTPRequestTest, DownloadToFileAndResumeWithRange)
     EXPECT_EQ(KRTest::readFile(dest), body);
 }
 
+// The body is written beside the destination and renamed into place: whatever the answer,
+// nothing else is left in the destination's folder.
+TEST_F(NetHTTPRequestTest, DownloadToFileLeavesNothingBesideTheDestination)
+{
+    const QByteArray body(100000, 'x');
+    server.route("/whole", [body](const KRTestRequest &) { return KRTestResponse::text(body); });
+    server.route("/empty", [](const KRTestRequest &) { return KRTestResponse::text(""); });
+    server.route("/cut", [body](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text(body);
+        r.dropAfterBodyBytes = 50000;
+        return r;
+    });
+    const QString dir = KRTest::makeTempDir();
+    for (const char *name : {"whole", "empty", "cut"}) {
+        auto r = NetHTTPRequest::requestWithURL(server.url(QStringLiteral("/") + QString::fromLatin1(name)));
+        r->setDownloadDestinationPath(dir + "/" + QString::fromLatin1(name) + ".bin");
+        r->setNumberOfTimesToRetryOnTimeout(0);
+        r->startSynchronous();
+        EXPECT_EQ(bool(r->error()), qstrcmp(name, "cut") == 0) << name;
+    }
+    EXPECT_EQ(KRTest::readFile(dir + "/whole.bin"), body);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{QStringLiteral("empty.bin"), QStringLiteral("whole.bin")}));
+}
+
 TEST_F(NetHTTPRequestTest, ResumeContinuesOnlyAMatchingPartialFile)
 {
     const QByteArray body = QByteArray("0123456789").repeated(100);
@@ -564,7 +589,7 @@ TEST_F(NetHTTPRequestTest, CorruptGzipBodyFailsAndLeavesNothing)
                 EXPECT_EQ(r->error().domain(), NetHTTPRequest::errorDomain) << where;
                 EXPECT_EQ(r->error().code(), NetHTTPRequest::CompressionError) << where;
                 EXPECT_EQ(KRTest::readFile(dest), QByteArray("good")) << where;
-                EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("out.txt")}) << where;
+                EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("out.txt")}) << where;
             }
         }
     }
@@ -916,7 +941,7 @@ TEST(NetHTTPRequestBody, GzipDownloadToAFileIsInflated)
         ASSERT_FALSE(r->error()) << r->error().toString().toStdString();
         EXPECT_EQ(KRTest::readFile(dir + "/out.txt"), text) << deferred;
     }
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("out.txt")});
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("out.txt")});
     server.stop();
 }
 
