@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 class DOMElement;
 class KRProjectResource;
@@ -50,6 +51,11 @@ public:
     // The HTML file text, and the server page file text.
     virtual QString pageHTML() = 0;
     virtual QString pageKRML() = 0;
+    // The HTML file text of a page not yet linked to the project's libraries, with the
+    // placeholder (a comment holding the text) where addCSS and addExternalScript put their
+    // elements: the text the project's libraryLinksText gives goes in its place. The page may
+    // be changed. Null when the page cannot do this: the builder then links it first.
+    virtual QString pageHTMLWithLibraryPlaceholder(const QString &) { return {}; }
 };
 
 // What the builder needs of a project. The project model's adapter implements it over
@@ -71,6 +77,14 @@ public:
     // to userScripts: 1 unless the project's pages are safe to make side by side. The
     // threads only read the project while the build runs.
     virtual int concurrentPageLimit() const { return 1; }
+
+    // What addCSS for each style sheet and then addExternalScript for each script add to a
+    // page's HTML text; none when the pages cannot be written before they are linked
+    // (KRBuildPage::pageHTMLWithLibraryPlaceholder).
+    virtual std::optional<QString> libraryLinksText(const QStringList &, const QStringList &) const
+    {
+        return std::nullopt;
+    }
 
     // The web folder (the build's default output folder); empty when there is none.
     virtual QString webFolderPath() = 0;

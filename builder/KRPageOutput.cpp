@@ -10,6 +10,7 @@
 #include <model/KRProject.h>
 #include <platform/dom/DOMCSSRule.h>
 #include <platform/dom/DOMCSSStyleSheet.h>
+#include <platform/dom/DOMComment.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRException.h>
@@ -394,6 +395,24 @@ QString KRPageOutput::pageHTML()
             makeRelative(html, package);
     }
     return html;
+}
+
+QString KRPageOutput::pageHTMLWithLibraryPlaceholder(const QString &placeholder)
+{
+    m_page->headElement()->appendChild(m_page->domDocument()->createComment(placeholder));
+    return pageHTML();
+}
+
+QString KRPageOutput::libraryLinksText(const QStringList &stylesheets, const QStringList &scripts)
+{
+    // Elements are written out alike whatever their document and place.
+    const std::shared_ptr<DOMDocument> document = DOMDocument::createHTMLDocument();
+    QString text;
+    for (const QString &stylesheet : stylesheets)
+        text += KRPage::stylesheetLinkElement(*document, stylesheet)->outerHTML();
+    for (const QString &script : scripts)
+        text += KRPage::externalScriptElement(*document, script)->outerHTML();
+    return text;
 }
 
 QString KRPageOutput::pageKRML()

@@ -67,6 +67,9 @@ public:
     // The server page file: the project's page map, the page's HTML and its onGET/onPOST
     // handlers, each in a CDATA section.
     QString pageKRML() override;
+    QString pageHTMLWithLibraryPlaceholder(const QString &placeholder) override;
+    // The HTML of the elements addCSS and addExternalScript add to a page, in that order.
+    static QString libraryLinksText(const QStringList &stylesheets, const QStringList &scripts);
 
     // Where plug-in classes keep their data: the plug-in's folder and its "runtimeSource"
     // list. Without a provider of its own (an empty one puts the default back) the data of

@@ -44,6 +44,12 @@ int KRProjectBuildSource::concurrentPageLimit() const
     return m_concurrentPageLimit > 0 ? m_concurrentPageLimit : std::clamp(QThread::idealThreadCount(), 1, 8);
 }
 
+std::optional<QString> KRProjectBuildSource::libraryLinksText(const QStringList &stylesheets,
+                                                              const QStringList &scripts) const
+{
+    return KRPageOutput::libraryLinksText(stylesheets, scripts);
+}
+
 QString KRProjectBuildSource::webFolderPath()
 {
     const auto folder = m_project->webFolder();

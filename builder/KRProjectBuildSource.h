@@ -22,6 +22,7 @@ public:
     KRXMLDocument xmlDocument() const override;
     KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
     int concurrentPageLimit() const override;
+    std::optional<QString> libraryLinksText(const QStringList &stylesheets, const QStringList &scripts) const override;
     QString webFolderPath() override;
     QString startPage() const override;
     bool singlePageDeploy() const override;

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QUuid>
 
 #include <algorithm>
 #include <atomic>
@@ -28,8 +29,10 @@
 #include <optional>
 #include <thread>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <filesystem>
 #include <vector>
@@ -201,10 +204,11 @@ struct WrittenFile
     qint64 modified = -1; // milliseconds since the epoch
 };
 
-// Writes the bytes in place (the file made or truncated, its folder made when missing) and
-// marks the file as generated; safe on any thread. Without a sync: a generated file is made
-// again by every build, so a torn write costs a rebuild, never the user's work.
-WrittenFile writeGeneratedBytes(const QByteArray &data, const QString &path)
+// Writes the parts one after the other in place (the file made or truncated, its folder made
+// when missing) and marks the file as generated; safe on any thread. Without a sync: a
+// generated file is made again by every build, so a torn write costs a rebuild, never the
+// user's work.
+WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, const QString &path)
 {
     WrittenFile result;
     const QByteArray name = QFile::encodeName(path);
@@ -218,10 +222,14 @@ WrittenFile writeGeneratedBytes(const QByteArray &data, const QString &path)
         result.reason = qt_error_string(errno);
         return result;
     }
-    const char *next = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, next, std::size_t(left));
+    std::vector<iovec> pieces;
+    for (const QByteArrayView part : parts) {
+        if (!part.isEmpty())
+            pieces.push_back({const_cast<char *>(part.data()), std::size_t(part.size())});
+        result.size += part.size();
+    }
+    for (std::size_t first = 0; first < pieces.size();) {
+        const ssize_t n = ::writev(fd, pieces.data() + first, int(std::min<std::size_t>(pieces.size() - first, IOV_MAX)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -229,8 +237,16 @@ WrittenFile writeGeneratedBytes(const QByteArray &data, const QString &path)
             ::close(fd);
             return result;
         }
-        next += n;
-        left -= n;
+        // Past what was written: whole pieces, then into the next.
+        for (std::size_t left = std::size_t(n); left > 0;) {
+            iovec &piece = pieces[first];
+            const std::size_t taken = std::min(left, piece.iov_len);
+            piece.iov_base = static_cast<char *>(piece.iov_base) + taken;
+            piece.iov_len -= taken;
+            left -= taken;
+            if (piece.iov_len == 0)
+                ++first;
+        }
     }
     struct stat status{};
     const bool dated = ::fstat(fd, &status) == 0;
@@ -240,7 +256,6 @@ WrittenFile writeGeneratedBytes(const QByteArray &data, const QString &path)
     }
     KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
     result.written = true;
-    result.size = data.size();
     result.modified = dated ? qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000 : -1;
     return result;
 }
@@ -432,20 +447,52 @@ void KRProjectBuilder::deleteListedGeneratedFiles()
 namespace {
 
 // One page of a build, made with its block of the user script and what it needs; or what
-// stopped it.
+// stopped it. A plain page whose file text could be made at once (all but the links to the
+// project's libraries, which are known once every page is made) is released then, and only
+// its text is kept.
 struct MadePage
 {
     std::optional<KRResult<std::unique_ptr<KRBuildPage>>> page;
+    QString pageID;
+    bool serverPage = false;
     QString script;
     QStringList pluginRuntimeFiles;
     QSet<QString> manifestResources;
     QStringList requiredScripts;
     QSet<QString> requiredStylesheets;
     QSet<QString> requiredResources;
+    QByteArray text;                  // the UTF-8 file text made at once
+    qsizetype linksAt = -1;           // where the library links go in it; -1: no text made
+    std::exception_ptr textException; // what making the text threw
     std::exception_ptr exception;
 };
 
-void makePage(KRBuildProject &project, const KRXMLNode &element, MadePage &slot)
+// Makes the page's file text with the placeholder where the library links go, and releases
+// the page, while what it is made of is fresh in this thread's memory.
+void makeTextAtOnce(KRBuildPage &page, const QString &placeholder, MadePage &slot)
+{
+    try {
+        const QString text = page.pageHTMLWithLibraryPlaceholder(placeholder);
+        if (text.isNull())
+            return; // the page is linked and written as it is
+        QByteArray utf8 = text.toUtf8();
+        const QByteArray comment = "<!--" + placeholder.toUtf8() + "-->";
+        const qsizetype at = utf8.indexOf(comment);
+        if (at < 0)
+            krRaise(KRExceptionName::InternalInconsistency, QStringLiteral("the page text has no place for the library links"));
+        utf8.remove(at, comment.size());
+        slot.text = std::move(utf8);
+        slot.linksAt = at;
+    } catch (...) {
+        slot.textException = std::current_exception();
+    }
+    slot.page->value().reset();
+}
+
+// `placeholder`: the text of the comment that stands for the library links in a plain page
+// made at once; empty when pages are linked first.
+void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode, const QString &placeholder,
+              MadePage &slot)
 {
     try {
         slot.page.emplace(project.makeOutputPage(element));
@@ -459,6 +506,10 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, MadePage &slot)
             slot.requiredScripts = page.requiredObjectScripts();
             slot.requiredStylesheets = page.requiredStylesheets();
             slot.requiredResources = page.requiredResources();
+            slot.pageID = page.pageID();
+            slot.serverPage = page.serverScriptsEnabled() && !exportMode;
+            if (!placeholder.isEmpty() && !slot.serverPage)
+                makeTextAtOnce(page, placeholder, slot);
         }
     } catch (...) {
         slot.page.reset();
@@ -497,11 +548,13 @@ void forEachPage(std::size_t count, int threads, const std::function<void(std::s
 // each takes a fair share of a build, and what one page makes is its own. Whatever happens,
 // the build goes on with the first page (in document order) that failed, as a one-by-one
 // build would.
-std::vector<MadePage> makePages(KRBuildProject &project, const QList<KRXMLNode> &elements)
+std::vector<MadePage> makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool exportMode,
+                                const QString &placeholder)
 {
     std::vector<MadePage> made(std::size_t(elements.size()));
-    forEachPage(made.size(), project.concurrentPageLimit(),
-                [&](std::size_t i) { makePage(project, elements.at(qsizetype(i)), made[i]); });
+    forEachPage(made.size(), project.concurrentPageLimit(), [&](std::size_t i) {
+        makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, made[i]);
+    });
     return made;
 }
 
@@ -552,7 +605,15 @@ KRResult<QString> KRProjectBuilder::buildProject()
     // The pages read the user defaults: made here if they are not yet, as a QObject belongs
     // to the thread that makes it.
     KRUserDefaults::sharedInstance();
-    std::vector<MadePage> made = makePages(*m_project, pageElements);
+    // Plain pages are written out as soon as they are made, but for the links to the libraries
+    // (a placeholder stands for them until every page is made and they are known); pages of a
+    // single-page deploy are all needed at once.
+    const bool singlePage = m_project->singlePageDeploy();
+    const QString placeholder = !singlePage && m_project->libraryLinksText({}, {})
+        ? QStringLiteral("kr-library-links-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
+        : QString();
+    std::vector<MadePage> made = makePages(*m_project, pageElements, m_exportMode, placeholder);
+    std::vector<MadePage *> ordered; // as `pages`
     for (qsizetype index = 0; index < pageElements.size(); ++index) {
         MadePage &slot = made[std::size_t(index)];
         if (slot.exception)
@@ -564,7 +625,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
             KR_LOG(reason);
             return KRError(errorDomain, PageError, reason, {{QStringLiteral("pageID"), pageID}});
         }
-        std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value();
+        std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value(); // null once written out
         script += slot.script;
 
         for (const QString &file : std::as_const(slot.pluginRuntimeFiles)) {
@@ -584,10 +645,13 @@ KRResult<QString> KRProjectBuilder::buildProject()
 
         // Document order, with the start page moved to the front (the first page leads when
         // the start page is unset or names no page).
-        if (!startPageID.isEmpty() && page->pageID() == startPageID)
+        if (!startPageID.isEmpty() && slot.pageID == startPageID) {
             pages.insert(pages.begin(), std::move(page));
-        else
+            ordered.insert(ordered.begin(), &slot);
+        } else {
             pages.push_back(std::move(page));
+            ordered.push_back(&slot);
+        }
     }
 
     // Every page links what any page of the project needs: style sheets sorted, so builds are
@@ -602,9 +666,8 @@ KRResult<QString> KRProjectBuilder::buildProject()
             page.addExternalScript(requiredScript);
     };
 
-    KRBuildPage &startPage = *pages.front();
-    const bool singlePage = m_project->singlePageDeploy();
     if (singlePage) {
+        KRBuildPage &startPage = *pages.front();
         for (const auto &page : pages)
             linkLibraries(*page);
         const std::shared_ptr<DOMElement> startDiv = startPage.pageDivElement();
@@ -634,13 +697,13 @@ KRResult<QString> KRProjectBuilder::buildProject()
     // names. The page id is the file name: only an identifier may be one, so no page writes
     // outside the output folder or over another page's file.
     QStringList pageIDs;
-    for (const auto &page : pages)
-        pageIDs.append(page->pageID());
+    for (const MadePage *slot : ordered)
+        pageIDs.append(slot->pageID);
     QStringList pageFileNames;
     std::vector<bool> serverPages;
     for (std::size_t i = 0; i < (singlePage ? 1 : pages.size()); ++i) {
         const QString &pageID = pageIDs.at(qsizetype(i));
-        const bool serverPage = pages[i]->serverScriptsEnabled() && !m_exportMode;
+        const bool serverPage = ordered[i]->serverPage;
         if (!KRJavaScript::isValidIdentifier(pageID) || pageFileNames.contains(pageID + QStringLiteral(".html"))
             || pageFileNames.contains(pageID + QStringLiteral(".krml"))) {
             const QString reason = QStringLiteral("The page id %1 cannot be a file name: it is no identifier or is taken.")
@@ -660,18 +723,32 @@ KRResult<QString> KRProjectBuilder::buildProject()
     const qsizetype generatedBefore = m_generatedFiles.size();
     std::optional<KRError> otherFilesError;
     std::exception_ptr otherFilesException;
+    const QByteArray links = placeholder.isEmpty()
+        ? QByteArray()
+        : m_project->libraryLinksText(stylesheetList, scriptList).value_or(QString()).toUtf8();
     const auto finishPage = [&](std::size_t i) {
+        MadePage &slot = *ordered[i];
         try {
-            if (!singlePage)
-                linkLibraries(*pages[i]);
-            if (i < pageFiles.size()) {
-                const QString text = serverPages[i] ? pages[i]->pageKRML() : pages[i]->pageHTML();
-                pageFiles[i].file = writeGeneratedBytes(text.toUtf8(), joinPath(output, pageFileNames.at(qsizetype(i))));
+            if (slot.textException)
+                std::rethrow_exception(slot.textException);
+            const QString path = i < pageFiles.size() ? joinPath(output, pageFileNames.at(qsizetype(i))) : QString();
+            if (slot.linksAt >= 0) {
+                const QByteArrayView text(slot.text);
+                pageFiles[i].file = writeGeneratedParts({text.first(slot.linksAt), links, text.sliced(slot.linksAt)}, path);
+            } else {
+                if (!singlePage)
+                    linkLibraries(*pages[i]);
+                if (i < pageFiles.size()) {
+                    const QString text = serverPages[i] ? pages[i]->pageKRML() : pages[i]->pageHTML();
+                    pageFiles[i].file = writeGeneratedParts({text.toUtf8()}, path);
+                }
             }
         } catch (...) {
-            pageFiles[i].exception = std::current_exception();
+            if (i < pageFiles.size())
+                pageFiles[i].exception = std::current_exception();
         }
         pages[i].reset();
+        slot.text = QByteArray();
     };
     forEachPage(pages.size(), m_project->concurrentPageLimit(), finishPage, [&] {
         try {
@@ -940,7 +1017,7 @@ KRError KRProjectBuilder::writeError(const QString &path, const QString &reason)
 
 KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, const QString &path)
 {
-    const WrittenFile written = writeGeneratedBytes(data, path);
+    const WrittenFile written = writeGeneratedParts({data}, path);
     if (!written.written)
         return writeError(path, written.reason);
     // Listed too, for file systems that keep no marks.

@@ -665,22 +665,32 @@ void KRPage::rerunDesignSetUps(const std::shared_ptr<KRObject> &object)
         queueDesignSetUp(restored, m_designSetUps[restored].block);
 }
 
-void KRPage::addExternalScript(const QString &source)
+std::shared_ptr<DOMElement> KRPage::externalScriptElement(DOMDocument &document, const QString &source)
 {
-    auto script = m_domDocument->createElement(QStringLiteral("script"));
+    auto script = document.createElement(QStringLiteral("script"));
     script->setAttribute(QStringLiteral("src"), source);
     if (source.endsWith(QLatin1String(".coffee")))
         script->setAttribute(QStringLiteral("type"), QStringLiteral("text/coffeescript"));
-    m_headElement->appendChild(script);
+    return script;
+}
+
+std::shared_ptr<DOMElement> KRPage::stylesheetLinkElement(DOMDocument &document, const QString &href)
+{
+    auto link = document.createElement(QStringLiteral("link"));
+    link->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
+    link->setAttribute(QStringLiteral("href"), href);
+    return link;
+}
+
+void KRPage::addExternalScript(const QString &source)
+{
+    m_headElement->appendChild(externalScriptElement(*m_domDocument, source));
     m_manifestResources.insert(source);
 }
 
 void KRPage::addCSS(const QString &href)
 {
-    auto link = m_domDocument->createElement(QStringLiteral("link"));
-    link->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
-    link->setAttribute(QStringLiteral("href"), href);
-    m_headElement->appendChild(link);
+    m_headElement->appendChild(stylesheetLinkElement(*m_domDocument, href));
     m_manifestResources.insert(href);
 }
 

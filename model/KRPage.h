@@ -148,6 +148,9 @@ public:
     void refreshLibraryAddresses();
     void addExternalScript(const QString &source);
     void addCSS(const QString &href);
+    // The elements addExternalScript and addCSS add to the head.
+    static std::shared_ptr<DOMElement> externalScriptElement(DOMDocument &document, const QString &source);
+    static std::shared_ptr<DOMElement> stylesheetLinkElement(DOMDocument &document, const QString &href);
     void addScript(const QString &text);
     void addBaseElement();
     static std::shared_ptr<DOMElement> getOrCreateChildElement(DOMDocument &document, const std::shared_ptr<DOMElement> &parent,
