@@ -753,6 +753,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
     forEachPage(pages.size(), m_project->concurrentPageLimit(), finishPage, [&] {
         try {
             if (KRResult<void> written = writeFilesBesidePages(pageFileNames, pageIDs, script, pluginRuntimeFiles,
+                                                               scriptList, stylesheetList, requiredResources,
                                                                manifestEntries);
                 !written)
                 otherFilesError = written.error();
@@ -799,45 +800,17 @@ KRResult<QString> KRProjectBuilder::buildProject()
     m_project->setIndexPage(pageFileNames.first());
     const QString startPagePath = joinPath(output, pageFileNames.first());
 
-    // The user's own files, read again so that the list holds what is there now. Folders are
-    // listed by their files; staged library copies come in through the required sets above.
-    m_project->reloadResources();
-    for (const auto &resource : m_project->resources()) {
-        if (resource->isTheme() || resource->isStaged())
-            continue;
-        collectFiles(*resource, manifestEntries);
-    }
-    manifestEntries.remove(m_project->manifestURL());
-
-    for (const QString &path : scriptList)
-        copyLocalServerResource(path);
-    for (const QString &path : stylesheetList)
-        copyLocalServerResource(path);
-    for (const QString &path : sorted(requiredResources))
-        copyLocalServerResource(path);
-
-    if (m_exportMode && m_project->exportLocalJQuerySources()) {
-        QList<std::shared_ptr<KRProjectResource>> localFiles;
-        addResourcesFromPath(localJQueryPath, localFiles);
-        addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), localFiles);
-        for (const auto &file : localFiles)
-            manifestEntries.insert(file->name());
-    }
-
-    if (m_project->generateManifest()) {
-        if (KRResult<void> built = buildCacheManifest(manifestEntries); !built)
-            return built.error();
-    }
-
     m_project->reloadResources();
     return startPagePath;
 }
 
 // The files written while the pages are: the index page of an export, the user script, the
-// theme, the sitemap and the copies of the object runtime and the plug-ins' run-time
-// scripts. Main thread.
+// theme, the sitemap, the copies of the object runtime, the plug-ins' run-time scripts and the
+// libraries, and the cache manifest (the pages' own files go into it by name). Main thread.
 KRResult<void> KRProjectBuilder::writeFilesBesidePages(const QStringList &pageFileNames, const QStringList &pageIDs,
                                                       QString &script, const QStringList &pluginRuntimeFiles,
+                                                      const QStringList &scriptList, const QStringList &stylesheetList,
+                                                      const QSet<QString> &requiredResources,
                                                       QSet<QString> &manifestEntries)
 {
     const QString output = resolvedOutputDirectory();
@@ -915,6 +888,37 @@ KRResult<void> KRProjectBuilder::writeFilesBesidePages(const QStringList &pageFi
         copyResource(file);
         manifestEntries.insert(fileName);
     }
+
+    // The user's own files, read again so that the list holds what is there now. Folders are
+    // listed by their files; staged library copies come in through the required sets above.
+    m_project->reloadResources();
+    for (const auto &resource : m_project->resources()) {
+        if (resource->isTheme() || resource->isStaged())
+            continue;
+        collectFiles(*resource, manifestEntries);
+    }
+    manifestEntries.remove(m_project->manifestURL());
+
+    for (const QString &path : scriptList)
+        copyLocalServerResource(path);
+    for (const QString &path : stylesheetList)
+        copyLocalServerResource(path);
+    for (const QString &path : sorted(requiredResources))
+        copyLocalServerResource(path);
+
+    if (m_exportMode && m_project->exportLocalJQuerySources()) {
+        QList<std::shared_ptr<KRProjectResource>> localFiles;
+        addResourcesFromPath(localJQueryPath, localFiles);
+        addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), localFiles);
+        for (const auto &file : localFiles)
+            manifestEntries.insert(file->name());
+    }
+
+    if (m_project->generateManifest()) {
+        if (KRResult<void> built = buildCacheManifest(manifestEntries); !built)
+            return built;
+    }
+
     return {};
 }
 

@@ -129,7 +129,9 @@ private:
 
     KRResult<QString> buildProject();
     KRResult<void> writeFilesBesidePages(const QStringList &pageFileNames, const QStringList &pageIDs, QString &script,
-                                         const QStringList &pluginRuntimeFiles, QSet<QString> &manifestEntries);
+                                         const QStringList &pluginRuntimeFiles, const QStringList &scriptList,
+                                         const QStringList &stylesheetList, const QSet<QString> &requiredResources,
+                                         QSet<QString> &manifestEntries);
     static KRError writeError(const QString &path, const QString &reason);
     QString resolvedOutputDirectory();
     QString deviceInformationJSON() const;
