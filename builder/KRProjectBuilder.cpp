@@ -625,7 +625,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
             KR_LOG(reason);
             return KRError(errorDomain, PageError, reason, {{QStringLiteral("pageID"), pageID}});
         }
-        std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value(); // null once written out
+        std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value(); // null once its text is made
         script += slot.script;
 
         for (const QString &file : std::as_const(slot.pluginRuntimeFiles)) {
@@ -715,10 +715,11 @@ KRResult<QString> KRProjectBuilder::buildProject()
         serverPages.push_back(serverPage);
     }
 
-    // Each page is finished (linked to the libraries), turned into its file text and written
-    // on a thread of its own, side by side like makePages, and released as soon as it is
-    // done with (its file written, or none needed). Meanwhile this thread writes the other
-    // files, whose texts do not depend on the pages' (the pages only read the project).
+    // Each page's file is written on a thread of its own, side by side like makePages: the text
+    // made at once with the library links in place of the placeholder, or else the page linked
+    // to the libraries and its text made now; a page still held is released as soon as it is
+    // done with. Meanwhile this thread writes the other files, whose texts do not depend on
+    // the pages' (the pages only read the project).
     std::vector<PageFile> pageFiles(serverPages.size());
     const qsizetype generatedBefore = m_generatedFiles.size();
     std::optional<KRError> otherFilesError;
