@@ -35,6 +35,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 const QString KRProjectBuilder::errorDomain = QStringLiteral("KRProjectBuilderErrorDomain");
@@ -204,24 +205,12 @@ struct WrittenFile
     qint64 modified = -1; // milliseconds since the epoch
 };
 
-// Writes the parts one after the other in place (the file made or truncated, its folder made
-// when missing) and marks the file as generated; safe on any thread. Without a sync: a
-// generated file is made again by every build, so a torn write costs a rebuild, never the
-// user's work.
-WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, const QString &path)
+// Writes the parts one after the other into a file opened for writing (and empty), closes it
+// and marks it as generated; safe on any thread. Without a sync: a generated file is made
+// again by every build, so a torn write costs a rebuild, never the user's work.
+WrittenFile writeGeneratedParts(int fd, std::initializer_list<QByteArrayView> parts, const QString &path)
 {
     WrittenFile result;
-    const QByteArray name = QFile::encodeName(path);
-    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == ENOENT) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
-            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    }
-    if (fd < 0) {
-        result.reason = qt_error_string(errno);
-        return result;
-    }
     std::vector<iovec> pieces;
     for (const QByteArrayView part : parts) {
         if (!part.isEmpty())
@@ -258,6 +247,24 @@ WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, con
     result.written = true;
     result.modified = dated ? qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000 : -1;
     return result;
+}
+
+// The same in place: the file made or truncated, its folder made when missing.
+WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENOENT) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) {
+        WrittenFile result;
+        result.reason = qt_error_string(errno);
+        return result;
+    }
+    return writeGeneratedParts(fd, parts, path);
 }
 
 QString copyErrorMessage(const QString &source, const QString &target)
@@ -464,7 +471,24 @@ struct MadePage
     QByteArray text;                  // the UTF-8 file text made at once
     qsizetype linksAt = -1;           // where the library links go in it; -1: no text made
     std::exception_ptr textException; // what making the text threw
+    int file = -1;                    // the page's file, made empty by this build and open
+    QString filePath;
     std::exception_ptr exception;
+};
+
+// A file made on a page's thread that was not written (the build stopped first) goes again.
+struct PageFilesMadeAhead
+{
+    std::vector<MadePage> &made;
+    ~PageFilesMadeAhead()
+    {
+        for (MadePage &slot : made) {
+            if (slot.file < 0)
+                continue;
+            ::close(slot.file);
+            QFile::remove(slot.filePath);
+        }
+    }
 };
 
 // Makes the page's file text with the placeholder where the library links go, and releases
@@ -491,8 +515,9 @@ void makeTextAtOnce(KRBuildPage &page, const QString &placeholder, MadePage &slo
 
 // `placeholder`: the text of the comment that stands for the library links in a plain page
 // made at once; empty when pages are linked first.
+// `output`: the folder the page files go to; empty when they are made when written.
 void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode, const QString &placeholder,
-              MadePage &slot)
+              const QString &output, MadePage &slot)
 {
     try {
         slot.page.emplace(project.makeOutputPage(element));
@@ -510,6 +535,13 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode
             slot.serverPage = page.serverScriptsEnabled() && !exportMode;
             if (!placeholder.isEmpty() && !slot.serverPage)
                 makeTextAtOnce(page, placeholder, slot);
+            // Making a file can take long (a file system slow to find room for one): made now,
+            // while other threads make pages, when none is there. Only a page whose id makes
+            // a file name gets one; the build checks the names again before it writes.
+            if (!output.isEmpty() && slot.linksAt >= 0 && KRJavaScript::isValidIdentifier(slot.pageID)) {
+                slot.filePath = joinPath(output, slot.pageID + QStringLiteral(".html"));
+                slot.file = ::open(QFile::encodeName(slot.filePath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            }
         }
     } catch (...) {
         slot.page.reset();
@@ -548,14 +580,13 @@ void forEachPage(std::size_t count, int threads, const std::function<void(std::s
 // each takes a fair share of a build, and what one page makes is its own. Whatever happens,
 // the build goes on with the first page (in document order) that failed, as a one-by-one
 // build would.
-std::vector<MadePage> makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool exportMode,
-                                const QString &placeholder)
+void makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool exportMode, const QString &placeholder,
+               const QString &output, std::vector<MadePage> &made)
 {
-    std::vector<MadePage> made(std::size_t(elements.size()));
+    made.resize(std::size_t(elements.size()));
     forEachPage(made.size(), project.concurrentPageLimit(), [&](std::size_t i) {
-        makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, made[i]);
+        makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, output, made[i]);
     });
-    return made;
 }
 
 // A page finished and written on a helper thread: what writing its file came to, and what
@@ -612,7 +643,12 @@ KRResult<QString> KRProjectBuilder::buildProject()
     const QString placeholder = !singlePage && m_project->libraryLinksText({}, {})
         ? QStringLiteral("kr-library-links-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
         : QString();
-    std::vector<MadePage> made = makePages(*m_project, pageElements, m_exportMode, placeholder);
+    std::vector<MadePage> made;
+    const PageFilesMadeAhead madeAhead{made};
+    // Files are made ahead only while other threads make pages: on one thread nothing is won,
+    // and making them one after the other is quicker.
+    makePages(*m_project, pageElements, m_exportMode, placeholder,
+              m_project->concurrentPageLimit() > 1 ? output : QString(), made);
     std::vector<MadePage *> ordered; // as `pages`
     for (qsizetype index = 0; index < pageElements.size(); ++index) {
         MadePage &slot = made[std::size_t(index)];
@@ -735,7 +771,13 @@ KRResult<QString> KRProjectBuilder::buildProject()
             const QString path = i < pageFiles.size() ? joinPath(output, pageFileNames.at(qsizetype(i))) : QString();
             if (slot.linksAt >= 0) {
                 const QByteArrayView text(slot.text);
-                pageFiles[i].file = writeGeneratedParts({text.first(slot.linksAt), links, text.sliced(slot.linksAt)}, path);
+                const std::initializer_list<QByteArrayView> parts{text.first(slot.linksAt), links,
+                                                                  text.sliced(slot.linksAt)};
+                if (slot.file >= 0 && slot.filePath == path) {
+                    pageFiles[i].file = writeGeneratedParts(std::exchange(slot.file, -1), parts, path);
+                } else {
+                    pageFiles[i].file = writeGeneratedParts(parts, path);
+                }
             } else {
                 if (!singlePage)
                     linkLibraries(*pages[i]);

@@ -8,6 +8,7 @@
 #include <model/KRProjectResource.h>
 #include <model/KRPropertyDescriptor.h>
 #include <model/KRWebFolder.h>
+#include <platform/dom/DOMComment.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMText.h>
@@ -116,20 +117,29 @@ public:
     QSet<QString> requiredStylesheets() const override { return m_stylesheets; }
     QSet<QString> requiredResources() const override { return m_resources; }
 
-    void addCSS(const QString &path) override
+    static std::shared_ptr<DOMElement> linkElement(DOMDocument &document, const QString &path)
     {
-        auto link = m_document->createElement(QStringLiteral("link"));
+        auto link = document.createElement(QStringLiteral("link"));
         link->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
         link->setAttribute(QStringLiteral("href"), path);
-        m_document->head()->appendChild(link);
+        return link;
+    }
+    static std::shared_ptr<DOMElement> scriptElement(DOMDocument &document, const QString &path)
+    {
+        auto script = document.createElement(QStringLiteral("script"));
+        script->setAttribute(QStringLiteral("src"), path);
+        return script;
+    }
+
+    void addCSS(const QString &path) override
+    {
+        m_document->head()->appendChild(linkElement(*m_document, path));
         m_manifestResources.insert(path);
     }
 
     void addExternalScript(const QString &path) override
     {
-        auto script = m_document->createElement(QStringLiteral("script"));
-        script->setAttribute(QStringLiteral("src"), path);
-        m_document->head()->appendChild(script);
+        m_document->head()->appendChild(scriptElement(*m_document, path));
         m_manifestResources.insert(path);
     }
 
@@ -141,6 +151,14 @@ public:
         if (m_brokenHTML)
             krRaise(KRExceptionName::InternalInconsistency, QStringLiteral("style element not found in HTML source: ..."));
         return QStringLiteral("<!DOCTYPE HTML>\n") + m_document->documentElement()->outerHTML();
+    }
+
+    QString pageHTMLWithLibraryPlaceholder(const QString &placeholder) override
+    {
+        if (!m_project.linksLibrariesLate())
+            return {};
+        m_document->head()->appendChild(m_document->createComment(placeholder));
+        return pageHTML();
     }
 
     QString pageKRML() override
@@ -186,6 +204,20 @@ KRResult<std::unique_ptr<KRBuildPage>> KRBuildTestProject::makeOutputPage(const 
     if (pageElement.attribute(QStringLiteral("broken")) == QLatin1String("true"))
         return KRError(QStringLiteral("Korvane"), 100, QStringLiteral("A page of the project has no id."));
     return std::unique_ptr<KRBuildPage>(std::make_unique<KRStandInPage>(pageElement, *this));
+}
+
+std::optional<QString> KRBuildTestProject::libraryLinksText(const QStringList &stylesheets,
+                                                           const QStringList &scripts) const
+{
+    if (!m_linksLibrariesLate)
+        return std::nullopt;
+    const auto document = DOMDocument::createHTMLDocument();
+    QString text;
+    for (const QString &stylesheet : stylesheets)
+        text += KRStandInPage::linkElement(*document, stylesheet)->outerHTML();
+    for (const QString &script : scripts)
+        text += KRStandInPage::scriptElement(*document, script)->outerHTML();
+    return text;
 }
 
 QString KRBuildTestProject::webFolderPath()

@@ -39,6 +39,11 @@ public:
     KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
     int concurrentPageLimit() const override { return m_concurrentPageLimit; }
     void setConcurrentPageLimit(int limit) { m_concurrentPageLimit = limit; }
+    // With late links on, plain pages give their text before they are linked to the libraries
+    // (KRBuildPage::pageHTMLWithLibraryPlaceholder), as the application's pages do.
+    std::optional<QString> libraryLinksText(const QStringList &stylesheets, const QStringList &scripts) const override;
+    bool linksLibrariesLate() const { return m_linksLibrariesLate; }
+    void setLinksLibrariesLate(bool late) { m_linksLibrariesLate = late; }
     QString webFolderPath() override;
     QString startPage() const override { return setting("startPage"); }
     bool singlePageDeploy() const override { return flag("singlePageDeploy"); }
@@ -83,6 +88,7 @@ private:
     QList<bool> m_exportModeChanges;
     int m_reloadCount = 0;
     int m_concurrentPageLimit = 1;
+    bool m_linksLibrariesLate = false;
 };
 
 namespace KRBuildTest {

@@ -372,6 +372,38 @@ TEST_F(KRProjectBuilderTest, PagesMadeSideBySideFailInDocumentOrder)
     EXPECT_TRUE(result.error().message().contains(QStringLiteral("style element not found")));
 }
 
+// Plain pages may give their file text before the libraries every page links are known, and
+// have their files made while other pages are being made: the built folder is the same as
+// with every page linked first, and a build that stops leaves none of the files made ahead.
+TEST_F(KRProjectBuilderTest, PagesWrittenBeforeTheirLinksAreKnownMatchPagesLinkedFirst)
+{
+    for (const bool exportMode : {false, true}) {
+        SCOPED_TRACE(exportMode);
+        QStringList listings;
+        for (const bool late : {false, true}) {
+            m_project->setLinksLibrariesLate(late);
+            m_project->setConcurrentPageLimit(late ? 4 : 1);
+            build(exportMode);
+            QFile::remove(web(QStringLiteral(".kr-generated"))); // holds the files' times
+            listings.append(KRBuildTest::dumpFolder(m_web, deviceMapJSON, true));
+        }
+        EXPECT_TRUE(listings.at(0).contains(QStringLiteral("<link rel=\"stylesheet\" href=\"photoswipe-3.0.5/photoswipe.css\">")));
+        EXPECT_EQ(listings.at(1).toStdString(), listings.at(0).toStdString());
+    }
+    const QString original = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    for (const QString &settings : {QStringLiteral("<KRPage broken=\"true\" id=\"settings\""), QStringLiteral("<KRPage id=\"home\"")}) {
+        SCOPED_TRACE(settings.toStdString());
+        QString xml = original;
+        xml.replace(QStringLiteral("<KRPage id=\"settings\""), settings);
+        m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+        m_project->setLinksLibrariesLate(true);
+        m_project->setConcurrentPageLimit(4);
+        EXPECT_EQ(makeBuilder()->build().error().code(), KRProjectBuilder::PageError);
+        EXPECT_EQ(QDir(m_web).entryList({QStringLiteral("*.html"), QStringLiteral("*.krml")}, QDir::Files).join(u' ').toStdString(),
+                  "");
+    }
+}
+
 // A page id is a file name: one that leads elsewhere, or that another page has, writes nothing.
 TEST_F(KRProjectBuilderTest, PageIdThatIsNoSafeFileNameFailsTheBuild)
 {
