@@ -205,12 +205,24 @@ struct WrittenFile
     qint64 modified = -1; // milliseconds since the epoch
 };
 
-// Writes the parts one after the other into a file opened for writing (and empty), closes it
-// and marks it as generated; safe on any thread. Without a sync: a generated file is made
-// again by every build, so a torn write costs a rebuild, never the user's work.
-WrittenFile writeGeneratedParts(int fd, std::initializer_list<QByteArrayView> parts, const QString &path)
+// Writes the parts one after the other in place (the file made or truncated, its folder made
+// when missing) and marks the file as generated; safe on any thread. Without a sync: a
+// generated file is made again by every build, so a torn write costs a rebuild, never the
+// user's work.
+WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, const QString &path)
 {
     WrittenFile result;
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == ENOENT) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) {
+        result.reason = qt_error_string(errno);
+        return result;
+    }
     std::vector<iovec> pieces;
     for (const QByteArrayView part : parts) {
         if (!part.isEmpty())
@@ -247,24 +259,6 @@ WrittenFile writeGeneratedParts(int fd, std::initializer_list<QByteArrayView> pa
     result.written = true;
     result.modified = dated ? qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000 : -1;
     return result;
-}
-
-// The same in place: the file made or truncated, its folder made when missing.
-WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == ENOENT) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
-            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    }
-    if (fd < 0) {
-        WrittenFile result;
-        result.reason = qt_error_string(errno);
-        return result;
-    }
-    return writeGeneratedParts(fd, parts, path);
 }
 
 QString copyErrorMessage(const QString &source, const QString &target)
@@ -471,8 +465,7 @@ struct MadePage
     QByteArray text;                  // the UTF-8 file text made at once
     qsizetype linksAt = -1;           // where the library links go in it; -1: no text made
     std::exception_ptr textException; // what making the text threw
-    int file = -1;                    // the page's file, made empty by this build and open
-    QString filePath;
+    QString fileMadeAhead;            // the page's file, made empty by this build and not written yet
     std::exception_ptr exception;
 };
 
@@ -482,11 +475,9 @@ struct PageFilesMadeAhead
     std::vector<MadePage> &made;
     ~PageFilesMadeAhead()
     {
-        for (MadePage &slot : made) {
-            if (slot.file < 0)
-                continue;
-            ::close(slot.file);
-            QFile::remove(slot.filePath);
+        for (const MadePage &slot : made) {
+            if (!slot.fileMadeAhead.isEmpty())
+                QFile::remove(slot.fileMadeAhead);
         }
     }
 };
@@ -539,8 +530,12 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode
             // while other threads make pages, when none is there. Only a page whose id makes
             // a file name gets one; the build checks the names again before it writes.
             if (!output.isEmpty() && slot.linksAt >= 0 && KRJavaScript::isValidIdentifier(slot.pageID)) {
-                slot.filePath = joinPath(output, slot.pageID + QStringLiteral(".html"));
-                slot.file = ::open(QFile::encodeName(slot.filePath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                const QString path = joinPath(output, slot.pageID + QStringLiteral(".html"));
+                const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                if (file >= 0) {
+                    ::close(file);
+                    slot.fileMadeAhead = path;
+                }
             }
         }
     } catch (...) {
@@ -771,13 +766,9 @@ KRResult<QString> KRProjectBuilder::buildProject()
             const QString path = i < pageFiles.size() ? joinPath(output, pageFileNames.at(qsizetype(i))) : QString();
             if (slot.linksAt >= 0) {
                 const QByteArrayView text(slot.text);
-                const std::initializer_list<QByteArrayView> parts{text.first(slot.linksAt), links,
-                                                                  text.sliced(slot.linksAt)};
-                if (slot.file >= 0 && slot.filePath == path) {
-                    pageFiles[i].file = writeGeneratedParts(std::exchange(slot.file, -1), parts, path);
-                } else {
-                    pageFiles[i].file = writeGeneratedParts(parts, path);
-                }
+                pageFiles[i].file = writeGeneratedParts({text.first(slot.linksAt), links, text.sliced(slot.linksAt)}, path);
+                if (pageFiles[i].file.written && slot.fileMadeAhead == path)
+                    slot.fileMadeAhead.clear();
             } else {
                 if (!singlePage)
                     linkLibraries(*pages[i]);
