@@ -258,20 +258,28 @@ void BM_BuildGeneratedProject(benchmark::State &state)
     std::vector<char> buffer(1 << 20);
     int files = 0;
     qint64 bytes = 0;
-    const QString aside = folder.path() + QStringLiteral("/aside");
-    QDir().mkpath(aside);
-    int round = 0;
+    // What each build and copy wrote is moved aside, and deleted only when the program ends:
+    // a file system that keeps the places of deleted files free for a while makes a new file
+    // the slower to create the more files were deleted just before, and both the build and
+    // the copy would pay for the benchmark's own deletions.
+    static QTemporaryDir asideRoot;
+    static int round = 0;
+    const QString aside = asideRoot.path();
+    fillUserFiles(web);
+    const QStringList userFiles = filesBelow(web);
+    const QStringList userItems = QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     for (auto _ : state) {
         state.PauseTiming();
-        // The last build's folder is moved aside, not deleted: a file system that keeps
-        // deleted files' places free for a while makes each new file slower to create the
-        // more files were deleted just before, and both the build and the copy would pay
-        // for the benchmark's own deletions.
-        ++round;
-        QDir().rename(web, aside + QStringLiteral("/web%1").arg(round));
-        QDir().mkpath(web);
-        fillUserFiles(web);
-        const QStringList userFiles = filesBelow(web);
+        const QString built = aside + QStringLiteral("/built%1").arg(++round);
+        QDir().mkpath(built);
+        for (const QString &item : QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (!userItems.contains(item))
+                QDir().rename(web + QLatin1Char('/') + item, built + QLatin1Char('/') + item);
+        }
+        if (filesBelow(web) != userFiles) {
+            state.SkipWithError("the web folder holds more than the user's files");
+            return;
+        }
         project.value()->reloadResources();
         KRProjectBuilder builder(std::make_shared<KRProjectBuildSource>(project.value(), int(state.range(0))));
         builder.setDeviceInformationJSON(deviceMap);
