@@ -631,9 +631,9 @@ KRResult<QString> KRProjectBuilder::buildProject()
     // The pages read the user defaults: made here if they are not yet, as a QObject belongs
     // to the thread that makes it.
     KRUserDefaults::sharedInstance();
-    // Plain pages are written out as soon as they are made, but for the links to the libraries
-    // (a placeholder stands for them until every page is made and they are known); pages of a
-    // single-page deploy are all needed at once.
+    // Plain pages are turned into their file text as soon as they are made, but for the links
+    // to the libraries (a placeholder stands for them until every page is made and they are
+    // known); the pages of a single-page deploy are all needed at once.
     const bool singlePage = m_project->singlePageDeploy();
     const QString placeholder = !singlePage && m_project->libraryLinksText({}, {})
         ? QStringLiteral("kr-library-links-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
