@@ -657,6 +657,18 @@ class Desktop:
             self.activate_window(window)
             wait_until(lambda: window.has_state(pyatspi.STATE_ACTIVE), f"the window {window.name!r} in front")
 
+    def bring_to_front(self, window):
+        """Alt+Tab (the window manager's switcher) until window is the active one."""
+        import pyatspi
+        for _ in range(8):
+            if window.has_state(pyatspi.STATE_ACTIVE):
+                return
+            active = [w.name for w in self.windows() if w.has_state(pyatspi.STATE_ACTIVE)]
+            self.input.key("alt+Tab")
+            wait_until(lambda: [w.name for w in self.windows() if w.has_state(pyatspi.STATE_ACTIVE)] != active,
+                       "another window in front")
+        raise JourneyFailure(f"Alt+Tab never brought {window.name!r} to the front")
+
     def activate_window(self, window):
         """Clicks the title bar of a window, as a person does to bring it to the front."""
         x, y, w, h = window.rect
@@ -750,12 +762,15 @@ def choose_file(desktop, title, name, accept, new_folder=False):
     dialog = desktop.window(title)
     if new_folder:
         desktop.click(desktop.wait_for(dialog, "push button", "Create New Folder"))
-        time.sleep(0.3)  # the new folder's name opens for editing
+        # The new folder shows in the list with its name open for editing.
+        desktop.wait_for(dialog, "table cell", "New Folder", "the new folder in the list")
         desktop.input.key("ctrl+a")
         desktop.input.type(name)
         desktop.input.key("Return")
-        field = desktop.wait_for(dialog, "text", predicate=lambda n: n.name.endswith(":") and n.text() == name,
-                                 what="the new folder chosen")
+        # The renamed folder stays selected, which is the choice (typing its name as well would
+        # open the completion list over the dialog's buttons).
+        desktop.wait_for(dialog, "table cell", name, f"the folder {name!r} in the list",
+                         predicate=lambda n: n.has_state(state("SELECTED")))
     else:
         field = desktop.wait_for(dialog, "text", re.compile(r"^(File name|Directory):$"), "the name field")
         desktop.click(field)
@@ -907,6 +922,31 @@ def reveal(desktop, node, refind, max_steps=40):
         desktop.input.button(False, 5 if y + h > py + ph else 4)
         time.sleep(0.05)
     raise JourneyFailure(f"could not scroll {node} into view")
+
+
+def state(name):
+    import pyatspi
+    return getattr(pyatspi, "STATE_" + name)
+
+
+def open_inspector_group(desktop, window, title):
+    """Opens a closed group of inspector rows ("Events", "Background", ...) by its disclosure."""
+    pane = inspector(window)
+
+    def header():
+        label = pane.find("label", title)
+        return label.parent() if label else None
+    head = reveal(desktop, wait_until(header, f"the inspector group {title!r}"), header)
+    toggle = desktop.wait_for(head, "check box", what=f"the disclosure of {title!r}")
+    if not toggle.has_state(state("CHECKED")):
+        desktop.click(toggle)
+        wait_until(lambda: toggle.has_state(state("CHECKED")), f"the group {title!r} to open")
+
+
+def code_editor(desktop, window, marker):
+    """The code editor showing a text that contains marker."""
+    return wait_until(lambda: window.find("text", predicate=lambda n: marker in n.text()),
+                      f"a code editor showing {marker!r}")
 
 
 def inspector(window):
