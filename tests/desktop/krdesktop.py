@@ -166,8 +166,11 @@ class Input:
             self.button(False)
             time.sleep(0.06)
 
-    def drag(self, start, end, steps=20, duration=0.5, modifiers=(), before_release=None):
-        """Press at start, move to end in `steps` motions over `duration` seconds, release."""
+    def drag(self, start, end, steps=20, duration=0.5, modifiers=(), before_release=None, after_release=None):
+        """Press at start, move to end in `steps` motions over `duration` seconds, release.
+
+        before_release and after_release are called just before and just after the release
+        reaches the X server."""
         self.glide(*start)
         time.sleep(0.05)
         with self.held(modifiers):
@@ -182,6 +185,8 @@ class Input:
             if before_release:
                 before_release()
             self.button(False)
+            if after_release:
+                after_release()
         time.sleep(0.05)
 
     def _keycode(self, name):
@@ -234,7 +239,7 @@ class Input:
             code, shifted = self._keycode(name)
             with self.held(["shift"] if shifted else []):
                 self._key_event(code, True)
-                time.sleep(0.03)
+                time.sleep(self.press_time())
                 self._key_event(code, False)
             time.sleep(0.03)
 
