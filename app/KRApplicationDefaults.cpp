@@ -4,6 +4,7 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QUrl>
 
 namespace KRApplicationDefaults {
 
@@ -64,11 +65,17 @@ QList<std::pair<QString, QVariant>> firstRegistration()
 
 QString insecureSiteURL(const QString &apiURL)
 {
-    if (apiURL.contains(testHostName))
-        return testSiteURL;
+    if (apiURL.trimmed().isEmpty())
+        return {};
     if (apiURL.contains(QLatin1String("localhost")))
         return QStringLiteral("http://localhost");
-    return publicSiteURL;
+    // The site is served by the service's host: its scheme, host and port.
+    const QUrl service(apiURL.trimmed(), QUrl::StrictMode);
+    if (!service.isValid() || service.host().isEmpty())
+        return {};
+    return service.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+               .toString()
+           + QLatin1Char('/');
 }
 
 void registerDefaults(KRUserDefaults &defaults)

@@ -16,13 +16,10 @@ class KRUserDefaults;
 // two registrations made at start-up (the site address follows from the service address).
 namespace KRApplicationDefaults {
 
-// Service configuration.
-inline const QString defaultAPIURL = QStringLiteral("https://api.korvane.app/api.php");
-inline const QString testHostName = QStringLiteral("test.korvane.app");
-inline const QString testSiteURL = QStringLiteral("http://test.korvane.app/");
-inline const QString publicSiteURL = QStringLiteral("http://www.korvane.app/");
-inline const QString storePageURL = QStringLiteral("https://www.korvane.app/download");
-inline const QString newsAccountURL = QStringLiteral("https://social.korvane.app/@korvane");
+// Service configuration. No service address is shipped: until the user sets one in the
+// preferences, nothing asks a service (no samples, news or reports are fetched or sent) and
+// the site links say that no address is set.
+inline const QString defaultAPIURL;
 
 // The editor fonts tried in order, with their sizes (pixels).
 QList<std::pair<QString, int>> preferredEditorFonts();
@@ -34,7 +31,8 @@ QFont editorFont(const KRUserDefaults &defaults);
 
 // The first registration, in table order: every key but "insecureSiteURL".
 QList<std::pair<QString, QVariant>> firstRegistration();
-// The plain-HTTP site address for a service address.
+// The site address for a service address: the service's own host ("http://localhost" for a
+// service on this machine); empty without a service address.
 QString insecureSiteURL(const QString &apiURL);
 // Both registrations into the defaults.
 void registerDefaults(KRUserDefaults &defaults);

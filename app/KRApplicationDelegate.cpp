@@ -20,6 +20,7 @@
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <widgets/help/KRActionSchemeHandler.h>
 
 #include <QAction>
 #include <QApplication>
@@ -31,9 +32,11 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTimer>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -48,6 +51,14 @@ KRApplicationDelegate::OpenPanel &appOpenPanel()
     static KRApplicationDelegate::OpenPanel panel;
     return panel;
 }
+
+// Tells the model when the application-wide runtime server answers (again).
+class AppNodeRunnerDelegate final : public KRNodeRunnerDelegate
+{
+public:
+    void nodeRunner(KRNodeRunner *, qint64 startedOnPort) override { KRRuntimeServer::serverDidStart(startedOnPort); }
+    void nodeRunner(KRNodeRunner *, const QString &) override {}
+};
 
 KRCrashReporter *appCrashReporter = nullptr;
 QPointer<KRNodeRunner> appNodeRunner; // the application object owns it
@@ -150,6 +161,11 @@ void KRApplicationDelegate::initialize()
     if (capture && !reporter.enableCrashReporter(&error))
         qWarning("Warning: Could not enable crash reporter: %s", qPrintable(error));
 
+    // Every web view shares the default profile. The in-application scheme's handler goes in
+    // before the first view exists: installed later, it cuts the views already loaded off the
+    // network (design views then could load no library from the runtime server).
+    KRActionSchemeHandler::installIn(QWebEngineProfile::defaultProfile());
+
     setUpProjectBuilder();
     // Plug-in controls join the catalogue before any project opens.
     KRPluginLoader loader;
@@ -167,6 +183,9 @@ void KRApplicationDelegate::initialize()
     appNodeRunner = new KRNodeRunner(qApp);
     appNodeRunner->setRequestedPortNumber(44069);
     KRRuntimeServer::setPortProvider([] { return appNodeRunner ? appNodeRunner->portNumber() : qint64(-1); });
+    // Design views that could not load their libraries yet load them once the server answers.
+    static AppNodeRunnerDelegate runnerDelegate;
+    appNodeRunner->setDelegate(&runnerDelegate);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { KRNodeRunner::endAllServers(); });
     QTimer::singleShot(0, appNodeRunner, [] { appNodeRunner->start(); });
 }
@@ -234,6 +253,10 @@ KRPreferencesWindowController *KRApplicationDelegate::preferencesWindowControlle
 void KRApplicationDelegate::applicationDidFinishLaunching()
 {
     KR_LOG(QString());
+    for (const QString &path : std::exchange(m_projectsToOpenAtLaunch, {})) {
+        openRecentDocument(path);
+        m_openedProjectsAtLaunch = true;
+    }
     QTimer::singleShot(1000, this, &KRApplicationDelegate::openGalleryAtLaunch);
     KRNewsController::shared().loadRSS();
 }
@@ -255,6 +278,9 @@ void KRApplicationDelegate::openGalleryAtLaunch()
     defaults.setValue(QStringLiteral("lastExecutedVersion"), running);
 
     KRDocumentController &documents = KRDocumentController::sharedDocumentController();
+    // Projects named on the command line are what the user asked to see.
+    if (m_openedProjectsAtLaunch && !documents.documents().isEmpty() && !welcome)
+        return;
     if (documents.documents().isEmpty() && defaults.boolValue(QStringLiteral("openLastProjectOnStartup"))) {
         const QStringList recent = documents.recentDocumentPaths();
         if (!recent.isEmpty() && documents.openDocument(recent.first()) && !welcome)
@@ -402,17 +428,23 @@ void KRApplicationDelegate::sendProblemReportAction()
 
 void KRApplicationDelegate::checkUpdatesAction()
 {
-    KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::storePageURL));
+    openSiteLink(QStringLiteral("download?utm_source=app"));
 }
 
 void KRApplicationDelegate::newsAccountAction()
 {
-    KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::newsAccountURL));
+    openSiteLink(QStringLiteral("news?utm_source=app"));
 }
 
 void KRApplicationDelegate::openSiteLink(const QString &path)
 {
     const QString site = KRUserDefaults::sharedInstance().stringValue(QStringLiteral("insecureSiteURL"));
+    if (site.isEmpty()) {
+        appShowError(QStringLiteral("No service address is set."),
+                     QStringLiteral("The site belongs to the hosting service. Enter its address under Service "
+                                    "address in the Hosting preferences."));
+        return;
+    }
     KROpenURLService::current().openURL(QUrl(KRApplicationDefaults::joinURL(site, path)));
 }
 
@@ -516,7 +548,9 @@ bool KRApplicationDelegate::terminateAction()
         return false;
     m_terminating = true;
     applicationWillTerminate();
-    QCoreApplication::quit();
+    // Every question has been asked: the windows go without being asked to close (quit()
+    // would ask each one again).
+    QCoreApplication::exit(0);
     return true;
 }
 

@@ -53,7 +53,10 @@ public:
     explicit KRApplicationDelegate(QObject *parent = nullptr);
     ~KRApplicationDelegate() override;
 
-    // After the event loop has started: the news, then the gallery a second later.
+    // The projects named on the command line, opened when the launch finishes.
+    void setProjectsToOpenAtLaunch(const QStringList &packagePaths) { m_projectsToOpenAtLaunch = packagePaths; }
+    // After the event loop has started: the projects named on the command line, the news, then
+    // the gallery a second later.
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
     void openGalleryAtLaunch();
@@ -119,5 +122,7 @@ private:
     QPointer<KRPreferencesWindowController> m_preferencesWindowController;
     QPointer<KRGalleryWindowController> m_galleryWindowController;
     QPointer<QWidget> m_createHostingAccountWindow;
+    QStringList m_projectsToOpenAtLaunch;
+    bool m_openedProjectsAtLaunch = false;
     bool m_terminating = false;
 };

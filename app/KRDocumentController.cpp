@@ -30,11 +30,22 @@ KRDocumentController::DocumentLister &documentControllerLister()
     return lister;
 }
 
+KRDocumentController::WindowReview &documentControllerWindowReview()
+{
+    static KRDocumentController::WindowReview review;
+    return review;
+}
+
 } // namespace
 
 void KRDocumentController::setDocumentLister(DocumentLister lister)
 {
     documentControllerLister() = std::move(lister);
+}
+
+void KRDocumentController::setWindowReview(WindowReview review)
+{
+    documentControllerWindowReview() = std::move(review);
 }
 
 QList<std::shared_ptr<KRDocument>> KRDocumentController::documents() const
@@ -169,6 +180,13 @@ QStringList KRDocumentController::recentDocumentPaths() const
 bool KRDocumentController::reviewUnsavedDocuments()
 {
     for (const auto &document : documents()) {
+        if (const WindowReview &review = documentControllerWindowReview()) {
+            if (const std::optional<bool> mayQuit = review(document)) {
+                if (!*mayQuit)
+                    return false;
+                continue;
+            }
+        }
         // Edited resources (a stylesheet open in an editor) are saved with the document too.
         const std::shared_ptr<KRProjectBase> project = document->project();
         if (!document->isDocumentEdited() && (!project || project->modifiedResourceCache().isEmpty()))

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class KRDocument;
 class KRUserDefaults;
@@ -29,12 +30,19 @@ public:
     // project gets a new window there too).
     using DocumentLister = std::function<QList<std::shared_ptr<KRDocument>>()>;
 
+    // Asks the window of a document about its unsaved changes as closing that window would
+    // (its own question, its own Save); answers whether the quit may go on, or nothing when
+    // the document has no such window.
+    using WindowReview = std::function<std::optional<bool>(const std::shared_ptr<KRDocument> &document)>;
+
     static KRDocumentController &sharedDocumentController();
     // Hands opening to the project windows (null: documents open here, through the document's
     // window-controller factory).
     static void setProjectOpener(ProjectOpener opener);
     // With a lister the open documents are the lister's (null: the ones opened here).
     static void setDocumentLister(DocumentLister lister);
+    // With a review, documents that have a window are asked about there (null: here).
+    static void setWindowReview(WindowReview review);
 
     explicit KRDocumentController(KRUserDefaults &defaults, QObject *parent = nullptr);
     ~KRDocumentController() override;
@@ -55,8 +63,8 @@ public:
     QStringList recentDocumentPaths() const;
     KRRecentDocuments &recentDocuments() { return *m_recent; }
 
-    // Asks about each document with unsaved changes: save, don't save, or cancel. False when
-    // the user cancelled or a save failed (the error has been shown).
+    // Asks about each document with unsaved changes, once: save, don't save, or cancel. False
+    // when the user cancelled or a save failed (the error has been shown).
     bool reviewUnsavedDocuments();
 
     // Whether some open document shows a window (a document may be open without one).

@@ -6,6 +6,8 @@
 
 #include <core/KRRunLogger.h>
 #include <core/ui/KRMainMenu.h>
+#include <core/KRXMLDocument.h>
+#include <core/KRXMLNode.h>
 #include <core/QZZipArchive.h>
 #include <model/KRDocument.h>
 #include <network/KRJSONRPC.h>
@@ -13,6 +15,7 @@
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/help/KRActionSchemeHandler.h>
 #include <widgets/help/KRPolicyWebPage.h>
@@ -72,6 +75,30 @@ bool galleryMoveItem(const QString &from, const QString &to, QString *why)
         return false;
     }
     fs::remove_all(fs::path(from.toStdString()), error);
+    return true;
+}
+
+// Copies a file or folder; the copy is the user's to edit, whatever the original's permissions
+// (the application's own files may be read-only).
+bool galleryCopyItem(const QString &from, const QString &to, QString *why)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::copy(fs::path(from.toStdString()), fs::path(to.toStdString()),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
+    if (error) {
+        *why = QString::fromStdString(error.message());
+        return false;
+    }
+    const auto writable = [&error](const fs::path &path) {
+        if (!fs::is_symlink(fs::symlink_status(path, error)))
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
+    };
+    writable(fs::path(to.toStdString()));
+    if (fs::is_directory(fs::symlink_status(fs::path(to.toStdString()), error))) {
+        for (const auto &entry : fs::recursive_directory_iterator(fs::path(to.toStdString()), error))
+            writable(entry.path());
+    }
     return true;
 }
 
@@ -331,7 +358,15 @@ bool KRGalleryWindowController::acceptWelcomeNavigation(const QUrl &url)
 void KRGalleryWindowController::loadSampleTable()
 {
     if (!galleryHeldSamples()) {
-        downloadSampleGallery();
+        // No service to ask: the samples that come with the application.
+        if (KRUserDefaults::sharedInstance().stringValue(QStringLiteral("apiURL")).trimmed().isEmpty())
+            loadBundledSamples();
+        else
+            downloadSampleGallery();
+        return;
+    }
+    if (galleryHeldSamples()->isEmpty()) {
+        loadBundledSamples();
         return;
     }
     int index = 0;
@@ -352,6 +387,48 @@ void KRGalleryWindowController::loadSampleTable()
     samplesTable->setVisible(!m_downloading);
 }
 
+QStringList KRGalleryWindowController::bundledSamplePaths()
+{
+    QStringList paths;
+    const QDir folder(KRResources::pathForResource(QStringLiteral("samples")));
+    for (const QFileInfo &package : folder.entryInfoList({QStringLiteral("*.krproj")}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (QFileInfo(package.filePath() + QStringLiteral("/project.xml")).isFile())
+            paths.append(package.absoluteFilePath());
+    }
+    return paths;
+}
+
+void KRGalleryWindowController::loadBundledSamples()
+{
+    int index = 0;
+    for (const QString &path : bundledSamplePaths()) {
+        KRGalleryItemViewController *row = addRow(samplesTable, m_samples);
+        row->setUrl(QUrl::fromLocalFile(path));
+        const QString preview = path + QStringLiteral("/preview.png");
+        if (QFileInfo(preview).isFile()) {
+            row->setImageUrl(QUrl::fromLocalFile(preview));
+            row->setImageThumbUrl(QUrl::fromLocalFile(preview));
+        }
+        row->setProjectName(QFileInfo(path).completeBaseName());
+        // The pages it shows, by their titles.
+        QStringList titles;
+        if (const KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path + QStringLiteral("/project.xml")))
+            for (const KRXMLNode &page : xml.value().nodesForXPath(QStringLiteral("//KRPages/KRPage"))) {
+                const QString title = page.attribute(QStringLiteral("title"));
+                titles.append(title.isEmpty() ? page.attribute(QStringLiteral("id")) : title);
+            }
+        row->setProjectDescription(titles.size() == 1 ? QStringLiteral("1 page: %1").arg(titles.first())
+                                                      : QStringLiteral("%1 pages: %2").arg(titles.size()).arg(titles.join(QStringLiteral(", "))));
+        row->setRowNumber(index++);
+    }
+    if (m_samples.isEmpty()) {
+        samplesLoadingLabel->setText(QStringLiteral("No samples currently available."));
+        return;
+    }
+    samplesLoadingBox->setVisible(false);
+    samplesTable->setVisible(!m_downloading);
+}
+
 void KRGalleryWindowController::downloadSampleGallery()
 {
     progressIndicator->setVisible(true);
@@ -362,21 +439,22 @@ void KRGalleryWindowController::downloadSampleGallery()
         if (!self)
             return;
         self->progressIndicator->setVisible(false);
-        const QString unavailable = QStringLiteral("No samples currently available.");
+        // Whatever the service fails to give, the samples that come with the application are
+        // offered instead.
         if (error) {
             qWarning("Error loading samples: %s", qPrintable(error.message()));
-            self->samplesLoadingLabel->setText(unavailable);
+            self->loadBundledSamples();
             return;
         }
         const QJsonObject object = reply.object();
         if (object.value(QStringLiteral("result")).toString() != QLatin1String("OK")) {
             qWarning("Error loading samples: %s", qPrintable(object.value(QStringLiteral("errortext")).toString()));
-            self->samplesLoadingLabel->setText(unavailable);
+            self->loadBundledSamples();
             return;
         }
         if (!object.value(QStringLiteral("samples")).isArray()) {
             qWarning("Error loading samples from JSON response.");
-            self->samplesLoadingLabel->setText(unavailable);
+            self->loadBundledSamples();
             return;
         }
         galleryHeldSamples() = object.value(QStringLiteral("samples")).toArray();
@@ -467,6 +545,11 @@ void KRGalleryWindowController::beginDownloadingSample()
 {
     if (!m_downloadingSampleViewController)
         return;
+    // A sample that comes with the application is copied, never moved out of its folder.
+    if (m_downloadingSampleViewController->url().isLocalFile()) {
+        installSample(m_downloadingSampleViewController->url().toLocalFile(), false);
+        return;
+    }
     setDownloading(true);
     downloadProgress->setValue(0);
     downloadLabel->setText(QStringLiteral("Downloading “%1”…").arg(m_downloadingSampleViewController->projectName()));
@@ -539,6 +622,27 @@ void KRGalleryWindowController::downloadComplete()
         failDownload(QStringLiteral("The sample contains no project."));
         return;
     }
+    installSample(package, true);
+}
+
+void KRGalleryWindowController::installSample(const QString &package, bool move)
+{
+    // A copy never goes into the sample itself, nor around it: emptying the destination
+    // would delete what is to be copied.
+    const QString source = QFileInfo(package).canonicalFilePath();
+    const QString target = QFileInfo(m_downloadDestinationPath).absoluteFilePath();
+    QString existing = target; // its nearest part that exists, made canonical
+    while (!QFileInfo::exists(existing) && QFileInfo(existing).absolutePath() != existing)
+        existing = QFileInfo(existing).absolutePath();
+    const QString canonical = QFileInfo(existing).canonicalFilePath() + target.mid(existing.size());
+    const auto within = [](const QString &path, const QString &folder) {
+        return path == folder || path.startsWith(folder + QLatin1Char('/'));
+    };
+    if (!move && (within(canonical, source) || within(source, canonical))) {
+        failDownload(QStringLiteral("The sample cannot be saved as “%1”.").arg(QFileInfo(m_downloadDestinationPath).fileName()),
+                     QStringLiteral("That is the sample itself. Choose another folder."));
+        return;
+    }
     // Checked again: the folder may have changed while the sample downloaded.
     QString why;
     if (!prepareDestination(m_downloadDestinationPath, &why)) {
@@ -560,8 +664,11 @@ void KRGalleryWindowController::downloadComplete()
         return;
     }
     for (const QFileInfo &item : QDir(package).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
-        if (!galleryMoveItem(item.absoluteFilePath(), m_downloadDestinationPath + QLatin1Char('/') + item.fileName(), &why)) {
-            failDownload(QStringLiteral("“%1” could not be moved into the project.").arg(item.fileName()), why);
+        const QString target = m_downloadDestinationPath + QLatin1Char('/') + item.fileName();
+        if (!(move ? galleryMoveItem(item.absoluteFilePath(), target, &why) : galleryCopyItem(item.absoluteFilePath(), target, &why))) {
+            failDownload(QStringLiteral("“%1” could not be %2 into the project.")
+                             .arg(item.fileName(), move ? QStringLiteral("moved") : QStringLiteral("copied")),
+                         why);
             return;
         }
     }

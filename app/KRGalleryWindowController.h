@@ -25,7 +25,8 @@ class QWebEngineView;
 // The start gallery ("KRGalleryWindow"): on the left the recent projects (or the welcome
 // page), on the right the samples of the hosting service. Double-clicking a recent project
 // opens it; double-clicking a sample downloads its archive, unpacks it into a package folder
-// the user names, and opens that.
+// the user names, and opens that. Without samples from the service, the samples that come
+// with the application are listed; one opens as a copy in a folder the user names.
 //
 // A new gallery shows the recent projects; the welcome page shows when asked (first run,
 // the Welcome command) and links back to the list. An open that fails keeps the gallery and
@@ -57,6 +58,9 @@ public:
     bool welcomeMode() const { return m_welcomeMode; }
 
     void loadSampleTable();
+    // Lists the samples that come with the application (when the service gives none, or no
+    // service address is set); opening one copies it into a folder the user names.
+    void loadBundledSamples();
     void downloadSampleGallery();
     void openRecent();
     void openSample();
@@ -79,6 +83,8 @@ public:
     static void setHeldSamples(std::optional<QJsonArray> samples);
     // A sample address resolved against the site address.
     static QUrl resolveSampleURL(const QString &address);
+    // The project packages of the resources' "samples" folder, by name.
+    static QStringList bundledSamplePaths();
 
     // Outlets.
     QLabel *titleLabel = nullptr;
@@ -111,6 +117,9 @@ private:
     void selectionChanged(QListWidget *table, int row);
     KRGalleryItemViewController *addRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows);
     bool prepareDestination(const QString &destination, QString *why) const;
+    // Fills the chosen destination with the package's contents (moved from an unpacked
+    // download, copied from the application's samples) and opens it.
+    void installSample(const QString &package, bool move);
     void failDownload(const QString &message, const QString &informative = {});
     void removeDownloadFiles();
     bool acceptWelcomeNavigation(const QUrl &url);

@@ -258,11 +258,14 @@ void KRPreferencesWindowController::build()
     hostingForm->addRow(QStringLiteral("Password:"), hostingPassword);
     hostingForm->addRow(QStringLiteral("Domain:"), hostingDomain);
     serviceAddressField = bindText(QStringLiteral("apiURL"));
+    serviceAddressField->setPlaceholderText(QStringLiteral("None: no service is asked for anything"));
     m_bindings.last()->setValidator([](const QVariant &value, QString *message) {
+        if (value.toString().isEmpty())
+            return true; // no service
         const QUrl url(value.toString(), QUrl::StrictMode);
         if (url.isValid() && (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http")) && !url.host().isEmpty())
             return true;
-        *message = QStringLiteral("The service address must be an http or https address.");
+        *message = QStringLiteral("The service address must be an http or https address, or empty for none.");
         return false;
     });
     m_bindings.last()->refresh();

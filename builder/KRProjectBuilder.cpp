@@ -38,6 +38,7 @@ const QString KRProjectBuilder::robotsFileName = QStringLiteral("robots.txt");
 const QString KRProjectBuilder::runtimeScriptName = QStringLiteral("KRObjects-min.js");
 const QString KRProjectBuilder::runtimeScriptResource = QStringLiteral("runtime/KRObjects-min.js");
 const QString KRProjectBuilder::localJQueryPath = QStringLiteral("jquery-1.9.0/jquery.min.js");
+const QString KRProjectBuilder::indexFileName = QStringLiteral("index.html");
 const QString KRProjectBuilder::hostingSiteDomain = QStringLiteral("korvane.site");
 
 namespace {
@@ -621,6 +622,18 @@ KRResult<QString> KRProjectBuilder::buildProject()
         if (KRResult<void> saved = saveGeneratedFileData(texts[i].utf8, path); !saved)
             return saved.error();
     }
+    // A web server shows a folder's "index.html" at the site's root: an export without a
+    // page of that name gets one that opens the start page. A file of the user's keeps it.
+    if (m_exportMode && !pageFileNames.contains(indexFileName)) {
+        const QString indexPath = joinPath(output, indexFileName);
+        if (QFileInfo::exists(indexPath) || QFileInfo(indexPath).isSymLink()) {
+            KR_LOG(QStringLiteral("No index page is written: the web folder has its own %1").arg(indexFileName));
+        } else {
+            if (KRResult<void> saved = saveGeneratedFileString(indexPageHTML(pageFileNames.first()), indexPath); !saved)
+                return saved.error();
+            manifestEntries.insert(indexFileName);
+        }
+    }
 
     script += userScriptFooter();
     if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSMinimize"))) {
@@ -716,6 +729,20 @@ KRResult<QString> KRProjectBuilder::buildProject()
 
     m_project->reloadResources();
     return startPagePath;
+}
+
+QString KRProjectBuilder::indexPageHTML(const QString &startPageFileName)
+{
+    // The file name goes into an address and into markup: escaped for both, so any name
+    // stays text.
+    const QString address = QString::fromLatin1(QUrl::toPercentEncoding(startPageFileName)).toHtmlEscaped();
+    const QString title = startPageFileName.toHtmlEscaped();
+    return QStringLiteral("<!DOCTYPE html>\n"
+                          "<html><head><meta charset=\"UTF-8\">"
+                          "<meta http-equiv=\"refresh\" content=\"0; url=%1\">"
+                          "<title>%2</title></head>\n"
+                          "<body><p><a href=\"%1\">%2</a></p></body></html>\n")
+        .arg(address, title);
 }
 
 QString KRProjectBuilder::userScriptHeader() const

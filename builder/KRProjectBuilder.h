@@ -24,7 +24,8 @@ inline const QString KRWillBuildDocumentNotification = QStringLiteral("KRWillBui
 // folder): one file per page, "KR-user-scripts.js", the default theme's style sheet, the
 // sitemap with "robots.txt", the cache manifest, the object runtime "KRObjects-min.js" and the
 // library files the pages need. An export builds in export mode and then copies the web folder
-// into a folder of the user's choice. One builder serves one build (and one export); main
+// into a folder of the user's choice, with an "index.html" that opens the start page unless a
+// page or a file of the user's has that name. One builder serves one build (and one export); main
 // thread only. Pages are made and written out on several threads at once when the project
 // allows it (KRBuildProject::concurrentPageLimit); files are written from the calling thread.
 //
@@ -48,6 +49,7 @@ public:
     static const QString runtimeScriptName;    // "KRObjects-min.js"
     static const QString runtimeScriptResource; // "runtime/KRObjects-min.js" in the resources
     static const QString localJQueryPath;      // "jquery-1.9.0/jquery.min.js"
+    static const QString indexFileName;        // "index.html"
     // The hosting service's site domain, under which "hostingDomain" names a site.
     static const QString hostingSiteDomain;
 
@@ -79,6 +81,10 @@ public:
     // (nothing is written), when a page cannot be made, or when a page file or generated file
     // cannot be written. Copy errors of library files are shown and the build goes on.
     KRResult<QString> build();
+
+    // The page an export writes as "index.html" when no page has that name: it opens the
+    // start page's file.
+    static QString indexPageHTML(const QString &startPageFileName);
 
     QString userScriptHeader() const;
     static QString userScriptFooter();

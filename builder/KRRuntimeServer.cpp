@@ -24,6 +24,11 @@ qint64 KRRuntimeServer::portNumber()
     return KRLocalServerPort::port();
 }
 
+void KRRuntimeServer::serverDidStart(qint64 port)
+{
+    KRLocalServerPort::serverDidStart(port);
+}
+
 KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path, const QJsonObject &request,
                                                 double timeOutSeconds)
 {

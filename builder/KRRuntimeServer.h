@@ -22,6 +22,9 @@ public:
     // Installs the process-wide provider (an empty one: no server); returns the previous one.
     static PortProvider setPortProvider(PortProvider provider);
     static qint64 portNumber();
+    // The server has reported its port (at launch, and again after a restart): design views
+    // waiting for it load their libraries now.
+    static void serverDidStart(qint64 port);
 
     // POSTs `request` as JSON ("content-type: application/json") to http://127.0.0.1:<port><path>,
     // with the token of the server this process started on that port (KRNodeRunner), and waits

@@ -1,6 +1,7 @@
 #include "CEEditor.h"
 
 #include "CEDefaults.h"
+#include "CEFindBar.h"
 #include "CELineNumbers.h"
 #include "CESyntaxColouring.h"
 #include "CESyntaxController.h"
@@ -122,6 +123,7 @@ CEEditor::~CEEditor()
         m_textView->disconnect(this);
     delete m_textView.data();
     delete m_gutter.data();
+    delete m_findBar.data();
 }
 
 CEEditor *CEEditor::currentInstance()
@@ -273,8 +275,13 @@ void CEEditor::relayout()
         return;
     const int g = m_settings.value(CEKeys::gutterWidth, int(m_defaults->integerValue(CEDefaults::gutterWidth))).toInt();
     const QSize size = m_host ? m_host->size() : QSize();
-    m_textView->setGeometry(g, 0, std::max(0, size.width() - g), size.height());
-    m_gutter->setGeometry(0, 0, g, size.height());
+    // The find bar takes the bottom of the host while it is shown.
+    const int barHeight = m_findBar && m_findBarShown ? m_findBar->sizeHint().height() : 0;
+    const int textHeight = std::max(0, size.height() - barHeight);
+    m_textView->setGeometry(g, 0, std::max(0, size.width() - g), textHeight);
+    m_gutter->setGeometry(0, 0, g, textHeight);
+    if (m_findBar)
+        m_findBar->setGeometry(0, textHeight, size.width(), barHeight);
     m_gutter->setVisible(m_settings.value(CEKeys::showLineNumberGutter).toBool());
 }
 
@@ -525,9 +532,9 @@ bool CEEditor::transpose()
     return true;
 }
 
-bool CEEditor::validateCommand(const QString &command) const
+bool CEEditor::validateCommand(const QString &command, bool requireFocus) const
 {
-    if (!m_textView || !m_textView->hasFocus())
+    if (!m_textView || (requireFocus && !m_textView->hasFocus()))
         return false;
     static const QSet<QString> needSelection{"removeNeedlessWhitespace", "removeLineEndings", "entab", "detab",
                                              "capitalise", "toUppercase", "toLowercase"};
@@ -536,6 +543,143 @@ bool CEEditor::validateCommand(const QString &command) const
     if (command == QStringLiteral("commentOrUncomment"))
         return m_colouring && !m_colouring->definitionValue(QStringLiteral("firstSingleLineComment")).isEmpty();
     return true;
+}
+
+void CEEditor::showFindBar()
+{
+    if (!m_textView || !m_host)
+        return;
+    if (!m_findBar)
+        m_findBar = new CEFindBar(*this, m_host);
+    // A selection within one line is what is looked for.
+    const CERange selection = m_textView->selectedRange();
+    QString search = m_textView->text().mid(selection.location, selection.length);
+    if (search.contains(QLatin1Char('\n')))
+        search.clear();
+    m_findBarShown = true;
+    m_findBar->show();
+    relayout();
+    m_findBar->activate(search);
+}
+
+CEFindBar *CEEditor::findBar() const
+{
+    return m_findBar.data();
+}
+
+void CEEditor::hideFindBar()
+{
+    if (!m_findBar || !m_findBarShown)
+        return;
+    m_findBarShown = false;
+    m_findBar->hide();
+    relayout();
+    if (m_textView)
+        m_textView->setFocus(Qt::OtherFocusReason);
+}
+
+namespace {
+
+// Where the search string occurs in the text, without overlaps.
+QList<qsizetype> ceEditorMatches(const QString &text, const QString &search, Qt::CaseSensitivity cs)
+{
+    QList<qsizetype> matches;
+    if (search.isEmpty())
+        return matches;
+    for (qsizetype at = text.indexOf(search, 0, cs); at >= 0; at = text.indexOf(search, at + search.size(), cs))
+        matches.append(at);
+    return matches;
+}
+
+} // namespace
+
+// The matches are tried in order from the selection on, round the end of the text; a match
+// the host does not let the selection reach (a protected part of the text) is passed over.
+bool CEEditor::findNext(bool backwards)
+{
+    if (!m_textView)
+        return false;
+    if (!m_findBar || m_findBar->searchString().isEmpty()) {
+        showFindBar();
+        return false;
+    }
+    const QString search = m_findBar->searchString();
+    const QList<qsizetype> matches = ceEditorMatches(m_textView->text(), search, m_findBar->caseSensitivity());
+    const CERange selection = m_textView->selectedRange();
+    const qsizetype count = matches.size();
+    qsizetype first = 0;
+    if (backwards) {
+        first = count - 1;
+        while (first >= 0 && matches.at(first) >= selection.location)
+            --first;
+        if (first < 0)
+            first = count - 1;
+    } else {
+        while (first < count && matches.at(first) < selection.end())
+            ++first;
+        if (first == count)
+            first = 0;
+    }
+    for (qsizetype tried = 0; tried < count; ++tried) {
+        const qsizetype index = backwards ? (first - tried + count) % count : (first + tried) % count;
+        const CERange match{matches.at(index), search.size()};
+        m_textView->setSelectedRange(match);
+        if (m_textView->selectedRange() == match) {
+            m_textView->ensureCursorVisible();
+            m_findBar->setNotFound(false);
+            return true;
+        }
+    }
+    m_findBar->setNotFound(true);
+    QApplication::beep();
+    return false;
+}
+
+bool CEEditor::replaceSelection()
+{
+    if (!m_textView || !m_findBar)
+        return false;
+    const QString search = m_findBar->searchString();
+    const CERange selection = m_textView->selectedRange();
+    const QString selected = m_textView->text().mid(selection.location, selection.length);
+    if (!search.isEmpty() && selected.compare(search, m_findBar->caseSensitivity()) == 0) {
+        const QString replacement = m_findBar->replacement();
+        const CECommandResult result = runCommand(tr("Replace"), [&](CETextEditTarget &t) {
+            CECommandResult r;
+            r.changed = t.guardedReplace(selection, replacement);
+            r.selectRanges = r.changed;
+            r.ranges = {{selection.location, replacement.size()}};
+            return r;
+        }, true);
+        if (!result.changed) {
+            QApplication::beep();
+            return false;
+        }
+    }
+    findNext(false);
+    return true;
+}
+
+int CEEditor::replaceAll()
+{
+    if (!m_textView || !m_findBar || m_findBar->searchString().isEmpty())
+        return 0;
+    const QString search = m_findBar->searchString();
+    const QString replacement = m_findBar->replacement();
+    const QList<qsizetype> matches = ceEditorMatches(m_textView->text(), search, m_findBar->caseSensitivity());
+    int replaced = 0;
+    // From the end, so that the earlier matches keep their places.
+    runCommand(tr("Replace All"), [&](CETextEditTarget &t) {
+        CECommandResult r;
+        for (auto it = matches.crbegin(); it != matches.crend(); ++it)
+            replaced += t.guardedReplace({*it, search.size()}, replacement) ? 1 : 0;
+        r.changed = replaced > 0;
+        return r;
+    }, true);
+    m_findBar->setNotFound(replaced == 0);
+    if (replaced == 0)
+        QApplication::beep();
+    return replaced;
 }
 
 void CEEditor::changeEncoding(const QString &ianaName)
@@ -596,9 +740,20 @@ QStringList CEEditor::offeredEncodings()
             QStringLiteral("US-ASCII")};
 }
 
-void CEEditor::fillSyntaxDefinitionMenu(QMenu *menu)
+namespace {
+
+// Menus are filled again each time they open: the items and their group go.
+void clearMenu(QMenu *menu)
 {
     menu->clear();
+    qDeleteAll(menu->findChildren<QActionGroup *>(QString(), Qt::FindDirectChildrenOnly));
+}
+
+} // namespace
+
+void CEEditor::fillSyntaxDefinitionMenu(QMenu *menu)
+{
+    clearMenu(menu);
     auto *group = new QActionGroup(menu);
     const QString current = m_settings.value(CEKeys::syntaxDefinition).toString();
     for (const QString &name : m_controller->syntaxDefinitionNames()) {
@@ -610,13 +765,42 @@ void CEEditor::fillSyntaxDefinitionMenu(QMenu *menu)
     }
 }
 
+void CEEditor::setEncoding(const QString &ianaName)
+{
+    setSetting(CEKeys::encodingName, ianaName.isEmpty() ? QVariant() : QVariant(ianaName));
+    setSetting(CEKeys::encoding, ianaName.isEmpty() ? QVariant() : QVariant(ianaName.toUpper()));
+}
+
+void CEEditor::reloadText(const QString &ianaName)
+{
+    emit reloadTextRequested(ianaName);
+}
+
 void CEEditor::fillEncodingMenu(QMenu *menu)
 {
-    menu->clear();
+    fillEncodings(menu, false);
+}
+
+void CEEditor::fillReloadEncodingMenu(QMenu *menu)
+{
+    fillEncodings(menu, true);
+}
+
+// The offered encodings, and the text's own when it is another.
+void CEEditor::fillEncodings(QMenu *menu, bool reload)
+{
+    clearMenu(menu);
     auto *group = new QActionGroup(menu);
     const QString current = m_settings.value(CEKeys::encodingName).toString();
-    for (const QString &name : offeredEncodings()) {
+    QStringList names = offeredEncodings();
+    if (!current.isEmpty() && !names.contains(current, Qt::CaseInsensitive))
+        names.append(current);
+    for (const QString &name : std::as_const(names)) {
         QAction *action = menu->addAction(name);
+        if (reload) {
+            connect(action, &QAction::triggered, this, [this, name] { reloadText(name); });
+            continue;
+        }
         action->setCheckable(true);
         action->setChecked(name.compare(current, Qt::CaseInsensitive) == 0);
         group->addAction(action);
@@ -626,7 +810,7 @@ void CEEditor::fillEncodingMenu(QMenu *menu)
 
 void CEEditor::fillLineEndingsMenu(QMenu *menu)
 {
-    menu->clear();
+    clearMenu(menu);
     auto *group = new QActionGroup(menu);
     const int current = m_settings.value(CEKeys::lineEndings, 1).toInt();
     const QList<QPair<QString, int>> styles{{tr("Unix (LF)"), 1}, {tr("Mac (CR)"), 2}, {tr("Windows (CR LF)"), 3}};

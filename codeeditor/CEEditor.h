@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+class CEFindBar;
 class CEGutterView;
 class CESyntaxColouring;
 class CESyntaxController;
@@ -111,18 +112,36 @@ public:
     bool closeTag();
     bool prepareForXML();
     bool transpose();
-    // Whether a command of the given name can run now.
-    bool validateCommand(const QString &command) const;
+    // Whether a command of the given name can run now: only while the text view has the focus
+    // (unless told otherwise, for the view's own context menu), some only with a selection.
+    bool validateCommand(const QString &command, bool requireFocus = true) const;
+
+    // Find: the bar under the text and searches for what it holds, wrapping round the text.
+    // A search without a search string opens the bar.
+    void showFindBar();
+    void hideFindBar();
+    CEFindBar *findBar() const;
+    bool isFindBarShown() const { return m_findBarShown; }
+    bool findNext(bool backwards = false);
+    // A selected match becomes the replacement, then the next match is selected.
+    bool replaceSelection();
+    // Every match becomes the replacement, as one undo step; the number replaced.
+    int replaceAll();
 
     // Setting commands. Encoding and line endings are undoable, each change one step that
     // restores the previous setting and text exactly.
     void changeEncoding(const QString &ianaName);
+    // Records the encoding the text was read in, without an undo step.
+    void setEncoding(const QString &ianaName);
+    // Asks the host to read its text again in the named encoding.
+    void reloadText(const QString &ianaName);
     void changeLineEndings(int style);
     void changeSyntaxDefinition(const QString &name);
     // Fills menus with the registry's definitions and the offered encodings; the chosen item
     // is checked.
     void fillSyntaxDefinitionMenu(QMenu *menu);
     void fillEncodingMenu(QMenu *menu);
+    void fillReloadEncodingMenu(QMenu *menu);
     void fillLineEndingsMenu(QMenu *menu);
     static QStringList offeredEncodings();
     // The entab, detab and go-to-line sheets (window-modal).
@@ -138,6 +157,7 @@ signals:
     void textEncodingChanged();
     void syntaxDefinitionChanged();
     void lineEndingsChanged();
+    void reloadTextRequested(const QString &ianaName);
 
 private:
     friend class CETextView;
@@ -146,6 +166,7 @@ private:
     void setEdited(bool edited);
     void observeUndoManager(KRSpecialUndoManager *manager);
     QDialog *makeSpacesSheet(bool entab);
+    void fillEncodings(QMenu *menu, bool reload);
 
     KRUserDefaults *m_defaults;
     CESyntaxController *m_controller;
@@ -158,6 +179,8 @@ private:
     QPointer<QWidget> m_host;
     QPointer<CETextView> m_textView;
     QPointer<CEGutterView> m_gutter;
+    QPointer<CEFindBar> m_findBar;
+    bool m_findBarShown = false;
     std::unique_ptr<CESyntaxColouring> m_colouring;
     std::vector<KRObservationToken> m_observations;
 };

@@ -4,6 +4,7 @@
 #include "CEEditor.h"
 #include "CELineNumbers.h"
 #include "CESyntaxColouring.h"
+#include "CETextMenuController.h"
 #include "CETextPerformer.h"
 
 #include <model/KRSpecialUndoManager.h>
@@ -12,6 +13,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCompleter>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QFontDatabase>
 #include <QMimeData>
 #include <QPainter>
@@ -78,6 +81,9 @@ CETextView::CETextView(CEEditor &editor, QWidget *parent)
     m_flashTimer.setSingleShot(true);
     m_flashTimer.setInterval(600);
     connect(&m_flashTimer, &QTimer::timeout, this, [this] { flash({-1, 0}); });
+    m_typingPause.setSingleShot(true);
+    m_typingPause.setInterval(TypingPauseMilliseconds);
+    connect(&m_typingPause, &QTimer::timeout, this, &CETextView::endTypingRun);
     m_completionTimer.setSingleShot(true);
     connect(&m_completionTimer, &QTimer::timeout, this, [this] {
         const QString t = text();
@@ -106,8 +112,9 @@ CETextView::~CETextView()
 }
 
 // Characters typed one after another form one undo step: the first opens a group on the
-// undo manager that stays open until the caret leaves the end of the run, another kind of
-// edit comes, the view loses the focus or the history is about to be undone or redone.
+// undo manager that stays open until typing pauses, the caret leaves the end of the run,
+// another kind of edit comes, the view loses the focus or the history is about to be undone
+// or redone.
 void CETextView::continueTypingRun()
 {
     const CERange selection = selectedRange();
@@ -120,12 +127,19 @@ void CETextView::continueTypingRun()
         return;
     m_runManager = &manager->wrapped();
     connect(m_runManager, &KRUndoManager::willUndoOrRedo, this, &CETextView::endTypingRun, Qt::UniqueConnection);
+    // The run is a group of its own, not part of the group of the event turn it starts in:
+    // it closes the moment the run ends, so that a command after it is a step of its own.
+    const bool byEvent = m_runManager->groupsByEvent();
+    if (m_runManager->groupingLevel() == 0)
+        m_runManager->setGroupsByEvent(false);
     manager->beginUndoGrouping();
+    m_runManager->setGroupsByEvent(byEvent);
     m_typingRun = true;
 }
 
 void CETextView::endTypingRun()
 {
+    m_typingPause.stop();
     if (!std::exchange(m_typingRun, false))
         return;
     if (m_runManager && m_runManager->groupingLevel() > 0)
@@ -448,6 +462,16 @@ void CETextView::keyPressEvent(QKeyEvent *event)
         }
     }
     const CERange selection = selectedRange();
+    // Find keys for an editor outside a window whose menus carry them.
+    const Qt::KeyboardModifiers findModifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (event == QKeySequence::Find) {
+        m_editor.showFindBar();
+        return;
+    }
+    if (event->key() == Qt::Key_F3 && (findModifiers == Qt::NoModifier || findModifiers == Qt::ShiftModifier)) {
+        m_editor.findNext(findModifiers == Qt::ShiftModifier);
+        return;
+    }
     if (event == QKeySequence::Cut || event == QKeySequence::Undo || event == QKeySequence::Redo)
         endTypingRun();
     if (event == QKeySequence::Cut) {
@@ -502,6 +526,8 @@ void CETextView::keyPressEvent(QKeyEvent *event)
         continueTypingRun();
         m_typingEnd = selection.location + typed.size();
         insertText(typed);
+        if (m_typingRun)
+            m_typingPause.start();
         return;
     }
     endTypingRun();
@@ -584,8 +610,10 @@ void CETextView::mouseDoubleClickEvent(QMouseEvent *event)
     static const QString openers = QStringLiteral("([{<"), closers = QStringLiteral(")]}>");
     const QChar c = t.at(clicked);
     const qsizetype open = openers.indexOf(c), close = closers.indexOf(c);
-    if (open < 0 && close < 0)
+    if (open < 0 && close < 0) {
+        selectNamePart(clicked);
         return;
+    }
     const QChar same = c, other = open >= 0 ? closers.at(open) : openers.at(close);
     const int step = open >= 0 ? 1 : -1;
     int depth = 0;
@@ -602,6 +630,72 @@ void CETextView::mouseDoubleClickEvent(QMouseEvent *event)
     }
     QApplication::beep();
     setSelectedRange({clicked, 1});
+}
+
+namespace {
+
+bool ceTextViewIsNameCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || c.isMark() || c == u'_' || c == u'$';
+}
+
+bool ceTextViewIsNameSeparator(QChar c)
+{
+    return c == u'.' || c == u':';
+}
+
+} // namespace
+
+// The word under a double click is the name around the clicked character, dots and colons
+// included; of a dotted or colon-joined name only the part around the click is selected.
+// Other characters keep the selection the click made.
+void CETextView::selectNamePart(qsizetype clicked)
+{
+    const QString t = text();
+    auto inWord = [&](qsizetype i) { return ceTextViewIsNameCharacter(t.at(i)) || ceTextViewIsNameSeparator(t.at(i)); };
+    if (!inWord(clicked))
+        return;
+    qsizetype wordStart = clicked, wordEnd = clicked + 1;
+    while (wordStart > 0 && inWord(wordStart - 1))
+        --wordStart;
+    while (wordEnd < t.size() && inWord(wordEnd))
+        ++wordEnd;
+    qsizetype start = clicked;
+    while (start > wordStart && !ceTextViewIsNameSeparator(t.at(start)))
+        --start;
+    if (ceTextViewIsNameSeparator(t.at(start)))
+        ++start;
+    qsizetype end = clicked + 1;
+    while (end < wordEnd && !ceTextViewIsNameSeparator(t.at(end)))
+        ++end;
+    // A lone separator at the end of a name selects itself.
+    setSelectedRange(end > start ? CERange{start, end - start} : CERange{clicked, 1});
+}
+
+// The standard edit commands, with undo and redo on the editor's history (the document keeps
+// none), then find and the text commands.
+void CETextView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createStandardContextMenu(event->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    KRSpecialUndoManager *manager = m_editor.undoManager();
+    for (QAction *action : menu->actions()) {
+        const bool undo = action->objectName() == QLatin1String("edit-undo");
+        if (!undo && action->objectName() != QLatin1String("edit-redo"))
+            continue;
+        QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+        action->setEnabled(manager && (undo ? manager->canUndo() : manager->canRedo()));
+        connect(action, &QAction::triggered, this, [this, undo] {
+            endTypingRun();
+            KRSpecialUndoManager *history = m_editor.undoManager();
+            if (history && undo && history->canUndo())
+                history->undo();
+            else if (history && !undo && history->canRedo())
+                history->redo();
+        });
+    }
+    CETextMenuController::addToContextMenu(menu, m_editor);
+    menu->popup(event->globalPos());
 }
 
 void CETextView::onSelectionChanged()

@@ -73,6 +73,9 @@ public:
     // Reads fonts, colours, tabs and the page guide from the user defaults.
     void applyDefaults();
     static QCursor ibeamCursor(const QColor &textColour);
+    // Typed characters form one undo step until typing pauses this long, the caret moves, a
+    // command runs or the view loses the focus.
+    static constexpr int TypingPauseMilliseconds = 1000;
     // Ends the current run of typed characters, so that the next one starts a new undo step.
     void breakUndoCoalescing() { endTypingRun(); }
     // The name the next recorded change gets in the undo history.
@@ -86,6 +89,7 @@ protected:
     void inputMethodEvent(QInputMethodEvent *event) override;
     void insertFromMimeData(const QMimeData *source) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -100,6 +104,7 @@ private:
     void endTypingRun();
     bool takeChange(CERange *removedRange, QString *inserted);
     void onSelectionChanged();
+    void selectNamePart(qsizetype clicked);
     void recordUndo(CERange inserted, const QString &removed);
     void matchBraces();
     void flash(CERange range);
@@ -117,6 +122,7 @@ private:
     bool m_dragScrolling = false;
     QPoint m_dragScroll;
     bool m_typingRun = false;
+    QTimer m_typingPause; // a pause in typing ends the run
     qsizetype m_typingEnd = 0;
     QPointer<KRUndoManager> m_runManager;
     bool m_editing = false; // between the first change and leaving the view

@@ -331,6 +331,43 @@ QList<KRMenuItem> KRFormControl::contextMenuItemsForObject()
     return items;
 }
 
+void KRControl::followTextStyle(std::vector<KRObservationToken> &tokens)
+{
+    // The control's own properties of those the page's rules know, by their CSS names.
+    static const std::vector<std::pair<QString, QString>> textProperties = [] {
+        std::vector<std::pair<QString, QString>> found;
+        for (const KRPropertyDescriptor &descriptor : KRControl::objectClass().descriptors) {
+            if (KRPage::widgetTextProperties().contains(descriptor.cssAttributeName()))
+                found.emplace_back(descriptor.kr_propertyName(), descriptor.cssAttributeName());
+        }
+        return found;
+    }();
+    const auto mark = [](KRControl &self) {
+        const auto element = self.domElement();
+        if (!element)
+            return;
+        QStringList set;
+        for (const auto &[key, css] : textProperties) {
+            if (!self.value(key).isEmpty())
+                set.append(css);
+        }
+        // Present also while empty: it tells the widgets a style class reaches into.
+        const QString text = set.join(QLatin1Char(' '));
+        if (!element->hasAttribute(KRPage::widgetTextAttribute()) || element->getAttribute(KRPage::widgetTextAttribute()) != text)
+            element->setAttribute(KRPage::widgetTextAttribute(), text);
+    };
+    mark(*this);
+    if (!designMode())
+        return;
+    const std::weak_ptr<KRObject> weak = weak_from_this();
+    for (const auto &[key, css] : textProperties) {
+        tokens.push_back(observable().observe(key, [weak, mark](const void *, const QString &, const QVariant &, const QVariant &) {
+            if (const auto self = std::static_pointer_cast<KRControl>(weak.lock()))
+                mark(*self);
+        }));
+    }
+}
+
 void KRControl::observeForRebuild(std::vector<KRObservationToken> &tokens, const QStringList &keys,
                                   std::function<void(KRControl &)> rebuild, std::function<bool()> skip)
 {

@@ -69,6 +69,12 @@ protected:
     QString pageID() const;
     // Adds the design-mode styles that keep a content element from being selected.
     void setNoSelectStyles();
+    // For a control whose text jQuery Mobile draws with elements of its own inside the
+    // control's element: names on that element the text properties the control sets (the
+    // attribute is there also while none is), so that the page's rules let those elements
+    // show them (KRPage::widgetTextAttribute), and in design mode follows their changes. The
+    // tokens keep the observations alive.
+    void followTextStyle(std::vector<KRObservationToken> &tokens);
     // Calls `rebuild` once on the next pass of the event loop after changes of the keys (an
     // empty key: every key), however many came before that pass; a change while `skip` answers
     // true schedules nothing. The tokens keep the observations alive.

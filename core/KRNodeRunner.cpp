@@ -7,7 +7,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -19,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -600,6 +601,7 @@ void KRNodeRunner::restartAfterUnexpectedEnd()
         return;
     }
     m_restartTimes.append(now);
+    m_portWaitStarted = false; // a new server: queries may wait for it again
     KR_LOG(QStringLiteral("node watchdog failure: the local runtime server on port %1 ended (%2); starting it again")
                .arg(previousPort)
                .arg(how));
@@ -610,16 +612,21 @@ qint64 KRNodeRunner::portNumber()
 {
     if (m_portNumber != -1)
         return m_portNumber;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (m_portNumber == -1 && elapsed.elapsed() < portWaitMilliseconds) {
+    // One wait for every query of this start: a slow server holds the application up once,
+    // not once per library address of every page.
+    if (!m_portWaitStarted) {
+        m_portWaitStarted = true;
+        m_portWait.setRemainingTime(portWaitMilliseconds);
+    }
+    while (m_portNumber == -1 && !m_portWait.hasExpired()) {
         // Nothing more can come once the server has ended, refused or was stopped; a runner
         // not yet started may still be started by a queued call, so it is waited for.
         if (m_stopped || m_handshakeFailed || (m_started && !m_task)
             || (m_task && m_task->state() == QProcess::NotRunning && m_started))
             break;
         QEventLoop loop;
-        QTimer::singleShot(portWaitStepMilliseconds, &loop, &QEventLoop::quit);
+        const auto step = int(std::clamp<qint64>(m_portWait.remainingTime(), 1, portWaitStepMilliseconds));
+        QTimer::singleShot(step, &loop, &QEventLoop::quit);
         connect(this, &KRNodeRunner::handshakeFinished, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::AllEvents);
     }

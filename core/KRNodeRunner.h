@@ -3,6 +3,7 @@
 #include <core/KRNodeRunnerDelegate.h>
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -68,7 +69,9 @@ public:
     void start();
     // The port the server reported. While none has been reported the call waits for up to
     // three seconds, running the event loop (re-entrantly) so the hand-shake can arrive; -1
-    // means the server is unavailable.
+    // means the server is unavailable. The queries made while a server starts share one such
+    // wait: once it is over they answer -1 at once, until the server reports its port (the
+    // delegate and handshakeFinished tell when) or is started again.
     qint64 portNumber();
     // The token of the running server (after portNumber() gave a port); empty when none.
     QByteArray token() const { return m_token; }
@@ -119,6 +122,8 @@ private:
     qint64 m_portNumber = -1;
     QByteArray m_token;
     QList<qint64> m_restartTimes; // milliseconds since the epoch
+    QDeadlineTimer m_portWait{QDeadlineTimer::Forever}; // the queries' shared wait for the hand-shake
+    bool m_portWaitStarted = false;
     KRNodeRunnerDelegate *m_delegate = nullptr;
 
     QPointer<QProcess> m_task; // owned by the process registry, which outlives stop()

@@ -1,4 +1,5 @@
 #include "KRItemEditorViewController.h"
+#include "KRPropertyEditorItemViewController.h"
 
 #include <core/ui/KRUIColors.h>
 #include <model/KRFunction.h>
@@ -273,7 +274,8 @@ void KRItemEditorViewController::saveItems()
     if (o->value(m_key) == text)
         return;
     m_saving = true;
-    o->setValue(m_key, text);
+    const QString name = m_key.startsWith(QLatin1String("kr_")) ? m_key.mid(3) : m_key;
+    o->setValueNamingUndo(m_key, text, krPropertyChangeActionName(name));
     m_saving = false;
 }
 

@@ -290,6 +290,11 @@ QWidget *KRPropertyEditorItemHLineViewController::buildView()
     return view;
 }
 
+QString krPropertyChangeActionName(const QString &title)
+{
+    return QObject::tr("Change %1").arg(title);
+}
+
 // --- Typed rows: common part
 
 void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &name)
@@ -342,7 +347,7 @@ bool KRPropertyEditorItemTypedViewController::writeValue(const QString &text)
     const auto target = targetObject();
     if (!target || target->value(key()) == text)
         return false; // a missing value equals the empty text here
-    target->setValue(key(), text);
+    target->setValueNamingUndo(key(), text, krPropertyChangeActionName(m_propertyName));
     return true;
 }
 

@@ -69,6 +69,9 @@ private:
     QToolButton *m_down;
 };
 
+// The undo name of an edit of the property the inspector labels `title` ("Change <title>").
+QString krPropertyChangeActionName(const QString &title);
+
 // Widget pointers held by the rows below are parts of the row's view(), which owns them.
 class KRPropertyEditorItemViewController : public KRCachingViewController
 {

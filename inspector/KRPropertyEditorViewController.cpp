@@ -18,20 +18,34 @@
 
 // --- Geometry row
 
+namespace {
+
+const struct {
+    const char *name;
+    const char *title;
+    int column, row;
+    bool check;
+} krGeometryLayout[] = {{"left", "left", 0, 0, false},   {"top", "top", 1, 0, false},
+                        {"width", "width", 0, 1, false}, {"height", "height", 1, 1, false},
+                        {"visible", "visible", 0, 2, true}, {"locked", "locked", 1, 2, true},
+                        {"zIndex", "z-index", 0, 3, false}, {"opacity", "opacity", 1, 3, false}};
+
+// The title the row shows for one of its properties.
+QString krGeometryTitle(const QString &name)
+{
+    for (const auto &item : krGeometryLayout)
+        if (name == QLatin1String(item.name))
+            return QObject::tr(item.title);
+    return name;
+}
+
+} // namespace
+
 QWidget *KRPropertyEditorItemControlViewController::buildView()
 {
     auto *view = new KRPropertyEditorItemView;
     view->setFixedHeight(104);
-    const struct {
-        const char *name;
-        const char *title;
-        int column, row;
-        bool check;
-    } layout[] = {{"left", "left", 0, 0, false},   {"top", "top", 1, 0, false},
-                  {"width", "width", 0, 1, false}, {"height", "height", 1, 1, false},
-                  {"visible", "visible", 0, 2, true}, {"locked", "locked", 1, 2, true},
-                  {"zIndex", "z-index", 0, 3, false}, {"opacity", "opacity", 1, 3, false}};
-    for (const auto &item : layout) {
+    for (const auto &item : krGeometryLayout) {
         const int x = 4 + item.column * 132;
         const int y = 2 + item.row * 25;
         QToolButton *help = makeHelpButton(view, QStringLiteral("helpButton_") + QLatin1String(item.name));
@@ -96,16 +110,16 @@ void KRPropertyEditorItemControlViewController::setup()
     m_opacityTransformer.setPrecision(2);
 
     const std::weak_ptr<KRObject> weak = targetObject();
-    const auto makeModel = [weak](const QString &key) {
+    const auto makeModel = [weak](const QString &key, const QString &title) {
         KRBinding::Model model;
         model.get = [weak, key] {
             const auto o = weak.lock();
             return QVariant(o ? o->value(key) : QString());
         };
-        model.set = [weak, key](const QVariant &value) {
+        model.set = [weak, key, title](const QVariant &value) {
             const auto o = weak.lock();
             if (o && o->value(key) != value.toString())
-                o->setValue(key, value.toString());
+                o->setValueNamingUndo(key, value.toString(), krPropertyChangeActionName(title));
         };
         model.observe = [weak, key](std::function<void()> changed) {
             const auto o = weak.lock();
@@ -119,9 +133,9 @@ void KRPropertyEditorItemControlViewController::setup()
         return model;
     };
     for (const auto &[name, field] : std::as_const(m_fields))
-        m_bindings.push_back(std::make_unique<KRBinding>(field, makeModel(QStringLiteral("kr_") + name)));
+        m_bindings.push_back(std::make_unique<KRBinding>(field, makeModel(QStringLiteral("kr_") + name, krGeometryTitle(name))));
     for (const auto &[name, box] : std::as_const(m_checkboxes)) {
-        auto binding = std::make_unique<KRBinding>(box, makeModel(QStringLiteral("kr_") + name),
+        auto binding = std::make_unique<KRBinding>(box, makeModel(QStringLiteral("kr_") + name, krGeometryTitle(name)),
                                                    QByteArrayLiteral("checked"));
         // An object without a stored "visible" is shown, so its box is ticked.
         const bool emptyMeansOn = name == QLatin1String("visible");
@@ -148,7 +162,7 @@ void KRPropertyEditorItemControlViewController::setup()
                                    m_opacityStepper->maximum);
         const QString text = m_opacityTransformer.reverseTransformedValue(next);
         if (o->value(key) != text)
-            o->setValue(key, text);
+            o->setValueNamingUndo(key, text, krPropertyChangeActionName(krGeometryTitle(QStringLiteral("opacity"))));
     };
 }
 

@@ -40,6 +40,7 @@ KRDocument::WindowControllerFactory &factoryStorage()
 
 const QString kWebFolder = QStringLiteral("kr-web");
 const QString kProjectFile = QStringLiteral("project.xml");
+const QString kProjectRoot = QStringLiteral("KRProjectDocument");
 
 } // namespace
 
@@ -138,7 +139,18 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     if (!xml)
         return xml.error();
     const KRXMLNode root = xml.value().rootElement();
-    const QString version = root.isNull() ? QString() : root.attribute(QStringLiteral("appVersion"));
+    // Refused here, before anything (a window, the recent list) takes the package for a project.
+    if (root.isNull() || root.name() != kProjectRoot) {
+        const QString found = root.isNull() ? QStringLiteral("none") : QStringLiteral("“%1”").arg(root.name());
+        KR_LOG(QStringLiteral("%1 is no project file: its root element is %2").arg(path, found));
+        return KRError(ProjectErrorDomain, NotAProjectCode,
+                       QStringLiteral("The file project.xml holds no Korvane project: its root element is %1, not “%2”.")
+                           .arg(found, kProjectRoot));
+    }
+    if (root.firstElementForXPath(QStringLiteral("//KRProject")).isNull()
+        || root.firstElementForXPath(QStringLiteral("//KRPages")).isNull())
+        return KRError(ProjectErrorDomain, NotAProjectCode, QStringLiteral("The project file has no project settings or no pages."));
+    const QString version = root.attribute(QStringLiteral("appVersion"));
     if (!isSupportedVersion(version)) {
         KRAlert alert;
         alert.messageText = QStringLiteral("Unsupported project version.");

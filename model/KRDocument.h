@@ -34,10 +34,14 @@ public:
     // Code of the refusal of a file written by a newer version: the alert has been shown,
     // callers show nothing more.
     static constexpr int NewerVersionCode = 2;
+    // Code of a project.xml that holds no project (another root element, no settings or no
+    // pages): nothing has been shown.
+    static constexpr int NotAProjectCode = 7;
 
     // A new untitled document from the application's "DefaultProject.xml".
     static KRResult<std::shared_ptr<KRDocument>> makeUntitled();
-    // Reads the package (with the version check).
+    // Reads the package (with the version check); a project.xml that holds no project is an
+    // error here.
     static KRResult<std::shared_ptr<KRDocument>> openPackage(const QString &packagePath);
 
     ~KRDocument();

@@ -1,5 +1,7 @@
 #include "KRLocalServerPort.h"
 
+#include <platform/foundation/KRNotificationCenter.h>
+
 #include <mutex>
 
 namespace {
@@ -32,4 +34,10 @@ qint64 KRLocalServerPort::port()
     }
     // Called outside the lock: the shared runner's query runs the event loop.
     return provider ? provider() : -1;
+}
+
+void KRLocalServerPort::serverDidStart(qint64 port)
+{
+    KRNotificationCenter::defaultCenter().post(KRLocalServerDidStartNotification, nullptr,
+                                               {{QStringLiteral("port"), port}});
 }

@@ -256,6 +256,20 @@ void KRObject::setValue(const QString &key, const QString &newValue)
     storeValue(key, newValue);
 }
 
+void KRObject::setValueNamingUndo(const QString &key, const QString &value, const QString &actionName)
+{
+    KRUndoManager *undo = m_enableUndo && m_designMode ? undoManager() : nullptr;
+    if (!undo) {
+        setValue(key, value);
+        return;
+    }
+    undo->beginUndoGrouping();
+    if (undo->undoActionName().isEmpty() && !undo->isUndoing() && !undo->isRedoing())
+        undo->setActionName(actionName);
+    setValue(key, value);
+    undo->endUndoGrouping();
+}
+
 KRResult<void> KRObject::validateKr_id(const QString &id) const
 {
     if (id.isEmpty())

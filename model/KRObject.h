@@ -78,6 +78,10 @@ public:
     // differs, registers the inverse on the document's undo manager (no action name).
     virtual void setValue(const QString &key, const QString &value);
     void undoValue(const QString &value, const QString &key) { setValue(key, value); }
+    // A user's edit of one property (the inspector's rows, the item editors): the change and
+    // all that follows from it are one undo step, named `actionName` unless the step being
+    // recorded has a name already.
+    void setValueNamingUndo(const QString &key, const QString &value, const QString &actionName);
     // Observation of the "kr_" keys (old and new values as QString).
     KRObservable &observable() { return m_observable; }
 

@@ -42,6 +42,8 @@ void KRPageProxy::jqueryLoaded() { m_delegate->addJQMjs(); }
 
 void KRPageProxy::jqueryMobileLoaded() { m_delegate->jqueryMobileLoaded(); }
 
+void KRPageProxy::libraryFailedToLoad() { m_delegate->libraryFailedToLoad(); }
+
 namespace {
 
 std::vector<KRPropertyDescriptor> pageDescriptors()
@@ -198,7 +200,7 @@ QString KRPage::jQueryURL() const
 {
     const auto proj = project();
     static const QString path = QStringLiteral("/__kr_bundle/jquery-1.9.0/jquery.min.js");
-    const QString cdn = KRProject::contentDeliveryHost() + QStringLiteral("/ajax/libs/jquery/1.9.0/jquery.min.js");
+    const QString cdn = KRProject::publicLibraryURL(QStringLiteral("jquery"));
     QString src = path;
     if (designMode())
         src = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(path);
@@ -259,9 +261,16 @@ void KRPage::buildDocument()
                                     ".ui-body-c { font-family: inherit !important; color: inherit !important;text-shadow: "
                                     "inherit !important;}\n");
     }
-    if (designMode())
+    for (const QString &property : widgetTextProperties())
+        styleText += widgetTextRule(QStringLiteral("[%1~=\"%2\"]").arg(widgetTextAttribute(), property), {property}) +
+                     QLatin1Char('\n');
+    if (designMode()) {
         styleText += QStringLiteral(".ui-disabled, .ui-state-disabled {opacity: 1.0 !important;}\n"
                                     ".ui-select .ui-disabled, .ui-select .ui-state-disabled { opacity: 1.0 !important;}\n");
+        // The page fills the screen whatever jQuery Mobile measured: it sizes the page while
+        // fixed bars pad it, and the design view takes that padding away again.
+        styleText += QStringLiteral("div[data-role=page].ui-page {min-height: 100vh !important;}\n");
+    }
     styleText += QStringLiteral("p.kr-css-marker {}\n");
     auto style = getOrCreateChildElement(doc, m_headElement, QStringLiteral("style"));
     style->setAttribute(QStringLiteral("type"), QStringLiteral("text/css"));
@@ -279,8 +288,10 @@ void KRPage::buildDocument()
     const QString jquery = jQueryURL();
     auto script = doc.createElement(QStringLiteral("script"));
     script->setAttribute(QStringLiteral("src"), jquery);
-    if (designMode())
+    if (designMode()) {
         script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryLoaded()"));
+        script->setAttribute(QStringLiteral("onerror"), QStringLiteral("window.___kr_page.libraryFailedToLoad()"));
+    }
     m_headElement->appendChild(script);
     m_manifestResources.insert(jquery);
 
@@ -425,8 +436,10 @@ void KRPage::addJQMjs()
     auto script = m_domDocument->createElement(QStringLiteral("script"));
     const QString src = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(proj->jqmURLs().value(QStringLiteral("jsLocalPath")));
     script->setAttribute(QStringLiteral("src"), src);
-    if (designMode())
+    if (designMode()) {
         script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryMobileLoaded()"));
+        script->setAttribute(QStringLiteral("onerror"), QStringLiteral("window.___kr_page.libraryFailedToLoad()"));
+    }
     m_headElement->appendChild(script);
     m_jqmScripts.push_back(script);
     m_manifestResources.insert(src);
@@ -461,6 +474,37 @@ void KRPage::jqueryMobileLoaded()
     blocks.swap(m_onJQMLoadedBlocks);
     if (!blocks.empty())
         GCDispatch::performBlocksInMainQueue(std::move(blocks));
+}
+
+void KRPage::libraryFailedToLoad()
+{
+    KR_LOG(QStringLiteral("A library of the design view of %1 did not load").arg(kr_id()));
+    KRNotificationCenter::defaultCenter().post(KRPageLibraryDidFailToLoadNotification, identity());
+}
+
+void KRPage::refreshLibraryAddresses()
+{
+    if (!designMode() || !m_headElement)
+        return;
+    static const QRegularExpression serverAddress(QStringLiteral("^http://127\\.0\\.0\\.1:-?\\d+/"));
+    const QString current = QStringLiteral("http://127.0.0.1:%1/").arg(KRLocalServerPort::port());
+    const auto repoint = [&](const std::shared_ptr<DOMElement> &element, const QString &name) {
+        const QString value = element->getAttribute(name);
+        const QRegularExpressionMatch match = serverAddress.match(value);
+        if (match.hasMatch() && match.captured() != current)
+            element->setAttribute(name, current + value.mid(match.capturedLength()));
+    };
+    for (const auto &link : m_headElement->getElementsByTagName(QStringLiteral("link")))
+        repoint(link, QStringLiteral("href"));
+    for (const auto &script : m_headElement->getElementsByTagName(QStringLiteral("script")))
+        repoint(script, QStringLiteral("src"));
+    for (const auto &script : m_jqmScripts) {
+        if (!script->parentNode())
+            repoint(script, QStringLiteral("src"));
+    }
+    // A theme of the project's own points its pictures at the server too.
+    if (m_themeStyleElement)
+        setThemeCSS();
 }
 
 void KRPage::onJQueryMobileLoaded(Block block)
@@ -540,6 +584,26 @@ void KRPage::evaluateRequiredObjectScripts()
     }
 }
 
+namespace {
+// The objects of the table in the order of their elements below the root (the root included).
+std::vector<std::shared_ptr<KRObject>> inDocumentOrder(const DOMNode &root,
+                                                       const QHash<const DOMNode *, std::shared_ptr<KRObject>> &byElement)
+{
+    std::vector<std::shared_ptr<KRObject>> ordered;
+    std::vector<const DOMNode *> stack{&root};
+    while (!stack.empty() && ordered.size() < static_cast<size_t>(byElement.size())) {
+        const DOMNode *node = stack.back();
+        stack.pop_back();
+        if (const auto found = byElement.constFind(node); found != byElement.constEnd())
+            ordered.push_back(found.value());
+        const auto &children = node->childNodes();
+        for (auto child = children.rbegin(); child != children.rend(); ++child)
+            stack.push_back(child->get());
+    }
+    return ordered;
+}
+} // namespace
+
 void KRPage::requeueDesignSetUps()
 {
     if (!designMode())
@@ -575,17 +639,7 @@ void KRPage::requeueDesignSetUps()
         }
         ++it;
     }
-    std::vector<std::shared_ptr<KRObject>> ordered;
-    std::vector<const DOMNode *> stack{m_domDocument.get()};
-    while (!stack.empty() && ordered.size() < static_cast<size_t>(byElement.size())) {
-        const DOMNode *node = stack.back();
-        stack.pop_back();
-        if (const auto found = byElement.constFind(node); found != byElement.constEnd())
-            ordered.push_back(found.value());
-        const auto &children = node->childNodes();
-        for (auto child = children.rbegin(); child != children.rend(); ++child)
-            stack.push_back(child->get());
-    }
+    std::vector<std::shared_ptr<KRObject>> ordered = inDocumentOrder(*m_domDocument, byElement);
     ordered.insert(ordered.end(), withoutElement.begin(), withoutElement.end());
     for (const auto &object : ordered) {
         if (!classScriptsQueued && classNamesScripts(object->kr_className()))
@@ -594,6 +648,21 @@ void KRPage::requeueDesignSetUps()
     }
     if (!classScriptsQueued)
         queueClassScripts();
+}
+
+void KRPage::rerunDesignSetUps(const std::shared_ptr<KRObject> &object)
+{
+    if (!designMode() || !object->domElement())
+        return;
+    QHash<const DOMNode *, std::shared_ptr<KRObject>> byElement;
+    for (const auto &restored : withDescendants(object)) {
+        const auto found = m_designSetUps.find(restored);
+        // One still waiting runs on the restored element anyway.
+        if (found != m_designSetUps.end() && !found->second.pending && restored->domElement())
+            byElement.insert(restored->domElement().get(), restored);
+    }
+    for (const auto &restored : inDocumentOrder(*object->domElement(), byElement))
+        queueDesignSetUp(restored, m_designSetUps[restored].block);
 }
 
 void KRPage::addExternalScript(const QString &source)
@@ -790,6 +859,25 @@ void KRPage::cleanup()
     m_designSetUps.clear();
     // Last: the objects gone with their observers, the tokens have nothing left to remove.
     m_idTokens.clear();
+}
+
+const QStringList &KRPage::widgetTextProperties()
+{
+    static const QStringList properties = {
+        QStringLiteral("color"),       QStringLiteral("font-family"),    QStringLiteral("font-size"),
+        QStringLiteral("font-style"),  QStringLiteral("font-weight"),    QStringLiteral("letter-spacing"),
+        QStringLiteral("line-height"), QStringLiteral("text-align"),     QStringLiteral("text-shadow")};
+    return properties;
+}
+
+QString KRPage::widgetTextRule(const QString &scope, const QStringList &properties)
+{
+    // Every element inside: the widget's buttons, labels, bars and fields all set some of
+    // these properties themselves, and a widget holds no other control.
+    QString rule = scope + QStringLiteral(" * {");
+    for (const QString &property : properties)
+        rule += QStringLiteral(" %1: inherit !important;").arg(property);
+    return rule + QStringLiteral(" }");
 }
 
 std::shared_ptr<DOMCSSStyleSheet> KRPage::styleSheet() const
@@ -1067,6 +1155,8 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
     }
     addObject(object);
     if (KRUndoManager *undo = undoManager()) {
+        // In a group of its own: with none open, a name would go to the previous step.
+        undo->beginUndoGrouping();
         if (undo->undoActionName().isEmpty())
             undo->setActionName(QStringLiteral("Create %1").arg(object->kr_className()));
         const std::weak_ptr<KRObject> weak = weak_from_this();
@@ -1074,6 +1164,7 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
             if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
                 self->deleteObjects({object});
         });
+        undo->endUndoGrouping();
     }
     return object;
 }
@@ -1135,8 +1226,10 @@ void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElem
         addObject(back);
     if (!xmlParent.isNull())
         xmlParent.appendChild(object->xmlElement());
-    if (domParent && object->domElement())
+    if (domParent && object->domElement()) {
         domParent->appendChild(object->domElement());
+        rerunDesignSetUps(object);
+    }
     // The redo deletes it again.
     if (KRUndoManager *undo = undoManager()) {
         const std::weak_ptr<KRObject> weak = weak_from_this();
@@ -1236,12 +1329,14 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     m_pasteTop += 8;
     m_pasteLeft += 8;
     if (KRUndoManager *undo = undoManager(); undo && !pasted.isEmpty()) {
+        undo->beginUndoGrouping();
         undo->setActionName(QStringLiteral("Paste"));
         const std::weak_ptr<KRObject> weak = weak_from_this();
         undo->registerUndo(identity(), [weak, pasted] {
             if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
                 self->deleteObjects(pasted);
         });
+        undo->endUndoGrouping();
     }
     return pasted;
 }

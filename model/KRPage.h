@@ -23,9 +23,12 @@ class KRPage;
 class KRProject;
 
 inline const QString KRObjectPboardType = QStringLiteral("KRObjectPboardType");
+// Posted by a page in design mode (sender: its identity()) when jQuery or jQuery Mobile could
+// not be loaded into the view showing its design document.
+inline const QString KRPageLibraryDidFailToLoadNotification = QStringLiteral("KRPageLibraryDidFailToLoadNotification");
 
 // The script-visible bridge "___kr_page" of a design document: the library scripts' "onload"
-// handlers call these two methods and nothing else.
+// and "onerror" handlers call these methods and nothing else.
 class KRPageProxy : public QObject
 {
     Q_OBJECT
@@ -33,6 +36,7 @@ public:
     explicit KRPageProxy(KRPage *delegate) : m_delegate(delegate) {}
     Q_INVOKABLE void jqueryLoaded();
     Q_INVOKABLE void jqueryMobileLoaded();
+    Q_INVOKABLE void libraryFailedToLoad();
 
 private:
     KRPage *m_delegate; // the page owns the proxy
@@ -82,6 +86,17 @@ public:
     void cleanup() override;
 
     // --- Design document
+    // jQuery Mobile draws a widget's text with elements of its own that set their colour, font
+    // and spacing themselves, over what the widget's control sets on its element. Such a
+    // control's element carries the attribute widgetTextAttribute(), naming the CSS properties
+    // of widgetTextProperties() the control sets, and the page's rules let the elements inside
+    // inherit exactly those (a property left unset keeps the theme's value). A style class
+    // adds such a rule for the widgets of its class (KRStyleClass).
+    static QString widgetTextAttribute() { return QStringLiteral("data-kr-text"); }
+    static const QStringList &widgetTextProperties();
+    // The rule by which the elements inside the widgets `scope` selects inherit the properties;
+    // with no properties, a rule without declarations.
+    static QString widgetTextRule(const QString &scope, const QStringList &properties);
     std::shared_ptr<DOMDocument> domDocument() const { return m_domDocument; }
     std::shared_ptr<DOMElement> htmlElement() const { return m_htmlElement; }
     std::shared_ptr<DOMElement> headElement() const { return m_headElement; }
@@ -126,6 +141,11 @@ public:
     void addJQMjs();
     void addJQMMobileinit();
     void jqueryMobileLoaded();
+    void libraryFailedToLoad();
+    // Points the design document's library addresses at the runtime server's current port
+    // (it had none, or another one, when they were made). The view must load the document
+    // anew for them to take effect.
+    void refreshLibraryAddresses();
     void addExternalScript(const QString &source);
     void addCSS(const QString &href);
     void addScript(const QString &text);
@@ -187,6 +207,9 @@ private:
     // A new view (or the same one reloaded) starts from the bare markup: queues the toolbar
     // fix, the class scripts and each object's latest set-up again.
     void requeueDesignSetUps();
+    // Restored elements hold the markup their objects built, not what the objects' set-ups
+    // made of it in the view: the set-ups that had run run again, as for new objects.
+    void rerunDesignSetUps(const std::shared_ptr<KRObject> &object);
     void evaluateRequiredObjectScripts();
 
     std::weak_ptr<KRProject> m_project;

@@ -630,12 +630,15 @@ std::shared_ptr<KRPage> KRProject::duplicatePage(const std::shared_ptr<KRPage> &
 void KRProject::didAddPage(const std::shared_ptr<KRPage> &page, const QString &actionName)
 {
     if (KRUndoManager *undo = undoManager()) {
+        // In a group of its own: with none open, the name would go to the previous step.
+        undo->beginUndoGrouping();
         undo->setActionName(actionName);
         const std::weak_ptr<KRProject> weak = weak_from_this();
         undo->registerUndo(page, [weak, page] {
             if (const auto self = weak.lock())
                 self->deletePage(page);
         });
+        undo->endUndoGrouping();
     }
     postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
 }
@@ -650,12 +653,14 @@ void KRProject::deletePage(const std::shared_ptr<KRPage> &page)
     element.detach();
     m_pages.removeOne(page);
     if (KRUndoManager *undo = undoManager()) {
+        undo->beginUndoGrouping();
         undo->setActionName(QStringLiteral("Delete Page"));
         const std::weak_ptr<KRProject> weak = weak_from_this();
         undo->registerUndo(page, [weak, page] {
             if (const auto self = weak.lock())
                 self->undoDeletePage(page);
         });
+        undo->endUndoGrouping();
     }
     settingsObservable().didChange(QStringLiteral("pages"), QVariant());
     postPage(KRProjectDidDeletePageNotification, QStringLiteral("deletedPage"), page);
@@ -714,6 +719,34 @@ QList<QVariantMap> KRProject::syntaxErrors() const
 
 namespace {
 
+// The one table of public library addresses.
+constexpr std::pair<const char *, const char *> kPublicLibraries[] = {
+    {"jquery", "https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js"},
+    {"jquery.mobile-1.4.0", "https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0"},
+    {"jquery.mobile-1.3.1", "https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.3.1"},
+};
+
+} // namespace
+
+QString KRProject::publicLibraryURL(const QString &name)
+{
+    for (const auto &[library, url] : kPublicLibraries) {
+        if (name == QLatin1String(library))
+            return QString::fromLatin1(url);
+    }
+    return {};
+}
+
+QStringList KRProject::publicLibraryURLs()
+{
+    QStringList urls;
+    for (const auto &[library, url] : kPublicLibraries)
+        urls.append(QString::fromLatin1(url));
+    return urls;
+}
+
+namespace {
+
 // Where a library file is found: on the content-delivery host, under the local server's
 // bundle path, in the application's bundle.
 enum class JQMPlace { URL, LocalPath, BundlePath };
@@ -728,7 +761,7 @@ QString jqmRoot(JQMPlace place, bool v14)
     const QString version = jqmVersion(v14);
     switch (place) {
     case JQMPlace::URL:
-        return KRProject::contentDeliveryHost() + QStringLiteral("/ajax/jquery.mobile/") + version;
+        return KRProject::publicLibraryURL(QStringLiteral("jquery.mobile-") + version);
     case JQMPlace::LocalPath:
         return QStringLiteral("/__kr_bundle/jquery.mobile-") + version;
     case JQMPlace::BundlePath:

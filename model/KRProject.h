@@ -142,8 +142,13 @@ public:
     QString jqmIconsCSSURL(bool absolute) const { return libraryURL(QStringLiteral("iconsCSS"), absolute); }
     QString jqmJSURL(bool absolute) const { return libraryURL(QStringLiteral("js"), absolute); }
     static QString manifestURL() { return QStringLiteral("cache.manifest"); }
-    // The public content-delivery host of the libraries.
-    static QString contentDeliveryHost() { return QStringLiteral("http://code.jquery.com"); }
+    // The public copies of the libraries that built pages link when they carry none of their
+    // own: jQuery ("jquery") and each jQuery Mobile release's folder ("jquery.mobile-1.4.0",
+    // "jquery.mobile-1.3.1"), each on a host that serves exactly that path, over HTTPS (a site
+    // served over HTTPS loads no script over plain HTTP). Every public library address a built
+    // page names is one of these or lies below one. Null for an unknown name.
+    static QString publicLibraryURL(const QString &name);
+    static QStringList publicLibraryURLs();
 
     bool exportMode() const { return m_exportMode; }
     void setExportMode(bool on) { m_exportMode = on; }

@@ -55,6 +55,22 @@ QString selectorName(const QString &id)
 {
     return KRStyleClass::isValidClassName(id) ? id.toLower() : QStringLiteral("___kr_id");
 }
+
+// The class's own properties that jQuery Mobile's widget elements set for themselves: key, CSS name.
+const std::vector<std::pair<QString, QString>> &widgetTextKeys()
+{
+    static const std::vector<std::pair<QString, QString>> keys = [] {
+        std::vector<std::pair<QString, QString>> found;
+        if (const KRObjectClass *c = KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRStyleClass"))) {
+            for (const KRPropertyDescriptor &descriptor : c->descriptors) {
+                if (KRPage::widgetTextProperties().contains(descriptor.cssAttributeName()))
+                    found.emplace_back(descriptor.kr_propertyName(), descriptor.cssAttributeName());
+            }
+        }
+        return found;
+    }();
+    return keys;
+}
 } // namespace
 
 bool KRStyleClass::isValidClassName(const QString &id)
@@ -85,13 +101,41 @@ void KRStyleClass::insertRule(const QString &text)
 
 void KRStyleClass::removeRule()
 {
-    if (!m_rule)
-        return;
-    if (DOMCSSStyleSheet *s = m_rule->parentStyleSheet()) {
-        const int index = s->indexOf(m_rule.get());
+    for (const auto &rule : {m_widgetTextRule, m_rule}) {
+        DOMCSSStyleSheet *s = rule ? rule->parentStyleSheet() : nullptr;
+        const int index = s ? s->indexOf(rule.get()) : -1;
         if (index >= 0)
             s->deleteRule(index);
     }
+    m_widgetTextRule.reset();
+    m_widgetTextProperties.clear();
+}
+
+void KRStyleClass::updateWidgetTextRule()
+{
+    QStringList properties;
+    for (const auto &[key, css] : widgetTextKeys()) {
+        if (!value(key).isEmpty())
+            properties.append(css);
+    }
+    if (properties == m_widgetTextProperties && (m_widgetTextRule || properties.isEmpty()))
+        return;
+    DOMCSSStyleSheet *s = m_rule ? m_rule->parentStyleSheet() : nullptr;
+    if (m_widgetTextRule) {
+        const int index = s ? s->indexOf(m_widgetTextRule.get()) : -1;
+        if (index >= 0)
+            s->deleteRule(index);
+        m_widgetTextRule.reset();
+    }
+    m_widgetTextProperties = properties;
+    const int after = s ? s->indexOf(m_rule.get()) : -1;
+    if (properties.isEmpty() || after < 0)
+        return;
+    // Only the widgets of the class: inside other elements its values would override what
+    // their own controls set.
+    const QString scope = QStringLiteral(".%1[%2]").arg(selectorName(kr_id()), KRPage::widgetTextAttribute());
+    const int index = s->insertRule(KRPage::widgetTextRule(scope, properties), after + 1);
+    m_widgetTextRule = index >= 0 ? s->item(index) : nullptr;
 }
 
 void KRStyleClass::willEnableModelAdapters()
@@ -102,6 +146,11 @@ void KRStyleClass::willEnableModelAdapters()
                                      [this](const void *, const QString &, const QVariant &oldValue, const QVariant &newValue) {
                                          idDidChange(oldValue.toString(), newValue.toString());
                                      });
+    // The adapters, enabled next, give the values: the widget rule follows them from then on.
+    for (const auto &[key, css] : widgetTextKeys())
+        m_tokens.push_back(observable().observe(key, [this](const void *, const QString &, const QVariant &, const QVariant &) {
+            updateWidgetTextRule();
+        }));
     // Deleted: its rule leaves the sheet; undone: the rule comes back with its declarations.
     // Nothing deletes the objects of a page made for output.
     if (!designMode())
@@ -133,8 +182,10 @@ void KRStyleClass::pageDidDeleteObject(const std::shared_ptr<KRObject> &)
             if (!self || self->m_rule)
                 return;
             const auto page = std::dynamic_pointer_cast<KRPage>(self->owningPage());
-            if (page && page->objectForID(self->kr_id()) == self)
+            if (page && page->objectForID(self->kr_id()) == self) {
                 self->insertRule(text);
+                self->updateWidgetTextRule();
+            }
         }));
 }
 
@@ -149,4 +200,5 @@ void KRStyleClass::idDidChange(const QString &oldID, const QString &newID)
         text.replace(at, old.size(), selectorName(newID));
     removeRule();
     insertRule(text);
+    updateWidgetTextRule();
 }

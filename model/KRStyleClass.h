@@ -9,7 +9,8 @@ class DOMCSSStyleSheet;
 // A named set of CSS declarations of a page: one rule ".<name> { ... }" in the page's style
 // sheet, after its marker rule. The class name in the rule is lower-cased to match the
 // elements that use it (built pages are case-sensitive). The rule is kept by identity, so
-// other rules added or removed do not lose it.
+// other rules added or removed do not lose it. A second rule carries the class's text
+// properties into the jQuery Mobile widgets that use it.
 class KRStyleClass final : public KRObject
 {
 public:
@@ -35,10 +36,17 @@ private:
     DOMCSSStyleSheet *sheet() const;
     void idDidChange(const QString &oldID, const QString &newID);
     void insertRule(const QString &text);
+    // Removes the class's rules from the sheet.
     void removeRule();
+    // Keeps, right after the class's rule, the rule by which jQuery Mobile's elements inside the
+    // elements of the class inherit the text properties the class sets (KRPage::widgetTextRule),
+    // or none while it sets none.
+    void updateWidgetTextRule();
     void pageDidDeleteObject(const std::shared_ptr<KRObject> &object);
 
     std::shared_ptr<DOMCSSRule> m_rule;
+    std::shared_ptr<DOMCSSRule> m_widgetTextRule;
+    QStringList m_widgetTextProperties; // those m_widgetTextRule names
     KRObservationToken m_idToken;
     std::vector<KRObservationToken> m_tokens;
 };

@@ -107,6 +107,20 @@ void KRJSONRPC::callMethod(const QString &method, const QJsonObject &arguments)
 void KRJSONRPC::callMethod(const QString &method, const QJsonObject &arguments, Block block)
 {
     auto self = shared_from_this();
+    // Without a service address there is no one to ask: nothing is sent, and the caller hears
+    // why on the main thread, as it would hear any failure.
+    if (apiURL().trimmed().isEmpty()) {
+        KR_LOG(QStringLiteral("JSONRPC %1 not sent: no service address is set").arg(method));
+        KRMainThread::post([self, block] {
+            const KRError error(QStringLiteral("KRJSONRPCErrorDomain"), NoServiceAddressError,
+                                QStringLiteral("No service address is set."));
+            if (block)
+                block(QJsonDocument(), error);
+            else if (auto d = self->delegate())
+                d->jsonRPCDidCompleteWithError(*self, error);
+        });
+        return;
+    }
     const QByteArray body = QJsonDocument(arguments).toJson(QJsonDocument::Compact);
     const QUrl url(QStringLiteral("%1?method=%2").arg(apiURL(), method));
     auto request = NetHTTPRequest::requestWithURL(url);

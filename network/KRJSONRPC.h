@@ -33,6 +33,9 @@ public:
     // Asks the user for proxy credentials (the GUI installs a dialog); false means cancel.
     using ProxyCredentialPrompt = std::function<bool(const QString &realm, QString *user, QString *password)>;
 
+    // The error of a call made without a service address (nothing is sent).
+    static constexpr int NoServiceAddressError = 2;
+
     static std::shared_ptr<KRJSONRPC> create(); // apiURL from the user default "apiURL"
 
     QString apiURL() const;

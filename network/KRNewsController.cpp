@@ -78,6 +78,11 @@ void KRNewsController::getFeedURL()
     KR_LOG(QString());
     if (m_feedURLRPC)
         return; // one question at a time
+    // Without a service address there is no one to ask: no news, and nothing is sent.
+    if (KRUserDefaults::sharedInstance().stringValue(QStringLiteral("apiURL")).trimmed().isEmpty()) {
+        KR_LOG(QStringLiteral("No news: no service address is set"));
+        return;
+    }
     m_feedURLRPC = KRJSONRPC::create();
     QPointer<KRNewsController> self(this);
     m_feedURLRPC->callMethod(QStringLiteral("feedURL"), KRJSONRPC::credentialedArgumentsDictionary(),

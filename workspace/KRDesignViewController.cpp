@@ -248,6 +248,21 @@ std::shared_ptr<KRObject> KRDesignViewController::objectForSelectionBoxNode(cons
     return nullptr;
 }
 
+std::shared_ptr<KRObject> KRDesignViewController::objectForElement(const std::shared_ptr<DOMNode> &node) const
+{
+    if (const auto boxed = objectForSelectionBoxNode(node))
+        return boxed;
+    const auto p = page();
+    if (!p || !node)
+        return nullptr;
+    const QList<std::shared_ptr<KRObject>> all = p->allObjects();
+    for (std::shared_ptr<DOMNode> n = node; n; n = n->parentNode())
+        for (const auto &object : all)
+            if (krDesignControl(object.get()) && object->domElement() == n)
+                return object;
+    return nullptr;
+}
+
 void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &object, Box &box)
 {
     const auto p = page();
@@ -273,12 +288,13 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
     parent->domElement()->appendChild(box.overlay);
     setAttributes(*box.overlay);
     auto &style = box.overlay->style();
+    // A faint tint and dashed edge. The overlay itself stays opaque (the tint is in its colours)
+    // so that the handles inside it show at full strength.
     style.setProperty(QStringLiteral("border-style"), QStringLiteral("dashed"));
-    style.setProperty(QStringLiteral("border-color"), QStringLiteral("black"));
+    style.setProperty(QStringLiteral("border-color"), QStringLiteral("rgba(0, 0, 0, 0.2)"));
     style.setProperty(QStringLiteral("border-width"), QStringLiteral("1"));
     style.setProperty(QStringLiteral("-webkit-border-radius"), QStringLiteral("1"));
-    style.setProperty(QStringLiteral("background-color"), QStringLiteral("#b7c9e6"));
-    style.setProperty(QStringLiteral("opacity"), QStringLiteral("0.20"));
+    style.setProperty(QStringLiteral("background-color"), QStringLiteral("rgba(183, 201, 230, 0.2)"));
     if (canDrag)
         style.setProperty(QStringLiteral("cursor"), QStringLiteral("move"));
 
@@ -301,10 +317,19 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
         box.overlay->appendChild(handle);
         setAttributes(*handle);
         handle->setAttribute(QStringLiteral("data-kr-handle"), QString::number(h));
-        if (canDrag)
-            handle->style().setProperty(QStringLiteral("cursor"), QString::fromLatin1(styles[h].cursor));
+        auto &handleStyle = handle->style();
         for (const auto &[name, value] : styles[h].fixed)
-            handle->style().setProperty(QString::fromLatin1(name), QString::fromLatin1(value));
+            handleStyle.setProperty(QString::fromLatin1(name), QString::fromLatin1(value));
+        if (canDrag) {
+            handleStyle.setProperty(QStringLiteral("cursor"), QString::fromLatin1(styles[h].cursor));
+            // Its mark: a blue square with a white rim in the middle of the handle (an edge
+            // handle's mark sits at the middle of its edge), seen on light and dark controls.
+            handleStyle.setProperty(QStringLiteral("background-image"),
+                                    QStringLiteral("linear-gradient(#2f6fd6, #2f6fd6), linear-gradient(#ffffff, #ffffff)"));
+            handleStyle.setProperty(QStringLiteral("background-size"), QStringLiteral("6px 6px, 8px 8px"));
+            handleStyle.setProperty(QStringLiteral("background-position"), QStringLiteral("center center, center center"));
+            handleStyle.setProperty(QStringLiteral("background-repeat"), QStringLiteral("no-repeat, no-repeat"));
+        }
         box.handles[h] = std::move(handle);
     }
     placeBox(box);
@@ -437,6 +462,14 @@ void KRDesignViewController::onClickElement(const std::shared_ptr<DOMNode> &elem
     const auto object = p->objectFromElement(element);
     if (!object)
         return;
+    // The press chose what is selected: a click reported by a control that the press was not
+    // on (a box came under the pointer in between, say) changes nothing.
+    if (event.contains(QStringLiteral("press"))) {
+        const quint64 pressed = event.value(QStringLiteral("press")).toULongLong();
+        const auto document = p->domDocument();
+        if (objectForElement(document && pressed ? document->nodeForId(pressed) : nullptr) != object)
+            return;
+    }
     if (event.value(QStringLiteral("shiftKey")).toBool())
         addObjectToSelection(object);
     else
@@ -453,9 +486,16 @@ void KRDesignViewController::onClickBody(const QVariantMap &event)
 {
     if (m_bodyClickDisabled || m_band)
         return;
-    const QString tag = event.value(QStringLiteral("targetTag")).toString().toUpper();
-    const bool pageDiv = tag == QLatin1String("DIV") && event.value(QStringLiteral("targetDataRole")).toString() == QLatin1String("page");
-    if (tag != QLatin1String("BODY") && !pageDiv)
+    const auto isPage = [&event](const char *tagKey, const char *roleKey) {
+        const QString tag = event.value(QLatin1String(tagKey)).toString().toUpper();
+        return tag == QLatin1String("BODY")
+               || (tag == QLatin1String("DIV") && event.value(QLatin1String(roleKey)).toString() == QLatin1String("page"));
+    };
+    if (!isPage("targetTag", "targetDataRole"))
+        return;
+    // A click that began on a control or a box and ended elsewhere (its box appeared under the
+    // pointer, say) is no click on the page.
+    if (event.contains(QStringLiteral("press")) && !isPage("pressTag", "pressDataRole"))
         return;
     if (const auto p = page()) {
         deselectAll();

@@ -71,6 +71,9 @@ public:
     void updateSelectionBoxes();
     // The control whose box (overlay or handle) is the node; null when none.
     std::shared_ptr<KRObject> objectForSelectionBoxNode(const std::shared_ptr<DOMNode> &node) const;
+    // The control a node of the page belongs to: the one whose box it is, else the one with the
+    // nearest enclosing element (text nodes count as their parent). Null when none.
+    std::shared_ptr<KRObject> objectForElement(const std::shared_ptr<DOMNode> &node) const;
     bool isRubberBandOpen() const { return m_band != nullptr; }
 
     // --- Editing

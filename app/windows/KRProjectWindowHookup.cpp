@@ -25,6 +25,21 @@ void installProjectWindows()
             return opened.error();
         return (*opened)->document().shared_from_this();
     });
+    // At quit each project window asks its own question, the one closing it asks.
+    KRDocumentController::setWindowReview([](const std::shared_ptr<KRDocument> &document) -> std::optional<bool> {
+        for (KRWindowController *controller : KRProjectWindows::openWindows()) {
+            if (&controller->document() != document.get())
+                continue;
+            if (controller->hasUnsavedChanges()) {
+                if (QWidget *window = controller->projectWindow()) {
+                    window->show();
+                    window->raise();
+                }
+            }
+            return controller->shouldCloseDocument();
+        }
+        return std::nullopt;
+    });
     KRDocumentController::setDocumentLister([] {
         QList<std::shared_ptr<KRDocument>> documents;
         for (KRWindowController *controller : KRProjectWindows::openWindows())

@@ -69,6 +69,23 @@ const char *const deviceBrowserBridgeScript = R"JS(
 })();
 )JS";
 
+// The device turned a quarter counter-clockwise (its top to the left): the screen's size
+// swapped and its place in the turned picture, whose portrait width is `skinWidth`.
+std::shared_ptr<KRDeviceInformation> deviceBrowserTurnedDevice(const KRDeviceInformation &device, int skinWidth)
+{
+    auto turned = std::make_shared<KRDeviceInformation>();
+    turned->deviceID = device.deviceID;
+    turned->name = device.name;
+    turned->imageName = device.imageName;
+    turned->imageFolder = device.imageFolder;
+    turned->width = device.height;
+    turned->height = device.width;
+    turned->screenWidth = device.screenHeight;
+    turned->screenHeight = device.screenWidth;
+    turned->setOffset(device.offsetY(), skinWidth - device.offsetX() - device.width);
+    return turned;
+}
+
 QString deviceBrowserChannelSource()
 {
     QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
@@ -284,6 +301,8 @@ KRDeviceBrowserWindowController::~KRDeviceBrowserWindowController()
     if (m_watchedViewport)
         m_watchedViewport->removeEventFilter(this);
     m_watchedViewport = nullptr;
+    if (m_splitView)
+        m_splitView->removeEventFilter(this);
     if (window())
         window()->removeEventFilter(this);
     delete window();
@@ -294,6 +313,7 @@ void KRDeviceBrowserWindowController::awakeFromNib()
     window()->installEventFilter(this);
     m_watchedViewport = m_scrollView->viewport();
     m_watchedViewport->installEventFilter(this);
+    m_splitView->installEventFilter(this);
     connect(m_splitView.data(), &QSplitter::splitterMoved, this, &KRDeviceBrowserWindowController::relayout);
     m_zoomFactor = 1.0;
 
@@ -340,8 +360,8 @@ void KRDeviceBrowserWindowController::setMode(int mode)
         m_splitView->widget(0)->show();
         m_clientLog->show();
         m_splitView->handle(1)->setEnabled(true);
-        const int total = m_splitView->height();
-        m_splitView->setSizes({std::max(0, total - deviceBrowserLogPaneHeight), deviceBrowserLogPaneHeight});
+        m_logPanePending = true;
+        placeLogPane();
     } else {
         KR_LOG(QStringLiteral("KRDeviceBrowserModeExternal"));
         w->setWindowTitle(QStringLiteral("Local Server"));
@@ -350,11 +370,26 @@ void KRDeviceBrowserWindowController::setMode(int mode)
         m_headerContainer->hide();
         m_serverHeaderContainer->show();
         // The device pane goes; the server log takes the whole log pane.
+        m_logPanePending = false;
         m_splitView->widget(0)->hide();
         m_clientLog->hide();
         m_splitView->handle(1)->setEnabled(false);
     }
     relayout();
+}
+
+// The log pane takes its height under the device, and the device the rest. A split view that
+// has not been laid out yet (the window not shown) would share out the sizes given now by
+// their ratio, leaving the device no room: they are given once it has its height.
+void KRDeviceBrowserWindowController::placeLogPane()
+{
+    if (!m_logPanePending || !m_splitView || !m_splitView->isVisible())
+        return;
+    const int total = m_splitView->height() - m_splitView->handleWidth();
+    if (total <= deviceBrowserLogPaneHeight)
+        return;
+    m_logPanePending = false;
+    m_splitView->setSizes({total - deviceBrowserLogPaneHeight, deviceBrowserLogPaneHeight});
 }
 
 void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
@@ -400,20 +435,33 @@ void KRDeviceBrowserWindowController::deviceSetup()
 {
     if (!m_deviceInformation)
         return;
-    m_templateImage = m_deviceInformation->image();
+    const QImage upright = m_deviceInformation->image();
+    if (isLandscape()) {
+        m_templateImage = rotateIndividualImage(upright, false);
+        m_shownDevice = deviceBrowserTurnedDevice(*m_deviceInformation,
+                                                  upright.isNull() ? m_deviceInformation->width : upright.width());
+    } else {
+        m_templateImage = upright;
+        m_shownDevice = m_deviceInformation;
+    }
     m_skinView->setImage(m_templateImage);
     relayout();
     scrollToTop();
 }
 
+bool KRDeviceBrowserWindowController::isLandscape() const
+{
+    return m_orientationPopUp && m_orientationPopUp->currentIndex() == 1;
+}
+
 void KRDeviceBrowserWindowController::relayout()
 {
-    if (!m_deviceInformation || !m_scrollView)
+    if (!m_shownDevice || !m_scrollView)
         return;
-    const QSize skinSize = m_templateImage.isNull() ? QSize(m_deviceInformation->width, m_deviceInformation->height)
+    const QSize skinSize = m_templateImage.isNull() ? QSize(m_shownDevice->width, m_shownDevice->height)
                                                     : m_templateImage.size();
     const KRDesignCanvasLayout layout = KRDesignCanvasLayout::compute(skinSize, m_zoomFactor,
-                                                                      m_scrollView->viewport()->size(), *m_deviceInformation);
+                                                                      m_scrollView->viewport()->size(), *m_shownDevice);
     m_zoomView->resize(layout.contentSize);
     m_skinView->setGeometry(layout.skinRect);
     if (m_webView) {
@@ -584,7 +632,11 @@ void KRDeviceBrowserWindowController::devicePopUpChanged()
 
 void KRDeviceBrowserWindowController::orientationPopUpChanged()
 {
+    // The skin and the screen turn; the page has the new size already and is told.
     deviceSetup();
+    if (m_webView)
+        m_webView->page()->runJavaScript(
+            QStringLiteral("if (window.$) $(window).trigger('orientationchange', {sender:'devbrowser'});"));
 }
 
 void KRDeviceBrowserWindowController::zoomPopUpChanged()
@@ -692,6 +744,8 @@ bool KRDeviceBrowserWindowController::eventFilter(QObject *watched, QEvent *even
         windowClosing();
     else if (watched == m_watchedViewport && event->type() == QEvent::Resize)
         relayout();
+    else if (watched == m_splitView && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        placeLogPane();
     return KRWindowControllerBase::eventFilter(watched, event);
 }
 

@@ -29,7 +29,8 @@ class KRNodeRunner;
 // The device preview window: runs a built application through a runtime server of its own and
 // shows it in the picture of a device ("Device Viewer", mode 0) or in the user's browser with
 // only the server's log in the window ("Local Server", any other mode). The window is kept
-// and reused between runs; each new start page replaces the server.
+// and reused between runs; each new start page replaces the server. In landscape the device's
+// picture and its screen lie on their side (the top to the left), and the page is told.
 //
 // The page's console messages go to the client log. The page's runtime pings
 // __kr_controller.jsWatchdog() every second; once it has, a page silent for longer than
@@ -112,7 +113,9 @@ private:
     void ensureWebView();
     void dropWebView();
     void deviceSetup();
+    bool isLandscape() const;
     void relayout();
+    void placeLogPane();
     void scrollToTop();
     void zoomWindowOnce();
     void undoWindowZoom();
@@ -132,9 +135,12 @@ private:
     QString m_indexFileName;
     QString m_deviceID;
     std::shared_ptr<KRDeviceInformation> m_deviceInformation;
+    // The device as shown: the catalogue's record, or that record turned on its side.
+    std::shared_ptr<KRDeviceInformation> m_shownDevice;
     QImage m_templateImage;
     double m_zoomFactor = 1.0;
     bool m_didInitialZoom = false;
+    bool m_logPanePending = false; // the log pane is placed once the split view has its height
     QRect m_geometryBeforeZoom;
     std::unique_ptr<KRNodeRunner> m_nodeRunner;
     QString m_urlString;

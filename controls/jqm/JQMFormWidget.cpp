@@ -51,6 +51,7 @@ void JQMFormWidget::buildWidget(const QString &className, const BuildSteps &step
     if (steps.redescribeNameAndDisabled && steps.redescribeBeforeAppend)
         redescribe();
     appendToParentElement();
+    followTextStyle(m_textStyleTokens);
     createChildren();
     if (steps.redescribeNameAndDisabled && !steps.redescribeBeforeAppend)
         redescribe();

@@ -55,6 +55,7 @@ protected:
 
 private:
     std::vector<KRObservationToken> m_renameTokens;
+    std::vector<KRObservationToken> m_textStyleTokens;
 };
 
 // The option list of the option-list widgets, in order: value to label.

@@ -42,6 +42,7 @@ void JQMListView::buildElement()
     if (const auto parent = parentDomElement()) {
         JQMItemList::appendToPageElement(parent, element);
     }
+    followTextStyle(m_tokens);
     createChildren();
     observeInDesignMode();
 }

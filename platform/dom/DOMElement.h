@@ -63,6 +63,8 @@ public:
     // For a style element, its sheet (parsed from its text when first asked for, and again
     // after its text changed); null for other elements.
     std::shared_ptr<DOMCSSStyleSheet> sheet();
+    // The sheet when it has been parsed; null before, and after the text changed.
+    std::shared_ptr<DOMCSSStyleSheet> sheetIfParsed() const { return m_sheet; }
     // For a style element: puts the text of the sheet's rules from `fromIndex` on in front of
     // the element's text, for output pages whose rules were added after the text was set.
     // The sheet is parsed anew from the resulting text.

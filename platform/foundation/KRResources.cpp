@@ -1,5 +1,7 @@
 #include "KRResources.h"
 
+#include <platform/foundation/KRLogSink.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -16,12 +18,16 @@ static QString lookUp()
     const QString fromEnv = qEnvironmentVariable("KR_RESOURCES_DIR");
     if (!fromEnv.isEmpty() && QFileInfo(fromEnv).isDir())
         return QFileInfo(fromEnv).absoluteFilePath();
-    if (QCoreApplication::instance()) {
-        const QString installed = QCoreApplication::applicationDirPath()
-            + QStringLiteral("/../share/korvane/resources");
-        if (QFileInfo(installed).isDir())
-            return QFileInfo(installed).canonicalFilePath();
-    }
+    // The program's own folder, also before the application object exists (the answer is
+    // kept for the process).
+    QString programFolder;
+    if (QCoreApplication::instance())
+        programFolder = QCoreApplication::applicationDirPath();
+    else if (const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(); !program.isEmpty())
+        programFolder = QFileInfo(program).absolutePath();
+    const QString installed = programFolder + QStringLiteral("/../share/korvane/resources");
+    if (!programFolder.isEmpty() && QFileInfo(installed).isDir())
+        return QFileInfo(installed).canonicalFilePath();
     return QStringLiteral(KR_SOURCE_RESOURCES_DIR);
 }
 
@@ -30,8 +36,14 @@ QString resourcesDirectory()
     QMutexLocker lock(&s_mutex);
     if (!s_override.isEmpty())
         return s_override;
-    if (s_found.isEmpty())
+    if (s_found.isEmpty()) {
         s_found = lookUp();
+        const QString found = s_found;
+        lock.unlock();
+        // Which copy a run uses (an installed one, or a source tree's): worth a line in the log.
+        KR_PLATFORM_LOG(QStringLiteral("Resources: %1").arg(found));
+        return found;
+    }
     return s_found;
 }
 

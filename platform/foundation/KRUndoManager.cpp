@@ -345,6 +345,10 @@ void KRUndoManager::setActionName(const QString &name)
                                        : (m_undoStack.empty() ? nullptr : m_undoStack.back().get());
     if (!group || group->actionName == name)
         return;
+    // Undoing "Create Button" runs a deletion that names its own steps "Delete"; the step it
+    // records is still the redo of "Create Button". Only an unnamed step takes a name then.
+    if (m_mode != Mode::Normal && m_groupingLevel > 0 && !group->actionName.isEmpty())
+        return;
     group->actionName = name;
     emit changed();
 }

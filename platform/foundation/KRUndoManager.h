@@ -85,7 +85,8 @@ public:
     bool isUndoRegistrationEnabled() const { return m_disableCount == 0; }
 
     // Names the open group, or the latest step when no group is open. The redo step of an
-    // undone step keeps its name.
+    // undone step keeps its name (and the undo step of a redone one): what the closures name
+    // while they run names only a step that had no name.
     void setActionName(const QString &name);
     QString undoActionName() const;
     QString redoActionName() const;

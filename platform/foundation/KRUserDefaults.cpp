@@ -174,7 +174,14 @@ double KRUserDefaults::doubleValue(const QString &key) const
 QVariantList KRUserDefaults::arrayValue(const QString &key) const
 {
     const QVariant v = value(key);
-    return isList(v) ? v.toList() : QVariantList();
+    if (isList(v))
+        return v.toList();
+    // The file cannot tell a list of one item from the item: QSettings writes a one-element
+    // list as its element alone and reads it back so. A stored value that is no list is that
+    // list of one (an empty text, an empty list).
+    if (v.isValid() && !(isScalar(v) && v.toString().isEmpty()) && hasStoredValue(key))
+        return {v};
+    return {};
 }
 
 QVariantMap KRUserDefaults::dictionaryValue(const QString &key) const

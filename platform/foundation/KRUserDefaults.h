@@ -54,6 +54,8 @@ public:
     bool boolValue(const QString &key) const;
     qint64 integerValue(const QString &key) const;
     double doubleValue(const QString &key) const;
+    // The list; a stored value that is no list reads as a list of that one value (the file
+    // keeps a list of one item as the item).
     QVariantList arrayValue(const QString &key) const;
     QVariantMap dictionaryValue(const QString &key) const;
 

@@ -14,6 +14,7 @@
     var pending = [];           // bridge calls made before the channel was connected
     var lastGeometry = new Map(); // node id -> last reported row text
     var reportScheduled = false;
+    var pressed = null;         // the element the primary button last went down on, until its click
 
     function register(id, node) {
         nodes.set(id, node);
@@ -335,6 +336,14 @@
                 d.hitDataRole = hit.getAttribute('data-role') || '';
             }
         }
+        // A click's target is the nearest common ancestor of where the button went down and
+        // where it came up, which says little when the page changed under the pointer in
+        // between; the element of the press tells what the click began on.
+        if (event.type === 'click' && pressed) {
+            d.press = mirroredId(pressed);
+            d.pressTag = pressed.tagName || '';
+            d.pressDataRole = (pressed.getAttribute && pressed.getAttribute('data-role')) || '';
+        }
         if (event.dataTransfer) {
             d.types = Array.prototype.slice.call(event.dataTransfer.types || []);
         }
@@ -380,7 +389,7 @@
         Object.defineProperty(window, objectName, { value: Object.freeze(bridge), writable: false, configurable: false });
     }
 
-    defineBridge('___kr_page', [], [], ['jqueryLoaded', 'jqueryMobileLoaded']);
+    defineBridge('___kr_page', [], [], ['jqueryLoaded', 'jqueryMobileLoaded', 'libraryFailedToLoad']);
     defineBridge('___kr_dwc',
                  ['onClickBody_', 'onDoubleClickBody_', 'onDragEnter_', 'onDragOver_', 'onMouseDown_',
                   'onMouseUp_', 'onMouseMove_'],
@@ -388,20 +397,57 @@
                   'onDrag_withEvent_', 'onDragEnd_withEvent_'],
                  ['runPluginDesignDraw']);
 
+    // A box or handle that moves or resizes its control.
+    function dragTarget(el) {
+        return el && el.nodeType === 1 && el.getAttribute('data-kr-drag') === 'true' ? el : null;
+    }
+
     // Moving and resizing: a press on a selection box or handle of a draggable control drives
     // the surface's drag operations with pointer events. The pointer is captured, so the drag
     // goes on outside the box, and no engine drag or text selection starts.
+    //
+    // A press on a control that is not selected yet selects it (the program answers the press
+    // report) and its box then appears under the pointer while the button is still down: when
+    // the pointer has moved a few pixels and a box lies where the press was, the drag goes on
+    // as a move of that box from the press point.
     function listenForBoxDrags() {
         var grabbed = null;
-        document.addEventListener('pointerdown', function (event) {
-            var el = event.target;
-            if (event.button !== 0 || !el || el.nodeType !== 1 || el.getAttribute('data-kr-drag') !== 'true')
-                return;
-            event.preventDefault();
-            event.stopPropagation();
+        var waiting = null; // {pointerId, x, y} of a press that may turn into a move
+        var slop = 3;
+        var start = function (el, event) {
             grabbed = el;
             try { el.setPointerCapture(event.pointerId); } catch (e) { /* the pointer is gone */ }
             window.___kr_dwc.onDragStart_withEvent_(el, event);
+        };
+        // The press turns into a move once its control's box has come; true when it did.
+        var adopt = function (event) {
+            if (!waiting || event.pointerId !== waiting.pointerId
+                || Math.abs(event.clientX - waiting.x) + Math.abs(event.clientY - waiting.y) < slop)
+                return false;
+            var box = dragTarget(document.elementFromPoint(waiting.x, waiting.y));
+            if (!box)
+                return false;
+            if (box.hasAttribute('data-kr-handle'))
+                box = box.parentNode; // a handle at the press point: still a move, never a resize
+            var at = { type: 'pointerdown', clientX: waiting.x, clientY: waiting.y, pointerId: event.pointerId,
+                       shiftKey: event.shiftKey, ctrlKey: event.ctrlKey, altKey: event.altKey, metaKey: event.metaKey };
+            waiting = null;
+            start(box, at);
+            window.___kr_dwc.onDrag_withEvent_(box, event);
+            return true;
+        };
+        document.addEventListener('pointerdown', function (event) {
+            waiting = null;
+            if (event.button !== 0)
+                return;
+            var el = dragTarget(event.target);
+            if (!el) {
+                waiting = { pointerId: event.pointerId, x: event.clientX, y: event.clientY };
+                return;
+            }
+            event.preventDefault();
+            event.stopPropagation();
+            start(el, event);
         }, true);
         // Raw updates arrive as the pointer moves, not once per frame as moves do: the box
         // then follows within the frame.
@@ -409,20 +455,46 @@
         document.addEventListener(raw ? 'pointerrawupdate' : 'pointermove', function (event) {
             if (grabbed)
                 window.___kr_dwc.onDrag_withEvent_(grabbed, event);
+            else
+                adopt(event);
         }, true);
         document.addEventListener('pointermove', function (event) {
             if (grabbed)
                 event.preventDefault();
         }, true);
         var end = function (event) {
-            if (!grabbed)
+            if (!grabbed && !(event.type === 'pointerup' && adopt(event))) {
+                waiting = null;
                 return;
+            }
             var el = grabbed;
             grabbed = null;
+            waiting = null;
             window.___kr_dwc.onDragEnd_withEvent_(el, event);
         };
         document.addEventListener('pointerup', end, true);
         document.addEventListener('pointercancel', end, true);
+    }
+
+    // The window's presses: the element under the pointer goes to the program before the
+    // page's own handlers run (it selects the control there). The press's default action is
+    // cancelled: a design page starts no text selection, engine drag, focus or pop-up of its
+    // own. The click that follows carries the element of its press.
+    function listenForPresses() {
+        window.addEventListener('pointerdown', function (event) {
+            if (event.button !== 0 || !event.isPrimary)
+                return;
+            pressed = event.target && event.target.nodeType === 1 ? event.target : null;
+            var hit = document.elementFromPoint(event.clientX, event.clientY) || pressed;
+            host.pressed(hit ? mirroredId(hit) : 0, eventData(event));
+        }, true);
+        window.addEventListener('mousedown', function (event) {
+            if (event.button === 0)
+                event.preventDefault();
+        }, true);
+        window.addEventListener('click', function () {
+            pressed = null;
+        }, false);
     }
 
     function connected(channel) {
@@ -441,6 +513,7 @@
             host.contextMenu(mirroredId(event.target), eventData(event));
         }, true);
         window.addEventListener('resize', scheduleReport);
+        listenForPresses();
         listenForBoxDrags();
         host.agentReady(location.href);
     }

@@ -24,6 +24,9 @@ public:
     Q_INVOKABLE void agentErrors(const QStringList &errors) { emit failed(errors); }
     // The user asked for a context menu over a node (its nearest mirrored id).
     Q_INVOKABLE void contextMenu(double nodeId, const QVariantMap &event) { emit menu(quint64(nodeId), event); }
+    // The primary button went down over a node (the nearest mirrored id of the topmost element
+    // under the pointer), before the page's own handlers heard of it.
+    Q_INVOKABLE void pressed(double nodeId, const QVariantMap &event) { emit press(quint64(nodeId), event); }
     // A page script called a method of a host object ("___kr_page", "___kr_dwc", ...).
     Q_INVOKABLE void invoke(const QString &objectName, const QString &method, const QVariantList &args)
     {
@@ -36,5 +39,6 @@ signals:
     void geometry(const QVariantList &rows);
     void failed(const QStringList &errors);
     void menu(quint64 nodeId, const QVariantMap &event);
+    void press(quint64 nodeId, const QVariantMap &event);
     void hostCall(const QString &objectName, const QString &method, const QVariantList &args);
 };

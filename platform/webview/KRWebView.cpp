@@ -1,5 +1,6 @@
 #include "KRWebView.h"
 
+#include <platform/dom/DOMCSSStyleSheet.h>
 #include <platform/dom/DOMCharacterData.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
@@ -10,6 +11,7 @@
 #include <platform/webview/KRWebPage.h>
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -50,6 +52,12 @@ static QWebEngineScript documentCreationScript(const QString &name, const QStrin
     script.setWorldId(QWebEngineScript::MainWorld);
     script.setRunsOnSubFrames(false);
     return script;
+}
+
+QEvent::Type KRWebViewPressEvent::eventType()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
 }
 
 KRWebView::KRWebView(QWidget *parent)
@@ -93,6 +101,15 @@ KRWebView::KRWebView(QWidget *parent)
     connect(m_agentHost, &KRDesignAgentHost::menu, this, [this](quint64 nodeId, const QVariantMap &event) {
         const QPointF client(event.value(QStringLiteral("clientX")).toDouble(), event.value(QStringLiteral("clientY")).toDouble());
         emit contextMenuRequested(nodeId, (client * zoomFactor()).toPoint());
+    });
+    connect(m_agentHost, &KRDesignAgentHost::press, this, [this](quint64 nodeId, const QVariantMap &event) {
+        Qt::KeyboardModifiers modifiers;
+        modifiers.setFlag(Qt::ShiftModifier, event.value(QStringLiteral("shiftKey")).toBool());
+        modifiers.setFlag(Qt::ControlModifier, event.value(QStringLiteral("ctrlKey")).toBool());
+        modifiers.setFlag(Qt::AltModifier, event.value(QStringLiteral("altKey")).toBool());
+        modifiers.setFlag(Qt::MetaModifier, event.value(QStringLiteral("metaKey")).toBool());
+        KRWebViewPressEvent press(nodeId, modifiers);
+        QCoreApplication::sendEvent(this, &press);
     });
     connect(m_page, &KRWebPage::mainFrameNavigationAccepted, this, [this] {
         // A new document: nothing reaches it until its agent is connected.
@@ -214,6 +231,15 @@ QJsonArray KRWebView::nodeTree(const DOMNode &node)
         QJsonArray children;
         for (const auto &child : node.childNodes())
             children.append(nodeTree(*child));
+        // Rules added to a style element's sheet, or taken from it, are in the sheet only: the
+        // view's sheet starts from the rules, so that it holds what the page's does and the
+        // rule changes that follow find their rules at the same places.
+        const auto sheet = element.sheetIfParsed();
+        if (sheet && children.size() == 1 && node.childNodes().front()->isText()) {
+            QJsonArray text = children.at(0).toArray();
+            text.replace(2, sheet->rulesText());
+            children.replace(0, text);
+        }
         return QJsonArray{id, 1, element.localName(), attributes, children};
     }
     if (node.isText() || node.isComment())

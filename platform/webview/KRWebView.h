@@ -4,6 +4,7 @@
 #include <platform/dom/DOMScriptHost.h>
 #include <platform/foundation/KRWebViewCacheView.h>
 
+#include <QEvent>
 #include <QHash>
 #include <QJsonArray>
 #include <QPointer>
@@ -21,6 +22,26 @@ class KRLayoutSource;
 class KRWebPage;
 class QWebChannel;
 
+// A press of the primary button in a KRWebView's page, as the page saw it: the nearest
+// mirrored node of the topmost element under the pointer (0: none), and the modifiers held.
+// The view sends it to itself, so whoever routes the presses of its window meets it in an
+// event filter.
+class KRWebViewPressEvent : public QEvent
+{
+public:
+    KRWebViewPressEvent(quint64 nodeId, Qt::KeyboardModifiers modifiers)
+        : QEvent(eventType()), m_nodeId(nodeId), m_modifiers(modifiers)
+    {
+    }
+    static QEvent::Type eventType();
+    quint64 nodeId() const { return m_nodeId; }
+    Qt::KeyboardModifiers modifiers() const { return m_modifiers; }
+
+private:
+    quint64 m_nodeId;
+    Qt::KeyboardModifiers m_modifiers;
+};
+
 // The web view of the design surface: a QtWebEngine view that shows an own-DOM document.
 //
 // The view first loads an empty document (no doctype, so quirks mode) with a base address;
@@ -36,8 +57,14 @@ class QWebChannel;
 // channel is connected; an element argument arrives as the id of its nearest mirrored node
 // (an unsigned 64-bit integer, 0 for none), an event as a map of plain values (type,
 // clientX/Y, pageX/Y, button, shiftKey, ctrlKey, altKey, metaKey, target/targetTag/
-// targetDataRole, and for mouse events hit/hitTag/hitDataRole: the element under the pointer).
+// targetDataRole, for mouse events hit/hitTag/hitDataRole: the element under the pointer, and
+// for a click after a press press/pressTag/pressDataRole: the element the button went down on).
 // Host methods must be public slots or Q_INVOKABLE; other methods are not reachable.
+//
+// A press of the primary button in the page reaches the program first as a KRWebViewPressEvent
+// that the view sends to itself (with the node under the pointer), then through the page's
+// own handlers. Its default action is cancelled: a design page starts no text selection,
+// engine drag, focus or pop-up of its own.
 //
 // A project's pool of pre-loaded views (KRWebViewCache) makes them with KRWebViewFactory and
 // sees them as KRWebViewCacheView.

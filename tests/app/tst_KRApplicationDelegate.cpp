@@ -16,6 +16,7 @@
 #include <KRTestSupport.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,8 +82,14 @@ TEST(KRApplicationDefaults, RegistersEveryKeyInOrderAndDerivesTheSiteFromTheServ
     EXPECT_EQ(defaults.integerValue(QStringLiteral("TabWidth")), 4);
     // The second registration follows the stored service address.
     EXPECT_EQ(defaults.stringValue(QStringLiteral("insecureSiteURL")), QStringLiteral("http://localhost"));
-    EXPECT_EQ(KRApplicationDefaults::insecureSiteURL(QStringLiteral("https://test.korvane.app/api.php")), KRApplicationDefaults::testSiteURL);
-    EXPECT_EQ(KRApplicationDefaults::insecureSiteURL(KRApplicationDefaults::defaultAPIURL), KRApplicationDefaults::publicSiteURL);
+    // The site is the service's own host; no address is shipped, and none means no site.
+    EXPECT_EQ(KRApplicationDefaults::insecureSiteURL(QStringLiteral("https://me:pw@svc.example:8443/x/api.php?k=1")),
+              QStringLiteral("https://svc.example:8443/"));
+    KRUserDefaults fresh(KRTest::makeTempDir() + QStringLiteral("/f.conf"));
+    KRApplicationDefaults::registerDefaults(fresh);
+    EXPECT_EQ(fresh.stringValue(QStringLiteral("apiURL")), QString());
+    EXPECT_EQ(fresh.stringValue(QStringLiteral("insecureSiteURL")), QString());
+    EXPECT_EQ(KRApplicationDefaults::insecureSiteURL(QStringLiteral("not an address")), QString());
 
     // Exactly one slash, whether the site ends in one or not.
     EXPECT_EQ(KRApplicationDefaults::joinURL(QStringLiteral("http://localhost"), QStringLiteral("docs?utm_source=app")),
@@ -125,13 +132,24 @@ TEST(KRApplicationInspiration, QuotationsUnscrambleAndChangeEveryFiveMinutes)
 TEST_F(KRDelegateTest, SiteStoreAndNewsLinksOpenOutside)
 {
     KRUserDefaults::sharedInstance().setValue(QStringLiteral("insecureSiteURL"), QStringLiteral("http://localhost"));
-    for (const char *command : {"korvaneDocs", "korvaneSite", "korvaneVersionHistory", "checkUpdates", "newsAccount"})
-        EXPECT_TRUE(KRMainMenu::shared().perform(QString::fromLatin1(command))) << command;
+    const QStringList commands{QStringLiteral("korvaneDocs"), QStringLiteral("korvaneSite"), QStringLiteral("korvaneVersionHistory"),
+                               QStringLiteral("checkUpdates"), QStringLiteral("newsAccount")};
+    for (const QString &command : commands)
+        EXPECT_TRUE(KRMainMenu::shared().perform(command)) << command.toStdString();
     ASSERT_EQ(urls->openedURLs().size(), 5);
     EXPECT_EQ(urls->openedURLs().at(0), QUrl(QStringLiteral("http://localhost/docs?utm_source=app")));
     EXPECT_EQ(urls->openedURLs().at(1), QUrl(QStringLiteral("http://localhost/blog?utm_source=app")));
     EXPECT_EQ(urls->openedURLs().at(2), QUrl(QStringLiteral("http://localhost/blog/version-history.html?utm_source=app")));
-    EXPECT_EQ(urls->openedURLs().at(3), QUrl(KRApplicationDefaults::storePageURL));
+    for (const QUrl &url : urls->openedURLs())
+        EXPECT_EQ(url.host(), QStringLiteral("localhost")) << url.toString().toStdString();
+
+    // Without a service address no link leads anywhere: each says why instead.
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("insecureSiteURL"), QString());
+    for (const QString &command : commands)
+        EXPECT_TRUE(KRMainMenu::shared().perform(command)) << command.toStdString();
+    EXPECT_EQ(urls->openedURLs().size(), 5);
+    ASSERT_EQ(alerts->shownAlerts().size(), 5);
+    EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("No service address is set."));
     KRUserDefaults::sharedInstance().removeObject(QStringLiteral("insecureSiteURL"));
 }
 
@@ -247,4 +265,38 @@ TEST_F(KRDelegateTest, ClosingTheLastProjectWindowShowsTheGalleryAndQuitAsksAbou
     ASSERT_EQ(alerts->shownAlerts().size(), 2);
     EXPECT_TRUE(alerts->shownAlerts().last().messageText.contains(QStringLiteral("“P”")));
     EXPECT_EQ(documents().size(), 1);
+}
+
+// A project.xml that holds no project is refused as it is read: the user sees why, and no
+// window and no recent entry pretend it opened.
+TEST_F(KRDelegateTest, AFileThatHoldsNoProjectShowsItsErrorOnly)
+{
+    const QString folder = KRTest::makeTempDir(QStringLiteral("bad"));
+    struct Case {
+        QString name;
+        QByteArray xml;
+        QString why;
+    };
+    const QList<Case> cases{
+        {QStringLiteral("Page"), "<?xml version=\"1.0\"?>\n<html appVersion=\"0.1.0\"><KRProject/><KRPages/></html>\n",
+         QStringLiteral("root element is “html”")},
+        {QStringLiteral("Empty"), "<?xml version=\"1.0\"?>\n<KRProjectDocument appVersion=\"0.1.0\"/>\n",
+         QStringLiteral("no project settings or no pages")},
+    };
+    for (const Case &bad : cases) {
+        SCOPED_TRACE(bad.name.toStdString());
+        alerts->clear();
+        const QString package = KRAppTest::makePackage(folder, bad.name);
+        KRTest::writeFile(package + QStringLiteral("/project.xml"), bad.xml);
+        delegate->openRecentDocument(package);
+        ASSERT_EQ(alerts->shownAlerts().size(), 1);
+        EXPECT_EQ(alerts->shownAlerts().first().messageText,
+                  QStringLiteral("The project “%1.krproj” could not be opened.").arg(bad.name));
+        EXPECT_TRUE(alerts->shownAlerts().first().informativeText.contains(bad.why))
+            << alerts->shownAlerts().first().informativeText.toStdString();
+        EXPECT_TRUE(documents().isEmpty());
+        for (QWidget *window : QApplication::topLevelWidgets())
+            EXPECT_FALSE(window->isVisible() && window->windowTitle().contains(bad.name)) << window->windowTitle().toStdString();
+        EXPECT_TRUE(KRDocumentController::sharedDocumentController().recentDocuments().paths().isEmpty());
+    }
 }

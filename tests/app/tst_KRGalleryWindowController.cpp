@@ -6,7 +6,9 @@
 #include <app/KRGalleryWindowController.h>
 #include <model/KRDocument.h>
 #include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
 #include <widgets/views/KRCornerBadgeView.h>
 
 #include <KRTestSupport.h>
@@ -249,20 +251,75 @@ TEST_F(KRGalleryTest, ClosingIsRefusedWhileDownloadingAndCancelReturnsToTheLists
     EXPECT_TRUE(leftoverDownloads().isEmpty());
 }
 
-TEST_F(KRGalleryTest, ServiceFailuresShowThatNoSamplesAreAvailable)
+TEST_F(KRGalleryTest, ServiceFailuresOfferTheBundledSamples)
 {
     const QList<KRTestResponse> replies{
         KRTestResponse::text("{\"result\":\"ERR\",\"errortext\":\"maintenance\"}", 200, "application/json"),
         KRTestResponse::text("{\"result\":\"OK\"}", 200, "application/json"),
+        KRTestResponse::text("{\"result\":\"OK\",\"samples\":[]}", 200, "application/json"),
         KRTestResponse::text("<html>oops</html>", 500, "text/html"),
     };
+    const QStringList bundled = KRGalleryWindowController::bundledSamplePaths();
+    ASSERT_EQ(bundled.size(), 2);
     for (const KRTestResponse &reply : replies) {
         KRGalleryWindowController::setHeldSamples(std::nullopt);
         server.route("/api.php", [reply](const KRTestRequest &) { return reply; });
         KRGalleryWindowController gallery;
-        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !gallery.samplesLoadingLabel->text().isEmpty(); }));
-        EXPECT_EQ(gallery.samplesLoadingLabel->text(), QStringLiteral("No samples currently available."));
-        EXPECT_TRUE(gallery.samples().isEmpty());
+        gallery.showWindow();
+        ASSERT_TRUE(waitForSamples(gallery));
+        ASSERT_EQ(gallery.samples().size(), 2);
+        EXPECT_EQ(gallery.samples().first()->projectName(), QStringLiteral("Showcase"));
+        EXPECT_EQ(gallery.samples().first()->url(), QUrl::fromLocalFile(bundled.first()));
+        EXPECT_EQ(gallery.samples().last()->projectDescription(), QStringLiteral("1 page: Tip Calculator"));
+        EXPECT_TRUE(gallery.samplesTable->isVisible());
     }
-    EXPECT_FALSE(KRGalleryWindowController::heldSamples()) << "a failure is asked again by the next gallery";
+    EXPECT_TRUE(!KRGalleryWindowController::heldSamples() || KRGalleryWindowController::heldSamples()->isEmpty())
+        << "a failure is asked again by the next gallery";
+
+    // Without bundled samples either, the gallery says so.
+    KRGalleryWindowController::setHeldSamples(std::nullopt);
+    KRResources::setResourcesDirectory(KRTest::makeTempDir(QStringLiteral("no-resources")));
+    KRGalleryWindowController gallery;
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !gallery.samplesLoadingLabel->text().isEmpty(); }));
+    KRResources::setResourcesDirectory(QString());
+    EXPECT_EQ(gallery.samplesLoadingLabel->text(), QStringLiteral("No samples currently available."));
+    EXPECT_TRUE(gallery.samples().isEmpty());
+}
+
+// With no service address nothing is asked of any service: the gallery lists the samples that
+// come with the application, and one opens as the user's own copy.
+TEST_F(KRGalleryTest, WithoutAServiceAddressTheBundledSamplesOpenAsCopies)
+{
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    defaults.setValue(QStringLiteral("apiURL"), QString());
+    defaults.setValue(QStringLiteral("insecureSiteURL"), QString());
+    KRGalleryWindowController gallery;
+    gallery.showWindow();
+    ASSERT_EQ(gallery.samples().size(), 2) << "listed at once";
+    EXPECT_TRUE(gallery.samplesTable->isVisible());
+    EXPECT_EQ(gallery.samples().first()->projectDescription(),
+              QStringLiteral("5 pages: Showcase, Forms, Result, Media, Details"));
+    KRTest::saveScreenshot(*gallery.window(), QStringLiteral("app"), QStringLiteral("gallery-bundled-samples.png"), {1});
+
+    const QString original = KRGalleryWindowController::bundledSamplePaths().first();
+    const QByteArray originalXML = KRTest::readFile(original + QStringLiteral("/project.xml"));
+    // Never into the sample itself.
+    openFirstSample(gallery, original);
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts().first().informativeText, QStringLiteral("That is the sample itself. Choose another folder."));
+    EXPECT_EQ(KRTest::readFile(original + QStringLiteral("/project.xml")), originalXML);
+
+    const QString destination = KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/My Showcase");
+    openFirstSample(gallery, destination);
+    ASSERT_TRUE(KRTest::processEventsUntil([] { return !KRDocumentController::sharedDocumentController().documents().isEmpty(); }));
+    EXPECT_EQ(alerts->shownAlerts().size(), 1);
+    const QString package = destination + QStringLiteral(".krproj");
+    EXPECT_EQ(KRDocumentController::sharedDocumentController().documents().first()->fileURL(), package);
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/project.xml")), originalXML);
+    EXPECT_TRUE(QFileInfo(package + QStringLiteral("/project.xml")).isWritable());
+    EXPECT_TRUE(QFileInfo::exists(package + QStringLiteral("/kr-web/images/logo.png")));
+    EXPECT_TRUE(QFileInfo::exists(original + QStringLiteral("/kr-web/images/logo.png"))) << "the sample stays as it is";
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return !gallery.window()->isVisible(); }));
+    EXPECT_EQ(sampleGalleryCalls(), 0);
+    EXPECT_TRUE(server.requests().isEmpty()) << "nothing left the machine";
 }

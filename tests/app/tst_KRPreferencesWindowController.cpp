@@ -133,6 +133,11 @@ TEST_F(KRPreferencesTest, EveryControlWritesItsDefaultAndFollowsIt)
     prefs->serviceAddressField->setText(QStringLiteral("not an address"));
     emit prefs->serviceAddressField->editingFinished();
     EXPECT_EQ(defaults->stringValue(QStringLiteral("apiURL")), QStringLiteral("http://localhost:9000/api.php"));
+    // An empty address is no service at all, and no site.
+    prefs->serviceAddressField->setText(QString());
+    emit prefs->serviceAddressField->editingFinished();
+    EXPECT_EQ(defaults->stringValue(QStringLiteral("apiURL")), QString());
+    EXPECT_EQ(defaults->stringValue(QStringLiteral("insecureSiteURL")), QString());
 }
 
 TEST_F(KRPreferencesTest, TheRunningEditorFollowsTheFontAndTabWidth)

@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -233,6 +234,46 @@ TEST_F(KRControlProjectBuildTest, ExportWithAndWithoutLocalJQueryFiles)
                                             local ? QStringLiteral("controls-export-local-jquery.txt")
                                                   : QStringLiteral("controls-export.txt"));
     }
+}
+
+// An exported site runs where it is served only when every library it does not carry loads
+// from a host that has it, over HTTPS (an HTTPS page loads no script over HTTP).
+TEST_F(KRControlProjectBuildTest, ExportedSitesNameOnlyTheHTTPSLibraryAddresses)
+{
+    const QStringList table = KRProject::publicLibraryURLs();
+    EXPECT_EQ(table, (QStringList{QStringLiteral("https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js"),
+                                  QStringLiteral("https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0"),
+                                  QStringLiteral("https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.3.1")}));
+    for (const QString &url : table)
+        EXPECT_TRUE(url.startsWith(QLatin1String("https://"))) << url.toStdString();
+
+    const QString target = KRTest::makeTempDir(QStringLiteral("export"));
+    ASSERT_TRUE(exportTo(target));
+    // Every absolute address in the pages (src, href), the theme (url()) and the manifest.
+    static const QRegularExpression address(QStringLiteral("(?:src|href)=\"([^\"]*//[^\"]*)\"|url\\(([^)]*//[^)]*)\\)"
+                                                           "|^([a-z]+://\\S*)$"),
+                                            QRegularExpression::MultilineOption);
+    int checked = 0;
+    for (const QString &name : QDir(target).entryList({QStringLiteral("*.html"), QStringLiteral("*.css"),
+                                                       QStringLiteral("cache.manifest")}, QDir::Files)) {
+        const QString text = QString::fromUtf8(KRTest::readFile(target + QLatin1Char('/') + name));
+        for (auto match = address.globalMatch(text); match.hasNext();) {
+            const QRegularExpressionMatch found = match.next();
+            const QString url = found.captured(1) + found.captured(2) + found.captured(3);
+            const bool listed = std::any_of(table.cbegin(), table.cend(), [&](const QString &entry) {
+                return url == entry || url.startsWith(entry + QLatin1Char('/'));
+            });
+            EXPECT_TRUE(listed) << name.toStdString() << ": " << url.toStdString();
+            ++checked;
+        }
+    }
+    // Pages link jQuery and jQuery Mobile's script and style sheets; the theme its images.
+    EXPECT_GE(checked, 10);
+    const QString home = QString::fromUtf8(KRTest::readFile(target + QStringLiteral("/home.html")));
+    EXPECT_TRUE(home.contains(QStringLiteral(
+        "<script src=\"https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js\"></script>"
+        "<script src=\"https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0/jquery.mobile-1.4.0.min.js\"></script>")))
+        << home.toStdString();
 }
 
 TEST_F(KRControlProjectBuildTest, ToolbarsAndLockedControlsCannotBeDragged)

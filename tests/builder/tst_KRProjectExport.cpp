@@ -115,6 +115,46 @@ TEST_F(KRProjectExportTest, ExportWithoutLocalJQueryFiles)
                                         QStringLiteral("export-cdn.txt"));
 }
 
+// A web server shows "index.html" at a site's root: an export has one that opens the start
+// page, unless a page or a file of the user's is that file.
+TEST_F(KRProjectExportTest, ExportHasAnIndexPageThatOpensTheStartPage)
+{
+    ASSERT_TRUE(exportTo(m_target));
+    const QString index = QString::fromUtf8(KRTest::readFile(m_target + QStringLiteral("/index.html")));
+    EXPECT_TRUE(index.contains(QStringLiteral("<meta http-equiv=\"refresh\" content=\"0; url=settings.html\">")))
+        << index.toStdString();
+    EXPECT_TRUE(index.contains(QStringLiteral("<a href=\"settings.html\">settings.html</a>"))) << index.toStdString();
+    EXPECT_TRUE(KRTest::readFile(m_target + QStringLiteral("/cache.manifest")).contains("\nindex.html\n"));
+    // A plain build of the web folder drops it again.
+    KRProjectBuilder builder(m_project);
+    builder.setDeviceInformationJSON(deviceMapJSON);
+    ASSERT_TRUE(builder.build().ok());
+    EXPECT_FALSE(QFileInfo::exists(m_project->webFolderPath() + QStringLiteral("/index.html")));
+
+    // Whatever the file name, it is text in the address and in the markup.
+    const QString odd = KRProjectBuilder::indexPageHTML(QStringLiteral("a\"b<c> d&e.html"));
+    EXPECT_TRUE(odd.contains(QStringLiteral("url=a%22b%3Cc%3E%20d%26e.html\"")) && odd.contains(QStringLiteral("href=\"a%22b%3Cc%3E%20d%26e.html\""))
+                && odd.contains(QStringLiteral(">a&quot;b&lt;c&gt; d&amp;e.html</a>")))
+        << odd.toStdString();
+
+    // The user's own index.html is exported as it is.
+    KRTest::writeFile(m_project->webFolderPath() + QStringLiteral("/index.html"), "mine");
+    const QString second = KRTest::makeTempDir(QStringLiteral("export"));
+    ASSERT_TRUE(exportTo(second));
+    EXPECT_EQ(KRTest::readFile(second + QStringLiteral("/index.html")), QByteArray("mine"));
+    EXPECT_EQ(KRTest::readFile(m_project->webFolderPath() + QStringLiteral("/index.html")), QByteArray("mine"));
+    QFile::remove(m_project->webFolderPath() + QStringLiteral("/index.html"));
+
+    // A page named "index" is the index page.
+    QByteArray xml = KRBuildTest::sampleProjectXML();
+    xml.replace("<KRPage id=\"home\"", "<KRPage id=\"index\"");
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml);
+    KRBuildTest::populateSampleProject(*m_project);
+    const QString third = KRTest::makeTempDir(QStringLiteral("export"));
+    ASSERT_TRUE(exportTo(third));
+    EXPECT_TRUE(KRTest::readFile(third + QStringLiteral("/index.html")).contains("id=\"index\""));
+}
+
 TEST_F(KRProjectExportTest, SecondExportAsksOncePerExistingItem)
 {
     ASSERT_TRUE(exportTo(m_target));

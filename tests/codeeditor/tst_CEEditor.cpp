@@ -30,6 +30,9 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
+#include <QCheckBox>
+#include <QContextMenuEvent>
 
 namespace {
 
@@ -95,6 +98,50 @@ struct EditorFixture
 QColor colourAt(CETextView &view, qsizetype position)
 {
     return view.editor().colouring()->temporaryAttributes().attributeAt(CETemporaryAttributes::foregroundColour, position).value<QColor>();
+}
+
+// Runs `inspect` on the next pop-up menu that opens (once it shows), then closes it.
+void onNextPopup(const std::function<void(QMenu *)> &inspect)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, inspect] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        inspect(menu);
+        menu->close();
+    });
+    poll->start();
+}
+
+// The titles of a menu's actions (without the shortcut shown after a tab), submenus' actions
+// after their submenu's title.
+QStringList menuTitles(QMenu *menu)
+{
+    QStringList titles;
+    for (QAction *action : menu->actions()) {
+        if (action->isSeparator())
+            continue;
+        titles << action->text().section(QLatin1Char('\t'), 0, 0);
+        if (action->menu())
+            titles << menuTitles(action->menu());
+    }
+    return titles;
+}
+
+QAction *menuAction(QMenu *menu, const QString &title)
+{
+    for (QAction *action : menu->actions()) {
+        if (action->text().section(QLatin1Char('\t'), 0, 0) == title)
+            return action;
+        if (action->menu())
+            if (QAction *inner = menuAction(action->menu(), title))
+                return inner;
+    }
+    return nullptr;
 }
 
 QString artifactsDir()
@@ -655,4 +702,154 @@ TEST(CEEditor, CommandsKeepSeveralSelectedRanges)
     EXPECT_EQ(f.editor.string(), "//a\nb\n//c\n//d\n");
     f.special.undo();
     EXPECT_EQ(f.editor.string(), "a\nb\nc\nd\n") << "each command is one step";
+}
+
+// A run of typed characters is one undo step. It ends when typing pauses, when the user moves
+// the caret and when a command runs.
+TEST(CEEditor, TypingRunsEndWithAPauseAMovedCaretOrACommand)
+{
+    EditorFixture f;
+    f.editor.setString("one two\n");
+    f.select(3);
+    QTest::keyClicks(&f.view(), "abc");
+    f.turn();
+    EXPECT_EQ(f.undo.undoCount(), 0) << "the run is still open";
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return f.undo.undoCount() == 1; }, std::chrono::seconds(5)))
+        << "a pause ends the run";
+    QTest::keyClicks(&f.view(), "d");
+    QTextCursor start(f.view().document());
+    QTest::mouseClick(f.view().viewport(), Qt::LeftButton, {}, f.view().cursorRect(start).center() + QPoint(1, 0));
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 0}));
+    EXPECT_EQ(f.undo.undoCount(), 2) << "a click elsewhere ends the run";
+    QTest::keyClicks(&f.view(), "e");
+    f.turn();
+    EXPECT_EQ(f.undo.undoCount(), 2);
+    f.editor.shiftRight();
+    f.turn();
+    EXPECT_EQ(f.editor.string(), "\teoneabcd two\n");
+    EXPECT_EQ(f.undo.undoCount(), 4) << "the command is a step of its own";
+    const QStringList states{"eoneabcd two\n", "oneabcd two\n", "oneabc two\n", "one two\n"};
+    for (const QString &state : states) {
+        f.special.undo();
+        EXPECT_EQ(f.editor.string(), state);
+    }
+}
+
+// A double click inside a dotted or colon-joined name selects the part around the character
+// under the pointer, wherever in the character the click lands.
+TEST(CEEditor, DoubleClickSelectsThePartOfADottedName)
+{
+    EditorFixture f;
+    const QString text = "x = page.button1.title + ns:tag;";
+    f.editor.setString(text);
+    const QFontMetrics metrics(f.view().font());
+    auto doubleClick = [&](qsizetype position, bool rightHalf) {
+        QTextCursor at(f.view().document());
+        at.setPosition(int(position));
+        const QRect box = f.view().cursorRect(at);
+        const int width = metrics.horizontalAdvance(text.at(position));
+        const int x = box.left() + (rightHalf ? width * 3 / 4 : width / 4);
+        QTest::mouseDClick(f.view().viewport(), Qt::LeftButton, {}, QPoint(x, box.center().y()));
+        const CERange selected = f.view().selectedRange();
+        return text.mid(selected.location, selected.length);
+    };
+    for (bool rightHalf : {false, true}) {
+        EXPECT_EQ(doubleClick(text.indexOf("button1") + 2, rightHalf), "button1") << rightHalf;
+        EXPECT_EQ(doubleClick(text.indexOf("page") + 3, rightHalf), "page") << "its last letter " << rightHalf;
+        EXPECT_EQ(doubleClick(text.indexOf("button1") + 6, rightHalf), "button1") << rightHalf;
+        EXPECT_EQ(doubleClick(text.indexOf("title"), rightHalf), "title") << "its first letter " << rightHalf;
+        EXPECT_EQ(doubleClick(text.indexOf("tag") + 2, rightHalf), "tag") << rightHalf;
+        EXPECT_EQ(doubleClick(text.indexOf("ns") + 1, rightHalf), "ns") << rightHalf;
+        EXPECT_EQ(doubleClick(0, rightHalf), "x") << "a plain word " << rightHalf;
+    }
+}
+
+// Ctrl+F opens the find bar under the text with the focus in its field; Return and F3 find
+// the next match, Shift+F3 the previous one, wrapping around; the case toggle narrows the
+// matches; Replace replaces the selected match and moves on; Replace All is one undo step;
+// Escape closes the bar and gives the focus back to the text.
+TEST(CEEditor, FindBarFindsAndReplaces)
+{
+    EditorFixture f;
+    f.editor.setString("alpha Beta alpha\nALPHA beta\n");
+    f.select(0);
+    QTest::keyClick(&f.view(), Qt::Key_F, Qt::ControlModifier);
+    auto *bar = f.host.findChild<QWidget *>("CEFindBar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    auto *field = bar->findChild<QLineEdit *>("findField");
+    auto *replacement = bar->findChild<QLineEdit *>("replaceField");
+    auto *matchCase = bar->findChild<QCheckBox *>("matchCase");
+    auto *replace = bar->findChild<QAbstractButton *>("replaceButton");
+    auto *replaceAll = bar->findChild<QAbstractButton *>("replaceAllButton");
+    ASSERT_TRUE(field && replacement && matchCase && replace && replaceAll);
+    EXPECT_TRUE(field->hasFocus());
+    EXPECT_LE(f.view().geometry().bottom(), bar->geometry().top()) << "the text makes room for the bar";
+
+    QTest::keyClicks(field, "alpha");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 5}));
+    QTest::keyClick(field, Qt::Key_F3);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{11, 5}));
+    QTest::keyClick(field, Qt::Key_F3);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{17, 5})) << "any case by default";
+    QTest::keyClick(field, Qt::Key_F3);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 5})) << "round to the start";
+    QTest::keyClick(field, Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{17, 5})) << "back round to the end";
+    QTest::mouseClick(matchCase, Qt::LeftButton);
+    EXPECT_TRUE(matchCase->isChecked());
+    QTest::keyClick(field, Qt::Key_F3);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{0, 5})) << "ALPHA no longer matches";
+
+    QTest::keyClicks(replacement, "omega");
+    QTest::mouseClick(replace, Qt::LeftButton);
+    EXPECT_EQ(f.editor.string(), "omega Beta alpha\nALPHA beta\n");
+    EXPECT_EQ(f.view().selectedRange(), (CERange{11, 5})) << "on to the next match";
+    f.turn();
+    QTest::mouseClick(matchCase, Qt::LeftButton);
+    QTest::mouseClick(replaceAll, Qt::LeftButton);
+    EXPECT_EQ(f.editor.string(), "omega Beta omega\nomega beta\n");
+    f.turn();
+    EXPECT_EQ(f.special.undoActionName(), "Replace All");
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), "omega Beta alpha\nALPHA beta\n") << "Replace All is one step";
+    ASSERT_TRUE(f.host.grab().save(artifactsDir() + "/find-bar.png"));
+
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(f.view().hasFocus());
+    EXPECT_EQ(f.view().geometry().bottom(), f.host.height() - 1) << "the text has the room back";
+}
+
+// The text's context menu offers undo and redo of its history, find and the text commands.
+TEST(CEEditor, ContextMenuOffersTheTextCommands)
+{
+    EditorFixture f;
+    f.editor.setString("a\nb\n");
+    f.select(3);
+    QTest::keyClicks(&f.view(), "c");
+    f.select(0, 3);
+    QStringList titles;
+    bool undoEnabled = false;
+    bool shown = false;
+    onNextPopup([&](QMenu *menu) {
+        shown = true;
+        titles = menuTitles(menu);
+        if (QAction *undo = menuAction(menu, "&Undo"))
+            undoEnabled = undo->isEnabled();
+        if (QAction *comment = menuAction(menu, "Comment or Uncomment"))
+            comment->trigger();
+        menu->grab().save(artifactsDir() + "/context-menu.png");
+    });
+    const QPoint at = f.view().cursorRect().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, f.view().viewport()->mapToGlobal(at));
+    QApplication::sendEvent(f.view().viewport(), &event);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return shown; }));
+    for (const char *title : {"&Undo", "Cu&t", "&Paste", "Find…", "Shift Right", "Shift Left", "Comment or Uncomment",
+                              "Upper Case", "Lower Case", "Capitalise", "Transpose", "Remove Needless Whitespace",
+                              "Remove Line Endings", "Entab…", "Detab…", "Close Tag", "Prepare for XML", "Go to Line…"})
+        EXPECT_TRUE(titles.contains(title)) << title << " in " << titles.join(", ").toStdString();
+    EXPECT_TRUE(undoEnabled) << "the typing can be undone from here";
+    EXPECT_EQ(f.editor.string(), "//a\n//bc\n");
 }

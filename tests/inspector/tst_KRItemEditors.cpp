@@ -73,10 +73,12 @@ TEST(KRItemEditors, BlankInsertRowIsNeverStoredAndTypingALabelStoresTheItemLast)
     editor->setObjectValue(1, QStringLiteral("label"), QStringLiteral("Beta"));
     settle();
     EXPECT_EQ(list->value(QStringLiteral("kr_items")), QStringLiteral("[{\"label\":\"Alpha\"},{\"label\":\"Beta\"}]"));
+    EXPECT_EQ(f.document->undoManager().undoMenuItemTitle(), QStringLiteral("Undo Change items"));
     // Undo gives the working copy back from the list view.
     f.document->undoManager().undo();
     settle();
     EXPECT_EQ(labels(*editor), QStringList{QStringLiteral("Alpha")});
+    EXPECT_EQ(f.document->undoManager().redoMenuItemTitle(), QStringLiteral("Redo Change items"));
 }
 
 TEST(KRItemEditors, ReorderDividerDeleteAndHandlerCreation)

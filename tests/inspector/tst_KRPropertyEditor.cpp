@@ -42,7 +42,8 @@ QString normal(const QString &text)
     return text.isNull() ? QString(QLatin1String("")) : text;
 }
 
-// Edit, then undo and redo: the XML attribute follows each step, and the edit is one step.
+// Edit, then undo and redo: the XML attribute follows each step, and the edit is one step
+// that the Edit menu names after the property.
 void expectRoundTrip(const Fixture &f, const std::shared_ptr<KRObject> &object, const QString &attributeName,
                      const QString &expected, const std::function<void()> &edit)
 {
@@ -51,16 +52,20 @@ void expectRoundTrip(const Fixture &f, const std::shared_ptr<KRObject> &object, 
     settle();
     const QString before = normal(attribute(object, attributeName));
     const int steps = undo.undoCount();
+    const QString title = QStringLiteral("Undo Change ") + attributeName;
     edit();
     settle();
     EXPECT_EQ(normal(attribute(object, attributeName)), expected);
     EXPECT_EQ(undo.undoCount(), steps + 1);
+    EXPECT_EQ(undo.undoMenuItemTitle(), title);
     undo.undo();
     settle();
     EXPECT_EQ(normal(attribute(object, attributeName)), before);
+    EXPECT_EQ(undo.redoMenuItemTitle(), QStringLiteral("Redo Change ") + attributeName);
     undo.redo();
     settle();
     EXPECT_EQ(normal(attribute(object, attributeName)), expected);
+    EXPECT_EQ(undo.undoMenuItemTitle(), title);
 }
 
 void typeInto(QLineEdit *field, const QString &text)

@@ -151,6 +151,28 @@ TEST_F(KRJSONRPCTest, NetworkFailureReachesTheBlock)
     EXPECT_TRUE(result->reply.isNull());
 }
 
+// With no service address set, a call sends nothing and says so.
+TEST_F(KRJSONRPCTest, NoServiceAddressSendsNothing)
+{
+    for (const QString &address : {QString(), QStringLiteral("  ")}) {
+        auto result = std::make_shared<Result>();
+        auto client = KRJSONRPC::create();
+        client->setApiURL(address);
+        client->callMethod(QStringLiteral("crashReport"), {}, [result](const QJsonDocument &reply, const KRError &error) {
+            result->done = true;
+            result->reply = reply;
+            result->error = error;
+        });
+        EXPECT_FALSE(client->request()) << "no request is made";
+        ASSERT_TRUE(KRTest::processEventsUntil([result] { return result->done; }));
+        EXPECT_EQ(result->error.domain(), QStringLiteral("KRJSONRPCErrorDomain"));
+        EXPECT_EQ(result->error.code(), KRJSONRPC::NoServiceAddressError);
+        EXPECT_EQ(result->error.message(), QStringLiteral("No service address is set."));
+        EXPECT_TRUE(result->reply.isNull());
+    }
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
 TEST_F(KRJSONRPCTest, CallFromABackgroundThread)
 {
     auto result = std::make_shared<Result>();

@@ -162,10 +162,9 @@ void KRHTMLViewController::saveContents()
     QString value;
     if (!text.isEmpty())
         value = (editMode() == MarkdownMode ? krHTMLViewMarkdownPrefix : krHTMLViewHTMLPrefix) + text;
+    // The model edit joins the editor's undo step (a run of typing is one step).
     target->setValue(m_propertyKey, value);
     m_saving = false;
-    if (CETextView *view = m_codeEditor->textView())
-        view->breakUndoCoalescing();
 }
 
 void KRHTMLViewController::modePopUpAction()

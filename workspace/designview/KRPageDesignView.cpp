@@ -3,12 +3,14 @@
 #include <controls/KRControl.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
+#include <model/KRLocalServerPort.h>
 #include <model/KRObject.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 #include <model/KRWebViewCache.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMNode.h>
+#include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/webview/KRDesignViewControllerProxy.h>
 #include <platform/webview/KRLayoutCache.h>
@@ -41,18 +43,30 @@ KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::uni
     Q_UNUSED(providerInstalled);
     m_proxy->setDocument(page->domDocument());
     m_view->setHostObject(QStringLiteral("___kr_dwc"), m_proxy);
-    // The page names its "___kr_page" bridge on its new host, then the view takes the document.
-    page->setScriptHost(m_view.get());
-    m_view->attachDocument(page->domDocument());
     page->setLayoutSource(&m_layoutSource);
 
-    // Queued after the page's own blocks (the toolbar fix among them).
-    page->onJQueryMobileLoaded([self = QPointer<KRPageDesignView>(this)] {
-        if (!self)
-            return;
-        self->m_designDocumentLoaded = true;
-        emit self->designDocumentDidLoad();
-    });
+    const QPointer<KRPageDesignView> self(this);
+    m_libraryFailureToken = KRNotificationCenter::defaultCenter().addObserver(
+        KRPageLibraryDidFailToLoadNotification, page->identity(), [self](const KRNotification &) {
+            // Reported from inside the view's own call: the view is left alone until it returns.
+            QTimer::singleShot(0, self, [self] {
+                if (self)
+                    self->librariesFailedToLoad();
+            });
+        });
+    m_serverStartToken = KRNotificationCenter::defaultCenter().addObserver(
+        KRLocalServerDidStartNotification, nullptr, [self](const KRNotification &) {
+            if (self)
+                self->serverDidStart();
+        });
+    // Without the server nothing could load: the document waits for it (port() waits a little
+    // for a server that is starting).
+    if (KRLocalServerPort::port() < 0) {
+        KR_LOG(QStringLiteral("The design view of %1 waits for the local runtime server").arg(page->kr_id()));
+        m_waitingForServer = true;
+    } else {
+        mirrorDocument();
+    }
 
     connect(m_view.get(), &KRWebView::batchApplied, this, &KRPageDesignView::onBatchApplied);
     m_lateTimer.setSingleShot(true);
@@ -77,6 +91,70 @@ KRPageDesignView::~KRPageDesignView()
 }
 
 void KRPageDesignView::setHandler(KRDesignViewHandler *handler) { m_proxy->setDelegate(handler); }
+
+void KRPageDesignView::mirrorDocument()
+{
+    const auto page = m_page.lock();
+    if (!page)
+        return;
+    m_mirrored = true;
+    // The addresses of the libraries as the server has them now (the page may have been made
+    // before it answered).
+    page->refreshLibraryAddresses();
+    // The page names its "___kr_page" bridge on its new host, then the view takes the document.
+    page->setScriptHost(m_view.get());
+    m_view->attachDocument(page->domDocument());
+    // Queued after the page's own blocks (the toolbar fix among them); a load that the view
+    // gave up for a fresh one does not count.
+    const quint64 load = ++m_loads;
+    page->onJQueryMobileLoaded([self = QPointer<KRPageDesignView>(this), load] {
+        if (!self || self->m_loads != load)
+            return;
+        self->m_designDocumentLoaded = true;
+        emit self->designDocumentDidLoad();
+    });
+}
+
+// The document again, in a fresh load of the view: the page starts over as in a new view (its
+// set-ups queued again for jQuery Mobile).
+void KRPageDesignView::reloadDocument()
+{
+    const auto page = m_page.lock();
+    if (!page)
+        return;
+    m_view->detachDocument();
+    if (page->scriptHost() == m_view.get())
+        page->setScriptHost(nullptr);
+    m_view->loadEmptyDocument(m_view->baseURL());
+    mirrorDocument();
+}
+
+void KRPageDesignView::librariesFailedToLoad()
+{
+    if (m_designDocumentLoaded || m_waitingForServer || !m_mirrored)
+        return;
+    const auto page = m_page.lock();
+    if (m_quickReloads < MaximumQuickReloads && KRLocalServerPort::port() >= 0) {
+        ++m_quickReloads;
+        reloadDocument();
+        return;
+    }
+    KR_LOG(QStringLiteral("The design view of %1 loads again when the local runtime server starts")
+               .arg(page ? page->kr_id() : QString()));
+    m_waitingForServer = true;
+}
+
+void KRPageDesignView::serverDidStart()
+{
+    m_quickReloads = 0;
+    if (!m_waitingForServer)
+        return; // loaded, or loading: a failure still reloads it
+    m_waitingForServer = false;
+    if (m_mirrored)
+        reloadDocument();
+    else
+        mirrorDocument();
+}
 
 std::shared_ptr<KRObject> KRPageDesignView::objectForElement(const std::shared_ptr<DOMNode> &node) const
 {

@@ -2,6 +2,7 @@
 
 #include <platform/dom/KRLayoutSource.h>
 #include <platform/foundation/KRError.h>
+#include <platform/foundation/KRObservationToken.h>
 
 #include <QObject>
 #include <QPointer>
@@ -34,6 +35,11 @@ class KRWebView;
 // and after LateSizeWait when the view does not answer. While undo or redo runs, reads behind
 // the view get no answer at all (an invalid geometry): they restore recorded sizes. Reads
 // outside any recorded action answer from the last measurement.
+//
+// The design document loads jQuery and jQuery Mobile from the application's runtime server,
+// so it is mirrored only once the server answers: with the server unavailable the view waits
+// for it to start. A document whose libraries fail to load is loaded anew, at once a few times
+// while the server answers, and otherwise when the server (re)starts.
 class KRPageDesignView : public QObject
 {
     Q_OBJECT
@@ -42,6 +48,8 @@ public:
     static constexpr std::chrono::milliseconds LateSizeWait{2000};
     // Rounds of late checks per action: each check can change sizes again.
     static constexpr int MaximumLateRounds = 3;
+    // Loads of a document whose libraries failed, made at once; more wait for a server start.
+    static constexpr int MaximumQuickReloads = 2;
 
     // Takes a view from the page's project pool (which waits for a pre-loaded view, bounded
     // by the pool's time limit). Fails when the project has no design views (headless, no
@@ -66,6 +74,9 @@ public:
 
     // True while an action's undo group is held open for sizes still on their way.
     bool isWaitingForSizes() const { return !m_heldUndoManager.isNull(); }
+
+    // True while the view waits for the runtime server before it loads the design document.
+    bool isWaitingForServer() const { return m_waitingForServer; }
 
 signals:
     // The page's design document is enhanced and its queued work has run.
@@ -92,6 +103,10 @@ private:
     void runLateChecks();
     void letGo();
     KRUndoManager *undoManager() const;
+    void mirrorDocument();
+    void reloadDocument();
+    void librariesFailedToLoad();
+    void serverDidStart();
 
     std::weak_ptr<KRPage> m_page;
     std::unique_ptr<KRWebView> m_view;
@@ -103,5 +118,11 @@ private:
     int m_lateRounds = 0;
     bool m_runningLateChecks = false;
     bool m_designDocumentLoaded = false;
+    bool m_mirrored = false;
+    bool m_waitingForServer = false;
+    int m_quickReloads = 0;
+    quint64 m_loads = 0; // loads of the document into the view
+    KRObservationToken m_libraryFailureToken;
+    KRObservationToken m_serverStartToken;
     QTimer m_lateTimer;
 };

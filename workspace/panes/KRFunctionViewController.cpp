@@ -224,8 +224,6 @@ void KRFunctionViewController::saveContents()
     if (body != function->kr_source())
         function->setValue(QStringLiteral("kr_source"), body);
     m_saving = false;
-    if (m_textView)
-        m_textView->breakUndoCoalescing();
 }
 
 void KRFunctionViewController::close()

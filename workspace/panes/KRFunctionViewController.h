@@ -64,7 +64,7 @@ public:
 
 // The editor tab of one function: the code editor shows the whole function as the build
 // writes it, with a read-only head and tail; every change of the body goes into the model at
-// once as its own undo step. Lines the last syntax check flagged are coloured, and an error
+// once, within the editor's undo step (a run of typing is one step). Lines the last syntax check flagged are coloured, and an error
 // pop-over beside the text explains the error of the line the caret stands on.
 class KRFunctionViewController : public KRCachingViewController, public CEEditorDelegate
 {

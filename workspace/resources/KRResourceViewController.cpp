@@ -1,7 +1,10 @@
 #include "KRResourceViewController.h"
 
 #include <codeeditor/CEEditor.h>
+#include <codeeditor/CESyntaxController.h>
+#include <codeeditor/CETextPerformer.h>
 #include <codeeditor/CETextView.h>
+#include <core/ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KREditableResourceTypes.h>
 #include <model/KRProject.h>
@@ -15,19 +18,97 @@
 #include <platform/foundation/KRUndoManager.h>
 
 #include <QFile>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPainter>
 #include <QStringConverter>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
 
+namespace {
+
+// The bar under the text: the light gradient of the pane headers, a line along its top.
+class KRResourceBarView : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QRectF bounds = rect();
+        painter.fillRect(bounds, KRUIColors::lightGrayGradient().linearGradient(bounds, 90.0));
+        painter.setPen(KRUIColors::grayLineColor());
+        painter.drawLine(0, 0, width(), 0);
+    }
+};
+
+QPushButton *krResourceBarButton(QWidget *bar, const QString &name, const QString &tip)
+{
+    auto *button = new QPushButton(bar);
+    button->setObjectName(name);
+    button->setToolTip(tip);
+    button->setFlat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setMenu(new QMenu(button));
+    bar->layout()->addWidget(button);
+    return button;
+}
+
+// UTF-16 and UTF-32 text is written after a byte-order mark (without one the bytes would be
+// read back as some other encoding); UTF-8 only when the file had one.
+bool krResourceWritesByteOrderMark(const QString &encoding, bool fileHadOne)
+{
+    if (encoding.startsWith(QLatin1String("UTF-16"), Qt::CaseInsensitive)
+        || encoding.startsWith(QLatin1String("UTF-32"), Qt::CaseInsensitive))
+        return true;
+    return fileHadOne && encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0;
+}
+
+// A Unicode encoding Qt writes itself.
+std::optional<QStringConverter::Encoding> krResourceUnicodeEncoding(const QString &encoding)
+{
+    const auto known = QStringConverter::encodingForName(encoding.toLatin1().constData());
+    if (known && (*known == QStringConverter::Utf8 || *known == QStringConverter::Utf16 || *known == QStringConverter::Utf16LE
+                  || *known == QStringConverter::Utf16BE || *known == QStringConverter::Utf32
+                  || *known == QStringConverter::Utf32LE || *known == QStringConverter::Utf32BE))
+        return known;
+    return std::nullopt;
+}
+
+} // namespace
+
 KRResourceViewController::KRResourceViewController()
 {
     if (!KRInterfaceRegistry::hasInterface(QStringLiteral("KRResourceView")))
-        KRInterfaceRegistry::registerInterface(QStringLiteral("KRResourceView"), [](QObject *) -> QWidget * {
+        KRInterfaceRegistry::registerInterface(QStringLiteral("KRResourceView"), [](QObject *owner) -> QWidget * {
+            auto *controller = dynamic_cast<KRResourceViewController *>(owner);
             auto *view = new QWidget;
             auto *layout = new QVBoxLayout(view);
             layout->setContentsMargins(0, 0, 0, 0);
+            layout->setSpacing(0);
+            auto *editorView = new QWidget(view);
+            editorView->setObjectName(QStringLiteral("editorView"));
+            layout->addWidget(editorView, 1);
+            auto *bar = new KRResourceBarView(view);
+            bar->setObjectName(QStringLiteral("resourceBar"));
+            auto *barLayout = new QHBoxLayout(bar);
+            barLayout->setContentsMargins(6, 1, 6, 1);
+            barLayout->setSpacing(2);
+            barLayout->addStretch(1);
+            layout->addWidget(bar);
+            if (controller) {
+                controller->m_editorView = editorView;
+                controller->m_syntaxButton = krResourceBarButton(bar, QStringLiteral("syntaxButton"), tr("Syntax colouring"));
+                controller->m_encodingButton =
+                    krResourceBarButton(bar, QStringLiteral("encodingButton"), tr("The encoding the file is written in"));
+                controller->m_lineEndingsButton =
+                    krResourceBarButton(bar, QStringLiteral("lineEndingsButton"), tr("The file's line endings"));
+            }
             view->resize(600, 480);
             return view;
         });
@@ -53,7 +134,29 @@ void KRResourceViewController::awakeFromNib()
         const std::shared_ptr<KRDocument> document = project ? project->krDocument() : nullptr;
         return document ? &document->specialUndoManager() : nullptr;
     });
-    m_codeEditor->embedInView(view());
+    m_codeEditor->embedInView(m_editorView ? m_editorView : view());
+
+    // The bar's menus are filled as they open, so that they show the settings of the moment.
+    CEEditor *editor = m_codeEditor.get();
+    if (m_syntaxButton) {
+        QMenu *syntaxMenu = m_syntaxButton->menu();
+        connect(syntaxMenu, &QMenu::aboutToShow, editor, [editor, syntaxMenu] { editor->fillSyntaxDefinitionMenu(syntaxMenu); });
+        QMenu *encodingMenu = m_encodingButton->menu();
+        auto *reloadMenu = new QMenu(tr("Reload with Encoding"), encodingMenu);
+        connect(encodingMenu, &QMenu::aboutToShow, editor, [editor, encodingMenu, reloadMenu] {
+            editor->fillEncodingMenu(encodingMenu);
+            encodingMenu->addSeparator();
+            encodingMenu->addMenu(reloadMenu);
+        });
+        connect(reloadMenu, &QMenu::aboutToShow, editor, [editor, reloadMenu] { editor->fillReloadEncodingMenu(reloadMenu); });
+        QMenu *lineEndingsMenu = m_lineEndingsButton->menu();
+        connect(lineEndingsMenu, &QMenu::aboutToShow, editor, [editor, lineEndingsMenu] { editor->fillLineEndingsMenu(lineEndingsMenu); });
+    }
+    connect(editor, &CEEditor::textEncodingChanged, this, &KRResourceViewController::encodingChanged);
+    connect(editor, &CEEditor::lineEndingsChanged, this, &KRResourceViewController::lineEndingsChanged);
+    connect(editor, &CEEditor::settingChanged, this, &KRResourceViewController::updateBar);
+    connect(editor, &CEEditor::reloadTextRequested, this, [this](const QString &encoding) { reloadText(encoding); });
+    updateBar();
 }
 
 CETextView *KRResourceViewController::textView() const
@@ -78,11 +181,11 @@ KRResult<KRResourceViewController::DecodedText> KRResourceViewController::readTe
     if (const auto byBom = QStringConverter::encodingForData(bytes)) {
         if (*byBom != QStringConverter::Utf8) {
             QStringDecoder decoder(*byBom);
-            return DecodedText{decoder.decode(bytes), QString::fromLatin1(QStringConverter::nameForEncoding(*byBom))};
+            return DecodedText{decoder.decode(bytes), QString::fromLatin1(QStringConverter::nameForEncoding(*byBom)), true};
         }
     }
     if (const auto text = KRProjectResourceCache::decode(bytes, QStringLiteral("UTF-8")))
-        return DecodedText{*text, QStringLiteral("UTF-8")};
+        return DecodedText{*text, QStringLiteral("UTF-8"), bytes.startsWith("\xEF\xBB\xBF")};
 
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<UCharsetDetector, decltype(&ucsdet_close)> detector(ucsdet_open(&status), &ucsdet_close);
@@ -100,16 +203,23 @@ KRResult<KRResourceViewController::DecodedText> KRResourceViewController::readTe
     return DecodedText{QString::fromLatin1(bytes), QStringLiteral("ISO-8859-1")};
 }
 
-std::optional<QByteArray> KRResourceViewController::encode(const QString &text, const QString &encoding)
+bool KRResourceViewController::startsWithByteOrderMark(const QByteArray &bytes, const QString &encoding)
+{
+    const auto unicode = krResourceUnicodeEncoding(encoding);
+    if (!unicode)
+        return false;
+    QStringEncoder encoder(*unicode, QStringConverter::Flag::Stateless);
+    const QByteArray mark = encoder.encode(QString(QChar(QChar::ByteOrderMark)));
+    return !mark.isEmpty() && bytes.startsWith(mark);
+}
+
+std::optional<QByteArray> KRResourceViewController::encode(const QString &text, const QString &encoding, bool byteOrderMark)
 {
     const QString name = encoding.isEmpty() ? QStringLiteral("UTF-8") : encoding;
-    const auto known = QStringConverter::encodingForName(name.toLatin1().constData());
-    if (known && (*known == QStringConverter::Utf8 || *known == QStringConverter::Utf16 || *known == QStringConverter::Utf16LE
-                  || *known == QStringConverter::Utf16BE || *known == QStringConverter::Utf32
-                  || *known == QStringConverter::Utf32LE || *known == QStringConverter::Utf32BE)) {
+    if (const auto known = krResourceUnicodeEncoding(name)) {
         // The Unicode encodings hold every character; only broken surrogates fail.
         QStringEncoder encoder(*known, QStringConverter::Flag::Stateless);
-        QByteArray bytes = encoder.encode(text);
+        QByteArray bytes = encoder.encode(byteOrderMark ? QChar(QChar::ByteOrderMark) + text : text);
         if (encoder.hasError())
             return std::nullopt;
         return bytes;
@@ -150,6 +260,7 @@ void KRResourceViewController::setResource(const std::shared_ptr<KRProjectResour
     if (decoded) {
         // Earlier unsaved edits come back.
         text = *decoded;
+        m_byteOrderMark = startsWithByteOrderMark(*cached, m_encoding);
     } else {
         KRResult<DecodedText> read = readText(resource->fullPath());
         if (!read) {
@@ -162,6 +273,7 @@ void KRResourceViewController::setResource(const std::shared_ptr<KRProjectResour
         }
         text = read.value().text;
         m_encoding = read.value().encoding;
+        m_byteOrderMark = read.value().byteOrderMark;
     }
 
     const KREditableResourceType *type = resource->resourceTypeInfo();
@@ -176,7 +288,9 @@ void KRResourceViewController::setResource(const std::shared_ptr<KRProjectResour
     m_loading = true;
     m_codeEditor->setObject(syntax, CEKeys::syntaxDefinition);
     m_codeEditor->setString(text);
+    m_codeEditor->setEncoding(m_encoding);
     m_loading = false;
+    updateBar();
 }
 
 void KRResourceViewController::textDidChange()
@@ -204,7 +318,9 @@ bool KRResourceViewController::saveContents()
     const std::shared_ptr<KRProject> project = krProject();
     if (!m_resource || !project || !project->webFolder() || !m_isDirty)
         return !m_toldUnencodable;
-    const std::optional<QByteArray> bytes = encode(m_codeEditor->string(), m_encoding);
+    // The file's own line endings and byte-order mark go back with the text.
+    const std::optional<QByteArray> bytes = encode(m_codeEditor->stringWithLineEndings(), m_encoding,
+                                                   krResourceWritesByteOrderMark(m_encoding, m_byteOrderMark));
     if (!bytes) {
         if (!m_toldUnencodable) {
             m_toldUnencodable = true;
@@ -245,5 +361,99 @@ void KRResourceViewController::didClose()
         document->undoManager().removeAllActionsWithTarget(m_codeEditor.get());
         if (CETextView *text = m_codeEditor->textView())
             document->undoManager().removeAllActionsWithTarget(text);
+    }
+}
+
+void KRResourceViewController::encodingChanged()
+{
+    const QString chosen = m_codeEditor ? m_codeEditor->settings().value(CEKeys::encodingName).toString() : QString();
+    if (!chosen.isEmpty() && chosen != m_encoding) {
+        m_encoding = chosen;
+        m_toldUnencodable = false; // a text the new encoding cannot hold is told again
+        m_isDirty = true;
+        saveContents();
+    }
+    updateBar();
+}
+
+void KRResourceViewController::lineEndingsChanged()
+{
+    m_isDirty = true;
+    saveContents();
+    updateBar();
+}
+
+bool KRResourceViewController::reloadText(const QString &encoding)
+{
+    const std::shared_ptr<KRProject> project = krProject();
+    if (!m_resource || !m_codeEditor || encoding.isEmpty())
+        return false;
+    const bool cachedEdits = project && project->webFolder()
+                             && project->webFolder()->modifiedResourceCache().contains(m_resource->relativePath());
+    if (m_isDirty || cachedEdits) {
+        KRAlert alert;
+        alert.style = KRAlert::Style::Warning;
+        alert.messageText = QStringLiteral("Do you want to read \u201C%1\u201D again as %2?").arg(m_resource->name(), encoding);
+        alert.informativeText = QStringLiteral("Your changes to this resource will be lost.");
+        alert.buttonTitles = {QStringLiteral("Reload"), QStringLiteral("Cancel")};
+        if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
+            return false;
+    }
+    QFile file(m_resource->fullPath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        KRAlert alert;
+        alert.style = KRAlert::Style::Critical;
+        alert.messageText = QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened.").arg(m_resource->name());
+        alert.informativeText = file.errorString();
+        KRAlertService::current().runModal(alert);
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    const std::optional<QString> text = KRProjectResourceCache::decode(bytes, encoding);
+    if (!text) {
+        KRAlert alert;
+        alert.style = KRAlert::Style::Warning;
+        alert.messageText = QStringLiteral("The file \u201C%1\u201D can\u2019t be read as %2.").arg(m_resource->name(), encoding);
+        alert.informativeText = QStringLiteral("Its bytes are not text in that encoding. The editor keeps the text it shows.");
+        KRAlertService::current().runModal(alert);
+        return false;
+    }
+    discardChanges();
+    // The editor's earlier steps belong to the text it showed before.
+    if (const std::shared_ptr<KRDocument> document = project ? project->krDocument() : nullptr)
+        document->undoManager().removeAllActionsWithTarget(m_codeEditor.get());
+    m_encoding = encoding;
+    m_byteOrderMark = startsWithByteOrderMark(bytes, encoding);
+    m_loading = true;
+    m_codeEditor->setString(*text);
+    m_codeEditor->setEncoding(encoding);
+    m_loading = false;
+    updateBar();
+    return true;
+}
+
+void KRResourceViewController::updateBar()
+{
+    if (!m_syntaxButton || !m_codeEditor)
+        return;
+    QString syntax = m_codeEditor->settings().value(CEKeys::syntaxDefinition).toString();
+    for (const QString &name : m_codeEditor->syntaxController().syntaxDefinitionNames()) {
+        if (name.compare(syntax, Qt::CaseInsensitive) == 0) {
+            syntax = name;
+            break;
+        }
+    }
+    m_syntaxButton->setText(syntax);
+    m_encodingButton->setText(m_encoding);
+    switch (m_codeEditor->settings().value(CEKeys::lineEndings, int(CETextPerformer::LineFeed)).toInt()) {
+    case CETextPerformer::CarriageReturn:
+        m_lineEndingsButton->setText(QStringLiteral("CR"));
+        break;
+    case CETextPerformer::CarriageReturnLineFeed:
+        m_lineEndingsButton->setText(QStringLiteral("CRLF"));
+        break;
+    default:
+        m_lineEndingsButton->setText(QStringLiteral("LF"));
+        break;
     }
 }

@@ -14,13 +14,16 @@
 
 class CEEditor;
 class CETextView;
+class QPushButton;
 class KRProject;
 class KRProjectResource;
 class KRResourceTabPaneViewController;
 
 // The text editor of one resource file. Edits go into the project's cache of modified
 // resources (under the resource's relative path, with its encoding under the path + "//enc")
-// and reach the file when the project is saved.
+// and reach the file when the project is saved. The file keeps its own line endings, encoding
+// and byte-order mark; a bar under the text shows them with the syntax colouring, and changes
+// them or reads the file again in another encoding.
 class KRResourceViewController : public KRCachingViewController, public CEEditorDelegate
 {
     Q_OBJECT
@@ -45,10 +48,14 @@ public:
     {
         QString text;
         QString encoding;
+        bool byteOrderMark = false; // the bytes began with one
     };
     static KRResult<DecodedText> readText(const QString &path);
-    // The text in the named encoding; nullopt when some character cannot be written in it.
-    static std::optional<QByteArray> encode(const QString &text, const QString &encoding);
+    // The text in the named encoding, after a byte-order mark when asked for one (Unicode
+    // encodings only); nullopt when some character cannot be written in it.
+    static std::optional<QByteArray> encode(const QString &text, const QString &encoding, bool byteOrderMark = false);
+    // Whether the bytes begin with the byte-order mark of the named encoding.
+    static bool startsWithByteOrderMark(const QByteArray &bytes, const QString &encoding);
 
     // Edited since the project was last saved.
     bool isDirty() const { return m_isDirty; }
@@ -66,6 +73,9 @@ public:
     void textDidChange();
     void textDidEndEditing();
     void willSaveDocument();
+    // Reads the file again in the named encoding, after asking when that drops edits. False
+    // when nothing was read (cancelled, unreadable, or not text in that encoding; told).
+    bool reloadText(const QString &encoding);
 
     // --- CEEditorDelegate
     void textDidChange(CETextView *) override { textDidChange(); }
@@ -76,10 +86,20 @@ protected:
 
 private:
     std::shared_ptr<KRProject> krProject();
+    // The editor's encoding or line endings changed by command (or its undo): the file is
+    // written anew.
+    void encodingChanged();
+    void lineEndingsChanged();
+    void updateBar();
 
     std::unique_ptr<CEEditor> m_codeEditor;
     std::shared_ptr<KRProjectResource> m_resource;
     QString m_encoding = QStringLiteral("UTF-8");
+    bool m_byteOrderMark = false; // the file began with one
+    QWidget *m_editorView = nullptr; // part of view()
+    QPushButton *m_syntaxButton = nullptr;
+    QPushButton *m_encodingButton = nullptr;
+    QPushButton *m_lineEndingsButton = nullptr;
     KRResourceTabPaneViewController *m_delegate = nullptr; // not owned
     std::vector<KRObservationToken> m_observations;
     bool m_isDirty = false;

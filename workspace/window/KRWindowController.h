@@ -155,18 +155,23 @@ public:
     bool isEditViewSelected(const QWidget *widget) const;
     // The master tab pane's selected object unless it is the page itself.
     std::shared_ptr<KRObject> editableObject() const;
+    // What Cut, Copy and Delete act on with the focus there (validation asks the same): in the
+    // live view the controls selected on the surface, in the object browser the editable
+    // object; nothing elsewhere.
+    QList<std::shared_ptr<KRObject>> editedObjects(const QWidget *focus) const;
+    // The page that Paste puts objects on.
+    std::shared_ptr<KRPage> pastePage() const;
     // Routes a key press aimed at the focused widget; true when the controller took it (the
     // key then goes no further).
     bool routeKeyPress(QKeyEvent *event, QWidget *focus);
     // Whether routeKeyPress would take the key: such keys are claimed before shortcuts run, so
     // each acts exactly once.
     bool wantsKey(const QKeyEvent *event, QWidget *focus) const;
-    // A press on the shown page's live view at that point of the view: the control under it is
-    // selected (added with Shift) before the page's own handlers see the press. A control
-    // already selected stays as the selection is (a drag of several starts there).
-    void designViewMouseDown(const QPointF &viewPoint, bool shift);
-    // The innermost control of the shown page under that point of the live view; null when none.
-    std::shared_ptr<KRObject> objectAtDesignViewPoint(const QPointF &viewPoint) const;
+    // A press on the shown page's live view over that node (the nearest mirrored node of the
+    // topmost element under the pointer): the control it belongs to is selected (added with
+    // Shift) before the page's own handlers see the press. A control already selected stays as
+    // the selection is (a drag of several starts there).
+    void designViewMouseDown(quint64 nodeId, bool shift);
     void deleteKeyEvent();
     void controlTabKeyEvent();
     void tabKeyEvent();

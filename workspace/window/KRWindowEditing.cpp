@@ -2,6 +2,7 @@
 // their validation.
 #include <workspace/window/KRWindowController.h>
 
+#include <codeeditor/CETextMenuController.h>
 #include <core/KRRunLogger.h>
 #include <core/ui/KRWindowControllerBase.h>
 #include <model/KRDocument.h>
@@ -10,11 +11,11 @@
 #include <model/KRPasteboard.h>
 #include <model/KRProject.h>
 #include <platform/appkit/KRColorPanel.h>
-#include <platform/dom/DOMElement.h>
-#include <platform/dom/KRLayoutSource.h>
+#include <platform/webview/KRDesignViewControllerProxy.h>
 #include <platform/webview/KRWebView.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <workspace/KRDesignViewController.h>
+#include <workspace/designview/KRPageDesignView.h>
 #include <workspace/palette/KRObjectBrowser.h>
 #include <workspace/surface/KRDesignCanvas.h>
 #include <workspace/panes/KRMasterTabPaneViewController.h>
@@ -25,7 +26,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
@@ -114,6 +114,20 @@ void KRWindowController::registerMenuCommands()
     add("Edit", "paste", "Paste", QKeySequence::Paste);
     add("Edit", "delete", "Delete");
     add("Edit", "selectAll", "Select All", QKeySequence::SelectAll);
+    // The code editors' commands: find in Edit, the text commands in a Text menu of their own.
+    const auto addEditorCommands = [&menu](const QString &title, const QList<CEMenuCommand> &commands) {
+        for (const CEMenuCommand &command : commands) {
+            const QString parent = command.parent.isEmpty() ? title : command.parent;
+            if (command.kind == CEMenuCommand::Kind::Separator)
+                menu.addSeparator(parent);
+            else if (command.kind == CEMenuCommand::Kind::Submenu)
+                menu.addSubmenu(parent, command.identifier, command.title);
+            else
+                menu.addCommand(parent, command.identifier, command.title, command.shortcut);
+        }
+    };
+    menu.addSeparator(edit);
+    addEditorCommands(edit, CETextMenuController::findCommands());
     menu.addSeparator(edit);
     add("Edit", "alignLeft", "Align Left");
     add("Edit", "alignCenter", "Align Center");
@@ -121,6 +135,7 @@ void KRWindowController::registerMenuCommands()
     add("Edit", "vAlignTop", "Align Top");
     add("Edit", "vAlignCenter", "Align Middle");
     add("Edit", "vAlignBottom", "Align Bottom");
+    addEditorCommands(QStringLiteral("Text"), CETextMenuController::textCommands());
 
     add("View", "showGrid", "Show Grid", QKeySequence(Qt::CTRL | Qt::Key_Apostrophe), true);
     menu.addSubmenu(QStringLiteral("View"), QStringLiteral("snapToGrid"), QStringLiteral("Snap to Grid"));
@@ -171,9 +186,34 @@ std::shared_ptr<KRObject> KRWindowController::editableObject() const
     if (!m_masterTabPane)
         return nullptr;
     std::shared_ptr<KRObject> object = m_masterTabPane->selectedObject();
-    if (!object || object->owningPage().get() == static_cast<KRPageBase *>(std::dynamic_pointer_cast<KRPageBase>(object).get()))
+    // A page has no owning page of its own: it is never the object of an edit command.
+    if (!object || object->isPage())
         return nullptr;
     return object;
+}
+
+QList<std::shared_ptr<KRObject>> KRWindowController::editedObjects(const QWidget *focus) const
+{
+    if (!isEditViewSelected(focus))
+        return {};
+    // On the page's live view, what is selected there: never an object out of sight.
+    if (isDesignViewFirstResponder(focus)) {
+        KRDesignViewController *surface = currentDesignViewController();
+        return surface ? surface->selectedObjects() : QList<std::shared_ptr<KRObject>>();
+    }
+    if (std::shared_ptr<KRObject> object = editableObject())
+        return {object};
+    return {};
+}
+
+std::shared_ptr<KRPage> KRWindowController::pastePage() const
+{
+    // The page of the selected object, the page itself when that is selected (as it is after
+    // a cut); the shown page when nothing is.
+    if (std::shared_ptr<KRObject> selected = m_masterTabPane ? m_masterTabPane->selectedObject() : nullptr)
+        if (auto page = std::dynamic_pointer_cast<KRPage>(selected->page()))
+            return page;
+    return currentPage();
 }
 
 // --- Keys
@@ -245,11 +285,8 @@ bool KRWindowController::routeKeyPress(QKeyEvent *event, QWidget *focus)
 void KRWindowController::deleteKeyEvent()
 {
     QWidget *focus = focusWidget();
-    if (isDesignViewFirstResponder(focus)) {
-        KRDesignViewController *surface = currentDesignViewController();
-        if (!surface)
-            return;
-        const QList<std::shared_ptr<KRObject>> selection = surface->selectedObjects();
+    if (isEditViewSelected(focus)) {
+        const QList<std::shared_ptr<KRObject>> selection = editedObjects(focus);
         if (selection.isEmpty())
             return;
         KRUndoManager &undo = m_document.undoManager();
@@ -259,9 +296,6 @@ void KRWindowController::deleteKeyEvent()
         for (const auto &object : selection)
             object->deleteObject();
         undo.endUndoGrouping();
-    } else if (isEditViewSelected(focus)) {
-        if (std::shared_ptr<KRObject> object = editableObject())
-            object->deleteObject();
     } else {
         // The menu's Delete with the focus in a text: the text's own delete.
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Delete);
@@ -312,11 +346,9 @@ void KRWindowController::commandXEvent()
     QWidget *focus = focusWidget();
     if (!isEditViewSelected(focus)) {
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Cut);
-    } else if (isDesignViewFirstResponder(focus)) {
-        KRDesignViewController *surface = currentDesignViewController();
-        std::shared_ptr<KRPage> page = currentPage();
-        if (surface && page && !surface->selectedObjects().isEmpty())
-            page->cutObjects(surface->selectedObjects());
+    } else if (const QList<std::shared_ptr<KRObject>> objects = editedObjects(focus); !objects.isEmpty()) {
+        if (auto page = std::dynamic_pointer_cast<KRPage>(objects.first()->page()))
+            page->cutObjects(objects);
     }
     KRMainMenu::shared().validate();
 }
@@ -326,11 +358,9 @@ void KRWindowController::commandCEvent()
     QWidget *focus = focusWidget();
     if (!isEditViewSelected(focus)) {
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Copy);
-    } else if (isDesignViewFirstResponder(focus)) {
-        KRDesignViewController *surface = currentDesignViewController();
-        std::shared_ptr<KRPage> page = currentPage();
-        if (surface && page && !surface->selectedObjects().isEmpty())
-            page->pasteboardCopyObjects(surface->selectedObjects());
+    } else if (const QList<std::shared_ptr<KRObject>> objects = editedObjects(focus); !objects.isEmpty()) {
+        if (auto page = std::dynamic_pointer_cast<KRPage>(objects.first()->page()))
+            page->pasteboardCopyObjects(objects);
     }
     KRMainMenu::shared().validate();
 }
@@ -342,16 +372,16 @@ void KRWindowController::commandVEvent()
         KRWindowControllerBase::sendEditCommand(m_window.get(), EditCommand::Paste);
         return;
     }
-    std::shared_ptr<KRObject> selected = m_masterTabPane ? m_masterTabPane->selectedObject() : nullptr;
-    if (!selected)
-        return;
-    auto page = std::dynamic_pointer_cast<KRPage>(selected->owningPage());
+    std::shared_ptr<KRPage> page = pastePage();
     if (!page)
         return;
     const QList<std::shared_ptr<KRObject>> pasted = page->pasteObjects();
-    if (!pasted.isEmpty())
+    if (!pasted.isEmpty()) {
         if (KRDesignViewController *surface = currentDesignViewController())
             surface->selectObjects(pasted);
+        else if (KRTabPaneViewController *tabPane = currentTabPane(); tabPane && page == currentPage())
+            tabPane->selectObject(pasted.last());
+    }
     KRMainMenu::shared().validate();
 }
 
@@ -371,41 +401,14 @@ void KRWindowController::commandAEvent()
 
 // --- Pointer
 
-std::shared_ptr<KRObject> KRWindowController::objectAtDesignViewPoint(const QPointF &viewPoint) const
-{
-    KRTabPaneViewController *tabPane = currentTabPane();
-    std::shared_ptr<KRPage> page = currentPage();
-    auto *view = qobject_cast<KRWebView *>(currentDesignWebView());
-    if (!tabPane || !page || !view || !tabPane->designCanvas())
-        return nullptr;
-    const double zoom = tabPane->designCanvas()->zoom();
-    const QPointF point = zoom > 0 ? viewPoint / zoom : viewPoint;
-    // The view's latest measurements: the smallest box holding the point is the innermost.
-    std::shared_ptr<KRObject> hit;
-    double hitArea = 0;
-    for (const std::shared_ptr<KRObject> &object : page->allObjects()) {
-        const std::shared_ptr<DOMElement> element = object->domElement();
-        if (!element || object.get() == static_cast<KRObject *>(page.get()))
-            continue;
-        const KRNodeGeometry g = view->layoutSource().geometryForNode(element->nodeId());
-        if (!g.valid || g.boundingWidth <= 0 || g.boundingHeight <= 0)
-            continue;
-        const QRectF box(g.clientLeft, g.clientTop, g.boundingWidth, g.boundingHeight);
-        const double area = box.width() * box.height();
-        if (box.contains(point) && (!hit || area < hitArea)) {
-            hit = object;
-            hitArea = area;
-        }
-    }
-    return hit;
-}
-
-void KRWindowController::designViewMouseDown(const QPointF &viewPoint, bool shift)
+void KRWindowController::designViewMouseDown(quint64 nodeId, bool shift)
 {
     KRDesignViewController *surface = currentDesignViewController();
-    if (!surface)
+    KRTabPaneViewController *tabPane = currentTabPane();
+    KRPageDesignView *live = tabPane && tabPane->designCanvas() ? tabPane->designCanvas()->designView() : nullptr;
+    if (!surface || !live)
         return;
-    std::shared_ptr<KRObject> object = objectAtDesignViewPoint(viewPoint);
+    std::shared_ptr<KRObject> object = surface->objectForElement(live->designViewControllerProxy()->nodeForId(nodeId));
     if (!object || surface->selectedObjects().contains(object))
         return;
     if (shift)
@@ -436,6 +439,10 @@ void KRWindowController::gridAction(const QString &title)
 
 bool KRWindowController::performMenuCommand(const QString &identifier)
 {
+    if (CETextMenuController::isCommand(identifier)) {
+        CETextMenuController::perform(identifier, focusWidget());
+        return true;
+    }
     using Command = void (KRWindowController::*)();
     static const QHash<QString, Command> commands = {
         {QStringLiteral("importResource"), &KRWindowController::addResourceAction},
@@ -507,14 +514,17 @@ bool KRWindowController::validateMenuCommand(const QString &identifier, QAction 
         QStringLiteral("newResource"), QStringLiteral("exportProject"), QStringLiteral("selectDesignView"),
         QStringLiteral("build"), QStringLiteral("run"), QStringLiteral("runInBrowser"), QStringLiteral("newPage"),
         QStringLiteral("duplicatePage"), QStringLiteral("newFunction"), QStringLiteral("projectSettings"),
-        QStringLiteral("news"), QStringLiteral("selectAll"),
+        QStringLiteral("news"),
     };
     if (always.contains(identifier)) {
         action->setEnabled(m_project != nullptr);
         return true;
     }
     QWidget *focus = focusWidget();
-    if (identifier == QLatin1String("importResource")) {
+    if (CETextMenuController::isCommand(identifier)) {
+        // Only the editor that has the focus (its text, or for find its find bar).
+        action->setEnabled(CETextMenuController::validate(identifier, focus));
+    } else if (identifier == QLatin1String("importResource")) {
         action->setEnabled(!m_document.fileURL().isEmpty());
     } else if (identifier == QLatin1String("revertDocument")) {
         action->setEnabled(!m_document.fileURL().isEmpty() && hasUnsavedChanges());
@@ -530,11 +540,16 @@ bool KRWindowController::validateMenuCommand(const QString &identifier, QAction 
         const EditCommand command = identifier == QLatin1String("cut")    ? EditCommand::Cut
                                     : identifier == QLatin1String("copy") ? EditCommand::Copy
                                                                           : EditCommand::Delete;
-        action->setEnabled(isEditViewSelected(focus) ? editableObject() != nullptr : krWindowFocusTakes(focus, command));
+        // Enabled exactly when the command has something to act on.
+        action->setEnabled(isEditViewSelected(focus) ? !editedObjects(focus).isEmpty() : krWindowFocusTakes(focus, command));
     } else if (identifier == QLatin1String("paste")) {
         action->setEnabled(isEditViewSelected(focus)
-                               ? !KRPasteboard::generalPasteboard().stringForType(kObjectPboardType).isEmpty()
+                               ? pastePage() && !KRPasteboard::generalPasteboard().stringForType(kObjectPboardType).isEmpty()
                                : krWindowFocusTakes(focus, EditCommand::Paste));
+    } else if (identifier == QLatin1String("selectAll")) {
+        // The object browser has no select-all of its own.
+        action->setEnabled(isEditViewSelected(focus) ? isDesignViewFirstResponder(focus)
+                                                     : krWindowFocusTakes(focus, EditCommand::SelectAll));
     } else if (identifier.startsWith(QLatin1String("align")) || identifier.startsWith(QLatin1String("vAlign"))) {
         KRDesignViewController *surface = currentDesignViewController();
         action->setEnabled(surface && surface->selectedObjects().size() >= 2);
@@ -569,7 +584,8 @@ KRWindow::~KRWindow()
 bool KRWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::MouseButtonPress)
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::MouseButtonPress
+        && type != KRWebViewPressEvent::eventType())
         return false;
     auto *widget = qobject_cast<QWidget *>(watched);
     if (!widget || widget->window() != this)
@@ -577,11 +593,14 @@ bool KRWindow::eventFilter(QObject *watched, QEvent *event)
     if (type == QEvent::MouseButtonPress) {
         // A click anywhere in the window puts the colour panel away.
         krWindowCloseColourPanel();
-        auto *mouse = static_cast<QMouseEvent *>(event);
-        QWidget *view = m_controller.currentDesignWebView();
-        if (mouse->button() == Qt::LeftButton && view && (widget == view || view->isAncestorOf(widget)))
-            m_controller.designViewMouseDown(widget->mapTo(view, mouse->position()),
-                                             mouse->modifiers() & Qt::ShiftModifier);
+        return false;
+    }
+    if (type == KRWebViewPressEvent::eventType()) {
+        // The shown page's view reports the press with the topmost node under the pointer,
+        // before the page's own handlers hear of it.
+        auto *press = static_cast<KRWebViewPressEvent *>(event);
+        if (widget == m_controller.currentDesignWebView())
+            m_controller.designViewMouseDown(press->nodeId(), press->modifiers() & Qt::ShiftModifier);
         return false;
     }
     auto *key = static_cast<QKeyEvent *>(event);

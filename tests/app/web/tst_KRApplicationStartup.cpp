@@ -1,10 +1,9 @@
 #include "../KRAppTestSupport.h"
 
-#ifdef KR_HAVE_PROJECT_WINDOW
-#include <app/windows/KRProjectWindowHookup.h>
+#include <app/startup/KRApplicationStartup.h>
+#include <workspace/surface/KRDesignCanvas.h>
 #include <workspace/window/KRProjectWindows.h>
 #include <workspace/window/KRWindowController.h>
-#endif
 
 #include <app/KRApplicationDelegate.h>
 #include <app/KRCrashReporterWindowController.h>
@@ -19,14 +18,18 @@
 #include <platform/crash/KRCrashReporter.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
+#include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
+#include <platform/webview/KRWebView.h>
 
+#include <KRCopyTree.h>
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
@@ -38,7 +41,7 @@
 
 namespace {
 
-const bool startupSchemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
+const bool startupPrepared = KRTest::addBeforeApplicationHook(KRApplicationStartup::prepareProcess);
 
 QString pageText(QWebEngineView *view)
 {
@@ -75,17 +78,11 @@ void saveWithPage(QWidget &window, QWebEngineView *view, const QString &name)
 
 TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASample)
 {
-    ASSERT_TRUE(startupSchemeRegistered);
+    ASSERT_TRUE(startupPrepared);
     KRTestHTTPServer server;
     ASSERT_TRUE(server.start());
     KRAppTest::installGalleryService(server, KRAppTest::sampleArchive(QStringLiteral("Cafe")));
     KRAppTest::pointDefaultsAt(server);
-#ifdef KR_HAVE_PROJECT_WINDOW
-    installProjectWindows();
-#else
-    KRAppTest::installTestWindowFactory();
-#endif
-    auto alerts = KRAppTest::installScriptedAlerts();
     KRAppTest::installURLRecorder();
 
     // The last run crashed: the start offers its report before anything else, and sends it.
@@ -106,16 +103,23 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
         }
     });
     offer.start(50);
-    KRApplicationDelegate::initialize();
+    // First run: no version has run before.
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("lastExecutedVersion"));
+    // The application as main() makes it; its launch runs on the next pass of the event loop.
+    KRApplicationStartup startup;
     offer.stop();
+    // A design view made before any other web view, as for a project open at launch.
+    KRWebView early;
+    early.loadEmptyDocument(QUrl::fromLocalFile(KRTest::makeTempDir(QStringLiteral("early")) + QLatin1Char('/')));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return early.isReady(); }));
     EXPECT_TRUE(offered);
     EXPECT_FALSE(reporter.hasPendingCrashReport()) << "a sent report is not offered again";
     ASSERT_NE(KRApplicationDelegate::sharedNodeRunner(), nullptr);
+    // The questions the run asks are answered by the test from here on.
+    auto alerts = KRAppTest::installScriptedAlerts();
+    KRApplicationDelegate &delegate = startup.delegate();
 
     // First run: the blank project, then the gallery on its welcome page with the samples.
-    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("lastExecutedVersion"));
-    KRApplicationDelegate delegate;
-    delegate.applicationDidFinishLaunching();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.galleryWindowController() != nullptr; }));
     KRGalleryWindowController *gallery = delegate.galleryWindowController();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return gallery->window()->isVisible() && !gallery->samples().isEmpty(); }));
@@ -128,6 +132,12 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     // The web engine is up and has not taken the fault signals over.
     EXPECT_TRUE(reporter.isEnabled());
     saveWithPage(*gallery->window(), gallery->welcomeWebView, QStringLiteral("startup-gallery-welcome.png"));
+    // The blank project's page is drawn on its design surface.
+    QWidget *blankWindow = KRDocumentController::windowForDocument(*KRDocumentController::sharedDocumentController().documents().first());
+    ASSERT_NE(blankWindow, nullptr);
+    EXPECT_EQ(blankWindow->findChild<QWidget *>(QStringLiteral("KRDesignPlaceholder")), nullptr)
+        << "the design view is missing";
+    EXPECT_NE(blankWindow->findChild<KRDesignCanvas *>(), nullptr);
 
     // The thumbnail shows the full picture in a pop-over.
     gallery->samples().first()->imageButton->click();
@@ -202,7 +212,27 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
     saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
 
-#ifdef KR_HAVE_PROJECT_WINDOW
+    // With the gallery's and the About window's web views up, that first design view still
+    // loads libraries from the runtime server.
+    const qint64 port = KRApplicationDelegate::sharedNodeRunner()->portNumber();
+    ASSERT_GT(port, 0);
+    early.page()->runJavaScript(QStringLiteral("var s = document.createElement('script');"
+                                               " s.src = 'http://127.0.0.1:%1/__kr_bundle/jquery-1.9.0/jquery.min.js';"
+                                               " s.onerror = function () { window.__krFailed = true; };"
+                                               " document.head.appendChild(s);")
+                                    .arg(port));
+    QString outcome;
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        bool done = false;
+        early.page()->runJavaScript(QStringLiteral("window.__krFailed ? 'failed' : typeof jQuery"), [&](const QVariant &value) {
+            outcome = value.toString();
+            done = true;
+        });
+        KRTest::processEventsUntil([&] { return done; });
+        return outcome != QLatin1String("undefined");
+    }, std::chrono::seconds(20)));
+    EXPECT_EQ(outcome.toStdString(), "function");
+
     // Revert reads the package into a fresh window; that project is still one of the open
     // documents, so the review at quit reaches it.
     KRWindowController *sampleWindow = nullptr;
@@ -216,25 +246,79 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     sample = reverted->document().shared_from_this();
     EXPECT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 3);
     EXPECT_EQ(KRDocumentController::sharedDocumentController().documentForPath(destination), sample);
-#endif
 
-    // Quitting with a changed project asks about it; Don't Save quits.
+    // Quit asks about each changed project once. Cancel keeps everything open; otherwise the
+    // project saved is saved, the other is left as it was, and the application ends without
+    // asking again (its windows are not asked to close).
+    const std::shared_ptr<KRDocument> fresh = KRDocumentController::sharedDocumentController().documentForPath(created);
+    ASSERT_NE(fresh, nullptr);
     sample->undoManager().registerUndo(&delegate, [] {});
-    const qsizetype shownBefore = alerts->shownAlerts().size();
-    for (int i = 0; i < 3; ++i)
-        alerts->scriptButton(QStringLiteral("Don’t Save"));
-    EXPECT_TRUE(delegate.terminateAction());
-    QStringList asked;
-    for (qsizetype i = shownBefore; i < alerts->shownAlerts().size(); ++i)
-        asked << alerts->shownAlerts().at(i).messageText;
-    EXPECT_TRUE(asked.join(u'|').contains(QStringLiteral("“Cafe”"))) << asked.join(u'|').toStdString();
+    fresh->undoManager().registerUndo(&delegate, [] {});
+    const auto quitInTheEventLoop = [&](int &status) {
+        const qsizetype before = alerts->shownAlerts().size();
+        QTimer::singleShot(0, &delegate, [&] {
+            if (!delegate.terminateAction())
+                QCoreApplication::exit(2); // cancelled: the loop would go on
+        });
+        status = QApplication::exec();
+        QStringList asked;
+        for (qsizetype i = before; i < alerts->shownAlerts().size(); ++i)
+            asked << alerts->shownAlerts().at(i).messageText;
+        return asked;
+    };
+    int status = -1;
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    QStringList asked = quitInTheEventLoop(status);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(asked.size(), 1) << asked.join(u'|').toStdString();
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*sample)->isVisible());
+    EXPECT_TRUE(KRDocumentController::windowForDocument(*fresh)->isVisible());
+
+    alerts->scriptButton(QStringLiteral("Don’t Save")); // the first asked; the second saves
+    asked = quitInTheEventLoop(status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(asked.size(), 2) << asked.join(u'|').toStdString();
+    EXPECT_EQ(asked.filter(QStringLiteral("“Cafe”")).size(), 1) << asked.join(u'|').toStdString();
+    EXPECT_EQ(asked.filter(QStringLiteral("“Fresh”")).size(), 1) << asked.join(u'|').toStdString();
+    const bool cafeFirst = asked.first().contains(QStringLiteral("“Cafe”"));
+    EXPECT_EQ(sample->isDocumentEdited(), cafeFirst) << "Don’t Save leaves the project as it was";
+    EXPECT_EQ(fresh->isDocumentEdited(), !cafeFirst) << "Save saves it";
     alerts->clear();
 
     KRApplicationDelegate::setSavePanel(nullptr);
     KRApplicationDelegate::setCrashReporter(nullptr);
-#ifdef KR_HAVE_PROJECT_WINDOW
-    closeProjectWindows();
-#endif
-    KRAppTest::closeAllDocuments();
-    KRAlertService::setCurrent(nullptr);
+}
+
+TEST(KRApplicationStartup, OpensTheProjectsNamedOnTheCommandLine)
+{
+    const auto help = KRApplicationStartup::parseArguments({QStringLiteral("korvane"), QStringLiteral("--help")});
+    ASSERT_TRUE(help.answer.has_value());
+    EXPECT_TRUE(help.answer->startsWith(QStringLiteral("Usage: korvane")));
+    EXPECT_EQ(help.exitStatus, 0);
+    const auto unknown = KRApplicationStartup::parseArguments({QStringLiteral("korvane"), QStringLiteral("--frobnicate")});
+    EXPECT_EQ(unknown.exitStatus, 2);
+
+    // A package named by itself or by its project.xml, relative to the working folder.
+    const QString folder = KRTest::makeTempDir(QStringLiteral("cmdline"));
+    const QString package = folder + QStringLiteral("/TipCalculator.krproj");
+    ASSERT_TRUE(KRTest::copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/TipCalculator.krproj"), package));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder);
+    const auto named = KRApplicationStartup::parseArguments(
+        {QStringLiteral("korvane"), QStringLiteral("TipCalculator.krproj/project.xml"), QStringLiteral("./TipCalculator.krproj")});
+    QDir::setCurrent(previous);
+    EXPECT_EQ(named.projects, QStringList({package, package}));
+
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("lastExecutedVersion"), KRDocument::applicationShortVersion());
+    KRApplicationStartup startup(named.projects);
+    KRDocumentController &documents = KRDocumentController::sharedDocumentController();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return documents.documents().size() == 1; }));
+    EXPECT_EQ(documents.documents().first()->fileURL(), package);
+    QWidget *window = KRDocumentController::windowForDocument(*documents.documents().first());
+    ASSERT_NE(window, nullptr);
+    EXPECT_NE(window->findChild<KRDesignCanvas *>(), nullptr);
+    // The gallery does not come up over the project the user asked for, nor a blank project.
+    startup.delegate().openGalleryAtLaunch();
+    EXPECT_EQ(startup.delegate().galleryWindowController(), nullptr);
+    EXPECT_EQ(documents.documents().size(), 1);
 }

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QRegularExpression>
+#include <QSplitter>
 #include <QTime>
 
 #include <gtest/gtest.h>
@@ -126,6 +127,40 @@ TEST(KRDeviceBrowserWindowController, WindowLaysTheDeviceOutAndSwitchesModes)
     EXPECT_TRUE(c.headerContainer()->isVisible());
     EXPECT_TRUE(c.clientLog()->isVisible());
     EXPECT_TRUE(c.scrollView()->isVisible());
+}
+
+TEST(KRDeviceBrowserWindowController, OpensWithTheDeviceInViewAndTheLogsUnderItAndTurnsItOnItsSide)
+{
+    // As a run opens it: the mode is set before the window is on screen.
+    KRDeviceBrowserWindowController c;
+    c.setMode(0);
+    c.window()->show();
+    QSplitter *split = c.splitView();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return split->sizes().value(1) == 100; }))
+        << split->sizes().value(0) << " / " << split->sizes().value(1);
+    EXPECT_EQ(split->sizes().value(0), split->height() - split->handleWidth() - 100) << "the device has the rest";
+    const QImage upright = c.skinView()->image();
+    ASSERT_FALSE(upright.isNull());
+    ASSERT_LT(upright.width(), upright.height());
+    EXPECT_GE(c.scrollView()->viewport()->height(), std::min(upright.height(), split->height() - split->handleWidth() - 100));
+    EXPECT_EQ(c.skinView()->y(), c.scrollView()->viewport()->height() > upright.height()
+                                     ? (c.scrollView()->viewport()->height() - upright.height()) / 2
+                                     : 0);
+
+    // Landscape: the skin lies on its side, its top to the left.
+    c.orientationPopUp()->setCurrentText(QStringLiteral("Landscape"));
+    c.orientationPopUpChanged();
+    const QImage turned = c.skinView()->image();
+    EXPECT_EQ(turned.size(), upright.size().transposed());
+    EXPECT_EQ(turned, KRDeviceBrowserWindowController::rotateIndividualImage(upright, false));
+    EXPECT_EQ(c.skinView()->size(), upright.size().transposed());
+    // It stays on its side on another device, and stands up again for Portrait.
+    c.devicePopUp()->setCurrentIndex(c.devicePopUp()->findData(QStringLiteral("Android")));
+    c.devicePopUpChanged();
+    EXPECT_GT(c.skinView()->image().width(), c.skinView()->image().height());
+    c.orientationPopUp()->setCurrentText(QStringLiteral("Portrait"));
+    c.orientationPopUpChanged();
+    EXPECT_LT(c.skinView()->image().width(), c.skinView()->image().height());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <KRTestSupport.h>
 
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QTableView>
 
@@ -86,6 +87,27 @@ TEST(KRTableModel, SelectionFollowsRows)
     EXPECT_EQ(model.at(2), QStringLiteral("c"));
     view.selectRow(0);
     EXPECT_EQ(model.selectionIndexes(), (QList<int>{0}));
+}
+
+// The settings file keeps a list of one path as that path alone: the only recent project must
+// still be there in the next session, also from a file written that way before.
+TEST(KRRecentDocuments, ASingleDocumentIsRememberedForTheNextSession)
+{
+    const QString dir = KRTest::makeTempDir();
+    const QString project = dir + QStringLiteral("/Only, one.krproj");
+    {
+        KRUserDefaults defaults(dir + QStringLiteral("/d.conf"));
+        KRRecentDocuments(defaults, QStringLiteral("recent")).noteDocument(project);
+    }
+    // As the next session reads the file (this process keeps what it wrote in memory).
+    ASSERT_TRUE(QFile::copy(dir + QStringLiteral("/d.conf"), dir + QStringLiteral("/next.conf")));
+    KRUserDefaults next(dir + QStringLiteral("/next.conf"));
+    EXPECT_EQ(KRRecentDocuments(next, QStringLiteral("recent")).paths(), QStringList{project});
+
+    KRTest::writeFile(dir + QStringLiteral("/old.conf"), "[General]\nrecent=/home/me/Shop.krproj\nempty=\n");
+    KRUserDefaults old(dir + QStringLiteral("/old.conf"));
+    EXPECT_EQ(KRRecentDocuments(old, QStringLiteral("recent")).paths(), QStringList{QStringLiteral("/home/me/Shop.krproj")});
+    EXPECT_TRUE(KRRecentDocuments(old, QStringLiteral("empty")).paths().isEmpty());
 }
 
 TEST(KRRecentDocuments, MostRecentFirstUniqueBoundedAndPruned)

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 
@@ -260,6 +261,54 @@ TEST(KRUndoManager, ActionNamesFollowTheStepToRedoAndBack)
     // with no group open the name goes to the latest step
     um.setActionName("Cut Button");
     EXPECT_EQ(um.undoActionName(), "Cut Button");
+}
+
+// The closures of a step do what other commands do, naming included: undoing a creation
+// deletes (and names "Delete" when nothing is named yet), redoing a deletion deletes again
+// (and names it outright). The steps they record keep the name of the step they reverse.
+TEST(KRUndoManager, ReplayedStepsKeepTheirNamesWhateverTheClosuresName)
+{
+    KRUndoManager um;
+    int objects = 0;
+    std::function<void()> create;
+    std::function<void()> remove = [&] {
+        um.beginUndoGrouping();
+        if (um.undoActionName().isEmpty())
+            um.setActionName("Delete");
+        --objects;
+        um.registerUndo(&objects, create);
+        um.endUndoGrouping();
+    };
+    create = [&] {
+        ++objects;
+        um.registerUndo(&objects, remove);
+        um.setActionName("Create Page");
+    };
+
+    um.beginUndoGrouping();
+    um.setActionName("Create Button");
+    ++objects;
+    um.registerUndo(&objects, remove);
+    um.endUndoGrouping();
+    endEventLoopTurn();
+
+    um.undo();
+    EXPECT_EQ(objects, 0);
+    EXPECT_EQ(um.redoMenuItemTitle(), "Redo Create Button");
+    um.redo();
+    EXPECT_EQ(objects, 1);
+    EXPECT_EQ(um.undoMenuItemTitle(), "Undo Create Button");
+    um.undo();
+    EXPECT_EQ(um.redoMenuItemTitle(), "Redo Create Button");
+
+    // an unnamed step takes the name its closures give it
+    um.redo();
+    remove();
+    endEventLoopTurn();
+    ASSERT_EQ(um.undoActionName(), "Delete");
+    um.setActionName("");
+    um.undo();
+    EXPECT_EQ(um.redoActionName(), "Create Page");
 }
 
 TEST(KRUndoManager, RemoveAllActionsWithTargetDropsStepsLeftEmpty)

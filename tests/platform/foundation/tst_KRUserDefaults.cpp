@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -105,6 +106,12 @@ TEST(KRUserDefaults, ValuesPersistAcrossInstancesWithTypesReadBack)
     EXPECT_EQ(reread.value("recentProjects").toStringList(),
               (QStringList{"/a/One.krproj", "/b/Two, with comma.krproj"}));
     EXPECT_EQ(reread.value("singleItem").toStringList(), (QStringList{"only"}));
+    // As the next session reads the file (this process keeps what it wrote in memory).
+    const QString copy = freshFile();
+    ASSERT_TRUE(QFile::copy(file, copy));
+    KRUserDefaults nextSession(copy);
+    EXPECT_EQ(nextSession.arrayValue("singleItem"), (QVariantList{"only"})) << "a list of one is still a list";
+    EXPECT_EQ(nextSession.arrayValue("recentProjects").size(), 2);
     const QVariantList readDevices = reread.arrayValue("userDevices");
     ASSERT_EQ(readDevices.size(), 2);
     EXPECT_EQ(readDevices[1].toMap().value("id").toString(), "user-2");

@@ -174,6 +174,37 @@ TEST_F(KRWebViewLive, StyleRulesAreInsertedDeletedAndEditedByIndex)
               QStringLiteral("rgb(0, 0, 255)"));
 }
 
+// Rules changed through the sheet are in the sheet only, not in the style element's text: a
+// view that mirrors the document anew gets them too, at the same places, so that the rule
+// edits after it reach the right rules.
+TEST_F(KRWebViewLive, AViewMirroringTheDocumentAnewGetsTheRulesOfTheSheet)
+{
+    auto sheet = page.style->sheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(sheet->length(), 3);
+    ASSERT_TRUE(sheet->deleteRule(0)); // html, body
+    const int green = sheet->insertRule(QStringLiteral(".kr-green { color: rgb(0, 128, 0); }"), sheet->length());
+    const int big = sheet->insertRule(QStringLiteral(".kr-big { font-size: 30px; }"), sheet->length());
+    page.label->addClass(QStringLiteral("kr-green"));
+    page.label->addClass(QStringLiteral("kr-big"));
+
+    QSignalSpy ready(view.get(), &KRWebView::agentReady);
+    view->loadEmptyDocument(view->baseURL());
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return ready.count() == 1; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(waitInStep(*view));
+    const QString label = QStringLiteral("getComputedStyle(document.getElementById('page1_label1'))");
+    EXPECT_EQ(js(*view, QStringLiteral("document.querySelector('style').sheet.cssRules.length")).toInt(), sheet->length());
+    EXPECT_EQ(liveText(label + QStringLiteral(".color")), QStringLiteral("rgb(0, 128, 0)"));
+    EXPECT_EQ(liveText(label + QStringLiteral(".fontSize")), QStringLiteral("30px"));
+
+    sheet->item(green)->style().setProperty(QStringLiteral("color"), QStringLiteral("rgb(0, 0, 255)"));
+    sheet->item(big)->style().setProperty(QStringLiteral("font-size"), QStringLiteral("12px"));
+    ASSERT_TRUE(waitInStep(*view));
+    EXPECT_EQ(liveText(label + QStringLiteral(".color")), QStringLiteral("rgb(0, 0, 255)"));
+    EXPECT_EQ(liveText(label + QStringLiteral(".fontSize")), QStringLiteral("12px"));
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+}
+
 TEST_F(KRWebViewLive, ScriptsRunAfterTheChangesMadeBeforeThemAndFailuresDoNotStopTheStream)
 {
     auto fresh = page.doc->createElement(QStringLiteral("div"));

@@ -144,6 +144,19 @@ TEST_F(ContentTab, PrefixedContentOpensInItsModeAndEditsKeepThePrefix)
     EXPECT_EQ(view().text(), QStringLiteral("see markdown: here"));
 }
 
+// A typed word is one undo step, with the model edits it made.
+TEST_F(ContentTab, TypedWordIsOneUndoStep)
+{
+    open(QStringLiteral("html:<b>x</b>"));
+    for (const QChar c : QStringLiteral("abc"))
+        typeAtEnd(QString(c)); // a turn of the event loop after each key
+    EXPECT_EQ(stored(), QStringLiteral("html:<b>x</b>abc"));
+    undo().undo();
+    EXPECT_EQ(view().text(), QStringLiteral("<b>x</b>"));
+    EXPECT_EQ(stored(), QStringLiteral("html:<b>x</b>"));
+    EXPECT_FALSE(undo().canUndo());
+}
+
 // Content stored before there were modes is rendered as HTML; one keystroke must not turn it
 // into Markdown.
 TEST_F(ContentTab, UnprefixedContentStaysHTML)

@@ -6,9 +6,12 @@
 
 #include <builder/KRProjectBuilder.h>
 #include <controls/KRControl.h>
+#include <core/KRJavaScript.h>
+#include <model/KRLocalServerPort.h>
 #include <model/KRWebViewCache.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/webview/KRDesignViewControllerProxy.h>
 #include <platform/webview/KRLayoutCache.h>
@@ -17,10 +20,17 @@
 
 #include <QFile>
 #include <QImage>
+#include <QTcpServer>
 #include <QWebEngineView>
 #include <QTest>
 
 using namespace KRDesignViewTest;
+
+// Readable text in test failures.
+static void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -456,6 +466,252 @@ TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
     const QString path = artifactsDir() + QStringLiteral("/design-view-shown-again.png");
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
     EXPECT_TRUE(graphShown) << "the screenshot shows no graph: " << path.toStdString();
+}
+
+namespace {
+
+// Pages shown live one at a time, the size of a phone's screen.
+class KRPageStylesLive : public LivePageTest
+{
+protected:
+    void show(const QString &pagesXML)
+    {
+        openPages(pagesXML);
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        auto made = KRPageDesignView::create(page);
+        ASSERT_TRUE(made) << made.error().message().toStdString();
+        live = std::move(made.value());
+        view = live->webView();
+        view->resize(320, 480);
+        view->show();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }, std::chrono::seconds(60)))
+            << "jQuery Mobile did not load; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+        ASSERT_TRUE(settle());
+        document->undoManager().removeAllActions();
+    }
+
+    void TearDown() override
+    {
+        live.reset();
+        project.reset();
+    }
+
+    bool settle() { return LivePageTest::settle(*live); }
+
+    // Builds the project into the runtime server's folder and shows the page there.
+    void showBuiltPage(QWebEngineView &built)
+    {
+        KRProjectBuilder builder(project);
+        builder.setOutputDirectory(runtimeServerDocumentRoot());
+        builder.setMinifier([](const QString &script) -> KRResult<QString> { return script; });
+        const KRResult<QString> start = builder.build();
+        ASSERT_TRUE(start) << start.error().message().toStdString();
+        built.resize(view->size());
+        built.show();
+        built.load(QUrl(QStringLiteral("http://127.0.0.1:%1/page1.html").arg(runtimeServerPort())));
+        ASSERT_TRUE(KRTest::processEventsUntil([&] {
+            return js(built, QStringLiteral("!!window.jQuery && !!jQuery.mobile && $('#page1').hasClass('ui-page-active')")).toBool();
+        }, std::chrono::seconds(30)));
+    }
+
+    // The computed style of the first element the selector finds: "color|font-family|font-size|font-weight".
+    static QString textStyle(QWebEngineView &shown, const QString &selector)
+    {
+        return js(shown, QStringLiteral("(function(e) { if (!e) return 'missing'; var c = getComputedStyle(e);"
+                                        " return [c.color, c.fontFamily, c.fontSize, c.fontWeight].join('|'); })"
+                                        "(document.querySelector(%1))")
+                             .arg(KRJavaScript::quotedString(selector)))
+            .toString();
+    }
+
+    std::unique_ptr<KRPageDesignView> live;
+    KRWebView *view = nullptr;
+};
+
+// What the themes give a widget's text that sets nothing of its own (theme "a").
+const QString kThemeText = QStringLiteral("rgb(51, 51, 51)|sans-serif|16px|700");
+
+} // namespace
+
+// jQuery Mobile draws a widget's text with elements of its own, which its theme styles: the
+// text properties set on the widget (in the inspector, or through its style class) reach them,
+// in the design view and in the built page, and a widget that sets none keeps the theme's.
+TEST_F(KRPageStylesLive, TextPropertiesOfJQueryMobileWidgetsShowInTheDesignViewAndTheBuiltPage)
+{
+    const QString red = QStringLiteral(" color=\"rgb(255, 0, 0)\" fontFamily=\"Courier New\" fontSize=\"21\" fontWeight=\"normal\"");
+    show(QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                        "<KRStyleClass id=\"Calm\" color=\"rgb(0, 128, 0)\" fontSize=\"19\" borderWidth=\"1\"/>"
+                        "<JQMButton id=\"button1\" top=\"10\" left=\"10\" width=\"150\" value=\"Red\"%1/>"
+                        "<JQMButton id=\"plain\" top=\"70\" left=\"10\" width=\"150\" value=\"Plain\"/>"
+                        "<JQMButton id=\"classy\" top=\"130\" left=\"10\" width=\"150\" value=\"Calm\" styleClass=\"Calm\"/>"
+                        "<JQMSelect id=\"select1\" top=\"190\" left=\"10\" width=\"200\"%1>1|One</JQMSelect>"
+                        "<JQMSlideToggle id=\"toggle1\" top=\"250\" left=\"10\"%1>Off\nOn</JQMSlideToggle>"
+                        "<JQMCheckboxGroup id=\"check1\" top=\"300\" left=\"10\" label=\"Pick\"%1>a|A</JQMCheckboxGroup>"
+                        "<JQMTextbox id=\"text1\" top=\"380\" left=\"10\" value=\"typed\"%1/>"
+                        "<JQMListView id=\"list1\" top=\"420\" left=\"10\" width=\"200\" height=\"60\"%1>"
+                        "[{\"label\":\"Item\"}]</JQMListView>"
+                        "</KRContents></KRPage>").arg(red));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    const QString redText = QStringLiteral("rgb(255, 0, 0)|\"Courier New\"|21px|400");
+    // The visible element that carries each widget's text.
+    const QStringList texts = {QStringLiteral("#page1_button1 .ui-btn"), QStringLiteral("#page1_select1 .ui-btn span"),
+                               QStringLiteral("#page1_toggle1 .ui-slider-label"), QStringLiteral("#page1_check1 label.ui-btn"),
+                               QStringLiteral("#page1_check1 legend"), QStringLiteral("#page1_text1 input"),
+                               QStringLiteral("#page1_list1 a.ui-btn")};
+    const auto expectShown = [&](QWebEngineView &shown, const char *where) {
+        for (const QString &selector : texts)
+            EXPECT_EQ(textStyle(shown, selector), redText) << where << ": " << selector.toStdString();
+        EXPECT_EQ(textStyle(shown, QStringLiteral("#page1_plain .ui-btn")), kThemeText) << where;
+        EXPECT_EQ(textStyle(shown, QStringLiteral("#page1_classy .ui-btn")), QStringLiteral("rgb(0, 128, 0)|sans-serif|19px|700")) << where;
+    };
+    expectShown(*view, "design view");
+
+    // Set in the inspector: shown at once, and gone again with undo.
+    const auto plain = page->objectForID(QStringLiteral("plain"));
+    plain->setValue(QStringLiteral("kr_color"), QStringLiteral("rgb(0, 0, 255)"));
+    plain->setValue(QStringLiteral("kr_fontFamily"), QStringLiteral("Georgia"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_plain .ui-btn")), QStringLiteral("rgb(0, 0, 255)|Georgia|16px|700"));
+    document->undoManager().undo();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_plain .ui-btn")), kThemeText);
+
+    QWebEngineView built;
+    showBuiltPage(built);
+    if (HasFatalFailure())
+        return;
+    expectShown(built, "built page");
+    const QImage shot = view->grab().toImage();
+    EXPECT_TRUE(shot.save(artifactsDir() + QStringLiteral("/widget-text-styles.png")));
+}
+
+// The style classes of a page show on the surface: those the page loads with and one made
+// while the page is shown, on a plain control and on a jQuery Mobile widget.
+TEST_F(KRPageStylesLive, StyleClassesShowInTheDesignView)
+{
+    show(QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                        "<KRStyleClass id=\"Loud\" color=\"rgb(0, 128, 0)\" fontSize=\"31\"/>"
+                        "<KRLabel id=\"label1\" top=\"10\" left=\"10\" width=\"200\" height=\"40\" styleClass=\"Loud\">Loud</KRLabel>"
+                        "<KRLabel id=\"label2\" top=\"60\" left=\"10\" width=\"200\" height=\"40\">Later</KRLabel>"
+                        "<JQMButton id=\"button1\" top=\"110\" left=\"10\" width=\"200\" value=\"Loud\" styleClass=\"Loud\"/>"
+                        "</KRContents></KRPage>"));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_label1")), QStringLiteral("rgb(0, 128, 0)|sans-serif|31px|400"));
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_button1 .ui-btn")), QStringLiteral("rgb(0, 128, 0)|sans-serif|31px|700"));
+
+    // A class dropped on the page, given a colour, then assigned; then its colour changed.
+    const auto made = page->createNewObject(QStringLiteral("KRStyleClass"), 0, 0, QString());
+    ASSERT_TRUE(made);
+    made->setValue(QStringLiteral("kr_color"), QStringLiteral("rgb(0, 0, 255)"));
+    page->objectForID(QStringLiteral("label2"))->setValue(QStringLiteral("kr_styleClass"), made->kr_id());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_label2")), QStringLiteral("rgb(0, 0, 255)|sans-serif|16px|400"));
+    made->setValue(QStringLiteral("kr_color"), QStringLiteral("rgb(128, 0, 128)"));
+    page->objectForID(QStringLiteral("Loud"))->setValue(QStringLiteral("kr_fontSize"), QStringLiteral("25"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_label2")), QStringLiteral("rgb(128, 0, 128)|sans-serif|16px|400"));
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_label1")), QStringLiteral("rgb(0, 128, 0)|sans-serif|25px|400"));
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_button1 .ui-btn")), QStringLiteral("rgb(0, 128, 0)|sans-serif|25px|700"));
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+}
+
+// A page loaded with its fixed bars fills the screen, as a page does that gets them later:
+// jQuery Mobile sizes the page while the bars pad it, and the design view takes the padding
+// away.
+TEST_F(KRPageStylesLive, APageWithFixedBarsFillsTheScreen)
+{
+    show(QStringLiteral("<KRPage id=\"page1\" backgroundGradient=\"top, #fff, #369\"><KRContents>"
+                        "<JQMHeaderToolbar id=\"header1\" title=\"Top\" position=\"fixed\"/>"
+                        "<KRLabel id=\"label1\" top=\"60\" left=\"10\" width=\"100\" height=\"24\">Hello</KRLabel>"
+                        "</KRContents></KRPage>"));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    const QString extent = QStringLiteral("(function(p) { var r = p.getBoundingClientRect(); return [r.top, r.bottom, window.innerHeight].join(','); })"
+                                          "(document.getElementById('page1'))");
+    EXPECT_EQ(js(*view, extent).toString(), QStringLiteral("0,480,480"));
+    // The device changes: the page follows the screen.
+    view->resize(320, 568);
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return js(*view, extent).toString() == QStringLiteral("0,568,568"); }))
+        << js(*view, extent).toString().toStdString();
+}
+
+// A project opened before the runtime server answers (at launch, the server still starting):
+// its page's view waits for the server instead of asking it for the libraries; libraries asked
+// of a port nothing listens on yet fail and are asked again a few times, then once the server
+// starts; the page then loads with its controls set up, and pages made later load at once.
+class KRPageDesignViewLateServer : public LivePageTest
+{
+protected:
+    void TearDown() override
+    {
+        views.clear();
+        project.reset();
+        KRLocalServerPort::setProvider(previousProvider);
+    }
+
+    qint64 answer = -1; // what the port provider answers
+    KRLocalServerPort::Provider previousProvider = KRLocalServerPort::setProvider([this] { return answer; });
+    std::vector<std::unique_ptr<KRPageDesignView>> views;
+};
+
+TEST_F(KRPageDesignViewLateServer, APageShownBeforeTheServerAnswersLoadsOnceItDoes)
+{
+    openPages(kPage);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    int failures = 0;
+    const KRObservationToken failed = KRNotificationCenter::defaultCenter().addObserver(
+        KRPageLibraryDidFailToLoadNotification, page->identity(), [&](const KRNotification &) { ++failures; });
+    const auto show = [&](const std::shared_ptr<KRPage> &shown) -> KRPageDesignView * {
+        auto made = KRPageDesignView::create(shown);
+        EXPECT_TRUE(made) << made.error().message().toStdString();
+        if (!made)
+            return nullptr;
+        views.push_back(std::move(made.value()));
+        views.back()->webView()->resize(320, 420);
+        views.back()->webView()->show();
+        return views.back().get();
+    };
+
+    KRPageDesignView *live = show(page);
+    ASSERT_NE(live, nullptr);
+    EXPECT_TRUE(live->isWaitingForServer());
+    EXPECT_EQ(live->webView()->attachedDocument(), nullptr) << "nothing could load its libraries";
+
+    // A port is known before the server listens there.
+    QTcpServer reserved;
+    ASSERT_TRUE(reserved.listen(QHostAddress::LocalHost));
+    answer = reserved.serverPort();
+    reserved.close();
+    KRLocalServerPort::serverDidStart(answer);
+    EXPECT_EQ(live->webView()->attachedDocument(), page->domDocument());
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isWaitingForServer(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(failures, 1 + KRPageDesignView::MaximumQuickReloads);
+    EXPECT_FALSE(live->isDesignDocumentLoaded());
+
+    // The server answers.
+    answer = runtimeServerPort();
+    KRLocalServerPort::serverDidStart(answer);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }, std::chrono::seconds(60)))
+        << "agent errors: " << live->webView()->agentErrors().join(QStringLiteral("; ")).toStdString();
+    KRWebView &view = *live->webView();
+    EXPECT_TRUE(js(view, QStringLiteral("typeof jQuery === 'function' && !!jQuery.mobile")).toBool());
+    EXPECT_TRUE(KRTest::processEventsUntil([&] {
+        return js(view, QStringLiteral("$('#_page1_button1_inp').closest('.ui-btn').length")).toInt() == 1;
+    })) << "the controls are set up";
+    EXPECT_TRUE(js(view, QStringLiteral("$('script[src]').first().attr('src')"))
+                    .toString()
+                    .startsWith(QStringLiteral("http://127.0.0.1:%1/").arg(answer)));
+
+    // Pages made from now on load at once.
+    KRPageDesignView *later = show(project->createNewPage());
+    ASSERT_NE(later, nullptr);
+    EXPECT_FALSE(later->isWaitingForServer());
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return later->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(failures, 1 + KRPageDesignView::MaximumQuickReloads);
 }
 
 // Without a view factory (a headless program) a project has no design views to give.

@@ -14,6 +14,7 @@
 #include <model/KRProjectResource.h>
 #include <platform/dom/DOMElement.h>
 #include <model/KRWebFolder.h>
+#include <platform/foundation/KRUndoManager.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -22,9 +23,14 @@
 #include <workspace/resources/KRResourceTabPaneViewController.h>
 #include <workspace/resources/KRResourceViewController.h>
 
+#include <QApplication>
 #include <QFile>
 #include <QFocusEvent>
+#include <QMenu>
+#include <QStringEncoder>
 #include <QTest>
+#include <QTimer>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -105,6 +111,50 @@ protected:
     {
         pane->tabBarControl()->closeTabViewItem(pane->tabView()->itemWithIdentifier(resource(name)->fullPath()));
         QCoreApplication::processEvents();
+    }
+
+    // Clicks the button of the editor's bar and chooses the item at the end of the path of
+    // (sub)menu titles.
+    void choose(KRResourceViewController *editor, const QString &button, const QStringList &path)
+    {
+        auto *tool = editor->view()->findChild<QPushButton *>(button);
+        ASSERT_TRUE(tool) << button.toStdString();
+        bool chosen = false;
+        auto *poll = new QTimer;
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, poll, [poll, path, &chosen] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu || !menu->isVisible())
+                return;
+            poll->stop();
+            poll->deleteLater();
+            QAction *item = nullptr;
+            for (const QString &title : path) {
+                item = nullptr;
+                for (QAction *action : menu->actions())
+                    if (action->text() == title)
+                        item = action;
+                if (!item)
+                    break;
+                if (item->menu()) {
+                    emit item->menu()->aboutToShow();
+                    menu = item->menu();
+                }
+            }
+            menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (item) {
+                chosen = true;
+                item->trigger();
+            }
+            menu->close();
+        });
+        poll->start();
+        QTest::mouseClick(tool, Qt::LeftButton);
+        EXPECT_TRUE(chosen) << path.join(" > ").toStdString();
+    }
+    static QByteArray utf16(const QString &text)
+    {
+        return QStringEncoder(QStringConverter::Utf16LE).encode(text);
     }
 
     RecordingWindow window;
@@ -217,6 +267,76 @@ TEST_F(ResourceTabs, TextTheFilesEncodingCannotHoldIsToldAndNeverLost)
     EXPECT_TRUE(cached("latin.txt"));
     ASSERT_TRUE(document->save().ok());
     EXPECT_FALSE(editor->isDirty());
+}
+
+// An edited file is written with its own line endings and byte-order mark. The bar under the
+// text shows and changes its syntax, the encoding it is written in and its line endings (each
+// change marks the file edited and can be undone), and reads it again in another encoding.
+TEST_F(ResourceTabs, FilesKeepTheirLineEndingsAndEncodingAndTheBarChangesThem)
+{
+    KRTest::writeFile(web + "/dos.css", "a {}\r\nb {}\r\n");
+    const QByteArray bom("\xff\xfe", 2);
+    KRTest::writeFile(web + "/wide.js", bom + utf16("x = 1;\n"));
+    KRTest::writeFile(web + "/note.txt", "caf\xc3\xa9\n");
+    project->reloadResources();
+
+    KRResourceViewController *dos = pane->editResource(resource("dos.css"));
+    ASSERT_TRUE(dos);
+    EXPECT_EQ(dos->codeEditor()->string(), "a {}\nb {}\n");
+    type(dos, "c {}");
+    EXPECT_EQ(cached("dos.css"), QByteArray("a {}\r\nb {}\r\nc {}"));
+
+    KRResourceViewController *wide = pane->editResource(resource("wide.js"));
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide->codeEditor()->string(), "x = 1;\n");
+    type(wide, "y");
+    EXPECT_EQ(cached("wide.js"), bom + utf16("x = 1;\ny"));
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(KRTest::readFile(web + "/wide.js"), bom + utf16("x = 1;\ny"));
+    EXPECT_EQ(KRTest::readFile(web + "/dos.css"), "a {}\r\nb {}\r\nc {}");
+
+    KRResourceViewController *note = pane->editResource(resource("note.txt"));
+    ASSERT_TRUE(note);
+    EXPECT_EQ(note->codeEditor()->string(), QString::fromUtf8("café\n"));
+    choose(note, "lineEndingsButton", {"Windows (CR LF)"});
+    EXPECT_TRUE(note->isDirty());
+    EXPECT_EQ(cached("note.txt"), QByteArray("caf\xc3\xa9\r\n"));
+    choose(note, "encodingButton", {"ISO-8859-1"});
+    EXPECT_EQ(note->encoding(), "ISO-8859-1");
+    EXPECT_EQ(cached("note.txt"), QByteArray("caf\xe9\r\n"));
+    QCoreApplication::processEvents();
+    KRTest::saveScreenshot(*pane->view(), "resources", "resource-tab-bar.png");
+    document->undoManager().undo();
+    EXPECT_EQ(cached("note.txt"), QByteArray("caf\xc3\xa9\r\n")) << "the encoding change undone";
+    document->undoManager().undo();
+    EXPECT_EQ(cached("note.txt"), QByteArray("caf\xc3\xa9\n")) << "the line endings change undone";
+    choose(note, "syntaxButton", {"JavaScript"});
+    EXPECT_EQ(note->codeEditor()->settings().value(CEKeys::syntaxDefinition).toString(), "JavaScript");
+
+    // Reloading drops unsaved edits only when the user says so.
+    alerts->scriptButton("Cancel");
+    choose(note, "encodingButton", {"Reload with Encoding", "ISO-8859-1"});
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(note->codeEditor()->string(), QString::fromUtf8("café\n"));
+    alerts->scriptButton("Reload");
+    choose(note, "encodingButton", {"Reload with Encoding", "ISO-8859-1"});
+    EXPECT_EQ(note->codeEditor()->string(), QString::fromUtf8("cafÃ©\n"));
+    EXPECT_EQ(note->encoding(), "ISO-8859-1");
+    EXPECT_FALSE(note->isDirty());
+    EXPECT_FALSE(cached("note.txt"));
+    choose(note, "encodingButton", {"Reload with Encoding", "UTF-8"});
+    EXPECT_EQ(note->codeEditor()->string(), QString::fromUtf8("café\n"));
+    EXPECT_EQ(note->encoding(), "UTF-8");
+
+    // Bytes that are not text in the chosen encoding are told and change nothing.
+    KRResourceViewController *latin = pane->editResource(resource("latin.txt"));
+    const QString before = latin->codeEditor()->string();
+    const qsizetype told = alerts->shownAlerts().size();
+    choose(latin, "encodingButton", {"Reload with Encoding", "UTF-8"});
+    ASSERT_EQ(alerts->shownAlerts().size(), told + 1);
+    EXPECT_TRUE(alerts->shownAlerts().last().messageText.contains("UTF-8"));
+    EXPECT_EQ(latin->codeEditor()->string(), before);
+    EXPECT_NE(latin->encoding(), "UTF-8");
 }
 
 TEST_F(ResourceTabs, AnUnreadableFileIsToldAndLeavesItsTabEmpty)

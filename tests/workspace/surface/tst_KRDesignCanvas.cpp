@@ -194,6 +194,34 @@ TEST_F(KRDesignCanvasLive, DragMoveSnapsAndUndoesInOneStepAndResizeClamps)
     EXPECT_EQ(v("label1", "kr_left"), 20);
 }
 
+// A selected control's box shows its eight handles as marked squares, at the corners and in
+// the middle of each edge, drawn at full strength over the box's faint tint.
+TEST_F(KRDesignCanvasLive, TheHandlesOfASelectionBoxShow)
+{
+    surface->selectObject(object("label2"));
+    ASSERT_TRUE(settle());
+    QList<QPoint> marks;
+    for (int h = 0; h < KRDesignViewController::HandleCount; ++h) {
+        const QPointF c = centreOf(surface->selectionHandle(object("label2").get(), KRDesignViewController::Handle(h)));
+        marks.append(view->mapTo(canvas.get(), at(c.x(), c.y())));
+    }
+    QImage shot;
+    QStringList seen;
+    const bool shown = waitFor([&] {
+        shot = canvas->grab().toImage();
+        seen.clear();
+        for (const QPoint &m : marks) {
+            const QColor c = shot.pixelColor(m);
+            if (!(c.blue() > 160 && c.red() < 110))
+                seen.append(c.name());
+        }
+        return seen.isEmpty();
+    });
+    const QString path = artifacts() + QStringLiteral("/design-canvas-handles.png");
+    EXPECT_TRUE(shot.save(path)) << path.toStdString();
+    EXPECT_TRUE(shown) << "handles not marked in " << path.toStdString() << ": " << seen.join(QLatin1Char(' ')).toStdString();
+}
+
 TEST_F(KRDesignCanvasLive, ArrowsAndAlignmentsUseTheRenderedHeights)
 {
     object("label3")->setValue(QStringLiteral("kr_height"), QString()); // its height is the rendered one

@@ -5,14 +5,20 @@
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRRuntimeServer.h>
+#include <codeeditor/CETextView.h>
 #include <core/ui/KRMainMenu.h>
 #include <model/KRDocument.h>
 #include <model/KRObject.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
+#include <model/KRProjectResource.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
+#include <workspace/palette/KRObjectBrowser.h>
 #include <workspace/palette/KRPalettePane.h>
+#include <workspace/panes/KRMasterTabPaneViewController.h>
+#include <workspace/panes/KRTabPaneViewController.h>
+#include <workspace/panes/KRTabPropertyGroupViewController.h>
 
 #include <QAction>
 #include <QApplication>
@@ -21,12 +27,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QPointer>
 #include <QTest>
 #include <QToolBar>
+#include <QDialog>
 
 using namespace KRWindowTest;
 
@@ -288,6 +296,50 @@ TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
     EXPECT_EQ(field->text(), QStringLiteral("ac"));
 }
 
+// With the focus in the object browser the Edit menu is enabled exactly where it acts, on the
+// object chosen there: Cut takes the label away; then the page is chosen, there is nothing to
+// cut or delete, and Paste puts the label back on the page and chooses it. Select All (which
+// the browser has not) is never offered there.
+TEST_F(ProjectWindow, EditCommandsInTheObjectBrowserActWhereTheyAreEnabled)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Browser"), kTwoPages));
+    ASSERT_TRUE(controller);
+    activate(controller->projectWindow());
+    KRTabPaneViewController *tabs =
+        controller->masterTabPaneViewController()->currentTabPropertyGroupViewController()->tabPaneViewController();
+    tabs->selectObjectView();
+    KRObjectBrowser *browser = tabs->objectViewController();
+    ASSERT_TRUE(browser);
+    QListView *list = browser->isShowingIcons() ? browser->iconView() : browser->listView();
+    list->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return list->hasFocus(); })) << list->isVisible();
+    const std::shared_ptr<KRPage> page = controller->currentPage();
+    const auto enabled = [&](const char *identifier) {
+        KRMainMenu::shared().validate();
+        return command(identifier)->isEnabled();
+    };
+
+    tabs->selectObject(page->objectForID(QStringLiteral("label1")));
+    EXPECT_TRUE(enabled("copy"));
+    EXPECT_TRUE(enabled("delete"));
+    EXPECT_FALSE(enabled("selectAll"));
+    ASSERT_TRUE(enabled("cut"));
+    command("cut")->trigger();
+    EXPECT_FALSE(page->objectForID(QStringLiteral("label1")));
+
+    tabs->selectObject(page);
+    EXPECT_FALSE(enabled("cut"));
+    EXPECT_FALSE(enabled("delete"));
+    ASSERT_TRUE(enabled("paste"));
+    command("paste")->trigger();
+    const std::shared_ptr<KRObject> pasted = page->objectForID(QStringLiteral("label1"));
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ(tabs->selectedObject(), pasted);
+    EXPECT_EQ(browser->selectedObject(), pasted);
+    KRMainMenu::shared().validate();
+    EXPECT_EQ(command("undo")->text(), QStringLiteral("Undo Paste"));
+}
+
 // Unsaved changes, edited resources included, are asked about: "Cancel" keeps the window,
 // "Don't Save" closes it; Revert goes back to the saved package; saved edits come back when
 // the project is opened again.
@@ -334,4 +386,87 @@ TEST_F(ProjectWindow, ClosingAsksAboutUnsavedChangesAndSavedEditsComeBack)
     KRWindowController *again = open(path);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->krProject()->krPages().size(), 3) << "the saved page is there, the unsaved one is not";
+}
+
+// The text commands are in a Text menu after Edit and find is in Edit. They are enabled only
+// while an editor has the focus (the ones that work on a selection only with one), and their
+// shortcuts reach the focused editor.
+TEST_F(ProjectWindow, TextMenuCommandsActOnTheFocusedEditor)
+{
+    const QString path = writePackage(QStringLiteral("Text"), kTwoPages);
+    KRTest::writeFile(path + QStringLiteral("/kr-web/app.js"), "a();\nb();\n");
+    KRWindowController *controller = open(path);
+    ASSERT_TRUE(controller);
+    KRWindow *window = controller->projectWindow();
+    activate(window);
+    KRMainMenu &menu = KRMainMenu::shared();
+    const QStringList titles = menu.menuTitles();
+    ASSERT_TRUE(titles.contains(QStringLiteral("Text"))) << titles.join(QStringLiteral(", ")).toStdString();
+    EXPECT_EQ(titles.indexOf(QStringLiteral("Text")), titles.indexOf(QStringLiteral("Edit")) + 1);
+
+    std::shared_ptr<KRProjectResource> script;
+    for (const auto &resource : controller->krProject()->resources())
+        if (resource->name() == QStringLiteral("app.js"))
+            script = resource;
+    ASSERT_TRUE(script);
+    controller->editResource(script);
+    CETextView *view = nullptr;
+    for (CETextView *candidate : window->findChildren<CETextView *>())
+        if (candidate->isVisible() && candidate->text() == QStringLiteral("a();\nb();\n"))
+            view = candidate;
+    ASSERT_TRUE(view);
+
+    auto *field = new QLineEdit;
+    controller->toolbar()->addWidget(field);
+    field->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return field->hasFocus(); }));
+    menu.validate();
+    for (const char *identifier : {"shiftRight", "shiftLeft", "commentOrUncomment", "goToLine", "closeTag", "find", "findNext"}) {
+        ASSERT_TRUE(command(identifier)) << identifier;
+        EXPECT_FALSE(command(identifier)->isEnabled()) << identifier << " without an editor";
+    }
+
+    view->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view->hasFocus(); }));
+    view->setSelectedRange({0, 0});
+    menu.validate();
+    EXPECT_TRUE(command("shiftRight")->isEnabled());
+    EXPECT_TRUE(command("commentOrUncomment")->isEnabled()) << "scripts have a line comment token";
+    EXPECT_FALSE(command("toUppercase")->isEnabled()) << "nothing selected";
+    view->setSelectedRange({0, 9});
+    menu.validate();
+    ASSERT_TRUE(command("toUppercase")->isEnabled());
+    command("toUppercase")->trigger();
+    EXPECT_EQ(view->text(), QStringLiteral("A();\nB();\n"));
+
+    view->setSelectedRange({0, 9});
+    QTest::keyClick(view, Qt::Key_BracketRight, Qt::ControlModifier);
+    EXPECT_EQ(view->text(), QStringLiteral("\tA();\n\tB();\n"));
+    QTest::keyClick(view, Qt::Key_BracketLeft, Qt::ControlModifier);
+    EXPECT_EQ(view->text(), QStringLiteral("A();\nB();\n"));
+    view->setSelectedRange({0, 9});
+    QTest::keyClick(view, Qt::Key_Slash, Qt::ControlModifier);
+    EXPECT_EQ(view->text(), QStringLiteral("//A();\n//B();\n"));
+    QTest::keyClick(view, Qt::Key_Slash, Qt::ControlModifier);
+    EXPECT_EQ(view->text(), QStringLiteral("A();\nB();\n"));
+
+    view->setSelectedRange({0, 0});
+    QTest::keyClick(view, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = window->findChild<QWidget *>(QStringLiteral("CEFindBar"));
+    ASSERT_TRUE(bar);
+    EXPECT_TRUE(bar->isVisible());
+    auto *findField = bar->findChild<QLineEdit *>(QStringLiteral("findField"));
+    ASSERT_TRUE(findField);
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return findField->hasFocus(); }));
+    QTest::keyClicks(findField, QStringLiteral("()"));
+    QTest::keyClick(findField, Qt::Key_F3);
+    EXPECT_EQ(view->selectedRange(), (CERange{1, 2}));
+    QTest::keyClick(findField, Qt::Key_Escape);
+    EXPECT_TRUE(view->hasFocus());
+
+    QTest::keyClick(view, Qt::Key_G, Qt::ControlModifier);
+    auto *goTo = window->findChild<QDialog *>(QStringLiteral("CEGoToLine"));
+    ASSERT_TRUE(goTo);
+    EXPECT_TRUE(goTo->isVisible());
+    goTo->reject();
 }

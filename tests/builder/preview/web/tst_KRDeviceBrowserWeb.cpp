@@ -248,4 +248,35 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
 }
 
+TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
+{
+    run(0, QStringLiteral("iPhone"));
+    ASSERT_TRUE(waitForStartPage());
+    KRTest::evaluateScript(controller->webView(), QStringLiteral("window.__turns = 0; $(window).on('orientationchange', "
+                                                                 "function () { ++window.__turns; }); 0"));
+    const auto device = KRObjectInfo::sharedInstance().deviceInformation().objectForKey(QStringLiteral("iPhone"));
+    ASSERT_TRUE(device);
+    const QSize skin = device->image().size();
+
+    controller->orientationPopUp()->setCurrentText(QStringLiteral("Landscape"));
+    controller->orientationPopUpChanged();
+    EXPECT_EQ(controller->skinView()->size(), skin.transposed());
+    // The screen lies where the turned skin has it: its top-left corner was the screen's
+    // top-right one.
+    const QRect skinRect = controller->skinView()->geometry();
+    const QRect screen = controller->webView()->geometry();
+    EXPECT_EQ(screen.size(), QSize(device->height, device->width));
+    EXPECT_EQ(screen.topLeft() - skinRect.topLeft(), QPoint(device->offsetY(), skin.width() - device->offsetX() - device->width));
+    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("window.__turns > 0 && window.innerWidth === %1 && window.innerHeight === %2")
+                                                .arg(device->height)
+                                                .arg(device->width),
+                               seconds(10)))
+        << KRTest::evaluateScript(controller->webView(), QStringLiteral("window.innerWidth + 'x' + window.innerHeight")).toString().toStdString();
+    previewScreenshot(*controller, QStringLiteral("preview-iphone-landscape.png"));
+
+    controller->orientationPopUp()->setCurrentText(QStringLiteral("Portrait"));
+    controller->orientationPopUpChanged();
+    expectPageInTheScreen();
+}
+
 } // namespace

@@ -16,6 +16,7 @@
 #include <model/KRObject.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
+#include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRWebView.h>
@@ -372,6 +373,87 @@ TEST_F(ProjectWindowLive, SyntaxErrorsStopTheBuildAndShowTheFirstError)
     EXPECT_GT(editor->textView()->selectedRange().location, 0) << "the insertion point is at the first error";
 }
 
+// A person's presses on the design surface, each held until the selection box of what it
+// selected lies under the pointer: the click that follows keeps what the press selected (a
+// plain click, a Shift-click that adds, a click on a selected control's box); where controls
+// overlap the one painted on top is chosen; a press on a control that is not selected yet,
+// then dragged, moves that control as one undo step.
+TEST_F(ProjectWindowLive, APressSelectsTheTopmostControlAndTheClickAfterItKeepsTheSelection)
+{
+    const QString package = writePackage(
+        QStringLiteral("Presses"),
+        QStringLiteral("<KRPage id=\"home\"><KRContents>"
+                       "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"100\" height=\"30\">One</KRLabel>"
+                       "<KRLabel id=\"label2\" top=\"80\" left=\"20\" width=\"100\" height=\"30\">Two</KRLabel>"
+                       "<KRLabel id=\"label3\" top=\"140\" left=\"20\" width=\"100\" height=\"30\">Three</KRLabel>"
+                       "<KRLabel id=\"back\" top=\"200\" left=\"20\" width=\"60\" height=\"60\">Back</KRLabel>"
+                       "<KRLabel id=\"front\" top=\"210\" left=\"10\" width=\"150\" height=\"60\">Front</KRLabel>"
+                       "</KRContents></KRPage>"));
+    KRWindowController *controller = openOnPage(package, QStringLiteral("home"));
+    ASSERT_TRUE(controller);
+    ASSERT_TRUE(settle(controller));
+    std::shared_ptr<KRPage> page = controller->currentPage();
+    KRDesignViewController *surface = controller->currentDesignViewController();
+    QWidget *input = live(controller)->webView()->focusProxy();
+    QWebEnginePage *web = live(controller)->webView()->page();
+    const double zoom = tabPane(controller)->designCanvas()->zoom();
+    const auto at = [zoom](QPointF p) { return QPoint(qRound(p.x() * zoom), qRound(p.y() * zoom)); };
+    const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
+    const auto selection = [&] { return surface->selectedObjects(); };
+    // The ids of the selection, to read in a failure.
+    const auto selected = [&] {
+        QStringList ids;
+        for (const auto &o : surface->selectedObjects())
+            ids.append(o->kr_id());
+        return ids.join(QLatin1Char(' ')).toStdString();
+    };
+    // Whether the element the page shows at a page point belongs to a selection box.
+    const auto boxUnder = [&](QPointF p) {
+        return js(web, QStringLiteral("(function(e){ return !!e && e.hasAttribute('data-kr-drag'); })"
+                                      "(document.elementFromPoint(%1, %2))").arg(p.x()).arg(p.y()))
+            .toBool();
+    };
+    js(web, QStringLiteral("window.krClicks = 0; window.addEventListener('click', function () { ++window.krClicks; }, true);"));
+    // The page has handled the click, and what it told the program has arrived (the page's
+    // answers come in the order it sent them).
+    const auto clickHandled = [&](int clicks) {
+        return waitFor([&] { return js(web, QStringLiteral("window.krClicks")).toInt() > clicks; }) && settle(controller);
+    };
+    const auto click = [&](QPointF p, Qt::KeyboardModifiers modifiers) {
+        const int clicks = js(web, QStringLiteral("window.krClicks")).toInt();
+        QTest::mousePress(input, Qt::LeftButton, modifiers, at(p));
+        EXPECT_TRUE(waitFor([&] { return !selection().isEmpty() && boxUnder(p); })) << "no box came under the pointer";
+        QTest::mouseRelease(input, Qt::LeftButton, modifiers, at(p));
+        EXPECT_TRUE(clickHandled(clicks));
+    };
+
+    click(QPointF(60, 35), Qt::NoModifier);
+    EXPECT_EQ(selected(), "label1");
+    click(QPointF(60, 95), Qt::ShiftModifier);
+    EXPECT_EQ(selected(), "label1 label2");
+    click(QPointF(60, 35), Qt::NoModifier); // on the box of a selected control
+    EXPECT_EQ(selected(), "label1 label2");
+    click(QPointF(40, 235), Qt::NoModifier); // where "front" (lower down, so drawn later) covers "back"
+    EXPECT_EQ(selected(), "front");
+
+    // Pressed, held, then dragged 40 right and 25 down in 16 steps.
+    KRUndoManager &undo = controller->document().undoManager();
+    undo.removeAllActions();
+    const int clicks = js(web, QStringLiteral("window.krClicks")).toInt();
+    const QPointF from(60, 155);
+    QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, at(from));
+    ASSERT_TRUE(waitFor([&] { return selection() == QList{object("label3")} && boxUnder(from); }));
+    for (int step = 1; step <= 16; ++step)
+        QTest::mouseMove(input, at(from + QPointF(40, 25) * step / 16));
+    QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, at(from + QPointF(40, 25)));
+    ASSERT_TRUE(clickHandled(clicks));
+    EXPECT_EQ(object("label3")->value(QStringLiteral("kr_left")).toInt(), 60);
+    EXPECT_EQ(object("label3")->value(QStringLiteral("kr_top")).toInt(), 165);
+    EXPECT_EQ(selected(), "label3");
+    EXPECT_EQ(undo.undoCount(), 1);
+    EXPECT_EQ(undo.undoActionName().toStdString(), "Drag KRLabel");
+}
+
 // On the design surface the window routes the pointer and the keys: a press selects the
 // control under it first (Shift adds); Ctrl+C and Ctrl+V copy and paste the selected objects once; Delete of several selected objects is one undo step "Delete Objects";
 // an arrow moves the selection; Ctrl+Shift+X cuts like Ctrl+X.
@@ -393,16 +475,16 @@ TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
     ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
     const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
 
-    // A press selects the control under it at once, before the page hears of it; Shift adds.
+    // A press selects the control under it, before the release; Shift adds.
     const double zoom = tabPane(controller)->designCanvas()->zoom();
     const auto at = [zoom](double x, double y) { return QPoint(qRound(x * zoom), qRound(y * zoom)); };
     surface->deselectAll();
     QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
-    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{object("label1")});
+    EXPECT_TRUE(waitFor([&] { return surface->selectedObjects() == QList<std::shared_ptr<KRObject>>{object("label1")}; }));
     QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
     settle(controller);
     QTest::mousePress(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
-    EXPECT_EQ(surface->selectedObjects().size(), 2);
+    EXPECT_TRUE(waitFor([&] { return surface->selectedObjects().size() == 2; }));
     QTest::mouseRelease(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
     settle(controller);
 
@@ -433,4 +515,149 @@ TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
     QTest::keyClick(input, Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
     settle(controller);
     EXPECT_FALSE(object("label2"));
+}
+
+// What a person does to jQuery Mobile controls with the Edit menu. Dropped, undone and redone,
+// or deleted or cut and then undone, a button and a text box come back in the design view
+// exactly as they were: enhanced, and inert (the text box cannot be typed into). Each step is
+// named in the menu, and Redo names the step that was undone. Paste is enabled after a cut
+// with the page selected and then puts the objects back on the page, selected; with a control
+// selected it adds copies, selected. Cut and Delete are enabled exactly when they act.
+TEST_F(ProjectWindowLive, EditMenuRestoresControlsAsTheyWereAndPastesWhereItIsEnabled)
+{
+    KRWindowController *controller =
+        openOnPage(writePackage(QStringLiteral("Edit"), QStringLiteral("<KRPage id=\"home\"><KRContents/></KRPage>")),
+                   QStringLiteral("home"));
+    ASSERT_TRUE(controller);
+    const std::shared_ptr<KRPage> page = controller->currentPage();
+    KRDesignViewController *surface = controller->currentDesignViewController();
+    QWebEnginePage *livePage = live(controller)->webView()->page();
+    QWidget *input = live(controller)->webView()->focusProxy();
+    KRMainMenu &menu = KRMainMenu::shared();
+    const auto title = [&](const char *identifier) {
+        menu.validate();
+        return command(identifier)->text();
+    };
+    const auto enabled = [&](const char *identifier) {
+        menu.validate();
+        return command(identifier)->isEnabled();
+    };
+
+    // The first drop undone offers itself for redo.
+    const std::shared_ptr<KRObject> button = dropFromPalette(controller, QStringLiteral("JQMButton"), QPoint(20, 40));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Create JQMButton"));
+    command("undo")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(button->kr_id()));
+    EXPECT_EQ(title("redo"), QStringLiteral("Redo Create JQMButton"));
+    command("redo")->trigger();
+    settle(controller);
+    ASSERT_TRUE(page->objectForID(button->kr_id()));
+    const std::shared_ptr<KRObject> textbox = dropFromPalette(controller, QStringLiteral("JQMTextbox"), QPoint(20, 140));
+    ASSERT_TRUE(textbox);
+    input->setFocus();
+    ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
+
+    // The control's element in the view, with what jQuery Mobile made of it (style attributes
+    // as the engine reads them: a rewritten one spells the same declarations its own way).
+    const auto markup = [&](const std::shared_ptr<KRObject> &object) {
+        settle(controller);
+        return js(livePage, QStringLiteral("(function(){var n = window.___kr_agent.node(%1);"
+                                           "if (!n || !n.isConnected) return '';"
+                                           "var c = n.cloneNode(true);"
+                                           "[c].concat(Array.from(c.querySelectorAll('[style]'))).forEach(function(e){"
+                                           "if (e.hasAttribute('style')) e.setAttribute('style', e.style.cssText);});"
+                                           "return c.outerHTML;})()")
+                                .arg(object->domElement()->nodeId()))
+            .toString();
+    };
+    const auto inert = [&](const std::shared_ptr<KRObject> &object) {
+        return js(livePage, QStringLiteral("(function(){var i = window.___kr_agent.node(%1).querySelector('input');"
+                                           "return !!i && i.disabled;})()")
+                                .arg(object->domElement()->nodeId()))
+            .toBool();
+    };
+    QString buttonMarkup, textboxMarkup;
+    ASSERT_TRUE(waitFor([&] {
+        buttonMarkup = markup(button);
+        textboxMarkup = markup(textbox);
+        return buttonMarkup.contains(QLatin1String("ui-btn")) && textboxMarkup.contains(QLatin1String("ui-input-text"));
+    })) << buttonMarkup.toStdString() << "\n" << textboxMarkup.toStdString();
+    ASSERT_TRUE(inert(textbox));
+    const auto expectAsBefore = [&](const char *step) {
+        SCOPED_TRACE(step);
+        EXPECT_TRUE(waitFor([&] { return markup(button) == buttonMarkup && markup(textbox) == textboxMarkup; }))
+            << markup(button).toStdString() << "\n" << markup(textbox).toStdString();
+        EXPECT_TRUE(inert(textbox));
+    };
+
+    // Delete both, undo.
+    surface->selectObjects({button, textbox});
+    ASSERT_TRUE(enabled("delete"));
+    command("delete")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(button->kr_id()) || page->objectForID(textbox->kr_id()));
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Delete Objects"));
+    command("undo")->trigger();
+    EXPECT_EQ(title("redo"), QStringLiteral("Redo Delete Objects"));
+    expectAsBefore("delete undone");
+
+    // Cut the text box, undo.
+    surface->selectObject(textbox);
+    ASSERT_TRUE(enabled("cut"));
+    command("cut")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(textbox->kr_id()));
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Cut"));
+    command("undo")->trigger();
+    expectAsBefore("cut undone");
+
+    // Undo the text box's drop, redo it.
+    ASSERT_EQ(title("undo"), QStringLiteral("Undo Create JQMTextbox"));
+    command("undo")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(textbox->kr_id()));
+    EXPECT_EQ(title("redo"), QStringLiteral("Redo Create JQMTextbox"));
+    command("redo")->trigger();
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Create JQMTextbox"));
+    expectAsBefore("drop redone");
+
+    // Cut the button: the page is selected, nothing to cut or delete; Paste brings the button
+    // back where it was, selected.
+    surface->selectObject(button);
+    ASSERT_TRUE(enabled("cut"));
+    command("cut")->trigger();
+    settle(controller);
+    ASSERT_FALSE(page->objectForID(button->kr_id()));
+    EXPECT_EQ(controller->masterTabPaneViewController()->selectedObject(), std::static_pointer_cast<KRObject>(page));
+    EXPECT_FALSE(enabled("cut"));
+    EXPECT_FALSE(enabled("delete"));
+    ASSERT_TRUE(enabled("paste"));
+    command("paste")->trigger();
+    settle(controller);
+    const std::shared_ptr<KRObject> pasted = page->objectForID(button->kr_id());
+    ASSERT_TRUE(pasted);
+    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{pasted});
+    EXPECT_EQ(pasted->value(QStringLiteral("kr_left")), button->value(QStringLiteral("kr_left")));
+    EXPECT_EQ(title("undo"), QStringLiteral("Undo Paste"));
+
+    // With a control selected: a copy of the text box, selected, and as inert as the original.
+    surface->selectObject(textbox);
+    ASSERT_TRUE(enabled("copy"));
+    command("copy")->trigger();
+    const qsizetype count = page->allObjects().size();
+    ASSERT_TRUE(enabled("paste"));
+    command("paste")->trigger();
+    settle(controller);
+    ASSERT_EQ(page->allObjects().size(), count + 1);
+    ASSERT_EQ(surface->selectedObjects().size(), 1);
+    const std::shared_ptr<KRObject> copy = surface->selectedObjects().first();
+    EXPECT_NE(copy, textbox);
+    EXPECT_EQ(copy->kr_className(), QStringLiteral("JQMTextbox"));
+    EXPECT_TRUE(waitFor([&] { return markup(copy).contains(QLatin1String("ui-input-text")) && inert(copy); }));
+
+    // A look at the restored and pasted controls.
+    const QString shot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/edit-menu-restored-controls.png");
+    EXPECT_TRUE(controller->projectWindow()->grab().toImage().save(shot)) << shot.toStdString();
 }
