@@ -11,7 +11,7 @@ import krdesktop as kd
 BUTTON_AT = (30, 280)
 LABEL_AT = (200, 300)
 LIST_AT = (20, 60)
-MOVE_BY = (40, 30)
+MOVE_BY = (40, 80)
 SHRINK_BY = 200
 
 

@@ -56,9 +56,9 @@ def event_handler_survives_relaunch(desktop):
     status = desktop.quit_app()
     kd.check(status == 0, f"the application quit with status {status}")
 
+    # Not the first run, a project named: its window, and no gallery.
     desktop.launch(folder)
     window = kd.project_window(desktop, "Handlers")
-    kd.close_gallery(desktop)
     surface = kd.design_surface(desktop, window)
     kd.check_page_drawn(desktop, surface, points=[(4, 476), (316, 476), (160, 400)])
     kd.wait_until(lambda: kd.element_with_text(surface, "label1"), "label1 on the reopened page")

@@ -2,10 +2,11 @@
 // loaded, whether jQuery Mobile showed its page, its title and text, every script error and
 // console error, and every request it made to a host other than the loopback.
 //
-//   kr_page_check [--redirect FROM=TO]... [--timeout SECONDS] URL
+//   kr_page_check [--mirror URL] [--timeout SECONDS] URL
 //
-// A request whose URL starts with FROM goes to TO plus the rest of the URL instead (a local
-// mirror of a hosted library); any other request outside 127.0.0.1 is blocked and reported.
+// With --mirror, a request to another host goes to URL/<host>/<path> instead (a local server
+// that answers for the hosted libraries) and is listed under "mirrored"; without it, such a
+// request is blocked and listed under "blocked". Nothing leaves the loopback either way.
 
 #include <QApplication>
 #include <QJsonArray>
@@ -26,38 +27,35 @@ namespace {
 struct Report {
     QJsonArray errors;
     QJsonArray blocked;
+    QJsonArray mirrored;
 };
 
 class LoopbackOnly : public QWebEngineUrlRequestInterceptor
 {
 public:
-    LoopbackOnly(QList<QPair<QString, QString>> redirects, Report &report)
-        : m_redirects(std::move(redirects)), m_report(report)
-    {
-    }
+    LoopbackOnly(QString mirror, Report &report) : m_mirror(std::move(mirror)), m_report(report) {}
 
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
         const QUrl url = info.requestUrl();
-        const QString text = url.toString();
-        for (const auto &[from, to] : std::as_const(m_redirects)) {
-            if (text.startsWith(from)) {
-                info.redirect(QUrl(to + text.mid(from.size())));
-                return;
-            }
-        }
+        const QString scheme = url.scheme();
+        if (scheme != QLatin1String("http") && scheme != QLatin1String("https") && scheme != QLatin1String("ws")
+            && scheme != QLatin1String("wss"))
+            return;
         const QString host = url.host();
-        if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")
-            || url.scheme() == QLatin1String("ws") || url.scheme() == QLatin1String("wss")) {
-            if (host != QLatin1String("127.0.0.1") && host != QLatin1String("localhost")) {
-                m_report.blocked.append(text);
-                info.block(true);
-            }
+        if (host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost"))
+            return;
+        if (m_mirror.isEmpty()) {
+            m_report.blocked.append(url.toString());
+            info.block(true);
+            return;
         }
+        m_report.mirrored.append(url.toString());
+        info.redirect(QUrl(m_mirror + QLatin1Char('/') + host + url.path(QUrl::FullyEncoded)));
     }
 
 private:
-    QList<QPair<QString, QString>> m_redirects;
+    QString m_mirror;
     Report &m_report;
 };
 
@@ -88,16 +86,13 @@ int main(int argc, char *argv[])
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication application(argc, argv);
 
-    QList<QPair<QString, QString>> redirects;
+    QString mirror;
     int timeoutSeconds = 30;
     QString address;
     const QStringList arguments = QApplication::arguments();
     for (int i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("--redirect") && i + 1 < arguments.size()) {
-            const QString rule = arguments[++i];
-            const qsizetype split = rule.indexOf(QLatin1Char('='));
-            if (split > 0)
-                redirects.append({rule.left(split), rule.mid(split + 1)});
+        if (arguments[i] == QLatin1String("--mirror") && i + 1 < arguments.size()) {
+            mirror = arguments[++i];
         } else if (arguments[i] == QLatin1String("--timeout") && i + 1 < arguments.size()) {
             timeoutSeconds = arguments[++i].toInt();
         } else {
@@ -105,14 +100,14 @@ int main(int argc, char *argv[])
         }
     }
     if (address.isEmpty()) {
-        std::fprintf(stderr, "usage: kr_page_check [--redirect FROM=TO]... [--timeout SECONDS] URL\n");
+        std::fprintf(stderr, "usage: kr_page_check [--mirror URL] [--timeout SECONDS] URL\n");
         return 2;
     }
 
     Report report;
     QWebEngineProfile profile; // off the record: nothing of this run is kept
     profile.setHttpCacheType(QWebEngineProfile::NoCache);
-    LoopbackOnly interceptor(redirects, report);
+    LoopbackOnly interceptor(mirror, report);
     profile.setUrlRequestInterceptor(&interceptor);
     CheckedPage page(&profile, report);
 
@@ -126,6 +121,7 @@ int main(int argc, char *argv[])
             result.insert(QStringLiteral("text"), text.toString());
             result.insert(QStringLiteral("errors"), report.errors);
             result.insert(QStringLiteral("blocked"), report.blocked);
+            result.insert(QStringLiteral("mirrored"), report.mirrored);
             std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
             std::fflush(stdout);
             QCoreApplication::exit(0);

@@ -719,6 +719,10 @@ class Desktop:
             if any(matches(n) for n in previous):
                 entry = wait_until(lambda: popup.find("menu item", predicate=lambda n: matches(n.name)),
                                    f"the menu item {item!r}")
+                if not entry.has_state(pyatspi.STATE_SENSITIVE):
+                    for _ in range(2):
+                        self.input.key("Escape")
+                    raise JourneyFailure(f"the menu item {entry.name!r} is disabled")
                 self.click(entry)
                 return entry.name
             self.input.key("Right")
@@ -821,21 +825,29 @@ def page_point(surface, left, top):
     return (x + left, y + top)
 
 
-def check_page_drawn(desktop, surface, timeout=STEP_TIMEOUT, background=JQM_PAGE_BACKGROUND, points=None):
-    """The page's document has content and its background, not the loading picture, shows.
+def ink(colour):
+    """A pixel the grey loading picture never has: dark or coloured."""
+    return sum(colour) / 3 < 120 or max(colour) - min(colour) > 40
 
-    points are page positions known to show the page's background (default: the corners of
-    an empty page and its middle).
+
+def check_page_drawn(desktop, surface, timeout=STEP_TIMEOUT, background=JQM_PAGE_BACKGROUND, points=None,
+                     min_ink=None):
+    """The page's document has content, and the page, not the loading picture, shows.
+
+    The loading picture is a grey radial gradient. An empty page shows jQuery Mobile's flat
+    background at points (page positions; default: the corners and the middle of the sides);
+    a page full of controls is recognised by min_ink dark or coloured pixels instead.
     """
     wait_until(lambda: surface.acc.childCount > 0, "the page's accessible content", timeout)
 
     def drawn():
         x, y, w, h = surface.rect
         image = desktop.grab((x, y, w, h))
-        # The loading picture is a radial gradient; a page's background is flat.
+        if min_ink:
+            return image.count((x, y, w, h), ink, step=2) >= min_ink
         chosen = points or [(4, h - 4), (w - 4, h - 4), (w // 2, h - 30), (4, h // 2), (w - 4, h // 2)]
         return all(near(image.pixel(x + px, y + py), background, 3) for px, py in chosen)
-    wait_until(drawn, "the page's background (not the loading picture) on the surface", timeout)
+    wait_until(drawn, "the page (not the loading picture) on the surface", timeout)
 
 
 def element_with_text(surface, text):
@@ -844,11 +856,12 @@ def element_with_text(surface, text):
 
 
 def box_at(surface, left, top, tolerance=1):
-    """The largest element of the page whose top-left corner is at page position (left, top)."""
+    """The smallest element of the page (over 12 pixels each way) whose top-left corner is at
+    page position (left, top): a control's own box, not what encloses it."""
     x, y = page_point(surface, left, top)
     found = surface.find_all(predicate=lambda n: n.role == "section" and abs(n.rect[0] - x) <= tolerance
                              and abs(n.rect[1] - y) <= tolerance and n.rect[2] > 12 and n.rect[3] > 12)
-    return max(found, key=lambda n: n.rect[2] * n.rect[3]) if found else None
+    return min(found, key=lambda n: n.rect[2] * n.rect[3]) if found else None
 
 
 def selection_handles(surface):
