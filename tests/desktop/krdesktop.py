@@ -7,7 +7,6 @@ screen and from the files the application writes. Every wait polls a condition w
 limit; nothing waits a fixed time for the machine to catch up.
 """
 
-import json
 import os
 import random
 import re
@@ -15,7 +14,6 @@ import shutil
 import signal
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 import traceback
@@ -157,15 +155,6 @@ class Input:
             self.button(False, button)
         time.sleep(0.05)
 
-    def double_click(self, x, y):
-        self.glide(x, y)
-        time.sleep(0.05)
-        for _ in range(2):
-            self.button(True)
-            time.sleep(0.06)
-            self.button(False)
-            time.sleep(0.06)
-
     def drag(self, start, end, steps=20, duration=0.5, modifiers=(), before_release=None, after_release=None):
         """Press at start, move to end in `steps` motions over `duration` seconds, release.
 
@@ -274,9 +263,6 @@ class Node:
     def center(self):
         x, y, w, h = self.rect
         return (x + w // 2, y + h // 2)
-
-    def states(self):
-        return self.acc.getState()
 
     def showing(self):
         import pyatspi
@@ -403,9 +389,6 @@ class ProjectFile:
                 return e
         return None
 
-    def of_class(self, class_name):
-        return [e for e in self.root.iter() if e.tag == class_name]
-
     @staticmethod
     def box(element):
         def number(key):
@@ -444,7 +427,7 @@ class Desktop:
         # The accessibility library reads the session bus and display when it loads.
         os.environ.update({k: self.env[k] for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR")})
         os.environ.pop("AT_SPI_BUS_ADDRESS", None)
-        import pyatspi  # noqa: F401 (loads against this session)
+        import pyatspi  # noqa: F401  (binds to this session now)
         self.log(f"desktop {self.env['DISPLAY']} ready, home {self.home}")
         return self
 
@@ -496,7 +479,6 @@ class Desktop:
             # of; the journeys are one.
             "QTWEBENGINE_CHROMIUM_FLAGS": "--force-renderer-accessibility",
             "NO_AT_BRIDGE": "0",
-            **({"QTWEBENGINE_REMOTE_DEBUGGING": os.environ["KR_E2E_DEBUG"]} if os.environ.get("KR_E2E_DEBUG") else {}),
         })
         # Only the loopback: the service address points at a closed port there.
         config = os.path.join(folders["XDG_CONFIG_HOME"], "Korvane")
@@ -730,18 +712,6 @@ class Desktop:
         self.input.key("Escape")
         raise JourneyFailure(f"no menu holds {item!r}")
 
-    def field_text(self, node):
-        return node.text()
-
-    def replace_text(self, node, text, commit="Return"):
-        """Clicks into a text field, selects what is there and types the new text."""
-        self.click(node)
-        self.input.key("ctrl+a")
-        self.input.type(text)
-        if commit:
-            self.input.key(commit)
-
-
 # --- The application's windows ---------------------------------------------------------------
 
 def project_window(desktop, title, timeout=LAUNCH_TIMEOUT):
@@ -901,20 +871,6 @@ def click_page(desktop, surface, left, top, modifiers=()):
     desktop.input.click(x, y, modifiers=modifiers)
 
 
-def ink_box(image, rect, background, tolerance=40):
-    """The bounding box (x, y, w, h) of the pixels in rect that differ from background."""
-    x, y, w, h = rect
-    xs, ys = [], []
-    for py in range(int(y), int(y + h)):
-        for px in range(int(x), int(x + w)):
-            if not near(image.pixel(px, py), background, tolerance):
-                xs.append(px)
-                ys.append(py)
-    if not xs:
-        return None
-    return (min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1)
-
-
 def grab_count(desktop, rect, predicate):
     """How many pixels of a screen rectangle satisfy predicate."""
     return desktop.grab(rect).count(rect, predicate)
@@ -1024,18 +980,19 @@ def choose_in_combo(desktop, combo, item):
 # --- Journeys -------------------------------------------------------------------------------
 
 def run(journeys):
-    """Command line of a journey file: --app PATH --artifacts DIR [--samples DIR] [name]."""
+    """The command line of a journey file: --app PATH --artifacts DIR [--source DIR] [--helper PATH].
+
+    Each journey gets a desktop of its own; the exit status is 1 when one failed."""
     import argparse
+    source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--artifacts", required=True)
-    parser.add_argument("--source", default=os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
-    parser.add_argument("--helper", default="")
-    parser.add_argument("names", nargs="*")
+    parser.add_argument("--app", required=True, help="the korvane program")
+    parser.add_argument("--artifacts", required=True, help="the folder for screenshots and logs")
+    parser.add_argument("--source", default=source, help="the source tree (samples, staged libraries)")
+    parser.add_argument("--helper", default="", help="the kr_page_check program")
     options = parser.parse_args()
     failures = 0
-    chosen = [j for j in journeys if not options.names or j.__name__ in options.names]
-    for journey in chosen:
+    for journey in journeys:
         name = journey.__name__
         start = time.monotonic()
         try:
