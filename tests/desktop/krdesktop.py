@@ -513,8 +513,11 @@ class Desktop:
                 number += chunk
         check(number.strip().isdigit(), "Xvfb did not start")
         self.env["DISPLAY"] = f":{number.strip().decode()}"
-        from Xlib import display as xdisplay
+        from Xlib import X, display as xdisplay
         self.display = xdisplay.Display(self.env["DISPLAY"])
+        # A loaded machine can hold a key down past the repeat delay; keys here never repeat.
+        self.display.change_keyboard_control(auto_repeat_mode=X.AutoRepeatModeOff)
+        self.display.sync()
         self.input = Input(self.display)
 
     def _start_bus(self):

@@ -78,6 +78,14 @@ def check_in_browser(desktop, site):
         server.shutdown()
 
 
+def device_around(desktop, page):
+    """The dark frame of the device's picture just above, below and beside the page."""
+    x, y, w, h = page.rect
+    points = [(x + w // 2, y - 20), (x + w // 2, y + h + 20), (x - 12, y + h // 2), (x + w + 12, y + h // 2)]
+    image = desktop.grab((x - 20, y - 30, w + 40, h + 60))
+    return all(sum(image.pixel(px, py)) / 3 < 90 for px, py in points)
+
+
 def run_and_export(desktop):
     desktop.launch()
     untitled = kd.project_window(desktop, "Untitled")
@@ -111,6 +119,7 @@ def run_and_export(desktop):
     viewer = desktop.window("Device Viewer")
     shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the page in the device preview")
     kd.check_page_drawn(desktop, shown, points=[(4, 476), (316, 476), (160, 400)])
+    kd.wait_until(lambda: device_around(desktop, shown), "the device's frame around the previewed page")
     kd.wait_until(lambda: kd.box_at(shown, *BUTTON_AT), f"the button in the preview at {BUTTON_AT}")
     kd.wait_until(lambda: kd.box_at(shown, *LABEL_AT), f"the label in the preview at {LABEL_AT}")
     kd.wait_until(lambda: kd.element_with_text(shown, "label1"), "the label's text in the preview")
