@@ -304,14 +304,24 @@ void KRProjectBuilder::writeGeneratedFileList()
 
 // Removes the files of the list the last build wrote, each only when it is still the file
 // that build wrote (same size and date: a file the user put there since stays), and only
-// plain names directly inside the output folder, whatever the list says.
+// plain names directly inside the output folder, whatever the list says. Only a list the
+// builder could have written is read: a file of its own, not a link (which may lead to a
+// device that never ends) and not larger than any list of a build.
 void KRProjectBuilder::deleteListedGeneratedFiles()
 {
+    constexpr qint64 maximumListSize = qint64(16) << 20;
     const QString output = resolvedOutputDirectory();
-    QFile list(generatedFileListPath());
+    const QFileInfo listInfo(generatedFileListPath());
+    if (listInfo.isSymLink() || (listInfo.exists() && (!listInfo.isFile() || listInfo.size() > maximumListSize))) {
+        KR_LOG(QStringLiteral("The list of generated files %1 is no list a build wrote; it is not read")
+                   .arg(listInfo.filePath()));
+        return;
+    }
+    QFile list(listInfo.filePath());
     if (!list.open(QIODevice::ReadOnly))
         return;
-    const QStringList lines = QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(list.read(maximumListSize)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     list.close();
     for (const QString &line : lines) {
         const QStringList fields = line.split(QLatin1Char(' '));

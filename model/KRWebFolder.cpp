@@ -51,8 +51,7 @@ KRResult<void> KRWebFolder::checkPackageWebFolder(const QString &packagePath)
     const QString where = real.isEmpty() ? QStringLiteral("nothing") : QStringLiteral("\u201C%1\u201D").arg(real);
     KR_LOG(QStringLiteral("The web folder %1 leads out of its package to %2").arg(web, where));
     return webFolderError(OutsidePackage,
-                          QStringLiteral("The project can\u2019t be opened: its web folder \u201C%1\u201D is a link to %2, "
-                                         "outside the project package.")
+                          QStringLiteral("The web folder \u201C%1\u201D is a link to %2, outside the project package.")
                               .arg(QLatin1String(WebFolderName), where),
                           web);
 }

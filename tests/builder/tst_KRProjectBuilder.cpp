@@ -180,6 +180,21 @@ TEST_F(KRProjectBuilderTest, GeneratedFileListRemovesStaleFilesWithoutMarksAndNo
     EXPECT_FALSE(relisted.contains(QStringLiteral(" home.html\n"))) << relisted.toStdString();
 }
 
+// The list of generated files is read only when the builder could have written it: one that
+// is larger than any build's list (or a link, which may lead to a device that never ends) is
+// not taken as a list of files to remove.
+TEST_F(KRProjectBuilderTest, GeneratedFileListThatNoBuildWroteIsNotRead)
+{
+    const QString css = web(QStringLiteral("app.css"));
+    const QByteArray line = QByteArray::number(QFileInfo(css).size()) + ' '
+        + QByteArray::number(QFileInfo(css).lastModified().toMSecsSinceEpoch()) + " app.css\n";
+    KRTest::writeFile(web(QStringLiteral(".kr-generated")), line);
+    ASSERT_TRUE(QFile::resize(web(QStringLiteral(".kr-generated")), (qint64(16) << 20) + 1)); // sparse
+    build();
+    EXPECT_TRUE(QFileInfo::exists(css));
+    EXPECT_LT(QFileInfo(web(QStringLiteral(".kr-generated"))).size(), 4096); // this build's own list
+}
+
 TEST_F(KRProjectBuilderTest, ReadOnlyLibraryFilesKeepTheirDate)
 {
     const QString source = KRResources::pathForResource(QStringLiteral("local-server/js-class.js"));
