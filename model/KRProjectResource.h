@@ -1,7 +1,5 @@
 #pragma once
 
-#include <platform/foundation/KRError.h>
-
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -9,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+class KRError;
 class KRWebFolder;
 struct KREditableResourceType;
 

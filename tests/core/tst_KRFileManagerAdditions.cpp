@@ -111,32 +111,6 @@ TEST(KRFileManagerAtomicWrite, ReplacesLinksKeepsPermissionsAndLeavesNothingOnFa
               QStringList({"dangling.js", "folder", "linked.xml", "private.txt"}));
 }
 
-// A copied tree keeps its links that lead inside it, as links to the same items of the copy;
-// links that lead out of it, or nowhere, stay behind.
-TEST(KRFileManagerCopy, LinksStayInsideTheCopiedTree)
-{
-    const QString root = KRTest::makeTempDir("tree");
-    const QString outside = KRTest::makeTempDir("outside");
-    KRTest::writeFile(outside + "/secret.txt", "secret");
-    KRTest::writeFile(root + "/Tree/a.txt", "a");
-    KRTest::writeFile(root + "/Tree/sub/b.txt", "b");
-    ASSERT_TRUE(QFile::link("../a.txt", root + "/Tree/sub/up.txt"));
-    ASSERT_TRUE(QFile::link(root + "/Tree/sub", root + "/Tree/absolute-inside"));
-    ASSERT_TRUE(QFile::link(outside + "/secret.txt", root + "/Tree/out.txt"));
-    ASSERT_TRUE(QFile::link("../../outside-nothing", root + "/Tree/sub/dangling"));
-    ASSERT_TRUE(QFile::link(outside, root + "/Tree/out-folder"));
-
-    const QString tree = QFileInfo(root + "/Tree").canonicalFilePath();
-    QString reason;
-    ASSERT_TRUE(KRFileManager::copyItemWithin(root + "/Tree", root + "/Copy", tree, &reason)) << reason.toStdString();
-    EXPECT_EQ(QFileInfo(root + "/Copy/sub/up.txt").symLinkTarget(), root + "/Copy/a.txt");
-    EXPECT_EQ(QFileInfo(root + "/Copy/absolute-inside").symLinkTarget(), root + "/Copy/sub");
-    EXPECT_EQ(KRTest::readFile(root + "/Copy/sub/b.txt"), QByteArray("b"));
-    for (const char *left : {"/Copy/out.txt", "/Copy/sub/dangling", "/Copy/out-folder"})
-        EXPECT_FALSE(QFileInfo(root + left).exists() || QFileInfo(root + left).isSymLink()) << left;
-    EXPECT_EQ(KRFileManager::copyLinkWithin(root + "/Tree/out.txt", root + "/lone", tree), KRFileManager::LinkCopy::LeftOut);
-}
-
 TEST(KRFileManagerTemporary, FreshPathsUnderPrivateFolder)
 {
     const QString a = KRFileManager::pathForTemporaryFileWithPrefix("kr-theme-extraction");
