@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -32,5 +34,10 @@ QString artifactsDir(const QString &component);
 // Writes bytes to a file, creating parent folders. Fails the current test on error.
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+
+// A zip archive of empty stored files of those names, made byte by byte (fast for many
+// entries). Past 65,535 names the archive declares the 16-bit field's "many" (0xFFFF), as
+// archives without the 64-bit extension do.
+QByteArray zipOfEmptyFiles(const QStringList &names);
 
 } // namespace KRTest
