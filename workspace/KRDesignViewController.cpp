@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -431,6 +432,7 @@ void KRDesignViewController::objectDidChange(const KRObject *object, QString key
 
 void KRDesignViewController::onClickElement(const std::shared_ptr<DOMNode> &element, const QVariantMap &event)
 {
+    m_pressOnControl = false;
     const auto p = page();
     if (!p)
         return;
@@ -451,7 +453,11 @@ void KRDesignViewController::onDoubleClickElement(const std::shared_ptr<DOMNode>
 
 void KRDesignViewController::onClickBody(const QVariantMap &event)
 {
-    if (m_bodyClickDisabled || m_band)
+    // The click that ends a press on a control is no click on the page. The window selects
+    // the control at the press; when its box is drawn before the release, the box takes the
+    // release and the page reports the click on what holds both.
+    const bool pressOnControl = std::exchange(m_pressOnControl, false);
+    if (m_bodyClickDisabled || m_band || pressOnControl)
         return;
     const QString tag = event.value(QStringLiteral("targetTag")).toString().toUpper();
     const bool pageDiv = tag == QLatin1String("DIV") && event.value(QStringLiteral("targetDataRole")).toString() == QLatin1String("page");
@@ -471,7 +477,8 @@ void KRDesignViewController::onMouseDown(const QVariantMap &event)
         return;
     const QString tag = event.value(QStringLiteral("hitTag")).toString().toUpper();
     const bool pageDiv = tag == QLatin1String("DIV") && event.value(QStringLiteral("hitDataRole")).toString() == QLatin1String("page");
-    if (tag != QLatin1String("BODY") && !pageDiv)
+    m_pressOnControl = tag != QLatin1String("BODY") && !pageDiv;
+    if (m_pressOnControl)
         return;
     const auto body = p->domDocument()->body();
     if (!body)

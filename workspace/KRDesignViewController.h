@@ -166,4 +166,5 @@ private:
     QPoint m_bandStart;
     QPoint m_bandCurrent;
     bool m_bodyClickDisabled = false;
+    bool m_pressOnControl = false; // the last press began on a control
 };
