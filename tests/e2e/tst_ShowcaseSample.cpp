@@ -142,6 +142,8 @@ TEST_F(ShowcaseSample, ListItemOpensItsPageWithTheGraphDrawnAndTheGalleryOpening
     click(QStringLiteral("#_media_galleryButton_inp"));
     EXPECT_TRUE(browser().waitFor(QStringLiteral("$('.pswp').hasClass('pswp--open')")));
     browser().eval(QStringLiteral("application._pages.media.gallery.close()"));
+    // The gallery covers the page until it has closed.
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("!$('.pswp').hasClass('pswp--open')")));
     click(QStringLiteral("#media_header4 .ui-btn-left"));
     EXPECT_TRUE(browser().waitForPage(QStringLiteral("home")));
 }
