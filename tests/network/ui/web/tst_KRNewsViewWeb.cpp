@@ -18,9 +18,11 @@ namespace {
 
 const bool g_newsSchemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
 
-// Clicks the element the selector finds with the mouse, as the user would.
+// Clicks the element the selector finds with the mouse, as the user would: once the page has
+// drawn itself on the screen (a click on a page not yet drawn can go nowhere).
 void newsClick(QWebEngineView *view, const QString &selector)
 {
+    ASSERT_TRUE(KRTest::framesDrawn(view));
     const QVariantList box =
         KRTest::evaluateScript(view, QStringLiteral("(function(){var r=document.querySelector(\"%1\").getBoundingClientRect();"
                                           "return [r.left+r.width/2,r.top+r.height/2];})()")

@@ -47,9 +47,11 @@ QImage saveScreenshot(QWidget *window, QWebEngineView *view, const QString &name
     return shot;
 }
 
-// Clicks an element of the page with the mouse, as the user would.
+// Clicks an element of the page with the mouse, as the user would: once the page has drawn
+// itself on the screen (a click on a page not yet drawn can go nowhere).
 void clickElement(QWebEngineView *view, const QString &id)
 {
+    ASSERT_TRUE(KRTest::framesDrawn(view));
     const QVariantList box = KRTest::evaluateScript(view, QStringLiteral("(function(){var r=document.getElementById('%1')"
                                                           ".getBoundingClientRect();return [r.left+r.width/2,r.top+r.height/2];})()")
                                                 .arg(id))
