@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUuid>
 
 #include <algorithm>
@@ -53,10 +54,17 @@ QString makeTempDir(const QString &prefix)
 
 bool processEventsUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
 {
-    QDeadlineTimer deadline(timeout);
+    const QDeadlineTimer deadline(timeout, Qt::PreciseTimer);
+    // Wakes the waiting loop for conditions no event of this thread announces (another
+    // thread's flag, another process's file).
+    QTimer tick;
+    tick.start(std::chrono::milliseconds(10));
     while (!predicate()) {
         if (deadline.hasExpired())
             return predicate();
+        // Sleeps until something is ready, then handles all that is ready with it (what one
+        // event sets off included) before the predicate is asked again.
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
