@@ -336,8 +336,9 @@ TEST_F(KRGalleryTest, ASampleCopyLeavesLinksOutOfItBehind)
     const QString shipped = KRResources::resourcesDirectory();
     const QString resources = KRTest::makeTempDir(QStringLiteral("resources"));
     for (const QString &name : QDir(shipped).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        if (name != QLatin1String("samples"))
+        if (name != QLatin1String("samples")) {
             ASSERT_TRUE(QFile::link(shipped + QLatin1Char('/') + name, resources + QLatin1Char('/') + name));
+        }
     }
     const QString sample = resources + QStringLiteral("/samples/Linked.krproj");
     KRTest::writeFile(sample + QStringLiteral("/project.xml"),

@@ -273,8 +273,7 @@ TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
     EXPECT_EQ(screen.topLeft() - skinRect.topLeft(), QPoint(device->offsetY(), skin.width() - device->offsetX() - device->width));
     EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("window.__turns > 0 && window.innerWidth === %1 && window.innerHeight === %2")
                                                 .arg(device->height)
-                                                .arg(device->width),
-                               seconds(10)))
+                                                .arg(device->width)))
         << KRTest::evaluateScript(controller->webView(), QStringLiteral("window.innerWidth + 'x' + window.innerHeight")).toString().toStdString();
     previewScreenshot(*controller, QStringLiteral("preview-iphone-landscape.png"));
 
