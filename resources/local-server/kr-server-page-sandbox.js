@@ -6,12 +6,15 @@
 // Node's permission model denies the file system, child processes, workers and addons; the
 // environment is empty. Standard input brings one request at a time as a line of JSON
 //   {"page": {"name", "html", "events": {"onGET": ..., "onPOST": ...}}, "eventName",
-//    "request": {method, url, path, headers, query}, "contentType", "bodyBytes", "storeBytes",
-//    "storage": {"available", "error", "version", "size"}, "limits": {...}, "timeoutMs", "limitMs"}
-// followed by the request's body (bodyBytes bytes) and, when the project's stored items have
-// changed since the last request, their JSON text (storeBytes bytes). For each request standard
-// output gets one answer: a line {"htmlBytes": N, "outcome": {...}} and then the N bytes of the
-// page's text, where the outcome is
+//    "request": {method, url, path, headers, query}, "contentType", "storage": {"available",
+//    "error", "version", "baseVersion", "size"}, "bodyBytes", "baseBytes", "changesBytes",
+//    "limits": {...}, "timeoutMs", "limitMs"}
+// followed by the request's body (bodyBytes bytes) and, when this process does not hold them
+// yet, the project's stored items: a base block made at baseVersion (baseBytes bytes: a line of
+// JSON, the index {key: [offset, length]}, then the items' JSON texts one after the other) and
+// the changes since that base (changesBytes bytes: {key: JSON text, or null when removed}).
+// For each request standard output gets one answer: a line {"htmlBytes": N, "outcome": {...}}
+// and then the N bytes of the page's text, where the outcome is
 //   {"ok": true, "statusCode", "headers", "redirectURL", "log": [...], "storageChanges": {...}}
 //   {"ok": false, "message", "stack", "log": [...], "storageChanges": {...}}
 // The server applies the storage changes ({key: JSON text, or null when removed}) itself.
@@ -44,10 +47,12 @@ for (const name of ['process', 'require', 'module', 'exports', '__filename', '__
 }
 
 // Made inside the script's context from the request as JSON text, the body and the project's
-// stored items as text (primitive strings, so nothing of this process goes in). What the
+// stored items (primitive strings, so nothing of this process goes in): the base block's index
+// and texts and the changes since, so that reading an item parses that item only, however
+// large the store. What the
 // context's own code needs later is taken before the script runs, so a script that replaces
 // JSON, Object or String changes nothing of it. Returns the accessor of the answer's text.
-const prelude = `(function (inputText, bodyText, storeText) {
+const prelude = `(function (inputText, bodyText, storeIndex, storeTexts, storeChanges) {
 'use strict';
 const parse = JSON.parse;
 const stringify = JSON.stringify;
@@ -55,6 +60,7 @@ const create = Object.create;
 const assign = Object.assign;
 const keysOf = Object.keys;
 const defineProperty = Object.defineProperty;
+const sliceOf = Function.prototype.call.bind(String.prototype.slice);
 const StringOf = String;
 const ErrorOf = Error;
 const input = parse(inputText);
@@ -63,14 +69,20 @@ const storageState = input.storage;
 const log = [];
 let logChars = 0;
 let logDropped = 0;
-const storageChanges = create(null);
-let items = null;
+const storageChanges = create(null); // key -> JSON text, or null when removed
+let index = null;
+let changesSinceBase = null;
 let storeSize = storageState.size;
 let answer = '';
 const count = (n) => StringOf(n).replace(/\\B(?=(\\d{3})+(?!\\d))/g, ',');
-const stored = () => {
-    if (items === null) items = assign(create(null), storeText ? parse(storeText) : null);
-    return items;
+// The JSON text of an item, or null.
+const stored = (key) => {
+    if (key in storageChanges) return storageChanges[key];
+    if (changesSinceBase === null) changesSinceBase = assign(create(null), storeChanges ? parse(storeChanges) : null);
+    if (key in changesSinceBase) return changesSinceBase[key];
+    if (index === null) index = assign(create(null), storeIndex ? parse(storeIndex) : null);
+    const at = index[key];
+    return at === undefined ? null : sliceOf(storeTexts, at[0], at[0] + at[1]);
 };
 const usable = (writing) => {
     if (storageState.error) throw new ErrorOf('storage is unavailable: ' + storageState.error);
@@ -106,38 +118,34 @@ globalThis.storage = {
     getItem(key) {
         usable(false);
         key = StringOf(key);
-        const all = stored();
-        return key in all ? parse(all[key]) : null;
+        const json = stored(key);
+        return json === null ? null : parse(json);
     },
     setItem(key, value) {
         usable(true);
         key = StringOf(key);
         let json = stringify(value === undefined ? null : value);
         if (json === undefined) json = 'null';
-        const all = stored();
+        const old = stored(key);
         const size = key.length + json.length;
         if (size > limits.itemChars) {
             throw new ErrorOf('storage.setItem: the item ' + stringify(key.length > 40 ? key.slice(0, 40) + '...' : key) +
                 ' would hold ' + count(size) + ' characters; an item may hold at most ' + count(limits.itemChars) +
                 ' characters (its key and its value as JSON)');
         }
-        const next = storeSize - (key in all ? key.length + all[key].length : 0) + size;
+        const next = storeSize - (old === null ? 0 : key.length + old.length) + size;
         if (next > limits.storeChars && next > storeSize) {
             throw new ErrorOf('storage.setItem: the store would hold ' + count(next) +
                 ' characters; the server pages of a project may keep at most ' + count(limits.storeChars) + ' characters');
         }
-        all[key] = json;
         storageChanges[key] = json;
         storeSize = next;
     },
     removeItem(key) {
         usable(true);
         key = StringOf(key);
-        const all = stored();
-        if (key in all) {
-            storeSize -= key.length + all[key].length;
-            delete all[key];
-        }
+        const old = stored(key);
+        if (old !== null) storeSize -= key.length + old.length;
         storageChanges[key] = null;
     },
 };
@@ -234,16 +242,22 @@ function parseForm(contentType, body) {
     return form;
 }
 
-// The project's stored items as the server last sent them; it sends them again only when they
-// have changed since.
-let store = { version: -1, text: '' };
+// The project's stored items as the server last sent them; it sends again only what changed.
+const store = { baseVersion: -1, index: '', texts: '', version: -1, changes: '' };
 
 // Runs one request; returns the outcome as JSON text, the answer's text and whether this
 // process must go after it.
 function runRequest(job, payload) {
-    if (job.storeBytes > 0) {
-        store = { version: job.storage.version, text: payload.toString('utf8', job.bodyBytes) };
-    } else if (store.version !== job.storage.version) {
+    const baseEnd = job.bodyBytes + job.baseBytes;
+    if (job.baseBytes > 0) {
+        const text = payload.toString('utf8', job.bodyBytes, baseEnd);
+        const end = text.indexOf('\n');
+        Object.assign(store, { baseVersion: job.storage.baseVersion, index: text.slice(0, end), texts: text.slice(end + 1) });
+    }
+    if (job.changesBytes > 0) {
+        Object.assign(store, { version: job.storage.version, changes: payload.toString('utf8', baseEnd) });
+    }
+    if (store.baseVersion !== job.storage.baseVersion || store.version !== job.storage.version) {
         return { outcome: failure('the stored items did not reach the script'), html: '', retire: true };
     }
     const body = payload.toString('utf8', 0, job.bodyBytes);
@@ -257,7 +271,7 @@ function runRequest(job, payload) {
     const options = { timeout: job.timeoutMs, displayErrors: false };
     try {
         const inputText = JSON.stringify({ request, storage: job.storage, limits: job.limits });
-        const answerOf = vm.runInContext(prelude, context, options)(inputText, body, store.text);
+        const answerOf = vm.runInContext(prelude, context, options)(inputText, body, store.index, store.texts, store.changes);
         const pageJSON = JSON.stringify({ html: String(job.page.html), events: job.page.events });
         // The page goes in as text and is parsed there, so the context holds only its own objects.
         const call = vm.runInContext(
@@ -294,7 +308,8 @@ function runRequest(job, payload) {
 }
 
 // Standard input is read as frames: a line of JSON, the job, then its payload of
-// job.bodyBytes + job.storeBytes bytes. Chunks are kept as they come and joined once.
+// job.bodyBytes + job.baseBytes + job.changesBytes bytes. Chunks are kept as they come and
+// joined once.
 const MAX_JOB_LINE_BYTES = 16 * 1024 * 1024;
 let lineChunks = [];
 let lineBytes = 0;
@@ -330,13 +345,13 @@ function take(chunk) {
             } catch (e) {
                 job = null;
             }
-            const sizes = job && [job.bodyBytes, job.storeBytes];
+            const sizes = job && [job.bodyBytes, job.baseBytes, job.changesBytes];
             if (!sizes || !sizes.every((n) => Number.isSafeInteger(n) && n >= 0)) {
                 stop(failure('the request could not be read'));
                 return false;
             }
         }
-        const needed = job.bodyBytes + job.storeBytes;
+        const needed = job.bodyBytes + job.baseBytes + job.changesBytes;
         const part = chunk.subarray(0, needed - payloadBytes);
         if (part.length > 0) {
             payloadChunks.push(part);

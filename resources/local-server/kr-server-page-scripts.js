@@ -12,10 +12,10 @@
 //
 // Requests wait in one queue of bounded length, and so does the memory their bodies hold: a
 // body is read only once it fits in the budget, and it is held until its script has run. A
-// page may run in only part of the processes at once, in one only while its last request
-// failed the hard way (timed out, ran out of memory, crashed), and after a few such failures in
-// a row it is paused for a while: its requests are refused with 503 and a Retry-After. Nothing
-// that one page does can take every process from the others.
+// page may run in all processes but one at once, in one only while its last request failed
+// the hard way (timed out, ran out of memory, crashed), and after a few such failures in a row
+// it is paused for a while: its requests are refused with 503 and a Retry-After. Nothing that
+// one page does can take every process from the others.
 
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -36,7 +36,8 @@ const MAX_LOG_CHARS = 1024 * 1024;
 const MAX_OUTCOME_LINE_BYTES = 6 * (storage.STORE_LIMIT + MAX_LOG_CHARS) + 1024 * 1024;
 
 const MAX_RUNNING_SCRIPTS = 4;
-const MAX_RUNNING_PER_PAGE = 2;
+// One process is always left for the other pages.
+const MAX_RUNNING_PER_PAGE = MAX_RUNNING_SCRIPTS - 1;
 // Requests admitted but not running yet, in all and for one page.
 const MAX_WAITING = 64;
 const MAX_WAITING_PER_PAGE = 16;
@@ -298,7 +299,7 @@ class ServerPageScripts {
     // ------------------------------------------------------------ processes
 
     startSandbox() {
-        const sandbox = { errorText: '', exited: false, served: 0, job: null, storeVersion: -1 };
+        const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1 };
         const child = childProcess.spawn(process.execPath, this.arguments, {
             cwd: this.cwd,
             env: {},
@@ -348,8 +349,8 @@ class ServerPageScripts {
         }
     }
 
-    // Sends the job, its body and, when this process has not seen the current version of the
-    // stored items, those items.
+    // Sends the job, its body and what this process lacks of the current stored items: the base
+    // block when it has another, the changes since the base when it has other ones.
     runInSandbox(sandbox, job, body, done) {
         const current = { done, timedOut: false, overMemory: false, head: null, chunks: [], bytes: 0 };
         sandbox.job = current;
@@ -365,12 +366,16 @@ class ServerPageScripts {
         }, 100);
         ++sandbox.served;
         const state = this.store.state();
-        const items = sandbox.storeVersion === state.version ? NO_BYTES : this.store.snapshot();
+        const items = this.store.forScripts();
+        const base = sandbox.baseVersion === items.baseVersion ? NO_BYTES : items.base;
+        const changes = base.length === 0 && sandbox.storeVersion === state.version ? NO_BYTES : items.changes;
+        sandbox.baseVersion = items.baseVersion;
         sandbox.storeVersion = state.version;
         const head = Object.assign({}, job, {
-            storage: state,
+            storage: Object.assign(state, { baseVersion: items.baseVersion }),
             bodyBytes: body.length,
-            storeBytes: items.length,
+            baseBytes: base.length,
+            changesBytes: changes.length,
             limits: {
                 answerBytes: MAX_ANSWER_BYTES,
                 itemChars: storage.ITEM_LIMIT,
@@ -384,8 +389,9 @@ class ServerPageScripts {
         });
         const stdin = sandbox.child.stdin;
         stdin.write(JSON.stringify(head) + '\n');
-        if (body.length > 0) stdin.write(body);
-        if (items.length > 0) stdin.write(items);
+        for (const part of [body, base, changes]) {
+            if (part.length > 0) stdin.write(part);
+        }
     }
 
     // An answer is a line of JSON ({"htmlBytes", "outcome"}) and then that many bytes of text;

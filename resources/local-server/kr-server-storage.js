@@ -5,8 +5,9 @@
 // Every project the server serves has a store of its own: the file "storage.json" in a folder
 // of the database folder (KR_DBDIR) named after a digest of the project's document root, so no
 // project sees another's data and nothing a request sends has a say in where the file is. The
-// store is read once and then kept in memory, each item as the JSON text of its value; the
-// file is read again only when another process has replaced it. Changes are written to a new
+// store is read once and then kept in memory, each item as the JSON text of its value (encoded,
+// so that writing the file or handing the items to the script processes only copies bytes);
+// the file is read again only when another process has replaced it. Changes are written to a new
 // file that then takes the old one's place, so the file always holds a whole store; a request
 // that changed the store is answered once its change is on disk. A file that cannot be read as
 // a store is set aside (renamed) and the project starts again with an empty store.
@@ -21,6 +22,9 @@ const ITEM_LIMIT = 1024 * 1024;
 const STORE_LIMIT = 16 * 1024 * 1024;
 // A file far past the store limit is not read into memory at all.
 const MAX_FILE_BYTES = 6 * STORE_LIMIT;
+// The script processes get the items as a base block made at one version and the changes
+// since; past this many characters of changes the base is made again.
+const CHANGES_LIMIT = 1024 * 1024;
 const FILE_FORMAT = 1;
 
 class StorageError extends Error {}
@@ -53,6 +57,10 @@ function storeFolder(databaseFolder, documentRoot) {
     return { root, folder: path.join(databaseFolder, 'server-pages', digest) };
 }
 
+function encoded(itemText) {
+    return { data: Buffer.from(itemText, 'utf8'), chars: itemText.length };
+}
+
 function sameFile(a, b) {
     if (!a || !b) return a === b;
     return a.ino === b.ino && a.size === b.size && a.mtimeMs === b.mtimeMs;
@@ -63,7 +71,7 @@ class ProjectStore {
     constructor(databaseFolder, documentRoot, log) {
         this.log = log;
         this.available = Boolean(databaseFolder);
-        this.items = new Map(); // key -> JSON text
+        this.items = new Map(); // key -> {data: the JSON text in UTF-8, chars: its length}
         this.size = 0;
         this.version = 0; // changes with every change of the items
         this.error = null; // why the store cannot be used, when it cannot
@@ -73,7 +81,10 @@ class ProjectStore {
         this.writing = null;
         this.writtenVersion = 0;
         this.waiters = [];
-        this.snapshotCache = null;
+        this.base = null; // {version, data}
+        this.changes = new Map(); // key -> JSON text or null (removed), since the base
+        this.changesChars = 0;
+        this.changesCache = null; // {version, data}
         this.temporaryCounter = 0;
         if (this.available) {
             const { root, folder } = storeFolder(databaseFolder, documentRoot);
@@ -153,7 +164,7 @@ class ProjectStore {
                 for (const key of Object.keys(value.items)) {
                     const itemText = JSON.stringify(value.items[key]);
                     if (itemText === undefined) continue;
-                    items.set(key, itemText);
+                    items.set(key, encoded(itemText));
                     size += key.length + itemText.length;
                 }
             }
@@ -162,7 +173,7 @@ class ProjectStore {
         this.size = size;
         ++this.version;
         this.writtenVersion = this.version;
-        this.snapshotCache = null;
+        this.dropBase();
         this.fileStats = stats;
         this.loaded = true;
         this.error = null;
@@ -191,14 +202,40 @@ class ProjectStore {
         };
     }
 
-    // The items as one JSON object of texts, for the script processes; made once per version.
-    snapshot() {
-        if (!this.snapshotCache || this.snapshotCache.version !== this.version) {
-            const object = Object.create(null);
-            for (const [key, itemText] of this.items) object[key] = itemText;
-            this.snapshotCache = { version: this.version, data: Buffer.from(JSON.stringify(object), 'utf8') };
+    // The items for the script processes: `base`, a block made at version `baseVersion` (a line
+    // of JSON, the index {key: [offset, length]}, then the items' JSON texts one after the other,
+    // offsets and lengths in characters of that text), and `changes`, the JSON object
+    // {key: JSON text, or null when removed} of what changed since. Each is made once.
+    forScripts() {
+        if (!this.base) {
+            const index = Object.create(null);
+            const parts = [null];
+            let offset = 0;
+            for (const [key, item] of this.items) {
+                index[key] = [offset, item.chars];
+                parts.push(item.data);
+                offset += item.chars;
+            }
+            parts[0] = Buffer.from(JSON.stringify(index) + '\n', 'utf8');
+            const data = Buffer.concat(parts);
+            this.base = { version: this.version, data };
+            this.changes.clear();
+            this.changesChars = 0;
+            this.changesCache = null;
         }
-        return this.snapshotCache.data;
+        if (!this.changesCache || this.changesCache.version !== this.version) {
+            const object = Object.create(null);
+            for (const [key, itemText] of this.changes) object[key] = itemText;
+            this.changesCache = { version: this.version, data: Buffer.from(JSON.stringify(object), 'utf8') };
+        }
+        return { baseVersion: this.base.version, base: this.base.data, changes: this.changesCache.data };
+    }
+
+    dropBase() {
+        this.base = null;
+        this.changes.clear();
+        this.changesChars = 0;
+        this.changesCache = null;
     }
 
     // Applies one request's changes ({key: JSON text, or null to remove}) as a whole, or none
@@ -217,7 +254,7 @@ class ProjectStore {
                 return Promise.reject(new StorageError('a change of the item ' + JSON.stringify(key) + ' could not be read'));
             }
             const old = this.items.get(key);
-            if (old !== undefined) size -= key.length + old.length;
+            if (old !== undefined) size -= key.length + old.chars;
             if (itemText !== null) {
                 if (key.length + itemText.length > ITEM_LIMIT) {
                     return Promise.reject(new StorageError(itemTooLarge(key, key.length + itemText.length)));
@@ -233,12 +270,15 @@ class ProjectStore {
         for (const key of keys) {
             const itemText = changes[key];
             if (itemText === null) {
-                changed = this.items.delete(key) || changed;
-            } else if (this.items.get(key) !== itemText) {
-                this.items.set(key, itemText);
-                changed = true;
+                if (!this.items.delete(key)) continue;
+            } else {
+                this.items.set(key, encoded(itemText));
             }
+            changed = true;
+            this.changes.set(key, itemText);
+            this.changesChars += key.length + (itemText === null ? 0 : itemText.length);
         }
+        if (this.changesChars > CHANGES_LIMIT) this.dropBase();
         if (!changed) return Promise.resolve();
         this.size = size;
         ++this.version;
@@ -262,7 +302,7 @@ class ProjectStore {
         while (this.writtenVersion < this.version) {
             const version = this.version;
             try {
-                await this.writeFile(this.fileText());
+                await this.writeFile(this.fileParts());
                 this.writtenVersion = version;
                 this.settle(version, null);
             } catch (e) {
@@ -288,19 +328,39 @@ class ProjectStore {
         this.waiters = waiting;
     }
 
-    fileText() {
-        const entries = [];
-        for (const [key, itemText] of this.items) entries.push(JSON.stringify(key) + ':' + itemText);
-        return '{"format":' + FILE_FORMAT + ',"root":' + JSON.stringify(this.root) + ',"items":{' + entries.join(',') + '}}\n';
+    // The file's bytes in pieces: {"format": 1, "root": ..., "items": {key: value, ...}}. Small
+    // pieces are joined, so a store of many small items is written in few calls.
+    fileParts() {
+        const parts = [];
+        let pending = '{"format":' + FILE_FORMAT + ',"root":' + JSON.stringify(this.root) + ',"items":{';
+        let first = true;
+        for (const [key, item] of this.items) {
+            pending += (first ? '' : ',') + JSON.stringify(key) + ':';
+            first = false;
+            if (item.data.length < 65536) {
+                pending += item.data.toString('utf8');
+            } else {
+                parts.push(Buffer.from(pending, 'utf8'), item.data);
+                pending = '';
+            }
+            if (pending.length >= 65536) {
+                parts.push(Buffer.from(pending, 'utf8'));
+                pending = '';
+            }
+        }
+        parts.push(Buffer.from(pending + '}}\n', 'utf8'));
+        return parts;
     }
 
-    async writeFile(text) {
+    async writeFile(parts) {
         await fs.promises.mkdir(this.folder, { recursive: true, mode: 0o700 });
         const temporary = this.file + '.' + process.pid + '.' + (++this.temporaryCounter) + '.tmp';
         let handle = null;
         try {
             handle = await fs.promises.open(temporary, 'wx', 0o600);
-            await handle.writeFile(text, 'utf8');
+            const { bytesWritten } = await handle.writev(parts);
+            const total = parts.reduce((sum, part) => sum + part.length, 0);
+            if (bytesWritten !== total) throw new Error('only ' + bytesWritten + ' of ' + total + ' bytes were written');
             await handle.datasync();
             await handle.close();
             handle = null;
