@@ -11,6 +11,7 @@
 #include <controls/KRPluginLoader.h>
 #include <core/KRNodeRunner.h>
 #include <core/KRRunLogger.h>
+#include <core/ui/KRWindowControllerBase.h>
 #include <model/KRDocument.h>
 #include <network/KRNewsController.h>
 #include <network/NetRuntimeServerSupport.h>
@@ -353,7 +354,7 @@ void KRApplicationDelegate::aboutKorvaneAction()
     controller->window()->setWindowTitle(QStringLiteral("About Korvane"));
     controller->webView()->setHtml(KRHTMLWindowController::readTemplate(QStringLiteral(":/kr-app/About.html"), dictionary),
                                    QUrl(QStringLiteral("qrc:/kr-app/About.html")));
-    controller->showWindow();
+    KRWindowControllerBase::orderFront(controller->window()); // also out of the minimised state
 }
 
 std::optional<QJsonArray> KRApplicationDelegate::inspirationQuotes(const QByteArray &scrambled)
@@ -394,7 +395,7 @@ void KRApplicationDelegate::inspAction()
     controller->window()->setWindowTitle(QStringLiteral("Inspiration"));
     controller->webView()->setHtml(KRHTMLWindowController::readTemplate(QStringLiteral(":/kr-app/insp.html"), dictionary),
                                    QUrl(QStringLiteral("qrc:/kr-app/insp.html")));
-    controller->showWindow();
+    KRWindowControllerBase::orderFront(controller->window());
 }
 
 void KRApplicationDelegate::orderFrontPrefsPanel()

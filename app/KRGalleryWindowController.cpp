@@ -20,6 +20,7 @@
 #include <widgets/help/KRActionSchemeHandler.h>
 #include <widgets/help/KRPolicyWebPage.h>
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -254,13 +255,6 @@ QMainWindow *KRGalleryWindowController::mainWindow() const
     return qobject_cast<QMainWindow *>(window());
 }
 
-void KRGalleryWindowController::showWindow()
-{
-    window()->show();
-    window()->raise();
-    window()->activateWindow();
-}
-
 void KRGalleryWindowController::buildRecentProjects()
 {
     const QString home = QDir::homePath();
@@ -353,6 +347,43 @@ bool KRGalleryWindowController::acceptWelcomeNavigation(const QUrl &url)
         return false;
     }
     return true;
+}
+
+bool KRGalleryWindowController::welcomePageHasFocus() const
+{
+    QWidget *focus = window() ? window()->focusWidget() : nullptr;
+    return welcomeWebView && welcomeWebView->isVisible() && focus
+           && (focus == welcomeWebView || welcomeWebView->isAncestorOf(focus));
+}
+
+bool KRGalleryWindowController::performMenuCommand(const QString &identifier)
+{
+    if (welcomePageHasFocus()) {
+        if (identifier == QLatin1String("copy")) {
+            welcomeWebView->triggerPageAction(QWebEnginePage::Copy);
+            return true;
+        }
+        if (identifier == QLatin1String("selectAll")) {
+            welcomeWebView->triggerPageAction(QWebEnginePage::SelectAll);
+            return true;
+        }
+    }
+    return KRWindowControllerBase::performMenuCommand(identifier);
+}
+
+bool KRGalleryWindowController::validateMenuCommand(const QString &identifier, QAction *action)
+{
+    if (welcomePageHasFocus()) {
+        if (identifier == QLatin1String("copy")) {
+            action->setEnabled(welcomeWebView->hasSelection());
+            return true;
+        }
+        if (identifier == QLatin1String("selectAll")) {
+            action->setEnabled(true);
+            return true;
+        }
+    }
+    return KRWindowControllerBase::validateMenuCommand(identifier, action);
 }
 
 void KRGalleryWindowController::loadSampleTable()

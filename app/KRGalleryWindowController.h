@@ -51,7 +51,6 @@ public:
     ~KRGalleryWindowController() override;
 
     QMainWindow *mainWindow() const;
-    void showWindow();
 
     void showWelcome();
     void showRecentProjects();
@@ -105,6 +104,10 @@ public:
     QPushButton *quitButton = nullptr;
     QWidget *contentView = nullptr;
 
+    // The window's edit commands; on the welcome page, Copy and Select All work on its text.
+    bool performMenuCommand(const QString &identifier) override;
+    bool validateMenuCommand(const QString &identifier, QAction *action) override;
+
 signals:
     void windowClosed();
 
@@ -123,6 +126,7 @@ private:
     void failDownload(const QString &message, const QString &informative = {});
     void removeDownloadFiles();
     bool acceptWelcomeNavigation(const QUrl &url);
+    bool welcomePageHasFocus() const;
 
     QList<KRGalleryItemViewController *> m_recentProjects;
     QList<KRGalleryItemViewController *> m_samples;

@@ -68,13 +68,6 @@ KRPreferencesWindowController::~KRPreferencesWindowController()
     qDeleteAll(m_helpButtonControllers);
 }
 
-void KRPreferencesWindowController::showWindow()
-{
-    window()->show();
-    window()->raise();
-    window()->activateWindow();
-}
-
 QCheckBox *KRPreferencesWindowController::bindCheckBox(const QString &key, const QString &title)
 {
     auto *box = new QCheckBox(title);

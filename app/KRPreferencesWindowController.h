@@ -41,8 +41,6 @@ public:
     KRPreferencesWindowController(KRUserDefaults &defaults, QObject *parent);
     ~KRPreferencesWindowController() override;
 
-    void showWindow();
-
     // Panes.
     QStringList paneLabels() const;
     void selectTabViewItemWithLabel(const QString &label);

@@ -13,6 +13,7 @@
 #include <platform/appkit/KRBinding.h>
 #include <platform/appkit/KRColorPanel.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
+#include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <widgets/help/KRHelpButtonController.h>
@@ -29,6 +30,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -191,6 +193,44 @@ KREnumOptions KRPropertyEditorItemViewController::enumOptions(const OrderedDicti
     return result;
 }
 
+void KRPropertyEditorItemViewController::guardFieldEdits(KRBinding &binding, QLineEdit *field,
+                                                         const QString &className, const QString &propertyName)
+{
+    using Length = KRCSSLengthValueTransformer;
+    const Length::Kind kind = Length::kindOfProperty(className, propertyName);
+    QString informative;
+    if (kind != Length::Kind::None) {
+        informative = Length::expectedText(kind);
+        binding.setTransformer({}, [kind](const QVariant &typed) -> std::optional<QVariant> {
+            // Refused text goes on unchanged to the validator, which says why.
+            return QVariant(Length::reverseTransformedValue(typed.toString(), kind).value_or(typed.toString()));
+        });
+        binding.setValidator([kind, propertyName](const QVariant &value, QString *message) {
+            if (Length::reverseTransformedValue(value.toString(), kind))
+                return true;
+            if (message)
+                *message = QStringLiteral("\u201C%1\u201D is not a valid %2.").arg(value.toString().trimmed(), propertyName);
+            return false;
+        });
+        // Once stored, the field shows the text as the model keeps it ("20px" becomes "20").
+        KRBinding *shown = &binding;
+        QObject::connect(field, &QLineEdit::editingFinished, &binding, [shown] { shown->refresh(); });
+    }
+    KRBinding *source = &binding;
+    QObject::connect(&binding, &KRBinding::rejected, field, [source, field, informative](const QString &message) {
+        // The property keeps its value: show it again, then say why once the event that
+        // finished the edit (a focus change, say) is over.
+        source->refresh();
+        QTimer::singleShot(0, field, [message, informative] {
+            KRAlert alert;
+            alert.style = KRAlert::Style::Warning;
+            alert.messageText = message;
+            alert.informativeText = informative;
+            KRAlertService::current().runModal(alert);
+        });
+    });
+}
+
 void KRPropertyEditorItemViewController::registerInterfaces()
 {
     static bool registered = false;
@@ -313,6 +353,7 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
         // Long names keep both ends readable; the full name is in the tool tip.
         m_label->setText(m_label->fontMetrics().elidedText(name, Qt::ElideMiddle, m_label->width()));
         m_label->setToolTip(name);
+        m_label->parentWidget()->setAccessibleName(name); // the row, for assistive tools
     }
     if (m_helpButton) {
         m_helpButton->setObjectName(QStringLiteral("helpButton_") + name);
@@ -400,12 +441,9 @@ std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit
                 *message = ok.error().message();
             return bool(ok);
         });
-        QObject::connect(binding.get(), &KRBinding::rejected, field, [field, weak] {
-            // The id stays as it was: show it again.
-            if (const auto o = weak.lock())
-                field->setText(o->kr_id());
-        });
     }
+    const auto target = targetObject();
+    guardFieldEdits(*binding, field, target ? target->kr_className() : QString(), m_propertyName);
     return binding;
 }
 

@@ -108,6 +108,13 @@ public:
 
     static KREnumOptions enumOptions(const OrderedDictionary<QString, QString> &options);
 
+    // Makes a bound text field of the class's property tell what it refuses: a CSS length is
+    // stored the way the model writes it and other text is refused; every refused edit (an id
+    // already taken, say) shows the reason once the edit has finished, and the field shows
+    // the stored value again.
+    static void guardFieldEdits(KRBinding &binding, QLineEdit *field, const QString &className,
+                                const QString &propertyName);
+
     // Builds the row's widgets; the interface registry calls it for the row's interface name.
     virtual QWidget *buildView() = 0;
     // Registers every row interface (once).

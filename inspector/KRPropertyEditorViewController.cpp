@@ -64,6 +64,7 @@ QWidget *KRPropertyEditorItemControlViewController::buildView()
         label->setGeometry(x + 18, y + 2, 46, 18);
         auto *field = new QLineEdit(view);
         field->setObjectName(QLatin1String(item.name) + QStringLiteral("_textField"));
+        field->setAccessibleName(QLatin1String(item.name));
         const bool opacity = QLatin1String(item.name) == QLatin1String("opacity");
         field->setGeometry(x + 64, y + 1, opacity ? 44 : 58, 20);
         m_fields.append(qMakePair(QString(QLatin1String(item.name)), field));
@@ -131,8 +132,11 @@ void KRPropertyEditorItemControlViewController::setup()
         };
         return model;
     };
-    for (const auto &[name, field] : std::as_const(m_fields))
+    const auto target = targetObject();
+    for (const auto &[name, field] : std::as_const(m_fields)) {
         m_bindings.push_back(std::make_unique<KRBinding>(field, makeModel(QStringLiteral("kr_") + name, krGeometryTitle(name))));
+        guardFieldEdits(*m_bindings.back(), field, target ? target->kr_className() : QString(), name);
+    }
     for (const auto &[name, box] : std::as_const(m_checkboxes)) {
         auto binding = std::make_unique<KRBinding>(box, makeModel(QStringLiteral("kr_") + name, krGeometryTitle(name)),
                                                    QByteArrayLiteral("checked"));

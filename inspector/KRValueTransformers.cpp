@@ -1,6 +1,8 @@
 #include "KRValueTransformers.h"
 
+#include <model/KRClassRegistry.h>
 #include <model/KRColor.h>
+#include <model/KRPropertyDescriptor.h>
 
 #include <QDateTime>
 #include <QLocale>
@@ -212,4 +214,58 @@ QString KRTextShadow::stringValue() const
     KRColor colour;
     colour.setStringValue(color);
     return QStringLiteral("%1 %2px %3px %4px").arg(colour.stringValue()).arg(x).arg(y).arg(blur);
+}
+
+KRCSSLengthValueTransformer::Kind KRCSSLengthValueTransformer::kindOfProperty(const QString &className,
+                                                                            const QString &propertyName)
+{
+    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    if (!registry.classNamed(className))
+        return Kind::None;
+    const auto table = registry.descriptorTablePointer(className);
+    const auto index = registry.descriptorIndexPointer(className);
+    const qsizetype position = index ? index->value(QStringLiteral("kr_") + propertyName, -1) : -1;
+    if (!table || position < 0 || position >= qsizetype(table->size()))
+        return Kind::None;
+    const KRPropertyDescriptor &descriptor = (*table)[std::size_t(position)];
+    if (descriptor.adapterOptions() & KRAdapterOptionCSSPixels)
+        return Kind::Pixels;
+    if (descriptor.cssAttributeName() == QLatin1String("line-height"))
+        return Kind::LineHeight;
+    return Kind::None;
+}
+
+std::optional<QString> KRCSSLengthValueTransformer::reverseTransformedValue(const QString &typed, Kind kind)
+{
+    const QString text = typed.trimmed();
+    if (kind == Kind::None || text.isEmpty())
+        return text.isEmpty() ? QString(QLatin1String("")) : typed;
+    static const QString number = QStringLiteral("([+-]?(?:\\d+(?:\\.\\d+)?|\\.\\d+))");
+    static const QRegularExpression pixels(QStringLiteral("^%1\\s*(px)?$").arg(number),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression percentage(QStringLiteral("^%1\\s*%$").arg(number));
+    if (const QRegularExpressionMatch m = percentage.match(text); m.hasMatch())
+        return m.captured(1) + QLatin1Char('%');
+    if (kind == Kind::Pixels) {
+        // The model adds the unit itself: stored with one, the page would read "20pxpx".
+        if (const QRegularExpressionMatch m = pixels.match(text); m.hasMatch())
+            return m.captured(1);
+        return std::nullopt;
+    }
+    static const QRegularExpression length(
+        QStringLiteral("^%1(?:\\s*(px|em|rem|ex|ch|pt|pc|cm|mm|in|vh|vw|vmin|vmax))?$").arg(number),
+        QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch m = length.match(text); m.hasMatch())
+        return m.captured(1) + m.captured(2).toLower();
+    if (text.compare(QLatin1String("normal"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("normal");
+    return std::nullopt;
+}
+
+QString KRCSSLengthValueTransformer::expectedText(Kind kind)
+{
+    if (kind == Kind::LineHeight)
+        return QStringLiteral("Enter a number (a multiple of the font size), a length such as 24px or 1.5em, a "
+                              "percentage such as 150%, or normal.");
+    return QStringLiteral("Enter a number of pixels, such as 20 or 20px, or a percentage, such as 50%.");
 }

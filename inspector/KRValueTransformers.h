@@ -122,6 +122,24 @@ struct KRContentDescValueTransformer
     QString transformedValue(const QVariant &value) const;
 };
 
+// Typed text of a CSS length property to the model text it is stored as. A pixel property
+// holds a plain number, which the model writes with "px", or a percentage: "20", "20px" and
+// " 20 PX" all store "20". Line height is stored as CSS text: a plain number (a multiple of
+// the font size), a number with a CSS unit, a percentage or "normal". Empty text clears the
+// property.
+struct KRCSSLengthValueTransformer
+{
+    enum class Kind { None, Pixels, LineHeight };
+
+    // The kind of a class's property ("fontSize" of "KRLabel": Pixels); None for properties
+    // that are no length.
+    static Kind kindOfProperty(const QString &className, const QString &propertyName);
+    // The text to store; nullopt when the typed text is no length of that kind.
+    static std::optional<QString> reverseTransformedValue(const QString &typed, Kind kind);
+    // What such a property accepts, for the message that refuses other text.
+    static QString expectedText(Kind kind);
+};
+
 // A CSS shadow "colour Xpx Ypx Blurpx" (lengths whole pixels).
 struct KRTextShadow
 {

@@ -22,18 +22,20 @@ void NetHTTPRequest::buildRequestHeaders()
     applyResumeHeaders();
 }
 
-// The method, a header name or value, or a name that goes out raw in an Authorization value
-// that would break the request's lines; empty when all are safe.
+// Why the method, a header, or a name that goes out raw in an Authorization value cannot be
+// sent as it is; empty when all are sound.
 QString NetHTTPRequest::unsafeRequestField() const
 {
-    if (breaksHeaderLine(d->requestMethod))
-        return QStringLiteral("the request method");
+    if (!isHTTPToken(d->requestMethod))
+        return QStringLiteral("'%1' is not a valid request method").arg(printableRequestText(d->requestMethod));
     for (const auto &h : d->requestHeaders) {
-        if (breaksHeaderLine(h.first) || breaksHeaderLine(h.second))
-            return QStringLiteral("the header '%1'").arg(QString(h.first).replace(u'\r', u' ').replace(u'\n', u' ').remove(QChar(0)));
+        if (!isHTTPToken(h.first))
+            return QStringLiteral("'%1' is not a valid header name").arg(printableRequestText(h.first));
+        if (breaksHeaderLine(h.second))
+            return QStringLiteral("the value of the header '%1' holds a line break or NUL character").arg(h.first);
     }
     if (d->hasRequestCredentials && (breaksHeaderLine(d->credUser) || breaksHeaderLine(d->credDomain)))
-        return QStringLiteral("the user name");
+        return QStringLiteral("the user name holds a line break or NUL character");
     return {};
 }
 
@@ -109,6 +111,12 @@ void NetHTTPRequest::startRequest()
     auto self = shared_from_this();
     if (d->cancelled)
         return;
+    // Refused before anything is sent: the request as given cannot be written as it means.
+    const QString unsafe = unsafeRequestField();
+    if (!unsafe.isEmpty()) {
+        failWithError(errorWithCode(UnableToCreateRequestErrorType, QStringLiteral("Unable to create request: ") + unsafe));
+        return;
+    }
     requestStarted();
 
     d->downloadComplete = false;
@@ -166,13 +174,6 @@ void NetHTTPRequest::startRequest()
             failWithError(errorWithCode(InternalErrorWhileBuildingRequestType, QStringLiteral("Unable to create read stream")));
             return;
         }
-    }
-
-    const QString unsafe = unsafeRequestField();
-    if (!unsafe.isEmpty()) {
-        failWithError(errorWithCode(UnableToCreateRequestErrorType,
-                                    QStringLiteral("Unable to create request: %1 holds a line break or NUL character").arg(unsafe)));
-        return;
     }
 
     CURL *easy = curl_easy_init();

@@ -210,6 +210,39 @@ inline bool breaksHeaderLine(const QString &text)
     return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
 }
 
+// A method or a header name: one or more letters, digits or "!#$%&'*+-.^_`|~". A space, a
+// colon or a control character would change what the request line or header line says.
+inline bool isHTTPToken(const QString &text)
+{
+    static constexpr char marks[] = "!#$%&'*+-.^_`|~";
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool alnum = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z');
+        if (!alnum && (u > 0x7e || !std::char_traits<char>::find(marks, sizeof marks - 1, char(u))))
+            return false;
+    }
+    return true;
+}
+
+// Text of a refused request field for an error message: control characters are shown escaped.
+inline QString printableRequestText(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            out += QStringLiteral("\\x%1").arg(int(c.unicode()), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 // The most memory reserved ahead for a body kept in memory: the announced length is only the
 // server's word.
 constexpr std::uint64_t maximumBodyReservation = std::uint64_t(4) << 20;
@@ -339,6 +372,9 @@ struct NetHTTPRequest::Private
     Clock::time_point lastActivityTime;
     bool haveBuiltRequestHeaders = false;
     bool updatedProgress = false; // the download step, without accurate progress
+    // The answer gave no usable length: the download counts as one step. The upload still
+    // counts its bytes when progress is accurate.
+    bool downloadAsOneStep = false;
     bool updatedUploadProgress = false;
     std::int64_t uploadProgressReported = 0; // upload steps reported by this attempt
     bool messageBuilt = false;

@@ -178,7 +178,7 @@ void NetHTTPRequest::updateDownloadProgress()
     const std::uint64_t soFar = d->totalBytesRead + d->partialDownloadSize;
     const std::uint64_t total = d->contentLength + d->partialDownloadSize;
     std::int64_t step = 0;
-    if (d->showAccurateProgress && d->contentLength > 0) {
+    if (d->showAccurateProgress && !d->downloadAsOneStep && d->contentLength > 0) {
         step = std::int64_t(soFar) - std::int64_t(d->lastBytesRead);
         if (step == 0)
             return;

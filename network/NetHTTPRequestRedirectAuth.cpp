@@ -78,18 +78,21 @@ void NetHTTPRequest::redirectToURL(const QUrl &url)
     });
 }
 
-// Credentials and the headers that carry them belong to the origin they were given for: a
-// redirect to another scheme, host or port goes without them. Cookies from the cookie store
-// are added again under their own domain rules.
+// Credentials and the headers the caller added (which may carry keys or tokens) belong to the
+// origin they were given for: a redirect to another scheme, host or port keeps only the
+// headers that describe the body and what answer is wanted. Cookies from the cookie store are
+// added again under their own domain rules.
 void NetHTTPRequest::withholdCredentialsFromNewOrigin()
 {
+    static const char *const portable[] = {"Accept", "Accept-Charset", "Accept-Encoding", "Accept-Language",
+                                           "Content-Encoding", "Content-Language", "Content-Type", "User-Agent"};
     d->requestHeaders.erase(std::remove_if(d->requestHeaders.begin(), d->requestHeaders.end(),
                                            [](const QPair<QString, QString> &h) {
-                                               for (const char *name : {"Authorization", "Cookie", "Proxy-Authorization"}) {
+                                               for (const char *name : portable) {
                                                    if (h.first.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
-                                                       return true;
+                                                       return false;
                                                }
-                                               return false;
+                                               return true;
                                            }),
                             d->requestHeaders.end());
     d->username.clear();

@@ -197,13 +197,14 @@ void NetHTTPRequest::readResponseHeaders()
         const std::uint64_t length = lengthText.toULongLong(&ok);
         if (ok) {
             if (main) {
-                if (d->allowCompressedResponse && length == 20 && main->showAccurateProgress()) {
-                    main->setShowAccurateProgress(false);
+                std::lock_guard<std::recursive_mutex> g(main->m_lock);
+                if (d->allowCompressedResponse && length == 20 && main->d->showAccurateProgress
+                    && !main->d->downloadAsOneStep) {
+                    main->d->downloadAsOneStep = true;
                     main->incrementDownloadSizeBy(1);
                 } else {
                     // The twin learns the size for its main request, which no longer resets
                     // (and so counts) its own download size.
-                    std::lock_guard<std::recursive_mutex> g(main->m_lock);
                     main->d->contentLength = length;
                     if (d->showAccurateProgress && d->shouldResetDownloadProgress)
                         main->incrementDownloadSizeBy(std::int64_t(length + main->d->partialDownloadSize));
@@ -213,14 +214,15 @@ void NetHTTPRequest::readResponseHeaders()
                 // One allocation for a body kept in memory, up to a bound.
                 if ((d->downloadDestinationPath.isEmpty() || d->bodyToMemory) && !isResponseCompressed())
                     d->rawResponseData.reserve(qsizetype(std::min(length, maximumBodyReservation)));
-                if (d->showAccurateProgress && d->shouldResetDownloadProgress)
+                if (d->showAccurateProgress && !d->downloadAsOneStep && d->shouldResetDownloadProgress)
                     incrementDownloadSizeBy(std::int64_t(length + d->partialDownloadSize));
             }
         } else {
+            // Only the download loses its measure: the body going up is still counted in bytes.
             NetHTTPRequest *target = main ? main.get() : this;
             std::lock_guard<std::recursive_mutex> g(target->m_lock);
-            if (target->d->showAccurateProgress && target->d->shouldResetDownloadProgress) {
-                target->d->showAccurateProgress = false;
+            if (target->d->showAccurateProgress && !target->d->downloadAsOneStep && target->d->shouldResetDownloadProgress) {
+                target->d->downloadAsOneStep = true;
                 target->incrementDownloadSizeBy(1);
             }
         }

@@ -1,27 +1,91 @@
 #include "KRWindowControllerBase.h"
 
+#include <QAbstractItemView>
+#include <QAction>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+#include <optional>
+
 namespace {
 
-const char *methodName(KRWindowControllerBase::EditCommand command)
+using EditCommand = KRWindowControllerBase::EditCommand;
+
+const char *methodName(EditCommand command)
 {
     switch (command) {
-    case KRWindowControllerBase::EditCommand::Cut:
+    case EditCommand::Cut:
         return "cut";
-    case KRWindowControllerBase::EditCommand::Copy:
+    case EditCommand::Copy:
         return "copy";
-    case KRWindowControllerBase::EditCommand::Paste:
+    case EditCommand::Paste:
         return "paste";
-    case KRWindowControllerBase::EditCommand::Delete:
+    case EditCommand::Delete:
         return "del";
-    case KRWindowControllerBase::EditCommand::SelectAll:
+    case EditCommand::SelectAll:
         break;
     }
     return "selectAll";
+}
+
+// The menu commands this base answers, by identifier.
+const QHash<QString, EditCommand> &editCommands()
+{
+    static const QHash<QString, EditCommand> commands{
+        {QStringLiteral("cut"), EditCommand::Cut},         {QStringLiteral("copy"), EditCommand::Copy},
+        {QStringLiteral("paste"), EditCommand::Paste},     {QStringLiteral("delete"), EditCommand::Delete},
+        {QStringLiteral("selectAll"), EditCommand::SelectAll},
+    };
+    return commands;
+}
+
+// An editable combo box edits through its line edit.
+QWidget *textTarget(QWidget *widget)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(widget); combo && combo->lineEdit())
+        return combo->lineEdit();
+    return widget;
+}
+
+// What a text widget can do now; nullopt for a widget that is no text widget.
+std::optional<bool> textWidgetCan(QWidget *widget, EditCommand command)
+{
+    bool readOnly = false;
+    bool selection = false;
+    bool empty = false;
+    bool hidden = false; // a password: never copied out
+    if (auto *line = qobject_cast<QLineEdit *>(widget)) {
+        readOnly = line->isReadOnly();
+        selection = line->hasSelectedText();
+        empty = line->text().isEmpty();
+        hidden = line->echoMode() != QLineEdit::Normal;
+    } else if (auto *text = qobject_cast<QTextEdit *>(widget)) {
+        readOnly = text->isReadOnly();
+        selection = text->textCursor().hasSelection();
+        empty = text->document()->isEmpty();
+    } else if (auto *plain = qobject_cast<QPlainTextEdit *>(widget)) {
+        readOnly = plain->isReadOnly();
+        selection = plain->textCursor().hasSelection();
+        empty = plain->document()->isEmpty();
+    } else {
+        return std::nullopt;
+    }
+    switch (command) {
+    case EditCommand::Cut:
+        return !readOnly && selection && !hidden;
+    case EditCommand::Copy:
+        return selection && !hidden;
+    case EditCommand::Paste:
+        return !readOnly;
+    case EditCommand::Delete:
+        return !readOnly && selection;
+    case EditCommand::SelectAll:
+        return !empty;
+    }
+    return false;
 }
 
 // Delete removes the selection, like the standard command; Qt's text widgets have no
@@ -46,12 +110,33 @@ bool deleteSelection(QWidget *widget)
     return false;
 }
 
+// The widget that takes the command: the focus widget or its nearest ancestor in the window
+// with such an action.
+QWidget *commandTarget(QWidget *window, EditCommand command)
+{
+    if (!window)
+        return nullptr;
+    const QByteArray signature = QByteArray(methodName(command)) + "()";
+    for (QWidget *w = window->focusWidget(); w; w = w->parentWidget()) {
+        QWidget *target = textTarget(w);
+        if (command == EditCommand::Delete && textWidgetCan(target, command))
+            return target;
+        if (target->metaObject()->indexOfMethod(signature.constData()) >= 0)
+            return target;
+        if (w == window)
+            break;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 KRWindowControllerBase::KRWindowControllerBase(QObject *parent) : QObject(parent) {}
 
 KRWindowControllerBase::~KRWindowControllerBase()
 {
+    // Validation may run while the window goes: it must no longer reach this controller.
+    KRMainMenu::setResponder(m_window.data(), nullptr);
     delete m_window.data();
 }
 
@@ -59,22 +144,74 @@ void KRWindowControllerBase::setWindow(QWidget *window)
 {
     if (m_window == window)
         return;
+    KRMainMenu::setResponder(m_window.data(), nullptr);
     delete m_window.data();
     m_window = window;
+    KRMainMenu::setResponder(window, this);
+}
+
+void KRWindowControllerBase::showWindow()
+{
+    orderFront(m_window);
+}
+
+void KRWindowControllerBase::orderFront(QWidget *window)
+{
+    if (!window)
+        return;
+    // A minimised window stays visible to Qt: show() alone would leave it in the dock.
+    if (window->windowState() & Qt::WindowMinimized)
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 bool KRWindowControllerBase::sendEditCommand(QWidget *window, EditCommand command)
 {
-    if (!window)
+    QWidget *target = commandTarget(window, command);
+    if (!target)
         return false;
-    const QByteArray signature = QByteArray(methodName(command)) + "()";
-    for (QWidget *w = window->focusWidget(); w; w = w->parentWidget()) {
-        if (command == EditCommand::Delete && deleteSelection(w))
-            return true;
-        if (w->metaObject()->indexOfMethod(signature.constData()) >= 0)
-            return QMetaObject::invokeMethod(w, methodName(command));
-        if (w == window)
-            break;
+    if (command == EditCommand::Delete && deleteSelection(target))
+        return true;
+    return QMetaObject::invokeMethod(target, methodName(command));
+}
+
+bool KRWindowControllerBase::canSendEditCommand(QWidget *window, EditCommand command)
+{
+    QWidget *target = commandTarget(window, command);
+    if (!target)
+        return false;
+    // A list that holds one choice at a time has nothing to select all of.
+    if (auto *items = qobject_cast<QAbstractItemView *>(target); items && command == EditCommand::SelectAll)
+        return items->selectionMode() == QAbstractItemView::MultiSelection
+               || items->selectionMode() == QAbstractItemView::ExtendedSelection;
+    return textWidgetCan(target, command).value_or(true);
+}
+
+bool KRWindowControllerBase::performMenuCommand(const QString &identifier)
+{
+    if (identifier == QLatin1String("closeWindow")) {
+        if (m_window)
+            m_window->close();
+        return true;
     }
-    return false;
+    const auto command = editCommands().constFind(identifier);
+    if (command == editCommands().constEnd())
+        return false;
+    sendEditCommand(m_window, command.value());
+    return true;
+}
+
+bool KRWindowControllerBase::validateMenuCommand(const QString &identifier, QAction *action)
+{
+    if (identifier == QLatin1String("closeWindow")) {
+        action->setEnabled(m_window != nullptr);
+        return true;
+    }
+    const auto command = editCommands().constFind(identifier);
+    if (command == editCommands().constEnd())
+        return false;
+    action->setEnabled(canSendEditCommand(m_window, command.value()));
+    return true;
 }

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <core/ui/KRMainMenu.h>
+
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
 
 // The base of the secondary windows' controllers (preferences, gallery, preview, …). It owns
-// its window and turns the application's edit commands into the standard editing actions of
-// the window's focused widget.
-class KRWindowControllerBase : public QObject
+// its window and answers the application's edit commands for it: Cut, Copy, Paste, Delete
+// and Select All go to the standard editing actions of the window's focused widget, and each
+// is enabled only where that widget can carry it out. Close closes the window.
+class KRWindowControllerBase : public QObject, public KRMenuResponder
 {
     Q_OBJECT
 
@@ -18,8 +21,11 @@ public:
     ~KRWindowControllerBase() override;
 
     QWidget *window() const { return m_window; }
-    // Takes ownership of the window (deleting any previous one).
+    // Takes ownership of the window (deleting any previous one) and answers its menu commands.
     void setWindow(QWidget *window);
+    // Shows the window in front, also when it was minimised.
+    void showWindow();
+    static void orderFront(QWidget *window);
 
     // Sends the command to the window's focus widget or, when that widget has no such
     // action, to the nearest ancestor that has one (as a command travels up the responder
@@ -27,6 +33,13 @@ public:
     // widgets provide invokable methods named cut, copy, paste, del and selectAll. Returns
     // whether some widget took the command.
     static bool sendEditCommand(QWidget *window, EditCommand command);
+    // Whether sendEditCommand would do something now: a text widget cuts, copies and deletes
+    // only a selection, and a read-only one takes no cut, paste or delete.
+    static bool canSendEditCommand(QWidget *window, EditCommand command);
+
+    // KRMenuResponder: the edit commands and Close for this window.
+    bool performMenuCommand(const QString &identifier) override;
+    bool validateMenuCommand(const QString &identifier, QAction *action) override;
 
 public slots:
     void krCutAction() { sendEditCommand(m_window, EditCommand::Cut); }

@@ -136,7 +136,8 @@ void KRPopover::showRelativeToRect(const QRect &rect, QWidget *view, Edge prefer
     layoutContent();
     show();
     raise();
-    if (m_behavior == Behavior::ApplicationDefined)
+    // One that only shows something (WA_ShowWithoutActivating) leaves the keyboard where it is.
+    if (m_behavior == Behavior::ApplicationDefined && !testAttribute(Qt::WA_ShowWithoutActivating))
         activateWindow();
     update();
 }

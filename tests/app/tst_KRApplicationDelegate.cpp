@@ -4,6 +4,7 @@
 #include <app/KRApplicationDelegate.h>
 #include <app/KRDocumentController.h>
 #include <app/KRGalleryWindowController.h>
+#include <app/KRPreferencesWindowController.h>
 #include <core/ui/KRMainMenu.h>
 #include <model/KRDocument.h>
 #include <model/KRProject.h>
@@ -17,11 +18,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QMenu>
 #include <QWidget>
 
@@ -265,6 +268,48 @@ TEST_F(KRDelegateTest, ClosingTheLastProjectWindowShowsTheGalleryAndQuitAsksAbou
     ASSERT_EQ(alerts->shownAlerts().size(), 2);
     EXPECT_TRUE(alerts->shownAlerts().last().messageText.contains(QStringLiteral("“P”")));
     EXPECT_EQ(documents().size(), 1);
+}
+
+// The preferences come back each time they are asked for: after the window was closed (a new
+// one), and out of the minimised state; and the window answers the Edit menu.
+TEST_F(KRDelegateTest, PreferencesComeBackAndAnswerTheEditMenu)
+{
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("preferences")));
+    QPointer<KRPreferencesWindowController> first = delegate->preferencesWindowController();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(first->window()->isVisible());
+    first->window()->close();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return first.isNull(); }));
+    EXPECT_EQ(delegate->preferencesWindowController(), nullptr);
+
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("preferences")));
+    KRPreferencesWindowController *prefs = delegate->preferencesWindowController();
+    ASSERT_NE(prefs, nullptr);
+    EXPECT_TRUE(prefs->window()->isVisible());
+    prefs->window()->showMinimized();
+    ASSERT_TRUE(prefs->window()->windowState() & Qt::WindowMinimized);
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("preferences")));
+    EXPECT_EQ(delegate->preferencesWindowController(), prefs);
+    EXPECT_FALSE(prefs->window()->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(prefs->window()->isVisible());
+
+    // Edit ▸ Copy and Select All reach the focused field.
+    KRMainMenu &menu = KRMainMenu::shared();
+    menu.addCommand(QStringLiteral("Edit"), QStringLiteral("copy"), QStringLiteral("Copy"));
+    menu.addCommand(QStringLiteral("Edit"), QStringLiteral("selectAll"), QStringLiteral("Select All"));
+    QApplication::setActiveWindow(prefs->window());
+    prefs->selectTabViewItemWithLabel(QStringLiteral("Hosting"));
+    prefs->hostingDomain->setText(QStringLiteral("shop.example"));
+    prefs->hostingDomain->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::focusWidget() == prefs->hostingDomain; }));
+    prefs->hostingDomain->deselect();
+    menu.validate();
+    EXPECT_FALSE(menu.action(QStringLiteral("copy"))->isEnabled()) << "nothing selected";
+    ASSERT_TRUE(menu.action(QStringLiteral("selectAll"))->isEnabled());
+    menu.action(QStringLiteral("selectAll"))->trigger();
+    ASSERT_TRUE(menu.action(QStringLiteral("copy"))->isEnabled());
+    menu.action(QStringLiteral("copy"))->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("shop.example"));
 }
 
 // A project.xml that holds no project is refused as it is read: the user sees why, and no

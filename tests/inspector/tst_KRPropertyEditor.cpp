@@ -6,8 +6,10 @@
 
 #include <controls/KRPluginLoader.h>
 #include <model/KRClassRegistry.h>
+#include <platform/dom/DOMElement.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
+#include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
 
 #include <QCheckBox>
@@ -72,6 +74,8 @@ void typeInto(QLineEdit *field, const QString &text)
 {
     field->setFocus();
     field->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(field, Qt::Key_Delete);
     QTest::keyClicks(field, text);
     QTest::keyClick(field, Qt::Key_Return);
 }
@@ -472,8 +476,10 @@ TEST(KRPropertyEditorRows, ModelTextStaysInTheCLocaleUnderADecimalCommaLocale)
     QLocale::setDefault(saved);
 }
 
-TEST(KRPropertyEditorRows, IdEditsAreValidatedAndARefusedIdIsNotStored)
+TEST(KRPropertyEditorRows, IdEditsAreValidatedAndARefusedIdIsNotStoredButExplained)
 {
+    const auto alerts = std::make_shared<KRScriptedAlertService>();
+    KRAlertService::setCurrent(alerts);
     const Fixture f = open(QStringLiteral("<KRLabel id=\"a\"/><KRLabel id=\"b\"/>"));
     const auto label = f.object(QStringLiteral("a"));
     auto inspector = inspect(label);
@@ -481,8 +487,73 @@ TEST(KRPropertyEditorRows, IdEditsAreValidatedAndARefusedIdIsNotStored)
     typeInto(id->textField(), QStringLiteral("b"));
     EXPECT_EQ(label->kr_id(), QStringLiteral("a"));
     EXPECT_EQ(id->textField()->text(), QStringLiteral("a"));
+    // The user is told why, once the edit is over.
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !alerts->shownAlerts().isEmpty(); }));
+    EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("Object id \"b\" already exists on page \"page1\"."));
     typeInto(id->textField(), QStringLiteral("c"));
     EXPECT_EQ(label->kr_id(), QStringLiteral("c"));
+    settle();
+    EXPECT_EQ(alerts->shownAlerts().size(), 1);
+    KRAlertService::setCurrent(nullptr);
+}
+
+// Fields of CSS lengths store a plain number of pixels whether or not "px" was typed (the
+// page gets "font-size: 20px", never "20pxpx"), keep percentages, keep line height as CSS,
+// and refuse other text with a message, the stored value staying.
+TEST(KRPropertyEditorRows, LengthFieldsStoreWhatThePageNeedsAndRefuseOtherText)
+{
+    const auto alerts = std::make_shared<KRScriptedAlertService>();
+    KRAlertService::setCurrent(alerts);
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"l\" fontSize=\"12\"/>"));
+    const auto label = f.object(QStringLiteral("l"));
+    auto inspector = inspect(label);
+    auto *geometry = row<KRPropertyEditorItemControlViewController>(*inspector, QString());
+    const auto field = [&](const QString &name) {
+        auto *typed = row<KRPropertyEditorItemStringViewController>(*inspector, name);
+        return typed ? typed->textField() : geometry->textField(name);
+    };
+    struct Case {
+        const char *property;
+        const char *typed;
+        const char *stored; // null: refused
+    };
+    const Case cases[] = {
+        {"fontSize", "20px", "20"},      {"fontSize", " 18 PX ", "18"},  {"fontSize", "16", "16"},
+        {"fontSize", "120%", "120%"},    {"fontSize", "big", nullptr},   {"fontSize", "2em", nullptr},
+        {"fontSize", "", ""},            {"letterSpacing", "-1px", "-1"}, {"borderWidth", "2.5px", "2.5"},
+        {"borderWidth", "2px 3px", nullptr}, {"lineHeight", "24px", "24px"}, {"lineHeight", "1.5", "1.5"},
+        {"lineHeight", "normal", "normal"},  {"lineHeight", "tall", nullptr}, {"width", "100px", "100"},
+        {"width", "50%", "50%"},         {"height", "wide", nullptr},   {"top", "10px", "10"},
+        {"left", "-4px", "-4"},
+    };
+    for (const Case &c : cases) {
+        const QString property = QString::fromLatin1(c.property);
+        SCOPED_TRACE((property + QStringLiteral(" ← ") + QString::fromLatin1(c.typed)).toStdString());
+        QLineEdit *edit = field(property);
+        ASSERT_NE(edit, nullptr);
+        const QString before = normal(attribute(label, property));
+        alerts->clear();
+        typeInto(edit, QString::fromLatin1(c.typed));
+        settle();
+        if (c.stored) {
+            EXPECT_EQ(normal(attribute(label, property)), QString::fromLatin1(c.stored));
+            EXPECT_EQ(edit->text(), QString::fromLatin1(c.stored)) << "the field shows what is stored";
+            EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+            continue;
+        }
+        EXPECT_EQ(normal(attribute(label, property)), before);
+        EXPECT_EQ(edit->text(), before);
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !alerts->shownAlerts().isEmpty(); }));
+        EXPECT_EQ(alerts->shownAlerts().first().messageText,
+                  QStringLiteral("\u201C%1\u201D is not a valid %2.").arg(QString::fromLatin1(c.typed), property));
+        EXPECT_FALSE(alerts->shownAlerts().first().informativeText.isEmpty());
+    }
+    typeInto(field(QStringLiteral("fontSize")), QStringLiteral("20px"));
+    settle();
+    const auto element = label->domElement();
+    ASSERT_TRUE(element);
+    EXPECT_TRUE(element->outerHTML().contains(QStringLiteral("font-size: 20px;"))) << element->outerHTML().toStdString();
+    KRAlertService::setCurrent(nullptr);
 }
 
 // --- Page links follow a renamed page everywhere, as one undo step

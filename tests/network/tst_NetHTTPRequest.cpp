@@ -272,7 +272,7 @@ TEST_F(Redirects, MethodChangesFollowTheStatus)
     }
 }
 
-TEST_F(Redirects, CredentialsStayWithTheirOrigin)
+TEST_F(Redirects, CredentialsAndCustomHeadersStayWithTheirOrigin)
 {
     KRTestHTTPServer otherPort;
     ASSERT_TRUE(otherPort.start());
@@ -281,7 +281,7 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
         if (r.queryItem("challenge") == "1" && !r.hasHeader("Authorization"))
             return KRTestResponse::text("who?", 401).header("WWW-Authenticate", "Basic realm=\"elsewhere\"");
         return KRTestResponse::text(r.method + "|" + r.body + "|" + r.header("Authorization") + "|" + r.header("Cookie") + "|"
-                                    + r.header("Proxy-Authorization"));
+                                    + r.header("Proxy-Authorization") + "|" + r.header("X-Api-Key") + "|" + r.header("Content-Type"));
     };
     server.route("/target", target);
     otherPort.route("/target", target);
@@ -300,6 +300,8 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
         r->appendPostData("body");
         r->addRequestHeader(QStringLiteral("Cookie"), QStringLiteral("sid=1"));
         r->addRequestHeader(QStringLiteral("Proxy-Authorization"), QStringLiteral("Basic cHJveHk="));
+        r->addRequestHeader(QStringLiteral("X-Api-Key"), QStringLiteral("k1"));
+        r->addRequestHeader(QStringLiteral("Content-Type"), QStringLiteral("text/plain"));
         r->setUsername(QStringLiteral("user"));
         r->setPassword(QStringLiteral("secret"));
         r->setAuthenticationScheme(QStringLiteral("Basic"));
@@ -307,7 +309,7 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
         r->startSynchronous();
         const QByteArray basic = NetAuthChallenge::basicValue(QStringLiteral("user"), QStringLiteral("secret"));
         if (row.keeps) {
-            EXPECT_EQ(r->responseData(), "POST|body|" + basic + "|sid=1|Basic cHJveHk=") << row.status;
+            EXPECT_EQ(r->responseData(), "POST|body|" + basic + "|sid=1|Basic cHJveHk=|k1|text/plain") << row.status;
         } else {
             // Refused by the other origin: the credentials are never offered there.
             EXPECT_EQ(r->error().code(), NetHTTPRequest::AuthenticationErrorType) << row.status << " " << location.constData();
@@ -318,6 +320,9 @@ TEST_F(Redirects, CredentialsStayWithTheirOrigin)
                 EXPECT_FALSE(seen.hasHeader("Authorization")) << row.status;
                 EXPECT_FALSE(seen.hasHeader("Cookie")) << row.status;
                 EXPECT_FALSE(seen.hasHeader("Proxy-Authorization")) << row.status;
+                EXPECT_FALSE(seen.hasHeader("X-Api-Key")) << row.status;
+                // What describes the body goes with the body.
+                EXPECT_EQ(seen.header("Content-Type"), row.status == 302 ? QByteArray() : QByteArray("text/plain")) << row.status;
                 EXPECT_EQ(seen.method, row.status == 302 ? QByteArray("GET") : QByteArray("POST"));
             }
         }
@@ -580,16 +585,23 @@ TEST_F(NetHTTPRequestTest, AnnouncedLengthIsNotReservedAhead)
     EXPECT_LE(r->rawResponseData().capacity(), 8 << 20);
 }
 
-TEST_F(NetHTTPRequestTest, LineBreaksInTheRequestAreRefusedBeforeSending)
+TEST_F(NetHTTPRequestTest, MalformedMethodsAndHeadersAreRefusedBeforeSending)
 {
-    server.route("/h", [](const KRTestRequest &) { return KRTestResponse::text("sent"); });
-    struct Row { QString method, name, value; };
+    server.route("/h", [](const KRTestRequest &r) { return KRTestResponse::text(r.method + "|" + r.header("x-api_key.v1~")); });
+    struct Row { QString method, name, value, reason; };
     const Row rows[] = {
-        {"GET", "X-Note", "a\r\nX-Injected: 1"},
-        {"GET", "X-Note", "a\nb"},
-        {"GET", QStringLiteral("X-Note\r\nX-Injected"), "1"},
-        {"GET", "X-Note", QStringLiteral("a") + QChar(0) + "b"},
-        {"GET / HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET", "X-Note", "fine"},
+        {"GET", "X-Note", "a\r\nX-Injected: 1", "line break"},
+        {"GET", "X-Note", "a\nb", "line break"},
+        {"GET", "X-Note", QStringLiteral("a") + QChar(0) + "b", "line break"},
+        {"GET", QStringLiteral("X-Note\r\nX-Injected"), "1", "'X-Note\\r\\nX-Injected' is not a valid header name"},
+        {"GET", "X Note", "1", "'X Note' is not a valid header name"},
+        {"GET", "X-Note:X-Injected", "1", "not a valid header name"},
+        {"GET", "", "1", "not a valid header name"},
+        {"GET", QString::fromUtf8("X-Caf\u00e9"), "1", "not a valid header name"},
+        {"GET / HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET", "X-Note", "fine", "is not a valid request method"},
+        {"DELETE /other", "X-Note", "fine", "'DELETE /other' is not a valid request method"},
+        {"", "X-Note", "fine", "'' is not a valid request method"},
+        {"GET\t", "X-Note", "fine", "'GET\\x09' is not a valid request method"},
     };
     for (const Row &row : rows) {
         auto r = NetHTTPRequest::requestWithURL(server.url("/h"));
@@ -598,11 +610,20 @@ TEST_F(NetHTTPRequestTest, LineBreaksInTheRequestAreRefusedBeforeSending)
         bool failed = false;
         r->setFailedBlock([&] { failed = true; });
         r->startSynchronous();
-        EXPECT_TRUE(failed);
+        EXPECT_TRUE(failed) << row.method.toStdString() << " " << row.name.toStdString();
         EXPECT_EQ(r->error().code(), NetHTTPRequest::UnableToCreateRequestErrorType);
-        EXPECT_TRUE(r->error().message().contains(QStringLiteral("line break"))) << r->error().message().toStdString();
+        EXPECT_TRUE(r->error().message().startsWith(QStringLiteral("Unable to create request: ")));
+        EXPECT_TRUE(r->error().message().contains(row.reason)) << r->error().message().toStdString();
     }
     EXPECT_EQ(server.requestCount(), 0);
+
+    // Any token is a method or a header name, and a value may hold spaces and colons.
+    auto sound = NetHTTPRequest::requestWithURL(server.url("/h"));
+    sound->setRequestMethod(QStringLiteral("PATCH"));
+    sound->addRequestHeader(QStringLiteral("x-api_key.v1~"), QStringLiteral("a: b\tc"));
+    sound->startSynchronous();
+    ASSERT_FALSE(sound->error()) << sound->error().toString().toStdString();
+    EXPECT_EQ(sound->responseData(), QByteArray("PATCH|a: b\tc"));
 }
 
 TEST_F(NetHTTPRequestTest, KeepAliveWithATimeoutOnlyReusesTheConnection)
@@ -782,25 +803,45 @@ TEST(NetHTTPRequestBody, UploadProgressEndsAtOne)
 {
     struct Bar : NetProgressDelegate {
         std::vector<double> values;
-        std::int64_t sent = 0;
+        std::int64_t sent = 0, size = 0;
         void setDoubleValue(double v) override { values.push_back(v); }
         void requestDidSendBytes(const NetHTTPRequestPtr &, std::int64_t n) override { sent += n; }
+        void requestIncrementUploadSizeBy(const NetHTTPRequestPtr &, std::int64_t n) override { size += n; }
     };
     KRTestHTTPServer server;
     ASSERT_TRUE(server.start());
+    // The upload is counted in bytes whether or not the answer says how long it is.
     server.route("/up", [](const KRTestRequest &r) { return KRTestResponse::text(QByteArray::number(r.body.size())); });
-    auto bar = std::make_shared<Bar>();
-    auto r = NetHTTPRequest::requestWithURL(server.url("/up"));
-    r->appendPostData(QByteArray(200000, 'u'));
-    r->setUploadProgressDelegate(bar);
-    bool done = false;
-    r->setCompletionBlock([&] { done = true; });
-    r->startAsynchronous();
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
-    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
-    ASSERT_FALSE(bar->values.empty());
-    EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
-    EXPECT_GT(bar->sent, 0);
+    server.route("/chunked", [](const KRTestRequest &r) {
+        KRTestResponse resp = KRTestResponse::text(QByteArray::number(r.body.size()));
+        resp.chunked = true;
+        return resp;
+    });
+    server.route("/closed", [](const KRTestRequest &r) {
+        KRTestResponse resp = KRTestResponse::text(QByteArray::number(r.body.size()));
+        resp.noContentLength = true;
+        return resp;
+    });
+    for (const char *path : {"/up", "/chunked", "/closed"}) {
+        SCOPED_TRACE(path);
+        auto bar = std::make_shared<Bar>();
+        auto r = NetHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+        r->appendPostData(QByteArray(200000, 'u'));
+        r->setUploadProgressDelegate(bar);
+        std::int64_t blockSent = 0;
+        r->setBytesSentBlock([&](std::uint64_t step, std::uint64_t) { blockSent += std::int64_t(step); });
+        bool done = false;
+        r->setCompletionBlock([&] { done = true; });
+        r->startAsynchronous();
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return done; }));
+        KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+        EXPECT_EQ(r->responseString(), QStringLiteral("200000"));
+        ASSERT_FALSE(bar->values.empty());
+        EXPECT_DOUBLE_EQ(bar->values.back(), 1.0);
+        EXPECT_GT(bar->sent, 1);
+        EXPECT_EQ(bar->sent, bar->size);
+        EXPECT_EQ(blockSent, bar->sent);
+    }
     server.stop();
 }
 

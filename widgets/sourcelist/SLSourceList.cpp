@@ -95,15 +95,16 @@ SLSourceList::SLSourceList(QWidget *parent)
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] { rowsChanged(); });
     connect(this, &QTreeView::expanded, this, &SLSourceList::onExpanded);
     connect(this, &QTreeView::collapsed, this, &SLSourceList::onCollapsed);
+    // A choice takes effect as it is made: on the press of either button, not on a release
+    // that a drag or a context menu may swallow. While a button is held the change is also
+    // told as still going on (a drag over the rows may change it again).
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (QGuiApplication::mouseButtons() != Qt::NoButton) {
-            m_selectionChangingByMouse = true;
             post(SelectionIsChangingNotification);
             emit selectionIsChanging();
-        } else {
-            post(SelectionDidChangeNotification);
-            emit selectionDidChange();
         }
+        post(SelectionDidChangeNotification);
+        emit selectionDidChange();
     });
 }
 
@@ -576,16 +577,6 @@ void SLSourceList::keyPressEvent(QKeyEvent *event)
         }
     }
     QTreeView::keyPressEvent(event);
-}
-
-void SLSourceList::mouseReleaseEvent(QMouseEvent *event)
-{
-    QTreeView::mouseReleaseEvent(event);
-    if (m_selectionChangingByMouse) {
-        m_selectionChangingByMouse = false;
-        post(SelectionDidChangeNotification);
-        emit selectionDidChange();
-    }
 }
 
 void SLSourceList::contextMenuEvent(QContextMenuEvent *event)

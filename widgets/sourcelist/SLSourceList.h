@@ -101,7 +101,6 @@ protected:
     void drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     void drawBranches(QPainter *painter, const QRect &rect, const QModelIndex &index) const override;
     void keyPressEvent(QKeyEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
@@ -119,7 +118,6 @@ private:
     QSizeF m_iconSize{16, 16};
     double m_rowHeight = 20;
     bool m_allowsEmptySelection = true;
-    bool m_selectionChangingByMouse = false;
     bool m_adjustingExpansion = false;
     mutable bool m_rowsValid = false;
     mutable std::vector<QModelIndex> m_rows;

@@ -158,6 +158,8 @@ void KRFunctionViewController::awakeFromNib()
         colouring->setAdditionalKeywords(KRObjectInfo::sharedInstance().keywords());
     m_codeEditor->setObject(QStringLiteral("JavaScript"), CEKeys::syntaxDefinition);
     m_textView = m_codeEditor->textView();
+    m_textView->installEventFilter(this);
+    m_watchedTextView = m_textView.data();
     // Select All moves the selection without moving the caret's report; it is kept in the
     // body here as well.
     connect(m_textView, &QPlainTextEdit::selectionChanged, this, [this] {
@@ -257,7 +259,7 @@ CERange KRFunctionViewController::willChangeSelection(CETextView *view, CERange,
     const auto function = m_function.lock();
     const QTextBlock block = view->document()->findBlock(int(clipped.location));
     const int line = block.isValid() ? block.blockNumber() + 1 : 0;
-    if (!function || line == 0 || function->syntaxErrorForLineNumber(line).isEmpty()) {
+    if (!function || line == 0 || m_errorsOutdated || function->syntaxErrorForLineNumber(line).isEmpty()) {
         closePopover();
         return clipped;
     }
@@ -298,6 +300,9 @@ void KRFunctionViewController::showPopoverForLine(int line, CERange selection)
             return;
         m_popover = new KRPopover(view);
         m_popover->setBehavior(KRPopover::Behavior::ApplicationDefined);
+        // It only explains: appearing, it must not take the keyboard from the code.
+        m_popover->setAttribute(Qt::WA_ShowWithoutActivating);
+        m_popover->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
         m_popover->setContentWidget(m_helpContent->takeView());
         m_popover->setContentSize(QSize(width, PopoverHeight));
     }
@@ -305,6 +310,7 @@ void KRFunctionViewController::showPopoverForLine(int line, CERange selection)
                                                    function->syntaxErrorForLineNumber(line));
     m_helpContent->loadHTML(html, QUrl::fromLocalFile(KRResources::resourcesDirectory() + QLatin1Char('/')));
     m_popover->showRelativeToRect(anchor, canvas, KRPopover::RightEdge);
+    view->activateWindow();
     view->setFocus();
     m_lastSyntaxErrorLineNumber = line;
 }
@@ -322,6 +328,18 @@ void KRFunctionViewController::closePopover()
 void KRFunctionViewController::textDidChange(CETextView *)
 {
     saveContents();
+    // The user is working on the code: an explanation of the old text no longer applies.
+    m_errorsOutdated = true;
+    closePopover();
+}
+
+bool KRFunctionViewController::eventFilter(QObject *watched, QEvent *event)
+{
+    // Compared as a plain object: the text view also reports while it is being destroyed, when
+    // it is no longer a text view.
+    if (event->type() == QEvent::Hide && watched == m_watchedTextView)
+        closePopover();
+    return KRCachingViewController::eventFilter(watched, event);
 }
 
 void KRFunctionViewController::textDidEndEditing(CETextView *)
@@ -346,9 +364,15 @@ void KRFunctionViewController::didSyntaxCheck()
     if (!m_codeEditor)
         return;
     m_codeEditor->recolor();
+    m_errorsOutdated = false;
     const auto function = m_function.lock();
-    if (!function || function->syntaxErrors().isEmpty())
+    if (!function || function->syntaxErrors().isEmpty()) {
         closePopover();
+    } else if (m_textView && m_textView->isVisible()) {
+        // The caret may already stand on a line the check found wrong.
+        const CERange current = m_textView->selectedRange();
+        willChangeSelection(m_textView, current, current);
+    }
 }
 
 void KRFunctionViewController::showFirstSyntaxError()

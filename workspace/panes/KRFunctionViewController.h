@@ -116,6 +116,8 @@ public:
 
 protected:
     void awakeFromNib() override;
+    // The error pop-over goes when the text view is hidden (another tab is shown).
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void didSyntaxCheck();
@@ -124,10 +126,14 @@ private:
     QWidget *m_editorView = nullptr; // part of view()
     std::unique_ptr<CEEditor> m_codeEditor;
     QPointer<CETextView> m_textView;
+    const QObject *m_watchedTextView = nullptr; // the text view whose hiding closes the pop-over
     qsizetype m_headerLength = 0;
     std::unique_ptr<KRSyntaxErrorHelpContent> m_helpContent;
     QPointer<KRPopover> m_popover;
     int m_lastSyntaxErrorLineNumber = 0;
+    // The text was edited since the last check: the marked lines may no longer be wrong, so
+    // no error pop-over opens until the next check.
+    bool m_errorsOutdated = false;
     std::weak_ptr<KRFunction> m_function;
     KRFunctionViewDelegate *m_delegate = nullptr;
     std::vector<KRObservationToken> m_observers;

@@ -38,16 +38,24 @@
 #include <workspace/settings/KRProjectSettingsViewController.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
+#include <QAbstractSpinBox>
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSet>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -87,6 +95,16 @@ void krWindowFill(QWidget *container, QWidget *pane)
     layout->addWidget(pane);
 }
 
+// The status line at the foot of the project window: what the last build or export did and
+// where its output is.
+const QString kWindowStatusLine = QStringLiteral("statusLine");
+
+void krWindowSetStatus(QMainWindow *window, const QString &text)
+{
+    if (auto *line = window ? window->findChild<QLabel *>(kWindowStatusLine) : nullptr)
+        line->setText(text);
+}
+
 void krWindowShowError(const QString &message, const QString &informative)
 {
     KRAlert alert;
@@ -95,6 +113,75 @@ void krWindowShowError(const QString &message, const QString &informative)
     alert.informativeText = informative;
     KRAlertService::current().runModal(alert);
 }
+
+// Keeps the window's menu shortcuts working while a single-line field (an inspector row,
+// say) has the focus: such a field takes keys like Ctrl+E (end of line) for itself, so the
+// command would never run and what the user types next would land in the field. The field's
+// edit is committed first, as every command expects. The keys a field edits with (cut,
+// copy, paste, delete, select all, undo, redo) stay the field's.
+class KRWindowShortcutRouter : public QObject
+{
+public:
+    KRWindowShortcutRouter(QMainWindow *window, std::function<void()> commitEditing)
+        : QObject(window), m_window(window), m_commitEditing(std::move(commitEditing))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride)
+            return false;
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || widget->window() != m_window || !isSingleLineField(widget))
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        // Plain typing never names a menu command.
+        if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            && !(key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F35))
+            return false;
+        KRMainMenu::shared().validate();
+        if (!windowCommandFor(QKeySequence(key->keyCombination())))
+            return false;
+        m_commitEditing();
+        // Not accepted: the key goes to the window's shortcuts instead of the field.
+        key->ignore();
+        return true;
+    }
+
+private:
+    static bool isSingleLineField(QWidget *widget)
+    {
+        if (qobject_cast<QLineEdit *>(widget) || qobject_cast<QAbstractSpinBox *>(widget))
+            return true;
+        auto *combo = qobject_cast<QComboBox *>(widget);
+        return combo && combo->isEditable();
+    }
+
+    QAction *windowCommandFor(const QKeySequence &keys) const
+    {
+        static const QSet<QString> fieldCommands{
+            QStringLiteral("undo"),  QStringLiteral("redo"),   QStringLiteral("cut"),       QStringLiteral("copy"),
+            QStringLiteral("paste"), QStringLiteral("delete"), QStringLiteral("selectAll"),
+        };
+        QMenuBar *bar = m_window->menuBar();
+        QList<QAction *> pending = bar ? bar->actions() : QList<QAction *>();
+        while (!pending.isEmpty()) {
+            QAction *action = pending.takeFirst();
+            if (QMenu *menu = action->menu()) {
+                pending += menu->actions();
+                continue;
+            }
+            if (action->isEnabled() && action->shortcuts().contains(keys) && !fieldCommands.contains(action->objectName()))
+                return action;
+        }
+        return nullptr;
+    }
+
+    QMainWindow *m_window; // the parent
+    std::function<void()> m_commitEditing;
+};
 
 } // namespace
 
@@ -111,6 +198,7 @@ KRWindowController::KRWindowController(KRDocument &document) : m_document(docume
     buildWindow();
     KRMainMenu::shared().createMenuBar(m_window.get());
     KRMainMenu::setResponder(m_window.get(), this);
+    new KRWindowShortcutRouter(m_window.get(), [this] { commitEditing(); });
     windowDidLoadProject();
 }
 
@@ -199,6 +287,13 @@ void KRWindowController::buildWindow()
     progress->setMaximumWidth(160);
     loadingLayout->addWidget(progress, 0, Qt::AlignCenter);
     loadingLayout->addStretch();
+
+    auto *status = new QLabel;
+    status->setObjectName(kWindowStatusLine);
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse); // the output's path can be copied
+    status->setAccessibleName(QStringLiteral("Status"));
+    window.statusBar()->setSizeGripEnabled(false);
+    window.statusBar()->addWidget(status, 1);
     hideUI();
 }
 
@@ -602,8 +697,13 @@ void KRWindowController::projectRunDefaultBrowserAction()
 bool KRWindowController::buildProject(FollowUp followUp)
 {
     KR_LOG(QString());
-    if (!m_project || !commitEditing())
+    if (!m_project)
         return false;
+    if (!commitEditing()) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Build stopped: the edit in progress could not be finished."));
+        return false;
+    }
+    krWindowSetStatus(m_window.get(), QStringLiteral("Building…"));
 
     if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"))) {
         KRSyntaxCheckRun run;
@@ -615,6 +715,9 @@ bool KRWindowController::buildProject(FollowUp followUp)
         }
         if (run.foundErrors()) {
             KR_LOG(QStringLiteral("syntax errors"));
+            const qsizetype count = m_project->syntaxErrors().size();
+            krWindowSetStatus(m_window.get(), count == 1 ? QStringLiteral("Build stopped: 1 JavaScript syntax error.")
+                                                         : QStringLiteral("Build stopped: %1 JavaScript syntax errors.").arg(count));
             KRTabPaneViewController *tabPane = currentTabPane();
             KRFunctionViewController *editor = tabPane ? tabPane->selectedFunctionViewController() : nullptr;
             if (editor && editor->function() && !editor->function()->syntaxErrors().isEmpty()) {
@@ -637,18 +740,23 @@ bool KRWindowController::buildProject(FollowUp followUp)
                 "The syntax of the project's functions could not be checked because the local server is not "
                 "available. Do you want to build the project without the check?");
             alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
-            if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
+            if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn) {
+                krWindowSetStatus(m_window.get(), QStringLiteral("Build cancelled."));
                 return false;
+            }
         }
     }
 
     KRProjectBuilder builder(m_project);
     KRResult<QString> built = builder.build();
     if (!built) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Build failed: %1").arg(built.error().message()));
         krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
         return false;
     }
     m_builtProjectIndex = *built;
+    krWindowSetStatus(m_window.get(),
+                      QStringLiteral("Build finished: %1").arg(QDir::toNativeSeparators(QFileInfo(*built).absolutePath())));
     switch (followUp) {
     case FollowUp::Run:
         runProject();
@@ -708,8 +816,12 @@ void KRWindowController::deviceBrowserWindowClosed()
 void KRWindowController::exportProjectAction()
 {
     KR_LOG(QString());
-    if (!m_project || !commitEditing())
+    if (!m_project)
         return;
+    if (!commitEditing()) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Export stopped: the edit in progress could not be finished."));
+        return;
+    }
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
     if (m_project->serverScriptsEnabled() && !defaults.boolValue(QStringLiteral("SuppressExportWarning"))) {
         KRAlert alert;
@@ -744,14 +856,21 @@ void KRWindowController::exportProjectAction()
     }
     if (chosen.isEmpty())
         return;
+    const QString folder = QDir::toNativeSeparators(QDir::cleanPath(chosen.first()));
+    krWindowSetStatus(m_window.get(), QStringLiteral("Exporting to %1…").arg(folder));
     KRProjectBuilder builder(m_project);
     builder.setExportMode(true);
     KRResult<QString> built = builder.build();
     if (!built) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Export failed: %1").arg(built.error().message()));
         krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
         return;
     }
-    builder.exportProjectToFolder(chosen.first());
+    // The copy says itself what stopped it (or the user stopped it at a question).
+    if (builder.exportProjectToFolder(chosen.first()))
+        krWindowSetStatus(m_window.get(), QStringLiteral("Exported to %1").arg(folder));
+    else
+        krWindowSetStatus(m_window.get(), QStringLiteral("Export to %1 did not finish.").arg(folder));
 }
 
 void KRWindowController::addResourceAction()

@@ -27,7 +27,9 @@
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QListWidget>
@@ -161,11 +163,34 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     EXPECT_EQ(QUrl(source), server.url(QStringLiteral("/samples/cafe.png")));
     popover->close();
 
-    // Its links: the preferences, and the way to the recent projects.
+    // The welcome page's text answers Edit ▸ Select All and Copy.
+    KRMainMenu &menu = KRMainMenu::shared();
+    QApplication::setActiveWindow(gallery->window());
+    gallery->welcomeWebView->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        QWidget *focus = QApplication::focusWidget();
+        return focus && (focus == gallery->welcomeWebView || gallery->welcomeWebView->isAncestorOf(focus));
+    }));
+    menu.validate();
+    ASSERT_TRUE(menu.action(QStringLiteral("selectAll"))->isEnabled());
+    menu.action(QStringLiteral("selectAll"))->trigger();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return gallery->welcomeWebView->hasSelection(); }));
+    menu.validate();
+    ASSERT_TRUE(menu.action(QStringLiteral("copy"))->isEnabled());
+    menu.action(QStringLiteral("copy"))->trigger();
+    EXPECT_TRUE(KRTest::processEventsUntil([] { return QApplication::clipboard()->text().contains(QStringLiteral("Welcome to Korvane")); }));
+
+    // Its links: the preferences (again after their window was closed), and the way to the
+    // recent projects.
     const auto clickLink = [&](const char *href) {
         gallery->welcomeWebView->page()->runJavaScript(
             QStringLiteral("document.querySelector('a[href=\"%1\"]').click()").arg(QString::fromLatin1(href)));
     };
+    clickLink("kr://preferences");
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() != nullptr; }));
+    EXPECT_TRUE(delegate.preferencesWindowController()->window()->isVisible());
+    delegate.preferencesWindowController()->window()->close();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() == nullptr; }));
     clickLink("kr://preferences");
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return delegate.preferencesWindowController() != nullptr; }));
     EXPECT_TRUE(delegate.preferencesWindowController()->window()->isVisible());
@@ -211,6 +236,17 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(about->webView()).contains(QStringLiteral("—")); }));
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
     saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
+    // About comes back out of the minimised state, and after the window was closed.
+    about->window()->showMinimized();
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("about")));
+    EXPECT_FALSE(about->window()->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(about->window()->isVisible());
+    QPointer<KRHTMLWindowController> closed = about;
+    about->window()->close();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return closed.isNull(); }));
+    ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("about")));
+    ASSERT_NE(delegate.aboutWindowController(), nullptr);
+    EXPECT_TRUE(delegate.aboutWindowController()->window()->isVisible());
 
     // With the gallery's and the About window's web views up, that first design view still
     // loads libraries from the runtime server.

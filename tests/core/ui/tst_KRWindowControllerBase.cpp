@@ -1,7 +1,9 @@
+#include <core/ui/KRMainMenu.h>
 #include <core/ui/KRWindowControllerBase.h>
 
 #include <KRTestSupport.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
@@ -68,6 +70,72 @@ TEST(KRWindowControllerBase, EditActionsReachTheFocusedWidget)
     controller.krCopyAction();
     EXPECT_EQ(surface->received, QStringList{QStringLiteral("copy")});
     EXPECT_FALSE(KRWindowControllerBase::sendEditCommand(window, KRWindowControllerBase::EditCommand::Paste));
+}
+
+// A secondary window answers the shared Edit menu: each command is enabled exactly where the
+// focused widget can carry it out (a selection to cut or copy, an editable field to paste
+// into, never a read-only field), reaches that widget when chosen, and Close closes the
+// window.
+TEST(KRWindowControllerBase, AnswersTheEditMenuForItsWindow)
+{
+    KRMainMenu &menu = KRMainMenu::shared();
+    const QStringList identifiers{QStringLiteral("cut"), QStringLiteral("copy"), QStringLiteral("paste"),
+                                  QStringLiteral("delete"), QStringLiteral("selectAll"), QStringLiteral("closeWindow")};
+    for (const QString &identifier : identifiers)
+        menu.addCommand(identifier == QLatin1String("closeWindow") ? QStringLiteral("File") : QStringLiteral("Edit"),
+                        identifier, identifier);
+    const auto enabled = [&] {
+        menu.validate();
+        QStringList on;
+        for (const QString &identifier : identifiers)
+            if (menu.action(identifier)->isEnabled())
+                on << identifier;
+        return on.join(u' ');
+    };
+
+    auto controller = std::make_unique<KRWindowControllerBase>();
+    auto *window = new QWidget;
+    auto *field = new QLineEdit(QStringLiteral("Hello world"));
+    auto *shown = new QLineEdit(QStringLiteral("read only"));
+    shown->setReadOnly(true);
+    auto *layout = new QVBoxLayout(window);
+    layout->addWidget(field);
+    layout->addWidget(shown);
+    controller->setWindow(window);
+    controller->showWindow();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::activeWindow() == window; }));
+
+    field->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return window->focusWidget() == field; }));
+    field->deselect();
+    EXPECT_EQ(enabled(), QStringLiteral("paste selectAll closeWindow"));
+    field->setSelection(6, 5);
+    EXPECT_EQ(enabled(), QStringLiteral("cut copy paste delete selectAll closeWindow"));
+    EXPECT_TRUE(menu.perform(QStringLiteral("copy")));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("world"));
+    EXPECT_TRUE(menu.perform(QStringLiteral("delete")));
+    EXPECT_EQ(field->text(), QStringLiteral("Hello "));
+
+    shown->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return window->focusWidget() == shown; }));
+    shown->selectAll();
+    EXPECT_EQ(enabled(), QStringLiteral("copy selectAll closeWindow"));
+
+    // A minimised window comes back when shown again.
+    window->showMinimized();
+    ASSERT_TRUE(window->windowState() & Qt::WindowMinimized);
+    controller->showWindow();
+    EXPECT_FALSE(window->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(window->isVisible());
+
+    EXPECT_TRUE(menu.perform(QStringLiteral("closeWindow")));
+    EXPECT_FALSE(window->isVisible());
+    // Once the controller is gone its window no longer answers.
+    window->show();
+    QApplication::setActiveWindow(window);
+    controller.reset();
+    EXPECT_EQ(enabled(), QString());
 }
 
 #include "tst_KRWindowControllerBase.moc"

@@ -229,6 +229,28 @@ TEST(SLSourceList, theDelegateHearsItsOwnListUntilReplaced)
     EXPECT_EQ(l.host.heard.size(), 1);
 }
 
+// A row is chosen as the button goes down, left or right: a press that turns into a drag,
+// or a right press whose context menu takes the release, still tells the delegate; the
+// release tells nothing more.
+TEST(SLSourceList, aPressChoosesTheRowWithoutWaitingForTheRelease)
+{
+    List l;
+    l.show();
+    l.host.heard.clear();
+    QTest::mousePress(l.list.viewport(), Qt::LeftButton, {}, l.centreOfRow(2));
+    EXPECT_EQ(l.list.selectedRowIndexes(), QList<int>{2});
+    EXPECT_EQ(l.host.heard, QStringList{"selection"});
+    QTest::mouseRelease(l.list.viewport(), Qt::LeftButton, {}, l.centreOfRow(2));
+    EXPECT_EQ(l.host.heard, QStringList{"selection"});
+
+    l.host.heard.clear();
+    QTest::mousePress(l.list.viewport(), Qt::RightButton, {}, l.centreOfRow(5));
+    EXPECT_EQ(l.list.selectedRowIndexes(), QList<int>{5});
+    EXPECT_EQ(l.host.heard, QStringList{"selection"});
+    QTest::mouseRelease(l.list.viewport(), Qt::RightButton, {}, l.centreOfRow(5));
+    EXPECT_EQ(l.host.heard, QStringList{"selection"});
+}
+
 TEST(SLSourceList, badgesSizeTheirTextAndTakeEveryColourState)
 {
     List l;

@@ -1,5 +1,6 @@
 #include "PanesTestSupport.h"
 
+#include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRProjectSyntaxCheck.h>
@@ -11,6 +12,7 @@
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QTest>
 #include <QTextBlock>
@@ -242,6 +244,43 @@ TEST_F(FunctionEditor, ErrorLinesAreMarkedAndExplainedEscaped)
     ASSERT_TRUE(editor->popover());
     function("ready")->setSyntaxErrors({});
     postSyntaxCheck();
+    EXPECT_FALSE(editor->popover());
+}
+
+// The error pop-over does not outstay the error: it goes as soon as the user edits the
+// function (and stays away until the next check, the marked lines being old news), and when
+// the function's tab is left.
+TEST_F(FunctionEditor, TheErrorPopoverGoesOnAnEditAndWhenTheTabIsLeft)
+{
+    RecordingHelpInstaller recorder;
+    open("ready");
+    const auto markLine5 = [&] {
+        function("ready")->setSyntaxErrors({{{QStringLiteral("line"), 5}, {QStringLiteral("character"), 3},
+                                             {QStringLiteral("reason"), QStringLiteral("Missing semicolon")}}});
+        postSyntaxCheck();
+    };
+    markLine5();
+    text().activateWindow();
+    text().setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::focusWidget() == &text(); }));
+    editor->showFirstSyntaxError();
+    ASSERT_TRUE(editor->popover());
+    // The explanation only shows: the keyboard stays with the code, so the user can fix it.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), text().window());
+    EXPECT_EQ(QApplication::focusWidget(), &text());
+    QTest::keyClicks(&text(), QStringLiteral(";"));
+    EXPECT_FALSE(editor->popover()) << "an edit closes it";
+    editor->selectRow(3, 1);
+    editor->selectRow(5, 2);
+    EXPECT_FALSE(editor->popover()) << "the old finding is not shown again before the next check";
+
+    // The next check that still finds the error explains it again where the caret stands.
+    markLine5();
+    ASSERT_TRUE(editor->popover());
+    EXPECT_TRUE(editor->popover()->isShown());
+    // Another tab is shown: the editor's view is hidden.
+    editor->view()->hide();
     EXPECT_FALSE(editor->popover());
 }
 

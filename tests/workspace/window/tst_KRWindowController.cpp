@@ -26,6 +26,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -58,6 +60,12 @@ protected:
     }
 
     QAction *command(const char *identifier) { return KRMainMenu::shared().action(QString::fromLatin1(identifier)); }
+    // What the window's status line says.
+    static QString status(KRWindowController *controller)
+    {
+        auto *line = controller->projectWindow()->findChild<QLabel *>(QStringLiteral("statusLine"));
+        return line && line->isVisible() ? line->text() : QStringLiteral("(no status line)");
+    }
 };
 
 } // namespace
@@ -112,10 +120,15 @@ TEST_F(ProjectWindow, BuildAsksWhenTheSyntaxCheckCannotRun)
     EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
     EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Unable to perform syntax check")});
     EXPECT_TRUE(controller->builtProjectIndex().isEmpty());
+    EXPECT_EQ(status(controller), QStringLiteral("Build cancelled."));
 
+    // The window says that the build is done and where its output is.
     alerts->scriptButton(QStringLiteral("Build Anyway"));
     EXPECT_TRUE(controller->buildProject(KRWindowController::FollowUp::None));
     EXPECT_TRUE(QFileInfo::exists(controller->builtProjectIndex())) << controller->builtProjectIndex().toStdString();
+    EXPECT_EQ(status(controller),
+              QStringLiteral("Build finished: ") + QFileInfo(controller->builtProjectIndex()).absolutePath());
+    EXPECT_EQ(QFileInfo(controller->builtProjectIndex()).absolutePath(), QFileInfo(controller->document().fileURL() + QStringLiteral("/kr-web")).absoluteFilePath());
     KRRuntimeServer::setPortProvider(previousProvider);
 }
 
@@ -151,6 +164,13 @@ TEST_F(ProjectWindow, ExportWarningSuppressedWithCancelExportsNothingThenStopsAs
     EXPECT_EQ(chooserCalls, 1);
     EXPECT_FALSE(alerts.messages().contains(QStringLiteral("Exporting projects with server-side scripting")));
     EXPECT_TRUE(QFileInfo::exists(target + QStringLiteral("/home.html")));
+    EXPECT_EQ(status(controller), QStringLiteral("Exported to ") + target);
+
+    // An export that stops says so: here the folder is the project's own web folder.
+    const QString webFolder = QFileInfo(controller->document().fileURL() + QStringLiteral("/kr-web")).absoluteFilePath();
+    KRWindowController::setExportFolderChooser([&](QWidget *) { return QStringList{webFolder}; });
+    controller->exportProjectAction();
+    EXPECT_EQ(status(controller), QStringLiteral("Export to %1 did not finish.").arg(webFolder));
 }
 
 // Files up to 1,000,000 bytes come in without a question; a larger one and a folder ask
@@ -294,6 +314,65 @@ TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
     ASSERT_TRUE(command("delete")->isEnabled());
     command("delete")->trigger();
     EXPECT_EQ(field->text(), QStringLiteral("ac"));
+}
+
+// The window's menu shortcuts work from an inspector field, also where the field would take
+// the key for itself (the X11 key scheme makes Ctrl+E "end of line" and Ctrl+K "delete to
+// the end" in every line edit): the field's pending edit is committed first, the command
+// runs, and the keys the field edits with stay the field's.
+TEST_F(ProjectWindow, MenuShortcutsWorkFromAnInspectorField)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Shortcuts"), kTwoPages));
+    ASSERT_TRUE(controller);
+    activate(controller->projectWindow());
+    QLineEdit *title = nullptr;
+    for (QLineEdit *field : controller->projectWindow()->findChildren<QLineEdit *>(QStringLiteral("textField")))
+        if (field->text() == QLatin1String("Alpha") && field->isVisible())
+            title = field;
+    ASSERT_NE(title, nullptr) << "the page's title row";
+    // What a line edit does under the X11 key scheme: it claims Ctrl+E and Ctrl+B.
+    struct ClaimsKeys : QObject {
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() != QEvent::ShortcutOverride)
+                return false;
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (key->modifiers() == Qt::ControlModifier && (key->key() == Qt::Key_E || key->key() == Qt::Key_B))
+                event->accept();
+            return false;
+        }
+    } claims;
+    title->installEventFilter(&claims);
+    const QString target = KRTest::makeTempDir(QStringLiteral("exported"));
+    int chooserCalls = 0;
+    KRWindowController::setExportFolderChooser([&](QWidget *) {
+        ++chooserCalls;
+        return QStringList{target};
+    });
+
+    title->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return title->hasFocus(); }));
+    title->selectAll();
+    QTest::keyClicks(title, QStringLiteral("Welcome"));
+    QTest::keyClick(title, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(chooserCalls, 1) << "Ctrl+E exported";
+    EXPECT_EQ(controller->currentPage()->value(QStringLiteral("kr_title")), QStringLiteral("Welcome"))
+        << "the pending edit went into the model first";
+    QFile exported(target + QStringLiteral("/alpha.html"));
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(exported.readAll().contains("Welcome"));
+
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return title->hasFocus(); }));
+    QTest::keyClick(title, Qt::Key_B, Qt::ControlModifier);
+    EXPECT_FALSE(controller->builtProjectIndex().isEmpty()) << "Ctrl+B built";
+    // What follows is no longer typed into the field in place of the command.
+    EXPECT_EQ(title->text(), QStringLiteral("Welcome"));
+
+    // Select All and Copy stay the field's.
+    QTest::keyClick(title, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(title, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("Welcome"));
+    title->removeEventFilter(&claims);
 }
 
 // With the focus in the object browser the Edit menu is enabled exactly where it acts, on the
