@@ -204,10 +204,10 @@ BENCHMARK(BM_ServerPagesShareOfStatic)->ArgName("clients")->Arg(1)->Arg(16)->Uni
     ->UseRealTime()->Iterations(2);
 
 // The stored-data path with a store of about 10 MB (ten items of a million characters):
-// reading one small item, and writing one. A read includes the script process's parse of the
-// store it holds (sent to it once per change); a write includes that, the change applied in the
-// server, the whole store written to a new file and synced, and the next request's process
-// getting the changed store.
+// reading one small item, and writing one. A read includes the script process's look-up of the
+// item in the store it holds (the store reaches each process once, later changes follow as
+// changes); a write includes that, the change applied in the server, the whole store written
+// to a new file and synced before the answer, and the change sent on to the script processes.
 void storageRequests(benchmark::State &state, const std::string &path)
 {
     const int clients = static_cast<int>(state.range(0));
@@ -368,10 +368,11 @@ int main(int argc, char **argv)
         "  BM_ServerPagesShareOfStatic: pages/s and files/s of that page and file, measured in the\n"
         "    same iteration with 1 or 16 clients; pages/files is the page rate as a share of the file rate.\n"
         "  BM_StorageRead_10MBStore: that path plus storage.getItem of a small item from a store of\n"
-        "    about 10 MB (the script process parses the store it holds; it is sent once per change).\n"
+        "    about 10 MB (the script process reads the store's index and that item only; the store\n"
+        "    reaches each script process once, later changes follow as changes).\n"
         "  BM_StorageWrite_10MBStore: also storage.setItem of that item: the change applied in the\n"
-        "    server, the whole store written to a new file and synced before the answer, and the changed\n"
-        "    store sent to the script process of the next request.\n"
+        "    server, the whole store written to a new file and synced before the answer, and the change\n"
+        "    sent on to the script processes.\n"
         "  BM_CheckSyntax, BM_SyntaxChecker: the syntax check of a 1,000-line script.\n\n");
     std::fflush(stdout);
     benchmark::RunSpecifiedBenchmarks();

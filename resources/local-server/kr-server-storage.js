@@ -78,7 +78,7 @@ class ProjectStore {
         this.loaded = false;
         this.fileStats = null; // of the file as last read or written
         this.loading = null;
-        this.writing = null;
+        this.writing = false; // a write loop runs
         this.writtenVersion = 0;
         this.waiters = [];
         this.base = null; // {version, data}
@@ -289,9 +289,8 @@ class ProjectStore {
         return new Promise((resolve, reject) => {
             this.waiters.push({ version, resolve, reject });
             if (!this.writing) {
-                this.writing = this.writeLoop().finally(() => {
-                    this.writing = null;
-                });
+                this.writing = true;
+                this.writeLoop();
             }
         });
     }
@@ -299,18 +298,23 @@ class ProjectStore {
     // Writes the current items until the file holds the newest version; changes made during a
     // write go out together with the next one.
     async writeLoop() {
-        while (this.writtenVersion < this.version) {
-            const version = this.version;
-            try {
-                await this.writeFile(this.fileParts());
-                this.writtenVersion = version;
-                this.settle(version, null);
-            } catch (e) {
-                const message = 'the data could not be saved (' + e.message + ')';
-                this.log('Server page storage: ' + message);
-                this.settle(version, new StorageError(message));
-                return; // the next change tries again
+        try {
+            while (this.writtenVersion < this.version) {
+                const version = this.version;
+                try {
+                    await this.writeFile(this.fileParts());
+                    this.writtenVersion = version;
+                    this.settle(version, null);
+                } catch (e) {
+                    const message = 'the data could not be saved (' + e.message + ')';
+                    this.log('Server page storage: ' + message);
+                    this.settle(version, new StorageError(message));
+                    return; // the next change tries again
+                }
             }
+        } finally {
+            // At once, so that a change made right after the loop starts another.
+            this.writing = false;
         }
     }
 
