@@ -102,6 +102,7 @@ class ServerPageScripts {
             throw new Refusal(this.pauseMessage(page), (page.pausedUntil - now) / 1000);
         }
         if (this.waiting >= MAX_WAITING || page.waiting >= MAX_WAITING_PER_PAGE) {
+            this.forget(page);
             throw new Refusal('Server busy: too many server page requests are waiting; try again shortly', 1);
         }
         ++this.waiting;

@@ -332,8 +332,8 @@ class ProjectStore {
         this.waiters = waiting;
     }
 
-    // The file's bytes in pieces: {"format": 1, "root": ..., "items": {key: value, ...}}. Small
-    // pieces are joined, so a store of many small items is written in few calls.
+    // The file's bytes in parts: {"format": 1, "root": ..., "items": {key: value, ...}}. Small
+    // parts are joined, so a store of many small items is written in few calls.
     fileParts() {
         const parts = [];
         let pending = '{"format":' + FILE_FORMAT + ',"root":' + JSON.stringify(this.root) + ',"items":{';
