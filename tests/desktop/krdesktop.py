@@ -7,6 +7,8 @@ screen and from the files the application writes. Every wait polls a condition w
 limit; nothing waits a fixed time for the machine to catch up.
 """
 
+import http.server
+import json
 import os
 import random
 import re
@@ -15,8 +17,10 @@ import signal
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import traceback
+import urllib.parse
 import xml.etree.ElementTree as ElementTree
 import zlib
 
@@ -154,6 +158,16 @@ class Input:
             time.sleep(self.press_time())
             self.button(False, button)
         time.sleep(0.05)
+
+    def double_click(self, x, y):
+        """Two short presses a moment apart, well inside the desktop's double-click time."""
+        self.glide(x, y)
+        time.sleep(0.05)
+        for _ in range(2):
+            self.button(True)
+            time.sleep(self.random.uniform(0.05, 0.08))
+            self.button(False)
+            time.sleep(0.06)
 
     def drag(self, start, end, steps=20, duration=0.5, modifiers=(), before_release=None, after_release=None):
         """Press at start, move to end in `steps` motions over `duration` seconds, release.
@@ -648,30 +662,71 @@ class Desktop:
             wait_until(lambda: window.has_state(pyatspi.STATE_ACTIVE), f"the window {window.name!r} in front")
 
     def bring_to_front(self, window):
-        """Alt+Tab (the window manager's switcher) until window is the active one."""
+        """The window manager's switcher until window is the active one: Alt held and Tab pressed
+        n times picks the n-th most recently used window, so each try goes one further down that
+        list (which the windows picked on the way do not reorder below them)."""
         import pyatspi
-        for _ in range(8):
+
+        def active():
+            return [w.name for w in self.windows() if w.has_state(pyatspi.STATE_ACTIVE)]
+        for presses in range(1, max(2, len(self.windows()))):
             if window.has_state(pyatspi.STATE_ACTIVE):
                 return
-            active = [w.name for w in self.windows() if w.has_state(pyatspi.STATE_ACTIVE)]
-            self.input.key("alt+Tab")
-            wait_until(lambda: [w.name for w in self.windows() if w.has_state(pyatspi.STATE_ACTIVE)] != active,
-                       "another window in front")
-        raise JourneyFailure(f"Alt+Tab never brought {window.name!r} to the front")
+            before = active()
+            with self.input.held(["alt"]):
+                for _ in range(presses):
+                    self.input.key("Tab")
+            wait_until(lambda: active() != before, "another window in front")
+        if not window.has_state(pyatspi.STATE_ACTIVE):
+            raise JourneyFailure(f"Alt+Tab never brought {window.name!r} to the front")
 
     def activate_window(self, window):
         """Clicks the title bar of a window, as a person does to bring it to the front."""
         x, y, w, h = window.rect
         self.input.click(x + w // 2, max(2, y - 8))
 
+    def managed_windows(self):
+        """The top-level X windows the window manager keeps (shown or minimised), with their titles."""
+        from Xlib import X
+        d = self.display
+        clients = d.screen().root.get_full_property(d.intern_atom("_NET_CLIENT_LIST"), X.AnyPropertyType)
+        found = []
+        for number in clients.value if clients else []:
+            client = d.create_resource_object("window", number)
+            title = client.get_full_property(d.intern_atom("_NET_WM_NAME"), X.AnyPropertyType)
+            found.append((client, title.value.decode("utf-8", "replace") if title else ""))
+        return found
+
+    def frame(self, window):
+        """The window manager's frame around a top-level window, read from X: its rectangle and
+        the extents (left, right, top, bottom) of its border and title bar."""
+        from Xlib import X
+        d = self.display
+        for client, title in self.managed_windows():
+            if title != window.name:
+                continue
+            left, right, top, bottom = client.get_full_property(d.intern_atom("_NET_FRAME_EXTENTS"),
+                                                                X.AnyPropertyType).value
+            size = client.get_geometry()
+            origin = client.translate_coords(d.screen().root, 0, 0)  # the screen's corner in the window
+            return ((-origin.x - left, -origin.y - top, size.width + left + right, size.height + top + bottom),
+                    (left, right, top, bottom))
+        raise JourneyFailure(f"no X window is titled {window.name!r}")
+
+    def close_by_title_bar(self, window):
+        """Clicks the close button of a window's title bar: the last of the bar's buttons, squares
+        as tall as the bar, at its right end."""
+        (x, y, w, _), (_, _, top, _) = self.frame(window)
+        self.input.click(x + w - top // 2, y + top // 2)
+
     def menu(self, window, *path):
         """Chooses a menu item, e.g. menu(w, "Edit", "Align Left").
 
-        The menu bar is opened from the keyboard (Alt, then Down) and walked with the arrow keys
-        to the menu that holds the item, which is then clicked: the windows' menu bars share
-        their menus, and the accessible titles of one bar are those of the first window whose
-        titles were read, which may have closed since; the open menu's items are always right.
-        The titles in path document the way; the item decides.
+        The menu bar is opened from the keyboard (Alt, then Down) and walked with the keys
+        (Escape, Right, Down) to the menu that holds the item, which is then clicked: the
+        windows' menu bars share their menus, and the accessible titles of one bar are those of
+        the first window whose titles were read, which may have closed since; the open menu's
+        items are always right. The titles in path document the way; the item decides.
         """
         import pyatspi
         *titles, item = path
@@ -705,12 +760,19 @@ class Desktop:
                 entry = wait_until(lambda: popup.find("menu item", predicate=lambda n: matches(n.name)),
                                    f"the menu item {item!r}")
                 if not entry.has_state(pyatspi.STATE_SENSITIVE):
+                    self.screenshot(f"{entry.name} disabled")
                     for _ in range(2):
                         self.input.key("Escape")
                     raise JourneyFailure(f"the menu item {entry.name!r} is disabled")
                 self.click(entry)
                 return entry.name
+            # Back to the bar's titles and on to the next menu: Right in the open menu would
+            # enter a submenu when its item is the one highlighted (View's first active item).
+            self.input.key("Escape")
+            wait_until(lambda: open_menu() is None and bar.has_state(pyatspi.STATE_FOCUSED),
+                       "the menu to close back to its title")
             self.input.key("Right")
+            self.input.key("Down")
         self.input.key("Escape")
         self.input.key("Escape")
         raise JourneyFailure(f"no menu holds {item!r}")
@@ -726,12 +788,11 @@ def project_window(desktop, title, timeout=LAUNCH_TIMEOUT):
 
 def close_gallery(desktop):
     """Closes the start gallery that comes up at launch, through the window manager."""
-    import pyatspi
     gallery = desktop.window("Korvane")
     wait_until(lambda: gallery.find("label", "Sample Gallery"), "the gallery's contents")
-    if not gallery.has_state(pyatspi.STATE_ACTIVE):
-        desktop.activate_window(gallery)
-        wait_until(lambda: gallery.has_state(pyatspi.STATE_ACTIVE), "the gallery to come to the front")
+    # Alt+Tab, not a click on its title bar: a project window that was slower to come up may
+    # cover it whole.
+    desktop.bring_to_front(gallery)
     desktop.input.key("alt+F4")
     wait_until(lambda: not any(w.name == "Korvane" for w in desktop.windows()), "the gallery to close")
 
@@ -978,6 +1039,71 @@ def choose_in_combo(desktop, combo, item):
     entry = wait_until(lambda: combo.find("list item", item), f"the entry {item!r}")
     desktop.click(entry)
     wait_until(lambda: combo.name == item, f"{item!r} chosen")
+
+
+# --- Exported sites -----------------------------------------------------------------------------
+
+VERSION = re.compile(r"^\d+(\.\d+)+$")
+
+
+class SiteServer(http.server.ThreadingHTTPServer):
+    """Serves an exported folder on the loopback. The page checker sends the page's requests to
+    other hosts here under /__hosted/<host>/<path>; the jQuery and jQuery Mobile files among
+    them are answered from the copies the product ships (folders "jquery-<v>" and
+    "jquery.mobile-<v>"), anything else is missing and noted."""
+
+    def __init__(self, site, libraries):
+        self.site, self.libraries, self.missing = site, libraries, []
+        super().__init__(("127.0.0.1", 0), SiteHandler)
+
+    def hosted(self, parts):
+        for i in range(len(parts) - 2):
+            if parts[i] in ("jquery.mobile", "mobile", "jquery") and VERSION.match(parts[i + 1]):
+                prefix = "jquery-" if parts[i] == "jquery" else "jquery.mobile-"
+                folders = sorted(f for f in os.listdir(self.libraries) if f.startswith(prefix))
+                if folders:
+                    return os.path.join(self.libraries, folders[0], *parts[i + 2:])
+        return None
+
+
+class SiteHandler(http.server.SimpleHTTPRequestHandler):
+    def translate_path(self, path):
+        path = urllib.parse.unquote(urllib.parse.urlsplit(path).path)
+        parts = [p for p in path.split("/") if p not in ("", ".", "..")]
+        if parts[:1] == ["__hosted"]:
+            found = self.server.hosted(parts[2:])
+            if found and os.path.isfile(found):
+                return found
+            self.server.missing.append("/".join(parts[1:]))
+            return os.path.join(self.server.site, "__missing__")
+        return os.path.join(self.server.site, *parts)
+
+    def log_message(self, *args):
+        pass
+
+
+def check_in_browser(desktop, site, page):
+    """Loads a page of an exported site through the page checker; returns its report, with
+    "missing" the hosted files that are not the shipped libraries."""
+    libraries = os.path.join(desktop.options.source, "resources", "local-server")
+    server = SiteServer(site, libraries)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        base = f"http://127.0.0.1:{server.server_address[1]}"
+        env = dict(desktop.env)
+        env["QT_QPA_PLATFORM"] = "offscreen"
+        env.pop("QTWEBENGINE_CHROMIUM_FLAGS", None)
+        done = subprocess.run([desktop.options.helper, "--timeout", "60", "--mirror", f"{base}/__hosted",
+                               f"{base}/{page}"], env=env, capture_output=True, text=True, timeout=120)
+        with open(os.path.join(desktop.artifacts, f"exported-{page}-check.txt"), "w") as out:
+            out.write(done.stdout + done.stderr)
+        lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
+        check(done.returncode == 0 and lines, f"the page checker failed: {done.stderr[-2000:]}")
+        report = json.loads(lines[-1])
+        report["missing"] = list(server.missing)
+        return report
+    finally:
+        server.shutdown()
 
 
 # --- Journeys -------------------------------------------------------------------------------

@@ -2,80 +2,14 @@
 """Build, Run and Export: the device preview shows the controls where they were placed and runs
 the button's handler; the exported start page loads in a browser engine without errors."""
 
-import http.server
-import json
 import os
-import re
-import subprocess
 import sys
-import threading
-import urllib.parse
 
 import krdesktop as kd
 
 LABEL_AT = (40, 220)
 BUTTON_AT = (40, 120)
 CODE = "application._pages.page1.label1.setValue('Paid');"
-VERSION = re.compile(r"^\d+(\.\d+)+$")
-
-
-class SiteServer(http.server.ThreadingHTTPServer):
-    """Serves an exported folder on the loopback. The page checker sends the page's requests to
-    other hosts here under /__hosted/<host>/<path>; the jQuery and jQuery Mobile files among
-    them are answered from the copies the product ships (folders "jquery-<v>" and
-    "jquery.mobile-<v>"), anything else is missing and noted."""
-
-    def __init__(self, site, libraries):
-        self.site, self.libraries, self.missing = site, libraries, []
-        super().__init__(("127.0.0.1", 0), SiteHandler)
-
-    def hosted(self, parts):
-        for i in range(len(parts) - 2):
-            if parts[i] in ("jquery.mobile", "mobile", "jquery") and VERSION.match(parts[i + 1]):
-                prefix = "jquery-" if parts[i] == "jquery" else "jquery.mobile-"
-                folders = sorted(f for f in os.listdir(self.libraries) if f.startswith(prefix))
-                if folders:
-                    return os.path.join(self.libraries, folders[0], *parts[i + 2:])
-        return None
-
-
-class SiteHandler(http.server.SimpleHTTPRequestHandler):
-    def translate_path(self, path):
-        path = urllib.parse.unquote(urllib.parse.urlsplit(path).path)
-        parts = [p for p in path.split("/") if p not in ("", ".", "..")]
-        if parts[:1] == ["__hosted"]:
-            found = self.server.hosted(parts[2:])
-            if found and os.path.isfile(found):
-                return found
-            self.server.missing.append("/".join(parts[1:]))
-            return os.path.join(self.server.site, "__missing__")
-        return os.path.join(self.server.site, *parts)
-
-    def log_message(self, *args):
-        pass
-
-
-def check_in_browser(desktop, site):
-    """Loads the exported start page through the page checker; returns its report."""
-    libraries = os.path.join(desktop.options.source, "resources", "local-server")
-    server = SiteServer(site, libraries)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    try:
-        base = f"http://127.0.0.1:{server.server_address[1]}"
-        env = dict(desktop.env)
-        env["QT_QPA_PLATFORM"] = "offscreen"
-        env.pop("QTWEBENGINE_CHROMIUM_FLAGS", None)
-        done = subprocess.run([desktop.options.helper, "--timeout", "60", "--mirror", f"{base}/__hosted",
-                               f"{base}/page1.html"], env=env, capture_output=True, text=True, timeout=120)
-        with open(os.path.join(desktop.artifacts, "exported-page-check.txt"), "w") as out:
-            out.write(done.stdout + done.stderr)
-        lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
-        kd.check(done.returncode == 0 and lines, f"the page checker failed: {done.stderr[-2000:]}")
-        report = json.loads(lines[-1])
-        report["missing"] = list(server.missing)
-        return report
-    finally:
-        server.shutdown()
 
 
 def device_around(desktop, page):
@@ -145,7 +79,7 @@ def run_and_export(desktop):
     kd.wait_until(lambda: os.path.exists(start_page) and os.path.exists(os.path.join(site, "KR-user-scripts.js")),
                   "the exported start page")
     desktop.screenshot("exported")
-    report = check_in_browser(desktop, site)
+    report = kd.check_in_browser(desktop, site, "page1.html")
     desktop.log(f"exported page: loaded={report['loaded']} ready={report['ready']} title={report['title']!r}")
     kd.check(report["loaded"], "the exported start page did not load")
     kd.check(not report["errors"], "the exported start page has errors:\n  " + "\n  ".join(report["errors"]))

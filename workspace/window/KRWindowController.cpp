@@ -101,8 +101,10 @@ const QString kWindowStatusLine = QStringLiteral("statusLine");
 
 void krWindowSetStatus(QMainWindow *window, const QString &text)
 {
-    if (auto *line = window ? window->findChild<QLabel *>(kWindowStatusLine) : nullptr)
+    if (auto *line = window ? window->findChild<QLabel *>(kWindowStatusLine) : nullptr) {
         line->setText(text);
+        line->setAccessibleDescription(text); // its name is "Status": the text is read from here
+    }
 }
 
 void krWindowShowError(const QString &message, const QString &informative)
