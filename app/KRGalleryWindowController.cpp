@@ -251,18 +251,25 @@ QMainWindow *KRGalleryWindowController::mainWindow() const
     return qobject_cast<QMainWindow *>(window());
 }
 
+KRGalleryItemViewController *KRGalleryWindowController::addPackageRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows,
+                                                                      const QString &path)
+{
+    KRGalleryItemViewController *row = addRow(table, rows);
+    row->setUrl(QUrl::fromLocalFile(path));
+    const QString preview = path + QStringLiteral("/preview.png");
+    if (QFileInfo(preview).isFile()) {
+        row->setImageUrl(QUrl::fromLocalFile(preview));
+        row->setImageThumbUrl(QUrl::fromLocalFile(preview));
+    }
+    row->setProjectName(QFileInfo(path).completeBaseName());
+    return row;
+}
+
 void KRGalleryWindowController::buildRecentProjects()
 {
     const QString home = QDir::homePath();
     for (const QString &path : KRDocumentController::sharedDocumentController().recentDocumentPaths()) {
-        KRGalleryItemViewController *row = addRow(recentProjectsTable, m_recentProjects);
-        row->setUrl(QUrl::fromLocalFile(path));
-        const QString preview = path + QStringLiteral("/preview.png");
-        if (QFileInfo(preview).isFile()) {
-            row->setImageUrl(QUrl::fromLocalFile(preview));
-            row->setImageThumbUrl(QUrl::fromLocalFile(preview));
-        }
-        row->setProjectName(QFileInfo(path).completeBaseName());
+        KRGalleryItemViewController *row = addPackageRow(recentProjectsTable, m_recentProjects, path);
         QString description = path;
         if (description == home || description.startsWith(home + QLatin1Char('/')))
             description = QLatin1Char('~') + description.mid(home.size());
@@ -429,14 +436,7 @@ void KRGalleryWindowController::loadBundledSamples()
 {
     int index = 0;
     for (const QString &path : bundledSamplePaths()) {
-        KRGalleryItemViewController *row = addRow(samplesTable, m_samples);
-        row->setUrl(QUrl::fromLocalFile(path));
-        const QString preview = path + QStringLiteral("/preview.png");
-        if (QFileInfo(preview).isFile()) {
-            row->setImageUrl(QUrl::fromLocalFile(preview));
-            row->setImageThumbUrl(QUrl::fromLocalFile(preview));
-        }
-        row->setProjectName(QFileInfo(path).completeBaseName());
+        KRGalleryItemViewController *row = addPackageRow(samplesTable, m_samples, path);
         // The pages it shows, by their titles.
         QStringList titles;
         if (const KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path + QStringLiteral("/project.xml")))
