@@ -25,7 +25,6 @@ def open_sample_with_style_sheet(desktop):
         out.write(STYLE_SHEET)
     desktop.launch(folder)
     window = kd.project_window(desktop, "Tips")
-    kd.close_gallery(desktop)
     desktop.activate_if_needed(window)
     return window, folder
 

@@ -30,7 +30,6 @@ def samples_open_and_edit(desktop):
         folders.append(target)
     desktop.launch(*folders)
     windows = {name: kd.project_window(desktop, name) for name, *_ in EDITS}
-    kd.close_gallery(desktop)
 
     for (name, object_id, shown, row, text), folder in zip(EDITS, folders):
         window = windows[name]

@@ -336,7 +336,8 @@ TEST(KRApplicationStartup, OpensTheProjectsNamedOnTheCommandLine)
     QDir::setCurrent(previous);
     EXPECT_EQ(named.projects, QStringList({package, package}));
 
-    KRUserDefaults::sharedInstance().setValue(QStringLiteral("lastExecutedVersion"), KRDocument::applicationShortVersion());
+    // A first run: even the welcome page does not come over the projects named.
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("lastExecutedVersion"));
     KRApplicationStartup startup(named.projects);
     KRDocumentController &documents = KRDocumentController::sharedDocumentController();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return documents.documents().size() == 1; }));
