@@ -7,6 +7,7 @@
 #include <core/KRRunLogger.h>
 #include <model/KRObjectInfo.h>
 #include <model/KRProjectResource.h>
+#include <model/KRWebFolder.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAlertService.h>
@@ -72,13 +73,6 @@ QString localServerPath(const QString &relativePath)
     return KRResources::pathForResource(QStringLiteral("local-server/") + relativePath);
 }
 
-// A name of an item directly inside a folder.
-bool isPlainFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\n')) && !name.contains(QChar(0));
-}
-
 // A relative path that stays below the folder it is joined to.
 bool isContainedRelativePath(const QString &path)
 {
@@ -124,43 +118,28 @@ bool removeItem(const QString &path, QString *reason = nullptr)
     return removed;
 }
 
-bool isSameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
-}
+using KRFileManager::canonicalPathAllowingMissing;
+using KRFileManager::isSameOrInside;
 
-// Copies a symbolic link as a link when what it leads to lies inside the folder (the copy
-// then leads to the same item of the copied folder); skips it otherwise.
-bool copyLink(const QString &source, const QString &target, const QString &linkRoot, QString *reason)
+// Whether an item at the path stays inside the folder: the folder holding it, as far as it
+// exists, resolves to the folder or below it (a link on the way may lead anywhere). The item
+// itself is replaced by what is written, never written through.
+bool staysInside(const QString &path, const QString &folder)
 {
-    const QFileInfo link(source);
-    const QString real = link.canonicalFilePath(); // empty for a link that leads nowhere
-    if (real.isEmpty() || !isSameOrInside(real, linkRoot)) {
-        KR_LOG(QStringLiteral("The link %1 is not copied: it leads out of the web folder or to nothing").arg(source));
-        return true;
-    }
-    const QString linkFolder = QFileInfo(link.absolutePath()).canonicalFilePath();
-    QString relative = QDir(linkFolder).relativeFilePath(real);
-    if (relative.isEmpty())
-        relative = QStringLiteral(".");
-    std::error_code error;
-    std::filesystem::create_symlink(QFile::encodeName(relative).toStdString(), QFile::encodeName(target).toStdString(),
-                                    error);
-    if (error) {
-        *reason = QString::fromStdString(error.message());
-        return false;
-    }
-    return true;
+    return !folder.isEmpty()
+        && isSameOrInside(canonicalPathAllowingMissing(QFileInfo(path).absolutePath()),
+                          canonicalPathAllowingMissing(folder));
 }
 
 // Copies a file, or a folder with everything below it; the target must not exist. Symbolic
-// links are followed, or, with a link root (a canonical folder path), copied by copyLink.
+// links are followed, or, with a link root (a canonical folder path), copied as links when
+// they lead inside it and left out otherwise.
 bool copyItem(const QString &source, const QString &target, bool keepDates, QString *reason,
               const QString &linkRoot = QString())
 {
     const QFileInfo info(source);
     if (!linkRoot.isEmpty() && info.isSymLink())
-        return copyLink(source, target, linkRoot, reason);
+        return KRFileManager::copyLinkWithin(source, target, linkRoot, reason) != KRFileManager::LinkCopy::Failed;
     if (info.isDir() && !info.isSymLink()) {
         if (!QDir().mkpath(target)) {
             *reason = QStringLiteral("the folder could not be created");
@@ -205,39 +184,74 @@ struct WrittenFile
     qint64 modified = -1; // milliseconds since the epoch
 };
 
-// Writes the parts one after the other in place (the file made or truncated, its folder made
-// when missing) and marks the file as generated; safe on any thread. Without a sync: a
-// generated file is made again by every build, so a torn write costs a rebuild, never the
-// user's work.
-WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, const QString &path)
+// The output folder of a build, opened once before the pages are written: their files are
+// made in it by plain names, so no link on the way, nor one in a file's place, takes a write
+// anywhere else, whatever changes in the paths while the build runs.
+class OutputFolder
 {
-    WrittenFile result;
-    const QByteArray name = QFile::encodeName(path);
-    int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == ENOENT) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
-            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+public:
+    explicit OutputFolder(const QString &path)
+        : m_path(path), m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
     }
-    if (fd < 0) {
-        result.reason = qt_error_string(errno);
-        return result;
+    ~OutputFolder()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
+    OutputFolder(const OutputFolder &) = delete;
+    OutputFolder &operator=(const OutputFolder &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+    const QString &path() const { return m_path; }
+
+private:
+    QString m_path;
+    int m_fd;
+};
+
+// A page's file made empty ahead of its text, on the thread that made the page: which file
+// it is, so that only that file is written later.
+struct FileMadeAhead
+{
+    QByteArray name; // empty: none made
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Makes the named file in the folder, empty, when nothing is in its place.
+FileMadeAhead makeFileAhead(const OutputFolder &folder, const QString &name)
+{
+    FileMadeAhead made;
+    const QByteArray fileName = QFile::encodeName(name);
+    const int fd = ::openat(folder.fd(), fileName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return made;
+    struct stat status{};
+    if (::fstat(fd, &status) == 0) {
+        made = {fileName, status.st_dev, status.st_ino};
+    } else {
+        ::unlinkat(folder.fd(), fileName.constData(), 0);
+    }
+    ::close(fd);
+    return made;
+}
+
+// Writes the parts one after the other, from where the file is; an error number on failure.
+int writeParts(int fd, std::initializer_list<QByteArrayView> parts)
+{
     std::vector<iovec> pieces;
     for (const QByteArrayView part : parts) {
         if (!part.isEmpty())
             pieces.push_back({const_cast<char *>(part.data()), std::size_t(part.size())});
-        result.size += part.size();
     }
     for (std::size_t first = 0; first < pieces.size();) {
         const ssize_t n = ::writev(fd, pieces.data() + first, int(std::min<std::size_t>(pieces.size() - first, IOV_MAX)));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            result.reason = n < 0 ? qt_error_string(errno) : QStringLiteral("nothing could be written");
-            ::close(fd);
-            return result;
-        }
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
         // Past what was written: whole pieces, then into the next.
         for (std::size_t left = std::size_t(n); left > 0;) {
             iovec &piece = pieces[first];
@@ -249,15 +263,74 @@ WrittenFile writeGeneratedParts(std::initializer_list<QByteArrayView> parts, con
                 ++first;
         }
     }
-    struct stat status{};
-    const bool dated = ::fstat(fd, &status) == 0;
-    if (::close(fd) != 0 && errno != EINTR) {
+    return 0;
+}
+
+qint64 modifiedMSecs(const struct stat &status)
+{
+    return qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+}
+
+// Writes a page's file (a plain name) in the output folder and marks it as generated; safe
+// on any thread. Without a sync: a generated file is made again by every build, so a torn
+// write costs a rebuild, never the user's work. The file is made new, never opened through a
+// link: the build removed its own files of the last build, so this is the common case, and a
+// file made so that cannot be written is removed again. The file made ahead for it is
+// written only when it is still that empty file. Anything else in its place (a file of the
+// user's, a link a package brought) is replaced by one atomic write, as any generated file.
+WrittenFile writePageFile(const OutputFolder &folder, const QString &name, std::initializer_list<QByteArrayView> parts,
+                          const FileMadeAhead &ahead)
+{
+    WrittenFile result;
+    for (const QByteArrayView part : parts)
+        result.size += part.size();
+    const QByteArray fileName = QFile::encodeName(name);
+    int fd = -1;
+    if (ahead.name == fileName) {
+        fd = ::openat(folder.fd(), fileName.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat status{};
+        if (fd >= 0
+            && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_dev != ahead.device
+                || status.st_ino != ahead.inode || status.st_nlink != 1 || status.st_size != 0)) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0)
+        fd = ::openat(folder.fd(), fileName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        const QString path = joinPath(folder.path(), name);
+        QByteArray data;
+        data.reserve(result.size);
+        for (const QByteArrayView part : parts)
+            data.append(part);
+        if (const KRResult<void> written = KRFileManager::writeFileAtomically(path, data, false); !written) {
+            result.reason = written.error().message();
+            return result;
+        }
+        KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
+        result.written = true;
+        result.modified = modifiedMSecs(path);
+        return result;
+    }
+    if (fd < 0) {
         result.reason = qt_error_string(errno);
         return result;
     }
-    KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
+    int error = writeParts(fd, parts);
+    struct stat status{};
+    const bool dated = !error && ::fstat(fd, &status) == 0;
+    if (!error)
+        KRFileManager::setExtendedAttributeOfOpenFile(fd, joinPath(folder.path(), name), generatedMark(), kTrue);
+    if (::close(fd) != 0 && errno != EINTR && !error)
+        error = errno;
+    if (error) {
+        ::unlinkat(folder.fd(), fileName.constData(), 0);
+        result.reason = qt_error_string(error);
+        return result;
+    }
     result.written = true;
-    result.modified = dated ? qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000 : -1;
+    result.modified = dated ? modifiedMSecs(status) : -1;
     return result;
 }
 
@@ -288,28 +361,6 @@ QStringList sorted(const QSet<QString> &set)
     return list;
 }
 
-// The canonical form of a path that may not exist yet: its nearest existing ancestor made
-// canonical, the rest appended.
-QString canonicalPathAllowingMissing(const QString &path)
-{
-    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QStringList rest;
-    while (!QFileInfo::exists(existing)) {
-        const QFileInfo info(existing);
-        rest.prepend(info.fileName());
-        const QString parent = info.absolutePath();
-        if (parent == existing)
-            break;
-        existing = parent;
-    }
-    QString canonical = QFileInfo(existing).canonicalFilePath();
-    if (canonical.isEmpty())
-        canonical = existing;
-    for (const QString &component : rest)
-        canonical = joinPath(canonical, component);
-    return QDir::cleanPath(canonical);
-}
-
 // Drops the script elements of a page element that hold a server template expression.
 void removeServerTemplateScripts(DOMElement &pageDiv)
 {
@@ -321,6 +372,14 @@ void removeServerTemplateScripts(DOMElement &pageDiv)
 }
 
 } // namespace
+
+QList<KRXMLNode> KRBuildProject::pageElements() const
+{
+    const KRXMLDocument document = xmlDocument();
+    const KRXMLNode root = document.isNull() ? KRXMLNode() : document.rootElement();
+    const KRXMLNode pages = root.isNull() ? KRXMLNode() : root.firstElementForXPath(QStringLiteral("//KRPages"));
+    return pages.isNull() ? QList<KRXMLNode>() : pages.elementsForName(QStringLiteral("KRPage"));
+}
 
 // Keeps the project's export mode equal to the builder's while a build runs, and sets it
 // back to off however the build ends.
@@ -402,29 +461,33 @@ void KRProjectBuilder::writeGeneratedFileList()
     QString text;
     for (const GeneratedFile &file : std::as_const(m_generatedFiles))
         text += QStringLiteral("%1 %2 %3\n").arg(file.size).arg(file.modified).arg(file.name);
-    // In place and without a sync, as the files it lists: a torn list leaves files of this
-    // build behind for the user to delete, and costs nothing else.
-    QFile list(generatedFileListPath());
-    const QByteArray data = text.toUtf8();
-    bool written = list.open(QIODevice::WriteOnly | QIODevice::Truncate) && list.write(data) == data.size();
-    if (list.isOpen()) {
-        written = list.flush() && written;
-        list.close();
-    }
+    // Without a sync, as the files it lists: a torn list leaves files of this build behind for
+    // the user to delete, and costs nothing else. A link in its place is replaced.
+    const KRResult<void> written = KRFileManager::writeFileAtomically(generatedFileListPath(), text.toUtf8(), false);
     if (!written)
-        KR_LOG(QStringLiteral("The list of generated files could not be written: %1").arg(list.errorString()));
+        KR_LOG(QStringLiteral("The list of generated files could not be written: %1").arg(written.error().message()));
 }
 
 // Removes the files of the list the last build wrote, each only when it is still the file
 // that build wrote (same size and date: a file the user put there since stays), and only
-// plain names directly inside the output folder, whatever the list says.
+// plain names directly inside the output folder, whatever the list says. Only a list the
+// builder could have written is read: a file of its own, not a link (which may lead to a
+// device that never ends) and not larger than any list of a build.
 void KRProjectBuilder::deleteListedGeneratedFiles()
 {
+    constexpr qint64 maximumListSize = qint64(16) << 20;
     const QString output = resolvedOutputDirectory();
-    QFile list(generatedFileListPath());
+    const QFileInfo listInfo(generatedFileListPath());
+    if (listInfo.isSymLink() || (listInfo.exists() && (!listInfo.isFile() || listInfo.size() > maximumListSize))) {
+        KR_LOG(QStringLiteral("The list of generated files %1 is no list a build wrote; it is not read")
+                   .arg(listInfo.filePath()));
+        return;
+    }
+    QFile list(listInfo.filePath());
     if (!list.open(QIODevice::ReadOnly))
         return;
-    const QStringList lines = QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(list.read(maximumListSize)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     list.close();
     for (const QString &line : lines) {
         const QStringList fields = line.split(QLatin1Char(' '));
@@ -435,7 +498,7 @@ void KRProjectBuilder::deleteListedGeneratedFiles()
         const qint64 size = fields.at(0).toLongLong(&sizeOK);
         const qint64 modified = fields.at(1).toLongLong(&dateOK);
         const QString name = line.section(QLatin1Char(' '), 2);
-        if (!sizeOK || !dateOK || !isPlainFileName(name))
+        if (!sizeOK || !dateOK || !KRWebFolder::isPlainFileName(name))
             continue;
         const QFileInfo file(joinPath(output, name));
         if (file.isSymLink() || !file.isFile() || file.size() != size || modifiedMSecs(file.filePath()) != modified)
@@ -465,19 +528,20 @@ struct MadePage
     QByteArray text;                  // the UTF-8 file text made at once
     qsizetype linksAt = -1;           // where the library links go in it; -1: no text made
     std::exception_ptr textException; // what making the text threw
-    QString fileMadeAhead;            // the page's file, made empty by this build and not written yet
+    FileMadeAhead fileMadeAhead;      // the page's file, made empty by this build and not written yet
     std::exception_ptr exception;
 };
 
 // A file made on a page's thread that was not written (the build stopped first) goes again.
 struct PageFilesMadeAhead
 {
+    const OutputFolder &folder;
     std::vector<MadePage> &made;
     ~PageFilesMadeAhead()
     {
         for (const MadePage &slot : made) {
-            if (!slot.fileMadeAhead.isEmpty())
-                QFile::remove(slot.fileMadeAhead);
+            if (!slot.fileMadeAhead.name.isEmpty())
+                ::unlinkat(folder.fd(), slot.fileMadeAhead.name.constData(), 0);
         }
     }
 };
@@ -506,9 +570,9 @@ void makeTextAtOnce(KRBuildPage &page, const QString &placeholder, MadePage &slo
 
 // `placeholder`: the text of the comment that stands for the library links in a plain page
 // made at once; empty when pages are linked first.
-// `output`: the folder the page files go to; empty when they are made when written.
+// `output`: the folder the page files go to; null when they are made when written.
 void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode, const QString &placeholder,
-              const QString &output, MadePage &slot)
+              const OutputFolder *output, MadePage &slot)
 {
     try {
         slot.page.emplace(project.makeOutputPage(element));
@@ -529,14 +593,8 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode
             // Making a file can take long (a file system slow to find room for one): made now,
             // while other threads make pages, when none is there. Only a page whose id makes
             // a file name gets one; the build checks the names again before it writes.
-            if (!output.isEmpty() && slot.linksAt >= 0 && KRJavaScript::isValidIdentifier(slot.pageID)) {
-                const QString path = joinPath(output, slot.pageID + QStringLiteral(".html"));
-                const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-                if (file >= 0) {
-                    ::close(file);
-                    slot.fileMadeAhead = path;
-                }
-            }
+            if (output && slot.linksAt >= 0 && KRJavaScript::isValidIdentifier(slot.pageID))
+                slot.fileMadeAhead = makeFileAhead(*output, slot.pageID + QStringLiteral(".html"));
         }
     } catch (...) {
         slot.page.reset();
@@ -576,7 +634,7 @@ void forEachPage(std::size_t count, int threads, const std::function<void(std::s
 // the build goes on with the first page (in document order) that failed, as a one-by-one
 // build would.
 void makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool exportMode, const QString &placeholder,
-               const QString &output, std::vector<MadePage> &made)
+               const OutputFolder *output, std::vector<MadePage> &made)
 {
     made.resize(std::size_t(elements.size()));
     forEachPage(made.size(), project.concurrentPageLimit(), [&](std::size_t i) {
@@ -607,8 +665,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
         return KRError(errorDomain, NoOutputFolderError, reason, {{QStringLiteral("path"), output}});
     }
 
-    const QList<KRXMLNode> pageElements =
-        m_project->xmlDocument().nodesForXPath(QStringLiteral("//KRPages/KRPage"));
+    const QList<KRXMLNode> pageElements = m_project->pageElements();
     if (pageElements.isEmpty()) {
         const QString reason = QStringLiteral("The project has no pages to build.");
         KR_LOG(reason);
@@ -638,12 +695,18 @@ KRResult<QString> KRProjectBuilder::buildProject()
     const QString placeholder = !singlePage && m_project->libraryLinksText({}, {})
         ? QStringLiteral("kr-library-links-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
         : QString();
+    const OutputFolder outputFolder(output);
+    if (!outputFolder.isOpen()) {
+        const QString reason = QStringLiteral("The output folder %1 cannot be opened: %2").arg(output, qt_error_string(errno));
+        KR_LOG(reason);
+        return KRError(errorDomain, NoOutputFolderError, reason, {{QStringLiteral("path"), output}});
+    }
     std::vector<MadePage> made;
-    const PageFilesMadeAhead madeAhead{made};
+    const PageFilesMadeAhead madeAhead{outputFolder, made};
     // Files are made ahead only while other threads make pages: on one thread nothing is won,
     // and making them one after the other is quicker.
     makePages(*m_project, pageElements, m_exportMode, placeholder,
-              m_project->concurrentPageLimit() > 1 ? output : QString(), made);
+              m_project->concurrentPageLimit() > 1 ? &outputFolder : nullptr, made);
     std::vector<MadePage *> ordered; // as `pages`
     for (qsizetype index = 0; index < pageElements.size(); ++index) {
         MadePage &slot = made[std::size_t(index)];
@@ -763,18 +826,18 @@ KRResult<QString> KRProjectBuilder::buildProject()
         try {
             if (slot.textException)
                 std::rethrow_exception(slot.textException);
-            const QString path = i < pageFiles.size() ? joinPath(output, pageFileNames.at(qsizetype(i))) : QString();
+            const QString name = i < pageFiles.size() ? pageFileNames.at(qsizetype(i)) : QString();
             if (slot.linksAt >= 0) {
                 const QByteArrayView text(slot.text);
-                pageFiles[i].file = writeGeneratedParts({text.first(slot.linksAt), links, text.sliced(slot.linksAt)}, path);
-                if (pageFiles[i].file.written && slot.fileMadeAhead == path)
-                    slot.fileMadeAhead.clear();
+                pageFiles[i].file = writePageFile(outputFolder, name, {text.first(slot.linksAt), links, text.sliced(slot.linksAt)},
+                                                  slot.fileMadeAhead);
+                slot.fileMadeAhead = {}; // written, or removed again when it could not be
             } else {
                 if (!singlePage)
                     linkLibraries(*pages[i]);
                 if (i < pageFiles.size()) {
                     const QString text = serverPages[i] ? pages[i]->pageKRML() : pages[i]->pageHTML();
-                    pageFiles[i].file = writeGeneratedParts({text.toUtf8()}, path);
+                    pageFiles[i].file = writePageFile(outputFolder, name, {text.toUtf8()}, slot.fileMadeAhead);
                 }
             }
         } catch (...) {
@@ -875,7 +938,17 @@ KRResult<void> KRProjectBuilder::writeFilesBesidePages(const QStringList &pageFi
 
     const QString themeName = m_project->defaultTheme();
     if (!themeName.isEmpty()) {
-        const std::shared_ptr<KRProjectResource> theme = m_project->resourceForThemeName(themeName);
+        std::shared_ptr<KRProjectResource> theme = m_project->resourceForThemeName(themeName);
+        // A style sheet that is a link out of the web folder is no file of the project's:
+        // what it leads to is never published.
+        const QFileInfo themeFile(theme ? theme->fullPath() : QString());
+        const QString webFolder = QFileInfo(m_project->webFolderPath()).canonicalFilePath();
+        if (theme && themeFile.isSymLink()
+            && (webFolder.isEmpty() || !isSameOrInside(themeFile.canonicalFilePath(), webFolder))) {
+            KR_LOG(QStringLiteral("The default theme %1 is a link out of the web folder; it is not read")
+                       .arg(theme->fullPath()));
+            theme.reset();
+        }
         const std::optional<QString> contents = theme ? theme->stringContents() : std::nullopt;
         if (!contents) {
             KR_LOG(QStringLiteral("The default theme %1 has no readable style sheet; no theme file is written")
@@ -991,11 +1064,36 @@ QString KRProjectBuilder::userScriptFooter()
     return QStringLiteral("})(window);\n");
 }
 
+QString KRProjectBuilder::manifestEntry(const QString &entry)
+{
+    // One address per line: what would end the line, split it or start a comment is
+    // percent-encoded, as is a "%" that starts no escape (a file name's own "%").
+    QString escaped;
+    escaped.reserve(entry.size());
+    const auto isHex = [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+    };
+    for (qsizetype i = 0; i < entry.size(); ++i) {
+        const QChar c = entry.at(i);
+        const bool escape = c.unicode() <= 0x20 || c.unicode() == 0x7F || c == QLatin1Char('#')
+            || c.unicode() == 0x85 || c.unicode() == 0x2028 || c.unicode() == 0x2029
+            || (c == QLatin1Char('%') && !(i + 2 < entry.size() && isHex(entry.at(i + 1)) && isHex(entry.at(i + 2))));
+        if (!escape) {
+            escaped += c;
+            continue;
+        }
+        for (const char byte : QString(c).toUtf8())
+            escaped += QStringLiteral("%%1").arg(uint(quint8(byte)), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return escaped;
+}
+
 KRResult<void> KRProjectBuilder::buildCacheManifest(const QSet<QString> &entries)
 {
     QString text = QStringLiteral("CACHE MANIFEST\n");
     for (const QString &entry : sorted(entries))
-        text += entry + QLatin1Char('\n');
+        text += manifestEntry(entry) + QLatin1Char('\n');
     return saveGeneratedFileString(text, joinPath(resolvedOutputDirectory(), m_project->manifestURL()));
 }
 
@@ -1055,14 +1153,26 @@ KRError KRProjectBuilder::writeError(const QString &path, const QString &reason)
 
 KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, const QString &path)
 {
-    const WrittenFile written = writeGeneratedParts({data}, path);
-    if (!written.written)
-        return writeError(path, written.reason);
+    // Without a sync: a generated file is made again by every build, so a torn write costs a
+    // rebuild, never the user's work. A new file replaces whatever is at the path, so a link
+    // there (a package may bring one to any file of the user's) is replaced, never written
+    // through; and nothing is written where a folder on the way leads out of the output
+    // folder. Every failure is reported.
+    const auto failed = [&path](const QString &reason) { return writeError(path, reason); };
+    const QString output = resolvedOutputDirectory();
+    if (!staysInside(path, output))
+        return failed(QStringLiteral("its folder leads out of the output folder"));
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    if (const KRResult<void> written = KRFileManager::writeFileAtomically(path, data, false); !written)
+        return failed(written.error().message());
+    KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
     // Listed too, for file systems that keep no marks.
     const QFileInfo info(path);
-    if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(resolvedOutputDirectory()).absoluteFilePath())
-        && isPlainFileName(info.fileName())) {
-        const GeneratedFile file{info.fileName(), written.size, written.modified};
+    if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(output).absoluteFilePath())
+        && KRWebFolder::isPlainFileName(info.fileName())) {
+        const GeneratedFile file{info.fileName(), qint64(data.size()), modifiedMSecs(path)};
         const auto same = std::find_if(m_generatedFiles.begin(), m_generatedFiles.end(),
                                        [&](const GeneratedFile &listed) { return listed.name == file.name; });
         if (same != m_generatedFiles.end())
@@ -1097,9 +1207,17 @@ bool KRProjectBuilder::copyLocalServerResource(const QString &relativePath)
     const QString target = joinPath(output, QDir::cleanPath(relativePath));
     const QString targetFolder = QFileInfo(target).absolutePath();
 
+    // Nothing is removed or written where a folder on the way leads out of the output
+    // folder; a link at the target is replaced by the copy.
+    if (!staysInside(target, output)) {
+        const QString reason = QStringLiteral("A folder on the way leads out of the output folder.");
+        KR_LOG(QStringLiteral("Copying %1 to %2 refused: %3").arg(source, target, reason));
+        showError(copyErrorMessage(source, target), reason);
+        return false;
+    }
     const QFileInfo sourceInfo(source);
     const QFileInfo targetInfo(target);
-    if (sourceInfo.isFile() && targetInfo.isFile() && sameFileDate(sourceInfo, targetInfo))
+    if (sourceInfo.isFile() && !targetInfo.isSymLink() && targetInfo.isFile() && sameFileDate(sourceInfo, targetInfo))
         return true; // copied by an earlier build and unchanged since
     removeItem(target);
 
@@ -1140,7 +1258,8 @@ bool KRProjectBuilder::copyResource(const QString &fullPath)
     const QFileInfo sourceInfo(fullPath);
     const QFileInfo targetInfo(target);
     if (targetInfo.exists() || targetInfo.isSymLink()) {
-        if (sameFileDate(sourceInfo, targetInfo))
+        // A link in its place is replaced, whatever it leads to.
+        if (!targetInfo.isSymLink() && sameFileDate(sourceInfo, targetInfo))
             return true;
         removeItem(target);
     }
@@ -1208,6 +1327,13 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         }
         const QString target = joinPath(exportFolder, QDir::cleanPath(name));
         const QString targetFolder = QFileInfo(target).absolutePath();
+        // A folder on the way (a link copied a moment ago, or one that was there) must not
+        // lead the copy out of the chosen folder.
+        if (!staysInside(target, exportFolder)) {
+            showError(copyErrorMessage(record->fullPath(), target),
+                      QStringLiteral("A folder on the way leads out of the folder chosen for the export."));
+            return false;
+        }
 
         const QFileInfo folderInfo(targetFolder);
         if (!folderInfo.exists()) {

@@ -353,6 +353,7 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
         // Long names keep both ends readable; the full name is in the tool tip.
         m_label->setText(m_label->fontMetrics().elidedText(name, Qt::ElideMiddle, m_label->width()));
         m_label->setToolTip(name);
+        m_label->parentWidget()->setAccessibleName(name); // the row, for assistive tools
     }
     if (m_helpButton) {
         m_helpButton->setObjectName(QStringLiteral("helpButton_") + name);
