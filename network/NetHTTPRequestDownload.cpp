@@ -116,19 +116,22 @@ void NetHTTPRequest::rememberResumeValidator()
 
 bool NetHTTPRequest::openDownloadFiles()
 {
+    // A partial file kept for resuming stays in the temporary folder, as it always did: beside
+    // the destination it would be left there whenever the download fails.
     if (d->temporaryFileDownloadPath.isEmpty())
-        d->temporaryFileDownloadPath = temporaryPathBeside(d->downloadDestinationPath);
+        d->temporaryFileDownloadPath = d->allowResumeForFileDownloads ? temporaryPath()
+                                                                      : temporaryPathBeside(d->downloadDestinationPath);
     const bool append = d->appendToPartial;
-    d->fileDownloadOutputStream = std::make_unique<QFile>(d->temporaryFileDownloadPath);
-    if (!d->fileDownloadOutputStream->open(append ? QIODevice::Append : (QIODevice::WriteOnly | QIODevice::Truncate)))
+    d->fileDownloadOutputStream = std::make_unique<DownloadFile>(d->temporaryFileDownloadPath);
+    if (!d->fileDownloadOutputStream->open(append))
         return false;
     if (!append)
         rememberResumeValidator();
     if (isResponseCompressed() && !d->shouldWaitToInflateCompressedResponses) {
         if (d->temporaryUncompressedDataDownloadPath.isEmpty())
             d->temporaryUncompressedDataDownloadPath = temporaryPathBeside(d->downloadDestinationPath);
-        d->inflatedFileDownloadOutputStream = std::make_unique<QFile>(d->temporaryUncompressedDataDownloadPath);
-        if (!d->inflatedFileDownloadOutputStream->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        d->inflatedFileDownloadOutputStream = std::make_unique<DownloadFile>(d->temporaryUncompressedDataDownloadPath);
+        if (!d->inflatedFileDownloadOutputStream->open(false))
             return false;
     }
     return true;
@@ -140,8 +143,13 @@ KRError NetHTTPRequest::finishDownloadFile(bool wroteFile, bool inflatedStreamEn
 {
     if (d->partialIsComplete || (wroteFile && !isResponseCompressed())) {
         const KRError error = moveToDestination(d->temporaryFileDownloadPath);
-        if (!error)
+        // A body that cannot be put in place is not left beside the destination either (a
+        // partial file kept for resuming stays where it is).
+        if (!error || !d->allowResumeForFileDownloads) {
+            if (error)
+                QFile::remove(d->temporaryFileDownloadPath);
             d->temporaryFileDownloadPath.clear();
+        }
         return error;
     }
     if (!wroteFile) {
@@ -151,7 +159,10 @@ KRError NetHTTPRequest::finishDownloadFile(bool wroteFile, bool inflatedStreamEn
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return errorWithCode(FileManagementError, QStringLiteral("Failed to write to file at path '%1'").arg(empty));
         f.close();
-        return moveToDestination(empty);
+        const KRError error = moveToDestination(empty);
+        if (error)
+            QFile::remove(empty);
+        return error;
     }
     KRError error;
     QString inflated;
@@ -257,8 +268,8 @@ std::size_t NetHTTPRequest::onBodyBytes(const char *data, std::size_t size)
                                                  QStringLiteral("Failed to write to file at path '%1'").arg(d->temporaryFileDownloadPath));
                 return 0;
             }
-            if (d->fileDownloadOutputStream->write(data, qint64(size)) != qint64(size)
-                || (inflating && d->inflatedFileDownloadOutputStream->write(inflated) != inflated.size())) {
+            if (!d->fileDownloadOutputStream->write(data, qsizetype(size))
+                || (inflating && !d->inflatedFileDownloadOutputStream->write(inflated))) {
                 d->callbackError = errorWithCode(FileManagementError,
                                                  QStringLiteral("Failed to write to file at path '%1'").arg(d->temporaryFileDownloadPath));
                 return 0;

@@ -190,6 +190,67 @@ inline QString temporaryPath()
     return QDir(KRPaths::temporaryDirectory()).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces));
 }
 
+// A download's file. The transfer hands the body over in pieces of a few kilobytes: they are
+// gathered and written a megabyte at a time, so a fast download costs few writes while the
+// memory it takes stays that megabyte, whatever the size of the body.
+class DownloadFile
+{
+public:
+    static constexpr qsizetype gatheredSize = qsizetype(1) << 20;
+
+    explicit DownloadFile(const QString &path) : m_file(path) {}
+    // What is gathered is written (a file kept for resuming keeps it); errors are not reported.
+    ~DownloadFile() { flush(); }
+    DownloadFile(const DownloadFile &) = delete;
+    DownloadFile &operator=(const DownloadFile &) = delete;
+
+    bool open(bool append)
+    {
+        return m_file.open(QIODevice::Unbuffered
+                           | (append ? QIODevice::Append : (QIODevice::WriteOnly | QIODevice::Truncate)));
+    }
+    // False once anything could not be written.
+    bool write(const char *data, qsizetype size)
+    {
+        if (m_pending.size() + size > gatheredSize && !flush())
+            return false;
+        if (size >= gatheredSize)
+            return writeOut(data, size);
+        if (m_pending.capacity() < gatheredSize)
+            m_pending.reserve(gatheredSize);
+        m_pending.append(data, size);
+        return !m_failed;
+    }
+    bool write(const QByteArray &data) { return write(data.constData(), data.size()); }
+    // Writes what is gathered.
+    bool flush()
+    {
+        const bool written = m_pending.isEmpty() || writeOut(m_pending.constData(), m_pending.size());
+        m_pending.resize(0);
+        return written && !m_failed;
+    }
+    // Writes what is gathered and closes the file; false when any of the body could not be
+    // written or the file not closed.
+    bool close()
+    {
+        const bool written = flush();
+        m_file.close();
+        return written && m_file.error() == QFileDevice::NoError;
+    }
+
+private:
+    bool writeOut(const char *data, qsizetype size)
+    {
+        if (!m_failed && m_file.write(data, size) != size)
+            m_failed = true;
+        return !m_failed;
+    }
+
+    QFile m_file;
+    QByteArray m_pending;
+    bool m_failed = false;
+};
+
 inline bool isMethodWithoutBody(const QString &m)
 {
     return m == QLatin1String("GET") || m == QLatin1String("DELETE") || m == QLatin1String("HEAD");
@@ -408,7 +469,7 @@ struct NetHTTPRequest::Private
     std::uint64_t contentLength = 0, partialDownloadSize = 0, totalBytesRead = 0, lastBytesRead = 0;
     std::uint64_t totalBytesSent = 0, lastBytesSent = 0, uploadBufferSize = 0;
     std::unique_ptr<NetDataDecompressor> dataDecompressor;
-    std::unique_ptr<QFile> fileDownloadOutputStream, inflatedFileDownloadOutputStream;
+    std::unique_ptr<nethttp::DownloadFile> fileDownloadOutputStream, inflatedFileDownloadOutputStream;
 
     // The credentials to send to the server or (proxy) the proxy.
     void setCredentials(bool proxy, const QString &user, const QString &password, const QString &domain)

@@ -347,15 +347,22 @@ void NetHTTPRequest::handleStreamComplete()
     KRError fileError;
     const bool wroteFile = d->fileDownloadOutputStream != nullptr;
     if (wroteFile) {
-        d->fileDownloadOutputStream->close();
+        // The end of the body is written as the files close: a file that could not take all of
+        // it is a failed download, never one put in place.
+        bool written = d->fileDownloadOutputStream->close();
         d->fileDownloadOutputStream.reset();
         if (d->inflatedFileDownloadOutputStream) {
-            d->inflatedFileDownloadOutputStream->close();
+            written = d->inflatedFileDownloadOutputStream->close() && written;
             d->inflatedFileDownloadOutputStream.reset();
         }
+        if (!written)
+            fileError = errorWithCode(FileManagementError,
+                                      QStringLiteral("Failed to write to file at path '%1'").arg(d->temporaryFileDownloadPath));
     }
     const bool finalAnswer = !d->needsRedirect && !d->authenticationNeeded;
-    if (finalAnswer && !d->downloadDestinationPath.isEmpty() && !d->bodyToMemory)
+    if (fileError)
+        discardDownloadFiles();
+    else if (finalAnswer && !d->downloadDestinationPath.isEmpty() && !d->bodyToMemory)
         fileError = finishDownloadFile(wroteFile, inflatedStreamEnded);
     else if (finalAnswer && isResponseCompressed())
         fileError = checkCompressedBody(inflatedStreamEnded);

@@ -14,7 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -466,6 +469,74 @@ TEST_F(NetHTTPRequestTest, DownloadToFileLeavesNothingBesideTheDestination)
     EXPECT_EQ(KRTest::readFile(dir + "/whole.bin"), body);
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden),
               (QStringList{QStringLiteral("empty.bin"), QStringLiteral("whole.bin")}));
+}
+
+// A body the file system cannot take whole is a failed download, whether the write fails while
+// the body comes (a large one) or only as the file is closed (a small one, written at the
+// end): an error, nothing at the destination and nothing beside it.
+TEST_F(NetHTTPRequestTest, DownloadThatCannotBeWrittenWholeFailsAndLeavesNothing)
+{
+    const QByteArray small(300000, 's');
+    const QByteArray large(3000000, 'l');
+    server.route("/small", [small](const KRTestRequest &) { return KRTestResponse::text(small); });
+    server.route("/large", [large](const KRTestRequest &) { return KRTestResponse::text(large); });
+    const QString dir = KRTest::makeTempDir();
+    // No file of this process may grow past 100 kB while the downloads run.
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = 100000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    QList<KRError> errors;
+    for (const char *name : {"small", "large"}) {
+        auto r = NetHTTPRequest::requestWithURL(server.url(QStringLiteral("/") + QString::fromLatin1(name)));
+        r->setDownloadDestinationPath(dir + "/" + QString::fromLatin1(name) + ".bin");
+        r->setNumberOfTimesToRetryOnTimeout(0);
+        r->startSynchronous();
+        errors.append(r->error());
+    }
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    for (const KRError &error : errors) {
+        ASSERT_TRUE(bool(error));
+        EXPECT_EQ(error.code(), NetHTTPRequest::FileManagementError) << error.toString().toStdString();
+    }
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).join(u' ').toStdString(), "");
+}
+
+// A body that cannot take the destination's place (a folder is there) fails the download and
+// leaves the folder as it was and nothing beside it, full or empty; a download that may be
+// resumed keeps its partial file out of the destination's folder.
+TEST_F(NetHTTPRequestTest, DownloadThatCannotBePutInPlaceLeavesNothingBesideTheDestination)
+{
+    server.route("/full", [](const KRTestRequest &) { return KRTestResponse::text(QByteArray(50000, 'f')); });
+    server.route("/empty", [](const KRTestRequest &) { return KRTestResponse::text(""); });
+    server.route("/cut", [](const KRTestRequest &) {
+        KRTestResponse r = KRTestResponse::text(QByteArray(100000, 'c'));
+        r.dropAfterBodyBytes = 50000;
+        return r;
+    });
+    const QString dir = KRTest::makeTempDir();
+    for (const char *name : {"full", "empty"}) {
+        const QString dest = dir + "/" + QString::fromLatin1(name);
+        KRTest::writeFile(dest + "/kept.txt", "the user's own");
+        auto r = NetHTTPRequest::requestWithURL(server.url(QStringLiteral("/") + QString::fromLatin1(name)));
+        r->setDownloadDestinationPath(dest);
+        r->startSynchronous();
+        EXPECT_TRUE(bool(r->error())) << name;
+        EXPECT_EQ(KRTest::readFile(dest + "/kept.txt"), QByteArray("the user's own")) << name;
+    }
+    auto resumable = NetHTTPRequest::requestWithURL(server.url(QStringLiteral("/cut")));
+    resumable->setDownloadDestinationPath(dir + "/cut.bin");
+    resumable->setAllowResumeForFileDownloads(true);
+    resumable->setNumberOfTimesToRetryOnTimeout(0);
+    resumable->startSynchronous();
+    EXPECT_TRUE(bool(resumable->error()));
+    EXPECT_FALSE(resumable->temporaryFileDownloadPath().startsWith(dir));
+    QFile::remove(resumable->temporaryFileDownloadPath());
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(u' ').toStdString(),
+              "empty full");
 }
 
 TEST_F(NetHTTPRequestTest, ResumeContinuesOnlyAMatchingPartialFile)
