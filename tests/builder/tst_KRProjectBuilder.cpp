@@ -21,6 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 class KRProjectBuilderTest : public KRBuildSampleProjectTest
@@ -481,6 +484,39 @@ TEST_F(KRProjectBuilderTest, PagesWrittenBeforeTheirLinksAreKnownMatchPagesLinke
         EXPECT_EQ(makeBuilder()->build().error().code(), KRProjectBuilder::PageError);
         EXPECT_EQ(QDir(m_web).entryList({QStringLiteral("*.html"), QStringLiteral("*.krml")}, QDir::Files).join(u' ').toStdString(),
                   "");
+    }
+}
+
+// A page's file may be a link, or a second name of a file of the user's, when the build starts:
+// the page's new file takes its place and what it led to stays as it was, whether the pages
+// are linked first or written on several threads with their files made ahead.
+TEST_F(KRProjectBuilderTest, PageFilesReplaceLinksAndSecondNamesInTheirPlace)
+{
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    const QStringList names = {QStringLiteral("home.html"), QStringLiteral("settings.html"), QStringLiteral("order.krml")};
+    for (const bool late : {false, true}) {
+        SCOPED_TRACE(late);
+        for (const QString &name : names) {
+            const QString victim = outside + QStringLiteral("/") + name;
+            QFile::remove(victim);
+            QFile::remove(web(name));
+            KRTest::writeFile(victim, "the user's own");
+            if (name == names.first())
+                ASSERT_TRUE(QFile::link(victim, web(name)));
+            else
+                ASSERT_EQ(::link(QFile::encodeName(victim).constData(), QFile::encodeName(web(name)).constData()), 0);
+        }
+        m_project->setLinksLibrariesLate(late);
+        m_project->setConcurrentPageLimit(late ? 4 : 1);
+        build();
+        for (const QString &name : names) {
+            EXPECT_EQ(KRTest::readFile(outside + QStringLiteral("/") + name), QByteArray("the user's own")) << name.toStdString();
+            struct stat status{};
+            ASSERT_EQ(::lstat(QFile::encodeName(web(name)).constData(), &status), 0) << name.toStdString();
+            EXPECT_TRUE(S_ISREG(status.st_mode)) << name.toStdString();
+            EXPECT_EQ(status.st_nlink, 1u) << name.toStdString();
+            EXPECT_TRUE(readWeb(name).contains(QStringLiteral("<html"))) << name.toStdString();
+        }
     }
 }
 
