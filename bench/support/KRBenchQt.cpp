@@ -5,11 +5,8 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace KRBench {
 
@@ -33,35 +30,6 @@ long peakResidentKiB()
 void resetPeakResident()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-namespace {
-
-std::vector<std::pair<QString, QString>> &figures()
-{
-    static std::vector<std::pair<QString, QString>> list;
-    return list;
-}
-
-} // namespace
-
-void recordFigure(const QString &name, double value, const QString &target)
-{
-    const QString line = QStringLiteral("%1 %2 (target %3)").arg(name, QString::number(value, 'f', value < 10 ? 2 : 1), target);
-    for (auto &figure : figures()) {
-        if (figure.first == name) {
-            figure.second = line;
-            return;
-        }
-    }
-    figures().emplace_back(name, line);
-}
-
-void printFigures()
-{
-    for (const auto &figure : figures())
-        std::printf("%s\n", figure.second.toUtf8().constData());
-    std::fflush(stdout);
 }
 
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds, int pollMilliseconds)

@@ -60,13 +60,6 @@ void usePrivateUserFolders(const QString &folder);
 long peakResidentKiB();
 void resetPeakResident();
 
-// A figure of the run and the target it is held to, printed by printFigures as
-// "name 5.2 (target ≤ 6)"; a figure recorded again under its name replaces the earlier one
-// (a benchmark's last run counts). `target` is the text in the parentheses.
-void recordFigure(const QString &name, double value, const QString &target);
-// Prints the recorded figures, one a line, in the order first recorded; nothing when none was.
-void printFigures();
-
 // The main of a benchmark with widgets: the offscreen platform unless QT_QPA_PLATFORM names
 // another, a QApplication, setUp, the benchmarks, then tearDown while the application object
 // still exists (views go before it). Returns main's exit code.
