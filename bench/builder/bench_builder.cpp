@@ -3,15 +3,19 @@
 // controls mix plain HTML controls, jQuery Mobile widgets, list views, graphs and galleries)
 // into a web folder holding only the user's files, minifying off: every page made afresh with
 // design mode off, its output written, the libraries copied, the manifest and the list of
-// generated files written. The peer, timed in the same iteration right after the build, is
-// the floor of writing what the build wrote: exactly the files it wrote (same files, same
-// sizes) copied in this process with read and write into an empty folder of the same file
-// system. "build_over_copy" is the median over the iterations of build time over copy time.
-// Pages are made on one thread first (argument 1: what the work itself costs), then on four.
+// generated files written. The build's time is that of KRProjectBuilder::build alone (the
+// project is open and its resource list read before). The peer, timed in the same iteration
+// right after the build, is the floor of writing what the build wrote: exactly the files it
+// wrote (same files, same sizes, the folders they need) copied in this process with read and
+// write into the web folder emptied of them, from where they were moved aside; no process is
+// started. "build_over_copy" is the median over the iterations of build time over copy time.
+// Pages are made on one thread first (argument 1: what the work itself costs), then on four
+// (the calling thread writes the files that are no pages meanwhile, as in the application).
 // "peak_MB" is each run's peak resident memory, which includes the open project (pages with
 // their design documents; "open_MB" once it is open) and the catalogue, the libraries and
 // what the benchmark itself holds. The second run starts from what the first left allocated;
 // the event loop runs once a project is open and once it is closed, as in the application.
+// After the table each ratio is printed beside its target.
 
 #include <bench/support/KRBenchSupport.h>
 #include <builder/KRBuilderSetup.h>
@@ -33,6 +37,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
@@ -152,9 +157,9 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
-// The peer of a build: the same files, of the same sizes, copied from one folder into an
-// empty one in this process, one by one with read and write (the folders they need made on
-// the way). Returns the bytes copied, -1 on any failure.
+// The peer of a build: the same files, of the same sizes, copied from one folder into another
+// that holds none of them, in this process, one by one with read and write (the folders they
+// need made on the way). Returns the bytes copied, -1 on any failure.
 qint64 copyFiles(const QString &from, const QString &to, const QStringList &files, std::vector<char> &buffer)
 {
     qint64 bytes = 0;
@@ -224,6 +229,13 @@ void processPendingEvents()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// The lines main prints once the benchmarks have run: each figure beside its target.
+QStringList &figures()
+{
+    static QStringList lines;
+    return lines;
+}
+
 void BM_BuildGeneratedProject(benchmark::State &state)
 {
     resetPeakResident();
@@ -261,21 +273,30 @@ void BM_BuildGeneratedProject(benchmark::State &state)
     // What each build and copy wrote is moved aside, and deleted only when the program ends:
     // a file system that keeps the places of deleted files free for a while makes a new file
     // the slower to create the more files were deleted just before, and both the build and
-    // the copy would pay for the benchmark's own deletions.
+    // the copy would pay for the benchmark's own deletions. The copy writes into the web
+    // folder too, emptied of what the build wrote (moved aside, and read from there): both
+    // make the same files in the same folder beside the same user's files, where the file
+    // system finds room for them alike.
     static QTemporaryDir asideRoot;
     static int round = 0;
     const QString aside = asideRoot.path();
     fillUserFiles(web);
     const QStringList userFiles = filesBelow(web);
     const QStringList userItems = QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (auto _ : state) {
-        state.PauseTiming();
-        const QString built = aside + QStringLiteral("/built%1").arg(++round);
-        QDir().mkpath(built);
+    // Moves what is in the web folder besides the user's files into a new folder aside.
+    const auto moveAside = [&](const QString &name) {
+        const QString folder = aside + QLatin1Char('/') + name;
+        QDir().mkpath(folder);
         for (const QString &item : QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
             if (!userItems.contains(item))
-                QDir().rename(web + QLatin1Char('/') + item, built + QLatin1Char('/') + item);
+                QDir().rename(web + QLatin1Char('/') + item, folder + QLatin1Char('/') + item);
         }
+        return folder;
+    };
+    for (auto _ : state) {
+        state.PauseTiming();
+        ++round;
+        moveAside(QStringLiteral("copy%1").arg(round));
         if (filesBelow(web) != userFiles) {
             state.SkipWithError("the web folder holds more than the user's files");
             return;
@@ -298,8 +319,9 @@ void BM_BuildGeneratedProject(benchmark::State &state)
         written.erase(std::remove_if(written.begin(), written.end(),
                                      [&](const QString &file) { return userFiles.contains(file); }),
                       written.end());
+        const QString built = moveAside(QStringLiteral("built%1").arg(round));
         const auto copyStart = std::chrono::steady_clock::now();
-        bytes = copyFiles(web, aside + QStringLiteral("/copy%1").arg(round), written, buffer);
+        bytes = copyFiles(built, web, written, buffer);
         const double copyMs = elapsedMs(copyStart);
         if (bytes < 0) {
             state.SkipWithError("the built files could not be copied");
@@ -327,12 +349,15 @@ void BM_BuildGeneratedProject(benchmark::State &state)
     state.counters["open_MB"] = openMB;
     state.counters["peak_MB"] = peakMB;
     state.counters["page_threads"] = threads;
-    const QString suffix = threads == 1 ? QStringLiteral("1thread") : QStringLiteral("%1threads").arg(threads);
-    KRBench::recordFigure(QStringLiteral("build_over_copy_") + suffix, ratio,
-                          threads == 1 ? QStringLiteral("\u2264 6") : QStringLiteral("\u2264 3"));
-    KRBench::recordFigure(QStringLiteral("peak_MB_") + suffix, peakMB, QStringLiteral("< 200"));
+    const QString name = threads == 1 ? QStringLiteral("build/1 thread") : QStringLiteral("build/%1 threads").arg(threads);
+    figures().append(QStringLiteral("%1  %2\u00d7 copy   target \u2264 %3\u00d7")
+                         .arg(name.leftJustified(16), QString::number(ratio, 'f', 2).rightJustified(6),
+                              threads == 1 ? QStringLiteral("6") : QStringLiteral("3")));
+    figures().append(QStringLiteral("%1  %2 MB      target < 200 MB")
+                         .arg(QStringLiteral("peak/%1").arg(name.mid(6)).leftJustified(16),
+                              QString::number(peakMB, 'f', 0).rightJustified(6)));
 }
-BENCHMARK(BM_BuildGeneratedProject)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_BuildGeneratedProject)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(40);
 
 } // namespace
 
@@ -346,6 +371,8 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    KRBench::printFigures();
+    // Each figure beside its target, after the table.
+    for (const QString &line : std::as_const(figures()))
+        std::printf("%s\n", line.toUtf8().constData());
     return 0;
 }

@@ -26,6 +26,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
@@ -104,6 +105,13 @@ double curlSeconds(const QUrl &url, const QString &dest, qint64 size)
     return seconds;
 }
 
+// The lines printed once the benchmarks have run: each figure beside its target.
+QStringList &figures()
+{
+    static QStringList lines;
+    return lines;
+}
+
 long floorPeakKiB = 0;
 
 void BM_DownloadToFile(benchmark::State &state)
@@ -153,12 +161,14 @@ void BM_DownloadToFile(benchmark::State &state)
         floorPeakKiB = peak;
         return;
     }
-    KRBench::recordFigure(QStringLiteral("download_speed_over_curl_%1").arg(fileSystemName(fileSystem)), ratio,
-                          QStringLiteral("\u2265 1"));
+    figures().append(QStringLiteral("%1  %2\u00d7 curl   target \u2265 1\u00d7")
+                         .arg(QStringLiteral("download/%1").arg(fileSystemName(fileSystem)).leftJustified(16),
+                              QString::number(ratio, 'f', 2).rightJustified(6)));
     if (fileSystem == BuildFolder && floorPeakKiB > 0) {
         const double flat = double(peak) / double(floorPeakKiB);
         state.counters["peak_over_20MiB_download"] = flat;
-        KRBench::recordFigure(QStringLiteral("download_peak_200MiB_over_20MiB"), flat, QStringLiteral("\u2264 1.1"));
+        figures().append(QStringLiteral("%1  %2\u00d7 the peak memory of 20 MiB   target \u2264 1.1\u00d7")
+                             .arg(QStringLiteral("peak/200 MiB").leftJustified(16), QString::number(flat, 'f', 2).rightJustified(6)));
     }
 }
 
@@ -186,3 +196,10 @@ BENCHMARK(BM_DownloadToFile)
     ->UseManualTime()
     ->Iterations(5);
 BENCHMARK(BM_DownloadToMemory)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void printDownloadFigures()
+{
+    for (const QString &line : std::as_const(figures()))
+        std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}

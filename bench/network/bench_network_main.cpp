@@ -1,9 +1,9 @@
 // The main of the network benchmarks: the figures beside their targets after the table.
-#include <bench/support/KRBenchSupport.h>
-
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
+
+void printDownloadFigures(); // bench_NetHTTPRequest.cpp
 
 int main(int argc, char **argv)
 {
@@ -11,6 +11,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    KRBench::printFigures();
+    printDownloadFigures();
     return 0;
 }
