@@ -532,7 +532,7 @@ struct MadePage
     std::exception_ptr exception;
 };
 
-// A file made on a page's thread that was not written (the build stopped first) goes again.
+// A file made ahead for a page that was not written (the build stopped first) goes again.
 struct PageFilesMadeAhead
 {
     const OutputFolder &folder;
@@ -570,9 +570,8 @@ void makeTextAtOnce(KRBuildPage &page, const QString &placeholder, MadePage &slo
 
 // `placeholder`: the text of the comment that stands for the library links in a plain page
 // made at once; empty when pages are linked first.
-// `output`: the folder the page files go to; null when they are made when written.
 void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode, const QString &placeholder,
-              const OutputFolder *output, MadePage &slot)
+              MadePage &slot)
 {
     try {
         slot.page.emplace(project.makeOutputPage(element));
@@ -590,11 +589,6 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode
             slot.serverPage = page.serverScriptsEnabled() && !exportMode;
             if (!placeholder.isEmpty() && !slot.serverPage)
                 makeTextAtOnce(page, placeholder, slot);
-            // Making a file can take long (a file system slow to find room for one): made now,
-            // while other threads make pages, when none is there. Only a page whose id makes
-            // a file name gets one; the build checks the names again before it writes.
-            if (output && slot.linksAt >= 0 && KRJavaScript::isValidIdentifier(slot.pageID))
-                slot.fileMadeAhead = makeFileAhead(*output, slot.pageID + QStringLiteral(".html"));
         }
     } catch (...) {
         slot.page.reset();
@@ -639,13 +633,43 @@ void forEachPage(std::size_t count, int threads, bool offThisThread, const std::
 // each takes a fair share of a build, and what one page makes is its own. Whatever happens,
 // the build goes on with the first page (in document order) that failed, as a one-by-one
 // build would.
+// `output`: when given, the calling thread makes the pages' files there meanwhile, empty and
+// one after the other, when none is there: making a file can take long (a file system slow
+// to find room for one), and files made in one folder side by side only wait for each other
+// while holding up the threads that make pages. Only a page whose id makes a file name gets
+// one, and keeps it only when the page came out plain under that id; the build checks the
+// names again before it writes.
 void makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool exportMode, const QString &placeholder,
                const OutputFolder *output, std::vector<MadePage> &made)
 {
     made.resize(std::size_t(elements.size()));
-    forEachPage(made.size(), project.concurrentPageLimit(), project.pagesMayBeMadeOnAnyThread(), [&](std::size_t i) {
-        makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, output, made[i]);
-    });
+    std::vector<QString> names(made.size());
+    if (output) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const QString id = elements.at(qsizetype(i)).attribute(QStringLiteral("id"));
+            if (KRJavaScript::isValidIdentifier(id))
+                names[i] = id + QStringLiteral(".html");
+        }
+    }
+    std::vector<FileMadeAhead> ahead(made.size());
+    const auto makeFiles = [&] {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!names[i].isEmpty())
+                ahead[i] = makeFileAhead(*output, names[i]);
+        }
+    };
+    forEachPage(
+        made.size(), project.concurrentPageLimit(), project.pagesMayBeMadeOnAnyThread(),
+        [&](std::size_t i) { makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, made[i]); },
+        output ? std::function<void()>(makeFiles) : std::function<void()>());
+    for (std::size_t i = 0; i < ahead.size(); ++i) {
+        if (ahead[i].name.isEmpty())
+            continue;
+        if (made[i].linksAt >= 0 && ahead[i].name == QFile::encodeName(made[i].pageID + QStringLiteral(".html")))
+            made[i].fileMadeAhead = ahead[i];
+        else
+            ::unlinkat(output->fd(), ahead[i].name.constData(), 0);
+    }
 }
 
 // A page finished and written on a helper thread: what writing its file came to, and what
@@ -709,10 +733,10 @@ KRResult<QString> KRProjectBuilder::buildProject()
     }
     std::vector<MadePage> made;
     const PageFilesMadeAhead madeAhead{outputFolder, made};
-    // Files are made ahead only while other threads make pages: on one thread nothing is won,
-    // and making them one after the other is quicker.
+    // Files are made ahead only while other threads make pages (on one thread nothing is won),
+    // and only for pages whose text is made at once.
     makePages(*m_project, pageElements, m_exportMode, placeholder,
-              m_project->concurrentPageLimit() > 1 ? &outputFolder : nullptr, made);
+              m_project->concurrentPageLimit() > 1 && !placeholder.isEmpty() ? &outputFolder : nullptr, made);
     std::vector<MadePage *> ordered; // as `pages`
     for (qsizetype index = 0; index < pageElements.size(); ++index) {
         MadePage &slot = made[std::size_t(index)];
