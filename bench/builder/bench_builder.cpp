@@ -7,8 +7,8 @@
 // project is open and its resource list read before). The peer, timed in the same iteration
 // right after the build, is the floor of writing what the build wrote: exactly the files it
 // wrote (same files, same sizes, the folders they need) copied in this process with read and
-// write into the web folder emptied of them, from where they were moved aside; no process is
-// started. "build_over_copy" is the median over the iterations of build time over copy time.
+// write into a fresh folder of the same file system; no process is started.
+// "build_over_copy" is the median over the iterations of build time over copy time.
 // Pages are made on one thread first (argument 1: what the work itself costs), then on four
 // (the calling thread writes the files that are no pages meanwhile, as in the application).
 // "peak_MB" is each run's peak resident memory, which includes the open project (pages with
@@ -157,9 +157,9 @@ QStringList filesBelow(const QString &folder)
     return files;
 }
 
-// The peer of a build: the same files, of the same sizes, copied from one folder into another
-// that holds none of them, in this process, one by one with read and write (the folders they
-// need made on the way). Returns the bytes copied, -1 on any failure.
+// The peer of a build: the same files, of the same sizes, copied from one folder into an
+// empty one in this process, one by one with read and write (the folders they need made on
+// the way). Returns the bytes copied, -1 on any failure.
 qint64 copyFiles(const QString &from, const QString &to, const QStringList &files, std::vector<char> &buffer)
 {
     qint64 bytes = 0;
@@ -273,10 +273,7 @@ void BM_BuildGeneratedProject(benchmark::State &state)
     // What each build and copy wrote is moved aside, and deleted only when the program ends:
     // a file system that keeps the places of deleted files free for a while makes a new file
     // the slower to create the more files were deleted just before, and both the build and
-    // the copy would pay for the benchmark's own deletions. The copy writes into the web
-    // folder too, emptied of what the build wrote (moved aside, and read from there): both
-    // make the same files in the same folder beside the same user's files, where the file
-    // system finds room for them alike.
+    // the copy would pay for the benchmark's own deletions.
     static QTemporaryDir asideRoot;
     static int round = 0;
     const QString aside = asideRoot.path();
@@ -296,7 +293,7 @@ void BM_BuildGeneratedProject(benchmark::State &state)
     for (auto _ : state) {
         state.PauseTiming();
         ++round;
-        moveAside(QStringLiteral("copy%1").arg(round));
+        moveAside(QStringLiteral("built%1").arg(round));
         if (filesBelow(web) != userFiles) {
             state.SkipWithError("the web folder holds more than the user's files");
             return;
@@ -319,9 +316,8 @@ void BM_BuildGeneratedProject(benchmark::State &state)
         written.erase(std::remove_if(written.begin(), written.end(),
                                      [&](const QString &file) { return userFiles.contains(file); }),
                       written.end());
-        const QString built = moveAside(QStringLiteral("built%1").arg(round));
         const auto copyStart = std::chrono::steady_clock::now();
-        bytes = copyFiles(built, web, written, buffer);
+        bytes = copyFiles(web, aside + QStringLiteral("/copy%1").arg(round), written, buffer);
         const double copyMs = elapsedMs(copyStart);
         if (bytes < 0) {
             state.SkipWithError("the built files could not be copied");
@@ -350,9 +346,10 @@ void BM_BuildGeneratedProject(benchmark::State &state)
     state.counters["peak_MB"] = peakMB;
     state.counters["page_threads"] = threads;
     const QString name = threads == 1 ? QStringLiteral("build/1 thread") : QStringLiteral("build/%1 threads").arg(threads);
-    figures().append(QStringLiteral("%1  %2\u00d7 copy   target \u2264 %3\u00d7")
+    figures().append(QStringLiteral("%1  %2\u00d7 copy   target \u2264 %3\u00d7   (medians: build %4 ms, copy %5 ms)")
                          .arg(name.leftJustified(16), QString::number(ratio, 'f', 2).rightJustified(6),
-                              threads == 1 ? QStringLiteral("6") : QStringLiteral("3")));
+                              threads == 1 ? QStringLiteral("6") : QStringLiteral("3"),
+                              QString::number(median(buildTimes), 'f', 1), QString::number(median(copyTimes), 'f', 1)));
     figures().append(QStringLiteral("%1  %2 MB      target < 200 MB")
                          .arg(QStringLiteral("peak/%1").arg(name.mid(6)).leftJustified(16),
                               QString::number(peakMB, 'f', 0).rightJustified(6)));
