@@ -651,16 +651,21 @@ void makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool e
                 names[i] = id + QStringLiteral(".html");
         }
     }
+    // Files not made by the time every page is are made when written.
     std::vector<FileMadeAhead> ahead(made.size());
+    std::atomic<std::size_t> pagesMade{0};
     const auto makeFiles = [&] {
-        for (std::size_t i = 0; i < names.size(); ++i) {
+        for (std::size_t i = 0; i < names.size() && pagesMade.load(std::memory_order_relaxed) < names.size(); ++i) {
             if (!names[i].isEmpty())
                 ahead[i] = makeFileAhead(*output, names[i]);
         }
     };
     forEachPage(
         made.size(), project.concurrentPageLimit(), project.pagesMayBeMadeOnAnyThread(),
-        [&](std::size_t i) { makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, made[i]); },
+        [&](std::size_t i) {
+            makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, made[i]);
+            pagesMade.fetch_add(1, std::memory_order_relaxed);
+        },
         output ? std::function<void()>(makeFiles) : std::function<void()>());
     for (std::size_t i = 0; i < ahead.size(); ++i) {
         if (ahead[i].name.isEmpty())
