@@ -81,11 +81,6 @@ public:
     // to userScripts: 1 unless the project's pages are safe to make side by side. The
     // threads only read the project while the build runs.
     virtual int concurrentPageLimit() const { return 1; }
-    // Whether pages may be made on a thread other than the calling one, also one at a time:
-    // the builder then makes them off it, since the calling thread's heap holds the open
-    // project and a page's many small allocations cost much less in a heap of their own.
-    // Pages safe to make side by side are.
-    virtual bool pagesMayBeMadeOnAnyThread() const { return concurrentPageLimit() > 1; }
 
     // What addCSS for each style sheet and then addExternalScript for each script add to a
     // page's HTML text; none when the pages cannot be written before they are linked

@@ -24,7 +24,6 @@ public:
     QList<KRXMLNode> pageElements() const override;
     KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
     int concurrentPageLimit() const override;
-    bool pagesMayBeMadeOnAnyThread() const override { return true; }
     std::optional<QString> libraryLinksText(const QStringList &stylesheets, const QStringList &scripts) const override;
     QString webFolderPath() override;
     QString startPage() const override;

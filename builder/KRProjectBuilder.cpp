@@ -596,35 +596,29 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode
     }
 }
 
-// Calls work(i) for each i below count, on up to `threads` threads; returns when all calls
-// have returned. This thread does `ownWork` (when given) meanwhile, or, when the work must stay
-// on it (`offThisThread` false), first, and then takes its share of the calls. On one thread
-// the calls are made one after the other, after ownWork. The calls, and ownWork, catch what
-// they throw.
-void forEachPage(std::size_t count, int threads, bool offThisThread, const std::function<void(std::size_t)> &work,
+// Calls work(i) for each i below count, on up to `threads` threads, this one among them;
+// returns when all calls have returned. This thread first does `ownWork` (when given), while
+// the others start on the pages. The calls, and ownWork, catch what they throw.
+void forEachPage(std::size_t count, int threads, const std::function<void(std::size_t)> &work,
                  const std::function<void()> &ownWork = {})
 {
-    const std::size_t threadCount = std::min<std::size_t>(std::size_t(std::max(threads, 1)), count);
-    const std::size_t helperCount = offThisThread ? threadCount : (threadCount > 1 ? threadCount - 1 : 0);
+    const std::size_t helperCount = count > 1 ? std::min<std::size_t>(std::size_t(std::max(threads, 1)), count) - 1 : 0;
     std::atomic<std::size_t> next{0};
     auto run = [&] {
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
             work(i);
     };
-    if (ownWork && threadCount <= 1)
-        ownWork();
     std::vector<std::thread> helpers;
     helpers.reserve(helperCount);
     try {
         for (std::size_t t = 0; t < helperCount; ++t)
             helpers.emplace_back(run);
     } catch (...) {
-        // No more threads to be had: the ones there are do the rest.
+        // No more threads to be had: the ones there are, this one among them, do the rest.
     }
-    if (ownWork && threadCount > 1)
+    if (ownWork)
         ownWork();
-    if (!offThisThread || helpers.empty())
-        run();
+    run();
     for (std::thread &helper : helpers)
         helper.join();
 }
@@ -633,12 +627,13 @@ void forEachPage(std::size_t count, int threads, bool offThisThread, const std::
 // each takes a fair share of a build, and what one page makes is its own. Whatever happens,
 // the build goes on with the first page (in document order) that failed, as a one-by-one
 // build would.
-// `output`: when given, the calling thread makes the pages' files there meanwhile, empty and
-// one after the other, when none is there: making a file can take long (a file system slow
-// to find room for one), and files made in one folder side by side only wait for each other
-// while holding up the threads that make pages. Only a page whose id makes a file name gets
-// one, and keeps it only when the page came out plain under that id; the build checks the
-// names again before it writes.
+// `output`: when given, the calling thread first makes the pages' files there, empty and one
+// after the other, when none is there, while the other threads make pages, and stops once
+// every page is made: making a file can take long (a file system slow to find room for one),
+// and files made in one folder side by side only wait for each other while holding up the
+// threads that make pages. Only a page whose id makes a file name gets one, and keeps it only
+// when the page came out plain under that id; the build checks the names again before it
+// writes.
 void makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool exportMode, const QString &placeholder,
                const OutputFolder *output, std::vector<MadePage> &made)
 {
@@ -661,7 +656,7 @@ void makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool e
         }
     };
     forEachPage(
-        made.size(), project.concurrentPageLimit(), project.pagesMayBeMadeOnAnyThread(),
+        made.size(), project.concurrentPageLimit(),
         [&](std::size_t i) {
             makePage(project, elements.at(qsizetype(i)), exportMode, placeholder, made[i]);
             pagesMade.fetch_add(1, std::memory_order_relaxed);
@@ -882,7 +877,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
         pages[i].reset();
         slot.text = QByteArray();
     };
-    forEachPage(pages.size(), m_project->concurrentPageLimit(), m_project->pagesMayBeMadeOnAnyThread(), finishPage, [&] {
+    forEachPage(pages.size(), m_project->concurrentPageLimit(), finishPage, [&] {
         try {
             if (KRResult<void> written = writeFilesBesidePages(pageFileNames, pageIDs, script, pluginRuntimeFiles,
                                                                scriptList, stylesheetList, requiredResources,

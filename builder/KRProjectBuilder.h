@@ -27,11 +27,10 @@ inline const QString KRWillBuildDocumentNotification = QStringLiteral("KRWillBui
 // into a folder of the user's choice, with an "index.html" that opens the start page unless a
 // page or a file of the user's has that name. One builder serves one build (and one export); main
 // thread only. Pages are made and written out on several threads at once when the project
-// allows it (KRBuildProject::concurrentPageLimit), and off the calling thread also one at a
-// time when it allows that (KRBuildProject::pagesMayBeMadeOnAnyThread), each page's file
-// written by the thread that made its text; the other files are written from the calling
-// thread meanwhile. Page files are made by plain names in the output folder, opened once
-// before the pages are made, never through a link.
+// allows it (KRBuildProject::concurrentPageLimit), each page's file written by the thread that
+// made its text; the other files are written from the calling thread meanwhile. Page files
+// are made by plain names in the output folder, opened once before the pages are made, never
+// through a link.
 //
 // Files the builder writes carry the mark "com.korvane.generatedFile" (removed by the next
 // build); library, runtime and plug-in files it copies carry "com.korvane.stagedFile" and keep

@@ -201,10 +201,6 @@ KRBuildTestProject::~KRBuildTestProject() = default;
 
 KRResult<std::unique_ptr<KRBuildPage>> KRBuildTestProject::makeOutputPage(const KRXMLNode &pageElement)
 {
-    {
-        const std::lock_guard<std::mutex> lock(m_pageThreadsLock);
-        m_pageThreads.insert(std::this_thread::get_id());
-    }
     if (pageElement.attribute(QStringLiteral("broken")) == QLatin1String("true"))
         return KRError(QStringLiteral("Korvane"), 100, QStringLiteral("A page of the project has no id."));
     return std::unique_ptr<KRBuildPage>(std::make_unique<KRStandInPage>(pageElement, *this));

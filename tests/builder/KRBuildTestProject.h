@@ -21,9 +21,6 @@
 #include <QStringList>
 
 #include <memory>
-#include <mutex>
-#include <set>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -78,17 +75,6 @@ public:
     // Every export-mode change the builder made, in order.
     const QList<bool> &exportModeChanges() const { return m_exportModeChanges; }
     int reloadCount() const { return m_reloadCount; }
-    // The threads the pages were made on, since the project was made or clearPageThreads.
-    std::set<std::thread::id> pageThreads() const
-    {
-        const std::lock_guard<std::mutex> lock(m_pageThreadsLock);
-        return m_pageThreads;
-    }
-    void clearPageThreads()
-    {
-        const std::lock_guard<std::mutex> lock(m_pageThreadsLock);
-        m_pageThreads.clear();
-    }
 
 private:
     QString setting(const char *key) const;
@@ -103,8 +89,6 @@ private:
     int m_reloadCount = 0;
     int m_concurrentPageLimit = 1;
     bool m_linksLibrariesLate = false;
-    mutable std::mutex m_pageThreadsLock;
-    std::set<std::thread::id> m_pageThreads;
 };
 
 namespace KRBuildTest {

@@ -466,11 +466,7 @@ TEST_F(KRProjectBuilderTest, PagesWrittenBeforeTheirLinksAreKnownMatchPagesLinke
         for (const bool late : {false, true}) {
             m_project->setLinksLibrariesLate(late);
             m_project->setConcurrentPageLimit(late ? 4 : 1);
-            m_project->clearPageThreads();
             build(exportMode);
-            // Pages that may not be made side by side are made on the calling thread.
-            if (!late)
-                EXPECT_EQ(m_project->pageThreads(), (std::set<std::thread::id>{std::this_thread::get_id()}));
             QFile::remove(web(QStringLiteral(".kr-generated"))); // holds the files' times
             listings.append(KRBuildTest::dumpFolder(m_web, deviceMapJSON, true));
         }
