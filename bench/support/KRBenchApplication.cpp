@@ -1,5 +1,6 @@
 // The main of the benchmarks with widgets.
 #include "KRBenchSupport.h"
+#include "KRBenchTargets.h"
 
 #include <QApplication>
 
@@ -15,6 +16,7 @@ int runWithApplication(int argc, char **argv, const std::function<void()> &setUp
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    printTargets();
     if (tearDown)
         tearDown();
     return 0;
