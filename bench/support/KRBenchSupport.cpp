@@ -2,7 +2,6 @@
 
 #include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>
-#include <model/KRLocalServerPort.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 
@@ -27,7 +26,7 @@ QByteArray generatedProjectXML(int pages, int objectsPerPage, const std::functio
     return xml;
 }
 
-std::unique_ptr<KRNodeRunner> startRuntimeServer(const QString &documentRoot)
+std::unique_ptr<KRNodeRunner> startFloorServer(const QString &documentRoot)
 {
     if (KRNodeRunner::nodeExecutablePath().isEmpty())
         return nullptr;
@@ -35,8 +34,6 @@ std::unique_ptr<KRNodeRunner> startRuntimeServer(const QString &documentRoot)
     server->setDocumentRootPath(documentRoot);
     server->setRequestedPortNumber(0);
     server->start();
-    const qint64 port = server->portNumber();
-    KRLocalServerPort::setProvider([port] { return port; });
     return server;
 }
 
