@@ -36,16 +36,19 @@ struct Opened
 // The package opened in design mode; empty on any failure.
 Opened openProject(const QString &package);
 
-// Opens the package once an iteration; an error when it fails or has not the given size.
-void openRepeatedly(benchmark::State &state, const QString &package, int pages, int objectsPerPage);
+// Opens the package once an iteration; an error when it fails or has not the given size. With a
+// figure name, the mean time of an opening is that figure, in ms, with its target (below).
+void openRepeatedly(benchmark::State &state, const QString &package, int pages, int objectsPerPage,
+                    const std::string &figure = {}, double targetMs = 0);
 
 // Every object of every page of the project, in order.
 std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened);
 
 // Opens the package (an error when it fails); each iteration then changes 10,000 properties
 // spread over all its objects, cycling through `keys`; the time per change is the counter
-// "per_change".
-void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys);
+// "per_change" and, with a figure name, that figure in µs with its target (below).
+void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys,
+                      const std::string &figure = {}, double targetMicroseconds = 0);
 
 // Starts a runtime server of its own on a free port with the folder as its document root, for
 // a floor's pages: the application's pages stay with the application's server. Null (and

@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -91,5 +92,16 @@ inline void reportTarget(benchmark::State &state, const std::string &name, doubl
 {
     reportTarget(state, name, value, "x", target, bound);
 }
+
+// Wall time since it was made (or restarted), for a figure of a benchmark's loop.
+class LoopClock
+{
+public:
+    void restart() { m_start = std::chrono::steady_clock::now(); }
+    double seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count(); }
+
+private:
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+};
 
 } // namespace KRBench
