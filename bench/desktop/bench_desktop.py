@@ -197,13 +197,12 @@ def measure_typing(desktop, folder, keys):
     typed_ms = []
     for _ in range(keys):
         before = wait_settled(desktop, band)
-        code, _ = inp._keycode("x")
-        inp._key_event(code, True)
+        inp.key_down("x")
         pressed = time.perf_counter()
         drawn = poll_until_changed(desktop, band, before, at_least=60)
         typed_ms.append((drawn - pressed) * 1000)
         time.sleep(inp.press_time())
-        inp._key_event(code, False)
+        inp.key_up("x")
     kd.wait_until(lambda: "x" * keys in editor.text(), f"the {keys} typed characters in the script")
     desktop.screenshot("typed")
     return typed_ms

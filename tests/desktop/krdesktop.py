@@ -236,6 +236,14 @@ class Input:
             self._key_event(code, False)
         time.sleep(0.05)
 
+    def key_down(self, name):
+        """Presses one unshifted key and leaves it down (key_up releases it): for timing what a
+        key press does."""
+        self._key_event(self._keycode(self.KEY_NAMES.get(name, name))[0], True)
+
+    def key_up(self, name):
+        self._key_event(self._keycode(self.KEY_NAMES.get(name, name))[0], False)
+
     def type(self, text):
         for ch in text:
             name = self.KEY_NAMES.get(ch, ch)
