@@ -15,7 +15,9 @@ small region, polled as fast as the X server answers (well under a millisecond a
                     shows that object's rows as they stay once it has settled.
   typing            one key pressed at the start of a line near the top of a 10,000-line
                     script opened in the code editor, to the first screen read in which the
-                    line shows the character.
+                    line shows the character; and the same in a plain text edit holding the
+                    same script (bench_desktop_floor), whose median the typing's median is
+                    given over too.
 
 Each figure is given as a ratio to one frame at 60 Hz (16.7 ms): minimum, median and maximum
 over the repetitions, with the milliseconds beside them. The median of each is also printed as
@@ -88,7 +90,7 @@ def summary(name, figure, latencies, includes):
     print(f"{name}: min {frames[0]:.2f} / median {statistics.median(frames):.2f} / max {frames[-1]:.2f} frames"
           f"  ({ms[0]:.1f} / {statistics.median(ms):.1f} / {ms[-1]:.1f} ms, {len(ms)} runs)")
     print(f"  includes: {includes}")
-    return f"KRBENCH {figure} {statistics.median(frames):.4g} frames <={TARGETS[figure]:.3g}"
+    return f"KRBENCH {figure} {statistics.median(frames):.4g} frames <={TARGETS[figure]:.3g}" if figure else None
 
 
 def raw(desktop, rect):
@@ -175,8 +177,7 @@ def write_script(folder):
 
 def measure_typing(desktop, folder, keys):
     """The project saved with the script in its web folder and opened anew; the script opened
-    from the project outline, the caret put at the start of the third line, and each key timed
-    from its press to the first read in which the line has changed."""
+    from the project outline and typed into."""
     write_script(folder)
     desktop.launch(folder)
     window = kd.project_window(desktop, "Bench")
@@ -185,6 +186,23 @@ def measure_typing(desktop, folder, keys):
     desktop.input.double_click(*entry.center)
     editor = kd.code_editor(desktop, window, "function compute0(")
     kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the script's editor to have the keyboard")
+    return type_timed(desktop, editor, keys, "typed")
+
+
+def measure_plain_typing(desktop, floor, folder, keys):
+    """The floor: the same script in a plain text edit (bench_desktop_floor), typed into the same
+    way."""
+    desktop.app_path = floor
+    desktop.launch(os.path.join(folder, "kr-web", SCRIPT))
+    window = desktop.window("Plain Editor")
+    desktop.activate_if_needed(window)
+    editor = kd.wait_until(lambda: window.find("text", predicate=lambda n: n.rect[2] > 400), "the plain text edit")
+    return type_timed(desktop, editor, keys, "typed-plain")
+
+
+def type_timed(desktop, editor, keys, label):
+    """Puts the caret at the start of the editor's third line and times each key from its press
+    to the first read in which the line has changed."""
     inp = desktop.input
     inp.key("ctrl+Home")
     x, y, w, h = editor.rect
@@ -204,11 +222,11 @@ def measure_typing(desktop, folder, keys):
         time.sleep(inp.press_time())
         inp.key_up("x")
     kd.wait_until(lambda: "x" * keys in editor.text(), f"the {keys} typed characters in the script")
-    desktop.screenshot("typed")
+    desktop.screenshot(label)
     return typed_ms
 
 
-def measure(desktop, drops, motions, switches, keys):
+def measure(desktop, floor, drops, motions, switches, keys):
     desktop.launch()
     untitled = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
@@ -276,12 +294,15 @@ def measure(desktop, drops, motions, switches, keys):
     status = desktop.quit_app()
     kd.check(status == 0, f"the application quit with status {status}")
     typed_ms = measure_typing(desktop, folder, keys)
-    return drop_ms, motion_ms, shown_ms, typed_ms
+    desktop.stop_app()
+    plain_ms = measure_plain_typing(desktop, floor, folder, keys)
+    return drop_ms, motion_ms, shown_ms, typed_ms, plain_ms
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--app", required=True)
+    parser.add_argument("--floor", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--drops", type=int, default=DROPS)
     parser.add_argument("--motions", type=int, default=MOTIONS)
@@ -289,8 +310,8 @@ def main():
     parser.add_argument("--keys", type=int, default=KEYS)
     options, _ = parser.parse_known_args()
     with kd.Desktop(options.app, options.artifacts, "bench_desktop") as desktop:
-        drop_ms, motion_ms, shown_ms, typed_ms = measure(desktop, options.drops, options.motions,
-                                                         options.switches, options.keys)
+        drop_ms, motion_ms, shown_ms, typed_ms, plain_ms = measure(desktop, options.floor, options.drops,
+                                                                   options.motions, options.switches, options.keys)
     print(f"Interaction latency through real input (release build, Xvfb, one frame = {FRAME_MS:.1f} ms)")
     lines = []
     lines.append(summary("drop to visible", "drop_to_visible", drop_ms,
@@ -312,6 +333,11 @@ def main():
             "the X server passing the key press to the application, the character inserted at the "
             "start of a line near the top of the 10,000-line script, the line coloured, laid out "
             "and painted, the copy to the X screen, and this program's screen reads"))
+    summary("typing, floor", None, plain_ms,
+            "the same in a plain text edit holding the same script, started on its own")
+    over_plain = statistics.median(typed_ms) / statistics.median(plain_ms)
+    print(f"typing over the floor: {over_plain:.2f} (medians)")
+    lines.append(f"KRBENCH typing_over_plain {over_plain:.4g} x <=1.2")
     for line in lines:
         print(line)
     return 0
