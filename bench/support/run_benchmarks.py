@@ -10,8 +10,9 @@ through as it comes. A figure with a target is a line of its own in that output:
 for instance "KRBENCH typing_over_plain 1.14 x <=1.2" (target: an operator among <=, <, >=, >
 and a number, no space between). The table gives each such figure with its benchmark, value,
 target and whether it is met, then how long each benchmark and the whole run took. The exit
-status is not zero when a benchmark failed or printed a line that does not read; a missed
-target is reported in the table, not as a failure.
+status is not zero when a benchmark failed (its exit status, or a benchmark of it ended with an
+error) or printed a figure line that does not read; a missed target is reported in the table,
+not as a failure.
 """
 
 import operator
@@ -35,13 +36,18 @@ def find_program(tree, name):
 
 
 def run(path):
-    """Runs one benchmark, passing its output through; (exit status, figures, unreadable)."""
-    figures, unreadable = [], []
+    """Runs one benchmark, passing its output through; (exit status, figures, problems): the
+    lines that do not read as figures, and the benchmarks that ended with an error (the
+    benchmark library's "ERROR OCCURRED"), whose figures are then missing from the table."""
+    figures, troubles = [], []
     process = subprocess.Popen([path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, bufsize=1,
                                text=True, errors="replace")
     for line in process.stdout:
         sys.stdout.write(line)
         sys.stdout.flush()
+        if "ERROR OCCURRED:" in line:
+            troubles.append(line.strip())
+            continue
         if not line.startswith("KRBENCH"):
             continue
         match = LINE.match(line)
@@ -49,8 +55,8 @@ def run(path):
             name, value, unit, bound, target = match.groups()
             figures.append((name, float(value), unit, bound, float(target)))
         except (AttributeError, ValueError):
-            unreadable.append(line.strip())
-    return process.wait(), figures, unreadable
+            troubles.append(f"unreadable figure line {line.strip()!r}")
+    return process.wait(), figures, troubles
 
 
 def table(rows, header):
@@ -74,11 +80,11 @@ def main(argv):
             problems.append(f"{name}: not built")
             continue
         begun = time.monotonic()
-        status, figures, unreadable = run(path)
+        status, figures, troubles = run(path)
         timings.append((name, time.monotonic() - begun))
         if status != 0:
             problems.append(f"{name}: exit status {status}")
-        problems += [f"{name}: unreadable figure line {line!r}" for line in unreadable]
+        problems += [f"{name}: {line}" for line in troubles]
         for figure, value, unit, bound, target in figures:
             met = COMPARE[bound](value, target)
             rows.append((name, figure, f"{value:.4g} {unit}", f"{bound} {target:g}", "met" if met else "MISSED"))
