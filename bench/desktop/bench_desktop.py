@@ -50,28 +50,40 @@ TARGETS = {"drop_to_visible": 100 / FRAME_MS, "drag_frame": 1.0, "inspector_show
            "typing": 1.0}
 
 
-def differs(a, b, tolerance=40):
-    return sum(1 for p, q in zip(a, b) if not kd.near(p, q, tolerance))
-
-
 def read(desktop, rect):
-    return list(desktop.grab(rect).pixels(*rect))
+    """The bytes of a screen rectangle as the X server gives them: a read of a band of text takes
+    well under a millisecond, and equal bytes are told at once."""
+    return desktop.grab(rect).bgrx
+
+
+def changed(a, b, tolerance=40):
+    """How many pixels of two reads of the same rectangle differ by more than tolerance in a
+    colour."""
+    if a == b:
+        return 0
+    count = 0
+    for i in range(0, min(len(a), len(b)), 4):
+        if a[i:i + 3] != b[i:i + 3] and (abs(a[i] - b[i]) > tolerance or abs(a[i + 1] - b[i + 1]) > tolerance
+                                         or abs(a[i + 2] - b[i + 2]) > tolerance):
+            count += 1
+    return count
 
 
 def poll_until_changed(desktop, rect, baseline, at_least=12, timeout=10.0):
-    """Seconds (perf_counter) of the first read of rect that differs from baseline."""
+    """Seconds (perf_counter) of the first read of rect that differs from baseline in at least
+    at_least pixels. The time is taken as the read returns, before the pixels are compared."""
     deadline = time.perf_counter() + timeout
     while True:
         pixels = read(desktop, rect)
         now = time.perf_counter()
-        if differs(pixels, baseline) >= at_least:
+        if pixels != baseline and changed(pixels, baseline) >= at_least:
             return now
         if now > deadline:
             raise kd.JourneyFailure(f"the screen at {rect} did not change within {timeout} s")
 
 
 def wait_settled(desktop, rect, reads=6):
-    """Waits until successive reads of rect agree, and returns the pixels."""
+    """Waits until successive reads of rect agree, and returns the bytes."""
     last, same = None, 0
     deadline = time.monotonic() + kd.STEP_TIMEOUT
     while same < reads:
@@ -91,24 +103,6 @@ def summary(name, figure, latencies, includes):
           f"  ({ms[0]:.1f} / {statistics.median(ms):.1f} / {ms[-1]:.1f} ms, {len(ms)} runs)")
     print(f"  includes: {includes}")
     return f"KRBENCH {figure} {statistics.median(frames):.4g} frames <={TARGETS[figure]:.3g}" if figure else None
-
-
-def raw(desktop, rect):
-    """The bytes of a screen rectangle as the X server gives them (for exact comparisons)."""
-    return desktop.grab(rect)._data
-
-
-def wait_settled_raw(desktop, rect, reads=6):
-    last, same = None, 0
-    deadline = time.monotonic() + kd.STEP_TIMEOUT
-    while same < reads:
-        data = raw(desktop, rect)
-        same = same + 1 if data == last else 0
-        last = data
-        if time.monotonic() > deadline:
-            raise kd.JourneyFailure(f"the screen at {rect} never settled")
-        time.sleep(0.01)
-    return last
 
 
 def text_band(surface, left, top):
@@ -137,7 +131,7 @@ def measure_inspector(desktop, window, surface, switches):
     for object_id in ("button1", "label1"):  # the inspector of each as it stays, once settled
         inp.click(*targets[object_id])
         kd.wait_inspected(desktop, window, object_id)
-        settled[object_id] = wait_settled_raw(desktop, strip)
+        settled[object_id] = wait_settled(desktop, strip)
     if settled["button1"] == settled["label1"]:
         raise kd.JourneyFailure("the inspector's rows look the same for the button and the label")
     shown_ms = []
@@ -145,11 +139,11 @@ def measure_inspector(desktop, window, surface, switches):
         object_id = "button1" if run % 2 == 0 else "label1"
         inp.glide(*targets[object_id])
         time.sleep(0.05)
-        wait_settled_raw(desktop, strip)
+        wait_settled(desktop, strip)
         inp.button(True)
         pressed = time.perf_counter()
         deadline = pressed + 10
-        while raw(desktop, strip) != settled[object_id]:
+        while read(desktop, strip) != settled[object_id]:
             if time.perf_counter() > deadline:
                 inp.button(False)
                 desktop.screenshot("inspector-not-shown")
@@ -252,7 +246,7 @@ def measure(desktop, floor, drops, motions, switches, keys):
         if run < drops - 1:
             desktop.activate_if_needed(window)
             desktop.input.key("ctrl+z")
-            kd.wait_until(lambda: differs(read(desktop, band), empty) == 0, "the undone drop to leave the page empty")
+            kd.wait_until(lambda: changed(read(desktop, band), empty) == 0, "the undone drop to leave the page empty")
     desktop.screenshot("dropped")
 
     # (c) inspector shown: a label beside the button, pressed in turn; the button is the last

@@ -67,6 +67,11 @@ class Image:
         self.x, self.y, self.width, self.height = x, y, width, height
         self._data = bgrx
 
+    @property
+    def bgrx(self):
+        """The picture's bytes as the X server sends them: blue, green, red and padding, row by row."""
+        return self._data
+
     def pixel(self, x, y):
         """The colour at screen point (x, y), as (r, g, b)."""
         lx, ly = int(x) - self.x, int(y) - self.y
