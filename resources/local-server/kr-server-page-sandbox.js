@@ -46,13 +46,16 @@ for (const name of ['process', 'require', 'module', 'exports', '__filename', '__
     }
 }
 
-// Made inside the script's context from the request as JSON text, the body and the project's
-// stored items (primitive strings, so nothing of this process goes in): the base block's index
-// and texts and the changes since, so that reading an item parses that item only, however
-// large the store. What the
-// context's own code needs later is taken before the script runs, so a script that replaces
-// JSON, Object or String changes nothing of it. Returns the accessor of the answer's text.
-const prelude = `(function (inputText, bodyText, storeIndex, storeTexts, storeChanges) {
+// Run once in each new context, before anything else runs there. It takes what the context's
+// own code needs later, so a script that replaces JSON, Object or String changes nothing of it,
+// and removes finalization registries, whose callbacks would run once the request is over,
+// between requests and outside any time limit. It returns the request's start: made inside
+// the context from the request as JSON text, the body and the project's stored items (primitive
+// strings, so nothing of this process goes in: the base block's index and texts and the changes
+// since, so that reading an item parses that item only, however large the store), it sets up
+// request, response, storage and console, defines __kr_run, which runs the page once, and
+// returns the accessor of the answer's text.
+const setup = new vm.Script(`(function () {
 'use strict';
 const parse = JSON.parse;
 const stringify = JSON.stringify;
@@ -63,9 +66,14 @@ const defineProperty = Object.defineProperty;
 const sliceOf = Function.prototype.call.bind(String.prototype.slice);
 const StringOf = String;
 const ErrorOf = Error;
+const indirectEval = eval;
+delete globalThis.FinalizationRegistry;
+return (inputText, bodyText, storeIndex, storeTexts, storeChanges) => {
 const input = parse(inputText);
 const limits = input.limits;
 const storageState = input.storage;
+const page = input.page;
+const eventName = input.eventName;
 const log = [];
 let logChars = 0;
 let logDropped = 0;
@@ -160,57 +168,57 @@ const describe = (value) => {
         return { message: 'the script threw an unreadable value', stack: '' };
     }
 };
-defineProperty(globalThis, '__kr_outcome', {
-    value: (thrown, threw, html) => {
-        const result = create(null);
-        result.log = log;
-        result.logDropped = logDropped;
-        result.storageChanges = storageChanges;
-        if (threw) {
-            const described = describe(thrown);
-            result.ok = false;
-            result.message = described.message;
-            result.stack = described.stack;
-            return stringify(result);
-        }
-        const r = globalThis.response;
-        const headers = create(null);
-        if (r && r.headers && typeof r.headers === 'object') {
-            for (const name of keysOf(r.headers)) headers[name] = StringOf(r.headers[name]);
-        }
-        result.ok = true;
-        result.statusCode = r ? r.statusCode : 200;
-        result.headers = headers;
-        result.redirectURL = r && r.redirectURL ? StringOf(r.redirectURL) : null;
-        answer = typeof html === 'string' ? html : '';
+const outcomeOf = (thrown, threw, html) => {
+    const result = create(null);
+    result.log = log;
+    result.logDropped = logDropped;
+    result.storageChanges = storageChanges;
+    if (threw) {
+        const described = describe(thrown);
+        result.ok = false;
+        result.message = described.message;
+        result.stack = described.stack;
         return stringify(result);
+    }
+    const r = globalThis.response;
+    const headers = create(null);
+    if (r && r.headers && typeof r.headers === 'object') {
+        for (const name of keysOf(r.headers)) headers[name] = StringOf(r.headers[name]);
+    }
+    result.ok = true;
+    result.statusCode = r ? r.statusCode : 200;
+    result.headers = headers;
+    result.redirectURL = r && r.redirectURL ? StringOf(r.redirectURL) : null;
+    answer = typeof html === 'string' ? html : '';
+    return stringify(result);
+};
+// The handler and the template expressions run here, in the context, so that even their
+// errors are read inside it. It can run once: it leaves the global object as it starts.
+defineProperty(globalThis, '__kr_run', {
+    configurable: true,
+    value: () => {
+        delete globalThis.__kr_run;
+        const run = (code) => indirectEval(code);
+        try {
+            const source = page.events[eventName];
+            if (typeof source === 'string') {
+                const handler = run('(function(request, response) {\\n' + source + '\\n})');
+                handler(request, response);
+            }
+            if (response && response.redirectURL) return outcomeOf(null, false, '');
+            const html = page.html.replace(/<%=([\\s\\S]*?)%>/g, (match, expression) => {
+                const value = run(expression);
+                return value === undefined || value === null ? '' : String(value);
+            });
+            return outcomeOf(null, false, html);
+        } catch (e) {
+            return outcomeOf(e, true, '');
+        }
     },
 });
 return () => answer;
-})`;
-
-// The handler and the template expressions run here, in the context, so that even their
-// errors are read inside it.
-const runner = `(function (page, eventName) {
-'use strict';
-const indirectEval = eval;
-const run = (code) => indirectEval(code);
-try {
-    const source = page.events[eventName];
-    if (typeof source === 'string') {
-        const handler = run('(function(request, response) {\\n' + source + '\\n})');
-        handler(request, response);
-    }
-    if (response && response.redirectURL) return __kr_outcome(null, false, '');
-    const html = page.html.replace(/<%=([\\s\\S]*?)%>/g, (match, expression) => {
-        const value = run(expression);
-        return value === undefined || value === null ? '' : String(value);
-    });
-    return __kr_outcome(null, false, html);
-} catch (e) {
-    return __kr_outcome(e, true, '');
-}
-})`;
+};
+})`);
 
 // One answer: a line of JSON, {"htmlBytes": N, "outcome": {...}}, then the N bytes of the
 // page's text (UTF-8).
@@ -245,8 +253,27 @@ function parseForm(contentType, body) {
 // The project's stored items as the server last sent them; it sends again only what changed.
 const store = { baseVersion: -1, index: '', texts: '', version: -1, changes: '' };
 
+// A new context, set up and waiting for its one request. Making it is most of what a request
+// would otherwise cost, so the next one is made while this process waits for work.
+function freshContext() {
+    const context = vm.createContext(Object.create(null), {
+        name: 'server page',
+        codeGeneration: { strings: true, wasm: false },
+        microtaskMode: 'afterEvaluate',
+    });
+    return { context, start: setup.runInContext(context, { displayErrors: false })() };
+}
+
+let spare = null;
+
+function prepareSpare() {
+    if (spare === null) spare = freshContext();
+}
+
 // Runs one request; returns the outcome as JSON text, the answer's text and whether this
-// process must go after it.
+// process must go after it. The request gets a context of its own, which no code ran in
+// before and none runs in after: its globals, the built-ins' prototypes and whatever it left
+// waiting (promises, callbacks of Atomics.waitAsync) go with it.
 function runRequest(job, payload) {
     const baseEnd = job.bodyBytes + job.baseBytes;
     if (job.baseBytes > 0) {
@@ -263,25 +290,20 @@ function runRequest(job, payload) {
     const body = payload.toString('utf8', 0, job.bodyBytes);
     const request = job.request;
     request.form = Object.assign({}, request.query, parseForm(job.contentType, body));
-    const context = vm.createContext(Object.create(null), {
-        name: 'server page',
-        codeGeneration: { strings: true, wasm: false },
-        microtaskMode: 'afterEvaluate',
-    });
-    const options = { timeout: job.timeoutMs, displayErrors: false };
     try {
-        const inputText = JSON.stringify({ request, storage: job.storage, limits: job.limits });
-        const answerOf = vm.runInContext(prelude, context, options)(inputText, body, store.index, store.texts, store.changes);
-        const pageJSON = JSON.stringify({ html: String(job.page.html), events: job.page.events });
+        const { context, start } = spare === null ? freshContext() : spare;
+        spare = null;
         // The page goes in as text and is parsed there, so the context holds only its own objects.
-        const call = vm.runInContext(
-            '(function (pageText, eventName) { return (' + runner + ')(JSON.parse(pageText), eventName); })',
-            context, options);
-        context.__kr_call = call;
-        context.__kr_page = pageJSON;
-        context.__kr_event = String(job.eventName);
-        let outcome = vm.runInContext('__kr_call(__kr_page, __kr_event)', context,
-            Object.assign({ filename: job.page.name + ':' + job.eventName }, options));
+        const inputText = JSON.stringify({
+            request,
+            storage: job.storage,
+            limits: job.limits,
+            page: { html: String(job.page.html), events: job.page.events },
+            eventName: String(job.eventName),
+        });
+        const answerOf = start(inputText, body, store.index, store.texts, store.changes);
+        let outcome = vm.runInContext('__kr_run()', context,
+            { filename: job.page.name + ':' + job.eventName, timeout: job.timeoutMs, displayErrors: false });
         let html = answerOf();
         if (typeof outcome !== 'string' || typeof html !== 'string' || outcome.includes('\n')) {
             return { outcome: failure('the script replaced its own outcome'), html: '', retire: true };
@@ -371,10 +393,12 @@ function take(chunk) {
             return false;
         }
         writeAnswer(outcome, html, null);
+        setImmediate(prepareSpare);
     }
     return true;
 }
 
 input.on('data', take);
+setImmediate(prepareSpare);
 input.on('end', () => exit(0));
 input.on('error', () => exit(0));
