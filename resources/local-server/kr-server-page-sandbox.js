@@ -47,14 +47,14 @@ for (const name of ['process', 'require', 'module', 'exports', '__filename', '__
 }
 
 // Run once in each new context, before anything else runs there. It takes what the context's
-// own code needs later, so a script that replaces JSON, Object or String changes nothing of it,
-// and removes finalization registries, whose callbacks would run once the request is over,
-// between requests and outside any time limit. It returns the request's start: made inside
-// the context from the request as JSON text, the body and the project's stored items (primitive
-// strings, so nothing of this process goes in: the base block's index and texts and the changes
-// since, so that reading an item parses that item only, however large the store), it sets up
-// request, response, storage and console, defines __kr_run, which runs the page once, and
-// returns the accessor of the answer's text.
+// own code needs later, so a script that replaces JSON, Object or String changes nothing of it;
+// removes finalization registries, whose callbacks would run once the request is over, between
+// requests and outside any time limit; makes response, storage and console; defines __kr_run,
+// which runs the page once; and returns the request's start. That takes the request as JSON
+// text, the body and the project's stored items (primitive strings, so nothing of this process
+// goes in: the base block's index and texts and the changes since, so that reading an item
+// parses that item only, however large the store), makes request from them inside the context
+// and returns the accessor of the answer's text.
 const setup = new vm.Script(`(function () {
 'use strict';
 const parse = JSON.parse;
@@ -68,19 +68,21 @@ const StringOf = String;
 const ErrorOf = Error;
 const indirectEval = eval;
 delete globalThis.FinalizationRegistry;
-return (inputText, bodyText, storeIndex, storeTexts, storeChanges) => {
-const input = parse(inputText);
-const limits = input.limits;
-const storageState = input.storage;
-const page = input.page;
-const eventName = input.eventName;
+// The request's, once it has started.
+let limits = null;
+let storageState = null;
+let page = null;
+let eventName = '';
+let storeIndex = '';
+let storeTexts = '';
+let storeChanges = '';
+let storeSize = 0;
 const log = [];
 let logChars = 0;
 let logDropped = 0;
 const storageChanges = create(null); // key -> JSON text, or null when removed
 let index = null;
 let changesSinceBase = null;
-let storeSize = storageState.size;
 let answer = '';
 const count = (n) => StringOf(n).replace(/\\B(?=(\\d{3})+(?!\\d))/g, ',');
 // The JSON text of an item, or null.
@@ -110,8 +112,6 @@ const logLines = (...args) => {
     logChars += line.length;
     log[log.length] = line;
 };
-input.request.body = bodyText;
-globalThis.request = input.request;
 globalThis.response = {
     statusCode: 200,
     headers: {},
@@ -216,16 +216,27 @@ defineProperty(globalThis, '__kr_run', {
         }
     },
 });
-return () => answer;
+return (inputText, bodyText, storeIndexText, storeTextsText, storeChangesText) => {
+    const input = parse(inputText);
+    limits = input.limits;
+    storageState = input.storage;
+    page = input.page;
+    eventName = input.eventName;
+    storeIndex = storeIndexText;
+    storeTexts = storeTextsText;
+    storeChanges = storeChangesText;
+    storeSize = storageState.size;
+    input.request.body = bodyText;
+    globalThis.request = input.request;
+    return () => answer;
 };
 })`);
 
 // One answer: a line of JSON, {"htmlBytes": N, "outcome": {...}}, then the N bytes of the
-// page's text (UTF-8).
+// page's text (UTF-8), in one write, so that the server reads it at once.
 function writeAnswer(outcomeText, html, done) {
     const htmlBytes = html ? Buffer.byteLength(html, 'utf8') : 0;
-    output.write('{"htmlBytes":' + htmlBytes + ',"outcome":' + outcomeText + '}\n');
-    if (htmlBytes > 0) output.write(html, 'utf8');
+    output.write('{"htmlBytes":' + htmlBytes + ',"outcome":' + outcomeText + '}\n' + (html || ''), 'utf8');
     if (done) output.write('', done);
 }
 
