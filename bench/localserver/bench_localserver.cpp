@@ -270,16 +270,24 @@ qint64 startFloorServer(QProcess &process, const QString &root)
     return QJsonDocument::fromJson(process.readLine()).object().value(QStringLiteral("port")).toInteger(-1);
 }
 
-// min / median / max of `values`, as "0.00× / 0.00× / 0.00×".
-std::string spread(std::vector<double> values)
+// The median of `values` as "0.00×", and their number, least and greatest.
+struct Spread
+{
+    std::string median;
+    std::string range;
+};
+
+Spread spread(std::vector<double> values)
 {
     if (values.empty())
-        return "not measured";
+        return {"not measured", ""};
     std::sort(values.begin(), values.end());
-    char text[96];
-    std::snprintf(text, sizeof text, "%.2f× (min %.2f×, max %.2f×, %zu runs)", values[values.size() / 2],
-                  values.front(), values.back(), values.size());
-    return text;
+    char median[32];
+    char range[96];
+    std::snprintf(median, sizeof median, "%.2f×", values[values.size() / 2]);
+    std::snprintf(range, sizeof range, "median of %zu repetitions, min %.2f×, max %.2f×", values.size(), values.front(),
+                  values.back());
+    return {median, range};
 }
 
 // The stored-data path with a store of about 10 MB (ten items of a million characters):
@@ -462,9 +470,11 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("\nserver page / pre-sandbox floor  %s  target ≤ 1.5×  (time per request, 1 client)\n"
-                "server page / static 1 KB file   %s  (rate, 1 client)\n",
-                spread(g_pageOverFloor).c_str(), spread(g_pageShareOfFile).c_str());
+    const Spread overFloor = spread(g_pageOverFloor);
+    const Spread shareOfFile = spread(g_pageShareOfFile);
+    std::printf("\nserver page / pre-sandbox floor  %s  target ≤ 1.5×  (time per request, 1 client; %s)\n"
+                "server page / static 1 KB file  %s  (rate, 1 client; %s)\n",
+                overFloor.median.c_str(), overFloor.range.c_str(), shareOfFile.median.c_str(), shareOfFile.range.c_str());
     floorServer.closeWriteChannel();
     if (!floorServer.waitForFinished(5000))
         floorServer.kill();

@@ -17,7 +17,8 @@ const vm = require('vm');
 const MAX_BODY_BYTES = 32 * 1024 * 1024;
 const SCRIPT_TIMEOUT_MS = 5000;
 const documentRoot = path.resolve(process.argv[2]);
-const databaseFolder = process.env.KR_DBDIR || '';
+// It keeps no data: its pages' storage has no folder, so it reads nothing and refuses writes.
+const databaseFolder = '';
 
 function log(text) {
     process.stdout.write(text + '\n');
