@@ -18,9 +18,9 @@ small region, polled as fast as the X server answers (well under a millisecond a
                     line shows the character; and the same in a plain text edit holding the
                     same script (bench_desktop_floor), alone in its window and beside a web view
                     in another tab as the application's editors are; the typing's median is
-                    given over the latter's. The drag's move and the inspector are also given
-                    as what they take beyond that plain text edit's time (one drawing of a
-                    window that holds a web view).
+                    given over the latter's. The inspector is also given as what it takes
+                    beyond that plain text edit's time (one drawing of a window that holds a
+                    web view).
 
 Each figure is given as a ratio to one frame at 60 Hz (16.7 ms): minimum, median and maximum
 over the repetitions, with the milliseconds beside them. The median of each is also printed as
@@ -52,9 +52,10 @@ SCRIPT_LINES = 10000
 TARGETS = {"drop_to_visible": 100 / FRAME_MS, "typing": 1.0}
 # What the application adds to one drawing of its window, in ms: a window that holds a web view
 # is composed whole through the graphics library each time it draws (on a machine without a GPU
-# in software, some 10 ms), so the move of a drag and the inspector's rows are given beyond what
-# the plain text edit beside a web view takes to show a key, measured in the same run.
-BEYOND_COMPOSE_TARGETS = {"drag_frame_beyond_compose": FRAME_MS, "inspector_shown_beyond_compose": 8.0}
+# in software, some 10 ms), so the inspector's rows are given beyond what the plain text edit
+# beside a web view takes to show a key, measured in the same run. A drag's move also waits for
+# the web engine to draw the page again, which that floor does not, so it is given without one.
+BEYOND_COMPOSE_TARGETS = {"inspector_shown_beyond_compose": 8.0}
 
 
 def read(desktop, rect):
@@ -354,7 +355,7 @@ def main():
           f"plain text edit alone: {statistics.median(typed_ms) / statistics.median(plain_ms):.2f}")
     lines.append(f"KRBENCH typing_over_plain {over_plain:.4g} x <=1.2")
     compose = statistics.median(plain_web_ms)
-    for figure, latencies in (("drag_frame_beyond_compose", motion_ms), ("inspector_shown_beyond_compose", shown_ms)):
+    for figure, latencies in (("inspector_shown_beyond_compose", shown_ms),):
         beyond = statistics.median(latencies) - compose
         print(f"{figure}: {beyond:.1f} ms beyond one drawing of a window with a web view ({compose:.1f} ms)")
         lines.append(f"KRBENCH {figure} {beyond:.4g} ms <={BEYOND_COMPOSE_TARGETS[figure]:.3g}")
