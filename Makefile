@@ -69,11 +69,10 @@ run: build-release
 	  echo "Korvane has no application window yet: the libraries are built, the window is still to come."; \
 	fi
 
+# Every benchmark in turn, then one table of the figures that have a target (met or not) and
+# the time each benchmark took.
 bench: build-release
-	@set -e; for b in $$(cat $(RELEASE_DIR)/benchmarks.txt 2>/dev/null); do \
-	  path=$$(find $(RELEASE_DIR)/bench -type f -name "$$b" -perm -u+x | head -n 1); \
-	  echo "== $$b"; "$$path"; \
-	done
+	@python3 bench/support/run_benchmarks.py $(RELEASE_DIR)
 
 clean:
 	rm -rf build

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QList>
 #include <QVariantMap>
 #include <QWidget>
@@ -32,10 +33,12 @@ public:
     explicit CEGutterView(CEEditor &editor, QWidget *parent = nullptr);
 
     // Renumbers; with checkWidth the width may grow; with recolour the visible text lines are
-    // recoloured too.
+    // recoloured too. Only the rows whose label, place or marks changed are drawn again.
     void updateLineNumbers(bool checkWidth, bool recolour);
-    // After a text change: the width is checked at once, the labels when next painted.
-    void setNeedsNumbering(bool checkWidth);
+    // After a text change: the width is checked at once, the labels at the end of the event
+    // turn (or when asked for before). A change within one block (`editedBlock`, its number)
+    // that left its lines as they were and that carries no mark of the host keeps the labels.
+    void setNeedsNumbering(bool checkWidth, int editedBlock = -1);
     const QList<CELineNumberEntry> &entries();
 
 protected:
@@ -46,5 +49,24 @@ private:
     QList<CELineNumberEntry> m_entries;
     bool m_updating = false;
     bool m_stale = false;
+    bool m_numberingQueued = false;
+    int m_numberedBlocks = -1;   // the document's blocks when the labels were made
+    struct WidthCheck
+    {
+        int blocks = -1;
+        int width = 0;
+        bool stored = false;
+        QFont font;
+        bool operator==(const WidthCheck &other) const
+        {
+            return blocks == other.blocks && width == other.width && stored == other.stored && font == other.font;
+        }
+    };
+    WidthCheck m_widthChecked; // what the last width check depended on
     void checkWidth();
+    bool keepsLabels(int editedBlock) const;
+    void renumber();
+    // The gutter's row of an entry.
+    QRect rowRect(const CELineNumberEntry &entry) const;
+    qreal rowShift() const;
 };

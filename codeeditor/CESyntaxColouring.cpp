@@ -101,15 +101,133 @@ CESyntaxColouring::~CESyntaxColouring() = default;
 void CESyntaxColouring::setString(const QString &text)
 {
     m_text = text;
+    m_lookBacks.clear();
     m_attributes.reset(text.size());
+    forgetColouredLines();
 }
+
+qsizetype CESyntaxColouring::findBefore(const QString &what, qsizetype before)
+{
+    LookBack &remembered = m_lookBacks[what];
+    if (remembered.before != before) {
+        remembered.before = before;
+        remembered.found = ceColouringFindBefore(m_text, what, before);
+    }
+    return remembered.found;
+}
+
+void CESyntaxColouring::forgetColouredLines()
+{
+    m_colouredLines = {-1, 0};
+    m_edit = {};
+}
+
+namespace {
+
+bool ceColouringHasLineTerminator(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), ceColouringIsLineTerminator);
+}
+
+bool ceColouringHasAny(QStringView text, const CECharacterSet &set)
+{
+    return std::any_of(text.begin(), text.end(), [&set](QChar c) { return set.contains(c); });
+}
+
+} // namespace
 
 void CESyntaxColouring::replaceCharacters(CERange range, const QString &replacement)
 {
     const qsizetype start = std::clamp<qsizetype>(range.location, 0, m_text.size());
     const qsizetype length = std::clamp<qsizetype>(range.length, 0, m_text.size() - start);
+    const QStringView removed = QStringView(m_text).mid(start, length);
+    // The delimiters of the line stay as they were when the edit neither holds nor takes a
+    // character of one, nor touches one on either side.
+    bool withinLine = ++m_edit.count == 1 && !ceColouringHasLineTerminator(removed)
+                      && !ceColouringHasLineTerminator(replacement) && !ceColouringHasAny(removed, m_crossLineCharacters)
+                      && !ceColouringHasAny(replacement, m_crossLineCharacters);
+    if (withinLine) {
+        const qsizetype first = lineStart(m_text, start);
+        m_edit.lineBefore = {first, lineEnd(m_text, start) - first};
+    }
     m_text.replace(start, length, replacement);
     m_attributes.replace(start, length, replacement.size());
+    // What lies wholly before the edit is still where it was.
+    for (LookBack &remembered : m_lookBacks) {
+        if (remembered.before > start)
+            remembered.before = -1;
+    }
+    const qsizetype after = start + replacement.size();
+    withinLine = withinLine && (start == 0 || !m_crossLineCharacters.contains(m_text.at(start - 1)))
+                 && (after >= m_text.size() || !m_crossLineCharacters.contains(m_text.at(after)));
+    m_edit.withinLine = withinLine;
+    if (withinLine) {
+        const qsizetype first = lineStart(m_text, start);
+        m_edit.line = {first, lineEnd(m_text, start) - first};
+    }
+    // The coloured lines move with an edit before them and stretch with one inside them.
+    const qsizetype delta = replacement.size() - length;
+    CERange &coloured = m_colouredLines;
+    if (coloured.location < 0 || start >= coloured.end())
+        return;
+    if (start + length <= coloured.location)
+        coloured.location += delta;
+    else if (start >= coloured.location && start + length <= coloured.end())
+        coloured.length += delta;
+    else
+        forgetColouredLines();
+}
+
+bool CESyntaxColouring::recolourEditedLine(CERange highlightLines)
+{
+    const PendingEdit edit = std::exchange(m_edit, {});
+    if (edit.count != 1 || !edit.withinLine || !m_syntaxColoured || !m_reactToChanges || !m_wordsStayInLines
+        || m_colouredLines.location < 0 || enabled(CEDefaults::colourMultiLineStrings))
+        return false;
+    const CERange visible = visibleRange();
+    const qsizetype first = lineStart(m_text, visible.location);
+    const CERange lines{first, lineEnd(m_text, visible.end()) - first};
+    const CERange line = edit.line;
+    if (!(lines == m_colouredLines) || line.location < lines.location || line.end() > lines.end())
+        return false;
+    const bool highlight = highlightLines.location >= 0;
+    if (highlight && (!(highlightLines == line) || !(m_lastLineHighlightRange == edit.lineBefore)))
+        return false;
+    // A construct that reaches over the line end before the line and colours any of it may run
+    // on through it: only a recolour from where it starts shows how far. One that starts in the
+    // line and runs on into the next (a string with an escaped line end) is only found by a
+    // recolour that reaches its end. The colours of the line ends, which the edit left alone,
+    // tell.
+    const auto foregroundAt = [this](qsizetype position) {
+        return m_attributes.attributeAt(CETemporaryAttributes::foregroundColour, position);
+    };
+    if (line.location > 0) {
+        const QVariant before = foregroundAt(line.location - 1);
+        if (before.isValid()) {
+            for (qsizetype i = line.location; i < line.end(); ++i) {
+                if (foregroundAt(i) == before)
+                    return false;
+            }
+        }
+    }
+    if (line.end() < m_text.size()) {
+        const QVariant end = foregroundAt(line.end() - 1);
+        if (end.isValid() && foregroundAt(line.end()) == end)
+            return false;
+    }
+    // The passes over the lines in view see the line end before the line (a string can open
+    // right after it), unless the line is the first in view.
+    const qsizetype searchFrom = line.location > lines.location ? line.location - 1 : line.location;
+    if (highlight && !(highlightLines == m_lastLineHighlightRange)) {
+        // As highlightLineRange does: the old highlight goes before the line is recoloured.
+        m_attributes.removeAttribute(CETemporaryAttributes::backgroundColour, m_lastLineHighlightRange);
+        recolourRange(line, searchFrom);
+        m_attributes.addAttributes(m_colours.value(CEDefaults::highlightLineColourWell), line);
+        m_lastLineHighlightRange = line;
+    } else {
+        recolourRange(line, searchFrom);
+    }
+    return true;
 }
 
 CERange CESyntaxColouring::visibleRange() const
@@ -122,6 +240,7 @@ CERange CESyntaxColouring::visibleRange() const
 
 void CESyntaxColouring::setSyntaxDefinition(const QString &name)
 {
+    forgetColouredLines();
     m_syntaxDefinition = name;
     applySyntaxDefinition();
     removeAllColours();
@@ -135,6 +254,7 @@ bool CESyntaxColouring::enabled(const QString &switchKey) const
 
 void CESyntaxColouring::applyColourDefaults()
 {
+    forgetColouredLines();
     const QStringList keys{ceColouringCommands, ceColouringComments, ceColouringInstructions, ceColouringKeywords,
                            ceColouringAutocomplete, ceColouringVariables, ceColouringStrings, ceColouringAttributes};
     for (const QString &key : keys)
@@ -246,6 +366,8 @@ void CESyntaxColouring::parseSyntaxDictionary(const std::optional<QVariantMap> &
     m_definitionStrings.clear();
     for (const QString &key : definitionStringKeys)
         m_definitionStrings.insert(key, ceColouringString(definition, key));
+    for (int i = 0; i < DefinitionStringCount; ++i)
+        m_definitionValues[size_t(i)] = m_definitionStrings.value(definitionStringKeys.at(i));
 
     m_beginVariable = CECharacterSet::fromCharacters(ceColouringString(definition, "beginVariable"));
     m_endVariable = CECharacterSet::fromCharacters(ceColouringString(definition, "endVariable"));
@@ -254,6 +376,18 @@ void CESyntaxColouring::parseSyntaxDictionary(const std::optional<QVariantMap> &
     m_keywordEnd.removeCharacters(ceColouringString(definition, "excludeFromKeywordEndCharacterSet"));
     m_keywordStart.addCharacters(ceColouringString(definition, "includeInKeywordStartCharacterSet"));
     m_keywordEnd.addCharacters(ceColouringString(definition, "includeInKeywordEndCharacterSet"));
+
+    // What decides whether an edit can change the colours of other lines than its own.
+    forgetColouredLines();
+    QString delimiters = QStringLiteral("\\");
+    for (const QString &key : definitionStringKeys) {
+        if (key != QLatin1String("functionDefinition") && key != QLatin1String("removeFromFunction"))
+            delimiters += m_definitionStrings.value(key);
+    }
+    m_crossLineCharacters = CECharacterSet::fromCharacters(delimiters);
+    m_wordsStayInLines = true;
+    for (const QChar terminator : {QChar(u'\n'), QChar(u'\r'), QChar(0x2028), QChar(0x2029), QChar(0x85)})
+        m_wordsStayInLines = m_wordsStayInLines && m_keywordEnd.contains(terminator) && !m_keywordStart.contains(terminator);
 
     prepareRegularExpressions();
 }
@@ -288,11 +422,13 @@ void CESyntaxColouring::prepareRegularExpressions()
 
 void CESyntaxColouring::removeAllColours()
 {
+    forgetColouredLines();
     m_attributes.removeAttribute(CETemporaryAttributes::foregroundColour, {0, m_text.size()});
 }
 
 void CESyntaxColouring::removeColoursFromRange(CERange range)
 {
+    forgetColouredLines();
     m_attributes.removeAttribute(CETemporaryAttributes::foregroundColour, range);
 }
 
@@ -334,6 +470,10 @@ void CESyntaxColouring::pageRecolour(bool colourAll)
     const qsizetype start = lineStart(m_text, visible.location);
     const qsizetype end = lineEnd(m_text, visible.end());
     recolourRange({start, end - start});
+    if (m_reactToChanges) {
+        m_colouredLines = {start, end - start};
+        m_edit = {};
+    }
 }
 
 void CESyntaxColouring::highlightLineRange(CERange range)
@@ -348,35 +488,40 @@ void CESyntaxColouring::highlightLineRange(CERange range)
 
 void CESyntaxColouring::recolourRange(CERange range)
 {
+    recolourRange(range, -1);
+}
+
+void CESyntaxColouring::recolourRange(CERange range, qsizetype searchFrom)
+{
     if (!m_reactToChanges)
         return;
     const qsizetype start = std::clamp<qsizetype>(range.location, 0, m_text.size());
     range = {start, std::clamp<qsizetype>(range.length, 0, m_text.size() - start)};
     try {
-        runPasses(range);
+        runPasses(range, searchFrom);
     } catch (const std::exception &error) {
         qWarning("Syntax colouring exception: %s", error.what());
     }
 }
 
-void CESyntaxColouring::runPasses(CERange requested)
+void CESyntaxColouring::runPasses(CERange requested, qsizetype searchFrom)
 {
     const QString &text = m_text;
     const qsizetype textLength = text.size();
     const bool toLineEnd = enabled(CEDefaults::onlyColourTillTheEndOfLine);
     const bool multiLineStrings = enabled(CEDefaults::colourMultiLineStrings);
-    const QString &firstString = m_definitionStrings["firstString"];
+    const QString &firstString = m_definitionValues[FirstString];
     const quint32 commandsHandle = m_colourHandles.value(ceColouringCommands);
     const quint32 stringsHandle = m_colourHandles.value(ceColouringStrings);
     const quint32 commentsHandle = m_colourHandles.value(ceColouringComments);
 
     // The working range starts earlier when the requested one begins inside a string that
     // an earlier line opened.
-    qsizetype w = requested.location;
+    qsizetype w = searchFrom >= 0 ? std::min(searchFrom, requested.location) : requested.location;
     if (multiLineStrings && !firstString.isEmpty()) {
-        const qsizetype p = ceColouringFindBefore(text, firstString, requested.location);
+        const qsizetype p = findBefore(firstString, requested.location);
         if (p >= 0 && m_attributes.hasDictionary(p, stringsHandle))
-            w = lineStart(text, p);
+            w = std::min(w, lineStart(text, p));
     }
     const qsizetype S = requested.end() - w;
     const QString search = text.mid(w, S);
@@ -384,18 +529,18 @@ void CESyntaxColouring::runPasses(CERange requested)
         return;
     CEStringScanner rangeScanner(search);
     CEStringScanner textScanner(text);
-    removeColoursFromRange(requested);
+    m_attributes.removeAttribute(CETemporaryAttributes::foregroundColour, requested);
 
     const auto colour = [this](const QString &key, qsizetype from, qsizetype to) {
         if (to > from)
             m_attributes.addAttributes(m_colours.value(key), {from, to - from});
     };
-    const auto value = [this](const char *key) -> const QString & { return m_definitionStrings[QLatin1String(key)]; };
+    const auto value = [this](DefinitionString key) -> const QString & { return m_definitionValues[size_t(key)]; };
     // Where a delimited run (instruction, block comment) is looked for: at its begin token when the
     // last one before the working range is still open there, else at the working range.
     const auto runSearchStart = [&](const QString &begin, const QString &end) {
-        const qsizetype pb = ceColouringFindBefore(text, begin, w);
-        const qsizetype pe = ceColouringFindBefore(text, end, w);
+        const qsizetype pb = findBefore(begin, w);
+        const qsizetype pe = findBefore(end, w);
         return (pb >= 0 && (pe < 0 || pb >= pe)) ? pb : w;
     };
     // Colours a run from f to the scan location; true once that passes the working range, else
@@ -409,9 +554,9 @@ void CESyntaxColouring::runPasses(CERange requested)
     };
 
     // Commands (markup tags), nesting by their first characters.
-    if (!value("beginCommand").isEmpty() && enabled(CEDefaults::colourCommands)) {
-        const QString &beginCommand = value("beginCommand");
-        const QString &endCommand = value("endCommand");
+    if (!value(BeginCommand).isEmpty() && enabled(CEDefaults::colourCommands)) {
+        const QString &beginCommand = value(BeginCommand);
+        const QString &endCommand = value(EndCommand);
         const QChar b = beginCommand.at(0);
         const QChar e = endCommand.isEmpty() ? QChar() : endCommand.at(0);
         const qsizetype k = endCommand.size();
@@ -445,9 +590,9 @@ void CESyntaxColouring::runPasses(CERange requested)
     }
 
     // Instructions, which may have opened before the working range.
-    if (!value("beginInstruction").isEmpty() && enabled(CEDefaults::colourInstructions)) {
-        const QString &begin = value("beginInstruction");
-        const QString &end = value("endInstruction");
+    if (!value(BeginInstruction).isEmpty() && enabled(CEDefaults::colourInstructions)) {
+        const QString &begin = value(BeginInstruction);
+        const QString &end = value(EndInstruction);
         qsizetype q = runSearchStart(begin, end);
         const qsizetype k = end.size();
         textScanner.setScanLocation(q);
@@ -498,7 +643,7 @@ void CESyntaxColouring::runPasses(CERange requested)
 
     // Variables.
     if (!m_beginVariable.isEmpty() && enabled(CEDefaults::colourVariables)) {
-        const bool percentComments = value("firstSingleLineComment") == QLatin1String("%");
+        const bool percentComments = value(FirstSingleLineComment) == QLatin1String("%");
         rangeScanner.setScanLocation(0);
         while (!rangeScanner.isAtEnd()) {
             rangeScanner.scanUpToCharactersFromSet(m_beginVariable);
@@ -604,10 +749,10 @@ void CESyntaxColouring::runPasses(CERange requested)
             colour(ceColouringComments, w + p, w + end);
         }
     };
-    if (!value("firstSingleLineComment").isEmpty() && colourComments)
-        singleLineComments(value("firstSingleLineComment"), true);
-    if (!value("secondSingleLineComment").isEmpty() && colourComments)
-        singleLineComments(value("secondSingleLineComment"), false);
+    if (!value(FirstSingleLineComment).isEmpty() && colourComments)
+        singleLineComments(value(FirstSingleLineComment), true);
+    if (!value(SecondSingleLineComment).isEmpty() && colourComments)
+        singleLineComments(value(SecondSingleLineComment), false);
 
     // Block comments, which may have opened before the working range.
     const auto multiLineComments = [&](const QString &begin, const QString &end, bool lookBack) {
@@ -648,10 +793,10 @@ void CESyntaxColouring::runPasses(CERange requested)
                 break;
         }
     };
-    if (!value("beginFirstMultiLineComment").isEmpty() && colourComments)
-        multiLineComments(value("beginFirstMultiLineComment"), value("endFirstMultiLineComment"), true);
-    if (!value("beginSecondMultiLineComment").isEmpty() && colourComments)
-        multiLineComments(value("beginSecondMultiLineComment"), value("endSecondMultiLineComment"), false);
+    if (!value(BeginFirstMultiLineComment).isEmpty() && colourComments)
+        multiLineComments(value(BeginFirstMultiLineComment), value(EndFirstMultiLineComment), true);
+    if (!value(BeginSecondMultiLineComment).isEmpty() && colourComments)
+        multiLineComments(value(BeginSecondMultiLineComment), value(EndSecondMultiLineComment), false);
 
     // Second strings again, where a comment pass painted over a string's opening.
     if (secondMatcher) {

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -38,6 +39,18 @@ public:
     void setString(const QString &text);
     // An edit: the attributes after it move with the text; the inserted text is uncoloured.
     void replaceCharacters(CERange range, const QString &replacement);
+    // After a single edit within one line: recolours that line alone when every visible line
+    // then has the colours a recolour of all of them (pageRecolour) would give, which holds
+    // when the visible lines were last recoloured together, the edit neither holds, takes nor
+    // touches a character of a delimiter (block comments, instructions, strings, comment and
+    // command markers, the escape), so that the line's constructs stay as they were, and no
+    // string or comment runs into the line from an earlier one or out of it into the next.
+    // With `highlightLines`
+    // (the lines of the selection; location -1 for no highlight) the current-line highlight
+    // moves as highlightLineRange would move it. False, with nothing done, otherwise.
+    bool recolourEditedLine(CERange highlightLines = {-1, 0});
+    // The line of the last edit when it stayed within one line; location -1 otherwise.
+    CERange editedLine() const { return m_edit.count == 1 && m_edit.withinLine ? m_edit.line : CERange{-1, 0}; }
     CETemporaryAttributes &temporaryAttributes() { return m_attributes; }
     const CETemporaryAttributes &temporaryAttributes() const { return m_attributes; }
 
@@ -48,7 +61,11 @@ public:
     QString name() const { return m_name; }
     void setName(const QString &name) { m_name = name; }
     bool isSyntaxColoured() const { return m_syntaxColoured; }
-    void setSyntaxColoured(bool coloured) { m_syntaxColoured = coloured; }
+    void setSyntaxColoured(bool coloured)
+    {
+        m_syntaxColoured = coloured;
+        forgetColouredLines();
+    }
     // The characters the view lays out; the whole text until a view says otherwise.
     CERange visibleRange() const;
     void setVisibleRange(CERange range) { m_visibleRange = range; }
@@ -93,9 +110,25 @@ public:
 
 private:
     struct Pass;
+    // The edits since the visible lines were last recoloured.
+    struct PendingEdit
+    {
+        int count = 0;
+        bool withinLine = false; // the only edit, within one line, clear of every delimiter character
+        CERange line{-1, 0};     // the edited line now, its terminator included
+        CERange lineBefore{-1, 0};
+    };
+    void forgetColouredLines();
+    // The start of the last occurrence of `what` that lies entirely before `before` (-1 for
+    // none), remembered until the text before `before` changes: typing on a line looks back
+    // from the same place again and again.
+    qsizetype findBefore(const QString &what, qsizetype before);
     void onColoursChanged();
     bool enabled(const QString &switchKey) const;
-    void runPasses(CERange requested);
+    // Colours the requested range; the passes read the text from `searchFrom` on when it lies
+    // before the range (the character a construct at the range's start is told apart by).
+    void runPasses(CERange requested, qsizetype searchFrom = -1);
+    void recolourRange(CERange range, qsizetype searchFrom);
 
     KRUserDefaults &m_defaults;
     CESyntaxController &m_controller;
@@ -111,6 +144,17 @@ private:
     QStringList m_additionalKeywords;
     CERange m_lastLineHighlightRange{0, 0};
     CERange m_selectedRange{0, 0};
+    // The lines pageRecolour last coloured together, kept in step with the edits since.
+    CERange m_colouredLines{-1, 0};
+    PendingEdit m_edit;
+    struct LookBack
+    {
+        qsizetype before = -1;
+        qsizetype found = -1;
+    };
+    QHash<QString, LookBack> m_lookBacks;
+    CECharacterSet m_crossLineCharacters; // the characters of every delimiter, and the escape
+    bool m_wordsStayInLines = false;      // no keyword reaches over a line end
 
     QHash<QString, QVariantMap> m_colours;     // colour key → attribute dictionary
     QHash<QString, quint32> m_colourHandles;   // colour key → handle in m_attributes
@@ -121,6 +165,13 @@ private:
     bool m_keywordsCaseSensitive = false;
     bool m_recolourKeywordIfAlreadyColoured = false;
     QHash<QString, QString> m_definitionStrings;
+    // The same strings by their place in definitionStringKeys, for the passes.
+    enum DefinitionString {
+        BeginCommand, EndCommand, BeginInstruction, EndInstruction, FirstString, SecondString,
+        FirstSingleLineComment, SecondSingleLineComment, BeginFirstMultiLineComment, EndFirstMultiLineComment,
+        BeginSecondMultiLineComment, EndSecondMultiLineComment, DefinitionStringCount = 14
+    };
+    std::array<QString, DefinitionStringCount> m_definitionValues;
     CECharacterSet m_beginVariable;
     CECharacterSet m_endVariable;
     CECharacterSet m_letters;

@@ -10,15 +10,35 @@ CETemporaryAttributes::CETemporaryAttributes()
 void CETemporaryAttributes::reset(qsizetype length)
 {
     m_ids.assign(static_cast<size_t>(std::max<qsizetype>(0, length)), 0);
+    m_gapStart = m_ids.size();
+    m_gapLength = 0;
+}
+
+void CETemporaryAttributes::moveGap(size_t to)
+{
+    const auto begin = m_ids.begin();
+    if (to < m_gapStart)
+        std::move_backward(begin + qsizetype(to), begin + qsizetype(m_gapStart), begin + qsizetype(m_gapStart + m_gapLength));
+    else if (to > m_gapStart)
+        std::move(begin + qsizetype(m_gapStart + m_gapLength), begin + qsizetype(to + m_gapLength), begin + qsizetype(m_gapStart));
+    m_gapStart = to;
 }
 
 void CETemporaryAttributes::replace(qsizetype position, qsizetype removed, qsizetype inserted)
 {
     position = std::clamp<qsizetype>(position, 0, length());
     removed = std::clamp<qsizetype>(removed, 0, length() - position);
-    const auto at = m_ids.begin() + position;
-    m_ids.erase(at, at + removed);
-    m_ids.insert(m_ids.begin() + position, static_cast<size_t>(std::max<qsizetype>(0, inserted)), 0);
+    const auto added = static_cast<size_t>(std::max<qsizetype>(0, inserted));
+    moveGap(static_cast<size_t>(position));
+    m_gapLength += static_cast<size_t>(removed); // the removed ids join the gap
+    if (m_gapLength < added) {
+        const size_t grow = added - m_gapLength + std::max<size_t>(1024, m_ids.size() / 16);
+        m_ids.insert(m_ids.begin() + qsizetype(m_gapStart + m_gapLength), grow, 0);
+        m_gapLength += grow;
+    }
+    std::fill_n(m_ids.begin() + qsizetype(m_gapStart), added, Id(0));
+    m_gapStart += added;
+    m_gapLength -= added;
 }
 
 CERange CETemporaryAttributes::clamp(CERange range) const
@@ -49,20 +69,26 @@ void CETemporaryAttributes::transformRange(CERange range, quint64 operationKey, 
     range = clamp(range);
     Id lastFrom = Id(-1);
     Id lastTo = 0;
-    for (qsizetype i = range.location; i < range.end(); ++i) {
-        Id &id = m_ids[static_cast<size_t>(i)];
-        if (id != lastFrom) {
-            lastFrom = id;
-            const quint64 key = (quint64(id) << 32) | operationKey;
-            auto found = m_transitions.constFind(key);
-            if (found == m_transitions.constEnd()) {
-                QVariantMap changed = m_dictionaries.at(id);
-                transform(changed);
-                found = m_transitions.insert(key, intern(changed));
+    // The range in storage: the part before the gap, then the part after it.
+    const auto start = static_cast<size_t>(range.location), end = static_cast<size_t>(range.end());
+    const size_t segments[2][2] = {{start, std::min(end, m_gapStart)},
+                                   {std::max(start, m_gapStart) + m_gapLength, std::max(end, m_gapStart) + m_gapLength}};
+    for (const auto &segment : segments) {
+        for (size_t i = segment[0]; i < segment[1]; ++i) {
+            Id &id = m_ids[i];
+            if (id != lastFrom) {
+                lastFrom = id;
+                const quint64 key = (quint64(id) << 32) | operationKey;
+                auto found = m_transitions.constFind(key);
+                if (found == m_transitions.constEnd()) {
+                    QVariantMap changed = m_dictionaries.at(id);
+                    transform(changed);
+                    found = m_transitions.insert(key, intern(changed));
+                }
+                lastTo = *found;
             }
-            lastTo = *found;
+            id = lastTo;
         }
-        id = lastTo;
     }
 }
 
@@ -88,13 +114,13 @@ QVariantMap CETemporaryAttributes::attributesAt(qsizetype position, CERange *eff
             *effectiveRange = {position, 0};
         return {};
     }
-    const Id id = m_ids[static_cast<size_t>(position)];
+    const Id id = idAt(position);
     if (effectiveRange) {
         qsizetype start = position;
-        while (start > 0 && m_ids[static_cast<size_t>(start - 1)] == id)
+        while (start > 0 && idAt(start - 1) == id)
             --start;
         qsizetype end = position + 1;
-        while (end < length() && m_ids[static_cast<size_t>(end)] == id)
+        while (end < length() && idAt(end) == id)
             ++end;
         *effectiveRange = {start, end - start};
     }
@@ -105,7 +131,7 @@ bool CETemporaryAttributes::attributesEqual(qsizetype position, const QVariantMa
 {
     if (position < 0 || position >= length())
         return attributes.isEmpty();
-    return m_dictionaries.at(m_ids[static_cast<size_t>(position)]) == attributes;
+    return m_dictionaries.at(idAt(position)) == attributes;
 }
 
 QList<QPair<CERange, QVariantMap>> CETemporaryAttributes::runs(CERange range) const
@@ -114,11 +140,27 @@ QList<QPair<CERange, QVariantMap>> CETemporaryAttributes::runs(CERange range) co
     QList<QPair<CERange, QVariantMap>> result;
     qsizetype i = range.location;
     while (i < range.end()) {
-        const Id id = m_ids[static_cast<size_t>(i)];
+        const Id id = idAt(i);
         qsizetype j = i + 1;
-        while (j < range.end() && m_ids[static_cast<size_t>(j)] == id)
+        while (j < range.end() && idAt(j) == id)
             ++j;
         result.append({CERange{i, j - i}, m_dictionaries.at(id)});
+        i = j;
+    }
+    return result;
+}
+
+QList<QPair<qsizetype, quint32>> CETemporaryAttributes::runHandles(CERange range) const
+{
+    range = clamp(range);
+    QList<QPair<qsizetype, quint32>> result;
+    qsizetype i = range.location;
+    while (i < range.end()) {
+        const Id id = idAt(i);
+        qsizetype j = i + 1;
+        while (j < range.end() && idAt(j) == id)
+            ++j;
+        result.append({j - i, id});
         i = j;
     }
     return result;

@@ -21,7 +21,7 @@ public:
 
     CETemporaryAttributes();
 
-    qsizetype length() const { return static_cast<qsizetype>(m_ids.size()); }
+    qsizetype length() const { return static_cast<qsizetype>(m_ids.size() - m_gapLength); }
     // Drops every attribute and sets the length.
     void reset(qsizetype length);
     // An edit of the text: `removed` units at `position` became `inserted` units, which carry
@@ -43,10 +43,12 @@ public:
     quint32 dictionaryHandle(const QVariantMap &attributes) { return intern(attributes); }
     bool hasDictionary(qsizetype position, quint32 handle) const
     {
-        return position >= 0 && position < length() ? m_ids[static_cast<size_t>(position)] == handle : handle == 0;
+        return position >= 0 && position < length() ? idAt(position) == handle : handle == 0;
     }
     // The runs of equal dictionaries covering the range, in order (for pushing into a layout).
     QList<QPair<CERange, QVariantMap>> runs(CERange range) const;
+    // The same runs as lengths and dictionary handles: equal lists mean equal runs.
+    QList<QPair<qsizetype, quint32>> runHandles(CERange range) const;
 
 private:
     using Id = quint32;
@@ -56,7 +58,18 @@ private:
     template <typename Transform>
     void transformRange(CERange range, quint64 operationKey, Transform transform);
 
-    std::vector<Id> m_ids;              // one per UTF-16 unit
+    Id idAt(qsizetype position) const
+    {
+        const auto i = static_cast<size_t>(position);
+        return m_ids[i < m_gapStart ? i : i + m_gapLength];
+    }
+    void moveGap(size_t to);
+
+    // One id per UTF-16 unit, with a gap at the last edit: typing moves only the ids between
+    // one edit and the next, not every id after the edit.
+    std::vector<Id> m_ids;
+    size_t m_gapStart = 0;
+    size_t m_gapLength = 0;
     QList<QVariantMap> m_dictionaries;  // index 0 is the empty dictionary
     QHash<quint64, Id> m_transitions;   // (dictionary, operation) → dictionary
     QHash<QString, quint32> m_operations;

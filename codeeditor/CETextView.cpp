@@ -47,6 +47,84 @@ QFont ceTextViewFont(const KRUserDefaults &defaults)
     return font;
 }
 
+// The plain text layout, told of a change only by the span of text it now covers. The base
+// layout takes the removed and the added characters together for that span, so a change that
+// stays within one line (a character typed, the colours of one line pushed) reached into the
+// lines after it and had the whole view laid out and drawn again.
+//
+// A block is laid out once per edit. One whose colours were pushed (its lines dropped with its
+// old formats) is laid out here, where the base would lay it out to measure it and then again.
+// While the view defers, an edit within one block only drops the block's lines, to be laid out
+// with the colours the view pushes next (layOutDeferred lays out a block that got none); until
+// then the block is laid out on demand, as Qt lays out any block without lines.
+class CETextViewLayout : public QPlainTextDocumentLayout
+{
+public:
+    explicit CETextViewLayout(QTextDocument *document)
+        : QPlainTextDocumentLayout(document)
+        , m_blocks(document->blockCount())
+    {
+    }
+
+    void setDeferring(bool deferring) { m_deferring = deferring; }
+    void layOutDeferred()
+    {
+        if (m_deferred.isValid())
+            layOut(m_deferred, m_deferredLines);
+        m_deferred = QTextBlock();
+    }
+
+protected:
+    void documentChanged(int from, int, int charsAdded) override
+    {
+        QTextDocument *textDocument = document();
+        const QTextBlock block = textDocument->findBlock(from);
+        if (block.isValid() && block.isVisible() && textDocument->blockCount() == m_blocks
+            && block == textDocument->findBlock(std::max(from, from + charsAdded - 1))) {
+            if (m_deferring && !m_deferred.isValid()) {
+                m_deferred = block;
+                m_deferredLines = block.lineCount();
+                block.layout()->clearLayout();
+                return;
+            }
+            if (block.layout()->lineCount() == 0) {
+                layOut(block, block == m_deferred ? m_deferredLines : block.lineCount());
+                return;
+            }
+        }
+        QPlainTextDocumentLayout::documentChanged(from, 0, std::max(1, charsAdded));
+        m_blocks = textDocument->blockCount();
+    }
+
+private:
+    // Lays out a block without lines and asks for its repaint: the whole view when it now
+    // takes another number of lines than `linesBefore`.
+    void layOut(const QTextBlock &block, int linesBefore)
+    {
+        if (block.layout()->lineCount() == 0)
+            blockBoundingRect(block); // lays the block out, with the document's size kept in step
+        if (block.lineCount() == linesBefore)
+            emit updateBlock(block);
+        else
+            emit update(QRectF(0, -document()->documentMargin(), 1e9, 1e9));
+        if (block == m_deferred)
+            m_deferred = QTextBlock();
+    }
+
+    int m_blocks;
+    bool m_deferring = false;
+    QTextBlock m_deferred;
+    int m_deferredLines = 0;
+};
+
+// What a block's layout was last given: its colour runs as lengths and dictionary handles, and
+// the formats the layout kept of them (shared with the layout's own while it keeps them).
+struct CETextViewPushedFormats : QTextBlockUserData
+{
+    QList<QPair<qsizetype, quint32>> handles;
+    QList<QTextLayout::FormatRange> formats;
+};
+
 } // namespace
 
 CETextView::CETextView(CEEditor &editor, QWidget *parent)
@@ -54,6 +132,9 @@ CETextView::CETextView(CEEditor &editor, QWidget *parent)
     , m_editor(editor)
     , m_actionName(ceTextViewTyping)
 {
+    auto *textDocument = new QTextDocument(this);
+    textDocument->setDocumentLayout(new CETextViewLayout(textDocument));
+    setDocument(textDocument);
     document()->setUndoRedoEnabled(false);
     setFrameShape(QFrame::NoFrame);
     setCursorWidth(0); // the caret is drawn in the text colour by paintEvent
@@ -167,11 +248,19 @@ bool CETextView::takeChange(CERange *removedRange, QString *inserted)
         }
         if (position >= 0 && removed >= 0 && added >= 0 && position + added <= documentLength
             && m_shadow.size() - removed + added == documentLength) {
-            QTextCursor cursor(document());
-            cursor.setPosition(int(position));
-            cursor.setPosition(int(position + added), QTextCursor::KeepAnchor);
-            QString segment = cursor.selectedText();
-            segment.replace(QChar::ParagraphSeparator, u'\n');
+            // Within one block the block's own text has it, without a cursor (which would lay the
+            // block out to place itself).
+            const QTextBlock block = document()->findBlock(int(position));
+            QString segment;
+            if (position + added < block.position() + block.length()) {
+                segment = block.text().mid(position - block.position(), added);
+            } else {
+                QTextCursor cursor(document());
+                cursor.setPosition(int(position));
+                cursor.setPosition(int(position + added), QTextCursor::KeepAnchor);
+                segment = cursor.selectedText();
+                segment.replace(QChar::ParagraphSeparator, u'\n');
+            }
             const QStringView old = QStringView(m_shadow).mid(position, removed);
             qsizetype prefix = 0;
             while (prefix < std::min(old.size(), segment.size()) && old.at(prefix) == segment.at(prefix))
@@ -209,11 +298,17 @@ void CETextView::setSelectedRange(CERange range)
     const qsizetype length = document()->characterCount() - 1;
     const qsizetype start = std::clamp<qsizetype>(range.location, 0, length);
     const qsizetype end = std::clamp<qsizetype>(range.end(), start, length);
+    m_ranges.clear();
+    // Typing moves the caret along with the text: the selection is often there already.
+    const QTextCursor current = textCursor();
+    if (current.anchor() == start && current.position() == end) {
+        ensureCursorVisible();
+        return;
+    }
     QTextCursor cursor(document());
     cursor.setPosition(int(start));
     cursor.setPosition(int(end), QTextCursor::KeepAnchor);
     setTextCursor(cursor);
-    m_ranges.clear();
 }
 
 QList<CERange> CETextView::selectedRanges() const
@@ -263,10 +358,22 @@ void CETextView::replaceUnguarded(CERange range, const QString &replacement)
     QTextCursor cursor(document());
     cursor.setPosition(int(start));
     cursor.setPosition(int(end), QTextCursor::KeepAnchor);
+    // The block of an edit within one block is laid out once, with the colours of its new text.
+    auto *layout = dynamic_cast<CETextViewLayout *>(document()->documentLayout());
     m_applying = true;
+    if (layout)
+        layout->setDeferring(true);
+    // In an edit block the cursor leaves its horizontal place to be found when next needed,
+    // instead of laying the block out at once.
+    cursor.beginEditBlock();
     cursor.insertText(replacement);
+    cursor.endEditBlock();
+    if (layout)
+        layout->setDeferring(false);
     m_applying = false;
     onContentsChange(true);
+    if (layout)
+        layout->layOutDeferred();
     if (std::exchange(m_selectionPending, false))
         onSelectionChanged();
 }
@@ -302,22 +409,36 @@ void CETextView::onContentsChange(bool trusted)
         m_reverting = false;
         return;
     }
-    m_shadow.replace(removedRange.location, removedRange.length, inserted);
-    if (CESyntaxColouring *colouring = m_editor.colouring())
+    CESyntaxColouring *colouring = m_editor.colouring();
+    if (colouring && colouring->string().isSharedWith(m_shadow)) {
+        // One text for both: the view lets go of it, so that the colouring edits it in place.
+        m_shadow = QString();
         colouring->replaceCharacters(removedRange, inserted);
+        m_shadow = colouring->string();
+    } else {
+        m_shadow.replace(removedRange.location, removedRange.length, inserted);
+        if (colouring)
+            colouring->replaceCharacters(removedRange, inserted);
+    }
+    // Within one block only that block's lines may change, which the line count shows; an
+    // edit over several blocks may move lines between them.
+    const bool oneBlock = !removed.contains(u'\n') && !inserted.contains(u'\n');
+    if (!oneBlock)
+        forgetVisibleBlocks();
     recordUndo({prefix, inserted.size()}, removed);
     if (!m_loading) {
         if (CEEditorDelegate *delegate = m_editor.delegate())
             delegate->textDidChange(this);
         m_editor.setEdited(true);
     }
-    recolourVisible();
+    if (!recolourEditedLine())
+        recolourVisible();
     if (m_completionTimer.isActive()
         || m_editor.defaults().boolValue(CEDefaults::autocompleteSuggestAutomatically)) {
         m_completionTimer.start(int(m_editor.defaults().doubleValue(CEDefaults::autocompleteAfterDelay) * 1000));
     }
     if (auto *gutter = m_editor.gutterView())
-        gutter->setNeedsNumbering(true);
+        gutter->setNeedsNumbering(true, oneBlock ? document()->findBlock(int(prefix)).blockNumber() : -1);
     if (m_completer->popup()->isVisible())
         complete(); // the list follows the word being typed
     emit linesChanged();
@@ -342,7 +463,7 @@ void CETextView::recordUndo(CERange inserted, const QString &removed)
 void CETextView::insertText(const QString &typed, bool typingBehaviours)
 {
     KRUserDefaults &defaults = m_editor.defaults();
-    const QString t = text();
+    const QString &t = m_shadow; // read before the edit only
     const CERange selection = selectedRange();
     if (typingBehaviours && typed == QStringLiteral("}") && defaults.boolValue(CEDefaults::indentNewLinesAutomatically)
         && defaults.boolValue(CEDefaults::automaticallyIndentBraces)) {
@@ -399,7 +520,7 @@ void CETextView::insertText(const QString &typed, bool typingBehaviours)
 void CETextView::insertTab()
 {
     KRUserDefaults &defaults = m_editor.defaults();
-    const QString t = text();
+    const QString &t = m_shadow; // read before the edit only
     const CERange selection = selectedRange();
     if (selection.length > 0) {
         qsizetype first = CESyntaxColouring::lineStart(t, selection.location);
@@ -426,23 +547,27 @@ void CETextView::insertTab()
 void CETextView::insertNewline()
 {
     KRUserDefaults &defaults = m_editor.defaults();
-    const QString before = text();
+    // What the new line takes from the line it breaks, read before the break (a copy of the
+    // whole text kept over the edit would be copied again by it).
+    const QString &before = m_shadow;
     const CERange selection = selectedRange();
     const qsizetype lineStart = CESyntaxColouring::lineStart(before, selection.location);
+    qsizetype w = lineStart;
+    while (w < selection.location && ceTextViewIsBlank(before.at(w)))
+        ++w;
+    const QString indentation = before.mid(lineStart, w - lineStart);
+    qsizetype last = selection.location - 1;
+    while (last >= lineStart && before.at(last).isSpace())
+        --last;
+    const bool afterBrace = last >= lineStart && before.at(last) == u'{';
     if (!guardedReplace(selection, QStringLiteral("\n")))
         return;
     setSelectedRange({selection.location + 1, 0});
     if (!defaults.boolValue(CEDefaults::indentNewLinesAutomatically))
         return;
-    qsizetype w = lineStart;
-    while (w < selection.location && ceTextViewIsBlank(before.at(w)))
-        ++w;
-    if (w > lineStart)
-        insertText(before.mid(lineStart, w - lineStart), false);
-    qsizetype last = selection.location - 1;
-    while (last >= lineStart && before.at(last).isSpace())
-        --last;
-    if (defaults.boolValue(CEDefaults::automaticallyIndentBraces) && last >= lineStart && before.at(last) == u'{')
+    if (!indentation.isEmpty())
+        insertText(indentation, false);
+    if (defaults.boolValue(CEDefaults::automaticallyIndentBraces) && afterBrace)
         insertTab();
 }
 
@@ -823,20 +948,52 @@ void CETextView::insertCompletion(const QString &word)
         setSelectedRange({range.location + word.size(), 0});
 }
 
+void CETextView::visitBlocksInView(const std::function<bool(const QTextBlock &, const QRectF &)> &visit) const
+{
+    QTextBlock block = firstVisibleBlock();
+    if (!block.isValid())
+        return;
+    // As the text control places a block: the first block's box, then each next one below the
+    // boxes before it.
+    const qreal shift = blockBoundingGeometry(block).top() - blockBoundingRect(block).top();
+    const QPointF origin = contentOffset();
+    qreal offset = 0;
+    for (; block.isValid(); block = block.next()) {
+        const QRectF box = blockBoundingRect(block);
+        if (!visit(block, box.translated(0, shift + offset).translated(origin)))
+            return;
+        offset += box.height();
+    }
+}
+
 CERange CETextView::visibleRange() const
 {
     QTextBlock block = firstVisibleBlock();
     if (!block.isValid())
         return {0, 0};
     const qsizetype start = block.position();
+    const qsizetype length = document()->characterCount() - 1;
+    VisibleBlocks now;
+    now.first = block.blockNumber();
+    now.blocks = document()->blockCount();
+    now.lines = document()->lineCount();
+    now.offset = contentOffset().y();
+    now.viewport = viewport()->size();
+    now.font = font();
+    now.last = m_visibleBlocks.last;
+    if (now == m_visibleBlocks) {
+        const QTextBlock last = document()->findBlockByNumber(now.last);
+        return {start, std::min<qsizetype>(last.position() + last.length(), length) - start};
+    }
     qsizetype end = start;
     const qreal bottom = viewport()->height();
-    for (; block.isValid(); block = block.next()) {
-        end = block.position() + block.length();
-        if (blockBoundingGeometry(block).translated(contentOffset()).bottom() > bottom)
-            break;
-    }
-    return {start, std::min<qsizetype>(end, document()->characterCount() - 1) - start};
+    visitBlocksInView([&](const QTextBlock &visited, const QRectF &box) {
+        end = visited.position() + visited.length();
+        now.last = visited.blockNumber();
+        return box.bottom() <= bottom;
+    });
+    m_visibleBlocks = now;
+    return {start, std::min<qsizetype>(end, length) - start};
 }
 
 void CETextView::recolourVisible()
@@ -851,6 +1008,30 @@ void CETextView::recolourVisible()
     if (m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine))
         highlightCurrentLine();
     pushFormats(visible);
+}
+
+bool CETextView::recolourEditedLine()
+{
+    CESyntaxColouring *colouring = m_editor.colouring();
+    if (!colouring || colouring->editedLine().location < 0)
+        return false;
+    const CERange visible = visibleRange();
+    colouring->setVisibleRange(visible);
+    const bool highlight = m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine);
+    CERange lines{-1, 0};
+    if (highlight) {
+        const QString &t = colouring->string();
+        const CERange selection = selectedRange();
+        const qsizetype start = CESyntaxColouring::lineStart(t, selection.location);
+        lines = {start, CESyntaxColouring::lineEnd(t, std::max(selection.location, selection.end())) - start};
+    }
+    const CERange line = colouring->editedLine();
+    if (!colouring->recolourEditedLine(lines))
+        return false;
+    if (highlight)
+        highlightCurrentLine();
+    pushFormats({line.location, std::max<qsizetype>(0, line.length - 1)});
+    return true;
 }
 
 // The lines of the selection get the highlight; after the colours were cleared the same
@@ -882,6 +1063,12 @@ void CETextView::pushFormats(CERange visible)
         visible = visibleRange();
     for (QTextBlock block = document()->findBlock(int(visible.location)); block.isValid() && block.position() <= visible.end();
          block = block.next()) {
+        // A block whose layout still has the formats pushed from the same runs is as it should be.
+        const QList<QPair<qsizetype, quint32>> handles = store.runHandles({block.position(), block.length() - 1});
+        auto *pushed = dynamic_cast<CETextViewPushedFormats *>(block.userData());
+        QTextLayout *layout = block.layout();
+        if (pushed && pushed->handles == handles && layout->formats().isSharedWith(pushed->formats))
+            continue;
         QList<QTextLayout::FormatRange> formats;
         for (const auto &[range, attributes] : store.runs({block.position(), block.length() - 1})) {
             if (attributes.isEmpty())
@@ -897,17 +1084,27 @@ void CETextView::pushFormats(CERange visible)
                 format.format.setBackground(back);
             formats.append(format);
         }
-        QTextLayout *layout = block.layout();
-        if (layout->formats() == formats)
+        if (!pushed) {
+            pushed = new CETextViewPushedFormats;
+            block.setUserData(pushed); // the block owns it
+        }
+        pushed->handles = handles;
+        if (layout->formats() == formats) {
+            pushed->formats = layout->formats();
             continue;
+        }
+        // The block is laid out again, and the layout asks for its own repaint. Its glyphs are
+        // kept from that layout for the paint that follows, as a paint keeps the glyphs it
+        // shaped.
+        layout->setCacheEnabled(true);
         layout->setFormats(formats);
+        pushed->formats = layout->formats();
         const int pending = m_pendingChanges;
         m_applying = true;
         document()->markContentsDirty(block.position(), block.length());
         m_applying = false;
         m_pendingChanges = pending; // a relayout, not a change of the text
     }
-    viewport()->update();
 }
 
 qreal CETextView::pageGuideX() const
@@ -924,6 +1121,7 @@ int CETextView::lineHeight() const
 
 void CETextView::applyDefaults()
 {
+    forgetVisibleBlocks();
     KRUserDefaults &defaults = m_editor.defaults();
     setFont(ceTextViewFont(defaults));
     m_textColour = CEDefaults::colourValue(defaults, CEDefaults::textColourWell);
@@ -977,10 +1175,9 @@ void CETextView::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     if (m_showInvisibles) {
         painter.setPen(m_invisiblesColour.isValid() ? m_invisiblesColour : m_textColour);
-        for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
-            const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
+        visitBlocksInView([&](const QTextBlock &block, const QRectF &box) {
             if (box.top() > viewport()->height())
-                break;
+                return false;
             const QTextLayout *layout = block.layout();
             const QString t = block.text();
             for (int i = 0; i <= t.size(); ++i) {
@@ -994,7 +1191,8 @@ void CETextView::paintEvent(QPaintEvent *event)
                 const QPointF at(box.left() + line.cursorToX(i), box.top() + line.y() + line.ascent());
                 painter.drawText(at, i < t.size() ? QStringLiteral("\u00AC") : QStringLiteral("\u00B6"));
             }
-        }
+            return true;
+        });
     }
     if (m_showPageGuide) {
         QColor guide = m_textColour;

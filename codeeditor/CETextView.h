@@ -3,11 +3,13 @@
 #include "CERegex.h"
 #include "CETextCommands.h"
 
+#include <QFont>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTimer>
 
 #include <array>
+#include <functional>
 
 class CEEditor;
 class KRUndoManager;
@@ -31,6 +33,10 @@ public:
     using QPlainTextEdit::blockBoundingGeometry;
     using QPlainTextEdit::contentOffset;
     using QPlainTextEdit::firstVisibleBlock;
+    // The blocks from the first in view on, each with its box in view coordinates (what
+    // blockBoundingGeometry gives translated by the content offset, found block by block rather
+    // than by walking from the first block for each), until `visit` answers false.
+    void visitBlocksInView(const std::function<bool(const QTextBlock &, const QRectF &)> &visit) const;
 
     // The text as typed (line feeds only, no-break spaces kept).
     QString text() const override;
@@ -63,6 +69,9 @@ public:
     CERange visibleRange() const;
     // Recolours the visible lines and pushes the colours into their layouts.
     void recolourVisible();
+    // After an edit within one line: recolours and pushes that line alone when the colouring
+    // can tell that no other line changes; false (nothing done) otherwise.
+    bool recolourEditedLine();
     void pushFormats(CERange visible = {-1, 0});
     void highlightCurrentLine();
     qreal pageGuideX() const;
@@ -140,4 +149,24 @@ private:
     qreal m_pageGuideX = -1;
     bool m_showPageGuide = false;
     bool m_showInvisibles = false;
+    // The blocks in view when visibleRange last looked, and what they depend on: the same
+    // first block at the same offset, in the same font and view, with as many blocks and lines,
+    // ends with the same block.
+    struct VisibleBlocks
+    {
+        int first = -1;
+        int last = -1;
+        int blocks = 0;
+        int lines = 0;
+        qreal offset = 0;
+        QSize viewport;
+        QFont font;
+        bool operator==(const VisibleBlocks &other) const
+        {
+            return first == other.first && blocks == other.blocks && lines == other.lines && offset == other.offset
+                && viewport == other.viewport && font == other.font;
+        }
+    };
+    mutable VisibleBlocks m_visibleBlocks;
+    void forgetVisibleBlocks() { m_visibleBlocks.first = -1; }
 };

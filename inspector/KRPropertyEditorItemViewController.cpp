@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDropEvent>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -156,7 +157,8 @@ QToolButton *KRPropertyEditorItemViewController::makeHelpButton(QWidget *parent,
     button->setObjectName(identifier);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setIcon(QIcon(KRHelpButtonController::helpButtonImage()));
+    static const QIcon icon(KRHelpButtonController::helpButtonImage()); // one image for every row
+    button->setIcon(icon);
     button->setFixedSize(16, 16);
     return button;
 }
@@ -350,8 +352,15 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
         m_propertyInfo.name = name;
     }
     if (m_label) {
-        // Long names keep both ends readable; the full name is in the tool tip.
-        m_label->setText(m_label->fontMetrics().elidedText(name, Qt::ElideMiddle, m_label->width()));
+        // Long names keep both ends readable; the full name is in the tool tip. Rows of every
+        // inspector show the same few names in the same font and width.
+        static QHash<QString, QString> elided;
+        const QString cacheKey = name + QLatin1Char('\n') + m_label->font().key() + QLatin1Char('\n')
+                                 + QString::number(m_label->width());
+        auto found = elided.constFind(cacheKey);
+        if (found == elided.constEnd())
+            found = elided.insert(cacheKey, m_label->fontMetrics().elidedText(name, Qt::ElideMiddle, m_label->width()));
+        m_label->setText(*found);
         m_label->setToolTip(name);
         m_label->parentWidget()->setAccessibleName(name); // the row, for assistive tools
     }

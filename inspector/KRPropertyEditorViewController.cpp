@@ -1,6 +1,7 @@
 #include "KRPropertyEditorViewController.h"
 
 #include <model/KRClassRegistry.h>
+#include <model/KRObjectClass.h>
 #include <model/KRFunction.h>
 #include <model/KRObject.h>
 #include <model/KRProject.h>
@@ -194,7 +195,7 @@ KRPropertyEditorTableView::KRPropertyEditorTableView(KRPropertyEditorViewControl
 
 void KRPropertyEditorTableView::reloadData()
 {
-    const auto &items = m_controller->propertyEditorItems();
+    const auto &items = m_controller->madeRows();
     const auto &visible = m_controller->visiblePropertyEditorItems();
     // Every row's view sits in the layout in build order; hidden rows take no room.
     int position = 0;
@@ -339,6 +340,42 @@ void KRPropertyEditorViewController::setObject(const std::shared_ptr<KRObject> &
     buildPropertyEditorItems();
     buildVisiblePropertyEditorItems();
     m_tableView->reloadData();
+    // The first row (the object's title) is always drawn when the inspector is.
+    if (!m_deferredRows.empty() && !m_visibleItems.isEmpty() && m_visibleItems.first()->view())
+        m_visibleItems.first()->view()->installEventFilter(this);
+}
+
+bool KRPropertyEditorViewController::eventFilter(QObject *watched, QEvent *event)
+{
+    // The closed sections' rows are made once the inspector has been drawn.
+    if (event->type() == QEvent::Paint && !m_deferredRows.empty())
+        QMetaObject::invokeMethod(this, [this] { makeDeferredRows(); }, Qt::QueuedConnection);
+    return KRCachingViewController::eventFilter(watched, event);
+}
+
+void KRPropertyEditorViewController::addMade(KRPropertyEditorItemHeaderViewController *header,
+                                             std::function<std::unique_ptr<KRPropertyEditorItemViewController>()> make)
+{
+    if (header && !header->isOpen() && !m_makingDeferredRows) {
+        m_deferredRows.push_back({m_items.size() + m_deferredRows.size(), std::move(make)});
+        return;
+    }
+    m_items.push_back(make());
+}
+
+void KRPropertyEditorViewController::makeDeferredRows() const
+{
+    if (m_deferredRows.empty() || m_makingDeferredRows)
+        return;
+    auto *self = const_cast<KRPropertyEditorViewController *>(this);
+    self->m_makingDeferredRows = true;
+    // In the order they would have been made, each into its place.
+    std::vector<DeferredRow> deferred = std::exchange(self->m_deferredRows, {});
+    for (DeferredRow &row : deferred)
+        self->m_items.insert(self->m_items.begin() + qsizetype(row.position), row.make());
+    self->m_makingDeferredRows = false;
+    if (m_tableView)
+        m_tableView->reloadData();
 }
 
 void KRPropertyEditorViewController::buildVisiblePropertyEditorItems()
@@ -351,6 +388,7 @@ void KRPropertyEditorViewController::buildVisiblePropertyEditorItems()
 
 void KRPropertyEditorViewController::reloadTable()
 {
+    makeDeferredRows();
     buildVisiblePropertyEditorItems();
     m_tableView->reloadData();
 }
@@ -368,7 +406,7 @@ void KRPropertyEditorViewController::editDefaultProperty()
     if (!target)
         return;
     const QString name = target->defaultProperty();
-    for (const auto &item : m_items)
+    for (const auto &item : propertyEditorItems())
         if (item->editProperty(name))
             return;
 }
@@ -401,7 +439,7 @@ QStringList KRPropertyEditorViewController::layoutDescription() const
 {
     QStringList lines;
     QString section;
-    for (const auto &item : m_items) {
+    for (const auto &item : propertyEditorItems()) {
         QString line = item->kindName();
         if (auto *header = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(item.get())) {
             line += QStringLiteral(" \"%1\" %2").arg(header->label()->text(),
@@ -416,6 +454,11 @@ QStringList KRPropertyEditorViewController::layoutDescription() const
         lines.append(line);
     }
     return lines;
+}
+
+bool KRPropertyEditorViewController::holdsProperty(const QString &key) const
+{
+    return (m_descriptorKeys && m_descriptorKeys->contains(key)) || m_extraKeys.contains(key);
 }
 
 bool KRPropertyEditorViewController::isKindOf(const QString &className) const
@@ -438,15 +481,21 @@ Row *KRPropertyEditorViewController::add(KRPropertyEditorItemHeaderViewControlle
 }
 
 template <typename Row>
-Row *KRPropertyEditorViewController::addRow(const QString &propertyName, KRPropertyEditorItemHeaderViewController *header)
+void KRPropertyEditorViewController::addRow(const QString &propertyName, KRPropertyEditorItemHeaderViewController *header)
 {
     const auto target = object();
     // Built-in layouts name only keys the class has: anything else is a programming error.
-    KR_ASSERT(target && target->objectProperties().contains(QStringLiteral("kr_") + propertyName),
+    KR_ASSERT(target && holdsProperty(QStringLiteral("kr_") + propertyName),
               "inspector row for a property the object does not have");
-    Row *row = add<Row>(header);
-    row->setPropertyName(propertyName);
-    return row;
+    addMade(header, [this, header, propertyName]() -> std::unique_ptr<KRPropertyEditorItemViewController> {
+        std::unique_ptr<Row> row = KRCachingViewController::create<Row>();
+        row->setTargetObject(object());
+        row->setDelegate(this);
+        if (header)
+            header->addObject(row.get());
+        row->setPropertyName(propertyName);
+        return row;
+    });
 }
 
 KRPropertyEditorItemHeaderViewController *KRPropertyEditorViewController::addHeader(const QString &title, bool open)
@@ -459,12 +508,13 @@ KRPropertyEditorItemHeaderViewController *KRPropertyEditorViewController::addHea
 
 void KRPropertyEditorViewController::addHLine(KRPropertyEditorItemHeaderViewController *header)
 {
-    std::unique_ptr<KRPropertyEditorItemHLineViewController> row =
-        KRCachingViewController::create<KRPropertyEditorItemHLineViewController>();
-    KRPropertyEditorItemHLineViewController *raw = row.get();
-    m_items.push_back(std::move(row));
-    if (header)
-        header->addObject(raw);
+    addMade(header, [header]() -> std::unique_ptr<KRPropertyEditorItemViewController> {
+        std::unique_ptr<KRPropertyEditorItemHLineViewController> row =
+            KRCachingViewController::create<KRPropertyEditorItemHLineViewController>();
+        if (header)
+            header->addObject(row.get());
+        return row;
+    });
 }
 
 void KRPropertyEditorViewController::addEvent(const QString &name, KRPropertyEditorItemHeaderViewController *header)
@@ -500,7 +550,7 @@ void KRPropertyEditorViewController::addPluginPropertiesForGroup(const QString &
     const auto target = object();
     for (const KRPropertyInfo &info : list) {
         // A plug-in's manifest may name a property its class cannot hold: skip that row.
-        if (!target || !target->objectProperties().contains(QStringLiteral("kr_") + info.name)) {
+        if (!target || !holdsProperty(QStringLiteral("kr_") + info.name)) {
             KR_PLATFORM_LOG(QStringLiteral("Inspector: plug-in property \"%1\" of %2 is not a property of the object; "
                                            "no row shown")
                                 .arg(info.name, target ? target->kr_className() : QString()));
@@ -676,10 +726,19 @@ void KRPropertyEditorViewController::buildClassBlock(PluginProperties &plugins)
 void KRPropertyEditorViewController::buildPropertyEditorItems()
 {
     m_visibleItems.clear();
+    m_deferredRows.clear();
     m_items.clear();
     const auto target = object();
     if (!target)
         return;
+    // What the class holds (the keys KRObject::objectProperties lists), once for all the rows.
+    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    m_descriptorKeys = registry.descriptorIndexPointer(target->kr_className());
+    m_extraKeys.clear();
+    for (const KRObjectClass *c = registry.classNamed(target->kr_className()); c;
+         c = c->superclassName.isEmpty() ? nullptr : registry.classNamed(c->superclassName))
+        for (const QString &key : c->extraProperties)
+            m_extraKeys.insert(key);
     using String = KRPropertyEditorItemStringViewController;
     using Enum = KRPropertyEditorItemEnumViewController;
     using Boolean = KRPropertyEditorItemBooleanViewController;

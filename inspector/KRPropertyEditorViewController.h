@@ -7,7 +7,9 @@
 
 #include <QPointer>
 #include <QScrollArea>
+#include <QSet>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -71,10 +73,15 @@ public:
     void setDelegate(KRPropertyEditorDelegate *delegate) { m_delegate = delegate; }
 
     KRPropertyEditorTableView *propertyTableView() const { return m_tableView; }
+    // Every row, in order: the rows of closed sections are made when anything asks for them,
+    // or once the inspector has been drawn, so that it shows without waiting for them.
     const std::vector<std::unique_ptr<KRPropertyEditorItemViewController>> &propertyEditorItems() const
     {
+        makeDeferredRows();
         return m_items;
     }
+    // The rows made so far, for the table.
+    const std::vector<std::unique_ptr<KRPropertyEditorItemViewController>> &madeRows() const { return m_items; }
     const QList<KRPropertyEditorItemViewController *> &visiblePropertyEditorItems() const { return m_visibleItems; }
 
     void buildPropertyEditorItems();
@@ -100,13 +107,26 @@ public:
 
 protected:
     void awakeFromNib() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A row of a closed section, to be made in its place.
+    struct DeferredRow
+    {
+        size_t position; // in the complete list of rows
+        std::function<std::unique_ptr<KRPropertyEditorItemViewController>()> make;
+    };
+    // Makes the deferred rows in their places and gives them to the table.
+    void makeDeferredRows() const;
+    // Adds the row made by `make` (its header, if any, takes it), or defers it when its header
+    // is closed.
+    void addMade(KRPropertyEditorItemHeaderViewController *header,
+                 std::function<std::unique_ptr<KRPropertyEditorItemViewController>()> make);
     bool isKindOf(const QString &className) const;
     template <typename Row>
     Row *add(KRPropertyEditorItemHeaderViewController *header = nullptr);
     template <typename Row>
-    Row *addRow(const QString &propertyName, KRPropertyEditorItemHeaderViewController *header = nullptr);
+    void addRow(const QString &propertyName, KRPropertyEditorItemHeaderViewController *header = nullptr);
     KRPropertyEditorItemHeaderViewController *addHeader(const QString &title, bool open);
     void addHLine(KRPropertyEditorItemHeaderViewController *header = nullptr);
     void addEvent(const QString &name, KRPropertyEditorItemHeaderViewController *header);
@@ -117,9 +137,16 @@ private:
     void buildFontRows(KRPropertyEditorItemHeaderViewController *header);
 
     std::weak_ptr<KRObject> m_object;
+    // What the object's class holds, for the rows that check it: the keys of its descriptors,
+    // and the keys its classes declare without one.
+    std::shared_ptr<const QHash<QString, qsizetype>> m_descriptorKeys;
+    QSet<QString> m_extraKeys;
+    bool holdsProperty(const QString &key) const;
     bool m_hasObject = false;
     KRPropertyEditorDelegate *m_delegate = nullptr; // not owned: the host outlives its inspectors
     KRPropertyEditorTableView *m_tableView = nullptr; // part of view()
     std::vector<std::unique_ptr<KRPropertyEditorItemViewController>> m_items;
     QList<KRPropertyEditorItemViewController *> m_visibleItems;
+    std::vector<DeferredRow> m_deferredRows;
+    bool m_makingDeferredRows = false;
 };

@@ -53,30 +53,31 @@ void BM_OpenControlProjectInDesignMode(benchmark::State &state)
 {
     registerClasses();
     QTemporaryDir folder;
-    KRBench::openRepeatedly(state, writePackage(folder), kPages, kObjectsPerPage);
+    KRBench::openRepeatedly(state, writePackage(folder), kPages, kObjectsPerPage, "open_ms", 1000);
 }
 BENCHMARK(BM_OpenControlProjectInDesignMode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // Each iteration changes 10,000 properties spread over every page and object; the time per
 // change is the counter "per_change". `keys` picks the properties changed.
-void changeProperties(benchmark::State &state, const std::vector<const char *> &keys)
+void changeProperties(benchmark::State &state, const std::vector<const char *> &keys, const std::string &figure)
 {
     registerClasses();
     QTemporaryDir folder;
-    KRBench::changeProperties(state, writePackage(folder), keys);
+    KRBench::changeProperties(state, writePackage(folder), keys, figure, 20);
 }
 
 // The style and geometry properties every control has.
 void BM_ChangeControlProperties(benchmark::State &state)
 {
-    changeProperties(state, {"kr_top", "kr_left", "kr_color", "kr_backgroundColor", "kr_opacity", "kr_zIndex"});
+    changeProperties(state, {"kr_top", "kr_left", "kr_color", "kr_backgroundColor", "kr_opacity", "kr_zIndex"}, "change_us");
 }
 BENCHMARK(BM_ChangeControlProperties)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // Mixed with properties that rebuild a widget's inner markup (kr_value on every class).
 void BM_ChangeControlPropertiesWithRebuilds(benchmark::State &state)
 {
-    changeProperties(state, {"kr_top", "kr_left", "kr_color", "kr_backgroundColor", "kr_value", "kr_zIndex"});
+    changeProperties(state, {"kr_top", "kr_left", "kr_color", "kr_backgroundColor", "kr_value", "kr_zIndex"},
+                     "change_with_rebuilds_us");
 }
 BENCHMARK(BM_ChangeControlPropertiesWithRebuilds)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -3,9 +3,12 @@
 // the page is read, its onGET handler and two template expressions run in the sandboxed script
 // processes, and the answer comes back over their pipes) against a static file of the same
 // size as its peer, server pages as a share of the static rate measured in the same run at 1
-// and 16 clients, the stored-data path of server pages with a store of about 10 MB, and the
+// and 16 clients, server pages at one client against their floor (the same page answered the
+// way the server answered pages before their scripts ran in processes of their own, measured in
+// the same run), the stored-data path of server pages with a store of about 10 MB, and the
 // syntax check of a 1,000-line script. main() prints what each figure includes.
 
+#include <bench/support/KRBenchTargets.h>
 #include <builder/KRSyntaxChecker.h>
 #include <core/KRNodeRunner.h>
 
@@ -16,9 +19,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -36,6 +41,8 @@ namespace {
 
 qint64 g_port = -1;
 std::string g_token;
+// The floor server of the server page figures (pre-sandbox-floor.js beside this file).
+qint64 g_floorPort = -1;
 
 int connectTo(qint64 port)
 {
@@ -86,7 +93,7 @@ long exchange(int fd, const std::string &request, std::string &buffer)
 
 // `requests` GET requests of `path` spread over `connections` keep-alive connections; the bytes
 // of the answers' bodies, or -1 when a request failed.
-long getAll(const std::string &path, int requests, int connections)
+long getAll(const std::string &path, int requests, int connections, qint64 port = g_port)
 {
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     std::atomic<int> failures{0};
@@ -94,7 +101,7 @@ long getAll(const std::string &path, int requests, int connections)
     std::vector<std::thread> threads;
     for (int c = 0; c < connections; ++c) {
         threads.emplace_back([&, c] {
-            const int fd = connectTo(g_port);
+            const int fd = connectTo(port);
             if (fd < 0) {
                 ++failures;
                 return;
@@ -118,10 +125,10 @@ long getAll(const std::string &path, int requests, int connections)
 }
 
 // Requests per second of getAll(), or -1.
-double rate(const std::string &path, int requests, int connections)
+double rate(const std::string &path, int requests, int connections, qint64 port = g_port)
 {
     const auto start = std::chrono::steady_clock::now();
-    if (getAll(path, requests, connections) < 0)
+    if (getAll(path, requests, connections, port) < 0)
         return -1;
     return requests / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -202,6 +209,88 @@ void BM_ServerPagesShareOfStatic(benchmark::State &state)
 }
 BENCHMARK(BM_ServerPagesShareOfStatic)->ArgName("clients")->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)
     ->UseRealTime()->Iterations(2);
+
+// A server page at one client, each iteration measuring in turn: the page as the server answers
+// it (page file read, onGET and the template run in a sandboxed script process, the answer back
+// over its pipes), the same page from the floor server (page file read, onGET and the template
+// run in a new context in the server's own process, as before page scripts had processes of
+// their own) and the static 1 KB file. page/floor is the time per page against the floor's
+// (the target is at most 1.5); pages/files is the page rate as a share of the file rate.
+std::vector<double> g_pageOverFloor;
+std::vector<double> g_pageShareOfFile;
+
+void BM_ServerPageAgainstPreSandboxFloor(benchmark::State &state)
+{
+    constexpr int requests = 400;
+    if (g_floorPort <= 0) {
+        state.SkipWithError("the floor server did not start");
+        return;
+    }
+    // Both warmed up the same way.
+    getAll("/page.krml?name=Ada", 50, 1);
+    getAll("/page.krml?name=Ada", 50, 1, g_floorPort);
+    double pages = 0;
+    double floors = 0;
+    double files = 0;
+    for (auto _ : state) {
+        const double pageRate = rate("/page.krml?name=Ada", requests, 1);
+        const double floorRate = rate("/page.krml?name=Ada", requests, 1, g_floorPort);
+        const double fileRate = rate("/peer-1k.html", 4 * requests, 1);
+        if (pageRate < 0 || floorRate < 0 || fileRate < 0) {
+            state.SkipWithError("requests failed");
+            return;
+        }
+        pages += pageRate;
+        floors += floorRate;
+        files += fileRate;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["pages/s"] = pages / n;
+    state.counters["floor/s"] = floors / n;
+    state.counters["files/s"] = files / n;
+    state.counters["page/floor"] = floors / pages;
+    state.counters["pages/files"] = pages / files;
+    g_pageOverFloor.push_back(floors / pages);
+    g_pageShareOfFile.push_back(pages / files);
+}
+BENCHMARK(BM_ServerPageAgainstPreSandboxFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)
+    ->Repetitions(3);
+
+// The floor server on `root`; its port, or -1.
+qint64 startFloorServer(QProcess &process, const QString &root)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(KRNodeRunner::nodeExecutablePath(),
+                  {QStringLiteral(KR_SOURCE_DIR "/bench/localserver/pre-sandbox-floor.js"), root});
+    if (!process.waitForStarted(10000))
+        return -1;
+    while (!process.canReadLine()) {
+        if (!process.waitForReadyRead(10000))
+            return -1;
+    }
+    return QJsonDocument::fromJson(process.readLine()).object().value(QStringLiteral("port")).toInteger(-1);
+}
+
+// The median of `values` as "0.00×", and their number, least and greatest.
+struct Spread
+{
+    std::string median;
+    std::string range;
+    double value = 0;
+};
+
+Spread spread(std::vector<double> values)
+{
+    if (values.empty())
+        return {"not measured", ""};
+    std::sort(values.begin(), values.end());
+    char median[32];
+    char range[96];
+    std::snprintf(median, sizeof median, "%.2f×", values[values.size() / 2]);
+    std::snprintf(range, sizeof range, "median of %zu repetitions, min %.2f×, max %.2f×", values.size(), values.front(),
+                  values.back());
+    return {median, range, values[values.size() / 2]};
+}
 
 // The stored-data path with a store of about 10 MB (ten items of a million characters):
 // reading one small item, and writing one. A read includes the script process's look-up of the
@@ -359,6 +448,8 @@ int main(int argc, char **argv)
         }
     }
     getAll("/store.krml?set=small", 1, 1);
+    QProcess floorServer;
+    g_floorPort = startFloorServer(floorServer, home.path());
     std::printf(
         "What the figures include (all requests over keep-alive connections to 127.0.0.1):\n"
         "  BM_BundleGet, BM_DocumentRootGet: static files, 16 clients.\n"
@@ -367,6 +458,10 @@ int main(int argc, char **argv)
         "    a static file of the same size.\n"
         "  BM_ServerPagesShareOfStatic: pages/s and files/s of that page and file, measured in the\n"
         "    same iteration with 1 or 16 clients; pages/files is the page rate as a share of the file rate.\n"
+        "  BM_ServerPageAgainstPreSandboxFloor: that page at 1 client, that file, and the same page from\n"
+        "    a floor server that answers it as the server did before page scripts had processes of their\n"
+        "    own (page file read, onGET and the template run in a new context in its own process, each with\n"
+        "    a time limit), all in the same iteration; page/floor is the time per page against the floor's.\n"
         "  BM_StorageRead_10MBStore: that path plus storage.getItem of a small item from a store of\n"
         "    about 10 MB (the script process reads the store's index and that item only; the store\n"
         "    reaches each script process once, later changes follow as changes).\n"
@@ -377,6 +472,16 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    const Spread overFloor = spread(g_pageOverFloor);
+    const Spread shareOfFile = spread(g_pageShareOfFile);
+    std::printf("\nserver page / pre-sandbox floor  %s  target ≤ 1.5×  (time per request, 1 client; %s)\n"
+                "server page / static 1 KB file  %s  (rate, 1 client; %s)\n",
+                overFloor.median.c_str(), overFloor.range.c_str(), shareOfFile.median.c_str(), shareOfFile.range.c_str());
+    if (!g_pageOverFloor.empty())
+        KRBench::printFigure("server_page_over_pre_sandbox", overFloor.value, "x", 1.5);
+    floorServer.closeWriteChannel();
+    if (!floorServer.waitForFinished(5000))
+        floorServer.kill();
     runner->terminate();
     runner.reset();
     KRNodeRunner::endAllServers();

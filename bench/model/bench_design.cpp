@@ -81,7 +81,7 @@ void BM_OpenProjectInDesignMode(benchmark::State &state)
 {
     registerClasses();
     QTemporaryDir folder;
-    KRBench::openRepeatedly(state, writePackage(folder), kPages, kObjectsPerPage);
+    KRBench::openRepeatedly(state, writePackage(folder), kPages, kObjectsPerPage, "open_ms", 1000);
     state.counters["per_object"] = benchmark::Counter(static_cast<double>(kPages * kObjectsPerPage),
                                                       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
@@ -94,7 +94,7 @@ void BM_ChangeProperties(benchmark::State &state)
     registerClasses();
     QTemporaryDir folder;
     KRBench::changeProperties(state, writePackage(folder),
-                              {"kr_top", "kr_left", "kr_color", "kr_backgroundColor", "kr_title", "kr_text"});
+                              {"kr_top", "kr_left", "kr_color", "kr_backgroundColor", "kr_title", "kr_text"}, "change_us", 20);
 }
 BENCHMARK(BM_ChangeProperties)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

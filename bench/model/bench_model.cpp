@@ -3,6 +3,7 @@
 
 #include "KRModelTestFixtures.h"
 
+#include <bench/support/KRBenchTargets.h>
 #include <model/KRModelAdapter.h>
 
 #include <QTemporaryDir>
@@ -46,6 +47,7 @@ void BM_OpenProjectAndReadInitialisers(benchmark::State &state)
     const QByteArray xml = generatedProject();
     QTemporaryDir folder;
     std::int64_t initialisers = 0;
+    const KRBench::LoopClock clock;
     for (auto _ : state) {
         auto project = krOpenTestProject(folder.path(), xml, false);
         if (!project || !project->loadErrors.isEmpty()) {
@@ -60,11 +62,14 @@ void BM_OpenProjectAndReadInitialisers(benchmark::State &state)
         }
         benchmark::DoNotOptimize(initialisers);
     }
+    const double ms = clock.seconds() * 1e3 / double(state.iterations());
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["initialisers"] = double(initialisers);
     state.counters["objects"] = double(kPages * kObjectsPerPage);
     state.counters["maxRSS_MB"] = double(usage.ru_maxrss) / 1024.0;
+    KRBench::reportTarget(state, "open_and_read_ms", ms, "ms", 300, KRBench::Bound::Below);
+    KRBench::reportTarget(state, "peak_MB", double(usage.ru_maxrss) / 1024.0, "MB", 150, KRBench::Bound::Below);
 }
 BENCHMARK(BM_OpenProjectAndReadInitialisers)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -1,11 +1,16 @@
 // The parts of the bench support that need only Qt, for benchmarks that do not link the model.
 #include "KRBenchSupport.h"
+#include "KRBenchTargets.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 
+#include <QDir>
+#include <QHash>
+
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace KRBench {
@@ -32,6 +37,64 @@ void resetPeakResident()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
+namespace {
+
+// This process and its descendants, from the parent of every process in /proc.
+QList<qint64> processTree()
+{
+    QHash<qint64, QList<qint64>> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number)
+            continue;
+        std::ifstream stat("/proc/" + entry.toStdString() + "/stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        qint64 parent = 0;
+        if (rest >> state >> parent)
+            children[parent].append(pid);
+    }
+    QList<qint64> tree{QCoreApplication::applicationPid()};
+    for (qsizetype i = 0; i < tree.size(); ++i)
+        tree += children.value(tree.at(i));
+    return tree;
+}
+
+} // namespace
+
+long processTreePeakResidentKiB()
+{
+    long total = 0;
+    bool known = false;
+    for (const qint64 pid : processTree()) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                total += std::stol(line.substr(6));
+                known = true;
+                break;
+            }
+        }
+    }
+    return known ? total : -1;
+}
+
+void resetProcessTreePeakResident()
+{
+    for (const qint64 pid : processTree())
+        std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
+}
+
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds, int pollMilliseconds)
 {
     QDeadlineTimer deadline(milliseconds);
@@ -43,10 +106,11 @@ bool waitUntil(const std::function<bool()> &predicate, int milliseconds, int pol
     return true;
 }
 
-void mirrorThousandEdits(benchmark::State &state, const std::function<void()> &edit, const std::function<void()> &flush,
+void mirrorThousandEdits(benchmark::State &state, const std::string &name, double targetMs,
+                         const std::function<void()> &edit, const std::function<void()> &flush,
                          const std::function<bool()> &inStep, const std::function<void()> &afterEach)
 {
-    double editMs = 0;
+    double editMs = 0, mirrorMs = 0;
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
@@ -60,14 +124,18 @@ void mirrorThousandEdits(benchmark::State &state, const std::function<void()> &e
             return;
         }
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        mirrorMs += timer.nsecsElapsed() / 1e6;
         if (afterEach)
             afterEach();
     }
     state.counters["model_ms"] = benchmark::Counter(editMs / double(state.iterations()));
+    reportTarget(state, name, mirrorMs / double(state.iterations()) / targetMs, 1.0);
 }
 
-void timeEditRoundTrips(benchmark::State &state, const std::function<void()> &edit, const std::function<bool()> &inStep)
+void timeEditRoundTrips(benchmark::State &state, const std::string &name, double targetMs,
+                        const std::function<void()> &edit, const std::function<bool()> &inStep)
 {
+    double totalMs = 0;
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
@@ -78,7 +146,9 @@ void timeEditRoundTrips(benchmark::State &state, const std::function<void()> &ed
             return;
         }
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        totalMs += timer.nsecsElapsed() / 1e6;
     }
+    reportTarget(state, name, totalMs / double(state.iterations()) / targetMs, 1.0);
 }
 
 } // namespace KRBench

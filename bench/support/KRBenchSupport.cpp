@@ -1,8 +1,8 @@
 #include "KRBenchSupport.h"
+#include "KRBenchTargets.h"
 
 #include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>
-#include <model/KRLocalServerPort.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 
@@ -27,7 +27,7 @@ QByteArray generatedProjectXML(int pages, int objectsPerPage, const std::functio
     return xml;
 }
 
-std::unique_ptr<KRNodeRunner> startRuntimeServer(const QString &documentRoot)
+std::unique_ptr<KRNodeRunner> startFloorServer(const QString &documentRoot)
 {
     if (KRNodeRunner::nodeExecutablePath().isEmpty())
         return nullptr;
@@ -35,8 +35,6 @@ std::unique_ptr<KRNodeRunner> startRuntimeServer(const QString &documentRoot)
     server->setDocumentRootPath(documentRoot);
     server->setRequestedPortNumber(0);
     server->start();
-    const qint64 port = server->portNumber();
-    KRLocalServerPort::setProvider([port] { return port; });
     return server;
 }
 
@@ -61,8 +59,10 @@ Opened openProject(const QString &package)
     return {document.value(), project.value()};
 }
 
-void openRepeatedly(benchmark::State &state, const QString &package, int pages, int objectsPerPage)
+void openRepeatedly(benchmark::State &state, const QString &package, int pages, int objectsPerPage,
+                    const std::string &figure, double targetMs)
 {
+    const LoopClock clock;
     for (auto _ : state) {
         Opened opened = openProject(package);
         if (!opened.project || opened.project->krPages().size() != pages ||
@@ -71,6 +71,8 @@ void openRepeatedly(benchmark::State &state, const QString &package, int pages, 
             return;
         }
     }
+    if (!figure.empty() && state.iterations() > 0)
+        reportTarget(state, figure, clock.seconds() * 1e3 / double(state.iterations()), "ms", targetMs, Bound::Below);
 }
 
 std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened)
@@ -82,7 +84,8 @@ std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened)
     return objects;
 }
 
-void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys)
+void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys,
+                      const std::string &figure, double targetMicroseconds)
 {
     const Opened opened = openProject(package);
     if (!opened.project) {
@@ -91,6 +94,7 @@ void changeProperties(benchmark::State &state, const QString &package, const std
     }
     const auto objects = allObjects(opened);
     std::int64_t round = 0;
+    const LoopClock clock;
     for (auto _ : state) {
         ++round;
         for (int i = 0; i < 10000; ++i) {
@@ -101,6 +105,9 @@ void changeProperties(benchmark::State &state, const QString &package, const std
     }
     state.counters["per_change"] =
         benchmark::Counter(double(state.iterations()) * 10000, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    if (!figure.empty() && state.iterations() > 0)
+        reportTarget(state, figure, clock.seconds() * 1e6 / (double(state.iterations()) * 10000), "us",
+                     targetMicroseconds, Bound::Below);
 }
 
 } // namespace KRBench

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class KRDocument;
@@ -35,21 +36,24 @@ struct Opened
 // The package opened in design mode; empty on any failure.
 Opened openProject(const QString &package);
 
-// Opens the package once an iteration; an error when it fails or has not the given size.
-void openRepeatedly(benchmark::State &state, const QString &package, int pages, int objectsPerPage);
+// Opens the package once an iteration; an error when it fails or has not the given size. With a
+// figure name, the mean time of an opening is that figure, in ms, with its target (below).
+void openRepeatedly(benchmark::State &state, const QString &package, int pages, int objectsPerPage,
+                    const std::string &figure = {}, double targetMs = 0);
 
 // Every object of every page of the project, in order.
 std::vector<std::shared_ptr<KRObject>> allObjects(const Opened &opened);
 
 // Opens the package (an error when it fails); each iteration then changes 10,000 properties
 // spread over all its objects, cycling through `keys`; the time per change is the counter
-// "per_change".
-void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys);
+// "per_change" and, with a figure name, that figure in µs with its target (below).
+void changeProperties(benchmark::State &state, const QString &package, const std::vector<const char *> &keys,
+                      const std::string &figure = {}, double targetMicroseconds = 0);
 
-// Starts the runtime server on a free port with the folder as its document root and points
-// the local-server port at it, so that pages load jQuery Mobile from it as in the application;
-// null (and nothing started) when node is not installed.
-std::unique_ptr<KRNodeRunner> startRuntimeServer(const QString &documentRoot);
+// Starts a runtime server of its own on a free port with the folder as its document root, for
+// a floor's pages: the application's pages stay with the application's server. Null (and
+// nothing started) when node is not installed.
+std::unique_ptr<KRNodeRunner> startFloorServer(const QString &documentRoot);
 
 // Points XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_STATE_HOME at sub-folders of
 // the folder, so that the user's own settings and files stay out of the measurement.
@@ -59,12 +63,12 @@ void usePrivateUserFolders(const QString &folder);
 // when unknown).
 long peakResidentKiB();
 void resetPeakResident();
-
-// The main of a benchmark with widgets: the offscreen platform unless QT_QPA_PLATFORM names
-// another, a QApplication, setUp, the benchmarks, then tearDown while the application object
-// still exists (views go before it). Returns main's exit code.
-int runWithApplication(int argc, char **argv, const std::function<void()> &setUp = {},
-                       const std::function<void()> &tearDown = {});
+// The same summed over the program and every process it started and that still runs: the web
+// engine's processes (renderers, GPU and utility processes) and the runtime server, each since
+// the last resetProcessTreePeakResident() (Linux; -1 when unknown). A process that has ended
+// is no longer counted.
+long processTreePeakResidentKiB();
+void resetProcessTreePeakResident();
 
 // Runs the event loop until the predicate holds, checking it at least every `pollMilliseconds`;
 // false when the time ran out first.
@@ -72,11 +76,15 @@ bool waitUntil(const std::function<bool()> &predicate, int milliseconds, int pol
 
 // A live view mirroring 1,000 edits made in one go: each iteration makes the edits, flushes,
 // and is timed (manual time) from the flush until `inStep` holds (an error after 10 s); the
-// counter "model_ms" is the time of the edits themselves. `afterEach` runs after each timing.
-void mirrorThousandEdits(benchmark::State &state, const std::function<void()> &edit, const std::function<void()> &flush,
+// counter "model_ms" is the time of the edits themselves, the figure `name` the mean time over
+// `targetMs`. `afterEach` runs after each timing.
+void mirrorThousandEdits(benchmark::State &state, const std::string &name, double targetMs,
+                         const std::function<void()> &edit, const std::function<void()> &flush,
                          const std::function<bool()> &inStep, const std::function<void()> &afterEach = {});
 
-// The round trip of a single edit: each iteration is one edit, timed until `inStep` holds.
-void timeEditRoundTrips(benchmark::State &state, const std::function<void()> &edit, const std::function<bool()> &inStep);
+// The round trip of a single edit: each iteration is one edit, timed until `inStep` holds; the
+// figure `name` is the mean time over `targetMs`.
+void timeEditRoundTrips(benchmark::State &state, const std::string &name, double targetMs,
+                        const std::function<void()> &edit, const std::function<bool()> &inStep);
 
 } // namespace KRBench

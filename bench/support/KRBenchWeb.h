@@ -1,8 +1,7 @@
 #pragma once
 
 // What the benchmarks of built applications in the web engine share: a sample project copied
-// and built by the project builder, the runtime servers made ready, and a script's yes-or-no
-// answer from a page.
+// and built by the project builder.
 
 #include <QString>
 
@@ -20,9 +19,5 @@ struct BuiltSample
 
 // Copies the sample "<name>.krproj" shipped with the application into the folder and builds it.
 BuiltSample buildSample(const QString &name, const QString &folder);
-
-// What a program that starts runtime servers does first: a closed connection costs no signal,
-// and the network layer's server support is installed.
-void prepareRuntimeServers();
 
 } // namespace KRBench

@@ -1,6 +1,7 @@
 // Property edits made through the model on a page shown live: how long after the last of
 // 1,000 edits the view shows it (target 50 ms), and the round trip of a single edit from the
 // model's setter to the view having applied it (target one frame, 16 ms).
+#include <bench/support/KRBenchStartup.h>
 #include <bench/support/KRBenchSupport.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRClassRegistry.h>
@@ -11,9 +12,7 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRUndoManager.h>
-#include <platform/webview/KRWebEngineEnvironment.h>
 #include <platform/webview/KRWebView.h>
-#include <platform/webview/KRWebViewFactory.h>
 #include <workspace/designview/KRPageDesignView.h>
 
 #include <benchmark/benchmark.h>
@@ -46,7 +45,6 @@ public:
 
 void registerBenchLabel()
 {
-    KRPage::registerPageClass();
     auto d = [](const char *name, const char *css, std::uint32_t options) {
         return KRPropertyDescriptor(QString::fromLatin1(name), QString(), QString::fromLatin1(css), options);
     };
@@ -62,7 +60,6 @@ void registerBenchLabel()
 
 struct Fixture {
     QTemporaryDir folder;
-    std::unique_ptr<KRNodeRunner> server;
     std::shared_ptr<KRDocument> document;
     std::shared_ptr<KRProject> project;
     std::shared_ptr<KRPage> page;
@@ -81,9 +78,6 @@ Fixture &fixture()
     g_fixture = new Fixture;
     Fixture &f = *g_fixture;
     registerBenchLabel();
-    // jQuery Mobile comes from the runtime server, as in the application.
-    f.server = KRBench::startRuntimeServer(f.folder.path());
-    KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
 
     QString contents;
     for (int i = 0; i < Labels; ++i)
@@ -107,8 +101,8 @@ Fixture &fixture()
         return f;
     f.live = std::move(live.value());
     f.live->webView()->show();
-    if (f.server)
-        KRBench::waitUntil([&] { return f.page->didJQueryMobileLoad(); }, 30000);
+    // jQuery Mobile comes from the application's runtime server.
+    KRBench::waitUntil([&] { return f.page->didJQueryMobileLoad(); }, 30000);
     f.ready = KRBench::waitUntil([&] { return f.live->webView()->isReady() && f.live->webView()->isInStep(); }, 30000);
     return f;
 }
@@ -140,7 +134,7 @@ void BM_ThousandModelEditsMirrored(benchmark::State &state)
     }
     KRWebView *view = f.live->webView();
     KRBench::mirrorThousandEdits(
-        state, [&] { edit(f); }, [view] { view->flush(); }, [view] { return view->isInStep(); },
+        state, "model_mirror_1000_edits_over_target", 50, [&] { edit(f); }, [view] { view->flush(); }, [view] { return view->isInStep(); },
         [&] { f.document->undoManager().removeAllActions(); });
 }
 
@@ -152,7 +146,7 @@ void BM_SingleModelEditRoundTrip(benchmark::State &state)
         return;
     }
     KRWebView *view = f.live->webView();
-    KRBench::timeEditRoundTrips(state, [&] { edit(f); }, [view] { return view->isInStep(); });
+    KRBench::timeEditRoundTrips(state, "model_round_trip_over_frame", 16, [&] { edit(f); }, [view] { return view->isInStep(); });
 }
 
 } // namespace
@@ -162,16 +156,10 @@ BENCHMARK(BM_SingleModelEditRoundTrip)->UseManualTime()->Unit(benchmark::kMillis
 
 int main(int argc, char **argv)
 {
-    KRWebEngineEnvironment::prepare();
-    // The runtime server and the documents keep their per-user files in a private folder.
-    QTemporaryDir sandbox;
-    KRBench::usePrivateUserFolders(sandbox.path());
-    return KRBench::runWithApplication(argc, argv, {}, [] {
+    return KRBench::runStartedApplication(argc, argv, {}, [] {
         if (g_fixture) {
             g_fixture->live.reset(); // the view goes before the application object
             g_fixture->project.reset();
-            if (g_fixture->server)
-                g_fixture->server->terminate();
         }
         delete g_fixture;
     });

@@ -8,7 +8,7 @@
 //   {"page": {"name", "html", "events": {"onGET": ..., "onPOST": ...}}, "eventName",
 //    "request": {method, url, path, headers, query}, "contentType", "storage": {"available",
 //    "error", "version", "baseVersion", "size"}, "bodyBytes", "baseBytes", "changesBytes",
-//    "limits": {...}, "timeoutMs", "limitMs"}
+//    "limits": {...}}
 // followed by the request's body (bodyBytes bytes) and, when this process does not hold them
 // yet, the project's stored items: a base block made at baseVersion (baseBytes bytes: a line of
 // JSON, the index {key: [offset, length]}, then the items' JSON texts one after the other) and
@@ -18,13 +18,15 @@
 //   {"ok": true, "statusCode", "headers", "redirectURL", "log": [...], "storageChanges": {...}}
 //   {"ok": false, "message", "stack", "log": [...], "storageChanges": {...}}
 // The server applies the storage changes ({key: JSON text, or null when removed}) itself.
-// The process exits when standard input closes, and after a request that hit the time limit
-// (its outcome then says "retire": true).
+// The process exits when standard input closes, and after a request it could not run as it
+// should (its outcome then says "retire": true).
 //
 // Each request's script runs in a new context that is handed no object of this process:
 // request, response, storage and console are made inside the context from plain data, so
 // nothing the script can reach leads back here. This process is the second wall, the server's
-// time and memory limits the third.
+// time and memory limits the third: the server kills it when a request outlives the time
+// limit. (A limit of its own here would start and join a thread for every request, which
+// costs about as much as the rest of a small page.)
 
 const vm = require('vm');
 
@@ -46,13 +48,16 @@ for (const name of ['process', 'require', 'module', 'exports', '__filename', '__
     }
 }
 
-// Made inside the script's context from the request as JSON text, the body and the project's
-// stored items (primitive strings, so nothing of this process goes in): the base block's index
-// and texts and the changes since, so that reading an item parses that item only, however
-// large the store. What the
-// context's own code needs later is taken before the script runs, so a script that replaces
-// JSON, Object or String changes nothing of it. Returns the accessor of the answer's text.
-const prelude = `(function (inputText, bodyText, storeIndex, storeTexts, storeChanges) {
+// Run once in each new context, before anything else runs there. It takes what the context's
+// own code needs later, so a script that replaces JSON, Object or String changes nothing of it;
+// removes finalization registries, whose callbacks would run once the request is over, between
+// requests and outside any time limit; makes response, storage and console; defines __kr_run,
+// which runs the page once; and returns the request's start. That takes the request as JSON
+// text, the body and the project's stored items (primitive strings, so nothing of this process
+// goes in: the base block's index and texts and the changes since, so that reading an item
+// parses that item only, however large the store), makes request from them inside the context
+// and returns the accessor of the answer's text.
+const setup = new vm.Script(`(function () {
 'use strict';
 const parse = JSON.parse;
 const stringify = JSON.stringify;
@@ -63,16 +68,23 @@ const defineProperty = Object.defineProperty;
 const sliceOf = Function.prototype.call.bind(String.prototype.slice);
 const StringOf = String;
 const ErrorOf = Error;
-const input = parse(inputText);
-const limits = input.limits;
-const storageState = input.storage;
+const indirectEval = eval;
+delete globalThis.FinalizationRegistry;
+// The request's, once it has started.
+let limits = null;
+let storageState = null;
+let page = null;
+let eventName = '';
+let storeIndex = '';
+let storeTexts = '';
+let storeChanges = '';
+let storeSize = 0;
 const log = [];
 let logChars = 0;
 let logDropped = 0;
 const storageChanges = create(null); // key -> JSON text, or null when removed
 let index = null;
 let changesSinceBase = null;
-let storeSize = storageState.size;
 let answer = '';
 const count = (n) => StringOf(n).replace(/\\B(?=(\\d{3})+(?!\\d))/g, ',');
 // The JSON text of an item, or null.
@@ -102,8 +114,6 @@ const logLines = (...args) => {
     logChars += line.length;
     log[log.length] = line;
 };
-input.request.body = bodyText;
-globalThis.request = input.request;
 globalThis.response = {
     statusCode: 200,
     headers: {},
@@ -160,64 +170,75 @@ const describe = (value) => {
         return { message: 'the script threw an unreadable value', stack: '' };
     }
 };
-defineProperty(globalThis, '__kr_outcome', {
-    value: (thrown, threw, html) => {
-        const result = create(null);
-        result.log = log;
-        result.logDropped = logDropped;
-        result.storageChanges = storageChanges;
-        if (threw) {
-            const described = describe(thrown);
-            result.ok = false;
-            result.message = described.message;
-            result.stack = described.stack;
-            return stringify(result);
-        }
-        const r = globalThis.response;
-        const headers = create(null);
-        if (r && r.headers && typeof r.headers === 'object') {
-            for (const name of keysOf(r.headers)) headers[name] = StringOf(r.headers[name]);
-        }
-        result.ok = true;
-        result.statusCode = r ? r.statusCode : 200;
-        result.headers = headers;
-        result.redirectURL = r && r.redirectURL ? StringOf(r.redirectURL) : null;
-        answer = typeof html === 'string' ? html : '';
+const outcomeOf = (thrown, threw, html) => {
+    const result = create(null);
+    result.log = log;
+    result.logDropped = logDropped;
+    result.storageChanges = storageChanges;
+    if (threw) {
+        const described = describe(thrown);
+        result.ok = false;
+        result.message = described.message;
+        result.stack = described.stack;
         return stringify(result);
+    }
+    const r = globalThis.response;
+    const headers = create(null);
+    if (r && r.headers && typeof r.headers === 'object') {
+        for (const name of keysOf(r.headers)) headers[name] = StringOf(r.headers[name]);
+    }
+    result.ok = true;
+    result.statusCode = r ? r.statusCode : 200;
+    result.headers = headers;
+    result.redirectURL = r && r.redirectURL ? StringOf(r.redirectURL) : null;
+    answer = typeof html === 'string' ? html : '';
+    return stringify(result);
+};
+// The handler and the template expressions run here, in the context, so that even their
+// errors are read inside it. It can run once: it leaves the global object as it starts.
+defineProperty(globalThis, '__kr_run', {
+    configurable: true,
+    value: () => {
+        delete globalThis.__kr_run;
+        const run = (code) => indirectEval(code);
+        try {
+            const source = page.events[eventName];
+            if (typeof source === 'string') {
+                const handler = run('(function(request, response) {\\n' + source + '\\n})');
+                handler(request, response);
+            }
+            if (response && response.redirectURL) return outcomeOf(null, false, '');
+            const html = page.html.replace(/<%=([\\s\\S]*?)%>/g, (match, expression) => {
+                const value = run(expression);
+                return value === undefined || value === null ? '' : String(value);
+            });
+            return outcomeOf(null, false, html);
+        } catch (e) {
+            return outcomeOf(e, true, '');
+        }
     },
 });
-return () => answer;
-})`;
-
-// The handler and the template expressions run here, in the context, so that even their
-// errors are read inside it.
-const runner = `(function (page, eventName) {
-'use strict';
-const indirectEval = eval;
-const run = (code) => indirectEval(code);
-try {
-    const source = page.events[eventName];
-    if (typeof source === 'string') {
-        const handler = run('(function(request, response) {\\n' + source + '\\n})');
-        handler(request, response);
-    }
-    if (response && response.redirectURL) return __kr_outcome(null, false, '');
-    const html = page.html.replace(/<%=([\\s\\S]*?)%>/g, (match, expression) => {
-        const value = run(expression);
-        return value === undefined || value === null ? '' : String(value);
-    });
-    return __kr_outcome(null, false, html);
-} catch (e) {
-    return __kr_outcome(e, true, '');
-}
-})`;
+return (inputText, bodyText, storeIndexText, storeTextsText, storeChangesText) => {
+    const input = parse(inputText);
+    limits = input.limits;
+    storageState = input.storage;
+    page = input.page;
+    eventName = input.eventName;
+    storeIndex = storeIndexText;
+    storeTexts = storeTextsText;
+    storeChanges = storeChangesText;
+    storeSize = storageState.size;
+    input.request.body = bodyText;
+    globalThis.request = input.request;
+    return () => answer;
+};
+})`);
 
 // One answer: a line of JSON, {"htmlBytes": N, "outcome": {...}}, then the N bytes of the
-// page's text (UTF-8).
+// page's text (UTF-8), in one write, so that the server reads it at once.
 function writeAnswer(outcomeText, html, done) {
     const htmlBytes = html ? Buffer.byteLength(html, 'utf8') : 0;
-    output.write('{"htmlBytes":' + htmlBytes + ',"outcome":' + outcomeText + '}\n');
-    if (htmlBytes > 0) output.write(html, 'utf8');
+    output.write('{"htmlBytes":' + htmlBytes + ',"outcome":' + outcomeText + '}\n' + (html || ''), 'utf8');
     if (done) output.write('', done);
 }
 
@@ -245,8 +266,27 @@ function parseForm(contentType, body) {
 // The project's stored items as the server last sent them; it sends again only what changed.
 const store = { baseVersion: -1, index: '', texts: '', version: -1, changes: '' };
 
+// A new context, set up and waiting for its one request. Making it is most of what a request
+// would otherwise cost, so the next one is made while this process waits for work.
+function freshContext() {
+    const context = vm.createContext(Object.create(null), {
+        name: 'server page',
+        codeGeneration: { strings: true, wasm: false },
+        microtaskMode: 'afterEvaluate',
+    });
+    return { context, start: setup.runInContext(context, { displayErrors: false })() };
+}
+
+let spare = null;
+
+function prepareSpare() {
+    if (spare === null) spare = freshContext();
+}
+
 // Runs one request; returns the outcome as JSON text, the answer's text and whether this
-// process must go after it.
+// process must go after it. The request gets a context of its own, which no code ran in
+// before and none runs in after: its globals, the built-ins' prototypes and whatever it left
+// waiting (promises, callbacks of Atomics.waitAsync) go with it.
 function runRequest(job, payload) {
     const baseEnd = job.bodyBytes + job.baseBytes;
     if (job.baseBytes > 0) {
@@ -263,25 +303,20 @@ function runRequest(job, payload) {
     const body = payload.toString('utf8', 0, job.bodyBytes);
     const request = job.request;
     request.form = Object.assign({}, request.query, parseForm(job.contentType, body));
-    const context = vm.createContext(Object.create(null), {
-        name: 'server page',
-        codeGeneration: { strings: true, wasm: false },
-        microtaskMode: 'afterEvaluate',
-    });
-    const options = { timeout: job.timeoutMs, displayErrors: false };
     try {
-        const inputText = JSON.stringify({ request, storage: job.storage, limits: job.limits });
-        const answerOf = vm.runInContext(prelude, context, options)(inputText, body, store.index, store.texts, store.changes);
-        const pageJSON = JSON.stringify({ html: String(job.page.html), events: job.page.events });
+        const { context, start } = spare === null ? freshContext() : spare;
+        spare = null;
         // The page goes in as text and is parsed there, so the context holds only its own objects.
-        const call = vm.runInContext(
-            '(function (pageText, eventName) { return (' + runner + ')(JSON.parse(pageText), eventName); })',
-            context, options);
-        context.__kr_call = call;
-        context.__kr_page = pageJSON;
-        context.__kr_event = String(job.eventName);
-        let outcome = vm.runInContext('__kr_call(__kr_page, __kr_event)', context,
-            Object.assign({ filename: job.page.name + ':' + job.eventName }, options));
+        const inputText = JSON.stringify({
+            request,
+            storage: job.storage,
+            limits: job.limits,
+            page: { html: String(job.page.html), events: job.page.events },
+            eventName: String(job.eventName),
+        });
+        const answerOf = start(inputText, body, store.index, store.texts, store.changes);
+        let outcome = vm.runInContext('__kr_run()', context,
+            { filename: job.page.name + ':' + job.eventName, displayErrors: false });
         let html = answerOf();
         if (typeof outcome !== 'string' || typeof html !== 'string' || outcome.includes('\n')) {
             return { outcome: failure('the script replaced its own outcome'), html: '', retire: true };
@@ -296,11 +331,9 @@ function runRequest(job, payload) {
         }
         return { outcome, html, retire: false };
     } catch (e) {
-        // Thrown by the context's limits (time) rather than by the script.
+        // Thrown here rather than by the script (which __kr_run catches).
         return {
-            outcome: failure(e && e.code === 'ERR_SCRIPT_EXECUTION_TIMEOUT'
-                ? 'the script did not finish within ' + job.limitMs / 1000 + ' s'
-                : 'the script failed (' + (e && e.message ? e.message : 'unknown') + ')'),
+            outcome: failure('the script failed (' + (e && e.message ? e.message : 'unknown') + ')'),
             html: '',
             retire: true,
         };
@@ -371,10 +404,12 @@ function take(chunk) {
             return false;
         }
         writeAnswer(outcome, html, null);
+        setImmediate(prepareSpare);
     }
     return true;
 }
 
 input.on('data', take);
+setImmediate(prepareSpare);
 input.on('end', () => exit(0));
 input.on('error', () => exit(0));

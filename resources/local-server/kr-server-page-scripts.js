@@ -384,9 +384,6 @@ class ServerPageScripts {
                 logLines: MAX_LOG_LINES,
                 logChars: MAX_LOG_CHARS,
             },
-            // The process's own limit comes first, so a script's error usually reads better than "killed".
-            timeoutMs: Math.max(SCRIPT_TIMEOUT_MS - 500, 100),
-            limitMs: SCRIPT_TIMEOUT_MS,
         });
         const stdin = sandbox.child.stdin;
         stdin.write(JSON.stringify(head) + '\n');

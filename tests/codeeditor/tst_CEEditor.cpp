@@ -31,6 +31,9 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
+#include <QPaintEvent>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 
@@ -852,4 +855,70 @@ TEST(CEEditor, ContextMenuOffersTheTextCommands)
         EXPECT_TRUE(titles.contains(title)) << title << " in " << titles.join(", ").toStdString();
     EXPECT_TRUE(undoEnabled) << "the typing can be undone from here";
     EXPECT_EQ(f.editor.string(), "//a\n//bc\n");
+}
+
+namespace {
+
+// The regions a widget is painted in, from when it is watched.
+struct PaintWatch : QObject
+{
+    explicit PaintWatch(QWidget *widget) { widget->installEventFilter(this); }
+    QRegion painted;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
+
+// The window as it was last put on screen (the backing store), within a widget.
+QImage onScreen(QWidget &widget)
+{
+    const QRect area(widget.mapTo(widget.window(), QPoint(0, 0)), widget.size());
+    return QGuiApplication::primaryScreen()->grabWindow(widget.window()->winId()).toImage().copy(area);
+}
+
+} // namespace
+
+// Typing within a line draws that line again and nothing else: neither the rest of the view nor
+// the gutter, whose numbers stay. The line then shows the colours a recolour of the whole view
+// gives it. After a scroll the gutter draws only the rows that changed, and what is on screen is
+// what drawing it afresh puts there.
+TEST(CEEditor, TypingDrawsOnlyItsLine)
+{
+    EditorFixture f;
+    f.host.resize(520, 400);
+    QString script;
+    for (int i = 0; i < 80; ++i)
+        script += QStringLiteral("var value%1 = \"text\"; // note %1\n").arg(i);
+    f.editor.setString(script);
+    const qsizetype line5 = script.indexOf(QStringLiteral("var value5 "));
+    f.select(line5 + 4);
+    f.view().setFocus();
+    QApplication::processEvents();
+
+    PaintWatch text(f.view().viewport());
+    PaintWatch gutter(f.editor.gutterView());
+    QTest::keyClicks(&f.view(), "if");
+    QApplication::processEvents();
+    const QTextBlock block = f.view().document()->findBlock(int(line5));
+    const QRect lineBox = f.view().blockBoundingGeometry(block).translated(f.view().contentOffset()).toAlignedRect();
+    EXPECT_FALSE(text.painted.isEmpty());
+    EXPECT_LE(text.painted.boundingRect().height(), lineBox.height() + 4) << "only the typed line is drawn";
+    EXPECT_TRUE(text.painted.boundingRect().intersects(lineBox));
+    EXPECT_TRUE(gutter.painted.isEmpty()) << "the numbers stay as they were";
+
+    const QList<QTextLayout::FormatRange> typed = block.layout()->formats();
+    EXPECT_FALSE(typed.isEmpty());
+    f.editor.recolor();
+    EXPECT_EQ(block.layout()->formats(), typed) << "the colours of a recolour of the whole view";
+
+    f.view().verticalScrollBar()->setValue(f.view().verticalScrollBar()->value() + 7);
+    QApplication::processEvents();
+    const QImage scrolled = onScreen(*f.editor.gutterView());
+    EXPECT_EQ(f.editor.gutterView()->entries().first().label, "8");
+    f.editor.gutterView()->update();
+    QApplication::processEvents();
+    EXPECT_EQ(scrolled, onScreen(*f.editor.gutterView()));
 }

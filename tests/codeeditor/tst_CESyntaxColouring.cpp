@@ -8,6 +8,8 @@
 
 #include <QFile>
 
+#include <random>
+
 namespace {
 
 // Reference colourings of the shipped languages. KR_UPDATE_GOLDEN=1 rewrites the files (read
@@ -261,4 +263,110 @@ TEST(CESyntaxColouring, DefinitionChosenFromTheNameOrTheFirstLine)
     fixture.defaults->setValue(CEDefaults::syntaxColouringPopUpString, "CSS");
     engine.setSyntaxDefinition(QString());
     EXPECT_EQ(engine.syntaxDefinition(), "CSS");
+}
+
+namespace {
+
+// What the view does after recolouring: the lines of the selection get the highlight.
+void highlightSelection(CESyntaxColouring &engine, CERange selection)
+{
+    const QString &text = engine.string();
+    const qsizetype start = CESyntaxColouring::lineStart(text, selection.location);
+    const CERange lines{start, CESyntaxColouring::lineEnd(text, selection.end()) - start};
+    engine.setSelectedRange(selection);
+    if (lines == engine.lastLineHighlightRange()) {
+        if (lines.length > 0
+            && !engine.temporaryAttributes().attributeAt(CETemporaryAttributes::backgroundColour, start).isValid())
+            engine.temporaryAttributes().addAttributes(engine.colourAttributes(CEDefaults::highlightLineColourWell), lines);
+        return;
+    }
+    engine.highlightLineRange(lines);
+}
+
+// Lines first to last (0-based) of the text, their terminators included.
+CERange linesOf(const QString &text, int first, int last)
+{
+    qsizetype start = 0;
+    for (int line = 0; line < first; ++line)
+        start = CESyntaxColouring::lineEnd(text, start);
+    qsizetype end = start;
+    for (int line = first; line <= last; ++line)
+        end = CESyntaxColouring::lineEnd(text, end);
+    return {start, end - start};
+}
+
+} // namespace
+
+// Typing recolours the edited line alone when the colouring can tell that nothing else in view
+// changes. Random edits of every kind (delimiters, escapes, line breaks) on the shipped samples,
+// with and without the current-line highlight, must leave every visible line exactly as a second
+// engine that recolours all visible lines after each edit leaves it.
+TEST(CESyntaxColouring, EditedLineAloneColoursAsTheWholeView)
+{
+    // Mostly what a word or an expression is made of, now and then a delimiter or an escape.
+    const QString words = QStringLiteral("abcdefgh xyz_1 ");
+    const QString delimiters = QStringLiteral("\"'/*<>!-#$\\{}();=.:%?&\t");
+    for (const auto &[definition, sample] : {std::pair{"JavaScript", "sample.js"}, std::pair{"HTML", "sample.html"},
+                                             std::pair{"CSS", "sample.css"}}) {
+        const QString one = QString::fromUtf8(KRTest::readFile(KR_TEST_DATA_DIR "/codeeditor/" + QString::fromLatin1(sample)));
+        ASSERT_FALSE(one.isEmpty());
+        const QString text = one.repeated(5);
+        for (const bool highlight : {false, true}) {
+            CodeEditorFixture alone, whole;
+            alone.defaults->setValue(CEDefaults::highlightCurrentLine, highlight);
+            whole.defaults->setValue(CEDefaults::highlightCurrentLine, highlight);
+            CESyntaxColouring &fast = alone.colour(definition, text);
+            CESyntaxColouring &reference = whole.colour(definition, text);
+            std::mt19937 random(highlight ? 7 : 3);
+            int lineAlone = 0;
+            qsizetype at = 0;
+            for (int edit = 0; edit < 400; ++edit) {
+                // Mostly typing on at the caret, now and then somewhere else in view.
+                const CERange editable = linesOf(reference.string(), 12, 38);
+                if (edit == 0 || random() % 5 == 0 || at < editable.location || at >= editable.end())
+                    at = editable.location + qsizetype(random() % quint32(editable.length));
+                CERange replaced{at, 0};
+                QString inserted;
+                switch (random() % 8) {
+                case 0: // a character taken out, a line break now and then
+                    replaced.length = reference.string().at(at) != u'\n' || random() % 4 == 0 ? 1 : 0;
+                    break;
+                case 1:
+                    inserted = QStringLiteral("\n");
+                    break;
+                default:
+                    for (quint32 n = 1 + random() % 3; n > 0; --n) {
+                        const QString &from = random() % 6 == 0 ? delimiters : words;
+                        inserted += from.at(qsizetype(random() % quint32(from.size())));
+                    }
+                }
+                const CERange caret{at + inserted.size(), 0};
+                at = caret.location;
+                for (CESyntaxColouring *engine : {&fast, &reference}) {
+                    engine->replaceCharacters(replaced, inserted);
+                    engine->setVisibleRange(linesOf(engine->string(), 10, 40));
+                }
+                reference.pageRecolour();
+                const qsizetype caretLine = CESyntaxColouring::lineStart(fast.string(), caret.location);
+                const CERange highlightLines{caretLine, CESyntaxColouring::lineEnd(fast.string(), caret.location) - caretLine};
+                if (fast.recolourEditedLine(highlight ? highlightLines : CERange{-1, 0}))
+                    ++lineAlone;
+                else
+                    fast.pageRecolour();
+                if (highlight) {
+                    highlightSelection(reference, caret);
+                    highlightSelection(fast, caret);
+                }
+                const CERange shown = linesOf(reference.string(), 10, 40);
+                ASSERT_EQ(fast.string(), reference.string());
+                for (qsizetype i = shown.location; i < shown.end(); ++i) {
+                    ASSERT_EQ(fast.temporaryAttributes().attributesAt(i), reference.temporaryAttributes().attributesAt(i))
+                        << definition << (highlight ? " highlighted" : "") << ", edit " << edit << " at " << replaced.location << " ("
+                        << qPrintable(inserted) << "), position " << i << " in:\n"
+                        << qPrintable(reference.string().mid(CESyntaxColouring::lineStart(reference.string(), i), 80));
+                }
+            }
+            EXPECT_GT(lineAlone, 40) << definition << ": the edited line alone, out of 400 edits";
+        }
+    }
 }

@@ -67,6 +67,11 @@ class Image:
         self.x, self.y, self.width, self.height = x, y, width, height
         self._data = bgrx
 
+    @property
+    def bgrx(self):
+        """The picture's bytes as the X server sends them: blue, green, red and padding, row by row."""
+        return self._data
+
     def pixel(self, x, y):
         """The colour at screen point (x, y), as (r, g, b)."""
         lx, ly = int(x) - self.x, int(y) - self.y
@@ -235,6 +240,14 @@ class Input:
             time.sleep(self.press_time())
             self._key_event(code, False)
         time.sleep(0.05)
+
+    def key_down(self, name):
+        """Presses one unshifted key and leaves it down (key_up releases it): for timing what a
+        key press does."""
+        self._key_event(self._keycode(self.KEY_NAMES.get(name, name))[0], True)
+
+    def key_up(self, name):
+        self._key_event(self._keycode(self.KEY_NAMES.get(name, name))[0], False)
 
     def type(self, text):
         for ch in text:

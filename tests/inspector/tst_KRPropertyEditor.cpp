@@ -687,3 +687,40 @@ TEST(KRPropertyEditorRows, MultilineTextGrowsWhileEditedAndStoresWhenLeft)
     EXPECT_EQ(row->textView()->toPlainText(), QStringLiteral("a\nb"));
     row->view()->setParent(nullptr);
 }
+
+// An inspector shows without making the rows of its closed sections; they come in their places
+// once it has been drawn (or as soon as anything asks for the rows), and then work as any other.
+TEST(KRPropertyEditorLayout, ClosedSectionsRowsComeOnceDrawnAndWorkAsTheOthers)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/>"));
+    const auto button = f.object(QStringLiteral("b"));
+    auto inspector = inspect(button);
+    const auto made = [&] {
+        QStringList names;
+        for (const auto &item : inspector->madeRows())
+            names << item->kindName() + QLatin1Char(' ') + item->propertyName();
+        return names;
+    };
+    EXPECT_FALSE(made().contains(QStringLiteral("String borderWidth"))) << "the closed sections wait";
+    EXPECT_TRUE(made().contains(QStringLiteral("Enum fontFamily"))) << "open sections are made at once";
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return made().contains(QStringLiteral("String borderWidth")); }))
+        << "drawing the inspector brings them";
+    // In the places a complete build gives them.
+    EXPECT_EQ(inspector->layoutDescription().join(QLatin1Char('\n')) + QLatin1Char('\n'), layoutOf(button));
+
+    auto *borders = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(inspector->madeRows()[0].get());
+    for (const auto &item : inspector->madeRows())
+        if (auto *header = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(item.get());
+            header && header->label()->text() == QLatin1String("Borders & Padding"))
+            borders = header;
+    QTest::mouseClick(borders->disclosureButton(), Qt::LeftButton);
+    auto *width = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("borderWidth"));
+    ASSERT_TRUE(width);
+    EXPECT_TRUE(width->view()->isVisibleTo(inspector->view()));
+    expectRoundTrip(f, button, QStringLiteral("borderWidth"), QStringLiteral("3"), [&] { typeInto(width->textField(), "3"); });
+
+    // Asked for before any drawing, every row is there at once.
+    auto fresh = KRCachingViewController::create<KRPropertyEditorViewController>();
+    fresh->setObject(button);
+    EXPECT_TRUE(row<KRPropertyEditorItemStringViewController>(*fresh, QStringLiteral("borderWidth")));
+}

@@ -1,6 +1,6 @@
 // Server pages under pressure: the stored data of each project, the queue of waiting requests,
-// answers and bodies at their size limits, pages that keep failing, and the shape of what the
-// server writes back (answers, log output).
+// answers and bodies at their size limits, pages that keep failing, what one request leaves
+// behind, and the shape of what the server writes back (answers, log output).
 
 #include <core/KRNodeRunner.h>
 
@@ -354,6 +354,58 @@ TEST(KRServerPages, aPageThatKeepsFailingCannotTakeEveryProcess)
     KRTest::writeFile(root + QStringLiteral("/loop.krml"), page("response.setFormValue('result', 'mended');"));
     EXPECT_EQ(server.get("/loop.krml").body.toStdString(), "<p>mended</p>");
     EXPECT_EQ(server.get("/fine.krml").body.toStdString(), "<p>fine</p>");
+}
+
+// Shows what earlier requests left behind, then leaves a global, changed built-ins (prototypes,
+// JSON) and a promise that another request could settle.
+const QByteArray leavingPage = page(R"JS(
+response.setFormValue("result", [typeof leftOver, typeof ({}).polluted, typeof [].polluted, typeof [].map,
+    JSON.stringify([1]), typeof settleLater].join(" "));
+leftOver = 1;
+Object.prototype.polluted = 1;
+Array.prototype.polluted = 1;
+Array.prototype.map = null;
+JSON.stringify = function () { return "forged"; };
+new Promise(function (resolve) { settleLater = resolve; });
+)JS");
+
+// Leaves callbacks that never end, for whatever would run them after the request: a timer's
+// (Atomics.waitAsync) and a finalization registry's.
+const QByteArray lateCallbacksPage = page(R"JS(
+Atomics.waitAsync(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 1).value.then(function () { for (;;) {} });
+if (typeof FinalizationRegistry === "function") {
+    var registry = new FinalizationRegistry(function () { for (;;) {} });
+    for (var i = 0; i < 200000; ++i) registry.register({ item: [i] }, i);
+}
+response.setFormValue("result", "armed");
+)JS");
+
+TEST(KRServerPages, nothingOneRequestLeavesReachesAnother)
+{
+    const QString first = KRTest::makeTempDir(QStringLiteral("leaving"));
+    const QString second = KRTest::makeTempDir(QStringLiteral("another"));
+    for (const QString &root : {first, second}) {
+        KRTest::writeFile(root + QStringLiteral("/leave.krml"), leavingPage);
+        KRTest::writeFile(root + QStringLiteral("/late.krml"), lateCallbacksPage);
+    }
+    Server a(first);
+    Server b(second);
+    ASSERT_GT(a.port(), 0);
+    ASSERT_GT(b.port(), 0);
+    const std::string clean = "<p>undefined undefined undefined function [1] undefined</p>";
+    // One after another, so each script process serves several of them.
+    for (int i = 0; i < 8; ++i) {
+        const Response response = a.get("/leave.krml");
+        EXPECT_EQ(response.body.toStdString(), clean) << i << ": " << response.status;
+    }
+    // Nor does another project served at the same time.
+    EXPECT_EQ(b.get("/leave.krml").body.toStdString(), clean);
+
+    // The callbacks never run: neither between requests nor in a later one.
+    for (int i = 0; i < 8; ++i) {
+        const Response response = a.get("/late.krml");
+        EXPECT_EQ(response.body.toStdString(), "<p>armed</p>") << i << ": " << response.status;
+    }
 }
 
 TEST(KRServerPages, answersAndLogOutputKeepTheirShape)

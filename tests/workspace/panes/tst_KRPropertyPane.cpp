@@ -8,6 +8,9 @@
 #include <workspace/panes/KRTabView.h>
 
 #include <QAbstractItemView>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScreen>
 #include <QTest>
 
 using namespace KRPanesTest;
@@ -146,3 +149,27 @@ TEST_F(PropertyPane, TheHeaderIsDrawnWithItsGradientIconAndId)
 }
 
 } // namespace
+
+// The inspectors out of sight take no updates; one shown again is drawn as it is now, with
+// what changed while it was away, and what is on screen is what drawing it afresh gives.
+TEST_F(PropertyPane, AnInspectorShownAgainIsDrawnAsItIsNow)
+{
+    pane->selectObject(object("label1"));
+    pane->selectObject(object("button1"));
+    QCoreApplication::processEvents();
+    object("label1")->setValue(QStringLiteral("kr_left"), QStringLiteral("77"));
+    pane->selectObject(object("label1"));
+    QCoreApplication::processEvents();
+    KRPropertyEditorViewController *inspector = pane->cachedPropertyEditor(QStringLiteral("label1"));
+    ASSERT_TRUE(inspector);
+    KRPropertyEditorItemControlViewController *geometry = nullptr;
+    for (const auto &item : inspector->propertyEditorItems())
+        if (auto *control = dynamic_cast<KRPropertyEditorItemControlViewController *>(item.get()))
+            geometry = control;
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->textField(QStringLiteral("left"))->text(), QStringLiteral("77"));
+    QWidget *shown = inspector->view();
+    const QRect area(shown->mapTo(shown->window(), QPoint(0, 0)), shown->size());
+    const QImage onScreen = QGuiApplication::primaryScreen()->grabWindow(shown->window()->winId()).toImage().copy(area);
+    EXPECT_EQ(onScreen.convertToFormat(QImage::Format_RGB32), shown->grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
