@@ -18,6 +18,7 @@
 // After the table each ratio is printed beside its target.
 
 #include <bench/support/KRBenchSupport.h>
+#include <bench/support/KRBenchTargets.h>
 #include <builder/KRBuilderSetup.h>
 #include <builder/KRProjectBuildSource.h>
 #include <builder/KRProjectBuilder.h>
@@ -38,6 +39,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
@@ -345,6 +347,9 @@ void BM_BuildGeneratedProject(benchmark::State &state)
     state.counters["open_MB"] = openMB;
     state.counters["peak_MB"] = peakMB;
     state.counters["page_threads"] = threads;
+    const std::string suffix = threads == 1 ? "1thread" : std::to_string(threads) + "threads";
+    KRBench::reportTarget(state, "build_over_copy_" + suffix, ratio, threads == 1 ? 6 : 3);
+    KRBench::reportTarget(state, "build_peak_MB_" + suffix, peakMB, "MB", 200, KRBench::Bound::Below);
     const QString name = threads == 1 ? QStringLiteral("build/1 thread") : QStringLiteral("build/%1 threads").arg(threads);
     figures().append(QStringLiteral("%1  %2\u00d7 copy   target \u2264 %3\u00d7   (medians: build %4 ms, copy %5 ms)")
                          .arg(name.leftJustified(16), QString::number(ratio, 'f', 2).rightJustified(6),
