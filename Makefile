@@ -9,7 +9,7 @@ TSAN_DIR = build/tsan
 TSAN_TESTS = tst_KRXMLDocument tst_KRXMLMemory tst_KRObject tst_KRPageOutput tst_KRProjectBuilder \
   tst_KRControlProjectBuild tst_KRDamagedProjects tst_KRBuiltControlScripts
 
-.PHONY: deps test test-web test-threads run bench configure-debug configure-release build-debug build-release clean
+.PHONY: deps test test-web test-e2e test-threads run bench configure-debug configure-release build-debug build-release clean
 
 deps:
 	@tools/setup-deps
@@ -26,6 +26,7 @@ test: build-debug
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900 -LE web
 	@$(MAKE) --no-print-directory test-web
+	@$(MAKE) --no-print-directory test-e2e
 
 # QtWebEngine does not run under AddressSanitizer, so the web tests (label web) are built
 # and run in a tree of their own without sanitizers; the sanitized tree skips them.
@@ -38,6 +39,14 @@ test-web: deps
 	  cd $(WEB_DIR) && ctest --output-on-failure -L web -j 2 --timeout 900; \
 	fi
 
+# The desktop suite: the release build of the application (as `make run` builds it) driven on
+# private X displays with real input and read through the accessibility bus; screenshots go to
+# build/release/test-artifacts/e2e/.
+E2E_TARGETS = korvane stage_web_libs runtime_js kr_page_check
+test-e2e: configure-release
+	@cmake --build $(RELEASE_DIR) -j $(JOBS) --target $(E2E_TARGETS)
+	@cd $(RELEASE_DIR) && ctest --output-on-failure -L e2e -j 2 --timeout 600
+
 # Not part of `make test`: the thread tests under ThreadSanitizer, in a tree of their own.
 test-threads: deps
 	@cmake -S . -B $(TSAN_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKR_BUILD_BENCH=OFF -DKR_WEB_TESTS=OFF \
@@ -48,7 +57,7 @@ test-threads: deps
 	  ctest --output-on-failure -j $(JOBS) --timeout 900 -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))$$"
 
 configure-release: deps
-	@cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DKR_BUILD_TESTS=OFF >/dev/null
+	@cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DKR_BUILD_TESTS=OFF -DKR_E2E_TESTS=ON >/dev/null
 
 build-release: configure-release
 	@cmake --build $(RELEASE_DIR) -j $(JOBS)

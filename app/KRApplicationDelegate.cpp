@@ -279,8 +279,9 @@ void KRApplicationDelegate::openGalleryAtLaunch()
     defaults.setValue(QStringLiteral("lastExecutedVersion"), running);
 
     KRDocumentController &documents = KRDocumentController::sharedDocumentController();
-    // Projects named on the command line are what the user asked to see.
-    if (m_openedProjectsAtLaunch && !documents.documents().isEmpty() && !welcome)
+    // Projects named on the command line are what the user asked to see, also on a first run
+    // (Window ▸ Welcome shows the welcome page).
+    if (m_openedProjectsAtLaunch && !documents.documents().isEmpty())
         return;
     if (documents.documents().isEmpty() && defaults.boolValue(QStringLiteral("openLastProjectOnStartup"))) {
         const QStringList recent = documents.recentDocumentPaths();

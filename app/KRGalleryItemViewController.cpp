@@ -132,6 +132,9 @@ bool KRGalleryItemViewController::eventFilter(QObject *watched, QEvent *event)
 void KRGalleryItemViewController::setProjectName(const QString &name)
 {
     nameLabel->setText(name);
+    // The list's row is what assistive tools read; the widget drawn in it is not theirs.
+    if (QListWidgetItem *item = m_tableView ? m_tableView->item(m_rowNumber) : nullptr)
+        item->setData(Qt::AccessibleTextRole, name);
 }
 
 QString KRGalleryItemViewController::projectName() const

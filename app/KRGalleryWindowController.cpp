@@ -4,6 +4,7 @@
 #include "KRDocumentController.h"
 #include "KRGalleryItemViewController.h"
 
+#include <core/KRFileManagerAdditions.h>
 #include <core/KRRunLogger.h>
 #include <core/ui/KRMainMenu.h>
 #include <core/KRXMLDocument.h>
@@ -61,36 +62,31 @@ void galleryAlert(const QString &message, const QString &informative = {})
     KRAlertService::current().runModal(alert);
 }
 
-// Moves a file or folder, copying across file systems (the temporary folder may be a tmpfs).
-bool galleryMoveItem(const QString &from, const QString &to, QString *why)
+// Moves a file or folder of the sample package `root` (canonical), copying across file
+// systems (the temporary folder may be a tmpfs) as galleryCopyItem does.
+bool galleryMoveItem(const QString &from, const QString &to, const QString &root, QString *why)
 {
     namespace fs = std::filesystem;
     std::error_code error;
     fs::rename(fs::path(from.toStdString()), fs::path(to.toStdString()), error);
     if (!error)
         return true;
-    fs::copy(fs::path(from.toStdString()), fs::path(to.toStdString()),
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
-    if (error) {
-        *why = QString::fromStdString(error.message());
+    if (!KRFileManager::copyItemWithin(from, to, root, why))
         return false;
-    }
     fs::remove_all(fs::path(from.toStdString()), error);
     return true;
 }
 
-// Copies a file or folder; the copy is the user's to edit, whatever the original's permissions
-// (the application's own files may be read-only).
-bool galleryCopyItem(const QString &from, const QString &to, QString *why)
+// Copies a file or folder of the sample package `root` (canonical); the copy is the user's to
+// edit, whatever the original's permissions (the application's own files may be read-only).
+// Links are copied only when they lead inside the package, so the copy shares nothing with
+// the sample or anything else.
+bool galleryCopyItem(const QString &from, const QString &to, const QString &root, QString *why)
 {
     namespace fs = std::filesystem;
     std::error_code error;
-    fs::copy(fs::path(from.toStdString()), fs::path(to.toStdString()),
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
-    if (error) {
-        *why = QString::fromStdString(error.message());
+    if (!KRFileManager::copyItemWithin(from, to, root, why))
         return false;
-    }
     const auto writable = [&error](const fs::path &path) {
         if (!fs::is_symlink(fs::symlink_status(path, error)))
             fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
@@ -255,18 +251,25 @@ QMainWindow *KRGalleryWindowController::mainWindow() const
     return qobject_cast<QMainWindow *>(window());
 }
 
+KRGalleryItemViewController *KRGalleryWindowController::addPackageRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows,
+                                                                      const QString &path)
+{
+    KRGalleryItemViewController *row = addRow(table, rows);
+    row->setUrl(QUrl::fromLocalFile(path));
+    const QString preview = path + QStringLiteral("/preview.png");
+    if (QFileInfo(preview).isFile()) {
+        row->setImageUrl(QUrl::fromLocalFile(preview));
+        row->setImageThumbUrl(QUrl::fromLocalFile(preview));
+    }
+    row->setProjectName(QFileInfo(path).completeBaseName());
+    return row;
+}
+
 void KRGalleryWindowController::buildRecentProjects()
 {
     const QString home = QDir::homePath();
     for (const QString &path : KRDocumentController::sharedDocumentController().recentDocumentPaths()) {
-        KRGalleryItemViewController *row = addRow(recentProjectsTable, m_recentProjects);
-        row->setUrl(QUrl::fromLocalFile(path));
-        const QString preview = path + QStringLiteral("/preview.png");
-        if (QFileInfo(preview).isFile()) {
-            row->setImageUrl(QUrl::fromLocalFile(preview));
-            row->setImageThumbUrl(QUrl::fromLocalFile(preview));
-        }
-        row->setProjectName(QFileInfo(path).completeBaseName());
+        KRGalleryItemViewController *row = addPackageRow(recentProjectsTable, m_recentProjects, path);
         QString description = path;
         if (description == home || description.startsWith(home + QLatin1Char('/')))
             description = QLatin1Char('~') + description.mid(home.size());
@@ -433,14 +436,7 @@ void KRGalleryWindowController::loadBundledSamples()
 {
     int index = 0;
     for (const QString &path : bundledSamplePaths()) {
-        KRGalleryItemViewController *row = addRow(samplesTable, m_samples);
-        row->setUrl(QUrl::fromLocalFile(path));
-        const QString preview = path + QStringLiteral("/preview.png");
-        if (QFileInfo(preview).isFile()) {
-            row->setImageUrl(QUrl::fromLocalFile(preview));
-            row->setImageThumbUrl(QUrl::fromLocalFile(preview));
-        }
-        row->setProjectName(QFileInfo(path).completeBaseName());
+        KRGalleryItemViewController *row = addPackageRow(samplesTable, m_samples, path);
         // The pages it shows, by their titles.
         QStringList titles;
         if (const KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path + QStringLiteral("/project.xml")))
@@ -696,7 +692,8 @@ void KRGalleryWindowController::installSample(const QString &package, bool move)
     }
     for (const QFileInfo &item : QDir(package).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
         const QString target = m_downloadDestinationPath + QLatin1Char('/') + item.fileName();
-        if (!(move ? galleryMoveItem(item.absoluteFilePath(), target, &why) : galleryCopyItem(item.absoluteFilePath(), target, &why))) {
+        if (!(move ? galleryMoveItem(item.absoluteFilePath(), target, source, &why)
+                   : galleryCopyItem(item.absoluteFilePath(), target, source, &why))) {
             failDownload(QStringLiteral("“%1” could not be %2 into the project.")
                              .arg(item.fileName(), move ? QStringLiteral("moved") : QStringLiteral("copied")),
                          why);

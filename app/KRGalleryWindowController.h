@@ -119,6 +119,8 @@ private:
     void layoutViews();
     void selectionChanged(QListWidget *table, int row);
     KRGalleryItemViewController *addRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows);
+    // A row for a project package on disk: its address, its preview picture when it has one, its name.
+    KRGalleryItemViewController *addPackageRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows, const QString &path);
     bool prepareDestination(const QString &destination, QString *why) const;
     // Fills the chosen destination with the package's contents (moved from an unpacked
     // download, copied from the application's samples) and opens it.

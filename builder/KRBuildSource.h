@@ -61,8 +61,12 @@ public:
 
     // Identity of the project's document: the sender of "KRWillBuildDocumentNotification".
     virtual const void *documentIdentity() const = 0;
-    // The live XML of project.xml; the pages are its "//KRPages/KRPage" elements.
+    // The live XML of project.xml.
     virtual KRXMLDocument xmlDocument() const = 0;
+    // The page elements to build, in order: the pages the project holds. The default is the
+    // "KRPage" children of the document's first "KRPages" element, as the model reads them;
+    // pages anywhere else in the file are no pages of the project.
+    virtual QList<KRXMLNode> pageElements() const;
     // A fresh output page for a page element: made with design mode off and no initial id,
     // its objects loaded from the element's "KRContents" child when there is one. An error
     // when the page cannot be made (the build then fails with it).

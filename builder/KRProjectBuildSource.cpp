@@ -3,6 +3,7 @@
 #include <builder/KRPageOutput.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
+#include <model/KRPage.h>
 #include <model/KRProject.h>
 #include <model/KRWebFolder.h>
 
@@ -27,6 +28,14 @@ KRXMLDocument KRProjectBuildSource::xmlDocument() const
 {
     const auto document = m_project->krDocument();
     return document ? document->xmlDocument() : KRXMLDocument();
+}
+
+QList<KRXMLNode> KRProjectBuildSource::pageElements() const
+{
+    QList<KRXMLNode> elements;
+    for (const auto &page : m_project->krPages())
+        elements.append(page->xmlElement());
+    return elements;
 }
 
 KRResult<std::unique_ptr<KRBuildPage>> KRProjectBuildSource::makeOutputPage(const KRXMLNode &pageElement)

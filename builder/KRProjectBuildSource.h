@@ -20,6 +20,8 @@ public:
 
     const void *documentIdentity() const override;
     KRXMLDocument xmlDocument() const override;
+    // The elements of the project's pages, as the project holds them.
+    QList<KRXMLNode> pageElements() const override;
     KRResult<std::unique_ptr<KRBuildPage>> makeOutputPage(const KRXMLNode &pageElement) override;
     int concurrentPageLimit() const override;
     QString webFolderPath() override;

@@ -7,6 +7,7 @@
 #include <core/KRRunLogger.h>
 #include <model/KRObjectInfo.h>
 #include <model/KRProjectResource.h>
+#include <model/KRWebFolder.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAlertService.h>
@@ -65,13 +66,6 @@ QString localServerPath(const QString &relativePath)
     return KRResources::pathForResource(QStringLiteral("local-server/") + relativePath);
 }
 
-// A name of an item directly inside a folder.
-bool isPlainFileName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\n')) && !name.contains(QChar(0));
-}
-
 // A relative path that stays below the folder it is joined to.
 bool isContainedRelativePath(const QString &path)
 {
@@ -117,43 +111,28 @@ bool removeItem(const QString &path, QString *reason = nullptr)
     return removed;
 }
 
-bool isSameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
-}
+using KRFileManager::canonicalPathAllowingMissing;
+using KRFileManager::isSameOrInside;
 
-// Copies a symbolic link as a link when what it leads to lies inside the folder (the copy
-// then leads to the same item of the copied folder); skips it otherwise.
-bool copyLink(const QString &source, const QString &target, const QString &linkRoot, QString *reason)
+// Whether an item at the path stays inside the folder: the folder holding it, as far as it
+// exists, resolves to the folder or below it (a link on the way may lead anywhere). The item
+// itself is replaced by what is written, never written through.
+bool staysInside(const QString &path, const QString &folder)
 {
-    const QFileInfo link(source);
-    const QString real = link.canonicalFilePath(); // empty for a link that leads nowhere
-    if (real.isEmpty() || !isSameOrInside(real, linkRoot)) {
-        KR_LOG(QStringLiteral("The link %1 is not copied: it leads out of the web folder or to nothing").arg(source));
-        return true;
-    }
-    const QString linkFolder = QFileInfo(link.absolutePath()).canonicalFilePath();
-    QString relative = QDir(linkFolder).relativeFilePath(real);
-    if (relative.isEmpty())
-        relative = QStringLiteral(".");
-    std::error_code error;
-    std::filesystem::create_symlink(QFile::encodeName(relative).toStdString(), QFile::encodeName(target).toStdString(),
-                                    error);
-    if (error) {
-        *reason = QString::fromStdString(error.message());
-        return false;
-    }
-    return true;
+    return !folder.isEmpty()
+        && isSameOrInside(canonicalPathAllowingMissing(QFileInfo(path).absolutePath()),
+                          canonicalPathAllowingMissing(folder));
 }
 
 // Copies a file, or a folder with everything below it; the target must not exist. Symbolic
-// links are followed, or, with a link root (a canonical folder path), copied by copyLink.
+// links are followed, or, with a link root (a canonical folder path), copied as links when
+// they lead inside it and left out otherwise.
 bool copyItem(const QString &source, const QString &target, bool keepDates, QString *reason,
               const QString &linkRoot = QString())
 {
     const QFileInfo info(source);
     if (!linkRoot.isEmpty() && info.isSymLink())
-        return copyLink(source, target, linkRoot, reason);
+        return KRFileManager::copyLinkWithin(source, target, linkRoot, reason) != KRFileManager::LinkCopy::Failed;
     if (info.isDir() && !info.isSymLink()) {
         if (!QDir().mkpath(target)) {
             *reason = QStringLiteral("the folder could not be created");
@@ -216,28 +195,6 @@ QStringList sorted(const QSet<QString> &set)
     return list;
 }
 
-// The canonical form of a path that may not exist yet: its nearest existing ancestor made
-// canonical, the rest appended.
-QString canonicalPathAllowingMissing(const QString &path)
-{
-    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QStringList rest;
-    while (!QFileInfo::exists(existing)) {
-        const QFileInfo info(existing);
-        rest.prepend(info.fileName());
-        const QString parent = info.absolutePath();
-        if (parent == existing)
-            break;
-        existing = parent;
-    }
-    QString canonical = QFileInfo(existing).canonicalFilePath();
-    if (canonical.isEmpty())
-        canonical = existing;
-    for (const QString &component : rest)
-        canonical = joinPath(canonical, component);
-    return QDir::cleanPath(canonical);
-}
-
 // Drops the script elements of a page element that hold a server template expression.
 void removeServerTemplateScripts(DOMElement &pageDiv)
 {
@@ -249,6 +206,14 @@ void removeServerTemplateScripts(DOMElement &pageDiv)
 }
 
 } // namespace
+
+QList<KRXMLNode> KRBuildProject::pageElements() const
+{
+    const KRXMLDocument document = xmlDocument();
+    const KRXMLNode root = document.isNull() ? KRXMLNode() : document.rootElement();
+    const KRXMLNode pages = root.isNull() ? KRXMLNode() : root.firstElementForXPath(QStringLiteral("//KRPages"));
+    return pages.isNull() ? QList<KRXMLNode>() : pages.elementsForName(QStringLiteral("KRPage"));
+}
 
 // Keeps the project's export mode equal to the builder's while a build runs, and sets it
 // back to off however the build ends.
@@ -330,29 +295,33 @@ void KRProjectBuilder::writeGeneratedFileList()
     QString text;
     for (const GeneratedFile &file : std::as_const(m_generatedFiles))
         text += QStringLiteral("%1 %2 %3\n").arg(file.size).arg(file.modified).arg(file.name);
-    // In place and without a sync, as the files it lists: a torn list leaves files of this
-    // build behind for the user to delete, and costs nothing else.
-    QFile list(generatedFileListPath());
-    const QByteArray data = text.toUtf8();
-    bool written = list.open(QIODevice::WriteOnly | QIODevice::Truncate) && list.write(data) == data.size();
-    if (list.isOpen()) {
-        written = list.flush() && written;
-        list.close();
-    }
+    // Without a sync, as the files it lists: a torn list leaves files of this build behind for
+    // the user to delete, and costs nothing else. A link in its place is replaced.
+    const KRResult<void> written = KRFileManager::writeFileAtomically(generatedFileListPath(), text.toUtf8(), false);
     if (!written)
-        KR_LOG(QStringLiteral("The list of generated files could not be written: %1").arg(list.errorString()));
+        KR_LOG(QStringLiteral("The list of generated files could not be written: %1").arg(written.error().message()));
 }
 
 // Removes the files of the list the last build wrote, each only when it is still the file
 // that build wrote (same size and date: a file the user put there since stays), and only
-// plain names directly inside the output folder, whatever the list says.
+// plain names directly inside the output folder, whatever the list says. Only a list the
+// builder could have written is read: a file of its own, not a link (which may lead to a
+// device that never ends) and not larger than any list of a build.
 void KRProjectBuilder::deleteListedGeneratedFiles()
 {
+    constexpr qint64 maximumListSize = qint64(16) << 20;
     const QString output = resolvedOutputDirectory();
-    QFile list(generatedFileListPath());
+    const QFileInfo listInfo(generatedFileListPath());
+    if (listInfo.isSymLink() || (listInfo.exists() && (!listInfo.isFile() || listInfo.size() > maximumListSize))) {
+        KR_LOG(QStringLiteral("The list of generated files %1 is no list a build wrote; it is not read")
+                   .arg(listInfo.filePath()));
+        return;
+    }
+    QFile list(listInfo.filePath());
     if (!list.open(QIODevice::ReadOnly))
         return;
-    const QStringList lines = QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(list.read(maximumListSize)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     list.close();
     for (const QString &line : lines) {
         const QStringList fields = line.split(QLatin1Char(' '));
@@ -363,7 +332,7 @@ void KRProjectBuilder::deleteListedGeneratedFiles()
         const qint64 size = fields.at(0).toLongLong(&sizeOK);
         const qint64 modified = fields.at(1).toLongLong(&dateOK);
         const QString name = line.section(QLatin1Char(' '), 2);
-        if (!sizeOK || !dateOK || !isPlainFileName(name))
+        if (!sizeOK || !dateOK || !KRWebFolder::isPlainFileName(name))
             continue;
         const QFileInfo file(joinPath(output, name));
         if (file.isSymLink() || !file.isFile() || file.size() != size || modifiedMSecs(file.filePath()) != modified)
@@ -487,8 +456,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
         return KRError(errorDomain, NoOutputFolderError, reason, {{QStringLiteral("path"), output}});
     }
 
-    const QList<KRXMLNode> pageElements =
-        m_project->xmlDocument().nodesForXPath(QStringLiteral("//KRPages/KRPage"));
+    const QList<KRXMLNode> pageElements = m_project->pageElements();
     if (pageElements.isEmpty()) {
         const QString reason = QStringLiteral("The project has no pages to build.");
         KR_LOG(reason);
@@ -649,7 +617,17 @@ KRResult<QString> KRProjectBuilder::buildProject()
 
     const QString themeName = m_project->defaultTheme();
     if (!themeName.isEmpty()) {
-        const std::shared_ptr<KRProjectResource> theme = m_project->resourceForThemeName(themeName);
+        std::shared_ptr<KRProjectResource> theme = m_project->resourceForThemeName(themeName);
+        // A style sheet that is a link out of the web folder is no file of the project's:
+        // what it leads to is never published.
+        const QFileInfo themeFile(theme ? theme->fullPath() : QString());
+        const QString webFolder = QFileInfo(m_project->webFolderPath()).canonicalFilePath();
+        if (theme && themeFile.isSymLink()
+            && (webFolder.isEmpty() || !isSameOrInside(themeFile.canonicalFilePath(), webFolder))) {
+            KR_LOG(QStringLiteral("The default theme %1 is a link out of the web folder; it is not read")
+                       .arg(theme->fullPath()));
+            theme.reset();
+        }
         const std::optional<QString> contents = theme ? theme->stringContents() : std::nullopt;
         if (!contents) {
             KR_LOG(QStringLiteral("The default theme %1 has no readable style sheet; no theme file is written")
@@ -766,11 +744,36 @@ QString KRProjectBuilder::userScriptFooter()
     return QStringLiteral("})(window);\n");
 }
 
+QString KRProjectBuilder::manifestEntry(const QString &entry)
+{
+    // One address per line: what would end the line, split it or start a comment is
+    // percent-encoded, as is a "%" that starts no escape (a file name's own "%").
+    QString escaped;
+    escaped.reserve(entry.size());
+    const auto isHex = [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+    };
+    for (qsizetype i = 0; i < entry.size(); ++i) {
+        const QChar c = entry.at(i);
+        const bool escape = c.unicode() <= 0x20 || c.unicode() == 0x7F || c == QLatin1Char('#')
+            || c.unicode() == 0x85 || c.unicode() == 0x2028 || c.unicode() == 0x2029
+            || (c == QLatin1Char('%') && !(i + 2 < entry.size() && isHex(entry.at(i + 1)) && isHex(entry.at(i + 2))));
+        if (!escape) {
+            escaped += c;
+            continue;
+        }
+        for (const char byte : QString(c).toUtf8())
+            escaped += QStringLiteral("%%1").arg(uint(quint8(byte)), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return escaped;
+}
+
 KRResult<void> KRProjectBuilder::buildCacheManifest(const QSet<QString> &entries)
 {
     QString text = QStringLiteral("CACHE MANIFEST\n");
     for (const QString &entry : sorted(entries))
-        text += entry + QLatin1Char('\n');
+        text += manifestEntry(entry) + QLatin1Char('\n');
     return saveGeneratedFileString(text, joinPath(resolvedOutputDirectory(), m_project->manifestURL()));
 }
 
@@ -822,33 +825,30 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileString(const QString &text, co
 
 KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, const QString &path)
 {
-    // Written in place, without a sync: a generated file is made again by every build, so a
-    // torn write costs a rebuild, never the user's work. Every failure is reported.
-    QFile file(path);
-    bool opened = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (!opened) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
-            opened = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    }
-    bool written = opened && file.write(data) == data.size();
-    if (file.isOpen()) {
-        written = file.flush() && written;
-        file.close();
-        written = written && file.error() == QFileDevice::NoError;
-    }
-    if (!written) {
-        const QString reason = file.errorString();
+    // Without a sync: a generated file is made again by every build, so a torn write costs a
+    // rebuild, never the user's work. A new file replaces whatever is at the path, so a link
+    // there (a package may bring one to any file of the user's) is replaced, never written
+    // through; and nothing is written where a folder on the way leads out of the output
+    // folder. Every failure is reported.
+    const auto failed = [&path](const QString &reason) {
         const QString message = QStringLiteral("The file \u201C%1\u201D could not be written: %2")
                                     .arg(QFileInfo(path).fileName(), reason);
         KR_LOG(QStringLiteral("%1 (%2)").arg(message, path));
         return KRError(errorDomain, WriteError, message, {{QStringLiteral("path"), path}});
-    }
+    };
+    const QString output = resolvedOutputDirectory();
+    if (!staysInside(path, output))
+        return failed(QStringLiteral("its folder leads out of the output folder"));
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        QDir().mkpath(folder);
+    if (const KRResult<void> written = KRFileManager::writeFileAtomically(path, data, false); !written)
+        return failed(written.error().message());
     KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
     // Listed too, for file systems that keep no marks.
     const QFileInfo info(path);
-    if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(resolvedOutputDirectory()).absoluteFilePath())
-        && isPlainFileName(info.fileName())) {
+    if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(output).absoluteFilePath())
+        && KRWebFolder::isPlainFileName(info.fileName())) {
         const GeneratedFile file{info.fileName(), qint64(data.size()), modifiedMSecs(path)};
         const auto same = std::find_if(m_generatedFiles.begin(), m_generatedFiles.end(),
                                        [&](const GeneratedFile &listed) { return listed.name == file.name; });
@@ -884,9 +884,17 @@ bool KRProjectBuilder::copyLocalServerResource(const QString &relativePath)
     const QString target = joinPath(output, QDir::cleanPath(relativePath));
     const QString targetFolder = QFileInfo(target).absolutePath();
 
+    // Nothing is removed or written where a folder on the way leads out of the output
+    // folder; a link at the target is replaced by the copy.
+    if (!staysInside(target, output)) {
+        const QString reason = QStringLiteral("A folder on the way leads out of the output folder.");
+        KR_LOG(QStringLiteral("Copying %1 to %2 refused: %3").arg(source, target, reason));
+        showError(copyErrorMessage(source, target), reason);
+        return false;
+    }
     const QFileInfo sourceInfo(source);
     const QFileInfo targetInfo(target);
-    if (sourceInfo.isFile() && targetInfo.isFile() && sameFileDate(sourceInfo, targetInfo))
+    if (sourceInfo.isFile() && !targetInfo.isSymLink() && targetInfo.isFile() && sameFileDate(sourceInfo, targetInfo))
         return true; // copied by an earlier build and unchanged since
     removeItem(target);
 
@@ -927,7 +935,8 @@ bool KRProjectBuilder::copyResource(const QString &fullPath)
     const QFileInfo sourceInfo(fullPath);
     const QFileInfo targetInfo(target);
     if (targetInfo.exists() || targetInfo.isSymLink()) {
-        if (sameFileDate(sourceInfo, targetInfo))
+        // A link in its place is replaced, whatever it leads to.
+        if (!targetInfo.isSymLink() && sameFileDate(sourceInfo, targetInfo))
             return true;
         removeItem(target);
     }
@@ -995,6 +1004,13 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         }
         const QString target = joinPath(exportFolder, QDir::cleanPath(name));
         const QString targetFolder = QFileInfo(target).absolutePath();
+        // A folder on the way (a link copied a moment ago, or one that was there) must not
+        // lead the copy out of the chosen folder.
+        if (!staysInside(target, exportFolder)) {
+            showError(copyErrorMessage(record->fullPath(), target),
+                      QStringLiteral("A folder on the way leads out of the folder chosen for the export."));
+            return false;
+        }
 
         const QFileInfo folderInfo(targetFolder);
         if (!folderInfo.exists()) {

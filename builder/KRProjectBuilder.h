@@ -89,12 +89,20 @@ public:
     QString userScriptHeader() const;
     static QString userScriptFooter();
 
+    // Writes the cache manifest: its header, then each entry on a line of its own, sorted
+    // and escaped by manifestEntry.
     KRResult<void> buildCacheManifest(const QSet<QString> &entries);
+    // An address as a line of the cache manifest: white space, control characters, line and
+    // paragraph separators, "#" and a "%" that starts no escape are percent-encoded (UTF-8),
+    // so that no name ends the line, adds a section or hides the entries after it.
+    static QString manifestEntry(const QString &entry);
     KRResult<void> buildSitemap(const QStringList &pageFileNames);
     // The sitemap's base address from the user defaults "sitemapBaseURL" and "hostingDomain".
     static QString sitemapBase();
 
-    // Write the content (strings as UTF-8) and mark the file as generated.
+    // Write the content (strings as UTF-8) and mark the file as generated. A link at the path
+    // is replaced, never written through; a path whose folder leads out of the output folder
+    // is refused (WriteError).
     KRResult<void> saveGeneratedFileString(const QString &text, const QString &path);
     KRResult<void> saveGeneratedFileData(const QByteArray &data, const QString &path);
     // Removes the files (not folders, not below sub-folders) of the output folder that carry
@@ -105,7 +113,9 @@ public:
 
     // Copy a library file (path relative to the resources' "local-server" folder, kept below
     // the output folder), a file of the application's resources, or any file (under its own
-    // name) into the output folder, and mark the copy as staged. Errors are shown; false then.
+    // name) into the output folder, and mark the copy as staged. A link at the target is
+    // replaced; nothing is copied where a folder on the way leads out of the output folder.
+    // Errors are shown; false then.
     bool copyLocalServerResource(const QString &relativePath);
     bool copyBundleResource(const QString &name);
     bool copyResource(const QString &fullPath);
@@ -114,7 +124,8 @@ public:
     // the project asks for them, into the folder, asking before anything is replaced (unless
     // "SuppressExportOverwriteWarning" is on). Stops at the first failure or "Cancel"; false
     // then. A folder that is the web folder or lies inside it is refused before anything is
-    // touched.
+    // touched. Links of the web folder that lead out of it are left out, and nothing is
+    // written where a folder on the way leads out of the chosen folder.
     bool exportProjectToURL(const QUrl &folderURL);
     bool exportProjectToFolder(const QString &folderPath);
     // Records of every file under a path relative to the "local-server" folder (the path

@@ -102,7 +102,11 @@ bool validate(const QString &identifier, const QWidget *focus)
         return false;
     if (ceIsFindCommand(identifier))
         return editor->textView() != nullptr;
-    return editor->validateCommand(identifier);
+    // Text commands act on the text the focus was in, not on the find bar.
+    bool inText = false;
+    for (const QWidget *w = focus; w && !inText; w = w->parentWidget())
+        inText = qobject_cast<const CETextView *>(w) != nullptr;
+    return inText && editor->validateCommand(identifier, false);
 }
 
 bool perform(const QString &identifier, const QWidget *focus)

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QUuid>
 
@@ -14,7 +15,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace KRFileManager {
 
@@ -93,6 +97,142 @@ QString extendedAttributeOfItemAtPath(const QString &path, const QString &name)
             return QString();
     }
     return QString();
+}
+
+KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const auto failure = [&path](int error) {
+        return KRError(QStringLiteral("NSPOSIXErrorDomain"), error, QString::fromLocal8Bit(std::strerror(error)),
+                       {{QStringLiteral("path"), path}});
+    };
+    if (target.isEmpty())
+        return failure(ENOENT);
+    struct stat existing{};
+    const bool exists = ::lstat(target.constData(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        return failure(EISDIR);
+
+    // A fresh name beside the target: the rename stays on one file system, and O_EXCL with
+    // O_NOFOLLOW never opens anything that was there already, a link least of all.
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArrayLiteral(".") : target.left(slash);
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = folder + "/.kr-write-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return failure(errno);
+    if (exists && S_ISREG(existing.st_mode))
+        ::fchmod(fd, existing.st_mode & 07777); // the file keeps its permissions; best effort
+
+    int error = 0;
+    for (qsizetype done = 0; done < data.size() && !error;) {
+        const ssize_t written = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            error = written < 0 ? errno : EIO;
+        else
+            done += written;
+    }
+    if (!error && sync && ::fdatasync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    // rename(2) replaces a link at the target itself, never what it leads to.
+    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(temporary.constData());
+        return failure(error);
+    }
+    return {};
+}
+
+QString canonicalPathAllowingMissing(const QString &path)
+{
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QStringList rest;
+    while (!QFileInfo::exists(existing)) {
+        const QFileInfo info(existing);
+        const QString parent = info.absolutePath();
+        if (parent == existing)
+            break;
+        rest.prepend(info.fileName());
+        existing = parent;
+    }
+    QString canonical = QFileInfo(existing).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = existing;
+    for (const QString &component : std::as_const(rest))
+        canonical += QLatin1Char('/') + component;
+    return QDir::cleanPath(canonical);
+}
+
+bool isSameOrInside(const QString &path, const QString &folder)
+{
+    if (folder == QLatin1String("/"))
+        return path.startsWith(QLatin1Char('/'));
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+LinkCopy copyLinkWithin(const QString &linkPath, const QString &target, const QString &root, QString *reason)
+{
+    const QFileInfo link(linkPath);
+    const QString real = link.canonicalFilePath(); // empty for a link that leads nowhere
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    if (real.isEmpty() || canonicalRoot.isEmpty() || !isSameOrInside(real, canonicalRoot)) {
+        KR_LOG(QStringLiteral("The link %1 is not copied: it leads out of %2 or to nothing").arg(linkPath, root));
+        return LinkCopy::LeftOut;
+    }
+    // Relative to the link's own folder, so that the copy leads into the copied tree.
+    const QString linkFolder = QFileInfo(link.absolutePath()).canonicalFilePath();
+    QString relative = QDir(linkFolder).relativeFilePath(real);
+    if (relative.isEmpty())
+        relative = QStringLiteral(".");
+    if (::symlink(QFile::encodeName(relative).constData(), QFile::encodeName(target).constData()) != 0) {
+        if (reason)
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return LinkCopy::Failed;
+    }
+    return LinkCopy::Copied;
+}
+
+bool copyItemWithin(const QString &source, const QString &target, const QString &root, QString *reason)
+{
+    const QFileInfo info(source);
+    if (info.isSymLink())
+        return copyLinkWithin(source, target, root, reason) != LinkCopy::Failed;
+    if (info.isDir()) {
+        if (!QDir().mkdir(target)) {
+            if (reason)
+                *reason = QStringLiteral("the folder \u201C%1\u201D could not be created").arg(target);
+            return false;
+        }
+        const QStringList names =
+            QDir(source).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString &name : names) {
+            if (!copyItemWithin(source + QLatin1Char('/') + name, target + QLatin1Char('/') + name, root, reason))
+                return false;
+        }
+        return true;
+    }
+    if (!info.isFile()) {
+        KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(source));
+        return true;
+    }
+    QFile file(source);
+    if (!file.copy(target)) {
+        if (reason)
+            *reason = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 QString pathForTemporaryFileWithPrefix(const QString &prefix)

@@ -4,8 +4,9 @@
 
 #include <QString>
 
-// File-system helpers: extended-attribute marks on files, temporary path names and the
-// per-user standard folders.
+// File-system helpers: extended-attribute marks on files, atomic writes, copies that keep
+// symbolic links inside what is copied, temporary path names and the per-user standard
+// folders.
 //
 // Marks live in the Linux "user." attribute namespace: the mark "com.korvane.generatedFile"
 // is stored as "user.com.korvane.generatedFile", its value as the text's UTF-8 bytes. Some
@@ -22,6 +23,40 @@ void setExtendedAttributesOfAllItemsAtPath(const QString &path, const QString &n
 // The attribute decoded as UTF-8; the empty string when the item has no such attribute or
 // its attributes cannot be read. Callers test for empty, never for null.
 QString extendedAttributeOfItemAtPath(const QString &path, const QString &name);
+
+// Writes the bytes as the file at path atomically: into a new file beside it (created
+// exclusively, never through a link), synced unless sync is false, then renamed over path.
+// A symbolic link at path is replaced by the file, never written through; a folder at path
+// is refused. An existing file's permissions are kept. On failure the file at path is as it
+// was and nothing is left beside it; the error ("NSPOSIXErrorDomain", errno) carries the
+// reason as its message, for the caller's sentence.
+KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync = true);
+
+// The canonical form of a path that may not exist yet: its nearest existing ancestor made
+// canonical, the rest appended. A link that leads nowhere counts as missing.
+QString canonicalPathAllowingMissing(const QString &path);
+// Whether the path is the folder or lies below it (both as written: no resolving).
+bool isSameOrInside(const QString &path, const QString &folder);
+
+// How copyLinkWithin ended.
+enum class LinkCopy {
+    Copied,  // a link to the same item of the copy was made
+    LeftOut, // the link leads out of the root or to nothing: not copied (logged)
+    Failed,  // the link could not be made
+};
+// Copies the symbolic link at linkPath to target as a link, when what it leads to lies in
+// root (a canonical folder path) or is root: the copy then leads to the same item of the
+// copied tree, relative to its own place, so a tree copied with its root leads only inside
+// itself. A link that leads out of root, or to nothing, is left out. Never follows the link
+// to copy what it leads to. *reason is set on failure.
+LinkCopy copyLinkWithin(const QString &linkPath, const QString &target, const QString &root,
+                        QString *reason = nullptr);
+// Copies a file, or a folder with everything below it, to target (which must not exist).
+// Symbolic links are copied by copyLinkWithin against root (a canonical folder path holding
+// source); pipes, sockets and devices are left out, since reading one could block for ever.
+// False with *reason set at the first failure.
+bool copyItemWithin(const QString &source, const QString &target, const QString &root,
+                    QString *reason = nullptr);
 
 // "<temporary folder>/<prefix>-<UUID>", a fresh UUID on every call; nothing is created.
 QString pathForTemporaryFileWithPrefix(const QString &prefix);

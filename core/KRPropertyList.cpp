@@ -1,11 +1,11 @@
 #include "KRPropertyList.h"
 
+#include <core/KRFileManagerAdditions.h>
 #include <core/KRVariantMap.h>
 #include <core/KRXMLDocument.h>
 
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 #include <QStringList>
 #include <QVariantHash>
 #include <QVariantList>
@@ -269,11 +269,10 @@ KRResult<void> writePropertyList(const QVariant &value, const QString &path)
     KRResult<QByteArray> bytes = dataFromPropertyList(value);
     if (!bytes)
         return bytes.error();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.value()) != bytes.value().size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return KRError(errorDomain, 5, QStringLiteral("The file \"%1\" could not be written: %2.").arg(path, reason),
+    const KRResult<void> written = KRFileManager::writeFileAtomically(path, bytes.value());
+    if (!written) {
+        return KRError(errorDomain, 5,
+                       QStringLiteral("The file \"%1\" could not be written: %2.").arg(path, written.error().message()),
                        {{QStringLiteral("path"), path}});
     }
     return {};

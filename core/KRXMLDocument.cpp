@@ -1,18 +1,19 @@
 #include "KRXMLDocument.h"
 
+#include <core/KRFileManagerAdditions.h>
 #include <core/KRXMLDocumentPrivate.h>
 #include <core/KRXMLMemory.h>
 #include <platform/foundation/KRAssert.h>
 
 #include <QFile>
 #include <QHash>
-#include <QSaveFile>
 
 #include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <climits>
 #include <vector>
 
 namespace {
@@ -197,6 +198,14 @@ void expandInternalEntities(xmlDocPtr doc)
 // Reads a whole document; on failure the error names the line and the parser's message.
 KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
 {
+    // The parser counts in int: a longer text would be read as a part of itself.
+    if (bytes.size() > KRXMLDocument::MaximumFileSize || bytes.size() > qsizetype(INT_MAX)) {
+        const QString message = QStringLiteral("the text is longer than %1, more than a document may be")
+                                    .arg(KRXMLDocument::sizeText(KRXMLDocument::MaximumFileSize));
+        return KRError(KRXMLDocument::errorDomain, XML_IO_EFBIG,
+                       QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
+                       {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
+    }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
         return KRError(KRXMLDocument::errorDomain, XML_ERR_NO_MEMORY, QStringLiteral("Out of memory reading XML."));
@@ -259,6 +268,17 @@ KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes)
     return KRXMLDocument(std::make_shared<KRXMLDocumentPrivate>(parsed.value()));
 }
 
+QString KRXMLDocument::sizeText(qint64 bytes)
+{
+    constexpr qint64 mebibyte = qint64(1) << 20;
+    constexpr qint64 gibibyte = qint64(1) << 30;
+    if (bytes >= gibibyte)
+        return QStringLiteral("%1 GiB").arg(double(bytes) / double(gibibyte), 0, 'f', 1);
+    if (bytes >= mebibyte)
+        return QStringLiteral("%1 MiB").arg(double(bytes) / double(mebibyte), 0, 'f', bytes % mebibyte ? 1 : 0);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
 KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path)
 {
     QFile file(path);
@@ -267,7 +287,36 @@ KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path)
                        QStringLiteral("The file \"%1\" could not be read: %2.").arg(path, file.errorString()),
                        {{QStringLiteral("path"), path}});
     }
-    KRResult<KRXMLDocument> result = fromData(file.readAll());
+    // size < 0: more than the limit, by how much not known.
+    const auto tooLarge = [&path](qint64 size) {
+        const QString limit = sizeText(MaximumFileSize);
+        const QString found = size < 0 ? QStringLiteral("more than %1").arg(limit) : sizeText(size);
+        return KRError(errorDomain, XML_IO_EFBIG,
+                       QStringLiteral("The file \"%1\" is too large to open (%2): a document may hold at most %3.")
+                           .arg(path, found, limit),
+                       {{QStringLiteral("path"), path}, {QStringLiteral("size"), size}});
+    };
+    // Checked before anything is read; then read no further than the limit, should the
+    // file grow meanwhile or be no regular file.
+    if (file.size() > MaximumFileSize)
+        return tooLarge(file.size());
+    QByteArray bytes;
+    bytes.reserve(qsizetype(file.size()));
+    char block[65536];
+    for (;;) {
+        const qint64 read = file.read(block, qint64(sizeof block));
+        if (read < 0) {
+            return KRError(errorDomain, XML_IO_EIO,
+                           QStringLiteral("The file \"%1\" could not be read: %2.").arg(path, file.errorString()),
+                           {{QStringLiteral("path"), path}});
+        }
+        if (read == 0)
+            break;
+        if (bytes.size() + read > MaximumFileSize)
+            return tooLarge(-1);
+        bytes.append(block, qsizetype(read));
+    }
+    KRResult<KRXMLDocument> result = fromData(bytes);
     if (!result) {
         KRError error = result.error();
         QVariantMap info = error.userInfo();
@@ -398,13 +447,10 @@ QByteArray KRXMLDocument::xmlData() const
 
 KRResult<void> KRXMLDocument::saveToFile(const QString &path) const
 {
-    const QByteArray bytes = xmlData();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    const KRResult<void> written = KRFileManager::writeFileAtomically(path, xmlData());
+    if (!written) {
         return KRError(errorDomain, XML_IO_WRITE,
-                       QStringLiteral("The file \"%1\" could not be written: %2.").arg(path, reason),
+                       QStringLiteral("The file \"%1\" could not be written: %2.").arg(path, written.error().message()),
                        {{QStringLiteral("path"), path}});
     }
     return {};

@@ -31,10 +31,15 @@ public:
 
     // A new document, with an empty root element of that name unless the name is empty.
     static KRXMLDocument create(const QString &rootName = {});
+    // The longest text a document is read from (256 MiB). A longer file is refused before
+    // any of it is read (XML_IO_EFBIG, naming the size and the limit), and so is longer text.
+    static constexpr qint64 MaximumFileSize = qint64(256) << 20;
     // Reads a document. Malformed text gives an error naming the line and the problem; no
     // network access is made and no external entity is loaded.
     static KRResult<KRXMLDocument> fromData(const QByteArray &bytes);
     static KRResult<KRXMLDocument> fromFile(const QString &path);
+    // A byte count as the errors give it ("256 MiB", "2.0 GiB").
+    static QString sizeText(qint64 bytes);
 
     KRXMLNode rootElement() const;
     // Makes the element the root; a previous root becomes detached.
@@ -58,7 +63,8 @@ public:
     // The whole document: XML declaration (version 1.0, encoding UTF-8), the top-level
     // nodes, a line feed after each.
     QByteArray xmlData() const;
-    // Writes xmlData() atomically (a temporary file renamed over the target).
+    // Writes xmlData() atomically (a temporary file renamed over the target; a symbolic link
+    // there is replaced, never written through).
     KRResult<void> saveToFile(const QString &path) const;
 
     // Detached subtrees kept alive for their handles (diagnostics and tests).

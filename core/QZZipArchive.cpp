@@ -234,6 +234,13 @@ static QString mebibytes(qint64 bytes)
     return QStringLiteral("%1 MiB").arg(QString::number(double(bytes) / double(1 << 20), 'f', 1));
 }
 
+static EntryFailure tooManyEntries()
+{
+    return EntryFailure{QZZipArchive::TooLarge,
+                        QStringLiteral("the archive holds more than %1 entries, more than an import may take")
+                            .arg(QZZipArchive::MaximumEntryCount)};
+}
+
 static EntryFailure totalTooLarge()
 {
     return EntryFailure{QZZipArchive::TooLarge,
@@ -465,12 +472,20 @@ bool QZZipArchive::unzipFileAtPath(const QString &path, const QString &destinati
 
 namespace {
 
-// The archive opened at its first entry.
+// The archive opened at its first entry; TooLarge when it declares more entries than an
+// archive may hold.
 KRResult<unzFile> openAtFirstEntry(const QString &path)
 {
     unzFile zip = unzOpen64(QFile::encodeName(path).constData());
     if (!zip)
         return zipError(QZZipArchive::FailedToOpenArchive, QStringLiteral("failed to open zip file"));
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(zip, &global) == UNZ_OK && global.number_entry > ZPOS64_T(QZZipArchive::MaximumEntryCount)) {
+        unzClose(zip);
+        const EntryFailure failure = tooManyEntries();
+        KR_LOG(QStringLiteral("Opening %1: %2").arg(path, failure.message));
+        return zipError(failure.code, failure.message);
+    }
     if (unzGoToFirstFile(zip) != UNZ_OK) {
         unzClose(zip);
         return zipError(QZZipArchive::FailedToOpenEntry, QStringLiteral("failed to open first file in zip file"));
@@ -509,8 +524,14 @@ KRResult<void> visitEntries(unzFile zip, const QByteArray &password,
 std::optional<EntryFailure> checkDeclaredSizes(unzFile zip, const QByteArray &wanted)
 {
     qint64 total = 0;
+    qint64 entries = 0;
     std::optional<EntryFailure> failure;
     for (int status = UNZ_OK; status == UNZ_OK && !failure; status = unzGoToNextFile(zip)) {
+        // The declared count may be the 16-bit field's "many": the entries are counted too.
+        if (++entries > QZZipArchive::MaximumEntryCount) {
+            failure = tooManyEntries();
+            break;
+        }
         unz_file_info64 info;
         QByteArray rawName;
         if (!currentEntryInfo(zip, &info, &rawName))
@@ -596,13 +617,21 @@ KRResult<QStringList> QZZipArchive::contentsOfZipFileAtPath(const QString &path,
     if (!zip)
         return zip.error();
     QStringList names;
+    bool tooMany = false;
     const KRResult<void> walked = visitEntries(*zip, password.toUtf8(),
                                                [&](const QByteArray &rawName, const unz_file_info64 &, EntryReader &) {
-                                                   names.append(QString::fromUtf8(rawName));
-                                                   return true;
+                                                   tooMany = names.size() >= QZZipArchive::MaximumEntryCount;
+                                                   if (!tooMany)
+                                                       names.append(QString::fromUtf8(rawName));
+                                                   return !tooMany;
                                                });
     if (!walked)
         return walked.error();
+    if (tooMany) {
+        const EntryFailure failure = tooManyEntries();
+        KR_LOG(QStringLiteral("Listing %1: %2").arg(path, failure.message));
+        return zipError(failure.code, failure.message);
+    }
     return names;
 }
 

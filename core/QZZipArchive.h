@@ -23,6 +23,10 @@
 // The sizes the archive declares are checked before anything is written, and no entry may
 // unpack to more than it declares; an archive over a limit fails with TooLarge, and the files
 // and folders the call had made by then are removed again.
+//
+// Listing and extraction take archives of at most MaximumEntryCount entries (the most an
+// archive holds without the 64-bit extension); one that declares or holds more fails with
+// TooLarge before its entries are handed on, so that no caller works through millions.
 class QZZipArchive
 {
 public:
@@ -37,6 +41,7 @@ public:
     static constexpr qint64 MaximumUnpackedSize = qint64(512) << 20;
     static constexpr qint64 MaximumCompressionRatio = 100;
     static constexpr qint64 RatioCheckThreshold = qint64(4) << 20;
+    static constexpr qint64 MaximumEntryCount = 65535;
 
     // Extracts everything, overwriting, without password or error report.
     static bool unzipFileAtPath(const QString &path, const QString &destination);
@@ -48,7 +53,7 @@ public:
                                 const QString &destination, bool overwrite, const QString &password,
                                 KRError *error = nullptr);
 
-    // Entry names in archive order.
+    // Entry names in archive order; TooLarge for more than MaximumEntryCount entries.
     static KRResult<QStringList> contentsOfZipFileAtPath(const QString &path, const QString &password);
 
     // A new archive holding each file under its last path component; files that cannot be

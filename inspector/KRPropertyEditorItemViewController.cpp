@@ -362,6 +362,7 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
             found = elided.insert(cacheKey, m_label->fontMetrics().elidedText(name, Qt::ElideMiddle, m_label->width()));
         m_label->setText(*found);
         m_label->setToolTip(name);
+        m_label->parentWidget()->setAccessibleName(name); // the row, for assistive tools
     }
     if (m_helpButton) {
         m_helpButton->setObjectName(QStringLiteral("helpButton_") + name);

@@ -65,6 +65,7 @@ QWidget *KRPropertyEditorItemControlViewController::buildView()
         label->setGeometry(x + 18, y + 2, 46, 18);
         auto *field = new QLineEdit(view);
         field->setObjectName(QLatin1String(item.name) + QStringLiteral("_textField"));
+        field->setAccessibleName(QLatin1String(item.name));
         const bool opacity = QLatin1String(item.name) == QLatin1String("opacity");
         field->setGeometry(x + 64, y + 1, opacity ? 44 : 58, 20);
         m_fields.append(qMakePair(QString(QLatin1String(item.name)), field));

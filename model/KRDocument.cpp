@@ -16,14 +16,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUuid>
 
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #ifndef KR_APP_VERSION
@@ -135,6 +132,8 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     const QString path = QDir(packagePath).filePath(kProjectFile);
     if (!QFileInfo(path).isFile())
         return KRError(ProjectErrorDomain, 1, QStringLiteral("Failed to load project.xml from project bundle"));
+    if (const KRResult<void> web = KRWebFolder::checkPackageWebFolder(packagePath); !web)
+        return web.error();
     KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path);
     if (!xml)
         return xml.error();
@@ -216,11 +215,14 @@ void copyMarks(const QString &source, const QString &destination)
     }
 }
 
-// Copies a folder's contents into an existing folder. Links are copied as links with their
-// text unchanged (a relative link keeps pointing inside the package), never followed; pipes,
-// sockets and devices are left out, since reading one could block for ever. The names in
-// skip (top level only) stay behind.
-bool copyFolderContents(const QString &source, const QString &destination, const QStringList &skip = {})
+// Copies a folder's contents into an existing folder. Links are copied as links, never
+// followed: one that leads inside root (the canonical folder being copied) as a link to the
+// same item of the copy, one that leads out of it or to nothing not at all, so a copy never
+// shares a file or folder with anything outside itself. Pipes, sockets and devices are left
+// out, since reading one could block for ever. The names in skip (top level only) stay
+// behind.
+bool copyFolderContents(const QString &source, const QString &destination, const QString &root,
+                        const QStringList &skip = {})
 {
     const QFileInfoList entries = QDir(source).entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
@@ -229,15 +231,12 @@ bool copyFolderContents(const QString &source, const QString &destination, const
             continue;
         const QString target = destination + QLatin1Char('/') + entry.fileName();
         if (entry.isSymLink()) {
-            QByteArray link(PATH_MAX, '\0');
-            const ssize_t length = ::readlink(QFile::encodeName(entry.filePath()).constData(), link.data(), link.size());
-            if (length < 0 || length >= link.size()
-                || ::symlink(link.left(length).constData(), QFile::encodeName(target).constData()) != 0)
+            if (KRFileManager::copyLinkWithin(entry.filePath(), target, root) == KRFileManager::LinkCopy::Failed)
                 return false;
             continue;
         }
         if (entry.isDir()) {
-            if (!QDir().mkdir(target) || !copyFolderContents(entry.filePath(), target))
+            if (!QDir().mkdir(target) || !copyFolderContents(entry.filePath(), target, root))
                 return false;
         } else if (entry.isFile()) {
             if (!QFile::copy(entry.filePath(), target))
@@ -372,11 +371,13 @@ KRResult<void> KRDocument::saveAs(const QString &target)
     // Everything of the package travels: the web folder with its resources and any other
     // file; project.xml is written afresh.
     bool copied = true;
-    if (!source.isEmpty() && QFileInfo(source).isDir())
-        copied = copyFolderContents(source, staging, {kProjectFile});
-    else if (!sourceWeb.isEmpty() && QFileInfo(sourceWeb).isDir())
-        copied = QDir().mkdir(QDir(staging).filePath(kWebFolder))
-            && copyFolderContents(sourceWeb, QDir(staging).filePath(kWebFolder));
+    if (!source.isEmpty() && QFileInfo(source).isDir()) {
+        copied = copyFolderContents(source, staging, QFileInfo(source).canonicalFilePath(), {kProjectFile});
+    } else if (!sourceWeb.isEmpty() && QFileInfo(sourceWeb).isDir()) {
+        const QString stagingWeb = QDir(staging).filePath(kWebFolder);
+        copied = QDir().mkdir(stagingWeb)
+            && copyFolderContents(sourceWeb, stagingWeb, QFileInfo(sourceWeb).canonicalFilePath());
+    }
     if (!copied || !QDir().mkpath(QDir(staging).filePath(kWebFolder)))
         return failed(QStringLiteral("Could not copy the project's files to %1.").arg(target));
 
@@ -419,15 +420,17 @@ KRResult<QStringList> KRDocument::writeModifiedResources(const QList<KRResourceE
         const QFileInfo info(path);
         const auto edited = cache.constFind(resource.relativePath);
         if (edited != cache.constEnd() && info.exists() && !info.isDir()) {
+            // A link in the file's place is replaced by the edited file, never written through.
+            const KRResult<void> saved = KRFileManager::writeFileAtomically(path, edited->toByteArray());
+            if (!saved)
+                return KRError(ProjectErrorDomain, 5,
+                               QStringLiteral("Could not write %1: %2")
+                                   .arg(resource.relativePath, saved.error().message()));
             if (resource.name.endsWith(QLatin1String(".css")))
                 KRFileManager::setExtendedAttributeOfItemAtPath(path, QStringLiteral("com.korvane.isTheme"), QString());
-            QSaveFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(edited->toByteArray()) < 0 || !file.commit())
-                return KRError(ProjectErrorDomain, 5,
-                               QStringLiteral("Could not write %1: %2").arg(resource.relativePath, file.errorString()));
             written.append(resource.relativePath);
         }
-        if (resource.isDirectory && info.isDir()) {
+        if (resource.isDirectory && info.isDir() && !info.isSymLink()) {
             const KRResult<QStringList> inner = writeModifiedResources(resource.children, path, cache);
             if (!inner)
                 return inner;

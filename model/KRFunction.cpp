@@ -2,8 +2,11 @@
 
 #include <core/KRJavaScript.h>
 
+#include <model/KRObjectInfo.h>
 #include <model/KRPageBase.h>
 #include <platform/foundation/KRNotificationCenter.h>
+
+#include <algorithm>
 
 KRObjectClass KRFunction::objectClass()
 {
@@ -51,8 +54,35 @@ QString KRFunction::functionSource() const
         return KRJavaScript::isValidIdentifier(name) ? QLatin1Char('.') + name
                                                      : QLatin1Char('[') + KRJavaScript::quotedString(name) + QLatin1Char(']');
     };
+    // The parameter list goes into the code as it stands: only a sound one.
+    const QString parameters = isSoundArgumentList(arguments)
+        ? arguments
+        : eventArguments(kr_serverFunction() == QLatin1String("Yes"));
     return QStringLiteral("application._pages%1._events%2 = function(%3) {\n%4\n};\n")
-        .arg(member(p ? p->kr_id() : QString()), member(kr_id()), arguments.isNull() ? QString() : arguments, kr_source());
+        .arg(member(p ? p->kr_id() : QString()), member(kr_id()), parameters, kr_source());
+}
+
+bool KRFunction::isSoundArgumentList(const QString &text)
+{
+    const auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    if (std::all_of(text.cbegin(), text.cend(), isBlank))
+        return true; // no parameters
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        qsizetype start = 0, end = part.size();
+        while (start < end && isBlank(part.at(start)))
+            ++start;
+        while (end > start && isBlank(part.at(end - 1)))
+            --end;
+        const QString name = part.mid(start, end - start);
+        if (!KRJavaScript::isValidIdentifier(name) || KRObjectInfo::sharedInstance().isJavaScriptReservedWord(name))
+            return false;
+    }
+    return true;
+}
+
+QString KRFunction::eventArguments(bool serverFunction)
+{
+    return serverFunction ? QStringLiteral("request, response") : QStringLiteral("event");
 }
 
 QVariantMap KRFunction::syntaxErrorForLineNumber(int line) const

@@ -32,8 +32,17 @@ public:
     void setKr_arguments(const QString &text) { setValue(QStringLiteral("kr_arguments"), text); }
     void setKr_serverFunction(const QString &text) { setValue(QStringLiteral("kr_serverFunction"), text); }
 
-    // "application._pages.<page>._events.<id> = function(<arguments>) {\n<source>\n};\n"
+    // "application._pages.<page>._events.<id> = function(<arguments>) {\n<source>\n};\n",
+    // with the event's own parameters in place of arguments that are no sound list.
     QString functionSource() const;
+
+    // Whether the text may stand as the function's parameter list in generated code: empty,
+    // or JavaScript identifiers, none of them a reserved word, separated by commas (spaces and
+    // tabs around them). Anything else would be code run where the script loads.
+    static bool isSoundArgumentList(const QString &text);
+    // The parameters a handler of the kind is given: "request, response" on the server,
+    // "event" in the page.
+    static QString eventArguments(bool serverFunction);
 
     QList<QVariantMap> syntaxErrors() const { return m_syntaxErrors; }
     void setSyntaxErrors(const QList<QVariantMap> &errors) { m_syntaxErrors = errors; }

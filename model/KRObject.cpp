@@ -454,9 +454,9 @@ std::shared_ptr<KRFunction> KRObject::createEventHandlerForProperty(const QStrin
     const KRPropertyInfo *info = KRObjectInfo::sharedInstance().propertyInfoForProperty(eventName, kr_className());
     if (info && info->serverFunction) {
         function->setValue(QStringLiteral("kr_serverFunction"), QStringLiteral("Yes"));
-        function->setValue(QStringLiteral("kr_arguments"), QStringLiteral("request, response"));
+        function->setValue(QStringLiteral("kr_arguments"), KRFunction::eventArguments(true));
     } else {
-        function->setValue(QStringLiteral("kr_arguments"), QStringLiteral("event"));
+        function->setValue(QStringLiteral("kr_arguments"), KRFunction::eventArguments(false));
     }
     setValue(QStringLiteral("kr_") + eventName, function->kr_id());
     return function;

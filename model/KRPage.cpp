@@ -7,6 +7,7 @@
 #include <model/KRClassRegistry.h>
 #include <model/KRDesignViewWriter.h>
 #include <model/KRDocument.h>
+#include <model/KRFunction.h>
 #include <model/KRLocalServerPort.h>
 #include <model/KRModelAdapter.h>
 #include <model/KRObjectInfo.h>
@@ -1101,6 +1102,19 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
             warn(element, (isSoundLoadedID(className, id) ? QStringLiteral("The id '%1' is used twice; this %2 is now '%3'")
                                                           : QStringLiteral("'%1' is no valid id; this %2 is now '%3'"))
                               .arg(id, className, newID));
+        }
+        // A function's parameter list goes into the generated script as it stands: one that is
+        // no list of identifiers would run as code where the script loads. It becomes the
+        // event's own parameters, and the user is told.
+        if (registry.isKindOf(className, QStringLiteral("KRFunction"))) {
+            const QString arguments = element.attribute(QStringLiteral("arguments"));
+            if (!arguments.isNull() && !KRFunction::isSoundArgumentList(arguments)) {
+                const QString replacement = KRFunction::eventArguments(
+                    element.attribute(QStringLiteral("serverFunction")) == QLatin1String("Yes"));
+                element.setAttribute(QStringLiteral("arguments"), replacement);
+                warn(element, QStringLiteral("'%1' is no valid parameter list; the function '%2' now takes (%3)")
+                                  .arg(arguments, element.attribute(QStringLiteral("id")), replacement));
+            }
         }
         std::optional<KRResult<std::shared_ptr<KRObject>>> made;
         try {

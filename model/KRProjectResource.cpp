@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -258,20 +259,28 @@ bool KRProjectResource::fileIsJQMTheme(const QString &path)
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
         theme = isUTF8WithThemeSelectors(file);
-    KRFileManager::setExtendedAttributeOfItemAtPath(path, mark,
-                                                    theme ? QStringLiteral("true") : QStringLiteral("false"));
+    // The verdict is kept on the file itself; a link's would go to the file it leads to,
+    // which may be anyone's.
+    if (!QFileInfo(path).isSymLink())
+        KRFileManager::setExtendedAttributeOfItemAtPath(path, mark,
+                                                        theme ? QStringLiteral("true") : QStringLiteral("false"));
     return theme;
 }
 
-QString KRProjectResource::zipFileJQMTheme(const QString &path)
+QString KRProjectResource::zipFileJQMTheme(const QString &path, KRError *error)
 {
     const auto names = QZZipArchive::contentsOfZipFileAtPath(path, QString());
-    if (!names.ok())
+    if (!names.ok()) {
+        if (error)
+            *error = names.error();
         return {};
+    }
     const QStringList themes =
         KRArray::stringsMatchingRegex(names.value(), QStringLiteral("themes/[\\w,\\s\\.-]+.css"));
+    // Looked up in a set: an archive of many such names costs one look-up per name.
+    const QSet<QString> themeSet(themes.cbegin(), themes.cend());
     for (const QString &name : themes) {
-        if (themes.contains(deletingPathExtension(name) + QStringLiteral(".min.css")))
+        if (themeSet.contains(deletingPathExtension(name) + QStringLiteral(".min.css")))
             return name;
     }
     return {};

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+class KRError;
 class KRWebFolder;
 struct KREditableResourceType;
 
@@ -77,8 +78,10 @@ public:
     // mark.
     static bool fileIsJQMTheme(const QString &path);
     // The theme entry of a zip archive ("themes/blue.css" next to "themes/blue.min.css");
-    // empty when there is none or the archive cannot be read.
-    static QString zipFileJQMTheme(const QString &path);
+    // empty when there is none or the archive cannot be read (then *error, when given, says
+    // why: TooLarge of QZZipArchive for an archive of too many entries). Linear in the
+    // number of entries.
+    static QString zipFileJQMTheme(const QString &path, KRError *error = nullptr);
 
     // Whether a build writes a file of this name at the top of the web folder, replacing
     // whatever is there: the generated scripts, site files and list of generated files, and

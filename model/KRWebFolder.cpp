@@ -12,8 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QUuid>
+
+#include <algorithm>
 
 static KRError webFolderError(int code, const QString &message, const QString &path = {})
 {
@@ -25,8 +26,34 @@ static KRError webFolderError(int code, const QString &message, const QString &p
 
 bool KRWebFolder::isPlainFileName(const QString &name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    // A name is one line of text: it is listed in line-based files (the cache manifest, the
+    // list of generated files), where a line break would start an entry of its own.
+    return std::none_of(name.cbegin(), name.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == '/' || u < 0x20 || u == 0x7F || u == 0x85 || u == 0x2028 || u == 0x2029;
+    });
+}
+
+KRResult<void> KRWebFolder::checkPackageWebFolder(const QString &packagePath)
+{
+    const QString web = QDir::cleanPath(packagePath) + QLatin1Char('/') + QLatin1String(WebFolderName);
+    const QFileInfo info(web);
+    if (!info.isSymLink())
+        return {};
+    // A link is a web folder only when it leads to a folder of the package itself: anything
+    // opening, building or saving the project would otherwise write where it leads.
+    const QString package = QFileInfo(packagePath).canonicalFilePath();
+    const QString real = info.canonicalFilePath();
+    if (!package.isEmpty() && !real.isEmpty() && real.startsWith(package + QLatin1Char('/')) && QFileInfo(real).isDir())
+        return {};
+    const QString where = real.isEmpty() ? QStringLiteral("nothing") : QStringLiteral("\u201C%1\u201D").arg(real);
+    KR_LOG(QStringLiteral("The web folder %1 leads out of its package to %2").arg(web, where));
+    return webFolderError(OutsidePackage,
+                          QStringLiteral("The web folder \u201C%1\u201D is a link to %2, outside the project package.")
+                              .arg(QLatin1String(WebFolderName), where),
+                          web);
 }
 
 static bool itemExists(const QString &path)
@@ -43,26 +70,6 @@ static bool askFirstButton(const QString &title, const QString &text, const QStr
     alert.informativeText = text;
     alert.buttonTitles = buttons;
     return KRAlertService::current().runModal(alert) == KRAlertService::FirstButtonReturn;
-}
-
-// Copies a folder's contents; symbolic links are copied as links, never followed.
-static bool copyFolderContents(const QString &source, const QString &destination)
-{
-    const QFileInfoList entries = QDir(source).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo &entry : entries) {
-        const QString target = destination + QLatin1Char('/') + entry.fileName();
-        if (entry.isSymLink()) {
-            if (!QFile::link(entry.symLinkTarget(), target))
-                return false;
-        } else if (entry.isDir()) {
-            if (!QDir().mkdir(target) || !copyFolderContents(entry.filePath(), target))
-                return false;
-        } else if (!QFile::copy(entry.filePath(), target)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Copies a file or folder to a destination that must not exist yet. The copy is made under a
@@ -104,9 +111,11 @@ static KRResult<void> copyItem(const QString &source, const QString &destination
 
     const QString temporary = parent + QStringLiteral("/.kr-copy-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // A folder's links are copied as links only when they lead inside it, so the copy never
+    // leads back out to the folder it came from or beyond.
     bool copied;
     if (isFolder)
-        copied = QDir().mkdir(temporary) && copyFolderContents(source, temporary);
+        copied = KRFileManager::copyItemWithin(source, temporary, sourceCanonical);
     else
         copied = QFile::copy(source, temporary);
     // rename(2) would replace a file created meanwhile at the destination: check again.
@@ -326,7 +335,18 @@ bool KRWebFolder::importResource(const QString &sourcePath, const QString &desti
     QString themeName;
 
     if (KRProjectResource::pathExtension(destination).compare(QLatin1String("zip"), Qt::CaseInsensitive) == 0) {
-        const QString entry = KRProjectResource::zipFileJQMTheme(source);
+        KRError listingError;
+        const QString entry = KRProjectResource::zipFileJQMTheme(source, &listingError);
+        if (listingError.code() == QZZipArchive::TooLarge
+            && listingError.domain() == QLatin1String(QZZipArchive::ErrorDomain)) {
+            // An archive of more entries than any theme has is refused as one that unpacks
+            // to too much is.
+            showError(KRError(listingError.domain(), listingError.code(),
+                              QStringLiteral("\u201C%1\u201D can\u2019t be imported: %2.")
+                                  .arg(QFileInfo(source).fileName(), listingError.message()),
+                              {{QStringLiteral("path"), source}}));
+            return false;
+        }
         if (!entry.isEmpty()) {
             extractionFolder = KRFileManager::pathForTemporaryFileWithPrefix(QStringLiteral("kr-theme-extraction"));
             KRError error;
@@ -435,17 +455,19 @@ static KRResult<void> writeResources(const QList<std::shared_ptr<KRProjectResour
         if (!bytes)
             continue;
         const QString target = webFolderPath + QLatin1Char('/') + resource->relativePath();
-        QSaveFile file(target);
-        if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit()) {
+        // A link in the file's place is replaced by the edited file, never written through.
+        const KRResult<void> saved = KRFileManager::writeFileAtomically(target, *bytes);
+        if (!saved) {
             return webFolderError(KRWebFolder::WriteFailed,
                                   QStringLiteral("The edited resource \u201C%1\u201D couldn\u2019t be saved: %2")
-                                      .arg(resource->relativePath(), file.errorString()),
+                                      .arg(resource->relativePath(), saved.error().message()),
                                   target);
         }
         // An edited stylesheet must be tested for a theme again.
         if (resource->name().endsWith(QLatin1String(".css"))) {
             const QString mark = QString::fromLatin1(KRProjectResource::IsThemeMark);
-            KRFileManager::setExtendedAttributeOfItemAtPath(resource->fullPath(), mark, QString());
+            if (!QFileInfo(resource->fullPath()).isSymLink()) // never the mark of what a link leads to
+                KRFileManager::setExtendedAttributeOfItemAtPath(resource->fullPath(), mark, QString());
             KRFileManager::setExtendedAttributeOfItemAtPath(target, mark, QString());
         }
         written.append(resource->relativePath());

@@ -31,11 +31,18 @@ public:
         NoWebFolder = 4,
         MissingTemplate = 5,
         WriteFailed = 6,
+        OutsidePackage = 7,
     };
 
-    // A name that stays one item inside its folder: not empty, not "." or "..", no "/" and
-    // no NUL. Every name a user types for a resource passes this before anything is done.
+    // A name that stays one item inside its folder, on one line: not empty, not "." or "..",
+    // no "/", no control character (NUL, line breaks, ...) and no line or paragraph
+    // separator. Every name a user types for a resource passes this before anything is done,
+    // and the builder asks the same of every name it lists.
     static bool isPlainFileName(const QString &name);
+    // The package's "kr-web" may be a folder, or a link to a folder inside the package; a
+    // link that leads out of the package, or to nothing, is an error (OutsidePackage, naming
+    // where it leads), given before anything reads or writes the project.
+    static KRResult<void> checkPackageWebFolder(const QString &packagePath);
 
     // The owner must outlive the folder (the project owns it).
     static std::shared_ptr<KRWebFolder> create(KRWebFolderOwner *owner);

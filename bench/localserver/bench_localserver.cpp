@@ -2,7 +2,9 @@
 // connections (requests per second), GET requests of a small server page (for every request
 // the page is read, its onGET handler and two template expressions run in the sandboxed script
 // processes, and the answer comes back over their pipes) against a static file of the same
-// size as its peer, and the syntax check of a 1,000-line script.
+// size as its peer, server pages as a share of the static rate measured in the same run at 1
+// and 16 clients, the stored-data path of server pages with a store of about 10 MB, and the
+// syntax check of a 1,000-line script. main() prints what each figure includes.
 
 #include <builder/KRSyntaxChecker.h>
 #include <core/KRNodeRunner.h>
@@ -18,6 +20,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -81,38 +84,55 @@ long exchange(int fd, const std::string &request, std::string &buffer)
     return length;
 }
 
+// `requests` GET requests of `path` spread over `connections` keep-alive connections; the bytes
+// of the answers' bodies, or -1 when a request failed.
+long getAll(const std::string &path, int requests, int connections)
+{
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::atomic<int> failures{0};
+    std::atomic<long> received{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < connections; ++c) {
+        threads.emplace_back([&, c] {
+            const int fd = connectTo(g_port);
+            if (fd < 0) {
+                ++failures;
+                return;
+            }
+            std::string buffer;
+            const int share = requests / connections + (c < requests % connections ? 1 : 0);
+            for (int i = 0; i < share; ++i) {
+                const long n = exchange(fd, request, buffer);
+                if (n < 0) {
+                    ++failures;
+                    break;
+                }
+                received += n;
+            }
+            ::close(fd);
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    return failures ? -1 : received.load();
+}
+
+// Requests per second of getAll(), or -1.
+double rate(const std::string &path, int requests, int connections)
+{
+    const auto start = std::chrono::steady_clock::now();
+    if (getAll(path, requests, connections) < 0)
+        return -1;
+    return requests / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 void runGets(benchmark::State &state, const std::string &path, int requests = 10000)
 {
     constexpr int connections = 16;
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     long bytes = 0;
     for (auto _ : state) {
-        std::atomic<int> failures{0};
-        std::atomic<long> received{0};
-        std::vector<std::thread> threads;
-        for (int c = 0; c < connections; ++c) {
-            threads.emplace_back([&, c] {
-                const int fd = connectTo(g_port);
-                if (fd < 0) {
-                    ++failures;
-                    return;
-                }
-                std::string buffer;
-                const int share = requests / connections + (c < requests % connections ? 1 : 0);
-                for (int i = 0; i < share; ++i) {
-                    const long n = exchange(fd, request, buffer);
-                    if (n < 0) {
-                        ++failures;
-                        break;
-                    }
-                    received += n;
-                }
-                ::close(fd);
-            });
-        }
-        for (auto &t : threads)
-            t.join();
-        if (failures) {
+        const long received = getAll(path, requests, connections);
+        if (received < 0) {
             state.SkipWithError("requests failed");
             return;
         }
@@ -155,6 +175,66 @@ void BM_StaticPeerGet_1KB(benchmark::State &state)
     runGets(state, "/peer-1k.html", 2000);
 }
 BENCHMARK(BM_StaticPeerGet_1KB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Server pages per second against static files per second, both measured in each iteration,
+// with state.range(0) clients: the page's whole path (reading the page, running onGET and the
+// template in a script process, the answer back over the pipes) against a 1 KB file.
+void BM_ServerPagesShareOfStatic(benchmark::State &state)
+{
+    const int clients = static_cast<int>(state.range(0));
+    const int pageRequests = clients == 1 ? 400 : 2000;
+    double pages = 0;
+    double files = 0;
+    for (auto _ : state) {
+        const double fileRate = rate("/peer-1k.html", 4 * pageRequests, clients);
+        const double pageRate = rate("/page.krml?name=Ada", pageRequests, clients);
+        if (fileRate < 0 || pageRate < 0) {
+            state.SkipWithError("requests failed");
+            return;
+        }
+        files += fileRate;
+        pages += pageRate;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["pages/s"] = pages / n;
+    state.counters["files/s"] = files / n;
+    state.counters["pages/files"] = pages / files;
+}
+BENCHMARK(BM_ServerPagesShareOfStatic)->ArgName("clients")->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(2);
+
+// The stored-data path with a store of about 10 MB (ten items of a million characters):
+// reading one small item, and writing one. A read includes the script process's look-up of the
+// item in the store it holds (the store reaches each process once, later changes follow as
+// changes); a write includes that, the change applied in the server, the whole store written
+// to a new file and synced before the answer, and the change sent on to the script processes.
+void storageRequests(benchmark::State &state, const std::string &path)
+{
+    const int clients = static_cast<int>(state.range(0));
+    const int requests = clients == 1 ? 100 : 400;
+    for (auto _ : state) {
+        if (getAll(path, requests, clients) < 0) {
+            state.SkipWithError("requests failed");
+            return;
+        }
+    }
+    state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations() * requests),
+                                                      benchmark::Counter::kIsRate);
+}
+
+void BM_StorageRead_10MBStore(benchmark::State &state)
+{
+    storageRequests(state, "/store.krml?get=small");
+}
+BENCHMARK(BM_StorageRead_10MBStore)->ArgName("clients")->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(2);
+
+void BM_StorageWrite_10MBStore(benchmark::State &state)
+{
+    storageRequests(state, "/store.krml?set=small");
+}
+BENCHMARK(BM_StorageWrite_10MBStore)->ArgName("clients")->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(2);
 
 std::string thousandLineScript()
 {
@@ -250,6 +330,16 @@ int main(int argc, char **argv)
     peerFile.write(QByteArray(1024, 'p'));
     pageFile.close();
     peerFile.close();
+    QFile storeFile(QDir(home.path()).filePath("store.krml"));
+    if (!storeFile.open(QIODevice::WriteOnly))
+        return 1;
+    storeFile.write("<krml><html><![CDATA[<p><%= response.form.result %></p>]]></html><events><event id=\"onGET\"><![CDATA["
+                    "var q = request.query;"
+                    "if (q.fill) storage.setItem('filler' + q.fill, 'f'.repeat(1000000));"
+                    "if (q.set) storage.setItem(q.set, (storage.getItem(q.set) || 0) + 1);"
+                    "response.setFormValue('result', String(storage.getItem(q.get || q.set || 'small')));"
+                    "]]></event></events></krml>\n");
+    storeFile.close();
 
     auto runner = std::make_unique<KRNodeRunner>();
     runner->setDocumentRootPath(home.path());
@@ -261,6 +351,30 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the local runtime server did not start\n");
         return 1;
     }
+    // A store of about 10 MB for the stored-data figures.
+    for (int i = 0; i < 10; ++i) {
+        if (getAll("/store.krml?fill=" + std::to_string(i), 1, 1) < 0) {
+            std::fprintf(stderr, "the store could not be filled\n");
+            return 1;
+        }
+    }
+    getAll("/store.krml?set=small", 1, 1);
+    std::printf(
+        "What the figures include (all requests over keep-alive connections to 127.0.0.1):\n"
+        "  BM_BundleGet, BM_DocumentRootGet: static files, 16 clients.\n"
+        "  BM_ServerPageGet_1KB: a server page (page file read, onGET and the template run in a\n"
+        "    sandboxed script process, answer back over its pipes), 16 clients; BM_StaticPeerGet_1KB:\n"
+        "    a static file of the same size.\n"
+        "  BM_ServerPagesShareOfStatic: pages/s and files/s of that page and file, measured in the\n"
+        "    same iteration with 1 or 16 clients; pages/files is the page rate as a share of the file rate.\n"
+        "  BM_StorageRead_10MBStore: that path plus storage.getItem of a small item from a store of\n"
+        "    about 10 MB (the script process reads the store's index and that item only; the store\n"
+        "    reaches each script process once, later changes follow as changes).\n"
+        "  BM_StorageWrite_10MBStore: also storage.setItem of that item: the change applied in the\n"
+        "    server, the whole store written to a new file and synced before the answer, and the change\n"
+        "    sent on to the script processes.\n"
+        "  BM_CheckSyntax, BM_SyntaxChecker: the syntax check of a 1,000-line script.\n\n");
+    std::fflush(stdout);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     runner->terminate();

@@ -23,24 +23,17 @@
 //   GET  /<path>                  a file of the document root; ".krml" files are server pages
 //   POST /<page>.krml             a server page's onPOST
 //
-// KR_DBDIR names the folder in which server pages may keep data (see `storage` below).
+// KR_DBDIR names the folder in which server pages keep their data, a store per project
+// (kr-server-storage.js). Their scripts run in processes of their own (kr-server-page-scripts.js).
 
-const childProcess = require('child_process');
 const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
 const path = require('path');
+const { ProjectStore, StorageError } = require('./kr-server-storage.js');
+const { ServerPageScripts, Refusal, MAX_BODY_BYTES } = require('./kr-server-page-scripts.js');
 
 const WATCHDOG_TIMEOUT_MS = 5000;
-const MAX_BODY_BYTES = 32 * 1024 * 1024;
-// Limits of one server page request's script.
-const SCRIPT_TIMEOUT_MS = 5000;
-const SCRIPT_HEAP_MB = 128;
-const SCRIPT_MEMORY_BYTES = 384 * 1024 * 1024;
-const MAX_SCRIPT_OUTPUT_BYTES = 64 * 1024 * 1024;
-const MAX_RUNNING_SCRIPTS = 4;
-// Requests one sandbox process serves before it is replaced.
-const SANDBOX_REQUESTS = 100;
 
 const tokenHeader = 'x-korvane-token';
 const runToken = crypto.randomBytes(32).toString('hex');
@@ -87,8 +80,16 @@ const mimeTypes = {
     '.zip': 'application/zip',
 };
 
+// Log text, one entry at a time. Entries carry what pages print and throw (and their file
+// names), so control characters are escaped and the further lines of an entry are marked:
+// every line starts with the server's own words, and nothing a page prints can pass for the
+// hand-shake or for a line of the server's own.
 function log(text) {
-    process.stdout.write(text + '\n');
+    const lines = String(text)
+        .replace(/[\x00-\x09\x0b\x0c\x0e-\x1f\x7f\u2028\u2029]/g,
+                 (c) => (c === '\t' ? '    ' : '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0')))
+        .split(/\r\n|\r|\n/);
+    process.stdout.write(lines.join('\n  | ') + '\n');
 }
 
 // ---------------------------------------------------------------- answers
@@ -98,13 +99,16 @@ function send(res, status, contentType, body, extraHeaders) {
         res.end();
         return;
     }
-    const headers = Object.assign({
+    // 204 and 304 answers have no body, nor a length or type of one.
+    const bodyless = status === 204 || status === 304;
+    const headers = Object.assign(bodyless ? { 'Cache-Control': 'no-cache' } : {
         'Content-Type': contentType,
         'Content-Length': Buffer.byteLength(body),
         'Cache-Control': 'no-cache',
     }, extraHeaders || {});
-    res.writeHead(status, headers);
-    res.end(body);
+    // The reason phrase is named each time: a head that failed to go out must leave no trace.
+    res.writeHead(status, http.STATUS_CODES[status] || 'Unknown', headers);
+    res.end(bodyless ? undefined : body);
 }
 
 function sendText(res, status, text) {
@@ -242,13 +246,16 @@ function readBody(req) {
             }
             chunks.push(chunk);
         });
-        req.on('end', () => resolve(Buffer.concat(chunks).toString('utf8')));
+        req.on('end', () => resolve(Buffer.concat(chunks, size)));
         req.on('error', reject);
+        req.on('close', () => {
+            if (!req.complete) reject(new HTTPError(400, 'Bad request: the body was cut off'));
+        });
     });
 }
 
 async function readJSONObject(req) {
-    const text = await readBody(req);
+    const text = (await readBody(req)).toString('utf8');
     let value;
     try {
         value = JSON.parse(text);
@@ -418,80 +425,17 @@ function readServerPage(file) {
     return { pageMap, html: textContent(childElement(root, 'html')), events };
 }
 
-// Data that server pages keep between requests: one JSON file in the database folder,
-// written (atomically) only when a page stores something. Scripts never touch the file: they
-// get a copy of the items and hand back their changes, which are applied here.
-const storageFile = databaseFolder ? path.join(databaseFolder, 'kr-storage.json') : '';
+// The server pages' stored data (kr-server-storage.js) and their scripts (kr-server-page-scripts.js).
+const store = new ProjectStore(databaseFolder, documentRoot, log);
+const scripts = new ServerPageScripts({
+    sandboxSource: fs.readFileSync(path.join(__dirname, 'kr-server-page-sandbox.js'), 'utf8'),
+    cwd: bundleRoot,
+    store,
+    log,
+});
 
-function loadStorage() {
-    const items = Object.create(null);
-    if (!storageFile) return items;
-    try {
-        const value = JSON.parse(fs.readFileSync(storageFile, 'utf8'));
-        if (value && typeof value === 'object' && !Array.isArray(value)) {
-            Object.assign(items, value);
-        }
-    } catch (e) {
-        // no data yet, or unreadable: an empty store
-    }
-    return items;
-}
-
-// The items as the script sees them: each value as JSON text.
-function storageForScript() {
-    const items = loadStorage();
-    const texts = {};
-    for (const key of Object.keys(items)) {
-        texts[key] = JSON.stringify(items[key] === undefined ? null : items[key]);
-    }
-    return { available: storageFile !== '', items: texts };
-}
-
-function applyStorageChanges(changes, pageName) {
-    if (!storageFile || !Array.isArray(changes) || changes.length === 0) return;
-    const items = loadStorage();
-    let changed = false;
-    for (const change of changes) {
-        if (!Array.isArray(change) || typeof change[1] !== 'string') continue;
-        if (change[0] === 'remove') {
-            changed = delete items[change[1]] || changed;
-        } else if (change[0] === 'set' && typeof change[2] === 'string') {
-            try {
-                items[change[1]] = JSON.parse(change[2]);
-                changed = true;
-            } catch (e) {
-                // not JSON: the change is dropped
-            }
-        }
-    }
-    if (!changed) return;
-    try {
-        const temp = storageFile + '.' + process.pid + '.tmp';
-        fs.writeFileSync(temp, JSON.stringify(items));
-        fs.renameSync(temp, storageFile);
-    } catch (e) {
-        log('Server page ' + pageName + ': unable to store data: ' + e.message);
-    }
-}
-
-function parseForm(contentType, body) {
-    if (!body) return {};
-    if (/^application\/json/i.test(contentType || '')) {
-        try {
-            const value = JSON.parse(body);
-            return value && typeof value === 'object' ? value : {};
-        } catch (e) {
-            return {};
-        }
-    }
-    const form = {};
-    for (const [key, value] of new URLSearchParams(body)) {
-        form[key] = value;
-    }
-    return form;
-}
-
-function requestForScript(req, pathname, searchParams, body) {
+// The request as the script sees it; the script's process adds the body and the form.
+function requestForScript(req, pathname, searchParams) {
     const query = {};
     for (const [key, value] of searchParams) {
         query[key] = value;
@@ -504,197 +448,71 @@ function requestForScript(req, pathname, searchParams, body) {
         path: pathname,
         headers,
         query,
-        body,
-        form: Object.assign({}, query, parseForm(req.headers['content-type'], body)),
     };
-}
-
-// ---------------------------------------------------------------- the script sandbox
-//
-// Server page scripts run in node processes of their own (kr-server-page-sandbox.js), with
-// node's permission model on and nothing granted: no file system, no child processes, no
-// workers, an empty environment and a small heap. A process is killed when its request
-// outlives the time limit or it grows past the memory limit, whatever it is doing; this
-// process never runs a line of a page's script, so it stays responsive. A small pool of such
-// processes serves the requests, one at a time each, every request in a fresh context; a
-// process is replaced after a number of requests.
-
-const sandboxSource = fs.readFileSync(path.join(__dirname, 'kr-server-page-sandbox.js'), 'utf8');
-const sandboxArguments = [
-    '--experimental-permission',
-    '--no-warnings',
-    '--disallow-code-generation-from-strings',
-    '--max-old-space-size=' + SCRIPT_HEAP_MB,
-    '-e', sandboxSource,
-];
-const idleSandboxes = [];
-const liveSandboxes = new Set();
-const waitingScripts = [];
-let runningScripts = 0;
-
-function startSandbox() {
-    const sandbox = { output: '', errorText: '', exited: false, served: 0, job: null };
-    const child = childProcess.spawn(process.execPath, sandboxArguments, {
-        cwd: bundleRoot,
-        env: {},
-        stdio: ['pipe', 'pipe', 'pipe'],
-    });
-    sandbox.child = child;
-    liveSandboxes.add(sandbox);
-    child.stdout.setEncoding('utf8');
-    child.stdout.on('data', (chunk) => {
-        sandbox.output += chunk;
-        const end = sandbox.output.indexOf('\n');
-        if (end >= 0) {
-            const line = sandbox.output.slice(0, end);
-            sandbox.output = sandbox.output.slice(end + 1);
-            // Anything past the one answer is output nobody asked for: the process is not used again.
-            finishJob(sandbox, line, sandbox.output.length === 0);
-        } else if (sandbox.output.length > MAX_SCRIPT_OUTPUT_BYTES) {
-            sandbox.tooLarge = true;
-            child.kill('SIGKILL');
-        }
-    });
-    child.stderr.on('data', (chunk) => {
-        if (sandbox.errorText.length < 65536) sandbox.errorText += chunk.toString('utf8');
-    });
-    child.stdin.on('error', () => {});
-    child.on('error', (error) => {
-        sandbox.errorText += String(error && error.message);
-    });
-    child.on('close', (code, signal) => {
-        sandbox.exited = true;
-        sandbox.exitCode = code;
-        sandbox.signal = signal;
-        liveSandboxes.delete(sandbox);
-        const index = idleSandboxes.indexOf(sandbox);
-        if (index >= 0) idleSandboxes.splice(index, 1);
-        if (sandbox.job) finishJob(sandbox, null, false);
-    });
-    return sandbox;
-}
-
-function residentBytes(pid) {
-    try {
-        const fields = fs.readFileSync('/proc/' + pid + '/statm', 'utf8').split(' ');
-        return parseInt(fields[1], 10) * 4096;
-    } catch (e) {
-        return 0;
-    }
-}
-
-function killSandbox(sandbox) {
-    if (!sandbox.exited) sandbox.child.kill('SIGKILL');
-}
-
-function runInSandbox(sandbox, job, done) {
-    const current = { done, timedOut: false, overMemory: false };
-    sandbox.job = current;
-    current.timer = setTimeout(() => {
-        current.timedOut = true;
-        killSandbox(sandbox);
-    }, SCRIPT_TIMEOUT_MS);
-    current.memoryWatch = setInterval(() => {
-        if (residentBytes(sandbox.child.pid) > SCRIPT_MEMORY_BYTES) {
-            current.overMemory = true;
-            killSandbox(sandbox);
-        }
-    }, 100);
-    ++sandbox.served;
-    sandbox.child.stdin.write(JSON.stringify(job) + '\n');
-}
-
-// The sandbox answered (`line`) or ended without an answer (null).
-function finishJob(sandbox, line, reusable) {
-    const current = sandbox.job;
-    if (!current || !reusable) {
-        killSandbox(sandbox);
-    }
-    if (!current) {
-        return; // output nobody asked for
-    }
-    sandbox.job = null;
-    clearTimeout(current.timer);
-    clearInterval(current.memoryWatch);
-    let outcome = null;
-    try {
-        outcome = line === null ? null : JSON.parse(line);
-    } catch (e) {
-        outcome = null;
-    }
-    if (outcome === null || typeof outcome !== 'object' || Array.isArray(outcome)) {
-        killSandbox(sandbox);
-        const heapExhausted = /heap out of memory|Reached heap limit/.test(sandbox.errorText);
-        let message;
-        if (current.timedOut) {
-            message = 'the script did not finish within ' + SCRIPT_TIMEOUT_MS / 1000 + ' s';
-        } else if (current.overMemory || heapExhausted) {
-            message = 'the script ran out of memory';
-        } else if (sandbox.tooLarge) {
-            message = 'the script\'s answer is too large';
-        } else if (line !== null) {
-            message = 'the script\'s answer could not be read';
-        } else {
-            message = 'the script ended without an answer (' +
-                (sandbox.signal ? 'signal ' + sandbox.signal : 'exit code ' + sandbox.exitCode) + ')';
-        }
-        outcome = { ok: false, message, stack: message + '\n' + sandbox.errorText.slice(0, 2000) };
-    } else if ((outcome.retire === true || sandbox.served >= SANDBOX_REQUESTS) && !sandbox.exited) {
-        sandbox.child.stdin.end(); // it exits when its input ends
-    } else if (!sandbox.exited && reusable) {
-        idleSandboxes.push(sandbox);
-    }
-    current.done(outcome);
-}
-
-function takeSandbox() {
-    while (idleSandboxes.length > 0) {
-        const sandbox = idleSandboxes.shift();
-        if (!sandbox.exited) return sandbox;
-    }
-    return startSandbox();
-}
-
-// Runs a server page's script; resolves with the sandbox's outcome object.
-function runServerScript(job) {
-    return new Promise((resolve) => {
-        waitingScripts.push({ job, resolve });
-        startWaitingScripts();
-    });
-}
-
-function startWaitingScripts() {
-    while (waitingScripts.length > 0 && runningScripts < MAX_RUNNING_SCRIPTS) {
-        const { job, resolve } = waitingScripts.shift();
-        ++runningScripts;
-        runInSandbox(takeSandbox(), job, (outcome) => {
-            --runningScripts;
-            resolve(outcome);
-            startWaitingScripts();
-        });
-    }
-    // One ready for the next request.
-    if (idleSandboxes.length === 0 && liveSandboxes.size < MAX_RUNNING_SCRIPTS + 1) {
-        idleSandboxes.push(startSandbox());
-    }
-}
-
-function endAllSandboxes() {
-    for (const sandbox of liveSandboxes) {
-        try {
-            sandbox.child.kill('SIGKILL');
-        } catch (e) {
-            // already gone
-        }
-    }
 }
 
 // Headers a script may not set: they describe the answer's framing, which is ours.
 const framingHeaders = new Set(['content-length', 'transfer-encoding', 'connection']);
 
+// A redirect address as a header value: characters past ASCII are percent-encoded; one with
+// control characters (which would split the header) is refused.
+function redirectLocation(address) {
+    let location;
+    try {
+        location = address.replace(/[^\x00-\x7f]/gu, (c) => encodeURIComponent(c));
+    } catch (e) {
+        throw new Error('the redirect address is not valid text');
+    }
+    if (/[\x00-\x1f\x7f]/.test(location)) {
+        throw new Error('the redirect address holds control characters (such as a line break)');
+    }
+    return location;
+}
+
+function refuse(res, refusal) {
+    send(res, refusal.status, 'text/plain; charset=utf-8', refusal.message + '\n', { 'Retry-After': String(refusal.retryAfter) });
+}
+
 async function serveServerPage(req, res, file, pathname, query) {
-    const body = req.method === 'POST' ? await readBody(req) : '';
     const pageName = path.basename(file);
+    let stats;
+    try {
+        stats = fs.statSync(file);
+    } catch (e) {
+        throw new HTTPError(404, 'Not found');
+    }
+    let ticket;
+    try {
+        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName);
+    } catch (e) {
+        if (e instanceof Refusal) {
+            refuse(res, e);
+            return;
+        }
+        throw e;
+    }
+    // A client that goes away gives up its place.
+    res.on('close', () => scripts.release(ticket));
+    try {
+        await runServerPage(req, res, ticket, file, pageName, pathname, query);
+    } catch (e) {
+        if (!(e instanceof Refusal)) throw e;
+        refuse(res, e);
+    } finally {
+        scripts.release(ticket);
+    }
+}
+
+async function runServerPage(req, res, ticket, file, pageName, pathname, query) {
+    let body = Buffer.alloc(0);
+    if (req.method === 'POST') {
+        const declared = Number(req.headers['content-length']);
+        const known = Number.isFinite(declared) && declared >= 0;
+        if (known && declared > MAX_BODY_BYTES) await readBody(req); // refused at once, without waiting
+        await scripts.reserveBody(ticket, known ? declared : MAX_BODY_BYTES);
+        body = await readBody(req);
+        scripts.bodyRead(ticket, body.length);
+    }
     let page;
     try {
         page = readServerPage(file);
@@ -703,20 +521,28 @@ async function serveServerPage(req, res, file, pathname, query) {
         sendText(res, 500, 'Unable to read the server page: ' + e.message);
         return;
     }
+    await store.ready();
     const eventName = req.method === 'POST' ? 'onPOST' : 'onGET';
-    const outcome = await runServerScript({
+    const outcome = await scripts.run(ticket, {
         page: { name: pageName, html: page.html, events: page.events },
         eventName,
-        request: requestForScript(req, pathname, query, body),
-        storage: storageForScript(),
-        // The sandbox's own limit comes first, so a script's error usually reads better than "killed".
-        timeoutMs: Math.max(SCRIPT_TIMEOUT_MS - 500, 100),
-        limitMs: SCRIPT_TIMEOUT_MS,
-    });
+        request: requestForScript(req, pathname, query),
+        contentType: req.headers['content-type'] || '',
+    }, body);
     if (Array.isArray(outcome.log)) {
-        for (const line of outcome.log.slice(0, 1000)) log(String(line));
+        for (const line of outcome.log.slice(0, 1000)) log('Server page ' + pageName + ': ' + String(line));
     }
-    applyStorageChanges(outcome.storageChanges, pageName);
+    if (Number(outcome.logDropped) > 0) {
+        log('Server page ' + pageName + ': ' + Number(outcome.logDropped) + ' more console lines left out');
+    }
+    try {
+        await store.apply(outcome.storageChanges);
+    } catch (e) {
+        if (!(e instanceof StorageError)) throw e;
+        log('Server page ' + pageName + ' (' + eventName + '): ' + e.message);
+        sendText(res, 500, 'Server script error: storage: ' + e.message);
+        return;
+    }
     if (outcome.ok !== true) {
         log('Server page ' + pageName + ' (' + eventName + '): ' + String(outcome.stack || outcome.message));
         sendText(res, 500, 'Server script error: ' + String(outcome.message));
@@ -738,14 +564,15 @@ async function serveServerPage(req, res, file, pathname, query) {
     }
     try {
         if (typeof outcome.redirectURL === 'string' && outcome.redirectURL) {
-            send(res, 302, 'text/plain; charset=utf-8', '', Object.assign(headers, { Location: outcome.redirectURL }));
+            const location = redirectLocation(outcome.redirectURL);
+            send(res, 302, 'text/plain; charset=utf-8', '', Object.assign(headers, { Location: location }));
             return;
         }
         const status = Number.isInteger(outcome.statusCode) ? outcome.statusCode : 200;
         if (status < 200 || status > 599) {
             throw new Error('invalid status code ' + status);
         }
-        send(res, status, 'text/html; charset=utf-8', String(outcome.html || ''), headers);
+        send(res, status, 'text/html; charset=utf-8', outcome.html, headers);
     } catch (e) {
         log('Server page ' + pageName + ' (' + eventName + '): ' + e.message);
         sendText(res, 500, 'Server script error: ' + e.message);
@@ -770,10 +597,7 @@ async function route(req, res) {
             send(res, 405, 'text/plain; charset=utf-8', 'Method not allowed\n', { Allow: 'POST' });
             return;
         }
-        const origin = req.headers.origin;
-        if (origin !== undefined && !allowedOrigin(origin)) {
-            throw new HTTPError(403, 'Forbidden: cross-site request');
-        }
+        refuseForeignOrigin(req);
         if (!tokenMatches(req.headers[tokenHeader])) {
             throw new HTTPError(403, 'Forbidden: this request needs the token of the running server');
         }
@@ -803,6 +627,8 @@ async function route(req, res) {
             send(res, 405, 'text/plain; charset=utf-8', 'Method not allowed\n', { Allow: 'GET, POST' });
             return;
         }
+        // A page's onPOST changes things: another site may not make a browser send one.
+        if (req.method === 'POST') refuseForeignOrigin(req);
         await serveServerPage(req, res, file, pathname, query);
         return;
     }
@@ -827,6 +653,13 @@ function allowedHost(host) {
 function allowedOrigin(origin) {
     const match = /^http:\/\/(127\.0\.0\.1|localhost)(?::(\d+))?$/i.exec(origin);
     return match !== null && Number(match[2]) === listeningPort;
+}
+
+function refuseForeignOrigin(req) {
+    const origin = req.headers.origin;
+    if (origin !== undefined && !allowedOrigin(origin)) {
+        throw new HTTPError(403, 'Forbidden: cross-site request');
+    }
 }
 
 function tokenMatches(value) {
@@ -859,7 +692,7 @@ function startWatchdog() {
         lastAlive = Date.now();
     });
     // Script processes end with the server, whichever way it is asked to go.
-    process.on('exit', endAllSandboxes);
+    process.on('exit', () => scripts.endAll());
     for (const signal of ['SIGTERM', 'SIGINT', 'SIGHUP']) {
         process.on(signal, () => process.exit(0));
     }

@@ -4,15 +4,22 @@
 //   node --experimental-permission ... -e <this file's text>
 //
 // Node's permission model denies the file system, child processes, workers and addons; the
-// environment is empty. Each line of standard input is one request, as JSON:
-//   {"page": {"name", "html", "events": {"onGET": ..., "onPOST": ...}},
-//    "eventName", "request": {...}, "storage": {"available": bool, "items": {...}}, "timeoutMs", "limitMs"}
-// and for each, one line of standard output is the outcome:
-//   {"ok": true, "statusCode", "headers", "redirectURL", "html", "log": [...], "storageChanges": [...]}
-//   {"ok": false, "message", "stack", "log": [...], "storageChanges": [...]}
-// The server applies the storage changes (["set", key, JSON text] or ["remove", key]) itself.
-// Requests come one at a time. The process exits when standard input closes, and after a
-// request that hit the time limit (its outcome then says "retire": true).
+// environment is empty. Standard input brings one request at a time as a line of JSON
+//   {"page": {"name", "html", "events": {"onGET": ..., "onPOST": ...}}, "eventName",
+//    "request": {method, url, path, headers, query}, "contentType", "storage": {"available",
+//    "error", "version", "baseVersion", "size"}, "bodyBytes", "baseBytes", "changesBytes",
+//    "limits": {...}, "timeoutMs", "limitMs"}
+// followed by the request's body (bodyBytes bytes) and, when this process does not hold them
+// yet, the project's stored items: a base block made at baseVersion (baseBytes bytes: a line of
+// JSON, the index {key: [offset, length]}, then the items' JSON texts one after the other) and
+// the changes since that base (changesBytes bytes: {key: JSON text, or null when removed}).
+// For each request standard output gets one answer: a line {"htmlBytes": N, "outcome": {...}}
+// and then the N bytes of the page's text, where the outcome is
+//   {"ok": true, "statusCode", "headers", "redirectURL", "log": [...], "storageChanges": {...}}
+//   {"ok": false, "message", "stack", "log": [...], "storageChanges": {...}}
+// The server applies the storage changes ({key: JSON text, or null when removed}) itself.
+// The process exits when standard input closes, and after a request that hit the time limit
+// (its outcome then says "retire": true).
 //
 // Each request's script runs in a new context that is handed no object of this process:
 // request, response, storage and console are made inside the context from plain data, so
@@ -39,19 +46,63 @@ for (const name of ['process', 'require', 'module', 'exports', '__filename', '__
     }
 }
 
-// Made inside the script's context from the request as JSON text.
-const prelude = `(function (inputText) {
+// Made inside the script's context from the request as JSON text, the body and the project's
+// stored items (primitive strings, so nothing of this process goes in): the base block's index
+// and texts and the changes since, so that reading an item parses that item only, however
+// large the store. What the
+// context's own code needs later is taken before the script runs, so a script that replaces
+// JSON, Object or String changes nothing of it. Returns the accessor of the answer's text.
+const prelude = `(function (inputText, bodyText, storeIndex, storeTexts, storeChanges) {
 'use strict';
-const input = JSON.parse(inputText);
+const parse = JSON.parse;
+const stringify = JSON.stringify;
+const create = Object.create;
+const assign = Object.assign;
+const keysOf = Object.keys;
+const defineProperty = Object.defineProperty;
+const sliceOf = Function.prototype.call.bind(String.prototype.slice);
+const StringOf = String;
+const ErrorOf = Error;
+const input = parse(inputText);
+const limits = input.limits;
+const storageState = input.storage;
 const log = [];
-const storageChanges = [];
-const items = Object.assign(Object.create(null), input.storage.items);
-const has = (key) => Object.prototype.hasOwnProperty.call(items, key);
-const text = (value) => (typeof value === 'string' ? value : JSON.stringify(value));
-const scriptSafeJSON = (value) => JSON.stringify(value === undefined ? null : value)
+let logChars = 0;
+let logDropped = 0;
+const storageChanges = create(null); // key -> JSON text, or null when removed
+let index = null;
+let changesSinceBase = null;
+let storeSize = storageState.size;
+let answer = '';
+const count = (n) => StringOf(n).replace(/\\B(?=(\\d{3})+(?!\\d))/g, ',');
+// The JSON text of an item, or null.
+const stored = (key) => {
+    if (key in storageChanges) return storageChanges[key];
+    if (changesSinceBase === null) changesSinceBase = assign(create(null), storeChanges ? parse(storeChanges) : null);
+    if (key in changesSinceBase) return changesSinceBase[key];
+    if (index === null) index = assign(create(null), storeIndex ? parse(storeIndex) : null);
+    const at = index[key];
+    return at === undefined ? null : sliceOf(storeTexts, at[0], at[0] + at[1]);
+};
+const usable = (writing) => {
+    if (storageState.error) throw new ErrorOf('storage is unavailable: ' + storageState.error);
+    if (writing && !storageState.available) throw new ErrorOf('No database folder is available');
+};
+const text = (value) => (typeof value === 'string' ? value : stringify(value));
+const scriptSafeJSON = (value) => stringify(value === undefined ? null : value)
     .replace(/</g, '\\\\u003c').replace(/>/g, '\\\\u003e')
     .replace(/\\u2028/g, '\\\\u2028').replace(/\\u2029/g, '\\\\u2029');
-const logLines = (...args) => { log.push(args.map(text).join(' ')); };
+const logLines = (...args) => {
+    if (log.length >= limits.logLines || logChars >= limits.logChars) {
+        ++logDropped;
+        return;
+    }
+    let line = args.map(text).join(' ');
+    if (line.length > limits.logChars - logChars) line = line.slice(0, limits.logChars - logChars) + ' [cut]';
+    logChars += line.length;
+    log[log.length] = line;
+};
+input.request.body = bodyText;
 globalThis.request = input.request;
 globalThis.response = {
     statusCode: 200,
@@ -65,54 +116,77 @@ globalThis.response = {
 };
 globalThis.storage = {
     getItem(key) {
-        key = String(key);
-        return has(key) ? JSON.parse(items[key]) : null;
+        usable(false);
+        key = StringOf(key);
+        const json = stored(key);
+        return json === null ? null : parse(json);
     },
     setItem(key, value) {
-        if (!input.storage.available) throw new Error('No database folder is available');
-        key = String(key);
-        const json = JSON.stringify(value === undefined ? null : value);
-        items[key] = json;
-        storageChanges.push(['set', key, json]);
+        usable(true);
+        key = StringOf(key);
+        let json = stringify(value === undefined ? null : value);
+        if (json === undefined) json = 'null';
+        const old = stored(key);
+        const size = key.length + json.length;
+        if (size > limits.itemChars) {
+            throw new ErrorOf('storage.setItem: the item ' + stringify(key.length > 40 ? key.slice(0, 40) + '...' : key) +
+                ' would hold ' + count(size) + ' characters; an item may hold at most ' + count(limits.itemChars) +
+                ' characters (its key and its value as JSON)');
+        }
+        const next = storeSize - (old === null ? 0 : key.length + old.length) + size;
+        if (next > limits.storeChars && next > storeSize) {
+            throw new ErrorOf('storage.setItem: the store would hold ' + count(next) +
+                ' characters; the server pages of a project may keep at most ' + count(limits.storeChars) + ' characters');
+        }
+        storageChanges[key] = json;
+        storeSize = next;
     },
     removeItem(key) {
-        if (!input.storage.available) throw new Error('No database folder is available');
-        key = String(key);
-        delete items[key];
-        storageChanges.push(['remove', key]);
+        usable(true);
+        key = StringOf(key);
+        const old = stored(key);
+        if (old !== null) storeSize -= key.length + old.length;
+        storageChanges[key] = null;
     },
 };
 globalThis.console = { log: logLines, info: logLines, warn: logLines, error: logLines };
 const describe = (value) => {
     try {
         if (value !== null && typeof value === 'object' && 'message' in value) {
-            return { message: String(value.message), stack: String(value.stack || value.message) };
+            return { message: StringOf(value.message), stack: StringOf(value.stack || value.message) };
         }
-        return { message: String(value), stack: String(value) };
+        return { message: StringOf(value), stack: StringOf(value) };
     } catch (e) {
         return { message: 'the script threw an unreadable value', stack: '' };
     }
 };
-Object.defineProperty(globalThis, '__kr_outcome', {
+defineProperty(globalThis, '__kr_outcome', {
     value: (thrown, threw, html) => {
-        const base = { log, storageChanges };
+        const result = create(null);
+        result.log = log;
+        result.logDropped = logDropped;
+        result.storageChanges = storageChanges;
         if (threw) {
-            return JSON.stringify(Object.assign(base, { ok: false }, describe(thrown)));
+            const described = describe(thrown);
+            result.ok = false;
+            result.message = described.message;
+            result.stack = described.stack;
+            return stringify(result);
         }
         const r = globalThis.response;
-        const headers = {};
+        const headers = create(null);
         if (r && r.headers && typeof r.headers === 'object') {
-            for (const name of Object.keys(r.headers)) headers[name] = String(r.headers[name]);
+            for (const name of keysOf(r.headers)) headers[name] = StringOf(r.headers[name]);
         }
-        return JSON.stringify(Object.assign(base, {
-            ok: true,
-            statusCode: r ? r.statusCode : 200,
-            headers,
-            redirectURL: r && r.redirectURL ? String(r.redirectURL) : null,
-            html: typeof html === 'string' ? html : '',
-        }));
+        result.ok = true;
+        result.statusCode = r ? r.statusCode : 200;
+        result.headers = headers;
+        result.redirectURL = r && r.redirectURL ? StringOf(r.redirectURL) : null;
+        answer = typeof html === 'string' ? html : '';
+        return stringify(result);
     },
 });
+return () => answer;
 })`;
 
 // The handler and the template expressions run here, in the context, so that even their
@@ -138,18 +212,57 @@ try {
 }
 })`;
 
-function failure(message) {
-    return JSON.stringify({ ok: false, message, stack: message, log: [], storageChanges: [], retire: true });
+// One answer: a line of JSON, {"htmlBytes": N, "outcome": {...}}, then the N bytes of the
+// page's text (UTF-8).
+function writeAnswer(outcomeText, html, done) {
+    const htmlBytes = html ? Buffer.byteLength(html, 'utf8') : 0;
+    output.write('{"htmlBytes":' + htmlBytes + ',"outcome":' + outcomeText + '}\n');
+    if (htmlBytes > 0) output.write(html, 'utf8');
+    if (done) output.write('', done);
 }
 
-// The outcome line of one request, and whether this process must go after it.
-function runRequest(text) {
-    let job;
-    try {
-        job = JSON.parse(text);
-    } catch (e) {
-        return { outcome: failure('the request could not be read'), retire: true };
+function failure(message) {
+    return JSON.stringify({ ok: false, message, stack: message, log: [], storageChanges: {}, retire: true });
+}
+
+function parseForm(contentType, body) {
+    if (!body) return {};
+    if (/^application\/json/i.test(contentType || '')) {
+        try {
+            const value = JSON.parse(body);
+            return value && typeof value === 'object' ? value : {};
+        } catch (e) {
+            return {};
+        }
     }
+    const form = {};
+    for (const [key, value] of new URLSearchParams(body)) {
+        form[key] = value;
+    }
+    return form;
+}
+
+// The project's stored items as the server last sent them; it sends again only what changed.
+const store = { baseVersion: -1, index: '', texts: '', version: -1, changes: '' };
+
+// Runs one request; returns the outcome as JSON text, the answer's text and whether this
+// process must go after it.
+function runRequest(job, payload) {
+    const baseEnd = job.bodyBytes + job.baseBytes;
+    if (job.baseBytes > 0) {
+        const text = payload.toString('utf8', job.bodyBytes, baseEnd);
+        const end = text.indexOf('\n');
+        Object.assign(store, { baseVersion: job.storage.baseVersion, index: text.slice(0, end), texts: text.slice(end + 1) });
+    }
+    if (job.changesBytes > 0) {
+        Object.assign(store, { version: job.storage.version, changes: payload.toString('utf8', baseEnd) });
+    }
+    if (store.baseVersion !== job.storage.baseVersion || store.version !== job.storage.version) {
+        return { outcome: failure('the stored items did not reach the script'), html: '', retire: true };
+    }
+    const body = payload.toString('utf8', 0, job.bodyBytes);
+    const request = job.request;
+    request.form = Object.assign({}, request.query, parseForm(job.contentType, body));
     const context = vm.createContext(Object.create(null), {
         name: 'server page',
         codeGeneration: { strings: true, wasm: false },
@@ -157,7 +270,8 @@ function runRequest(text) {
     });
     const options = { timeout: job.timeoutMs, displayErrors: false };
     try {
-        vm.runInContext(prelude, context, options)(JSON.stringify({ request: job.request, storage: job.storage }));
+        const inputText = JSON.stringify({ request, storage: job.storage, limits: job.limits });
+        const answerOf = vm.runInContext(prelude, context, options)(inputText, body, store.index, store.texts, store.changes);
         const pageJSON = JSON.stringify({ html: String(job.page.html), events: job.page.events });
         // The page goes in as text and is parsed there, so the context holds only its own objects.
         const call = vm.runInContext(
@@ -166,39 +280,101 @@ function runRequest(text) {
         context.__kr_call = call;
         context.__kr_page = pageJSON;
         context.__kr_event = String(job.eventName);
-        const outcome = vm.runInContext('__kr_call(__kr_page, __kr_event)', context,
+        let outcome = vm.runInContext('__kr_call(__kr_page, __kr_event)', context,
             Object.assign({ filename: job.page.name + ':' + job.eventName }, options));
-        if (typeof outcome !== 'string') {
-            return { outcome: failure('the script replaced its own outcome'), retire: true };
+        let html = answerOf();
+        if (typeof outcome !== 'string' || typeof html !== 'string' || outcome.includes('\n')) {
+            return { outcome: failure('the script replaced its own outcome'), html: '', retire: true };
         }
-        return { outcome, retire: false };
+        const htmlBytes = Buffer.byteLength(html, 'utf8');
+        if (htmlBytes > job.limits.answerBytes) {
+            const message = 'the script\'s answer is too large (' + htmlBytes + ' bytes; at most ' +
+                job.limits.answerBytes + ')';
+            const meta = JSON.parse(outcome);
+            outcome = JSON.stringify(Object.assign(meta, { ok: false, message, stack: message }));
+            html = '';
+        }
+        return { outcome, html, retire: false };
     } catch (e) {
         // Thrown by the context's limits (time) rather than by the script.
         return {
             outcome: failure(e && e.code === 'ERR_SCRIPT_EXECUTION_TIMEOUT'
                 ? 'the script did not finish within ' + job.limitMs / 1000 + ' s'
                 : 'the script failed (' + (e && e.message ? e.message : 'unknown') + ')'),
+            html: '',
             retire: true,
         };
     }
 }
 
-let pending = '';
-input.setEncoding('utf8');
-input.on('data', (chunk) => {
-    pending += chunk;
-    let end;
-    while ((end = pending.indexOf('\n')) >= 0) {
-        const line = pending.slice(0, end);
-        pending = pending.slice(end + 1);
-        const { outcome, retire } = runRequest(line);
+// Standard input is read as frames: a line of JSON, the job, then its payload of
+// job.bodyBytes + job.baseBytes + job.changesBytes bytes. Chunks are kept as they come and
+// joined once.
+const MAX_JOB_LINE_BYTES = 16 * 1024 * 1024;
+let lineChunks = [];
+let lineBytes = 0;
+let job = null;
+let payloadChunks = [];
+let payloadBytes = 0;
+
+function stop(outcomeText) {
+    input.pause();
+    writeAnswer(outcomeText, '', () => exit(0));
+}
+
+function take(chunk) {
+    while (chunk.length > 0) {
+        if (job === null) {
+            const end = chunk.indexOf(10);
+            if (end < 0) {
+                lineChunks.push(chunk);
+                lineBytes += chunk.length;
+                if (lineBytes > MAX_JOB_LINE_BYTES) {
+                    stop(failure('the request could not be read'));
+                    return false;
+                }
+                return true;
+            }
+            lineChunks.push(chunk.subarray(0, end));
+            const line = Buffer.concat(lineChunks).toString('utf8');
+            lineChunks = [];
+            lineBytes = 0;
+            chunk = chunk.subarray(end + 1);
+            try {
+                job = JSON.parse(line);
+            } catch (e) {
+                job = null;
+            }
+            const sizes = job && [job.bodyBytes, job.baseBytes, job.changesBytes];
+            if (!sizes || !sizes.every((n) => Number.isSafeInteger(n) && n >= 0)) {
+                stop(failure('the request could not be read'));
+                return false;
+            }
+        }
+        const needed = job.bodyBytes + job.baseBytes + job.changesBytes;
+        const part = chunk.subarray(0, needed - payloadBytes);
+        if (part.length > 0) {
+            payloadChunks.push(part);
+            payloadBytes += part.length;
+            chunk = chunk.subarray(part.length);
+        }
+        if (payloadBytes < needed) return true;
+        const payload = Buffer.concat(payloadChunks, needed);
+        const current = job;
+        job = null;
+        payloadChunks = [];
+        payloadBytes = 0;
+        const { outcome, html, retire } = runRequest(current, payload);
         if (retire) {
             input.pause();
-            output.write(outcome + '\n', () => exit(0));
-            return;
+            writeAnswer(outcome, html, () => exit(0));
+            return false;
         }
-        output.write(outcome + '\n');
+        writeAnswer(outcome, html, null);
     }
-});
+    return true;
+}
+
+input.on('data', take);
 input.on('end', () => exit(0));
 input.on('error', () => exit(0));

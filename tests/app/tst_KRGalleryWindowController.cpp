@@ -323,3 +323,49 @@ TEST_F(KRGalleryTest, WithoutAServiceAddressTheBundledSamplesOpenAsCopies)
     EXPECT_EQ(sampleGalleryCalls(), 0);
     EXPECT_TRUE(server.requests().isEmpty()) << "nothing left the machine";
 }
+
+// A sample is copied with its links that lead inside it, leading inside the copy; one that
+// leads out of it (to any file or folder of the user's) stays behind, so the user's copy
+// shares and shows nothing outside itself.
+TEST_F(KRGalleryTest, ASampleCopyLeavesLinksOutOfItBehind)
+{
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    defaults.setValue(QStringLiteral("apiURL"), QString());
+    defaults.setValue(QStringLiteral("insecureSiteURL"), QString());
+    // The application's resources, with one sample of links in place of the shipped ones.
+    const QString shipped = KRResources::resourcesDirectory();
+    const QString resources = KRTest::makeTempDir(QStringLiteral("resources"));
+    for (const QString &name : QDir(shipped).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        if (name != QLatin1String("samples")) {
+            ASSERT_TRUE(QFile::link(shipped + QLatin1Char('/') + name, resources + QLatin1Char('/') + name));
+        }
+    }
+    const QString sample = resources + QStringLiteral("/samples/Linked.krproj");
+    KRTest::writeFile(sample + QStringLiteral("/project.xml"),
+                      KRTest::readFile(shipped + QStringLiteral("/samples/TipCalculator.krproj/project.xml")));
+    KRTest::writeFile(sample + QStringLiteral("/kr-web/logo.png"), "PNG");
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    KRTest::writeFile(outside + QStringLiteral("/secret.txt"), "secret");
+    ASSERT_TRUE(QFile::link(QStringLiteral("logo.png"), sample + QStringLiteral("/kr-web/alias.png")));
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/secret.txt"), sample + QStringLiteral("/kr-web/secret.txt")));
+    ASSERT_TRUE(QFile::link(outside, sample + QStringLiteral("/kr-web/shared")));
+    KRResources::setResourcesDirectory(resources);
+    struct RestoreResources
+    {
+        ~RestoreResources() { KRResources::setResourcesDirectory(QString()); }
+    } restore;
+
+    KRGalleryWindowController gallery;
+    gallery.showWindow();
+    ASSERT_EQ(gallery.samples().size(), 1);
+    const QString destination = KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Mine");
+    openFirstSample(gallery, destination);
+    ASSERT_TRUE(KRTest::processEventsUntil([] { return !KRDocumentController::sharedDocumentController().documents().isEmpty(); }))
+        << (alerts->shownAlerts().isEmpty() ? std::string() : alerts->shownAlerts().first().informativeText.toStdString());
+    const QString web = destination + QStringLiteral(".krproj/kr-web");
+    EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/logo.png")), QByteArray("PNG"));
+    EXPECT_EQ(QFileInfo(web + QStringLiteral("/alias.png")).symLinkTarget(), web + QStringLiteral("/logo.png"));
+    for (const char *name : {"/secret.txt", "/shared"})
+        EXPECT_FALSE(QFileInfo(web + QLatin1String(name)).isSymLink() || QFileInfo::exists(web + QLatin1String(name))) << name;
+    EXPECT_EQ(KRTest::readFile(outside + QStringLiteral("/secret.txt")), QByteArray("secret"));
+}

@@ -276,6 +276,37 @@ TEST_F(KRControlProjectBuildTest, ExportedSitesNameOnlyTheHTTPSLibraryAddresses)
         << home.toStdString();
 }
 
+// A build publishes what the project holds: the pages of a second "KRPages" element (the
+// project shows only the first) are neither written nor in the script, the sitemap or the
+// manifest; and a parameter list that was code runs nowhere, replaced when the project opened.
+TEST_F(KRControlProjectBuildTest, BuildsOnlyThePagesTheProjectHoldsWithSoundParameterLists)
+{
+    QByteArray xml = KRBuildTest::controlProjectXML();
+    ASSERT_TRUE(xml.contains("<KRFunction id=\"submitted\" arguments=\"event\">"));
+    xml.replace("<KRFunction id=\"submitted\" arguments=\"event\">",
+                "<KRFunction id=\"submitted\" arguments=\"event = steal(document.cookie)\">");
+    xml.replace("</KRPages>", "</KRPages>\n  <KRPages><KRPage id=\"hidden\"><KRContents>"
+                              "<KRFunction id=\"unseen\" arguments=\"event\">leak();</KRFunction>"
+                              "</KRContents></KRPage></KRPages>");
+    m_shop = KRBuildTest::openControlProject(xml);
+    ASSERT_TRUE(m_shop.project);
+    QStringList pageIDs;
+    for (const auto &page : m_shop.project->krPages())
+        pageIDs.append(page->kr_id());
+    EXPECT_FALSE(pageIDs.contains(QStringLiteral("hidden")));
+    EXPECT_TRUE(m_shop.project->loadWarnings().join(QLatin1Char('\n')).contains(QStringLiteral("is no valid parameter list")));
+
+    build();
+    EXPECT_FALSE(QFileInfo::exists(web(QStringLiteral("hidden.html"))));
+    const QString script = readWeb(QStringLiteral("KR-user-scripts.js"));
+    EXPECT_FALSE(script.contains(QStringLiteral("_pages.hidden")));
+    EXPECT_FALSE(script.contains(QStringLiteral("leak()")));
+    EXPECT_FALSE(script.contains(QStringLiteral("steal(")));
+    EXPECT_TRUE(script.contains(QStringLiteral("_events.submitted = function(event) {"))) << script.toStdString();
+    EXPECT_FALSE(readWeb(QStringLiteral("KR-sitemap.xml")).contains(QStringLiteral("hidden.html")));
+    EXPECT_FALSE(readWeb(QStringLiteral("cache.manifest")).contains(QStringLiteral("hidden.html")));
+}
+
 TEST_F(KRControlProjectBuildTest, ToolbarsAndLockedControlsCannotBeDragged)
 {
     const auto home = m_shop.project->krPages();

@@ -1,12 +1,16 @@
 // Damaged and hostile project files: each is opened, saved to a new package and built (no
 // minifying, no runtime server). The cases are the files of tests/data/builder/damaged and the
 // shop project, as they are and with seeded damage: truncation, byte flips, elements copied,
-// removed or moved, hostile ids and values, entity declarations and references. None may
-// crash, throw or hang; a file either gives an error with a message or opens, saves, opens
-// again from the saved copy and builds (or says why not), and nothing is written outside the
-// package. KR_DAMAGED_CASES sets the number of damaged variants per file (default 80);
-// KR_DAMAGED_SEED changes the damage (default 20261207); KR_DAMAGED_ONLY runs the one case of that name ("shop #12") and writes its files to
-// KR_DAMAGED_KEEP when set.
+// removed or moved, hostile ids, values and parameter lists, a second pages element, entity
+// declarations and references; and packages whose web folder, or whose files in it, are links
+// to files and folders outside the package. None may crash, throw or hang; a file either gives
+// an error with a message or opens, saves, opens again from the saved copy and builds (or says
+// why not). Nothing outside the packages is written, not even a mark; no file of a package
+// takes in what a link out of it leads to; the build publishes the pages the project holds
+// and no parameter list that is more than identifiers. KR_DAMAGED_CASES sets the number of
+// damaged variants per file (default 80); KR_DAMAGED_SEED changes the damage (default
+// 20261207); KR_DAMAGED_ONLY runs the one case of that name ("shop #12") and writes its files
+// to KR_DAMAGED_KEEP when set.
 
 #include "KRBuildTestProject.h"
 
@@ -15,7 +19,10 @@
 #include <core/KRXMLDocument.h>
 #include <model/KRDocument.h>
 #include <model/KRObjectInfo.h>
+#include <model/KRFunction.h>
+#include <model/KRPage.h>
 #include <model/KRProject.h>
+#include <model/KRWebFolder.h>
 #include <platform/foundation/KRException.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -25,23 +32,40 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include <sys/xattr.h>
+
 namespace {
+
+// Links a package brings: none, links out of it in place of the files a build writes or
+// copies, or a web folder that is itself a link out of the package.
+enum class Links { None, Files, WebFolder };
 
 struct Case
 {
     std::string name;
     QByteArray xml;
+    Links links = Links::None;
 };
+
+// What the files outside the packages hold; no package file may hold it.
+const QByteArray kOutsideText = "OUTSIDE-SECRET";
 
 const char *const kHostileValues[] = {
     "", " ", "../../x", "/etc/passwd", "a b", "for", "x}", "\"", "'", "$", "1abc", "page1", "home",
     "</script><script>alert(1)</script>", "\xE2\x80\xA8", "-1", "99999999999999999999", "NaN", "{", "[1,2",
     "[{\"label\":1,\"onClick\":\"x y\"}]", "javascript:alert(1)", "&lt;b&gt;", "\\", "url(')", "100%",
+};
+
+// Parameter lists that are code, or no list at all.
+const char *const kHostileArguments[] = {
+    "e = alert(1)", "e) {}; alert(1); (function(x", "a,,b", "for", "event, this", "a,", "a\nb", "\xE2\x80\xA8",
+    "x = `${alert(1)}`", "...rest", "a /* */", "e){alert(1)}//",
 };
 
 template <typename T, std::size_t N>
@@ -69,7 +93,7 @@ QByteArray damageElements(std::mt19937 &random, const QByteArray &xml)
         KRXMLNode element = elements.at(below(random, int(elements.size())));
         if (element.isNull() || element.parent().isNull())
             continue;
-        switch (below(random, 5)) {
+        switch (below(random, 7)) {
         case 0: { // a copy beside it (the same id twice)
             KRXMLNode parent = element.parent();
             parent.insertChild(document.importNode(element), element.index() + 1);
@@ -87,6 +111,25 @@ QByteArray damageElements(std::mt19937 &random, const QByteArray &xml)
         case 3:
             element.setAttribute(QStringLiteral("id"), QString::fromUtf8(pick(random, kHostileValues)));
             break;
+        case 4: { // a second pages element, holding a copy of a page under a fresh id
+            KRXMLNode root = document.rootElement();
+            const QList<KRXMLNode> pages = document.nodesForXPath(QStringLiteral("//KRPage"));
+            KRXMLNode second = document.createElement(QStringLiteral("KRPages"));
+            if (!pages.isEmpty()) {
+                KRXMLNode copy = document.importNode(pages.at(below(random, int(pages.size()))));
+                copy.setAttribute(QStringLiteral("id"), QStringLiteral("unseen%1").arg(step));
+                second.appendChild(copy);
+            }
+            if (!root.isNull())
+                root.appendChild(second);
+            break;
+        }
+        case 5: { // a parameter list that is code
+            const QList<KRXMLNode> functions = document.nodesForXPath(QStringLiteral("//KRFunction"));
+            KRXMLNode target = functions.isEmpty() ? element : functions.at(below(random, int(functions.size())));
+            target.setAttribute(QStringLiteral("arguments"), QString::fromUtf8(pick(random, kHostileArguments)));
+            break;
+        }
         default: {
             const QStringList names = element.attributeNames();
             const QString name = names.isEmpty() ? QStringLiteral("value") : names.at(below(random, int(names.size())));
@@ -145,25 +188,32 @@ QByteArray damage(std::mt19937 &random, const QByteArray &xml)
 
 std::vector<Case> cases()
 {
-    std::vector<Case> seeds{{"shop", KRBuildTest::controlProjectXML()}};
+    std::vector<Case> seeds{{"shop", KRBuildTest::controlProjectXML(), Links::None}};
     QDirIterator files(QStringLiteral(KR_TEST_DATA_DIR "/builder/damaged"), {QStringLiteral("*.xml")}, QDir::Files);
     QStringList paths;
     while (files.hasNext())
         paths.append(files.next());
     paths.sort();
     for (const QString &path : paths)
-        seeds.push_back({QFileInfo(path).fileName().toStdString(), KRTest::readFile(path)});
+        seeds.push_back({QFileInfo(path).fileName().toStdString(), KRTest::readFile(path), Links::None});
     const int variants = qEnvironmentVariableIsSet("KR_DAMAGED_CASES") ? qEnvironmentVariableIntValue("KR_DAMAGED_CASES") : 80;
     std::vector<Case> all = seeds;
+    all.push_back({"shop+links", KRBuildTest::controlProjectXML(), Links::Files});
+    all.push_back({"shop+linked-web", KRBuildTest::controlProjectXML(), Links::WebFolder});
     std::mt19937 random(qEnvironmentVariableIsSet("KR_DAMAGED_SEED") ? qEnvironmentVariableIntValue("KR_DAMAGED_SEED") : 20261207);
     for (const Case &seed : seeds) {
-        for (int n = 0; n < variants; ++n)
-            all.push_back({seed.name + " #" + std::to_string(n), damage(random, seed.xml)});
+        for (int n = 0; n < variants; ++n) {
+            // Half bring no links, a quarter links in place of built files, a quarter a web
+            // folder that leads out of the package.
+            const int links = below(random, 4);
+            all.push_back({seed.name + " #" + std::to_string(n), damage(random, seed.xml),
+                           links == 0 ? Links::WebFolder : links == 1 ? Links::Files : Links::None});
+        }
     }
     return all;
 }
 
-// Every entry below the folder, as paths relative to it.
+// Every entry below the folder, as paths relative to it (links are listed, not followed).
 QStringList entriesBelow(const QString &folder)
 {
     QStringList entries;
@@ -171,7 +221,76 @@ QStringList entriesBelow(const QString &folder)
                     QDirIterator::Subdirectories);
     while (it.hasNext())
         entries.append(QDir(folder).relativeFilePath(it.next()));
+    entries.sort();
     return entries;
+}
+
+// The files and folders outside the packages that links lead to: each entry with its bytes
+// and its user attributes (the marks a build sets), to be compared after the run.
+QStringList outsideState(const QString &outside)
+{
+    QStringList state;
+    for (const QString &entry : entriesBelow(outside)) {
+        const QString path = outside + QLatin1Char('/') + entry;
+        const QByteArray encoded = QFile::encodeName(path);
+        const ssize_t attributes = ::listxattr(encoded.constData(), nullptr, 0);
+        state.append(QStringLiteral("%1 %2 %3").arg(entry).arg(attributes).arg(
+            QFileInfo(path).isFile() ? QString::fromUtf8(KRTest::readFile(path).toHex()) : QStringLiteral("/")));
+    }
+    return state;
+}
+
+// What a package outside it holds: a folder of library and web files, and files of the user's,
+// among them a style sheet that passes for a theme.
+QString makeOutside(const QString &folder)
+{
+    const QString outside = folder + QStringLiteral("/Outside");
+    KRTest::writeFile(outside + QStringLiteral("/victim.txt"), kOutsideText);
+    KRTest::writeFile(outside + QStringLiteral("/theme.css"),
+                      ".ui-btn{} .ui-body-a{} .ui-bar-a{} .ui-shadow{} /* " + kOutsideText + " */");
+    KRTest::writeFile(outside + QStringLiteral("/library/photoswipe.css"), kOutsideText);
+    KRTest::writeFile(outside + QStringLiteral("/web/victim.txt"), kOutsideText);
+    return outside;
+}
+
+// Links out of the package in place of every file a build writes or copies at the top of
+// the web folder, of a library folder, and of the default theme's style sheet.
+void linkBuiltFilesOut(const QString &web, const QString &outside, const KRProject &project)
+{
+    QStringList names = {QStringLiteral("KR-user-scripts.js"), QStringLiteral("KRObjects-min.js"),
+                         QStringLiteral("cache.manifest"),     QStringLiteral("KR-sitemap.xml"),
+                         QStringLiteral("robots.txt"),         QStringLiteral(".kr-generated"),
+                         QStringLiteral("js-class.js"),        QStringLiteral("gauge-runtime.js")};
+    for (const auto &page : project.krPages())
+        names << page->kr_id() + QStringLiteral(".html") << page->kr_id() + QStringLiteral(".krml");
+    const QString theme = project.defaultTheme();
+    if (KRWebFolder::isPlainFileName(theme + QStringLiteral(".css"))) {
+        QFile::link(outside + QStringLiteral("/theme.css"), web + QLatin1Char('/') + theme + QStringLiteral(".css"));
+        names << QStringLiteral("__") + theme + QStringLiteral(".css");
+    }
+    for (const QString &name : std::as_const(names)) {
+        if (KRWebFolder::isPlainFileName(name))
+            QFile::link(QStringLiteral("../../Outside/victim.txt"), web + QLatin1Char('/') + name);
+    }
+    QFile::link(outside + QStringLiteral("/library"), web + QStringLiteral("/photoswipe-3.0.5"));
+}
+
+// Each line of the generated script that defines an event handler: its parameter list must
+// be identifiers, and the line must end where the list does.
+void expectSoundHandlers(const QString &script)
+{
+    // A member is ".name" or a quoted ["name"].
+    const QString member = QStringLiteral(R"((?:\.[A-Za-z_$][\w$]*|\["(?:[^"\\]|\\.)*"\]))");
+    static const QRegularExpression handler(
+        QStringLiteral(R"(^application\._pages%1\._events%1 = function\(([^()]*)\) \{$)").arg(member));
+    for (const QString &line : script.split(QLatin1Char('\n'))) {
+        if (!line.contains(QLatin1String("._events")) || !line.contains(QLatin1String(" = function(")))
+            continue;
+        const QRegularExpressionMatch match = handler.match(line);
+        EXPECT_TRUE(match.hasMatch()) << line.toStdString();
+        if (match.hasMatch())
+            EXPECT_TRUE(KRFunction::isSoundArgumentList(match.captured(1))) << line.toStdString();
+    }
 }
 
 class KRDamagedProjectTest : public ::testing::Test
@@ -209,13 +328,42 @@ protected:
             }
         } removeFolder{folder};
         const QString package = folder + QStringLiteral("/P.krproj");
-        QDir().mkpath(package + QStringLiteral("/kr-web"));
+        const QString web = package + QStringLiteral("/kr-web");
+        const QString outside = makeOutside(folder);
+        const QStringList outsideBefore = outsideState(outside);
+        // Whatever happens, nothing outside the packages changes.
+        struct CheckOutside
+        {
+            QString folder, outside;
+            QStringList before;
+            ~CheckOutside()
+            {
+                if (folder.isEmpty())
+                    return;
+                EXPECT_EQ(outsideState(outside), before);
+                for (const QString &entry : entriesBelow(folder)) {
+                    const QString path = folder + QLatin1Char('/') + entry;
+                    EXPECT_TRUE(entry.startsWith(QLatin1String("P.krproj")) || entry.startsWith(QLatin1String("Saved.krproj"))
+                                || entry.startsWith(QLatin1String("Outside")))
+                        << entry.toStdString();
+                    const QFileInfo info(path);
+                    if (!entry.startsWith(QLatin1String("Outside")) && info.isFile() && !info.isSymLink())
+                        EXPECT_FALSE(KRTest::readFile(path).contains(kOutsideText)) << entry.toStdString();
+                }
+            }
+        } checkOutside{folder, outside, outsideBefore};
+        QDir().mkpath(package);
+        if (c.links == Links::WebFolder)
+            EXPECT_TRUE(QFile::link(QStringLiteral("../Outside/web"), web));
+        else
+            QDir().mkpath(web);
         KRTest::writeFile(package + QStringLiteral("/project.xml"), c.xml);
         auto document = KRDocument::openPackage(package);
         if (!document) {
             EXPECT_FALSE(document.error().message().isEmpty());
             return Refused;
         }
+        EXPECT_NE(c.links, Links::WebFolder) << "a web folder that leads out of the package opened";
         auto project = KRProject::create(document.value(), true);
         if (!project) {
             EXPECT_FALSE(project.error().message().isEmpty());
@@ -223,6 +371,8 @@ protected:
         }
         // What was changed on the way in is there to be shown.
         EXPECT_EQ(bool(project.value()->loadWarningsError()), !project.value()->loadWarnings().isEmpty());
+        if (c.links == Links::Files)
+            linkBuiltFilesOut(web, outside, *project.value());
 
         const QString copy = folder + QStringLiteral("/Saved.krproj");
         const KRResult<void> saved = document.value()->saveToPackage(copy);
@@ -239,15 +389,24 @@ protected:
         const KRResult<QString> built = builder.build();
         if (!built)
             EXPECT_FALSE(built.error().message().isEmpty());
+        if (built) {
+            // The pages written are the project's, and no handler's parameter list is code.
+            QStringList pageFiles;
+            for (const auto &page : project.value()->krPages())
+                pageFiles << page->kr_id() + QStringLiteral(".html") << page->kr_id() + QStringLiteral(".krml");
+            for (const QString &entry : entriesBelow(web)) {
+                if ((entry.endsWith(QLatin1String(".html")) || entry.endsWith(QLatin1String(".krml")))
+                    && !QFileInfo(web + QLatin1Char('/') + entry).isSymLink())
+                    EXPECT_TRUE(pageFiles.contains(entry)) << "a page the project does not hold: " << entry.toStdString();
+            }
+            expectSoundHandlers(QString::fromUtf8(KRTest::readFile(web + QStringLiteral("/KR-user-scripts.js"))));
+        }
         if (const QString keep = qEnvironmentVariable("KR_DAMAGED_KEEP"); !keep.isEmpty()) {
+            checkOutside.folder.clear();
             QDir(keep).removeRecursively();
             QDir().rename(folder, keep);
             removeFolder.path.clear();
-            return built ? Built : Opened;
         }
-        for (const QString &entry : entriesBelow(folder))
-            EXPECT_TRUE(entry.startsWith(QLatin1String("P.krproj")) || entry.startsWith(QLatin1String("Saved.krproj")))
-                << entry.toStdString();
         return built ? Built : Opened;
     }
 
@@ -278,9 +437,10 @@ TEST_F(KRDamagedProjectTest, OpenSaveAndBuildNeverCrashThrowOrHang)
     if (!only.isEmpty())
         return;
     // The undamaged files open with what can be kept and build; the broken ones give an error.
-    for (const char *name : {"shop", "abstract-and-unknown.xml", "hostile-ids.xml", "entities.xml"})
+    for (const char *name : {"shop", "abstract-and-unknown.xml", "hostile-ids.xml", "entities.xml", "second-pages.xml"})
         EXPECT_EQ(outcomes.value(QString::fromLatin1(name)), Built) << name;
-    for (const char *name : {"truncated.xml", "no-pages.xml"})
+    EXPECT_EQ(outcomes.value(QStringLiteral("shop+links")), Built);
+    for (const char *name : {"truncated.xml", "no-pages.xml", "shop+linked-web"})
         EXPECT_EQ(outcomes.value(QString::fromLatin1(name), Built), Refused) << name;
 }
 

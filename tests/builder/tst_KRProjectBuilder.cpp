@@ -14,6 +14,7 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QDateTime>
+#include <QDirIterator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -179,6 +180,21 @@ TEST_F(KRProjectBuilderTest, GeneratedFileListRemovesStaleFilesWithoutMarksAndNo
     EXPECT_FALSE(relisted.contains(QStringLiteral(" home.html\n"))) << relisted.toStdString();
 }
 
+// The list of generated files is read only when the builder could have written it: one that
+// is larger than any build's list (or a link, which may lead to a device that never ends) is
+// not taken as a list of files to remove.
+TEST_F(KRProjectBuilderTest, GeneratedFileListThatNoBuildWroteIsNotRead)
+{
+    const QString css = web(QStringLiteral("app.css"));
+    const QByteArray line = QByteArray::number(QFileInfo(css).size()) + ' '
+        + QByteArray::number(QFileInfo(css).lastModified().toMSecsSinceEpoch()) + " app.css\n";
+    KRTest::writeFile(web(QStringLiteral(".kr-generated")), line);
+    ASSERT_TRUE(QFile::resize(web(QStringLiteral(".kr-generated")), (qint64(16) << 20) + 1)); // sparse
+    build();
+    EXPECT_TRUE(QFileInfo::exists(css));
+    EXPECT_LT(QFileInfo(web(QStringLiteral(".kr-generated"))).size(), 4096); // this build's own list
+}
+
 TEST_F(KRProjectBuilderTest, ReadOnlyLibraryFilesKeepTheirDate)
 {
     const QString source = KRResources::pathForResource(QStringLiteral("local-server/js-class.js"));
@@ -210,6 +226,70 @@ TEST_F(KRProjectBuilderTest, ManifestListsFilesOnceSortedAndNeverFolders)
     EXPECT_FALSE(lines.contains(QStringLiteral("blue.css")));
     EXPECT_FALSE(lines.contains(QStringLiteral("cache.manifest")));
     EXPECT_FALSE(lines.contains(QStringLiteral("images")));
+}
+
+// Each address is one line of the manifest: a file name holding line breaks can neither open a
+// section ("NETWORK: *") nor hide the entries after it; spaces, "#" and a bare "%" are encoded
+// too. Addresses the pages name stay as they are.
+TEST_F(KRProjectBuilderTest, ManifestEntriesAreOneLineEach)
+{
+    KRTest::writeFile(web(QStringLiteral("a\nNETWORK:\n*\nb.png")), "x");
+    KRTest::writeFile(web(QStringLiteral("images/my #1 at 100%.png")), "x");
+    build();
+    QStringList lines = readWeb(QStringLiteral("cache.manifest")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.takeFirst().toStdString(), "CACHE MANIFEST");
+    EXPECT_FALSE(lines.contains(QStringLiteral("NETWORK:")));
+    EXPECT_FALSE(lines.contains(QStringLiteral("*")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("a%0ANETWORK:%0A*%0Ab.png")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("images/my%20%231%20at%20100%25.png")));
+    for (const char *kept : {"settings.html", "robots.txt", "images/logo.png", "js-class.js"})
+        EXPECT_TRUE(lines.contains(QString::fromLatin1(kept))) << kept;
+
+    EXPECT_EQ(KRProjectBuilder::manifestEntry(QStringLiteral("https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js")),
+              QStringLiteral("https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js"));
+    EXPECT_EQ(KRProjectBuilder::manifestEntry(QStringLiteral("a%20b\tc\rd\u2028\u00e9.png")),
+              QStringLiteral("a%20b%09c%0Dd%E2%80%A8\u00e9.png"));
+}
+
+// A package may bring links in place of the files a build writes or copies, leading to any
+// file of the user's. Each is replaced by the file the build makes, never written through;
+// where a folder the build copies into leads out of the web folder, nothing is copied there
+// (an alert says so and the build goes on). Nothing outside the web folder changes.
+TEST_F(KRProjectBuilderTest, LinksInTheWebFolderAreReplacedNeverWrittenThrough)
+{
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    const QStringList names = {QStringLiteral("settings.html"), QStringLiteral("home.html"), QStringLiteral("order.krml"),
+                               QStringLiteral("KR-user-scripts.js"), QStringLiteral("KRObjects-min.js"),
+                               QStringLiteral("MyGauge.js"), QStringLiteral("__blue.css"), QStringLiteral("KR-sitemap.xml"),
+                               QStringLiteral("robots.txt"), QStringLiteral("cache.manifest"), QStringLiteral(".kr-generated"),
+                               QStringLiteral("js-class.js")};
+    for (const QString &name : names) {
+        KRTest::writeFile(outside + QStringLiteral("/victim") + name, "the user's own");
+        ASSERT_TRUE(QFile::link(outside + QStringLiteral("/victim") + name, web(name)));
+    }
+    KRTest::writeFile(outside + QStringLiteral("/library/photoswipe.css"), "the user's own");
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/library"), web(QStringLiteral("photoswipe-3.0.5"))));
+
+    build();
+    build(); // the second build removes and rewrites what the first one made
+    QStringList outsideFiles;
+    QDirIterator it(outside, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        outsideFiles.append(QDir(outside).relativeFilePath(path));
+        EXPECT_EQ(KRTest::readFile(path), QByteArray("the user's own")) << path.toStdString();
+    }
+    EXPECT_EQ(outsideFiles.size(), names.size() + 1);
+    for (const QString &name : names) {
+        EXPECT_FALSE(QFileInfo(web(name)).isSymLink()) << name.toStdString();
+        EXPECT_TRUE(QFileInfo(web(name)).isFile()) << name.toStdString();
+    }
+    EXPECT_TRUE(readWeb(QStringLiteral("KR-user-scripts.js")).startsWith(QStringLiteral("(function(window) {")));
+    EXPECT_FALSE(m_alerts->shownAlerts().isEmpty());
+    for (const KRAlert &alert : m_alerts->shownAlerts())
+        EXPECT_TRUE(alert.informativeText.contains(QStringLiteral("leads out of the output folder")))
+            << alert.messageText.toStdString() << " " << alert.informativeText.toStdString();
 }
 
 TEST_F(KRProjectBuilderTest, SitemapAddressesFollowTheBase)

@@ -104,6 +104,20 @@ TEST_F(KRProjectExportTest, LinksInsideTheWebFolderStayLinksAndOthersAreSkipped)
     EXPECT_TRUE(QFileInfo::exists(exported + QStringLiteral("order.html")));
 }
 
+// Nothing is copied through a folder of the chosen folder that leads out of it: the export
+// stops with an error, and what the link leads to stays as it was.
+TEST_F(KRProjectExportTest, NothingIsCopiedThroughALinkOutOfTheChosenFolder)
+{
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("true"));
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    ASSERT_TRUE(QFile::link(outside, m_target + QStringLiteral("/jquery-1.9.0")));
+    EXPECT_FALSE(exportTo(m_target));
+    EXPECT_TRUE(QDir(outside).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("jquery.min.js")));
+    EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(QStringLiteral("leads out of the folder chosen")));
+}
+
 TEST_F(KRProjectExportTest, ExportWithoutLocalJQueryFiles)
 {
     ASSERT_TRUE(exportTo(m_target));

@@ -71,6 +71,46 @@ TEST(KRFileManagerMarks, MarksWholeTreeWithoutLeavingIt)
     EXPECT_EQ(KRFileManager::extendedAttributeOfItemAtPath(outside + "/foreign.txt", mark), "");
 }
 
+// Writes of user data replace a link at the target, never write through it (a package's
+// project.xml or resource may be a link to any file of the user's); a failed write leaves
+// the target and its folder as they were.
+TEST(KRFileManagerAtomicWrite, ReplacesLinksKeepsPermissionsAndLeavesNothingOnFailure)
+{
+    const QString dir = KRTest::makeTempDir("atomic");
+    const QString outside = KRTest::makeTempDir("outside") + "/victim.txt";
+    KRTest::writeFile(outside, "the user's own");
+    ASSERT_TRUE(QFile::link(outside, dir + "/linked.xml"));
+    ASSERT_TRUE(KRFileManager::writeFileAtomically(dir + "/linked.xml", "written").ok());
+    EXPECT_EQ(KRTest::readFile(outside), QByteArray("the user's own"));
+    EXPECT_FALSE(QFileInfo(dir + "/linked.xml").isSymLink());
+    EXPECT_EQ(KRTest::readFile(dir + "/linked.xml"), QByteArray("written"));
+
+    // A link that leads nowhere is replaced too; nothing is made where it pointed.
+    const QString nowhere = KRTest::makeTempDir("nowhere") + "/made.txt";
+    ASSERT_TRUE(QFile::link(nowhere, dir + "/dangling.js"));
+    ASSERT_TRUE(KRFileManager::writeFileAtomically(dir + "/dangling.js", "x", false).ok());
+    EXPECT_FALSE(QFileInfo::exists(nowhere));
+    EXPECT_EQ(KRTest::readFile(dir + "/dangling.js"), QByteArray("x"));
+
+    KRTest::writeFile(dir + "/private.txt", "old");
+    ASSERT_TRUE(QFile::setPermissions(dir + "/private.txt", QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const QFileDevice::Permissions permissions = QFile::permissions(dir + "/private.txt");
+    ASSERT_TRUE(KRFileManager::writeFileAtomically(dir + "/private.txt", "new").ok());
+    EXPECT_EQ(QFile::permissions(dir + "/private.txt"), permissions);
+    EXPECT_EQ(KRTest::readFile(dir + "/private.txt"), QByteArray("new"));
+
+    // A folder at the target is refused; a folder that cannot be written to fails. Either
+    // way nothing is left behind.
+    QDir().mkpath(dir + "/folder");
+    const auto refused = KRFileManager::writeFileAtomically(dir + "/folder", "x");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().domain(), "NSPOSIXErrorDomain");
+    EXPECT_FALSE(refused.error().message().isEmpty());
+    EXPECT_FALSE(KRFileManager::writeFileAtomically(dir + "/missing/file.txt", "x").ok());
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+              QStringList({"dangling.js", "folder", "linked.xml", "private.txt"}));
+}
+
 TEST(KRFileManagerTemporary, FreshPathsUnderPrivateFolder)
 {
     const QString a = KRFileManager::pathForTemporaryFileWithPrefix("kr-theme-extraction");

@@ -103,6 +103,33 @@ TEST(KRXMLDocument, MalformedTextGivesErrorWithLine)
     EXPECT_TRUE(missing.error().message().contains("nothing-here.xml"));
 }
 
+// A file past the size limit is refused, naming its size, before any of it is read. Read
+// whole, a sparse file of gigabytes took seconds and gigabytes of memory to fail as "Document
+// is empty", and with its size narrowed to the parser's int, one of 4 GiB and a few bytes
+// read as those bytes.
+TEST(KRXMLDocument, FilesPastTheSizeLimitAreRefusedUnread)
+{
+    const QByteArray head = "<?xml version=\"1.0\"?>\n<a/>\n";
+    const QString path = KRTest::makeTempDir(QStringLiteral("huge")) + QStringLiteral("/huge.xml");
+    KRTest::writeFile(path, head);
+    ASSERT_TRUE(QFile::resize(path, KRXMLDocument::MaximumFileSize + 1)); // sparse: costs no disk
+    const KRResult<KRXMLDocument> over = KRXMLDocument::fromFile(path);
+    ASSERT_FALSE(over.ok());
+    EXPECT_EQ(over.error().domain(), KRXMLDocument::errorDomain);
+    EXPECT_EQ(over.error().userInfo().value("size").toLongLong(), KRXMLDocument::MaximumFileSize + 1);
+    EXPECT_TRUE(over.error().message().contains("is too large to open")) << over.error().message().toStdString();
+    EXPECT_TRUE(over.error().message().contains("at most 256 MiB")) << over.error().message().toStdString();
+
+    ASSERT_TRUE(QFile::resize(path, (qint64(4) << 30) + head.size()));
+    const KRResult<KRXMLDocument> narrowed = KRXMLDocument::fromFile(path);
+    ASSERT_FALSE(narrowed.ok());
+    EXPECT_TRUE(narrowed.error().message().contains("(4.0 GiB)")) << narrowed.error().message().toStdString();
+
+    // Below the limit the file reads as it is.
+    ASSERT_TRUE(QFile::resize(path, head.size()));
+    EXPECT_TRUE(KRXMLDocument::fromFile(path).ok());
+}
+
 TEST(KRXMLDocument, ExternalEntitiesAreNotLoaded)
 {
     const QString secret = KRTest::makeTempDir(QStringLiteral("xxe")) + QStringLiteral("/secret.txt");

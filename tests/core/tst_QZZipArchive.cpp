@@ -511,3 +511,29 @@ TEST(QZZipArchive, ArchivesThatUnpackTooFarAreRefusedWhole)
     EXPECT_TRUE(error.message().contains("second.txt")) << error.message().toStdString();
     EXPECT_EQ(filesBelow(dir + "/lie"), QStringList());
 }
+
+// Listing and extraction stop at the entry limit with TooLarge, however the archive counts
+// its entries (past 65,535 the 16-bit count only says "many"); at the limit all is read.
+TEST(QZZipArchive, ArchivesOfTooManyEntriesAreRefused)
+{
+    const QString dir = KRTest::makeTempDir("zip");
+    QStringList names;
+    for (qint64 i = 0; i < QZZipArchive::MaximumEntryCount; ++i)
+        names.append(QStringLiteral("themes/t%1.css").arg(i));
+    KRTest::writeFile(dir + "/full.zip", KRTest::zipOfEmptyFiles(names));
+    const KRResult<QStringList> full = QZZipArchive::contentsOfZipFileAtPath(dir + "/full.zip", QString());
+    ASSERT_TRUE(full.ok()) << full.error().toString().toStdString();
+    EXPECT_EQ(full.value().size(), QZZipArchive::MaximumEntryCount);
+    EXPECT_EQ(full.value().last(), names.last());
+
+    names.append(QStringLiteral("one-more.css"));
+    KRTest::writeFile(dir + "/over.zip", KRTest::zipOfEmptyFiles(names));
+    const KRResult<QStringList> over = QZZipArchive::contentsOfZipFileAtPath(dir + "/over.zip", QString());
+    ASSERT_FALSE(over.ok());
+    EXPECT_EQ(over.error().code(), QZZipArchive::TooLarge);
+    EXPECT_TRUE(over.error().message().contains("more than 65535 entries")) << over.error().message().toStdString();
+    KRError error;
+    EXPECT_FALSE(QZZipArchive::unzipFileAtPath(dir + "/over.zip", "one-more.css", dir + "/dest", true, QString(), &error));
+    EXPECT_EQ(error.code(), QZZipArchive::TooLarge);
+    EXPECT_EQ(filesBelow(dir + "/dest"), QStringList());
+}

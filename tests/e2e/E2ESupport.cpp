@@ -11,6 +11,7 @@
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QEventLoop>
@@ -18,6 +19,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 
 namespace KRE2E {
@@ -81,13 +83,16 @@ QVariant Browser::eval(const QString &script, milliseconds timeout)
 bool Browser::waitFor(const QString &expression, milliseconds timeout)
 {
     const QString script = QStringLiteral("(function() { try { return !!(%1); } catch (e) { return false; } })()").arg(expression);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (eval(script, seconds(5)).toBool())
+    const QDeadlineTimer deadline(timeout, Qt::PreciseTimer);
+    for (;;) {
+        // One question at a time, each given the time that is left.
+        if (eval(script, milliseconds(std::max<qint64>(deadline.remainingTime(), 0))).toBool())
             return true;
+        if (deadline.hasExpired())
+            return false;
+        // The page's own timers and events change the answer: the loop runs meanwhile.
         KRTest::processEventsUntil([] { return false; }, milliseconds(50));
     }
-    return false;
 }
 
 bool Browser::waitForPage(const QString &pageID, milliseconds timeout)

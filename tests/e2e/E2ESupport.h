@@ -5,6 +5,7 @@
 
 #include <core/KRNodeRunner.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
+#include <KRTestSupport.h>
 
 #include <QImage>
 #include <QSize>
@@ -71,16 +72,16 @@ public:
     QWebEngineView &view() { return *m_view; }
 
     // Loads the address and waits for the load to finish; false on failure or timeout.
-    bool load(const QUrl &url, milliseconds timeout = seconds(30));
+    bool load(const QUrl &url, milliseconds timeout = KRTest::WaitTimeout);
     // Runs the script in the current document and returns its value (invalid on timeout).
-    QVariant eval(const QString &script, milliseconds timeout = seconds(10));
+    QVariant eval(const QString &script, milliseconds timeout = KRTest::WaitTimeout);
     // Polls the expression until it is true (documents may change meanwhile).
-    bool waitFor(const QString &expression, milliseconds timeout = seconds(20));
+    bool waitFor(const QString &expression, milliseconds timeout = KRTest::WaitTimeout);
     // Waits until the page with that id is the active jQuery Mobile page and its objects
     // have been set up by the runtime.
-    bool waitForPage(const QString &pageID, milliseconds timeout = seconds(30));
+    bool waitForPage(const QString &pageID, milliseconds timeout = KRTest::WaitTimeout);
     // A rendered frame of the view; waits (bounded) for one that is not blank.
-    QImage screenshot(milliseconds timeout = seconds(20));
+    QImage screenshot(milliseconds timeout = KRTest::WaitTimeout);
     // Console errors and the runtime's own complaints since the last call (and forgets them).
     QStringList takeErrors();
 

@@ -84,8 +84,7 @@ TEST_F(HandBuiltApplication, StartPageIsEnhancedAndKeptAsAScreenshot)
     // The page is as tall as its content: the document scrolls to the lowest object, the
     // page itself has no scroll area of its own.
     EXPECT_TRUE(browser().waitFor(QStringLiteral("document.documentElement.scrollHeight >= $('#home_menu').offset().top + $('#home_menu').outerHeight()"
-                                                 " && $.mobile.activePage[0].scrollHeight <= $.mobile.activePage[0].clientHeight + 1"),
-                                  seconds(5)));
+                                                 " && $.mobile.activePage[0].scrollHeight <= $.mobile.activePage[0].clientHeight + 1")));
     const QImage shot = browser().screenshot();
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(artifactsDir() + QStringLiteral("/handbuilt-start-page.png")));
@@ -95,8 +94,8 @@ TEST_F(HandBuiltApplication, ButtonHandlerChangesALabelAndTheTimerFires)
 {
     openStartPage();
     click(QStringLiteral("#_home_helloButton_inp"));
-    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('#home_greeting').text() === 'Hello, world!'"), seconds(5)));
-    EXPECT_TRUE(browser().waitFor(QStringLiteral("/^Ticks: [1-9]/.test($('#home_ticks').text())"), seconds(10)));
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('#home_greeting').text() === 'Hello, world!'")));
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("/^Ticks: [1-9]/.test($('#home_ticks').text())")));
 }
 
 TEST_F(HandBuiltApplication, ButtonOpensAPageAndTheToolbarGoesBack)
@@ -120,10 +119,10 @@ TEST_F(HandBuiltApplication, GraphIsDrawnAndTheGalleryOpens)
 {
     ASSERT_TRUE(browser().load(s_server->url(QStringLiteral("details.html"))));
     ASSERT_TRUE(browser().waitForPage(QStringLiteral("details")));
-    EXPECT_TRUE(browser().waitFor(kCanvasDrawn, seconds(10)));
+    EXPECT_TRUE(browser().waitFor(kCanvasDrawn));
     EXPECT_EQ(browser().eval(QStringLiteral("$('#details_gallery img').length")).toInt(), 2);
     click(QStringLiteral("#details_gallery img:first"));
-    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('.pswp').hasClass('pswp--open')"), seconds(10)));
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('.pswp').hasClass('pswp--open')")));
     browser().eval(QStringLiteral("application._pages.details.gallery.close()"));
 }
 

@@ -99,8 +99,7 @@ TEST_F(ShowcaseSample, StartPageShowsEveryControlEnhancedAndIsKeptAsAScreenshot)
     // The page is as tall as its content: the document scrolls to the lowest object, the
     // page itself has no scroll area of its own.
     EXPECT_TRUE(browser().waitFor(QStringLiteral("document.documentElement.scrollHeight >= $('#home_menu').offset().top + $('#home_menu').outerHeight()"
-                                                 " && $.mobile.activePage[0].scrollHeight <= $.mobile.activePage[0].clientHeight + 1"),
-                                  seconds(5)));
+                                                 " && $.mobile.activePage[0].scrollHeight <= $.mobile.activePage[0].clientHeight + 1")));
     const QImage shot = browser().screenshot();
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.size(), QSize(320, 480) * shot.devicePixelRatio());
@@ -112,10 +111,10 @@ TEST_F(ShowcaseSample, ButtonHandlerChangesALabelTheTimerFiresAndThePopUpOpens)
 {
     open(QString());
     click(QStringLiteral("#_home_helloButton_inp"));
-    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('#home_greeting').text() === 'Hello, world!'"), seconds(5)));
-    EXPECT_TRUE(browser().waitFor(QStringLiteral("/^Ticks: [1-9]/.test($('#home_ticks').text())"), seconds(10)));
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('#home_greeting').text() === 'Hello, world!'")));
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("/^Ticks: [1-9]/.test($('#home_ticks').text())")));
     click(QStringLiteral("#_home_aboutButton_inp"));
-    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('.ui-popup-active').text().indexOf('Showcase') >= 0"), seconds(10)));
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('.ui-popup-active').text().indexOf('Showcase') >= 0")));
 }
 
 TEST_F(ShowcaseSample, ButtonOpensASecondPageWithPlainControlsAndBackReturns)
@@ -128,7 +127,7 @@ TEST_F(ShowcaseSample, ButtonOpensASecondPageWithPlainControlsAndBackReturns)
     EXPECT_TRUE(js(QStringLiteral("$('#details_plainCheck')[0].checked")));
     EXPECT_EQ(text(QStringLiteral("$('#details_plainSelect').val()")), QStringLiteral("Two"));
     EXPECT_EQ(text(QStringLiteral("$('#details_plainArea').val()")), QStringLiteral("Some text"));
-    EXPECT_TRUE(browser().waitFor(kCanvasDrawn.arg(QStringLiteral("#details_sketch")), seconds(5)));
+    EXPECT_TRUE(browser().waitFor(kCanvasDrawn.arg(QStringLiteral("#details_sketch"))));
     click(QStringLiteral("#details_backButton"));
     EXPECT_TRUE(browser().waitForPage(QStringLiteral("home")));
 }
@@ -138,11 +137,13 @@ TEST_F(ShowcaseSample, ListItemOpensItsPageWithTheGraphDrawnAndTheGalleryOpening
     open(QString());
     click(QStringLiteral("#home_menu li:eq(1) a"));
     ASSERT_TRUE(browser().waitForPage(QStringLiteral("media")));
-    EXPECT_TRUE(browser().waitFor(kCanvasDrawn.arg(QStringLiteral("#media_visits canvas")), seconds(10)));
+    EXPECT_TRUE(browser().waitFor(kCanvasDrawn.arg(QStringLiteral("#media_visits canvas"))));
     EXPECT_EQ(count(QStringLiteral("#media_gallery img")), 3);
     click(QStringLiteral("#_media_galleryButton_inp"));
-    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('.pswp').hasClass('pswp--open')"), seconds(10)));
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("$('.pswp').hasClass('pswp--open')")));
     browser().eval(QStringLiteral("application._pages.media.gallery.close()"));
+    // The gallery covers the page until it has closed.
+    EXPECT_TRUE(browser().waitFor(QStringLiteral("!$('.pswp').hasClass('pswp--open')")));
     click(QStringLiteral("#media_header4 .ui-btn-left"));
     EXPECT_TRUE(browser().waitForPage(QStringLiteral("home")));
 }

@@ -99,6 +99,43 @@ TEST_F(DocumentOpen, PackageErrors)
     EXPECT_FALSE(KRDocument::openPackage(KRTest::makeTempDir() + QStringLiteral("/absent.krproj")).ok());
 }
 
+// A web folder that is a link out of its package, or to nothing, is refused when the package
+// opens, before anything is read or written: merely opening a project with legacy themes
+// wrote their style sheets where the link led. A link to a folder of the package opens.
+TEST_F(DocumentOpen, WebFolderLeadingOutOfThePackageIsRefused)
+{
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument><KRProject/>"
+                           "<KRPages><KRPage id=\"page1\"/></KRPages><KRThemes><KRProjectTheme name=\"legacy\">"
+                           ".ui-btn{} .ui-body-a{} .ui-bar-a{} .ui-shadow{}</KRProjectTheme></KRThemes></KRProjectDocument>\n";
+    const QString package = makePackage(xml);
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    const QString web = package + QStringLiteral("/kr-web");
+    ASSERT_TRUE(QDir(web).removeRecursively());
+    ASSERT_TRUE(QFile::link(outside, web));
+    const auto opened = KRDocument::openPackage(package);
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error().domain(), QLatin1String(KRWebFolder::ErrorDomain));
+    EXPECT_EQ(opened.error().code(), KRWebFolder::OutsidePackage);
+    EXPECT_TRUE(opened.error().message().contains(QStringLiteral("outside the project package")))
+        << opened.error().message().toStdString();
+    EXPECT_TRUE(opened.error().message().contains(QFileInfo(outside).canonicalFilePath()));
+    EXPECT_TRUE(QDir(outside).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+
+    ASSERT_TRUE(QFile::remove(web));
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/later"), web)); // leads nowhere, yet
+    EXPECT_EQ(KRDocument::openPackage(package).error().code(), KRWebFolder::OutsidePackage);
+    ASSERT_TRUE(QFile::remove(web));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../"), web)); // the folder holding the package
+    EXPECT_EQ(KRDocument::openPackage(package).error().code(), KRWebFolder::OutsidePackage);
+
+    ASSERT_TRUE(QFile::remove(web));
+    ASSERT_TRUE(QDir().mkpath(package + QStringLiteral("/site")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("site"), web));
+    const auto inside = KRDocument::openPackage(package);
+    EXPECT_TRUE(inside.ok()) << inside.error().toString().toStdString();
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+}
+
 TEST(Document, UntitledDocumentsStartFromTheTemplate)
 {
     const auto document = KRDocument::makeUntitled();
@@ -337,6 +374,61 @@ TEST(DocumentSaveAs, CarriesTheWholePackageWithItsUnsavedEdits)
     EXPECT_EQ(p.document->fileURL(), before);
     EXPECT_EQ(KRTest::readFile(other + QStringLiteral("/Mine/thesis.txt")), QByteArray("years of work"));
     EXPECT_EQ(entriesOf(other + QStringLiteral("/Mine")), QStringList{QStringLiteral("thesis.txt")});
+}
+
+// The copy carries the package's links that lead inside it, leading inside the copy; links
+// that lead out of the package or nowhere stay behind, so the copy shares no file or folder
+// with the original or anything else.
+TEST(DocumentSaveAs, LinksLeadingOutOfThePackageStayBehind)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    KRTest::writeFile(outside + QStringLiteral("/shared.js"), "shared");
+    const QString web = p.package + QStringLiteral("/kr-web");
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/shared.js"), web + QStringLiteral("/shared.js")));
+    ASSERT_TRUE(QFile::link(outside, web + QStringLiteral("/shared-folder")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../../../"), web + QStringLiteral("/images/up")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("nowhere"), web + QStringLiteral("/dangling")));
+    ASSERT_TRUE(QFile::link(outside, p.package + QStringLiteral("/beside")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("kr-web/images"), p.package + QStringLiteral("/pictures")));
+
+    const QString target = KRTest::makeTempDir() + QStringLiteral("/Copy.krproj");
+    const auto saved = p.document->saveToPackage(target);
+    ASSERT_TRUE(saved.ok()) << saved.error().toString().toStdString();
+    EXPECT_EQ(QFileInfo(target + QStringLiteral("/kr-web/images/link.css")).symLinkTarget(),
+              target + QStringLiteral("/kr-web/theme.css"));
+    EXPECT_EQ(QFileInfo(target + QStringLiteral("/pictures")).symLinkTarget(), target + QStringLiteral("/kr-web/images"));
+    for (const char *left : {"/kr-web/shared.js", "/kr-web/shared-folder", "/kr-web/images/up", "/kr-web/dangling", "/beside"}) {
+        const QFileInfo item(target + QLatin1String(left));
+        EXPECT_FALSE(item.exists() || item.isSymLink()) << left;
+    }
+    EXPECT_EQ(entriesOf(outside), QStringList{QStringLiteral("shared.js")});
+    EXPECT_EQ(KRTest::readFile(outside + QStringLiteral("/shared.js")), QByteArray("shared"));
+}
+
+// Saving replaces a link at project.xml or at an edited resource with the file written; the
+// file it led to, outside the package, is never written.
+TEST(DocumentSave, LinksAreReplacedNeverWrittenThrough)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    KRTest::writeFile(outside + QStringLiteral("/victim.xml"), "<victim/>");
+    KRTest::writeFile(outside + QStringLiteral("/victim.css"), "victim");
+    const QString projectFile = p.package + QStringLiteral("/project.xml");
+    const QString edited = p.package + QStringLiteral("/kr-web/css/deep/site.css");
+    ASSERT_TRUE(QFile::remove(projectFile) && QFile::link(outside + QStringLiteral("/victim.xml"), projectFile));
+    ASSERT_TRUE(QFile::remove(edited) && QFile::link(outside + QStringLiteral("/victim.css"), edited));
+
+    const auto saved = p.document->save();
+    ASSERT_TRUE(saved.ok()) << saved.error().toString().toStdString();
+    EXPECT_EQ(KRTest::readFile(outside + QStringLiteral("/victim.xml")), QByteArray("<victim/>"));
+    EXPECT_EQ(KRTest::readFile(outside + QStringLiteral("/victim.css")), QByteArray("victim"));
+    EXPECT_FALSE(QFileInfo(projectFile).isSymLink());
+    EXPECT_TRUE(KRTest::readFile(projectFile).contains("showGrid=\"true\""));
+    EXPECT_FALSE(QFileInfo(edited).isSymLink());
+    EXPECT_EQ(KRTest::readFile(edited), QByteArray("edited"));
 }
 
 TEST(DocumentSaveAs, AFailureLeavesTheDocumentWhereItWasAndSaveStillWorks)

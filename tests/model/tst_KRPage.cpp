@@ -3,6 +3,7 @@
 #include "KRTestSupport.h"
 
 #include <model/KRClassRegistry.h>
+#include <model/KRFunction.h>
 #include <model/KRPasteboard.h>
 #include <model/KRStyleClass.h>
 #include <model/KRWebFolder.h>
@@ -938,4 +939,55 @@ TEST(KRPageObjects, HostileAndRepeatedIdsAreRenamedOnLoadAndReported)
     renamed->setValue(QStringLiteral("kr_color"), QStringLiteral("green"));
     EXPECT_EQ(styleClass("$odd"), renamed);
     EXPECT_EQ(renamed->xmlElement().attribute(QStringLiteral("color")), QStringLiteral("green"));
+}
+
+// A function's parameter list goes into the generated script as it stands, so one that is
+// no list of identifiers would run as code when the script loads, not when the event comes.
+// Loading gives such a function the event's own parameters and tells the user; a list set
+// later is never pasted into the script unless it is sound.
+TEST(KRPageObjects, ParameterListsThatAreNoIdentifiersAreReplacedOnLoad)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(
+        krProjectXML(QStringLiteral(
+            "<KRPage id=\"page1\"><KRContents>"
+            "<KRFunction id=\"none\">go()</KRFunction>"
+            "<KRFunction id=\"empty\" arguments=\"\">go()</KRFunction>"
+            "<KRFunction id=\"two\" arguments=\" a ,&#9;b\">go()</KRFunction>"
+            "<KRFunction id=\"call\" arguments=\"e = alert(document.cookie)\">go()</KRFunction>"
+            "<KRFunction id=\"escape\" arguments=\"e) {}; steal(); (function(x\">go()</KRFunction>"
+            "<KRFunction id=\"serve\" serverFunction=\"Yes\" arguments=\"request,&#10;response\">go()</KRFunction>"
+            "<KRFunction id=\"reserved\" arguments=\"event, this\">go()</KRFunction>"
+            "<KRFunction id=\"trailing\" arguments=\"a,\">go()</KRFunction>"
+            "</KRContents></KRPage>")),
+        true, &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    const auto function = [&](const char *id) {
+        return std::dynamic_pointer_cast<KRFunction>(page->objectForID(QString::fromLatin1(id)));
+    };
+    const auto arguments = [&](const char *id) {
+        const auto f = function(id);
+        return f ? f->kr_arguments() + QLatin1Char('|') + f->xmlElement().attribute(QStringLiteral("arguments"))
+                 : QStringLiteral("(none)");
+    };
+    EXPECT_EQ(arguments("none"), QStringLiteral("|"));
+    EXPECT_EQ(arguments("empty"), QStringLiteral("|"));
+    EXPECT_EQ(arguments("two"), QStringLiteral(" a ,\tb| a ,\tb"));
+    EXPECT_EQ(arguments("call"), QStringLiteral("event|event"));
+    EXPECT_EQ(arguments("escape"), QStringLiteral("event|event"));
+    EXPECT_EQ(arguments("serve"), QStringLiteral("request, response|request, response"));
+    EXPECT_EQ(arguments("reserved"), QStringLiteral("event|event"));
+    EXPECT_EQ(arguments("trailing"), QStringLiteral("event|event"));
+    const QStringList warnings = page->loadWarnings();
+    ASSERT_EQ(warnings.size(), 5) << warnings.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(warnings.at(0).contains(QStringLiteral("'e = alert(document.cookie)' is no valid parameter list; "
+                                                       "the function 'call' now takes (event)")))
+        << warnings.at(0).toStdString();
+
+    ASSERT_TRUE(function("two"));
+    EXPECT_TRUE(function("two")->functionSource().contains(QStringLiteral("= function( a ,\tb) {")));
+    function("two")->setKr_arguments(QStringLiteral("x) {}; steal(); (function(y"));
+    EXPECT_TRUE(function("two")->functionSource().startsWith(QStringLiteral("application._pages.page1._events.two = function(event) {\n")))
+        << function("two")->functionSource().toStdString();
 }

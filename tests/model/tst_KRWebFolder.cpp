@@ -330,6 +330,42 @@ TEST_F(WebFolderTest, ZipThemeThatUnpacksTooFarIsRefused)
     EXPECT_EQ(leftovers(), QStringList());
 }
 
+// An archive of more entries than an import may take is refused with an error, without
+// working through them all on the importing thread.
+TEST_F(WebFolderTest, ZipOfTooManyEntriesIsRefused)
+{
+    QStringList names;
+    for (qint64 i = 0; i <= QZZipArchive::MaximumEntryCount; ++i)
+        names.append(QStringLiteral("f%1").arg(i));
+    const QString archive = source(QStringLiteral("crowd.zip"), KRTest::zipOfEmptyFiles(names));
+    EXPECT_FALSE(folder->addResource(archive));
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts().value(0).style, KRAlert::Style::Critical);
+    EXPECT_TRUE(alerts->shownAlerts().value(0).messageText.contains(QStringLiteral("crowd.zip")))
+        << alerts->shownAlerts().value(0).messageText.toStdString();
+    EXPECT_TRUE(alerts->shownAlerts().value(0).messageText.contains(QStringLiteral("entries")))
+        << alerts->shownAlerts().value(0).messageText.toStdString();
+    EXPECT_EQ(topNames(), QStringList());
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
+// A name is one line: a line break would start an entry of its own in the cache manifest and
+// the list of generated files.
+TEST_F(WebFolderTest, NamesWithLineBreaksOrControlCharactersAreRefused)
+{
+    KRTest::writeFile(web + QStringLiteral("/a.css"), "x");
+    for (const QString &name : {QStringLiteral("x.png\nNETWORK:\n*"), QStringLiteral("x\r.png"), QStringLiteral("tab\t.png"),
+                                QStringLiteral("x\u2028.png"), QStringLiteral("del\x7f.png")}) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_FALSE(KRWebFolder::isPlainFileName(name));
+        EXPECT_FALSE(folder->validateNewResourceName(name));
+        EXPECT_FALSE(folder->createResource(name, QStringLiteral("templates/stylesheet.css")));
+        EXPECT_FALSE(find(QStringLiteral("a.css"))->renameResource(name));
+    }
+    EXPECT_TRUE(KRWebFolder::isPlainFileName(QStringLiteral("caf\u00e9 menu.png")));
+    EXPECT_EQ(topNames(), QStringList{QStringLiteral("a.css")});
+}
+
 TEST_F(WebFolderTest, FailedImportChangesNothing)
 {
     KRTest::writeFile(web + QStringLiteral("/app.js"), "original");
@@ -357,13 +393,21 @@ TEST_F(WebFolderTest, FailedImportChangesNothing)
     EXPECT_EQ(topNames(), (QStringList{QStringLiteral("app.js"), QStringLiteral("blue.css")}));
 }
 
+// A folder comes in with its links that lead inside it, leading inside the copy; links that
+// lead out of it (back to the original, or anywhere) stay behind.
 TEST_F(WebFolderTest, ImportsAFolderWithItsContents)
 {
     KRTest::writeFile(outside + QStringLiteral("/images/a.png"), "a");
     KRTest::writeFile(outside + QStringLiteral("/images/icons/b.png"), "b");
+    KRTest::writeFile(outside + QStringLiteral("/secret.txt"), "secret");
+    ASSERT_TRUE(QFile::link(QStringLiteral("../a.png"), outside + QStringLiteral("/images/icons/a-link.png")));
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/secret.txt"), outside + QStringLiteral("/images/secret.txt")));
     ASSERT_TRUE(folder->addResource(outside + QStringLiteral("/images")));
     EXPECT_EQ(KRTest::readFile(web + QStringLiteral("/images/icons/b.png")), QByteArray("b"));
     ASSERT_TRUE(find(QStringLiteral("images/icons/b.png")));
+    EXPECT_EQ(QFileInfo(web + QStringLiteral("/images/icons/a-link.png")).symLinkTarget(), web + QStringLiteral("/images/a.png"));
+    EXPECT_FALSE(QFileInfo(web + QStringLiteral("/images/secret.txt")).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(web + QStringLiteral("/images/secret.txt")));
     // Into itself: refused, nothing left.
     alerts->clear();
     EXPECT_FALSE(folder->importResource(web + QStringLiteral("/images"), web + QStringLiteral("/images/icons/copy")));

@@ -3,6 +3,11 @@
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
@@ -17,7 +22,8 @@
 namespace KRNodeTest {
 
 Response request(qint64 port, const QByteArray &method, const QByteArray &path,
-                 const QByteArray &body, const QByteArray &contentType, const Headers &headers)
+                 const QByteArray &body, const QByteArray &contentType, const Headers &headers,
+                 int timeoutMilliseconds)
 {
     Response response;
     QTcpSocket socket;
@@ -38,7 +44,7 @@ Response request(qint64 port, const QByteArray &method, const QByteArray &path,
     QByteArray raw;
     QElapsedTimer timer;
     timer.start();
-    while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < 10000) {
+    while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < timeoutMilliseconds) {
         socket.waitForReadyRead(250);
         raw += socket.readAll();
     }
@@ -47,7 +53,8 @@ Response request(qint64 port, const QByteArray &method, const QByteArray &path,
     if (split < 0)
         return response;
     const QList<QByteArray> lines = raw.left(split).split('\n');
-    const QList<QByteArray> status = lines.value(0).trimmed().split(' ');
+    response.statusLine = lines.value(0).trimmed();
+    const QList<QByteArray> status = response.statusLine.split(' ');
     response.status = status.value(1).toInt();
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const qsizetype colon = lines[i].indexOf(':');
@@ -115,6 +122,47 @@ bool portAcceptsConnections(qint64 port)
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
     return socket.waitForConnected(2000);
+}
+
+qint64 serverProcessFor(const QString &root)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (entry.toLongLong() <= 0 || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = cmdline.readAll().split('\0');
+        if (arguments.size() > 2 && arguments[1].endsWith("kr-local-runtime.js") && arguments[2] == QFile::encodeName(root))
+            return entry.toLongLong();
+    }
+    return 0;
+}
+
+qint64 peakResidentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+QString projectStoreFile(const QString &documentRoot)
+{
+    const QString databases = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Korvane/Local Databases");
+    const QString root = QFileInfo(documentRoot).canonicalFilePath();
+    QDirIterator stores(databases, {QStringLiteral("storage.json")}, QDir::Files, QDirIterator::Subdirectories);
+    while (stores.hasNext()) {
+        const QString file = stores.next();
+        QFile store(file);
+        if (store.open(QIODevice::ReadOnly)
+            && QJsonDocument::fromJson(store.readAll()).object().value(QStringLiteral("root")).toString() == root)
+            return file;
+    }
+    return {};
 }
 
 QByteArray runNode(const QByteArray &script)

@@ -26,6 +26,7 @@ public:
 struct Response
 {
     int status = 0; // 0: no answer
+    QByteArray statusLine; // "HTTP/1.1 200 OK"
     QMap<QByteArray, QByteArray> headers; // lower-case names
     QByteArray body;
 };
@@ -33,10 +34,10 @@ struct Response
 using Headers = QList<QPair<QByteArray, QByteArray>>;
 
 // One HTTP/1.0 exchange with 127.0.0.1:port; the path is sent exactly as given, with "Host:
-// 127.0.0.1" unless `headers` names a Host. Waits at most ten seconds.
+// 127.0.0.1" unless `headers` names a Host. Waits at most `timeoutMilliseconds`.
 Response request(qint64 port, const QByteArray &method, const QByteArray &path,
                  const QByteArray &body = {}, const QByteArray &contentType = "application/json",
-                 const Headers &headers = {});
+                 const Headers &headers = {}, int timeoutMilliseconds = 10000);
 
 // Registers a terminate-request sender that sends the POST with a plain socket and records
 // the addresses it was given.
@@ -50,6 +51,15 @@ bool processAlive(qint64 pid);
 bool waitForProcessExit(qint64 pid, int milliseconds = 10000);
 // Whether something accepts connections on 127.0.0.1:port.
 bool portAcceptsConnections(qint64 port);
+
+// The runtime server process serving `root`, or 0.
+qint64 serverProcessFor(const QString &root);
+// The most memory the process has held so far (VmHWM), in KiB; -1 when unknown.
+qint64 peakResidentKiB(qint64 pid);
+
+// The file in which the server keeps the stored items of the project at `documentRoot` (found
+// by the root it names), or "" when there is none yet.
+QString projectStoreFile(const QString &documentRoot);
 
 // Runs `node -e script`; returns its standard output.
 QByteArray runNode(const QByteArray &script);

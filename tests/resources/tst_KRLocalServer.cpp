@@ -224,9 +224,9 @@ TEST_F(KRLocalServerTest, serverPageRunsItsHandlersAndFillsTheTemplate)
     const Response posted = request(s_port, "POST", "/home.krml", "item=tea", "application/x-www-form-urlencoded");
     ASSERT_EQ(posted.status, 200) << posted.body.constData();
     EXPECT_TRUE(posted.body.contains("Posted tea"));
-    const QString databases = QProcessEnvironment::systemEnvironment().value(QStringLiteral("XDG_DATA_HOME"))
-        + QStringLiteral("/Korvane/Local Databases");
-    EXPECT_TRUE(KRTest::readFile(databases + QStringLiteral("/kr-storage.json")).contains("\"last\":\"tea\""));
+    // Kept in the project's own store.
+    const QByteArray stored = KRTest::readFile(projectStoreFile(*s_root));
+    EXPECT_TRUE(stored.contains("\"last\":\"tea\"")) << stored.constData();
 
     KRTest::writeFile(*s_root + QStringLiteral("/broken.krml"), "<krml><html><![CDATA[x]]></html>");
     EXPECT_EQ(request(s_port, "GET", "/broken.krml").status, 500);
@@ -408,21 +408,6 @@ QList<qint64> childProcesses(qint64 pid)
             children.append(entry.toLongLong());
     }
     return children;
-}
-
-// The runtime server serving `root`, or 0.
-qint64 serverProcessFor(const QString &root)
-{
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (entry.toLongLong() <= 0 || !cmdline.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> arguments = cmdline.readAll().split('\0');
-        if (arguments.size() > 2 && arguments[1].endsWith("kr-local-runtime.js") && arguments[2] == QFile::encodeName(root))
-            return entry.toLongLong();
-    }
-    return 0;
 }
 
 TEST(KRLocalServerProcess, scriptProcessesEndWithTheServer)

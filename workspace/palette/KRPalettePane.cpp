@@ -187,6 +187,7 @@ KRPalettePane::KRPalettePane(KRUserDefaults &defaults, QWidget *parent)
     auto *header = new KRPaneHeaderView(this);
     header->setLabelText(QStringLiteral("Object Palette"));
     m_list = new KRPaletteListView(this);
+    m_list->setAccessibleName(QStringLiteral("Object Palette"));
     m_list->setModel(m_model);
     m_list->setItemDelegate(new KRPaletteRowDelegate(this, m_list));
     m_list->setDragEnabled(true);

@@ -159,6 +159,7 @@ void KRFunctionViewController::awakeFromNib()
     m_codeEditor->setObject(QStringLiteral("JavaScript"), CEKeys::syntaxDefinition);
     m_textView = m_codeEditor->textView();
     m_textView->installEventFilter(this);
+    m_watchedTextView = m_textView.data();
     // Select All moves the selection without moving the caret's report; it is kept in the
     // body here as well.
     connect(m_textView, &QPlainTextEdit::selectionChanged, this, [this] {
@@ -334,7 +335,9 @@ void KRFunctionViewController::textDidChange(CETextView *)
 
 bool KRFunctionViewController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_textView && event->type() == QEvent::Hide)
+    // Compared as a plain object: the text view also reports while it is being destroyed, when
+    // it is no longer a text view.
+    if (event->type() == QEvent::Hide && watched == m_watchedTextView)
         closePopover();
     return KRCachingViewController::eventFilter(watched, event);
 }

@@ -126,6 +126,7 @@ private:
     QWidget *m_editorView = nullptr; // part of view()
     std::unique_ptr<CEEditor> m_codeEditor;
     QPointer<CETextView> m_textView;
+    const QObject *m_watchedTextView = nullptr; // the text view whose hiding closes the pop-over
     qsizetype m_headerLength = 0;
     std::unique_ptr<KRSyntaxErrorHelpContent> m_helpContent;
     QPointer<KRPopover> m_popover;

@@ -105,6 +105,7 @@ KRPropertyPaneViewController::KRPropertyPaneViewController()
         KRInterfaceRegistry::registerInterface(QStringLiteral("KRPropertyPaneView"), [](QObject *owner) -> QWidget * {
             auto *controller = dynamic_cast<KRPropertyPaneViewController *>(owner);
             auto *view = new KRPropertyPaneView;
+            view->setAccessibleName(QStringLiteral("Inspector"));
             auto *layout = new QVBoxLayout(view);
             layout->setContentsMargins(1, 0, 0, 0);
             layout->setSpacing(0);

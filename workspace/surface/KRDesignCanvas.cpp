@@ -156,6 +156,7 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KR
     m_project = page ? page->project() : nullptr;
     m_surface = std::make_unique<KRDesignViewController>(page);
     designView->setHandler(m_surface.get());
+    setAccessibleName(QStringLiteral("Design Surface"));
 
     auto *header = new QWidget(this);
     auto *headerLayout = new QHBoxLayout(header);

@@ -101,8 +101,10 @@ const QString kWindowStatusLine = QStringLiteral("statusLine");
 
 void krWindowSetStatus(QMainWindow *window, const QString &text)
 {
-    if (auto *line = window ? window->findChild<QLabel *>(kWindowStatusLine) : nullptr)
+    if (auto *line = window ? window->findChild<QLabel *>(kWindowStatusLine) : nullptr) {
         line->setText(text);
+        line->setAccessibleDescription(text); // its name is "Status": the text is read from here
+    }
 }
 
 void krWindowShowError(const QString &message, const QString &informative)
@@ -199,6 +201,10 @@ KRWindowController::KRWindowController(KRDocument &document) : m_document(docume
     KRMainMenu::shared().createMenuBar(m_window.get());
     KRMainMenu::setResponder(m_window.get(), this);
     new KRWindowShortcutRouter(m_window.get(), [this] { commitEditing(); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if (qobject_cast<QMenuBar *>(now) && old && !qobject_cast<QMenuBar *>(old) && old->window() == m_window.get())
+            m_focusBeforeMenuBar = old;
+    });
     windowDidLoadProject();
 }
 

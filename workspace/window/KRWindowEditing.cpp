@@ -164,7 +164,13 @@ void KRWindowController::registerMenuCommands()
 QWidget *KRWindowController::focusWidget() const
 {
     QWidget *focus = QApplication::focusWidget();
-    return focus && focus->window() == m_window.get() ? focus : nullptr;
+    if (!focus || focus->window() != m_window.get())
+        return nullptr;
+    // While the menus are walked with the keys the menu bar holds the focus: the commands are
+    // about what had it before.
+    if (qobject_cast<QMenuBar *>(focus) && m_focusBeforeMenuBar && m_focusBeforeMenuBar->window() == m_window.get())
+        return m_focusBeforeMenuBar;
+    return focus;
 }
 
 bool KRWindowController::isDesignViewFirstResponder(const QWidget *widget) const

@@ -26,7 +26,8 @@ for item in KRObjectInfo.xml DefaultProject.xml editable-resources.json toolbar-
     templates syntax icons backgrounds devices \
     samples/Showcase.krproj/project.xml samples/TipCalculator.krproj/project.xml \
     runtime/KRObjects-min.js \
-    local-server/kr-local-runtime.js local-server/kr-server-page-sandbox.js local-server/js-class.js \
+    local-server/kr-local-runtime.js local-server/kr-server-page-sandbox.js local-server/kr-server-storage.js \
+    local-server/kr-server-page-scripts.js local-server/js-class.js \
     local-server/bluff-src.js local-server/node_modules/jshint/package.json \
     local-server/node_modules/uglify-js/package.json local-server/jquery-1.9.0/jquery.min.js \
     local-server/jquery.mobile-1.4.0/jquery.mobile-1.4.0.min.js local-server/photoswipe-3.0.5/VERSION; do

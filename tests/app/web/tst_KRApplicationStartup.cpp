@@ -25,6 +25,7 @@
 
 #include <KRCopyTree.h>
 #include <KRTestSupport.h>
+#include <KRWebTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <QAction>
@@ -47,14 +48,7 @@ const bool startupPrepared = KRTest::addBeforeApplicationHook(KRApplicationStart
 
 QString pageText(QWebEngineView *view)
 {
-    QString text;
-    bool done = false;
-    view->page()->runJavaScript(QStringLiteral("document.body ? document.body.innerText : ''"), [&](const QVariant &value) {
-        text = value.toString();
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; });
-    return text;
+    return KRTest::evaluateScript(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString();
 }
 
 // The window as drawn, with the web view's page laid in once the engine has painted it.
@@ -154,10 +148,7 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     ASSERT_NE(imageView, nullptr);
     QString source;
     ASSERT_TRUE(KRTest::processEventsUntil([&] {
-        bool done = false;
-        imageView->page()->runJavaScript(QStringLiteral("(document.querySelector('img') || {}).src || ''"),
-                                         [&](const QVariant &value) { source = value.toString(); done = true; });
-        KRTest::processEventsUntil([&] { return done; });
+        source = KRTest::evaluateScript(imageView, QStringLiteral("(document.querySelector('img') || {}).src || ''")).toString();
         return !source.isEmpty();
     }));
     EXPECT_EQ(QUrl(source), server.url(QStringLiteral("/samples/cafe.png")));
@@ -234,7 +225,7 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     EXPECT_EQ(delegate.aboutWindowController(), about);
     EXPECT_EQ(about->window()->windowTitle(), QStringLiteral("Inspiration"));
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageText(about->webView()).contains(QStringLiteral("—")); }));
-    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the engine paints the new page
+    EXPECT_TRUE(KRTest::framesDrawn(about->webView())); // the engine paints the new page
     saveWithPage(*about->window(), about->webView(), QStringLiteral("startup-inspiration.png"));
     // About comes back out of the minimised state, and after the window was closed.
     about->window()->showMinimized();
@@ -345,7 +336,8 @@ TEST(KRApplicationStartup, OpensTheProjectsNamedOnTheCommandLine)
     QDir::setCurrent(previous);
     EXPECT_EQ(named.projects, QStringList({package, package}));
 
-    KRUserDefaults::sharedInstance().setValue(QStringLiteral("lastExecutedVersion"), KRDocument::applicationShortVersion());
+    // A first run: even the welcome page does not come over the projects named.
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("lastExecutedVersion"));
     KRApplicationStartup startup(named.projects);
     KRDocumentController &documents = KRDocumentController::sharedDocumentController();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return documents.documents().size() == 1; }));

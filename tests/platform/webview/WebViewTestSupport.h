@@ -11,6 +11,7 @@
 #include <platform/webview/KRWebView.h>
 
 #include <KRTestSupport.h>
+#include <KRWebTestSupport.h>
 
 #include <gtest/gtest.h>
 
@@ -191,24 +192,17 @@ inline DesignPage makeDesignPage()
     return p;
 }
 
-// The result of a script in the live page (waits at most 10 s; an invalid QVariant when none).
+// The result of a script in the live page; an invalid QVariant when none came in time.
 inline QVariant js(KRWebView &view, const QString &script)
 {
-    QVariant result;
-    bool done = false;
-    view.page()->runJavaScript(script, [&](const QVariant &r) {
-        result = r;
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; }, std::chrono::seconds(10));
-    return result;
+    return KRTest::evaluateScript(&view, script);
 }
 
 // Waits until every change made so far is applied in the view.
 inline bool waitInStep(KRWebView &view)
 {
     view.flush();
-    return KRTest::processEventsUntil([&] { return view.isInStep(); }, std::chrono::seconds(20));
+    return KRTest::processEventsUntil([&] { return view.isInStep(); });
 }
 
 inline QString artifactsDir() { return KRTest::artifactsDir(QStringLiteral("webview")); }

@@ -34,8 +34,7 @@ protected:
         view->attachDocument(page.doc);
         view->loadEmptyDocument(QUrl::fromLocalFile(webFolder + QStringLiteral("/")));
         view->show();
-        ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls > 0; },
-                                               std::chrono::seconds(60)))
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls > 0; }))
             << "jQuery Mobile did not report loading; agent errors: "
             << view->agentErrors().join(QStringLiteral("; ")).toStdString();
         ASSERT_TRUE(KRTest::processEventsUntil([&] {
@@ -296,7 +295,7 @@ TEST_F(KRWebViewLive, ScreenshotOfTheDesignViewIsKept)
     const bool drawn = KRTest::processEventsUntil([&] {
         shot = view->grab().toImage();
         return !shot.isNull() && shot.pixelColor(face) != QColor(0xee, 0xee, 0xee);
-    }, std::chrono::seconds(20));
+    });
     ASSERT_FALSE(shot.isNull());
     const QString path = artifactsDir() + QStringLiteral("/design-page.png");
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
@@ -312,7 +311,7 @@ TEST(KRWebView, ANewDocumentReplacesTheMirroredOneAndDetachingStopsTheStream)
     first->body()->appendChild(p1);
     KRWebView view;
     view.loadEmptyDocument(QUrl::fromLocalFile(KRTest::makeTempDir() + QStringLiteral("/")));
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view.isReady(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view.isReady(); }));
     view.attachDocument(first);
     ASSERT_TRUE(waitInStep(view));
     EXPECT_EQ(js(view, QStringLiteral("document.body.textContent")).toString(), QStringLiteral("first"));
@@ -351,7 +350,7 @@ TEST(KRWebView, PageScriptsCannotNavigateTheDesignViewAway)
     KRTest::writeFile(folder + QStringLiteral("/other.html"), "<p>another page</p>");
     KRWebView view;
     view.loadEmptyDocument(QUrl::fromLocalFile(folder + QStringLiteral("/")));
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view.isReady(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view.isReady(); }));
     const QString before = view.url().toString();
     view.evaluateScript(QStringLiteral("window.__marker = 7; location.href = 'other.html';"));
     ASSERT_TRUE(waitInStep(view));
@@ -377,7 +376,7 @@ TEST(KRWebView, BridgeCallsMadeBeforeTheChannelIsConnectedAreDeliveredInOrder)
                                         "window.___kr_page.jqueryMobileLoaded();"
                                         "</script></body>"),
                          QUrl::fromLocalFile(KRTest::makeTempDir() + QStringLiteral("/")));
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls == 1; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls == 1; }));
     ASSERT_EQ(surface.calls.size(), 2u);
     EXPECT_EQ(surface.calls[0].method, QStringLiteral("runPluginDesignDraw"));
     EXPECT_EQ(surface.calls[1].method, QStringLiteral("onClickElement_withEvent_"));
@@ -415,13 +414,13 @@ TEST(KRWebView, ADocumentInTheWebFolderLoadsScriptsFromTheLocalServer)
     view.setHostObject(QStringLiteral("___kr_page"), &pageBridge);
     view.attachDocument(doc);
     view.loadEmptyDocument(QUrl::fromLocalFile(KRTest::makeTempDir(QStringLiteral("kr-web")) + QStringLiteral("/")));
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view.isReady(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view.isReady(); }));
     auto script = doc->createElement(QStringLiteral("script"));
     // Addresses are formed with two slashes after the port.
     script->setAttribute(QStringLiteral("src"), QStringLiteral("http://127.0.0.1:%1//__kr_bundle/jquery-1.9.0/jquery.min.js").arg(server.serverPort()));
     script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryMobileLoaded()"));
     doc->head()->appendChild(script);
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls == 1; }, std::chrono::seconds(30)))
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return pageBridge.jqueryMobileLoadedCalls == 1; }))
         << "requests: " << requested.toStdString();
     EXPECT_EQ(js(view, QStringLiteral("window.__fromServer")).toInt(), 42);
     EXPECT_TRUE(requested.contains("GET //__kr_bundle/jquery-1.9.0/jquery.min.js")) << requested.toStdString();
@@ -443,7 +442,7 @@ TEST_F(KRWebViewLive, AContextMenuRequestNamesTheNodeAndReloadingMirrorsTheDocum
     QSignalSpy ready(view.get(), &KRWebView::agentReady);
     view->loadEmptyDocument(view->baseURL());
     page.labelText->setData(QStringLiteral("while reloading"));
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return ready.count() == 1; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return ready.count() == 1; }));
     ASSERT_TRUE(waitInStep(*view));
     EXPECT_EQ(liveText(QStringLiteral("document.getElementById('page1_label1').textContent")), QStringLiteral("while reloading"));
     EXPECT_EQ(liveText(QStringLiteral("document.compatMode")), QStringLiteral("BackCompat"));
@@ -470,7 +469,7 @@ TEST(KRWebView, ZoomIsPerViewThoughAllDesignDocumentsShareAnOrigin)
     b.loadEmptyDocument(base);
     a.show();
     b.show();
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return a.isReady() && b.isReady(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return a.isReady() && b.isReady(); }));
     a.setZoomFactor(2.0);
     // The device width in CSS pixels halves in the zoomed view only.
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return js(a, QStringLiteral("window.innerWidth")).toInt() == 160; }));

@@ -141,7 +141,7 @@ TEST(KRWebViewFactory, AViewWaitedForReentrantlyIsNotHandedOutTwice)
     });
     auto outer = take(cache.newWebView());
     ASSERT_TRUE(outer);
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return inner != nullptr; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return inner != nullptr; }));
     EXPECT_TRUE(asked);
     EXPECT_NE(outer.get(), inner.get());
     EXPECT_NE(outer->objectName(), inner->objectName());

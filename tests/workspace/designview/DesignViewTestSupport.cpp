@@ -10,6 +10,8 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 
+#include <KRWebTestSupport.h>
+
 #include <QDir>
 #include <QWebEnginePage>
 
@@ -107,19 +109,12 @@ bool LivePageTest::settle(KRPageDesignView &live)
     return KRTest::processEventsUntil([&] {
         view->flush();
         return view->isInStep() && !live.isWaitingForSizes() && document->undoManager().groupingLevel() == 0;
-    }, std::chrono::seconds(20));
+    });
 }
 
 QVariant js(QWebEngineView &view, const QString &script)
 {
-    QVariant result;
-    bool done = false;
-    view.page()->runJavaScript(script, [&](const QVariant &r) {
-        result = r;
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; }, std::chrono::seconds(10));
-    return result;
+    return KRTest::evaluateScript(&view, script);
 }
 
 QString liveNode(const std::shared_ptr<DOMNode> &node)

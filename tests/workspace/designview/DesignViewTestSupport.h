@@ -104,7 +104,7 @@ private:
     static inline std::shared_ptr<KRWebViewCacheViewFactory> s_previousFactory;
 };
 
-// The result of a script in the live page (waits at most 10 s).
+// The result of a script in the live page; an invalid value when it did not answer in time.
 QVariant js(QWebEngineView &view, const QString &script);
 // The live element of an own-DOM node, as a script expression.
 QString liveNode(const std::shared_ptr<DOMNode> &node);

@@ -61,11 +61,11 @@ protected:
         view = live->webView();
         view->resize(320, 420);
         view->show();
-        ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }, std::chrono::seconds(60)))
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }))
             << "jQuery Mobile did not load; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
         ASSERT_TRUE(KRTest::processEventsUntil([&] {
             return js(*view, QStringLiteral("document.getElementById('page1').classList.contains('ui-page-active')")).toBool();
-        }, std::chrono::seconds(20)));
+        }));
         ASSERT_TRUE(settle());
         // Loading marks nothing as changed.
         document->undoManager().removeAllActions();
@@ -269,7 +269,7 @@ TEST_F(KRPageDesignViewLive, ScreenshotOfTheLiveDesignViewIsKept)
     const bool drawn = KRTest::processEventsUntil([&] {
         shot = view->grab().toImage();
         return !shot.isNull() && shot.pixelColor(face) != QColor(0xee, 0xee, 0xee);
-    }, std::chrono::seconds(20));
+    });
     ASSERT_FALSE(shot.isNull());
     const QString path = artifactsDir() + QStringLiteral("/design-view-page1.png");
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
@@ -290,7 +290,7 @@ TEST_F(KRPageDesignViewLive, TwoPagesOfOneProjectHaveTheirOwnViewsAndBridges)
     KRWebView *view2 = second->webView();
     view2->resize(320, 420);
     view2->show();
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return second->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return second->isDesignDocumentLoaded(); }));
     EXPECT_NE(view2, view);
     EXPECT_EQ(page2->scriptHost(), static_cast<DOMScriptHost *>(view2));
 
@@ -326,7 +326,7 @@ TEST_F(KRPageDesignViewLive, TheBuiltPageShowsTheControlsWhereTheDesignViewDoes)
     built.load(QUrl(QStringLiteral("http://127.0.0.1:%1/page1.html").arg(runtimeServerPort())));
     ASSERT_TRUE(KRTest::processEventsUntil([&] {
         return js(built, QStringLiteral("!!window.jQuery && !!jQuery.mobile && $('#page1').hasClass('ui-page-active')")).toBool();
-    }, std::chrono::seconds(30)));
+    }));
 
     const QString boxes = QStringLiteral(
         "['page1_label1', 'page1_label2', 'page1_button1', 'page1_select1'].map(function(id) {"
@@ -346,7 +346,7 @@ TEST_F(KRPageDesignViewLive, TheBuiltPageShowsTheControlsWhereTheDesignViewDoes)
         const bool drawn = KRTest::processEventsUntil([&] {
             shot = shown.grab().toImage();
             return !shot.isNull() && shot.pixelColor(face) != shot.pixelColor(shot.width() - 4, shot.height() - 4);
-        }, std::chrono::seconds(20));
+        });
         EXPECT_TRUE(shot.save(artifactsDir() + QLatin1Char('/') + name));
         EXPECT_TRUE(drawn) << name.toStdString() << " does not show the button";
     };
@@ -405,11 +405,11 @@ TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
     const QString allSetUp = QStringLiteral("true true true true true");
     QString state;
     const auto isSetUp = [&](KRWebView &v) {
-        return KRTest::processEventsUntil([&] { return (state = js(v, setUpState).toString()) == allSetUp; }, std::chrono::seconds(20));
+        return KRTest::processEventsUntil([&] { return (state = js(v, setUpState).toString()) == allSetUp; });
     };
     auto first = views.show(page2);
     ASSERT_TRUE(first) << first.error().message().toStdString();
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return first.value()->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return first.value()->isDesignDocumentLoaded(); }));
     EXPECT_TRUE(isSetUp(*first.value()->webView())) << state.toStdString();
     EXPECT_EQ(views.show(page2).value(), first.value()); // shown again: the same view
     first.value()->webView()->hide();
@@ -435,7 +435,7 @@ TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
     KRWebView *view2 = again.value()->webView();
     view2->resize(320, 640);
     view2->show();
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return again.value()->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return again.value()->isDesignDocumentLoaded(); }));
     EXPECT_EQ(page2->scriptHost(), static_cast<DOMScriptHost *>(view2));
     EXPECT_TRUE(js(*view2, QStringLiteral("typeof jQuery === 'function' && !!jQuery.mobile")).toBool());
     EXPECT_EQ(js(*view2, QStringLiteral("performance.getEntriesByType('resource').filter(function(e) {"
@@ -462,7 +462,7 @@ TEST_F(KRPageDesignViewLive, APageWhoseViewWasTakenBackIsShownAgainInANewView)
                 if (shot.pixelColor(x, y) != background)
                     return true;
         return false;
-    }, std::chrono::seconds(20));
+    });
     const QString path = artifactsDir() + QStringLiteral("/design-view-shown-again.png");
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
     EXPECT_TRUE(graphShown) << "the screenshot shows no graph: " << path.toStdString();

@@ -2,6 +2,8 @@
 // the model checked afterwards.
 #include "../designview/DesignViewTestSupport.h"
 
+#include <KRWebTestSupport.h>
+
 #include <controls/KRControl.h>
 #include <model/KRDeviceInformation.h>
 #include <model/KRObjectInfo.h>
@@ -68,7 +70,7 @@ protected:
     }
     static bool loaded(KRPageDesignView &shown)
     {
-        return KRTest::processEventsUntil([&] { return shown.isDesignDocumentLoaded(); }, std::chrono::seconds(60));
+        return KRTest::processEventsUntil([&] { return shown.isDesignDocumentLoaded(); });
     }
     bool settle() { return LivePageTest::settle(*live); }
     std::shared_ptr<KRObject> object(const char *id) const { return page->objectForID(QString::fromLatin1(id)); }
@@ -86,7 +88,7 @@ protected:
         });
         return QPointF(g.clientLeft + g.boundingWidth / 2, g.clientTop + g.boundingHeight / 2);
     }
-    bool waitFor(const std::function<bool()> &condition) { return KRTest::processEventsUntil(condition, std::chrono::seconds(10)); }
+    bool waitFor(const std::function<bool()> &condition) { return KRTest::processEventsUntil(condition); }
     void pointerDrag(QPoint from, QPoint to)
     {
         QTest::mousePress(input(), Qt::LeftButton, Qt::NoModifier, from);
@@ -137,11 +139,13 @@ TEST_F(KRDesignCanvasLive, ClicksRubberBandAndTabSelect)
     ASSERT_TRUE(waitFor([&] { return selection().size() == 2; }));
 
     // A band from empty page up and to the left over the second and third labels.
-    QTest::qWait(300);
+    ASSERT_TRUE(settle());
     pointerDrag(at(300, 300), at(100, 100));
     ASSERT_TRUE(waitFor([&] { return selection() == (QList{object("label2"), object("label3")}); }))
         << selection().size();
-    QTest::qWait(300); // the click that ended the band is swallowed for a moment
+    // The click that ended the band (swallowed) reached the surface before the page answered
+    // for the band's removal.
+    ASSERT_TRUE(settle());
 
     QTest::keyClick(input(), Qt::Key_Tab);
     EXPECT_EQ(selection(), QList{object("label3")});
@@ -332,7 +336,6 @@ TEST_F(KRDesignCanvasLive, DeviceAndZoomRelayTheEveryPageOfTheProject)
     canvas->setZoomPercent(50);
     EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == device->width; }))
         << js(*view, QStringLiteral("window.innerWidth")).toInt();
-    QTest::qWait(200);
     EXPECT_DOUBLE_EQ(live2->webView()->zoomFactor(), 1.0);
     EXPECT_EQ(js(*live2->webView(), QStringLiteral("window.innerWidth")).toInt(), device->width);
 }
@@ -360,7 +363,7 @@ TEST_F(KRDesignCanvasLive, ScreenshotsAtTwoZoomsOnTwoDevicesWithSelectionAndGrid
         EXPECT_EQ(pageRect.width(), devices.objectForKey(id)->width * s.zoom / 100);
         // The page keeps the device's width in CSS pixels at every zoom.
         EXPECT_TRUE(waitFor([&] { return js(*view, QStringLiteral("window.innerWidth")).toInt() == devices.objectForKey(id)->width; }));
-        QTest::qWait(300); // a frame at the new scale
+        EXPECT_TRUE(KRTest::framesDrawn(view)); // a frame at the new scale
         // Inside the first label, away from its text: tinted by its selection box.
         const QPoint inBox = view->mapTo(canvas.get(), at(110, 45));
         // On the skin, between its edge and the page.

@@ -1,5 +1,6 @@
 #include "../../model/KRPageTestSupport.h"
 #include "KRTestSupport.h"
+#include "KRWebTestSupport.h"
 
 #include <core/KRXMLDocument.h>
 #include <model/KRProjectTheme.h>
@@ -28,14 +29,7 @@ const QString originalCSS = QStringLiteral(".ui-bar-a { background-color: #3388c
 // A script's result in the page, waited for (bounded).
 QVariant js(QWebEngineView &view, const QString &script)
 {
-    QVariant result;
-    bool done = false;
-    view.page()->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; });
-    return result;
+    return KRTest::evaluateScript(&view, script);
 }
 
 struct ThemeTab : ::testing::Test
@@ -58,8 +52,7 @@ struct ThemeTab : ::testing::Test
         tab->view()->resize(760, 420);
         tab->view()->show();
         ASSERT_TRUE(KRTest::processEventsUntil(
-            [&] { return js(page(), QStringLiteral("document.body && document.body.getAttribute('data-tr-ready')")).toString() == "1"; },
-            std::chrono::seconds(30)))
+            [&] { return js(page(), QStringLiteral("document.body && document.body.getAttribute('data-tr-ready')")).toString() == "1"; }))
             << "the theme editor page did not connect its bridge";
     }
     void TearDown() override { tab.reset(); }
@@ -71,6 +64,14 @@ struct ThemeTab : ::testing::Test
         return KRTest::processEventsUntil([&] {
             return theme->css() == css && js(page(), QStringLiteral("document.getElementById('tr-css').value")).toString() == css;
         });
+    }
+
+    // True once the host has answered a question the page asks through the bridge now, and so
+    // everything the page sent before it.
+    bool bridgeAnswered()
+    {
+        js(page(), QStringLiteral("window.__krAnswered = false; __KR.CSS(function () { window.__krAnswered = true; }); 0"));
+        return KRTest::processEventsUntil([&] { return js(page(), QStringLiteral("window.__krAnswered")).toBool(); });
     }
 
     std::shared_ptr<KRDocument> document;
@@ -140,8 +141,9 @@ TEST_F(ThemeTab, ThePagesStepsAreUndoneAndRedoneThroughTheDocument)
     EXPECT_TRUE(undo.canRedo());
     undo.redo();
     EXPECT_TRUE(waitForCSS(edited));
-    // The page's late reports of its undo and redo recorded no steps of their own.
-    QTest::qWait(200);
+    // The page's late reports of its undo and redo recorded no steps of their own: the page
+    // sent them before this question, and the bridge answers in order.
+    ASSERT_TRUE(bridgeAnswered());
     EXPECT_EQ(undo.undoCount(), 1);
     EXPECT_EQ(undo.redoCount(), 0);
     undo.undo();
@@ -163,7 +165,7 @@ TEST_F(ThemeTab, RightClickShowsNoMenuAndTheTabDrawsThePage)
     const bool drawn = KRTest::processEventsUntil([&] {
         shot = tab->view()->grab().toImage();
         return !shot.isNull() && shot.pixelColor(5, 5).lightness() > 200 && shot.pixelColor(5, 5) != shot.pixelColor(5, 100);
-    }, std::chrono::seconds(20));
+    });
     const QString path = KRTest::artifactsDir(QStringLiteral("theme")) + QStringLiteral("/theme-editor-tab.png");
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
     EXPECT_TRUE(drawn) << "the screenshot does not show the page: " << path.toStdString();

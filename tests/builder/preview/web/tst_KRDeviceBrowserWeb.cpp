@@ -22,10 +22,10 @@ using namespace KRE2E;
 
 namespace {
 
-bool previewWaitFor(KRDeviceBrowserWindowController &c, const QString &expression, milliseconds timeout = seconds(30))
+bool previewWaitFor(KRDeviceBrowserWindowController &c, const QString &expression)
 {
     return KRTest::processEventsUntil(
-        [&] { return c.webView() && KRTest::evaluateScript(c.webView(), QStringLiteral("!!(%1)").arg(expression)).toBool(); }, timeout);
+        [&] { return c.webView() && KRTest::evaluateScript(c.webView(), QStringLiteral("!!(%1)").arg(expression)).toBool(); });
 }
 
 // The window with its page laid over it where the page is visible (the engine composes the
@@ -34,7 +34,7 @@ QImage previewScreenshot(KRDeviceBrowserWindowController &c, const QString &name
 {
     QWebEngineView *view = c.webView();
     // The engine draws a new size a few frames later.
-    KRTest::processEventsUntil([] { return false; }, milliseconds(800));
+    EXPECT_TRUE(KRTest::framesDrawn(view, 3));
     const QImage page = KRTest::paintedPage(view, 100);
     EXPECT_FALSE(page.isNull()) << "the page did not paint";
     QWidget *window = c.window();
@@ -87,9 +87,9 @@ protected:
         return previewWaitFor(*controller, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
                                                           "$.mobile.activePage.attr('id') === 'home'"));
     }
-    bool clientLogContains(const QString &text, milliseconds timeout = seconds(10))
+    bool clientLogContains(const QString &text)
     {
-        return KRTest::processEventsUntil([&] { return controller->clientLog()->toPlainText().contains(text); }, timeout);
+        return KRTest::processEventsUntil([&] { return controller->clientLog()->toPlainText().contains(text); });
     }
     void expectPageInTheScreen()
     {
@@ -132,7 +132,7 @@ TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
     expectPageInTheScreen();
 
     KRTest::evaluateScript(controller->webView(), QStringLiteral("$('#_home_helloButton_inp')[0].click()"));
-    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("$('#home_greeting').text() === 'Hello, world!'"), seconds(5)));
+    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("$('#home_greeting').text() === 'Hello, world!'")));
     previewScreenshot(*controller, QStringLiteral("preview-iphone-100.png"));
 
     const QSize fullSkin = controller->skinView()->size();
@@ -185,14 +185,18 @@ TEST_F(KRDeviceBrowserWeb, APageStuckInAnEndlessLoopHasItsViewClosed)
     ASSERT_TRUE(waitForStartPage());
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->lastJavascriptWatchdog().isValid(); }))
         << "the runtime pings the window";
-    // A quiet page that still pings stays open.
-    KRTest::processEventsUntil([] { return false; }, milliseconds(1500));
+    // A quiet page that still pings stays open, for longer than the watchdog allows a silence.
+    const QDateTime firstPing = controller->lastJavascriptWatchdog();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        return !controller->webView()
+               || firstPing.msecsTo(controller->lastJavascriptWatchdog()) > qint64(KRDeviceBrowserWindowController::watchdogSeconds * 1000);
+    }));
     ASSERT_NE(controller->webView(), nullptr);
 
     QElapsedTimer timer;
     timer.start();
     controller->webView()->page()->runJavaScript(QStringLiteral("setTimeout(function () { for (;;) {} }, 0); 0"));
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->webView() == nullptr; }, seconds(15)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->webView() == nullptr; }));
     EXPECT_GE(timer.elapsed(), 4000);
     ASSERT_EQ(alerts->shownAlerts().size(), 1);
     EXPECT_EQ(alerts->shownAlerts()[0].messageText, QStringLiteral("JavaScript Error"));
@@ -209,7 +213,7 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     QWidget *window = controller->window();
     run(1);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Local Server"));
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !opened->openedURLs().isEmpty(); }, seconds(20)));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !opened->openedURLs().isEmpty(); }));
     EXPECT_EQ(opened->openedURLs()[0], QUrl(controller->urlString()));
     EXPECT_EQ(controller->webView(), nullptr);
     EXPECT_FALSE(controller->headerContainer()->isVisible());
@@ -269,8 +273,7 @@ TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
     EXPECT_EQ(screen.topLeft() - skinRect.topLeft(), QPoint(device->offsetY(), skin.width() - device->offsetX() - device->width));
     EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("window.__turns > 0 && window.innerWidth === %1 && window.innerHeight === %2")
                                                 .arg(device->height)
-                                                .arg(device->width),
-                               seconds(10)))
+                                                .arg(device->width)))
         << KRTest::evaluateScript(controller->webView(), QStringLiteral("window.innerWidth + 'x' + window.innerHeight")).toString().toStdString();
     previewScreenshot(*controller, QStringLiteral("preview-iphone-landscape.png"));
 

@@ -18,9 +18,11 @@ namespace {
 
 const bool g_newsSchemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvironment::prepare);
 
-// Clicks the element the selector finds with the mouse, as the user would.
+// Clicks the element the selector finds with the mouse, as the user would: once the page has
+// drawn itself on the screen (a click on a page not yet drawn can go nowhere).
 void newsClick(QWebEngineView *view, const QString &selector)
 {
+    ASSERT_TRUE(KRTest::framesDrawn(view));
     const QVariantList box =
         KRTest::evaluateScript(view, QStringLiteral("(function(){var r=document.querySelector(\"%1\").getBoundingClientRect();"
                                           "return [r.left+r.width/2,r.top+r.height/2];})()")
@@ -81,18 +83,16 @@ TEST_F(KRNewsViewWebTest, ClickingAnItemOpensItsLinkOutsideAndMarksItRead)
     EXPECT_FALSE(news->newsItems()[1].unread);
     EXPECT_EQ(newsVisibleMarks(view), 1);
 
-    // An ordinary link does not navigate the view, and does not leave it either.
+    // An ordinary link does not navigate the view, and does not leave it either. The page asks
+    // about its links in turn: once the mark clicked after it is taken, the link was answered.
     KRTest::evaluateScript(view, QStringLiteral("var a = document.createElement('a'); a.id = 'plain'; a.href = 'https://example.com/';"
                                       "a.textContent = 'plain'; document.body.appendChild(a); 0"));
     newsClick(view, QStringLiteral("#plain"));
-    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
-    EXPECT_EQ(view->url(), before);
-    EXPECT_EQ(opened->openedURLs().size(), 1);
-
     newsClick(view, QStringLiteral("#news-item-0 .news-unread"));
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return news->unreadCount() == 0; }));
     EXPECT_FALSE(controller->markAllReadButton()->isEnabled());
     EXPECT_EQ(opened->openedURLs().size(), 1);
+    EXPECT_EQ(view->url(), before);
 }
 
 TEST_F(KRNewsViewWebTest, MarkAllReadHidesTheMarksAndDisablesTheButton)
@@ -117,7 +117,10 @@ TEST_F(KRNewsViewWebTest, TheFeedsTextCannotTakeTheViewElsewhereWhileThePageLoad
     controller = KRCachingViewController::create<KRNewsViewController>();
     controller->view()->show();
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return controller->webViewDidLoad(); }));
-    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    // The page asks about its navigations in turn: once a mark asked for after the feed's
+    // script is taken, the script's request was answered.
+    KRTest::evaluateScript(controller->webView(), QStringLiteral("location.href = 'kr://mark?newsItemID=0'; 0"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return news->unreadCount() == 0; }));
     EXPECT_NE(controller->webView()->url().host(), QStringLiteral("example.com"));
     EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("document.querySelectorAll('.news-item').length")).toInt(), 1);
     EXPECT_TRUE(opened->openedURLs().isEmpty());

@@ -6,6 +6,7 @@
 #include <workspace/palette/KRPalettePane.h>
 
 #include <KRTestSupport.h>
+#include <KRWebTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <gtest/gtest.h>
@@ -22,15 +23,8 @@ const bool g_schemeRegistered = KRTest::addBeforeApplicationHook(KRWebEngineEnvi
 
 QString pageText(QWebEngineView *view)
 {
-    QString text;
-    bool done = false;
-    view->page()->runJavaScript(QStringLiteral("document.body ? document.body.innerText.replace(/\\s+/g, ' ') : ''"),
-                                [&](const QVariant &r) {
-                                    text = r.toString();
-                                    done = true;
-                                });
-    KRTest::processEventsUntil([&] { return done; });
-    return text;
+    return KRTest::evaluateScript(view, QStringLiteral("document.body ? document.body.innerText.replace(/\\s+/g, ' ') : ''"))
+        .toString();
 }
 
 TEST(KRPaletteHelp, ClickingARowsHelpButtonShowsTheClassHelpBesideTheRow)
@@ -39,7 +33,7 @@ TEST(KRPaletteHelp, ClickingARowsHelpButtonShowsTheClassHelpBesideTheRow)
     KRPalettePane pane(defaults);
     pane.setGeometry(100, 100, 240, 420);
     pane.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane, int(KRTest::WaitTimeout.count())));
 
     const int row = int(pane.model()->classNames().indexOf(QStringLiteral("KRTimer")));
     ASSERT_GE(row, 0);

@@ -2,6 +2,7 @@
 // its real help view.
 #include "../../designview/DesignViewTestSupport.h"
 
+#include <KRWebTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <codeeditor/CETextView.h>
@@ -12,7 +13,6 @@
 #include <workspace/designview/KRPageDesignView.h>
 #include <workspace/panes/KRMasterTabPaneViewController.h>
 
-#include <QTest>
 #include <QWebEngineView>
 
 using namespace KRDesignViewTest;
@@ -46,10 +46,6 @@ protected:
         master.reset();
         project.reset();
     }
-    bool waitFor(const std::function<bool()> &condition, int seconds = 30)
-    {
-        return KRTest::processEventsUntil(condition, std::chrono::seconds(seconds));
-    }
 
     std::unique_ptr<KRMasterTabPaneViewController> master;
     KRTabPropertyGroupViewController *group = nullptr;
@@ -60,7 +56,7 @@ TEST_F(PageGroupLive, TheDesignTabShowsThePageAndSharesTheSelection)
     KRTabPaneViewController *pane = group->tabPaneViewController();
     ASSERT_TRUE(pane->designCanvas());
     KRPageDesignView *live = pane->designCanvas()->designView();
-    ASSERT_TRUE(waitFor([&] { return live->isDesignDocumentLoaded(); }, 60));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }));
     EXPECT_EQ(pane->selectedDesignViewController(), pane->designViewController());
 
     // The group's selection reaches the surface; the surface's reaches the inspector.
@@ -69,7 +65,7 @@ TEST_F(PageGroupLive, TheDesignTabShowsThePageAndSharesTheSelection)
     pane->designViewController()->selectObject(page->objectForID(QStringLiteral("button1")));
     EXPECT_EQ(group->propertyPaneViewController()->selectedObject(), page->objectForID(QStringLiteral("button1")));
 
-    QTest::qWait(1500); // a few frames of the page
+    EXPECT_TRUE(KRTest::framesDrawn(live->webView()));
     KRTest::saveScreenshot(*master->view(), QStringLiteral("workspace-panes"), QStringLiteral("page-group-live.png"), {1});
 }
 
@@ -86,13 +82,15 @@ TEST_F(PageGroupLive, TheErrorPopoverShowsTheEscapedFindingInTheHelpView)
     ASSERT_TRUE(editor->popover());
     auto *web = qobject_cast<QWebEngineView *>(editor->popover()->contentWidget());
     ASSERT_TRUE(web);
+    // One request for the text at a time; the editor takes the pop-over and its page away
+    // with it at the end.
     QString text;
-    ASSERT_TRUE(waitFor([&] {
-        web->page()->toPlainText([&](const QString &plain) { text = plain; });
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        text = KRTest::plainText(web->page());
         return text.contains(QStringLiteral("stop(<b>"));
-    }));
+    })) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("Line 4, character 6")));
-    QTest::qWait(500);
+    EXPECT_TRUE(KRTest::framesDrawn(web));
     KRTest::saveScreenshot(*editor->view(), QStringLiteral("workspace-panes"), QStringLiteral("function-editor-live.png"), {1});
     KRTest::saveScreenshot(*editor->popover(), QStringLiteral("workspace-panes"), QStringLiteral("function-editor-live-popover.png"), {1});
 }

@@ -3,6 +3,7 @@
 #include "../WindowTestSupport.h"
 #include "../../designview/DesignViewTestSupport.h"
 
+#include <KRWebTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRRuntimeServer.h>
@@ -37,6 +38,7 @@
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QTest>
 #include <QToolButton>
 #include <QWebEnginePage>
@@ -48,21 +50,14 @@ namespace {
 
 using std::chrono::seconds;
 
-bool waitFor(const std::function<bool()> &condition, seconds timeout = seconds(20))
+bool waitFor(const std::function<bool()> &condition)
 {
-    return KRTest::processEventsUntil(condition, timeout);
+    return KRTest::processEventsUntil(condition);
 }
 
 QVariant js(QWebEnginePage *page, const QString &script)
 {
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-    });
-    KRTest::processEventsUntil([&] { return done; }, seconds(10));
-    return result;
+    return KRTest::evaluateScript(page, script);
 }
 
 QString copySample(const QString &name)
@@ -135,7 +130,7 @@ protected:
         return waitFor([&] {
             KRPageDesignView *shown = live(controller);
             return shown && shown->isDesignDocumentLoaded() && controller->currentDesignViewController();
-        }, seconds(60));
+        });
     }
     static bool settle(KRWindowController *controller)
     {
@@ -147,6 +142,23 @@ protected:
             return shown->webView()->isInStep() && !shown->isWaitingForSizes()
                    && controller->document().undoManager().groupingLevel() == 0;
         });
+    }
+    // Counts the clicks the shown page has from now on.
+    static void countPageClicks(KRWindowController *controller)
+    {
+        js(live(controller)->webView()->page(),
+           QStringLiteral("window.__krClicks = 0; document.addEventListener('click', function () { ++window.__krClicks; }, true); 0"));
+    }
+    // Waits until the page has had that many clicks and the window has heard all the page
+    // said about them: a script queued behind them in the view's stream is acknowledged
+    // through the bridge that carried them.
+    static bool clicksHandled(KRWindowController *controller, int clicks)
+    {
+        KRWebView *view = live(controller)->webView();
+        if (!waitFor([&] { return js(view->page(), QStringLiteral("window.__krClicks")).toInt() >= clicks; }))
+            return false;
+        view->evaluateScript(QStringLiteral("void 0"));
+        return settle(controller);
     }
     // Drags a palette class onto the page at a page point, as the palette's drag delivers it.
     static std::shared_ptr<KRObject> dropFromPalette(KRWindowController *controller, const QString &className, QPoint at)
@@ -204,7 +216,7 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     for (const QSize size : {QSize(1280, 800), QSize(1920, 1080)}) {
         controller->projectWindow()->resize(size);
         settle(controller);
-        QTest::qWait(300);
+        EXPECT_TRUE(KRTest::framesDrawn(live(controller)->webView()));
         const QImage shot = controller->projectWindow()->grab().toImage();
         const QString path = KRTest::artifactsDir(QStringLiteral("window"))
                              + QStringLiteral("/project-window-showcase-%1x%2.png").arg(size.width()).arg(size.height());
@@ -286,22 +298,21 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     EXPECT_EQ(preview->mode(), 0);
     EXPECT_EQ(preview->indexFilePath(), controller->builtProjectIndex());
     // The preview makes its view once its own server runs.
-    ASSERT_TRUE(waitFor([&] { return preview->webView() != nullptr; }, seconds(60)));
+    ASSERT_TRUE(waitFor([&] { return preview->webView() != nullptr; }));
     QWebEngineView *view = preview->webView();
     QWebEnginePage *page = view->page();
-    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("!!(window.$ && $.mobile && $.mobile.activePage)")).toBool(); },
-                        seconds(60)));
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("!!(window.$ && $.mobile && $.mobile.activePage)")).toBool(); }));
     js(page, QStringLiteral("$.mobile.changePage('forms.html')"));
     const QString buttonInput = QStringLiteral("#_forms_%1_inp").arg(buttonID);
     const QString labelElement = QStringLiteral("#forms_%1").arg(labelID);
-    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').length").arg(buttonInput)).toInt() > 0; }, seconds(30)))
+    ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').length").arg(buttonInput)).toInt() > 0; }))
         << js(page, QStringLiteral("$('.ui-page-active').html()")).toString().left(2000).toStdString();
     ASSERT_TRUE(waitFor([&] { return js(page, QStringLiteral("$.mobile.activePage.attr('id')")).toString() == QStringLiteral("forms"); }));
     js(page, QStringLiteral("$('%1')[0].click()").arg(buttonInput));
     EXPECT_TRUE(waitFor([&] { return js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().contains(QStringLiteral("Clicked")); }))
         << js(page, QStringLiteral("$('%1').text()").arg(labelElement)).toString().toStdString();
     js(page, QStringLiteral("$('%1')[0].scrollIntoView()").arg(labelElement));
-    QTest::qWait(500); // a frame of the changed label
+    EXPECT_TRUE(KRTest::framesDrawn(view)); // the changed label drawn
     const QString previewShot = KRTest::artifactsDir(QStringLiteral("window")) + QStringLiteral("/preview-after-click.png");
     EXPECT_TRUE(view->grab().toImage().save(previewShot)) << previewShot.toStdString();
 }
@@ -336,9 +347,10 @@ TEST_F(ProjectWindowLive, RunsReuseOnePreviewWindowUntilItCloses)
     EXPECT_EQ(controller->popover()->shownEdge(), KRPopover::BottomEdge);
     controller->popover()->close();
 
+    QPointer<KRDeviceBrowserWindowController> closed(first);
     first->window()->close();
     EXPECT_EQ(controller->deviceBrowserWindowController(), nullptr);
-    QTest::qWait(50); // the closed one goes
+    ASSERT_TRUE(waitFor([&] { return closed.isNull(); })) << "the closed one goes";
     ASSERT_TRUE(controller->buildProject(KRWindowController::FollowUp::Run));
     ASSERT_TRUE(controller->deviceBrowserWindowController());
     EXPECT_EQ(controller->deviceBrowserWindowController()->mode(), 0);
@@ -470,23 +482,32 @@ TEST_F(ProjectWindowLive, KeysOnTheDesignSurfaceActOnPageObjectsOnce)
     ASSERT_TRUE(controller);
     std::shared_ptr<KRPage> page = controller->currentPage();
     KRDesignViewController *surface = controller->currentDesignViewController();
+    // A press is answered from the view's latest measurements: the page in step first.
+    ASSERT_TRUE(settle(controller));
     QWidget *input = live(controller)->webView()->focusProxy();
     input->setFocus();
     ASSERT_TRUE(waitFor([&] { return input->hasFocus(); }));
     const auto object = [&](const char *id) { return page->objectForID(QString::fromLatin1(id)); };
 
-    // A press selects the control under it, before the release; Shift adds.
+    // A press selects the control under it, before the release; Shift adds. The clicks go
+    // at a person's pace: the page draws the new box under the pointer before the release,
+    // and the click leaves the selection as the press made it.
     const double zoom = tabPane(controller)->designCanvas()->zoom();
     const auto at = [zoom](double x, double y) { return QPoint(qRound(x * zoom), qRound(y * zoom)); };
+    countPageClicks(controller);
     surface->deselectAll();
     QTest::mousePress(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
     EXPECT_TRUE(waitFor([&] { return surface->selectedObjects() == QList<std::shared_ptr<KRObject>>{object("label1")}; }));
+    ASSERT_TRUE(settle(controller));
     QTest::mouseRelease(input, Qt::LeftButton, Qt::NoModifier, at(60, 35));
-    settle(controller);
+    ASSERT_TRUE(clicksHandled(controller, 1));
+    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{object("label1")});
     QTest::mousePress(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
     EXPECT_TRUE(waitFor([&] { return surface->selectedObjects().size() == 2; }));
+    ASSERT_TRUE(settle(controller));
     QTest::mouseRelease(input, Qt::LeftButton, Qt::ShiftModifier, at(60, 95));
-    settle(controller);
+    ASSERT_TRUE(clicksHandled(controller, 2));
+    EXPECT_EQ(surface->selectedObjects(), (QList<std::shared_ptr<KRObject>>{object("label1"), object("label2")}));
 
     surface->selectObjects({object("label1"), object("label2")});
     KRMainMenu::shared().validate();

@@ -1,0 +1,508 @@
+'use strict';
+// Server page scripts for the local runtime server: the processes that run them, the order in
+// which requests get to run, and what a request may hold while it waits.
+//
+// Scripts run in node processes of their own (kr-server-page-sandbox.js), with node's
+// permission model on and nothing granted: no file system, no child processes, no workers, an
+// empty environment and a bounded heap. A process is killed when its request outlives the time
+// limit or it grows past the memory limit, whatever it is doing; the server never runs a line
+// of a page's script, so it stays responsive. A small pool of such processes serves the
+// requests, one at a time each, every request in a fresh context; a process is replaced after
+// a number of requests.
+//
+// Requests wait in one queue of bounded length, and so does the memory their bodies hold: a
+// body is read only once it fits in the budget, and it is held until its script has run. A
+// page may run in all processes but one at once, in one only while its last request failed
+// the hard way (timed out, ran out of memory, crashed), and after a few such failures in a row
+// it is paused for a while: its requests are refused with 503 and a Retry-After. Nothing that
+// one page does can take every process from the others.
+
+const childProcess = require('child_process');
+const fs = require('fs');
+const storage = require('./kr-server-storage.js');
+
+const SCRIPT_TIMEOUT_MS = 5000;
+const SCRIPT_HEAP_MB = 256;
+const SCRIPT_MEMORY_BYTES = 384 * 1024 * 1024;
+// The text of a page's answer, in bytes.
+const MAX_ANSWER_BYTES = 64 * 1024 * 1024;
+// A request's body, in bytes.
+const MAX_BODY_BYTES = 32 * 1024 * 1024;
+// What the script's console may print for one request.
+const MAX_LOG_LINES = 1000;
+const MAX_LOG_CHARS = 1024 * 1024;
+// The line that comes before an answer's text: status, headers, console lines and storage
+// changes, each bounded above; as JSON a character takes at most six bytes.
+const MAX_OUTCOME_LINE_BYTES = 6 * (storage.STORE_LIMIT + MAX_LOG_CHARS) + 1024 * 1024;
+
+const MAX_RUNNING_SCRIPTS = 4;
+// One process is always left for the other pages.
+const MAX_RUNNING_PER_PAGE = MAX_RUNNING_SCRIPTS - 1;
+// Requests admitted but not running yet, in all and for one page.
+const MAX_WAITING = 64;
+const MAX_WAITING_PER_PAGE = 16;
+// The bodies of admitted requests, together; at least one body of the largest size fits.
+const BODY_BUDGET_BYTES = 2 * MAX_BODY_BYTES;
+// Failures in a row after which a page is paused, and for how long.
+const FAILURES_BEFORE_PAUSE = 3;
+const FIRST_PAUSE_MS = 10000;
+const LONGEST_PAUSE_MS = 60000;
+// Requests one process serves before it is replaced.
+const SANDBOX_REQUESTS = 100;
+
+const NO_BYTES = Buffer.alloc(0);
+
+// A request the server does not take now: answered with `status` and a Retry-After.
+class Refusal extends Error {
+    constructor(message, retryAfterSeconds) {
+        super(message);
+        this.status = 503;
+        this.retryAfter = Math.max(1, Math.ceil(retryAfterSeconds));
+    }
+}
+
+class ServerPageScripts {
+    // `sandboxSource`: the text of kr-server-page-sandbox.js; `store`: the project's
+    // ProjectStore; `log(text)`.
+    constructor({ sandboxSource, cwd, store, log }) {
+        this.arguments = [
+            '--experimental-permission',
+            '--no-warnings',
+            '--disallow-code-generation-from-strings',
+            '--max-old-space-size=' + SCRIPT_HEAP_MB,
+            '-e', sandboxSource,
+        ];
+        this.cwd = cwd;
+        this.store = store;
+        this.log = log;
+        this.idle = [];
+        this.live = new Set();
+        this.running = 0;
+        this.runQueue = []; // tickets whose body is read, in order of arrival
+        this.waiting = 0;
+        this.bodyQueue = []; // tickets waiting for room for their body
+        this.bodyBytes = 0; // reserved by admitted requests
+        this.pages = new Map();
+    }
+
+    // ------------------------------------------------------------ admission
+    //
+    // A ticket goes: "waiting" (admitted) -> "body" (waiting for room for its body) ->
+    // "reading" -> "queued" (waiting for a process) -> "running" -> "finished" -> "done"
+    // (released); a request without a body skips the body states, and a refused one leaves
+    // its queue at once. Until it runs it counts as waiting; until it is released it holds
+    // its body's share of the budget.
+
+    // A ticket for a request of the page at `file` (`stamp` tells versions of the file
+    // apart), or a Refusal thrown.
+    admit(file, stamp, name) {
+        const page = this.page(file, stamp, name);
+        const now = Date.now();
+        if (page.pausedUntil > now) {
+            throw new Refusal(this.pauseMessage(page), (page.pausedUntil - now) / 1000);
+        }
+        if (this.waiting >= MAX_WAITING || page.waiting >= MAX_WAITING_PER_PAGE) {
+            this.forget(page);
+            throw new Refusal('Server busy: too many server page requests are waiting; try again shortly', 1);
+        }
+        ++this.waiting;
+        ++page.waiting;
+        const ticket = { page, state: 'waiting', counted: true, body: 0, granted: false, refusal: null, wake: null };
+        page.tickets.add(ticket);
+        return ticket;
+    }
+
+    page(file, stamp, name) {
+        let page = this.pages.get(file);
+        if (!page) {
+            page = { file, name, stamp, running: 0, waiting: 0, failures: 0, pausedUntil: 0, lastFailure: '',
+                     tickets: new Set() };
+            this.pages.set(file, page);
+        } else if (page.stamp !== stamp) {
+            // A changed page starts with a clean slate.
+            page.stamp = stamp;
+            page.failures = 0;
+            page.pausedUntil = 0;
+        }
+        return page;
+    }
+
+    pauseMessage(page) {
+        const seconds = Math.ceil((page.pausedUntil - Date.now()) / 1000);
+        return 'The server page ' + page.name + ' is paused for ' + seconds + ' s: its last ' + page.failures +
+            ' requests failed (' + page.lastFailure + ')';
+    }
+
+    // Resolves once `bytes` of body fit in the budget (a body of unknown length reserves the
+    // largest size); rejects with a Refusal when the page is paused meanwhile.
+    reserveBody(ticket, bytes) {
+        if (ticket.refusal || ticket.state === 'done') return Promise.reject(this.refusalOf(ticket));
+        return new Promise((resolve, reject) => {
+            ticket.body = Math.min(bytes, MAX_BODY_BYTES);
+            ticket.state = 'body';
+            ticket.wake = { resolve, reject };
+            this.bodyQueue.push(ticket);
+            this.grantBodies();
+        });
+    }
+
+    grantBodies() {
+        while (this.bodyQueue.length > 0 && this.bodyBytes + this.bodyQueue[0].body <= BODY_BUDGET_BYTES) {
+            const ticket = this.bodyQueue.shift();
+            this.bodyBytes += ticket.body;
+            ticket.granted = true;
+            ticket.state = 'reading';
+            this.wake(ticket).resolve();
+        }
+    }
+
+    refusalOf(ticket) {
+        return ticket.refusal || new Refusal('The request was given up', 1);
+    }
+
+    wake(ticket) {
+        const wake = ticket.wake;
+        ticket.wake = null;
+        return wake;
+    }
+
+    // The body turned out `bytes` long.
+    bodyRead(ticket, bytes) {
+        if (!ticket.granted) return;
+        this.bodyBytes -= ticket.body - bytes;
+        ticket.body = bytes;
+        this.grantBodies();
+    }
+
+    // Runs the request's script once a process is free for its page; resolves with the
+    // outcome, or rejects with a Refusal when its page is paused meanwhile.
+    run(ticket, job, body) {
+        if (ticket.refusal || ticket.state === 'done') return Promise.reject(this.refusalOf(ticket));
+        return new Promise((resolve, reject) => {
+            ticket.state = 'queued';
+            ticket.wake = { resolve, reject };
+            ticket.job = job;
+            ticket.bodyData = body;
+            this.runQueue.push(ticket);
+            this.startWaiting();
+        });
+    }
+
+    // The request is over (answered, refused, or its client has gone): whatever it still holds
+    // is given back. Safe to call more than once; a running script is left to finish.
+    release(ticket) {
+        if (ticket.state === 'done') return;
+        if (ticket.state === 'running') {
+            ticket.releaseWhenDone = true;
+            return;
+        }
+        this.leaveQueues(ticket);
+        if (ticket.counted) {
+            ticket.counted = false;
+            --this.waiting;
+            --ticket.page.waiting;
+        }
+        if (ticket.granted) {
+            ticket.granted = false;
+            this.bodyBytes -= ticket.body;
+        }
+        ticket.state = 'done';
+        ticket.bodyData = null;
+        ticket.page.tickets.delete(ticket);
+        if (ticket.wake) this.wake(ticket).reject(new Refusal('The request was given up', 1));
+        this.forget(ticket.page);
+        this.grantBodies();
+        this.startWaiting();
+    }
+
+    leaveQueues(ticket) {
+        for (const queue of [this.bodyQueue, this.runQueue]) {
+            const index = queue.indexOf(ticket);
+            if (index >= 0) queue.splice(index, 1);
+        }
+    }
+
+    forget(page) {
+        if (page.tickets.size === 0 && page.failures === 0 && this.pages.get(page.file) === page) {
+            this.pages.delete(page.file);
+        }
+    }
+
+    // ------------------------------------------------------------ scheduling
+
+    capacity(page) {
+        return page.failures > 0 ? 1 : MAX_RUNNING_PER_PAGE;
+    }
+
+    startWaiting() {
+        for (let i = 0; i < this.runQueue.length && this.running < MAX_RUNNING_SCRIPTS;) {
+            const ticket = this.runQueue[i];
+            if (ticket.page.running >= this.capacity(ticket.page)) {
+                ++i;
+                continue;
+            }
+            this.runQueue.splice(i, 1);
+            this.start(ticket);
+        }
+        // One ready for the next request.
+        if (this.idle.length === 0 && this.live.size < MAX_RUNNING_SCRIPTS + 1) {
+            this.idle.push(this.startSandbox());
+        }
+    }
+
+    start(ticket) {
+        const page = ticket.page;
+        ++this.running;
+        ++page.running;
+        ticket.counted = false;
+        --this.waiting;
+        --page.waiting;
+        ticket.state = 'running';
+        const { resolve } = this.wake(ticket);
+        this.runInSandbox(this.takeSandbox(), ticket.job, ticket.bodyData, (outcome) => {
+            --this.running;
+            --page.running;
+            ticket.state = 'finished';
+            ticket.bodyData = null;
+            this.record(page, outcome);
+            if (ticket.releaseWhenDone) this.release(ticket);
+            resolve(outcome);
+            this.startWaiting();
+        });
+    }
+
+    // Counts the failures that cost a process (time, memory, a crash); pauses a page that
+    // keeps failing so, and refuses the requests it has waiting.
+    record(page, outcome) {
+        if (!outcome.costly) {
+            page.failures = 0;
+            return;
+        }
+        ++page.failures;
+        page.lastFailure = String(outcome.message);
+        if (page.failures < FAILURES_BEFORE_PAUSE) return;
+        const pause = Math.min(LONGEST_PAUSE_MS, FIRST_PAUSE_MS * 2 ** (page.failures - FAILURES_BEFORE_PAUSE));
+        page.pausedUntil = Date.now() + pause;
+        this.log('Server page ' + page.name + ': paused for ' + pause / 1000 + ' s after ' + page.failures +
+            ' failed requests in a row');
+        const refusal = new Refusal(this.pauseMessage(page), pause / 1000);
+        for (const ticket of page.tickets) {
+            if (ticket.state === 'running' || ticket.state === 'finished') continue;
+            ticket.refusal = refusal;
+            if (ticket.state === 'body' || ticket.state === 'queued') {
+                this.leaveQueues(ticket);
+                ticket.state = 'refused';
+                this.wake(ticket).reject(refusal);
+            }
+        }
+    }
+
+    // ------------------------------------------------------------ processes
+
+    startSandbox() {
+        const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1 };
+        const child = childProcess.spawn(process.execPath, this.arguments, {
+            cwd: this.cwd,
+            env: {},
+            stdio: ['pipe', 'pipe', 'pipe'],
+        });
+        sandbox.child = child;
+        this.live.add(sandbox);
+        child.stdout.on('data', (chunk) => this.readAnswer(sandbox, chunk));
+        child.stderr.on('data', (chunk) => {
+            if (sandbox.errorText.length < 65536) sandbox.errorText += chunk.toString('utf8');
+        });
+        child.stdin.on('error', () => {});
+        child.on('error', (error) => {
+            sandbox.errorText += String(error && error.message);
+        });
+        child.on('close', (code, signal) => {
+            sandbox.exited = true;
+            sandbox.exitCode = code;
+            sandbox.signal = signal;
+            this.live.delete(sandbox);
+            const index = this.idle.indexOf(sandbox);
+            if (index >= 0) this.idle.splice(index, 1);
+            if (sandbox.job) this.finishJob(sandbox, null, false);
+        });
+        return sandbox;
+    }
+
+    takeSandbox() {
+        while (this.idle.length > 0) {
+            const sandbox = this.idle.shift();
+            if (!sandbox.exited) return sandbox;
+        }
+        return this.startSandbox();
+    }
+
+    killSandbox(sandbox) {
+        if (!sandbox.exited) sandbox.child.kill('SIGKILL');
+    }
+
+    endAll() {
+        for (const sandbox of this.live) {
+            try {
+                sandbox.child.kill('SIGKILL');
+            } catch (e) {
+                // already gone
+            }
+        }
+    }
+
+    // Sends the job, its body and what this process lacks of the current stored items: the base
+    // block when it has another, the changes since the base when it has other ones.
+    runInSandbox(sandbox, job, body, done) {
+        const current = { done, timedOut: false, overMemory: false, head: null, chunks: [], bytes: 0 };
+        sandbox.job = current;
+        current.timer = setTimeout(() => {
+            current.timedOut = true;
+            this.killSandbox(sandbox);
+        }, SCRIPT_TIMEOUT_MS);
+        current.memoryWatch = setInterval(() => {
+            if (residentBytes(sandbox.child.pid) > SCRIPT_MEMORY_BYTES) {
+                current.overMemory = true;
+                this.killSandbox(sandbox);
+            }
+        }, 100);
+        ++sandbox.served;
+        const state = this.store.state();
+        const items = this.store.forScripts();
+        const base = sandbox.baseVersion === items.baseVersion ? NO_BYTES : items.base;
+        const changes = base.length === 0 && sandbox.storeVersion === state.version ? NO_BYTES : items.changes;
+        sandbox.baseVersion = items.baseVersion;
+        sandbox.storeVersion = state.version;
+        const head = Object.assign({}, job, {
+            storage: Object.assign(state, { baseVersion: items.baseVersion }),
+            bodyBytes: body.length,
+            baseBytes: base.length,
+            changesBytes: changes.length,
+            limits: {
+                answerBytes: MAX_ANSWER_BYTES,
+                itemChars: storage.ITEM_LIMIT,
+                storeChars: storage.STORE_LIMIT,
+                logLines: MAX_LOG_LINES,
+                logChars: MAX_LOG_CHARS,
+            },
+            // The process's own limit comes first, so a script's error usually reads better than "killed".
+            timeoutMs: Math.max(SCRIPT_TIMEOUT_MS - 500, 100),
+            limitMs: SCRIPT_TIMEOUT_MS,
+        });
+        const stdin = sandbox.child.stdin;
+        stdin.write(JSON.stringify(head) + '\n');
+        for (const part of [body, base, changes]) {
+            if (part.length > 0) stdin.write(part);
+        }
+    }
+
+    // An answer is a line of JSON ({"htmlBytes", "outcome"}) and then that many bytes of text;
+    // chunks are kept as they come and joined once.
+    readAnswer(sandbox, chunk) {
+        const current = sandbox.job;
+        if (!current) {
+            this.killSandbox(sandbox); // output nobody asked for
+            return;
+        }
+        while (chunk.length > 0) {
+            if (current.head === null) {
+                const end = chunk.indexOf(10);
+                const part = end < 0 ? chunk : chunk.subarray(0, end);
+                current.chunks.push(part);
+                current.bytes += part.length;
+                if (current.bytes > MAX_OUTCOME_LINE_BYTES) {
+                    sandbox.tooLarge = true;
+                    this.killSandbox(sandbox);
+                    return;
+                }
+                if (end < 0) return;
+                chunk = chunk.subarray(end + 1);
+                let head = null;
+                try {
+                    head = JSON.parse(Buffer.concat(current.chunks, current.bytes).toString('utf8'));
+                } catch (e) {
+                    head = null;
+                }
+                current.chunks = [];
+                current.bytes = 0;
+                if (head === null || typeof head !== 'object' || !Number.isSafeInteger(head.htmlBytes) ||
+                    head.htmlBytes < 0) {
+                    current.unreadable = true;
+                    this.finishJob(sandbox, null, false);
+                    return;
+                }
+                if (head.htmlBytes > MAX_ANSWER_BYTES) {
+                    sandbox.tooLarge = true;
+                    this.finishJob(sandbox, null, false);
+                    return;
+                }
+                current.head = head;
+            }
+            const part = chunk.subarray(0, current.head.htmlBytes - current.bytes);
+            if (part.length > 0) {
+                current.chunks.push(part);
+                current.bytes += part.length;
+                chunk = chunk.subarray(part.length);
+            }
+            if (current.bytes === current.head.htmlBytes) {
+                const html = Buffer.concat(current.chunks, current.bytes);
+                current.chunks = [];
+                // Anything past the one answer is output nobody asked for: the process is not used again.
+                this.finishJob(sandbox, { outcome: current.head.outcome, html }, chunk.length === 0);
+                return;
+            }
+        }
+    }
+
+    // The process answered (`answer`) or ended without an answer (null).
+    finishJob(sandbox, answer, reusable) {
+        const current = sandbox.job;
+        if (!current || !reusable) {
+            this.killSandbox(sandbox);
+        }
+        if (!current) {
+            return;
+        }
+        sandbox.job = null;
+        clearTimeout(current.timer);
+        clearInterval(current.memoryWatch);
+        let outcome = answer === null ? null : answer.outcome;
+        if (outcome === null || typeof outcome !== 'object' || Array.isArray(outcome)) {
+            this.killSandbox(sandbox);
+            const heapExhausted = /heap out of memory|Reached heap limit/.test(sandbox.errorText);
+            let message;
+            if (current.timedOut) {
+                message = 'the script did not finish within ' + SCRIPT_TIMEOUT_MS / 1000 + ' s';
+            } else if (current.overMemory || heapExhausted) {
+                message = 'the script ran out of memory';
+            } else if (sandbox.tooLarge) {
+                message = 'the script\'s answer is too large (at most ' + MAX_ANSWER_BYTES + ' bytes)';
+            } else if (answer !== null || current.unreadable) {
+                message = 'the script\'s answer could not be read';
+            } else {
+                message = 'the script ended without an answer (' +
+                    (sandbox.signal ? 'signal ' + sandbox.signal : 'exit code ' + sandbox.exitCode) + ')';
+            }
+            outcome = { ok: false, costly: true, message, stack: message + '\n' + sandbox.errorText.slice(0, 2000) };
+        } else {
+            outcome.html = answer.html;
+            outcome.costly = outcome.retire === true;
+            if ((outcome.retire === true || sandbox.served >= SANDBOX_REQUESTS) && !sandbox.exited) {
+                sandbox.child.stdin.end(); // it exits when its input ends
+            } else if (!sandbox.exited && reusable) {
+                this.idle.push(sandbox);
+            }
+        }
+        current.done(outcome);
+    }
+}
+
+function residentBytes(pid) {
+    try {
+        const fields = fs.readFileSync('/proc/' + pid + '/statm', 'utf8').split(' ');
+        return parseInt(fields[1], 10) * 4096;
+    } catch (e) {
+        return 0;
+    }
+}
+
+module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS };

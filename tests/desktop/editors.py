@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""The code editors: a style sheet with CRLF line endings opened from the project outline, a
+line typed into it and saved, and the file still ends every line with CRLF; in a new function a
+word found and found again, the find bar closed with Escape, the code typed over and commented
+out from the Text menu, and the function saved."""
+
+import os
+import shutil
+import sys
+
+import krdesktop as kd
+
+# The function's body, typed line by line; "amount" is looked for.
+LINES = ["var amount = 2;", "var total = amount * 3;", "return total;"]
+STYLE_SHEET = b"body {\r\n  color: red;\r\n}\r\n"
+STYLE_SHEET_EDITED = b"body {\r\n  color: red;\r\n  background: white;\r\n}\r\n"
+
+
+def open_sample_with_style_sheet(desktop):
+    """The tip calculator sample with a style sheet written on another system, opened from the
+    command line; returns its window and folder."""
+    folder = os.path.join(desktop.home, "Documents", "Tips.krproj")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
+    with open(os.path.join(folder, "kr-web", "style.css"), "wb") as out:
+        out.write(STYLE_SHEET)
+    desktop.launch(folder)
+    window = kd.project_window(desktop, "Tips")
+    desktop.activate_if_needed(window)
+    return window, folder
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def selection(editor):
+    """The (start, end) character offsets of the editor's selection, or None."""
+    text = editor.acc.queryText()
+    return tuple(text.getSelection(0)) if text.getNSelections() > 0 else None
+
+
+def find_field(window):
+    """The search field of the find bar: the text field on the row of its "Find:" label."""
+    label = window.find("label", "Find:")
+    if not label:
+        return None
+    _, y, _, h = label.rect
+    return label.parent().find("text", predicate=lambda n: abs(n.center[1] - (y + h // 2)) <= 4)
+
+
+def check_code(code, step):
+    """The total line is commented out, the others are as typed, "price" typed over the second
+    "amount"."""
+    lines = [line.strip() for line in code.splitlines()]
+    kd.check("var amount = 2;" in lines, f"{step}: the first line is not as typed:\n{code}")
+    kd.check("return total;" in lines, f"{step}: the last line is not as typed:\n{code}")
+    commented = [line for line in lines if "var total" in line]
+    kd.check(len(commented) == 1 and commented[0].startswith("//")
+             and commented[0][2:].strip() == "var total = price * 3;",
+             f"{step}: the line found with F3 is not 'var total = price * 3;' commented out:\n{code}")
+
+
+def style_sheet_keeps_crlf(desktop, window, folder):
+    path = os.path.join(folder, "kr-web", "style.css")
+    outline = desktop.wait_for(window, "table cell", "style.css", "style.css in the project outline")
+    desktop.input.double_click(*outline.center)
+    editor = kd.code_editor(desktop, window, "color: red;")
+    # The bar under the text tells the file's line endings.
+    desktop.wait_for(window, "push button", "CRLF", "the line endings (CRLF) under the style sheet")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the style sheet's editor to have the keyboard")
+
+    # A line after the colour: the new line takes the indentation of the one before.
+    desktop.input.key("ctrl+Home")
+    desktop.input.key("Down")
+    desktop.input.key("End")
+    desktop.input.key("Return")
+    desktop.input.type("background: white;")
+    kd.wait_until(lambda: "  color: red;\n  background: white;\n" in editor.text(), "the typed line in the style sheet")
+    desktop.screenshot("style-sheet-edited")
+
+    kd.save(desktop, window, folder)
+    try:
+        kd.wait_until(lambda: read(path) == STYLE_SHEET_EDITED, "the edited style sheet on disk")
+    except kd.JourneyFailure:
+        data = read(path)
+        kd.check(data.count(b"\r\n") == data.count(b"\n") == data.count(b"\r"),
+                 f"style.css does not end every line with CRLF: {data!r}")
+        raise kd.JourneyFailure(f"style.css is {data!r}, expected {STYLE_SHEET_EDITED!r}")
+
+
+def find_and_comment_in_a_function(desktop, window, folder):
+    desktop.click(desktop.wait_for(window, "push button", "New Function"))
+    editor = kd.code_editor(desktop, window, "function function1")
+    kd.wait_until(lambda: "// Your code here" in editor.text(), "the new function's placeholder")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the code editor to have the keyboard")
+    desktop.input.type("\n".join(LINES))
+    kd.wait_until(lambda: all(line in editor.text() for line in LINES), "the typed code in the editor")
+
+    # Ctrl+F opens the find bar with the keyboard in its field. Return finds the first "amount"
+    # (the search goes on from the caret at the end and starts again at the top), F3 the next.
+    desktop.input.key("ctrl+f")
+    field = kd.wait_until(lambda: find_field(window), "the find bar's search field")
+    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the keyboard in the search field")
+    desktop.input.type("amount")
+    kd.wait_until(lambda: field.text() == "amount", "'amount' in the search field")
+    text = editor.text()
+    first = text.index("amount")
+    second = text.index("amount", first + 1)
+    desktop.input.key("Return")
+    kd.wait_until(lambda: selection(editor) == (first, first + 6), "Return to select the first 'amount'")
+    desktop.input.key("F3")
+    kd.wait_until(lambda: selection(editor) == (second, second + 6), "F3 to select the next 'amount'")
+    desktop.screenshot("found-next")
+
+    # Escape closes the bar and gives the keyboard back to the code, the match still selected.
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: find_field(window) is None, "the find bar to close")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard back in the code")
+    desktop.input.type("price")
+    kd.wait_until(lambda: "var total = price * 3;" in editor.text(), "'price' typed over the found 'amount'")
+
+    desktop.menu(window, "Text", "Comment or Uncomment")
+    kd.wait_until(lambda: any(line.strip().startswith("//") and "var total" in line
+                              for line in editor.text().splitlines()), "the found line commented out")
+    check_code(editor.text(), "in the editor")
+    desktop.screenshot("commented")
+
+    function = kd.save(desktop, window, folder).object("function1")
+    kd.check(function is not None and function.tag == "KRFunction", "no function function1 in project.xml")
+    check_code(function.text or "", "in project.xml")
+
+
+def code_editors(desktop):
+    window, folder = open_sample_with_style_sheet(desktop)
+    style_sheet_keeps_crlf(desktop, window, folder)
+    find_and_comment_in_a_function(desktop, window, folder)
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([code_editors]))

@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""The inspector: the text, colour and font of a jQuery Mobile button, set in its rows, show on
+the design surface and are saved."""
+
+import sys
+
+import krdesktop as kd
+
+BUTTON_AT = (40, 120)
+CRIMSON = (0xDC, 0x14, 0x3C)
+
+
+def crimson_like(colour):
+    r, g, b = colour
+    return r > 150 and g < 90 and b < 110 and r - g > 90
+
+
+def dark(colour):
+    return sum(colour) / 3 < 140
+
+
+def button_face(surface):
+    """The button's drawn box on the page, inside its border."""
+    box = kd.box_at(surface, *BUTTON_AT)
+    kd.check(box is not None, f"no button drawn at {BUTTON_AT}")
+    x, y, w, h = box.rect
+    return (x + 5, y + 5, w - 10, h - 10)
+
+
+def text_ink(desktop, surface):
+    """The bounding box of the button's text: its pixels that are dark or crimson."""
+    face = button_face(surface)
+    image = desktop.grab(face)
+    xs, ys = [], []
+    for py in range(face[1], face[1] + face[3]):
+        for px in range(face[0], face[0] + face[2]):
+            c = image.pixel(px, py)
+            if dark(c) or crimson_like(c):
+                xs.append(px)
+                ys.append(py)
+    kd.check(xs, "the button shows no text")
+    return (min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1)
+
+
+def face_pixels(desktop, surface):
+    face = button_face(surface)
+    image = desktop.grab(face)
+    return list(image.pixels(*face))
+
+
+def changed_pixels(before, after):
+    return sum(1 for a, b in zip(before, after) if not kd.near(a, b, 24))
+
+
+def button_text_colour_and_font(desktop):
+    desktop.launch()
+    untitled = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    window, folder = kd.new_project(desktop, untitled, "Styles")
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface)
+    kd.drag_from_palette(desktop, window, surface, "JQMButton", *BUTTON_AT)
+    kd.wait_inspected(desktop, window, "button1")
+    kd.wait_until(lambda: kd.element_with_text(surface, "button1"), "button1 on the surface")
+    kd.wait_until(lambda: kd.box_at(surface, *BUTTON_AT), f"the button drawn at {BUTTON_AT}")
+    plain = face_pixels(desktop, surface)
+    desktop.screenshot("button-dropped")
+
+    # Text: the value row.
+    kd.set_inspector_text(desktop, window, "value", "Pay now")
+    kd.wait_until(lambda: kd.element_with_text(surface, "Pay now"), "'Pay now' on the button")
+    kd.wait_until(lambda: changed_pixels(plain, face_pixels(desktop, surface)) >= 40,
+                  "the new text drawn on the button")
+    desktop.screenshot("text-set")
+
+    # Colour: the colour row leaves its default, its well opens the colour panel.
+    row = kd.inspector_row(desktop, window, "color")
+    desktop.click(desktop.wait_for(row, "check box", "Default"))
+    well = kd.wait_until(lambda: kd.inspector_row(desktop, window, "color").find(
+        "push button", predicate=lambda n: n.rect[2] > 30), "the colour well")
+    desktop.click(well)
+    panel = desktop.window("Colors")
+    desktop.click(kd.wait_until(lambda: panel.find("list item", "crimson"), "crimson in the HTML colours"))
+    desktop.screenshot("colour-panel")
+    desktop.activate_if_needed(panel)
+    desktop.input.key("alt+F4")
+    kd.wait_until(lambda: not any(w.name == "Colors" for w in desktop.windows()), "the colour panel to close")
+    kd.wait_until(lambda: kd.grab_count(desktop, button_face(surface), crimson_like) >= 20,
+                  "crimson text on the button")
+    desktop.screenshot("colour-set")
+
+    # Font: a larger size draws taller text, another family draws other shapes.
+    before_size = text_ink(desktop, surface)
+    kd.set_inspector_text(desktop, window, "fontSize", "24")
+    kd.wait_until(lambda: text_ink(desktop, surface)[3] >= before_size[3] * 1.3,
+                  "the 24-pixel text drawn taller on the button")
+    desktop.screenshot("font-size-set")
+    before_family = face_pixels(desktop, surface)
+    combo = kd.inspector_field(desktop, window, "fontFamily")
+    kd.choose_in_combo(desktop, combo, "Courier New")
+    kd.wait_until(lambda: changed_pixels(before_family, face_pixels(desktop, surface)) >= 40,
+                  "the button's text drawn in Courier New")
+    desktop.screenshot("font-family-set")
+
+    saved = kd.save(desktop, window, folder).object("button1")
+    kd.check(saved is not None, "button1 is missing from the saved project")
+    for key, want in (("value", "Pay now"), ("color", "#dc143c"), ("fontSize", "24")):
+        got = (saved.get(key) or "")
+        kd.check(got.lower() == want.lower(), f"project.xml has {key}={got!r}, expected {want!r}")
+    # The family is kept as the font list the row offers for it.
+    family = saved.get("fontFamily") or ""
+    kd.check("courier new" in family.lower(), f"project.xml has fontFamily={family!r}, not Courier New")
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([button_text_colour_and_font]))

@@ -1,0 +1,1136 @@
+"""Drives the built application as a person does.
+
+A private X display (Xvfb) with a small window manager (openbox) and a session D-Bus, a fresh
+home folder, the application started from its binary; widgets found through the accessibility
+bus (AT-SPI), input sent as real X events (XTest) at a person's pace, results read from the
+screen and from the files the application writes. Every wait polls a condition with a generous
+limit; nothing waits a fixed time for the machine to catch up.
+"""
+
+import http.server
+import json
+import os
+import random
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+import traceback
+import urllib.parse
+import xml.etree.ElementTree as ElementTree
+import zlib
+
+SCREEN_WIDTH, SCREEN_HEIGHT = 1600, 1000
+# Generous limits: a loaded two-core machine is slow, a fault is not.
+LAUNCH_TIMEOUT = 60
+STEP_TIMEOUT = 30
+# The page background of jQuery Mobile's default theme ("a"), #f9f9f9.
+JQM_PAGE_BACKGROUND = (249, 249, 249)
+
+
+class JourneyFailure(AssertionError):
+    pass
+
+
+def wait_until(condition, what, timeout=STEP_TIMEOUT, interval=0.05):
+    """Polls condition() until it returns something true; returns it, or fails naming what."""
+    deadline = time.monotonic() + timeout
+    last_error = None
+    while True:
+        try:
+            value = condition()
+            if value:
+                return value
+        except Exception as error:  # the tree changes under us while the application works
+            last_error = error
+        if time.monotonic() > deadline:
+            detail = f" (last error: {last_error!r})" if last_error else ""
+            raise JourneyFailure(f"timed out after {timeout} s waiting for {what}{detail}")
+        time.sleep(interval)
+
+
+def check(condition, message):
+    if not condition:
+        raise JourneyFailure(message)
+
+
+# --- Images ---------------------------------------------------------------------------------
+
+class Image:
+    """An RGB picture of a part of the screen, read from the X server."""
+
+    def __init__(self, x, y, width, height, bgrx):
+        self.x, self.y, self.width, self.height = x, y, width, height
+        self._data = bgrx
+
+    def pixel(self, x, y):
+        """The colour at screen point (x, y), as (r, g, b)."""
+        lx, ly = int(x) - self.x, int(y) - self.y
+        if not (0 <= lx < self.width and 0 <= ly < self.height):
+            raise ValueError(f"({x}, {y}) is outside the picture")
+        i = (ly * self.width + lx) * 4
+        b, g, r = self._data[i], self._data[i + 1], self._data[i + 2]
+        return (r, g, b)
+
+    def pixels(self, x, y, width, height, step=1):
+        for py in range(int(y), int(y + height), step):
+            for px in range(int(x), int(x + width), step):
+                yield self.pixel(px, py)
+
+    def count(self, rect, predicate, step=1):
+        x, y, w, h = rect
+        return sum(1 for p in self.pixels(x, y, w, h, step) if predicate(p))
+
+    def save_png(self, path):
+        rows = []
+        for row in range(self.height):
+            start = row * self.width * 4
+            line = self._data[start:start + self.width * 4]
+            rgb = bytearray(self.width * 3)
+            rgb[0::3] = line[2::4]
+            rgb[1::3] = line[1::4]
+            rgb[2::3] = line[0::4]
+            rows.append(b"\x00" + bytes(rgb))
+        raw = zlib.compress(b"".join(rows), 3)
+
+        def chunk(kind, payload):
+            body = kind + payload
+            return struct.pack(">I", len(payload)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+        header = struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)
+        with open(path, "wb") as out:
+            out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", raw) + chunk(b"IEND", b""))
+
+
+def near(colour, expected, tolerance=6):
+    return all(abs(a - b) <= tolerance for a, b in zip(colour, expected))
+
+
+# --- Real input -----------------------------------------------------------------------------
+
+class Input:
+    """XTest input at a person's pace: presses of 80-150 ms, drags of many small steps."""
+
+    MODIFIERS = {"ctrl": "Control_L", "shift": "Shift_L", "alt": "Alt_L", "super": "Super_L"}
+    KEY_NAMES = {"\n": "Return", "\t": "Tab", " ": "space", "esc": "Escape", "enter": "Return",
+                 "del": "Delete", "backspace": "BackSpace"}
+
+    def __init__(self, display):
+        from Xlib import X, XK
+        from Xlib.ext import xtest
+        self._X, self._XK, self._xtest = X, XK, xtest
+        self.display = display
+        self.random = random.Random(4711)
+        self.position = (SCREEN_WIDTH // 2, SCREEN_HEIGHT // 2)
+
+    def _sync(self):
+        self.display.sync()
+
+    def press_time(self):
+        return self.random.uniform(0.08, 0.15)
+
+    def move(self, x, y):
+        self._xtest.fake_input(self.display, self._X.MotionNotify, x=int(round(x)), y=int(round(y)))
+        self._sync()
+        self.position = (int(round(x)), int(round(y)))
+
+    def glide(self, x, y, steps=6, duration=0.12):
+        """Moves the pointer there in a few steps, as a hand does."""
+        x0, y0 = self.position
+        for i in range(1, steps + 1):
+            t = i / steps
+            self.move(x0 + (x - x0) * t, y0 + (y - y0) * t)
+            time.sleep(duration / steps)
+
+    def button(self, down, button=1):
+        self._xtest.fake_input(self.display, self._X.ButtonPress if down else self._X.ButtonRelease, button)
+        self._sync()
+
+    def click(self, x, y, button=1, modifiers=()):
+        self.glide(x, y)
+        time.sleep(0.05)
+        with self.held(modifiers):
+            self.button(True, button)
+            time.sleep(self.press_time())
+            self.button(False, button)
+        time.sleep(0.05)
+
+    def double_click(self, x, y):
+        """Two short presses a moment apart, well inside the desktop's double-click time."""
+        self.glide(x, y)
+        time.sleep(0.05)
+        for _ in range(2):
+            self.button(True)
+            time.sleep(self.random.uniform(0.05, 0.08))
+            self.button(False)
+            time.sleep(0.06)
+
+    def drag(self, start, end, steps=20, duration=0.5, modifiers=(), before_release=None, after_release=None):
+        """Press at start, move to end in `steps` motions over `duration` seconds, release.
+
+        before_release and after_release are called just before and just after the release
+        reaches the X server."""
+        self.glide(*start)
+        time.sleep(0.05)
+        with self.held(modifiers):
+            self.button(True)
+            time.sleep(self.press_time())
+            (x0, y0), (x1, y1) = start, end
+            for i in range(1, steps + 1):
+                t = i / steps
+                self.move(x0 + (x1 - x0) * t, y0 + (y1 - y0) * t)
+                time.sleep(duration / steps)
+            time.sleep(0.1)
+            if before_release:
+                before_release()
+            self.button(False)
+            if after_release:
+                after_release()
+        time.sleep(0.05)
+
+    def _keycode(self, name):
+        keysym = self._XK.string_to_keysym(name)
+        if keysym == 0 and len(name) == 1:
+            keysym = ord(name)
+        code = self.display.keysym_to_keycode(keysym)
+        if not code:
+            raise JourneyFailure(f"no key for {name!r} on this keyboard")
+        shifted = self.display.keycode_to_keysym(code, 0) != keysym and self.display.keycode_to_keysym(code, 1) == keysym
+        return code, shifted
+
+    def _key_event(self, code, down):
+        self._xtest.fake_input(self.display, self._X.KeyPress if down else self._X.KeyRelease, code)
+        self._sync()
+
+    class _Held:
+        def __init__(self, owner, names):
+            self.owner, self.codes = owner, [owner._keycode(owner.MODIFIERS[n])[0] for n in names]
+
+        def __enter__(self):
+            for code in self.codes:
+                self.owner._key_event(code, True)
+                time.sleep(0.03)
+
+        def __exit__(self, *exc):
+            for code in reversed(self.codes):
+                time.sleep(0.03)
+                self.owner._key_event(code, False)
+
+    def held(self, modifiers):
+        return Input._Held(self, list(modifiers))
+
+    def key(self, combo):
+        """A shortcut such as "ctrl+shift+z", "Return" or "alt+F4"."""
+        parts = combo.split("+")
+        modifiers, name = parts[:-1], self.KEY_NAMES.get(parts[-1], parts[-1])
+        code, shifted = self._keycode(name)
+        if shifted and "shift" not in modifiers:
+            modifiers = modifiers + ["shift"]
+        with self.held(modifiers):
+            self._key_event(code, True)
+            time.sleep(self.press_time())
+            self._key_event(code, False)
+        time.sleep(0.05)
+
+    def type(self, text):
+        for ch in text:
+            name = self.KEY_NAMES.get(ch, ch)
+            code, shifted = self._keycode(name)
+            with self.held(["shift"] if shifted else []):
+                self._key_event(code, True)
+                time.sleep(self.press_time())
+                self._key_event(code, False)
+            time.sleep(0.03)
+
+
+# --- Accessibility --------------------------------------------------------------------------
+
+def _rect(accessible):
+    import pyatspi
+    e = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return (e.x, e.y, e.width, e.height)
+
+
+class Node:
+    """An accessible object with the questions the journeys ask of it."""
+
+    def __init__(self, accessible):
+        self.acc = accessible
+
+    @property
+    def role(self):
+        return self.acc.getRoleName()
+
+    @property
+    def name(self):
+        return self.acc.name or ""
+
+    @property
+    def rect(self):
+        return _rect(self.acc)
+
+    @property
+    def center(self):
+        x, y, w, h = self.rect
+        return (x + w // 2, y + h // 2)
+
+    def showing(self):
+        import pyatspi
+        try:
+            s = self.acc.getState()
+            if not (s.contains(pyatspi.STATE_SHOWING) and s.contains(pyatspi.STATE_VISIBLE)):
+                return False
+            x, y, w, h = self.rect
+            return w > 0 and h > 0
+        except Exception:
+            return False
+
+    def has_state(self, state):
+        return self.acc.getState().contains(state)
+
+    def text(self):
+        try:
+            t = self.acc.queryText()
+            return t.getText(0, -1)
+        except NotImplementedError:
+            return self.name
+
+    def parent(self):
+        p = self.acc.parent
+        return Node(p) if p is not None else None
+
+    def children(self):
+        found = []
+        for i in range(self.acc.childCount):
+            child = self.acc.getChildAtIndex(i)
+            if child is not None:
+                found.append(Node(child))
+        return found
+
+    def walk(self, depth=0, max_depth=60, into_menus=False, showing=False):
+        """The node and its descendants, depth first; with showing, hidden branches are left out."""
+        if showing:
+            import pyatspi
+            try:
+                state = self.acc.getState()
+                if not (state.contains(pyatspi.STATE_SHOWING) and state.contains(pyatspi.STATE_VISIBLE)):
+                    return
+            except Exception:
+                return
+        yield self
+        if depth >= max_depth:
+            return
+        # A menu bar's titles are read only by menu(): the windows share their menus, and the
+        # first window to have its titles read keeps them (see menu()).
+        if not into_menus and depth > 0 and self.role == "menu bar":
+            return
+        try:
+            count = self.acc.childCount
+        except Exception:
+            return
+        for i in range(count):
+            try:
+                child = self.acc.getChildAtIndex(i)
+            except Exception:
+                continue
+            if child is not None:
+                yield from Node(child).walk(depth + 1, max_depth, into_menus, showing)
+
+    @staticmethod
+    def _matches(n, role, name, showing, predicate):
+        try:
+            if role is not None and n.role != role:
+                return False
+            if name is not None:
+                if isinstance(name, re.Pattern):
+                    if not name.search(n.name):
+                        return False
+                elif n.name != name:
+                    return False
+            if showing:
+                _, _, w, h = n.rect
+                if w <= 0 or h <= 0:
+                    return False
+            return not predicate or predicate(n)
+        except Exception:
+            return False
+
+    def find_all(self, role=None, name=None, showing=True, predicate=None, into_menus=False):
+        return [n for n in self.walk(into_menus=into_menus, showing=showing)
+                if self._matches(n, role, name, showing, predicate)]
+
+    def find(self, role=None, name=None, showing=True, predicate=None, into_menus=False):
+        """The first match, depth first, or None."""
+        for n in self.walk(into_menus=into_menus, showing=showing):
+            if self._matches(n, role, name, showing, predicate):
+                return n
+        return None
+
+    def dump(self, out, depth=0, max_depth=40):
+        try:
+            r = self.rect
+        except Exception:
+            r = None
+        out.write("  " * depth + f"{self.role} {self.name!r} {r}\n")
+        if depth < max_depth:
+            for c in self.children():
+                c.dump(out, depth + 1, max_depth)
+
+    def __repr__(self):
+        return f"<{self.role} {self.name!r}>"
+
+
+# --- Projects on disk -----------------------------------------------------------------------
+
+class ProjectFile:
+    """The saved project.xml of a project folder."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.path = os.path.join(folder, "project.xml")
+        self.root = ElementTree.parse(self.path).getroot()
+
+    def objects(self):
+        return [e for e in self.root.iter() if e.get("id") is not None and e.tag not in ("KRPage",)]
+
+    def object(self, object_id):
+        for e in self.root.iter():
+            if e.get("id") == object_id:
+                return e
+        return None
+
+    @staticmethod
+    def box(element):
+        def number(key):
+            v = element.get(key) or ""
+            try:
+                return float(v)
+            except ValueError:
+                return None
+        return tuple(number(k) for k in ("left", "top", "width", "height"))
+
+
+# --- The desktop session --------------------------------------------------------------------
+
+class Desktop:
+    """One private desktop: display, window manager, session bus, home folder and the app."""
+
+    def __init__(self, app_path, artifacts, journey):
+        self.app_path = os.path.abspath(app_path)
+        self.artifacts = os.path.join(os.path.abspath(artifacts), journey)
+        self.journey = journey
+        self.home = tempfile.mkdtemp(prefix=f"kr-e2e-{journey}-")
+        self.processes = []  # (name, Popen) to stop, in reverse order
+        self.app = None
+        self.shot_number = 0
+        self.started = time.monotonic()
+
+    # Session
+
+    def __enter__(self):
+        shutil.rmtree(self.artifacts, ignore_errors=True)
+        os.makedirs(self.artifacts, exist_ok=True)
+        self.env = self._environment()
+        self._start_display()
+        self._start_bus()
+        self._start_window_manager()
+        # The accessibility library reads the session bus and display when it loads.
+        os.environ.update({k: self.env[k] for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR")})
+        os.environ.pop("AT_SPI_BUS_ADDRESS", None)
+        import pyatspi  # noqa: F401  (binds to this session now)
+        self.log(f"desktop {self.env['DISPLAY']} ready, home {self.home}")
+        return self
+
+    def __exit__(self, kind, error, tb):
+        if error is not None:
+            try:
+                self.screenshot("FAILED")
+            except Exception:
+                pass
+            try:
+                if self.app_running():
+                    with open(os.path.join(self.artifacts, "accessible-tree.txt"), "w") as out:
+                        self.app_root().dump(out)
+            except Exception:
+                pass
+        self.stop_app()
+        for name, process in reversed(self.processes):
+            self._stop(process)
+        if error is None or os.environ.get("KR_E2E_KEEP_HOME") != "1":
+            shutil.rmtree(self.home, ignore_errors=True)
+        return False
+
+    def _environment(self):
+        h = self.home
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("XDG_", "QT_", "DBUS_", "AT_SPI", "QTWEBENGINE", "WAYLAND", "DISPLAY"))}
+        folders = {
+            "HOME": h,
+            "XDG_CONFIG_HOME": f"{h}/.config",
+            "XDG_DATA_HOME": f"{h}/.local/share",
+            "XDG_STATE_HOME": f"{h}/.local/state",
+            "XDG_CACHE_HOME": f"{h}/.cache",
+            "XDG_RUNTIME_DIR": f"{h}/.run",
+            "XDG_DATA_DIRS": "/usr/local/share:/usr/share",
+            "XDG_CONFIG_DIRS": "/etc/xdg",
+        }
+        for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"):
+            os.makedirs(folders[key], mode=0o700, exist_ok=True)
+        env.update(folders)
+        # A person's home has a documents folder; new projects are offered a place there.
+        os.makedirs(os.path.join(h, "Documents"), exist_ok=True)
+        env.update({
+            "LANG": "C.UTF-8",
+            "QT_QPA_PLATFORM": "xcb",
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            "QT_ACCESSIBILITY": "1",
+            "QTWEBENGINE_DISABLE_SANDBOX": "1",
+            # The engine builds the pages' accessible trees only for an assistive tool it knows
+            # of; the journeys are one.
+            "QTWEBENGINE_CHROMIUM_FLAGS": "--force-renderer-accessibility",
+            "NO_AT_BRIDGE": "0",
+        })
+        # Only the loopback: the service address points at a closed port there.
+        config = os.path.join(folders["XDG_CONFIG_HOME"], "Korvane")
+        os.makedirs(config, exist_ok=True)
+        with open(os.path.join(config, "Korvane.conf"), "w") as out:
+            out.write("[General]\napiURL=http://127.0.0.1:9/\ninsecureSiteURL=http://127.0.0.1:9/\n")
+        for key in [k for k in env if k.lower().endswith("_proxy") or k.startswith("LC_")]:
+            env.pop(key)
+        return env
+
+    def _spawn(self, name, args, **kwargs):
+        log = open(os.path.join(self.artifacts, f"{name}.log"), "ab")
+        process = subprocess.Popen(args, env=self.env, stdout=log, stderr=subprocess.STDOUT,
+                                   start_new_session=True, **kwargs)
+        log.close()
+        self.processes.append((name, process))
+        return process
+
+    def _start_display(self):
+        read_end, write_end = os.pipe()
+        self._spawn("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24", "-nolisten", "tcp", "-noreset", "+extension", "XTEST"],
+                    pass_fds=(write_end,))
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as pipe:
+            deadline = time.monotonic() + LAUNCH_TIMEOUT
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = pipe.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        check(number.strip().isdigit(), "Xvfb did not start")
+        self.env["DISPLAY"] = f":{number.strip().decode()}"
+        from Xlib import X, display as xdisplay
+        self.display = xdisplay.Display(self.env["DISPLAY"])
+        # A loaded machine can hold a key down past the repeat delay; keys here never repeat.
+        self.display.change_keyboard_control(auto_repeat_mode=X.AutoRepeatModeOff)
+        self.display.sync()
+        self.input = Input(self.display)
+
+    def _start_bus(self):
+        read_end, write_end = os.pipe()
+        self._spawn("dbus", ["dbus-daemon", "--session", "--nofork", f"--print-address={write_end}"],
+                    pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as pipe:
+            address = pipe.readline().decode().strip()
+        check(address, "the session bus did not start")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+
+    def _start_window_manager(self):
+        self._spawn("openbox", ["openbox", "--sm-disable"])
+        root = self.display.screen().root
+        atom = self.display.intern_atom("_NET_SUPPORTING_WM_CHECK")
+        wait_until(lambda: root.get_full_property(atom, 0) is not None, "the window manager", LAUNCH_TIMEOUT)
+
+    @staticmethod
+    def _stop(process, grace=10):
+        if process.poll() is not None:
+            return
+        try:
+            os.killpg(process.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            return
+        try:
+            process.wait(grace)
+        except subprocess.TimeoutExpired:
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            process.wait(grace)
+
+    # Logging and pictures
+
+    def log(self, message):
+        print(f"[{time.monotonic() - self.started:6.1f}s] {self.journey}: {message}", flush=True)
+
+    def grab(self, rect=None):
+        from Xlib import X
+        x, y, w, h = rect or (0, 0, SCREEN_WIDTH, SCREEN_HEIGHT)
+        x, y = max(0, int(x)), max(0, int(y))
+        w, h = min(int(w), SCREEN_WIDTH - x), min(int(h), SCREEN_HEIGHT - y)
+        reply = self.display.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
+        return Image(x, y, w, h, reply.data)
+
+    def screenshot(self, label):
+        self.shot_number += 1
+        safe = re.sub(r"[^A-Za-z0-9_.-]+", "-", label).strip("-")
+        path = os.path.join(self.artifacts, f"{self.shot_number:02d}-{safe}.png")
+        image = self.grab()
+        image.save_png(path)
+        self.log(f"screenshot {os.path.basename(path)}")
+        return image
+
+    # The application
+
+    def launch(self, *args):
+        check(not self.app_running(), "the application is running already")
+        self.app = self._spawn("korvane", [self.app_path, *args], cwd=self.home)
+        self.log("launched " + " ".join([os.path.basename(self.app_path), *args]))
+        wait_until(lambda: self.app_root(), "the application on the accessibility bus", LAUNCH_TIMEOUT)
+        return self.app
+
+    def app_running(self):
+        return self.app is not None and self.app.poll() is None
+
+    def app_root(self):
+        import pyatspi
+        check(self.app is not None, "the application was not started")
+        if self.app.poll() is not None:
+            raise JourneyFailure(f"the application ended (exit status {self.app.returncode})")
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            a = desktop.getChildAtIndex(i)
+            try:
+                if a is not None and a.get_process_id() == self.app.pid:
+                    return Node(a)
+            except Exception:
+                continue
+        return None
+
+    def quit_app(self, how="ctrl+q"):
+        self.input.key(how)
+        try:
+            wait_until(lambda: self.app.poll() is not None, "the application to quit", LAUNCH_TIMEOUT)
+        finally:
+            if self.app.poll() is None:
+                self._stop(self.app)
+        self.log(f"the application quit with status {self.app.returncode}")
+        return self.app.returncode
+
+    def stop_app(self):
+        if self.app is not None and self.app.poll() is None:
+            self._stop(self.app)
+
+    # Windows and widgets
+
+    def window(self, name, timeout=LAUNCH_TIMEOUT):
+        """The shown top-level window (frame or dialog) whose title is name (a string or pattern)."""
+        def found():
+            root = self.app_root()
+            for c in root.children() if root else []:
+                if c.showing():
+                    if (name.search(c.name) if isinstance(name, re.Pattern) else c.name == name):
+                        return c
+            return None
+        return wait_until(found, f"the window {name!r}", timeout)
+
+    def windows(self):
+        root = self.app_root()
+        return [c for c in root.children() if c.showing()] if root else []
+
+    def wait_for(self, within, role=None, name=None, what=None, timeout=STEP_TIMEOUT, predicate=None, showing=True):
+        return wait_until(lambda: within.find(role, name, predicate=predicate, showing=showing),
+                          what or f"{role or 'a widget'} {name!r}", timeout)
+
+    def click(self, node, button=1, modifiers=()):
+        x, y = node.center
+        self.input.click(x, y, button, modifiers)
+
+    def activate_if_needed(self, window):
+        import pyatspi
+        if not window.has_state(pyatspi.STATE_ACTIVE):
+            self.activate_window(window)
+            wait_until(lambda: window.has_state(pyatspi.STATE_ACTIVE), f"the window {window.name!r} in front")
+
+    def bring_to_front(self, window):
+        """The window manager's switcher until window is the active one: Alt held and Tab pressed
+        n times picks the n-th most recently used window, so each try goes one further down that
+        list (which the windows picked on the way do not reorder below them)."""
+        import pyatspi
+
+        def active():
+            return [w.name for w in self.windows() if w.has_state(pyatspi.STATE_ACTIVE)]
+        for presses in range(1, max(2, len(self.windows()))):
+            if window.has_state(pyatspi.STATE_ACTIVE):
+                return
+            before = active()
+            with self.input.held(["alt"]):
+                for _ in range(presses):
+                    self.input.key("Tab")
+            wait_until(lambda: active() != before, "another window in front")
+        if not window.has_state(pyatspi.STATE_ACTIVE):
+            raise JourneyFailure(f"Alt+Tab never brought {window.name!r} to the front")
+
+    def activate_window(self, window):
+        """Clicks the title bar of a window, as a person does to bring it to the front."""
+        x, y, w, h = window.rect
+        self.input.click(x + w // 2, max(2, y - 8))
+
+    def managed_windows(self):
+        """The top-level X windows the window manager keeps (shown or minimised), with their titles."""
+        from Xlib import X
+        d = self.display
+        clients = d.screen().root.get_full_property(d.intern_atom("_NET_CLIENT_LIST"), X.AnyPropertyType)
+        found = []
+        for number in clients.value if clients else []:
+            client = d.create_resource_object("window", number)
+            title = client.get_full_property(d.intern_atom("_NET_WM_NAME"), X.AnyPropertyType)
+            found.append((client, title.value.decode("utf-8", "replace") if title else ""))
+        return found
+
+    def frame(self, window):
+        """The window manager's frame around a top-level window, read from X: its rectangle and
+        the extents (left, right, top, bottom) of its border and title bar."""
+        from Xlib import X
+        d = self.display
+        for client, title in self.managed_windows():
+            if title != window.name:
+                continue
+            left, right, top, bottom = client.get_full_property(d.intern_atom("_NET_FRAME_EXTENTS"),
+                                                                X.AnyPropertyType).value
+            size = client.get_geometry()
+            origin = client.translate_coords(d.screen().root, 0, 0)  # the screen's corner in the window
+            return ((-origin.x - left, -origin.y - top, size.width + left + right, size.height + top + bottom),
+                    (left, right, top, bottom))
+        raise JourneyFailure(f"no X window is titled {window.name!r}")
+
+    def close_by_title_bar(self, window):
+        """Clicks the close button of a window's title bar: the last of the bar's buttons, squares
+        as tall as the bar, at its right end."""
+        (x, y, w, _), (_, _, top, _) = self.frame(window)
+        self.input.click(x + w - top // 2, y + top // 2)
+
+    def menu(self, window, *path):
+        """Chooses a menu item, e.g. menu(w, "Edit", "Align Left").
+
+        The menu bar is opened from the keyboard (Alt, then Down) and walked with the keys
+        (Escape, Right, Down) to the menu that holds the item, which is then clicked: the
+        windows' menu bars share their menus, and the accessible titles of one bar are those of
+        the first window whose titles were read, which may have closed since; the open menu's
+        items are always right. The titles in path document the way; the item decides.
+        """
+        import pyatspi
+        *titles, item = path
+        self.activate_if_needed(window)
+        bar = self.wait_for(window, "menu bar", what="the menu bar")
+        for _ in range(4):  # a menu left open, or the bar left in keyboard mode
+            if not bar.has_state(pyatspi.STATE_FOCUSED):
+                break
+            self.input.key("Escape")
+            time.sleep(0.2)
+        self.input.key("Alt_L")
+        wait_until(lambda: bar.has_state(pyatspi.STATE_FOCUSED), "the menu bar to take the keyboard")
+        self.input.key("Down")
+
+        def open_menu():
+            for popup in bar.find_all("popup menu", into_menus=True):
+                return popup
+            return None
+
+        def matches(name):
+            return bool(item.search(name)) if isinstance(item, re.Pattern) else name == item
+
+        def names(popup):
+            return tuple(n.name for n in popup.find_all("menu item", showing=False))
+        previous = None
+        for _ in range(12):
+            popup = wait_until(lambda: (lambda p: p if p and names(p) != previous else None)(open_menu()),
+                               "the next menu to open")
+            previous = names(popup)
+            if any(matches(n) for n in previous):
+                entry = wait_until(lambda: popup.find("menu item", predicate=lambda n: matches(n.name)),
+                                   f"the menu item {item!r}")
+                if not entry.has_state(pyatspi.STATE_SENSITIVE):
+                    self.screenshot(f"{entry.name} disabled")
+                    for _ in range(2):
+                        self.input.key("Escape")
+                    raise JourneyFailure(f"the menu item {entry.name!r} is disabled")
+                self.click(entry)
+                return entry.name
+            # Back to the bar's titles and on to the next menu: Right in the open menu would
+            # enter a submenu when its item is the one highlighted (View's first active item).
+            self.input.key("Escape")
+            wait_until(lambda: open_menu() is None and bar.has_state(pyatspi.STATE_FOCUSED),
+                       "the menu to close back to its title")
+            self.input.key("Right")
+            self.input.key("Down")
+        self.input.key("Escape")
+        self.input.key("Escape")
+        raise JourneyFailure(f"no menu holds {item!r}")
+
+# --- The application's windows ---------------------------------------------------------------
+
+def project_window(desktop, title, timeout=LAUNCH_TIMEOUT):
+    """The window of a project, by its title (the project's name)."""
+    window = desktop.window(title, timeout)
+    desktop.wait_for(window, "push button", "Build", "the project window's toolbar", timeout)
+    return window
+
+
+def close_gallery(desktop):
+    """Closes the start gallery that comes up at launch, through the window manager."""
+    gallery = desktop.window("Korvane")
+    wait_until(lambda: gallery.find("label", "Sample Gallery"), "the gallery's contents")
+    # Alt+Tab, not a click on its title bar: a project window that was slower to come up may
+    # cover it whole.
+    desktop.bring_to_front(gallery)
+    desktop.input.key("alt+F4")
+    wait_until(lambda: not any(w.name == "Korvane" for w in desktop.windows()), "the gallery to close")
+
+
+def choose_file(desktop, title, name, accept, new_folder=False):
+    """Answers a file dialog: types a name in the documents folder it opens in and accepts it.
+
+    With new_folder the dialog's "Create New Folder" button makes the folder first.
+    """
+    dialog = desktop.window(title)
+    if new_folder:
+        desktop.click(desktop.wait_for(dialog, "push button", "Create New Folder"))
+        # The new folder shows in the list with its name open for editing.
+        desktop.wait_for(dialog, "table cell", "New Folder", "the new folder in the list")
+        desktop.input.key("ctrl+a")
+        desktop.input.type(name)
+        desktop.input.key("Return")
+        # The renamed folder stays selected, which is the choice (typing its name as well would
+        # open the completion list over the dialog's buttons).
+        desktop.wait_for(dialog, "table cell", name, f"the folder {name!r} in the list",
+                         predicate=lambda n: n.has_state(state("SELECTED")))
+    else:
+        field = desktop.wait_for(dialog, "text", re.compile(r"^(File name|Directory):$"), "the name field")
+        desktop.click(field)
+        desktop.input.key("ctrl+a")
+        desktop.input.type(name)
+        wait_until(lambda: field.text() == name, "the typed name in the dialog")
+    desktop.click(desktop.wait_for(dialog, "push button", accept))
+    wait_until(lambda: not any(w.name == title for w in desktop.windows()), f"the dialog {title!r} to close")
+
+
+def new_project(desktop, window, name):
+    """File > New Project..., saved as name in the documents folder; returns the new window."""
+    desktop.menu(window, "File", "New Project…")
+    choose_file(desktop, "Create", name, "Create")
+    project = project_window(desktop, name)
+    return project, os.path.join(desktop.home, "Documents", name + ".krproj")
+
+
+def save(desktop, window, folder):
+    """Ctrl+S, then waits for project.xml to be written; returns the parsed file."""
+    path = os.path.join(folder, "project.xml")
+    before = os.stat(path).st_mtime_ns if os.path.exists(path) else 0
+    desktop.activate_if_needed(window)
+    desktop.input.key("ctrl+s")
+    wait_until(lambda: os.path.exists(path) and os.stat(path).st_mtime_ns != before, "project.xml to be written")
+    # The file is written in one go; read it once it parses.
+    return wait_until(lambda: ProjectFile(folder), "a complete project.xml")
+
+
+# Design surface
+
+def design_surface(desktop, window, timeout=STEP_TIMEOUT):
+    """The web document of the page shown on the project window's design surface."""
+    def found():
+        canvas = window.find(name="Design Surface")
+        return canvas.find("document web") if canvas else None
+    return wait_until(found, "the page's web document on the design surface", timeout)
+
+
+def page_point(surface, left, top):
+    """The screen point of a page position (CSS pixels at zoom 100%)."""
+    x, y, _, _ = surface.rect
+    return (x + left, y + top)
+
+
+def ink(colour):
+    """A pixel the grey loading picture never has: dark or coloured."""
+    return sum(colour) / 3 < 120 or max(colour) - min(colour) > 40
+
+
+def check_page_drawn(desktop, surface, timeout=STEP_TIMEOUT, background=JQM_PAGE_BACKGROUND, points=None,
+                     min_ink=None):
+    """The page's document has content, and the page, not the loading picture, shows.
+
+    The loading picture is a grey radial gradient. An empty page shows jQuery Mobile's flat
+    background at points (page positions; default: the corners and the middle of the sides);
+    a page full of controls is recognised by min_ink dark or coloured pixels instead.
+    """
+    wait_until(lambda: surface.acc.childCount > 0, "the page's accessible content", timeout)
+
+    def drawn():
+        x, y, w, h = surface.rect
+        image = desktop.grab((x, y, w, h))
+        if min_ink:
+            return image.count((x, y, w, h), ink, step=2) >= min_ink
+        chosen = points or [(4, h - 4), (w - 4, h - 4), (w // 2, h - 30), (4, h // 2), (w - 4, h // 2)]
+        return all(near(image.pixel(x + px, y + py), background, 3) for px, py in chosen)
+    wait_until(drawn, "the page (not the loading picture) on the surface", timeout)
+
+
+def element_with_text(surface, text):
+    """The innermost element of the page whose accessible text is text."""
+    return surface.find(predicate=lambda n: n.name == text and n.role in ("label", "push button", "static", "text", "section", "paragraph", "heading", "link", "list item"))
+
+
+def box_at(surface, left, top, tolerance=1):
+    """The smallest element of the page (over 12 pixels each way) whose top-left corner is at
+    page position (left, top): a control's own box, not what encloses it."""
+    x, y = page_point(surface, left, top)
+    found = surface.find_all(predicate=lambda n: n.role == "section" and abs(n.rect[0] - x) <= tolerance
+                             and abs(n.rect[1] - y) <= tolerance and n.rect[2] > 12 and n.rect[3] > 12)
+    return min(found, key=lambda n: n.rect[2] * n.rect[3]) if found else None
+
+
+def selection_handles(surface):
+    """The resize handles of the selection box: {"bottom": node, "right": node, ...}.
+
+    The box draws 8-pixel squares at its corners and 8-pixel strips along its edges.
+    """
+    squares = surface.find_all("section", predicate=lambda n: n.rect[2] == 8 and n.rect[3] == 8)
+    strips = surface.find_all("section", predicate=lambda n: (n.rect[2] == 8) != (n.rect[3] == 8)
+                              and min(n.rect[2], n.rect[3]) == 8)
+    handles = {}
+    if strips:
+        horizontal = [n for n in strips if n.rect[3] == 8]
+        vertical = [n for n in strips if n.rect[2] == 8]
+        if horizontal:
+            handles["top"] = min(horizontal, key=lambda n: n.rect[1])
+            handles["bottom"] = max(horizontal, key=lambda n: n.rect[1])
+        if vertical:
+            handles["left"] = min(vertical, key=lambda n: n.rect[0])
+            handles["right"] = max(vertical, key=lambda n: n.rect[0])
+    if squares:
+        handles["bottom-right"] = max(squares, key=lambda n: n.rect[0] + n.rect[1])
+        handles["top-left"] = min(squares, key=lambda n: n.rect[0] + n.rect[1])
+    return handles
+
+
+def drag_from_palette(desktop, window, surface, class_name, left, top):
+    """Drags a palette entry onto the page so that it is dropped at page position (left, top)."""
+    palette = desktop.wait_for(window, "list", "Object Palette", "the object palette")
+    entry = desktop.wait_for(palette, "list item", class_name, f"the palette entry {class_name}", showing=False)
+    entry = reveal(desktop, entry, lambda: palette.find("list item", class_name, showing=False))
+    desktop.input.drag(entry.center, page_point(surface, left, top), steps=20, duration=0.5)
+
+
+def click_page(desktop, surface, left, top, modifiers=()):
+    x, y = page_point(surface, left, top)
+    desktop.input.click(x, y, modifiers=modifiers)
+
+
+def grab_count(desktop, rect, predicate):
+    """How many pixels of a screen rectangle satisfy predicate."""
+    return desktop.grab(rect).count(rect, predicate)
+
+
+# Inspector
+
+def reveal(desktop, node, refind, max_steps=40):
+    """Scrolls the wheel over node's scrolled pane until node is wholly in view."""
+    pane = node.parent()
+    while pane is not None and pane.role not in ("layered pane", "scroll pane", "viewport", "list"):
+        pane = pane.parent()
+    if pane is None:
+        return node
+    for _ in range(max_steps):
+        node = refind()
+        px, py, pw, ph = pane.rect
+        x, y, w, h = node.rect
+        if y >= py and y + h <= py + ph and h > 0:
+            return node
+        desktop.input.glide(px + pw // 2, py + ph // 2)
+        desktop.input.button(True, 5 if y + h > py + ph else 4)
+        desktop.input.button(False, 5 if y + h > py + ph else 4)
+        time.sleep(0.05)
+    raise JourneyFailure(f"could not scroll {node} into view")
+
+
+def state(name):
+    import pyatspi
+    return getattr(pyatspi, "STATE_" + name)
+
+
+def open_inspector_group(desktop, window, title):
+    """Opens a closed group of inspector rows ("Events", "Background", ...) by its disclosure."""
+    pane = inspector(window)
+
+    def header():
+        label = pane.find("label", title)
+        return label.parent() if label else None
+    head = reveal(desktop, wait_until(header, f"the inspector group {title!r}"), header)
+    toggle = desktop.wait_for(head, "check box", what=f"the disclosure of {title!r}")
+    if not toggle.has_state(state("CHECKED")):
+        desktop.click(toggle)
+        wait_until(lambda: toggle.has_state(state("CHECKED")), f"the group {title!r} to open")
+
+
+def code_editor(desktop, window, marker):
+    """The code editor showing a text that contains marker."""
+    return wait_until(lambda: window.find("text", predicate=lambda n: marker in n.text()),
+                      f"a code editor showing {marker!r}")
+
+
+def inspector(window):
+    return wait_until(lambda: window.find(name="Inspector"), "the inspector")
+
+
+def inspector_row(desktop, window, name):
+    """The inspector's row (or field) for a property, scrolled into view."""
+    pane = inspector(window)
+
+    def find():
+        return pane.find(predicate=lambda n: n.name == name and (n.role == "filler" or n.role == "text"))
+    row = wait_until(find, f"the inspector row {name!r}")
+    return reveal(desktop, row, find)
+
+
+def inspector_field(desktop, window, name):
+    row = inspector_row(desktop, window, name)
+    if row.role == "text":
+        return row
+    return wait_until(lambda: inspector_row(desktop, window, name).find(
+        predicate=lambda n: n.role in ("text", "combo box")), f"the field of {name!r}")
+
+
+def inspector_value(desktop, window, name):
+    field = inspector_field(desktop, window, name)
+    return field.text() if field.role == "text" else field.name
+
+
+def inspected_object(desktop, window):
+    """The id the inspector shows (the selected object's)."""
+    return inspector_value(desktop, window, "id")
+
+
+def wait_inspected(desktop, window, object_id, what=None):
+    wait_until(lambda: inspected_object(desktop, window) == object_id,
+               what or f"the inspector to show {object_id}")
+
+
+def set_inspector_text(desktop, window, name, text):
+    field = inspector_field(desktop, window, name)
+    desktop.click(field)
+    desktop.input.key("ctrl+a")
+    desktop.input.type(text)
+    desktop.input.key("Return")
+    wait_until(lambda: inspector_value(desktop, window, name) == text, f"{name!r} to read {text!r}")
+
+
+def choose_in_combo(desktop, combo, item):
+    """Opens a combo box with a click and clicks one of its entries."""
+    desktop.click(combo)
+    entry = wait_until(lambda: combo.find("list item", item), f"the entry {item!r}")
+    desktop.click(entry)
+    wait_until(lambda: combo.name == item, f"{item!r} chosen")
+
+
+# --- Exported sites -----------------------------------------------------------------------------
+
+VERSION = re.compile(r"^\d+(\.\d+)+$")
+
+
+class SiteServer(http.server.ThreadingHTTPServer):
+    """Serves an exported folder on the loopback. The page checker sends the page's requests to
+    other hosts here under /__hosted/<host>/<path>; the jQuery and jQuery Mobile files among
+    them are answered from the copies the product ships (folders "jquery-<v>" and
+    "jquery.mobile-<v>"), anything else is missing and noted."""
+
+    def __init__(self, site, libraries):
+        self.site, self.libraries, self.missing = site, libraries, []
+        super().__init__(("127.0.0.1", 0), SiteHandler)
+
+    def hosted(self, parts):
+        for i in range(len(parts) - 2):
+            if parts[i] in ("jquery.mobile", "mobile", "jquery") and VERSION.match(parts[i + 1]):
+                prefix = "jquery-" if parts[i] == "jquery" else "jquery.mobile-"
+                folders = sorted(f for f in os.listdir(self.libraries) if f.startswith(prefix))
+                if folders:
+                    return os.path.join(self.libraries, folders[0], *parts[i + 2:])
+        return None
+
+
+class SiteHandler(http.server.SimpleHTTPRequestHandler):
+    def translate_path(self, path):
+        path = urllib.parse.unquote(urllib.parse.urlsplit(path).path)
+        parts = [p for p in path.split("/") if p not in ("", ".", "..")]
+        if parts[:1] == ["__hosted"]:
+            found = self.server.hosted(parts[2:])
+            if found and os.path.isfile(found):
+                return found
+            self.server.missing.append("/".join(parts[1:]))
+            return os.path.join(self.server.site, "__missing__")
+        return os.path.join(self.server.site, *parts)
+
+    def log_message(self, *args):
+        pass
+
+
+def check_in_browser(desktop, site, page):
+    """Loads a page of an exported site through the page checker; returns its report, with
+    "missing" the hosted files that are not the shipped libraries."""
+    libraries = os.path.join(desktop.options.source, "resources", "local-server")
+    server = SiteServer(site, libraries)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        base = f"http://127.0.0.1:{server.server_address[1]}"
+        env = dict(desktop.env)
+        env["QT_QPA_PLATFORM"] = "offscreen"
+        env.pop("QTWEBENGINE_CHROMIUM_FLAGS", None)
+        done = subprocess.run([desktop.options.helper, "--timeout", "60", "--mirror", f"{base}/__hosted",
+                               f"{base}/{page}"], env=env, capture_output=True, text=True, timeout=120)
+        with open(os.path.join(desktop.artifacts, f"exported-{page}-check.txt"), "w") as out:
+            out.write(done.stdout + done.stderr)
+        lines = [line for line in done.stdout.splitlines() if line.startswith("{")]
+        check(done.returncode == 0 and lines, f"the page checker failed: {done.stderr[-2000:]}")
+        report = json.loads(lines[-1])
+        report["missing"] = list(server.missing)
+        return report
+    finally:
+        server.shutdown()
+
+
+# --- Journeys -------------------------------------------------------------------------------
+
+def run(journeys):
+    """The command line of a journey file: --app PATH --artifacts DIR [--source DIR] [--helper PATH].
+
+    Each journey gets a desktop of its own; the exit status is 1 when one failed."""
+    import argparse
+    source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True, help="the korvane program")
+    parser.add_argument("--artifacts", required=True, help="the folder for screenshots and logs")
+    parser.add_argument("--source", default=source, help="the source tree (samples, staged libraries)")
+    parser.add_argument("--helper", default="", help="the kr_page_check program")
+    options = parser.parse_args()
+    failures = 0
+    for journey in journeys:
+        name = journey.__name__
+        start = time.monotonic()
+        try:
+            with Desktop(options.app, options.artifacts, name) as desktop:
+                desktop.options = options
+                journey(desktop)
+            print(f"PASS {name} ({time.monotonic() - start:.1f} s)", flush=True)
+        except Exception as error:
+            failures += 1
+            traceback.print_exc()
+            print(f"FAIL {name} ({time.monotonic() - start:.1f} s): {error}", flush=True)
+    return 1 if failures else 0

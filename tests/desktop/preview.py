@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Build, Run and Export: the device preview shows the controls where they were placed and runs
+the button's handler; the exported start page loads in a browser engine without errors."""
+
+import os
+import sys
+
+import krdesktop as kd
+
+LABEL_AT = (40, 220)
+BUTTON_AT = (40, 120)
+CODE = "application._pages.page1.label1.setValue('Paid');"
+
+
+def device_around(desktop, page):
+    """The dark frame of the device's picture just above, below and beside the page."""
+    x, y, w, h = page.rect
+    points = [(x + w // 2, y - 20), (x + w // 2, y + h + 20), (x - 12, y + h // 2), (x + w + 12, y + h // 2)]
+    image = desktop.grab((x - 20, y - 30, w + 40, h + 60))
+    return all(sum(image.pixel(px, py)) / 3 < 90 for px, py in points)
+
+
+def run_and_export(desktop):
+    desktop.launch()
+    untitled = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    window, folder = kd.new_project(desktop, untitled, "Preview")
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface)
+    kd.drag_from_palette(desktop, window, surface, "KRLabel", *LABEL_AT)
+    kd.wait_inspected(desktop, window, "label1")
+    kd.drag_from_palette(desktop, window, surface, "JQMButton", *BUTTON_AT)
+    kd.wait_inspected(desktop, window, "button1")
+    kd.open_inspector_group(desktop, window, "Events")
+    row = kd.inspector_row(desktop, window, "onClick")
+    desktop.click(desktop.wait_for(row, "push button", "→", "the onClick row's arrow"))
+    editor = kd.code_editor(desktop, window, "function button1_onClick")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the code editor to have the keyboard")
+    desktop.input.type(CODE)
+    kd.wait_until(lambda: CODE in editor.text(), "the typed code in the editor")
+    kd.save(desktop, window, folder)
+
+    # Build: the page and the scripts are written into the project's web folder.
+    page = os.path.join(folder, "kr-web", "page1.html")
+    before = os.stat(page).st_mtime_ns if os.path.exists(page) else 0
+    desktop.click(desktop.wait_for(window, "push button", "Build"))
+    kd.wait_until(lambda: os.path.exists(page) and os.stat(page).st_mtime_ns != before, "the build to write page1.html")
+    scripts = os.path.join(folder, "kr-web", "KR-user-scripts.js")
+    kd.wait_until(lambda: os.path.exists(scripts) and "label1" in open(scripts).read(), "the handler in the built scripts")
+
+    # Run: the device preview shows the page with the controls in their places.
+    desktop.click(desktop.wait_for(window, "push button", "Run"))
+    viewer = desktop.window("Device Viewer")
+    shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the page in the device preview")
+    kd.check_page_drawn(desktop, shown, points=[(4, 476), (316, 476), (160, 400)])
+    kd.wait_until(lambda: device_around(desktop, shown), "the device's frame around the previewed page")
+    kd.wait_until(lambda: kd.box_at(shown, *BUTTON_AT), f"the button in the preview at {BUTTON_AT}")
+    kd.wait_until(lambda: kd.box_at(shown, *LABEL_AT), f"the label in the preview at {LABEL_AT}")
+    kd.wait_until(lambda: kd.element_with_text(shown, "label1"), "the label's text in the preview")
+    desktop.screenshot("preview")
+
+    # A click on the button there runs the handler: the label changes.
+    label_box = kd.box_at(shown, *LABEL_AT).rect
+    before_pixels = list(desktop.grab(label_box).pixels(*label_box))
+    desktop.click(kd.element_with_text(shown, "button1"))
+    kd.wait_until(lambda: kd.element_with_text(shown, "Paid"), "'Paid' in the preview's label")
+    kd.wait_until(lambda: sum(1 for a, b in zip(before_pixels, desktop.grab(label_box).pixels(*label_box))
+                              if not kd.near(a, b, 24)) >= 20, "the label's new text drawn")
+    desktop.screenshot("preview-clicked")
+    desktop.activate_if_needed(viewer)
+    desktop.input.key("alt+F4")
+    kd.wait_until(lambda: not any(w.name == "Device Viewer" for w in desktop.windows()), "the preview to close")
+
+    # Export to a new folder in the documents folder.
+    desktop.menu(window, "File", "Export as Web Application…")
+    kd.choose_file(desktop, "Export as Web Application", "Site", "Export", new_folder=True)
+    site = os.path.join(desktop.home, "Documents", "Site")
+    start_page = os.path.join(site, "page1.html")
+    kd.wait_until(lambda: os.path.exists(start_page) and os.path.exists(os.path.join(site, "KR-user-scripts.js")),
+                  "the exported start page")
+    desktop.screenshot("exported")
+    report = kd.check_in_browser(desktop, site, "page1.html")
+    desktop.log(f"exported page: loaded={report['loaded']} ready={report['ready']} title={report['title']!r}")
+    kd.check(report["loaded"], "the exported start page did not load")
+    kd.check(not report["errors"], "the exported start page has errors:\n  " + "\n  ".join(report["errors"]))
+    kd.check(not report["missing"], "the exported start page links hosted files that are not the shipped "
+             "libraries:\n  " + "\n  ".join(report["missing"]))
+    kd.check(report["ready"], "jQuery Mobile did not show the exported page")
+    kd.check("button1" in report["text"] and "label1" in report["text"],
+             f"the exported page does not show its controls: {report['text']!r}")
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([run_and_export]))
