@@ -477,9 +477,8 @@ QWidget *KRPropertyEditorItemStringViewController::buildView()
     QWidget *view = makeRowView(KRRowRowHeight);
     m_textField = new QLineEdit(view);
     m_textField->setObjectName(QStringLiteral("textField"));
-    m_textField->setGeometry(KRRowLabelWidth, 1, 120, 20);
-    m_stepper = new KRStepper(view);
-    m_stepper->move(KRRowLabelWidth + 122, 1);
+    // The stepper is made by setup() for numbers only; other text takes its room.
+    m_textField->setGeometry(KRRowLabelWidth, 1, 134, 20);
     return view;
 }
 
@@ -490,11 +489,11 @@ QWidget *KRPropertyEditorItemStringViewController::editControl() const
 
 void KRPropertyEditorItemStringViewController::setup()
 {
-    const bool number = m_propertyInfo.propertyType == KRPropertyInfo::Number;
-    if (!number) {
-        m_stepper->hide();
-        m_textField->resize(m_textField->width() + 14, m_textField->height());
-    } else {
+    if (m_propertyInfo.propertyType == KRPropertyInfo::Number) {
+        m_textField->resize(120, m_textField->height());
+        m_stepper = new KRStepper(view());
+        m_stepper->move(KRRowLabelWidth + 122, 1);
+        m_stepper->show();
         if (m_propertyInfo.precision)
             m_transformer.setPrecision(*m_propertyInfo.precision);
         if (m_propertyInfo.minValue)

@@ -188,6 +188,11 @@ KRPropertyEditorTableView::KRPropertyEditorTableView(KRPropertyEditorViewControl
     m_layout->setSpacing(0);
     m_layout->addStretch(1);
     setWidget(m_content);
+    // The rows stand on the window's own background. An opaque content widget (or viewport)
+    // would be repainted on its own and then again under the rows when the pane shows the
+    // inspector, since showing marks every row for repainting.
+    m_content->setAutoFillBackground(false);
+    viewport()->setAutoFillBackground(false);
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -356,11 +361,14 @@ bool KRPropertyEditorViewController::eventFilter(QObject *watched, QEvent *event
 void KRPropertyEditorViewController::addMade(KRPropertyEditorItemHeaderViewController *header,
                                              std::function<std::unique_ptr<KRPropertyEditorItemViewController>()> make)
 {
-    if (header && !header->isOpen() && !m_makingDeferredRows) {
+    const bool belowFirstScreen = m_visibleHeight > 0 && m_madeHeight >= m_visibleHeight;
+    if (((header && !header->isOpen()) || belowFirstScreen) && !m_makingDeferredRows) {
         m_deferredRows.push_back({m_items.size() + m_deferredRows.size(), std::move(make)});
         return;
     }
     m_items.push_back(make());
+    if (m_items.back()->visible())
+        m_madeHeight += m_items.back()->viewHeight();
 }
 
 void KRPropertyEditorViewController::makeDeferredRows() const
@@ -374,6 +382,7 @@ void KRPropertyEditorViewController::makeDeferredRows() const
     for (DeferredRow &row : deferred)
         self->m_items.insert(self->m_items.begin() + qsizetype(row.position), row.make());
     self->m_makingDeferredRows = false;
+    self->buildVisiblePropertyEditorItems();
     if (m_tableView)
         m_tableView->reloadData();
 }
@@ -477,6 +486,8 @@ Row *KRPropertyEditorViewController::add(KRPropertyEditorItemHeaderViewControlle
     m_items.push_back(std::move(row));
     if (header)
         header->addObject(raw);
+    if (raw->visible())
+        m_madeHeight += raw->viewHeight();
     return raw;
 }
 
@@ -728,6 +739,7 @@ void KRPropertyEditorViewController::buildPropertyEditorItems()
     m_visibleItems.clear();
     m_deferredRows.clear();
     m_items.clear();
+    m_madeHeight = 0;
     const auto target = object();
     if (!target)
         return;

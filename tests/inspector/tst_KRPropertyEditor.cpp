@@ -724,3 +724,22 @@ TEST(KRPropertyEditorLayout, ClosedSectionsRowsComeOnceDrawnAndWorkAsTheOthers)
     fresh->setObject(button);
     EXPECT_TRUE(row<KRPropertyEditorItemStringViewController>(*fresh, QStringLiteral("borderWidth")));
 }
+
+// A number's row steps it with its arrows; the row of a text has none, and its field takes
+// their room.
+TEST(KRPropertyEditorRows, NumberRowsStepAndTextRowsHaveTheirFieldWide)
+{
+    const Fixture f = open(QStringLiteral("<KRTable id=\"t\" rows=\"2\"/>"));
+    const auto table = f.object(QStringLiteral("t"));
+    auto inspector = inspect(table);
+    auto *rows = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("rows"));
+    auto *id = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"));
+    ASSERT_TRUE(rows && id);
+    EXPECT_FALSE(id->stepper());
+    EXPECT_EQ(id->textField()->width(), 134);
+    ASSERT_TRUE(rows->stepper());
+    EXPECT_TRUE(rows->stepper()->isVisibleTo(rows->view()));
+    EXPECT_LT(rows->textField()->geometry().right(), rows->stepper()->geometry().left());
+    expectRoundTrip(f, table, QStringLiteral("rows"), QStringLiteral("3"),
+                    [&] { QTest::mouseClick(rows->stepper()->upButton(), Qt::LeftButton); });
+}

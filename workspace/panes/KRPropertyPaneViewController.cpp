@@ -29,6 +29,9 @@ void KRPropertyPaneHeaderView::setObject(const std::shared_ptr<KRObject> &object
 {
     m_idToken = {};
     m_object = object;
+    // Read once: the icon goes with the object's class, and its file is read and decoded anew
+    // on every request.
+    m_icon = object ? object->objectIcon() : QImage();
     if (object)
         m_idToken = object->observable().observe(QStringLiteral("kr_id"),
                                                  [this](const void *, const QString &, const QVariant &, const QVariant &) { update(); });
@@ -56,7 +59,7 @@ void KRPropertyPaneHeaderView::paintEvent(QPaintEvent *)
     painter.setFont(font);
     painter.setPen(QColor(0, 0, 0, qRound(0.85 * 255)));
     painter.drawText(QPointF(44, h - 14), object->kr_id());
-    const QImage icon = object->objectIcon();
+    const QImage &icon = m_icon;
     if (!icon.isNull()) {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
@@ -240,6 +243,9 @@ KRPropertyEditorViewController *KRPropertyPaneViewController::propertyEditorView
     auto entry = std::make_shared<Entry>();
     entry->editor = KRCachingViewController::create<KRPropertyEditorViewController>();
     entry->editor->setDelegate(this);
+    // The inspector fills the tab view: what lies below its first screenful can wait.
+    if (m_tabView->isVisible())
+        entry->editor->setVisibleHeight(m_tabView->height());
     entry->editor->setObject(object);
     entry->object = object;
     entry->idToken = object->observable().observe(QStringLiteral("kr_id"),

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QHash>
+#include <QImage>
 #include <QPointer>
 #include <QWidget>
 
@@ -50,6 +51,7 @@ protected:
 
 private:
     std::weak_ptr<KRObject> m_object;
+    QImage m_icon; // the object's
     KRObservationToken m_idToken;
     KRPropertyPaneHeaderDelegate *m_delegate = nullptr;
 };
