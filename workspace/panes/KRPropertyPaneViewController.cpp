@@ -29,13 +29,22 @@ void KRPropertyPaneHeaderView::setObject(const std::shared_ptr<KRObject> &object
 {
     m_idToken = {};
     m_object = object;
-    // Read once: the icon goes with the object's class, and its file is read and decoded anew
-    // on every request.
-    m_icon = object ? object->objectIcon() : QImage();
+    m_icon = object ? classIcon(object) : QImage();
     if (object)
         m_idToken = object->observable().observe(QStringLiteral("kr_id"),
                                                  [this](const void *, const QString &, const QVariant &, const QVariant &) { update(); });
     update();
+}
+
+// An object's icon goes with its class; each request for it reads and decodes its file anew.
+QImage KRPropertyPaneHeaderView::classIcon(const std::shared_ptr<KRObject> &object)
+{
+    static QHash<QString, QImage> icons;
+    const QString className = object->kr_className();
+    auto found = icons.constFind(className);
+    if (found == icons.constEnd())
+        found = icons.insert(className, object->objectIcon());
+    return *found;
 }
 
 // Drawn as on a y-up canvas of height h: every y of the design becomes h - y.

@@ -50,6 +50,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    static QImage classIcon(const std::shared_ptr<KRObject> &object);
     std::weak_ptr<KRObject> m_object;
     QImage m_icon; // the object's
     KRObservationToken m_idToken;
