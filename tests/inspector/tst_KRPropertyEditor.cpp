@@ -22,6 +22,7 @@
 #include <QMimeData>
 #include <QDropEvent>
 #include <QApplication>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
@@ -742,4 +743,37 @@ TEST(KRPropertyEditorRows, NumberRowsStepAndTextRowsHaveTheirFieldWide)
     EXPECT_LT(rows->textField()->geometry().right(), rows->stepper()->geometry().left());
     expectRoundTrip(f, table, QStringLiteral("rows"), QStringLiteral("3"),
                     [&] { QTest::mouseClick(rows->stepper()->upButton(), Qt::LeftButton); });
+}
+
+// The table's scroll bar looks as a plain one in the same state, also after a scroll and in
+// another window's palette.
+TEST(KRPropertyEditorLayout, TheScrollBarLooksAsAPlainOne)
+{
+    const Fixture f = open(QStringLiteral("<KRPhotoSwipe id=\"g\">a.png</KRPhotoSwipe>"));
+    auto inspector = inspect(f.object(QStringLiteral("g")));
+    inspector->view()->resize(300, 240);
+    inspector->propertyEditorItems();
+    QCoreApplication::processEvents();
+    QScrollBar *bar = inspector->propertyTableView()->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    ASSERT_GT(bar->maximum(), 0);
+    // In the same window, away from the pointer.
+    QScrollBar plain(Qt::Vertical, inspector->view());
+    plain.move(120, 0);
+    plain.show();
+    const auto same = [&] {
+        plain.resize(bar->size());
+        plain.setRange(bar->minimum(), bar->maximum());
+        plain.setPageStep(bar->pageStep());
+        plain.setValue(bar->value());
+        plain.setPalette(bar->palette());
+        return bar->grab().toImage() == plain.grab().toImage();
+    };
+    EXPECT_TRUE(same());
+    bar->setValue(bar->maximum() / 2);
+    EXPECT_TRUE(same()) << "scrolled";
+    EXPECT_TRUE(same()) << "drawn again";
+    bar->setEnabled(false);
+    plain.setEnabled(false);
+    EXPECT_TRUE(same()) << "disabled";
 }
