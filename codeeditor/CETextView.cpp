@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStringListModel>
+#include <QStyleOptionSlider>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -57,6 +58,58 @@ QFont ceTextViewFont(const KRUserDefaults &defaults)
 // While the view defers, an edit within one block only drops the block's lines, to be laid out
 // with the colours the view pushes next (layOutDeferred lays out a block that got none); until
 // then the block is laid out on demand, as Qt lays out any block without lines.
+// Draws a scroll bar at rest in bands a few dozen lines high, each into a picture of its own,
+// on the window's background. Drawn whole, the style's gradients over the bar's height are
+// handed out to other threads line group by line group, and waking them costs more than the
+// drawing. Under the pointer, held, or in a style whose bars come and go, the bar draws itself.
+class CEScrollBarPainter : public QObject
+{
+public:
+    explicit CEScrollBarPainter(QScrollBar *bar) : QObject(bar), m_bar(bar) { bar->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != m_bar || event->type() != QEvent::Paint || m_bar->underMouse() || m_bar->isSliderDown()
+            || QApplication::mouseButtons() != Qt::NoButton
+            || m_bar->style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, m_bar))
+            return false;
+        QStyleOptionSlider option;
+        option.initFrom(m_bar);
+        option.subControls = QStyle::SC_All;
+        option.activeSubControls = QStyle::SC_None;
+        option.orientation = m_bar->orientation();
+        option.minimum = m_bar->minimum();
+        option.maximum = m_bar->maximum();
+        option.sliderPosition = m_bar->sliderPosition();
+        option.sliderValue = m_bar->value();
+        option.singleStep = m_bar->singleStep();
+        option.pageStep = m_bar->pageStep();
+        option.upsideDown = m_bar->invertedAppearance();
+        if (option.orientation == Qt::Horizontal)
+            option.state |= QStyle::State_Horizontal;
+        const qreal ratio = m_bar->devicePixelRatioF();
+        QPainter painter(m_bar);
+        const int width = m_bar->width();
+        for (int top = 0; top < m_bar->height(); top += Band) {
+            QImage band((QSizeF(width, std::min(Band, m_bar->height() - top)) * ratio).toSize(),
+                        QImage::Format_ARGB32_Premultiplied);
+            band.setDevicePixelRatio(ratio);
+            band.fill(m_bar->palette().color(QPalette::Window));
+            QPainter bandPainter(&band);
+            bandPainter.translate(0, -top);
+            m_bar->style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &bandPainter, m_bar);
+            bandPainter.end();
+            painter.drawImage(QPoint(0, top), band);
+        }
+        return true;
+    }
+
+private:
+    static constexpr int Band = 48;
+    QScrollBar *m_bar;
+};
+
 class CETextViewLayout : public QPlainTextDocumentLayout
 {
 public:
@@ -139,6 +192,7 @@ CETextView::CETextView(CEEditor &editor, QWidget *parent)
     setFrameShape(QFrame::NoFrame);
     setCursorWidth(0); // the caret is drawn in the text colour by paintEvent
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    new CEScrollBarPainter(verticalScrollBar());
     connect(document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
         if (m_reverting)
             return;

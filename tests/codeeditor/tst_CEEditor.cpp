@@ -948,3 +948,31 @@ TEST(CEEditor, ABlockCommentTypedOpenRunsOnOverTheLinesBelow)
     EXPECT_EQ(constructAt(colouring, text.indexOf(QStringLiteral("var value207"))), "comment");
     EXPECT_EQ(constructAt(colouring, text.indexOf(QStringLiteral("var value209"))), "keyword");
 }
+
+// The view's scroll bar looks as a plain one in the same state, also after a scroll.
+TEST(CEEditor, TheScrollBarLooksAsAPlainOne)
+{
+    EditorFixture f;
+    QString script;
+    for (int i = 0; i < 300; ++i)
+        script += QStringLiteral("var value%1 = 2;\n").arg(i);
+    f.editor.setString(script);
+    QApplication::processEvents();
+    QScrollBar *bar = f.view().verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    // In the same window, away from the pointer.
+    QScrollBar plain(Qt::Vertical, &f.host);
+    plain.move(200, 0);
+    plain.show();
+    const auto same = [&] {
+        plain.resize(bar->size());
+        plain.setRange(bar->minimum(), bar->maximum());
+        plain.setPageStep(bar->pageStep());
+        plain.setValue(bar->value());
+        return bar->grab().toImage() == plain.grab().toImage();
+    };
+    EXPECT_TRUE(same());
+    bar->setValue(bar->maximum() / 3);
+    QApplication::processEvents();
+    EXPECT_TRUE(same()) << "scrolled";
+}
