@@ -4,6 +4,7 @@
 
 #include <core/ui/KRUIColors.h>
 #include <model/KRFunction.h>
+#include <model/KRObjectInfo.h>
 #include <model/KRPage.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/foundation/KRNotificationCenter.h>
@@ -13,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVBoxLayout>
 
 // --- Header
@@ -150,6 +152,8 @@ KRPropertyPaneViewController::~KRPropertyPaneViewController()
 
 void KRPropertyPaneViewController::awakeFromNib()
 {
+    m_prepareTimer.setInterval(0);
+    connect(&m_prepareTimer, &QTimer::timeout, this, [this] { prepareNextClass(); });
     m_headerView->setDelegate(this);
     connect(m_popupButton, qOverload<int>(&QComboBox::activated), this, [this] { popupSelected(); });
     connect(m_popupButton, &KRPropertyPanePopUp::popupHidden, this, [this] {
@@ -171,11 +175,54 @@ void KRPropertyPaneViewController::setPage(const std::shared_ptr<KRPage> &page)
     m_allObjectsToken = page->observable().observe(QStringLiteral("allObjects"),
                                                    [this](const void *, const QString &, const QVariant &, const QVariant &) {
                                                        setPopupButtonContents();
+                                                       prepareClasses();
                                                    });
+    prepareClasses();
     m_deleteToken = KRNotificationCenter::defaultCenter().addObserver(
         KRPageDidDeleteObjectNotification, page->identity(), [this](const KRNotification &notification) {
             pageDidDeleteObject(notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>().object);
         });
+}
+
+namespace {
+
+QSet<QString> &krClassesPrepared()
+{
+    static QSet<QString> prepared;
+    return prepared;
+}
+
+} // namespace
+
+// An inspector looks its class's properties up in the object catalogue, which reads them from
+// its XML the first time a class is asked for. The classes of the page's objects are asked for
+// while the window waits, one a turn, so that the first inspector of a class shows as fast as
+// the next.
+void KRPropertyPaneViewController::prepareClasses()
+{
+    const auto page = m_page.lock();
+    if (!page)
+        return;
+    for (const auto &object : page->allObjects()) {
+        const QString className = object->kr_className();
+        if (!krClassesPrepared().contains(className) && !m_classesToPrepare.contains(className))
+            m_classesToPrepare.append(className);
+    }
+    if (!m_classesToPrepare.isEmpty())
+        m_prepareTimer.start();
+}
+
+void KRPropertyPaneViewController::prepareNextClass()
+{
+    if (m_classesToPrepare.isEmpty()) {
+        m_prepareTimer.stop();
+        return;
+    }
+    const QString className = m_classesToPrepare.takeFirst();
+    if (!krClassesPrepared().contains(className)) {
+        krClassesPrepared().insert(className);
+        KRObjectInfo::sharedInstance().propertyInfo(className);
+    }
 }
 
 void KRPropertyPaneViewController::setPopupButtonContents()

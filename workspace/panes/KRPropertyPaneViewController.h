@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -166,6 +167,11 @@ private:
         KRObservationToken idToken;
     };
     void pageDidDeleteObject(const std::shared_ptr<KRObject> &object);
+    // Has the catalogue read the properties of the page's classes, one class a turn.
+    void prepareClasses();
+    void prepareNextClass();
+    QStringList m_classesToPrepare;
+    QTimer m_prepareTimer;
     void objectIDChanged(const QString &oldID, const QString &newID);
 
     KRPropertyPaneHeaderView *m_headerView = nullptr; // part of view()
