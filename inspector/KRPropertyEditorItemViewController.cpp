@@ -31,6 +31,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyleOptionToolButton>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -58,6 +59,24 @@ void krRowSwatch(QToolButton *well, const std::optional<QColor> &colour)
     well->setIcon(QIcon(pixmap));
     well->setIconSize(pixmap.size());
 }
+
+// The disclosure triangle of a section header: the arrow alone, without the button's panel,
+// hovered, pressed or checked. Drawn as a style sheet with no border and no background draws
+// it, without the cost of giving every header a style sheet of its own.
+class KRDisclosureButton : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        QPainter painter(this);
+        style()->drawControl(QStyle::CE_ToolButtonLabel, &option, &painter, this);
+    }
+};
 
 } // namespace
 
@@ -258,12 +277,11 @@ QWidget *KRPropertyEditorItemHeaderViewController::buildView()
 {
     auto *view = new KRPropertyEditorItemView;
     view->setFixedHeight(22);
-    m_disclosureButton = new QToolButton(view);
+    m_disclosureButton = new KRDisclosureButton(view);
     m_disclosureButton->setCheckable(true);
     m_disclosureButton->setAutoRaise(true);
     m_disclosureButton->setArrowType(Qt::RightArrow);
     m_disclosureButton->setFocusPolicy(Qt::NoFocus);
-    m_disclosureButton->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
     m_disclosureButton->setGeometry(4, 3, 16, 16);
     m_label = new QLabel(view);
     QFont font = m_label->font();

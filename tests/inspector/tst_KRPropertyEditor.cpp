@@ -777,3 +777,32 @@ TEST(KRPropertyEditorLayout, TheScrollBarLooksAsAPlainOne)
     plain.setEnabled(false);
     EXPECT_TRUE(same()) << "disabled";
 }
+
+// A section's disclosure triangle looks as a tool button whose style sheet takes its border and
+// background away, closed and open.
+TEST(KRPropertyEditorLayout, TheDisclosureTriangleLooksAsABareToolButton)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("b")));
+    std::vector<KRPropertyEditorItemHeaderViewController *> headers;
+    for (const auto &item : inspector->propertyEditorItems())
+        if (auto *header = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(item.get());
+            header && !header->disclosureButton()->isHidden())
+            headers.push_back(header);
+    ASSERT_GE(headers.size(), 2u);
+    for (KRPropertyEditorItemHeaderViewController *header : headers) {
+        // Side by side on the header, each as the header shows it.
+        QToolButton *triangle = header->disclosureButton();
+        QToolButton bare(header->view());
+        bare.setCheckable(true);
+        bare.setAutoRaise(true);
+        bare.setFocusPolicy(Qt::NoFocus);
+        bare.setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+        bare.setGeometry(triangle->geometry().translated(180, 0));
+        bare.setChecked(triangle->isChecked());
+        bare.setArrowType(triangle->arrowType());
+        bare.show();
+        EXPECT_EQ(header->view()->grab(triangle->geometry()).toImage(), header->view()->grab(bare.geometry()).toImage())
+            << qPrintable(header->label()->text());
+    }
+}
