@@ -78,4 +78,10 @@ void registerInitialValues(KRUserDefaults &defaults);
 // A colour stored as a QColor or as colour text; invalid when it is neither.
 QColor colourValue(const KRUserDefaults &defaults, const QString &key);
 
+// The defaults' typed values as the editor reads them while typing: kept from one read to the
+// next until the defaults announce a change, since a read of the settings file is slow. Reads
+// off the defaults' thread go to the defaults themselves.
+bool boolValue(const KRUserDefaults &defaults, const QString &key);
+qint64 integerValue(const KRUserDefaults &defaults, const QString &key);
+
 } // namespace CEDefaults

@@ -154,7 +154,7 @@ void CEGutterView::checkWidth()
 {
     CETextView *view = m_editor.textView();
     const int current = m_editor.settings().value(CEKeys::gutterWidth,
-                                                  int(m_editor.defaults().integerValue(CEDefaults::gutterWidth))).toInt();
+                                                  int(CEDefaults::integerValue(m_editor.defaults(), CEDefaults::gutterWidth))).toInt();
     // The same number of blocks in the same font against the same width needs no new look.
     const WidthCheck checking{view->document()->blockCount(), current, m_editor.settings().contains(CEKeys::gutterWidth),
                               view->font()};

@@ -249,7 +249,7 @@ void CESyntaxColouring::setSyntaxDefinition(const QString &name)
 
 bool CESyntaxColouring::enabled(const QString &switchKey) const
 {
-    return m_defaults.boolValue(switchKey);
+    return CEDefaults::boolValue(m_defaults, switchKey);
 }
 
 void CESyntaxColouring::applyColourDefaults()
@@ -298,7 +298,7 @@ QString CESyntaxColouring::guessSyntaxDefinitionExtensionFromFirstLine(const QSt
 QString CESyntaxColouring::assignSyntaxDefinition()
 {
     QString name;
-    if (m_defaults.integerValue(CEDefaults::syntaxColouringMatrix) == 1) {
+    if (CEDefaults::integerValue(m_defaults, CEDefaults::syntaxColouringMatrix) == 1) {
         name = m_defaults.stringValue(CEDefaults::syntaxColouringPopUpString);
     } else {
         QString extension = QFileInfo(m_name).suffix();
@@ -347,7 +347,7 @@ void CESyntaxColouring::parseSyntaxDictionary(const std::optional<QVariantMap> &
     const QStringList autocomplete = ceColouringStringList(definition.value("autocompleteWords"));
     m_autocompleteWords = QSet<QString>(autocomplete.cbegin(), autocomplete.cend());
     list += autocomplete;
-    if (m_defaults.boolValue(CEDefaults::colourAutocompleteWordsAsKeywords))
+    if (CEDefaults::boolValue(m_defaults, CEDefaults::colourAutocompleteWordsAsKeywords))
         m_keywords = QSet<QString>(list.cbegin(), list.cend());
     list.sort(Qt::CaseSensitive);
     m_keywordsAndAutocompleteWords = list;
@@ -396,7 +396,7 @@ void CESyntaxColouring::prepareRegularExpressions()
 {
     QString firstFormat;
     QString secondFormat;
-    if (m_defaults.boolValue(CEDefaults::colourMultiLineStrings)) {
+    if (CEDefaults::boolValue(m_defaults, CEDefaults::colourMultiLineStrings)) {
         firstFormat = QStringLiteral(R"(\W%@[^%@\\]*+(?:\\(?:.|$)[^%@\\]*+)*+%@)");
         secondFormat = firstFormat;
     } else {

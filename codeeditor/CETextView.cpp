@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStringListModel>
+#include <QStyleOptionSlider>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -57,6 +58,58 @@ QFont ceTextViewFont(const KRUserDefaults &defaults)
 // While the view defers, an edit within one block only drops the block's lines, to be laid out
 // with the colours the view pushes next (layOutDeferred lays out a block that got none); until
 // then the block is laid out on demand, as Qt lays out any block without lines.
+// Draws a scroll bar at rest in bands a few dozen lines high, each into a picture of its own,
+// on the window's background. Drawn whole, the style's gradients over the bar's height are
+// handed out to other threads line group by line group, and waking them costs more than the
+// drawing. Under the pointer, held, or in a style whose bars come and go, the bar draws itself.
+class CEScrollBarPainter : public QObject
+{
+public:
+    explicit CEScrollBarPainter(QScrollBar *bar) : QObject(bar), m_bar(bar) { bar->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != m_bar || event->type() != QEvent::Paint || m_bar->underMouse() || m_bar->isSliderDown()
+            || QApplication::mouseButtons() != Qt::NoButton
+            || m_bar->style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, m_bar))
+            return false;
+        QStyleOptionSlider option;
+        option.initFrom(m_bar);
+        option.subControls = QStyle::SC_All;
+        option.activeSubControls = QStyle::SC_None;
+        option.orientation = m_bar->orientation();
+        option.minimum = m_bar->minimum();
+        option.maximum = m_bar->maximum();
+        option.sliderPosition = m_bar->sliderPosition();
+        option.sliderValue = m_bar->value();
+        option.singleStep = m_bar->singleStep();
+        option.pageStep = m_bar->pageStep();
+        option.upsideDown = m_bar->invertedAppearance();
+        if (option.orientation == Qt::Horizontal)
+            option.state |= QStyle::State_Horizontal;
+        const qreal ratio = m_bar->devicePixelRatioF();
+        QPainter painter(m_bar);
+        const int width = m_bar->width();
+        for (int top = 0; top < m_bar->height(); top += Band) {
+            QImage band((QSizeF(width, std::min(Band, m_bar->height() - top)) * ratio).toSize(),
+                        QImage::Format_ARGB32_Premultiplied);
+            band.setDevicePixelRatio(ratio);
+            band.fill(m_bar->palette().color(QPalette::Window));
+            QPainter bandPainter(&band);
+            bandPainter.translate(0, -top);
+            m_bar->style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &bandPainter, m_bar);
+            bandPainter.end();
+            painter.drawImage(QPoint(0, top), band);
+        }
+        return true;
+    }
+
+private:
+    static constexpr int Band = 48;
+    QScrollBar *m_bar;
+};
+
 class CETextViewLayout : public QPlainTextDocumentLayout
 {
 public:
@@ -139,6 +192,7 @@ CETextView::CETextView(CEEditor &editor, QWidget *parent)
     setFrameShape(QFrame::NoFrame);
     setCursorWidth(0); // the caret is drawn in the text colour by paintEvent
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    new CEScrollBarPainter(verticalScrollBar());
     connect(document(), &QTextDocument::contentsChange, this, [this](int position, int removed, int added) {
         if (m_reverting)
             return;
@@ -434,7 +488,7 @@ void CETextView::onContentsChange(bool trusted)
     if (!recolourEditedLine())
         recolourVisible();
     if (m_completionTimer.isActive()
-        || m_editor.defaults().boolValue(CEDefaults::autocompleteSuggestAutomatically)) {
+        || CEDefaults::boolValue(m_editor.defaults(), CEDefaults::autocompleteSuggestAutomatically)) {
         m_completionTimer.start(int(m_editor.defaults().doubleValue(CEDefaults::autocompleteAfterDelay) * 1000));
     }
     if (auto *gutter = m_editor.gutterView())
@@ -465,8 +519,8 @@ void CETextView::insertText(const QString &typed, bool typingBehaviours)
     KRUserDefaults &defaults = m_editor.defaults();
     const QString &t = m_shadow; // read before the edit only
     const CERange selection = selectedRange();
-    if (typingBehaviours && typed == QStringLiteral("}") && defaults.boolValue(CEDefaults::indentNewLinesAutomatically)
-        && defaults.boolValue(CEDefaults::automaticallyIndentBraces)) {
+    if (typingBehaviours && typed == QStringLiteral("}") && CEDefaults::boolValue(defaults, CEDefaults::indentNewLinesAutomatically)
+        && CEDefaults::boolValue(defaults, CEDefaults::automaticallyIndentBraces)) {
         const qsizetype lineStart = CESyntaxColouring::lineStart(t, selection.location);
         bool onlyBlanks = true;
         for (qsizetype i = lineStart; i < selection.location; ++i)
@@ -508,8 +562,8 @@ void CETextView::insertText(const QString &typed, bool typingBehaviours)
     setSelectedRange({selection.location + typed.size(), 0});
     if (!typingBehaviours)
         return;
-    const bool pairParen = typed == QStringLiteral("(") && defaults.boolValue(CEDefaults::autoInsertAClosingParenthesis);
-    const bool pairBrace = typed == QStringLiteral("{") && defaults.boolValue(CEDefaults::autoInsertAClosingBrace);
+    const bool pairParen = typed == QStringLiteral("(") && CEDefaults::boolValue(defaults, CEDefaults::autoInsertAClosingParenthesis);
+    const bool pairBrace = typed == QStringLiteral("{") && CEDefaults::boolValue(defaults, CEDefaults::autoInsertAClosingBrace);
     if (pairParen || pairBrace) {
         const qsizetype at = selection.location + 1;
         if (guardedReplace({at, 0}, pairParen ? QStringLiteral(")") : QStringLiteral("}")))
@@ -531,15 +585,15 @@ void CETextView::insertTab()
             return;
         }
     }
-    if (!defaults.boolValue(CEDefaults::indentWithSpaces)) {
+    if (!CEDefaults::boolValue(defaults, CEDefaults::indentWithSpaces)) {
         if (selection.length > 0)
             setSelectedRange({selection.end(), 0});
         else
             insertText(QStringLiteral("\t"), false);
         return;
     }
-    qint64 n = defaults.integerValue(CEDefaults::tabWidth);
-    if (defaults.boolValue(CEDefaults::useTabStops) && n > 0)
+    qint64 n = CEDefaults::integerValue(defaults, CEDefaults::tabWidth);
+    if (CEDefaults::boolValue(defaults, CEDefaults::useTabStops) && n > 0)
         n -= (selection.location - CESyntaxColouring::lineStart(t, selection.location)) % n;
     insertText(QString(std::max<qint64>(0, n), u' '), false);
 }
@@ -563,11 +617,11 @@ void CETextView::insertNewline()
     if (!guardedReplace(selection, QStringLiteral("\n")))
         return;
     setSelectedRange({selection.location + 1, 0});
-    if (!defaults.boolValue(CEDefaults::indentNewLinesAutomatically))
+    if (!CEDefaults::boolValue(defaults, CEDefaults::indentNewLinesAutomatically))
         return;
     if (!indentation.isEmpty())
         insertText(indentation, false);
-    if (defaults.boolValue(CEDefaults::automaticallyIndentBraces) && afterBrace)
+    if (CEDefaults::boolValue(defaults, CEDefaults::automaticallyIndentBraces) && afterBrace)
         insertTab();
 }
 
@@ -842,11 +896,11 @@ void CETextView::onSelectionChanged()
     CESyntaxColouring *colouring = m_editor.colouring();
     if (!colouring || !colouring->reactToChanges() || text().isEmpty())
         return;
-    if (m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine)) {
+    if (CEDefaults::boolValue(m_editor.defaults(), CEDefaults::highlightCurrentLine)) {
         highlightCurrentLine();
         pushFormats();
     }
-    if (m_editor.defaults().boolValue(CEDefaults::showMatchingBraces))
+    if (CEDefaults::boolValue(m_editor.defaults(), CEDefaults::showMatchingBraces))
         matchBraces();
     else
         m_lastCursor = selectedRange().location;
@@ -918,7 +972,7 @@ QStringList CETextView::completions(const QString &partialWord) const
         if (word.startsWith(partialWord, Qt::CaseInsensitive))
             result.append(word);
     }
-    if (m_editor.defaults().boolValue(CEDefaults::autocompleteIncludeStandardWords))
+    if (CEDefaults::boolValue(m_editor.defaults(), CEDefaults::autocompleteIncludeStandardWords))
         result.sort();
     return result;
 }
@@ -1005,7 +1059,7 @@ void CETextView::recolourVisible()
     colouring->setVisibleRange(visible);
     if (colouring->reactToChanges() && colouring->isSyntaxColoured())
         colouring->pageRecolour();
-    if (m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine))
+    if (CEDefaults::boolValue(m_editor.defaults(), CEDefaults::highlightCurrentLine))
         highlightCurrentLine();
     pushFormats(visible);
 }
@@ -1017,7 +1071,7 @@ bool CETextView::recolourEditedLine()
         return false;
     const CERange visible = visibleRange();
     colouring->setVisibleRange(visible);
-    const bool highlight = m_editor.defaults().boolValue(CEDefaults::highlightCurrentLine);
+    const bool highlight = CEDefaults::boolValue(m_editor.defaults(), CEDefaults::highlightCurrentLine);
     CERange lines{-1, 0};
     if (highlight) {
         const QString &t = colouring->string();
@@ -1109,7 +1163,7 @@ void CETextView::pushFormats(CERange visible)
 
 qreal CETextView::pageGuideX() const
 {
-    const qint64 column = m_editor.defaults().integerValue(CEDefaults::showPageGuideAtColumn);
+    const qint64 column = CEDefaults::integerValue(m_editor.defaults(), CEDefaults::showPageGuideAtColumn);
     const qreal space = QFontMetricsF(font()).horizontalAdvance(u' ');
     return contentOffset().x() + document()->documentMargin() + column * space + 0.5;
 }
@@ -1135,10 +1189,10 @@ void CETextView::applyDefaults()
     p.setColor(QPalette::Text, m_textColour);
     p.setColor(QPalette::Base, background);
     setPalette(p);
-    const qint64 tabWidth = std::max<qint64>(0, defaults.integerValue(CEDefaults::tabWidth));
+    const qint64 tabWidth = std::max<qint64>(0, CEDefaults::integerValue(defaults, CEDefaults::tabWidth));
     setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(QString(int(tabWidth), u' ')));
-    m_showPageGuide = defaults.boolValue(CEDefaults::showPageGuide);
-    m_showInvisibles = defaults.boolValue(CEDefaults::showInvisibleCharacters);
+    m_showPageGuide = CEDefaults::boolValue(defaults, CEDefaults::showPageGuide);
+    m_showInvisibles = CEDefaults::boolValue(defaults, CEDefaults::showInvisibleCharacters);
     viewport()->setCursor(ibeamCursor(m_textColour));
     viewport()->update();
 }

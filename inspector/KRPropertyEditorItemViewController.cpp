@@ -31,6 +31,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyleOptionToolButton>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -58,6 +59,24 @@ void krRowSwatch(QToolButton *well, const std::optional<QColor> &colour)
     well->setIcon(QIcon(pixmap));
     well->setIconSize(pixmap.size());
 }
+
+// The disclosure triangle of a section header: the arrow alone, without the button's panel,
+// hovered, pressed or checked. Drawn as a style sheet with no border and no background draws
+// it, without the cost of giving every header a style sheet of its own.
+class KRDisclosureButton : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStyleOptionToolButton option;
+        initStyleOption(&option);
+        QPainter painter(this);
+        style()->drawControl(QStyle::CE_ToolButtonLabel, &option, &painter, this);
+    }
+};
 
 } // namespace
 
@@ -258,12 +277,11 @@ QWidget *KRPropertyEditorItemHeaderViewController::buildView()
 {
     auto *view = new KRPropertyEditorItemView;
     view->setFixedHeight(22);
-    m_disclosureButton = new QToolButton(view);
+    m_disclosureButton = new KRDisclosureButton(view);
     m_disclosureButton->setCheckable(true);
     m_disclosureButton->setAutoRaise(true);
     m_disclosureButton->setArrowType(Qt::RightArrow);
     m_disclosureButton->setFocusPolicy(Qt::NoFocus);
-    m_disclosureButton->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
     m_disclosureButton->setGeometry(4, 3, 16, 16);
     m_label = new QLabel(view);
     QFont font = m_label->font();
@@ -477,9 +495,8 @@ QWidget *KRPropertyEditorItemStringViewController::buildView()
     QWidget *view = makeRowView(KRRowRowHeight);
     m_textField = new QLineEdit(view);
     m_textField->setObjectName(QStringLiteral("textField"));
-    m_textField->setGeometry(KRRowLabelWidth, 1, 120, 20);
-    m_stepper = new KRStepper(view);
-    m_stepper->move(KRRowLabelWidth + 122, 1);
+    // The stepper is made by setup() for numbers only; other text takes its room.
+    m_textField->setGeometry(KRRowLabelWidth, 1, 134, 20);
     return view;
 }
 
@@ -490,11 +507,11 @@ QWidget *KRPropertyEditorItemStringViewController::editControl() const
 
 void KRPropertyEditorItemStringViewController::setup()
 {
-    const bool number = m_propertyInfo.propertyType == KRPropertyInfo::Number;
-    if (!number) {
-        m_stepper->hide();
-        m_textField->resize(m_textField->width() + 14, m_textField->height());
-    } else {
+    if (m_propertyInfo.propertyType == KRPropertyInfo::Number) {
+        m_textField->resize(120, m_textField->height());
+        m_stepper = new KRStepper(view());
+        m_stepper->move(KRRowLabelWidth + 122, 1);
+        m_stepper->show();
         if (m_propertyInfo.precision)
             m_transformer.setPrecision(*m_propertyInfo.precision);
         if (m_propertyInfo.minValue)

@@ -238,6 +238,7 @@ public:
     QString kindName() const override { return QStringLiteral("String"); }
     QWidget *buildView() override;
     QLineEdit *textField() const { return m_textField; }
+    // Null unless the property is a number.
     KRStepper *stepper() const { return m_stepper; }
     KRStepperValueTransformer &transformer() { return m_transformer; }
 

@@ -14,6 +14,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmapCache>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -181,6 +185,68 @@ bool KRPropertyEditorItemControlViewController::editProperty(const QString &name
 
 // --- Table
 
+namespace {
+
+// The table's scroll bar. Every inspector has one, and the style draws it with gradients that
+// take long over its whole height; one at rest is drawn once for each look it takes and then
+// copied. Under the pointer or held it is drawn as any other, with its hover and press states.
+class KRPropertyEditorScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    static constexpr int ScrollBarBand = 48;
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (underMouse() || isSliderDown()) {
+            QScrollBar::paintEvent(event);
+            return;
+        }
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_All;
+        option.activeSubControls = QStyle::SC_None;
+        const qreal ratio = devicePixelRatioF();
+        const QString key = QStringLiteral("KRPropertyEditorScrollBar:%1:%2:%3:%4:%5:%6:%7:%8:%9")
+                                .arg(style()->name())
+                                .arg(QString::number(width()) + QLatin1Char('x') + QString::number(height()))
+                                .arg(QString::number(option.minimum) + QLatin1Char(',') + QString::number(option.maximum))
+                                .arg(QString::number(option.sliderPosition) + QLatin1Char(',') + QString::number(option.pageStep))
+                                .arg(int(option.state))
+                                .arg(int(option.orientation))
+                                .arg(option.palette.cacheKey())
+                                .arg(ratio)
+                                .arg(int(option.direction));
+        QPixmap picture;
+        if (!QPixmapCache::find(key, &picture)) {
+            // On the window's background, as the bar stands, in bands a few dozen lines high,
+            // each drawn whole into a picture of its own: the painter fills a taller area line
+            // group by line group on other threads, and waking them costs more than the drawing.
+            picture = QPixmap((QSizeF(size()) * ratio).toSize());
+            picture.setDevicePixelRatio(ratio);
+            QPainter whole(&picture);
+            for (int top = 0; top < height(); top += ScrollBarBand) {
+                QImage band((QSizeF(width(), std::min(ScrollBarBand, height() - top)) * ratio).toSize(),
+                            QImage::Format_ARGB32_Premultiplied);
+                band.setDevicePixelRatio(ratio);
+                band.fill(palette().color(QPalette::Window));
+                QPainter painter(&band);
+                painter.translate(0, -top);
+                style()->drawComplexControl(QStyle::CC_ScrollBar, &option, &painter, this);
+                painter.end();
+                whole.drawImage(QPoint(0, top), band);
+            }
+            whole.end();
+            QPixmapCache::insert(key, picture);
+        }
+        QPainter(this).drawPixmap(0, 0, picture);
+    }
+};
+
+} // namespace
+
 KRPropertyEditorTableView::KRPropertyEditorTableView(KRPropertyEditorViewController *controller, QWidget *parent)
     : QScrollArea(parent), m_controller(controller), m_content(new QWidget), m_layout(new QVBoxLayout(m_content))
 {
@@ -188,9 +254,15 @@ KRPropertyEditorTableView::KRPropertyEditorTableView(KRPropertyEditorViewControl
     m_layout->setSpacing(0);
     m_layout->addStretch(1);
     setWidget(m_content);
+    // The rows stand on the window's own background. An opaque content widget (or viewport)
+    // would be repainted on its own and then again under the rows when the pane shows the
+    // inspector, since showing marks every row for repainting.
+    m_content->setAutoFillBackground(false);
+    viewport()->setAutoFillBackground(false);
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBar(new KRPropertyEditorScrollBar(Qt::Vertical, this));
 }
 
 void KRPropertyEditorTableView::reloadData()
@@ -356,11 +428,14 @@ bool KRPropertyEditorViewController::eventFilter(QObject *watched, QEvent *event
 void KRPropertyEditorViewController::addMade(KRPropertyEditorItemHeaderViewController *header,
                                              std::function<std::unique_ptr<KRPropertyEditorItemViewController>()> make)
 {
-    if (header && !header->isOpen() && !m_makingDeferredRows) {
+    const bool belowFirstScreen = m_visibleHeight > 0 && m_madeHeight >= m_visibleHeight;
+    if (((header && !header->isOpen()) || belowFirstScreen) && !m_makingDeferredRows) {
         m_deferredRows.push_back({m_items.size() + m_deferredRows.size(), std::move(make)});
         return;
     }
     m_items.push_back(make());
+    if (m_items.back()->visible())
+        m_madeHeight += m_items.back()->viewHeight();
 }
 
 void KRPropertyEditorViewController::makeDeferredRows() const
@@ -374,6 +449,7 @@ void KRPropertyEditorViewController::makeDeferredRows() const
     for (DeferredRow &row : deferred)
         self->m_items.insert(self->m_items.begin() + qsizetype(row.position), row.make());
     self->m_makingDeferredRows = false;
+    self->buildVisiblePropertyEditorItems();
     if (m_tableView)
         m_tableView->reloadData();
 }
@@ -477,6 +553,8 @@ Row *KRPropertyEditorViewController::add(KRPropertyEditorItemHeaderViewControlle
     m_items.push_back(std::move(row));
     if (header)
         header->addObject(raw);
+    if (raw->visible())
+        m_madeHeight += raw->viewHeight();
     return raw;
 }
 
@@ -728,6 +806,7 @@ void KRPropertyEditorViewController::buildPropertyEditorItems()
     m_visibleItems.clear();
     m_deferredRows.clear();
     m_items.clear();
+    m_madeHeight = 0;
     const auto target = object();
     if (!target)
         return;

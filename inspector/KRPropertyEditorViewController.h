@@ -69,12 +69,17 @@ public:
     std::shared_ptr<KRObject> object() const { return m_object.lock(); }
     // Builds the rows when the object differs from the current one.
     void setObject(const std::shared_ptr<KRObject> &object);
+    // The height the table shows at once, when known (0: not known). The rows below the first
+    // screenful are then made with those of closed sections, so that the inspector shows
+    // without waiting for them.
+    void setVisibleHeight(int height) { m_visibleHeight = height; }
     KRPropertyEditorDelegate *delegate() const { return m_delegate; }
     void setDelegate(KRPropertyEditorDelegate *delegate) { m_delegate = delegate; }
 
     KRPropertyEditorTableView *propertyTableView() const { return m_tableView; }
-    // Every row, in order: the rows of closed sections are made when anything asks for them,
-    // or once the inspector has been drawn, so that it shows without waiting for them.
+    // Every row, in order: the rows of closed sections, and those below the first screenful,
+    // are made when anything asks for them, or once the inspector has been drawn, so that it
+    // shows without waiting for them.
     const std::vector<std::unique_ptr<KRPropertyEditorItemViewController>> &propertyEditorItems() const
     {
         makeDeferredRows();
@@ -119,7 +124,7 @@ private:
     // Makes the deferred rows in their places and gives them to the table.
     void makeDeferredRows() const;
     // Adds the row made by `make` (its header, if any, takes it), or defers it when its header
-    // is closed.
+    // is closed or the rows made so far fill the visible height.
     void addMade(KRPropertyEditorItemHeaderViewController *header,
                  std::function<std::unique_ptr<KRPropertyEditorItemViewController>()> make);
     bool isKindOf(const QString &className) const;
@@ -149,4 +154,6 @@ private:
     QList<KRPropertyEditorItemViewController *> m_visibleItems;
     std::vector<DeferredRow> m_deferredRows;
     bool m_makingDeferredRows = false;
+    int m_visibleHeight = 0;
+    double m_madeHeight = 0; // of the visible rows made while building
 };

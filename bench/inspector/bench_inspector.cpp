@@ -5,7 +5,7 @@
 // the paint; not the inspector's destruction (the pane keeps every inspector it made).
 //
 // - The first time for each class: one object of every class of the palette, each the first
-//   of its class the process inspects ("first_show_max_over_half_frame" is the slowest).
+//   of its class the process inspects ("first_show_max_ms" is the slowest).
 // - A new object of the richest class (the photo gallery), each shown for the first time.
 // - Switching between two objects whose inspectors were shown before.
 //
@@ -159,7 +159,8 @@ void BM_ShowInspectorFirstTimeForClass(benchmark::State &state)
     std::sort(times.begin(), times.end());
     state.counters["median_ms"] = times[times.size() / 2];
     state.counters["max_ms"] = times.back();
-    KRBench::reportTarget(state, "first_show_max_over_half_frame", times.back() / HalfFrameMs, 1.0);
+    state.counters["max_over_half_frame"] = times.back() / HalfFrameMs;
+    KRBench::reportTarget(state, "first_show_max_ms", times.back(), HalfFrameMs);
 }
 BENCHMARK(BM_ShowInspectorFirstTimeForClass)
     ->UseManualTime()
@@ -182,7 +183,8 @@ void BM_ShowInspectorOfRichestObject(benchmark::State &state)
         total += ms;
         state.SetIterationTime(ms / 1e3);
     }
-    KRBench::reportTarget(state, "show_over_half_frame", total / double(state.iterations()) / HalfFrameMs, 1.0);
+    state.counters["over_half_frame"] = total / double(state.iterations()) / HalfFrameMs;
+    KRBench::reportTarget(state, "richest_show_ms", total / double(state.iterations()), HalfFrameMs);
 }
 BENCHMARK(BM_ShowInspectorOfRichestObject)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(Galleries - 2);
 
@@ -210,7 +212,8 @@ void BM_SwitchBetweenTwoObjects(benchmark::State &state)
         total += ms;
         state.SetIterationTime(ms / 1e3);
     }
-    KRBench::reportTarget(state, "switch_over_half_frame", total / double(state.iterations()) / HalfFrameMs, 1.0);
+    state.counters["over_half_frame"] = total / double(state.iterations()) / HalfFrameMs;
+    KRBench::reportTarget(state, "switch_ms", total / double(state.iterations()), HalfFrameMs);
 }
 BENCHMARK(BM_SwitchBetweenTwoObjects)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
 

@@ -1,4 +1,5 @@
 #include "KRTestSupport.h"
+#include "CodeEditorTestSupport.h"
 
 #include <codeeditor/CEEditor.h>
 #include <codeeditor/CELineNumbers.h>
@@ -921,4 +922,57 @@ TEST(CEEditor, TypingDrawsOnlyItsLine)
     f.editor.gutterView()->update();
     QApplication::processEvents();
     EXPECT_EQ(scrolled, onScreen(*f.editor.gutterView()));
+}
+
+// A block comment typed open in a line runs on over the lines below it, up to its end, as a
+// recolour of the whole text shows it.
+TEST(CEEditor, ABlockCommentTypedOpenRunsOnOverTheLinesBelow)
+{
+    EditorFixture f;
+    QString script;
+    for (int i = 0; i < 400; ++i)
+        script += i % 8 == 0 ? QStringLiteral("/* note %1 */\n").arg(i) : QStringLiteral("var value%1 = 2;\n").arg(i);
+    f.editor.setString(script);
+    const qsizetype lineEnd = script.indexOf(QStringLiteral("\nvar value204"));
+    f.select(lineEnd);
+    f.view().centerCursor();
+    QApplication::processEvents();
+    QTest::keyClick(&f.view(), Qt::Key_Return);
+    QTest::keyClicks(&f.view(), "var s = \"abc\"; // note");
+    QTest::keyClick(&f.view(), Qt::Key_Return);
+    QTest::keyClicks(&f.view(), "/* open");
+    QApplication::processEvents();
+    CESyntaxColouring &colouring = *f.editor.colouring();
+    const QString text = f.editor.string();
+    EXPECT_EQ(constructAt(colouring, text.indexOf(QStringLiteral("value205"))), "comment");
+    EXPECT_EQ(constructAt(colouring, text.indexOf(QStringLiteral("var value207"))), "comment");
+    EXPECT_EQ(constructAt(colouring, text.indexOf(QStringLiteral("var value209"))), "keyword");
+}
+
+// The view's scroll bar looks as a plain one in the same state, also after a scroll.
+TEST(CEEditor, TheScrollBarLooksAsAPlainOne)
+{
+    EditorFixture f;
+    QString script;
+    for (int i = 0; i < 300; ++i)
+        script += QStringLiteral("var value%1 = 2;\n").arg(i);
+    f.editor.setString(script);
+    QApplication::processEvents();
+    QScrollBar *bar = f.view().verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    // In the same window, away from the pointer.
+    QScrollBar plain(Qt::Vertical, &f.host);
+    plain.move(200, 0);
+    plain.show();
+    const auto same = [&] {
+        plain.resize(bar->size());
+        plain.setRange(bar->minimum(), bar->maximum());
+        plain.setPageStep(bar->pageStep());
+        plain.setValue(bar->value());
+        return bar->grab().toImage() == plain.grab().toImage();
+    };
+    EXPECT_TRUE(same());
+    bar->setValue(bar->maximum() / 3);
+    QApplication::processEvents();
+    EXPECT_TRUE(same()) << "scrolled";
 }

@@ -370,3 +370,33 @@ TEST(CESyntaxColouring, EditedLineAloneColoursAsTheWholeView)
         }
     }
 }
+
+// The editor keeps the preferences it reads while typing; each change reaches the next read,
+// the observers of the change included.
+TEST(CESyntaxColouring, PreferencesReadWhileTypingFollowTheirChanges)
+{
+    CodeEditorFixture fixture;
+    KRUserDefaults &defaults = *fixture.defaults;
+    defaults.registerInitialValues({{CEDefaults::colourComments, true}});
+    EXPECT_TRUE(CEDefaults::boolValue(defaults, CEDefaults::colourComments));
+    std::vector<bool> seen;
+    const KRObservationToken token = defaults.observe(CEDefaults::colourComments, [&](const QString &, const QVariant &) {
+        seen.push_back(CEDefaults::boolValue(defaults, CEDefaults::colourComments));
+    });
+    defaults.setValue(CEDefaults::colourComments, false);
+    EXPECT_FALSE(CEDefaults::boolValue(defaults, CEDefaults::colourComments));
+    defaults.removeObject(CEDefaults::colourComments);
+    EXPECT_TRUE(CEDefaults::boolValue(defaults, CEDefaults::colourComments));
+    EXPECT_EQ(seen, (std::vector<bool>{false, true}));
+
+    defaults.setValue(CEDefaults::tabWidth, 3);
+    EXPECT_EQ(CEDefaults::integerValue(defaults, CEDefaults::tabWidth), 3);
+    defaults.setValue(CEDefaults::tabWidth, 5);
+    EXPECT_EQ(CEDefaults::integerValue(defaults, CEDefaults::tabWidth), 5);
+
+    // Another set of defaults keeps its own values.
+    KRUserDefaults other(fixture.defaults->filePath() + QStringLiteral(".other"));
+    other.setValue(CEDefaults::colourComments, false);
+    EXPECT_FALSE(CEDefaults::boolValue(other, CEDefaults::colourComments));
+    EXPECT_TRUE(CEDefaults::boolValue(defaults, CEDefaults::colourComments));
+}

@@ -22,6 +22,7 @@
 #include <QMimeData>
 #include <QDropEvent>
 #include <QApplication>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
@@ -723,4 +724,85 @@ TEST(KRPropertyEditorLayout, ClosedSectionsRowsComeOnceDrawnAndWorkAsTheOthers)
     auto fresh = KRCachingViewController::create<KRPropertyEditorViewController>();
     fresh->setObject(button);
     EXPECT_TRUE(row<KRPropertyEditorItemStringViewController>(*fresh, QStringLiteral("borderWidth")));
+}
+
+// A number's row steps it with its arrows; the row of a text has none, and its field takes
+// their room.
+TEST(KRPropertyEditorRows, NumberRowsStepAndTextRowsHaveTheirFieldWide)
+{
+    const Fixture f = open(QStringLiteral("<KRTable id=\"t\" rows=\"2\"/>"));
+    const auto table = f.object(QStringLiteral("t"));
+    auto inspector = inspect(table);
+    auto *rows = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("rows"));
+    auto *id = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"));
+    ASSERT_TRUE(rows && id);
+    EXPECT_FALSE(id->stepper());
+    EXPECT_EQ(id->textField()->width(), 134);
+    ASSERT_TRUE(rows->stepper());
+    EXPECT_TRUE(rows->stepper()->isVisibleTo(rows->view()));
+    EXPECT_LT(rows->textField()->geometry().right(), rows->stepper()->geometry().left());
+    expectRoundTrip(f, table, QStringLiteral("rows"), QStringLiteral("3"),
+                    [&] { QTest::mouseClick(rows->stepper()->upButton(), Qt::LeftButton); });
+}
+
+// The table's scroll bar looks as a plain one in the same state, also after a scroll and in
+// another window's palette.
+TEST(KRPropertyEditorLayout, TheScrollBarLooksAsAPlainOne)
+{
+    const Fixture f = open(QStringLiteral("<KRPhotoSwipe id=\"g\">a.png</KRPhotoSwipe>"));
+    auto inspector = inspect(f.object(QStringLiteral("g")));
+    inspector->view()->resize(300, 240);
+    inspector->propertyEditorItems();
+    QCoreApplication::processEvents();
+    QScrollBar *bar = inspector->propertyTableView()->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    ASSERT_GT(bar->maximum(), 0);
+    // In the same window, away from the pointer.
+    QScrollBar plain(Qt::Vertical, inspector->view());
+    plain.move(120, 0);
+    plain.show();
+    const auto same = [&] {
+        plain.resize(bar->size());
+        plain.setRange(bar->minimum(), bar->maximum());
+        plain.setPageStep(bar->pageStep());
+        plain.setValue(bar->value());
+        plain.setPalette(bar->palette());
+        return bar->grab().toImage() == plain.grab().toImage();
+    };
+    EXPECT_TRUE(same());
+    bar->setValue(bar->maximum() / 2);
+    EXPECT_TRUE(same()) << "scrolled";
+    EXPECT_TRUE(same()) << "drawn again";
+    bar->setEnabled(false);
+    plain.setEnabled(false);
+    EXPECT_TRUE(same()) << "disabled";
+}
+
+// A section's disclosure triangle looks as a tool button whose style sheet takes its border and
+// background away, closed and open.
+TEST(KRPropertyEditorLayout, TheDisclosureTriangleLooksAsABareToolButton)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("b")));
+    std::vector<KRPropertyEditorItemHeaderViewController *> headers;
+    for (const auto &item : inspector->propertyEditorItems())
+        if (auto *header = dynamic_cast<KRPropertyEditorItemHeaderViewController *>(item.get());
+            header && !header->disclosureButton()->isHidden())
+            headers.push_back(header);
+    ASSERT_GE(headers.size(), 2u);
+    for (KRPropertyEditorItemHeaderViewController *header : headers) {
+        // Side by side on the header, each as the header shows it.
+        QToolButton *triangle = header->disclosureButton();
+        QToolButton bare(header->view());
+        bare.setCheckable(true);
+        bare.setAutoRaise(true);
+        bare.setFocusPolicy(Qt::NoFocus);
+        bare.setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
+        bare.setGeometry(triangle->geometry().translated(180, 0));
+        bare.setChecked(triangle->isChecked());
+        bare.setArrowType(triangle->arrowType());
+        bare.show();
+        EXPECT_EQ(header->view()->grab(triangle->geometry()).toImage(), header->view()->grab(bare.geometry()).toImage())
+            << qPrintable(header->label()->text());
+    }
 }

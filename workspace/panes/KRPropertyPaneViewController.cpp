@@ -4,6 +4,7 @@
 
 #include <core/ui/KRUIColors.h>
 #include <model/KRFunction.h>
+#include <model/KRObjectInfo.h>
 #include <model/KRPage.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/foundation/KRNotificationCenter.h>
@@ -13,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVBoxLayout>
 
 // --- Header
@@ -29,10 +31,22 @@ void KRPropertyPaneHeaderView::setObject(const std::shared_ptr<KRObject> &object
 {
     m_idToken = {};
     m_object = object;
+    m_icon = object ? classIcon(object) : QImage();
     if (object)
         m_idToken = object->observable().observe(QStringLiteral("kr_id"),
                                                  [this](const void *, const QString &, const QVariant &, const QVariant &) { update(); });
     update();
+}
+
+// An object's icon goes with its class; each request for it reads and decodes its file anew.
+QImage KRPropertyPaneHeaderView::classIcon(const std::shared_ptr<KRObject> &object)
+{
+    static QHash<QString, QImage> icons;
+    const QString className = object->kr_className();
+    auto found = icons.constFind(className);
+    if (found == icons.constEnd())
+        found = icons.insert(className, object->objectIcon());
+    return *found;
 }
 
 // Drawn as on a y-up canvas of height h: every y of the design becomes h - y.
@@ -56,7 +70,7 @@ void KRPropertyPaneHeaderView::paintEvent(QPaintEvent *)
     painter.setFont(font);
     painter.setPen(QColor(0, 0, 0, qRound(0.85 * 255)));
     painter.drawText(QPointF(44, h - 14), object->kr_id());
-    const QImage icon = object->objectIcon();
+    const QImage &icon = m_icon;
     if (!icon.isNull()) {
         painter.save();
         painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
@@ -138,6 +152,8 @@ KRPropertyPaneViewController::~KRPropertyPaneViewController()
 
 void KRPropertyPaneViewController::awakeFromNib()
 {
+    m_prepareTimer.setInterval(0);
+    connect(&m_prepareTimer, &QTimer::timeout, this, [this] { prepareNextClass(); });
     m_headerView->setDelegate(this);
     connect(m_popupButton, qOverload<int>(&QComboBox::activated), this, [this] { popupSelected(); });
     connect(m_popupButton, &KRPropertyPanePopUp::popupHidden, this, [this] {
@@ -159,11 +175,54 @@ void KRPropertyPaneViewController::setPage(const std::shared_ptr<KRPage> &page)
     m_allObjectsToken = page->observable().observe(QStringLiteral("allObjects"),
                                                    [this](const void *, const QString &, const QVariant &, const QVariant &) {
                                                        setPopupButtonContents();
+                                                       prepareClasses();
                                                    });
+    prepareClasses();
     m_deleteToken = KRNotificationCenter::defaultCenter().addObserver(
         KRPageDidDeleteObjectNotification, page->identity(), [this](const KRNotification &notification) {
             pageDidDeleteObject(notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>().object);
         });
+}
+
+namespace {
+
+QSet<QString> &krClassesPrepared()
+{
+    static QSet<QString> prepared;
+    return prepared;
+}
+
+} // namespace
+
+// An inspector looks its class's properties up in the object catalogue, which reads them from
+// its XML the first time a class is asked for. The classes of the page's objects are asked for
+// while the window waits, one a turn, so that the first inspector of a class shows as fast as
+// the next.
+void KRPropertyPaneViewController::prepareClasses()
+{
+    const auto page = m_page.lock();
+    if (!page)
+        return;
+    for (const auto &object : page->allObjects()) {
+        const QString className = object->kr_className();
+        if (!krClassesPrepared().contains(className) && !m_classesToPrepare.contains(className))
+            m_classesToPrepare.append(className);
+    }
+    if (!m_classesToPrepare.isEmpty())
+        m_prepareTimer.start();
+}
+
+void KRPropertyPaneViewController::prepareNextClass()
+{
+    if (m_classesToPrepare.isEmpty()) {
+        m_prepareTimer.stop();
+        return;
+    }
+    const QString className = m_classesToPrepare.takeFirst();
+    if (!krClassesPrepared().contains(className)) {
+        krClassesPrepared().insert(className);
+        KRObjectInfo::sharedInstance().propertyInfo(className);
+    }
 }
 
 void KRPropertyPaneViewController::setPopupButtonContents()
@@ -240,6 +299,9 @@ KRPropertyEditorViewController *KRPropertyPaneViewController::propertyEditorView
     auto entry = std::make_shared<Entry>();
     entry->editor = KRCachingViewController::create<KRPropertyEditorViewController>();
     entry->editor->setDelegate(this);
+    // The inspector fills the tab view: what lies below its first screenful can wait.
+    if (m_tabView->isVisible())
+        entry->editor->setVisibleHeight(m_tabView->height());
     entry->editor->setObject(object);
     entry->object = object;
     entry->idToken = object->observable().observe(QStringLiteral("kr_id"),

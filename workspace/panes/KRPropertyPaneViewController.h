@@ -6,7 +6,9 @@
 
 #include <QComboBox>
 #include <QHash>
+#include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -49,7 +51,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    static QImage classIcon(const std::shared_ptr<KRObject> &object);
     std::weak_ptr<KRObject> m_object;
+    QImage m_icon; // the object's
     KRObservationToken m_idToken;
     KRPropertyPaneHeaderDelegate *m_delegate = nullptr;
 };
@@ -163,6 +167,11 @@ private:
         KRObservationToken idToken;
     };
     void pageDidDeleteObject(const std::shared_ptr<KRObject> &object);
+    // Has the catalogue read the properties of the page's classes, one class a turn.
+    void prepareClasses();
+    void prepareNextClass();
+    QStringList m_classesToPrepare;
+    QTimer m_prepareTimer;
     void objectIDChanged(const QString &oldID, const QString &newID);
 
     KRPropertyPaneHeaderView *m_headerView = nullptr; // part of view()

@@ -1,5 +1,6 @@
 #include "PanesTestSupport.h"
 
+#include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
 #include <core/ui/KRUIColors.h>
@@ -8,6 +9,7 @@
 #include <workspace/panes/KRTabView.h>
 
 #include <QAbstractItemView>
+#include <QHash>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
@@ -172,4 +174,69 @@ TEST_F(PropertyPane, AnInspectorShownAgainIsDrawnAsItIsNow)
     const QRect area(shown->mapTo(shown->window(), QPoint(0, 0)), shown->size());
     const QImage onScreen = QGuiApplication::primaryScreen()->grabWindow(shown->window()->winId()).toImage().copy(area);
     EXPECT_EQ(onScreen.convertToFormat(QImage::Format_RGB32), shown->grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+// The pane shows an inspector with the rows that fill it; those below come once it has been
+// drawn, in their places, shown in their open sections and editing as the others do.
+TEST_F(PropertyPane, AnInspectorShowsItsFirstScreenfulFirstAndTheRestOnceDrawn)
+{
+    pane->view()->resize(275, 300);
+    QCoreApplication::processEvents();
+    pane->selectObject(object("button1"));
+    KRPropertyEditorViewController *inspector = pane->cachedPropertyEditor(QStringLiteral("button1"));
+    ASSERT_TRUE(inspector);
+    const auto made = [&](const QString &property) {
+        for (const auto &item : inspector->madeRows())
+            if (item->propertyName() == property)
+                return item.get();
+        return static_cast<KRPropertyEditorItemViewController *>(nullptr);
+    };
+    EXPECT_TRUE(made(QStringLiteral("id")));
+    EXPECT_FALSE(made(QStringLiteral("fontSize"))) << "the open Font section lies below the first screenful";
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return made(QStringLiteral("fontSize")); }));
+    auto whole = KRCachingViewController::create<KRPropertyEditorViewController>();
+    whole->setObject(object("button1"));
+    EXPECT_EQ(inspector->layoutDescription(), whole->layoutDescription());
+
+    auto *fontSize = dynamic_cast<KRPropertyEditorItemStringViewController *>(made(QStringLiteral("fontSize")));
+    ASSERT_TRUE(fontSize);
+    EXPECT_TRUE(fontSize->view()->isVisibleTo(inspector->view()));
+    inspector->propertyTableView()->ensureWidgetVisible(fontSize->textField());
+    fontSize->textField()->setFocus();
+    QTest::keyClicks(fontSize->textField(), QStringLiteral("14"));
+    QTest::keyClick(fontSize->textField(), Qt::Key_Return);
+    EXPECT_EQ(object("button1")->value(QStringLiteral("kr_fontSize")), QStringLiteral("14"));
+}
+
+// Showing a kept inspector again draws each of its rows once.
+TEST_F(PropertyPane, AnInspectorShownAgainDrawsEachRowOnce)
+{
+    pane->selectObject(object("button1"));
+    pane->selectObject(object("label1"));
+    KRPropertyEditorViewController *inspector = pane->cachedPropertyEditor(QStringLiteral("button1"));
+    ASSERT_TRUE(inspector);
+    inspector->propertyEditorItems(); // every row made
+    QCoreApplication::processEvents();
+    struct Paints : QObject
+    {
+        QHash<QObject *, int> counts;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++counts[watched];
+            return false;
+        }
+    } paints;
+    QWidget *idRow = nullptr;
+    for (const auto &item : inspector->propertyEditorItems()) {
+        item->view()->installEventFilter(&paints);
+        if (item->propertyName() == QLatin1String("id"))
+            idRow = item->view();
+    }
+    ASSERT_TRUE(idRow);
+    pane->selectObject(object("button1"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return paints.counts.value(idRow) > 0; }));
+    QCoreApplication::processEvents();
+    for (auto it = paints.counts.cbegin(); it != paints.counts.cend(); ++it)
+        EXPECT_EQ(it.value(), 1) << qPrintable(static_cast<QWidget *>(it.key())->accessibleName());
 }
