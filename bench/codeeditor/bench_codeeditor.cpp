@@ -286,7 +286,7 @@ void BM_TypingIntoEditor(benchmark::State &state)
     const double keys = double(state.iterations()) * keystrokes;
     state.counters["plain_ms_per_key"] = plainMs / keys;
     state.counters["lines"] = lineCount;
-    KRBench::reportTarget(state, "ms_per_key", editorMs / keys, 2.0, KRBench::Bound::Below);
+    KRBench::reportTarget(state, "ms_per_key", editorMs / keys, "ms", 2.0, KRBench::Bound::Below);
     KRBench::reportTarget(state, "typing_over_plain", editorMs / plainMs, 1.2);
 }
 BENCHMARK(BM_TypingIntoEditor)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -337,8 +337,8 @@ void BM_PageAndSelectAll(benchmark::State &state)
     const double page = pageMs[0] / rounds / (2 * pages), select = selectMs[0] / rounds / selections;
     state.counters["page_over_plain"] = pageMs[0] / pageMs[1];
     state.counters["select_all_over_plain"] = selectMs[0] / selectMs[1];
-    KRBench::reportTarget(state, "page_ms", page, frameMs);
-    KRBench::reportTarget(state, "select_all_ms", select, frameMs);
+    KRBench::reportTarget(state, "page_ms", page, "ms", frameMs);
+    KRBench::reportTarget(state, "select_all_ms", select, "ms", frameMs);
 }
 BENCHMARK(BM_PageAndSelectAll)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -39,7 +39,8 @@
 
 namespace {
 
-constexpr double HalfFrameMs = 1000.0 / 120.0;
+// Half a frame at 60 Hz, rounded down to the 8 ms the inspector is held to.
+constexpr double HalfFrameMs = 8.0;
 constexpr int Galleries = 40;
 
 const char *const Palette[] = {"KRLabel",        "KRDiv",           "KRImage",          "KRCanvas",
@@ -160,7 +161,7 @@ void BM_ShowInspectorFirstTimeForClass(benchmark::State &state)
     state.counters["median_ms"] = times[times.size() / 2];
     state.counters["max_ms"] = times.back();
     state.counters["max_over_half_frame"] = times.back() / HalfFrameMs;
-    KRBench::reportTarget(state, "first_show_max_ms", times.back(), HalfFrameMs);
+    KRBench::reportTarget(state, "first_show_max_ms", times.back(), "ms", HalfFrameMs);
 }
 BENCHMARK(BM_ShowInspectorFirstTimeForClass)
     ->UseManualTime()
@@ -184,7 +185,7 @@ void BM_ShowInspectorOfRichestObject(benchmark::State &state)
         state.SetIterationTime(ms / 1e3);
     }
     state.counters["over_half_frame"] = total / double(state.iterations()) / HalfFrameMs;
-    KRBench::reportTarget(state, "richest_show_ms", total / double(state.iterations()), HalfFrameMs);
+    KRBench::reportTarget(state, "richest_show_ms", total / double(state.iterations()), "ms", HalfFrameMs);
 }
 BENCHMARK(BM_ShowInspectorOfRichestObject)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(Galleries - 2);
 
@@ -213,7 +214,7 @@ void BM_SwitchBetweenTwoObjects(benchmark::State &state)
         state.SetIterationTime(ms / 1e3);
     }
     state.counters["over_half_frame"] = total / double(state.iterations()) / HalfFrameMs;
-    KRBench::reportTarget(state, "switch_ms", total / double(state.iterations()), HalfFrameMs);
+    KRBench::reportTarget(state, "switch_ms", total / double(state.iterations()), "ms", HalfFrameMs);
 }
 BENCHMARK(BM_SwitchBetweenTwoObjects)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
 
