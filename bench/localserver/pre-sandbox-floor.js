@@ -46,48 +46,8 @@ function sendText(res, status, text) {
 
 // ---------------------------------------------------------------- files
 
-class HTTPError extends Error {
-    constructor(status, message) {
-        super(message);
-        this.status = status;
-    }
-}
-
-// Maps a URL path below a root folder to a file, refusing anything that leaves the folder:
-// ".." segments, encoded separators and NUL, and symbolic links that point outside.
-function confinedPath(root, urlPath) {
-    let decoded;
-    try {
-        decoded = decodeURIComponent(urlPath);
-    } catch (e) {
-        throw new HTTPError(400, 'Bad request: malformed path');
-    }
-    if (decoded.includes('\0') || decoded.includes('\\')) {
-        throw new HTTPError(400, 'Bad request: invalid path');
-    }
-    const segments = decoded.split('/').filter((s) => s !== '' && s !== '.');
-    if (segments.some((s) => s === '..')) {
-        throw new HTTPError(403, 'Forbidden: path leaves the served folder');
-    }
-    const candidate = path.join(root, ...segments);
-    let realRoot;
-    let realFile;
-    try {
-        realRoot = fs.realpathSync(root);
-    } catch (e) {
-        throw new HTTPError(404, 'Not found');
-    }
-    try {
-        realFile = fs.realpathSync(candidate);
-    } catch (e) {
-        throw new HTTPError(404, 'Not found');
-    }
-    if (realFile !== realRoot && !realFile.startsWith(realRoot + path.sep)) {
-        throw new HTTPError(403, 'Forbidden: path leaves the served folder');
-    }
-    return { file: realFile, segments };
-}
-
+// The server's own path confinement and server page file reader.
+const { HTTPError, confinedPath, readServerPage } = require(path.join(__dirname, '..', '..', 'resources', 'local-server', 'kr-server-files.js'));
 
 function readBody(req) {
     return new Promise((resolve, reject) => {
@@ -106,8 +66,6 @@ function readBody(req) {
         req.on('error', reject);
     });
 }
-
-const { readServerPage } = require(path.join(__dirname, '..', '..', 'resources', 'local-server', 'kr-server-page-file.js'));
 
 // Data that server pages keep between requests: one JSON file in the database folder,
 // written (atomically) only when a page stores something.

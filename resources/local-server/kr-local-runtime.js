@@ -121,51 +121,7 @@ function sendJSON(res, status, value) {
 
 // ---------------------------------------------------------------- files
 
-class HTTPError extends Error {
-    constructor(status, message) {
-        super(message);
-        this.status = status;
-    }
-}
-
-// Maps a URL path below a root folder to a file, refusing anything that leaves the folder:
-// ".." segments, encoded separators and NUL, and symbolic links that point outside.
-function confinedPath(root, urlPath) {
-    let decoded;
-    try {
-        decoded = decodeURIComponent(urlPath);
-    } catch (e) {
-        throw new HTTPError(400, 'Bad request: malformed path');
-    }
-    if (decoded.includes('\0') || decoded.includes('\\')) {
-        throw new HTTPError(400, 'Bad request: invalid path');
-    }
-    const segments = decoded.split('/').filter((s) => s !== '' && s !== '.');
-    if (segments.some((s) => s === '..')) {
-        throw new HTTPError(403, 'Forbidden: path leaves the served folder');
-    }
-    const candidate = path.join(root, ...segments);
-    let realRoot;
-    let realFile;
-    try {
-        realRoot = fs.realpathSync(root);
-    } catch (e) {
-        throw new HTTPError(404, 'Not found');
-    }
-    try {
-        realFile = fs.realpathSync(candidate);
-    } catch (e) {
-        throw new HTTPError(404, 'Not found');
-    }
-    if (!isInside(realRoot, realFile)) {
-        throw new HTTPError(403, 'Forbidden: path leaves the served folder');
-    }
-    return { file: realFile, segments };
-}
-
-function isInside(realRoot, realFile) {
-    return realFile === realRoot || realFile.startsWith(realRoot.endsWith(path.sep) ? realRoot : realRoot + path.sep);
-}
+const { HTTPError, confinedPath, isInside, readServerPage } = require('./kr-server-files.js');
 
 // Serves `file` (already confined to `root`); a folder is served by its index.html, which
 // must stay inside `root` as well.
@@ -326,8 +282,6 @@ async function uglify(req, res) {
 }
 
 // ---------------------------------------------------------------- server pages
-
-const { readServerPage } = require('./kr-server-page-file.js');
 
 // The server pages' stored data (kr-server-storage.js) and their scripts (kr-server-page-scripts.js).
 const store = new ProjectStore(databaseFolder, documentRoot, log);

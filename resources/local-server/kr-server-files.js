@@ -1,8 +1,55 @@
-// The server page file (a page's map, its HTML template and its event handlers) as the
-// runtime server reads it.
+// The files of the runtime server: URL paths mapped to files without leaving the served
+// folder, and the server page file (a page's map, its HTML template and its event handlers).
 'use strict';
 
 const fs = require('fs');
+const path = require('path');
+
+class HTTPError extends Error {
+    constructor(status, message) {
+        super(message);
+        this.status = status;
+    }
+}
+
+// Maps a URL path below a root folder to a file, refusing anything that leaves the folder:
+// ".." segments, encoded separators and NUL, and symbolic links that point outside.
+function confinedPath(root, urlPath) {
+    let decoded;
+    try {
+        decoded = decodeURIComponent(urlPath);
+    } catch (e) {
+        throw new HTTPError(400, 'Bad request: malformed path');
+    }
+    if (decoded.includes('\0') || decoded.includes('\\')) {
+        throw new HTTPError(400, 'Bad request: invalid path');
+    }
+    const segments = decoded.split('/').filter((s) => s !== '' && s !== '.');
+    if (segments.some((s) => s === '..')) {
+        throw new HTTPError(403, 'Forbidden: path leaves the served folder');
+    }
+    const candidate = path.join(root, ...segments);
+    let realRoot;
+    let realFile;
+    try {
+        realRoot = fs.realpathSync(root);
+    } catch (e) {
+        throw new HTTPError(404, 'Not found');
+    }
+    try {
+        realFile = fs.realpathSync(candidate);
+    } catch (e) {
+        throw new HTTPError(404, 'Not found');
+    }
+    if (!isInside(realRoot, realFile)) {
+        throw new HTTPError(403, 'Forbidden: path leaves the served folder');
+    }
+    return { file: realFile, segments };
+}
+
+function isInside(realRoot, realFile) {
+    return realFile === realRoot || realFile.startsWith(realRoot.endsWith(path.sep) ? realRoot : realRoot + path.sep);
+}
 
 // A small reader for the server page file: elements, attributes, text, CDATA sections,
 // comments and the XML declaration. Returns the root element as {name, attributes, children}
@@ -102,4 +149,4 @@ function readServerPage(file) {
     return { pageMap, html: textContent(childElement(root, 'html')), events };
 }
 
-module.exports = { parseXML, readServerPage };
+module.exports = { HTTPError, confinedPath, isInside, parseXML, readServerPage };
