@@ -139,13 +139,9 @@ QList<QPair<CERange, QVariantMap>> CETemporaryAttributes::runs(CERange range) co
     range = clamp(range);
     QList<QPair<CERange, QVariantMap>> result;
     qsizetype i = range.location;
-    while (i < range.end()) {
-        const Id id = idAt(i);
-        qsizetype j = i + 1;
-        while (j < range.end() && idAt(j) == id)
-            ++j;
-        result.append({CERange{i, j - i}, m_dictionaries.at(id)});
-        i = j;
+    for (const auto &[length, id] : runHandles(range)) {
+        result.append({CERange{i, length}, m_dictionaries.at(id)});
+        i += length;
     }
     return result;
 }
