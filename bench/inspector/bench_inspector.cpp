@@ -168,6 +168,27 @@ BENCHMARK(BM_ShowInspectorFirstTimeForClass)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(int(std::size(Palette)));
 
+// Shows the inspector of `object` as one iteration and adds its time to `total`; false (the
+// benchmark then ends with an error) when none was shown.
+bool timeShow(benchmark::State &state, const std::shared_ptr<KRObject> &object, double &total)
+{
+    const double ms = object ? showMs(object) : -1;
+    if (ms < 0) {
+        state.SkipWithError("an inspector was not shown");
+        return false;
+    }
+    total += ms;
+    state.SetIterationTime(ms / 1e3);
+    return true;
+}
+
+// The mean of the iterations as a figure beside the half-frame target.
+void reportMean(benchmark::State &state, const char *name, double total)
+{
+    state.counters["over_half_frame"] = total / double(state.iterations()) / HalfFrameMs;
+    KRBench::reportTarget(state, name, total / double(state.iterations()), "ms", HalfFrameMs);
+}
+
 void BM_ShowInspectorOfRichestObject(benchmark::State &state)
 {
     if (!ready(state))
@@ -175,17 +196,10 @@ void BM_ShowInspectorOfRichestObject(benchmark::State &state)
     double total = 0;
     int next = 0;
     for (auto _ : state) {
-        const auto object = g_fixture->page->objectForID(QStringLiteral("gallery%1").arg(++next));
-        const double ms = object ? showMs(object) : -1;
-        if (ms < 0) {
-            state.SkipWithError("an inspector was not shown");
+        if (!timeShow(state, g_fixture->page->objectForID(QStringLiteral("gallery%1").arg(++next)), total))
             return;
-        }
-        total += ms;
-        state.SetIterationTime(ms / 1e3);
     }
-    state.counters["over_half_frame"] = total / double(state.iterations()) / HalfFrameMs;
-    KRBench::reportTarget(state, "richest_show_ms", total / double(state.iterations()), "ms", HalfFrameMs);
+    reportMean(state, "richest_show_ms", total);
 }
 BENCHMARK(BM_ShowInspectorOfRichestObject)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(Galleries - 2);
 
@@ -205,16 +219,10 @@ void BM_SwitchBetweenTwoObjects(benchmark::State &state)
     int index = 1; // the second is shown: the first comes next
     for (auto _ : state) {
         index = 1 - index;
-        const double ms = showMs(objects[index]);
-        if (ms < 0) {
-            state.SkipWithError("an inspector was not shown");
+        if (!timeShow(state, objects[index], total))
             return;
-        }
-        total += ms;
-        state.SetIterationTime(ms / 1e3);
     }
-    state.counters["over_half_frame"] = total / double(state.iterations()) / HalfFrameMs;
-    KRBench::reportTarget(state, "switch_ms", total / double(state.iterations()), "ms", HalfFrameMs);
+    reportMean(state, "switch_ms", total);
 }
 BENCHMARK(BM_SwitchBetweenTwoObjects)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
 
