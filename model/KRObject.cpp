@@ -333,6 +333,7 @@ QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() cons
     // Only a few properties of a class can have one: those of the class's table, when the
     // adapters were made from it.
     if (const auto positions = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table())) {
+        result.reserve(qsizetype(positions->size()));
         for (const std::size_t i : *positions)
             add(block->at(i));
         return result;
