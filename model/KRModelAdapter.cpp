@@ -176,7 +176,6 @@ KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAd
 {
 }
 
-KRModelAdapter::~KRModelAdapter() = default;
 
 void KRModelAdapter::setDOMWriter(std::shared_ptr<KRModelAdapterDOMWriter> writer)
 {
