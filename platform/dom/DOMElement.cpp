@@ -185,12 +185,17 @@ void DOMElement::changeAttribute(const QString &n, int i, const QString *value)
             m_style->parse(value ? *value : QString());
         m_styleAttributeStale = false;
     }
-    if (!value)
+    if (!value) {
         m_attributes.removeAt(i);
-    else if (i >= 0)
+    } else if (i >= 0) {
         m_attributes[i].second = *value;
-    else
+    } else {
+        // Room for the few attributes an element mostly gets, made once rather than grown
+        // step by step.
+        if (m_attributes.capacity() == 0)
+            m_attributes.reserve(6);
         m_attributes.append({n, *value});
+    }
     if (isClass)
         reportClassChange(before, value ? classWords(*value) : QStringList());
     else
