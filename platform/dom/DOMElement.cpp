@@ -370,6 +370,36 @@ void DOMElement::setOptionalAttribute(const QString &name, const QString &value)
 
 void DOMElement::setDataAttribute(const QString &name, const QString &value)
 {
+    const auto isASCII = [](const QString &text) {
+        for (const QChar c : text) {
+            if (c.unicode() >= 0x80)
+                return false;
+        }
+        return true;
+    };
+    if (value.isEmpty() && isASCII(name)) {
+        // Most often nothing to remove: the attribute is looked for without making its name
+        // (compared as lowerName leaves an ASCII name).
+        const auto isThisAttribute = [&name](const QString &stored) {
+            if (stored.size() != 5 + name.size() || !stored.startsWith(QLatin1String("data-")))
+                return false;
+            for (qsizetype k = 0; k < name.size(); ++k) {
+                char16_t c = name.at(k).unicode();
+                if (c >= 'A' && c <= 'Z')
+                    c = char16_t(c - 'A' + 'a');
+                if (stored.at(5 + k).unicode() != c)
+                    return false;
+            }
+            return true;
+        };
+        for (const auto &attribute : std::as_const(m_attributes)) {
+            if (isThisAttribute(attribute.first)) {
+                removeAttribute(QStringLiteral("data-") + name);
+                return;
+            }
+        }
+        return;
+    }
     setOptionalAttribute(QStringLiteral("data-") + name, value);
 }
 
