@@ -160,7 +160,12 @@ void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &desc
         return;
     }
     for (const KRPropertyDescriptor &descriptor : descriptors) {
-        const qsizetype index = block->indexOf(descriptor.kr_propertyName(), m_nextAdapter);
+        // Mostly the adapter right after the last one: tried here before any search.
+        const QString &key = descriptor.kr_propertyName();
+        const std::size_t next = m_nextAdapter;
+        const qsizetype index = next < block->size() && krSameString(block->at(next).descriptor().kr_propertyName(), key)
+            ? qsizetype(next)
+            : block->indexOf(key, next);
         if (index < 0)
             continue;
         m_nextAdapter = std::size_t(index) + 1;
