@@ -18,6 +18,8 @@ void appendEscaped(const QString &text, QString &out, bool attribute)
     const QChar *run = begin;
     for (const QChar *p = begin; p != end; ++p) {
         const char16_t c = p->unicode();
+        if (c > '>' && c != kNbsp) // letters mostly: none of the characters below
+            continue;
         const char *entity = nullptr;
         if (c == '&')
             entity = "&amp;";
