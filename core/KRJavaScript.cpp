@@ -7,10 +7,23 @@ namespace KRJavaScript {
 QString quotedString(const QString &text)
 {
     QString out;
-    out.reserve(text.size() + 2);
+    out.reserve(text.size() + 8);
     out += QLatin1Char('"');
     const qsizetype n = text.size();
+    const QChar *chars = text.constData();
+    // Characters that need no escape are copied a run at a time.
+    const auto plain = [](char16_t u) {
+        return u >= 0x20 && u != 0x7f && u != '\\' && u != '"' && u != '/' && u != '<' && u != 0x2028 && u != 0x2029;
+    };
     for (qsizetype i = 0; i < n; ++i) {
+        if (plain(chars[i].unicode())) {
+            qsizetype end = i + 1;
+            while (end < n && plain(chars[end].unicode()))
+                ++end;
+            out.append(chars + i, end - i);
+            i = end - 1;
+            continue;
+        }
         const QChar c = text.at(i);
         const char16_t u = c.unicode();
         switch (u) {

@@ -94,6 +94,7 @@ KRClassRegistry::Memory &KRClassRegistry::memory() const
         memory.generation = m_generation;
         memory.entries.fill(Remembered{});
         memory.next = 0;
+        memory.last = 0;
     }
     return memory;
 }
@@ -101,17 +102,33 @@ KRClassRegistry::Memory &KRClassRegistry::memory() const
 KRClassRegistry::Remembered *KRClassRegistry::remembered(const QString &className, bool make) const
 {
     Memory &memory = this->memory();
-    // The same text first (names handed round from one class description), then equal ones.
-    for (Remembered &entry : memory.entries) {
-        if (entry.name.constData() == className.constData() && entry.name.size() == className.size() && !entry.name.isNull())
-            return &entry;
+    const auto sameText = [&className](const Remembered &entry) {
+        return entry.name.constData() == className.constData() && entry.name.size() == className.size()
+            && !entry.name.isNull();
+    };
+    // The entry found last (one object asks for its class many times in a row), the same text
+    // (names handed round from one class description), then equal ones.
+    if (sameText(memory.entries[memory.last]))
+        return &memory.entries[memory.last];
+    for (std::size_t i = 0; i < memory.entries.size(); ++i) {
+        if (sameText(memory.entries[i])) {
+            memory.last = i;
+            return &memory.entries[i];
+        }
     }
-    for (Remembered &entry : memory.entries) {
-        if (entry.name == className && !entry.name.isNull())
+    for (std::size_t i = 0; i < memory.entries.size(); ++i) {
+        Remembered &entry = memory.entries[i];
+        if (entry.name == className && !entry.name.isNull()) {
+            // The entry takes the caller's text: whoever asked once (an object for its class)
+            // asks again with the same one, then found by the searches above.
+            entry.name = className;
+            memory.last = i;
             return &entry;
+        }
     }
     if (!make)
         return nullptr;
+    memory.last = memory.next;
     Remembered &entry = memory.entries[memory.next];
     memory.next = (memory.next + 1) % memory.entries.size();
     entry = Remembered{};

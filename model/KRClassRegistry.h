@@ -115,6 +115,7 @@ private:
         std::uint64_t generation = 0;
         std::array<Remembered, 16> entries;
         std::size_t next = 0;
+        std::size_t last = 0; // the entry found or made last
     };
     std::uint64_t m_generation; // unique among all registries of the process
     Memory &memory() const;

@@ -176,7 +176,6 @@ KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAd
 {
 }
 
-KRModelAdapter::~KRModelAdapter() = default;
 
 void KRModelAdapter::setDOMWriter(std::shared_ptr<KRModelAdapterDOMWriter> writer)
 {
@@ -272,8 +271,11 @@ QString KRModelAdapter::xmlValue()
     const QString text = xmlAttributeValue();
     if (!m_descriptor->hasOption(KRAdapterOptionPerDevice))
         return text;
+    // Only an object can hold per-device values: the project is asked about no other text.
+    if (!text.startsWith(QLatin1Char('{')))
+        return text;
     const auto p = project();
-    if (!p || !p->autoAdjustObjects() || !text.startsWith(QLatin1Char('{')))
+    if (!p || !p->autoAdjustObjects())
         return text;
     const std::optional<ordered_json> json = parseObject(text);
     if (!json)

@@ -160,7 +160,12 @@ void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &desc
         return;
     }
     for (const KRPropertyDescriptor &descriptor : descriptors) {
-        const qsizetype index = block->indexOf(descriptor.kr_propertyName(), m_nextAdapter);
+        // Mostly the adapter right after the last one: tried here before any search.
+        const QString &key = descriptor.kr_propertyName();
+        const std::size_t next = m_nextAdapter;
+        const qsizetype index = next < block->size() && krSameString(block->at(next).descriptor().kr_propertyName(), key)
+            ? qsizetype(next)
+            : block->indexOf(key, next);
         if (index < 0)
             continue;
         m_nextAdapter = std::size_t(index) + 1;
@@ -333,6 +338,7 @@ QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() cons
     // Only a few properties of a class can have one: those of the class's table, when the
     // adapters were made from it.
     if (const auto positions = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table())) {
+        result.reserve(qsizetype(positions->size()));
         for (const std::size_t i : *positions)
             add(block->at(i));
         return result;

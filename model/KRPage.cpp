@@ -118,6 +118,39 @@ bool isControl(const KRObject &object)
     return object.visualObject() || KRClassRegistry::sharedInstance().isKindOf(object.kr_className(), QStringLiteral("KRControl"));
 }
 
+// The text of a page's style element: the same for every page of a kind, made once.
+QString makePageStyleText(bool jqm14, bool designMode)
+{
+    QString styleText = kDesignStyleText;
+    if (jqm14) {
+        styleText += QStringLiteral("div[data-role=page].ui-page {background: inherit !important; font-family: inherit !important; "
+                                    "color: inherit !important; text-shadow: inherit !important;}\n");
+    } else {
+        styleText += QStringLiteral("div[data-role=page].ui-body-c {background: inherit !important;}\n"
+                                    ".ui-body-c { font-family: inherit !important; color: inherit !important;text-shadow: "
+                                    "inherit !important;}\n");
+    }
+    for (const QString &property : KRPage::widgetTextProperties())
+        styleText += KRPage::widgetTextRule(QStringLiteral("[%1~=\"%2\"]").arg(KRPage::widgetTextAttribute(), property), {property}) +
+                     QLatin1Char('\n');
+    if (designMode) {
+        styleText += QStringLiteral(".ui-disabled, .ui-state-disabled {opacity: 1.0 !important;}\n"
+                                    ".ui-select .ui-disabled, .ui-select .ui-state-disabled { opacity: 1.0 !important;}\n");
+        // The page fills the screen whatever jQuery Mobile measured: it sizes the page while
+        // fixed bars pad it, and the design view takes that padding away again.
+        styleText += QStringLiteral("div[data-role=page].ui-page {min-height: 100vh !important;}\n");
+    }
+    styleText += QStringLiteral("p.kr-css-marker {}\n");
+    return styleText;
+}
+
+const QString &pageStyleText(bool jqm14, bool designMode)
+{
+    static const QString texts[2][2] = {{makePageStyleText(false, false), makePageStyleText(false, true)},
+                                        {makePageStyleText(true, false), makePageStyleText(true, true)}};
+    return texts[jqm14][designMode];
+}
+
 } // namespace
 
 void KRPage::registerPageClass()
@@ -253,26 +286,7 @@ void KRPage::buildDocument()
     append(QStringLiteral("meta"), {{QStringLiteral("name"), QStringLiteral("apple-mobile-web-app-capable")},
                                     {QStringLiteral("content"), QStringLiteral("yes")}});
 
-    QString styleText = kDesignStyleText;
-    if (proj->isJQM14OrGreater()) {
-        styleText += QStringLiteral("div[data-role=page].ui-page {background: inherit !important; font-family: inherit !important; "
-                                    "color: inherit !important; text-shadow: inherit !important;}\n");
-    } else {
-        styleText += QStringLiteral("div[data-role=page].ui-body-c {background: inherit !important;}\n"
-                                    ".ui-body-c { font-family: inherit !important; color: inherit !important;text-shadow: "
-                                    "inherit !important;}\n");
-    }
-    for (const QString &property : widgetTextProperties())
-        styleText += widgetTextRule(QStringLiteral("[%1~=\"%2\"]").arg(widgetTextAttribute(), property), {property}) +
-                     QLatin1Char('\n');
-    if (designMode()) {
-        styleText += QStringLiteral(".ui-disabled, .ui-state-disabled {opacity: 1.0 !important;}\n"
-                                    ".ui-select .ui-disabled, .ui-select .ui-state-disabled { opacity: 1.0 !important;}\n");
-        // The page fills the screen whatever jQuery Mobile measured: it sizes the page while
-        // fixed bars pad it, and the design view takes that padding away again.
-        styleText += QStringLiteral("div[data-role=page].ui-page {min-height: 100vh !important;}\n");
-    }
-    styleText += QStringLiteral("p.kr-css-marker {}\n");
+    const QString &styleText = pageStyleText(proj->isJQM14OrGreater(), designMode());
     auto style = getOrCreateChildElement(doc, m_headElement, QStringLiteral("style"));
     style->setAttribute(QStringLiteral("type"), QStringLiteral("text/css"));
     style->setTextContent(styleText);

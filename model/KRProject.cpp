@@ -257,9 +257,8 @@ QVariantMap &KRProject::modifiedResourceCache()
 
 QString KRProject::projectSettingForKey(const QString &key) const
 {
-    if (m_settingsElement.isNull() || !m_settingsElement.hasAttribute(key))
-        return QString();
-    return m_settingsElement.attribute(key);
+    // Null when the element lacks the attribute.
+    return m_settingsElement.isNull() ? QString() : m_settingsElement.attribute(key);
 }
 
 QVariant KRProject::typedValue(const QString &key) const

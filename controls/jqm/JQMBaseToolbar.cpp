@@ -21,8 +21,22 @@ Items parse(const QString &text)
 {
     if (text.isEmpty())
         return Items::array();
+    // A widget reads its list several times while it is built (markup, then script): the
+    // list read last on this thread is kept with its text.
+    struct Parsed
+    {
+        QString text;
+        Items items;
+    };
+    thread_local Parsed last;
+    if (!last.text.isNull() && last.text == text)
+        return last.items;
     Items json = Items::parse(text.toStdString(), nullptr, false);
-    return json.is_array() ? json : Items::array();
+    if (!json.is_array())
+        json = Items::array();
+    last.text = text;
+    last.items = json;
+    return json;
 }
 
 QString serialize(const Items &items)

@@ -41,10 +41,14 @@ void JQMFormWidget::buildWidget(const QString &className, const BuildSteps &step
         outer->removeAttribute(QStringLiteral("data-role"));
     enableOwnAdapters(className);
     auto redescribe = [this, outer] {
-        for (const char *name : {"name", "disabled"}) {
-            const QString property = QString::fromLatin1(name);
-            if (const auto adapter = modelAdapter(QStringLiteral("kr_") + property))
-                adapter->setDescriptor(KRPropertyDescriptor(property, QString(), QString(), 0));
+        // The same two descriptors for every widget: made once.
+        static const KRPropertyDescriptor descriptors[] = {
+            KRPropertyDescriptor(QStringLiteral("name"), QString(), QString(), 0),
+            KRPropertyDescriptor(QStringLiteral("disabled"), QString(), QString(), 0)};
+        for (const KRPropertyDescriptor &descriptor : descriptors) {
+            const QString &property = descriptor.propertyName();
+            if (const auto adapter = modelAdapter(descriptor.kr_propertyName()))
+                adapter->setDescriptor(descriptor);
             outer->removeAttribute(property);
         }
     };

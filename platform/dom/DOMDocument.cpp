@@ -161,7 +161,16 @@ std::shared_ptr<DOMElement> DOMDocument::childOfDocumentElement(QLatin1String ta
 
 std::shared_ptr<DOMElement> DOMDocument::createElement(const QString &tagName)
 {
-    return std::make_shared<DOMElement>(this, tagName.toLower());
+    // Tags come lower-case nearly always: those are taken as they are.
+    bool lower = true;
+    for (const QChar c : tagName) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 || (u >= 'A' && u <= 'Z')) {
+            lower = false;
+            break;
+        }
+    }
+    return std::make_shared<DOMElement>(this, lower ? tagName : tagName.toLower());
 }
 
 std::shared_ptr<DOMText> DOMDocument::createTextNode(const QString &data)

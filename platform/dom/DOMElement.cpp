@@ -185,12 +185,17 @@ void DOMElement::changeAttribute(const QString &n, int i, const QString *value)
             m_style->parse(value ? *value : QString());
         m_styleAttributeStale = false;
     }
-    if (!value)
+    if (!value) {
         m_attributes.removeAt(i);
-    else if (i >= 0)
+    } else if (i >= 0) {
         m_attributes[i].second = *value;
-    else
+    } else {
+        // Room for the few attributes an element mostly gets, made once rather than grown
+        // step by step.
+        if (m_attributes.capacity() == 0)
+            m_attributes.reserve(6);
         m_attributes.append({n, *value});
+    }
     if (isClass)
         reportClassChange(before, value ? classWords(*value) : QStringList());
     else
@@ -365,6 +370,36 @@ void DOMElement::setOptionalAttribute(const QString &name, const QString &value)
 
 void DOMElement::setDataAttribute(const QString &name, const QString &value)
 {
+    const auto isASCII = [](const QString &text) {
+        for (const QChar c : text) {
+            if (c.unicode() >= 0x80)
+                return false;
+        }
+        return true;
+    };
+    if (value.isEmpty() && isASCII(name)) {
+        // Most often nothing to remove: the attribute is looked for without making its name
+        // (compared as lowerName leaves an ASCII name).
+        const auto isThisAttribute = [&name](const QString &stored) {
+            if (stored.size() != 5 + name.size() || !stored.startsWith(QLatin1String("data-")))
+                return false;
+            for (qsizetype k = 0; k < name.size(); ++k) {
+                char16_t c = name.at(k).unicode();
+                if (c >= 'A' && c <= 'Z')
+                    c = char16_t(c - 'A' + 'a');
+                if (stored.at(5 + k).unicode() != c)
+                    return false;
+            }
+            return true;
+        };
+        for (const auto &attribute : std::as_const(m_attributes)) {
+            if (isThisAttribute(attribute.first)) {
+                removeAttribute(QStringLiteral("data-") + name);
+                return;
+            }
+        }
+        return;
+    }
     setOptionalAttribute(QStringLiteral("data-") + name, value);
 }
 

@@ -4,6 +4,9 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 
+#include <cstring>
+#include <initializer_list>
+
 namespace {
 
 constexpr char16_t kNbsp = 0x00A0;
@@ -15,6 +18,8 @@ void appendEscaped(const QString &text, QString &out, bool attribute)
     const QChar *run = begin;
     for (const QChar *p = begin; p != end; ++p) {
         const char16_t c = p->unicode();
+        if (c > '>' && c != kNbsp) // letters mostly: none of the characters below
+            continue;
         const char *entity = nullptr;
         if (c == '&')
             entity = "&amp;";
@@ -31,6 +36,21 @@ void appendEscaped(const QString &text, QString &out, bool attribute)
         run = p + 1;
     }
     out.append(run, end - run);
+}
+
+// Appends the pieces with one growth of the text: a page is written in thousands of pieces.
+void appendPieces(QString &out, std::initializer_list<QStringView> pieces)
+{
+    qsizetype total = 0;
+    for (const QStringView piece : pieces)
+        total += piece.size();
+    const qsizetype at = out.size();
+    out.resize(at + total);
+    QChar *to = out.data() + at;
+    for (const QStringView piece : pieces) {
+        std::memcpy(static_cast<void *>(to), piece.data(), size_t(piece.size()) * sizeof(QChar));
+        to += piece.size();
+    }
 }
 
 void serialize(const DOMNode &node, QString &out);
@@ -64,22 +84,18 @@ void serialize(const DOMNode &node, QString &out)
         break;
     }
     const auto &element = static_cast<const DOMElement &>(node);
-    out += QLatin1Char('<');
-    out += element.localName();
+    appendPieces(out, {u"<", element.localName()});
+    bool quoteOpen = false; // an attribute value's closing quote goes with what follows
     for (const auto &[name, value] : element.attributes()) {
-        out += QLatin1Char(' ');
-        out += name;
-        out += QLatin1String("=\"");
+        appendPieces(out, {quoteOpen ? QStringView(u"\" ") : QStringView(u" "), name, u"=\""});
         appendEscaped(value, out, true);
-        out += QLatin1Char('"');
+        quoteOpen = true;
     }
-    out += QLatin1Char('>');
+    appendPieces(out, {quoteOpen ? QStringView(u"\">") : QStringView(u">")});
     if (element.isVoidElement())
         return;
     serializeChildrenOf(element, out);
-    out += QLatin1String("</");
-    out += element.localName();
-    out += QLatin1Char('>');
+    appendPieces(out, {u"</", element.localName(), u">"});
 }
 
 int countNodes(const DOMNode &node)

@@ -137,6 +137,14 @@ TEST(JQMItemList, HostileTextMakesValidScriptsAndReferencesAreChecked)
     EXPECT_FALSE(JQMItemList::initializer(items, QStringLiteral("{"), QStringLiteral("bad-id"), false).contains(QStringLiteral("_events")));
     EXPECT_TRUE(JQMItemList::parse(QStringLiteral("{\"label\":1}")).empty());
     EXPECT_TRUE(JQMItemList::parse(QStringLiteral("[oops")).empty());
+    // Reading the same text again gives the list afresh: what a caller changed in its copy
+    // is not seen, and another text is read as itself.
+    const QString listText = QStringLiteral("[{\"label\":\"A\"}]");
+    JQMItemList::Items changed = JQMItemList::parse(listText);
+    changed.push_back({{"label", "B"}});
+    EXPECT_EQ(JQMItemList::serialize(JQMItemList::parse(listText)), listText);
+    EXPECT_EQ(JQMItemList::parse(QStringLiteral("[{\"label\":\"C\"}]")).size(), 1u);
+    EXPECT_TRUE(JQMItemList::parse(QStringLiteral("[oops")).empty());
 }
 
 TEST(JQMToolbar, HandlerReferencesFollowRenameAndDeletionWithUndo)

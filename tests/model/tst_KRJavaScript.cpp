@@ -38,6 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
                       QuoteRow{"scriptEnd", QStringLiteral("</script><b>"), QStringLiteral("\"<\\/script><b>\"")},
                       QuoteRow{"commentOpen", QStringLiteral("<!--x"), QStringLiteral("\"\\x3C!--x\"")},
                       QuoteRow{"control", QString(QChar(1)), QStringLiteral("\"\\x01\"")},
+                      QuoteRow{"mixedRuns", QString::fromUtf16(u"a/b\u007f c</d\te"), QStringLiteral("\"a/b\\x7f c<\\/d\\te\"")},
                       QuoteRow{"unicodeKept", QString::fromUtf16(u"\u00e9\u4e2d"), QString::fromUtf16(u"\"\u00e9\u4e2d\"")}),
     [](const auto &info) { return std::string(info.param.name); });
 

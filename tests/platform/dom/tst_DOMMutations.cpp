@@ -209,4 +209,13 @@ TEST(DOMClassHelpers, OptionalAndDataAttributes)
     EXPECT_EQ(e->getAttribute("data-role"), "page");
     e->setDataAttribute("theme", "");
     EXPECT_EQ(e->outerHTML(), "<div id=\"b\" data-role=\"page\"></div>");
+    // Names are lower-cased as every attribute name is: an empty value removes whatever
+    // case it was set in, and only that attribute.
+    e->setDataAttribute("iconPos", "left");
+    e->setDataAttribute("icon", "star");
+    EXPECT_EQ(e->getAttribute("data-iconpos"), "left");
+    e->setDataAttribute("ICONPOS", "");
+    e->setDataAttribute("ico", "");
+    e->setDataAttribute("missing", QString());
+    EXPECT_EQ(e->outerHTML(), "<div id=\"b\" data-role=\"page\" data-icon=\"star\"></div>");
 }
