@@ -271,11 +271,32 @@ void KRPropertyEditorItemViewController::registerInterfaces()
     }
 }
 
+// --- Where rows are made
+
+namespace {
+QWidget *krCurrentRowParent = nullptr;
+}
+
+KRPropertyEditorRowParentScope::KRPropertyEditorRowParentScope(QWidget *parent) : m_previous(krCurrentRowParent)
+{
+    krCurrentRowParent = parent;
+}
+
+KRPropertyEditorRowParentScope::~KRPropertyEditorRowParentScope()
+{
+    krCurrentRowParent = m_previous;
+}
+
+QWidget *KRPropertyEditorRowParentScope::current()
+{
+    return krCurrentRowParent;
+}
+
 // --- Header and separator
 
 QWidget *KRPropertyEditorItemHeaderViewController::buildView()
 {
-    auto *view = new KRPropertyEditorItemView;
+    auto *view = new KRPropertyEditorItemView(KRPropertyEditorRowParentScope::current());
     view->setFixedHeight(22);
     m_disclosureButton = new KRDisclosureButton(view);
     m_disclosureButton->setCheckable(true);
@@ -341,7 +362,7 @@ void KRPropertyEditorItemHeaderViewController::disclosureButtonAction()
 
 QWidget *KRPropertyEditorItemHLineViewController::buildView()
 {
-    auto *view = new QWidget;
+    auto *view = new QWidget(KRPropertyEditorRowParentScope::current());
     view->setFixedHeight(9);
     auto *line = new QFrame(view);
     line->setFrameShape(QFrame::HLine);
@@ -420,7 +441,7 @@ bool KRPropertyEditorItemTypedViewController::writeValue(const QString &text)
 
 QWidget *KRPropertyEditorItemTypedViewController::makeRowView(int height)
 {
-    auto *view = new KRPropertyEditorItemView;
+    auto *view = new KRPropertyEditorItemView(KRPropertyEditorRowParentScope::current());
     view->setFixedHeight(height);
     m_helpButton = makeHelpButton(view, QString());
     m_helpButton->move(4, 3);

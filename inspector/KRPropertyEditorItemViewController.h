@@ -51,6 +51,23 @@ private:
     bool m_viewOpen = false;
 };
 
+// While an inspector makes its rows, their views are made straight inside its table: a view
+// made on its own and moved in later takes every one of its controls along (their focus, their
+// look and a repaint), which made the first screenful slow to show.
+class KRPropertyEditorRowParentScope
+{
+public:
+    explicit KRPropertyEditorRowParentScope(QWidget *parent);
+    ~KRPropertyEditorRowParentScope();
+    KRPropertyEditorRowParentScope(const KRPropertyEditorRowParentScope &) = delete;
+    KRPropertyEditorRowParentScope &operator=(const KRPropertyEditorRowParentScope &) = delete;
+    // The widget the row views made now belong in; null outside an inspector's making.
+    static QWidget *current();
+
+private:
+    QWidget *m_previous;
+};
+
 // A small up/down button pair that steps a number.
 class KRStepper : public QWidget
 {

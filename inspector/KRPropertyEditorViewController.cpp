@@ -48,7 +48,7 @@ QString krGeometryTitle(const QString &name)
 
 QWidget *KRPropertyEditorItemControlViewController::buildView()
 {
-    auto *view = new KRPropertyEditorItemView;
+    auto *view = new KRPropertyEditorItemView(KRPropertyEditorRowParentScope::current());
     view->setFixedHeight(104);
     for (const auto &item : krGeometryLayout) {
         const int x = 4 + item.column * 132;
@@ -433,6 +433,7 @@ void KRPropertyEditorViewController::addMade(KRPropertyEditorItemHeaderViewContr
         m_deferredRows.push_back({m_items.size() + m_deferredRows.size(), std::move(make)});
         return;
     }
+    const KRPropertyEditorRowParentScope inTable(m_tableView ? m_tableView->widget() : nullptr);
     m_items.push_back(make());
     if (m_items.back()->visible())
         m_madeHeight += m_items.back()->viewHeight();
@@ -446,6 +447,7 @@ void KRPropertyEditorViewController::makeDeferredRows() const
     self->m_makingDeferredRows = true;
     // In the order they would have been made, each into its place.
     std::vector<DeferredRow> deferred = std::exchange(self->m_deferredRows, {});
+    const KRPropertyEditorRowParentScope inTable(m_tableView ? m_tableView->widget() : nullptr);
     for (DeferredRow &row : deferred)
         self->m_items.insert(self->m_items.begin() + qsizetype(row.position), row.make());
     self->m_makingDeferredRows = false;
@@ -546,6 +548,7 @@ bool KRPropertyEditorViewController::isKindOf(const QString &className) const
 template <typename Row>
 Row *KRPropertyEditorViewController::add(KRPropertyEditorItemHeaderViewController *header)
 {
+    const KRPropertyEditorRowParentScope inTable(m_tableView ? m_tableView->widget() : nullptr);
     std::unique_ptr<Row> row = KRCachingViewController::create<Row>();
     Row *raw = row.get();
     raw->setTargetObject(object());
