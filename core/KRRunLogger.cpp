@@ -13,6 +13,8 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <memory>
+
 #include <pthread.h>
 #include <sys/resource.h>
 
@@ -57,17 +59,29 @@ KRRunLogger::~KRRunLogger()
 
 QString KRRunLogger::formatTimestamp(double millisecondsSinceEpoch, const QString &timeZoneId)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat format(icu::UnicodeString(timestampPattern), icu::Locale::getDefault(), status);
-    if (U_FAILURE(status))
-        return {};
-    if (!timeZoneId.isEmpty()) {
-        const std::u16string id = timeZoneId.toStdU16String();
-        format.adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString(id.data(), int32_t(id.size()))));
+    const auto makeFormat = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        auto format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(timestampPattern),
+                                                              icu::Locale::getDefault(), status);
+        return U_FAILURE(status) ? nullptr : std::move(format);
+    };
+    const auto formatted = [&](const icu::SimpleDateFormat &format) {
+        icu::UnicodeString text;
+        format.format(millisecondsSinceEpoch, text);
+        return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
+    };
+    if (timeZoneId.isEmpty()) {
+        // Every logged line asks for one in the default zone, which ICU settles once per
+        // process: each thread keeps its formatter rather than making one per line.
+        thread_local const std::unique_ptr<icu::SimpleDateFormat> defaultZoneFormat = makeFormat();
+        return defaultZoneFormat ? formatted(*defaultZoneFormat) : QString();
     }
-    icu::UnicodeString text;
-    format.format(millisecondsSinceEpoch, text);
-    return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
+    const auto format = makeFormat();
+    if (!format)
+        return {};
+    const std::u16string id = timeZoneId.toStdU16String();
+    format->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString(id.data(), int32_t(id.size()))));
+    return formatted(*format);
 }
 
 QString KRRunLogger::shortFunctionName(const char *prettyFunction)
