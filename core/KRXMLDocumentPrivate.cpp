@@ -116,15 +116,23 @@ KRXMLNode KRXMLDocumentPrivate::handleOfNew(_xmlNode *node)
     return result;
 }
 
+bool KRXMLDocumentPrivate::isInDocumentTree(_xmlNode *node)
+{
+    xmlNodePtr top = node;
+    while (top->parent)
+        top = top->parent;
+    return top->type == XML_DOCUMENT_NODE;
+}
+
 void KRXMLDocumentPrivate::collectIfUnreferenced(_xmlNode *node)
 {
     // An attached node lives as long as its document: found without the lock, which every
     // thread reading the document would otherwise take for each handle it lets go.
+    if (isInDocumentTree(node))
+        return;
     xmlNodePtr top = node;
     while (top->parent)
         top = top->parent;
-    if (top->type == XML_DOCUMENT_NODE)
-        return;
     const auto lock = lockForWriting();
     if (!m_detachedRoots.contains(top))
         return;

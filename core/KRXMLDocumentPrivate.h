@@ -46,6 +46,8 @@ public:
     static std::intptr_t handleCount(_xmlNode *node);
     static void retainHandle(_xmlNode *node);
     static std::intptr_t releaseHandle(_xmlNode *node); // the count left
+    // True when the node is in the document's tree (attached nodes live as long as it).
+    static bool isInDocumentTree(_xmlNode *node);
 
     // A node that has just lost its parent (or was just made): kept when referenced, freed
     // otherwise.

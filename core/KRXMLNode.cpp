@@ -274,12 +274,25 @@ void KRXMLNode::release()
 {
     if (!m_node)
         return;
-    if (auto doc = m_doc.lock()) {
-        if (KRXMLDocumentPrivate::releaseHandle(m_node) == 0)
+    // The handle's thread keeps a live document alive while it lets go of a handle, as for
+    // any other use of it: the document itself is asked for (a strong reference every thread
+    // reading it would contend for) only when a node outside its tree lost its last handle.
+    if (!m_doc.expired() && KRXMLDocumentPrivate::releaseHandle(m_node) == 0
+        && !KRXMLDocumentPrivate::isInDocumentTree(m_node)) {
+        if (auto doc = m_doc.lock())
             doc->collectIfUnreferenced(m_node);
     }
     m_node = nullptr;
     m_doc.reset();
+}
+
+KRXMLNode KRXMLNode::handleOf(_xmlNode *node) const
+{
+    KRXMLNode result;
+    result.m_doc = m_doc;
+    result.m_node = node;
+    KRXMLDocumentPrivate::retainHandle(node);
+    return result;
 }
 
 bool KRXMLNode::isNull() const
@@ -330,7 +343,7 @@ KRXMLDocument KRXMLNode::document() const
 
 int KRXMLNode::lineNumber() const
 {
-    checkedDocument("line of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "line of a null XML node");
     const long line = xmlGetLineNo(m_node);
     return line > 0 ? static_cast<int>(line) : 0;
 }
@@ -339,16 +352,16 @@ int KRXMLNode::lineNumber() const
 
 KRXMLNode KRXMLNode::parent() const
 {
-    auto doc = checkedDocument("parent of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "parent of a null XML node");
     xmlNodePtr parent = m_node->parent;
     if (!parent || parent->type == XML_DOCUMENT_NODE)
         return {};
-    return doc->handle(parent);
+    return handleOf(parent);
 }
 
 int KRXMLNode::index() const
 {
-    checkedDocument("index of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "index of a null XML node");
     if (!m_node->parent || m_node->parent->type == XML_DOCUMENT_NODE || m_node->type == XML_ATTRIBUTE_NODE)
         return -1;
     int position = 0;
@@ -362,13 +375,13 @@ int KRXMLNode::index() const
 
 bool KRXMLNode::isDetached() const
 {
-    checkedDocument("isDetached of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "isDetached of a null XML node");
     return m_node->parent == nullptr;
 }
 
 int KRXMLNode::childCount() const
 {
-    checkedDocument("children of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "children of a null XML node");
     if (m_node->type != XML_ELEMENT_NODE)
         return 0;
     int count = 0;
@@ -379,36 +392,36 @@ int KRXMLNode::childCount() const
 
 KRXMLNode KRXMLNode::childAt(int index) const
 {
-    auto doc = checkedDocument("children of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "children of a null XML node");
     if (m_node->type != XML_ELEMENT_NODE || index < 0)
         return {};
     int position = 0;
     for (xmlNodePtr child = m_node->children; child; child = child->next, ++position) {
         if (position == index)
-            return doc->handle(child);
+            return handleOf(child);
     }
     return {};
 }
 
 QList<KRXMLNode> KRXMLNode::children() const
 {
-    auto doc = checkedDocument("children of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "children of a null XML node");
     QList<KRXMLNode> list;
     if (m_node->type == XML_ELEMENT_NODE) {
         for (xmlNodePtr child = m_node->children; child; child = child->next)
-            list.append(doc->handle(child));
+            list.append(handleOf(child));
     }
     return list;
 }
 
 QList<KRXMLNode> KRXMLNode::elements() const
 {
-    auto doc = checkedDocument("children of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "children of a null XML node");
     QList<KRXMLNode> list;
     if (m_node->type == XML_ELEMENT_NODE) {
         for (xmlNodePtr child = m_node->children; child; child = child->next) {
             if (child->type == XML_ELEMENT_NODE)
-                list.append(doc->handle(child));
+                list.append(handleOf(child));
         }
     }
     return list;
@@ -416,13 +429,13 @@ QList<KRXMLNode> KRXMLNode::elements() const
 
 QList<KRXMLNode> KRXMLNode::elementsForName(const QString &name) const
 {
-    auto doc = checkedDocument("children of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "children of a null XML node");
     QList<KRXMLNode> list;
     if (m_node->type == XML_ELEMENT_NODE) {
         const QByteArray utf8 = name.toUtf8();
         for (xmlNodePtr child = m_node->children; child; child = child->next) {
             if (child->type == XML_ELEMENT_NODE && nameMatches(child->name, child->ns, utf8))
-                list.append(doc->handle(child));
+                list.append(handleOf(child));
         }
     }
     return list;
@@ -430,23 +443,23 @@ QList<KRXMLNode> KRXMLNode::elementsForName(const QString &name) const
 
 KRXMLNode KRXMLNode::nextSibling() const
 {
-    auto doc = checkedDocument("sibling of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "sibling of a null XML node");
     if (m_node->type == XML_ATTRIBUTE_NODE || !m_node->next)
         return {};
-    return doc->handle(m_node->next);
+    return handleOf(m_node->next);
 }
 
 KRXMLNode KRXMLNode::previousSibling() const
 {
-    auto doc = checkedDocument("sibling of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "sibling of a null XML node");
     if (m_node->type == XML_ATTRIBUTE_NODE || !m_node->prev)
         return {};
-    return doc->handle(m_node->prev);
+    return handleOf(m_node->prev);
 }
 
 bool KRXMLNode::isAncestorOf(const KRXMLNode &other) const
 {
-    checkedDocument("isAncestorOf on a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "isAncestorOf on a null XML node");
     if (other.isNull())
         return false;
     for (xmlNodePtr node = other.m_node; node; node = node->parent) {
@@ -719,7 +732,7 @@ KRXMLNode KRXMLNode::deepCopy() const
 
 QByteArray KRXMLNode::xmlData() const
 {
-    checkedDocument("xmlData of a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "xmlData of a null XML node");
     if (m_node->type == XML_ATTRIBUTE_NODE) {
         xmlBufferPtr buffer = xmlBufferCreate();
         xmlAttrSerializeTxtContent(buffer, m_node->doc, reinterpret_cast<xmlAttrPtr>(m_node),
@@ -754,13 +767,13 @@ KRXMLNode KRXMLNode::firstElementForXPath(const QString &xpath) const
 
 KRXMLNode KRXMLNode::firstElementForName(const QString &name) const
 {
-    auto doc = checkedDocument("firstElementForName on a null XML node");
+    KRXMLDocumentPrivate::checkAlive(*this, "firstElementForName on a null XML node");
     if (m_node->type != XML_ELEMENT_NODE)
         return {};
     const QByteArray utf8 = name.toUtf8();
     for (xmlNodePtr child = m_node->children; child; child = child->next) {
         if (child->type == XML_ELEMENT_NODE && nameMatches(child->name, child->ns, utf8))
-            return doc->handle(child);
+            return handleOf(child);
     }
     return {};
 }

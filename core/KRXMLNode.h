@@ -146,6 +146,10 @@ private:
     std::shared_ptr<KRXMLDocumentPrivate> checkedDocument(const char *operation) const;
     void retain();
     void release();
+    // A handle of another node of this handle's live document, made without a strong
+    // reference to the document: the read-only walks of the tree run on every thread that
+    // reads the document, and would otherwise all count on the document's one reference.
+    KRXMLNode handleOf(_xmlNode *node) const;
 
     std::weak_ptr<KRXMLDocumentPrivate> m_doc; // handles never own the document
     _xmlNode *m_node = nullptr;                // valid while m_doc is alive

@@ -1072,20 +1072,23 @@ void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::sh
 
 void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent)
 {
+    // The elements are borrowed from the list of children, which outlives the loop: a copy of
+    // a handle counts on its document, which all threads making pages share.
     struct Placed
     {
-        KRXMLNode element;
+        KRXMLNode *element;
         bool hasTop;
         int top, left;
     };
     std::vector<Placed> elements;
-    const QList<KRXMLNode> children = contents.elements();
+    QList<KRXMLNode> children = contents.elements();
     // The objects read nearly all of their elements' attributes, one element after the other.
     KRXMLNode::prefetchAttributes(children);
     m_objects.reserve(m_objects.size() + children.size());
-    for (const KRXMLNode &element : children) {
+    elements.reserve(std::size_t(children.size()));
+    for (KRXMLNode &element : children) {
         const QString top = element.attribute(QStringLiteral("top"));
-        elements.push_back({element, !top.isNull(), positionKey(top), positionKey(element.attribute(QStringLiteral("left")))});
+        elements.push_back({&element, !top.isNull(), positionKey(top), positionKey(element.attribute(QStringLiteral("left")))});
     }
     // Elements without "top" first, then by top and left; ties keep file order.
     std::stable_sort(elements.begin(), elements.end(), [](const Placed &a, const Placed &b) {
@@ -1108,7 +1111,7 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
             KR_LOG(QStringLiteral("Further load warnings of the page %1 are not logged").arg(kr_id()));
     };
     for (Placed &placed : elements) {
-        KRXMLNode &element = placed.element;
+        KRXMLNode &element = *placed.element;
         const QString className = element.name();
         if (!registry.isInstantiable(className)) {
             warn(element, QStringLiteral("Invalid KRObject class: '%1' (skipped, kept in the file)").arg(className));
@@ -1153,9 +1156,11 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         const std::shared_ptr<KRObject> object = made->value();
         addObject(object);
         parent->children().append(object);
-        KRXMLNode nested = element.firstElementForName(QStringLiteral("KRContents"));
-        if (registry.isKindOf(className, QStringLiteral("KRDiv")) && !nested.isNull())
-            loadChildren(nested, object);
+        if (registry.isKindOf(className, QStringLiteral("KRDiv"))) {
+            const KRXMLNode nested = std::as_const(element).firstElementForName(QStringLiteral("KRContents"));
+            if (!nested.isNull())
+                loadChildren(nested, object);
+        }
     }
 }
 

@@ -305,7 +305,13 @@ TEST(KRXMLNode, UnreferencedDetachedNodesAreFreed)
     root.removeChildAtIndex(0); // "a" is referenced only through its child's handle
     EXPECT_EQ(document.detachedNodeCount(), 1);
     EXPECT_EQ(inner.parent().name(), "a");
+    // Handles found by walking the tree count as any other: the subtree stays while one is held.
+    KRXMLNode walked = inner.parent().elements().first();
+    EXPECT_EQ(walked, inner);
     inner = KRXMLNode();
+    EXPECT_EQ(document.detachedNodeCount(), 1);
+    EXPECT_EQ(walked.parent().firstElementForName("inner").nextSibling(), KRXMLNode());
+    walked = KRXMLNode();
     EXPECT_EQ(document.detachedNodeCount(), 0);
 
     // Replacing the children with text releases them unless a handle holds one.
@@ -338,6 +344,9 @@ TEST(KRXMLNode, ThreadsShareADocument)
             for (int i = 0; i < 5000; ++i) {
                 const KRXMLNode copy = shared; // counted in the shared node
                 EXPECT_EQ(copy.attribute(i % 2 ? "c" : "a"), i % 2 ? "3" : "1");
+                // Walks of the shared part of the tree hand out handles of shared nodes.
+                EXPECT_EQ(mine.parent().elements().size(), 5);
+                EXPECT_EQ(root.firstElementForName("shared"), shared);
                 mine.setAttribute(QStringLiteral("n%1").arg(i % 40), QString::number(i));
                 mine.appendChild(document.createElement(QStringLiteral("e%1").arg(i % 7)));
                 mine.removeChildAtIndex(0);
