@@ -1032,11 +1032,34 @@ void KRPage::loadRequiredResourcesFromClass(const QString &className)
 
 bool KRPage::isSoundLoadedID(const QString &className, const QString &objectID)
 {
+    return isSoundLoadedID(objectID, KRClassRegistry::sharedInstance().isKindOf(className, QStringLiteral("KRStyleClass")));
+}
+
+bool KRPage::isSoundLoadedID(const QString &objectID, bool styleClass)
+{
     if (!KRJavaScript::isValidIdentifier(objectID) || KRObjectInfo::sharedInstance().isJavaScriptReservedWord(objectID))
         return false;
     // A style class's id is also a class name in the page's style sheet.
-    return !KRClassRegistry::sharedInstance().isKindOf(className, QStringLiteral("KRStyleClass"))
-        || KRStyleClass::isValidClassName(objectID);
+    return !styleClass || KRStyleClass::isValidClassName(objectID);
+}
+
+KRPage::LoadClass KRPage::loadClass(const QString &className)
+{
+    const auto found = m_loadClasses.constFind(className);
+    if (found != m_loadClasses.cend())
+        return found.value();
+    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    LoadClass loaded;
+    loaded.instantiable = registry.isInstantiable(className);
+    if (loaded.instantiable) {
+        // What the class needs is the same for each of its objects.
+        loadRequiredResourcesFromClass(className);
+        loaded.styleClass = registry.isKindOf(className, QStringLiteral("KRStyleClass"));
+        loaded.function = registry.isKindOf(className, QStringLiteral("KRFunction"));
+        loaded.div = registry.isKindOf(className, QStringLiteral("KRDiv"));
+    }
+    m_loadClasses.insert(className, loaded);
+    return loaded;
 }
 
 QString KRPage::freeLoadID(const QString &base, int first)
@@ -1063,6 +1086,7 @@ void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::sh
         {
             if (--page->m_loadDepth == 0) {
                 page->m_nextLoadSuffix.clear();
+                page->m_loadClasses.clear();
                 page->rebuildAllObjectsArray();
             }
         }
@@ -1113,27 +1137,28 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     for (Placed &placed : elements) {
         KRXMLNode &element = *placed.element;
         const QString className = element.name();
-        if (!registry.isInstantiable(className)) {
+        const LoadClass kind = loadClass(className);
+        if (!kind.instantiable) {
             warn(element, QStringLiteral("Invalid KRObject class: '%1' (skipped, kept in the file)").arg(className));
             continue;
         }
-        loadRequiredResourcesFromClass(className);
         const QString id = element.attribute(QStringLiteral("id"));
+        const bool soundID = isSoundLoadedID(id, kind.styleClass);
         QString newID;
-        if (!isSoundLoadedID(className, id))
+        if (!soundID)
             newID = freeLoadID(registry.idBase(className), 1);
         else if (isIDTaken(id))
             newID = freeLoadID(id, 2);
         if (!newID.isNull()) {
             element.setAttribute(QStringLiteral("id"), newID);
-            warn(element, (isSoundLoadedID(className, id) ? QStringLiteral("The id '%1' is used twice; this %2 is now '%3'")
-                                                          : QStringLiteral("'%1' is no valid id; this %2 is now '%3'"))
+            warn(element, (soundID ? QStringLiteral("The id '%1' is used twice; this %2 is now '%3'")
+                                   : QStringLiteral("'%1' is no valid id; this %2 is now '%3'"))
                               .arg(id, className, newID));
         }
         // A function's parameter list goes into the generated script as it stands: one that is
         // no list of identifiers would run as code where the script loads. It becomes the
         // event's own parameters, and the user is told.
-        if (registry.isKindOf(className, QStringLiteral("KRFunction"))) {
+        if (kind.function) {
             const QString arguments = element.attribute(QStringLiteral("arguments"));
             if (!arguments.isNull() && !KRFunction::isSoundArgumentList(arguments)) {
                 const QString replacement = KRFunction::eventArguments(
@@ -1156,7 +1181,7 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         const std::shared_ptr<KRObject> object = made->value();
         addObject(object);
         parent->children().append(object);
-        if (registry.isKindOf(className, QStringLiteral("KRDiv"))) {
+        if (kind.div) {
             const KRXMLNode nested = std::as_const(element).firstElementForName(QStringLiteral("KRContents"));
             if (!nested.isNull())
                 loadChildren(nested, object);

@@ -201,6 +201,17 @@ private:
     void finishDocument();
     void rebuildAllObjectsArray();
     void loadChildren(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent);
+    // What loading asks of an element's class: looked up once per class while a load runs, as
+    // the objects of a page are mostly of a few classes.
+    struct LoadClass
+    {
+        bool instantiable = false;
+        bool styleClass = false;
+        bool function = false;
+        bool div = false;
+    };
+    LoadClass loadClass(const QString &className);
+    static bool isSoundLoadedID(const QString &objectID, bool styleClass);
     QString freeLoadID(const QString &base, int first);
     void observeID(const std::shared_ptr<KRObject> &object);
     KRXMLNode contentsElement();
@@ -244,6 +255,7 @@ private:
     QSet<QString> m_manifestResources;
     QStringList m_loadWarnings;
     QHash<QString, int> m_nextLoadSuffix; // while loading: the next number to try per id base
+    QHash<QString, LoadClass> m_loadClasses; // while loading
     int m_loadDepth = 0;
     std::vector<KRObservationToken> m_tokens;
     int m_pasteTop = 0;
