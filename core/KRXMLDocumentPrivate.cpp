@@ -35,6 +35,14 @@ void ignoreXPathError(void *, xmlErrorPtr)
 {
 }
 
+// The root of the subtree the node is in: the document node for an attached node.
+xmlNodePtr treeTop(xmlNodePtr node)
+{
+    while (node->parent)
+        node = node->parent;
+    return node;
+}
+
 } // namespace
 
 KRXMLDocumentPrivate::KRXMLDocumentPrivate(_xmlDoc *document) : m_doc(document)
@@ -118,21 +126,16 @@ KRXMLNode KRXMLDocumentPrivate::handleOfNew(_xmlNode *node)
 
 bool KRXMLDocumentPrivate::isInDocumentTree(_xmlNode *node)
 {
-    xmlNodePtr top = node;
-    while (top->parent)
-        top = top->parent;
-    return top->type == XML_DOCUMENT_NODE;
+    return treeTop(node)->type == XML_DOCUMENT_NODE;
 }
 
 void KRXMLDocumentPrivate::collectIfUnreferenced(_xmlNode *node)
 {
     // An attached node lives as long as its document: found without the lock, which every
     // thread reading the document would otherwise take for each handle it lets go.
-    if (isInDocumentTree(node))
+    xmlNodePtr top = treeTop(node);
+    if (top->type == XML_DOCUMENT_NODE)
         return;
-    xmlNodePtr top = node;
-    while (top->parent)
-        top = top->parent;
     const auto lock = lockForWriting();
     if (!m_detachedRoots.contains(top))
         return;
