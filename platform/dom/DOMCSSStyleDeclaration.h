@@ -1,5 +1,7 @@
 #pragma once
 
+#include <platform/dom/DOMCSSProperties.h>
+
 #include <QString>
 
 #include <vector>
@@ -17,6 +19,8 @@ public:
         QString name;
         QString value;
         bool important = false;
+        // What the property tables know of the name (null for a name they do not know).
+        const DOMCSSProperties::Known *known = nullptr;
     };
 
     // Who is told about changes made through the public setters (parsing tells nobody).
@@ -62,10 +66,11 @@ public:
 private:
     friend class DOMElement;
 
-    int indexOf(const QString &canonicalName) const;
-    bool apply(const QString &canonicalName, const QString &value, bool important);
-    void store(const QString &canonicalName, const QString &value, bool important);
-    bool removeCanonical(const QString &canonicalName);
+    int indexOf(const QString &canonicalName, const DOMCSSProperties::Known *known) const;
+    QString shorthandValue(const DOMCSSProperties::Known &shorthand) const;
+    bool apply(const QString &canonicalName, const DOMCSSProperties::Known *known, const QString &value, bool important);
+    void store(const QString &canonicalName, const DOMCSSProperties::Known *known, const QString &value, bool important);
+    bool removeCanonical(const QString &canonicalName, const DOMCSSProperties::Known *known);
     void tell(const QString &name, const QString &value, const QString &priority);
 
     std::vector<Property> m_properties;
