@@ -13,6 +13,7 @@
 #include <platform/dom/DOMComment.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMHTMLSerializer.h>
 #include <platform/foundation/KRException.h>
 
 #include <QDir>
@@ -235,7 +236,10 @@ QString KRPageOutput::userScripts()
         KR_LOG(QStringLiteral("No script for a page whose id is no identifier: %1").arg(KRJavaScript::quotedString(id)));
         return QStringLiteral("\n");
     }
-    QString text = QStringLiteral("\n");
+    // Room for what a page's objects mostly write, made once rather than grown step by step.
+    QString text;
+    text.reserve(1024 + objects.size() * 192);
+    text += QLatin1Char('\n');
     text += QStringLiteral("application._pages.%1 = new KRPage(\"%1\");\n").arg(id);
     text += QStringLiteral("(function(p) {\n");
     text += QStringLiteral("p._pageURL = \"%1.%2\";\n").arg(id, serverURL ? QStringLiteral("krml") : QStringLiteral("html"));
@@ -349,7 +353,9 @@ std::shared_ptr<DOMElement> KRPageOutput::pageDivElement() const
 
 QString KRPageOutput::pageHTML()
 {
-    QString html = QStringLiteral("<!DOCTYPE HTML>\n") + m_page->domDocument()->documentElement()->outerHTML();
+    // Written straight after the doctype, into one buffer.
+    QString html = QStringLiteral("<!DOCTYPE HTML>\n");
+    DOMHTMLSerializer::serializeNode(*m_page->domDocument()->documentElement(), html);
 
     // Rules added after the marker (the style classes) are in the sheet only, not in the style
     // element's text; a sheet never asked for has none.
