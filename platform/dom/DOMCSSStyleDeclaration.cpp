@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <cstring>
+
 namespace {
 
 const QString kImportant = QStringLiteral("important");
@@ -189,24 +191,23 @@ QString DOMCSSStyleDeclaration::cssText() const
 {
     if (m_properties.empty())
         return {};
-    QString out;
-    out.reserve(int(m_properties.size()) * 24);
-    std::vector<bool> done(m_properties.size(), false);
-    const auto write = [&out](const QString &name, const QString &value, bool important) {
-        if (!out.isEmpty())
-            out += QLatin1Char(' ');
-        out += name;
-        out += QLatin1String(": ");
-        out += value;
-        if (important)
-            out += QLatin1String(" !important");
-        out += QLatin1Char(';');
+    // The declarations to write are collected first and the text made at its final size:
+    // every element's style is written out this way.
+    struct Written
+    {
+        const QString *name;
+        const QString *value;
+        bool important;
+        QString composed; // a shorthand's value
     };
+    std::vector<Written> written;
+    written.reserve(m_properties.size()); // no moves: `value` may point at `composed`
+    std::vector<bool> done(m_properties.size(), false);
     for (std::size_t i = 0; i < m_properties.size(); ++i) {
         if (done[i])
             continue;
         const Property &p = m_properties[i];
-        bool written = false;
+        bool isWritten = false;
         if (p.known) {
             for (const DOMCSSProperties::Known *shorthand : p.known->shorthands) {
                 bool usable = true;
@@ -219,20 +220,46 @@ QString DOMCSSStyleDeclaration::cssText() const
                 }
                 if (!usable)
                     continue;
-                const QString value = shorthandValue(*shorthand);
+                QString value = shorthandValue(*shorthand);
                 if (value.isEmpty())
                     continue;
-                write(shorthand->name, value, p.important);
+                Written &w = written.emplace_back(Written{&shorthand->name, nullptr, p.important, std::move(value)});
+                w.value = &w.composed;
                 for (std::size_t l = 0; l < shorthand->longhands.size(); ++l)
                     done[std::size_t(indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l]))] = true;
-                written = true;
+                isWritten = true;
                 break;
             }
         }
-        if (!written) {
-            write(p.name, p.value, p.important);
+        if (!isWritten) {
+            written.push_back(Written{&p.name, &p.value, p.important, QString()});
             done[i] = true;
         }
+    }
+
+    static constexpr char16_t kSeparator[] = u": ";
+    static constexpr char16_t kImportantSuffix[] = u" !important";
+    const qsizetype separatorSize = 2;
+    const qsizetype importantSize = 11;
+    qsizetype total = qsizetype(written.size()) - 1; // the blanks between declarations
+    for (const Written &w : written)
+        total += w.name->size() + separatorSize + w.value->size() + (w.important ? importantSize : 0) + 1;
+    QString out(total, Qt::Uninitialized);
+    QChar *to = out.data();
+    const auto put = [&to](const QChar *from, qsizetype size) {
+        std::memcpy(static_cast<void *>(to), from, std::size_t(size) * sizeof(QChar));
+        to += size;
+    };
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const Written &w = written[i];
+        if (i > 0)
+            *to++ = QLatin1Char(' ');
+        put(w.name->constData(), w.name->size());
+        put(reinterpret_cast<const QChar *>(kSeparator), separatorSize);
+        put(w.value->constData(), w.value->size());
+        if (w.important)
+            put(reinterpret_cast<const QChar *>(kImportantSuffix), importantSize);
+        *to++ = QLatin1Char(';');
     }
     return out;
 }
