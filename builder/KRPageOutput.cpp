@@ -378,8 +378,9 @@ QString KRPageOutput::pageHTML()
 
     // Addresses of files in the web folder become relative to it, those elsewhere in the
     // package relative to the package. The design document may carry an address encoded or
-    // not, so both spellings are taken.
-    if (const auto project = m_page->project()) {
+    // not, so both spellings are taken. Every address rewritten follows "url(".
+    const auto project = m_page->project();
+    if (project && html.contains(QLatin1String("url("))) {
         const QUrl webURL = project->krwebURL();
         QStringList webForms = {webURL.toString()};
         if (webURL.toString(QUrl::FullyEncoded) != webForms.first())
