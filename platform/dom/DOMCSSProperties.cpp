@@ -151,8 +151,10 @@ struct Tables {
             }
             for (const QString &shorthand : shorthandsOf.value(it.key()))
                 k.shorthands.push_back(&known.find(shorthand).value());
-            if (const auto w = keywords.constFind(it.key()); w != keywords.cend())
+            if (const auto w = keywords.constFind(it.key()); w != keywords.cend()) {
                 k.keywords = &w.value();
+                k.keywordList = w->values();
+            }
         }
         for (auto it = known.cbegin(); it != known.cend(); ++it)
             names.insert(it.key(), &it.value());
@@ -587,6 +589,9 @@ const QStringList &DOMCSSProperties::shorthandsOf(const QString &canonicalName)
 
 bool DOMCSSProperties::isCSSWideKeyword(const QString &value)
 {
+    // Equal texts have equal lengths, in any case: most values are none of the four at once.
+    if (value.size() < 5 || value.size() > 7)
+        return false;
     return value.compare(QLatin1String("inherit"), Qt::CaseInsensitive) == 0 || isInitial(value)
         || value.compare(QLatin1String("unset"), Qt::CaseInsensitive) == 0
         || value.compare(QLatin1String("revert"), Qt::CaseInsensitive) == 0;
@@ -683,6 +688,36 @@ QString DOMCSSProperties::compose(const Known &shorthand, const QStringList &val
     return {};
 }
 
+namespace {
+
+// Whether the value is one of the property's keywords, in any case. An ASCII value (nearly
+// every one) is compared with the words of its length directly, without a lowered copy and
+// its hash; any other is lowered as ever.
+bool isKeyword(const Known &known, const QString &value)
+{
+    for (const QChar c : value) {
+        if (c.unicode() >= 0x80)
+            return known.keywords->contains(lowered(value));
+    }
+    for (const QString &word : known.keywordList) {
+        if (word.size() != value.size())
+            continue;
+        qsizetype i = 0;
+        for (; i < value.size(); ++i) {
+            char16_t c = value.at(i).unicode();
+            if (c >= 'A' && c <= 'Z')
+                c = char16_t(c - 'A' + 'a');
+            if (c != word.at(i).unicode())
+                break;
+        }
+        if (i == value.size())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString &value)
 {
     const Known *const *found = findRemembered(tables().names, canonicalName);
@@ -723,7 +758,7 @@ bool DOMCSSProperties::isValidValue(const Known *known, const QString &canonical
                 return false;
         return true;
     }
-    return keywords->contains(lowered(value));
+    return isKeyword(*known, value);
 }
 
 QStringList DOMCSSProperties::splitTokens(const QString &value)

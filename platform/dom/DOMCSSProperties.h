@@ -26,8 +26,9 @@ public:
         std::vector<const Known *> longhands;
         // The shorthands containing this longhand, in shorthandsOf() order.
         std::vector<const Known *> shorthands;
-        // The keywords of a keyword-valued property; null for others.
+        // The keywords of a keyword-valued property (lower case); null and empty for others.
         const QSet<QString> *keywords = nullptr;
+        QStringList keywordList;
 
         bool isShorthand() const { return kind != ShorthandKind::None; }
     };

@@ -326,4 +326,13 @@ TEST(DOMCSSStyleDeclaration, CustomAndUnknownNamesBesideKnownOnes)
     EXPECT_EQ(s.removeProperty("--Margin"), "4px");
     EXPECT_EQ(s.removeProperty("margin"), "");
     EXPECT_EQ(s.cssText(), "--margin: 5px; x-unknown: a; border-style: solid dashed;");
+
+    // Keywords in any case, also where lowering takes a letter out of ASCII's range.
+    EXPECT_TRUE(s.setProperty("display", "Inline-BLOCK"));
+    EXPECT_TRUE(s.setProperty("display", QStringLiteral("bloc") + QChar(0x212A))) << "the Kelvin sign lowers to k";
+    EXPECT_FALSE(s.setProperty("display", "blocks"));
+    EXPECT_FALSE(s.setProperty("display", "bloc"));
+    EXPECT_TRUE(s.setProperty("position", "ABSOLUTE"));
+    EXPECT_TRUE(s.setProperty("position", "Unset"));
+    EXPECT_FALSE(s.setProperty("position", "unsets"));
 }
