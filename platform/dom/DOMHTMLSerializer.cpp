@@ -3,63 +3,13 @@
 #include <platform/dom/DOMCharacterData.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
-
-#include <algorithm>
-#include <cstring>
+#include <platform/dom/DOMTextWriter.h>
 
 namespace {
 
 constexpr char16_t kNbsp = 0x00A0;
 
-// Writes into the text's own characters, with room made in large steps: a page is written in
-// thousands of small pieces, and appending each to the text checks and grows it each time.
-// The text has its final size again once the writer is gone.
-class Writer
-{
-public:
-    explicit Writer(QString &out) : m_out(out), m_size(out.size())
-    {
-        m_out.resize(std::max(m_out.capacity(), m_size));
-        m_data = m_out.data();
-        m_capacity = m_out.size();
-    }
-    ~Writer() { m_out.resize(m_size); }
-    Writer(const Writer &) = delete;
-    Writer &operator=(const Writer &) = delete;
-
-    void append(const QChar *chars, qsizetype count)
-    {
-        if (count > m_capacity - m_size)
-            grow(count);
-        std::memcpy(static_cast<void *>(m_data + m_size), chars, size_t(count) * sizeof(QChar));
-        m_size += count;
-    }
-    void append(QStringView text) { append(text.data(), text.size()); }
-    void append(const QString &text) { append(text.constData(), text.size()); }
-    void append(QLatin1String text)
-    {
-        if (text.size() > m_capacity - m_size)
-            grow(text.size());
-        for (qsizetype i = 0; i < text.size(); ++i)
-            m_data[m_size + i] = QLatin1Char(text.data()[i]);
-        m_size += text.size();
-    }
-
-private:
-    void grow(qsizetype count)
-    {
-        m_out.resize(m_size);
-        m_out.reserve(std::max(m_size + count, m_capacity * 2));
-        m_out.resize(m_out.capacity());
-        m_data = m_out.data();
-        m_capacity = m_out.size();
-    }
-
-    QString &m_out;
-    qsizetype m_size;
-    QChar *m_data = nullptr;
-    qsizetype m_capacity = 0;
-};
+using Writer = DOMTextWriter;
 
 void appendEscaped(const QString &text, Writer &out, bool attribute)
 {
