@@ -122,7 +122,9 @@ QString initializer(const Items &items, const QString &opening, const QString &p
             if (!firstPair)
                 out += QLatin1Char(',');
             firstPair = false;
-            out += KRJavaScript::quotedString(key) + QLatin1Char(':') + text;
+            out += KRJavaScript::quotedString(key);
+            out += QLatin1Char(':');
+            out += text;
         }
         out += QLatin1Char('}');
     }
@@ -198,11 +200,15 @@ void appendToPageElement(const std::shared_ptr<DOMElement> &parent, const std::s
     std::shared_ptr<DOMElement> target;
     if (parent->hasTagName(QLatin1String("div")) && parent->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
         target = parent;
-    for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
-        if (target)
-            break;
-        if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
-            target = div;
+    // The divs below are looked through only when the parent is not the page's div (mostly it
+    // is, with every control of the page below it).
+    if (!target) {
+        for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
+            if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page")) {
+                target = div;
+                break;
+            }
+        }
     }
     (target ? target : parent)->appendChild(element);
 }
