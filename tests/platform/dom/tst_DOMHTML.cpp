@@ -274,4 +274,14 @@ TEST(DOMHTML, LongTextsAndManyPiecesAreWrittenWhole)
     out = QStringLiteral("y");
     DOMHTMLSerializer::appendEscapedAttribute(text, out);
     EXPECT_EQ(out, "y" + inAttribute);
+    // A text shared with another, or with room before its characters, is written alone.
+    out = QStringLiteral("zz");
+    out.reserve(100);
+    const QString shared = out;
+    DOMHTMLSerializer::appendEscapedText(QStringLiteral("&"), out);
+    EXPECT_EQ(out, "zz&amp;");
+    EXPECT_EQ(shared, "zz");
+    out.remove(0, 1);
+    DOMHTMLSerializer::appendEscapedText(text, out);
+    EXPECT_EQ(out, "z&amp;" + inText);
 }
