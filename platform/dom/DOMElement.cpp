@@ -189,14 +189,10 @@ void DOMElement::changeAttribute(const QString &n, int i, const QString *value)
         m_styleAttributeStale = false;
     }
     if (!value) {
-        m_attributes.removeAt(i);
+        m_attributes.remove(i);
     } else if (i >= 0) {
         m_attributes[i].second = *value;
     } else {
-        // Room for the few attributes an element mostly gets, made once rather than grown
-        // step by step.
-        if (m_attributes.capacity() == 0)
-            m_attributes.reserve(6);
         m_attributes.append({n, *value});
     }
     if (reportWords)
