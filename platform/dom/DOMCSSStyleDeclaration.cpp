@@ -53,13 +53,13 @@ QStringList splitDeclarations(const QString &text)
 
 QString DOMCSSStyleDeclaration::item(int index) const
 {
-    return index >= 0 && index < length() ? m_properties[std::size_t(index)].name : QString();
+    return index >= 0 && index < length() ? m_properties[index].name : QString();
 }
 
 // A name the tables know is found by its entry; any other by its text.
 int DOMCSSStyleDeclaration::indexOf(const QString &canonicalName, const DOMCSSProperties::Known *known) const
 {
-    for (std::size_t i = 0; i < m_properties.size(); ++i) {
+    for (qsizetype i = 0; i < m_properties.size(); ++i) {
         const Property &p = m_properties[i];
         if (known ? p.known == known : (!p.known && p.name == canonicalName))
             return int(i);
@@ -78,10 +78,10 @@ QString DOMCSSStyleDeclaration::shorthandValue(const DOMCSSProperties::Known &sh
         if (i < 0)
             return {};
         if (values.isEmpty())
-            important = m_properties[std::size_t(i)].important;
-        else if (important != m_properties[std::size_t(i)].important)
+            important = m_properties[i].important;
+        else if (important != m_properties[i].important)
             return {};
-        values.append(m_properties[std::size_t(i)].value);
+        values.append(m_properties[i].value);
     }
     return DOMCSSProperties::compose(shorthand, values);
 }
@@ -93,7 +93,7 @@ QString DOMCSSStyleDeclaration::getPropertyValue(const QString &name) const
     if (known && known->isShorthand())
         return shorthandValue(*known);
     const int i = indexOf(n, known);
-    return i < 0 ? QString() : m_properties[std::size_t(i)].value;
+    return i < 0 ? QString() : m_properties[i].value;
 }
 
 QString DOMCSSStyleDeclaration::getPropertyPriority(const QString &name) const
@@ -103,13 +103,13 @@ QString DOMCSSStyleDeclaration::getPropertyPriority(const QString &name) const
     if (known && known->isShorthand()) {
         for (std::size_t l = 0; l < known->longhands.size(); ++l) {
             const int i = indexOf(known->longhandNames.at(qsizetype(l)), known->longhands[l]);
-            if (i < 0 || !m_properties[std::size_t(i)].important)
+            if (i < 0 || !m_properties[i].important)
                 return {};
         }
         return kImportant;
     }
     const int i = indexOf(n, known);
-    return i >= 0 && m_properties[std::size_t(i)].important ? kImportant : QString();
+    return i >= 0 && m_properties[i].important ? kImportant : QString();
 }
 
 bool DOMCSSStyleDeclaration::apply(const QString &n, const DOMCSSProperties::Known *known, const QString &value,
@@ -134,12 +134,10 @@ void DOMCSSStyleDeclaration::store(const QString &n, const DOMCSSProperties::Kno
 {
     const int i = indexOf(n, known);
     if (i >= 0) {
-        Property &p = m_properties[std::size_t(i)];
+        Property &p = m_properties[i];
         p.value = value;
         p.important = important;
     } else {
-        if (m_properties.empty())
-            m_properties.reserve(8);
         m_properties.push_back({n, value, important, known});
     }
 }
@@ -200,10 +198,10 @@ QString DOMCSSStyleDeclaration::cssText() const
         bool important;
         QString composed; // a shorthand's value
     };
-    std::vector<Written> written;
+    QVarLengthArray<Written, 8> written;
     written.reserve(m_properties.size()); // no moves: `value` may point at `composed`
-    std::vector<bool> done(m_properties.size(), false);
-    for (std::size_t i = 0; i < m_properties.size(); ++i) {
+    QVarLengthArray<bool, 16> done(m_properties.size(), false);
+    for (qsizetype i = 0; i < m_properties.size(); ++i) {
         if (done[i])
             continue;
         const Property &p = m_properties[i];
@@ -213,7 +211,7 @@ QString DOMCSSStyleDeclaration::cssText() const
                 bool usable = true;
                 for (std::size_t l = 0; l < shorthand->longhands.size(); ++l) {
                     const int k = indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l]);
-                    if (k < 0 || done[std::size_t(k)] || m_properties[std::size_t(k)].important != p.important) {
+                    if (k < 0 || done[k] || m_properties[k].important != p.important) {
                         usable = false;
                         break;
                     }
@@ -226,7 +224,7 @@ QString DOMCSSStyleDeclaration::cssText() const
                 Written &w = written.emplace_back(Written{&shorthand->name, nullptr, p.important, std::move(value)});
                 w.value = &w.composed;
                 for (std::size_t l = 0; l < shorthand->longhands.size(); ++l)
-                    done[std::size_t(indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l]))] = true;
+                    done[indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l])] = true;
                 isWritten = true;
                 break;
             }
@@ -250,7 +248,7 @@ QString DOMCSSStyleDeclaration::cssText() const
         std::memcpy(static_cast<void *>(to), from, std::size_t(size) * sizeof(QChar));
         to += size;
     };
-    for (std::size_t i = 0; i < written.size(); ++i) {
+    for (qsizetype i = 0; i < written.size(); ++i) {
         const Written &w = written[i];
         if (i > 0)
             *to++ = QLatin1Char(' ');

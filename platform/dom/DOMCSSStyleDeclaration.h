@@ -3,8 +3,7 @@
 #include <platform/dom/DOMCSSProperties.h>
 
 #include <QString>
-
-#include <vector>
+#include <QVarLengthArray>
 
 // An ordered list of CSS declarations (name, value, priority) with a browser's shorthand rules:
 // setting a shorthand sets each of its longhands (in place when present, else appended),
@@ -42,7 +41,9 @@ public:
     bool isEmpty() const { return m_properties.empty(); }
     // The name of the stored longhand at `index`; empty outside the list.
     QString item(int index) const;
-    const std::vector<Property> &properties() const { return m_properties; }
+    // Kept inside the declaration for the few properties a declaration mostly has.
+    using PropertyList = QVarLengthArray<Property, 8>;
+    const PropertyList &properties() const { return m_properties; }
 
     // Empty when the property is not set (or a shorthand cannot be written from its longhands).
     QString getPropertyValue(const QString &name) const;
@@ -73,6 +74,6 @@ private:
     bool removeCanonical(const QString &canonicalName, const DOMCSSProperties::Known *known);
     void tell(const QString &name, const QString &value, const QString &priority);
 
-    std::vector<Property> m_properties;
+    PropertyList m_properties;
     Owner *m_owner; // not owned; the owner owns this declaration
 };
