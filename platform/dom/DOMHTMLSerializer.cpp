@@ -96,7 +96,8 @@ int countNodes(const DOMNode &node)
     return n;
 }
 
-// Room for about 40 characters a node. The whole tree under the document element (a page
+// Room for about 64 characters a node (a page's controls with their attributes and styles
+// mostly need 40 to 60, and growing a page's text copies it). The whole tree under the document element (a page
 // written out) has about as many nodes as the document holds, known without a walk.
 qsizetype nodesUnder(const DOMNode &node)
 {
@@ -110,21 +111,21 @@ qsizetype nodesUnder(const DOMNode &node)
 
 void DOMHTMLSerializer::serializeNode(const DOMNode &node, QString &out)
 {
-    out.reserve(out.size() + nodesUnder(node) * 40);
+    out.reserve(out.size() + nodesUnder(node) * 64);
     Writer writer(out);
     serialize(node, writer);
 }
 
 void DOMHTMLSerializer::serializeChildren(const DOMNode &node, QString &out)
 {
-    out.reserve(out.size() + countNodes(node) * 40);
+    out.reserve(out.size() + countNodes(node) * 64);
     Writer writer(out);
     serializeChildrenOf(node, writer);
 }
 
 void DOMHTMLSerializer::serializeDocument(const DOMDocument &document, QString &out)
 {
-    out.reserve(out.size() + countNodes(document) * 40);
+    out.reserve(out.size() + countNodes(document) * 64);
     Writer writer(out);
     if (!document.doctype().isEmpty()) {
         writer.append(QLatin1String("<!DOCTYPE "));
