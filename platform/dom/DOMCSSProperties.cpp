@@ -555,7 +555,7 @@ QString DOMCSSProperties::canonicalName(const QString &name)
 
 QString DOMCSSProperties::canonicalName(const QString &name, const Known **known)
 {
-    QString n = name.trimmed();
+    QString n = trimmed(name);
     if (known)
         *known = nullptr;
     if (n.startsWith(QLatin1String("--")))

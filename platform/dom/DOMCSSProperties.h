@@ -58,6 +58,13 @@ public:
     static bool isValidValue(const QString &canonicalName, const QString &value);
     static bool isCSSWideKeyword(const QString &value);
 
+    // The text without white space at either end; the text itself (shared, not copied) when
+    // it has none there, as names and values mostly come.
+    static QString trimmed(const QString &text)
+    {
+        return !text.isEmpty() && (text.front().isSpace() || text.back().isSpace()) ? text.trimmed() : text;
+    }
+
     // Splits at top-level white space (outside brackets and quotes).
     static QStringList splitTokens(const QString &value);
     // Splits at top-level occurrences of `separator`, trimming the pieces.
