@@ -13,6 +13,8 @@
 #include <platform/dom/DOMComment.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMHTMLSerializer.h>
+#include <platform/dom/DOMTextWriter.h>
 #include <platform/foundation/KRException.h>
 
 #include <QDir>
@@ -235,55 +237,62 @@ QString KRPageOutput::userScripts()
         KR_LOG(QStringLiteral("No script for a page whose id is no identifier: %1").arg(KRJavaScript::quotedString(id)));
         return QStringLiteral("\n");
     }
-    QString text = QStringLiteral("\n");
-    text += QStringLiteral("application._pages.%1 = new KRPage(\"%1\");\n").arg(id);
-    text += QStringLiteral("(function(p) {\n");
-    text += QStringLiteral("p._pageURL = \"%1.%2\";\n").arg(id, serverURL ? QStringLiteral("krml") : QStringLiteral("html"));
-    for (const auto &object : objects) {
-        const auto *function = dynamic_cast<const KRFunction *>(object.get());
-        if (function && function->kr_serverFunction() != QLatin1String("Yes") && KRJavaScript::isValidIdentifier(function->kr_id()))
-            text += function->functionSource();
-    }
-    text += QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id);
-    text += QStringLiteral("p._load(function(o) {\n");
-    // Appended piece by piece: thousands of lines, and the values may hold "%1".
-    for (const auto &[name, init] : m_page->jsPropertyInitializationList()) {
-        text += QLatin1String("p.");
-        text += name;
-        text += QLatin1String(" = ");
-        text += init;
-        text += QLatin1String(";\n");
-    }
-    for (const auto &object : objects) {
-        if (object->isPage() || !object->hasJSInstanceVariable())
-            continue;
-        const QString objectID = object->kr_id();
-        if (!KRJavaScript::isValidIdentifier(objectID) || !KRJavaScript::isValidIdentifier(object->kr_className())) {
-            KR_LOG(QStringLiteral("No script for an object whose id is no identifier: %1").arg(KRJavaScript::quotedString(objectID)));
-            continue;
+    // Room for what a page's objects mostly write, made once rather than grown step by step;
+    // the thousands of pieces go straight into it. Appended piece by piece also because the
+    // values may hold "%1".
+    QString text;
+    text.reserve(1024 + objects.size() * 192);
+    {
+        DOMTextWriter out(text);
+        out.append(QLatin1Char('\n'));
+        out.append(QStringLiteral("application._pages.%1 = new KRPage(\"%1\");\n").arg(id));
+        out.append(QLatin1String("(function(p) {\n"));
+        out.append(QStringLiteral("p._pageURL = \"%1.%2\";\n").arg(id, serverURL ? QStringLiteral("krml") : QStringLiteral("html")));
+        for (const auto &object : objects) {
+            const auto *function = dynamic_cast<const KRFunction *>(object.get());
+            if (function && function->kr_serverFunction() != QLatin1String("Yes") && KRJavaScript::isValidIdentifier(function->kr_id()))
+                out.append(function->functionSource());
         }
-        text += QLatin1String("o.");
-        text += objectID;
-        text += QLatin1String(" = new ");
-        text += object->kr_className();
-        text += QLatin1String("(\"");
-        text += id;
-        text += QLatin1Char('_');
-        text += objectID;
-        text += QLatin1String("\");\n");
-        for (const auto &[name, init] : object->jsPropertyInitializationList()) {
-            text += QLatin1String("o.");
-            text += objectID;
-            text += QLatin1Char('.');
-            text += name;
-            text += QLatin1String(" = ");
-            text += init;
-            text += QLatin1String(";\n");
+        out.append(QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id));
+        out.append(QLatin1String("p._load(function(o) {\n"));
+        for (const auto &[name, init] : m_page->jsPropertyInitializationList()) {
+            out.append(QLatin1String("p."));
+            out.append(name);
+            out.append(QLatin1String(" = "));
+            out.append(init);
+            out.append(QLatin1String(";\n"));
         }
+        for (const auto &object : objects) {
+            if (object->isPage() || !object->hasJSInstanceVariable())
+                continue;
+            const QString objectID = object->kr_id();
+            if (!KRJavaScript::isValidIdentifier(objectID) || !KRJavaScript::isValidIdentifier(object->kr_className())) {
+                KR_LOG(QStringLiteral("No script for an object whose id is no identifier: %1").arg(KRJavaScript::quotedString(objectID)));
+                continue;
+            }
+            out.append(QLatin1String("o."));
+            out.append(objectID);
+            out.append(QLatin1String(" = new "));
+            out.append(object->kr_className());
+            out.append(QLatin1String("(\""));
+            out.append(id);
+            out.append(QLatin1Char('_'));
+            out.append(objectID);
+            out.append(QLatin1String("\");\n"));
+            for (const auto &[name, init] : object->jsPropertyInitializationList()) {
+                out.append(QLatin1String("o."));
+                out.append(objectID);
+                out.append(QLatin1Char('.'));
+                out.append(name);
+                out.append(QLatin1String(" = "));
+                out.append(init);
+                out.append(QLatin1String(";\n"));
+            }
+        }
+        out.append(QLatin1String("});\n"));
+        out.append(QLatin1String("});\n"));
+        out.append(QStringLiteral("})(application._pages.%1);\n").arg(id));
     }
-    text += QStringLiteral("});\n");
-    text += QStringLiteral("});\n");
-    text += QStringLiteral("})(application._pages.%1);\n").arg(id);
     return text;
 }
 
@@ -349,7 +358,9 @@ std::shared_ptr<DOMElement> KRPageOutput::pageDivElement() const
 
 QString KRPageOutput::pageHTML()
 {
-    QString html = QStringLiteral("<!DOCTYPE HTML>\n") + m_page->domDocument()->documentElement()->outerHTML();
+    // Written straight after the doctype, into one buffer.
+    QString html = QStringLiteral("<!DOCTYPE HTML>\n");
+    DOMHTMLSerializer::serializeNode(*m_page->domDocument()->documentElement(), html);
 
     // Rules added after the marker (the style classes) are in the sheet only, not in the style
     // element's text; a sheet never asked for has none.
@@ -372,8 +383,9 @@ QString KRPageOutput::pageHTML()
 
     // Addresses of files in the web folder become relative to it, those elsewhere in the
     // package relative to the package. The design document may carry an address encoded or
-    // not, so both spellings are taken.
-    if (const auto project = m_page->project()) {
+    // not, so both spellings are taken. Every address rewritten follows "url(".
+    const auto project = m_page->project();
+    if (project && html.contains(QLatin1String("url("))) {
         const QUrl webURL = project->krwebURL();
         QStringList webForms = {webURL.toString()};
         if (webURL.toString(QUrl::FullyEncoded) != webForms.first())

@@ -346,13 +346,16 @@ void KRControl::followTextStyle(std::vector<KRObservationToken> &tokens)
         const auto element = self.domElement();
         if (!element)
             return;
-        QStringList set;
+        // The CSS names of the properties set, separated by blanks. Present also while
+        // empty: it tells the widgets a style class reaches into.
+        QString text;
         for (const auto &[key, css] : textProperties) {
-            if (!self.value(key).isEmpty())
-                set.append(css);
+            if (self.value(key).isEmpty())
+                continue;
+            if (!text.isEmpty())
+                text += QLatin1Char(' ');
+            text += css;
         }
-        // Present also while empty: it tells the widgets a style class reaches into.
-        const QString text = set.join(QLatin1Char(' '));
         if (!element->hasAttribute(KRPage::widgetTextAttribute()) || element->getAttribute(KRPage::widgetTextAttribute()) != text)
             element->setAttribute(KRPage::widgetTextAttribute(), text);
     };

@@ -11,6 +11,8 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
+#include <array>
+
 using ordered_json = nlohmann::ordered_json;
 
 // --- Item lists
@@ -21,21 +23,28 @@ Items parse(const QString &text)
 {
     if (text.isEmpty())
         return Items::array();
-    // A widget reads its list several times while it is built (markup, then script): the
-    // list read last on this thread is kept with its text.
+    // A widget reads its list several times while it is built (markup, then script, the
+    // script once the page's other widgets are made): the lists read last on this thread are
+    // kept with their texts, the oldest making room for a new one.
     struct Parsed
     {
         QString text;
         Items items;
     };
-    thread_local Parsed last;
-    if (!last.text.isNull() && last.text == text)
-        return last.items;
+    constexpr std::size_t kKept = 4;
+    thread_local std::array<Parsed, kKept> kept;
+    thread_local std::size_t next = 0;
+    for (const Parsed &parsed : kept) {
+        if (!parsed.text.isNull() && parsed.text == text)
+            return parsed.items;
+    }
     Items json = Items::parse(text.toStdString(), nullptr, false);
     if (!json.is_array())
         json = Items::array();
-    last.text = text;
-    last.items = json;
+    Parsed &slot = kept[next];
+    next = (next + 1) % kKept;
+    slot.text = text;
+    slot.items = json;
     return json;
 }
 
@@ -113,7 +122,9 @@ QString initializer(const Items &items, const QString &opening, const QString &p
             if (!firstPair)
                 out += QLatin1Char(',');
             firstPair = false;
-            out += KRJavaScript::quotedString(key) + QLatin1Char(':') + text;
+            out += KRJavaScript::quotedString(key);
+            out += QLatin1Char(':');
+            out += text;
         }
         out += QLatin1Char('}');
     }
@@ -189,11 +200,15 @@ void appendToPageElement(const std::shared_ptr<DOMElement> &parent, const std::s
     std::shared_ptr<DOMElement> target;
     if (parent->hasTagName(QLatin1String("div")) && parent->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
         target = parent;
-    for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
-        if (target)
-            break;
-        if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page"))
-            target = div;
+    // The divs below are looked through only when the parent is not the page's div (mostly it
+    // is, with every control of the page below it).
+    if (!target) {
+        for (const auto &div : parent->getElementsByTagName(QStringLiteral("div"))) {
+            if (div->getAttribute(QStringLiteral("data-role")) == QLatin1String("page")) {
+                target = div;
+                break;
+            }
+        }
     }
     (target ? target : parent)->appendChild(element);
 }

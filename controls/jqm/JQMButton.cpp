@@ -55,8 +55,14 @@ void JQMButton::createChildren()
     m_inputElement = createElement(QStringLiteral("input"));
     m_inputElement->setAttribute(QStringLiteral("id"), inner);
     m_inputElement->setAttribute(QStringLiteral("type"), QStringLiteral("button"));
-    for (const char *name : {"corners", "icon", "iconpos", "iconshadow", "shadow", "theme", "mini"})
-        m_inputElement->setDataAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
+    // The data attribute and the property it shows, named once.
+    static const std::pair<QString, QString> dataKeys[] = {
+        {QStringLiteral("corners"), QStringLiteral("kr_corners")}, {QStringLiteral("icon"), QStringLiteral("kr_icon")},
+        {QStringLiteral("iconpos"), QStringLiteral("kr_iconpos")}, {QStringLiteral("iconshadow"), QStringLiteral("kr_iconshadow")},
+        {QStringLiteral("shadow"), QStringLiteral("kr_shadow")},   {QStringLiteral("theme"), QStringLiteral("kr_theme")},
+        {QStringLiteral("mini"), QStringLiteral("kr_mini")}};
+    for (const auto &[name, key] : dataKeys)
+        m_inputElement->setDataAttribute(name, value(key));
     if (designMode()) {
         DOMCSSStyleDeclaration &style = m_inputElement->style();
         style.setProperty(QStringLiteral("-webkit-user-select"), QStringLiteral("none"));
@@ -65,11 +71,13 @@ void JQMButton::createChildren()
         style.setProperty(QStringLiteral("cursor"), QStringLiteral("default"));
     }
     outer->appendChild(m_inputElement);
-    for (const char *key : {"kr_value", "kr_name", "kr_disabled"}) {
-        if (const auto adapter = modelAdapter(QString::fromLatin1(key))) {
+    static const QString inputKeys[] = {QStringLiteral("kr_value"), QStringLiteral("kr_name"), QStringLiteral("kr_disabled")};
+    for (const QString &key : inputKeys) {
+        if (const auto adapter = modelAdapter(key)) {
             adapter->setDomElement(m_inputElement);
-            adapter->updateDOM(value(QString::fromLatin1(key)));
+            adapter->updateDOM(value(key));
         }
     }
-    queueDesignScript(QStringLiteral("$(%1).button();$(%1).button('disable');").arg(krSelectorLiteral(inner)));
+    if (designMode())
+        queueDesignScript(QStringLiteral("$(%1).button();$(%1).button('disable');").arg(krSelectorLiteral(inner)));
 }

@@ -98,8 +98,9 @@ void JQMCheckboxRadio::createChildren()
         label->setTextContent(options.objectForKey(optionValue));
         m_fieldsetElement->appendChild(label);
     }
-    queueDesignScript(QStringLiteral("$(%1).trigger('create');$(%2).checkboxradio('disable');")
-                          .arg(krSelectorLiteral(outer->id()), groupInputsLiteral(outer->id(), type)));
+    if (designMode())
+        queueDesignScript(QStringLiteral("$(%1).trigger('create');$(%2).checkboxradio('disable');")
+                              .arg(krSelectorLiteral(outer->id()), groupInputsLiteral(outer->id(), type)));
 }
 
 KRObjectClass JQMRadioButtonGroup::objectClass()

@@ -39,6 +39,7 @@ protected:
     // A label for the inner element: the text, or no text and the class `hiddenClass`.
     std::shared_ptr<DOMElement> makeLabel(const QString &forID, const QString &hiddenClass,
                                           const QString &shownClass = QString()) const;
+    // Only the design view runs the script: callers make it only in design mode.
     void queueDesignScript(const QString &script);
     // The start of a text-like widget's rebuild: clears the outer div, appends the label (hidden
     // while empty) and returns a new element of the tag with the id "_<pageId>_<objectId>_inp",

@@ -60,9 +60,15 @@ void JQMSelect::createChildren()
     if (!select)
         return;
     m_selectElement = select;
-    for (const char *name : {"icon", "iconpos", "iconshadow", "shadow", "theme", "mini"})
-        m_selectElement->setDataAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
+    // The data attribute and the property it shows, named once.
+    static const std::pair<QString, QString> dataKeys[] = {
+        {QStringLiteral("icon"), QStringLiteral("kr_icon")},     {QStringLiteral("iconpos"), QStringLiteral("kr_iconpos")},
+        {QStringLiteral("iconshadow"), QStringLiteral("kr_iconshadow")}, {QStringLiteral("shadow"), QStringLiteral("kr_shadow")},
+        {QStringLiteral("theme"), QStringLiteral("kr_theme")},   {QStringLiteral("mini"), QStringLiteral("kr_mini")}};
+    for (const auto &[name, key] : dataKeys)
+        m_selectElement->setDataAttribute(name, value(key));
     m_selectElement->setDataAttribute(QStringLiteral("native-menu"), value(QStringLiteral("kr_nativeMenu")));
     finishOptionSelect(m_selectElement);
-    queueDesignScript(QStringLiteral("$(%1).selectmenu();$(%1).selectmenu('disable');").arg(krSelectorLiteral(m_selectElement->id())));
+    if (designMode())
+        queueDesignScript(QStringLiteral("$(%1).selectmenu();$(%1).selectmenu('disable');").arg(krSelectorLiteral(m_selectElement->id())));
 }

@@ -50,5 +50,6 @@ void JQMSlideToggle::createChildren()
     m_selectElement->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     m_selectElement->setDataAttribute(QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
     finishOptionSelect(m_selectElement);
-    queueDesignScript(QStringLiteral("$(%1).slider();$(%1).slider('disable');").arg(krSelectorLiteral(m_selectElement->id())));
+    if (designMode())
+        queueDesignScript(QStringLiteral("$(%1).slider();$(%1).slider('disable');").arg(krSelectorLiteral(m_selectElement->id())));
 }

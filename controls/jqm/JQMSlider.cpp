@@ -58,6 +58,7 @@ void JQMSlider::createChildren()
     input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     input->setDataAttribute(QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
     domElement()->appendChild(input);
-    queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).slider('disable');});")
-                          .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(input->id())));
+    if (designMode())
+        queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).slider('disable');});")
+                              .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(input->id())));
 }

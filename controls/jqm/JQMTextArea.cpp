@@ -60,6 +60,7 @@ void JQMTextArea::createChildren()
     area->setOptionalAttribute(QStringLiteral("autocorrect"), value(QStringLiteral("kr_autocorrect")));
     area->setOptionalAttribute(QStringLiteral("autocapitalize"), value(QStringLiteral("kr_autocapitalize")));
     domElement()->appendChild(area);
-    queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).textinput('disable');});")
-                          .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(area->id())));
+    if (designMode())
+        queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).textinput('disable');});")
+                              .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(area->id())));
 }

@@ -63,9 +63,14 @@ void JQMTextbox::createChildren()
     input->setOptionalAttribute(QStringLiteral("maxlength"), value(QStringLiteral("kr_maxsize")));
     input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
     input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
-    for (const char *name : {"placeholder", "autocorrect", "autocapitalize"})
-        input->setOptionalAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
+    static const std::pair<QString, QString> optionalKeys[] = {
+        {QStringLiteral("placeholder"), QStringLiteral("kr_placeholder")},
+        {QStringLiteral("autocorrect"), QStringLiteral("kr_autocorrect")},
+        {QStringLiteral("autocapitalize"), QStringLiteral("kr_autocapitalize")}};
+    for (const auto &[name, key] : optionalKeys)
+        input->setOptionalAttribute(name, value(key));
     domElement()->appendChild(input);
-    queueDesignScript(QStringLiteral("$(%1).trigger('create');$(%2).textinput('disable');")
-                          .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(input->id())));
+    if (designMode())
+        queueDesignScript(QStringLiteral("$(%1).trigger('create');$(%2).textinput('disable');")
+                              .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(input->id())));
 }

@@ -19,7 +19,8 @@ QString lowered(const QString &t)
     return t;
 }
 
-enum class Kind { Box, BorderSide, Border, Radius, Background, Font };
+using Kind = DOMCSSProperties::ShorthandKind;
+using Known = DOMCSSProperties::Known;
 
 struct Shorthand {
     Kind kind;
@@ -43,6 +44,10 @@ struct Tables {
     QHash<QString, QStringList> shorthandsOf;
     QHash<QString, QString> aliases;
     QHash<QString, QSet<QString>> keywords;
+    // Every name of the tables above, each canonical name with its entry.
+    QHash<QString, Known> known;
+    // The same entries by every name that stands for them, aliases included.
+    QHash<QString, const Known *> names;
 
     Tables()
     {
@@ -119,6 +124,42 @@ struct Tables {
         set("white-space", "normal pre nowrap pre-wrap pre-line break-spaces");
         set("box-sizing", "content-box border-box");
         set("background-attachment", "scroll fixed local");
+
+        // The entries are made first and linked after: the table does not grow any more then,
+        // so their places stay.
+        const auto add = [this](const QString &name) {
+            if (!known.contains(name))
+                known.insert(name, Known{});
+        };
+        for (auto it = shorthands.cbegin(); it != shorthands.cend(); ++it) {
+            add(it.key());
+            for (const QString &longhand : it->longhands)
+                add(longhand);
+        }
+        for (auto it = keywords.cbegin(); it != keywords.cend(); ++it)
+            add(it.key());
+        for (const QString &target : std::as_const(aliases))
+            add(target);
+        for (auto it = known.begin(); it != known.end(); ++it) {
+            Known &k = it.value();
+            k.name = it.key();
+            if (const auto s = shorthands.constFind(it.key()); s != shorthands.cend()) {
+                k.kind = s->kind;
+                k.longhandNames = s->longhands;
+                for (const QString &longhand : s->longhands)
+                    k.longhands.push_back(&known.find(longhand).value());
+            }
+            for (const QString &shorthand : shorthandsOf.value(it.key()))
+                k.shorthands.push_back(&known.find(shorthand).value());
+            if (const auto w = keywords.constFind(it.key()); w != keywords.cend()) {
+                k.keywords = &w.value();
+                k.keywordList = w->values();
+            }
+        }
+        for (auto it = known.cbegin(); it != known.cend(); ++it)
+            names.insert(it.key(), &it.value());
+        for (auto it = aliases.cbegin(); it != aliases.cend(); ++it)
+            names.insert(it.key(), &known.find(it.value()).value());
     }
 };
 
@@ -509,7 +550,14 @@ QString composeRadius(const QStringList &v)
 
 QString DOMCSSProperties::canonicalName(const QString &name)
 {
-    QString n = name.trimmed();
+    return canonicalName(name, nullptr);
+}
+
+QString DOMCSSProperties::canonicalName(const QString &name, const Known **known)
+{
+    QString n = trimmed(name);
+    if (known)
+        *known = nullptr;
     if (n.startsWith(QLatin1String("--")))
         return n;
     for (QChar c : std::as_const(n))
@@ -517,8 +565,13 @@ QString DOMCSSProperties::canonicalName(const QString &name)
             n = n.toLower();
             break;
         }
-    const QString *alias = findRemembered(tables().aliases, n);
-    return alias ? *alias : n;
+    const Known *const *found = findRemembered(tables().names, n);
+    if (!found)
+        return n;
+    if (known)
+        *known = *found;
+    // An alias gives the name it stands for; a name of its own is kept as it came.
+    return (*found)->name.size() == n.size() && (*found)->name == n ? n : (*found)->name;
 }
 
 const QStringList *DOMCSSProperties::longhands(const QString &canonicalName)
@@ -536,6 +589,9 @@ const QStringList &DOMCSSProperties::shorthandsOf(const QString &canonicalName)
 
 bool DOMCSSProperties::isCSSWideKeyword(const QString &value)
 {
+    // Equal texts have equal lengths, in any case: most values are none of the four at once.
+    if (value.size() < 5 || value.size() > 7)
+        return false;
     return value.compare(QLatin1String("inherit"), Qt::CaseInsensitive) == 0 || isInitial(value)
         || value.compare(QLatin1String("unset"), Qt::CaseInsensitive) == 0
         || value.compare(QLatin1String("revert"), Qt::CaseInsensitive) == 0;
@@ -543,11 +599,17 @@ bool DOMCSSProperties::isCSSWideKeyword(const QString &value)
 
 std::optional<QStringList> DOMCSSProperties::expand(const QString &shorthand, const QString &value)
 {
-    const auto &s = tables().shorthands;
-    const auto it = s.constFind(shorthand);
-    if (it == s.cend())
+    const Known *const *found = findRemembered(tables().names, shorthand);
+    if (!found || !(*found)->isShorthand() || (*found)->name != shorthand)
         return std::nullopt;
-    const QStringList &names = it->longhands;
+    return expand(**found, value);
+}
+
+std::optional<QStringList> DOMCSSProperties::expand(const Known &shorthand, const QString &value)
+{
+    if (!shorthand.isShorthand())
+        return std::nullopt;
+    const QStringList &names = shorthand.longhandNames;
     std::optional<QStringList> values;
     if (isCSSWideKeyword(value)) {
         QStringList all;
@@ -555,7 +617,8 @@ std::optional<QStringList> DOMCSSProperties::expand(const QString &shorthand, co
             all.append(value);
         values = all;
     } else {
-        switch (it->kind) {
+        switch (shorthand.kind) {
+        case Kind::None: break;
         case Kind::Box: values = expandBox(value); break;
         case Kind::BorderSide: values = expandBorderSide(value); break;
         case Kind::Border:
@@ -572,34 +635,43 @@ std::optional<QStringList> DOMCSSProperties::expand(const QString &shorthand, co
         case Kind::Font: values = expandFont(value); break;
         }
     }
-    if (!values || values->size() != names.size() || !isValidValue(shorthand, value))
+    if (!values || values->size() != names.size() || !isValidValue(&shorthand, shorthand.name, value))
         return std::nullopt;
-    const auto &keywords = tables().keywords;
-    for (qsizetype i = 0; i < names.size(); ++i)
-        if (keywords.contains(names.at(i)) && !isValidValue(names.at(i), values->at(i)))
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const Known *longhand = shorthand.longhands[std::size_t(i)];
+        if (longhand->keywords && !isValidValue(longhand, names.at(i), values->at(i)))
             return std::nullopt;
+    }
     return values;
 }
 
 QString DOMCSSProperties::compose(const QString &shorthand, const QStringList &values)
 {
-    const auto &s = tables().shorthands;
-    const auto it = s.constFind(shorthand);
-    if (it == s.cend() || values.size() != it->longhands.size())
+    const Known *const *found = findRemembered(tables().names, shorthand);
+    if (!found || (*found)->name != shorthand)
         return {};
+    return compose(**found, values);
+}
+
+QString DOMCSSProperties::compose(const Known &shorthand, const QStringList &values)
+{
+    if (!shorthand.isShorthand() || values.size() != shorthand.longhandNames.size())
+        return {};
+    const Kind kind = shorthand.kind;
     int keywords = 0;
     for (const QString &v : values)
         keywords += isCSSWideKeyword(v) ? 1 : 0;
     if (keywords == values.size())
         return values.count(values.first()) == values.size() ? values.first() : QString();
-    if (keywords > 0 && it->kind != Kind::BorderSide && it->kind != Kind::Border && it->kind != Kind::Background
-        && it->kind != Kind::Font)
+    if (keywords > 0 && kind != Kind::BorderSide && kind != Kind::Border && kind != Kind::Background
+        && kind != Kind::Font)
         return {};
     // Only "initial" (a part the shorthand left out) mixes with given values.
     for (const QString &v : values)
         if (isCSSWideKeyword(v) && !isInitial(v))
             return {};
-    switch (it->kind) {
+    switch (kind) {
+    case Kind::None: return {};
     case Kind::Box: return composeBox(values);
     case Kind::BorderSide: return composeBorderSide(values);
     case Kind::Border: {
@@ -616,7 +688,43 @@ QString DOMCSSProperties::compose(const QString &shorthand, const QStringList &v
     return {};
 }
 
+namespace {
+
+// Whether the value is one of the property's keywords, in any case. An ASCII value (nearly
+// every one) is compared with the words of its length directly, without a lowered copy and
+// its hash; any other is lowered as ever.
+bool isKeyword(const Known &known, const QString &value)
+{
+    for (const QChar c : value) {
+        if (c.unicode() >= 0x80)
+            return known.keywords->contains(lowered(value));
+    }
+    for (const QString &word : known.keywordList) {
+        if (word.size() != value.size())
+            continue;
+        qsizetype i = 0;
+        for (; i < value.size(); ++i) {
+            char16_t c = value.at(i).unicode();
+            if (c >= 'A' && c <= 'Z')
+                c = char16_t(c - 'A' + 'a');
+            if (c != word.at(i).unicode())
+                break;
+        }
+        if (i == value.size())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString &value)
+{
+    const Known *const *found = findRemembered(tables().names, canonicalName);
+    return isValidValue(found && (*found)->name == canonicalName ? *found : nullptr, canonicalName, value);
+}
+
+bool DOMCSSProperties::isValidValue(const Known *known, const QString &canonicalName, const QString &value)
 {
     if (value.isEmpty())
         return false;
@@ -641,7 +749,7 @@ bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString 
     }
     if (depth != 0 || !quote.isNull())
         return false;
-    const QSet<QString> *keywords = findRemembered(tables().keywords, canonicalName);
+    const QSet<QString> *keywords = known ? known->keywords : nullptr;
     if (!keywords || isCSSWideKeyword(value))
         return true;
     if (canonicalName.startsWith(QLatin1String("background-")) && value.contains(QLatin1Char(','))) {
@@ -650,7 +758,7 @@ bool DOMCSSProperties::isValidValue(const QString &canonicalName, const QString 
                 return false;
         return true;
     }
-    return keywords->contains(lowered(value));
+    return isKeyword(*known, value);
 }
 
 QStringList DOMCSSProperties::splitTokens(const QString &value)

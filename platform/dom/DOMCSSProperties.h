@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // The property knowledge behind inline styles and rule declarations: names and their aliases,
 // the shorthands with their longhands, how a shorthand value expands and how it is written
@@ -12,6 +14,32 @@
 class DOMCSSProperties
 {
 public:
+    enum class ShorthandKind : unsigned char { None, Box, BorderSide, Border, Radius, Background, Font };
+
+    // All the tables know of one canonical name, found with one look-up (a style sets and
+    // writes the same few names over and over). The entries never change once made.
+    struct Known {
+        QString name;
+        ShorthandKind kind = ShorthandKind::None;
+        // A shorthand's longhands in their fixed order (empty for a longhand).
+        QStringList longhandNames;
+        std::vector<const Known *> longhands;
+        // The shorthands containing this longhand, in shorthandsOf() order.
+        std::vector<const Known *> shorthands;
+        // The keywords of a keyword-valued property (lower case); null and empty for others.
+        const QSet<QString> *keywords = nullptr;
+        QStringList keywordList;
+
+        bool isShorthand() const { return kind != ShorthandKind::None; }
+    };
+
+    // canonicalName() together with what the tables know of the result (null when nothing).
+    static QString canonicalName(const QString &name, const Known **known);
+    static std::optional<QStringList> expand(const Known &shorthand, const QString &value);
+    static QString compose(const Known &shorthand, const QStringList &values);
+    // isValidValue() with the property's entry already at hand.
+    static bool isValidValue(const Known *known, const QString &canonicalName, const QString &value);
+
     // Lower-cased name with aliases resolved ("-webkit-border-radius" is "border-radius").
     // Custom properties ("--x") keep their case.
     static QString canonicalName(const QString &name);
@@ -29,6 +57,13 @@ public:
     // checked; everything else with balanced brackets and no ";" is accepted).
     static bool isValidValue(const QString &canonicalName, const QString &value);
     static bool isCSSWideKeyword(const QString &value);
+
+    // The text without white space at either end; the text itself (shared, not copied) when
+    // it has none there, as names and values mostly come.
+    static QString trimmed(const QString &text)
+    {
+        return !text.isEmpty() && (text.front().isSpace() || text.back().isSpace()) ? text.trimmed() : text;
+    }
 
     // Splits at top-level white space (outside brackets and quotes).
     static QStringList splitTokens(const QString &value);

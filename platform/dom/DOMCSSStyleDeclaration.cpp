@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <cstring>
+
 namespace {
 
 const QString kImportant = QStringLiteral("important");
@@ -51,91 +53,104 @@ QStringList splitDeclarations(const QString &text)
 
 QString DOMCSSStyleDeclaration::item(int index) const
 {
-    return index >= 0 && index < length() ? m_properties[std::size_t(index)].name : QString();
+    return index >= 0 && index < length() ? m_properties[index].name : QString();
 }
 
-int DOMCSSStyleDeclaration::indexOf(const QString &canonicalName) const
+// A name the tables know is found by its entry; any other by its text.
+int DOMCSSStyleDeclaration::indexOf(const QString &canonicalName, const DOMCSSProperties::Known *known) const
 {
-    for (std::size_t i = 0; i < m_properties.size(); ++i)
-        if (m_properties[i].name == canonicalName)
+    for (qsizetype i = 0; i < m_properties.size(); ++i) {
+        const Property &p = m_properties[i];
+        if (known ? p.known == known : (!p.known && p.name == canonicalName))
             return int(i);
+    }
     return -1;
+}
+
+// The shorthand written from its longhands: empty unless all are there with one priority.
+QString DOMCSSStyleDeclaration::shorthandValue(const DOMCSSProperties::Known &shorthand) const
+{
+    QStringList values;
+    values.reserve(shorthand.longhandNames.size());
+    bool important = false;
+    for (std::size_t l = 0; l < shorthand.longhands.size(); ++l) {
+        const int i = indexOf(shorthand.longhandNames.at(qsizetype(l)), shorthand.longhands[l]);
+        if (i < 0)
+            return {};
+        if (values.isEmpty())
+            important = m_properties[i].important;
+        else if (important != m_properties[i].important)
+            return {};
+        values.append(m_properties[i].value);
+    }
+    return DOMCSSProperties::compose(shorthand, values);
 }
 
 QString DOMCSSStyleDeclaration::getPropertyValue(const QString &name) const
 {
-    const QString n = DOMCSSProperties::canonicalName(name);
-    if (const QStringList *longhands = DOMCSSProperties::longhands(n)) {
-        QStringList values;
-        bool important = false;
-        for (const QString &l : *longhands) {
-            const int i = indexOf(l);
-            if (i < 0)
-                return {};
-            if (values.isEmpty())
-                important = m_properties[std::size_t(i)].important;
-            else if (important != m_properties[std::size_t(i)].important)
-                return {};
-            values.append(m_properties[std::size_t(i)].value);
-        }
-        return DOMCSSProperties::compose(n, values);
-    }
-    const int i = indexOf(n);
-    return i < 0 ? QString() : m_properties[std::size_t(i)].value;
+    const DOMCSSProperties::Known *known = nullptr;
+    const QString n = DOMCSSProperties::canonicalName(name, &known);
+    if (known && known->isShorthand())
+        return shorthandValue(*known);
+    const int i = indexOf(n, known);
+    return i < 0 ? QString() : m_properties[i].value;
 }
 
 QString DOMCSSStyleDeclaration::getPropertyPriority(const QString &name) const
 {
-    const QString n = DOMCSSProperties::canonicalName(name);
-    if (const QStringList *longhands = DOMCSSProperties::longhands(n)) {
-        for (const QString &l : *longhands) {
-            const int i = indexOf(l);
-            if (i < 0 || !m_properties[std::size_t(i)].important)
+    const DOMCSSProperties::Known *known = nullptr;
+    const QString n = DOMCSSProperties::canonicalName(name, &known);
+    if (known && known->isShorthand()) {
+        for (std::size_t l = 0; l < known->longhands.size(); ++l) {
+            const int i = indexOf(known->longhandNames.at(qsizetype(l)), known->longhands[l]);
+            if (i < 0 || !m_properties[i].important)
                 return {};
         }
         return kImportant;
     }
-    const int i = indexOf(n);
-    return i >= 0 && m_properties[std::size_t(i)].important ? kImportant : QString();
+    const int i = indexOf(n, known);
+    return i >= 0 && m_properties[i].important ? kImportant : QString();
 }
 
-bool DOMCSSStyleDeclaration::apply(const QString &n, const QString &value, bool important)
+bool DOMCSSStyleDeclaration::apply(const QString &n, const DOMCSSProperties::Known *known, const QString &value,
+                                   bool important)
 {
-    if (const QStringList *longhands = DOMCSSProperties::longhands(n)) {
-        const auto values = DOMCSSProperties::expand(n, value);
+    if (known && known->isShorthand()) {
+        const auto values = DOMCSSProperties::expand(*known, value);
         if (!values)
             return false;
-        for (qsizetype i = 0; i < longhands->size(); ++i)
-            store(longhands->at(i), values->at(i), important);
+        for (std::size_t i = 0; i < known->longhands.size(); ++i)
+            store(known->longhandNames.at(qsizetype(i)), known->longhands[i], values->at(qsizetype(i)), important);
         return true;
     }
-    if (n.isEmpty() || !DOMCSSProperties::isValidValue(n, value))
+    if (n.isEmpty() || !DOMCSSProperties::isValidValue(known, n, value))
         return false;
-    store(n, value, important);
+    store(n, known, value, important);
     return true;
 }
 
-void DOMCSSStyleDeclaration::store(const QString &n, const QString &value, bool important)
+void DOMCSSStyleDeclaration::store(const QString &n, const DOMCSSProperties::Known *known, const QString &value,
+                                   bool important)
 {
-    const int i = indexOf(n);
+    const int i = indexOf(n, known);
     if (i >= 0) {
-        Property &p = m_properties[std::size_t(i)];
+        Property &p = m_properties[i];
         p.value = value;
         p.important = important;
     } else {
-        m_properties.push_back({n, value, important});
+        m_properties.push_back({n, value, important, known});
     }
 }
 
-bool DOMCSSStyleDeclaration::removeCanonical(const QString &n)
+bool DOMCSSStyleDeclaration::removeCanonical(const QString &n, const DOMCSSProperties::Known *known)
 {
     bool removed = false;
-    if (const QStringList *longhands = DOMCSSProperties::longhands(n)) {
-        for (const QString &l : *longhands)
-            removed = removeCanonical(l) || removed;
+    if (known && known->isShorthand()) {
+        for (std::size_t l = 0; l < known->longhands.size(); ++l)
+            removed = removeCanonical(known->longhandNames.at(qsizetype(l)), known->longhands[l]) || removed;
         return removed;
     }
-    const int i = indexOf(n);
+    const int i = indexOf(n, known);
     if (i < 0)
         return false;
     m_properties.erase(m_properties.begin() + i);
@@ -144,7 +159,7 @@ bool DOMCSSStyleDeclaration::removeCanonical(const QString &n)
 
 bool DOMCSSStyleDeclaration::setProperty(const QString &name, const QString &value, const QString &priority)
 {
-    const QString v = value.trimmed();
+    const QString v = DOMCSSProperties::trimmed(value);
     if (v.isEmpty()) {
         removeProperty(name);
         return true;
@@ -152,7 +167,9 @@ bool DOMCSSStyleDeclaration::setProperty(const QString &name, const QString &val
     const bool important = priority.compare(kImportant, Qt::CaseInsensitive) == 0;
     if (!important && !priority.isEmpty())
         return false;
-    if (!apply(DOMCSSProperties::canonicalName(name), v, important))
+    const DOMCSSProperties::Known *known = nullptr;
+    const QString n = DOMCSSProperties::canonicalName(name, &known);
+    if (!apply(n, known, v, important))
         return false;
     tell(name, v, important ? kImportant : QString());
     return true;
@@ -160,9 +177,10 @@ bool DOMCSSStyleDeclaration::setProperty(const QString &name, const QString &val
 
 QString DOMCSSStyleDeclaration::removeProperty(const QString &name)
 {
-    const QString n = DOMCSSProperties::canonicalName(name);
+    const DOMCSSProperties::Known *known = nullptr;
+    const QString n = DOMCSSProperties::canonicalName(name, &known);
     const QString old = getPropertyValue(n);
-    if (removeCanonical(n))
+    if (removeCanonical(n, known))
         tell(name, QString(), QString());
     return old;
 }
@@ -171,49 +189,75 @@ QString DOMCSSStyleDeclaration::cssText() const
 {
     if (m_properties.empty())
         return {};
-    QString out;
-    out.reserve(int(m_properties.size()) * 24);
-    std::vector<bool> done(m_properties.size(), false);
-    const auto write = [&out](const QString &name, const QString &value, bool important) {
-        if (!out.isEmpty())
-            out += QLatin1Char(' ');
-        out += name;
-        out += QLatin1String(": ");
-        out += value;
-        if (important)
-            out += QLatin1String(" !important");
-        out += QLatin1Char(';');
+    // The declarations to write are collected first and the text made at its final size:
+    // every element's style is written out this way.
+    struct Written
+    {
+        const QString *name;
+        const QString *value;
+        bool important;
+        QString composed; // a shorthand's value
     };
-    for (std::size_t i = 0; i < m_properties.size(); ++i) {
+    QVarLengthArray<Written, 8> written;
+    written.reserve(m_properties.size()); // no moves: `value` may point at `composed`
+    QVarLengthArray<bool, 16> done(m_properties.size(), false);
+    for (qsizetype i = 0; i < m_properties.size(); ++i) {
         if (done[i])
             continue;
         const Property &p = m_properties[i];
-        bool written = false;
-        for (const QString &shorthand : DOMCSSProperties::shorthandsOf(p.name)) {
-            const QStringList &longhands = *DOMCSSProperties::longhands(shorthand);
-            bool usable = true;
-            for (const QString &l : longhands) {
-                const int k = indexOf(l);
-                if (k < 0 || done[std::size_t(k)] || m_properties[std::size_t(k)].important != p.important) {
-                    usable = false;
-                    break;
+        bool isWritten = false;
+        if (p.known) {
+            for (const DOMCSSProperties::Known *shorthand : p.known->shorthands) {
+                bool usable = true;
+                for (std::size_t l = 0; l < shorthand->longhands.size(); ++l) {
+                    const int k = indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l]);
+                    if (k < 0 || done[k] || m_properties[k].important != p.important) {
+                        usable = false;
+                        break;
+                    }
                 }
+                if (!usable)
+                    continue;
+                QString value = shorthandValue(*shorthand);
+                if (value.isEmpty())
+                    continue;
+                Written &w = written.emplace_back(Written{&shorthand->name, nullptr, p.important, std::move(value)});
+                w.value = &w.composed;
+                for (std::size_t l = 0; l < shorthand->longhands.size(); ++l)
+                    done[indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l])] = true;
+                isWritten = true;
+                break;
             }
-            if (!usable)
-                continue;
-            const QString value = getPropertyValue(shorthand);
-            if (value.isEmpty())
-                continue;
-            write(shorthand, value, p.important);
-            for (const QString &l : longhands)
-                done[std::size_t(indexOf(l))] = true;
-            written = true;
-            break;
         }
-        if (!written) {
-            write(p.name, p.value, p.important);
+        if (!isWritten) {
+            written.push_back(Written{&p.name, &p.value, p.important, QString()});
             done[i] = true;
         }
+    }
+
+    static constexpr char16_t kSeparator[] = u": ";
+    static constexpr char16_t kImportantSuffix[] = u" !important";
+    const qsizetype separatorSize = 2;
+    const qsizetype importantSize = 11;
+    qsizetype total = qsizetype(written.size()) - 1; // the blanks between declarations
+    for (const Written &w : written)
+        total += w.name->size() + separatorSize + w.value->size() + (w.important ? importantSize : 0) + 1;
+    QString out(total, Qt::Uninitialized);
+    QChar *to = out.data();
+    const auto put = [&to](const QChar *from, qsizetype size) {
+        std::memcpy(static_cast<void *>(to), from, std::size_t(size) * sizeof(QChar));
+        to += size;
+    };
+    for (qsizetype i = 0; i < written.size(); ++i) {
+        const Written &w = written[i];
+        if (i > 0)
+            *to++ = QLatin1Char(' ');
+        put(w.name->constData(), w.name->size());
+        put(reinterpret_cast<const QChar *>(kSeparator), separatorSize);
+        put(w.value->constData(), w.value->size());
+        if (w.important)
+            put(reinterpret_cast<const QChar *>(kImportantSuffix), importantSize);
+        *to++ = QLatin1Char(';');
     }
     return out;
 }
@@ -234,8 +278,11 @@ void DOMCSSStyleDeclaration::parse(const QString &text)
             important = true;
             value = value.left(bang).trimmed();
         }
-        if (!value.isEmpty())
-            apply(DOMCSSProperties::canonicalName(declaration.left(colon)), value, important);
+        if (value.isEmpty())
+            continue;
+        const DOMCSSProperties::Known *known = nullptr;
+        const QString n = DOMCSSProperties::canonicalName(declaration.left(colon), &known);
+        apply(n, known, value, important);
     }
 }
 

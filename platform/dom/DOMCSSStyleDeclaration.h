@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QString>
+#include <platform/dom/DOMCSSProperties.h>
 
-#include <vector>
+#include <QString>
+#include <QVarLengthArray>
 
 // An ordered list of CSS declarations (name, value, priority) with a browser's shorthand rules:
 // setting a shorthand sets each of its longhands (in place when present, else appended),
@@ -17,6 +18,8 @@ public:
         QString name;
         QString value;
         bool important = false;
+        // What the property tables know of the name (null for a name they do not know).
+        const DOMCSSProperties::Known *known = nullptr;
     };
 
     // Who is told about changes made through the public setters (parsing tells nobody).
@@ -38,7 +41,9 @@ public:
     bool isEmpty() const { return m_properties.empty(); }
     // The name of the stored longhand at `index`; empty outside the list.
     QString item(int index) const;
-    const std::vector<Property> &properties() const { return m_properties; }
+    // Kept inside the declaration for the few properties a declaration mostly has.
+    using PropertyList = QVarLengthArray<Property, 8>;
+    const PropertyList &properties() const { return m_properties; }
 
     // Empty when the property is not set (or a shorthand cannot be written from its longhands).
     QString getPropertyValue(const QString &name) const;
@@ -62,12 +67,13 @@ public:
 private:
     friend class DOMElement;
 
-    int indexOf(const QString &canonicalName) const;
-    bool apply(const QString &canonicalName, const QString &value, bool important);
-    void store(const QString &canonicalName, const QString &value, bool important);
-    bool removeCanonical(const QString &canonicalName);
+    int indexOf(const QString &canonicalName, const DOMCSSProperties::Known *known) const;
+    QString shorthandValue(const DOMCSSProperties::Known &shorthand) const;
+    bool apply(const QString &canonicalName, const DOMCSSProperties::Known *known, const QString &value, bool important);
+    void store(const QString &canonicalName, const DOMCSSProperties::Known *known, const QString &value, bool important);
+    bool removeCanonical(const QString &canonicalName, const DOMCSSProperties::Known *known);
     void tell(const QString &name, const QString &value, const QString &priority);
 
-    std::vector<Property> m_properties;
+    PropertyList m_properties;
     Owner *m_owner; // not owned; the owner owns this declaration
 };

@@ -106,7 +106,14 @@ std::shared_ptr<DOMDocument> DOMDocument::create()
 
 std::shared_ptr<DOMDocument> DOMDocument::createHTMLDocument()
 {
-    return parseHTML(QString());
+    // What parsing no text gives, made directly (every page made starts with one): no
+    // doctype, and the html element with an empty head and body, made in that order.
+    auto document = create();
+    auto html = document->createElement(QStringLiteral("html"));
+    document->appendChild(html);
+    html->appendChild(document->createElement(QStringLiteral("head")));
+    html->appendChild(document->createElement(QStringLiteral("body")));
+    return document;
 }
 
 std::shared_ptr<DOMDocument> DOMDocument::parseHTML(const QString &html, const QUrl &documentURI)

@@ -177,8 +177,11 @@ void DOMElement::removeAttribute(const QString &name)
 void DOMElement::changeAttribute(const QString &n, int i, const QString *value)
 {
     const bool isClass = n == kClass;
+    // The words before and after matter only to a change that is reported.
+    const DOMDocument *doc = document();
+    const bool reportWords = isClass && doc && doc->reports(this);
     QStringList before;
-    if (isClass)
+    if (reportWords)
         before = classes();
     if (n == kStyle) {
         if (m_style)
@@ -186,19 +189,15 @@ void DOMElement::changeAttribute(const QString &n, int i, const QString *value)
         m_styleAttributeStale = false;
     }
     if (!value) {
-        m_attributes.removeAt(i);
+        m_attributes.remove(i);
     } else if (i >= 0) {
         m_attributes[i].second = *value;
     } else {
-        // Room for the few attributes an element mostly gets, made once rather than grown
-        // step by step.
-        if (m_attributes.capacity() == 0)
-            m_attributes.reserve(6);
         m_attributes.append({n, *value});
     }
-    if (isClass)
+    if (reportWords)
         reportClassChange(before, value ? classWords(*value) : QStringList());
-    else
+    else if (!isClass)
         reportAttribute(n, value);
 }
 

@@ -7,6 +7,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <memory>
 #include <vector>
@@ -19,7 +20,8 @@ class DOMElement : public DOMNode, private DOMCSSStyleDeclaration::Owner
 {
 public:
     using Attribute = QPair<QString, QString>;
-    using AttributeList = QList<Attribute>;
+    // Kept inside the element for the few attributes an element mostly has.
+    using AttributeList = QVarLengthArray<Attribute, 6>;
 
     DOMElement(DOMDocument *document, const QString &localName);
     ~DOMElement() override;

@@ -3,15 +3,15 @@
 #include <platform/dom/DOMCharacterData.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
-
-#include <cstring>
-#include <initializer_list>
+#include <platform/dom/DOMTextWriter.h>
 
 namespace {
 
 constexpr char16_t kNbsp = 0x00A0;
 
-void appendEscaped(const QString &text, QString &out, bool attribute)
+using Writer = DOMTextWriter;
+
+void appendEscaped(const QString &text, Writer &out, bool attribute)
 {
     const QChar *begin = text.constData();
     const QChar *end = begin + text.size();
@@ -38,44 +38,29 @@ void appendEscaped(const QString &text, QString &out, bool attribute)
     out.append(run, end - run);
 }
 
-// Appends the pieces with one growth of the text: a page is written in thousands of pieces.
-void appendPieces(QString &out, std::initializer_list<QStringView> pieces)
-{
-    qsizetype total = 0;
-    for (const QStringView piece : pieces)
-        total += piece.size();
-    const qsizetype at = out.size();
-    out.resize(at + total);
-    QChar *to = out.data() + at;
-    for (const QStringView piece : pieces) {
-        std::memcpy(static_cast<void *>(to), piece.data(), size_t(piece.size()) * sizeof(QChar));
-        to += piece.size();
-    }
-}
+void serialize(const DOMNode &node, Writer &out);
 
-void serialize(const DOMNode &node, QString &out);
-
-void serializeChildrenOf(const DOMNode &node, QString &out)
+void serializeChildrenOf(const DOMNode &node, Writer &out)
 {
     const bool raw = node.isElement() && static_cast<const DOMElement &>(node).isRawTextElement();
     for (const auto &child : node.childNodes()) {
         if (raw && child->isText())
-            out += static_cast<const DOMCharacterData &>(*child).data();
+            out.append(static_cast<const DOMCharacterData &>(*child).data());
         else
             serialize(*child, out);
     }
 }
 
-void serialize(const DOMNode &node, QString &out)
+void serialize(const DOMNode &node, Writer &out)
 {
     switch (node.nodeType()) {
     case DOMNode::NodeType::Text:
         appendEscaped(static_cast<const DOMCharacterData &>(node).data(), out, false);
         return;
     case DOMNode::NodeType::Comment:
-        out += QLatin1String("<!--");
-        out += static_cast<const DOMCharacterData &>(node).data();
-        out += QLatin1String("-->");
+        out.append(QLatin1String("<!--"));
+        out.append(static_cast<const DOMCharacterData &>(node).data());
+        out.append(QLatin1String("-->"));
         return;
     case DOMNode::NodeType::Document:
         serializeChildrenOf(node, out);
@@ -84,18 +69,23 @@ void serialize(const DOMNode &node, QString &out)
         break;
     }
     const auto &element = static_cast<const DOMElement &>(node);
-    appendPieces(out, {u"<", element.localName()});
+    out.append(u"<");
+    out.append(element.localName());
     bool quoteOpen = false; // an attribute value's closing quote goes with what follows
     for (const auto &[name, value] : element.attributes()) {
-        appendPieces(out, {quoteOpen ? QStringView(u"\" ") : QStringView(u" "), name, u"=\""});
+        out.append(quoteOpen ? QStringView(u"\" ") : QStringView(u" "));
+        out.append(name);
+        out.append(u"=\"");
         appendEscaped(value, out, true);
         quoteOpen = true;
     }
-    appendPieces(out, {quoteOpen ? QStringView(u"\">") : QStringView(u">")});
+    out.append(quoteOpen ? QStringView(u"\">") : QStringView(u">"));
     if (element.isVoidElement())
         return;
     serializeChildrenOf(element, out);
-    appendPieces(out, {u"</", element.localName(), u">"});
+    out.append(u"</");
+    out.append(element.localName());
+    out.append(u">");
 }
 
 int countNodes(const DOMNode &node)
@@ -106,7 +96,8 @@ int countNodes(const DOMNode &node)
     return n;
 }
 
-// Room for about 40 characters a node. The whole tree under the document element (a page
+// Room for about 64 characters a node (a page's controls with their attributes and styles
+// mostly need 40 to 60, and growing a page's text copies it). The whole tree under the document element (a page
 // written out) has about as many nodes as the document holds, known without a walk.
 qsizetype nodesUnder(const DOMNode &node)
 {
@@ -120,33 +111,38 @@ qsizetype nodesUnder(const DOMNode &node)
 
 void DOMHTMLSerializer::serializeNode(const DOMNode &node, QString &out)
 {
-    out.reserve(out.size() + nodesUnder(node) * 40);
-    serialize(node, out);
+    out.reserve(out.size() + nodesUnder(node) * 64);
+    Writer writer(out);
+    serialize(node, writer);
 }
 
 void DOMHTMLSerializer::serializeChildren(const DOMNode &node, QString &out)
 {
-    out.reserve(out.size() + countNodes(node) * 40);
-    serializeChildrenOf(node, out);
+    out.reserve(out.size() + countNodes(node) * 64);
+    Writer writer(out);
+    serializeChildrenOf(node, writer);
 }
 
 void DOMHTMLSerializer::serializeDocument(const DOMDocument &document, QString &out)
 {
-    out.reserve(out.size() + countNodes(document) * 40);
+    out.reserve(out.size() + countNodes(document) * 64);
+    Writer writer(out);
     if (!document.doctype().isEmpty()) {
-        out += QLatin1String("<!DOCTYPE ");
-        out += document.doctype();
-        out += QLatin1String(">");
+        writer.append(QLatin1String("<!DOCTYPE "));
+        writer.append(document.doctype());
+        writer.append(QLatin1String(">"));
     }
-    serializeChildrenOf(document, out);
+    serializeChildrenOf(document, writer);
 }
 
 void DOMHTMLSerializer::appendEscapedText(const QString &text, QString &out)
 {
-    appendEscaped(text, out, false);
+    Writer writer(out);
+    appendEscaped(text, writer, false);
 }
 
 void DOMHTMLSerializer::appendEscapedAttribute(const QString &value, QString &out)
 {
-    appendEscaped(value, out, true);
+    Writer writer(out);
+    appendEscaped(value, writer, true);
 }

@@ -111,6 +111,13 @@ void DOMNode::setDocumentRecursively(DOMDocument *document)
 
 void DOMNode::insertAt(const std::shared_ptr<DOMNode> &child, std::size_t position)
 {
+    if (child->m_parent == this && position >= m_children.size() && m_children.back() == child
+        && !(m_document && m_document->reports(this))) {
+        // Appended again where it already is, with nobody to tell: nothing moves, and the
+        // node hears of its children changing as after taking the child out and back in.
+        childrenChanged();
+        return;
+    }
     std::shared_ptr<DOMNode> keep = child; // the old parent may hold the last reference
     if (child->m_parent) {
         DOMNode *oldParent = child->m_parent;

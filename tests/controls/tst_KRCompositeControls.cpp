@@ -145,6 +145,14 @@ TEST(JQMItemList, HostileTextMakesValidScriptsAndReferencesAreChecked)
     EXPECT_EQ(JQMItemList::serialize(JQMItemList::parse(listText)), listText);
     EXPECT_EQ(JQMItemList::parse(QStringLiteral("[{\"label\":\"C\"}]")).size(), 1u);
     EXPECT_TRUE(JQMItemList::parse(QStringLiteral("[oops")).empty());
+    // More lists than are kept, read in turn, each come back as themselves.
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 7; ++i) {
+            const JQMItemList::Items items = JQMItemList::parse(QStringLiteral("[{\"label\":\"%1\"}]").arg(i));
+            ASSERT_EQ(items.size(), 1u);
+            EXPECT_EQ(JQMItemList::stringValue(items[0], "label"), QString::number(i));
+        }
+    }
 }
 
 TEST(JQMToolbar, HandlerReferencesFollowRenameAndDeletionWithUndo)

@@ -295,3 +295,44 @@ TEST(DOMCSSStyleDeclaration, InlineStyleAndStyleAttributeStayInStep)
     p->style().setProperty("padding-left", "0");
     EXPECT_EQ(p->getAttribute("style"), "background: inherit !important; padding: 4px 4px 4px 0;");
 }
+
+// Custom properties keep their case and stand apart from each other and from the names the
+// property tables know; a shorthand checks the keywords of the longhands it sets; mixed
+// priorities keep a shorthand from being read or written.
+TEST(DOMCSSStyleDeclaration, CustomAndUnknownNamesBesideKnownOnes)
+{
+    DOMCSSStyleDeclaration s;
+    EXPECT_TRUE(s.setProperty("--Margin", "4px"));
+    EXPECT_TRUE(s.setProperty("--margin", "5px"));
+    EXPECT_TRUE(s.setProperty("margin-top", "1px"));
+    EXPECT_TRUE(s.setProperty("x-unknown", "a"));
+    EXPECT_EQ(s.getPropertyValue("--Margin"), "4px");
+    EXPECT_EQ(s.getPropertyValue("--margin"), "5px");
+    EXPECT_EQ(s.getPropertyValue("margin"), "") << "three of its longhands are missing";
+    EXPECT_TRUE(s.setProperty("margin", "2px"));
+    EXPECT_EQ(s.cssText(), "--Margin: 4px; --margin: 5px; margin: 2px; x-unknown: a;");
+
+    EXPECT_FALSE(s.setProperty("border-style", "solid bogus"));
+    EXPECT_TRUE(s.setProperty("border-style", "solid dashed"));
+    EXPECT_EQ(s.getPropertyValue("border-right-style"), "dashed");
+    EXPECT_EQ(s.getPropertyValue("border-style"), "solid dashed");
+
+    EXPECT_TRUE(s.setProperty("margin-left", "3px", "important"));
+    EXPECT_EQ(s.getPropertyValue("margin"), "");
+    EXPECT_EQ(s.getPropertyPriority("margin"), "");
+    EXPECT_EQ(s.cssText(), "--Margin: 4px; --margin: 5px; margin-top: 2px; x-unknown: a; margin-right: 2px; "
+                           "margin-bottom: 2px; margin-left: 3px !important; border-style: solid dashed;");
+    EXPECT_EQ(s.removeProperty("--MARGIN"), "") << "custom names keep their case";
+    EXPECT_EQ(s.removeProperty("--Margin"), "4px");
+    EXPECT_EQ(s.removeProperty("margin"), "");
+    EXPECT_EQ(s.cssText(), "--margin: 5px; x-unknown: a; border-style: solid dashed;");
+
+    // Keywords in any case, also where lowering takes a letter out of ASCII's range.
+    EXPECT_TRUE(s.setProperty("display", "Inline-BLOCK"));
+    EXPECT_TRUE(s.setProperty("display", QStringLiteral("bloc") + QChar(0x212A))) << "the Kelvin sign lowers to k";
+    EXPECT_FALSE(s.setProperty("display", "blocks"));
+    EXPECT_FALSE(s.setProperty("display", "bloc"));
+    EXPECT_TRUE(s.setProperty("position", "ABSOLUTE"));
+    EXPECT_TRUE(s.setProperty("position", "Unset"));
+    EXPECT_FALSE(s.setProperty("position", "unsets"));
+}

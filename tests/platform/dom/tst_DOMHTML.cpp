@@ -1,5 +1,6 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMHTMLSerializer.h>
 #include <platform/dom/DOMText.h>
 
 #include "DOMTestSupport.h"
@@ -237,4 +238,50 @@ TEST(DOMHTML, DeepNestingIsCappedAsInABrowser)
     EXPECT_LE(depth, 513);
     EXPECT_EQ(doc->body()->textContent(), "x");
     EXPECT_FALSE(doc->serialize().isEmpty());
+}
+
+// Text far longer than the room made at first, and thousands of pieces, come out whole,
+// whether written alone or after text already there.
+TEST(DOMHTML, LongTextsAndManyPiecesAreWrittenWhole)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+    const auto div = doc->createElement("div");
+    QString text, inText, inAttribute;
+    for (int i = 0; i < 2000; ++i) {
+        text += QStringLiteral("a&b<c>\u00A0\"");
+        inText += QStringLiteral("a&amp;b&lt;c&gt;&nbsp;\"");
+        inAttribute += QStringLiteral("a&amp;b<c>&nbsp;&quot;");
+    }
+    div->setAttribute("title", text);
+    div->appendChild(doc->createTextNode(text));
+    QString expected = "<div title=\"" + inAttribute + "\">" + inText;
+    for (int i = 0; i < 500; ++i) {
+        const auto span = doc->createElement("span");
+        span->setAttribute("id", QString::number(i));
+        span->setAttribute("class", "c");
+        div->appendChild(span);
+        expected += QStringLiteral("<span id=\"%1\" class=\"c\"></span>").arg(i);
+    }
+    expected += "</div>";
+    EXPECT_EQ(div->outerHTML(), expected);
+    doc->body()->appendChild(div);
+    EXPECT_EQ(doc->body()->innerHTML(), expected);
+    EXPECT_EQ(doc->serialize(), "<html><head></head><body>" + expected + "</body></html>");
+
+    QString out = QStringLiteral("x");
+    DOMHTMLSerializer::appendEscapedText(text, out);
+    EXPECT_EQ(out, "x" + inText);
+    out = QStringLiteral("y");
+    DOMHTMLSerializer::appendEscapedAttribute(text, out);
+    EXPECT_EQ(out, "y" + inAttribute);
+    // A text shared with another, or with room before its characters, is written alone.
+    out = QStringLiteral("zz");
+    out.reserve(100);
+    const QString shared = out;
+    DOMHTMLSerializer::appendEscapedText(QStringLiteral("&"), out);
+    EXPECT_EQ(out, "zz&amp;");
+    EXPECT_EQ(shared, "zz");
+    out.remove(0, 1);
+    DOMHTMLSerializer::appendEscapedText(text, out);
+    EXPECT_EQ(out, "z&amp;" + inText);
 }

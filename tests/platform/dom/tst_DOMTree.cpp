@@ -31,6 +31,18 @@ TEST(DOMTree, EmptyPageHasHtmlHeadAndBodyWithoutDoctype)
     EXPECT_EQ(doc->documentElement()->parentNode(), doc);
     EXPECT_EQ(doc->ownerDocument(), nullptr);
     EXPECT_EQ(doc->body()->ownerDocument(), doc);
+    // Made directly, it is what parsing no text gives, with its ids in the same order.
+    const auto parsed = DOMDocument::parseHTML(QString());
+    EXPECT_EQ(doc->serialize(), parsed->serialize());
+    EXPECT_EQ(doc->doctype(), parsed->doctype());
+    EXPECT_EQ(doc->nodeCount(), parsed->nodeCount());
+    const auto made = doc->getElementsByTagName("*");
+    const auto read = parsed->getElementsByTagName("*");
+    ASSERT_EQ(made.size(), read.size());
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        EXPECT_EQ(made[i]->localName(), read[i]->localName());
+        EXPECT_EQ(made[i]->nodeId() - doc->nodeId(), read[i]->nodeId() - parsed->nodeId());
+    }
 }
 
 TEST(DOMTree, NodeIdsAreUniqueAndNeverReused)
@@ -226,4 +238,38 @@ TEST(DOMTree, DocumentAddressAndBase)
     EXPECT_EQ(doc->baseURL(), QUrl("file:///home/u/other/page1.html"));
     doc->setDocumentURI(QUrl("file:///res/"));
     EXPECT_EQ(doc->documentURI().path(), "/res/");
+}
+
+// Appending the last child again leaves the children as they are; a style element still
+// reads its sheet anew, and a document with listeners still hears of both steps.
+TEST(DOMTree, AppendingTheLastChildAgain)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+    const auto body = doc->body();
+    const auto a = doc->createElement("a");
+    const auto b = doc->createElement("b");
+    body->appendChild(a);
+    body->appendChild(b);
+    EXPECT_EQ(body->appendChild(b), b);
+    EXPECT_EQ(body->innerHTML(), "<a></a><b></b>");
+    body->appendChild(a);
+    EXPECT_EQ(body->innerHTML(), "<b></b><a></a>");
+
+    const auto style = doc->createElement("style");
+    style->setTextContent("p { color: red; }");
+    doc->head()->appendChild(style);
+    ASSERT_TRUE(style->sheet());
+    style->appendChild(style->firstChild());
+    EXPECT_EQ(style->sheetIfParsed(), nullptr);
+    EXPECT_EQ(style->textContent(), "p { color: red; }");
+
+    RecordingListener listener;
+    doc->addMutationListener(&listener);
+    body->appendChild(a);
+    const QString ids = QStringLiteral("%1 %2").arg(a->nodeId()).arg(body->nodeId());
+    EXPECT_EQ(listener.lines, QStringList({QStringLiteral("remove %1 from %2").arg(a->nodeId()).arg(body->nodeId()),
+                                           QStringLiteral("insert %1 into %2 before 0").arg(a->nodeId()).arg(body->nodeId())}))
+        << qPrintable(ids);
+    EXPECT_EQ(body->innerHTML(), "<b></b><a></a>");
+    doc->removeMutationListener(&listener);
 }
