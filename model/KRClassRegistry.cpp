@@ -214,6 +214,10 @@ KRClassRegistry::descriptorTablePointer(const QString &className) const
 
 KRClassRegistry::TableIndex &KRClassRegistry::indexEntry(const QString &className) const
 {
+    // Compared by address: the thread's entry holds the table while it is remembered.
+    if (const Remembered *entry = remembered(className, false);
+        entry && entry->table && entry->index && entry->index->table == entry->table && entry->index->positions)
+        return *entry->index;
     const auto table = descriptorTablePointer(className);
     // Asked for after the table, whose making may remember other classes in its place.
     Remembered *entry = remembered(className, true);
@@ -254,13 +258,16 @@ KRClassRegistry::TableIndex *KRClassRegistry::currentIndex(const QString &classN
 }
 
 template <typename T, typename Make>
-std::shared_ptr<const T> KRClassRegistry::derived(const QString &className, const std::vector<KRPropertyDescriptor> *table,
-                                                  std::shared_ptr<const T> TableIndex::*indexField,
-                                                  std::shared_ptr<const T> Remembered::*rememberedField, Make make) const
+const std::shared_ptr<const T> &KRClassRegistry::derived(const QString &className,
+                                                         const std::vector<KRPropertyDescriptor> *table,
+                                                         std::shared_ptr<const T> TableIndex::*indexField,
+                                                         std::shared_ptr<const T> Remembered::*rememberedField,
+                                                         Make make) const
 {
+    static const std::shared_ptr<const T> none;
     TableIndex *index = currentIndex(className, table);
     if (!index)
-        return nullptr;
+        return none;
     Remembered *entry = remembered(className, true); // made by currentIndex
     if (entry->index == index && entry->*rememberedField)
         return entry->*rememberedField;
@@ -270,10 +277,10 @@ std::shared_ptr<const T> KRClassRegistry::derived(const QString &className, cons
         cached = make();
     if (entry->index == index)
         entry->*rememberedField = cached;
-    return cached;
+    return cached; // the index's own: its fields change only when the table does
 }
 
-std::shared_ptr<const std::vector<std::size_t>>
+const std::shared_ptr<const std::vector<std::size_t>> &
 KRClassRegistry::jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
 {
     return derived(className, table, &TableIndex::jsInitializers, &Remembered::jsInitializers, [table] {
@@ -286,7 +293,7 @@ KRClassRegistry::jsInitializerPositions(const QString &className, const std::vec
     });
 }
 
-std::shared_ptr<const std::vector<QByteArray>>
+const std::shared_ptr<const std::vector<QByteArray>> &
 KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
 {
     return derived(className, table, &TableIndex::attributes, &Remembered::attributes, [table] {

@@ -106,7 +106,8 @@ void KRObject::setUp()
     // are enabled (and they only add what is missing): its attributes are read in one pass.
     const bool readAhead = !m_designMode && m_modelAdapters;
     if (readAhead) {
-        if (const auto names = KRClassRegistry::sharedInstance().attributeNames(m_class->className, descriptors))
+        if (const std::vector<QByteArray> *names
+            = KRClassRegistry::sharedInstance().attributeNames(m_class->className, descriptors).get())
             m_modelAdapters->readAttributesAhead(*names);
     }
     willEnableModelAdapters();
@@ -336,8 +337,9 @@ QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() cons
             result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
     };
     // Only a few properties of a class can have one: those of the class's table, when the
-    // adapters were made from it.
-    if (const auto positions = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table())) {
+    // adapters were made from it. (Not copied: classes change only while no object is at work.)
+    if (const std::vector<std::size_t> *positions
+        = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table()).get()) {
         result.reserve(qsizetype(positions->size()));
         for (const std::size_t i : *positions)
             add(block->at(i));
