@@ -73,12 +73,19 @@ public:
 
 private:
     const KRObjectClass::Factory *factoryFor(const QString &className) const;
-    QHash<QString, std::shared_ptr<KRObjectClass>> m_classes;
-    // The superclass of each class (null: none, or not registered), made anew whenever the
-    // classes change: the chains are walked for every object.
-    const KRObjectClass *superclassOf(const KRObjectClass *objectClass) const;
+    // A class as registered, with its superclass (null: none, or not registered) set anew
+    // whenever the classes change: the chains are walked for every object.
+    struct RegisteredClass : KRObjectClass
+    {
+        const KRObjectClass *superclass = nullptr;
+    };
+    QHash<QString, std::shared_ptr<RegisteredClass>> m_classes;
+    // Of a class the registry holds (as every class it hands out).
+    static const KRObjectClass *superclassOf(const KRObjectClass *objectClass)
+    {
+        return static_cast<const RegisteredClass *>(objectClass)->superclass;
+    }
     void classesDidChange();
-    QHash<const KRObjectClass *, const KRObjectClass *> m_superclasses;
     // What is made when first asked for (tables, their indexes and what is derived from
     // them) is made and read under this lock.
     mutable std::mutex m_cacheLock;

@@ -69,7 +69,7 @@ KRObject::KRObject(const KRObjectInit &init)
         id = init.initialID;
         m_xmlElement.setAttribute(QStringLiteral("id"), init.initialID);
     } else {
-        id = m_xmlElement.attribute(QStringLiteral("id"));
+        id = init.elementID.isNull() ? m_xmlElement.attribute(QStringLiteral("id")) : init.elementID;
     }
 }
 
@@ -79,8 +79,9 @@ KRObject::~KRObject()
     m_modelAdapters.reset();
 }
 
-QString KRObject::kr_className() const
+const QString &KRObject::kr_className() const
 {
+    // Not copied: the name's count is shared by every object of the class, on every thread.
     return m_class->className;
 }
 
