@@ -384,10 +384,15 @@ bool KRModelAdapter::takeEmptyFirstValue(const QString &value)
 void KRModelAdapter::enable()
 {
     const QString value = xmlValue();
-    // Outside design mode most properties of an object read empty: such a value goes straight
-    // into the object when neither the object nor the design document would do more with it.
-    if (designMode() || !takeEmptyFirstValue(value)) {
+    if (designMode()) {
         setKRObjectProperty(value);
+        updateDOM(value);
+    } else if (!takeEmptyFirstValue(value)) {
+        // Outside design mode most properties of an object read empty: such a value went
+        // straight into the object above when neither the object nor the design document
+        // would do more with it. The object enables its adapters itself, so it lives meanwhile.
+        if (KRObject *const o = liveObject())
+            o->setValue(m_descriptor->kr_propertyName(), value);
         updateDOM(value);
     }
     if (designMode()) {
