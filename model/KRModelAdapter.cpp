@@ -305,12 +305,17 @@ QString KRModelAdapter::xmlValue()
         const KRXMLNode child = std::as_const(m_block->m_element).firstElementForName(m_descriptor->propertyName());
         return child.isNull() ? QString(QLatin1String("")) : child.stringValue();
     }
-    const QString text = xmlAttributeValue();
-    if (!m_descriptor->hasOption(KRAdapterOptionPerDevice))
-        return text;
+    QString text = xmlAttributeValue();
     // Only an object can hold per-device values: the project is asked about no other text.
-    if (!text.startsWith(QLatin1Char('{')))
+    if (!m_descriptor->hasOption(KRAdapterOptionPerDevice) || !text.startsWith(QLatin1Char('{')))
         return text;
+    return perDeviceValue(text);
+}
+
+// Apart from xmlValue, which every adapter of every object runs through on enabling: the
+// JSON work weighs on none of them.
+Q_NEVER_INLINE QString KRModelAdapter::perDeviceValue(const QString &text) const
+{
     const auto p = project();
     if (!p || !p->autoAdjustObjects())
         return text;
@@ -387,42 +392,47 @@ void KRModelAdapter::enable()
     if (designMode()) {
         setKRObjectProperty(value);
         updateDOM(value);
+        startObserving();
     } else if (!takeEmptyFirstValue(value)) {
-        // Outside design mode most properties of an object read empty: such a value went
-        // straight into the object above when neither the object nor the design document
-        // would do more with it. The object enables its adapters itself, so it lives meanwhile.
+        // Outside design mode most properties of an object read empty: takeEmptyFirstValue
+        // put such a value straight into the object when neither the object nor the design
+        // document would do more with it. Others go the usual way, to the object that is
+        // enabling its adapters (so it lives meanwhile).
         if (KRObject *const o = liveObject())
             o->setValue(m_descriptor->kr_propertyName(), value);
         updateDOM(value);
     }
-    if (designMode()) {
-        if (const auto o = object()) {
-            std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-            observations().objectToken = o->observable().observe(
-                m_descriptor->kr_propertyName(),
-                [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
+    m_enabled = true;
+}
+
+// Apart from enable for the same reason.
+Q_NEVER_INLINE void KRModelAdapter::startObserving()
+{
+    if (const auto o = object()) {
+        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
+        observations().objectToken = o->observable().observe(
+            m_descriptor->kr_propertyName(),
+            [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
+                if (const auto self = weakSelf.lock())
+                    self->objectPropertyDidChange(newValue.toString());
+            });
+    }
+    const auto p = project();
+    if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
+        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
+        for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
+            observations().projectTokens.push_back(p->settingsObservable().observe(
+                QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
                     if (const auto self = weakSelf.lock())
-                        self->objectPropertyDidChange(newValue.toString());
-                });
-        }
-        const auto p = project();
-        if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
-            std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-            for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
-                observations().projectTokens.push_back(p->settingsObservable().observe(
-                    QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
-                        if (const auto self = weakSelf.lock())
-                            self->projectSettingDidChange(changed, newValue.toBool());
-                    }));
-            }
-        }
-        if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
-            // Registered after the current work, when the object has its page.
-            std::shared_ptr<KRModelAdapter> self = sharedPointer();
-            QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
+                        self->projectSettingDidChange(changed, newValue.toBool());
+                }));
         }
     }
-    m_enabled = true;
+    if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
+        // Registered after the current work, when the object has its page.
+        std::shared_ptr<KRModelAdapter> self = sharedPointer();
+        QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
+    }
 }
 
 void KRModelAdapter::observeFunctionReferences()

@@ -90,6 +90,11 @@ public:
 private:
     // Stores an empty first value outside design mode when that is all enabling would do.
     bool takeEmptyFirstValue(const QString &value);
+    // The value of a per-device text ("{...}") for the current device.
+    QString perDeviceValue(const QString &text) const;
+    // In design mode: follows the object's property, the project's settings and the page's
+    // functions, as the descriptor asks.
+    void startObserving();
     void objectPropertyDidChange(const QString &newValue);
     void projectSettingDidChange(const QString &key, bool on);
     void observeFunctionReferences();
