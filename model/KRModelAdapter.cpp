@@ -388,6 +388,19 @@ bool KRModelAdapter::takeEmptyFirstValue(const QString &value)
 
 void KRModelAdapter::enable()
 {
+    // Outside design mode most attributes of an object were read ahead empty: one is taken
+    // straight from there when storing it is all enabling would do (as below, without the
+    // way through xmlValue).
+    if (KRModelAdapterBlock::ReadAhead *const read = m_block->m_readAhead; read && !m_block->m_designMode) {
+        const std::size_t index = std::size_t(this - m_block->m_adapters);
+        const QString &ahead = read->values[index];
+        if (read->pending[index] && ahead.isEmpty() && !ahead.isNull() && !m_descriptor->hasOption(KRAdapterOptionXMLText)
+            && !m_descriptor->hasOption(KRAdapterOptionXMLChildElement) && takeEmptyFirstValue(ahead)) {
+            read->pending[index] = false;
+            m_enabled = true;
+            return;
+        }
+    }
     const QString value = xmlValue();
     if (designMode()) {
         setKRObjectProperty(value);
