@@ -190,7 +190,7 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
     const QString &n = d.cssAttributeName();
     DOMCSSStyleDeclaration *s = style(adapter);
     KRObject *const object = adapter.liveObject();
-    const QString property = d.propertyName();
+    const QString &property = d.propertyName(); // not copied: the table is shared by all threads
     auto clearBackground = [s] {
         s->removeProperty(QStringLiteral("background"));
         s->removeProperty(QStringLiteral("background-image"));
