@@ -7,6 +7,7 @@
 #include <platform/foundation/KRException.h>
 
 #include <atomic>
+#include <utility>
 
 namespace {
 KRError registryError(const QString &text)
@@ -52,7 +53,9 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
         return registryError(QStringLiteral("The abstract class \"%1\" cannot have a factory.").arg(objectClass.className));
     const QString name = objectClass.className;
     const bool abstractClass = objectClass.abstractClass;
-    m_classes.insert(name, std::make_shared<KRObjectClass>(std::move(objectClass)));
+    auto registered = std::make_shared<RegisteredClass>();
+    static_cast<KRObjectClass &>(*registered) = std::move(objectClass);
+    m_classes.insert(name, std::move(registered));
     {
         const std::lock_guard lock(m_cacheLock);
         m_tables.remove(name); // a table asked for before the class existed was empty
@@ -78,10 +81,9 @@ void KRClassRegistry::unregisterClass(const QString &className)
 
 void KRClassRegistry::classesDidChange()
 {
-    m_superclasses.clear();
     for (const auto &objectClass : std::as_const(m_classes)) {
         const auto superclass = m_classes.constFind(objectClass->superclassName);
-        m_superclasses.insert(objectClass.get(), superclass == m_classes.constEnd() ? nullptr : superclass->get());
+        objectClass->superclass = superclass == m_classes.constEnd() ? nullptr : superclass->get();
     }
     m_generation = newGeneration();
 }
@@ -147,16 +149,10 @@ const KRObjectClass *KRClassRegistry::classNamed(const QString &className) const
     return it->get();
 }
 
-const KRObjectClass *KRClassRegistry::superclassOf(const KRObjectClass *objectClass) const
-{
-    // Found by pointer: cheaper than by name, and the chains are walked for every object.
-    return m_superclasses.value(objectClass, nullptr);
-}
-
 bool KRClassRegistry::isKindOf(const QString &className, const QString &ancestor) const
 {
     for (const KRObjectClass *c = classNamed(className); c; c = superclassOf(c)) {
-        if (c->className == ancestor)
+        if (krSameString(c->className, ancestor))
             return true;
     }
     return false;
@@ -214,6 +210,10 @@ KRClassRegistry::descriptorTablePointer(const QString &className) const
 
 KRClassRegistry::TableIndex &KRClassRegistry::indexEntry(const QString &className) const
 {
+    // Compared by address: the thread's entry holds the table while it is remembered.
+    if (const Remembered *entry = remembered(className, false);
+        entry && entry->table && entry->index && entry->index->table == entry->table && entry->index->positions)
+        return *entry->index;
     const auto table = descriptorTablePointer(className);
     // Asked for after the table, whose making may remember other classes in its place.
     Remembered *entry = remembered(className, true);
@@ -254,13 +254,16 @@ KRClassRegistry::TableIndex *KRClassRegistry::currentIndex(const QString &classN
 }
 
 template <typename T, typename Make>
-std::shared_ptr<const T> KRClassRegistry::derived(const QString &className, const std::vector<KRPropertyDescriptor> *table,
-                                                  std::shared_ptr<const T> TableIndex::*indexField,
-                                                  std::shared_ptr<const T> Remembered::*rememberedField, Make make) const
+const std::shared_ptr<const T> &KRClassRegistry::derived(const QString &className,
+                                                         const std::vector<KRPropertyDescriptor> *table,
+                                                         std::shared_ptr<const T> TableIndex::*indexField,
+                                                         std::shared_ptr<const T> Remembered::*rememberedField,
+                                                         Make make) const
 {
+    static const std::shared_ptr<const T> none;
     TableIndex *index = currentIndex(className, table);
     if (!index)
-        return nullptr;
+        return none;
     Remembered *entry = remembered(className, true); // made by currentIndex
     if (entry->index == index && entry->*rememberedField)
         return entry->*rememberedField;
@@ -270,10 +273,10 @@ std::shared_ptr<const T> KRClassRegistry::derived(const QString &className, cons
         cached = make();
     if (entry->index == index)
         entry->*rememberedField = cached;
-    return cached;
+    return cached; // the index's own: its fields change only when the table does
 }
 
-std::shared_ptr<const std::vector<std::size_t>>
+const std::shared_ptr<const std::vector<std::size_t>> &
 KRClassRegistry::jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
 {
     return derived(className, table, &TableIndex::jsInitializers, &Remembered::jsInitializers, [table] {
@@ -286,7 +289,7 @@ KRClassRegistry::jsInitializerPositions(const QString &className, const std::vec
     });
 }
 
-std::shared_ptr<const std::vector<QByteArray>>
+const std::shared_ptr<const std::vector<QByteArray>> &
 KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const
 {
     return derived(className, table, &TableIndex::attributes, &Remembered::attributes, [table] {
@@ -343,9 +346,14 @@ KRClassRegistry::makeObject(const QString &className, const KRXMLElement &elemen
         return KRError(KRExceptionName::InvalidElement, 1, QStringLiteral("Abstract object class \"%1\"").arg(name));
     if (element.isNull() || !element.isElement())
         return KRError(KRExceptionName::InvalidElement, 2, QStringLiteral("Invalid element"));
-    if (initialID.isEmpty() && element.attribute(QStringLiteral("id")).isEmpty())
-        return KRError(KRExceptionName::InvalidElement, 3, QStringLiteral("Invalid kr_id"));
+    QString elementID;
+    if (initialID.isEmpty()) {
+        elementID = element.attribute(QStringLiteral("id"));
+        if (elementID.isEmpty())
+            return KRError(KRExceptionName::InvalidElement, 3, QStringLiteral("Invalid kr_id"));
+    }
     KRObjectInit init;
+    init.elementID = std::move(elementID); // read once
     init.objectClass = objectClass;
     init.element = element;
     init.page = page;

@@ -52,12 +52,13 @@ public:
     // The position of each "kr_" key in the class's current table; built once per table.
     std::shared_ptr<const QHash<QString, qsizetype>> descriptorIndexPointer(const QString &className) const;
     // The positions in `table` of the descriptors whose adapters may write a script
-    // initialiser, in table order; null unless `table` is the class's current table.
-    std::shared_ptr<const std::vector<std::size_t>>
+    // initialiser, in table order; null unless `table` is the class's current table. What the
+    // pointer points to lives as long as the table stays the class's, whoever holds a copy.
+    const std::shared_ptr<const std::vector<std::size_t>> &
     jsInitializerPositions(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
     // For each descriptor of `table`, the name of the attribute it alone is stored in (empty
-    // for the others); null unless `table` is the class's current table.
-    std::shared_ptr<const std::vector<QByteArray>>
+    // for the others); null unless `table` is the class's current table. The same lifetime.
+    const std::shared_ptr<const std::vector<QByteArray>> &
     attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
     QSet<QString> objectProperties(const QString &className) const;
     QString idBase(const QString &className) const;
@@ -72,12 +73,19 @@ public:
 
 private:
     const KRObjectClass::Factory *factoryFor(const QString &className) const;
-    QHash<QString, std::shared_ptr<KRObjectClass>> m_classes;
-    // The superclass of each class (null: none, or not registered), made anew whenever the
-    // classes change: the chains are walked for every object.
-    const KRObjectClass *superclassOf(const KRObjectClass *objectClass) const;
+    // A class as registered, with its superclass (null: none, or not registered) set anew
+    // whenever the classes change: the chains are walked for every object.
+    struct RegisteredClass : KRObjectClass
+    {
+        const KRObjectClass *superclass = nullptr;
+    };
+    QHash<QString, std::shared_ptr<RegisteredClass>> m_classes;
+    // Of a class the registry holds (as every class it hands out).
+    static const KRObjectClass *superclassOf(const KRObjectClass *objectClass)
+    {
+        return static_cast<const RegisteredClass *>(objectClass)->superclass;
+    }
     void classesDidChange();
-    QHash<const KRObjectClass *, const KRObjectClass *> m_superclasses;
     // What is made when first asked for (tables, their indexes and what is derived from
     // them) is made and read under this lock.
     mutable std::mutex m_cacheLock;
@@ -126,8 +134,10 @@ private:
     // What is derived from the class's current table, kept in a field of its entry and of the
     // thread's remembered class: made by `make` under the lock by whichever thread asks first.
     // Null unless `table` is the class's current table.
+    // Handed out by reference: copying a pointer shared by every thread of a build costs each
+    // of them the same contended count.
     template <typename T, typename Make>
-    std::shared_ptr<const T> derived(const QString &className, const std::vector<KRPropertyDescriptor> *table,
+    const std::shared_ptr<const T> &derived(const QString &className, const std::vector<KRPropertyDescriptor> *table,
                                      std::shared_ptr<const T> TableIndex::*indexField,
                                      std::shared_ptr<const T> Remembered::*rememberedField, Make make) const;
 };

@@ -52,6 +52,15 @@ bool hasNoDOMWrite(const KRPropertyDescriptor &d)
         && !d.isSizeProperty();
 }
 
+// The element the adapter writes, which the adapter keeps once found: written through
+// without taking a share in it.
+DOMElement *writtenElement(KRModelAdapter &adapter)
+{
+    if (DOMElement *const cached = adapter.domElementPointer())
+        return cached;
+    return KRDesignViewWriter::targetElement(adapter).get();
+}
+
 } // namespace
 
 bool KRDesignViewWriter::writesNothing(const KRModelAdapter &adapter, const QString &value) const
@@ -87,7 +96,7 @@ DOMCSSStyleDeclaration *KRDesignViewWriter::style(KRModelAdapter &adapter)
         const auto rule = static_cast<KRStyleClass *>(object)->cssRule();
         return rule ? &rule->style() : nullptr;
     }
-    const auto element = targetElement(adapter);
+    DOMElement *const element = writtenElement(adapter);
     return element ? &element->style() : nullptr;
 }
 
@@ -100,7 +109,7 @@ void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newVa
     if (writesNothing(adapter, newValue))
         return;
     const bool styleClass = isStyleClass(*object);
-    const auto element = styleClass ? nullptr : targetElement(adapter);
+    DOMElement *const element = styleClass ? nullptr : writtenElement(adapter);
     if (!element && !styleClass)
         return;
     QString v = newValue;
@@ -181,7 +190,7 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
     const QString &n = d.cssAttributeName();
     DOMCSSStyleDeclaration *s = style(adapter);
     KRObject *const object = adapter.liveObject();
-    const QString property = d.propertyName();
+    const QString &property = d.propertyName(); // not copied: the table is shared by all threads
     auto clearBackground = [s] {
         s->removeProperty(QStringLiteral("background"));
         s->removeProperty(QStringLiteral("background-image"));
@@ -215,7 +224,7 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
         }
     }
     if (d.hasOption(KRAdapterOptionParentStyle)) {
-        const auto element = targetElement(adapter);
+        DOMElement *const element = writtenElement(adapter);
         const auto parent = element ? element->parentElement() : nullptr;
         if (parent) {
             if (!c.isEmpty())
@@ -228,7 +237,7 @@ void KRDesignViewWriter::setCSSAttribute(KRModelAdapter &adapter, const QString 
 
 void KRDesignViewWriter::setHTMLAttribute(KRModelAdapter &adapter, const QString &name, const QString &v)
 {
-    const auto element = targetElement(adapter);
+    DOMElement *const element = writtenElement(adapter);
     if (!element)
         return;
     const QString c = convertValue(adapter, v);

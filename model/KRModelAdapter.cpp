@@ -11,6 +11,9 @@
 
 #include <QTimer>
 
+#include <utility>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 using ordered_json = nlohmann::ordered_json;
@@ -91,6 +94,20 @@ struct KRModelAdapterBlock::Private
 {
 };
 
+struct KRModelAdapterBlock::ReadAhead
+{
+    std::vector<QString> values;
+    std::vector<char> pending;
+
+    // Those of the thread's objects read lately, emptied, for the next ones: an object's
+    // values are read and let go within its setting up, which may set up others meanwhile.
+    static std::vector<std::unique_ptr<ReadAhead>> &spares()
+    {
+        thread_local std::vector<std::unique_ptr<ReadAhead>> kept;
+        return kept;
+    }
+};
+
 KRModelAdapterBlock::KRModelAdapterBlock(const Private &) {}
 
 std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr<const Table> table,
@@ -109,7 +126,9 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
         self = std::static_pointer_cast<KRPageBase>(object);
     const std::shared_ptr<KRPageBase> &owner = self ? self : page;
     block->m_page = owner;
-    if (owner)
+    // Outside design mode the project is seldom asked for: the page answers then, and the
+    // blocks of a build's threads share no count on the project.
+    if (owner && designMode)
         block->m_project = owner->pageProject();
     block->m_element = element;
     block->m_designMode = designMode;
@@ -126,6 +145,7 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
 
 KRModelAdapterBlock::~KRModelAdapterBlock()
 {
+    delete m_readAhead; // set up cut short
     while (m_count > 0)
         m_adapters[--m_count].~KRModelAdapter();
     ::operator delete(m_adapters);
@@ -157,18 +177,32 @@ void KRModelAdapterBlock::readAttributesAhead(const std::vector<QByteArray> &nam
 {
     if (m_count == 0 || names.size() != m_count)
         return;
-    m_readValues = std::make_unique<QString[]>(m_count);
-    m_element.attributeValues(names.data(), qsizetype(m_count), m_readValues.get());
+    dropAttributesReadAhead();
+    auto &spares = ReadAhead::spares();
+    std::unique_ptr<ReadAhead> read;
+    if (spares.empty()) {
+        read = std::make_unique<ReadAhead>();
+    } else {
+        read = std::move(spares.back());
+        spares.pop_back();
+    }
+    read->values.resize(m_count);
+    m_element.attributeValues(names.data(), qsizetype(m_count), read->values.data());
     // An attribute not found is absent: its adapter takes the null value (and adds it).
-    m_readPending = std::make_unique<bool[]>(m_count);
+    read->pending.resize(m_count);
     for (std::size_t i = 0; i < m_count; ++i)
-        m_readPending[i] = !names[i].isEmpty();
+        read->pending[i] = !names[i].isEmpty();
+    m_readAhead = read.release();
 }
 
 void KRModelAdapterBlock::dropAttributesReadAhead()
 {
-    m_readPending.reset();
-    m_readValues.reset();
+    if (!m_readAhead)
+        return;
+    std::unique_ptr<ReadAhead> read(std::exchange(m_readAhead, nullptr));
+    read->values.clear();
+    read->pending.clear();
+    ReadAhead::spares().push_back(std::move(read));
 }
 
 KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAdapterBlock &block)
@@ -217,7 +251,10 @@ std::shared_ptr<KRPageBase> KRModelAdapter::page() const
 
 std::shared_ptr<KRProjectBase> KRModelAdapter::project() const
 {
-    return m_block->m_project.lock();
+    if (m_block->m_designMode)
+        return m_block->m_project.lock();
+    const auto p = m_block->m_page.lock();
+    return p ? p->pageProject() : nullptr;
 }
 
 KRXMLElement KRModelAdapter::xmlElement() const
@@ -247,9 +284,9 @@ QString KRModelAdapter::xmlAttributeValue()
 {
     QString text;
     const std::size_t index = std::size_t(this - m_block->m_adapters);
-    if (m_block->m_readPending && !m_ownDescriptor && m_block->m_readPending[index]) {
-        m_block->m_readPending[index] = false;
-        text = std::move(m_block->m_readValues[index]);
+    if (KRModelAdapterBlock::ReadAhead *read = m_block->m_readAhead; read && !m_ownDescriptor && read->pending[index]) {
+        read->pending[index] = false;
+        text = std::move(read->values[index]);
     } else {
         text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
     }
@@ -268,12 +305,17 @@ QString KRModelAdapter::xmlValue()
         const KRXMLNode child = std::as_const(m_block->m_element).firstElementForName(m_descriptor->propertyName());
         return child.isNull() ? QString(QLatin1String("")) : child.stringValue();
     }
-    const QString text = xmlAttributeValue();
-    if (!m_descriptor->hasOption(KRAdapterOptionPerDevice))
-        return text;
+    QString text = xmlAttributeValue();
     // Only an object can hold per-device values: the project is asked about no other text.
-    if (!text.startsWith(QLatin1Char('{')))
+    if (!m_descriptor->hasOption(KRAdapterOptionPerDevice) || !text.startsWith(QLatin1Char('{')))
         return text;
+    return perDeviceValue(text);
+}
+
+// Apart from xmlValue, which every adapter of every object runs through on enabling: the
+// JSON work weighs on none of them.
+Q_NEVER_INLINE QString KRModelAdapter::perDeviceValue(const QString &text) const
+{
     const auto p = project();
     if (!p || !p->autoAdjustObjects())
         return text;
@@ -346,41 +388,64 @@ bool KRModelAdapter::takeEmptyFirstValue(const QString &value)
 
 void KRModelAdapter::enable()
 {
+    // Outside design mode most attributes of an object were read ahead empty: one is taken
+    // straight from there when storing it is all enabling would do (as below, without the
+    // way through xmlValue).
+    if (KRModelAdapterBlock::ReadAhead *const read = m_block->m_readAhead; read && !m_block->m_designMode) {
+        const std::size_t index = std::size_t(this - m_block->m_adapters);
+        const QString &ahead = read->values[index];
+        if (read->pending[index] && ahead.isEmpty() && !ahead.isNull() && !m_descriptor->hasOption(KRAdapterOptionXMLText)
+            && !m_descriptor->hasOption(KRAdapterOptionXMLChildElement) && takeEmptyFirstValue(ahead)) {
+            read->pending[index] = false;
+            m_enabled = true;
+            return;
+        }
+    }
     const QString value = xmlValue();
-    // Outside design mode most properties of an object read empty: such a value goes straight
-    // into the object when neither the object nor the design document would do more with it.
-    if (designMode() || !takeEmptyFirstValue(value)) {
+    if (designMode()) {
         setKRObjectProperty(value);
         updateDOM(value);
-    }
-    if (designMode()) {
-        if (const auto o = object()) {
-            std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-            observations().objectToken = o->observable().observe(
-                m_descriptor->kr_propertyName(),
-                [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
-                    if (const auto self = weakSelf.lock())
-                        self->objectPropertyDidChange(newValue.toString());
-                });
-        }
-        const auto p = project();
-        if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
-            std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-            for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
-                observations().projectTokens.push_back(p->settingsObservable().observe(
-                    QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
-                        if (const auto self = weakSelf.lock())
-                            self->projectSettingDidChange(changed, newValue.toBool());
-                    }));
-            }
-        }
-        if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
-            // Registered after the current work, when the object has its page.
-            std::shared_ptr<KRModelAdapter> self = sharedPointer();
-            QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
-        }
+        startObserving();
+    } else if (!takeEmptyFirstValue(value)) {
+        // Outside design mode most properties of an object read empty: takeEmptyFirstValue
+        // put such a value straight into the object when neither the object nor the design
+        // document would do more with it. Others go the usual way, to the object that is
+        // enabling its adapters (so it lives meanwhile).
+        if (KRObject *const o = liveObject())
+            o->setValue(m_descriptor->kr_propertyName(), value);
+        updateDOM(value);
     }
     m_enabled = true;
+}
+
+// Apart from enable for the same reason.
+Q_NEVER_INLINE void KRModelAdapter::startObserving()
+{
+    if (const auto o = object()) {
+        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
+        observations().objectToken = o->observable().observe(
+            m_descriptor->kr_propertyName(),
+            [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
+                if (const auto self = weakSelf.lock())
+                    self->objectPropertyDidChange(newValue.toString());
+            });
+    }
+    const auto p = project();
+    if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
+        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
+        for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
+            observations().projectTokens.push_back(p->settingsObservable().observe(
+                QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
+                    if (const auto self = weakSelf.lock())
+                        self->projectSettingDidChange(changed, newValue.toBool());
+                }));
+        }
+    }
+    if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
+        // Registered after the current work, when the object has its page.
+        std::shared_ptr<KRModelAdapter> self = sharedPointer();
+        QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
+    }
 }
 
 void KRModelAdapter::observeFunctionReferences()

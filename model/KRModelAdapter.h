@@ -72,6 +72,8 @@ public:
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
     std::shared_ptr<DOMElement> domElement() const { return m_domElement; }
+    // The same without taking a share: valid while the adapter keeps it.
+    DOMElement *domElementPointer() const { return m_domElement.get(); }
     void setDomElement(const std::shared_ptr<DOMElement> &element) { m_domElement = element; }
 
     // A shared pointer to this adapter (it shares ownership of the block).
@@ -88,6 +90,11 @@ public:
 private:
     // Stores an empty first value outside design mode when that is all enabling would do.
     bool takeEmptyFirstValue(const QString &value);
+    // The value of a per-device text ("{...}") for the current device.
+    QString perDeviceValue(const QString &text) const;
+    // In design mode: follows the object's property, the project's settings and the page's
+    // functions, as the descriptor asks.
+    void startObserving();
     void objectPropertyDidChange(const QString &newValue);
     void projectSettingDidChange(const QString &key, bool on);
     void observeFunctionReferences();
@@ -151,13 +158,13 @@ private:
     std::weak_ptr<KRObject> m_object;   // the object owns its adapters
     KRObject *m_objectPointer = nullptr; // the same, valid while m_object is
     std::weak_ptr<KRPageBase> m_page;   // the page owns the object
-    std::weak_ptr<KRProjectBase> m_project;
+    std::weak_ptr<KRProjectBase> m_project; // design mode only; otherwise asked of the page
     KRXMLElement m_element;
     bool m_designMode = false;
     KRModelAdapter *m_adapters = nullptr;
     std::size_t m_count = 0;
     // Set by readAttributesAhead: the value of each adapter (null: the attribute is absent),
-    // and whether the adapter has yet to take it.
-    std::unique_ptr<QString[]> m_readValues;
-    std::unique_ptr<bool[]> m_readPending;
+    // and whether the adapter has yet to take it. The thread keeps it for its next object.
+    struct ReadAhead;
+    ReadAhead *m_readAhead = nullptr;
 };

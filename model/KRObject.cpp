@@ -69,7 +69,7 @@ KRObject::KRObject(const KRObjectInit &init)
         id = init.initialID;
         m_xmlElement.setAttribute(QStringLiteral("id"), init.initialID);
     } else {
-        id = m_xmlElement.attribute(QStringLiteral("id"));
+        id = init.elementID.isNull() ? m_xmlElement.attribute(QStringLiteral("id")) : init.elementID;
     }
 }
 
@@ -79,8 +79,9 @@ KRObject::~KRObject()
     m_modelAdapters.reset();
 }
 
-QString KRObject::kr_className() const
+const QString &KRObject::kr_className() const
 {
+    // Not copied: the name's count is shared by every object of the class, on every thread.
     return m_class->className;
 }
 
@@ -106,7 +107,8 @@ void KRObject::setUp()
     // are enabled (and they only add what is missing): its attributes are read in one pass.
     const bool readAhead = !m_designMode && m_modelAdapters;
     if (readAhead) {
-        if (const auto names = KRClassRegistry::sharedInstance().attributeNames(m_class->className, descriptors))
+        if (const std::vector<QByteArray> *names
+            = KRClassRegistry::sharedInstance().attributeNames(m_class->className, descriptors).get())
             m_modelAdapters->readAttributesAhead(*names);
     }
     willEnableModelAdapters();
@@ -336,8 +338,9 @@ QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() cons
             result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
     };
     // Only a few properties of a class can have one: those of the class's table, when the
-    // adapters were made from it.
-    if (const auto positions = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table())) {
+    // adapters were made from it. (Not copied: classes change only while no object is at work.)
+    if (const std::vector<std::size_t> *positions
+        = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table()).get()) {
         result.reserve(qsizetype(positions->size()));
         for (const std::size_t i : *positions)
             add(block->at(i));

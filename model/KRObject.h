@@ -32,6 +32,7 @@ struct KRObjectInit
     std::shared_ptr<KRPageBase> page; // null for a page itself
     std::shared_ptr<class KRObject> parent;
     QString initialID; // null: the element's "id"
+    QString elementID; // the element's "id" when already read (null: not read)
     bool designMode = false;
 };
 
@@ -55,7 +56,7 @@ public:
 
     // --- Class-level description (overridden per class where it differs)
     const KRObjectClass &objectClass() const { return *m_class; }
-    QString kr_className() const;
+    const QString &kr_className() const;
     QString idBase() const;
     virtual QString defaultProperty() const { return QStringLiteral("id"); }
     // A custom JavaScript initialiser for a property (option 0x400000); null for none.

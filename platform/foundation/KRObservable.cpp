@@ -14,12 +14,16 @@ KRObservable::~KRObservable()
 
 KRObservationToken KRObservable::observe(const QString &key, Callback callback)
 {
+    // Marked before the observer is added: whoever finds it finds the mark.
+    m_observedLengths.fetch_or(key.isEmpty() ? ~std::uint64_t(0) : lengthBit(key), std::memory_order_acq_rel);
     return List::add(m_observers, key, std::move(callback));
 }
 
 void KRObservable::notifyChange(const QString &key, const QVariant &oldValue,
                                 const QVariant &newValue)
 {
+    if (!mayBeObserved(key))
+        return;
     const std::shared_ptr<List> observers = m_observers;
     const void *owner = m_owner;
     observers->deliver(
@@ -53,6 +57,8 @@ bool KRObservable::isUnobserved() const
 
 bool KRObservable::hasObservers(const QString &key) const
 {
+    if (!mayBeObserved(key))
+        return false;
     return m_observers->contains(
         [&key](const QString &observedKey) { return observedKey.isEmpty() || observedKey == key; });
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -48,7 +50,16 @@ public:
 
 private:
     using List = KRObserverList<QString, Callback>;
+    // One bit per key length ever observed (all for every key): a key none of whose length
+    // was is observed by nobody, answered without going through the list. A project has
+    // thousands of observers of a few settings, and its other changes reach none of them.
+    static std::uint64_t lengthBit(const QString &key) { return std::uint64_t(1) << (key.size() & 63); }
+    bool mayBeObserved(const QString &key) const
+    {
+        return (m_observedLengths.load(std::memory_order_acquire) & lengthBit(key)) != 0;
+    }
     const void *m_owner;
     std::shared_ptr<List> m_observers;
+    std::atomic<std::uint64_t> m_observedLengths{0};
     std::vector<std::pair<QString, QVariant>> m_pending; // open willChange calls, innermost last
 };

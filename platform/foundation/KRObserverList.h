@@ -37,12 +37,9 @@ public:
             list->m_slots.push_back({entry->id, std::move(filter), entry});
             list->m_live.fetch_add(1, std::memory_order_relaxed);
         }
-        std::weak_ptr<KRObserverList> weak = list;
-        const std::uint64_t id = entry->id;
-        return KRObservationToken([weak, id] {
-            if (auto strong = weak.lock())
-                strong->remove(id);
-        });
+        return KRObservationToken(std::weak_ptr<void>(list),
+                                  [](void *target, std::uint64_t id) { static_cast<KRObserverList *>(target)->remove(id); },
+                                  entry->id);
     }
 
     void remove(std::uint64_t id)

@@ -8,6 +8,8 @@
 #include <KRTestSupport.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -259,6 +261,46 @@ TEST_F(Adapter, ObjectsAndAdaptersAreReleased)
     project.reset();
     EXPECT_TRUE(weakObject.expired());
     EXPECT_TRUE(weakAdapter.expired());
+}
+
+// Objects made outside design mode (a build) one after the other: each reads its own
+// attributes, nothing of the object read before it, and per-device values for the target of
+// the project the page belongs to.
+TEST(AdapterOutsideDesignMode, EachObjectReadsItsOwnValuesForTheProjectsTarget)
+{
+    krRegisterTestClasses();
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/Test.krproj");
+    QDir().mkpath(package + QStringLiteral("/kr-web"));
+    QFile file(package + QStringLiteral("/project.xml"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(projectWith("<KRTestControl id=\"a\" top='{\"iPhone\":\"10\",\"iPad\":\"20\"}' text=\"first\" count=\"3\"/>"
+                           "<KRTestControl id=\"b\" top='{\"iPhone\":\"11\"}' raw=\"x\"/>"
+                           "<KRTestControl id=\"c\" left=\"5\"/>"));
+    file.close();
+    auto document = KRDocument::openPackage(package);
+    ASSERT_TRUE(document.ok());
+    const auto project = std::make_shared<KRTestProject>(document.value());
+    project->setAutoAdjustObjects(true);
+    project->setDesignTarget(QStringLiteral("iPad"));
+    project->loadPages(false);
+    ASSERT_TRUE(project->loadErrors.isEmpty()) << project->loadErrors.join(';').toStdString();
+    const auto page = project->testPages().first();
+    const auto value = [&page](const char *id, const char *key) {
+        return page->objectForID(QLatin1String(id))->value(QLatin1String(key));
+    };
+    EXPECT_EQ(value("a", "kr_top"), QStringLiteral("20"));
+    EXPECT_EQ(value("b", "kr_top"), QStringLiteral("11")); // no entry for the target: the first with one
+    EXPECT_EQ(value("c", "kr_top"), QString(""));
+    EXPECT_EQ(value("a", "kr_text"), QStringLiteral("first"));
+    for (const char *id : {"b", "c"}) {
+        EXPECT_EQ(value(id, "kr_text"), QString("")) << id;
+        EXPECT_EQ(value(id, "kr_count"), QString("")) << id;
+    }
+    EXPECT_EQ(value("b", "kr_raw"), QStringLiteral("x"));
+    EXPECT_EQ(value("c", "kr_raw"), QString(""));
+    EXPECT_EQ(value("c", "kr_left"), QStringLiteral("5"));
+    EXPECT_EQ(value("a", "kr_id"), QStringLiteral("a"));
+    EXPECT_EQ(value("c", "kr_id"), QStringLiteral("c"));
 }
 
 } // namespace

@@ -185,6 +185,35 @@ TEST(KRObservable, ObserverRemovingAnotherDuringDelivery)
     EXPECT_EQ(secondCalls, 0);
 }
 
+// Keys are told apart by their text, whatever their length: keys of one length (or of lengths
+// 64 apart) reach only their own observers, and an observer of every key, added late, hears
+// keys of lengths nobody observed before.
+TEST(KRObservable, KeysOfOneLengthAndLateObserversOfEveryKey)
+{
+    KRObservable observable;
+    QStringList heard;
+    const auto record = [&heard](const QString &tag) {
+        return [&heard, tag](const void *, const QString &key, const QVariant &, const QVariant &) { heard << tag + key; };
+    };
+    const QString longKey = QStringLiteral("x").repeated(65);
+    auto top = observable.observe("kr_top", record("top:"));
+    auto longOne = observable.observe(longKey, record("long:"));
+    observable.notifyChange("kr_tip", {}, {}); // the length of "kr_top"
+    observable.notifyChange("y", {}, {});      // 64 shorter than the long key
+    observable.notifyChange("kr_text", {}, {});
+    EXPECT_TRUE(heard.isEmpty());
+    EXPECT_FALSE(observable.hasObservers("kr_tip"));
+    EXPECT_FALSE(observable.hasObservers("y"));
+    observable.notifyChange("kr_top", {}, {});
+    observable.notifyChange(longKey, {}, {});
+    EXPECT_EQ(heard, (QStringList{"top:kr_top", "long:" + longKey}));
+    heard.clear();
+    auto all = observable.observe({}, record("all:"));
+    EXPECT_TRUE(observable.hasObservers("kr_width"));
+    observable.notifyChange("kr_text", {}, {});
+    EXPECT_EQ(heard, (QStringList{"all:kr_text"}));
+}
+
 // Many observers going in any order (a page closing drops thousands): each goes exactly when
 // its token does, the others keep their order, and a token of an observer gone long ago
 // removes nothing else.
