@@ -803,11 +803,23 @@ def close_gallery(desktop):
     """Closes the start gallery that comes up at launch, through the window manager."""
     gallery = desktop.window("Korvane")
     wait_until(lambda: gallery.find("label", "Sample Gallery"), "the gallery's contents")
-    # Alt+Tab, not a click on its title bar: a project window that was slower to come up may
-    # cover it whole.
-    desktop.bring_to_front(gallery)
-    desktop.input.key("alt+F4")
-    wait_until(lambda: not any(w.name == "Korvane" for w in desktop.windows()), "the gallery to close")
+    def closed():
+        return not any(w.name == "Korvane" for w in desktop.windows())
+    # A person whose Alt+F4 went unnoticed (the window manager still handing the focus over on
+    # a busy machine) presses it again; the last try fails the journey.
+    for attempt in range(3):
+        if closed():
+            return
+        # Alt+Tab, not a click on its title bar: a project window that was slower to come up
+        # may cover it whole.
+        desktop.bring_to_front(gallery)
+        desktop.input.key("alt+F4")
+        try:
+            wait_until(closed, "the gallery to close", timeout=10 if attempt < 2 else STEP_TIMEOUT)
+            return
+        except JourneyFailure:
+            if attempt == 2:
+                raise
 
 
 def choose_file(desktop, title, name, accept, new_folder=False):
