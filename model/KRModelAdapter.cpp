@@ -547,7 +547,7 @@ bool KRModelAdapter::mayHaveJSPropertyInit(const KRPropertyDescriptor &descripto
     return (descriptor.adapterOptions() & scriptOptions) != 0;
 }
 
-QString KRModelAdapter::jsPropertyInit() const
+QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
 {
     // Most properties have no initialiser at all: answered without reading the value.
     if (!mayHaveJSPropertyInit(*m_descriptor))
@@ -573,12 +573,17 @@ QString KRModelAdapter::jsPropertyInit() const
     if (m_descriptor->hasOption(KRAdapterOptionJSRaw))
         return nonEmpty(v);
     if (m_descriptor->hasOption(KRAdapterOptionEvent)) {
-        const auto p = o->page();
-        const QString pageID = p ? p->kr_id() : QString();
+        QString pageID;
+        if (knownPageID) {
+            pageID = *knownPageID;
+        } else {
+            const auto p = o->page();
+            pageID = p ? p->kr_id() : QString();
+        }
         // Both names go into code: only identifiers make a reference.
         if (v.isEmpty() || !KRJavaScript::isValidIdentifier(v) || !KRJavaScript::isValidIdentifier(pageID))
             return {};
-        return QStringLiteral("application._pages.%1._events.%2").arg(pageID, v);
+        return QLatin1String("application._pages.") + pageID + QLatin1String("._events.") + v;
     }
     if (m_descriptor->hasOption(KRAdapterOptionPerDevice)) {
         const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());

@@ -48,7 +48,10 @@ public:
     void setKRObjectProperty(const QString &value);
     void undoValue(const QString &value) { setKRObjectProperty(value); }
     // The JavaScript initialiser; null for none.
-    QString jsPropertyInit() const;
+    QString jsPropertyInit() const { return jsPropertyInit(nullptr); }
+    // The same, given the id of the object's page when the caller has it (null: the page is
+    // asked).
+    QString jsPropertyInit(const QString *pageID) const;
     // False when adapters of the descriptor never have an initialiser.
     static bool mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor);
 

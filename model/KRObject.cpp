@@ -10,12 +10,14 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPageBase.h>
 #include <model/KRProjectBase.h>
+#include <platform/dom/DOMTextWriter.h>
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRUndoManager.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -326,29 +328,53 @@ OrderedDictionary<QString, QString> KRObject::jsPropertyInitializations() const
     return result;
 }
 
-QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() const
+template <typename Add>
+void KRObject::forEachJSPropertyInitialization(Add &&add) const
 {
-    QList<std::pair<QString, QString>> result;
     if (!m_modelAdapters)
-        return result;
+        return;
     const auto block = m_modelAdapters; // initialisers may call out
-    const auto add = [&result](const KRModelAdapter &adapter) {
-        QString init = adapter.jsPropertyInit();
+    // The id of the object's page, asked for once by the event properties that need it.
+    std::optional<QString> pageID;
+    const auto visit = [&](const KRModelAdapter &adapter) {
+        if (!pageID && adapter.descriptor().hasOption(KRAdapterOptionEvent)) {
+            const auto p = page();
+            pageID = p ? p->kr_id() : QString();
+        }
+        QString init = adapter.jsPropertyInit(pageID ? &*pageID : nullptr);
         if (!init.isEmpty())
-            result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
+            add(adapter, std::move(init));
     };
     // Only a few properties of a class can have one: those of the class's table, when the
     // adapters were made from it. (Not copied: classes change only while no object is at work.)
     if (const std::vector<std::size_t> *positions
         = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table()).get()) {
-        result.reserve(qsizetype(positions->size()));
         for (const std::size_t i : *positions)
-            add(block->at(i));
-        return result;
+            visit(block->at(i));
+        return;
     }
     for (std::size_t i = 0; i < block->size(); ++i)
-        add(block->at(i));
+        visit(block->at(i));
+}
+
+QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() const
+{
+    QList<std::pair<QString, QString>> result;
+    forEachJSPropertyInitialization([&result](const KRModelAdapter &adapter, QString init) {
+        result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
+    });
     return result;
+}
+
+void KRObject::writeJSPropertyInitializations(DOMTextWriter &out, QStringView prefix) const
+{
+    forEachJSPropertyInitialization([&out, prefix](const KRModelAdapter &adapter, const QString &init) {
+        out.append(prefix);
+        out.append(adapter.descriptor().propertyName());
+        out.append(QLatin1String(" = "));
+        out.append(init);
+        out.append(QLatin1String(";\n"));
+    });
 }
 
 QImage KRObject::objectIcon() const

@@ -3,6 +3,7 @@
 #include <model/KRFunction.h>
 #include <model/KRModelAdapter.h>
 #include <model/KRModelAdapterDOMWriter.h>
+#include <platform/dom/DOMTextWriter.h>
 #include <platform/foundation/KRUndoManager.h>
 
 #include <KRTestSupport.h>
@@ -186,7 +187,19 @@ TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
         }
         EXPECT_GE(expected.size(), 4) << id;
         EXPECT_EQ(object(QLatin1String(id))->jsPropertyInitializationList(), expected) << id;
+        // Written as script straight into a text that holds something already: the same
+        // entries (the event's reference to the page included), after what was there.
+        QString written = QStringLiteral("before\n");
+        {
+            DOMTextWriter out(written);
+            object(QLatin1String(id))->writeJSPropertyInitializations(out, u"o.x.");
+        }
+        QString fromList = QStringLiteral("before\n");
+        for (const auto &[name, init] : expected)
+            fromList += QStringLiteral("o.x.") + name + QStringLiteral(" = ") + init + QStringLiteral(";\n");
+        EXPECT_EQ(written, fromList) << id;
     }
+    EXPECT_TRUE(object(QStringLiteral("c2"))->jsPropertyInitializations().objectForKey(QStringLiteral("onClick")).contains(QLatin1String("._events.f")));
 }
 
 TEST_F(Adapter, PageEventsUseThePagesOwnId)
