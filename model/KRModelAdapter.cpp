@@ -94,6 +94,45 @@ struct KRModelAdapterBlock::Private
 {
 };
 
+namespace {
+
+// Allocates a block's shared state with the room for its adapters right behind it: one
+// allocation an object instead of two, freed together.
+template <typename T>
+struct BlockAllocator
+{
+    using value_type = T;
+
+    BlockAllocator(std::size_t adapterCount, KRModelAdapter **room) : count(adapterCount), adapters(room) {}
+    template <typename U>
+    BlockAllocator(const BlockAllocator<U> &other) : count(other.count), adapters(other.adapters)
+    {
+    }
+
+    T *allocate(std::size_t n)
+    {
+        static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+        constexpr std::size_t align = alignof(KRModelAdapter);
+        const std::size_t head = (n * sizeof(T) + align - 1) / align * align;
+        char *memory = static_cast<char *>(::operator new(head + count * sizeof(KRModelAdapter)));
+        if (adapters)
+            *adapters = count > 0 ? reinterpret_cast<KRModelAdapter *>(memory + head) : nullptr;
+        return reinterpret_cast<T *>(memory);
+    }
+    void deallocate(T *memory, std::size_t) { ::operator delete(static_cast<void *>(memory)); }
+
+    template <typename U>
+    bool operator==(const BlockAllocator<U> &other) const
+    {
+        return count == other.count;
+    }
+
+    std::size_t count;
+    KRModelAdapter **adapters; // where allocate() tells the room made (used once, while creating)
+};
+
+} // namespace
+
 struct KRModelAdapterBlock::ReadAhead
 {
     std::vector<QString> values;
@@ -115,7 +154,9 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
                                                                  const std::shared_ptr<KRObject> &object,
                                                                  const KRXMLElement &element, bool designMode)
 {
-    auto block = std::make_shared<KRModelAdapterBlock>(Private{});
+    const std::size_t count = table ? table->size() : 0;
+    KRModelAdapter *room = nullptr;
+    auto block = std::allocate_shared<KRModelAdapterBlock>(BlockAllocator<KRModelAdapterBlock>(count, &room), Private{});
     block->m_self = block;
     block->m_table = std::move(table);
     block->m_object = object;
@@ -132,9 +173,8 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
         block->m_project = owner->pageProject();
     block->m_element = element;
     block->m_designMode = designMode;
-    const std::size_t count = block->m_table ? block->m_table->size() : 0;
     if (count > 0) {
-        block->m_adapters = static_cast<KRModelAdapter *>(::operator new(count * sizeof(KRModelAdapter)));
+        block->m_adapters = room;
         for (const KRPropertyDescriptor &descriptor : *block->m_table) {
             new (block->m_adapters + block->m_count) KRModelAdapter(descriptor, *block);
             ++block->m_count;
@@ -146,9 +186,9 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
 KRModelAdapterBlock::~KRModelAdapterBlock()
 {
     delete m_readAhead; // set up cut short
+    // Their room goes with the block's.
     while (m_count > 0)
         m_adapters[--m_count].~KRModelAdapter();
-    ::operator delete(m_adapters);
 }
 
 std::shared_ptr<KRModelAdapter> KRModelAdapterBlock::pointer(std::size_t index)

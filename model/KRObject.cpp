@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -43,9 +44,15 @@ qsizetype tableSlot(const std::vector<KRPropertyDescriptor> &table, const QHash<
     thread_local std::array<Guess, 256> guesses;
     const auto bits = reinterpret_cast<std::uintptr_t>(key.constData()) ^ (reinterpret_cast<std::uintptr_t>(&table) >> 4);
     Guess &guess = guesses[((bits >> 3) ^ (bits >> 11)) & 255];
-    if (guess.table == &table && guess.key == key.constData() && guess.slot < table.size()
-        && krSameString(table[guess.slot].kr_propertyName(), key))
-        return qsizetype(guess.slot);
+    if (guess.table == &table && guess.key == key.constData() && guess.slot < table.size()) {
+        // Checked character by character in place: the names are short, and the general
+        // comparison's call cost more than the check itself.
+        const QString &name = table[guess.slot].kr_propertyName();
+        if (name.size() == key.size()
+            && (name.constData() == key.constData()
+                || std::memcmp(name.constData(), key.constData(), std::size_t(key.size()) * sizeof(QChar)) == 0))
+            return qsizetype(guess.slot);
+    }
     const auto found = index.constFind(key);
     if (found == index.constEnd())
         return -1;
