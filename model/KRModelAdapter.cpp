@@ -7,6 +7,7 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPageBase.h>
 #include <model/KRProjectBase.h>
+#include <platform/dom/DOMTextWriter.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
 #include <QTimer>
@@ -587,6 +588,48 @@ bool KRModelAdapter::mayHaveJSPropertyInit(const KRPropertyDescriptor &descripto
     return (descriptor.adapterOptions() & scriptOptions) != 0;
 }
 
+QString KRModelAdapter::objectValue(const KRObject &object) const
+{
+    const QString *slot = m_ownDescriptor ? nullptr
+                                          : object.valueForDescriptor(m_block->table(), std::size_t(this - m_block->m_adapters));
+    return slot ? *slot : object.value(m_descriptor->kr_propertyName());
+}
+
+bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix, const QString *pageID) const
+{
+    const auto writeStart = [&] {
+        out.append(prefix);
+        out.append(m_descriptor->propertyName());
+        out.append(QLatin1String(" = "));
+    };
+    // An event's reference is written in its pieces (as jsPropertyInit makes it), the options
+    // tried before it not set.
+    constexpr std::uint32_t triedFirst = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
+        | KRAdapterOptionJSRaw | KRAdapterOptionEvent;
+    if (pageID && (m_descriptor->adapterOptions() & triedFirst) == KRAdapterOptionEvent) {
+        const KRObject *const o = liveObject(); // whoever asks holds the object
+        if (!o)
+            return false;
+        const QString v = objectValue(*o);
+        if (v.isEmpty() || !KRJavaScript::isValidIdentifier(v) || !KRJavaScript::isValidIdentifier(*pageID))
+            return false;
+        writeStart();
+        out.append(QLatin1String("application._pages."));
+        out.append(*pageID);
+        out.append(QLatin1String("._events."));
+        out.append(v);
+        out.append(QLatin1String(";\n"));
+        return true;
+    }
+    const QString init = jsPropertyInit(pageID);
+    if (init.isEmpty())
+        return false;
+    writeStart();
+    out.append(init);
+    out.append(QLatin1String(";\n"));
+    return true;
+}
+
 QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
 {
     // Most properties have no initialiser at all: answered without reading the value.
@@ -595,10 +638,7 @@ QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
     KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return {};
-    // The object's slot of the descriptor when its values are laid out by the adapters' table.
-    const QString *slot = m_ownDescriptor ? nullptr
-                                          : o->valueForDescriptor(m_block->table(), std::size_t(this - m_block->m_adapters));
-    const QString v = slot ? *slot : o->value(m_descriptor->kr_propertyName());
+    const QString v = objectValue(*o);
     const auto nonEmpty = [](const QString &text) { return text.isEmpty() ? QString() : text; };
     if (m_descriptor->hasOption(KRAdapterOptionJSString))
         return v.isEmpty() ? QString() : KRJavaScript::quotedString(v);

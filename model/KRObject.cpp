@@ -335,52 +335,48 @@ OrderedDictionary<QString, QString> KRObject::jsPropertyInitializations() const
     return result;
 }
 
-template <typename Add>
-void KRObject::forEachJSPropertyInitialization(Add &&add) const
+template <typename Visit>
+void KRObject::forEachJSPropertyAdapter(Visit &&visit) const
 {
     if (!m_modelAdapters)
         return;
     const auto block = m_modelAdapters; // initialisers may call out
     // The id of the object's page, asked for once by the event properties that need it.
     std::optional<QString> pageID;
-    const auto visit = [&](const KRModelAdapter &adapter) {
+    const auto visitOne = [&](const KRModelAdapter &adapter) {
         if (!pageID && adapter.descriptor().hasOption(KRAdapterOptionEvent)) {
             const auto p = page();
             pageID = p ? p->kr_id() : QString();
         }
-        QString init = adapter.jsPropertyInit(pageID ? &*pageID : nullptr);
-        if (!init.isEmpty())
-            add(adapter, std::move(init));
+        visit(adapter, pageID ? &*pageID : nullptr);
     };
     // Only a few properties of a class can have one: those of the class's table, when the
     // adapters were made from it. (Not copied: classes change only while no object is at work.)
     if (const std::vector<std::size_t> *positions
         = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table()).get()) {
         for (const std::size_t i : *positions)
-            visit(block->at(i));
+            visitOne(block->at(i));
         return;
     }
     for (std::size_t i = 0; i < block->size(); ++i)
-        visit(block->at(i));
+        visitOne(block->at(i));
 }
 
 QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() const
 {
     QList<std::pair<QString, QString>> result;
-    forEachJSPropertyInitialization([&result](const KRModelAdapter &adapter, QString init) {
-        result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
+    forEachJSPropertyAdapter([&result](const KRModelAdapter &adapter, const QString *pageID) {
+        QString init = adapter.jsPropertyInit(pageID);
+        if (!init.isEmpty())
+            result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
     });
     return result;
 }
 
 void KRObject::writeJSPropertyInitializations(DOMTextWriter &out, QStringView prefix) const
 {
-    forEachJSPropertyInitialization([&out, prefix](const KRModelAdapter &adapter, const QString &init) {
-        out.append(prefix);
-        out.append(adapter.descriptor().propertyName());
-        out.append(QLatin1String(" = "));
-        out.append(init);
-        out.append(QLatin1String(";\n"));
+    forEachJSPropertyAdapter([&out, prefix](const KRModelAdapter &adapter, const QString *pageID) {
+        adapter.writeJSPropertyInit(out, prefix, pageID);
     });
 }
 

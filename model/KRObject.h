@@ -173,9 +173,10 @@ protected:
 
 private:
     friend class KRModelAdapter;
-    // Calls add(adapter, initialiser) for each adapter with a non-empty initialiser, in order.
-    template <typename Add>
-    void forEachJSPropertyInitialization(Add &&add) const;
+    // Calls visit(adapter, page id or null) for each adapter that may have an initialiser, in
+    // order; the page's id is given from the first event property on.
+    template <typename Visit>
+    void forEachJSPropertyAdapter(Visit &&visit) const;
     const KRObjectClass *m_class;
     KRXMLElement m_xmlElement;
     std::shared_ptr<DOMElement> m_domElement;

@@ -177,8 +177,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
 {
     open("<KRTestControl id=\"c1\" text=\"a\" count=\"3\" enabled=\"true\" custom=\"v\" notes=\"n\"/>"
-         "<KRTestControl id=\"c2\" raw=\"[2]\" onClick=\"f\" top=\"7\" both=\"1\"/>");
-    for (const char *id : {"c1", "c2"}) {
+         "<KRTestControl id=\"c2\" raw=\"[2]\" onClick=\"f\" top=\"7\" both=\"1\"/>"
+         "<KRTestControl id=\"c3\" text=\"b\" count=\"4\" enabled=\"false\" custom=\"w\" onClick=\"no handler\"/>");
+    for (const char *id : {"c1", "c2", "c3"}) {
         QList<std::pair<QString, QString>> expected;
         for (const auto &adapter : object(QLatin1String(id))->modelAdapters()) {
             const QString init = adapter->jsPropertyInit();
@@ -200,6 +201,7 @@ TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
         EXPECT_EQ(written, fromList) << id;
     }
     EXPECT_TRUE(object(QStringLiteral("c2"))->jsPropertyInitializations().objectForKey(QStringLiteral("onClick")).contains(QLatin1String("._events.f")));
+    EXPECT_TRUE(object(QStringLiteral("c3"))->jsPropertyInitializations().objectForKey(QStringLiteral("onClick")).isNull());
 }
 
 TEST_F(Adapter, PageEventsUseThePagesOwnId)
