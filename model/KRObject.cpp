@@ -49,7 +49,7 @@ qsizetype tableSlot(const std::vector<KRPropertyDescriptor> &table, const QHash<
         // comparison's call cost more than the check itself.
         const QString &name = table[guess.slot].kr_propertyName();
         if (name.size() == key.size()
-            && (name.constData() == key.constData()
+            && (name.constData() == key.constData() || key.isEmpty()
                 || std::memcmp(name.constData(), key.constData(), std::size_t(key.size()) * sizeof(QChar)) == 0))
             return qsizetype(guess.slot);
     }
