@@ -602,14 +602,44 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
         out.append(m_descriptor->propertyName());
         out.append(QLatin1String(" = "));
     };
-    // An event's reference is written in its pieces (as jsPropertyInit makes it), the options
-    // tried before it not set.
+    // A string literal of printable ASCII without a character the literal escapes is the text
+    // itself in quotes: written so, without making the literal first. Anything else goes the
+    // usual way.
+    const auto writeQuoted = [&](const QString &text) {
+        for (const QChar c : text) {
+            const char16_t u = c.unicode();
+            if (u < 0x20 || u > 0x7e || u == '\\' || u == '"' || u == '/' || u == '<')
+                return false;
+        }
+        writeStart();
+        out.append(QLatin1Char('"'));
+        out.append(text);
+        out.append(QLatin1String("\";\n"));
+        return true;
+    };
+    const std::uint32_t options = m_descriptor->adapterOptions();
+    const KRObject *const o = liveObject(); // whoever asks holds the object
+    if (!o)
+        return false;
+    if (options & KRAdapterOptionJSString) {
+        const QString v = objectValue(*o);
+        if (v.isEmpty())
+            return false;
+        if (writeQuoted(v))
+            return true;
+    }
+    // An event's reference is written in its pieces (as jsPropertyInit makes it), a per-device
+    // text as above; the options tried before each not set.
     constexpr std::uint32_t triedFirst = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
         | KRAdapterOptionJSRaw | KRAdapterOptionEvent;
-    if (pageID && (m_descriptor->adapterOptions() & triedFirst) == KRAdapterOptionEvent) {
-        const KRObject *const o = liveObject(); // whoever asks holds the object
-        if (!o)
+    if ((options & triedFirst) == 0 && (options & KRAdapterOptionPerDevice)) {
+        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+        if (text.isEmpty())
             return false;
+        if (!text.startsWith(QLatin1Char('{')) && writeQuoted(text))
+            return true;
+    }
+    if (pageID && (options & triedFirst) == KRAdapterOptionEvent) {
         const QString v = objectValue(*o);
         if (v.isEmpty() || !KRJavaScript::isValidIdentifier(v) || !KRJavaScript::isValidIdentifier(*pageID))
             return false;

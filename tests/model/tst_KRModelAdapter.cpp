@@ -178,7 +178,7 @@ TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
 {
     open("<KRTestControl id=\"c1\" text=\"a\" count=\"3\" enabled=\"true\" custom=\"v\" notes=\"n\"/>"
          "<KRTestControl id=\"c2\" raw=\"[2]\" onClick=\"f\" top=\"7\" both=\"1\"/>"
-         "<KRTestControl id=\"c3\" text=\"b\" count=\"4\" enabled=\"false\" custom=\"w\" onClick=\"no handler\"/>");
+         "<KRTestControl id=\"c3\" text=\"&lt;/b&gt;\" top=\"&quot;1&quot;\" count=\"4\" enabled=\"false\" custom=\"w\" onClick=\"no handler\"/>");
     for (const char *id : {"c1", "c2", "c3"}) {
         QList<std::pair<QString, QString>> expected;
         for (const auto &adapter : object(QLatin1String(id))->modelAdapters()) {
@@ -201,7 +201,11 @@ TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
         EXPECT_EQ(written, fromList) << id;
     }
     EXPECT_TRUE(object(QStringLiteral("c2"))->jsPropertyInitializations().objectForKey(QStringLiteral("onClick")).contains(QLatin1String("._events.f")));
-    EXPECT_TRUE(object(QStringLiteral("c3"))->jsPropertyInitializations().objectForKey(QStringLiteral("onClick")).isNull());
+    // Texts that need escapes are escaped in the script too.
+    const auto c3 = object(QStringLiteral("c3"))->jsPropertyInitializations();
+    EXPECT_TRUE(c3.objectForKey(QStringLiteral("onClick")).isNull());
+    EXPECT_EQ(c3.objectForKey(QStringLiteral("text")), QStringLiteral("\"<\\/b>\""));
+    EXPECT_EQ(c3.objectForKey(QStringLiteral("top")), QStringLiteral("\"\\\"1\\\"\""));
 }
 
 TEST_F(Adapter, PageEventsUseThePagesOwnId)
