@@ -255,13 +255,8 @@ QString KRPageOutput::userScripts()
         }
         out.append(QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id));
         out.append(QLatin1String("p._load(function(o) {\n"));
-        for (const auto &[name, init] : m_page->jsPropertyInitializationList()) {
-            out.append(QLatin1String("p."));
-            out.append(name);
-            out.append(QLatin1String(" = "));
-            out.append(init);
-            out.append(QLatin1String(";\n"));
-        }
+        m_page->writeJSPropertyInitializations(out, u"p.");
+        QString prefix; // "o.<object id>.", its room kept from one object to the next
         for (const auto &object : objects) {
             if (object->isPage() || !object->hasJSInstanceVariable())
                 continue;
@@ -279,15 +274,9 @@ QString KRPageOutput::userScripts()
             out.append(QLatin1Char('_'));
             out.append(objectID);
             out.append(QLatin1String("\");\n"));
-            for (const auto &[name, init] : object->jsPropertyInitializationList()) {
-                out.append(QLatin1String("o."));
-                out.append(objectID);
-                out.append(QLatin1Char('.'));
-                out.append(name);
-                out.append(QLatin1String(" = "));
-                out.append(init);
-                out.append(QLatin1String(";\n"));
-            }
+            prefix.clear();
+            prefix.append(QLatin1String("o.")).append(objectID).append(QLatin1Char('.'));
+            object->writeJSPropertyInitializations(out, prefix);
         }
         out.append(QLatin1String("});\n"));
         out.append(QLatin1String("});\n"));

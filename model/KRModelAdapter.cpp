@@ -7,6 +7,7 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPageBase.h>
 #include <model/KRProjectBase.h>
+#include <platform/dom/DOMTextWriter.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
 #include <QTimer>
@@ -94,6 +95,45 @@ struct KRModelAdapterBlock::Private
 {
 };
 
+namespace {
+
+// Allocates a block's shared state with the room for its adapters right behind it: one
+// allocation an object instead of two, freed together.
+template <typename T>
+struct BlockAllocator
+{
+    using value_type = T;
+
+    BlockAllocator(std::size_t adapterCount, KRModelAdapter **room) : count(adapterCount), adapters(room) {}
+    template <typename U>
+    BlockAllocator(const BlockAllocator<U> &other) : count(other.count), adapters(other.adapters)
+    {
+    }
+
+    T *allocate(std::size_t n)
+    {
+        static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+        constexpr std::size_t align = alignof(KRModelAdapter);
+        const std::size_t head = (n * sizeof(T) + align - 1) / align * align;
+        char *memory = static_cast<char *>(::operator new(head + count * sizeof(KRModelAdapter)));
+        if (adapters)
+            *adapters = count > 0 ? reinterpret_cast<KRModelAdapter *>(memory + head) : nullptr;
+        return reinterpret_cast<T *>(memory);
+    }
+    void deallocate(T *memory, std::size_t) { ::operator delete(static_cast<void *>(memory)); }
+
+    template <typename U>
+    bool operator==(const BlockAllocator<U> &other) const
+    {
+        return count == other.count;
+    }
+
+    std::size_t count;
+    KRModelAdapter **adapters; // where allocate() tells the room made (used once, while creating)
+};
+
+} // namespace
+
 struct KRModelAdapterBlock::ReadAhead
 {
     std::vector<QString> values;
@@ -115,7 +155,9 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
                                                                  const std::shared_ptr<KRObject> &object,
                                                                  const KRXMLElement &element, bool designMode)
 {
-    auto block = std::make_shared<KRModelAdapterBlock>(Private{});
+    const std::size_t count = table ? table->size() : 0;
+    KRModelAdapter *room = nullptr;
+    auto block = std::allocate_shared<KRModelAdapterBlock>(BlockAllocator<KRModelAdapterBlock>(count, &room), Private{});
     block->m_self = block;
     block->m_table = std::move(table);
     block->m_object = object;
@@ -132,9 +174,8 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
         block->m_project = owner->pageProject();
     block->m_element = element;
     block->m_designMode = designMode;
-    const std::size_t count = block->m_table ? block->m_table->size() : 0;
     if (count > 0) {
-        block->m_adapters = static_cast<KRModelAdapter *>(::operator new(count * sizeof(KRModelAdapter)));
+        block->m_adapters = room;
         for (const KRPropertyDescriptor &descriptor : *block->m_table) {
             new (block->m_adapters + block->m_count) KRModelAdapter(descriptor, *block);
             ++block->m_count;
@@ -146,9 +187,9 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
 KRModelAdapterBlock::~KRModelAdapterBlock()
 {
     delete m_readAhead; // set up cut short
+    // Their room goes with the block's.
     while (m_count > 0)
         m_adapters[--m_count].~KRModelAdapter();
-    ::operator delete(m_adapters);
 }
 
 std::shared_ptr<KRModelAdapter> KRModelAdapterBlock::pointer(std::size_t index)
@@ -547,7 +588,79 @@ bool KRModelAdapter::mayHaveJSPropertyInit(const KRPropertyDescriptor &descripto
     return (descriptor.adapterOptions() & scriptOptions) != 0;
 }
 
-QString KRModelAdapter::jsPropertyInit() const
+QString KRModelAdapter::objectValue(const KRObject &object) const
+{
+    const QString *slot = m_ownDescriptor ? nullptr
+                                          : object.valueForDescriptor(m_block->table(), std::size_t(this - m_block->m_adapters));
+    return slot ? *slot : object.value(m_descriptor->kr_propertyName());
+}
+
+bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix, const QString *pageID) const
+{
+    const auto writeStart = [&] {
+        out.append(prefix);
+        out.append(m_descriptor->propertyName());
+        out.append(QLatin1String(" = "));
+    };
+    // A string literal of printable ASCII without a character the literal escapes is the text
+    // itself in quotes: written so, without making the literal first. Anything else goes the
+    // usual way.
+    const auto writeQuoted = [&](const QString &text) {
+        for (const QChar c : text) {
+            const char16_t u = c.unicode();
+            if (u < 0x20 || u > 0x7e || u == '\\' || u == '"' || u == '/' || u == '<')
+                return false;
+        }
+        writeStart();
+        out.append(QLatin1Char('"'));
+        out.append(text);
+        out.append(QLatin1String("\";\n"));
+        return true;
+    };
+    const std::uint32_t options = m_descriptor->adapterOptions();
+    const KRObject *const o = liveObject(); // whoever asks holds the object
+    if (!o)
+        return false;
+    if (options & KRAdapterOptionJSString) {
+        const QString v = objectValue(*o);
+        if (v.isEmpty())
+            return false;
+        if (writeQuoted(v))
+            return true;
+    }
+    // An event's reference is written in its pieces (as jsPropertyInit makes it), a per-device
+    // text as above; the options tried before each not set.
+    constexpr std::uint32_t triedFirst = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
+        | KRAdapterOptionJSRaw | KRAdapterOptionEvent;
+    if ((options & triedFirst) == 0 && (options & KRAdapterOptionPerDevice)) {
+        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+        if (text.isEmpty())
+            return false;
+        if (!text.startsWith(QLatin1Char('{')) && writeQuoted(text))
+            return true;
+    }
+    if (pageID && (options & triedFirst) == KRAdapterOptionEvent) {
+        const QString v = objectValue(*o);
+        if (v.isEmpty() || !KRJavaScript::isValidIdentifier(v) || !KRJavaScript::isValidIdentifier(*pageID))
+            return false;
+        writeStart();
+        out.append(QLatin1String("application._pages."));
+        out.append(*pageID);
+        out.append(QLatin1String("._events."));
+        out.append(v);
+        out.append(QLatin1String(";\n"));
+        return true;
+    }
+    const QString init = jsPropertyInit(pageID);
+    if (init.isEmpty())
+        return false;
+    writeStart();
+    out.append(init);
+    out.append(QLatin1String(";\n"));
+    return true;
+}
+
+QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
 {
     // Most properties have no initialiser at all: answered without reading the value.
     if (!mayHaveJSPropertyInit(*m_descriptor))
@@ -555,10 +668,7 @@ QString KRModelAdapter::jsPropertyInit() const
     KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return {};
-    // The object's slot of the descriptor when its values are laid out by the adapters' table.
-    const QString *slot = m_ownDescriptor ? nullptr
-                                          : o->valueForDescriptor(m_block->table(), std::size_t(this - m_block->m_adapters));
-    const QString v = slot ? *slot : o->value(m_descriptor->kr_propertyName());
+    const QString v = objectValue(*o);
     const auto nonEmpty = [](const QString &text) { return text.isEmpty() ? QString() : text; };
     if (m_descriptor->hasOption(KRAdapterOptionJSString))
         return v.isEmpty() ? QString() : KRJavaScript::quotedString(v);
@@ -573,12 +683,17 @@ QString KRModelAdapter::jsPropertyInit() const
     if (m_descriptor->hasOption(KRAdapterOptionJSRaw))
         return nonEmpty(v);
     if (m_descriptor->hasOption(KRAdapterOptionEvent)) {
-        const auto p = o->page();
-        const QString pageID = p ? p->kr_id() : QString();
+        QString pageID;
+        if (knownPageID) {
+            pageID = *knownPageID;
+        } else {
+            const auto p = o->page();
+            pageID = p ? p->kr_id() : QString();
+        }
         // Both names go into code: only identifiers make a reference.
         if (v.isEmpty() || !KRJavaScript::isValidIdentifier(v) || !KRJavaScript::isValidIdentifier(pageID))
             return {};
-        return QStringLiteral("application._pages.%1._events.%2").arg(pageID, v);
+        return QLatin1String("application._pages.") + pageID + QLatin1String("._events.") + v;
     }
     if (m_descriptor->hasOption(KRAdapterOptionPerDevice)) {
         const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());

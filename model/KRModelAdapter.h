@@ -10,6 +10,7 @@
 #include <vector>
 
 class DOMElement;
+class DOMTextWriter;
 class KRModelAdapterBlock;
 class KRModelAdapterDOMWriter;
 class KRObject;
@@ -48,7 +49,13 @@ public:
     void setKRObjectProperty(const QString &value);
     void undoValue(const QString &value) { setKRObjectProperty(value); }
     // The JavaScript initialiser; null for none.
-    QString jsPropertyInit() const;
+    QString jsPropertyInit() const { return jsPropertyInit(nullptr); }
+    // The same, given the id of the object's page when the caller has it (null: the page is
+    // asked).
+    QString jsPropertyInit(const QString *pageID) const;
+    // Writes "<prefix><name> = <initialiser>;\n" when there is an initialiser (false when
+    // none), an event's reference straight into the text.
+    bool writeJSPropertyInit(DOMTextWriter &out, QStringView prefix, const QString *pageID) const;
     // False when adapters of the descriptor never have an initialiser.
     static bool mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor);
 
@@ -88,6 +95,9 @@ public:
     QString currentDevice() const;
 
 private:
+    // The object's value of the property (its slot when the values are laid out by the
+    // adapters' table).
+    QString objectValue(const KRObject &object) const;
     // Stores an empty first value outside design mode when that is all enabling would do.
     bool takeEmptyFirstValue(const QString &value);
     // The value of a per-device text ("{...}") for the current device.

@@ -10,12 +10,15 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPageBase.h>
 #include <model/KRProjectBase.h>
+#include <platform/dom/DOMTextWriter.h>
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRUndoManager.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -41,9 +44,15 @@ qsizetype tableSlot(const std::vector<KRPropertyDescriptor> &table, const QHash<
     thread_local std::array<Guess, 256> guesses;
     const auto bits = reinterpret_cast<std::uintptr_t>(key.constData()) ^ (reinterpret_cast<std::uintptr_t>(&table) >> 4);
     Guess &guess = guesses[((bits >> 3) ^ (bits >> 11)) & 255];
-    if (guess.table == &table && guess.key == key.constData() && guess.slot < table.size()
-        && krSameString(table[guess.slot].kr_propertyName(), key))
-        return qsizetype(guess.slot);
+    if (guess.table == &table && guess.key == key.constData() && guess.slot < table.size()) {
+        // Checked character by character in place: the names are short, and the general
+        // comparison's call cost more than the check itself.
+        const QString &name = table[guess.slot].kr_propertyName();
+        if (name.size() == key.size()
+            && (name.constData() == key.constData() || key.isEmpty()
+                || std::memcmp(name.constData(), key.constData(), std::size_t(key.size()) * sizeof(QChar)) == 0))
+            return qsizetype(guess.slot);
+    }
     const auto found = index.constFind(key);
     if (found == index.constEnd())
         return -1;
@@ -326,29 +335,49 @@ OrderedDictionary<QString, QString> KRObject::jsPropertyInitializations() const
     return result;
 }
 
-QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() const
+template <typename Visit>
+void KRObject::forEachJSPropertyAdapter(Visit &&visit) const
 {
-    QList<std::pair<QString, QString>> result;
     if (!m_modelAdapters)
-        return result;
+        return;
     const auto block = m_modelAdapters; // initialisers may call out
-    const auto add = [&result](const KRModelAdapter &adapter) {
-        QString init = adapter.jsPropertyInit();
-        if (!init.isEmpty())
-            result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
+    // The id of the object's page, asked for once by the event properties that need it.
+    std::optional<QString> pageID;
+    const auto visitOne = [&](const KRModelAdapter &adapter) {
+        if (!pageID && adapter.descriptor().hasOption(KRAdapterOptionEvent)) {
+            const auto p = page();
+            pageID = p ? p->kr_id() : QString();
+        }
+        visit(adapter, pageID ? &*pageID : nullptr);
     };
     // Only a few properties of a class can have one: those of the class's table, when the
     // adapters were made from it. (Not copied: classes change only while no object is at work.)
     if (const std::vector<std::size_t> *positions
         = KRClassRegistry::sharedInstance().jsInitializerPositions(m_class->className, block->table()).get()) {
-        result.reserve(qsizetype(positions->size()));
         for (const std::size_t i : *positions)
-            add(block->at(i));
-        return result;
+            visitOne(block->at(i));
+        return;
     }
     for (std::size_t i = 0; i < block->size(); ++i)
-        add(block->at(i));
+        visitOne(block->at(i));
+}
+
+QList<std::pair<QString, QString>> KRObject::jsPropertyInitializationList() const
+{
+    QList<std::pair<QString, QString>> result;
+    forEachJSPropertyAdapter([&result](const KRModelAdapter &adapter, const QString *pageID) {
+        QString init = adapter.jsPropertyInit(pageID);
+        if (!init.isEmpty())
+            result.emplaceBack(adapter.descriptor().propertyName(), std::move(init));
+    });
     return result;
+}
+
+void KRObject::writeJSPropertyInitializations(DOMTextWriter &out, QStringView prefix) const
+{
+    forEachJSPropertyAdapter([&out, prefix](const KRModelAdapter &adapter, const QString *pageID) {
+        adapter.writeJSPropertyInit(out, prefix, pageID);
+    });
 }
 
 QImage KRObject::objectIcon() const

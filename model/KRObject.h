@@ -17,6 +17,7 @@
 #include <vector>
 
 class DOMElement;
+class DOMTextWriter;
 class KRModelAdapter;
 class KRModelAdapterBlock;
 class KRPageBase;
@@ -115,6 +116,9 @@ public:
     OrderedDictionary<QString, QString> jsPropertyInitializations() const;
     // The same as a list of (name, initialiser), one entry per adapter.
     QList<std::pair<QString, QString>> jsPropertyInitializationList() const;
+    // The same written as script, "<prefix><name> = <initialiser>;\n" for each entry of the
+    // list, straight into the text being written.
+    void writeJSPropertyInitializations(DOMTextWriter &out, QStringView prefix) const;
 
     // --- Structure
     KRXMLElement xmlElement() const { return m_xmlElement; }
@@ -169,6 +173,10 @@ protected:
 
 private:
     friend class KRModelAdapter;
+    // Calls visit(adapter, page id or null) for each adapter that may have an initialiser, in
+    // order; the page's id is given from the first event property on.
+    template <typename Visit>
+    void forEachJSPropertyAdapter(Visit &&visit) const;
     const KRObjectClass *m_class;
     KRXMLElement m_xmlElement;
     std::shared_ptr<DOMElement> m_domElement;

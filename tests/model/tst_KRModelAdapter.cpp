@@ -3,6 +3,7 @@
 #include <model/KRFunction.h>
 #include <model/KRModelAdapter.h>
 #include <model/KRModelAdapterDOMWriter.h>
+#include <platform/dom/DOMTextWriter.h>
 #include <platform/foundation/KRUndoManager.h>
 
 #include <KRTestSupport.h>
@@ -176,8 +177,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
 {
     open("<KRTestControl id=\"c1\" text=\"a\" count=\"3\" enabled=\"true\" custom=\"v\" notes=\"n\"/>"
-         "<KRTestControl id=\"c2\" raw=\"[2]\" onClick=\"f\" top=\"7\" both=\"1\"/>");
-    for (const char *id : {"c1", "c2"}) {
+         "<KRTestControl id=\"c2\" raw=\"[2]\" onClick=\"f\" top=\"7\" both=\"1\"/>"
+         "<KRTestControl id=\"c3\" text=\"&lt;/b&gt;\" top=\"&quot;1&quot;\" count=\"4\" enabled=\"false\" custom=\"w\" onClick=\"no handler\"/>");
+    for (const char *id : {"c1", "c2", "c3"}) {
         QList<std::pair<QString, QString>> expected;
         for (const auto &adapter : object(QLatin1String(id))->modelAdapters()) {
             const QString init = adapter->jsPropertyInit();
@@ -186,7 +188,24 @@ TEST_F(Adapter, InitialiserListMatchesEveryAdapterInOrder)
         }
         EXPECT_GE(expected.size(), 4) << id;
         EXPECT_EQ(object(QLatin1String(id))->jsPropertyInitializationList(), expected) << id;
+        // Written as script straight into a text that holds something already: the same
+        // entries (the event's reference to the page included), after what was there.
+        QString written = QStringLiteral("before\n");
+        {
+            DOMTextWriter out(written);
+            object(QLatin1String(id))->writeJSPropertyInitializations(out, u"o.x.");
+        }
+        QString fromList = QStringLiteral("before\n");
+        for (const auto &[name, init] : expected)
+            fromList += QStringLiteral("o.x.") + name + QStringLiteral(" = ") + init + QStringLiteral(";\n");
+        EXPECT_EQ(written, fromList) << id;
     }
+    EXPECT_TRUE(object(QStringLiteral("c2"))->jsPropertyInitializations().objectForKey(QStringLiteral("onClick")).contains(QLatin1String("._events.f")));
+    // Texts that need escapes are escaped in the script too.
+    const auto c3 = object(QStringLiteral("c3"))->jsPropertyInitializations();
+    EXPECT_TRUE(c3.objectForKey(QStringLiteral("onClick")).isNull());
+    EXPECT_EQ(c3.objectForKey(QStringLiteral("text")), QStringLiteral("\"<\\/b>\""));
+    EXPECT_EQ(c3.objectForKey(QStringLiteral("top")), QStringLiteral("\"\\\"1\\\"\""));
 }
 
 TEST_F(Adapter, PageEventsUseThePagesOwnId)
