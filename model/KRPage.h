@@ -205,6 +205,8 @@ private:
     // the objects of a page are mostly of a few classes.
     struct LoadClass
     {
+        // The class's own name (the registry's text, which it finds without comparing).
+        QString className;
         bool instantiable = false;
         bool styleClass = false;
         bool function = false;
@@ -255,7 +257,10 @@ private:
     QSet<QString> m_manifestResources;
     QStringList m_loadWarnings;
     QHash<QString, int> m_nextLoadSuffix; // while loading: the next number to try per id base
-    QHash<QString, LoadClass> m_loadClasses; // while loading
+    // While loading: the classes met, the first few in a list searched in order (a page uses
+    // a handful), any further ones in the table.
+    std::vector<std::pair<QString, LoadClass>> m_loadClassList;
+    QHash<QString, LoadClass> m_loadClasses;
     int m_loadDepth = 0;
     std::vector<KRObservationToken> m_tokens;
     int m_pasteTop = 0;
