@@ -945,8 +945,11 @@ void KRPage::observeID(const std::shared_ptr<KRObject> &object)
                               const QString oldID = oldValue.toString();
                               if (self->m_objects.value(oldID) == object)
                                   self->m_objects.remove(oldID);
-                              if (object != self)
-                                  self->m_objects.insert(newValue.toString(), object);
+                              if (object != self) {
+                                  const QString newID = newValue.toString();
+                                  self->m_objects.insert(newID, object);
+                                  self->noteID(newID);
+                              }
                               self->rebuildAllObjectsArray();
                           }));
 }
@@ -979,6 +982,7 @@ void KRPage::addObject(const std::shared_ptr<KRObject> &object)
         if (!slot || m_objects.size() == before)
             krRaise(QStringLiteral("DuplicateIDException"), QStringLiteral("Duplicate 'id' attribute (%1) in element").arg(id));
         *slot = object;
+        noteID(id);
     }
     observeID(object);
     if (object.get() == this) {
