@@ -1120,6 +1120,7 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         KRXMLNode *element;
         bool hasTop;
         int top, left;
+        QString id;
     };
     std::vector<Placed> elements;
     QList<KRXMLNode> children = contents.elements();
@@ -1127,12 +1128,12 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     KRXMLNode::prefetchAttributes(children);
     m_objects.reserve(m_objects.size() + children.size());
     elements.reserve(std::size_t(children.size()));
-    // Both places in one pass over each element's attributes.
-    static const QByteArray placeNames[] = {QByteArrayLiteral("top"), QByteArrayLiteral("left")};
+    // The place and the id in one pass over each element's attributes.
+    static const QByteArray readNames[] = {QByteArrayLiteral("top"), QByteArrayLiteral("left"), QByteArrayLiteral("id")};
     for (KRXMLNode &element : children) {
-        QString place[2];
-        element.attributeValues(placeNames, 2, place);
-        elements.push_back({&element, !place[0].isNull(), positionKey(place[0]), positionKey(place[1])});
+        QString read[3];
+        element.attributeValues(readNames, 3, read);
+        elements.push_back({&element, !read[0].isNull(), positionKey(read[0]), positionKey(read[1]), std::move(read[2])});
     }
     // Elements without "top" first, then by top and left; ties keep file order.
     std::stable_sort(elements.begin(), elements.end(), [](const Placed &a, const Placed &b) {
@@ -1162,7 +1163,7 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
             warn(element, QStringLiteral("Invalid KRObject class: '%1' (skipped, kept in the file)").arg(className));
             continue;
         }
-        const QString id = element.attribute(QStringLiteral("id"));
+        const QString id = placed.id;
         const bool soundID = isSoundLoadedID(id, kind.styleClass);
         QString newID;
         if (!soundID)
@@ -1190,7 +1191,8 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         }
         std::optional<KRResult<std::shared_ptr<KRObject>>> made;
         try {
-            made.emplace(registry.makeObject(kind.className, element, self, parent, QString(), designMode()));
+            made.emplace(registry.makeObject(kind.className, element, self, parent, QString(), designMode(),
+                                             newID.isNull() ? id : newID));
         } catch (const KRException &exception) {
             made.emplace(KRError(exception.name(), 0, exception.reason()));
         }
