@@ -17,6 +17,9 @@ std::int32_t toIndex(qsizetype index)
 // A direct scan, so no other text is ever taken for an escaped bar.
 QStringList lineTokens(const QString &line)
 {
+    // Without an escape the pieces lie between the bars as they stand.
+    if (!line.contains(QLatin1Char('\\')))
+        return line.split(QLatin1Char('|'));
     QStringList pieces;
     QString current;
     for (qsizetype i = 0; i < line.size(); ++i) {
@@ -228,6 +231,43 @@ OrderedDictionary<QString, QString> parseOptionTokens(const QString &string)
         const QStringList pieces = lineTokens(line);
         const QString &key = pieces.at(0);
         options.setObject(pieces.size() > 1 ? pieces.at(1) : key, key);
+    }
+    return options;
+}
+
+QList<std::pair<QString, QString>> parseOptionTokenList(const QString &string)
+{
+    QList<std::pair<QString, QString>> options;
+    // A list is mostly a few lines: a repeated key is searched for along it, and through a
+    // table of places once it has grown long.
+    constexpr qsizetype searched = 16;
+    QHash<QString, qsizetype> places;
+    for (const QString &line : nonEmptyLines(string)) {
+        QStringList pieces = lineTokens(line);
+        QString label = pieces.size() > 1 ? pieces.at(1) : pieces.at(0);
+        QString &key = pieces[0];
+        qsizetype place = -1;
+        if (options.size() <= searched) {
+            for (qsizetype i = 0; i < options.size(); ++i) {
+                if (options.at(i).first == key) {
+                    place = i;
+                    break;
+                }
+            }
+        } else {
+            if (places.isEmpty()) {
+                for (qsizetype i = 0; i < options.size(); ++i)
+                    places.insert(options.at(i).first, i);
+            }
+            place = places.value(key, -1);
+        }
+        if (place >= 0) {
+            options[place].second = std::move(label);
+            continue;
+        }
+        if (!places.isEmpty())
+            places.insert(key, options.size());
+        options.append({std::move(key), std::move(label)});
     }
     return options;
 }

@@ -9,6 +9,7 @@
 #include <QVariantMap>
 
 #include <cstdint>
+#include <utility>
 
 // String operations with fixed edge behaviour that the model and the controls rely on.
 // Indexes and lengths are UTF-16 code units; index results are 32-bit, -1 meaning "absent".
@@ -69,6 +70,8 @@ QString stringBySubstitutingTemplateValues(const QString &string, const QHash<QS
 // pieces after the second ignored, empty lines skipped, nothing trimmed (a carriage return is
 // text). "\|" stands for a literal "|". A repeated key keeps its first place and last label.
 OrderedDictionary<QString, QString> parseOptionTokens(const QString &string);
+// The same entries as a list of (key, label) in key order, for reading them all once.
+QList<std::pair<QString, QString>> parseOptionTokenList(const QString &string);
 
 // The same lines as parseOptionTokens, one entry per non-empty line in order ("" value for a
 // line without "|"); repeated keys give one entry each.

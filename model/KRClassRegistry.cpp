@@ -335,7 +335,7 @@ QString KRClassRegistry::idBase(const QString &className) const
 KRResult<std::shared_ptr<KRObject>>
 KRClassRegistry::makeObject(const QString &className, const KRXMLElement &element,
                             const std::shared_ptr<KRPageBase> &page, const std::shared_ptr<KRObject> &parent,
-                            const QString &initialID, bool designMode) const
+                            const QString &initialID, bool designMode, const QString &knownElementID) const
 {
     const QString name = className.isEmpty() ? element.name() : className;
     const KRObjectClass *objectClass = classNamed(name);
@@ -348,7 +348,7 @@ KRClassRegistry::makeObject(const QString &className, const KRXMLElement &elemen
         return KRError(KRExceptionName::InvalidElement, 2, QStringLiteral("Invalid element"));
     QString elementID;
     if (initialID.isEmpty()) {
-        elementID = element.attribute(QStringLiteral("id"));
+        elementID = knownElementID.isNull() ? element.attribute(QStringLiteral("id")) : knownElementID;
         if (elementID.isEmpty())
             return KRError(KRExceptionName::InvalidElement, 3, QStringLiteral("Invalid kr_id"));
     }

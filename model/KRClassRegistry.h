@@ -65,11 +65,12 @@ public:
 
     // Makes and sets up an object of the element's class (or className when given). An
     // unknown or abstract class or an element without id (and no initial id) is an error,
-    // never a crash.
+    // never a crash. `elementID`, when not null, is the element's "id" as the caller read it.
     KRResult<std::shared_ptr<KRObject>> makeObject(const QString &className, const KRXMLElement &element,
                                                    const std::shared_ptr<KRPageBase> &page,
                                                    const std::shared_ptr<KRObject> &parent,
-                                                   const QString &initialID, bool designMode) const;
+                                                   const QString &initialID, bool designMode,
+                                                   const QString &elementID = QString()) const;
 
 private:
     const KRObjectClass::Factory *factoryFor(const QString &className) const;

@@ -41,10 +41,17 @@ qsizetype tableSlot(const std::vector<KRPropertyDescriptor> &table, const QHash<
         const QChar *key = nullptr;
         std::size_t slot = 0;
     };
-    thread_local std::array<Guess, 256> guesses;
-    const auto bits = reinterpret_cast<std::uintptr_t>(key.constData()) ^ (reinterpret_cast<std::uintptr_t>(&table) >> 4);
-    Guess &guess = guesses[((bits >> 3) ^ (bits >> 11)) & 255];
-    if (guess.table == &table && guess.key == key.constData() && guess.slot < table.size()) {
+    // Room for every key a page's classes read (some hundreds of table and key pairs), two
+    // places for each, so that they do not push each other out page after page.
+    constexpr unsigned guessBits = 10;
+    thread_local std::array<Guess, std::size_t(1) << guessBits> guesses;
+    const auto bits = (std::uint64_t(reinterpret_cast<std::uintptr_t>(key.constData())) * 0x9E3779B97F4A7C15u)
+        ^ std::uint64_t(reinterpret_cast<std::uintptr_t>(&table));
+    Guess *const pair = &guesses[((bits * 0x9E3779B97F4A7C15u) >> (64 - guessBits)) & ~std::uint64_t(1)];
+    for (int place = 0; place < 2; ++place) {
+        const Guess &guess = pair[place];
+        if (guess.table != &table || guess.key != key.constData() || guess.slot >= table.size())
+            continue;
         // Checked character by character in place: the names are short, and the general
         // comparison's call cost more than the check itself.
         const QString &name = table[guess.slot].kr_propertyName();
@@ -56,7 +63,9 @@ qsizetype tableSlot(const std::vector<KRPropertyDescriptor> &table, const QHash<
     const auto found = index.constFind(key);
     if (found == index.constEnd())
         return -1;
-    guess = Guess{&table, key.constData(), std::size_t(*found)};
+    // The newest guess first; the one it replaces there stays second.
+    pair[1] = pair[0];
+    pair[0] = Guess{&table, key.constData(), std::size_t(*found)};
     return *found;
 }
 } // namespace

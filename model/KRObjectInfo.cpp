@@ -476,9 +476,12 @@ void KRObjectInfo::readReservedWords()
         m_reservedBeyondASCII = false;
         m_reservedShortest = words.isEmpty() ? 0 : std::numeric_limits<qsizetype>::max();
         m_reservedLongest = 0;
+        m_reservedLengths.fill(0);
         for (const QString &word : std::as_const(words)) {
             m_reservedShortest = std::min(m_reservedShortest, word.size());
             m_reservedLongest = std::max(m_reservedLongest, word.size());
+            if (word.front().unicode() < 128)
+                m_reservedLengths[word.front().unicode()] |= std::uint64_t(1) << std::min<qsizetype>(word.size(), 63);
             for (const QChar c : word) {
                 if (c.unicode() < 128)
                     m_reservedCharacters.set(c.unicode());
@@ -492,9 +495,11 @@ void KRObjectInfo::readReservedWords()
 bool KRObjectInfo::isJavaScriptReservedWord(const QString &word)
 {
     readReservedWords();
-    if (word.size() < m_reservedShortest || word.size() > m_reservedLongest)
+    if (word.isEmpty() || word.size() < m_reservedShortest || word.size() > m_reservedLongest)
         return false;
     if (!m_reservedBeyondASCII) {
+        if (!(m_reservedLengths[word.front().unicode() & 127] >> std::min<qsizetype>(word.size(), 63) & 1))
+            return false;
         for (const QChar c : word) {
             if (c.unicode() >= 128 || !m_reservedCharacters.test(c.unicode()))
                 return false;

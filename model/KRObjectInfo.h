@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <array>
 #include <bitset>
 #include <map>
 #include <memory>
@@ -150,6 +151,9 @@ private:
     std::bitset<128> m_reservedCharacters;
     bool m_reservedBeyondASCII = false;
     qsizetype m_reservedShortest = 0, m_reservedLongest = 0;
+    // Per first character (ASCII), the lengths of the words starting with it (bit n for n
+    // characters, the last bit for 63 and longer): most names are ruled out without hashing.
+    std::array<std::uint64_t, 128> m_reservedLengths{};
     std::optional<QStringList> m_keywords;
     QStringList m_pluginObjects;
 };

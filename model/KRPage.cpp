@@ -945,8 +945,11 @@ void KRPage::observeID(const std::shared_ptr<KRObject> &object)
                               const QString oldID = oldValue.toString();
                               if (self->m_objects.value(oldID) == object)
                                   self->m_objects.remove(oldID);
-                              if (object != self)
-                                  self->m_objects.insert(newValue.toString(), object);
+                              if (object != self) {
+                                  const QString newID = newValue.toString();
+                                  self->m_objects.insert(newID, object);
+                                  self->noteID(newID);
+                              }
                               self->rebuildAllObjectsArray();
                           }));
 }
@@ -979,6 +982,7 @@ void KRPage::addObject(const std::shared_ptr<KRObject> &object)
         if (!slot || m_objects.size() == before)
             krRaise(QStringLiteral("DuplicateIDException"), QStringLiteral("Duplicate 'id' attribute (%1) in element").arg(id));
         *slot = object;
+        noteID(id);
     }
     observeID(object);
     if (object.get() == this) {
@@ -1045,20 +1049,32 @@ bool KRPage::isSoundLoadedID(const QString &objectID, bool styleClass)
 
 KRPage::LoadClass KRPage::loadClass(const QString &className)
 {
-    const auto found = m_loadClasses.constFind(className);
-    if (found != m_loadClasses.cend())
-        return found.value();
+    for (const auto &[name, known] : m_loadClassList) {
+        if (name == className)
+            return known;
+    }
+    if (!m_loadClasses.isEmpty()) {
+        const auto found = m_loadClasses.constFind(className);
+        if (found != m_loadClasses.cend())
+            return found.value();
+    }
     const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
     LoadClass loaded;
-    loaded.instantiable = registry.isInstantiable(className);
+    const KRObjectClass *objectClass = registry.classNamed(className);
+    loaded.instantiable = objectClass && !objectClass->abstractClass;
     if (loaded.instantiable) {
+        loaded.className = objectClass->className;
         // What the class needs is the same for each of its objects.
-        loadRequiredResourcesFromClass(className);
-        loaded.styleClass = registry.isKindOf(className, QStringLiteral("KRStyleClass"));
-        loaded.function = registry.isKindOf(className, QStringLiteral("KRFunction"));
-        loaded.div = registry.isKindOf(className, QStringLiteral("KRDiv"));
+        loadRequiredResourcesFromClass(loaded.className);
+        loaded.styleClass = registry.isKindOf(loaded.className, QStringLiteral("KRStyleClass"));
+        loaded.function = registry.isKindOf(loaded.className, QStringLiteral("KRFunction"));
+        loaded.div = registry.isKindOf(loaded.className, QStringLiteral("KRDiv"));
     }
-    m_loadClasses.insert(className, loaded);
+    constexpr std::size_t listed = 16;
+    if (m_loadClassList.size() < listed)
+        m_loadClassList.emplace_back(className, loaded);
+    else
+        m_loadClasses.insert(className, loaded);
     return loaded;
 }
 
@@ -1086,6 +1102,7 @@ void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::sh
         {
             if (--page->m_loadDepth == 0) {
                 page->m_nextLoadSuffix.clear();
+                page->m_loadClassList.clear();
                 page->m_loadClasses.clear();
                 page->rebuildAllObjectsArray();
             }
@@ -1103,6 +1120,7 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         KRXMLNode *element;
         bool hasTop;
         int top, left;
+        QString id;
     };
     std::vector<Placed> elements;
     QList<KRXMLNode> children = contents.elements();
@@ -1110,9 +1128,12 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     KRXMLNode::prefetchAttributes(children);
     m_objects.reserve(m_objects.size() + children.size());
     elements.reserve(std::size_t(children.size()));
+    // The place and the id in one pass over each element's attributes.
+    static const QByteArray readNames[] = {QByteArrayLiteral("top"), QByteArrayLiteral("left"), QByteArrayLiteral("id")};
     for (KRXMLNode &element : children) {
-        const QString top = element.attribute(QStringLiteral("top"));
-        elements.push_back({&element, !top.isNull(), positionKey(top), positionKey(element.attribute(QStringLiteral("left")))});
+        QString read[3];
+        element.attributeValues(readNames, 3, read);
+        elements.push_back({&element, !read[0].isNull(), positionKey(read[0]), positionKey(read[1]), std::move(read[2])});
     }
     // Elements without "top" first, then by top and left; ties keep file order.
     std::stable_sort(elements.begin(), elements.end(), [](const Placed &a, const Placed &b) {
@@ -1142,11 +1163,11 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
             warn(element, QStringLiteral("Invalid KRObject class: '%1' (skipped, kept in the file)").arg(className));
             continue;
         }
-        const QString id = element.attribute(QStringLiteral("id"));
+        const QString id = placed.id;
         const bool soundID = isSoundLoadedID(id, kind.styleClass);
         QString newID;
         if (!soundID)
-            newID = freeLoadID(registry.idBase(className), 1);
+            newID = freeLoadID(registry.idBase(kind.className), 1);
         else if (isIDTaken(id))
             newID = freeLoadID(id, 2);
         if (!newID.isNull()) {
@@ -1170,7 +1191,8 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         }
         std::optional<KRResult<std::shared_ptr<KRObject>>> made;
         try {
-            made.emplace(registry.makeObject(className, element, self, parent, QString(), designMode()));
+            made.emplace(registry.makeObject(kind.className, element, self, parent, QString(), designMode(),
+                                             newID.isNull() ? id : newID));
         } catch (const KRException &exception) {
             made.emplace(KRError(exception.name(), 0, exception.reason()));
         }

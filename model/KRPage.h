@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QString>
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <map>
@@ -181,7 +183,10 @@ public:
     QList<std::shared_ptr<KRObject>> allObjects() const;
     // The page's objects by id, without the page itself (which holds them).
     const QHash<QString, std::shared_ptr<KRObject>> &kr_objects() const { return m_objects; }
-    bool isIDTaken(const QString &objectID) const { return objectID == kr_id() || m_objects.contains(objectID); }
+    bool isIDTaken(const QString &objectID) const
+    {
+        return objectID == kr_id() || (mayHoldID(objectID) && m_objects.contains(objectID));
+    }
     // In the order the classes name them (a script may need one named before it).
     QStringList requiredObjectScripts() const { return m_requiredObjectScripts; }
     QSet<QString> requiredStylesheets() const { return m_requiredStylesheets; }
@@ -205,6 +210,8 @@ private:
     // the objects of a page are mostly of a few classes.
     struct LoadClass
     {
+        // The class's own name (the registry's text, which it finds without comparing).
+        QString className;
         bool instantiable = false;
         bool styleClass = false;
         bool function = false;
@@ -237,6 +244,27 @@ private:
     const KRLayoutSource *m_layoutSource = nullptr;
     std::unique_ptr<KRPageProxy> m_proxy;
     QHash<QString, std::shared_ptr<KRObject>> m_objects;
+    // One bit for each id ever put in m_objects, chosen by a cheap sum of its characters: an
+    // id whose bit is clear is not there, which is told without hashing it the table's way
+    // (most ids checked while loading are free).
+    std::array<std::uint64_t, 16> m_idBits{};
+    static unsigned idBit(const QString &objectID)
+    {
+        std::uint32_t sum = 2166136261u;
+        for (const QChar c : objectID)
+            sum = (sum ^ c.unicode()) * 16777619u;
+        return (sum ^ (sum >> 15)) & 1023;
+    }
+    void noteID(const QString &objectID)
+    {
+        const unsigned bit = idBit(objectID);
+        m_idBits[bit >> 6] |= std::uint64_t(1) << (bit & 63);
+    }
+    bool mayHoldID(const QString &objectID) const
+    {
+        const unsigned bit = idBit(objectID);
+        return (m_idBits[bit >> 6] >> (bit & 63)) & 1;
+    }
     std::map<const void *, KRObservationToken> m_idTokens;
     QList<std::shared_ptr<KRObject>> m_allObjects;
     std::vector<Block> m_onJQMLoadedBlocks;
@@ -255,7 +283,10 @@ private:
     QSet<QString> m_manifestResources;
     QStringList m_loadWarnings;
     QHash<QString, int> m_nextLoadSuffix; // while loading: the next number to try per id base
-    QHash<QString, LoadClass> m_loadClasses; // while loading
+    // While loading: the classes met, the first few in a list searched in order (a page uses
+    // a handful), any further ones in the table.
+    std::vector<std::pair<QString, LoadClass>> m_loadClassList;
+    QHash<QString, LoadClass> m_loadClasses;
     int m_loadDepth = 0;
     std::vector<KRObservationToken> m_tokens;
     int m_pasteTop = 0;

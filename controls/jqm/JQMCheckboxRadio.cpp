@@ -76,9 +76,8 @@ void JQMCheckboxRadio::createChildren()
     }
     const QString groupName = nameOrID();
     const QString checkedValue = value(QStringLiteral("kr_value"));
-    const OrderedDictionary<QString, QString> options = jqmOptions(value(QStringLiteral("kr_options")));
     int n = 0;
-    for (const QString &optionValue : options.allKeys()) {
+    for (const auto &[optionValue, optionLabel] : jqmOptions(value(QStringLiteral("kr_options")))) {
         ++n;
         const QString inputID = QStringLiteral("%1_%2-%3").arg(pageID(), kr_id()).arg(n);
         const auto input = createElement(QStringLiteral("input"));
@@ -95,7 +94,7 @@ void JQMCheckboxRadio::createChildren()
         m_fieldsetElement->appendChild(input);
         const auto label = createElement(QStringLiteral("label"));
         label->setAttribute(QStringLiteral("for"), inputID);
-        label->setTextContent(options.objectForKey(optionValue));
+        label->setTextContent(optionLabel);
         m_fieldsetElement->appendChild(label);
     }
     if (designMode())

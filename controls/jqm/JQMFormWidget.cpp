@@ -8,19 +8,18 @@
 
 #include <QTimer>
 
-OrderedDictionary<QString, QString> jqmOptions(const QString &text)
+QList<std::pair<QString, QString>> jqmOptions(const QString &text)
 {
-    return KRString::parseOptionTokens(text);
+    return KRString::parseOptionTokenList(text);
 }
 
 void jqmAppendOptions(DOMElement &select, const QString &optionsText, const QString &selected)
 {
-    const OrderedDictionary<QString, QString> options = jqmOptions(optionsText);
     const auto document = select.ownerDocument();
-    for (const QString &optionValue : options.allKeys()) {
+    for (const auto &[optionValue, label] : jqmOptions(optionsText)) {
         const auto option = document->createElement(QStringLiteral("option"));
         option->setAttribute(QStringLiteral("value"), optionValue);
-        option->setTextContent(options.objectForKey(optionValue));
+        option->setTextContent(label);
         if (optionValue == selected)
             option->setAttribute(QStringLiteral("selected"), QStringLiteral("selected"));
         select.appendChild(option);

@@ -60,6 +60,6 @@ private:
 };
 
 // The option list of the option-list widgets, in order: value to label.
-OrderedDictionary<QString, QString> jqmOptions(const QString &text);
+QList<std::pair<QString, QString>> jqmOptions(const QString &text);
 // Appends one "option" per entry of the list, the one whose value equals `selected` marked.
 void jqmAppendOptions(DOMElement &select, const QString &optionsText, const QString &selected);

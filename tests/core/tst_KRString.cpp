@@ -142,6 +142,29 @@ TEST(KRString, OptionLabelsKeepPlaceholderLikeText)
     EXPECT_EQ(parseOptionTokens("a\\b|c").objectForKey("a\\b"), "c");
 }
 
+TEST(KRString, OptionTokenListMatchesTheDictionary)
+{
+    // Short and long lists (past the length where repeats are found through a table), with
+    // repeats before and after that length, escapes and empty pieces.
+    QString longList;
+    for (int i = 0; i < 40; ++i)
+        longList += QStringLiteral("k%1|v%2\n").arg(i % 23).arg(i);
+    longList += QStringLiteral("k3|late\nk40\nk0|last\n");
+    for (const QString &text : {QStringLiteral("1|One\n2|Two\n\n3"), QStringLiteral("a|1\nb|2\na|3\n c |d\r\n"),
+                                QStringLiteral("a\\|b|c\nback\\\\|slash\na\\b|c\n|\nx|y|z\nx|"), QString(), longList}) {
+        const OrderedDictionary<QString, QString> expected = parseOptionTokens(text);
+        QList<std::pair<QString, QString>> wanted;
+        for (const QString &key : expected.allKeys())
+            wanted.append({key, expected.objectForKey(key)});
+        EXPECT_EQ(parseOptionTokenList(text), wanted) << text.toStdString();
+    }
+    const auto list = parseOptionTokenList(longList);
+    ASSERT_EQ(list.size(), 24);
+    EXPECT_EQ(list.at(3), std::make_pair(QStringLiteral("k3"), QStringLiteral("late")));
+    EXPECT_EQ(list.at(0).second, QStringLiteral("last"));
+    EXPECT_EQ(list.at(23), std::make_pair(QStringLiteral("k40"), QStringLiteral("k40")));
+}
+
 TEST(KRString, ParseImageTokens)
 {
     const QList<ImageToken> single = parseImageTokens("pic.png");

@@ -131,6 +131,20 @@ TEST_F(ObjectInfo, ReservedWordsKeepTrailingBlanks)
     EXPECT_TRUE(info.isJavaScriptReservedWord(QStringLiteral("var"))); // after a line break
     EXPECT_FALSE(info.isJavaScriptReservedWord(QStringLiteral("if")));  // stands as "if "
     EXPECT_FALSE(info.isJavaScriptReservedWord(QStringLiteral("New")));
+    // The shipped list: each word is told as one, and names one letter longer or shorter,
+    // or with another first letter, are not.
+    KRObjectInfo &shared = KRObjectInfo::sharedInstance();
+    const QStringList words = shared.javaScriptReservedWords();
+    ASSERT_GT(words.size(), 30);
+    for (const QString &word : words) {
+        EXPECT_TRUE(shared.isJavaScriptReservedWord(word)) << word.toStdString();
+        EXPECT_FALSE(shared.isJavaScriptReservedWord(word + QLatin1Char('x'))) << word.toStdString();
+        if (!words.contains(word.chopped(1)))
+            EXPECT_FALSE(shared.isJavaScriptReservedWord(word.chopped(1))) << word.toStdString();
+        if (!words.contains(QLatin1Char('Q') + word.mid(1)))
+            EXPECT_FALSE(shared.isJavaScriptReservedWord(QLatin1Char('Q') + word.mid(1))) << word.toStdString();
+    }
+    EXPECT_FALSE(shared.isJavaScriptReservedWord(QString()));
 }
 
 TEST_F(ObjectInfo, KeywordsArePropertiesThenClasses)

@@ -398,7 +398,13 @@ TEST(KRPageObjects, DeletedDivFreesItsChildrensIds)
     inner->setValue(QStringLiteral("kr_id"), QStringLiteral("renamed"));
     undo.endUndoGrouping();
     EXPECT_EQ(page->objectForID(QStringLiteral("renamed")), inner);
+    EXPECT_TRUE(page->isIDTaken(QStringLiteral("renamed")));
     EXPECT_FALSE(page->isIDTaken(QStringLiteral("control2")));
+    // A new object does not take the id a rename gave.
+    undo.beginUndoGrouping();
+    EXPECT_EQ(page->createNewObject(QStringLiteral("KRDesignControl"), 0, 0, QStringLiteral("renamed"))->kr_id(),
+              QStringLiteral("renamed2"));
+    undo.endUndoGrouping();
 }
 
 TEST(KRPageObjects, CopyPasteOffsetsCutKeepsIdsBadClipboard)
