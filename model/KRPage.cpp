@@ -577,6 +577,12 @@ void KRPage::queueDesignSetUpScript(const std::shared_ptr<KRObject> &object, con
     });
 }
 
+bool KRPage::hasPendingDesignSetUps() const
+{
+    return std::any_of(m_designSetUps.begin(), m_designSetUps.end(),
+                       [](const auto &entry) { return entry.second.pending && !entry.first.expired(); });
+}
+
 bool KRPage::evaluateScriptFileOnce(const QString &path)
 {
     if (m_evaluatedScriptFiles.contains(path))

@@ -135,6 +135,8 @@ public:
     // it again, in document order, in a view that mirrors the page anew.
     void queueDesignSetUp(const std::shared_ptr<KRObject> &object, Block block);
     void queueDesignSetUpScript(const std::shared_ptr<KRObject> &object, const QString &script);
+    // Whether a set-up queued for an object still here has yet to run.
+    bool hasPendingDesignSetUps() const;
     // Evaluates a script file once in the view showing the page; a view that mirrors the page
     // anew evaluates it once more. False when the file cannot be read.
     bool evaluateScriptFileOnce(const QString &path);

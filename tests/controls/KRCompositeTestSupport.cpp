@@ -54,10 +54,12 @@ QStringList krRunDesignScripts(const std::shared_ptr<KRPage> &page)
         QMetaObject::invokeMethod(page->pageProxy(), "jqueryMobileLoaded");
     }
     QCoreApplication::processEvents(); // deferred rebuilds
-    // Queued blocks run in order: the last one marks the end.
+    // Queued blocks run in order, but a chain of them takes one turn a block, so a marker
+    // queued after it can run before its end: the page's own account of what is still to
+    // run is waited for besides.
     bool done = false;
     GCDispatch::performBlocksInMainQueue({[&done] { done = true; }});
-    KRTest::processEventsUntil([&] { return done; }, std::chrono::milliseconds(10000));
+    KRTest::processEventsUntil([&] { return done && !page->hasPendingDesignSetUps(); }, std::chrono::milliseconds(10000));
     const QStringList scripts = host->evaluatedScripts();
     host->clearEvaluatedScripts();
     return scripts;
