@@ -172,7 +172,7 @@ const Tables &tables()
 // The entry of the name in one of the (never changing) tables, null when none. The names
 // asked for last are remembered per thread: styles set the same few names over and over, and
 // comparing a name costs less than hashing it. A remembered answer is found by where the
-// name's characters lie and used only when table and name both match in full.
+// name's characters and the table lie and used only when table and name both match in full.
 template <typename Table>
 const typename Table::mapped_type *findRemembered(const Table &table, const QString &name)
 {
@@ -182,16 +182,22 @@ const typename Table::mapped_type *findRemembered(const Table &table, const QStr
         QString name;
         const typename Table::mapped_type *value = nullptr;
     };
-    constexpr std::size_t kEntries = 64;
-    thread_local std::array<Entry, kEntries> entries;
-    Entry &entry = entries[(reinterpret_cast<std::uintptr_t>(name.constData()) >> 4) % kEntries];
-    if (entry.table == &table && entry.name == name)
-        return entry.value;
+    // Two places for each spot, so that two names whose characters lie at colliding addresses
+    // do not push each other out on every write.
+    constexpr unsigned kPairBits = 5;
+    thread_local std::array<Entry, std::size_t(2) << kPairBits> entries;
+    const std::uint64_t bits = (std::uint64_t(reinterpret_cast<std::uintptr_t>(name.constData())) * 0x9E3779B97F4A7C15u)
+        ^ std::uint64_t(reinterpret_cast<std::uintptr_t>(&table));
+    Entry *const pair = &entries[((bits * 0x9E3779B97F4A7C15u) >> (64 - kPairBits)) * 2];
+    for (int place = 0; place < 2; ++place) {
+        if (pair[place].table == &table && pair[place].name == name)
+            return pair[place].value;
+    }
     const auto it = table.constFind(name);
-    entry.table = &table;
-    entry.name = name;
-    entry.value = it == table.cend() ? nullptr : &*it;
-    return entry.value;
+    // The newest answer first; the one it replaces there stays second.
+    pair[1] = std::move(pair[0]);
+    pair[0] = Entry{&table, name, it == table.cend() ? nullptr : &*it};
+    return pair[0].value;
 }
 
 bool isBorderStyle(const QString &t)
