@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -50,14 +49,8 @@ qsizetype tableSlot(const std::vector<KRPropertyDescriptor> &table, const QHash<
     Guess *const pair = &guesses[((bits * 0x9E3779B97F4A7C15u) >> (64 - guessBits)) & ~std::uint64_t(1)];
     for (int place = 0; place < 2; ++place) {
         const Guess &guess = pair[place];
-        if (guess.table != &table || guess.key != key.constData() || guess.slot >= table.size())
-            continue;
-        // Checked character by character in place: the names are short, and the general
-        // comparison's call cost more than the check itself.
-        const QString &name = table[guess.slot].kr_propertyName();
-        if (name.size() == key.size()
-            && (name.constData() == key.constData() || key.isEmpty()
-                || std::memcmp(name.constData(), key.constData(), std::size_t(key.size()) * sizeof(QChar)) == 0))
+        if (guess.table == &table && guess.key == key.constData() && guess.slot < table.size()
+            && krSameString(table[guess.slot].kr_propertyName(), key))
             return qsizetype(guess.slot);
     }
     const auto found = index.constFind(key);
