@@ -628,8 +628,8 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
         if (writeQuoted(v))
             return true;
     }
-    // An event's reference is written in its pieces (as jsPropertyInit makes it), a per-device
-    // text as above; the options tried before each not set.
+    // A per-device text as above, when jsPropertyInit would take it as one (no option tried
+    // before it set).
     constexpr std::uint32_t triedFirst = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
         | KRAdapterOptionJSRaw | KRAdapterOptionEvent;
     if ((options & triedFirst) == 0 && (options & KRAdapterOptionPerDevice)) {
@@ -638,18 +638,6 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
             return false;
         if (!text.startsWith(QLatin1Char('{')) && writeQuoted(text))
             return true;
-    }
-    if (pageID && (options & triedFirst) == KRAdapterOptionEvent) {
-        const QString v = objectValue(*o);
-        if (v.isEmpty() || !KRJavaScript::isValidIdentifier(v) || !KRJavaScript::isValidIdentifier(*pageID))
-            return false;
-        writeStart();
-        out.append(QLatin1String("application._pages."));
-        out.append(*pageID);
-        out.append(QLatin1String("._events."));
-        out.append(v);
-        out.append(QLatin1String(";\n"));
-        return true;
     }
     const QString init = jsPropertyInit(pageID);
     if (init.isEmpty())
