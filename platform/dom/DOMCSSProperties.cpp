@@ -145,7 +145,6 @@ struct Tables {
             k.name = it.key();
             if (const auto s = shorthands.constFind(it.key()); s != shorthands.cend()) {
                 k.kind = s->kind;
-                k.longhandNames = s->longhands;
                 for (const QString &longhand : s->longhands)
                     k.longhands.push_back(&known.find(longhand).value());
             }
@@ -561,7 +560,7 @@ QString DOMCSSProperties::canonicalName(const QString &name)
 
 QString DOMCSSProperties::canonicalName(const QString &name, const Known **known)
 {
-    QString n = trimmed(name);
+    QString n = name.trimmed();
     if (known)
         *known = nullptr;
     if (n.startsWith(QLatin1String("--")))
@@ -615,11 +614,11 @@ std::optional<QStringList> DOMCSSProperties::expand(const Known &shorthand, cons
 {
     if (!shorthand.isShorthand())
         return std::nullopt;
-    const QStringList &names = shorthand.longhandNames;
+    const std::size_t longhands = shorthand.longhands.size();
     std::optional<QStringList> values;
     if (isCSSWideKeyword(value)) {
         QStringList all;
-        for (qsizetype i = 0; i < names.size(); ++i)
+        for (std::size_t i = 0; i < longhands; ++i)
             all.append(value);
         values = all;
     } else {
@@ -641,11 +640,11 @@ std::optional<QStringList> DOMCSSProperties::expand(const Known &shorthand, cons
         case Kind::Font: values = expandFont(value); break;
         }
     }
-    if (!values || values->size() != names.size() || !isValidValue(&shorthand, shorthand.name, value))
+    if (!values || std::size_t(values->size()) != longhands || !isValidValue(&shorthand, shorthand.name, value))
         return std::nullopt;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        const Known *longhand = shorthand.longhands[std::size_t(i)];
-        if (longhand->keywords && !isValidValue(longhand, names.at(i), values->at(i)))
+    for (std::size_t i = 0; i < longhands; ++i) {
+        const Known *longhand = shorthand.longhands[i];
+        if (longhand->keywords && !isValidValue(longhand, longhand->name, values->at(qsizetype(i))))
             return std::nullopt;
     }
     return values;
@@ -661,7 +660,7 @@ QString DOMCSSProperties::compose(const QString &shorthand, const QStringList &v
 
 QString DOMCSSProperties::compose(const Known &shorthand, const QStringList &values)
 {
-    if (!shorthand.isShorthand() || values.size() != shorthand.longhandNames.size())
+    if (!shorthand.isShorthand() || std::size_t(values.size()) != shorthand.longhands.size())
         return {};
     const Kind kind = shorthand.kind;
     int keywords = 0;

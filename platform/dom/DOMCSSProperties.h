@@ -22,7 +22,6 @@ public:
         QString name;
         ShorthandKind kind = ShorthandKind::None;
         // A shorthand's longhands in their fixed order (empty for a longhand).
-        QStringList longhandNames;
         std::vector<const Known *> longhands;
         // The shorthands containing this longhand, in shorthandsOf() order.
         std::vector<const Known *> shorthands;
@@ -57,13 +56,6 @@ public:
     // checked; everything else with balanced brackets and no ";" is accepted).
     static bool isValidValue(const QString &canonicalName, const QString &value);
     static bool isCSSWideKeyword(const QString &value);
-
-    // The text without white space at either end; the text itself (shared, not copied) when
-    // it has none there, as names and values mostly come.
-    static QString trimmed(const QString &text)
-    {
-        return !text.isEmpty() && (text.front().isSpace() || text.back().isSpace()) ? text.trimmed() : text;
-    }
 
     // Splits at top-level white space (outside brackets and quotes).
     static QStringList splitTokens(const QString &value);

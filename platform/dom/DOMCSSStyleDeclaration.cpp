@@ -1,10 +1,9 @@
 #include "DOMCSSStyleDeclaration.h"
 
 #include <platform/dom/DOMCSSProperties.h>
+#include <platform/dom/DOMTextWriter.h>
 
 #include <QStringList>
-
-#include <cstring>
 
 namespace {
 
@@ -71,10 +70,10 @@ int DOMCSSStyleDeclaration::indexOf(const QString &canonicalName, const DOMCSSPr
 QString DOMCSSStyleDeclaration::shorthandValue(const DOMCSSProperties::Known &shorthand) const
 {
     QStringList values;
-    values.reserve(shorthand.longhandNames.size());
+    values.reserve(qsizetype(shorthand.longhands.size()));
     bool important = false;
-    for (std::size_t l = 0; l < shorthand.longhands.size(); ++l) {
-        const int i = indexOf(shorthand.longhandNames.at(qsizetype(l)), shorthand.longhands[l]);
+    for (const DOMCSSProperties::Known *longhand : shorthand.longhands) {
+        const int i = indexOf(longhand->name, longhand);
         if (i < 0)
             return {};
         if (values.isEmpty())
@@ -101,8 +100,8 @@ QString DOMCSSStyleDeclaration::getPropertyPriority(const QString &name) const
     const DOMCSSProperties::Known *known = nullptr;
     const QString n = DOMCSSProperties::canonicalName(name, &known);
     if (known && known->isShorthand()) {
-        for (std::size_t l = 0; l < known->longhands.size(); ++l) {
-            const int i = indexOf(known->longhandNames.at(qsizetype(l)), known->longhands[l]);
+        for (const DOMCSSProperties::Known *longhand : known->longhands) {
+            const int i = indexOf(longhand->name, longhand);
             if (i < 0 || !m_properties[i].important)
                 return {};
         }
@@ -120,7 +119,7 @@ bool DOMCSSStyleDeclaration::apply(const QString &n, const DOMCSSProperties::Kno
         if (!values)
             return false;
         for (std::size_t i = 0; i < known->longhands.size(); ++i)
-            store(known->longhandNames.at(qsizetype(i)), known->longhands[i], values->at(qsizetype(i)), important);
+            store(known->longhands[i]->name, known->longhands[i], values->at(qsizetype(i)), important);
         return true;
     }
     if (n.isEmpty() || !DOMCSSProperties::isValidValue(known, n, value))
@@ -146,8 +145,8 @@ bool DOMCSSStyleDeclaration::removeCanonical(const QString &n, const DOMCSSPrope
 {
     bool removed = false;
     if (known && known->isShorthand()) {
-        for (std::size_t l = 0; l < known->longhands.size(); ++l)
-            removed = removeCanonical(known->longhandNames.at(qsizetype(l)), known->longhands[l]) || removed;
+        for (const DOMCSSProperties::Known *longhand : known->longhands)
+            removed = removeCanonical(longhand->name, longhand) || removed;
         return removed;
     }
     const int i = indexOf(n, known);
@@ -159,7 +158,7 @@ bool DOMCSSStyleDeclaration::removeCanonical(const QString &n, const DOMCSSPrope
 
 bool DOMCSSStyleDeclaration::setProperty(const QString &name, const QString &value, const QString &priority)
 {
-    const QString v = DOMCSSProperties::trimmed(value);
+    const QString v = value.trimmed();
     if (v.isEmpty()) {
         removeProperty(name);
         return true;
@@ -209,8 +208,8 @@ QString DOMCSSStyleDeclaration::cssText() const
         if (p.known) {
             for (const DOMCSSProperties::Known *shorthand : p.known->shorthands) {
                 bool usable = true;
-                for (std::size_t l = 0; l < shorthand->longhands.size(); ++l) {
-                    const int k = indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l]);
+                for (const DOMCSSProperties::Known *longhand : shorthand->longhands) {
+                    const int k = indexOf(longhand->name, longhand);
                     if (k < 0 || done[k] || m_properties[k].important != p.important) {
                         usable = false;
                         break;
@@ -223,8 +222,8 @@ QString DOMCSSStyleDeclaration::cssText() const
                     continue;
                 Written &w = written.emplace_back(Written{&shorthand->name, nullptr, p.important, std::move(value)});
                 w.value = &w.composed;
-                for (std::size_t l = 0; l < shorthand->longhands.size(); ++l)
-                    done[indexOf(shorthand->longhandNames.at(qsizetype(l)), shorthand->longhands[l])] = true;
+                for (const DOMCSSProperties::Known *longhand : shorthand->longhands)
+                    done[indexOf(longhand->name, longhand)] = true;
                 isWritten = true;
                 break;
             }
@@ -235,29 +234,25 @@ QString DOMCSSStyleDeclaration::cssText() const
         }
     }
 
-    static constexpr char16_t kSeparator[] = u": ";
-    static constexpr char16_t kImportantSuffix[] = u" !important";
-    const qsizetype separatorSize = 2;
-    const qsizetype importantSize = 11;
+    const QLatin1String separator(": "), importantSuffix(" !important");
     qsizetype total = qsizetype(written.size()) - 1; // the blanks between declarations
     for (const Written &w : written)
-        total += w.name->size() + separatorSize + w.value->size() + (w.important ? importantSize : 0) + 1;
-    QString out(total, Qt::Uninitialized);
-    QChar *to = out.data();
-    const auto put = [&to](const QChar *from, qsizetype size) {
-        std::memcpy(static_cast<void *>(to), from, std::size_t(size) * sizeof(QChar));
-        to += size;
-    };
-    for (qsizetype i = 0; i < written.size(); ++i) {
-        const Written &w = written[i];
-        if (i > 0)
-            *to++ = QLatin1Char(' ');
-        put(w.name->constData(), w.name->size());
-        put(reinterpret_cast<const QChar *>(kSeparator), separatorSize);
-        put(w.value->constData(), w.value->size());
-        if (w.important)
-            put(reinterpret_cast<const QChar *>(kImportantSuffix), importantSize);
-        *to++ = QLatin1Char(';');
+        total += w.name->size() + separator.size() + w.value->size() + (w.important ? importantSuffix.size() : 0) + 1;
+    QString out;
+    out.reserve(total);
+    {
+        DOMTextWriter writer(out);
+        for (qsizetype i = 0; i < written.size(); ++i) {
+            const Written &w = written[i];
+            if (i > 0)
+                writer.append(QLatin1Char(' '));
+            writer.append(*w.name);
+            writer.append(separator);
+            writer.append(*w.value);
+            if (w.important)
+                writer.append(importantSuffix);
+            writer.append(QLatin1Char(';'));
+        }
     }
     return out;
 }

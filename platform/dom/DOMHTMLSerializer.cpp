@@ -97,8 +97,9 @@ int countNodes(const DOMNode &node)
 }
 
 // Room for about 64 characters a node (a page's controls with their attributes and styles
-// mostly need 40 to 60, and growing a page's text copies it). The whole tree under the document element (a page
-// written out) has about as many nodes as the document holds, known without a walk.
+// mostly need 40 to 60, and growing a page's text copies it). The whole tree under the
+// document element (a page written out) has about as many nodes as the document holds, known
+// without a walk.
 qsizetype nodesUnder(const DOMNode &node)
 {
     const DOMDocument *document = node.document();
