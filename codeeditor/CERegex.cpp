@@ -9,7 +9,7 @@ namespace {
 
 const UChar *ceRegexUnits(const QString &text)
 {
-    return reinterpret_cast<const UChar *>(text.utf16());
+    return reinterpret_cast<const UChar *>(text.constData());
 }
 
 int32_t ceRegexLength(const QString &text)

@@ -17,7 +17,7 @@ public:
             m_regex = nullptr;
             return;
         }
-        uregex_setText(m_regex, reinterpret_cast<const UChar *>(text.utf16()),
+        uregex_setText(m_regex, reinterpret_cast<const UChar *>(text.constData()),
                        static_cast<int32_t>(text.size()), &status);
         if (U_FAILURE(status)) {
             uregex_close(m_regex);
@@ -73,7 +73,7 @@ KRRegex::KRRegex(const QString &pattern, int options) : m_pattern(pattern), m_op
         flags |= UREGEX_DOTALL;
     UErrorCode status = U_ZERO_ERROR;
     UParseError parseError{};
-    m_regex = uregex_open(reinterpret_cast<const UChar *>(pattern.utf16()),
+    m_regex = uregex_open(reinterpret_cast<const UChar *>(pattern.constData()),
                           static_cast<int32_t>(pattern.size()), flags, &parseError, &status);
     if (U_FAILURE(status)) {
         if (m_regex)

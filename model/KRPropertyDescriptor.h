@@ -65,8 +65,8 @@ public:
     bool isSizeProperty() const { return m_nameKind == NameKind::Size; }
 
     void setPropertyName(const QString &name);
-    void setHtmlAttributeName(const QString &name) { m_htmlAttributeName = name; }
-    void setCssAttributeName(const QString &name) { m_cssAttributeName = name; }
+    void setHtmlAttributeName(const QString &name);
+    void setCssAttributeName(const QString &name);
     void setAdapterOptions(std::uint32_t options) { m_adapterOptions = options; }
 
 private:

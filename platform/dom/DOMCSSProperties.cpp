@@ -1,5 +1,7 @@
 #include "DOMCSSProperties.h"
 
+#include <platform/foundation/KRLastingString.h>
+
 #include <QHash>
 #include <QSet>
 
@@ -142,7 +144,8 @@ struct Tables {
             add(target);
         for (auto it = known.begin(); it != known.end(); ++it) {
             Known &k = it.value();
-            k.name = it.key();
+            // Stored in the declarations of every page: a name that counts no references.
+            k.name = KRLastingString::of(it.key());
             if (const auto s = shorthands.constFind(it.key()); s != shorthands.cend()) {
                 k.kind = s->kind;
                 for (const QString &longhand : s->longhands)

@@ -231,7 +231,7 @@ std::optional<QByteArray> KRResourceViewController::encode(const QString &text, 
     ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
     if (U_FAILURE(status))
         return std::nullopt;
-    const auto *source = reinterpret_cast<const UChar *>(text.utf16());
+    const auto *source = reinterpret_cast<const UChar *>(text.constData());
     QByteArray bytes(int(text.size()) * ucnv_getMaxCharSize(converter.get()) + 1, Qt::Uninitialized);
     const int32_t length = ucnv_fromUChars(converter.get(), bytes.data(), int32_t(bytes.size()), source,
                                            int32_t(text.size()), &status);
