@@ -341,7 +341,7 @@ void KRXMLDocument::setRootElement(const KRXMLNode &element)
 {
     KR_ASSERT(d, "setRootElement of a null XML document");
     const auto lock = d->lockForWriting();
-    KR_ASSERT(element.isElement() && element.m_doc.lock() == d, "the root must be an element of this document");
+    KR_ASSERT(element.isElement() && d->owns(element), "the root must be an element of this document");
     xmlNodePtr node = element.m_node;
     if (xmlDocGetRootElement(d->doc()) == node)
         return;

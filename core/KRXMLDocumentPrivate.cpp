@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -43,19 +45,82 @@ xmlNodePtr treeTop(xmlNodePtr node)
     return node;
 }
 
+// The slots of all documents. Never destroyed: documents may die while the process exits,
+// and handles may outlive them.
+struct SlotTable
+{
+    std::mutex mutex; // taken only as a document is made or dies
+    KRXMLDocumentSlot *free = nullptr;
+    std::vector<std::unique_ptr<KRXMLDocumentSlot[]>> chunks;
+};
+
+SlotTable &slotTable()
+{
+    static SlotTable *const table = new SlotTable;
+    return *table;
+}
+
+KRXMLDocumentSlot *takeSlot()
+{
+    SlotTable &table = slotTable();
+    const std::lock_guard guard(table.mutex);
+    if (!table.free) {
+        constexpr int chunkSize = 32;
+        auto &chunk = table.chunks.emplace_back(std::make_unique<KRXMLDocumentSlot[]>(chunkSize));
+        for (int i = chunkSize - 1; i >= 0; --i) {
+            chunk[i].nextFree = table.free;
+            table.free = &chunk[i];
+        }
+    }
+    KRXMLDocumentSlot *slot = table.free;
+    table.free = slot->nextFree;
+    slot->nextFree = nullptr;
+    return slot;
+}
+
+void returnSlot(KRXMLDocumentSlot *slot)
+{
+    SlotTable &table = slotTable();
+    const std::lock_guard guard(table.mutex);
+    slot->nextFree = table.free;
+    table.free = slot;
+}
+
 } // namespace
 
-KRXMLDocumentPrivate::KRXMLDocumentPrivate(_xmlDoc *document) : m_doc(document)
+std::shared_ptr<KRXMLDocumentPrivate> KRXMLDocumentSlot::lockDocument(std::uint64_t handleGeneration)
 {
+    // The lock keeps the document from dying between the look at the generation and the
+    // strong reference; one whose last reference has gone but that has not died yet gives null.
+    const std::lock_guard guard(lock);
+    if (generation.load(std::memory_order_relaxed) != handleGeneration || !document)
+        return nullptr;
+    return document->weak_from_this().lock();
+}
+
+KRXMLDocumentPrivate::KRXMLDocumentPrivate(_xmlDoc *document) : m_doc(document), m_slot(takeSlot())
+{
+    // The generation moves on only as a document dies, and this slot's previous document
+    // has given it back.
+    const std::lock_guard guard(m_slot->lock);
+    m_generation = m_slot->generation.load(std::memory_order_relaxed);
+    m_slot->document = this;
 }
 
 KRXMLDocumentPrivate::~KRXMLDocumentPrivate()
 {
+    // Handles of the document are null from here on, before any node goes.
+    {
+        const std::lock_guard guard(m_slot->lock);
+        m_slot->generation.store(m_generation + 1, std::memory_order_release);
+        m_slot->document = nullptr;
+    }
     // Detached nodes use the document's name dictionary: free them first.
     for (xmlNodePtr node : m_detachedRoots)
         xmlFreeNode(node);
     m_detachedRoots.clear();
     xmlFreeDoc(m_doc);
+    returnSlot(m_slot);
 }
 
 std::intptr_t KRXMLDocumentPrivate::handleCount(_xmlNode *node)
@@ -147,7 +212,7 @@ void KRXMLDocumentPrivate::collectIfUnreferenced(_xmlNode *node)
 
 KRXMLNode KRXMLDocumentPrivate::handle(_xmlNode *node)
 {
-    return KRXMLNode(shared_from_this(), node);
+    return KRXMLNode(*this, node);
 }
 
 void KRXMLDocumentPrivate::link(_xmlNode *parent, _xmlNode *node, _xmlNode *before)
@@ -213,7 +278,7 @@ QList<KRXMLNode> KRXMLDocumentPrivate::evaluateXPath(_xmlNode *context, const QS
 
 void KRXMLDocumentPrivate::checkAlive(const KRXMLNode &node, const char *operation)
 {
-    if (!node.m_node || node.m_doc.expired())
+    if (node.isNull())
         krAssertFailed("!isNull()", operation, __FILE__, __LINE__, "KRXMLNode");
 }
 

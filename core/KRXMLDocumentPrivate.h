@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,9 +14,36 @@
 
 struct _xmlDoc;
 struct _xmlNode;
+class KRXMLDocumentPrivate;
+
+// Where node handles find their document. Every live document holds a slot of a table that
+// lasts as long as the process (slots are never freed, so a handle may always look at its
+// own); a handle keeps its document's slot and the slot's generation when it was made, and the
+// document is alive exactly while the slot still has that generation. A dying document moves
+// the generation on before any of its nodes is freed, then gives the slot back for the next
+// document.
+//
+// Handles are copied and let go on every thread that reads a document (a build makes its
+// pages side by side): telling whether the document is alive reads a line that nothing writes
+// while it lives, and no handle counts on a reference shared by all. Only what needs the
+// document itself (changes, document()) takes the slot's lock, which has a line of its own.
+struct KRXMLDocumentSlot
+{
+    bool isAlive(std::uint64_t handleGeneration) const
+    {
+        return generation.load(std::memory_order_acquire) == handleGeneration;
+    }
+    // The document of a handle made under `handleGeneration`; null once it has died.
+    std::shared_ptr<KRXMLDocumentPrivate> lockDocument(std::uint64_t handleGeneration);
+
+    alignas(64) std::atomic<std::uint64_t> generation{0};
+    alignas(64) std::mutex lock;
+    KRXMLDocumentPrivate *document = nullptr; // guarded by `lock`; null while the slot is free
+    KRXMLDocumentSlot *nextFree = nullptr;    // guarded by the table's lock
+};
 
 // The state behind a KRXMLDocument, shared by its document handles and referred to weakly
-// by node handles. Used only by the XML wrapper's own sources.
+// by node handles, through its slot. Used only by the XML wrapper's own sources.
 //
 // Node lifetime: every node handle counts itself in its node's application-data field.
 // Attached nodes die with the document. A detached subtree is freed as soon as no handle
@@ -35,6 +63,13 @@ public:
     KRXMLDocumentPrivate &operator=(const KRXMLDocumentPrivate &) = delete;
 
     _xmlDoc *doc() const { return m_doc; }
+    KRXMLDocumentSlot *slot() const { return m_slot; }
+    std::uint64_t generation() const { return m_generation; }
+    // True when the handle is of a node of this (live) document.
+    bool owns(const KRXMLNode &node) const
+    {
+        return node.m_node && node.m_slot == m_slot && node.m_generation == m_generation;
+    }
 
     // Held while the document or a node of it changes (recursive: changes are made of
     // changes).
@@ -87,6 +122,8 @@ public:
 
 private:
     _xmlDoc *m_doc;
+    KRXMLDocumentSlot *m_slot;      // taken from the table for the document's life
+    std::uint64_t m_generation = 0; // the slot's generation while the document lives
     std::unordered_set<_xmlNode *> m_detachedRoots;
     mutable std::recursive_mutex m_writeLock;
 };

@@ -220,22 +220,24 @@ bool isChildKind(xmlElementType type)
 
 } // namespace
 
-KRXMLNode::KRXMLNode(const std::shared_ptr<KRXMLDocumentPrivate> &doc, _xmlNode *node)
-    : m_doc(doc), m_node(node)
+KRXMLNode::KRXMLNode(const KRXMLDocumentPrivate &doc, _xmlNode *node)
+    : m_slot(doc.slot()), m_generation(doc.generation()), m_node(node)
 {
-    retain();
+    if (m_node)
+        KRXMLDocumentPrivate::retainHandle(m_node);
 }
 
-KRXMLNode::KRXMLNode(const KRXMLNode &other) : m_doc(other.m_doc), m_node(other.m_node)
+KRXMLNode::KRXMLNode(const KRXMLNode &other)
+    : m_slot(other.m_slot), m_generation(other.m_generation), m_node(other.m_node)
 {
     retain();
 }
 
 KRXMLNode::KRXMLNode(KRXMLNode &&other) noexcept
-    : m_doc(std::move(other.m_doc)), m_node(other.m_node)
+    : m_slot(other.m_slot), m_generation(other.m_generation), m_node(other.m_node)
 {
     other.m_node = nullptr;
-    other.m_doc.reset();
+    other.m_slot = nullptr;
 }
 
 KRXMLNode &KRXMLNode::operator=(const KRXMLNode &other)
@@ -251,10 +253,11 @@ KRXMLNode &KRXMLNode::operator=(KRXMLNode &&other) noexcept
 {
     if (this != &other) {
         release();
-        m_doc = std::move(other.m_doc);
+        m_slot = other.m_slot;
+        m_generation = other.m_generation;
         m_node = other.m_node;
         other.m_node = nullptr;
-        other.m_doc.reset();
+        other.m_slot = nullptr;
     }
     return *this;
 }
@@ -266,7 +269,7 @@ KRXMLNode::~KRXMLNode()
 
 void KRXMLNode::retain()
 {
-    if (m_node && !m_doc.expired())
+    if (m_node && m_slot->isAlive(m_generation))
         KRXMLDocumentPrivate::retainHandle(m_node);
 }
 
@@ -275,21 +278,22 @@ void KRXMLNode::release()
     if (!m_node)
         return;
     // The handle's thread keeps a live document alive while it lets go of a handle, as for
-    // any other use of it: the document itself is asked for (a strong reference every thread
-    // reading it would contend for) only when a node outside its tree lost its last handle.
-    if (!m_doc.expired() && KRXMLDocumentPrivate::releaseHandle(m_node) == 0
+    // any other use of it: the document itself is asked for only when a node outside its tree
+    // lost its last handle.
+    if (m_slot->isAlive(m_generation) && KRXMLDocumentPrivate::releaseHandle(m_node) == 0
         && !KRXMLDocumentPrivate::isInDocumentTree(m_node)) {
-        if (auto doc = m_doc.lock())
+        if (auto doc = m_slot->lockDocument(m_generation))
             doc->collectIfUnreferenced(m_node);
     }
     m_node = nullptr;
-    m_doc.reset();
+    m_slot = nullptr;
 }
 
 KRXMLNode KRXMLNode::handleOf(_xmlNode *node) const
 {
     KRXMLNode result;
-    result.m_doc = m_doc;
+    result.m_slot = m_slot;
+    result.m_generation = m_generation;
     result.m_node = node;
     KRXMLDocumentPrivate::retainHandle(node);
     return result;
@@ -297,12 +301,12 @@ KRXMLNode KRXMLNode::handleOf(_xmlNode *node) const
 
 bool KRXMLNode::isNull() const
 {
-    return !m_node || m_doc.expired();
+    return !m_node || !m_slot->isAlive(m_generation);
 }
 
 std::shared_ptr<KRXMLDocumentPrivate> KRXMLNode::checkedDocument(const char *operation) const
 {
-    std::shared_ptr<KRXMLDocumentPrivate> doc = m_node ? m_doc.lock() : nullptr;
+    std::shared_ptr<KRXMLDocumentPrivate> doc = m_node ? m_slot->lockDocument(m_generation) : nullptr;
     if (!doc)
         krAssertFailed("!isNull()", operation, __FILE__, __LINE__, "KRXMLNode");
     return doc;
@@ -338,7 +342,7 @@ QString KRXMLNode::name() const
 
 KRXMLDocument KRXMLNode::document() const
 {
-    return KRXMLDocument(m_node ? m_doc.lock() : nullptr);
+    return KRXMLDocument(m_node ? m_slot->lockDocument(m_generation) : nullptr);
 }
 
 int KRXMLNode::lineNumber() const
@@ -479,7 +483,7 @@ void KRXMLNode::insertChild(const KRXMLNode &child, int index)
     auto doc = checkedDocument("insertChild into a null XML node");
     const auto lock = doc->lockForWriting();
     KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have children");
-    KR_ASSERT(!child.isNull() && child.m_doc.lock() == doc,
+    KR_ASSERT(!child.isNull() && doc->owns(child),
               "the child must be a node of the same document (import it first)");
     KR_ASSERT(isChildKind(child.m_node->type), "attributes cannot become children");
     KR_ASSERT(!child.isAncestorOf(*this), "a node cannot become its own descendant");
@@ -584,9 +588,9 @@ void KRXMLNode::prefetchAttributes(const QList<KRXMLNode> &elements)
         xmlAttrPtr lanes[kLanes];
         qsizetype count = 0;
         for (qsizetype i = first; i < elements.size() && count < kLanes; ++i) {
-            const xmlNodePtr node = elements.at(i).m_node;
-            if (node && node->type == XML_ELEMENT_NODE && node->properties && !elements.at(i).m_doc.expired())
-                lanes[count++] = node->properties;
+            const KRXMLNode &element = elements.at(i);
+            if (!element.isNull() && element.m_node->type == XML_ELEMENT_NODE && element.m_node->properties)
+                lanes[count++] = element.m_node->properties;
         }
         xmlAttrPtr starts[kLanes];
         std::copy(lanes, lanes + count, starts);
@@ -703,7 +707,7 @@ void KRXMLNode::setStringValue(const QString &text)
     case XML_ATTRIBUTE_NODE: {
         xmlNodePtr owner = m_node->parent;
         if (owner) {
-            KRXMLNode(doc, owner).setAttribute(name(), text);
+            KRXMLNode(*doc, owner).setAttribute(name(), text);
         } else {
             xmlNodePtr old = m_node->children;
             m_node->children = m_node->last = nullptr;

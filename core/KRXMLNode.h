@@ -10,6 +10,7 @@
 #include <memory>
 
 struct _xmlNode;
+struct KRXMLDocumentSlot;
 class KRXMLDocument;
 class KRXMLDocumentPrivate;
 
@@ -140,19 +141,21 @@ public:
 private:
     friend class KRXMLDocument;
     friend class KRXMLDocumentPrivate;
-    KRXMLNode(const std::shared_ptr<KRXMLDocumentPrivate> &doc, _xmlNode *node);
+    KRXMLNode(const KRXMLDocumentPrivate &doc, _xmlNode *node); // of a live document
 
     // The document, checked alive; fatal on a null handle.
     std::shared_ptr<KRXMLDocumentPrivate> checkedDocument(const char *operation) const;
     void retain();
     void release();
-    // A handle of another node of this handle's live document, made without a strong
-    // reference to the document: the read-only walks of the tree run on every thread that
-    // reads the document, and would otherwise all count on the document's one reference.
+    // A handle of another node of this handle's document, which the caller found alive: the
+    // read-only walks of the tree, which run on every thread that reads the document.
     KRXMLNode handleOf(_xmlNode *node) const;
 
-    std::weak_ptr<KRXMLDocumentPrivate> m_doc; // handles never own the document
-    _xmlNode *m_node = nullptr;                // valid while m_doc is alive
+    // Handles never own the document: they find it through its slot, alive while the slot
+    // still has the generation the handle was made under.
+    KRXMLDocumentSlot *m_slot = nullptr;
+    std::uint64_t m_generation = 0;
+    _xmlNode *m_node = nullptr; // valid while the document is alive
 };
 
 // Element handles are node handles; the name says what the holder expects.

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -287,6 +288,63 @@ TEST(KRXMLNode, HandlesOfADeadDocumentAreNull)
     EXPECT_EQ(attached.kind(), KRXMLNode::Kind::Null);
     KRXMLNode moved = std::move(detached);
     EXPECT_TRUE(moved.isNull());
+}
+
+// Documents made after one died may take its place among the documents: its handles stay
+// null through any number of them, are never counted on a node, and a node of theirs is not
+// taken for one of the document they are given to.
+TEST(KRXMLNode, HandlesOfADeadDocumentStayNullForLaterDocuments)
+{
+    KRXMLNode old;
+    {
+        KRXMLDocument document = parse("<root><a/></root>");
+        old = document.rootElement().firstElementForName("a");
+    }
+    for (int i = 0; i < 100; ++i) {
+        KRXMLDocument later = parse("<root><a/></root>");
+        KRXMLNode a = later.rootElement().firstElementForName("a");
+        const KRXMLNode copy = old;
+        EXPECT_TRUE(old.isNull());
+        EXPECT_TRUE(copy.isNull());
+        EXPECT_TRUE(old.document().isNull());
+        EXPECT_EQ(old.kind(), KRXMLNode::Kind::Null);
+        EXPECT_FALSE(a.isNull());
+        EXPECT_EQ(a.document(), later);
+        a.detach();
+        EXPECT_EQ(later.detachedNodeCount(), 1);
+        a = KRXMLNode();
+        EXPECT_EQ(later.detachedNodeCount(), 0);
+    }
+    KRXMLDocument later = parse("<root/>");
+    EXPECT_DEATH(later.rootElement().appendChild(old), "same document");
+    EXPECT_DEATH(later.setRootElement(old), "element of this document");
+    EXPECT_DEATH(old.childCount(), "null XML node");
+}
+
+// A handle asked for its document on one thread while another lets go of the document's last
+// reference: it gets the document, which then lives on while it is held, or null, never a
+// document on its way out.
+TEST(KRXMLNode, DocumentOfAHandleWhileTheDocumentDies)
+{
+    for (int round = 0; round < 100; ++round) {
+        std::optional<KRXMLDocument> document = parse("<root><a/></root>");
+        const KRXMLNode a = document->rootElement().firstElementForName("a");
+        std::atomic<bool> go = false;
+        std::thread dropper([&] {
+            while (!go.load())
+                std::this_thread::yield();
+            document.reset();
+        });
+        go = true;
+        for (;;) {
+            const KRXMLDocument found = a.document();
+            if (!found)
+                break;
+            EXPECT_EQ(found.rootElement().firstElementForName("a"), a);
+        }
+        dropper.join();
+        EXPECT_TRUE(a.isNull());
+    }
 }
 
 TEST(KRXMLNode, UnreferencedDetachedNodesAreFreed)
