@@ -58,7 +58,9 @@ KRResult<void> KRClassRegistry::registerClass(KRObjectClass objectClass)
     m_classes.insert(name, std::move(registered));
     {
         const std::lock_guard lock(m_cacheLock);
-        m_tables.remove(name); // a table asked for before the class existed was empty
+        // A table asked for before the class existed was empty.
+        if (auto replaced = m_tables.take(name))
+            m_replaced.push_back(std::move(replaced));
     }
     classesDidChange();
     if (!abstractClass && !factoryFor(name)) {
@@ -74,6 +76,8 @@ void KRClassRegistry::unregisterClass(const QString &className)
     m_classes.remove(className);
     {
         const std::lock_guard lock(m_cacheLock);
+        for (auto &table : m_tables)
+            m_replaced.push_back(std::move(table));
         m_tables.clear();
     }
     classesDidChange();
@@ -228,6 +232,8 @@ KRClassRegistry::TableIndex &KRClassRegistry::indexEntry(const QString &classNam
         positions->reserve(qsizetype(table->size()));
         for (std::size_t i = 0; i < table->size(); ++i)
             positions->insert((*table)[i].kr_propertyName(), qsizetype(i));
+        if (cached.positions)
+            m_replaced.push_back(std::move(cached.positions));
         cached.table = table;
         cached.positions = std::move(positions);
         cached.jsInitializers.reset();
@@ -242,6 +248,18 @@ KRClassRegistry::TableIndex &KRClassRegistry::indexEntry(const QString &classNam
 std::shared_ptr<const QHash<QString, qsizetype>> KRClassRegistry::descriptorIndexPointer(const QString &className) const
 {
     return indexEntry(className).positions;
+}
+
+const std::vector<KRPropertyDescriptor> *KRClassRegistry::lastingDescriptorTable(const QString &className) const
+{
+    if (const Remembered *entry = remembered(className, false); entry && entry->table)
+        return entry->table.get();
+    return descriptorTablePointer(className).get();
+}
+
+const QHash<QString, qsizetype> *KRClassRegistry::lastingDescriptorIndex(const QString &className) const
+{
+    return indexEntry(className).positions.get();
 }
 
 KRClassRegistry::TableIndex *KRClassRegistry::currentIndex(const QString &className,

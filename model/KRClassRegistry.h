@@ -51,6 +51,12 @@ public:
     }
     // The position of each "kr_" key in the class's current table; built once per table.
     std::shared_ptr<const QHash<QString, qsizetype>> descriptorIndexPointer(const QString &className) const;
+    // The class's table and its index, as above, held without counting: a table or index the
+    // registry lets go of when the classes change is kept for as long as the registry lives.
+    // Every object holds its class's: pages made side by side then do not count on the same
+    // reference.
+    const std::vector<KRPropertyDescriptor> *lastingDescriptorTable(const QString &className) const;
+    const QHash<QString, qsizetype> *lastingDescriptorIndex(const QString &className) const;
     // The positions in `table` of the descriptors whose adapters may write a script
     // initialiser, in table order; null unless `table` is the class's current table. What the
     // pointer points to lives as long as the table stays the class's, whoever holds a copy.
@@ -91,6 +97,8 @@ private:
     // them) is made and read under this lock.
     mutable std::mutex m_cacheLock;
     mutable QHash<QString, std::shared_ptr<const std::vector<KRPropertyDescriptor>>> m_tables;
+    // Tables and indexes replaced since: objects made before hold them (see lastingDescriptorTable).
+    mutable std::vector<std::shared_ptr<const void>> m_replaced;
     struct TableIndex
     {
         std::shared_ptr<const std::vector<KRPropertyDescriptor>> table; // the table it was built from

@@ -150,7 +150,7 @@ struct KRModelAdapterBlock::ReadAhead
 
 KRModelAdapterBlock::KRModelAdapterBlock(const Private &) {}
 
-std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr<const Table> table,
+std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(const Table *table,
                                                                  const std::shared_ptr<KRPageBase> &page,
                                                                  const std::shared_ptr<KRObject> &object,
                                                                  const KRXMLElement &element, bool designMode)
@@ -159,7 +159,7 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(std::shared_ptr
     KRModelAdapter *room = nullptr;
     auto block = std::allocate_shared<KRModelAdapterBlock>(BlockAllocator<KRModelAdapterBlock>(count, &room), Private{});
     block->m_self = block;
-    block->m_table = std::move(table);
+    block->m_table = table;
     block->m_object = object;
     block->m_objectPointer = object.get();
     // A page is its own owner.

@@ -132,7 +132,7 @@ class KRModelAdapterBlock
 public:
     using Table = std::vector<KRPropertyDescriptor>;
 
-    static std::shared_ptr<KRModelAdapterBlock> create(std::shared_ptr<const Table> table,
+    static std::shared_ptr<KRModelAdapterBlock> create(const Table *table,
                                                        const std::shared_ptr<KRPageBase> &page,
                                                        const std::shared_ptr<KRObject> &object,
                                                        const KRXMLElement &element, bool designMode);
@@ -142,7 +142,7 @@ public:
 
     std::size_t size() const { return m_count; }
     // The descriptor table the adapters were made from.
-    const Table *table() const { return m_table.get(); }
+    const Table *table() const { return m_table; }
     KRModelAdapter &at(std::size_t index) { return m_adapters[index]; }
     const KRModelAdapter &at(std::size_t index) const { return m_adapters[index]; }
     // A shared pointer to the adapter at the index, sharing ownership of the block.
@@ -163,7 +163,7 @@ public:
 
 private:
     friend class KRModelAdapter;
-    std::shared_ptr<const Table> m_table;
+    const Table *m_table = nullptr; // lasting (see KRClassRegistry)
     std::weak_ptr<KRModelAdapterBlock> m_self;
     std::weak_ptr<KRObject> m_object;   // the object owns its adapters
     KRObject *m_objectPointer = nullptr; // the same, valid while m_object is

@@ -70,8 +70,8 @@ KRObject::KRObject(const KRObjectInit &init)
     KR_ASSERT(m_class, "objects are made through the class registry");
     // Held by pointer: enabling may run observers that register classes.
     const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
-    m_valueTable = registry.descriptorTablePointer(m_class->className);
-    m_valueIndex = registry.descriptorIndexPointer(m_class->className);
+    m_valueTable = registry.lastingDescriptorTable(m_class->className);
+    m_valueIndex = registry.lastingDescriptorIndex(m_class->className);
     m_tableValues.resize(m_valueTable->size());
     if (m_valueIndex)
         m_idSlot = tableSlot(*m_valueTable, *m_valueIndex, QStringLiteral("kr_id"));
@@ -111,9 +111,8 @@ void KRObject::updateDesignView(KRModelAdapter &, const QString &) {}
 void KRObject::setUp()
 {
     // The table the values were laid out by.
-    auto table = m_valueTable;
-    const auto *descriptors = table.get();
-    createModelAdapters(std::move(table));
+    const auto *descriptors = m_valueTable;
+    createModelAdapters(descriptors);
     // Outside design mode nothing but the adapters themselves writes the element while they
     // are enabled (and they only add what is missing): its attributes are read in one pass.
     const bool readAhead = !m_designMode && m_modelAdapters;
@@ -147,10 +146,10 @@ std::shared_ptr<KRModelAdapter> KRObject::modelAdapter(const QString &krKey) con
     return index < 0 ? nullptr : m_modelAdapters->pointer(std::size_t(index));
 }
 
-void KRObject::createModelAdapters(std::shared_ptr<const std::vector<KRPropertyDescriptor>> table)
+void KRObject::createModelAdapters(const std::vector<KRPropertyDescriptor> *table)
 {
     KR_ASSERT(!m_modelAdapters, "an object makes its adapters once");
-    m_modelAdapters = KRModelAdapterBlock::create(std::move(table), owningPage(), shared_from_this(), m_xmlElement,
+    m_modelAdapters = KRModelAdapterBlock::create(table, owningPage(), shared_from_this(), m_xmlElement,
                                                   m_designMode);
 }
 
@@ -244,7 +243,7 @@ void KRObject::storeValue(const QString &key, const QString &newValue)
 
 bool KRObject::storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *table, std::size_t index, const QString &empty)
 {
-    if (m_designMode || !empty.isEmpty() || table != m_valueTable.get() || index >= m_tableValues.size())
+    if (m_designMode || !empty.isEmpty() || table != m_valueTable || index >= m_tableValues.size())
         return false;
     QString &slot = m_tableValues[index];
     if (!slot.isNull())

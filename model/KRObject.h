@@ -103,7 +103,7 @@ public:
     // when `table` is the one the object's values are laid out by; null otherwise.
     const QString *valueForDescriptor(const std::vector<KRPropertyDescriptor> *table, std::size_t index) const
     {
-        return table == m_valueTable.get() && index < m_tableValues.size() ? &m_tableValues[index] : nullptr;
+        return table == m_valueTable && index < m_tableValues.size() ? &m_tableValues[index] : nullptr;
     }
     // Outside design mode, stores an empty first value of the descriptor at `index` of the
     // table the values are laid out by straight into its slot, when setting it would do
@@ -143,7 +143,7 @@ public:
     std::vector<std::shared_ptr<KRModelAdapter>> modelAdapters() const;
     std::shared_ptr<KRModelAdapter> modelAdapter(const QString &krKey) const;
     // Makes one adapter per descriptor of the table (the class's whole table); once.
-    void createModelAdapters(std::shared_ptr<const std::vector<KRPropertyDescriptor>> table);
+    void createModelAdapters(const std::vector<KRPropertyDescriptor> *table);
     // Enables the not yet enabled adapters of the descriptors' keys.
     void enableModelAdapters(const std::vector<KRPropertyDescriptor> &descriptors);
 
@@ -192,8 +192,8 @@ private:
 
     // Values of the keys of the class's descriptor table, one slot per key in table order
     // (laid out when the object is made), and of every other key.
-    std::shared_ptr<const std::vector<KRPropertyDescriptor>> m_valueTable;
-    std::shared_ptr<const QHash<QString, qsizetype>> m_valueIndex; // key to slot
+    const std::vector<KRPropertyDescriptor> *m_valueTable = nullptr; // lasting (see KRClassRegistry)
+    const QHash<QString, qsizetype> *m_valueIndex = nullptr;          // key to slot; the same
     std::vector<QString> m_tableValues;
     std::size_t m_nextValueSlot = 0; // values mostly come in table order: tried first
     qsizetype m_idSlot = -1; // the slot of "kr_id", read most often

@@ -332,6 +332,22 @@ TEST_F(ObjectBase, RegistryRefusesUnknownClassesAndElementsWithoutId)
     const auto &table = KRClassRegistry::sharedInstance().descriptorTable(QStringLiteral("KRPluginThing"));
     EXPECT_EQ(table.front().propertyName(), QStringLiteral("id"));
     EXPECT_EQ(table.back().propertyName(), QStringLiteral("level"));
+    // An object made before its class changes keeps the table it was laid out by.
+    KRXMLNode thingElement = xml.createElement(QStringLiteral("KRPluginThing"));
+    thingElement.setAttribute(QStringLiteral("id"), QStringLiteral("thing"));
+    thingElement.setAttribute(QStringLiteral("level"), QStringLiteral("3"));
+    auto thing = KRClassRegistry::sharedInstance().makeObject(QString(), thingElement, page, nullptr, QString(), false);
+    ASSERT_TRUE(thing.ok());
+    KRClassRegistry::sharedInstance().unregisterClass(QStringLiteral("KRPluginThing"));
+    plugin.descriptors = {KRPropertyDescriptor(QStringLiteral("depth"), QString(), QString(), KRAdapterOptionJSNumber)};
+    ASSERT_TRUE(KRClassRegistry::sharedInstance().registerClass(plugin).ok());
+    EXPECT_EQ(KRClassRegistry::sharedInstance().descriptorTable(QStringLiteral("KRPluginThing")).back().propertyName(),
+              QStringLiteral("depth"));
+    EXPECT_EQ(thing.value()->value(QStringLiteral("kr_level")), QStringLiteral("3"));
+    thing.value()->setValue(QStringLiteral("kr_level"), QStringLiteral("4"));
+    EXPECT_EQ(thing.value()->value(QStringLiteral("kr_level")), QStringLiteral("4"));
+    EXPECT_TRUE(thing.value()->modelAdapter(QStringLiteral("kr_level")));
+    thing = KRResult<std::shared_ptr<KRObject>>(nullptr);
     KRClassRegistry::sharedInstance().unregisterClass(QStringLiteral("KRPluginThing"));
 }
 
