@@ -79,7 +79,7 @@ bool isContainedRelativePath(const QString &path)
     if (path.isEmpty() || QDir::isAbsolutePath(path))
         return false;
     const QString clean = QDir::cleanPath(path);
-    return clean != QLatin1String("..") && !clean.startsWith(QLatin1String("../"));
+    return clean != QLatin1String(".") && clean != QLatin1String("..") && !clean.startsWith(QLatin1String("../"));
 }
 
 // The file's modification time in milliseconds since the epoch, as the list of generated files

@@ -597,6 +597,25 @@ TEST_F(KRProjectBuilderTest, MissingBundleFileIsShownAndTheBuildGoesOn)
     EXPECT_TRUE(QFile::exists(web(QStringLiteral("KR-user-scripts.js"))));
 }
 
+// A library path names a file or folder below the output folder: one that comes to the folder
+// itself names no library, and is skipped without an error; the user's files stay as they are.
+TEST_F(KRProjectBuilderTest, LibraryPathNamingTheOutputFolderItselfIsSkipped)
+{
+    KRTest::writeFile(web(QStringLiteral("mine.txt")), "the user's own");
+    for (const QString &path : {QStringLiteral("."), QStringLiteral("images/..")}) {
+        SCOPED_TRACE(path.toStdString());
+        QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+        xml.replace(QStringLiteral("<KRPage id=\"home\""),
+                    QStringLiteral("<KRPage id=\"home\" requiredResources=\"%1\"").arg(path));
+        m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+        ASSERT_TRUE(makeBuilder()->build().ok());
+        EXPECT_EQ(KRTest::readFile(web(QStringLiteral("mine.txt"))), QByteArray("the user's own"));
+        EXPECT_FALSE(QFileInfo::exists(web(QStringLiteral("jquery-1.9.0"))));
+        EXPECT_TRUE(QFile::exists(web(QStringLiteral("js-class.js"))));
+        EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
+    }
+}
+
 TEST_F(KRProjectBuilderTest, ResourceListIsReadAgainAfterTheBuild)
 {
     const int before = m_project->reloadCount();
