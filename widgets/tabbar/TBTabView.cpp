@@ -142,7 +142,18 @@ void TBTabView::changeSelection(TBTabViewItem *item, bool ask)
     if (m_delegate)
         m_delegate->tabViewWillSelectItem(this, item);
     m_selected = item;
+    // The stacked layout turns the updates of this view off and on again around the switch,
+    // which walks every widget of every page it holds (the pages of a pane that keeps what it
+    // made add up): the view says its updates are off already, so the layout leaves them be.
+    // Nothing is painted before the event loop comes round anyway, both pages settled by then.
+    const bool updatesWereOn = !testAttribute(Qt::WA_UpdatesDisabled);
+    if (updatesWereOn)
+        setAttribute(Qt::WA_UpdatesDisabled, true);
     setCurrentWidget(item->view());
+    if (updatesWereOn) {
+        setAttribute(Qt::WA_UpdatesDisabled, false);
+        update();
+    }
     if (m_delegate)
         m_delegate->tabViewDidSelectItem(this, item);
     emit selectedItemChanged(item);

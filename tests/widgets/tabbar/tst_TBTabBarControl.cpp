@@ -346,3 +346,30 @@ TEST(TBTabBarControl, VerticalBarStacksTabsAndResizesFromItsRightEdge)
     QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(330, 190));
     EXPECT_EQ(bar->width(), 201);
 }
+
+// Switching pages leaves the view taking updates, with the chosen page alone shown and painted.
+TEST(TBTabBarControl, SwitchingPagesShowsTheChosenOneAndKeepsUpdatesOn)
+{
+    QWidget window;
+    window.resize(300, 200);
+    auto *view = new TBTabView(&window);
+    view->setGeometry(0, 0, 300, 200);
+    std::vector<QWidget *> pages;
+    for (const char *title : {"Red", "Green", "Blue"}) {
+        TBTabViewItem *item = view->addItem(QString::fromLatin1(title), QString::fromLatin1(title));
+        item->view()->setAutoFillBackground(true);
+        QPalette palette = item->view()->palette();
+        palette.setColor(QPalette::Window, QColor(QString::fromLatin1(title).toLower()));
+        item->view()->setPalette(palette);
+        pages.push_back(item->view());
+    }
+    window.show();
+    QTest::qWait(1);
+    for (std::size_t chosen : {2u, 0u, 1u}) {
+        view->selectItem(view->items()[chosen]);
+        EXPECT_TRUE(view->updatesEnabled());
+        for (std::size_t i = 0; i < pages.size(); ++i)
+            EXPECT_EQ(pages[i]->isVisible(), i == chosen) << i;
+        EXPECT_EQ(view->grab().toImage().pixelColor(150, 100), pages[chosen]->palette().color(QPalette::Window));
+    }
+}
