@@ -428,12 +428,20 @@ QString KRObjectInfo::objectIconName(const QString &className) const
 
 QImage KRObjectInfo::objectIcon(const QString &className) const
 {
+    {
+        const std::lock_guard lock(m_iconsLock);
+        if (const auto found = m_icons.constFind(className); found != m_icons.constEnd())
+            return *found;
+    }
     const QString icon = objectIconName(className);
-    if (icon.isEmpty())
-        return {};
+    QImage image;
     if (icon.contains(QLatin1Char('/')))
-        return QImage(icon);
-    return QImage(QFileInfo(m_path).absolutePath() + QStringLiteral("/icons/") + icon + QStringLiteral(".png"));
+        image = QImage(icon);
+    else if (!icon.isEmpty())
+        image = QImage(QFileInfo(m_path).absolutePath() + QStringLiteral("/icons/") + icon + QStringLiteral(".png"));
+    const std::lock_guard lock(m_iconsLock);
+    m_icons.insert(className, image);
+    return image;
 }
 
 bool KRObjectInfo::isVisualObject(const QString &className) const
@@ -603,6 +611,10 @@ KRResult<void> KRObjectInfo::addPluginObject(const QVariantMap &classDescription
     };
     const QVariantMap substitution{{QStringLiteral("_pluginPath"), pluginPath}};
     KRXMLNode root = m_xml.rootElement();
+    {
+        const std::lock_guard lock(m_iconsLock);
+        m_icons.remove(className); // read again for the class as it is now described
+    }
 
     KRXMLNode object = m_xml.createElement(QStringLiteral("object"));
     object.setAttribute(QStringLiteral("className"), className);

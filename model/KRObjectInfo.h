@@ -79,6 +79,7 @@ public:
     QString objectDescription(const QString &className) const;
     // The icon text: an image name, or a file path when it holds "/"; "" for none.
     QString objectIconName(const QString &className) const;
+    // Read once per class: lists ask for it at every paint of a row.
     QImage objectIcon(const QString &className) const;
     bool isVisualObject(const QString &className) const;
 
@@ -130,6 +131,8 @@ private:
     void readReservedWords();
 
     QString m_path;
+    mutable std::mutex m_iconsLock;
+    mutable QHash<QString, QImage> m_icons; // by class name, as objectIcon read them
     KRXMLDocument m_xml;
     QStringList m_problems;
     QString m_propertyHelpTemplate, m_objectHelpTemplate, m_otherHelpTemplate, m_syntaxErrorTemplate;
