@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -202,13 +203,27 @@ const typename Table::mapped_type *findRemembered(const Table &table, const QStr
     return pair[0].value;
 }
 
+// Whether the text is one of the words (lower case), in any case. An ASCII text (nearly every
+// one) is compared with them in place; any other is lowered first, as ever.
+bool isAnyOf(const QString &t, std::initializer_list<QLatin1StringView> words)
+{
+    for (const QChar c : t) {
+        if (c.unicode() >= 0x80) {
+            const QString l = t.toLower();
+            return std::any_of(words.begin(), words.end(), [&l](QLatin1StringView word) { return l == word; });
+        }
+    }
+    return std::any_of(words.begin(), words.end(), [&t](QLatin1StringView word) {
+        return word.size() == t.size() && t.compare(word, Qt::CaseInsensitive) == 0;
+    });
+}
+
 bool isBorderStyle(const QString &t)
 {
-    static const QSet<QString> styles{QStringLiteral("none"), QStringLiteral("hidden"), QStringLiteral("dotted"),
-                                      QStringLiteral("dashed"), QStringLiteral("solid"), QStringLiteral("double"),
-                                      QStringLiteral("groove"), QStringLiteral("ridge"), QStringLiteral("inset"),
-                                      QStringLiteral("outset")};
-    return styles.contains(lowered(t));
+    return isAnyOf(t, {QLatin1StringView("none"), QLatin1StringView("hidden"), QLatin1StringView("dotted"),
+                       QLatin1StringView("dashed"), QLatin1StringView("solid"), QLatin1StringView("double"),
+                       QLatin1StringView("groove"), QLatin1StringView("ridge"), QLatin1StringView("inset"),
+                       QLatin1StringView("outset")});
 }
 
 bool isLength(const QString &t)
@@ -226,8 +241,7 @@ bool isLength(const QString &t)
 
 bool isBorderWidth(const QString &t)
 {
-    const QString l = lowered(t);
-    return isLength(t) || l == QLatin1String("thin") || l == QLatin1String("medium") || l == QLatin1String("thick");
+    return isLength(t) || isAnyOf(t, {QLatin1StringView("thin"), QLatin1StringView("medium"), QLatin1StringView("thick")});
 }
 
 bool isImage(const QString &t)
@@ -645,7 +659,9 @@ std::optional<QStringList> DOMCSSProperties::expand(const Known &shorthand, cons
     }
     if (!values || std::size_t(values->size()) != longhands || !isValidValue(&shorthand, shorthand.name, value))
         return std::nullopt;
-    for (std::size_t i = 0; i < longhands; ++i) {
+    // A border's four sides take the same three values: the first side's are checked for all.
+    const std::size_t checked = shorthand.kind == Kind::Border ? 3 : longhands;
+    for (std::size_t i = 0; i < checked; ++i) {
         const Known *longhand = shorthand.longhands[i];
         if (longhand->keywords && !isValidValue(longhand, longhand->name, values->at(qsizetype(i))))
             return std::nullopt;

@@ -205,6 +205,14 @@ TEST(DOMCSSStyleDeclaration, BorderFamilies)
     EXPECT_EQ(s.cssText(), "border-bottom: dashed;");
     ASSERT_TRUE(s.setProperty("border", "none"));
     EXPECT_EQ(s.cssText(), "border: none;");
+    // Style and width words in any case; a word twice, or a second width, is no border.
+    ASSERT_TRUE(s.setProperty("border", "THICK Dashed #00f"));
+    EXPECT_EQ(s.getPropertyValue("border-right-width"), "THICK");
+    EXPECT_EQ(s.getPropertyValue("border-left-style"), "Dashed");
+    EXPECT_EQ(s.getPropertyValue("border-bottom-color"), "#00f");
+    EXPECT_FALSE(s.setProperty("border", "solid dotted"));
+    EXPECT_FALSE(s.setProperty("border", "thin 2px"));
+    EXPECT_EQ(s.cssText(), "border: THICK Dashed #00f;");
 }
 
 TEST(DOMCSSStyleDeclaration, RadiusAndItsPrefixedName)
