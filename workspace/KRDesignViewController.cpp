@@ -284,15 +284,18 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
                              QStringLiteral("window.___kr_dwc.onDoubleClickElement_withEvent_(this,event);"));
     };
 
+    // The box is made whole before it goes into the page, so that the web view gets it as one
+    // inserted tree rather than a change for every style and attribute of its nine elements.
     box.overlay = document.createElement(QStringLiteral("div"));
-    parent->domElement()->appendChild(box.overlay);
     setAttributes(*box.overlay);
     auto &style = box.overlay->style();
     // A faint tint and dashed edge. The overlay itself stays opaque (the tint is in its colours)
     // so that the handles inside it show at full strength.
     style.setProperty(QStringLiteral("border-style"), QStringLiteral("dashed"));
     style.setProperty(QStringLiteral("border-color"), QStringLiteral("rgba(0, 0, 0, 0.2)"));
-    style.setProperty(QStringLiteral("border-width"), QStringLiteral("1"));
+    // With a unit: the view reads the three as one "border" value, where the engine takes no
+    // unitless width.
+    style.setProperty(QStringLiteral("border-width"), QStringLiteral("1px"));
     style.setProperty(QStringLiteral("-webkit-border-radius"), QStringLiteral("1"));
     style.setProperty(QStringLiteral("background-color"), QStringLiteral("rgba(183, 201, 230, 0.2)"));
     if (canDrag)
@@ -333,6 +336,7 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
         box.handles[h] = std::move(handle);
     }
     placeBox(box);
+    parent->domElement()->appendChild(box.overlay);
 }
 
 void KRDesignViewController::removeSelectionBox(Box &box)
@@ -519,7 +523,6 @@ void KRDesignViewController::onMouseDown(const QVariantMap &event)
     body->setAttribute(QStringLiteral("onmousemove"), QStringLiteral("window.___kr_dwc.onMouseMove_(event)"));
     m_bandStart = m_bandCurrent = QPoint(krDesignEventInt(event, "clientX"), krDesignEventInt(event, "clientY"));
     m_band = p->domDocument()->createElement(QStringLiteral("div"));
-    body->appendChild(m_band);
     auto &s = m_band->style();
     s.setProperty(QStringLiteral("position"), QStringLiteral("absolute"));
     s.setProperty(QStringLiteral("padding"), QStringLiteral("0"));
@@ -527,11 +530,12 @@ void KRDesignViewController::onMouseDown(const QVariantMap &event)
     s.setProperty(QStringLiteral("z-index"), QStringLiteral("1999999"));
     s.setProperty(QStringLiteral("border-style"), QStringLiteral("dashed"));
     s.setProperty(QStringLiteral("border-color"), QStringLiteral("#A1A1A1"));
-    s.setProperty(QStringLiteral("border-width"), QStringLiteral("1"));
+    s.setProperty(QStringLiteral("border-width"), QStringLiteral("1px"));
     s.setProperty(QStringLiteral("top"), krDesignPx(m_bandStart.y()));
     s.setProperty(QStringLiteral("left"), krDesignPx(m_bandStart.x()));
     s.setProperty(QStringLiteral("width"), QStringLiteral("0px"));
     s.setProperty(QStringLiteral("height"), QStringLiteral("0px"));
+    body->appendChild(m_band); // whole, as one change for the view
 }
 
 void KRDesignViewController::onMouseMove(const QVariantMap &event)

@@ -3,6 +3,7 @@
 #include <controls/KRControl.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMMutationListener.h>
 #include <platform/dom/KRFakeLayoutSource.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <workspace/KRDesignViewController.h>
@@ -147,6 +148,43 @@ TEST_F(DesignSurface, ClicksSelectAndTheBoxSitsAroundTheElementInItsParent)
     EXPECT_EQ(reported, QList<KRObject *>{page.get()});
 }
 
+// What a live view hears of a selection: the new box arrives as one inserted tree that already
+// carries its styles, its handles and their marks, and taking it away is one removal.
+TEST_F(DesignSurface, ABoxReachesTheViewAsOneInsertedTree)
+{
+    struct Recorder : DOMMutationListener
+    {
+        std::vector<DOMMutation> seen;
+        void domDidMutate(const DOMMutation &m) override { seen.push_back(m); }
+    } recorder;
+    DOMDocument &dom = *page->domDocument();
+    dom.addMutationListener(&recorder);
+    surface->onClickElement(b->domElement(), at(0, 0));
+    ASSERT_EQ(recorder.seen.size(), 1u);
+    const DOMMutation inserted = recorder.seen.front();
+    EXPECT_EQ(inserted.type, DOMMutation::Type::ChildInserted);
+    const auto box = std::dynamic_pointer_cast<DOMElement>(inserted.insertedNode);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box, surface->selectionBox(b.get()));
+    EXPECT_EQ(inserted.target, page->domElement()->nodeId());
+    EXPECT_EQ(box->style().getPropertyValue(QStringLiteral("left")), QStringLiteral("48px"));
+    EXPECT_EQ(box->style().getPropertyValue(QStringLiteral("border-style")), QStringLiteral("dashed"));
+    // The edge as the view reads it: a width with its unit (the engine takes none without).
+    EXPECT_TRUE(box->getAttribute(QStringLiteral("style")).contains(QStringLiteral("border: 1px dashed rgba(0, 0, 0, 0.2);")))
+        << qPrintable(box->getAttribute(QStringLiteral("style")));
+    ASSERT_EQ(box->childNodes().size(), std::size_t(KRDesignViewController::HandleCount));
+    const auto se = surface->selectionHandle(b.get(), KRDesignViewController::SouthEast);
+    EXPECT_EQ(se->getAttribute(QStringLiteral("data-kr-handle")), QString::number(KRDesignViewController::SouthEast));
+    EXPECT_EQ(se->style().getPropertyValue(QStringLiteral("left")), QStringLiteral("56px"));
+    EXPECT_EQ(se->style().getPropertyValue(QStringLiteral("cursor")), QStringLiteral("se-resize"));
+
+    recorder.seen.clear();
+    surface->onClickBody(hit(1, 1, "BODY"));
+    ASSERT_EQ(recorder.seen.size(), 1u);
+    EXPECT_EQ(recorder.seen.front().type, DOMMutation::Type::ChildRemoved);
+    dom.removeMutationListener(&recorder);
+}
+
 TEST_F(DesignSurface, SelectAllTakesTheControlsAndTabNeedsThreeObjects)
 {
     surface->selectAll();
@@ -207,6 +245,9 @@ TEST_F(DesignSurface, BandIsDrawnWithPositiveSizeWhateverTheDirection)
     EXPECT_EQ(band->style().getPropertyValue(QStringLiteral("left")), QStringLiteral("40px"));
     EXPECT_EQ(band->style().getPropertyValue(QStringLiteral("width")), QStringLiteral("80px"));
     EXPECT_EQ(band->style().getPropertyValue(QStringLiteral("height")), QStringLiteral("75px"));
+    // It reaches the view as one tree: its edge must read there (a width with its unit).
+    EXPECT_TRUE(band->getAttribute(QStringLiteral("style")).contains(QStringLiteral("border: 1px dashed #A1A1A1;")))
+        << qPrintable(band->getAttribute(QStringLiteral("style")));
     surface.reset(); // a surface going away takes its band with it
     EXPECT_FALSE(band->parentNode());
 }
