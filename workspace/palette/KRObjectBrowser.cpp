@@ -240,6 +240,14 @@ void KRObjectBrowser::selectObject(const std::shared_ptr<KRObject> &object)
 
 void KRObjectBrowser::syncViews()
 {
+    // A browser out of sight (its pane shows the design) catches up when it shows: a hidden
+    // view marking a row still lays out its items to name the row to accessibility clients,
+    // and that on every selection made on the design surface.
+    if (!isVisible()) {
+        m_viewsBehind = true;
+        return;
+    }
+    m_viewsBehind = false;
     // Shows the selection in both views without taking it for a user's choice.
     m_syncing = true;
     const int row = m_model->rowOf(m_selected.lock().get());
@@ -250,6 +258,13 @@ void KRObjectBrowser::syncViews()
             view->selectionModel()->clearSelection();
     }
     m_syncing = false;
+}
+
+void KRObjectBrowser::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_viewsBehind)
+        syncViews();
 }
 
 void KRObjectBrowser::selectionIndexesChanged(QListView *view)

@@ -77,6 +77,7 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     int numberOfObjectsInGroup(SBScopeBar *bar, int group) override;
@@ -95,4 +96,5 @@ private:
     std::weak_ptr<KRObject> m_selected;
     KRObservationToken m_objectsToken;
     bool m_syncing = false;
+    bool m_viewsBehind = false; // the selection changed while the browser was out of sight
 };

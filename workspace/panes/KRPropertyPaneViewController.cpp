@@ -279,14 +279,9 @@ void KRPropertyPaneViewController::selectTabViewItemForObject(const std::shared_
     if (!editor)
         return;
     const QString id = object->kr_id();
-    // The inspectors out of sight take no updates: a change of the shown tab then walks the
-    // widgets of the inspector it shows, not those of every inspector the pane keeps.
-    QWidget *previous = m_tabView->selectedItem() ? m_tabView->selectedItem()->view() : nullptr;
-    editor->view()->setUpdatesEnabled(true);
+    // The tab view switches without walking the widgets of the inspectors it keeps.
     if (!m_tabView->selectItemWithIdentifier(id))
         m_tabView->selectItem(m_tabView->addTabViewItem(id, id, editor->view()));
-    if (previous && previous != editor->view())
-        previous->setUpdatesEnabled(false);
 }
 
 KRPropertyEditorViewController *KRPropertyPaneViewController::propertyEditorViewControllerForObject(const std::shared_ptr<KRObject> &object)

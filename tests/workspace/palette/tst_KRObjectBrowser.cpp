@@ -79,6 +79,17 @@ TEST_F(ObjectBrowser, SelectionStaysInStepWithoutLoopsAndEmptyTellsNobody)
     browser->listView()->selectionModel()->clearSelection();
     EXPECT_FALSE(browser->selectedObject());
     EXPECT_EQ(told.size(), 2);
+
+    // Out of sight (the pane shows the design), a selection is taken at once and shown in
+    // both views when the browser comes back.
+    browser->hide();
+    browser->selectObject(object("alabel"));
+    EXPECT_EQ(browser->selectedObject(), object("alabel"));
+    EXPECT_EQ(told.size(), 3);
+    browser->show();
+    for (QListView *view : {browser->listView(), browser->iconView()})
+        EXPECT_EQ(view->selectionModel()->selectedIndexes().value(0).row(), 0);
+    EXPECT_EQ(told.size(), 3);
 }
 
 TEST_F(ObjectBrowser, IconDropsCreateOnlyFromThePalette)
