@@ -995,26 +995,44 @@ QWidget *KRPropertyEditorItemTextShadowViewController::buildView()
     view->setFixedHeight(128);
     m_defaultCheckbox = new QCheckBox(QObject::tr("Default"), view);
     m_defaultCheckbox->setGeometry(KRRowLabelWidth, 1, 100, 18);
-    m_colorWell = new QToolButton(view);
+    QObject::connect(m_defaultCheckbox, &QCheckBox::clicked, m_defaultCheckbox,
+                     [this](bool on) { setUseDefault(on); });
+    return view;
+}
+
+// The colour and the three numbers, made once the row has a shadow to show: most rows keep
+// the default, and their closed row would only carry them hidden below its edge.
+void KRPropertyEditorItemTextShadowViewController::makeShadowControls()
+{
+    QWidget *row = view();
+    if (m_colorWell || !row)
+        return;
+    m_colorWell = new QToolButton(row);
     m_colorWell->setGeometry(KRRowLabelWidth, 24, 44, 20);
+    m_colorWell->show();
     const QStringList names{QObject::tr("x offset"), QObject::tr("y offset"), QObject::tr("blur")};
     QSpinBox **boxes[] = {&m_x, &m_y, &m_blur};
     for (int i = 0; i < 3; ++i) {
-        auto *caption = new QLabel(names[i], view);
+        auto *caption = new QLabel(names[i], row);
         QFont font = caption->font();
         font.setPixelSize(11);
         caption->setFont(font);
         caption->setGeometry(22, 50 + i * 25, KRRowLabelWidth - 24, 18);
         caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        auto *box = new QSpinBox(view);
+        caption->show();
+        auto *box = new QSpinBox(row);
         box->setRange(-999, 999);
         box->setSuffix(QStringLiteral("px"));
         box->setGeometry(KRRowLabelWidth, 48 + i * 25, 80, 22);
+        box->show();
         QObject::connect(box, &QSpinBox::valueChanged, box, [this] { userChangedShadow(); });
         *boxes[i] = box;
     }
-    QObject::connect(m_defaultCheckbox, &QCheckBox::clicked, m_defaultCheckbox,
-                     [this](bool on) { setUseDefault(on); });
+    // Made later than the rows after it, they still come right after the checkbox for Tab.
+    QWidget::setTabOrder(m_defaultCheckbox, m_colorWell);
+    QWidget::setTabOrder(m_colorWell, m_x);
+    QWidget::setTabOrder(m_x, m_y);
+    QWidget::setTabOrder(m_y, m_blur);
     QObject::connect(m_colorWell, &QToolButton::clicked, m_colorWell, [this] {
         if (!m_textShadow)
             return;
@@ -1029,7 +1047,6 @@ QWidget *KRPropertyEditorItemTextShadowViewController::buildView()
         });
         panel.orderFront();
     });
-    return view;
 }
 
 void KRPropertyEditorItemTextShadowViewController::setup()
@@ -1057,6 +1074,12 @@ void KRPropertyEditorItemTextShadowViewController::showShadow()
 {
     m_showing = true;
     m_defaultCheckbox->setChecked(m_useDefault);
+    if (m_textShadow)
+        makeShadowControls();
+    if (!m_colorWell) {
+        m_showing = false;
+        return;
+    }
     for (QWidget *w : {static_cast<QWidget *>(m_colorWell), static_cast<QWidget *>(m_x),
                        static_cast<QWidget *>(m_y), static_cast<QWidget *>(m_blur)})
         w->setEnabled(bool(m_textShadow));

@@ -429,12 +429,13 @@ public:
     QSpinBox *xAxisOffset() const { return m_x; }
     QSpinBox *yAxisOffset() const { return m_y; }
     QSpinBox *blurRadius() const { return m_blur; }
-    QToolButton *colorWell() const { return m_colorWell; }
+    QToolButton *colorWell() const { return m_colorWell; } // the four: none until a shadow is set
 
 protected:
     void setup() override;
 
 private:
+    void makeShadowControls();
     void showShadow();
     void userChangedShadow();
     QCheckBox *m_defaultCheckbox = nullptr;

@@ -404,6 +404,29 @@ TEST(KRPropertyEditorRows, EventRowCreatesNumberedHandlersAndKeepsForeignFunctio
     EXPECT_GE(end->popupButton()->findText(QStringLiteral("b_onTouchStart2")), 0);
 }
 
+// A shadow row keeps the default without its colour and numbers; opening it makes them, in
+// place and next to the checkbox for Tab.
+TEST(KRPropertyEditorRows, AShadowRowMakesItsControlsWhenItOpens)
+{
+    const Fixture f = open(QStringLiteral("<KRLabel id=\"l\"/>"));
+    const auto label = f.object(QStringLiteral("l"));
+    auto inspector = inspect(label);
+    auto *shadow = row<KRPropertyEditorItemTextShadowViewController>(*inspector, QStringLiteral("textShadow"));
+    EXPECT_EQ(shadow->viewHeight(), 20);
+    EXPECT_FALSE(shadow->xAxisOffset());
+    QTest::mouseClick(shadow->defaultCheckbox(), Qt::LeftButton, {}, QPoint(8, 9));
+    settle();
+    EXPECT_EQ(shadow->viewHeight(), 128);
+    ASSERT_TRUE(shadow->xAxisOffset() && shadow->colorWell());
+    EXPECT_TRUE(shadow->xAxisOffset()->isVisibleTo(inspector->view()));
+    EXPECT_EQ(shadow->xAxisOffset()->value(), 2);
+    EXPECT_EQ(attribute(label, QStringLiteral("textShadow")), QStringLiteral("#AAAAAA 2px 2px 2px"));
+    EXPECT_EQ(shadow->defaultCheckbox()->nextInFocusChain(), shadow->colorWell());
+    shadow->blurRadius()->stepBy(1);
+    settle();
+    EXPECT_EQ(attribute(label, QStringLiteral("textShadow")), QStringLiteral("#AAAAAA 2px 2px 3px"));
+}
+
 TEST(KRPropertyEditorRows, TextShadowAndLineListReadAgainAfterUndo)
 {
     const Fixture f = open(QStringLiteral("<KRLabel id=\"l\" textShadow=\"#aaaaaa 2px 2px 2px\"/>"
