@@ -1076,18 +1076,16 @@ void KRPropertyEditorItemTextShadowViewController::showShadow()
     m_defaultCheckbox->setChecked(m_useDefault);
     if (m_textShadow)
         makeShadowControls();
-    if (!m_colorWell) {
-        m_showing = false;
-        return;
-    }
-    for (QWidget *w : {static_cast<QWidget *>(m_colorWell), static_cast<QWidget *>(m_x),
-                       static_cast<QWidget *>(m_y), static_cast<QWidget *>(m_blur)})
-        w->setEnabled(bool(m_textShadow));
-    if (m_textShadow) {
-        m_x->setValue(m_textShadow->x);
-        m_y->setValue(m_textShadow->y);
-        m_blur->setValue(m_textShadow->blur);
-        krRowSwatch(m_colorWell, KRColorValueTransformer::transformedValue(m_textShadow->color));
+    if (m_colorWell) { // none until a shadow was set; off while the row is back at the default
+        for (QWidget *w : {static_cast<QWidget *>(m_colorWell), static_cast<QWidget *>(m_x),
+                           static_cast<QWidget *>(m_y), static_cast<QWidget *>(m_blur)})
+            w->setEnabled(bool(m_textShadow));
+        if (m_textShadow) {
+            m_x->setValue(m_textShadow->x);
+            m_y->setValue(m_textShadow->y);
+            m_blur->setValue(m_textShadow->blur);
+            krRowSwatch(m_colorWell, KRColorValueTransformer::transformedValue(m_textShadow->color));
+        }
     }
     m_showing = false;
 }

@@ -149,7 +149,7 @@ TEST_F(DesignSurface, ClicksSelectAndTheBoxSitsAroundTheElementInItsParent)
 }
 
 // What a live view hears of a selection: the new box arrives as one inserted tree that already
-// carries its styles, its handles and their marks, and taking it away is one removal.
+// carries its place, its edge and its handles, and taking it away is one removal.
 TEST_F(DesignSurface, ABoxReachesTheViewAsOneInsertedTree)
 {
     struct Recorder : DOMMutationListener
@@ -168,15 +168,12 @@ TEST_F(DesignSurface, ABoxReachesTheViewAsOneInsertedTree)
     EXPECT_EQ(box, surface->selectionBox(b.get()));
     EXPECT_EQ(inserted.target, page->domElement()->nodeId());
     EXPECT_EQ(box->style().getPropertyValue(QStringLiteral("left")), QStringLiteral("48px"));
-    EXPECT_EQ(box->style().getPropertyValue(QStringLiteral("border-style")), QStringLiteral("dashed"));
     // The edge as the view reads it: a width with its unit (the engine takes none without).
     EXPECT_TRUE(box->getAttribute(QStringLiteral("style")).contains(QStringLiteral("border: 1px dashed rgba(0, 0, 0, 0.2);")))
         << qPrintable(box->getAttribute(QStringLiteral("style")));
     ASSERT_EQ(box->childNodes().size(), std::size_t(KRDesignViewController::HandleCount));
     const auto se = surface->selectionHandle(b.get(), KRDesignViewController::SouthEast);
-    EXPECT_EQ(se->getAttribute(QStringLiteral("data-kr-handle")), QString::number(KRDesignViewController::SouthEast));
     EXPECT_EQ(se->style().getPropertyValue(QStringLiteral("left")), QStringLiteral("56px"));
-    EXPECT_EQ(se->style().getPropertyValue(QStringLiteral("cursor")), QStringLiteral("se-resize"));
 
     recorder.seen.clear();
     surface->onClickBody(hit(1, 1, "BODY"));
