@@ -170,25 +170,28 @@ bool KRPropertyEditorItemViewController::focusLastControl()
     return true;
 }
 
-QToolButton *KRPropertyEditorItemViewController::makeHelpButton(QWidget *parent, const QString &identifier)
+void KRPropertyEditorItemViewController::trackHelpButton(const QString &identifier, const QPoint &at,
+                                                         const QList<QWidget *> &controls)
 {
-    auto *button = new QToolButton(parent);
-    button->setObjectName(identifier);
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus);
-    static const QIcon icon(KRHelpButtonController::helpButtonImage()); // one image for every row
-    button->setIcon(icon);
-    button->setFixedSize(16, 16);
-    return button;
-}
-
-void KRPropertyEditorItemViewController::trackHelpButton(const QList<QWidget *> &controls, QAbstractButton *button)
-{
+    constexpr QSize side(16, 16);
     QPointer<KRPropertyEditorItemViewController> self(this);
-    QPointer<QAbstractButton> guard(button);
+    QPointer<QWidget> host(view());
+    const auto makeButton = [host, identifier, at, side]() -> QAbstractButton * {
+        if (!host)
+            return nullptr;
+        auto *button = new QToolButton(host);
+        button->setObjectName(identifier);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        static const QIcon icon(KRHelpButtonController::helpButtonImage()); // one image for every row
+        button->setIcon(icon);
+        button->setFixedSize(side);
+        button->move(at);
+        return button;
+    };
     m_helpButtonControllers.push_back(std::make_unique<KRHelpButtonController>(
-        view(), QRect(), button, controls, KRPopover::LeftEdge,
-        [self, guard] { return self && guard ? self->helpContent(guard->objectName()) : QString(); }));
+        view(), QRect(), makeButton, QRect(at, side), controls, KRPopover::LeftEdge,
+        [self, identifier] { return self ? self->helpContent(identifier) : QString(); }));
 }
 
 QString KRPropertyEditorItemViewController::helpContent(const QString &identifier) const
@@ -310,10 +313,6 @@ QWidget *KRPropertyEditorItemHeaderViewController::buildView()
     font.setBold(true);
     m_label->setFont(font);
     m_label->setGeometry(22, 2, 220, 18);
-    m_helpButton = makeHelpButton(view, QString());
-    m_helpButton->move(248, 3);
-    // Only headers with help (the object's title) show the button.
-    m_helpButton->hide();
     QObject::connect(m_disclosureButton, &QToolButton::toggled, m_disclosureButton, [this](bool open) {
         m_disclosureButton->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     });
@@ -334,9 +333,8 @@ void KRPropertyEditorItemHeaderViewController::setOpen(bool open)
 
 void KRPropertyEditorItemHeaderViewController::setHelpButtonIdentifier(const QString &identifier)
 {
-    m_helpButton->setObjectName(identifier);
-    m_helpButton->show();
-    trackHelpButton({m_helpButton, m_label}, m_helpButton);
+    // Only headers with help (the object's title) have the button.
+    trackHelpButton(identifier, QPoint(248, 3), {m_label});
 }
 
 void KRPropertyEditorItemHeaderViewController::addObject(KRPropertyEditorItemViewController *row)
@@ -403,10 +401,8 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
         m_label->setToolTip(name);
         m_label->parentWidget()->setAccessibleName(name); // the row, for assistive tools
     }
-    if (m_helpButton) {
-        m_helpButton->setObjectName(QStringLiteral("helpButton_") + name);
-        trackHelpButton({m_helpButton, m_label}, m_helpButton);
-    }
+    if (m_hasHelpButton)
+        trackHelpButton(QStringLiteral("helpButton_") + name, QPoint(4, 3), {m_label});
     setup();
 }
 
@@ -443,8 +439,7 @@ QWidget *KRPropertyEditorItemTypedViewController::makeRowView(int height)
 {
     auto *view = new KRPropertyEditorItemView(KRPropertyEditorRowParentScope::current());
     view->setFixedHeight(height);
-    m_helpButton = makeHelpButton(view, QString());
-    m_helpButton->move(4, 3);
+    m_hasHelpButton = true;
     m_label = new QLabel(view);
     QFont font = m_label->font();
     font.setPixelSize(11);
@@ -1272,7 +1267,7 @@ void KRPropertyEditorItemMLTableViewController::setup()
         setViewHeight(inside ? 150 : 67);
         m_table->resize(m_table->width(), inside ? 127 : 44);
         for (auto *button : view()->findChildren<QToolButton *>(QString(), Qt::FindDirectChildrenOnly))
-            if (button != m_helpButton)
+            if (!button->objectName().startsWith(QLatin1String("helpButton_")))
                 button->move(button->x(), inside ? 130 : 47);
         notifySizeChanged();
     });

@@ -114,8 +114,10 @@ public:
     bool focusFirstControl();
     bool focusLastControl();
 
-    // Shows a hover help button over the controls; its identifier chooses the help text.
-    void trackHelpButton(const QList<QWidget *> &controls, QAbstractButton *button);
+    // Shows a help button at `at` in the row while the pointer rests over the controls or that
+    // spot; the identifier ("helpButton_<name>") chooses the help text. The button is made the
+    // first time the pointer comes: an inspector has many rows and few are ever pointed at.
+    void trackHelpButton(const QString &identifier, const QPoint &at, const QList<QWidget *> &controls);
     const std::vector<std::unique_ptr<KRHelpButtonController>> &helpButtonControllers() const
     {
         return m_helpButtonControllers;
@@ -140,8 +142,6 @@ public:
 protected:
     KRPropertyEditorItemViewController() = default;
     void awakeFromNib() override;
-    // A new help button named "helpButton_<name>".
-    QToolButton *makeHelpButton(QWidget *parent, const QString &identifier);
     QList<QWidget *> focusableControls() const;
 
 private:
@@ -161,7 +161,6 @@ public:
 
     QLabel *label() const { return m_label; }
     QToolButton *disclosureButton() const { return m_disclosureButton; }
-    QToolButton *helpButton() const { return m_helpButton; }
     bool isOpen() const;
     void setOpen(bool open);
     QList<KRPropertyEditorItemViewController *> childViewControllers() const { return m_children; }
@@ -174,7 +173,6 @@ private:
     friend class KRPropertyEditorItemViewController;
     QLabel *m_label = nullptr;
     QToolButton *m_disclosureButton = nullptr;
-    QToolButton *m_helpButton = nullptr;
     QList<KRPropertyEditorItemViewController *> m_children;
 };
 
@@ -206,7 +204,7 @@ private:
     KRStepperValueTransformer m_opacityTransformer;
     std::vector<std::unique_ptr<KRBinding>> m_bindings;
     KRObservationToken m_opacityObservation;
-    QList<QPair<QStringList, QToolButton *>> m_helpGroups;
+    QList<QPair<QString, QPoint>> m_helpSpots; // a property's name and where its help button goes
 };
 
 // The common part of the rows that edit one named property.
@@ -218,7 +216,6 @@ public:
     void setPropertyName(const QString &name);
     const KRPropertyInfo &propertyInfo() const { return m_propertyInfo; }
     QLabel *label() const { return m_label; }
-    QToolButton *helpButton() const { return m_helpButton; }
     bool editProperty(const QString &name) override;
 
     // The stored text ("" when missing or when the target is gone).
@@ -245,7 +242,7 @@ protected:
     QString m_propertyName;
     KRPropertyInfo m_propertyInfo;
     QLabel *m_label = nullptr;
-    QToolButton *m_helpButton = nullptr;
+    bool m_hasHelpButton = false; // a row made by makeRowView
 };
 
 class KRPropertyEditorItemStringViewController : public KRPropertyEditorItemTypedViewController

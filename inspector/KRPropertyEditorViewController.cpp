@@ -53,13 +53,11 @@ QWidget *KRPropertyEditorItemControlViewController::buildView()
     for (const auto &item : krGeometryLayout) {
         const int x = 4 + item.column * 132;
         const int y = 2 + item.row * 25;
-        QToolButton *help = makeHelpButton(view, QStringLiteral("helpButton_") + QLatin1String(item.name));
-        help->move(x, y + 3);
+        m_helpSpots.append(qMakePair(QString(QLatin1String(item.name)), QPoint(x, y + 3)));
         if (item.check) {
             auto *box = new QCheckBox(QObject::tr(item.title), view);
             box->setGeometry(x + 18, y + 1, 100, 20);
             m_checkboxes.append(qMakePair(QString(QLatin1String(item.name)), box));
-            m_helpGroups.append(qMakePair(QStringList(), help));
             continue;
         }
         auto *label = new QLabel(QObject::tr(item.title), view);
@@ -77,7 +75,6 @@ QWidget *KRPropertyEditorItemControlViewController::buildView()
             m_opacityStepper = new KRStepper(view);
             m_opacityStepper->move(x + 110, y + 1);
         }
-        m_helpGroups.append(qMakePair(QStringList(), help));
     }
     return view;
 }
@@ -100,14 +97,13 @@ QCheckBox *KRPropertyEditorItemControlViewController::checkbox(const QString &na
 
 void KRPropertyEditorItemControlViewController::setup()
 {
-    for (const auto &group : std::as_const(m_helpGroups)) {
-        const QString name = group.second->objectName().mid(int(qstrlen("helpButton_")));
-        QList<QWidget *> controls{group.second};
+    for (const auto &[name, at] : std::as_const(m_helpSpots)) {
+        QList<QWidget *> controls;
         if (QLineEdit *field = textField(name))
             controls.append(field);
         if (QCheckBox *box = checkbox(name))
             controls.append(box);
-        trackHelpButton(controls, group.second);
+        trackHelpButton(QStringLiteral("helpButton_") + name, at, controls);
     }
     m_opacityStepper->increment = 0.1;
     m_opacityStepper->minimum = 0;

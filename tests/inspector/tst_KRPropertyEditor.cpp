@@ -22,6 +22,7 @@
 #include <QMimeData>
 #include <QDropEvent>
 #include <QApplication>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
@@ -425,6 +426,62 @@ TEST(KRPropertyEditorRows, AShadowRowMakesItsControlsWhenItOpens)
     shadow->blurRadius()->stepBy(1);
     settle();
     EXPECT_EQ(attribute(label, QStringLiteral("textShadow")), QStringLiteral("#AAAAAA 2px 2px 3px"));
+}
+
+TEST(KRPropertyEditorRows, AHelpButtonComesWhereThePointerRestsAndShowsThatRowsHelp)
+{
+    const Fixture f = open(QStringLiteral("<JQMTextbox id=\"t\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("t")));
+    QWidget *panel = inspector->view();
+    const auto helpButton = [&](const QString &name) {
+        return panel->findChild<QToolButton *>(QStringLiteral("helpButton_") + name);
+    };
+    const auto controllerOf = [](KRPropertyEditorItemViewController *item, const QString &identifier) {
+        for (const auto &controller : item->helpButtonControllers())
+            if (controller->helpButton() && controller->helpButton()->objectName() == identifier)
+                return controller.get();
+        return static_cast<KRHelpButtonController *>(nullptr);
+    };
+    // A freshly shown inspector has no help button at all.
+    EXPECT_TRUE(panel->findChildren<QToolButton *>(QRegularExpression(QStringLiteral("^(helpButton|objectHelp)_"))).isEmpty());
+
+    // Over a row's name: that row's button only, at the row's left, faded in, with its help.
+    auto *placeholder = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("placeholder"));
+    QTest::mouseMove(placeholder->label(), QPoint(5, 5));
+    EXPECT_EQ(placeholder->helpButtonControllers().size(), 1u);
+    QToolButton *button = helpButton(QStringLiteral("placeholder"));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->parentWidget(), placeholder->view());
+    EXPECT_EQ(button->geometry(), QRect(4, 3, 16, 16));
+    EXPECT_TRUE(button->isVisibleTo(panel));
+    EXPECT_FALSE(helpButton(QStringLiteral("value")));
+    KRHelpButtonController *controller = controllerOf(placeholder, button->objectName());
+    ASSERT_TRUE(controller);
+    EXPECT_TRUE(KRTest::processEventsUntil(
+        [&] { return controller->helpButtonOpacity() == KRHelpButtonController::ShownOpacity; }, std::chrono::seconds(2)));
+    EXPECT_EQ(placeholder->helpContent(button->objectName()),
+              KRObjectInfo::sharedInstance().propertyHelpHTML(QStringLiteral("placeholder"), QStringLiteral("JQMTextbox")));
+
+    // Over the spot where a row's button will stand, with no control under the pointer.
+    auto *value = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("value"));
+    QTest::mouseMove(value->view(), QPoint(10, 10));
+    ASSERT_TRUE(helpButton(QStringLiteral("value")));
+    EXPECT_EQ(helpButton(QStringLiteral("value"))->geometry(), QRect(4, 3, 16, 16));
+
+    // Over one field of the geometry row: that field's button only.
+    auto *geometry = row<KRPropertyEditorItemControlViewController>(*inspector, QString());
+    ASSERT_TRUE(geometry);
+    QTest::mouseMove(geometry->textField(QStringLiteral("top")), QPoint(3, 3));
+    ASSERT_TRUE(helpButton(QStringLiteral("top")));
+    EXPECT_FALSE(helpButton(QStringLiteral("left")));
+    EXPECT_EQ(helpButton(QStringLiteral("top"))->parentWidget(), geometry->view());
+
+    // The object's own help sits at the title's right.
+    auto *title = inspector->visiblePropertyEditorItems().first();
+    QTest::mouseMove(title->view(), QPoint(255, 10));
+    QToolButton *objectHelp = panel->findChild<QToolButton *>(QStringLiteral("objectHelp_JQMTextbox"));
+    ASSERT_TRUE(objectHelp);
+    EXPECT_EQ(objectHelp->geometry(), QRect(248, 3, 16, 16));
 }
 
 TEST(KRPropertyEditorRows, TextShadowAndLineListReadAgainAfterUndo)

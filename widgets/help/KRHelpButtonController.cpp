@@ -12,6 +12,8 @@
 #include <QPropertyAnimation>
 #include <QWebEngineView>
 
+#include <utility>
+
 static void initHelpResources()
 {
     Q_INIT_RESOURCE(krhelp);
@@ -21,10 +23,22 @@ KRHelpButtonController::KRHelpButtonController(QWidget *view, const QRect &displ
                                                QAbstractButton *helpButton, const QList<QWidget *> &controls,
                                                KRPopover::Edge edge, ContentGenerator contentGenerator,
                                                QObject *parent)
+    : KRHelpButtonController(view, displayRect, ButtonMaker(), QRect(), controls, edge, std::move(contentGenerator),
+                             parent)
+{
+    m_helpButton = helpButton;
+    attachButton();
+}
+
+KRHelpButtonController::KRHelpButtonController(QWidget *view, const QRect &displayRect, ButtonMaker makeButton,
+                                               const QRect &buttonFrame, const QList<QWidget *> &controls,
+                                               KRPopover::Edge edge, ContentGenerator contentGenerator,
+                                               QObject *parent)
     : QObject(parent)
     , m_view(view)
     , m_displayRect(displayRect)
-    , m_helpButton(helpButton)
+    , m_makeButton(std::move(makeButton))
+    , m_buttonFrame(buttonFrame)
     , m_edge(edge)
     , m_contentGenerator(std::move(contentGenerator))
 {
@@ -36,23 +50,27 @@ KRHelpButtonController::KRHelpButtonController(QWidget *view, const QRect &displ
         m_timerFired = true;
         startHelpButtonAnimation();
     });
-
-    if (m_helpButton) {
-        m_opacity = new QGraphicsOpacityEffect(m_helpButton);
-        m_opacity->setOpacity(0.0);
-        m_helpButton->setGraphicsEffect(m_opacity);
-        connect(m_helpButton, &QAbstractButton::clicked, this, &KRHelpButtonController::buttonAction);
-        m_helpButton->installEventFilter(this);
-    }
     if (m_view) {
         // Moves over the controls reach the host when the controls do not track the mouse.
         m_view->setMouseTracking(true);
         m_view->installEventFilter(this);
     }
     for (const auto &control : std::as_const(m_controls))
-        if (control && control != m_helpButton)
+        if (control)
             control->installEventFilter(this);
     setupTracking();
+}
+
+// The button starts invisible; clicking it shows the help.
+void KRHelpButtonController::attachButton()
+{
+    if (!m_helpButton)
+        return;
+    m_opacity = new QGraphicsOpacityEffect(m_helpButton);
+    m_opacity->setOpacity(0.0);
+    m_helpButton->setGraphicsEffect(m_opacity);
+    connect(m_helpButton, &QAbstractButton::clicked, this, &KRHelpButtonController::buttonAction);
+    m_helpButton->installEventFilter(this);
 }
 
 KRHelpButtonController::~KRHelpButtonController()
@@ -60,6 +78,11 @@ KRHelpButtonController::~KRHelpButtonController()
     if (m_helpButton && m_opacity)
         m_helpButton->setGraphicsEffect(nullptr);
     delete m_popover.data();
+}
+
+QAbstractButton *KRHelpButtonController::helpButton() const
+{
+    return m_helpButton;
 }
 
 QPixmap KRHelpButtonController::helpButtonImage()
@@ -79,7 +102,7 @@ void KRHelpButtonController::setupTracking()
 {
     if (!m_view)
         return;
-    QRect area;
+    QRect area = m_buttonFrame;
     for (const auto &control : std::as_const(m_controls)) {
         if (!control || control->isHidden())
             continue;
@@ -103,6 +126,12 @@ void KRHelpButtonController::pointerMoved(const QPoint &hostPos, bool overHost)
 
 void KRHelpButtonController::mouseEntered()
 {
+    if (!m_helpButton && m_makeButton) {
+        m_helpButton = std::exchange(m_makeButton, ButtonMaker())();
+        attachButton();
+        if (m_helpButton)
+            m_helpButton->show();
+    }
     if (!m_helpButton || m_helpButton->isHidden())
         return;
     // A new entry replaces a pending fade-in, so a timer is never left behind that would show

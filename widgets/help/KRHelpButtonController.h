@@ -29,6 +29,7 @@ class KRHelpButtonController : public QObject
 
 public:
     using ContentGenerator = std::function<QString()>;
+    using ButtonMaker = std::function<QAbstractButton *()>;
 
     static constexpr double ShownOpacity = 0.5;
     static constexpr int DefaultFadeInDelay = 100;  // ms of rest before the button fades in
@@ -40,7 +41,16 @@ public:
     KRHelpButtonController(QWidget *view, const QRect &displayRect, QAbstractButton *helpButton,
                            const QList<QWidget *> &controls, KRPopover::Edge edge,
                            ContentGenerator contentGenerator, QObject *parent = nullptr);
+    // The same for a button made the first time the pointer comes over the group, for hosts
+    // with many groups of which few are ever pointed at. buttonFrame: where the button will
+    // stand in the host view, part of the hover area from the start.
+    KRHelpButtonController(QWidget *view, const QRect &displayRect, ButtonMaker makeButton, const QRect &buttonFrame,
+                           const QList<QWidget *> &controls, KRPopover::Edge edge,
+                           ContentGenerator contentGenerator, QObject *parent = nullptr);
     ~KRHelpButtonController() override;
+
+    // Null while a button made on demand is still to be made.
+    QAbstractButton *helpButton() const;
 
     // The picture of a help button (a round question mark), for the rows and panes that make one.
     static QPixmap helpButtonImage();
@@ -72,12 +82,15 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void attachButton();
     void fadeTo(double opacity);
     QPoint toHost(QWidget *widget, const QPoint &pos) const;
 
     QPointer<QWidget> m_view;
     QRect m_displayRect;
     QPointer<QAbstractButton> m_helpButton;
+    ButtonMaker m_makeButton;
+    QRect m_buttonFrame;
     QList<QPointer<QWidget>> m_controls;
     KRPopover::Edge m_edge;
     ContentGenerator m_contentGenerator;
