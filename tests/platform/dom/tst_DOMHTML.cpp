@@ -285,3 +285,37 @@ TEST(DOMHTML, LongTextsAndManyPiecesAreWrittenWhole)
     DOMHTMLSerializer::appendEscapedText(text, out);
     EXPECT_EQ(out, "z&amp;" + inText);
 }
+
+// Pieces larger than the parser's memory blocks (a long text, a long attribute) and many
+// small ones (thousands of elements) read back exactly as they were written, in documents
+// and in fragments.
+TEST(DOMHTML, LargeDocumentsReadBackAsWritten)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+    QString text;
+    for (int i = 0; i < 30000; ++i)
+        text += QStringLiteral("a&b<c>\u00A0\u20AC\"");
+    const auto div = doc->createElement("div");
+    div->setAttribute("title", text);
+    div->appendChild(doc->createTextNode(text));
+    for (int i = 0; i < 3000; ++i) {
+        const auto span = doc->createElement("span");
+        span->setAttribute("id", QString::number(i));
+        span->setAttribute(QStringLiteral("data-n%1").arg(i % 7), QString(i % 50, QLatin1Char('x')));
+        span->appendChild(doc->createTextNode(QString::number(i)));
+        div->appendChild(span);
+    }
+    doc->body()->appendChild(div);
+    const QString written = doc->serialize();
+
+    const auto read = DOMDocument::parseHTML(written);
+    EXPECT_EQ(read->serialize(), written);
+    const auto first = std::dynamic_pointer_cast<DOMElement>(read->body()->firstChild());
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->getAttribute("title"), text);
+    EXPECT_EQ(read->getElementsByTagName("span").size(), 3000u);
+
+    const auto piece = read->createElement("section");
+    piece->setInnerHTML(div->innerHTML());
+    EXPECT_EQ(piece->innerHTML(), div->innerHTML());
+}
