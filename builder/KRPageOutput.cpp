@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 
 namespace {
 
@@ -374,7 +375,10 @@ QString KRPageOutput::pageHTML()
     // package relative to the package. The design document may carry an address encoded or
     // not, so both spellings are taken. Every address rewritten follows "url(".
     const auto project = m_page->project();
-    if (project && html.contains(QLatin1String("url("))) {
+    // A page's text runs to tens of thousands of characters and seldom holds an address:
+    // a plain scan for the rare "(" finds that out several times faster than a text search.
+    const std::u16string_view text(reinterpret_cast<const char16_t *>(html.utf16()), size_t(html.size()));
+    if (project && text.find(u"url(") != std::u16string_view::npos) {
         const QUrl webURL = project->krwebURL();
         QStringList webForms = {webURL.toString()};
         if (webURL.toString(QUrl::FullyEncoded) != webForms.first())
