@@ -203,22 +203,81 @@ const typename Table::mapped_type *findRemembered(const Table &table, const QStr
     return pair[0].value;
 }
 
-// Whether the text is one of the words (lower case), in any case. An ASCII text (nearly every
-// one) is compared with them in place; any other is lowered first, as ever.
-bool isAnyOf(const QString &t, std::initializer_list<QLatin1StringView> words)
+// Calls visit with each word of a value: words are parted by white space outside quotes and
+// brackets, and a "/" at the top level is a word of its own.
+template <typename Visit>
+void forEachToken(QStringView value, Visit &&visit)
 {
-    for (const QChar c : t) {
-        if (c.unicode() >= 0x80) {
-            const QString l = t.toLower();
-            return std::any_of(words.begin(), words.end(), [&l](QLatin1StringView word) { return l == word; });
+    int depth = 0;
+    QChar quote;
+    qsizetype start = -1;
+    const qsizetype n = value.size();
+    const auto flush = [&](qsizetype end) {
+        if (start >= 0 && end > start)
+            visit(value.sliced(start, end - start));
+        start = -1;
+    };
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = value.at(i);
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+            continue;
         }
+        if (depth == 0 && c.isSpace()) {
+            flush(i);
+            continue;
+        }
+        if (depth == 0 && c == QLatin1Char('/')) {
+            flush(i);
+            visit(QStringView(u"/"));
+            continue;
+        }
+        if (start < 0)
+            start = i;
+        if (c == QLatin1Char('"') || c == QLatin1Char('\''))
+            quote = c;
+        else if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')'))
+            --depth;
     }
-    return std::any_of(words.begin(), words.end(), [&t](QLatin1StringView word) {
-        return word.size() == t.size() && t.compare(word, Qt::CaseInsensitive) == 0;
-    });
+    flush(n);
 }
 
-bool isBorderStyle(const QString &t)
+// Whether an ASCII text is the word (lower case) in any case.
+bool isWordInAnyCase(QStringView t, QLatin1StringView word)
+{
+    if (word.size() != t.size())
+        return false;
+    const QChar *text = t.constData();
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        char16_t c = text[i].unicode();
+        if (c >= u'A' && c <= u'Z')
+            c += u'a' - u'A';
+        if (c != char16_t(word[i].unicode()))
+            return false;
+    }
+    return true;
+}
+
+bool isASCII(QStringView t)
+{
+    return std::all_of(t.cbegin(), t.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Whether the text is one of the words (lower case), in any case. An ASCII text (nearly every
+// one) is compared with them in place; any other is lowered first, as ever.
+bool isAnyOf(QStringView t, std::initializer_list<QLatin1StringView> words)
+{
+    if (!isASCII(t)) {
+        const QString l = t.toString().toLower();
+        return std::any_of(words.begin(), words.end(), [&l](QLatin1StringView word) { return l == word; });
+    }
+    return std::any_of(words.begin(), words.end(), [&t](QLatin1StringView word) { return isWordInAnyCase(t, word); });
+}
+
+bool isBorderStyle(QStringView t)
 {
     return isAnyOf(t, {QLatin1StringView("none"), QLatin1StringView("hidden"), QLatin1StringView("dotted"),
                        QLatin1StringView("dashed"), QLatin1StringView("solid"), QLatin1StringView("double"),
@@ -226,7 +285,7 @@ bool isBorderStyle(const QString &t)
                        QLatin1StringView("outset")});
 }
 
-bool isLength(const QString &t)
+bool isLength(QStringView t)
 {
     if (t.isEmpty())
         return false;
@@ -235,11 +294,14 @@ bool isLength(const QString &t)
         return true;
     if ((c == QLatin1Char('-') || c == QLatin1Char('+')) && t.size() > 1 && (t.at(1).isDigit() || t.at(1) == QLatin1Char('.')))
         return true;
-    const QString l = lowered(t);
+    if (isASCII(t)) // lowering and folding agree on ASCII letters
+        return t.startsWith(QLatin1String("calc("), Qt::CaseInsensitive)
+            || t.startsWith(QLatin1String("-webkit-calc("), Qt::CaseInsensitive);
+    const QString l = lowered(t.toString());
     return l.startsWith(QLatin1String("calc(")) || l.startsWith(QLatin1String("-webkit-calc("));
 }
 
-bool isBorderWidth(const QString &t)
+bool isBorderWidth(QStringView t)
 {
     return isLength(t) || isAnyOf(t, {QLatin1StringView("thin"), QLatin1StringView("medium"), QLatin1StringView("thick")});
 }
@@ -308,15 +370,21 @@ std::optional<QStringList> expandBox(const QString &value)
 // width, style, color of one border side.
 std::optional<QStringList> expandBorderSide(const QString &value)
 {
-    QStringList out{kInitial, kInitial, kInitial};
+    QStringView words[3];
     bool seen[3] = {false, false, false};
-    for (const QString &token : DOMCSSProperties::splitTokens(value)) {
+    bool repeated = false;
+    forEachToken(value, [&](QStringView token) {
         const int slot = isBorderStyle(token) ? 1 : (isBorderWidth(token) ? 0 : 2);
-        if (seen[slot])
-            return std::nullopt;
+        repeated = repeated || seen[slot];
         seen[slot] = true;
-        out[slot] = token;
-    }
+        words[slot] = token;
+    });
+    if (repeated)
+        return std::nullopt;
+    QStringList out;
+    out.reserve(3);
+    for (int slot = 0; slot < 3; ++slot)
+        out.append(!seen[slot] ? kInitial : words[slot].size() == value.size() ? value : words[slot].toString());
     return out;
 }
 
@@ -614,6 +682,10 @@ bool DOMCSSProperties::isCSSWideKeyword(const QString &value)
     // Equal texts have equal lengths, in any case: most values are none of the four at once.
     if (value.size() < 5 || value.size() > 7)
         return false;
+    if (isASCII(value)) {
+        return isWordInAnyCase(value, QLatin1StringView("inherit")) || isWordInAnyCase(value, QLatin1StringView("initial"))
+            || isWordInAnyCase(value, QLatin1StringView("unset")) || isWordInAnyCase(value, QLatin1StringView("revert"));
+    }
     return value.compare(QLatin1String("inherit"), Qt::CaseInsensitive) == 0 || isInitial(value)
         || value.compare(QLatin1String("unset"), Qt::CaseInsensitive) == 0
         || value.compare(QLatin1String("revert"), Qt::CaseInsensitive) == 0;
@@ -788,41 +860,10 @@ bool DOMCSSProperties::isValidValue(const Known *known, const QString &canonical
 QStringList DOMCSSProperties::splitTokens(const QString &value)
 {
     QStringList out;
-    int depth = 0;
-    QChar quote;
-    qsizetype start = -1;
-    const qsizetype n = value.size();
-    const auto flush = [&](qsizetype end) {
-        if (start >= 0 && end > start)
-            out.append(start == 0 && end == n ? value : value.mid(start, end - start));
-        start = -1;
-    };
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = value.at(i);
-        if (!quote.isNull()) {
-            if (c == quote)
-                quote = QChar();
-            continue;
-        }
-        if (depth == 0 && c.isSpace()) {
-            flush(i);
-            continue;
-        }
-        if (depth == 0 && c == QLatin1Char('/')) {
-            flush(i);
-            out.append(QStringLiteral("/"));
-            continue;
-        }
-        if (start < 0)
-            start = i;
-        if (c == QLatin1Char('"') || c == QLatin1Char('\''))
-            quote = c;
-        else if (c == QLatin1Char('('))
-            ++depth;
-        else if (c == QLatin1Char(')'))
-            --depth;
-    }
-    flush(n);
+    out.reserve(4); // most values have at most four words
+    forEachToken(value, [&](QStringView token) {
+        out.append(token.size() == value.size() ? value : token.toString());
+    });
     return out;
 }
 

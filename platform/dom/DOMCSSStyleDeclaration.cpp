@@ -118,8 +118,9 @@ bool DOMCSSStyleDeclaration::apply(const QString &n, const DOMCSSProperties::Kno
         const auto values = DOMCSSProperties::expand(*known, value);
         if (!values)
             return false;
+        int at = -1;
         for (std::size_t i = 0; i < known->longhands.size(); ++i)
-            store(known->longhands[i]->name, known->longhands[i], values->at(qsizetype(i)), important);
+            at = store(known->longhands[i]->name, known->longhands[i], values->at(qsizetype(i)), important, at + 1);
         return true;
     }
     if (n.isEmpty() || !DOMCSSProperties::isValidValue(known, n, value))
@@ -128,17 +129,19 @@ bool DOMCSSStyleDeclaration::apply(const QString &n, const DOMCSSProperties::Kno
     return true;
 }
 
-void DOMCSSStyleDeclaration::store(const QString &n, const DOMCSSProperties::Known *known, const QString &value,
-                                   bool important)
+int DOMCSSStyleDeclaration::store(const QString &n, const DOMCSSProperties::Known *known, const QString &value,
+                                  bool important, int hint)
 {
-    const int i = indexOf(n, known);
-    if (i >= 0) {
-        Property &p = m_properties[i];
-        p.value = value;
-        p.important = important;
-    } else {
+    const bool atHint = known && hint >= 0 && hint < int(m_properties.size()) && m_properties[hint].known == known;
+    const int i = atHint ? hint : indexOf(n, known);
+    if (i < 0) {
         m_properties.push_back({n, value, important, known});
+        return int(m_properties.size()) - 1;
     }
+    Property &p = m_properties[i];
+    p.value = value;
+    p.important = important;
+    return i;
 }
 
 bool DOMCSSStyleDeclaration::removeCanonical(const QString &n, const DOMCSSProperties::Known *known)

@@ -70,7 +70,10 @@ private:
     int indexOf(const QString &canonicalName, const DOMCSSProperties::Known *known) const;
     QString shorthandValue(const DOMCSSProperties::Known &shorthand) const;
     bool apply(const QString &canonicalName, const DOMCSSProperties::Known *known, const QString &value, bool important);
-    void store(const QString &canonicalName, const DOMCSSProperties::Known *known, const QString &value, bool important);
+    // Sets the property, added at the end when missing; returns its place. A known property is
+    // looked for at `hint` first (a shorthand's longhands stay side by side).
+    int store(const QString &canonicalName, const DOMCSSProperties::Known *known, const QString &value, bool important,
+              int hint = -1);
     bool removeCanonical(const QString &canonicalName, const DOMCSSProperties::Known *known);
     void tell(const QString &name, const QString &value, const QString &priority);
 

@@ -213,6 +213,16 @@ TEST(DOMCSSStyleDeclaration, BorderFamilies)
     EXPECT_FALSE(s.setProperty("border", "solid dotted"));
     EXPECT_FALSE(s.setProperty("border", "thin 2px"));
     EXPECT_EQ(s.cssText(), "border: THICK Dashed #00f;");
+    // A calculated width and a colour with spaces inside its brackets are one word each.
+    ASSERT_TRUE(s.setProperty("border", "Calc(1px + 1px) solid rgb(0, 0, 0)"));
+    EXPECT_EQ(s.getPropertyValue("border-top-width"), "Calc(1px + 1px)");
+    EXPECT_EQ(s.getPropertyValue("border-left-color"), "rgb(0, 0, 0)");
+    // Sides no longer stored side by side are each found again, not added twice.
+    s.removeProperty("border-top-width");
+    ASSERT_TRUE(s.setProperty("color", "red"));
+    ASSERT_TRUE(s.setProperty("border", "2px dotted blue"));
+    EXPECT_EQ(s.getPropertyValue("border"), "2px dotted blue");
+    EXPECT_EQ(s.properties().size(), 13u);
 }
 
 TEST(DOMCSSStyleDeclaration, RadiusAndItsPrefixedName)
