@@ -246,7 +246,8 @@ void forEachToken(QStringView value, Visit &&visit)
 }
 
 // Whether an ASCII text is the word (lower case) in any case.
-bool isWordInAnyCase(QStringView t, QLatin1StringView word)
+template <typename Word>
+bool isWordInAnyCase(QStringView t, const Word &word)
 {
     if (word.size() != t.size())
         return false;
@@ -791,25 +792,10 @@ namespace {
 // its hash; any other is lowered as ever.
 bool isKeyword(const Known &known, const QString &value)
 {
-    for (const QChar c : value) {
-        if (c.unicode() >= 0x80)
-            return known.keywords->contains(lowered(value));
-    }
-    for (const QString &word : known.keywordList) {
-        if (word.size() != value.size())
-            continue;
-        qsizetype i = 0;
-        for (; i < value.size(); ++i) {
-            char16_t c = value.at(i).unicode();
-            if (c >= 'A' && c <= 'Z')
-                c = char16_t(c - 'A' + 'a');
-            if (c != word.at(i).unicode())
-                break;
-        }
-        if (i == value.size())
-            return true;
-    }
-    return false;
+    if (!isASCII(value))
+        return known.keywords->contains(lowered(value));
+    return std::any_of(known.keywordList.cbegin(), known.keywordList.cend(),
+                       [&value](const QString &word) { return isWordInAnyCase(value, word); });
 }
 
 } // namespace
