@@ -376,7 +376,7 @@ QString KRPageOutput::pageHTML()
     // not, so both spellings are taken. Every address rewritten follows "url(".
     const auto project = m_page->project();
     // A page's text runs to tens of thousands of characters and seldom holds an address:
-    // a plain scan for the rare "(" finds that out several times faster than a text search.
+    // a plain scan finds that out two to three times faster than Qt's text search.
     const std::u16string_view text(reinterpret_cast<const char16_t *>(html.utf16()), size_t(html.size()));
     if (project && text.find(u"url(") != std::u16string_view::npos) {
         const QUrl webURL = project->krwebURL();
