@@ -556,10 +556,12 @@ void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QStrin
     if (m_node->type != XML_ELEMENT_NODE || count <= 0)
         return;
     // Attributes are mostly stored in the order of the names: the search for each starts
-    // after the name found last.
+    // after the name found last. Once every name is found the rest of the list is left: a
+    // few names asked of an object's element are mostly among its first attributes.
     qsizetype next = 0;
+    qsizetype found = 0;
     QByteArray qualified;
-    for (xmlAttrPtr attr = m_node->properties; attr; attr = attr->next) {
+    for (xmlAttrPtr attr = m_node->properties; attr && found < count; attr = attr->next) {
         const char *name = reinterpret_cast<const char *>(attr->name);
         if (!name)
             continue;
@@ -572,6 +574,7 @@ void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QStrin
             const QByteArray &candidate = names[i];
             if (candidate.size() == length && std::memcmp(candidate.constData(), name, size_t(length)) == 0) {
                 values[i] = xmlAttributeText(m_node, attr);
+                ++found;
                 next = i + 1 < count ? i + 1 : 0;
                 break;
             }

@@ -576,6 +576,14 @@ TEST(KRXMLNode, EmptyValuesAndReadingManyAttributesAtOnce)
     EXPECT_FALSE(values[5].isNull());
     // One of the two places asking for "a" gets it.
     EXPECT_EQ(int(!values[4].isNull()) + int(!values[6].isNull()), 1);
+    // A few names, asked in another order than the attributes stand, the last one among them.
+    const QByteArray few[] = {"f", "c", "a"};
+    QString fewValues[3];
+    element.attributeValues(few, 3, fewValues);
+    EXPECT_EQ(fewValues[0], "later");
+    EXPECT_EQ(fewValues[1], "");
+    EXPECT_FALSE(fewValues[1].isNull());
+    EXPECT_EQ(fewValues[2], "1");
 
     // Saved and read back, the empty values stay.
     const KRXMLDocument reread = parse(document.xmlData());
