@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <string_view>
 
 namespace {
 
@@ -111,6 +110,18 @@ void rewriteURLs(QString &html, const QString &prefix, bool quoted, bool skipHos
         return;
     out += QStringView(html).mid(copied);
     html = out;
+}
+
+// Whether "url(" stands anywhere in the text. A page's text runs to tens of thousands of
+// characters and seldom holds an address: the search goes from bracket to bracket, which
+// Qt finds many characters at a time, where a search for the word looks at every one.
+bool holdsURLFunction(QStringView text)
+{
+    for (qsizetype at = text.indexOf(u'('); at >= 0; at = text.indexOf(u'(', at + 1)) {
+        if (at >= 3 && text.sliced(at - 3, 3) == u"url")
+            return true;
+    }
+    return false;
 }
 
 // Replaces url('<address>rest') and url(<address>rest) by url('rest').
@@ -375,10 +386,7 @@ QString KRPageOutput::pageHTML()
     // package relative to the package. The design document may carry an address encoded or
     // not, so both spellings are taken. Every address rewritten follows "url(".
     const auto project = m_page->project();
-    // A page's text runs to tens of thousands of characters and seldom holds an address:
-    // a plain scan finds that out two to three times faster than Qt's text search.
-    const std::u16string_view text(reinterpret_cast<const char16_t *>(html.utf16()), size_t(html.size()));
-    if (project && text.find(u"url(") != std::u16string_view::npos) {
+    if (project && holdsURLFunction(html)) {
         const QUrl webURL = project->krwebURL();
         QStringList webForms = {webURL.toString()};
         if (webURL.toString(QUrl::FullyEncoded) != webForms.first())
