@@ -9,6 +9,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -176,6 +177,33 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
     return findAttribute(element, QByteArrayView(name.toUtf8()));
 }
 
+// The text of a short UTF-8 value. Short values repeat throughout a project ("4", "300",
+// "true", a colour): one made lately on this thread is handed out again, sharing its
+// characters, where making each anew costs an allocation and a conversion, and later a free.
+QString shortText(const char *utf8, std::size_t length)
+{
+    constexpr std::size_t kLongest = 15;
+    if (length > kLongest)
+        return QString::fromUtf8(utf8, qsizetype(length));
+    struct Made
+    {
+        std::size_t length = kLongest + 1; // none yet
+        char bytes[kLongest];
+        QString text;
+    };
+    thread_local std::array<Made, 256> made;
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(utf8[i])) * 16777619u;
+    Made &slot = made[(hash ^ (hash >> 8)) & 0xff];
+    if (slot.length == length && std::memcmp(slot.bytes, utf8, length) == 0)
+        return slot.text;
+    slot.text = QString::fromUtf8(utf8, qsizetype(length));
+    slot.length = length;
+    std::memcpy(slot.bytes, utf8, length);
+    return slot.text;
+}
+
 // The attribute's text; "" for an empty one.
 QString xmlAttributeText(xmlNodePtr element, xmlAttrPtr attr)
 {
@@ -185,8 +213,8 @@ QString xmlAttributeText(xmlNodePtr element, xmlAttrPtr attr)
     if (text->type == XML_TEXT_NODE && !text->next) { // the usual single text run, read in place
         if (!text->content || !*text->content)
             return QStringLiteral("");
-        QString value = QString::fromUtf8(reinterpret_cast<const char *>(text->content));
-        return value.isNull() ? QString(QLatin1String("")) : value;
+        const char *content = reinterpret_cast<const char *>(text->content);
+        return shortText(content, std::strlen(content));
     }
     QString value = takeXml(xmlNodeListGetString(element->doc, attr->children, 1));
     if (value.isNull())

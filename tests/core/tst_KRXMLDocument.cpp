@@ -591,6 +591,34 @@ TEST(KRXMLNode, EmptyValuesAndReadingManyAttributesAtOnce)
               (QStringList{"a", "k:b", "c", "d", "e", "f"}));
 }
 
+// Short values are handed out again once read: each read still gives its own attribute's
+// text, whatever was read before, and changing a text read leaves the next read alone.
+TEST(KRXMLNode, ShortValuesReadRightWhateverWasReadBefore)
+{
+    QByteArray xml = "<r>";
+    for (int i = 0; i < 2000; ++i)
+        xml += "<e v=\"" + QByteArray::number(i % 700) + "\" w=\"\xc3\xa9t\xc3\xa9" + QByteArray::number(i) + "\"/>";
+    xml += "<e v=\"fifteen-bytes-x\" w=\"sixteen-bytes-xy\"/></r>";
+    KRXMLDocument document = parse(xml);
+    const QList<KRXMLNode> elements = document.rootElement().elements();
+    ASSERT_EQ(elements.size(), 2001);
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 2000; ++i) {
+            ASSERT_EQ(elements.at(i).attribute("v"), QString::number(i % 700)) << i;
+            ASSERT_EQ(elements.at(i).attribute("w"), QStringLiteral("\u00e9t\u00e9%1").arg(i)) << i;
+        }
+    }
+    QString read = elements.at(5).attribute("v");
+    read.append(QLatin1String("changed"));
+    EXPECT_EQ(elements.at(5).attribute("v"), "5");
+    EXPECT_EQ(elements.at(705).attribute("v"), "5");
+    KRXMLNode fifth = elements.at(5);
+    fifth.setAttribute("v", "6");
+    EXPECT_EQ(elements.at(5).attribute("v"), "6");
+    EXPECT_EQ(elements.at(2000).attribute("v"), "fifteen-bytes-x");
+    EXPECT_EQ(elements.at(2000).attribute("w"), "sixteen-bytes-xy");
+}
+
 TEST(KRXMLNode, PrefixedNamesMatchQualified)
 {
     KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><k:item k:id=\"1\" id=\"2\"/><item/></r>");
