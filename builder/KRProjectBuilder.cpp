@@ -738,6 +738,11 @@ KRResult<QString> KRProjectBuilder::buildProject()
     makePages(*m_project, pageElements, m_exportMode, placeholder,
               m_project->concurrentPageLimit() > 1 && !placeholder.isEmpty() ? &outputFolder : nullptr, made);
     std::vector<MadePage *> ordered; // as `pages`
+    // The pages' blocks of the user script run to a large text: room for all of them at once.
+    qsizetype scriptSize = script.size();
+    for (const MadePage &slot : made)
+        scriptSize += slot.script.size();
+    script.reserve(scriptSize + 1024); // and the footer
     for (qsizetype index = 0; index < pageElements.size(); ++index) {
         MadePage &slot = made[std::size_t(index)];
         if (slot.exception)
