@@ -36,9 +36,38 @@ const xmlChar *xmlChars(const QByteArray &bytes)
     return reinterpret_cast<const xmlChar *>(bytes.constData());
 }
 
+// The text of a short UTF-8 value or name. Short values repeat throughout a project ("4",
+// "300", "true", a colour), and so do element names: one made lately on this thread is
+// handed out again, sharing its characters, where making each anew costs an allocation and
+// a conversion, and later a free.
+QString shortText(const char *utf8, std::size_t length)
+{
+    constexpr std::size_t kLongest = 23;
+    if (length > kLongest)
+        return QString::fromUtf8(utf8, qsizetype(length));
+    struct Made
+    {
+        std::size_t length = kLongest + 1; // none yet
+        char bytes[kLongest];
+        QString text;
+    };
+    thread_local std::array<Made, 256> made;
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(utf8[i])) * 16777619u;
+    Made &slot = made[(hash ^ (hash >> 8)) & 0xff];
+    if (slot.length == length && std::memcmp(slot.bytes, utf8, length) == 0)
+        return slot.text;
+    slot.text = QString::fromUtf8(utf8, qsizetype(length));
+    slot.length = length;
+    std::memcpy(slot.bytes, utf8, length);
+    return slot.text;
+}
+
 QString qualifiedName(const xmlChar *name, xmlNsPtr ns)
 {
-    QString local = fromXml(name);
+    const char *utf8 = reinterpret_cast<const char *>(name);
+    QString local = utf8 ? shortText(utf8, std::strlen(utf8)) : QString();
     if (ns && ns->prefix)
         return fromXml(ns->prefix) + QLatin1Char(':') + local;
     return local;
@@ -175,33 +204,6 @@ xmlAttrPtr findAttribute(xmlNodePtr element, const QString &name)
         return findAttribute(element, ascii, size);
     }
     return findAttribute(element, QByteArrayView(name.toUtf8()));
-}
-
-// The text of a short UTF-8 value. Short values repeat throughout a project ("4", "300",
-// "true", a colour): one made lately on this thread is handed out again, sharing its
-// characters, where making each anew costs an allocation and a conversion, and later a free.
-QString shortText(const char *utf8, std::size_t length)
-{
-    constexpr std::size_t kLongest = 15;
-    if (length > kLongest)
-        return QString::fromUtf8(utf8, qsizetype(length));
-    struct Made
-    {
-        std::size_t length = kLongest + 1; // none yet
-        char bytes[kLongest];
-        QString text;
-    };
-    thread_local std::array<Made, 256> made;
-    std::uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < length; ++i)
-        hash = (hash ^ static_cast<unsigned char>(utf8[i])) * 16777619u;
-    Made &slot = made[(hash ^ (hash >> 8)) & 0xff];
-    if (slot.length == length && std::memcmp(slot.bytes, utf8, length) == 0)
-        return slot.text;
-    slot.text = QString::fromUtf8(utf8, qsizetype(length));
-    slot.length = length;
-    std::memcpy(slot.bytes, utf8, length);
-    return slot.text;
 }
 
 // The attribute's text; "" for an empty one.

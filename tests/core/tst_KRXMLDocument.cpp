@@ -617,6 +617,13 @@ TEST(KRXMLNode, ShortValuesReadRightWhateverWasReadBefore)
     EXPECT_EQ(elements.at(5).attribute("v"), "6");
     EXPECT_EQ(elements.at(2000).attribute("v"), "fifteen-bytes-x");
     EXPECT_EQ(elements.at(2000).attribute("w"), "sixteen-bytes-xy");
+
+    // Element names too, at the longest that is handed out again and one longer.
+    KRXMLDocument named = parse("<r><e/><twenty-three-characters/><twenty-four-characters-x/><e/></r>");
+    QStringList names;
+    for (const KRXMLNode &element : named.rootElement().elements())
+        names.append(element.name());
+    EXPECT_EQ(names, (QStringList{"e", "twenty-three-characters", "twenty-four-characters-x", "e"}));
 }
 
 TEST(KRXMLNode, PrefixedNamesMatchQualified)
