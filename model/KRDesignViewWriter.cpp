@@ -35,14 +35,18 @@ constexpr std::uint32_t kOtherWrites = KRAdapterOptionDOMText | KRAdapterOptionO
     | KRAdapterOptionDefaultToID | KRAdapterOptionPagePrefixedID | KRAdapterOptionParentStyle
     | KRAdapterOptionRefreshOptions;
 
+// A plain style property: its first empty write writes nothing (see setCSSAttribute).
+bool isPlainStyle(const KRPropertyDescriptor &d)
+{
+    return (d.adapterOptions() & kOtherWrites) == 0 && !d.cssAttributeName().isEmpty()
+        && !d.isSizeProperty(); // a canvas's size is also an attribute
+}
+
 // The first write of an empty value to a plain style property (most properties of a freshly
-// loaded object) writes nothing (see setCSSAttribute): answered before anything is looked up.
+// loaded object) writes nothing: answered before anything is looked up.
 bool isUnchangingFirstStyleWrite(const KRModelAdapter &adapter, const QString &newValue)
 {
-    const KRPropertyDescriptor &d = adapter.descriptor();
-    if (!newValue.isEmpty() || adapter.enabled() || (d.adapterOptions() & kOtherWrites) != 0 || d.cssAttributeName().isEmpty())
-        return false;
-    return !d.isSizeProperty(); // a canvas's size is also an attribute
+    return newValue.isEmpty() && !adapter.enabled() && isPlainStyle(adapter.descriptor());
 }
 
 // A property with no style, attribute or other write has nothing to write, whatever its value.
@@ -68,6 +72,11 @@ bool KRDesignViewWriter::writesNothing(const KRModelAdapter &adapter, const QStr
     const KRPropertyDescriptor &d = adapter.descriptor();
     return (d.hasOption(KRAdapterOptionNoDesignDOM) && adapter.designMode()) || hasNoDOMWrite(d)
         || isUnchangingFirstStyleWrite(adapter, value);
+}
+
+bool KRDesignViewWriter::writesNothingAtFirstEmpty(const KRPropertyDescriptor &descriptor) const
+{
+    return hasNoDOMWrite(descriptor) || isPlainStyle(descriptor);
 }
 
 std::shared_ptr<DOMElement> KRDesignViewWriter::targetElement(KRModelAdapter &adapter)

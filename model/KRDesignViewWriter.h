@@ -14,6 +14,7 @@ class KRDesignViewWriter : public KRModelAdapterDOMWriter
 public:
     void updateDOM(KRModelAdapter &adapter, const QString &value) override;
     bool writesNothing(const KRModelAdapter &adapter, const QString &value) const override;
+    bool writesNothingAtFirstEmpty(const KRPropertyDescriptor &descriptor) const override;
 
     static QString convertValue(const KRModelAdapter &adapter, const QString &value);
     static void setCSSAttribute(KRModelAdapter &adapter, const QString &value);

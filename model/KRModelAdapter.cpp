@@ -12,6 +12,9 @@
 
 #include <QTimer>
 
+#include <atomic>
+#include <cstdint>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,6 +30,47 @@ std::shared_ptr<KRModelAdapterDOMWriter> &writerStorage()
 {
     static std::shared_ptr<KRModelAdapterDOMWriter> writer;
     return writer;
+}
+
+// Counts the writers installed: what was asked of one writer is not taken for the next.
+std::atomic<std::uint64_t> &writerSerial()
+{
+    static std::atomic<std::uint64_t> serial{0};
+    return serial;
+}
+
+// How enabling may treat an attribute read ahead (KRModelAdapterBlock::ReadAhead::pending).
+enum ReadAheadState : char {
+    kTaken = 0, // taken already, or not read ahead: the adapter reads the element
+    kPending = 1,
+    kPendingQuietWhenEmpty = 2, // pending; read empty, the value goes straight into its slot
+};
+
+// For each descriptor of a class's table: whether, outside design mode, an empty first value
+// only has to be stored (kept in an attribute, not the id, nothing for the installed writer to
+// write). Kept by each thread for each table it met, for the writer installed when it was
+// made: tables last as long as the class registry, so an address names one table for good.
+const std::vector<char> &quietWhenFirstEmpty(const KRModelAdapterBlock::Table &table)
+{
+    struct Kept
+    {
+        std::uint64_t serial = 0;
+        std::vector<char> quiet;
+    };
+    thread_local std::unordered_map<const KRModelAdapterBlock::Table *, Kept> kept;
+    const std::uint64_t serial = writerSerial().load(std::memory_order_acquire);
+    Kept &entry = kept[&table];
+    if (entry.serial == serial && entry.quiet.size() == table.size())
+        return entry.quiet;
+    const KRModelAdapterDOMWriter *writer = writerStorage().get();
+    entry.serial = serial;
+    entry.quiet.assign(table.size(), 0);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const KRPropertyDescriptor &d = table[i];
+        entry.quiet[i] = !d.hasOption(KRAdapterOptionXMLText) && !d.hasOption(KRAdapterOptionXMLChildElement)
+            && !d.isIDProperty() && (!writer || writer->writesNothingAtFirstEmpty(d));
+    }
+    return entry.quiet;
 }
 
 // Text, CDATA and entity references ("&name;" of the file's own declarations) make up the
@@ -231,8 +275,12 @@ void KRModelAdapterBlock::readAttributesAhead(const std::vector<QByteArray> &nam
     m_element.attributeValues(names.data(), qsizetype(m_count), read->values.data());
     // An attribute not found is absent: its adapter takes the null value (and adds it).
     read->pending.resize(m_count);
-    for (std::size_t i = 0; i < m_count; ++i)
-        read->pending[i] = !names[i].isEmpty();
+    const std::vector<char> *quiet = m_designMode ? nullptr : &quietWhenFirstEmpty(*m_table);
+    for (std::size_t i = 0; i < m_count; ++i) {
+        read->pending[i] = names[i].isEmpty() ? kTaken
+            : quiet && (*quiet)[i]           ? kPendingQuietWhenEmpty
+                                             : kPending;
+    }
     m_readAhead = read.release();
 }
 
@@ -255,6 +303,7 @@ KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAd
 void KRModelAdapter::setDOMWriter(std::shared_ptr<KRModelAdapterDOMWriter> writer)
 {
     writerStorage() = std::move(writer);
+    writerSerial().fetch_add(1, std::memory_order_release);
 }
 
 std::shared_ptr<KRModelAdapterDOMWriter> KRModelAdapter::domWriter()
@@ -424,7 +473,8 @@ bool KRModelAdapter::takeEmptyFirstValue(const QString &value)
     const KRModelAdapterDOMWriter *writer = writerStorage().get();
     if (!o || (writer && !writer->writesNothing(*this, value)))
         return false;
-    return o->storeEmptyFirstValue(m_block->table(), std::size_t(this - m_block->m_adapters), value);
+    QString taken = value;
+    return o->storeEmptyFirstValue(m_block->table(), std::size_t(this - m_block->m_adapters), taken);
 }
 
 void KRModelAdapter::enable()
@@ -434,12 +484,19 @@ void KRModelAdapter::enable()
     // way through xmlValue).
     if (KRModelAdapterBlock::ReadAhead *const read = m_block->m_readAhead; read && !m_block->m_designMode) {
         const std::size_t index = std::size_t(this - m_block->m_adapters);
-        const QString &ahead = read->values[index];
-        if (read->pending[index] && ahead.isEmpty() && !ahead.isNull() && !m_descriptor->hasOption(KRAdapterOptionXMLText)
-            && !m_descriptor->hasOption(KRAdapterOptionXMLChildElement) && takeEmptyFirstValue(ahead)) {
-            read->pending[index] = false;
-            m_enabled = true;
-            return;
+        QString &ahead = read->values[index];
+        const char state = read->pending[index];
+        if (state != kTaken && ahead.isEmpty() && !ahead.isNull()) {
+            // Known for the descriptor, the writer is not asked again. A value taken is not
+            // read again.
+            KRObject *const o = state == kPendingQuietWhenEmpty && !m_ownDescriptor ? liveObject() : nullptr;
+            if (o ? o->storeEmptyFirstValue(m_block->m_table, index, ahead)
+                  : !m_descriptor->hasOption(KRAdapterOptionXMLText) && !m_descriptor->hasOption(KRAdapterOptionXMLChildElement)
+                        && takeEmptyFirstValue(ahead)) {
+                read->pending[index] = kTaken;
+                m_enabled = true;
+                return;
+            }
         }
     }
     const QString value = xmlValue();

@@ -241,7 +241,7 @@ void KRObject::storeValue(const QString &key, const QString &newValue)
                               newValue.isNull() ? QVariant() : QVariant(newValue));
 }
 
-bool KRObject::storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *table, std::size_t index, const QString &empty)
+bool KRObject::storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *table, std::size_t index, QString &empty)
 {
     if (m_designMode || !empty.isEmpty() || table != m_valueTable || index >= m_tableValues.size())
         return false;
@@ -253,7 +253,7 @@ bool KRObject::storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *tab
     // for a hundred thousand values a build measured a few percent of it.
     if (descriptor.isIDProperty() || (!m_observable.isUnobserved() && m_observable.hasObservers(descriptor.kr_propertyName())))
         return false;
-    slot = empty;
+    slot.swap(empty); // the slot was null
     m_nextValueSlot = index + 1; // as valueStorage() leaves it: the next key is looked up there first
     return true;
 }

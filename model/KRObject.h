@@ -108,8 +108,9 @@ public:
     // Outside design mode, stores an empty first value of the descriptor at `index` of the
     // table the values are laid out by straight into its slot, when setting it would do
     // nothing else: no observer of the key, not the id (the setters' own work is for ids and
-    // non-empty values). False, and nothing stored, when the value must be set the usual way.
-    bool storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *table, std::size_t index, const QString &empty);
+    // non-empty values). Stored, `empty` is taken (left null); false, and nothing stored or
+    // taken, when the value must be set the usual way.
+    bool storeEmptyFirstValue(const std::vector<KRPropertyDescriptor> *table, std::size_t index, QString &empty);
 
     // Property name (without "kr_") to JavaScript initialiser, in adapter order; empty
     // initialisers are left out.

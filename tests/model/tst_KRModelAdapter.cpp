@@ -248,6 +248,45 @@ TEST_F(Adapter, DesignHooksRunAfterTheStore)
     EXPECT_EQ(control->checkSizeCalls, 1);
 }
 
+// Outside design mode an empty value goes straight into its object when the installed writer
+// would write nothing for it. What one writer answered is never taken for the next one, and a
+// value stored so reads as empty, not as absent.
+TEST_F(Adapter, OutsideDesignModeTheInstalledWriterDecidesWhichEmptyValuesItSees)
+{
+    class Writer : public KRModelAdapterDOMWriter
+    {
+    public:
+        explicit Writer(QString quiet) : quiet(std::move(quiet)) {}
+        void updateDOM(KRModelAdapter &adapter, const QString &value) override
+        {
+            written << adapter.descriptor().propertyName() + QLatin1Char('=') + value;
+        }
+        bool writesNothingAtFirstEmpty(const KRPropertyDescriptor &descriptor) const override
+        {
+            return descriptor.propertyName() == quiet;
+        }
+        QString quiet;
+        QStringList written;
+    };
+    const auto installed = KRModelAdapter::domWriter();
+    for (const auto &[quiet, written] : {std::pair{"top", "left"}, std::pair{"left", "top"}, std::pair{"top", "left"}}) {
+        const auto writer = std::make_shared<Writer>(QLatin1String(quiet));
+        KRModelAdapter::setDOMWriter(writer);
+        open("<KRTestControl id=\"c1\" top=\"\" left=\"\" text=\"t\"/><KRTestControl id=\"c2\" top=\"\" left=\"\"/>",
+             false);
+        for (const char *id : {"c1", "c2"}) {
+            for (const char *key : {"kr_top", "kr_left"}) {
+                const QString value = object(QLatin1String(id))->value(QLatin1String(key));
+                EXPECT_TRUE(value.isEmpty() && !value.isNull()) << id << key;
+            }
+        }
+        EXPECT_EQ(writer->written.count(QLatin1String(written) + QLatin1Char('=')), 2) << quiet;
+        EXPECT_FALSE(writer->written.contains(QLatin1String(quiet) + QLatin1Char('='))) << quiet;
+        EXPECT_TRUE(writer->written.contains(QStringLiteral("text=t"))) << quiet;
+    }
+    KRModelAdapter::setDOMWriter(installed);
+}
+
 TEST_F(Adapter, FunctionReferencesFollowDeleteAndRename)
 {
     open("<KRTestControl id=\"c1\" onClick=\"f1\"/><KRTestControl id=\"c2\" onClick=\"f2\"/>"
