@@ -107,7 +107,7 @@ int positionKey(const QString &text)
     if (text.isNull())
         return std::numeric_limits<int>::max();
     bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
+    const int value = QStringView(text).trimmed().toInt(&ok);
     return ok ? value : 0;
 }
 

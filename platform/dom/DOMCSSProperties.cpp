@@ -646,10 +646,10 @@ QString DOMCSSProperties::canonicalName(const QString &name)
 
 QString DOMCSSProperties::canonicalName(const QString &name, const Known **known)
 {
-    QString n = name.trimmed();
+    QString n = trimmed(name);
     if (known)
         *known = nullptr;
-    if (n.startsWith(QLatin1String("--")))
+    if (n.size() >= 2 && n.at(0) == u'-' && n.at(1) == u'-')
         return n;
     for (QChar c : std::as_const(n))
         if (c.isUpper()) {

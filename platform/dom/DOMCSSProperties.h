@@ -57,6 +57,13 @@ public:
     static bool isValidValue(const QString &canonicalName, const QString &value);
     static bool isCSSWideKeyword(const QString &value);
 
+    // The text without white space at either end, as QString::trimmed() gives it; answered
+    // inline for the usual name or value, which has none.
+    static QString trimmed(const QString &text)
+    {
+        return text.isEmpty() || (!text.front().isSpace() && !text.back().isSpace()) ? text : text.trimmed();
+    }
+
     // Splits at top-level white space (outside brackets and quotes).
     static QStringList splitTokens(const QString &value);
     // Splits at top-level occurrences of `separator`, trimming the pieces.

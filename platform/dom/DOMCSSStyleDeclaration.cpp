@@ -161,7 +161,7 @@ bool DOMCSSStyleDeclaration::removeCanonical(const QString &n, const DOMCSSPrope
 
 bool DOMCSSStyleDeclaration::setProperty(const QString &name, const QString &value, const QString &priority)
 {
-    const QString v = value.trimmed();
+    const QString v = DOMCSSProperties::trimmed(value);
     if (v.isEmpty()) {
         removeProperty(name);
         return true;
