@@ -1,6 +1,6 @@
 # Every third-party library the project links, found once for all folders.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network Concurrent Test)
-find_package(Qt6 6.4 REQUIRED COMPONENTS WebEngineWidgets WebChannel)
+find_package(Qt6 6.4 REQUIRED COMPONENTS WebEngineWidgets WebChannel Quick)
 # QJSEngine runs proxy auto-configuration scripts (network/).
 find_package(Qt6 6.4 REQUIRED COMPONENTS Qml)
 find_package(PkgConfig REQUIRED)

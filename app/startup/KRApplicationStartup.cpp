@@ -76,6 +76,8 @@ void KRApplicationStartup::installServices()
     if (installed)
         return;
     installed = true;
+    // Before the first window that holds a web view.
+    KRWebEngineEnvironment::chooseViewDrawing();
     KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
     KRProxyAuthViewController::installAsProxyCredentialPrompt();
     // Every page of a project draws its design document in a web view of the project's pool.

@@ -51,9 +51,10 @@ SCRIPT_LINES = 10000
 # inspector within 8 ms.
 TARGETS = {"drop_to_visible": 100 / FRAME_MS, "typing_real_input": 1.0}
 # What the application adds to one drawing of its window, in ms: a window that holds a web view
-# is composed whole through the graphics library each time it draws (on a machine without a GPU
-# in software, some 10 ms), so the inspector's rows are given beyond what the plain text edit
-# beside a web view takes to show a key, measured in the same run. A drag's move also waits for
+# is composed whole through the graphics library each time it draws (where that library renders
+# on the CPU, the application and the floor draw their web views like the other widgets
+# instead), so the inspector's rows are given beyond what the plain text edit beside a web view
+# takes to show a key, measured in the same run. A drag's move also waits for
 # the web engine to draw the page again, which that floor does not, so it is given without one.
 BEYOND_COMPOSE_TARGETS = {"inspector_shown_beyond_compose": 8.0}
 
@@ -348,8 +349,9 @@ def main():
             "straight to the X screen")
     summary("typing, floor: a plain text edit beside a web view", None, plain_web_ms,
             "the same with a web view in another tab of the window, as the application's editors "
-            "have: Qt then composes the whole window through the graphics library (here software "
-            "rendering) each time it draws")
+            "have, set up as the application sets up its views: Qt composes such a window whole "
+            "through the graphics library each time it draws, unless that library renders on the "
+            "CPU (as here), where the views are drawn like the other widgets")
     over_plain = statistics.median(typed_ms) / statistics.median(plain_web_ms)
     print(f"typing over the plain text edit beside a web view: {over_plain:.2f} (medians); over the "
           f"plain text edit alone: {statistics.median(typed_ms) / statistics.median(plain_ms):.2f}")

@@ -3,8 +3,9 @@
 // window titled "Plain Editor". With "--web" the edit is the second tab of the window, whose
 // first tab, shown until its empty page has loaded, is a web view: the application's editors
 // too share their window with web views, which makes Qt compose the whole window through the
-// graphics library (software rendering on a display without one) each time a widget is drawn.
-// The web engine is set up as the application sets it up. Not a benchmark of its own.
+// graphics library each time a widget is drawn, unless the views are drawn as the other widgets
+// are (where that library renders on the CPU). The web engine and its views are set up as the
+// application sets them up. Not a benchmark of its own.
 #include <platform/webview/KRWebEngineEnvironment.h>
 
 #include <QApplication>
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
 {
     KRWebEngineEnvironment::prepare();
     QApplication application(argc, argv);
+    KRWebEngineEnvironment::chooseViewDrawing();
     bool withWebView = false;
     QString path;
     for (int i = 1; i < argc; ++i) {

@@ -1,6 +1,12 @@
 #include "KRWebEngineEnvironment.h"
 
+#include <platform/foundation/KRLogSink.h>
+
 #include <QCoreApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QQuickWindow>
 #include <QWebEngineUrlScheme>
 #include <QtGlobal>
 
@@ -22,6 +28,41 @@ void prepare()
         kr.setSyntax(QWebEngineUrlScheme::Syntax::Host);
         QWebEngineUrlScheme::registerScheme(kr);
     }
+}
+
+void chooseViewDrawing()
+{
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        return;
+    // The context every view shares exists once the application does (see prepare); where
+    // it cannot be made current (no OpenGL, an offscreen platform) nothing is known and
+    // nothing changes.
+    QOpenGLContext *const context = QOpenGLContext::globalShareContext();
+    if (!context)
+        return;
+    QOffscreenSurface surface;
+    surface.setFormat(context->format());
+    surface.create();
+    if (!surface.isValid() || !context->makeCurrent(&surface))
+        return;
+    const QByteArray renderer(reinterpret_cast<const char *>(context->functions()->glGetString(GL_RENDERER)));
+    context->doneCurrent();
+    if (!isSoftwareRenderer(renderer))
+        return;
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    KR_PLATFORM_LOG(QStringLiteral("Web views are drawn like the other widgets: OpenGL renders on the CPU here (%1)")
+                        .arg(QString::fromUtf8(renderer)));
+}
+
+bool isSoftwareRenderer(QByteArrayView renderer)
+{
+    // Mesa's CPU renderers, the one Chromium and others ship, and the one Windows offers a
+    // Linux system run under it without a graphics driver.
+    for (const char *name : {"llvmpipe", "softpipe", "Software Rasterizer", "swrast", "SwiftShader", "Basic Render Driver"}) {
+        if (renderer.contains(QByteArrayView(name)))
+            return true;
+    }
+    return false;
 }
 
 } // namespace KRWebEngineEnvironment

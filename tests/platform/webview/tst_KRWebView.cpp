@@ -6,6 +6,7 @@
 #include <platform/dom/DOMCSSRule.h>
 #include <platform/dom/DOMCSSStyleSheet.h>
 #include <platform/webview/KRLayoutCache.h>
+#include <platform/webview/KRWebEngineEnvironment.h>
 #include <platform/webview/KRWebPage.h>
 
 #include <QSignalSpy>
@@ -475,4 +476,18 @@ TEST(KRWebView, ZoomIsPerViewThoughAllDesignDocumentsShareAnOrigin)
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return js(a, QStringLiteral("window.innerWidth")).toInt() == 160; }));
     EXPECT_EQ(js(b, QStringLiteral("window.innerWidth")).toInt(), 320);
     EXPECT_DOUBLE_EQ(b.zoomFactor(), 1.0);
+}
+
+// Views are drawn on the CPU only where OpenGL itself is: a hardware driver whose name merely
+// mentions the compiler it was built with keeps its graphics hardware.
+TEST(KRWebEngineEnvironment, OnlyRenderersThatRunOnTheCPUAreTakenForSoftware)
+{
+    using KRWebEngineEnvironment::isSoftwareRenderer;
+    for (const char *software : {"llvmpipe (LLVM 15.0.6, 256 bits)", "softpipe", "Mesa DRI Software Rasterizer",
+                                 "Google SwiftShader", "D3D12 (Microsoft Basic Render Driver)"})
+        EXPECT_TRUE(isSoftwareRenderer(software)) << software;
+    for (const char *hardware : {"AMD Radeon RX 6600 (radeonsi, navi23, LLVM 15.0.6, DRM 3.49, 6.1.0-13-amd64)",
+                                 "Mesa Intel(R) UHD Graphics 620 (KBL GT2)", "NVIDIA GeForce GTX 1650/PCIe/SSE2",
+                                 "virgl (Intel(R) Iris(R) Xe Graphics)", ""})
+        EXPECT_FALSE(isSoftwareRenderer(hardware)) << hardware;
 }
