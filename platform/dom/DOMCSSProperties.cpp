@@ -702,39 +702,46 @@ std::optional<QStringList> DOMCSSProperties::expand(const QString &shorthand, co
 
 std::optional<QStringList> DOMCSSProperties::expand(const Known &shorthand, const QString &value)
 {
+    std::optional<QStringList> values = expandRepeating(shorthand, value);
+    if (values && std::size_t(values->size()) < shorthand.longhands.size()) {
+        const qsizetype period = values->size();
+        values->reserve(qsizetype(shorthand.longhands.size()));
+        for (std::size_t i = std::size_t(period); i < shorthand.longhands.size(); ++i)
+            values->append(values->at(qsizetype(i) % period));
+    }
+    return values;
+}
+
+std::optional<QStringList> DOMCSSProperties::expandRepeating(const Known &shorthand, const QString &value)
+{
     if (!shorthand.isShorthand())
         return std::nullopt;
     const std::size_t longhands = shorthand.longhands.size();
     std::optional<QStringList> values;
+    // How many values the longhands take before they repeat.
+    std::size_t period = longhands;
     if (isCSSWideKeyword(value)) {
-        QStringList all;
-        for (std::size_t i = 0; i < longhands; ++i)
-            all.append(value);
-        values = all;
+        values = QStringList{value};
+        period = 1;
     } else {
         switch (shorthand.kind) {
         case Kind::None: break;
         case Kind::Box: values = expandBox(value); break;
         case Kind::BorderSide: values = expandBorderSide(value); break;
         case Kind::Border:
-            if (const auto side = expandBorderSide(value)) {
-                QStringList all;
-                all.reserve(12);
-                for (int i = 0; i < 4; ++i)
-                    all.append(*side);
-                values = std::move(all);
-            }
+            // The four sides take the same width, style and colour.
+            values = expandBorderSide(value);
+            period = 3;
             break;
         case Kind::Radius: values = expandRadius(value); break;
         case Kind::Background: values = expandBackground(value); break;
         case Kind::Font: values = expandFont(value); break;
         }
     }
-    if (!values || std::size_t(values->size()) != longhands || !isValidValue(&shorthand, shorthand.name, value))
+    if (!values || std::size_t(values->size()) != period || !isValidValue(&shorthand, shorthand.name, value))
         return std::nullopt;
-    // A border's four sides take the same three values: the first side's are checked for all.
-    const std::size_t checked = shorthand.kind == Kind::Border ? 3 : longhands;
-    for (std::size_t i = 0; i < checked; ++i) {
+    // Values that repeat are checked once, for the first longhands that take them.
+    for (std::size_t i = 0; i < period; ++i) {
         const Known *longhand = shorthand.longhands[i];
         if (longhand->keywords && !isValidValue(longhand, longhand->name, values->at(qsizetype(i))))
             return std::nullopt;

@@ -35,6 +35,10 @@ public:
     // canonicalName() together with what the tables know of the result (null when nothing).
     static QString canonicalName(const QString &name, const Known **known);
     static std::optional<QStringList> expand(const Known &shorthand, const QString &value);
+    // expand() without repeating what repeats: longhand i takes value i modulo the size of
+    // the list (a border's four sides take one side's three values, a CSS-wide keyword is
+    // given once).
+    static std::optional<QStringList> expandRepeating(const Known &shorthand, const QString &value);
     static QString compose(const Known &shorthand, const QStringList &values);
     // isValidValue() with the property's entry already at hand.
     static bool isValidValue(const Known *known, const QString &canonicalName, const QString &value);

@@ -115,12 +115,13 @@ bool DOMCSSStyleDeclaration::apply(const QString &n, const DOMCSSProperties::Kno
                                    bool important)
 {
     if (known && known->isShorthand()) {
-        const auto values = DOMCSSProperties::expand(*known, value);
+        const auto values = DOMCSSProperties::expandRepeating(*known, value);
         if (!values)
             return false;
         int at = -1;
         for (std::size_t i = 0; i < known->longhands.size(); ++i)
-            at = store(known->longhands[i]->name, known->longhands[i], values->at(qsizetype(i)), important, at + 1);
+            at = store(known->longhands[i]->name, known->longhands[i], values->at(qsizetype(i) % values->size()), important,
+                       at + 1);
         return true;
     }
     if (n.isEmpty() || !DOMCSSProperties::isValidValue(known, n, value))

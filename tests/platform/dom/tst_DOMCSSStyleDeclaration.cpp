@@ -223,6 +223,17 @@ TEST(DOMCSSStyleDeclaration, BorderFamilies)
     ASSERT_TRUE(s.setProperty("border", "2px dotted blue"));
     EXPECT_EQ(s.getPropertyValue("border"), "2px dotted blue");
     EXPECT_EQ(s.properties().size(), 13u);
+    // Every side's longhand takes its value, and a keyword reaches all twelve.
+    const QStringList sideValues{"2px", "dotted", "blue"};
+    ASSERT_TRUE(s.setProperty("border", "inherit"));
+    for (const auto &p : s.properties())
+        EXPECT_EQ(p.value, p.name == "color" ? "red" : "inherit") << qPrintable(p.name);
+    const auto expanded = DOMCSSProperties::expand("border", "2px dotted blue");
+    ASSERT_TRUE(expanded);
+    ASSERT_EQ(expanded->size(), 12);
+    for (qsizetype i = 0; i < 12; ++i)
+        EXPECT_EQ(expanded->at(i), sideValues[i % 3]);
+    EXPECT_EQ(*DOMCSSProperties::expand("margin", "unset"), QStringList(4, "unset"));
 }
 
 TEST(DOMCSSStyleDeclaration, RadiusAndItsPrefixedName)
