@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -120,7 +121,12 @@ KRResult<std::unique_ptr<KRWebViewCacheView>> KRWebViewCache::newWebView()
         elapsed.start();
         bool takenMeanwhile = false;
         while (!ready() && !view->hasFailed() && elapsed.elapsed() < m_loadTimeout.count()) {
+            // Until the view tells of a change, or a quarter second for a view that cannot.
             QEventLoop loop;
+            view->setStateObserver([wait = QPointer<QEventLoop>(&loop)] {
+                if (wait)
+                    wait->quit();
+            });
             QTimer::singleShot(250, &loop, &QEventLoop::quit);
             loop.exec();
             // The event loop may have run another request that took this very view, and its
@@ -129,6 +135,7 @@ KRResult<std::unique_ptr<KRWebViewCacheView>> KRWebViewCache::newWebView()
                 takenMeanwhile = true;
                 break;
             }
+            view->setStateObserver({});
         }
         if (takenMeanwhile)
             continue;

@@ -57,9 +57,10 @@ public:
     // Drops pooled views that have failed, fills the pool, then hands out the oldest view once
     // it has a document; the caller owns it. With no spare left, first takes a view back from
     // a page not on screen when MaximumLiveViews are alive, then makes one for the request.
-    // Waits by running the event loop in 0.25 s steps (callers must tolerate re-entry), at
-    // most loadTimeout: a view that does not get a document by then, or fails meanwhile, is
-    // dropped and the request fails with an error instead of hanging the application.
+    // Waits by running the event loop until the view tells of a change, or in 0.25 s steps
+    // for a view that cannot (callers must tolerate re-entry), at most loadTimeout: a view
+    // that does not get a document by then, or fails meanwhile, is dropped and the request
+    // fails with an error instead of hanging the application.
     KRResult<std::unique_ptr<KRWebViewCacheView>> newWebView();
 
     // Registers a handed-out view as alive and shown now. `isOnScreen` tells whether its page

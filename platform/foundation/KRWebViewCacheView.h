@@ -4,6 +4,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 // A design web view as the project's pool of pre-loaded views sees it. The design surface
@@ -22,6 +23,10 @@ public:
     // True when the view can no longer get a document without a new load (its web engine
     // process ended, say); the pool never hands such a view out.
     virtual bool hasFailed() const = 0;
+    // Calls `changed` whenever isLoading(), hasDocument() or hasFailed() may have changed,
+    // until another call replaces it (an empty function: nobody). A view that cannot tell
+    // ignores it, and whoever waits for it looks again from time to time.
+    virtual void setStateObserver(std::function<void()> changed) { (void)changed; }
 };
 
 // Makes the pool's views.

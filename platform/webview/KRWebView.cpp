@@ -122,7 +122,9 @@ KRWebView::KRWebView(QWidget *parent)
                 m_ready = false;
                 m_rendererTerminated = true;
                 KR_PLATFORM_LOG(QStringLiteral("Design view renderer ended (status %1, exit code %2)").arg(int(status)).arg(exitCode));
+                tellStateObserver();
             });
+    connect(m_page, &QWebEnginePage::loadFinished, this, [this] { tellStateObserver(); });
 }
 
 KRWebView::~KRWebView()
@@ -377,6 +379,14 @@ void KRWebView::onAgentReady(const QString &url)
         flush();
     }
     emit agentReady();
+    tellStateObserver();
+}
+
+void KRWebView::tellStateObserver()
+{
+    // A copy: the observer may replace itself.
+    if (const std::function<void()> observer = m_stateObserver)
+        observer();
 }
 
 void KRWebView::onBatchApplied(quint64 batch, const QVariantList &rows)

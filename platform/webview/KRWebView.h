@@ -87,6 +87,7 @@ public:
     bool isLoading() const override;
     bool hasDocument() const override { return m_ready; }
     bool hasFailed() const override { return m_rendererTerminated; }
+    void setStateObserver(std::function<void()> changed) override { m_stateObserver = std::move(changed); }
     QUrl baseURL() const { return m_baseURL; }
     // True once the agent of the current document is connected: the view has a document.
     bool isReady() const { return m_ready; }
@@ -139,6 +140,7 @@ private:
     void scheduleFlush();
     void sendInitialDocument();
     void onAgentReady(const QString &url);
+    void tellStateObserver();
     void onBatchApplied(quint64 batch, const QVariantList &rows);
     void dispatchHostCall(const QString &objectName, const QString &method, const QVariantList &args);
     static QJsonArray nodeTree(const DOMNode &node);
@@ -156,6 +158,7 @@ private:
     bool m_hasScriptFromStream = false;
     bool m_ready = false;
     bool m_rendererTerminated = false;
+    std::function<void()> m_stateObserver;
     bool m_flushScheduled = false;
     quint64 m_issued = 0;
     quint64 m_applied = 0;

@@ -52,6 +52,11 @@ public:
     bool isLoading() const override { return m_isLoading; }
     bool hasDocument() const override { return m_hasDocument; }
     bool hasFailed() const override { return failed; }
+    void setStateObserver(std::function<void()> changed) override
+    {
+        if (tells)
+            m_observer = std::move(changed);
+    }
     ~FakeView() override
     {
         *m_alive = false;
@@ -60,17 +65,21 @@ public:
 
     const int serial;
     bool failed = false;
+    bool tells = true; // tells its observer when it has its document
 
 private:
     void finish()
     {
         m_isLoading = false;
         m_hasDocument = true;
+        if (m_observer)
+            m_observer();
     }
     Loading m_loading;
     ViewLog &m_log;
     bool m_isLoading = false;
     bool m_hasDocument = false;
+    std::function<void()> m_observer;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
@@ -163,6 +172,26 @@ TEST(WebViewCache, WaitsThroughTheEventLoopForADocument)
     EXPECT_TRUE(view.value()->hasDocument());
     EXPECT_FALSE(view.value()->isLoading());
     EXPECT_EQ(serialOf(view), 1);
+}
+
+TEST(WebViewCache, AViewIsHandedOutAsSoonAsItTellsOfItsDocument)
+{
+    // The views get their documents on the event loop's first pass. One that tells is handed
+    // out then; one that cannot tell is found on the next look, a quarter second on.
+    for (const bool tells : {true, false}) {
+        auto factory = std::make_shared<FakeFactory>();
+        factory->loading = FakeView::Loading::OnEventLoop;
+        KRWebViewCache cache(factory, [] { return webFolder; });
+        factory->views[0]->tells = tells;
+        bool lookedAgain = false;
+        QTimer late;
+        late.setSingleShot(true);
+        QObject::connect(&late, &QTimer::timeout, [&] { lookedAgain = true; });
+        late.start(200);
+        const auto view = cache.newWebView();
+        EXPECT_EQ(serialOf(view), 1);
+        EXPECT_EQ(lookedAgain, !tells) << (tells ? "a view that tells" : "a view that cannot tell");
+    }
 }
 
 TEST(WebViewCache, AViewThatNeverLoadsFailsTheRequestInsteadOfHanging)

@@ -71,6 +71,28 @@ TEST(KRWebViewFactory, ANewPoolHoldsFiveLoadedViewsBeforeAnyoneAsks)
     EXPECT_EQ(factory->made, 6);
 }
 
+TEST(KRWebViewFactory, AViewTellsWhenItHasItsDocument)
+{
+    // The pool's wait ends when a view tells of a change: a view must tell when it becomes
+    // ready to hand out, not only at some earlier or later change.
+    KRWebViewFactory factory;
+    auto view = KRWebViewFactory::webView(factory.createWebView(KRWebViewCache::ViewFrame));
+    ASSERT_TRUE(view);
+    int told = 0;
+    bool toldReady = false;
+    view->setStateObserver([&] {
+        ++told;
+        toldReady = toldReady || (!view->isLoading() && view->hasDocument());
+    });
+    view->loadHTMLString(QString(), QUrl());
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return toldReady; })) << told << " changes told";
+    view->setStateObserver({});
+    const int before = told;
+    view->loadHTMLString(QString(), QUrl());
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return view->isReady(); }));
+    EXPECT_EQ(told, before);
+}
+
 TEST(KRWebViewFactory, TargetFollowsThePagesAndViewsComeOldestFirst)
 {
     auto factory = std::make_shared<CountingFactory>();
