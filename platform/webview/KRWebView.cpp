@@ -378,8 +378,9 @@ void KRWebView::onAgentReady(const QString &url)
         // Without a document only scripts can be waiting.
         flush();
     }
-    emit agentReady();
+    // Told before the signal, whose receivers may do anything with the view.
     tellStateObserver();
+    emit agentReady();
 }
 
 void KRWebView::tellStateObserver()

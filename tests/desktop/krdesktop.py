@@ -682,6 +682,10 @@ class Desktop:
 
         def active():
             return [w.name for w in self.windows() if w.has_state(pyatspi.STATE_ACTIVE)]
+        # The window manager keeps windows only once it has started whole, its keys included:
+        # a window shown sooner than that would take the Tab of an early Alt+Tab.
+        wait_until(lambda: any(title == window.name for _, title in self.managed_windows()),
+                   f"the window manager keeping {window.name!r}", LAUNCH_TIMEOUT)
         for presses in range(1, max(2, len(self.windows()))):
             if window.has_state(pyatspi.STATE_ACTIVE):
                 return
