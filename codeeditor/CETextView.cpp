@@ -126,6 +126,9 @@ public:
             layOut(m_deferred, m_deferredLines);
         m_deferred = QTextBlock();
     }
+    // The block whose layout the last edit deferred, and its lines before the edit.
+    QTextBlock deferred() const { return m_deferred; }
+    int deferredLines() const { return m_deferredLines; }
 
 protected:
     void documentChanged(int from, int, int charsAdded) override
@@ -169,6 +172,35 @@ private:
     QTextBlock m_deferred;
     int m_deferredLines = 0;
 };
+
+// A block's colour runs moved with an edit inside it, from `at` in the block: what follows the
+// edit moves by its size, and the new text takes the colours of the character before it (at the
+// block's start, of the first one after it) until the colouring has looked at it.
+QList<QTextLayout::FormatRange> ceTextViewMovedFormats(const QList<QTextLayout::FormatRange> &formats, int at,
+                                                       int removed, int added)
+{
+    const int delta = added - removed;
+    const int owner = at > 0 ? at - 1 : at + removed;
+    QList<QTextLayout::FormatRange> moved;
+    moved.reserve(formats.size());
+    for (QTextLayout::FormatRange format : formats) {
+        const int start = format.start, end = format.start + format.length;
+        int from = start < at ? start : start >= at + removed ? start + delta : at + added;
+        int to = end <= at ? end : end >= at + removed ? end + delta : at;
+        if (start <= owner && owner < end) {
+            if (at > 0)
+                to = std::max(to, at + added);
+            else
+                from = 0;
+        }
+        if (to > from) {
+            format.start = from;
+            format.length = to - from;
+            moved.append(format);
+        }
+    }
+    return moved;
+}
 
 // What a block's layout was last given: its colour runs as lengths and dictionary handles, and
 // the formats the layout kept of them (shared with the layout's own while it keeps them).
@@ -422,14 +454,41 @@ void CETextView::replaceUnguarded(CERange range, const QString &replacement)
     cursor.beginEditBlock();
     cursor.insertText(replacement);
     cursor.endEditBlock();
-    if (layout)
+    if (layout) {
         layout->setDeferring(false);
+        const QTextBlock block = layout->deferred();
+        if (block.isValid() && !m_loading)
+            drawEditFirst(block, layout->deferredLines(), int(start - block.position()), int(end - start),
+                          int(replacement.size()));
+    }
     m_applying = false;
     onContentsChange(true);
     if (layout)
         layout->layOutDeferred();
     if (std::exchange(m_selectionPending, false))
         onSelectionChanged();
+}
+
+// An edit within one block is put on screen before anything else looks at it: the block is laid
+// out with its colour runs moved along with the edit, and drawn. The colouring and the rest
+// follow, and draw the line again only where its colours changed. A block that now takes another
+// number of lines moves the ones below, so it waits for the view to be drawn whole.
+void CETextView::drawEditFirst(const QTextBlock &block, int linesBefore, int at, int removed, int added)
+{
+    if (!viewport()->isVisible())
+        return;
+    QTextLayout *layout = block.layout();
+    const QList<QTextLayout::FormatRange> formats = layout->formats();
+    if (!formats.isEmpty())
+        layout->setFormats(ceTextViewMovedFormats(formats, at, removed, added));
+    document()->markContentsDirty(block.position(), block.length()); // lays the block out
+    if (block.lineCount() != linesBefore)
+        return;
+    const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
+    const QRect line = QRect(0, int(std::floor(box.top())), viewport()->width(), int(std::ceil(box.height())) + 1)
+                           .intersected(viewport()->rect());
+    if (!line.isEmpty())
+        viewport()->repaint(line);
 }
 
 void CETextView::load(const QString &text)

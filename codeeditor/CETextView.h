@@ -109,6 +109,7 @@ protected:
 
 private:
     void onContentsChange(bool trusted = false);
+    void drawEditFirst(const QTextBlock &block, int linesBefore, int at, int removed, int added);
     void continueTypingRun();
     void endTypingRun();
     bool takeChange(CERange *removedRange, QString *inserted);

@@ -860,15 +860,19 @@ TEST(CEEditor, ContextMenuOffersTheTextCommands)
 
 namespace {
 
-// The regions a widget is painted in, from when it is watched.
+// The regions a widget is painted in, from when it is watched; onPaint runs before each paint.
 struct PaintWatch : QObject
 {
     explicit PaintWatch(QWidget *widget) { widget->installEventFilter(this); }
     QRegion painted;
+    std::function<void()> onPaint;
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
-            painted += static_cast<QPaintEvent *>(event)->region();
+        if (event->type() != QEvent::Paint)
+            return false;
+        painted += static_cast<QPaintEvent *>(event)->region();
+        if (onPaint)
+            onPaint();
         return false;
     }
 };
@@ -880,6 +884,17 @@ QImage onScreen(QWidget &widget)
     return QGuiApplication::primaryScreen()->grabWindow(widget.window()->winId()).toImage().copy(area);
 }
 
+// Shows a script of `lines` lines, each a declaration, a string and a comment, in a taller view.
+QString showNotes(EditorFixture &f, int lines)
+{
+    f.host.resize(520, 400);
+    QString script;
+    for (int i = 0; i < lines; ++i)
+        script += QStringLiteral("var value%1 = \"text\"; // note %1\n").arg(i);
+    f.editor.setString(script);
+    return script;
+}
+
 } // namespace
 
 // Typing within a line draws that line again and nothing else: neither the rest of the view nor
@@ -889,11 +904,7 @@ QImage onScreen(QWidget &widget)
 TEST(CEEditor, TypingDrawsOnlyItsLine)
 {
     EditorFixture f;
-    f.host.resize(520, 400);
-    QString script;
-    for (int i = 0; i < 80; ++i)
-        script += QStringLiteral("var value%1 = \"text\"; // note %1\n").arg(i);
-    f.editor.setString(script);
+    const QString script = showNotes(f, 80);
     const qsizetype line5 = script.indexOf(QStringLiteral("var value5 "));
     f.select(line5 + 4);
     f.view().setFocus();
@@ -922,6 +933,74 @@ TEST(CEEditor, TypingDrawsOnlyItsLine)
     f.editor.gutterView()->update();
     QApplication::processEvents();
     EXPECT_EQ(scrolled, onScreen(*f.editor.gutterView()));
+}
+
+// A key's line is on screen before the key's event has ended, in the colours it moved with the
+// text; where the colouring then finds others (a keyword broken, a string opened), the line is
+// drawn again. Each time, what is on screen is what drawing the view afresh gives, in the colours
+// of a recolour of the whole view, and the text is what was typed.
+TEST(CEEditor, ATypedLineIsDrawnAtOnceAndAgainWhereItsColoursChange)
+{
+    EditorFixture f;
+    const QString script = showNotes(f, 40);
+    const qsizetype line5 = script.indexOf(QStringLiteral("var value5 "));
+    const QTextBlock block = f.view().document()->findBlock(int(line5));
+    QList<QTextLayout::FormatRange> drawn;
+    int paints = 0;
+    PaintWatch watch(f.view().viewport());
+    watch.onPaint = [&] {
+        if (paints++ == 0)
+            drawn = block.layout()->formats();
+    };
+
+    // Each edit is a range of the line ("var value5 = \"text\"; // note 5" at first) and what is
+    // typed over it.
+    struct Case
+    {
+        const char *what;
+        std::function<CERange(const QString &line)> range;
+        QString typed;
+        bool coloursKept;
+    };
+    const QList<Case> cases{
+        {"inside a string", [](const QString &line) { return CERange{line.indexOf(u'"') + 3, 0}; }, "a", true},
+        {"after a keyword, breaking it", [](const QString &) { return CERange{3, 0}; }, "x", false},
+        {"at the line's start", [](const QString &) { return CERange{0, 0}; }, " ", true},
+        {"over a string's end and into a comment",
+         [](const QString &line) {
+             const qsizetype from = line.indexOf(QStringLiteral("xt\""));
+             return CERange{from, line.indexOf(QStringLiteral("ote")) - from};
+         },
+         "q", false},
+    };
+    QString expected = script;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const CERange inLine = c.range(block.text());
+        const CERange range{block.position() + inLine.location, inLine.length};
+        f.select(range.location, range.length);
+        QApplication::processEvents();
+        paints = 0;
+        expected.replace(range.location, range.length, c.typed);
+        QTest::keyClicks(&f.view(), c.typed);
+        EXPECT_GE(paints, 1) << "drawn within the key's own event";
+        QApplication::processEvents();
+        EXPECT_EQ(f.editor.string(), expected);
+        EXPECT_EQ(f.view().document()->toPlainText(), expected);
+        const QList<QTextLayout::FormatRange> kept = block.layout()->formats();
+        if (c.coloursKept) {
+            EXPECT_EQ(drawn, kept) << "the colours drawn at once are the ones the line keeps";
+            EXPECT_EQ(paints, 1) << "and the line is not drawn again";
+        } else {
+            EXPECT_NE(drawn, kept);
+        }
+        const QImage shown = onScreen(*f.view().viewport());
+        f.editor.recolor();
+        EXPECT_EQ(block.layout()->formats(), kept) << "the colours of a recolour of the whole view";
+        f.view().viewport()->update();
+        QApplication::processEvents();
+        EXPECT_EQ(shown, onScreen(*f.view().viewport())) << "what is on screen is what a fresh drawing gives";
+    }
 }
 
 // A block comment typed open in a line runs on over the lines below it, up to its end, as a
