@@ -937,8 +937,9 @@ TEST(CEEditor, TypingDrawsOnlyItsLine)
 
 // A key's line is on screen before the key's event has ended, in the colours it moved with the
 // text; where the colouring then finds others (a keyword broken, a string opened), the line is
-// drawn again. Each time, what is on screen is what drawing the view afresh gives, in the colours
-// of a recolour of the whole view, and the text is what was typed.
+// drawn again. A key that wraps the line onto another moves the lines below. Each time, what is
+// on screen (text and gutter) is what drawing the view afresh gives, in the colours of a
+// recolour of the whole view, and the text is what was typed.
 TEST(CEEditor, ATypedLineIsDrawnAtOnceAndAgainWhereItsColoursChange)
 {
     EditorFixture f;
@@ -960,18 +961,20 @@ TEST(CEEditor, ATypedLineIsDrawnAtOnceAndAgainWhereItsColoursChange)
         const char *what;
         std::function<CERange(const QString &line)> range;
         QString typed;
-        bool coloursKept;
+        enum { Kept, Changed, Wrapped } colours;
     };
     const QList<Case> cases{
-        {"inside a string", [](const QString &line) { return CERange{line.indexOf(u'"') + 3, 0}; }, "a", true},
-        {"after a keyword, breaking it", [](const QString &) { return CERange{3, 0}; }, "x", false},
-        {"at the line's start", [](const QString &) { return CERange{0, 0}; }, " ", true},
+        {"inside a string", [](const QString &line) { return CERange{line.indexOf(u'"') + 3, 0}; }, "a", Case::Kept},
+        {"after a keyword, breaking it", [](const QString &) { return CERange{3, 0}; }, "x", Case::Changed},
+        {"at the line's start", [](const QString &) { return CERange{0, 0}; }, " ", Case::Kept},
         {"over a string's end and into a comment",
          [](const QString &line) {
              const qsizetype from = line.indexOf(QStringLiteral("xt\""));
              return CERange{from, line.indexOf(QStringLiteral("ote")) - from};
          },
-         "q", false},
+         "q", Case::Changed},
+        {"at the line's end, on until it wraps", [](const QString &line) { return CERange{line.size(), 0}; },
+         QString(60, u'w'), Case::Wrapped},
     };
     QString expected = script;
     for (const Case &c : cases) {
@@ -988,18 +991,23 @@ TEST(CEEditor, ATypedLineIsDrawnAtOnceAndAgainWhereItsColoursChange)
         EXPECT_EQ(f.editor.string(), expected);
         EXPECT_EQ(f.view().document()->toPlainText(), expected);
         const QList<QTextLayout::FormatRange> kept = block.layout()->formats();
-        if (c.coloursKept) {
+        if (c.colours == Case::Kept) {
             EXPECT_EQ(drawn, kept) << "the colours drawn at once are the ones the line keeps";
             EXPECT_EQ(paints, 1) << "and the line is not drawn again";
-        } else {
+        } else if (c.colours == Case::Changed) {
             EXPECT_NE(drawn, kept);
+        } else {
+            EXPECT_GT(block.lineCount(), 1);
         }
         const QImage shown = onScreen(*f.view().viewport());
+        const QImage numbers = onScreen(*f.editor.gutterView());
         f.editor.recolor();
         EXPECT_EQ(block.layout()->formats(), kept) << "the colours of a recolour of the whole view";
         f.view().viewport()->update();
+        f.editor.gutterView()->update();
         QApplication::processEvents();
         EXPECT_EQ(shown, onScreen(*f.view().viewport())) << "what is on screen is what a fresh drawing gives";
+        EXPECT_EQ(numbers, onScreen(*f.editor.gutterView()));
     }
 }
 
