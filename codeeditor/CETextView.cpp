@@ -477,11 +477,7 @@ void CETextView::drawEditFirst(const QTextBlock &block, int linesBefore, int at,
 {
     if (!viewport()->isVisible())
         return;
-    QTextLayout *layout = block.layout();
-    const QList<QTextLayout::FormatRange> formats = layout->formats();
-    if (!formats.isEmpty())
-        layout->setFormats(ceTextViewMovedFormats(formats, at, removed, added));
-    document()->markContentsDirty(block.position(), block.length()); // lays the block out
+    layOutWithFormats(block, ceTextViewMovedFormats(block.layout()->formats(), at, removed, added));
     if (block.lineCount() != linesBefore)
         return;
     const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
@@ -1206,18 +1202,24 @@ void CETextView::pushFormats(CERange visible)
             pushed->formats = layout->formats();
             continue;
         }
-        // The block is laid out again, and the layout asks for its own repaint. Its glyphs are
-        // kept from that layout for the paint that follows, as a paint keeps the glyphs it
-        // shaped.
-        layout->setCacheEnabled(true);
-        layout->setFormats(formats);
+        layOutWithFormats(block, formats);
         pushed->formats = layout->formats();
-        const int pending = m_pendingChanges;
-        m_applying = true;
-        document()->markContentsDirty(block.position(), block.length());
-        m_applying = false;
-        m_pendingChanges = pending; // a relayout, not a change of the text
     }
+}
+
+// The block is laid out again with `formats`, and the layout asks for its own repaint. Its
+// glyphs are kept from that layout for the paint that follows, as a paint keeps the glyphs it
+// shaped.
+void CETextView::layOutWithFormats(const QTextBlock &block, const QList<QTextLayout::FormatRange> &formats)
+{
+    QTextLayout *layout = block.layout();
+    layout->setCacheEnabled(true);
+    layout->setFormats(formats);
+    const int pending = m_pendingChanges;
+    const bool applying = std::exchange(m_applying, true);
+    document()->markContentsDirty(block.position(), block.length());
+    m_applying = applying;
+    m_pendingChanges = pending; // a relayout, not a change of the text
 }
 
 qreal CETextView::pageGuideX() const

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <array>
@@ -110,6 +111,7 @@ protected:
 private:
     void onContentsChange(bool trusted = false);
     void drawEditFirst(const QTextBlock &block, int linesBefore, int at, int removed, int added);
+    void layOutWithFormats(const QTextBlock &block, const QList<QTextLayout::FormatRange> &formats);
     void continueTypingRun();
     void endTypingRun();
     bool takeChange(CERange *removedRange, QString *inserted);
