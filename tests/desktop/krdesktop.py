@@ -689,10 +689,26 @@ class Desktop:
         for presses in range(1, max(2, len(self.windows()))):
             if window.has_state(pyatspi.STATE_ACTIVE):
                 return
-            before = active()
+            before, popups = active(), self.override_windows()
+
+            def switcher():
+                return self.override_windows() - popups
+            # The window manager grabs the keyboard only once it has read the Tab. A loaded one
+            # that reads the Tab after Alt is up waits for a release that never comes, so Alt
+            # stays down until its switcher shows (or a window comes to the front without one).
             with self.input.held(["alt"]):
                 for _ in range(presses):
                     self.input.key("Tab")
+                try:
+                    wait_until(lambda: switcher() or active() != before, "the window manager's switcher", 10)
+                except JourneyFailure:
+                    self.log("no switcher after Alt+Tab; Alt goes up all the same")
+            try:
+                wait_until(lambda: not switcher(), "the switcher to close", 10)
+            except JourneyFailure:
+                self.log("the switcher missed the release of Alt; Alt is pressed once more")
+                with self.input.held(["alt"]):
+                    time.sleep(self.input.press_time())
             wait_until(lambda: active() != before, "another window in front")
         if not window.has_state(pyatspi.STATE_ACTIVE):
             raise JourneyFailure(f"Alt+Tab never brought {window.name!r} to the front")
@@ -701,6 +717,20 @@ class Desktop:
         """Clicks the title bar of a window, as a person does to bring it to the front."""
         x, y, w, h = window.rect
         self.input.click(x + w // 2, max(2, y - 8))
+
+    def override_windows(self):
+        """The shown top-level X windows that no window manager frames: menus, tool tips and the
+        window manager's own pop-ups, such as its window switcher."""
+        from Xlib import X
+        shown = set()
+        for child in self.display.screen().root.query_tree().children:
+            try:
+                attributes = child.get_attributes()
+            except Exception:  # gone since the tree was read
+                continue
+            if attributes.override_redirect and attributes.map_state == X.IsViewable:
+                shown.add(child.id)
+        return shown
 
     def managed_windows(self):
         """The top-level X windows the window manager keeps (shown or minimised), with their titles."""
