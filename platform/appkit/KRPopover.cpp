@@ -3,6 +3,7 @@
 #include <QHideEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QScreen>
 
 #include <algorithm>
@@ -134,6 +135,7 @@ void KRPopover::showRelativeToRect(const QRect &rect, QWidget *view, Edge prefer
     m_placement = placement(anchor, contentSize(), preferredEdge, available);
     setGeometry(m_placement.frame);
     layoutContent();
+    updateMask(); // the arrow may have moved within the same size
     show();
     raise();
     // One that only shows something (WA_ShowWithoutActivating) leaves the keyboard where it is.
@@ -164,6 +166,7 @@ void KRPopover::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     layoutContent();
+    updateMask();
 }
 
 void KRPopover::hideEvent(QHideEvent *event)
@@ -173,11 +176,9 @@ void KRPopover::hideEvent(QHideEvent *event)
         emit closed();
 }
 
-void KRPopover::paintEvent(QPaintEvent *)
+// The body's rounded outline with the arrow joined to it, in window coordinates.
+QPainterPath KRPopover::outline() const
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-
     const QRectF body = QRectF(bodyRect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
     path.addRoundedRect(body, CornerRadius, CornerRadius);
@@ -205,9 +206,31 @@ void KRPopover::paintEvent(QPaintEvent *)
     QPainterPath arrowPath;
     arrowPath.addPolygon(arrow);
     arrowPath.closeSubpath();
-    path = path.united(arrowPath);
+    return path.united(arrowPath);
+}
 
-    painter.setPen(QPen(QColor(0, 0, 0, 70), 1));
-    painter.setBrush(palette().color(QPalette::Window));
-    painter.drawPath(path);
+// Without a compositing window manager a window's transparent pixels show black, so the
+// window is cut to its outline: every pixel whose middle lies within half a pixel of the
+// outline's inside is kept. The outline is drawn opaque, so that those pixels are filled
+// whether or not a compositor blends them.
+void KRPopover::updateMask()
+{
+    const QPainterPath path = outline();
+    QPainterPathStroker edge;
+    edge.setWidth(1);
+    const QPainterPath kept = path.united(edge.createStroke(path));
+    setMask(QRegion(kept.toFillPolygon().toPolygon(), Qt::WindingFill));
+}
+
+void KRPopover::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor fill = palette().color(QPalette::Window);
+    // A faint line, as black at 70/255 over the fill would be, but opaque.
+    const float shade = 1.0f - 70.0f / 255.0f;
+    const QColor line = QColor::fromRgbF(fill.redF() * shade, fill.greenF() * shade, fill.blueF() * shade);
+    painter.setPen(QPen(line, 1));
+    painter.setBrush(fill);
+    painter.drawPath(outline());
 }

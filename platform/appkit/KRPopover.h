@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QWidget>
 
+class QPainterPath;
+
 // A small window beside a rectangle of another widget, pointing at it with an arrow, that
 // holds one content widget. A transient pop-over closes when the user clicks anywhere
 // outside it; an application-defined one stays until close() is called.
@@ -70,7 +72,9 @@ protected:
 
 private:
     QRect bodyRect() const;
+    QPainterPath outline() const;
     void layoutContent();
+    void updateMask();
 
     Behavior m_behavior = Behavior::ApplicationDefined;
     QPointer<QWidget> m_content;

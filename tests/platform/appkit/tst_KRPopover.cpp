@@ -113,6 +113,25 @@ TEST(KRPopoverWindow, DrawsItsArrowTowardsTheAnchor)
         EXPECT_EQ(shot.pixelColor(right ? QPoint(a - 2, middle.y()) : QPoint(middle.x(), a - 2)), fill);
         EXPECT_EQ(shot.pixelColor(right ? QPoint(1, 2) : QPoint(2, 1)), backdrop);
         EXPECT_EQ(shot.pixelColor(a + 20, a + 20), fill);
+        // Cut to its outline, so that no window manager shows the rest: the body, the arrow
+        // and the outline are in, and the outline is opaque; the corners and the arrow's
+        // sides are out.
+        const QRegion mask = popover->mask();
+        const QPoint tip = right ? QPoint(3, middle.y()) : QPoint(middle.x(), 3);
+        const QPoint besideTip = right ? QPoint(1, middle.y() - a) : QPoint(middle.x() - a, 1);
+        const int w = popover->width(), h = popover->height();
+        EXPECT_TRUE(mask.contains(tip));
+        EXPECT_TRUE(mask.contains(QPoint(a + 20, a + 20)));
+        const QPoint outlinePixel = right ? QPoint(w - 1, h / 2) : QPoint(w / 2, h - 1);
+        EXPECT_TRUE(mask.contains(outlinePixel));
+        QImage alone(popover->size(), QImage::Format_ARGB32_Premultiplied);
+        alone.fill(Qt::transparent);
+        // render() puts the corner of what the mask keeps at the offset given.
+        popover->render(&alone, mask.boundingRect().topLeft(), QRegion(), QWidget::DrawChildren);
+        EXPECT_EQ(alone.pixelColor(outlinePixel).alpha(), 255);
+        EXPECT_FALSE(mask.contains(besideTip));
+        EXPECT_FALSE(mask.contains(QPoint(w - 1, h - 1)));
+        EXPECT_FALSE(mask.contains(right ? QPoint(a, 0) : QPoint(0, a)));
         popover->close();
     }
 }
