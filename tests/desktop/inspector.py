@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The inspector: the text, colour and font of a jQuery Mobile button, set in its rows, show on
-the design surface and are saved."""
+the design surface and are saved; a row's help opens beside it."""
 
 import sys
 
@@ -52,6 +52,46 @@ def changed_pixels(before, after):
     return sum(1 for a, b in zip(before, after) if not kd.near(a, b, 24))
 
 
+def open_row_help(desktop, window, name):
+    """Opens a row's help from the button that shows while the pointer is over the row's label;
+    returns the pop-over's X window and its rectangle on the screen."""
+    row = kd.inspector_row(desktop, window, name)
+    x, y, w, h = row.rect
+    desktop.input.glide(x + 60, y + h // 2)
+    pane = kd.inspector(window)
+
+    def button():
+        return pane.find("push button", predicate=lambda n: n.rect[2] <= 24 and x <= n.rect[0] < x + 30
+                         and y <= n.center[1] < y + h)
+    before = desktop.override_windows()
+    desktop.click(kd.wait_until(button, f"the help button of {name!r}"))
+    shown = kd.wait_until(lambda: desktop.override_windows() - before, f"the help of {name!r}")
+    popover = desktop.display.create_resource_object("window", next(iter(shown)))
+    size = popover.get_geometry()
+    at = popover.translate_coords(desktop.display.screen().root, 0, 0)  # the screen's corner in it
+    return popover, (-at.x, -at.y, size.width, size.height)
+
+
+def help_beside_its_row(desktop, window):
+    """The help opens to the left of the inspector, pointing at its row with an arrow. Where the
+    window manager blends no windows (as here), a window's transparent pixels show black: the
+    pop-over is cut to its outline, so that the inspector shows beside the arrow."""
+    popover, (x, y, w, h) = open_row_help(desktop, window, "value")
+    arrow_length = 9
+    body = (x + w // 2, y + h - 4)  # between the help's text and its outline
+    kd.wait_until(lambda: sum(desktop.grab((*body, 1, 1)).pixel(*body)) / 3 > 200, "the help's body drawn")
+    text = (x + 20, y + 20, w - 40, 40)
+    kd.wait_until(lambda: kd.grab_count(desktop, text, lambda c: sum(c) / 3 < 100) >= 20, "the help's text")
+    desktop.screenshot("row-help")
+    image = desktop.grab((x, y, w, h))
+    for corner in ((x + w - 2, y + 1), (x + w - 2, y + h - 2), (x + w - arrow_length + 1, y)):
+        colour = image.pixel(*corner)
+        kd.check(max(colour) > 60, f"beside the help's arrow the screen shows {colour} at {corner}, "
+                 "not what lies below")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: popover.id not in desktop.override_windows(), "the help to close")
+
+
 def button_text_colour_and_font(desktop):
     desktop.launch()
     untitled = kd.project_window(desktop, "Untitled")
@@ -72,6 +112,7 @@ def button_text_colour_and_font(desktop):
     kd.wait_until(lambda: changed_pixels(plain, face_pixels(desktop, surface)) >= 40,
                   "the new text drawn on the button")
     desktop.screenshot("text-set")
+    help_beside_its_row(desktop, window)
 
     # Colour: the colour row leaves its default, its well opens the colour panel.
     row = kd.inspector_row(desktop, window, "color")
