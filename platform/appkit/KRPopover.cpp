@@ -210,9 +210,9 @@ QPainterPath KRPopover::outline() const
 }
 
 // Without a compositing window manager a window's transparent pixels show black, so the
-// window is cut to its outline: every pixel whose middle lies within half a pixel of the
-// outline's inside is kept. The outline is drawn opaque, so that those pixels are filled
-// whether or not a compositor blends them.
+// window is cut to its outline: a pixel is kept when its middle lies inside the outline or
+// within half a pixel of it. Those pixels are drawn opaque, so that they look the same whether
+// or not a compositor blends them.
 void KRPopover::updateMask()
 {
     const QPainterPath path = outline();
@@ -230,6 +230,9 @@ void KRPopover::paintEvent(QPaintEvent *)
     // A faint line, as black at 70/255 over the fill would be, but opaque.
     const float shade = 1.0f - 70.0f / 255.0f;
     const QColor line = QColor::fromRgbF(fill.redF() * shade, fill.greenF() * shade, fill.blueF() * shade);
+    // The pixels the mask keeps beyond the smoothed outline take the line's colour, so that
+    // none of them is left transparent.
+    painter.fillRect(rect(), line);
     painter.setPen(QPen(line, 1));
     painter.setBrush(fill);
     painter.drawPath(outline());

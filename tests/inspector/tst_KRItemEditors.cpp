@@ -125,9 +125,16 @@ TEST(KRItemEditors, ReorderDividerDeleteAndHandlerCreation)
     EXPECT_TRUE(list->value(QStringLiteral("kr_items")).contains(QLatin1String("\"divider\"")));
     EXPECT_FALSE(list->value(QStringLiteral("kr_items")).contains(QLatin1String("\"1\"")));
 
-    // Column help comes from the item pseudo-class of the catalogue.
+    // Column help comes from the item pseudo-class of the catalogue, for every column of both
+    // editors: a header click never opens an empty pop-over.
     EXPECT_EQ(editor->columnHelpHTML(QStringLiteral("label")),
               KRObjectInfo::sharedInstance().propertyHelpHTML(QStringLiteral("label"), QStringLiteral("JQMListViewItem")));
+    auto navbar = KRCachingViewController::create<KRNavbarItemEditorViewController>();
+    for (const KRItemEditorViewController *each : {static_cast<KRItemEditorViewController *>(editor.get()),
+                                                   static_cast<KRItemEditorViewController *>(navbar.get())}) {
+        for (const QString &column : each->columnIdentifiers())
+            EXPECT_TRUE(each->columnHelpHTML(column).contains(QStringLiteral("<h1>%1</h1>").arg(column))) << column.toStdString();
+    }
 }
 
 TEST(KRItemEditors, NavbarItemsFollowARenamedPageAtOnce)
