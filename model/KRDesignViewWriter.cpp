@@ -10,6 +10,8 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAssert.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <typeinfo>
 
 namespace {
@@ -17,6 +19,70 @@ bool isBackgroundTrio(const QString &name)
 {
     return name == QLatin1String("backgroundImage") || name == QLatin1String("backgroundColor") ||
            name == QLatin1String("backgroundGradient");
+}
+
+bool isAnyOf(const QString &name, std::initializer_list<const char *> names)
+{
+    return std::any_of(names.begin(), names.end(), [&name](const char *n) { return name == QLatin1String(n); });
+}
+
+// The generic family that stands in for a face that is missing: the one of its kind for a
+// few well-known typewriter and book faces, sans-serif for any other.
+QLatin1String genericFamilyFor(const QString &face)
+{
+    QString name = face.trimmed().toLower();
+    if (name.size() >= 2 && (name.front() == u'"' || name.front() == u'\'') && name.back() == name.front())
+        name = name.mid(1, name.size() - 2).trimmed();
+    if (name.contains(QLatin1String("mono")) || name.contains(QLatin1String("courier"))
+        || isAnyOf(name, {"consolas", "menlo", "monaco", "lucida console"}))
+        return QLatin1String("monospace");
+    if ((name.contains(QLatin1String("serif")) && !name.contains(QLatin1String("sans")))
+        || isAnyOf(name, {"georgia", "times", "times new roman", "palatino", "palatino linotype", "book antiqua",
+                          "garamond", "baskerville", "cambria", "didot", "bodoni 72", "hoefler text"}))
+        return QLatin1String("serif");
+    return QLatin1String("sans-serif");
+}
+
+// A page is shown on machines that have few of the faces a project names (phones, desktops
+// without one vendor's faces), and a browser that finds none of a list's faces uses its
+// default face, a serif one on most: a button's default "Helvetica Neue" came out in Times.
+// A family list that names no generic family therefore ends with the one its first face
+// belongs to. A CSS-wide keyword, or a value with a function or a priority in it, is written
+// as it is.
+QString withGenericFamily(const QString &families)
+{
+    if (families.contains(QLatin1Char('(')) || families.contains(QLatin1Char('!')) || families.contains(QLatin1Char(';')))
+        return families;
+    // The names between commas outside quotes; a quoted name is a face, never a generic family.
+    QChar quote;
+    qsizetype start = 0;
+    QString first;
+    for (qsizetype i = 0; i <= families.size(); ++i) {
+        const QChar c = i < families.size() ? families.at(i) : QChar(u',');
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+            continue;
+        }
+        if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+            quote = c;
+            continue;
+        }
+        if (c != QLatin1Char(','))
+            continue;
+        const QString name = families.mid(start, i - start).trimmed();
+        if (name.isEmpty()
+            || isAnyOf(name.toLower(), {"serif", "sans-serif", "monospace", "cursive", "fantasy", "system-ui", "ui-serif",
+                                        "ui-sans-serif", "ui-monospace", "ui-rounded", "math", "emoji", "fangsong",
+                                        "inherit", "initial", "unset", "revert", "revert-layer"}))
+            return families; // names a generic family already, or is no list a browser takes
+        if (first.isEmpty())
+            first = name;
+        start = i + 1;
+    }
+    if (!quote.isNull())
+        return families;
+    return families + QStringLiteral(", ") + genericFamilyFor(first);
 }
 } // namespace
 
@@ -185,6 +251,8 @@ QString KRDesignViewWriter::convertValue(const KRModelAdapter &adapter, const QS
         r = v == QLatin1String("true") ? d.propertyName() : QString();
     if (d.hasOption(KRAdapterOptionCSSURL) && !r.isEmpty())
         r = QStringLiteral("url('%1')").arg(r);
+    if (!r.isEmpty() && d.cssAttributeName() == QLatin1String("font-family"))
+        r = withGenericFamily(r);
     return r;
 }
 

@@ -247,6 +247,55 @@ TEST(KRPlainControls, BooleanAndNameAttributes)
     EXPECT_EQ(element("t1")->getAttribute(QStringLiteral("name")), QStringLiteral("t1"));
 }
 
+// A face missing on the device must not leave the text to the browser's default face: a list
+// naming no generic family is written with the one of its first face at its end, in the
+// design page and the built one alike, while the project keeps the value as chosen.
+TEST(KRPlainControls, FontListsWithoutAGenericFamilyEndWithOne)
+{
+    const struct {
+        const char *stored;
+        const char *written;
+    } cases[] = {
+        {"Helvetica Neue", "Helvetica Neue, sans-serif"},
+        {"\"Trebuchet MS\", Helvetica", "\"Trebuchet MS\", Helvetica, sans-serif"},
+        {"'Courier New'", "'Courier New', monospace"},
+        {"Georgia, Arial", "Georgia, Arial, serif"},
+        {"\"serif\"", "\"serif\", serif"}, // quoted, a face's name
+        {"\"Open, Sans\"", "\"Open, Sans\", sans-serif"},
+        {"Georgia, serif", "Georgia, serif"},
+        {"Courier, MONOSPACE", "Courier, MONOSPACE"},
+        {"system-ui", "system-ui"},
+        {"inherit", "inherit"},
+        {"var(--face)", "var(--face)"},
+    };
+    for (const bool designMode : {true, false}) {
+        QString objects;
+        for (std::size_t i = 0; i < std::size(cases); ++i)
+            objects += QStringLiteral("<KRLabel id=\"l%1\" fontFamily=\"%2\"/>")
+                           .arg(i)
+                           .arg(QString::fromUtf8(cases[i].stored).toHtmlEscaped());
+        const auto page = openPage(objects, designMode);
+        ASSERT_TRUE(page);
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            const auto label = page->objectForID(QStringLiteral("l%1").arg(i));
+            ASSERT_TRUE(label && label->domElement()) << cases[i].stored;
+            EXPECT_EQ(label->domElement()->style().getPropertyValue(QStringLiteral("font-family")),
+                      QString::fromUtf8(cases[i].written))
+                << cases[i].stored << (designMode ? " (design)" : " (output)");
+            EXPECT_EQ(label->value(QStringLiteral("kr_fontFamily")), QString::fromUtf8(cases[i].stored));
+        }
+    }
+    // Chosen in the inspector: the new value replaces the old list, and none leaves no font.
+    const auto page = openPage(QString(), true);
+    const auto button = newControl(page, "KRButton");
+    DOMCSSStyleDeclaration &style = button->domElement()->style();
+    EXPECT_EQ(style.getPropertyValue(QStringLiteral("font-family")), QStringLiteral("Helvetica Neue, sans-serif"));
+    button->setValue(QStringLiteral("kr_fontFamily"), QStringLiteral("Palatino"));
+    EXPECT_EQ(style.getPropertyValue(QStringLiteral("font-family")), QStringLiteral("Palatino, serif"));
+    button->setValue(QStringLiteral("kr_fontFamily"), QString());
+    EXPECT_EQ(style.getPropertyValue(QStringLiteral("font-family")), QString());
+}
+
 TEST(KRPlainControls, SelectMarksTheOptionEqualToItsValue)
 {
     const auto page = openPage(QString(), true);

@@ -554,7 +554,8 @@ TEST_F(KRPageStylesLive, TextPropertiesOfJQueryMobileWidgetsShowInTheDesignViewA
                         "</KRContents></KRPage>").arg(red));
     if (IsSkipped() || HasFatalFailure())
         return;
-    const QString redText = QStringLiteral("rgb(255, 0, 0)|\"Courier New\"|21px|400");
+    // A face named without a generic family falls back to the one of its kind where it is missing.
+    const QString redText = QStringLiteral("rgb(255, 0, 0)|\"Courier New\", monospace|21px|400");
     // The visible element that carries each widget's text.
     const QStringList texts = {QStringLiteral("#page1_button1 .ui-btn"), QStringLiteral("#page1_select1 .ui-btn span"),
                                QStringLiteral("#page1_toggle1 .ui-slider-label"), QStringLiteral("#page1_check1 label.ui-btn"),
@@ -573,7 +574,7 @@ TEST_F(KRPageStylesLive, TextPropertiesOfJQueryMobileWidgetsShowInTheDesignViewA
     plain->setValue(QStringLiteral("kr_color"), QStringLiteral("rgb(0, 0, 255)"));
     plain->setValue(QStringLiteral("kr_fontFamily"), QStringLiteral("Georgia"));
     ASSERT_TRUE(settle());
-    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_plain .ui-btn")), QStringLiteral("rgb(0, 0, 255)|Georgia|16px|700"));
+    EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_plain .ui-btn")), QStringLiteral("rgb(0, 0, 255)|Georgia, serif|16px|700"));
     document->undoManager().undo();
     ASSERT_TRUE(settle());
     EXPECT_EQ(textStyle(*view, QStringLiteral("#page1_plain .ui-btn")), kThemeText);
