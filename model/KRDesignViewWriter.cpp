@@ -5,6 +5,7 @@
 #include <model/KRObject.h>
 #include <model/KRPageBase.h>
 #include <model/KRStyleClass.h>
+#include <platform/dom/DOMCSSProperties.h>
 #include <platform/dom/DOMCSSRule.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
@@ -47,42 +48,24 @@ QLatin1String genericFamilyFor(const QString &face)
 // without one vendor's faces), and a browser that finds none of a list's faces uses its
 // default face, a serif one on most: a button's default "Helvetica Neue" came out in Times.
 // A family list that names no generic family therefore ends with the one its first face
-// belongs to. A CSS-wide keyword, or a value with a function or a priority in it, is written
-// as it is.
+// belongs to. A CSS-wide keyword, a value with a function or a priority in it, and one a style
+// would not take are written as they are.
 QString withGenericFamily(const QString &families)
 {
-    if (families.contains(QLatin1Char('(')) || families.contains(QLatin1Char('!')) || families.contains(QLatin1Char(';')))
+    static const QString fontFamily = QStringLiteral("font-family");
+    if (families.contains(QLatin1Char('(')) || families.contains(QLatin1Char('!'))
+        || !DOMCSSProperties::isValidValue(fontFamily, families))
         return families;
-    // The names between commas outside quotes; a quoted name is a face, never a generic family.
-    QChar quote;
-    qsizetype start = 0;
-    QString first;
-    for (qsizetype i = 0; i <= families.size(); ++i) {
-        const QChar c = i < families.size() ? families.at(i) : QChar(u',');
-        if (!quote.isNull()) {
-            if (c == quote)
-                quote = QChar();
-            continue;
-        }
-        if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
-            quote = c;
-            continue;
-        }
-        if (c != QLatin1Char(','))
-            continue;
-        const QString name = families.mid(start, i - start).trimmed();
+    // A quoted name is a face, never a generic family.
+    const QStringList names = DOMCSSProperties::splitTopLevel(families, QLatin1Char(','));
+    for (const QString &name : names) {
         if (name.isEmpty()
             || isAnyOf(name.toLower(), {"serif", "sans-serif", "monospace", "cursive", "fantasy", "system-ui", "ui-serif",
                                         "ui-sans-serif", "ui-monospace", "ui-rounded", "math", "emoji", "fangsong",
                                         "inherit", "initial", "unset", "revert", "revert-layer"}))
             return families; // names a generic family already, or is no list a browser takes
-        if (first.isEmpty())
-            first = name;
-        start = i + 1;
     }
-    if (!quote.isNull())
-        return families;
-    return families + QStringLiteral(", ") + genericFamilyFor(first);
+    return families + QStringLiteral(", ") + genericFamilyFor(names.first());
 }
 } // namespace
 
