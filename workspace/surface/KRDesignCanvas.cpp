@@ -357,8 +357,13 @@ bool KRDesignCanvas::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::KeyPress:
         if (watched == m_filtered) {
-            // Tab walks the page's controls; the arrows move the selection.
+            // Tab walks the page's controls; the arrows move the selection. Alt+Tab switches
+            // windows: a window manager that has not taken the keys yet lets it through, and it
+            // must not walk the page.
             auto *key = static_cast<QKeyEvent *>(event);
+            const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+            if (tab && (key->modifiers() & Qt::AltModifier))
+                break;
             switch (key->key()) {
             case Qt::Key_Tab:
                 m_surface->selectNextObject();

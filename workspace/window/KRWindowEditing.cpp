@@ -237,6 +237,9 @@ bool KRWindowController::wantsKey(const QKeyEvent *event, QWidget *focus) const
     case Qt::Key_Backspace:
         return isEditViewSelected(focus);
     case Qt::Key_Tab:
+        // Alt+Tab belongs to the window manager.
+        if (event->modifiers() & Qt::AltModifier)
+            return false;
         if (command)
             return m_masterTabPane && m_masterTabPane->currentPageTabPropertyGroupViewController();
         return currentDesignViewController() && isDesignViewFirstResponder(focus);
