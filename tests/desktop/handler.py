@@ -66,7 +66,18 @@ def event_handler_survives_relaunch(desktop):
     kd.check(kd.box_at(surface, *BUTTON_AT) is not None, f"button1 is not drawn at {BUTTON_AT} after the relaunch")
     kd.check(kd.box_at(surface, *LABEL_AT) is not None, f"label1 is not drawn at {LABEL_AT} after the relaunch")
     desktop.screenshot("reopened")
-    check_saved(kd.ProjectFile(folder), "after the relaunch")
+
+    # The reopened handler: the button's event row names it, and its arrow opens the code that
+    # was typed before the quit.
+    kd.click_page(desktop, surface, BUTTON_AT[0] + 20, BUTTON_AT[1] + 15)
+    kd.wait_inspected(desktop, window, "button1", "a click on button1 to select it after the relaunch")
+    kd.open_inspector_group(desktop, window, "Events")
+    kd.wait_until(lambda: kd.inspector_value(desktop, window, "onClick") == "button1_onClick",
+                  "the reopened onClick row to name the handler")
+    row = kd.inspector_row(desktop, window, "onClick")
+    desktop.click(desktop.wait_for(row, "push button", "→", "the onClick row's arrow"))
+    kd.code_editor(desktop, window, CODE)
+    desktop.screenshot("reopened-handler")
 
 
 if __name__ == "__main__":

@@ -46,7 +46,9 @@ def run_and_export(desktop):
     desktop.click(desktop.wait_for(window, "push button", "Build"))
     kd.wait_until(lambda: os.path.exists(page) and os.stat(page).st_mtime_ns != before, "the build to write page1.html")
     scripts = os.path.join(folder, "kr-web", "KR-user-scripts.js")
-    kd.wait_until(lambda: os.path.exists(scripts) and "label1" in open(scripts).read(), "the handler in the built scripts")
+    # The handler's own code, not a name every label writes there.
+    kd.wait_until(lambda: os.path.exists(scripts) and "button1_onClick" in (text := open(scripts).read())
+                  and "Paid" in text, "the handler in the built scripts")
 
     # Run: the device preview shows the page with the controls in their places.
     desktop.click(desktop.wait_for(window, "push button", "Run"))
