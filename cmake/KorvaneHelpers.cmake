@@ -63,6 +63,25 @@ function(kr_add_library name)
   endif()
 endfunction()
 
+set(KR_TEST_DEFINITIONS
+  KR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+  KR_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+  KR_BUILD_DIR="${PROJECT_BINARY_DIR}")
+
+# kr_add_test_fixtures(<target> DEPENDS <targets>... SOURCES <files>...)
+# Test helpers that several folders' programs use, compiled once for all of them; a folder links
+# them by naming the target in its DEPENDS.
+function(kr_add_test_fixtures name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS;SOURCES" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC kr_test_support ${ARG_DEPENDS} GTest::gtest GTest::gmock)
+  target_compile_definitions(${name} PRIVATE ${KR_TEST_DEFINITIONS})
+  set_target_properties(${name} PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
+  if(TARGET kr_test_pch)
+    target_precompile_headers(${name} REUSE_FROM kr_test_pch)
+  endif()
+endfunction()
+
 # kr_add_tests(DEPENDS <targets>... [LABELS <labels>...] [SUPPORT <files>...] [GUI] [MOC])
 # Every tst_*.cpp file of the calling folder becomes one test program and one CTest test,
 # named after the file. SUPPORT files are compiled once per folder and linked into each program
@@ -85,10 +104,7 @@ function(kr_add_tests)
   else()
     set(test_main kr_test_main)
   endif()
-  set(definitions
-    KR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    KR_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
-    KR_BUILD_DIR="${PROJECT_BINARY_DIR}")
+  set(definitions ${KR_TEST_DEFINITIONS})
   if(ARG_MOC)
     set(automoc ON)
   else()
