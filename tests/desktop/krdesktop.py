@@ -690,21 +690,43 @@ class Desktop:
         window manager has taken them: an Alt+Tab pressed before that reaches the application."""
         import pyatspi
         from Xlib import X, protocol
-        if window.has_state(pyatspi.STATE_ACTIVE):
-            return
-
-        def client():
-            return next((c for c, title in self.managed_windows() if title == window.name), None)
-        target = wait_until(client, f"the window manager keeping {window.name!r}", LAUNCH_TIMEOUT)
+        target = self.managed_window(window)
         d = self.display
         root = d.screen().root
-        # Source 2: a request from a pager, which the window manager does not weigh against focus
-        # stealing.
-        message = protocol.event.ClientMessage(window=target, client_type=d.intern_atom("_NET_ACTIVE_WINDOW"),
-                                               data=(32, [2, X.CurrentTime, 0, 0, 0]))
-        root.send_event(message, event_mask=X.SubstructureRedirectMask | X.SubstructureNotifyMask)
-        d.sync()
+        active_atom = d.intern_atom("_NET_ACTIVE_WINDOW")
+        active_client = self.active_client
+        # The window manager's word, not the accessible state: a window the manager has just
+        # mapped and focused may not have told the application yet.
+        if active_client() != target.id:
+            # Source 2: a request from a pager, which the window manager does not weigh against
+            # focus stealing.
+            message = protocol.event.ClientMessage(window=target, client_type=active_atom,
+                                                   data=(32, [2, X.CurrentTime, 0, 0, 0]))
+            root.send_event(message, event_mask=X.SubstructureRedirectMask | X.SubstructureNotifyMask)
+            d.sync()
+            wait_until(lambda: active_client() == target.id, f"the window manager to activate {window.name!r}")
         wait_until(lambda: window.has_state(pyatspi.STATE_ACTIVE), f"the window {window.name!r} in front")
+
+    def active_client(self):
+        """The X window the window manager has made the active one, or None."""
+        from Xlib import X
+        d = self.display
+        value = d.screen().root.get_full_property(d.intern_atom("_NET_ACTIVE_WINDOW"), X.AnyPropertyType)
+        return value.value[0] if value and len(value.value) else None
+
+    def wait_active(self, window, what=None):
+        """Waits until the window manager and the application both have window as the active one."""
+        import pyatspi
+        target = self.managed_window(window)
+        wait_until(lambda: self.active_client() == target.id and window.has_state(pyatspi.STATE_ACTIVE),
+                   what or f"the window {window.name!r} in front")
+
+    def managed_window(self, window):
+        """The X window of a shown top-level window, once the window manager keeps it (it then has
+        mapped and, if it gives new windows the focus, focused it)."""
+        def client():
+            return next((c for c, title in self.managed_windows() if title == window.name), None)
+        return wait_until(client, f"the window manager keeping {window.name!r}", LAUNCH_TIMEOUT)
 
     def activate_window(self, window):
         """Clicks the title bar of a window, as a person does to bring it to the front."""
@@ -823,6 +845,7 @@ def project_window(desktop, title, timeout=LAUNCH_TIMEOUT):
     """The window of a project, by its title (the project's name)."""
     window = desktop.window(title, timeout)
     desktop.wait_for(window, "push button", "Build", "the project window's toolbar", timeout)
+    desktop.managed_window(window)
     return window
 
 

@@ -30,6 +30,8 @@ def samples_open_and_edit(desktop):
         folders.append(target)
     desktop.launch(*folders)
     windows = {name: kd.project_window(desktop, name) for name, *_ in EDITS}
+    # The project opened last comes to the front by itself; the journey then picks each in turn.
+    desktop.wait_active(windows[EDITS[-1][0]], "the last project opened in front")
 
     for (name, object_id, shown, row, text), folder in zip(EDITS, folders):
         window = windows[name]
