@@ -119,17 +119,11 @@ bool isControl(const KRObject &object)
 }
 
 // The text of a page's style element: the same for every page of a kind, made once.
-QString makePageStyleText(bool jqm14, bool designMode)
+QString makePageStyleText(bool designMode)
 {
     QString styleText = kDesignStyleText;
-    if (jqm14) {
-        styleText += QStringLiteral("div[data-role=page].ui-page {background: inherit !important; font-family: inherit !important; "
-                                    "color: inherit !important; text-shadow: inherit !important;}\n");
-    } else {
-        styleText += QStringLiteral("div[data-role=page].ui-body-c {background: inherit !important;}\n"
-                                    ".ui-body-c { font-family: inherit !important; color: inherit !important;text-shadow: "
-                                    "inherit !important;}\n");
-    }
+    styleText += QStringLiteral("div[data-role=page].ui-page {background: inherit !important; font-family: inherit !important; "
+                                "color: inherit !important; text-shadow: inherit !important;}\n");
     for (const QString &property : KRPage::widgetTextProperties())
         styleText += KRPage::widgetTextRule(QStringLiteral("[%1~=\"%2\"]").arg(KRPage::widgetTextAttribute(), property), {property}) +
                      QLatin1Char('\n');
@@ -144,11 +138,10 @@ QString makePageStyleText(bool jqm14, bool designMode)
     return styleText;
 }
 
-const QString &pageStyleText(bool jqm14, bool designMode)
+const QString &pageStyleText(bool designMode)
 {
-    static const QString texts[2][2] = {{makePageStyleText(false, false), makePageStyleText(false, true)},
-                                        {makePageStyleText(true, false), makePageStyleText(true, true)}};
-    return texts[jqm14][designMode];
+    static const QString texts[2] = {makePageStyleText(false), makePageStyleText(true)};
+    return texts[designMode];
 }
 
 } // namespace
@@ -286,7 +279,7 @@ void KRPage::buildDocument()
     append(QStringLiteral("meta"), {{QStringLiteral("name"), QStringLiteral("apple-mobile-web-app-capable")},
                                     {QStringLiteral("content"), QStringLiteral("yes")}});
 
-    const QString &styleText = pageStyleText(proj->isJQM14OrGreater(), designMode());
+    const QString &styleText = pageStyleText(designMode());
     auto style = getOrCreateChildElement(doc, m_headElement, QStringLiteral("style"));
     style->setAttribute(QStringLiteral("type"), QStringLiteral("text/css"));
     style->setTextContent(styleText);
@@ -297,8 +290,7 @@ void KRPage::buildDocument()
     m_styleSheet.reset();
 
     addCSS(proj->jqmStructureCSSURL(designMode()));
-    if (proj->isJQM14OrGreater())
-        addCSS(proj->jqmIconsCSSURL(designMode()));
+    addCSS(proj->jqmIconsCSSURL(designMode()));
 
     const QString jquery = jQueryURL();
     auto script = doc.createElement(QStringLiteral("script"));

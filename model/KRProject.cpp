@@ -9,7 +9,6 @@
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolder.h>
 #include <model/KRWebViewCache.h>
-#include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRException.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
@@ -20,6 +19,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -473,28 +473,26 @@ QString KRProject::JQMVersion() const
     return version.isEmpty() ? QStringLiteral("1.3") : version;
 }
 
-QString KRProject::JQMVersionAtLoad() const
-{
-    const std::lock_guard lock(m_cacheLock);
-    if (m_versionAtLoad.isNull())
-        m_versionAtLoad = JQMVersion();
-    return m_versionAtLoad;
-}
+void KRProject::setJQMVersion(const QString &version) { setStringSetting(QStringLiteral("JQMVersion"), version); }
 
-void KRProject::setJQMVersion(const QString &version)
+QString KRProject::unshippedJQMVersionNotice() const
 {
-    const QString atLoad = JQMVersionAtLoad();
-    setStringSetting(QStringLiteral("JQMVersion"), version);
-    if (version != atLoad) {
-        KRAlert alert;
-        alert.messageText = QStringLiteral("jQuery Mobile Version Changed");
-        alert.informativeText =
-            QStringLiteral("The change to jQuery Mobile version %1 will take effect the next time this project is "
-                           "opened.\n\nSave, close and reopen this project to begin using jQuery Mobile version %1.")
-                .arg(version);
-        alert.buttonTitles = {QStringLiteral("OK")};
-        KRAlertService::current().runModal(alert);
-    }
+    const QString stored = projectSettingForKey(QStringLiteral("JQMVersion"));
+    if (stored == shippedJQMVersion() || stored.startsWith(shippedJQMVersion() + QLatin1Char('.')))
+        return {};
+    // The file comes from anyone: only a plain version number is repeated to the user.
+    static const QRegularExpression plainVersion(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){0,2}$"));
+    QString named;
+    if (stored.isEmpty())
+        named = QStringLiteral("This project names no jQuery Mobile version: it was made for version 1.3, which is not shipped.");
+    else if (plainVersion.match(stored).hasMatch())
+        named = QStringLiteral("This project was made for jQuery Mobile %1, which is not shipped.").arg(stored);
+    else
+        named = QStringLiteral("This project names a jQuery Mobile version that is not shipped.");
+    return named + QStringLiteral(" Its pages are designed, built, previewed and exported with jQuery Mobile %1 and may "
+                                  "look somewhat different. The project file keeps the version it names until you choose "
+                                  "one in Project Settings.")
+                       .arg(shippedJQMVersion());
 }
 
 void KRProject::setDefaultTheme(const QString &theme)
@@ -722,7 +720,6 @@ namespace {
 constexpr std::pair<const char *, const char *> kPublicLibraries[] = {
     {"jquery", "https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js"},
     {"jquery.mobile-1.4.0", "https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0"},
-    {"jquery.mobile-1.3.1", "https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.3.1"},
 };
 
 } // namespace
@@ -750,14 +747,12 @@ namespace {
 // bundle path, in the application's bundle.
 enum class JQMPlace { URL, LocalPath, BundlePath };
 
-QString jqmVersion(bool v14)
-{
-    return v14 ? QStringLiteral("1.4.0") : QStringLiteral("1.3.1");
-}
+// The release the application ships, whatever version a project names.
+const QString kJQMRelease = QStringLiteral("1.4.0");
 
-QString jqmRoot(JQMPlace place, bool v14)
+QString jqmRoot(JQMPlace place)
 {
-    const QString version = jqmVersion(v14);
+    const QString &version = kJQMRelease;
     switch (place) {
     case JQMPlace::URL:
         return KRProject::publicLibraryURL(QStringLiteral("jquery.mobile-") + version);
@@ -769,49 +764,48 @@ QString jqmRoot(JQMPlace place, bool v14)
     return QStringLiteral("jquery.mobile-") + version;
 }
 
-// The file of a kind of library file ("structureCSS", "themeCSS", "js", "iconsCSS" from 1.4
-// on) in a release's folder; null for none.
-QString jqmFile(const QString &kind, bool v14)
+// The file of a kind of library file ("structureCSS", "themeCSS", "js", "iconsCSS") in the
+// release's folder; null for none.
+QString jqmFile(const QString &kind)
 {
-    const QString version = jqmVersion(v14);
+    const QString &version = kJQMRelease;
     if (kind == QLatin1String("structureCSS"))
         return QStringLiteral("/jquery.mobile.structure-%1.min.css").arg(version);
     if (kind == QLatin1String("themeCSS"))
         return QStringLiteral("/jquery.mobile.theme-%1.min.css").arg(version);
     if (kind == QLatin1String("js"))
         return QStringLiteral("/jquery.mobile-%1.min.js").arg(version);
-    if (kind == QLatin1String("iconsCSS") && v14)
+    if (kind == QLatin1String("iconsCSS"))
         return QStringLiteral("/jquery.mobile.icons-%1.min.css").arg(version);
     return {};
 }
 
 // The location of a kind of library file; "" for none.
-QString jqmLocation(const QString &kind, JQMPlace place, bool v14)
+QString jqmLocation(const QString &kind, JQMPlace place)
 {
-    const QString file = jqmFile(kind, v14);
-    return file.isNull() ? QString() : jqmRoot(place, v14) + file;
+    const QString file = jqmFile(kind);
+    return file.isNull() ? QString() : jqmRoot(place) + file;
 }
 
 } // namespace
 
 QHash<QString, QString> KRProject::jqmURLs() const
 {
-    const bool v14 = isJQM14OrGreater();
     const std::pair<JQMPlace, QString> places[3] = {{JQMPlace::URL, QStringLiteral("URL")},
                                                     {JQMPlace::LocalPath, QStringLiteral("LocalPath")},
                                                     {JQMPlace::BundlePath, QStringLiteral("BundlePath")}};
     QHash<QString, QString> urls;
-    urls.insert(QStringLiteral("urlRoot"), jqmRoot(JQMPlace::URL, v14));
-    urls.insert(QStringLiteral("localPathRoot"), jqmRoot(JQMPlace::LocalPath, v14));
-    urls.insert(QStringLiteral("bundlePathRoot"), jqmRoot(JQMPlace::BundlePath, v14));
+    urls.insert(QStringLiteral("urlRoot"), jqmRoot(JQMPlace::URL));
+    urls.insert(QStringLiteral("localPathRoot"), jqmRoot(JQMPlace::LocalPath));
+    urls.insert(QStringLiteral("bundlePathRoot"), jqmRoot(JQMPlace::BundlePath));
     for (const char *kind : {"structureCSS", "themeCSS", "js", "iconsCSS"}) {
         const QString name = QLatin1String(kind);
-        if (jqmFile(name, v14).isNull())
+        if (jqmFile(name).isNull())
             continue;
         for (const auto &[place, suffix] : places)
-            urls.insert(name + suffix, jqmLocation(name, place, v14));
+            urls.insert(name + suffix, jqmLocation(name, place));
     }
-    const QString version = jqmVersion(v14);
+    const QString &version = kJQMRelease;
     urls.insert(QStringLiteral("defaultThemeCSSResourcePath"), QStringLiteral("local-server/jquery.mobile-") + version);
     urls.insert(QStringLiteral("defaultThemeCSSResourceFile"), QStringLiteral("jquery.mobile.theme-%1.css").arg(version));
     return urls;
@@ -820,22 +814,21 @@ QHash<QString, QString> KRProject::jqmURLs() const
 QString KRProject::libraryURL(const QString &kind, bool absolute) const
 {
     // Asked for several times by every page a build makes: only the entries needed.
-    const bool v14 = isJQM14OrGreater();
-    QString location = jqmLocation(kind, JQMPlace::LocalPath, v14);
+    QString location = jqmLocation(kind, JQMPlace::LocalPath);
     if (absolute)
         location = QStringLiteral("http://127.0.0.1:%1/%2").arg(KRLocalServerPort::port()).arg(location);
     if (m_publishBuildMode)
-        location = jqmLocation(kind, JQMPlace::URL, v14);
+        location = jqmLocation(kind, JQMPlace::URL);
     if (m_exportMode) {
         const QString defaultKey = kind == QLatin1String("themeCSS") ? QStringLiteral("jquery-mobile-theme-css")
                                    : kind == QLatin1String("js")     ? QStringLiteral("jquery-mobile-js")
                                                                      : QStringLiteral("jquery-mobile-css");
         location = KRUserDefaults::sharedInstance().stringValue(defaultKey);
         if (location.isEmpty() && exportLocalJQuerySources())
-            location = jqmLocation(kind, JQMPlace::BundlePath, v14);
+            location = jqmLocation(kind, JQMPlace::BundlePath);
     }
     if (location.isEmpty())
-        location = jqmLocation(kind, JQMPlace::URL, v14);
+        location = jqmLocation(kind, JQMPlace::URL);
     return location;
 }
 

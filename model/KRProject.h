@@ -75,11 +75,15 @@ public:
     void setAppleTouchIcon(const QString &v) { setStringSetting(QStringLiteral("appleTouchIcon"), v); }
     QString startPage() const { return projectSettingForKey(QStringLiteral("startPage")); }
     void setStartPage(const QString &v) { setStringSetting(QStringLiteral("startPage"), v); }
+    // The version the project file names ("1.3" when it names none, as files written before
+    // 1.4 was shipped do). Only the shipped release is used, whatever the file names; the
+    // value is kept as it is until the user chooses a version.
     QString JQMVersion() const;
-    // Shows "jQuery Mobile Version Changed" when the value differs from the version at load.
     void setJQMVersion(const QString &version);
-    QString JQMVersionAtLoad() const;
-    bool isJQM14OrGreater() const { return JQMVersionAtLoad() > QLatin1String("1.3"); }
+    static QString shippedJQMVersion() { return QStringLiteral("1.4"); }
+    // What the user is told when the file names a version other than the shipped one (or none):
+    // which release the project runs on instead. Null when it names the shipped one.
+    QString unshippedJQMVersionNotice() const;
     QString defaultTheme() const override { return projectSettingForKey(QStringLiteral("defaultTheme")); }
     void setDefaultTheme(const QString &theme) override;
     void themeDidChange();
@@ -143,8 +147,8 @@ public:
     QString jqmJSURL(bool absolute) const { return libraryURL(QStringLiteral("js"), absolute); }
     static QString manifestURL() { return QStringLiteral("cache.manifest"); }
     // The public copies of the libraries that built pages link when they carry none of their
-    // own: jQuery ("jquery") and each jQuery Mobile release's folder ("jquery.mobile-1.4.0",
-    // "jquery.mobile-1.3.1"), each on a host that serves exactly that path, over HTTPS (a site
+    // own: jQuery ("jquery") and the jQuery Mobile release's folder ("jquery.mobile-1.4.0"),
+    // each on a host that serves exactly that path, over HTTPS (a site
     // served over HTTPS loads no script over plain HTTP). Every public library address a built
     // page names is one of these or lies below one. Null for an unknown name.
     static QString publicLibraryURL(const QString &name);
@@ -218,7 +222,6 @@ private:
     // Remembered when first asked for; pages made side by side by a build ask at once.
     mutable std::mutex m_cacheLock;
     mutable QHash<QString, std::optional<QStringList>> m_includeCache;
-    mutable QString m_versionAtLoad;
     bool m_designMode;
     bool m_exportMode = false;
     bool m_publishBuildMode = false;

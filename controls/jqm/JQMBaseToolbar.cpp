@@ -293,11 +293,6 @@ void JQMBaseToolbar::initializeDefaultProperties()
         setValue(QLatin1String(key), QString(QLatin1String("")));
 }
 
-bool JQMBaseToolbar::isJQM14OrGreater() const
-{
-    const auto p = std::dynamic_pointer_cast<KRProject>(project());
-    return !p || p->isJQM14OrGreater();
-}
 
 JQMItemList::Items JQMBaseToolbar::navbarItems() const
 {
@@ -329,8 +324,7 @@ void JQMBaseToolbar::createChildren()
     m_div->setAttribute(QStringLiteral("id"), QStringLiteral("_%1_%2_div").arg(p, o));
     m_div->setDataAttribute(QStringLiteral("role"), tbType());
     m_div->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
-    if (isJQM14OrGreater())
-        m_div->setDataAttribute(QStringLiteral("update-page-padding"), QStringLiteral("false"));
+    m_div->setDataAttribute(QStringLiteral("update-page-padding"), QStringLiteral("false"));
     m_div->setDataAttribute(QStringLiteral("position"), isFooter() ? QStringLiteral("fixed") : value(QStringLiteral("kr_position")));
     m_div->setDataAttribute(QStringLiteral("tap-toggle"), QStringLiteral("false"));
     element->appendChild(m_div);
@@ -372,13 +366,9 @@ void JQMBaseToolbar::createChildren()
         // The element id comes from the page and object ids: quoted like any text.
         const QString e = krSelectorLiteral(element->id());
         const QString script =
-            isJQM14OrGreater()
-                ? QStringLiteral("$(document).ready(function() {$(%1).closest('.ui-page').removeClass('ui-page-header-fixed')"
-                                 ".css('padding-top', '');$(%1).enhanceWithin();});")
-                      .arg(e)
-                : QStringLiteral("$(document).ready(function() {$(%1).closest('.ui-page').removeClass('ui-page-header-fixed')"
-                                 ".trigger('pagecreate');});")
-                      .arg(e);
+            QStringLiteral("$(document).ready(function() {$(%1).closest('.ui-page').removeClass('ui-page-header-fixed')"
+                           ".css('padding-top', '');$(%1).enhanceWithin();});")
+                .arg(e);
         page->queueDesignSetUpScript(shared_from_this(), script);
     }
 }

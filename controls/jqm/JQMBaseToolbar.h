@@ -84,7 +84,6 @@ private:
     void observeInDesignMode();
     bool isFooter() const { return tbType() == QLatin1String("footer"); }
     bool isHeader() const { return tbType() == QLatin1String("header"); }
-    bool isJQM14OrGreater() const;
 
     std::shared_ptr<DOMElement> m_div;
     std::vector<KRObservationToken> m_tokens;

@@ -242,8 +242,7 @@ TEST_F(KRControlProjectBuildTest, ExportedSitesNameOnlyTheHTTPSLibraryAddresses)
 {
     const QStringList table = KRProject::publicLibraryURLs();
     EXPECT_EQ(table, (QStringList{QStringLiteral("https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js"),
-                                  QStringLiteral("https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0"),
-                                  QStringLiteral("https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.3.1")}));
+                                  QStringLiteral("https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0")}));
     for (const QString &url : table)
         EXPECT_TRUE(url.startsWith(QLatin1String("https://"))) << url.toStdString();
 

@@ -84,15 +84,17 @@ TEST(JQMToolbar, DesignAndOutputMarkupFollowTheHeadingAndButtonRules)
     }
 }
 
-TEST(JQMToolbar, OlderJQueryMobileHasNoPagePaddingAttributeAndTriggersPagecreate)
+// A project that names jQuery Mobile 1.3 runs on the shipped 1.4: its toolbars are made for 1.4.
+TEST(JQMToolbar, ProjectsNamingJQueryMobile13GetToolbarsForTheShippedRelease)
 {
     auto project = krOpenPageProject(QStringLiteral("<JQMHeaderToolbar id=\"header1\" title=\"T\"/>"), true, nullptr,
                                      QStringLiteral("JQMVersion=\"1.3\""));
     ASSERT_TRUE(project);
     const auto header = object<JQMBaseToolbar>(project, QStringLiteral("header1"));
-    EXPECT_FALSE(header->designViewSelectionElement()->hasAttribute(QStringLiteral("data-update-page-padding")));
+    EXPECT_EQ(header->designViewSelectionElement()->getAttribute(QStringLiteral("data-update-page-padding")), QStringLiteral("false"));
     const QStringList scripts = krRunDesignScripts(project->krPages().first());
-    EXPECT_TRUE(scripts.join(QString()).contains(QStringLiteral(".trigger('pagecreate');});"))) << scripts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(scripts.join(QString()).contains(QStringLiteral("pagecreate"))) << scripts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(scripts.join(QString()).contains(QStringLiteral(".enhanceWithin();});"))) << scripts.join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(JQMToolbar, NewToolbarsHaveNoGeometryAndHeadersAreFixed)

@@ -1115,7 +1115,8 @@ class SiteServer(http.server.ThreadingHTTPServer):
     """Serves an exported folder on the loopback. The page checker sends the page's requests to
     other hosts here under /__hosted/<host>/<path>; the jQuery and jQuery Mobile files among
     them are answered from the copies the product ships (folders "jquery-<v>" and
-    "jquery.mobile-<v>"), anything else is missing and noted."""
+    "jquery.mobile-<v>") when the version asked for is one shipped, anything else is missing
+    and noted."""
 
     def __init__(self, site, libraries):
         self.site, self.libraries, self.missing = site, libraries, []
@@ -1125,9 +1126,9 @@ class SiteServer(http.server.ThreadingHTTPServer):
         for i in range(len(parts) - 2):
             if parts[i] in ("jquery.mobile", "mobile", "jquery") and VERSION.match(parts[i + 1]):
                 prefix = "jquery-" if parts[i] == "jquery" else "jquery.mobile-"
-                folders = sorted(f for f in os.listdir(self.libraries) if f.startswith(prefix))
-                if folders:
-                    return os.path.join(self.libraries, folders[0], *parts[i + 2:])
+                folder = os.path.join(self.libraries, prefix + parts[i + 1])
+                if os.path.isdir(folder):
+                    return os.path.join(folder, *parts[i + 2:])
         return None
 
 

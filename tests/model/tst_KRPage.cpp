@@ -846,25 +846,54 @@ TEST(KRProjectSettings, UndoRestoresAbsentSettingsAndPerDeviceValues)
     EXPECT_EQ(a->value(QStringLiteral("kr_top")), QStringLiteral("20")); // the iPad's value again
 }
 
-TEST(KRProjectSettings, VersionChangeTakesEffectAtTheNextOpening)
+// Only jQuery Mobile 1.4 is shipped. A project that names 1.3, or no version (as files written
+// before 1.4 was shipped do), is designed and built with 1.4, says so, and keeps what its file
+// names through a save until the user chooses a version.
+TEST(KRProjectSettings, ProjectsNamingAnUnshippedVersionUseTheShippedLibraryAndKeepTheirFile)
 {
-    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>"), QStringLiteral("JQMVersion=\"1.4\"")));
-    ASSERT_TRUE(project);
     auto alerts = std::make_shared<KRScriptedAlertService>();
     auto previous = KRAlertService::setCurrent(alerts);
-    project->setJQMVersion(QStringLiteral("1.4"));
+    for (const QString &settings : {QStringLiteral("JQMVersion=\"1.3\""), QStringLiteral("designTarget=\"iPhone\"")}) {
+        SCOPED_TRACE(settings.toStdString());
+        std::shared_ptr<KRDocument> document;
+        auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>"), settings), true, &document);
+        ASSERT_TRUE(project);
+        EXPECT_EQ(project->JQMVersion(), QStringLiteral("1.3"));
+        const QString notice = project->unshippedJQMVersionNotice();
+        EXPECT_TRUE(notice.contains(QLatin1String("1.3"))) << notice.toStdString();
+        EXPECT_TRUE(notice.contains(QLatin1String("jQuery Mobile 1.4"))) << notice.toStdString();
+        const QHash<QString, QString> urls = project->jqmURLs();
+        EXPECT_EQ(urls.size(), 17);
+        for (auto it = urls.cbegin(); it != urls.cend(); ++it) {
+            EXPECT_FALSE(it.value().contains(QLatin1String("1.3"))) << it.key().toStdString() << " " << it.value().toStdString();
+            EXPECT_TRUE(it.value().contains(QLatin1String("1.4.0"))) << it.key().toStdString() << " " << it.value().toStdString();
+        }
+        // The design page links the shipped files, icons included.
+        const QString head = project->krPages().first()->headElement()->outerHTML();
+        EXPECT_TRUE(head.contains(QLatin1String("/__kr_bundle/jquery.mobile-1.4.0/jquery.mobile.structure-1.4.0.min.css")));
+        EXPECT_TRUE(head.contains(QLatin1String("/__kr_bundle/jquery.mobile-1.4.0/jquery.mobile.icons-1.4.0.min.css")));
+        EXPECT_FALSE(head.contains(QLatin1String("1.3.1")));
+
+        // A save writes back what the file named.
+        project->setSnapGrid(5);
+        ASSERT_TRUE(document->save().ok());
+        const QString saved = QString::fromUtf8(KRTest::readFile(document->fileURL() + QStringLiteral("/project.xml")));
+        const bool named = settings.contains(QLatin1String("JQMVersion"));
+        EXPECT_EQ(saved.contains(QLatin1String("JQMVersion=\"1.3\"")), named) << saved.toStdString();
+        EXPECT_EQ(saved.contains(QLatin1String("JQMVersion")), named) << saved.toStdString();
+
+        // Choosing the shipped version changes the file and nothing else needs telling.
+        project->setJQMVersion(QStringLiteral("1.4"));
+        EXPECT_EQ(project->JQMVersion(), QStringLiteral("1.4"));
+        EXPECT_TRUE(project->unshippedJQMVersionNotice().isNull());
+    }
     EXPECT_TRUE(alerts->shownAlerts().isEmpty());
-    project->setJQMVersion(QStringLiteral("1.3"));
-    ASSERT_EQ(alerts->shownAlerts().size(), 1);
-    EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("jQuery Mobile Version Changed"));
-    EXPECT_EQ(alerts->shownAlerts().first().informativeText,
-              QStringLiteral("The change to jQuery Mobile version 1.3 will take effect the next time this project is "
-                             "opened.\n\nSave, close and reopen this project to begin using jQuery Mobile version 1.3."));
-    EXPECT_EQ(project->JQMVersion(), QStringLiteral("1.3"));
-    // The pages and the library locations keep the version the project was opened with.
-    EXPECT_EQ(project->JQMVersionAtLoad(), QStringLiteral("1.4"));
-    EXPECT_TRUE(project->isJQM14OrGreater());
-    EXPECT_EQ(project->jqmURLs().size(), 17);
+
+    // A version from the file is repeated only when it is a plain version number.
+    auto odd = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"/>"), QStringLiteral("JQMVersion=\"&lt;b&gt;9\"")));
+    ASSERT_TRUE(odd);
+    EXPECT_FALSE(odd->unshippedJQMVersionNotice().contains(QLatin1Char('<')));
+    EXPECT_FALSE(odd->unshippedJQMVersionNotice().isEmpty());
     KRAlertService::setCurrent(previous);
 }
 

@@ -64,6 +64,8 @@ KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::uni
     if (KRLocalServerPort::port() < 0) {
         KR_LOG(QStringLiteral("The design view of %1 waits for the local runtime server").arg(page->kr_id()));
         m_waitingForServer = true;
+        m_loadProblem = QStringLiteral("The local runtime server is not running, so the page cannot be shown yet. "
+                                       "It shows as soon as the server starts.");
     } else {
         mirrorDocument();
     }
@@ -142,6 +144,17 @@ void KRPageDesignView::librariesFailedToLoad()
     KR_LOG(QStringLiteral("The design view of %1 loads again when the local runtime server starts")
                .arg(page ? page->kr_id() : QString()));
     m_waitingForServer = true;
+    setLoadProblem(QStringLiteral("The page cannot be shown: the libraries it needs did not load from the local "
+                                  "runtime server. It is loaded again when the server restarts; the run log has "
+                                  "the details."));
+}
+
+void KRPageDesignView::setLoadProblem(const QString &problem)
+{
+    if (problem == m_loadProblem)
+        return;
+    m_loadProblem = problem;
+    emit loadProblemDidChange();
 }
 
 void KRPageDesignView::serverDidStart()
@@ -150,6 +163,7 @@ void KRPageDesignView::serverDidStart()
     if (!m_waitingForServer)
         return; // loaded, or loading: a failure still reloads it
     m_waitingForServer = false;
+    setLoadProblem(QString());
     if (m_mirrored)
         reloadDocument();
     else

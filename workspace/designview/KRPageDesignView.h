@@ -77,8 +77,13 @@ public:
 
     // True while the view waits for the runtime server before it loads the design document.
     bool isWaitingForServer() const { return m_waitingForServer; }
+    // While it waits: why the page cannot be shown (no server, or libraries that did not load),
+    // for the user; empty otherwise.
+    QString loadProblem() const { return m_loadProblem; }
 
 signals:
+    // loadProblem() changed.
+    void loadProblemDidChange();
     // The page's design document is enhanced and its queued work has run.
     void designDocumentDidLoad();
     // The late size checks of an action are done and its undo group is let go.
@@ -107,6 +112,7 @@ private:
     void reloadDocument();
     void librariesFailedToLoad();
     void serverDidStart();
+    void setLoadProblem(const QString &problem);
 
     std::weak_ptr<KRPage> m_page;
     std::unique_ptr<KRWebView> m_view;
@@ -120,6 +126,7 @@ private:
     bool m_designDocumentLoaded = false;
     bool m_mirrored = false;
     bool m_waitingForServer = false;
+    QString m_loadProblem;
     int m_quickReloads = 0;
     quint64 m_loads = 0; // loads of the document into the view
     KRObservationToken m_libraryFailureToken;

@@ -304,8 +304,10 @@ void KRProjectSettingsViewController::awakeFromNib()
 
     m_autoAdjustObjectsPopup->addItem(QStringLiteral("Fixed, regardless of device"), QStringLiteral("fixed"));
     m_autoAdjustObjectsPopup->addItem(QStringLiteral("Customized for each device type"), QStringLiteral("automatic"));
-    m_jqmVersionPopup->addItem(QStringLiteral("Version 1.3"), QStringLiteral("1.3"));
-    m_jqmVersionPopup->addItem(QStringLiteral("Version 1.4"), QStringLiteral("1.4"));
+    // Only the shipped release is offered. A project that names another (or none) shows no
+    // entry, and keeps what it names until the user picks the shipped one.
+    m_jqmVersionPopup->addItem(QStringLiteral("Version %1").arg(KRProject::shippedJQMVersion()), KRProject::shippedJQMVersion());
+    m_jqmVersionPopup->setPlaceholderText(QStringLiteral("Not shipped: runs on %1").arg(KRProject::shippedJQMVersion()));
     m_singlePageDeployPopup->addItem(QStringLiteral("A file for each page"), false);
     m_singlePageDeployPopup->addItem(QStringLiteral("All pages in one file"), true);
 

@@ -131,11 +131,18 @@ private:
     KRDesignCanvas *m_canvas;
 };
 
-// Covers the page until its design document has loaded.
+// Covers the page until its design document has loaded; says why when it cannot load.
 class KRDesignCanvas::LoadingView : public QWidget
 {
 public:
     using QWidget::QWidget;
+
+    void setMessage(const QString &message)
+    {
+        m_message = message;
+        setAccessibleName(message);
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -146,7 +153,15 @@ protected:
         g.setColorAt(0, QColor::fromRgbF(0.97f, 0.97f, 0.97f));
         g.setColorAt(1, QColor::fromRgbF(0.68f, 0.68f, 0.68f));
         p.fillRect(rect(), g);
+        if (m_message.isEmpty())
+            return;
+        p.setPen(QColor::fromRgbF(0.15f, 0.15f, 0.15f));
+        const int margin = std::min(24, width() / 10);
+        p.drawText(rect().adjusted(margin, margin, -margin, -margin), Qt::AlignCenter | Qt::TextWordWrap, m_message);
     }
+
+private:
+    QString m_message;
 };
 
 KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KRUserDefaults *defaults)
@@ -180,6 +195,8 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KR
     view->setParent(m_zoomView);
     m_grid = new GridOverlay(this, m_zoomView);
     m_loading = new LoadingView(m_zoomView);
+    m_loading->setObjectName(QStringLiteral("designLoadingView"));
+    m_loading->setMessage(designView->loadProblem());
     m_loading->setVisible(!designView->isDesignDocumentLoaded());
 
     auto *layout = new QVBoxLayout(this);
@@ -195,6 +212,8 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KR
         if (const auto project = m_project.lock())
             project->setDesignTarget(m_devicePopUp->itemData(index).toString());
     });
+    connect(designView, &KRPageDesignView::loadProblemDidChange, this,
+            [this] { m_loading->setMessage(m_designView ? m_designView->loadProblem() : QString()); });
     connect(designView, &KRPageDesignView::designDocumentDidLoad, this, [this] {
         m_loading->hide();
         installDropFilter();

@@ -58,6 +58,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -184,6 +185,32 @@ private:
     QMainWindow *m_window; // the parent
     std::function<void()> m_commitEditing;
 };
+
+// The projects (by their folder's absolute path) whose user was told that the jQuery Mobile
+// version they name is not shipped.
+const QString kUnshippedJQMToldKey = QStringLiteral("unshippedJQMVersionTold");
+
+// A project naming an unshipped jQuery Mobile version (or none) says so in the run log at
+// every opening, and to the user in an alert at the first opening.
+void krWindowTellOfUnshippedJQMVersion(const KRProject &project, const QString &packagePath)
+{
+    const QString notice = project.unshippedJQMVersionNotice();
+    if (notice.isNull())
+        return;
+    KR_LOG(QStringLiteral("%1: %2").arg(packagePath, notice));
+    const QString key = QFileInfo(packagePath).absoluteFilePath();
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    QVariantList told = defaults.arrayValue(kUnshippedJQMToldKey);
+    if (packagePath.isEmpty() || told.contains(key))
+        return;
+    told.append(key);
+    defaults.setValue(kUnshippedJQMToldKey, told);
+    KRAlert alert;
+    alert.style = KRAlert::Style::Informational;
+    alert.messageText = QStringLiteral("This project runs on jQuery Mobile %1").arg(KRProject::shippedJQMVersion());
+    alert.informativeText = notice;
+    KRAlertService::current().runModal(alert);
+}
 
 } // namespace
 
@@ -423,6 +450,11 @@ void KRWindowController::windowDidLoadProject()
         selectPage(start);
     showUI();
     emit windowDidLoad();
+    // Told once the window shows.
+    QTimer::singleShot(0, this, [this] {
+        if (m_project)
+            krWindowTellOfUnshippedJQMVersion(*m_project, m_document.fileURL());
+    });
 }
 
 // --- Pages and tabs

@@ -275,8 +275,32 @@ TEST_F(SettingsPane, BoundSettingsWriteTheProjectAndFollowUndo)
     turn();
     EXPECT_FALSE(project->singlePageDeploy());
     EXPECT_EQ(deploy->currentIndex(), 0);
-    EXPECT_EQ(titles(pane->jqmVersionPopup()), (QStringList{QStringLiteral("Version 1.3"), QStringLiteral("Version 1.4")}));
-    EXPECT_EQ(pane->jqmVersionPopup()->currentIndex(), 1);
+    EXPECT_EQ(titles(pane->jqmVersionPopup()), (QStringList{QStringLiteral("Version 1.4")}));
+    EXPECT_EQ(pane->jqmVersionPopup()->currentIndex(), 0);
+}
+
+// Only the shipped release is offered: a project that names 1.3, or no version, shows none
+// chosen and keeps what it names until the user picks 1.4.
+TEST_F(SettingsPane, AnUnshippedVersionIsKeptUntilTheShippedOneIsChosen)
+{
+    for (const QString &settings : {QStringLiteral("JQMVersion=\"1.3\""), QStringLiteral("designTarget=\"iPhone\"")}) {
+        SCOPED_TRACE(settings.toStdString());
+        open(settings);
+        QComboBox *version = pane->jqmVersionPopup();
+        EXPECT_EQ(titles(version), (QStringList{QStringLiteral("Version 1.4")}));
+        EXPECT_EQ(version->currentIndex(), -1);
+        EXPECT_EQ(version->currentText(), QString());
+        EXPECT_EQ(version->placeholderText(), QStringLiteral("Not shipped: runs on 1.4"));
+        const QString before = project->projectSettingForKey(QStringLiteral("JQMVersion"));
+        EXPECT_EQ(project->JQMVersion(), QStringLiteral("1.3"));
+        turn();
+        EXPECT_EQ(project->projectSettingForKey(QStringLiteral("JQMVersion")), before);
+        choose(version, 0);
+        EXPECT_EQ(version->currentIndex(), 0);
+        EXPECT_EQ(project->JQMVersion(), QStringLiteral("1.4"));
+        EXPECT_TRUE(project->unshippedJQMVersionNotice().isNull());
+        EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    }
 }
 
 TEST_F(SettingsPane, ShownInAPopoverWithAHelpButtonPerSetting)

@@ -6,6 +6,7 @@
 
 #include <controls/KRControl.h>
 #include <model/KRDeviceInformation.h>
+#include <model/KRLocalServerPort.h>
 #include <model/KRObjectInfo.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRUndoManager.h>
@@ -15,10 +16,12 @@
 #include <workspace/designview/KRPageDesignView.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QMenu>
 #include <QMimeData>
+#include <QTcpServer>
 #include <QTest>
 
 using namespace KRDesignViewTest;
@@ -381,6 +384,64 @@ TEST_F(KRDesignCanvasLive, ScreenshotsAtTwoZoomsOnTwoDevicesWithSelectionAndGrid
         EXPECT_TRUE(drawn) << "no selection box or skin in " << path.toStdString() << " "
                            << shot.pixelColor(inBox).name().toStdString();
     }
+}
+
+// A page whose libraries cannot load (nothing answers at the server's port) says why in place
+// of the loading picture instead of showing the picture for good; once the server answers, the
+// page loads and the message goes.
+class KRDesignCanvasUnloadable : public LivePageTest
+{
+protected:
+    void TearDown() override
+    {
+        project.reset();
+        KRLocalServerPort::setProvider(previousProvider);
+    }
+
+    qint64 answer = -1; // what the port provider answers
+    KRLocalServerPort::Provider previousProvider = KRLocalServerPort::setProvider([this] { return answer; });
+};
+
+TEST_F(KRDesignCanvasUnloadable, LibrariesThatDoNotLoadAreToldInPlaceOfTheLoadingPicture)
+{
+    openPages(kPages);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    QTcpServer reserved;
+    ASSERT_TRUE(reserved.listen(QHostAddress::LocalHost));
+    answer = reserved.serverPort();
+    reserved.close();
+
+    auto made = KRPageDesignView::create(page);
+    ASSERT_TRUE(made) << made.error().message().toStdString();
+    KRPageDesignView *live = made.value().get();
+    KRUserDefaults defaults(KRTest::makeTempDir() + QStringLiteral("/defaults.conf"));
+    auto canvas = std::make_unique<KRDesignCanvas>(live, nullptr, &defaults);
+    canvas->resize(700, 900);
+    canvas->show();
+    auto *loading = canvas->findChild<QWidget *>(QStringLiteral("designLoadingView"));
+    ASSERT_TRUE(loading);
+
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isWaitingForServer(); }, std::chrono::seconds(30)));
+    QApplication::processEvents();
+    EXPECT_TRUE(loading->isVisible());
+    EXPECT_TRUE(loading->accessibleName().contains(QLatin1String("did not load"))) << loading->accessibleName().toStdString();
+    // The words are drawn: dark pixels on the light picture.
+    const QImage shot = loading->grab().toImage();
+    int dark = 0;
+    for (int y = 0; y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2)
+            dark += qGray(shot.pixel(x, y)) < 90;
+    EXPECT_GT(dark, 100) << "no message drawn over the loading picture";
+    QDir().mkpath(QStringLiteral(KR_BUILD_DIR "/test-artifacts/workspace"));
+    shot.save(QStringLiteral(KR_BUILD_DIR "/test-artifacts/workspace/canvas-libraries-failed.png"));
+
+    answer = runtimeServerPort();
+    KRLocalServerPort::serverDidStart(answer);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }, std::chrono::seconds(60)));
+    EXPECT_FALSE(loading->isVisible());
+    EXPECT_TRUE(live->loadProblem().isEmpty());
+    canvas.reset();
 }
 
 } // namespace
