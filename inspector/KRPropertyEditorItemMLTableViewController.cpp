@@ -73,6 +73,12 @@ QWidget *KRPropertyEditorItemMLTableViewController::buildView()
     remove->setText(QStringLiteral("−"));
     remove->setObjectName(QStringLiteral("removeButton"));
     remove->setGeometry(KRRowLabelWidth + 20, 47, 20, 18);
+    // A press on a button takes the focus to it rather than to the scroll area around the
+    // rows, so that the open row stays open under the pointer (see setup()); Tab reaches them.
+    for (QToolButton *button : {add, remove})
+        button->setFocusPolicy(Qt::StrongFocus);
+    m_addButton = add;
+    m_removeButton = remove;
     QObject::connect(add, &QToolButton::clicked, add, [this] { addRow(); });
     QObject::connect(remove, &QToolButton::clicked, remove, [this] { removeRow(); });
     QObject::connect(m_table, &QListWidget::itemChanged, m_table, [this](QListWidgetItem *item) {
@@ -95,9 +101,13 @@ KRPropertyEditorItemMLTableViewController::~KRPropertyEditorItemMLTableViewContr
 
 void KRPropertyEditorItemMLTableViewController::setup()
 {
-    // The row grows while the keyboard focus is inside the table (a cell editor included).
+    // The row grows while the keyboard focus is inside the table (a cell editor included), and
+    // stays open while the focus moves on to its own "+" and "−": the press on them would
+    // otherwise shrink the row and move them from under the pointer before the release.
     m_focusConnection = QObject::connect(qApp, &QApplication::focusChanged, m_table, [this](QWidget *, QWidget *now) {
-        const bool inside = now && (now == m_table || m_table->isAncestorOf(now));
+        const bool inTable = now && (now == m_table || m_table->isAncestorOf(now));
+        const bool onButtons = now && (now == m_addButton || now == m_removeButton);
+        const bool inside = inTable || (m_open && onButtons);
         if (inside == m_open)
             return;
         m_open = inside;

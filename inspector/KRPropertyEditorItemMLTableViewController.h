@@ -27,6 +27,8 @@ private:
     void readLines();
     void reloadTable();
     QListWidget *m_table = nullptr;
+    QToolButton *m_addButton = nullptr;
+    QToolButton *m_removeButton = nullptr;
     QStringList m_lines;
     bool m_reloading = false;
     bool m_open = false;
