@@ -200,9 +200,18 @@ bool KRPropertyEditorTableView::focusNextPrevChild(bool next)
     // Inside a row Qt's own order applies; leaving the row runs the table's loop.
     const auto &visible = m_controller->visiblePropertyEditorItems();
     QWidget *rowView = visible[row]->view();
+    // A stop is a widget that takes the focus from Tab and keeps it: the line edit of an
+    // editable combo box hands its focus back to the box, which must not count as a move.
+    const auto isStop = [focus](QWidget *widget) {
+        if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisible() || !widget->isEnabled())
+            return false;
+        QWidget *taker = widget;
+        while (taker->focusProxy())
+            taker = taker->focusProxy();
+        return taker != focus;
+    };
     QWidget *candidate = next ? focus->nextInFocusChain() : focus->previousInFocusChain();
-    while (candidate && candidate != focus && !(candidate->focusPolicy() & Qt::TabFocus && candidate->isVisible() &&
-                                                candidate->isEnabled()))
+    while (candidate && candidate != focus && !isStop(candidate))
         candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
     if (candidate && candidate != focus && rowView->isAncestorOf(candidate)) {
         candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
