@@ -125,6 +125,7 @@ void KRPropertyEditorItemControlViewController::setup()
     for (const auto &[name, field] : std::as_const(m_fields)) {
         m_bindings.push_back(std::make_unique<KRBinding>(field, makeModel(QStringLiteral("kr_") + name, krGeometryTitle(name))));
         guardFieldEdits(*m_bindings.back(), field, target ? target->kr_className() : QString(), name);
+        routeStoredEditUndo(field, field);
     }
     for (const auto &[name, box] : std::as_const(m_checkboxes)) {
         auto binding = std::make_unique<KRBinding>(box, makeModel(QStringLiteral("kr_") + name, krGeometryTitle(name)),

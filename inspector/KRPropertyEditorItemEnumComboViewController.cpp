@@ -14,6 +14,7 @@ QWidget *KRPropertyEditorItemEnumComboViewController::buildView()
     m_popupButton->setInsertPolicy(QComboBox::NoInsert);
     QObject::connect(m_popupButton->lineEdit(), &QLineEdit::editingFinished, m_popupButton,
                      [this] { commitText(m_popupButton->currentText()); });
+    routeStoredEditUndo(m_popupButton, m_popupButton->lineEdit());
     return view;
 }
 

@@ -11,6 +11,7 @@
 #include <widgets/help/KRHelpButtonController.h>
 
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -36,6 +37,36 @@ void krRowSwatch(QToolButton *well, const std::optional<QColor> &colour)
     well->setIcon(QIcon(pixmap));
     well->setIconSize(pixmap.size());
 }
+
+namespace {
+
+// Lets Undo and Redo pass the field when it has no typing of its own to undo or redo, so that
+// the Edit menu's shortcut takes them: the field would otherwise claim the keys and do nothing.
+class KRStoredEditUndoFilter : public QObject
+{
+public:
+    KRStoredEditUndoFilter(QWidget *receiver, QLineEdit *field) : QObject(receiver), m_field(field) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride || !m_field)
+            return false;
+        auto *key = static_cast<QKeyEvent *>(event);
+        const bool undo = key->matches(QKeySequence::Undo);
+        const bool redo = key->matches(QKeySequence::Redo);
+        if ((undo && !m_field->isUndoAvailable()) || (redo && !m_field->isRedoAvailable())) {
+            key->ignore();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QPointer<QLineEdit> m_field;
+};
+
+} // namespace
 
 // --- Views
 
@@ -212,6 +243,20 @@ void KRPropertyEditorItemViewController::guardFieldEdits(KRBinding &binding, QLi
     });
 }
 
+void KRPropertyEditorItemViewController::routeStoredEditUndo(QWidget *receiver, QLineEdit *field)
+{
+    receiver->installEventFilter(new KRStoredEditUndoFilter(receiver, field));
+    // Once the edit is stored (Return or the focus leaving), its typing is no longer the
+    // field's to undo: the document's undo takes the change back.
+    QObject::connect(field, &QLineEdit::editingFinished, field, [field] {
+        if (!field->isUndoAvailable() && !field->isRedoAvailable())
+            return;
+        const int cursor = field->cursorPosition();
+        field->setText(field->text()); // forgets the field's undo steps
+        field->setCursorPosition(cursor);
+    });
+}
+
 void KRPropertyEditorItemViewController::registerInterfaces()
 {
     static bool registered = false;
@@ -371,6 +416,7 @@ std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit
     }
     const auto target = targetObject();
     guardFieldEdits(*binding, field, target ? target->kr_className() : QString(), m_propertyName);
+    routeStoredEditUndo(field, field);
     return binding;
 }
 

@@ -144,6 +144,11 @@ public:
     static void guardFieldEdits(KRBinding &binding, QLineEdit *field, const QString &className,
                                 const QString &propertyName);
 
+    // Makes Undo and Redo in a text field whose edit is stored reach the document's undo: the
+    // field keeps its own undo only for typing not yet stored. `receiver` is the widget that has
+    // the keyboard focus for the field (the field, or the editable combo box it belongs to).
+    static void routeStoredEditUndo(QWidget *receiver, QLineEdit *field);
+
     // Builds the row's widgets; the interface registry calls it for the row's interface name.
     virtual QWidget *buildView() = 0;
     // Registers every row interface (once).
