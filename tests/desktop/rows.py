@@ -83,7 +83,6 @@ def undo_committed_field(desktop, window, surface):
 
 
 def options_list(desktop, window):
-    row = kd.inspector_row(desktop, window, "options")
     return kd.wait_until(lambda: kd.inspector_row(desktop, window, "options").find("list"), "the options list")
 
 
@@ -135,6 +134,13 @@ def add_and_remove_options(desktop, window):
     kd.check(kd.inspector_row(desktop, window, "options").rect[3] == opened,
              "the options row closed when '−' was pressed")
     desktop.screenshot("option-removed")
+    # Each is one step of the document's undo.
+    desktop.input.key("ctrl+z")
+    kd.wait_until(lambda: option_texts(desktop, window) == ["Choice 1", "Choice 2", "Choice 3", "Choice 4"],
+                  "Ctrl+Z to bring 'Choice 2' back")
+    desktop.input.key("ctrl+shift+z")
+    kd.wait_until(lambda: option_texts(desktop, window) == ["Choice 1", "Choice 3", "Choice 4"],
+                  "Ctrl+Shift+Z to remove 'Choice 2' again")
 
 
 def saved_options(element):
