@@ -13,6 +13,7 @@
 #include <model/KRPropertyInfo.h>
 #include <platform/foundation/KRObservationToken.h>
 
+#include <QColor>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -20,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class KRBinding;
@@ -89,6 +91,14 @@ private:
 // The undo name of an edit of the property the inspector labels `title` ("Change <title>").
 QString krPropertyChangeActionName(const QString &title);
 
+// Where the rows put their controls: right of the labels' column, in rows of one line.
+inline constexpr int KRRowLabelWidth = 118;
+inline constexpr int KRRowRowHeight = 22;
+// Whether the object's class is the named one or a subclass of it.
+bool krRowIsKindOf(const std::shared_ptr<KRObject> &object, const char *className);
+// Shows the colour in the well, or a crossed-out box when there is none.
+void krRowSwatch(QToolButton *well, const std::optional<QColor> &colour);
+
 // Widget pointers held by the rows below are parts of the row's view(), which owns them.
 class KRPropertyEditorItemViewController : public KRCachingViewController
 {
@@ -134,6 +144,11 @@ public:
     static void guardFieldEdits(KRBinding &binding, QLineEdit *field, const QString &className,
                                 const QString &propertyName);
 
+    // Makes Undo and Redo in a text field whose edit is stored reach the document's undo: the
+    // field keeps its own undo only for typing not yet stored. `receiver` is the widget that has
+    // the keyboard focus for the field (the field, or the editable combo box it belongs to).
+    static void routeStoredEditUndo(QWidget *receiver, QLineEdit *field);
+
     // Builds the row's widgets; the interface registry calls it for the row's interface name.
     virtual QWidget *buildView() = 0;
     // Registers every row interface (once).
@@ -150,61 +165,6 @@ private:
     bool m_visible = true;
     double m_viewHeight = 0;
     std::vector<std::unique_ptr<KRHelpButtonController>> m_helpButtonControllers;
-};
-
-class KRPropertyEditorItemHeaderViewController : public KRPropertyEditorItemViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemHeader"); }
-    QString kindName() const override { return QStringLiteral("Header"); }
-    QWidget *buildView() override;
-
-    QLabel *label() const { return m_label; }
-    QToolButton *disclosureButton() const { return m_disclosureButton; }
-    bool isOpen() const;
-    void setOpen(bool open);
-    QList<KRPropertyEditorItemViewController *> childViewControllers() const { return m_children; }
-    void setHelpButtonIdentifier(const QString &identifier);
-    void addObject(KRPropertyEditorItemViewController *row);
-    void hideDisclosureButton();
-    void disclosureButtonAction();
-
-private:
-    friend class KRPropertyEditorItemViewController;
-    QLabel *m_label = nullptr;
-    QToolButton *m_disclosureButton = nullptr;
-    QList<KRPropertyEditorItemViewController *> m_children;
-};
-
-class KRPropertyEditorItemHLineViewController : public KRPropertyEditorItemViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemHLine"); }
-    QString kindName() const override { return QStringLiteral("HLine"); }
-    QWidget *buildView() override;
-};
-
-// Left, top, width, height, visible, locked, z-index and opacity of a control.
-class KRPropertyEditorItemControlViewController : public KRPropertyEditorItemViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemControl"); }
-    QString kindName() const override { return QStringLiteral("Control"); }
-    QWidget *buildView() override;
-    bool editProperty(const QString &name) override;
-    void setup();
-    QLineEdit *textField(const QString &name) const;
-    QCheckBox *checkbox(const QString &name) const;
-    KRStepper *opacityStepper() const { return m_opacityStepper; }
-
-private:
-    QList<QPair<QString, QLineEdit *>> m_fields;
-    QList<QPair<QString, QCheckBox *>> m_checkboxes;
-    KRStepper *m_opacityStepper = nullptr;
-    KRStepperValueTransformer m_opacityTransformer;
-    std::vector<std::unique_ptr<KRBinding>> m_bindings;
-    KRObservationToken m_opacityObservation;
-    QList<QPair<QString, QPoint>> m_helpSpots; // a property's name and where its help button goes
 };
 
 // The common part of the rows that edit one named property.
@@ -243,261 +203,4 @@ protected:
     KRPropertyInfo m_propertyInfo;
     QLabel *m_label = nullptr;
     bool m_hasHelpButton = false; // a row made by makeRowView
-};
-
-class KRPropertyEditorItemStringViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemString"); }
-    QString kindName() const override { return QStringLiteral("String"); }
-    QWidget *buildView() override;
-    QLineEdit *textField() const { return m_textField; }
-    // Null unless the property is a number.
-    KRStepper *stepper() const { return m_stepper; }
-    KRStepperValueTransformer &transformer() { return m_transformer; }
-
-protected:
-    void setup() override;
-    QWidget *editControl() const override;
-
-private:
-    QLineEdit *m_textField = nullptr;
-    KRStepper *m_stepper = nullptr;
-    KRStepperValueTransformer m_transformer;
-    std::unique_ptr<KRBinding> m_binding;
-};
-
-class KRPropertyEditorItemColorViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemColor"); }
-    QString kindName() const override { return QStringLiteral("Colour"); }
-    QWidget *buildView() override;
-    bool useDefault() const { return m_useDefault; }
-    void setUseDefault(bool on);
-    QCheckBox *defaultCheckbox() const { return m_defaultCheckbox; }
-    QToolButton *colorWell() const { return m_colorWell; }
-    // What the colour panel does when the user picks a colour.
-    void takeColor(const QColor &colour);
-
-protected:
-    void setup() override;
-
-private:
-    void showColour();
-    QCheckBox *m_defaultCheckbox = nullptr;
-    QToolButton *m_colorWell = nullptr;
-    bool m_useDefault = true;
-    bool m_echoGuard = false;
-    KRObservationToken m_observation;
-};
-
-class KRPropertyEditorItemEnumViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemEnum"); }
-    QString kindName() const override { return QStringLiteral("Enum"); }
-    QWidget *buildView() override;
-    virtual KREnumOptions enumerationContent() const;
-    virtual std::optional<QString> nullPlaceholder() const;
-    void reloadContent();
-    QComboBox *popupButton() const { return m_popupButton; }
-    // Picks the option as the user would.
-    virtual void chooseIndex(int index);
-
-protected:
-    void setup() override;
-    QWidget *editControl() const override;
-    virtual void showValue();
-    QComboBox *m_popupButton = nullptr;
-    KRDictionaryValueTransformer2 m_vt;
-    KRObservationToken m_observation;
-};
-
-class KRPropertyEditorItemEnumComboViewController : public KRPropertyEditorItemEnumViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemEnumCombo"); }
-    QString kindName() const override { return QStringLiteral("EnumCombo"); }
-    QWidget *buildView() override;
-    void chooseIndex(int index) override;
-    // Stores typed text as the user's edit does.
-    void commitText(const QString &text);
-
-protected:
-    void showValue() override;
-};
-
-class KRPropertyEditorItemPageViewController : public KRPropertyEditorItemEnumViewController
-{
-public:
-    QString kindName() const override { return QStringLiteral("Page"); }
-    KREnumOptions enumerationContent() const override;
-    std::optional<QString> nullPlaceholder() const override { return QString(QLatin1String("")); }
-
-protected:
-    void setup() override;
-
-private:
-    std::vector<KRObservationToken> m_pageObservations;
-};
-
-class KRPropertyEditorItemContentViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemContent"); }
-    QString kindName() const override { return QStringLiteral("Content"); }
-    QWidget *buildView() override;
-    void editButtonAction();
-    QLineEdit *textField() const { return m_textField; }
-    QToolButton *editButton() const { return m_editButton; }
-
-protected:
-    void setup() override;
-    bool beginEditing() override;
-
-private:
-    void showValue();
-    QLineEdit *m_textField = nullptr;
-    QToolButton *m_editButton = nullptr;
-    KRContentDescValueTransformer m_vt;
-    bool m_textFieldBound = false;
-    KRObservationToken m_observation;
-};
-
-class KRPropertyEditorItemBooleanViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemBoolean"); }
-    QString kindName() const override { return QStringLiteral("Boolean"); }
-    QWidget *buildView() override;
-    QCheckBox *checkbox() const { return m_checkbox; }
-
-protected:
-    void setup() override;
-    QWidget *editControl() const override;
-
-private:
-    QCheckBox *m_checkbox = nullptr;
-    std::unique_ptr<KRBinding> m_binding;
-};
-
-// Handler of one event: none, one of the page's functions, or a new one made on request.
-class KRPropertyEditorItemEventViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemEvent"); }
-    QString kindName() const override { return QStringLiteral("Event"); }
-    QWidget *buildView() override;
-    QComboBox *popupButton() const { return m_popupButton; }
-    QToolButton *actionButton() const { return m_button; }
-    // Opens the chosen handler or, with none, makes one and opens it.
-    void buttonAction();
-    void chooseIndex(int index);
-    void rebuildMenu();
-
-protected:
-    void setup() override;
-    QWidget *editControl() const override;
-    bool beginEditing() override;
-
-private:
-    void selectCurrent();
-    QComboBox *m_popupButton = nullptr;
-    QToolButton *m_button = nullptr;
-    bool m_invalidEntry = false;
-    bool m_echoGuard = false;
-    KRObservationToken m_observation;
-    std::vector<KRObservationToken> m_pageObservations;
-};
-
-class KRPropertyEditorItemTextShadowViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemTextShadow"); }
-    QString kindName() const override { return QStringLiteral("TextShadow"); }
-    QWidget *buildView() override;
-    bool useDefault() const { return m_useDefault; }
-    void setUseDefault(bool on);
-    std::optional<KRTextShadow> textShadow() const { return m_textShadow; }
-    // A user edit of the shadow: the property receives its text at once.
-    void setTextShadow(const std::optional<KRTextShadow> &shadow);
-    QCheckBox *defaultCheckbox() const { return m_defaultCheckbox; }
-    QSpinBox *xAxisOffset() const { return m_x; }
-    QSpinBox *yAxisOffset() const { return m_y; }
-    QSpinBox *blurRadius() const { return m_blur; }
-    QToolButton *colorWell() const { return m_colorWell; } // the four: none until a shadow is set
-
-protected:
-    void setup() override;
-
-private:
-    void makeShadowControls();
-    void showShadow();
-    void userChangedShadow();
-    QCheckBox *m_defaultCheckbox = nullptr;
-    QToolButton *m_colorWell = nullptr;
-    QSpinBox *m_x = nullptr;
-    QSpinBox *m_y = nullptr;
-    QSpinBox *m_blur = nullptr;
-    bool m_useDefault = true;
-    bool m_echoGuard = false;
-    bool m_showing = false;
-    std::optional<KRTextShadow> m_textShadow;
-    KRObservationToken m_observation;
-};
-
-// Free text over several lines, unwrapped. The row grows while the text has the focus, and
-// the text is stored when the focus leaves it.
-class KRPropertyEditorItemMultilineStringViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    ~KRPropertyEditorItemMultilineStringViewController() override;
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemMultilineString"); }
-    QString kindName() const override { return QStringLiteral("MultilineString"); }
-    QWidget *buildView() override;
-    QPlainTextEdit *textView() const { return m_textView; }
-
-protected:
-    void setup() override;
-    QWidget *editControl() const override;
-
-private:
-    void showText();
-    QPlainTextEdit *m_textView = nullptr;
-    bool m_open = false;
-    QMetaObject::Connection m_focusConnection;
-    KRObservationToken m_observation;
-};
-
-// A list of lines (options, images, include files) with add, remove and reordering.
-class KRPropertyEditorItemMLTableViewController : public KRPropertyEditorItemTypedViewController
-{
-public:
-    ~KRPropertyEditorItemMLTableViewController() override;
-    QString nibName() const override { return QStringLiteral("KRPropertyEditorItemMLTable"); }
-    QString kindName() const override { return QStringLiteral("MLTable"); }
-    QWidget *buildView() override;
-    QListWidget *tableView() const { return m_table; }
-    QStringList lines() const { return m_lines; }
-    void addRow();
-    void removeRow();
-    // Moves the row to the drop position (before the row that was there).
-    void moveRow(int from, int dropRow);
-    void setLine(int row, const QString &text);
-    void updateModel();
-
-protected:
-    void setup() override;
-    QWidget *editControl() const override;
-
-private:
-    void readLines();
-    void reloadTable();
-    QListWidget *m_table = nullptr;
-    QStringList m_lines;
-    bool m_reloading = false;
-    bool m_open = false;
-    QMetaObject::Connection m_focusConnection;
-    KRObservationToken m_observation;
 };

@@ -1,5 +1,19 @@
 #pragma once
 
+#include "KRPropertyEditorItemBooleanViewController.h"
+#include "KRPropertyEditorItemColorViewController.h"
+#include "KRPropertyEditorItemContentViewController.h"
+#include "KRPropertyEditorItemControlViewController.h"
+#include "KRPropertyEditorItemEnumComboViewController.h"
+#include "KRPropertyEditorItemEnumViewController.h"
+#include "KRPropertyEditorItemEventViewController.h"
+#include "KRPropertyEditorItemHLineViewController.h"
+#include "KRPropertyEditorItemHeaderViewController.h"
+#include "KRPropertyEditorItemMLTableViewController.h"
+#include "KRPropertyEditorItemMultilineStringViewController.h"
+#include "KRPropertyEditorItemPageViewController.h"
+#include "KRPropertyEditorItemStringViewController.h"
+#include "KRPropertyEditorItemTextShadowViewController.h"
 #include "KRPropertyEditorItemViewController.h"
 
 #include <core/ui/KRCachingViewController.h>

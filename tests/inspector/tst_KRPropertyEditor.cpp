@@ -304,6 +304,18 @@ TEST(KRPropertyEditorRows, EveryRowKindEditsOneUndoStep)
     auto *icon = row<KRPropertyEditorItemEnumComboViewController>(*inspector, QStringLiteral("icon"));
     expectRoundTrip(f, button, QStringLiteral("icon"), QStringLiteral("my-own-icon"),
                     [&] { icon->commitText(QStringLiteral("my-own-icon")); });
+    // Tab leaves the editable icon box for a row below; Shift+Tab comes back and leaves it upwards.
+    inspector->view()->activateWindow();
+    auto *table = inspector->propertyTableView();
+    const int iconRow = table->rowForView(icon->view());
+    icon->popupButton()->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(table->rowForView(inspector->view()->focusWidget()), iconRow);
+    QTest::keyClick(inspector->view()->focusWidget(), Qt::Key_Tab);
+    EXPECT_GT(table->rowForView(inspector->view()->focusWidget()), iconRow);
+    QTest::keyClick(inspector->view()->focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(table->rowForView(inspector->view()->focusWidget()), iconRow);
+    QTest::keyClick(inspector->view()->focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_LT(table->rowForView(inspector->view()->focusWidget()), iconRow);
     auto *page = row<KRPropertyEditorItemPageViewController>(*inspector, QStringLiteral("gotoPage"));
     QStringList pages;
     for (int i = 0; i < page->popupButton()->count(); ++i)

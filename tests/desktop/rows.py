@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""The inspector's rows by mouse and keyboard: a select menu's options get an entry from "+" and
+lose one to "−" while their list is open; Tab walks from the id field through the rows of a
+button, past its icon row; Ctrl+Z in a field whose edit was committed takes the edit back."""
+
+import sys
+
+import krdesktop as kd
+
+BUTTON_AT = (40, 120)
+SELECT_AT = (40, 220)
+
+
+def focused(desktop, window):
+    """The inspector's control that has the keyboard focus, or None."""
+    pane = kd.inspector(window)
+    return pane.find(predicate=lambda n: n.has_state(kd.state("FOCUSED")))
+
+
+def row_of(node):
+    """The name of the inspector row holding node: the row's own name, or a field's or check
+    box's name in the geometry row."""
+    at = node
+    while at is not None and at.role != "layered pane":
+        if at.role == "filler" and at.name and at.name != "Inspector":
+            return at.name
+        at = at.parent()
+    return node.name or None
+
+
+def focused_row(desktop, window):
+    node = kd.wait_until(lambda: focused(desktop, window), "a focused control in the inspector")
+    return row_of(node)
+
+
+def tab_through_rows(desktop, window):
+    """Tab from the id field moves row by row; on the icon row (an editable combo box) the next
+    Tab leaves it for the row below, and Shift+Tab comes back into it and leaves it upwards."""
+    desktop.click(kd.inspector_field(desktop, window, "id"))
+    kd.wait_until(lambda: focused_row(desktop, window) == "id", "the focus in the id field")
+    seen = ["id"]
+    while seen[-1] != "icon":
+        kd.check(len(seen) < 40, f"Tab never reached the icon row: {seen}")
+        desktop.input.key("Tab")
+        previous = seen[-1]
+        seen.append(kd.wait_until(lambda: (lambda r: r if r and r != previous else None)(
+            focused_row(desktop, window)), f"Tab to move the focus on from {previous!r} (passed {seen})"))
+    desktop.screenshot("tab-on-icon")
+    desktop.input.key("Tab")
+    try:
+        below = kd.wait_until(lambda: (lambda r: r if r and r != "icon" else None)(focused_row(desktop, window)),
+                              "Tab to leave the icon row", timeout=5)
+    except kd.JourneyFailure:
+        desktop.screenshot("tab-stuck-on-icon")
+        raise
+    desktop.screenshot("tab-past-icon")
+    desktop.log(f"Tab order: {' '.join(seen)} {below}")
+    desktop.input.key("shift+Tab")
+    kd.wait_until(lambda: focused_row(desktop, window) == "icon", "Shift+Tab back into the icon row")
+    desktop.input.key("shift+Tab")
+    kd.wait_until(lambda: focused_row(desktop, window) == seen[-2],
+                  f"Shift+Tab to leave the icon row for {seen[-2]!r}", timeout=5)
+
+
+def undo_committed_field(desktop, window, surface):
+    """Ctrl+Z in the value field once Return stored the text: the old text comes back in the
+    field and on the button. Uncommitted typing is undone by the field itself first."""
+    old = kd.inspector_value(desktop, window, "value")
+    kd.set_inspector_text(desktop, window, "value", "Pay now")
+    kd.wait_until(lambda: kd.element_with_text(surface, "Pay now"), "'Pay now' on the button")
+    desktop.input.key("End")
+    desktop.input.type(" later")
+    kd.wait_until(lambda: kd.inspector_value(desktop, window, "value") == "Pay now later", "the typing shown")
+    desktop.input.key("ctrl+z")
+    kd.wait_until(lambda: kd.inspector_value(desktop, window, "value") == "Pay now",
+                  "Ctrl+Z to take back the uncommitted typing")
+    desktop.screenshot("typing-undone")
+    desktop.input.key("ctrl+z")
+    kd.wait_until(lambda: kd.inspector_value(desktop, window, "value") == old,
+                  f"Ctrl+Z in the committed field to bring back {old!r}", timeout=5)
+    kd.wait_until(lambda: kd.element_with_text(surface, old), f"{old!r} on the button again")
+    desktop.screenshot("edit-undone")
+
+
+def options_list(desktop, window):
+    return kd.wait_until(lambda: kd.inspector_row(desktop, window, "options").find("list"), "the options list")
+
+
+def option_texts(desktop, window):
+    return [n.name for n in options_list(desktop, window).find_all("list item")]
+
+
+def options_button(desktop, window, text):
+    return kd.wait_until(lambda: kd.inspector_row(desktop, window, "options").find("push button", text),
+                         f"the options' {text!r} button")
+
+
+def add_and_remove_options(desktop, window):
+    """The options row opens when its list is clicked; "+" adds an entry and starts editing it,
+    "−" removes the selected one; the row stays open throughout."""
+    start = option_texts(desktop, window)
+    kd.check(start == ["Choice 1", "Choice 2", "Choice 3"], f"a new select menu has the options {start}")
+    closed = kd.inspector_row(desktop, window, "options").rect[3]
+    desktop.click(options_list(desktop, window).find("list item", "Choice 3"))
+    kd.wait_until(lambda: kd.inspector_row(desktop, window, "options").rect[3] > closed + 40,
+                  "the options row to open")
+    opened = kd.inspector_row(desktop, window, "options").rect[3]
+    desktop.screenshot("options-open")
+
+    desktop.click(options_button(desktop, window, "+"))
+    try:
+        kd.wait_until(lambda: len(option_texts(desktop, window)) == 4, "'+' to add an option", timeout=5)
+    except kd.JourneyFailure:
+        desktop.screenshot("plus-did-nothing")
+        raise
+    kd.check(kd.inspector_row(desktop, window, "options").rect[3] == opened,
+             "the options row closed when '+' was pressed")
+    # The new entry is being edited: typing names it.
+    desktop.input.key("ctrl+a")
+    desktop.input.type("Choice 4")
+    desktop.input.key("Return")
+    kd.wait_until(lambda: option_texts(desktop, window) == ["Choice 1", "Choice 2", "Choice 3", "Choice 4"],
+                  "the new option named 'Choice 4'")
+    desktop.screenshot("option-added")
+
+    desktop.click(options_list(desktop, window).find("list item", "Choice 2"))
+    desktop.click(options_button(desktop, window, "−"))
+    try:
+        kd.wait_until(lambda: option_texts(desktop, window) == ["Choice 1", "Choice 3", "Choice 4"],
+                      "'−' to remove 'Choice 2'", timeout=5)
+    except kd.JourneyFailure:
+        desktop.screenshot("minus-did-nothing")
+        raise
+    kd.check(kd.inspector_row(desktop, window, "options").rect[3] == opened,
+             "the options row closed when '−' was pressed")
+    desktop.screenshot("option-removed")
+    # Each is one step of the document's undo.
+    desktop.input.key("ctrl+z")
+    kd.wait_until(lambda: option_texts(desktop, window) == ["Choice 1", "Choice 2", "Choice 3", "Choice 4"],
+                  "Ctrl+Z to bring 'Choice 2' back")
+    desktop.input.key("ctrl+shift+z")
+    kd.wait_until(lambda: option_texts(desktop, window) == ["Choice 1", "Choice 3", "Choice 4"],
+                  "Ctrl+Shift+Z to remove 'Choice 2' again")
+
+
+def saved_options(element):
+    """A select menu keeps its options as its element's text, one a line."""
+    return (element.text or "").strip("\n")
+
+
+def rows_by_mouse_and_keyboard(desktop):
+    desktop.launch()
+    untitled = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    window, folder = kd.new_project(desktop, untitled, "Rows")
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface)
+
+    kd.drag_from_palette(desktop, window, surface, "JQMButton", *BUTTON_AT)
+    kd.wait_inspected(desktop, window, "button1")
+    kd.wait_until(lambda: kd.element_with_text(surface, "button1"), "button1 on the surface")
+    desktop.screenshot("button-dropped")
+    undo_committed_field(desktop, window, surface)
+    tab_through_rows(desktop, window)
+
+    kd.drag_from_palette(desktop, window, surface, "JQMSelect", *SELECT_AT)
+    kd.wait_until(lambda: kd.inspected_object(desktop, window) not in ("", "button1"), "the select menu inspected")
+    select_id = kd.inspected_object(desktop, window)
+    desktop.screenshot("select-dropped")
+    add_and_remove_options(desktop, window)
+
+    saved = kd.save(desktop, window, folder)
+    element = saved.object(select_id)
+    kd.check(element is not None, f"{select_id} is missing from the saved project")
+    options = (saved_options(element) or "").split("\n")
+    kd.check(options == ["Choice 1", "Choice 3", "Choice 4"], f"project.xml has the options {options}")
+    button = saved.object("button1")
+    kd.check(button is not None and (button.get("value") or "") != "Pay now",
+             "project.xml keeps the undone value 'Pay now'")
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([rows_by_mouse_and_keyboard]))
