@@ -4,6 +4,8 @@ cut and pasted, with Ctrl+C, Ctrl+X and Ctrl+V, the saved file holding every cop
 id twice; a click on the nested label selects the label, not its div; a list view dropped at a
 place stays there, and a click on the label it overlaps, which a built page draws above it,
 reaches the label. The nested label's context menu is its own: its Delete leaves the div.
+The div and its label come from a project file (the palette drops controls on the page itself,
+never into a div), opened from the command line.
 """
 
 import os
@@ -137,9 +139,8 @@ def pasting_nested_clicking_and_stacking(desktop):
     # Copy and paste the div: the copy holds a copy of the label, under ids of their own.
     desktop.input.key("ctrl+c")
     desktop.input.key("ctrl+v")
-    kd.wait_until(lambda: kd.inspected_object(desktop, window) not in ("box", "inner"), "the pasted div to be selected")
-    pasted = kd.inspected_object(desktop, window)
-    desktop.log(f"pasted {pasted}")
+    pasted = "div1"  # "box" is taken: the first free id of a div
+    kd.wait_inspected(desktop, window, pasted, "the pasted div to be selected")
     wait_texts(surface, "Inner", 2)
     desktop.screenshot("copy-pasted")
     divs = check_file(desktop, window, folder, "after copy and paste", {"box": 1, pasted: 1})
