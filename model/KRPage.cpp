@@ -111,6 +111,43 @@ int positionKey(const QString &text)
     return ok ? value : 0;
 }
 
+// Where the build puts an object among those of its container: objects without "top" first,
+// then by top and left; the caller keeps file order among equals (a stable sort).
+struct BuildPlace
+{
+    bool hasTop = false;
+    int top = 0;
+    int left = 0;
+};
+
+BuildPlace buildPlace(const QString &top, const QString &left)
+{
+    return {!top.isNull(), positionKey(top), positionKey(left)};
+}
+
+BuildPlace buildPlace(const KRXMLNode &element)
+{
+    return buildPlace(element.attribute(QStringLiteral("top")), element.attribute(QStringLiteral("left")));
+}
+
+bool buildsBefore(const BuildPlace &a, const BuildPlace &b)
+{
+    if (a.hasTop != b.hasTop)
+        return !a.hasTop;
+    if (a.top != b.top)
+        return a.top < b.top;
+    return a.left < b.left;
+}
+
+// Whether an ancestor of the object (its parent, the parent's parent, ...) is in the list.
+bool hasAncestorAmong(const std::shared_ptr<KRObject> &object, const QList<std::shared_ptr<KRObject>> &objects)
+{
+    for (auto parent = object->parentObject(); parent; parent = parent->parentObject())
+        if (objects.contains(parent))
+            return true;
+    return false;
+}
+
 // Controls: objects that place an element on the page (the control base sets the flag) and
 // every class derived from "KRControl".
 bool isControl(const KRObject &object)
@@ -880,8 +917,10 @@ void KRPage::cleanup()
     children().clear();
     m_allObjects.clear();
     m_designSetUps.clear();
+    m_heldArrangements.clear();
     // Last: the objects gone with their observers, the tokens have nothing left to remove.
     m_idTokens.clear();
+    m_positionTokens.clear();
 }
 
 const QStringList &KRPage::widgetTextProperties()
@@ -983,6 +1022,8 @@ void KRPage::addObject(const std::shared_ptr<KRObject> &object)
         noteID(id);
     }
     observeID(object);
+    if (object.get() != this)
+        observePosition(object);
     if (object.get() == this) {
         if (m_loadDepth == 0)
             rebuildAllObjectsArray();
@@ -1116,8 +1157,7 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     struct Placed
     {
         KRXMLNode *element;
-        bool hasTop;
-        int top, left;
+        BuildPlace place;
         QString id;
     };
     std::vector<Placed> elements;
@@ -1131,16 +1171,11 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
     for (KRXMLNode &element : children) {
         QString read[3];
         element.attributeValues(readNames, 3, read);
-        elements.push_back({&element, !read[0].isNull(), positionKey(read[0]), positionKey(read[1]), std::move(read[2])});
+        elements.push_back({&element, buildPlace(read[0], read[1]), std::move(read[2])});
     }
     // Elements without "top" first, then by top and left; ties keep file order.
-    std::stable_sort(elements.begin(), elements.end(), [](const Placed &a, const Placed &b) {
-        if (a.hasTop != b.hasTop)
-            return !a.hasTop;
-        if (a.top != b.top)
-            return a.top < b.top;
-        return a.left < b.left;
-    });
+    std::stable_sort(elements.begin(), elements.end(),
+                     [](const Placed &a, const Placed &b) { return buildsBefore(a.place, b.place); });
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
     const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
     // A hostile file may hold thousands of problems: the run log gets the first ones only.
@@ -1242,6 +1277,7 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
         object->checkSize();
     }
     addObject(object);
+    arrangeInBuildOrder(object);
     if (KRUndoManager *undo = undoManager()) {
         // In a group of its own: with none open, a name would go to the previous step.
         undo->beginUndoGrouping();
@@ -1270,6 +1306,7 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
         // The objects nested in a div leave the page with it: their ids are free again.
         for (const auto &gone : withDescendants(object)) {
             m_idTokens.erase(gone->identity());
+            m_positionTokens.erase(gone->identity());
             if (m_objects.value(gone->kr_id()) == gone)
                 m_objects.remove(gone->kr_id());
         }
@@ -1317,6 +1354,7 @@ void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElem
     if (domParent && object->domElement()) {
         domParent->appendChild(object->domElement());
         rerunDesignSetUps(object);
+        arrangeInBuildOrder(object);
     }
     // The redo deletes it again.
     if (KRUndoManager *undo = undoManager()) {
@@ -1333,6 +1371,10 @@ void KRPage::pasteboardCopyObjects(const QList<std::shared_ptr<KRObject>> &objec
     QString text = QStringLiteral("<objects>");
     int count = 0;
     for (const auto &object : objects) {
+        // An object inside a copied div comes with the div's XML: on its own as well, a paste
+        // would make it twice.
+        if (hasAncestorAmong(object, objects))
+            continue;
         const QString xml = object->xmlElement().xmlString();
         if (xml.isEmpty())
             continue;
@@ -1350,7 +1392,12 @@ void KRPage::pasteboardCopyObjects(const QList<std::shared_ptr<KRObject>> &objec
 void KRPage::cutObjects(const QList<std::shared_ptr<KRObject>> &objects)
 {
     pasteboardCopyObjects(objects);
-    deleteObjects(objects, QStringLiteral("Cut"));
+    // An object inside a div being cut leaves with the div.
+    QList<std::shared_ptr<KRObject>> outermost;
+    for (const auto &object : objects)
+        if (!hasAncestorAmong(object, objects))
+            outermost.append(object);
+    deleteObjects(outermost, QStringLiteral("Cut"));
     m_pasteTop = m_pasteLeft = 0;
     m_lastPasteboardOperatorWasCopy = false;
 }
@@ -1367,7 +1414,7 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     // Checked before anything touches the project: a known class and an id of sound form.
     QList<KRXMLNode> elements;
     for (const KRXMLNode &element : parsed.value().rootElement().elements()) {
-        if (!registry.classNamed(element.name()) || registry.isKindOf(element.name(), QStringLiteral("KRPage"))) {
+        if (!registry.isInstantiable(element.name()) || registry.isKindOf(element.name(), QStringLiteral("KRPage"))) {
             KR_LOG(QStringLiteral("Paste: skipped an element of unknown class '%1'").arg(element.name()));
             continue;
         }
@@ -1380,26 +1427,27 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
         m_pasteLeft += 8;
         m_lastPasteboardOperatorWasCopy = false;
     }
+    // Every id of the copies, those of the objects nested in them included, is chosen before
+    // any object is made: a copy that refers to another one (a button and its handler copied
+    // together) then refers to that one's new id.
+    QList<KRXMLNode> copies;
+    QSet<QString> chosen;
+    QHash<QString, QString> renamed;
+    for (const KRXMLNode &element : elements) {
+        KRXMLNode copy = xmlElement().document().importNode(element);
+        choosePastedIDs(copy, chosen, renamed);
+        copies.append(copy);
+    }
+    for (KRXMLNode &copy : copies)
+        followPastedRenames(copy, renamed);
     KRXMLNode contents = contentsElement();
     const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
     QList<std::shared_ptr<KRObject>> pasted;
-    for (KRXMLNode element : elements) {
-        QString id = element.attribute(QStringLiteral("id"));
-        static const QRegularExpression idForm(QStringLiteral("^[A-Za-z_$][A-Za-z0-9_$]*$"));
-        const bool soundID = idForm.match(id).hasMatch();
-        if (!soundID || isIDTaken(id)) {
-            const QString base = registry.idBase(element.name());
-            for (int n = 1; n <= 99998; ++n) {
-                id = base + QString::number(n);
-                if (!isIDTaken(id))
-                    break;
-            }
-        }
-        KRXMLNode copy = xmlElement().document().importNode(element);
+    for (KRXMLNode copy : copies) {
         contents.appendChild(copy);
         loadRequiredResourcesFromClass(copy.name());
-        KRResult<std::shared_ptr<KRObject>> made =
-            registry.makeObject(copy.name(), copy, self, shared_from_this(), id, designMode());
+        KRResult<std::shared_ptr<KRObject>> made = registry.makeObject(
+            copy.name(), copy, self, shared_from_this(), copy.attribute(QStringLiteral("id")), designMode());
         if (!made) {
             copy.detach();
             continue;
@@ -1412,14 +1460,18 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
                              QString::number(object->value(QStringLiteral("kr_left")).toInt() + m_pasteLeft));
         }
         addObject(object);
+        pasteNestedObjects(copy, object);
         pasted.append(object);
     }
+    for (const auto &object : pasted)
+        arrangeInBuildOrder(object);
     m_pasteTop += 8;
     m_pasteLeft += 8;
     if (KRUndoManager *undo = undoManager(); undo && !pasted.isEmpty()) {
         undo->beginUndoGrouping();
         undo->setActionName(QStringLiteral("Paste"));
         const std::weak_ptr<KRObject> weak = weak_from_this();
+        // The nested objects leave with their divs.
         undo->registerUndo(identity(), [weak, pasted] {
             if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
                 self->deleteObjects(pasted);
@@ -1429,14 +1481,236 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     return pasted;
 }
 
+void KRPage::choosePastedIDs(KRXMLNode &element, QSet<QString> &chosen, QHash<QString, QString> &renamed)
+{
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    const QString pastedID = element.attribute(QStringLiteral("id"));
+    QString id = pastedID;
+    if (!isSoundLoadedID(element.name(), id) || isIDTaken(id) || chosen.contains(id)) {
+        const QString base = registry.idBase(element.name());
+        for (int n = 1; n <= 99998; ++n) {
+            id = base + QString::number(n);
+            if (!isIDTaken(id) && !chosen.contains(id))
+                break;
+        }
+    }
+    chosen.insert(id);
+    if (id != pastedID) {
+        element.setAttribute(QStringLiteral("id"), id);
+        if (!pastedID.isEmpty() && !renamed.contains(pastedID))
+            renamed.insert(pastedID, id);
+    }
+    KRXMLNode nested = std::as_const(element).firstElementForName(QStringLiteral("KRContents"));
+    if (nested.isNull())
+        return;
+    // Only a div's contents are objects; anything else there would keep its ids in the file
+    // without an object to answer for them.
+    if (!registry.isKindOf(element.name(), QStringLiteral("KRDiv"))) {
+        nested.detach();
+        return;
+    }
+    for (KRXMLNode child : nested.elements()) {
+        if (!registry.isInstantiable(child.name()) || registry.isKindOf(child.name(), QStringLiteral("KRPage"))) {
+            KR_LOG(QStringLiteral("Paste: skipped a nested element of unknown class '%1'").arg(child.name()));
+            child.detach();
+            continue;
+        }
+        choosePastedIDs(child, chosen, renamed);
+    }
+}
+
+void KRPage::followPastedRenames(KRXMLNode &element, const QHash<QString, QString> &renamed)
+{
+    if (renamed.isEmpty())
+        return;
+    for (const KRPropertyDescriptor &descriptor : KRClassRegistry::sharedInstance().descriptorTable(element.name())) {
+        if (!descriptor.hasOption(KRAdapterOptionFunctionReference) || descriptor.hasOption(KRAdapterOptionXMLText)
+            || descriptor.hasOption(KRAdapterOptionXMLChildElement))
+            continue;
+        const QString target = element.attribute(descriptor.propertyName());
+        const auto found = renamed.constFind(target);
+        if (!target.isEmpty() && found != renamed.cend())
+            element.setAttribute(descriptor.propertyName(), found.value());
+    }
+    KRXMLNode nested = std::as_const(element).firstElementForName(QStringLiteral("KRContents"));
+    if (nested.isNull())
+        return;
+    for (KRXMLNode child : nested.elements())
+        followPastedRenames(child, renamed);
+}
+
+void KRPage::pasteNestedObjects(const KRXMLNode &element, const std::shared_ptr<KRObject> &parent)
+{
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    if (!registry.isKindOf(element.name(), QStringLiteral("KRDiv")))
+        return;
+    const KRXMLNode nested = element.firstElementForName(QStringLiteral("KRContents"));
+    if (nested.isNull())
+        return;
+    // In the order a load makes them, so that their elements stand as in a built page.
+    QList<KRXMLNode> children = nested.elements();
+    std::stable_sort(children.begin(), children.end(),
+                     [](const KRXMLNode &a, const KRXMLNode &b) { return buildsBefore(buildPlace(a), buildPlace(b)); });
+    const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
+    for (KRXMLNode child : children) {
+        loadRequiredResourcesFromClass(child.name());
+        KRResult<std::shared_ptr<KRObject>> made = registry.makeObject(
+            child.name(), child, self, parent, child.attribute(QStringLiteral("id")), designMode());
+        if (!made) {
+            KR_LOG(QStringLiteral("Paste: cannot make the nested %1: %2").arg(child.name(), made.error().message()));
+            child.detach();
+            continue;
+        }
+        const auto object = made.value();
+        addObject(object);
+        parent->children().append(object);
+        pasteNestedObjects(child, object);
+    }
+}
+
 std::shared_ptr<KRObject> KRPage::objectFromElement(const std::shared_ptr<DOMNode> &node) const
 {
-    for (const auto &object : m_allObjects) {
-        if (!isControl(*object) || !object->domElement())
-            continue;
-        for (std::shared_ptr<DOMNode> n = node; n; n = n->parentNode())
-            if (n == object->domElement())
-                return object;
-    }
+    if (!node)
+        return nullptr;
+    // The nearest enclosing control wins: a control nested in a div is what a click on it
+    // means, whichever of the two ids sorts first.
+    QHash<const DOMNode *, std::shared_ptr<KRObject>> byElement;
+    for (const auto &object : m_allObjects)
+        if (object->domElement() && isControl(*object))
+            byElement.insert(object->domElement().get(), object);
+    for (const DOMNode *n = node.get(); n; n = n->parent())
+        if (const auto found = byElement.constFind(n); found != byElement.cend())
+            return found.value();
     return nullptr;
+}
+
+void KRPage::observePosition(const std::shared_ptr<KRObject> &object)
+{
+    if (!designMode() || !isControl(*object))
+        return;
+    const std::weak_ptr<KRObject> weakPage = weak_from_this();
+    const std::weak_ptr<KRObject> weakObject = object;
+    const auto moved = [weakPage, weakObject](const void *, const QString &, const QVariant &, const QVariant &) {
+        const auto self = std::static_pointer_cast<KRPage>(weakPage.lock());
+        const auto object = weakObject.lock();
+        if (!self || !object)
+            return;
+        if (self->m_buildOrderHeld)
+            self->m_heldArrangements.push_back(object);
+        else
+            self->arrangeInBuildOrder(object);
+    };
+    m_positionTokens.insert_or_assign(object->identity(),
+                                      std::make_pair(object->observable().observe(QStringLiteral("kr_top"), moved),
+                                                     object->observable().observe(QStringLiteral("kr_left"), moved)));
+}
+
+void KRPage::holdBuildOrder(bool hold)
+{
+    m_buildOrderHeld = hold;
+    if (hold)
+        return;
+    const auto held = std::exchange(m_heldArrangements, {});
+    for (const auto &weak : held)
+        if (const auto object = weak.lock())
+            arrangeInBuildOrder(object);
+}
+
+void KRPage::arrangeInBuildOrder(const std::shared_ptr<KRObject> &object)
+{
+    if (!designMode() || !object || !isControl(*object))
+        return;
+    const auto element = object->domElement();
+    const std::shared_ptr<DOMNode> container = element ? element->parentNode() : nullptr;
+    // Still on the page: an object being deleted or not yet placed has nothing to arrange.
+    if (!container || m_objects.value(object->kr_id()) != object)
+        return;
+    QHash<const DOMNode *, std::shared_ptr<KRObject>> byElement;
+    for (const auto &candidate : std::as_const(m_objects)) {
+        const auto dom = candidate->domElement();
+        if (dom && dom->parent() == container.get() && isControl(*candidate))
+            byElement.insert(dom.get(), candidate);
+    }
+    if (byElement.size() < 2)
+        return;
+    // The controls as they stand, and their places in a built page: ties in the order of
+    // their elements in the file.
+    std::vector<std::shared_ptr<KRObject>> current;
+    for (const auto &child : container->childNodes())
+        if (const auto found = byElement.constFind(child.get()); found != byElement.cend())
+            current.push_back(found.value());
+    QHash<QString, int> fileOrder;
+    const KRXMLNode xmlParent = object->xmlElement().parent();
+    if (!xmlParent.isNull()) {
+        int index = 0;
+        for (const KRXMLNode &sibling : xmlParent.elements())
+            fileOrder.insert(sibling.attribute(QStringLiteral("id")), index++);
+    }
+    struct Entry
+    {
+        BuildPlace place;
+        int fileIndex;
+        std::size_t now; // index in current
+    };
+    std::vector<Entry> wanted;
+    wanted.reserve(current.size());
+    for (std::size_t i = 0; i < current.size(); ++i)
+        wanted.push_back({buildPlace(current[i]->xmlElement()), fileOrder.value(current[i]->kr_id(), std::numeric_limits<int>::max()), i});
+    std::stable_sort(wanted.begin(), wanted.end(), [](const Entry &a, const Entry &b) {
+        if (buildsBefore(a.place, b.place))
+            return true;
+        if (buildsBefore(b.place, a.place))
+            return false;
+        return a.fileIndex < b.fileIndex;
+    });
+    // The longest run of controls already in order stays; the others move, each just after
+    // the one before it in the wanted order.
+    const std::size_t n = wanted.size();
+    std::vector<std::size_t> rank(n); // current index -> wanted index
+    for (std::size_t w = 0; w < n; ++w)
+        rank[wanted[w].now] = w;
+    std::vector<std::size_t> tails;          // indices into current, by run length
+    std::vector<std::ptrdiff_t> before(n, -1); // the previous element of the run ending at i
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto at = std::lower_bound(tails.begin(), tails.end(), rank[i],
+                                         [&rank](std::size_t t, std::size_t r) { return rank[t] < r; });
+        if (at != tails.begin())
+            before[i] = std::ptrdiff_t(*(at - 1));
+        if (at == tails.end())
+            tails.push_back(i);
+        else
+            *at = i;
+    }
+    std::vector<bool> stays(n, false);
+    for (std::ptrdiff_t i = tails.empty() ? -1 : std::ptrdiff_t(tails.back()); i >= 0; i = before[std::size_t(i)])
+        stays[std::size_t(i)] = true;
+    if (tails.size() == n)
+        return;
+    QList<std::shared_ptr<KRObject>> moved;
+    std::shared_ptr<DOMNode> previous;
+    for (std::size_t w = 0; w < n; ++w) {
+        const auto &control = current[wanted[w].now];
+        const std::shared_ptr<DOMNode> dom = control->domElement();
+        if (!stays[wanted[w].now]) {
+            std::shared_ptr<DOMNode> reference;
+            if (previous) {
+                reference = previous->nextSibling();
+            } else {
+                for (const auto &child : container->childNodes())
+                    if (byElement.contains(child.get())) {
+                        reference = child;
+                        break;
+                    }
+            }
+            if (reference != dom) {
+                container->insertBefore(dom, reference);
+                moved.append(control);
+            }
+        }
+        previous = dom;
+    }
+    // The view builds a moved element anew from its markup: what its set-ups made of it
+    // there is made again.
+    for (const auto &control : moved)
+        rerunDesignSetUps(control);
 }

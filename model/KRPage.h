@@ -179,8 +179,17 @@ public:
     // The pasted objects; empty when the pasteboard holds nothing usable.
     QList<std::shared_ptr<KRObject>> pasteObjects();
     void loadRequiredResourcesFromClass(const QString &className);
-    // The control whose element is the node or encloses it; null when none.
+    // The control whose element is the node or the nearest of its ancestors that is one; null
+    // when none. A control nested in a div is found, not the div, whatever their ids.
     std::shared_ptr<KRObject> objectFromElement(const std::shared_ptr<DOMNode> &node) const;
+    // Design mode: puts the elements of the controls beside the object's element in the order
+    // a built page has them (loadChildrenFromElement: by top, then left, ties in file order),
+    // so that the surface draws later ones above earlier ones as the built page does. Only the
+    // elements out of order move; their design set-ups run again.
+    void arrangeInBuildOrder(const std::shared_ptr<KRObject> &object);
+    // While held (a move on the surface under way), position changes only note the control;
+    // letting go arranges the noted ones.
+    void holdBuildOrder(bool hold);
     // Every object of the page, the page included, sorted by id.
     QList<std::shared_ptr<KRObject>> allObjects() const;
     // The page's objects by id, without the page itself (which holds them).
@@ -223,6 +232,16 @@ private:
     static bool isSoundLoadedID(const QString &objectID, bool styleClass);
     QString freeLoadID(const QString &base, int first);
     void observeID(const std::shared_ptr<KRObject> &object);
+    // Design mode: a control's move re-arranges its container (arrangeInBuildOrder).
+    void observePosition(const std::shared_ptr<KRObject> &object);
+    // Paste: gives the element and the objects nested in it their ids (the pasted id when it
+    // is sound and free, else the first free of the class's base), noting each change in
+    // `renamed`; drops nested elements that cannot be made.
+    void choosePastedIDs(KRXMLNode &element, QSet<QString> &chosen, QHash<QString, QString> &renamed);
+    // Points the function references of the element and its nested elements at the new ids.
+    static void followPastedRenames(KRXMLNode &element, const QHash<QString, QString> &renamed);
+    // Makes the objects nested in a pasted div, in the order a load makes them.
+    void pasteNestedObjects(const KRXMLNode &element, const std::shared_ptr<KRObject> &parent);
     KRXMLNode contentsElement();
     QString jQueryURL() const;
     void queueToolbarFix();
@@ -268,6 +287,9 @@ private:
         return (m_idBits[bit >> 6] >> (bit & 63)) & 1;
     }
     std::map<const void *, KRObservationToken> m_idTokens;
+    std::map<const void *, std::pair<KRObservationToken, KRObservationToken>> m_positionTokens;
+    bool m_buildOrderHeld = false;
+    std::vector<std::weak_ptr<KRObject>> m_heldArrangements;
     QList<std::shared_ptr<KRObject>> m_allObjects;
     std::vector<Block> m_onJQMLoadedBlocks;
     std::vector<std::shared_ptr<DOMElement>> m_jqmScripts; // what addJQMjs added, in order

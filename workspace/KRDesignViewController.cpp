@@ -78,6 +78,9 @@ KRDesignViewController::~KRDesignViewController()
     for (auto &[object, box] : m_boxes)
         removeSelectionBox(box);
     endDragSelection();
+    // A move cut short leaves the page arranging as before.
+    if (const auto p = page(); p && m_dragging)
+        p->holdBuildOrder(false);
 }
 
 // --- Selection
@@ -300,6 +303,10 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
     style.setProperty(QStringLiteral("background-color"), QStringLiteral("rgba(183, 201, 230, 0.2)"));
     if (canDrag)
         style.setProperty(QStringLiteral("cursor"), QStringLiteral("move"));
+    // The element the box surrounds: where another control is drawn above that one, the view
+    // gives a press there to that control, as a built page (which has no boxes) would.
+    if (const auto surrounded = krDesignControl(object.get())->designViewSelectionElement())
+        box.overlay->setAttribute(QStringLiteral("data-kr-box"), QString::number(surrounded->nodeId()));
 
     struct HandleStyle {
         const char *cursor;
@@ -651,6 +658,10 @@ void KRDesignViewController::onDragStart(const std::shared_ptr<DOMNode> &element
         return;
     m_dragging = true;
     m_processedDrop = false;
+    // The moved controls take their place among the others when they are dropped, not at
+    // every step of the way.
+    if (const auto p = page())
+        p->holdBuildOrder(true);
     for (const auto &object : m_selected) {
         krDesignControl(object.get())->dragStarted();
         Box &box = m_boxes[object.get()];
@@ -761,6 +772,8 @@ void KRDesignViewController::onDragEnd(const std::shared_ptr<DOMNode> &, const Q
             placeBox(box->second);
         }
     }
+    if (const auto p = page())
+        p->holdBuildOrder(false);
 }
 
 void KRDesignViewController::moveObjects(Arrow arrow)

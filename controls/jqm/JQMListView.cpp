@@ -60,8 +60,10 @@ void JQMListView::observeInDesignMode()
 void JQMListView::initializeDefaultProperties()
 {
     KRFormControl::initializeDefaultProperties();
-    setValue(QStringLiteral("kr_top"), QStringLiteral("40"));
-    setValue(QStringLiteral("kr_left"), QStringLiteral("0"));
+    // No place of its own: a new list stands where it is dropped, as any control does, and a
+    // built page shows it there.
+    setValue(QStringLiteral("kr_top"), QString());
+    setValue(QStringLiteral("kr_left"), QString());
     setValue(QStringLiteral("kr_width"), QStringLiteral("100%"));
     setValue(QStringLiteral("kr_height"), QStringLiteral("400"));
     setValue(QStringLiteral("kr_items"),

@@ -6,7 +6,8 @@
 #include <vector>
 
 // A jQuery Mobile list whose rows (items and dividers) are kept as JSON text in kr_items and
-// rebuilt into the list markup on every change. Keeps its position and size on the page.
+// rebuilt into the list markup on every change. Keeps its position and size on the page; a new
+// one stands where it was dropped.
 class JQMListView : public KRFormControl
 {
 public:

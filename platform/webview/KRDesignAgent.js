@@ -402,6 +402,50 @@
         return el && el.nodeType === 1 && el.getAttribute('data-kr-drag') === 'true' ? el : null;
     }
 
+    // The design element of the control an element belongs to (the nearest with the click
+    // handler every control carries on the surface); null outside controls.
+    function controlOf(el) {
+        for (var n = el; n && n.nodeType === 1; n = n.parentNode) {
+            var click = n.getAttribute('onclick');
+            if (click && click.indexOf('onClickElement_withEvent_') >= 0)
+                return n;
+        }
+        return null;
+    }
+
+    // The selection box an element is, or is a handle of; null for any other element.
+    function boxOf(el) {
+        for (var n = el; n && n.nodeType === 1; n = n.parentNode) {
+            if (n.hasAttribute('data-kr-box'))
+                return n;
+        }
+        return null;
+    }
+
+    // What a press at the point is on. A selection box lies above every control; where another
+    // control than the surrounded one is drawn above that one, a built page (which has no
+    // boxes) gives the press to that control, and so does the surface. The box keeps the
+    // press on its own control (a move), on its handles (a resize) and where nothing else is.
+    function pressTarget(x, y) {
+        var under = document.elementsFromPoint ? document.elementsFromPoint(x, y) : [];
+        if (!under.length)
+            return document.elementFromPoint(x, y);
+        var top = under[0];
+        var box = boxOf(top);
+        if (!box || top !== box)
+            return top;
+        var surrounded = nodes.get(Number(box.getAttribute('data-kr-box'))) || null;
+        for (var i = 1; i < under.length; ++i) {
+            if (boxOf(under[i]))
+                continue;
+            var control = controlOf(under[i]);
+            if (!control || !surrounded || control === surrounded || surrounded.contains(control))
+                return top;
+            return under[i];
+        }
+        return top;
+    }
+
     // Moving and resizing: a press on a selection box or handle of a draggable control drives
     // the surface's drag operations with pointer events. The pointer is captured, so the drag
     // goes on outside the box, and no engine drag or text selection starts.
@@ -441,6 +485,9 @@
             if (event.button !== 0)
                 return;
             var el = dragTarget(event.target);
+            // A box over a control drawn above the one it surrounds: a press on that control.
+            if (el && pressTarget(event.clientX, event.clientY) !== event.target)
+                el = null;
             if (!el) {
                 waiting = { pointerId: event.pointerId, x: event.clientX, y: event.clientY };
                 return;
@@ -485,7 +532,9 @@
             if (event.button !== 0 || !event.isPrimary)
                 return;
             pressed = event.target && event.target.nodeType === 1 ? event.target : null;
-            var hit = document.elementFromPoint(event.clientX, event.clientY) || pressed;
+            var hit = pressTarget(event.clientX, event.clientY) || pressed;
+            if (hit && pressed && boxOf(pressed) && !boxOf(hit))
+                pressed = hit;
             host.pressed(hit ? mirroredId(hit) : 0, eventData(event));
         }, true);
         window.addEventListener('mousedown', function (event) {

@@ -453,6 +453,215 @@ TEST(KRPageObjects, CopyPasteOffsetsCutKeepsIdsBadClipboard)
     EXPECT_EQ(hostile[0]->kr_id(), QStringLiteral("control5"));
 }
 
+namespace {
+
+// A div for the model tests: a test control whose "KRContents" the page loads as its children.
+void registerTestDiv()
+{
+    krRegisterDesignTestClasses();
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    if (!registry.classNamed(QStringLiteral("KRDiv"))) {
+        KRObjectClass div;
+        div.className = QStringLiteral("KRDiv");
+        div.superclassName = QStringLiteral("KRObject");
+        div.idBase = QStringLiteral("div");
+        div.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
+        registry.registerClass(div);
+    }
+    if (!registry.classNamed(QStringLiteral("KRTestButton"))) {
+        KRObjectClass button;
+        button.className = QStringLiteral("KRTestButton");
+        button.superclassName = QStringLiteral("KRDesignControl");
+        button.idBase = QStringLiteral("button");
+        button.descriptors = {KRPropertyDescriptor(QStringLiteral("onClick"), QString(), QString(),
+                                                   KRAdapterOptionEvent | KRAdapterOptionFunctionReference)};
+        button.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
+        registry.registerClass(button);
+    }
+}
+
+// Every "id" in the element and below it, in document order.
+QStringList xmlIDs(const KRXMLNode &element)
+{
+    QStringList ids;
+    const QString id = element.attribute(QStringLiteral("id"));
+    if (!id.isNull())
+        ids << id;
+    for (const KRXMLNode &child : element.elements())
+        ids << xmlIDs(child);
+    return ids;
+}
+
+// The objects whose elements are children of the page's element, in their order there.
+QStringList pageDivOrder(const std::shared_ptr<KRPage> &page)
+{
+    QStringList order;
+    for (const auto &child : page->pageDivElement()->childNodes())
+        if (const auto object = page->objectFromElement(child); object && object->domElement() == child)
+            order << object->kr_id();
+    return order;
+}
+
+} // namespace
+
+// A copied div brings what is nested in it: the paste makes it all anew under fresh ids (a
+// copied button calls the copied handler), the original keeps its children, the file never
+// holds an id twice, and undo takes the whole paste back. A cut and paste keeps the ids.
+TEST(KRPageObjects, PastedDivBringsItsNestedObjectsWithFreshIds)
+{
+    registerTestDiv();
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(
+        krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents><KRDiv id=\"div1\" top=\"10\" left=\"10\"><KRContents>"
+                                    "<KRDesignControl id=\"control1\" top=\"5\" left=\"5\"/>"
+                                    "<KRTestButton id=\"button1\" top=\"30\" left=\"5\" onClick=\"f1\"/>"
+                                    "<KRFunction id=\"f1\">go()</KRFunction>"
+                                    "</KRContents></KRDiv></KRContents></KRPage>")),
+        true, &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    const auto div = page->objectForID(QStringLiteral("div1"));
+    ASSERT_TRUE(div);
+    ASSERT_EQ(div->children().size(), 3);
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    const auto noDuplicates = [&page] {
+        const QStringList ids = xmlIDs(page->xmlElement());
+        return QSet<QString>(ids.cbegin(), ids.cend()).size() == ids.size();
+    };
+
+    page->pasteboardCopyObjects({div, div->children().first()}); // the nested one comes with its div only
+    undo.beginUndoGrouping();
+    const auto pasted = page->pasteObjects();
+    undo.endUndoGrouping();
+    ASSERT_EQ(pasted.size(), 1);
+    const auto copy = pasted.first();
+    EXPECT_EQ(copy->kr_id(), QStringLiteral("div2"));
+    ASSERT_EQ(copy->children().size(), 3);
+    QStringList copiedIDs;
+    QString functionCopy;
+    for (const auto &child : copy->children()) {
+        copiedIDs << child->kr_id();
+        EXPECT_EQ(child->parentObject(), copy);
+        EXPECT_EQ(page->objectForID(child->kr_id()), child);
+        EXPECT_NE(child->xmlElement().parent().parent(), div->xmlElement());
+        if (child->kr_className() == QLatin1String("KRFunction"))
+            functionCopy = child->kr_id();
+    }
+    for (const char *original : {"control1", "button1", "f1"})
+        EXPECT_FALSE(copiedIDs.contains(QLatin1String(original))) << original;
+    const auto buttonCopy = std::find_if(copy->children().cbegin(), copy->children().cend(), [](const auto &child) {
+        return child->kr_className() == QLatin1String("KRTestButton");
+    });
+    ASSERT_NE(buttonCopy, copy->children().cend());
+    EXPECT_FALSE(functionCopy.isEmpty());
+    EXPECT_EQ((*buttonCopy)->xmlElement().attribute(QStringLiteral("onClick")), functionCopy);
+    // The original is whole.
+    EXPECT_EQ(div->children().size(), 3);
+    EXPECT_EQ(page->objectForID(QStringLiteral("control1"))->parentObject(), div);
+    EXPECT_EQ(page->objectForID(QStringLiteral("button1"))->xmlElement().attribute(QStringLiteral("onClick")),
+              QStringLiteral("f1"));
+    EXPECT_TRUE(noDuplicates()) << xmlIDs(page->xmlElement()).join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(page->allObjects().size(), 9); // the page, two divs and three objects in each
+
+    undo.undo();
+    EXPECT_FALSE(page->objectForID(QStringLiteral("div2")));
+    for (const QString &id : copiedIDs) {
+        EXPECT_FALSE(page->objectForID(id)) << id.toStdString();
+        EXPECT_FALSE(xmlIDs(page->xmlElement()).contains(id)) << id.toStdString();
+    }
+    EXPECT_EQ(page->allObjects().size(), 5);
+    undo.redo();
+    EXPECT_EQ(page->objectForID(copiedIDs.first()), copy->children().first());
+    EXPECT_TRUE(noDuplicates());
+
+    // Cut and paste: the div and its objects come back under their own ids.
+    undo.beginUndoGrouping();
+    page->cutObjects({div});
+    undo.endUndoGrouping();
+    EXPECT_FALSE(page->isIDTaken(QStringLiteral("control1")));
+    undo.beginUndoGrouping();
+    const auto back = page->pasteObjects();
+    undo.endUndoGrouping();
+    ASSERT_EQ(back.size(), 1);
+    EXPECT_EQ(back.first()->kr_id(), QStringLiteral("div1"));
+    ASSERT_EQ(back.first()->children().size(), 3);
+    EXPECT_EQ(page->objectForID(QStringLiteral("control1"))->parentObject(), back.first());
+    EXPECT_EQ(page->objectForID(QStringLiteral("button1"))->xmlElement().attribute(QStringLiteral("onClick")),
+              QStringLiteral("f1"));
+    EXPECT_TRUE(noDuplicates()) << xmlIDs(page->xmlElement()).join(QLatin1Char(' ')).toStdString();
+}
+
+// A click on a control inside a div finds that control, however the ids sort.
+TEST(KRPageObjects, ObjectFromElementFindsTheNearestEnclosingControl)
+{
+    registerTestDiv();
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+        "<KRPage id=\"page1\"><KRContents><KRDiv id=\"a\"><KRContents><KRDesignControl id=\"b\"/>"
+        "</KRContents></KRDiv></KRContents></KRPage>")));
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    const auto outer = page->objectForID(QStringLiteral("a"));
+    const auto inner = page->objectForID(QStringLiteral("b"));
+    ASSERT_TRUE(outer && inner);
+    outer->domElement()->appendChild(inner->domElement()); // the test div keeps no elements of its own
+    const auto inside = page->domDocument()->createElement(QStringLiteral("span"));
+    inner->domElement()->appendChild(inside);
+    EXPECT_EQ(page->objectFromElement(inside), inner);
+    EXPECT_EQ(page->objectFromElement(inner->domElement()), inner);
+    EXPECT_EQ(page->objectFromElement(outer->domElement()), outer);
+    EXPECT_FALSE(page->objectFromElement(page->pageDivElement()));
+}
+
+// The surface stacks controls as the built page does: their elements stand in the order of a
+// load (by top, then left, ties in file order), whenever a control is made, moved or pasted.
+TEST(KRPageObjects, ElementsStandInTheOrderOfTheBuiltPage)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+                                     "<KRPage id=\"page1\"><KRContents><KRDesignControl id=\"low\" top=\"200\" left=\"0\"/>"
+                                     "<KRDesignControl id=\"high\" top=\"20\" left=\"0\"/></KRContents></KRPage>")),
+                                 true, &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    EXPECT_EQ(pageDivOrder(page), QStringList({QStringLiteral("high"), QStringLiteral("low")}));
+    // Made last, but above "low" only when below it.
+    undo.beginUndoGrouping();
+    const auto made = page->createNewObject(QStringLiteral("KRDesignControl"), 10, 100, QString());
+    undo.endUndoGrouping();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(pageDivOrder(page), QStringList({QStringLiteral("high"), made->kr_id(), QStringLiteral("low")}));
+    // Moved above everything: first; a tie keeps the order of the file.
+    undo.beginUndoGrouping();
+    made->setValue(QStringLiteral("kr_top"), QStringLiteral("5"));
+    undo.endUndoGrouping();
+    EXPECT_EQ(pageDivOrder(page), QStringList({made->kr_id(), QStringLiteral("high"), QStringLiteral("low")}));
+    undo.beginUndoGrouping();
+    made->setValue(QStringLiteral("kr_top"), QStringLiteral("200"));
+    undo.endUndoGrouping();
+    EXPECT_EQ(pageDivOrder(page), QStringList({QStringLiteral("high"), QStringLiteral("low"), made->kr_id()}));
+    undo.undo();
+    EXPECT_EQ(pageDivOrder(page), QStringList({made->kr_id(), QStringLiteral("high"), QStringLiteral("low")}));
+    // While a move is under way nothing is re-arranged; at its end it is.
+    undo.beginUndoGrouping();
+    page->holdBuildOrder(true);
+    made->setValue(QStringLiteral("kr_top"), QStringLiteral("300"));
+    EXPECT_EQ(pageDivOrder(page).first(), made->kr_id());
+    page->holdBuildOrder(false);
+    undo.endUndoGrouping();
+    EXPECT_EQ(pageDivOrder(page).last(), made->kr_id());
+    // A pasted copy of "high" lands 8 pixels lower: after it, before the rest.
+    page->pasteboardCopyObjects({page->objectForID(QStringLiteral("high"))});
+    undo.beginUndoGrouping();
+    const auto pasted = page->pasteObjects();
+    undo.endUndoGrouping();
+    ASSERT_EQ(pasted.size(), 1);
+    EXPECT_EQ(pageDivOrder(page), QStringList({QStringLiteral("high"), pasted.first()->kr_id(), QStringLiteral("low"),
+                                               made->kr_id()}));
+}
+
 // Each change of the pages and their objects comes in an event-loop turn of its own, as a
 // person's commands do, and is one step under its own name: the name never lands on the step
 // before it, and undo and redo offer each step under the name it had.

@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""The design surface and what it holds: a div with a label inside it copied and pasted, then
+cut and pasted, with Ctrl+C, Ctrl+X and Ctrl+V, the saved file holding every copy whole and no
+id twice; a click on the nested label selects the label, not its div; a list view dropped at a
+place stays there, and a click on the label it overlaps, which a built page draws above it,
+reaches the label. The nested label's context menu is its own: its Delete leaves the div.
+The div and its label come from a project file (the palette drops controls on the page itself,
+never into a div), opened from the command line.
+"""
+
+import os
+import shutil
+import sys
+
+import krdesktop as kd
+
+# The div "box" (whose id sorts before its label's) holds the label "inner"; "target" lies
+# where the list view will be dropped.
+BOX_AT = (20, 40)
+INNER_IN_BOX = (30, 30)
+TARGET_AT = (40, 330)
+LIST_AT = (10, 300)
+EMPTY_AT = (200, 220)
+# A control's context menu, from the top.
+CONTEXT_MENU = ["Cut", "Copy", "Delete"]
+
+PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument appVersion="0.1.0">
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="page1" showGrid="false" snapGrid="0"/>
+  <KRPages>
+    <KRPage id="page1" title="Surface">
+      <KRContents>
+        <KRDiv id="box" top="{box[1]}" left="{box[0]}" width="220" height="100" backgroundColor="#f0d060">
+          <KRContents>
+            <KRLabel id="inner" top="{inner[1]}" left="{inner[0]}" width="120" height="30">Inner</KRLabel>
+          </KRContents>
+        </KRDiv>
+        <KRLabel id="target" top="{target[1]}" left="{target[0]}" width="160" height="40">Target</KRLabel>
+      </KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+""".format(box=BOX_AT, inner=INNER_IN_BOX, target=TARGET_AT)
+
+
+def open_project(desktop):
+    """A project whose page holds a div with a label inside it, opened from the command line."""
+    folder = os.path.join(desktop.home, "Documents", "Surface.krproj")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
+    with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
+        out.write(PROJECT)
+    desktop.launch(folder)
+    window = kd.project_window(desktop, "Surface")
+    desktop.activate_if_needed(window)
+    return window, folder
+
+
+def texts(surface, text):
+    return surface.find_all(predicate=lambda n: n.name == text and n.role in ("label", "static", "section",
+                                                                             "paragraph"))
+
+
+def wait_texts(surface, text, count):
+    kd.wait_until(lambda: len(texts(surface, text)) == count, f"{count} × {text!r} on the design surface")
+
+
+def nested(project):
+    """div id -> ids of the objects in its KRContents, for every div of the saved file."""
+    return {div.get("id"): [e.get("id") for e in (div.find("KRContents") if div.find("KRContents") is not None else [])]
+            for div in project.root.iter("KRDiv")}
+
+
+def check_file(desktop, window, folder, step, expected):
+    """Saves, and checks that no id is there twice and that the divs hold what is expected
+    (div id -> number of nested objects, or None for a div that must be gone)."""
+    project = kd.save(desktop, window, folder)
+    ids = [e.get("id") for e in project.root.iter() if e.get("id") is not None]
+    twice = sorted({i for i in ids if ids.count(i) > 1})
+    kd.check(not twice, f"{step}: project.xml holds the ids {twice} more than once")
+    divs = nested(project)
+    for div, count in expected.items():
+        if count is None:
+            kd.check(div not in divs, f"{step}: the div {div} is still in project.xml")
+        else:
+            kd.check(div in divs, f"{step}: no div {div} in project.xml (divs: {divs})")
+            kd.check(len(divs[div]) == count, f"{step}: the div {div} holds {divs[div]}, expected {count} object(s)")
+    desktop.log(f"{step}: project.xml as expected ({divs})")
+    return divs
+
+
+def click_inner(desktop, surface, box_at=BOX_AT):
+    kd.click_page(desktop, surface, box_at[0] + INNER_IN_BOX[0] + 15, box_at[1] + INNER_IN_BOX[1] + 12)
+
+
+def click_box(desktop, surface, box_at=BOX_AT):
+    kd.click_page(desktop, surface, box_at[0] + 190, box_at[1] + 85)
+
+
+def choose_from_context_menu(desktop, at, index):
+    """Opens the context menu at the screen point with the right button and chooses its
+    index-th item with the arrow keys and Return (the menu is not on the accessibility bus)."""
+    before = desktop.override_windows()
+    desktop.input.click(*at, button=3)
+    shown = kd.wait_until(lambda: desktop.override_windows() - before, "the context menu to open")
+    for _ in range(index + 1):
+        desktop.input.key("Down")
+    desktop.input.key("Return")
+    kd.wait_until(lambda: not (desktop.override_windows() & shown), "the context menu to close")
+
+
+def deselect(desktop, window, surface):
+    kd.click_page(desktop, surface, *EMPTY_AT)
+    kd.wait_inspected(desktop, window, "page1", "a click on the empty page to select the page")
+
+
+def pasting_nested_clicking_and_stacking(desktop):
+    window, folder = open_project(desktop)
+    surface = kd.design_surface(desktop, window)
+    wait_texts(surface, "Inner", 1)
+    wait_texts(surface, "Target", 1)
+    desktop.screenshot("opened")
+
+    # A click on the label inside the div selects the label.
+    click_inner(desktop, surface)
+    kd.wait_inspected(desktop, window, "inner", "a click on the nested label to select it")
+    # Its context menu is the label's: Delete there deletes the label and leaves the div.
+    deselect(desktop, window, surface)
+    x, y = kd.page_point(surface, BOX_AT[0] + INNER_IN_BOX[0] + 15, BOX_AT[1] + INNER_IN_BOX[1] + 12)
+    choose_from_context_menu(desktop, (x, y), CONTEXT_MENU.index("Delete"))
+    wait_texts(surface, "Inner", 0)
+    check_file(desktop, window, folder, "after deleting the nested label from its context menu", {"box": 0})
+    desktop.activate_if_needed(window)
+    desktop.input.key("ctrl+z")
+    wait_texts(surface, "Inner", 1)
+    check_file(desktop, window, folder, "after undoing the deletion", {"box": 1})
+    click_box(desktop, surface)
+    kd.wait_inspected(desktop, window, "box", "a click on the div beside its label to select the div")
+
+    # Copy and paste the div: the copy holds a copy of the label, under ids of their own.
+    desktop.input.key("ctrl+c")
+    desktop.input.key("ctrl+v")
+    pasted = "div1"  # "box" is taken: the first free id of a div
+    kd.wait_inspected(desktop, window, pasted, "the pasted div to be selected")
+    wait_texts(surface, "Inner", 2)
+    desktop.screenshot("copy-pasted")
+    divs = check_file(desktop, window, folder, "after copy and paste", {"box": 1, pasted: 1})
+    kd.check(divs["box"] == ["inner"], f"the original div holds {divs['box']}, not its own label")
+    kd.check(divs[pasted][0] != "inner", "the pasted label kept the original's id")
+    # The pasted label is an object of its own: a click selects it (once its div's selection
+    # box, which takes the clicks inside it, is gone).
+    copy_at = tuple(int(float(kd.ProjectFile(folder).object(pasted).get(k))) for k in ("left", "top"))
+    deselect(desktop, window, surface)
+    click_inner(desktop, surface, copy_at)
+    kd.wait_inspected(desktop, window, divs[pasted][0], "a click on the pasted label to select it")
+
+    # Undo takes the whole paste back.
+    desktop.activate_if_needed(window)
+    desktop.input.key("ctrl+z")
+    wait_texts(surface, "Inner", 1)
+    check_file(desktop, window, folder, "after undoing the paste", {"box": 1, pasted: None})
+
+    # Cut and paste: the div and its label come back, under their own ids.
+    click_box(desktop, surface)
+    kd.wait_inspected(desktop, window, "box")
+    desktop.input.key("ctrl+x")
+    wait_texts(surface, "Inner", 0)
+    check_file(desktop, window, folder, "after the cut", {"box": None})
+    desktop.input.key("ctrl+v")
+    kd.wait_inspected(desktop, window, "box", "the pasted div to be selected")
+    wait_texts(surface, "Inner", 1)
+    desktop.screenshot("cut-pasted")
+    divs = check_file(desktop, window, folder, "after cut and paste", {"box": 1})
+    kd.check(divs["box"] == ["inner"], f"the pasted div holds {divs['box']}, not its label 'inner'")
+    deselect(desktop, window, surface)
+    click_inner(desktop, surface)
+    kd.wait_inspected(desktop, window, "inner", "a click on the label of the pasted div to select it")
+
+    # A list view stays where it is dropped; "target", below its top edge, is drawn above it
+    # as in the built page, and a click there selects the label.
+    kd.drag_from_palette(desktop, window, surface, "JQMListView", *LIST_AT)
+    kd.wait_inspected(desktop, window, "listview1")
+    kd.wait_until(lambda: texts(surface, "Item #1") or surface.find(predicate=lambda n: n.name == "Item #1"),
+                  "the list's items on the surface")
+    place = tuple(kd.inspector_value(desktop, window, k) for k in ("left", "top"))
+    kd.check(place == tuple(str(v) for v in LIST_AT), f"the list dropped at {LIST_AT} stands at {place}")
+    kd.wait_until(lambda: kd.box_at(surface, *LIST_AT), f"the list drawn at {LIST_AT}")
+    desktop.screenshot("list-dropped")
+    kd.click_page(desktop, surface, TARGET_AT[0] + 30, TARGET_AT[1] + 15)
+    kd.wait_inspected(desktop, window, "target", "a click on the label over the list to select the label")
+    desktop.screenshot("target-clicked")
+    project = kd.save(desktop, window, folder)
+    listed = project.object("listview1")
+    kd.check(listed is not None and (listed.get("left"), listed.get("top")) == tuple(str(v) for v in LIST_AT),
+             f"the list's place in project.xml is {None if listed is None else (listed.get('left'), listed.get('top'))}")
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([pasting_nested_clicking_and_stacking]))
