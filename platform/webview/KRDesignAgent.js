@@ -15,10 +15,15 @@
     var lastGeometry = new Map(); // node id -> last reported row text
     var reportScheduled = false;
     var pressed = null;         // the element the primary button last went down on, until its click
+    // Sizes that change with no change of the document (a transition, a font or picture that
+    // arrives later, content that grows in a box sized by it) are measured again as they draw.
+    var resizes = typeof ResizeObserver === 'function' ? new ResizeObserver(function () { scheduleReport(); }) : null;
 
     function register(id, node) {
         nodes.set(id, node);
         ids.set(node, id);
+        if (resizes && node.nodeType === 1)
+            resizes.observe(node);
     }
 
     function forget(node) {
@@ -27,6 +32,8 @@
             nodes.delete(id);
             ids.delete(node);
         }
+        if (resizes && node.nodeType === 1)
+            resizes.unobserve(node);
         for (var c = node.firstChild; c; c = c.nextSibling)
             forget(c);
     }
@@ -72,6 +79,8 @@
     // replaced by the own document's.
     function init(documentId, tree) {
         nodes.clear();
+        if (resizes)
+            resizes.disconnect();
         lastGeometry.clear();
         register(documentId, document);
         var root = document.documentElement;
@@ -584,6 +593,8 @@
             host.contextMenu(mirroredId(event.target), eventData(event));
         }, true);
         window.addEventListener('resize', scheduleReport);
+        if (document.fonts && document.fonts.addEventListener)
+            document.fonts.addEventListener('loadingdone', scheduleReport);
         listenForPresses();
         listenForBoxDrags();
         host.agentReady(location.href);
