@@ -44,14 +44,17 @@ def flip_toggle_draws_one_switch(desktop):
     handle = one_switch(desktop, surface, "toggle-dropped")
     # The switch is drawn where it was dropped.
     x, y = kd.page_point(surface, *TOGGLE_AT)
-    hx, hy, _, _ = handle.rect
+    _, hy, _, _ = handle.rect
     kd.check(abs(hy - y) < DEFAULT_HEIGHT, f"the switch's handle at {handle.rect} is not near the drop point {x, y}")
     height = saved_height(desktop, window, folder, "after the drop")
     kd.check(height == str(DEFAULT_HEIGHT), f"the dropped flip toggle is saved with height {height!r}, "
              f"expected its default {DEFAULT_HEIGHT}")
 
-    # Its value changed in the inspector rebuilds it: still one switch, the same size.
+    # Its value changed in the inspector rebuilds it: the switch shows "On" (its handle at the
+    # right end), still one switch, the same size.
+    off_x = handle.rect[0]
     kd.set_inspector_text(desktop, window, "value", "On")
+    kd.wait_until(lambda: any(n.rect[0] > off_x + 40 for n in switches(surface)), "the switch to show 'On'")
     one_switch(desktop, surface, "toggle-value-changed")
     height = saved_height(desktop, window, folder, "after the value")
     kd.check(height == str(DEFAULT_HEIGHT), f"the flip toggle is saved with height {height!r} after its value "
@@ -67,6 +70,7 @@ def flip_toggle_draws_one_switch(desktop):
              f"the flip toggle with a label is saved with height {height!r}, expected a label's line more "
              f"than {DEFAULT_HEIGHT}")
     kd.check(drawn.rect[3] == int(height), f"the flip toggle is drawn {drawn.rect[3]} pixels high, saved {height}")
+
 
 if __name__ == "__main__":
     sys.exit(kd.run([flip_toggle_draws_one_switch]))
