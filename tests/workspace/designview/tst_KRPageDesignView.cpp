@@ -648,7 +648,8 @@ TEST_F(KRPageStylesLive, EveryJQueryMobileWidgetIsDrawnOnceAndKeepsItsSizeWhenRe
     show(QStringLiteral("<KRPage id=\"page1\"><KRContents/></KRPage>"));
     if (IsSkipped() || HasFatalFailure())
         return;
-    // The palette's widget classes, with the element jQuery Mobile makes as each one's root.
+    // The palette's widget classes, with the element jQuery Mobile makes as each one's root
+    // (the simple pop-up has nothing on the page until the built page opens it).
     struct Widget {
         const char *className;
         const char *root; // a selector, inside the control's element
