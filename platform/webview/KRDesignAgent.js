@@ -15,10 +15,15 @@
     var lastGeometry = new Map(); // node id -> last reported row text
     var reportScheduled = false;
     var pressed = null;         // the element the primary button last went down on, until its click
+    // Sizes that change with no change of the document (a transition, a font or picture that
+    // arrives later, content that grows in a box sized by it) are measured again as they draw.
+    var resizes = typeof ResizeObserver === 'function' ? new ResizeObserver(function () { scheduleReport(); }) : null;
 
     function register(id, node) {
         nodes.set(id, node);
         ids.set(node, id);
+        if (resizes && node.nodeType === 1)
+            resizes.observe(node);
     }
 
     function forget(node) {
@@ -27,6 +32,8 @@
             nodes.delete(id);
             ids.delete(node);
         }
+        if (resizes && node.nodeType === 1)
+            resizes.unobserve(node);
         for (var c = node.firstChild; c; c = c.nextSibling)
             forget(c);
     }
@@ -72,6 +79,8 @@
     // replaced by the own document's.
     function init(documentId, tree) {
         nodes.clear();
+        if (resizes)
+            resizes.disconnect();
         lastGeometry.clear();
         register(documentId, document);
         var root = document.documentElement;
@@ -89,8 +98,11 @@
     }
 
     // Removing a mirrored child whose live parent is a wrapper jQuery Mobile put around it
-    // removes the wrapper too, unless the wrapper holds other mirrored nodes.
+    // removes the wrapper too, unless the wrapper holds other mirrored nodes. What the widgets
+    // of the removed nodes made beside them goes as well: otherwise a control rebuilt and
+    // enhanced again would show its old widget parts next to the new ones.
     function removeLive(parent, node) {
+        var parts = widgetParts(node);
         var top = node;
         while (top.parentNode && top.parentNode !== parent && ids.get(top.parentNode) === undefined)
             top = top.parentNode;
@@ -98,6 +110,74 @@
             node = top;
         if (node.parentNode)
             node.parentNode.removeChild(node);
+        parts.forEach(function (part) {
+            if (part.parentNode)
+                part.parentNode.removeChild(part);
+        });
+    }
+
+    // The elements that the jQuery Mobile widgets on the node and inside it made outside it
+    // (a flip switch's track after its select, a menu's pop-up, a list's filter form), found
+    // through the widget instances, which keep them. Only elements of their own: never a
+    // mirrored node, one that holds a mirrored node, or one that holds the node.
+    function widgetParts(node) {
+        var $ = window.jQuery;
+        if (typeof $ !== 'function' || typeof $.hasData !== 'function' || typeof $.Widget !== 'function'
+            || node.nodeType !== 1)
+            return [];
+        var found = [];
+        var seen = new Set();
+        var visitInstances = function (element, depth) {
+            if (!$.hasData(element))
+                return;
+            var data = $.data(element);
+            Object.keys(data).forEach(function (key) {
+                var instance = data[key];
+                if (instance instanceof $.Widget)
+                    collect(instance, depth);
+            });
+        };
+        var consider = function (value, depth) {
+            if (!value || typeof value !== 'object')
+                return;
+            var elements = value instanceof $ ? value.toArray() : value.nodeType === 1 ? [value] : [];
+            elements.forEach(function (element) {
+                if (!element || element.nodeType !== 1 || seen.has(element))
+                    return;
+                seen.add(element);
+                if (ids.get(element) !== undefined || element.contains(node) || node.contains(element)
+                    || holdsMirrored(element))
+                    return;
+                found.push(element);
+                if (depth < 3)
+                    visitInstances(element, depth + 1); // a part that is a widget of its own (a pop-up)
+            });
+        };
+        var collect = function (instance, depth) {
+            Object.keys(instance).forEach(function (key) {
+                var value = instance[key];
+                if (!value || typeof value !== 'object' || value === window || value === document)
+                    return;
+                if (value instanceof $ || value.nodeType)
+                    consider(value, depth);
+                else if (Object.getPrototypeOf(value) === Object.prototype)
+                    Object.keys(value).forEach(function (k) { consider(value[k], depth); }); // "_ui" and the like
+            });
+        };
+        visitInstances(node, 0);
+        var inside = node.getElementsByTagName('*');
+        for (var i = 0; i < inside.length; ++i)
+            visitInstances(inside[i], 0);
+        return found;
+    }
+
+    function holdsMirrored(element) {
+        var walker = document.createTreeWalker(element, NodeFilter.SHOW_ALL);
+        for (var n = walker.nextNode(); n; n = walker.nextNode()) {
+            if (ids.get(n) !== undefined)
+                return true;
+        }
+        return false;
     }
 
     function holdsOtherMirrored(wrapper, node) {
@@ -562,6 +642,8 @@
             host.contextMenu(mirroredId(event.target), eventData(event));
         }, true);
         window.addEventListener('resize', scheduleReport);
+        if (document.fonts && document.fonts.addEventListener)
+            document.fonts.addEventListener('loadingdone', scheduleReport);
         listenForPresses();
         listenForBoxDrags();
         host.agentReady(location.href);

@@ -639,6 +639,94 @@ TEST_F(KRPageStylesLive, APageWithFixedBarsFillsTheScreen)
         << js(*view, extent).toString().toStdString();
 }
 
+// Every jQuery Mobile widget of the palette, dropped on a page and rebuilt twice (a new
+// theme): each is drawn once, not once more with every rebuild, and keeps the size it had after
+// the drop. jQuery Mobile puts parts of some widgets beside the enhanced element rather than
+// around it (a flip switch's track after its select); those go with the element they belong to.
+TEST_F(KRPageStylesLive, EveryJQueryMobileWidgetIsDrawnOnceAndKeepsItsSizeWhenRebuilt)
+{
+    show(QStringLiteral("<KRPage id=\"page1\"><KRContents/></KRPage>"));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    // The palette's widget classes, with the element jQuery Mobile makes as each one's root
+    // (the simple pop-up has nothing on the page until the built page opens it).
+    struct Widget {
+        const char *className;
+        const char *root; // a selector, inside the control's element
+    };
+    const Widget widgets[] = {
+        {"JQMButton", ".ui-btn"},
+        {"JQMTextbox", ".ui-input-text"},
+        {"JQMTextArea", ".ui-input-text"},
+        {"JQMSlider", ".ui-slider-track"},
+        {"JQMSlideToggle", "div.ui-slider-switch"},
+        {"JQMCheckboxGroup", ".ui-controlgroup"},
+        {"JQMRadioButtonGroup", ".ui-controlgroup"},
+        {"JQMSelect", ".ui-select"},
+        {"JQMListView", ".ui-listview"},
+        {"JQMHeaderToolbar", ".ui-title"},
+        {"JQMFooterToolbar", ".ui-title"},
+    };
+    struct Made {
+        QString className;
+        QString root;
+        std::shared_ptr<KRObject> object;
+        QString height;
+        int drawnHeight = 0;
+        int elements = 0;
+    };
+    std::vector<Made> made;
+    int y = 60;
+    for (const Widget &widget : widgets) {
+        const QString className = QString::fromLatin1(widget.className);
+        // As a drop does: the creation and its size check in one step.
+        document->undoManager().beginUndoGrouping();
+        const auto object = page->createNewObject(className, 10, y, QString());
+        document->undoManager().endUndoGrouping();
+        ASSERT_TRUE(object) << widget.className;
+        made.push_back({className, QString::fromLatin1(widget.root), object});
+        y += 70;
+    }
+    const auto settled = [&] {
+        // The rebuilds that a new id queues run first.
+        QCoreApplication::processEvents();
+        return settle();
+    };
+    ASSERT_TRUE(settled());
+
+    const auto count = [&](const Made &m, const QString &selector) {
+        return js(*view, QStringLiteral("%1.querySelectorAll(%2).length")
+                             .arg(liveNode(m.object->domElement()), KRJavaScript::quotedString(selector)))
+            .toInt();
+    };
+    const QString allElements = QStringLiteral("document.getElementsByTagName('*').length");
+    for (Made &m : made) {
+        EXPECT_EQ(count(m, m.root), 1) << m.className.toStdString() << " after the drop";
+        m.height = m.object->value(QStringLiteral("kr_height"));
+        m.drawnHeight = js(*view, liveNode(m.object->domElement()) + QStringLiteral(".offsetHeight")).toInt();
+        m.elements = count(m, QStringLiteral("*"));
+    }
+    const auto toggle = std::find_if(made.begin(), made.end(), [](const Made &m) { return m.className == QLatin1String("JQMSlideToggle"); });
+    EXPECT_EQ(toggle->height, QStringLiteral("42")) << "the flip toggle's default height";
+    const int pageElements = js(*view, allElements).toInt();
+
+    for (const QString &theme : {QStringLiteral("b"), QStringLiteral("a")}) {
+        for (Made &m : made)
+            m.object->setValue(QStringLiteral("kr_theme"), theme);
+        ASSERT_TRUE(settled());
+        for (const Made &m : made) {
+            const std::string what = m.className.toStdString() + " rebuilt in theme " + theme.toStdString();
+            EXPECT_EQ(count(m, m.root), 1) << what;
+            EXPECT_EQ(count(m, QStringLiteral("*")), m.elements) << what;
+            EXPECT_EQ(m.object->value(QStringLiteral("kr_height")), m.height) << what;
+            EXPECT_EQ(js(*view, liveNode(m.object->domElement()) + QStringLiteral(".offsetHeight")).toInt(), m.drawnHeight)
+                << what;
+        }
+        EXPECT_EQ(js(*view, allElements).toInt(), pageElements) << "the page rebuilt in theme " << theme.toStdString();
+    }
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+}
+
 // A project opened before the runtime server answers (at launch, the server still starting):
 // its page's view waits for the server instead of asking it for the libraries; libraries asked
 // of a port nothing listens on yet fail and are asked again a few times, then once the server

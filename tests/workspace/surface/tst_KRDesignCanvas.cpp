@@ -445,3 +445,48 @@ TEST_F(KRDesignCanvasUnloadable, LibrariesThatDoNotLoadAreToldInPlaceOfTheLoadin
 }
 
 } // namespace
+
+// A control whose drawn size changes after the page was measured, with no change of the
+// document (a transition, a font or a picture arriving later): its selection box follows.
+TEST_F(KRDesignCanvasLive, TheSelectionBoxFollowsAControlThatGrowsLater)
+{
+    const auto label = object("label3");
+    surface->selectObject(label);
+    ASSERT_TRUE(settle());
+    const auto box = surface->selectionBox(label.get());
+    ASSERT_TRUE(box);
+    const auto drawn = [&](const std::shared_ptr<DOMNode> &node) {
+        return js(*view, QStringLiteral("(function(e){ var r = e.getBoundingClientRect();"
+                                        " return [r.left, r.top, r.width, r.height].join(','); })(%1)")
+                             .arg(liveNode(node)))
+            .toString();
+    };
+    // The box lies two pixels outside the control on every side.
+    const auto follows = [&] {
+        const QStringList l = drawn(label->domElement()).split(QLatin1Char(','));
+        const QStringList b = drawn(box).split(QLatin1Char(','));
+        if (l.size() != 4 || b.size() != 4)
+            return false;
+        for (int k = 0; k < 2; ++k) {
+            if (qAbs(b[k].toDouble() + 2 - l[k].toDouble()) > 0.5 || qAbs(b[k + 2].toDouble() - 4 - l[k + 2].toDouble()) > 0.5)
+                return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(waitFor(follows)) << drawn(label->domElement()).toStdString() << " in " << drawn(box).toStdString();
+
+    // The page's own style makes the label grow over a moment (as a transition in a style
+    // class does): the document changes once, at the start, and the size goes on changing.
+    // Twice: the first time may end after the page happens to change for a reason of its own.
+    for (const QSize size : {QSize(150, 90), QSize(200, 120)}) {
+        js(*view, QStringLiteral("(function(e){ e.style.setProperty('transition', 'height 0.3s linear, width 0.3s linear', 'important');"
+                                 " e.style.setProperty('height', '%2px', 'important');"
+                                 " e.style.setProperty('width', '%3px', 'important'); })(%1)")
+                      .arg(liveNode(label->domElement()))
+                      .arg(size.height())
+                      .arg(size.width()));
+        const QString grown = QStringLiteral(",%1,%2").arg(size.width()).arg(size.height());
+        EXPECT_TRUE(waitFor([&] { return drawn(label->domElement()).endsWith(grown) && follows(); }))
+            << drawn(label->domElement()).toStdString() << " in " << drawn(box).toStdString();
+    }
+}
