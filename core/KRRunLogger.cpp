@@ -72,9 +72,21 @@ QString KRRunLogger::formatTimestamp(double millisecondsSinceEpoch, const QStrin
     };
     if (timeZoneId.isEmpty()) {
         // Every logged line asks for one in the default zone, which ICU settles once per
-        // process: each thread keeps its formatter rather than making one per line.
-        thread_local const std::unique_ptr<icu::SimpleDateFormat> defaultZoneFormat = makeFormat();
-        return defaultZoneFormat ? formatted(*defaultZoneFormat) : QString();
+        // process: each thread keeps its formatter rather than making one per line. A line
+        // logged after the thread's own objects are gone (a document released by a static
+        // list as the process exits) gets a formatter of its own.
+        struct ThreadFormat {
+            std::unique_ptr<icu::SimpleDateFormat> format;
+            bool *gone;
+            ~ThreadFormat() { *gone = true; }
+        };
+        thread_local bool threadFormatGone = false;
+        if (threadFormatGone) {
+            const auto format = makeFormat();
+            return format ? formatted(*format) : QString();
+        }
+        thread_local const ThreadFormat defaultZoneFormat{makeFormat(), &threadFormatGone};
+        return defaultZoneFormat.format ? formatted(*defaultZoneFormat.format) : QString();
     }
     const auto format = makeFormat();
     if (!format)
