@@ -3,7 +3,6 @@ JOBS ?= $(shell nproc)
 CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 DEBUG_DIR = build/debug
 RELEASE_DIR = build/release
-WEB_DIR = build/web
 TSAN_DIR = build/tsan
 # The tests of what runs on several threads at once (a build makes its pages side by side).
 TSAN_TESTS = tst_KRXMLDocument tst_KRXMLMemory tst_KRObject tst_KRPageOutput tst_KRProjectBuilder \
@@ -28,15 +27,14 @@ test: build-debug
 	@$(MAKE) --no-print-directory test-web
 	@$(MAKE) --no-print-directory test-e2e
 
-# QtWebEngine does not run under AddressSanitizer, so the web tests (label web) are built
-# and run in a tree of their own without sanitizers; the sanitized tree skips them.
-test-web: deps
-	@cmake -S . -B $(WEB_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DKR_SANITIZE=OFF -DKR_BUILD_BENCH=OFF >/dev/null
-	@targets=$$(cd $(WEB_DIR) && ctest -N -L web | sed -n 's/^ *Test *#[0-9]*: *//p'); \
+# QtWebEngine does not run under AddressSanitizer, so the web tests (label web) are built in the
+# release tree, on the libraries the application is built from, and run there; the sanitized
+# tree skips them. The default target of the release tree builds none of them.
+test-web: configure-release
+	@targets=$$(cd $(RELEASE_DIR) && ctest -N -L web | sed -n 's/^ *Test *#[0-9]*: *//p'); \
 	if [ -n "$$targets" ]; then \
-	  stage=$$(ninja -C $(WEB_DIR) -t targets all 2>/dev/null | grep -q '^stage_web_libs:' && echo stage_web_libs); \
-	  cmake --build $(WEB_DIR) -j $(JOBS) --target $$stage $$targets && \
-	  cd $(WEB_DIR) && ctest --output-on-failure -L web -j 2 --timeout 900; \
+	  cmake --build $(RELEASE_DIR) -j $(JOBS) --target stage_web_libs $$targets && \
+	  cd $(RELEASE_DIR) && ctest --output-on-failure -L web -j 2 --timeout 900; \
 	fi
 
 # The desktop suite: the release build of the application (as `make run` builds it) driven on
@@ -57,7 +55,7 @@ test-threads: deps
 	  ctest --output-on-failure -j $(JOBS) --timeout 900 -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))$$"
 
 configure-release: deps
-	@cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DKR_BUILD_TESTS=OFF -DKR_E2E_TESTS=ON >/dev/null
+	@cmake -S . -B $(RELEASE_DIR) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DKR_BUILD_TESTS=ON -DKR_WEB_TESTS_ONLY=ON -DKR_E2E_TESTS=ON >/dev/null
 
 build-release: configure-release
 	@cmake --build $(RELEASE_DIR) -j $(JOBS)
