@@ -22,18 +22,7 @@ QWidget *KRPropertyEditorItemBooleanViewController::editControl() const
 
 void KRPropertyEditorItemBooleanViewController::setup()
 {
-    const std::weak_ptr<KRObject> weak = targetObject();
-    const QString k = key();
-    KRBinding::Model model;
-    model.get = [weak, k] {
-        const auto o = weak.lock();
-        return QVariant(o ? o->value(k) : QString());
-    };
-    model.set = [this](const QVariant &value) { writeValue(value.toString()); };
-    model.observe = [this](std::function<void()> changed) {
-        return observeValue([changed = std::move(changed)](const QString &) { changed(); });
-    };
-    m_binding = std::make_unique<KRBinding>(m_checkbox, model, QByteArrayLiteral("checked"));
+    m_binding = bindValue(m_checkbox, QByteArrayLiteral("checked"));
     m_binding->setTransformer(
         [](const QVariant &value) -> std::optional<QVariant> {
             KRTrueFalseValueTransformer vt;

@@ -389,7 +389,7 @@ KRObservationToken KRPropertyEditorItemTypedViewController::observeValue(std::fu
         });
 }
 
-std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit(QLineEdit *field)
+std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindValue(QWidget *widget, const QByteArray &property)
 {
     const std::weak_ptr<KRObject> weak = targetObject();
     const QString k = key();
@@ -402,7 +402,13 @@ std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit
     model.observe = [this](std::function<void()> changed) {
         return observeValue([changed = std::move(changed)](const QString &) { changed(); });
     };
-    auto binding = std::make_unique<KRBinding>(field, model);
+    return std::make_unique<KRBinding>(widget, std::move(model), property);
+}
+
+std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit(QLineEdit *field)
+{
+    const std::weak_ptr<KRObject> weak = targetObject();
+    auto binding = bindValue(field);
     if (m_propertyName == QLatin1String("id")) {
         binding->setValidator([weak](const QVariant &value, QString *message) {
             const auto o = weak.lock();

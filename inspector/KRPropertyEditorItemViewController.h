@@ -196,6 +196,9 @@ protected:
     QWidget *makeRowView(int height);
     // Calls back after each change of the row's key (undo and other editors included).
     KRObservationToken observeValue(std::function<void(const QString &)> changed);
+    // A binding of widget's property (its user property when empty) to the row's property:
+    // reads and writes it, and follows its changes.
+    std::unique_ptr<KRBinding> bindValue(QWidget *widget, const QByteArray &property = {});
     std::unique_ptr<KRBinding> bindLineEdit(QLineEdit *field);
     void notifySizeChanged();
 
