@@ -1014,7 +1014,9 @@ def reveal(desktop, node, refind, max_steps=40):
         x, y, w, h = node.rect
         if y >= py and y + h <= py + ph and h > 0:
             return node
-        desktop.input.glide(px + pw // 2, py + ph // 2)
+        # The wheel turns near the pane's left edge, over labels: a pop-up under the pointer
+        # would take the turn as a change of its value instead of scrolling.
+        desktop.input.glide(px + min(12, pw // 4), py + ph // 2)
         desktop.input.button(True, 5 if y + h > py + ph else 4)
         desktop.input.button(False, 5 if y + h > py + ph else 4)
         time.sleep(0.05)
