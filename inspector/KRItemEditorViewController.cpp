@@ -23,6 +23,7 @@
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 namespace {
 
@@ -42,6 +43,26 @@ QList<QPair<QString, QString>> krItemEditorOptions(const QString &set)
     return list;
 }
 
+// The editor of a pop-up cell. Every choice it reports is one the user made in its list: the
+// arrow keys open the list rather than step through the entries (stepping would pass over
+// "Create New Event Handler..." and make a handler on the way), and the wheel does nothing.
+class KRItemEditorPopUp : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+            showPopup();
+            return;
+        }
+        QComboBox::keyPressEvent(event);
+    }
+    void wheelEvent(QWheelEvent *event) override { event->ignore(); }
+};
+
 // Pop-up and combo cells: the editor receives the choice; the table is never written directly.
 class KRItemEditorCellDelegate : public QStyledItemDelegate
 {
@@ -56,7 +77,7 @@ public:
         const QString id = m_editor->columnIdentifiers().value(index.column());
         if (!krItemEditorPopupColumns().contains(id))
             return QStyledItemDelegate::createEditor(parent, option, index);
-        auto *combo = new QComboBox(parent);
+        auto *combo = new KRItemEditorPopUp(parent);
         combo->setEditable(id == QLatin1String("icon"));
         const QStringList titles = m_editor->menuTitles(id);
         for (int i = 0; i < titles.size(); ++i) {
@@ -64,6 +85,15 @@ public:
                 combo->insertSeparator(combo->count());
             combo->addItem(titles[i]);
         }
+        // A choice takes effect the moment it is made, not when the cell later loses the focus
+        // ("Create New Event Handler..." opens the new handler at once). The view ignores a
+        // second commit of an editor it has closed, so the focus leaving afterwards changes
+        // nothing more.
+        auto *self = const_cast<KRItemEditorCellDelegate *>(this);
+        QObject::connect(combo, &QComboBox::activated, self, [self, combo] {
+            emit self->commitData(combo);
+            emit self->closeEditor(combo, QAbstractItemDelegate::NoHint);
+        });
         return combo;
     }
     void setEditorData(QWidget *widget, const QModelIndex &index) const override

@@ -826,8 +826,10 @@ class Desktop:
                     for _ in range(2):
                         self.input.key("Escape")
                     raise JourneyFailure(f"the menu item {entry.name!r} is disabled")
+                # The title as chosen: an Undo item names the next step once it has run.
+                chosen = entry.name
                 self.click(entry)
-                return entry.name
+                return chosen
             # Back to the bar's titles and on to the next menu: Right in the open menu would
             # enter a submenu when its item is the one highlighted (View's first active item).
             self.input.key("Escape")

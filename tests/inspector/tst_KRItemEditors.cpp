@@ -6,6 +6,8 @@
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -135,6 +137,48 @@ TEST(KRItemEditors, ReorderDividerDeleteAndHandlerCreation)
         for (const QString &column : each->columnIdentifiers())
             EXPECT_TRUE(each->columnHelpHTML(column).contains(QStringLiteral("<h1>%1</h1>").arg(column))) << column.toStdString();
     }
+}
+
+// A pop-up cell's choice is stored the moment it is made, while the cell still has the keyboard;
+// "Create New Event Handler..." makes and opens one handler, however the focus moves afterwards.
+TEST(KRItemEditors, PopUpCellChoicesTakeEffectWhenChosen)
+{
+    const Fixture f = open(QStringLiteral("<JQMListView id=\"listview1\">[{\"label\":\"1\"}]</JQMListView>"));
+    const auto list = f.object(QStringLiteral("listview1"));
+    auto editor = listEditor(list);
+    OpenedFunctions opened;
+    editor->setDelegate(&opened);
+    QTableWidget *table = editor->tableView();
+    QApplication::setActiveWindow(editor->view());
+    const auto choose = [&](const QString &column, const QString &title) {
+        const QModelIndex index = table->model()->index(0, editor->column(column));
+        table->setCurrentIndex(index);
+        table->edit(index);
+        auto *combo = table->viewport()->findChild<QComboBox *>();
+        ASSERT_TRUE(combo);
+        const int entry = combo->findText(title);
+        ASSERT_GE(entry, 0) << title.toStdString();
+        combo->setCurrentIndex(entry);
+        emit combo->activated(entry);
+    };
+    const int steps = f.document->undoManager().undoCount();
+    choose(QStringLiteral("theme"), QStringLiteral("b"));
+    EXPECT_EQ(list->value(QStringLiteral("kr_items")), QStringLiteral("[{\"label\":\"1\",\"theme\":\"b\"}]"));
+    EXPECT_EQ(table->item(0, editor->column(QStringLiteral("theme")))->text(), QStringLiteral("b"));
+    // The cell's editor is closed with the choice.
+    settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(table->viewport()->findChild<QComboBox *>());
+    EXPECT_EQ(f.document->undoManager().undoCount(), steps + 1);
+
+    choose(QStringLiteral("onClick"), QStringLiteral("Create New Event Handler..."));
+    EXPECT_EQ(opened.ids, QStringList{QStringLiteral("listview1_onClick")});
+    EXPECT_TRUE(list->value(QStringLiteral("kr_items")).contains(QLatin1String("\"onClick\":\"listview1_onClick\"")));
+    // The focus leaving the closed cell makes no second handler.
+    table->clearFocus();
+    settle();
+    EXPECT_EQ(opened.ids.size(), 1);
+    EXPECT_FALSE(f.page->objectForID(QStringLiteral("listview1_onClick2")));
 }
 
 TEST(KRItemEditors, NavbarItemsFollowARenamedPageAtOnce)

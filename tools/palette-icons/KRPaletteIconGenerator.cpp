@@ -235,6 +235,24 @@ const std::map<QString, Painter> &painters()
              p.drawLine(QPointF(14, 16.5), QPointF(18, 16.5));
              p.drawLine(QPointF(14, 20), QPointF(16.5, 20));
          }},
+        {"KRPage", [](QPainter &p) {
+             // A sheet with a turned-down corner and a title bar: the page itself.
+             tile(p, kPage);
+             QPainterPath sheet;
+             sheet.moveTo(8.5, 5.5); sheet.lineTo(19.5, 5.5); sheet.lineTo(24.5, 10.5);
+             sheet.lineTo(24.5, 26.5); sheet.lineTo(8.5, 26.5); sheet.closeSubpath();
+             p.setPen(pen(kInk, 1));
+             p.setBrush(kWhite);
+             p.drawPath(sheet);
+             QPainterPath corner;
+             corner.moveTo(19.5, 5.5); corner.lineTo(19.5, 10.5); corner.lineTo(24.5, 10.5);
+             p.setBrush(QColor(200, 206, 214));
+             p.drawPath(corner);
+             p.setPen(Qt::NoPen);
+             p.setBrush(kJQM);
+             p.drawRect(QRectF(9, 11, 15, 3.5));
+             textLines(p, 11, 18, 11, 3, 3, QColor(150, 160, 172));
+         }},
         {"KRStyleClass", [](QPainter &p) {
              tile(p, kPage);
              p.setPen(pen(kInk, 1));

@@ -157,11 +157,15 @@ void KRHTMLViewController::saveContents()
     // restored text here would store it under the mode of the moment, not of that step.
     if (const auto doc = document(); doc && (doc->undoManager().isUndoing() || doc->undoManager().isRedoing()))
         return;
-    m_saving = true;
     const QString text = m_codeEditor->string();
     QString value;
     if (!text.isEmpty())
         value = (editMode() == MarkdownMode ? krHTMLViewMarkdownPrefix : krHTMLViewHTMLPrefix) + text;
+    // Writing what is stored already (leaving the editor after each change) records nothing: a
+    // nameless step of no change would stand before the user's last edit in the Edit menu.
+    if (target->value(m_propertyKey) == value)
+        return;
+    m_saving = true;
     // The model edit joins the editor's undo step (a run of typing is one step).
     target->setValue(m_propertyKey, value);
     m_saving = false;
@@ -175,7 +179,13 @@ void KRHTMLViewController::modePopUpAction()
         return;
     const QString oldMode = m_editMode;
     if (!m_codeEditor || m_codeEditor->string().isEmpty()) {
-        m_editMode = mode;
+        // Nothing to discard, so no question; the switch is still a step of its own, which the
+        // Edit menu offers before the typing that emptied the text, so that undoing brings that
+        // text back in its own mode.
+        if (document())
+            changeMode(mode);
+        else
+            m_editMode = mode;
         return;
     }
     m_modePopUp->setCurrentText(oldMode);
@@ -194,6 +204,11 @@ void KRHTMLViewController::changeMode(const QString &mode)
     const auto doc = document();
     if (!doc || !m_codeEditor)
         return;
+    CETextView *view = m_codeEditor->textView();
+    // A run of typing still open is its own step; it ends before this group begins, as ending
+    // it inside would close this group's level instead.
+    if (view)
+        view->breakUndoCoalescing();
     KRUndoManager &undo = doc->undoManager();
     undo.beginUndoGrouping();
     undo.setActionName(QStringLiteral("Edit Mode Change"));
@@ -204,11 +219,9 @@ void KRHTMLViewController::changeMode(const QString &mode)
             self->setEditMode(previous);
     });
     setEditMode(mode);
-    CETextView *view = m_codeEditor->textView();
     // The text view records the emptied text and reports it, which stores the empty value
     // within this group.
-    if (view) {
-        view->breakUndoCoalescing();
+    if (view && !view->text().isEmpty()) {
         view->guardedReplace({0, view->text().size()}, QString());
         view->setPendingActionName(QStringLiteral("Typing"));
     }

@@ -38,7 +38,8 @@ protected:
 // Edits one content property of one object as Markdown or HTML in the code editor. The mode
 // is stored with the content as a "markdown:" or "html:" prefix of the value; empty content is
 // the empty string whatever the mode. Switching the mode of non-empty content discards it after
-// a question, as one undo step.
+// a question, as one undo step; switching the mode of empty content asks nothing and is an
+// undo step as well.
 class KRHTMLViewController : public KRCachingViewController, private CEEditorDelegate
 {
     Q_OBJECT

@@ -61,8 +61,12 @@ void KRObjectListModel::reload()
     beginResetModel();
     m_objects.clear();
     if (const auto page = m_page.lock()) {
-        for (const auto &object : page->allObjects()) { // sorted by id
-            if (m_filter == Filter::All || object->visualObject() == (m_filter == Filter::Visual))
+        // The page heads the list of everything and of what is seen; it is no non-visual
+        // helper of itself. Its objects follow, sorted by id.
+        if (m_filter != Filter::Nonvisual)
+            m_objects.append(page);
+        for (const auto &object : page->allObjects()) {
+            if (object != page && (m_filter == Filter::All || object->visualObject() == (m_filter == Filter::Visual)))
                 m_objects.append(object);
         }
     }

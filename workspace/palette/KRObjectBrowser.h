@@ -14,7 +14,8 @@ class QListView;
 class QMenu;
 class QStackedWidget;
 
-// The objects of one page sorted by id, optionally only the visual or only the non-visual ones.
+// The page first, then its objects sorted by id; optionally only the visual ones (the page
+// among them) or only the non-visual ones (without the page).
 class KRObjectListModel : public QAbstractListModel
 {
 public:

@@ -233,7 +233,11 @@ void KRPropertyPaneViewController::setPopupButtonContents()
     if (!page)
         return;
     const auto selected = m_selectedObject.lock();
-    for (const auto &object : page->allObjects()) {
+    // The page first, as in the object browser; then its objects by id.
+    QList<std::shared_ptr<KRObject>> objects = page->allObjects();
+    objects.removeOne(page);
+    objects.prepend(page);
+    for (const auto &object : std::as_const(objects)) {
         const QImage icon = object->objectIcon();
         m_popupButton->addItem(icon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(icon.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))),
                                object->kr_id());

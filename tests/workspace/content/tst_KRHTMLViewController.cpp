@@ -218,6 +218,33 @@ TEST_F(ContentTab, SwitchingModeOfContentAsksAndIsOneUndoStep)
     EXPECT_EQ(stored(), QStringLiteral("markdown:# Hi"));
 }
 
+// Content emptied by hand switches without a question, and the switch is the step Undo names
+// first: undoing it puts the mode back before the deleted text returns, in its own mode.
+TEST_F(ContentTab, SwitchingModeOfEmptiedContentIsItsOwnUndoStep)
+{
+    open(QStringLiteral("markdown:# Hi"));
+    view().setFocus();
+    view().setSelectedRange({0, view().text().size()});
+    QTest::keyClick(&view(), Qt::Key_Backspace);
+    turn();
+    ASSERT_EQ(stored(), QString());
+    const int steps = undo().undoCount();
+    chooseOtherMode(); // the pop-up takes the focus from the emptied editor
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    EXPECT_EQ(tab->editMode(), KRHTMLViewController::HTMLMode);
+    EXPECT_EQ(undo().undoCount(), steps + 1);
+    EXPECT_EQ(undo().undoMenuItemTitle(), QStringLiteral("Undo Edit Mode Change"));
+
+    undo().undo();
+    turn();
+    EXPECT_EQ(tab->editMode(), KRHTMLViewController::MarkdownMode);
+    EXPECT_EQ(undo().undoMenuItemTitle(), QStringLiteral("Undo Typing"));
+    undo().undo();
+    turn();
+    EXPECT_EQ(view().text(), QStringLiteral("# Hi"));
+    EXPECT_EQ(stored(), QStringLiteral("markdown:# Hi"));
+}
+
 TEST_F(ContentTab, PendingTextReachesTheModelBeforeSavingAndOnClose)
 {
     open(QStringLiteral("markdown:a"));

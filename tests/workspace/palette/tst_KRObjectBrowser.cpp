@@ -1,5 +1,6 @@
 #include "../../controls/KRControlTestSupport.h"
 
+#include <model/KRObjectInfo.h>
 #include <workspace/palette/KRObjectBrowser.h>
 
 #include <QDir>
@@ -42,16 +43,21 @@ protected:
     QList<KRObject *> told;
 };
 
-TEST_F(ObjectBrowser, ListsThePageSortedAndFiltersByKind)
+TEST_F(ObjectBrowser, ListsThePageFirstItsObjectsSortedAndFiltersByKind)
 {
-    EXPECT_EQ(ids(), (QStringList{"alabel", "button1", "page1", "timer1"}));
+    EXPECT_EQ(ids(), (QStringList{"page1", "alabel", "button1", "timer1"}));
+    // The page is no non-visual helper: it heads what is seen.
     browser->setFilter(KRObjectListModel::Filter::Nonvisual);
-    EXPECT_EQ(ids(), (QStringList{"page1", "timer1"}));
+    EXPECT_EQ(ids(), (QStringList{"timer1"}));
     browser->setFilter(KRObjectListModel::Filter::Visual);
-    EXPECT_EQ(ids(), (QStringList{"alabel", "button1"}));
+    EXPECT_EQ(ids(), (QStringList{"page1", "alabel", "button1"}));
+    // The page has its own icon, not its base class's.
+    const QImage pageIcon = browser->model()->data(browser->model()->index(0), Qt::DecorationRole).value<QImage>();
+    EXPECT_FALSE(pageIcon.isNull());
+    EXPECT_NE(pageIcon, KRObjectInfo::sharedInstance().objectIcon(QStringLiteral("KRObject")));
     // The list follows the page.
     page->createNewObject(QStringLiteral("KRLabel"), 0, 0, QString());
-    EXPECT_EQ(ids().size(), 3);
+    EXPECT_EQ(ids().size(), 4);
     browser->setFilter(KRObjectListModel::Filter::All);
     EXPECT_EQ(ids().size(), 5);
 }
@@ -65,11 +71,11 @@ TEST_F(ObjectBrowser, SelectionStaysInStepWithoutLoopsAndEmptyTellsNobody)
         EXPECT_EQ(view->selectionModel()->selectedIndexes().value(0).row(), 3);
 
     // The user's choice in the list.
-    const QRect row = browser->listView()->visualRect(browser->model()->index(1));
+    const QRect row = browser->listView()->visualRect(browser->model()->index(2));
     QTest::mouseClick(browser->listView()->viewport(), Qt::LeftButton, Qt::NoModifier, row.center());
     EXPECT_EQ(told.size(), 2);
     EXPECT_EQ(browser->selectedObject(), object("button1"));
-    EXPECT_EQ(browser->iconView()->selectionModel()->selectedIndexes().value(0).row(), 1);
+    EXPECT_EQ(browser->iconView()->selectionModel()->selectedIndexes().value(0).row(), 2);
 
     QList<KRObject *> doubled;
     QObject::connect(browser.get(), &KRObjectBrowser::didDoubleClickObject, [&](KRObject *o) { doubled.append(o); });
@@ -88,7 +94,7 @@ TEST_F(ObjectBrowser, SelectionStaysInStepWithoutLoopsAndEmptyTellsNobody)
     EXPECT_EQ(told.size(), 3);
     browser->show();
     for (QListView *view : {browser->listView(), browser->iconView()})
-        EXPECT_EQ(view->selectionModel()->selectedIndexes().value(0).row(), 0);
+        EXPECT_EQ(view->selectionModel()->selectedIndexes().value(0).row(), 1);
     EXPECT_EQ(told.size(), 3);
 }
 

@@ -63,7 +63,9 @@ protected:
 
 TEST_F(PropertyPane, KeepsOneInspectorPerObjectAndTellsOnlyOfChanges)
 {
-    EXPECT_EQ(popupTitles(), (QStringList{"button1", "label1", "listview1", "onClick", "page1", "ready", "timer1"}));
+    // The page first, as in the object browser, then its objects by id.
+    EXPECT_EQ(popupTitles(), (QStringList{"page1", "button1", "label1", "listview1", "onClick", "ready", "timer1"}));
+    EXPECT_FALSE(pane->popupButton()->itemIcon(0).isNull()); // the page's own icon
     pane->selectObject(object("button1"));
     pane->selectObject(object("button1"));
     EXPECT_EQ(delegate.calls, QStringList{"select button1"});
