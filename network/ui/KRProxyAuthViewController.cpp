@@ -5,6 +5,7 @@
 #include <core/KRRunLogger.h>
 #include <network/KRJSONRPC.h>
 #include <platform/appkit/KRMessageBoxAlertService.h>
+#include <platform/appkit/KRPopover.h>
 #include <platform/foundation/KRAlertService.h>
 
 #include <QApplication>
@@ -19,8 +20,12 @@ namespace {
 int proxyAuthRunWithFields(const KRAlert &alert, QWidget *fields)
 {
     QWidget *window = QApplication::activeWindow();
+    while (qobject_cast<KRPopover *>(window))
+        window = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    // The news pop-over may be open while it asks: it stays, and stays alive, until answered.
+    const KRPopover::ModalHold popovers;
     QMessageBox box(window);
-    box.setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box.setWindowModality(window && !popovers.holdsAny() ? Qt::WindowModal : Qt::ApplicationModal);
     box.setIcon(QMessageBox::Information);
     box.setWindowTitle(QApplication::applicationDisplayName());
     box.setText(alert.messageText);

@@ -1,5 +1,7 @@
 #include "KRMessageBoxAlertService.h"
 
+#include <platform/appkit/KRPopover.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QList>
@@ -27,9 +29,14 @@ QMessageBox::Icon iconFor(KRAlert::Style style)
 int KRMessageBoxAlertService::runModal(const KRAlert &alert)
 {
     QWidget *window = QApplication::activeWindow();
+    // An alert asked from inside a pop-over belongs to the window the pop-over points into.
+    while (qobject_cast<KRPopover *>(window))
+        window = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    // Open pop-overs stay open under the box and are not deleted before it has answered.
+    const KRPopover::ModalHold popovers;
     // A parent makes the box window-modal on it; without one it blocks the application.
     QPointer<QMessageBox> box = new QMessageBox(window);
-    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setWindowModality(window && !popovers.holdsAny() ? Qt::WindowModal : Qt::ApplicationModal);
     box->setIcon(iconFor(alert.style));
     box->setWindowTitle(QApplication::applicationDisplayName());
     box->setText(alert.messageText);

@@ -1,10 +1,12 @@
 #include "KRPopover.h"
 
+#include <QApplication>
 #include <QHideEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -93,12 +95,112 @@ KRPopover::~KRPopover() = default;
 
 void KRPopover::setBehavior(Behavior behavior)
 {
-    const bool wasVisible = isVisible();
     m_behavior = behavior;
-    const Qt::WindowFlags kind = behavior == Behavior::Transient ? Qt::Popup : Qt::Tool;
-    setWindowFlags(kind | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
-    if (wasVisible)
+    // A held pop-over keeps its plain window until the hold ends.
+    if (isHeld())
+        return;
+    setWindowKind(behavior == Behavior::Transient ? Qt::Popup : Qt::Tool);
+}
+
+// Changing the window flags hides the window and makes a new native one: shown again where it
+// was, and without reporting a close.
+void KRPopover::setWindowKind(Qt::WindowFlags kind)
+{
+    const Qt::WindowFlags flags = kind | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint;
+    if (windowFlags() == flags)
+        return;
+    const bool wasVisible = isVisible();
+    // Where it was put, whatever a window manager did with the plain window meanwhile.
+    const QRect frame = m_placement.frame.isEmpty() ? geometry() : m_placement.frame;
+    // Hiding the window takes the keyboard focus from its content: given back once shown.
+    const QPointer<QWidget> focused = focusWidget();
+    m_changingKind = true;
+    // A new native window: the window manager may still be letting go of the old one (a plain
+    // window it kept) when it is shown again as a pop-up, and would take it off the screen.
+    if (testAttribute(Qt::WA_WState_Created)) {
+        hide();
+        destroy();
+    }
+    setWindowFlags(flags);
+    if (wasVisible) {
+        setGeometry(frame);
+        updateMask();
         show();
+        if (focused && focused->window() == this)
+            focused->setFocus(Qt::PopupFocusReason);
+    }
+    m_changingKind = false;
+}
+
+KRPopover::ModalHold::ModalHold()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *popover = qobject_cast<KRPopover *>(widget);
+        if (popover && popover->isVisible() && popover->behavior() == Behavior::Transient) {
+            popover->hold();
+            m_held.append(popover);
+        }
+    }
+}
+
+KRPopover::ModalHold::~ModalHold()
+{
+    for (const QPointer<KRPopover> &popover : std::as_const(m_held))
+        if (popover)
+            popover->release();
+}
+
+void KRPopover::hold()
+{
+    if (m_holds++ > 0)
+        return;
+    // Whether the content shows where the keyboard is (the user came by Tab): shown again after.
+    m_keyboardFocusShown = testAttribute(Qt::WA_KeyboardFocusChange);
+    // A plain window that never takes the keyboard: not from the dialog about to show, and not
+    // when the dialog goes (a window manager would hand the focus to the pop-over, whose window
+    // is then replaced, leaving no window of the application with the keyboard).
+    const bool quiet = testAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowKind(Qt::Tool | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating, quiet);
+}
+
+void KRPopover::release()
+{
+    if (m_holds == 0 || --m_holds > 0)
+        return;
+    if (m_closedWhileHeld) {
+        m_closedWhileHeld = false;
+        setBehavior(m_behavior); // its own kind of window again, for a later showing
+        emit closed();
+        return;
+    }
+    QTimer::singleShot(0, this, &KRPopover::reopenAfterHold);
+}
+
+// Its own kind of window again once the dialog's event loop has ended and, for a shown pop-up,
+// once the window it points into is active again: a pop-up that takes the mouse and keyboard
+// sooner would keep the window system's note of that window's activation from the application
+// (which is waited for a second at most).
+void KRPopover::reopenAfterHold()
+{
+    if (isHeld()) {
+        m_reopenTries = 0;
+        return;
+    }
+    const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (isVisible() && m_behavior == Behavior::Transient && owner && !owner->isActiveWindow() && ++m_reopenTries < 50) {
+        QTimer::singleShot(20, this, &KRPopover::reopenAfterHold);
+        return;
+    }
+    m_reopenTries = 0;
+    setBehavior(m_behavior);
+    if (m_keyboardFocusShown)
+        setAttribute(Qt::WA_KeyboardFocusChange);
+    if (isVisible()) {
+        raise();
+        update();
+    }
 }
 
 void KRPopover::setContentWidget(QWidget *widget)
@@ -172,7 +274,11 @@ void KRPopover::resizeEvent(QResizeEvent *event)
 void KRPopover::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
-    if (!event->spontaneous())
+    if (event->spontaneous() || m_changingKind)
+        return;
+    if (isHeld())
+        m_closedWhileHeld = true;
+    else
         emit closed();
 }
 

@@ -14,6 +14,28 @@ class KRPopover : public QWidget
     Q_OBJECT
 
 public:
+    // Held by whoever runs a modal dialog (an alert, say) for as long as the dialog is up. Every
+    // shown transient pop-over then stays open: it stops grabbing the mouse and the keyboard, so
+    // that the dialog gets them, and a click outside it no longer closes it. A close() asked for
+    // meanwhile hides it at once but reports `closed` only when the last hold ends, so that
+    // whoever deletes the pop-over on `closed` never deletes the controller of its content while
+    // that controller still waits for the dialog's answer. Holds nest.
+    class ModalHold
+    {
+    public:
+        ModalHold();
+        ~ModalHold();
+        ModalHold(const ModalHold &) = delete;
+        ModalHold &operator=(const ModalHold &) = delete;
+
+        // Whether a pop-over was held: the dialog should then block the whole application, since
+        // a window-modal one would leave the pop-over's content answering clicks behind it.
+        bool holdsAny() const { return !m_held.isEmpty(); }
+
+    private:
+        QList<QPointer<KRPopover>> m_held;
+    };
+
     // The side of the anchor rectangle the pop-over opens on. The numbers are the ones callers
     // store (0 = the left side, 2 = the right side).
     enum Edge { LeftEdge = 0, BottomEdge = 1, RightEdge = 2, TopEdge = 3 };
@@ -58,6 +80,8 @@ public:
     // available area of the view's screen. Shown again while open, it moves.
     void showRelativeToRect(const QRect &rect, QWidget *view, Edge preferredEdge);
     bool isShown() const { return isVisible(); }
+    // Whether a modal dialog holds the pop-over open (see ModalHold).
+    bool isHeld() const { return m_holds > 0; }
     // The side used by the last showRelativeToRect.
     Edge shownEdge() const { return m_placement.edge; }
 
@@ -75,9 +99,18 @@ private:
     QPainterPath outline() const;
     void layoutContent();
     void updateMask();
+    void setWindowKind(Qt::WindowFlags kind);
+    void hold();
+    void release();
+    void reopenAfterHold();
 
     Behavior m_behavior = Behavior::ApplicationDefined;
     QPointer<QWidget> m_content;
     QSize m_contentSize;
     Placement m_placement{QRect(), RightEdge, 0};
+    int m_holds = 0;
+    bool m_closedWhileHeld = false;
+    int m_reopenTries = 0;
+    bool m_keyboardFocusShown = false;
+    bool m_changingKind = false; // the window is hidden to change its kind, not closed
 };

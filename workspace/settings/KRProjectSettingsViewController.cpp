@@ -531,9 +531,15 @@ void KRProjectSettingsViewController::autoAdjustObjectsPopupChanged()
         alert.informativeText = QStringLiteral("Switching to fixed objects will discard any per-device customizations "
                                                "you've made to your project's design.");
         alert.buttonTitles = {QStringLiteral("Discard Customizations"), QStringLiteral("Cancel")};
+        // The alert runs an event loop. The pop-over holding this pane stays open and alive while
+        // it is up, but the pane is checked again before it is touched; the answer is applied to
+        // the project (held here) either way.
+        const QPointer<KRProjectSettingsViewController> alive(this);
         if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn) {
-            const QSignalBlocker blocker(m_autoAdjustObjectsPopup);
-            m_autoAdjustObjectsPopup->setCurrentIndex(1);
+            if (alive && m_autoAdjustObjectsPopup) {
+                const QSignalBlocker blocker(m_autoAdjustObjectsPopup);
+                m_autoAdjustObjectsPopup->setCurrentIndex(1);
+            }
             return;
         }
     }

@@ -4,6 +4,7 @@
 #include <model/KRObjectInfo.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>
+#include <model/KRUserDeviceInformation.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRDesignViewControllerProxy.h>
@@ -242,6 +243,13 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KR
     }
     m_backgroundToken = m_defaults->observe(QStringLiteral("designViewBackground"),
                                             [this](const QString &, const QVariant &) { loadBackground(); });
+    // The pop-up lists the devices the user keeps in the preferences as they come, go and
+    // change; the skin follows a change of the shown one.
+    m_userDevicesToken = m_defaults->observe(KRUserDeviceInformation::UserDevicesKey, [this](const QString &, const QVariant &) {
+        buildDevicePopUp();
+        setupDevice();
+        viewResized();
+    });
     loadBackground();
     buildDevicePopUp();
     setupDevice();
@@ -279,8 +287,9 @@ void KRDesignCanvas::loadBackground()
 
 void KRDesignCanvas::buildDevicePopUp()
 {
+    const QSignalBlocker blocker(m_devicePopUp);
     m_devicePopUp->clear();
-    const auto devices = KRObjectInfo::sharedInstance().deviceInformation();
+    const auto devices = KRObjectInfo::sharedInstance().deviceInformation(*m_defaults);
     for (const auto &device : devices.allValues()) {
         if (device->name == QLatin1String("Design View"))
             continue;
@@ -296,7 +305,7 @@ QString KRDesignCanvas::deviceID() const
 void KRDesignCanvas::setupDevice()
 {
     const auto project = m_project.lock();
-    const auto devices = KRObjectInfo::sharedInstance().deviceInformation();
+    const auto devices = KRObjectInfo::sharedInstance().deviceInformation(*m_defaults);
     QString target = project ? project->designTarget() : QString();
     if (!devices.contains(target)) {
         target = QStringLiteral("iPhone");
@@ -305,9 +314,8 @@ void KRDesignCanvas::setupDevice()
     }
     m_device = devices.objectForKey(target);
     m_skin = m_device ? m_device->image() : QImage();
-    const int index = m_devicePopUp->findData(target);
-    if (index >= 0)
-        m_devicePopUp->setCurrentIndex(index);
+    const QSignalBlocker blocker(m_devicePopUp);
+    m_devicePopUp->setCurrentIndex(m_devicePopUp->findData(target));
 }
 
 void KRDesignCanvas::setZoomPercent(int percent)

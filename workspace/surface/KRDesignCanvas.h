@@ -35,7 +35,8 @@ struct KRDesignCanvasLayout {
 // zoomed from 50 to 200 %. It shows a loading picture until the design document has loaded,
 // draws the project's grid over the page while "Show Grid" is on, takes palette drops (and
 // nothing else), and builds context menus from the model's descriptions. Every canvas of a
-// project follows the project's design target.
+// project follows the project's design target; the device pop-up follows the devices the user
+// keeps in the preferences.
 class KRDesignCanvas : public QWidget
 {
     Q_OBJECT
@@ -96,4 +97,5 @@ private:
     KRObservationToken m_gridToken;
     KRObservationToken m_showGridToken;
     KRObservationToken m_backgroundToken;
+    KRObservationToken m_userDevicesToken;
 };

@@ -636,7 +636,11 @@ void KRWindowController::projectSettingsAction(KRProjectPaneViewController *, QW
 
 void KRWindowController::showPopover(QWidget *content, QObject *contentOwner, QWidget *anchor, int edge)
 {
-    if (m_popover)
+    // One pop-over at a time. One held open by a question its content asked goes once the
+    // question is answered, not under the method that asked it.
+    if (m_popover && m_popover->isHeld())
+        m_popover->close();
+    else
         delete m_popover.data();
     auto *popover = new KRPopover(m_window.get());
     popover->setBehavior(KRPopover::Behavior::Transient);

@@ -1,11 +1,15 @@
 #include <platform/appkit/KRMessageBoxAlertService.h>
+#include <platform/appkit/KRPopover.h>
 
 #include <KRTestSupport.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QMessageBox>
+#include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -85,4 +89,69 @@ TEST(KRMessageBoxAlertService, SheetWithSuppressionBox)
         QTest::keyClick(box, Qt::Key_Escape);
     });
     EXPECT_FALSE(*alert.suppressionButtonChecked);
+}
+
+// An alert asked from inside a transient pop-over, as a settings form does when a choice needs
+// confirming: the pop-over stays open and alive under the box (which gets the clicks, the
+// pop-over no longer grabbing them), and is transient again once answered. A close asked for
+// while the box is up is reported only after it, so that a pop-over deleted on `closed` does
+// not take the asking controller with it in the box's event loop.
+TEST(KRMessageBoxAlertService, PopoverStaysOpenAndAliveWhileItsQuestionIsUp)
+{
+    QWidget window;
+    window.resize(600, 400);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::activeWindow() == &window; }));
+    QPointer<KRPopover> popover = new KRPopover(&window);
+    popover->setBehavior(KRPopover::Behavior::Transient);
+    auto *choice = new QComboBox;
+    choice->addItems({QStringLiteral("Fixed"), QStringLiteral("Customized")});
+    popover->setContentWidget(choice);
+    // Deleted when it closes, with the controller of its content, as the project window does.
+    QPointer<QObject> controller = new QObject(popover);
+    QObject::connect(popover, &KRPopover::closed, popover, &QObject::deleteLater);
+    popover->showRelativeToRect(QRect(10, 10, 40, 20), &window, KRPopover::RightEdge);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(popover));
+    ASSERT_EQ(QApplication::activePopupWidget(), popover.data());
+
+    KRAlert alert;
+    alert.messageText = QStringLiteral("Switch to fixed objects?");
+    alert.buttonTitles = {QStringLiteral("Discard Customizations"), QStringLiteral("Cancel")};
+    const int code = runWith(alert, [&](QMessageBox *box) {
+        ASSERT_TRUE(popover);
+        EXPECT_TRUE(popover->isVisible());
+        EXPECT_TRUE(popover->isHeld());
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr); // the box has the mouse and keys
+        EXPECT_EQ(box->parentWidget(), &window);
+        EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+        click(box, QStringLiteral("Cancel"));
+        QApplication::processEvents();
+        EXPECT_TRUE(controller);
+    });
+    EXPECT_EQ(code, 1001);
+    ASSERT_TRUE(popover);
+    EXPECT_TRUE(controller);
+    EXPECT_TRUE(popover->isVisible());
+    EXPECT_FALSE(popover->isHeld());
+    // A pop-up again once the window it points into is active again.
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return QApplication::activePopupWidget() == popover.data(); }));
+    EXPECT_EQ(popover->windowType(), Qt::Popup);
+    EXPECT_TRUE(popover->isVisible());
+
+    // Closed while the box is up: hidden at once, reported (and so deleted) after the answer.
+    QSignalSpy closed(popover.data(), &KRPopover::closed);
+    runWith(alert, [&](QMessageBox *box) {
+        popover->close();
+        EXPECT_FALSE(popover->isVisible());
+        click(box, QStringLiteral("Discard Customizations"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(controller);
+        EXPECT_EQ(closed.count(), 0);
+    });
+    EXPECT_TRUE(controller);
+    EXPECT_EQ(closed.count(), 1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(popover.isNull());
+    EXPECT_TRUE(controller.isNull());
 }

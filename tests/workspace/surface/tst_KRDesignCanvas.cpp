@@ -8,6 +8,7 @@
 #include <model/KRDeviceInformation.h>
 #include <model/KRLocalServerPort.h>
 #include <model/KRObjectInfo.h>
+#include <model/KRUserDeviceInformation.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
@@ -341,6 +342,40 @@ TEST_F(KRDesignCanvasLive, DeviceAndZoomRelayTheEveryPageOfTheProject)
         << js(*view, QStringLiteral("window.innerWidth")).toInt();
     EXPECT_DOUBLE_EQ(live2->webView()->zoomFactor(), 1.0);
     EXPECT_EQ(js(*live2->webView(), QStringLiteral("window.innerWidth")).toInt(), device->width);
+}
+
+// The device pop-up follows the devices the user keeps in the preferences as they are added,
+// renamed and removed, and names the project's design target however it was chosen.
+TEST_F(KRDesignCanvasLive, DevicePopUpFollowsTheUserDevices)
+{
+    auto kiosk = std::make_shared<KRUserDeviceInformation>();
+    kiosk->deviceID = QStringLiteral("kiosk");
+    kiosk->name = QStringLiteral("Kiosk");
+    kiosk->width = 400;
+    kiosk->height = 600;
+    KRUserDeviceInformation::storeDevices({kiosk}, *defaults);
+    QComboBox *popUp = canvas->devicePopUp();
+    const int index = popUp->findData(QStringLiteral("kiosk"));
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(popUp->itemText(index), QStringLiteral("Kiosk"));
+
+    // Chosen elsewhere (the project's settings): the pop-up names it, the skin is its own.
+    project->setDesignTarget(QStringLiteral("kiosk"));
+    EXPECT_EQ(popUp->currentText(), QStringLiteral("Kiosk"));
+    EXPECT_EQ(canvas->deviceID(), QStringLiteral("kiosk"));
+    EXPECT_EQ(view->width(), 400);
+
+    kiosk->name = QStringLiteral("Counter");
+    kiosk->width = 500;
+    KRUserDeviceInformation::storeDevices({kiosk}, *defaults);
+    EXPECT_EQ(popUp->currentText(), QStringLiteral("Counter"));
+    EXPECT_EQ(view->width(), 500);
+
+    // Gone: the page falls back to the iPhone, and the pop-up says so.
+    KRUserDeviceInformation::storeDevices({}, *defaults);
+    EXPECT_EQ(popUp->findData(QStringLiteral("kiosk")), -1);
+    EXPECT_EQ(project->designTarget(), QStringLiteral("iPhone"));
+    EXPECT_EQ(popUp->currentData().toString(), QStringLiteral("iPhone"));
 }
 
 TEST_F(KRDesignCanvasLive, ScreenshotsAtTwoZoomsOnTwoDevicesWithSelectionAndGrid)
