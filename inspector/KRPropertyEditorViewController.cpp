@@ -11,8 +11,10 @@
 #include <platform/foundation/KRLogSink.h>
 #include <widgets/help/KRHelpButtonController.h>
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -21,6 +23,7 @@
 #include <QStyleOptionSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 // --- Table
 
@@ -121,7 +124,41 @@ void KRPropertyEditorTableView::reloadData()
         ++position;
         view->setFixedHeight(int(item->viewHeight()));
         view->setVisible(visible.contains(item.get()));
+        guardWheel(view);
     }
+}
+
+void KRPropertyEditorTableView::guardWheel(QWidget *view)
+{
+    // A row may make its controls after it is first laid out: each layout looks again (a
+    // filter installed twice is kept once).
+    for (QWidget *child : view->findChildren<QWidget *>()) {
+        if (!qobject_cast<QComboBox *>(child) && !qobject_cast<QAbstractSpinBox *>(child))
+            continue;
+        // A turn of the wheel would otherwise give it the keyboard before it reaches it.
+        if (child->focusPolicy() == Qt::WheelFocus)
+            child->setFocusPolicy(Qt::StrongFocus);
+        child->installEventFilter(this);
+    }
+}
+
+bool KRPropertyEditorTableView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Wheel) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && !widget->hasFocus()) {
+            // Scrolled here: a turn handed on to the scroll bar comes back up through its
+            // parents when the bar is at its end.
+            const auto *wheel = static_cast<QWheelEvent *>(event);
+            QScrollBar *bar = verticalScrollBar();
+            const int pixels = wheel->pixelDelta().y();
+            const int by = pixels ? -pixels
+                                  : -qRound(wheel->angleDelta().y() / 120.0 * bar->singleStep() * QApplication::wheelScrollLines());
+            bar->setValue(bar->value() + by);
+            return true;
+        }
+    }
+    return QScrollArea::eventFilter(watched, event);
 }
 
 void KRPropertyEditorTableView::noteHeightOfRowChanged(int row)

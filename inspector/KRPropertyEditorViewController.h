@@ -65,8 +65,13 @@ public:
 
 protected:
     bool focusNextPrevChild(bool next) override;
+    // A turn of the wheel over a pop-up or a stepper that does not have the keyboard scrolls
+    // the rows instead of changing the property.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void guardWheel(QWidget *view);
+
     KRPropertyEditorViewController *m_controller; // not owned: the inspector owns this table
     QWidget *m_content;                           // the scroll area's widget
     QVBoxLayout *m_layout;

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """The inspector's rows by mouse and keyboard: a select menu's options get an entry from "+" and
 lose one to "−" while their list is open; Tab walks from the id field through the rows of a
-button, past its icon row; Ctrl+Z in a field whose edit was committed takes the edit back."""
+button, past its icon row; Ctrl+Z in a field whose edit was committed takes the edit back; the
+wheel turned over the inspector's pop-ups scrolls and changes none of them."""
 
 import sys
+import time
 
 import krdesktop as kd
 
@@ -60,6 +62,21 @@ def tab_through_rows(desktop, window):
     desktop.input.key("shift+Tab")
     kd.wait_until(lambda: focused_row(desktop, window) == seen[-2],
                   f"Shift+Tab to leave the icon row for {seen[-2]!r}", timeout=5)
+
+
+def wheel_over_pop_ups(desktop, window):
+    """The wheel turned over pop-ups that do not have the keyboard scrolls the inspector and
+    leaves their values alone."""
+    rows = ("shadow", "theme", "mini")
+    before = {name: kd.inspector_value(desktop, window, name) for name in rows}
+    for name in rows:
+        desktop.input.glide(*kd.inspector_field(desktop, window, name).center)
+        for button in (5, 5, 4, 5):
+            desktop.input.button(True, button)
+            desktop.input.button(False, button)
+            time.sleep(0.05)
+    after = {name: kd.inspector_value(desktop, window, name) for name in rows}
+    kd.check(after == before, f"turning the wheel over the inspector changed {before} to {after}")
 
 
 def undo_committed_field(desktop, window, surface):
@@ -160,6 +177,7 @@ def rows_by_mouse_and_keyboard(desktop):
     kd.wait_inspected(desktop, window, "button1")
     kd.wait_until(lambda: kd.element_with_text(surface, "button1"), "button1 on the surface")
     desktop.screenshot("button-dropped")
+    wheel_over_pop_ups(desktop, window)
     undo_committed_field(desktop, window, surface)
     tab_through_rows(desktop, window)
 
