@@ -67,9 +67,9 @@ QString insecureSiteURL(const QString &apiURL)
 {
     if (apiURL.trimmed().isEmpty())
         return {};
-    if (apiURL.contains(QLatin1String("localhost")))
-        return QStringLiteral("http://localhost");
-    // The site is served by the service's host: its scheme, host and port.
+    // The site is served by the service's host: its scheme, host and port, as the user gave
+    // them (a service on this machine included), and a slash, so that a relative address is
+    // joined below it.
     const QUrl service(apiURL.trimmed(), QUrl::StrictMode);
     if (!service.isValid() || service.host().isEmpty())
         return {};

@@ -31,8 +31,9 @@ QFont editorFont(const KRUserDefaults &defaults);
 
 // The first registration, in table order: every key but "insecureSiteURL".
 QList<std::pair<QString, QVariant>> firstRegistration();
-// The site address for a service address: the service's own host ("http://localhost" for a
-// service on this machine); empty without a service address.
+// The site address for a service address: the service's own scheme, host and port and a
+// slash ("http://localhost:8080/" for "http://localhost:8080/api.php"); empty without a
+// service address.
 QString insecureSiteURL(const QString &apiURL);
 // Both registrations into the defaults.
 void registerDefaults(KRUserDefaults &defaults);

@@ -148,7 +148,7 @@ void KRApplicationDelegate::initialize()
     static const KRObservationToken serviceAddress = KRApplicationDefaults::followServiceAddress(KRUserDefaults::sharedInstance());
 
     KRCrashReporter &reporter = appCrashReporter ? *appCrashReporter : KRCrashReporter::sharedReporter();
-    if (reporter.hasPendingCrashReport()) {
+    if (KRCrashReporterWindowController::shouldOfferAtStart(reporter)) {
         KRCrashReporterWindowController window(reporter);
         window.runModal();
     }
@@ -219,6 +219,10 @@ KRApplicationDelegate::KRApplicationDelegate(QObject *parent)
     KRMainMenu::shared().setApplicationResponder(this);
     connect(&KRDocumentController::sharedDocumentController(), &KRDocumentController::documentOpened, this,
             &KRApplicationDelegate::rebuildOpenRecentMenu);
+    connect(&KRDocumentController::sharedDocumentController(), &KRDocumentController::recentDocumentsChanged, this,
+            &KRApplicationDelegate::rebuildOpenRecentMenu);
+    if (QMenu *menu = windowMenu())
+        connect(menu, &QMenu::aboutToShow, this, &KRApplicationDelegate::rebuildWindowList);
     if (QAction *submenu = KRMainMenu::shared().action(QStringLiteral("openRecent")); submenu && submenu->menu())
         connect(submenu->menu(), &QMenu::aboutToShow, this, &KRApplicationDelegate::rebuildOpenRecentMenu);
     rebuildOpenRecentMenu();
@@ -283,6 +287,12 @@ void KRApplicationDelegate::openGalleryAtLaunch()
     // (Window ▸ Welcome shows the welcome page).
     if (m_openedProjectsAtLaunch && !documents.documents().isEmpty())
         return;
+    // A project named on the command line that could not be opened is not replaced by
+    // another: the user is told, and the gallery offers the rest.
+    if (m_openedProjectsAtLaunch) {
+        galleryAction(welcome);
+        return;
+    }
     if (documents.documents().isEmpty() && defaults.boolValue(QStringLiteral("openLastProjectOnStartup"))) {
         const QStringList recent = documents.recentDocumentPaths();
         if (!recent.isEmpty() && documents.openDocument(recent.first()) && !welcome)
@@ -538,6 +548,12 @@ void KRApplicationDelegate::openDocumentAction()
 
 void KRApplicationDelegate::openRecentDocument(const QString &path)
 {
+    const QFileInfo package(path);
+    if (!package.exists()) {
+        appShowError(QStringLiteral("The project “%1” could not be opened.").arg(package.fileName()),
+                     QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(package.absoluteFilePath())));
+        return;
+    }
     const auto opened = KRDocumentController::sharedDocumentController().openDocument(path);
     if (!opened && opened.error().code() != KRDocument::NewerVersionCode)
         appShowError(QStringLiteral("The project “%1” could not be opened.").arg(QFileInfo(path).fileName()),
@@ -610,6 +626,47 @@ void KRApplicationDelegate::registerMenuCommands(const std::function<void()> &wi
     menu.addSeparator(help);
     menu.addCommand(help, QStringLiteral("inspiration"), QStringLiteral("Inspiration"));
     menu.addCommand(help, QStringLiteral("about"), QStringLiteral("About Korvane"));
+}
+
+QMenu *KRApplicationDelegate::windowMenu()
+{
+    // The shared Window menu holds the Gallery command.
+    QAction *gallery = KRMainMenu::shared().action(QStringLiteral("gallery"));
+    return gallery ? qobject_cast<QMenu *>(gallery->parent()) : nullptr;
+}
+
+void KRApplicationDelegate::rebuildWindowList()
+{
+    QMenu *menu = windowMenu();
+    if (!menu)
+        return;
+    for (QAction *old : std::exchange(m_windowListActions, {})) {
+        menu->removeAction(old);
+        old->deleteLater();
+    }
+    QList<QWidget *> windows;
+    for (const auto &document : KRDocumentController::sharedDocumentController().documents()) {
+        if (QWidget *window = KRDocumentController::windowForDocument(*document); window && window->isVisible())
+            windows.append(window);
+    }
+    if (windows.isEmpty())
+        return;
+    QWidget *active = QApplication::activeWindow();
+    m_windowListActions.append(menu->addSeparator());
+    for (QWidget *window : windows) {
+        QString title = window->windowTitle();
+        title.remove(QStringLiteral("[*]"));
+        auto *item = new QAction(title, menu);
+        item->setCheckable(true);
+        item->setChecked(window == active);
+        QPointer<QWidget> target = window;
+        connect(item, &QAction::triggered, this, [target] {
+            if (target)
+                KRWindowControllerBase::orderFront(target);
+        });
+        menu->addAction(item);
+        m_windowListActions.append(item);
+    }
 }
 
 void KRApplicationDelegate::rebuildOpenRecentMenu()

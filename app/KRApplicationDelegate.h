@@ -4,6 +4,7 @@
 #include <widgets/help/KRHTMLWindowController.h>
 
 #include <QJsonArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -17,6 +18,8 @@ class KRGalleryWindowController;
 class KRNodeRunner;
 class KRPreferencesWindowController;
 class KRUserDefaults;
+class QAction;
+class QMenu;
 class QWidget;
 
 // The application object's delegate: the start-up sequence, the application-wide runtime
@@ -117,12 +120,16 @@ private:
     KRHTMLWindowController *ensureAboutWindow();
     void showLastDocumentClosed();
     void rebuildOpenRecentMenu();
+    // The open project windows at the end of the Window menu, the active one checked.
+    void rebuildWindowList();
+    static QMenu *windowMenu();
 
     QPointer<KRHTMLWindowController> m_aboutWindowController;
     QPointer<KRPreferencesWindowController> m_preferencesWindowController;
     QPointer<KRGalleryWindowController> m_galleryWindowController;
     QPointer<QWidget> m_createHostingAccountWindow;
     QStringList m_projectsToOpenAtLaunch;
+    QList<QAction *> m_windowListActions; // in the Window menu, rebuilt as it opens
     bool m_openedProjectsAtLaunch = false;
     bool m_terminating = false;
 };

@@ -8,8 +8,10 @@
 #include <platform/crash/KRCrashReport.h>
 #include <platform/crash/KRCrashReporter.h>
 #include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRUserDefaults.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
@@ -64,19 +66,30 @@ QWidget *buildCrashReporterWindow(QObject *owner)
     controller->sendingLabel = new QLabel(QStringLiteral("Sending report…"));
     controller->sendingLabel->setObjectName(QStringLiteral("sendingLabel"));
     controller->sendingLabel->setVisible(false);
+    controller->sendingLabel->setWordWrap(true);
     controller->cancelButton = new QPushButton(QStringLiteral("Cancel"));
+    controller->laterButton = new QPushButton(QStringLiteral("Send Later"));
+    controller->laterButton->setVisible(false);
     controller->sendButton = new QPushButton(QStringLiteral("Send"));
     controller->sendButton->setDefault(true);
     buttons->addWidget(controller->spinner);
     buttons->addWidget(controller->sendingLabel, 1);
     buttons->addStretch();
     buttons->addWidget(controller->cancelButton);
+    buttons->addWidget(controller->laterButton);
     buttons->addWidget(controller->sendButton);
     layout->addLayout(buttons);
     QObject::connect(controller->sendButton, &QPushButton::clicked, controller, &KRCrashReporterWindowController::sendReportAction);
     QObject::connect(controller->cancelButton, &QPushButton::clicked, controller, &KRCrashReporterWindowController::closeWindowAction);
-    // Closing with the title bar or Escape is Cancel.
-    QObject::connect(dialog, &QDialog::rejected, controller, &KRCrashReporterWindowController::closeWindowAction);
+    QObject::connect(controller->laterButton, &QPushButton::clicked, controller, &KRCrashReporterWindowController::sendLaterAction);
+    // Closing with the title bar or Escape is Cancel, or Send Later once a crash report could
+    // not be sent: only Discard throws that away.
+    QObject::connect(dialog, &QDialog::rejected, controller, [controller] {
+        if (!controller->laterButton->isHidden()) // the dialog itself is hidden by now
+            controller->sendLaterAction();
+        else
+            controller->closeWindowAction();
+    });
     return dialog;
 }
 
@@ -116,6 +129,23 @@ void KRCrashReporterWindowController::setRunLogFiles(const QString &current, con
     m_previousLog = previous;
 }
 
+QString KRCrashReporterWindowController::pendingReportStamp(const KRCrashReporter &reporter)
+{
+    const QFileInfo file(reporter.pendingReportPath());
+    if (!file.isFile())
+        return {};
+    return QStringLiteral("%1/%2").arg(file.lastModified().toMSecsSinceEpoch()).arg(file.size());
+}
+
+bool KRCrashReporterWindowController::shouldOfferAtStart(const KRCrashReporter &reporter)
+{
+    if (!reporter.hasPendingCrashReport())
+        return false;
+    // A report the user kept for later is sent with the next problem report, not asked about
+    // at every start; a newer crash is offered again.
+    return KRUserDefaults::sharedInstance().stringValue(keptReportKey) != pendingReportStamp(reporter);
+}
+
 void KRCrashReporterWindowController::enableProblemReportMode()
 {
     window()->setWindowTitle(QStringLiteral("Send Report"));
@@ -125,6 +155,11 @@ void KRCrashReporterWindowController::enableProblemReportMode()
                                    "possible, please also describe what you were doing immediately prior to "
                                    "experiencing the issue:"));
     m_problemReportMode = true;
+    // A crash report kept for later goes with the problem report.
+    m_sendsKeptCrashReport = m_reporter.hasPendingCrashReport()
+                             && KRUserDefaults::sharedInstance().stringValue(keptReportKey) == pendingReportStamp(m_reporter);
+    if (m_sendsKeptCrashReport)
+        label2->setText(label2->text() + QStringLiteral("\n\nThe report of the last crash, not sent yet, is sent with it."));
 }
 
 int KRCrashReporterWindowController::runModal()
@@ -134,12 +169,14 @@ int KRCrashReporterWindowController::runModal()
 
 QByteArray KRCrashReporterWindowController::buildCrashReport(const QString &description, const QString &email) const
 {
-    return buildArchive(m_reporter, m_problemReportMode, description, email, m_currentLog, m_previousLog);
+    return buildArchive(m_reporter, m_problemReportMode, description, email, m_currentLog, m_previousLog,
+                        m_sendsKeptCrashReport);
 }
 
 QByteArray KRCrashReporterWindowController::buildArchive(const KRCrashReporter &reporter, bool problemReportMode,
                                                           const QString &description, const QString &email,
-                                                          const QString &currentLog, const QString &previousLog)
+                                                          const QString &currentLog, const QString &previousLog,
+                                                          bool withCrashReport)
 {
     // A private file of its own: the archive carries the run logs. Without the private folder
     // there is no archive (not a file at the root of the file system).
@@ -153,7 +190,7 @@ QByteArray KRCrashReporterWindowController::buildArchive(const KRCrashReporter &
     QZZipArchive archive(path);
     if (!archive.open())
         return {};
-    if (!problemReportMode) {
+    if (!problemReportMode || withCrashReport) {
         QString text = QStringLiteral("Error loading crash report");
         if (const std::optional<QByteArray> data = reporter.loadPendingCrashReportData()) {
             if (const std::optional<KRCrashReport> report = KRCrashReport::fromData(*data))
@@ -191,8 +228,9 @@ void KRCrashReporterWindowController::sendReportAction()
     QPointer<KRCrashReporterWindowController> self(this);
     // The context object of the hop back is the application: the controller may be gone by then.
     QThreadPool::globalInstance()->start([self, description, email, problemMode = m_problemReportMode,
-                                          reporter = &m_reporter, current = m_currentLog, previous = m_previousLog] {
-        const QByteArray archive = buildArchive(*reporter, problemMode, description, email, current, previous);
+                                          withCrash = m_sendsKeptCrashReport, reporter = &m_reporter,
+                                          current = m_currentLog, previous = m_previousLog] {
+        const QByteArray archive = buildArchive(*reporter, problemMode, description, email, current, previous, withCrash);
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, archive, problemMode] {
             if (!self)
                 return;
@@ -208,30 +246,47 @@ void KRCrashReporterWindowController::sendReportAction()
             KRJSONRPC::create()->callMethod(QStringLiteral("crashReport"), arguments,
                                             [self](const QJsonDocument &, const KRError &error) {
                                                 if (self)
-                                                    self->sendingFinished(error.isNull());
+                                                    self->sendingFinished(error.isNull(), error);
                                             });
         }, Qt::QueuedConnection);
     });
 }
 
-void KRCrashReporterWindowController::sendingFinished(bool sent)
+void KRCrashReporterWindowController::sendingFinished(bool sent, const KRError &error)
 {
     spinner->setVisible(false);
     if (sent) {
         KR_LOG(m_problemReportMode ? QStringLiteral("Problem report sent") : QStringLiteral("Crash report sent"));
         sendingLabel->setText(QStringLiteral("Thanks!"));
+        if (m_problemReportMode && m_sendsKeptCrashReport)
+            m_reporter.purgePendingCrashReport(); // it went with the problem report
         QTimer::singleShot(1000, this, &KRCrashReporterWindowController::closeWindowAction);
         return;
     }
     KR_LOG(QStringLiteral("The report could not be sent"));
+    // Without a service address there is no one to send to: the connection is not at fault.
+    const bool noService = error.domain() == QLatin1String("KRJSONRPCErrorDomain") && error.code() == KRJSONRPC::NoServiceAddressError;
+    const QString reason = noService ? QStringLiteral("The report could not be sent: no service address is set. Enter the "
+                                                      "hosting service's address under Service address in Preferences ▸ Hosting.")
+                                     : QStringLiteral("The report could not be sent. Please check your connection and try again.");
     if (m_problemReportMode) {
         // The description stays in the window for another try.
-        sendingLabel->setText(QStringLiteral("The report could not be sent. Please check your connection and try again."));
+        sendingLabel->setText(reason);
         sendButton->setEnabled(true);
         return;
     }
-    sendingLabel->setText(QStringLiteral("The report could not be sent. It will be offered again at the next start."));
-    QTimer::singleShot(1000, this, [this] { closeWindow(false); });
+    // The crash report is kept until the user sends or discards it: Send tries again, Discard
+    // purges it, Send Later keeps it for the next problem report without asking at every start.
+    sendingLabel->setText(reason);
+    sendButton->setEnabled(true);
+    cancelButton->setText(QStringLiteral("Discard"));
+    laterButton->setVisible(true);
+}
+
+void KRCrashReporterWindowController::sendLaterAction()
+{
+    KRUserDefaults::sharedInstance().setValue(keptReportKey, pendingReportStamp(m_reporter));
+    closeWindow(false);
 }
 
 void KRCrashReporterWindowController::closeWindowAction()

@@ -6,8 +6,11 @@
 #include <model/KRProjectBase.h>
 #include <platform/appkit/KRRecentDocuments.h>
 #include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRUserDefaults.h>
 
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QPointer>
@@ -69,6 +72,9 @@ KRDocumentController::KRDocumentController(KRUserDefaults &defaults, QObject *pa
     : QObject(parent)
     , m_recent(std::make_unique<KRRecentDocuments>(defaults))
 {
+    m_saveObservation = KRNotificationCenter::defaultCenter().addObserver(
+        KRDidSaveDocumentNotification, nullptr,
+        [this](const KRNotification &notification) { documentDidSave(notification.sender); });
 }
 
 KRDocumentController::~KRDocumentController() = default;
@@ -105,7 +111,8 @@ KRResult<std::shared_ptr<KRDocument>> KRDocumentController::openDocument(const Q
         return opened;
     std::shared_ptr<KRDocument> document = *opened;
     m_documents.append(document);
-    m_recent->noteDocument(packagePath);
+    m_knownPaths.insert(document->identity(), QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath()));
+    noteRecent(packagePath);
     if (!opener)
         document->makeWindowControllers();
     if (QWidget *window = windowForDocument(*document)) {
@@ -125,6 +132,7 @@ void KRDocumentController::removeDocument(const std::shared_ptr<KRDocument> &doc
 {
     if (!m_documents.removeOne(document))
         return;
+    m_knownPaths.remove(document->identity());
     if (!documentControllerOpener())
         document->close();
     if (m_documents.isEmpty())
@@ -167,10 +175,51 @@ bool KRDocumentController::hasVisibleWindows() const
     return false;
 }
 
+bool KRDocumentController::isScratchPackage(const QString &packagePath)
+{
+    const QString folder = KRPaths::temporaryDirectory();
+    if (folder.isEmpty() || packagePath.isEmpty())
+        return false;
+    const QString temporary = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QString package = QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath());
+    return package == temporary || package.startsWith(temporary + QLatin1Char('/'));
+}
+
+void KRDocumentController::noteRecent(const QString &packagePath)
+{
+    if (packagePath.isEmpty() || isScratchPackage(packagePath))
+        return;
+    m_recent->noteDocument(packagePath);
+    emit recentDocumentsChanged();
+}
+
+void KRDocumentController::documentDidSave(const void *identity)
+{
+    for (const auto &document : documents()) {
+        if (document->identity() != identity)
+            continue;
+        // Only a save to another package (Save As) changes the list: a plain save keeps the
+        // list's order.
+        if (document->fileURL().isEmpty())
+            return;
+        const QString path = QDir::cleanPath(QFileInfo(document->fileURL()).absoluteFilePath());
+        const auto known = m_knownPaths.constFind(identity);
+        const QStringList recent = m_recent->paths();
+        const bool moved = known != m_knownPaths.constEnd() ? known.value() != path
+                                                            : recent.isEmpty() || QDir::cleanPath(recent.first()) != path;
+        m_knownPaths.insert(identity, path);
+        if (moved)
+            noteRecent(path);
+        return;
+    }
+}
+
 QStringList KRDocumentController::recentDocumentPaths() const
 {
     QStringList existing;
     for (const QString &path : m_recent->paths()) {
+        if (isScratchPackage(path))
+            continue;
         if (QFileInfo(path + QStringLiteral("/project.xml")).isFile())
             existing.append(path);
     }

@@ -2,7 +2,9 @@
 
 #include <platform/appkit/KRRecentDocuments.h>
 #include <platform/foundation/KRError.h>
+#include <platform/foundation/KRObservationToken.h>
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -59,8 +61,12 @@ public:
     // Drops every document without asking and without lastDocumentClosed (shutdown, tests).
     void closeAllDocuments();
 
-    // The recent projects that still exist, most recent first.
+    // The recent projects that still exist, most recent first. The blank start-up project
+    // (in the temporary folder) is never among them.
     QStringList recentDocumentPaths() const;
+    // Whether the package lives in the application's temporary folder (the blank start-up
+    // project): such a package is no recent project.
+    static bool isScratchPackage(const QString &packagePath);
     KRRecentDocuments &recentDocuments() { return *m_recent; }
 
     // Asks about each document with unsaved changes, once: save, don't save, or cancel. False
@@ -75,6 +81,8 @@ public:
 
 signals:
     void documentOpened();
+    // The recent list has changed (a project was opened, or saved under a new name).
+    void recentDocumentsChanged();
     // The last document's window has closed.
     void lastDocumentClosed();
 
@@ -82,6 +90,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void noteRecent(const QString &packagePath);
+    void documentDidSave(const void *identity);
+
     QList<std::shared_ptr<KRDocument>> m_documents;
     std::unique_ptr<KRRecentDocuments> m_recent;
+    // Saving under a new name (Save As) makes the new package the most recent project.
+    KRObservationToken m_saveObservation;
+    QHash<const void *, QString> m_knownPaths; // each open document's package as last seen
 };

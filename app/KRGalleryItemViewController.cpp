@@ -5,6 +5,8 @@
 #include <network/NetHTTPRequest.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/appkit/KRPopover.h>
+#include <platform/foundation/KRAlertService.h>
+#include <widgets/help/KRLinkPolicy.h>
 #include <widgets/help/KRHelpViewController.h>
 #include <widgets/views/KRBorderedView.h>
 #include <widgets/views/KRCornerBadgeView.h>
@@ -203,6 +205,8 @@ void KRGalleryItemViewController::setImageThumbUrl(const QUrl &url)
         return;
     auto request = NetHTTPRequest::requestWithURL(url, NetDownloadCache::sharedCache());
     request->setCacheStoragePolicy(1); // permanent: fetched once, then served from disk
+    request->setMaximumResponseSize(MaximumThumbnailSize);
+    request->setTotalDeadlineSeconds(ThumbnailDeadlineSeconds);
     QPointer<KRGalleryItemViewController> self(this);
     std::weak_ptr<NetHTTPRequest> weak = request;
     request->setCompletionBlock([self, weak, show] {
@@ -231,8 +235,19 @@ void KRGalleryItemViewController::selectInTable()
 void KRGalleryItemViewController::tutorialClickAction()
 {
     selectInTable();
-    if (m_tutorialUrl.isValid() && !m_tutorialUrl.isEmpty())
-        KROpenURLService::current().openURL(m_tutorialUrl);
+    if (!m_tutorialUrl.isValid() || m_tutorialUrl.isEmpty())
+        return;
+    // The address comes from the service: any other scheme (a local file, a script, a network
+    // share) could start a program that claims it.
+    if (!KRLinkPolicy::isWebAddress(m_tutorialUrl)) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The tutorial cannot be opened.");
+        alert.informativeText = QStringLiteral("Its address, “%1”, is not a web address: only http and https addresses are opened.")
+                                    .arg(m_tutorialUrl.toString(QUrl::FullyEncoded).left(200));
+        KRAlertService::current().runModal(alert);
+        return;
+    }
+    KROpenURLService::current().openURL(m_tutorialUrl);
 }
 
 void KRGalleryItemViewController::imageClickAction()

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <cstdint>
 #include <memory>
 
 class KRCornerBadgeView;
@@ -17,7 +18,8 @@ class QWidget;
 // One row of the gallery's lists ("KRGalleryItemView"): thumbnail, name, description, an Open
 // button on the selected row, tutorial buttons when the row has a tutorial, and the "New"
 // corner ribbon. A thumbnail from the web is fetched once and kept in the permanent response
-// cache.
+// cache. The Tutorial button opens only web addresses (http, https) in the browser; another
+// address is refused with an alert that says why.
 class KRGalleryItemViewController : public QObject
 {
     Q_OBJECT
@@ -48,6 +50,14 @@ public:
     void setImageThumbUrl(const QUrl &url);
     QUrl tutorialUrl() const { return m_tutorialUrl; }
     void setTutorialUrl(const QUrl &url);
+    // A sample that comes with the application (its address is its folder), not one of the
+    // service's, whose addresses are only ever web addresses.
+    bool isBundled() const { return m_bundled; }
+    void setBundled(bool bundled) { m_bundled = bundled; }
+
+    // The largest thumbnail taken from the web, and how long fetching one may take.
+    static constexpr std::uint64_t MaximumThumbnailSize = std::uint64_t(5) << 20;
+    static constexpr double ThumbnailDeadlineSeconds = 60;
 
     int rowNumber() const { return m_rowNumber; }
     void setRowNumber(int row) { m_rowNumber = row; }
@@ -88,4 +98,5 @@ private:
     int m_rowNumber = 0;
     bool m_selected = false;
     bool m_showNewBadge = false;
+    bool m_bundled = false;
 };

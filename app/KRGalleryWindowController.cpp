@@ -19,6 +19,7 @@
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/help/KRActionSchemeHandler.h>
+#include <widgets/help/KRLinkPolicy.h>
 #include <widgets/help/KRPolicyWebPage.h>
 
 #include <QAction>
@@ -207,6 +208,12 @@ KRGalleryWindowController::KRGalleryWindowController(QObject *parent)
     progressIndicator->setTextVisible(false);
     progressIndicator->setVisible(false);
     samplesTable->setVisible(false);
+    samplesNoticeLabel = new QLabel(contentView);
+    samplesNoticeLabel->setObjectName(QStringLiteral("samplesNoticeLabel"));
+    samplesNoticeLabel->setTextFormat(Qt::PlainText); // the reason may quote the service
+    samplesNoticeLabel->setWordWrap(true);
+    samplesNoticeLabel->setStyleSheet(QStringLiteral("color: #d8d8d8;"));
+    samplesNoticeLabel->setVisible(false);
 
     downloadBox = new QWidget(contentView);
     downloadBox->setObjectName(QStringLiteral("downloadBox"));
@@ -437,6 +444,7 @@ void KRGalleryWindowController::loadBundledSamples()
     int index = 0;
     for (const QString &path : bundledSamplePaths()) {
         KRGalleryItemViewController *row = addPackageRow(samplesTable, m_samples, path);
+        row->setBundled(true);
         // The pages it shows, by their titles.
         QStringList titles;
         if (const KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path + QStringLiteral("/project.xml")))
@@ -470,6 +478,8 @@ void KRGalleryWindowController::downloadSampleGallery()
         // offered instead.
         if (error) {
             qWarning("Error loading samples: %s", qPrintable(error.message()));
+            self->samplesNoticeLabel->setText(QStringLiteral("The service's samples could not be listed: %1").arg(error.message()));
+            self->samplesNoticeLabel->setVisible(true);
             self->loadBundledSamples();
             return;
         }
@@ -485,6 +495,7 @@ void KRGalleryWindowController::downloadSampleGallery()
             return;
         }
         galleryHeldSamples() = object.value(QStringLiteral("samples")).toArray();
+        self->samplesNoticeLabel->setVisible(false);
         self->loadSampleTable();
     });
 }
@@ -511,6 +522,10 @@ void KRGalleryWindowController::openSample()
     const int row = samplesTable->currentRow();
     if (row < 0 || row >= m_samples.size() || m_downloading)
         return;
+    if (!m_samples.at(row)->isBundled() && !KRLinkPolicy::isWebAddress(m_samples.at(row)->url())) {
+        refuseSampleAddress(m_samples.at(row));
+        return;
+    }
     m_downloadingSampleViewController = m_samples.at(row);
     QPointer<KRGalleryItemViewController> sample = m_samples.at(row);
     QPointer<KRGalleryWindowController> self(this);
@@ -573,8 +588,14 @@ void KRGalleryWindowController::beginDownloadingSample()
     if (!m_downloadingSampleViewController)
         return;
     // A sample that comes with the application is copied, never moved out of its folder.
-    if (m_downloadingSampleViewController->url().isLocalFile()) {
+    if (m_downloadingSampleViewController->isBundled()) {
         installSample(m_downloadingSampleViewController->url().toLocalFile(), false);
+        return;
+    }
+    // The service's samples come over the web only: a local address would copy whatever
+    // folder it names into the project.
+    if (!KRLinkPolicy::isWebAddress(m_downloadingSampleViewController->url())) {
+        refuseSampleAddress(m_downloadingSampleViewController);
         return;
     }
     setDownloading(true);
@@ -584,6 +605,8 @@ void KRGalleryWindowController::beginDownloadingSample()
                               + QUuid::createUuid().toString(QUuid::WithoutBraces);
     auto request = NetHTTPRequest::requestWithURL(m_downloadingSampleViewController->url());
     request->setDownloadDestinationPath(m_downloadTemporaryPath);
+    request->setMaximumResponseSize(MaximumSampleSize);
+    request->setTotalDeadlineSeconds(SampleDownloadDeadlineSeconds);
     QPointer<KRGalleryWindowController> self(this);
     std::weak_ptr<NetHTTPRequest> weak = request;
     request->setBytesReceivedBlock([self](std::uint64_t size, std::uint64_t total) {
@@ -592,8 +615,14 @@ void KRGalleryWindowController::beginDownloadingSample()
     });
     request->setFailedBlock([self, weak] {
         auto failed = weak.lock();
-        if (self)
-            self->failDownload(QStringLiteral("The sample could not be downloaded."), failed ? failed->error().message() : QString());
+        if (!self)
+            return;
+        QString why = failed ? failed->error().message() : QString();
+        if (failed && failed->error().code() == NetHTTPRequest::ResponseTooLargeErrorType)
+            why = QStringLiteral("The sample is larger than %1 MB and was refused.").arg(MaximumSampleSize >> 20);
+        else if (failed && failed->error().code() == NetHTTPRequest::RequestTimedOutErrorType)
+            why = QStringLiteral("The download did not finish in time.");
+        self->failDownload(QStringLiteral("The sample could not be downloaded."), why);
     });
     request->setCompletionBlock([self, weak] {
         auto finished = weak.lock();
@@ -608,6 +637,13 @@ void KRGalleryWindowController::beginDownloadingSample()
     });
     m_downloadingRequest = request;
     request->startAsynchronous();
+}
+
+void KRGalleryWindowController::refuseSampleAddress(KRGalleryItemViewController *sample)
+{
+    galleryAlert(QStringLiteral("The sample cannot be downloaded."),
+                 QStringLiteral("Its address, “%1”, is not a web address: samples are only downloaded over http or https.")
+                     .arg(sample->url().toString(QUrl::FullyEncoded).left(200)));
 }
 
 void KRGalleryWindowController::removeDownloadFiles()
@@ -775,5 +811,6 @@ void KRGalleryWindowController::layoutViews()
     downloadProgress->move((width - downloadProgress->width()) / 2, (listHeight - downloadProgress->height()) / 2);
     downloadLabel->setGeometry(0, listHeight / 2 + 24, width, 24);
     quitButton->setGeometry(width - 96, height - 38, 80, 28);
+    samplesNoticeLabel->setGeometry(16, height - GalleryBottomHeight + 2, std::max(0, width - 216), GalleryBottomHeight - 4);
     cancelButton->setGeometry(width - 184, height - 38, 80, 28);
 }

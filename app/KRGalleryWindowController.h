@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -31,7 +32,9 @@ class QWebEngineView;
 // A new gallery shows the recent projects; the welcome page shows when asked (first run,
 // the Welcome command) and links back to the list. An open that fails keeps the gallery and
 // says why. A sample is only ever unpacked into a new folder, an empty one, or an existing
-// project package that is not open.
+// project package that is not open. The service's samples are only downloaded from web
+// addresses (http, https); when the service's list cannot be had, the gallery says why under
+// the lists.
 class KRGalleryWindowController : public KRWindowControllerBase
 {
     Q_OBJECT
@@ -85,6 +88,10 @@ public:
     // The project packages of the resources' "samples" folder, by name.
     static QStringList bundledSamplePaths();
 
+    // The largest sample archive taken from the service, and how long its download may take.
+    static constexpr std::uint64_t MaximumSampleSize = std::uint64_t(200) << 20;
+    static constexpr double SampleDownloadDeadlineSeconds = 30 * 60;
+
     // Outlets.
     QLabel *titleLabel = nullptr;
     QLabel *recentProjectsLabel = nullptr;
@@ -96,6 +103,8 @@ public:
     QWebEngineView *welcomeWebView = nullptr;
     QWidget *samplesLoadingBox = nullptr;
     QLabel *samplesLoadingLabel = nullptr;
+    // Why the service's samples are not listed, when asking for them failed.
+    QLabel *samplesNoticeLabel = nullptr;
     QProgressBar *progressIndicator = nullptr;
     QWidget *downloadBox = nullptr;
     QProgressBar *downloadProgress = nullptr;
@@ -126,6 +135,7 @@ private:
     // download, copied from the application's samples) and opens it.
     void installSample(const QString &package, bool move);
     void failDownload(const QString &message, const QString &informative = {});
+    void refuseSampleAddress(KRGalleryItemViewController *sample);
     void removeDownloadFiles();
     bool acceptWelcomeNavigation(const QUrl &url);
     bool welcomePageHasFocus() const;

@@ -9,6 +9,7 @@
 #include <model/KRObjectInfo.h>
 #include <platform/appkit/KRBinding.h>
 #include <platform/appkit/KRFontPanel.h>
+#include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/help/KRHelpButtonController.h>
@@ -82,16 +83,27 @@ QCheckBox *KRPreferencesWindowController::bindCheckBox(const QString &key, const
     return box;
 }
 
-void KRPreferencesWindowController::addHelpButton(QWidget *host, const QString &helpKey, QWidget *control)
+QLayout *KRPreferencesWindowController::withHelpButton(QWidget *host, const QString &helpKey, QWidget *control)
 {
     auto *button = new QToolButton(host);
     button->setObjectName(QStringLiteral("help-") + helpKey);
     button->setIcon(KRHelpButtonController::helpButtonImage());
     button->setAutoRaise(true);
     button->setFixedSize(18, 18);
+    button->setToolTip(QStringLiteral("Help"));
+    button->setAccessibleName(QStringLiteral("Help"));
     m_helpButtonControllers.append(new KRHelpButtonController(
         host, QRect(), button, {button, control}, KRPopover::RightEdge,
         [helpKey] { return KRObjectInfo::sharedInstance().otherHelpHTML(helpKey); }));
+    // The button stands right after its control, on the control's row, so that the button shown
+    // while the pointer rests on a setting is the one clicked, and shows that setting's help.
+    auto *row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(control);
+    row->addWidget(button, 0, Qt::AlignVCenter);
+    if (!qobject_cast<QLineEdit *>(control))
+        row->addStretch(1);
+    return row;
 }
 
 void KRPreferencesWindowController::build()
@@ -179,11 +191,8 @@ void KRPreferencesWindowController::build()
         {QStringLiteral("JSSyntaxOptionPlusplus"), QStringLiteral("Forbid ++ and -- (plusplus)"), QStringLiteral("jsPlusplus")},
         {QStringLiteral("JSMinimize"), QStringLiteral("Minify the generated script"), QStringLiteral("jsMinimize")},
     };
-    for (const auto &[key, title, help] : jsOptions) {
-        QCheckBox *box = bindCheckBox(key, title);
-        jsLayout->addWidget(box);
-        addHelpButton(javaScript, help, box);
-    }
+    for (const auto &[key, title, help] : jsOptions)
+        jsLayout->addLayout(withHelpButton(javaScript, help, bindCheckBox(key, title)));
     jsLayout->addStretch();
     tabView->addWidget(javaScript);
 
@@ -220,7 +229,7 @@ void KRPreferencesWindowController::build()
     QWidget *hosting = prefsPane(QStringLiteral("Hosting"));
     auto *hostingForm = new QFormLayout(hosting);
     useHostingButton = bindCheckBox(QStringLiteral("useHosting"), QStringLiteral("Publish to my hosting account"));
-    hostingForm->addRow(QString(), useHostingButton);
+    hostingForm->addRow(QString(), withHelpButton(hosting, QStringLiteral("hosting"), useHostingButton));
     auto bindText = [this](const QString &key) {
         auto *field = new QLineEdit;
         field->setObjectName(key);
@@ -247,9 +256,9 @@ void KRPreferencesWindowController::build()
     m_bindings.last()->refresh();
     hostingDomain = bindText(QStringLiteral("hostingDomain"));
     m_bindings.last()->refresh();
-    hostingForm->addRow(QStringLiteral("Email:"), hostingEmail);
-    hostingForm->addRow(QStringLiteral("Password:"), hostingPassword);
-    hostingForm->addRow(QStringLiteral("Domain:"), hostingDomain);
+    hostingForm->addRow(QStringLiteral("Email:"), withHelpButton(hosting, QStringLiteral("hostingEmail"), hostingEmail));
+    hostingForm->addRow(QStringLiteral("Password:"), withHelpButton(hosting, QStringLiteral("hostingPassword"), hostingPassword));
+    hostingForm->addRow(QStringLiteral("Domain:"), withHelpButton(hosting, QStringLiteral("hostingDomain"), hostingDomain));
     serviceAddressField = bindText(QStringLiteral("apiURL"));
     serviceAddressField->setPlaceholderText(QStringLiteral("None: no service is asked for anything"));
     m_bindings.last()->setValidator([](const QVariant &value, QString *message) {
@@ -268,19 +277,21 @@ void KRPreferencesWindowController::build()
     forgotPasswordButton = new QPushButton(QStringLiteral("Forgot Password"));
     connect(createHostingButton, &QPushButton::clicked, this, &KRPreferencesWindowController::createHostingAccountAction);
     connect(forgotPasswordButton, &QPushButton::clicked, this, &KRPreferencesWindowController::forgotPasswordAction);
-    accountButtons->addWidget(createHostingButton);
+    QLayout *createRow = withHelpButton(hosting, QStringLiteral("createHostingAccount"), createHostingButton);
+    delete createRow->takeAt(createRow->count() - 1); // the stretch: the next button follows
+    accountButtons->addLayout(createRow);
     accountButtons->addWidget(forgotPasswordButton);
     accountButtons->addStretch();
     hostingForm->addRow(QString(), accountButtons);
-    addHelpButton(hosting, QStringLiteral("hosting"), useHostingButton);
-    addHelpButton(hosting, QStringLiteral("hostingEmail"), hostingEmail);
-    addHelpButton(hosting, QStringLiteral("hostingPassword"), hostingPassword);
-    addHelpButton(hosting, QStringLiteral("hostingDomain"), hostingDomain);
-    addHelpButton(hosting, QStringLiteral("createHostingAccount"), createHostingButton);
+    // The password page belongs to the service: without a service address there is none.
+    updateForgotPasswordButton();
     tabView->addWidget(hosting);
     for (const QString &key : {QStringLiteral("useHosting"), QStringLiteral("hostingEmail"), QStringLiteral("hostingPassword"),
                                QStringLiteral("hostingDomain")})
         m_hostingObservations.push_back(m_defaults.observe(key, [this](const QString &, const QVariant &) { m_hostingValuesDidChange = true; }));
+    m_hostingObservations.push_back(m_defaults.observe(QStringLiteral("insecureSiteURL"), [this](const QString &, const QVariant &) {
+        updateForgotPasswordButton();
+    }));
 
     // The toolbar: one selectable item per pane.
     m_paneActions = new QActionGroup(this);
@@ -475,9 +486,31 @@ void KRPreferencesWindowController::createHostingAccountAction()
         delegate->orderFrontCreateHostingAccount();
 }
 
+QUrl KRPreferencesWindowController::forgotPasswordURL() const
+{
+    const QString site = m_defaults.stringValue(QStringLiteral("insecureSiteURL")).trimmed();
+    if (site.isEmpty())
+        return {};
+    const QUrl page(KRApplicationDefaults::joinURL(site, QStringLiteral("password?utm_source=app")), QUrl::StrictMode);
+    // Only a web page is opened: the address comes from a setting anyone may have written.
+    if (!page.isValid() || (page.scheme() != QLatin1String("http") && page.scheme() != QLatin1String("https")) || page.host().isEmpty())
+        return {};
+    return page;
+}
+
+void KRPreferencesWindowController::updateForgotPasswordButton()
+{
+    if (forgotPasswordButton)
+        forgotPasswordButton->setVisible(forgotPasswordURL().isValid());
+}
+
 void KRPreferencesWindowController::forgotPasswordAction()
 {
     KR_LOG(QString());
+    const QUrl page = forgotPasswordURL();
+    if (!page.isValid())
+        return; // the button is hidden then
+    KROpenURLService::current().openURL(page);
 }
 
 bool KRPreferencesWindowController::eventFilter(QObject *watched, QEvent *event)

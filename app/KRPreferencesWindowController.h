@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QUrl>
 #include <QVariantMap>
 
 #include <memory>
@@ -20,6 +21,7 @@ class QActionGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -65,7 +67,11 @@ public:
 
     void editModePopupButtonAction();
     void createHostingAccountAction();
+    // Opens the service's password page in the browser; the button is hidden while no
+    // service address is set.
     void forgotPasswordAction();
+    // The service's password page; invalid without a service address.
+    QUrl forgotPasswordURL() const;
     bool hostingValuesDidChange() const { return m_hostingValuesDidChange; }
 
     // Outlets.
@@ -98,9 +104,11 @@ protected:
 private:
     void build();
     QCheckBox *bindCheckBox(const QString &key, const QString &title);
-    void addHelpButton(QWidget *host, const QString &helpKey, QWidget *control);
+    // The control and, right after it, a help button showing the help of helpKey.
+    QLayout *withHelpButton(QWidget *host, const QString &helpKey, QWidget *control);
     void reloadDevicesTable();
     void deviceCellChanged(int row, int column);
+    void updateForgotPasswordButton();
 
     KRUserDefaults &m_defaults;
     QList<KRBinding *> m_bindings;

@@ -262,8 +262,16 @@ QString KRPageOutput::userScripts()
         out.append(QStringLiteral("p._pageURL = \"%1.%2\";\n").arg(id, serverURL ? QStringLiteral("krml") : QStringLiteral("html")));
         for (const auto &object : objects) {
             const auto *function = dynamic_cast<const KRFunction *>(object.get());
-            if (function && function->kr_serverFunction() != QLatin1String("Yes") && KRJavaScript::isValidIdentifier(function->kr_id()))
+            if (function && function->kr_serverFunction() != QLatin1String("Yes") && KRJavaScript::isValidIdentifier(function->kr_id())) {
+                // A list set since loading is bounded here: the function takes its event's
+                // parameters instead, and the build says so.
+                if (KRFunction::hasTooManyArguments(function->kr_arguments()))
+                    KR_LOG(QStringLiteral("The function %1 of the page %2 has too many arguments (at most %3); it is built taking (%4)")
+                               .arg(function->kr_id(), id)
+                               .arg(KRFunction::MaximumArgumentCount)
+                               .arg(KRFunction::eventArguments(false)));
                 out.append(function->functionSource());
+            }
         }
         out.append(QStringLiteral("$(document).off('_kr_pagechange', '#%1').on('_kr_pagechange', '#%1', function() {\n").arg(id));
         out.append(QLatin1String("p._load(function(o) {\n"));

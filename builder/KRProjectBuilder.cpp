@@ -148,6 +148,9 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
         const QStringList names = QDir(source).entryList(
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &name : names) {
+            // A pipe or a device is never read: it is left out, as from the resource list.
+            if (!KRFileManager::specialFileKind(joinPath(source, name)).isEmpty())
+                continue;
             if (!copyItem(joinPath(source, name), joinPath(target, name), keepDates, reason, linkRoot))
                 return false;
         }
@@ -159,10 +162,9 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
     }
     // A plain copy, without the sync a file-by-file safe copy would add: a build copies the
     // same library files again when a copy is lost.
-    std::error_code error;
-    if (!std::filesystem::copy_file(QFile::encodeName(source).toStdString(), QFile::encodeName(target).toStdString(),
-                                    error)) {
-        *reason = QString::fromStdString(error.message());
+    // Only a regular file of bounded size is read.
+    if (const KRResult<void> copied = KRFileManager::copyPackageFile(source, target); !copied) {
+        *reason = copied.error().message();
         return false;
     }
     if (keepDates) {
@@ -175,6 +177,37 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
     return true;
 }
 
+// Copies a file, or a folder with the files below it, as relativePath below the output
+// folder, keeping the files' dates. Each file is written relative to the output folder's
+// parent, opened once, and the folders below it opened one by one without following a link,
+// so a folder swapped for a link while the build runs takes no copy out of the output folder.
+// Links in the source are followed, as copyItem does without a link root.
+bool copyIntoOutput(const QString &source, const QString &output, const QString &relativePath, QString *reason)
+{
+    const QFileInfo info(source);
+    if (info.isDir()) {
+        const QStringList names = QDir(source).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString &name : names) {
+            if (!copyIntoOutput(joinPath(source, name), output, relativePath + QLatin1Char('/') + name, reason))
+                return false;
+        }
+        return true;
+    }
+    if (!info.exists()) {
+        *reason = QStringLiteral("no such file exists");
+        return false;
+    }
+    const QFileInfo folder(output);
+    const KRResult<void> copied = KRFileManager::copyFileBelow(
+        source, folder.absolutePath(), folder.fileName() + QLatin1Char('/') + relativePath, true);
+    if (!copied) {
+        *reason = copied.error().message();
+        return false;
+    }
+    return true;
+}
+
 // What writing one generated file came to: its size and date, or why it failed.
 struct WrittenFile
 {
@@ -182,6 +215,7 @@ struct WrittenFile
     QString reason;
     qint64 size = 0;
     qint64 modified = -1; // milliseconds since the epoch
+    QByteArray digest;    // SHA-256 of what was written, lower-case hexadecimal
 };
 
 // The output folder of a build, opened once before the pages are written: their files are
@@ -191,7 +225,8 @@ class OutputFolder
 {
 public:
     explicit OutputFolder(const QString &path)
-        : m_path(path), m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+        : m_path(path),
+          m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
     {
     }
     ~OutputFolder()
@@ -311,6 +346,7 @@ WrittenFile writePageFile(const OutputFolder &folder, const QString &name, std::
         KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
         result.written = true;
         result.modified = modifiedMSecs(path);
+        result.digest = KRGeneratedFileList::digest({data});
         return result;
     }
     if (fd < 0) {
@@ -331,6 +367,7 @@ WrittenFile writePageFile(const OutputFolder &folder, const QString &name, std::
     }
     result.written = true;
     result.modified = dated ? modifiedMSecs(status) : -1;
+    result.digest = KRGeneratedFileList::digest(parts);
     return result;
 }
 
@@ -434,6 +471,7 @@ void KRProjectBuilder::showError(const QString &message, const QString &informat
 KRResult<QString> KRProjectBuilder::build()
 {
     m_generatedFiles.clear();
+    m_stagedItems.clear();
     KRResult<QString> result = [this]() -> KRResult<QString> {
         try {
             return buildProject();
@@ -449,63 +487,44 @@ KRResult<QString> KRProjectBuilder::build()
     return result;
 }
 
-QString KRProjectBuilder::generatedFileListPath()
-{
-    return joinPath(resolvedOutputDirectory(), QString::fromLatin1(KRProjectResource::GeneratedFileListName));
-}
-
 void KRProjectBuilder::writeGeneratedFileList()
 {
-    if (m_generatedFiles.isEmpty())
+    if (m_generatedFiles.isEmpty() && m_stagedItems.isEmpty())
         return;
-    QString text;
-    for (const GeneratedFile &file : std::as_const(m_generatedFiles))
-        text += QStringLiteral("%1 %2 %3\n").arg(file.size).arg(file.modified).arg(file.name);
-    // Without a sync, as the files it lists: a torn list leaves files of this build behind for
-    // the user to delete, and costs nothing else. A link in its place is replaced.
-    const KRResult<void> written = KRFileManager::writeFileAtomically(generatedFileListPath(), text.toUtf8(), false);
-    if (!written)
+    KRGeneratedFileList list;
+    list.files = m_generatedFiles;
+    for (const QString &name : std::as_const(m_stagedItems))
+        list.addStaged(name);
+    // A link in its place is replaced.
+    if (const KRResult<void> written = list.write(resolvedOutputDirectory()); !written)
         KR_LOG(QStringLiteral("The list of generated files could not be written: %1").arg(written.error().message()));
 }
 
 // Removes the files of the list the last build wrote, each only when it is still the file
-// that build wrote (same size and date: a file the user put there since stays), and only
-// plain names directly inside the output folder, whatever the list says. Only a list the
-// builder could have written is read: a file of its own, not a link (which may lead to a
-// device that never ends) and not larger than any list of a build.
+// that build wrote (same size, and same date or, in a copied project whose dates are new,
+// same bytes: a file the user put there since stays), and only plain names directly inside
+// the output folder, whatever the list says. The staged items it names that are still there
+// stay the build's: the build never removes them. Only a list the builder could have written
+// is read (KRGeneratedFileList::read).
 void KRProjectBuilder::deleteListedGeneratedFiles()
 {
-    constexpr qint64 maximumListSize = qint64(16) << 20;
     const QString output = resolvedOutputDirectory();
-    const QFileInfo listInfo(generatedFileListPath());
-    if (listInfo.isSymLink() || (listInfo.exists() && (!listInfo.isFile() || listInfo.size() > maximumListSize))) {
-        KR_LOG(QStringLiteral("The list of generated files %1 is no list a build wrote; it is not read")
-                   .arg(listInfo.filePath()));
-        return;
+    const KRGeneratedFileList list = KRGeneratedFileList::read(output);
+    for (const GeneratedFile &file : list.files) {
+        const QString path = joinPath(output, file.name);
+        if (KRGeneratedFileList::isStillListedFile(file, path))
+            QFile::remove(path);
     }
-    QFile list(listInfo.filePath());
-    if (!list.open(QIODevice::ReadOnly))
-        return;
-    const QStringList lines =
-        QString::fromUtf8(list.read(maximumListSize)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    list.close();
-    for (const QString &line : lines) {
-        const QStringList fields = line.split(QLatin1Char(' '));
-        if (fields.size() < 3)
-            continue;
-        bool sizeOK = false;
-        bool dateOK = false;
-        const qint64 size = fields.at(0).toLongLong(&sizeOK);
-        const qint64 modified = fields.at(1).toLongLong(&dateOK);
-        const QString name = line.section(QLatin1Char(' '), 2);
-        if (!sizeOK || !dateOK || !KRWebFolder::isPlainFileName(name))
-            continue;
-        const QFileInfo file(joinPath(output, name));
-        if (file.isSymLink() || !file.isFile() || file.size() != size || modifiedMSecs(file.filePath()) != modified)
-            continue;
-        QFile::remove(file.filePath());
+    for (const QString &name : list.staged) {
+        const QFileInfo item(joinPath(output, name));
+        if ((item.exists() || item.isSymLink()) && !m_stagedItems.contains(name))
+            m_stagedItems.append(name);
     }
-    QFile::remove(list.fileName());
+    // The staged items stay listed while the build runs: it lists the user's files meanwhile.
+    if (m_stagedItems.isEmpty())
+        QFile::remove(joinPath(output, QString::fromLatin1(KRProjectResource::GeneratedFileListName)));
+    else
+        writeGeneratedFileList();
 }
 
 namespace {
@@ -691,6 +710,14 @@ KRResult<QString> KRProjectBuilder::buildProject()
     const QString output = resolvedOutputDirectory();
     if (output.isEmpty() || !QFileInfo(output).isDir()) {
         const QString reason = QStringLiteral("krwebURL %1 doesn't exist or isn't a directory.").arg(output);
+        KR_LOG(reason);
+        return KRError(errorDomain, NoOutputFolderError, reason, {{QStringLiteral("path"), output}});
+    }
+
+    // The project's web folder replaced by a link after the project opened would take every
+    // file of the build out of the package.
+    if (QFileInfo(output).isSymLink()) {
+        const QString reason = QStringLiteral("The folder %1 is a link; the build writes only into a folder of its own.").arg(output);
         KR_LOG(reason);
         return KRError(errorDomain, NoOutputFolderError, reason, {{QStringLiteral("path"), output}});
     }
@@ -908,7 +935,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
         }
         const WrittenFile &file = pageFiles[i].file;
         if (file.written)
-            pageEntries.append(GeneratedFile{pageFileNames.at(qsizetype(i)), file.size, file.modified});
+            pageEntries.append(GeneratedFile{pageFileNames.at(qsizetype(i)), file.size, file.modified, file.digest});
         else if (!failedBefore)
             pageError = writeError(joinPath(output, pageFileNames.at(qsizetype(i))), file.reason);
     }
@@ -932,6 +959,9 @@ KRResult<QString> KRProjectBuilder::buildProject()
     m_project->setIndexPage(pageFileNames.first());
     const QString startPagePath = joinPath(output, pageFileNames.first());
 
+    // Listed before the resources are read again, which tells the build's output by the list
+    // where the files carry no marks.
+    writeGeneratedFileList();
     m_project->reloadResources();
     return startPagePath;
 }
@@ -1068,7 +1098,7 @@ QString KRProjectBuilder::indexPageHTML(const QString &startPageFileName)
 {
     // The file name goes into an address and into markup: escaped for both, so any name
     // stays text.
-    const QString address = QString::fromLatin1(QUrl::toPercentEncoding(startPageFileName)).toHtmlEscaped();
+    const QString address = KRWebFolder::addressForFileName(startPageFileName).toHtmlEscaped();
     const QString title = startPageFileName.toHtmlEscaped();
     return QStringLiteral("<!DOCTYPE html>\n"
                           "<html><head><meta charset=\"UTF-8\">"
@@ -1127,8 +1157,12 @@ QString KRProjectBuilder::manifestEntry(const QString &entry)
 KRResult<void> KRProjectBuilder::buildCacheManifest(const QSet<QString> &entries)
 {
     QString text = QStringLiteral("CACHE MANIFEST\n");
-    for (const QString &entry : sorted(entries))
-        text += manifestEntry(entry) + QLatin1Char('\n');
+    // A file's name is written as its address, as the pages link it; a full address (a
+    // library elsewhere) as it stands, kept on its line.
+    for (const QString &entry : sorted(entries)) {
+        text += KRWebFolder::isAbsoluteAddress(entry) ? manifestEntry(entry) : KRWebFolder::addressForFileName(entry);
+        text += QLatin1Char('\n');
+    }
     return saveGeneratedFileString(text, joinPath(resolvedOutputDirectory(), m_project->manifestURL()));
 }
 
@@ -1151,7 +1185,7 @@ KRResult<void> KRProjectBuilder::buildSitemap(const QStringList &pageFileNames)
     QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                                  "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">");
     for (const QString &fileName : pageFileNames)
-        xml += QStringLiteral("<url><loc>%1</loc></url>").arg((base + fileName).toHtmlEscaped());
+        xml += QStringLiteral("<url><loc>%1</loc></url>").arg((base + KRWebFolder::addressForFileName(fileName)).toHtmlEscaped());
     xml += QStringLiteral("</urlset>\n");
     if (KRResult<void> saved = saveGeneratedFileData(xml.toUtf8(), joinPath(output, sitemapFileName)); !saved)
         return saved;
@@ -1200,14 +1234,19 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, c
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo(folder).isDir())
         QDir().mkpath(folder);
-    if (const KRResult<void> written = KRFileManager::writeFileAtomically(path, data, false); !written)
+    // Written from the output folder's parent opened once, no folder on the way followed.
+    const QFileInfo outputInfo(output);
+    const QString below = outputInfo.fileName() + QLatin1Char('/') + QDir(output).relativeFilePath(path);
+    if (const KRResult<void> written = KRFileManager::writeFileAtomicallyBelow(outputInfo.absolutePath(), below, data, false);
+        !written)
         return failed(written.error().message());
     KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
     // Listed too, for file systems that keep no marks.
     const QFileInfo info(path);
     if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(output).absoluteFilePath())
         && KRWebFolder::isPlainFileName(info.fileName())) {
-        const GeneratedFile file{info.fileName(), qint64(data.size()), modifiedMSecs(path)};
+        const GeneratedFile file{info.fileName(), qint64(data.size()), modifiedMSecs(path),
+                                 KRGeneratedFileList::digest({data})};
         const auto same = std::find_if(m_generatedFiles.begin(), m_generatedFiles.end(),
                                        [&](const GeneratedFile &listed) { return listed.name == file.name; });
         if (same != m_generatedFiles.end())
@@ -1252,8 +1291,11 @@ bool KRProjectBuilder::copyLocalServerResource(const QString &relativePath)
     }
     const QFileInfo sourceInfo(source);
     const QFileInfo targetInfo(target);
-    if (sourceInfo.isFile() && !targetInfo.isSymLink() && targetInfo.isFile() && sameFileDate(sourceInfo, targetInfo))
+    const QString firstComponent = QDir::cleanPath(relativePath).section(QLatin1Char('/'), 0, 0);
+    if (sourceInfo.isFile() && !targetInfo.isSymLink() && targetInfo.isFile() && sameFileDate(sourceInfo, targetInfo)) {
+        addStagedItem(firstComponent);
         return true; // copied by an earlier build and unchanged since
+    }
     removeItem(target);
 
     const QFileInfo folderInfo(targetFolder);
@@ -1268,18 +1310,24 @@ bool KRProjectBuilder::copyLocalServerResource(const QString &relativePath)
     }
     if (!folderInfo.exists()) {
         QDir().mkpath(targetFolder);
-        const QString firstComponent = QDir::cleanPath(relativePath).section(QLatin1Char('/'), 0, 0);
         KRFileManager::setExtendedAttributesOfAllItemsAtPath(joinPath(output, firstComponent), stagedMark(), kTrue);
     }
 
     QString reason;
-    if (!copyItem(source, target, true, &reason)) {
+    if (!copyIntoOutput(source, output, QDir::cleanPath(relativePath), &reason)) {
         KR_LOG(QStringLiteral("Copying %1 to %2 failed: %3").arg(source, target, reason));
         showError(copyErrorMessage(source, target), reason);
         return false;
     }
     KRFileManager::setExtendedAttributeOfItemAtPath(target, stagedMark(), kTrue);
+    addStagedItem(firstComponent);
     return true;
+}
+
+void KRProjectBuilder::addStagedItem(const QString &name)
+{
+    if (KRWebFolder::isPlainFileName(name) && !m_stagedItems.contains(name))
+        m_stagedItems.append(name);
 }
 
 bool KRProjectBuilder::copyBundleResource(const QString &name)
@@ -1294,17 +1342,20 @@ bool KRProjectBuilder::copyResource(const QString &fullPath)
     const QFileInfo targetInfo(target);
     if (targetInfo.exists() || targetInfo.isSymLink()) {
         // A link in its place is replaced, whatever it leads to.
-        if (!targetInfo.isSymLink() && sameFileDate(sourceInfo, targetInfo))
+        if (!targetInfo.isSymLink() && sameFileDate(sourceInfo, targetInfo)) {
+            addStagedItem(targetInfo.fileName());
             return true;
+        }
         removeItem(target);
     }
     QString reason;
-    if (!copyItem(fullPath, target, true, &reason)) {
+    if (!copyIntoOutput(fullPath, resolvedOutputDirectory(), targetInfo.fileName(), &reason)) {
         KR_LOG(QStringLiteral("Copying %1 to %2 failed: %3").arg(fullPath, target, reason));
         showError(copyErrorMessage(fullPath, target), reason);
         return false;
     }
     KRFileManager::setExtendedAttributeOfItemAtPath(target, stagedMark(), kTrue);
+    addStagedItem(targetInfo.fileName());
     return true;
 }
 

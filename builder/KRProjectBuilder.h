@@ -1,6 +1,7 @@
 #pragma once
 
 #include <builder/KRBuildSource.h>
+#include <model/KRGeneratedFileList.h>
 
 #include <platform/foundation/KRError.h>
 
@@ -92,10 +93,11 @@ public:
     QString userScriptHeader() const;
     static QString userScriptFooter();
 
-    // Writes the cache manifest: its header, then each entry on a line of its own, sorted
-    // and escaped by manifestEntry.
+    // Writes the cache manifest: its header, then each entry on a line of its own, sorted: a
+    // file's name as its address (KRWebFolder::addressForFileName), a full address escaped by
+    // manifestEntry.
     KRResult<void> buildCacheManifest(const QSet<QString> &entries);
-    // An address as a line of the cache manifest: white space, control characters, line and
+    // A full address as a line of the cache manifest: white space, control characters, line and
     // paragraph separators, "#" and a "%" that starts no escape are percent-encoded (UTF-8),
     // so that no name ends the line, adds a section or hides the entries after it.
     static QString manifestEntry(const QString &entry);
@@ -149,17 +151,13 @@ private:
     QString resolvedOutputDirectory();
     QString deviceInformationJSON() const;
     static void showError(const QString &message, const QString &informativeText);
-    QString generatedFileListPath();
     void writeGeneratedFileList();
     void deleteListedGeneratedFiles();
+    // Lists an item copied from the libraries directly into the output folder.
+    void addStagedItem(const QString &name);
 
     // A generated file written directly into the output folder by this build.
-    struct GeneratedFile
-    {
-        QString name;
-        qint64 size = 0;
-        qint64 modified = 0; // milliseconds since the epoch
-    };
+    using GeneratedFile = KRGeneratedFileList::File;
 
     std::shared_ptr<KRBuildProject> m_project;
     QString m_outputDirectory;
@@ -167,4 +165,7 @@ private:
     Minifier m_minifier;
     QString m_deviceInformationJSON;
     QList<GeneratedFile> m_generatedFiles;
+    // The items directly in the output folder copied from the libraries, by this build or an
+    // earlier one (the build never removes them).
+    QStringList m_stagedItems;
 };

@@ -29,8 +29,10 @@ void KRRuntimeServer::serverDidStart(qint64 port)
     KRLocalServerPort::serverDidStart(port);
 }
 
-KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path, const QJsonObject &request,
-                                                double timeOutSeconds)
+namespace {
+
+std::shared_ptr<NetHTTPRequest> krRuntimeServerRequest(qint64 port, const QString &path, const QJsonObject &request,
+                                                       double timeOutSeconds)
 {
     const QUrl url(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
     auto http = NetHTTPRequest::requestWithURL(url);
@@ -42,25 +44,54 @@ KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path
                            QString::fromLatin1(KRNodeRunner::tokenForPort(port)));
     http->appendPostData(QJsonDocument(request).toJson(QJsonDocument::Compact));
     http->setTimeOutSeconds(timeOutSeconds);
-    http->startSynchronous();
+    return http;
+}
 
-    const QByteArray data = http->responseData();
+KRResult<QJsonObject> krRuntimeServerAnswer(NetHTTPRequest &http, const QString &path)
+{
+    const QByteArray data = http.responseData();
     if (data.isNull()) {
-        const KRError cause = http->error();
-        return KRError(errorDomain, NoResponseError,
+        const KRError cause = http.error();
+        return KRError(KRRuntimeServer::errorDomain, KRRuntimeServer::NoResponseError,
                        QStringLiteral("No response from the local runtime server at %1: %2")
-                           .arg(url.toString(), cause.message()));
+                           .arg(http.url().toString(), cause.message()));
     }
-    if (http->responseStatusCode() != 200)
-        return KRError(errorDomain, BadStatusError,
+    if (http.responseStatusCode() != 200)
+        return KRError(KRRuntimeServer::errorDomain, KRRuntimeServer::BadStatusError,
                        QStringLiteral("The local runtime server answered %1 with status %2: %3")
                            .arg(path)
-                           .arg(http->responseStatusCode())
+                           .arg(http.responseStatusCode())
                            .arg(QString::fromUtf8(data.left(200))));
     QJsonParseError parseError;
     const QJsonDocument answer = QJsonDocument::fromJson(data, &parseError);
     if (parseError.error != QJsonParseError::NoError || !answer.isObject())
-        return KRError(errorDomain, BadAnswerError,
+        return KRError(KRRuntimeServer::errorDomain, KRRuntimeServer::BadAnswerError,
                        QStringLiteral("The local runtime server's answer to %1 is not a JSON object").arg(path));
     return answer.object();
+}
+
+} // namespace
+
+KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path, const QJsonObject &request,
+                                                double timeOutSeconds)
+{
+    const std::shared_ptr<NetHTTPRequest> http = krRuntimeServerRequest(port, path, request, timeOutSeconds);
+    http->startSynchronous();
+    return krRuntimeServerAnswer(*http, path);
+}
+
+std::shared_ptr<NetHTTPRequest> KRRuntimeServer::postJSONAsynchronously(qint64 port, const QString &path,
+                                                                        const QJsonObject &request, double timeOutSeconds,
+                                                                        std::function<void(KRResult<QJsonObject>)> done)
+{
+    const std::shared_ptr<NetHTTPRequest> http = krRuntimeServerRequest(port, path, request, timeOutSeconds);
+    const std::weak_ptr<NetHTTPRequest> weak = http;
+    auto finish = [weak, path, done] {
+        if (const std::shared_ptr<NetHTTPRequest> finished = weak.lock())
+            done(krRuntimeServerAnswer(*finished, path));
+    };
+    http->setCompletionBlock(finish);
+    http->setFailedBlock(finish);
+    http->startAsynchronous();
+    return http;
 }

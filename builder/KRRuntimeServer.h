@@ -7,6 +7,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+
+class NetHTTPRequest;
 
 // The build's view of the application-wide local runtime server: where to find its port and
 // how to send it one JSON request.
@@ -33,6 +36,12 @@ public:
     // body that is not a JSON object) is an error.
     static KRResult<QJsonObject> postJSON(qint64 port, const QString &path, const QJsonObject &request,
                                           double timeOutSeconds);
+    // The same request without waiting: `done` runs on the main thread with the answer. The
+    // returned request is the caller's to keep while it runs; clearDelegatesAndCancel() drops
+    // the answer.
+    static std::shared_ptr<NetHTTPRequest> postJSONAsynchronously(qint64 port, const QString &path,
+                                                                  const QJsonObject &request, double timeOutSeconds,
+                                                                  std::function<void(KRResult<QJsonObject>)> done);
 
     static const QString errorDomain; // "KRRuntimeServerErrorDomain"
     enum ErrorCode { NoResponseError = 1, BadStatusError = 2, BadAnswerError = 3 };

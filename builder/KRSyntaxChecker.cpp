@@ -127,9 +127,30 @@ std::optional<QVariantList> KRSyntaxChecker::checkFunctionSyntax(const QString &
 std::optional<QVariantList> KRSyntaxChecker::request(qint64 serverPort, const QString &text,
                                                      const KRSyntaxCheckOptions &checkOptions)
 {
-    const QJsonObject body{{QStringLiteral("src"), text}, {QStringLiteral("options"), checkOptions.toJSON()}};
-    const KRResult<QJsonObject> answer =
-        KRRuntimeServer::postJSON(serverPort, QStringLiteral("/__kr_check_syntax"), body, requestTimeOutSeconds);
+    return findingsOf(KRRuntimeServer::postJSON(serverPort, QStringLiteral("/__kr_check_syntax"),
+                                                requestBody(text, checkOptions), requestTimeOutSeconds));
+}
+
+std::shared_ptr<NetHTTPRequest> KRSyntaxChecker::checkFunctionSyntaxAsynchronously(
+    const QString &text, std::function<void(std::optional<QVariantList>)> done)
+{
+    const qint64 serverPort = port();
+    if (serverPort < 0) {
+        done(std::nullopt);
+        return nullptr;
+    }
+    return KRRuntimeServer::postJSONAsynchronously(
+        serverPort, QStringLiteral("/__kr_check_syntax"), requestBody(text, options()), requestTimeOutSeconds,
+        [done](const KRResult<QJsonObject> &answer) { done(findingsOf(answer)); });
+}
+
+QJsonObject KRSyntaxChecker::requestBody(const QString &text, const KRSyntaxCheckOptions &checkOptions)
+{
+    return {{QStringLiteral("src"), text}, {QStringLiteral("options"), checkOptions.toJSON()}};
+}
+
+std::optional<QVariantList> KRSyntaxChecker::findingsOf(const KRResult<QJsonObject> &answer)
+{
     if (!answer) {
         if (answer.error().code() == KRRuntimeServer::NoResponseError)
             KR_LOG(QStringLiteral("Error, no response data received from node during a syntax check."));

@@ -6,8 +6,13 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <platform/foundation/KRError.h>
+
 #include <functional>
+#include <memory>
 #include <optional>
+
+class NetHTTPRequest;
 
 class KRUserDefaults;
 
@@ -96,6 +101,13 @@ public:
     // possible; shows the alert when the server has no port.
     std::optional<QVariantList> checkFunctionSyntax(const QString &text);
 
+    // Checks one text as given without waiting and without any alert: `done` runs on the main
+    // thread with the findings, or null when no check was possible. Keep the returned request
+    // while waiting (null when there is no server: `done` has run); clearDelegatesAndCancel()
+    // drops the answer.
+    std::shared_ptr<NetHTTPRequest> checkFunctionSyntaxAsynchronously(
+        const QString &text, std::function<void(std::optional<QVariantList>)> done);
+
     // The text sent for a function.
     static QString checkedText(const QString &functionSource) { return QStringLiteral("//\n") + functionSource; }
 
@@ -105,6 +117,8 @@ private:
     qint64 port() const;
     KRSyntaxCheckOptions options() const;
     std::optional<QVariantList> request(qint64 port, const QString &text, const KRSyntaxCheckOptions &options);
+    static QJsonObject requestBody(const QString &text, const KRSyntaxCheckOptions &options);
+    static std::optional<QVariantList> findingsOf(const KRResult<QJsonObject> &answer);
     static void showUnavailableAlert();
 
     PortProvider m_portProvider;

@@ -3,6 +3,8 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network Concurrent Tes
 find_package(Qt6 6.4 REQUIRED COMPONENTS WebEngineWidgets WebChannel Quick)
 # QJSEngine runs proxy auto-configuration scripts (network/).
 find_package(Qt6 6.4 REQUIRED COMPONENTS Qml)
+# The desktop's file manager is asked over the session bus (platform/appkit).
+find_package(Qt6 6.4 REQUIRED COMPONENTS DBus)
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)

@@ -323,6 +323,11 @@ void CEEditor::setString(const QString &text, bool undoable)
     m_textView->load(editorText);
     if (KRSpecialUndoManager *manager = undoManager())
         manager->enableUndoRegistration();
+    m_lineEndings = CETextPerformer::lineEndingsOf(text);
+    if (CETextPerformer::areMixed(m_lineEndings))
+        style = CETextPerformer::dominantLineEnding(m_lineEndings);
+    else
+        m_lineEndings.clear();
     m_settings.insert(CEKeys::lineEndings, int(style));
     m_textView->setSelectedRange({0, 0});
     recolor();
@@ -331,7 +336,27 @@ void CEEditor::setString(const QString &text, bool undoable)
 QString CEEditor::stringWithLineEndings() const
 {
     const auto style = CETextPerformer::LineEndingStyle(m_settings.value(CEKeys::lineEndings, 1).toInt());
+    if (!m_lineEndings.isEmpty())
+        return CETextPerformer::textFromEditor(string(), m_lineEndings, style);
     return CETextPerformer::textFromEditor(string(), style);
+}
+
+// The breaks an edit removed take their styles with them; the ones it made get the style
+// most lines had. Once every break has one style the text is no longer mixed.
+void CEEditor::lineBreaksReplaced(qsizetype line, qsizetype removed, qsizetype inserted)
+{
+    if (m_lineEndings.isEmpty() || (removed == 0 && inserted == 0))
+        return;
+    const int style = m_settings.value(CEKeys::lineEndings, int(CETextPerformer::LineFeed)).toInt();
+    line = std::clamp<qsizetype>(line, 0, m_lineEndings.size());
+    m_lineEndings.remove(line, std::min(removed, m_lineEndings.size() - line));
+    m_lineEndings.insert(line, QByteArray(inserted, char(style)));
+    if (CETextPerformer::areMixed(m_lineEndings))
+        return;
+    if (!m_lineEndings.isEmpty())
+        m_settings.insert(CEKeys::lineEndings, int(m_lineEndings.front()));
+    m_lineEndings.clear();
+    emit settingChanged(CEKeys::lineEndings);
 }
 
 void CEEditor::recolor()
@@ -512,21 +537,25 @@ bool CEEditor::transpose()
 {
     if (!m_textView)
         return false;
+    // The characters on either side of the caret swap (at the end of the text, the last two),
+    // each a whole grapheme cluster.
     const QString text = m_textView->text();
     const CERange selection = m_textView->selectedRange();
     qsizetype at = selection.location;
-    if (selection.length != 0 || text.size() < 2 || at == 0) {
+    if (at >= text.size())
+        at = CETextCommands::previousCharacterBoundary(text, text.size());
+    const qsizetype before = CETextCommands::previousCharacterBoundary(text, at);
+    const qsizetype after = CETextCommands::nextCharacterBoundary(text, at);
+    if (selection.length != 0 || before == at || after == at) {
         QApplication::beep();
         return false;
     }
-    if (at >= text.size())
-        at = text.size() - 1;
-    const QString swapped = QString(text.at(at)) + text.at(at - 1);
+    const QString swapped = text.mid(at, after - at) + text.mid(before, at - before);
     runCommand(tr("Transpose"), [&](CETextEditTarget &t) {
         CECommandResult r;
-        r.changed = t.guardedReplace({at - 1, 2}, swapped);
+        r.changed = t.guardedReplace({before, after - before}, swapped);
         r.selectRanges = true;
-        r.ranges = {{at + 1, 0}};
+        r.ranges = {{after, 0}};
         return r;
     }, false);
     return true;
@@ -708,18 +737,27 @@ void CEEditor::changeLineEndings(int style)
     if (style < CETextPerformer::LineFeed || style > CETextPerformer::CarriageReturnLineFeed)
         return;
     const int old = m_settings.value(CEKeys::lineEndings, int(CETextPerformer::LineFeed)).toInt();
-    if (old == style)
+    // A style chosen for a mixed text is given to every line, even the style most lines had.
+    if (old == style && m_lineEndings.isEmpty())
         return;
+    applyLineEndings(style, {});
+}
+
+void CEEditor::applyLineEndings(int style, const QByteArray &endings)
+{
+    const int old = m_settings.value(CEKeys::lineEndings, int(CETextPerformer::LineFeed)).toInt();
     if (KRSpecialUndoManager *manager = undoManager()) {
         QPointer<CEEditor> self(this);
-        manager->registerUndo(this, [self, old] {
+        manager->registerUndo(this, [self, old, oldEndings = m_lineEndings] {
             if (self)
-                self->changeLineEndings(old);
+                self->applyLineEndings(old, oldEndings);
         });
         manager->setActionName(tr("Change Line Endings"));
     }
-    setSetting(CEKeys::lineEndings, style);
+    m_lineEndings = endings;
+    m_settings.insert(CEKeys::lineEndings, style);
     setEdited(true);
+    emit settingChanged(CEKeys::lineEndings);
     emit lineEndingsChanged();
 }
 

@@ -94,8 +94,11 @@ public:
     // is one undoable "Content Change" instead.
     QString string() const;
     void setString(const QString &text, bool undoable = false);
-    // The text with the line endings of the settings.
+    // The text with the line endings of the settings; a text loaded with mixed endings keeps
+    // each line's own, and new lines get the style most lines had ("lineEndings").
     QString stringWithLineEndings() const;
+    // The text was loaded with lines ending in different ways, and no style was chosen since.
+    bool hasMixedLineEndings() const { return !m_lineEndings.isEmpty(); }
     void recolor();
     void relayout();
 
@@ -164,6 +167,9 @@ private:
     CECommandResult runCommand(const QString &actionName,
                                const std::function<CECommandResult(CETextEditTarget &)> &command, bool refreshGutter);
     void setEdited(bool edited);
+    // The view replaced `removed` line breaks with `inserted` ones, after `line` breaks.
+    void lineBreaksReplaced(qsizetype line, qsizetype removed, qsizetype inserted);
+    void applyLineEndings(int style, const QByteArray &endings);
     void observeUndoManager(KRSpecialUndoManager *manager);
     QDialog *makeSpacesSheet(bool entab);
     void fillEncodings(QMenu *menu, bool reload);
@@ -182,5 +188,7 @@ private:
     QPointer<CEFindBar> m_findBar;
     bool m_findBarShown = false;
     std::unique_ptr<CESyntaxColouring> m_colouring;
+    // The style of each line break of a text loaded with mixed endings; empty otherwise.
+    QByteArray m_lineEndings;
     std::vector<KRObservationToken> m_observations;
 };

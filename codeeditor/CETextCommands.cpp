@@ -4,6 +4,7 @@
 #include "CETextPerformer.h"
 
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -61,6 +62,38 @@ CERange lineRange(const QString &text, qsizetype position)
     return {start, CESyntaxColouring::lineEnd(text, start) - start};
 }
 
+// Only the line around the position is handed to the boundary finder, so that a long text is
+// not scanned for one step.
+qsizetype previousCharacterBoundary(const QString &text, qsizetype position)
+{
+    position = std::clamp<qsizetype>(position, 0, text.size());
+    if (position == 0)
+        return 0;
+    if (ceCommandsIsLineBreak(text.at(position - 1)))
+        return position - 1;
+    const qsizetype start = CESyntaxColouring::lineStart(text, position - 1);
+    const qsizetype end = CESyntaxColouring::lineEnd(text, position - 1);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, QStringView(text).mid(start, end - start));
+    finder.setPosition(position - start);
+    const qsizetype found = finder.toPreviousBoundary();
+    return found < 0 ? position - 1 : start + found;
+}
+
+qsizetype nextCharacterBoundary(const QString &text, qsizetype position)
+{
+    position = std::clamp<qsizetype>(position, 0, text.size());
+    if (position == text.size())
+        return position;
+    if (ceCommandsIsLineBreak(text.at(position)))
+        return position + 1;
+    const qsizetype start = CESyntaxColouring::lineStart(text, position);
+    const qsizetype end = CESyntaxColouring::lineEnd(text, position);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, QStringView(text).mid(start, end - start));
+    finder.setPosition(position - start);
+    const qsizetype found = finder.toNextBoundary();
+    return found < 0 ? position + 1 : start + found;
+}
+
 int lineWalk(const QString &text, CERange range, qsizetype *walkEnd)
 {
     int lines = 1;
@@ -91,9 +124,10 @@ CECommandResult shiftLeft(CETextEditTarget &target, const QList<CERange> &ranges
     for (const CERange &selected : ranges) {
         QString text = target.text();
         const CERange range = ceCommandsClamp({selected.location - offset, selected.length}, text.size());
-        const qsizetype first = CESyntaxColouring::lineStart(text, range.location);
         const int lines = lineWalk(text, range);
-        qsizetype removed = 0, removedInside = 0, p = range.location;
+        // The selection's ends follow each removal: an end inside the removed blanks goes to
+        // where they were.
+        qsizetype removed = 0, start = range.location, end = range.end(), p = range.location;
         for (int line = 0; line < lines; ++line) {
             const qsizetype s = CESyntaxColouring::lineStart(text, p);
             qsizetype count = 0;
@@ -113,14 +147,20 @@ CECommandResult shiftLeft(CETextEditTarget &target, const QList<CERange> &ranges
             }
             if (count > 0 && target.guardedReplace({s, count}, QString())) {
                 removed += count;
-                if (s >= range.location && s < range.end())
-                    removedInside += count;
+                const auto follow = [&](qsizetype position) {
+                    return position <= s ? position : position >= s + count ? position - count : s;
+                };
+                start = follow(start);
+                end = follow(end);
                 text = target.text();
             }
             if (p < text.size())
                 p = CESyntaxColouring::lineEnd(text, s);
         }
-        ceCommandsEndShrunkRange(result, range, first, removed, removedInside, offset);
+        if (range.length > 0)
+            result.ranges.append({start, end - start});
+        offset += removed;
+        result.changed = result.changed || removed > 0;
     }
     result.beep = !result.changed;
     result.selectRanges = !result.ranges.isEmpty();
@@ -152,15 +192,17 @@ CECommandResult shiftRight(CETextEditTarget &target, const QList<CERange> &range
     for (const CERange &selected : ranges) {
         text = target.text();
         const CERange range = ceCommandsClamp({selected.location + added, selected.length}, text.size());
-        const qsizetype first = CESyntaxColouring::lineStart(text, range.location);
         const int lines = lineWalk(text, range);
-        qsizetype bound = range.end() + i, addedInside = 0, p = range.location;
+        // The selection's ends follow each indent: one put where the selection starts (at the
+        // start of its first line) is taken into it.
+        qsizetype start = range.location, end = range.end(), p = range.location;
         for (int line = 0; line < lines; ++line) {
             const qsizetype s = CESyntaxColouring::lineStart(text, p);
             if (target.guardedReplace({s, 0}, indent)) {
-                if (s >= range.location && s < bound)
-                    addedInside += i;
-                bound += i;
+                if (start > s)
+                    start += i;
+                if (end > s)
+                    end += i;
                 added += i;
                 result.changed = true;
                 text = target.text();
@@ -169,7 +211,7 @@ CECommandResult shiftRight(CETextEditTarget &target, const QList<CERange> &range
                 p = CESyntaxColouring::lineEnd(text, s);
         }
         if (range.length > 0)
-            result.ranges.append({range.location + i < text.size() ? range.location : first, range.length + addedInside});
+            result.ranges.append({start, end - start});
     }
     result.selectRanges = !result.ranges.isEmpty();
     return result;

@@ -38,6 +38,11 @@ namespace CETextCommands {
 
 // The line holding `position`, with its terminator.
 CERange lineRange(const QString &text, qsizetype position);
+// The character boundaries around `position`: a character is a whole grapheme cluster (an
+// emoji with its modifiers, a letter with its combining marks, a flag), as the caret moves.
+// The start of the text and its end are boundaries; a line break is a character of its own.
+qsizetype previousCharacterBoundary(const QString &text, qsizetype position);
+qsizetype nextCharacterBoundary(const QString &text, qsizetype position);
 // The number of lines a range touches (at least 1), and the position the walk ends at.
 int lineWalk(const QString &text, CERange range, qsizetype *walkEnd = nullptr);
 

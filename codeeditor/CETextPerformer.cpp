@@ -96,6 +96,59 @@ QString textFromEditor(const QString &editorText, LineEndingStyle style)
     return convertLineEndings(editorText, style == NotSet ? LineFeed : style);
 }
 
+QByteArray lineEndingsOf(const QString &fileText)
+{
+    QByteArray endings;
+    for (qsizetype i = 0; i < fileText.size(); ++i) {
+        if (fileText.at(i) == u'\n') {
+            endings.append(char(LineFeed));
+        } else if (fileText.at(i) == u'\r') {
+            const bool pair = i + 1 < fileText.size() && fileText.at(i + 1) == u'\n';
+            endings.append(char(pair ? CarriageReturnLineFeed : CarriageReturn));
+            i += pair ? 1 : 0;
+        }
+    }
+    return endings;
+}
+
+LineEndingStyle dominantLineEnding(const QByteArray &endings)
+{
+    const LineEndingStyle styles[] = {LineFeed, CarriageReturn, CarriageReturnLineFeed};
+    LineEndingStyle best = endings.isEmpty() ? LineFeed : LineEndingStyle(endings.front());
+    qsizetype bestCount = endings.count(char(best));
+    for (LineEndingStyle style : styles) {
+        const qsizetype count = endings.count(char(style));
+        if (count > bestCount) {
+            best = style;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+bool areMixed(const QByteArray &endings)
+{
+    return !endings.isEmpty() && endings.count(endings.front()) != endings.size();
+}
+
+QString textFromEditor(const QString &editorText, const QByteArray &endings, LineEndingStyle otherwise)
+{
+    QString result;
+    result.reserve(editorText.size() + endings.size());
+    qsizetype line = 0, from = 0;
+    for (qsizetype i = editorText.indexOf(u'\n'); i >= 0; i = editorText.indexOf(u'\n', from)) {
+        result.append(QStringView(editorText).mid(from, i - from));
+        const int style = line < endings.size() ? endings.at(line) : otherwise;
+        result.append(style == CarriageReturnLineFeed ? darkSideLineEnding
+                      : style == CarriageReturn       ? macLineEnding
+                                                      : unixLineEnding);
+        ++line;
+        from = i + 1;
+    }
+    result.append(QStringView(editorText).mid(from));
+    return result;
+}
+
 QString plainTextOf(const QTextDocument &document)
 {
     QString text = document.toRawText();

@@ -38,6 +38,17 @@ LineEndingStyle lineEndingStyleOf(const QString &text);
 QString textForEditor(const QString &fileText, LineEndingStyle *style);
 // The editor's text with the remembered style applied.
 QString textFromEditor(const QString &editorText, LineEndingStyle style);
+
+// A file whose lines end in different ways keeps each line's own ending: the style of every
+// line break of the text, in order (one LineEndingStyle code per break).
+QByteArray lineEndingsOf(const QString &fileText);
+// The style most line breaks have (the first met among equals); LF for none.
+LineEndingStyle dominantLineEnding(const QByteArray &endings);
+// Whether the breaks are not all in one style.
+bool areMixed(const QByteArray &endings);
+// The editor's text with its n-th line break written in the style endings[n]; breaks past
+// the list are written in `otherwise`.
+QString textFromEditor(const QString &editorText, const QByteArray &endings, LineEndingStyle otherwise);
 // The whole text of a document exactly as typed: no-break spaces stay, paragraph separators
 // become line feeds. (QTextDocument::toPlainText turns U+00A0 into a space.)
 QString plainTextOf(const QTextDocument &document);

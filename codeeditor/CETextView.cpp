@@ -535,6 +535,16 @@ void CETextView::onContentsChange(bool trusted)
     if (!oneBlock)
         forgetVisibleBlocks();
     recordUndo({prefix, inserted.size()}, removed);
+    if (!m_loading && !oneBlock) {
+        // The text before the change is as it was: the block at its start is counted from the
+        // same line breaks. Line breaks put at the end of a line come after its own break (a
+        // Return there starts a new line below it); anywhere else before it.
+        const qsizetype removedBreaks = removed.count(u'\n');
+        const qsizetype after = prefix + inserted.size();
+        const bool atLineEnd = removedBreaks == 0 && (after >= m_shadow.size() || m_shadow.at(after) == u'\n');
+        m_editor.lineBreaksReplaced(document()->findBlock(int(prefix)).blockNumber() + (atLineEnd ? 1 : 0),
+                                    removedBreaks, inserted.count(u'\n'));
+    }
     if (!m_loading) {
         if (CEEditorDelegate *delegate = m_editor.delegate())
             delegate->textDidChange(this);
@@ -741,11 +751,17 @@ void CETextView::keyPressEvent(QKeyEvent *event)
             return;
         case Qt::Key_Backspace:
         case Qt::Key_Delete: {
+            // Without a selection a whole character goes: an emoji or a letter with its marks,
+            // never half of it.
             CERange range = selection;
             if (range.length == 0) {
-                const qsizetype length = text().size();
-                range = event->key() == Qt::Key_Backspace ? CERange{std::max<qsizetype>(0, range.location - 1), range.location > 0 ? 1 : 0}
-                                                          : CERange{range.location, range.location < length ? 1 : 0};
+                const qsizetype at = range.location;
+                if (event->key() == Qt::Key_Backspace) {
+                    const qsizetype from = CETextCommands::previousCharacterBoundary(m_shadow, at);
+                    range = {from, at - from};
+                } else {
+                    range = {at, CETextCommands::nextCharacterBoundary(m_shadow, at) - at};
+                }
             }
             if (range.length > 0 && guardedReplace(range, QString()))
                 setSelectedRange({range.location, 0});

@@ -4,6 +4,7 @@
 #include <platform/foundation/KRPaths.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -12,8 +13,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -106,40 +109,128 @@ QString extendedAttributeOfItemAtPath(const QString &path, const QString &name)
     return QString();
 }
 
-KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync)
+namespace {
+
+const QByteArray kTemporaryWritePrefix = QByteArrayLiteral(".kr-write-");
+
+// When this process began: temporary files older than that are no write of ours.
+const struct timespec processStart = [] {
+    struct timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}();
+
+// A file descriptor closed at the end of its scope.
+class Descriptor
 {
-    const QByteArray target = QFile::encodeName(path);
-    const auto failure = [&path](int error) {
-        return KRError(QStringLiteral("NSPOSIXErrorDomain"), error, QString::fromLocal8Bit(std::strerror(error)),
-                       {{QStringLiteral("path"), path}});
-    };
-    if (target.isEmpty())
-        return failure(ENOENT);
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+KRError posixFailure(const QString &path, int error)
+{
+    QString reason = QString::fromLocal8Bit(std::strerror(error));
+    if (error == EACCES)
+        reason = QStringLiteral("the file is read-only");
+    else if (error == ELOOP || error == ENOTDIR)
+        reason = QStringLiteral("a folder on its way is a link or not a folder");
+    return KRError(QStringLiteral("NSPOSIXErrorDomain"), error, reason, {{QStringLiteral("path"), path}});
+}
+
+// Whether the user may write the file (the status of the file itself, in folder): someone
+// has write permission, and this user has.
+bool isWritableFile(int folder, const QByteArray &name, const struct stat &status)
+{
+    if ((status.st_mode & 0222) == 0)
+        return false;
+    return ::faccessat(folder, name.constData(), W_OK, AT_EACCESS) == 0;
+}
+
+// Copies the extended attributes of the open file from onto the open file to; those the
+// file system or the user's rights refuse are left out.
+void copyAttributes(int from, int to)
+{
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0)
+        return;
+    QByteArray names(size, '\0');
+    const ssize_t listed = ::flistxattr(from, names.data(), size_t(names.size()));
+    if (listed <= 0)
+        return;
+    for (const QByteArray &name : names.left(listed).split('\0')) {
+        if (name.isEmpty())
+            continue;
+        const ssize_t length = ::fgetxattr(from, name.constData(), nullptr, 0);
+        if (length < 0)
+            continue;
+        QByteArray value(length, '\0');
+        const ssize_t read = ::fgetxattr(from, name.constData(), value.data(), size_t(value.size()));
+        if (read >= 0)
+            ::fsetxattr(to, name.constData(), value.constData(), size_t(read), 0);
+    }
+}
+
+// The atomic write of the file named name in the open folder; path names it in errors.
+KRResult<void> writeInFolder(int folder, const QByteArray &name, const QString &path, const QByteArray &data,
+                             bool sync, const struct timespec *modified = nullptr)
+{
     struct stat existing{};
-    const bool exists = ::lstat(target.constData(), &existing) == 0;
+    const bool exists = ::fstatat(folder, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(existing.st_mode))
-        return failure(EISDIR);
+        return posixFailure(path, EISDIR);
+    const bool replacesFile = exists && S_ISREG(existing.st_mode);
+    // A file the user protected stays as it is: renaming over it would go round the protection.
+    if (replacesFile && !isWritableFile(folder, name, existing))
+        return posixFailure(path, EACCES);
 
     // A fresh name beside the target: the rename stays on one file system, and O_EXCL with
     // O_NOFOLLOW never opens anything that was there already, a link least of all.
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArrayLiteral(".") : target.left(slash);
     QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = folder + "/.kr-write-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+    Descriptor file;
+    for (int attempt = 0; attempt < 16 && file.get() < 0; ++attempt) {
+        temporary = kTemporaryWritePrefix + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+        file.reset(::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (file.get() < 0 && errno != EEXIST)
             break;
     }
-    if (fd < 0)
-        return failure(errno);
-    if (exists && S_ISREG(existing.st_mode))
-        ::fchmod(fd, existing.st_mode & 07777); // the file keeps its permissions; best effort
+    if (file.get() < 0)
+        return posixFailure(path, errno);
+
+    if (replacesFile) {
+        // Owner first: a change of owner clears the setgid bit, which the mode then restores.
+        // Each is best effort; what the user may not set stays as the new file has it.
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
+            (void)::fchown(file.get(), existing.st_uid, existing.st_gid);
+        ::fchmod(file.get(), existing.st_mode & 07777);
+        // Read without blocking, and only when it is still the file looked at above.
+        const Descriptor old(::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat opened{};
+        if (old.get() >= 0 && ::fstat(old.get(), &opened) == 0 && opened.st_dev == existing.st_dev
+            && opened.st_ino == existing.st_ino)
+            copyAttributes(old.get(), file.get());
+    }
 
     int error = 0;
     for (qsizetype done = 0; done < data.size() && !error;) {
-        const ssize_t written = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        const ssize_t written = ::write(file.get(), data.constData() + done, size_t(data.size() - done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -147,18 +238,232 @@ KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, 
         else
             done += written;
     }
-    if (!error && sync && ::fdatasync(fd) != 0)
+    if (!error && modified) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, *modified};
+        if (::futimens(file.get(), times) != 0)
+            error = errno;
+    }
+    if (!error && sync && ::fdatasync(file.get()) != 0)
         error = errno;
-    if (::close(fd) != 0 && !error)
+    if (::close(file.release()) != 0 && !error)
         error = errno;
-    // rename(2) replaces a link at the target itself, never what it leads to.
-    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
+    // renameat(2) replaces a link at the target itself, never what it leads to.
+    if (!error && ::renameat(folder, temporary.constData(), folder, name.constData()) != 0)
         error = errno;
     if (error) {
-        ::unlink(temporary.constData());
-        return failure(error);
+        ::unlinkat(folder, temporary.constData(), 0);
+        return posixFailure(path, error);
     }
     return {};
+}
+
+} // namespace
+
+KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync)
+{
+    const QByteArray target = QFile::encodeName(path);
+    if (target.isEmpty())
+        return posixFailure(path, ENOENT);
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folderPath = slash < 0 ? QByteArrayLiteral(".") : slash == 0 ? QByteArrayLiteral("/") : target.left(slash);
+    const QByteArray name = target.mid(slash + 1);
+    if (name.isEmpty() || name == "." || name == "..")
+        return posixFailure(path, EISDIR);
+    const Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return posixFailure(path, errno);
+    return writeInFolder(folder.get(), name, path, data, sync);
+}
+
+namespace {
+
+// Opens the folder holding the last component of relativePath below root: root as named,
+// every folder below it relative to the one before and never through a link; with create,
+// missing folders are made. The last component is put in *name.
+int openFolderBelow(const QString &root, const QString &relativePath, bool create, QByteArray *name, int *error)
+{
+    const QList<QByteArray> components = QFile::encodeName(relativePath).split('/');
+    for (const QByteArray &component : components) {
+        if (component.isEmpty() || component == "." || component == "..") {
+            *error = EINVAL;
+            return -1;
+        }
+    }
+    Descriptor folder(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        *error = errno;
+        return -1;
+    }
+    for (qsizetype i = 0; i + 1 < components.size(); ++i) {
+        const char *component = components.at(i).constData();
+        if (create && ::mkdirat(folder.get(), component, 0777) != 0 && errno != EEXIST) {
+            *error = errno;
+            return -1;
+        }
+        const int next = ::openat(folder.get(), component, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            *error = errno;
+            return -1;
+        }
+        folder.reset(next);
+    }
+    *name = components.last();
+    return folder.release();
+}
+
+} // namespace
+
+KRResult<void> writeFileAtomicallyBelow(const QString &root, const QString &relativePath, const QByteArray &data,
+                                        bool sync)
+{
+    const QString path = root + QLatin1Char('/') + relativePath;
+    QByteArray name;
+    int error = 0;
+    const Descriptor folder(openFolderBelow(root, relativePath, false, &name, &error));
+    if (folder.get() < 0)
+        return posixFailure(path, error);
+    return writeInFolder(folder.get(), name, path, data, sync);
+}
+
+static KRError packageFileError(int code, const QString &message, const QString &path)
+{
+    return KRError(QString::fromLatin1(PackageFileErrorDomain), code, message, {{QStringLiteral("path"), path}});
+}
+
+static QString kindOfMode(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a pipe");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    return QStringLiteral("no regular file");
+}
+
+static QString sizeText(qint64 bytes)
+{
+    return bytes % (qint64(1) << 30) == 0 ? QStringLiteral("%1 GB").arg(bytes >> 30)
+                                           : QStringLiteral("%1 MB").arg(bytes >> 20);
+}
+
+static KRError unreadable(const QString &path, int error)
+{
+    return packageFileError(PackageFileUnreadable,
+                            QStringLiteral("\u201C%1\u201D couldn\u2019t be read: %2.")
+                                .arg(QFileInfo(path).fileName(), QString::fromLocal8Bit(std::strerror(error))),
+                            path);
+}
+
+static KRError tooLarge(const QString &path, qint64 limit)
+{
+    return packageFileError(PackageFileTooLarge,
+                            QStringLiteral("\u201C%1\u201D is larger than %2, so it is not read.")
+                                .arg(QFileInfo(path).fileName(), sizeText(limit)),
+                            path);
+}
+
+// The file opened for reading, checked to be a regular file of at most limit bytes. The
+// open never waits (O_NONBLOCK: a pipe without a writer would block it); the checks look at
+// what was opened, so nothing can be swapped in between.
+static KRResult<int> openPackageFile(const QString &path, qint64 limit)
+{
+    const QString name = QFileInfo(path).fileName();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return unreadable(path, errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return unreadable(path, error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        const bool link = QFileInfo(path).isSymLink();
+        return packageFileError(PackageFileNotRegular,
+                                QStringLiteral("\u201C%1\u201D is %2%3, not a regular file, so it is not read.")
+                                    .arg(name, link ? QStringLiteral("a link to ") : QString(), kindOfMode(info.st_mode)),
+                                path);
+    }
+    if (info.st_size > limit) {
+        ::close(fd);
+        return tooLarge(path, limit);
+    }
+    return fd;
+}
+
+// The rest of the open file fd (checked by openPackageFile), at most limit bytes: the file
+// may have grown since it was looked at.
+static KRResult<QByteArray> readOpenPackageFile(int fd, const QString &path, qint64 limit)
+{
+    QByteArray bytes;
+    char block[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd, block, sizeof block);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return unreadable(path, errno);
+        if (count == 0)
+            return bytes;
+        if (bytes.size() + count > limit)
+            return tooLarge(path, limit);
+        bytes.append(block, count);
+    }
+}
+
+KRResult<void> copyFileBelow(const QString &source, const QString &root, const QString &relativePath, bool keepDate)
+{
+    const QString path = root + QLatin1Char('/') + relativePath;
+    const KRResult<int> opened = openPackageFile(source, PackageCopyFileLimit);
+    if (!opened)
+        return opened.error();
+    const Descriptor input(opened.value());
+    struct stat status{};
+    ::fstat(input.get(), &status);
+    const KRResult<QByteArray> data = readOpenPackageFile(input.get(), source, PackageCopyFileLimit);
+    if (!data)
+        return data.error();
+    QByteArray name;
+    int error = 0;
+    const Descriptor folder(openFolderBelow(root, relativePath, true, &name, &error));
+    if (folder.get() < 0)
+        return posixFailure(path, error);
+    return writeInFolder(folder.get(), name, path, data.value(), false, keepDate ? &status.st_mtim : nullptr);
+}
+
+bool isTemporaryWriteName(const QString &name)
+{
+    return name.startsWith(QLatin1String(kTemporaryWritePrefix)) && name.size() > kTemporaryWritePrefix.size();
+}
+
+int removeStaleTemporaryWrites(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    int removed = 0;
+    std::error_code ec;
+    // The iterator lists a link to a folder without descending into it.
+    fs::recursive_directory_iterator it(fs::path(QFile::encodeName(folder).toStdString()),
+                                        fs::directory_options::skip_permission_denied, ec);
+    const fs::recursive_directory_iterator end;
+    while (!ec && it != end) {
+        const QByteArray entryPath = QByteArray::fromStdString(it->path().native());
+        struct stat status{};
+        if (isTemporaryWriteName(QFile::decodeName(QByteArray::fromStdString(it->path().filename().native())))
+            && ::lstat(entryPath.constData(), &status) == 0 && S_ISREG(status.st_mode)
+            && (status.st_mtim.tv_sec < processStart.tv_sec
+                || (status.st_mtim.tv_sec == processStart.tv_sec && status.st_mtim.tv_nsec < processStart.tv_nsec))
+            && ::unlink(entryPath.constData()) == 0) {
+            ++removed;
+            KR_LOG(QStringLiteral("Removed the temporary file %1 of a save that did not finish")
+                       .arg(QFile::decodeName(entryPath)));
+        }
+        it.increment(ec);
+    }
+    return removed;
 }
 
 QString canonicalPathAllowingMissing(const QString &path)
@@ -240,6 +545,88 @@ bool copyItemWithin(const QString &source, const QString &target, const QString 
         return false;
     }
     return true;
+}
+
+KRResult<QByteArray> readPackageFile(const QString &path, qint64 limit)
+{
+    const KRResult<int> opened = openPackageFile(path, limit);
+    if (!opened)
+        return opened.error();
+    const Descriptor file(opened.value());
+    return readOpenPackageFile(file.get(), path, limit);
+}
+
+KRResult<void> copyPackageFile(const QString &source, const QString &target, qint64 limit)
+{
+    const KRResult<int> opened = openPackageFile(source, limit);
+    if (!opened)
+        return opened.error();
+    const int in = opened.value();
+    struct stat info {};
+    ::fstat(in, &info);
+    const QByteArray targetPath = QFile::encodeName(target);
+    const int out = ::open(targetPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           info.st_mode & 07777);
+    const auto fail = [&](int error) -> KRResult<void> {
+        ::close(in);
+        if (out >= 0) {
+            ::close(out);
+            ::unlink(targetPath.constData());
+        }
+        return packageFileError(PackageFileUnreadable,
+                                QStringLiteral("\u201C%1\u201D couldn\u2019t be copied: %2.")
+                                    .arg(QFileInfo(source).fileName(), QString::fromLocal8Bit(std::strerror(error))),
+                                source);
+    };
+    if (out < 0)
+        return fail(errno);
+    char block[65536];
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t count = ::read(in, block, sizeof block);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return fail(errno);
+        if (count == 0)
+            break;
+        total += count;
+        if (total > limit)
+            return fail(EFBIG);
+        for (ssize_t written = 0; written < count;) {
+            const ssize_t n = ::write(out, block + written, size_t(count - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return fail(errno);
+            written += n;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0) {
+        const int error = errno;
+        ::unlink(targetPath.constData());
+        return packageFileError(PackageFileUnreadable,
+                                QStringLiteral("\u201C%1\u201D couldn\u2019t be copied: %2.")
+                                    .arg(QFileInfo(source).fileName(), QString::fromLocal8Bit(std::strerror(error))),
+                                source);
+    }
+    return {};
+}
+
+QString specialFileKind(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat own {};
+    if (::lstat(encoded.constData(), &own) != 0)
+        return {};
+    const bool link = S_ISLNK(own.st_mode);
+    struct stat info = own;
+    if (link && ::stat(encoded.constData(), &info) != 0)
+        return {};
+    if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))
+        return {};
+    return (link ? QStringLiteral("a link to ") : QString()) + kindOfMode(info.st_mode);
 }
 
 QString pathForTemporaryFileWithPrefix(const QString &prefix)

@@ -32,7 +32,33 @@ QString extendedAttributeOfItemAtPath(const QString &path, const QString &name);
 // is refused. An existing file's permissions are kept. On failure the file at path is as it
 // was and nothing is left beside it; the error ("NSPOSIXErrorDomain", errno) carries the
 // reason as its message, for the caller's sentence.
+// The folder at path is opened once; the file is then made, replaced and renamed relative to
+// it, so no later change of the path's links moves the write elsewhere.
+// What the replaced file had is kept where permitted: its owner and group, its mode with the
+// setgid bit, its extended attributes. A file the user may not write (no write permission
+// for the user, or none at all) is refused with EACCES and left as it was.
 KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync = true);
+// The same for the file relativePath ("a/b/name") below the folder root. root is opened
+// once, as named; every folder below it is opened relative to the one before without
+// following a link, so a folder of the tree replaced by a link, before or during the write,
+// fails the write (ELOOP or ENOTDIR) instead of leading it out of the tree. Empty, "." and
+// ".." components are refused (EINVAL).
+KRResult<void> writeFileAtomicallyBelow(const QString &root, const QString &relativePath, const QByteArray &data,
+                                        bool sync = true);
+
+// Copies the file at source (a regular file; a link to one is followed) as the file
+// relativePath below root, written as writeFileAtomicallyBelow writes it, the missing folders
+// on the way made. With keepDate the copy takes the source's modification date.
+KRResult<void> copyFileBelow(const QString &source, const QString &root, const QString &relativePath,
+                             bool keepDate);
+
+// The temporary files of the atomic writes are named ".kr-write-" and a random number; one
+// is left behind only when the process writing it was killed.
+bool isTemporaryWriteName(const QString &name);
+// Removes the temporary files of atomic writes in the folder and, without following links,
+// in every folder below it, when they are older than this process (a write of this process
+// is never removed). Returns how many were removed.
+int removeStaleTemporaryWrites(const QString &folder);
 
 // The canonical form of a path that may not exist yet: its nearest existing ancestor made
 // canonical, the rest appended. A link that leads nowhere counts as missing.
@@ -59,6 +85,33 @@ LinkCopy copyLinkWithin(const QString &linkPath, const QString &target, const QS
 // False with *reason set at the first failure.
 bool copyItemWithin(const QString &source, const QString &target, const QString &root,
                     QString *reason = nullptr);
+
+// A project can come from anyone, and a file of its package may be a pipe, a device or a link
+// to one (git, tar and zip all carry links): reading such a thing blocks, or never ends. Every
+// read of a package's file goes through these, which open the file without waiting (links
+// followed), look at what was opened, and read only a regular file no larger than the limit.
+inline constexpr const char *PackageFileErrorDomain = "KRPackageFile";
+enum PackageFileError {
+    PackageFileUnreadable = 1, // it could not be opened or read (the message says why)
+    PackageFileNotRegular = 2, // a folder, pipe, device or socket, or a link to one
+    PackageFileTooLarge = 3,   // larger than the limit
+};
+// The limit for a text the application reads whole: a style sheet, a script, a list.
+inline constexpr qint64 PackageTextFileLimit = qint64(64) << 20;
+// The limit for a file copied as it is (an imported resource, a file of the build).
+inline constexpr qint64 PackageCopyFileLimit = qint64(1) << 30;
+// The bytes of the file, or an error of PackageFileErrorDomain whose message names the file
+// and says why it is not read.
+KRResult<QByteArray> readPackageFile(const QString &path, qint64 limit = PackageTextFileLimit);
+// Copies the file to target, which must not exist yet (it is created, never written
+// through a link), with the same permissions. The same refusals as readPackageFile; on
+// failure nothing is left at target.
+KRResult<void> copyPackageFile(const QString &source, const QString &target,
+                               qint64 limit = PackageCopyFileLimit);
+// What the item at path is when it is no regular file or folder and so is never read: "a
+// pipe", "a device", "a socket", or the same after "a link to "; empty otherwise (also for
+// an item that does not exist or a link that leads nowhere).
+QString specialFileKind(const QString &path);
 
 // "<temporary folder>/<prefix>-<UUID>", a fresh UUID on every call; nothing is created.
 QString pathForTemporaryFileWithPrefix(const QString &prefix);

@@ -18,7 +18,12 @@
 
 namespace {
 
-constexpr int parseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
+// The parser's own limits (10 MB of text in a node or ahead of it, "Huge input lookup") are
+// lifted: a project saved here is read back up to MaximumFileSize, which parseDocument checks
+// before any parsing. Entities stay unexpanded by the parser (no XML_PARSE_NOENT), no DTD is
+// loaded and no network is used.
+constexpr int parseOptions =
+    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES | XML_PARSE_HUGE;
 
 const xmlChar *xc(const QByteArray &bytes)
 {

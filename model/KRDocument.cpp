@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -161,6 +162,8 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     }
     m_xml = xml.value();
     m_packagePath = QFileInfo(packagePath).absoluteFilePath();
+    // A save that was killed leaves its temporary file behind; nothing else ever removes it.
+    KRFileManager::removeStaleTemporaryWrites(m_packagePath);
     return {};
 }
 
@@ -181,6 +184,25 @@ namespace {
 bool isSameOrInside(const QString &path, const QString &folder)
 {
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+// Whether the item at path, or a folder it lies in, is the folder (the same device and
+// inode, whichever links either path goes through).
+bool isSameItemOrInside(const QString &path, const QString &folder)
+{
+    struct stat wanted{};
+    if (::stat(QFile::encodeName(folder).constData(), &wanted) != 0)
+        return false;
+    for (QString current = QDir::cleanPath(QFileInfo(path).absoluteFilePath());;) {
+        struct stat status{};
+        if (::stat(QFile::encodeName(current).constData(), &status) == 0 && status.st_dev == wanted.st_dev
+            && status.st_ino == wanted.st_ino)
+            return true;
+        const QString parent = QFileInfo(current).absolutePath();
+        if (parent == current)
+            return false;
+        current = parent;
+    }
 }
 
 // The "user." marks travel with a copied item (generated, staged, theme verdict); a file
@@ -227,7 +249,8 @@ bool copyFolderContents(const QString &source, const QString &destination, const
     const QFileInfoList entries = QDir(source).entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &entry : entries) {
-        if (skip.contains(entry.fileName()))
+        // A temporary file of an unfinished save is no part of the project.
+        if (skip.contains(entry.fileName()) || KRFileManager::isTemporaryWriteName(entry.fileName()))
             continue;
         const QString target = destination + QLatin1Char('/') + entry.fileName();
         if (entry.isSymLink()) {
@@ -293,9 +316,14 @@ KRResult<QStringList> KRDocument::writePackageContents(const QString &packagePat
     KRXMLNode root = m_xml.rootElement();
     if (!root.isNull())
         root.setAttribute(QStringLiteral("appVersion"), applicationShortVersion());
-    const KRResult<void> written = m_xml.saveToFile(QDir(packagePath).filePath(kProjectFile));
-    if (!written)
-        return written.error();
+    // Written relative to the package folder opened once, whatever its path leads to later.
+    const KRResult<void> written = KRFileManager::writeFileAtomicallyBelow(packagePath, kProjectFile, m_xml.xmlData());
+    if (!written) {
+        const QString path = QDir(packagePath).filePath(kProjectFile);
+        return KRError(ProjectErrorDomain, 5,
+                       QStringLiteral("The file \u201C%1\u201D could not be written: %2.").arg(path, written.error().message()),
+                       {{QStringLiteral("path"), path}});
+    }
 
     const QString web = QDir(packagePath).filePath(kWebFolder);
     const std::shared_ptr<KRProjectBase> proj = project();
@@ -346,7 +374,13 @@ KRResult<void> KRDocument::saveAs(const QString &target)
     const auto refuse = [&](const QString &message) {
         return KRError(ProjectErrorDomain, 6, message.arg(target), {{QStringLiteral("path"), target}});
     };
-    if (!source.isEmpty() && (isSameOrInside(target, source) || isSameOrInside(source, target)))
+    if (!source.isEmpty() && isSameItemOrInside(target, source) && !isSameOrInside(target, source)) {
+        // Another path to the package itself: replacing it would remove what it holds.
+        return refuse(QStringLiteral("The project cannot be saved as %1: that place is the project itself or inside it, "
+                                     "reached through another path."));
+    }
+    if (!source.isEmpty()
+        && (isSameOrInside(target, source) || isSameOrInside(source, target) || isSameItemOrInside(source, target)))
         return refuse(QStringLiteral("The project cannot be saved as %1: that place is inside the project or holds it."));
     if (!sourceWeb.isEmpty() && isSameOrInside(target, QDir::cleanPath(sourceWeb)))
         return refuse(QStringLiteral("The project cannot be saved as %1: that place is inside its web folder."));
@@ -420,8 +454,11 @@ KRResult<QStringList> KRDocument::writeModifiedResources(const QList<KRResourceE
         const QFileInfo info(path);
         const auto edited = cache.constFind(resource.relativePath);
         if (edited != cache.constEnd() && info.exists() && !info.isDir()) {
-            // A link in the file's place is replaced by the edited file, never written through.
-            const KRResult<void> saved = KRFileManager::writeFileAtomically(path, edited->toByteArray());
+            // A link in the file's place is replaced by the edited file, never written through;
+            // the folder is opened from its parent without following a link.
+            const QFileInfo parent(folderPath);
+            const KRResult<void> saved = KRFileManager::writeFileAtomicallyBelow(
+                parent.absolutePath(), parent.fileName() + QLatin1Char('/') + resource.name, edited->toByteArray());
             if (!saved)
                 return KRError(ProjectErrorDomain, 5,
                                QStringLiteral("Could not write %1: %2")

@@ -67,6 +67,8 @@ bool KRFunction::isSoundArgumentList(const QString &text)
     const auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
     if (std::all_of(text.cbegin(), text.cend(), isBlank))
         return true; // no parameters
+    if (hasTooManyArguments(text))
+        return false;
     for (const QString &part : text.split(QLatin1Char(','))) {
         qsizetype start = 0, end = part.size();
         while (start < end && isBlank(part.at(start)))
@@ -78,6 +80,11 @@ bool KRFunction::isSoundArgumentList(const QString &text)
             return false;
     }
     return true;
+}
+
+bool KRFunction::hasTooManyArguments(const QString &text)
+{
+    return text.count(QLatin1Char(',')) >= MaximumArgumentCount;
 }
 
 QString KRFunction::eventArguments(bool serverFunction)

@@ -39,7 +39,13 @@ public:
     // Whether the text may stand as the function's parameter list in generated code: empty,
     // or JavaScript identifiers, none of them a reserved word, separated by commas (spaces and
     // tabs around them). Anything else would be code run where the script loads.
+    // A list of more than MaximumArgumentCount names is none.
     static bool isSoundArgumentList(const QString &text);
+    // The most parameters a function may declare: script engines refuse a longer list, and
+    // with it the whole script it stands in.
+    static constexpr qsizetype MaximumArgumentCount = 65534;
+    // Whether the text, read as a list, names more parameters than that.
+    static bool hasTooManyArguments(const QString &text);
     // The parameters a handler of the kind is given: "request, response" on the server,
     // "event" in the page.
     static QString eventArguments(bool serverFunction);

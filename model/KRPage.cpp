@@ -307,7 +307,8 @@ void KRPage::buildDocument()
                                     {QStringLiteral("content"), QStringLiteral("text/html; charset=UTF-8")}});
     if (!designMode() && !proj->appleTouchIcon().isEmpty()) {
         append(QStringLiteral("link"),
-               {{QStringLiteral("rel"), QStringLiteral("apple-touch-icon")}, {QStringLiteral("href"), proj->appleTouchIcon()}});
+               {{QStringLiteral("rel"), QStringLiteral("apple-touch-icon")},
+                {QStringLiteral("href"), KRWebFolder::linkAddress(proj->appleTouchIcon())}});
         m_manifestResources.insert(proj->appleTouchIcon());
     }
     append(QStringLiteral("meta"),
@@ -331,7 +332,7 @@ void KRPage::buildDocument()
 
     const QString jquery = jQueryURL();
     auto script = doc.createElement(QStringLiteral("script"));
-    script->setAttribute(QStringLiteral("src"), jquery);
+    script->setAttribute(QStringLiteral("src"), KRWebFolder::linkAddress(jquery));
     if (designMode()) {
         script->setAttribute(QStringLiteral("onload"), QStringLiteral("window.___kr_page.jqueryLoaded()"));
         script->setAttribute(QStringLiteral("onerror"), QStringLiteral("window.___kr_page.libraryFailedToLoad()"));
@@ -423,7 +424,7 @@ void KRPage::finishDocument()
             link->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
             const bool less = entry.endsWith(QLatin1String(".less")) && !entry.startsWith(QLatin1String("http"));
             link->setAttribute(QStringLiteral("type"), less ? QStringLiteral("text/less") : QStringLiteral("text/css"));
-            link->setAttribute(QStringLiteral("href"), entry);
+            link->setAttribute(QStringLiteral("href"), KRWebFolder::linkAddress(entry));
             m_headElement->appendChild(link);
             m_manifestResources.insert(entry);
         }
@@ -718,7 +719,7 @@ void KRPage::rerunDesignSetUps(const std::shared_ptr<KRObject> &object)
 std::shared_ptr<DOMElement> KRPage::externalScriptElement(DOMDocument &document, const QString &source)
 {
     auto script = document.createElement(QStringLiteral("script"));
-    script->setAttribute(QStringLiteral("src"), source);
+    script->setAttribute(QStringLiteral("src"), KRWebFolder::linkAddress(source));
     if (source.endsWith(QLatin1String(".coffee")))
         script->setAttribute(QStringLiteral("type"), QStringLiteral("text/coffeescript"));
     return script;
@@ -728,7 +729,7 @@ std::shared_ptr<DOMElement> KRPage::stylesheetLinkElement(DOMDocument &document,
 {
     auto link = document.createElement(QStringLiteral("link"));
     link->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
-    link->setAttribute(QStringLiteral("href"), href);
+    link->setAttribute(QStringLiteral("href"), KRWebFolder::linkAddress(href));
     return link;
 }
 
@@ -787,7 +788,7 @@ void KRPage::setThemeCSS()
         if (m_themeLinkElement)
             m_headElement->removeChild(m_themeLinkElement);
         m_themeLinkElement = m_domDocument->createElement(QStringLiteral("link"));
-        m_themeLinkElement->setAttribute(QStringLiteral("href"), resource->themeRelativePath());
+        m_themeLinkElement->setAttribute(QStringLiteral("href"), KRWebFolder::linkAddress(resource->themeRelativePath()));
         m_themeLinkElement->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
         m_headElement->appendChild(m_themeLinkElement);
         m_manifestResources.insert(resource->themeRelativePath());
@@ -799,7 +800,7 @@ void KRPage::setThemeCSS()
         if (!m_themeLinkElement) {
             const QString href = proj->jqmThemeCSSURL(designMode());
             m_themeLinkElement = m_domDocument->createElement(QStringLiteral("link"));
-            m_themeLinkElement->setAttribute(QStringLiteral("href"), href);
+            m_themeLinkElement->setAttribute(QStringLiteral("href"), KRWebFolder::linkAddress(href));
             m_themeLinkElement->setAttribute(QStringLiteral("rel"), QStringLiteral("stylesheet"));
             m_headElement->appendChild(m_themeLinkElement);
             m_manifestResources.insert(href);
@@ -1218,8 +1219,16 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
                 const QString replacement = KRFunction::eventArguments(
                     element.attribute(QStringLiteral("serverFunction")) == QLatin1String("Yes"));
                 element.setAttribute(QStringLiteral("arguments"), replacement);
-                warn(element, QStringLiteral("'%1' is no valid parameter list; the function '%2' now takes (%3)")
-                                  .arg(arguments, element.attribute(QStringLiteral("id")), replacement));
+                const QString function = element.attribute(QStringLiteral("id"));
+                if (KRFunction::hasTooManyArguments(arguments))
+                    warn(element, QStringLiteral("The function '%1' has too many arguments (%2, at most %3); it now takes (%4)")
+                                      .arg(function)
+                                      .arg(arguments.count(QLatin1Char(',')) + 1)
+                                      .arg(KRFunction::MaximumArgumentCount)
+                                      .arg(replacement));
+                else
+                    warn(element, QStringLiteral("'%1' is no valid parameter list; the function '%2' now takes (%3)")
+                                      .arg(arguments, function, replacement));
             }
         }
         std::optional<KRResult<std::shared_ptr<KRObject>>> made;
@@ -1312,18 +1321,25 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
         }
         KRXMLNode element = object->xmlElement();
         KRXMLNode xmlParent = element.parent();
+        // What follows the object is remembered so that an undo puts it back in its place:
+        // the undo of a step restores its objects last-deleted first, so each one's follower
+        // is back by then.
+        KRXMLNode xmlNext = element.nextSibling();
         element.detach();
         std::shared_ptr<DOMNode> domParent;
+        std::shared_ptr<DOMNode> domNext;
         if (const auto dom = object->domElement()) {
             domParent = dom->parentNode();
-            if (domParent)
+            if (domParent) {
+                domNext = dom->nextSibling();
                 domParent->removeChild(dom);
+            }
         }
         if (undo) {
             const std::weak_ptr<KRObject> weak = weak_from_this();
-            undo->registerUndo(identity(), [weak, object, xmlParent, domParent] {
+            undo->registerUndo(identity(), [weak, object, xmlParent, xmlNext, domParent, domNext] {
                 if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
-                    self->undoDeleteObject(object, xmlParent, domParent);
+                    self->undoDeleteObject(object, xmlParent, xmlNext, domParent, domNext);
             });
         }
         KRNotificationCenter::defaultCenter().post(KRPageDidDeleteObjectNotification, identity(),
@@ -1344,15 +1360,22 @@ QList<std::shared_ptr<KRObject>> KRPage::withDescendants(const std::shared_ptr<K
     return list;
 }
 
-void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent,
-                              const std::shared_ptr<DOMNode> &domParent)
+void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent, KRXMLNode xmlNext,
+                              const std::shared_ptr<DOMNode> &domParent, const std::shared_ptr<DOMNode> &domNext)
 {
     for (const auto &back : withDescendants(object))
         addObject(back);
-    if (!xmlParent.isNull())
-        xmlParent.appendChild(object->xmlElement());
+    if (!xmlParent.isNull()) {
+        if (!xmlNext.isNull() && xmlNext.parent() == xmlParent)
+            xmlParent.insertChild(object->xmlElement(), xmlNext.index());
+        else
+            xmlParent.appendChild(object->xmlElement());
+    }
     if (domParent && object->domElement()) {
-        domParent->appendChild(object->domElement());
+        if (domNext && domNext->parentNode() == domParent)
+            domParent->insertBefore(object->domElement(), domNext);
+        else
+            domParent->appendChild(object->domElement());
         rerunDesignSetUps(object);
         arrangeInBuildOrder(object);
     }

@@ -174,8 +174,10 @@ public:
     static bool isSoundLoadedID(const QString &className, const QString &objectID);
     std::shared_ptr<KRObject> createNewObject(const QString &className, double x, double y, const QString &idBase);
     void deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName);
-    void undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent,
-                          const std::shared_ptr<DOMNode> &domParent);
+    // Puts a deleted object back where it was: before the node that followed it when it was
+    // deleted, when that is still in the same parent, else at the end.
+    void undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent, KRXMLNode xmlNext,
+                          const std::shared_ptr<DOMNode> &domParent, const std::shared_ptr<DOMNode> &domNext);
     // The pasted objects; empty when the pasteboard holds nothing usable.
     QList<std::shared_ptr<KRObject>> pasteObjects();
     void loadRequiredResourcesFromClass(const QString &className);

@@ -1,5 +1,6 @@
 #include "KRProject.h"
 
+#include <core/KRFileManagerAdditions.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
 #include <model/KRFunction.h>
@@ -162,8 +163,7 @@ void KRProject::convertLegacyThemes(const KRXMLNode &root)
     for (KRXMLNode theme : themes.elementsForName(QStringLiteral("KRProjectTheme"))) {
         // The name comes from the file: it must not lead out of the web folder.
         const QString name = theme.attribute(QStringLiteral("name"));
-        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
-            || name.startsWith(QLatin1Char('.')) || name.contains(QChar(0))) {
+        if (!KRWebFolder::isPlainFileName(name + QStringLiteral(".css"))) {
             KR_LOG(QStringLiteral("Skipping the legacy theme named \"%1\": not a plain file name").arg(name));
             continue;
         }
@@ -177,8 +177,8 @@ void KRProject::convertLegacyThemes(const KRXMLNode &root)
         if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
             // A style sheet of the user's own: never overwritten. The same text means an
             // earlier conversion wrote it and was not saved.
-            QFile existing(path);
-            written = QFileInfo(path).isFile() && existing.open(QIODevice::ReadOnly) && existing.readAll() == css;
+            const KRResult<QByteArray> existing = KRFileManager::readPackageFile(path);
+            written = existing.ok() && existing.value() == css;
             if (!written)
                 KR_LOG(QStringLiteral("The legacy theme \"%1\" stays in the project file: %2 exists").arg(name, path));
         } else {

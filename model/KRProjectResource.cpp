@@ -10,6 +10,7 @@
 #include <model/KRWebFolder.h>
 #include <model/KRWebFolderOwner.h>
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -79,22 +80,19 @@ std::optional<QString> KRProjectResource::stringContents() const
         if (const auto bytes = cache.contents(m_relativePath))
             return KRProjectResourceCache::decode(*bytes, cache.encoding(m_relativePath));
     }
-    QFile file(m_fullPath);
-    if (!file.open(QIODevice::ReadOnly))
+    const KRResult<QByteArray> bytes = KRFileManager::readPackageFile(m_fullPath);
+    if (!bytes) {
+        KR_LOG(bytes.error().toString());
         return std::nullopt;
-    return KRProjectResourceCache::decode(file.readAll(), QString());
+    }
+    return KRProjectResourceCache::decode(bytes.value(), QString());
 }
 
 QString KRProjectResource::md5Sum() const
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
-    QFile file(m_fullPath);
-    if (file.open(QIODevice::ReadOnly)) {
-        QByteArray block(4096, Qt::Uninitialized);
-        qint64 read;
-        while ((read = file.read(block.data(), block.size())) > 0)
-            hash.addData(QByteArrayView(block.constData(), read));
-    }
+    if (const KRResult<QByteArray> bytes = KRFileManager::readPackageFile(m_fullPath))
+        hash.addData(bytes.value());
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -143,9 +141,8 @@ bool KRProjectResource::renameResource(const QString &newName)
     // Generated files are written at the top of the web folder only.
     const bool topLevel = !m_relativePath.contains(QLatin1Char('/'));
     KRError error;
-    if (!KRWebFolder::isPlainFileName(newName)) {
-        error = KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::InvalidName,
-                        QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(newName));
+    if (const KRResult<void> valid = KRWebFolder::checkFileName(newName); !valid) {
+        error = valid.error();
     } else if (topLevel && KRWebFolder::isReservedName(newName, folder ? folder->owner() : nullptr)) {
         error = KRWebFolder::reservedNameError(newName);
     } else if (QFileInfo(destination).exists() || QFileInfo(destination).isSymLink()) {
@@ -183,6 +180,22 @@ bool KRProjectResource::renameResource(const QString &newName)
     return true;
 }
 
+// The resource's real path (links followed) when it lies inside its project's web folder;
+// otherwise shows why it is not handed to the desktop and answers empty. A project can come
+// from anyone, and a link in it may lead anywhere on the disk.
+static QString pathInsideWebFolder(const KRProjectResource &resource)
+{
+    const std::shared_ptr<KRWebFolder> folder = resource.project();
+    const QString web = folder ? QFileInfo(folder->krwebPath()).canonicalFilePath() : QString();
+    const QString real = QFileInfo(resource.fullPath()).canonicalFilePath();
+    if (!web.isEmpty() && !real.isEmpty() && real.startsWith(web + QLatin1Char('/')))
+        return real;
+    KRWebFolder::showError(KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::OutsidePackage,
+                                   QStringLiteral("\u201C%1\u201D is not inside the project\u2019s folder, so it is not opened.")
+                                       .arg(resource.name().isEmpty() ? resource.fullPath() : resource.name())));
+    return {};
+}
+
 bool KRProjectResource::revealResourceInFinder() const
 {
     KRProjectResourceWorkspace *workspace = KRProjectResourceWorkspace::current();
@@ -190,10 +203,10 @@ bool KRProjectResource::revealResourceInFinder() const
         KR_LOG(QStringLiteral("No file viewer to reveal %1").arg(m_fullPath));
         return false;
     }
-    const QString folder = QFileInfo(m_fullPath).path();
-    if (!workspace->openURL(QUrl::fromLocalFile(folder)))
+    const QString path = pathInsideWebFolder(*this);
+    if (path.isEmpty())
         return false;
-    return workspace->selectItem(m_fullPath, folder);
+    return workspace->selectItem(path, QFileInfo(path).path());
 }
 
 bool KRProjectResource::openResourceWithFinder() const
@@ -203,13 +216,26 @@ bool KRProjectResource::openResourceWithFinder() const
         KR_LOG(QStringLiteral("No desktop service to open %1").arg(m_fullPath));
         return false;
     }
-    return workspace->openURL(QUrl::fromLocalFile(m_fullPath));
+    const QString path = pathInsideWebFolder(*this);
+    if (path.isEmpty())
+        return false;
+    // The desktop's opener runs programs and launchers: a project's file never gets there.
+    const QFileInfo info(path);
+    const bool launcher = info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0
+                          || QFileInfo(m_fullPath).suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0;
+    if (info.isFile() && (launcher || info.isExecutable())) {
+        KRWebFolder::showError(KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), KRWebFolder::NotOpened,
+                                       QStringLiteral("\u201C%1\u201D is not opened because it is %2.")
+                                           .arg(info.fileName(), launcher ? QStringLiteral("a desktop launcher")
+                                                                          : QStringLiteral("a program"))));
+        return false;
+    }
+    return workspace->openURL(QUrl::fromLocalFile(path));
 }
 
 // True when the file is valid UTF-8 and holds the selectors every jQuery Mobile theme has.
-// Read in blocks, so that a huge file (an imported archive's entry, say) never sits in memory
-// whole; the selectors are ASCII, so they are looked for in the bytes.
-static bool isUTF8WithThemeSelectors(QFile &file)
+// Looked at in blocks; the selectors are ASCII, so they are looked for in the bytes.
+static bool isUTF8WithThemeSelectors(QIODevice &file)
 {
     static constexpr qint64 blockSize = qint64(1) << 20;
     static const QByteArray selectors[] = {".ui-btn", ".ui-body-a", ".ui-bar-a", ".ui-shadow"};
@@ -231,8 +257,6 @@ static bool isUTF8WithThemeSelectors(QFile &file)
         carried = window.right(overlap);
         tail = window.right(4);
     }
-    if (file.error() != QFileDevice::NoError)
-        return false;
     // A multi-byte sequence cut off at the end of the file is invalid too.
     for (qsizetype i = tail.size() - 1; i >= 0 && i >= tail.size() - 4; --i) {
         const auto byte = quint8(tail.at(i));
@@ -255,10 +279,17 @@ bool KRProjectResource::fileIsJQMTheme(const QString &path)
     if (!cached.isEmpty())
         return cached == QLatin1String("true");
 
+    // Only a regular file of a style sheet's size is read: a pipe or a link to a device in the
+    // package would block the test, or never end.
     bool theme = false;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        theme = isUTF8WithThemeSelectors(file);
+    KRResult<QByteArray> bytes = KRFileManager::readPackageFile(path);
+    if (bytes) {
+        QBuffer buffer(&bytes.value());
+        if (buffer.open(QIODevice::ReadOnly))
+            theme = isUTF8WithThemeSelectors(buffer);
+    } else {
+        KR_LOG(bytes.error().toString());
+    }
     // The verdict is kept on the file itself; a link's would go to the file it leads to,
     // which may be anyone's.
     if (!QFileInfo(path).isSymLink())

@@ -69,9 +69,12 @@ public:
     // a failure is shown. Drops the edited bytes kept under the old path. Include lists and
     // page references are not changed.
     bool renameResource(const QString &newName);
-    // Opens the containing folder in the file viewer, then selects the item there.
+    // Shows the item in the desktop's file manager. Only an item inside the project's web
+    // folder (links followed) is shown; anything else is refused with an error shown.
     bool revealResourceInFinder() const;
-    // Opens the file with its default application.
+    // Opens the file with its default application (a folder: in the file manager). Only an
+    // item inside the project's web folder is opened, and never a program or a desktop
+    // launcher; those are refused with an error shown.
     bool openResourceWithFinder() const;
 
     // Theme test of a stylesheet; the verdict is cached in the file's "com.korvane.isTheme"

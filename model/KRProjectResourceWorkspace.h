@@ -14,7 +14,7 @@ public:
 
     // Opens the URL with its default application (a folder: in the file viewer).
     virtual bool openURL(const QUrl &url) = 0;
-    // Shows the item selected in a file viewer rooted at the folder.
+    // Shows the item selected in a file viewer; one that cannot select shows the folder.
     virtual bool selectItem(const QString &path, const QString &rootFolder) = 0;
 
     // The installed implementation, or null.

@@ -3,6 +3,7 @@
 #include <core/KRFileManagerAdditions.h>
 #include <core/KRRunLogger.h>
 #include <core/QZZipArchive.h>
+#include <model/KRGeneratedFileList.h>
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolderOwner.h>
 #include <platform/foundation/KRAlertService.h>
@@ -12,9 +13,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <QUuid>
 
 #include <algorithm>
+#include <functional>
 
 static KRError webFolderError(int code, const QString &message, const QString &path = {})
 {
@@ -24,16 +27,70 @@ static KRError webFolderError(int code, const QString &message, const QString &p
     return KRError(QString::fromLatin1(KRWebFolder::ErrorDomain), code, message, info);
 }
 
-bool KRWebFolder::isPlainFileName(const QString &name)
+namespace {
+
+bool isAsciiLetter(QChar c)
 {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+}
+
+} // namespace
+
+QString KRWebFolder::addressForFileName(const QString &name)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(name, QByteArrayLiteral("/")));
+}
+
+bool KRWebFolder::isAbsoluteAddress(const QString &link)
+{
+    // A scheme and "//", or "//" alone: a path of the site's files never has an empty segment.
+    if (link.startsWith(QLatin1String("//")))
+        return true;
+    const qsizetype schemeEnd = link.indexOf(QLatin1String("://"));
+    if (schemeEnd < 1 || !isAsciiLetter(link.at(0)))
         return false;
+    for (qsizetype i = 1; i < schemeEnd; ++i) {
+        const QChar c = link.at(i);
+        if (!isAsciiLetter(c) && !(c >= QLatin1Char('0') && c <= QLatin1Char('9')) && c != QLatin1Char('+')
+            && c != QLatin1Char('-') && c != QLatin1Char('.'))
+            return false;
+    }
+    return true;
+}
+
+QString KRWebFolder::linkAddress(const QString &link)
+{
+    return isAbsoluteAddress(link) ? link : addressForFileName(link);
+}
+
+KRResult<void> KRWebFolder::checkFileName(const QString &name)
+{
+    // A name with a line break is not repeated in the message: it would break the message.
+    const bool oneLine = std::none_of(name.cbegin(), name.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || u == 0x7F || u == 0x85 || u == 0x2028 || u == 0x2029;
+    });
+    const auto refused = [&](const QString &why) {
+        const QString named = oneLine && !name.isEmpty() ? QStringLiteral("\u201C%1\u201D").arg(name)
+                                                         : QStringLiteral("The name");
+        return webFolderError(InvalidName, QStringLiteral("%1 is not a valid file name: %2.").arg(named, why));
+    };
+    if (name.isEmpty())
+        return refused(QStringLiteral("a name can\u2019t be empty"));
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return refused(QStringLiteral("it names a folder, not a file"));
+    // A hidden file is never listed, so it could be neither seen nor deleted.
+    if (name.startsWith(QLatin1Char('.')))
+        return refused(QStringLiteral("a name starting with \u201C.\u201D is hidden"));
+    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
+        return refused(QStringLiteral("a name can\u2019t contain \u201C/\u201D or \u201C\\\u201D"));
     // A name is one line of text: it is listed in line-based files (the cache manifest, the
     // list of generated files), where a line break would start an entry of its own.
-    return std::none_of(name.cbegin(), name.cend(), [](QChar c) {
-        const char16_t u = c.unicode();
-        return u == '/' || u < 0x20 || u == 0x7F || u == 0x85 || u == 0x2028 || u == 0x2029;
-    });
+    if (!oneLine)
+        return refused(QStringLiteral("a name can\u2019t contain line breaks or other control characters"));
+    if (name.toUtf8().size() > 255)
+        return refused(QStringLiteral("a name can\u2019t be longer than 255 bytes"));
+    return {};
 }
 
 KRResult<void> KRWebFolder::checkPackageWebFolder(const QString &packagePath)
@@ -114,10 +171,16 @@ static KRResult<void> copyItem(const QString &source, const QString &destination
     // A folder's links are copied as links only when they lead inside it, so the copy never
     // leads back out to the folder it came from or beyond.
     bool copied;
-    if (isFolder)
+    QString reason;
+    if (isFolder) {
         copied = KRFileManager::copyItemWithin(source, temporary, sourceCanonical);
-    else
-        copied = QFile::copy(source, temporary);
+    } else {
+        // Only a regular file of bounded size: a pipe or a device would never end.
+        const KRResult<void> file = KRFileManager::copyPackageFile(source, temporary);
+        copied = file.ok();
+        if (!copied)
+            reason = file.error().message();
+    }
     // rename(2) would replace a file created meanwhile at the destination: check again.
     if (copied && !itemExists(destination))
         copied = QDir().rename(temporary, destination);
@@ -128,6 +191,8 @@ static KRResult<void> copyItem(const QString &source, const QString &destination
             QDir(temporary).removeRecursively();
         else
             QFile::remove(temporary);
+        if (!reason.isEmpty())
+            return webFolderError(KRWebFolder::CopyFailed, reason, destination);
         return webFolderError(KRWebFolder::CopyFailed,
                               QStringLiteral("\u201C%1\u201D couldn\u2019t be copied to \u201C%2\u201D.")
                                   .arg(sourceInfo.fileName(), parent),
@@ -185,8 +250,11 @@ const QList<std::shared_ptr<KRProjectResource>> &KRWebFolder::resources()
     if (!m_resources) {
         QList<std::shared_ptr<KRProjectResource>> list;
         const QString path = krwebPath();
-        if (!path.isEmpty())
-            loadResourcesFromPath(path, QString(), list);
+        m_skippedFiles.clear();
+        if (!path.isEmpty()) {
+            loadResourcesFromPath(path, QString(), list, &m_skippedFiles);
+            markListedBuildOutput(path, list);
+        }
         m_resources = std::move(list);
     }
     return *m_resources;
@@ -202,8 +270,15 @@ void KRWebFolder::reloadResources()
     m_owner->resourcesDidChange();
 }
 
+QStringList KRWebFolder::skippedFiles()
+{
+    resources();
+    const std::lock_guard lock(m_resourcesLock);
+    return m_skippedFiles;
+}
+
 void KRWebFolder::loadResourcesFromPath(const QString &path, const QString &basePath,
-                                        QList<std::shared_ptr<KRProjectResource>> &array)
+                                        QList<std::shared_ptr<KRProjectResource>> &array, QStringList *skipped)
 {
     const QStringList names = QDir(path).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
@@ -212,6 +287,16 @@ void KRWebFolder::loadResourcesFromPath(const QString &path, const QString &base
     for (const QString &name : names) {
         if (name.startsWith(QLatin1Char('.')))
             continue;
+        // Reading a pipe or a device blocks or never ends: such an item is no resource.
+        const QString relativePath = basePath.isEmpty() ? name : basePath + QLatin1Char('/') + name;
+        if (const QString kind = KRFileManager::specialFileKind(path + QLatin1Char('/') + name); !kind.isEmpty()) {
+            const QString line = QStringLiteral("%1/%2 is %3, not a regular file; it is skipped")
+                                     .arg(QLatin1String(WebFolderName), relativePath, kind);
+            KR_LOG(line);
+            if (skipped)
+                skipped->append(line);
+            continue;
+        }
         auto resource = std::make_shared<KRProjectResource>();
         resource->setProject(weak_from_this());
         resource->setName(name);
@@ -228,9 +313,36 @@ void KRWebFolder::loadResourcesFromPath(const QString &path, const QString &base
         const QFileInfo info(fullPath);
         if (info.isDir() && !info.isSymLink()) {
             resource->setIsDirectory(true);
-            loadResourcesFromPath(fullPath, resource->relativePath(), resource->contents());
+            loadResourcesFromPath(fullPath, resource->relativePath(), resource->contents(), skipped);
         } else {
             resource->setFileSize(info.size());
+        }
+    }
+}
+
+// Whatever the builder's list names is build output too, marked or not: a project copied by a
+// tool that keeps no extended attributes (cp -r) has lost the marks. A staged folder is the
+// builder's with everything in it.
+void KRWebFolder::markListedBuildOutput(const QString &path, const QList<std::shared_ptr<KRProjectResource>> &array)
+{
+    const KRGeneratedFileList listed = KRGeneratedFileList::read(path);
+    if (listed.files.isEmpty() && listed.staged.isEmpty())
+        return;
+    const std::function<void(const KRProjectResource &)> stageContents = [&](const KRProjectResource &folder) {
+        for (const auto &child : folder.contents()) {
+            child->setIsStaged(true);
+            stageContents(*child);
+        }
+    };
+    for (const auto &resource : array) {
+        if (resource->isGenerated() || resource->isStaged())
+            continue;
+        if (listed.isStaged(resource->name())) {
+            resource->setIsStaged(true);
+            stageContents(*resource);
+        } else if (const KRGeneratedFileList::File *file = listed.file(resource->name());
+                   file && KRGeneratedFileList::isStillListedFile(*file, resource->fullPath())) {
+            resource->setIsGenerated(true);
         }
     }
 }
@@ -280,9 +392,8 @@ bool KRWebFolder::validateNewResourceName(const QString &name)
 
 bool KRWebFolder::createResource(const QString &name, const QString &templateFile)
 {
-    if (!isPlainFileName(name)) {
-        showError(webFolderError(InvalidName,
-                                 QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(name)));
+    if (const KRResult<void> valid = checkFileName(name); !valid) {
+        showError(valid.error());
         return false;
     }
     if (isReservedName(name, m_owner)) {
@@ -327,6 +438,15 @@ bool KRWebFolder::importResource(const QString &sourcePath, const QString &desti
     if (QDir::cleanPath(destinationInfo.absolutePath()) == QDir::cleanPath(QFileInfo(krwebPath()).absoluteFilePath())
         && isReservedName(destinationInfo.fileName(), m_owner)) {
         showError(reservedNameError(destinationInfo.fileName()));
+        return false;
+    }
+    // A pipe or a device is never read, not even as an archive (the archive reader opens it
+    // by its path); the copy below refuses one too, on what it opened.
+    if (const QString kind = KRFileManager::specialFileKind(sourcePath); !kind.isEmpty()) {
+        showError(webFolderError(CopyFailed,
+                                 QStringLiteral("\u201C%1\u201D is %2, not a regular file, so it is not read.")
+                                     .arg(QFileInfo(sourcePath).fileName(), kind),
+                                 sourcePath));
         return false;
     }
     QString source = sourcePath;
@@ -376,6 +496,13 @@ bool KRWebFolder::importResource(const QString &sourcePath, const QString &desti
         }
     }
 
+    // A name from an archive or from the disk is checked like one the user types.
+    if (const KRResult<void> valid = checkFileName(QFileInfo(destination).fileName()); !valid) {
+        if (!extractionFolder.isEmpty())
+            QDir(extractionFolder).removeRecursively();
+        showError(valid.error());
+        return false;
+    }
     const KRResult<void> copied = copyItem(source, destination);
     if (!extractionFolder.isEmpty())
         QDir(extractionFolder).removeRecursively();
@@ -455,8 +582,12 @@ static KRResult<void> writeResources(const QList<std::shared_ptr<KRProjectResour
         if (!bytes)
             continue;
         const QString target = webFolderPath + QLatin1Char('/') + resource->relativePath();
-        // A link in the file's place is replaced by the edited file, never written through.
-        const KRResult<void> saved = KRFileManager::writeFileAtomically(target, *bytes);
+        // A link in the file's place is replaced by the edited file, never written through;
+        // the web folder and every folder below it are opened from the package without
+        // following links, so one swapped for a link fails the save instead of leading it out.
+        const QFileInfo web(webFolderPath);
+        const KRResult<void> saved = KRFileManager::writeFileAtomicallyBelow(
+            web.absolutePath(), web.fileName() + QLatin1Char('/') + resource->relativePath(), *bytes);
         if (!saved) {
             return webFolderError(KRWebFolder::WriteFailed,
                                   QStringLiteral("The edited resource \u201C%1\u201D couldn\u2019t be saved: %2")

@@ -32,13 +32,26 @@ public:
         MissingTemplate = 5,
         WriteFailed = 6,
         OutsidePackage = 7,
+        NotOpened = 8,
     };
 
-    // A name that stays one item inside its folder, on one line: not empty, not "." or "..",
-    // no "/", no control character (NUL, line breaks, ...) and no line or paragraph
-    // separator. Every name a user types for a resource passes this before anything is done,
-    // and the builder asks the same of every name it lists.
-    static bool isPlainFileName(const QString &name);
+    // A name that stays one visible item inside its folder, on one line: not empty, not
+    // starting with "." (hidden, so never listed), no "/" or "\\", no control character (NUL,
+    // line breaks, ...) and no line or paragraph separator, at most 255 bytes. Every name a
+    // resource is created, renamed or imported under passes this before anything is done, and
+    // the builder asks the same of every name it lists. The error (InvalidName) says why.
+    static KRResult<void> checkFileName(const QString &name);
+    static bool isPlainFileName(const QString &name) { return checkFileName(name).ok(); }
+    // The address of a file of the site from its name (its path relative to the site's
+    // folder): every byte of the name's UTF-8 but letters, digits, "-", ".", "_", "~" and "/"
+    // is percent-encoded, so "?", "#", "%", spaces and quotes stay part of the name. Every
+    // address a build writes for a file (pages, cache manifest, scripts, style sheets) is this.
+    static QString addressForFileName(const QString &name);
+    // Whether a link is a full address (a scheme and "//", as "https://", or "//" alone): a
+    // path of the site's files is never one, having no empty segment.
+    static bool isAbsoluteAddress(const QString &link);
+    // A link as written into a page: a full address as it stands, a file's name as its address.
+    static QString linkAddress(const QString &link);
     // The package's "kr-web" may be a folder, or a link to a folder inside the package; a
     // link that leads out of the package, or to nothing, is an error (OutsidePackage, naming
     // where it leads), given before anything reads or writes the project.
@@ -67,9 +80,16 @@ public:
     // Clears the list inside a "resources" change of the owner; the next use lists again.
     void reloadResources();
     // Lists one folder into the array: entries in file-system order, names starting with "."
-    // left out with everything below them.
+    // left out with everything below them, and pipes, devices and sockets (or links to them)
+    // left out too, each with a line in *skipped when given.
     void loadResourcesFromPath(const QString &path, const QString &basePath,
-                               QList<std::shared_ptr<KRProjectResource>> &array);
+                               QList<std::shared_ptr<KRProjectResource>> &array, QStringList *skipped = nullptr);
+    // Why files of the web folder were left out of the last listing (pipes, devices, links to
+    // them: never read), one line each, naming the file; empty when none was.
+    QStringList skippedFiles();
+    // Marks the top-level items the list of generated files in the folder names as the
+    // build's (KRGeneratedFileList), when they carry no mark of their own.
+    static void markListedBuildOutput(const QString &path, const QList<std::shared_ptr<KRProjectResource>> &array);
 
     // Names without extension of the top-level themes, in list order.
     QStringList themes();
@@ -118,6 +138,7 @@ private:
     KRWebFolderOwner *m_owner; // not owned: the owner outlives the folder
     QString m_temporaryPath;
     std::optional<QList<std::shared_ptr<KRProjectResource>>> m_resources;
+    QStringList m_skippedFiles; // of the listing in m_resources
     std::mutex m_resourcesLock; // pages made side by side ask for the list at once
     std::mutex m_temporaryPathLock;
     KRProjectResourceCache m_cache;

@@ -7,6 +7,7 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QJsonParseError>
 #include <QSettings>
 #include <QStandardPaths>
@@ -18,6 +19,43 @@ std::mutex configurationMutex;
 std::function<QString(const QString &)> passwordTransformer;
 QString serviceDomain;
 KRJSONRPC::ProxyCredentialPrompt proxyPrompt;
+
+// The proxy credentials the user gave, kept for the session (main thread only). Requests that
+// need them while the prompt is open wait for its answer instead of asking again; a request
+// that was given the kept answer and asks once more had it refused, and the user is asked anew.
+struct ProxyAnswer
+{
+    QString user;
+    QString password;
+};
+bool proxyPromptOpen = false;
+std::vector<std::shared_ptr<NetHTTPRequest>> requestsWaitingForProxyPrompt;
+QHash<QString, ProxyAnswer> proxyAnswers; // by proxy host, port and realm
+std::vector<std::weak_ptr<NetHTTPRequest>> requestsGivenProxyAnswer;
+
+QString proxyAnswerKey(const NetHTTPRequest &request)
+{
+    return QStringLiteral("%1:%2 %3").arg(request.proxyHost()).arg(request.proxyPort()).arg(request.proxyAuthenticationRealm());
+}
+
+// Records that the request was given the kept answer; true when it had been given it before.
+bool markGivenProxyAnswer(const std::shared_ptr<NetHTTPRequest> &request)
+{
+    std::erase_if(requestsGivenProxyAnswer, [](const std::weak_ptr<NetHTTPRequest> &given) { return given.expired(); });
+    for (const std::weak_ptr<NetHTTPRequest> &given : requestsGivenProxyAnswer) {
+        if (given.lock() == request)
+            return true;
+    }
+    requestsGivenProxyAnswer.push_back(request);
+    return false;
+}
+
+void answerProxyChallenge(const std::shared_ptr<NetHTTPRequest> &request, const ProxyAnswer &answer)
+{
+    request->setProxyUsername(answer.user);
+    request->setProxyPassword(answer.password);
+    request->retryUsingSuppliedCredentials();
+}
 
 // A user default. The shared defaults object is main-thread only; another thread reads the
 // stored value from the same file, else the registered default.
@@ -134,6 +172,8 @@ void KRJSONRPC::callMethod(const QString &method, const QJsonObject &arguments, 
         if (!serviceDomain.isEmpty())
             request->setSslPeerName(QStringLiteral("*.") + serviceDomain);
     }
+    request->setMaximumResponseSize(MaximumReplySize);
+    request->setTotalDeadlineSeconds(ReplyDeadlineSeconds);
     request->setRequestMethod(QStringLiteral("POST"));
     request->addRequestHeader(QStringLiteral("content-type"), QStringLiteral("application/json"));
     request->appendPostData(body);
@@ -158,6 +198,12 @@ void KRJSONRPC::deliver(const std::shared_ptr<NetHTTPRequest> &request, const Bl
     request->setFailedBlock(nullptr);
     QJsonDocument reply;
     KRError error = request->error();
+    // The bounds are the service's: said in its words.
+    if (error.code() == NetHTTPRequest::ResponseTooLargeErrorType)
+        error = KRError(error.domain(), error.code(),
+                        QStringLiteral("The service's answer was larger than %1 MB and was refused.").arg(MaximumReplySize >> 20));
+    else if (error.code() == NetHTTPRequest::RequestTimedOutErrorType)
+        error = KRError(error.domain(), error.code(), QStringLiteral("The service did not answer in time."));
     if (error) {
         KR_LOG(QStringLiteral("JSONRPC failure: %1").arg(error.message()));
     } else {
@@ -201,16 +247,39 @@ void KRJSONRPC::proxyAuthenticationNeededForRequest(const NetHTTPRequestPtr &req
         std::lock_guard<std::mutex> g(configurationMutex);
         prompt = proxyPrompt;
     }
-    if (useProxyAuthenticationDialog() && prompt) {
-        KR_LOG(QStringLiteral("using"));
-        QString user, password;
-        if (prompt(request->proxyAuthenticationRealm(), &user, &password)) {
-            request->setProxyUsername(user);
-            request->setProxyPassword(password);
-            request->retryUsingSuppliedCredentials();
-            KR_LOG(QStringLiteral("ret"));
-            return;
-        }
+    if (!useProxyAuthenticationDialog() || !prompt) {
+        request->cancelAuthentication();
+        return;
     }
-    request->cancelAuthentication();
+    // Another request of the same burst is asking the user right now: this one takes that answer.
+    if (proxyPromptOpen) {
+        requestsWaitingForProxyPrompt.push_back(request);
+        return;
+    }
+    const QString key = proxyAnswerKey(*request);
+    const bool refusedBefore = markGivenProxyAnswer(request);
+    if (proxyAnswers.contains(key) && !refusedBefore) {
+        answerProxyChallenge(request, proxyAnswers.value(key));
+        return;
+    }
+    proxyAnswers.remove(key); // refused, or none yet
+    KR_LOG(QStringLiteral("using"));
+    ProxyAnswer answer;
+    proxyPromptOpen = true;
+    const bool given = prompt(request->proxyAuthenticationRealm(), &answer.user, &answer.password);
+    proxyPromptOpen = false;
+    const std::vector<std::shared_ptr<NetHTTPRequest>> waiting = std::exchange(requestsWaitingForProxyPrompt, {});
+    if (!given) {
+        request->cancelAuthentication();
+        for (const auto &other : waiting)
+            other->cancelAuthentication();
+        return;
+    }
+    proxyAnswers.insert(key, answer);
+    answerProxyChallenge(request, answer);
+    for (const auto &other : waiting) {
+        markGivenProxyAnswer(other);
+        answerProxyChallenge(other, answer);
+    }
+    KR_LOG(QStringLiteral("ret"));
 }

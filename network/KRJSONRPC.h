@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,8 @@ public:
 
 // The hosting-service client: POSTs a compact JSON object to `apiURL` + "?method=<name>" and
 // parses the reply (an object or an array) as UTF-8 JSON. The HTTP status is not examined.
+// The call's body (which may carry the hosting e-mail and password) is never sent again to
+// another address a redirect names.
 // Calls may be made from any thread; results arrive on the main thread. A call keeps the
 // client alive until its result was delivered, so callers need not hold it.
 class KRJSONRPC : public NetHTTPRequestDelegate, public std::enable_shared_from_this<KRJSONRPC>
@@ -35,6 +38,11 @@ public:
 
     // The error of a call made without a service address (nothing is sent).
     static constexpr int NoServiceAddressError = 2;
+    // The bounds of every call: a reply larger than this is refused while it arrives, and a
+    // call that has not ended this long after it started (however steadily its reply drips
+    // in) fails. Both end in an error that says so.
+    static constexpr std::uint64_t MaximumReplySize = std::uint64_t(8) << 20;
+    static constexpr double ReplyDeadlineSeconds = 60;
 
     static std::shared_ptr<KRJSONRPC> create(); // apiURL from the user default "apiURL"
 

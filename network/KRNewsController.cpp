@@ -13,6 +13,12 @@
 #include <QJsonObject>
 #include <QPointer>
 
+namespace {
+// A feed is a few dozen short items: anything far larger, or slower, is not a feed.
+constexpr std::uint64_t MaximumFeedSize = std::uint64_t(2) << 20;
+constexpr int FeedDeadlineSeconds = 60;
+}
+
 KRNewsController &KRNewsController::shared()
 {
     static KRNewsController *controller = new KRNewsController(defaultDataFilePath());
@@ -59,6 +65,8 @@ void KRNewsController::loadRSS()
     if (m_request && !m_request->downloadComplete() && !m_request->error())
         return; // the feed is on its way
     m_request = NetHTTPRequest::requestWithURL(QUrl(m_feedURL));
+    m_request->setMaximumResponseSize(MaximumFeedSize);
+    m_request->setTotalDeadlineSeconds(FeedDeadlineSeconds);
     QPointer<KRNewsController> self(this);
     std::weak_ptr<NetHTTPRequest> weakRequest = m_request;
     m_request->setCompletionBlock([self, weakRequest] {
@@ -106,9 +114,21 @@ void KRNewsController::getFeedURL()
                                  }
                                  QString feedURL = address.toString();
                                  if (!feedURL.startsWith(QLatin1String("http://"))
-                                     && !feedURL.startsWith(QLatin1String("https://")))
-                                     feedURL.prepend(KRUserDefaults::sharedInstance().stringValue(
-                                         QStringLiteral("insecureSiteURL")));
+                                     && !feedURL.startsWith(QLatin1String("https://"))) {
+                                     // A relative address lies on the service's site, joined
+                                     // to it with exactly one slash.
+                                     QString site = KRUserDefaults::sharedInstance().stringValue(
+                                         QStringLiteral("insecureSiteURL"));
+                                     if (site.isEmpty()) {
+                                         KR_LOG(QStringLiteral("feed URL error: no site to find %1 on").arg(feedURL));
+                                         return;
+                                     }
+                                     while (site.endsWith(QLatin1Char('/')))
+                                         site.chop(1);
+                                     while (feedURL.startsWith(QLatin1Char('/')))
+                                         feedURL.remove(0, 1);
+                                     feedURL = site + QLatin1Char('/') + feedURL;
+                                 }
                                  self->m_feedURL = feedURL;
                                  self->loadRSS();
                              });

@@ -59,6 +59,18 @@ KRError NetHTTPRequest::errorWithCode(int code, const QString &message) const
     return KRError(errorDomain, code, message);
 }
 
+KRError NetHTTPRequest::responseTooLargeError() const
+{
+    // The bound as people say it: whole megabytes or kilobytes where it is one.
+    const std::uint64_t limit = d->maximumResponseSize;
+    QString size = QStringLiteral("%1 bytes").arg(limit);
+    if (limit >= (1u << 20) && limit % (1u << 20) == 0)
+        size = QStringLiteral("%1 MB").arg(limit >> 20);
+    else if (limit >= 1024 && limit % 1024 == 0)
+        size = QStringLiteral("%1 KB").arg(limit >> 10);
+    return errorWithCode(ResponseTooLargeErrorType, QStringLiteral("The server's answer was larger than %1 and was refused").arg(size));
+}
+
 // ---------------------------------------------------------------- accessors
 
 
@@ -177,6 +189,10 @@ void NetHTTPRequest::setShouldPresentProxyAuthenticationDialog(bool on) { LOCKED
 int NetHTTPRequest::authenticationNeeded() const { LOCKED; return d->authenticationNeeded; }
 void NetHTTPRequest::setTimeOutSeconds(double s) { LOCKED; d->timeOutSeconds = s; }
 double NetHTTPRequest::timeOutSeconds() const { LOCKED; return d->timeOutSeconds; }
+void NetHTTPRequest::setTotalDeadlineSeconds(double s) { LOCKED; d->totalDeadlineSeconds = std::max(0.0, s); }
+double NetHTTPRequest::totalDeadlineSeconds() const { LOCKED; return d->totalDeadlineSeconds; }
+void NetHTTPRequest::setMaximumResponseSize(std::uint64_t bytes) { LOCKED; d->maximumResponseSize = bytes; }
+std::uint64_t NetHTTPRequest::maximumResponseSize() const { LOCKED; return d->maximumResponseSize; }
 double NetHTTPRequest::defaultTimeOutSeconds() { std::lock_guard<std::mutex> g(classSettingsLock); return defaultTimeOut; }
 void NetHTTPRequest::setDefaultTimeOutSeconds(double s) { std::lock_guard<std::mutex> g(classSettingsLock); defaultTimeOut = s; }
 void NetHTTPRequest::setNumberOfTimesToRetryOnTimeout(int n) { LOCKED; d->numberOfTimesToRetryOnTimeout = n; }
@@ -370,6 +386,10 @@ void NetHTTPRequest::main()
     if (d->loop)
         d->loop->attach(self);
     d->started = true;
+    if (!d->hasStartTime) {
+        d->hasStartTime = true;
+        d->startTime = Clock::now();
+    }
     if (d->error) {
         d->complete = true;
         markAsFinished();
@@ -508,10 +528,27 @@ bool NetHTTPRequest::shouldTimeOut() const
     return elapsed > 1.5 * d->timeOutSeconds;
 }
 
+bool NetHTTPRequest::pastTotalDeadline() const
+{
+    if (d->totalDeadlineSeconds <= 0 || !d->hasStartTime)
+        return false;
+    return std::chrono::duration<double>(Clock::now() - d->startTime).count() > d->totalDeadlineSeconds;
+}
+
 void NetHTTPRequest::checkRequestStatus()
 {
     if (d->cancelled || d->complete)
         return;
+    // However steadily bytes arrive, the request ends at its deadline (a server dripping its
+    // answer would otherwise keep it open for good).
+    if (pastTotalDeadline()) {
+        failWithError(errorWithCode(RequestTimedOutErrorType,
+                                    QStringLiteral("The request timed out: it did not finish within %1 seconds")
+                                        .arg(d->totalDeadlineSeconds)));
+        cancelLoad();
+        d->complete = true;
+        return;
+    }
     performThrottling();
     if (shouldTimeOut()) {
         if (d->retryCount >= d->numberOfTimesToRetryOnTimeout) {
@@ -860,6 +897,8 @@ void copyConnectionSettings(P &o, const P &d)
     o.shouldPresentAuthenticationDialog = d.shouldPresentAuthenticationDialog;
     o.shouldPresentProxyAuthenticationDialog = d.shouldPresentProxyAuthenticationDialog;
     o.timeOutSeconds = d.timeOutSeconds;
+    o.totalDeadlineSeconds = d.totalDeadlineSeconds;
+    o.maximumResponseSize = d.maximumResponseSize;
     o.useHTTPVersionOne = d.useHTTPVersionOne;
     o.validatesSecureCertificate = d.validatesSecureCertificate;
     o.sslPeerName = d.sslPeerName;

@@ -44,7 +44,9 @@ typedef void CURL;
 // destination and the status stays 416.
 //
 // A redirect to another origin (scheme, host or port) goes without the credentials and the
-// Authorization, Cookie and Proxy-Authorization headers the caller set.
+// Authorization, Cookie and Proxy-Authorization headers the caller set. A redirect that would
+// send the request's body again (307, 308) to another origin is refused: the body may hold
+// credentials (RedirectRefusedErrorType).
 class NetHTTPRequest : public std::enable_shared_from_this<NetHTTPRequest>
 {
 protected:
@@ -63,6 +65,8 @@ public:
         TooMuchRedirectionErrorType = 9,
         UnhandledExceptionError = 10,
         CompressionError = 11,
+        ResponseTooLargeErrorType = 12,
+        RedirectRefusedErrorType = 13,
     };
     enum ProxyType { ProxyTypeHTTP, ProxyTypeHTTPS, ProxyTypeSOCKS };
     enum AuthenticationState { NoAuthenticationNeeded = 0, HTTPAuthenticationNeeded = 1, ProxyAuthenticationNeeded = 2 };
@@ -158,6 +162,16 @@ public:
     double timeOutSeconds() const;
     static double defaultTimeOutSeconds();
     static void setDefaultTimeOutSeconds(double seconds);
+    // The longest the whole request may take, redirects and retries included, however steadily
+    // the answer arrives (the time-out above only bounds a silence); after it the request fails
+    // with RequestTimedOutErrorType. 0, the default: no bound.
+    void setTotalDeadlineSeconds(double seconds);
+    double totalDeadlineSeconds() const;
+    // The most bytes of body the answer may have (received, and once inflated); a larger
+    // answer is refused while it arrives: the request fails with ResponseTooLargeErrorType,
+    // keeps nothing of the body and leaves no download file. 0, the default: no bound.
+    void setMaximumResponseSize(std::uint64_t bytes);
+    std::uint64_t maximumResponseSize() const;
     void setNumberOfTimesToRetryOnTimeout(int n);
     int retryCount() const;
     void setShouldRedirect(bool on);
@@ -355,10 +369,14 @@ private:
     void restartDownloadWithoutPartial();
     KRError finishDownloadFile(bool wroteFile, bool inflatedStreamEnded);
     KRError moveToDestination(const QString &source);
+    KRError inflateFileWithinBound(const QString &source, const QString &destination);
     void discardDownloadFiles();
     KRError checkCompressedBody(bool inflatedStreamEnded) const;
     QString unsafeRequestField() const;
     void withholdCredentialsFromNewOrigin();
+    bool hasRequestBody() const;
+    KRError responseTooLargeError() const;
+    bool pastTotalDeadline() const;
 
     // authentication (a `proxy` argument picks the proxy's challenge and credentials over the server's)
     void attemptToApplyCredentialsAndResume();

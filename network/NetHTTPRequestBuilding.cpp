@@ -122,6 +122,7 @@ void NetHTTPRequest::startRequest()
     d->downloadComplete = false;
     d->complete = false;
     d->totalBytesRead = 0;
+    d->inflatedBytesKept = 0;
     d->lastBytesRead = 0;
     if (d->redirectCount == 0)
         d->originalURL = d->url;

@@ -166,7 +166,10 @@ KRError NetHTTPRequest::finishDownloadFile(bool wroteFile, bool inflatedStreamEn
     }
     KRError error;
     QString inflated;
-    if (d->shouldWaitToInflateCompressedResponses) {
+    if (d->shouldWaitToInflateCompressedResponses && d->maximumResponseSize > 0) {
+        inflated = temporaryPathBeside(d->downloadDestinationPath);
+        error = inflateFileWithinBound(d->temporaryFileDownloadPath, inflated);
+    } else if (d->shouldWaitToInflateCompressedResponses) {
         inflated = temporaryPathBeside(d->downloadDestinationPath);
         NetDataDecompressor::uncompressDataFromFile(d->temporaryFileDownloadPath, inflated, &error);
     } else {
@@ -181,6 +184,39 @@ KRError NetHTTPRequest::finishDownloadFile(bool wroteFile, bool inflatedStreamEn
         error = moveToDestination(inflated);
     QFile::remove(inflated); // gone already when it was moved
     return error;
+}
+
+// Inflates a downloaded file piece by piece, stopping as soon as the inflated body passes the
+// answer's bound (a small compressed file can inflate to any size).
+KRError NetHTTPRequest::inflateFileWithinBound(const QString &source, const QString &destination)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return errorWithCode(FileManagementError, QStringLiteral("Failed to read file at path '%1'").arg(source));
+    DownloadFile out(destination);
+    if (!out.open(false))
+        return errorWithCode(FileManagementError, QStringLiteral("Failed to write to file at path '%1'").arg(destination));
+    auto inflater = NetDataDecompressor::decompressor();
+    std::uint64_t size = 0;
+    while (!in.atEnd() && !inflater->streamEnded()) {
+        const QByteArray piece = in.read(16384); // inflates to at most about 16 MB
+        if (piece.isEmpty())
+            return errorWithCode(FileManagementError, QStringLiteral("Failed to read file at path '%1'").arg(source));
+        KRError error;
+        const QByteArray text = inflater->uncompressBytes(piece.constData(), piece.size(), &error);
+        if (error)
+            return error;
+        size += std::uint64_t(text.size());
+        if (size > d->maximumResponseSize)
+            return responseTooLargeError();
+        if (!out.write(text))
+            return errorWithCode(FileManagementError, QStringLiteral("Failed to write to file at path '%1'").arg(destination));
+    }
+    if (!inflater->streamEnded())
+        return NetDataDecompressor::inflateErrorWithCode(-3);
+    if (!out.close())
+        return errorWithCode(FileManagementError, QStringLiteral("Failed to write to file at path '%1'").arg(destination));
+    return {};
 }
 
 KRError NetHTTPRequest::moveToDestination(const QString &source)
@@ -250,6 +286,15 @@ std::size_t NetHTTPRequest::onBodyBytes(const char *data, std::size_t size)
 
     if (discard)
         return size;
+    // A bounded answer is refused as soon as it is known to be too large: by its announced
+    // length, by what arrived, or by what it inflates to.
+    if (inflating)
+        d->inflatedBytesKept += std::uint64_t(inflated.size());
+    const std::uint64_t limit = d->maximumResponseSize;
+    if (limit > 0 && (d->contentLength > limit || d->totalBytesRead > limit || d->inflatedBytesKept > limit)) {
+        d->callbackError = responseTooLargeError();
+        return 0;
+    }
 
     auto dl = d->delegate.lock();
     const bool toDelegate = d->dataReceivedBlock || (dl && dl->answersDidReceiveData());

@@ -376,6 +376,8 @@ struct NetHTTPRequest::Private
     QString downloadDestinationPath, temporaryFileDownloadPath, temporaryUncompressedDataDownloadPath;
     bool allowResumeForFileDownloads = false;
     double timeOutSeconds = 10.0;
+    double totalDeadlineSeconds = 0;
+    std::uint64_t maximumResponseSize = 0;
     int numberOfTimesToRetryOnTimeout = 0;
     int retryCount = 0;
     bool shouldRedirect = true;
@@ -441,6 +443,8 @@ struct NetHTTPRequest::Private
     bool messageBuilt = false;
     std::shared_ptr<NetTransportLoop> loop;
     bool started = false; // main() has run at least once
+    bool hasStartTime = false;
+    Clock::time_point startTime; // when main() first ran: the total deadline counts from here
 
     // transport
     CURL *easy = nullptr;
@@ -467,6 +471,7 @@ struct NetHTTPRequest::Private
     QList<QNetworkCookie> responseCookies;
     QByteArray rawResponseData;
     std::uint64_t contentLength = 0, partialDownloadSize = 0, totalBytesRead = 0, lastBytesRead = 0;
+    std::uint64_t inflatedBytesKept = 0; // of this attempt's body, inflated as it arrived
     std::uint64_t totalBytesSent = 0, lastBytesSent = 0, uploadBufferSize = 0;
     std::unique_ptr<NetDataDecompressor> dataDecompressor;
     std::unique_ptr<nethttp::DownloadFile> fileDownloadOutputStream, inflatedFileDownloadOutputStream;

@@ -108,11 +108,31 @@ void NetHTTPRequest::withholdCredentialsFromNewOrigin()
     d->requestCookies.clear();
 }
 
+bool NetHTTPRequest::hasRequestBody() const
+{
+    return d->postLength > 0 || !d->postBody.isEmpty() || !d->postBodyParts.isEmpty() || !d->postBodyFilePath.isEmpty();
+}
+
 void NetHTTPRequest::performRedirect()
 {
     const QUrl target = d->redirectURL;
-    if (!isSameOrigin(d->url, target))
+    if (!isSameOrigin(d->url, target)) {
+        // A redirect that keeps the method sends the body again, and a body may hold
+        // credentials (a sign-in's e-mail and password): it never goes to another scheme,
+        // host or port, which includes from https down to http.
+        if (hasRequestBody()) {
+            failWithError(errorWithCode(RedirectRefusedErrorType,
+                                        QStringLiteral("The server redirected the request to another address (%1); "
+                                                       "it was not sent there because what it carries may include "
+                                                       "sign-in details")
+                                            .arg(target.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery
+                                                                 | QUrl::RemoveFragment)
+                                                     .toString())));
+            d->complete = true;
+            return;
+        }
         withholdCredentialsFromNewOrigin();
+    }
     setURL(target);
     d->complete = true;
     d->needsRedirect = false;

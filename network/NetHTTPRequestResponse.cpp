@@ -275,8 +275,10 @@ void NetHTTPRequest::transferDone(CURL *easy, int curlCode)
     if (d->callbackError) {
         const KRError e = d->callbackError;
         destroyReadStream();
-        if (e.code() == CompressionError)
+        if (e.code() == CompressionError || e.code() == ResponseTooLargeErrorType)
             discardDownloadFiles();
+        if (e.code() == ResponseTooLargeErrorType)
+            d->rawResponseData = QByteArray(); // nothing of a refused answer is kept
         failWithError(e);
         cancelLoad();
         return;
@@ -380,6 +382,8 @@ void NetHTTPRequest::handleStreamComplete()
 
     if (!d->needsRedirect && !d->authenticationNeeded && !d->didUseCachedResponse) {
         if (fileError) {
+            if (fileError.code() == ResponseTooLargeErrorType)
+                d->rawResponseData = QByteArray();
             failWithError(fileError);
         } else {
             requestFinished();
@@ -398,12 +402,15 @@ KRError NetHTTPRequest::checkCompressedBody(bool inflatedStreamEnded) const
     if (raw.isEmpty())
         return {};
     auto inflater = NetDataDecompressor::decompressor();
-    constexpr qsizetype chunk = 262144; // the inflated text is not kept: bounded memory
+    constexpr qsizetype chunk = 16384; // the inflated text is not kept: bounded memory
+    std::uint64_t inflatedSize = 0;
     for (qsizetype at = 0; at < raw.size() && !inflater->streamEnded(); at += chunk) {
         KRError error;
-        inflater->uncompressBytes(raw.constData() + at, std::min(chunk, raw.size() - at), &error);
+        inflatedSize += std::uint64_t(inflater->uncompressBytes(raw.constData() + at, std::min(chunk, raw.size() - at), &error).size());
         if (error)
             return error;
+        if (d->maximumResponseSize > 0 && inflatedSize > d->maximumResponseSize)
+            return responseTooLargeError();
     }
     return inflater->streamEnded() ? KRError() : NetDataDecompressor::inflateErrorWithCode(-3);
 }

@@ -6,6 +6,7 @@
 #include <app/windows/KRProjectWindowHookup.h>
 #include <model/KRProject.h>
 #include <network/ui/KRProxyAuthViewController.h>
+#include <platform/appkit/KRDesktopResourceWorkspace.h>
 #include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
@@ -79,6 +80,8 @@ void KRApplicationStartup::installServices()
     // Before the first window that holds a web view.
     KRWebEngineEnvironment::chooseViewDrawing();
     KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
+    // The outline's "Open With Default Application" and "Show in File Manager".
+    KRProjectResourceWorkspace::setCurrent(std::make_shared<KRDesktopResourceWorkspace>());
     KRProxyAuthViewController::installAsProxyCredentialPrompt();
     // Every page of a project draws its design document in a web view of the project's pool.
     KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());

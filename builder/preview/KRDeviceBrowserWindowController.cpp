@@ -188,8 +188,9 @@ struct KRDeviceBrowserWindowBuilder
         back->setEnabled(false);
         forward->setEnabled(false);
         auto *address = new QLineEdit(header);
-        address->setReadOnly(true);
         address->setMinimumWidth(160);
+        address->setAccessibleName(QStringLiteral("Address"));
+        address->setPlaceholderText(QStringLiteral("Address of a page of the application"));
         auto *devices = new QComboBox(header);
         auto *orientation = new QComboBox(header);
         orientation->addItems({QStringLiteral("Portrait"), QStringLiteral("Landscape")});
@@ -270,6 +271,7 @@ struct KRDeviceBrowserWindowBuilder
             QObject::connect(orientation, &QComboBox::activated, c,
                              &KRDeviceBrowserWindowController::orientationPopUpChanged);
             QObject::connect(zoom, &QComboBox::activated, c, &KRDeviceBrowserWindowController::zoomPopUpChanged);
+            QObject::connect(address, &QLineEdit::returnPressed, c, &KRDeviceBrowserWindowController::addressEntered);
         }
         return window;
     }
@@ -447,6 +449,7 @@ void KRDeviceBrowserWindowController::deviceSetup()
     m_skinView->setImage(m_templateImage);
     relayout();
     scrollToTop();
+    growWindowToDevice();
 }
 
 bool KRDeviceBrowserWindowController::isLandscape() const
@@ -486,12 +489,36 @@ void KRDeviceBrowserWindowController::zoomWindowOnce()
     QWidget *w = window();
     m_geometryBeforeZoom = w->geometry();
     // Tall enough for the device at 100 % above the log pane, within the screen.
-    const QSize skin = m_templateImage.isNull() ? QSize(400, 700) : m_templateImage.size();
-    QSize wanted(std::max(w->width(), skin.width() + 40),
-                 skin.height() + 40 + m_headerContainer->sizeHint().height() + deviceBrowserLogPaneHeight);
-    if (QScreen *screen = w->screen())
-        wanted = wanted.boundedTo(screen->availableGeometry().size());
-    w->resize(wanted);
+    const QSize wanted = windowSizeForDevice();
+    w->resize(std::max(w->width(), wanted.width()), wanted.height());
+}
+
+QSize KRDeviceBrowserWindowController::windowSizeForDevice() const
+{
+    QWidget *w = window();
+    const QSize skin = (m_templateImage.isNull() ? QSize(400, 700) : m_templateImage.size()) * m_zoomFactor;
+    QSize wanted(skin.width() + 40, skin.height() + 40 + m_headerContainer->sizeHint().height() + deviceBrowserLogPaneHeight);
+    // The frame of the window takes its share of the screen too.
+    if (QScreen *screen = w->screen()) {
+        const QSize frame = w->isVisible() ? w->frameGeometry().size() - w->size() : QSize();
+        wanted = wanted.boundedTo(screen->availableGeometry().size() - frame);
+    }
+    return wanted;
+}
+
+void KRDeviceBrowserWindowController::growWindowToDevice()
+{
+    QWidget *w = window();
+    if (!w || m_mode != 0 || !m_didInitialZoom)
+        return;
+    // Another device, or one turned on its side, may need a larger window: it grows (never
+    // shrinks, so that a size the user chose stays) and stays on the screen.
+    const QSize wanted = windowSizeForDevice();
+    const QSize grown = w->size().expandedTo(wanted);
+    if (grown == w->size())
+        return;
+    w->resize(grown);
+    KRWindowControllerBase::keepOnScreen(w);
 }
 
 void KRDeviceBrowserWindowController::undoWindowZoom()
@@ -512,6 +539,9 @@ void KRDeviceBrowserWindowController::ensureWebView()
     view->setContextMenuPolicy(Qt::NoContextMenu);
     QWebEngineSettings *settings = page->settings();
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, true);
+    // A phone's screen has no desktop scroll bars; a page taller than the screen scrolls by
+    // dragging or the wheel.
+    settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     settings->setFontSize(QWebEngineSettings::DefaultFontSize, 16);
     settings->setFontSize(QWebEngineSettings::DefaultFixedFontSize, 16);
 
@@ -613,6 +643,43 @@ void KRDeviceBrowserWindowController::openBrowserAction()
 {
     if (!m_urlString.isEmpty())
         KROpenURLService::current().openURL(QUrl(m_urlString));
+}
+
+std::optional<QUrl> KRDeviceBrowserWindowController::addressOfPreviewedPage(const QString &typed, const QString &startPage)
+{
+    const QUrl start(startPage);
+    const QString text = typed.trimmed();
+    if (!start.isValid() || start.isRelative() || text.isEmpty())
+        return std::nullopt;
+    const QUrl entered = QUrl::fromUserInput(text);
+    // A bare page name ("page2.html") is a page beside the start page.
+    const QUrl wanted = QUrl(text).isRelative() && !text.contains(QLatin1Char(':')) ? start.resolved(QUrl(text)) : entered;
+    if (!wanted.isValid() || wanted.scheme() != start.scheme() || wanted.host() != start.host()
+        || wanted.port() != start.port() || !wanted.userInfo().isEmpty())
+        return std::nullopt;
+    return wanted;
+}
+
+void KRDeviceBrowserWindowController::addressEntered()
+{
+    const QString typed = m_addressField->text();
+    const std::optional<QUrl> page = addressOfPreviewedPage(typed, m_urlString);
+    if (!page) {
+        // Whatever is typed stays out of the preview unless the local server serves it.
+        m_addressField->setText(m_webView ? m_webView->url().toString() : m_urlString);
+        KRAlert alert;
+        alert.style = KRAlert::Style::Warning;
+        alert.messageText = QStringLiteral("The preview shows only pages of the application it runs.");
+        alert.informativeText = m_urlString.isEmpty()
+            ? QStringLiteral("The application has not started yet.")
+            : QStringLiteral("“%1” is not an address on its local server, %2.")
+                  .arg(typed.trimmed().left(200), QUrl(m_urlString).adjusted(QUrl::RemovePath).toString() + QLatin1Char('/'));
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+        return;
+    }
+    ensureWebView();
+    m_webView->load(*page);
 }
 
 void KRDeviceBrowserWindowController::forwardBackAction(int segment)

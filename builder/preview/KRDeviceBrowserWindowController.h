@@ -19,7 +19,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <QUrl>
+
 #include <memory>
+#include <optional>
 
 class KRDeviceBrowserPage;
 class KRDeviceBrowserWindowControllerProxy;
@@ -72,6 +75,13 @@ public:
     void devicePopUpChanged();
     void orientationPopUpChanged();
     void zoomPopUpChanged();
+    // Shows the page whose address was typed in the address field, when it is one of the local
+    // server's; anything else is refused with a message.
+    void addressEntered();
+    // The address typed in the address field as a page of the site at startPage (a page name
+    // relative to it, or an address with the same scheme, host and port); nothing for any
+    // other address.
+    static std::optional<QUrl> addressOfPreviewedPage(const QString &typed, const QString &startPage);
 
     // The window's parts, for the project window and tests. The web view is null while the
     // window shows no page (before the first server has started, in local-server mode, or
@@ -118,6 +128,8 @@ private:
     void placeLogPane();
     void scrollToTop();
     void zoomWindowOnce();
+    QSize windowSizeForDevice() const;
+    void growWindowToDevice();
     void undoWindowZoom();
     void windowClosing();
 

@@ -2,12 +2,17 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QScreen>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -129,7 +134,64 @@ QWidget *commandTarget(QWidget *window, EditCommand command)
     return nullptr;
 }
 
+// Places a window when it is first shown; see placeOnFirstShow.
+class WindowPlacer : public QObject
+{
+public:
+    explicit WindowPlacer(QWidget *window) : QObject(window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // The show event comes before the window is mapped: a move now is where it appears.
+        if (event->type() == QEvent::Show && watched == parent()) {
+            auto *window = static_cast<QWidget *>(watched);
+            window->removeEventFilter(this);
+            deleteLater();
+            if (!window->testAttribute(Qt::WA_Moved))
+                KRWindowControllerBase::placeOnFirstShow(window);
+        }
+        return false;
+    }
+};
+
 } // namespace
+
+void KRWindowControllerBase::placeOnFirstShow(QWidget *window)
+{
+    if (!window || !window->isWindow())
+        return;
+    QWidget *anchor = QApplication::activeWindow();
+    if (anchor == window || (anchor && !anchor->isVisible()))
+        anchor = nullptr;
+    if (!anchor && window->parentWidget())
+        anchor = window->parentWidget()->window();
+    QScreen *screen = anchor ? anchor->screen() : QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QRect around = anchor ? anchor->frameGeometry() : area;
+    const QSize size = window->frameGeometry().size().expandedTo(window->size());
+    QPoint topLeft = around.center() - QPoint(size.width() / 2, size.height() / 2);
+    topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
+    topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));
+    window->move(topLeft);
+}
+
+void KRWindowControllerBase::keepOnScreen(QWidget *window)
+{
+    if (!window || !window->isWindow() || !window->screen())
+        return;
+    const QRect area = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    QPoint topLeft = frame.topLeft();
+    topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)));
+    topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1)));
+    if (topLeft != frame.topLeft())
+        window->move(topLeft);
+}
 
 KRWindowControllerBase::KRWindowControllerBase(QObject *parent) : QObject(parent) {}
 
@@ -148,6 +210,8 @@ void KRWindowControllerBase::setWindow(QWidget *window)
     delete m_window.data();
     m_window = window;
     KRMainMenu::setResponder(window, this);
+    if (window && window->isWindow() && !window->isVisible())
+        new WindowPlacer(window);
 }
 
 void KRWindowControllerBase::showWindow()

@@ -69,7 +69,9 @@ void KRBadgedButton::placeBadge()
 {
     if (!m_badgeView)
         return;
-    // Over the button's top edge, shifted right so the badge sits on its top right corner.
-    m_badgeView->setGeometry(x() + 12, y() - 7, width(), 14);
+    // Along the button's top edge, as wide as the button: the badge, drawn at the view's right
+    // end, sits in the button's top right corner and never past the toolbar's edge (the news
+    // button is the toolbar's last item).
+    m_badgeView->setGeometry(x(), y() + 1, width(), 14);
     m_badgeView->raise();
 }

@@ -7,7 +7,8 @@ class KRBadgeView;
 #include <network/KRNewsController.h>
 
 // The news button of the project window's toolbar: it carries a badge, a sibling laid over
-// its top right corner, with the number of unread news items of its news controller.
+// its top right corner inside the button, with the number of unread news items of its news
+// controller.
 class KRBadgedButton : public QToolButton
 {
     Q_OBJECT

@@ -5,12 +5,41 @@
 
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <widgets/help/KRActionSchemeHandler.h>
-#include <widgets/help/KRPolicyWebPage.h>
 
 #include <QFormLayout>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+
+#include <functional>
+
+namespace {
+
+// The news page: its controller answers for every navigation, a frame's and a typed one too
+// (the feed's text gets no frame and no address of its own choosing).
+class KRNewsWebPage : public QWebEnginePage
+{
+public:
+    using Handler = std::function<bool(const QUrl &url, NavigationType type, bool isMainFrame)>;
+
+    KRNewsWebPage(Handler handler, QObject *parent)
+        : QWebEnginePage(parent)
+        , m_handler(std::move(handler))
+    {
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        return m_handler(url, type, isMainFrame);
+    }
+
+private:
+    Handler m_handler;
+};
+
+} // namespace
 
 // Builds the interfaces and connects the outlets of their owners.
 class KRNetworkInterfacesBuilder
@@ -27,9 +56,9 @@ public:
         layout->setSpacing(8);
         auto *webView = new QWebEngineView(root);
         webView->setContextMenuPolicy(Qt::NoContextMenu);
-        auto *page = new KRPolicyWebPage(
-            [controller](const QUrl &url, QWebEnginePage::NavigationType, bool) {
-                return controller ? controller->acceptNavigation(url) : false;
+        auto *page = new KRNewsWebPage(
+            [controller](const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame) {
+                return controller ? controller->acceptNavigation(url, type, isMainFrame) : false;
             },
             webView);
         KRActionSchemeHandler::installIn(page->profile());

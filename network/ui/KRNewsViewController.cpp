@@ -3,17 +3,24 @@
 #include "KRNetworkInterfaces.h"
 #include "URLParser.h"
 
-#include <builder/KRRuntimeServer.h>
 #include <core/KRRunLogger.h>
 #include <core/KRString.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/appkit/KRPopover.h>
+#include <platform/dom/DOMCharacterData.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMHTMLParser.h>
 #include <widgets/help/KRLinkPolicy.h>
 
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QSet>
+#include <QShortcut>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
 
 static void initNetworkUIResources()
 {
@@ -50,6 +57,36 @@ QString newsViewControllerPostDate(const QString &published)
     return QLocale().toString(local.date(), QStringLiteral("MMMM dd, yyyy"));
 }
 
+// Elements of a description that are written out, without any attribute but an <a>'s web
+// address. Everything a feed could use to run code, load something or send a form is missing.
+const QSet<QString> &newsViewControllerAllowedElements()
+{
+    static const QSet<QString> allowed{
+        QStringLiteral("p"),  QStringLiteral("br"), QStringLiteral("b"),  QStringLiteral("i"),          QStringLiteral("em"),
+        QStringLiteral("strong"), QStringLiteral("ul"), QStringLiteral("ol"), QStringLiteral("li"),     QStringLiteral("a"),
+        QStringLiteral("h1"), QStringLiteral("h2"), QStringLiteral("h3"), QStringLiteral("h4"),         QStringLiteral("h5"),
+        QStringLiteral("h6"), QStringLiteral("blockquote"), QStringLiteral("code"), QStringLiteral("pre"), QStringLiteral("span"),
+    };
+    return allowed;
+}
+
+// Elements left out together with everything inside them: their content is code, a resource,
+// a form's field or the document's head, never text to read.
+const QSet<QString> &newsViewControllerDroppedElements()
+{
+    static const QSet<QString> dropped{
+        QStringLiteral("script"),   QStringLiteral("style"),  QStringLiteral("iframe"),   QStringLiteral("frame"),
+        QStringLiteral("frameset"), QStringLiteral("object"), QStringLiteral("embed"),    QStringLiteral("applet"),
+        QStringLiteral("noscript"), QStringLiteral("noembed"), QStringLiteral("noframes"), QStringLiteral("template"),
+        QStringLiteral("title"),    QStringLiteral("head"),   QStringLiteral("meta"),     QStringLiteral("link"),
+        QStringLiteral("base"),     QStringLiteral("svg"),    QStringLiteral("math"),     QStringLiteral("textarea"),
+        QStringLiteral("select"),   QStringLiteral("input"),  QStringLiteral("button"),   QStringLiteral("xmp"),
+        QStringLiteral("audio"),    QStringLiteral("video"),  QStringLiteral("canvas"),   QStringLiteral("img"),
+        QStringLiteral("picture"),  QStringLiteral("source"), QStringLiteral("track"),    QStringLiteral("plaintext"),
+    };
+    return dropped;
+}
+
 } // namespace
 
 KRNewsViewController::KRNewsViewController()
@@ -71,24 +108,71 @@ QVariantMap KRNewsViewController::templateValues(const KRNewsItem &item, qsizety
         {QStringLiteral("link"), QString::fromLatin1(QUrl::toPercentEncoding(item.link))},
         {QStringLiteral("title"), item.title.toHtmlEscaped()},
         {QStringLiteral("postDate"), newsViewControllerPostDate(item.published).toHtmlEscaped()},
-        {QStringLiteral("description"), item.description},
+        {QStringLiteral("description"), safeHTML(item.description)},
         {QStringLiteral("newsItemID"), QString::number(index)},
         {QStringLiteral("badgeDisplay"), item.unread ? QStringLiteral("inherit") : QStringLiteral("none")},
     };
 }
 
-QString KRNewsViewController::pageHTML(const QList<KRNewsItem> &items, qint64 runtimePort)
+QString KRNewsViewController::safeHTML(const QString &html)
+{
+    const std::shared_ptr<DOMDocument> document = DOMDocument::createHTMLDocument();
+    const DOMNode::NodeList nodes = DOMHTMLParser::parseFragment(html, QStringLiteral("div"), document.get());
+    QString out;
+    // Walked with a stack of its own: a feed's markup may be nested as deep as it likes.
+    struct Step
+    {
+        const DOMNode::NodeList *nodes;
+        std::size_t next;
+        QString closing;
+    };
+    std::vector<Step> steps{{&nodes, 0, QString()}};
+    while (!steps.empty()) {
+        Step &step = steps.back();
+        if (step.next == step.nodes->size()) {
+            out += step.closing;
+            steps.pop_back();
+            continue;
+        }
+        const std::shared_ptr<DOMNode> &node = (*step.nodes)[step.next++];
+        if (node->isText()) {
+            out += static_cast<const DOMCharacterData &>(*node).data().toHtmlEscaped();
+            continue;
+        }
+        if (!node->isElement())
+            continue;
+        const auto &element = static_cast<const DOMElement &>(*node);
+        const QString name = element.localName().toLower();
+        if (newsViewControllerDroppedElements().contains(name))
+            continue;
+        if (!newsViewControllerAllowedElements().contains(name)) {
+            // An unknown element's text is kept, the element itself is not.
+            steps.push_back({&element.childNodes(), 0, QString()});
+            continue;
+        }
+        if (name == QLatin1String("br")) {
+            out += QStringLiteral("<br>");
+            continue;
+        }
+        out += QLatin1Char('<') + name;
+        if (name == QLatin1String("a")) {
+            const QUrl address(element.getAttribute(QStringLiteral("href")).trimmed(), QUrl::StrictMode);
+            if (address.isValid() && KRLinkPolicy::isWebAddress(address))
+                out += QStringLiteral(" href=\"") + address.toString(QUrl::FullyEncoded).toHtmlEscaped() + QLatin1Char('"');
+        }
+        out += QLatin1Char('>');
+        steps.push_back({&element.childNodes(), 0, QStringLiteral("</") + name + QLatin1Char('>')});
+    }
+    return out;
+}
+
+QString KRNewsViewController::pageHTML(const QList<KRNewsItem> &items)
 {
     const QString itemTemplate = newsViewControllerTemplate(QStringLiteral("news-item.html"));
     QString content;
     for (qsizetype index = 0; index < items.size(); ++index)
         content += KRString::stringBySubstitutingTemplateValues(itemTemplate, templateValues(items[index], index), false);
-    const QVariantMap page{
-        {QStringLiteral("content"), content},
-        {QStringLiteral("jquerySrc"), QStringLiteral("http://127.0.0.1:%1/%2")
-                                          .arg(runtimePort)
-                                          .arg(QStringLiteral("/__kr_bundle/jquery-1.9.0/jquery.min.js"))},
-    };
+    const QVariantMap page{{QStringLiteral("content"), content}};
     return KRString::stringBySubstitutingTemplateValues(newsViewControllerTemplate(QStringLiteral("news.html")), page,
                                                         false);
 }
@@ -127,7 +211,7 @@ KRPopover *KRNewsViewController::showNewsPopover(QWidget *newsItemView, QWidget 
     KR_LOG(QString());
     std::unique_ptr<KRNewsViewController> controller = create<KRNewsViewController>();
     QWidget *view = controller->view();
-    const QSize size(view->width(), int(window->frameGeometry().height() * 0.85));
+    const QSize size = popoverContentSize(view, window);
     auto *popover = new KRPopover(window);
     popover->setBehavior(KRPopover::Behavior::Transient);
     popover->setContentWidget(view);
@@ -136,6 +220,12 @@ KRPopover *KRNewsViewController::showNewsPopover(QWidget *newsItemView, QWidget 
     connect(popover, &KRPopover::closed, popover, &QObject::deleteLater);
     popover->showRelativeToRect(newsItemView->rect(), newsItemView, KRPopover::BottomEdge);
     return popover;
+}
+
+QSize KRNewsViewController::popoverContentSize(QWidget *view, QWidget *window)
+{
+    const int height = window ? int(window->frameGeometry().height() * 0.85) : 0;
+    return QSize(std::max(view ? view->width() : 0, 300), std::max(height, 250));
 }
 
 void KRNewsViewController::updateButton()
@@ -149,28 +239,74 @@ void KRNewsViewController::markAllReadAction()
     KR_LOG(QString());
     if (m_news)
         m_news->markAllAsRead();
-    if (m_webView)
-        m_webView->page()->runJavaScript(QStringLiteral("__markAllAsRead();"));
+    hideUnreadMarks(QStringLiteral(".news-unread"));
     updateButton();
+}
+
+void KRNewsViewController::hideUnreadMarks(const QString &selector)
+{
+    // The page's own scripts do not run; this one runs apart from the page, in the
+    // application's world, and only reaches the shared document.
+    if (m_webView)
+        m_webView->page()->runJavaScript(
+            QStringLiteral("document.querySelectorAll('%1').forEach(function (mark) { mark.style.display = 'none'; });")
+                .arg(selector),
+            QWebEngineScript::ApplicationWorld);
 }
 
 void KRNewsViewController::awakeFromNib()
 {
     KR_LOG(QString());
+    // The descriptions are the feed's: they are shown as text with a few harmless elements,
+    // scripts in the page do not run, and the page gets an origin of its own (no base address
+    // of the feed's choosing) that reaches neither files nor other sites.
+    QWebEngineSettings *settings = m_webView->page()->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_webView->page()->setBackgroundColor(Qt::transparent);
     connect(m_webView.data(), &QWebEngineView::loadFinished, this, [this] { m_webViewDidLoad = true; });
+    // Once clicked, the page has the keyboard and keeps every key it is given, Escape too: taken
+    // before the page sees it, Escape closes the pop-over the news is shown in.
+    auto *escape = new QShortcut(QKeySequence(QKeySequence::Cancel), m_webView);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (auto *popover = qobject_cast<KRPopover *>(m_webView->window()))
+            popover->close();
+    });
     const QList<KRNewsItem> items = m_news ? m_news->newsItems() : QList<KRNewsItem>();
-    const QString baseURL = m_news ? m_news->baseURL() : QString();
-    m_webView->setHtml(pageHTML(items, KRRuntimeServer::portNumber()), QUrl(baseURL));
+    m_webView->setHtml(pageHTML(items), QUrl());
     updateButton();
 }
 
-bool KRNewsViewController::acceptNavigation(const QUrl &url)
+bool KRNewsViewController::acceptNavigation(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame)
 {
-    // The page's own document arrives as data; what the feed's text asks for while the page
-    // loads (a script, a refresh) is handled as a click on it would be.
-    if (!m_webViewDidLoad && url.scheme() == QLatin1String("data"))
+    // The page's own document arrives as data, once.
+    if (!m_webViewDidLoad && isMainFrame && type != QWebEnginePage::NavigationTypeLinkClicked
+        && url.scheme() == QLatin1String("data"))
         return true;
-    handleLink(url);
+    // Only a click on a link is followed: the item's own links (kr://) mark it read and open its
+    // address, a web address in a description opens outside, anything else goes nowhere.
+    if (type != QWebEnginePage::NavigationTypeLinkClicked || !isMainFrame) {
+        KR_LOG(QStringLiteral("news navigation refused: %1").arg(url.toString()));
+        return false;
+    }
+    if (url.scheme() == QLatin1String("kr")) {
+        if (handleLink(url)) {
+            const QString index = URLParser(url.toString(QUrl::FullyEncoded)).valueForVariable(QStringLiteral("newsItemID"));
+            bool validIndex = false;
+            const qsizetype number = index.toLongLong(&validIndex);
+            if (validIndex && number >= 0)
+                hideUnreadMarks(QStringLiteral("#news-item-%1 .news-unread").arg(number));
+        }
+        return false;
+    }
+    if (KRLinkPolicy::isWebAddress(url))
+        KROpenURLService::current().openURL(url);
+    else
+        KR_LOG(QStringLiteral("news link not opened: %1").arg(url.toString()));
     return false;
 }

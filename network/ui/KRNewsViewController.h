@@ -10,13 +10,15 @@
 
 #include <network/KRNewsController.h>
 #include <QPushButton>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 
 // The news pop-over's content: the feed's items rendered from the "news" and "news-item"
-// templates in a web view, and a "Mark All Read" button. Links in the page come back as
-// kr://link?newsItemID=N&url=… (mark read, open outside) and kr://mark?newsItemID=N; nothing
-// navigates inside the view once the page has loaded.
+// templates in a web view, and a "Mark All Read" button. The page runs no script of its own.
+// Clicked links in the page come back as kr://link?newsItemID=N&url=… (mark read, open
+// outside), kr://mark?newsItemID=N and a description's web addresses (open outside); nothing
+// else is followed and nothing navigates inside the view once the page has loaded.
 class KRPopover;
 
 class KRNewsViewController : public KRCachingViewController
@@ -37,10 +39,16 @@ public:
     QPushButton *markAllReadButton() const { return m_markAllReadButton; }
     bool webViewDidLoad() const { return m_webViewDidLoad; }
 
-    // The page for these items; `runtimePort` is the application's runtime server's port.
-    static QString pageHTML(const QList<KRNewsItem> &items, qint64 runtimePort);
-    // The values of one item for the "news-item" template: its link percent-encoded whole,
-    // so that it stays one query value of the page's kr:// links.
+    // The page for these items.
+    static QString pageHTML(const QList<KRNewsItem> &items);
+    // A feed's description made safe to show: its text escaped and only p, br, b, i, em,
+    // strong, ul, ol, li, a, h1-h6, blockquote, code, pre and span kept, without attributes
+    // but an <a>'s http(s) address. Scripts, styles, frames, forms, images and their content
+    // are left out; other elements give their text only.
+    static QString safeHTML(const QString &html);
+    // The values of one item for the "news-item" template: its title and date escaped, its
+    // description made safe, its link percent-encoded whole, so that it stays one query value
+    // of the page's kr:// links.
     static QVariantMap templateValues(const KRNewsItem &item, qsizetype index);
     // What a kr:// link from the page does: "link" marks the item read and opens its address
     // outside when it is a web address; "mark" marks it read. A missing or unknown item is
@@ -53,6 +61,9 @@ public:
     // in a transient pop-over under the news button. The pop-over owns the controller and
     // deletes itself when it closes.
     static KRPopover *showNewsPopover(QWidget *newsItemView, QWidget *window);
+    // The size the news is shown at: the view's width and 0.85 of the window's height, never
+    // less than a readable 300 by 250 pixels.
+    static QSize popoverContentSize(QWidget *view, QWidget *window);
 
     void updateButton();
     void markAllReadAction();
@@ -62,7 +73,9 @@ protected:
 
 private:
     friend class KRNetworkInterfacesBuilder;
-    bool acceptNavigation(const QUrl &url);
+    bool acceptNavigation(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame);
+    // Hides the unread marks the CSS selector finds.
+    void hideUnreadMarks(const QString &selector);
 
     QPointer<KRNewsController> m_news;
     QPointer<QWebEngineView> m_webView;

@@ -19,6 +19,7 @@
 //   POST /__kr_terminate          (control) answers, then exits
 //   POST /__kr_check_syntax       (control) {"src", "options"} -> {"errors": [...]} (jshint)
 //   POST /__kr_uglify             (control) {"src"} -> {"src"} (uglify-js)
+//                                 (both in worker threads, bounded in time and size: kr-server-tools.js)
 //   GET  /__kr_bundle/<path>      the web libraries beside this script (also //__kr_bundle/...)
 //   GET  /<path>                  a file of the document root; ".krml" files are server pages
 //   POST /<page>.krml             a server page's onPOST
@@ -32,8 +33,16 @@ const http = require('http');
 const path = require('path');
 const { ProjectStore, StorageError } = require('./kr-server-storage.js');
 const { ServerPageScripts, Refusal, MAX_BODY_BYTES } = require('./kr-server-page-scripts.js');
+const { ServerTools, ToolRefusal } = require('./kr-server-tools.js');
 
 const WATCHDOG_TIMEOUT_MS = 5000;
+// A request body must arrive within this grace and the time it takes at the slowest rate.
+const BODY_GRACE_MS = 10000;
+const BODY_SLOWEST_BYTES_PER_SECOND = 1024 * 1024;
+// Answers are written a slice at a time; a client that takes none of a slice for this long
+// is cut off, and what was held for it is let go.
+const ANSWER_SLICE_BYTES = 1024 * 1024;
+const ANSWER_STALL_MS = 10000;
 
 const tokenHeader = 'x-korvane-token';
 const runToken = crypto.randomBytes(32).toString('hex');
@@ -108,7 +117,39 @@ function send(res, status, contentType, body, extraHeaders) {
     }, extraHeaders || {});
     // The reason phrase is named each time: a head that failed to go out must leave no trace.
     res.writeHead(status, http.STATUS_CODES[status] || 'Unknown', headers);
-    res.end(bodyless ? undefined : body);
+    if (bodyless || Buffer.byteLength(body) <= ANSWER_SLICE_BYTES) {
+        res.end(bodyless ? undefined : body);
+        return;
+    }
+    writeInSlices(res, typeof body === 'string' ? Buffer.from(body, 'utf8') : body);
+}
+
+// Writes a large answer a slice at a time, each once the client has taken the one before.
+function writeInSlices(res, data) {
+    let offset = 0;
+    let stall = null;
+    const cutOff = () => res.destroy();
+    const next = () => {
+        clearTimeout(stall);
+        while (offset < data.length && !res.destroyed) {
+            const slice = data.subarray(offset, offset + ANSWER_SLICE_BYTES);
+            offset += slice.length;
+            if (offset >= data.length) {
+                res.end(slice);
+                return;
+            }
+            if (!res.write(slice)) {
+                stall = setTimeout(cutOff, ANSWER_STALL_MS);
+                res.once('drain', next);
+                return;
+            }
+        }
+    };
+    res.once('close', () => {
+        clearTimeout(stall);
+        res.removeListener('drain', next);
+    });
+    next();
 }
 
 function sendText(res, status, text) {
@@ -177,9 +218,12 @@ function serveFile(req, res, file, root) {
 
 // A body past the limit is refused with 413; the rest of it is read and dropped, so the
 // client gets the answer instead of a reset connection, and the connection is then closed.
+// A body that has not arrived by its deadline is refused with 408 and its connection closed.
 function readBody(req) {
     return new Promise((resolve, reject) => {
+        let deadline = null;
         const tooLarge = () => {
+            clearTimeout(deadline);
             req.on('data', () => {});
             reject(new HTTPError(413, 'Request body too large'));
         };
@@ -188,6 +232,11 @@ function readBody(req) {
             tooLarge();
             return;
         }
+        deadline = setTimeout(() => {
+            refused = true;
+            chunks.length = 0;
+            reject(bodyTimeout(req));
+        }, bodyDeadline(req) - Date.now());
         const chunks = [];
         let size = 0;
         let refused = false;
@@ -202,12 +251,35 @@ function readBody(req) {
             }
             chunks.push(chunk);
         });
-        req.on('end', () => resolve(Buffer.concat(chunks, size)));
-        req.on('error', reject);
+        req.on('end', () => {
+            clearTimeout(deadline);
+            if (!refused) resolve(Buffer.concat(chunks, size));
+        });
+        req.on('error', (e) => {
+            clearTimeout(deadline);
+            reject(e);
+        });
         req.on('close', () => {
+            clearTimeout(deadline);
             if (!req.complete) reject(new HTTPError(400, 'Bad request: the body was cut off'));
         });
     });
+}
+
+// When the body of `req` must have arrived: from the time the request came, a grace and the
+// time its length takes at the slowest rate allowed.
+function bodyDeadline(req) {
+    if (req.bodyDeadline === undefined) {
+        const declared = Number(req.headers['content-length']);
+        const expected = Number.isFinite(declared) && declared >= 0 ? Math.min(declared, MAX_BODY_BYTES) : MAX_BODY_BYTES;
+        req.bodyDeadline = req.arrived + BODY_GRACE_MS + Math.ceil(1000 * expected / BODY_SLOWEST_BYTES_PER_SECOND);
+    }
+    return req.bodyDeadline;
+}
+
+function bodyTimeout(req) {
+    return new HTTPError(408, 'Request timeout: the body did not arrive within ' +
+        Math.ceil((bodyDeadline(req) - req.arrived) / 1000) + ' s');
 }
 
 async function readJSONObject(req) {
@@ -229,56 +301,20 @@ async function readJSONObject(req) {
 
 // ---------------------------------------------------------------- syntax check and minifier
 
-let jshintModule = null;
-let jshintOptionNames = null;
+// Both run in worker threads (kr-server-tools.js): this thread goes on serving meanwhile.
+const tools = new ServerTools(log);
 
-function jshint() {
-    if (!jshintModule) {
-        jshintModule = require('jshint').JSHINT;
-        jshintOptionNames = new Set(require('jshint/src/options.js').validNames);
-    }
-    return jshintModule;
-}
-
-// Only options jshint knows, with plain values: an unknown key (such as "mixed") would be
-// reported as a finding of its own in every script checked.
-function jshintOptions(options) {
-    const result = {};
-    if (options === null || typeof options !== 'object' || Array.isArray(options)) {
-        return result;
-    }
-    jshint();
-    for (const key of Object.keys(options)) {
-        const value = options[key];
-        const plain = typeof value === 'boolean' || typeof value === 'number' || typeof value === 'string';
-        if (jshintOptionNames.has(key) && plain) {
-            result[key] = value;
-        }
-    }
-    return result;
-}
-
-async function checkSyntax(req, res) {
+async function runTool(req, res, tool) {
     const body = await readJSONObject(req);
-    const lint = jshint();
-    lint(body.src, jshintOptions(body.options));
-    const errors = (lint.errors || []).filter((e) => e !== null && typeof e === 'object');
-    sendJSON(res, 200, { errors });
-}
-
-async function uglify(req, res) {
-    const body = await readJSONObject(req);
-    const result = require('uglify-js').minify(body.src);
-    if (result.error) {
-        const e = result.error;
-        sendJSON(res, 422, {
-            error: 'Unable to minify: ' + e.message,
-            line: e.line,
-            col: e.col,
-        });
+    let answer;
+    try {
+        answer = await tools.run(tool, body.src, body.options);
+    } catch (e) {
+        if (!(e instanceof ToolRefusal)) throw e;
+        sendJSON(res, e.status, { error: e.message });
         return;
     }
-    sendJSON(res, 200, { src: result.code });
+    send(res, answer.status, 'application/json; charset=utf-8', answer.text);
 }
 
 // ---------------------------------------------------------------- server pages
@@ -328,7 +364,20 @@ function redirectLocation(address) {
 }
 
 function refuse(res, refusal) {
-    send(res, refusal.status, 'text/plain; charset=utf-8', refusal.message + '\n', { 'Retry-After': String(refusal.retryAfter) });
+    const headers = { 'Retry-After': String(refusal.retryAfter) };
+    if (!res.req.complete) closeAfterAnswer(res.req, res, headers);
+    send(res, refusal.status, 'text/plain; charset=utf-8', refusal.message + '\n', headers);
+}
+
+// The connection of a request whose body is not read goes once the answer is out; the rest
+// of the body is read and dropped meanwhile (so the client gets the answer instead of a reset
+// connection), and a client that keeps sending is cut off.
+function closeAfterAnswer(req, res, headers) {
+    headers.Connection = 'close';
+    res.on('finish', () => {
+        req.on('data', () => {});
+        setTimeout(() => req.socket.destroy(), 10000).unref();
+    });
 }
 
 async function serveServerPage(req, res, file, pathname, query) {
@@ -341,7 +390,7 @@ async function serveServerPage(req, res, file, pathname, query) {
     }
     let ticket;
     try {
-        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName);
+        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName, req.method === 'POST');
     } catch (e) {
         if (e instanceof Refusal) {
             refuse(res, e);
@@ -349,8 +398,11 @@ async function serveServerPage(req, res, file, pathname, query) {
         }
         throw e;
     }
-    // A client that goes away gives up its place.
-    res.on('close', () => scripts.release(ticket));
+    // A client that goes away gives up its place, and the answer held for it.
+    res.on('close', () => {
+        scripts.release(ticket);
+        scripts.answerGone(ticket);
+    });
     try {
         await runServerPage(req, res, ticket, file, pageName, pathname, query);
     } catch (e) {
@@ -367,7 +419,18 @@ async function runServerPage(req, res, ticket, file, pageName, pathname, query) 
         const declared = Number(req.headers['content-length']);
         const known = Number.isFinite(declared) && declared >= 0;
         if (known && declared > MAX_BODY_BYTES) await readBody(req); // refused at once, without waiting
-        await scripts.reserveBody(ticket, known ? declared : MAX_BODY_BYTES);
+        // Waiting for room for the body counts against the time the body has to arrive.
+        let late = null;
+        try {
+            await Promise.race([
+                scripts.reserveBody(ticket, known ? declared : MAX_BODY_BYTES),
+                new Promise((resolve, reject) => {
+                    late = setTimeout(() => reject(bodyTimeout(req)), bodyDeadline(req) - Date.now());
+                }),
+            ]);
+        } finally {
+            clearTimeout(late);
+        }
         body = await readBody(req);
         scripts.bodyRead(ticket, body.length);
     }
@@ -392,6 +455,11 @@ async function runServerPage(req, res, ticket, file, pageName, pathname, query) 
     }
     if (Number(outcome.logDropped) > 0) {
         log('Server page ' + pageName + ': ' + Number(outcome.logDropped) + ' more console lines left out');
+    }
+    // No room to hold the answer for the client: as if the request had not run, stored items included.
+    if (outcome.refusal) {
+        refuse(res, outcome.refusal);
+        return;
     }
     try {
         await store.apply(outcome.storageChanges);
@@ -464,7 +532,7 @@ async function route(req, res) {
             res.on('finish', () => process.exit(0));
             return;
         }
-        await (pathname === '/__kr_check_syntax' ? checkSyntax(req, res) : uglify(req, res));
+        await runTool(req, res, pathname === '/__kr_check_syntax' ? 'check' : 'minify');
         return;
     }
     if (pathname.startsWith('/__kr_bundle/')) {
@@ -528,11 +596,21 @@ function tokenMatches(value) {
 }
 
 function handle(req, res) {
+    // Every answer ends its connection. A client keeping one for re-use waits for the server
+    // to close it when idle, and the application's web views never close their end of one
+    // closed so: each would stay half-closed (CLOSE-WAIT) in the application. Told here,
+    // the client closes the connection itself once it has read the answer.
+    res.setHeader('Connection', 'close');
+    req.arrived = Date.now();
     route(req, res).catch((e) => {
         if (e instanceof HTTPError && e.status === 413) {
-            // The connection goes once the answer is out; a client that keeps sending is cut off.
-            send(res, 413, 'text/plain; charset=utf-8', e.message + '\n', { Connection: 'close' });
-            res.on('finish', () => setTimeout(() => req.socket.destroy(), 10000).unref());
+            const headers = {};
+            closeAfterAnswer(req, res, headers);
+            send(res, 413, 'text/plain; charset=utf-8', e.message + '\n', headers);
+        } else if (e instanceof HTTPError && e.status === 408) {
+            // The rest of a body that was too slow is not waited for.
+            send(res, 408, 'text/plain; charset=utf-8', e.message + '\n', { Connection: 'close' });
+            res.on('finish', () => req.socket.destroy());
         } else if (e instanceof HTTPError) {
             sendText(res, e.status, e.message);
         } else {

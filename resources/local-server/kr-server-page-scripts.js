@@ -12,10 +12,15 @@
 //
 // Requests wait in one queue of bounded length, and so does the memory their bodies hold: a
 // body is read only once it fits in the budget, and it is held until its script has run. A
-// page may run in all processes but one at once, in one only while its last request failed
-// the hard way (timed out, ran out of memory, crashed), and after a few such failures in a row
-// it is paused for a while: its requests are refused with 503 and a Retry-After. Nothing that
-// one page does can take every process from the others.
+// request takes its place in the queue only once its body has arrived, so clients that send
+// their bodies slowly hold no place of the others. A page may run in all processes but one at
+// once, in one only while its last request failed the hard way (timed out, ran out of memory,
+// crashed), and after a few such failures in a row it is paused for a while: its requests are
+// refused with 503 and a Retry-After. A free process goes to the waiting page that runs the
+// fewest scripts, and one more process than the pool serves only pages whose last request ran
+// quickly: nothing that one page (or a few slow ones) does can take every process from the
+// others. The answers held for clients are bounded together as well; idle processes beyond
+// one end after a while, with the stored items they hold.
 
 const childProcess = require('child_process');
 const fs = require('fs');
@@ -38,9 +43,23 @@ const MAX_OUTCOME_LINE_BYTES = 6 * (storage.STORE_LIMIT + MAX_LOG_CHARS) + 1024 
 const MAX_RUNNING_SCRIPTS = 4;
 // One process is always left for the other pages.
 const MAX_RUNNING_PER_PAGE = MAX_RUNNING_SCRIPTS - 1;
-// Requests admitted but not running yet, in all and for one page.
-const MAX_WAITING = 64;
-const MAX_WAITING_PER_PAGE = 16;
+// Requests admitted but not running yet, in all and for one page: a browser may ask for a
+// page many times at once.
+const MAX_WAITING = 512;
+const MAX_WAITING_PER_PAGE = 256;
+// Requests whose body is awaited or being read, in all and for one page.
+const MAX_BODIES = 64;
+const MAX_BODIES_PER_PAGE = 16;
+// One process more than the pool, for pages whose last request took at most this long.
+const QUICK_RUN_MS = 500;
+const QUICK_PAGES_REMEMBERED = 256;
+// The answers of server pages held until their clients have read them, together; an answer
+// this small is always kept (requests are bounded in number), so that ordinary pages go on
+// answering while large answers wait for their clients.
+const ANSWER_BUDGET_BYTES = 2 * MAX_ANSWER_BYTES;
+const SMALL_ANSWER_BYTES = 64 * 1024;
+// Idle processes beyond one end after this long.
+const IDLE_PROCESS_MS = 10000;
 // The bodies of admitted requests, together; at least one body of the largest size fits.
 const BODY_BUDGET_BYTES = 2 * MAX_BODY_BYTES;
 // Failures in a row after which a page is paused, and for how long.
@@ -82,7 +101,11 @@ class ServerPageScripts {
         this.waiting = 0;
         this.bodyQueue = []; // tickets waiting for room for their body
         this.bodyBytes = 0; // reserved by admitted requests
+        this.bodies = 0; // requests waiting for their body or reading it
+        this.answerBytes = 0; // answers held for clients
         this.pages = new Map();
+        this.quickPages = new Map(); // file -> stamp of the version that ran quickly
+        setInterval(() => this.endIdleProcesses(), IDLE_PROCESS_MS / 2).unref();
     }
 
     // ------------------------------------------------------------ admission
@@ -94,28 +117,49 @@ class ServerPageScripts {
     // its body's share of the budget.
 
     // A ticket for a request of the page at `file` (`stamp` tells versions of the file
-    // apart), or a Refusal thrown.
-    admit(file, stamp, name) {
+    // apart), or a Refusal thrown. A request `withBody` counts among the bodies until it is
+    // read, and only then among the waiting requests.
+    admit(file, stamp, name, withBody) {
         const page = this.page(file, stamp, name);
         const now = Date.now();
         if (page.pausedUntil > now) {
             throw new Refusal(this.pauseMessage(page), (page.pausedUntil - now) / 1000);
         }
-        if (this.waiting >= MAX_WAITING || page.waiting >= MAX_WAITING_PER_PAGE) {
+        if (withBody ? this.bodies >= MAX_BODIES || page.bodies >= MAX_BODIES_PER_PAGE : !this.roomToWait(page)) {
             this.forget(page);
-            throw new Refusal('Server busy: too many server page requests are waiting; try again shortly', 1);
+            throw this.busy();
         }
-        ++this.waiting;
-        ++page.waiting;
-        const ticket = { page, state: 'waiting', counted: true, body: 0, granted: false, refusal: null, wake: null };
+        const ticket = { page, state: 'waiting', counted: false, bodyCounted: false, body: 0, granted: false,
+                         refusal: null, wake: null, answerBytes: 0, clientGone: false };
+        if (withBody) {
+            ticket.bodyCounted = true;
+            ++this.bodies;
+            ++page.bodies;
+        } else {
+            this.count(ticket);
+        }
         page.tickets.add(ticket);
         return ticket;
+    }
+
+    roomToWait(page) {
+        return this.waiting < MAX_WAITING && page.waiting < MAX_WAITING_PER_PAGE;
+    }
+
+    busy() {
+        return new Refusal('Server busy: too many server page requests are waiting; try again shortly', 1);
+    }
+
+    count(ticket) {
+        ticket.counted = true;
+        ++this.waiting;
+        ++ticket.page.waiting;
     }
 
     page(file, stamp, name) {
         let page = this.pages.get(file);
         if (!page) {
-            page = { file, name, stamp, running: 0, waiting: 0, failures: 0, pausedUntil: 0, lastFailure: '',
+            page = { file, name, stamp, running: 0, waiting: 0, bodies: 0, failures: 0, pausedUntil: 0, lastFailure: '',
                      tickets: new Set() };
             this.pages.set(file, page);
         } else if (page.stamp !== stamp) {
@@ -178,6 +222,13 @@ class ServerPageScripts {
     // outcome, or rejects with a Refusal when its page is paused meanwhile.
     run(ticket, job, body) {
         if (ticket.refusal || ticket.state === 'done') return Promise.reject(this.refusalOf(ticket));
+        if (ticket.bodyCounted) {
+            ticket.bodyCounted = false;
+            --this.bodies;
+            --ticket.page.bodies;
+            if (!this.roomToWait(ticket.page)) return Promise.reject(this.busy());
+            this.count(ticket);
+        }
         return new Promise((resolve, reject) => {
             ticket.state = 'queued';
             ticket.wake = { resolve, reject };
@@ -201,6 +252,11 @@ class ServerPageScripts {
             ticket.counted = false;
             --this.waiting;
             --ticket.page.waiting;
+        }
+        if (ticket.bodyCounted) {
+            ticket.bodyCounted = false;
+            --this.bodies;
+            --ticket.page.bodies;
         }
         if (ticket.granted) {
             ticket.granted = false;
@@ -234,14 +290,39 @@ class ServerPageScripts {
         return page.failures > 0 ? 1 : MAX_RUNNING_PER_PAGE;
     }
 
-    startWaiting() {
-        for (let i = 0; i < this.runQueue.length && this.running < MAX_RUNNING_SCRIPTS;) {
-            const ticket = this.runQueue[i];
-            if (ticket.page.running >= this.capacity(ticket.page)) {
-                ++i;
-                continue;
+    // The client of the request has gone, or has read its answer: the answer is no longer held.
+    answerGone(ticket) {
+        ticket.clientGone = true;
+        this.answerBytes -= ticket.answerBytes;
+        ticket.answerBytes = 0;
+    }
+
+    quick(page) {
+        return page.failures === 0 && this.quickPages.get(page.file) === page.stamp;
+    }
+
+    // The next request to run: of the pages that may run one more script, the first waiting
+    // of the one running the fewest; past the pool, only a page known to run quickly. The
+    // index in the run queue, or -1.
+    nextToRun() {
+        let best = -1;
+        for (let i = 0; i < this.runQueue.length; ++i) {
+            const page = this.runQueue[i].page;
+            if (page.running >= this.capacity(page)) continue;
+            if (this.running >= MAX_RUNNING_SCRIPTS && !this.quick(page)) continue;
+            if (best < 0 || page.running < this.runQueue[best].page.running) {
+                best = i;
+                if (page.running === 0) break;
             }
-            this.runQueue.splice(i, 1);
+        }
+        return best;
+    }
+
+    startWaiting() {
+        while (this.runQueue.length > 0 && this.running < MAX_RUNNING_SCRIPTS + 1) {
+            const index = this.nextToRun();
+            if (index < 0) break;
+            const [ticket] = this.runQueue.splice(index, 1);
             this.start(ticket);
         }
         // One ready for the next request.
@@ -259,16 +340,27 @@ class ServerPageScripts {
         --page.waiting;
         ticket.state = 'running';
         const { resolve } = this.wake(ticket);
-        this.runInSandbox(this.takeSandbox(), ticket.job, ticket.bodyData, (outcome) => {
+        const started = Date.now();
+        this.runInSandbox(this.takeSandbox(), ticket, (outcome) => {
             --this.running;
             --page.running;
             ticket.state = 'finished';
             ticket.bodyData = null;
             this.record(page, outcome);
+            this.rememberSpeed(page, outcome, Date.now() - started);
             if (ticket.releaseWhenDone) this.release(ticket);
             resolve(outcome);
             this.startWaiting();
         });
+    }
+
+    rememberSpeed(page, outcome, milliseconds) {
+        this.quickPages.delete(page.file);
+        if (outcome.ok !== true || outcome.costly || milliseconds > QUICK_RUN_MS) return;
+        this.quickPages.set(page.file, page.stamp);
+        if (this.quickPages.size > QUICK_PAGES_REMEMBERED) {
+            this.quickPages.delete(this.quickPages.keys().next().value);
+        }
     }
 
     // Counts the failures that cost a process (time, memory, a crash); pauses a page that
@@ -299,8 +391,21 @@ class ServerPageScripts {
 
     // ------------------------------------------------------------ processes
 
+    // Idle processes beyond the one kept ready end once they have been idle for a while: each
+    // holds the stored items it was sent.
+    endIdleProcesses() {
+        const now = Date.now();
+        for (const sandbox of this.idle.slice(1)) {
+            if (now - sandbox.idleSince >= IDLE_PROCESS_MS) {
+                this.idle.splice(this.idle.indexOf(sandbox), 1);
+                if (!sandbox.exited) sandbox.child.stdin.end(); // it exits when its input ends
+            }
+        }
+    }
+
     startSandbox() {
-        const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1 };
+        const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1,
+                          idleSince: Date.now() };
         const child = childProcess.spawn(process.execPath, this.arguments, {
             cwd: this.cwd,
             env: {},
@@ -352,8 +457,11 @@ class ServerPageScripts {
 
     // Sends the job, its body and what this process lacks of the current stored items: the base
     // block when it has another, the changes since the base when it has other ones.
-    runInSandbox(sandbox, job, body, done) {
-        const current = { done, timedOut: false, overMemory: false, head: null, chunks: [], bytes: 0 };
+    runInSandbox(sandbox, ticket, done) {
+        const job = ticket.job;
+        const body = ticket.bodyData;
+        const current = { done, ticket, timedOut: false, overMemory: false, head: null, chunks: [], bytes: 0,
+                          discard: false };
         sandbox.job = current;
         current.timer = setTimeout(() => {
             current.timedOut = true;
@@ -433,15 +541,27 @@ class ServerPageScripts {
                     return;
                 }
                 current.head = head;
+                // The answer is kept only for a client that is still there, and (unless it is
+                // small) only while the answers held for clients stay within their budget;
+                // otherwise it is read and dropped.
+                const ticket = current.ticket;
+                const overBudget = head.htmlBytes > SMALL_ANSWER_BYTES &&
+                    this.answerBytes + head.htmlBytes > ANSWER_BUDGET_BYTES;
+                if (ticket.clientGone || overBudget) {
+                    current.discard = true;
+                } else {
+                    ticket.answerBytes = head.htmlBytes;
+                    this.answerBytes += head.htmlBytes;
+                }
             }
             const part = chunk.subarray(0, current.head.htmlBytes - current.bytes);
             if (part.length > 0) {
-                current.chunks.push(part);
+                if (!current.discard) current.chunks.push(part);
                 current.bytes += part.length;
                 chunk = chunk.subarray(part.length);
             }
             if (current.bytes === current.head.htmlBytes) {
-                const html = Buffer.concat(current.chunks, current.bytes);
+                const html = current.discard ? null : Buffer.concat(current.chunks, current.bytes);
                 current.chunks = [];
                 // Anything past the one answer is output nobody asked for: the process is not used again.
                 this.finishJob(sandbox, { outcome: current.head.outcome, html }, chunk.length === 0);
@@ -483,9 +603,14 @@ class ServerPageScripts {
         } else {
             outcome.html = answer.html;
             outcome.costly = outcome.retire === true;
+            if (answer.html === null) {
+                outcome.refusal = new Refusal('Server busy: the answers of other requests are still being delivered; ' +
+                    'try again shortly', 1);
+            }
             if ((outcome.retire === true || sandbox.served >= SANDBOX_REQUESTS) && !sandbox.exited) {
                 sandbox.child.stdin.end(); // it exits when its input ends
             } else if (!sandbox.exited && reusable) {
+                sandbox.idleSince = Date.now();
                 this.idle.push(sandbox);
             }
         }

@@ -84,7 +84,7 @@ TEST(KRApplicationDefaults, RegistersEveryKeyInOrderAndDerivesTheSiteFromTheServ
     EXPECT_TRUE(defaults.boolValue(QStringLiteral("JSSyntaxOptionCurly")));
     EXPECT_EQ(defaults.integerValue(QStringLiteral("TabWidth")), 4);
     // The second registration follows the stored service address.
-    EXPECT_EQ(defaults.stringValue(QStringLiteral("insecureSiteURL")), QStringLiteral("http://localhost"));
+    EXPECT_EQ(defaults.stringValue(QStringLiteral("insecureSiteURL")), QStringLiteral("http://localhost:8080/"));
     // The site is the service's own host; no address is shipped, and none means no site.
     EXPECT_EQ(KRApplicationDefaults::insecureSiteURL(QStringLiteral("https://me:pw@svc.example:8443/x/api.php?k=1")),
               QStringLiteral("https://svc.example:8443/"));

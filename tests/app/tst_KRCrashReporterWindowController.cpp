@@ -27,6 +27,7 @@ class KRCrashReporterWindowTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        KRUserDefaults::sharedInstance().removeObject(QStringLiteral("keptCrashReport"));
         folder = KRTest::makeTempDir(QStringLiteral("reports"));
         reporter = std::make_unique<KRCrashReporter>(folder);
         ASSERT_TRUE(server.start());
@@ -117,12 +118,22 @@ TEST_F(KRCrashReporterWindowTest, SentCrashReportIsPurgedAndAFailedSendKeepsIt)
 {
     writePendingReport("KRCRASH 1\nSignal: 11 SIGSEGV\nBacktrace:\nMaps:\nEnd\n");
     {
-        // The service cannot be reached: the report stays for the next start.
+        // The service cannot be reached: the window stays for another try, and the report stays
+        // until it is sent or discarded.
         KRUserDefaults::sharedInstance().setValue(QStringLiteral("apiURL"), QStringLiteral("http://127.0.0.1:1/api.php"));
         auto window = makeWindow();
-        runModal(*window, [&] { window->sendButton->click(); });
-        EXPECT_TRUE(window->sendingLabel->text().startsWith(QStringLiteral("The report could not be sent.")));
+        runModal(*window, [&] {
+            window->sendButton->click();
+            EXPECT_TRUE(KRTest::processEventsUntil([&] { return window->laterButton->isVisibleTo(window->dialog()); }));
+            EXPECT_TRUE(window->sendButton->isEnabled());
+            EXPECT_EQ(window->cancelButton->text(), QStringLiteral("Discard"));
+            EXPECT_TRUE(window->sendingLabel->text().startsWith(QStringLiteral("The report could not be sent.")));
+            window->sendButton->click(); // another try, failing the same way
+            EXPECT_TRUE(KRTest::processEventsUntil([&] { return window->sendButton->isEnabled(); }));
+            window->dialog()->reject(); // closing the window keeps it, as Send Later does
+        });
         EXPECT_TRUE(reporter->hasPendingCrashReport());
+        EXPECT_FALSE(KRCrashReporterWindowController::shouldOfferAtStart(*reporter)) << "kept, not asked at every start";
     }
     KRAppTest::pointDefaultsAt(server);
     auto window = makeWindow();
@@ -181,10 +192,47 @@ TEST_F(KRCrashReporterWindowTest, NoArchiveIsAFailedSendThatKeepsTheReport)
     writePendingReport("KRCRASH 1\nSignal: 11 SIGSEGV\nBacktrace:\nMaps:\nEnd\n");
     auto window = makeWindow();
     EXPECT_TRUE(window->buildCrashReport(QStringLiteral("x"), QString()).isEmpty());
-    runModal(*window, [&] { window->sendButton->click(); });
+    runModal(*window, [&] {
+        window->sendButton->click();
+        EXPECT_TRUE(KRTest::processEventsUntil([&] { return window->laterButton->isVisibleTo(window->dialog()); }));
+        window->laterButton->click();
+    });
     qputenv("XDG_RUNTIME_DIR", runtime);
     qputenv("XDG_CACHE_HOME", cache);
     EXPECT_TRUE(window->sendingLabel->text().startsWith(QStringLiteral("The report could not be sent.")));
     EXPECT_TRUE(reporter->hasPendingCrashReport());
     EXPECT_TRUE(lastReportArguments().isEmpty()) << "nothing is sent";
+}
+
+TEST_F(KRCrashReporterWindowTest, ACrashReportKeptForLaterGoesWithTheNextProblemReport)
+{
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("apiURL"), QString());
+    writePendingReport("KRCRASH 1\nSignal: 11 SIGSEGV\nBacktrace:\nMaps:\nEnd\n");
+    ASSERT_TRUE(KRCrashReporterWindowController::shouldOfferAtStart(*reporter));
+    {
+        auto window = makeWindow();
+        runModal(*window, [&] {
+            window->sendButton->click();
+            EXPECT_TRUE(KRTest::processEventsUntil([&] { return window->laterButton->isVisibleTo(window->dialog()); }));
+            // No service address: the window says so and where to set one.
+            EXPECT_TRUE(window->sendingLabel->text().contains(QStringLiteral("no service address is set")))
+                << window->sendingLabel->text().toStdString();
+            EXPECT_TRUE(window->sendingLabel->text().contains(QStringLiteral("Preferences")));
+            window->laterButton->click();
+        });
+    }
+    EXPECT_TRUE(reporter->hasPendingCrashReport());
+    EXPECT_FALSE(KRCrashReporterWindowController::shouldOfferAtStart(*reporter));
+    KRAppTest::pointDefaultsAt(server);
+    auto problem = makeWindow();
+    problem->enableProblemReportMode();
+    EXPECT_TRUE(problem->sendsKeptCrashReport());
+    problem->userDescription->setPlainText(QStringLiteral("It crashed."));
+    runModal(*problem, [&] { problem->sendButton->click(); });
+    EXPECT_EQ(problem->sendingLabel->text(), QStringLiteral("Thanks!"));
+    const QByteArray encoded = lastReportArguments().value(QStringLiteral("crashReportBase64")).toString().toLatin1();
+    const QByteArray archive = KRData::base64DecodeBuffer(encoded.constData(), std::size_t(encoded.size()));
+    EXPECT_TRUE(KRAppTest::zipEntry(archive, QStringLiteral("crash-report.txt")).contains("SIGSEGV"));
+    EXPECT_FALSE(reporter->hasPendingCrashReport()) << "sent with the problem report";
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("keptCrashReport"));
 }

@@ -7,12 +7,14 @@
 #include <core/KRPasswordValueTransformer.h>
 #include <model/KRObjectInfo.h>
 #include <platform/appkit/KRFontPanel.h>
+#include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -129,7 +131,7 @@ TEST_F(KRPreferencesTest, EveryControlWritesItsDefaultAndFollowsIt)
     prefs->serviceAddressField->setText(QStringLiteral("http://localhost:9000/api.php"));
     emit prefs->serviceAddressField->editingFinished();
     EXPECT_EQ(defaults->stringValue(QStringLiteral("apiURL")), QStringLiteral("http://localhost:9000/api.php"));
-    EXPECT_EQ(defaults->stringValue(QStringLiteral("insecureSiteURL")), QStringLiteral("http://localhost"));
+    EXPECT_EQ(defaults->stringValue(QStringLiteral("insecureSiteURL")), QStringLiteral("http://localhost:9000/"));
     prefs->serviceAddressField->setText(QStringLiteral("not an address"));
     emit prefs->serviceAddressField->editingFinished();
     EXPECT_EQ(defaults->stringValue(QStringLiteral("apiURL")), QStringLiteral("http://localhost:9000/api.php"));
@@ -180,6 +182,41 @@ TEST_F(KRPreferencesTest, EveryHelpButtonHasHelp)
     EXPECT_EQ(keys.size(), 12);
     for (const QString &key : keys)
         EXPECT_FALSE(KRObjectInfo::sharedInstance().otherHelpHTML(key).isEmpty()) << key.toStdString();
+}
+
+TEST_F(KRPreferencesTest, HelpButtonsStandByTheirSettingsAndForgotPasswordOpensTheServicesPage)
+{
+    prefs->window()->show();
+    prefs->selectTabViewItemWithLabel(QStringLiteral("JavaScript"));
+    QApplication::processEvents();
+    const QList<std::pair<QString, QString>> pairs{{QStringLiteral("jsCheckSyntax"), QStringLiteral("JSCheckSyntax")},
+                                                   {QStringLiteral("jsMinimize"), QStringLiteral("JSMinimize")},
+                                                   {QStringLiteral("jsPlusplus"), QStringLiteral("JSSyntaxOptionPlusplus")}};
+    for (const auto &[help, key] : pairs) {
+        auto *button = prefs->window()->findChild<QToolButton *>(QStringLiteral("help-") + help);
+        ASSERT_NE(button, nullptr) << help.toStdString();
+        QCheckBox *box = prefs->checkBoxes.value(key);
+        const QRect boxFrame(box->mapTo(prefs->window(), QPoint(0, 0)), box->size());
+        const QPoint buttonCenter = button->mapTo(prefs->window(), button->rect().center());
+        EXPECT_GT(buttonCenter.x(), boxFrame.left()) << help.toStdString();
+        EXPECT_TRUE(buttonCenter.y() >= boxFrame.top() && buttonCenter.y() <= boxFrame.bottom())
+            << help.toStdString() << " stands off its setting's row";
+    }
+
+    auto urls = std::make_shared<KRRecordingOpenURLService>();
+    const auto previous = KROpenURLService::setCurrent(urls);
+    const KRObservationToken following = KRApplicationDefaults::followServiceAddress(*defaults);
+    defaults->setValue(QStringLiteral("apiURL"), QStringLiteral("http://localhost:9000/api.php"));
+    EXPECT_FALSE(prefs->forgotPasswordButton->isHidden());
+    prefs->forgotPasswordButton->click();
+    ASSERT_EQ(urls->openedURLs().size(), 1);
+    EXPECT_EQ(urls->openedURLs().first(), QUrl(QStringLiteral("http://localhost:9000/password?utm_source=app")));
+    // No service, no page: the button goes.
+    defaults->setValue(QStringLiteral("apiURL"), QString());
+    EXPECT_TRUE(prefs->forgotPasswordButton->isHidden());
+    prefs->forgotPasswordAction();
+    EXPECT_EQ(urls->openedURLs().size(), 1);
+    KROpenURLService::setCurrent(previous);
 }
 
 TEST_F(KRPreferencesTest, UnknownBackgroundShowsTheFirstEntryWithoutStoringIt)

@@ -1,20 +1,26 @@
 // The syntax-check and minifier clients and the runner's terminate request against the real
-// local runtime server (node), all through the HTTP client.
+// local runtime server (node), all through the HTTP client; a build minified through it.
 
+#include "KRBuildTestProject.h"
+
+#include <builder/KRProjectBuilder.h>
 #include <builder/KRRuntimeServer.h>
 #include <builder/KRSyntaxChecker.h>
 #include <builder/KRUglifyJavaScript.h>
 #include <core/KRNodeRunner.h>
+#include <model/KRObjectInfo.h>
 #include <network/NetRuntimeServerSupport.h>
 
 #include <KRTestSupport.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
+#include <platform/foundation/KRUserDefaults.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -247,6 +253,44 @@ TEST_F(KRBuildServerClientsTest, minifiedScriptStillRuns)
     // A script the minifier cannot parse is a failure, not an empty script.
     const KRResult<QString> broken = KRUglifyJavaScript(port()).uglifyJavaScript(QStringLiteral("function ( {"));
     EXPECT_FALSE(broken.ok());
+}
+
+// A minified build writes its script in the language of an unminified one: no arrow
+// functions, let or const where the unminified script has none.
+TEST_F(KRBuildServerClientsTest, aMinifiedBuildKeepsTheScriptsLanguageLevel)
+{
+    const QString deviceMap = KRObjectInfo::sharedInstance().deviceInformationJSON();
+    const QString previousResources = KRResources::resourcesDirectory();
+    KRResources::setResourcesDirectory(KRBuildTest::makeResourcesFolder());
+    const QString package = KRTest::makeTempDir(QStringLiteral("package"));
+    auto project = std::make_shared<KRBuildTestProject>(package, KRBuildTest::sampleProjectXML());
+    KRBuildTest::populateSampleProject(*project);
+    const QString scriptPath = project->webFolderPath() + QStringLiteral("/KR-user-scripts.js");
+    const auto buildScript = [&](bool minimize) {
+        KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSMinimize"), minimize);
+        KRProjectBuilder builder(project);
+        builder.setDeviceInformationJSON(deviceMap);
+        builder.setMinifier([](const QString &script) { return KRUglifyJavaScript(port()).uglifyJavaScript(script); });
+        const KRResult<QString> built = builder.build();
+        EXPECT_TRUE(built.ok()) << (built.ok() ? std::string() : built.error().toString().toStdString());
+        return QString::fromUtf8(KRTest::readFile(scriptPath));
+    };
+    const QString plain = buildScript(false);
+    const QString minified = buildScript(true);
+    KRUserDefaults::sharedInstance().removeObject(QStringLiteral("JSMinimize"));
+    KRResources::setResourcesDirectory(previousResources);
+
+    ASSERT_TRUE(plain.contains(QStringLiteral("function(window)")));
+    ASSERT_LT(minified.size(), plain.size()) << "the script was not minified";
+    for (const char *pattern : {"=>", "\\blet\\b", "\\bconst\\b"}) {
+        const QRegularExpression syntax(QString::fromLatin1(pattern));
+        EXPECT_FALSE(plain.contains(syntax)) << pattern;
+        EXPECT_FALSE(minified.contains(syntax)) << pattern << " in " << minified.left(300).toStdString();
+    }
+    QProcess node;
+    node.start(KRNodeRunner::nodeExecutablePath(), {QStringLiteral("--check"), scriptPath});
+    ASSERT_TRUE(node.waitForFinished(20000));
+    EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardError().toStdString();
 }
 
 TEST_F(KRBuildServerClientsTest, theProcessWideProviderIsAsked)

@@ -6,7 +6,9 @@
 #include <KRTestSupport.h>
 #include <builder/KRProjectBuilder.h>
 #include <model/KRDocument.h>
+#include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
+#include <model/KRPage.h>
 #include <model/KRProject.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -96,6 +98,63 @@ TEST(KRBuiltProjectScriptTest, NodeAcceptsTheUserScript)
         ASSERT_TRUE(process.waitForFinished(60000));
         EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     }
+    KRAlertService::setCurrent(previous);
+}
+
+// A function of more parameters than a script engine takes would make the whole user script
+// fail to load: a list read from the file and one set later both give way to the event's
+// own, and the user is told which function.
+TEST(KRBuiltProjectScriptTest, TooManyArgumentsNeverBreakTheScript)
+{
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty())
+        GTEST_SKIP() << "node is not installed";
+    KRBuildTest::registerOutputTestClasses();
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    auto previous = KRAlertService::setCurrent(alerts);
+    QStringList names;
+    for (int i = 0; i <= KRFunction::MaximumArgumentCount; ++i)
+        names.append(QStringLiteral("a%1").arg(i));
+    const QString tooMany = names.join(QLatin1Char(','));
+    QByteArray xml = KRBuildTest::outputProjectXML();
+    const QByteArray clicked = "<KRFunction id=\"clicked\" arguments=\"event\">";
+    ASSERT_TRUE(xml.contains(clicked));
+    xml.replace(clicked, "<KRFunction id=\"clicked\" arguments=\"" + tooMany.toUtf8() + "\">");
+    const QString package = KRTest::makeTempDir(QStringLiteral("project")) + QStringLiteral("/Test.krproj");
+    QDir().mkpath(package + QStringLiteral("/kr-web"));
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), xml);
+    auto document = KRDocument::openPackage(package);
+    ASSERT_TRUE(document.ok());
+    auto project = KRProject::create(document.value(), true);
+    ASSERT_TRUE(project.ok());
+    const QString warnings = project.value()->loadWarnings().join(QLatin1Char('\n'));
+    EXPECT_TRUE(warnings.contains(QStringLiteral("The function 'clicked' has too many arguments (65535, at most 65534)")))
+        << warnings.left(300).toStdString();
+    // One more than a function may take, set as the inspector does, and the most it may take.
+    std::shared_ptr<KRFunction> loaded, clickedFunction;
+    for (const auto &page : project.value()->krPages()) {
+        if (auto function = std::dynamic_pointer_cast<KRFunction>(page->objectForID(QStringLiteral("loaded"))))
+            loaded = function;
+        if (auto function = std::dynamic_pointer_cast<KRFunction>(page->objectForID(QStringLiteral("clicked"))))
+            clickedFunction = function;
+    }
+    ASSERT_TRUE(loaded && clickedFunction);
+    EXPECT_EQ(clickedFunction->kr_arguments().left(40).toStdString(), "event");
+    loaded->setKr_arguments(tooMany);
+    clickedFunction->setKr_arguments(names.mid(1).join(QLatin1Char(',')));
+    KRProjectBuilder builder(project.value());
+    ASSERT_TRUE(builder.build().ok());
+    const QString scriptPath = package + QStringLiteral("/kr-web/KR-user-scripts.js");
+    QProcess process;
+    process.start(node, {QStringLiteral("--check"), scriptPath});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().left(300).toStdString();
+    QFile file(scriptPath);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray script = file.readAll();
+    EXPECT_TRUE(script.contains("._events.loaded = function(event) {"));
+    EXPECT_TRUE(script.contains("._events.clicked = function(a1,a2,"));
+    EXPECT_TRUE(script.contains(",a65534) {"));
     KRAlertService::setCurrent(previous);
 }
 

@@ -22,9 +22,14 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSet>
+#include <QUrl>
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace {
 
@@ -334,6 +339,98 @@ TEST_F(KRPageOutputTest, BuildsTheProject)
         QString listing = KRBuildTest::dumpFolder(web, deviceMap);
         listing.replace(m_package, QStringLiteral("{{package}}"));
         KRBuildTest::expectMatchesReference(listing, QString::fromLatin1(row.reference));
+    }
+}
+
+// Every address a build writes names the file on disk when a browser reads it: each page's
+// scripts, style sheets and manifest, and each line of the cache manifest, resolved against
+// the page's own address. Names holding "?", "#", "%", spaces, quotes or "<" fetched another
+// file or none ("a%41.png" fetched "aA.png").
+TEST_F(KRPageOutputTest, EveryAddressNamesItsFile)
+{
+    const QStringList scripts = {QStringLiteral("lib/a%41.js"), QStringLiteral("q?x=1.js"), QStringLiteral("h#1.js"),
+                                 QStringLiteral("say \"hi\" <b> & 'bye'.js"), QStringLiteral("c:d.js"),
+                                 QStringLiteral("\u00e9t\u00e9 100%.coffee")};
+    const QStringList stylesheets = {QStringLiteral("st%2Fyle #2.css"), QStringLiteral("w?.css")};
+    const QStringList files = {QStringLiteral("images/b%20c.png"), QStringLiteral("images/d?.png"),
+                               QStringLiteral("e#f.png"), QStringLiteral("%zz.png")};
+    QByteArray xml = KRBuildTest::outputProjectXML();
+    const QByteArray includes = "<javascriptIncludes>a.js\n\nb.coffee</javascriptIncludes>";
+    ASSERT_TRUE(xml.contains(includes));
+    QString replacement = QStringLiteral("<javascriptIncludes>%1</javascriptIncludes><cssIncludes>%2</cssIncludes>")
+                              .arg(scripts.join(QLatin1Char('\n')).toHtmlEscaped(), stylesheets.join(QLatin1Char('\n')).toHtmlEscaped());
+    xml.replace(includes, replacement.toUtf8());
+    xml.replace(" onGET=\"serve\"", ""); // a plain page file in a build too
+    m_project.reset();
+    m_document.reset();
+    open(xml);
+    const QString web = m_package + QStringLiteral("/kr-web");
+    for (const QString &name : scripts + stylesheets + files + QStringList{QStringLiteral("lib/extra.js")})
+        KRTest::writeFile(web + QLatin1Char('/') + name, "x");
+
+    static const QString resources = KRBuildTest::makeResourcesFolder();
+    // What an address names: a file of the web folder, or nothing for an address elsewhere.
+    const auto fileOf = [&](const QUrl &base, const QString &address) -> std::optional<QString> {
+        const QUrl url = base.resolved(QUrl(address));
+        if (url.scheme() != QLatin1String("file"))
+            return std::nullopt;
+        if (url.hasQuery() || url.hasFragment())
+            return url.toString().toStdString().empty() ? QString() : QStringLiteral("(query or fragment) ") + url.toString();
+        return QDir::cleanPath(url.toLocalFile());
+    };
+    for (const bool exportMode : {false, true}) {
+        SCOPED_TRACE(exportMode ? "export" : "build");
+        KRResources::setResourcesDirectory(resources);
+        KRProjectBuilder builder(m_project);
+        builder.setExportMode(exportMode);
+        auto built = builder.build();
+        KRResources::setResourcesDirectory(QString());
+        ASSERT_TRUE(built.ok()) << built.error().toString().toStdString();
+
+        QFile pageFile(web + QStringLiteral("/page1.html"));
+        ASSERT_TRUE(pageFile.open(QIODevice::ReadOnly));
+        const QUrl pageURL = QUrl::fromLocalFile(web + QStringLiteral("/page1.html"));
+        const auto document = DOMDocument::parseHTML(QString::fromUtf8(pageFile.readAll()), pageURL);
+        QSet<QString> linked;
+        const auto take = [&](const QString &address) {
+            const std::optional<QString> file = fileOf(pageURL, address);
+            if (!file || address.startsWith(QLatin1String("/__kr_bundle/")))
+                return; // a library elsewhere, or served by the local server
+            EXPECT_TRUE(QFileInfo(*file).isFile()) << address.toStdString() << " -> " << file->toStdString();
+            linked.insert(*file);
+        };
+        for (const auto &script : document->getElementsByTagName(QStringLiteral("script"))) {
+            if (script->hasAttribute(QStringLiteral("src")))
+                take(script->getAttribute(QStringLiteral("src")));
+        }
+        for (const auto &link : document->getElementsByTagName(QStringLiteral("link")))
+            take(link->getAttribute(QStringLiteral("href")));
+        for (const auto &html : document->getElementsByTagName(QStringLiteral("html")))
+            take(html->getAttribute(QStringLiteral("manifest")));
+        for (const QString &name : scripts + stylesheets + QStringList{QStringLiteral("cache.manifest")})
+            EXPECT_TRUE(linked.contains(web + QLatin1Char('/') + name)) << name.toStdString();
+
+        QFile manifestFile(web + QStringLiteral("/cache.manifest"));
+        ASSERT_TRUE(manifestFile.open(QIODevice::ReadOnly));
+        const QUrl manifestURL = QUrl::fromLocalFile(web + QStringLiteral("/cache.manifest"));
+        QStringList lines = QString::fromUtf8(manifestFile.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_EQ(lines.takeFirst().toStdString(), "CACHE MANIFEST");
+        QSet<QString> listed;
+        for (const QString &line : std::as_const(lines)) {
+            const std::optional<QString> file = fileOf(manifestURL, line);
+            if (!file || line.startsWith(QLatin1String("/__kr_bundle/")))
+                continue;
+            EXPECT_TRUE(QFileInfo(*file).isFile()) << line.toStdString() << " -> " << file->toStdString();
+            listed.insert(*file);
+        }
+        for (const QString &name : scripts + stylesheets + files)
+            EXPECT_TRUE(listed.contains(web + QLatin1Char('/') + name)) << name.toStdString();
+        // What the page links, the manifest lists alike.
+        for (const QString &file : std::as_const(linked)) {
+            if (!file.endsWith(QLatin1String("/cache.manifest")))
+                EXPECT_TRUE(listed.contains(file)) << file.toStdString();
+        }
     }
 }
 

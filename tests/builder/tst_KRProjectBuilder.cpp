@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -183,6 +184,55 @@ TEST_F(KRProjectBuilderTest, GeneratedFileListRemovesStaleFilesWithoutMarksAndNo
     EXPECT_FALSE(relisted.contains(QStringLiteral(" home.html\n"))) << relisted.toStdString();
 }
 
+// A project copied with cp -r keeps neither the marks nor the dates of the build's files: its
+// resources still leave out what the build wrote and copied, and its next build still removes
+// what the last one wrote (the export's index page), and nothing of the user's.
+TEST_F(KRProjectBuilderTest, ACopiedProjectStillKnowsItsBuildOutput)
+{
+    build(true);
+    ASSERT_TRUE(QFileInfo::exists(web(QStringLiteral("index.html"))));
+    const QString copy = KRTest::makeTempDir(QStringLiteral("copy")) + QStringLiteral("/Copy.krproj");
+    QProcess cp;
+    cp.start(QStringLiteral("cp"), {QStringLiteral("-r"), m_package, copy});
+    ASSERT_TRUE(cp.waitForFinished(60000));
+    ASSERT_EQ(cp.exitCode(), 0);
+    const QString copiedWeb = copy + QStringLiteral("/kr-web");
+    ASSERT_TRUE(KRFileManager::extendedAttributeOfItemAtPath(copiedWeb + QStringLiteral("/home.html"),
+                                                             QString::fromLatin1(KRProjectResource::GeneratedFileMark))
+                    .isEmpty());
+    // Copied later than built: every file gets a date of its own.
+    const QDateTime later = QDateTime::currentDateTime().addSecs(3600);
+    QDirIterator files(copiedWeb, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(later, QFileDevice::FileModificationTime));
+    }
+
+    auto copied = std::make_shared<KRBuildTestProject>(copy, KRBuildTest::sampleProjectXML());
+    const auto userResources = [&copied] {
+        copied->reloadResources();
+        QStringList names;
+        for (const auto &resource : copied->resources()) {
+            if (!resource->isGenerated() && !resource->isStaged())
+                names.append(resource->name());
+        }
+        names.sort();
+        return names.join(QLatin1Char(' ')).toStdString();
+    };
+    const std::string expected = "app.css blue.css images";
+    EXPECT_EQ(userResources(), expected);
+
+    KRProjectBuilder rebuild(copied);
+    rebuild.setDeviceInformationJSON(deviceMapJSON);
+    const KRResult<QString> rebuilt = rebuild.build();
+    ASSERT_TRUE(rebuilt.ok()) << rebuilt.error().toString().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(copiedWeb + QStringLiteral("/index.html")));
+    EXPECT_TRUE(QFileInfo::exists(copiedWeb + QStringLiteral("/app.css")));
+    EXPECT_TRUE(QFileInfo::exists(copiedWeb + QStringLiteral("/images/logo.png")));
+    EXPECT_EQ(userResources(), expected);
+}
+
 // The list of generated files is read only when the builder could have written it: one that
 // is larger than any build's list (or a link, which may lead to a device that never ends) is
 // not taken as a list of files to remove.
@@ -232,8 +282,8 @@ TEST_F(KRProjectBuilderTest, ManifestListsFilesOnceSortedAndNeverFolders)
 }
 
 // Each address is one line of the manifest: a file name holding line breaks can neither open a
-// section ("NETWORK: *") nor hide the entries after it; spaces, "#" and a bare "%" are encoded
-// too. Addresses the pages name stay as they are.
+// section ("NETWORK: *") nor hide the entries after it; spaces, "#" and "%" are encoded too,
+// as in every address of a file. Full addresses of libraries elsewhere stay as they are.
 TEST_F(KRProjectBuilderTest, ManifestEntriesAreOneLineEach)
 {
     KRTest::writeFile(web(QStringLiteral("a\nNETWORK:\n*\nb.png")), "x");
@@ -244,7 +294,7 @@ TEST_F(KRProjectBuilderTest, ManifestEntriesAreOneLineEach)
     EXPECT_EQ(lines.takeFirst().toStdString(), "CACHE MANIFEST");
     EXPECT_FALSE(lines.contains(QStringLiteral("NETWORK:")));
     EXPECT_FALSE(lines.contains(QStringLiteral("*")));
-    EXPECT_TRUE(lines.contains(QStringLiteral("a%0ANETWORK:%0A*%0Ab.png")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("a%0ANETWORK%3A%0A%2A%0Ab.png")));
     EXPECT_TRUE(lines.contains(QStringLiteral("images/my%20%231%20at%20100%25.png")));
     for (const char *kept : {"settings.html", "robots.txt", "images/logo.png", "js-class.js"})
         EXPECT_TRUE(lines.contains(QString::fromLatin1(kept))) << kept;
@@ -402,6 +452,43 @@ TEST_F(KRProjectBuilderTest, MissingOutputFolderWritesNothing)
               QStringLiteral("krwebURL %1 doesn't exist or isn't a directory.").arg(missing).toStdString());
     EXPECT_FALSE(QFileInfo::exists(missing));
     EXPECT_EQ(m_project->exportModeChanges(), (QList<bool>{true, false}));
+}
+
+// The web folder replaced by a link while the project is open: the build is refused and
+// writes nothing where the link leads; the web folder of its own builds again once back.
+TEST_F(KRProjectBuilderTest, AWebFolderSwappedForALinkIsNotBuiltInto)
+{
+    build();
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    const QString moved = m_web + QStringLiteral(".moved");
+    ASSERT_TRUE(QDir().rename(m_web, moved));
+    ASSERT_TRUE(QFile::link(outside, m_web));
+    auto result = makeBuilder()->build();
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code(), KRProjectBuilder::NoOutputFolderError);
+    EXPECT_TRUE(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    ASSERT_TRUE(QFile::remove(m_web));
+    ASSERT_TRUE(QDir().rename(moved, m_web));
+    build();
+    EXPECT_TRUE(QFileInfo(web(QStringLiteral("js-class.js"))).isFile());
+}
+
+// A library copy and a generated file go nowhere but below the output folder: written
+// relative to folders opened without following links.
+TEST_F(KRProjectBuilderTest, LibraryCopiesKeepDatesAndAreWrittenInsideTheOutputFolder)
+{
+    const QString source = KRResources::pathForResource(QStringLiteral("local-server/js-class.js"));
+    build();
+    EXPECT_EQ(QFileInfo(web(QStringLiteral("js-class.js"))).lastModified(), QFileInfo(source).lastModified());
+    EXPECT_EQ(KRTest::readFile(web(QStringLiteral("js-class.js"))), KRTest::readFile(source));
+    QStringList temporary;
+    QDirIterator it(m_web, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (KRFileManager::isTemporaryWriteName(QFileInfo(path).fileName()))
+            temporary.append(path);
+    }
+    EXPECT_TRUE(temporary.isEmpty()) << temporary.join(QLatin1Char(' ')).toStdString();
 }
 
 TEST_F(KRProjectBuilderTest, ProjectWithoutPagesIsReportedAndTheLastBuildStays)

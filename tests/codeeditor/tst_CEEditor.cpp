@@ -387,6 +387,22 @@ TEST(CEEditor, TypingBehaviours)
     EXPECT_EQ(f.editor.string(), "fa(, (b)) + g(a") << "the characters on either side of the caret";
     EXPECT_EQ(f.view().selectedRange(), (CERange{3, 0}));
 
+    // Backspace, Delete and Transpose take an emoji with its skin tone whole.
+    const QString thumb = QStringLiteral("\U0001F44D\U0001F3FD"), grin = QStringLiteral("\U0001F600");
+    f.editor.setString("x" + thumb + grin + thumb);
+    f.select(1 + thumb.size());
+    EXPECT_TRUE(f.editor.transpose());
+    EXPECT_EQ(f.editor.string(), "x" + grin + thumb + thumb);
+    EXPECT_EQ(f.view().selectedRange(), (CERange{1 + grin.size() + thumb.size(), 0}));
+    QTest::keyClick(&f.view(), Qt::Key_Backspace);
+    EXPECT_EQ(f.editor.string(), "x" + grin + thumb);
+    f.select(1);
+    QTest::keyClick(&f.view(), Qt::Key_Delete);
+    EXPECT_EQ(f.editor.string(), "x" + thumb);
+    f.select(f.editor.string().size());
+    EXPECT_TRUE(f.editor.transpose());
+    EXPECT_EQ(f.editor.string(), thumb + "x") << "at the end, the last two characters";
+
     // Dragging with Ctrl and Alt scrolls instead of selecting.
     QString lines;
     for (int i = 0; i < 200; ++i)
@@ -444,6 +460,30 @@ TEST(CEEditor, SettingCommandsAreSingleUndoSteps)
     EXPECT_EQ(f.editor.settings().value(CEKeys::lineEndings).toInt(), 3);
     f.special.redo();
     EXPECT_EQ(f.editor.stringWithLineEndings(), "a\nb\n");
+
+    // Mixed endings: each line keeps its own, new lines take the style most lines have, and a
+    // chosen style is given to every line (undone to the mixed ones).
+    f.editor.setString("one\r\ntwo\nthree\r\n");
+    EXPECT_TRUE(f.editor.hasMixedLineEndings());
+    EXPECT_EQ(f.editor.settings().value(CEKeys::lineEndings).toInt(), 3);
+    f.select(7);
+    QTest::keyClick(&f.view(), Qt::Key_Return);
+    QTest::keyClicks(&f.view(), "2b");
+    f.select(0);
+    QTest::keyClick(&f.view(), Qt::Key_Return);
+    f.turn();
+    EXPECT_EQ(f.editor.stringWithLineEndings(), "\r\none\r\ntwo\n2b\r\nthree\r\n");
+    f.editor.changeLineEndings(3);
+    f.turn();
+    EXPECT_FALSE(f.editor.hasMixedLineEndings());
+    EXPECT_EQ(f.editor.stringWithLineEndings(), "\r\none\r\ntwo\r\n2b\r\nthree\r\n");
+    f.special.undo();
+    EXPECT_EQ(f.editor.stringWithLineEndings(), "\r\none\r\ntwo\n2b\r\nthree\r\n");
+    f.editor.setString("a\nb\r\n");
+    f.select(1, 1);
+    QTest::keyClick(&f.view(), Qt::Key_Delete);
+    EXPECT_FALSE(f.editor.hasMixedLineEndings()) << "the one LF went";
+    EXPECT_EQ(f.editor.stringWithLineEndings(), "ab\r\n");
 
     int notices = 0;
     QObject::connect(&f.editor, &CEEditor::textEncodingChanged, [&] { ++notices; });

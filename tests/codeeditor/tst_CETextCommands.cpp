@@ -55,6 +55,11 @@ TEST(CETextCommands, ShiftLeftFallsBackToTheTabStopOnEveryTouchedLine)
     EXPECT_EQ(two.value, "a\n\tb\nc\nd\n");
     EXPECT_EQ(r2.ranges, ranges({{0, 1}, {5, 3}}));
 
+    // A first line without indentation keeps the selection's start where it was.
+    Text flush("ab\n\tcd\n");
+    EXPECT_EQ(shiftLeft(flush, ranges({{1, 4}}), CECommandSettings{}).ranges, ranges({{1, 3}}));
+    EXPECT_EQ(flush.value, "ab\ncd\n");
+
     Text nothing("a\nb");
     EXPECT_TRUE(shiftLeft(nothing, ranges({{0, 3}}), tabStops).beep);
     Text zero("    a");
@@ -66,7 +71,10 @@ TEST(CETextCommands, ShiftRightIndentsEachLineOnce)
     Text t("ab\ncd\n");
     const auto r = shiftRight(t, ranges({{1, 3}}), {1, 3}, CECommandSettings{});
     EXPECT_EQ(t.value, "\tab\n\tcd\n");
-    EXPECT_EQ(r.ranges, ranges({{1, 4}}));
+    EXPECT_EQ(r.ranges, ranges({{2, 4}})) << "still from the b to the c";
+    Text whole("ab\ncd\n");
+    EXPECT_EQ(shiftRight(whole, ranges({{0, 5}}), {0, 5}, CECommandSettings{}).ranges, ranges({{0, 7}}))
+        << "a selection from a line's start takes in its indent";
     Text mid("ab cd");
     shiftRight(mid, ranges({{2, 0}}), {2, 0}, CECommandSettings{4, true, true, 4});
     EXPECT_EQ(mid.value, "  ab cd") << "from column 2 to the tab stop at 4";
@@ -157,4 +165,24 @@ TEST(CETextCommands, LineEndingsCaseXmlAndTags)
     EXPECT_EQ(goToLine("a\n", 3).location, -1);
     EXPECT_EQ(leadingInteger("12abc"), 12);
     EXPECT_EQ(leadingInteger("abc"), 0);
+}
+
+// Every step by character goes over a whole grapheme cluster: an emoji with its skin tone, a
+// letter with its combining mark, a flag of two regional indicators; a line break alone.
+TEST(CETextCommands, CharacterStepsTakeWholeClusters)
+{
+    const QString thumb = QStringLiteral("\U0001F44D\U0001F3FD");
+    const QString accented = QStringLiteral("e\u0301");
+    const QString flag = QStringLiteral("\U0001F1EB\U0001F1F7");
+    const QString text = QStringLiteral("a") + thumb + accented + QStringLiteral("\n") + flag;
+    QList<qsizetype> forwards{0}, backwards{text.size()};
+    while (forwards.last() < text.size())
+        forwards.append(nextCharacterBoundary(text, forwards.last()));
+    while (backwards.first() > 0)
+        backwards.prepend(previousCharacterBoundary(text, backwards.first()));
+    const QList<qsizetype> expected{0, 1, 1 + thumb.size(), 1 + thumb.size() + 2, 1 + thumb.size() + 3, text.size()};
+    EXPECT_EQ(forwards, expected);
+    EXPECT_EQ(backwards, expected);
+    EXPECT_EQ(previousCharacterBoundary(text, 0), 0);
+    EXPECT_EQ(nextCharacterBoundary(text, text.size()), text.size());
 }

@@ -10,7 +10,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -160,4 +165,176 @@ TEST(KRFileManagerDirectories, PlainFileInTheWayIsCodeOne)
                                                             "Blocked/inner");
     ASSERT_FALSE(below.ok());
     EXPECT_EQ(below.error().domain(), "NSPOSIXErrorDomain");
+}
+
+// A package's file is read only when what was opened is a regular file within the limit: a
+// pipe, a device, a folder or a link to one is refused at once (never blocking), and so is a
+// file over the limit; a copy makes the same refusals and leaves nothing behind.
+TEST(KRFileManagerPackageFiles, OnlyRegularFilesWithinTheLimitAreReadOrCopied)
+{
+    const QString dir = KRTest::makeTempDir("package");
+    KRTest::writeFile(dir + "/site.css", "body{}");
+    ASSERT_TRUE(QFile::link(dir + "/site.css", dir + "/site-link.css"));
+    ASSERT_TRUE(QFile::link("/dev/zero", dir + "/zero.css"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/pipe.css").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(dir + "/pipe.css", dir + "/pipe-link.css"));
+    ASSERT_TRUE(QDir().mkpath(dir + "/folder.css"));
+    ASSERT_TRUE(QFile::link(dir + "/missing.css", dir + "/dangling.css"));
+
+    using namespace KRFileManager;
+    EXPECT_EQ(readPackageFile(dir + "/site.css").value(), QByteArray("body{}"));
+    EXPECT_EQ(readPackageFile(dir + "/site-link.css").value(), QByteArray("body{}"));
+    EXPECT_EQ(readPackageFile(dir + "/site.css", 6).value(), QByteArray("body{}"));
+    const struct {
+        const char *name;
+        int code;
+        const char *says;
+    } refused[] = {
+        {"zero.css", PackageFileNotRegular, "\u201Czero.css\u201D is a link to a device, not a regular file"},
+        {"pipe.css", PackageFileNotRegular, "\u201Cpipe.css\u201D is a pipe, not a regular file"},
+        {"pipe-link.css", PackageFileNotRegular, "is a link to a pipe"},
+        {"folder.css", PackageFileNotRegular, "is a folder"},
+        {"dangling.css", PackageFileUnreadable, "couldn\u2019t be read"},
+        {"missing.css", PackageFileUnreadable, "couldn\u2019t be read"},
+    };
+    for (const auto &item : refused) {
+        SCOPED_TRACE(item.name);
+        const KRResult<QByteArray> read = readPackageFile(dir + "/" + item.name);
+        ASSERT_FALSE(read.ok());
+        EXPECT_EQ(read.error().domain(), QLatin1String(PackageFileErrorDomain));
+        EXPECT_EQ(read.error().code(), item.code);
+        EXPECT_TRUE(read.error().message().contains(QString::fromUtf8(item.says))) << read.error().message().toStdString();
+        const KRResult<void> copied = copyPackageFile(dir + "/" + item.name, dir + "/copy.css");
+        ASSERT_FALSE(copied.ok());
+        EXPECT_EQ(copied.error().code(), item.code);
+        EXPECT_FALSE(QFileInfo(dir + "/copy.css").exists() || QFileInfo(dir + "/copy.css").isSymLink());
+    }
+    const KRResult<QByteArray> large = readPackageFile(dir + "/site.css", 5);
+    ASSERT_FALSE(large.ok());
+    EXPECT_EQ(large.error().code(), PackageFileTooLarge);
+    EXPECT_EQ(copyPackageFile(dir + "/site.css", dir + "/copy.css", 5).error().code(), PackageFileTooLarge);
+    EXPECT_FALSE(QFileInfo::exists(dir + "/copy.css"));
+
+    // A copy keeps the permissions, and never replaces nor writes through what is there.
+    QFile::setPermissions(dir + "/site.css", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(copyPackageFile(dir + "/site-link.css", dir + "/copy.css").ok());
+    EXPECT_EQ(KRTest::readFile(dir + "/copy.css"), QByteArray("body{}"));
+    EXPECT_FALSE(QFileInfo(dir + "/copy.css").isSymLink());
+    EXPECT_TRUE(QFileInfo(dir + "/copy.css").isExecutable());
+    KRTest::writeFile(dir + "/other.css", "p{}");
+    EXPECT_FALSE(copyPackageFile(dir + "/other.css", dir + "/copy.css").ok());
+    EXPECT_EQ(KRTest::readFile(dir + "/copy.css"), QByteArray("body{}"));
+    ASSERT_TRUE(QFile::link(dir + "/victim.css", dir + "/trap.css"));
+    EXPECT_FALSE(copyPackageFile(dir + "/other.css", dir + "/trap.css").ok());
+    EXPECT_FALSE(QFileInfo::exists(dir + "/victim.css"));
+
+    EXPECT_EQ(specialFileKind(dir + "/site.css"), QString());
+    EXPECT_EQ(specialFileKind(dir + "/site-link.css"), QString());
+    EXPECT_EQ(specialFileKind(dir + "/folder.css"), QString());
+    EXPECT_EQ(specialFileKind(dir + "/dangling.css"), QString());
+    EXPECT_EQ(specialFileKind(dir + "/missing.css"), QString());
+    EXPECT_EQ(specialFileKind(dir + "/zero.css"), QStringLiteral("a link to a device"));
+    EXPECT_EQ(specialFileKind(dir + "/pipe.css"), QStringLiteral("a pipe"));
+    EXPECT_EQ(specialFileKind(dir + "/pipe-link.css"), QStringLiteral("a link to a pipe"));
+}
+
+// A folder of the tree swapped for a link is never written through, and the refusal leaves
+// nothing behind in the folder the link leads to.
+TEST(KRFileManagerAtomicWrite, BelowRootFollowsNoLinkOnTheWay)
+{
+    const QString root = KRTest::makeTempDir("package");
+    const QString outside = KRTest::makeTempDir("outside");
+    QDir().mkpath(root + "/kr-web/images");
+    ASSERT_TRUE(KRFileManager::writeFileAtomicallyBelow(root, "kr-web/images/a.txt", "first").ok());
+    EXPECT_EQ(KRTest::readFile(root + "/kr-web/images/a.txt"), QByteArray("first"));
+
+    // The web folder, then a folder inside it, replaced by a link to a folder elsewhere.
+    for (const QString &swapped : {QStringLiteral("kr-web"), QStringLiteral("kr-web/images")}) {
+        const QString real = root + "/" + swapped + ".real";
+        ASSERT_TRUE(QDir().rename(root + "/" + swapped, real));
+        ASSERT_TRUE(QFile::link(outside, root + "/" + swapped));
+        const auto refused = KRFileManager::writeFileAtomicallyBelow(root, "kr-web/images/a.txt", "second");
+        ASSERT_FALSE(refused.ok()) << swapped.toStdString();
+        EXPECT_TRUE(refused.error().code() == ELOOP || refused.error().code() == ENOTDIR);
+        EXPECT_TRUE(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        ASSERT_TRUE(QFile::remove(root + "/" + swapped));
+        ASSERT_TRUE(QDir().rename(real, root + "/" + swapped));
+    }
+    EXPECT_EQ(KRTest::readFile(root + "/kr-web/images/a.txt"), QByteArray("first"));
+
+    for (const QString &bad : {QStringLiteral("../escape.txt"), QStringLiteral("kr-web//a.txt"), QStringLiteral("./a")})
+        EXPECT_FALSE(KRFileManager::writeFileAtomicallyBelow(root, bad, "x").ok()) << bad.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(root).absolutePath() + "/escape.txt"));
+}
+
+// The replaced file keeps its owner, group, setgid bit and extended attributes; a read-only
+// file is refused and stays as it was.
+TEST(KRFileManagerAtomicWrite, KeepsOwnerModeAndAttributesAndRefusesReadOnly)
+{
+    const QString dir = KRTest::makeTempDir("keep");
+    const QString file = dir + "/project.xml";
+    const QByteArray path = QFile::encodeName(file);
+    KRTest::writeFile(file, "old");
+    ASSERT_EQ(::chmod(path.constData(), 02664), 0);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        ASSERT_EQ(::chown(path.constData(), 4321, 8765), 0);
+    const bool attributes = userAttributesSupported(dir);
+    if (attributes)
+        ASSERT_EQ(::setxattr(path.constData(), "user.kr-test", "kept", 4, 0), 0);
+
+    ASSERT_TRUE(KRFileManager::writeFileAtomically(file, "new").ok());
+    EXPECT_EQ(KRTest::readFile(file), QByteArray("new"));
+    struct stat status{};
+    ASSERT_EQ(::stat(path.constData(), &status), 0);
+    if (root) {
+        EXPECT_EQ(status.st_uid, 4321u);
+        EXPECT_EQ(status.st_gid, 8765u);
+        EXPECT_EQ(status.st_mode & 07777, 02664u);
+    } else {
+        EXPECT_EQ(status.st_mode & 0777, 0664u);
+    }
+    if (attributes) {
+        char value[16] = {};
+        EXPECT_EQ(::getxattr(path.constData(), "user.kr-test", value, sizeof value), 4);
+        EXPECT_EQ(QByteArray(value), QByteArray("kept"));
+    }
+
+    // No write permission: refused with a clear reason, even for a user who could rename over it.
+    ASSERT_EQ(::chmod(path.constData(), 0444), 0);
+    const ino_t inode = status.st_ino;
+    const auto refused = KRFileManager::writeFileAtomicallyBelow(dir, "project.xml", "lost");
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code(), EACCES);
+    EXPECT_EQ(refused.error().message(), "the file is read-only");
+    EXPECT_EQ(KRTest::readFile(file), QByteArray("new"));
+    ASSERT_EQ(::stat(path.constData(), &status), 0);
+    EXPECT_EQ(status.st_ino, inode);
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"project.xml"}));
+}
+
+// Temporary files of a killed write are recognised and removed when older than the process;
+// other files stay.
+TEST(KRFileManagerAtomicWrite, RemovesStaleTemporaryWrites)
+{
+    const QString dir = KRTest::makeTempDir("stale");
+    QDir().mkpath(dir + "/kr-web/js");
+    const QStringList stale = {dir + "/.kr-write-1a2b", dir + "/kr-web/js/.kr-write-ff"};
+    for (const QString &file : stale) {
+        KRTest::writeFile(file, "left by a killed save");
+        const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), old, 0), 0);
+    }
+    KRTest::writeFile(dir + "/.kr-write-fresh", "a write of this process");
+    KRTest::writeFile(dir + "/kr-web/.kr-write", "not ours: no number");
+    KRTest::writeFile(dir + "/project.xml", "x");
+    EXPECT_TRUE(KRFileManager::isTemporaryWriteName(".kr-write-1a2b"));
+    EXPECT_FALSE(KRFileManager::isTemporaryWriteName("kr-write-1a2b"));
+
+    EXPECT_EQ(KRFileManager::removeStaleTemporaryWrites(dir), 2);
+    for (const QString &file : stale)
+        EXPECT_FALSE(QFileInfo::exists(file)) << file.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(dir + "/.kr-write-fresh"));
+    EXPECT_TRUE(QFileInfo::exists(dir + "/kr-web/.kr-write"));
+    EXPECT_TRUE(QFileInfo::exists(dir + "/project.xml"));
 }

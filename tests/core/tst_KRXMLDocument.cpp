@@ -131,6 +131,42 @@ TEST(KRXMLDocument, FilesPastTheSizeLimitAreRefusedUnread)
     EXPECT_TRUE(KRXMLDocument::fromFile(path).ok());
 }
 
+// Whatever is saved reads back up to the size limit: past 10,000,000 bytes the parser's own
+// limits refused the file ("Huge input lookup"), and past 10 MB of text in one node too.
+TEST(KRXMLDocument, SavedDocumentsPastTenMegabytesReadBack)
+{
+    const QString folder = KRTest::makeTempDir(QStringLiteral("big"));
+    // Many pages of many objects, as a project of a few hundred pages saves.
+    KRXMLDocument pages = KRXMLDocument::create(QStringLiteral("project"));
+    for (int p = 0; p < 800; ++p) {
+        KRXMLNode page = pages.createElement(QStringLiteral("KRPage"));
+        page.setAttribute(QStringLiteral("id"), QStringLiteral("page%1").arg(p));
+        KRXMLNode contents = pages.createElement(QStringLiteral("KRContents"));
+        for (int o = 0; o < 20; ++o) {
+            KRXMLNode object = pages.createElement(QStringLiteral("KRButton"));
+            object.setAttribute(QStringLiteral("id"), QStringLiteral("button%1").arg(o));
+            object.setAttribute(QStringLiteral("text"), QStringLiteral("Press <me> & \"go\" %1").arg(o).repeated(20));
+            contents.appendChild(object);
+        }
+        page.appendChild(contents);
+        pages.rootElement().appendChild(page);
+    }
+    // One text value of 12 MB.
+    KRXMLDocument text = KRXMLDocument::create(QStringLiteral("project"));
+    KRXMLNode source = text.createElement(QStringLiteral("source"));
+    source.appendChild(text.createTextNode(QStringLiteral("alert('a < b & c');\n").repeated(600000)));
+    text.rootElement().appendChild(source);
+
+    for (const auto &[name, document] : {std::pair{"pages", pages}, std::pair{"text", text}}) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".xml");
+        ASSERT_TRUE(document.saveToFile(path).ok()) << name;
+        ASSERT_GT(QFileInfo(path).size(), 10000000) << name;
+        const KRResult<KRXMLDocument> read = KRXMLDocument::fromFile(path);
+        ASSERT_TRUE(read.ok()) << name << ": " << read.error().toString().toStdString();
+        EXPECT_TRUE(read.value().xmlData() == document.xmlData()) << name;
+    }
+}
+
 TEST(KRXMLDocument, ExternalEntitiesAreNotLoaded)
 {
     const QString secret = KRTest::makeTempDir(QStringLiteral("xxe")) + QStringLiteral("/secret.txt");

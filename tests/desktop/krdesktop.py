@@ -1203,3 +1203,90 @@ def run(journeys):
             traceback.print_exc()
             print(f"FAIL {name} ({time.monotonic() - start:.1f} s): {error}", flush=True)
     return 1 if failures else 0
+
+
+# --- A stand-in hosting service and desktop opener, for the journeys of the online paths
+
+def point_at_service(desktop, port):
+    """The settings the application starts with: only the service address, on "localhost" with
+    the stand-in's port; the site address is left for the application to derive from it."""
+    path = os.path.join(desktop.env["XDG_CONFIG_HOME"], "Korvane", "Korvane.conf")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as out:
+        out.write(f"[General]\napiURL=http://localhost:{port}/api.php\n")
+
+
+def catch_the_opener(desktop, every_argument=False):
+    """An "xdg-open" first on the path that writes down what it was asked to open (its first
+    argument, or all of them) and opens nothing; returns the file it writes to. Call it before
+    the application starts."""
+    folder = os.path.join(desktop.home, "opener")
+    os.makedirs(folder, exist_ok=True)
+    record = os.path.join(folder, "opened.txt")
+    script = os.path.join(folder, "xdg-open")
+    argument = '"$*"' if every_argument else '"$1"'
+    with open(script, "w") as out:
+        out.write(f"#!/bin/sh\nprintf '%s\\n' {argument} >> '{record}'\n")
+    os.chmod(script, 0o755)
+    desktop.env["PATH"] = folder + os.pathsep + desktop.env.get("PATH", "/usr/bin:/bin")
+    desktop.env.pop("BROWSER", None)
+    return record
+
+
+def opened(record):
+    """What the stand-in opener was asked to open so far, one entry a call."""
+    try:
+        with open(record) as lines:
+            return [line.strip() for line in lines if line.strip()]
+    except FileNotFoundError:
+        return []
+
+
+def big_popups(desktop, smallest=60):
+    """The shown override-redirect windows (pop-ups) larger than a tool tip: id -> rectangle."""
+    found = {}
+    for number in desktop.override_windows():
+        window = desktop.display.create_resource_object("window", number)
+        try:
+            size = window.get_geometry()
+            at = window.translate_coords(desktop.display.screen().root, 0, 0)
+        except Exception:  # gone since it was listed
+            continue
+        if size.width > smallest and size.height > smallest:
+            found[number] = (-at.x, -at.y, size.width, size.height)
+    return found
+
+
+class StandInService(http.server.ThreadingHTTPServer):
+    """A stand-in hosting service on the loopback, served from a thread of its own with the
+    journey's handler class; every request its handler records is kept (dictionaries with at
+    least "path" and "call", the JSON method's name)."""
+
+    daemon_threads = True
+
+    def __init__(self, handler):
+        super().__init__(("127.0.0.1", 0), handler)
+        self.requests = []
+        self.lock = threading.Lock()
+        self.thread = threading.Thread(target=self.serve_forever, daemon=True)
+        self.thread.start()
+
+    @property
+    def port(self):
+        return self.server_address[1]
+
+    def record(self, entry):
+        with self.lock:
+            self.requests.append(entry)
+
+    def calls(self, name):
+        with self.lock:
+            return [r for r in self.requests if r.get("call") == name]
+
+    def fetched(self, path):
+        with self.lock:
+            return [r for r in self.requests if r.get("path") == path]
+
+    def stop(self):
+        self.shutdown()
+        self.server_close()

@@ -54,8 +54,9 @@ def answer(desktop, text, button, shot=None):
                                   for w in desktop.windows()), f"the question {text!r} to close")
 
 
-def new_resource_from_the_sheet(desktop, window, folder):
-    path = os.path.join(folder, "kr-web", RESOURCE)
+def style_sheet_named_in_the_sheet(desktop, window, name):
+    """File ▸ New Resource…, a style sheet, and name typed for it; returns the sheet, not yet
+    confirmed."""
     desktop.menu(window, "File", "New Resource…")
     sheet = desktop.window("New Resource")
     kd.choose_in_combo(desktop, desktop.wait_for(sheet, "combo box", what="the resource type pop-up"),
@@ -64,8 +65,14 @@ def new_resource_from_the_sheet(desktop, window, folder):
     kd.wait_until(lambda: field.text().endswith(".css"), "a .css name offered for a style sheet")
     desktop.click(field)
     desktop.input.key("ctrl+a")
-    desktop.input.type(RESOURCE)
-    kd.wait_until(lambda: field.text() == RESOURCE, "the typed file name")
+    desktop.input.type(name)
+    kd.wait_until(lambda: field.text() == name, "the typed file name")
+    return sheet
+
+
+def new_resource_from_the_sheet(desktop, window, folder):
+    path = os.path.join(folder, "kr-web", RESOURCE)
+    sheet = style_sheet_named_in_the_sheet(desktop, window, RESOURCE)
     desktop.screenshot("new-resource-sheet")
     desktop.click(desktop.wait_for(sheet, "push button", "Add"))
     kd.wait_until(lambda: not any(w.name == "New Resource" for w in desktop.windows()), "the sheet to close")

@@ -431,6 +431,55 @@ TEST(DocumentSave, LinksAreReplacedNeverWrittenThrough)
     EXPECT_EQ(KRTest::readFile(edited), QByteArray("edited"));
 }
 
+// Save As onto the package itself, or into it, named through a linked folder, is refused
+// and the package keeps everything it holds; a temporary file of an unfinished save is never
+// copied.
+TEST(DocumentSaveAs, ThePackageItselfThroughAnotherPathIsRefused)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(p.package + QStringLiteral("/pipe")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("notes.txt"), p.package + QStringLiteral("/alias.txt")));
+    const QString linked = KRTest::makeTempDir(QStringLiteral("linked")) + QStringLiteral("/parent");
+    ASSERT_TRUE(QFile::link(QFileInfo(p.package).absolutePath(), linked));
+    const QString name = QFileInfo(p.package).fileName();
+
+    for (const QString &target : {linked + QLatin1Char('/') + name, linked + QLatin1Char('/') + name + QStringLiteral("/kr-web/In.krproj")}) {
+        const auto refused = p.document->saveToPackage(target);
+        ASSERT_FALSE(refused.ok()) << target.toStdString();
+        EXPECT_TRUE(refused.error().message().contains(QStringLiteral("cannot be saved as"))) << refused.error().message().toStdString();
+    }
+    EXPECT_EQ(p.document->fileURL(), p.package);
+    EXPECT_TRUE(QFileInfo(p.package + QStringLiteral("/alias.txt")).isSymLink());
+    struct stat pipe{};
+    ASSERT_EQ(::lstat(QFile::encodeName(p.package + QStringLiteral("/pipe")).constData(), &pipe), 0);
+    EXPECT_TRUE(S_ISFIFO(pipe.st_mode));
+    QMap<QString, QByteArray> files = filesBelow(p.package);
+    EXPECT_EQ(files.take(QStringLiteral("alias.txt")), QByteArray("my notes"));
+    EXPECT_EQ(files, p.originalFiles);
+
+    KRTest::writeFile(p.package + QStringLiteral("/.kr-write-12ab"), "<half/>");
+    KRTest::writeFile(p.package + QStringLiteral("/kr-web/css/.kr-write-34cd"), "half");
+    const QString target = KRTest::makeTempDir() + QStringLiteral("/Copy.krproj");
+    ASSERT_TRUE(p.document->saveToPackage(target).ok());
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/.kr-write-12ab")));
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/kr-web/css/.kr-write-34cd")));
+}
+
+// A folder of the web folder replaced by a link after the project opened: saving its edited
+// resource fails and writes nothing where the link leads.
+TEST(DocumentSave, AResourceFolderSwappedForALinkIsNotWrittenThrough)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    const QString deep = p.package + QStringLiteral("/kr-web/css/deep");
+    ASSERT_TRUE(QDir(deep).removeRecursively());
+    ASSERT_TRUE(QFile::link(outside, deep));
+    EXPECT_FALSE(p.document->save().ok());
+    EXPECT_EQ(entriesOf(outside), QStringList());
+}
+
 TEST(DocumentSaveAs, AFailureLeavesTheDocumentWhereItWasAndSaveStillWorks)
 {
     EditedPackage p;

@@ -352,6 +352,53 @@ TEST(KRPageObjects, CreateDeleteUndoRedo)
     EXPECT_FALSE(page->createNewObject(QStringLiteral("NoSuchClass"), QString()));
 }
 
+// Objects deleted together, in any order, go back to their places in the file when the
+// deletion is undone, and again after a redo and a second undo.
+TEST(KRPageObjects, UndoneDeletionKeepsTheObjectsOrder)
+{
+    krRegisterDesignTestClasses();
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(
+        krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents><KRDesignControl id=\"a\"/>"
+                                    "<KRDesignControl id=\"b\"/><KRDesignControl id=\"c\"/>"
+                                    "<KRDesignControl id=\"d\"/></KRContents></KRPage>")),
+        true, &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    const auto order = [&page] {
+        QStringList ids;
+        const KRXMLNode contents = page->objectForID(QStringLiteral("b"))->xmlElement().parent();
+        for (const KRXMLNode &element : contents.elements())
+            ids.append(element.attribute(QStringLiteral("id")));
+        return ids.join(QLatin1Char(' '));
+    };
+    const auto domOrder = [&page] {
+        QStringList ids;
+        const auto container = page->objectForID(QStringLiteral("b"))->domElement()->parentNode();
+        for (const auto &child : container->childNodes()) {
+            const auto object = page->objectFromElement(child);
+            if (object && object->domElement() == child)
+                ids.append(object->kr_id());
+        }
+        return ids.join(QLatin1Char(' '));
+    };
+    ASSERT_EQ(order(), QStringLiteral("a b c d"));
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    page->deleteObjects({page->objectForID(QStringLiteral("c")), page->objectForID(QStringLiteral("a")),
+                         page->objectForID(QStringLiteral("d"))});
+    undo.endUndoGrouping();
+    EXPECT_EQ(order(), QStringLiteral("b"));
+    undo.undo();
+    EXPECT_EQ(order(), QStringLiteral("a b c d"));
+    EXPECT_EQ(domOrder(), QStringLiteral("a b c d"));
+    undo.redo();
+    EXPECT_EQ(order(), QStringLiteral("b"));
+    undo.undo();
+    EXPECT_EQ(order(), QStringLiteral("a b c d"));
+}
+
 // Deleting a div frees the ids of the objects nested in it; undo takes them back.
 TEST(KRPageObjects, DeletedDivFreesItsChildrensIds)
 {

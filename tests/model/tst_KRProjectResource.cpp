@@ -11,6 +11,7 @@
 #include <model/KRWebFolder.h>
 #include <model/KRWebFolderOwner.h>
 #include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRScriptedAlertService.h>
 
 #include "../support/KRTestSupport.h"
 #include "KRWebFolderTestSupport.h"
@@ -271,7 +272,7 @@ public:
     bool openURL(const QUrl &url) override
     {
         calls << QStringLiteral("open ") + url.toLocalFile();
-        return openSucceeds;
+        return true;
     }
     bool selectItem(const QString &path, const QString &root) override
     {
@@ -279,28 +280,70 @@ public:
         return true;
     }
     QStringList calls;
-    bool openSucceeds = true;
 };
 
-TEST_F(ProjectResourceTest, RevealOpensTheFolderThenSelectsTheItem)
+// What the outline hands to the desktop: only items inside the project's web folder (a link
+// leading out of it is refused), and never a program or a desktop launcher to the opener.
+TEST_F(ProjectResourceTest, TheDesktopGetsOnlyItemsOfTheWebFolderAndNoPrograms)
 {
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    KRAlertService::setCurrent(alerts);
     auto workspace = std::make_shared<Workspace>();
     KRProjectResourceWorkspace::setCurrent(workspace);
-    KRProjectResource record;
-    record.setFullPath(dir + QStringLiteral("/css/a.css"));
-    EXPECT_TRUE(record.revealResourceInFinder());
-    EXPECT_TRUE(record.openResourceWithFinder());
-    EXPECT_EQ(workspace->calls,
-              (QStringList{QStringLiteral("open ") + dir + QStringLiteral("/css"),
-                           QStringLiteral("select ") + dir + QStringLiteral("/css/a.css in ") + dir + QStringLiteral("/css"),
-                           QStringLiteral("open ") + dir + QStringLiteral("/css/a.css")}));
+    Owner owner;
+    owner.package = dir;
+    const std::shared_ptr<KRWebFolder> folder = KRWebFolder::create(&owner);
+    const QString web = QFileInfo(dir).canonicalFilePath() + QStringLiteral("/kr-web");
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    KRTest::writeFile(web + QStringLiteral("/a.css"), "a");
+    KRTest::writeFile(web + QStringLiteral("/tool.js"), "t");
+    QFile::setPermissions(web + QStringLiteral("/tool.js"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    KRTest::writeFile(web + QStringLiteral("/start.desktop"), "[Desktop Entry]\nExec=true\n");
+    KRTest::writeFile(outside + QStringLiteral("/secret.txt"), "s");
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/secret.txt"), web + QStringLiteral("/secret.txt")));
+    const auto record = [&](const QString &name) {
+        for (const std::shared_ptr<KRProjectResource> &resource : folder->resources())
+            if (resource->name() == name)
+                return resource;
+        ADD_FAILURE() << "no resource " << name.toStdString();
+        return std::make_shared<KRProjectResource>();
+    };
+    const auto lastAlert = [&] {
+        return alerts->shownAlerts().isEmpty() ? QString() : alerts->shownAlerts().last().messageText;
+    };
 
+    EXPECT_TRUE(record(QStringLiteral("a.css"))->revealResourceInFinder());
+    EXPECT_TRUE(record(QStringLiteral("a.css"))->openResourceWithFinder());
+    EXPECT_EQ(workspace->calls, (QStringList{QStringLiteral("select ") + web + QStringLiteral("/a.css in ") + web,
+                                             QStringLiteral("open ") + web + QStringLiteral("/a.css")}));
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+
+    // A program and a launcher may be shown, never opened.
     workspace->calls.clear();
-    workspace->openSucceeds = false;
-    EXPECT_FALSE(record.revealResourceInFinder());
-    EXPECT_EQ(workspace->calls.size(), 1);
+    EXPECT_TRUE(record(QStringLiteral("tool.js"))->revealResourceInFinder());
+    EXPECT_FALSE(record(QStringLiteral("tool.js"))->openResourceWithFinder());
+    EXPECT_EQ(lastAlert(), QStringLiteral("\u201Ctool.js\u201D is not opened because it is a program."));
+    EXPECT_FALSE(record(QStringLiteral("start.desktop"))->openResourceWithFinder());
+    EXPECT_EQ(lastAlert(), QStringLiteral("\u201Cstart.desktop\u201D is not opened because it is a desktop launcher."));
+    EXPECT_EQ(workspace->calls, QStringList{QStringLiteral("select ") + web + QStringLiteral("/tool.js in ") + web});
+
+    // A link out of the project is neither shown nor opened.
+    workspace->calls.clear();
+    EXPECT_FALSE(record(QStringLiteral("secret.txt"))->revealResourceInFinder());
+    EXPECT_FALSE(record(QStringLiteral("secret.txt"))->openResourceWithFinder());
+    EXPECT_EQ(lastAlert(), QStringLiteral("\u201Csecret.txt\u201D is not inside the project\u2019s folder, so it is not opened."));
+    EXPECT_TRUE(workspace->calls.isEmpty());
+    // Nor is a record of no project.
+    KRProjectResource loose;
+    loose.setFullPath(web + QStringLiteral("/a.css"));
+    EXPECT_FALSE(loose.openResourceWithFinder());
+    EXPECT_TRUE(workspace->calls.isEmpty());
+
+    // Without a desktop service nothing is opened.
     KRProjectResourceWorkspace::setCurrent(nullptr);
-    EXPECT_FALSE(record.openResourceWithFinder());
+    EXPECT_FALSE(record(QStringLiteral("a.css"))->openResourceWithFinder());
+    EXPECT_FALSE(record(QStringLiteral("a.css"))->revealResourceInFinder());
+    KRAlertService::setCurrent(nullptr);
 }
 
 TEST(EditableResourceTypes, ReadsTheTableAndSkipsBadEntries)

@@ -19,6 +19,8 @@
 
 #include <ostream>
 
+#include <sys/stat.h>
+
 inline void PrintTo(const QString &text, std::ostream *os)
 {
     *os << '"' << text.toStdString() << '"';
@@ -623,3 +625,89 @@ TEST(UntitledWebFolder, EachUntitledProjectGetsAFreshFolderOfItsOwn)
 }
 
 } // namespace
+
+// One name check for every way a resource gets a name: typed in the New Resource sheet, a
+// rename, a file imported under its own name, a theme extracted from an archive. A name the
+// list would never show (hidden), or that is not one line, is refused everywhere alike.
+TEST_F(WebFolderTest, OneNameCheckForCreateRenameImportAndExtractedThemes)
+{
+    KRTest::writeFile(web + QStringLiteral("/a.css"), "x");
+    const QString longName = QString(252, QLatin1Char('x')) + QStringLiteral(".css"); // 256 bytes
+    const QStringList refused = {QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral(".hidden.css"),
+                                 QStringLiteral("a/b.css"), QStringLiteral("a\\b.css"), QStringLiteral("x\n.css"),
+                                 QStringLiteral("x\u2029.css"), longName};
+    for (const QString &name : refused) {
+        SCOPED_TRACE(name.toStdString());
+        const KRResult<void> checked = KRWebFolder::checkFileName(name);
+        ASSERT_FALSE(checked.ok());
+        EXPECT_EQ(checked.error().code(), KRWebFolder::InvalidName);
+        EXPECT_FALSE(checked.error().message().isEmpty());
+        EXPECT_FALSE(folder->validateNewResourceName(name));
+        const qsizetype before = alerts->shownAlerts().size();
+        EXPECT_FALSE(folder->createResource(name, QStringLiteral("templates/stylesheet.css")));
+        EXPECT_FALSE(find(QStringLiteral("a.css"))->renameResource(name));
+        EXPECT_EQ(alerts->shownAlerts().size(), before + 2);
+        EXPECT_EQ(alerts->shownAlerts().last().messageText, checked.error().message());
+    }
+    EXPECT_TRUE(KRWebFolder::checkFileName(QString(251, QLatin1Char('x')) + QStringLiteral(".css")).ok());
+    EXPECT_TRUE(KRWebFolder::checkFileName(QStringLiteral("caf\u00e9 menu.png")).ok());
+    EXPECT_FALSE(KRWebFolder::checkFileName(QString(127, QChar(0x00e9)) + QStringLiteral(".css")).ok()); // 258 bytes
+
+    // A file of the disk imported under its own hidden name.
+    const qsizetype before = alerts->shownAlerts().size();
+    EXPECT_FALSE(folder->addResource(source(QStringLiteral(".hidden.css"), "body{}")));
+    EXPECT_EQ(alerts->shownAlerts().size(), before + 1);
+    // A theme whose name in the archive holds a line break, and a hidden one: extracted,
+    // they would carry the name into the web folder; they are refused, and nothing is left.
+    for (const QString &entry : {QStringLiteral("themes/blue\nNETWORK.css"), QStringLiteral("themes/.blue.css")}) {
+        SCOPED_TRACE(entry.toStdString());
+        const QString minified = KRProjectResource::deletingPathExtension(entry) + QStringLiteral(".min.css");
+        const QString archive = zip(QStringLiteral("theme.zip"), {{entry, themeCSS}, {minified, themeCSS}});
+        alerts->scriptButton(QStringLiteral("Extract Theme"));
+        EXPECT_FALSE(folder->importResource(archive, web + QStringLiteral("/theme.zip")));
+        EXPECT_TRUE(alerts->shownAlerts().last().messageText.contains(QStringLiteral("not a valid file name")))
+            << alerts->shownAlerts().last().messageText.toStdString();
+        QFile::remove(archive);
+    }
+    EXPECT_TRUE(owner.theme.isEmpty());
+    EXPECT_EQ(QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("a.css")});
+}
+
+// A pipe, or a link to a device, in the web folder is never read: the listing leaves it out
+// and says so, and the theme scan and the reads of a resource's text end at once.
+TEST_F(WebFolderTest, PipesAndDevicesAreSkippedWithAWarning)
+{
+    KRTest::writeFile(web + QStringLiteral("/site.css"), "body{}");
+    KRTest::writeFile(web + QStringLiteral("/blue.css"), themeCSS);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), web + QStringLiteral("/theme.css")));
+    QDir().mkpath(web + QStringLiteral("/css"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(web + QStringLiteral("/css/feed.css")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("css/feed.css"), web + QStringLiteral("/feed-link.css")));
+
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("blue.css"), QStringLiteral("css"), QStringLiteral("site.css")}));
+    QStringList skipped = folder->skippedFiles();
+    skipped.sort();
+    EXPECT_EQ(skipped, (QStringList{QStringLiteral("kr-web/css/feed.css is a pipe, not a regular file; it is skipped"),
+                                    QStringLiteral("kr-web/feed-link.css is a link to a pipe, not a regular file; it is skipped"),
+                                    QStringLiteral("kr-web/theme.css is a link to a device, not a regular file; it is skipped")}));
+    EXPECT_EQ(folder->themes(), QStringList{QStringLiteral("blue")});
+    EXPECT_TRUE(find(QStringLiteral("css"))->contents().isEmpty());
+    // Asked directly (an import's destination, say), the theme test reads nothing of them.
+    EXPECT_FALSE(KRProjectResource::fileIsJQMTheme(web + QStringLiteral("/theme.css")));
+    EXPECT_FALSE(KRProjectResource::fileIsJQMTheme(web + QStringLiteral("/css/feed.css")));
+    // Nor is one imported: the copy ends at once with the reason, and nothing is left.
+    const qsizetype before = alerts->shownAlerts().size();
+    EXPECT_FALSE(folder->importResource(web + QStringLiteral("/css/feed.css"), web + QStringLiteral("/copy.css")));
+    ASSERT_EQ(alerts->shownAlerts().size(), before + 1);
+    EXPECT_TRUE(alerts->shownAlerts().last().messageText.contains(QStringLiteral("a pipe")))
+        << alerts->shownAlerts().last().messageText.toStdString();
+    EXPECT_FALSE(QFileInfo(web + QStringLiteral("/copy.css")).exists());
+
+    folder->reloadResources();
+    QFile::remove(web + QStringLiteral("/theme.css"));
+    QFile::remove(web + QStringLiteral("/feed-link.css"));
+    QFile::remove(web + QStringLiteral("/css/feed.css"));
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("blue.css"), QStringLiteral("css"), QStringLiteral("site.css")}));
+    EXPECT_TRUE(folder->skippedFiles().isEmpty());
+}

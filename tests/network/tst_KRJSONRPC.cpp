@@ -152,6 +152,33 @@ TEST_F(KRJSONRPCTest, NetworkFailureReachesTheBlock)
 }
 
 // With no service address set, a call sends nothing and says so.
+// The hosting sign-in travels in the call's body: a 307 to another address is refused and the
+// listener there receives nothing. A reply over the bound (here a gallery of 9 MB) is refused
+// with an error that says so.
+TEST_F(KRJSONRPCTest, CredentialsAreNotRepostedElsewhereAndOversizedRepliesAreRefused)
+{
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("hostingEmail"), QStringLiteral("me@example.com"));
+    KRJSONRPC::setPasswordTransformer([](const QString &text) { return text; });
+    KRUserDefaults::sharedInstance().setValue(QStringLiteral("hostingPassword"), QStringLiteral("secret"));
+    KRTestHTTPServer elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    elsewhere.installHostingAPI();
+    const QByteArray location = elsewhere.url("/api.php?method=feedURL").toEncoded();
+    server.route("/api.php", [location](const KRTestRequest &) { return KRTestResponse::redirect(307, location); });
+    auto moved = call(QStringLiteral("feedURL"), KRJSONRPC::credentialedArgumentsDictionary());
+    EXPECT_EQ(moved->error.code(), NetHTTPRequest::RedirectRefusedErrorType) << moved->error.toString().toStdString();
+    EXPECT_EQ(elsewhere.acceptCount(), 0);
+    elsewhere.stop();
+
+    server.route("/api.php", [](const KRTestRequest &) {
+        QByteArray reply = R"({"result":"OK","samples":[{"name":")" + QByteArray(9 << 20, 'x') + R"("}]})";
+        return KRTestResponse::text(reply, 200, "application/json");
+    });
+    auto big = call(QStringLiteral("sampleGallery"), KRJSONRPC::credentialedArgumentsDictionary());
+    EXPECT_TRUE(big->reply.isNull());
+    EXPECT_EQ(big->error.message(), QStringLiteral("The service's answer was larger than 8 MB and was refused."));
+}
+
 TEST_F(KRJSONRPCTest, NoServiceAddressSendsNothing)
 {
     for (const QString &address : {QString(), QStringLiteral("  ")}) {
@@ -244,6 +271,51 @@ TEST_F(KRJSONRPCTest, ProxyCredentialsAreAskedThroughThePrompt)
     auto accepted = run(true);
     EXPECT_FALSE(accepted->error()) << accepted->error().toString().toStdString();
     EXPECT_EQ(askedRealm, QStringLiteral("Corp"));
+    KRJSONRPC::setProxyCredentialPrompt(nullptr);
+}
+
+TEST_F(KRJSONRPCTest, ProxyCredentialsAreAskedOncePerBurstAndKeptForTheSession)
+{
+    server.setFallback([](const KRTestRequest &r) {
+        return KRTestHTTPServer::basicAuth(r, "q", "qw", "Burst", KRTestResponse::text("{}", 200, "application/json"), true);
+    });
+    auto client = KRJSONRPC::create();
+    auto proxied = [&](bool *done) {
+        auto r = NetHTTPRequest::requestWithURL(QUrl(QStringLiteral("http://service.invalid/proxied")));
+        r->setProxyHost(QStringLiteral("127.0.0.1"));
+        r->setProxyPort(server.port());
+        r->setUseSessionPersistence(false);
+        r->setDelegate(client);
+        r->setCompletionBlock([done] { *done = true; });
+        r->setFailedBlock([done] { *done = true; });
+        return r;
+    };
+    bool firstDone = false, secondDone = false, thirdDone = false;
+    auto first = proxied(&firstDone);
+    auto second = proxied(&secondDone);
+    int asked = 0;
+    // The prompt stays open, as a dialog does, until both requests of the burst were refused
+    // by the proxy.
+    KRJSONRPC::setProxyCredentialPrompt([&](const QString &, QString *user, QString *password) {
+        ++asked;
+        KRTest::processEventsUntil([&] { return server.requests().size() >= 2; }, std::chrono::milliseconds(5000));
+        KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(300)); // the second challenge reaches the client
+        *user = QStringLiteral("q");
+        *password = QStringLiteral("qw");
+        return true;
+    });
+    first->startAsynchronous();
+    second->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return firstDone && secondDone; }));
+    EXPECT_FALSE(first->error()) << first->error().toString().toStdString();
+    EXPECT_FALSE(second->error()) << second->error().toString().toStdString();
+    EXPECT_EQ(asked, 1) << "one question for the burst";
+    // A later request is not asked again: the answer is kept for the session.
+    auto third = proxied(&thirdDone);
+    third->startAsynchronous();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return thirdDone; }));
+    EXPECT_FALSE(third->error()) << third->error().toString().toStdString();
+    EXPECT_EQ(asked, 1);
     KRJSONRPC::setProxyCredentialPrompt(nullptr);
 }
 

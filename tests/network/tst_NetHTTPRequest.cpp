@@ -313,6 +313,12 @@ TEST_F(Redirects, CredentialsAndCustomHeadersStayWithTheirOrigin)
         const QByteArray basic = NetAuthChallenge::basicValue(QStringLiteral("user"), QStringLiteral("secret"));
         if (row.keeps) {
             EXPECT_EQ(r->responseData(), "POST|body|" + basic + "|sid=1|Basic cHJveHk=|k1|text/plain") << row.status;
+        } else if (row.status == 307 || row.status == 308) {
+            // The body would go again: the redirect is refused and the other origin sees nothing.
+            EXPECT_EQ(r->error().code(), NetHTTPRequest::RedirectRefusedErrorType) << row.status << " " << location.constData();
+            const auto log = (row.to.port() == otherPort.port() ? otherPort : server).requests();
+            for (const KRTestRequest &seen : log)
+                EXPECT_NE(seen.path(), QByteArray("/target")) << row.status;
         } else {
             // Refused by the other origin: the credentials are never offered there.
             EXPECT_EQ(r->error().code(), NetHTTPRequest::AuthenticationErrorType) << row.status << " " << location.constData();
@@ -333,6 +339,39 @@ TEST_F(Redirects, CredentialsAndCustomHeadersStayWithTheirOrigin)
         otherPort.clearLog();
     }
     otherPort.stop();
+}
+
+// A sign-in's body (e-mail and password) redirected with 307 or 308 to another scheme, host or
+// port would be posted there again: the request fails instead, and the other listener receives
+// nothing at all. A redirect that drops the body (303) is still followed there.
+TEST_F(Redirects, BodyIsNeverSentAgainToAnotherOrigin)
+{
+    KRTestHTTPServer elsewhere;
+    ASSERT_TRUE(elsewhere.start());
+    elsewhere.setFallback([](const KRTestRequest &r) { return KRTestResponse::text("took:" + r.method + ":" + r.body); });
+    for (int status : {307, 308}) {
+        const QByteArray location = elsewhere.url("/api.php?method=login").toEncoded();
+        server.route("/api.php", [status, location](const KRTestRequest &) { return KRTestResponse::redirect(status, location); });
+        auto r = NetHTTPRequest::requestWithURL(server.url("/api.php?method=login"));
+        r->setRequestMethod(QStringLiteral("POST"));
+        r->appendPostData(R"({"hostingEmail":"me@example.com","hostingPassword":"secret"})");
+        ASSERT_TRUE(runAsync(r)) << status;
+        EXPECT_EQ(r->error().code(), NetHTTPRequest::RedirectRefusedErrorType) << status;
+        EXPECT_TRUE(r->error().message().contains(QStringLiteral("sign-in details"))) << r->error().message().toStdString();
+        EXPECT_TRUE(r->responseData().isEmpty()) << status;
+        EXPECT_EQ(elsewhere.acceptCount(), 0) << status;
+        EXPECT_EQ(elsewhere.requestCount(), 0) << status;
+    }
+    server.route("/api.php", [&elsewhere](const KRTestRequest &) {
+        return KRTestResponse::redirect(303, elsewhere.url("/done").toEncoded());
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/api.php"));
+    r->setRequestMethod(QStringLiteral("POST"));
+    r->appendPostData("secret");
+    r->startSynchronous();
+    EXPECT_FALSE(r->error());
+    EXPECT_EQ(r->responseData(), QByteArray("took:GET:"));
+    elsewhere.stop();
 }
 
 TEST_F(Redirects, DelegateConfirmsTheURLToFollow)
@@ -679,6 +718,88 @@ TEST_F(NetHTTPRequestTest, AnnouncedLengthIsNotReservedAhead)
     r->startSynchronous();
     EXPECT_TRUE(r->error());
     EXPECT_LE(r->rawResponseData().capacity(), 8 << 20);
+}
+
+// An answer that drips in one byte at a time never trips the time-out (bytes keep coming);
+// the total deadline ends it all the same, and says so.
+TEST_F(NetHTTPRequestTest, DrippingAnswerEndsAtTheTotalDeadline)
+{
+    server.route("/drip", [](const KRTestRequest &) {
+        KRTestResponse resp = KRTestResponse::text(QByteArray(200, 'x'));
+        resp.dripIntervalMs = 100; // 20 s in all
+        return resp;
+    });
+    auto r = NetHTTPRequest::requestWithURL(server.url("/drip"));
+    r->setTimeOutSeconds(1);
+    r->setTotalDeadlineSeconds(1.5);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(runAsync(r, std::chrono::seconds(8)));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(r->error().code(), NetHTTPRequest::RequestTimedOutErrorType);
+    EXPECT_TRUE(r->error().message().contains(QStringLiteral("1.5 seconds"))) << r->error().message().toStdString();
+    EXPECT_GT(r->totalBytesRead(), 0u);
+    EXPECT_TRUE(r->responseData().isEmpty());
+}
+
+// A bounded answer is refused while it arrives, whether its length is announced, only known
+// once it has come (closing the connection ends it), or it inflates beyond the bound; nothing of
+// it is kept, in memory or on disk.
+TEST_F(NetHTTPRequestTest, AnswerLargerThanTheBoundIsRefused)
+{
+    constexpr std::uint64_t bound = 1 << 20;
+    server.route("/announced", [](const KRTestRequest &) {
+        KRTestResponse resp;
+        resp.generatedBodyLength = qint64(64) << 20;
+        return resp;
+    });
+    server.route("/unannounced", [](const KRTestRequest &) {
+        KRTestResponse resp;
+        resp.generatedBodyLength = qint64(64) << 20;
+        resp.noContentLength = true;
+        return resp;
+    });
+    server.route("/bomb", [](const KRTestRequest &) {
+        KRTestResponse resp = KRTestResponse::text(QByteArray(8 << 20, '0'));
+        resp.gzip = true; // a few kilobytes that inflate to 8 MB
+        return resp;
+    });
+    server.route("/fits", [](const KRTestRequest &) {
+        KRTestResponse resp;
+        resp.generatedBodyLength = bound;
+        return resp;
+    });
+    const QString dir = KRTest::makeTempDir();
+    for (const char *path : {"/announced", "/unannounced", "/bomb"}) {
+        for (bool deferred : {true, false}) {
+            for (bool toFile : {false, true}) {
+                const std::string where = std::string(path) + (deferred ? " deferred" : " on the fly") + (toFile ? " file" : " memory");
+                if (qstrcmp(path, "/bomb") != 0 && !deferred)
+                    continue; // inflating only matters for the compressed answer
+                auto r = NetHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+                r->setMaximumResponseSize(bound);
+                r->setShouldWaitToInflateCompressedResponses(deferred);
+                if (toFile)
+                    r->setDownloadDestinationPath(dir + "/out.bin");
+                bool completed = false;
+                r->setCompletionBlock([&] { completed = true; });
+                r->startSynchronous();
+                EXPECT_FALSE(completed) << where;
+                EXPECT_EQ(r->error().code(), NetHTTPRequest::ResponseTooLargeErrorType) << where;
+                EXPECT_EQ(r->error().message(), QStringLiteral("The server's answer was larger than 1 MB and was refused")) << where;
+                // Stopped while arriving, not read to the end.
+                EXPECT_LT(r->totalBytesRead(), std::uint64_t(8) << 20) << where;
+                EXPECT_EQ(r->rawResponseData().size(), 0) << where;
+                EXPECT_TRUE(r->responseData().isEmpty()) << where;
+                EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList()) << where;
+            }
+        }
+    }
+    auto fits = NetHTTPRequest::requestWithURL(server.url("/fits"));
+    fits->setMaximumResponseSize(bound);
+    fits->startSynchronous();
+    EXPECT_FALSE(fits->error());
+    EXPECT_EQ(std::uint64_t(fits->responseData().size()), bound);
 }
 
 TEST_F(NetHTTPRequestTest, MalformedMethodsAndHeadersAreRefusedBeforeSending)

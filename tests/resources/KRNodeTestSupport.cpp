@@ -179,4 +179,30 @@ QByteArray runNode(const QByteArray &script)
     return node.readAllStandardOutput();
 }
 
+QJsonObject runHostileClients(const QStringList &arguments, int timeoutMilliseconds)
+{
+    QProcess node;
+    node.setProgram(KRNodeRunner::nodeExecutablePath());
+    node.setArguments(QStringList{QStringLiteral(KR_SOURCE_DIR "/resources/local-server/test/hostile-clients.js")}
+                      + arguments);
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start();
+    QElapsedTimer timer;
+    timer.start();
+    while (node.state() != QProcess::NotRunning && timer.elapsed() < timeoutMilliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        node.waitForFinished(50);
+    }
+    if (node.state() != QProcess::NotRunning) {
+        node.kill();
+        node.waitForFinished(2000);
+        ADD_FAILURE() << "the clients did not finish within " << timeoutMilliseconds << " ms";
+    }
+    const QByteArray output = node.readAllStandardOutput();
+    const QJsonObject result = QJsonDocument::fromJson(output).object();
+    if (result.isEmpty() || result.contains(QStringLiteral("error")))
+        ADD_FAILURE() << "the clients printed: " << output.constData();
+    return result;
+}
+
 } // namespace KRNodeTest

@@ -3,6 +3,7 @@
 #include <core/KRNodeRunner.h>
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QPair>
@@ -63,5 +64,10 @@ QString projectStoreFile(const QString &documentRoot);
 
 // Runs `node -e script`; returns its standard output.
 QByteArray runNode(const QByteArray &script);
+
+// Runs the server's load clients (resources/local-server/test/hostile-clients.js) with
+// `arguments`, processing events meanwhile so that the runner goes on reading its server's
+// output; returns the JSON object they print (empty when they printed none in time).
+QJsonObject runHostileClients(const QStringList &arguments, int timeoutMilliseconds = 90000);
 
 } // namespace KRNodeTest

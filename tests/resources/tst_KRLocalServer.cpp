@@ -16,6 +16,7 @@
 #include <QProcessEnvironment>
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -191,6 +192,35 @@ TEST_F(KRLocalServerTest, minifiedScriptStillRuns)
     const QString minified = json(response).value(QStringLiteral("src")).toString();
     EXPECT_LT(minified.size(), source.size());
     EXPECT_EQ(runNode(minified.toUtf8()).trimmed(), "total=20");
+}
+
+// Every answer ends its connection, the server's files, the libraries and errors alike: a
+// client keeping connections for re-use (the web views) is told so and sees the end with the
+// answer, so it closes its end itself. Left open, the server closed an idle one seconds later
+// and the web views never closed theirs: they stayed half-closed (CLOSE-WAIT).
+TEST_F(KRLocalServerTest, everyAnswerEndsItsConnection)
+{
+    for (const QByteArray path : {QByteArray("/index.html"), QByteArray("/__kr_bundle/jquery-1.9.0/jquery.min.js"),
+                                  QByteArray("/missing.html")}) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(s_port));
+        ASSERT_TRUE(socket.waitForConnected(5000));
+        // HTTP/1.1 without a Connection header: the client would keep the connection.
+        socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray raw;
+        QElapsedTimer timer;
+        timer.start();
+        // Well before an idle connection's keep-alive time (5 s) would end it.
+        while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < 2000) {
+            socket.waitForReadyRead(100);
+            raw += socket.readAll();
+        }
+        raw += socket.readAll();
+        const QByteArray head = raw.left(raw.indexOf("\r\n\r\n") + 2).toLower();
+        EXPECT_TRUE(head.startsWith("http/1.1 ")) << path.constData() << ": " << raw.left(200).constData();
+        EXPECT_TRUE(head.contains("\r\nconnection: close\r\n")) << path.constData() << ": " << head.constData();
+        EXPECT_NE(socket.state(), QAbstractSocket::ConnectedState) << path.constData() << ": still open after the answer";
+    }
 }
 
 TEST_F(KRLocalServerTest, badRequestsGetClearErrors)
@@ -485,6 +515,123 @@ TEST(KRLocalServerProcess, watchdogEndsTheServerWhenAliveLinesStop)
     ASSERT_GT(server.port(), 0);
     // Standard input stays open but silent.
     EXPECT_TRUE(server.m_process.waitForFinished(15000));
+}
+
+// A server of its own, as the application starts it, on a folder of pages for the load clients:
+// home.krml answers at once, big.krml answers 40 MB, loop1.krml ... loop8.krml never finish,
+// store.krml fills the stored items (?fill=N) and reads one (?get=name).
+class LoadedServer
+{
+public:
+    LoadedServer()
+    {
+        m_root = KRTest::makeTempDir(QStringLiteral("load"));
+        KRTest::writeFile(m_root + QStringLiteral("/index.html"), "<p>index</p>\n");
+        KRTest::writeFile(m_root + QStringLiteral("/home.krml"), serverPage);
+        KRTest::writeFile(m_root + QStringLiteral("/big.krml"),
+                          "<krml><html><![CDATA[<p><%= response.form.x %></p>]]></html><events><event id=\"onGET\"><![CDATA["
+                          "response.setFormValue(\"x\", \"x\".repeat(40000000));]]></event></events></krml>\n");
+        KRTest::writeFile(m_root + QStringLiteral("/store.krml"),
+                          "<krml><html><![CDATA[<p><%= response.form.result %></p>]]></html><events><event id=\"onGET\"><![CDATA["
+                          "var q = request.query;"
+                          "if (q.fill) storage.setItem('f' + q.fill, 'f'.repeat(1000000));"
+                          "response.setFormValue('result', String(storage.getItem(q.get || 'none')).length);"
+                          "]]></event></events></krml>\n");
+        for (int i = 1; i <= 8; ++i) {
+            KRTest::writeFile(m_root + QStringLiteral("/loop%1.krml").arg(i),
+                              QByteArray("<krml><html><![CDATA[<p>never</p>]]></html><events><event id=\"onGET\"><![CDATA["
+                                         "var turns") + QByteArray::number(i) + " = 0; for (;;) { turns" + QByteArray::number(i)
+                                  + "++; }]]></event></events></krml>\n");
+        }
+        m_runner.setDocumentRootPath(m_root);
+        m_runner.setRequestedPortNumber(0);
+        m_runner.start();
+    }
+    ~LoadedServer() { m_runner.terminate(); }
+
+    qint64 port() { return m_runner.portNumber(); }
+
+    // What the load clients saw in `scenario`.
+    QJsonObject run(const QString &scenario)
+    {
+        return runHostileClients({scenario, QString::number(port()), m_runner.token(),
+                                  QString::number(serverProcessFor(m_root))});
+    }
+
+private:
+    QString m_root;
+    KRNodeRunner m_runner;
+};
+
+TEST(KRLocalServerUnderLoad, filesAnswerWhileALargeScriptIsMinified)
+{
+    LoadedServer server;
+    ASSERT_GT(server.port(), 0);
+    const QJsonObject seen = server.run(QStringLiteral("minifyWhileServing"));
+    EXPECT_EQ(seen.value(QStringLiteral("fileStatus")).toInt(), 200);
+    // The minification itself takes many seconds.
+    EXPECT_LT(seen.value(QStringLiteral("fileMs")).toInt(), 2000);
+    EXPECT_EQ(request(server.port(), "GET", "/index.html").status, 200);
+}
+
+TEST(KRLocalServerUnderLoad, slowBodiesAreCutOffAndTakeNoPlaceOfOthers)
+{
+    LoadedServer server;
+    ASSERT_GT(server.port(), 0);
+    const QJsonObject seen = server.run(QStringLiteral("tricklingBodies"));
+    for (const QJsonValue status : seen.value(QStringLiteral("getStatuses")).toArray())
+        EXPECT_EQ(status.toInt(), 200) << "the page while 64 clients trickle their bodies";
+    EXPECT_LT(seen.value(QStringLiteral("getMaxMs")).toInt(), 3000);
+    EXPECT_EQ(seen.value(QStringLiteral("refused")).toInt(), 64) << QJsonDocument(seen).toJson().constData();
+    EXPECT_LT(seen.value(QStringLiteral("latestCutMs")).toInt(), 25000);
+    EXPECT_EQ(seen.value(QStringLiteral("postStatus")).toInt(), 200);
+}
+
+TEST(KRLocalServerUnderLoad, clientsThatNeverReadHoldBoundedMemory)
+{
+    LoadedServer server;
+    ASSERT_GT(server.port(), 0);
+    const QJsonObject seen = server.run(QStringLiteral("unreadAnswers"));
+    // Twelve answers of 40 MB held for them would be 480 MB.
+    EXPECT_GT(seen.value(QStringLiteral("peakKiB")).toInt(), 0);
+    EXPECT_LT(seen.value(QStringLiteral("peakKiB")).toInt(), 400 * 1024);
+    EXPECT_EQ(seen.value(QStringLiteral("pageStatus")).toInt(), 200) << "an ordinary page meanwhile";
+    EXPECT_EQ(seen.value(QStringLiteral("readerStatus")).toInt(), 200);
+    EXPECT_EQ(seen.value(QStringLiteral("readerBytes")).toInt(), 40000007);
+}
+
+TEST(KRLocalServerUnderLoad, endlessPagesLeaveAQuickPageItsAnswer)
+{
+    LoadedServer server;
+    ASSERT_GT(server.port(), 0);
+    const QJsonObject seen = server.run(QStringLiteral("endlessPages"));
+    EXPECT_EQ(seen.value(QStringLiteral("pageStatus")).toInt(), 200);
+    // The endless pages run for 5 s each.
+    EXPECT_LT(seen.value(QStringLiteral("pageMs")).toInt(), 2500);
+    for (const QJsonValue status : seen.value(QStringLiteral("loopStatuses")).toArray())
+        EXPECT_TRUE(status.toInt() == 500 || status.toInt() == 503) << status.toInt();
+}
+
+TEST(KRLocalServerUnderLoad, aBurstOfRequestsForOnePageIsAnswered)
+{
+    LoadedServer server;
+    ASSERT_GT(server.port(), 0);
+    const QJsonObject seen = server.run(QStringLiteral("burst"));
+    EXPECT_EQ(seen.value(QStringLiteral("answered")).toInt(), 64) << QJsonDocument(seen).toJson().constData();
+}
+
+TEST(KRLocalServerUnderLoad, idleScriptProcessesLetTheStoredItemsGo)
+{
+    LoadedServer server;
+    ASSERT_GT(server.port(), 0);
+    const QJsonObject seen = server.run(QStringLiteral("fullStoreThenIdle"));
+    const QJsonObject afterBurst = seen.value(QStringLiteral("afterBurst")).toObject();
+    const QJsonObject later = seen.value(QStringLiteral("later")).toObject();
+    // Several processes served the burst, each sent the whole store; one stays ready.
+    EXPECT_GT(afterBurst.value(QStringLiteral("count")).toInt(), 1);
+    EXPECT_LE(later.value(QStringLiteral("count")).toInt(), 1) << QJsonDocument(seen).toJson().constData();
+    EXPECT_LT(seen.value(QStringLiteral("laterMs")).toInt(), 25000);
+    EXPECT_EQ(seen.value(QStringLiteral("pageStatus")).toInt(), 200);
 }
 
 } // namespace

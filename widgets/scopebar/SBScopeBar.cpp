@@ -338,12 +338,19 @@ void SBScopeBar::adjustSubviews()
     update();
 }
 
+// A separator stands between groups: the first group never draws one, whichever way it came
+// to be first (inserted at the front, or the group before it removed).
+bool SBScopeBar::drawsSeparator(int index) const
+{
+    return index > 0 && m_groups[size_t(index)]->group->showsSeparator();
+}
+
 SBGroupMeasure SBScopeBar::measureGroup(int index) const
 {
     const SBScopeBarGroup *group = m_groups[size_t(index)]->group.get();
     SBGroupMeasure measure;
     const double labelWidth = group->showsLabel() ? QFontMetricsF(sbBarLabelFont()).horizontalAdvance(group->label()) : 0;
-    measure.headerWidth = sbHeaderWidth(group->showsLabel(), labelWidth, group->showsSeparator());
+    measure.headerWidth = sbHeaderWidth(group->showsLabel(), labelWidth, drawsSeparator(index));
     measure.collapsed = group->isCollapsed();
     if (!m_dataSource)
         return measure;
@@ -399,7 +406,7 @@ void SBScopeBar::placeGroup(int index)
     if (count == 0)
         return;
     QRect strip = helper.frame;
-    if (group.showsSeparator()) {
+    if (drawsSeparator(index)) {
         const int inset = int(SBBarSeparatorInset * strip.height());
         helper.separatorRect = QRect(strip.x(), strip.y() + inset, 1, std::max(0, strip.height() - 2 * inset));
         strip.setLeft(strip.left() + 1);

@@ -151,6 +151,7 @@ private:
     void checkGroupIndex(int index, const char *message) const;
     QString titleFor(const QVariant &object) const;
     SBGroupMeasure measureGroup(int index) const;
+    bool drawsSeparator(int index) const;
     void placeGroup(int index);
     void layoutIfNeeded();
     void updateHover(const QPoint &pos);

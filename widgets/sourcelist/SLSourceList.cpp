@@ -562,6 +562,12 @@ void SLSourceList::keyPressEvent(QKeyEvent *event)
             event->accept();
             return;
         }
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && rows.size() == 1
+            && !(event->modifiers() & ~Qt::KeypadModifier)) {
+            emit returnKeyPressedOnRow(rows.first());
+            event->accept();
+            return;
+        }
         if ((key == Qt::Key_Up || key == Qt::Key_Down) && rows.size() == 1
             && !(event->modifiers() & Qt::ShiftModifier)) {
             const int step = key == Qt::Key_Up ? -1 : 1;

@@ -96,6 +96,8 @@ signals:
     void itemDidExpand(SLItem item);
     void itemDidCollapse(SLItem item);
     void deleteKeyPressedOnRows(const QList<int> &rows);
+    // Return or Enter on the one selected row, outside renaming.
+    void returnKeyPressedOnRow(int row);
 
 protected:
     void drawRow(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;

@@ -399,6 +399,22 @@ void TBTabBarControl::closeTabClick(TBTabBarCell *cell)
     m_tabView->removeItem(item);
 }
 
+bool TBTabBarControl::isClosableOther(const TBTabBarCell *other, const TBTabBarCell *kept) const
+{
+    return other != kept && !other->isCloseButtonSuppressed() && other->hasCloseButton();
+}
+
+void TBTabBarControl::closeOtherTabs(TBTabBarCell *kept)
+{
+    // Tabs without a close button stay. Closing one may close or move others (a delegate
+    // asked about unsaved changes), so each is looked for again before it is closed.
+    for (TBTabBarCell *other : std::vector<TBTabBarCell *>(m_cells)) {
+        if (std::find(m_cells.begin(), m_cells.end(), other) == m_cells.end() || !isClosableOther(other, kept))
+            continue;
+        closeTabClick(other);
+    }
+}
+
 void TBTabBarControl::tabClick(TBTabBarCell *cell)
 {
     if (m_tabView && cell)
@@ -812,14 +828,7 @@ void TBTabBarControl::mouseReleaseEvent(QMouseEvent *event)
         if (pressed->closeButtonRectForFrame(pressedFrame).contains(point) && !m_disableTabClose
             && !released->isCloseButtonSuppressed() && pressed->closeButtonPressed()) {
             if (event->modifiers() & Qt::AltModifier) {
-                // Close every other tab that may be closed: tabs without a close button stay.
-                for (TBTabBarCell *other : std::vector<TBTabBarCell *>(m_cells)) {
-                    if (other == released || std::find(m_cells.begin(), m_cells.end(), other) == m_cells.end())
-                        continue;
-                    if (other->isCloseButtonSuppressed() || !other->hasCloseButton())
-                        continue;
-                    closeTabClick(other);
-                }
+                closeOtherTabs(released);
                 if (std::find(m_cells.begin(), m_cells.end(), released) != m_cells.end())
                     released->setCloseButtonPressed(false);
             } else {
@@ -857,10 +866,34 @@ void TBTabBarControl::leaveEvent(QEvent *event)
 void TBTabBarControl::contextMenuEvent(QContextMenuEvent *event)
 {
     TBTabBarCell *cell = cellForPoint(event->pos());
-    if (!cell || !m_delegate || !cell->representedItem())
+    if (!cell || !cell->representedItem())
         return;
-    if (QMenu *menu = m_delegate->tabViewMenuForItem(m_tabView, cell->representedItem()))
-        menu->popup(event->globalPos());
+    if (m_delegate) {
+        if (QMenu *menu = m_delegate->tabViewMenuForItem(m_tabView, cell->representedItem())) {
+            menu->popup(event->globalPos());
+            return;
+        }
+    }
+    if (m_disableTabClose)
+        return;
+    // Without a menu of the delegate's the bar offers its own: closing the other tabs, which
+    // the Alt-click on a close button also does, but which window managers often take.
+    delete m_tabMenu;
+    m_tabMenu = new QMenu(this);
+    m_tabMenu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction *closeOthers = m_tabMenu->addAction(QStringLiteral("Close Other Tabs"));
+    closeOthers->setEnabled(std::any_of(m_cells.begin(), m_cells.end(), [&](const TBTabBarCell *other) {
+        return isClosableOther(other, cell);
+    }));
+    // The tab is found again when the item is chosen: it may have closed while the menu was open.
+    TBTabViewItem *item = cell->representedItem();
+    connect(closeOthers, &QAction::triggered, this, [this, item] {
+        const auto kept = std::find_if(m_cells.begin(), m_cells.end(),
+                                       [item](const TBTabBarCell *c) { return c->representedItem() == item; });
+        if (kept != m_cells.end())
+            closeOtherTabs(*kept);
+    });
+    m_tabMenu->popup(event->globalPos());
 }
 
 QString TBTabBarControl::toolTipAt(const QPointF &point) const

@@ -110,6 +110,9 @@ public:
     void closeTabViewItem(TBTabViewItem *item);
     void closeCurrentTab();
     void closeTabClick(TBTabBarCell *cell);
+    // Closes every tab but the one of kept that has a close button (Alt-click on a close
+    // button, or "Close Other Tabs" in a tab's context menu).
+    void closeOtherTabs(TBTabBarCell *kept);
     void tabClick(TBTabBarCell *cell);
     void overflowMenuAction(TBTabViewItem *item);
 
@@ -171,6 +174,8 @@ private:
     void followTabView();
     bool acceptsForeignDrag(const QMimeData *data) const;
     void fireSpring();
+    // Whether "close the others than kept" closes other: it has a close button.
+    bool isClosableOther(const TBTabBarCell *other, const TBTabBarCell *kept) const;
 
     std::vector<TBTabBarCell *> m_cells;               // owned
     std::vector<std::unique_ptr<TBTabBarCell>> m_retired;   // removed cells, freed on the next pass
@@ -180,6 +185,7 @@ private:
     std::unique_ptr<TBTabBarController> m_controller;
     std::unique_ptr<TBTabStyle> m_style;
     std::unique_ptr<QMenu> m_overflowMenu;
+    QPointer<QMenu> m_tabMenu;  // a tab's context menu while open; deletes itself on closing
     TBTabBarControlDelegate *m_delegate = nullptr;
     QPointer<QWidget> m_partnerView;
 

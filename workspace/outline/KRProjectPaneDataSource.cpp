@@ -3,6 +3,7 @@
 #include "KRProjectPaneViewController.h"
 
 #include <builder/KRProjectSyntaxCheck.h>
+#include <core/KRFileManagerAdditions.h>
 #include <core/ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KRPage.h>
@@ -81,7 +82,8 @@ bool projectPaneCopyEntry(const QString &source, const QString &destination, QSt
         return true;
     }
     if (!info.isDir()) {
-        if (!QFile::copy(source, destination)) {
+        // Only a regular file: copying a pipe or a device would never end.
+        if (!KRFileManager::copyPackageFile(source, destination)) {
             *failed = source;
             return false;
         }
@@ -376,9 +378,8 @@ void KRProjectPaneResourceDataSourceItem::setObjectValue(const QVariant &value)
     const QString newName = value.toString();
     if (newName == resource->name())
         return;
-    if (!KRWebFolder::isPlainFileName(newName)) {
-        projectPaneShowAlert(QStringLiteral("\u201C%1\u201D is not a valid file name.").arg(newName),
-                             QStringLiteral("A name can\u2019t be empty, \u201C.\u201D or \u201C..\u201D, or contain \u201C/\u201D."));
+    if (const KRResult<void> valid = KRWebFolder::checkFileName(newName); !valid) {
+        projectPaneShowAlert(valid.error().message(), QString());
         reloadOutline();
         return;
     }

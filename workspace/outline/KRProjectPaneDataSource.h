@@ -42,6 +42,8 @@ public:
     virtual void didSelectItem() {}
     virtual void deleteKeyPressedOnItem() {}
     virtual void doubleAction() {}
+    // Return on the selected row: its editor takes the keyboard.
+    virtual void returnKeyPressedOnItem() {}
     virtual bool shouldEditItem() const { return false; }
     virtual QMenu *menuForEvent(QContextMenuEvent *) { return nullptr; }
     virtual bool itemHasBadge() const { return false; }
@@ -92,6 +94,7 @@ public:
 
     void setObjectValue(const QVariant &value) override;
     void didSelectItem() override;
+    void returnKeyPressedOnItem() override { didSelectItem(); }
     void deleteKeyPressedOnItem() override;
     bool shouldEditItem() const override { return true; }
     QMenu *menuForEvent(QContextMenuEvent *event) override;
@@ -131,6 +134,7 @@ public:
     void didSelectItem() override;
     void deleteKeyPressedOnItem() override;
     void doubleAction() override;
+    void returnKeyPressedOnItem() override { doubleAction(); }
     bool shouldEditItem() const override { return true; }
     QMenu *menuForEvent(QContextMenuEvent *event) override;
     bool itemHasBadge() const override;

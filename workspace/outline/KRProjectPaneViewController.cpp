@@ -14,6 +14,7 @@
 #include <widgets/views/KRPaneHeaderView.h>
 
 #include <functional>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -113,6 +114,8 @@ void KRProjectPaneViewController::awakeFromNib()
         bordered->setDrawBottomBorder(true);
     }
     QObject::connect(m_sourceList, &QAbstractItemView::doubleClicked, this, [this] { sourceListDoubleAction(); });
+    QObject::connect(m_sourceList, &SLSourceList::returnKeyPressedOnRow, this,
+                     [this](int row) { sourceListReturnAction(row); });
     QTimer::singleShot(0, this, [this] {
         if (m_sourceList && m_sourceList->numberOfRows() > 0)
             m_sourceList->scrollTo(m_sourceList->indexAtRow(0));
@@ -294,7 +297,12 @@ void KRProjectPaneViewController::sourceListSelectionDidChange(const KRNotificat
     if (!item)
         return;
     const std::shared_ptr<KRProjectPaneDataSourceItem> row = KRProjectPaneDataSource::itemFor(item)->shared_from_this();
+    // A row chosen with the keys leaves the keyboard in the outline, so that the next key
+    // moves on; the row's editor takes it on Return, or when the row is clicked.
+    const bool keepFocus = m_sourceList->hasFocus() && QGuiApplication::mouseButtons() == Qt::NoButton;
     row->didSelectItem();
+    if (keepFocus && m_sourceList)
+        m_sourceList->setFocus(Qt::OtherFocusReason);
     if (row.get() == m_dataSource->syntaxErrorsDataSourceItem() && m_delegate)
         m_delegate->showSyntaxErrorsForProjectPane(this);
 }
@@ -306,6 +314,14 @@ void KRProjectPaneViewController::sourceListDeleteKeyPressedOnRows(const KRNotif
         return;
     if (SLItem item = m_sourceList->itemAtRow(rows.first().toInt()))
         KRProjectPaneDataSource::itemFor(item)->shared_from_this()->deleteKeyPressedOnItem();
+}
+
+void KRProjectPaneViewController::sourceListReturnAction(int row)
+{
+    if (!m_dataSource)
+        return;
+    if (SLItem item = m_sourceList->itemAtRow(row))
+        KRProjectPaneDataSource::itemFor(item)->shared_from_this()->returnKeyPressedOnItem();
 }
 
 void KRProjectPaneViewController::sourceListDoubleAction()

@@ -106,6 +106,8 @@ public:
     void sourceListSelectionDidChange(const KRNotification &notification) override;
     void sourceListDeleteKeyPressedOnRows(const KRNotification &notification) override;
     void sourceListDoubleAction();
+    // Return on a row: its editor takes the keyboard (a page's design, a resource's text).
+    void sourceListReturnAction(int row);
 
 protected:
     void awakeFromNib() override;

@@ -12,12 +12,14 @@
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
 #include <model/KRPageBase.h>
+#include <model/KRProject.h>
 #include <model/KRProjectBase.h>
 #include <model/KRSpecialUndoManager.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/appkit/KRPopover.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRResources.h>
+#include <network/NetHTTPRequest.h>
 #include <widgets/help/KRHelpViewController.h>
 
 #include <QTextBlock>
@@ -141,6 +143,8 @@ KRFunctionViewController::KRFunctionViewController()
 
 KRFunctionViewController::~KRFunctionViewController()
 {
+    if (m_recheck)
+        m_recheck->clearDelegatesAndCancel();
     m_observers.clear();
     closePopover();
     if (m_codeEditor)
@@ -159,6 +163,9 @@ void KRFunctionViewController::awakeFromNib()
     m_codeEditor->setObject(QStringLiteral("JavaScript"), CEKeys::syntaxDefinition);
     m_textView = m_codeEditor->textView();
     m_textView->installEventFilter(this);
+    m_recheckPause.setSingleShot(true);
+    m_recheckPause.setInterval(RecheckPauseMilliseconds);
+    connect(&m_recheckPause, &QTimer::timeout, this, &KRFunctionViewController::recheck);
     m_watchedTextView = m_textView.data();
     // Select All moves the selection without moving the caret's report; it is kept in the
     // body here as well.
@@ -191,6 +198,12 @@ void KRFunctionViewController::setFunction(const std::shared_ptr<KRFunction> &fu
         KRNotificationCenter &center = KRNotificationCenter::defaultCenter();
         for (const QString &name : {KRWillSaveDocumentNotification, KRWillCloseDocumentNotification, KRWillBuildDocumentNotification})
             m_observers.push_back(center.addObserver(name, document->identity(), [this](const KRNotification &) { saveContents(); }));
+        m_observers.push_back(center.addObserver(KRWillSaveDocumentNotification, document->identity(), [this](const KRNotification &) {
+            if (m_recheckPause.isActive()) {
+                m_recheckPause.stop();
+                recheck();
+            }
+        }));
         m_observers.push_back(center.addObserver(KRDidPerformSyntaxCheckDocumentNotification, document->identity(),
                                                  [this](const KRNotification &) { didSyntaxCheck(); }));
     }
@@ -240,6 +253,10 @@ void KRFunctionViewController::discard()
 {
     if (!m_codeEditor)
         return;
+    m_recheckPause.stop();
+    if (m_recheck)
+        m_recheck->clearDelegatesAndCancel();
+    m_recheck.reset();
     m_observers.clear();
     closePopover();
     m_codeEditor->setDelegate(nullptr);
@@ -331,6 +348,52 @@ void KRFunctionViewController::textDidChange(CETextView *)
     // The user is working on the code: an explanation of the old text no longer applies.
     m_errorsOutdated = true;
     closePopover();
+    const auto function = m_function.lock();
+    if (function && !function->syntaxErrors().isEmpty())
+        m_recheckPause.start();
+}
+
+// Only the edited function is sent, and without waiting for the answer: typing goes on.
+void KRFunctionViewController::recheck()
+{
+    const auto function = m_function.lock();
+    if (!function || !m_codeEditor || function->syntaxErrors().isEmpty())
+        return;
+    if (m_recheck)
+        m_recheck->clearDelegatesAndCancel();
+    const QString source = function->functionSource();
+    QPointer<KRFunctionViewController> self(this);
+    KRSyntaxChecker checker;
+    m_recheck = checker.checkFunctionSyntaxAsynchronously(
+        KRSyntaxChecker::checkedText(source), [self, source](const std::optional<QVariantList> &errors) {
+            if (self)
+                self->takeRecheck(source, errors);
+        });
+}
+
+// The findings replace the function's marks while they still describe its text; a check that
+// could not run leaves the marks as they were.
+void KRFunctionViewController::takeRecheck(const QString &checkedSource, const std::optional<QVariantList> &errors)
+{
+    m_recheck.reset();
+    const auto function = m_function.lock();
+    if (!errors || !function || !m_codeEditor || function->functionSource() != checkedSource)
+        return;
+    QList<QVariantMap> records;
+    for (const QVariant &record : *errors)
+        records.append(record.toMap());
+    if (records == function->syntaxErrors())
+        return;
+    const auto page = function->owningPage();
+    const auto project = page ? std::dynamic_pointer_cast<KRProject>(page->pageProject()) : nullptr;
+    if (project)
+        project->observable().willChange(QStringLiteral("syntaxErrors"), QVariant::fromValue(project->syntaxErrors()));
+    function->setSyntaxErrors(records);
+    if (project)
+        project->observable().didChange(QStringLiteral("syntaxErrors"), QVariant::fromValue(project->syntaxErrors()));
+    m_codeEditor->recolor();
+    if (records.isEmpty())
+        closePopover();
 }
 
 bool KRFunctionViewController::eventFilter(QObject *watched, QEvent *event)

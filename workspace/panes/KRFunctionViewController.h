@@ -7,12 +7,16 @@
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <QVariantMap>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
+
+class NetHTTPRequest;
 
 class CEEditor;
 class CETextView;
@@ -65,7 +69,9 @@ public:
 // The editor tab of one function: the code editor shows the whole function as the build
 // writes it, with a read-only head and tail; every change of the body goes into the model at
 // once, within the editor's undo step (a run of typing is one step). Lines the last syntax check flagged are coloured, and an error
-// pop-over beside the text explains the error of the line the caret stands on.
+// pop-over beside the text explains the error of the line the caret stands on. While lines are
+// marked, the function is checked again after a pause in typing and when the project is saved,
+// so that the marks follow the mended text.
 class KRFunctionViewController : public KRCachingViewController, public CEEditorDelegate
 {
     Q_OBJECT
@@ -121,6 +127,9 @@ protected:
 
 private:
     void didSyntaxCheck();
+    // Checks the function again, in the background, when the last check marked some of its lines.
+    void recheck();
+    void takeRecheck(const QString &checkedSource, const std::optional<QVariantList> &errors);
     void showPopoverForLine(int line, CERange selection);
 
     QWidget *m_editorView = nullptr; // part of view()
@@ -134,6 +143,9 @@ private:
     // The text was edited since the last check: the marked lines may no longer be wrong, so
     // no error pop-over opens until the next check.
     bool m_errorsOutdated = false;
+    QTimer m_recheckPause; // a pause in typing checks the function again
+    std::shared_ptr<NetHTTPRequest> m_recheck; // the check under way
+    static constexpr int RecheckPauseMilliseconds = 800;
     std::weak_ptr<KRFunction> m_function;
     KRFunctionViewDelegate *m_delegate = nullptr;
     std::vector<KRObservationToken> m_observers;

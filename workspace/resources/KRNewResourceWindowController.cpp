@@ -133,10 +133,8 @@ bool KRNewResourceWindowController::validateResourceFilename(const QString &name
             *error = message;
         return false;
     };
-    if (!KRWebFolder::isPlainFileName(name))
-        return fail(QStringLiteral("\u201C%1\u201D is not a valid file name. A name can\u2019t be empty, \u201C.\u201D or "
-                                   "\u201C..\u201D, or contain \u201C/\u201D.")
-                        .arg(name));
+    if (const KRResult<void> valid = KRWebFolder::checkFileName(name); !valid)
+        return fail(valid.error().message());
     const std::shared_ptr<KRProject> project = m_project.lock();
     if (!project)
         return fail(TakenNameMessage);

@@ -4,6 +4,7 @@
 #include <codeeditor/CESyntaxController.h>
 #include <codeeditor/CETextPerformer.h>
 #include <codeeditor/CETextView.h>
+#include <core/KRFileManagerAdditions.h>
 #include <core/ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KREditableResourceTypes.h>
@@ -171,12 +172,12 @@ std::shared_ptr<KRProject> KRResourceViewController::krProject()
 
 KRResult<KRResourceViewController::DecodedText> KRResourceViewController::readText(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const KRResult<QByteArray> read = KRFileManager::readPackageFile(path);
+    if (!read)
         return KRError(QStringLiteral("KRError"), 2,
                        QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened.").arg(QFileInfo(path).fileName()),
-                       {{QStringLiteral("reason"), file.errorString()}});
-    const QByteArray bytes = file.readAll();
+                       {{QStringLiteral("reason"), read.error().message()}});
+    const QByteArray &bytes = read.value();
     // A byte-order mark names the encoding; then valid UTF-8 is taken as UTF-8.
     if (const auto byBom = QStringConverter::encodingForData(bytes)) {
         if (*byBom != QStringConverter::Utf8) {
@@ -399,16 +400,16 @@ bool KRResourceViewController::reloadText(const QString &encoding)
         if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
             return false;
     }
-    QFile file(m_resource->fullPath());
-    if (!file.open(QIODevice::ReadOnly)) {
+    const KRResult<QByteArray> read = KRFileManager::readPackageFile(m_resource->fullPath());
+    if (!read) {
         KRAlert alert;
         alert.style = KRAlert::Style::Critical;
         alert.messageText = QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened.").arg(m_resource->name());
-        alert.informativeText = file.errorString();
+        alert.informativeText = read.error().message();
         KRAlertService::current().runModal(alert);
         return false;
     }
-    const QByteArray bytes = file.readAll();
+    const QByteArray &bytes = read.value();
     const std::optional<QString> text = KRProjectResourceCache::decode(bytes, encoding);
     if (!text) {
         KRAlert alert;
@@ -445,15 +446,25 @@ void KRResourceViewController::updateBar()
     }
     m_syntaxButton->setText(syntax);
     m_encodingButton->setText(m_encoding);
+    QString style;
     switch (m_codeEditor->settings().value(CEKeys::lineEndings, int(CETextPerformer::LineFeed)).toInt()) {
     case CETextPerformer::CarriageReturn:
-        m_lineEndingsButton->setText(QStringLiteral("CR"));
+        style = QStringLiteral("CR");
         break;
     case CETextPerformer::CarriageReturnLineFeed:
-        m_lineEndingsButton->setText(QStringLiteral("CRLF"));
+        style = QStringLiteral("CRLF");
         break;
     default:
-        m_lineEndingsButton->setText(QStringLiteral("LF"));
+        style = QStringLiteral("LF");
         break;
+    }
+    // A file whose lines end in different ways keeps them; the user may choose one style.
+    if (m_codeEditor->hasMixedLineEndings()) {
+        m_lineEndingsButton->setText(QStringLiteral("Mixed line endings"));
+        m_lineEndingsButton->setToolTip(
+            tr("The file's lines end in different ways: each keeps its own ending and new lines end in %1").arg(style));
+    } else {
+        m_lineEndingsButton->setText(style);
+        m_lineEndingsButton->setToolTip(tr("The file's line endings"));
     }
 }

@@ -16,6 +16,7 @@
 #include <widgets/views/KRPaneHeaderView.h>
 #include <platform/appkit/KRColorPanel.h>
 #include <platform/appkit/KRPopover.h>
+#include <platform/foundation/KRPaths.h>
 #include <platform/appkit/KRViewExtensions.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
@@ -209,6 +210,26 @@ void krWindowTellOfUnshippedJQMVersion(const KRProject &project, const QString &
     alert.style = KRAlert::Style::Informational;
     alert.messageText = QStringLiteral("This project runs on jQuery Mobile %1").arg(KRProject::shippedJQMVersion());
     alert.informativeText = notice;
+    KRAlertService::current().runModal(alert);
+}
+
+// Files of the web folder that are pipes, devices or links to them are never read (reading
+// one would block the window, or never end); the user is told which ones when the project
+// opens.
+void krWindowTellOfSkippedFiles(const KRProject &project)
+{
+    const std::shared_ptr<KRWebFolder> folder = project.webFolder();
+    const QStringList skipped = folder ? folder->skippedFiles() : QStringList();
+    if (skipped.isEmpty())
+        return;
+    constexpr qsizetype shown = 20;
+    QStringList lines = skipped.mid(0, shown);
+    if (skipped.size() > shown)
+        lines.append(QStringLiteral("and %1 more").arg(skipped.size() - shown));
+    KRAlert alert;
+    alert.style = KRAlert::Style::Warning;
+    alert.messageText = QStringLiteral("Some files of this project are not read");
+    alert.informativeText = lines.join(QLatin1Char('\n'));
     KRAlertService::current().runModal(alert);
 }
 
@@ -454,6 +475,8 @@ void KRWindowController::windowDidLoadProject()
     QTimer::singleShot(0, this, [this] {
         if (m_project)
             krWindowTellOfUnshippedJQMVersion(*m_project, m_document.fileURL());
+        if (m_project)
+            krWindowTellOfSkippedFiles(*m_project);
     });
 }
 
@@ -627,14 +650,14 @@ void KRWindowController::showSyntaxErrorsForProjectPane(KRProjectPaneViewControl
         m_masterTabPane->selectSyntaxErrorTab();
 }
 
-void KRWindowController::projectSettingsAction(KRProjectPaneViewController *, QWidget *)
+void KRWindowController::projectSettingsAction(KRProjectPaneViewController *, QWidget *sender)
 {
-    projectSettingsAction();
+    showProjectSettings(sender);
 }
 
 // --- Pop-overs
 
-void KRWindowController::showPopover(QWidget *content, QObject *contentOwner, QWidget *anchor, int edge)
+void KRWindowController::showPopover(QWidget *content, QObject *contentOwner, QWidget *anchor, int edge, const QSize &contentSize)
 {
     // One pop-over at a time. One held open by a question its content asked goes once the
     // question is answered, not under the method that asked it.
@@ -645,6 +668,7 @@ void KRWindowController::showPopover(QWidget *content, QObject *contentOwner, QW
     auto *popover = new KRPopover(m_window.get());
     popover->setBehavior(KRPopover::Behavior::Transient);
     popover->setContentWidget(content);
+    popover->setContentSize(contentSize);
     // The pop-over keeps the controller of its contents and goes when it closes.
     contentOwner->setParent(popover);
     connect(popover, &KRPopover::closed, popover, &QObject::deleteLater);
@@ -654,17 +678,34 @@ void KRWindowController::showPopover(QWidget *content, QObject *contentOwner, QW
 
 void KRWindowController::projectSettingsAction()
 {
+    // From the toolbar or the keyboard: the pop-over points at the toolbar's Settings button.
+    QWidget *button = nullptr;
+    if (m_toolbar) {
+        for (QAction *item : m_toolbar->actions()) {
+            if (item->objectName() == QLatin1String("settings-item"))
+                button = m_toolbar->widgetForAction(item);
+        }
+    }
+    showProjectSettings(button);
+}
+
+void KRWindowController::showProjectSettings(QWidget *anchor)
+{
     KR_LOG(QString());
     if (!m_project || !m_projectPane)
         return;
     auto settings = KRCachingViewController::create<KRProjectSettingsViewController>();
     settings->setProject(m_project);
     settings->view()->setObjectName(QStringLiteral("projectSettingsView"));
-    QWidget *anchor = m_projectContainer;
-    if (QWidget *header = m_projectPane->headerView())
-        anchor = header;
+    if (!anchor || !anchor->isVisible()) {
+        anchor = m_projectContainer;
+        if (QWidget *header = m_projectPane->headerView())
+            anchor = header;
+    }
     QWidget *view = settings->view();
-    showPopover(view, settings.release(), anchor, KRPopover::RightEdge);
+    // Below the button or header it points at: a pop-over beside an anchor near the top of the
+    // window would be pushed up over the title and menu bars.
+    showPopover(view, settings.release(), anchor, KRPopover::BottomEdge);
 }
 
 void KRWindowController::newsAction()
@@ -672,7 +713,8 @@ void KRWindowController::newsAction()
     KR_LOG(QString());
     auto news = KRCachingViewController::create<KRNewsViewController>();
     QWidget *view = news->view();
-    showPopover(view, news.release(), m_newsButton, KRPopover::BottomEdge);
+    const QSize size = KRNewsViewController::popoverContentSize(view, m_window.get());
+    showPopover(view, news.release(), m_newsButton, KRPopover::BottomEdge, size);
 }
 
 // --- Tabs of resources and syntax errors
@@ -924,7 +966,10 @@ void KRWindowController::addResourceAction()
     if (krWindowImportChooser()) {
         paths = krWindowImportChooser()(m_window.get());
     } else {
-        QFileDialog dialog(m_window.get(), QStringLiteral("Import Resource into Project"));
+        // The dialog starts beside the project, where its files usually come from.
+        const QString package = m_document.fileURL();
+        const QString start = package.isEmpty() ? KRPaths::documentsDirectory() : QFileInfo(package).absolutePath();
+        QFileDialog dialog(m_window.get(), QStringLiteral("Import Resource into Project"), start);
         dialog.setFileMode(QFileDialog::ExistingFiles);
         dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Add"));
         if (dialog.exec() == QDialog::Accepted)

@@ -222,7 +222,11 @@ private:
     void sendToFocus(int command);
     void windowBecameActive();
     void adoptTabPanes();
-    void showPopover(QWidget *content, QObject *contentOwner, QWidget *anchor, int edge);
+    // contentSize empty: the content's own size hint.
+    void showPopover(QWidget *content, QObject *contentOwner, QWidget *anchor, int edge, const QSize &contentSize = QSize());
+    // Project Settings in a pop-over pointing at the anchor (null or hidden: the project pane's
+    // header).
+    void showProjectSettings(QWidget *anchor);
 
     KRDocument &m_document;
     std::unique_ptr<KRWindow> m_window;

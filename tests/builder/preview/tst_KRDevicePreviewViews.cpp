@@ -35,6 +35,25 @@ TEST(KRDeviceBrowserWindowController, RotatedPicturesSwapTheirSidesAndTurnTheRig
     EXPECT_TRUE(KRDeviceBrowserWindowController::rotateIndividualImage(QImage(), true).isNull());
 }
 
+TEST(KRDeviceBrowserWindowController, TheAddressFieldTakesOnlyPagesOfTheLocalServer)
+{
+    const QString start = QStringLiteral("http://127.0.0.1:44070/page1.html");
+    const auto page = [&](const QString &typed) {
+        const std::optional<QUrl> url = KRDeviceBrowserWindowController::addressOfPreviewedPage(typed, start);
+        return url ? url->toString() : QStringLiteral("refused");
+    };
+    EXPECT_EQ(page(QStringLiteral("page2.html")), QStringLiteral("http://127.0.0.1:44070/page2.html"));
+    EXPECT_EQ(page(QStringLiteral(" http://127.0.0.1:44070/page2.html#p ")), QStringLiteral("http://127.0.0.1:44070/page2.html#p"));
+    EXPECT_EQ(page(QStringLiteral("/sub/page3.html?x=1")), QStringLiteral("http://127.0.0.1:44070/sub/page3.html?x=1"));
+    for (const char *elsewhere : {"http://example.com/", "//example.com/page2.html", "http://127.0.0.1:44071/page2.html",
+                                  "http://localhost:44070/page2.html", "https://127.0.0.1:44070/page2.html",
+                                  "http://user@127.0.0.1:44070/page2.html", "javascript:alert(1)",
+                                  "file:///etc/passwd", "data:text/html,<b>x</b>", ""})
+        EXPECT_EQ(page(QString::fromUtf8(elsewhere)), QStringLiteral("refused")) << elsewhere;
+    // Before the server has started there is no page to go to.
+    EXPECT_FALSE(KRDeviceBrowserWindowController::addressOfPreviewedPage(QStringLiteral("page2.html"), QString()));
+}
+
 TEST(KRDeviceBackgroundView, DrawsThePictureScaledToItsFrame)
 {
     QImage picture(40, 80, QImage::Format_ARGB32);

@@ -368,6 +368,14 @@ void KRTestHTTPServer::serveConnection(int fd, int number)
                 }
                 if (!ok)
                     break;
+            } else if (resp.dripIntervalMs > 0) {
+                bool ok = true;
+                for (qint64 at = 0; ok && at < limit && !m_stopping.load(); ++at) {
+                    ok = sendAll(fd, body.constData() + at, 1);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(resp.dripIntervalMs));
+                }
+                if (!ok)
+                    break;
             } else if (resp.chunked) {
                 QByteArray out;
                 for (qint64 off = 0; off < body.size(); off += 7) {

@@ -49,6 +49,7 @@ struct KRTestResponse
     bool stallAfterHeaders = false;      // send the headers (with a length), then nothing
     qint64 dropAfterBodyBytes = -1;      // close the socket after this many body bytes
     qint64 generatedBodyLength = -1;     // send this many pattern bytes instead of `body`
+    int dripIntervalMs = 0;              // send `body` one byte at a time, this long apart
 
     KRTestResponse &header(const QByteArray &name, const QByteArray &value)
     {

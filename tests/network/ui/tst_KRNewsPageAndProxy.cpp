@@ -52,9 +52,9 @@ TEST(URLParser, SplitsTheQueryAndFindsOnlyVariablesWithAValue)
 
 TEST(KRNewsViewController, PageHoldsEveryItemFromTheTemplates)
 {
-    const QString html = KRNewsViewController::pageHTML(newsPageItems(), 4242);
-    EXPECT_TRUE(html.contains(QStringLiteral("src=\"http://127.0.0.1:4242//__kr_bundle/jquery-1.9.0/jquery.min.js\"")));
-    EXPECT_TRUE(html.contains(QStringLiteral("function __markAllAsRead")));
+    const QString html = KRNewsViewController::pageHTML(newsPageItems());
+    EXPECT_FALSE(html.contains(QStringLiteral("<script"))) << "the page runs no script";
+    EXPECT_FALSE(html.contains(QStringLiteral("onclick")));
     EXPECT_TRUE(html.contains(QStringLiteral("First &lt;news&gt;"))) << "titles are text";
     EXPECT_TRUE(html.contains(QStringLiteral("<p>World</p>"))) << "descriptions are HTML";
     EXPECT_FALSE(html.contains(QStringLiteral("{{")));
@@ -70,6 +70,59 @@ TEST(KRNewsViewController, PageHoldsEveryItemFromTheTemplates)
     EXPECT_EQ(second.value(QStringLiteral("badgeDisplay")).toString(), QStringLiteral("none"));
     EXPECT_EQ(second.value(QStringLiteral("newsItemID")).toString(), QStringLiteral("1"));
     EXPECT_FALSE(second.value(QStringLiteral("link")).toString().contains(QLatin1Char('&')));
+}
+
+TEST(KRNewsViewController, DescriptionsKeepTheirTextAndOnlyHarmlessMarkup)
+{
+    const struct
+    {
+        QString feed;
+        QString shown;
+    } cases[] = {
+        {QStringLiteral("<p>Plain <b>bold</b>, <i>i</i>, <em>em</em> and <strong>strong</strong>.</p>"),
+         QStringLiteral("<p>Plain <b>bold</b>, <i>i</i>, <em>em</em> and <strong>strong</strong>.</p>")},
+        {QStringLiteral("<ul><li>one<li>two</ul><ol><li>x</ol><h1>h</h1><h6>6</h6><blockquote>q</blockquote>"
+                        "<pre><code>a &lt; b</code></pre><span>s</span>line<br>next"),
+         QStringLiteral("<ul><li>one</li><li>two</li></ul><ol><li>x</li></ol><h1>h</h1><h6>6</h6><blockquote>q</blockquote>"
+                        "<pre><code>a &lt; b</code></pre><span>s</span>line<br>next")},
+        // Scripts, styles, frames, forms, images and the head's elements go with their content.
+        {QStringLiteral("a<script>location = 'kr://link?newsItemID=0&url=x'</script>b"), QStringLiteral("ab")},
+        {QStringLiteral("<style>p { background: url(http://127.0.0.1:42069/) }</style>text"), QStringLiteral("text")},
+        {QStringLiteral("<iframe src=\"file:///etc/hostname\">inside</iframe><frameset><frame src=x></frameset>ok"),
+         QStringLiteral("ok")},
+        {QStringLiteral("<img src=\"http://example.com/a.png\" onerror=\"alert(1)\">pic"), QStringLiteral("pic")},
+        {QStringLiteral("<meta http-equiv=\"refresh\" content=\"0;url=kr://link\"><base href=\"file:///etc/\">"
+                        "<link rel=stylesheet href=http://x/>m"),
+         QStringLiteral("m")},
+        {QStringLiteral("<form action=\"http://x/\"><input name=q value=v><button>Go</button><textarea>t</textarea></form>f"),
+         QStringLiteral("f")},
+        {QStringLiteral("<object data=x></object><embed src=x><svg onload=alert(1)><script>1</script></svg>"
+                        "<math><mi>x</mi></math><noscript><p>n</p></noscript><template><p>t</p></template>z"),
+         QStringLiteral("z")},
+        // Event and style attributes are gone; unknown elements leave their text.
+        {QStringLiteral("<p onclick=\"alert(1)\" style=\"background:url(http://x/)\" class=\"c\" id=\"i\">p</p>"),
+         QStringLiteral("<p>p</p>")},
+        {QStringLiteral("<div onmouseover=alert(1)><marquee>m</marquee><font color=red>f</font></div>"), QStringLiteral("mf")},
+        // Links keep only an http(s) address, written as a URL.
+        {QStringLiteral("<a href=\"https://example.com/a?b=1&amp;c=2\" target=\"_blank\" onclick=\"x()\" title=\"t\">a</a>"
+                        "<a href='http://example.com/\"><script>x()</script>'>q</a>"),
+         QStringLiteral("<a href=\"https://example.com/a?b=1&amp;c=2\">a</a><a>q</a>")},
+        {QStringLiteral("<a href=\"javascript:alert(1)\">j</a><a href=\"file:///etc/hostname\">f</a>"
+                        "<a href=\"kr://link?newsItemID=0&amp;url=http://x/\">k</a><a href=\"data:text/html,x\">d</a>"
+                        "<a href=\" JAVASCRIPT:alert(1)\">J</a><a href=\"http:///nohost\">n</a><a href=\"/relative\">r</a>"),
+         QStringLiteral("<a>j</a><a>f</a><a>k</a><a>d</a><a>J</a><a>n</a><a>r</a>")},
+        // Text is always text.
+        {QStringLiteral("1 &lt; 2 &amp;&amp; &quot;x&quot; &lt;script&gt;"), QStringLiteral("1 &lt; 2 &amp;&amp; &quot;x&quot; &lt;script&gt;")},
+        {QStringLiteral("<p>unclosed <b>bold"), QStringLiteral("<p>unclosed <b>bold</b></p>")},
+        {QStringLiteral("<!-- <script>x</script> -->c"), QStringLiteral("c")},
+        {QString(), QString()},
+    };
+    for (const auto &example : cases)
+        EXPECT_EQ(KRNewsViewController::safeHTML(example.feed), example.shown) << example.feed.toStdString();
+
+    // Deep nesting keeps its text.
+    const QString deep = QStringLiteral("<span>").repeated(2000) + QStringLiteral("x");
+    EXPECT_TRUE(KRNewsViewController::safeHTML(deep).contains(QStringLiteral("x")));
 }
 
 TEST(KRNewsViewController, LinksMarkItemsAndOpenOnlyWebAddressesIntact)
@@ -153,13 +206,31 @@ TEST(KRProxyAuthViewController, TheClientsProxyCredentialsComeFromTheAlertsField
     auto client = KRJSONRPC::create();
     auto run = [&] { return KRTest::runThroughProxy(server, client); };
 
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Cancel"), {});
+    auto cancelled = run();
+    EXPECT_EQ(cancelled->error().code(), NetHTTPRequest::AuthenticationErrorType);
+
     answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Login"), QStringLiteral("proxy-alert.png"));
     auto accepted = run();
     EXPECT_FALSE(accepted->error()) << accepted->error().toString().toStdString();
 
-    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Cancel"), {});
-    auto cancelled = run();
-    EXPECT_EQ(cancelled->error().code(), NetHTTPRequest::AuthenticationErrorType);
+    // The credentials given are kept until the application quits: the next request is not
+    // asked about again (an alert shown anyway is cancelled, and fails the request).
+    bool askedAgain = false;
+    QTimer guard;
+    guard.setInterval(10);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        askedAgain = true;
+        box->reject();
+    });
+    guard.start();
+    auto again = run();
+    guard.stop();
+    EXPECT_FALSE(askedAgain);
+    EXPECT_FALSE(again->error()) << again->error().toString().toStdString();
 
     KRJSONRPC::setProxyCredentialPrompt(nullptr);
     KRAlertService::setCurrent(previous);

@@ -260,22 +260,58 @@ TEST(SBScopeBar, paintsItsGradientBorderAndSelectedButton)
               qGray(image.pixel(off.left() + 4, off.center().y())));
 }
 
-TEST(SBScopeBar, screenshotsAtSeveralWidths)
+// Built as the object browser builds its bar: both groups made by the caller and inserted, so
+// that the first one carries a separator flag of its own.
+TEST(SBScopeBar, screenshotsAtSeveralWidthsShowNoSeparatorBeforeTheFirstGroup)
 {
     for (int width : {600, 470, 330, 200, 150}) {
-        Bar b(width);
-        b.filter->setSelectionIndexes({1, 3});
-        b.delegate.refuseCollapse = width == 150;
-        b.bar.adjustSubviews();
-        screenshot(b.bar, QStringLiteral("scopebar-%1.png").arg(width));
+        Source source;
+        Delegate delegate;
+        SBScopeBar bar;
+        bar.setDataSource(&source);
+        bar.setDelegate(&delegate);
+        bar.insertGroup(std::make_unique<SBScopeBarGroup>("displayTypeGroup", SBScopeBarGroup::RadioSelection), 0);
+        auto filter = std::make_unique<SBScopeBarGroup>("objectTypeGroup", SBScopeBarGroup::MultipleSelection);
+        filter->setLabel("Show:");
+        bar.insertGroup(std::move(filter), 1);
+        ASSERT_TRUE(bar.groupAtIndex(0)->showsSeparator());
+        bar.resize(width, 25);
+        bar.reloadData();
+        bar.groupAtIndex(1)->setSelectionIndexes({1, 3});
+        delegate.refuseCollapse = width == 150;
+        bar.adjustSubviews();
+        bar.calcSize();
+        screenshot(bar, QStringLiteral("scopebar-%1.png").arg(width));
+
+        const QImage image = KRTest::renderWidget(bar);
+        const int middle = image.height() / 2;
+        EXPECT_TRUE(bar.separatorRect(0).isEmpty()) << width;
+        // Nothing as dark as a separator between the bar's left end and the first buttons,
+        // which start at the group's left edge.
+        const QRect strip = bar.buttonStripRect(0);
+        if (!bar.buttonRects(0).empty())
+            EXPECT_EQ(strip.left(), bar.groupFrame(0).left()) << width;
+        for (int x = 0; x < strip.left(); ++x)
+            EXPECT_GT(qGray(image.pixel(x, middle)), 150) << "a line at x " << x << " of the bar " << width << " wide";
+        // The second group's separator is drawn where it is placed, unless the whole group
+        // went to the overflow menu.
+        const QRect separator = bar.separatorRect(1);
+        if (bar.currentLayout().groups[1].peeled < int(source.titles[1].size()))
+            EXPECT_NEAR(qGray(image.pixel(separator.x(), separator.center().y())), 117, 12) << width;
     }
-    // The mouse over an off button, and pressed on another.
+    // The mouse over an off button, and pressed on another, drawn darker than when left alone.
     Bar b;
     b.filter->setSelectionIndexes({1});
     b.bar.calcSize();
+    const QPoint pressed = b.centreOf(1, 3);
+    const auto fill = [&](const QImage &image) {
+        return qGray(image.pixel(pressed.x(), b.bar.buttonRects(1)[3].top() + 2));
+    };
+    const int alone = fill(KRTest::renderWidget(b.bar));
     QTest::mouseMove(&b.bar, b.centreOf(1, 2));
     screenshot(b.bar, QStringLiteral("scopebar-hover.png"));
-    QTest::mousePress(&b.bar, Qt::LeftButton, {}, b.centreOf(1, 3));
+    QTest::mousePress(&b.bar, Qt::LeftButton, {}, pressed);
     screenshot(b.bar, QStringLiteral("scopebar-pressed.png"));
-    QTest::mouseRelease(&b.bar, Qt::LeftButton, {}, b.centreOf(1, 3));
+    EXPECT_LT(fill(KRTest::renderWidget(b.bar)) + 10, alone);
+    QTest::mouseRelease(&b.bar, Qt::LeftButton, {}, pressed);
 }

@@ -204,6 +204,15 @@ TEST(SLSourceList, arrowsSkipHeadingsAndDeleteKeyNotifiesWithTheRows)
     QTest::keyClick(&l.list, Qt::Key_Up);
     EXPECT_EQ(l.list.selectedRowIndexes(), QList<int>{1});
 
+    // Return and the keypad's Enter tell the one selected row, and nothing with several.
+    QList<int> returned;
+    QObject::connect(&l.list, &SLSourceList::returnKeyPressedOnRow, &l.list, [&](int row) { returned << row; });
+    QTest::keyClick(&l.list, Qt::Key_Return);
+    QTest::keyClick(&l.list, Qt::Key_Enter, Qt::KeypadModifier);
+    l.list.selectRowIndexes({2, 5}, false);
+    QTest::keyClick(&l.list, Qt::Key_Return);
+    EXPECT_EQ(returned, (QList<int>{1, 1}));
+
     l.host.heard.clear();
     l.list.selectRowIndexes({1, 5}, false);
     QTest::keyClick(&l.list, Qt::Key_Delete);
@@ -362,13 +371,37 @@ TEST(SLSourceList, screenshotsInSeveralWidthsAndStates)
 {
     List l;
     l.show();
+    // The colour at the left end of a row, left of its icon and text.
+    const auto rowColour = [&l](int row) {
+        const QImage image = KRTest::renderWidget(l.list);
+        const QRect rect = l.list.visualRect(l.list.indexAtRow(row));
+        return QColor(image.pixel(rect.left() + 1, rect.top() + 1));
+    };
+    const auto near = [](const QColor &colour, const QColor &expected) {
+        return std::abs(colour.red() - expected.red()) <= 6 && std::abs(colour.green() - expected.green()) <= 6
+            && std::abs(colour.blue() - expected.blue()) <= 6;
+    };
+    const QColor focused(58, 117, 206), unfocused(150, 163, 182), background(226, 231, 237);
+
     l.list.selectRowIndexes({1}, false);
     screenshot(l.list, "sourcelist-focused.png");
+    EXPECT_TRUE(near(rowColour(1), focused)) << rowColour(1).name().toStdString();
+    EXPECT_TRUE(near(rowColour(2), background)) << rowColour(2).name().toStdString();
+
     l.list.clearFocus();
     l.list.resize(170, 200);
     screenshot(l.list, "sourcelist-unfocused-narrow.png");
+    EXPECT_TRUE(near(rowColour(1), unfocused)) << rowColour(1).name().toStdString();
+    // The narrow list still shows the selected row's badge inside its width.
+    const QRect row = l.list.visualRect(l.list.indexAtRow(1));
+    EXPECT_LE(row.right(), l.list.viewport()->width());
+
     l.list.setFocus();
     l.list.resize(320, 200);
     l.list.selectRowIndexes({2, 5}, false);
     screenshot(l.list, "sourcelist-wide-multiple.png");
+    EXPECT_TRUE(near(rowColour(2), focused)) << rowColour(2).name().toStdString();
+    EXPECT_TRUE(near(rowColour(5), focused)) << rowColour(5).name().toStdString();
+    EXPECT_TRUE(near(rowColour(1), background)) << rowColour(1).name().toStdString();
+    EXPECT_TRUE(near(rowColour(4), background)) << "a heading is never selected";
 }

@@ -145,6 +145,31 @@ TEST(TBTabBarControl, CloseOthersKeepsTabsThatCannotBeClosed)
     EXPECT_EQ(w.labels(), QStringList({"!!Design", "!!Objects", "B"}));
     EXPECT_EQ(w.delegate.heard, QStringList({"closed A", "closed C"}));
     EXPECT_FALSE(w.bar->cells()[2]->closeButtonPressed());
+
+    // The same from a tab's context menu, which the bar offers when its delegate has none;
+    // with nothing left to close the entry is off.
+    w.addTabs({"D", "E"});
+    w.delegate.heard.clear();
+    const auto menuOf = [&](TBTabBarCell *cell) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, cellCentre(cell), w.bar->mapToGlobal(cellCentre(cell)));
+        QApplication::sendEvent(w.bar, &event);
+        QMenu *menu = w.bar->findChild<QMenu *>(QString(), Qt::FindDirectChildrenOnly);
+        return menu && menu->isVisible() ? menu : nullptr;
+    };
+    QMenu *menu = menuOf(w.bar->cells()[3]);
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Close Other Tabs");
+    EXPECT_TRUE(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    menu->close();
+    EXPECT_EQ(w.labels(), QStringList({"!!Design", "!!Objects", "D"}));
+    EXPECT_EQ(w.delegate.heard, QStringList({"closed B", "closed E"}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    menu = menuOf(w.bar->cells()[2]);
+    ASSERT_TRUE(menu);
+    EXPECT_FALSE(menu->actions()[0]->isEnabled());
+    menu->close();
 }
 
 TEST(TBTabBarControl, TitlesFollowLabelsAndHoverTracksTabsAndCloseButtons)

@@ -171,6 +171,36 @@ void styleScreenshot(const QString &style, const QString &file)
     w.window->resize(640, 40);
     QTest::qWait(1);
     screenshot(*w.window, file);
+
+    // What the picture must show: each tab that fits with its title, the others left to the
+    // overflow menu behind its button, and the selected tab filled apart from the plain one
+    // beside it.
+    const QImage image = renderWidget(*w.window);
+    const QPoint origin = w.bar->mapTo(w.window.get(), QPoint());
+    const auto inkIn = [&](const QRectF &rect) {
+        int ink = 0;
+        const QRect r = rect.toRect().translated(origin).intersected(image.rect());
+        for (int x = r.left(); x <= r.right(); ++x)
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                ink += grey(image, x, y) < 110;
+        return ink;
+    };
+    const auto meanGrey = [&](const QRectF &rect) {
+        const QRect r = rect.toRect().translated(origin).intersected(image.rect());
+        double sum = 0;
+        for (int x = r.left(); x <= r.right(); ++x)
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                sum += grey(image, x, y);
+        return sum / std::max(1, r.width() * r.height());
+    };
+    const std::string name = file.toStdString();
+    const int visible = w.bar->numberOfVisibleTabs();
+    EXPECT_GE(visible, 4) << name;
+    EXPECT_LT(visible, int(w.bar->cells().size())) << name;
+    EXPECT_TRUE(w.bar->overflowPopUpButton()->isVisible()) << name;
+    for (int i = 0; i < visible; ++i)
+        EXPECT_GT(inkIn(w.bar->cells()[size_t(i)]->frame()), 8) << name << ": no title on tab " << i;
+    EXPECT_GT(std::abs(meanGrey(w.bar->cells()[1]->frame()) - meanGrey(w.bar->cells()[0]->frame())), 3) << name;
 }
 
 } // namespace

@@ -198,6 +198,27 @@ TEST(KRPaneHeaderView, Screenshot)
     layout->addWidget(bordered, 1);
     pane.show();
     screenshot(pane, QStringLiteral("pane-headers.png"));
+
+    // Each header: its title in dark ink after the icon or the left margin, a bottom line
+    // darker than the background above it; the first one's icon and button at their ends.
+    const QImage image = KRTest::renderWidget(pane, {1, QColor(236, 236, 236), false});
+    const QList<KRPaneHeaderView *> headers = pane.findChildren<KRPaneHeaderView *>();
+    ASSERT_EQ(headers.size(), 3);
+    for (KRPaneHeaderView *header : headers) {
+        const QRect frame = header->geometry();
+        const int titleLeft = frame.left() + int(header->labelOrigin().x());
+        int ink = 0;
+        for (int x = titleLeft; x < titleLeft + 40; ++x)
+            for (int y = frame.top(); y < frame.bottom(); ++y)
+                ink += gray(image, x, y) < 100;
+        EXPECT_GT(ink, 10) << header->labelText().toStdString();
+        EXPECT_LT(gray(image, frame.left() + 150, frame.bottom()) + 20, gray(image, frame.left() + 150, frame.bottom() - 3))
+            << header->labelText().toStdString();
+    }
+    const QRectF icon = headers[0]->imageRect();
+    EXPECT_EQ(image.pixel(int(icon.center().x()), int(icon.center().y())), qRgb(96, 150, 210));
+    const QRect button = headers[0]->button()->geometry();
+    EXPECT_EQ(button.right(), headers[0]->width() - 1);
 }
 
 TEST(KRDeviceBrowserHeaderView, DarkerWhileItsWindowIsActive)

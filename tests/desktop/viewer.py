@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""The device preview opens over its project window; turned to Landscape the window widens to
+hold the whole device, whose screen shows no desktop scroll bar; the address field shows another page of the application typed into it and
+refuses an address that is not the application's."""
+
+import os
+import sys
+
+import krdesktop as kd
+
+from windows import check_placed_over
+
+LOW_LABEL_AT = (40, 420)
+
+
+def device_around(desktop, page):
+    """The dark frame of the device's picture just outside each side of the page."""
+    x, y, w, h = page.rect
+    points = [(x + w // 2, y - 12), (x + w // 2, y + h + 12), (x - 12, y + h // 2), (x + w + 12, y + h // 2)]
+    image = desktop.grab((x - 20, y - 20, w + 40, h + 40))
+    return all(sum(image.pixel(px, py)) / 3 < 90 for px, py in points)
+
+
+def inside(inner, outer):
+    ix, iy, iw, ih = inner
+    ox, oy, ow, oh = outer
+    return ix >= ox and iy >= oy and ix + iw <= ox + ow and iy + ih <= oy + oh
+
+
+def answer(desktop, text, button, shot):
+    question = kd.wait_until(lambda: next((w for w in desktop.windows() if w.find(
+        predicate=lambda n: n.role == "label" and text in n.name)), None), f"the message {text!r}")
+    desktop.screenshot(shot)
+    desktop.click(desktop.wait_for(question, "push button", button))
+    kd.wait_until(lambda: not any(w.find(predicate=lambda n: n.role == "label" and text in n.name)
+                                  for w in desktop.windows()), f"the message {text!r} to close")
+
+
+def type_address(desktop, field, address):
+    desktop.click(field)
+    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the address field to have the keyboard")
+    desktop.input.key("ctrl+a")
+    desktop.input.type(address)
+    kd.wait_until(lambda: field.text() == address, f"{address!r} typed in the address field")
+    desktop.input.key("Return")
+
+
+def preview_turns_and_goes_to_another_page(desktop):
+    desktop.launch()
+    untitled = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    window, folder = kd.new_project(desktop, untitled, "Pages")
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface)
+    # A label low on the page: turned on its side, the page is taller than the phone's screen.
+    kd.drag_from_palette(desktop, window, surface, "KRLabel", *LOW_LABEL_AT)
+    kd.wait_inspected(desktop, window, "label1")
+    desktop.click(desktop.wait_for(window, "push button", "New Page"))
+    desktop.wait_for(window, "table cell", "page2", "the new page in the outline")
+    kd.save(desktop, window, folder)
+    second = os.path.join(folder, "kr-web", "page2.html")
+    desktop.click(desktop.wait_for(window, "push button", "Build"))
+    kd.wait_until(lambda: os.path.exists(second), "the build to write page2.html")
+
+    # Run: the preview opens over the project window with the start page in the device.
+    desktop.click(desktop.wait_for(window, "push button", "Run"))
+    viewer = desktop.window("Device Viewer")
+    desktop.managed_window(viewer)
+    shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the start page in the device preview")
+    kd.wait_until(lambda: device_around(desktop, shown.parent()), "the device's frame around the previewed page")
+    desktop.screenshot("portrait")
+    check_placed_over(desktop, viewer, window, "the device preview")
+
+    # Landscape: the window widens and holds the whole device turned on its side (a large
+    # phone's, wider than the window made for the first one).
+    devices = desktop.wait_for(viewer, "combo box", "iPhone", "the device pop-up")
+    kd.choose_in_combo(desktop, devices, "iPhone 6 Plus")
+    orientation = desktop.wait_for(viewer, "combo box", "Portrait", "the orientation pop-up")
+    kd.choose_in_combo(desktop, orientation, "Landscape")
+    kd.wait_until(lambda: shown.rect[2] > shown.rect[3], "the page turned on its side")
+    desktop.screenshot("landscape")
+    # The page's view lies on the device's picture, both in the zoom view inside the scroll
+    # area's viewport (the engine's own rectangle for the page can lag behind a move).
+    view = shown.parent()
+    zoom = view.parent()
+    viewport = zoom.parent()
+    skin = kd.wait_until(lambda: next((n for n in zoom.children() if n.rect != view.rect and inside(view.rect, n.rect)),
+                                      None), "the device's picture around the page")
+
+    def whole():
+        return inside(skin.rect, viewport.rect) and device_around(desktop, view)
+    if not whole():
+        kd.wait_until(whole, f"the whole device in the window in Landscape (device at {skin.rect}, "
+                             f"shown in {viewport.rect} of the window at {desktop.frame(viewer)[0]})")
+    desktop.screenshot("landscape-whole")
+    # The page scrolls as on a phone: no desktop scroll bar along the screen's right side.
+    x, y, w, h = view.rect
+    background = desktop.grab((x + w - 60, y + h // 2, 1, 1)).pixel(x + w - 60, y + h // 2)
+    strip = (x + w - 14, y + 4, 12, h - 8)
+    marks = kd.grab_count(desktop, strip, lambda c: not kd.near(c, background, 24))
+    kd.check(marks <= 10, f"a scroll bar is drawn along the right side of the phone's screen ({marks} pixels "
+                          f"unlike the page's background {background} in {strip})")
+
+    # The address field takes another page of the application.
+    field = desktop.wait_for(viewer, "text", what="the address field",
+                             predicate=lambda n: n.text().startswith("http://127.0.0.1:"))
+    start = field.text()
+    kd.check(start.endswith("/page1.html"), f"the address field shows {start!r}")
+    other = start[:-len("page1.html")] + "page2.html"
+    type_address(desktop, field, other)
+    # The second page has no title: the page shown is told by the client log and the view.
+    logs = [n for n in viewer.find_all("text") if n.name != "Address"]
+    kd.wait_until(lambda: any(f"Finished loading: {other}" in log.text() for log in logs),
+                  "the second page loaded in the device preview")
+    kd.wait_until(lambda: view.find("document web", "Page 1") is None and view.find("document web"),
+                  "the second page in place of the start page")
+    kd.wait_until(lambda: field.text() == other, "the second page's address in the field")
+    desktop.screenshot("second-page")
+
+    # An address elsewhere is refused: a message, and the page stays.
+    type_address(desktop, field, "http://example.com/")
+    answer(desktop, "is not an address on its local server", "OK", "address-refused")
+    kd.wait_until(lambda: field.text() == other, "the shown page's address back in the field")
+    kd.check(view.find("document web", "Page 1") is None and view.find("document web") is not None,
+             "the refused address replaced the page")
+    kd.check(not any("example.com" in log.text() for log in logs), "the refused address was loaded")
+    desktop.screenshot("refused")
+    desktop.activate_if_needed(viewer)
+    desktop.input.key("alt+F4")
+    kd.wait_until(lambda: not any(w.name == "Device Viewer" for w in desktop.windows()), "the preview to close")
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([preview_turns_and_goes_to_another_page]))
