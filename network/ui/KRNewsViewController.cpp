@@ -172,6 +172,10 @@ QString KRNewsViewController::pageHTML(const QList<KRNewsItem> &items)
     QString content;
     for (qsizetype index = 0; index < items.size(); ++index)
         content += KRString::stringBySubstitutingTemplateValues(itemTemplate, templateValues(items[index], index), false);
+    // An empty pop-over would look broken: it says why there is nothing and where news comes from.
+    if (items.isEmpty())
+        content = QStringLiteral("<div class=\"news-empty\">No news yet.<br>News comes from the hosting service "
+                                 "set in <span style=\"white-space: nowrap\">Edit \u25B8 Preferences \u25B8 Hosting</span>.</div>");
     const QVariantMap page{{QStringLiteral("content"), content}};
     return KRString::stringBySubstitutingTemplateValues(newsViewControllerTemplate(QStringLiteral("news.html")), page,
                                                         false);

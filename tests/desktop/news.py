@@ -5,7 +5,8 @@ event attributes, frames, images, a refresh, a script that sends the view to a k
 links to file: and javascript: addresses, and a base address of file:///etc/ (then, at a second
 start, of the stand-in itself, as a previewed project's server would be). Opening News from the
 toolbar sends nothing anywhere and opens no browser; a click on an http link in the news opens
-exactly that address in the browser, a click on a file: link opens nothing."""
+exactly that address in the browser, a click on a file: link opens nothing. Before any of that,
+with no service address set, the pop-over says there is no news and where news comes from."""
 
 import http.server
 import os
@@ -178,12 +179,35 @@ def close_news(desktop, number):
     kd.wait_until(lambda: number not in desktop.override_windows(), "the news pop-over to close")
 
 
+def start_without_a_service(desktop):
+    """With no service address set there is no news: the pop-over says so, and where news comes
+    from, rather than showing an empty box."""
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    button = desktop.wait_for(window, "push button", "News", "the toolbar's News button")
+    desktop.activate_if_needed(window)
+    before = set(kd.big_popups(desktop))
+    desktop.click(button)
+    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop, 20).items() if k not in before},
+                          "the news pop-over")
+    number, (x, y, w, h) = next(iter(shown.items()))
+    body = (x + 10, y + 10, w - 20, h - 60)
+    try:
+        # The text is grey: any pixel well darker than the pop-over's ground.
+        kd.wait_until(lambda: kd.grab_count(desktop, body, lambda c: sum(c) / 3 < 180) >= 200,
+                      "the empty news to say why it is empty", timeout=10)
+    finally:
+        desktop.screenshot("no-service-news")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
 def first_start(desktop, service, record):
     """With the feed's base at file:///etc/: nothing is sent or opened when the news shows; a click
     on the file: link opens nothing, a click on the http link opens exactly it."""
     desktop.launch()
     window = kd.project_window(desktop, "Untitled")
-    kd.close_gallery(desktop)
     kd.wait_until(lambda: service.fetched("/feed.xml"), "the feed fetched from the stand-in")
     number, rect, body = open_news(desktop, window, service, record)
     desktop.screenshot("hostile-news")
@@ -248,8 +272,9 @@ def second_start(desktop, service, record):
 def news(desktop):
     service = StandIn()
     try:
-        kd.point_at_service(desktop, service.port)
         record = kd.catch_the_opener(desktop)
+        start_without_a_service(desktop)
+        kd.point_at_service(desktop, service.port)
         first_start(desktop, service, record)
         second_start(desktop, service, record)
     finally:
