@@ -11,19 +11,21 @@
 // - "build_us_per_object_1thread": the median build time of the 50-page project on one thread
 //   (what the work itself costs) over its number of objects, in µs;
 // - "build_per_object_<N>_over_50_pages": the same time per object of 200 and 1,000 pages over
-//   that of 50 pages (a build whose cost grows faster than its project shows here);
+//   that of 50 pages (a build whose cost grows faster than its project shows here), both
+//   projects open and built in turns, so that both meet whatever else the machine runs alike;
 // - "build_peak_MB_<threads>": each 50-page run's peak resident memory, which includes the open
 //   project (pages with their design documents; "open_MB" once it is open), the catalogue, the
 //   libraries and what the benchmark itself holds. Each run starts from what the runs before
 //   left allocated; the event loop runs once a project is open and once it is closed, as in the
 //   application.
 // For information only: the 50-page build on four threads (the calling thread writes the files
-// that are no pages meanwhile, as in the application) and, for every run, the build over a copy
+// that are no pages meanwhile, as in the application), the peak memory of the larger projects
+// (with the 50-page one open beside them) and, for every run, the build over a copy
 // of its output (exactly the files it wrote, same sizes, the folders they need, copied in this
 // process with read and write into a fresh folder of the same file system, timed in the same
 // iteration right after the build): that ratio is mostly the file system's, from a few times
-// on a disk to thirty and more on a memory file system. Last, the 50-page build on one thread
-// on the temporary folder's disk.
+// on a disk to thirty and more on a memory file system. And the 50-page build on one thread on
+// the temporary folder's disk.
 // After the table each figure is printed beside its target, then the informative lines.
 
 #include <bench/support/KRBenchSupport.h>
@@ -48,7 +50,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -257,13 +258,6 @@ QStringList &informativeLines()
     return lines;
 }
 
-// The median time per object of the builds on one thread, in µs, by number of pages.
-std::map<int, double> &oneThreadMicrosecondsPerObject()
-{
-    static std::map<int, double> medians;
-    return medians;
-}
-
 constexpr double kMicrosecondsPerObjectTarget = 25;
 constexpr double kScalingTarget = 1.3;
 constexpr int kScalingBase = 50;
@@ -302,198 +296,312 @@ std::string runSuffix(int threads)
     return threads == 1 ? std::string("1thread") : std::to_string(threads) + "threads";
 }
 
-void BM_BuildGeneratedProject(benchmark::State &state)
+// A generated project written as a package in `folder` and open as in the project window,
+// built into its web folder again and again. What each build and copy wrote is moved aside,
+// and deleted only when the program ends: a file system that keeps the places of deleted files
+// free for a while makes a new file the slower to create the more files were deleted just
+// before, and both the build and the copy would pay for the benchmark's own deletions.
+class OpenProject
 {
-    const int pages = int(state.range(1));
-    const Place place = state.range(2) ? Place::Disk : Place::Memory;
-    resetPeakResident();
-    QTemporaryDir folder(folderTemplate(place));
-    KRObjectInfo::sharedInstance(); // the catalogue comes from the application's resources
-    const QString deviceMap = KRObjectInfo::sharedInstance().deviceInformationJSON();
-    KRResources::setResourcesDirectory(makeResources(folder.path() + QStringLiteral("/resources")));
-    setUpProjectBuilder();
-    const QString package = folder.path() + QStringLiteral("/Project.krproj");
-    const QString web = package + QStringLiteral("/kr-web");
-    writeFile(package + QStringLiteral("/project.xml"), generatedProject(pages));
-    QDir().mkpath(web);
-    auto document = KRDocument::openPackage(package);
-    if (!document.ok()) {
-        state.SkipWithError(qPrintable(document.error().toString()));
-        return;
-    }
-    // The open project of the project window: pages with their design documents.
-    auto project = KRProject::create(document.value(), true);
-    if (!project.ok()) {
-        state.SkipWithError(qPrintable(project.error().toString()));
-        return;
-    }
-    // What the application's event loop does once the project is open (the design pages
-    // finish setting up on it).
-    processPendingEvents();
-    const double openMB = residentMB("VmRSS:");
-    // The objects the build makes: every control and function of every page.
-    qsizetype objects = 0;
-    for (const auto &page : project.value()->krPages())
-        objects += page->kr_objects().size();
-    if (objects == 0) {
-        state.SkipWithError("the generated project has no objects");
-        return;
-    }
-
-    std::vector<double> buildTimes;
-    std::vector<double> copyTimes;
-    std::vector<double> ratios;
-    std::vector<char> buffer(1 << 20);
-    int files = 0;
-    qint64 bytes = 0;
-    // What each build and copy wrote is moved aside, and deleted only when the program ends:
-    // a file system that keeps the places of deleted files free for a while makes a new file
-    // the slower to create the more files were deleted just before, and both the build and
-    // the copy would pay for the benchmark's own deletions.
-    static QTemporaryDir memoryAside(folderTemplate(Place::Memory));
-    static QTemporaryDir diskAside(folderTemplate(Place::Disk));
-    static int round = 0;
-    const QString aside = place == Place::Memory ? memoryAside.path() : diskAside.path();
-    fillUserFiles(web);
-    const QStringList userFiles = filesBelow(web);
-    const QStringList userItems = QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    // Moves what is in the web folder besides the user's files into a new folder aside.
-    const auto moveAside = [&](const QString &name) {
-        const QString folder = aside + QLatin1Char('/') + name;
-        QDir().mkpath(folder);
-        for (const QString &item : QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-            if (!userItems.contains(item))
-                QDir().rename(web + QLatin1Char('/') + item, folder + QLatin1Char('/') + item);
-        }
-        return folder;
+public:
+    struct Round
+    {
+        double buildMs = 0;
+        double copyMs = 0;
+        int files = 0;
+        qint64 bytes = 0;
     };
-    for (auto _ : state) {
-        state.PauseTiming();
-        ++round;
-        moveAside(QStringLiteral("built%1").arg(round));
-        if (filesBelow(web) != userFiles) {
-            state.SkipWithError("the web folder holds more than the user's files");
+
+    OpenProject(const QString &folder, const QString &aside, int pages)
+        : m_aside(aside)
+    {
+        const QString package = folder + QStringLiteral("/Project.krproj");
+        m_web = package + QStringLiteral("/kr-web");
+        writeFile(package + QStringLiteral("/project.xml"), generatedProject(pages));
+        QDir().mkpath(m_web);
+        m_document = KRDocument::openPackage(package);
+        if (!m_document.ok()) {
+            m_error = m_document.error().toString();
             return;
         }
-        project.value()->reloadResources();
-        KRProjectBuilder builder(std::make_shared<KRProjectBuildSource>(project.value(), int(state.range(0))));
+        // The open project of the project window: pages with their design documents.
+        m_project = KRProject::create(m_document.value(), true);
+        if (!m_project.ok()) {
+            m_error = m_project.error().toString();
+            return;
+        }
+        // What the application's event loop does once the project is open (the design pages
+        // finish setting up on it).
+        processPendingEvents();
+        // The objects the build makes: every control and function of every page.
+        for (const auto &page : m_project.value()->krPages())
+            m_objects += page->kr_objects().size();
+        if (m_objects == 0)
+            m_error = QStringLiteral("the generated project has no objects");
+        fillUserFiles(m_web);
+        m_userFiles = filesBelow(m_web);
+        m_userItems = QDir(m_web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    ~OpenProject()
+    {
+        m_project = KRError(QStringLiteral("closed"), 0, QString());
+        m_document = KRError(QStringLiteral("closed"), 0, QString());
+        processPendingEvents(); // what the closed project left to the event loop
+    }
+
+    const QString &error() const { return m_error; }
+    qsizetype objects() const { return m_objects; }
+    int concurrentPageLimit(int pageThreads) const
+    {
+        return KRProjectBuildSource(m_project.value(), pageThreads).concurrentPageLimit();
+    }
+
+    // One build on `pageThreads` page threads, timed, then the copy of what it wrote, timed;
+    // the error is set when either fails.
+    Round build(benchmark::State &state, int pageThreads, const QString &deviceMap)
+    {
+        Round round;
+        state.PauseTiming();
+        const int number = ++rounds();
+        moveAside(QStringLiteral("built%1").arg(number));
+        if (filesBelow(m_web) != m_userFiles) {
+            m_error = QStringLiteral("the web folder holds more than the user's files");
+            return round;
+        }
+        m_project.value()->reloadResources();
+        KRProjectBuilder builder(std::make_shared<KRProjectBuildSource>(m_project.value(), pageThreads));
         builder.setDeviceInformationJSON(deviceMap);
         state.ResumeTiming();
 
         const auto start = std::chrono::steady_clock::now();
         auto result = builder.build();
-        const double buildMs = elapsedMs(start);
+        round.buildMs = elapsedMs(start);
         if (!result.ok()) {
-            state.SkipWithError(qPrintable(result.error().toString()));
-            return;
+            m_error = result.error().toString();
+            return round;
         }
 
         state.PauseTiming();
-        QStringList written = filesBelow(web);
+        QStringList written = filesBelow(m_web);
         written.erase(std::remove_if(written.begin(), written.end(),
-                                     [&](const QString &file) { return userFiles.contains(file); }),
+                                     [&](const QString &file) { return m_userFiles.contains(file); }),
                       written.end());
         const auto copyStart = std::chrono::steady_clock::now();
-        bytes = copyFiles(web, aside + QStringLiteral("/copy%1").arg(round), written, buffer);
-        const double copyMs = elapsedMs(copyStart);
-        if (bytes < 0) {
-            state.SkipWithError("the built files could not be copied");
+        round.bytes = copyFiles(m_web, m_aside + QStringLiteral("/copy%1").arg(number), written, m_buffer);
+        round.copyMs = elapsedMs(copyStart);
+        if (round.bytes < 0)
+            m_error = QStringLiteral("the built files could not be copied");
+        round.files = int(written.size());
+        state.ResumeTiming();
+        return round;
+    }
+
+private:
+    static int &rounds()
+    {
+        static int count = 0;
+        return count;
+    }
+
+    // Moves what is in the web folder besides the user's files into a new folder aside.
+    void moveAside(const QString &name)
+    {
+        const QString folder = m_aside + QLatin1Char('/') + name;
+        QDir().mkpath(folder);
+        for (const QString &item : QDir(m_web).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (!m_userItems.contains(item))
+                QDir().rename(m_web + QLatin1Char('/') + item, folder + QLatin1Char('/') + item);
+        }
+    }
+
+    QString m_aside;
+    QString m_web;
+    QString m_error;
+    KRResult<std::shared_ptr<KRDocument>> m_document = KRError(QStringLiteral("not open"), 0, QString());
+    KRResult<std::shared_ptr<KRProject>> m_project = KRError(QStringLiteral("not open"), 0, QString());
+    qsizetype m_objects = 0;
+    QStringList m_userFiles;
+    QStringList m_userItems;
+    std::vector<char> m_buffer = std::vector<char>(1 << 20);
+};
+
+// The folder every run moves what it wrote into, on the file system of its builds.
+QString asideFolder(Place place)
+{
+    static QTemporaryDir memoryAside(folderTemplate(Place::Memory));
+    static QTemporaryDir diskAside(folderTemplate(Place::Disk));
+    return place == Place::Memory ? memoryAside.path() : diskAside.path();
+}
+
+// The library and runtime files of the builds, in the folder; the device map of the catalogue.
+QString setUpResources(const QString &folder)
+{
+    KRObjectInfo::sharedInstance(); // the catalogue comes from the application's resources
+    KRResources::setResourcesDirectory(makeResources(folder + QStringLiteral("/resources")));
+    setUpProjectBuilder();
+    return KRObjectInfo::sharedInstance().deviceInformationJSON();
+}
+
+QString mediansText(double buildMs, qsizetype objects)
+{
+    return QStringLiteral("(median build %1 ms, %2 objects)").arg(QString::number(buildMs, 'f', 1)).arg(objects);
+}
+
+QString copyLine(const QString &name, double buildMs, const std::vector<double> &copyTimes, const std::vector<double> &ratios)
+{
+    return QStringLiteral("%1  %2\u00d7 a copy of its output   (medians: build %3 ms, copy %4 ms)")
+        .arg(name.leftJustified(34), QString::number(median(ratios), 'f', 2).rightJustified(6),
+             QString::number(buildMs, 'f', 1), QString::number(median(copyTimes), 'f', 1));
+}
+
+// The 50-page project, built on state.range(0) page threads, on a memory file system or
+// (state.range(1)) on the temporary folder's.
+void BM_BuildGeneratedProject(benchmark::State &state)
+{
+    const int pageThreads = int(state.range(0));
+    const Place place = state.range(1) ? Place::Disk : Place::Memory;
+    resetPeakResident();
+    QTemporaryDir folder(folderTemplate(place));
+    const QString deviceMap = setUpResources(folder.path());
+    std::vector<double> buildTimes;
+    std::vector<double> copyTimes;
+    std::vector<double> ratios;
+    OpenProject::Round last;
+    double openMB = 0;
+    qsizetype objects = 0;
+    int threads = 0;
+    {
+        OpenProject project(folder.path(), asideFolder(place), kScalingBase);
+        openMB = residentMB("VmRSS:");
+        for (auto _ : state) {
+            if (!project.error().isEmpty())
+                break;
+            last = project.build(state, pageThreads, deviceMap);
+            buildTimes.push_back(last.buildMs);
+            copyTimes.push_back(last.copyMs);
+            ratios.push_back(last.buildMs / last.copyMs);
+        }
+        if (!project.error().isEmpty()) {
+            state.SkipWithError(qPrintable(project.error()));
+            KRResources::setResourcesDirectory(QString());
             return;
         }
-        files = int(written.size());
-        buildTimes.push_back(buildMs);
-        copyTimes.push_back(copyMs);
-        ratios.push_back(buildMs / copyMs);
-        state.ResumeTiming();
+        objects = project.objects();
+        threads = project.concurrentPageLimit(pageThreads);
     }
     KRResources::setResourcesDirectory(QString());
-    const int threads = KRProjectBuildSource(project.value(), int(state.range(0))).concurrentPageLimit();
-    project = KRError(QStringLiteral("closed"), 0, QString());
-    document = KRError(QStringLiteral("closed"), 0, QString());
-    processPendingEvents(); // what the closed project left to the event loop
 
     const double buildMs = median(buildTimes);
     const double perObject = buildMs * 1000.0 / double(objects);
-    const double ratio = median(ratios);
     const double peakMB = residentMB("VmHWM:");
     state.counters["build_ms"] = buildMs;
     state.counters["us_per_object"] = perObject;
     state.counters["objects"] = double(objects);
     state.counters["copy_ms"] = median(copyTimes);
-    state.counters["build_over_copy"] = ratio;
-    state.counters["files"] = files;
-    state.counters["MB_written"] = double(bytes) / (1024.0 * 1024.0);
+    state.counters["build_over_copy"] = median(ratios);
+    state.counters["files"] = last.files;
+    state.counters["MB_written"] = double(last.bytes) / (1024.0 * 1024.0);
     state.counters["open_MB"] = openMB;
     state.counters["peak_MB"] = peakMB;
     state.counters["page_threads"] = threads;
-    const QString name = runName(threads, pages, place);
-    const QString medians = QStringLiteral("(median build %1 ms, %2 objects)")
-                                .arg(QString::number(buildMs, 'f', 1))
-                                .arg(objects);
+    const QString name = runName(threads, kScalingBase, place);
     if (threads == 1 && place == Place::Memory) {
-        oneThreadMicrosecondsPerObject()[pages] = perObject;
-        if (pages == kScalingBase) {
-            KRBench::reportTarget(state, "build_us_per_object_1thread", perObject, "us", kMicrosecondsPerObjectTarget);
-            figures().append(QStringLiteral("%1  %2 \u00b5s per object   target \u2264 %3 \u00b5s   %4")
-                                 .arg(name.leftJustified(34), QString::number(perObject, 'f', 2).rightJustified(6))
-                                 .arg(kMicrosecondsPerObjectTarget)
-                                 .arg(medians));
-        }
-    }
-    if (threads != 1 || pages != kScalingBase || place == Place::Disk)
+        KRBench::reportTarget(state, "build_us_per_object_1thread", perObject, "us", kMicrosecondsPerObjectTarget);
+        figures().append(QStringLiteral("%1  %2 \u00b5s per object   target \u2264 %3 \u00b5s   %4")
+                             .arg(name.leftJustified(34), QString::number(perObject, 'f', 2).rightJustified(6))
+                             .arg(kMicrosecondsPerObjectTarget)
+                             .arg(mediansText(buildMs, objects)));
+    } else {
         informativeLines().append(QStringLiteral("%1  %2 \u00b5s per object   %3")
                                       .arg(name.leftJustified(34), QString::number(perObject, 'f', 2).rightJustified(6),
-                                           medians));
+                                           mediansText(buildMs, objects)));
+    }
     // The copy of the build's output is the file system's time as much as ours: for information.
-    informativeLines().append(QStringLiteral("%1  %2\u00d7 a copy of its output   (medians: build %3 ms, copy %4 ms)")
-                                  .arg(name.leftJustified(34), QString::number(ratio, 'f', 2).rightJustified(6),
-                                       QString::number(buildMs, 'f', 1), QString::number(median(copyTimes), 'f', 1)));
-    if (pages == kScalingBase && place == Place::Memory) {
-        KRBench::reportTarget(state, "build_peak_MB_" + runSuffix(threads), peakMB, "MB", 200,
-                              KRBench::Bound::Below);
+    informativeLines().append(copyLine(name, buildMs, copyTimes, ratios));
+    if (place == Place::Memory) {
+        KRBench::reportTarget(state, "build_peak_MB_" + runSuffix(threads), peakMB, "MB", 200, KRBench::Bound::Below);
         figures().append(QStringLiteral("%1  %2 MB      target < 200 MB")
                              .arg(QStringLiteral("peak/%1").arg(name.mid(6)).leftJustified(34),
                                   QString::number(peakMB, 'f', 0).rightJustified(6)));
-    } else if (place == Place::Memory) {
-        informativeLines().append(QStringLiteral("%1  %2 MB peak   (%3 MB once open)")
-                                      .arg(QStringLiteral("peak/%1").arg(name.mid(6)).leftJustified(34),
-                                           QString::number(peakMB, 'f', 0).rightJustified(6),
-                                           QString::number(openMB, 'f', 0)));
     }
 }
-// The 50-page runs first, then the larger projects on one thread: each run's peak memory starts
-// from what the runs before left allocated, and the 50-page figures are the ones with targets.
-// Last, for information, the 50-page build on one thread on the temporary folder's disk.
-BENCHMARK(BM_BuildGeneratedProject)->ArgNames({"threads", "pages", "disk"})->Args({1, 50, 0})->Args({4, 50, 0})
-    ->Unit(benchmark::kMillisecond)->Iterations(40);
-BENCHMARK(BM_BuildGeneratedProject)->ArgNames({"threads", "pages", "disk"})->Args({1, 200, 0})
-    ->Unit(benchmark::kMillisecond)->Iterations(12);
-BENCHMARK(BM_BuildGeneratedProject)->ArgNames({"threads", "pages", "disk"})->Args({1, 1000, 0})
-    ->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_BuildGeneratedProject)->ArgNames({"threads", "pages", "disk"})->Args({1, 50, 1})
+// The run on the disk after the other 50-page runs: it is for information only.
+BENCHMARK(BM_BuildGeneratedProject)->ArgNames({"threads", "disk"})->Args({1, 0})->Args({4, 0})->Args({1, 1})
     ->Unit(benchmark::kMillisecond)->Iterations(40);
 
-// The time per object on one thread of the larger projects over that of the 50-page one, each
-// beside its target; nothing when the 50-page run did not run.
-void reportScaling()
+// How the time per object holds as a project grows: the project of state.range(0) pages and
+// the 50-page one, both open, built on one thread in turns on a memory file system (one build
+// of the large one, then builds of the small one for about as many objects), so that both meet
+// whatever else the machine runs alike; the medians of their times per object.
+void BM_BuildLargerProject(benchmark::State &state)
 {
-    const auto &medians = oneThreadMicrosecondsPerObject();
-    const auto base = medians.find(kScalingBase);
-    if (base == medians.end() || base->second <= 0)
-        return;
-    for (const auto &[pages, perObject] : medians) {
-        if (pages == kScalingBase)
-            continue;
-        const double ratio = perObject / base->second;
-        KRBench::printFigure("build_per_object_" + std::to_string(pages) + "_over_" + std::to_string(kScalingBase)
-                                 + "_pages",
-                             ratio, "x", kScalingTarget);
-        figures().append(QStringLiteral("%1  %2\u00d7 the %3-page time per object   target \u2264 %4\u00d7")
-                             .arg(runName(1, pages, Place::Memory).leftJustified(34), QString::number(ratio, 'f', 2).rightJustified(6))
-                             .arg(kScalingBase)
-                             .arg(kScalingTarget));
+    const int pages = int(state.range(0));
+    const int smallBuilds = std::max(1, pages / kScalingBase);
+    resetPeakResident();
+    QTemporaryDir folder(folderTemplate(Place::Memory));
+    const QString deviceMap = setUpResources(folder.path());
+    std::vector<double> largeTimes;
+    std::vector<double> smallTimes;
+    std::vector<double> copyTimes;
+    std::vector<double> ratios;
+    double openMB = 0;
+    qsizetype largeObjects = 0;
+    qsizetype smallObjects = 0;
+    {
+        OpenProject small(folder.path() + QStringLiteral("/small"), asideFolder(Place::Memory), kScalingBase);
+        OpenProject large(folder.path() + QStringLiteral("/large"), asideFolder(Place::Memory), pages);
+        openMB = residentMB("VmRSS:");
+        for (auto _ : state) {
+            if (!large.error().isEmpty() || !small.error().isEmpty())
+                break;
+            const OpenProject::Round round = large.build(state, 1, deviceMap);
+            largeTimes.push_back(round.buildMs);
+            copyTimes.push_back(round.copyMs);
+            ratios.push_back(round.buildMs / round.copyMs);
+            for (int i = 0; i < smallBuilds && small.error().isEmpty(); ++i)
+                smallTimes.push_back(small.build(state, 1, deviceMap).buildMs);
+        }
+        const QString error = !large.error().isEmpty() ? large.error() : small.error();
+        if (!error.isEmpty()) {
+            state.SkipWithError(qPrintable(error));
+            KRResources::setResourcesDirectory(QString());
+            return;
+        }
+        largeObjects = large.objects();
+        smallObjects = small.objects();
     }
+    KRResources::setResourcesDirectory(QString());
+
+    const double largePerObject = median(largeTimes) * 1000.0 / double(largeObjects);
+    const double smallPerObject = median(smallTimes) * 1000.0 / double(smallObjects);
+    const double ratio = largePerObject / smallPerObject;
+    const double peakMB = residentMB("VmHWM:");
+    state.counters["us_per_object"] = largePerObject;
+    state.counters["us_per_object_50_pages"] = smallPerObject;
+    state.counters["objects"] = double(largeObjects);
+    state.counters["open_MB"] = openMB;
+    state.counters["peak_MB"] = peakMB;
+    const std::string figure = "build_per_object_" + std::to_string(pages) + "_over_" + std::to_string(kScalingBase) + "_pages";
+    KRBench::reportTarget(state, figure, ratio, kScalingTarget);
+    const QString name = runName(1, pages, Place::Memory);
+    figures().append(QStringLiteral("%1  %2\u00d7 the %3-page time per object   target \u2264 %4\u00d7   (%5 \u00b5s against %6 \u00b5s, in turns)")
+                         .arg(name.leftJustified(34), QString::number(ratio, 'f', 2).rightJustified(6))
+                         .arg(kScalingBase)
+                         .arg(kScalingTarget)
+                         .arg(QString::number(largePerObject, 'f', 2), QString::number(smallPerObject, 'f', 2)));
+    informativeLines().append(QStringLiteral("%1  %2 \u00b5s per object   %3")
+                                  .arg(name.leftJustified(34), QString::number(largePerObject, 'f', 2).rightJustified(6),
+                                       mediansText(median(largeTimes), largeObjects)));
+    informativeLines().append(copyLine(name, median(largeTimes), copyTimes, ratios));
+    informativeLines().append(QStringLiteral("%1  %2 MB peak   (%3 MB once open, with the 50-page project)")
+                                  .arg(QStringLiteral("peak/%1").arg(name.mid(6)).leftJustified(34),
+                                       QString::number(peakMB, 'f', 0).rightJustified(6),
+                                       QString::number(openMB, 'f', 0)));
 }
+// After the 50-page runs: each run's peak memory starts from what the runs before left allocated.
+BENCHMARK(BM_BuildLargerProject)->ArgName("pages")->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_BuildLargerProject)->ArgName("pages")->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace
 
@@ -507,7 +615,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    reportScaling();
     // Each figure beside its target, after the table, then what is for information only.
     for (const QString &line : std::as_const(figures()))
         std::printf("%s\n", line.toUtf8().constData());
