@@ -13,6 +13,8 @@
 // yet, the project's stored items: a base block made at baseVersion (baseBytes bytes: a line of
 // JSON, the index {key: [offset, length]}, then the items' JSON texts one after the other) and
 // the changes since that base (changesBytes bytes: {key: JSON text, or null when removed}).
+// A frame whose job is {"storedItemsOnly": true, "storage", "bodyBytes": 0, "baseBytes",
+// "changesBytes"} brings the stored items alone, before the first request, and is not answered.
 // For each request standard output gets one answer: a line {"htmlBytes": N, "outcome": {...}}
 // and then the N bytes of the page's text, where the outcome is
 //   {"ok": true, "statusCode", "headers", "redirectURL", "log": [...], "storageChanges": {...}}
@@ -283,11 +285,9 @@ function prepareSpare() {
     if (spare === null) spare = freshContext();
 }
 
-// Runs one request; returns the outcome as JSON text, the answer's text and whether this
-// process must go after it. The request gets a context of its own, which no code ran in
-// before and none runs in after: its globals, the built-ins' prototypes and whatever it left
-// waiting (promises, callbacks of Atomics.waitAsync) go with it.
-function runRequest(job, payload) {
+// Takes the stored items the frame brings (after its body); false when this process does not
+// hold the ones the frame names.
+function takeStoredItems(job, payload) {
     const baseEnd = job.bodyBytes + job.baseBytes;
     if (job.baseBytes > 0) {
         const text = payload.toString('utf8', job.bodyBytes, baseEnd);
@@ -297,7 +297,15 @@ function runRequest(job, payload) {
     if (job.changesBytes > 0) {
         Object.assign(store, { version: job.storage.version, changes: payload.toString('utf8', baseEnd) });
     }
-    if (store.baseVersion !== job.storage.baseVersion || store.version !== job.storage.version) {
+    return store.baseVersion === job.storage.baseVersion && store.version === job.storage.version;
+}
+
+// Runs one request; returns the outcome as JSON text, the answer's text and whether this
+// process must go after it. The request gets a context of its own, which no code ran in
+// before and none runs in after: its globals, the built-ins' prototypes and whatever it left
+// waiting (promises, callbacks of Atomics.waitAsync) go with it.
+function runRequest(job, payload) {
+    if (!takeStoredItems(job, payload)) {
         return { outcome: failure('the stored items did not reach the script'), html: '', retire: true };
     }
     const body = payload.toString('utf8', 0, job.bodyBytes);
@@ -397,6 +405,14 @@ function take(chunk) {
         job = null;
         payloadChunks = [];
         payloadBytes = 0;
+        // The stored items alone, sent while this process waits for its first request: no answer.
+        if (current.storedItemsOnly === true) {
+            if (current.bodyBytes !== 0 || !current.storage || !takeStoredItems(current, payload)) {
+                stop(failure('the stored items did not reach the script'));
+                return false;
+            }
+            continue;
+        }
         const { outcome, html, retire } = runRequest(current, payload);
         if (retire) {
             input.pause();

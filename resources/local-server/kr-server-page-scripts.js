@@ -430,12 +430,46 @@ class ServerPageScripts {
             if (index >= 0) this.idle.splice(index, 1);
             if (sandbox.job) this.finishJob(sandbox, null, false);
         });
+        this.sendStoredItems(sandbox);
         return sandbox;
     }
 
+    // A new process gets the stored items at once, while it has no request to run: a store of
+    // some size takes a while to go through the pipe and to be read, and its first request
+    // would wait for that. Nothing goes when the store has not been read yet (the first
+    // request sends it then) or is empty.
+    sendStoredItems(sandbox) {
+        if (!this.store.loaded || this.store.items.size === 0) return;
+        const { head, base, changes } = this.storedItemsFor(sandbox);
+        sandbox.child.stdin.write(JSON.stringify(Object.assign(head, { storedItemsOnly: true, bodyBytes: 0 })) + '\n');
+        for (const part of [base, changes]) {
+            if (part.length > 0) sandbox.child.stdin.write(part);
+        }
+    }
+
+    // What the process lacks of the current stored items: the base block when it has another,
+    // the changes since the base when it has other ones; it is taken to hold them from now on.
+    storedItemsFor(sandbox) {
+        const state = this.store.state();
+        const items = this.store.forScripts();
+        const base = sandbox.baseVersion === items.baseVersion ? NO_BYTES : items.base;
+        const changes = base.length === 0 && sandbox.storeVersion === state.version ? NO_BYTES : items.changes;
+        sandbox.baseVersion = items.baseVersion;
+        sandbox.storeVersion = state.version;
+        const head = {
+            storage: Object.assign(state, { baseVersion: items.baseVersion }),
+            baseBytes: base.length,
+            changesBytes: changes.length,
+        };
+        return { head, base, changes };
+    }
+
+    // The process that finished last: it is warm, while the one kept ready may have only just
+    // been started (a node process takes a good while to start on a busy machine) and is left
+    // for when the warm one is replaced.
     takeSandbox() {
         while (this.idle.length > 0) {
-            const sandbox = this.idle.shift();
+            const sandbox = this.idle.pop();
             if (!sandbox.exited) return sandbox;
         }
         return this.startSandbox();
@@ -474,17 +508,10 @@ class ServerPageScripts {
             }
         }, 100);
         ++sandbox.served;
-        const state = this.store.state();
-        const items = this.store.forScripts();
-        const base = sandbox.baseVersion === items.baseVersion ? NO_BYTES : items.base;
-        const changes = base.length === 0 && sandbox.storeVersion === state.version ? NO_BYTES : items.changes;
-        sandbox.baseVersion = items.baseVersion;
-        sandbox.storeVersion = state.version;
-        const head = Object.assign({}, job, {
-            storage: Object.assign(state, { baseVersion: items.baseVersion }),
+        const stored = this.storedItemsFor(sandbox);
+        const { base, changes } = stored;
+        const head = Object.assign({}, job, stored.head, {
             bodyBytes: body.length,
-            baseBytes: base.length,
-            changesBytes: changes.length,
             limits: {
                 answerBytes: MAX_ANSWER_BYTES,
                 itemChars: storage.ITEM_LIMIT,

@@ -213,6 +213,33 @@ TEST(KRServerPages, eachProjectKeepsItsOwnBoundedStore)
     EXPECT_EQ(projectStoreFile(first), file);
 }
 
+// Every request counts once: the page shows the count it found and stores it one higher.
+const QByteArray counterPage = page(R"JS(
+var seen = storage.getItem("count");
+storage.setItem("count", (seen || 0) + 1);
+response.setFormValue("result", String(seen || 0));
+)JS");
+
+TEST(KRServerPages, storedItemsStayCurrentAcrossScriptProcesses)
+{
+    const QString root = KRTest::makeTempDir(QStringLiteral("counting"));
+    KRTest::writeFile(root + QStringLiteral("/store.krml"), storePage);
+    KRTest::writeFile(root + QStringLiteral("/count.krml"), counterPage);
+    Server server(root);
+    ASSERT_GT(server.port(), 0);
+    // A large item: the stored items take a while to reach each new script process.
+    ASSERT_EQ(server.get("/store.krml?set=large&size=1000000").body.toStdString(), "<p>1000000</p>");
+    // One after another, past the replacement of the script processes (each serves a hundred
+    // requests): each new process is handed the stored items before any request of its own, and
+    // every request changes them meanwhile.
+    for (int i = 0; i < 250; ++i) {
+        const Response response = server.get("/count.krml");
+        ASSERT_EQ(response.body.toStdString(), "<p>" + std::to_string(i) + "</p>")
+            << i << ": " << response.status << " " << response.body.constData();
+    }
+    EXPECT_EQ(server.get("/store.krml?get=large").body.toStdString(), "<p>1000000</p>");
+}
+
 TEST(KRServerPages, waitingRequestsAndTheirBodiesAreBounded)
 {
     const QString root = KRTest::makeTempDir(QStringLiteral("crowd"));
