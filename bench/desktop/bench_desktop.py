@@ -23,6 +23,10 @@ small region, polled as fast as the X server answers (well under a millisecond a
                     for information: on a desktop where the graphics library renders on the
                     GPU, such a window is composed whole each time it draws.
 
+Each time starts as the input is sent (the X server's answer to it is waited for before the
+screen is read: a program that is itself kept waiting by a busy machine would otherwise start the
+clock after the application had already answered).
+
 Each figure is given as a ratio to one frame at 60 Hz (16.7 ms): minimum, median and maximum
 over the repetitions, with the milliseconds beside them. The median of each is also printed as
 a line `make bench` collects ("KRBENCH <name> <value> <unit> <target>").
@@ -148,8 +152,8 @@ def measure_inspector(desktop, window, surface, switches):
         inp.glide(*targets[object_id])
         time.sleep(0.05)
         wait_settled(desktop, strip)
-        inp.button(True)
         pressed = time.perf_counter()
+        inp.button(True)
         deadline = pressed + 10
         while read(desktop, strip) != settled[object_id]:
             if time.perf_counter() > deadline:
@@ -224,8 +228,8 @@ def type_timed(desktop, editor, keys, label):
     typed_ms = []
     for _ in range(keys):
         before = wait_settled(desktop, band)
-        inp.key_down("x")
         pressed = time.perf_counter()
+        inp.key_down("x")
         drawn = poll_until_changed(desktop, band, before, at_least=60)
         typed_ms.append((drawn - pressed) * 1000)
         time.sleep(inp.press_time())
@@ -253,15 +257,17 @@ def measure(desktop, floor, drops, motions, switches, keys):
         baseline = {}
         times = {}
 
+        def releasing():
+            baseline["pixels"] = read(desktop, band)
+            times["released"] = time.perf_counter()
+
         def released():
             # The screen is read from the moment the release has reached the X server, while
             # the drag's own pause after it would still run.
-            times["released"] = time.perf_counter()
             times["shown"] = poll_until_changed(desktop, band, baseline["pixels"], at_least=DROP_PIXELS)
 
         desktop.input.drag(entry.center, kd.page_point(surface, *DROP_AT), steps=20, duration=0.5,
-                           before_release=lambda: baseline.setdefault("pixels", read(desktop, band)),
-                           after_release=released)
+                           before_release=releasing, after_release=released)
         drop_ms.append((times["shown"] - times["released"]) * 1000)
         kd.wait_inspected(desktop, window, "button1")
         if run < drops - 1:
@@ -296,8 +302,8 @@ def measure(desktop, floor, drops, motions, switches, keys):
         wide = (band[0] - STEP, band[1], band[2] + 2 * STEP, band[3])
         before = wait_settled(desktop, wide)
         x += STEP
-        inp.move(x, y0)
         sent = time.perf_counter()
+        inp.move(x, y0)
         moved = poll_until_changed(desktop, wide, before, at_least=6)
         motion_ms.append((moved - sent) * 1000)
         left += STEP
