@@ -1,11 +1,11 @@
-// The floors of the typing figure of bench_desktop: a plain QPlainTextEdit, in the fixed-width
+// The floor of the typing figure of bench_desktop: a plain QPlainTextEdit, in the fixed-width
 // font the code editor starts with, holding the file named on the command line, in a maximised
-// window titled "Plain Editor". With "--web" the edit is the second tab of the window, whose
-// first tab, shown until its empty page has loaded, is a web view: the application's editors
-// too share their window with web views, which makes Qt compose the whole window through the
-// graphics library each time a widget is drawn, unless the views are drawn as the other widgets
-// are (where that library renders on the CPU). The web engine and its views are set up as the
-// application sets them up. Not a benchmark of its own.
+// window titled "Plain Editor" that holds nothing else. With "--web" (an informative figure
+// only) the edit is the second tab of the window, whose first tab, shown until its empty page
+// has loaded, is a web view, as the application's editors share their window with web views:
+// where the graphics library renders on the GPU, Qt then composes the whole window through it
+// each time a widget is drawn. The web engine and its views are set up as the application sets
+// them up. Not a benchmark of its own.
 #include <platform/webview/KRWebEngineEnvironment.h>
 
 #include <QApplication>
@@ -20,9 +20,6 @@
 
 int main(int argc, char *argv[])
 {
-    KRWebEngineEnvironment::prepare();
-    QApplication application(argc, argv);
-    KRWebEngineEnvironment::chooseViewDrawing();
     bool withWebView = false;
     QString path;
     for (int i = 1; i < argc; ++i) {
@@ -31,6 +28,12 @@ int main(int argc, char *argv[])
         else
             path = QString::fromLocal8Bit(argv[i]);
     }
+    // Alone, the edit is a plain widgets program: the web engine is not set up at all.
+    if (withWebView)
+        KRWebEngineEnvironment::prepare();
+    QApplication application(argc, argv);
+    if (withWebView)
+        KRWebEngineEnvironment::chooseViewDrawing();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return 1;
