@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
     const int recentCount = qEnvironmentVariableIntValue("KR_BENCH_RECENT_COUNT");
     int status = 0;
     {
-        KRApplicationStartup startup;
+        KRApplicationStartup startup({}, KRApplicationDelegate::WebEngineStart::AtLaunch); // as main() starts it
         KRApplicationDelegate &delegate = startup.delegate();
         application.watch(
             [&delegate]() -> QWidget * {
