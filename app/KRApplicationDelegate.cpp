@@ -3,6 +3,7 @@
 #include "KRApplicationDefaults.h"
 #include "KRCrashReporterWindowController.h"
 #include "KRDocumentController.h"
+#include "KRGalleryThumbnails.h"
 #include "KRGalleryWindowController.h"
 #include "KRPreferencesWindowController.h"
 
@@ -62,6 +63,7 @@ public:
 };
 
 KRCrashReporter *appCrashReporter = nullptr;
+bool appWebEngineAndCatalogueDeferred = false; // until the launch
 QPointer<KRNodeRunner> appNodeRunner; // the application object owns it
 KRApplicationDelegate *appSharedDelegate = nullptr;
 constexpr unsigned char appInspirationKey = 0x5A;
@@ -136,7 +138,27 @@ void KRApplicationDelegate::runSavePanel(QWidget *parent, const QString &title, 
     dialog->open();
 }
 
-void KRApplicationDelegate::initialize()
+void KRApplicationDelegate::startWebEngineAndCatalogue()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    // Every web view shares the default profile. The in-application scheme's handler goes in
+    // before the first view exists: installed later, it cuts the views already loaded off the
+    // network (design views then could load no library from the runtime server). Making the
+    // profile starts the web engine's processes, which takes a good part of a start.
+    KRActionSchemeHandler::installIn(QWebEngineProfile::defaultProfile());
+
+    setUpProjectBuilder();
+    // Plug-in controls join the catalogue before any project opens.
+    KRPluginLoader loader;
+    loader.loadAllPlugins();
+    for (const QString &problem : loader.problems())
+        qWarning("Plug-in not loaded: %s", qPrintable(problem));
+}
+
+void KRApplicationDelegate::initialize(WebEngineStart start)
 {
     static bool done = false;
     if (done)
@@ -162,17 +184,9 @@ void KRApplicationDelegate::initialize()
     if (capture && !reporter.enableCrashReporter(&error))
         qWarning("Warning: Could not enable crash reporter: %s", qPrintable(error));
 
-    // Every web view shares the default profile. The in-application scheme's handler goes in
-    // before the first view exists: installed later, it cuts the views already loaded off the
-    // network (design views then could load no library from the runtime server).
-    KRActionSchemeHandler::installIn(QWebEngineProfile::defaultProfile());
-
-    setUpProjectBuilder();
-    // Plug-in controls join the catalogue before any project opens.
-    KRPluginLoader loader;
-    loader.loadAllPlugins();
-    for (const QString &problem : loader.problems())
-        qWarning("Plug-in not loaded: %s", qPrintable(problem));
+    appWebEngineAndCatalogueDeferred = start == WebEngineStart::AtLaunch;
+    if (!appWebEngineAndCatalogueDeferred)
+        startWebEngineAndCatalogue();
     NetRuntimeServerSupport::install();
     KRNodeRunner::setLaunchFailureAlert([](const QString &message) {
         KRAlert alert;
@@ -258,12 +272,19 @@ KRPreferencesWindowController *KRApplicationDelegate::preferencesWindowControlle
 void KRApplicationDelegate::applicationDidFinishLaunching()
 {
     KR_LOG(QString());
+    // The gallery's second counts from here: what the start left to the launch runs within it.
+    QTimer::singleShot(1000, Qt::PreciseTimer, this, &KRApplicationDelegate::openGalleryAtLaunch);
+    if (std::exchange(appWebEngineAndCatalogueDeferred, false))
+        startWebEngineAndCatalogue();
     for (const QString &path : std::exchange(m_projectsToOpenAtLaunch, {})) {
         openRecentDocument(path);
         m_openedProjectsAtLaunch = true;
     }
-    QTimer::singleShot(1000, this, &KRApplicationDelegate::openGalleryAtLaunch);
     KRNewsController::shared().loadRSS();
+    // The gallery's pictures are decoded on other threads while the launch waits for it (not
+    // when the launch is to reopen the last project instead).
+    if (!m_openedProjectsAtLaunch && !KRUserDefaults::sharedInstance().boolValue(QStringLiteral("openLastProjectOnStartup")))
+        KRGalleryThumbnails::prefetchRecentProjects();
 }
 
 void KRApplicationDelegate::applicationWillTerminate()
@@ -275,6 +296,8 @@ void KRApplicationDelegate::applicationWillTerminate()
 
 void KRApplicationDelegate::openGalleryAtLaunch()
 {
+    if (std::exchange(appWebEngineAndCatalogueDeferred, false))
+        startWebEngineAndCatalogue();
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
     const QString running = KRDocument::applicationShortVersion();
     const QString stored = defaults.stringValue(QStringLiteral("lastExecutedVersion"));

@@ -44,10 +44,16 @@ public:
     static void runSavePanel(QWidget *parent, const QString &title, const QString &prompt,
                              std::function<void(const QString &path)> done);
 
+    // When the web engine starts and the control catalogue (builder, plug-ins) is set up: at
+    // once, or when the launch runs (applicationDidFinishLaunching), inside the second the
+    // launch waits before the gallery, and before it opens any project. The engine's start
+    // must come before the first web view exists: AtLaunch only suits a start that makes no
+    // web view before the event loop runs.
+    enum class WebEngineStart { AtOnce, AtLaunch };
     // The start-up that precedes the first window, after the application object exists: run
-    // log, SIGPIPE, the defaults, the pending crash report, crash capture, the runtime server.
-    // Runs once.
-    static void initialize();
+    // log, SIGPIPE, the defaults, the pending crash report, crash capture, the web engine and
+    // the control catalogue (see WebEngineStart), the runtime server. Runs once.
+    static void initialize(WebEngineStart start = WebEngineStart::AtOnce);
     static KRNodeRunner *sharedNodeRunner();
     // The crash reporter the start-up uses (the shared one unless a test sets another).
     static void setCrashReporter(KRCrashReporter *reporter);
@@ -116,6 +122,7 @@ public:
     void htmlWindowControllerSelectAction(KRHTMLWindowController *controller, const QString &action) override;
 
 private:
+    static void startWebEngineAndCatalogue();
     void openSiteLink(const QString &path);
     KRHTMLWindowController *ensureAboutWindow();
     void showLastDocumentClosed();

@@ -1,5 +1,7 @@
 #include "KRGalleryItemViewController.h"
 
+#include "KRGalleryThumbnails.h"
+
 #include <core/ui/KRUIColors.h>
 #include <network/NetDownloadCache.h>
 #include <network/NetHTTPRequest.h>
@@ -24,7 +26,7 @@ namespace {
 
 QPixmap galleryItemPlaceholder()
 {
-    QPixmap pixmap(96, 64);
+    QPixmap pixmap(KRGalleryItemViewController::ThumbnailSize);
     pixmap.fill(QColor(0xdd, 0xdd, 0xdd));
     return pixmap;
 }
@@ -51,8 +53,8 @@ KRGalleryItemViewController::KRGalleryItemViewController(QObject *parent)
     imageButton = new QPushButton;
     imageButton->setObjectName(QStringLiteral("imageButton"));
     imageButton->setFlat(true);
-    imageButton->setFixedSize(96, 64);
-    imageButton->setIconSize(QSize(96, 64));
+    imageButton->setFixedSize(ThumbnailSize);
+    imageButton->setIconSize(ThumbnailSize);
     imageButton->setIcon(galleryItemPlaceholder());
     imageButton->setStyleSheet(QStringLiteral("QPushButton { border: none; }"));
     layout->addWidget(imageButton);
@@ -198,7 +200,8 @@ void KRGalleryItemViewController::setImageThumbUrl(const QUrl &url)
         imageButton->setProperty("krHasThumbnail", true);
     };
     if (url.isLocalFile()) {
-        show(QPixmap(url.toLocalFile()));
+        // Usually decoded already, while the launch waited for the gallery.
+        show(QPixmap::fromImage(KRGalleryThumbnails::thumbnail(url.toLocalFile(), imageButton->iconSize())));
         return;
     }
     if (!url.isValid() || url.isEmpty())

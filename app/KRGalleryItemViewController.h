@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QUrl>
 
 #include <cstdint>
@@ -26,6 +27,8 @@ class KRGalleryItemViewController : public QObject
 
 public:
     static constexpr int RowHeight = 96;
+    // The size the thumbnail is drawn at (a picture is scaled to fit it).
+    static constexpr QSize ThumbnailSize{96, 64};
 
     explicit KRGalleryItemViewController(QObject *parent = nullptr);
     ~KRGalleryItemViewController() override;

@@ -71,7 +71,7 @@ void KRApplicationStartup::prepareProcess()
     QApplication::setApplicationVersion(QStringLiteral(KR_VERSION_TEXT));
 }
 
-void KRApplicationStartup::installServices()
+void KRApplicationStartup::installServices(KRApplicationDelegate::WebEngineStart webEngine)
 {
     static bool installed = false;
     if (installed)
@@ -85,13 +85,13 @@ void KRApplicationStartup::installServices()
     KRProxyAuthViewController::installAsProxyCredentialPrompt();
     // Every page of a project draws its design document in a web view of the project's pool.
     KRProject::setWebViewFactory(std::make_shared<KRWebViewFactory>());
-    KRApplicationDelegate::initialize();
+    KRApplicationDelegate::initialize(webEngine);
     installProjectWindows();
 }
 
-KRApplicationStartup::KRApplicationStartup(const QStringList &projects)
+KRApplicationStartup::KRApplicationStartup(const QStringList &projects, KRApplicationDelegate::WebEngineStart webEngine)
 {
-    installServices();
+    installServices(webEngine);
     m_delegate = std::make_unique<KRApplicationDelegate>();
     m_delegate->setProjectsToOpenAtLaunch(projects);
     QTimer::singleShot(0, m_delegate.get(), &KRApplicationDelegate::applicationDidFinishLaunching);
@@ -118,7 +118,8 @@ int KRApplicationStartup::main(int argc, char *argv[])
     QApplication application(argc, argv);
     int status = 0;
     {
-        KRApplicationStartup startup(arguments.projects);
+        // Nothing here makes a web view before the event loop runs.
+        KRApplicationStartup startup(arguments.projects, KRApplicationDelegate::WebEngineStart::AtLaunch);
         // The start-up benchmark measures a launch up to the gallery on screen.
         QTimer quitWhenGalleryShown;
         if (qEnvironmentVariableIsSet("KR_QUIT_WHEN_GALLERY_SHOWN")) {

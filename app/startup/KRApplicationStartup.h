@@ -1,11 +1,11 @@
 #pragma once
 
+#include <app/KRApplicationDelegate.h>
+
 #include <QStringList>
 
 #include <memory>
 #include <optional>
-
-class KRApplicationDelegate;
 
 // The application as main() makes it, and as the application-level tests start it: the process
 // settings QtWebEngine reads before the application object exists, then every service, factory
@@ -28,8 +28,11 @@ public:
     static void prepareProcess();
     // After the QApplication exists: the services (once per process), then the delegate, whose
     // launch runs on the first pass of the event loop and opens the projects (none: the blank
-    // project and the gallery a second later).
-    explicit KRApplicationStartup(const QStringList &projects = {});
+    // project and the gallery a second later). A caller that makes no web view before the
+    // event loop runs (main()) leaves the web engine's start to the launch (see
+    // KRApplicationDelegate::WebEngineStart).
+    explicit KRApplicationStartup(const QStringList &projects = {},
+                                  KRApplicationDelegate::WebEngineStart webEngine = KRApplicationDelegate::WebEngineStart::AtOnce);
     // Windows and documents go while the application object still exists.
     ~KRApplicationStartup();
 
@@ -39,7 +42,7 @@ public:
     static int main(int argc, char *argv[]);
 
 private:
-    static void installServices();
+    static void installServices(KRApplicationDelegate::WebEngineStart webEngine);
 
     std::unique_ptr<KRApplicationDelegate> m_delegate;
 };

@@ -3,6 +3,7 @@
 #include <app/KRApplicationDelegate.h>
 #include <app/KRDocumentController.h>
 #include <app/KRGalleryItemViewController.h>
+#include <app/KRGalleryThumbnails.h>
 #include <app/KRGalleryWindowController.h>
 #include <model/KRDocument.h>
 #include <platform/foundation/KRPaths.h>
@@ -15,6 +16,7 @@
 #include <KRWidgetTestSupport.h>
 
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
@@ -139,6 +141,55 @@ TEST_F(KRGalleryTest, RecentProjectsListWhatStillExistsAndAFailedOpenKeepsTheGal
     gallery.recentProjects().first()->openButton->click();
     ASSERT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 1);
     EXPECT_TRUE(KRTest::processEventsUntil([&] { return !gallery.window()->isVisible(); }));
+}
+
+// The launch decodes the recent projects' pictures on other threads while it waits for the
+// gallery; the gallery then shows each project's own picture, as it is on disk when the gallery
+// opens, scaled to fit the thumbnail.
+TEST_F(KRGalleryTest, PicturesDecodedAheadShowEachProjectsPictureAsItIsWhenTheGalleryOpens)
+{
+    KRGalleryThumbnails::clear();
+    const QString folder = KRTest::makeTempDir(QStringLiteral("thumbnails"));
+    KRRecentDocuments &recent = KRDocumentController::sharedDocumentController().recentDocuments();
+    recent.clear();
+    const QList<QColor> colours{QColor(0xd0, 0x20, 0x20), QColor(0x20, 0xa0, 0x30), QColor(0x20, 0x40, 0xd0),
+                                QColor(0xe0, 0xc0, 0x10), QColor(0x90, 0x20, 0xb0)};
+    auto writePicture = [](const QString &package, QSize size, const QColor &colour) {
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(colour);
+        return picture.save(package + QStringLiteral("/preview.png"));
+    };
+    QStringList packages;
+    for (int i = 0; i < int(colours.size()); ++i) {
+        packages.append(KRAppTest::makePackage(folder, QStringLiteral("Project %1").arg(i)));
+        ASSERT_TRUE(writePicture(packages.last(), QSize(300, 600), colours.at(i))); // a phone's shape
+        recent.noteDocument(packages.last());
+    }
+    const QString damaged = KRAppTest::makePackage(folder, QStringLiteral("Damaged"));
+    KRTest::writeFile(damaged + QStringLiteral("/preview.png"), "not a picture");
+    recent.noteDocument(damaged);
+
+    KRGalleryThumbnails::prefetchRecentProjects();
+    // Changed after it was decoded: a wider picture in another colour.
+    const QColor changed(0x10, 0x10, 0x10);
+    ASSERT_TRUE(writePicture(packages.at(2), QSize(640, 200), changed));
+
+    KRGalleryWindowController gallery;
+    ASSERT_EQ(gallery.recentProjects().size(), colours.size() + 1);
+    for (KRGalleryItemViewController *row : gallery.recentProjects()) {
+        const QString name = row->projectName();
+        SCOPED_TRACE(name.toStdString());
+        if (name == QLatin1String("Damaged")) {
+            EXPECT_FALSE(row->hasThumbnail()) << "what is no picture keeps the placeholder";
+            continue;
+        }
+        ASSERT_TRUE(row->hasThumbnail());
+        const int index = name.mid(QStringLiteral("Project ").size()).toInt();
+        const QImage shown = row->imageButton->icon().pixmap(KRGalleryItemViewController::ThumbnailSize).toImage();
+        const QSize expected = index == 2 ? QSize(96, 30) : QSize(32, 64);
+        EXPECT_EQ(shown.size(), expected);
+        EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), index == 2 ? changed : colours.at(index));
+    }
 }
 
 TEST_F(KRGalleryTest, SamplesAreFetchedOnceAndADownloadBecomesAnOpenProject)
