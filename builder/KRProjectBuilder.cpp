@@ -515,9 +515,6 @@ std::optional<QString> KRProjectBuilder::minifiedByPieces(const QString &footer)
     QStringList pieces = m_scriptPieces;
     pieces.first().remove(0, opening.size());
 
-    const qint64 port = m_serverPort ? *m_serverPort : KRRuntimeServer::portNumber();
-    if (port < 0)
-        return std::nullopt;
     QList<std::optional<QString>> minified(pieces.size());
     std::vector<qsizetype> asked;
     for (qsizetype i = 0; i < pieces.size(); ++i) {
@@ -525,6 +522,9 @@ std::optional<QString> KRProjectBuilder::minifiedByPieces(const QString &footer)
         if (!minified[i])
             asked.push_back(i);
     }
+    const qint64 port = asked.empty() ? 0 : m_serverPort ? *m_serverPort : KRRuntimeServer::portNumber();
+    if (port < 0)
+        return std::nullopt;
     const int total = int(pieces.size());
     std::atomic<int> done{int(pieces.size() - qsizetype(asked.size()))};
     std::atomic<bool> failed{false};

@@ -98,7 +98,7 @@ KRSyntaxCheckRun KRSyntaxChecker::checkFunctions(const QList<KRSyntaxCheckFuncti
     bool anyErrors = false;
     bool anyUnchecked = false;
     QList<std::optional<QVariantList>> findings;
-    if (m_cache && serverPort >= 0) {
+    if (m_cache) {
         findings = cachedFindings(serverPort, functions, checkOptions);
     } else {
         for (const KRSyntaxCheckFunction &function : functions) {
@@ -149,8 +149,8 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 server
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t n; (n = next.fetch_add(1)) < asked.size();) {
-            if (cancelled())
-                return;
+            if (cancelled() || serverPort < 0)
+                return; // what is left stays unchecked
             const KRSyntaxCheckFunction &function = functions[asked[n]];
             const QString text = checkedText(function.functionSource);
             std::optional<QVariantList> answer = request(serverPort, text, checkOptions);

@@ -97,8 +97,8 @@ public:
     void setOptions(const KRSyntaxCheckOptions &options) { m_options = options; }
 
     // With a cache, checkFunctions asks the server only about texts it has not checked with
-    // the same options before, several at once, and keeps the answers in the cache. The cache
-    // must outlive the checker.
+    // the same options before, several at once, and keeps the answers in the cache (what the
+    // cache holds is answered without a server). The cache must outlive the checker.
     void setCache(KRScriptCache *cache) { m_cache = cache; }
     // Off: checkFunctions shows no alert (the caller tells the user from the run's outcome);
     // for a run off the main thread.

@@ -10,8 +10,9 @@
 
 const { Worker, isMainThread, parentPort } = require('worker_threads');
 
-// Workers running at once, and jobs that may wait for one.
-const MAX_WORKERS = 2;
+// Workers running at once (a build sends its functions and pages a few at a time; one core is
+// left to the server and the application), and jobs that may wait for one.
+const MAX_WORKERS = Math.max(2, Math.min(4, require('os').cpus().length - 1));
 const MAX_WAITING_JOBS = 32;
 // A job's time limit; the application gives up on a check after 20 s and on a minification
 // after 60 s, so there is no point going on beyond that.

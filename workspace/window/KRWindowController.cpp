@@ -883,11 +883,19 @@ void KRWindowController::startBuild(FollowUp followUp)
     std::shared_ptr<BuildJob> job = prepareBuild(followUp, checkSyntax);
     if (!job)
         return;
+    launchBuild(job);
+}
+
+void KRWindowController::launchBuild(const std::shared_ptr<BuildJob> &job)
+{
     m_buildJob = job;
     if (!m_buildTimer) {
         m_buildTimer = new QTimer(m_window.get());
         m_buildTimer->setInterval(30);
         connect(m_buildTimer, &QTimer::timeout, this, [this] { pollBuild(); });
+        // Quitting ends the event loop before the windows go: the build stops while what it
+        // uses is still there.
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stopBuild(); });
     }
     try {
         m_buildThread = std::thread([job] { job->perform(); job->finished = true; });
@@ -912,7 +920,9 @@ void KRWindowController::pollBuild()
         m_buildThread.join();
     const std::shared_ptr<BuildJob> job = std::move(m_buildJob);
     m_buildJob.reset();
-    const bool built = finishBuild(job);
+    const bool built = finishBuild(job, true);
+    if (m_buildJob)
+        return; // built again without the check, in the background
     if (m_nextBuild) {
         const FollowUp next = *m_nextBuild;
         m_nextBuild.reset();
@@ -984,7 +994,7 @@ std::shared_ptr<KRWindowController::BuildJob> KRWindowController::prepareBuild(F
     return job;
 }
 
-bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job)
+bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job, bool inBackground)
 {
     if (job->checked && m_project)
         KRProjectSyntaxCheck::applyRun(*m_project, job->functions, job->run);
@@ -1022,8 +1032,12 @@ bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job)
         std::shared_ptr<BuildJob> again = prepareBuild(job->followUp, false);
         if (!again)
             return false;
+        if (inBackground) {
+            launchBuild(again);
+            return true;
+        }
         again->perform();
-        return finishBuild(again);
+        return finishBuild(again, false);
     }
     if (!job->built) {
         krWindowSetStatus(m_window.get(), QStringLiteral("Build stopped."));
@@ -1064,18 +1078,24 @@ bool KRWindowController::buildProject(FollowUp followUp)
     if (!m_project)
         return false;
     // A build in the background finishes first: two would write the same folder.
-    if (m_buildJob) {
-        if (m_buildThread.joinable())
-            m_buildThread.join();
-        m_nextBuild.reset(); // this build is the one that follows
-        pollBuild();
-    }
+    waitForBuild();
     const bool checkSyntax = KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"));
     std::shared_ptr<BuildJob> job = prepareBuild(followUp, checkSyntax);
     if (!job)
         return false;
     job->perform();
-    return finishBuild(job);
+    return finishBuild(job, false);
+}
+
+void KRWindowController::waitForBuild()
+{
+    // A build that the user has it go on without the check is one more to wait for.
+    while (m_buildJob) {
+        if (m_buildThread.joinable())
+            m_buildThread.join();
+        m_nextBuild.reset(); // the caller's command comes next
+        pollBuild();
+    }
 }
 
 void KRWindowController::runProject()
@@ -1165,6 +1185,8 @@ void KRWindowController::exportProjectAction()
     if (chosen.isEmpty())
         return;
     const QString folder = QDir::toNativeSeparators(QDir::cleanPath(chosen.first()));
+    // The export builds into the web folder too: a build running there finishes first.
+    waitForBuild();
     krWindowSetStatus(m_window.get(), QStringLiteral("Exporting to %1…").arg(folder));
     KRProjectBuilder builder(m_project);
     builder.setExportMode(true);

@@ -224,9 +224,14 @@ private:
     // What a build needs, taken from the window and the project on the main thread; null when
     // the build stops before it starts (the status says why).
     std::shared_ptr<BuildJob> prepareBuild(FollowUp followUp, bool checkSyntax);
-    // Shows the outcome and runs the follow-up; false when no build was made.
-    bool finishBuild(const std::shared_ptr<BuildJob> &job);
+    void launchBuild(const std::shared_ptr<BuildJob> &job);
+    // Shows the outcome and runs the follow-up; false when no build was made. In the
+    // background, a build without the check that the user asks for then is launched too.
+    bool finishBuild(const std::shared_ptr<BuildJob> &job, bool inBackground);
     void pollBuild();
+    // Lets the running build finish and shows its outcome; no further build follows it.
+    void waitForBuild();
+    // Stops the running build (closing, quitting): it is never reported.
     void stopBuild();
     QString buildingStatus(const QString &activity) const;
     void deviceBrowserWindowClosed();
