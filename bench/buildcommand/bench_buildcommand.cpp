@@ -90,11 +90,9 @@ double buildCommand(KRProject &project, KRScriptCache &cache)
             }
             return;
         }
-        std::fprintf(stderr, "PHASE checked %.0f\n", msSince(start));
         KRResult<std::shared_ptr<KRProject>> copy = KRProject::fromSnapshot(snapshot);
         if (!copy)
             return;
-        std::fprintf(stderr, "PHASE copied %.0f\n", msSince(start));
         KRProjectBuilder builder(copy.value());
         builder.setRunsInBackground(true);
         builder.setScriptCache(&cache);

@@ -73,6 +73,10 @@ function runJob(job) {
 }
 
 if (!isMainThread) {
+    // Loaded at the worker's start, while the server waits for its first job: a build's
+    // first request does not wait for the tools to load.
+    jshint();
+    require('uglify-js');
     parentPort.on('message', (job) => {
         let answer;
         try {
@@ -102,6 +106,11 @@ class ServerTools {
         this.idle = [];
         this.busy = 0;
         this.queue = [];
+        // The workers start ahead of the first job and load the tools meanwhile, so that the
+        // first build after the start does not wait for them.
+        setImmediate(() => {
+            while (this.idle.length + this.busy < MAX_WORKERS) this.idle.push(this.makeWorker());
+        });
     }
 
     // Resolves with {status, text} (text: the JSON of the answer) or rejects with a ToolRefusal.
@@ -134,6 +143,10 @@ class ServerTools {
             const worker = this.idle.pop();
             if (!worker.gone) return worker;
         }
+        return this.makeWorker();
+    }
+
+    makeWorker() {
         const worker = new Worker(__filename, {
             resourceLimits: { maxOldGenerationSizeMb: WORKER_HEAP_MB },
             stdout: true,
