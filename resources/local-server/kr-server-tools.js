@@ -75,8 +75,13 @@ function runJob(job) {
 if (!isMainThread) {
     // Loaded at the worker's start, while the server waits for its first job: a build's
     // first request does not wait for the tools to load.
-    jshint();
-    require('uglify-js');
+    // A small script through each, for the same reason: their code is compiled by then.
+    try {
+        runJob({ tool: 'check', src: 'var a = function (b) {\n    return b + 1;\n};\n', options: {} });
+        runJob({ tool: 'minify', src: 'var a = function (b) {\n    if (b) { return b + 1; }\n    return [b, "c"];\n};\n' });
+    } catch (e) {
+        // The first job tells.
+    }
     parentPort.on('message', (job) => {
         let answer;
         try {

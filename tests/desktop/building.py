@@ -97,17 +97,18 @@ def building(desktop):
              f"a second Ctrl+B during the build was not taken: {status.acc.description!r}")
 
     # The window answers while it builds: the first menu opens.
-    desktop.input.key("Alt_L")
-    desktop.input.key("Down")
     bar = desktop.wait_for(window, "menu bar", what="the menu bar")
-    kd.wait_until(lambda: next(iter(bar.find_all("popup menu", into_menus=True)), None), "a menu to open", timeout=2)
+    desktop.input.key("Alt_L")
+    kd.wait_until(lambda: bar.has_state(kd.state("FOCUSED")), "the menu bar to take the keyboard", timeout=3)
+    desktop.input.key("Down")
+    kd.wait_until(lambda: next(iter(bar.find_all("popup menu", into_menus=True)), None), "a menu to open", timeout=3)
     during = status.acc.description
     desktop.screenshot("menu-while-building")
     kd.check(during.startswith("Building"), f"the builds were over before the menu opened: {during!r}")
     desktop.input.key("Escape")
     desktop.input.key("Escape")
     desktop.activate_if_needed(window)
-    progress = set()
+    progress = {shown, queued, during}
 
     def second_finished():
         text = status.acc.description

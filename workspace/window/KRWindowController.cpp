@@ -912,7 +912,10 @@ void KRWindowController::pollBuild()
     if (!m_buildJob)
         return;
     if (!m_buildJob->finished) {
-        krWindowSetStatus(m_window.get(), buildingStatus(m_buildJob->currentProgress()));
+        const QString text = buildingStatus(m_buildJob->currentProgress());
+        const auto *line = m_window->findChild<QLabel *>(kWindowStatusLine);
+        if (!line || line->text() != text) // unchanged text tells assistive tools nothing new
+            krWindowSetStatus(m_window.get(), text);
         return;
     }
     m_buildTimer->stop();
