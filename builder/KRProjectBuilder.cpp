@@ -515,11 +515,12 @@ std::optional<QString> KRProjectBuilder::minifiedByPieces(const QString &footer)
     QStringList pieces = m_scriptPieces;
     pieces.first().remove(0, opening.size());
 
-    QList<std::optional<QString>> minified(pieces.size());
+    // Written from several threads, each slot by one: no shared container's bookkeeping.
+    std::vector<std::optional<QString>> minified(std::size_t(pieces.size()));
     std::vector<qsizetype> asked;
     for (qsizetype i = 0; i < pieces.size(); ++i) {
-        minified[i] = m_scriptCache->minified(pieces[i]);
-        if (!minified[i])
+        minified[std::size_t(i)] = m_scriptCache->minified(pieces[i]);
+        if (!minified[std::size_t(i)])
             asked.push_back(i);
     }
     const qint64 port = asked.empty() ? 0 : m_serverPort ? *m_serverPort : KRRuntimeServer::portNumber();
@@ -542,7 +543,7 @@ std::optional<QString> KRProjectBuilder::minifiedByPieces(const QString &footer)
                 return;
             }
             m_scriptCache->setMinified(piece, answer.value());
-            minified[asked[n]] = answer.value(); // each slot is written by one thread only
+            minified[std::size_t(asked[n])] = answer.value();
             progress(QStringLiteral("minifying %1 of %2 script parts").arg(++done).arg(total));
         }
     };
@@ -561,7 +562,7 @@ std::optional<QString> KRProjectBuilder::minifiedByPieces(const QString &footer)
         helper.join();
 
     QString script = QStringLiteral("(function(window){");
-    for (const std::optional<QString> &piece : std::as_const(minified)) {
+    for (const std::optional<QString> &piece : minified) {
         if (!piece)
             return std::nullopt;
         script += *piece;

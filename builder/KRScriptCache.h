@@ -16,7 +16,7 @@
 class KRScriptCache
 {
 public:
-    static constexpr qint64 maximumCharacters = qint64(64) << 20;
+    static constexpr qint64 maximumCharacters = qint64(16) << 20;
 
     // The application's cache, shared by its windows.
     static KRScriptCache &sharedInstance();

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -134,11 +135,12 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 server
                                                                     const KRSyntaxCheckOptions &checkOptions)
 {
     const QString optionsKey = QString::fromUtf8(QJsonDocument(checkOptions.toJSON()).toJson(QJsonDocument::Compact));
-    QList<std::optional<QVariantList>> findings(functions.size());
+    // Written from several threads, each slot by one: no shared container's bookkeeping.
+    std::vector<std::optional<QVariantList>> findings(std::size_t(functions.size()));
     std::vector<qsizetype> asked; // the functions the cache has no answer for
     for (qsizetype i = 0; i < functions.size(); ++i) {
-        findings[i] = m_cache->findings(optionsKey, checkedText(functions[i].functionSource));
-        if (!findings[i])
+        findings[std::size_t(i)] = m_cache->findings(optionsKey, checkedText(functions[i].functionSource));
+        if (!findings[std::size_t(i)])
             asked.push_back(i);
     }
     const int total = int(functions.size());
@@ -156,7 +158,7 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 server
             std::optional<QVariantList> answer = request(serverPort, text, checkOptions);
             if (answer)
                 m_cache->setFindings(optionsKey, text, *answer);
-            findings[asked[n]] = std::move(answer); // each slot is written by one thread only
+            findings[std::size_t(asked[n])] = std::move(answer);
             const int count = ++done;
             if (m_progress)
                 m_progress(count, total);
@@ -175,7 +177,8 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 server
     work();
     for (std::thread &helper : helpers)
         helper.join();
-    return findings;
+    return QList<std::optional<QVariantList>>(std::make_move_iterator(findings.begin()),
+                                              std::make_move_iterator(findings.end()));
 }
 
 std::optional<QVariantList> KRSyntaxChecker::checkFunctionSyntax(const QString &text)
