@@ -1,6 +1,8 @@
 #include "KRProjectBuilder.h"
 
 #include <builder/KRProjectBuildSource.h>
+#include <builder/KRRuntimeServer.h>
+#include <builder/KRScriptCache.h>
 #include <builder/KRUglifyJavaScript.h>
 #include <core/KRFileManagerAdditions.h>
 #include <core/KRJavaScript.h>
@@ -465,7 +467,111 @@ void KRProjectBuilder::showError(const QString &message, const QString &informat
     alert.style = KRAlert::Style::Critical;
     alert.messageText = message;
     alert.informativeText = informativeText;
-    KRAlertService::current().runModal(alert);
+    runAlert(alert);
+}
+
+int KRProjectBuilder::runAlert(const KRAlert &alert)
+{
+    if (!m_background)
+        return KRAlertService::current().runModal(alert);
+    // The alerts of a build are notices: their first button is the answer.
+    m_deferredAlerts.append(alert);
+    return KRAlertService::FirstButtonReturn;
+}
+
+void KRProjectBuilder::progress(const QString &text) const
+{
+    if (m_progress)
+        m_progress(text);
+}
+
+KRResult<QString> KRProjectBuilder::minify(const QString &text)
+{
+    if (m_minifier)
+        return m_minifier(text);
+    const qint64 port = m_serverPort ? *m_serverPort : KRRuntimeServer::portNumber();
+    if (port < 0 && m_background) {
+        const QString message = QStringLiteral("Unable to process JavaScript");
+        KR_LOG(message);
+        KRAlert alert;
+        alert.messageText = message;
+        alert.informativeText = message;
+        alert.buttonTitles = {QStringLiteral("OK")};
+        runAlert(alert);
+        return KRError(KRUglifyJavaScript::errorDomain, KRUglifyJavaScript::ServerUnavailableError, message);
+    }
+    return KRUglifyJavaScript([port] { return port; }).uglifyJavaScript(text);
+}
+
+std::optional<QString> KRProjectBuilder::minifiedByPieces(const QString &footer)
+{
+    // The header opens the script's function; what follows its first line are statements,
+    // as is each page's block. Minified on their own and put back inside the function, they
+    // mean what they meant there: names declared at a piece's top level keep their names.
+    const QString opening = QStringLiteral("(function(window) {\n");
+    if (m_scriptPieces.isEmpty() || !m_scriptPieces.first().startsWith(opening)
+        || footer != QStringLiteral("})(window);\n"))
+        return std::nullopt;
+    QStringList pieces = m_scriptPieces;
+    pieces.first().remove(0, opening.size());
+
+    // Written from several threads, each slot by one: no shared container's bookkeeping.
+    std::vector<std::optional<QString>> minified(std::size_t(pieces.size()));
+    std::vector<qsizetype> asked;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        minified[std::size_t(i)] = m_scriptCache->minified(pieces[i]);
+        if (!minified[std::size_t(i)])
+            asked.push_back(i);
+    }
+    const qint64 port = asked.empty() ? 0 : m_serverPort ? *m_serverPort : KRRuntimeServer::portNumber();
+    if (port < 0)
+        return std::nullopt;
+    const int total = int(pieces.size());
+    std::atomic<int> done{int(pieces.size() - qsizetype(asked.size()))};
+    std::atomic<bool> failed{false};
+    progress(QStringLiteral("minifying %1 of %2 script parts").arg(done.load()).arg(total));
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        KRUglifyJavaScript minifier([port] { return port; });
+        for (std::size_t n; (n = next.fetch_add(1)) < asked.size();) {
+            if (failed.load() || (m_cancelled && m_cancelled->load()))
+                return;
+            const QString &piece = pieces[asked[n]];
+            KRResult<QString> answer = minifier.uglifyJavaScript(piece);
+            if (!answer) {
+                failed = true;
+                return;
+            }
+            m_scriptCache->setMinified(piece, answer.value());
+            minified[std::size_t(asked[n])] = answer.value();
+            progress(QStringLiteral("minifying %1 of %2 script parts").arg(++done).arg(total));
+        }
+    };
+    const std::size_t helperCount = std::min<std::size_t>(asked.size(), concurrentMinifications) > 1
+        ? std::min<std::size_t>(asked.size(), concurrentMinifications) - 1
+        : 0;
+    std::vector<std::thread> helpers;
+    try {
+        for (std::size_t t = 0; t < helperCount; ++t)
+            helpers.emplace_back(work);
+    } catch (...) {
+        // No more threads to be had: the ones there are do the rest.
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+
+    QString script = QStringLiteral("(function(window){");
+    for (const std::optional<QString> &piece : minified) {
+        if (!piece)
+            return std::nullopt;
+        script += *piece;
+        // A piece may end without a semicolon; the next may start with a parenthesis.
+        if (!piece->isEmpty() && !piece->endsWith(QLatin1Char(';')))
+            script += QLatin1Char(';');
+    }
+    script += QStringLiteral("})(window);");
+    return script;
 }
 
 KRResult<QString> KRProjectBuilder::build()
@@ -704,7 +810,10 @@ struct PageFile
 KRResult<QString> KRProjectBuilder::buildProject()
 {
     KR_LOG(QString());
-    KRNotificationCenter::defaultCenter().post(KRWillBuildDocumentNotification, m_project->documentIdentity());
+    // A build in the background is of a copy of the project: the window posts this itself
+    // before it takes the copy.
+    if (!m_background)
+        KRNotificationCenter::defaultCenter().post(KRWillBuildDocumentNotification, m_project->documentIdentity());
     BuildRun run(*m_project, m_exportMode);
 
     const QString output = resolvedOutputDirectory();
@@ -733,6 +842,8 @@ KRResult<QString> KRProjectBuilder::buildProject()
     deleteAllGeneratedFiles();
 
     QString script = userScriptHeader();
+    m_scriptPieces = {script};
+    progress(QStringLiteral("making %1 pages").arg(pageElements.size()));
 
     std::vector<std::unique_ptr<KRBuildPage>> pages;
     QStringList pluginRuntimeFiles; // in first-seen order, each once
@@ -783,6 +894,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
         }
         std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value(); // null once its text is made
         script += slot.script;
+        m_scriptPieces.append(slot.script);
 
         for (const QString &file : std::as_const(slot.pluginRuntimeFiles)) {
             if (!pluginRuntimeFiles.contains(file))
@@ -991,7 +1103,15 @@ KRResult<void> KRProjectBuilder::writeFilesBesidePages(const QStringList &pageFi
 
     script += userScriptFooter();
     if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSMinimize"))) {
-        KRResult<QString> minified = m_minifier ? m_minifier(script) : KRUglifyJavaScript().uglifyJavaScript(script);
+        std::optional<QString> byPieces;
+        if (m_scriptCache && !m_minifier)
+            byPieces = minifiedByPieces(userScriptFooter());
+        if (!byPieces)
+            progress(QStringLiteral("minifying the script"));
+        KRResult<QString> minified = byPieces                                     ? KRResult<QString>(*byPieces)
+                                     : (m_cancelled && m_cancelled->load()) ? KRResult<QString>(KRError(
+                                                                                   errorDomain, 0, QStringLiteral("stopped")))
+                                                                             : minify(script);
         if (minified)
             script = minified.value();
         else
@@ -1305,7 +1425,7 @@ bool KRProjectBuilder::copyLocalServerResource(const QString &relativePath)
         alert.informativeText =
             QStringLiteral("\"%1\" already exists, but isn't a directory.  Skipping...").arg(targetFolder);
         alert.buttonTitles = {QStringLiteral("Abort")};
-        KRAlertService::current().runModal(alert);
+        runAlert(alert);
         return false;
     }
     if (!folderInfo.exists()) {

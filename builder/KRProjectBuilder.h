@@ -11,11 +11,16 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <platform/foundation/KRAlertService.h>
+
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class KRProject;
 class KRProjectResource;
+class KRScriptCache;
 
 // Posted (sender: the project's document) when a build begins, so that open editors write
 // their pending text into the model first.
@@ -76,6 +81,28 @@ public:
     // runtime server (KRUglifyJavaScript). A failure keeps the unminified script.
     using Minifier = std::function<KRResult<QString>(const QString &)>;
     void setMinifier(Minifier minifier) { m_minifier = std::move(minifier); }
+    // With a cache and no minifier of the caller's, the generated script is minified piece by
+    // piece (the header's statements, then each page's block, each a script of its own placed
+    // back inside the script's function) and each piece's result kept in the cache by its
+    // text, so that a rebuild sends the server only the pages that changed; several pieces go
+    // at once. When a piece cannot be minified the whole script is sent as without a cache.
+    // The cache must outlive the builder.
+    void setScriptCache(KRScriptCache *cache) { m_scriptCache = cache; }
+    // The local runtime server's port the default minifier uses (asked of KRRuntimeServer on
+    // the building thread when not set; below 0: no server).
+    void setServerPort(qint64 port) { m_serverPort = port; }
+    // A build off the main thread: it posts no notification and shows no alert; the alerts it
+    // would have shown are kept in deferredAlerts() for the caller to show afterwards.
+    void setRunsInBackground(bool background) { m_background = background; }
+    const QList<KRAlert> &deferredAlerts() const { return m_deferredAlerts; }
+    // Called on the building thread as the build goes on, with what it is doing.
+    void setProgress(std::function<void(const QString &)> progress) { m_progress = std::move(progress); }
+    // Once set, minifying stops: the script is written as it is.
+    void setCancelFlag(const std::atomic<bool> *cancelled) { m_cancelled = cancelled; }
+
+    // Pieces of the script minified at once (with a cache).
+    static constexpr int concurrentMinifications = 4;
+
     // The "_deviceMap" of the generated script; the default is the catalogue's
     // deviceInformationJSON.
     void setDeviceInformationJSON(const QString &json) { m_deviceInformationJSON = json; }
@@ -150,7 +177,12 @@ private:
     static KRError writeError(const QString &path, const QString &reason);
     QString resolvedOutputDirectory();
     QString deviceInformationJSON() const;
-    static void showError(const QString &message, const QString &informativeText);
+    void showError(const QString &message, const QString &informativeText);
+    int runAlert(const KRAlert &alert);
+    void progress(const QString &text) const;
+    // The script minified piece by piece through the cache; null when a piece could not be.
+    std::optional<QString> minifiedByPieces(const QString &footer);
+    KRResult<QString> minify(const QString &text);
     void writeGeneratedFileList();
     void deleteListedGeneratedFiles();
     // Lists an item copied from the libraries directly into the output folder.
@@ -164,6 +196,14 @@ private:
     bool m_exportMode = false;
     Minifier m_minifier;
     QString m_deviceInformationJSON;
+    KRScriptCache *m_scriptCache = nullptr;
+    std::optional<qint64> m_serverPort;
+    bool m_background = false;
+    QList<KRAlert> m_deferredAlerts;
+    std::function<void(const QString &)> m_progress;
+    const std::atomic<bool> *m_cancelled = nullptr;
+    // The script's pieces as made: the header, then each page's block.
+    QStringList m_scriptPieces;
     QList<GeneratedFile> m_generatedFiles;
     // The items directly in the output folder copied from the libraries, by this build or an
     // earlier one (the build never removes them).

@@ -18,4 +18,10 @@ class KRProjectSyntaxCheck
 {
 public:
     static KRSyntaxCheckRun checkFunctionSyntax(KRProject &project, KRSyntaxChecker &checker);
+
+    // The two halves of a check run elsewhere (off the main thread): the functions to check,
+    // as they are now; then the run's findings stored in the project, as checkFunctionSyntax
+    // does, but only in the functions whose text is still the one checked.
+    static QList<KRSyntaxCheckFunction> functionsToCheck(KRProject &project);
+    static void applyRun(KRProject &project, const QList<KRSyntaxCheckFunction> &checked, const KRSyntaxCheckRun &run);
 };

@@ -1,11 +1,17 @@
 #include "KRSyntaxChecker.h"
 
 #include <builder/KRRuntimeServer.h>
+#include <builder/KRScriptCache.h>
 #include <core/KRRunLogger.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QJsonArray>
+#include <QJsonDocument>
+
+#include <iterator>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -92,10 +98,21 @@ KRSyntaxCheckRun KRSyntaxChecker::checkFunctions(const QList<KRSyntaxCheckFuncti
     const KRSyntaxCheckOptions checkOptions = options();
     bool anyErrors = false;
     bool anyUnchecked = false;
-    for (const KRSyntaxCheckFunction &function : functions) {
-        KRSyntaxCheckFunctionResult result{function.pageID, function.functionID, std::nullopt};
-        if (serverPort >= 0)
-            result.errors = request(serverPort, checkedText(function.functionSource), checkOptions);
+    QList<std::optional<QVariantList>> findings;
+    if (m_cache) {
+        findings = cachedFindings(serverPort, functions, checkOptions);
+    } else {
+        for (const KRSyntaxCheckFunction &function : functions) {
+            if (serverPort >= 0 && !cancelled())
+                findings.append(request(serverPort, checkedText(function.functionSource), checkOptions));
+            else
+                findings.append(std::nullopt);
+            if (m_progress)
+                m_progress(int(findings.size()), int(functions.size()));
+        }
+    }
+    for (qsizetype i = 0; i < functions.size(); ++i) {
+        KRSyntaxCheckFunctionResult result{functions[i].pageID, functions[i].functionID, findings[i]};
         if (!result.errors)
             anyUnchecked = true;
         else if (!result.errors->isEmpty())
@@ -105,12 +122,63 @@ KRSyntaxCheckRun KRSyntaxChecker::checkFunctions(const QList<KRSyntaxCheckFuncti
     if (serverPort < 0)
         KR_LOG(unavailableMessage);
     // One alert for the whole run, whether the server was never there or stopped answering.
-    if (anyUnchecked)
+    if (anyUnchecked && m_showsAlerts)
         showUnavailableAlert();
     run.outcome = anyErrors      ? KRSyntaxCheckRun::Outcome::ErrorsFound
                   : anyUnchecked ? KRSyntaxCheckRun::Outcome::NotChecked
                                  : KRSyntaxCheckRun::Outcome::NoErrors;
     return run;
+}
+
+QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 serverPort,
+                                                                    const QList<KRSyntaxCheckFunction> &functions,
+                                                                    const KRSyntaxCheckOptions &checkOptions)
+{
+    const QString optionsKey = QString::fromUtf8(QJsonDocument(checkOptions.toJSON()).toJson(QJsonDocument::Compact));
+    // Written from several threads, each slot by one: no shared container's bookkeeping.
+    std::vector<std::optional<QVariantList>> findings(std::size_t(functions.size()));
+    std::vector<qsizetype> asked; // the functions the cache has no answer for
+    for (qsizetype i = 0; i < functions.size(); ++i) {
+        findings[std::size_t(i)] = m_cache->findings(optionsKey, checkedText(functions[i].functionSource));
+        if (!findings[std::size_t(i)])
+            asked.push_back(i);
+    }
+    const int total = int(functions.size());
+    std::atomic<int> done{int(functions.size() - qsizetype(asked.size()))};
+    if (m_progress)
+        m_progress(done.load(), total);
+    // The server checks on a few threads of its own: a few requests at once keep them busy.
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t n; (n = next.fetch_add(1)) < asked.size();) {
+            if (cancelled() || serverPort < 0)
+                return; // what is left stays unchecked
+            const KRSyntaxCheckFunction &function = functions[asked[n]];
+            const QString text = checkedText(function.functionSource);
+            std::optional<QVariantList> answer = request(serverPort, text, checkOptions);
+            if (answer)
+                m_cache->setFindings(optionsKey, text, *answer);
+            findings[std::size_t(asked[n])] = std::move(answer);
+            const int count = ++done;
+            if (m_progress)
+                m_progress(count, total);
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t helperCount = std::min<std::size_t>(asked.size(), concurrentRequests) > 1
+        ? std::min<std::size_t>(asked.size(), concurrentRequests) - 1
+        : 0;
+    try {
+        for (std::size_t t = 0; t < helperCount; ++t)
+            helpers.emplace_back(work);
+    } catch (...) {
+        // No more threads to be had: the ones there are do the rest.
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    return QList<std::optional<QVariantList>>(std::make_move_iterator(findings.begin()),
+                                              std::make_move_iterator(findings.end()));
 }
 
 std::optional<QVariantList> KRSyntaxChecker::checkFunctionSyntax(const QString &text)

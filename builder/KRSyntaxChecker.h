@@ -8,10 +8,12 @@
 
 #include <platform/foundation/KRError.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class KRScriptCache;
 class NetHTTPRequest;
 
 class KRUserDefaults;
@@ -94,8 +96,23 @@ public:
 
     void setOptions(const KRSyntaxCheckOptions &options) { m_options = options; }
 
+    // With a cache, checkFunctions asks the server only about texts it has not checked with
+    // the same options before, several at once, and keeps the answers in the cache (what the
+    // cache holds is answered without a server). The cache must outlive the checker.
+    void setCache(KRScriptCache *cache) { m_cache = cache; }
+    // Off: checkFunctions shows no alert (the caller tells the user from the run's outcome);
+    // for a run off the main thread.
+    void setShowsAlerts(bool shows) { m_showsAlerts = shows; }
+    // Called (on the checking thread) as functions are done: how many, of how many.
+    void setProgress(std::function<void(int, int)> progress) { m_progress = std::move(progress); }
+    // Once set, the functions not yet checked are left unchecked.
+    void setCancelFlag(const std::atomic<bool> *cancelled) { m_cancelled = cancelled; }
+
     // Checks every function, asking for the port once; at most one alert per run.
     KRSyntaxCheckRun checkFunctions(const QList<KRSyntaxCheckFunction> &functions);
+
+    // Requests a checkFunctions with a cache sends at once.
+    static constexpr int concurrentRequests = 4;
 
     // Checks one text as given (the caller adds the "//\n" line). Null when no check was
     // possible; shows the alert when the server has no port.
@@ -121,6 +138,15 @@ private:
     static std::optional<QVariantList> findingsOf(const KRResult<QJsonObject> &answer);
     static void showUnavailableAlert();
 
+    bool cancelled() const { return m_cancelled && m_cancelled->load(); }
+    // The findings of each function (null: not checked), through the cache.
+    QList<std::optional<QVariantList>> cachedFindings(qint64 port, const QList<KRSyntaxCheckFunction> &functions,
+                                                     const KRSyntaxCheckOptions &options);
+
     PortProvider m_portProvider;
     std::optional<KRSyntaxCheckOptions> m_options;
+    KRScriptCache *m_cache = nullptr;
+    bool m_showsAlerts = true;
+    std::function<void(int, int)> m_progress;
+    const std::atomic<bool> *m_cancelled = nullptr;
 };

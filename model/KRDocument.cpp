@@ -127,6 +127,14 @@ KRResult<std::shared_ptr<KRDocument>> KRDocument::openPackage(const QString &pac
     return document;
 }
 
+std::shared_ptr<KRDocument> KRDocument::makeCopy(const KRXMLDocument &xml, const QString &packagePath)
+{
+    std::shared_ptr<KRDocument> copy(new KRDocument());
+    copy->m_packagePath = packagePath;
+    copy->m_xml = xml;
+    return copy;
+}
+
 KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
 {
     KR_LOG(QString());

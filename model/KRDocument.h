@@ -43,6 +43,9 @@ public:
     // Reads the package (with the version check); a project.xml that holds no project is an
     // error here.
     static KRResult<std::shared_ptr<KRDocument>> openPackage(const QString &packagePath);
+    // A document of its own over the XML, at that package folder, owned by no window: a copy
+    // of an open project for a build to read while the user goes on editing.
+    static std::shared_ptr<KRDocument> makeCopy(const KRXMLDocument &xml, const QString &packagePath);
 
     ~KRDocument();
     KRDocument(const KRDocument &) = delete;

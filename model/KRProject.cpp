@@ -71,6 +71,44 @@ KRResult<std::shared_ptr<KRProject>> KRProject::create(const std::shared_ptr<KRD
     return project;
 }
 
+KRProject::Snapshot KRProject::snapshot() const
+{
+    Snapshot taken;
+    const auto document = krDocument();
+    if (!document || document->xmlDocument().isNull())
+        return taken;
+    // Written out and read back where the copy is made: far quicker than copying the nodes.
+    taken.xml = document->xmlDocument().xmlData();
+    taken.packagePath = document->fileURL();
+    if (m_webFolder && taken.packagePath.isEmpty())
+        taken.temporaryWebFolder = m_webFolder->krwebPath(); // made now, so that both use the one folder
+    return taken;
+}
+
+KRResult<std::shared_ptr<KRProject>> KRProject::fromSnapshot(const Snapshot &snapshot)
+{
+    KRResult<KRXMLDocument> xml = KRXMLDocument::fromData(snapshot.xml);
+    if (!xml)
+        return xml.error();
+    const std::shared_ptr<KRDocument> copy = KRDocument::makeCopy(xml.value(), snapshot.packagePath);
+    std::shared_ptr<KRProject> project(new KRProject(copy, false));
+    project->m_copyDocument = copy; // nothing else holds it
+    // A build makes each page afresh from its element: the copy's pages need no objects.
+    project->m_pagesWithoutContents = true;
+    try {
+        if (KRResult<void> loaded = project->load(); !loaded)
+            return loaded.error();
+    } catch (const KRException &exception) {
+        return KRError(KRDocument::ProjectErrorDomain, 1,
+                       QStringLiteral("The project could not be copied: %1").arg(exception.reason()));
+    }
+    if (project->m_webFolder && !snapshot.temporaryWebFolder.isEmpty()) {
+        project->m_webFolder->useTemporaryWebFolder(snapshot.temporaryWebFolder);
+        project->reloadResources();
+    }
+    return project;
+}
+
 KRResult<void> KRProject::load()
 {
     const auto document = krDocument();
@@ -124,7 +162,8 @@ KRResult<void> KRProject::load()
         if (!page)
             return page.error();
         m_pages.append(page.value());
-        loadPageContents(page.value());
+        if (!m_pagesWithoutContents)
+            loadPageContents(page.value());
         m_webViewCache->setCachedInstanceCount(m_webViewCache->cachedInstanceCount() + 1);
     }
     reloadResources();

@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -49,6 +50,20 @@ public:
     // "KRProject" or "KRPages" element.
     static KRResult<std::shared_ptr<KRProject>> create(const std::shared_ptr<KRDocument> &document,
                                                       bool designMode = true);
+    // What a copy of the project for a build is made from: the project file's text as it
+    // stands, the package folder, and the untitled project's web folder.
+    struct Snapshot
+    {
+        QByteArray xml;
+        QString packagePath;
+        QString temporaryWebFolder;
+    };
+    // Main thread; quick (the text is written out, nothing is parsed).
+    Snapshot snapshot() const;
+    // The copy: a project of its own (design mode off, pages without their objects, which a
+    // build makes afresh) over the same web folder, owned by no window. Made and then used on
+    // one thread, any thread; the original is not touched.
+    static KRResult<std::shared_ptr<KRProject>> fromSnapshot(const Snapshot &snapshot);
     ~KRProject() override;
 
     const void *identity() const { return static_cast<const void *>(this); }
@@ -213,6 +228,8 @@ private:
     void didAddPage(const std::shared_ptr<KRPage> &page, const QString &actionName);
 
     std::weak_ptr<KRDocument> m_document;
+    std::shared_ptr<KRDocument> m_copyDocument; // a copy's own document (fromSnapshot)
+    bool m_pagesWithoutContents = false;         // a copy's pages have no objects
     KRXMLElement m_settingsElement;
     KRXMLElement m_pagesElement;
     QList<std::shared_ptr<KRPage>> m_pages;

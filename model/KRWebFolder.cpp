@@ -213,8 +213,17 @@ KRWebFolder::KRWebFolder(KRWebFolderOwner *owner) : m_owner(owner)
 
 KRWebFolder::~KRWebFolder()
 {
-    if (!m_temporaryPath.isEmpty())
+    if (!m_temporaryPath.isEmpty() && !m_borrowedTemporaryPath)
         QDir(m_temporaryPath).removeRecursively();
+}
+
+void KRWebFolder::useTemporaryWebFolder(const QString &path)
+{
+    const std::lock_guard lock(m_temporaryPathLock);
+    if (!m_temporaryPath.isEmpty() && !m_borrowedTemporaryPath)
+        QDir(m_temporaryPath).removeRecursively();
+    m_temporaryPath = path;
+    m_borrowedTemporaryPath = true;
 }
 
 QString KRWebFolder::krwebPath()

@@ -73,6 +73,9 @@ public:
     QUrl krwebURL();
     // The untitled project's temporary folder; empty when none was made.
     QString temporaryWebFolderPath() const { return m_temporaryPath; }
+    // A copy of an untitled project (for a build) uses the original's temporary folder,
+    // which stays when the copy goes.
+    void useTemporaryWebFolder(const QString &path);
 
     // Top-level records of the web folder, listed on first use and kept until
     // reloadResources.
@@ -137,6 +140,7 @@ private:
 
     KRWebFolderOwner *m_owner; // not owned: the owner outlives the folder
     QString m_temporaryPath;
+    bool m_borrowedTemporaryPath = false;
     std::optional<QList<std::shared_ptr<KRProjectResource>>> m_resources;
     QStringList m_skippedFiles; // of the listing in m_resources
     std::mutex m_resourcesLock; // pages made side by side ask for the list at once

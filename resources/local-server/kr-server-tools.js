@@ -10,8 +10,9 @@
 
 const { Worker, isMainThread, parentPort } = require('worker_threads');
 
-// Workers running at once, and jobs that may wait for one.
-const MAX_WORKERS = 2;
+// Workers running at once (a build sends its functions and pages a few at a time; one core is
+// left to the server and the application), and jobs that may wait for one.
+const MAX_WORKERS = Math.max(2, Math.min(4, require('os').cpus().length - 1));
 const MAX_WAITING_JOBS = 32;
 // A job's time limit; the application gives up on a check after 20 s and on a minification
 // after 60 s, so there is no point going on beyond that.
@@ -72,6 +73,15 @@ function runJob(job) {
 }
 
 if (!isMainThread) {
+    // Loaded at the worker's start, while the server waits for its first job: a build's
+    // first request does not wait for the tools to load.
+    // A small script through each, for the same reason: their code is compiled by then.
+    try {
+        runJob({ tool: 'check', src: 'var a = function (b) {\n    return b + 1;\n};\n', options: {} });
+        runJob({ tool: 'minify', src: 'var a = function (b) {\n    if (b) { return b + 1; }\n    return [b, "c"];\n};\n' });
+    } catch (e) {
+        // The first job tells.
+    }
     parentPort.on('message', (job) => {
         let answer;
         try {
@@ -101,6 +111,11 @@ class ServerTools {
         this.idle = [];
         this.busy = 0;
         this.queue = [];
+        // The workers start ahead of the first job and load the tools meanwhile, so that the
+        // first build after the start does not wait for them.
+        setImmediate(() => {
+            while (this.idle.length + this.busy < MAX_WORKERS) this.idle.push(this.makeWorker());
+        });
     }
 
     // Resolves with {status, text} (text: the JSON of the answer) or rejects with a ToolRefusal.
@@ -133,6 +148,10 @@ class ServerTools {
             const worker = this.idle.pop();
             if (!worker.gone) return worker;
         }
+        return this.makeWorker();
+    }
+
+    makeWorker() {
         const worker = new Worker(__filename, {
             resourceLimits: { maxOldGenerationSizeMb: WORKER_HEAP_MB },
             stdout: true,

@@ -3,6 +3,7 @@
 #include <builder/KRProjectBuilder.h>
 #include <builder/KRProjectSyntaxCheck.h>
 #include <builder/KRRuntimeServer.h>
+#include <builder/KRScriptCache.h>
 #include <builder/KRSyntaxChecker.h>
 #include <builder/preview/KRDeviceBrowserWindowController.h>
 #include <core/KRRunLogger.h>
@@ -19,6 +20,7 @@
 #include <platform/foundation/KRPaths.h>
 #include <platform/appkit/KRViewExtensions.h>
 #include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <network/ui/KRBadgeView.h> // KRBadgedButton.h needs it complete
 #include <network/ui/KRBadgedButton.h>
@@ -49,6 +51,10 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <mutex>
+#include <atomic>
+#include <QTime>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -259,6 +265,7 @@ KRWindowController::KRWindowController(KRDocument &document) : m_document(docume
 KRWindowController::~KRWindowController()
 {
     m_closing = true;
+    stopBuild();
     if (m_window)
         KRMainMenu::setResponder(m_window.get(), nullptr);
     delete m_popover.data();
@@ -765,59 +772,207 @@ bool KRWindowController::commitEditing()
 
 void KRWindowController::projectBuildAction()
 {
-    buildProject(FollowUp::None);
+    startBuild(FollowUp::None);
 }
 
 void KRWindowController::projectRunAction()
 {
-    buildProject(FollowUp::Run);
+    startBuild(FollowUp::Run);
 }
 
 void KRWindowController::projectRunDefaultBrowserAction()
 {
-    buildProject(FollowUp::RunDefaultBrowser);
+    startBuild(FollowUp::RunDefaultBrowser);
 }
 
-bool KRWindowController::buildProject(FollowUp followUp)
+// One build: what it was given on the main thread (a copy of the project, the functions to
+// check), and what it came to. The building thread writes the outcome; the main thread reads
+// it once `finished` is set.
+struct KRWindowController::BuildJob
+{
+    FollowUp followUp = FollowUp::None;
+    bool checkSyntax = false;
+    qint64 port = -1;
+    KRSyntaxCheckOptions options;
+    QList<KRSyntaxCheckFunction> functions;
+    KRProject::Snapshot snapshot;
+    QElapsedTimer clock;
+
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false};
+    mutable std::mutex progressLock;
+    QString progress;
+
+    KRSyntaxCheckRun run;
+    bool checked = false;
+    std::optional<KRResult<QString>> built;
+    QList<KRAlert> alerts;
+
+    void setProgress(const QString &text)
+    {
+        const std::lock_guard lock(progressLock);
+        progress = text;
+    }
+    QString currentProgress() const
+    {
+        const std::lock_guard lock(progressLock);
+        return progress;
+    }
+
+    // Any thread: reads only the copy and what it was given.
+    void perform()
+    {
+        if (checkSyntax) {
+            KRSyntaxChecker checker([port = port] { return port; });
+            checker.setOptions(options);
+            checker.setCache(&KRScriptCache::sharedInstance());
+            checker.setShowsAlerts(false);
+            checker.setCancelFlag(&cancelled);
+            checker.setProgress([this](int done, int total) {
+                setProgress(QStringLiteral("checking %1 of %2 functions").arg(done).arg(total));
+            });
+            run = checker.checkFunctions(functions);
+            checked = true;
+            if (run.outcome != KRSyntaxCheckRun::Outcome::NoErrors)
+                return; // the main thread tells or asks
+        }
+        if (cancelled)
+            return;
+        setProgress(QStringLiteral("reading the project"));
+        // The copy is made, read and released on this thread.
+        KRResult<std::shared_ptr<KRProject>> copy = KRProject::fromSnapshot(snapshot);
+        if (!copy) {
+            built = copy.error();
+            return;
+        }
+        KRProjectBuilder builder(copy.value());
+        builder.setRunsInBackground(true);
+        builder.setScriptCache(&KRScriptCache::sharedInstance());
+        builder.setServerPort(port);
+        builder.setCancelFlag(&cancelled);
+        builder.setProgress([this](const QString &text) { setProgress(text); });
+        built = builder.build();
+        alerts = builder.deferredAlerts();
+    }
+};
+
+QString KRWindowController::buildingStatus(const QString &activity) const
+{
+    QString text = QStringLiteral("Building…");
+    if (!activity.isEmpty())
+        text += QLatin1Char(' ') + activity;
+    if (m_nextBuild)
+        text += QStringLiteral(" (another build follows)");
+    return text;
+}
+
+void KRWindowController::startBuild(FollowUp followUp)
 {
     KR_LOG(QString());
-    if (!m_project)
-        return false;
+    if (!m_project || m_closing)
+        return;
+    if (m_buildJob) {
+        // The project may have changed since this build took its copy: one more build follows,
+        // with the follow-up asked for last (a run wins over none).
+        if (!m_nextBuild || followUp != FollowUp::None)
+            m_nextBuild = followUp;
+        krWindowSetStatus(m_window.get(), buildingStatus(m_buildJob->currentProgress()));
+        return;
+    }
+    const bool checkSyntax = KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"));
+    std::shared_ptr<BuildJob> job = prepareBuild(followUp, checkSyntax);
+    if (!job)
+        return;
+    launchBuild(job);
+}
+
+void KRWindowController::launchBuild(const std::shared_ptr<BuildJob> &job)
+{
+    m_buildJob = job;
+    if (!m_buildTimer) {
+        m_buildTimer = new QTimer(m_window.get());
+        m_buildTimer->setInterval(30);
+        connect(m_buildTimer, &QTimer::timeout, this, [this] { pollBuild(); });
+        // Quitting ends the event loop before the windows go: the build stops while what it
+        // uses is still there.
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stopBuild(); });
+    }
+    try {
+        m_buildThread = std::thread([job] { job->perform(); job->finished = true; });
+    } catch (...) {
+        // No thread to be had: the build runs here.
+        job->perform();
+        job->finished = true;
+    }
+    m_buildTimer->start();
+}
+
+void KRWindowController::pollBuild()
+{
+    if (!m_buildJob)
+        return;
+    if (!m_buildJob->finished) {
+        const QString text = buildingStatus(m_buildJob->currentProgress());
+        const auto *line = m_window->findChild<QLabel *>(kWindowStatusLine);
+        if (!line || line->text() != text) // unchanged text tells assistive tools nothing new
+            krWindowSetStatus(m_window.get(), text);
+        return;
+    }
+    m_buildTimer->stop();
+    if (m_buildThread.joinable())
+        m_buildThread.join();
+    const std::shared_ptr<BuildJob> job = std::move(m_buildJob);
+    m_buildJob.reset();
+    const bool built = finishBuild(job, true);
+    if (m_buildJob)
+        return; // built again without the check, in the background
+    if (m_nextBuild) {
+        const FollowUp next = *m_nextBuild;
+        m_nextBuild.reset();
+        // A build stopped by a syntax error or a failure shows why; another would hide it.
+        if (built)
+            startBuild(next);
+    }
+}
+
+void KRWindowController::stopBuild()
+{
+    if (!m_buildJob)
+        return;
+    // What is left is written as it is (unminified), never reported: nothing waits for the
+    // main thread on the building one.
+    m_buildJob->cancelled = true;
+    if (m_buildThread.joinable())
+        m_buildThread.join();
+    if (m_buildTimer)
+        m_buildTimer->stop();
+    m_buildJob.reset();
+    m_nextBuild.reset();
+}
+
+std::shared_ptr<KRWindowController::BuildJob> KRWindowController::prepareBuild(FollowUp followUp, bool checkSyntax)
+{
     if (!commitEditing()) {
         krWindowSetStatus(m_window.get(), QStringLiteral("Build stopped: the edit in progress could not be finished."));
-        return false;
+        return nullptr;
     }
     krWindowSetStatus(m_window.get(), QStringLiteral("Building…"));
+    // Shown now, before the copy is taken.
+    if (auto *line = m_window->findChild<QLabel *>(kWindowStatusLine))
+        line->repaint();
+    // Editors write their pending text into the model before the copy is taken.
+    KRNotificationCenter::defaultCenter().post(KRWillBuildDocumentNotification, m_document.identity());
 
-    if (KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"))) {
-        KRSyntaxCheckRun run;
-        if (KRRuntimeServer::portNumber() > 0) {
-            KRSyntaxChecker checker;
-            run = KRProjectSyntaxCheck::checkFunctionSyntax(*m_project, checker);
-        } else {
-            run.outcome = KRSyntaxCheckRun::Outcome::NotChecked;
-        }
-        if (run.foundErrors()) {
-            KR_LOG(QStringLiteral("syntax errors"));
-            const qsizetype count = m_project->syntaxErrors().size();
-            krWindowSetStatus(m_window.get(), count == 1 ? QStringLiteral("Build stopped: 1 JavaScript syntax error.")
-                                                         : QStringLiteral("Build stopped: %1 JavaScript syntax errors.").arg(count));
-            KRTabPaneViewController *tabPane = currentTabPane();
-            KRFunctionViewController *editor = tabPane ? tabPane->selectedFunctionViewController() : nullptr;
-            if (editor && editor->function() && !editor->function()->syntaxErrors().isEmpty()) {
-                editor->showFirstSyntaxError();
-            } else {
-                if (m_masterTabPane) {
-                    m_masterTabPane->selectSyntaxErrorTab();
-                    adoptTabPanes();
-                }
-                if (m_projectPane)
-                    m_projectPane->selectSyntaxErrorItem();
-            }
-            return false;
-        }
-        if (run.outcome == KRSyntaxCheckRun::Outcome::NotChecked) {
-            // A check that did not run is no pass: the user decides.
+    auto job = std::make_shared<BuildJob>();
+    job->clock.start();
+    job->followUp = followUp;
+    job->checkSyntax = checkSyntax;
+    KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
+    if (checkSyntax || defaults.boolValue(QStringLiteral("JSMinimize")))
+        job->port = KRRuntimeServer::portNumber();
+    if (checkSyntax) {
+        if (job->port <= 0) {
+            // A check that cannot run is no pass: the user decides.
             KRAlert alert;
             alert.messageText = QStringLiteral("Unable to perform syntax check");
             alert.informativeText = QStringLiteral(
@@ -826,22 +981,88 @@ bool KRWindowController::buildProject(FollowUp followUp)
             alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
             if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn) {
                 krWindowSetStatus(m_window.get(), QStringLiteral("Build cancelled."));
-                return false;
+                return nullptr;
             }
+            job->checkSyntax = false;
+        } else {
+            job->options = KRSyntaxCheckOptions::fromUserDefaults(defaults);
+            job->functions = KRProjectSyntaxCheck::functionsToCheck(*m_project);
         }
     }
+    job->snapshot = m_project->snapshot();
+    if (job->snapshot.xml.isEmpty()) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Build failed: the project has no document."));
+        return nullptr;
+    }
+    return job;
+}
 
-    KRProjectBuilder builder(m_project);
-    KRResult<QString> built = builder.build();
+bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job, bool inBackground)
+{
+    if (job->checked && m_project)
+        KRProjectSyntaxCheck::applyRun(*m_project, job->functions, job->run);
+    if (job->checked && job->run.foundErrors()) {
+        KR_LOG(QStringLiteral("syntax errors"));
+        const qsizetype count = m_project->syntaxErrors().size();
+        krWindowSetStatus(m_window.get(), count == 1 ? QStringLiteral("Build stopped: 1 JavaScript syntax error.")
+                                                     : QStringLiteral("Build stopped: %1 JavaScript syntax errors.").arg(count));
+        KRTabPaneViewController *tabPane = currentTabPane();
+        KRFunctionViewController *editor = tabPane ? tabPane->selectedFunctionViewController() : nullptr;
+        if (editor && editor->function() && !editor->function()->syntaxErrors().isEmpty()) {
+            editor->showFirstSyntaxError();
+        } else {
+            if (m_masterTabPane) {
+                m_masterTabPane->selectSyntaxErrorTab();
+                adoptTabPanes();
+            }
+            if (m_projectPane)
+                m_projectPane->selectSyntaxErrorItem();
+        }
+        return false;
+    }
+    if (job->checked && job->run.outcome == KRSyntaxCheckRun::Outcome::NotChecked) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("Unable to perform syntax check");
+        alert.informativeText = QStringLiteral(
+            "The syntax of the project's functions could not be checked because the local server is not "
+            "available. Do you want to build the project without the check?");
+        alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
+        if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn) {
+            krWindowSetStatus(m_window.get(), QStringLiteral("Build cancelled."));
+            return false;
+        }
+        // Built now, without the check, as before.
+        std::shared_ptr<BuildJob> again = prepareBuild(job->followUp, false);
+        if (!again)
+            return false;
+        if (inBackground) {
+            launchBuild(again);
+            return true;
+        }
+        again->perform();
+        return finishBuild(again, false);
+    }
+    if (!job->built) {
+        krWindowSetStatus(m_window.get(), QStringLiteral("Build stopped."));
+        return false;
+    }
+    for (const KRAlert &alert : std::as_const(job->alerts))
+        KRAlertService::current().runModal(alert);
+    const KRResult<QString> &built = *job->built;
     if (!built) {
         krWindowSetStatus(m_window.get(), QStringLiteral("Build failed: %1").arg(built.error().message()));
         krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
         return false;
     }
     m_builtProjectIndex = *built;
-    krWindowSetStatus(m_window.get(),
-                      QStringLiteral("Build finished: %1").arg(QDir::toNativeSeparators(QFileInfo(*built).absolutePath())));
-    switch (followUp) {
+    ++m_buildCount;
+    // Each build ends with a text of its own: a person tells this one from the last.
+    krWindowSetStatus(m_window.get(), QStringLiteral("Build %1 finished at %2 in %3 s: %4")
+                                          .arg(m_buildCount)
+                                          .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
+                                          .arg(double(job->clock.elapsed()) / 1000.0, 0, 'f', 2)
+                                          .arg(QDir::toNativeSeparators(QFileInfo(*built).absolutePath())));
+    switch (job->followUp) {
     case FollowUp::Run:
         runProject();
         break;
@@ -852,6 +1073,32 @@ bool KRWindowController::buildProject(FollowUp followUp)
         break;
     }
     return true;
+}
+
+bool KRWindowController::buildProject(FollowUp followUp)
+{
+    KR_LOG(QString());
+    if (!m_project)
+        return false;
+    // A build in the background finishes first: two would write the same folder.
+    waitForBuild();
+    const bool checkSyntax = KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"));
+    std::shared_ptr<BuildJob> job = prepareBuild(followUp, checkSyntax);
+    if (!job)
+        return false;
+    job->perform();
+    return finishBuild(job, false);
+}
+
+void KRWindowController::waitForBuild()
+{
+    // A build that the user has it go on without the check is one more to wait for.
+    while (m_buildJob) {
+        if (m_buildThread.joinable())
+            m_buildThread.join();
+        m_nextBuild.reset(); // the caller's command comes next
+        pollBuild();
+    }
 }
 
 void KRWindowController::runProject()
@@ -941,6 +1188,8 @@ void KRWindowController::exportProjectAction()
     if (chosen.isEmpty())
         return;
     const QString folder = QDir::toNativeSeparators(QDir::cleanPath(chosen.first()));
+    // The export builds into the web folder too: a build running there finishes first.
+    waitForBuild();
     krWindowSetStatus(m_window.get(), QStringLiteral("Exporting to %1…").arg(folder));
     KRProjectBuilder builder(m_project);
     builder.setExportMode(true);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <memory>
+#include <thread>
 
 class JWPopUpToolbarItem;
 class KRDesignViewController;
@@ -35,6 +36,7 @@ class KRWindow;
 class QAction;
 class QKeyEvent;
 class QToolBar;
+class QTimer;
 class QToolButton;
 
 // The controller of an open project's window: the outline on the left, the object palette, and
@@ -95,8 +97,13 @@ public:
     void projectBuildAction();
     void projectRunDefaultBrowserAction();
     // Commits pending edits, checks the syntax when "JSCheckSyntax" is on and builds; then
-    // runs the follow-up. False when the build did not happen.
+    // runs the follow-up. False when the build did not happen. Waits for the build.
     bool buildProject(FollowUp followUp);
+    // The same, with the check and the build of a copy of the project on a thread of their
+    // own: the status line tells what they are doing, and the follow-up runs when they have
+    // finished. Asked while a build runs, one more build (with the later follow-up) follows it.
+    void startBuild(FollowUp followUp);
+    bool isBuilding() const { return m_buildJob != nullptr; }
     void runProject();
     void runProjectDefaultBrowser();
     void exportProjectAction();
@@ -213,6 +220,20 @@ private:
     void hideUI();
     void showUI();
     bool commitEditing();
+    struct BuildJob;
+    // What a build needs, taken from the window and the project on the main thread; null when
+    // the build stops before it starts (the status says why).
+    std::shared_ptr<BuildJob> prepareBuild(FollowUp followUp, bool checkSyntax);
+    void launchBuild(const std::shared_ptr<BuildJob> &job);
+    // Shows the outcome and runs the follow-up; false when no build was made. In the
+    // background, a build without the check that the user asks for then is launched too.
+    bool finishBuild(const std::shared_ptr<BuildJob> &job, bool inBackground);
+    void pollBuild();
+    // Lets the running build finish and shows its outcome; no further build follows it.
+    void waitForBuild();
+    // Stops the running build (closing, quitting): it is never reported.
+    void stopBuild();
+    QString buildingStatus(const QString &activity) const;
     void deviceBrowserWindowClosed();
     // Makes the preview window when there is none and shows the built project in it (mode 0:
     // the device preview of the design target; 1: the default browser).
@@ -249,6 +270,11 @@ private:
     std::shared_ptr<KRProject> m_project;
     std::weak_ptr<KRPage> m_currentPage;
     QString m_builtProjectIndex;
+    std::shared_ptr<BuildJob> m_buildJob; // the build running on m_buildThread
+    std::thread m_buildThread;
+    QTimer *m_buildTimer = nullptr;
+    std::optional<FollowUp> m_nextBuild; // asked for while a build ran
+    int m_buildCount = 0;
     bool m_closing = false;
 };
 
