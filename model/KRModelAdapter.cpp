@@ -8,6 +8,7 @@
 #include <model/KRPageBase.h>
 #include <model/KRProjectBase.h>
 #include <platform/dom/DOMTextWriter.h>
+#include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
 #include <QTimer>
@@ -228,8 +229,141 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(const Table *ta
     return block;
 }
 
+// The observers of a block's adapters. Each adapter observes as if it had observers of its
+// own: the object's observers are shared by the adapters that start observing in one
+// EnablingScope (nothing else observes the object meanwhile, so each is called exactly where
+// its own observer would have been among the object's others), and the project's settings and
+// the page's notifications are observed once for all, calling the adapters in the order they
+// started observing.
+struct KRModelAdapterBlock::Observers
+{
+    std::vector<KRObservationToken> objectTokens; // by group
+    std::vector<KRObservationToken> projectTokens;
+    std::vector<std::uint16_t> projectMembers; // in the order they started observing
+    std::vector<KRObservationToken> notificationTokens;
+    std::vector<std::uint16_t> functionMembers;
+    std::vector<std::uint16_t> functionsPending; // until the page's notifications are observed
+    bool functionsScheduled = false;
+};
+
+KRModelAdapterBlock::Observers &KRModelAdapterBlock::observers()
+{
+    if (!m_observers)
+        m_observers = std::make_unique<Observers>();
+    return *m_observers;
+}
+
+KRModelAdapterBlock::EnablingScope::EnablingScope(KRModelAdapterBlock &block)
+    : m_block(block), m_outerGroup(block.m_enablingGroup),
+      m_groupsBefore(block.m_observers ? block.m_observers->objectTokens.size() : 0)
+{
+    block.m_enablingGroup = kNoGroupYet;
+}
+
+KRModelAdapterBlock::EnablingScope::~EnablingScope()
+{
+    // An enclosing scope whose observer is no longer the object's latest makes a new one.
+    const std::size_t groups = m_block.m_observers ? m_block.m_observers->objectTokens.size() : 0;
+    m_block.m_enablingGroup = m_outerGroup >= 0 && groups != m_groupsBefore ? kNoGroupYet : m_outerGroup;
+}
+
+std::uint16_t KRModelAdapterBlock::objectGroupFor()
+{
+    if (m_enablingGroup >= 0)
+        return std::uint16_t(m_enablingGroup);
+    Observers &kept = observers();
+    const std::size_t group = kept.objectTokens.size();
+    KR_ASSERT(group < 0xffff, "an object's adapters observe it in fewer groups than that");
+    // Every key: the adapters of the group are found by theirs. The block keeps the token (see
+    // startObserving).
+    KRModelAdapterBlock *const self = this;
+    kept.objectTokens.push_back(m_objectPointer->observable().observe(
+        QString(), [self, group](const void *, const QString &key, const QVariant &, const QVariant &newValue) {
+            self->objectDidChange(group, key, newValue);
+        }));
+    if (m_enablingGroup == kNoGroupYet)
+        m_enablingGroup = int(group);
+    return std::uint16_t(group);
+}
+
+void KRModelAdapterBlock::objectDidChange(std::size_t group, const QString &key, const QVariant &newValue)
+{
+    const qsizetype index = indexOf(key);
+    if (index < 0)
+        return;
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the call
+    if (!keep)
+        return;
+    KRModelAdapter &adapter = m_adapters[index];
+    if ((adapter.m_observing & KRModelAdapter::ObservesObject) && adapter.m_objectGroup == group)
+        adapter.objectPropertyDidChange(newValue.toString());
+}
+
+void KRModelAdapterBlock::projectSettingDidChange(const QString &key, const QVariant &newValue)
+{
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the calls
+    if (!keep)
+        return;
+    const bool on = newValue.toBool();
+    // Adapters may be added while the change is delivered: called from the next one on.
+    const std::size_t count = m_observers->projectMembers.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        KRModelAdapter &adapter = m_adapters[m_observers->projectMembers[i]];
+        if (adapter.m_observing & KRModelAdapter::ObservesProject)
+            adapter.projectSettingDidChange(key, on);
+    }
+}
+
+void KRModelAdapterBlock::observeFunctionReferences()
+{
+    Observers &kept = observers();
+    kept.functionsScheduled = false;
+    std::vector<std::uint16_t> pending;
+    pending.swap(kept.functionsPending);
+    const auto o = m_object.lock();
+    if (!o)
+        return;
+    const std::shared_ptr<KRPageBase> p = o->page();
+    if (!p)
+        return;
+    if (kept.notificationTokens.empty()) {
+        // The block keeps the tokens (see startObserving).
+        KRModelAdapterBlock *const self = this;
+        auto &center = KRNotificationCenter::defaultCenter();
+        kept.notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
+                                                             [self](const KRNotification &n) { self->pageDidDeleteObject(n); }));
+        kept.notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
+                                                             [self](const KRNotification &n) { self->pageFunctionDidChangeID(n); }));
+    }
+    for (const std::uint16_t index : pending) {
+        m_adapters[index].m_observing |= KRModelAdapter::ObservesFunctions;
+        kept.functionMembers.push_back(index);
+    }
+}
+
+void KRModelAdapterBlock::pageDidDeleteObject(const KRNotification &notification)
+{
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the calls
+    if (!keep)
+        return;
+    const std::size_t count = m_observers->functionMembers.size();
+    for (std::size_t i = 0; i < count; ++i)
+        m_adapters[m_observers->functionMembers[i]].pageDidDeleteObject(notification);
+}
+
+void KRModelAdapterBlock::pageFunctionDidChangeID(const KRNotification &notification)
+{
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the calls
+    if (!keep)
+        return;
+    const std::size_t count = m_observers->functionMembers.size();
+    for (std::size_t i = 0; i < count; ++i)
+        m_adapters[m_observers->functionMembers[i]].pageFunctionDidChangeID(notification);
+}
+
 KRModelAdapterBlock::~KRModelAdapterBlock()
 {
+    m_observers.reset(); // no observer calls an adapter that is going
     delete m_readAhead; // set up cut short
     // Their room goes with the block's.
     while (m_count > 0)
@@ -313,20 +447,14 @@ std::shared_ptr<KRModelAdapterDOMWriter> KRModelAdapter::domWriter()
 
 void KRModelAdapter::setDescriptor(const KRPropertyDescriptor &descriptor)
 {
-    m_ownDescriptor = std::make_unique<KRPropertyDescriptor>(descriptor);
-    m_descriptor = m_ownDescriptor.get();
+    // Kept by the block (an adapter is small: an object has some fifty), the one replaced too.
+    m_descriptor = m_block->m_ownDescriptors.emplace_back(std::make_unique<KRPropertyDescriptor>(descriptor)).get();
+    m_ownDescriptor = true;
 }
 
 std::shared_ptr<KRObject> KRModelAdapter::object() const
 {
     return m_block->m_object.lock();
-}
-
-KRModelAdapter::Observations &KRModelAdapter::observations()
-{
-    if (!m_observations)
-        m_observations = std::make_unique<Observations>();
-    return *m_observations;
 }
 
 KRObject *KRModelAdapter::liveObject() const
@@ -519,53 +647,42 @@ void KRModelAdapter::enable()
 // Apart from enable for the same reason.
 Q_NEVER_INLINE void KRModelAdapter::startObserving()
 {
+    KRModelAdapterBlock &block = *m_block;
+    const std::size_t index = std::size_t(this - block.m_adapters);
     if (const auto o = object()) {
-        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-        observations().objectToken = o->observable().observe(
-            m_descriptor->kr_propertyName(),
-            [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
-                if (const auto self = weakSelf.lock())
-                    self->objectPropertyDidChange(newValue.toString());
-            });
+        m_objectGroup = block.objectGroupFor();
+        m_observing |= ObservesObject;
     }
     const auto p = project();
     if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
-        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-        for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
-            observations().projectTokens.push_back(p->settingsObservable().observe(
-                QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
-                    if (const auto self = weakSelf.lock())
-                        self->projectSettingDidChange(changed, newValue.toBool());
-                }));
+        KRModelAdapterBlock::Observers &observers = block.observers();
+        if (observers.projectTokens.empty()) {
+            // The block keeps the tokens and lets them go before its adapters: its observers
+            // are never called once it is going.
+            KRModelAdapterBlock *const self = &block;
+            for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
+                observers.projectTokens.push_back(p->settingsObservable().observe(
+                    QLatin1String(key), [self](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
+                        self->projectSettingDidChange(changed, newValue);
+                    }));
+            }
         }
+        observers.projectMembers.push_back(std::uint16_t(index));
+        m_observing |= ObservesProject;
     }
     if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
         // Registered after the current work, when the object has its page.
-        std::shared_ptr<KRModelAdapter> self = sharedPointer();
-        QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
+        KRModelAdapterBlock::Observers &observers = block.observers();
+        observers.functionsPending.push_back(std::uint16_t(index));
+        if (!observers.functionsScheduled) {
+            observers.functionsScheduled = true;
+            const std::weak_ptr<KRModelAdapterBlock> weakBlock = block.m_self;
+            QTimer::singleShot(0, [weakBlock] {
+                if (const auto self = weakBlock.lock())
+                    self->observeFunctionReferences();
+            });
+        }
     }
-}
-
-void KRModelAdapter::observeFunctionReferences()
-{
-    const auto o = object();
-    if (!o)
-        return;
-    const std::shared_ptr<KRPageBase> p = o->page();
-    if (!p)
-        return;
-    std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-    auto &center = KRNotificationCenter::defaultCenter();
-    observations().notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
-                                                      [weakSelf](const KRNotification &n) {
-                                                          if (const auto self = weakSelf.lock())
-                                                              self->pageDidDeleteObject(n);
-                                                      }));
-    observations().notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
-                                                      [weakSelf](const KRNotification &n) {
-                                                          if (const auto self = weakSelf.lock())
-                                                              self->pageFunctionDidChangeID(n);
-                                                      }));
 }
 
 void KRModelAdapter::objectPropertyDidChange(const QString &value)
@@ -612,8 +729,7 @@ void KRModelAdapter::projectSettingDidChange(const QString &key, bool on)
 
 void KRModelAdapter::removeProjectObservers()
 {
-    if (m_observations)
-        m_observations->projectTokens.clear();
+    m_observing &= std::uint8_t(~ObservesProject);
 }
 
 void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)

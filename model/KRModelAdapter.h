@@ -5,7 +5,9 @@
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QString>
+#include <QVariant>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -107,22 +109,18 @@ private:
     void startObserving();
     void objectPropertyDidChange(const QString &newValue);
     void projectSettingDidChange(const QString &key, bool on);
-    void observeFunctionReferences();
 
     KRModelAdapterBlock *m_block; // owns this adapter
     const KRPropertyDescriptor *m_descriptor;
-    std::unique_ptr<KRPropertyDescriptor> m_ownDescriptor; // set by setDescriptor
     std::shared_ptr<DOMElement> m_domElement;
     bool m_enabled = false;
-    // What a design-mode adapter observes; made on first use (never while building).
-    struct Observations
-    {
-        KRObservationToken objectToken;
-        std::vector<KRObservationToken> projectTokens;
-        std::vector<KRObservationToken> notificationTokens;
-    };
-    Observations &observations();
-    std::unique_ptr<Observations> m_observations;
+    bool m_ownDescriptor = false; // set by setDescriptor (the block keeps the descriptor)
+    // What a design-mode adapter observes. The observers themselves are its block's, shared by
+    // the block's adapters (an object has some fifty): the adapter only says which reach it.
+    enum Observing : std::uint8_t { ObservesObject = 1, ObservesProject = 2, ObservesFunctions = 4 };
+    std::uint8_t m_observing = 0;
+    std::uint16_t m_objectGroup = 0; // the block's observer of the object that calls it
+    friend class KRModelAdapterBlock;
 };
 
 // The adapters of one object, one per descriptor of its class's table and in its order, made
@@ -157,6 +155,23 @@ public:
     // Forgets what no adapter took: later reads go to the element.
     void dropAttributesReadAhead();
 
+    // Held by the object while it enables a set of its adapters: those that start observing
+    // the object meanwhile share one observer of it, made when the first does (as if each
+    // had made its own then). An adapter enabled outside such a scope has one of its own.
+    class EnablingScope
+    {
+    public:
+        explicit EnablingScope(KRModelAdapterBlock &block);
+        ~EnablingScope();
+        EnablingScope(const EnablingScope &) = delete;
+        EnablingScope &operator=(const EnablingScope &) = delete;
+
+    private:
+        KRModelAdapterBlock &m_block;
+        int m_outerGroup;
+        std::size_t m_groupsBefore;
+    };
+
     // Made through create() only.
     struct Private;
     explicit KRModelAdapterBlock(const Private &);
@@ -177,4 +192,21 @@ private:
     // and whether the adapter has yet to take it. The thread keeps it for its next object.
     struct ReadAhead;
     ReadAhead *m_readAhead = nullptr;
+
+    // The observers of the adapters that observe (design mode): made on first use.
+    struct Observers;
+    Observers &observers();
+    // The observer of the object that an adapter starting to observe now is called by (made
+    // when needed).
+    std::uint16_t objectGroupFor();
+    void objectDidChange(std::size_t group, const QString &key, const QVariant &newValue);
+    void projectSettingDidChange(const QString &key, const QVariant &newValue);
+    void observeFunctionReferences();
+    void pageDidDeleteObject(const KRNotification &notification);
+    void pageFunctionDidChangeID(const KRNotification &notification);
+    std::unique_ptr<Observers> m_observers;
+    std::vector<std::unique_ptr<KRPropertyDescriptor>> m_ownDescriptors; // see KRModelAdapter::setDescriptor
+    static constexpr int kNotEnabling = -2; // no EnablingScope is open
+    static constexpr int kNoGroupYet = -1;  // one is, and no adapter of it observes yet
+    int m_enablingGroup = kNotEnabling;
 };
