@@ -238,12 +238,119 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(const Table *ta
 struct KRModelAdapterBlock::Observers
 {
     std::vector<KRObservationToken> objectTokens; // by group
-    std::vector<KRObservationToken> projectTokens;
     std::vector<std::uint16_t> projectMembers; // in the order they started observing
-    std::vector<KRObservationToken> notificationTokens;
     std::vector<std::uint16_t> functionMembers;
-    std::vector<std::uint16_t> functionsPending; // until the page's notifications are observed
+    std::vector<std::uint16_t> functionsPending; // until the page's functions are followed
     bool functionsScheduled = false;
+    // The lists of followers the block is in (by KRModelAdapterFollowers::Kind), its place in each.
+    std::weak_ptr<KRModelAdapterFollowers> followers[2];
+    std::size_t followerIndex[2] = {0, 0};
+};
+
+// The blocks whose adapters follow a project's settings (or a page's functions), in the order
+// they started to: the project (the page) is observed once for all of them, not once for each
+// adapter (a project has tens of thousands of such adapters). A block leaves when it goes.
+class KRModelAdapterFollowers
+{
+public:
+    enum Kind { Settings = 0, Functions = 1 };
+    explicit KRModelAdapterFollowers(Kind kind) : m_kind(kind) {}
+
+    static void followSettings(KRProjectBase &project, KRModelAdapterBlock &block)
+    {
+        std::shared_ptr<KRModelAdapterFollowers> &followers = project.modelAdapterFollowers();
+        if (!followers) {
+            followers = std::make_shared<KRModelAdapterFollowers>(Settings);
+            followers->m_self = followers;
+            const std::weak_ptr<KRModelAdapterFollowers> weak = followers;
+            for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
+                followers->m_tokens.push_back(project.settingsObservable().observe(
+                    QLatin1String(key), [weak](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
+                        if (const auto self = weak.lock())
+                            self->deliver([&](KRModelAdapterBlock &b) { b.projectSettingDidChange(changed, newValue); });
+                    }));
+            }
+        }
+        followers->add(block);
+    }
+
+    static void followFunctions(KRPageBase &page, KRModelAdapterBlock &block)
+    {
+        std::shared_ptr<KRModelAdapterFollowers> &followers = page.modelAdapterFollowers();
+        if (!followers) {
+            followers = std::make_shared<KRModelAdapterFollowers>(Functions);
+            followers->m_self = followers;
+            const std::weak_ptr<KRModelAdapterFollowers> weak = followers;
+            auto &center = KRNotificationCenter::defaultCenter();
+            followers->m_tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page.identity(),
+                                                             [weak](const KRNotification &n) {
+                                                                 if (const auto self = weak.lock())
+                                                                     self->deliver([&](KRModelAdapterBlock &b) { b.pageDidDeleteObject(n); });
+                                                             }));
+            followers->m_tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page.identity(),
+                                                             [weak](const KRNotification &n) {
+                                                                 if (const auto self = weak.lock())
+                                                                     self->deliver([&](KRModelAdapterBlock &b) { b.pageFunctionDidChangeID(n); });
+                                                             }));
+        }
+        followers->add(block);
+    }
+
+    void leave(const KRModelAdapterBlock::Observers &kept)
+    {
+        m_blocks[kept.followerIndex[m_kind]] = nullptr;
+        ++m_gone;
+        compact();
+    }
+
+private:
+    void add(KRModelAdapterBlock &block)
+    {
+        KRModelAdapterBlock::Observers &kept = block.observers();
+        kept.followers[m_kind] = weakFromThis();
+        kept.followerIndex[m_kind] = m_blocks.size();
+        m_blocks.push_back(&block);
+    }
+    std::weak_ptr<KRModelAdapterFollowers> weakFromThis() const { return m_self; }
+
+    // Blocks that start following meanwhile are called from the next delivery on; those that
+    // go meanwhile are not called.
+    template <typename Call>
+    void deliver(const Call &call)
+    {
+        ++m_delivering;
+        const std::size_t count = m_blocks.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (KRModelAdapterBlock *block = m_blocks[i])
+                call(*block);
+        }
+        --m_delivering;
+        compact();
+    }
+
+    // Drops the places of blocks gone once they are half of the list (never while delivering).
+    void compact()
+    {
+        if (m_delivering > 0 || m_gone * 2 <= m_blocks.size())
+            return;
+        std::size_t kept = 0;
+        for (KRModelAdapterBlock *block : m_blocks) {
+            if (!block)
+                continue;
+            block->m_observers->followerIndex[m_kind] = kept;
+            m_blocks[kept++] = block;
+        }
+        m_blocks.resize(kept);
+        m_gone = 0;
+    }
+
+    friend class KRModelAdapterBlock;
+    Kind m_kind;
+    std::weak_ptr<KRModelAdapterFollowers> m_self; // set by its maker
+    std::vector<KRObservationToken> m_tokens;
+    std::vector<KRModelAdapterBlock *> m_blocks; // null: gone
+    std::size_t m_gone = 0;
+    int m_delivering = 0;
 };
 
 KRModelAdapterBlock::Observers &KRModelAdapterBlock::observers()
@@ -326,15 +433,8 @@ void KRModelAdapterBlock::observeFunctionReferences()
     const std::shared_ptr<KRPageBase> p = o->page();
     if (!p)
         return;
-    if (kept.notificationTokens.empty()) {
-        // The block keeps the tokens (see startObserving).
-        KRModelAdapterBlock *const self = this;
-        auto &center = KRNotificationCenter::defaultCenter();
-        kept.notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
-                                                             [self](const KRNotification &n) { self->pageDidDeleteObject(n); }));
-        kept.notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
-                                                             [self](const KRNotification &n) { self->pageFunctionDidChangeID(n); }));
-    }
+    if (kept.functionMembers.empty() && !pending.empty())
+        KRModelAdapterFollowers::followFunctions(*p, *this);
     for (const std::uint16_t index : pending) {
         m_adapters[index].m_observing |= KRModelAdapter::ObservesFunctions;
         kept.functionMembers.push_back(index);
@@ -363,6 +463,12 @@ void KRModelAdapterBlock::pageFunctionDidChangeID(const KRNotification &notifica
 
 KRModelAdapterBlock::~KRModelAdapterBlock()
 {
+    if (m_observers) {
+        for (const auto &list : m_observers->followers) {
+            if (const auto followers = list.lock())
+                followers->leave(*m_observers);
+        }
+    }
     m_observers.reset(); // no observer calls an adapter that is going
     delete m_readAhead; // set up cut short
     // Their room goes with the block's.
@@ -656,17 +762,8 @@ Q_NEVER_INLINE void KRModelAdapter::startObserving()
     const auto p = project();
     if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
         KRModelAdapterBlock::Observers &observers = block.observers();
-        if (observers.projectTokens.empty()) {
-            // The block keeps the tokens and lets them go before its adapters: its observers
-            // are never called once it is going.
-            KRModelAdapterBlock *const self = &block;
-            for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
-                observers.projectTokens.push_back(p->settingsObservable().observe(
-                    QLatin1String(key), [self](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
-                        self->projectSettingDidChange(changed, newValue);
-                    }));
-            }
-        }
+        if (observers.projectMembers.empty())
+            KRModelAdapterFollowers::followSettings(*p, block);
         observers.projectMembers.push_back(std::uint16_t(index));
         m_observing |= ObservesProject;
     }

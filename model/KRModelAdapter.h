@@ -121,6 +121,7 @@ private:
     std::uint8_t m_observing = 0;
     std::uint16_t m_objectGroup = 0; // the block's observer of the object that calls it
     friend class KRModelAdapterBlock;
+    friend class KRModelAdapterFollowers;
 };
 
 // The adapters of one object, one per descriptor of its class's table and in its order, made
@@ -178,6 +179,7 @@ public:
 
 private:
     friend class KRModelAdapter;
+    friend class KRModelAdapterFollowers;
     const Table *m_table = nullptr; // lasting (see KRClassRegistry)
     std::weak_ptr<KRModelAdapterBlock> m_self;
     std::weak_ptr<KRObject> m_object;   // the object owns its adapters
