@@ -398,6 +398,44 @@ TEST_F(Adapter, EditsOfObjectsEnabledInSetsReachTheirElementsInOrder)
     EXPECT_EQ(again->objectForID(QStringLiteral("s1"))->value(QStringLiteral("kr_onClick")), QStringLiteral("g1"));
 }
 
+// Objects follow the project's settings and their page's functions through lists shared by
+// all of them: objects that go leave them (most of a page at once too), and those left, and
+// those made afterwards, still follow.
+TEST_F(Adapter, ObjectsThatStayOrComeStillFollowSettingsAndFunctionsWhenOthersGo)
+{
+    QByteArray objects;
+    for (int i = 1; i <= 6; ++i)
+        objects += "<KRTestControl id=\"c" + QByteArray::number(i) + "\" top=\"" + QByteArray::number(i) + "\" onClick=\"f\"/>";
+    open(objects + "<KRFunction id=\"f\">x</KRFunction>");
+    QCoreApplication::processEvents(); // the reference observers register after the current work
+    KRUndoManager &undo = project->krDocument()->undoManager();
+
+    std::weak_ptr<KRObject> gone = object("c2");
+    page->deleteObjects({object("c1"), object("c2"), object("c4"), object("c5")});
+    undo.removeAllActions(); // nothing keeps the deleted objects any more
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(gone.expired());
+    const auto added = page->createNewObject(QStringLiteral("KRTestControl"), QStringLiteral("c"));
+    ASSERT_TRUE(added);
+    added->setValue(QStringLiteral("kr_top"), QStringLiteral("7"));
+    added->setValue(QStringLiteral("kr_onClick"), QStringLiteral("f"));
+    QCoreApplication::processEvents();
+
+    project->setAutoAdjustObjects(true);
+    std::dynamic_pointer_cast<KRFunction>(object("f"))->setKr_id(QStringLiteral("g"));
+    for (const auto &[id, top] : {std::pair{"c3", "3"}, std::pair{"c6", "6"}}) {
+        EXPECT_EQ(element(QLatin1String(id)).attribute(QStringLiteral("top")),
+                  QStringLiteral("{\"iPhone\":\"%1\"}").arg(QLatin1String(top))) << id;
+        EXPECT_EQ(element(QLatin1String(id)).attribute(QStringLiteral("onClick")), QStringLiteral("g")) << id;
+    }
+    EXPECT_EQ(added->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("{\"iPhone\":\"7\"}"));
+    EXPECT_EQ(added->xmlElement().attribute(QStringLiteral("onClick")), QStringLiteral("g"));
+
+    page->deleteObjects({object("f")});
+    EXPECT_EQ(element("c6").attribute(QStringLiteral("onClick")), QString(""));
+    EXPECT_EQ(added->value(QStringLiteral("kr_onClick")), QString(""));
+}
+
 TEST_F(Adapter, ObjectsAndAdaptersAreReleased)
 {
     open("<KRTestControl id=\"c1\" onClick=\"f\"/>");
