@@ -13,6 +13,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <unordered_map>
@@ -556,6 +557,40 @@ void KRModelAdapter::setDescriptor(const KRPropertyDescriptor &descriptor)
     // Kept by the block (an adapter is small: an object has some fifty), the one replaced too.
     m_descriptor = m_block->m_ownDescriptors.emplace_back(std::make_unique<KRPropertyDescriptor>(descriptor)).get();
     m_ownDescriptor = true;
+}
+
+std::shared_ptr<DOMElement> KRModelAdapter::domElement() const
+{
+    if (m_domElement) {
+        for (const std::shared_ptr<DOMElement> &held : m_block->m_domElements) {
+            if (held.get() == m_domElement)
+                return held;
+        }
+    }
+    return nullptr;
+}
+
+void KRModelAdapter::setDomElement(const std::shared_ptr<DOMElement> &element)
+{
+    DOMElement *const old = m_domElement;
+    if (old == element.get())
+        return;
+    std::vector<std::shared_ptr<DOMElement>> &held = m_block->m_domElements;
+    if (element && std::none_of(held.begin(), held.end(), [&](const auto &e) { return e.get() == element.get(); }))
+        held.push_back(element);
+    m_domElement = element.get();
+    if (!old)
+        return;
+    // The block lets the element go once none of its adapters has it.
+    for (std::size_t i = 0; i < m_block->m_count; ++i) {
+        if (m_block->m_adapters[i].m_domElement == old)
+            return;
+    }
+    const auto it = std::find_if(held.begin(), held.end(), [&](const auto &e) { return e.get() == old; });
+    if (it == held.end())
+        return;
+    const std::shared_ptr<DOMElement> released = std::move(*it); // goes once the list is whole
+    held.erase(it);
 }
 
 std::shared_ptr<KRObject> KRModelAdapter::object() const

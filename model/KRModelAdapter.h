@@ -80,10 +80,10 @@ public:
     bool designMode() const;
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
-    std::shared_ptr<DOMElement> domElement() const { return m_domElement; }
+    std::shared_ptr<DOMElement> domElement() const;
     // The same without taking a share: valid while the adapter keeps it.
-    DOMElement *domElementPointer() const { return m_domElement.get(); }
-    void setDomElement(const std::shared_ptr<DOMElement> &element) { m_domElement = element; }
+    DOMElement *domElementPointer() const { return m_domElement; }
+    void setDomElement(const std::shared_ptr<DOMElement> &element);
 
     // A shared pointer to this adapter (it shares ownership of the block).
     std::shared_ptr<KRModelAdapter> sharedPointer();
@@ -112,7 +112,7 @@ private:
 
     KRModelAdapterBlock *m_block; // owns this adapter
     const KRPropertyDescriptor *m_descriptor;
-    std::shared_ptr<DOMElement> m_domElement;
+    DOMElement *m_domElement = nullptr; // held by the block, for all its adapters that have it
     bool m_enabled = false;
     bool m_ownDescriptor = false; // set by setDescriptor (the block keeps the descriptor)
     // What a design-mode adapter observes. The observers themselves are its block's, shared by
@@ -208,6 +208,8 @@ private:
     void pageFunctionDidChangeID(const KRNotification &notification);
     std::unique_ptr<Observers> m_observers;
     std::vector<std::unique_ptr<KRPropertyDescriptor>> m_ownDescriptors; // see KRModelAdapter::setDescriptor
+    // The design elements the adapters have (mostly one for all of them), each while one has it.
+    std::vector<std::shared_ptr<DOMElement>> m_domElements;
     static constexpr int kNotEnabling = -2; // no EnablingScope is open
     static constexpr int kNoGroupYet = -1;  // one is, and no adapter of it observes yet
     int m_enablingGroup = kNotEnabling;
