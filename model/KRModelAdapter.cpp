@@ -536,8 +536,9 @@ void KRModelAdapterBlock::dropAttributesReadAhead()
 }
 
 KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAdapterBlock &block)
-    : m_block(&block), m_descriptor(&descriptor)
+    : m_block(&block)
 {
+    Q_UNUSED(descriptor); // the table's at the adapter's place (see descriptor())
 }
 
 
@@ -554,9 +555,26 @@ std::shared_ptr<KRModelAdapterDOMWriter> KRModelAdapter::domWriter()
 
 void KRModelAdapter::setDescriptor(const KRPropertyDescriptor &descriptor)
 {
-    // Kept by the block (an adapter is small: an object has some fifty), the one replaced too.
-    m_descriptor = m_block->m_ownDescriptors.emplace_back(std::make_unique<KRPropertyDescriptor>(descriptor)).get();
+    // Kept by the block (an adapter is small: an object has some fifty).
+    const std::size_t index = std::size_t(this - m_block->m_adapters);
+    auto copy = std::make_unique<KRPropertyDescriptor>(descriptor);
     m_ownDescriptor = true;
+    for (auto &[at, own] : m_block->m_ownDescriptors) {
+        if (at == index) {
+            own = std::move(copy);
+            return;
+        }
+    }
+    m_block->m_ownDescriptors.emplace_back(index, std::move(copy));
+}
+
+const KRPropertyDescriptor &KRModelAdapterBlock::ownDescriptor(std::size_t index) const
+{
+    for (const auto &[at, own] : m_ownDescriptors) {
+        if (at == index)
+            return *own;
+    }
+    KR_FATAL("an adapter's own descriptor is missing");
 }
 
 std::shared_ptr<DOMElement> KRModelAdapter::domElement() const
@@ -647,10 +665,10 @@ QString KRModelAdapter::xmlAttributeValue()
         read->pending[index] = false;
         text = std::move(read->values[index]);
     } else {
-        text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+        text = m_block->m_element.attributeForUTF8Name(descriptor().propertyNameUTF8());
     }
     if (text.isNull()) {
-        m_block->m_element.setAttribute(m_descriptor->propertyName(), QString(QLatin1String("")));
+        m_block->m_element.setAttribute(descriptor().propertyName(), QString(QLatin1String("")));
         text = QLatin1String("");
     }
     return text;
@@ -658,15 +676,15 @@ QString KRModelAdapter::xmlAttributeValue()
 
 QString KRModelAdapter::xmlValue()
 {
-    if (m_descriptor->hasOption(KRAdapterOptionXMLText))
+    if (descriptor().hasOption(KRAdapterOptionXMLText))
         return ownText(m_block->m_element);
-    if (m_descriptor->hasOption(KRAdapterOptionXMLChildElement)) {
-        const KRXMLNode child = std::as_const(m_block->m_element).firstElementForName(m_descriptor->propertyName());
+    if (descriptor().hasOption(KRAdapterOptionXMLChildElement)) {
+        const KRXMLNode child = std::as_const(m_block->m_element).firstElementForName(descriptor().propertyName());
         return child.isNull() ? QString(QLatin1String("")) : child.stringValue();
     }
     QString text = xmlAttributeValue();
     // Only an object can hold per-device values: the project is asked about no other text.
-    if (!m_descriptor->hasOption(KRAdapterOptionPerDevice) || !text.startsWith(QLatin1Char('{')))
+    if (!descriptor().hasOption(KRAdapterOptionPerDevice) || !text.startsWith(QLatin1Char('{')))
         return text;
     return perDeviceValue(text);
 }
@@ -702,23 +720,23 @@ Q_NEVER_INLINE QString KRModelAdapter::perDeviceValue(const QString &text) const
 void KRModelAdapter::updateXML(const QString &value)
 {
     const QString text = value.isNull() ? QString(QLatin1String("")) : value;
-    if (m_descriptor->hasOption(KRAdapterOptionXMLText)) {
+    if (descriptor().hasOption(KRAdapterOptionXMLText)) {
         setOwnText(m_block->m_element, text);
         return;
     }
-    if (m_descriptor->hasOption(KRAdapterOptionXMLChildElement)) {
-        KRXMLNode child = m_block->m_element.firstElementForName(m_descriptor->propertyName(), true);
+    if (descriptor().hasOption(KRAdapterOptionXMLChildElement)) {
+        KRXMLNode child = m_block->m_element.firstElementForName(descriptor().propertyName(), true);
         child.setStringValue(text);
         return;
     }
     const auto p = project();
-    if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
-        ordered_json json = parseObject(m_block->m_element.attribute(m_descriptor->propertyName())).value_or(ordered_json::object());
+    if (descriptor().hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
+        ordered_json json = parseObject(m_block->m_element.attribute(descriptor().propertyName())).value_or(ordered_json::object());
         json[currentDevice().toStdString()] = text.toStdString();
-        m_block->m_element.setAttribute(m_descriptor->propertyName(), QString::fromStdString(json.dump()));
+        m_block->m_element.setAttribute(descriptor().propertyName(), QString::fromStdString(json.dump()));
         return;
     }
-    m_block->m_element.setAttribute(m_descriptor->propertyName(), text);
+    m_block->m_element.setAttribute(descriptor().propertyName(), text);
 }
 
 void KRModelAdapter::updateDOM(const QString &value)
@@ -731,7 +749,7 @@ void KRModelAdapter::updateDOM(const QString &value)
 void KRModelAdapter::setKRObjectProperty(const QString &value)
 {
     if (const auto o = object())
-        o->setValue(m_descriptor->kr_propertyName(), value);
+        o->setValue(descriptor().kr_propertyName(), value);
 }
 
 bool KRModelAdapter::takeEmptyFirstValue(const QString &value)
@@ -760,7 +778,7 @@ void KRModelAdapter::enable()
             // read again.
             KRObject *const o = state == kPendingQuietWhenEmpty && !m_ownDescriptor ? liveObject() : nullptr;
             if (o ? o->storeEmptyFirstValue(m_block->m_table, index, ahead)
-                  : !m_descriptor->hasOption(KRAdapterOptionXMLText) && !m_descriptor->hasOption(KRAdapterOptionXMLChildElement)
+                  : !descriptor().hasOption(KRAdapterOptionXMLText) && !descriptor().hasOption(KRAdapterOptionXMLChildElement)
                         && takeEmptyFirstValue(ahead)) {
                 read->pending[index] = kTaken;
                 m_enabled = true;
@@ -779,7 +797,7 @@ void KRModelAdapter::enable()
         // document would do more with it. Others go the usual way, to the object that is
         // enabling its adapters (so it lives meanwhile).
         if (KRObject *const o = liveObject())
-            o->setValue(m_descriptor->kr_propertyName(), value);
+            o->setValue(descriptor().kr_propertyName(), value);
         updateDOM(value);
     }
     m_enabled = true;
@@ -795,14 +813,14 @@ Q_NEVER_INLINE void KRModelAdapter::startObserving()
         m_observing |= ObservesObject;
     }
     const auto p = project();
-    if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
+    if (descriptor().hasOption(KRAdapterOptionPerDevice) && p) {
         KRModelAdapterBlock::Observers &observers = block.observers();
         if (observers.projectMembers.empty())
             KRModelAdapterFollowers::followSettings(*p, block);
         observers.projectMembers.push_back(std::uint16_t(index));
         m_observing |= ObservesProject;
     }
-    if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
+    if (descriptor().hasOption(KRAdapterOptionFunctionReference)) {
         // Registered after the current work, when the object has its page.
         KRModelAdapterBlock::Observers &observers = block.observers();
         observers.functionsPending.push_back(std::uint16_t(index));
@@ -824,9 +842,9 @@ void KRModelAdapter::objectPropertyDidChange(const QString &value)
         return;
     updateDOM(value);
     updateXML(value);
-    if (m_descriptor->hasOption(KRAdapterOptionUpdateDesignView))
+    if (descriptor().hasOption(KRAdapterOptionUpdateDesignView))
         o->updateDesignView(*this, value);
-    if (m_descriptor->hasOption(KRAdapterOptionCheckSize))
+    if (descriptor().hasOption(KRAdapterOptionCheckSize))
         o->checkSize();
 }
 
@@ -871,9 +889,9 @@ void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)
     const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
     if (!o || !function)
         return;
-    const QString current = o->value(m_descriptor->kr_propertyName());
+    const QString current = o->value(descriptor().kr_propertyName());
     if (!current.isEmpty() && current == function->kr_id())
-        o->setValue(m_descriptor->kr_propertyName(), QString(QLatin1String("")));
+        o->setValue(descriptor().kr_propertyName(), QString(QLatin1String("")));
 }
 
 void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
@@ -881,9 +899,9 @@ void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
     const auto o = object();
     if (!o)
         return;
-    const QString current = o->value(m_descriptor->kr_propertyName());
+    const QString current = o->value(descriptor().kr_propertyName());
     if (!current.isEmpty() && current == notification.userInfo.value(QStringLiteral("oldID")).toString())
-        o->setValue(m_descriptor->kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
+        o->setValue(descriptor().kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
 }
 
 bool KRModelAdapter::mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor)
@@ -897,14 +915,14 @@ QString KRModelAdapter::objectValue(const KRObject &object) const
 {
     const QString *slot = m_ownDescriptor ? nullptr
                                           : object.valueForDescriptor(m_block->table(), std::size_t(this - m_block->m_adapters));
-    return slot ? *slot : object.value(m_descriptor->kr_propertyName());
+    return slot ? *slot : object.value(descriptor().kr_propertyName());
 }
 
 bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix, const QString *pageID) const
 {
     const auto writeStart = [&] {
         out.append(prefix);
-        out.append(m_descriptor->propertyName());
+        out.append(descriptor().propertyName());
         out.append(QLatin1String(" = "));
     };
     // A string literal of printable ASCII without a character the literal escapes is the text
@@ -922,7 +940,7 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
         out.append(QLatin1String("\";\n"));
         return true;
     };
-    const std::uint32_t options = m_descriptor->adapterOptions();
+    const std::uint32_t options = descriptor().adapterOptions();
     const KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return false;
@@ -938,7 +956,7 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
     constexpr std::uint32_t triedFirst = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
         | KRAdapterOptionJSRaw | KRAdapterOptionEvent;
     if ((options & triedFirst) == 0 && (options & KRAdapterOptionPerDevice)) {
-        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+        const QString text = m_block->m_element.attributeForUTF8Name(descriptor().propertyNameUTF8());
         if (text.isEmpty())
             return false;
         if (!text.startsWith(QLatin1Char('{')) && writeQuoted(text))
@@ -956,26 +974,26 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
 QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
 {
     // Most properties have no initialiser at all: answered without reading the value.
-    if (!mayHaveJSPropertyInit(*m_descriptor))
+    if (!mayHaveJSPropertyInit(descriptor()))
         return {};
     KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return {};
     const QString v = objectValue(*o);
     const auto nonEmpty = [](const QString &text) { return text.isEmpty() ? QString() : text; };
-    if (m_descriptor->hasOption(KRAdapterOptionJSString))
+    if (descriptor().hasOption(KRAdapterOptionJSString))
         return v.isEmpty() ? QString() : KRJavaScript::quotedString(v);
-    if (m_descriptor->hasOption(KRAdapterOptionJSNumber))
+    if (descriptor().hasOption(KRAdapterOptionJSNumber))
         return v.isEmpty() ? QString() : nonEmpty(KRJavaScript::numberLiteral(v));
-    if (m_descriptor->hasOption(KRAdapterOptionJSBoolean)) {
+    if (descriptor().hasOption(KRAdapterOptionJSBoolean)) {
         if (v.isEmpty())
             return {};
         return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ? QStringLiteral("true")
                                                                            : QStringLiteral("false");
     }
-    if (m_descriptor->hasOption(KRAdapterOptionJSRaw))
+    if (descriptor().hasOption(KRAdapterOptionJSRaw))
         return nonEmpty(v);
-    if (m_descriptor->hasOption(KRAdapterOptionEvent)) {
+    if (descriptor().hasOption(KRAdapterOptionEvent)) {
         QString pageID;
         if (knownPageID) {
             pageID = *knownPageID;
@@ -988,8 +1006,8 @@ QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
             return {};
         return QLatin1String("application._pages.") + pageID + QLatin1String("._events.") + v;
     }
-    if (m_descriptor->hasOption(KRAdapterOptionPerDevice)) {
-        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+    if (descriptor().hasOption(KRAdapterOptionPerDevice)) {
+        const QString text = m_block->m_element.attributeForUTF8Name(descriptor().propertyNameUTF8());
         if (text.isEmpty())
             return {};
         if (text.startsWith(QLatin1Char('{'))) {
@@ -1001,7 +1019,7 @@ QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
         }
         return KRJavaScript::quotedString(text);
     }
-    if (m_descriptor->hasOption(KRAdapterOptionJSCustom))
-        return nonEmpty(o->jsInitializerForKey(m_descriptor->kr_propertyName()));
+    if (descriptor().hasOption(KRAdapterOptionJSCustom))
+        return nonEmpty(o->jsInitializerForKey(descriptor().kr_propertyName()));
     return {};
 }

@@ -67,7 +67,7 @@ public:
     void pageDidDeleteObject(const KRNotification &notification);
     void pageFunctionDidChangeID(const KRNotification &notification);
 
-    const KRPropertyDescriptor &descriptor() const { return *m_descriptor; }
+    const KRPropertyDescriptor &descriptor() const; // below
     // Gives this adapter a descriptor of its own in place of its class's.
     void setDescriptor(const KRPropertyDescriptor &descriptor);
     std::shared_ptr<KRObject> object() const;
@@ -111,7 +111,6 @@ private:
     void projectSettingDidChange(const QString &key, bool on);
 
     KRModelAdapterBlock *m_block; // owns this adapter
-    const KRPropertyDescriptor *m_descriptor;
     DOMElement *m_domElement = nullptr; // held by the block, for all its adapters that have it
     bool m_enabled = false;
     bool m_ownDescriptor = false; // set by setDescriptor (the block keeps the descriptor)
@@ -207,10 +206,21 @@ private:
     void pageDidDeleteObject(const KRNotification &notification);
     void pageFunctionDidChangeID(const KRNotification &notification);
     std::unique_ptr<Observers> m_observers;
-    std::vector<std::unique_ptr<KRPropertyDescriptor>> m_ownDescriptors; // see KRModelAdapter::setDescriptor
+    // The descriptors adapters were given of their own (KRModelAdapter::setDescriptor), by
+    // the adapter's index.
+    std::vector<std::pair<std::size_t, std::unique_ptr<KRPropertyDescriptor>>> m_ownDescriptors;
+    const KRPropertyDescriptor &ownDescriptor(std::size_t index) const;
     // The design elements the adapters have (mostly one for all of them), each while one has it.
     std::vector<std::shared_ptr<DOMElement>> m_domElements;
     static constexpr int kNotEnabling = -2; // no EnablingScope is open
     static constexpr int kNoGroupYet = -1;  // one is, and no adapter of it observes yet
     int m_enablingGroup = kNotEnabling;
 };
+
+// The table's descriptor at the adapter's place, unless it was given one of its own: an
+// adapter keeps no pointer to it (an object has some fifty adapters).
+inline const KRPropertyDescriptor &KRModelAdapter::descriptor() const
+{
+    const std::size_t index = std::size_t(this - m_block->m_adapters);
+    return m_ownDescriptor ? m_block->ownDescriptor(index) : (*m_block->m_table)[index];
+}

@@ -967,56 +967,63 @@ void KRPage::rebuildAllObjectsArray()
     observable().didChange(QStringLiteral("allObjects"), QVariant());
 }
 
+void KRPage::objectIDDidChange(KRObject &changed, const QVariant &oldValue, const QVariant &newValue)
+{
+    // Neither goes while the observer can be called (the page keeps its token, the object its
+    // observable); a page or object being destroyed is left alone.
+    const auto self = std::static_pointer_cast<KRPage>(weak_from_this().lock());
+    const std::shared_ptr<KRObject> object = changed.weak_from_this().lock();
+    if (!self || !object)
+        return;
+    const QString oldID = oldValue.toString();
+    if (m_objects.value(oldID) == object)
+        m_objects.remove(oldID);
+    if (object != self) {
+        const QString newID = newValue.toString();
+        m_objects.insert(newID, object);
+        noteID(newID);
+    }
+    rebuildAllObjectsArray();
+}
+
+void KRPage::objectDidMove(KRObject &moved)
+{
+    const auto self = std::static_pointer_cast<KRPage>(weak_from_this().lock());
+    const std::shared_ptr<KRObject> object = moved.weak_from_this().lock();
+    if (!self || !object)
+        return;
+    if (m_buildOrderHeld)
+        m_heldArrangements.push_back(object);
+    else
+        arrangeInBuildOrder(object);
+}
+
 void KRPage::observeID(const std::shared_ptr<KRObject> &object)
 {
-    const std::weak_ptr<KRObject> weakPage = weak_from_this();
-    const std::weak_ptr<KRObject> weakObject = object;
-    const auto idChanged = [](const std::weak_ptr<KRObject> &weakPage, const std::weak_ptr<KRObject> &weakObject,
-                              const QVariant &oldValue, const QVariant &newValue) {
-        const auto self = std::static_pointer_cast<KRPage>(weakPage.lock());
-        const auto object = weakObject.lock();
-        if (!self || !object)
-            return;
-        const QString oldID = oldValue.toString();
-        if (self->m_objects.value(oldID) == object)
-            self->m_objects.remove(oldID);
-        if (object != self) {
-            const QString newID = newValue.toString();
-            self->m_objects.insert(newID, object);
-            self->noteID(newID);
-        }
-        self->rebuildAllObjectsArray();
-    };
+    // The page keeps the token and the object its observable: the observer captures both
+    // plainly (and so is kept without an allocation of its own).
+    KRPage *const page = this;
+    KRObject *const observed = object.get();
     // Design mode: a control's move re-arranges its container (arrangeInBuildOrder). Its id
     // and its position are followed by one observer (a design page has thousands of controls).
     if (object.get() != this && designMode() && isControl(*object)) {
         m_idTokens.insert_or_assign(
             object->identity(),
-            object->observable().observe(QString(), [weakPage, weakObject, idChanged](const void *, const QString &key,
-                                                                                     const QVariant &oldValue,
-                                                                                     const QVariant &newValue) {
-                if (key == QLatin1String("kr_id")) {
-                    idChanged(weakPage, weakObject, oldValue, newValue);
-                } else if (key == QLatin1String("kr_top") || key == QLatin1String("kr_left")) {
-                    const auto self = std::static_pointer_cast<KRPage>(weakPage.lock());
-                    const auto object = weakObject.lock();
-                    if (!self || !object)
-                        return;
-                    if (self->m_buildOrderHeld)
-                        self->m_heldArrangements.push_back(object);
-                    else
-                        self->arrangeInBuildOrder(object);
-                }
+            object->observable().observe(QString(), [page, observed](const void *, const QString &key, const QVariant &oldValue,
+                                                                     const QVariant &newValue) {
+                if (key == QLatin1String("kr_id"))
+                    page->objectIDDidChange(*observed, oldValue, newValue);
+                else if (key == QLatin1String("kr_top") || key == QLatin1String("kr_left"))
+                    page->objectDidMove(*observed);
             }));
         return;
     }
     m_idTokens.insert_or_assign(object->identity(),
-                                object->observable().observe(
-                                    QStringLiteral("kr_id"), [weakPage, weakObject, idChanged](const void *, const QString &,
-                                                                                              const QVariant &oldValue,
-                                                                                              const QVariant &newValue) {
-                                        idChanged(weakPage, weakObject, oldValue, newValue);
-                                    }));
+                                object->observable().observe(QStringLiteral("kr_id"),
+                                                             [page, observed](const void *, const QString &, const QVariant &oldValue,
+                                                                              const QVariant &newValue) {
+                                                                 page->objectIDDidChange(*observed, oldValue, newValue);
+                                                             }));
 }
 
 std::shared_ptr<KRObject> KRPage::objectForID(const QString &objectID) const

@@ -235,6 +235,8 @@ private:
     QString freeLoadID(const QString &base, int first);
     // Follows the object's id (and, for a control in design mode, its position).
     void observeID(const std::shared_ptr<KRObject> &object);
+    void objectIDDidChange(KRObject &object, const QVariant &oldValue, const QVariant &newValue);
+    void objectDidMove(KRObject &object);
     // Paste: gives the element and the objects nested in it their ids (the pasted id when it
     // is sound and free, else the first free of the class's base), noting each change in
     // `renamed`; drops nested elements that cannot be made.
