@@ -8,10 +8,12 @@
 #include <model/KRPageBase.h>
 #include <model/KRProjectBase.h>
 #include <platform/dom/DOMTextWriter.h>
+#include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <unordered_map>
@@ -228,8 +230,247 @@ std::shared_ptr<KRModelAdapterBlock> KRModelAdapterBlock::create(const Table *ta
     return block;
 }
 
+// The observers of a block's adapters. Each adapter observes as if it had observers of its
+// own: the object's observers are shared by the adapters that start observing in one
+// EnablingScope (nothing else observes the object meanwhile, so each is called exactly where
+// its own observer would have been among the object's others), and the project's settings and
+// the page's notifications are observed once for all, calling the adapters in the order they
+// started observing.
+struct KRModelAdapterBlock::Observers
+{
+    std::vector<KRObservationToken> objectTokens; // by group
+    std::vector<std::uint16_t> projectMembers; // in the order they started observing
+    std::vector<std::uint16_t> functionMembers;
+    std::vector<std::uint16_t> functionsPending; // until the page's functions are followed
+    bool functionsScheduled = false;
+    // The lists of followers the block is in (by KRModelAdapterFollowers::Kind), its place in each.
+    std::weak_ptr<KRModelAdapterFollowers> followers[2];
+    std::size_t followerIndex[2] = {0, 0};
+};
+
+// The blocks whose adapters follow a project's settings (or a page's functions), in the order
+// they started to: the project (the page) is observed once for all of them, not once for each
+// adapter (a project has tens of thousands of such adapters). A block leaves when it goes.
+class KRModelAdapterFollowers
+{
+public:
+    enum Kind { Settings = 0, Functions = 1 };
+    explicit KRModelAdapterFollowers(Kind kind) : m_kind(kind) {}
+
+    static void followSettings(KRProjectBase &project, KRModelAdapterBlock &block)
+    {
+        std::shared_ptr<KRModelAdapterFollowers> &followers = project.modelAdapterFollowers();
+        if (!followers) {
+            followers = std::make_shared<KRModelAdapterFollowers>(Settings);
+            followers->m_self = followers;
+            const std::weak_ptr<KRModelAdapterFollowers> weak = followers;
+            for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
+                followers->m_tokens.push_back(project.settingsObservable().observe(
+                    QLatin1String(key), [weak](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
+                        if (const auto self = weak.lock())
+                            self->deliver([&](KRModelAdapterBlock &b) { b.projectSettingDidChange(changed, newValue); });
+                    }));
+            }
+        }
+        followers->add(block);
+    }
+
+    static void followFunctions(KRPageBase &page, KRModelAdapterBlock &block)
+    {
+        std::shared_ptr<KRModelAdapterFollowers> &followers = page.modelAdapterFollowers();
+        if (!followers) {
+            followers = std::make_shared<KRModelAdapterFollowers>(Functions);
+            followers->m_self = followers;
+            const std::weak_ptr<KRModelAdapterFollowers> weak = followers;
+            auto &center = KRNotificationCenter::defaultCenter();
+            followers->m_tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page.identity(),
+                                                             [weak](const KRNotification &n) {
+                                                                 if (const auto self = weak.lock())
+                                                                     self->deliver([&](KRModelAdapterBlock &b) { b.pageDidDeleteObject(n); });
+                                                             }));
+            followers->m_tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page.identity(),
+                                                             [weak](const KRNotification &n) {
+                                                                 if (const auto self = weak.lock())
+                                                                     self->deliver([&](KRModelAdapterBlock &b) { b.pageFunctionDidChangeID(n); });
+                                                             }));
+        }
+        followers->add(block);
+    }
+
+    void leave(const KRModelAdapterBlock::Observers &kept)
+    {
+        m_blocks[kept.followerIndex[m_kind]] = nullptr;
+        ++m_gone;
+        compact();
+    }
+
+private:
+    void add(KRModelAdapterBlock &block)
+    {
+        KRModelAdapterBlock::Observers &kept = block.observers();
+        kept.followers[m_kind] = weakFromThis();
+        kept.followerIndex[m_kind] = m_blocks.size();
+        m_blocks.push_back(&block);
+    }
+    std::weak_ptr<KRModelAdapterFollowers> weakFromThis() const { return m_self; }
+
+    // Blocks that start following meanwhile are called from the next delivery on; those that
+    // go meanwhile are not called.
+    template <typename Call>
+    void deliver(const Call &call)
+    {
+        ++m_delivering;
+        const std::size_t count = m_blocks.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (KRModelAdapterBlock *block = m_blocks[i])
+                call(*block);
+        }
+        --m_delivering;
+        compact();
+    }
+
+    // Drops the places of blocks gone once they are half of the list (never while delivering).
+    void compact()
+    {
+        if (m_delivering > 0 || m_gone * 2 <= m_blocks.size())
+            return;
+        std::size_t kept = 0;
+        for (KRModelAdapterBlock *block : m_blocks) {
+            if (!block)
+                continue;
+            block->m_observers->followerIndex[m_kind] = kept;
+            m_blocks[kept++] = block;
+        }
+        m_blocks.resize(kept);
+        m_gone = 0;
+    }
+
+    friend class KRModelAdapterBlock;
+    Kind m_kind;
+    std::weak_ptr<KRModelAdapterFollowers> m_self; // set by its maker
+    std::vector<KRObservationToken> m_tokens;
+    std::vector<KRModelAdapterBlock *> m_blocks; // null: gone
+    std::size_t m_gone = 0;
+    int m_delivering = 0;
+};
+
+KRModelAdapterBlock::Observers &KRModelAdapterBlock::observers()
+{
+    if (!m_observers)
+        m_observers = std::make_unique<Observers>();
+    return *m_observers;
+}
+
+KRModelAdapterBlock::EnablingScope::EnablingScope(KRModelAdapterBlock &block)
+    : m_block(block), m_outerGroup(block.m_enablingGroup),
+      m_groupsBefore(block.m_observers ? block.m_observers->objectTokens.size() : 0)
+{
+    block.m_enablingGroup = kNoGroupYet;
+}
+
+KRModelAdapterBlock::EnablingScope::~EnablingScope()
+{
+    // An enclosing scope whose observer is no longer the object's latest makes a new one.
+    const std::size_t groups = m_block.m_observers ? m_block.m_observers->objectTokens.size() : 0;
+    m_block.m_enablingGroup = m_outerGroup >= 0 && groups != m_groupsBefore ? kNoGroupYet : m_outerGroup;
+}
+
+std::uint16_t KRModelAdapterBlock::objectGroupFor()
+{
+    if (m_enablingGroup >= 0)
+        return std::uint16_t(m_enablingGroup);
+    Observers &kept = observers();
+    const std::size_t group = kept.objectTokens.size();
+    KR_ASSERT(group < 0xffff, "an object's adapters observe it in fewer groups than that");
+    // Every key: the adapters of the group are found by theirs. The block keeps the token (see
+    // startObserving).
+    KRModelAdapterBlock *const self = this;
+    kept.objectTokens.push_back(m_objectPointer->observable().observe(
+        QString(), [self, group](const void *, const QString &key, const QVariant &, const QVariant &newValue) {
+            self->objectDidChange(group, key, newValue);
+        }));
+    if (m_enablingGroup == kNoGroupYet)
+        m_enablingGroup = int(group);
+    return std::uint16_t(group);
+}
+
+void KRModelAdapterBlock::objectDidChange(std::size_t group, const QString &key, const QVariant &newValue)
+{
+    const qsizetype index = indexOf(key);
+    if (index < 0)
+        return;
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the call
+    if (!keep)
+        return;
+    KRModelAdapter &adapter = m_adapters[index];
+    if ((adapter.m_observing & KRModelAdapter::ObservesObject) && adapter.m_objectGroup == group)
+        adapter.objectPropertyDidChange(newValue.toString());
+}
+
+void KRModelAdapterBlock::projectSettingDidChange(const QString &key, const QVariant &newValue)
+{
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the calls
+    if (!keep)
+        return;
+    const bool on = newValue.toBool();
+    // Adapters may be added while the change is delivered: called from the next one on.
+    const std::size_t count = m_observers->projectMembers.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        KRModelAdapter &adapter = m_adapters[m_observers->projectMembers[i]];
+        if (adapter.m_observing & KRModelAdapter::ObservesProject)
+            adapter.projectSettingDidChange(key, on);
+    }
+}
+
+void KRModelAdapterBlock::observeFunctionReferences()
+{
+    Observers &kept = observers();
+    kept.functionsScheduled = false;
+    std::vector<std::uint16_t> pending;
+    pending.swap(kept.functionsPending);
+    const auto o = m_object.lock();
+    if (!o)
+        return;
+    const std::shared_ptr<KRPageBase> p = o->page();
+    if (!p)
+        return;
+    if (kept.functionMembers.empty() && !pending.empty())
+        KRModelAdapterFollowers::followFunctions(*p, *this);
+    for (const std::uint16_t index : pending) {
+        m_adapters[index].m_observing |= KRModelAdapter::ObservesFunctions;
+        kept.functionMembers.push_back(index);
+    }
+}
+
+void KRModelAdapterBlock::pageDidDeleteObject(const KRNotification &notification)
+{
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the calls
+    if (!keep)
+        return;
+    const std::size_t count = m_observers->functionMembers.size();
+    for (std::size_t i = 0; i < count; ++i)
+        m_adapters[m_observers->functionMembers[i]].pageDidDeleteObject(notification);
+}
+
+void KRModelAdapterBlock::pageFunctionDidChangeID(const KRNotification &notification)
+{
+    const std::shared_ptr<KRModelAdapterBlock> keep = m_self.lock(); // lives through the calls
+    if (!keep)
+        return;
+    const std::size_t count = m_observers->functionMembers.size();
+    for (std::size_t i = 0; i < count; ++i)
+        m_adapters[m_observers->functionMembers[i]].pageFunctionDidChangeID(notification);
+}
+
 KRModelAdapterBlock::~KRModelAdapterBlock()
 {
+    if (m_observers) {
+        for (const auto &list : m_observers->followers) {
+            if (const auto followers = list.lock())
+                followers->leave(*m_observers);
+        }
+    }
+    m_observers.reset(); // no observer calls an adapter that is going
     delete m_readAhead; // set up cut short
     // Their room goes with the block's.
     while (m_count > 0)
@@ -295,8 +536,9 @@ void KRModelAdapterBlock::dropAttributesReadAhead()
 }
 
 KRModelAdapter::KRModelAdapter(const KRPropertyDescriptor &descriptor, KRModelAdapterBlock &block)
-    : m_block(&block), m_descriptor(&descriptor)
+    : m_block(&block)
 {
+    Q_UNUSED(descriptor); // the table's at the adapter's place (see descriptor())
 }
 
 
@@ -313,20 +555,65 @@ std::shared_ptr<KRModelAdapterDOMWriter> KRModelAdapter::domWriter()
 
 void KRModelAdapter::setDescriptor(const KRPropertyDescriptor &descriptor)
 {
-    m_ownDescriptor = std::make_unique<KRPropertyDescriptor>(descriptor);
-    m_descriptor = m_ownDescriptor.get();
+    // Kept by the block (an adapter is small: an object has some fifty).
+    const std::size_t index = std::size_t(this - m_block->m_adapters);
+    auto copy = std::make_unique<KRPropertyDescriptor>(descriptor);
+    m_ownDescriptor = true;
+    for (auto &[at, own] : m_block->m_ownDescriptors) {
+        if (at == index) {
+            own = std::move(copy);
+            return;
+        }
+    }
+    m_block->m_ownDescriptors.emplace_back(index, std::move(copy));
+}
+
+const KRPropertyDescriptor &KRModelAdapterBlock::ownDescriptor(std::size_t index) const
+{
+    for (const auto &[at, own] : m_ownDescriptors) {
+        if (at == index)
+            return *own;
+    }
+    KR_FATAL("an adapter's own descriptor is missing");
+}
+
+std::shared_ptr<DOMElement> KRModelAdapter::domElement() const
+{
+    if (m_domElement) {
+        for (const std::shared_ptr<DOMElement> &held : m_block->m_domElements) {
+            if (held.get() == m_domElement)
+                return held;
+        }
+    }
+    return nullptr;
+}
+
+void KRModelAdapter::setDomElement(const std::shared_ptr<DOMElement> &element)
+{
+    DOMElement *const old = m_domElement;
+    if (old == element.get())
+        return;
+    std::vector<std::shared_ptr<DOMElement>> &held = m_block->m_domElements;
+    if (element && std::none_of(held.begin(), held.end(), [&](const auto &e) { return e.get() == element.get(); }))
+        held.push_back(element);
+    m_domElement = element.get();
+    if (!old)
+        return;
+    // The block lets the element go once none of its adapters has it.
+    for (std::size_t i = 0; i < m_block->m_count; ++i) {
+        if (m_block->m_adapters[i].m_domElement == old)
+            return;
+    }
+    const auto it = std::find_if(held.begin(), held.end(), [&](const auto &e) { return e.get() == old; });
+    if (it == held.end())
+        return;
+    const std::shared_ptr<DOMElement> released = std::move(*it); // goes once the list is whole
+    held.erase(it);
 }
 
 std::shared_ptr<KRObject> KRModelAdapter::object() const
 {
     return m_block->m_object.lock();
-}
-
-KRModelAdapter::Observations &KRModelAdapter::observations()
-{
-    if (!m_observations)
-        m_observations = std::make_unique<Observations>();
-    return *m_observations;
 }
 
 KRObject *KRModelAdapter::liveObject() const
@@ -378,10 +665,10 @@ QString KRModelAdapter::xmlAttributeValue()
         read->pending[index] = false;
         text = std::move(read->values[index]);
     } else {
-        text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+        text = m_block->m_element.attributeForUTF8Name(descriptor().propertyNameUTF8());
     }
     if (text.isNull()) {
-        m_block->m_element.setAttribute(m_descriptor->propertyName(), QString(QLatin1String("")));
+        m_block->m_element.setAttribute(descriptor().propertyName(), QString(QLatin1String("")));
         text = QLatin1String("");
     }
     return text;
@@ -389,15 +676,15 @@ QString KRModelAdapter::xmlAttributeValue()
 
 QString KRModelAdapter::xmlValue()
 {
-    if (m_descriptor->hasOption(KRAdapterOptionXMLText))
+    if (descriptor().hasOption(KRAdapterOptionXMLText))
         return ownText(m_block->m_element);
-    if (m_descriptor->hasOption(KRAdapterOptionXMLChildElement)) {
-        const KRXMLNode child = std::as_const(m_block->m_element).firstElementForName(m_descriptor->propertyName());
+    if (descriptor().hasOption(KRAdapterOptionXMLChildElement)) {
+        const KRXMLNode child = std::as_const(m_block->m_element).firstElementForName(descriptor().propertyName());
         return child.isNull() ? QString(QLatin1String("")) : child.stringValue();
     }
     QString text = xmlAttributeValue();
     // Only an object can hold per-device values: the project is asked about no other text.
-    if (!m_descriptor->hasOption(KRAdapterOptionPerDevice) || !text.startsWith(QLatin1Char('{')))
+    if (!descriptor().hasOption(KRAdapterOptionPerDevice) || !text.startsWith(QLatin1Char('{')))
         return text;
     return perDeviceValue(text);
 }
@@ -433,23 +720,23 @@ Q_NEVER_INLINE QString KRModelAdapter::perDeviceValue(const QString &text) const
 void KRModelAdapter::updateXML(const QString &value)
 {
     const QString text = value.isNull() ? QString(QLatin1String("")) : value;
-    if (m_descriptor->hasOption(KRAdapterOptionXMLText)) {
+    if (descriptor().hasOption(KRAdapterOptionXMLText)) {
         setOwnText(m_block->m_element, text);
         return;
     }
-    if (m_descriptor->hasOption(KRAdapterOptionXMLChildElement)) {
-        KRXMLNode child = m_block->m_element.firstElementForName(m_descriptor->propertyName(), true);
+    if (descriptor().hasOption(KRAdapterOptionXMLChildElement)) {
+        KRXMLNode child = m_block->m_element.firstElementForName(descriptor().propertyName(), true);
         child.setStringValue(text);
         return;
     }
     const auto p = project();
-    if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
-        ordered_json json = parseObject(m_block->m_element.attribute(m_descriptor->propertyName())).value_or(ordered_json::object());
+    if (descriptor().hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
+        ordered_json json = parseObject(m_block->m_element.attribute(descriptor().propertyName())).value_or(ordered_json::object());
         json[currentDevice().toStdString()] = text.toStdString();
-        m_block->m_element.setAttribute(m_descriptor->propertyName(), QString::fromStdString(json.dump()));
+        m_block->m_element.setAttribute(descriptor().propertyName(), QString::fromStdString(json.dump()));
         return;
     }
-    m_block->m_element.setAttribute(m_descriptor->propertyName(), text);
+    m_block->m_element.setAttribute(descriptor().propertyName(), text);
 }
 
 void KRModelAdapter::updateDOM(const QString &value)
@@ -462,7 +749,7 @@ void KRModelAdapter::updateDOM(const QString &value)
 void KRModelAdapter::setKRObjectProperty(const QString &value)
 {
     if (const auto o = object())
-        o->setValue(m_descriptor->kr_propertyName(), value);
+        o->setValue(descriptor().kr_propertyName(), value);
 }
 
 bool KRModelAdapter::takeEmptyFirstValue(const QString &value)
@@ -491,7 +778,7 @@ void KRModelAdapter::enable()
             // read again.
             KRObject *const o = state == kPendingQuietWhenEmpty && !m_ownDescriptor ? liveObject() : nullptr;
             if (o ? o->storeEmptyFirstValue(m_block->m_table, index, ahead)
-                  : !m_descriptor->hasOption(KRAdapterOptionXMLText) && !m_descriptor->hasOption(KRAdapterOptionXMLChildElement)
+                  : !descriptor().hasOption(KRAdapterOptionXMLText) && !descriptor().hasOption(KRAdapterOptionXMLChildElement)
                         && takeEmptyFirstValue(ahead)) {
                 read->pending[index] = kTaken;
                 m_enabled = true;
@@ -510,7 +797,7 @@ void KRModelAdapter::enable()
         // document would do more with it. Others go the usual way, to the object that is
         // enabling its adapters (so it lives meanwhile).
         if (KRObject *const o = liveObject())
-            o->setValue(m_descriptor->kr_propertyName(), value);
+            o->setValue(descriptor().kr_propertyName(), value);
         updateDOM(value);
     }
     m_enabled = true;
@@ -519,53 +806,33 @@ void KRModelAdapter::enable()
 // Apart from enable for the same reason.
 Q_NEVER_INLINE void KRModelAdapter::startObserving()
 {
+    KRModelAdapterBlock &block = *m_block;
+    const std::size_t index = std::size_t(this - block.m_adapters);
     if (const auto o = object()) {
-        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-        observations().objectToken = o->observable().observe(
-            m_descriptor->kr_propertyName(),
-            [weakSelf](const void *, const QString &, const QVariant &, const QVariant &newValue) {
-                if (const auto self = weakSelf.lock())
-                    self->objectPropertyDidChange(newValue.toString());
-            });
+        m_objectGroup = block.objectGroupFor();
+        m_observing |= ObservesObject;
     }
     const auto p = project();
-    if (m_descriptor->hasOption(KRAdapterOptionPerDevice) && p) {
-        std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-        for (const char *key : {"designTarget", "autoAdjustObjects", "kvoCleanup"}) {
-            observations().projectTokens.push_back(p->settingsObservable().observe(
-                QLatin1String(key), [weakSelf](const void *, const QString &changed, const QVariant &, const QVariant &newValue) {
-                    if (const auto self = weakSelf.lock())
-                        self->projectSettingDidChange(changed, newValue.toBool());
-                }));
+    if (descriptor().hasOption(KRAdapterOptionPerDevice) && p) {
+        KRModelAdapterBlock::Observers &observers = block.observers();
+        if (observers.projectMembers.empty())
+            KRModelAdapterFollowers::followSettings(*p, block);
+        observers.projectMembers.push_back(std::uint16_t(index));
+        m_observing |= ObservesProject;
+    }
+    if (descriptor().hasOption(KRAdapterOptionFunctionReference)) {
+        // Registered after the current work, when the object has its page.
+        KRModelAdapterBlock::Observers &observers = block.observers();
+        observers.functionsPending.push_back(std::uint16_t(index));
+        if (!observers.functionsScheduled) {
+            observers.functionsScheduled = true;
+            const std::weak_ptr<KRModelAdapterBlock> weakBlock = block.m_self;
+            QTimer::singleShot(0, [weakBlock] {
+                if (const auto self = weakBlock.lock())
+                    self->observeFunctionReferences();
+            });
         }
     }
-    if (m_descriptor->hasOption(KRAdapterOptionFunctionReference)) {
-        // Registered after the current work, when the object has its page.
-        std::shared_ptr<KRModelAdapter> self = sharedPointer();
-        QTimer::singleShot(0, [self] { self->observeFunctionReferences(); });
-    }
-}
-
-void KRModelAdapter::observeFunctionReferences()
-{
-    const auto o = object();
-    if (!o)
-        return;
-    const std::shared_ptr<KRPageBase> p = o->page();
-    if (!p)
-        return;
-    std::weak_ptr<KRModelAdapter> weakSelf = weakPointer();
-    auto &center = KRNotificationCenter::defaultCenter();
-    observations().notificationTokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, p->identity(),
-                                                      [weakSelf](const KRNotification &n) {
-                                                          if (const auto self = weakSelf.lock())
-                                                              self->pageDidDeleteObject(n);
-                                                      }));
-    observations().notificationTokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, p->identity(),
-                                                      [weakSelf](const KRNotification &n) {
-                                                          if (const auto self = weakSelf.lock())
-                                                              self->pageFunctionDidChangeID(n);
-                                                      }));
 }
 
 void KRModelAdapter::objectPropertyDidChange(const QString &value)
@@ -575,9 +842,9 @@ void KRModelAdapter::objectPropertyDidChange(const QString &value)
         return;
     updateDOM(value);
     updateXML(value);
-    if (m_descriptor->hasOption(KRAdapterOptionUpdateDesignView))
+    if (descriptor().hasOption(KRAdapterOptionUpdateDesignView))
         o->updateDesignView(*this, value);
-    if (m_descriptor->hasOption(KRAdapterOptionCheckSize))
+    if (descriptor().hasOption(KRAdapterOptionCheckSize))
         o->checkSize();
 }
 
@@ -612,8 +879,7 @@ void KRModelAdapter::projectSettingDidChange(const QString &key, bool on)
 
 void KRModelAdapter::removeProjectObservers()
 {
-    if (m_observations)
-        m_observations->projectTokens.clear();
+    m_observing &= std::uint8_t(~ObservesProject);
 }
 
 void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)
@@ -623,9 +889,9 @@ void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)
     const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
     if (!o || !function)
         return;
-    const QString current = o->value(m_descriptor->kr_propertyName());
+    const QString current = o->value(descriptor().kr_propertyName());
     if (!current.isEmpty() && current == function->kr_id())
-        o->setValue(m_descriptor->kr_propertyName(), QString(QLatin1String("")));
+        o->setValue(descriptor().kr_propertyName(), QString(QLatin1String("")));
 }
 
 void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
@@ -633,9 +899,9 @@ void KRModelAdapter::pageFunctionDidChangeID(const KRNotification &notification)
     const auto o = object();
     if (!o)
         return;
-    const QString current = o->value(m_descriptor->kr_propertyName());
+    const QString current = o->value(descriptor().kr_propertyName());
     if (!current.isEmpty() && current == notification.userInfo.value(QStringLiteral("oldID")).toString())
-        o->setValue(m_descriptor->kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
+        o->setValue(descriptor().kr_propertyName(), notification.userInfo.value(QStringLiteral("newID")).toString());
 }
 
 bool KRModelAdapter::mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor)
@@ -649,14 +915,14 @@ QString KRModelAdapter::objectValue(const KRObject &object) const
 {
     const QString *slot = m_ownDescriptor ? nullptr
                                           : object.valueForDescriptor(m_block->table(), std::size_t(this - m_block->m_adapters));
-    return slot ? *slot : object.value(m_descriptor->kr_propertyName());
+    return slot ? *slot : object.value(descriptor().kr_propertyName());
 }
 
 bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix, const QString *pageID) const
 {
     const auto writeStart = [&] {
         out.append(prefix);
-        out.append(m_descriptor->propertyName());
+        out.append(descriptor().propertyName());
         out.append(QLatin1String(" = "));
     };
     // A string literal of printable ASCII without a character the literal escapes is the text
@@ -674,7 +940,7 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
         out.append(QLatin1String("\";\n"));
         return true;
     };
-    const std::uint32_t options = m_descriptor->adapterOptions();
+    const std::uint32_t options = descriptor().adapterOptions();
     const KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return false;
@@ -690,7 +956,7 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
     constexpr std::uint32_t triedFirst = KRAdapterOptionJSString | KRAdapterOptionJSNumber | KRAdapterOptionJSBoolean
         | KRAdapterOptionJSRaw | KRAdapterOptionEvent;
     if ((options & triedFirst) == 0 && (options & KRAdapterOptionPerDevice)) {
-        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+        const QString text = m_block->m_element.attributeForUTF8Name(descriptor().propertyNameUTF8());
         if (text.isEmpty())
             return false;
         if (!text.startsWith(QLatin1Char('{')) && writeQuoted(text))
@@ -708,26 +974,26 @@ bool KRModelAdapter::writeJSPropertyInit(DOMTextWriter &out, QStringView prefix,
 QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
 {
     // Most properties have no initialiser at all: answered without reading the value.
-    if (!mayHaveJSPropertyInit(*m_descriptor))
+    if (!mayHaveJSPropertyInit(descriptor()))
         return {};
     KRObject *const o = liveObject(); // whoever asks holds the object
     if (!o)
         return {};
     const QString v = objectValue(*o);
     const auto nonEmpty = [](const QString &text) { return text.isEmpty() ? QString() : text; };
-    if (m_descriptor->hasOption(KRAdapterOptionJSString))
+    if (descriptor().hasOption(KRAdapterOptionJSString))
         return v.isEmpty() ? QString() : KRJavaScript::quotedString(v);
-    if (m_descriptor->hasOption(KRAdapterOptionJSNumber))
+    if (descriptor().hasOption(KRAdapterOptionJSNumber))
         return v.isEmpty() ? QString() : nonEmpty(KRJavaScript::numberLiteral(v));
-    if (m_descriptor->hasOption(KRAdapterOptionJSBoolean)) {
+    if (descriptor().hasOption(KRAdapterOptionJSBoolean)) {
         if (v.isEmpty())
             return {};
         return v.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ? QStringLiteral("true")
                                                                            : QStringLiteral("false");
     }
-    if (m_descriptor->hasOption(KRAdapterOptionJSRaw))
+    if (descriptor().hasOption(KRAdapterOptionJSRaw))
         return nonEmpty(v);
-    if (m_descriptor->hasOption(KRAdapterOptionEvent)) {
+    if (descriptor().hasOption(KRAdapterOptionEvent)) {
         QString pageID;
         if (knownPageID) {
             pageID = *knownPageID;
@@ -740,8 +1006,8 @@ QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
             return {};
         return QLatin1String("application._pages.") + pageID + QLatin1String("._events.") + v;
     }
-    if (m_descriptor->hasOption(KRAdapterOptionPerDevice)) {
-        const QString text = m_block->m_element.attributeForUTF8Name(m_descriptor->propertyNameUTF8());
+    if (descriptor().hasOption(KRAdapterOptionPerDevice)) {
+        const QString text = m_block->m_element.attributeForUTF8Name(descriptor().propertyNameUTF8());
         if (text.isEmpty())
             return {};
         if (text.startsWith(QLatin1Char('{'))) {
@@ -753,7 +1019,7 @@ QString KRModelAdapter::jsPropertyInit(const QString *knownPageID) const
         }
         return KRJavaScript::quotedString(text);
     }
-    if (m_descriptor->hasOption(KRAdapterOptionJSCustom))
-        return nonEmpty(o->jsInitializerForKey(m_descriptor->kr_propertyName()));
+    if (descriptor().hasOption(KRAdapterOptionJSCustom))
+        return nonEmpty(o->jsInitializerForKey(descriptor().kr_propertyName()));
     return {};
 }

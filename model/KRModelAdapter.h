@@ -5,7 +5,9 @@
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QString>
+#include <QVariant>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -65,7 +67,7 @@ public:
     void pageDidDeleteObject(const KRNotification &notification);
     void pageFunctionDidChangeID(const KRNotification &notification);
 
-    const KRPropertyDescriptor &descriptor() const { return *m_descriptor; }
+    const KRPropertyDescriptor &descriptor() const; // below
     // Gives this adapter a descriptor of its own in place of its class's.
     void setDescriptor(const KRPropertyDescriptor &descriptor);
     std::shared_ptr<KRObject> object() const;
@@ -78,10 +80,10 @@ public:
     bool designMode() const;
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
-    std::shared_ptr<DOMElement> domElement() const { return m_domElement; }
+    std::shared_ptr<DOMElement> domElement() const;
     // The same without taking a share: valid while the adapter keeps it.
-    DOMElement *domElementPointer() const { return m_domElement.get(); }
-    void setDomElement(const std::shared_ptr<DOMElement> &element) { m_domElement = element; }
+    DOMElement *domElementPointer() const { return m_domElement; }
+    void setDomElement(const std::shared_ptr<DOMElement> &element);
 
     // A shared pointer to this adapter (it shares ownership of the block).
     std::shared_ptr<KRModelAdapter> sharedPointer();
@@ -107,22 +109,18 @@ private:
     void startObserving();
     void objectPropertyDidChange(const QString &newValue);
     void projectSettingDidChange(const QString &key, bool on);
-    void observeFunctionReferences();
 
     KRModelAdapterBlock *m_block; // owns this adapter
-    const KRPropertyDescriptor *m_descriptor;
-    std::unique_ptr<KRPropertyDescriptor> m_ownDescriptor; // set by setDescriptor
-    std::shared_ptr<DOMElement> m_domElement;
+    DOMElement *m_domElement = nullptr; // held by the block, for all its adapters that have it
     bool m_enabled = false;
-    // What a design-mode adapter observes; made on first use (never while building).
-    struct Observations
-    {
-        KRObservationToken objectToken;
-        std::vector<KRObservationToken> projectTokens;
-        std::vector<KRObservationToken> notificationTokens;
-    };
-    Observations &observations();
-    std::unique_ptr<Observations> m_observations;
+    bool m_ownDescriptor = false; // set by setDescriptor (the block keeps the descriptor)
+    // What a design-mode adapter observes. The observers themselves are its block's, shared by
+    // the block's adapters (an object has some fifty): the adapter only says which reach it.
+    enum Observing : std::uint8_t { ObservesObject = 1, ObservesProject = 2, ObservesFunctions = 4 };
+    std::uint8_t m_observing = 0;
+    std::uint16_t m_objectGroup = 0; // the block's observer of the object that calls it
+    friend class KRModelAdapterBlock;
+    friend class KRModelAdapterFollowers;
 };
 
 // The adapters of one object, one per descriptor of its class's table and in its order, made
@@ -157,12 +155,30 @@ public:
     // Forgets what no adapter took: later reads go to the element.
     void dropAttributesReadAhead();
 
+    // Held by the object while it enables a set of its adapters: those that start observing
+    // the object meanwhile share one observer of it, made when the first does (as if each
+    // had made its own then). An adapter enabled outside such a scope has one of its own.
+    class EnablingScope
+    {
+    public:
+        explicit EnablingScope(KRModelAdapterBlock &block);
+        ~EnablingScope();
+        EnablingScope(const EnablingScope &) = delete;
+        EnablingScope &operator=(const EnablingScope &) = delete;
+
+    private:
+        KRModelAdapterBlock &m_block;
+        int m_outerGroup;
+        std::size_t m_groupsBefore;
+    };
+
     // Made through create() only.
     struct Private;
     explicit KRModelAdapterBlock(const Private &);
 
 private:
     friend class KRModelAdapter;
+    friend class KRModelAdapterFollowers;
     const Table *m_table = nullptr; // lasting (see KRClassRegistry)
     std::weak_ptr<KRModelAdapterBlock> m_self;
     std::weak_ptr<KRObject> m_object;   // the object owns its adapters
@@ -177,4 +193,34 @@ private:
     // and whether the adapter has yet to take it. The thread keeps it for its next object.
     struct ReadAhead;
     ReadAhead *m_readAhead = nullptr;
+
+    // The observers of the adapters that observe (design mode): made on first use.
+    struct Observers;
+    Observers &observers();
+    // The observer of the object that an adapter starting to observe now is called by (made
+    // when needed).
+    std::uint16_t objectGroupFor();
+    void objectDidChange(std::size_t group, const QString &key, const QVariant &newValue);
+    void projectSettingDidChange(const QString &key, const QVariant &newValue);
+    void observeFunctionReferences();
+    void pageDidDeleteObject(const KRNotification &notification);
+    void pageFunctionDidChangeID(const KRNotification &notification);
+    std::unique_ptr<Observers> m_observers;
+    // The descriptors adapters were given of their own (KRModelAdapter::setDescriptor), by
+    // the adapter's index.
+    std::vector<std::pair<std::size_t, std::unique_ptr<KRPropertyDescriptor>>> m_ownDescriptors;
+    const KRPropertyDescriptor &ownDescriptor(std::size_t index) const;
+    // The design elements the adapters have (mostly one for all of them), each while one has it.
+    std::vector<std::shared_ptr<DOMElement>> m_domElements;
+    static constexpr int kNotEnabling = -2; // no EnablingScope is open
+    static constexpr int kNoGroupYet = -1;  // one is, and no adapter of it observes yet
+    int m_enablingGroup = kNotEnabling;
 };
+
+// The table's descriptor at the adapter's place, unless it was given one of its own: an
+// adapter keeps no pointer to it (an object has some fifty adapters).
+inline const KRPropertyDescriptor &KRModelAdapter::descriptor() const
+{
+    const std::size_t index = std::size_t(this - m_block->m_adapters);
+    return m_ownDescriptor ? m_block->ownDescriptor(index) : (*m_block->m_table)[index];
+}

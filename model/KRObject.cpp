@@ -160,6 +160,7 @@ void KRObject::enableModelAdapters(const std::vector<KRPropertyDescriptor> &desc
     // Descriptors come in table order mostly, class level after class level: the search
     // starts after the adapter found last.
     const auto block = m_modelAdapters; // enabling may run observers
+    const KRModelAdapterBlock::EnablingScope scope(*block);
     if (block->table() == &descriptors) {
         // The block's own table: the adapter of each descriptor is the one at its place (a
         // table names each property once).

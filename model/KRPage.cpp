@@ -921,7 +921,6 @@ void KRPage::cleanup()
     m_heldArrangements.clear();
     // Last: the objects gone with their observers, the tokens have nothing left to remove.
     m_idTokens.clear();
-    m_positionTokens.clear();
 }
 
 const QStringList &KRPage::widgetTextProperties()
@@ -968,28 +967,63 @@ void KRPage::rebuildAllObjectsArray()
     observable().didChange(QStringLiteral("allObjects"), QVariant());
 }
 
+void KRPage::objectIDDidChange(KRObject &changed, const QVariant &oldValue, const QVariant &newValue)
+{
+    // Neither goes while the observer can be called (the page keeps its token, the object its
+    // observable); a page or object being destroyed is left alone.
+    const auto self = std::static_pointer_cast<KRPage>(weak_from_this().lock());
+    const std::shared_ptr<KRObject> object = changed.weak_from_this().lock();
+    if (!self || !object)
+        return;
+    const QString oldID = oldValue.toString();
+    if (m_objects.value(oldID) == object)
+        m_objects.remove(oldID);
+    if (object != self) {
+        const QString newID = newValue.toString();
+        m_objects.insert(newID, object);
+        noteID(newID);
+    }
+    rebuildAllObjectsArray();
+}
+
+void KRPage::objectDidMove(KRObject &moved)
+{
+    const auto self = std::static_pointer_cast<KRPage>(weak_from_this().lock());
+    const std::shared_ptr<KRObject> object = moved.weak_from_this().lock();
+    if (!self || !object)
+        return;
+    if (m_buildOrderHeld)
+        m_heldArrangements.push_back(object);
+    else
+        arrangeInBuildOrder(object);
+}
+
 void KRPage::observeID(const std::shared_ptr<KRObject> &object)
 {
-    const std::weak_ptr<KRObject> weakPage = weak_from_this();
-    const std::weak_ptr<KRObject> weakObject = object;
+    // The page keeps the token and the object its observable: the observer captures both
+    // plainly (and so is kept without an allocation of its own).
+    KRPage *const page = this;
+    KRObject *const observed = object.get();
+    // Design mode: a control's move re-arranges its container (arrangeInBuildOrder). Its id
+    // and its position are followed by one observer (a design page has thousands of controls).
+    if (object.get() != this && designMode() && isControl(*object)) {
+        m_idTokens.insert_or_assign(
+            object->identity(),
+            object->observable().observe(QString(), [page, observed](const void *, const QString &key, const QVariant &oldValue,
+                                                                     const QVariant &newValue) {
+                if (key == QLatin1String("kr_id"))
+                    page->objectIDDidChange(*observed, oldValue, newValue);
+                else if (key == QLatin1String("kr_top") || key == QLatin1String("kr_left"))
+                    page->objectDidMove(*observed);
+            }));
+        return;
+    }
     m_idTokens.insert_or_assign(object->identity(),
-                      object->observable().observe(
-                          QStringLiteral("kr_id"), [weakPage, weakObject](const void *, const QString &, const QVariant &oldValue,
-                                                                          const QVariant &newValue) {
-                              const auto self = std::static_pointer_cast<KRPage>(weakPage.lock());
-                              const auto object = weakObject.lock();
-                              if (!self || !object)
-                                  return;
-                              const QString oldID = oldValue.toString();
-                              if (self->m_objects.value(oldID) == object)
-                                  self->m_objects.remove(oldID);
-                              if (object != self) {
-                                  const QString newID = newValue.toString();
-                                  self->m_objects.insert(newID, object);
-                                  self->noteID(newID);
-                              }
-                              self->rebuildAllObjectsArray();
-                          }));
+                                object->observable().observe(QStringLiteral("kr_id"),
+                                                             [page, observed](const void *, const QString &, const QVariant &oldValue,
+                                                                              const QVariant &newValue) {
+                                                                 page->objectIDDidChange(*observed, oldValue, newValue);
+                                                             }));
 }
 
 std::shared_ptr<KRObject> KRPage::objectForID(const QString &objectID) const
@@ -1023,8 +1057,6 @@ void KRPage::addObject(const std::shared_ptr<KRObject> &object)
         noteID(id);
     }
     observeID(object);
-    if (object.get() != this)
-        observePosition(object);
     if (object.get() == this) {
         if (m_loadDepth == 0)
             rebuildAllObjectsArray();
@@ -1315,7 +1347,6 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
         // The objects nested in a div leave the page with it: their ids are free again.
         for (const auto &gone : withDescendants(object)) {
             m_idTokens.erase(gone->identity());
-            m_positionTokens.erase(gone->identity());
             if (m_objects.value(gone->kr_id()) == gone)
                 m_objects.remove(gone->kr_id());
         }
@@ -1605,27 +1636,6 @@ std::shared_ptr<KRObject> KRPage::objectFromElement(const std::shared_ptr<DOMNod
         if (const auto found = byElement.constFind(n); found != byElement.cend())
             return found.value();
     return nullptr;
-}
-
-void KRPage::observePosition(const std::shared_ptr<KRObject> &object)
-{
-    if (!designMode() || !isControl(*object))
-        return;
-    const std::weak_ptr<KRObject> weakPage = weak_from_this();
-    const std::weak_ptr<KRObject> weakObject = object;
-    const auto moved = [weakPage, weakObject](const void *, const QString &, const QVariant &, const QVariant &) {
-        const auto self = std::static_pointer_cast<KRPage>(weakPage.lock());
-        const auto object = weakObject.lock();
-        if (!self || !object)
-            return;
-        if (self->m_buildOrderHeld)
-            self->m_heldArrangements.push_back(object);
-        else
-            self->arrangeInBuildOrder(object);
-    };
-    m_positionTokens.insert_or_assign(object->identity(),
-                                      std::make_pair(object->observable().observe(QStringLiteral("kr_top"), moved),
-                                                     object->observable().observe(QStringLiteral("kr_left"), moved)));
 }
 
 void KRPage::holdBuildOrder(bool hold)

@@ -233,9 +233,10 @@ private:
     LoadClass loadClass(const QString &className);
     static bool isSoundLoadedID(const QString &objectID, bool styleClass);
     QString freeLoadID(const QString &base, int first);
+    // Follows the object's id (and, for a control in design mode, its position).
     void observeID(const std::shared_ptr<KRObject> &object);
-    // Design mode: a control's move re-arranges its container (arrangeInBuildOrder).
-    void observePosition(const std::shared_ptr<KRObject> &object);
+    void objectIDDidChange(KRObject &object, const QVariant &oldValue, const QVariant &newValue);
+    void objectDidMove(KRObject &object);
     // Paste: gives the element and the objects nested in it their ids (the pasted id when it
     // is sound and free, else the first free of the class's base), noting each change in
     // `renamed`; drops nested elements that cannot be made.
@@ -288,8 +289,7 @@ private:
         const unsigned bit = idBit(objectID);
         return (m_idBits[bit >> 6] >> (bit & 63)) & 1;
     }
-    std::map<const void *, KRObservationToken> m_idTokens;
-    std::map<const void *, std::pair<KRObservationToken, KRObservationToken>> m_positionTokens;
+    std::map<const void *, KRObservationToken> m_idTokens; // id and, in design mode, position
     bool m_buildOrderHeld = false;
     std::vector<std::weak_ptr<KRObject>> m_heldArrangements;
     QList<std::shared_ptr<KRObject>> m_allObjects;

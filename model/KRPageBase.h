@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class KRModelAdapterFollowers;
 class KRProjectBase;
 
 // Posted by a page (sender: the page's identity()) after it deleted an object; user info
@@ -35,6 +36,13 @@ public:
     virtual void pasteboardCopyObjects(const QList<std::shared_ptr<KRObject>> &objects) = 0;
     // The jQuery Mobile page element of the design document (option 0x20000000).
     virtual std::shared_ptr<DOMElement> pageDivElement() const { return nullptr; }
+
+    // The objects whose adapters follow the page's functions (KRModelAdapter.cpp): the page's
+    // notifications are observed once for all of them, when the first object follows.
+    std::shared_ptr<KRModelAdapterFollowers> &modelAdapterFollowers() { return m_adapterFollowers; }
+
+private:
+    std::shared_ptr<KRModelAdapterFollowers> m_adapterFollowers;
 };
 
 // A model object carried in a notification's user info.

@@ -11,6 +11,7 @@
 #include <memory>
 
 class KRDocument;
+class KRModelAdapterFollowers;
 class KRPageBase;
 class KRUndoManager;
 
@@ -53,6 +54,11 @@ public:
     // The document's undo manager, or null while the project has no document.
     KRUndoManager *undoManager() const;
 
+    // The objects whose adapters follow the settings above (KRModelAdapter.cpp): one set of
+    // observers for all of them, made when the first object follows.
+    std::shared_ptr<KRModelAdapterFollowers> &modelAdapterFollowers() { return m_adapterFollowers; }
+
 private:
     KRObservable m_settings;
+    std::shared_ptr<KRModelAdapterFollowers> m_adapterFollowers; // goes before m_settings
 };

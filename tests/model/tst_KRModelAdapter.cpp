@@ -1,5 +1,6 @@
 #include "KRModelTestFixtures.h"
 
+#include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRModelAdapter.h>
 #include <model/KRModelAdapterDOMWriter.h>
@@ -307,6 +308,132 @@ TEST_F(Adapter, FunctionReferencesFollowDeleteAndRename)
     undo.undo();
     EXPECT_EQ(element("c1").attribute(QStringLiteral("onClick")), QStringLiteral("f1"));
     EXPECT_EQ(element("c2").attribute(QStringLiteral("onClick")), QStringLiteral("f2"));
+}
+
+// A control that enables its adapters in two sets with an observer of its own in between,
+// as the real controls do (their text-style observers come between their adapter sets).
+class StagedControl : public KRTestControl
+{
+public:
+    using KRTestControl::KRTestControl;
+    QStringList seen; // "key=attribute" as each change reached the observer
+
+protected:
+    void willEnableModelAdapters() override
+    {
+        static const std::vector<KRPropertyDescriptor> first = {
+            KRPropertyDescriptor(QStringLiteral("text"), QString(), QString(), KRAdapterOptionJSString),
+            KRPropertyDescriptor(QStringLiteral("onClick"), QString(), QString(),
+                                 KRAdapterOptionEvent | KRAdapterOptionFunctionReference)};
+        enableModelAdapters(first);
+        m_token = observable().observe(QString(), [this](const void *, const QString &key, const QVariant &, const QVariant &) {
+            seen.append(key + QLatin1Char('=') + xmlElement().attribute(key.mid(3)));
+        });
+    }
+
+private:
+    KRObservationToken m_token;
+};
+
+// Every edit of every object reaches its own element, each object's adapters are called where
+// their own observers would be among the object's others (before one registered after them,
+// after one registered before them), and the saved document reads back every value.
+TEST_F(Adapter, EditsOfObjectsEnabledInSetsReachTheirElementsInOrder)
+{
+    static const bool registered = [] {
+        KRObjectClass staged;
+        staged.className = QStringLiteral("KRStagedControl");
+        staged.superclassName = QStringLiteral("KRObject");
+        staged.idBase = QStringLiteral("staged");
+        staged.descriptors = {
+            KRPropertyDescriptor(QStringLiteral("top"), QString(), QStringLiteral("top"),
+                                 KRAdapterOptionPerDevice | KRAdapterOptionCSSPixels),
+            KRPropertyDescriptor(QStringLiteral("text"), QString(), QString(), KRAdapterOptionJSString),
+            KRPropertyDescriptor(QStringLiteral("count"), QString(), QString(), KRAdapterOptionJSNumber),
+            KRPropertyDescriptor(QStringLiteral("onClick"), QString(), QString(),
+                                 KRAdapterOptionEvent | KRAdapterOptionFunctionReference),
+        };
+        staged.factory = [](const KRObjectInit &init) { return std::make_shared<StagedControl>(init); };
+        KRClassRegistry::sharedInstance().registerClass(staged);
+        return true;
+    }();
+    ASSERT_TRUE(registered);
+    open("<KRStagedControl id=\"s1\" top=\"1\" onClick=\"f1\"/><KRStagedControl id=\"s2\" text=\"keep\"/>"
+         "<KRTestControl id=\"c1\"/><KRFunction id=\"f1\">x</KRFunction>");
+    QCoreApplication::processEvents(); // the reference observers register after the current work
+    const auto s1 = std::dynamic_pointer_cast<StagedControl>(object("s1"));
+    const auto s2 = std::dynamic_pointer_cast<StagedControl>(object("s2"));
+    ASSERT_TRUE(s1 && s2);
+
+    // Interleaved over the objects and both sets of adapters.
+    s1->seen.clear();
+    s2->seen.clear();
+    s1->setValue(QStringLiteral("kr_text"), QStringLiteral("one"));
+    s2->setValue(QStringLiteral("kr_count"), QStringLiteral("2"));
+    object("c1")->setValue(QStringLiteral("kr_text"), QStringLiteral("plain"));
+    s2->setValue(QStringLiteral("kr_top"), QStringLiteral("20"));
+    s1->setValue(QStringLiteral("kr_count"), QStringLiteral("1"));
+    s1->setValue(QStringLiteral("kr_unknown"), QStringLiteral("no adapter"));
+    // "text" was enabled before the observer: stored when it looks; "count" after: not yet.
+    EXPECT_EQ(s1->seen, QStringList({QStringLiteral("kr_text=one"), QStringLiteral("kr_count="),
+                                     QStringLiteral("kr_unknown=")}));
+    EXPECT_EQ(s2->seen, QStringList({QStringLiteral("kr_count="), QStringLiteral("kr_top=")}));
+
+    std::dynamic_pointer_cast<KRFunction>(object("f1"))->setKr_id(QStringLiteral("g1"));
+    project->setAutoAdjustObjects(true); // per-device values become JSON in every object
+    EXPECT_EQ(element("s1").xmlString(), QStringLiteral("<KRStagedControl id=\"s1\" top=\"{&quot;iPhone&quot;:&quot;1&quot;}\" "
+                                                        "onClick=\"g1\" text=\"one\" count=\"1\"/>"));
+    EXPECT_EQ(element("s2").xmlString(), QStringLiteral("<KRStagedControl id=\"s2\" text=\"keep\" onClick=\"\" top=\"{&quot;iPhone&quot;:&quot;20&quot;}\" "
+                                                        "count=\"2\"/>"));
+    EXPECT_EQ(element("c1").attribute(QStringLiteral("text")), QStringLiteral("plain"));
+
+    // What is saved reads back the same.
+    const QByteArray saved = project->krDocument()->xmlDocument().xmlData();
+    const auto reopened = krOpenTestProject(KRTest::makeTempDir(), saved, true);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->krDocument()->xmlDocument().xmlData(), saved);
+    const auto again = reopened->testPages().first();
+    EXPECT_EQ(again->objectForID(QStringLiteral("s1"))->value(QStringLiteral("kr_count")), QStringLiteral("1"));
+    EXPECT_EQ(again->objectForID(QStringLiteral("s2"))->value(QStringLiteral("kr_text")), QStringLiteral("keep"));
+    EXPECT_EQ(again->objectForID(QStringLiteral("s1"))->value(QStringLiteral("kr_onClick")), QStringLiteral("g1"));
+}
+
+// Objects follow the project's settings and their page's functions through lists shared by
+// all of them: objects that go leave them (most of a page at once too), and those left, and
+// those made afterwards, still follow.
+TEST_F(Adapter, ObjectsThatStayOrComeStillFollowSettingsAndFunctionsWhenOthersGo)
+{
+    QByteArray objects;
+    for (int i = 1; i <= 6; ++i)
+        objects += "<KRTestControl id=\"c" + QByteArray::number(i) + "\" top=\"" + QByteArray::number(i) + "\" onClick=\"f\"/>";
+    open(objects + "<KRFunction id=\"f\">x</KRFunction>");
+    QCoreApplication::processEvents(); // the reference observers register after the current work
+    KRUndoManager &undo = project->krDocument()->undoManager();
+
+    std::weak_ptr<KRObject> gone = object("c2");
+    page->deleteObjects({object("c1"), object("c2"), object("c4"), object("c5")});
+    undo.removeAllActions(); // nothing keeps the deleted objects any more
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(gone.expired());
+    const auto added = page->createNewObject(QStringLiteral("KRTestControl"), QStringLiteral("c"));
+    ASSERT_TRUE(added);
+    added->setValue(QStringLiteral("kr_top"), QStringLiteral("7"));
+    added->setValue(QStringLiteral("kr_onClick"), QStringLiteral("f"));
+    QCoreApplication::processEvents();
+
+    project->setAutoAdjustObjects(true);
+    std::dynamic_pointer_cast<KRFunction>(object("f"))->setKr_id(QStringLiteral("g"));
+    for (const auto &[id, top] : {std::pair{"c3", "3"}, std::pair{"c6", "6"}}) {
+        EXPECT_EQ(element(QLatin1String(id)).attribute(QStringLiteral("top")),
+                  QStringLiteral("{\"iPhone\":\"%1\"}").arg(QLatin1String(top))) << id;
+        EXPECT_EQ(element(QLatin1String(id)).attribute(QStringLiteral("onClick")), QStringLiteral("g")) << id;
+    }
+    EXPECT_EQ(added->xmlElement().attribute(QStringLiteral("top")), QStringLiteral("{\"iPhone\":\"7\"}"));
+    EXPECT_EQ(added->xmlElement().attribute(QStringLiteral("onClick")), QStringLiteral("g"));
+
+    page->deleteObjects({object("f")});
+    EXPECT_EQ(element("c6").attribute(QStringLiteral("onClick")), QString(""));
+    EXPECT_EQ(added->value(QStringLiteral("kr_onClick")), QString(""));
 }
 
 TEST_F(Adapter, ObjectsAndAdaptersAreReleased)

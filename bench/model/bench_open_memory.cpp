@@ -1,0 +1,178 @@
+// The memory an open project holds. A generated project (the builder benchmark's shape: every
+// page a header toolbar and 40 objects, three real controls of the control library and one
+// function in every four, plain HTML controls, jQuery Mobile widgets, list views, graphs and
+// galleries) is written as a package and opened the way a project window opens it: the
+// document read from the package, then its project made in design mode (the pages with their
+// design documents), and the event loop run once. The web views and widgets of the window are
+// not included; the model, the pages' design documents and the XML document are.
+//
+// Each shape is opened in a child process of its own, so that one shape's freed memory does
+// not count in the next. The floor is the child's resident memory just before the package is
+// opened (the catalogue, the controls and Qt already set up, a one-page project opened and
+// closed once): it is subtracted from the resident memory once the project is open.
+// "MB_per_page" is what is left divided by the pages, "over_file" the same over the size of
+// project.xml (the peer: memory for each byte of the file), "total_MB" all of it.
+// "--pages=N" measures N pages alone, in this process (for a heap profiler).
+// Shapes: 50 pages x 40 objects (target <= 0.5 MB a page) and 1,000 x 40 (target < 600 MB).
+
+#include <bench/support/KRBenchSupport.h>
+#include <bench/support/KRBenchTargets.h>
+#include <builder/KRBuilderSetup.h>
+#include <model/KRDocument.h>
+#include <model/KRObjectInfo.h>
+#include <model/KRPage.h>
+#include <model/KRProject.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kObjectsPerPage = 40;
+
+QByteArray generatedProject(int pages)
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"0.1.0\">\n"
+                     "  <KRProject JQMVersion=\"1.4\" designTarget=\"iPhone\" startPage=\"page3\" sitemap=\"true\" "
+                     "generateManifest=\"true\" ajaxPageLoading=\"true\"/>\n  <KRPages>\n";
+    for (int p = 1; p <= pages; ++p) {
+        xml += "    <KRPage id=\"page" + QByteArray::number(p) + "\" title=\"Page " + QByteArray::number(p) + "\">\n"
+               "      <KRContents>\n";
+        xml += "        <JQMHeaderToolbar id=\"header\" title=\"Page " + QByteArray::number(p)
+               + "\" navbarItems='[{\"label\":\"One\",\"active\":true},{\"label\":\"Two\",\"onClick\":\"f4\"}]'/>\n";
+        for (int o = 1; o <= kObjectsPerPage; ++o) {
+            const QByteArray n = QByteArray::number(o);
+            const QByteArray place = "top=\"" + QByteArray::number(o * 12) + "\" left=\"4\" width=\"300\"";
+            const QByteArray handler = "\"f" + QByteArray::number((o / 4 + 1) * 4) + "\"";
+            if (o % 4 == 0) {
+                xml += "        <KRFunction id=\"f" + n + "\" serverFunction=\"No\" arguments=\"event\">\n"
+                       "\tvar x = \"" + n + "\";\n\treturn x;\n</KRFunction>\n";
+                continue;
+            }
+            switch (o % 9) {
+            case 0:
+                xml += "        <JQMListView id=\"c" + n + "\" " + place + " inset=\"true\">[{\"label\":\"A\"},"
+                       "{\"label\":\"B\",\"onClick\":" + handler + "}]</JQMListView>\n";
+                break;
+            case 1:
+                xml += "        <JQMTextbox id=\"c" + n + "\" " + place + " label=\"Field " + n + "\" placeholder=\"Type\"/>\n";
+                break;
+            case 2:
+                xml += "        <JQMButton id=\"c" + n + "\" " + place + " value=\"Button " + n + "\" onClick=" + handler + "/>\n";
+                break;
+            case 3:
+                xml += "        <JQMSelect id=\"c" + n + "\" " + place + " label=\"Pick\">1|One\n2|Two\n3|Three</JQMSelect>\n";
+                break;
+            case 5:
+                xml += "        <KRButton id=\"c" + n + "\" " + place + " value=\"Go\" onClick=" + handler + "/>\n";
+                break;
+            case 6:
+                xml += "        <KRImage id=\"c" + n + "\" " + place + " height=\"40\" src=\"images/photo1.jpg\"/>\n";
+                break;
+            case 7:
+                xml += p % 5 == 0 ? "        <KRPhotoSwipe id=\"c" + n + "\" " + place + " height=\"200\">images/photo1.jpg|One\nimages/photo2.jpg</KRPhotoSwipe>\n"
+                                  : "        <KRBluffGraph id=\"c" + n + "\" " + place + " height=\"200\" type=\"Bar\" title=\"Chart\"/>\n";
+                break;
+            default:
+                xml += "        <KRLabel id=\"c" + n + "\" " + place + " value=\"Label " + n + " of a generated page\" onClick=" + handler + "/>\n";
+                break;
+            }
+        }
+        xml += "      </KRContents>\n    </KRPage>\n";
+    }
+    xml += "  </KRPages>\n</KRProjectDocument>\n";
+    return xml;
+}
+
+double residentMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+void processPendingEvents()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Opens a project of `pages` pages in this process and prints its figures; false on failure.
+bool measure(int argc, char **argv, int pages)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir folder;
+    KRObjectInfo::sharedInstance(); // the catalogue comes from the application's resources
+    setUpProjectBuilder();          // the control classes, as the application registers them
+    const QString small = KRBench::writePackage(folder.path() + QStringLiteral("/small"), generatedProject(1));
+    {
+        // Whatever is set up once per process, by the first project opened.
+        KRBench::Opened opened = KRBench::openProject(small);
+        if (!opened.project)
+            return false;
+        processPendingEvents();
+    }
+    processPendingEvents();
+
+    const QByteArray xml = generatedProject(pages);
+    const QString package = KRBench::writePackage(folder.path() + QStringLiteral("/large"), xml);
+    const double fileMB = double(xml.size()) / (1024.0 * 1024.0);
+    const double floorMB = residentMB();
+    KRBench::Opened opened = KRBench::openProject(package);
+    if (!opened.project || opened.project->krPages().size() != pages)
+        return false;
+    processPendingEvents();
+    const double openMB = residentMB() - floorMB;
+
+    const std::string shape = std::to_string(pages) + "x" + std::to_string(kObjectsPerPage);
+    std::printf("open/%-9s %8.1f MB  %6.3f MB a page  %6.1f KB an object  %5.1fx project.xml (%.1f MB)  floor %.0f MB\n",
+                shape.c_str(), openMB, openMB / pages, openMB * 1024.0 / (pages * kObjectsPerPage), openMB / fileMB,
+                fileMB, floorMB);
+    if (pages == 50)
+        KRBench::printFigure("open_MB_per_page_" + shape, openMB / pages, "MB", 0.5);
+    else
+        KRBench::printFigure("open_total_MB_" + shape, openMB, "MB", 600, KRBench::Bound::Below);
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Private per-user folders: the user's own settings stay out of the measurement.
+    QTemporaryDir home;
+    KRBench::usePrivateUserFolders(home.path());
+    // "--pages=N": that shape alone, in this process (for a heap profiler).
+    if (argc > 1 && std::strncmp(argv[1], "--pages=", 8) == 0)
+        return measure(argc, argv, std::atoi(argv[1] + 8)) ? 0 : 1;
+    int failed = 0;
+    for (const int pages : {50, 1000}) {
+        std::fflush(stdout);
+        const pid_t child = fork();
+        if (child == 0)
+            std::_Exit(measure(argc, argv, pages) ? 0 : 1);
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "the project of %d pages could not be opened and measured\n", pages);
+            ++failed;
+        }
+    }
+    return failed ? 1 : 0;
+}
