@@ -292,6 +292,8 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSCheckSyntax"), true);
     ScriptedAlerts alerts;
     command("run")->trigger();
+    // The build runs beside the window; the preview follows once it has finished.
+    ASSERT_TRUE(waitFor([&] { return !controller->isBuilding(); }));
     EXPECT_TRUE(alerts->shownAlerts().isEmpty()) << alerts.messages().join(QStringLiteral("; ")).toStdString();
     KRDeviceBrowserWindowController *preview = controller->deviceBrowserWindowController();
     ASSERT_TRUE(preview);
