@@ -363,6 +363,7 @@ void KRControl::followTextStyle(std::vector<KRObservationToken> &tokens)
     if (!designMode())
         return;
     const std::weak_ptr<KRObject> weak = weak_from_this();
+    tokens.reserve(tokens.size() + textProperties.size()); // kept as long as the control: no spare room
     for (const auto &[key, css] : textProperties) {
         tokens.push_back(observable().observe(key, [weak, mark](const void *, const QString &, const QVariant &, const QVariant &) {
             if (const auto self = std::static_pointer_cast<KRControl>(weak.lock()))
