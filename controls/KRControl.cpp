@@ -362,13 +362,18 @@ void KRControl::followTextStyle(std::vector<KRObservationToken> &tokens)
     mark(*this);
     if (!designMode())
         return;
+    // One observer of every key for the nine properties: most changes of a control are of
+    // other keys, and nine observers each for thousands of controls weighed more than the
+    // check of a key against them.
     const std::weak_ptr<KRObject> weak = weak_from_this();
-    for (const auto &[key, css] : textProperties) {
-        tokens.push_back(observable().observe(key, [weak, mark](const void *, const QString &, const QVariant &, const QVariant &) {
-            if (const auto self = std::static_pointer_cast<KRControl>(weak.lock()))
-                mark(*self);
-        }));
-    }
+    tokens.push_back(observable().observe(QString(), [weak, mark](const void *, const QString &key, const QVariant &, const QVariant &) {
+        const bool followed = std::any_of(textProperties.begin(), textProperties.end(),
+                                          [&key](const auto &property) { return property.first == key; });
+        if (!followed)
+            return;
+        if (const auto self = std::static_pointer_cast<KRControl>(weak.lock()))
+            mark(*self);
+    }));
 }
 
 void KRControl::observeForRebuild(std::vector<KRObservationToken> &tokens, const QStringList &keys,

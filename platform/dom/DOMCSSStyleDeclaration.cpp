@@ -1,9 +1,11 @@
 #include "DOMCSSStyleDeclaration.h"
 
 #include <platform/dom/DOMCSSProperties.h>
+#include <platform/dom/DOMCompactList.h>
 #include <platform/dom/DOMTextWriter.h>
 
 #include <QStringList>
+#include <QVarLengthArray>
 
 namespace {
 
@@ -136,6 +138,7 @@ int DOMCSSStyleDeclaration::store(const QString &n, const DOMCSSProperties::Know
     const bool atHint = known && hint >= 0 && hint < int(m_properties.size()) && m_properties[hint].known == known;
     const int i = atHint ? hint : indexOf(n, known);
     if (i < 0) {
+        reserveForOneMore(m_properties);
         m_properties.push_back({n, value, important, known});
         return int(m_properties.size()) - 1;
     }
@@ -264,9 +267,13 @@ QString DOMCSSStyleDeclaration::cssText() const
 void DOMCSSStyleDeclaration::parse(const QString &text)
 {
     m_properties.clear();
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        m_properties.squeeze();
         return;
-    for (const QString &declaration : splitDeclarations(text)) {
+    }
+    const QStringList declarations = splitDeclarations(text);
+    m_properties.reserve(declarations.size());
+    for (const QString &declaration : declarations) {
         const qsizetype colon = declaration.indexOf(QLatin1Char(':'));
         if (colon <= 0)
             continue;
@@ -283,6 +290,7 @@ void DOMCSSStyleDeclaration::parse(const QString &text)
         const QString n = DOMCSSProperties::canonicalName(declaration.left(colon), &known);
         apply(n, known, value, important);
     }
+    m_properties.squeeze(); // a style is mostly parsed once and kept: no spare room
 }
 
 void DOMCSSStyleDeclaration::setCssText(const QString &text)

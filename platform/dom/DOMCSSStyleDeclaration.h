@@ -2,8 +2,8 @@
 
 #include <platform/dom/DOMCSSProperties.h>
 
+#include <QList>
 #include <QString>
-#include <QVarLengthArray>
 
 // An ordered list of CSS declarations (name, value, priority) with a browser's shorthand rules:
 // setting a shorthand sets each of its longhands (in place when present, else appended),
@@ -41,8 +41,9 @@ public:
     bool isEmpty() const { return m_properties.empty(); }
     // The name of the stored longhand at `index`; empty outside the list.
     QString item(int index) const;
-    // Kept inside the declaration for the few properties a declaration mostly has.
-    using PropertyList = QVarLengthArray<Property, 8>;
+    // On the heap, sized to what the declaration holds once parsed (an element's inline
+    // style mostly has a few properties).
+    using PropertyList = QList<Property>;
     const PropertyList &properties() const { return m_properties; }
 
     // Empty when the property is not set (or a shorthand cannot be written from its longhands).

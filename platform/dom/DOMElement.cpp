@@ -1,6 +1,7 @@
 #include "DOMElement.h"
 
 #include <platform/dom/DOMCSSStyleSheet.h>
+#include <platform/dom/DOMCompactList.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMHTMLParser.h>
 #include <platform/dom/DOMHTMLSerializer.h>
@@ -193,6 +194,7 @@ void DOMElement::changeAttribute(const QString &n, int i, const QString *value)
     } else if (i >= 0) {
         m_attributes[i].second = *value;
     } else {
+        reserveForOneMore(m_attributes);
         m_attributes.append({n, *value});
     }
     if (reportWords)
@@ -309,8 +311,10 @@ DOMCSSStyleDeclaration &DOMElement::style()
 
 void DOMElement::styleDeclarationDidChange(const QString &name, const QString &value, const QString &priority)
 {
-    if (attributeIndex(kStyle) < 0)
+    if (attributeIndex(kStyle) < 0) {
+        reserveForOneMore(m_attributes);
         m_attributes.append({kStyle, QString()});
+    }
     m_styleAttributeStale = true;
     DOMDocument *doc = document();
     if (!doc || !doc->reports(this))

@@ -7,7 +7,6 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
-#include <QVarLengthArray>
 
 #include <memory>
 #include <vector>
@@ -20,8 +19,10 @@ class DOMElement : public DOMNode, private DOMCSSStyleDeclaration::Owner
 {
 public:
     using Attribute = QPair<QString, QString>;
-    // Kept inside the element for the few attributes an element mostly has.
-    using AttributeList = QVarLengthArray<Attribute, 6>;
+    // On the heap, sized to what the element has: an element mostly has a few, some none, and
+    // room kept inside every element for several cost a project's pages more than the
+    // attributes themselves.
+    using AttributeList = QList<Attribute>;
 
     DOMElement(DOMDocument *document, const QString &localName);
     ~DOMElement() override;

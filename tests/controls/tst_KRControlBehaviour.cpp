@@ -510,3 +510,31 @@ TEST(KRControlBase, AbstractClassElementsAreSkippedAndKept)
     EXPECT_FALSE(KRClassRegistry::sharedInstance().registerClass(orphan).ok());
     EXPECT_FALSE(KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KROrphanControl")));
 }
+
+// A widget's element names the text properties set on it, in the catalogue's order, as each
+// changes in the design view; other changes and output pages leave the mark alone.
+TEST(JQMWidgets, TextMarkFollowsTheTextPropertiesSet)
+{
+    const auto page = openPage(QString(), true);
+    const auto button = newControl(page, "JQMButton");
+    const auto select = newControl(page, "JQMSelect");
+    const QString mark = QStringLiteral("data-kr-text");
+    ASSERT_TRUE(button->domElement()->hasAttribute(mark));
+    EXPECT_EQ(button->domElement()->getAttribute(mark), QString(QLatin1String("")));
+    button->setValue(QStringLiteral("kr_fontSize"), QStringLiteral("20"));
+    EXPECT_EQ(button->domElement()->getAttribute(mark), QStringLiteral("font-size"));
+    button->setValue(QStringLiteral("kr_color"), QStringLiteral("#ff0000"));
+    const QString both = button->domElement()->getAttribute(mark);
+    EXPECT_EQ(both.split(QLatin1Char(' ')).size(), 2) << both.toStdString();
+    EXPECT_TRUE(both.contains(QStringLiteral("color")) && both.contains(QStringLiteral("font-size")));
+    // Another widget's change, and a change of another property, leave the mark as it is.
+    select->setValue(QStringLiteral("kr_fontWeight"), QStringLiteral("bold"));
+    EXPECT_EQ(select->domElement()->getAttribute(mark), QStringLiteral("font-weight"));
+    button->setValue(QStringLiteral("kr_theme"), QStringLiteral("b"));
+    EXPECT_EQ(button->domElement()->getAttribute(mark), both);
+    button->setValue(QStringLiteral("kr_fontSize"), QString());
+    button->setValue(QStringLiteral("kr_color"), QString());
+    EXPECT_EQ(button->domElement()->getAttribute(mark), QString(QLatin1String("")));
+    EXPECT_TRUE(button->domElement()->hasAttribute(mark));
+    EXPECT_EQ(select->domElement()->getAttribute(mark), QStringLiteral("font-weight"));
+}

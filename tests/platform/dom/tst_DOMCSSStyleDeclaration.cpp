@@ -365,3 +365,50 @@ TEST(DOMCSSStyleDeclaration, CustomAndUnknownNamesBesideKnownOnes)
     EXPECT_TRUE(s.setProperty("position", "Unset"));
     EXPECT_FALSE(s.setProperty("position", "unsets"));
 }
+
+// A design element is built one attribute and one property at a time, well past the room its
+// lists start with; a copy of it shares nothing that a change of either could reach.
+TEST(DOMCSSStyleDeclaration, ElementsBuiltPieceByPieceAndTheirCopies)
+{
+    const auto doc = DOMDocument::createHTMLDocument();
+    const auto e = doc->createElement("div");
+    QString expectedAttributes;
+    for (int i = 0; i < 20; ++i) {
+        e->setAttribute(QStringLiteral("data-a%1").arg(i), QString::number(i));
+        expectedAttributes += QStringLiteral(" data-a%1=\"%1\"").arg(i);
+    }
+    QString expectedStyle;
+    const QStringList names{"position", "top", "left", "width", "height", "z-index", "color", "font-size",
+                            "font-weight", "text-align", "line-height", "opacity", "display"};
+    const QStringList values{"absolute", "1px", "2px", "3px", "4px", "5", "red", "12px", "bold", "center", "2",
+                             "0.5", "block"};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        ASSERT_TRUE(e->style().setProperty(names[i], values[i]));
+        expectedStyle += (expectedStyle.isEmpty() ? "" : " ") + names[i] + ": " + values[i] + ";";
+    }
+    e->removeAttribute("data-a3");
+    expectedAttributes.remove(" data-a3=\"3\"");
+    ASSERT_EQ(e->outerHTML(), "<div" + expectedAttributes + " style=\"" + expectedStyle + "\"></div>");
+    ASSERT_EQ(e->attributes().size(), 20);
+    EXPECT_EQ(e->style().length(), names.size());
+
+    // The copy changes alone, and so does the original after it.
+    const auto copy = std::static_pointer_cast<DOMElement>(e->cloneNode(false));
+    const QString before = e->outerHTML();
+    copy->setAttribute("data-a0", "changed");
+    copy->style().setProperty("color", "blue");
+    copy->style().setProperty("margin", "1px 2px");
+    copy->removeAttribute("data-a19");
+    EXPECT_EQ(e->outerHTML(), before);
+    EXPECT_EQ(copy->getAttribute("data-a0"), "changed");
+    EXPECT_EQ(copy->style().getPropertyValue("margin"), "1px 2px");
+    e->setAttribute("data-a1", "again");
+    EXPECT_EQ(copy->getAttribute("data-a1"), "1");
+    EXPECT_EQ(copy->getAttribute("style"), QString(expectedStyle).replace("color: red", "color: blue")
+                                               + " margin: 1px 2px;");
+
+    // Parsed text whose shorthands give more longhands than it has declarations.
+    e->setAttribute("style", "margin: 0; padding: 1px 2px; border: 1px solid red; color: green");
+    EXPECT_EQ(e->style().length(), 4 + 4 + 12 + 1);
+    EXPECT_EQ(e->style().cssText(), "margin: 0; padding: 1px 2px; border: 1px solid red; color: green;");
+}
