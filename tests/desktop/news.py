@@ -154,14 +154,7 @@ def open_news(desktop, window, service, record):
     as soon as the feed's text does anything on its own; returns the pop-over's window number,
     its rectangle and the rectangle of its text."""
     opened_before = len(kd.opened(record))
-    button = desktop.wait_for(window, "push button", "News", "the toolbar's News button")
-    desktop.activate_if_needed(window)
-    before = set(kd.big_popups(desktop))
-    desktop.click(button)
-    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop, 20).items() if k not in before},
-                          "the news pop-over")
-    number, (x, y, w, h) = next(iter(shown.items()))
-    body = (x + 10, y + 10, w - 20, h - 60)
+    number, (x, y, w, h), body = show_news(desktop, window)
     def drawn():
         nothing_done_unasked(service, record, opened_before)
         lines = ink_lines(desktop, body)
@@ -179,12 +172,9 @@ def close_news(desktop, number):
     kd.wait_until(lambda: number not in desktop.override_windows(), "the news pop-over to close")
 
 
-def start_without_a_service(desktop):
-    """With no service address set there is no news: the pop-over says so, and where news comes
-    from, rather than showing an empty box."""
-    desktop.launch()
-    window = kd.project_window(desktop, "Untitled")
-    kd.close_gallery(desktop)
+def show_news(desktop, window):
+    """Clicks the toolbar's News button; returns the pop-over's window number, its rectangle and
+    the rectangle of its text."""
     button = desktop.wait_for(window, "push button", "News", "the toolbar's News button")
     desktop.activate_if_needed(window)
     before = set(kd.big_popups(desktop))
@@ -193,6 +183,16 @@ def start_without_a_service(desktop):
                           "the news pop-over")
     number, (x, y, w, h) = next(iter(shown.items()))
     body = (x + 10, y + 10, w - 20, h - 60)
+    return number, (x, y, w, h), body
+
+
+def start_without_a_service(desktop):
+    """With no service address set there is no news: the pop-over says so, and where news comes
+    from, rather than showing an empty box."""
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    number, (x, y, w, h), body = show_news(desktop, window)
     try:
         # The text is grey: any pixel well darker than the pop-over's ground.
         kd.wait_until(lambda: kd.grab_count(desktop, body, lambda c: sum(c) / 3 < 180) >= 200,

@@ -972,17 +972,8 @@ std::shared_ptr<KRWindowController::BuildJob> KRWindowController::prepareBuild(F
         job->port = KRRuntimeServer::portNumber();
     if (checkSyntax) {
         if (job->port <= 0) {
-            // A check that cannot run is no pass: the user decides.
-            KRAlert alert;
-            alert.messageText = QStringLiteral("Unable to perform syntax check");
-            alert.informativeText = QStringLiteral(
-                "The syntax of the project's functions could not be checked because the local server is not "
-                "available. Do you want to build the project without the check?");
-            alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
-            if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn) {
-                krWindowSetStatus(m_window.get(), QStringLiteral("Build cancelled."));
+            if (!askToBuildWithoutCheck())
                 return nullptr;
-            }
             job->checkSyntax = false;
         } else {
             job->options = KRSyntaxCheckOptions::fromUserDefaults(defaults);
@@ -995,6 +986,22 @@ std::shared_ptr<KRWindowController::BuildJob> KRWindowController::prepareBuild(F
         return nullptr;
     }
     return job;
+}
+
+// A check that cannot run is no pass: the user decides. False (and the status says so) when the
+// build is cancelled.
+bool KRWindowController::askToBuildWithoutCheck()
+{
+    KRAlert alert;
+    alert.messageText = QStringLiteral("Unable to perform syntax check");
+    alert.informativeText = QStringLiteral(
+        "The syntax of the project's functions could not be checked because the local server is not "
+        "available. Do you want to build the project without the check?");
+    alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
+    if (krWindowAsk(alert) == KRAlertService::FirstButtonReturn)
+        return true;
+    krWindowSetStatus(m_window.get(), QStringLiteral("Build cancelled."));
+    return false;
 }
 
 bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job, bool inBackground)
@@ -1021,16 +1028,8 @@ bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job, bool 
         return false;
     }
     if (job->checked && job->run.outcome == KRSyntaxCheckRun::Outcome::NotChecked) {
-        KRAlert alert;
-        alert.messageText = QStringLiteral("Unable to perform syntax check");
-        alert.informativeText = QStringLiteral(
-            "The syntax of the project's functions could not be checked because the local server is not "
-            "available. Do you want to build the project without the check?");
-        alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
-        if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn) {
-            krWindowSetStatus(m_window.get(), QStringLiteral("Build cancelled."));
+        if (!askToBuildWithoutCheck())
             return false;
-        }
         // Built now, without the check, as before.
         std::shared_ptr<BuildJob> again = prepareBuild(job->followUp, false);
         if (!again)
