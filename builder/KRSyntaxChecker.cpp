@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <iterator>
 #include <thread>
 #include <vector>
@@ -143,30 +144,48 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 server
         if (!findings[std::size_t(i)])
             asked.push_back(i);
     }
+    // The texts asked about go in batches, one request each; several requests at once keep
+    // the server's checking threads busy.
+    std::vector<std::vector<qsizetype>> batches;
+    const std::size_t batchSize = std::clamp<std::size_t>(
+        (asked.size() + concurrentRequests - 1) / concurrentRequests, 1, functionsPerRequest);
+    qsizetype batchCharacters = 0;
+    for (const qsizetype i : asked) {
+        const qsizetype characters = functions[i].functionSource.size();
+        if (batches.empty() || batches.back().size() >= batchSize
+            || (batchCharacters + characters > charactersPerRequest && !batches.back().empty())) {
+            batches.emplace_back();
+            batchCharacters = 0;
+        }
+        batches.back().push_back(i);
+        batchCharacters += characters;
+    }
     const int total = int(functions.size());
     std::atomic<int> done{int(functions.size() - qsizetype(asked.size()))};
     if (m_progress)
         m_progress(done.load(), total);
-    // The server checks on a few threads of its own: a few requests at once keep them busy.
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
-        for (std::size_t n; (n = next.fetch_add(1)) < asked.size();) {
+        for (std::size_t n; (n = next.fetch_add(1)) < batches.size();) {
             if (cancelled() || serverPort < 0)
                 return; // what is left stays unchecked
-            const KRSyntaxCheckFunction &function = functions[asked[n]];
-            const QString text = checkedText(function.functionSource);
-            std::optional<QVariantList> answer = request(serverPort, text, checkOptions);
-            if (answer)
-                m_cache->setFindings(optionsKey, text, *answer);
-            findings[std::size_t(asked[n])] = std::move(answer);
-            const int count = ++done;
+            QStringList texts;
+            for (const qsizetype i : batches[n])
+                texts.append(checkedText(functions[i].functionSource));
+            QList<std::optional<QVariantList>> answers = requestAll(serverPort, texts, checkOptions);
+            for (std::size_t k = 0; k < batches[n].size(); ++k) {
+                if (answers[qsizetype(k)])
+                    m_cache->setFindings(optionsKey, texts[qsizetype(k)], *answers[qsizetype(k)]);
+                findings[std::size_t(batches[n][k])] = std::move(answers[qsizetype(k)]);
+            }
+            const int count = done += int(batches[n].size());
             if (m_progress)
                 m_progress(count, total);
         }
     };
     std::vector<std::thread> helpers;
-    const std::size_t helperCount = std::min<std::size_t>(asked.size(), concurrentRequests) > 1
-        ? std::min<std::size_t>(asked.size(), concurrentRequests) - 1
+    const std::size_t helperCount = std::min<std::size_t>(batches.size(), concurrentRequests) > 1
+        ? std::min<std::size_t>(batches.size(), concurrentRequests) - 1
         : 0;
     try {
         for (std::size_t t = 0; t < helperCount; ++t)
@@ -199,6 +218,33 @@ std::optional<QVariantList> KRSyntaxChecker::request(qint64 serverPort, const QS
                                                 requestBody(text, checkOptions), requestTimeOutSeconds));
 }
 
+QList<std::optional<QVariantList>> KRSyntaxChecker::requestAll(qint64 serverPort, const QStringList &texts,
+                                                                const KRSyntaxCheckOptions &checkOptions)
+{
+    QList<std::optional<QVariantList>> findings(texts.size());
+    const KRResult<QJsonObject> answer = KRRuntimeServer::postJSON(
+        serverPort, QStringLiteral("/__kr_check_syntax"),
+        {{QStringLiteral("sources"), QJsonArray::fromStringList(texts)}, {QStringLiteral("options"), checkOptions.toJSON()}},
+        requestTimeOutSeconds);
+    if (!answer) {
+        findingsOf(answer); // logs why
+        return findings;
+    }
+    const QJsonArray results = answer->value(QStringLiteral("results")).toArray();
+    if (results.size() != texts.size()) {
+        KR_LOG(QStringLiteral("Error, the syntax check's answer holds no result for each function sent."));
+        return findings;
+    }
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        const QJsonObject result = results[i].toObject();
+        if (result.contains(QStringLiteral("error")))
+            KR_LOG(result.value(QStringLiteral("error")).toString());
+        else
+            findings[i] = findingsIn(result);
+    }
+    return findings;
+}
+
 std::shared_ptr<NetHTTPRequest> KRSyntaxChecker::checkFunctionSyntaxAsynchronously(
     const QString &text, std::function<void(std::optional<QVariantList>)> done)
 {
@@ -225,7 +271,12 @@ std::optional<QVariantList> KRSyntaxChecker::findingsOf(const KRResult<QJsonObje
         KR_LOG(answer.error().message());
         return std::nullopt;
     }
-    const QJsonValue errors = answer->value(QStringLiteral("errors"));
+    return findingsIn(*answer);
+}
+
+std::optional<QVariantList> KRSyntaxChecker::findingsIn(const QJsonObject &answer)
+{
+    const QJsonValue errors = answer.value(QStringLiteral("errors"));
     if (!errors.isArray()) {
         // An answer without the list is no evidence that the text is clean.
         KR_LOG(QStringLiteral("Error, the syntax check's answer holds no \"errors\" list."));

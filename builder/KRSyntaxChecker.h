@@ -111,8 +111,12 @@ public:
     // Checks every function, asking for the port once; at most one alert per run.
     KRSyntaxCheckRun checkFunctions(const QList<KRSyntaxCheckFunction> &functions);
 
-    // Requests a checkFunctions with a cache sends at once.
+    // Requests a checkFunctions with a cache sends at once; each asks about up to
+    // `functionsPerRequest` functions (fewer when their texts are long), which the server
+    // checks one by one.
     static constexpr int concurrentRequests = 4;
+    static constexpr int functionsPerRequest = 50;
+    static constexpr qsizetype charactersPerRequest = 256 * 1024;
 
     // Checks one text as given (the caller adds the "//\n" line). Null when no check was
     // possible; shows the alert when the server has no port.
@@ -134,8 +138,12 @@ private:
     qint64 port() const;
     KRSyntaxCheckOptions options() const;
     std::optional<QVariantList> request(qint64 port, const QString &text, const KRSyntaxCheckOptions &options);
+    // One request about several texts: the findings of each (null: that one was not checked).
+    static QList<std::optional<QVariantList>> requestAll(qint64 port, const QStringList &texts,
+                                                         const KRSyntaxCheckOptions &options);
     static QJsonObject requestBody(const QString &text, const KRSyntaxCheckOptions &options);
     static std::optional<QVariantList> findingsOf(const KRResult<QJsonObject> &answer);
+    static std::optional<QVariantList> findingsIn(const QJsonObject &answer);
     static void showUnavailableAlert();
 
     bool cancelled() const { return m_cancelled && m_cancelled->load(); }

@@ -17,7 +17,8 @@
 //
 // Endpoints:
 //   POST /__kr_terminate          (control) answers, then exits
-//   POST /__kr_check_syntax       (control) {"src", "options"} -> {"errors": [...]} (jshint)
+//   POST /__kr_check_syntax       (control) {"src", "options"} -> {"errors": [...]} (jshint),
+//                                 or {"sources": [...], "options"} -> {"results": [{"errors"} or {"error"}, ...]}
 //   POST /__kr_uglify             (control) {"src"} -> {"src"} (uglify-js)
 //                                 (both in worker threads, bounded in time and size: kr-server-tools.js)
 //   GET  /__kr_bundle/<path>      the web libraries beside this script (also //__kr_bundle/...)
@@ -282,7 +283,8 @@ function bodyTimeout(req) {
         Math.ceil((bodyDeadline(req) - req.arrived) / 1000) + ' s');
 }
 
-async function readJSONObject(req) {
+// `sources`: the body may give "sources" (a list of scripts, each checked on its own) in place of "src".
+async function readJSONObject(req, sources) {
     const text = (await readBody(req)).toString('utf8');
     let value;
     try {
@@ -292,6 +294,13 @@ async function readJSONObject(req) {
     }
     if (value === null || typeof value !== 'object' || Array.isArray(value)) {
         throw new HTTPError(400, 'Bad request: the body is not a JSON object');
+    }
+    if (sources && value.sources !== undefined) {
+        if (!Array.isArray(value.sources) || value.sources.length === 0 ||
+            !value.sources.every((source) => typeof source === 'string')) {
+            throw new HTTPError(400, 'Bad request: "sources" must be a list of strings');
+        }
+        return value;
     }
     if (typeof value.src !== 'string') {
         throw new HTTPError(400, 'Bad request: "src" must be a string');
@@ -305,10 +314,10 @@ async function readJSONObject(req) {
 const tools = new ServerTools(log);
 
 async function runTool(req, res, tool) {
-    const body = await readJSONObject(req);
+    const body = await readJSONObject(req, tool === 'check');
     let answer;
     try {
-        answer = await tools.run(tool, body.src, body.options);
+        answer = await tools.run(tool, body.sources !== undefined ? body.sources : body.src, body.options);
     } catch (e) {
         if (!(e instanceof ToolRefusal)) throw e;
         sendJSON(res, e.status, { error: e.message });

@@ -21,6 +21,11 @@ const MINIFY_TIMEOUT_MS = 60000;
 // The largest script either tool takes, in characters.
 const MAX_SOURCE_CHARS = 16 * 1024 * 1024;
 const WORKER_HEAP_MB = 1536;
+// The young generation of a worker's heap: left to grow to its default, the minifier's
+// garbage kept some 25 MB more per worker resident for no gain in speed.
+const WORKER_YOUNG_HEAP_MB = 12;
+// How often a starting worker runs each tool on a page's script before its first job.
+const WARM_UP_ROUNDS = 5;
 
 // ---------------------------------------------------------------- the worker's side
 
@@ -53,13 +58,28 @@ function jshintOptions(options) {
     return result;
 }
 
-// An answer as {status, value}.
+function findings(src, options) {
+    const lint = jshint();
+    lint(src, jshintOptions(options));
+    return (lint.errors || []).filter((e) => e !== null && typeof e === 'object');
+}
+
+// An answer as {status, value}. A check of a list of scripts checks each on its own, as though
+// it had been sent alone, and answers for each: its findings, or the error that stopped its
+// check (the others are checked all the same).
 function runJob(job) {
+    if (job.tool === 'check' && Array.isArray(job.src)) {
+        const results = job.src.map((src) => {
+            try {
+                return { errors: findings(src, job.options) };
+            } catch (e) {
+                return { error: 'The syntax check failed: ' + String(e && e.message) };
+            }
+        });
+        return { status: 200, value: { results } };
+    }
     if (job.tool === 'check') {
-        const lint = jshint();
-        lint(job.src, jshintOptions(job.options));
-        const errors = (lint.errors || []).filter((e) => e !== null && typeof e === 'object');
-        return { status: 200, value: { errors } };
+        return { status: 200, value: { errors: findings(job.src, job.options) } };
     }
     // The built script is a plain script of the language level it was written in: read as a
     // module (uglify-js's default) it would be taken as strict code and rewritten with
@@ -72,17 +92,56 @@ function runJob(job) {
     return { status: 200, value: { src: result.code } };
 }
 
+// A page's part of a built script, of the kind the builder writes (event functions, then the
+// page's objects made and wired up), to run the tools on while the worker waits for its first
+// job.
+function warmUpScript() {
+    let text = 'application._pages.warm = new KRPage("warm");\n(function(p) {\np._pageURL = "warm.html";\n';
+    for (let f = 0; f < 8; ++f) {
+        text += 'application._pages.warm._events.f' + f + ' = function(event) {\n\n' +
+            '\tvar x = "' + f + '", list = [1, 2, {a: x}];\n' +
+            '\tfor (var i = 0; i < list.length; i++) {\n\t\tif (typeof list[i] === "number" && x.length > 3) {\n' +
+            '\t\t\tx = x + "!" + list[i];\n\t\t} else {\n\t\t\tx = $(this).val() || x;\n\t\t}\n\t}\n' +
+            '\treturn x ? application.show(x) : null;\n\n};\n';
+    }
+    text += "$(document).off('_kr_pagechange', '#warm').on('_kr_pagechange', '#warm', function() {\n" +
+        'p._load(function(o) {\n';
+    for (let c = 0; c < 32; ++c) {
+        text += 'o.c' + c + ' = new KRLabel("warm_c' + c + '");\no.c' + c + '.top = "' + c * 48 + '";\n' +
+            'o.c' + c + '.left = "4";\no.c' + c + '.onClick = application._pages.warm._events.f' + c % 8 + ';\n';
+    }
+    return text + '});\n});\n})(application._pages.warm);\n';
+}
+
 if (!isMainThread) {
     // Loaded at the worker's start, while the server waits for its first job: a build's
-    // first request does not wait for the tools to load.
-    // A small script through each, for the same reason: their code is compiled by then.
+    // first request does not wait for the tools to load. Then a page's script goes through
+    // each tool a few times, so that their code is compiled and optimized before the first
+    // build needs it (run cold, they take about twice as long). A job that comes meanwhile
+    // goes first: the warming up stops.
+    let warming = true;
+    const warmUp = (rounds) => {
+        if (!warming || rounds === 0) return;
+        try {
+            const script = warmUpScript();
+            for (const event of script.split(/^(?=application\._pages\.warm\._events)/m).slice(1)) {
+                findings('//\n' + event.slice(0, event.indexOf('\n};\n') + 4), { curly: true, indent: 1 });
+            }
+            runJob({ tool: 'minify', src: script });
+        } catch (e) {
+            return; // the first job tells
+        }
+        setImmediate(() => warmUp(rounds - 1));
+    };
     try {
-        runJob({ tool: 'check', src: 'var a = function (b) {\n    return b + 1;\n};\n', options: {} });
-        runJob({ tool: 'minify', src: 'var a = function (b) {\n    if (b) { return b + 1; }\n    return [b, "c"];\n};\n' });
+        jshint();
+        require('uglify-js');
     } catch (e) {
-        // The first job tells.
+        warming = false;
     }
+    setImmediate(() => warmUp(WARM_UP_ROUNDS));
     parentPort.on('message', (job) => {
+        warming = false;
         let answer;
         try {
             answer = runJob(job);
@@ -96,6 +155,10 @@ if (!isMainThread) {
 }
 
 // ---------------------------------------------------------------- the server's side
+
+function sourceCharacters(src) {
+    return Array.isArray(src) ? src.reduce((sum, text) => sum + text.length, 0) : src.length;
+}
 
 // What a job answers when it is not run: `status` (413 or 503) and the message.
 class ToolRefusal extends Error {
@@ -120,10 +183,12 @@ class ServerTools {
 
     // Resolves with {status, text} (text: the JSON of the answer) or rejects with a ToolRefusal.
     // `tool`: "check" or "minify".
+    // `src`: a script, or for a check a list of scripts (checked each on its own, in one job).
     run(tool, src, options) {
-        if (src.length > MAX_SOURCE_CHARS) {
+        const characters = sourceCharacters(src);
+        if (characters > MAX_SOURCE_CHARS) {
             return Promise.reject(new ToolRefusal(413, 'The script is too large to ' +
-                (tool === 'check' ? 'check' : 'minify') + ': ' + src.length + ' characters, at most ' +
+                (tool === 'check' ? 'check' : 'minify') + ': ' + characters + ' characters, at most ' +
                 MAX_SOURCE_CHARS));
         }
         if (this.queue.length >= MAX_WAITING_JOBS) {
@@ -153,7 +218,7 @@ class ServerTools {
 
     makeWorker() {
         const worker = new Worker(__filename, {
-            resourceLimits: { maxOldGenerationSizeMb: WORKER_HEAP_MB },
+            resourceLimits: { maxOldGenerationSizeMb: WORKER_HEAP_MB, maxYoungGenerationSizeMb: WORKER_YOUNG_HEAP_MB },
             stdout: true,
             stderr: true,
         });
@@ -192,7 +257,7 @@ class ServerTools {
             if (!finish()) return;
             worker.gone = true;
             worker.terminate();
-            this.log('The ' + name + ' of a script of ' + job.src.length + ' characters took longer than ' +
+            this.log('The ' + name + ' of a script of ' + sourceCharacters(job.src) + ' characters took longer than ' +
                 limit / 1000 + ' s and was stopped');
             entry.resolve({ status: 503, text: JSON.stringify({ error: 'The ' + name + ' took longer than ' +
                 limit / 1000 + ' s and was stopped' }) });
@@ -207,7 +272,7 @@ class ServerTools {
             },
             fail: (message) => {
                 if (!finish()) return;
-                this.log('The ' + name + ' of a script of ' + job.src.length + ' characters failed: ' + message);
+                this.log('The ' + name + ' of a script of ' + sourceCharacters(job.src) + ' characters failed: ' + message);
                 entry.resolve({ status: 500, text: JSON.stringify({ error: 'The ' + name + ' failed: ' + message }) });
                 this.startWaiting();
             },

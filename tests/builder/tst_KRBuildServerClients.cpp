@@ -5,6 +5,7 @@
 
 #include <builder/KRProjectBuilder.h>
 #include <builder/KRRuntimeServer.h>
+#include <builder/KRScriptCache.h>
 #include <builder/KRSyntaxChecker.h>
 #include <builder/KRUglifyJavaScript.h>
 #include <core/KRNodeRunner.h>
@@ -24,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -277,20 +279,78 @@ TEST_F(KRBuildServerClientsTest, aMinifiedBuildKeepsTheScriptsLanguageLevel)
     };
     const QString plain = buildScript(false);
     const QString minified = buildScript(true);
+    // As the Build command minifies: piece by piece through the cache.
+    KRScriptCache cache;
+    KRProjectBuilder builder(project);
+    builder.setDeviceInformationJSON(deviceMap);
+    builder.setScriptCache(&cache);
+    builder.setServerPort(s_server->port);
+    const KRResult<QString> built = builder.build();
+    EXPECT_TRUE(built.ok()) << (built.ok() ? std::string() : built.error().toString().toStdString());
+    const QString byPieces = QString::fromUtf8(KRTest::readFile(scriptPath));
     KRUserDefaults::sharedInstance().removeObject(QStringLiteral("JSMinimize"));
     KRResources::setResourcesDirectory(previousResources);
 
     ASSERT_TRUE(plain.contains(QStringLiteral("function(window)")));
     ASSERT_LT(minified.size(), plain.size()) << "the script was not minified";
+    ASSERT_LT(byPieces.size(), plain.size()) << "the script was not minified piece by piece";
+    ASSERT_TRUE(byPieces.startsWith(QStringLiteral("(function(window){"))) << byPieces.left(300).toStdString();
     for (const char *pattern : {"=>", "\\blet\\b", "\\bconst\\b"}) {
         const QRegularExpression syntax(QString::fromLatin1(pattern));
         EXPECT_FALSE(plain.contains(syntax)) << pattern;
         EXPECT_FALSE(minified.contains(syntax)) << pattern << " in " << minified.left(300).toStdString();
+        EXPECT_FALSE(byPieces.contains(syntax)) << pattern << " in " << byPieces.left(300).toStdString();
     }
     QProcess node;
     node.start(KRNodeRunner::nodeExecutablePath(), {QStringLiteral("--check"), scriptPath});
     ASSERT_TRUE(node.waitForFinished(20000));
     EXPECT_EQ(node.exitCode(), 0) << node.readAllStandardError().toStdString();
+}
+
+// The Build command asks about many functions per request: each is answered as when it is
+// sent alone (the same findings, lines and columns), in its own place, over several requests.
+TEST_F(KRBuildServerClientsTest, aCheckOfManyFunctionsAnswersEachAsWhenSentAlone)
+{
+    QList<KRSyntaxCheckFunction> functions;
+    for (int i = 0; i < 3 * KRSyntaxChecker::functionsPerRequest + 7; ++i) {
+        QString body = QStringLiteral("var value = %1;\nreturn value;").arg(i);
+        if (i % 9 == 4)
+            body = QStringLiteral("var value = %1\n\tif (event == value) value = 2;\nreturn value;").arg(i);
+        else if (i % 13 == 6)
+            body = QString(i % 3, QLatin1Char('\n')) + QStringLiteral("var broken = (;");
+        functions.append(function(QStringLiteral("f%1").arg(i), QStringLiteral("event"), body));
+    }
+    KRSyntaxCheckOptions options;
+    options.eqeqeq = true;
+    KRSyntaxChecker alone(port());
+    alone.setOptions(options);
+    const KRSyntaxCheckRun expected = alone.checkFunctions(functions);
+
+    KRScriptCache cache;
+    KRSyntaxChecker batched(port());
+    batched.setOptions(options);
+    batched.setCache(&cache);
+    batched.setShowsAlerts(false);
+    int lastDone = 0;
+    batched.setProgress([&](int done, int total) {
+        EXPECT_EQ(total, functions.size());
+        lastDone = std::max(lastDone, done);
+    });
+    const KRSyntaxCheckRun run = batched.checkFunctions(functions);
+    EXPECT_EQ(lastDone, functions.size());
+    ASSERT_EQ(run.outcome, KRSyntaxCheckRun::Outcome::ErrorsFound);
+    ASSERT_EQ(run.functions.size(), functions.size());
+    int withFindings = 0;
+    for (qsizetype i = 0; i < functions.size(); ++i) {
+        ASSERT_TRUE(run.functions[i].errors.has_value()) << i;
+        ASSERT_TRUE(expected.functions[i].errors.has_value()) << i;
+        EXPECT_EQ(run.functions[i].functionID, functions[i].functionID);
+        EXPECT_EQ(*run.functions[i].errors, *expected.functions[i].errors) << i;
+        EXPECT_EQ(run.functions[i].errors->isEmpty(), i % 9 != 4 && i % 13 != 6) << i;
+        withFindings += run.functions[i].errors->isEmpty() ? 0 : 1;
+    }
+    EXPECT_GT(withFindings, 20);
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty());
 }
 
 TEST_F(KRBuildServerClientsTest, theProcessWideProviderIsAsked)

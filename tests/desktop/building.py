@@ -14,7 +14,8 @@ import time
 
 import krdesktop as kd
 
-PAGES = 50
+# Large enough that a first build still runs while the journey opens a menu (about a second).
+PAGES = 150
 OBJECTS_PER_PAGE = 40
 FINISHED = re.compile(r"^Build (\d+) finished at ")
 
