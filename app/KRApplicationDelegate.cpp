@@ -276,10 +276,14 @@ void KRApplicationDelegate::applicationDidFinishLaunching()
     QTimer::singleShot(1000, Qt::PreciseTimer, this, &KRApplicationDelegate::openGalleryAtLaunch);
     if (std::exchange(appWebEngineAndCatalogueDeferred, false))
         startWebEngineAndCatalogue();
-    for (const QString &path : std::exchange(m_projectsToOpenAtLaunch, {})) {
+    const QStringList projects = std::exchange(m_projectsToOpenAtLaunch, {});
+    m_openedProjectsAtLaunch = !projects.isEmpty();
+    m_openingProjectsAtLaunch = true;
+    for (const QString &path : projects)
         openRecentDocument(path);
-        m_openedProjectsAtLaunch = true;
-    }
+    m_openingProjectsAtLaunch = false;
+    if (std::exchange(m_galleryWaitsForProjects, false))
+        openGalleryAtLaunch();
     KRNewsController::shared().loadRSS();
     // The gallery's pictures are decoded on other threads while the launch waits for it (not
     // when the launch is to reopen the last project instead).
@@ -296,6 +300,12 @@ void KRApplicationDelegate::applicationWillTerminate()
 
 void KRApplicationDelegate::openGalleryAtLaunch()
 {
+    // Not before the projects asked for are open: the last project would open a second time
+    // beside the one still opening, or a blank one and the gallery would come up beside it.
+    if (m_openingProjectsAtLaunch) {
+        m_galleryWaitsForProjects = true;
+        return;
+    }
     if (std::exchange(appWebEngineAndCatalogueDeferred, false))
         startWebEngineAndCatalogue();
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();

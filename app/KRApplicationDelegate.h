@@ -138,5 +138,9 @@ private:
     QStringList m_projectsToOpenAtLaunch;
     QList<QAction *> m_windowListActions; // in the Window menu, rebuilt as it opens
     bool m_openedProjectsAtLaunch = false;
+    // While the projects named on the command line open (a large one takes seconds and lets
+    // events through meanwhile), the launch's gallery or last project waits for them.
+    bool m_openingProjectsAtLaunch = false;
+    bool m_galleryWaitsForProjects = false;
     bool m_terminating = false;
 };

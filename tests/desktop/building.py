@@ -16,6 +16,9 @@ import krdesktop as kd
 
 # Large enough that a first build still runs while the journey opens a menu (about a second).
 PAGES = 150
+# A project that takes longer to open than the launch waits before it shows the gallery or
+# reopens the last project.
+SLOW_TO_OPEN_PAGES = 600
 OBJECTS_PER_PAGE = 40
 FINISHED = re.compile(r"^Build (\d+) finished at ")
 
@@ -41,15 +44,24 @@ def page_xml(p):
     return "\n".join(lines)
 
 
-def make_project(desktop, name):
+def make_project(desktop, name, pages=PAGES):
     folder = os.path.join(desktop.home, "Documents", name + ".krproj")
     os.makedirs(os.path.join(folder, "kr-web"))
-    pages = "\n".join(page_xml(p) for p in range(1, PAGES + 1))
+    pages = "\n".join(page_xml(p) for p in range(1, pages + 1))
     with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
         out.write('<?xml version="1.0" encoding="UTF-8"?>\n<KRProjectDocument>\n'
                   '  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="page1"/>\n'
                   f"  <KRPages>\n{pages}\n  </KRPages>\n</KRProjectDocument>\n")
     return folder
+
+
+def only_the_project(desktop, name):
+    """The project named on the command line is the one window there is, once the launch's
+    second has passed: no gallery or blank project beside it (a first start), and not a second
+    window of the same project (a returning user, whose last project it is)."""
+    time.sleep(1.5)
+    shown = sorted(w.name for w in desktop.windows() if w.name != "Offscreen")
+    kd.check(shown == [name], f"the windows after opening {name} from the command line are {shown}")
 
 
 def press_build(desktop, status=None, telling="Building"):
@@ -82,6 +94,7 @@ def building(desktop):
     surface = kd.design_surface(desktop, window)
     kd.wait_until(lambda: kd.element_with_text(surface, "Button 3"), "the first page drawn on the design surface")
     status = desktop.wait_for(window, "label", "Status", "the status line")
+    only_the_project(desktop, name)
     desktop.screenshot("opened")
 
     # The first build: nothing checked or minified yet.
@@ -144,11 +157,14 @@ def building(desktop):
     kd.check("Label 1 of page 1" in page and "KR-user-scripts.js" in page,
              "the built page1.html does not show its label or load the script")
 
-    # Quitting while a build runs (a fresh start: nothing checked or minified yet) ends the
-    # application normally.
+    # Another project named on the command line, slow to open, is the one window (the last
+    # project does not open beside it), and quitting while it builds (a fresh start: nothing
+    # checked or minified yet) ends the application normally.
     kd.check(desktop.quit_app() == 0, "the application did not quit normally")
-    desktop.launch(folder)
+    name = "Huge"
+    desktop.launch(make_project(desktop, name, SLOW_TO_OPEN_PAGES))
     window = kd.project_window(desktop, name)
+    only_the_project(desktop, name)
     desktop.activate_if_needed(window)
     status = desktop.wait_for(window, "label", "Status", "the status line")
     shown, _ = press_build(desktop, status)
