@@ -7,7 +7,6 @@ page; a problem report reaches the service. Then, without a service address, rep
 cannot be sent say why and are kept."""
 
 import base64
-import http.server
 import io
 import json
 import os
@@ -42,21 +41,9 @@ class StandIn(kd.StandInService):
         super().__init__(StandInHandler)
 
 
-class StandInHandler(http.server.BaseHTTPRequestHandler):
-    def answer(self, body, kind):
-        self.send_response(200)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def handle_any(self):
-        url = urllib.parse.urlsplit(self.path)
-        call = urllib.parse.parse_qs(url.query).get("method", [""])[0]
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length else b""
-        self.server.record({"verb": self.command, "path": url.path, "call": call, "body": body})
-        if url.path == "/api.php":
+class StandInHandler(kd.StandInHandler):
+    def reply(self, path, call):
+        if path == "/api.php":
             replies = {
                 "feedURL": {"result": "OK", "feedURL": "feed.xml"},
                 "sampleGallery": {"result": "OK", "samples": []},
@@ -64,16 +51,10 @@ class StandInHandler(http.server.BaseHTTPRequestHandler):
             }
             reply = replies.get(call, {"result": "ERR", "errortext": f"unknown method {call!r}"})
             self.answer(json.dumps(reply).encode(), "application/json")
-        elif url.path == "/feed.xml":
+        elif path == "/feed.xml":
             self.answer(rss(), "application/rss+xml")
         else:
             self.send_error(404)
-
-    do_GET = handle_any
-    do_POST = handle_any
-
-    def log_message(self, *args):
-        pass
 
 
 def reddish(colour):
