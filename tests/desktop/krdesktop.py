@@ -1257,6 +1257,15 @@ def big_popups(desktop, smallest=60):
     return found
 
 
+def popup_brought_up(desktop, bring_up, what, smallest=60):
+    """Calls bring_up (a click, a shortcut) and waits for a pop-up larger than smallest both ways
+    that was not up before it (as a pop-up larger than a tool tip); returns its id and rectangle."""
+    before = set(big_popups(desktop))
+    bring_up()
+    shown = wait_until(lambda: {k: v for k, v in big_popups(desktop, smallest).items() if k not in before}, what)
+    return next(iter(shown.items()))
+
+
 class StandInService(http.server.ThreadingHTTPServer):
     """A stand-in hosting service on the loopback, served from a thread of its own with the
     journey's handler class; every request its handler records is kept (dictionaries with at

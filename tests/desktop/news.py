@@ -160,11 +160,7 @@ def show_news(desktop, window):
     the rectangle of its text."""
     button = desktop.wait_for(window, "push button", "News", "the toolbar's News button")
     desktop.activate_if_needed(window)
-    before = set(kd.big_popups(desktop))
-    desktop.click(button)
-    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop, 20).items() if k not in before},
-                          "the news pop-over")
-    number, (x, y, w, h) = next(iter(shown.items()))
+    number, (x, y, w, h) = kd.popup_brought_up(desktop, lambda: desktop.click(button), "the news pop-over", 20)
     body = (x + 10, y + 10, w - 20, h - 60)
     return number, (x, y, w, h), body
 

@@ -30,14 +30,13 @@ def open_settings(desktop, window, how):
     """Opens Project Settings with the toolbar button or with Ctrl+,; returns the pop-over's
     rectangle. The pop-over is no accessible window: it is found as the pop-up that came up."""
     desktop.activate_if_needed(window)
-    before = set(kd.big_popups(desktop, POP_OVER_SMALLEST))
-    if how == "toolbar":
-        desktop.click(desktop.wait_for(window, "push button", "Settings", "the toolbar's Settings button"))
-    else:
-        desktop.input.key("ctrl+comma")
-    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop, POP_OVER_SMALLEST).items() if k not in before},
-                          f"the Project Settings pop-over ({how})")
-    rect = next(iter(shown.values()))
+
+    def bring_up():
+        if how == "toolbar":
+            desktop.click(desktop.wait_for(window, "push button", "Settings", "the toolbar's Settings button"))
+        else:
+            desktop.input.key("ctrl+comma")
+    _, rect = kd.popup_brought_up(desktop, bring_up, f"the Project Settings pop-over ({how})", POP_OVER_SMALLEST)
     # Drawn: its body is light, its text dark.
     x, y, w, h = rect
     kd.wait_until(lambda: kd.grab_count(desktop, (x + 20, y + 10, w - 40, 60), lambda c: sum(c) / 3 < 90) >= 30,
