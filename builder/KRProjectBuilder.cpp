@@ -1,5 +1,6 @@
 #include "KRProjectBuilder.h"
 
+#include <builder/KRHelperThreads.h>
 #include <builder/KRProjectBuildSource.h>
 #include <builder/KRRuntimeServer.h>
 #include <builder/KRScriptCache.h>
@@ -30,7 +31,6 @@
 #include <exception>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -491,14 +491,9 @@ KRResult<QString> KRProjectBuilder::minify(const QString &text)
         return m_minifier(text);
     const qint64 port = m_serverPort ? *m_serverPort : KRRuntimeServer::portNumber();
     if (port < 0 && m_background) {
-        const QString message = QStringLiteral("Unable to process JavaScript");
-        KR_LOG(message);
-        KRAlert alert;
-        alert.messageText = message;
-        alert.informativeText = message;
-        alert.buttonTitles = {QStringLiteral("OK")};
-        runAlert(alert);
-        return KRError(KRUglifyJavaScript::errorDomain, KRUglifyJavaScript::ServerUnavailableError, message);
+        KR_LOG(KRUglifyJavaScript::serverUnavailableMessage);
+        runAlert(KRUglifyJavaScript::serverUnavailableAlert());
+        return KRUglifyJavaScript::serverUnavailableError();
     }
     return KRUglifyJavaScript([port] { return port; }).uglifyJavaScript(text);
 }
@@ -547,19 +542,7 @@ std::optional<QString> KRProjectBuilder::minifiedByPieces(const QString &footer)
             progress(QStringLiteral("minifying %1 of %2 script parts").arg(++done).arg(total));
         }
     };
-    const std::size_t helperCount = std::min<std::size_t>(asked.size(), concurrentMinifications) > 1
-        ? std::min<std::size_t>(asked.size(), concurrentMinifications) - 1
-        : 0;
-    std::vector<std::thread> helpers;
-    try {
-        for (std::size_t t = 0; t < helperCount; ++t)
-            helpers.emplace_back(work);
-    } catch (...) {
-        // No more threads to be had: the ones there are do the rest.
-    }
-    work();
-    for (std::thread &helper : helpers)
-        helper.join();
+    runOnHelperThreads(asked.size(), concurrentMinifications, work);
 
     QString script = QStringLiteral("(function(window){");
     for (const std::optional<QString> &piece : minified) {
@@ -727,25 +710,14 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode
 void forEachPage(std::size_t count, int threads, const std::function<void(std::size_t)> &work,
                  const std::function<void()> &ownWork = {})
 {
-    const std::size_t helperCount = count > 1 ? std::min<std::size_t>(std::size_t(std::max(threads, 1)), count) - 1 : 0;
     std::atomic<std::size_t> next{0};
-    auto run = [&] {
-        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
-            work(i);
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(helperCount);
-    try {
-        for (std::size_t t = 0; t < helperCount; ++t)
-            helpers.emplace_back(run);
-    } catch (...) {
-        // No more threads to be had: the ones there are, this one among them, do the rest.
-    }
-    if (ownWork)
-        ownWork();
-    run();
-    for (std::thread &helper : helpers)
-        helper.join();
+    runOnHelperThreads(
+        count, std::size_t(std::max(threads, 1)),
+        [&] {
+            for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < count;)
+                work(i);
+        },
+        ownWork);
 }
 
 // Every page, in document order. Pages are made side by side when the project allows it:

@@ -1,5 +1,6 @@
 #include "KRSyntaxChecker.h"
 
+#include <builder/KRHelperThreads.h>
 #include <builder/KRRuntimeServer.h>
 #include <builder/KRScriptCache.h>
 #include <core/KRRunLogger.h>
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -183,19 +183,7 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 server
                 m_progress(count, total);
         }
     };
-    std::vector<std::thread> helpers;
-    const std::size_t helperCount = std::min<std::size_t>(batches.size(), concurrentRequests) > 1
-        ? std::min<std::size_t>(batches.size(), concurrentRequests) - 1
-        : 0;
-    try {
-        for (std::size_t t = 0; t < helperCount; ++t)
-            helpers.emplace_back(work);
-    } catch (...) {
-        // No more threads to be had: the ones there are do the rest.
-    }
-    work();
-    for (std::thread &helper : helpers)
-        helper.join();
+    runOnHelperThreads(batches.size(), concurrentRequests, work);
     return QList<std::optional<QVariantList>>(std::make_move_iterator(findings.begin()),
                                               std::make_move_iterator(findings.end()));
 }

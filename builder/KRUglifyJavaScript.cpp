@@ -7,6 +7,21 @@
 #include <QJsonObject>
 
 const QString KRUglifyJavaScript::errorDomain = QStringLiteral("KRUglifyJavaScriptErrorDomain");
+const QString KRUglifyJavaScript::serverUnavailableMessage = QStringLiteral("Unable to process JavaScript");
+
+KRAlert KRUglifyJavaScript::serverUnavailableAlert()
+{
+    KRAlert alert;
+    alert.messageText = serverUnavailableMessage;
+    alert.informativeText = serverUnavailableMessage;
+    alert.buttonTitles = {QStringLiteral("OK")};
+    return alert;
+}
+
+KRError KRUglifyJavaScript::serverUnavailableError()
+{
+    return KRError(errorDomain, ServerUnavailableError, serverUnavailableMessage);
+}
 
 KRUglifyJavaScript::KRUglifyJavaScript(PortProvider portProvider) : m_portProvider(std::move(portProvider)) {}
 
@@ -14,14 +29,9 @@ KRResult<QString> KRUglifyJavaScript::uglifyJavaScript(const QString &text)
 {
     const qint64 port = m_portProvider ? m_portProvider() : KRRuntimeServer::portNumber();
     if (port < 0) {
-        const QString message = QStringLiteral("Unable to process JavaScript");
-        KR_LOG(message);
-        KRAlert alert;
-        alert.messageText = message;
-        alert.informativeText = message;
-        alert.buttonTitles = {QStringLiteral("OK")};
-        KRAlertService::current().runModal(alert);
-        return KRError(errorDomain, ServerUnavailableError, message);
+        KR_LOG(serverUnavailableMessage);
+        KRAlertService::current().runModal(serverUnavailableAlert());
+        return serverUnavailableError();
     }
 
     const KRResult<QJsonObject> answer = KRRuntimeServer::postJSON(

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+struct KRAlert;
+
 // Minifies a script with the local runtime server ("/__kr_uglify"), synchronously.
 //
 // Any failure is an error result, never a text: the server without a port (after the alert
@@ -23,6 +25,12 @@ public:
 
     static const QString errorDomain; // "KRUglifyJavaScriptErrorDomain"
     enum ErrorCode { ServerUnavailableError = 1, NoResponseDataError = 2, NoResponseSourceError = 3 };
+
+    // What a minification says when the server has no port: the message "Unable to process
+    // JavaScript" (for the run log), the alert that shows it and the error it returns.
+    static const QString serverUnavailableMessage;
+    static KRAlert serverUnavailableAlert();
+    static KRError serverUnavailableError();
 
     // Minifying a large script can take a while.
     static constexpr double requestTimeOutSeconds = 60.0;

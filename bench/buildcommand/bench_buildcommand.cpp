@@ -180,17 +180,24 @@ void measure(benchmark::State &state, const std::shared_ptr<KRProject> &project,
                 edited / floorMs);
 }
 
+// The package opened, then its builds measured as figures `name_…`; `failure` when it does not open.
+void measurePackage(benchmark::State &state, const QString &package, const char *failure, const std::string &name,
+                    double targetMs)
+{
+    const KRBench::Opened opened = KRBench::openProject(package);
+    if (!opened.project) {
+        state.SkipWithError(failure);
+        return;
+    }
+    for (auto _ : state)
+        measure(state, opened.project, name, targetMs);
+}
+
 void BM_BuildGenerated(benchmark::State &state)
 {
     QTemporaryDir folder;
     const QString package = KRBench::writePackage(folder.path(), KRBench::generatedProjectXML(50, 40, objectXML));
-    const KRBench::Opened opened = KRBench::openProject(package);
-    if (!opened.project) {
-        state.SkipWithError("the project did not open");
-        return;
-    }
-    for (auto _ : state)
-        measure(state, opened.project, "build50x40", 1000);
+    measurePackage(state, package, "the project did not open", "build50x40", 1000);
 }
 BENCHMARK(BM_BuildGenerated)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -203,13 +210,7 @@ void BM_BuildShowcase(benchmark::State &state)
         state.SkipWithError("no Showcase sample");
         return;
     }
-    const KRBench::Opened opened = KRBench::openProject(package);
-    if (!opened.project) {
-        state.SkipWithError("Showcase did not open");
-        return;
-    }
-    for (auto _ : state)
-        measure(state, opened.project, "showcase", 300);
+    measurePackage(state, package, "Showcase did not open", "showcase", 300);
 }
 BENCHMARK(BM_BuildShowcase)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -217,15 +218,12 @@ BENCHMARK(BM_BuildShowcase)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home;
-    KRBench::usePrivateUserFolders(home.path());
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
+    const KRBench::PrivateApplication program(argc, argv);
     KRObjectInfo::sharedInstance();
     setUpProjectBuilder();
     NetRuntimeServerSupport::install();
     auto runner = std::make_unique<KRNodeRunner>();
-    runner->setDocumentRootPath(home.path());
+    runner->setDocumentRootPath(program.home());
     runner->setRequestedPortNumber(0);
     runner->start();
     g_port = runner->portNumber();

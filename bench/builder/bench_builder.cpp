@@ -28,6 +28,7 @@
 // the temporary folder's disk.
 // After the table each figure is printed beside its target, then the informative lines.
 
+#include <bench/support/KRBenchMixedProject.h>
 #include <bench/support/KRBenchSupport.h>
 #include <bench/support/KRBenchTargets.h>
 #include <builder/KRBuilderSetup.h>
@@ -60,8 +61,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int kObjectsPerPage = 40;
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -97,60 +96,6 @@ QString makeResources(const QString &folder)
     writeFile(server + QStringLiteral("photoswipe-3.0.5/default-skin/default-skin.svg"), QByteArray(3000, 'x'));
     writeFile(server + QStringLiteral("photoswipe-3.0.5/default-skin/preloader.gif"), QByteArray(3000, 'x'));
     return folder;
-}
-
-QByteArray generatedProject(int pages)
-{
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"0.1.0\">\n"
-                     "  <KRProject JQMVersion=\"1.4\" designTarget=\"iPhone\" startPage=\"page3\" sitemap=\"true\" "
-                     "generateManifest=\"true\" ajaxPageLoading=\"true\"/>\n  <KRPages>\n";
-    for (int p = 1; p <= pages; ++p) {
-        xml += "    <KRPage id=\"page" + QByteArray::number(p) + "\" title=\"Page " + QByteArray::number(p) + "\">\n"
-               "      <KRContents>\n";
-        xml += "        <JQMHeaderToolbar id=\"header\" title=\"Page " + QByteArray::number(p)
-               + "\" navbarItems='[{\"label\":\"One\",\"active\":true},{\"label\":\"Two\",\"onClick\":\"f4\"}]'/>\n";
-        for (int o = 1; o <= kObjectsPerPage; ++o) {
-            const QByteArray n = QByteArray::number(o);
-            const QByteArray place = "top=\"" + QByteArray::number(o * 12) + "\" left=\"4\" width=\"300\"";
-            const QByteArray handler = "\"f" + QByteArray::number((o / 4 + 1) * 4) + "\"";
-            if (o % 4 == 0) {
-                xml += "        <KRFunction id=\"f" + n + "\" serverFunction=\"No\" arguments=\"event\">\n"
-                       "\tvar x = \"" + n + "\";\n\treturn x;\n</KRFunction>\n";
-                continue;
-            }
-            switch (o % 9) {
-            case 0:
-                xml += "        <JQMListView id=\"c" + n + "\" " + place + " inset=\"true\">[{\"label\":\"A\"},"
-                       "{\"label\":\"B\",\"onClick\":" + handler + "}]</JQMListView>\n";
-                break;
-            case 1:
-                xml += "        <JQMTextbox id=\"c" + n + "\" " + place + " label=\"Field " + n + "\" placeholder=\"Type\"/>\n";
-                break;
-            case 2:
-                xml += "        <JQMButton id=\"c" + n + "\" " + place + " value=\"Button " + n + "\" onClick=" + handler + "/>\n";
-                break;
-            case 3:
-                xml += "        <JQMSelect id=\"c" + n + "\" " + place + " label=\"Pick\">1|One\n2|Two\n3|Three</JQMSelect>\n";
-                break;
-            case 5:
-                xml += "        <KRButton id=\"c" + n + "\" " + place + " value=\"Go\" onClick=" + handler + "/>\n";
-                break;
-            case 6:
-                xml += "        <KRImage id=\"c" + n + "\" " + place + " height=\"40\" src=\"images/photo1.jpg\"/>\n";
-                break;
-            case 7:
-                xml += p % 5 == 0 ? "        <KRPhotoSwipe id=\"c" + n + "\" " + place + " height=\"200\">images/photo1.jpg|One\nimages/photo2.jpg</KRPhotoSwipe>\n"
-                                  : "        <KRBluffGraph id=\"c" + n + "\" " + place + " height=\"200\" type=\"Bar\" title=\"Chart\"/>\n";
-                break;
-            default:
-                xml += "        <KRLabel id=\"c" + n + "\" " + place + " value=\"Label " + n + " of a generated page\" onClick=" + handler + "/>\n";
-                break;
-            }
-        }
-        xml += "      </KRContents>\n    </KRPage>\n";
-    }
-    xml += "  </KRPages>\n</KRProjectDocument>\n";
-    return xml;
 }
 
 void fillUserFiles(const QString &web)
@@ -317,7 +262,7 @@ public:
     {
         const QString package = folder + QStringLiteral("/Project.krproj");
         m_web = package + QStringLiteral("/kr-web");
-        writeFile(package + QStringLiteral("/project.xml"), generatedProject(pages));
+        writeFile(package + QStringLiteral("/project.xml"), KRBench::mixedControlsProjectXML(pages));
         QDir().mkpath(m_web);
         m_document = KRDocument::openPackage(package);
         if (!m_document.ok()) {
@@ -607,12 +552,8 @@ BENCHMARK(BM_BuildLargerProject)->ArgName("pages")->Arg(1000)->Unit(benchmark::k
 
 int main(int argc, char **argv)
 {
-    // Private per-user folders: the user's own settings (say "JSMinimize") stay out of the
-    // measurement and untouched.
-    QTemporaryDir home;
-    KRBench::usePrivateUserFolders(home.path());
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
+    // The user's own settings (say "JSMinimize") stay out of the measurement and untouched.
+    const KRBench::PrivateApplication program(argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     // Each figure beside its target, after the table, then what is for information only.

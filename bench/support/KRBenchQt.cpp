@@ -21,6 +21,15 @@ void usePrivateUserFolders(const QString &folder)
         qputenv(name, (folder + QLatin1Char('/') + QString::fromLatin1(name)).toUtf8());
 }
 
+PrivateApplication::PrivateApplication(int &argc, char **argv)
+{
+    usePrivateUserFolders(m_home.path());
+    m_application = std::make_unique<QCoreApplication>(argc, argv);
+    benchmark::Initialize(&argc, argv);
+}
+
+PrivateApplication::~PrivateApplication() = default;
+
 long peakResidentKiB()
 {
     std::ifstream status("/proc/self/status");

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 class KRDocument;
+class QCoreApplication;
 class KRNodeRunner;
 class KRObject;
 class KRProject;
@@ -58,6 +60,25 @@ std::unique_ptr<KRNodeRunner> startFloorServer(const QString &documentRoot);
 // Points XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and XDG_STATE_HOME at sub-folders of
 // the folder, so that the user's own settings and files stay out of the measurement.
 void usePrivateUserFolders(const QString &folder);
+
+// What a benchmark's main() that reads the application's settings sets up first, in this order:
+// private per-user folders (above) in a temporary folder, the Qt application, and the benchmark
+// library's options taken from the arguments. Both folder and application last as long as it.
+class PrivateApplication
+{
+public:
+    PrivateApplication(int &argc, char **argv);
+    ~PrivateApplication();
+    PrivateApplication(const PrivateApplication &) = delete;
+    PrivateApplication &operator=(const PrivateApplication &) = delete;
+
+    // The temporary folder holding the per-user folders.
+    QString home() const { return m_home.path(); }
+
+private:
+    QTemporaryDir m_home;
+    std::unique_ptr<QCoreApplication> m_application;
+};
 
 // Peak resident memory of the program since the last resetPeakResident(), in KiB (Linux; -1
 // when unknown).

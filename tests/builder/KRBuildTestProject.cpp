@@ -569,17 +569,13 @@ images/logo.png</KRPhotoSwipe>
 )";
 }
 
-ControlProject openControlProject(const QByteArray &xml)
+OpenedProject openPackage(const QString &package, const QByteArray &xml)
 {
-    ControlProject result;
-    result.package = KRTest::makeTempDir(QStringLiteral("shop")) + QStringLiteral("/Shop.krproj");
-    const QString web = result.webFolder() + QLatin1Char('/');
-    QDir().mkpath(web);
-    KRTest::writeFile(web + QStringLiteral("blue.css"),
-                      ".ui-btn {} .ui-body-a { background: url(images/bg.png); } .ui-bar-a {} .ui-shadow {}\n");
-    KRTest::writeFile(web + QStringLiteral("images/logo.png"), "PNG");
-    KRTest::writeFile(result.package + QStringLiteral("/project.xml"), xml.isEmpty() ? controlProjectXML() : xml);
-    auto document = KRDocument::openPackage(result.package);
+    OpenedProject result;
+    result.package = package;
+    QDir().mkpath(result.webFolder());
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), xml);
+    auto document = KRDocument::openPackage(package);
     EXPECT_TRUE(document.ok()) << (document.ok() ? std::string() : document.error().toString().toStdString());
     if (!document.ok())
         return result;
@@ -589,6 +585,22 @@ ControlProject openControlProject(const QByteArray &xml)
     if (project.ok())
         result.project = project.value();
     return result;
+}
+
+OpenedProject openTestProject(const QByteArray &xml)
+{
+    return openPackage(KRTest::makeTempDir(QStringLiteral("project")) + QStringLiteral("/Test.krproj"), xml);
+}
+
+ControlProject openControlProject(const QByteArray &xml)
+{
+    const QString package = KRTest::makeTempDir(QStringLiteral("shop")) + QStringLiteral("/Shop.krproj");
+    const QString web = package + QStringLiteral("/kr-web/");
+    QDir().mkpath(web);
+    KRTest::writeFile(web + QStringLiteral("blue.css"),
+                      ".ui-btn {} .ui-body-a { background: url(images/bg.png); } .ui-bar-a {} .ui-shadow {}\n");
+    KRTest::writeFile(web + QStringLiteral("images/logo.png"), "PNG");
+    return openPackage(package, xml.isEmpty() ? controlProjectXML() : xml);
 }
 
 QStringList inlineScripts(const QString &html)

@@ -147,19 +147,27 @@ namespace KRBuildTest {
 // (the catalogue is read from them).
 void setUpRealControls();
 
-// The shop project of the real-control builds, in a new package "Shop.krproj": pages "home"
-// (the start page: toolbars with a navigation bar, plain controls, a list view, a function
-// and a style class), "order" (a server page with the jQuery Mobile form and option-list
-// widgets and plain form controls) and "media" (graph, photo gallery, pop-up, timer, table,
-// canvas, data source and the sample plug-in's gauge); the theme "blue", a sitemap and a
-// cache manifest. The web folder holds "blue.css" and "images/logo.png".
-struct ControlProject
+// A project opened from its package in design mode.
+struct OpenedProject
 {
     QString package;
     std::shared_ptr<KRDocument> document; // the project holds it weakly
     std::shared_ptr<KRProject> project;
     QString webFolder() const { return package + QStringLiteral("/kr-web"); }
 };
+// Writes the XML as the package's project.xml, makes its web folder and opens it; a failure
+// to open is a test failure and leaves the document or the project null.
+OpenedProject openPackage(const QString &package, const QByteArray &xml);
+// The same in a new package "Test.krproj" of a temporary folder.
+OpenedProject openTestProject(const QByteArray &xml);
+
+// The shop project of the real-control builds, in a new package "Shop.krproj": pages "home"
+// (the start page: toolbars with a navigation bar, plain controls, a list view, a function
+// and a style class), "order" (a server page with the jQuery Mobile form and option-list
+// widgets and plain form controls) and "media" (graph, photo gallery, pop-up, timer, table,
+// canvas, data source and the sample plug-in's gauge); the theme "blue", a sitemap and a
+// cache manifest. The web folder holds "blue.css" and "images/logo.png".
+using ControlProject = OpenedProject;
 QByteArray controlProjectXML();
 // Opens the project from the XML text (the shop project when empty).
 ControlProject openControlProject(const QByteArray &xml = QByteArray());

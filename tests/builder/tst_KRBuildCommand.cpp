@@ -111,14 +111,10 @@ qint64 KRBuildCommandTest::s_port = -1;
 // change needs no server at all, while a changed function is sent again.
 TEST_F(KRBuildCommandTest, aCopyBuildsTheProjectAsTakenAndARebuildMinifiesOnlyWhatChanged)
 {
-    const QString package = KRTest::makeTempDir(QStringLiteral("project")) + QStringLiteral("/Test.krproj");
-    QDir().mkpath(package + QStringLiteral("/kr-web"));
-    KRTest::writeFile(package + QStringLiteral("/project.xml"), KRBuildTest::outputProjectXML());
-    auto document = KRDocument::openPackage(package);
-    ASSERT_TRUE(document.ok());
-    auto project = KRProject::create(document.value(), true);
-    ASSERT_TRUE(project.ok());
-    const std::shared_ptr<KRPage> page = project.value()->pageForID(QStringLiteral("page1"));
+    const KRBuildTest::OpenedProject opened = KRBuildTest::openTestProject(KRBuildTest::outputProjectXML());
+    ASSERT_TRUE(opened.project);
+    const QString &package = opened.package;
+    const std::shared_ptr<KRPage> page = opened.project->pageForID(QStringLiteral("page1"));
     ASSERT_TRUE(page);
     std::shared_ptr<KRFunction> clicked;
     for (const auto &object : page->allObjects()) {
@@ -127,7 +123,7 @@ TEST_F(KRBuildCommandTest, aCopyBuildsTheProjectAsTakenAndARebuildMinifiesOnlyWh
     }
     ASSERT_TRUE(clicked);
 
-    const KRProject::Snapshot taken = project.value()->snapshot();
+    const KRProject::Snapshot taken = opened.project->snapshot();
     clicked->setKr_source(QStringLiteral("return 'edited after the copy';"));
 
     KRScriptCache cache;
@@ -151,7 +147,7 @@ TEST_F(KRBuildCommandTest, aCopyBuildsTheProjectAsTakenAndARebuildMinifiesOnlyWh
 
     // The edit is in the next copy; its page is sent again, and without a server the script
     // is written unminified (the user is told afterwards), never lost.
-    const KRProject::Snapshot later = project.value()->snapshot();
+    const KRProject::Snapshot later = opened.project->snapshot();
     ASSERT_TRUE(buildCopy(later, cache, -1, &alerts).ok());
     const QString unminified = QString::fromUtf8(KRTest::readFile(scriptPath));
     EXPECT_TRUE(unminified.contains(QStringLiteral("edited after the copy")));

@@ -72,46 +72,52 @@ TEST_P(KRBuiltScriptsTest, NodeAcceptsEveryScript)
 
 INSTANTIATE_TEST_SUITE_P(Builds, KRBuiltScriptsTest, ::testing::Values("normal", "single-page", "export"));
 
+// Projects of the page-output classes, built with scripted alerts and checked with node.
+class KRBuiltProjectScriptTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_node = QStandardPaths::findExecutable(QStringLiteral("node"));
+        if (m_node.isEmpty())
+            GTEST_SKIP() << "node is not installed";
+        KRBuildTest::registerOutputTestClasses();
+        m_previousAlerts = KRAlertService::setCurrent(std::make_shared<KRScriptedAlertService>());
+    }
+    void TearDown() override
+    {
+        if (!m_node.isEmpty()) // the alerts were swapped
+            KRAlertService::setCurrent(m_previousAlerts);
+    }
+
+    QString m_node;
+
+private:
+    std::shared_ptr<KRAlertService> m_previousAlerts;
+};
+
 // The script of a project built from real pages: functions, initialisers with quoted text,
 // a server page.
-TEST(KRBuiltProjectScriptTest, NodeAcceptsTheUserScript)
+TEST_F(KRBuiltProjectScriptTest, NodeAcceptsTheUserScript)
 {
-    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    if (node.isEmpty())
-        GTEST_SKIP() << "node is not installed";
-    KRBuildTest::registerOutputTestClasses();
-    auto alerts = std::make_shared<KRScriptedAlertService>();
-    auto previous = KRAlertService::setCurrent(alerts);
-    const QString package = KRTest::makeTempDir(QStringLiteral("project")) + QStringLiteral("/Test.krproj");
-    QDir().mkpath(package + QStringLiteral("/kr-web"));
-    KRTest::writeFile(package + QStringLiteral("/project.xml"), KRBuildTest::outputProjectXML());
-    auto document = KRDocument::openPackage(package);
-    ASSERT_TRUE(document.ok());
-    auto project = KRProject::create(document.value(), true);
-    ASSERT_TRUE(project.ok());
+    const KRBuildTest::OpenedProject opened = KRBuildTest::openTestProject(KRBuildTest::outputProjectXML());
+    ASSERT_TRUE(opened.project);
     for (const bool exportMode : {false, true}) {
-        KRProjectBuilder builder(project.value());
+        KRProjectBuilder builder(opened.project);
         builder.setExportMode(exportMode);
         ASSERT_TRUE(builder.build().ok());
         QProcess process;
-        process.start(node, {QStringLiteral("--check"), package + QStringLiteral("/kr-web/KR-user-scripts.js")});
+        process.start(m_node, {QStringLiteral("--check"), opened.webFolder() + QStringLiteral("/KR-user-scripts.js")});
         ASSERT_TRUE(process.waitForFinished(60000));
         EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     }
-    KRAlertService::setCurrent(previous);
 }
 
 // A function of more parameters than a script engine takes would make the whole user script
 // fail to load: a list read from the file and one set later both give way to the event's
 // own, and the user is told which function.
-TEST(KRBuiltProjectScriptTest, TooManyArgumentsNeverBreakTheScript)
+TEST_F(KRBuiltProjectScriptTest, TooManyArgumentsNeverBreakTheScript)
 {
-    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    if (node.isEmpty())
-        GTEST_SKIP() << "node is not installed";
-    KRBuildTest::registerOutputTestClasses();
-    auto alerts = std::make_shared<KRScriptedAlertService>();
-    auto previous = KRAlertService::setCurrent(alerts);
     QStringList names;
     for (int i = 0; i <= KRFunction::MaximumArgumentCount; ++i)
         names.append(QStringLiteral("a%1").arg(i));
@@ -120,19 +126,14 @@ TEST(KRBuiltProjectScriptTest, TooManyArgumentsNeverBreakTheScript)
     const QByteArray clicked = "<KRFunction id=\"clicked\" arguments=\"event\">";
     ASSERT_TRUE(xml.contains(clicked));
     xml.replace(clicked, "<KRFunction id=\"clicked\" arguments=\"" + tooMany.toUtf8() + "\">");
-    const QString package = KRTest::makeTempDir(QStringLiteral("project")) + QStringLiteral("/Test.krproj");
-    QDir().mkpath(package + QStringLiteral("/kr-web"));
-    KRTest::writeFile(package + QStringLiteral("/project.xml"), xml);
-    auto document = KRDocument::openPackage(package);
-    ASSERT_TRUE(document.ok());
-    auto project = KRProject::create(document.value(), true);
-    ASSERT_TRUE(project.ok());
-    const QString warnings = project.value()->loadWarnings().join(QLatin1Char('\n'));
+    const KRBuildTest::OpenedProject opened = KRBuildTest::openTestProject(xml);
+    ASSERT_TRUE(opened.project);
+    const QString warnings = opened.project->loadWarnings().join(QLatin1Char('\n'));
     EXPECT_TRUE(warnings.contains(QStringLiteral("The function 'clicked' has too many arguments (65535, at most 65534)")))
         << warnings.left(300).toStdString();
     // One more than a function may take, set as the inspector does, and the most it may take.
     std::shared_ptr<KRFunction> loaded, clickedFunction;
-    for (const auto &page : project.value()->krPages()) {
+    for (const auto &page : opened.project->krPages()) {
         if (auto function = std::dynamic_pointer_cast<KRFunction>(page->objectForID(QStringLiteral("loaded"))))
             loaded = function;
         if (auto function = std::dynamic_pointer_cast<KRFunction>(page->objectForID(QStringLiteral("clicked"))))
@@ -142,11 +143,11 @@ TEST(KRBuiltProjectScriptTest, TooManyArgumentsNeverBreakTheScript)
     EXPECT_EQ(clickedFunction->kr_arguments().left(40).toStdString(), "event");
     loaded->setKr_arguments(tooMany);
     clickedFunction->setKr_arguments(names.mid(1).join(QLatin1Char(',')));
-    KRProjectBuilder builder(project.value());
+    KRProjectBuilder builder(opened.project);
     ASSERT_TRUE(builder.build().ok());
-    const QString scriptPath = package + QStringLiteral("/kr-web/KR-user-scripts.js");
+    const QString scriptPath = opened.webFolder() + QStringLiteral("/KR-user-scripts.js");
     QProcess process;
-    process.start(node, {QStringLiteral("--check"), scriptPath});
+    process.start(m_node, {QStringLiteral("--check"), scriptPath});
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().left(300).toStdString();
     QFile file(scriptPath);
@@ -155,7 +156,6 @@ TEST(KRBuiltProjectScriptTest, TooManyArgumentsNeverBreakTheScript)
     EXPECT_TRUE(script.contains("._events.loaded = function(event) {"));
     EXPECT_TRUE(script.contains("._events.clicked = function(a1,a2,"));
     EXPECT_TRUE(script.contains(",a65534) {"));
-    KRAlertService::setCurrent(previous);
 }
 
 } // namespace

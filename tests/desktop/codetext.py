@@ -7,12 +7,11 @@ same way, a syntax error found by Build loses its red line and its outline entry
 mended, and project.xml holds the emoji as typed."""
 
 import os
-import shutil
 import sys
 import time
 
 import krdesktop as kd
-from editors import read, selection
+from editors import open_sample_with_style_sheet, read, selection
 
 GRIN, THUMB, TONE = "\U0001F600", "\U0001F44D", "\U0001F3FD"
 # A style sheet written on two systems: most lines end with CR LF, the colour line with LF.
@@ -61,17 +60,6 @@ def type_text(desktop, keys, text):
             desktop.input.type(character)
 
 
-def open_sample(desktop):
-    folder = os.path.join(desktop.home, "Documents", "Tips.krproj")
-    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
-    with open(os.path.join(folder, "kr-web", "style.css"), "wb") as out:
-        out.write(STYLE_SHEET)
-    desktop.launch(folder)
-    window = kd.project_window(desktop, "Tips")
-    desktop.activate_if_needed(window)
-    return window, folder
-
-
 def style_sheet(desktop, keys, window, folder):
     path = os.path.join(folder, "kr-web", "style.css")
     outline = desktop.wait_for(window, "table cell", "style.css", "style.css in the project outline")
@@ -84,12 +72,7 @@ def style_sheet(desktop, keys, window, folder):
 
     # "color: red;" selected, then shifted right (a tab before the line) and back: the selection
     # stays on the same words.
-    desktop.input.key("ctrl+Home")
-    desktop.input.key("Down")
-    desktop.input.key("Home")
-    desktop.input.key("Right")
-    desktop.input.key("Right")
-    desktop.input.key("shift+End")
+    kd.press(desktop, "ctrl+Home", "Down", "Home", "Right", "Right", "shift+End")
     start = editor.text().index("color")
     words = (start, start + len("color: red;"))
     kd.wait_until(lambda: selection(editor) == words, "'color: red;' selected")
@@ -106,19 +89,12 @@ def style_sheet(desktop, keys, window, folder):
 
     # The comment after "body {"; Backspace takes the last thumb with its skin tone, and Delete,
     # with the caret moved before the other thumb, takes that one.
-    desktop.input.key("ctrl+Home")
-    desktop.input.key("End")
+    kd.press(desktop, "ctrl+Home", "End")
     type_text(desktop, keys, COMMENT_TYPED)
     kd.wait_until(lambda: editor.text().startswith("body {" + COMMENT_TYPED + "\n"), "the typed comment")
-    for _ in range(3):
-        desktop.input.key("Left")
-    desktop.input.key("BackSpace")
-    desktop.input.key("Left")
-    desktop.input.key("Delete")
+    kd.press(desktop, "Left", "Left", "Left", "BackSpace", "Left", "Delete")
     # A new line after the colour line.
-    desktop.input.key("Down")
-    desktop.input.key("End")
-    desktop.input.key("Return")
+    kd.press(desktop, "Down", "End", "Return")
     desktop.input.type("margin: 0;")
     expected = STYLE_SHEET_SAVED.decode("utf-8").replace("\r\n", "\n")
     kd.wait_until(lambda: editor.text() == expected,
@@ -162,14 +138,9 @@ def function_mended(desktop, keys, window, folder):
     type_text(desktop, keys, FACE_TYPED)
     kd.wait_until(lambda: FACE_TYPED in editor.text(), "the face line typed")
     # Ctrl+T swaps the thumb and the x, Backspace takes the thumb whole, Delete the second face.
-    for _ in range(3):
-        desktop.input.key("Left")
-    desktop.input.key("ctrl+t")
+    kd.press(desktop, "Left", "Left", "Left", "ctrl+t")
     kd.wait_until(lambda: f'"{GRIN}{GRIN}x{THUMB}{TONE}"' in editor.text(), "Ctrl+T to swap the thumb and the x")
-    desktop.input.key("BackSpace")
-    desktop.input.key("Left")
-    desktop.input.key("Left")
-    desktop.input.key("Delete")
+    kd.press(desktop, "BackSpace", "Left", "Left", "Delete")
     kd.wait_until(lambda: FACE_KEPT in lines(editor), "the face line to keep one whole face and the x")
     desktop.screenshot("face-line")
 
@@ -186,8 +157,7 @@ def function_mended(desktop, keys, window, folder):
         desktop.click(editor)
         desktop.input.key("ctrl+Home")
     kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the code editor to have the keyboard again")
-    desktop.input.key("End")
-    desktop.input.key("Left")
+    kd.press(desktop, "End", "Left")
     desktop.input.type(")")
     kd.wait_until(lambda: lines(editor)[BROKEN_LINE - 1] == MENDED, "the mended line")
     kd.wait_until(lambda: window.find("table cell", "JavaScript Syntax Errors") is None,
@@ -204,7 +174,7 @@ def function_mended(desktop, keys, window, folder):
 
 def code_text(desktop):
     keys = map_characters(desktop, [GRIN, THUMB, TONE])
-    window, folder = open_sample(desktop)
+    window, folder = open_sample_with_style_sheet(desktop, STYLE_SHEET)
     style_sheet(desktop, keys, window, folder)
     function_mended(desktop, keys, window, folder)
 

@@ -16,13 +16,13 @@ STYLE_SHEET = b"body {\r\n  color: red;\r\n}\r\n"
 STYLE_SHEET_EDITED = b"body {\r\n  color: red;\r\n  background: white;\r\n}\r\n"
 
 
-def open_sample_with_style_sheet(desktop):
-    """The tip calculator sample with a style sheet written on another system, opened from the
-    command line; returns its window and folder."""
+def open_sample_with_style_sheet(desktop, style_sheet=STYLE_SHEET):
+    """The tip calculator sample with a style sheet written on another system (style.css holds
+    the bytes style_sheet), opened from the command line; returns its window and folder."""
     folder = os.path.join(desktop.home, "Documents", "Tips.krproj")
     shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
     with open(os.path.join(folder, "kr-web", "style.css"), "wb") as out:
-        out.write(STYLE_SHEET)
+        out.write(style_sheet)
     desktop.launch(folder)
     window = kd.project_window(desktop, "Tips")
     desktop.activate_if_needed(window)

@@ -1257,6 +1257,15 @@ def big_popups(desktop, smallest=60):
     return found
 
 
+def popup_brought_up(desktop, bring_up, what, smallest=60):
+    """Calls bring_up (a click, a shortcut) and waits for a pop-up larger than smallest both ways
+    that was not up before it (as a pop-up larger than a tool tip); returns its id and rectangle."""
+    before = set(big_popups(desktop))
+    bring_up()
+    shown = wait_until(lambda: {k: v for k, v in big_popups(desktop, smallest).items() if k not in before}, what)
+    return next(iter(shown.items()))
+
+
 class StandInService(http.server.ThreadingHTTPServer):
     """A stand-in hosting service on the loopback, served from a thread of its own with the
     journey's handler class; every request its handler records is kept (dictionaries with at
@@ -1290,3 +1299,47 @@ class StandInService(http.server.ThreadingHTTPServer):
     def stop(self):
         self.shutdown()
         self.server_close()
+
+
+class StandInHandler(http.server.BaseHTTPRequestHandler):
+    """The request handler of a stand-in service: every GET and POST is recorded on its server
+    (verb, path, query, call: the JSON method's name, body, and "at", when it came, on the
+    monotonic clock), then answered by the journey's subclass in reply(path, call)."""
+
+    def handle_any(self):
+        url = urllib.parse.urlsplit(self.path)
+        call = urllib.parse.parse_qs(url.query).get("method", [""])[0]
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        self.server.record({"verb": self.command, "path": url.path, "query": url.query, "call": call, "body": body,
+                            "at": time.monotonic()})
+        self.reply(url.path, call)
+
+    do_GET = handle_any
+    do_POST = handle_any
+
+    def reply(self, path, call):
+        self.send_error(404)
+
+    def answer(self, body, kind, headers=()):
+        """Answers 200 with the body, of the content type kind, and the extra headers given as
+        (name, value) pairs."""
+        self.send_response(200)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the application stopped reading: a refusal of a long answer does
+
+    def log_message(self, *args):
+        pass
+
+
+def press(desktop, *combos):
+    """Presses each key or shortcut ("Left", "ctrl+Home") in turn, at a person's pace."""
+    for combo in combos:
+        desktop.input.key(combo)

@@ -8,10 +8,8 @@ toolbar sends nothing anywhere and opens no browser; a click on an http link in 
 exactly that address in the browser, a click on a file: link opens nothing. Before any of that,
 with no service address set, the pop-over says there is no news and where news comes from."""
 
-import http.server
 import os
 import sys
-import urllib.parse
 from xml.sax.saxutils import escape
 
 import krdesktop as kd
@@ -74,34 +72,19 @@ class StandIn(kd.StandInService):
             self.requests.clear()
 
 
-class StandInHandler(http.server.BaseHTTPRequestHandler):
+class StandInHandler(kd.StandInHandler):
     def answer(self, body, kind):
-        self.send_response(200)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Access-Control-Allow-Origin", "*")
-        self.end_headers()
-        self.wfile.write(body)
+        super().answer(body, kind, [("Access-Control-Allow-Origin", "*")])
 
-    def handle_any(self):
-        url = urllib.parse.urlsplit(self.path)
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length else b""
-        self.server.record({"verb": self.command, "path": url.path, "query": url.query, "body": body})
-        if url.path == "/api.php":
+    def reply(self, path, call):
+        if path == "/api.php":
             self.answer(b'{"result": "OK", "feedURL": "feed.xml"}', "application/json")
-        elif url.path == "/feed.xml":
+        elif path == "/feed.xml":
             self.answer(rss(self.server.port, self.server.base), "application/rss+xml")
-        elif url.path == "/secret":
+        elif path == "/secret":
             self.answer(b"the project's own page", "text/plain")
         else:
             self.answer(b"", "text/plain")
-
-    do_GET = handle_any
-    do_POST = handle_any
-
-    def log_message(self, *args):
-        pass
 
 
 def blue(colour):
@@ -177,11 +160,7 @@ def show_news(desktop, window):
     the rectangle of its text."""
     button = desktop.wait_for(window, "push button", "News", "the toolbar's News button")
     desktop.activate_if_needed(window)
-    before = set(kd.big_popups(desktop))
-    desktop.click(button)
-    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop, 20).items() if k not in before},
-                          "the news pop-over")
-    number, (x, y, w, h) = next(iter(shown.items()))
+    number, (x, y, w, h) = kd.popup_brought_up(desktop, lambda: desktop.click(button), "the news pop-over", 20)
     body = (x + 10, y + 10, w - 20, h - 60)
     return number, (x, y, w, h), body
 

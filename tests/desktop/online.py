@@ -7,7 +7,6 @@ page; a problem report reaches the service. Then, without a service address, rep
 cannot be sent say why and are kept."""
 
 import base64
-import http.server
 import io
 import json
 import os
@@ -42,21 +41,9 @@ class StandIn(kd.StandInService):
         super().__init__(StandInHandler)
 
 
-class StandInHandler(http.server.BaseHTTPRequestHandler):
-    def answer(self, body, kind):
-        self.send_response(200)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def handle_any(self):
-        url = urllib.parse.urlsplit(self.path)
-        call = urllib.parse.parse_qs(url.query).get("method", [""])[0]
-        length = int(self.headers.get("Content-Length") or 0)
-        body = self.rfile.read(length) if length else b""
-        self.server.record({"verb": self.command, "path": url.path, "call": call, "body": body})
-        if url.path == "/api.php":
+class StandInHandler(kd.StandInHandler):
+    def reply(self, path, call):
+        if path == "/api.php":
             replies = {
                 "feedURL": {"result": "OK", "feedURL": "feed.xml"},
                 "sampleGallery": {"result": "OK", "samples": []},
@@ -64,16 +51,10 @@ class StandInHandler(http.server.BaseHTTPRequestHandler):
             }
             reply = replies.get(call, {"result": "ERR", "errortext": f"unknown method {call!r}"})
             self.answer(json.dumps(reply).encode(), "application/json")
-        elif url.path == "/feed.xml":
+        elif path == "/feed.xml":
             self.answer(rss(), "application/rss+xml")
         else:
             self.send_error(404)
-
-    do_GET = handle_any
-    do_POST = handle_any
-
-    def log_message(self, *args):
-        pass
 
 
 def reddish(colour):
@@ -107,11 +88,7 @@ def badge_inside_the_news_button(desktop, window):
 def news_popover(desktop, window, button):
     """The news opens under the button at a readable size and shows the feed's items."""
     desktop.activate_if_needed(window)
-    before = set(kd.big_popups(desktop))
-    desktop.click(button)
-    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop, 20).items() if k not in before},
-                          "the news pop-over")
-    number, (x, y, w, h) = next(iter(shown.items()))
+    number, (x, y, w, h) = kd.popup_brought_up(desktop, lambda: desktop.click(button), "the news pop-over", 20)
     desktop.log(f"news pop-over {w}x{h} at {(x, y)}")
     kd.wait_until(lambda: kd.grab_count(desktop, (x + 10, y + 10, w - 20, h - 20), lambda c: sum(c) / 3 < 100) >= 40,
                   "the news drawn in the pop-over")
@@ -168,11 +145,8 @@ def open_help(desktop, preferences, setting_name):
     button = kd.wait_until(help_button, f"a help button on the row of {setting_name!r}")
     bx, by = button.center
     desktop.input.glide(bx, by)
-    before = set(kd.big_popups(desktop))
-    desktop.input.click(bx, by)
-    shown = kd.wait_until(lambda: {k: v for k, v in kd.big_popups(desktop).items() if k not in before},
-                          f"the help of {setting_name!r}")
-    number, (x, y, w, h) = next(iter(shown.items()))
+    number, (x, y, w, h) = kd.popup_brought_up(desktop, lambda: desktop.input.click(bx, by),
+                                               f"the help of {setting_name!r}")
     # The help's text: a heading and at least one line under it, the same in two looks.
     body = (x + 12, y + 12, w - 24, h - 24)
     kd.wait_until(lambda: (lambda a: len(a) >= 2 and a == text_lines(desktop, body))(text_lines(desktop, body)),

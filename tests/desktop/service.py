@@ -6,12 +6,10 @@ whose sample has a Tutorial link to a local ".desktop" file and an address of a 
 the Tutorial link opens nothing (the browser opener is never run) and says why, and Open says
 the sample cannot be downloaded and copies nothing."""
 
-import http.server
 import json
 import os
 import sys
 import time
-import urllib.parse
 
 import krdesktop as kd
 from gallery import drawn_button
@@ -30,34 +28,14 @@ class StandIn(kd.StandInService):
         self.gallery = b'{"result": "OK", "samples": []}'
 
 
-class StandInHandler(http.server.BaseHTTPRequestHandler):
-    def handle_any(self):
-        url = urllib.parse.urlsplit(self.path)
-        call = urllib.parse.parse_qs(url.query).get("method", [""])[0]
-        length = int(self.headers.get("Content-Length") or 0)
-        if length:
-            self.rfile.read(length)
-        with self.server.lock:
-            self.server.requests.append({"call": call, "at": time.monotonic()})
-        if url.path != "/api.php":
+class StandInHandler(kd.StandInHandler):
+    def reply(self, path, call):
+        if path != "/api.php":
             self.send_error(404)
             return
         body = self.server.gallery if call == "sampleGallery" else json.dumps(
             {"result": "ERR", "errortext": f"unknown method {call!r}"}).encode()
-        self.send_response(200)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        try:
-            self.wfile.write(body)
-        except (BrokenPipeError, ConnectionResetError):
-            pass  # the application stopped reading: that is the point of a refusal
-
-    do_GET = handle_any
-    do_POST = handle_any
-
-    def log_message(self, *args):
-        pass
+        self.answer(body, "application/json")
 
 
 def find_alert(desktop, phrase):

@@ -14,6 +14,8 @@ OBJECTS_FIXED = "Fixed, regardless of device"
 OBJECTS_CUSTOMIZED = "Customized for each device type"
 QUESTION = "Switch to fixed objects?"
 DEVICE_NAME = "Kiosk"
+# Pop-ups this size or smaller (tool tips and the like) are not the Project Settings pop-over.
+POP_OVER_SMALLEST = 200
 
 
 def setting(project, key):
@@ -24,33 +26,17 @@ def setting(project, key):
     return None
 
 
-def big_popups(desktop):
-    """The shown override-redirect windows (pop-ups) larger than a tool tip: id -> rectangle."""
-    found = {}
-    for number in desktop.override_windows():
-        window = desktop.display.create_resource_object("window", number)
-        try:
-            size = window.get_geometry()
-            at = window.translate_coords(desktop.display.screen().root, 0, 0)
-        except Exception:  # gone since it was listed
-            continue
-        if size.width > 200 and size.height > 200:
-            found[number] = (-at.x, -at.y, size.width, size.height)
-    return found
-
-
 def open_settings(desktop, window, how):
     """Opens Project Settings with the toolbar button or with Ctrl+,; returns the pop-over's
     rectangle. The pop-over is no accessible window: it is found as the pop-up that came up."""
     desktop.activate_if_needed(window)
-    before = set(big_popups(desktop))
-    if how == "toolbar":
-        desktop.click(desktop.wait_for(window, "push button", "Settings", "the toolbar's Settings button"))
-    else:
-        desktop.input.key("ctrl+comma")
-    shown = kd.wait_until(lambda: {k: v for k, v in big_popups(desktop).items() if k not in before},
-                          f"the Project Settings pop-over ({how})")
-    rect = next(iter(shown.values()))
+
+    def bring_up():
+        if how == "toolbar":
+            desktop.click(desktop.wait_for(window, "push button", "Settings", "the toolbar's Settings button"))
+        else:
+            desktop.input.key("ctrl+comma")
+    _, rect = kd.popup_brought_up(desktop, bring_up, f"the Project Settings pop-over ({how})", POP_OVER_SMALLEST)
     # Drawn: its body is light, its text dark.
     x, y, w, h = rect
     kd.wait_until(lambda: kd.grab_count(desktop, (x + 20, y + 10, w - 40, 60), lambda c: sum(c) / 3 < 90) >= 30,
@@ -60,7 +46,7 @@ def open_settings(desktop, window, how):
 
 def settings_shown(desktop, rect):
     """Whether a pop-up covers the pop-over's place (the same pop-over, or it shown again)."""
-    return any(r == rect for r in big_popups(desktop).values())
+    return any(r == rect for r in kd.big_popups(desktop, POP_OVER_SMALLEST).values())
 
 
 def top_strip(rect):

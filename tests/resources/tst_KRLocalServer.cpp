@@ -583,22 +583,31 @@ private:
     KRNodeRunner m_runner;
 };
 
-TEST(KRLocalServerUnderLoad, filesAnswerWhileALargeScriptIsMinified)
+// Each test runs its scenario against a server of its own.
+class KRLocalServerUnderLoad : public ::testing::Test
 {
-    LoadedServer server;
-    ASSERT_GT(server.port(), 0);
-    const QJsonObject seen = server.run(QStringLiteral("minifyWhileServing"));
+protected:
+    void SetUp() override { ASSERT_GT(m_server.port(), 0); }
+
+    qint64 port() { return m_server.port(); }
+    QJsonObject run(const QString &scenario) { return m_server.run(scenario); }
+
+private:
+    LoadedServer m_server;
+};
+
+TEST_F(KRLocalServerUnderLoad, filesAnswerWhileALargeScriptIsMinified)
+{
+    const QJsonObject seen = run(QStringLiteral("minifyWhileServing"));
     EXPECT_EQ(seen.value(QStringLiteral("fileStatus")).toInt(), 200);
     // The minification itself takes many seconds.
     EXPECT_LT(seen.value(QStringLiteral("fileMs")).toInt(), 2000);
-    EXPECT_EQ(request(server.port(), "GET", "/index.html").status, 200);
+    EXPECT_EQ(request(port(), "GET", "/index.html").status, 200);
 }
 
-TEST(KRLocalServerUnderLoad, slowBodiesAreCutOffAndTakeNoPlaceOfOthers)
+TEST_F(KRLocalServerUnderLoad, slowBodiesAreCutOffAndTakeNoPlaceOfOthers)
 {
-    LoadedServer server;
-    ASSERT_GT(server.port(), 0);
-    const QJsonObject seen = server.run(QStringLiteral("tricklingBodies"));
+    const QJsonObject seen = run(QStringLiteral("tricklingBodies"));
     for (const QJsonValue status : seen.value(QStringLiteral("getStatuses")).toArray())
         EXPECT_EQ(status.toInt(), 200) << "the page while 64 clients trickle their bodies";
     EXPECT_LT(seen.value(QStringLiteral("getMaxMs")).toInt(), 3000);
@@ -607,11 +616,9 @@ TEST(KRLocalServerUnderLoad, slowBodiesAreCutOffAndTakeNoPlaceOfOthers)
     EXPECT_EQ(seen.value(QStringLiteral("postStatus")).toInt(), 200);
 }
 
-TEST(KRLocalServerUnderLoad, clientsThatNeverReadHoldBoundedMemory)
+TEST_F(KRLocalServerUnderLoad, clientsThatNeverReadHoldBoundedMemory)
 {
-    LoadedServer server;
-    ASSERT_GT(server.port(), 0);
-    const QJsonObject seen = server.run(QStringLiteral("unreadAnswers"));
+    const QJsonObject seen = run(QStringLiteral("unreadAnswers"));
     // Twelve answers of 40 MB held for them would be 480 MB more. The server itself, with its
     // checking and minifying threads getting their tools ready, takes about 420 MB meanwhile.
     EXPECT_GT(seen.value(QStringLiteral("peakKiB")).toInt(), 0);
@@ -621,11 +628,9 @@ TEST(KRLocalServerUnderLoad, clientsThatNeverReadHoldBoundedMemory)
     EXPECT_EQ(seen.value(QStringLiteral("readerBytes")).toInt(), 40000007);
 }
 
-TEST(KRLocalServerUnderLoad, endlessPagesLeaveAQuickPageItsAnswer)
+TEST_F(KRLocalServerUnderLoad, endlessPagesLeaveAQuickPageItsAnswer)
 {
-    LoadedServer server;
-    ASSERT_GT(server.port(), 0);
-    const QJsonObject seen = server.run(QStringLiteral("endlessPages"));
+    const QJsonObject seen = run(QStringLiteral("endlessPages"));
     EXPECT_EQ(seen.value(QStringLiteral("pageStatus")).toInt(), 200);
     // The endless pages run for 5 s each.
     EXPECT_LT(seen.value(QStringLiteral("pageMs")).toInt(), 2500);
@@ -633,19 +638,15 @@ TEST(KRLocalServerUnderLoad, endlessPagesLeaveAQuickPageItsAnswer)
         EXPECT_TRUE(status.toInt() == 500 || status.toInt() == 503) << status.toInt();
 }
 
-TEST(KRLocalServerUnderLoad, aBurstOfRequestsForOnePageIsAnswered)
+TEST_F(KRLocalServerUnderLoad, aBurstOfRequestsForOnePageIsAnswered)
 {
-    LoadedServer server;
-    ASSERT_GT(server.port(), 0);
-    const QJsonObject seen = server.run(QStringLiteral("burst"));
+    const QJsonObject seen = run(QStringLiteral("burst"));
     EXPECT_EQ(seen.value(QStringLiteral("answered")).toInt(), 64) << QJsonDocument(seen).toJson().constData();
 }
 
-TEST(KRLocalServerUnderLoad, idleScriptProcessesLetTheStoredItemsGo)
+TEST_F(KRLocalServerUnderLoad, idleScriptProcessesLetTheStoredItemsGo)
 {
-    LoadedServer server;
-    ASSERT_GT(server.port(), 0);
-    const QJsonObject seen = server.run(QStringLiteral("fullStoreThenIdle"));
+    const QJsonObject seen = run(QStringLiteral("fullStoreThenIdle"));
     const QJsonObject afterBurst = seen.value(QStringLiteral("afterBurst")).toObject();
     const QJsonObject later = seen.value(QStringLiteral("later")).toObject();
     // Several processes served the burst, each sent the whole store; one stays ready.
