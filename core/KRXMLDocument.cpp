@@ -444,7 +444,13 @@ QByteArray KRXMLDocument::xmlData() const
     xmlChar *memory = nullptr;
     int size = 0;
     // No formatting: text nodes, white space included, are written exactly as they are.
-    xmlDocDumpFormatMemoryEnc(d->doc(), &memory, &size, "UTF-8", 0);
+    const auto write = [&] { xmlDocDumpFormatMemoryEnc(d->doc(), &memory, &size, "UTF-8", 0); };
+    if (d->hasPendingAttributes()) {
+        const auto lock = d->lockForWriting();
+        d->withPendingAttributesLinked(reinterpret_cast<xmlNodePtr>(d->doc()), write);
+    } else {
+        write();
+    }
     QByteArray bytes(reinterpret_cast<const char *>(memory), size);
     xmlFree(memory);
     return bytes;

@@ -61,7 +61,8 @@ public:
     QList<KRXMLNode> nodesForXPath(const QString &xpath) const;
 
     // The whole document: XML declaration (version 1.0, encoding UTF-8), the top-level
-    // nodes, a line feed after each.
+    // nodes, a line feed after each. Empty attributes added with addEmptyAttribute are linked
+    // into their elements while it writes: no other thread reads those elements meanwhile.
     QByteArray xmlData() const;
     // Writes xmlData() atomically (a temporary file renamed over the target; a symbolic link
     // there is replaced, never written through).

@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
+#include <vector>
 
 struct _xmlDoc;
 struct _xmlNode;
@@ -110,6 +112,39 @@ public:
     // counts copied.
     _xmlNode *copyIn(_xmlNode *node);
 
+    // --- Empty attributes kept out of the tree (KRXMLNode::addEmptyAttribute)
+    //
+    // An element may read as having empty attributes after all of its own: their names, of
+    // the document's name dictionary, are listed in the element's content field, which the
+    // library leaves unused for elements (it neither frees nor copies it there). They take
+    // their place in the tree, in that order, before anything adds an attribute to the
+    // element, and whatever frees an element lets its list go first.
+    struct PendingAttributes
+    {
+        std::vector<const unsigned char *> names;
+    };
+    // The element's list; null for no list and for every other kind of node.
+    static PendingAttributes *pendingAttributes(const _xmlNode *node);
+    // True when the element's list holds that UTF-8 name.
+    static bool hasPendingAttribute(const _xmlNode *node, const char *name, qsizetype length);
+    // With the lock held; `name` is of the document's dictionary.
+    void addPendingAttribute(_xmlNode *element, const unsigned char *name);
+    // With the lock held: the element's list becomes attributes of the tree.
+    void materializePendingAttributes(_xmlNode *element);
+    // The same for every element of the subtree (the whole document for its document node).
+    void materializePendingAttributesBelow(_xmlNode *node);
+    // Before a subtree leaves for good: the lists of its elements go.
+    void releasePendingAttributes(_xmlNode *node);
+    // Gives the elements of `copy`, a deep copy of `source` (of any document), the listed
+    // attributes of their originals as attributes of the tree.
+    static void copyPendingAttributes(_xmlNode *source, _xmlNode *copy);
+    // Runs `write` (which reads the subtree as the library's serialiser does) with the listed
+    // attributes of the subtree's elements linked in after their own, and unlinks them again:
+    // the text written is that of the attributes in the tree, yet they take no room of the
+    // document's after. With the lock held.
+    void withPendingAttributesLinked(_xmlNode *node, const std::function<void()> &write);
+    bool hasPendingAttributes() const { return m_pendingElements.load(std::memory_order_relaxed) > 0; }
+
     static bool subtreeReferenced(_xmlNode *node);
     // Links `node` (unlinked, same document) under `parent` before `before` (null: last),
     // without the text merging of the library's own insertion functions.
@@ -125,5 +160,6 @@ private:
     KRXMLDocumentSlot *m_slot;      // taken from the table for the document's life
     std::uint64_t m_generation = 0; // the slot's generation while the document lives
     std::unordered_set<_xmlNode *> m_detachedRoots;
+    std::atomic<int> m_pendingElements{0}; // elements with a list of empty attributes
     mutable std::recursive_mutex m_writeLock;
 };

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -231,6 +232,15 @@ void forgetAttribute(xmlAttrPtr attr)
         return;
     void *expected = attr;
     std::atomic_ref<void *>(attr->parent->psvi).compare_exchange_strong(expected, nullptr, std::memory_order_relaxed);
+}
+
+// True when the element lists an empty attribute of that name to be added after its own.
+bool hasListedEmptyAttribute(xmlNodePtr element, const QString &name)
+{
+    if (!KRXMLDocumentPrivate::pendingAttributes(element) || name.contains(QChar(0)))
+        return false;
+    const QByteArray utf8 = name.toUtf8();
+    return KRXMLDocumentPrivate::hasPendingAttribute(element, utf8.constData(), utf8.size());
 }
 
 bool isChildKind(xmlElementType type)
@@ -563,21 +573,25 @@ void KRXMLNode::detach()
 bool KRXMLNode::hasAttribute(const QString &name) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
-    return findAttribute(m_node, name) != nullptr;
+    return findAttribute(m_node, name) != nullptr || hasListedEmptyAttribute(m_node, name);
 }
 
 QString KRXMLNode::attribute(const QString &name) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
-    xmlAttrPtr attr = findAttribute(m_node, name);
-    return attr ? xmlAttributeText(m_node, attr) : QString();
+    if (xmlAttrPtr attr = findAttribute(m_node, name))
+        return xmlAttributeText(m_node, attr);
+    return hasListedEmptyAttribute(m_node, name) ? QStringLiteral("") : QString();
 }
 
 QString KRXMLNode::attributeForUTF8Name(QByteArrayView name) const
 {
     KRXMLDocumentPrivate::checkAlive(*this, "attribute of a null XML node");
-    xmlAttrPtr attr = findAttribute(m_node, name);
-    return attr ? xmlAttributeText(m_node, attr) : QString();
+    if (xmlAttrPtr attr = findAttribute(m_node, name))
+        return xmlAttributeText(m_node, attr);
+    return KRXMLDocumentPrivate::hasPendingAttribute(m_node, name.data(), name.size()) && !name.contains('\0')
+        ? QStringLiteral("")
+        : QString();
 }
 
 void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QString *values) const
@@ -590,6 +604,19 @@ void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QStrin
     // few names asked of an object's element are mostly among its first attributes.
     qsizetype next = 0;
     qsizetype found = 0;
+    // The place of the name among those asked for; -1 when not asked.
+    const auto match = [&](const char *name) -> qsizetype {
+        const auto length = qsizetype(std::strlen(name));
+        for (qsizetype tried = 0, i = next; tried < count; ++tried, i = i + 1 < count ? i + 1 : 0) {
+            const QByteArray &candidate = names[i];
+            if (candidate.size() == length && std::memcmp(candidate.constData(), name, size_t(length)) == 0) {
+                ++found;
+                next = i + 1 < count ? i + 1 : 0;
+                return i;
+            }
+        }
+        return -1;
+    };
     QByteArray qualified;
     for (xmlAttrPtr attr = m_node->properties; attr && found < count; attr = attr->next) {
         const char *name = reinterpret_cast<const char *>(attr->name);
@@ -599,15 +626,14 @@ void KRXMLNode::attributeValues(const QByteArray *names, qsizetype count, QStrin
             qualified = QByteArray(reinterpret_cast<const char *>(attr->ns->prefix)) + ':' + name;
             name = qualified.constData();
         }
-        const auto length = qsizetype(std::strlen(name));
-        for (qsizetype tried = 0, i = next; tried < count; ++tried, i = i + 1 < count ? i + 1 : 0) {
-            const QByteArray &candidate = names[i];
-            if (candidate.size() == length && std::memcmp(candidate.constData(), name, size_t(length)) == 0) {
-                values[i] = xmlAttributeText(m_node, attr);
-                ++found;
-                next = i + 1 < count ? i + 1 : 0;
-                break;
-            }
+        if (const qsizetype i = match(name); i >= 0)
+            values[i] = xmlAttributeText(m_node, attr);
+    }
+    // Then the empty attributes listed after the element's own, as if they followed them.
+    if (const auto *pending = KRXMLDocumentPrivate::pendingAttributes(m_node)) {
+        for (auto listed = pending->names.begin(); listed != pending->names.end() && found < count; ++listed) {
+            if (const qsizetype i = match(reinterpret_cast<const char *>(*listed)); i >= 0)
+                values[i] = QStringLiteral("");
         }
     }
 }
@@ -651,6 +677,11 @@ void KRXMLNode::setAttribute(const QString &name, const QString &value)
 {
     auto doc = checkedDocument("setAttribute on a null XML node");
     KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have attributes");
+    if (KRXMLDocumentPrivate::pendingAttributes(m_node)) {
+        // Whatever is added comes after them.
+        const auto lock = doc->lockForWriting();
+        doc->materializePendingAttributes(m_node);
+    }
     const QByteArray text = KRXMLDocumentPrivate::xmlText(value);
     // An empty value is an attribute without a text node, as the parser makes it: objects
     // store many empty properties, and reading one then touches nothing but the attribute.
@@ -684,6 +715,7 @@ void KRXMLNode::removeAttribute(const QString &name)
 {
     auto doc = checkedDocument("removeAttribute on a null XML node");
     const auto lock = doc->lockForWriting();
+    doc->materializePendingAttributes(m_node);
     xmlAttrPtr attr = findAttribute(m_node, name);
     if (!attr)
         return;
@@ -699,8 +731,31 @@ QStringList KRXMLNode::attributeNames() const
     if (m_node->type == XML_ELEMENT_NODE) {
         for (xmlAttrPtr attr = m_node->properties; attr; attr = attr->next)
             names.append(qualifiedName(attr->name, attr->ns));
+        if (const auto *pending = KRXMLDocumentPrivate::pendingAttributes(m_node)) {
+            for (const unsigned char *name : pending->names)
+                names.append(QString::fromUtf8(reinterpret_cast<const char *>(name)));
+        }
     }
     return names;
+}
+
+void KRXMLNode::addEmptyAttribute(QByteArrayView name)
+{
+    auto doc = checkedDocument("addEmptyAttribute on a null XML node");
+    KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have attributes");
+    if (findAttribute(m_node, name) || KRXMLDocumentPrivate::hasPendingAttribute(m_node, name.data(), name.size()))
+        return;
+    xmlDictPtr dict = m_node->doc ? m_node->doc->dict : nullptr;
+    if (!dict || name.isEmpty() || name.contains('\0') || name.size() > INT_MAX) {
+        // Listed names are the dictionary's: without one (or for a name no list holds) the
+        // attribute goes into the tree at once.
+        setAttribute(QString::fromUtf8(name), QStringLiteral(""));
+        return;
+    }
+    const auto lock = doc->lockForWriting();
+    const xmlChar *interned = xmlDictLookup(dict, reinterpret_cast<const xmlChar *>(name.data()), int(name.size()));
+    KR_ASSERT(interned, "out of memory naming an XML attribute");
+    doc->addPendingAttribute(m_node, interned);
 }
 
 // --- Text
@@ -778,13 +833,23 @@ QByteArray KRXMLNode::xmlData() const
         xmlBufferFree(buffer);
         return name().toUtf8() + "=\"" + value + '"';
     }
-    // No encoder: the text stays UTF-8, and the "UTF-8" argument keeps non-ASCII unescaped.
-    xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
-    xmlNodeDumpOutput(out, m_node->doc, m_node, 0, 0, "UTF-8");
-    xmlOutputBufferFlush(out);
-    QByteArray bytes(reinterpret_cast<const char *>(xmlOutputBufferGetContent(out)),
-                     static_cast<qsizetype>(xmlOutputBufferGetSize(out)));
-    xmlOutputBufferClose(out);
+    QByteArray bytes;
+    const auto write = [&] {
+        // No encoder: the text stays UTF-8, and the "UTF-8" argument keeps non-ASCII unescaped.
+        xmlOutputBufferPtr out = xmlAllocOutputBuffer(nullptr);
+        xmlNodeDumpOutput(out, m_node->doc, m_node, 0, 0, "UTF-8");
+        xmlOutputBufferFlush(out);
+        bytes = QByteArray(reinterpret_cast<const char *>(xmlOutputBufferGetContent(out)),
+                           static_cast<qsizetype>(xmlOutputBufferGetSize(out)));
+        xmlOutputBufferClose(out);
+    };
+    const std::shared_ptr<KRXMLDocumentPrivate> doc = m_slot->lockDocument(m_generation);
+    if (!doc || !doc->hasPendingAttributes()) {
+        write();
+        return bytes;
+    }
+    const auto lock = doc->lockForWriting();
+    doc->withPendingAttributesLinked(m_node, write);
     return bytes;
 }
 

@@ -98,6 +98,13 @@ public:
     void setAttribute(const QString &name, const QString &value);
     void removeAttribute(const QString &name);
     QStringList attributeNames() const;
+    // As setAttribute(name, "") for an element without that attribute; nothing otherwise.
+    // Every read (the attributes, their names, copies, the text form, XPath) sees the
+    // attribute from then on, after the element's own, yet it takes only a name's room until
+    // something needs it in the tree: anything that adds or removes an attribute of the
+    // element, or an XPath query about attributes. For the many empty properties of an open
+    // project's objects.
+    void addEmptyAttribute(QByteArrayView utf8Name);
 
     // --- Text
     // Element: the text of all descendant text and CDATA nodes in order. Attribute: its
@@ -112,7 +119,8 @@ public:
     // A deep copy in the same document, detached.
     KRXMLNode deepCopy() const;
     // The node as XML text (an element with its tag, attributes and children), UTF-8,
-    // exactly as it is stored: nothing is re-indented.
+    // exactly as it is stored: nothing is re-indented. (As KRXMLDocument::xmlData, about
+    // elements with empty attributes added with addEmptyAttribute.)
     QByteArray xmlData() const;
     QString xmlString() const { return QString::fromUtf8(xmlData()); }
 

@@ -668,7 +668,8 @@ QString KRModelAdapter::xmlAttributeValue()
         text = m_block->m_element.attributeForUTF8Name(descriptor().propertyNameUTF8());
     }
     if (text.isNull()) {
-        m_block->m_element.setAttribute(descriptor().propertyName(), QString(QLatin1String("")));
+        // Written with the project as an empty attribute; until then it takes a name's room.
+        m_block->m_element.addEmptyAttribute(descriptor().propertyNameUTF8());
         text = QLatin1String("");
     }
     return text;

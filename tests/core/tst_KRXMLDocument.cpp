@@ -660,6 +660,132 @@ TEST(KRXMLNode, ShortValuesReadRightWhateverWasReadBefore)
     EXPECT_EQ(elements.at(2001).name(), "twenty-four-characters-x");
 }
 
+// Empty attributes added with addEmptyAttribute are kept out of the tree until needed: two
+// documents, one given its empty attributes by setAttribute and the other by
+// addEmptyAttribute, read, copy, write and query alike at every step.
+TEST(KRXMLNode, EmptyAttributesAddedLaterReadAndWriteAsSetOnes)
+{
+    const QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE r [<!ENTITY w \"world\">]>\n"
+                            "<r xmlns:k=\"urn:k\"><!-- c --><o id=\"1\" k:b=\"&#233;t&#xe9; &amp; &lt;\" t=\"\">hi &w; "
+                            "<![CDATA[x < y]]><k:in a=\"1\"/><in/></o>\n<o/><?pi x?><p a='\"\n'>\xc3\xa9</p></r>\n";
+    KRXMLDocument set = parse(text);
+    KRXMLDocument added = parse(text);
+    ASSERT_FALSE(set.isNull());
+    ASSERT_FALSE(added.isNull());
+    // The same walk over both: the elements in document order.
+    const auto elementsOf = [](const KRXMLDocument &document) {
+        QList<KRXMLNode> all{document.rootElement()};
+        for (qsizetype i = 0; i < all.size(); ++i)
+            all += all.at(i).elements();
+        return all;
+    };
+    const QList<KRXMLNode> setElements = elementsOf(set);
+    const QList<KRXMLNode> addedElements = elementsOf(added);
+    ASSERT_EQ(setElements.size(), 6);
+    const QByteArray names[] = {"top", "t", "k:b", "left", "value", "top", "k:new", "\xc3\xa9"};
+    for (qsizetype e = 0; e < setElements.size(); ++e) {
+        for (const QByteArray &name : names) {
+            KRXMLNode one = setElements.at(e);
+            if (!one.hasAttribute(QString::fromUtf8(name)))
+                one.setAttribute(QString::fromUtf8(name), "");
+            KRXMLNode other = addedElements.at(e);
+            other.addEmptyAttribute(name);
+        }
+    }
+    const auto expectSame = [&](const char *step) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(added.xmlData(), set.xmlData());
+        const QList<KRXMLNode> a = elementsOf(added);
+        const QList<KRXMLNode> b = elementsOf(set);
+        ASSERT_EQ(a.size(), b.size());
+        const QByteArray asked[] = {"top", "absent", "id", "k:b", "value", "\xc3\xa9", "t", "top", "k:new", "a"};
+        constexpr qsizetype count = sizeof asked / sizeof asked[0];
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a.at(i).xmlData(), b.at(i).xmlData()) << i;
+            EXPECT_EQ(a.at(i).attributeNames(), b.at(i).attributeNames()) << i;
+            QString valuesA[count];
+            QString valuesB[count];
+            a.at(i).attributeValues(asked, count, valuesA);
+            b.at(i).attributeValues(asked, count, valuesB);
+            for (qsizetype n = 0; n < count; ++n) {
+                const QString name = QString::fromUtf8(asked[n]);
+                EXPECT_EQ(a.at(i).hasAttribute(name), b.at(i).hasAttribute(name)) << i << asked[n].constData();
+                EXPECT_EQ(a.at(i).attribute(name).isNull(), b.at(i).attribute(name).isNull()) << i << asked[n].constData();
+                EXPECT_EQ(a.at(i).attribute(name), b.at(i).attribute(name)) << i << asked[n].constData();
+                EXPECT_EQ(a.at(i).attributeForUTF8Name(asked[n]), b.at(i).attributeForUTF8Name(asked[n])) << i;
+                EXPECT_EQ(a.at(i).attributeForUTF8Name(asked[n]).isNull(), b.at(i).attributeForUTF8Name(asked[n]).isNull()) << i;
+                EXPECT_EQ(valuesA[n].isNull(), valuesB[n].isNull()) << i << asked[n].constData();
+                EXPECT_EQ(valuesA[n], valuesB[n]) << i << asked[n].constData();
+            }
+            EXPECT_EQ(a.at(i).integerValueForAttribute("top"), b.at(i).integerValueForAttribute("top"));
+            EXPECT_EQ(a.at(i).deepCopy().xmlData(), b.at(i).deepCopy().xmlData()) << i;
+        }
+    };
+    expectSame("added");
+    // Written twice: the text form leaves nothing behind.
+    EXPECT_EQ(added.xmlData(), added.xmlData());
+    const QByteArray saved = added.xmlData();
+    EXPECT_TRUE(saved.contains("<o id=\"1\" k:b=\"\xc3\xa9t\xc3\xa9 &amp; &lt;\" t=\"\" top=\"\" left=\"\" value=\"\" k:new=\"\" \xc3\xa9=\"\">"))
+        << saved.constData();
+    EXPECT_EQ(parse(saved).xmlData(), saved);
+
+    // Copies into another document and through the clipboard's text.
+    KRXMLDocument target = KRXMLDocument::create("t");
+    EXPECT_EQ(target.importNode(elementsOf(added).at(1)).xmlData(), target.importNode(elementsOf(set).at(1)).xmlData());
+    KRResult<QList<KRXMLNode>> pasted = target.parseFragment(elementsOf(added).at(1).xmlData());
+    ASSERT_TRUE(pasted.ok());
+    EXPECT_EQ(pasted.value().first().attributeNames(), elementsOf(set).at(1).attributeNames());
+
+    // Changes: an attribute added after them comes after them, one removed goes, one set
+    // keeps its place; the same again adds nothing.
+    for (KRXMLDocument *document : {&set, &added}) {
+        const QList<KRXMLNode> elements = elementsOf(*document);
+        KRXMLNode first = elements.at(1);
+        first.setAttribute("later", "1");
+        first.setAttribute("left", "5");
+        first.addEmptyAttribute("left");
+        KRXMLNode second = elements.at(2);
+        second.removeAttribute("value");
+        second.removeAttribute("t");
+        KRXMLNode third = elements.at(3);
+        third.setAttribute("top", "x");
+        if (document == &added)
+            third.addEmptyAttribute("after");
+        else
+            third.setAttribute("after", "");
+        KRXMLNode fourth = elements.at(4);
+        fourth.detach(); // freed with its list
+    }
+    expectSame("changed");
+
+    // Moved elsewhere in the document, and a query about attributes.
+    for (KRXMLDocument *document : {&set, &added}) {
+        const QList<KRXMLNode> elements = elementsOf(*document);
+        document->rootElement().insertChild(elements.last(), 0);
+    }
+    expectSame("moved");
+    EXPECT_EQ(added.nodesForXPath("//*[@value='']").size(), set.nodesForXPath("//*[@value='']").size());
+    EXPECT_EQ(added.nodesForXPath("//@top").size(), set.nodesForXPath("//@top").size());
+    expectSame("queried");
+
+    // A document without a name dictionary takes them into the tree at once; an element
+    // detached with its list and a document dying with lists leave nothing behind.
+    KRXMLDocument made = KRXMLDocument::create("m");
+    KRXMLNode madeRoot = made.rootElement();
+    madeRoot.setAttribute("a", "1");
+    madeRoot.addEmptyAttribute("b");
+    madeRoot.addEmptyAttribute("a");
+    EXPECT_EQ(madeRoot.xmlString(), "<m a=\"1\" b=\"\"/>");
+    {
+        KRXMLDocument dying = parse("<r><e/><e/></r>");
+        KRXMLNode e = dying.rootElement().firstElementForName("e");
+        e.addEmptyAttribute("gone");
+        e.detach();
+        dying.rootElement().elements().last().addEmptyAttribute("kept");
+        EXPECT_EQ(e.xmlString(), "<e gone=\"\"/>");
+    }
+}
+
 TEST(KRXMLNode, PrefixedNamesMatchQualified)
 {
     KRXMLDocument document = parse("<r xmlns:k=\"urn:k\"><k:item k:id=\"1\" id=\"2\"/><item/></r>");

@@ -554,6 +554,65 @@ QStringList pageDivOrder(const std::shared_ptr<KRPage> &page)
 // A copied div brings what is nested in it: the paste makes it all anew under fresh ids (a
 // copied button calls the copied handler), the original keeps its children, the file never
 // holds an id twice, and undo takes the whole paste back. A cut and paste keeps the ids.
+// The properties an object's element lacks read as empty and are written as empty attributes
+// after its own, the same however the open project was used before: saved unchanged, copied
+// for a build, after a paste and an edit undone, and read back and saved again. An edit of one
+// of them keeps its place.
+TEST(KRPageObjects, LackingPropertiesAreWrittenEmptyAfterTheElementsOwn)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+                                     "<KRPage id=\"page1\"><KRContents><KRDesignControl id=\"a\" top=\"10\" left=\"20\"/>"
+                                     "<KRDesignControl id=\"b\" color=\"red\">x</KRDesignControl></KRContents></KRPage>")),
+                                 true, &document);
+    ASSERT_TRUE(project);
+    const QString file = document->fileURL() + QStringLiteral("/project.xml");
+    const auto page = project->krPages().first();
+    const auto a = page->objectForID(QStringLiteral("a"));
+    EXPECT_EQ(a->xmlElement().attribute(QStringLiteral("width")), QString(""));
+    EXPECT_FALSE(a->xmlElement().attribute(QStringLiteral("width")).isNull());
+    ASSERT_TRUE(document->save().ok());
+    const QByteArray saved = KRTest::readFile(file);
+    const QByteArray lacking = "width=\"\" color=\"\" backgroundColor=\"\" backgroundImage=\"\" backgroundGradient=\"\" "
+                               "padding=\"\" paddingTop=\"\" checked=\"\" visible=\"\" name=\"\" hidden=\"\"";
+    EXPECT_TRUE(saved.contains("<KRDesignControl id=\"a\" top=\"10\" left=\"20\" " + lacking + "/>")) << saved.constData();
+    EXPECT_TRUE(saved.contains("<KRDesignControl id=\"b\" color=\"red\" top=\"\" left=\"\" width=\"\" backgroundColor=\"\""))
+        << saved.constData();
+    EXPECT_EQ(project->snapshot().xml, saved);
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(KRTest::readFile(file), saved);
+
+    KRUndoManager &undo = document->undoManager();
+    page->pasteboardCopyObjects({a});
+    EXPECT_TRUE(KRPasteboard::generalPasteboard().stringForType(KRObjectPboardType).contains(
+        QString::fromUtf8("<KRDesignControl id=\"a\" top=\"10\" left=\"20\" " + lacking + "/>")));
+    undo.beginUndoGrouping();
+    const auto pasted = page->pasteObjects();
+    undo.endUndoGrouping();
+    ASSERT_EQ(pasted.size(), 1);
+    EXPECT_EQ(pasted[0]->xmlElement().attributeNames(), a->xmlElement().attributeNames());
+    undo.undo();
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(KRTest::readFile(file), saved);
+
+    undo.beginUndoGrouping();
+    a->setValue(QStringLiteral("kr_color"), QStringLiteral("blue"));
+    undo.endUndoGrouping();
+    ASSERT_TRUE(document->save().ok());
+    QByteArray edited = saved;
+    edited.replace("id=\"a\" top=\"10\" left=\"20\" width=\"\" color=\"\"", "id=\"a\" top=\"10\" left=\"20\" width=\"\" color=\"blue\"");
+    EXPECT_EQ(KRTest::readFile(file), edited);
+    undo.undo();
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(KRTest::readFile(file), saved);
+
+    std::shared_ptr<KRDocument> again;
+    auto reopened = krOpenProject(saved, true, &again);
+    ASSERT_TRUE(reopened);
+    ASSERT_TRUE(again->save().ok());
+    EXPECT_EQ(KRTest::readFile(again->fileURL() + QStringLiteral("/project.xml")), saved);
+}
+
 TEST(KRPageObjects, PastedDivBringsItsNestedObjectsWithFreshIds)
 {
     registerTestDiv();
