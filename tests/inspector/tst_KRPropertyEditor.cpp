@@ -898,3 +898,63 @@ TEST(KRPropertyEditorLayout, TheDisclosureTriangleLooksAsABareToolButton)
             << qPrintable(header->label()->text());
     }
 }
+
+// A row's name keeps a picture of its text: through every change of what it is drawn from, it
+// looks as a plain label with the same settings does (to a step of antialiasing).
+TEST(KRPropertyEditorLayout, ARowsNameLooksAsAPlainLabelThroughEveryChange)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("b")));
+    inspector->view()->resize(300, 400);
+    inspector->view()->show();
+    QLabel *name = nullptr;
+    for (const auto &item : inspector->propertyEditorItems())
+        if (auto *typed = dynamic_cast<KRPropertyEditorItemTypedViewController *>(item.get());
+            typed && typed->propertyName() == QLatin1String("id"))
+            name = typed->label();
+    ASSERT_TRUE(name);
+    ASSERT_FALSE(name->text().isEmpty());
+    QLabel plain(name->parentWidget());
+    const auto alike = [&] {
+        plain.setText(name->text());
+        plain.setFont(name->font());
+        plain.setPalette(name->palette());
+        plain.setAlignment(name->alignment());
+        plain.setEnabled(name->isEnabled());
+        plain.resize(name->size());
+        const QImage a = name->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage b = plain.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        if (a.size() != b.size())
+            return false;
+        int worst = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))});
+            }
+        return worst <= 2;
+    };
+    const QImage first = name->grab().toImage();
+    EXPECT_TRUE(alike());
+    EXPECT_TRUE(alike()) << "drawn again";
+    name->setText(QStringLiteral("identifier"));
+    EXPECT_NE(name->grab().toImage(), first);
+    EXPECT_TRUE(alike()) << "new text";
+    QFont font = name->font();
+    font.setPixelSize(13);
+    name->setFont(font);
+    EXPECT_TRUE(alike()) << "larger";
+    QPalette colours = name->palette();
+    colours.setColor(QPalette::WindowText, Qt::red);
+    name->setPalette(colours);
+    EXPECT_TRUE(alike()) << "red";
+    name->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    EXPECT_TRUE(alike()) << "to the left";
+    name->setEnabled(false);
+    EXPECT_TRUE(alike()) << "disabled";
+    name->resize(name->width() + 30, name->height());
+    EXPECT_TRUE(alike()) << "wider";
+    name->setText(QStringLiteral("<b>rich</b>"));
+    EXPECT_TRUE(alike()) << "rich text, drawn as a label draws it";
+}
