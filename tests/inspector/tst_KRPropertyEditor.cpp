@@ -958,3 +958,78 @@ TEST(KRPropertyEditorLayout, ARowsNameLooksAsAPlainLabelThroughEveryChange)
     name->setText(QStringLiteral("<b>rich</b>"));
     EXPECT_TRUE(alike()) << "rich text, drawn as a label draws it";
 }
+
+// A row's text fields and check boxes keep pictures of their frames: in every state they look
+// as plain ones in the application's style do (to a step of antialiasing).
+TEST(KRPropertyEditorLayout, ARowsFieldsAndCheckBoxesLookAsPlainOnes)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("b")));
+    inspector->view()->resize(300, 400);
+    inspector->view()->show();
+    inspector->propertyEditorItems();
+    QCoreApplication::processEvents();
+    QLineEdit *field = nullptr;
+    QCheckBox *box = nullptr;
+    for (QLineEdit *candidate : inspector->view()->findChildren<QLineEdit *>())
+        if (!field && candidate->isVisible() && candidate->style() != QApplication::style())
+            field = candidate;
+    for (QCheckBox *candidate : inspector->view()->findChildren<QCheckBox *>())
+        if (!box && candidate->isVisible() && candidate->style() != QApplication::style())
+            box = candidate;
+    ASSERT_TRUE(field) << "a field in the row style";
+    ASSERT_TRUE(box) << "a check box in the row style";
+    const auto alike = [](QWidget *a, QWidget *b) {
+        const QImage x = a->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage y = b->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        if (x.size() != y.size())
+            return false;
+        int worst = 0;
+        for (int row = 0; row < x.height(); ++row)
+            for (int column = 0; column < x.width(); ++column) {
+                const QRgb p = x.pixel(column, row), q = y.pixel(column, row);
+                worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))});
+            }
+        return worst <= 2;
+    };
+    QLineEdit plainField(field->parentWidget());
+    QCheckBox plainBox(box->parentWidget());
+    const auto same = [&] {
+        plainField.setText(field->text());
+        plainField.setFont(field->font());
+        plainField.setPalette(field->palette());
+        plainField.setEnabled(field->isEnabled());
+        plainField.setReadOnly(field->isReadOnly());
+        plainField.resize(field->size());
+        plainBox.setText(box->text());
+        plainBox.setFont(box->font());
+        plainBox.setPalette(box->palette());
+        plainBox.setEnabled(box->isEnabled());
+        plainBox.setCheckState(box->checkState());
+        plainBox.resize(box->size());
+        return alike(field, &plainField) && alike(box, &plainBox);
+    };
+    EXPECT_TRUE(same());
+    EXPECT_TRUE(same()) << "drawn again";
+    field->setText(QStringLiteral("123"));
+    box->setTristate(true);
+    box->setCheckState(box->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    EXPECT_TRUE(same()) << "new text, the other check state";
+    box->setCheckState(Qt::PartiallyChecked);
+    EXPECT_TRUE(same()) << "partly checked";
+    field->setReadOnly(true);
+    EXPECT_TRUE(same()) << "read only";
+    QPalette colours = field->palette();
+    colours.setColor(QPalette::Base, QColor(255, 240, 200));
+    colours.setColor(QPalette::Window, QColor(200, 220, 255));
+    field->setPalette(colours);
+    box->setPalette(colours);
+    EXPECT_TRUE(same()) << "other colours";
+    field->setEnabled(false);
+    box->setEnabled(false);
+    EXPECT_TRUE(same()) << "disabled";
+    field->resize(field->width() + 25, field->height() + 4);
+    box->resize(box->width() + 10, box->height());
+    EXPECT_TRUE(same()) << "larger";
+}
