@@ -48,7 +48,7 @@ QWidget *KRPropertyEditorItemControlViewController::buildView()
             m_checkboxes.append(qMakePair(QString(QLatin1String(item.name)), box));
             continue;
         }
-        auto *label = new QLabel(QObject::tr(item.title), view);
+        auto *label = new KRPropertyEditorRowLabel(QObject::tr(item.title), view);
         QFont font = label->font();
         font.setPixelSize(11);
         label->setFont(font);

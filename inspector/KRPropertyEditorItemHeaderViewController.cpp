@@ -42,7 +42,7 @@ QWidget *KRPropertyEditorItemHeaderViewController::buildView()
     m_disclosureButton->setArrowType(Qt::RightArrow);
     m_disclosureButton->setFocusPolicy(Qt::NoFocus);
     m_disclosureButton->setGeometry(4, 3, 16, 16);
-    m_label = new QLabel(view);
+    m_label = new KRPropertyEditorRowLabel(view);
     QFont font = m_label->font();
     font.setPixelSize(12);
     font.setBold(true);

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -69,6 +70,41 @@ private:
 } // namespace
 
 // --- Views
+
+bool KRPropertyEditorRowLabel::drawnPlain() const
+{
+    const bool plain = textFormat() == Qt::PlainText || (textFormat() == Qt::AutoText && !Qt::mightBeRichText(text()));
+    return plain && !text().isEmpty() && !buddy() && frameShape() == QFrame::NoFrame && margin() == 0 && indent() <= 0
+           && !wordWrap() && pixmap().isNull()
+           && !(textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::TextEditable));
+}
+
+void KRPropertyEditorRowLabel::paintEvent(QPaintEvent *event)
+{
+    if (!drawnPlain()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    // Everything the drawing depends on; the palette's key changes with any of its colours.
+    const QPalette &colours = palette();
+    const Drawn drawn{text(), font(), colours.cacheKey(), colours.currentColorGroup(), style(), size(),
+                      devicePixelRatioF(), alignment(), foregroundRole(), isEnabled()};
+    if (m_picture.isNull() || !(drawn == m_drawn)) {
+        m_picture = QPixmap((QSizeF(drawn.size) * drawn.ratio).toSize());
+        m_picture.setDevicePixelRatio(drawn.ratio);
+        m_picture.fill(Qt::transparent);
+        QPainter painter(&m_picture);
+        painter.setFont(drawn.font);
+        // As the label draws plain text: right to left or not by the text itself.
+        const bool rightToLeft = drawn.text.isRightToLeft();
+        const int flags = QStyle::visualAlignment(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight, drawn.alignment)
+                          | (rightToLeft ? Qt::TextForceRightToLeft : Qt::TextForceLeftToRight);
+        drawn.style->drawItemText(&painter, contentsRect(), flags, colours, drawn.enabled, drawn.text, drawn.role);
+        painter.end();
+        m_drawn = drawn;
+    }
+    QPainter(this).drawPixmap(0, 0, m_picture);
+}
 
 void KRPropertyEditorItemView::setViewOpen(bool open)
 {
@@ -369,7 +405,7 @@ QWidget *KRPropertyEditorItemTypedViewController::makeRowView(int height)
     auto *view = new KRPropertyEditorItemView(KRPropertyEditorRowParentScope::current());
     view->setFixedHeight(height);
     m_hasHelpButton = true;
-    m_label = new QLabel(view);
+    m_label = new KRPropertyEditorRowLabel(view);
     QFont font = m_label->font();
     font.setPixelSize(11);
     m_label->setFont(font);

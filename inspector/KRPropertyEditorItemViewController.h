@@ -14,6 +14,8 @@
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QColor>
+#include <QLabel>
+#include <QPixmap>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -31,7 +33,6 @@ class KRPropertyEditorViewController;
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
-class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -51,6 +52,40 @@ protected:
 
 private:
     bool m_viewOpen = false;
+};
+
+// The name of a row, or of a section. Plain text is laid out and drawn once into a picture
+// that each later paint copies, until anything it is drawn from changes: switching to an
+// inspector redraws every name it shows, and laying the text out again each time took longer
+// than any control of the row. Other text (rich, selectable, with a buddy or a frame) is drawn
+// as any label draws it.
+class KRPropertyEditorRowLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    bool drawnPlain() const;
+    // What the picture was drawn from.
+    struct Drawn
+    {
+        QString text;
+        QFont font;
+        qint64 palette = 0;
+        QPalette::ColorGroup group = QPalette::Active; // the window active or not
+        const QStyle *style = nullptr;
+        QSize size;
+        qreal ratio = 0;
+        Qt::Alignment alignment;
+        QPalette::ColorRole role = QPalette::NoRole;
+        bool enabled = false;
+        bool operator==(const Drawn &other) const = default;
+    };
+    QPixmap m_picture;
+    Drawn m_drawn;
 };
 
 // While an inspector makes its rows, their views are made straight inside its table: a view

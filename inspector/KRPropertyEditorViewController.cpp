@@ -19,11 +19,15 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmapCache>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+
+#include <optional>
 
 // --- Table
 
@@ -87,6 +91,93 @@ protected:
     }
 };
 
+// The style of the rows' text fields and check boxes: the application's, with the field's
+// panel and the box's square drawn once for each size and state and then copied. Showing an
+// inspector draws every field and box it shows, and their rounded, antialiased frames took
+// longer to draw than anything else of a row.
+class KRRowControlStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    // Null when the application's style cannot be made again to draw under this one.
+    static QStyle *shared()
+    {
+        static QStyle *const style = [] () -> QStyle * {
+            QStyle *base = QStyleFactory::create(QApplication::style()->name());
+            return base ? new KRRowControlStyle(base) : nullptr;
+        }();
+        return style;
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if ((element != PE_PanelLineEdit && element != PE_IndicatorCheckBox) || !option || option->rect.isEmpty()
+            || option->rect.width() > 1000 || option->rect.height() > 200
+            || painter->transform().type() > QTransform::TxTranslate) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        QString key = QStringLiteral("KRRowControlStyle:%1:%2x%3@%4:%5:%6:%7:%8")
+                          .arg(int(element))
+                          .arg(option->rect.width())
+                          .arg(option->rect.height())
+                          .arg(ratio)
+                          .arg(int(option->state))
+                          .arg(option->palette.cacheKey())
+                          .arg(int(option->palette.currentColorGroup()))
+                          .arg(int(option->direction));
+        // A copy at the picture's origin (the options have no virtual destructor: each kind is
+        // kept as itself).
+        std::optional<QStyleOptionFrame> frameAtOrigin;
+        std::optional<QStyleOptionButton> buttonAtOrigin;
+        QStyleOption *atOrigin = nullptr;
+        if (const auto *frame = qstyleoption_cast<const QStyleOptionFrame *>(option)) {
+            key += QStringLiteral(":%1:%2:%3:%4")
+                       .arg(frame->lineWidth)
+                       .arg(frame->midLineWidth)
+                       .arg(int(frame->features))
+                       .arg(int(frame->frameShape));
+            atOrigin = &frameAtOrigin.emplace(*frame);
+        } else if (const auto *button = qstyleoption_cast<const QStyleOptionButton *>(option)) {
+            key += QStringLiteral(":%1").arg(int(button->features));
+            atOrigin = &buttonAtOrigin.emplace(*button);
+        } else {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        atOrigin->rect.moveTo(0, 0);
+        QPixmap picture;
+        if (!QPixmapCache::find(key, &picture)) {
+            picture = QPixmap((QSizeF(option->rect.size()) * ratio).toSize());
+            picture.setDevicePixelRatio(ratio);
+            picture.fill(Qt::transparent);
+            QPainter into(&picture);
+            QProxyStyle::drawPrimitive(element, atOrigin, &into, widget);
+            into.end();
+            QPixmapCache::insert(key, picture);
+        }
+        painter->drawPixmap(option->rect.topLeft(), picture);
+    }
+};
+
+// A text field or check box of a row takes the row style; those inside other controls (the
+// field of a combo box or a stepper) are drawn by their control.
+void krUseRowControlStyle(QWidget *control)
+{
+    QStyle *style = KRRowControlStyle::shared();
+    if (!style || control->style() == style || control->testAttribute(Qt::WA_SetStyle)
+        || !control->styleSheet().isEmpty() || !qApp->styleSheet().isEmpty())
+        return;
+    QWidget *parent = control->parentWidget();
+    if (qobject_cast<QLineEdit *>(control)
+        && (qobject_cast<QComboBox *>(parent) || qobject_cast<QAbstractSpinBox *>(parent)))
+        return;
+    control->setStyle(style);
+}
+
 } // namespace
 
 KRPropertyEditorTableView::KRPropertyEditorTableView(KRPropertyEditorViewController *controller, QWidget *parent)
@@ -133,6 +224,8 @@ void KRPropertyEditorTableView::guardWheel(QWidget *view)
     // A row may make its controls after it is first laid out: each layout looks again (a
     // filter installed twice is kept once).
     for (QWidget *child : view->findChildren<QWidget *>()) {
+        if (qobject_cast<QLineEdit *>(child) || qobject_cast<QCheckBox *>(child))
+            krUseRowControlStyle(child);
         if (!qobject_cast<QComboBox *>(child) && !qobject_cast<QAbstractSpinBox *>(child))
             continue;
         // A turn of the wheel would otherwise give it the keyboard before it reaches it.

@@ -898,3 +898,138 @@ TEST(KRPropertyEditorLayout, TheDisclosureTriangleLooksAsABareToolButton)
             << qPrintable(header->label()->text());
     }
 }
+
+// A row's name keeps a picture of its text: through every change of what it is drawn from, it
+// looks as a plain label with the same settings does (to a step of antialiasing).
+TEST(KRPropertyEditorLayout, ARowsNameLooksAsAPlainLabelThroughEveryChange)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("b")));
+    inspector->view()->resize(300, 400);
+    inspector->view()->show();
+    QLabel *name = nullptr;
+    for (const auto &item : inspector->propertyEditorItems())
+        if (auto *typed = dynamic_cast<KRPropertyEditorItemTypedViewController *>(item.get());
+            typed && typed->propertyName() == QLatin1String("id"))
+            name = typed->label();
+    ASSERT_TRUE(name);
+    ASSERT_FALSE(name->text().isEmpty());
+    QLabel plain(name->parentWidget());
+    const auto alike = [&] {
+        plain.setText(name->text());
+        plain.setFont(name->font());
+        plain.setPalette(name->palette());
+        plain.setAlignment(name->alignment());
+        plain.setEnabled(name->isEnabled());
+        plain.resize(name->size());
+        const QImage a = name->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage b = plain.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        if (a.size() != b.size())
+            return false;
+        int worst = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))});
+            }
+        return worst <= 2;
+    };
+    const QImage first = name->grab().toImage();
+    EXPECT_TRUE(alike());
+    EXPECT_TRUE(alike()) << "drawn again";
+    name->setText(QStringLiteral("identifier"));
+    EXPECT_NE(name->grab().toImage(), first);
+    EXPECT_TRUE(alike()) << "new text";
+    QFont font = name->font();
+    font.setPixelSize(13);
+    name->setFont(font);
+    EXPECT_TRUE(alike()) << "larger";
+    QPalette colours = name->palette();
+    colours.setColor(QPalette::WindowText, Qt::red);
+    name->setPalette(colours);
+    EXPECT_TRUE(alike()) << "red";
+    name->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    EXPECT_TRUE(alike()) << "to the left";
+    name->setEnabled(false);
+    EXPECT_TRUE(alike()) << "disabled";
+    name->resize(name->width() + 30, name->height());
+    EXPECT_TRUE(alike()) << "wider";
+    name->setText(QStringLiteral("<b>rich</b>"));
+    EXPECT_TRUE(alike()) << "rich text, drawn as a label draws it";
+}
+
+// A row's text fields and check boxes keep pictures of their frames: in every state they look
+// as plain ones in the application's style do (to a step of antialiasing).
+TEST(KRPropertyEditorLayout, ARowsFieldsAndCheckBoxesLookAsPlainOnes)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\"/>"));
+    auto inspector = inspect(f.object(QStringLiteral("b")));
+    inspector->view()->resize(300, 400);
+    inspector->view()->show();
+    inspector->propertyEditorItems();
+    QCoreApplication::processEvents();
+    QLineEdit *field = nullptr;
+    QCheckBox *box = nullptr;
+    for (QLineEdit *candidate : inspector->view()->findChildren<QLineEdit *>())
+        if (!field && candidate->isVisible() && candidate->style() != QApplication::style())
+            field = candidate;
+    for (QCheckBox *candidate : inspector->view()->findChildren<QCheckBox *>())
+        if (!box && candidate->isVisible() && candidate->style() != QApplication::style())
+            box = candidate;
+    ASSERT_TRUE(field) << "a field in the row style";
+    ASSERT_TRUE(box) << "a check box in the row style";
+    const auto alike = [](QWidget *a, QWidget *b) {
+        const QImage x = a->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage y = b->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        if (x.size() != y.size())
+            return false;
+        int worst = 0;
+        for (int row = 0; row < x.height(); ++row)
+            for (int column = 0; column < x.width(); ++column) {
+                const QRgb p = x.pixel(column, row), q = y.pixel(column, row);
+                worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                  std::abs(qBlue(p) - qBlue(q))});
+            }
+        return worst <= 2;
+    };
+    QLineEdit plainField(field->parentWidget());
+    QCheckBox plainBox(box->parentWidget());
+    const auto same = [&] {
+        plainField.setText(field->text());
+        plainField.setFont(field->font());
+        plainField.setPalette(field->palette());
+        plainField.setEnabled(field->isEnabled());
+        plainField.setReadOnly(field->isReadOnly());
+        plainField.resize(field->size());
+        plainBox.setText(box->text());
+        plainBox.setFont(box->font());
+        plainBox.setPalette(box->palette());
+        plainBox.setEnabled(box->isEnabled());
+        plainBox.setCheckState(box->checkState());
+        plainBox.resize(box->size());
+        return alike(field, &plainField) && alike(box, &plainBox);
+    };
+    EXPECT_TRUE(same());
+    EXPECT_TRUE(same()) << "drawn again";
+    field->setText(QStringLiteral("123"));
+    box->setTristate(true);
+    box->setCheckState(box->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    EXPECT_TRUE(same()) << "new text, the other check state";
+    box->setCheckState(Qt::PartiallyChecked);
+    EXPECT_TRUE(same()) << "partly checked";
+    field->setReadOnly(true);
+    EXPECT_TRUE(same()) << "read only";
+    QPalette colours = field->palette();
+    colours.setColor(QPalette::Base, QColor(255, 240, 200));
+    colours.setColor(QPalette::Window, QColor(200, 220, 255));
+    field->setPalette(colours);
+    box->setPalette(colours);
+    EXPECT_TRUE(same()) << "other colours";
+    field->setEnabled(false);
+    box->setEnabled(false);
+    EXPECT_TRUE(same()) << "disabled";
+    field->resize(field->width() + 25, field->height() + 4);
+    box->resize(box->width() + 10, box->height());
+    EXPECT_TRUE(same()) << "larger";
+}

@@ -98,8 +98,16 @@ QPoint KRHelpButtonController::toHost(QWidget *widget, const QPoint &pos) const
     return m_view->mapFromGlobal(widget->mapToGlobal(pos));
 }
 
+QRect KRHelpButtonController::trackingRect() const
+{
+    if (m_trackingStale)
+        const_cast<KRHelpButtonController *>(this)->setupTracking();
+    return m_trackingRect;
+}
+
 void KRHelpButtonController::setupTracking()
 {
+    m_trackingStale = false;
     if (!m_view)
         return;
     QRect area = m_buttonFrame;
@@ -114,7 +122,7 @@ void KRHelpButtonController::setupTracking()
 
 void KRHelpButtonController::pointerMoved(const QPoint &hostPos, bool overHost)
 {
-    const bool inside = overHost && m_trackingRect.contains(hostPos);
+    const bool inside = overHost && trackingRect().contains(hostPos);
     if (inside == m_inside)
         return;
     m_inside = inside;
@@ -190,7 +198,7 @@ void KRHelpButtonController::buttonAction()
     const QUrl base = QUrl::fromLocalFile(QDir(KRResources::resourcesDirectory()).absolutePath() + QLatin1Char('/'));
     if (QWebEngineView *webView = m_helpViewController->webView())
         webView->setHtml(html, base);
-    const QRect anchor = m_displayRect.width() == 0 ? m_trackingRect : m_displayRect;
+    const QRect anchor = m_displayRect.width() == 0 ? trackingRect() : m_displayRect;
     m_popover->showRelativeToRect(anchor, m_view, m_edge);
 }
 
@@ -204,7 +212,7 @@ bool KRHelpButtonController::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Resize:
     case QEvent::Show:
     case QEvent::Hide:
-        setupTracking();
+        m_trackingStale = true;
         break;
     case QEvent::Enter:
         pointerMoved(toHost(widget, static_cast<QEnterEvent *>(event)->position().toPoint()));

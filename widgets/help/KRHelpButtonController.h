@@ -55,9 +55,11 @@ public:
     // The picture of a help button (a round question mark), for the rows and panes that make one.
     static QPixmap helpButtonImage();
 
-    // Recomputes the hover area; runs by itself when the host or a control moves or resizes.
+    // Recomputes the hover area. A move, resize, show or hide of the host or a control marks it
+    // out of date, and it is computed again when next needed: a pane that shows or hides many
+    // rows at once does not compute every row's area on the way.
     void setupTracking();
-    QRect trackingRect() const { return m_trackingRect; }
+    QRect trackingRect() const;
 
     // The pointer is at a position of the host view (inside: over the host at all).
     void pointerMoved(const QPoint &hostPos, bool overHost = true);
@@ -96,6 +98,7 @@ private:
     ContentGenerator m_contentGenerator;
 
     QRect m_trackingRect;
+    bool m_trackingStale = false;
     bool m_inside = false;
     QTimer m_timer;
     bool m_timerFired = false;

@@ -120,6 +120,17 @@ void TBTabView::removeItem(TBTabViewItem *item)
         taken.release()->deleteLater();
 }
 
+void TBTabView::dropPendingRedraws(QWidget *page)
+{
+    // Windows among them (a pop-over of the page, say) draw on their own.
+    if (!page || page->isWindow())
+        return;
+    QCoreApplication::removePostedEvents(page, QEvent::UpdateLater);
+    for (QObject *child : page->children())
+        if (child->isWidgetType())
+            dropPendingRedraws(static_cast<QWidget *>(child));
+}
+
 void TBTabView::selectItem(TBTabViewItem *item)
 {
     if (!item || item == m_selected || indexOfItem(item) < 0)
@@ -153,6 +164,11 @@ void TBTabView::changeSelection(TBTabViewItem *item, bool ask)
     if (updatesWereOn) {
         setAttribute(Qt::WA_UpdatesDisabled, false);
         update();
+        // Each widget of the page now shown has asked to be drawn once the event loop comes
+        // round; the update of the whole view above covers them all, and answering every one
+        // of those requests (a page of rows holds a few hundred widgets) costs more than
+        // drawing does.
+        dropPendingRedraws(item->view());
     }
     if (m_delegate)
         m_delegate->tabViewDidSelectItem(this, item);

@@ -87,6 +87,8 @@ signals:
 
 private:
     void changeSelection(TBTabViewItem *item, bool ask);
+    // Forgets the redraws the page and its widgets asked for (not those of windows among them).
+    static void dropPendingRedraws(QWidget *page);
 
     QList<TBTabViewItem *> m_items;
     TBTabViewItem *m_selected = nullptr;

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -49,10 +50,37 @@ QImage KRPropertyPaneHeaderView::classIcon(const std::shared_ptr<KRObject> &obje
     return *found;
 }
 
-// Drawn as on a y-up canvas of height h: every y of the design becomes h - y.
+// Each object pressed draws the header anew: the picture of each look it takes is kept, as
+// the gradient over its width takes long to draw.
 void KRPropertyPaneHeaderView::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
+    const auto object = m_object.lock();
+    const qreal ratio = devicePixelRatioF();
+    const QString key = QStringLiteral("KRPropertyPaneHeaderView:%1x%2@%3:%4:%5:%6\n%7")
+                            .arg(width())
+                            .arg(height())
+                            .arg(ratio)
+                            .arg(font().key())
+                            .arg(object ? m_icon.cacheKey() : -1)
+                            .arg(palette().cacheKey())
+                            .arg(object ? object->kr_id() : QString());
+    QPixmap picture;
+    if (!QPixmapCache::find(key, &picture)) {
+        picture = QPixmap((QSizeF(size()) * ratio).toSize());
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        painter.setFont(font());
+        draw(painter);
+        painter.end();
+        QPixmapCache::insert(key, picture);
+    }
+    QPainter(this).drawPixmap(0, 0, picture);
+}
+
+// Drawn as on a y-up canvas of height h: every y of the design becomes h - y.
+void KRPropertyPaneHeaderView::draw(QPainter &painter) const
+{
     const qreal w = width();
     const qreal h = height();
     painter.fillRect(rect(), KRUIColors::headerGradient().linearGradient(QRectF(0, 0, w, h), 90));

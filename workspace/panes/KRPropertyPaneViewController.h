@@ -21,6 +21,7 @@ class KRPage;
 class KRPropertyPaneHeaderView;
 class KRTabView;
 class QMouseEvent;
+class QPainter;
 
 class KRPropertyPaneHeaderDelegate
 {
@@ -52,6 +53,7 @@ protected:
 
 private:
     static QImage classIcon(const std::shared_ptr<KRObject> &object);
+    void draw(QPainter &painter) const;
     std::weak_ptr<KRObject> m_object;
     QImage m_icon; // the object's
     KRObservationToken m_idToken;

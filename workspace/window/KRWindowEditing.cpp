@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QWindow>
 
 namespace {
 
@@ -79,9 +80,15 @@ const QString kObjectPboardType = QStringLiteral("KRObjectPboardType");
 // Puts the shared colour panel away when it is up (without making one).
 void krWindowCloseColourPanel()
 {
-    for (QWidget *top : QApplication::topLevelWidgets())
-        if (auto *panel = qobject_cast<KRColorPanel *>(top); panel && panel->isVisible())
+    // Every press of the window passes here, once for each widget it travels through: the
+    // panel is looked for among the shown windows, a few, rather than among every widget of
+    // the application (which the list of top-level widgets walks).
+    for (QWindow *window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible() || !window->handle())
+            continue;
+        if (auto *panel = qobject_cast<KRColorPanel *>(QWidget::find(window->winId())); panel && panel->isVisible())
             panel->close();
+    }
 }
 
 } // namespace

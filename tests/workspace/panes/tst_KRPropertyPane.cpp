@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPixmapCache>
 #include <QScreen>
 #include <QTest>
 
@@ -150,6 +151,32 @@ TEST_F(PropertyPane, TheHeaderIsDrawnWithItsGradientIconAndId)
     for (int y = h - 2 * 38; y < h - 12; y += 4)
         iconPainted = iconPainted || image.pixelColor(origin + QPoint(2 * 22, y)).saturation() > 60;
     EXPECT_TRUE(iconPainted);
+}
+
+// The header keeps a picture of each look it takes: what it shows, after a rename or a change
+// of object and back, is what drawing it afresh gives.
+TEST_F(PropertyPane, TheHeaderShowsTheIdItHasNowAsDrawnAfresh)
+{
+    KRPropertyPaneHeaderView *header = pane->headerView();
+    const auto drawnAfresh = [header] {
+        QPixmapCache::clear();
+        return KRTest::renderWidget(*header);
+    };
+    pane->selectObject(object("button1"));
+    const QImage button = KRTest::renderWidget(*header);
+    EXPECT_EQ(button, drawnAfresh());
+    object("button1")->setKr_id(QStringLiteral("okButton"));
+    const QImage renamed = KRTest::renderWidget(*header);
+    EXPECT_NE(renamed, button);
+    EXPECT_EQ(renamed, drawnAfresh());
+    pane->selectObject(object("label1"));
+    const QImage label = KRTest::renderWidget(*header);
+    EXPECT_NE(label, renamed);
+    EXPECT_EQ(label, drawnAfresh());
+    pane->selectObject(object("okButton"));
+    EXPECT_EQ(KRTest::renderWidget(*header), renamed);
+    header->resize(header->width() - 40, header->height());
+    EXPECT_EQ(KRTest::renderWidget(*header), drawnAfresh()) << "narrower";
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <model/KRPage.h>
 #include <model/KRProject.h>
 #include <model/KRProjectResource.h>
+#include <platform/appkit/KRColorPanel.h>
 #include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <workspace/palette/KRObjectBrowser.h>
@@ -31,6 +32,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -317,6 +319,26 @@ TEST_F(ProjectWindow, KeysActOnceWhereTheFocusIs)
     ASSERT_TRUE(command("delete")->isEnabled());
     command("delete")->trigger();
     EXPECT_EQ(field->text(), QStringLiteral("ac"));
+}
+
+// A press anywhere in the window puts the colour panel away; one in the panel itself leaves it.
+TEST_F(ProjectWindow, APressInTheWindowPutsTheColourPanelAway)
+{
+    KRWindowController *controller = open(writePackage(QStringLiteral("Colours"), kTwoPages));
+    ASSERT_TRUE(controller);
+    KRWindow *window = controller->projectWindow();
+    activate(window);
+    auto *field = new QLineEdit;
+    controller->toolbar()->addWidget(field);
+    KRColorPanel &panel = KRColorPanel::shared();
+    panel.orderFront();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    QTest::mouseClick(panel.htmlColorList()->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_TRUE(panel.isVisible()) << "pressed in the panel";
+    QTest::mouseClick(field, Qt::LeftButton);
+    EXPECT_FALSE(panel.isVisible()) << "pressed in the window";
+    QTest::mouseClick(field, Qt::LeftButton);
+    EXPECT_FALSE(panel.isVisible());
 }
 
 // The window's menu shortcuts work from an inspector field, also where the field would take
