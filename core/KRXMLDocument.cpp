@@ -9,10 +9,12 @@
 #include <QHash>
 
 #include <libxml/entities.h>
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -36,6 +38,69 @@ struct FirstError
     int line = 0;
     QString message;
 };
+
+// What a parse that lists empty attributes keeps (ctxt->_private points to its FirstError).
+struct ListingParse : FirstError
+{
+    const KRXMLDocument::EmptyAttributeNames *listed = nullptr;
+    std::vector<KRXMLDocumentPrivate::PendingAttributes *> lists; // each element's, made here
+};
+
+// The parser's element start, except that the element's trailing empty attributes among the
+// names given for it are listed on the element (as addEmptyAttribute lists them), not made.
+void startElementListingEmpty(void *ctx, const xmlChar *localname, const xmlChar *prefix, const xmlChar *URI,
+                              int namespaceCount, const xmlChar **namespaces, int attributeCount,
+                              int defaultedCount, const xmlChar **attributes)
+{
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    auto *parse = static_cast<ListingParse *>(static_cast<FirstError *>(ctxt->_private));
+    int kept = attributeCount;
+    xmlDictPtr dict = ctxt->myDoc ? ctxt->myDoc->dict : nullptr;
+    if (!prefix && defaultedCount == 0 && attributeCount > 0 && dict) {
+        if (const std::vector<QByteArray> *names = (*parse->listed)(reinterpret_cast<const char *>(localname))) {
+            // Five pointers an attribute: local name, prefix, URI, value, end of the value.
+            for (; kept > 0; --kept) {
+                const xmlChar **attr = attributes + 5 * (kept - 1);
+                if (attr[1] || attr[3] != attr[4])
+                    break; // a prefixed or non-empty attribute ends the run
+                const QByteArrayView name(reinterpret_cast<const char *>(attr[0]));
+                if (std::find(names->begin(), names->end(), name) == names->end())
+                    break;
+            }
+        }
+    }
+    xmlNodePtr parent = ctxt->node;
+    xmlSAX2StartElementNs(ctx, localname, prefix, URI, namespaceCount, namespaces, kept, defaultedCount, attributes);
+    if (kept == attributeCount)
+        return;
+    // Out of memory: the parse ends, as failed (a stopped parser alone reads as well-formed).
+    const auto fail = [ctxt, parse] {
+        if (!parse->code) {
+            parse->code = XML_ERR_NO_MEMORY;
+            parse->line = xmlSAX2GetLineNumber(ctxt);
+            parse->message = QStringLiteral("out of memory");
+        }
+        xmlStopParser(ctxt);
+        ctxt->wellFormed = 0;
+    };
+    xmlNodePtr element = ctxt->node;
+    if (!element || element == parent || element->type != XML_ELEMENT_NODE || element->content) {
+        fail(); // the element was not made
+        return;
+    }
+    auto *pending = new KRXMLDocumentPrivate::PendingAttributes;
+    parse->lists.push_back(pending);
+    pending->names.reserve(size_t(attributeCount - kept));
+    for (int i = kept; i < attributeCount; ++i) {
+        const xmlChar *interned = xmlDictLookup(dict, attributes[5 * i], -1);
+        if (!interned) {
+            fail();
+            break;
+        }
+        pending->names.push_back(interned);
+    }
+    element->content = reinterpret_cast<xmlChar *>(pending);
+}
 
 // The parser goes on after an error and reports follow-up errors: the first one is the cause.
 void recordFirstError(void *userData, xmlErrorPtr error)
@@ -201,7 +266,10 @@ void expandInternalEntities(xmlDocPtr doc)
 }
 
 // Reads a whole document; on failure the error names the line and the parser's message.
-KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
+// `listed` (may be null): see KRXMLDocument::fromFile; `listedElements` is set to the number
+// of elements given a list.
+KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::EmptyAttributeNames *listed = nullptr,
+                                  int *listedElements = nullptr)
 {
     // The parser counts in int: a longer text would be read as a part of itself.
     if (bytes.size() > KRXMLDocument::MaximumFileSize || bytes.size() > qsizetype(INT_MAX)) {
@@ -214,9 +282,20 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
         return KRError(KRXMLDocument::errorDomain, XML_ERR_NO_MEMORY, QStringLiteral("Out of memory reading XML."));
-    FirstError first;
+    ListingParse parse;
+    FirstError &first = parse;
     ctxt->_private = &first;
     ctxt->sax->serror = recordFirstError;
+    if (listed && *listed) {
+        parse.listed = listed;
+        ctxt->sax->startElementNs = startElementListingEmpty;
+    }
+    // The library frees neither the lists nor (for elements) what their field points to.
+    const auto releaseLists = [&parse] {
+        for (KRXMLDocumentPrivate::PendingAttributes *pending : parse.lists)
+            delete pending;
+        parse.lists.clear();
+    };
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), static_cast<int>(bytes.size()),
                                       nullptr, nullptr, parseOptions);
     const bool failed = !doc || !ctxt->wellFormed;
@@ -232,6 +311,7 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
         const QString message = first.message.isEmpty() ? QStringLiteral("Document is empty") : first.message;
         xmlFreeDoc(doc);
         xmlFreeParserCtxt(ctxt);
+        releaseLists();
         return KRError(KRXMLDocument::errorDomain, code,
                        QStringLiteral("The XML text is not well-formed: line %1: %2.").arg(line).arg(message),
                        {{QStringLiteral("line"), line}, {QStringLiteral("reason"), message}});
@@ -239,12 +319,15 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes)
     xmlFreeParserCtxt(ctxt);
     if (!entityTextWithinLimit(doc)) {
         xmlFreeDoc(doc);
+        releaseLists();
         const QString message = QStringLiteral("its entities stand for more text than a project can hold");
         return KRError(KRXMLDocument::errorDomain, XML_ERR_ENTITY_LOOP,
                        QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
                        {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
     }
     expandInternalEntities(doc);
+    if (listedElements)
+        *listedElements = int(parse.lists.size());
     return doc;
 }
 
@@ -266,11 +349,19 @@ KRXMLDocument KRXMLDocument::create(const QString &rootName)
 
 KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes)
 {
+    return fromData(bytes, {});
+}
+
+KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes, const EmptyAttributeNames &listed)
+{
     KRXMLMemoryPool::installForXMLLibrary();
-    KRResult<xmlDocPtr> parsed = parseDocument(bytes);
+    int listedElements = 0;
+    KRResult<xmlDocPtr> parsed = parseDocument(bytes, &listed, &listedElements);
     if (!parsed)
         return parsed.error();
-    return KRXMLDocument(std::make_shared<KRXMLDocumentPrivate>(parsed.value()));
+    auto d = std::make_shared<KRXMLDocumentPrivate>(parsed.value());
+    d->notePendingElements(listedElements);
+    return KRXMLDocument(std::move(d));
 }
 
 QString KRXMLDocument::sizeText(qint64 bytes)
@@ -285,6 +376,11 @@ QString KRXMLDocument::sizeText(qint64 bytes)
 }
 
 KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path)
+{
+    return fromFile(path, {});
+}
+
+KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path, const EmptyAttributeNames &listed)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -321,7 +417,7 @@ KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path)
             return tooLarge(-1);
         bytes.append(block, qsizetype(read));
     }
-    KRResult<KRXMLDocument> result = fromData(bytes);
+    KRResult<KRXMLDocument> result = fromData(bytes, listed);
     if (!result) {
         KRError error = result.error();
         QVariantMap info = error.userInfo();

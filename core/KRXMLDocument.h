@@ -8,7 +8,9 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 // An XML document in memory, read and written as UTF-8. KRXMLDocument is a shared handle
 // (copies refer to the same document, which lives while any copy does); node handles
@@ -38,6 +40,15 @@ public:
     // network access is made and no external entity is loaded.
     static KRResult<KRXMLDocument> fromData(const QByteArray &bytes);
     static KRResult<KRXMLDocument> fromFile(const QString &path);
+    // For an element's name, the attribute names that KRXMLNode::addEmptyAttribute would be
+    // given for it anyway (null: none); what it points to lasts the parse.
+    using EmptyAttributeNames = std::function<const std::vector<QByteArray> *(const char *utf8ElementName)>;
+    // The same, except that each element's trailing run of empty, unprefixed attributes whose
+    // names are among those given for it is read as added with addEmptyAttribute, in that
+    // order: every read, and the text written, is the same, yet they take only a name's room
+    // (the parser never makes them).
+    static KRResult<KRXMLDocument> fromData(const QByteArray &bytes, const EmptyAttributeNames &listed);
+    static KRResult<KRXMLDocument> fromFile(const QString &path, const EmptyAttributeNames &listed);
     // A byte count as the errors give it ("256 MiB", "2.0 GiB").
     static QString sizeText(qint64 bytes);
 
@@ -61,8 +72,9 @@ public:
     QList<KRXMLNode> nodesForXPath(const QString &xpath) const;
 
     // The whole document: XML declaration (version 1.0, encoding UTF-8), the top-level
-    // nodes, a line feed after each. Empty attributes added with addEmptyAttribute are linked
-    // into their elements while it writes: no other thread reads those elements meanwhile.
+    // nodes, a line feed after each. Empty attributes added with addEmptyAttribute (or listed
+    // as the document was read) are linked into their elements while it writes: no other
+    // thread reads those elements meanwhile.
     QByteArray xmlData() const;
     // Writes xmlData() atomically (a temporary file renamed over the target; a symbolic link
     // there is replaced, never written through).

@@ -118,7 +118,8 @@ public:
     // the document's name dictionary, are listed in the element's content field, which the
     // library leaves unused for elements (it neither frees nor copies it there). They take
     // their place in the tree, in that order, before anything adds an attribute to the
-    // element, and whatever frees an element lets its list go first.
+    // element, and whatever frees an element lets its list go first. A document read with
+    // names to list (KRXMLDocument::fromData) has its elements' lists made by the parser.
     struct PendingAttributes
     {
         std::vector<const unsigned char *> names;
@@ -143,6 +144,8 @@ public:
     // the text written is that of the attributes in the tree, yet they take no room of the
     // document's after. With the lock held.
     void withPendingAttributesLinked(_xmlNode *node, const std::function<void()> &write);
+    // Counts `count` elements given lists as the document was read.
+    void notePendingElements(int count) { m_pendingElements.fetch_add(count, std::memory_order_relaxed); }
     bool hasPendingAttributes() const { return m_pendingElements.load(std::memory_order_relaxed) > 0; }
 
     static bool subtreeReferenced(_xmlNode *node);

@@ -2,6 +2,7 @@
 
 #include <core/KRFileManagerAdditions.h>
 #include <core/KRRunLogger.h>
+#include <model/KRClassRegistry.h>
 #include <model/KRDocumentWindowController.h>
 #include <model/KRProject.h>
 #include <model/KRProjectBase.h>
@@ -143,7 +144,17 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
         return KRError(ProjectErrorDomain, 1, QStringLiteral("Failed to load project.xml from project bundle"));
     if (const KRResult<void> web = KRWebFolder::checkPackageWebFolder(packagePath); !web)
         return web.error();
-    KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path);
+    // A project the application saved holds an empty attribute for every property an object
+    // lacks, which its adapter would add on opening anyway: read, they take a name's room.
+    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    const auto adaptersAdd = [&registry](const char *element) -> const std::vector<QByteArray> * {
+        const QString className = QString::fromUtf8(element);
+        if (!registry.isInstantiable(className))
+            return nullptr;
+        const std::vector<KRPropertyDescriptor> *table = registry.lastingDescriptorTable(className);
+        return table ? registry.attributeNames(className, table).get() : nullptr;
+    };
+    KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path, adaptersAdd);
     if (!xml)
         return xml.error();
     const KRXMLNode root = xml.value().rootElement();

@@ -41,7 +41,8 @@ public:
     // A new untitled document from the application's "DefaultProject.xml".
     static KRResult<std::shared_ptr<KRDocument>> makeUntitled();
     // Reads the package (with the version check); a project.xml that holds no project is an
-    // error here.
+    // error here. The empty attributes its objects' adapters would add (as a save writes
+    // them) are read as added with KRXMLNode::addEmptyAttribute.
     static KRResult<std::shared_ptr<KRDocument>> openPackage(const QString &packagePath);
     // A document of its own over the XML, at that package folder, owned by no window: a copy
     // of an open project for a build to read while the user goes on editing.

@@ -14,7 +14,11 @@
 // project.xml (the peer: memory for each byte of the file), "total_MB" all of it.
 // A second line gives the resident memory once project.xml has been written out (a save, a
 // build's copy), the text itself still held, over the open project's.
-// "--pages=N" measures N pages alone, in this process (for a heap profiler).
+// Each shape is measured twice: as generated (only the properties its objects set), and as
+// the application saves it (the generated project opened and written out once, in a child of
+// its own, so that every object carries the empty attributes of the properties it lacks).
+// "--pages=N" measures N pages alone, in this process (for a heap profiler); "--saved=PATH"
+// measures the package at PATH in its place.
 // Shapes: 50 pages x 40 objects (target <= 0.5 MB a page) and 1,000 x 40 (target < 600 MB).
 
 #include <bench/support/KRBenchMixedProject.h>
@@ -62,8 +66,26 @@ void processPendingEvents()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// Opens the generated project of `pages` pages and writes it, as a save does, to a package in
+// the folder `path`; false on failure.
+bool writeSavedForm(int argc, char **argv, int pages, const QString &path)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir folder;
+    KRObjectInfo::sharedInstance();
+    setUpProjectBuilder();
+    const QString package = KRBench::writePackage(folder.path() + QStringLiteral("/generated"),
+                                                  KRBench::mixedControlsProjectXML(pages));
+    KRBench::Opened opened = KRBench::openProject(package);
+    if (!opened.project || opened.project->krPages().size() != pages)
+        return false;
+    processPendingEvents();
+    return !KRBench::writePackage(path, opened.document->xmlDocument().xmlData()).isEmpty();
+}
+
 // Opens a project of `pages` pages in this process and prints its figures; false on failure.
-bool measure(int argc, char **argv, int pages)
+// `saved`: the folder of the saved form's package, opened in place of the generated project.
+bool measure(int argc, char **argv, int pages, const QString &saved = {})
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir folder;
@@ -79,8 +101,18 @@ bool measure(int argc, char **argv, int pages)
     }
     processPendingEvents();
 
-    const QByteArray xml = KRBench::mixedControlsProjectXML(pages);
-    const QString package = KRBench::writePackage(folder.path() + QStringLiteral("/large"), xml);
+    QByteArray xml;
+    QString package;
+    if (saved.isEmpty()) {
+        xml = KRBench::mixedControlsProjectXML(pages);
+        package = KRBench::writePackage(folder.path() + QStringLiteral("/large"), xml);
+    } else {
+        package = saved + QStringLiteral("/Bench.krproj"); // as writePackage names it
+        QFile file(package + QStringLiteral("/project.xml"));
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        xml = file.readAll();
+    }
     const double fileMB = double(xml.size()) / (1024.0 * 1024.0);
     const double floorMB = residentMB();
     KRBench::Opened opened = KRBench::openProject(package);
@@ -89,7 +121,7 @@ bool measure(int argc, char **argv, int pages)
     processPendingEvents();
     const double openMB = residentMB() - floorMB;
 
-    const std::string shape = std::to_string(pages) + "x" + std::to_string(kObjectsPerPage);
+    const std::string shape = std::to_string(pages) + "x" + std::to_string(kObjectsPerPage) + (saved.isEmpty() ? "" : "_saved");
     std::printf("open/%-9s %8.1f MB  %6.3f MB a page  %6.1f KB an object  %5.1fx project.xml (%.1f MB)  floor %.0f MB\n",
                 shape.c_str(), openMB, openMB / pages, openMB * 1024.0 / (pages * kObjectsPerPage), openMB / fileMB,
                 fileMB, floorMB);
@@ -116,17 +148,30 @@ int main(int argc, char **argv)
     QTemporaryDir home;
     KRBench::usePrivateUserFolders(home.path());
     // "--pages=N": that shape alone, in this process (for a heap profiler).
-    if (argc > 1 && std::strncmp(argv[1], "--pages=", 8) == 0)
-        return measure(argc, argv, std::atoi(argv[1] + 8)) ? 0 : 1;
-    int failed = 0;
-    for (const int pages : {50, 1000}) {
+    if (argc > 1 && std::strncmp(argv[1], "--pages=", 8) == 0) {
+        const QString saved = argc > 2 && std::strncmp(argv[2], "--saved=", 8) == 0 ? QString::fromLocal8Bit(argv[2] + 8) : QString();
+        return measure(argc, argv, std::atoi(argv[1] + 8), saved) ? 0 : 1;
+    }
+    // Runs `work` in a child process; false when it fails.
+    const auto inChild = [](const auto &work) {
         std::fflush(stdout);
         const pid_t child = fork();
         if (child == 0)
-            std::_Exit(measure(argc, argv, pages) ? 0 : 1);
+            std::_Exit(work() ? 0 : 1);
         int status = 0;
-        if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    QTemporaryDir savedForms;
+    int failed = 0;
+    for (const int pages : {50, 1000}) {
+        if (!inChild([&] { return measure(argc, argv, pages); })) {
             std::fprintf(stderr, "the project of %d pages could not be opened and measured\n", pages);
+            ++failed;
+        }
+        const QString saved = savedForms.path() + QStringLiteral("/saved") + QString::number(pages);
+        if (!inChild([&] { return writeSavedForm(argc, argv, pages, saved); })
+            || !inChild([&] { return measure(argc, argv, pages, saved); })) {
+            std::fprintf(stderr, "the saved project of %d pages could not be opened and measured\n", pages);
             ++failed;
         }
     }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <thread>
@@ -784,6 +785,90 @@ TEST(KRXMLNode, EmptyAttributesAddedLaterReadAndWriteAsSetOnes)
         dying.rootElement().elements().last().addEmptyAttribute("kept");
         EXPECT_EQ(e.xmlString(), "<e gone=\"\"/>");
     }
+}
+
+// A document read with the names of empty attributes to list (as a project the application
+// saved is read) and the same text read plainly: the same text written, the same reads, and
+// the same after the same edits, whichever of each element's empty attributes were listed.
+TEST(KRXMLDocument, ListedEmptyAttributesOfAReadDocumentReadAndWriteAsTheText)
+{
+    const QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE r [\n<!ENTITY e \"\">\n]>\n"
+                            "<r xmlns:k=\"urn:k\" b=\"\">\n<o a=\"1\" b=\"\" c=\"\">t<o c=\"\"/></o>\n"
+                            "<o b=\"\" a=\"1\" c=\"\"/>\n<o a=\"1\" c=\"\" zz=\"\"/>\n<o a=\"1\" k:c=\"\"/>\n"
+                            "<o a=\"1\" c=\"&e;\"/>\n<o b=\"\" c=\"\"/>\n<p b=\"\" c=\"\"/>\n</r>\n";
+    const std::vector<QByteArray> names{"c", "b", "k:c"};
+    int asked = 0;
+    const KRXMLDocument::EmptyAttributeNames listed = [&](const char *element) -> const std::vector<QByteArray> * {
+        ++asked;
+        return std::strcmp(element, "o") == 0 ? &names : nullptr;
+    };
+    KRResult<KRXMLDocument> read = KRXMLDocument::fromData(text, listed);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(asked, 9); // every element, once
+    KRXMLDocument listing = read.value();
+    KRXMLDocument plain = parse(text);
+    EXPECT_EQ(listing.xmlData().toStdString(), plain.xmlData().toStdString());
+    EXPECT_EQ(plain.xmlData().toStdString(), QByteArray(text).replace("&e;", "").toStdString());
+    const auto elementsOf = [](const KRXMLDocument &document) {
+        QList<KRXMLNode> all{document.rootElement()};
+        for (qsizetype i = 0; i < all.size(); ++i)
+            all += all.at(i).elements();
+        return all;
+    };
+    const auto expectSame = [&](const char *step) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(listing.xmlData(), plain.xmlData());
+        const QList<KRXMLNode> a = elementsOf(listing);
+        const QList<KRXMLNode> b = elementsOf(plain);
+        ASSERT_EQ(a.size(), b.size());
+        const QByteArray asked[] = {"c", "a", "b", "zz", "k:c", "absent", "d"};
+        constexpr qsizetype count = sizeof asked / sizeof asked[0];
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a.at(i).xmlData(), b.at(i).xmlData()) << i;
+            EXPECT_EQ(a.at(i).attributeNames(), b.at(i).attributeNames()) << i;
+            QString valuesA[count];
+            QString valuesB[count];
+            a.at(i).attributeValues(asked, count, valuesA);
+            b.at(i).attributeValues(asked, count, valuesB);
+            for (qsizetype n = 0; n < count; ++n) {
+                const QString name = QString::fromUtf8(asked[n]);
+                EXPECT_EQ(a.at(i).hasAttribute(name), b.at(i).hasAttribute(name)) << i << asked[n].constData();
+                EXPECT_EQ(a.at(i).attribute(name).isNull(), b.at(i).attribute(name).isNull()) << i << asked[n].constData();
+                EXPECT_EQ(a.at(i).attributeForUTF8Name(asked[n]).isNull(), b.at(i).attributeForUTF8Name(asked[n]).isNull()) << i;
+                EXPECT_EQ(valuesA[n].isNull(), valuesB[n].isNull()) << i << asked[n].constData();
+                EXPECT_EQ(valuesA[n], valuesB[n]) << i << asked[n].constData();
+            }
+            EXPECT_EQ(a.at(i).deepCopy().xmlData(), b.at(i).deepCopy().xmlData()) << i;
+        }
+    };
+    expectSame("read");
+
+    // Edits: one set keeps its place, one removed goes, one added comes after them all, an
+    // element moves and one leaves with its list; then a query about attributes.
+    for (KRXMLDocument *document : {&listing, &plain}) {
+        const QList<KRXMLNode> elements = elementsOf(*document);
+        KRXMLNode first = elements.at(1);
+        first.setAttribute("b", "x");
+        first.addEmptyAttribute("d");
+        KRXMLNode second = elements.at(2);
+        second.removeAttribute("c");
+        KRXMLNode sixth = elements.at(6);
+        sixth.addEmptyAttribute("c");
+        sixth.addEmptyAttribute("d");
+        document->rootElement().insertChild(elements.at(8), 0);
+        KRXMLNode third = elements.at(3);
+        third.detach();
+    }
+    expectSame("edited");
+    KRXMLDocument target = KRXMLDocument::create("t");
+    EXPECT_EQ(target.importNode(elementsOf(listing).at(2)).xmlData(), target.importNode(elementsOf(plain).at(2)).xmlData());
+    EXPECT_EQ(listing.nodesForXPath("//o[@c='']").size(), plain.nodesForXPath("//o[@c='']").size());
+    expectSame("queried");
+
+    // A text that is not well-formed after some lists were made: the error, nothing left.
+    KRResult<KRXMLDocument> broken = KRXMLDocument::fromData("<r><o a=\"1\" c=\"\"><o b=\"\"/></r>", listed);
+    ASSERT_FALSE(broken.ok());
+    EXPECT_EQ(broken.error().userInfo().value("line").toInt(), 1);
 }
 
 TEST(KRXMLNode, PrefixedNamesMatchQualified)

@@ -551,9 +551,6 @@ QStringList pageDivOrder(const std::shared_ptr<KRPage> &page)
 
 } // namespace
 
-// A copied div brings what is nested in it: the paste makes it all anew under fresh ids (a
-// copied button calls the copied handler), the original keeps its children, the file never
-// holds an id twice, and undo takes the whole paste back. A cut and paste keeps the ids.
 // The properties an object's element lacks read as empty and are written as empty attributes
 // after its own, the same however the open project was used before: saved unchanged, copied
 // for a build, after a paste and an edit undone, and read back and saved again. An edit of one
@@ -606,13 +603,61 @@ TEST(KRPageObjects, LackingPropertiesAreWrittenEmptyAfterTheElementsOwn)
     ASSERT_TRUE(document->save().ok());
     EXPECT_EQ(KRTest::readFile(file), saved);
 
+    // The file as saved, with one more object whose empty properties are not all at its end
+    // and an empty attribute that is no property among them: reopened, it reads, copies,
+    // saves and takes edits as the project it was saved from, each attribute in its place.
+    QByteArray withOdd = saved;
+    withOdd.replace("<KRDesignControl id=\"b\"",
+                    "<KRDesignControl id=\"c\" width=\"\" top=\"1\" zz=\"\" color=\"\"/><KRDesignControl id=\"b\"");
     std::shared_ptr<KRDocument> again;
-    auto reopened = krOpenProject(saved, true, &again);
+    auto reopened = krOpenProject(withOdd, true, &again);
     ASSERT_TRUE(reopened);
+    const QString againFile = again->fileURL() + QStringLiteral("/project.xml");
+    const auto againPage = reopened->krPages().first();
+    const auto againA = againPage->objectForID(QStringLiteral("a"));
+    const auto c = againPage->objectForID(QStringLiteral("c"));
+    ASSERT_TRUE(againA && c);
+    EXPECT_EQ(againA->xmlElement().attributeNames(), a->xmlElement().attributeNames());
+    for (const QString &name : a->xmlElement().attributeNames()) {
+        EXPECT_EQ(againA->xmlElement().attribute(name), a->xmlElement().attribute(name)) << qPrintable(name);
+        EXPECT_TRUE(againA->xmlElement().hasAttribute(name)) << qPrintable(name);
+    }
+    EXPECT_FALSE(againA->xmlElement().hasAttribute(QStringLiteral("zz")));
+    EXPECT_TRUE(againA->xmlElement().attribute(QStringLiteral("zz")).isNull());
+    EXPECT_EQ(againA->value(QStringLiteral("kr_width")), QString(""));
+    const QByteArray oddSaved = "<KRDesignControl id=\"c\" width=\"\" top=\"1\" zz=\"\" color=\"\" left=\"\" backgroundColor=\"\" "
+                                "backgroundImage=\"\" backgroundGradient=\"\" padding=\"\" paddingTop=\"\" checked=\"\" "
+                                "visible=\"\" name=\"\" hidden=\"\"/>";
+    QByteArray savedAgain = saved;
+    savedAgain.replace("<KRDesignControl id=\"b\"", oddSaved + "<KRDesignControl id=\"b\"");
+    EXPECT_EQ(reopened->snapshot().xml, savedAgain);
     ASSERT_TRUE(again->save().ok());
-    EXPECT_EQ(KRTest::readFile(again->fileURL() + QStringLiteral("/project.xml")), saved);
+    EXPECT_EQ(KRTest::readFile(againFile), savedAgain);
+    againPage->pasteboardCopyObjects({againA});
+    EXPECT_TRUE(KRPasteboard::generalPasteboard().stringForType(KRObjectPboardType).contains(
+        QString::fromUtf8("<KRDesignControl id=\"a\" top=\"10\" left=\"20\" " + lacking + "/>")));
+
+    KRUndoManager &againUndo = again->undoManager();
+    againUndo.beginUndoGrouping();
+    againA->setValue(QStringLiteral("kr_color"), QStringLiteral("blue"));
+    c->setValue(QStringLiteral("kr_color"), QStringLiteral("green"));
+    c->setValue(QStringLiteral("kr_paddingTop"), QStringLiteral("3"));
+    againUndo.endUndoGrouping();
+    ASSERT_TRUE(again->save().ok());
+    QByteArray againEdited = savedAgain;
+    againEdited.replace("id=\"a\" top=\"10\" left=\"20\" width=\"\" color=\"\"", "id=\"a\" top=\"10\" left=\"20\" width=\"\" color=\"blue\"");
+    againEdited.replace("zz=\"\" color=\"\"", "zz=\"\" color=\"green\"");
+    againEdited.replace("padding=\"\" paddingTop=\"\" checked=\"\" visible=\"\" name=\"\" hidden=\"\"/><KRDesignControl id=\"b\"",
+                        "padding=\"\" paddingTop=\"3\" checked=\"\" visible=\"\" name=\"\" hidden=\"\"/><KRDesignControl id=\"b\"");
+    EXPECT_EQ(KRTest::readFile(againFile), againEdited);
+    againUndo.undo();
+    ASSERT_TRUE(again->save().ok());
+    EXPECT_EQ(KRTest::readFile(againFile), savedAgain);
 }
 
+// A copied div brings what is nested in it: the paste makes it all anew under fresh ids (a
+// copied button calls the copied handler), the original keeps its children, the file never
+// holds an id twice, and undo takes the whole paste back. A cut and paste keeps the ids.
 TEST(KRPageObjects, PastedDivBringsItsNestedObjectsWithFreshIds)
 {
     registerTestDiv();
