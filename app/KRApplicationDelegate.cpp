@@ -12,7 +12,7 @@
 #include <controls/KRPluginLoader.h>
 #include <core/KRNodeRunner.h>
 #include <core/KRRunLogger.h>
-#include <core/ui/KRWindowControllerBase.h>
+#include <ui/KRWindowControllerBase.h>
 #include <model/KRDocument.h>
 #include <network/KRNewsController.h>
 #include <network/NetRuntimeServerSupport.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 #include <widgets/help/KRHTMLWindowController.h>
 
 #include <QJsonArray>

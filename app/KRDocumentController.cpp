@@ -1,7 +1,7 @@
 #include "KRDocumentController.h"
 
 #include <core/KRRunLogger.h>
-#include <core/ui/KRProjectWindowController.h>
+#include <ui/KRProjectWindowController.h>
 #include <model/KRDocument.h>
 #include <model/KRProjectBase.h>
 #include <platform/appkit/KRRecentDocuments.h>

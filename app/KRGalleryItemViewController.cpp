@@ -2,7 +2,7 @@
 
 #include "KRGalleryThumbnails.h"
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <network/NetDownloadCache.h>
 #include <network/NetHTTPRequest.h>
 #include <platform/appkit/KROpenURL.h>

@@ -6,7 +6,7 @@
 
 #include <core/KRFileManagerAdditions.h>
 #include <core/KRRunLogger.h>
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 #include <core/KRXMLDocument.h>
 #include <core/KRXMLNode.h>
 #include <core/QZZipArchive.h>

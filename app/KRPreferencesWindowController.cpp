@@ -5,7 +5,7 @@
 
 #include <core/KRPasswordValueTransformer.h>
 #include <core/KRRunLogger.h>
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 #include <model/KRObjectInfo.h>
 #include <platform/appkit/KRBinding.h>
 #include <platform/appkit/KRFontPanel.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <core/ui/KRWindowControllerBase.h>
+#include <ui/KRWindowControllerBase.h>
 #include <model/KRUserDeviceInformation.h>
 #include <platform/foundation/KRObservationToken.h>
 

@@ -1,7 +1,7 @@
 #include "KRItemEditorViewController.h"
 #include "KRPropertyEditorItemViewController.h"
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <model/KRObject.h>
 #include <model/KRObjectInfo.h>

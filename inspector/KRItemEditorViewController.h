@@ -10,7 +10,7 @@
 
 #include "KRValueTransformers.h"
 
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QList>

@@ -9,7 +9,7 @@
 
 #include "KRValueTransformers.h"
 
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <model/KRPropertyInfo.h>
 #include <platform/foundation/KRObservationToken.h>
 

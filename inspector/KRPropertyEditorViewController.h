@@ -16,7 +16,7 @@
 #include "KRPropertyEditorItemTextShadowViewController.h"
 #include "KRPropertyEditorItemViewController.h"
 
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <model/KRObjectInfo.h>
 
 #include <QPointer>

@@ -5,7 +5,7 @@
 #include <app/KRGalleryWindowController.h>
 #include <app/windows/KRProjectWindowHookup.h>
 #include <model/KRProject.h>
-#include <network/ui/KRProxyAuthViewController.h>
+#include <workspace/network/KRProxyAuthViewController.h>
 #include <platform/appkit/KRDesktopResourceWorkspace.h>
 #include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/foundation/KRAlertService.h>

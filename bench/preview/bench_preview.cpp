@@ -14,7 +14,7 @@
 #include <bench/support/KRBenchSupport.h>
 #include <bench/support/KRBenchTargets.h>
 #include <bench/support/KRBenchWeb.h>
-#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <workspace/preview/KRDeviceBrowserWindowController.h>
 #include <core/KRNodeRunner.h>
 #include <model/KRDocument.h>
 

@@ -2,7 +2,7 @@
 
 #include <app/KRDocumentController.h>
 #include <core/QZZipArchive.h>
-#include <core/ui/KRProjectWindowController.h>
+#include <ui/KRProjectWindowController.h>
 #include <model/KRDocument.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRResources.h>

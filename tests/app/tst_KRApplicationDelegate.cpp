@@ -5,7 +5,7 @@
 #include <app/KRDocumentController.h>
 #include <app/KRGalleryWindowController.h>
 #include <app/KRPreferencesWindowController.h>
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 #include <model/KRDocument.h>
 #include <model/KRProject.h>
 #include <platform/appkit/KROpenURL.h>

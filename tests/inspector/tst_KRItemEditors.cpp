@@ -1,7 +1,7 @@
 #include "InspectorTestSupport.h"
 
 #include <inspector/KRItemEditorViewController.h>
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRUndoManager.h>

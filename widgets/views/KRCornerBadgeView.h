@@ -1,6 +1,6 @@
 #pragma once
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 
 #include <QColor>
 #include <QFont>

@@ -1,6 +1,6 @@
 #include "KRDeviceBrowserHeaderView.h"
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 
 #include <QEvent>
 #include <QPainter>

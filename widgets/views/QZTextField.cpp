@@ -2,7 +2,7 @@
 
 #include "KRViewDrawing.h"
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -2,7 +2,7 @@
 
 #include <codeeditor/CEEditor.h>
 #include <codeeditor/CETextView.h>
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KRObject.h>
 #include <model/KRProjectBase.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <codeeditor/CEEditorDelegate.h>
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QComboBox>

@@ -4,7 +4,7 @@
 
 #include <builder/KRProjectSyntaxCheck.h>
 #include <core/KRFileManagerAdditions.h>
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KRPage.h>
 #include <model/KRProject.h>

@@ -1,6 +1,6 @@
 #include "KRObjectBrowser.h"
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRObject.h>
 #include <model/KRObjectInfo.h>
 #include <model/KRPage.h>

@@ -2,7 +2,7 @@
 
 #include "KRPaletteObjectViewController.h"
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/views/KRPaneHeaderView.h>

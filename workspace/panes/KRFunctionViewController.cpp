@@ -7,7 +7,7 @@
 #include <codeeditor/CETemporaryAttributes.h>
 #include <codeeditor/CETextView.h>
 #include <core/KRString.h>
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>

@@ -2,7 +2,7 @@
 
 #include <codeeditor/CEEditorDelegate.h>
 #include <codeeditor/CETextView.h>
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <platform/appkit/KRPopover.h>
 #include <platform/foundation/KRObservationToken.h>
 

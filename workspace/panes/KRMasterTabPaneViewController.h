@@ -2,7 +2,7 @@
 
 #include "KRTabPropertyGroupViewController.h"
 
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <platform/foundation/KRObservationToken.h>
 #include <workspace/resources/KRResourceTabPaneViewController.h>
 #include <workspace/resources/KRSyntaxErrorViewController.h>

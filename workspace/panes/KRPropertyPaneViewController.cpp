@@ -2,7 +2,7 @@
 
 #include "KRTabView.h"
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
 #include <model/KRPage.h>

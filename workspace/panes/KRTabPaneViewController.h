@@ -2,7 +2,7 @@
 
 #include "KRFunctionViewController.h"
 
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <inspector/KRItemEditorViewController.h>
 #include <platform/foundation/KRObservationToken.h>
 #include <widgets/tabbar/TBTabBarControlDelegate.h>

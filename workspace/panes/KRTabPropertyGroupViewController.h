@@ -3,7 +3,7 @@
 #include "KRPropertyPaneViewController.h"
 #include "KRTabPaneViewController.h"
 
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QPointer>

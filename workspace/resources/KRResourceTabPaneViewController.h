@@ -1,6 +1,6 @@
 #pragma once
 
-#include <core/ui/KRCachingViewController.h>
+#include <ui/KRCachingViewController.h>
 #include <widgets/tabbar/TBTabBarControlDelegate.h>
 
 #include <QHash>

@@ -5,7 +5,7 @@
 #include <codeeditor/CETextPerformer.h>
 #include <codeeditor/CETextView.h>
 #include <core/KRFileManagerAdditions.h>
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRDocument.h>
 #include <model/KREditableResourceTypes.h>
 #include <model/KRProject.h>

@@ -5,7 +5,7 @@
 #include <builder/KRRuntimeServer.h>
 #include <builder/KRScriptCache.h>
 #include <builder/KRSyntaxChecker.h>
-#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <workspace/preview/KRDeviceBrowserWindowController.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
 #include <model/KRFunction.h>
@@ -22,9 +22,9 @@
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUserDefaults.h>
-#include <network/ui/KRBadgeView.h> // KRBadgedButton.h needs it complete
-#include <network/ui/KRBadgedButton.h>
-#include <network/ui/KRNewsViewController.h>
+#include <workspace/network/KRBadgeView.h> // KRBadgedButton.h needs it complete
+#include <workspace/network/KRBadgedButton.h>
+#include <workspace/network/KRNewsViewController.h>
 #include <widgets/toolbaritem/JWDelayedPopUpButton.h>
 #include <widgets/toolbaritem/JWPopUpToolbarItem.h>
 #include <platform/webview/KRWebView.h>

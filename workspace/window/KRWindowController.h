@@ -1,7 +1,7 @@
 #pragma once
 
-#include <core/ui/KRMainMenu.h>
-#include <core/ui/KRProjectWindowController.h>
+#include <ui/KRMainMenu.h>
+#include <ui/KRProjectWindowController.h>
 #include <platform/appkit/KRPopover.h>
 #include <workspace/outline/KRProjectPaneViewController.h>
 #include <workspace/resources/KRResourceTabPaneViewController.h>

@@ -4,7 +4,7 @@
 
 #include <codeeditor/CETextMenuController.h>
 #include <core/KRRunLogger.h>
-#include <core/ui/KRWindowControllerBase.h>
+#include <ui/KRWindowControllerBase.h>
 #include <model/KRDocument.h>
 #include <model/KRObject.h>
 #include <model/KRPage.h>

@@ -12,7 +12,7 @@
 #include <app/KRGalleryWindowController.h>
 #include <app/KRPreferencesWindowController.h>
 #include <core/KRNodeRunner.h>
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 #include <model/KRDocument.h>
 #include <platform/appkit/KRPopover.h>
 #include <platform/crash/KRCrashReporter.h>

@@ -10,7 +10,7 @@
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRProjectSyntaxCheck.h>
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolder.h>

@@ -3,7 +3,7 @@
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <workspace/panes/KRPropertyPaneViewController.h>
 #include <workspace/panes/KRTabView.h>

@@ -6,7 +6,7 @@
 
 #include <builder/KRRuntimeServer.h>
 #include <codeeditor/CETextView.h>
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 #include <model/KRDocument.h>
 #include <model/KRObject.h>
 #include <model/KRPage.h>

@@ -7,9 +7,9 @@
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRRuntimeServer.h>
-#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <workspace/preview/KRDeviceBrowserWindowController.h>
 #include <codeeditor/CETextView.h>
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 #include <inspector/KRPropertyEditorItemViewController.h>
 #include <inspector/KRPropertyEditorViewController.h>
 #include <model/KRDocument.h>

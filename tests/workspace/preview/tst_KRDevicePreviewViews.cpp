@@ -1,6 +1,6 @@
-#include <builder/preview/KRDeviceBackgroundView.h>
-#include <builder/preview/KRDeviceBrowserWindowController.h>
-#include <builder/preview/KRDeviceBrowserZoomView.h>
+#include <workspace/preview/KRDeviceBackgroundView.h>
+#include <workspace/preview/KRDeviceBrowserWindowController.h>
+#include <workspace/preview/KRDeviceBrowserZoomView.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 
 #include <QObject>
 #include <QPointer>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <builder/preview/KRDeviceBackgroundView.h>
-#include <builder/preview/KRDeviceBrowserZoomView.h>
+#include <workspace/preview/KRDeviceBackgroundView.h>
+#include <workspace/preview/KRDeviceBrowserZoomView.h>
 #include <core/KRNodeRunnerDelegate.h>
-#include <core/ui/KRWindowControllerBase.h>
+#include <ui/KRWindowControllerBase.h>
 
 #include <QComboBox>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include <core/ui/KRMainMenu.h>
+#include <ui/KRMainMenu.h>
 
 #include <QAction>
 #include <QApplication>

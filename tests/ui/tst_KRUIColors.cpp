@@ -1,4 +1,4 @@
-#include <core/ui/KRUIColors.h>
+#include <ui/KRUIColors.h>
 
 #include <QImage>
 #include <QPainter>

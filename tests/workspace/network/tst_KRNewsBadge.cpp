@@ -1,6 +1,6 @@
 #include <network/KRNewsController.h>
-#include <network/ui/KRBadgeView.h>
-#include <network/ui/KRBadgedButton.h>
+#include <workspace/network/KRBadgeView.h>
+#include <workspace/network/KRBadgedButton.h>
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 

@@ -1,5 +1,5 @@
-#include <core/ui/KRMainMenu.h>
-#include <core/ui/KRWindowControllerBase.h>
+#include <ui/KRMainMenu.h>
+#include <ui/KRWindowControllerBase.h>
 
 #include <KRTestSupport.h>
 

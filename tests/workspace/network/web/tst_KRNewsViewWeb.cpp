@@ -1,5 +1,5 @@
 #include <network/KRNewsController.h>
-#include <network/ui/KRNewsViewController.h>
+#include <workspace/network/KRNewsViewController.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/appkit/KRPopover.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
@@ -7,7 +7,7 @@
 #include <KRWidgetTestSupport.h>
 #include <KRWebTestSupport.h>
 
-#include "../../support/KRTestHTTPServer.h"
+#include "../../../network/support/KRTestHTTPServer.h"
 
 #include <QPainter>
 #include <QTest>

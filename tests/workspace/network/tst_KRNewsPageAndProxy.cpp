@@ -1,12 +1,12 @@
-#include "../support/KRProxiedRequest.h"
-#include "../support/KRTestHTTPServer.h"
+#include "../../network/support/KRProxiedRequest.h"
+#include "../../network/support/KRTestHTTPServer.h"
 
 #include <network/KRJSONRPC.h>
 #include <network/KRNewsController.h>
 #include <network/NetHTTPRequest.h>
-#include <network/ui/KRNewsViewController.h>
-#include <network/ui/KRProxyAuthViewController.h>
-#include <network/ui/URLParser.h>
+#include <workspace/network/KRNewsViewController.h>
+#include <workspace/network/KRProxyAuthViewController.h>
+#include <workspace/network/URLParser.h>
 #include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRAlertService.h>

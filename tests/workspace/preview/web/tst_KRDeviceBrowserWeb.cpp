@@ -2,7 +2,7 @@
 // window's own runtime server and shown in the picture of a device.
 #include "../../../e2e/E2ESupport.h"
 
-#include <builder/preview/KRDeviceBrowserWindowController.h>
+#include <workspace/preview/KRDeviceBrowserWindowController.h>
 #include <core/KRNodeRunner.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRScriptedAlertService.h>

@@ -1,5 +1,5 @@
-#include <core/ui/KRCachingViewController.h>
-#include <core/ui/KRProjectWindowController.h>
+#include <ui/KRCachingViewController.h>
+#include <ui/KRProjectWindowController.h>
 #include <model/KRProjectBase.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/foundation/KRException.h>
