@@ -36,6 +36,47 @@ QStringList names(const QList<KRXMLNode> &nodes)
     return list;
 }
 
+// The elements of a document in document order.
+QList<KRXMLNode> elementsOf(const KRXMLDocument &document)
+{
+    QList<KRXMLNode> all{document.rootElement()};
+    for (qsizetype i = 0; i < all.size(); ++i)
+        all += all.at(i).elements();
+    return all;
+}
+
+// Two documents that must read the same through every way of reading an element's attributes:
+// the texts, names, each asked name's presence and value (one by one and in one call) and copies.
+void expectSameReads(const KRXMLDocument &first, const KRXMLDocument &second, const std::vector<QByteArray> &asked)
+{
+    EXPECT_EQ(first.xmlData(), second.xmlData());
+    const QList<KRXMLNode> a = elementsOf(first);
+    const QList<KRXMLNode> b = elementsOf(second);
+    ASSERT_EQ(a.size(), b.size());
+    const qsizetype count = qsizetype(asked.size());
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a.at(i).xmlData(), b.at(i).xmlData()) << i;
+        EXPECT_EQ(a.at(i).attributeNames(), b.at(i).attributeNames()) << i;
+        std::vector<QString> valuesA(asked.size());
+        std::vector<QString> valuesB(asked.size());
+        a.at(i).attributeValues(asked.data(), count, valuesA.data());
+        b.at(i).attributeValues(asked.data(), count, valuesB.data());
+        for (qsizetype n = 0; n < count; ++n) {
+            const QByteArray &utf8 = asked[std::size_t(n)];
+            const QString name = QString::fromUtf8(utf8);
+            EXPECT_EQ(a.at(i).hasAttribute(name), b.at(i).hasAttribute(name)) << i << utf8.constData();
+            EXPECT_EQ(a.at(i).attribute(name).isNull(), b.at(i).attribute(name).isNull()) << i << utf8.constData();
+            EXPECT_EQ(a.at(i).attribute(name), b.at(i).attribute(name)) << i << utf8.constData();
+            EXPECT_EQ(a.at(i).attributeForUTF8Name(utf8), b.at(i).attributeForUTF8Name(utf8)) << i;
+            EXPECT_EQ(a.at(i).attributeForUTF8Name(utf8).isNull(), b.at(i).attributeForUTF8Name(utf8).isNull()) << i;
+            EXPECT_EQ(valuesA[std::size_t(n)].isNull(), valuesB[std::size_t(n)].isNull()) << i << utf8.constData();
+            EXPECT_EQ(valuesA[std::size_t(n)], valuesB[std::size_t(n)]) << i << utf8.constData();
+        }
+        EXPECT_EQ(a.at(i).integerValueForAttribute("top"), b.at(i).integerValueForAttribute("top"));
+        EXPECT_EQ(a.at(i).deepCopy().xmlData(), b.at(i).deepCopy().xmlData()) << i;
+    }
+}
+
 } // namespace
 
 // --- Reading and saving
@@ -673,13 +714,6 @@ TEST(KRXMLNode, EmptyAttributesAddedLaterReadAndWriteAsSetOnes)
     KRXMLDocument added = parse(text);
     ASSERT_FALSE(set.isNull());
     ASSERT_FALSE(added.isNull());
-    // The same walk over both: the elements in document order.
-    const auto elementsOf = [](const KRXMLDocument &document) {
-        QList<KRXMLNode> all{document.rootElement()};
-        for (qsizetype i = 0; i < all.size(); ++i)
-            all += all.at(i).elements();
-        return all;
-    };
     const QList<KRXMLNode> setElements = elementsOf(set);
     const QList<KRXMLNode> addedElements = elementsOf(added);
     ASSERT_EQ(setElements.size(), 6);
@@ -695,32 +729,7 @@ TEST(KRXMLNode, EmptyAttributesAddedLaterReadAndWriteAsSetOnes)
     }
     const auto expectSame = [&](const char *step) {
         SCOPED_TRACE(step);
-        EXPECT_EQ(added.xmlData(), set.xmlData());
-        const QList<KRXMLNode> a = elementsOf(added);
-        const QList<KRXMLNode> b = elementsOf(set);
-        ASSERT_EQ(a.size(), b.size());
-        const QByteArray asked[] = {"top", "absent", "id", "k:b", "value", "\xc3\xa9", "t", "top", "k:new", "a"};
-        constexpr qsizetype count = sizeof asked / sizeof asked[0];
-        for (qsizetype i = 0; i < a.size(); ++i) {
-            EXPECT_EQ(a.at(i).xmlData(), b.at(i).xmlData()) << i;
-            EXPECT_EQ(a.at(i).attributeNames(), b.at(i).attributeNames()) << i;
-            QString valuesA[count];
-            QString valuesB[count];
-            a.at(i).attributeValues(asked, count, valuesA);
-            b.at(i).attributeValues(asked, count, valuesB);
-            for (qsizetype n = 0; n < count; ++n) {
-                const QString name = QString::fromUtf8(asked[n]);
-                EXPECT_EQ(a.at(i).hasAttribute(name), b.at(i).hasAttribute(name)) << i << asked[n].constData();
-                EXPECT_EQ(a.at(i).attribute(name).isNull(), b.at(i).attribute(name).isNull()) << i << asked[n].constData();
-                EXPECT_EQ(a.at(i).attribute(name), b.at(i).attribute(name)) << i << asked[n].constData();
-                EXPECT_EQ(a.at(i).attributeForUTF8Name(asked[n]), b.at(i).attributeForUTF8Name(asked[n])) << i;
-                EXPECT_EQ(a.at(i).attributeForUTF8Name(asked[n]).isNull(), b.at(i).attributeForUTF8Name(asked[n]).isNull()) << i;
-                EXPECT_EQ(valuesA[n].isNull(), valuesB[n].isNull()) << i << asked[n].constData();
-                EXPECT_EQ(valuesA[n], valuesB[n]) << i << asked[n].constData();
-            }
-            EXPECT_EQ(a.at(i).integerValueForAttribute("top"), b.at(i).integerValueForAttribute("top"));
-            EXPECT_EQ(a.at(i).deepCopy().xmlData(), b.at(i).deepCopy().xmlData()) << i;
-        }
+        expectSameReads(added, set, {"top", "absent", "id", "k:b", "value", "\xc3\xa9", "t", "top", "k:new", "a"});
     };
     expectSame("added");
     // Written twice: the text form leaves nothing behind.
@@ -809,37 +818,9 @@ TEST(KRXMLDocument, ListedEmptyAttributesOfAReadDocumentReadAndWriteAsTheText)
     KRXMLDocument plain = parse(text);
     EXPECT_EQ(listing.xmlData().toStdString(), plain.xmlData().toStdString());
     EXPECT_EQ(plain.xmlData().toStdString(), QByteArray(text).replace("&e;", "").toStdString());
-    const auto elementsOf = [](const KRXMLDocument &document) {
-        QList<KRXMLNode> all{document.rootElement()};
-        for (qsizetype i = 0; i < all.size(); ++i)
-            all += all.at(i).elements();
-        return all;
-    };
     const auto expectSame = [&](const char *step) {
         SCOPED_TRACE(step);
-        EXPECT_EQ(listing.xmlData(), plain.xmlData());
-        const QList<KRXMLNode> a = elementsOf(listing);
-        const QList<KRXMLNode> b = elementsOf(plain);
-        ASSERT_EQ(a.size(), b.size());
-        const QByteArray asked[] = {"c", "a", "b", "zz", "k:c", "absent", "d"};
-        constexpr qsizetype count = sizeof asked / sizeof asked[0];
-        for (qsizetype i = 0; i < a.size(); ++i) {
-            EXPECT_EQ(a.at(i).xmlData(), b.at(i).xmlData()) << i;
-            EXPECT_EQ(a.at(i).attributeNames(), b.at(i).attributeNames()) << i;
-            QString valuesA[count];
-            QString valuesB[count];
-            a.at(i).attributeValues(asked, count, valuesA);
-            b.at(i).attributeValues(asked, count, valuesB);
-            for (qsizetype n = 0; n < count; ++n) {
-                const QString name = QString::fromUtf8(asked[n]);
-                EXPECT_EQ(a.at(i).hasAttribute(name), b.at(i).hasAttribute(name)) << i << asked[n].constData();
-                EXPECT_EQ(a.at(i).attribute(name).isNull(), b.at(i).attribute(name).isNull()) << i << asked[n].constData();
-                EXPECT_EQ(a.at(i).attributeForUTF8Name(asked[n]).isNull(), b.at(i).attributeForUTF8Name(asked[n]).isNull()) << i;
-                EXPECT_EQ(valuesA[n].isNull(), valuesB[n].isNull()) << i << asked[n].constData();
-                EXPECT_EQ(valuesA[n], valuesB[n]) << i << asked[n].constData();
-            }
-            EXPECT_EQ(a.at(i).deepCopy().xmlData(), b.at(i).deepCopy().xmlData()) << i;
-        }
+        expectSameReads(listing, plain, {"c", "a", "b", "zz", "k:c", "absent", "d"});
     };
     expectSame("read");
 
