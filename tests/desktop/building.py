@@ -65,23 +65,39 @@ def only_the_project(desktop, name):
 
 
 def press_build(desktop, status=None, telling="Building"):
-    """Ctrl+B at a person's pace. With the status line: reads it from the moment the key goes
-    down (a person holds a key 80-150 ms) until it holds `telling`, and returns the text and how
-    long after the key it was read."""
-    seen = (None, None)
+    """Ctrl+B at a person's pace. With the status line: returns the text it holds once it holds
+    `telling` (read from the moment the key goes down; a person holds a key 80-150 ms) and how
+    long after the key its picture on screen changed, which is what a person sees (the text is
+    read through the accessibility bus, which waits while the window takes the project's copy)."""
+    seen, changed_after = None, None
+    before = desktop.grab(status.rect).bgrx if status is not None else None
     with desktop.input.held(["ctrl"]):
         desktop.input.key_down("b")
         pressed = time.monotonic()
         if status is not None:
-            while seen[0] is None and time.monotonic() - pressed < 5:
+            while changed_after is None and time.monotonic() - pressed < 5:
+                if desktop.grab(status.rect).bgrx != before:
+                    changed_after = time.monotonic() - pressed
+                else:
+                    time.sleep(0.002)
+            while seen is None and time.monotonic() - pressed < 5:
                 text = status.acc.description
                 if telling in text:
-                    seen = (text, time.monotonic() - pressed)
+                    seen = text
                 else:
                     time.sleep(0.005)
         time.sleep(max(0.0, desktop.input.press_time() - (time.monotonic() - pressed)))
         desktop.input.key_up("b")
-    return seen
+    return seen, changed_after
+
+
+def building_shown_at_once(desktop, shown, changed_after):
+    """The status line says "Building…" on screen within 100 ms of Ctrl+B, however large the
+    project whose copy the build takes."""
+    kd.check(shown is not None, "the status line did not say that the project is building")
+    kd.check(changed_after is not None, "the status line did not change on screen after Ctrl+B")
+    desktop.log(f"the status line changed on screen {changed_after * 1000:.0f} ms after the key, to {shown!r}")
+    kd.check(changed_after <= 0.1, f"the status line changed on screen only {changed_after * 1000:.0f} ms after Ctrl+B")
 
 
 def building(desktop):
@@ -99,10 +115,8 @@ def building(desktop):
 
     # The first build: nothing checked or minified yet.
     shown, seen_after = press_build(desktop, status)
-    kd.check(shown is not None, "the status line did not say that the project is building")
     desktop.screenshot("building")
-    desktop.log(f"{shown!r} read {seen_after * 1000:.0f} ms after the key")
-    kd.check(seen_after <= 0.1, f"the status line said {shown!r} only {seen_after * 1000:.0f} ms after Ctrl+B")
+    building_shown_at_once(desktop, shown, seen_after)
 
     # A second Ctrl+B during the build is taken: one more build follows this one.
     queued, _ = press_build(desktop, status, "another build follows")
@@ -167,8 +181,7 @@ def building(desktop):
     only_the_project(desktop, name)
     desktop.activate_if_needed(window)
     status = desktop.wait_for(window, "label", "Status", "the status line")
-    shown, _ = press_build(desktop, status)
-    kd.check(shown is not None, "the status line did not say that the project is building")
+    building_shown_at_once(desktop, *press_build(desktop, status))
     code = desktop.quit_app()
     kd.check(code == 0, f"quitting during a build ended the application with status {code}")
 

@@ -69,6 +69,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <functional>
+#include <utility>
+
 namespace {
 
 KRWindowController::PathChooser &krWindowImportChooser()
@@ -106,6 +109,42 @@ void krWindowFill(QWidget *container, QWidget *pane)
 // The status line at the foot of the project window: what the last build or export did and
 // where its output is.
 const QString kWindowStatusLine = QStringLiteral("statusLine");
+
+// Calls `done` once: a frame's time after `widget` has been painted, so that what it shows has
+// reached the screen (a window that holds web views is composed and handed to the window
+// system after its widgets are painted), or after `limitMs` (a widget that is not on screen is
+// not painted).
+class KRAfterPaint : public QObject
+{
+public:
+    KRAfterPaint(QWidget *widget, int limitMs, std::function<void()> done)
+        : QObject(widget), m_done(std::move(done))
+    {
+        widget->installEventFilter(this);
+        QTimer::singleShot(limitMs, this, [this] { finish(); });
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            QTimer::singleShot(frameMs, Qt::PreciseTimer, this, [this] { finish(); });
+        return false;
+    }
+
+private:
+    static constexpr int frameMs = 16;
+
+    void finish()
+    {
+        if (!m_done)
+            return;
+        const std::function<void()> done = std::exchange(m_done, {});
+        deleteLater();
+        done();
+    }
+
+    std::function<void()> m_done;
+};
 
 void krWindowSetStatus(QMainWindow *window, const QString &text)
 {
@@ -871,19 +910,34 @@ void KRWindowController::startBuild(FollowUp followUp)
     KR_LOG(QString());
     if (!m_project || m_closing)
         return;
-    if (m_buildJob) {
+    if (isBuilding()) {
         // The project may have changed since this build took its copy: one more build follows,
         // with the follow-up asked for last (a run wins over none).
         if (!m_nextBuild || followUp != FollowUp::None)
             m_nextBuild = followUp;
-        krWindowSetStatus(m_window.get(), buildingStatus(m_buildJob->currentProgress()));
+        krWindowSetStatus(m_window.get(), buildingStatus(m_buildJob ? m_buildJob->currentProgress() : QString()));
         return;
     }
-    const bool checkSyntax = KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"));
-    std::shared_ptr<BuildJob> job = prepareBuild(followUp, checkSyntax);
-    if (!job)
-        return;
-    launchBuild(job);
+    // The copy of a large project holds the window for a moment: "Building…" reaches the
+    // screen first, and the copy is taken once it has been drawn.
+    krWindowSetStatus(m_window.get(), QStringLiteral("Building…"));
+    m_buildStarting = true;
+    const auto begin = [this, followUp] {
+        m_buildStarting = false;
+        if (!m_project || m_closing || m_buildJob)
+            return;
+        const bool checkSyntax = KRUserDefaults::sharedInstance().boolValue(QStringLiteral("JSCheckSyntax"));
+        std::shared_ptr<BuildJob> job = prepareBuild(followUp, checkSyntax);
+        if (!job) {
+            m_nextBuild.reset(); // the status says why this one did not start
+            return;
+        }
+        launchBuild(job);
+    };
+    if (auto *line = m_window->findChild<QLabel *>(kWindowStatusLine))
+        new KRAfterPaint(line, 100, begin);
+    else
+        QTimer::singleShot(0, this, begin);
 }
 
 void KRWindowController::launchBuild(const std::shared_ptr<BuildJob> &job)

@@ -103,7 +103,7 @@ public:
     // own: the status line tells what they are doing, and the follow-up runs when they have
     // finished. Asked while a build runs, one more build (with the later follow-up) follows it.
     void startBuild(FollowUp followUp);
-    bool isBuilding() const { return m_buildJob != nullptr; }
+    bool isBuilding() const { return m_buildJob != nullptr || m_buildStarting; }
     void runProject();
     void runProjectDefaultBrowser();
     void exportProjectAction();
@@ -275,6 +275,7 @@ private:
     std::thread m_buildThread;
     QTimer *m_buildTimer = nullptr;
     std::optional<FollowUp> m_nextBuild; // asked for while a build ran
+    bool m_buildStarting = false; // "Building…" shown, the copy not yet taken
     int m_buildCount = 0;
     bool m_closing = false;
 };
