@@ -118,6 +118,9 @@ def pasting_nested_clicking_and_stacking(desktop):
     surface = kd.design_surface(desktop, window)
     wait_texts(surface, "Inner", 1)
     wait_texts(surface, "Target", 1)
+    # The page's text is there before the loading picture over it goes: a person clicks on what
+    # shows, the page.
+    kd.check_page_drawn(desktop, surface)
     desktop.screenshot("opened")
 
     # A click on the label inside the div selects the label.
