@@ -12,6 +12,7 @@
 #include <platform/foundation/KRUndoManager.h>
 
 #include <KRTestSupport.h>
+#include <KRXMLAllocationGuard.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -583,6 +584,42 @@ TEST_F(DocumentOpen, ReleaseVersionOpensStoredProjects)
     EXPECT_TRUE(alerts->shownAlerts().isEmpty());
     EXPECT_EQ(KRDocument::openPackage(makePackage(projectVersion(" appVersion=\"1.0.1\""))).error().code(),
               KRDocument::NewerVersionCode);
+}
+
+// A 0.9 KB project.xml whose DOCTYPE declares entities nested nine levels deep, used in a
+// page's title or a function's text: opening it never ended (minutes, gigabytes, no window).
+// It is refused at the first declaration with a message saying why, and the package is left
+// as it was.
+TEST_F(DocumentOpen, AProjectThatDeclaresEntitiesIsRefusedAtOnce)
+{
+    QByteArray declarations = "<!ENTITY lol \"lol\">\n";
+    QByteArray previous = "lol";
+    for (int level = 1; level <= 9; ++level) {
+        const QByteArray name = "lol" + QByteArray::number(level);
+        declarations += "<!ENTITY " + name + " \"" + QByteArray("&" + previous + ";").repeated(10) + "\">\n";
+        previous = name;
+    }
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE KRProjectDocument [\n" + declarations + "]>\n";
+    KRTest::XMLAllocationGuard guard(64 << 20);
+    for (const QByteArray &body :
+         {QByteArray("<KRProjectDocument><KRProject/><KRPages><KRPage id=\"p\" title=\"&lol9;\"/></KRPages></KRProjectDocument>\n"),
+          QByteArray("<KRProjectDocument><KRProject/><KRPages><KRPage id=\"p\"><KRContents><KRFunction id=\"f\">&lol9;"
+                     "</KRFunction></KRContents></KRPage></KRPages></KRProjectDocument>\n")}) {
+        const QByteArray xml = head + body;
+        ASSERT_LT(xml.size(), 1100);
+        const QString package = makePackage(xml);
+        guard.reset();
+        const auto opened = KRDocument::openPackage(package);
+        EXPECT_LT(guard.requested(), std::size_t(1) << 20);
+        ASSERT_FALSE(opened.ok());
+        EXPECT_EQ(opened.error().domain(), KRXMLDocument::errorDomain);
+        EXPECT_EQ(opened.error().message().toStdString(),
+                  "The file \"" + package.toStdString() + "/project.xml\" is refused: line 3: it declares the entity "
+                  "\u201Clol\u201D, and documents that declare entities are not read.");
+        EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/project.xml")), xml);
+        EXPECT_TRUE(QDir(package + QStringLiteral("/kr-web")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    }
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
 }
 
 } // namespace
