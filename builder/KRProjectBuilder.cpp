@@ -133,6 +133,63 @@ bool staysInside(const QString &path, const QString &folder)
                           canonicalPathAllowingMissing(folder));
 }
 
+// Whether the folder, or a folder the path lies in, is the same item as `folder` (device and
+// inode), whichever links or other mounts either path goes through.
+bool isSameItemOrInside(const QString &path, const QString &folder)
+{
+    struct stat wanted{};
+    if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &wanted) != 0)
+        return false;
+    for (QString current = QDir::cleanPath(QFileInfo(path).absoluteFilePath());;) {
+        struct stat status{};
+        if (::stat(QFile::encodeName(current).constData(), &status) == 0 && status.st_dev == wanted.st_dev
+            && status.st_ino == wanted.st_ino)
+            return true;
+        const QString parent = QFileInfo(current).absolutePath();
+        if (parent == current)
+            return false;
+        current = parent;
+    }
+}
+
+// What an export may not touch: the open package, and everything in it.
+class PackageGuard
+{
+public:
+    explicit PackageGuard(const QString &package)
+        : m_package(package.isEmpty() ? QString() : QDir::cleanPath(package))
+        , m_canonical(m_package.isEmpty() ? QString() : canonicalPathAllowingMissing(m_package))
+    {
+    }
+
+    // Whether writing into the folder would write into the package.
+    bool isInside(const QString &folder) const
+    {
+        if (m_package.isEmpty())
+            return false;
+        return isSameOrInside(canonicalPathAllowingMissing(folder), m_canonical) || isSameItemOrInside(folder, m_package);
+    }
+    // Whether replacing the item at the path (removed, not followed, when it is a link) would
+    // replace or delete the package or something in it.
+    bool isTouchedByReplacing(const QString &path) const
+    {
+        if (m_package.isEmpty())
+            return false;
+        const QFileInfo info(path);
+        const QString item = joinPath(canonicalPathAllowingMissing(info.absolutePath()), info.fileName());
+        if (isSameOrInside(item, m_canonical) || isSameItemOrInside(info.absolutePath(), m_package))
+            return true;
+        if (isSameOrInside(m_canonical, item))
+            return true;
+        // A folder there (not a link to one) that holds the package through another path.
+        return info.isDir() && !info.isSymLink() && isSameItemOrInside(m_package, path);
+    }
+
+private:
+    QString m_package;
+    QString m_canonical;
+};
+
 // Copies a file, or a folder with everything below it; the target must not exist. Symbolic
 // links are followed, or, with a link root (a canonical folder path), copied as links when
 // they lead inside it and left out otherwise.
@@ -1480,6 +1537,22 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         }
     }
 
+    // Nor is anything written into the package around it: a resource named "project.xml" or a
+    // folder named "kr-web" would replace the project's own, and the web folder's links and
+    // files could overwrite anything in it.
+    const PackageGuard package(m_project->packagePath());
+    if (package.isInside(exportFolder)) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The project can\u2019t be exported into its own package.");
+        alert.informativeText = QStringLiteral("\u201C%1\u201D is the project\u2019s package or lies inside it. "
+                                               "Choose a folder outside it.")
+                                    .arg(exportFolder);
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+        KR_LOG(QStringLiteral("Export into %1 refused: inside the package %2").arg(exportFolder, m_project->packagePath()));
+        return false;
+    }
+
     m_project->reloadResources();
     QList<std::shared_ptr<KRProjectResource>> records = m_project->resources();
     // Links in the web folder stay links (those leading out of it are skipped); the library
@@ -1489,6 +1562,29 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
     if (m_project->exportLocalJQuerySources()) {
         addResourcesFromPath(localJQueryPath, records);
         addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), records);
+    }
+
+    // An item of the export that would replace the package, or the folder holding it (the
+    // chosen folder holds the package, and a resource has its name), stops the export before
+    // anything is asked or touched, whatever "Don't ask again" says.
+    for (const auto &record : std::as_const(records)) {
+        const QString name = record->relativePath().isEmpty() ? record->name() : record->relativePath();
+        if (!isContainedRelativePath(name))
+            continue;
+        const QString target = joinPath(exportFolder, QDir::cleanPath(name));
+        if (!package.isTouchedByReplacing(target))
+            continue;
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
+                                .arg(QFileInfo(exportFolder).fileName());
+        alert.informativeText = QStringLiteral("Exporting \u201C%1\u201D there would replace the project\u2019s own "
+                                               "package or a folder holding it. Choose another folder.")
+                                    .arg(name);
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+        KR_LOG(QStringLiteral("Export into %1 refused: %2 would replace the package %3")
+                   .arg(exportFolder, target, m_project->packagePath()));
+        return false;
     }
 
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();

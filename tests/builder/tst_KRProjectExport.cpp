@@ -268,10 +268,79 @@ TEST_F(KRProjectExportTest, ExportIntoTheWebFolderIsRefusedBeforeAnythingChanges
     EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(link)));
     EXPECT_EQ(KRBuildTest::dumpFolder(web, deviceMapJSON, true).toStdString(), listing.toStdString());
 
-    // The package folder around the web folder is a folder like any other.
+    // The package folder around the web folder is the project's too.
     m_alerts->clear();
-    EXPECT_TRUE(builder.exportProjectToURL(QUrl::fromLocalFile(m_package + QStringLiteral("/exported"))));
-    EXPECT_TRUE(QFileInfo::exists(m_package + QStringLiteral("/exported/settings.html")));
+    EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(m_package + QStringLiteral("/exported"))));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("own package")));
+    EXPECT_FALSE(QFileInfo::exists(m_package + QStringLiteral("/exported")));
+}
+
+// An export never writes into the open package, nor replaces it or anything in it: a target
+// that is the package, lies in it or leads into it (through a link or ".."), and a target
+// holding the package where an exported item would replace it or a folder around it, are
+// refused with a message before anything is asked or touched, even with "Don't ask again"
+// set. Exporting into the package with a resource named "project.xml" replaced the project
+// file; a folder named "kr-web" deleted the web folder; one named like the package, exported
+// beside it, deleted the whole package.
+TEST_F(KRProjectExportTest, ExportIntoOrOverThePackageIsRefusedBeforeAnythingChanges)
+{
+    const QString holder = KRTest::makeTempDir(QStringLiteral("holder")) + QStringLiteral("/Projects");
+    const QString package = holder + QStringLiteral("/Shop.krproj");
+    m_project = std::make_shared<KRBuildTestProject>(package, KRBuildTest::sampleProjectXML());
+    KRBuildTest::populateSampleProject(*m_project);
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), "<KRProjectDocument/>\n");
+    const QString web = m_project->webFolderPath();
+    // Resources named like what they would replace.
+    KRTest::writeFile(web + QStringLiteral("/project.xml"), "not the project");
+    KRTest::writeFile(web + QStringLiteral("/kr-web/note.txt"), "not the web folder");
+    KRTest::writeFile(web + QStringLiteral("/Shop.krproj/note.txt"), "not the package");
+    KRTest::writeFile(web + QStringLiteral("/Projects/note.txt"), "not the folder holding it");
+    KRUserDefaults::sharedInstance().setValue(kSuppressKey, true);
+
+    KRProjectBuilder builder(m_project);
+    builder.setExportMode(true);
+    builder.setDeviceInformationJSON(deviceMapJSON);
+    ASSERT_TRUE(builder.build().ok());
+    const QString top = QFileInfo(holder).absolutePath();
+    const QString before = KRBuildTest::dumpFolder(top, deviceMapJSON, true);
+    ASSERT_TRUE(QFile::link(package, top + QStringLiteral("/to-package")));
+    ASSERT_TRUE(QFile::link(holder, top + QStringLiteral("/to-holder")));
+    const QString withLinks = KRBuildTest::dumpFolder(top, deviceMapJSON, true);
+    const auto refused = [&](const QString &folder, const QString &message) {
+        SCOPED_TRACE(folder.toStdString());
+        m_alerts->clear();
+        EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(folder)));
+        ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(message))
+            << m_alerts->shownAlerts().first().messageText.toStdString();
+        EXPECT_EQ(m_alerts->shownAlerts().first().buttonTitles, QStringList{QStringLiteral("OK")});
+        EXPECT_EQ(KRBuildTest::dumpFolder(top, deviceMapJSON, true).toStdString(), withLinks.toStdString());
+    };
+    // Into the package, or a folder in it (made or not), as written, through a link or "..".
+    for (const QString &folder : {package, package + QStringLiteral("/"), package + QStringLiteral("/site/new"),
+                                  holder + QStringLiteral("/../Projects/Shop.krproj"), top + QStringLiteral("/to-package"),
+                                  top + QStringLiteral("/to-holder/Shop.krproj/site"),
+                                  web + QStringLiteral("/../site")})
+        refused(folder, QStringLiteral("into its own package"));
+    // Into the folder holding the package, or the one holding that, where a resource would
+    // replace the package or the folder around it.
+    for (const QString &folder : {holder, top, top + QStringLiteral("/to-holder"), package + QStringLiteral("/..")})
+        refused(folder, QStringLiteral("can\u2019t be exported into"));
+    EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(QStringLiteral("would replace the project")));
+
+    // Without such a resource, the folder holding the package is a folder like any other.
+    ASSERT_TRUE(QDir(web + QStringLiteral("/Shop.krproj")).removeRecursively());
+    ASSERT_TRUE(QFile::remove(top + QStringLiteral("/to-package")));
+    ASSERT_TRUE(QFile::remove(top + QStringLiteral("/to-holder")));
+    m_alerts->clear();
+    EXPECT_TRUE(builder.exportProjectToURL(QUrl::fromLocalFile(holder)));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(QFileInfo::exists(holder + QStringLiteral("/settings.html")));
+    EXPECT_EQ(KRTest::readFile(holder + QStringLiteral("/project.xml")), QByteArray("not the project"));
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/project.xml")), QByteArray("<KRProjectDocument/>\n"));
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/kr-web/Projects/note.txt")), QByteArray("not the folder holding it"));
+    EXPECT_TRUE(before.contains(QStringLiteral("Projects/Shop.krproj/kr-web/settings.html")));
 }
 
 TEST_F(KRProjectExportTest, LibraryRecordsNameTheirPathBelowTheLibraryFolder)
