@@ -1578,7 +1578,7 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         alert.messageText = QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
                                 .arg(QFileInfo(exportFolder).fileName());
         alert.informativeText = QStringLiteral("Exporting \u201C%1\u201D there would replace the project\u2019s own "
-                                               "package or a folder holding it. Choose another folder.")
+                                               "package, a folder holding it or a file in it. Choose another folder.")
                                     .arg(name);
         alert.buttonTitles = {QStringLiteral("OK")};
         KRAlertService::current().runModal(alert);
@@ -1606,6 +1606,12 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         if (!staysInside(target, exportFolder)) {
             showError(copyErrorMessage(record->fullPath(), target),
                       QStringLiteral("A folder on the way leads out of the folder chosen for the export."));
+            return false;
+        }
+        // Nor into the package, through a link copied a moment ago.
+        if (package.isTouchedByReplacing(target)) {
+            showError(copyErrorMessage(record->fullPath(), target),
+                      QStringLiteral("A folder on the way leads into the project\u2019s own package."));
             return false;
         }
 

@@ -329,10 +329,22 @@ TEST_F(KRProjectExportTest, ExportIntoOrOverThePackageIsRefusedBeforeAnythingCha
         refused(folder, QStringLiteral("can\u2019t be exported into"));
     EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(QStringLiteral("would replace the project")));
 
-    // Without such a resource, the folder holding the package is a folder like any other.
+    // Or where a folder on the way is a link into the package.
     ASSERT_TRUE(QDir(web + QStringLiteral("/Shop.krproj")).removeRecursively());
     ASSERT_TRUE(QFile::remove(top + QStringLiteral("/to-package")));
     ASSERT_TRUE(QFile::remove(top + QStringLiteral("/to-holder")));
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("true"));
+    ASSERT_TRUE(QFile::link(package + QStringLiteral("/kr-web"), holder + QStringLiteral("/jquery-1.9.0")));
+    const QString withLink = KRBuildTest::dumpFolder(top, deviceMapJSON, true);
+    m_alerts->clear();
+    EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(holder)));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(QStringLiteral("jquery-1.9.0/jquery.min.js")));
+    EXPECT_EQ(KRBuildTest::dumpFolder(top, deviceMapJSON, true).toStdString(), withLink.toStdString());
+    ASSERT_TRUE(QFile::remove(holder + QStringLiteral("/jquery-1.9.0")));
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("false"));
+
+    // Without such a resource or link, the folder holding the package is a folder like any other.
     m_alerts->clear();
     EXPECT_TRUE(builder.exportProjectToURL(QUrl::fromLocalFile(holder)));
     EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
