@@ -133,8 +133,8 @@ bool staysInside(const QString &path, const QString &folder)
                           canonicalPathAllowingMissing(folder));
 }
 
-// Whether the folder, or a folder the path lies in, is the same item as `folder` (device and
-// inode), whichever links or other mounts either path goes through.
+// Whether the item at the path, or a folder it lies in, is the same item as the folder (device
+// and inode), whichever links or other mounts either path goes through.
 bool isSameItemOrInside(const QString &path, const QString &folder)
 {
     struct stat wanted{};
