@@ -64,17 +64,29 @@ def tab_through_rows(desktop, window):
                   f"Shift+Tab to leave the icon row for {seen[-2]!r}", timeout=5)
 
 
+def rows_top(desktop, window):
+    """Where the first row of the inspector's properties is on the screen."""
+    return kd.inspector_row(desktop, window, "id").rect[1]
+
+
 def wheel_over_pop_ups(desktop, window):
     """The wheel turned over pop-ups that do not have the keyboard scrolls the inspector and
-    leaves their values alone."""
+    leaves their values alone. With every group open the rows are taller than the pane: each
+    turn down moves the rows up, and each turn back brings them where they were."""
+    for group in ("Background", "Borders & Padding", "Events"):
+        kd.open_inspector_group(desktop, window, group)
     rows = ("shadow", "theme", "mini")
     before = {name: kd.inspector_value(desktop, window, name) for name in rows}
+    top = rows_top(desktop, window)
+    desktop.screenshot("groups-open")
     for name in rows:
         desktop.input.glide(*kd.inspector_field(desktop, window, name).center)
-        for button in (5, 5, 4, 5):
+        for button, scrolled in ((5, lambda y: y < top), (4, lambda y: y == top)):
             desktop.input.button(True, button)
             desktop.input.button(False, button)
-            time.sleep(0.05)
+            kd.wait_until(lambda: scrolled(rows_top(desktop, window)),
+                          f"the wheel turned {'down' if button == 5 else 'back'} over {name!r} to scroll the inspector",
+                          timeout=5)
     after = {name: kd.inspector_value(desktop, window, name) for name in rows}
     kd.check(after == before, f"turning the wheel over the inspector changed {before} to {after}")
 
