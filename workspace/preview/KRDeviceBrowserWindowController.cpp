@@ -468,7 +468,7 @@ void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
 
 QString KRDeviceBrowserWindowController::siteHostName(const QString &documentRoot)
 {
-    const QFileInfo root(documentRoot);
+    const QFileInfo root(QDir::cleanPath(QFileInfo(documentRoot).absoluteFilePath()));
     const QString path = root.canonicalFilePath().isEmpty() ? root.absoluteFilePath() : root.canonicalFilePath();
     // The project's folder holds the built site in "kr-web".
     QString name = root.fileName() == QLatin1String("kr-web") ? QFileInfo(root.absolutePath()).fileName() : root.fileName();
