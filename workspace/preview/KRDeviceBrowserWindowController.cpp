@@ -759,9 +759,11 @@ void KRDeviceBrowserWindowController::openBrowserAction()
     if (m_urlString.isEmpty())
         return;
     // The page the device shows, when it is one of the application's; else the start page.
-    const std::optional<QUrl> shown = m_mode == 0 && m_webView
-        ? addressOfPreviewedPage(m_webView->url().toString(), m_urlString) : std::nullopt;
-    KROpenURLService::current().openURL(shown ? *shown : QUrl(m_urlString));
+    const QUrl start(m_urlString);
+    const QUrl shown = m_mode == 0 && m_webView ? m_webView->url() : QUrl();
+    const bool ownPage = shown.scheme() == start.scheme() && shown.host() == start.host() && shown.port() == start.port()
+        && shown.userInfo().isEmpty();
+    KROpenURLService::current().openURL(ownPage ? shown : start);
 }
 
 std::optional<QUrl> KRDeviceBrowserWindowController::addressOfPreviewedPage(const QString &typed, const QString &startPage)
