@@ -16,6 +16,7 @@
 #include <model/KRDocument.h>
 #include <network/KRNewsController.h>
 #include <network/NetRuntimeServerSupport.h>
+#include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/crash/KRCrashReporter.h>
 #include <platform/foundation/KRAlertService.h>
@@ -595,6 +596,13 @@ void KRApplicationDelegate::openRecentDocument(const QString &path)
 
 bool KRApplicationDelegate::terminateAction()
 {
+    // A question still open (one a window other than the front one asked, say) is answered
+    // with its harmless choice first; the quit goes on once its event loop has unwound, since
+    // quitting from inside it would end it without an answer.
+    if (KRMessageBoxAlertService::cancelOpenQuestions()) {
+        QTimer::singleShot(0, this, [this] { terminateAction(); });
+        return false;
+    }
     if (!KRDocumentController::sharedDocumentController().reviewUnsavedDocuments())
         return false;
     m_terminating = true;

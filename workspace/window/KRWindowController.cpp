@@ -628,6 +628,7 @@ void KRWindowController::deletePage(const std::shared_ptr<KRPage> &page)
     alert.messageText = QStringLiteral("Delete Page");
     alert.informativeText = QStringLiteral("Do you want to delete the page \"%1\" from this project?").arg(page->kr_id());
     alert.buttonTitles = {QStringLiteral("Delete Page"), QStringLiteral("Cancel")};
+    alert.destructive = true;
     if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
         return;
     m_project->deletePage(page);

@@ -94,6 +94,7 @@ void KRWindowController::revertDocumentToSaved()
                             .arg(QFileInfo(m_document.fileURL()).completeBaseName());
     alert.informativeText = QStringLiteral("Your current changes will be lost.");
     alert.buttonTitles = {QStringLiteral("Revert"), QStringLiteral("Cancel")};
+    alert.destructive = true;
     if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
         return;
     KRProjectWindows::reopenProject(this);
