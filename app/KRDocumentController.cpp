@@ -150,8 +150,9 @@ void KRDocumentController::closeAllDocuments()
 
 bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Close) {
-        // The window decides whether it closes; look once it has.
+    // The window decides whether it closes, and may ask first (the question's event loop runs
+    // the look below while the window is still up): looked at again once it has hidden.
+    if (event->type() == QEvent::Close || (event->type() == QEvent::Hide && !event->spontaneous())) {
         QPointer<QWidget> window = qobject_cast<QWidget *>(watched);
         QTimer::singleShot(0, this, [this, window] {
             for (const auto &document : m_documents) {
