@@ -594,6 +594,24 @@ void KRApplicationDelegate::openRecentDocument(const QString &path)
                      opened.error().message());
 }
 
+void KRApplicationDelegate::openProjectsFromAnotherStart(const QStringList &packagePaths)
+{
+    KR_LOG(packagePaths.join(QStringLiteral(", ")));
+    if (m_terminating)
+        return;
+    for (const QString &path : packagePaths)
+        openRecentDocument(path);
+    if (!packagePaths.isEmpty())
+        return;
+    for (const auto &document : KRDocumentController::sharedDocumentController().documents()) {
+        if (QWidget *window = KRDocumentController::windowForDocument(*document); window && window->isVisible()) {
+            KRWindowControllerBase::orderFront(window);
+            return;
+        }
+    }
+    galleryAction(false);
+}
+
 bool KRApplicationDelegate::terminateAction()
 {
     // A question still open (one a window other than the front one asked, say) is answered

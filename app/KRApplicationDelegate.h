@@ -86,6 +86,9 @@ public:
     void newBlankDocument();
     void openDocumentAction();
     void openRecentDocument(const QString &path);
+    // What another start of the application asked for: its projects opened (or, already
+    // open, brought to the front); with none, a window of this one brought to the front.
+    void openProjectsFromAnotherStart(const QStringList &packagePaths);
     void orderFrontCreateHostingAccount();
     // Asks to save every edited project, then quits; false when the user cancelled.
     bool terminateAction();

@@ -256,6 +256,8 @@ bool KRDocumentController::reviewUnsavedDocuments()
             return false;
         if (answer == KRAlertService::FirstButtonReturn) {
             const KRResult<void> saved = document->save();
+            if (!saved && saved.error().code() == KRDocument::SaveCancelledCode)
+                return false;
             if (!saved) {
                 KRAlert failure;
                 failure.messageText = saved.error().message();

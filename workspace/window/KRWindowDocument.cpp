@@ -13,6 +13,8 @@ namespace {
 
 void krWindowShowSaveFailure(const KRError &error)
 {
+    if (error.code() == KRDocument::SaveCancelledCode)
+        return; // the user chose Cancel: nothing went wrong
     KRAlert alert;
     alert.style = KRAlert::Style::Critical;
     alert.messageText = QStringLiteral("The document could not be saved.");
