@@ -1,5 +1,7 @@
 #include "KRDocumentController.h"
 
+#include "KRApplicationDelegate.h"
+
 #include <core/KRRunLogger.h>
 #include <ui/KRProjectWindowController.h>
 #include <model/KRDocument.h>
@@ -183,7 +185,9 @@ bool KRDocumentController::isScratchPackage(const QString &packagePath)
         return false;
     const QString temporary = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     const QString package = QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath());
-    return package == temporary || package.startsWith(temporary + QLatin1Char('/'));
+    // The blank start-up project is reopened as such, not through the recent list.
+    return package == temporary || package.startsWith(temporary + QLatin1Char('/'))
+           || package == QDir::cleanPath(KRApplicationDelegate::blankProjectPath());
 }
 
 void KRDocumentController::noteRecent(const QString &packagePath)
