@@ -95,6 +95,23 @@ KRColorPanel::KRColorPanel(QWidget *parent)
     });
 }
 
+void KRColorPanel::setTarget(QObject *owner, std::function<void(const QColor &)> callback)
+{
+    disconnect(m_targetGone);
+    m_target.set(owner, std::move(callback));
+    if (owner)
+        m_targetGone = connect(owner, &QObject::destroyed, this, [this] {
+            m_target.clear();
+            hide();
+        });
+}
+
+void KRColorPanel::clearTarget()
+{
+    disconnect(m_targetGone);
+    m_target.clear();
+}
+
 void KRColorPanel::setColor(const QColor &color)
 {
     m_target.showQuietly([&] { m_dialog->setCurrentColor(color); });

@@ -252,7 +252,10 @@ void KRPopover::keyPressEvent(QKeyEvent *event)
 {
     QWidget *owner = ownerWindow();
     const QKeySequence key(event->keyCombination());
-    if (QPointer<QAction> action = owner ? shortcutAction(owner, key) : nullptr) {
+    // Command keys only: a bare key (Delete, say) the content left alone is no command for the
+    // window behind.
+    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (QPointer<QAction> action = owner && command ? shortcutAction(owner, key) : nullptr) {
         event->accept();
         close();
         // Nothing of the pop-over is used past this point: the command may close the window.

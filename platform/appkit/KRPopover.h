@@ -9,8 +9,8 @@ class QPainterPath;
 // A small window beside a rectangle of another widget, pointing at it with an arrow, that
 // holds one content widget. A transient pop-over closes when the user clicks anywhere
 // outside it; an application-defined one stays until close() is called. Either closes when the
-// window it points into hides (closed, minimised), and a shortcut of that window's menus that
-// the content does not take closes it and runs the command (Ctrl+Q quits).
+// window it points into hides (closed, minimised), and a command key of that window's menus
+// that the content does not take closes it and runs the command (Ctrl+Q quits).
 class KRPopover : public QWidget
 {
     Q_OBJECT

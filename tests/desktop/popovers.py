@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""A pop-over goes with its window: Ctrl+Q quits while Project Settings is open; with an
-unsaved change made in it, the window closed from the window manager and "Don't Save"
-answered, the pop-over does not come back over what is behind."""
+"""What a window opened goes with it: Ctrl+Q quits while Project Settings is open; the window
+closed from the window manager with "Don't Save" takes the colour panel it opened along, and
+the Project Settings pop-over does not come back over what is behind; the gallery comes back
+once the last project window has closed."""
 
 import sys
 import time
@@ -33,6 +34,20 @@ def close_by_window_manager(desktop, window):
     d.sync()
 
 
+def close_without_saving(desktop, project):
+    """Closes the project window from the window manager and answers "Don't Save"; waits for the
+    gallery, which comes back once the last project window has gone."""
+    close_by_window_manager(desktop, project)
+    question = kd.wait_until(lambda: alert_saying(desktop, SAVE_QUESTION), "the question to save the changes")
+    desktop.screenshot("closing-asks")
+    desktop.click(desktop.wait_for(question, "push button", "Don’t Save", "the Don't Save button"))
+    kd.wait_until(lambda: not any(title == "Untitled" for _, title in desktop.managed_windows()),
+                  "the project window to close")
+    gallery = desktop.window("Korvane")
+    kd.wait_until(lambda: gallery.find("label", "Sample Gallery"), "the gallery after the last project closed")
+    desktop.screenshot("gallery-back")
+
+
 def open_settings(desktop, window):
     desktop.activate_if_needed(window)
     _, rect = kd.popup_brought_up(desktop, lambda: desktop.input.key("ctrl+comma"),
@@ -55,6 +70,23 @@ def popovers_go_with_their_window(desktop):
     status = desktop.quit_app()
     kd.check(status == 0, f"the application quit with status {status}")
 
+    # The colour panel open for the page's colour (an unsaved change); the window closed from
+    # the window manager with "Don't Save": the panel goes with it.
+    desktop.launch()
+    project = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    kd.check_page_drawn(desktop, kd.design_surface(desktop, project))
+    row = kd.inspector_row(desktop, project, "color")
+    desktop.click(desktop.wait_for(row, "check box", "Default", "the page colour's Default box"))
+    well = kd.wait_until(lambda: kd.inspector_row(desktop, project, "color").find(
+        "push button", predicate=lambda n: n.rect[2] > 30), "the colour well")
+    desktop.click(well)
+    desktop.window("Colors")
+    close_without_saving(desktop, project)
+    kd.check(not any(title == "Colors" for _, title in desktop.managed_windows()),
+             "the colour panel stayed after its window closed")
+    desktop.quit_app()
+
     # An unsaved change made in Project Settings; the window closed from the window manager
     # with "Don't Save": the pop-over does not come back.
     desktop.launch()
@@ -68,12 +100,7 @@ def popovers_go_with_their_window(desktop):
     desktop.input.key("Down")
     kd.wait_until(lambda: desktop.grab((rect[0], rect[1] + 40, rect[2], 30)).bgrx != before.bgrx,
                   "the objects pop-up to change")
-    close_by_window_manager(desktop, project)
-    question = kd.wait_until(lambda: alert_saying(desktop, SAVE_QUESTION), "the question to save the changes")
-    desktop.screenshot("closing-asks")
-    desktop.click(desktop.wait_for(question, "push button", "Don’t Save", "the Don't Save button"))
-    kd.wait_until(lambda: not any(title == "Untitled" for _, title in desktop.managed_windows()),
-                  "the project window to close")
+    close_without_saving(desktop, project)
     deadline = time.monotonic() + 3
     while time.monotonic() < deadline:
         shown = kd.big_popups(desktop, POP_OVER_SMALLEST)
@@ -82,10 +109,6 @@ def popovers_go_with_their_window(desktop):
         kd.check(not shown, f"a pop-over shows after its window closed: {shown}")
         time.sleep(0.1)
     desktop.screenshot("closed-without-popover")
-    # The last project window gone, the gallery comes back.
-    gallery = desktop.window("Korvane")
-    kd.wait_until(lambda: gallery.find("label", "Sample Gallery"), "the gallery after the last project closed")
-    desktop.screenshot("gallery-back")
 
 
 if __name__ == "__main__":
