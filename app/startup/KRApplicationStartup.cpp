@@ -121,8 +121,14 @@ int KRApplicationStartup::main(int argc, char *argv[])
     // One Korvane per session: two would open the same project side by side and save over each
     // other's work. A later start hands its projects to the running one.
     KRSingleInstance instance;
-    if (instance.handedToRunningInstance(arguments.projects))
+    const KRSingleInstance::Result started = instance.start(arguments.projects);
+    if (started.outcome == KRSingleInstance::Outcome::HandedOver)
         return 0;
+    if (started.outcome == KRSingleInstance::Outcome::Refused) {
+        std::fprintf(stderr, "korvane: Korvane is running but does not answer (%s). Try again once it does, or end it.\n",
+                     qPrintable(started.error));
+        return 1;
+    }
     int status = 0;
     {
         // Nothing here makes a web view before the event loop runs.

@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace {
@@ -80,20 +79,26 @@ KRSingleInstance::~KRSingleInstance()
     bus.unregisterService(QLatin1String(ServiceName));
 }
 
-bool KRSingleInstance::handedToRunningInstance(const QStringList &projects)
+KRSingleInstance::Result KRSingleInstance::start(const QStringList &projects)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     QDBusConnectionInterface *busInterface = bus.isConnected() ? bus.interface() : nullptr;
     if (!busInterface)
-        return false; // no session bus: on its own
+        return {Outcome::First}; // no session bus: on its own
     auto object = std::make_unique<KRSingleInstanceObject>();
     // The object first, so that a start that sees the name finds it answering.
     const bool registered = bus.registerVirtualObject(QLatin1String(ObjectPath), object.get());
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> taken = busInterface->registerService(
         QLatin1String(ServiceName), QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
-    if (registered && taken.isValid() && taken.value() == QDBusConnectionInterface::ServiceRegistered) {
+    const bool ours = taken.isValid() && taken.value() == QDBusConnectionInterface::ServiceRegistered;
+    if (ours && registered) {
         m_object = std::move(object);
-        return false;
+        return {Outcome::First};
+    }
+    if (ours) {
+        // The name without the object to answer on it would keep later starts waiting.
+        busInterface->unregisterService(QLatin1String(ServiceName));
+        return {Outcome::First};
     }
     if (registered)
         bus.unregisterObject(QLatin1String(ObjectPath));
@@ -102,12 +107,14 @@ bool KRSingleInstance::handedToRunningInstance(const QStringList &projects)
     call << projects;
     const QDBusMessage reply = bus.call(call, QDBus::Block, singleInstanceCallTimeout);
     if (reply.type() == QDBusMessage::ReplyMessage)
-        return true;
-    // The running one does not answer (hung, or no Korvane holds the name): this start runs
-    // on its own rather than not at all.
-    std::fprintf(stderr, "korvane: the running Korvane did not answer (%s); starting another one.\n",
-                 qPrintable(reply.errorMessage()));
-    return false;
+        return {Outcome::HandedOver};
+    // Nobody holds the name after all (the bus refused it to this start, or its holder has
+    // just ended): this start runs on its own.
+    if (!busInterface->isServiceRegistered(QLatin1String(ServiceName)).value())
+        return {Outcome::First};
+    // The one that holds the name does not answer (it hangs): a second one beside it would
+    // bring back two instances saving over each other.
+    return {Outcome::Refused, reply.errorMessage()};
 }
 
 void KRSingleInstance::setOpener(Opener opener)

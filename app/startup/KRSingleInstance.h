@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 #include <functional>
@@ -25,9 +26,18 @@ public:
     KRSingleInstance();
     ~KRSingleInstance();
 
-    // Whether another instance runs and took the projects: this start then ends. Otherwise
-    // this instance has taken the name, and answers later starts through the opener.
-    bool handedToRunningInstance(const QStringList &projects);
+    enum class Outcome {
+        First,      // this instance took the name (or there is no session bus): it runs
+        HandedOver, // the running one took the projects: this start ends
+        Refused,    // the running one does not answer: this start ends with an error
+    };
+    struct Result {
+        Outcome outcome = Outcome::First;
+        QString error = {}; // Refused: what the bus said
+    };
+    // Takes the name, or hands the projects to the instance that holds it. A First instance
+    // answers later starts through the opener.
+    Result start(const QStringList &projects);
     // Requests that arrive before it is set wait for it.
     void setOpener(Opener opener);
 
