@@ -60,6 +60,11 @@ def a_second_start_hands_over_and_saving_asks_about_changes_on_disk(desktop):
     kd.check(status == 0, f"the third start did not hand over and end (status {status})")
     titles = [title for _, title in desktop.managed_windows()]
     kd.check(titles.count("Tips") == 1, f"the windows are {titles}, not one for 'Tips'")
+    # No project: the running one opens nothing more (it brings a window of its own forward).
+    status = start_again(desktop)
+    kd.check(status == 0, f"a start without a project did not hand over and end (status {status})")
+    titles = sorted(title for _, title in desktop.managed_windows())
+    kd.check(titles == ["Other", "Tips"], f"a start without a project left the windows {titles}")
 
     # Another program changes project.xml; Ctrl+S asks, and Cancel keeps that change.
     path = os.path.join(tips, "project.xml")
