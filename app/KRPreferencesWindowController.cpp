@@ -455,6 +455,7 @@ void KRPreferencesWindowController::removeDeviceAction()
         alert.informativeText = QStringLiteral("Use caution when removing devices.  This can have adverse effects if you've "
                                                "already created projects using this device.");
         alert.buttonTitles = {QStringLiteral("Remove Device"), QStringLiteral("Keep Device")};
+        alert.destructive = true;
         alert.suppressionButtonTitle = QStringLiteral("Do not show this message again");
         const int answer = KRAlertService::current().runModal(alert);
         if (*alert.suppressionButtonChecked)

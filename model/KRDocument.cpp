@@ -15,6 +15,8 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
@@ -188,7 +190,59 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     m_packagePath = QFileInfo(packagePath).absoluteFilePath();
     // A save that was killed leaves its temporary file behind; nothing else ever removes it.
     KRFileManager::removeStaleTemporaryWrites(m_packagePath);
+    noteProjectFileOnDisk();
     return {};
+}
+
+namespace {
+
+struct KRDocumentFileStamp {
+    qint64 size = -1;
+    qint64 modified = -1;
+};
+
+KRDocumentFileStamp krDocumentStamp(const QString &path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+QByteArray krDocumentHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result();
+}
+
+} // namespace
+
+void KRDocument::noteProjectFileOnDisk()
+{
+    m_diskState = {};
+    if (m_packagePath.isEmpty())
+        return;
+    const QString path = QDir(m_packagePath).filePath(kProjectFile);
+    const KRDocumentFileStamp stamp = krDocumentStamp(path);
+    m_diskState = {stamp.size, stamp.modified, stamp.size >= 0 ? krDocumentHash(path) : QByteArray()};
+}
+
+bool KRDocument::projectFileChangedOnDisk() const
+{
+    if (m_packagePath.isEmpty() || m_diskState.size < 0)
+        return false;
+    const QString path = QDir(m_packagePath).filePath(kProjectFile);
+    const KRDocumentFileStamp stamp = krDocumentStamp(path);
+    if (stamp.size < 0)
+        return true; // removed, or something else in its place
+    if (stamp.size == m_diskState.size && stamp.modified == m_diskState.modified)
+        return false;
+    // Touched only (a copy that kept the bytes, a checkout of the same content): no change.
+    return stamp.size != m_diskState.size || krDocumentHash(path) != m_diskState.hash;
 }
 
 KRSpecialUndoManager &KRDocument::specialUndoManager()
@@ -360,6 +414,7 @@ KRResult<QStringList> KRDocument::writePackageContents(const QString &packagePat
 
 void KRDocument::didSave(const QStringList &writtenResources)
 {
+    noteProjectFileOnDisk();
     m_savedChangeCount = m_undoManager->changeCount();
     // A change still to come in a group that is open now must make the document dirty again.
     m_undoManager->markSavePoint();
@@ -382,6 +437,20 @@ KRResult<void> KRDocument::save()
 {
     if (m_packagePath.isEmpty())
         return KRError(ProjectErrorDomain, 4, QStringLiteral("The project has not been saved to a package yet."));
+    // Whoever changed project.xml since it was read or written (another program, another
+    // instance, a version-control update) would lose that change: asked first.
+    if (projectFileChangedOnDisk()) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The project “%1” changed on disk since it was opened or last saved.")
+                                .arg(QFileInfo(m_packagePath).completeBaseName());
+        alert.informativeText = QStringLiteral("Another program has changed its project.xml. Saving replaces those "
+                                               "changes with the project as this window shows it.");
+        alert.buttonTitles = {QStringLiteral("Save Anyway"), QStringLiteral("Cancel")};
+        alert.destructive = true; // Return cancels
+        if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
+            return KRError(ProjectErrorDomain, SaveCancelledCode,
+                           QStringLiteral("The project was not saved: its project.xml changed on disk."));
+    }
     KRNotificationCenter::defaultCenter().post(KRWillSaveDocumentNotification, identity());
     const KRResult<QStringList> written = writePackageContents(m_packagePath);
     if (!written)

@@ -119,13 +119,16 @@ static bool itemExists(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
-// Asks a question whose first button is the only one that leads to the action.
-static bool askFirstButton(const QString &title, const QString &text, const QStringList &buttons)
+// Asks a question whose first button is the only one that leads to the action (destructive:
+// one that Return does not choose).
+static bool askFirstButton(const QString &title, const QString &text, const QStringList &buttons,
+                           bool destructive = false)
 {
     KRAlert alert;
     alert.messageText = title;
     alert.informativeText = text;
     alert.buttonTitles = buttons;
+    alert.destructive = destructive;
     return KRAlertService::current().runModal(alert) == KRAlertService::FirstButtonReturn;
 }
 
@@ -550,7 +553,7 @@ bool KRWebFolder::deleteResource(const std::shared_ptr<KRProjectResource> &resou
     if (!askFirstButton(QStringLiteral("Delete Project Resource"),
                         QStringLiteral("Do you wish to delete the project resource \"%1\"?  This will remove the resource from this project, and delete the file from disk.")
                             .arg(relativePath),
-                        {QStringLiteral("Delete"), QStringLiteral("Cancel")}))
+                        {QStringLiteral("Delete"), QStringLiteral("Cancel")}, true))
         return false;
 
     const bool deleted = keep->deleteResource();

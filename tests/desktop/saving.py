@@ -1,15 +1,22 @@
 #!/usr/bin/env python3
-"""Saving keeps what the user made: a project.xml the user made read-only is not replaced by
-Ctrl+S, which tells why; the temporary copies that killed saves left are removed when the
-project opens, and Save As never carries one along; a web folder replaced by a link while the
-project is open is not built into."""
+"""Saving keeps what the user made: Export and Save As start beside the project (Save As
+offering its name), and Open Resource hands a picture to the desktop's application; a
+project.xml the user made read-only is not replaced by Ctrl+S, which tells why; the temporary
+copies that killed saves left are removed when the project opens, and Save As never carries
+one along; a web folder replaced by a link while the project is open is not built into."""
 
+import base64
 import os
+import re
 import shutil
 import stat
 import sys
+import urllib.parse
 
 import krdesktop as kd
+
+# A picture of one pixel.
+PHOTO = base64.b64decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==")
 
 
 def alert_saying(desktop, text):
@@ -44,10 +51,23 @@ def plant_temporary(folder, name, old):
     return path
 
 
+def dialog_folder(desktop, dialog):
+    """The folder a file dialog shows (its folder pop-up)."""
+    look_in = desktop.wait_for(dialog, "combo box", what="the dialog's folder pop-up",
+                               predicate=lambda n: n.name.startswith("/"))
+    return os.path.normpath(look_in.name)
+
+
 def saving_keeps_what_the_user_made(desktop):
     documents = os.path.join(desktop.home, "Documents")
-    folder = os.path.join(documents, "Tips.krproj")
+    # Neither the working folder nor the documents folder: the dialogs start beside it.
+    work = os.path.join(desktop.home, "Work")
+    folder = os.path.join(work, "Tips.krproj")
     shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
+    photo = os.path.join(folder, "kr-web", "photo.png")
+    with open(photo, "wb") as f:
+        f.write(PHOTO)
+    record = kd.catch_the_opener(desktop)
     # A link inside the project, and the temporary copies of project.xml that killed saves left.
     os.symlink("project.xml", os.path.join(folder, "alias.xml"))
     stale = [plant_temporary(folder, ".kr-write-5eed", True),
@@ -59,6 +79,27 @@ def saving_keeps_what_the_user_made(desktop):
     kd.check_page_drawn(desktop, kd.design_surface(desktop, window))
     # Opening the project removes what killed saves left.
     kd.wait_until(lambda: not any(os.path.exists(p) for p in stale), "the stale temporary files removed")
+
+    # Export starts beside the project.
+    desktop.input.key("ctrl+e")
+    dialog = desktop.window("Export as Web Application")
+    desktop.screenshot("export-dialog")
+    start = dialog_folder(desktop, dialog)
+    kd.check(start == work, f"Export opens in {start!r}, not {work!r} beside the project")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not any(w.name == "Export as Web Application" for w in desktop.windows()),
+                  "the Export dialog to close")
+
+    # Open Resource on a picture hands it to the desktop's application for it.
+    row = desktop.wait_for(window, "table cell", "photo.png", "photo.png in the project outline")
+    before = desktop.override_windows()
+    desktop.click(row, button=3)
+    shown = kd.wait_until(lambda: desktop.override_windows() - before, "the context menu of photo.png")
+    desktop.input.key("Down")  # Open Resource, the first entry
+    desktop.input.key("Return")
+    kd.wait_until(lambda: not (shown & desktop.override_windows()), "the context menu to close")
+    url = "file://" + urllib.parse.quote(os.path.realpath(photo))
+    kd.wait_until(lambda: kd.opened(record) == [url], f"the picture handed to the desktop (it got {kd.opened(record)})")
 
     # A project.xml the user made read-only: Ctrl+S tells why and leaves the file as it was.
     path = os.path.join(folder, "project.xml")
@@ -78,6 +119,13 @@ def saving_keeps_what_the_user_made(desktop):
     plant_temporary(folder, ".kr-write-abc123", False)
     copy = os.path.join(documents, "Copy.krproj")
     desktop.menu(window, "File", "Save As…")
+    # Beside the project, its name offered.
+    dialog = desktop.window("Save As")
+    name = desktop.wait_for(dialog, "text", re.compile(r"^File name:$"), "the name field")
+    start = dialog_folder(desktop, dialog)
+    desktop.screenshot("save-as-dialog")
+    kd.check(start == work and name.text() == "Tips.krproj",
+             f"Save As opens in {start!r} offering {name.text()!r}, not in {work!r} offering 'Tips.krproj'")
     kd.choose_file(desktop, "Save As", copy, "Save")
     kd.wait_until(lambda: os.path.isfile(os.path.join(copy, "project.xml")), "the copy saved")
     kd.project_window(desktop, "Copy")

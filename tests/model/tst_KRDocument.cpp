@@ -17,11 +17,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <utime.h>
 
 namespace {
 
@@ -623,3 +625,51 @@ TEST_F(DocumentOpen, AProjectThatDeclaresEntitiesIsRefusedAtOnce)
 }
 
 } // namespace
+
+// Another program (another instance, a version-control update) changed project.xml since the
+// document read it: a save asks first, and Cancel leaves that change alone. A file only
+// touched, or written by this document, asks nothing.
+TEST(DocumentSave, AProjectFileChangedOnDiskIsNotReplacedWithoutAsking)
+{
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    const auto previous = KRAlertService::setCurrent(alerts);
+    auto project = krOpenTestProject(KRTest::makeTempDir(), projectVersion(" appVersion=\"1.0\""), true);
+    const auto document = project->krDocument();
+    const QString file = document->fileURL() + QStringLiteral("/project.xml");
+    EXPECT_FALSE(document->projectFileChangedOnDisk());
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+
+    // The same bytes written again by someone else, with another time: no change.
+    const QByteArray ours = KRTest::readFile(file);
+    KRTest::writeFile(file, ours);
+    ASSERT_EQ(::utime(QFile::encodeName(file).constData(), nullptr), 0);
+    EXPECT_FALSE(document->projectFileChangedOnDisk());
+
+    // Changed content is a change.
+    const QByteArray theirs = ours + "<!-- theirs -->\n";
+    KRTest::writeFile(file, theirs);
+    EXPECT_TRUE(document->projectFileChangedOnDisk());
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    const KRResult<void> cancelled = document->save();
+    ASSERT_FALSE(cancelled.ok());
+    EXPECT_EQ(cancelled.error().code(), KRDocument::SaveCancelledCode);
+    EXPECT_EQ(KRTest::readFile(file), theirs);
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(alerts->shownAlerts().first().messageText.contains(QStringLiteral("changed on disk")));
+    EXPECT_TRUE(alerts->shownAlerts().first().destructive);
+
+    alerts->scriptButton(QStringLiteral("Save Anyway"));
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(KRTest::readFile(file), ours);
+    EXPECT_FALSE(document->projectFileChangedOnDisk());
+
+    // Removed: a save asks too.
+    QFile::remove(file);
+    EXPECT_TRUE(document->projectFileChangedOnDisk());
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_FALSE(document->save().ok());
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_EQ(alerts->pendingAnswerCount(), 0);
+    KRAlertService::setCurrent(previous);
+}

@@ -508,6 +508,7 @@ TEST_F(WebFolderTest, DeleteAsksPerIncludeEntry)
     EXPECT_EQ(alerts->shownAlerts().value(0).informativeText,
               QStringLiteral("Do you wish to delete the project resource \"app.js\"?  This will remove the resource from this project, and delete the file from disk."));
     EXPECT_EQ(alerts->shownAlerts().value(0).buttonTitles, (QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")}));
+    EXPECT_TRUE(alerts->shownAlerts().value(0).destructive) << "Return must not delete the file";
     EXPECT_EQ(alerts->shownAlerts().value(1).messageText, QStringLiteral("Remove JavaScript Include"));
     EXPECT_EQ(alerts->shownAlerts().value(1).informativeText,
               QStringLiteral("The resource \"app.js\" is also present in the project's javascriptIncludes property.  Remove it?"));

@@ -611,7 +611,15 @@ void KRWindowController::editFunction(const std::shared_ptr<KRFunction> &functio
 void KRWindowController::editResource(const std::shared_ptr<KRProjectResource> &resource)
 {
     KR_LOG(QString());
-    if (!resource || !resource->isEditable() || !m_masterTabPane)
+    if (!resource)
+        return;
+    // A file no editor here takes (a picture, a font) opens in the desktop's application for it.
+    if (!resource->isEditable()) {
+        if (!resource->isDirectory())
+            resource->openResourceWithFinder();
+        return;
+    }
+    if (!m_masterTabPane)
         return;
     m_masterTabPane->selectResourceTab();
     adoptTabPanes();
@@ -628,6 +636,7 @@ void KRWindowController::deletePage(const std::shared_ptr<KRPage> &page)
     alert.messageText = QStringLiteral("Delete Page");
     alert.informativeText = QStringLiteral("Do you want to delete the page \"%1\" from this project?").arg(page->kr_id());
     alert.buttonTitles = {QStringLiteral("Delete Page"), QStringLiteral("Cancel")};
+    alert.destructive = true;
     if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
         return;
     m_project->deletePage(page);
@@ -1235,7 +1244,7 @@ void KRWindowController::exportProjectAction()
     if (krWindowExportChooser()) {
         chosen = krWindowExportChooser()(m_window.get());
     } else {
-        QFileDialog dialog(m_window.get(), QStringLiteral("Export as Web Application"));
+        QFileDialog dialog(m_window.get(), QStringLiteral("Export as Web Application"), panelStartFolder());
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Export"));
