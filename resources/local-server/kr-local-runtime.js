@@ -125,14 +125,37 @@ function send(res, status, contentType, body, extraHeaders) {
     writeInSlices(res, typeof body === 'string' ? Buffer.from(body, 'utf8') : body);
 }
 
+// The memory of large answers goes back to the system once their clients are done with them
+// (or gone): left alone, a server that has nothing more to do would not collect them.
+const collectGarbage = (() => {
+    try {
+        require('v8').setFlagsFromString('--expose-gc');
+        return require('vm').runInNewContext('gc');
+    } catch (e) {
+        return null;
+    }
+})();
+const COLLECT_AFTER_MS = 1000;
+let collectTimer = null;
+
+function collectSoon() {
+    if (collectGarbage === null || collectTimer !== null) return;
+    collectTimer = setTimeout(() => {
+        collectTimer = null;
+        collectGarbage();
+    }, COLLECT_AFTER_MS);
+    collectTimer.unref();
+}
+
 // Writes a large answer a slice at a time, each once the client has taken the one before.
-function writeInSlices(res, data) {
+function writeInSlices(res, answer) {
+    let data = answer;
     let offset = 0;
     let stall = null;
     const cutOff = () => res.destroy();
     const next = () => {
         clearTimeout(stall);
-        while (offset < data.length && !res.destroyed) {
+        while (data !== null && offset < data.length && !res.destroyed) {
             const slice = data.subarray(offset, offset + ANSWER_SLICE_BYTES);
             offset += slice.length;
             if (offset >= data.length) {
@@ -149,6 +172,8 @@ function writeInSlices(res, data) {
     res.once('close', () => {
         clearTimeout(stall);
         res.removeListener('drain', next);
+        data = null;
+        collectSoon();
     });
     next();
 }

@@ -495,7 +495,7 @@ class ServerPageScripts {
         const job = ticket.job;
         const body = ticket.bodyData;
         const current = { done, ticket, timedOut: false, overMemory: false, head: null, chunks: [], bytes: 0,
-                          discard: false };
+                          discard: false, html: null };
         sandbox.job = current;
         current.timer = setTimeout(() => {
             current.timedOut = true;
@@ -579,16 +579,21 @@ class ServerPageScripts {
                 } else {
                     ticket.answerBytes = head.htmlBytes;
                     this.answerBytes += head.htmlBytes;
+                    // The text goes into one buffer of its size as it comes: the pipe's chunks
+                    // are let go at once instead of piling up in the heap, where what they
+                    // leave behind would stay with the process long after the answer.
+                    current.html = Buffer.allocUnsafeSlow(head.htmlBytes);
                 }
             }
             const part = chunk.subarray(0, current.head.htmlBytes - current.bytes);
             if (part.length > 0) {
-                if (!current.discard) current.chunks.push(part);
+                if (!current.discard) part.copy(current.html, current.bytes);
                 current.bytes += part.length;
                 chunk = chunk.subarray(part.length);
             }
             if (current.bytes === current.head.htmlBytes) {
-                const html = current.discard ? null : Buffer.concat(current.chunks, current.bytes);
+                const html = current.discard ? null : current.html;
+                current.html = null;
                 current.chunks = [];
                 // Anything past the one answer is output nobody asked for: the process is not used again.
                 this.finishJob(sandbox, { outcome: current.head.outcome, html }, chunk.length === 0);
