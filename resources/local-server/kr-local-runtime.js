@@ -267,6 +267,7 @@ function readBody(req) {
         let size = 0;
         let refused = false;
         req.on('data', (chunk) => {
+            req.bodyReceived = (req.bodyReceived || 0) + chunk.length;
             if (refused) return;
             size += chunk.length;
             if (size > MAX_BODY_BYTES) {
@@ -414,6 +415,17 @@ function closeAfterAnswer(req, res, headers) {
     });
 }
 
+// A body that came too slowly gives its place up to a newer request: 408, and the connection
+// goes once the answer is out (at once when the client does not take it).
+function cutOffSlowBody(req, res) {
+    req.on('data', () => {});
+    if (!res.headersSent) {
+        send(res, 408, 'text/plain; charset=utf-8', 'Request timeout: the body came too slowly\n', { Connection: 'close' });
+    }
+    res.on('finish', () => req.socket.destroy());
+    setTimeout(() => req.socket.destroy(), 1000).unref();
+}
+
 async function serveServerPage(req, res, file, pathname, query) {
     const pageName = path.basename(file);
     let stats;
@@ -424,7 +436,10 @@ async function serveServerPage(req, res, file, pathname, query) {
     }
     let ticket;
     try {
-        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName, req.method === 'POST');
+        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName, req.method === 'POST', {
+            received: () => req.bodyReceived || 0,
+            cutOff: () => cutOffSlowBody(req, res),
+        });
     } catch (e) {
         if (e instanceof Refusal) {
             refuse(res, e);

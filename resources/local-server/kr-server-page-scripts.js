@@ -50,6 +50,13 @@ const MAX_WAITING_PER_PAGE = 256;
 // Requests whose body is awaited or being read, in all and for one page.
 const MAX_BODIES = 64;
 const MAX_BODIES_PER_PAGE = 16;
+// When they are all taken, a new request takes the place of the body that has come slowest
+// (at less than this rate, counted over at least BODY_RATE_SPAN_MS) and has had at least
+// BODY_EVICTION_AGE_MS: clients that trickle their bodies (and come again when cut off) cannot
+// keep a client that sends its body at once from posting.
+const BODY_EVICTION_AGE_MS = 50;
+const BODY_RATE_SPAN_MS = 1000;
+const BODY_EVICTION_BYTES_PER_SECOND = 64 * 1024;
 // One process more than the pool, for pages whose last request took at most this long.
 const QUICK_RUN_MS = 500;
 const QUICK_PAGES_REMEMBERED = 256;
@@ -70,6 +77,48 @@ const LONGEST_PAUSE_MS = 60000;
 const SANDBOX_REQUESTS = 100;
 
 const NO_BYTES = Buffer.alloc(0);
+
+// The walls around a script process beyond node's own: where the system lets a user make
+// namespaces of their own, the process runs in a network namespace of its own (no network at
+// all; its pipes are all it has) and a process-id namespace of its own (it sees, and can send
+// signals to, no process but itself), through util-linux's unshare, which ends it when it ends
+// itself. The command's words to put before node's, or [] when the system offers no such
+// namespaces (checked once).
+const UNSHARE_PROGRAMS = ['/usr/bin/unshare', '/bin/unshare'];
+const UNSHARE_ARGUMENTS = ['--user', '--net', '--pid', '--fork', '--kill-child'];
+let isolation = null;
+
+function sandboxIsolation() {
+    if (isolation !== null) return isolation;
+    isolation = [];
+    for (const program of UNSHARE_PROGRAMS) {
+        if (!fs.existsSync(program)) continue;
+        // Tried on a program that starts at once, not on node.
+        const quick = ['/usr/bin/true', '/bin/true'].find((file) => fs.existsSync(file));
+        const probe = childProcess.spawnSync(program, UNSHARE_ARGUMENTS.concat([quick || process.execPath]).concat(quick ? [] : ['-e', '']), {
+            env: {}, stdio: 'ignore', timeout: 10000,
+        });
+        if (probe.status === 0) isolation = [program].concat(UNSHARE_ARGUMENTS);
+        break;
+    }
+    return isolation;
+}
+
+// The script process of `sandbox`: the child itself, or the child of the unshare it was started
+// through (0 while it is not known yet).
+function scriptProcess(sandbox) {
+    if (!sandbox.isolated) return sandbox.child.pid;
+    if (!sandbox.scriptPid) {
+        try {
+            const pid = sandbox.child.pid;
+            const children = fs.readFileSync('/proc/' + pid + '/task/' + pid + '/children', 'utf8').trim().split(/\s+/);
+            sandbox.scriptPid = Number(children[0]) || 0;
+        } catch (e) {
+            sandbox.scriptPid = 0;
+        }
+    }
+    return sandbox.scriptPid;
+}
 
 // A request the server does not take now: answered with `status` and a Retry-After.
 class Refusal extends Error {
@@ -100,6 +149,7 @@ class ServerPageScripts {
         this.runQueue = []; // tickets whose body is read, in order of arrival
         this.waiting = 0;
         this.bodyQueue = []; // tickets waiting for room for their body
+        this.bodyTickets = new Set(); // tickets counted among the bodies
         this.bodyBytes = 0; // reserved by admitted requests
         this.bodies = 0; // requests waiting for their body or reading it
         this.answerBytes = 0; // answers held for clients
@@ -118,28 +168,60 @@ class ServerPageScripts {
 
     // A ticket for a request of the page at `file` (`stamp` tells versions of the file
     // apart), or a Refusal thrown. A request `withBody` counts among the bodies until it is
-    // read, and only then among the waiting requests.
-    admit(file, stamp, name, withBody) {
+    // read, and only then among the waiting requests; `body` then tells how much of it has come
+    // (`received()`, in bytes) and gives its place up (`cutOff()`: the request is answered and
+    // its connection closed), which a newer request may ask of a body that is too slow.
+    admit(file, stamp, name, withBody, body) {
         const page = this.page(file, stamp, name);
         const now = Date.now();
         if (page.pausedUntil > now) {
             throw new Refusal(this.pauseMessage(page), (page.pausedUntil - now) / 1000);
+        }
+        if (withBody) {
+            if (this.bodies >= MAX_BODIES) this.evictSlowBody(null, now);
+            if (page.bodies >= MAX_BODIES_PER_PAGE) this.evictSlowBody(page, now);
         }
         if (withBody ? this.bodies >= MAX_BODIES || page.bodies >= MAX_BODIES_PER_PAGE : !this.roomToWait(page)) {
             this.forget(page);
             throw this.busy();
         }
         const ticket = { page, state: 'waiting', counted: false, bodyCounted: false, body: 0, granted: false,
-                         refusal: null, wake: null, answerBytes: 0, clientGone: false };
+                         refusal: null, wake: null, answerBytes: 0, clientGone: false, admitted: now,
+                         bodyClient: withBody ? body || null : null };
         if (withBody) {
             ticket.bodyCounted = true;
             ++this.bodies;
             ++page.bodies;
+            this.bodyTickets.add(ticket);
         } else {
             this.count(ticket);
         }
         page.tickets.add(ticket);
         return ticket;
+    }
+
+    // Cuts off the body (of `page`, or of any page) that has come slowest, when one has had
+    // long enough and is too slow; whether one was.
+    evictSlowBody(page, now) {
+        let slowest = null;
+        let slowestRate = BODY_EVICTION_BYTES_PER_SECOND;
+        for (const ticket of this.bodyTickets) {
+            if ((page !== null && ticket.page !== page) || ticket.bodyClient === null) continue;
+            const age = now - ticket.admitted;
+            if (age < BODY_EVICTION_AGE_MS) continue;
+            const rate = 1000 * ticket.bodyClient.received() / Math.max(age, BODY_RATE_SPAN_MS);
+            // The oldest of those equally slow.
+            if (rate < slowestRate || (rate === slowestRate && slowest !== null && ticket.admitted < slowest.admitted)) {
+                slowest = ticket;
+                slowestRate = rate;
+            }
+        }
+        if (slowest === null) return false;
+        const client = slowest.bodyClient;
+        slowest.bodyClient = null;
+        this.release(slowest);
+        client.cutOff();
+        return true;
     }
 
     roomToWait(page) {
@@ -226,6 +308,7 @@ class ServerPageScripts {
             ticket.bodyCounted = false;
             --this.bodies;
             --ticket.page.bodies;
+            this.bodyTickets.delete(ticket);
             if (!this.roomToWait(ticket.page)) return Promise.reject(this.busy());
             this.count(ticket);
         }
@@ -257,6 +340,7 @@ class ServerPageScripts {
             ticket.bodyCounted = false;
             --this.bodies;
             --ticket.page.bodies;
+            this.bodyTickets.delete(ticket);
         }
         if (ticket.granted) {
             ticket.granted = false;
@@ -406,7 +490,11 @@ class ServerPageScripts {
     startSandbox() {
         const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1,
                           idleSince: Date.now() };
-        const child = childProcess.spawn(process.execPath, this.arguments, {
+        const walls = sandboxIsolation();
+        sandbox.isolated = walls.length > 0;
+        const command = walls.length > 0 ? walls[0] : process.execPath;
+        const words = walls.length > 0 ? walls.slice(1).concat([process.execPath], this.arguments) : this.arguments;
+        const child = childProcess.spawn(command, words, {
             cwd: this.cwd,
             env: {},
             stdio: ['pipe', 'pipe', 'pipe'],
@@ -502,7 +590,7 @@ class ServerPageScripts {
             this.killSandbox(sandbox);
         }, SCRIPT_TIMEOUT_MS);
         current.memoryWatch = setInterval(() => {
-            if (residentBytes(sandbox.child.pid) > SCRIPT_MEMORY_BYTES) {
+            if (residentBytes(scriptProcess(sandbox)) > SCRIPT_MEMORY_BYTES) {
                 current.overMemory = true;
                 this.killSandbox(sandbox);
             }
@@ -651,6 +739,7 @@ class ServerPageScripts {
 }
 
 function residentBytes(pid) {
+    if (!pid) return 0;
     try {
         const fields = fs.readFileSync('/proc/' + pid + '/statm', 'utf8').split(' ');
         return parseInt(fields[1], 10) * 4096;
@@ -659,4 +748,4 @@ function residentBytes(pid) {
     }
 }
 
-module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS };
+module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS, sandboxIsolation };

@@ -24,8 +24,12 @@ function fetch(method, path, body, headers) {
         const req = http.request({ host: '127.0.0.1', port, method, path, agent: false,
                                    headers: Object.assign({}, headers || {}) }, (res) => {
             let bytes = 0;
-            res.on('data', (chunk) => { bytes += chunk.length; });
-            res.on('end', () => resolve({ status: res.statusCode, bytes, ms: elapsed(started) }));
+            let text = '';
+            res.on('data', (chunk) => {
+                bytes += chunk.length;
+                if (text.length < 200) text += chunk.toString('utf8', 0, 200);
+            });
+            res.on('end', () => resolve({ status: res.statusCode, bytes, ms: elapsed(started), text }));
             res.on('error', () => resolve({ status: 0, bytes, ms: elapsed(started) }));
         });
         req.on('error', () => resolve({ status: 0, bytes: 0, ms: elapsed(started) }));
@@ -209,7 +213,8 @@ async function reconnectingTricklers() {
     }
     stop = true;
     for (const socket of open) socket.destroy();
-    return { postStatuses: posts.map((p) => p.status), postMaxMs: Math.max(...posts.map((p) => p.ms)), connections };
+    return { postStatuses: posts.map((p) => p.status), postMaxMs: Math.max(...posts.map((p) => p.ms)), connections,
+             refusals: posts.filter((p) => p.status !== 200).map((p) => p.text.trim()) };
 }
 
 // Eight different pages that never finish are asked for at once, then a page that answers at once.
