@@ -267,7 +267,6 @@ function readBody(req) {
         let size = 0;
         let refused = false;
         req.on('data', (chunk) => {
-            req.bodyReceived = (req.bodyReceived || 0) + chunk.length;
             if (refused) return;
             size += chunk.length;
             if (size > MAX_BODY_BYTES) {
@@ -415,19 +414,13 @@ function closeAfterAnswer(req, res, headers) {
     });
 }
 
-// A body that came too slowly gives its place up to a newer request: 408, and the connection
-// goes once the answer is out (at once when the client does not take it).
-function cutOffSlowBody(req, res) {
-    req.on('data', () => {});
-    if (!res.headersSent) {
-        send(res, 408, 'text/plain; charset=utf-8', 'Request timeout: the body came too slowly\n', { Connection: 'close' });
-    }
-    res.on('finish', () => req.socket.destroy());
-    setTimeout(() => req.socket.destroy(), 1000).unref();
-}
-
 async function serveServerPage(req, res, file, pathname, query) {
     const pageName = path.basename(file);
+    // A body that came with the request's head (as a form's does) has arrived once what came
+    // with the head has been read: it takes none of the places of the bodies still on their
+    // way, so clients that trickle theirs (and come again when cut off) cannot keep it out.
+    if (req.method === 'POST' && !req.complete) await new Promise((resolve) => setImmediate(resolve));
+    const awaitsBody = req.method === 'POST' && !req.complete;
     let stats;
     try {
         stats = fs.statSync(file);
@@ -436,10 +429,7 @@ async function serveServerPage(req, res, file, pathname, query) {
     }
     let ticket;
     try {
-        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName, req.method === 'POST', {
-            received: () => req.bodyReceived || 0,
-            cutOff: () => cutOffSlowBody(req, res),
-        });
+        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName, awaitsBody);
     } catch (e) {
         if (e instanceof Refusal) {
             refuse(res, e);
@@ -453,7 +443,7 @@ async function serveServerPage(req, res, file, pathname, query) {
         scripts.answerGone(ticket);
     });
     try {
-        await runServerPage(req, res, ticket, file, pageName, pathname, query);
+        await runServerPage(req, res, ticket, file, pageName, pathname, query, awaitsBody);
     } catch (e) {
         if (!(e instanceof Refusal)) throw e;
         refuse(res, e);
@@ -462,9 +452,11 @@ async function serveServerPage(req, res, file, pathname, query) {
     }
 }
 
-async function runServerPage(req, res, ticket, file, pageName, pathname, query) {
+async function runServerPage(req, res, ticket, file, pageName, pathname, query, awaitsBody) {
     let body = Buffer.alloc(0);
-    if (req.method === 'POST') {
+    if (req.method === 'POST' && !awaitsBody) {
+        body = await readBody(req);
+    } else if (req.method === 'POST') {
         const declared = Number(req.headers['content-length']);
         const known = Number.isFinite(declared) && declared >= 0;
         if (known && declared > MAX_BODY_BYTES) await readBody(req); // refused at once, without waiting

@@ -50,13 +50,6 @@ const MAX_WAITING_PER_PAGE = 256;
 // Requests whose body is awaited or being read, in all and for one page.
 const MAX_BODIES = 64;
 const MAX_BODIES_PER_PAGE = 16;
-// When they are all taken, a new request takes the place of the body that has come slowest
-// (at less than this rate, counted over at least BODY_RATE_SPAN_MS) and has had at least
-// BODY_EVICTION_AGE_MS: clients that trickle their bodies (and come again when cut off) cannot
-// keep a client that sends its body at once from posting.
-const BODY_EVICTION_AGE_MS = 50;
-const BODY_RATE_SPAN_MS = 1000;
-const BODY_EVICTION_BYTES_PER_SECOND = 64 * 1024;
 // One process more than the pool, for pages whose last request took at most this long.
 const QUICK_RUN_MS = 500;
 const QUICK_PAGES_REMEMBERED = 256;
@@ -149,7 +142,6 @@ class ServerPageScripts {
         this.runQueue = []; // tickets whose body is read, in order of arrival
         this.waiting = 0;
         this.bodyQueue = []; // tickets waiting for room for their body
-        this.bodyTickets = new Set(); // tickets counted among the bodies
         this.bodyBytes = 0; // reserved by admitted requests
         this.bodies = 0; // requests waiting for their body or reading it
         this.answerBytes = 0; // answers held for clients
@@ -168,60 +160,28 @@ class ServerPageScripts {
 
     // A ticket for a request of the page at `file` (`stamp` tells versions of the file
     // apart), or a Refusal thrown. A request `withBody` counts among the bodies until it is
-    // read, and only then among the waiting requests; `body` then tells how much of it has come
-    // (`received()`, in bytes) and gives its place up (`cutOff()`: the request is answered and
-    // its connection closed), which a newer request may ask of a body that is too slow.
-    admit(file, stamp, name, withBody, body) {
+    // read, and only then among the waiting requests.
+    admit(file, stamp, name, withBody) {
         const page = this.page(file, stamp, name);
         const now = Date.now();
         if (page.pausedUntil > now) {
             throw new Refusal(this.pauseMessage(page), (page.pausedUntil - now) / 1000);
-        }
-        if (withBody) {
-            if (this.bodies >= MAX_BODIES) this.evictSlowBody(null, now);
-            if (page.bodies >= MAX_BODIES_PER_PAGE) this.evictSlowBody(page, now);
         }
         if (withBody ? this.bodies >= MAX_BODIES || page.bodies >= MAX_BODIES_PER_PAGE : !this.roomToWait(page)) {
             this.forget(page);
             throw this.busy();
         }
         const ticket = { page, state: 'waiting', counted: false, bodyCounted: false, body: 0, granted: false,
-                         refusal: null, wake: null, answerBytes: 0, clientGone: false, admitted: now,
-                         bodyClient: withBody ? body || null : null };
+                         refusal: null, wake: null, answerBytes: 0, clientGone: false };
         if (withBody) {
             ticket.bodyCounted = true;
             ++this.bodies;
             ++page.bodies;
-            this.bodyTickets.add(ticket);
         } else {
             this.count(ticket);
         }
         page.tickets.add(ticket);
         return ticket;
-    }
-
-    // Cuts off the body (of `page`, or of any page) that has come slowest, when one has had
-    // long enough and is too slow; whether one was.
-    evictSlowBody(page, now) {
-        let slowest = null;
-        let slowestRate = BODY_EVICTION_BYTES_PER_SECOND;
-        for (const ticket of this.bodyTickets) {
-            if ((page !== null && ticket.page !== page) || ticket.bodyClient === null) continue;
-            const age = now - ticket.admitted;
-            if (age < BODY_EVICTION_AGE_MS) continue;
-            const rate = 1000 * ticket.bodyClient.received() / Math.max(age, BODY_RATE_SPAN_MS);
-            // The oldest of those equally slow.
-            if (rate < slowestRate || (rate === slowestRate && slowest !== null && ticket.admitted < slowest.admitted)) {
-                slowest = ticket;
-                slowestRate = rate;
-            }
-        }
-        if (slowest === null) return false;
-        const client = slowest.bodyClient;
-        slowest.bodyClient = null;
-        this.release(slowest);
-        client.cutOff();
-        return true;
     }
 
     roomToWait(page) {
@@ -308,7 +268,6 @@ class ServerPageScripts {
             ticket.bodyCounted = false;
             --this.bodies;
             --ticket.page.bodies;
-            this.bodyTickets.delete(ticket);
             if (!this.roomToWait(ticket.page)) return Promise.reject(this.busy());
             this.count(ticket);
         }
@@ -340,7 +299,6 @@ class ServerPageScripts {
             ticket.bodyCounted = false;
             --this.bodies;
             --ticket.page.bodies;
-            this.bodyTickets.delete(ticket);
         }
         if (ticket.granted) {
             ticket.granted = false;
