@@ -4,7 +4,8 @@
 //
 // Scripts run in node processes of their own (kr-server-page-sandbox.js), with node's
 // permission model on and nothing granted: no file system, no child processes, no workers, an
-// empty environment and a bounded heap. A process is killed when its request outlives the time
+// empty environment and a bounded heap; where the system allows, in network and process-id
+// namespaces of their own as well (no network, no other process to signal). A process is killed when its request outlives the time
 // limit or it grows past the memory limit, whatever it is doing; the server never runs a line
 // of a page's script, so it stays responsive. A small pool of such processes serves the
 // requests, one at a time each, every request in a fresh context; a process is replaced after
@@ -13,7 +14,8 @@
 // Requests wait in one queue of bounded length, and so does the memory their bodies hold: a
 // body is read only once it fits in the budget, and it is held until its script has run. A
 // request takes its place in the queue only once its body has arrived, so clients that send
-// their bodies slowly hold no place of the others. A page may run in all processes but one at
+// their bodies slowly hold no place of the others; a body that came with its request's head
+// takes no place among the bodies on their way either. A page may run in all processes but one at
 // once, in one only while its last request failed the hard way (timed out, ran out of memory,
 // crashed), and after a few such failures in a row it is paused for a while: its requests are
 // refused with 503 and a Retry-After. A free process goes to the waiting page that runs the
