@@ -12,9 +12,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -139,15 +143,32 @@ void KRScriptCache::writeEntry(const QByteArray &key, char kind, const QByteArra
     const QString path = fileOf(key);
     if (path.isEmpty())
         return;
-    const QByteArray head = QByteArray(entryMagic) + kind + ' ' + sha256Hex(payload) + '\n';
+    const QByteArray content = QByteArray(entryMagic) + kind + ' ' + sha256Hex(payload) + '\n' + payload;
     QDir().mkpath(QFileInfo(path).path());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(head) != head.size() || file.write(payload) != payload.size()
-        || !file.commit()) {
-        KR_LOG(QStringLiteral("The script cache could not keep an entry at %1: %2").arg(path, file.errorString()));
+    // Written beside its place and renamed into it, so that a reader finds the whole entry or
+    // none. Not synced to the disk: an entry lost in a crash is asked for again, and one cut
+    // short fails its checksum.
+    static std::atomic<quint64> serial{0};
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray partial = target + ".part" + QByteArray::number(::getpid()) + '-' + QByteArray::number(++serial);
+    const int fd = ::open(partial.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool written = fd >= 0;
+    for (qsizetype done = 0; written && done < content.size();) {
+        const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        done += n > 0 ? n : 0;
+    }
+    if (fd >= 0 && ::close(fd) != 0)
+        written = false;
+    if (!written || ::rename(partial.constData(), target.constData()) != 0) {
+        KR_LOG(QStringLiteral("The script cache could not keep an entry at %1: %2")
+                   .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        ::unlink(partial.constData());
         return;
     }
-    keepFolderBounded(head.size() + payload.size());
+    keepFolderBounded(content.size());
 }
 
 void KRScriptCache::keepFolderBounded(qint64 written)
