@@ -384,8 +384,11 @@ void KRNodeRunner::launch(qint64 requestedPort)
 
     auto *process = new QProcess();
     process->setProgram(node);
-    process->setArguments({QDir(serverFolder).filePath(QStringLiteral("kr-local-runtime.js")),
-                           m_documentRootPath, QString::number(requestedPort)});
+    QStringList arguments{QDir(serverFolder).filePath(QStringLiteral("kr-local-runtime.js")), m_documentRootPath,
+                          QString::number(requestedPort)};
+    if (!m_siteHostName.isEmpty())
+        arguments << m_siteHostName;
+    process->setArguments(arguments);
     process->setProcessEnvironment(environment);
     process->setWorkingDirectory(serverFolder);
     process->setProcessChannelMode(QProcess::SeparateChannels);

@@ -62,6 +62,11 @@ public:
     void setDocumentRootPath(const QString &path) { m_documentRootPath = path; }
     qint64 requestedPortNumber() const { return m_requestedPortNumber; }
     void setRequestedPortNumber(qint64 port) { m_requestedPortNumber = port; }
+    // The name under "localhost" ("<label>.localhost") under which the server serves its
+    // document root, giving the site an origin of its own; empty (the default): 127.0.0.1
+    // and localhost. The server refuses to start with anything else. Set before start().
+    QString siteHostName() const { return m_siteHostName; }
+    void setSiteHostName(const QString &name) { m_siteHostName = name; }
     KRNodeRunnerDelegate *delegate() const { return m_delegate; }
     void setDelegate(KRNodeRunnerDelegate *delegate) { m_delegate = delegate; }
 
@@ -119,6 +124,7 @@ private:
 
     QString m_documentRootPath;
     qint64 m_requestedPortNumber = defaultRequestedPortNumber;
+    QString m_siteHostName;
     qint64 m_portNumber = -1;
     QByteArray m_token;
     QList<qint64> m_restartTimes; // milliseconds since the epoch

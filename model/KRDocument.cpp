@@ -136,6 +136,19 @@ std::shared_ptr<KRDocument> KRDocument::makeCopy(const KRXMLDocument &xml, const
     return copy;
 }
 
+const KRXMLDocument::EmptyAttributeNames &KRDocument::adaptersEmptyAttributes()
+{
+    static const KRXMLDocument::EmptyAttributeNames names = [](const char *element) -> const std::vector<QByteArray> * {
+        const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+        const QString className = QString::fromUtf8(element);
+        if (!registry.isInstantiable(className))
+            return nullptr;
+        const std::vector<KRPropertyDescriptor> *table = registry.lastingDescriptorTable(className);
+        return table ? registry.attributeNames(className, table).get() : nullptr;
+    };
+    return names;
+}
+
 KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
 {
     KR_LOG(QString());
@@ -146,15 +159,7 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
         return web.error();
     // A project the application saved holds an empty attribute for every property an object
     // lacks, which its adapter would add on opening anyway: read, they take a name's room.
-    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
-    const auto adaptersAdd = [&registry](const char *element) -> const std::vector<QByteArray> * {
-        const QString className = QString::fromUtf8(element);
-        if (!registry.isInstantiable(className))
-            return nullptr;
-        const std::vector<KRPropertyDescriptor> *table = registry.lastingDescriptorTable(className);
-        return table ? registry.attributeNames(className, table).get() : nullptr;
-    };
-    KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path, adaptersAdd);
+    KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path, adaptersEmptyAttributes());
     if (!xml)
         return xml.error();
     const KRXMLNode root = xml.value().rootElement();

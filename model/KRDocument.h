@@ -47,6 +47,10 @@ public:
     // A document of its own over the XML, at that package folder, owned by no window: a copy
     // of an open project for a build to read while the user goes on editing.
     static std::shared_ptr<KRDocument> makeCopy(const KRXMLDocument &xml, const QString &packagePath);
+    // For an element, the empty attributes its object's adapters add when it is opened (what
+    // a save writes for the properties the object lacks): a project's text read with these
+    // keeps them as names only. Safe on any thread.
+    static const KRXMLDocument::EmptyAttributeNames &adaptersEmptyAttributes();
 
     ~KRDocument();
     KRDocument(const KRDocument &) = delete;

@@ -24,6 +24,10 @@
 
 #include <algorithm>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace {
 std::shared_ptr<KRWebViewCacheViewFactory> &installedWebViewFactory()
 {
@@ -87,7 +91,9 @@ KRProject::Snapshot KRProject::snapshot() const
 
 KRResult<std::shared_ptr<KRProject>> KRProject::fromSnapshot(const Snapshot &snapshot)
 {
-    KRResult<KRXMLDocument> xml = KRXMLDocument::fromData(snapshot.xml);
+    // Read as the open project was: the empty attributes a save writes take only a name's room,
+    // so that the copy takes no more memory than the project it copies.
+    KRResult<KRXMLDocument> xml = KRXMLDocument::fromData(snapshot.xml, KRDocument::adaptersEmptyAttributes());
     if (!xml)
         return xml.error();
     const std::shared_ptr<KRDocument> copy = KRDocument::makeCopy(xml.value(), snapshot.packagePath);
@@ -107,6 +113,13 @@ KRResult<std::shared_ptr<KRProject>> KRProject::fromSnapshot(const Snapshot &sna
         project->reloadResources();
     }
     return project;
+}
+
+void KRProject::releaseBuildMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 KRResult<void> KRProject::load()

@@ -64,6 +64,10 @@ public:
     // build makes afresh) over the same web folder, owned by no window. Made and then used on
     // one thread, any thread; the original is not touched.
     static KRResult<std::shared_ptr<KRProject>> fromSnapshot(const Snapshot &snapshot);
+    // Hands the memory a dropped copy and its build freed back to the system: the allocator
+    // keeps what a thread freed for that thread otherwise, and a build's copy of a large
+    // project would stay in the application's memory after every build.
+    static void releaseBuildMemory();
     ~KRProject() override;
 
     const void *identity() const { return static_cast<const void *>(this); }

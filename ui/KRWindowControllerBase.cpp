@@ -173,7 +173,10 @@ void KRWindowControllerBase::placeOnFirstShow(QWidget *window)
         return;
     const QRect area = screen->availableGeometry();
     const QRect around = anchor ? anchor->frameGeometry() : area;
-    const QSize size = window->frameGeometry().size().expandedTo(window->size());
+    QSize size = window->frameGeometry().size().expandedTo(window->size());
+    // A window the window manager has not framed yet gets a frame like the anchor's.
+    if (anchor && window->frameGeometry().size() == window->size())
+        size += anchor->frameGeometry().size() - anchor->size();
     QPoint topLeft = around.center() - QPoint(size.width() / 2, size.height() / 2);
     topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - size.width() + 1)));
     topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - size.height() + 1)));

@@ -1,19 +1,24 @@
 'use strict';
 // The local runtime server.
 //
-//   node kr-local-runtime.js <document root> <requested port>
+//   node kr-local-runtime.js <document root> <requested port> [<site host>]
 //
 // Listens on 127.0.0.1 only; when the requested port is taken it takes one the system
-// chooses. The first thing written to standard output is one line of JSON,
+// chooses. A site host ("<name>.localhost", which browsers resolve to the loopback
+// themselves) gives the served site an origin of its own: its pages are served under that
+// name only, so what one project's pages store or register in a browser (storage, cookies,
+// service workers) never meets another's. Such a server also listens on ::1 with the same
+// port, where browsers try the name first. The first thing written to standard output is one line of JSON,
 // {"port": N, "token": "..."}, naming the port it listens on and the secret of this run;
 // everything written later is log text. The parent writes "alive" lines to standard input;
 // the server exits when standard input closes or when no line came for a few seconds, so no
 // server outlives the application that started it.
 //
 // Only the application may talk to it: every request must name 127.0.0.1 or localhost with
-// this port as its Host (421 otherwise, which defeats DNS rebinding), and the control requests
-// must be POSTs carrying the run's token in the X-Korvane-Token header, with no foreign Origin
-// (403 otherwise).
+// this port as its Host, or with a site host that name only (control requests may still name
+// the loopback); 421 otherwise, which defeats DNS rebinding. The control requests must be
+// POSTs carrying the run's token in the X-Korvane-Token header, with no foreign Origin (403
+// otherwise); a site's own origin is its host's.
 //
 // Endpoints:
 //   POST /__kr_terminate          (control) answers, then exits
@@ -52,6 +57,12 @@ const controlPaths = new Set(['/__kr_terminate', '/__kr_check_syntax', '/__kr_ug
 const bundleRoot = __dirname;
 const documentRoot = path.resolve(process.argv[2] || bundleRoot);
 const requestedPort = parseInt(process.argv[3], 10);
+// One DNS label under "localhost", lower case: nothing else may name the site.
+const siteHost = process.argv[4] === undefined || process.argv[4] === '' ? '' : process.argv[4];
+if (siteHost && !/^[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?\.localhost$/.test(siteHost)) {
+    process.stderr.write('kr-local-runtime: not a site host under localhost: ' + JSON.stringify(siteHost) + '\n');
+    process.exit(1);
+}
 const databaseFolder = process.env.KR_DBDIR || '';
 
 // What the bundle offers: the staged web libraries and the scripts pages link. Nothing else
@@ -556,8 +567,9 @@ async function route(req, res) {
     const pathname = ('/' + rawPath).replace(/^\/+/, '/');
     const query = new URLSearchParams(queryStart < 0 || req.url[queryStart] === '#' ? '' : req.url.slice(queryStart + 1).split('#')[0]);
 
-    if (!allowedHost(req.headers.host)) {
-        throw new HTTPError(421, 'Misdirected request: this server answers only for 127.0.0.1:' + listeningPort);
+    if (!allowedHost(req.headers.host, controlPaths.has(pathname))) {
+        throw new HTTPError(421, 'Misdirected request: this server answers only for ' + (siteHost || '127.0.0.1') +
+            ':' + listeningPort);
     }
     if (controlPaths.has(pathname)) {
         if (req.method !== 'POST') {
@@ -610,15 +622,24 @@ async function route(req, res) {
 
 let listeningPort = -1;
 
-// "127.0.0.1" or "localhost", with this server's port when a port is named.
-function allowedHost(host) {
+// The names a request may give as its Host: the site host for the site's pages when there is
+// one, else (and for the application's control requests) "127.0.0.1" or "localhost"; each
+// with this server's port when a port is named.
+const loopbackNames = '127\\.0\\.0\\.1|localhost';
+const siteNames = siteHost ? siteHost.replace(/\./g, '\\.') : loopbackNames;
+const pageHostPattern = new RegExp('^(' + siteNames + ')(?::(\\d+))?$', 'i');
+const controlHostPattern = new RegExp('^(' + (siteHost ? loopbackNames + '|' : '') + siteNames + ')(?::(\\d+))?$', 'i');
+// The site's own origin: one of its names with this port.
+const originPattern = new RegExp('^http://(' + siteNames + '):(\\d+)$', 'i');
+
+function allowedHost(host, control) {
     if (typeof host !== 'string') return false;
-    const match = /^(127\.0\.0\.1|localhost)(?::(\d+))?$/i.exec(host.trim());
+    const match = (control ? controlHostPattern : pageHostPattern).exec(host.trim());
     return match !== null && (match[2] === undefined || Number(match[2]) === listeningPort);
 }
 
 function allowedOrigin(origin) {
-    const match = /^http:\/\/(127\.0\.0\.1|localhost)(?::(\d+))?$/i.exec(origin);
+    const match = originPattern.exec(origin);
     return match !== null && Number(match[2]) === listeningPort;
 }
 
@@ -683,7 +704,7 @@ function startWatchdog() {
     }, 500).unref();
 }
 
-function listen(port, fallback) {
+function listen(port, fallback, tries = 0) {
     const server = http.createServer(handle);
     server.keepAliveTimeout = 5000;
     server.once('error', (error) => {
@@ -695,10 +716,31 @@ function listen(port, fallback) {
         process.exit(1);
     });
     server.listen(port, '127.0.0.1', () => {
-        listeningPort = server.address().port;
-        // The hand-shake: the first output of the process.
-        process.stdout.write(JSON.stringify({ port: listeningPort, token: runToken }) + '\n');
-        log('Serving ' + documentRoot + ' on http://127.0.0.1:' + server.address().port + '/');
+        const started = () => {
+            listeningPort = server.address().port;
+            // The hand-shake: the first output of the process.
+            process.stdout.write(JSON.stringify({ port: listeningPort, token: runToken }) + '\n');
+            log('Serving ' + documentRoot + ' on http://' + (siteHost || '127.0.0.1') + ':' + listeningPort + '/');
+        };
+        if (!siteHost) {
+            started();
+            return;
+        }
+        // Browsers try ::1 first for a name under localhost: the port is ours there too, or
+        // another on both; a machine without IPv6 has the name on 127.0.0.1 alone.
+        const other = http.createServer(handle);
+        other.keepAliveTimeout = server.keepAliveTimeout;
+        other.once('error', (error) => {
+            if (error.code === 'EADDRNOTAVAIL' || error.code === 'EAFNOSUPPORT') {
+                started();
+            } else if (error.code === 'EADDRINUSE' && tries < 5) {
+                server.close(() => listen(0, false, tries + 1));
+            } else {
+                process.stderr.write('kr-local-runtime: unable to listen on ::1: ' + error.message + '\n');
+                process.exit(1);
+            }
+        });
+        other.listen(server.address().port, '::1', started);
     });
 }
 

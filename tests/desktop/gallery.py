@@ -17,7 +17,6 @@ SAMPLES = ["Showcase", "TipCalculator"]
 PUBLIC_LIBRARIES = [
     "https://ajax.googleapis.com/ajax/libs/jquery/1.9.0/jquery.min.js",
     "https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.4.0",
-    "https://ajax.aspnetcdn.com/ajax/jquery.mobile/1.3.1",
 ]
 # Any address with a scheme, and an attribute or url() that leaves out the scheme ("//host/…").
 ADDRESS = re.compile(r"[A-Za-z][A-Za-z0-9+.-]*://[^\s\"'<>)]+"

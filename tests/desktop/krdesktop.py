@@ -165,14 +165,18 @@ class Input:
         time.sleep(0.05)
 
     def double_click(self, x, y):
-        """Two short presses a moment apart, well inside the desktop's double-click time."""
+        """Two short presses a moment apart, well inside the desktop's double-click time. The
+        four button events go to the X server at once, each with its delay after the one before,
+        so that the server stamps them at a person's pace however late this process runs on a
+        busy machine (two clicks sent one by one can arrive as two single clicks)."""
         self.glide(x, y)
         time.sleep(0.05)
-        for _ in range(2):
-            self.button(True)
-            time.sleep(self.random.uniform(0.05, 0.08))
-            self.button(False)
-            time.sleep(0.06)
+        delays = [0, self.random.randint(50, 80), 60, self.random.randint(50, 80)]
+        for down, delay in zip((True, False, True, False), delays):
+            self._xtest.fake_input(self.display, self._X.ButtonPress if down else self._X.ButtonRelease, 1,
+                                   time=delay)
+        self._sync()
+        time.sleep(sum(delays) / 1000 + 0.06)
 
     def drag(self, start, end, steps=20, duration=0.5, modifiers=(), before_release=None, after_release=None):
         """Press at start, move to end in `steps` motions over `duration` seconds, release.
@@ -274,17 +278,29 @@ class Node:
     def __init__(self, accessible):
         self.acc = accessible
 
+    # A widget the application replaces while it is read (a row redrawn, a pane rebuilt) is a
+    # defunct object on the bus: it reads as nothing, so that the caller goes on looking for the
+    # widget that took its place instead of failing on the one that left.
     @property
     def role(self):
-        return self.acc.getRoleName()
+        try:
+            return self.acc.getRoleName()
+        except Exception:
+            return ""
 
     @property
     def name(self):
-        return self.acc.name or ""
+        try:
+            return self.acc.name or ""
+        except Exception:
+            return ""
 
     @property
     def rect(self):
-        return _rect(self.acc)
+        try:
+            return _rect(self.acc)
+        except Exception:
+            return (0, 0, 0, 0)
 
     @property
     def center(self):
@@ -303,7 +319,10 @@ class Node:
             return False
 
     def has_state(self, state):
-        return self.acc.getState().contains(state)
+        try:
+            return self.acc.getState().contains(state)
+        except Exception:
+            return False
 
     def text(self):
         try:
@@ -311,17 +330,25 @@ class Node:
             return t.getText(0, -1)
         except NotImplementedError:
             return self.name
+        except Exception:
+            return ""
 
     def parent(self):
-        p = self.acc.parent
+        try:
+            p = self.acc.parent
+        except Exception:
+            return None
         return Node(p) if p is not None else None
 
     def children(self):
         found = []
-        for i in range(self.acc.childCount):
-            child = self.acc.getChildAtIndex(i)
-            if child is not None:
-                found.append(Node(child))
+        try:
+            for i in range(self.acc.childCount):
+                child = self.acc.getChildAtIndex(i)
+                if child is not None:
+                    found.append(Node(child))
+        except Exception:
+            pass
         return found
 
     def walk(self, depth=0, max_depth=60, into_menus=False, showing=False):
@@ -908,6 +935,26 @@ def save(desktop, window, folder):
     return wait_until(lambda: ProjectFile(folder), "a complete project.xml")
 
 
+BUILD_FINISHED = re.compile(r"^Build (\d+) finished at ")
+
+
+def finished_build(status):
+    """The number of the build the status line says has finished, or 0."""
+    match = BUILD_FINISHED.match(status.acc.description or "")
+    return int(match.group(1)) if match else 0
+
+
+def build(desktop, window, timeout=LAUNCH_TIMEOUT):
+    """The Build button; waits for the status line to say that this build has finished (its
+    pages, scripts and the list of what it made all written), and returns that line."""
+    status = desktop.wait_for(window, "label", "Status", "the status line")
+    before = finished_build(status)
+    desktop.activate_if_needed(window)
+    desktop.click(desktop.wait_for(window, "push button", "Build"))
+    wait_until(lambda: finished_build(status) > before, f"build {before + 1} to finish", timeout)
+    return status.acc.description
+
+
 # Design surface
 
 def design_surface(desktop, window, timeout=STEP_TIMEOUT):
@@ -1216,17 +1263,26 @@ def point_at_service(desktop, port):
         out.write(f"[General]\napiURL=http://localhost:{port}/api.php\n")
 
 
-def catch_the_opener(desktop, every_argument=False):
+def catch_the_opener(desktop, every_argument=False, runs_desktop_files=False):
     """An "xdg-open" first on the path that writes down what it was asked to open (its first
     argument, or all of them) and opens nothing; returns the file it writes to. Call it before
-    the application starts."""
+    the application starts.
+
+    With runs_desktop_files it also does what a careless opener would with a desktop entry (a
+    path or file: address ending in ".desktop"): runs its Exec line, so that a journey can tell
+    from the entry's effect that it was handed over."""
     folder = os.path.join(desktop.home, "opener")
     os.makedirs(folder, exist_ok=True)
     record = os.path.join(folder, "opened.txt")
     script = os.path.join(folder, "xdg-open")
     argument = '"$*"' if every_argument else '"$1"'
+    run = ""
+    if runs_desktop_files:
+        run = ('for a in "$@"; do\n  case "$a" in *.desktop)\n'
+               '    f="${a#file://}"; cmd=$(sed -n "s/^Exec=//p" "$f" | head -n 1)\n'
+               '    [ -n "$cmd" ] && sh -c "$cmd";;\n  esac\ndone\n')
     with open(script, "w") as out:
-        out.write(f"#!/bin/sh\nprintf '%s\\n' {argument} >> '{record}'\n")
+        out.write(f"#!/bin/sh\nprintf '%s\\n' {argument} >> '{record}'\n{run}")
     os.chmod(script, 0o755)
     desktop.env["PATH"] = folder + os.pathsep + desktop.env.get("PATH", "/usr/bin:/bin")
     desktop.env.pop("BROWSER", None)

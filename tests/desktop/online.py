@@ -209,7 +209,11 @@ def problem_report(desktop, window, service):
     archive = zipfile.ZipFile(io.BytesIO(base64.b64decode(arguments["crashReportBase64"])))
     information = archive.read("user-information.txt").decode()
     kd.check(PROBLEM in information, f"the report says {information!r}")
-    kd.wait_until(lambda: report.find("label", "Thanks!") or not report.showing(), "the thanks for the report")
+    # The thanks stay a second before the window closes: a slow look may find it closed already,
+    # which counts only when the run log says that the report went out.
+    kd.wait_until(lambda: report.find("label", "Thanks!")
+                  or (not report.showing() and "Problem report sent" in run_log(desktop)), "the thanks for the report")
+    kd.check("The report could not be sent" not in run_log(desktop), "the run log says that the report could not be sent")
     desktop.screenshot("report-sent")
     kd.wait_until(lambda: not any(w.name == "Send Report" for w in desktop.windows()), "the report window to close")
 

@@ -27,16 +27,6 @@ def outline_names(window):
     return {n.name for n in window.find_all("table cell")}
 
 
-def build(desktop, window, folder):
-    """The Build button; waits for the page's file to be written again."""
-    page = os.path.join(folder, "kr-web", "page1.html")
-    before = os.stat(page).st_mtime_ns if os.path.exists(page) else 0
-    desktop.activate_if_needed(window)
-    desktop.click(desktop.wait_for(window, "push button", "Build"))
-    kd.wait_until(lambda: os.path.exists(page) and os.stat(page).st_mtime_ns != before,
-                  "the build to write page1.html")
-
-
 def built_and_exported_project(desktop):
     """A new project with three controls, saved, built and exported; returns its folder."""
     desktop.launch()
@@ -49,7 +39,7 @@ def built_and_exported_project(desktop):
         kd.drag_from_palette(desktop, window, surface, class_name, *at)
         kd.wait_inspected(desktop, window, object_id, f"the dropped {class_name} ({object_id}) in the inspector")
     kd.save(desktop, window, folder)
-    build(desktop, window, folder)
+    kd.build(desktop, window)
     web = os.path.join(folder, "kr-web")
     kd.wait_until(lambda: os.path.isdir(os.path.join(web, "photoswipe-3.0.5")), "the gallery's library in the build")
     desktop.menu(window, "File", "Export as Web Application…")
@@ -123,7 +113,7 @@ def copied_project(desktop):
     # The two faults are independent: each is looked for whatever the other shows.
     faults = resources_without_build_output(desktop, window, "copy-opened")
 
-    build(desktop, window, copy)
+    kd.build(desktop, window)
     # The index page was the export's: a build of the copy removes it, as it would in the original.
     index = os.path.join(copy, "kr-web", "index.html")
     if os.path.exists(index):

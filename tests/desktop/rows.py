@@ -64,17 +64,33 @@ def tab_through_rows(desktop, window):
                   f"Shift+Tab to leave the icon row for {seen[-2]!r}", timeout=5)
 
 
+def inspector_scrolled(window):
+    """How far the inspector's rows are scrolled: the value of the scroll bar at its side (read
+    from the bar, since finding a row scrolls it into view)."""
+    x, y, w, h = kd.inspector(window).rect
+    bar = window.find("scroll bar", predicate=lambda n: x <= n.rect[0] < x + w and n.rect[3] > n.rect[2])
+    return bar.acc.queryValue().currentValue if bar else None
+
+
 def wheel_over_pop_ups(desktop, window):
     """The wheel turned over pop-ups that do not have the keyboard scrolls the inspector and
-    leaves their values alone."""
+    leaves their values alone. With every group open the rows are taller than the pane: each
+    turn down scrolls the rows, and each turn back brings them where they were."""
+    for group in ("Background", "Borders & Padding", "Events"):
+        kd.open_inspector_group(desktop, window, group)
     rows = ("shadow", "theme", "mini")
     before = {name: kd.inspector_value(desktop, window, name) for name in rows}
+    desktop.screenshot("groups-open")
     for name in rows:
         desktop.input.glide(*kd.inspector_field(desktop, window, name).center)
-        for button in (5, 5, 4, 5):
+        top = kd.wait_until(lambda: inspector_scrolled(window) is not None, "the inspector's scroll bar") and \
+            inspector_scrolled(window)
+        for button, scrolled in ((5, lambda at: at > top), (4, lambda at: at == top)):
             desktop.input.button(True, button)
             desktop.input.button(False, button)
-            time.sleep(0.05)
+            kd.wait_until(lambda: scrolled(inspector_scrolled(window)),
+                          f"the wheel turned {'down' if button == 5 else 'back'} over {name!r} to scroll the inspector",
+                          timeout=5)
     after = {name: kd.inspector_value(desktop, window, name) for name in rows}
     kd.check(after == before, f"turning the wheel over the inspector changed {before} to {after}")
 

@@ -163,7 +163,7 @@ def service_bounds(desktop):
     service = StandIn()
     try:
         kd.point_at_service(desktop, service.port)
-        record = kd.catch_the_opener(desktop, every_argument=True)
+        record = kd.catch_the_opener(desktop, every_argument=True, runs_desktop_files=True)
         oversized_gallery(desktop, service)
         unsafe_addresses(desktop, service, record)
         kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")

@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
 """The device preview opens over its project window; turned to Landscape the window widens to
 hold the whole device, whose screen shows no desktop scroll bar; the address field shows another page of the application typed into it and
-refuses an address that is not the application's."""
+refuses an address that is not the application's.
+
+Designed for a tall phone, the project opens its next preview on a 1000-pixel screen with the whole
+window on the screen, title bar included, and the whole device in it; a tablet turned on its side is shown
+smaller so that it fits, a smaller device afterwards makes the window smaller again; "Open in
+Browser" opens the page the device shows, at the project's own address under localhost, and
+Ctrl+W closes the preview."""
 
 import os
 import sys
@@ -36,6 +42,21 @@ def answer(desktop, text, button, shot):
                                   for w in desktop.windows()), f"the message {text!r} to close")
 
 
+def whole_device(desktop, view):
+    """Whether the device's picture around the page's view lies inside the scroll area's viewport
+    (the engine's own rectangle for the page can lag behind a move), its frame drawn around the page."""
+    zoom = view.parent()
+    viewport = zoom.parent()
+    skin = next((n for n in zoom.children() if n.rect != view.rect and inside(view.rect, n.rect)), None)
+    return skin is not None and inside(skin.rect, viewport.rect) and device_around(desktop, view)
+
+
+def on_screen(desktop, window):
+    """Whether the window's frame, title bar included, lies on the screen."""
+    (x, y, w, h), _ = desktop.frame(window)
+    return x >= 0 and y >= 0 and x + w <= kd.SCREEN_WIDTH and y + h <= kd.SCREEN_HEIGHT
+
+
 def type_address(desktop, field, address):
     desktop.click(field)
     kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the address field to have the keyboard")
@@ -46,6 +67,7 @@ def type_address(desktop, field, address):
 
 
 def preview_turns_and_goes_to_another_page(desktop):
+    record = kd.catch_the_opener(desktop)
     desktop.launch()
     untitled = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
@@ -103,7 +125,7 @@ def preview_turns_and_goes_to_another_page(desktop):
 
     # The address field takes another page of the application.
     field = desktop.wait_for(viewer, "text", what="the address field",
-                             predicate=lambda n: n.text().startswith("http://127.0.0.1:"))
+                             predicate=lambda n: n.text().startswith("http://pages-") and ".localhost:" in n.text())
     start = field.text()
     kd.check(start.endswith("/page1.html"), f"the address field shows {start!r}")
     other = start[:-len("page1.html")] + "page2.html"
@@ -128,6 +150,62 @@ def preview_turns_and_goes_to_another_page(desktop):
     desktop.activate_if_needed(viewer)
     desktop.input.key("alt+F4")
     kd.wait_until(lambda: not any(w.name == "Device Viewer" for w in desktop.windows()), "the preview to close")
+
+    fits_the_screen_and_opens_the_page_shown(desktop, window, record)
+
+
+def fits_the_screen_and_opens_the_page_shown(desktop, window, record):
+    """Designed for the iPhone 6 (taller than a 1000-pixel screen leaves room for at 100 %), the
+    project's next run opens a preview that lies on the screen, title bar and all, with the whole
+    device in it; then a tablet on its side, a smaller device, Open in Browser and Ctrl+W."""
+    kd.choose_in_combo(desktop, desktop.wait_for(window, "combo box", "iPhone", "the design view's device pop-up"),
+                       "iPhone 6")
+    desktop.click(desktop.wait_for(window, "push button", "Run"))
+    viewer = desktop.window("Device Viewer")
+    desktop.managed_window(viewer)
+    shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the start page in the device preview")
+    view = shown.parent()
+    desktop.screenshot("iphone6")
+    kd.wait_until(lambda: on_screen(desktop, viewer),
+                  f"the whole preview window on the screen (its frame at {desktop.frame(viewer)})")
+    kd.wait_until(lambda: whole_device(desktop, view), "the whole iPhone 6 in the window")
+    zoom = desktop.wait_for(viewer, "combo box", what="the zoom pop-up", predicate=lambda n: n.name.endswith("%"))
+    desktop.log(f"the iPhone 6 is shown at {zoom.name}, the window's frame at {desktop.frame(viewer)[0]}")
+
+    # An iPad on its side fits as well.
+    kd.choose_in_combo(desktop, desktop.wait_for(viewer, "combo box", "iPhone 6", "the device pop-up"), "iPad")
+    kd.choose_in_combo(desktop, desktop.wait_for(viewer, "combo box", "Portrait", "the orientation pop-up"), "Landscape")
+    kd.wait_until(lambda: view.rect[2] > view.rect[3], "the page turned on its side")
+    kd.wait_until(lambda: on_screen(desktop, viewer) and whole_device(desktop, view),
+                  f"the whole iPad in Landscape in the window on the screen (window at {desktop.frame(viewer)[0]})")
+    desktop.screenshot("ipad-landscape")
+    (_, _, wide, tall), _ = desktop.frame(viewer)
+
+    # A smaller device: the window gets smaller with it.
+    kd.choose_in_combo(desktop, desktop.wait_for(viewer, "combo box", "iPad", "the device pop-up"), "iPhone")
+    kd.wait_until(lambda: desktop.frame(viewer)[0][2] < wide and desktop.frame(viewer)[0][3] < tall,
+                  f"the window smaller than the {wide}x{tall} it had for the iPad (now {desktop.frame(viewer)[0]})")
+    kd.wait_until(lambda: on_screen(desktop, viewer) and whole_device(desktop, view), "the whole iPhone in the window")
+    desktop.screenshot("iphone-landscape")
+
+    # Open in Browser opens the page shown, at the project's own address.
+    field = desktop.wait_for(viewer, "text", what="the address field", predicate=lambda n: ".localhost:" in n.text())
+    start = field.text()
+    kd.check(start.startswith("http://pages-") and start.endswith("/page1.html"), f"the address field shows {start!r}")
+    other = start[:-len("page1.html")] + "page2.html"
+    type_address(desktop, field, other)
+    logs = [n for n in viewer.find_all("text") if n.name != "Address"]
+    kd.wait_until(lambda: any(f"Finished loading: {other}" in log.text() for log in logs),
+                  "the second page loaded in the device preview")
+    desktop.click(desktop.wait_for(viewer, "push button", "Open in Browser"))
+    kd.wait_until(lambda: kd.opened(record), "the browser asked to open a page")
+    kd.check(kd.opened(record) == [other], f"Open in Browser opened {kd.opened(record)}, not the page shown, {other}")
+
+    # Ctrl+W closes the preview.
+    desktop.activate_if_needed(viewer)
+    desktop.input.key("ctrl+w")
+    kd.wait_until(lambda: not any(w.name == "Device Viewer" for w in desktop.windows()), "Ctrl+W to close the preview")
+    desktop.screenshot("closed")
 
 
 if __name__ == "__main__":

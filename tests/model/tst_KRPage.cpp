@@ -576,6 +576,17 @@ TEST(KRPageObjects, LackingPropertiesAreWrittenEmptyAfterTheElementsOwn)
     EXPECT_TRUE(saved.contains("<KRDesignControl id=\"b\" color=\"red\" top=\"\" left=\"\" width=\"\" backgroundColor=\"\""))
         << saved.constData();
     EXPECT_EQ(project->snapshot().xml, saved);
+    {
+        // A build's copy reads the text as an opening does (the empty attributes as names
+        // only): it reads and writes what the project holds.
+        const KRResult<std::shared_ptr<KRProject>> copy = KRProject::fromSnapshot(project->snapshot());
+        ASSERT_TRUE(copy.ok());
+        const KRXMLDocument &copied = copy.value()->krDocument()->xmlDocument();
+        EXPECT_EQ(copied.xmlData(), saved);
+        const KRXMLNode copiedA = copied.rootElement().firstElementForXPath(QStringLiteral("//KRDesignControl"));
+        EXPECT_EQ(copiedA.attributeNames(), a->xmlElement().attributeNames());
+        EXPECT_EQ(copiedA.attribute(QStringLiteral("width")), QString(""));
+    }
     ASSERT_TRUE(document->save().ok());
     EXPECT_EQ(KRTest::readFile(file), saved);
 

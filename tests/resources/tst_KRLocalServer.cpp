@@ -410,6 +410,73 @@ TEST_F(KRLocalServerTest, onlyTheApplicationMayAsk)
     EXPECT_GE(s_runner->token().size(), 32);
 }
 
+TEST(KRLocalServerProcess, aSiteHostIsTheOnlyNameAndOriginOfTheSitesPages)
+{
+    installSocketTerminateSender();
+    const QString root = KRTest::makeTempDir(QStringLiteral("site"));
+    KRTest::writeFile(root + QStringLiteral("/index.html"), "<p>index</p>\n");
+    KRTest::writeFile(root + QStringLiteral("/home.krml"), serverPage);
+    KRNodeRunner runner;
+    runner.setDocumentRootPath(root);
+    runner.setRequestedPortNumber(0);
+    runner.setSiteHostName(QStringLiteral("my-app-0123456789.localhost"));
+    runner.start();
+    const qint64 port = runner.portNumber();
+    ASSERT_GT(port, 0);
+    const QByteArray p = QByteArray::number(port);
+    const QByteArray site = "my-app-0123456789.localhost:" + p;
+
+    // The site's pages answer to its name alone: not to the loopback's, nor another site's.
+    EXPECT_EQ(request(port, "GET", "/index.html", {}, {}, {{"Host", site}}).status, 200);
+    EXPECT_EQ(request(port, "GET", "/index.html", {}, {}, {{"Host", "MY-APP-0123456789.localhost"}}).status, 200);
+    const Response loopback = request(port, "GET", "/index.html");
+    EXPECT_EQ(loopback.status, 421);
+    EXPECT_TRUE(loopback.body.contains("my-app-0123456789.localhost:" + p)) << loopback.body.constData();
+    EXPECT_EQ(request(port, "GET", "/index.html", {}, {}, {{"Host", "localhost:" + p}}).status, 421);
+    EXPECT_EQ(request(port, "GET", "/index.html", {}, {}, {{"Host", "other-0123456789.localhost:" + p}}).status, 421);
+    EXPECT_EQ(request(port, "GET", "/index.html", {}, {}, {{"Host", "x.my-app-0123456789.localhost:" + p}}).status, 421);
+    EXPECT_EQ(request(port, "GET", "/__kr_bundle/jquery-1.9.0/VERSION", {}, {}, {{"Host", site}}).status, 200);
+
+    // A server page's onPOST comes from the site's own origin only.
+    const auto post = [&](const QByteArray &origin) {
+        return request(port, "POST", "/home.krml", "item=tea", "application/x-www-form-urlencoded",
+                       {{"Host", site}, {"Origin", origin}}).status;
+    };
+    EXPECT_EQ(post("http://127.0.0.1:" + p), 403);
+    EXPECT_EQ(post("http://localhost:" + p), 403);
+    EXPECT_EQ(post("http://other-0123456789.localhost:" + p), 403);
+    EXPECT_EQ(post("http://" + site), 200);
+
+    // The application's control requests still come on the loopback, with the token.
+    Headers control{{KRNodeRunner::tokenHeaderName, runner.token()}};
+    EXPECT_EQ(request(port, "POST", "/__kr_uglify", R"({"src": "var a = 1;"})", "application/json", control).status, 200);
+    control.append(qMakePair(QByteArray("Origin"), "http://127.0.0.1:" + p));
+    EXPECT_EQ(request(port, "POST", "/__kr_uglify", R"({"src": "var a = 1;"})", "application/json", control).status, 403);
+
+    // Browsers try ::1 first for the name: the site answers there too, on the same port.
+    QTcpSocket six;
+    six.connectToHost(QHostAddress::LocalHostIPv6, quint16(port));
+    if (six.waitForConnected(3000)) {
+        six.write("GET /index.html HTTP/1.0\r\nHost: " + site + "\r\n\r\n");
+        QByteArray answer;
+        while (six.waitForReadyRead(3000))
+            answer += six.readAll();
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 200")) << answer.left(200).constData();
+    }
+    runner.terminate();
+
+    // Anything but one name under localhost is refused: no server starts.
+    for (const QString &name : {QStringLiteral("evil.example"), QStringLiteral("a.b.localhost"), QStringLiteral("-a.localhost"),
+                                QStringLiteral("UPPER.localhost"), QStringLiteral("a b.localhost")}) {
+        KRNodeRunner refused;
+        refused.setDocumentRootPath(root);
+        refused.setRequestedPortNumber(0);
+        refused.setSiteHostName(name);
+        refused.start();
+        EXPECT_EQ(refused.portNumber(), -1) << name.toStdString();
+    }
+}
+
 TEST(KRLocalServerProcess, takesAnotherPortWhenTheRequestedOneIsBusy)
 {
     QTcpServer busy;

@@ -10,16 +10,21 @@
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRPaths.h>
+#include <ui/KRMainMenu.h>
 #include <widgets/views/KRDeviceBrowserHeaderView.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollArea>
@@ -32,10 +37,13 @@
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+
+#include <map>
 
 namespace {
 
@@ -86,6 +94,47 @@ std::shared_ptr<KRDeviceInformation> deviceBrowserTurnedDevice(const KRDeviceInf
     return turned;
 }
 
+// The browsing data of a previewed site (its storage, cookies and service workers), kept in a
+// folder of its own and shared by the windows that show the site while any does. Without an
+// application-support folder the data lasts only as long as the profile.
+std::shared_ptr<QWebEngineProfile> deviceBrowserProfile(const QString &siteHost)
+{
+    static std::map<QString, std::weak_ptr<QWebEngineProfile>> profiles;
+    std::weak_ptr<QWebEngineProfile> &entry = profiles[siteHost];
+    if (std::shared_ptr<QWebEngineProfile> shown = entry.lock())
+        return shown;
+    const QString support = KRPaths::applicationSupportDirectory();
+    QWebEngineProfile *profile = nullptr;
+    if (support.isEmpty()) {
+        profile = new QWebEngineProfile();
+    } else {
+        profile = new QWebEngineProfile(QStringLiteral("Preview-") + siteHost);
+        const QString folder = QDir(support).filePath(QStringLiteral("Preview Storage/") + siteHost);
+        profile->setPersistentStoragePath(folder);
+        profile->setCachePath(folder + QStringLiteral("/Cache"));
+    }
+    // Every build is shown as it is now.
+    profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    std::shared_ptr<QWebEngineProfile> shared(profile);
+    entry = shared;
+    return shared;
+}
+
+// The room the frame of a window takes around it (title bar and borders): its own once the
+// window manager has framed it, else that of another framed window of the application, else a
+// title bar's.
+QSize deviceBrowserFrameExtent(QWidget *window)
+{
+    const auto extent = [](const QWidget *w) { return w->frameGeometry().size() - w->size(); };
+    if (window->isVisible() && !extent(window).isNull())
+        return extent(window);
+    for (const QWidget *other : QApplication::topLevelWidgets()) {
+        if (other != window && other->isVisible() && other->windowType() == Qt::Window && !extent(other).isNull())
+            return extent(other);
+    }
+    return QSize(0, window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
+}
+
 QString deviceBrowserChannelSource()
 {
     QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
@@ -126,8 +175,8 @@ private:
 class KRDeviceBrowserPage : public QWebEnginePage
 {
 public:
-    KRDeviceBrowserPage(KRDeviceBrowserWindowController *controller, QObject *parent)
-        : QWebEnginePage(parent)
+    KRDeviceBrowserPage(QWebEngineProfile *profile, KRDeviceBrowserWindowController *controller, QObject *parent)
+        : QWebEnginePage(profile, parent)
         , m_controller(controller)
     {
     }
@@ -173,6 +222,8 @@ struct KRDeviceBrowserWindowBuilder
         auto *layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
+        // The application's menus, as every window has them (Close among them).
+        layout->setMenuBar(KRMainMenu::shared().createMenuBar(window));
 
         auto *header = new KRDeviceBrowserHeaderView(window);
         header->setFixedHeight(34);
@@ -400,10 +451,44 @@ void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
     m_indexFileName = QFileInfo(path).fileName();
     stopServer();
     m_urlString.clear();
+    const QString root = QFileInfo(path).absolutePath();
+    const QString siteHost = siteHostName(root);
+    if (siteHost != m_siteHost || !m_profile) {
+        // Another site: its pages go with the browsing data they were shown with.
+        dropWebView();
+        m_siteHost = siteHost;
+        m_profile = deviceBrowserProfile(siteHost);
+    }
     m_nodeRunner = std::make_unique<KRNodeRunner>();
-    m_nodeRunner->setDocumentRootPath(QFileInfo(path).absolutePath());
+    m_nodeRunner->setDocumentRootPath(root);
+    m_nodeRunner->setSiteHostName(m_siteHost);
     m_nodeRunner->setDelegate(this);
     m_nodeRunner->start();
+}
+
+QString KRDeviceBrowserWindowController::siteHostName(const QString &documentRoot)
+{
+    const QFileInfo root(QDir::cleanPath(QFileInfo(documentRoot).absoluteFilePath()));
+    const QString path = root.canonicalFilePath().isEmpty() ? root.absoluteFilePath() : root.canonicalFilePath();
+    // The project's folder holds the built site in "kr-web".
+    QString name = root.fileName() == QLatin1String("kr-web") ? QFileInfo(root.absolutePath()).fileName() : root.fileName();
+    if (name.endsWith(QLatin1String(".krproj"), Qt::CaseInsensitive))
+        name.chop(7);
+    QString label;
+    for (const QChar c : name.toLower()) {
+        if (label.size() >= 40)
+            break;
+        if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'))
+            label += c;
+        else if (!label.isEmpty() && !label.endsWith(QLatin1Char('-')))
+            label += QLatin1Char('-');
+    }
+    while (label.endsWith(QLatin1Char('-')))
+        label.chop(1);
+    if (label.isEmpty())
+        label = QStringLiteral("project");
+    const QByteArray digest = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(10);
+    return label + QLatin1Char('-') + QString::fromLatin1(digest) + QStringLiteral(".localhost");
 }
 
 void KRDeviceBrowserWindowController::stopServer()
@@ -447,9 +532,9 @@ void KRDeviceBrowserWindowController::deviceSetup()
         m_shownDevice = m_deviceInformation;
     }
     m_skinView->setImage(m_templateImage);
+    fitWindowToDevice();
     relayout();
     scrollToTop();
-    growWindowToDevice();
 }
 
 bool KRDeviceBrowserWindowController::isLandscape() const
@@ -486,39 +571,62 @@ void KRDeviceBrowserWindowController::zoomWindowOnce()
     if (m_didInitialZoom)
         return;
     m_didInitialZoom = true;
-    QWidget *w = window();
-    m_geometryBeforeZoom = w->geometry();
-    // Tall enough for the device at 100 % above the log pane, within the screen.
-    const QSize wanted = windowSizeForDevice();
-    w->resize(std::max(w->width(), wanted.width()), wanted.height());
+    m_geometryBeforeZoom = window()->geometry();
+    fitWindowToDevice();
 }
 
-QSize KRDeviceBrowserWindowController::windowSizeForDevice() const
+QSize KRDeviceBrowserWindowController::windowSizeForDevice(double zoom) const
 {
     QWidget *w = window();
-    const QSize skin = (m_templateImage.isNull() ? QSize(400, 700) : m_templateImage.size()) * m_zoomFactor;
-    QSize wanted(skin.width() + 40, skin.height() + 40 + m_headerContainer->sizeHint().height() + deviceBrowserLogPaneHeight);
-    // The frame of the window takes its share of the screen too.
-    if (QScreen *screen = w->screen()) {
-        const QSize frame = w->isVisible() ? w->frameGeometry().size() - w->size() : QSize();
-        wanted = wanted.boundedTo(screen->availableGeometry().size() - frame);
-    }
-    return wanted;
+    const QSize skin = (m_templateImage.isNull() ? QSize(400, 700) : m_templateImage.size()) * zoom;
+    const QWidget *menuBar = w->layout() ? w->layout()->menuBar() : nullptr;
+    const int above = (menuBar ? menuBar->sizeHint().height() : 0)
+        + std::max(m_headerContainer->minimumHeight(), m_headerContainer->sizeHint().height());
+    // The device with a margin, above the log pane; never narrower than the header's controls.
+    return QSize(std::max(skin.width() + 40, w->minimumSizeHint().width()),
+                 above + skin.height() + 40 + m_splitView->handleWidth() + deviceBrowserLogPaneHeight);
 }
 
-void KRDeviceBrowserWindowController::growWindowToDevice()
+QSize KRDeviceBrowserWindowController::roomOnScreen() const
+{
+    QWidget *w = window();
+    QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    return screen->availableGeometry().size() - deviceBrowserFrameExtent(w);
+}
+
+void KRDeviceBrowserWindowController::fitWindowToDevice()
 {
     QWidget *w = window();
     if (!w || m_mode != 0 || !m_didInitialZoom)
         return;
-    // Another device, or one turned on its side, may need a larger window: it grows (never
-    // shrinks, so that a size the user chose stays) and stays on the screen.
-    const QSize wanted = windowSizeForDevice();
-    const QSize grown = w->size().expandedTo(wanted);
-    if (grown == w->size())
-        return;
-    w->resize(grown);
+    // The chosen zoom, or the largest smaller one of the pop-up at which the whole device fits
+    // the screen (the smallest when none does).
+    const QSize room = roomOnScreen();
+    double zoom = m_chosenZoom;
+    for (int i = m_zoomPopUp->count() - 1; i >= 0; --i) {
+        const double candidate = m_zoomPopUp->itemData(i).toString().toDouble() / 100.0;
+        if (candidate > m_chosenZoom)
+            continue;
+        zoom = candidate;
+        const QSize needed = windowSizeForDevice(candidate);
+        if (needed.width() <= room.width() && needed.height() <= room.height())
+            break;
+    }
+    showZoom(zoom);
+    // The window takes the device's size, larger or smaller than before, on the screen.
+    w->resize(windowSizeForDevice(zoom).boundedTo(room));
     KRWindowControllerBase::keepOnScreen(w);
+}
+
+void KRDeviceBrowserWindowController::showZoom(double zoom)
+{
+    m_zoomFactor = zoom;
+    const int item = m_zoomPopUp->findData(QString::number(qRound(zoom * 100)));
+    if (item >= 0)
+        m_zoomPopUp->setCurrentIndex(item);
+    relayout();
 }
 
 void KRDeviceBrowserWindowController::undoWindowZoom()
@@ -534,7 +642,9 @@ void KRDeviceBrowserWindowController::ensureWebView()
     if (m_webView)
         return;
     auto *view = new QWebEngineView(m_zoomView);
-    auto *page = new KRDeviceBrowserPage(this, view);
+    if (!m_profile)
+        m_profile = deviceBrowserProfile(m_siteHost.isEmpty() ? QStringLiteral("localhost") : m_siteHost);
+    auto *page = new KRDeviceBrowserPage(m_profile.get(), this, view);
     view->setPage(page);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     QWebEngineSettings *settings = page->settings();
@@ -590,7 +700,12 @@ void KRDeviceBrowserWindowController::dropWebView()
 
 void KRDeviceBrowserWindowController::nodeRunner(KRNodeRunner *, qint64 startedOnPort)
 {
-    m_urlString = QStringLiteral("http://127.0.0.1:%1/%2").arg(startedOnPort).arg(m_indexFileName);
+    QUrl start;
+    start.setScheme(QStringLiteral("http"));
+    start.setHost(m_siteHost.isEmpty() ? QStringLiteral("127.0.0.1") : m_siteHost);
+    start.setPort(int(startedOnPort));
+    start.setPath(QLatin1Char('/') + m_indexFileName);
+    m_urlString = start.toString(QUrl::FullyEncoded);
     logMessage(QStringLiteral("Local server running application at %1").arg(m_urlString), true);
     if (m_mode != 0) {
         KROpenURLService::current().openURL(QUrl(m_urlString));
@@ -641,8 +756,14 @@ QImage KRDeviceBrowserWindowController::rotateIndividualImage(const QImage &imag
 
 void KRDeviceBrowserWindowController::openBrowserAction()
 {
-    if (!m_urlString.isEmpty())
-        KROpenURLService::current().openURL(QUrl(m_urlString));
+    if (m_urlString.isEmpty())
+        return;
+    // The page the device shows, when it is one of the application's; else the start page.
+    const QUrl start(m_urlString);
+    const QUrl shown = m_mode == 0 && m_webView ? m_webView->url() : QUrl();
+    const bool ownPage = shown.scheme() == start.scheme() && shown.host() == start.host() && shown.port() == start.port()
+        && shown.userInfo().isEmpty();
+    KROpenURLService::current().openURL(ownPage ? shown : start);
 }
 
 std::optional<QUrl> KRDeviceBrowserWindowController::addressOfPreviewedPage(const QString &typed, const QString &startPage)
@@ -709,6 +830,7 @@ void KRDeviceBrowserWindowController::orientationPopUpChanged()
 void KRDeviceBrowserWindowController::zoomPopUpChanged()
 {
     m_zoomFactor = m_zoomPopUp->currentData().toString().toDouble() / 100.0;
+    m_chosenZoom = m_zoomFactor;
     relayout();
     scrollToTop();
 }

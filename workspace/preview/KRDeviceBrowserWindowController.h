@@ -28,12 +28,22 @@ class KRDeviceBrowserPage;
 class KRDeviceBrowserWindowControllerProxy;
 class KRDeviceInformation;
 class KRNodeRunner;
+class QWebEngineProfile;
 
 // The device preview window: runs a built application through a runtime server of its own and
 // shows it in the picture of a device ("Device Viewer", mode 0) or in the user's browser with
 // only the server's log in the window ("Local Server", any other mode). The window is kept
 // and reused between runs; each new start page replaces the server. In landscape the device's
 // picture and its screen lie on their side (the top to the left), and the page is told.
+//
+// Each project's site has an origin of its own, http://<siteHostName>:<port>/, in the window
+// and in the browser, and in the window browsing data of its own (storage, cookies, service
+// workers, kept in a folder per site): nothing one project's pages store or register reaches
+// another's.
+//
+// The window takes the size of the device (growing or shrinking with another device or
+// orientation) within the screen's free area, showing the device smaller than the zoom chosen
+// when it would not fit at that zoom.
 //
 // The page's console messages go to the client log. The page's runtime pings
 // __kr_controller.jsWatchdog() every second; once it has, a page silent for longer than
@@ -56,6 +66,7 @@ public:
     void setIndexFilePath(const QString &path);
     QString deviceID() const { return m_deviceID; }
     void setDeviceID(const QString &deviceID);
+    // The zoom the device is shown at: the one chosen, or a smaller one at which it fits.
     double zoomFactor() const { return m_zoomFactor; }
     // The local address of the start page once the server runs; empty before.
     QString urlString() const { return m_urlString; }
@@ -82,6 +93,10 @@ public:
     // relative to it, or an address with the same scheme, host and port); nothing for any
     // other address.
     static std::optional<QUrl> addressOfPreviewedPage(const QString &typed, const QString &startPage);
+    // The name under "localhost" that the site built into `documentRoot` is previewed under:
+    // the project folder's name as a host-name label and a digest of the folder's path, so the
+    // same folder gets the same name at every run and another folder another one.
+    static QString siteHostName(const QString &documentRoot);
 
     // The window's parts, for the project window and tests. The web view is null while the
     // window shows no page (before the first server has started, in local-server mode, or
@@ -128,8 +143,10 @@ private:
     void placeLogPane();
     void scrollToTop();
     void zoomWindowOnce();
-    QSize windowSizeForDevice() const;
-    void growWindowToDevice();
+    QSize windowSizeForDevice(double zoom) const;
+    QSize roomOnScreen() const;
+    void fitWindowToDevice();
+    void showZoom(double zoom);
     void undoWindowZoom();
     void windowClosing();
 
@@ -151,10 +168,13 @@ private:
     std::shared_ptr<KRDeviceInformation> m_shownDevice;
     QImage m_templateImage;
     double m_zoomFactor = 1.0;
+    double m_chosenZoom = 1.0; // the zoom pop-up's last choice
     bool m_didInitialZoom = false;
     bool m_logPanePending = false; // the log pane is placed once the split view has its height
     QRect m_geometryBeforeZoom;
     std::unique_ptr<KRNodeRunner> m_nodeRunner;
+    QString m_siteHost;
+    std::shared_ptr<QWebEngineProfile> m_profile; // the site's browsing data; outlives the page
     QString m_urlString;
     QDateTime m_lastJavascriptWatchdog;
     bool m_watchdogPaused = false;

@@ -878,20 +878,24 @@ struct KRWindowController::BuildJob
         if (cancelled)
             return;
         setProgress(QStringLiteral("reading the project"));
-        // The copy is made, read and released on this thread.
-        KRResult<std::shared_ptr<KRProject>> copy = KRProject::fromSnapshot(snapshot);
-        if (!copy) {
-            built = copy.error();
-            return;
+        {
+            // The copy is made, read and released on this thread.
+            KRResult<std::shared_ptr<KRProject>> copy = KRProject::fromSnapshot(snapshot);
+            snapshot.xml = QByteArray(); // read: the copy holds the project now
+            if (!copy) {
+                built = copy.error();
+                return;
+            }
+            KRProjectBuilder builder(copy.value());
+            builder.setRunsInBackground(true);
+            builder.setScriptCache(&KRScriptCache::sharedInstance());
+            builder.setServerPort(port);
+            builder.setCancelFlag(&cancelled);
+            builder.setProgress([this](const QString &text) { setProgress(text); });
+            built = builder.build();
+            alerts = builder.deferredAlerts();
         }
-        KRProjectBuilder builder(copy.value());
-        builder.setRunsInBackground(true);
-        builder.setScriptCache(&KRScriptCache::sharedInstance());
-        builder.setServerPort(port);
-        builder.setCancelFlag(&cancelled);
-        builder.setProgress([this](const QString &text) { setProgress(text); });
-        built = builder.build();
-        alerts = builder.deferredAlerts();
+        KRProject::releaseBuildMemory();
     }
 };
 

@@ -6,6 +6,7 @@
 #include <KRWidgetTestSupport.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QRegularExpression>
 #include <QSplitter>
 #include <QTime>
@@ -86,6 +87,31 @@ TEST(KRDeviceBrowserZoomView, PatternFollowsTheBackgroundDefault)
     EXPECT_EQ(KRTest::renderWidget(view).pixel(5, 5), qRgb(0xe8, 0xe8, 0xe8));
 }
 
+TEST(KRDeviceBrowserWindowController, EachProjectFolderHasASiteNameOfItsOwnUnderLocalhost)
+{
+    const QString base = KRTest::makeTempDir(QStringLiteral("sites"));
+    const QRegularExpression hostName(QStringLiteral("^[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?\\.localhost$"));
+    const auto name = [](const QString &folder) { return KRDeviceBrowserWindowController::siteHostName(folder); };
+    QStringList seen;
+    for (const QString &project : {QStringLiteral("My Shop.krproj"), QStringLiteral("Ça -- va?.krproj"),
+                                   QStringLiteral("xn--nxasmq6b.krproj"), QStringLiteral("...krproj"),
+                                   QStringLiteral("a/b.krproj"), QString(60, u'z') + QStringLiteral(".krproj")}) {
+        const QString site = base + QLatin1Char('/') + project + QStringLiteral("/kr-web");
+        ASSERT_TRUE(QDir().mkpath(site));
+        const QString host = name(site);
+        EXPECT_TRUE(hostName.match(host).hasMatch()) << host.toStdString();
+        EXPECT_FALSE(host.contains(QLatin1String("--"))) << host.toStdString();
+        EXPECT_EQ(name(site + QStringLiteral("/")), host) << "the same folder, the same name";
+        EXPECT_FALSE(seen.contains(host)) << host.toStdString();
+        seen << host;
+    }
+    EXPECT_TRUE(seen[0].startsWith(QLatin1String("my-shop-"))) << seen[0].toStdString();
+    EXPECT_TRUE(seen[3].startsWith(QLatin1String("project-"))) << seen[3].toStdString();
+    // A copy of a project elsewhere is another site.
+    ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/copy/My Shop.krproj/kr-web")));
+    EXPECT_NE(name(base + QStringLiteral("/copy/My Shop.krproj/kr-web")), seen[0]);
+}
+
 TEST(KRDeviceBrowserWindowController, WindowLaysTheDeviceOutAndSwitchesModes)
 {
     KRDeviceBrowserWindowController c;
@@ -161,9 +187,15 @@ TEST(KRDeviceBrowserWindowController, OpensWithTheDeviceInViewAndTheLogsUnderItA
     const QImage upright = c.skinView()->image();
     ASSERT_FALSE(upright.isNull());
     ASSERT_LT(upright.width(), upright.height());
-    EXPECT_GE(c.scrollView()->viewport()->height(), std::min(upright.height(), split->height() - split->handleWidth() - 100));
-    EXPECT_EQ(c.skinView()->y(), c.scrollView()->viewport()->height() > upright.height()
-                                     ? (c.scrollView()->viewport()->height() - upright.height()) / 2
+    // The window fits the screen, the device shown smaller when it would not fit at 100 %.
+    const QRect screen = c.window()->screen()->availableGeometry();
+    EXPECT_LE(c.window()->height(), screen.height());
+    const int shown = c.skinView()->height();
+    EXPECT_EQ(shown, qRound(upright.height() * c.zoomFactor()));
+    EXPECT_EQ(c.zoomPopUp()->currentText(), QStringLiteral("%1%").arg(qRound(c.zoomFactor() * 100)));
+    EXPECT_GE(c.scrollView()->viewport()->height(), std::min(shown, split->height() - split->handleWidth() - 100));
+    EXPECT_EQ(c.skinView()->y(), c.scrollView()->viewport()->height() > shown
+                                     ? (c.scrollView()->viewport()->height() - shown) / 2
                                      : 0);
 
     // Landscape: the skin lies on its side, its top to the left.
@@ -172,7 +204,7 @@ TEST(KRDeviceBrowserWindowController, OpensWithTheDeviceInViewAndTheLogsUnderItA
     const QImage turned = c.skinView()->image();
     EXPECT_EQ(turned.size(), upright.size().transposed());
     EXPECT_EQ(turned, KRDeviceBrowserWindowController::rotateIndividualImage(upright, false));
-    EXPECT_EQ(c.skinView()->size(), upright.size().transposed());
+    EXPECT_EQ(c.skinView()->size(), upright.size().transposed() * c.zoomFactor());
     // It stays on its side on another device, and stands up again for Portrait.
     c.devicePopUp()->setCurrentIndex(c.devicePopUp()->findData(QStringLiteral("Android")));
     c.devicePopUpChanged();

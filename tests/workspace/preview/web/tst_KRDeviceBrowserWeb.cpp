@@ -13,6 +13,7 @@
 #include <KRWebTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QFileInfo>
 #include <QPainter>
 #include <QSignalSpy>
 
@@ -122,7 +123,7 @@ TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
     run(0, QStringLiteral("iPhone"));
     EXPECT_EQ(controller->window()->windowTitle(), QStringLiteral("Device Viewer"));
     ASSERT_TRUE(waitForStartPage());
-    EXPECT_TRUE(controller->urlString().startsWith(QLatin1String("http://127.0.0.1:")));
+    EXPECT_TRUE(QUrl(controller->urlString()).host().endsWith(QLatin1String(".localhost"))) << controller->urlString().toStdString();
     EXPECT_TRUE(controller->urlString().endsWith(QLatin1String("/home.html")));
     EXPECT_TRUE(controller->serverLog()->toPlainText().contains(
         QStringLiteral("Local server running application at ") + controller->urlString()));
@@ -135,7 +136,7 @@ TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
     EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("$('#home_greeting').text() === 'Hello, world!'")));
     previewScreenshot(*controller, QStringLiteral("preview-iphone-100.png"));
 
-    const QSize fullSkin = controller->skinView()->size();
+    const QSize fullSkin = controller->skinView()->size() / controller->zoomFactor();
     controller->zoomPopUp()->setCurrentText(QStringLiteral("50%"));
     controller->zoomPopUpChanged();
     EXPECT_DOUBLE_EQ(controller->zoomFactor(), 0.5);
@@ -280,6 +281,70 @@ TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
     controller->orientationPopUp()->setCurrentText(QStringLiteral("Portrait"));
     controller->orientationPopUpChanged();
     expectPageInTheScreen();
+}
+
+TEST_F(KRDeviceBrowserWeb, EachProjectRunsAtAnOriginOfItsOwnAndKeepsWhatItStoresToItself)
+{
+    // A second project: the same site built into another project's folder. Each site has a
+    // page of its own and a worker that would answer that page for whichever site it controls.
+    const QString firstSite = s_sample->folder;
+    const QString secondSite = KRTest::makeTempDir(QStringLiteral("second")) + QStringLiteral("/Second App.krproj/kr-web");
+    ASSERT_TRUE(copyTree(firstSite, secondSite));
+    const QString secondStart = secondSite + QLatin1Char('/') + QFileInfo(s_sample->startPage).fileName();
+    KRTest::writeFile(firstSite + QStringLiteral("/own.html"), "<title>first</title><p>the first project's page</p>\n");
+    KRTest::writeFile(secondSite + QStringLiteral("/own.html"), "<title>second</title><p>the second project's page</p>\n");
+    KRTest::writeFile(firstSite + QStringLiteral("/own-worker.js"), R"JS(
+self.addEventListener('install', function () { self.skipWaiting(); });
+self.addEventListener('activate', function (event) { event.waitUntil(self.clients.claim()); });
+self.addEventListener('fetch', function (event) {
+    if (/\/own\.html$/.test(new URL(event.request.url).pathname))
+        event.respondWith(new Response('<title>worker</title><p>answered by the first project\'s worker</p>',
+                                       { headers: { 'Content-Type': 'text/html' } }));
+});
+)JS");
+
+    // The first project stores an item, sets a cookie and registers its worker.
+    run(0, QStringLiteral("iPhone"));
+    ASSERT_TRUE(waitForStartPage());
+    const QString firstOrigin = KRTest::evaluateScript(controller->webView(), QStringLiteral("location.origin")).toString();
+    KRTest::evaluateScript(controller->webView(), QStringLiteral(
+        "localStorage.setItem('owner', 'first'); document.cookie = 'owner=first; max-age=3600';"
+        "navigator.serviceWorker.register('own-worker.js').then(function () { return navigator.serviceWorker.ready; })"
+        ".then(function () { window.__workerReady = true; }, function (e) { window.__workerFailed = String(e); }); 0"));
+    ASSERT_TRUE(previewWaitFor(*controller, QStringLiteral("window.__workerReady || window.__workerFailed")));
+    ASSERT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("window.__workerFailed || ''")).toString(), QString());
+    controller->webView()->load(QUrl(controller->urlString()).resolved(QUrl(QStringLiteral("own.html"))));
+    ASSERT_TRUE(previewWaitFor(*controller, QStringLiteral("document.title === 'worker'")))
+        << "the worker answers the first project's page";
+    controller.reset();
+
+    // The second project, run next, sees none of it, and its page is its own.
+    controller = std::make_unique<KRDeviceBrowserWindowController>();
+    controller->setMode(0);
+    controller->setIndexFilePath(secondStart);
+    controller->window()->show();
+    ASSERT_TRUE(waitForStartPage());
+    const QString secondOrigin = KRTest::evaluateScript(controller->webView(), QStringLiteral("location.origin")).toString();
+    EXPECT_NE(secondOrigin, firstOrigin);
+    EXPECT_TRUE(QUrl(firstOrigin).host().endsWith(QLatin1String(".localhost"))) << firstOrigin.toStdString();
+    EXPECT_TRUE(QUrl(secondOrigin).host().startsWith(QLatin1String("second-app-"))) << secondOrigin.toStdString();
+    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("String(localStorage.getItem('owner'))")).toString(),
+              QStringLiteral("null"));
+    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("document.cookie")).toString(), QString());
+    EXPECT_FALSE(KRTest::evaluateScript(controller->webView(), QStringLiteral("!!navigator.serviceWorker.controller")).toBool());
+    controller->webView()->load(QUrl(controller->urlString()).resolved(QUrl(QStringLiteral("own.html"))));
+    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("document.title === 'second'")))
+        << KRTest::evaluateScript(controller->webView(), QStringLiteral("document.title")).toString().toStdString();
+
+    // "Open in Browser" opens the page shown, at the project's own origin.
+    controller->openBrowserAction();
+    ASSERT_EQ(opened->openedURLs().size(), 1);
+    EXPECT_EQ(opened->openedURLs()[0], QUrl(secondOrigin + QStringLiteral("/own.html")));
+
+    // The server answers the site's pages under its own name only.
+    const QString loopback = QStringLiteral("http://127.0.0.1:%1/own.html").arg(QUrl(secondOrigin).port());
+    controller->webView()->load(QUrl(loopback));
+    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("document.body && /Misdirected request/.test(document.body.innerText)")));
 }
 
 } // namespace
