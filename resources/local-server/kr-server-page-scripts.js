@@ -99,19 +99,34 @@ function sandboxIsolation() {
     return isolation;
 }
 
+// The first child of process `pid`, or 0.
+function childOf(pid) {
+    try {
+        return Number(fs.readFileSync('/proc/' + pid + '/task/' + pid + '/children', 'utf8').trim().split(/\s+/)[0]) || 0;
+    } catch (e) {
+        // a kernel without that file: the processes' parents tell
+    }
+    try {
+        for (const entry of fs.readdirSync('/proc')) {
+            if (!/^\d+$/.test(entry)) continue;
+            try {
+                const stat = fs.readFileSync('/proc/' + entry + '/stat', 'utf8');
+                if (Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]) === pid) return Number(entry);
+            } catch (e) {
+                // gone meanwhile
+            }
+        }
+    } catch (e) {
+        // no /proc
+    }
+    return 0;
+}
+
 // The script process of `sandbox`: the child itself, or the child of the unshare it was started
 // through (0 while it is not known yet).
 function scriptProcess(sandbox) {
     if (!sandbox.isolated) return sandbox.child.pid;
-    if (!sandbox.scriptPid) {
-        try {
-            const pid = sandbox.child.pid;
-            const children = fs.readFileSync('/proc/' + pid + '/task/' + pid + '/children', 'utf8').trim().split(/\s+/);
-            sandbox.scriptPid = Number(children[0]) || 0;
-        } catch (e) {
-            sandbox.scriptPid = 0;
-        }
-    }
+    if (!sandbox.scriptPid) sandbox.scriptPid = childOf(sandbox.child.pid);
     return sandbox.scriptPid;
 }
 
