@@ -3,8 +3,8 @@
 // worker threads so that a large script never holds up the thread that serves files and pages
 // (nor the reading of the parent's "alive" lines, which would end the server).
 //
-// A few workers (one fewer than the processors this process may use, at most four) run jobs
-// one at a time each; further jobs wait in a queue of bounded length and are refused (503)
+// A few workers (as many as the processors this process may use up to two, one fewer past
+// that, at most four) run jobs one at a time each; further jobs wait in a queue of bounded length and are refused (503)
 // past it. Workers start when jobs come, never ahead of them, and end when they have had
 // nothing to do for a while. A job that outlives its time limit has its worker terminated (a
 // fresh one takes its place); a worker is also bounded in heap. Loaded in the server it
@@ -124,7 +124,7 @@ function workerCount(processors) {
     return processors <= 2 ? Math.max(1, processors) : Math.min(4, processors - 1);
 }
 
-const MAX_WORKERS = workerCount(usableProcessors());
+const MAX_WORKERS = isMainThread ? workerCount(usableProcessors()) : 0;
 
 // ---------------------------------------------------------------- the worker's side
 
