@@ -32,6 +32,13 @@ constexpr char findingsKind = 'c';
 // No answer is larger than the largest script the server takes, four bytes a character.
 constexpr qint64 largestEntryBytes = qint64(64) << 20;
 
+// What a file of `size` bytes takes on disk: whole blocks (a small entry takes one).
+qint64 diskBytes(qint64 size)
+{
+    constexpr qint64 block = 4096;
+    return (std::max<qint64>(size, 1) + block - 1) / block * block;
+}
+
 QByteArray sha256Hex(QByteArrayView data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
@@ -168,7 +175,7 @@ void KRScriptCache::writeEntry(const QByteArray &key, char kind, const QByteArra
         ::unlink(partial.constData());
         return;
     }
-    keepFolderBounded(content.size());
+    keepFolderBounded(diskBytes(content.size()));
 }
 
 void KRScriptCache::keepFolderBounded(qint64 written)
@@ -193,8 +200,9 @@ void KRScriptCache::keepFolderBounded(qint64 written)
         struct stat status;
         if (::stat(QFile::encodeName(path).constData(), &status) != 0)
             continue;
-        entries.push_back({qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec, qint64(status.st_size), path});
-        total += status.st_size;
+        const qint64 taken = std::max(qint64(status.st_blocks) * 512, diskBytes(status.st_size));
+        entries.push_back({qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec, taken, path});
+        total += taken;
     }
     if (total > m_maximumBytes) {
         std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.used < b.used; });

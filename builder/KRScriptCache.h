@@ -17,8 +17,8 @@
 // (once given a folder): every answer is also written there, one file each, under the versions
 // of the tools that gave it, so that the application's next run (another cache on the same
 // folder and tools) finds what this one learnt and the first build after reopening a project
-// costs only what changed. The folder is bounded as well: past `maximumBytes` the files used
-// least lately are removed. A file that cannot be read, or whose content does not match its
+// costs only what changed. The folder is bounded as well: past `maximumBytes` on disk (a small
+// file takes a whole block) the files used least lately are removed. A file that cannot be read, or whose content does not match its
 // checksum, counts as not there (and is removed); a file that cannot be written is left out.
 class KRScriptCache
 {
