@@ -6,6 +6,7 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRLogSink.h>
+#include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/webview/KRDesignAgentHost.h>
 #include <platform/webview/KRLayoutCache.h>
@@ -155,6 +156,9 @@ bool KRWebView::mayLoad(const QUrl &url, QWebEngineUrlRequestInfo::ResourceType 
             return true;
         if (type == Info::ResourceTypeScript)
             return false;
+        // The pictures and styles of the installed plug-ins, which their controls draw with.
+        if (isInside(path, canonicalFolder(KRPaths::applicationSupportDirectory() + QStringLiteral("/Plug-ins"))))
+            return true;
         const QStringList folders = projectFolders();
         return std::any_of(folders.begin(), folders.end(), [&path](const QString &folder) { return isInside(path, folder); });
     }

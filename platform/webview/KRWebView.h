@@ -73,10 +73,10 @@ private:
 // document's policy lets only the scripts the program gives it run (the web libraries, the
 // agent's evaluations, the page's own set-up scripts): no inline handler, "javascript:"
 // address or script of the page's content. The design document reads only the project's web
-// folder and the shipped web libraries (from their folder, or from the local runtime server
-// on 127.0.0.1 under "/__kr_bundle/"), and sends nothing anywhere else; the agent leaves out
-// frames, plug-in objects, refreshes and handlers other than the bridges' (see
-// KRDesignAgent.js).
+// folder, the installed plug-ins' pictures and the shipped web libraries (from their folder,
+// or from the local runtime server on 127.0.0.1 under "/__kr_bundle/"), and sends nothing
+// anywhere else; the agent leaves out frames, plug-in objects, refreshes and handlers other
+// than the bridges' (see KRDesignAgent.js).
 //
 // A project's pool of pre-loaded views (KRWebViewCache) makes them with KRWebViewFactory and
 // sees them as KRWebViewCacheView.
@@ -140,8 +140,9 @@ public:
     // provider, or while it answers a negative port, no document loads anything over http.
     static void setLibraryServerPortProvider(std::function<qint64()> provider);
     // Whether the design document may load `url` (a resource of that type, by that method):
-    // a file in the project's web folder (scripts excepted) or among the shipped web
-    // libraries, or a library from the local runtime server.
+    // a file among the shipped web libraries, a picture, style sheet, font or media file in
+    // the project's web folder or an installed plug-in's, or a library from the local runtime
+    // server.
     bool mayLoad(const QUrl &url, QWebEngineUrlRequestInfo::ResourceType type, const QByteArray &method) const;
 
 signals:
