@@ -14,7 +14,6 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>

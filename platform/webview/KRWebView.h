@@ -92,9 +92,10 @@ public:
     // again (after the renderer ended, say) mirrors the attached document anew once the new
     // document's agent is connected.
     void loadEmptyDocument(const QUrl &baseURL);
-    // KRWebViewCacheView: loads the HTML text as the view's document, like loadEmptyDocument.
-    // It has a document once its agent is connected; it has failed while its renderer is
-    // ended.
+    // KRWebViewCacheView: loads the HTML text as the view's document, like loadEmptyDocument,
+    // under the design document's policy (a new one each load), which goes in front of the
+    // text (so a doctype there no longer counts). It has a document once its agent is
+    // connected; it has failed while its renderer is ended.
     void loadHTMLString(const QString &html, const QUrl &baseURL) override;
     bool isLoading() const override;
     bool hasDocument() const override { return m_ready; }
