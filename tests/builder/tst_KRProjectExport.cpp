@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kSuppressKey = QStringLiteral("SuppressExportOverwriteWarning");
@@ -102,6 +105,20 @@ TEST_F(KRProjectExportTest, LinksInsideTheWebFolderStayLinksAndOthersAreSkipped)
         EXPECT_FALSE(QFileInfo(exported + QLatin1String(name)).isSymLink() || QFileInfo::exists(exported + QLatin1String(name)))
             << name;
     EXPECT_TRUE(QFileInfo::exists(exported + QStringLiteral("order.html")));
+}
+
+// A file whose name is not UTF-8 (as old archives carry them) is not silently left out of an
+// export that then reports success: the export stops and names it.
+TEST_F(KRProjectExportTest, NamesThatAreNotUTF8StopTheExportAndAreNamed)
+{
+    const QByteArray web = QFile::encodeName(m_project->webFolderPath());
+    const int fd = ::open(web + "/images/caf\xe9.png", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_FALSE(exportTo(m_target));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("not UTF-8")));
+    EXPECT_EQ(m_alerts->shownAlerts().first().informativeText, QStringLiteral("images/caf\\xE9.png"));
 }
 
 // Nothing is copied through a folder of the chosen folder that leads out of it: the export

@@ -19,7 +19,9 @@
 
 #include <ostream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 inline void PrintTo(const QString &text, std::ostream *os)
 {
@@ -672,6 +674,30 @@ TEST_F(WebFolderTest, OneNameCheckForCreateRenameImportAndExtractedThemes)
     EXPECT_TRUE(owner.theme.isEmpty());
     EXPECT_EQ(QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("a.css")});
+}
+
+// A file or folder whose name is not UTF-8 (as old archives carry them) can be reached by no
+// resource path: the listing leaves it out and names it, as it does a pipe, so the window
+// tells the user rather than hide it.
+TEST_F(WebFolderTest, NamesThatAreNotUTF8AreSkippedAndNamed)
+{
+    KRTest::writeFile(web + QStringLiteral("/site.css"), "body{}");
+    const QByteArray raw = QFile::encodeName(web);
+    ASSERT_EQ(::mkdir(raw + "/d\xfcr", 0755), 0);
+    QDir().mkpath(web + QStringLiteral("/css"));
+    for (const QByteArray &path : {raw + "/caf\xe9.png", raw + "/css/n\xf6tes.css"}) {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    folder->reloadResources();
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("css"), QStringLiteral("site.css")}));
+    EXPECT_TRUE(find(QStringLiteral("css"))->contents().isEmpty());
+    QStringList skipped = folder->skippedFiles();
+    skipped.sort();
+    EXPECT_EQ(skipped, (QStringList{QStringLiteral("kr-web/caf\\xE9.png has a name that is not UTF-8; it is skipped"),
+                                    QStringLiteral("kr-web/css/n\\xF6tes.css has a name that is not UTF-8; it is skipped"),
+                                    QStringLiteral("kr-web/d\\xFCr has a name that is not UTF-8; it is skipped")}));
 }
 
 // A pipe, or a link to a device, in the web folder is never read: the listing leaves it out
