@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <limits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -885,6 +886,7 @@ struct TreeCopy
 {
     QByteArray linkRoot;    // canonical; empty: links are left out
     QList<QByteArray> skip; // at the top
+    bool keepMarks = true;
     KRError error;
     bool failed = false;
 
@@ -931,7 +933,8 @@ struct TreeCopy
                 const Descriptor out(::openat(target, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
                 if (out.get() < 0)
                     return fail(to, errno, QStringLiteral("couldn\u2019t be opened"));
-                copyMarks(in.get(), out.get(), to);
+                if (keepMarks)
+                    copyMarks(in.get(), out.get(), to);
                 return copy(in.get(), out.get(), from, to, false);
             }
             if (!S_ISREG(status.st_mode)) {
@@ -955,7 +958,8 @@ struct TreeCopy
                 return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
             if (const int error = copyFileData(in.get(), out.get(), opened.st_size))
                 return fail(from, error, QStringLiteral("couldn\u2019t be copied"));
-            copyMarks(in.get(), out.get(), to);
+            if (keepMarks)
+                copyMarks(in.get(), out.get(), to);
             return true;
         });
         if (!listed && !failed)
@@ -994,6 +998,7 @@ KRResult<void> copyFolderContents(const QString &source, const QString &destinat
     const QByteArray targetPath = QFile::encodeName(destination);
     TreeCopy copy;
     copy.linkRoot = QFile::encodeName(options.linkRoot);
+    copy.keepMarks = options.keepMarks;
     for (const QString &name : options.skip)
         copy.skip.append(QFile::encodeName(name));
     const Descriptor in(::open(sourcePath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -1087,31 +1092,30 @@ bool copyItemWithin(const QString &source, const QString &target, const QString 
     const QFileInfo info(source);
     if (info.isSymLink())
         return copyLinkWithin(source, target, root, reason) != LinkCopy::Failed;
+    const QByteArray targetPath = QFile::encodeName(target);
     if (info.isDir()) {
-        if (!QDir().mkdir(target)) {
+        if (::mkdir(targetPath.constData(), 0777) != 0) {
             if (reason)
-                *reason = QStringLiteral("the folder \u201C%1\u201D could not be created").arg(target);
+                *reason = QStringLiteral("the folder \u201C%1\u201D could not be created: %2")
+                              .arg(target, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
-        const QStringList names =
-            QDir(source).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QString &name : names) {
-            if (!copyItemWithin(source + QLatin1Char('/') + name, target + QLatin1Char('/') + name, root, reason))
-                return false;
-        }
-        return true;
+        FolderCopy options;
+        options.linkRoot = root;
+        options.keepMarks = false;
+        const KRResult<void> copied = copyFolderContents(source, target, options);
+        if (!copied && reason)
+            *reason = copied.error().message();
+        return copied.ok();
     }
     if (!info.isFile()) {
         KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(source));
         return true;
     }
-    QFile file(source);
-    if (!file.copy(target)) {
-        if (reason)
-            *reason = file.errorString();
-        return false;
-    }
-    return true;
+    const KRResult<void> copied = copyPackageFile(source, target, std::numeric_limits<qint64>::max());
+    if (!copied && reason)
+        *reason = copied.error().message();
+    return copied.ok();
 }
 
 KRResult<QByteArray> readPackageFile(const QString &path, qint64 limit)

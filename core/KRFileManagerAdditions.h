@@ -125,6 +125,9 @@ struct FolderCopy
     QString linkRoot;
     // Names at the top of the source that stay behind.
     QStringList skip;
+    // Whether the items' "user." marks travel with them (a package's own copy), or not (a copy
+    // that becomes something new, as an import).
+    bool keepMarks = true;
 };
 // Copies everything in the folder source into the existing folder destination: files with
 // their bytes (sparse files keep their holes), permissions and "user." marks, folders with
@@ -158,10 +161,11 @@ enum class LinkCopy {
 // to copy what it leads to. *reason is set on failure.
 LinkCopy copyLinkWithin(const QString &linkPath, const QString &target, const QString &root,
                         QString *reason = nullptr);
-// Copies a file, or a folder with everything below it, to target (which must not exist).
+// Copies a file, or a folder with everything below it, to target (which must not exist),
+// as copyFolderContents copies (names as bytes, holes kept, any depth) but without the marks.
 // Symbolic links are copied by copyLinkWithin against root (a canonical folder path holding
 // source); pipes, sockets and devices are left out, since reading one could block for ever.
-// False with *reason set at the first failure.
+// False with *reason set at the first failure, naming the item and the system's reason.
 bool copyItemWithin(const QString &source, const QString &target, const QString &root,
                     QString *reason = nullptr);
 

@@ -176,7 +176,7 @@ static KRResult<void> copyItem(const QString &source, const QString &destination
     bool copied;
     QString reason;
     if (isFolder) {
-        copied = KRFileManager::copyItemWithin(source, temporary, sourceCanonical);
+        copied = KRFileManager::copyItemWithin(source, temporary, sourceCanonical, &reason);
     } else {
         // Only a regular file of bounded size: a pipe or a device would never end.
         const KRResult<void> file = KRFileManager::copyPackageFile(source, temporary);
@@ -190,10 +190,7 @@ static KRResult<void> copyItem(const QString &source, const QString &destination
     else
         copied = false;
     if (!copied) {
-        if (QFileInfo(temporary).isDir())
-            QDir(temporary).removeRecursively();
-        else
-            QFile::remove(temporary);
+        KRFileManager::removeItemRecursively(temporary);
         if (!reason.isEmpty())
             return webFolderError(KRWebFolder::CopyFailed, reason, destination);
         return webFolderError(KRWebFolder::CopyFailed,
