@@ -143,6 +143,10 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
     const QFileInfo info(source);
     if (!linkRoot.isEmpty() && info.isSymLink())
         return KRFileManager::copyLinkWithin(source, target, linkRoot, reason) != KRFileManager::LinkCopy::Failed;
+    // A folder of the web folder is copied by its names as bytes, one folder at a time, so no
+    // depth is too deep and what cannot be copied is named with the system's reason.
+    if (!linkRoot.isEmpty() && info.isDir())
+        return KRFileManager::copyItemWithin(source, target, linkRoot, reason);
     if (info.isDir() && !info.isSymLink()) {
         std::error_code error;
         std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(target).toStdString()), error);

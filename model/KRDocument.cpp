@@ -290,13 +290,20 @@ void removeAbandonedSaves(const QString &place)
     DIR *dir = ::opendir(parent.constData());
     if (!dir)
         return;
+    // Only the names a save gives (its id is a UUID): anything else is the user's.
+    const auto saveID = [](const QByteArray &entryName, const QByteArray &prefix) {
+        if (!entryName.startsWith(prefix))
+            return QByteArray();
+        const QByteArray id = entryName.mid(prefix.size());
+        return QUuid::fromString(QLatin1String(id)).isNull() || id.size() != 36 ? QByteArray() : id;
+    };
     QList<QByteArray> savings, replacements;
     while (const struct dirent *entry = ::readdir(dir)) {
         const QByteArray entryName(entry->d_name);
-        if (entryName.startsWith(saving) && entryName.size() > saving.size())
-            savings.append(entryName.mid(saving.size()));
-        else if (entryName.startsWith(replaced) && entryName.size() > replaced.size())
-            replacements.append(entryName.mid(replaced.size()));
+        if (const QByteArray id = saveID(entryName, saving); !id.isEmpty())
+            savings.append(id);
+        else if (const QByteArray other = saveID(entryName, replaced); !other.isEmpty())
+            replacements.append(other);
     }
     ::closedir(dir);
     const auto remove = [](const QByteArray &path) {

@@ -5,6 +5,7 @@
 
 #include <KRTestSupport.h>
 #include <builder/KRProjectBuilder.h>
+#include <core/KRFileManagerAdditions.h>
 #include <model/KRProjectResource.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -119,6 +120,38 @@ TEST_F(KRProjectExportTest, NamesThatAreNotUTF8StopTheExportAndAreNamed)
     ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("not UTF-8")));
     EXPECT_EQ(m_alerts->shownAlerts().first().informativeText, QStringLiteral("images/caf\\xE9.png"));
+}
+
+// Folders of the web folder nested past the path limit are exported whole, not left out.
+TEST_F(KRProjectExportTest, FoldersNestedPastThePathLimitAreExported)
+{
+    const QByteArray name(240, 'n');
+    const auto openDeep = [&](const QString &folder, bool make) {
+        int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 0; level < 20 && fd >= 0; ++level) {
+            if (make)
+                ::mkdirat(fd, name.constData(), 0755);
+            const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+        }
+        return fd;
+    };
+    const QString deep = m_project->webFolderPath() + QStringLiteral("/deep");
+    QDir().mkpath(deep);
+    int fd = openDeep(deep, true);
+    ASSERT_GE(fd, 0);
+    const int file = ::openat(fd, "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::write(file, "bottom", 6), 6);
+    ::close(file);
+    ::close(fd);
+    ASSERT_TRUE(exportTo(m_target)) << questions().join(QLatin1Char('\n')).toStdString();
+    fd = openDeep(m_target + QStringLiteral("/deep"), false);
+    ASSERT_GE(fd, 0) << "the deep folders were left out";
+    EXPECT_EQ(::faccessat(fd, "end.txt", R_OK, 0), 0);
+    ::close(fd);
+    for (const QString &folder : {deep, m_target + QStringLiteral("/deep")})
+        EXPECT_TRUE(KRFileManager::removeItemRecursively(folder).ok());
 }
 
 // Nothing is copied through a folder of the chosen folder that leads out of it: the export

@@ -588,12 +588,13 @@ TEST(DocumentSaveAs, WhatKilledSavesLeftIsClearedWhenThePlaceIsNextUsed)
         QDir().mkpath(path + QStringLiteral("/kr-web"));
         writeRaw(QFile::encodeName(path) + "/kr-web/caf\xe9.png", "odd name");
     };
-    const QString halfMade = folder + QStringLiteral("/.Copy.krproj.kr-save-1111");
-    const QString movedAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-2222");
-    const QString liveSave = folder + QStringLiteral("/.Copy.krproj.kr-save-3333");
-    const QString liveAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-3333");
-    const QString otherPlace = folder + QStringLiteral("/.Other.krproj.kr-save-4444");
-    for (const QString &path : {halfMade, movedAside, liveSave, liveAside, otherPlace})
+    const QString halfMade = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-000000001111");
+    const QString movedAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000002222");
+    const QString liveSave = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-000000003333");
+    const QString liveAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000003333");
+    const QString otherPlace = folder + QStringLiteral("/.Other.krproj.kr-save-00000000-0000-4000-8000-000000004444");
+    const QString usersOwn = folder + QStringLiteral("/.Copy.krproj.kr-save-notes"); // no save's name
+    for (const QString &path : {halfMade, movedAside, liveSave, liveAside, otherPlace, usersOwn})
         plantPackage(path);
     // A save going on: it holds the lock on its new package.
     const int lock = ::open(QFile::encodeName(liveSave).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -602,21 +603,23 @@ TEST(DocumentSaveAs, WhatKilledSavesLeftIsClearedWhenThePlaceIsNextUsed)
 
     const auto opened = KRDocument::openPackage(target);
     ASSERT_TRUE(opened.ok()) << opened.error().message().toStdString();
-    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-replaced-3333"),
-                                              QStringLiteral(".Copy.krproj.kr-save-3333"),
-                                              QStringLiteral(".Other.krproj.kr-save-4444"), QStringLiteral("Copy.krproj")}));
+    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000003333"),
+                                              QStringLiteral(".Copy.krproj.kr-save-00000000-0000-4000-8000-000000003333"),
+                                              QStringLiteral(".Copy.krproj.kr-save-notes"),
+                                              QStringLiteral(".Other.krproj.kr-save-00000000-0000-4000-8000-000000004444"), QStringLiteral("Copy.krproj")}));
     ::close(lock); // the save is gone now
 
     // The place empty, its old package moved aside by a save killed before the new package
     // took the place: the old package goes back into it, and a save replaces it as usual.
     const QString gone = folder + QStringLiteral("/Gone.krproj");
-    const QString goneAside = folder + QStringLiteral("/.Gone.krproj.kr-replaced-5555");
+    const QString goneAside = folder + QStringLiteral("/.Gone.krproj.kr-replaced-00000000-0000-4000-8000-000000005555");
     plantPackage(goneAside);
-    plantPackage(folder + QStringLiteral("/.Gone.krproj.kr-save-5555"));
+    plantPackage(folder + QStringLiteral("/.Gone.krproj.kr-save-00000000-0000-4000-8000-000000005555"));
     ASSERT_TRUE(p.document->saveToPackage(gone).ok());
     ASSERT_TRUE(p.document->saveToPackage(target).ok());
-    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Other.krproj.kr-save-4444"), QStringLiteral("Copy.krproj"),
-                                              QStringLiteral("Gone.krproj")}));
+    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-save-notes"),
+                                              QStringLiteral(".Other.krproj.kr-save-00000000-0000-4000-8000-000000004444"),
+                                              QStringLiteral("Copy.krproj"), QStringLiteral("Gone.krproj")}));
     EXPECT_TRUE(KRTest::readFile(gone + QStringLiteral("/project.xml")).contains("showGrid=\"true\""));
 }
 
