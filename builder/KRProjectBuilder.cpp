@@ -143,9 +143,10 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
     const QFileInfo info(source);
     if (!linkRoot.isEmpty() && info.isSymLink())
         return KRFileManager::copyLinkWithin(source, target, linkRoot, reason) != KRFileManager::LinkCopy::Failed;
-    // A folder of the web folder is copied by its names as bytes, one folder at a time, so no
-    // depth is too deep and what cannot be copied is named with the system's reason.
-    if (!linkRoot.isEmpty() && info.isDir())
+    // What the web folder holds is copied as Save As copies it: by names as bytes, one folder
+    // at a time (no depth is too deep), sparse files with their holes, and what cannot be
+    // copied named with the system's reason.
+    if (!linkRoot.isEmpty())
         return KRFileManager::copyItemWithin(source, target, linkRoot, reason);
     if (info.isDir() && !info.isSymLink()) {
         std::error_code error;

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -122,9 +123,17 @@ TEST_F(KRProjectExportTest, NamesThatAreNotUTF8StopTheExportAndAreNamed)
     EXPECT_EQ(m_alerts->shownAlerts().first().informativeText, QStringLiteral("images/caf\\xE9.png"));
 }
 
-// Folders of the web folder nested past the path limit are exported whole, not left out.
-TEST_F(KRProjectExportTest, FoldersNestedPastThePathLimitAreExported)
+// Folders of the web folder nested past the path limit are exported whole, not left out, and a
+// sparse file (3 GB of nothing, as Save As carries it) is exported with its holes.
+TEST_F(KRProjectExportTest, FoldersNestedPastThePathLimitAndSparseFilesAreExported)
 {
+    {
+        const int fd = ::open(QFile::encodeName(m_project->webFolderPath() + QStringLiteral("/empty.bin")).constData(),
+                              O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(3) << 30), 0);
+        ::close(fd);
+    }
     const QByteArray name(240, 'n');
     const auto openDeep = [&](const QString &folder, bool make) {
         int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -150,6 +159,10 @@ TEST_F(KRProjectExportTest, FoldersNestedPastThePathLimitAreExported)
     ASSERT_GE(fd, 0) << "the deep folders were left out";
     EXPECT_EQ(::faccessat(fd, "end.txt", R_OK, 0), 0);
     ::close(fd);
+    struct stat sparse{};
+    ASSERT_EQ(::stat(QFile::encodeName(m_target + QStringLiteral("/empty.bin")).constData(), &sparse), 0);
+    EXPECT_EQ(sparse.st_size, off_t(3) << 30);
+    EXPECT_LT(qint64(sparse.st_blocks) * 512, qint64(1) << 20) << "the holes were written out";
     for (const QString &folder : {deep, m_target + QStringLiteral("/deep")})
         EXPECT_TRUE(KRFileManager::removeItemRecursively(folder).ok());
 }
