@@ -5,6 +5,7 @@
 
 #include <KRTestSupport.h>
 #include <builder/KRProjectBuilder.h>
+#include <core/KRFileManagerAdditions.h>
 #include <model/KRProjectResource.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -15,6 +16,10 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,6 +107,64 @@ TEST_F(KRProjectExportTest, LinksInsideTheWebFolderStayLinksAndOthersAreSkipped)
         EXPECT_FALSE(QFileInfo(exported + QLatin1String(name)).isSymLink() || QFileInfo::exists(exported + QLatin1String(name)))
             << name;
     EXPECT_TRUE(QFileInfo::exists(exported + QStringLiteral("order.html")));
+}
+
+// A file whose name is not UTF-8 (as old archives carry them) is not silently left out of an
+// export that then reports success: the export stops and names it.
+TEST_F(KRProjectExportTest, NamesThatAreNotUTF8StopTheExportAndAreNamed)
+{
+    const QByteArray web = QFile::encodeName(m_project->webFolderPath());
+    const int fd = ::open(web + "/images/caf\xe9.png", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_FALSE(exportTo(m_target));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("not UTF-8")));
+    EXPECT_EQ(m_alerts->shownAlerts().first().informativeText, QStringLiteral("images/caf\\xE9.png"));
+}
+
+// Folders of the web folder nested past the path limit are exported whole, not left out, and a
+// sparse file (3 GB of nothing, as Save As carries it) is exported with its holes.
+TEST_F(KRProjectExportTest, FoldersNestedPastThePathLimitAndSparseFilesAreExported)
+{
+    {
+        const int fd = ::open(QFile::encodeName(m_project->webFolderPath() + QStringLiteral("/empty.bin")).constData(),
+                              O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(3) << 30), 0);
+        ::close(fd);
+    }
+    const QByteArray name(240, 'n');
+    const auto openDeep = [&](const QString &folder, bool make) {
+        int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 0; level < 20 && fd >= 0; ++level) {
+            if (make)
+                ::mkdirat(fd, name.constData(), 0755);
+            const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+        }
+        return fd;
+    };
+    const QString deep = m_project->webFolderPath() + QStringLiteral("/deep");
+    QDir().mkpath(deep);
+    int fd = openDeep(deep, true);
+    ASSERT_GE(fd, 0);
+    const int file = ::openat(fd, "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::write(file, "bottom", 6), 6);
+    ::close(file);
+    ::close(fd);
+    ASSERT_TRUE(exportTo(m_target)) << questions().join(QLatin1Char('\n')).toStdString();
+    fd = openDeep(m_target + QStringLiteral("/deep"), false);
+    ASSERT_GE(fd, 0) << "the deep folders were left out";
+    EXPECT_EQ(::faccessat(fd, "end.txt", R_OK, 0), 0);
+    ::close(fd);
+    struct stat sparse{};
+    ASSERT_EQ(::stat(QFile::encodeName(m_target + QStringLiteral("/empty.bin")).constData(), &sparse), 0);
+    EXPECT_EQ(sparse.st_size, off_t(3) << 30);
+    EXPECT_LT(qint64(sparse.st_blocks) * 512, qint64(1) << 20) << "the holes were written out";
+    for (const QString &folder : {deep, m_target + QStringLiteral("/deep")})
+        EXPECT_TRUE(KRFileManager::removeItemRecursively(folder).ok());
 }
 
 // Nothing is copied through a folder of the chosen folder that leads out of it: the export

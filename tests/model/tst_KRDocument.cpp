@@ -22,7 +22,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace {
@@ -298,6 +305,51 @@ QStringList entriesOf(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// A file as a write killed midway leaves it: its temporary name and the application's mark.
+void plantAbandonedWrite(const QString &path, const QByteArray &bytes)
+{
+    KRTest::writeFile(path, bytes);
+    ::setxattr(QFile::encodeName(path).constData(), "user.com.korvane.temporaryWrite", "1", 1, 0);
+}
+
+// Makes the file (raw bytes of a path, whatever their encoding) with the bytes.
+void writeRaw(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path.toStdString();
+    ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    ::close(fd);
+}
+
+QByteArray readRaw(const QByteArray &path)
+{
+    QFile file;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return QByteArray("(missing)");
+    return file.readAll();
+}
+
+// A chain of folders below folder whose path is longer than PATH_MAX, with a file at its
+// end; the open folder at the end (the caller closes it), or -1.
+constexpr int deepLevels = 20;
+QByteArray deepName(int level)
+{
+    return QByteArray(240, char('a' + level % 26));
+}
+int openDeep(const QString &folder, bool make)
+{
+    int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < deepLevels && fd >= 0; ++level) {
+        if (make)
+            ::mkdirat(fd, deepName(level).constData(), 0755);
+        const int next = ::openat(fd, deepName(level).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
 // A project over a package holding resources in sub-folders, a hidden file and a file of its
 // own beside project.xml, with an unsaved edit of a nested style sheet and a changed setting.
 struct EditedPackage
@@ -461,12 +513,138 @@ TEST(DocumentSaveAs, ThePackageItselfThroughAnotherPathIsRefused)
     EXPECT_EQ(files.take(QStringLiteral("alias.txt")), QByteArray("my notes"));
     EXPECT_EQ(files, p.originalFiles);
 
-    KRTest::writeFile(p.package + QStringLiteral("/.kr-write-12ab"), "<half/>");
-    KRTest::writeFile(p.package + QStringLiteral("/kr-web/css/.kr-write-34cd"), "half");
+    plantAbandonedWrite(p.package + QStringLiteral("/.kr-write-12ab"), "<half/>");
+    plantAbandonedWrite(p.package + QStringLiteral("/kr-web/css/.kr-write-34cd"), "half");
     const QString target = KRTest::makeTempDir() + QStringLiteral("/Copy.krproj");
     ASSERT_TRUE(p.document->saveToPackage(target).ok());
     EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/.kr-write-12ab")));
     EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/kr-web/css/.kr-write-34cd")));
+}
+
+// Save As carries what old archives and other tools put in a package: names that are not
+// UTF-8, a sparse file (3 GB of nothing, which stays nothing on disk), folders nested past
+// the path limit, and a file of the user's that merely looks like a temporary one.
+TEST(DocumentSaveAs, CarriesOddNamesSparseFilesAndFoldersPastThePathLimit)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QByteArray web = QFile::encodeName(p.package + QStringLiteral("/kr-web"));
+    writeRaw(web + "/images/caf\xe9.png", "from an old archive");
+    ASSERT_EQ(::mkdir(web + "/d\xfcr", 0755), 0);
+    writeRaw(web + "/d\xfcr/inside.txt", "inside");
+    constexpr off_t sparseSize = off_t(3) << 30;
+    {
+        const int fd = ::open(web + "/empty.bin", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, sparseSize), 0);
+        ::close(fd);
+    }
+    {
+        const int deep = openDeep(QFile::decodeName(web), true);
+        ASSERT_GE(deep, 0);
+        const int fd = ::openat(deep, "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::write(fd, "at the bottom", 13), 13);
+        ::close(fd);
+        ::close(deep);
+    }
+    KRTest::writeFile(p.package + QStringLiteral("/.kr-write-notes"), "the user's own");
+    plantAbandonedWrite(p.package + QStringLiteral("/kr-web/.kr-write-5eed"), "<half/>");
+
+    const QString target = KRTest::makeTempDir() + QStringLiteral("/Copy.krproj");
+    const KRResult<void> saved = p.document->saveToPackage(target);
+    ASSERT_TRUE(saved.ok()) << saved.error().message().toStdString();
+    const QByteArray copy = QFile::encodeName(target + QStringLiteral("/kr-web"));
+    EXPECT_EQ(readRaw(copy + "/images/caf\xe9.png"), QByteArray("from an old archive"));
+    EXPECT_EQ(readRaw(copy + "/d\xfcr/inside.txt"), QByteArray("inside"));
+    struct stat sparse{};
+    ASSERT_EQ(::stat(copy + "/empty.bin", &sparse), 0);
+    EXPECT_EQ(sparse.st_size, sparseSize);
+    EXPECT_LT(qint64(sparse.st_blocks) * 512, qint64(1) << 20) << "the holes were written out";
+    const int deep = openDeep(QFile::decodeName(copy), false);
+    ASSERT_GE(deep, 0) << "the folders past the path limit were not carried";
+    char bottom[32] = {};
+    const int fd = ::openat(deep, "end.txt", O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::read(fd, bottom, sizeof bottom), 13);
+    EXPECT_STREQ(bottom, "at the bottom");
+    ::close(fd);
+    ::close(deep);
+    EXPECT_EQ(KRTest::readFile(target + QStringLiteral("/.kr-write-notes")), QByteArray("the user's own"));
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/kr-web/.kr-write-5eed")));
+
+    for (const QString &package : {p.package, target})
+        EXPECT_TRUE(KRFileManager::removeItemRecursively(package + QStringLiteral("/kr-web/") + QFile::decodeName(deepName(0))).ok());
+}
+
+// Save As runs killed midway leave the new package half-made beside its place, and the old
+// one moved aside: opening the place, or saving to it, clears what is abandoned, puts an old
+// package back when its place is empty, and leaves alone what a save still going on (in this
+// or another process) holds, and what belongs to another place.
+TEST(DocumentSaveAs, WhatKilledSavesLeftIsClearedWhenThePlaceIsNextUsed)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QString folder = KRTest::makeTempDir();
+    const QString target = folder + QStringLiteral("/Copy.krproj");
+    ASSERT_TRUE(p.document->saveToPackage(target).ok());
+    const auto plantPackage = [](const QString &path) {
+        KRTest::writeFile(path + QStringLiteral("/project.xml"), "<KRProjectDocument/>");
+        QDir().mkpath(path + QStringLiteral("/kr-web"));
+        writeRaw(QFile::encodeName(path) + "/kr-web/caf\xe9.png", "odd name");
+    };
+    const QString halfMade = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-000000001111");
+    const QString movedAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000002222");
+    const QString liveSave = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-000000003333");
+    const QString liveAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000003333");
+    const QString otherPlace = folder + QStringLiteral("/.Other.krproj.kr-save-00000000-0000-4000-8000-000000004444");
+    const QString usersOwn = folder + QStringLiteral("/.Copy.krproj.kr-save-notes"); // no save's name
+    for (const QString &path : {halfMade, movedAside, liveSave, liveAside, otherPlace, usersOwn})
+        plantPackage(path);
+    // A save going on: it holds the lock on its new package.
+    const int lock = ::open(QFile::encodeName(liveSave).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+
+    const auto opened = KRDocument::openPackage(target);
+    ASSERT_TRUE(opened.ok()) << opened.error().message().toStdString();
+    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000003333"),
+                                              QStringLiteral(".Copy.krproj.kr-save-00000000-0000-4000-8000-000000003333"),
+                                              QStringLiteral(".Copy.krproj.kr-save-notes"),
+                                              QStringLiteral(".Other.krproj.kr-save-00000000-0000-4000-8000-000000004444"), QStringLiteral("Copy.krproj")}));
+    ::close(lock); // the save is gone now
+
+    // The place empty, its old package moved aside by a save killed before the new package
+    // took the place: the old package goes back into it, and a save replaces it as usual.
+    const QString gone = folder + QStringLiteral("/Gone.krproj");
+    const QString goneAside = folder + QStringLiteral("/.Gone.krproj.kr-replaced-00000000-0000-4000-8000-000000005555");
+    plantPackage(goneAside);
+    plantPackage(folder + QStringLiteral("/.Gone.krproj.kr-save-00000000-0000-4000-8000-000000005555"));
+    ASSERT_TRUE(p.document->saveToPackage(gone).ok());
+    ASSERT_TRUE(p.document->saveToPackage(target).ok());
+    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-save-notes"),
+                                              QStringLiteral(".Other.krproj.kr-save-00000000-0000-4000-8000-000000004444"),
+                                              QStringLiteral("Copy.krproj"), QStringLiteral("Gone.krproj")}));
+    EXPECT_TRUE(KRTest::readFile(gone + QStringLiteral("/project.xml")).contains("showGrid=\"true\""));
+}
+
+// A Save As that fails says what failed and where, with the system's reason.
+TEST(DocumentSaveAs, FailuresSayWhatFailedWhereAndWhy)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const auto refused = p.document->saveToPackage(QStringLiteral("/proc/Copy.krproj"));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().message().contains(QStringLiteral("/proc"))) << refused.error().message().toStdString();
+    EXPECT_TRUE(refused.error().message().contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
+        << refused.error().message().toStdString();
+
+    QString deep = KRTest::makeTempDir();
+    for (int level = 0; level < deepLevels; ++level)
+        deep += QLatin1Char('/') + QFile::decodeName(deepName(level));
+    const auto tooLong = p.document->saveToPackage(deep + QStringLiteral("/Long.krproj"));
+    ASSERT_FALSE(tooLong.ok());
+    EXPECT_TRUE(tooLong.error().message().contains(QString::fromLocal8Bit(std::strerror(ENAMETOOLONG))))
+        << tooLong.error().message().toStdString();
+    EXPECT_EQ(p.document->fileURL(), p.package);
 }
 
 // A folder of the web folder replaced by a link after the project opened: saving its edited
