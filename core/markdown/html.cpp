@@ -101,9 +101,18 @@ void rndr_raw_block(buf *ob, const buf *text, void *)
 void rndr_header(buf *ob, const buf *text, int level, void *)
 {
     put_separator(ob);
-    bufprintf(ob, "<h%d>", level);
+    if (level < 1 || level > 9) {
+        bufprintf(ob, "<h%d>", level);
+        put_buf(ob, text);
+        bufprintf(ob, "</h%d>\n", level);
+        return;
+    }
+    const char digit = static_cast<char>('0' + level);
+    const char open[] = {'<', 'h', digit, '>'};
+    const char close[] = {'<', '/', 'h', digit, '>', '\n'};
+    bufput(ob, open, sizeof open);
     put_buf(ob, text);
-    bufprintf(ob, "</h%d>\n", level);
+    bufput(ob, close, sizeof close);
 }
 
 void rndr_hrule(buf *ob, void *)
