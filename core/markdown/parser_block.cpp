@@ -263,10 +263,8 @@ int is_headerline(const uint8_t *data, size_t size)
 
 bool is_next_headerline(const uint8_t *data, size_t size)
 {
-    size_t i = 0;
-    while (i < size && data[i] != '\n')
-        ++i;
-    if (++i >= size)
+    const size_t i = line_end_after(data, 0, size);
+    if (i >= size)
         return false;
     return is_headerline(data + i, size - i) != 0;
 }
