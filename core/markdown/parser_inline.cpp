@@ -2,6 +2,7 @@
 // tags and automatic links, backslash escapes and entities.
 
 #include "parser_internal.h"
+#include "scan.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -742,15 +743,13 @@ void parse_inline(buf *ob, md_parser *md, uint8_t *data, size_t size)
     md->span = {data, size, nullptr, {}, {}};
     size_t i = 0, end = 0;
     while (i < size) {
-        uint8_t action = 0;
-        while (end < size && (action = md->active_char[data[end]]) == MD_CHAR_NONE)
-            ++end;
+        end = skip_unmarked(data, end, size, md_active_candidates, md->active_char);
         if (end > i)
             put_text(ob, md, data + i, end - i);
         if (end >= size)
             break;
         i = end;
-        size_t consumed = markdown_char_ptrs[action](ob, md, data + i, i, size - i);
+        size_t consumed = markdown_char_ptrs[md->active_char[data[i]]](ob, md, data + i, i, size - i);
         if (!consumed) {
             end = i + 1;
         } else {
