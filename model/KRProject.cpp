@@ -276,6 +276,16 @@ QStringList KRProject::loadWarnings() const
     return warnings;
 }
 
+QStringList KRProject::unknownClassNames() const
+{
+    QStringList names;
+    for (const auto &page : m_pages)
+        for (const QString &name : page->unknownClassNames())
+            if (!names.contains(name))
+                names.append(name);
+    return names;
+}
+
 KRError KRProject::loadWarningsError() const
 {
     const QStringList warnings = loadWarnings();
