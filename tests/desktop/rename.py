@@ -3,7 +3,9 @@
 clicked (its inspector shown), the function compute is chosen in the object browser and given
 the id calc with Return. Every control that called compute calls calc in the saved file and in
 the built page, whichever of them had its inspector shown, and Ctrl+Z brings back the name
-and every link in one step."""
+and every link in one step. A new page renamed in the inspector moves to its place in the
+outline at once. A new function with a syntax error stops the build; deleting the function
+takes its error out of the errors pane and the outline."""
 
 import os
 import re
@@ -103,6 +105,73 @@ def renamed_function_keeps_its_callers(desktop):
     kd.wait_until(lambda: kd.inspector_value(desktop, window, "onClick") == "compute",
                   "the onClick row to name compute after Ctrl+Z")
     desktop.screenshot("button-after-undo")
+
+    renamed_page_moves_in_the_outline(desktop, window)
+    deleted_function_takes_its_errors_along(desktop, window)
+
+
+def outline_pages(window):
+    """The names of the outline's page rows, top to bottom."""
+    heading = window.find("table cell", "PAGES")
+    below = window.find("table cell", "RESOURCES")
+    if heading is None or below is None:
+        return []
+    top, bottom = heading.center[1], below.center[1]
+    rows = [n for n in window.find_all("table cell") if top < n.center[1] < bottom and n.name]
+    return [n.name for n in sorted(rows, key=lambda n: n.center[1])]
+
+
+def renamed_page_moves_in_the_outline(desktop, window):
+    desktop.click(desktop.wait_for(window, "push button", "New Page", "the New Page button"))
+    kd.wait_until(lambda: len(outline_pages(window)) == 2, "the new page in the outline")
+    made = next(name for name in outline_pages(window) if name != "tips")
+    kd.check(outline_pages(window) == sorted([made, "tips"]), f"the outline lists the pages {outline_pages(window)}")
+    kd.wait_inspected(desktop, window, made, f"the new page {made} in the inspector")
+    kd.set_inspector_text(desktop, window, "id", "zeta")
+    try:
+        kd.wait_until(lambda: outline_pages(window) == ["tips", "zeta"], "zeta after tips in the outline", timeout=5)
+    finally:
+        desktop.screenshot("page-renamed")
+
+
+def error_rows(window):
+    """The errors pane's cells that name the function broken (shown or not)."""
+    return [n for n in window.find_all("table cell", "broken", showing=False)]
+
+
+def deleted_function_takes_its_errors_along(desktop, window):
+    desktop.click(desktop.wait_for(window, "push button", "New Function", "the New Function button"))
+    editor = kd.code_editor(desktop, window, "// Your code here")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the code editor to have the keyboard")
+    made = kd.inspected_object(desktop, window)
+    kd.set_inspector_text(desktop, window, "id", "broken")
+    desktop.click(editor)
+    desktop.input.key("ctrl+a")
+    desktop.input.type("var x = (;")
+    kd.wait_until(lambda: "var x = (;" in editor.text(), "the broken code in the editor")
+    status = desktop.wait_for(window, "label", "Status", "the status line")
+    desktop.input.key("ctrl+b")
+    kd.wait_until(lambda: (status.acc.description or "").startswith("Build stopped"),
+                  f"the build to stop at the syntax error (of {made}, now broken)", timeout=60)
+    kd.wait_until(lambda: window.find("table cell", "SYNTAX ERRORS"), "the outline's syntax errors group")
+    desktop.click(desktop.wait_for(window, "table cell", "JavaScript Syntax Errors", "the outline's errors row"))
+    kd.wait_until(lambda: error_rows(window), "the error of broken in the errors pane")
+    desktop.screenshot("syntax-error")
+
+    # Back to the page zeta (chosen already in the outline: another page first).
+    desktop.click(desktop.wait_for(window, "table cell", "tips", "the page tips in the outline"))
+    desktop.click(desktop.wait_for(window, "table cell", "zeta", "the page zeta in the outline"))
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.click(desktop.wait_for(window, "list item", "broken", "broken in the object browser"))
+    kd.wait_inspected(desktop, window, "broken", "a click on broken to select it")
+    desktop.menu(window, "Edit", "Delete")
+    kd.wait_until(lambda: not window.find("list item", "broken"), "broken to leave the object browser")
+    try:
+        kd.wait_until(lambda: not window.find("table cell", "SYNTAX ERRORS", showing=False),
+                      "the outline's syntax errors group to go with the function", timeout=5)
+        kd.wait_until(lambda: not error_rows(window), "the errors pane to forget the deleted function", timeout=5)
+    finally:
+        desktop.screenshot("function-deleted")
 
 
 if __name__ == "__main__":
