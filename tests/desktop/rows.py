@@ -208,6 +208,11 @@ def rows_by_mouse_and_keyboard(desktop):
     kd.wait_inspected(desktop, window, "button1")
     kd.wait_until(lambda: kd.element_with_text(surface, "button1"), "button1 on the surface")
     desktop.screenshot("button-dropped")
+    # The inspector's fields are announced by the name of the property they hold.
+    for name in ("id", "value", "disabled"):
+        row = kd.inspector_row(desktop, window, name)
+        named = row if row.role == "text" else row.find(predicate=lambda n: n.name == name and n.role != "filler")
+        kd.check(named is not None, f"the inspector's field for {name!r} has no name")
     wheel_over_pop_ups(desktop, window)
     undo_committed_field(desktop, window, surface)
     tab_through_rows(desktop, window)
