@@ -429,9 +429,12 @@ TEST(KRPropertyEditorRows, RenamedFunctionKeepsEveryCallerAsOneUndoStep)
     const Fixture f = open(QStringLiteral("<JQMButton id=\"b\" onClick=\"compute\"/>"
                                           "<JQMTextbox id=\"t\" onChange=\"compute\"/>"
                                           "<JQMListView id=\"list\">[{\"title\":\"One\",\"onClick\":\"compute\"}]</JQMListView>"
-                                          "<KRFunction id=\"compute\" arguments=\"event\"/>"));
+                                          "<JQMFooterToolbar id=\"footer\" navbarItems='[{\"label\":\"A\",\"onClick\":\"compute\"}]'/>"
+                                          "<KRFunction id=\"compute\" arguments=\"event\"/>"
+                                          "<KRFunction id=\"serve\" serverFunction=\"Yes\" arguments=\"request, response\"/>"));
     const auto button = f.object(QStringLiteral("b"));
     const auto function = f.object(QStringLiteral("compute"));
+    const auto footer = f.object(QStringLiteral("footer"));
     // The button's inspector hears of the rename before the model's links do: it is made
     // before they start following the page's functions.
     auto buttonInspector = inspect(button);
@@ -457,6 +460,7 @@ TEST(KRPropertyEditorRows, RenamedFunctionKeepsEveryCallerAsOneUndoStep)
     EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("calc"));
     EXPECT_EQ(attribute(f.object(QStringLiteral("t")), QStringLiteral("onChange")), QStringLiteral("calc"));
     EXPECT_TRUE(list->value(QStringLiteral("kr_items")).contains(QStringLiteral("\"calc\"")));
+    EXPECT_TRUE(footer->value(QStringLiteral("kr_navbarItems")).contains(QStringLiteral("\"calc\"")));
     EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("calc"));
     EXPECT_EQ(click->popupButton()->findText(QStringLiteral("Invalid function")), -1);
     EXPECT_EQ(undo.undoCount(), steps + 1);
@@ -468,9 +472,25 @@ TEST(KRPropertyEditorRows, RenamedFunctionKeepsEveryCallerAsOneUndoStep)
     EXPECT_EQ(attribute(f.object(QStringLiteral("t")), QStringLiteral("onChange")), QStringLiteral("compute"));
     EXPECT_EQ(list->value(QStringLiteral("kr_items")), items);
     EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("compute"));
+    EXPECT_TRUE(footer->value(QStringLiteral("kr_navbarItems")).contains(QStringLiteral("\"compute\"")));
     undo.redo();
     settle();
     EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("calc"));
+
+    // A server function renamed while the page's server event row is shown.
+    f.page->setValue(QStringLiteral("kr_onGET"), QStringLiteral("serve"));
+    settle();
+    auto pageInspector = inspect(f.page);
+    auto *get = row<KRPropertyEditorItemEventViewController>(*pageInspector, QStringLiteral("onGET"));
+    ASSERT_NE(get, nullptr);
+    EXPECT_EQ(get->popupButton()->currentText(), QStringLiteral("serve"));
+    std::dynamic_pointer_cast<KRFunction>(f.object(QStringLiteral("serve")))->setKr_id(QStringLiteral("respond"));
+    settle();
+    EXPECT_EQ(f.page->value(QStringLiteral("kr_onGET")), QStringLiteral("respond"));
+    EXPECT_EQ(get->popupButton()->currentText(), QStringLiteral("respond"));
+    undo.undo();
+    settle();
+    EXPECT_EQ(f.page->value(QStringLiteral("kr_onGET")), QStringLiteral("serve"));
 }
 
 // A shadow row keeps the default without its colour and numbers; opening it makes them, in
