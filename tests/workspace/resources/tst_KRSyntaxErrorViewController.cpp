@@ -130,7 +130,7 @@ TEST_F(SyntaxErrorPane, DoubleClickAsksToShowTheFunctionAtTheError)
     EXPECT_EQ(window.shown.size(), 2);
 }
 
-TEST_F(SyntaxErrorPane, FindingsLeaveWithTheirDeletedFunctionAndComeBackWithItsUndo)
+TEST_F(SyntaxErrorPane, FindingsLeaveWithTheirDeletedFunctionOrPageAndComeBackWithTheUndo)
 {
     std::shared_ptr<KRDocument> document;
     project = krOpenProject(krProjectXML(QStringLiteral(
@@ -157,4 +157,13 @@ TEST_F(SyntaxErrorPane, FindingsLeaveWithTheirDeletedFunctionAndComeBackWithItsU
     document->undoManager().undo();
     ASSERT_EQ(pane->tableView()->model()->rowCount(), 3);
     EXPECT_EQ(cell(0, 1), "onShow1");
+
+    // So do the findings of a deleted page's functions.
+    QCoreApplication::processEvents();
+    project->deletePage(project->pageForID("about"));
+    ASSERT_EQ(pane->tableView()->model()->rowCount(), 1);
+    EXPECT_EQ(cell(0, 0), "home");
+    QCoreApplication::processEvents();
+    document->undoManager().undo();
+    EXPECT_EQ(pane->tableView()->model()->rowCount(), 3);
 }
