@@ -1227,7 +1227,8 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         const LoadClass kind = loadClass(className);
         if (!kind.instantiable) {
             warn(element, QStringLiteral("Invalid KRObject class: '%1' (skipped, kept in the file)").arg(className));
-            if (!m_unknownClassNames.contains(className))
+            // A base class's element is left out too, but its class is known.
+            if (!registry.classNamed(className) && !m_unknownClassNames.contains(className))
                 m_unknownClassNames.append(className);
             continue;
         }
