@@ -272,18 +272,10 @@ void KRItemEditorViewController::bindObject(const std::shared_ptr<KRObject> &obj
             setupGotoPageMenu();
             reloadTable();
         }));
-    if (const auto page = object->page()) {
+    if (const auto page = object->page())
         m_observers.push_back(page->observable().observe(
             QStringLiteral("allObjects"),
             [this](const void *, const QString &, const QVariant &, const QVariant &) { setupOnClickMenu(); }));
-        // A renamed function is listed under its new name; the items that call it follow it in
-        // the model.
-        m_observers.push_back(centre.addObserver(KRPageFunctionDidChangeIDNotification, page->identity(),
-                                                 [this](const KRNotification &) {
-                                                     setupOnClickMenu();
-                                                     reloadTable();
-                                                 }));
-    }
 }
 
 void KRItemEditorViewController::readItems()
