@@ -115,7 +115,7 @@ void KRPreferencesWindowController::build()
     setWindow(window);
     KRMainMenu::shared().createMenuBar(window);
 
-    toolbar = new QToolBar(QStringLiteral("com.korvane.preferences.prefspanel.toolbar"));
+    toolbar = new QToolBar(QObject::tr("Preference Panes"));
     toolbar->setObjectName(QStringLiteral("com.korvane.preferences.prefspanel.toolbar"));
     toolbar->setMovable(false);
     toolbar->setFloatable(false);

@@ -249,6 +249,22 @@ def scope_bar_starts_with_its_first_group(desktop, window):
              f"a separator at x {first - x} before the scope bar's first group: behind it {behind}, "
              f"the bar is {[round(c) for c in background]}")
 
+    # Its buttons are named for assistive tools, say whether they are on, and a click on one
+    # (found by its name) filters the list.
+    def button(name):
+        return bar.find(predicate=lambda n: n.name == name and n.role in ("push button", "toggle button"))
+    titles = ["List", "Icons", "All Objects", "Nonvisual Objects", "Visual Objects"]
+    kd.wait_until(lambda: all(button(t) for t in titles), f"the scope bar's buttons {titles} by name")
+    kd.check(button("All Objects").has_state(kd.state("CHECKED")), "the scope bar does not tell that All Objects is on")
+    desktop.click(button("Nonvisual Objects"))
+    kd.wait_until(lambda: button("Nonvisual Objects").has_state(kd.state("CHECKED"))
+                  and not button("All Objects").has_state(kd.state("CHECKED")), "Nonvisual Objects on alone")
+    kd.wait_until(lambda: not window.find("list item", "computeButton"), "the button to leave the nonvisual list")
+    kd.check(window.find("list item", "compute") is not None, "the function left the nonvisual list")
+    desktop.screenshot("scope-bar-nonvisual")
+    desktop.click(button("All Objects"))
+    kd.wait_until(lambda: window.find("list item", "computeButton"), "All Objects to list the button again")
+
 
 DELETE_RESOURCE = ["Down", "Down", "Down", "Down"]
 DELETE_QUESTION = "delete the project resource"

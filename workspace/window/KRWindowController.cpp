@@ -278,6 +278,30 @@ void krWindowTellOfSkippedFiles(const KRProject &project)
     KRAlertService::current().runModal(alert);
 }
 
+// Elements of classes this version does not know (a plug-in's that is not installed, say) are
+// left out of the design and kept in the file: the user is told once per opening, with every
+// such class named once.
+void krWindowTellOfUnknownClasses(const KRProject &project)
+{
+    const QStringList unknown = project.unknownClassNames();
+    if (unknown.isEmpty())
+        return;
+    constexpr qsizetype shown = 20;
+    QStringList lines;
+    // The names come from the file: only their first characters are repeated.
+    for (const QString &name : unknown.mid(0, shown))
+        lines.append(name.size() > 80 ? name.left(80) + QChar(0x2026) : name);
+    if (unknown.size() > shown)
+        lines.append(QStringLiteral("and %1 more").arg(unknown.size() - shown));
+    KRAlert alert;
+    alert.style = KRAlert::Style::Warning;
+    alert.messageText = unknown.size() == 1 ? QStringLiteral("This project holds objects of a class that is not known")
+                                            : QStringLiteral("This project holds objects of classes that are not known");
+    alert.informativeText = QStringLiteral("They are left out of the design and kept in the project file as they are:\n%1")
+                                .arg(lines.join(QLatin1Char('\n')));
+    KRAlertService::current().runModal(alert);
+}
+
 } // namespace
 
 void KRWindowController::setImportPathChooser(PathChooser chooser) { krWindowImportChooser() = std::move(chooser); }
@@ -523,6 +547,8 @@ void KRWindowController::windowDidLoadProject()
             krWindowTellOfUnshippedJQMVersion(*m_project, m_document.fileURL());
         if (m_project)
             krWindowTellOfSkippedFiles(*m_project);
+        if (m_project)
+            krWindowTellOfUnknownClasses(*m_project);
     });
 }
 
