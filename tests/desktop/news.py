@@ -6,10 +6,17 @@ links to file: and javascript: addresses, and a base address of file:///etc/ (th
 start, of the stand-in itself, as a previewed project's server would be). Opening News from the
 toolbar sends nothing anywhere and opens no browser; a click on an http link in the news opens
 exactly that address in the browser, a click on a file: link opens nothing. Before any of that,
-with no service address set, the pop-over says there is no news and where news comes from."""
+with no service address set, the pop-over says there is no news and where news comes from.
+Then, at two more starts: a large ordinary feed (whose page is too long for a data: address) is
+shown whole, and the pointer over a link whose text a right-to-left override turns into another
+address shows the address a click opens, which the click opens; a feed whose description nests
+<div> 280,000 deep leaves the window answering (its menu opens) while the pop-over makes the news
+safe, which then shows."""
 
 import os
 import sys
+import time
+import urllib.parse
 from xml.sax.saxutils import escape
 
 import krdesktop as kd
@@ -53,13 +60,58 @@ def rss(port, base):
             f"<link>{escape(base)}</link>{items}</channel></rss>").encode()
 
 
+# The item whose link's text reads as an address other than its own: the override turns the
+# letters after it around, so it shows "https://www.example.org".
+SPOOFED_TEXT = "\u202Egro.elpmaxe.www//:sptth"
+BIG_FEED_ITEMS = 420
+DEEP_LEVELS = 280000
+
+
+def cdata_item(title, description, link):
+    return (f"<item><title>{escape(title)}</title><description><![CDATA[{description}]]></description>"
+            f"<published>Tue Dec 01 10:30:00 +0000 2026</published><link>{escape(link)}</link></item>")
+
+
+def cdata_rss(items):
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss version=\"2.0\"><channel><title>News</title>"
+            "<link>https://news.example.invalid/</link>" + "".join(items) + "</channel></rss>").encode()
+
+
+def big_rss(port):
+    """An ordinary feed of about 1.08 MB: many items of paragraphs in Russian, the first item with
+    the spoofed link."""
+    paragraph = "<p>Новости для всех — обновления и исправления &amp; улучшения, номер {n}.</p>"
+    items = [cdata_item("Spoofed news", f"<p>Download <a href=\"http://127.0.0.1:{port}/opened\">{SPOOFED_TEXT}</a></p>",
+                        "https://news.example.invalid/spoofed")]
+    for i in range(1, BIG_FEED_ITEMS):
+        text = "".join(paragraph.format(n=i * 100 + k) for k in range(18))
+        items.append(cdata_item(f"Item {i}", text, f"https://news.example.invalid/{i}"))
+    feed = cdata_rss(items)
+    # Under the feed limit (2 MB), yet far too long once percent-encoded into a data: address.
+    assert 1000000 < len(feed) < 2 * 1024 * 1024, len(feed)
+    assert len(urllib.parse.quote(feed, safe="")) > 2.5 * 1024 * 1024
+    return feed
+
+
+def deep_rss(port):
+    """A feed of about 1.4 MB whose one description starts with a link and nests <div> 280,000 deep
+    around its last line."""
+    description = (f"<p><a href=\"http://127.0.0.1:{port}/deep\">Read more</a></p>" + "<div>" * DEEP_LEVELS
+                   + "The bottom line.")
+    feed = cdata_rss([cdata_item("Deep news", description, "https://news.example.invalid/deep")])
+    assert 1300000 < len(feed) < 2 * 1024 * 1024, len(feed)
+    return feed
+
+
 class StandIn(kd.StandInService):
-    """The hosting service at /api.php (feedURL only), the feed at /feed.xml, a page of a
-    "previewed project" at /secret; every request is kept (method, path and query)."""
+    """The hosting service at /api.php (feedURL only), the feed at /feed.xml (the hostile one, a
+    big or a deep one), a page of a "previewed project" at /secret; every request is kept
+    (method, path and query)."""
 
     def __init__(self):
         super().__init__(StandInHandler)
         self.base = "file:///etc/"
+        self.feed = "hostile"
 
     def stolen(self):
         """Requests no page of the news should ever make: to the "steal" listener or for the
@@ -80,7 +132,8 @@ class StandInHandler(kd.StandInHandler):
         if path == "/api.php":
             self.answer(b'{"result": "OK", "feedURL": "feed.xml"}', "application/json")
         elif path == "/feed.xml":
-            self.answer(rss(self.server.port, self.server.base), "application/rss+xml")
+            feeds = {"hostile": lambda port: rss(port, self.server.base), "big": big_rss, "deep": deep_rss}
+            self.answer(feeds[self.server.feed](self.server.port), "application/rss+xml")
         elif path == "/secret":
             self.answer(b"the project's own page", "text/plain")
         else:
@@ -248,6 +301,85 @@ def second_start(desktop, service, record):
     kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
 
 
+def big_feed_start(desktop, service, record):
+    """A large ordinary feed shows; the pointer over the spoofed link shows the address a click
+    opens, and the click opens that address."""
+    service.feed = "big"
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the big feed fetched")
+    before = len(kd.opened(record))
+    number, rect, body = open_news(desktop, window, service, record)
+    desktop.screenshot("big-news")
+    lines = ink_lines(desktop, body)
+    link = next(line for line in lines if line[4] >= 20)
+    x, y = (link[2] + link[3]) // 2, (link[0] + link[1]) // 2
+    # The status line left of "Mark All Read" is empty until the pointer is over a link that
+    # opens something; its text is checked by the unit tests, its showing here.
+    px, py, pw, ph = rect
+    status = (px + 10, py + ph - 42, pw - 140, 34)
+    status_ink = lambda: kd.grab_count(desktop, status, ink)
+    kd.check(status_ink() == 0, "the status line shows something before any link is under the pointer")
+    desktop.input.glide(x, y)
+    kd.wait_until(lambda: status_ink() >= 40, "the address of the link under the pointer shown", timeout=10)
+    desktop.screenshot("spoofed-link-hovered")
+    desktop.input.glide(px + pw // 2, py + ph - 60)
+    kd.wait_until(lambda: status_ink() == 0, "the address gone once the pointer left the link", timeout=10)
+    desktop.input.glide(x, y)
+    kd.wait_until(lambda: status_ink() >= 40, "the address shown again over the link", timeout=10)
+    expected = f"http://127.0.0.1:{service.port}/opened"
+    desktop.input.click(x, y)
+    kd.wait_until(lambda: len(kd.opened(record)) > before, "the clicked link opened in the browser")
+    kd.check(kd.opened(record)[before:] == [expected],
+             f"the browser was asked to open {kd.opened(record)[before:]}, not the shown {expected}")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
+def menu_opens(desktop, window, within):
+    """Opens the window's first menu from the keyboard and closes it again; fails unless it opens
+    within the given seconds."""
+    import pyatspi
+    desktop.activate_if_needed(window)
+    bar = desktop.wait_for(window, "menu bar", what="the menu bar")
+    started = time.monotonic()
+    desktop.input.key("Alt_L")
+    kd.wait_until(lambda: bar.has_state(pyatspi.STATE_FOCUSED), "the menu bar to take the keyboard", timeout=within)
+    desktop.input.key("Down")
+    kd.wait_until(lambda: bar.find("popup menu", into_menus=True), "the menu to open", timeout=within)
+    took = time.monotonic() - started
+    desktop.screenshot("menu-open-while-news-is-made")
+    desktop.input.key("Escape")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not bar.find("popup menu", into_menus=True), "the menu to close")
+    return took
+
+
+def deep_feed_start(desktop, service, record):
+    """A feed nested 280,000 deep: the news pop-over comes up at once, the window's menu opens
+    while the news is made, and the news then shows."""
+    service.feed = "deep"
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the deep feed fetched")
+    time.sleep(1)  # the feed read
+    # The pop-over makes the news; meanwhile the window answers.
+    number, rect, body = show_news(desktop, window)
+    close_news(desktop, number)
+    took = menu_opens(desktop, window, within=5)
+    desktop.log(f"the menu opened {took:.2f} s after the news pop-over closed")
+    number, rect, body = open_news(desktop, window, service, record)
+    desktop.screenshot("deep-news")
+    lines = ink_lines(desktop, body)
+    desktop.log(f"lines in the news: {lines}")
+    links = [index for index, line in enumerate(lines) if line[4] >= 20]
+    kd.check(links and len(lines) > links[-1] + 1, "the description's last line, under the link, is not shown")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
 def news(desktop):
     service = StandIn()
     try:
@@ -256,6 +388,8 @@ def news(desktop):
         kd.point_at_service(desktop, service.port)
         first_start(desktop, service, record)
         second_start(desktop, service, record)
+        big_feed_start(desktop, service, record)
+        deep_feed_start(desktop, service, record)
     finally:
         service.stop()
 
