@@ -11,10 +11,13 @@ Then, at two more starts: a large ordinary feed (whose page is too long for a da
 shown whole, and the pointer over a link whose text a right-to-left override turns into another
 address shows the address a click opens, which the click opens; a feed whose description nests
 <div> 280,000 deep leaves the window answering (its menu opens) while the pop-over makes the news
-safe, which then shows."""
+safe, which then shows. Last, while a slow feed is on its way the pop-over says something else
+than where news comes from and shows the news once it arrives, and after a failed download it
+says so rather than where news comes from."""
 
 import os
 import sys
+import threading
 import time
 import urllib.parse
 from xml.sax.saxutils import escape
@@ -93,6 +96,11 @@ def big_rss(port):
     return feed
 
 
+def plain_rss(port):
+    return cdata_rss([cdata_item("Plain news", f"<p>Read <a href=\"http://127.0.0.1:{port}/plain\">this</a>.</p>",
+                                 "https://news.example.invalid/plain")])
+
+
 def deep_rss(port):
     """A feed of about 1.4 MB whose one description starts with a link and nests <div> 280,000 deep
     around its last line."""
@@ -112,6 +120,7 @@ class StandIn(kd.StandInService):
         super().__init__(StandInHandler)
         self.base = "file:///etc/"
         self.feed = "hostile"
+        self.release = threading.Event()  # lets a "slow" feed go
 
     def stolen(self):
         """Requests no page of the news should ever make: to the "steal" listener or for the
@@ -131,8 +140,13 @@ class StandInHandler(kd.StandInHandler):
     def reply(self, path, call):
         if path == "/api.php":
             self.answer(b'{"result": "OK", "feedURL": "feed.xml"}', "application/json")
+        elif path == "/feed.xml" and self.server.feed == "broken":
+            self.send_error(500)
         elif path == "/feed.xml":
-            feeds = {"hostile": lambda port: rss(port, self.server.base), "big": big_rss, "deep": deep_rss}
+            if self.server.feed == "slow":
+                self.server.release.wait(60)
+            feeds = {"hostile": lambda port: rss(port, self.server.base), "big": big_rss, "deep": deep_rss,
+                     "slow": plain_rss}
             self.answer(feeds[self.server.feed](self.server.port), "application/rss+xml")
         elif path == "/secret":
             self.answer(b"the project's own page", "text/plain")
@@ -148,7 +162,12 @@ def ink(colour):
     return blue(colour) or sum(colour) / 3 < 110
 
 
-def ink_lines(desktop, rect):
+def grey(colour):
+    """The grey of the text the pop-over shows when it has no news."""
+    return sum(colour) / 3 < 180
+
+
+def ink_lines(desktop, rect, ink=ink):
     """The lines drawn in rect, top to bottom: (top, bottom, left, right, blue pixels) of each band
     of rows holding dark or link-blue pixels, in screen coordinates."""
     image = desktop.grab(rect)
@@ -221,18 +240,34 @@ def show_news(desktop, window):
 def start_without_a_service(desktop):
     """With no service address set there is no news: the pop-over says so, and where news comes
     from, rather than showing an empty box."""
+    # The suite's settings point the service at a closed port; here no address is set at all.
+    path = os.path.join(desktop.env["XDG_CONFIG_HOME"], "Korvane", "Korvane.conf")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as out:
+        out.write("[General]\napiURL=\ninsecureSiteURL=\n")
     desktop.launch()
     window = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
     number, (x, y, w, h), body = show_news(desktop, window)
     try:
         # The text is grey: any pixel well darker than the pop-over's ground.
-        kd.wait_until(lambda: kd.grab_count(desktop, body, lambda c: sum(c) / 3 < 180) >= 200,
+        kd.wait_until(lambda: kd.grab_count(desktop, body, grey) >= 200,
                       "the empty news to say why it is empty", timeout=10)
     finally:
         desktop.screenshot("no-service-news")
+    lines = stable_lines(desktop, body)
+    desktop.log(f"lines of the news without a service: {lines}")
     close_news(desktop, number)
     kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+    return lines
+
+
+def stable_lines(desktop, body):
+    """The grey lines of the pop-over's text once two looks agree."""
+    def same():
+        lines = ink_lines(desktop, body, grey)
+        return lines if lines and lines == ink_lines(desktop, body, grey) else None
+    return kd.wait_until(same, "the pop-over's text to settle")
 
 
 def first_start(desktop, service, record):
@@ -380,17 +415,61 @@ def deep_feed_start(desktop, service, record):
     kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
 
 
+def slow_feed_start(desktop, service, record, no_service):
+    """While the feed is on its way, the open pop-over says something else than where news comes
+    from; it shows the news once it arrives."""
+    service.feed = "slow"
+    service.release.clear()
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the slow feed asked for")
+    number, rect, body = show_news(desktop, window)
+    try:
+        kd.wait_until(lambda: kd.grab_count(desktop, body, grey) >= 50, "the pop-over to say the news is loading")
+        lines = stable_lines(desktop, body)
+        desktop.screenshot("news-loading")
+        kd.check(lines != no_service, f"while loading, the pop-over says where news comes from, as if none was asked for: {lines}")
+    finally:
+        service.release.set()
+    kd.wait_until(lambda: any(line[4] >= 20 for line in ink_lines(desktop, body)),
+                  "the news shown in the open pop-over once it arrived")
+    desktop.screenshot("news-arrived")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
+def failed_feed_start(desktop, service, record, no_service):
+    """After the feed's download failed, the pop-over says so, not where news comes from."""
+    service.feed = "broken"
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the broken feed asked for")
+    time.sleep(0.5)  # its answer read
+    number, rect, body = show_news(desktop, window)
+    kd.wait_until(lambda: kd.grab_count(desktop, body, grey) >= 50, "the pop-over to say why there is no news")
+    lines = stable_lines(desktop, body)
+    desktop.screenshot("news-failed")
+    kd.check(lines != no_service, f"after the feed failed, the pop-over says where news comes from, as if none was asked for: {lines}")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
 def news(desktop):
     service = StandIn()
     try:
         record = kd.catch_the_opener(desktop)
-        start_without_a_service(desktop)
+        no_service = start_without_a_service(desktop)
         kd.point_at_service(desktop, service.port)
         first_start(desktop, service, record)
         second_start(desktop, service, record)
         big_feed_start(desktop, service, record)
         deep_feed_start(desktop, service, record)
+        slow_feed_start(desktop, service, record, no_service)
+        failed_feed_start(desktop, service, record, no_service)
     finally:
+        service.release.set()
         service.stop()
 
 

@@ -100,17 +100,30 @@ struct NewsPage
     QString pendingContent; // the items, when the page could not hold them
 };
 
-QString newsViewControllerContent(const QList<KRNewsItem> &items, const QString &itemTemplate)
+QString newsViewControllerContent(const QList<KRNewsItem> &items, KRNewsController::LoadState state,
+                                  const QString &itemTemplate)
 {
     QString content;
     for (qsizetype index = 0; index < items.size(); ++index)
         content += KRString::stringBySubstitutingTemplateValues(itemTemplate, KRNewsViewController::templateValues(items[index], index),
                                                                 false);
-    // An empty pop-over would look broken: it says why there is nothing and where news comes from.
-    if (items.isEmpty())
-        content = QStringLiteral("<div class=\"news-empty\">No news yet.<br>News comes from the hosting service "
-                                 "set in <span style=\"white-space: nowrap\">Edit \u25B8 Preferences \u25B8 Hosting</span>.</div>");
-    return content;
+    if (!items.isEmpty())
+        return content;
+    // An empty pop-over would look broken: it says why there is nothing, and where news comes
+    // from while none was ever asked for.
+    switch (state) {
+    case KRNewsController::LoadState::Loading:
+        return QStringLiteral("<div class=\"news-empty\">Loading the news\u2026</div>");
+    case KRNewsController::LoadState::Failed:
+        return QStringLiteral("<div class=\"news-empty\">The news could not be loaded from the hosting service."
+                              "<br>It is asked for again at the next start.</div>");
+    case KRNewsController::LoadState::Loaded:
+        return QStringLiteral("<div class=\"news-empty\">No news yet.</div>");
+    case KRNewsController::LoadState::NotLoaded:
+        break;
+    }
+    return QStringLiteral("<div class=\"news-empty\">No news yet.<br>News comes from the hosting service "
+                          "set in <span style=\"white-space: nowrap\">Edit \u25B8 Preferences \u25B8 Hosting</span>.</div>");
 }
 
 QString newsViewControllerFill(const QString &pageTemplate, const QString &content)
@@ -119,9 +132,10 @@ QString newsViewControllerFill(const QString &pageTemplate, const QString &conte
 }
 
 // Runs on any thread: the templates are read before.
-NewsPage newsViewControllerPage(const QList<KRNewsItem> &items, const QString &pageTemplate, const QString &itemTemplate)
+NewsPage newsViewControllerPage(const QList<KRNewsItem> &items, KRNewsController::LoadState state,
+                                const QString &pageTemplate, const QString &itemTemplate)
 {
-    const QString content = newsViewControllerContent(items, itemTemplate);
+    const QString content = newsViewControllerContent(items, state, itemTemplate);
     NewsPage page{newsViewControllerFill(pageTemplate, content), QString()};
     static const qsizetype prefix = QByteArrayLiteral("data:text/html;charset=UTF-8,").size();
     if (prefix + page.html.toUtf8().toPercentEncoding().size() > MaximumPageAddressLength) {
@@ -210,10 +224,11 @@ QString KRNewsViewController::safeHTML(const QString &html)
     return out;
 }
 
-QString KRNewsViewController::pageHTML(const QList<KRNewsItem> &items)
+QString KRNewsViewController::pageHTML(const QList<KRNewsItem> &items, KRNewsController::LoadState state)
 {
     return newsViewControllerFill(newsViewControllerTemplate(QStringLiteral("news.html")),
-                                  newsViewControllerContent(items, newsViewControllerTemplate(QStringLiteral("news-item.html"))));
+                                  newsViewControllerContent(items, state,
+                                                            newsViewControllerTemplate(QStringLiteral("news-item.html"))));
 }
 
 QString KRNewsViewController::linkAddress(const QUrl &link)
@@ -349,12 +364,24 @@ void KRNewsViewController::awakeFromNib()
             popover->close();
     });
     connect(m_webView->page(), &QWebEnginePage::linkHovered, this, &KRNewsViewController::showLinkAddress);
+    if (m_news) {
+        // While it says why there is no news, the pop-over follows the feed: the news shows once
+        // it arrives, the failure once it failed.
+        const auto follow = [this] {
+            if (m_showsNoItems && m_news)
+                showItems(m_news->newsItems());
+        };
+        connect(m_news.data(), &KRNewsController::loadStateChanged, this, follow);
+        connect(m_news.data(), &KRNewsController::newsItemsChanged, this, follow);
+    }
     showItems(m_news ? m_news->newsItems() : QList<KRNewsItem>());
     updateButton();
 }
 
 void KRNewsViewController::showItems(const QList<KRNewsItem> &items)
 {
+    m_showsNoItems = items.isEmpty();
+    const KRNewsController::LoadState state = m_news ? m_news->loadState() : KRNewsController::LoadState::NotLoaded;
     // A feed's descriptions are parsed and made safe on another thread: however large or deep
     // their markup, the window keeps answering meanwhile.
     const quint64 generation = ++m_pageGeneration;
@@ -363,7 +390,9 @@ void KRNewsViewController::showItems(const QList<KRNewsItem> &items)
     auto page = std::make_shared<NewsPage>();
     QPointer<KRNewsViewController> self(this);
     GCDispatchQueue::backgroundQueue().performBlock(
-        [page, items, pageTemplate, itemTemplate] { *page = newsViewControllerPage(items, pageTemplate, itemTemplate); },
+        [page, items, state, pageTemplate, itemTemplate] {
+            *page = newsViewControllerPage(items, state, pageTemplate, itemTemplate);
+        },
         [self, page, generation] {
             if (self && self->m_pageGeneration == generation)
                 self->showPage(page->html, page->pendingContent);

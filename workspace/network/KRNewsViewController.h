@@ -44,8 +44,10 @@ public:
     // safe); true once it is made and the view has loaded it.
     bool webViewDidLoad() const { return m_webViewDidLoad; }
 
-    // The page for these items.
-    static QString pageHTML(const QList<KRNewsItem> &items);
+    // The page for these items; without any, it says why: the news is loading, failed to load,
+    // is empty, or was never asked for (and where it comes from).
+    static QString pageHTML(const QList<KRNewsItem> &items,
+                            KRNewsController::LoadState state = KRNewsController::LoadState::NotLoaded);
     // The address a click on a link of the page opens, as the status line shows it: ASCII
     // only (percent-encoded, host names in their ASCII form), so no text direction or
     // look-alike letter shows another address than the one opened; empty when a click on
@@ -97,6 +99,7 @@ private:
     QPointer<QLabel> m_linkAddressLabel;
     bool m_webViewDidLoad = false;
     bool m_pageLoaded = false;
+    bool m_showsNoItems = false;
     quint64 m_pageGeneration = 0;
     QString m_pendingContent; // too large for the page's own address: put in once it has loaded
 };

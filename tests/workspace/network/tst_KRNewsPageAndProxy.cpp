@@ -72,6 +72,24 @@ TEST(KRNewsViewController, PageHoldsEveryItemFromTheTemplates)
     EXPECT_FALSE(second.value(QStringLiteral("link")).toString().contains(QLatin1Char('&')));
 }
 
+// Without items the page says why: loading, failed, empty, or never asked for (where news
+// comes from only then).
+TEST(KRNewsViewController, AnEmptyPageSaysWhereTheFeedStands)
+{
+    using State = KRNewsController::LoadState;
+    const QString preferences = QStringLiteral("Preferences");
+    const QString loading = KRNewsViewController::pageHTML({}, State::Loading);
+    EXPECT_TRUE(loading.contains(QStringLiteral("Loading the news")));
+    EXPECT_FALSE(loading.contains(preferences));
+    const QString failed = KRNewsViewController::pageHTML({}, State::Failed);
+    EXPECT_TRUE(failed.contains(QStringLiteral("could not be loaded")));
+    EXPECT_FALSE(failed.contains(preferences));
+    EXPECT_FALSE(KRNewsViewController::pageHTML({}, State::Loaded).contains(preferences));
+    EXPECT_TRUE(KRNewsViewController::pageHTML({}, State::NotLoaded).contains(preferences));
+    EXPECT_FALSE(KRNewsViewController::pageHTML(newsPageItems(), State::Failed).contains(QStringLiteral("could not")))
+        << "items read before a failure are shown as they are";
+}
+
 TEST(KRNewsViewController, DescriptionsKeepTheirTextAndOnlyHarmlessMarkup)
 {
     const struct
