@@ -8,6 +8,7 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdlib>
@@ -357,11 +358,27 @@ private:
     // Closes the element at `index` and everything opened inside it.
     void closeFrom(std::ptrdiff_t index)
     {
-        if (index >= 0)
-            m_open.resize(std::size_t(index));
+        if (index < 0)
+            return;
+        while (m_open.size() > std::size_t(index))
+            pop();
     }
+    void push(Open element)
+    {
+        ++m_openCount[element.tag];
+        m_open.push_back(std::move(element));
+    }
+    void pop()
+    {
+        --m_openCount[m_open.back().tag];
+        m_open.pop_back();
+    }
+    // False when no element of the kind is open: no search for one is needed.
+    bool anyOpen(GumboTag tag) const { return m_openCount[tag] > 0; }
     void closeParagraph()
     {
+        if (!anyOpen(GUMBO_TAG_P))
+            return;
         closeFrom(find([this](const Open &o) { return isHTML(o, GUMBO_TAG_P); },
                        [this](const Open &o) { return isBoundary(o) || isHTML(o, GUMBO_TAG_BUTTON); }));
     }
@@ -524,7 +541,7 @@ private:
         if (!foreign && current && current->foreign && !current->integration) {
             if (leavesForeignContent().test(tag)) {
                 while (!m_open.empty() && m_open.back().foreign && !m_open.back().integration)
-                    m_open.pop_back();
+                    pop();
             } else {
                 foreign = true;
             }
@@ -546,11 +563,13 @@ private:
         case GUMBO_TAG_H1: case GUMBO_TAG_H2: case GUMBO_TAG_H3: case GUMBO_TAG_H4: case GUMBO_TAG_H5:
         case GUMBO_TAG_H6:
             if (!m_open.empty() && !m_open.back().foreign && isHeading(m_open.back().tag))
-                m_open.pop_back();
+                pop();
             break;
         case GUMBO_TAG_LI:
         case GUMBO_TAG_DD:
         case GUMBO_TAG_DT: {
+            if (tag == GUMBO_TAG_LI ? !anyOpen(GUMBO_TAG_LI) : !anyOpen(GUMBO_TAG_DD) && !anyOpen(GUMBO_TAG_DT))
+                break;
             const auto item = [tag](const Open &o) {
                 return !o.foreign && (tag == GUMBO_TAG_LI ? o.tag == GUMBO_TAG_LI
                                                           : (o.tag == GUMBO_TAG_DD || o.tag == GUMBO_TAG_DT));
@@ -564,17 +583,21 @@ private:
         case GUMBO_TAG_A:
         case GUMBO_TAG_NOBR:
         case GUMBO_TAG_BUTTON:
+            if (!anyOpen(tag))
+                break;
             closeFrom(find([this, tag](const Open &o) { return isHTML(o, tag); },
                            [](const Open &o) { return isBoundary(o); }));
             break;
         case GUMBO_TAG_OPTION:
         case GUMBO_TAG_OPTGROUP:
             if (!m_open.empty() && isHTML(m_open.back(), GUMBO_TAG_OPTION))
-                m_open.pop_back();
+                pop();
             if (tag == GUMBO_TAG_OPTGROUP && !m_open.empty() && isHTML(m_open.back(), GUMBO_TAG_OPTGROUP))
-                m_open.pop_back();
+                pop();
             break;
         case GUMBO_TAG_SELECT: {
+            if (!anyOpen(GUMBO_TAG_SELECT))
+                break;
             const std::ptrdiff_t select = find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
                                                [](const Open &o) { return isBoundary(o); });
             if (select >= 0) { // a select in a select only ends the first
@@ -614,7 +637,7 @@ private:
     const char *open(Open element, const std::string &name, const char *after)
     {
         if (m_open.size() < m_limit) {
-            m_open.push_back(std::move(element));
+            push(std::move(element));
             return after;
         }
         // Too deep: written as an empty element, and its own end tag, when it comes, left out.
@@ -656,6 +679,8 @@ private:
         default:
             break;
         }
+        if (tag != GUMBO_TAG_UNKNOWN && !isHeading(tag) && !anyOpen(tag))
+            return after; // nothing it could close
         const bool specialName = special().test(tag);
         const bool tablePart = tag == GUMBO_TAG_TABLE || tag == GUMBO_TAG_TBODY || tag == GUMBO_TAG_THEAD
                                || tag == GUMBO_TAG_TFOOT || tag == GUMBO_TAG_TR || tag == GUMBO_TAG_TD
@@ -718,6 +743,7 @@ private:
     const QByteArray &m_markup;
     const std::size_t m_limit;
     std::vector<Open> m_open;
+    std::array<int, GUMBO_TAG_LAST + 1> m_openCount{}; // open elements of each kind
     std::unordered_map<std::string, int> m_unmatched; // elements written empty, by name
     bool m_changed = false;
     QByteArray m_out;
