@@ -338,8 +338,9 @@ void KRNewsViewController::awakeFromNib()
     settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_webView->page()->setBackgroundColor(Qt::transparent);
-    connect(m_webView.data(), &QWebEngineView::loadFinished, this, [this] {
-        if (m_pageLoaded)
+    connect(m_webView.data(), &QWebEngineView::loadFinished, this, [this](bool ok) {
+        // A page given up for a newer one ends too: only the newest one's end counts.
+        if (m_pageLoaded || !ok)
             return;
         m_pageLoaded = true;
         if (m_pendingContent.isEmpty()) {
