@@ -230,11 +230,22 @@ namespace {
 class NestingBound
 {
 public:
-    NestingBound(const QByteArray &markup, int limit) : m_markup(markup), m_limit(std::size_t(limit)) {}
+    // `context`: the element a fragment is parsed into (its rows, cells or options close as in it).
+    NestingBound(const QByteArray &markup, int limit, GumboTag context = GUMBO_TAG_LAST)
+        : m_markup(markup)
+        , m_limit(std::size_t(limit))
+    {
+        if (context != GUMBO_TAG_LAST)
+            push({context, false, false, std::string()});
+        // The content of a script, style, title or text area is text, whatever it holds.
+        m_textOnly = context != GUMBO_TAG_LAST && (rawText().test(context) || context == GUMBO_TAG_PLAINTEXT);
+    }
 
     // The markup to parse: the input itself when nothing opens deeper than the limit.
     QByteArray bounded()
     {
+        if (m_textOnly)
+            return m_markup;
         scan();
         if (!m_changed)
             return m_markup;
@@ -249,6 +260,11 @@ private:
         bool foreign;     // an SVG or MathML element
         bool integration; // a foreign element whose content is HTML again
         std::string name; // the lower-case name of an element the parser has no number for
+        int markers = 0;  // table cells, captions, objects and templates open around it
+        // A formatting element's attributes as written, and whether the parser would open it
+        // again once closed around it (at most three alike are).
+        std::string attributes;
+        bool reopens = false;
     };
     using TagSet = std::bitset<GUMBO_TAG_LAST + 1>;
 
@@ -355,13 +371,78 @@ private:
         }
         return -1;
     }
-    // Closes the element at `index` and everything opened inside it.
+    // Closes the element at `index` and everything opened inside it. Formatting elements
+    // (b, i, a, ...) closed only because something around them was are opened again by the
+    // parser at the next text or tag: until then they count as open ("reopened"), and those
+    // opened inside a table cell, caption, object or template are forgotten when it closes.
     void closeFrom(std::ptrdiff_t index)
     {
         if (index < 0)
             return;
-        while (m_open.size() > std::size_t(index))
+        std::vector<Open> reopened;
+        while (m_open.size() > std::size_t(index)) {
+            const bool inside = m_open.size() - 1 > std::size_t(index);
+            Open element = std::move(m_open.back());
             pop();
+            if (isMarker(element)) {
+                reopened.clear();
+                std::erase_if(m_reopened, [this](const Open &o) { return o.markers > markers(); });
+            } else if (inside && element.reopens) {
+                reopened.push_back(std::move(element));
+            }
+        }
+        m_reopened.insert(m_reopened.end(), std::make_move_iterator(reopened.rbegin()),
+                          std::make_move_iterator(reopened.rend()));
+    }
+    // Of the formatting elements alike (same name, same attributes as written) since the last
+    // cell, the parser opens no more than three again: the oldest of three is forgotten.
+    void forgetFourthAlike(const Open &element)
+    {
+        const auto alike = [&element](const Open &o) {
+            return o.reopens && o.tag == element.tag && o.markers == element.markers && o.attributes == element.attributes;
+        };
+        int count = 0;
+        for (const Open &o : m_open)
+            count += alike(o) ? 1 : 0;
+        for (const Open &o : m_reopened)
+            count += alike(o) ? 1 : 0;
+        if (count < 3)
+            return;
+        for (Open &o : m_open) {
+            if (alike(o)) {
+                o.reopens = false;
+                return;
+            }
+        }
+        const auto oldest = std::find_if(m_reopened.begin(), m_reopened.end(), alike);
+        if (oldest != m_reopened.end())
+            m_reopened.erase(oldest);
+    }
+    // The parser opens the formatting elements closed around it again.
+    void reopen()
+    {
+        for (Open &element : m_reopened)
+            push(std::move(element));
+        m_reopened.clear();
+    }
+    static bool isMarker(const Open &o)
+    {
+        return !o.foreign && (o.tag == GUMBO_TAG_TD || o.tag == GUMBO_TAG_TH || o.tag == GUMBO_TAG_CAPTION
+                              || o.tag == GUMBO_TAG_APPLET || o.tag == GUMBO_TAG_MARQUEE || o.tag == GUMBO_TAG_OBJECT
+                              || o.tag == GUMBO_TAG_TEMPLATE);
+    }
+    int markers() const
+    {
+        return m_openCount[GUMBO_TAG_TD] + m_openCount[GUMBO_TAG_TH] + m_openCount[GUMBO_TAG_CAPTION]
+               + m_openCount[GUMBO_TAG_APPLET] + m_openCount[GUMBO_TAG_MARQUEE] + m_openCount[GUMBO_TAG_OBJECT]
+               + m_openCount[GUMBO_TAG_TEMPLATE];
+    }
+    static const TagSet &formatting()
+    {
+        static const TagSet s = set({GUMBO_TAG_A, GUMBO_TAG_B, GUMBO_TAG_BIG, GUMBO_TAG_CODE, GUMBO_TAG_EM,
+            GUMBO_TAG_FONT, GUMBO_TAG_I, GUMBO_TAG_NOBR, GUMBO_TAG_S, GUMBO_TAG_SMALL, GUMBO_TAG_STRIKE,
+            GUMBO_TAG_STRONG, GUMBO_TAG_TT, GUMBO_TAG_U});
+        return s;
     }
     void push(Open element)
     {
@@ -535,6 +616,8 @@ private:
         const char *after = tagEnd(p, &selfClosing);
         if (!after)
             return nullptr;
+        reopen();
+        const std::string attributes(p, std::size_t(after - p));
 
         const Open *current = m_open.empty() ? nullptr : &m_open.back();
         bool foreign = tag == GUMBO_TAG_SVG || tag == GUMBO_TAG_MATH;
@@ -582,6 +665,13 @@ private:
         }
         case GUMBO_TAG_A:
         case GUMBO_TAG_NOBR:
+            // With a block inside the open one, the parser takes only the link itself apart and
+            // the block stays open: it is left open here too.
+            if (!anyOpen(tag))
+                break;
+            closeFrom(find([this, tag](const Open &o) { return isHTML(o, tag); },
+                           [](const Open &o) { return isBoundary(o) || isSpecial(o); }));
+            break;
         case GUMBO_TAG_BUTTON:
             if (!anyOpen(tag))
                 break;
@@ -631,12 +721,19 @@ private:
             // Its content is text, however deep it stands; its end tag follows.
             return rawTextEnd(after, name);
         }
-        return open({tag, false, false, tag == GUMBO_TAG_UNKNOWN ? name : std::string()}, name, after);
+        return open({tag, false, false, tag == GUMBO_TAG_UNKNOWN ? name : std::string(), 0,
+                     formatting().test(tag) ? attributes : std::string()},
+                    name, after);
     }
 
     const char *open(Open element, const std::string &name, const char *after)
     {
-        if (m_open.size() < m_limit) {
+        if (m_open.size() + m_reopened.size() < m_limit) {
+            element.markers = markers();
+            if (!element.foreign && formatting().test(element.tag)) {
+                element.reopens = true;
+                forgetFourthAlike(element);
+            }
             push(std::move(element));
             return after;
         }
@@ -713,9 +810,12 @@ private:
         const char *end = begin + m_markup.size();
         const char *p = begin;
         while (p && p < end) {
+            const char *text = p;
             p = static_cast<const char *>(std::memchr(p, '<', std::size_t(end - p)));
             if (!p || p + 1 >= end)
                 return;
+            if (p != text)
+                reopen(); // text in closed formatting elements opens them again
             const char next = p[1];
             if (next == '!') {
                 const std::string_view rest(p, std::size_t(end - p));
@@ -743,9 +843,11 @@ private:
     const QByteArray &m_markup;
     const std::size_t m_limit;
     std::vector<Open> m_open;
+    std::vector<Open> m_reopened; // closed formatting elements the parser opens again
     std::array<int, GUMBO_TAG_LAST + 1> m_openCount{}; // open elements of each kind
     std::unordered_map<std::string, int> m_unmatched; // elements written empty, by name
     bool m_changed = false;
+    bool m_textOnly = false;
     QByteArray m_out;
     qsizetype m_copied = 0;
 };
@@ -772,13 +874,13 @@ DOMNode::NodeList DOMHTMLParser::parseFragment(const QString &html, const QStrin
     DOMNode::NodeList nodes;
     if (html.isEmpty())
         return nodes;
-    const QByteArray utf8 = NestingBound(html.toUtf8(), kMaximumDepth).bounded();
     const QByteArray context = contextTag.toLatin1();
-    ParseArena arena;
-    GumboOptions options = optionsFor(arena);
     GumboTag tag = gumbo_tagn_enum(context.constData(), unsigned(context.size()));
     if (tag == GUMBO_TAG_UNKNOWN)
         tag = GUMBO_TAG_DIV;
+    const QByteArray utf8 = NestingBound(html.toUtf8(), kMaximumDepth, tag).bounded();
+    ParseArena arena;
+    GumboOptions options = optionsFor(arena);
     options.fragment_context = tag;
     options.fragment_namespace = GUMBO_NAMESPACE_HTML;
     GumboOutput *output = gumbo_parse_with_options(&options, utf8.constData(), std::size_t(utf8.size()));

@@ -268,12 +268,18 @@ TEST(DOMHTML, FarTooDeepMarkupKeepsTheParserShallow)
         {"svg", "<svg><g>", "</g></svg>", 2},
         {"html in svg", "<svg><foreignObject><div>", "", 3},
         {"quoted tags", "<i title='<p>' data-x=\"</i>\">", "</i>", 1},
+        {"links around blocks", "<a href=\"#\"><div>", "", 2},
+        // Bold closed by the block around it is opened again by the parser at the next text.
+        {"formatting closed by blocks", "<div><b id=\"b%1\">%2</div>", "", 1},
     };
     for (const Shape &shape : shapes) {
         SCOPED_TRACE(shape.name);
         QString html;
-        for (int i = 0; i < levels; ++i)
-            html += shape.open + QString::number(i % 10);
+        for (int i = 0; i < levels; ++i) {
+            const QString level = QString(shape.open).replace("%1", QString::number(i));
+            html += level.contains("%2") ? QString(level).replace("%2", QString::number(i % 10))
+                                         : level + QString::number(i % 10);
+        }
         for (int i = 0; i < levels; ++i)
             html += shape.close;
         const auto doc = DOMDocument::createHTMLDocument();
@@ -353,6 +359,26 @@ TEST(DOMHTML, LongRunsOfImplicitlyClosedElementsAreKeptWhole)
     }
     table->setInnerHTML(rows);
     EXPECT_EQ(table->innerHTML(), "<tbody>" + expected + "</tbody>");
+    rows.clear();
+    expected.clear();
+    for (int i = 0; i < 3000; ++i) {
+        rows += "<tr><td><b>x</td></tr>";
+        expected += "<tr><td><b>x</b></td></tr>";
+    }
+    table->setInnerHTML(rows);
+    EXPECT_EQ(table->innerHTML(), "<tbody>" + expected + "</tbody>") << "bold left open in cells";
+    const auto paragraphs = doc->createElement("div");
+    QString bold;
+    for (int i = 0; i < 3000; ++i)
+        bold += "<p><b>x";
+    paragraphs->setInnerHTML(bold);
+    EXPECT_EQ(paragraphs->getElementsByTagName("p").size(), 3000u) << "bold left open in paragraphs";
+    EXPECT_EQ(paragraphs->textContent(), QString("x").repeated(3000));
+    // A script's text is text, however many tags it spells.
+    const auto script = doc->createElement("script");
+    const QString spelled = QString("if (a <div> b) {<p>").repeated(1000);
+    script->setInnerHTML(spelled);
+    EXPECT_TRUE(script->textContent() == spelled) << "a script's text changed";
     const auto select = doc->createElement("select");
     QString options;
     expected.clear();
