@@ -146,23 +146,6 @@ TEST_F(KRNewsControllerTest, AReplyWithoutAFeedAddressIsLoggedAndNotAskedAgain)
     EXPECT_TRUE(runLogText().contains(QStringLiteral("feed URL error: the reply names no feed")));
 }
 
-TEST_F(KRNewsControllerTest, AnAbsoluteFeedAddressIsUsedAsItIsAndABadFeedChangesNothing)
-{
-    const QString feed = server.url("/other/feed.rss").toString();
-    answerFeedURL({{QStringLiteral("result"), QStringLiteral("OK")}, {QStringLiteral("feedURL"), feed}});
-    QByteArray body = KRTestHTTPServer::newsFeed(2);
-    server.route("/other/feed.rss", [&body](const KRTestRequest &) { return KRTestResponse::text(body); });
-    auto news = loadedController();
-    EXPECT_EQ(news->feedURL(), feed);
-    EXPECT_EQ(news->newsItems().size(), 2);
-
-    body = "<rss><channel><item>"; // cut off
-    news->loadRSS();
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return requestsTo("/other/feed.rss") == 2; }));
-    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(200));
-    EXPECT_EQ(news->newsItems().size(), 2);
-}
-
 // Where getting the feed stands, for the pop-over to say: loading while the address or the feed
 // is on its way, loaded with the items, failed when the service refuses, the download fails
 // (an error status too) or the feed does not parse.
@@ -202,6 +185,23 @@ TEST_F(KRNewsControllerTest, TheLoadStateFollowsTheFeed)
     refused->loadRSS();
     EXPECT_EQ(refused->loadState(), State::Loading);
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return refused->loadState() == State::Failed; }));
+}
+
+TEST_F(KRNewsControllerTest, AnAbsoluteFeedAddressIsUsedAsItIsAndABadFeedChangesNothing)
+{
+    const QString feed = server.url("/other/feed.rss").toString();
+    answerFeedURL({{QStringLiteral("result"), QStringLiteral("OK")}, {QStringLiteral("feedURL"), feed}});
+    QByteArray body = KRTestHTTPServer::newsFeed(2);
+    server.route("/other/feed.rss", [&body](const KRTestRequest &) { return KRTestResponse::text(body); });
+    auto news = loadedController();
+    EXPECT_EQ(news->feedURL(), feed);
+    EXPECT_EQ(news->newsItems().size(), 2);
+
+    body = "<rss><channel><item>"; // cut off
+    news->loadRSS();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return requestsTo("/other/feed.rss") == 2; }));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(news->newsItems().size(), 2);
 }
 
 } // namespace
