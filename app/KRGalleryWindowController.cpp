@@ -406,13 +406,26 @@ void KRGalleryWindowController::loadSampleTable()
             downloadSampleGallery();
         return;
     }
-    if (galleryHeldSamples()->isEmpty()) {
+    // An entry the service sent malformed (no object, no name or no address as text) would be
+    // a blank row with buttons that do nothing: it is left out.
+    QList<QJsonObject> entries;
+    for (const QJsonValue &value : *galleryHeldSamples()) {
+        const QJsonObject entry = value.toObject();
+        const QJsonValue name = entry.value(QStringLiteral("name"));
+        const QJsonValue url = entry.value(QStringLiteral("url"));
+        if (!value.isObject() || !name.isString() || name.toString().trimmed().isEmpty() || !url.isString()
+            || url.toString().trimmed().isEmpty()) {
+            KR_LOG(QStringLiteral("malformed sample left out of the gallery"));
+            continue;
+        }
+        entries.append(entry);
+    }
+    if (entries.isEmpty()) {
         loadBundledSamples();
         return;
     }
     int index = 0;
-    for (const QJsonValue &value : *galleryHeldSamples()) {
-        const QJsonObject entry = value.toObject();
+    for (const QJsonObject &entry : entries) {
         KRGalleryItemViewController *row = addRow(samplesTable, m_samples);
         row->setUrl(resolveSampleURL(entry.value(QStringLiteral("url")).toString()));
         row->setImageUrl(resolveSampleURL(entry.value(QStringLiteral("image")).toString()));

@@ -266,7 +266,9 @@ void KRJSONRPC::proxyAuthenticationNeededForRequest(const NetHTTPRequestPtr &req
     KR_LOG(QStringLiteral("using"));
     ProxyAnswer answer;
     proxyPromptOpen = true;
-    const bool given = prompt(request->proxyAuthenticationRealm(), &answer.user, &answer.password);
+    // The prompt names the proxy as configured here; the challenge's realm is the sender's text.
+    const bool given = prompt(QStringLiteral("%1:%2").arg(request->proxyHost()).arg(request->proxyPort()), &answer.user,
+                              &answer.password);
     proxyPromptOpen = false;
     const std::vector<std::shared_ptr<NetHTTPRequest>> waiting = std::exchange(requestsWaitingForProxyPrompt, {});
     if (!given) {

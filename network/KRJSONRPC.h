@@ -33,8 +33,9 @@ class KRJSONRPC : public NetHTTPRequestDelegate, public std::enable_shared_from_
 {
 public:
     using Block = std::function<void(const QJsonDocument &reply, const KRError &error)>;
-    // Asks the user for proxy credentials (the GUI installs a dialog); false means cancel.
-    using ProxyCredentialPrompt = std::function<bool(const QString &realm, QString *user, QString *password)>;
+    // Asks the user for the credentials of the proxy ("host:port" as configured; nothing the
+    // proxy or a server sends) (the GUI installs a dialog); false means cancel.
+    using ProxyCredentialPrompt = std::function<bool(const QString &proxy, QString *user, QString *password)>;
 
     // The error of a call made without a service address (nothing is sent).
     static constexpr int NoServiceAddressError = 2;

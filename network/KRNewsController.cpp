@@ -50,6 +50,14 @@ void KRNewsController::setNewsItems(const QList<KRNewsItem> &items)
     emit newsItemsChanged();
 }
 
+void KRNewsController::setLoadState(LoadState state)
+{
+    if (m_loadState == state)
+        return;
+    m_loadState = state;
+    emit loadStateChanged();
+}
+
 int KRNewsController::unreadCount() const
 {
     return static_cast<int>(std::count_if(m_newsItems.cbegin(), m_newsItems.cend(),
@@ -71,13 +79,24 @@ void KRNewsController::loadRSS()
     std::weak_ptr<NetHTTPRequest> weakRequest = m_request;
     m_request->setCompletionBlock([self, weakRequest] {
         std::shared_ptr<NetHTTPRequest> request = weakRequest.lock();
-        if (self && request && request == self->m_request)
-            self->rssReceived(request->responseData());
+        if (!self || !request || request != self->m_request)
+            return;
+        const int status = request->responseStatusCode();
+        if (status < 200 || status > 299) {
+            KR_LOG(QStringLiteral("feed download failed: HTTP status %1").arg(status));
+            self->setLoadState(LoadState::Failed);
+            return;
+        }
+        self->rssReceived(request->responseData());
     });
-    m_request->setFailedBlock([weakRequest] {
-        if (std::shared_ptr<NetHTTPRequest> request = weakRequest.lock())
+    m_request->setFailedBlock([self, weakRequest] {
+        std::shared_ptr<NetHTTPRequest> request = weakRequest.lock();
+        if (request)
             KR_LOG(QStringLiteral("feed download failed: %1").arg(request->error().toString()));
+        if (self && request && request == self->m_request)
+            self->setLoadState(LoadState::Failed);
     });
+    setLoadState(LoadState::Loading);
     m_request->startAsynchronous();
 }
 
@@ -92,6 +111,7 @@ void KRNewsController::getFeedURL()
         return;
     }
     m_feedURLRPC = KRJSONRPC::create();
+    setLoadState(LoadState::Loading);
     QPointer<KRNewsController> self(this);
     m_feedURLRPC->callMethod(QStringLiteral("feedURL"), KRJSONRPC::credentialedArgumentsDictionary(),
                              [self](const QJsonDocument &reply, const KRError &error) {
@@ -100,16 +120,21 @@ void KRNewsController::getFeedURL()
                                  self->m_feedURLRPC.reset();
                                  if (error) {
                                      KR_LOG(QStringLiteral("feed URL error: %1").arg(error.toString()));
+                                     self->setLoadState(LoadState::Failed);
                                      return;
                                  }
                                  const QJsonObject object = reply.object();
-                                 if (object.value(QStringLiteral("result")).toString() != QLatin1String("OK"))
+                                 if (object.value(QStringLiteral("result")).toString() != QLatin1String("OK")) {
+                                     KR_LOG(QStringLiteral("feed URL error: the service refused"));
+                                     self->setLoadState(LoadState::Failed);
                                      return;
+                                 }
                                  const QJsonValue address = object.value(QStringLiteral("feedURL"));
                                  // Without an address there is nothing to load, and asking again
                                  // would only get the same answer.
                                  if (!address.isString() || address.toString().isEmpty()) {
                                      KR_LOG(QStringLiteral("feed URL error: the reply names no feed"));
+                                     self->setLoadState(LoadState::Failed);
                                      return;
                                  }
                                  QString feedURL = address.toString();
@@ -121,6 +146,7 @@ void KRNewsController::getFeedURL()
                                          QStringLiteral("insecureSiteURL"));
                                      if (site.isEmpty()) {
                                          KR_LOG(QStringLiteral("feed URL error: no site to find %1 on").arg(feedURL));
+                                         self->setLoadState(LoadState::Failed);
                                          return;
                                      }
                                      while (site.endsWith(QLatin1Char('/')))
@@ -140,6 +166,7 @@ void KRNewsController::rssReceived(const QByteArray &data)
     const KRResult<KRXMLDocument> parsed = KRXMLDocument::fromData(data);
     if (!parsed) {
         KR_LOG(QStringLiteral("feed not read: %1").arg(parsed.error().toString()));
+        setLoadState(LoadState::Failed);
         return;
     }
     const KRXMLDocument &document = parsed.value();
@@ -156,7 +183,9 @@ void KRNewsController::rssReceived(const QByteArray &data)
         item.unread = !m_readURLs.contains(item.link);
         items.append(item);
     }
+    m_loadState = LoadState::Loaded; // told with the items
     setNewsItems(items);
+    emit loadStateChanged();
 }
 
 void KRNewsController::markIndexAsRead(qsizetype index)

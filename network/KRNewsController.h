@@ -33,6 +33,10 @@ class KRNewsController : public QObject
     Q_OBJECT
 
 public:
+    // Where getting the feed stands: nothing asked yet (or no service to ask), on its way, read,
+    // or failed (the service gave no address, the download failed or the feed did not parse).
+    enum class LoadState { NotLoaded, Loading, Loaded, Failed };
+
     // The process's controller, made on first use with the default read-state file.
     static KRNewsController &shared();
 
@@ -50,6 +54,7 @@ public:
     QString baseURL() const { return m_baseURL; }
     QString feedURL() const { return m_feedURL; }
     int unreadCount() const;
+    LoadState loadState() const { return m_loadState; }
 
     // Downloads the feed, first asking for its address while it is unknown.
     void loadRSS();
@@ -64,8 +69,10 @@ public:
 
 signals:
     void newsItemsChanged();
+    void loadStateChanged();
 
 private:
+    void setLoadState(LoadState state);
     void readReadState();
     bool recordRead(qsizetype index);
     void writeReadState();
@@ -75,6 +82,7 @@ private:
     QString m_baseURL;
     QString m_feedURL;
     QVariantMap m_readURLs;
+    LoadState m_loadState = LoadState::NotLoaded;
     std::shared_ptr<KRJSONRPC> m_feedURLRPC;
     std::shared_ptr<NetHTTPRequest> m_request;
 };

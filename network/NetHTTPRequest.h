@@ -354,6 +354,8 @@ private:
     std::size_t onBodyBytes(const char *data, std::size_t size);
     std::size_t onReadBody(char *buffer, std::size_t size);
     void readResponseHeaders();
+    // True when a 407 of this response can come from the proxy the request goes through.
+    bool proxyMayChallenge() const;
     bool willRedirect();
     bool willAskDelegateToConfirmRedirect();
     void performRedirect();

@@ -111,6 +111,14 @@ static QString parseCharset(const QString &contentType, QString *mimeType)
     return decoder.isValid() ? name : QString();
 }
 
+bool NetHTTPRequest::proxyMayChallenge() const
+{
+    if (d->proxyHost.isEmpty() || d->proxyType != ProxyTypeHTTP)
+        return false;
+    // Through a tunnel, the proxy answers only the CONNECT that opens it.
+    return d->url.scheme() != QLatin1String("https") || !d->sawTunnelResponse;
+}
+
 void NetHTTPRequest::readResponseHeaders()
 {
     d->authenticationNeeded = 0;
@@ -144,6 +152,16 @@ void NetHTTPRequest::readResponseHeaders()
         }
     }
 
+    // Only the proxy the request goes through asks for proxy credentials: a 407 from the server
+    // itself (over a direct connection, a SOCKS proxy or an HTTPS tunnel already open) asks
+    // for nothing, and no one is asked for a password on its word.
+    if (d->responseStatusCode == 407 && !proxyMayChallenge()) {
+        KR_LOG(QStringLiteral("407 refused: not from the proxy (%1)").arg(d->url.host()));
+        d->callbackError = errorWithCode(AuthenticationErrorType,
+                                         QStringLiteral("The server asked for proxy credentials, but the request does not "
+                                                        "go through an HTTP proxy that could ask for them"));
+        return;
+    }
     if (d->responseStatusCode == 401 || d->responseStatusCode == 407) {
         QStringList challenges;
         const QString name = d->responseStatusCode == 401 ? QStringLiteral("WWW-Authenticate") : QStringLiteral("Proxy-Authenticate");
@@ -322,6 +340,10 @@ void NetHTTPRequest::handleStreamComplete()
     d->downloadComplete = true;
     if (!d->headersRead)
         readResponseHeaders();
+    if (d->callbackError) {
+        failWithError(d->callbackError);
+        return;
+    }
     if (d->complete)
         return; // answered from the cache
     bool inflatedStreamEnded = true;

@@ -8,15 +8,30 @@ class DOMDocument;
 
 // HTML parsing as a browser does it (the HTML5 tree-building rules); the one place that knows
 // the parser library.
+//
+// Markup nested deeper than the tree keeps (512 levels) continues beside the deepest element,
+// and the parser library never holds much more than that many open elements: its work for each
+// tag grows with the elements open, so a page nested hundreds of thousands of levels deep would
+// otherwise take minutes. Parsing costs time in proportion to the markup's length.
 class DOMHTMLParser
 {
 public:
+    // What one parse did, for those who watch its cost.
+    struct Statistics
+    {
+        int deepestLevel = 0; // the most elements the parser library had open at once
+    };
+
     // Fills an empty document with the parsed page (html, head and body always exist) and
     // records its doctype.
-    static void parseDocument(const QString &html, DOMDocument &document);
+    static void parseDocument(const QString &html, DOMDocument &document, Statistics *statistics = nullptr);
     // The nodes of a fragment parsed as the content of an element named `contextTag`
     // ("tr" for cells, "select" for options, "script" for raw text, ...), owned by `document`.
-    static DOMNode::NodeList parseFragment(const QString &html, const QString &contextTag, DOMDocument *document);
+    static DOMNode::NodeList parseFragment(const QString &html, const QString &contextTag, DOMDocument *document,
+                                           Statistics *statistics = nullptr);
+
+    // The deepest nesting kept in the tree.
+    static constexpr int maximumDepth = 512;
 
 private:
     class Builder;

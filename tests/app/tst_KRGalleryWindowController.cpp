@@ -337,6 +337,39 @@ TEST_F(KRGalleryTest, ServiceFailuresOfferTheBundledSamples)
     EXPECT_TRUE(gallery.samples().isEmpty());
 }
 
+// Entries the service sends malformed (not an object, no name or no address as text) are left
+// out rather than shown as blank rows with buttons; with none well formed, the samples that come
+// with the application are offered.
+TEST_F(KRGalleryTest, MalformedSamplesAreLeftOut)
+{
+    const QByteArray malformed = "42, \"text\", null, [], {}, {\"name\": 7, \"url\": \"samples/a.zip\"}, "
+                                 "{\"name\": \" \", \"url\": \"samples/a.zip\"}, {\"name\": \"No Address\"}, "
+                                 "{\"name\": \"Odd Address\", \"url\": {\"href\": \"samples/a.zip\"}}";
+    const QByteArray good = "{\"name\": \"Good\", \"description\": \"Fine.\", \"url\": \"samples/good.zip\"}";
+    server.route("/api.php", [&](const KRTestRequest &) {
+        return KRTestResponse::text("{\"result\":\"OK\",\"samples\":[" + malformed + ", " + good + "]}", 200,
+                                    "application/json");
+    });
+    {
+        KRGalleryWindowController gallery;
+        gallery.showWindow();
+        ASSERT_TRUE(waitForSamples(gallery));
+        ASSERT_EQ(gallery.samples().size(), 1);
+        EXPECT_EQ(gallery.samples().first()->projectName(), QStringLiteral("Good"));
+        EXPECT_EQ(gallery.samples().first()->url(), server.url(QStringLiteral("/samples/good.zip")));
+        EXPECT_EQ(gallery.samplesTable->count(), 1);
+    }
+    KRGalleryWindowController::setHeldSamples(std::nullopt);
+    server.route("/api.php", [&](const KRTestRequest &) {
+        return KRTestResponse::text("{\"result\":\"OK\",\"samples\":[" + malformed + "]}", 200, "application/json");
+    });
+    KRGalleryWindowController gallery;
+    gallery.showWindow();
+    ASSERT_TRUE(waitForSamples(gallery));
+    ASSERT_EQ(gallery.samples().size(), 2);
+    EXPECT_EQ(gallery.samples().first()->projectName(), QStringLiteral("Showcase"));
+}
+
 // With no service address nothing is asked of any service: the gallery lists the samples that
 // come with the application, and one opens as the user's own copy.
 TEST_F(KRGalleryTest, WithoutAServiceAddressTheBundledSamplesOpenAsCopies)

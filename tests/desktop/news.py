@@ -6,10 +6,20 @@ links to file: and javascript: addresses, and a base address of file:///etc/ (th
 start, of the stand-in itself, as a previewed project's server would be). Opening News from the
 toolbar sends nothing anywhere and opens no browser; a click on an http link in the news opens
 exactly that address in the browser, a click on a file: link opens nothing. Before any of that,
-with no service address set, the pop-over says there is no news and where news comes from."""
+with no service address set, the pop-over says there is no news and where news comes from.
+Then, at two more starts: a large ordinary feed (whose page is too long for a data: address) is
+shown whole, and the pointer over a link whose text a right-to-left override turns into another
+address shows the address a click opens, which the click opens; a feed whose description nests
+<div> 280,000 deep leaves the window answering (its menu opens) while the pop-over makes the news
+safe, which then shows. Last, while a slow feed is on its way the pop-over says something else
+than where news comes from and shows the news once it arrives, and after a failed download it
+says so rather than where news comes from."""
 
 import os
 import sys
+import threading
+import time
+import urllib.parse
 from xml.sax.saxutils import escape
 
 import krdesktop as kd
@@ -53,13 +63,64 @@ def rss(port, base):
             f"<link>{escape(base)}</link>{items}</channel></rss>").encode()
 
 
+# The item whose link's text reads as an address other than its own: the override turns the
+# letters after it around, so it shows "https://www.example.org".
+SPOOFED_TEXT = "\u202Egro.elpmaxe.www//:sptth"
+BIG_FEED_ITEMS = 420
+DEEP_LEVELS = 280000
+
+
+def cdata_item(title, description, link):
+    return (f"<item><title>{escape(title)}</title><description><![CDATA[{description}]]></description>"
+            f"<published>Tue Dec 01 10:30:00 +0000 2026</published><link>{escape(link)}</link></item>")
+
+
+def cdata_rss(items):
+    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss version=\"2.0\"><channel><title>News</title>"
+            "<link>https://news.example.invalid/</link>" + "".join(items) + "</channel></rss>").encode()
+
+
+def big_rss(port):
+    """An ordinary feed of about 1.08 MB: many items of paragraphs in Russian, the first item with
+    the spoofed link."""
+    paragraph = "<p>Новости для всех — обновления и исправления &amp; улучшения, номер {n}.</p>"
+    items = [cdata_item("Spoofed news", f"<p>Download <a href=\"http://127.0.0.1:{port}/opened\">{SPOOFED_TEXT}</a></p>",
+                        "https://news.example.invalid/spoofed")]
+    for i in range(1, BIG_FEED_ITEMS):
+        text = "".join(paragraph.format(n=i * 100 + k) for k in range(18))
+        items.append(cdata_item(f"Item {i}", text, f"https://news.example.invalid/{i}"))
+    feed = cdata_rss(items)
+    # Under the feed limit (2 MB), yet far too long once percent-encoded into a data: address.
+    assert 1000000 < len(feed) < 2 * 1024 * 1024, len(feed)
+    assert len(urllib.parse.quote(feed, safe="")) > 2.5 * 1024 * 1024
+    return feed
+
+
+def plain_rss(port):
+    return cdata_rss([cdata_item("Plain news", f"<p>Read <a href=\"http://127.0.0.1:{port}/plain\">this</a>.</p>",
+                                 "https://news.example.invalid/plain")])
+
+
+def deep_rss(port):
+    """A feed of about 1.4 MB whose one description starts with a link and nests <div> 280,000 deep
+    around its last line."""
+    description = (f"<p><a href=\"http://127.0.0.1:{port}/deep\">Read more</a></p>" + "<div>" * DEEP_LEVELS
+                   + "The bottom line.")
+    feed = cdata_rss([cdata_item("Deep news", description, "https://news.example.invalid/deep")])
+    assert 1300000 < len(feed) < 2 * 1024 * 1024, len(feed)
+    return feed
+
+
 class StandIn(kd.StandInService):
-    """The hosting service at /api.php (feedURL only), the feed at /feed.xml, a page of a
-    "previewed project" at /secret; every request is kept (method, path and query)."""
+    """The hosting service at /api.php (feedURL only), the feed at /feed.xml (the hostile one, a
+    big or a deep one), a page of a "previewed project" at /secret; every request is kept
+    (method, path and query)."""
 
     def __init__(self):
         super().__init__(StandInHandler)
         self.base = "file:///etc/"
+        self.feed = "hostile"
+        self.release = threading.Event()  # lets a "slow" feed go
 
     def stolen(self):
         """Requests no page of the news should ever make: to the "steal" listener or for the
@@ -79,8 +140,14 @@ class StandInHandler(kd.StandInHandler):
     def reply(self, path, call):
         if path == "/api.php":
             self.answer(b'{"result": "OK", "feedURL": "feed.xml"}', "application/json")
+        elif path == "/feed.xml" and self.server.feed == "broken":
+            self.send_error(500)
         elif path == "/feed.xml":
-            self.answer(rss(self.server.port, self.server.base), "application/rss+xml")
+            if self.server.feed == "slow":
+                self.server.release.wait(60)
+            feeds = {"hostile": lambda port: rss(port, self.server.base), "big": big_rss, "deep": deep_rss,
+                     "slow": plain_rss}
+            self.answer(feeds[self.server.feed](self.server.port), "application/rss+xml")
         elif path == "/secret":
             self.answer(b"the project's own page", "text/plain")
         else:
@@ -95,7 +162,12 @@ def ink(colour):
     return blue(colour) or sum(colour) / 3 < 110
 
 
-def ink_lines(desktop, rect):
+def grey(colour):
+    """The grey of the text the pop-over shows when it has no news."""
+    return sum(colour) / 3 < 180
+
+
+def ink_lines(desktop, rect, ink=ink):
     """The lines drawn in rect, top to bottom: (top, bottom, left, right, blue pixels) of each band
     of rows holding dark or link-blue pixels, in screen coordinates."""
     image = desktop.grab(rect)
@@ -168,18 +240,34 @@ def show_news(desktop, window):
 def start_without_a_service(desktop):
     """With no service address set there is no news: the pop-over says so, and where news comes
     from, rather than showing an empty box."""
+    # The suite's settings point the service at a closed port; here no address is set at all.
+    path = os.path.join(desktop.env["XDG_CONFIG_HOME"], "Korvane", "Korvane.conf")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as out:
+        out.write("[General]\napiURL=\ninsecureSiteURL=\n")
     desktop.launch()
     window = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
     number, (x, y, w, h), body = show_news(desktop, window)
     try:
         # The text is grey: any pixel well darker than the pop-over's ground.
-        kd.wait_until(lambda: kd.grab_count(desktop, body, lambda c: sum(c) / 3 < 180) >= 200,
+        kd.wait_until(lambda: kd.grab_count(desktop, body, grey) >= 200,
                       "the empty news to say why it is empty", timeout=10)
     finally:
         desktop.screenshot("no-service-news")
+    lines = stable_lines(desktop, body)
+    desktop.log(f"lines of the news without a service: {lines}")
     close_news(desktop, number)
     kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+    return lines
+
+
+def stable_lines(desktop, body):
+    """The grey lines of the pop-over's text once two looks agree."""
+    def same():
+        lines = ink_lines(desktop, body, grey)
+        return lines if lines and lines == ink_lines(desktop, body, grey) else None
+    return kd.wait_until(same, "the pop-over's text to settle")
 
 
 def first_start(desktop, service, record):
@@ -248,15 +336,140 @@ def second_start(desktop, service, record):
     kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
 
 
+def big_feed_start(desktop, service, record):
+    """A large ordinary feed shows; the pointer over the spoofed link shows the address a click
+    opens, and the click opens that address."""
+    service.feed = "big"
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the big feed fetched")
+    before = len(kd.opened(record))
+    number, rect, body = open_news(desktop, window, service, record)
+    desktop.screenshot("big-news")
+    lines = ink_lines(desktop, body)
+    link = next(line for line in lines if line[4] >= 20)
+    x, y = (link[2] + link[3]) // 2, (link[0] + link[1]) // 2
+    # The status line left of "Mark All Read" is empty until the pointer is over a link that
+    # opens something; its text is checked by the unit tests, its showing here.
+    px, py, pw, ph = rect
+    status = (px + 10, py + ph - 42, pw - 140, 34)
+    status_ink = lambda: kd.grab_count(desktop, status, ink)
+    kd.check(status_ink() == 0, "the status line shows something before any link is under the pointer")
+    desktop.input.glide(x, y)
+    kd.wait_until(lambda: status_ink() >= 40, "the address of the link under the pointer shown", timeout=10)
+    desktop.screenshot("spoofed-link-hovered")
+    desktop.input.glide(px + pw // 2, py + ph - 60)
+    kd.wait_until(lambda: status_ink() == 0, "the address gone once the pointer left the link", timeout=10)
+    desktop.input.glide(x, y)
+    kd.wait_until(lambda: status_ink() >= 40, "the address shown again over the link", timeout=10)
+    expected = f"http://127.0.0.1:{service.port}/opened"
+    desktop.input.click(x, y)
+    kd.wait_until(lambda: len(kd.opened(record)) > before, "the clicked link opened in the browser")
+    kd.check(kd.opened(record)[before:] == [expected],
+             f"the browser was asked to open {kd.opened(record)[before:]}, not the shown {expected}")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
+def menu_opens(desktop, window, within):
+    """Opens the window's first menu from the keyboard and closes it again; fails unless it opens
+    within the given seconds."""
+    import pyatspi
+    desktop.activate_if_needed(window)
+    bar = desktop.wait_for(window, "menu bar", what="the menu bar")
+    started = time.monotonic()
+    desktop.input.key("Alt_L")
+    kd.wait_until(lambda: bar.has_state(pyatspi.STATE_FOCUSED), "the menu bar to take the keyboard", timeout=within)
+    desktop.input.key("Down")
+    kd.wait_until(lambda: bar.find("popup menu", into_menus=True), "the menu to open", timeout=within)
+    took = time.monotonic() - started
+    desktop.screenshot("menu-open-while-news-is-made")
+    desktop.input.key("Escape")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not bar.find("popup menu", into_menus=True), "the menu to close")
+    return took
+
+
+def deep_feed_start(desktop, service, record):
+    """A feed nested 280,000 deep: the news pop-over comes up at once, the window's menu opens
+    while the news is made, and the news then shows."""
+    service.feed = "deep"
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the deep feed fetched")
+    time.sleep(1)  # the feed read
+    # The pop-over makes the news; meanwhile the window answers.
+    number, rect, body = show_news(desktop, window)
+    close_news(desktop, number)
+    took = menu_opens(desktop, window, within=5)
+    desktop.log(f"the menu opened {took:.2f} s after the news pop-over closed")
+    number, rect, body = open_news(desktop, window, service, record)
+    desktop.screenshot("deep-news")
+    lines = ink_lines(desktop, body)
+    desktop.log(f"lines in the news: {lines}")
+    links = [index for index, line in enumerate(lines) if line[4] >= 20]
+    kd.check(links and len(lines) > links[-1] + 1, "the description's last line, under the link, is not shown")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
+def slow_feed_start(desktop, service, record, no_service):
+    """While the feed is on its way, the open pop-over says something else than where news comes
+    from; it shows the news once it arrives."""
+    service.feed = "slow"
+    service.release.clear()
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the slow feed asked for")
+    number, rect, body = show_news(desktop, window)
+    try:
+        kd.wait_until(lambda: kd.grab_count(desktop, body, grey) >= 50, "the pop-over to say the news is loading")
+        lines = stable_lines(desktop, body)
+        desktop.screenshot("news-loading")
+        kd.check(lines != no_service, f"while loading, the pop-over says where news comes from, as if none was asked for: {lines}")
+    finally:
+        service.release.set()
+    kd.wait_until(lambda: any(line[4] >= 20 for line in ink_lines(desktop, body)),
+                  "the news shown in the open pop-over once it arrived")
+    desktop.screenshot("news-arrived")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
+def failed_feed_start(desktop, service, record, no_service):
+    """After the feed's download failed, the pop-over says so, not where news comes from."""
+    service.feed = "broken"
+    service.forget()
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    kd.wait_until(lambda: service.fetched("/feed.xml"), "the broken feed asked for")
+    time.sleep(0.5)  # its answer read
+    number, rect, body = show_news(desktop, window)
+    kd.wait_until(lambda: kd.grab_count(desktop, body, grey) >= 50, "the pop-over to say why there is no news")
+    lines = stable_lines(desktop, body)
+    desktop.screenshot("news-failed")
+    kd.check(lines != no_service, f"after the feed failed, the pop-over says where news comes from, as if none was asked for: {lines}")
+    close_news(desktop, number)
+    kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+
+
 def news(desktop):
     service = StandIn()
     try:
         record = kd.catch_the_opener(desktop)
-        start_without_a_service(desktop)
+        no_service = start_without_a_service(desktop)
         kd.point_at_service(desktop, service.port)
         first_start(desktop, service, record)
         second_start(desktop, service, record)
+        big_feed_start(desktop, service, record)
+        deep_feed_start(desktop, service, record)
+        slow_feed_start(desktop, service, record, no_service)
+        failed_feed_start(desktop, service, record, no_service)
     finally:
+        service.release.set()
         service.stop()
 
 

@@ -4,7 +4,9 @@ loopback: a sample gallery of 9 MB is refused at once and the gallery says why u
 offering the samples that come with the application; then, from Window > Gallery, a gallery
 whose sample has a Tutorial link to a local ".desktop" file and an address of a local folder:
 the Tutorial link opens nothing (the browser opener is never run) and says why, and Open says
-the sample cannot be downloaded and copies nothing."""
+the sample cannot be downloaded and copies nothing. At the next start, a gallery whose entries
+are mostly malformed (no object, no name, no address) lists only the well-formed sample, with no
+blank rows."""
 
 import json
 import os
@@ -159,6 +161,29 @@ def unsafe_addresses(desktop, service, record):
     kd.check(sorted(os.listdir(secret)) == ["notes.txt", "project.xml"], "the local folder was changed")
 
 
+def malformed_entries(desktop, service):
+    """Entries without a name or an address, or no entries at all, are left out of the list."""
+    entries = [42, "text", None, [], {}, {"name": 7, "url": "samples/a.zip"}, {"name": " ", "url": "samples/a.zip"},
+               {"name": "No Address", "description": "Nowhere to download it from."},
+               {"name": "Good Sample", "description": "A sample.", "url": "samples/good.zip"},
+               {"description": "Only a description.", "url": "samples/b.zip"}]
+    service.gallery = json.dumps({"result": "OK", "samples": entries}).encode()
+    calls = len(service.calls("sampleGallery"))
+    desktop.launch()
+    window = kd.project_window(desktop, "Untitled")
+    desktop.menu(window, "Window", "Gallery")
+    gallery = desktop.window("Korvane")
+    kd.wait_until(lambda: len(service.calls("sampleGallery")) > calls, "the gallery to ask the service for samples")
+    kd.wait_until(lambda: row_named(gallery, "Good Sample"), "the well-formed sample in the gallery")
+    desktop.bring_to_front(gallery)
+    time.sleep(0.5)  # every row laid out
+    desktop.screenshot("malformed-samples-left-out")
+    names = [n.name for n in gallery.find_all("list item")]
+    desktop.log(f"the gallery lists {names}")
+    kd.check(names == ["Good Sample"], f"the gallery lists {names}, not only the well-formed sample")
+    kd.close_gallery(desktop)
+
+
 def service_bounds(desktop):
     service = StandIn()
     try:
@@ -166,6 +191,8 @@ def service_bounds(desktop):
         record = kd.catch_the_opener(desktop, every_argument=True, runs_desktop_files=True)
         oversized_gallery(desktop, service)
         unsafe_addresses(desktop, service, record)
+        kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
+        malformed_entries(desktop, service)
         kd.check(desktop.quit_app() == 0, "the application did not quit cleanly")
     finally:
         service.stop()

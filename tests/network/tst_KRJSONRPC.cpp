@@ -270,7 +270,38 @@ TEST_F(KRJSONRPCTest, ProxyCredentialsAreAskedThroughThePrompt)
     EXPECT_TRUE(askedRealm.isEmpty());
     auto accepted = run(true);
     EXPECT_FALSE(accepted->error()) << accepted->error().toString().toStdString();
-    EXPECT_EQ(askedRealm, QStringLiteral("Corp"));
+    // The proxy is named as configured, not by the realm its challenge gives.
+    EXPECT_EQ(askedRealm, QStringLiteral("127.0.0.1:%1").arg(server.port()));
+    KRJSONRPC::setProxyCredentialPrompt(nullptr);
+}
+
+// A 407 that no proxy sent (the service answers it itself, over a direct connection) asks no
+// one for anything: the call fails with an authentication error.
+TEST_F(KRJSONRPCTest, AServicesOwnProxyChallengeIsAnErrorNotAPrompt)
+{
+    server.route("/api.php", [](const KRTestRequest &r) {
+        return KRTestHTTPServer::basicAuth(r, "p", "pw", "Enter your hosting password",
+                                           KRTestResponse::text("{}", 200, "application/json"), true);
+    });
+    int asked = 0;
+    KRJSONRPC::setProxyCredentialPrompt([&](const QString &, QString *user, QString *password) {
+        ++asked;
+        *user = QStringLiteral("p");
+        *password = QStringLiteral("pw");
+        return true;
+    });
+    auto client = KRJSONRPC::create();
+    client->setUseProxyAuthenticationDialog(true);
+    auto result = std::make_shared<Result>();
+    client->callMethod(QStringLiteral("feedURL"), {}, [result](const QJsonDocument &reply, const KRError &error) {
+        result->done = true;
+        result->reply = reply;
+        result->error = error;
+    });
+    ASSERT_TRUE(KRTest::processEventsUntil([result] { return result->done; }));
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(result->error.code(), NetHTTPRequest::AuthenticationErrorType) << result->error.toString().toStdString();
+    EXPECT_EQ(server.requests().size(), 1u) << "nothing was sent again with credentials";
     KRJSONRPC::setProxyCredentialPrompt(nullptr);
 }
 

@@ -147,6 +147,47 @@ TEST_F(KRNewsControllerTest, AReplyWithoutAFeedAddressIsLoggedAndNotAskedAgain)
     EXPECT_TRUE(runLogText().contains(QStringLiteral("feed URL error: the reply names no feed")));
 }
 
+// Where getting the feed stands, for the pop-over to say: loading while the address or the feed
+// is on its way, loaded with the items, failed when the service refuses, the download fails
+// (an error status too) or the feed does not parse.
+TEST_F(KRNewsControllerTest, TheLoadStateFollowsTheFeed)
+{
+    using State = KRNewsController::LoadState;
+    QByteArray body = KRTestHTTPServer::newsFeed(2);
+    int status = 200;
+    server.route("/news/feed.rss", [&](const KRTestRequest &) { return KRTestResponse::text(body, status); });
+    auto news = std::make_unique<KRNewsController>(readState);
+    EXPECT_EQ(news->loadState(), State::NotLoaded);
+    std::vector<State> states;
+    QObject::connect(news.get(), &KRNewsController::loadStateChanged, [&] { states.push_back(news->loadState()); });
+    // The items are there when "loaded" is told.
+    QObject::connect(news.get(), &KRNewsController::loadStateChanged, [&] {
+        if (news->loadState() == State::Loaded)
+            EXPECT_EQ(news->newsItems().size(), 2);
+    });
+    news->loadRSS();
+    EXPECT_EQ(news->loadState(), State::Loading);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return news->loadState() == State::Loaded; }));
+    EXPECT_EQ(states, (std::vector<State>{State::Loading, State::Loaded}));
+
+    status = 500;
+    news->loadRSS();
+    EXPECT_EQ(news->loadState(), State::Loading);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return news->loadState() == State::Failed; }));
+    EXPECT_EQ(news->newsItems().size(), 2) << "a failure keeps the items read before";
+
+    status = 200;
+    body = "<rss><channel><item>"; // cut off
+    news->loadRSS();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return news->loadState() == State::Failed; }));
+
+    answerFeedURL({{QStringLiteral("result"), QStringLiteral("ERR")}});
+    auto refused = std::make_unique<KRNewsController>(readState);
+    refused->loadRSS();
+    EXPECT_EQ(refused->loadState(), State::Loading);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return refused->loadState() == State::Failed; }));
+}
+
 TEST_F(KRNewsControllerTest, AnAbsoluteFeedAddressIsUsedAsItIsAndABadFeedChangesNothing)
 {
     const QString feed = server.url("/other/feed.rss").toString();

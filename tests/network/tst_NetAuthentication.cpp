@@ -209,6 +209,34 @@ TEST_F(NetAuthenticationTest, ProxyCredentialsFromTheDelegate)
     EXPECT_EQ(r->proxyAuthenticationRealm(), QStringLiteral("Proxy"));
 }
 
+// Only the proxy a request goes through may ask for proxy credentials: the same challenge
+// from the server itself, over a direct connection, fails the request and asks no one.
+TEST_F(NetAuthenticationTest, AProxyChallengeFromTheServerItselfFailsTheRequest)
+{
+    struct ProxyDelegate : NetHTTPRequestDelegate {
+        int asked = 0;
+        bool answersProxyAuthenticationNeeded() const override { return true; }
+        void proxyAuthenticationNeededForRequest(const NetHTTPRequestPtr &r) override
+        {
+            ++asked;
+            r->setProxyUsername(QStringLiteral("p"));
+            r->setProxyPassword(QStringLiteral("pw"));
+            r->retryUsingSuppliedCredentials();
+        }
+    };
+    server.setFallback([](const KRTestRequest &r) {
+        return KRTestHTTPServer::basicAuth(r, "p", "pw", "Proxy", KRTestResponse::text("ok"), true);
+    });
+    auto delegate = std::make_shared<ProxyDelegate>();
+    auto r = NetHTTPRequest::requestWithURL(server.url("/direct"));
+    r->setDelegate(delegate);
+    ASSERT_TRUE(runAsync(r));
+    EXPECT_EQ(r->error().code(), NetHTTPRequest::AuthenticationErrorType) << r->error().toString().toStdString();
+    EXPECT_EQ(delegate->asked, 0);
+    EXPECT_EQ(server.requestCount(), 1);
+    EXPECT_TRUE(r->responseData().isEmpty());
+}
+
 TEST_F(NetAuthenticationTest, ProxyAutoConfigurationChoosesTheProxy)
 {
     server.setFallback([](const KRTestRequest &r) { return KRTestResponse::text("proxied " + r.path()); });

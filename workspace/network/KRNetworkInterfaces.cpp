@@ -10,6 +10,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -66,13 +67,26 @@ public:
         layout->addWidget(webView, 1);
         auto *buttons = new QHBoxLayout;
         buttons->setContentsMargins(8, 0, 8, 0);
-        buttons->addStretch(1);
+        // The address a click on the link under the pointer opens, whatever the link's text
+        // shows; always written left to right.
+        auto *address = new QLabel(root);
+        address->setAccessibleName(QStringLiteral("Link address"));
+        address->setTextFormat(Qt::PlainText);
+        address->setLayoutDirection(Qt::LeftToRight);
+        address->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        address->setMinimumWidth(0);
+        QFont small = address->font();
+        small.setPixelSize(11);
+        address->setFont(small);
+        address->setStyleSheet(QStringLiteral("color: #555555;"));
+        buttons->addWidget(address, 1);
         auto *markAllRead = new QPushButton(QStringLiteral("Mark All Read"), root);
         buttons->addWidget(markAllRead);
         layout->addLayout(buttons);
         if (controller) {
             controller->m_webView = webView;
             controller->m_markAllReadButton = markAllRead;
+            controller->m_linkAddressLabel = address;
             QObject::connect(markAllRead, &QPushButton::clicked, controller, &KRNewsViewController::markAllReadAction);
         }
         return root;

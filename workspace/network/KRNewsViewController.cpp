@@ -3,6 +3,8 @@
 #include "KRNetworkInterfaces.h"
 #include "URLParser.h"
 
+#include <core/GCDispatchQueue.h>
+#include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <core/KRString.h>
 #include <platform/appkit/KROpenURL.h>
@@ -87,6 +89,62 @@ const QSet<QString> &newsViewControllerDroppedElements()
     return dropped;
 }
 
+// The page's own address holds the whole page (percent-encoded after "data:text/html..."),
+// and the web engine loads no address longer than 2 MB: a larger page is loaded without its
+// items, which are put in once it has loaded.
+constexpr qsizetype MaximumPageAddressLength = 2 * 1024 * 1024 - 1024;
+
+struct NewsPage
+{
+    QString html;
+    QString pendingContent; // the items, when the page could not hold them
+};
+
+QString newsViewControllerContent(const QList<KRNewsItem> &items, KRNewsController::LoadState state,
+                                  const QString &itemTemplate)
+{
+    QString content;
+    for (qsizetype index = 0; index < items.size(); ++index)
+        content += KRString::stringBySubstitutingTemplateValues(itemTemplate, KRNewsViewController::templateValues(items[index], index),
+                                                                false);
+    if (!items.isEmpty())
+        return content;
+    // An empty pop-over would look broken: it says why there is nothing, and where news comes
+    // from while none was ever asked for.
+    switch (state) {
+    case KRNewsController::LoadState::Loading:
+        return QStringLiteral("<div class=\"news-empty\">Loading the news\u2026</div>");
+    case KRNewsController::LoadState::Failed:
+        return QStringLiteral("<div class=\"news-empty\">The news could not be loaded from the hosting service."
+                              "<br>It is asked for again at the next start.</div>");
+    case KRNewsController::LoadState::Loaded:
+        return QStringLiteral("<div class=\"news-empty\">No news yet.</div>");
+    case KRNewsController::LoadState::NotLoaded:
+        break;
+    }
+    return QStringLiteral("<div class=\"news-empty\">No news yet.<br>News comes from the hosting service "
+                          "set in <span style=\"white-space: nowrap\">Edit \u25B8 Preferences \u25B8 Hosting</span>.</div>");
+}
+
+QString newsViewControllerFill(const QString &pageTemplate, const QString &content)
+{
+    return KRString::stringBySubstitutingTemplateValues(pageTemplate, QVariantMap{{QStringLiteral("content"), content}}, false);
+}
+
+// Runs on any thread: the templates are read before.
+NewsPage newsViewControllerPage(const QList<KRNewsItem> &items, KRNewsController::LoadState state,
+                                const QString &pageTemplate, const QString &itemTemplate)
+{
+    const QString content = newsViewControllerContent(items, state, itemTemplate);
+    NewsPage page{newsViewControllerFill(pageTemplate, content), QString()};
+    static const qsizetype prefix = QByteArrayLiteral("data:text/html;charset=UTF-8,").size();
+    if (prefix + page.html.toUtf8().toPercentEncoding().size() > MaximumPageAddressLength) {
+        page.html = newsViewControllerFill(pageTemplate, QString());
+        page.pendingContent = content;
+    }
+    return page;
+}
+
 } // namespace
 
 KRNewsViewController::KRNewsViewController()
@@ -166,19 +224,27 @@ QString KRNewsViewController::safeHTML(const QString &html)
     return out;
 }
 
-QString KRNewsViewController::pageHTML(const QList<KRNewsItem> &items)
+QString KRNewsViewController::pageHTML(const QList<KRNewsItem> &items, KRNewsController::LoadState state)
 {
-    const QString itemTemplate = newsViewControllerTemplate(QStringLiteral("news-item.html"));
-    QString content;
-    for (qsizetype index = 0; index < items.size(); ++index)
-        content += KRString::stringBySubstitutingTemplateValues(itemTemplate, templateValues(items[index], index), false);
-    // An empty pop-over would look broken: it says why there is nothing and where news comes from.
-    if (items.isEmpty())
-        content = QStringLiteral("<div class=\"news-empty\">No news yet.<br>News comes from the hosting service "
-                                 "set in <span style=\"white-space: nowrap\">Edit \u25B8 Preferences \u25B8 Hosting</span>.</div>");
-    const QVariantMap page{{QStringLiteral("content"), content}};
-    return KRString::stringBySubstitutingTemplateValues(newsViewControllerTemplate(QStringLiteral("news.html")), page,
-                                                        false);
+    return newsViewControllerFill(newsViewControllerTemplate(QStringLiteral("news.html")),
+                                  newsViewControllerContent(items, state,
+                                                            newsViewControllerTemplate(QStringLiteral("news-item.html"))));
+}
+
+QString KRNewsViewController::linkAddress(const QUrl &link)
+{
+    QUrl address;
+    if (link.scheme() == QLatin1String("kr")) {
+        if (link.host() != QLatin1String("link"))
+            return {};
+        const URLParser parser(link.toString(QUrl::FullyEncoded));
+        address = QUrl(QUrl::fromPercentEncoding(parser.valueForVariable(QStringLiteral("url")).toLatin1()), QUrl::StrictMode);
+    } else {
+        address = link;
+    }
+    if (!address.isValid() || !KRLinkPolicy::isWebAddress(address))
+        return {};
+    return address.toString(QUrl::FullyEncoded);
 }
 
 bool KRNewsViewController::followLink(const QUrl &url, KRNewsController *news)
@@ -272,7 +338,24 @@ void KRNewsViewController::awakeFromNib()
     settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_webView->page()->setBackgroundColor(Qt::transparent);
-    connect(m_webView.data(), &QWebEngineView::loadFinished, this, [this] { m_webViewDidLoad = true; });
+    connect(m_webView.data(), &QWebEngineView::loadFinished, this, [this](bool ok) {
+        // A page given up for a newer one ends too: only the newest one's end counts.
+        if (m_pageLoaded || !ok)
+            return;
+        m_pageLoaded = true;
+        if (m_pendingContent.isEmpty()) {
+            m_webViewDidLoad = true;
+            return;
+        }
+        // Put in apart from the page, as the unread marks are hidden: the page runs no script.
+        const QString script = QStringLiteral("document.getElementById('news').innerHTML = %1; true;")
+                                   .arg(KRJavaScript::quotedString(std::exchange(m_pendingContent, QString())));
+        QPointer<KRNewsViewController> self(this);
+        m_webView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [self](const QVariant &) {
+            if (self)
+                self->m_webViewDidLoad = true;
+        });
+    });
     // Once clicked, the page has the keyboard and keeps every key it is given, Escape too: taken
     // before the page sees it, Escape closes the pop-over the news is shown in.
     auto *escape = new QShortcut(QKeySequence(QKeySequence::Cancel), m_webView);
@@ -281,15 +364,61 @@ void KRNewsViewController::awakeFromNib()
         if (auto *popover = qobject_cast<KRPopover *>(m_webView->window()))
             popover->close();
     });
-    const QList<KRNewsItem> items = m_news ? m_news->newsItems() : QList<KRNewsItem>();
-    m_webView->setHtml(pageHTML(items), QUrl());
+    connect(m_webView->page(), &QWebEnginePage::linkHovered, this, &KRNewsViewController::showLinkAddress);
+    if (m_news) {
+        // While it says why there is no news, the pop-over follows the feed: the news shows once
+        // it arrives, the failure once it failed.
+        const auto follow = [this] {
+            if (m_showsNoItems && m_news)
+                showItems(m_news->newsItems());
+        };
+        connect(m_news.data(), &KRNewsController::loadStateChanged, this, follow);
+        connect(m_news.data(), &KRNewsController::newsItemsChanged, this, follow);
+    }
+    showItems(m_news ? m_news->newsItems() : QList<KRNewsItem>());
     updateButton();
+}
+
+void KRNewsViewController::showItems(const QList<KRNewsItem> &items)
+{
+    m_showsNoItems = items.isEmpty();
+    const KRNewsController::LoadState state = m_news ? m_news->loadState() : KRNewsController::LoadState::NotLoaded;
+    // A feed's descriptions are parsed and made safe on another thread: however large or deep
+    // their markup, the window keeps answering meanwhile.
+    const quint64 generation = ++m_pageGeneration;
+    const QString pageTemplate = newsViewControllerTemplate(QStringLiteral("news.html"));
+    const QString itemTemplate = newsViewControllerTemplate(QStringLiteral("news-item.html"));
+    auto page = std::make_shared<NewsPage>();
+    QPointer<KRNewsViewController> self(this);
+    GCDispatchQueue::backgroundQueue().performBlock(
+        [page, items, state, pageTemplate, itemTemplate] {
+            *page = newsViewControllerPage(items, state, pageTemplate, itemTemplate);
+        },
+        [self, page, generation] {
+            if (self && self->m_pageGeneration == generation)
+                self->showPage(page->html, page->pendingContent);
+        });
+}
+
+void KRNewsViewController::showPage(const QString &page, const QString &content)
+{
+    if (!m_webView)
+        return;
+    m_pendingContent = content;
+    m_pageLoaded = false;
+    m_webView->setHtml(page, QUrl());
+}
+
+void KRNewsViewController::showLinkAddress(const QString &link)
+{
+    if (m_linkAddressLabel)
+        m_linkAddressLabel->setText(link.isEmpty() ? QString() : linkAddress(QUrl(link)));
 }
 
 bool KRNewsViewController::acceptNavigation(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame)
 {
     // The page's own document arrives as data, once.
-    if (!m_webViewDidLoad && isMainFrame && type != QWebEnginePage::NavigationTypeLinkClicked
+    if (!m_pageLoaded && isMainFrame && type != QWebEnginePage::NavigationTypeLinkClicked
         && url.scheme() == QLatin1String("data"))
         return true;
     // Only a click on a link is followed: the item's own links (kr://) mark it read and open its

@@ -9,6 +9,7 @@
 #include <QVariantMap>
 
 #include <network/KRNewsController.h>
+#include <QLabel>
 #include <QPushButton>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -37,10 +38,21 @@ public:
 
     QWebEngineView *webView() const { return m_webView; }
     QPushButton *markAllReadButton() const { return m_markAllReadButton; }
+    // Under the news, the address a click on the link under the pointer opens.
+    QLabel *linkAddressLabel() const { return m_linkAddressLabel; }
+    // The page is made away from the main thread (a feed's markup may take a while to make
+    // safe); true once it is made and the view has loaded it.
     bool webViewDidLoad() const { return m_webViewDidLoad; }
 
-    // The page for these items.
-    static QString pageHTML(const QList<KRNewsItem> &items);
+    // The page for these items; without any, it says why: the news is loading, failed to load,
+    // is empty, or was never asked for (and where it comes from).
+    static QString pageHTML(const QList<KRNewsItem> &items,
+                            KRNewsController::LoadState state = KRNewsController::LoadState::NotLoaded);
+    // The address a click on a link of the page opens, as the status line shows it: ASCII
+    // only (percent-encoded, host names in their ASCII form), so no text direction or
+    // look-alike letter shows another address than the one opened; empty when a click on
+    // the link opens nothing outside.
+    static QString linkAddress(const QUrl &link);
     // A feed's description made safe to show: its text escaped and only p, br, b, i, em,
     // strong, ul, ol, li, a, h1-h6, blockquote, code, pre and span kept, without attributes
     // but an <a>'s http(s) address. Scripts, styles, frames, forms, images and their content
@@ -76,9 +88,18 @@ private:
     bool acceptNavigation(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame);
     // Hides the unread marks the CSS selector finds.
     void hideUnreadMarks(const QString &selector);
+    // Makes the page for the items in the background, then shows it.
+    void showItems(const QList<KRNewsItem> &items);
+    void showPage(const QString &page, const QString &content);
+    void showLinkAddress(const QString &link);
 
     QPointer<KRNewsController> m_news;
     QPointer<QWebEngineView> m_webView;
     QPointer<QPushButton> m_markAllReadButton;
+    QPointer<QLabel> m_linkAddressLabel;
     bool m_webViewDidLoad = false;
+    bool m_pageLoaded = false;
+    bool m_showsNoItems = false;
+    quint64 m_pageGeneration = 0;
+    QString m_pendingContent; // too large for the page's own address: put in once it has loaded
 };

@@ -57,14 +57,14 @@ KRProxyAuthViewController::KRProxyAuthViewController()
 
 KRProxyAuthViewController::~KRProxyAuthViewController() = default;
 
-bool KRProxyAuthViewController::askForCredentials(const QString &realm, QString *user, QString *password)
+bool KRProxyAuthViewController::askForCredentials(const QString &proxy, QString *user, QString *password)
 {
     KR_LOG(QStringLiteral("using"));
     std::unique_ptr<KRProxyAuthViewController> controller = create<KRProxyAuthViewController>();
     KRAlert alert;
     alert.style = KRAlert::Style::Informational;
     alert.messageText = QStringLiteral("HTTP Proxy Authentication");
-    alert.informativeText = QStringLiteral("In order to continue, you must log in to the HTTP proxy \"%1\": ").arg(realm);
+    alert.informativeText = QStringLiteral("In order to continue, you must log in to the HTTP proxy \"%1\": ").arg(proxy);
     alert.buttonTitles = {QStringLiteral("Login"), QStringLiteral("Cancel")};
 
     // Another service (a headless one) shows the alert without the fields.

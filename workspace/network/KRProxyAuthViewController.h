@@ -20,9 +20,9 @@ public:
     QLineEdit *username() const { return m_username; }
     QLineEdit *password() const { return m_password; }
 
-    // Asks for the credentials of the proxy's realm in the "HTTP Proxy Authentication" alert
-    // of the alert service, the fields under its text; true when the user chose "Login".
-    static bool askForCredentials(const QString &realm, QString *user, QString *password);
+    // Asks for the credentials of the proxy ("host:port") in the "HTTP Proxy Authentication"
+    // alert of the alert service, the fields under its text; true when the user chose "Login".
+    static bool askForCredentials(const QString &proxy, QString *user, QString *password);
     // Makes askForCredentials the hosting-service client's proxy prompt.
     static void installAsProxyCredentialPrompt();
 

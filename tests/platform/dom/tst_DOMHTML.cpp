@@ -1,11 +1,14 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/dom/DOMHTMLParser.h>
 #include <platform/dom/DOMHTMLSerializer.h>
 #include <platform/dom/DOMText.h>
 
 #include "DOMTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -238,6 +241,153 @@ TEST(DOMHTML, DeepNestingIsCappedAsInABrowser)
     EXPECT_LE(depth, 513);
     EXPECT_EQ(doc->body()->textContent(), "x");
     EXPECT_FALSE(doc->serialize().isEmpty());
+}
+
+// Markup nested hundreds of thousands of levels deep (a feed's description, a pasted page)
+// once took the parser minutes: its work for each tag grows with the elements it holds open.
+// However the nesting is written, it never holds many more than the tree keeps, every element
+// is still there and the text stays in its order.
+TEST(DOMHTML, FarTooDeepMarkupKeepsTheParserShallow)
+{
+    struct Shape {
+        const char *name;
+        QString open;
+        QString close;
+        int elementsPerLevel;
+        bool textInOrder = true; // text in a table outside its cells moves before the table
+    };
+    const int levels = 20000;
+    const Shape shapes[] = {
+        {"blocks", "<div class=\"a\">", "</div>", 1},
+        {"closed as if empty", "<div/>", "", 1},
+        {"inline", "<span><b>", "</b></span>", 2},
+        {"unknown", "<x-y>", "</x-y>", 1},
+        {"lists", "<ul><li>", "</li></ul>", 2},
+        {"tables", "<table><tr><td>", "</td></tr></table>", 1, false},
+        {"cells left open by a block", "<div><table><td></div>", "", 2, false},
+        {"svg", "<svg><g>", "</g></svg>", 2},
+        {"html in svg", "<svg><foreignObject><div>", "", 3},
+        {"quoted tags", "<i title='<p>' data-x=\"</i>\">", "</i>", 1},
+        {"links around blocks", "<a href=\"#\"><div>", "", 2},
+        // Bold closed by the block around it is opened again by the parser at the next text.
+        {"formatting closed by blocks", "<div><b id=\"b%1\">%2</div>", "", 1},
+    };
+    for (const Shape &shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        QString html;
+        for (int i = 0; i < levels; ++i) {
+            const QString level = QString(shape.open).replace("%1", QString::number(i));
+            html += level.contains("%2") ? QString(level).replace("%2", QString::number(i % 10))
+                                         : level + QString::number(i % 10);
+        }
+        for (int i = 0; i < levels; ++i)
+            html += shape.close;
+        const auto doc = DOMDocument::createHTMLDocument();
+        DOMHTMLParser::Statistics statistics;
+        const auto nodes = DOMHTMLParser::parseFragment(html, "div", doc.get(), &statistics);
+        EXPECT_LE(statistics.deepestLevel, 2 * DOMHTMLParser::maximumDepth);
+        auto holder = doc->createElement("div");
+        for (const auto &node : nodes)
+            holder->appendChild(node);
+        QString digits;
+        for (int i = 0; i < levels; ++i)
+            digits += QString::number(i % 10);
+        QString text = holder->textContent();
+        if (!shape.textInOrder) {
+            std::sort(text.begin(), text.end());
+            std::sort(digits.begin(), digits.end());
+        }
+        EXPECT_TRUE(text == digits) << "text lost or out of order";
+        int deepest = 0;
+        qsizetype elements = 0;
+        std::vector<std::pair<const DOMNode *, int>> walk{{holder.get(), 0}};
+        while (!walk.empty()) {
+            const auto [node, depth] = walk.back();
+            walk.pop_back();
+            deepest = std::max(deepest, depth);
+            for (const auto &child : node->childNodes()) {
+                if (child->isElement()) {
+                    ++elements;
+                    walk.push_back({child.get(), depth + 1});
+                }
+            }
+        }
+        EXPECT_LE(deepest, DOMHTMLParser::maximumDepth + 1);
+        EXPECT_GE(elements, qsizetype(levels) * shape.elementsPerLevel * 9 / 10);
+    }
+}
+
+// Markup that closes its elements without saying so (paragraphs, list items, rows, options,
+// links) is nested no deeper than it reads, however long it runs: none of it is cut short.
+TEST(DOMHTML, LongRunsOfImplicitlyClosedElementsAreKeptWhole)
+{
+    struct Run {
+        const char *name;
+        QString piece;
+        QString expected;
+    };
+    const Run runs[] = {
+        {"paragraphs", "<p>x", "<p>x</p>"},
+        {"list items", "<li>x", "<li>x</li>"},
+        {"definitions", "<dt>a<dd>b", "<dt>a</dt><dd>b</dd>"},
+        {"links", "<a href=\"#\">x", "<a href=\"#\">x</a>"},
+        {"headings", "<h1>a<h2>b", "<h1>a</h1><h2>b</h2>"},
+        {"blocks in paragraphs", "<p><div>x</div>", "<p></p><div>x</div>"},
+        {"void elements", "<br><img src=\"a\"><input>", "<br><img src=\"a\"><input>"},
+        {"comments", "<!--<div>--><div>x</div>", "<!--<div>--><div>x</div>"},
+        {"scripts", "<script>'<div>'</script>", "<script>'<div>'</script>"},
+        {"empty svg", "<svg><g/></svg>", "<svg><g></g></svg>"},
+    };
+    for (const Run &run : runs) {
+        SCOPED_TRACE(run.name);
+        QString html, expected;
+        for (int i = 0; i < 3000; ++i) {
+            html += run.piece;
+            expected += run.expected;
+        }
+        const auto doc = DOMDocument::createHTMLDocument();
+        const auto host = doc->createElement("div");
+        host->setInnerHTML(html);
+        EXPECT_EQ(host->innerHTML(), expected);
+    }
+    const auto doc = DOMDocument::createHTMLDocument();
+    const auto table = doc->createElement("table");
+    QString rows, expected;
+    for (int i = 0; i < 3000; ++i) {
+        rows += "<tr><td>a<td>b";
+        expected += "<tr><td>a</td><td>b</td></tr>";
+    }
+    table->setInnerHTML(rows);
+    EXPECT_EQ(table->innerHTML(), "<tbody>" + expected + "</tbody>");
+    rows.clear();
+    expected.clear();
+    for (int i = 0; i < 3000; ++i) {
+        rows += "<tr><td><b>x</td></tr>";
+        expected += "<tr><td><b>x</b></td></tr>";
+    }
+    table->setInnerHTML(rows);
+    EXPECT_EQ(table->innerHTML(), "<tbody>" + expected + "</tbody>") << "bold left open in cells";
+    const auto paragraphs = doc->createElement("div");
+    QString bold;
+    for (int i = 0; i < 3000; ++i)
+        bold += "<p><b>x";
+    paragraphs->setInnerHTML(bold);
+    EXPECT_EQ(paragraphs->getElementsByTagName("p").size(), 3000u) << "bold left open in paragraphs";
+    EXPECT_EQ(paragraphs->textContent(), QString("x").repeated(3000));
+    // A script's text is text, however many tags it spells.
+    const auto script = doc->createElement("script");
+    const QString spelled = QString("if (a <div> b) {<p>").repeated(1000);
+    script->setInnerHTML(spelled);
+    EXPECT_TRUE(script->textContent() == spelled) << "a script's text changed";
+    const auto select = doc->createElement("select");
+    QString options;
+    expected.clear();
+    for (int i = 0; i < 3000; ++i) {
+        options += "<optgroup label=\"g\"><option>a<option>b";
+        expected += "<optgroup label=\"g\"><option>a</option><option>b</option></optgroup>";
+    }
+    select->setInnerHTML(options);
+    EXPECT_EQ(select->innerHTML(), expected);
 }
 
 // Text far longer than the room made at first, and thousands of pieces, come out whole,

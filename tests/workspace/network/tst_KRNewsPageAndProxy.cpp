@@ -72,6 +72,24 @@ TEST(KRNewsViewController, PageHoldsEveryItemFromTheTemplates)
     EXPECT_FALSE(second.value(QStringLiteral("link")).toString().contains(QLatin1Char('&')));
 }
 
+// Without items the page says why: loading, failed, empty, or never asked for (where news
+// comes from only then).
+TEST(KRNewsViewController, AnEmptyPageSaysWhereTheFeedStands)
+{
+    using State = KRNewsController::LoadState;
+    const QString preferences = QStringLiteral("Preferences");
+    const QString loading = KRNewsViewController::pageHTML({}, State::Loading);
+    EXPECT_TRUE(loading.contains(QStringLiteral("Loading the news")));
+    EXPECT_FALSE(loading.contains(preferences));
+    const QString failed = KRNewsViewController::pageHTML({}, State::Failed);
+    EXPECT_TRUE(failed.contains(QStringLiteral("could not be loaded")));
+    EXPECT_FALSE(failed.contains(preferences));
+    EXPECT_FALSE(KRNewsViewController::pageHTML({}, State::Loaded).contains(preferences));
+    EXPECT_TRUE(KRNewsViewController::pageHTML({}, State::NotLoaded).contains(preferences));
+    EXPECT_FALSE(KRNewsViewController::pageHTML(newsPageItems(), State::Failed).contains(QStringLiteral("could not")))
+        << "items read before a failure are shown as they are";
+}
+
 TEST(KRNewsViewController, DescriptionsKeepTheirTextAndOnlyHarmlessMarkup)
 {
     const struct
@@ -166,8 +184,25 @@ TEST(KRNewsViewController, LinksMarkItemsAndOpenOnlyWebAddressesIntact)
     KROpenURLService::setCurrent(previous);
 }
 
+// The status line under the news shows the address a click opens in plain ASCII: the item's
+// own address for its title's kr:// link, a description's web address as it is, nothing for
+// links that open nothing. No right-to-left override or other letter can dress it up.
+TEST(KRNewsViewController, TheStatusShowsTheAddressAClickOpens)
+{
+    const QString spoof = QStringLiteral("http://127.0.0.1/\u202Egpj.exe");
+    const QString title = QStringLiteral("kr://link?newsItemID=0&url=") + QString::fromLatin1(QUrl::toPercentEncoding(spoof));
+    EXPECT_EQ(KRNewsViewController::linkAddress(QUrl(title)), QStringLiteral("http://127.0.0.1/%E2%80%AEgpj.exe"));
+    EXPECT_EQ(KRNewsViewController::linkAddress(QUrl(QStringLiteral("https://b\u00FCcher.example/a b"))),
+              QStringLiteral("https://xn--bcher-kva.example/a%20b"));
+    EXPECT_EQ(KRNewsViewController::linkAddress(QUrl(QStringLiteral("kr://mark?newsItemID=0"))), QString());
+    EXPECT_EQ(KRNewsViewController::linkAddress(QUrl(QStringLiteral("file:///etc/hostname"))), QString());
+    EXPECT_EQ(KRNewsViewController::linkAddress(QUrl(QStringLiteral("kr://link?newsItemID=0&url=javascript%3Aalert(1)"))),
+              QString());
+}
+
 // Fills the fields of the proxy alert once it is open and clicks a button, as the user would.
-void answerProxyBox(const QString &user, const QString &password, const QString &button, const QString &screenshot)
+void answerProxyBox(const QString &user, const QString &password, const QString &button, const QString &screenshot,
+                    const QString &proxy)
 {
     auto *poll = new QTimer;
     poll->setInterval(10);
@@ -178,7 +213,9 @@ void answerProxyBox(const QString &user, const QString &password, const QString 
         poll->stop();
         poll->deleteLater();
         EXPECT_EQ(box->text(), QStringLiteral("HTTP Proxy Authentication"));
-        EXPECT_EQ(box->informativeText(), QStringLiteral("In order to continue, you must log in to the HTTP proxy \"Corp\": "));
+        // The proxy as configured is named, never the challenge's own text.
+        EXPECT_EQ(box->informativeText(),
+                  QStringLiteral("In order to continue, you must log in to the HTTP proxy \"%1\": ").arg(proxy));
         const QList<QLineEdit *> fields = box->findChildren<QLineEdit *>();
         if (fields.size() == 2) {
             QTest::keyClicks(fields[0], user);
@@ -199,18 +236,20 @@ TEST(KRProxyAuthViewController, TheClientsProxyCredentialsComeFromTheAlertsField
     KRTestHTTPServer server;
     ASSERT_TRUE(server.start());
     server.setFallback([](const KRTestRequest &r) {
-        return KRTestHTTPServer::basicAuth(r, "me", "s3cret", "Corp", KRTestResponse::text("{}", 200, "application/json"), true);
+        return KRTestHTTPServer::basicAuth(r, "me", "s3cret", "Type your hosting password here",
+                                           KRTestResponse::text("{}", 200, "application/json"), true);
     });
+    const QString proxy = QStringLiteral("127.0.0.1:%1").arg(server.port());
     auto previous = KRAlertService::setCurrent(std::make_shared<KRMessageBoxAlertService>());
     KRProxyAuthViewController::installAsProxyCredentialPrompt();
     auto client = KRJSONRPC::create();
     auto run = [&] { return KRTest::runThroughProxy(server, client); };
 
-    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Cancel"), {});
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Cancel"), {}, proxy);
     auto cancelled = run();
     EXPECT_EQ(cancelled->error().code(), NetHTTPRequest::AuthenticationErrorType);
 
-    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Login"), QStringLiteral("proxy-alert.png"));
+    answerProxyBox(QStringLiteral("me"), QStringLiteral("s3cret"), QStringLiteral("Login"), QStringLiteral("proxy-alert.png"), proxy);
     auto accepted = run();
     EXPECT_FALSE(accepted->error()) << accepted->error().toString().toStdString();
 
