@@ -731,7 +731,7 @@ TEST_F(KRPageStylesLive, EveryJQueryMobileWidgetIsDrawnOnceAndKeepsItsSizeWhenRe
 // its properties change (a rebuild in another theme or shape, a filter switched on), after a
 // paste and after the design device changes: a list's filter field and its items below it, a
 // button's face filling the box the user sized, which is also the box that takes the clicks,
-// and a text area as tall as the built page makes it.
+// and a text area as tall as the built page makes it, which is the height its size check keeps.
 TEST_F(KRPageStylesLive, EachWidgetIsDrawnAsTheBuiltPageDrawsItAfterEveryChange)
 {
     show(QStringLiteral("<KRPage id=\"page1\"><KRContents>"
@@ -794,6 +794,11 @@ TEST_F(KRPageStylesLive, EachWidgetIsDrawnAsTheBuiltPageDrawsItAfterEveryChange)
                                         " return [f.left - o.left, f.top - o.top, f.width, f.height].map(Math.round).join(','); })()");
     EXPECT_EQ(js(*view, face).toString(), QStringLiteral("0,0,190,90"));
     EXPECT_EQ(js(built, face).toString(), QStringLiteral("0,0,190,90"));
+    // The pasted text area's size check measured it at the height the built page draws it.
+    const QString extent = QStringLiteral("(function(e) { return Math.round(e.querySelector('textarea').getBoundingClientRect().bottom"
+                                          " - e.getBoundingClientRect().top); })(document.getElementById(%1))")
+                               .arg(KRJavaScript::quotedString(pastedID));
+    EXPECT_EQ(pasted.first()->value(QStringLiteral("kr_height")).toInt(), js(built, extent).toInt());
     EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
     EXPECT_TRUE(view->grab().toImage().save(artifactsDir() + QStringLiteral("/widgets-after-changes-design.png")));
     EXPECT_TRUE(built.grab().toImage().save(artifactsDir() + QStringLiteral("/widgets-after-changes-built.png")));
