@@ -101,7 +101,7 @@ const QString kDesignStyleText = QStringLiteral(
     ".ui-slider-track {width: 100% !important; margin: 0 0% 0 0% !important}\n"
     "form.ui-listview-filter {margin: 0 0% 0 0% !important}\n"
     // A button fills its control's box: what is drawn is what takes the clicks.
-    "[data-kr-text] > .ui-input-btn {margin: 0; height: 100%; -webkit-box-sizing: border-box; box-sizing: border-box; "
+    "[data-kr-text] > .ui-input-btn {margin: 0; min-height: 100%; -webkit-box-sizing: border-box; box-sizing: border-box; "
     "display: -webkit-flex; display: flex; -webkit-align-items: center; align-items: center; "
     "-webkit-justify-content: center; justify-content: center;}\n");
 
