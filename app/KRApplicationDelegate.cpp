@@ -16,6 +16,7 @@
 #include <model/KRDocument.h>
 #include <network/KRNewsController.h>
 #include <network/NetRuntimeServerSupport.h>
+#include <platform/appkit/KRMessageBoxAlertService.h>
 #include <platform/appkit/KROpenURL.h>
 #include <platform/crash/KRCrashReporter.h>
 #include <platform/foundation/KRAlertService.h>
@@ -510,7 +511,62 @@ void KRApplicationDelegate::korvaneVersionHistoryAction()
 
 QString KRApplicationDelegate::blankProjectPath()
 {
-    return KRPaths::temporaryDirectory() + QStringLiteral("/Untitled.krproj");
+    return KRPaths::applicationSupportDirectory() + QStringLiteral("/Untitled.krproj");
+}
+
+namespace {
+
+// Copies a folder's contents into an existing folder; links are copied as links, never
+// followed.
+bool appCopyFolder(const QString &from, const QString &to)
+{
+    const QDir source(from);
+    const QFileInfoList entries = source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        const QString target = to + QLatin1Char('/') + entry.fileName();
+        if (entry.isSymLink()) {
+            if (!QFile::link(entry.symLinkTarget(), target))
+                return false;
+        } else if (entry.isDir()) {
+            if (!QDir().mkdir(target) || !appCopyFolder(entry.filePath(), target))
+                return false;
+        } else if (!QFile::copy(entry.filePath(), target)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool KRApplicationDelegate::moveBlankProjectOutOfTemporaryFolder()
+{
+    const QString temporary = KRPaths::temporaryDirectory();
+    if (temporary.isEmpty())
+        return false;
+    const QString old = temporary + QStringLiteral("/Untitled.krproj");
+    const QFileInfo package(old);
+    if (package.isSymLink() || !package.isDir() || !QFileInfo(old + QStringLiteral("/project.xml")).isFile())
+        return false;
+    const QString now = blankProjectPath();
+    const QFileInfo place(now);
+    // One kept there already is the one the user works on: the old one stays where it is.
+    if (place.exists() || place.isSymLink())
+        return false;
+    if (!QDir().rename(old, now)) {
+        // The temporary folder is on another file system: a copy beside the new place, renamed
+        // into it once complete; the old one goes after.
+        const QString staging = now + QStringLiteral(".kr-moving");
+        QDir(staging).removeRecursively();
+        if (!QDir().mkdir(staging) || !appCopyFolder(old, staging) || !QDir().rename(staging, now)) {
+            QDir(staging).removeRecursively();
+            KR_LOG(QStringLiteral("The blank project could not be moved from %1 to %2").arg(old, now));
+            return false;
+        }
+        QDir(old).removeRecursively();
+    }
+    KR_LOG(QStringLiteral("The blank project moved from %1 to %2").arg(old, now));
+    return true;
 }
 
 bool KRApplicationDelegate::createAndOpenProject(const QString &packagePath)
@@ -556,6 +612,7 @@ void KRApplicationDelegate::newDocument()
 void KRApplicationDelegate::newBlankDocument()
 {
     KR_LOG(QString());
+    moveBlankProjectOutOfTemporaryFolder();
     createAndOpenProject(blankProjectPath());
 }
 
@@ -593,8 +650,33 @@ void KRApplicationDelegate::openRecentDocument(const QString &path)
                      opened.error().message());
 }
 
+void KRApplicationDelegate::openProjectsFromAnotherStart(const QStringList &packagePaths)
+{
+    KR_LOG(packagePaths.join(QStringLiteral(", ")));
+    if (m_terminating)
+        return;
+    for (const QString &path : packagePaths)
+        openRecentDocument(path);
+    if (!packagePaths.isEmpty())
+        return;
+    for (const auto &document : KRDocumentController::sharedDocumentController().documents()) {
+        if (QWidget *window = KRDocumentController::windowForDocument(*document); window && window->isVisible()) {
+            KRWindowControllerBase::orderFront(window);
+            return;
+        }
+    }
+    galleryAction(false);
+}
+
 bool KRApplicationDelegate::terminateAction()
 {
+    // A question still open (one a window other than the front one asked, say) is answered
+    // with its harmless choice first; the quit goes on once its event loop has unwound, since
+    // quitting from inside it would end it without an answer.
+    if (KRMessageBoxAlertService::cancelOpenQuestions()) {
+        QTimer::singleShot(0, this, [this] { terminateAction(); });
+        return false;
+    }
     if (!KRDocumentController::sharedDocumentController().reviewUnsavedDocuments())
         return false;
     m_terminating = true;

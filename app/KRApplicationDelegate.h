@@ -86,6 +86,9 @@ public:
     void newBlankDocument();
     void openDocumentAction();
     void openRecentDocument(const QString &path);
+    // What another start of the application asked for: its projects opened (or, already
+    // open, brought to the front); with none, a window of this one brought to the front.
+    void openProjectsFromAnotherStart(const QStringList &packagePaths);
     void orderFrontCreateHostingAccount();
     // Asks to save every edited project, then quits; false when the user cancelled.
     bool terminateAction();
@@ -104,9 +107,12 @@ public:
     // existing project.xml stays) and opens it. Refuses a symbolic link or a folder that is
     // neither empty nor a package. The error, if any, has been shown.
     bool createAndOpenProject(const QString &packagePath);
-    // Where the blank start-up project lives: "Untitled.krproj" in the private temporary
-    // folder.
+    // Where the blank start-up project lives: "Untitled.krproj" in the application's data
+    // folder, which outlives the session (the next launch reopens it).
     static QString blankProjectPath();
+    // Moves a blank project an earlier version kept in the temporary folder (emptied at
+    // logout) to blankProjectPath(), unless one is there already. True when it moved.
+    static bool moveBlankProjectOutOfTemporaryFolder();
 
     // The quotations of "insp.dat" (unscrambled JSON); nothing when it is no non-empty array.
     static std::optional<QJsonArray> inspirationQuotes(const QByteArray &scrambled);

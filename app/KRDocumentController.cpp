@@ -1,5 +1,7 @@
 #include "KRDocumentController.h"
 
+#include "KRApplicationDelegate.h"
+
 #include <core/KRRunLogger.h>
 #include <ui/KRProjectWindowController.h>
 #include <model/KRDocument.h>
@@ -150,8 +152,9 @@ void KRDocumentController::closeAllDocuments()
 
 bool KRDocumentController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Close) {
-        // The window decides whether it closes; look once it has.
+    // The window decides whether it closes, and may ask first (the question's event loop runs
+    // the look below while the window is still up): looked at again once it has hidden.
+    if (event->type() == QEvent::Close || (event->type() == QEvent::Hide && !event->spontaneous())) {
         QPointer<QWidget> window = qobject_cast<QWidget *>(watched);
         QTimer::singleShot(0, this, [this, window] {
             for (const auto &document : m_documents) {
@@ -182,7 +185,9 @@ bool KRDocumentController::isScratchPackage(const QString &packagePath)
         return false;
     const QString temporary = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     const QString package = QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath());
-    return package == temporary || package.startsWith(temporary + QLatin1Char('/'));
+    // The blank start-up project is reopened as such, not through the recent list.
+    return package == temporary || package.startsWith(temporary + QLatin1Char('/'))
+           || package == QDir::cleanPath(KRApplicationDelegate::blankProjectPath());
 }
 
 void KRDocumentController::noteRecent(const QString &packagePath)
@@ -255,6 +260,8 @@ bool KRDocumentController::reviewUnsavedDocuments()
             return false;
         if (answer == KRAlertService::FirstButtonReturn) {
             const KRResult<void> saved = document->save();
+            if (!saved && saved.error().code() == KRDocument::SaveCancelledCode)
+                return false;
             if (!saved) {
                 KRAlert failure;
                 failure.messageText = saved.error().message();

@@ -61,11 +61,11 @@ public:
     // Drops every document without asking and without lastDocumentClosed (shutdown, tests).
     void closeAllDocuments();
 
-    // The recent projects that still exist, most recent first. The blank start-up project
-    // (in the temporary folder) is never among them.
+    // The recent projects that still exist, most recent first. The blank start-up project is
+    // never among them.
     QStringList recentDocumentPaths() const;
-    // Whether the package lives in the application's temporary folder (the blank start-up
-    // project): such a package is no recent project.
+    // Whether the package is the blank start-up project or lives in the application's
+    // temporary folder: such a package is no recent project.
     static bool isScratchPackage(const QString &packagePath);
     KRRecentDocuments &recentDocuments() { return *m_recent; }
 

@@ -115,7 +115,7 @@ void KRPreferencesWindowController::build()
     setWindow(window);
     KRMainMenu::shared().createMenuBar(window);
 
-    toolbar = new QToolBar(QStringLiteral("com.korvane.preferences.prefspanel.toolbar"));
+    toolbar = new QToolBar(QObject::tr("Preference Panes"));
     toolbar->setObjectName(QStringLiteral("com.korvane.preferences.prefspanel.toolbar"));
     toolbar->setMovable(false);
     toolbar->setFloatable(false);
@@ -455,6 +455,7 @@ void KRPreferencesWindowController::removeDeviceAction()
         alert.informativeText = QStringLiteral("Use caution when removing devices.  This can have adverse effects if you've "
                                                "already created projects using this device.");
         alert.buttonTitles = {QStringLiteral("Remove Device"), QStringLiteral("Keep Device")};
+        alert.destructive = true;
         alert.suppressionButtonTitle = QStringLiteral("Do not show this message again");
         const int answer = KRAlertService::current().runModal(alert);
         if (*alert.suppressionButtonChecked)

@@ -92,6 +92,9 @@ public:
 
     // The web folder (the build's default output folder); empty when there is none.
     virtual QString webFolderPath() = 0;
+    // The project's package folder, which an export never writes into; empty when the project
+    // has none (never saved).
+    virtual QString packagePath() const { return {}; }
 
     virtual QString startPage() const = 0;
     virtual bool singlePageDeploy() const = 0;

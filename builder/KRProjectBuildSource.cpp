@@ -65,6 +65,8 @@ QString KRProjectBuildSource::webFolderPath()
     return folder ? folder->krwebPath() : QString();
 }
 
+QString KRProjectBuildSource::packagePath() const { return m_project->packagePath(); }
+
 QString KRProjectBuildSource::startPage() const { return m_project->startPage(); }
 bool KRProjectBuildSource::singlePageDeploy() const { return m_project->singlePageDeploy(); }
 bool KRProjectBuildSource::ajaxPageLoading() const { return m_project->ajaxPageLoading(); }

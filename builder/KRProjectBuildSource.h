@@ -26,6 +26,7 @@ public:
     int concurrentPageLimit() const override;
     std::optional<QString> libraryLinksText(const QStringList &stylesheets, const QStringList &scripts) const override;
     QString webFolderPath() override;
+    QString packagePath() const override;
     QString startPage() const override;
     bool singlePageDeploy() const override;
     bool ajaxPageLoading() const override;

@@ -32,6 +32,7 @@
 #include <functional>
 #include <optional>
 #include <cerrno>
+#include <cstring>
 #include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -133,6 +134,63 @@ bool staysInside(const QString &path, const QString &folder)
                           canonicalPathAllowingMissing(folder));
 }
 
+// Whether the item at the path, or a folder it lies in, is the same item as the folder (device
+// and inode), whichever links or other mounts either path goes through.
+bool isSameItemOrInside(const QString &path, const QString &folder)
+{
+    struct stat wanted{};
+    if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &wanted) != 0)
+        return false;
+    for (QString current = QDir::cleanPath(QFileInfo(path).absoluteFilePath());;) {
+        struct stat status{};
+        if (::stat(QFile::encodeName(current).constData(), &status) == 0 && status.st_dev == wanted.st_dev
+            && status.st_ino == wanted.st_ino)
+            return true;
+        const QString parent = QFileInfo(current).absolutePath();
+        if (parent == current)
+            return false;
+        current = parent;
+    }
+}
+
+// What an export may not touch: the open package, and everything in it.
+class PackageGuard
+{
+public:
+    explicit PackageGuard(const QString &package)
+        : m_package(package.isEmpty() ? QString() : QDir::cleanPath(package))
+        , m_canonical(m_package.isEmpty() ? QString() : canonicalPathAllowingMissing(m_package))
+    {
+    }
+
+    // Whether writing into the folder would write into the package.
+    bool isInside(const QString &folder) const
+    {
+        if (m_package.isEmpty())
+            return false;
+        return isSameOrInside(canonicalPathAllowingMissing(folder), m_canonical) || isSameItemOrInside(folder, m_package);
+    }
+    // Whether replacing the item at the path (removed, not followed, when it is a link) would
+    // replace or delete the package or something in it.
+    bool isTouchedByReplacing(const QString &path) const
+    {
+        if (m_package.isEmpty())
+            return false;
+        const QFileInfo info(path);
+        const QString item = joinPath(canonicalPathAllowingMissing(info.absolutePath()), info.fileName());
+        if (isSameOrInside(item, m_canonical) || isSameItemOrInside(info.absolutePath(), m_package))
+            return true;
+        if (isSameOrInside(m_canonical, item))
+            return true;
+        // A folder there (not a link to one) that holds the package through another path.
+        return info.isDir() && !info.isSymLink() && isSameItemOrInside(m_package, path);
+    }
+
+private:
+    QString m_package;
+    QString m_canonical;
+};
+
 // Copies a file, or a folder with everything below it; the target must not exist. Symbolic
 // links are followed, or, with a link root (a canonical folder path), copied as links when
 // they lead inside it and left out otherwise.
@@ -142,9 +200,17 @@ bool copyItem(const QString &source, const QString &target, bool keepDates, QStr
     const QFileInfo info(source);
     if (!linkRoot.isEmpty() && info.isSymLink())
         return KRFileManager::copyLinkWithin(source, target, linkRoot, reason) != KRFileManager::LinkCopy::Failed;
+    // What the web folder holds is copied as Save As copies it: by names as bytes, one folder
+    // at a time (no depth is too deep), sparse files with their holes, and what cannot be
+    // copied named with the system's reason.
+    if (!linkRoot.isEmpty())
+        return KRFileManager::copyItemWithin(source, target, linkRoot, reason);
     if (info.isDir() && !info.isSymLink()) {
-        if (!QDir().mkpath(target)) {
-            *reason = QStringLiteral("the folder could not be created");
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(target).toStdString()), error);
+        if (error) {
+            *reason = QStringLiteral("the folder \u201C%1\u201D could not be created: %2")
+                          .arg(target, QString::fromLocal8Bit(std::strerror(error.value())));
             return false;
         }
         const QStringList names = QDir(source).entryList(
@@ -248,59 +314,23 @@ private:
     int m_fd;
 };
 
-// A page's file made empty ahead of its text, on the thread that made the page: which file
-// it is, so that only that file is written later.
+// A page's file made empty ahead of its text, on the thread that made the page, under a
+// temporary name: which page file it is for, and which file it is, so that only that file
+// is written and renamed into place later.
 struct FileMadeAhead
 {
-    QByteArray name; // empty: none made
-    dev_t device = 0;
-    ino_t inode = 0;
+    QByteArray name; // the page's file name; empty: none made
+    KRFileManager::TemporaryFile file;
 };
 
-// Makes the named file in the folder, empty, when nothing is in its place.
+// Makes an empty temporary file in the folder for the named page file.
 FileMadeAhead makeFileAhead(const OutputFolder &folder, const QString &name)
 {
     FileMadeAhead made;
-    const QByteArray fileName = QFile::encodeName(name);
-    const int fd = ::openat(folder.fd(), fileName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return made;
-    struct stat status{};
-    if (::fstat(fd, &status) == 0) {
-        made = {fileName, status.st_dev, status.st_ino};
-    } else {
-        ::unlinkat(folder.fd(), fileName.constData(), 0);
-    }
-    ::close(fd);
+    made.file = KRFileManager::makeTemporaryFileIn(folder.fd());
+    if (!made.file.name.isEmpty())
+        made.name = QFile::encodeName(name);
     return made;
-}
-
-// Writes the parts one after the other, from where the file is; an error number on failure.
-int writeParts(int fd, std::initializer_list<QByteArrayView> parts)
-{
-    std::vector<iovec> pieces;
-    for (const QByteArrayView part : parts) {
-        if (!part.isEmpty())
-            pieces.push_back({const_cast<char *>(part.data()), std::size_t(part.size())});
-    }
-    for (std::size_t first = 0; first < pieces.size();) {
-        const ssize_t n = ::writev(fd, pieces.data() + first, int(std::min<std::size_t>(pieces.size() - first, IOV_MAX)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        // Past what was written: whole pieces, then into the next.
-        for (std::size_t left = std::size_t(n); left > 0;) {
-            iovec &piece = pieces[first];
-            const std::size_t taken = std::min(left, piece.iov_len);
-            piece.iov_base = static_cast<char *>(piece.iov_base) + taken;
-            piece.iov_len -= taken;
-            left -= taken;
-            if (piece.iov_len == 0)
-                ++first;
-        }
-    }
-    return 0;
 }
 
 qint64 modifiedMSecs(const struct stat &status)
@@ -310,11 +340,11 @@ qint64 modifiedMSecs(const struct stat &status)
 
 // Writes a page's file (a plain name) in the output folder and marks it as generated; safe
 // on any thread. Without a sync: a generated file is made again by every build, so a torn
-// write costs a rebuild, never the user's work. The file is made new, never opened through a
-// link: the build removed its own files of the last build, so this is the common case, and a
-// file made so that cannot be written is removed again. The file made ahead for it is
-// written only when it is still that empty file. Anything else in its place (a file of the
-// user's, a link a package brought) is replaced by one atomic write, as any generated file.
+// write costs a rebuild, never the user's work. The text goes into a temporary file (the one
+// made ahead for it, when it is still that empty file), which is marked and then renamed into
+// place: whenever the build is stopped, a page's file is whole and marked, or not there. What
+// is in its place (a file of the user's, a link a package brought) is replaced, never written
+// through.
 WrittenFile writePageFile(const OutputFolder &folder, const QString &name, std::initializer_list<QByteArrayView> parts,
                           const FileMadeAhead &ahead)
 {
@@ -322,53 +352,17 @@ WrittenFile writePageFile(const OutputFolder &folder, const QString &name, std::
     for (const QByteArrayView part : parts)
         result.size += part.size();
     const QByteArray fileName = QFile::encodeName(name);
-    int fd = -1;
-    if (ahead.name == fileName) {
-        fd = ::openat(folder.fd(), fileName.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        struct stat status{};
-        if (fd >= 0
-            && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_dev != ahead.device
-                || status.st_ino != ahead.inode || status.st_nlink != 1 || status.st_size != 0)) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    if (fd < 0)
-        fd = ::openat(folder.fd(), fileName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        const QString path = joinPath(folder.path(), name);
-        QByteArray data;
-        data.reserve(result.size);
-        for (const QByteArrayView part : parts)
-            data.append(part);
-        if (const KRResult<void> written = KRFileManager::writeFileAtomically(path, data, false); !written) {
-            result.reason = written.error().message();
-            return result;
-        }
-        KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
-        result.written = true;
-        result.modified = modifiedMSecs(path);
-        result.digest = KRGeneratedFileList::digest({data});
-        return result;
-    }
-    if (fd < 0) {
-        result.reason = qt_error_string(errno);
-        return result;
-    }
-    int error = writeParts(fd, parts);
     struct stat status{};
-    const bool dated = !error && ::fstat(fd, &status) == 0;
-    if (!error)
-        KRFileManager::setExtendedAttributeOfOpenFile(fd, joinPath(folder.path(), name), generatedMark(), kTrue);
-    if (::close(fd) != 0 && errno != EINTR && !error)
-        error = errno;
-    if (error) {
-        ::unlinkat(folder.fd(), fileName.constData(), 0);
-        result.reason = qt_error_string(error);
+    const KRResult<void> written = KRFileManager::writeFileAtomicallyIn(
+        folder.fd(), fileName, joinPath(folder.path(), name), parts, false, {{generatedMark(), kTrue}},
+        ahead.name == fileName ? &ahead.file : nullptr, &status);
+    KRFileManager::removeTemporaryFileIn(folder.fd(), ahead.file); // when it was not the one written
+    if (!written) {
+        result.reason = written.error().message();
         return result;
     }
     result.written = true;
-    result.modified = dated ? modifiedMSecs(status) : -1;
+    result.modified = modifiedMSecs(status);
     result.digest = KRGeneratedFileList::digest(parts);
     return result;
 }
@@ -647,10 +641,8 @@ struct PageFilesMadeAhead
     std::vector<MadePage> &made;
     ~PageFilesMadeAhead()
     {
-        for (const MadePage &slot : made) {
-            if (!slot.fileMadeAhead.name.isEmpty())
-                ::unlinkat(folder.fd(), slot.fileMadeAhead.name.constData(), 0);
-        }
+        for (const MadePage &slot : made)
+            KRFileManager::removeTemporaryFileIn(folder.fd(), slot.fileMadeAhead.file);
     }
 };
 
@@ -765,7 +757,7 @@ void makePages(KRBuildProject &project, const QList<KRXMLNode> &elements, bool e
         if (made[i].linksAt >= 0 && ahead[i].name == QFile::encodeName(made[i].pageID + QStringLiteral(".html")))
             made[i].fileMadeAhead = ahead[i];
         else
-            ::unlinkat(output->fd(), ahead[i].name.constData(), 0);
+            KRFileManager::removeTemporaryFileIn(output->fd(), ahead[i].file);
     }
 }
 
@@ -1329,10 +1321,11 @@ KRResult<void> KRProjectBuilder::saveGeneratedFileData(const QByteArray &data, c
     // Written from the output folder's parent opened once, no folder on the way followed.
     const QFileInfo outputInfo(output);
     const QString below = outputInfo.fileName() + QLatin1Char('/') + QDir(output).relativeFilePath(path);
-    if (const KRResult<void> written = KRFileManager::writeFileAtomicallyBelow(outputInfo.absolutePath(), below, data, false);
+    // Marked before it takes its name: a build stopped at any moment leaves no unmarked file.
+    if (const KRResult<void> written =
+            KRFileManager::writeFileAtomicallyBelow(outputInfo.absolutePath(), below, data, false, {{generatedMark(), kTrue}});
         !written)
         return failed(written.error().message());
-    KRFileManager::setExtendedAttributeOfItemAtPath(path, generatedMark(), kTrue);
     // Listed too, for file systems that keep no marks.
     const QFileInfo info(path);
     if (QDir::cleanPath(info.absolutePath()) == QDir::cleanPath(QFileInfo(output).absoluteFilePath())
@@ -1480,7 +1473,31 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         }
     }
 
+    // Nor is anything written into the package around it: a resource named "project.xml" or a
+    // folder named "kr-web" would replace the project's own, and the web folder's links and
+    // files could overwrite anything in it.
+    const PackageGuard package(m_project->packagePath());
+    if (package.isInside(exportFolder)) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The project can\u2019t be exported into its own package.");
+        alert.informativeText = QStringLiteral("\u201C%1\u201D is the project\u2019s package or lies inside it. "
+                                               "Choose a folder outside it.")
+                                    .arg(exportFolder);
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+        KR_LOG(QStringLiteral("Export into %1 refused: inside the package %2").arg(exportFolder, m_project->packagePath()));
+        return false;
+    }
+
     m_project->reloadResources();
+    // A file whose name is not UTF-8 is no resource and could not be copied by name: the
+    // export stops and names them rather than leave them out.
+    if (const QStringList odd = webFolder.isEmpty() ? QStringList() : KRFileManager::undecodableNamesBelow(webFolder);
+        !odd.isEmpty()) {
+        showError(QStringLiteral("The project can\u2019t be exported: some of its files have names that are not UTF-8."),
+                  odd.mid(0, 20).join(QLatin1Char('\n')));
+        return false;
+    }
     QList<std::shared_ptr<KRProjectResource>> records = m_project->resources();
     // Links in the web folder stay links (those leading out of it are skipped); the library
     // files that follow are copied as files.
@@ -1489,6 +1506,29 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
     if (m_project->exportLocalJQuerySources()) {
         addResourcesFromPath(localJQueryPath, records);
         addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), records);
+    }
+
+    // An item of the export that would replace the package, or the folder holding it (the
+    // chosen folder holds the package, and a resource has its name), stops the export before
+    // anything is asked or touched, whatever "Don't ask again" says.
+    for (const auto &record : std::as_const(records)) {
+        const QString name = record->relativePath().isEmpty() ? record->name() : record->relativePath();
+        if (!isContainedRelativePath(name))
+            continue;
+        const QString target = joinPath(exportFolder, QDir::cleanPath(name));
+        if (!package.isTouchedByReplacing(target))
+            continue;
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
+                                .arg(QFileInfo(exportFolder).fileName());
+        alert.informativeText = QStringLiteral("Exporting \u201C%1\u201D there would replace the project\u2019s own "
+                                               "package, a folder holding it or a file in it. Choose another folder.")
+                                    .arg(name);
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+        KR_LOG(QStringLiteral("Export into %1 refused: %2 would replace the package %3")
+                   .arg(exportFolder, target, m_project->packagePath()));
+        return false;
     }
 
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
@@ -1510,6 +1550,12 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         if (!staysInside(target, exportFolder)) {
             showError(copyErrorMessage(record->fullPath(), target),
                       QStringLiteral("A folder on the way leads out of the folder chosen for the export."));
+            return false;
+        }
+        // Nor into the package, through a link copied a moment ago.
+        if (package.isTouchedByReplacing(target)) {
+            showError(copyErrorMessage(record->fullPath(), target),
+                      QStringLiteral("A folder on the way leads into the project\u2019s own package."));
             return false;
         }
 

@@ -155,9 +155,10 @@ public:
     // Copies every file of the web folder, and the local jQuery and jQuery Mobile files when
     // the project asks for them, into the folder, asking before anything is replaced (unless
     // "SuppressExportOverwriteWarning" is on). Stops at the first failure or "Cancel"; false
-    // then. A folder that is the web folder or lies inside it is refused before anything is
-    // touched. Links of the web folder that lead out of it are left out, and nothing is
-    // written where a folder on the way leads out of the chosen folder.
+    // then. A folder that is the web folder or the package, or lies inside either, is refused
+    // before anything is touched, and so is a folder where an item would replace the package,
+    // a folder holding it or anything in it. Links of the web folder that lead out of it are
+    // left out, and nothing is written where a folder on the way leads out of the chosen folder.
     bool exportProjectToURL(const QUrl &folderURL);
     bool exportProjectToFolder(const QString &folderPath);
     // Records of every file under a path relative to the "local-server" folder (the path

@@ -10,16 +10,24 @@
 #include <QStandardPaths>
 #include <QUuid>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <limits>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
+#include <dirent.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -120,6 +128,11 @@ const struct timespec processStart = [] {
     return now;
 }();
 
+QByteArray temporaryMarkName()
+{
+    return QByteArrayLiteral("user.") + TemporaryWriteMark;
+}
+
 // A file descriptor closed at the end of its scope.
 class Descriptor
 {
@@ -145,14 +158,22 @@ private:
     int m_fd;
 };
 
-KRError posixFailure(const QString &path, int error)
+KRError posixFailure(const QString &path, int error, const QString &because = QString())
 {
-    QString reason = QString::fromLocal8Bit(std::strerror(error));
-    if (error == EACCES)
-        reason = QStringLiteral("the file is read-only");
-    else if (error == ELOOP || error == ENOTDIR)
+    QString reason = because.isEmpty() ? QString::fromLocal8Bit(std::strerror(error)) : because;
+    if (because.isEmpty() && (error == ELOOP || error == ENOTDIR))
         reason = QStringLiteral("a folder on its way is a link or not a folder");
     return KRError(QStringLiteral("NSPOSIXErrorDomain"), error, reason, {{QStringLiteral("path"), path}});
+}
+
+// Why nothing could be made in the folder holding path: the folder and the system's reason
+// (a folder the user may not write is no read-only file).
+KRError folderFailure(const QString &path, int error)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    return posixFailure(path, error,
+                        QStringLiteral("nothing can be made in the folder \u201C%1\u201D: %2")
+                            .arg(folder, QString::fromLocal8Bit(std::strerror(error))));
 }
 
 // Whether the user may write the file (the status of the file itself, in folder): someone
@@ -176,7 +197,7 @@ void copyAttributes(int from, int to)
     if (listed <= 0)
         return;
     for (const QByteArray &name : names.left(listed).split('\0')) {
-        if (name.isEmpty())
+        if (name.isEmpty() || name == temporaryMarkName())
             continue;
         const ssize_t length = ::fgetxattr(from, name.constData(), nullptr, 0);
         if (length < 0)
@@ -188,9 +209,80 @@ void copyAttributes(int from, int to)
     }
 }
 
+// Writes the parts one after the other, from where the file is; an error number on failure.
+int writeParts(int fd, std::initializer_list<QByteArrayView> parts)
+{
+    std::vector<iovec> pieces;
+    for (const QByteArrayView part : parts) {
+        if (!part.isEmpty())
+            pieces.push_back({const_cast<char *>(part.data()), std::size_t(part.size())});
+    }
+    for (std::size_t first = 0; first < pieces.size();) {
+        const ssize_t n = ::writev(fd, pieces.data() + first, int(std::min<std::size_t>(pieces.size() - first, IOV_MAX)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        // Past what was written: whole pieces, then into the next.
+        for (std::size_t left = std::size_t(n); left > 0;) {
+            iovec &piece = pieces[first];
+            const std::size_t taken = std::min(left, piece.iov_len);
+            piece.iov_base = static_cast<char *>(piece.iov_base) + taken;
+            piece.iov_len -= taken;
+            left -= taken;
+            if (piece.iov_len == 0)
+                ++first;
+        }
+    }
+    return 0;
+}
+
+// Makes a new temporary file in the folder, exclusively and never through a link, locked and
+// marked as an atomic write's while it is written; -1 with errno set when none can be made.
+// Where the file system allows, the file is made without a name, locked and marked, and only
+// then given its name, so that no process stopped at any moment leaves one unmarked.
+int makeTemporaryFile(int folder, QByteArray *name)
+{
+    const auto lockAndMark = [](int fd, const QByteArray &shown) {
+        // Locked before it is marked: a marked file nobody holds is one a killed writer left.
+        (void)::flock(fd, LOCK_EX | LOCK_NB);
+        if (::fsetxattr(fd, temporaryMarkName().constData(), "1", 1, 0) != 0)
+            noteAttributeFailure(shown, errno);
+    };
+    const auto newName = [] {
+        return kTemporaryWritePrefix + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+    };
+    const int unnamed = ::openat(folder, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    if (unnamed >= 0) {
+        lockAndMark(unnamed, QByteArrayLiteral("a temporary file"));
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(unnamed);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            *name = newName();
+            if (::linkat(AT_FDCWD, self.constData(), folder, name->constData(), AT_SYMLINK_FOLLOW) == 0)
+                return unnamed;
+            if (errno != EEXIST)
+                break;
+        }
+        ::close(unnamed); // no /proc, or no linking here: made with its name instead
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        *name = newName();
+        const int fd = ::openat(folder, name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd >= 0)
+            lockAndMark(fd, *name);
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 // The atomic write of the file named name in the open folder; path names it in errors.
-KRResult<void> writeInFolder(int folder, const QByteArray &name, const QString &path, const QByteArray &data,
-                             bool sync, const struct timespec *modified = nullptr)
+KRResult<void> writeInFolder(int folder, const QByteArray &name, const QString &path,
+                             std::initializer_list<QByteArrayView> parts, bool sync,
+                             const struct timespec *modified = nullptr, const QList<FileMark> &marks = {},
+                             const TemporaryFile *ahead = nullptr, struct stat *writtenStatus = nullptr)
 {
     struct stat existing{};
     const bool exists = ::fstatat(folder, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
@@ -199,20 +291,29 @@ KRResult<void> writeInFolder(int folder, const QByteArray &name, const QString &
     const bool replacesFile = exists && S_ISREG(existing.st_mode);
     // A file the user protected stays as it is: renaming over it would go round the protection.
     if (replacesFile && !isWritableFile(folder, name, existing))
-        return posixFailure(path, EACCES);
+        return posixFailure(path, EACCES, QStringLiteral("the file is read-only"));
 
     // A fresh name beside the target: the rename stays on one file system, and O_EXCL with
-    // O_NOFOLLOW never opens anything that was there already, a link least of all.
+    // O_NOFOLLOW never opens anything that was there already, a link least of all. A file made
+    // ahead is taken only while it is still that empty file.
     QByteArray temporary;
     Descriptor file;
-    for (int attempt = 0; attempt < 16 && file.get() < 0; ++attempt) {
-        temporary = kTemporaryWritePrefix + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-        file.reset(::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (file.get() < 0 && errno != EEXIST)
-            break;
+    if (ahead && !ahead->name.isEmpty()) {
+        file.reset(::openat(folder, ahead->name.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status{};
+        if (file.get() >= 0
+            && (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_dev != ahead->device
+                || status.st_ino != ahead->inode || status.st_nlink != 1 || status.st_size != 0))
+            file.reset(-1);
+        if (file.get() >= 0) {
+            temporary = ahead->name;
+            (void)::flock(file.get(), LOCK_EX | LOCK_NB);
+        }
     }
     if (file.get() < 0)
-        return posixFailure(path, errno);
+        file.reset(makeTemporaryFile(folder, &temporary));
+    if (file.get() < 0)
+        return folderFailure(path, errno);
 
     if (replacesFile) {
         // Owner first: a change of owner clears the setgid bit, which the mode then restores.
@@ -228,16 +329,7 @@ KRResult<void> writeInFolder(int folder, const QByteArray &name, const QString &
             copyAttributes(old.get(), file.get());
     }
 
-    int error = 0;
-    for (qsizetype done = 0; done < data.size() && !error;) {
-        const ssize_t written = ::write(file.get(), data.constData() + done, size_t(data.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            error = written < 0 ? errno : EIO;
-        else
-            done += written;
-    }
+    int error = writeParts(file.get(), parts);
     if (!error && modified) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, *modified};
         if (::futimens(file.get(), times) != 0)
@@ -245,6 +337,18 @@ KRResult<void> writeInFolder(int folder, const QByteArray &name, const QString &
     }
     if (!error && sync && ::fdatasync(file.get()) != 0)
         error = errno;
+    if (!error) {
+        // The marks first, the temporary one off last: under its name the file is whole and
+        // marked, and no cleaner takes it for abandoned once it is unlocked.
+        for (const FileMark &mark : marks) {
+            const QByteArray value = mark.value.toUtf8();
+            if (::fsetxattr(file.get(), attributeName(mark.name).constData(), value.constData(), size_t(value.size()), 0) != 0)
+                noteAttributeFailure(QFile::encodeName(path), errno);
+        }
+        (void)::fremovexattr(file.get(), temporaryMarkName().constData());
+        if (writtenStatus && ::fstat(file.get(), writtenStatus) != 0)
+            error = errno;
+    }
     if (::close(file.release()) != 0 && !error)
         error = errno;
     // renameat(2) replaces a link at the target itself, never what it leads to.
@@ -259,7 +363,7 @@ KRResult<void> writeInFolder(int folder, const QByteArray &name, const QString &
 
 } // namespace
 
-KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync)
+KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync, const QList<FileMark> &marks)
 {
     const QByteArray target = QFile::encodeName(path);
     if (target.isEmpty())
@@ -272,7 +376,7 @@ KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, 
     const Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() < 0)
         return posixFailure(path, errno);
-    return writeInFolder(folder.get(), name, path, data, sync);
+    return writeInFolder(folder.get(), name, path, {data}, sync, nullptr, marks);
 }
 
 namespace {
@@ -314,7 +418,7 @@ int openFolderBelow(const QString &root, const QString &relativePath, bool creat
 } // namespace
 
 KRResult<void> writeFileAtomicallyBelow(const QString &root, const QString &relativePath, const QByteArray &data,
-                                        bool sync)
+                                        bool sync, const QList<FileMark> &marks)
 {
     const QString path = root + QLatin1Char('/') + relativePath;
     QByteArray name;
@@ -322,7 +426,39 @@ KRResult<void> writeFileAtomicallyBelow(const QString &root, const QString &rela
     const Descriptor folder(openFolderBelow(root, relativePath, false, &name, &error));
     if (folder.get() < 0)
         return posixFailure(path, error);
-    return writeInFolder(folder.get(), name, path, data, sync);
+    return writeInFolder(folder.get(), name, path, {data}, sync, nullptr, marks);
+}
+
+TemporaryFile makeTemporaryFileIn(int folder)
+{
+    TemporaryFile made;
+    QByteArray name;
+    const Descriptor file(makeTemporaryFile(folder, &name));
+    struct stat status{};
+    if (file.get() < 0)
+        return made;
+    if (::fstat(file.get(), &status) == 0)
+        made = {name, status.st_dev, status.st_ino};
+    else
+        ::unlinkat(folder, name.constData(), 0);
+    return made;
+}
+
+void removeTemporaryFileIn(int folder, const TemporaryFile &file)
+{
+    struct stat status{};
+    if (!file.name.isEmpty() && ::fstatat(folder, file.name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && status.st_dev == file.device && status.st_ino == file.inode)
+        ::unlinkat(folder, file.name.constData(), 0);
+}
+
+KRResult<void> writeFileAtomicallyIn(int folder, const QByteArray &name, const QString &path,
+                                     std::initializer_list<QByteArrayView> parts, bool sync,
+                                     const QList<FileMark> &marks, const TemporaryFile *ahead, struct stat *written)
+{
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..")
+        return posixFailure(path, EINVAL);
+    return writeInFolder(folder, name, path, parts, sync, nullptr, marks, ahead, written);
 }
 
 static KRError packageFileError(int code, const QString &message, const QString &path)
@@ -432,12 +568,60 @@ KRResult<void> copyFileBelow(const QString &source, const QString &root, const Q
     const Descriptor folder(openFolderBelow(root, relativePath, true, &name, &error));
     if (folder.get() < 0)
         return posixFailure(path, error);
-    return writeInFolder(folder.get(), name, path, data.value(), false, keepDate ? &status.st_mtim : nullptr);
+    return writeInFolder(folder.get(), name, path, {data.value()}, false, keepDate ? &status.st_mtim : nullptr);
 }
 
 bool isTemporaryWriteName(const QString &name)
 {
     return name.startsWith(QLatin1String(kTemporaryWritePrefix)) && name.size() > kTemporaryWritePrefix.size();
+}
+
+namespace {
+
+bool olderThanThisProcess(const struct stat &status)
+{
+    return status.st_mtim.tv_sec < processStart.tv_sec
+        || (status.st_mtim.tv_sec == processStart.tv_sec && status.st_mtim.tv_nsec < processStart.tv_nsec);
+}
+
+// The open file, still the one named, carries the temporary-write mark.
+bool hasTemporaryMark(int fd)
+{
+    char value[8];
+    return ::fgetxattr(fd, temporaryMarkName().constData(), value, sizeof value) >= 0;
+}
+
+// Removes the file at path when it is an abandoned temporary file of an atomic write (see
+// removeStaleTemporaryWrites).
+bool removeIfAbandoned(const QByteArray &path)
+{
+    struct stat status{};
+    if (::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) || !olderThanThisProcess(status))
+        return false;
+    const Descriptor file(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat opened{};
+    if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || opened.st_dev != status.st_dev
+        || opened.st_ino != status.st_ino)
+        return false;
+    // A writer holds the lock while the file is marked and takes the mark off before it lets
+    // go: a marked file that can be locked was left by a writer that is gone.
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || !hasTemporaryMark(file.get()))
+        return false;
+    struct stat again{};
+    if (::lstat(path.constData(), &again) != 0 || again.st_dev != status.st_dev || again.st_ino != status.st_ino)
+        return false;
+    return ::unlink(path.constData()) == 0;
+}
+
+} // namespace
+
+bool isOwnTemporaryWrite(const QString &path)
+{
+    if (!isTemporaryWriteName(QFileInfo(path).fileName()))
+        return false;
+    const Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat status{};
+    return file.get() >= 0 && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) && hasTemporaryMark(file.get());
 }
 
 int removeStaleTemporaryWrites(const QString &folder)
@@ -451,19 +635,407 @@ int removeStaleTemporaryWrites(const QString &folder)
     const fs::recursive_directory_iterator end;
     while (!ec && it != end) {
         const QByteArray entryPath = QByteArray::fromStdString(it->path().native());
-        struct stat status{};
-        if (isTemporaryWriteName(QFile::decodeName(QByteArray::fromStdString(it->path().filename().native())))
-            && ::lstat(entryPath.constData(), &status) == 0 && S_ISREG(status.st_mode)
-            && (status.st_mtim.tv_sec < processStart.tv_sec
-                || (status.st_mtim.tv_sec == processStart.tv_sec && status.st_mtim.tv_nsec < processStart.tv_nsec))
-            && ::unlink(entryPath.constData()) == 0) {
+        const QByteArray fileName = QByteArray::fromStdString(it->path().filename().native());
+        if (fileName.startsWith(kTemporaryWritePrefix) && fileName.size() > kTemporaryWritePrefix.size()
+            && removeIfAbandoned(entryPath)) {
             ++removed;
-            KR_LOG(QStringLiteral("Removed the temporary file %1 of a save that did not finish")
-                       .arg(QFile::decodeName(entryPath)));
+            KR_LOG(QStringLiteral("Removed the temporary file %1 of a write that did not finish")
+                       .arg(displayPath(entryPath)));
         }
         it.increment(ec);
     }
     return removed;
+}
+
+QString displayPath(const QByteArray &path)
+{
+    QString shown;
+    shown.reserve(path.size());
+    const auto *bytes = reinterpret_cast<const unsigned char *>(path.constData());
+    const qsizetype size = path.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char lead = bytes[i];
+        // The length of a well-formed UTF-8 sequence starting here, or 0.
+        qsizetype length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead < 0x80)
+            length = 1;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        }
+        bool valid = length > 0 && i + length <= size;
+        for (qsizetype k = 1; valid && k < length; ++k) {
+            const unsigned char next = bytes[i + k];
+            valid = k == 1 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
+        }
+        if (valid) {
+            shown += QString::fromUtf8(path.constData() + i, length);
+            i += length;
+        } else {
+            shown += QStringLiteral("\\x") + QString::number(lead, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+            ++i;
+        }
+    }
+    return shown;
+}
+
+bool isDecodableName(const QByteArray &name)
+{
+    return QFile::encodeName(QFile::decodeName(name)) == name;
+}
+
+namespace {
+
+// Calls visit(name, status) for every entry of the open folder but "." and ".."; the
+// status is the entry's own (links not followed). False with errno set when the folder
+// cannot be listed.
+template<typename Visit>
+bool forEachEntry(int folder, Visit &&visit)
+{
+    const int listing = ::dup(folder);
+    if (listing < 0)
+        return false;
+    DIR *dir = ::fdopendir(listing);
+    if (!dir) {
+        const int error = errno;
+        ::close(listing);
+        errno = error;
+        return false;
+    }
+    ::rewinddir(dir);
+    QList<QByteArray> names;
+    errno = 0;
+    while (const struct dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error) {
+        errno = error;
+        return false;
+    }
+    for (const QByteArray &name : std::as_const(names)) {
+        struct stat status{};
+        if (::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                continue; // gone since it was listed
+            return false;
+        }
+        if (!visit(name, status))
+            return false;
+    }
+    return true;
+}
+
+void collectUndecodable(int folder, const QByteArray &relative, QStringList &found)
+{
+    forEachEntry(folder, [&](const QByteArray &name, const struct stat &status) {
+        const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
+        if (!isDecodableName(name))
+            found.append(displayPath(path));
+        if (S_ISDIR(status.st_mode)) {
+            const Descriptor below(::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (below.get() >= 0)
+                collectUndecodable(below.get(), path, found);
+        }
+        return true;
+    });
+}
+
+} // namespace
+
+QStringList undecodableNamesBelow(const QString &folder)
+{
+    QStringList found;
+    const Descriptor root(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.get() >= 0)
+        collectUndecodable(root.get(), QByteArray(), found);
+    found.sort();
+    return found;
+}
+
+namespace {
+
+// Copies the bytes of the open regular file in (size bytes) to the open file out, leaving
+// out its holes: a sparse file stays sparse. An error number on failure.
+int copyFileData(int in, int out, off_t size)
+{
+    std::vector<char> buffer(std::size_t(1) << 18);
+    const auto copyRange = [&](off_t from, off_t to) {
+        for (off_t at = from; at < to;) {
+            const ssize_t count = ::pread(in, buffer.data(), size_t(std::min<off_t>(to - at, off_t(buffer.size()))), at);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0)
+                return errno;
+            if (count == 0)
+                return 0; // shorter than it was: what is there is copied
+            for (ssize_t written = 0; written < count;) {
+                const ssize_t n = ::pwrite(out, buffer.data() + written, size_t(count - written), at + written);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    return n < 0 ? errno : EIO;
+                written += n;
+            }
+            at += count;
+        }
+        return 0;
+    };
+    for (off_t at = 0; at < size;) {
+        off_t data = ::lseek(in, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // a hole to the end
+        if (data < 0) {
+            // The file system cannot tell where the holes are: everything is copied.
+            if (const int error = copyRange(at, size))
+                return error;
+            break;
+        }
+        if (data >= size)
+            break;
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || hole > size)
+            hole = size;
+        if (const int error = copyRange(data, hole))
+            return error;
+        at = hole;
+    }
+    return ::ftruncate(out, size) == 0 ? 0 : errno;
+}
+
+// Copies the "user." marks of the open item from onto the open item to.
+void copyMarks(int from, int to, const QByteArray &shownPath)
+{
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0)
+        return;
+    QByteArray names(size, '\0');
+    const ssize_t listed = ::flistxattr(from, names.data(), size_t(names.size()));
+    if (listed <= 0)
+        return;
+    for (const QByteArray &name : names.left(listed).split('\0')) {
+        if (!name.startsWith("user.") || name == temporaryMarkName())
+            continue;
+        const ssize_t length = ::fgetxattr(from, name.constData(), nullptr, 0);
+        if (length < 0)
+            continue;
+        QByteArray value(length, '\0');
+        const ssize_t read = ::fgetxattr(from, name.constData(), value.data(), size_t(value.size()));
+        if (read >= 0 && ::fsetxattr(to, name.constData(), value.constData(), size_t(read), 0) != 0)
+            noteAttributeFailure(shownPath, errno);
+    }
+}
+
+// Splits a canonical path into its names.
+QList<QByteArray> pathNames(const QByteArray &path)
+{
+    QList<QByteArray> names = path.split('/');
+    names.removeAll(QByteArray());
+    return names;
+}
+
+// The path from the canonical folder from to the canonical path to, as a link would name it.
+QByteArray relativeLinkPath(const QByteArray &from, const QByteArray &to)
+{
+    const QList<QByteArray> a = pathNames(from), b = pathNames(to);
+    qsizetype common = 0;
+    while (common < a.size() && common < b.size() && a.at(common) == b.at(common))
+        ++common;
+    QList<QByteArray> parts;
+    for (qsizetype i = common; i < a.size(); ++i)
+        parts.append("..");
+    for (qsizetype i = common; i < b.size(); ++i)
+        parts.append(b.at(i));
+    return parts.isEmpty() ? QByteArray(".") : parts.join('/');
+}
+
+QByteArray canonicalBytes(const QByteArray &path)
+{
+    char *real = ::realpath(path.constData(), nullptr);
+    if (!real)
+        return {};
+    QByteArray result(real);
+    std::free(real);
+    return result;
+}
+
+bool isSameOrInsideBytes(const QByteArray &path, const QByteArray &folder)
+{
+    if (folder == "/")
+        return path.startsWith('/');
+    return path == folder || path.startsWith(folder + '/');
+}
+
+struct TreeCopy
+{
+    QByteArray linkRoot;    // canonical; empty: links are left out
+    QList<QByteArray> skip; // at the top
+    bool keepMarks = true;
+    KRError error;
+    bool failed = false;
+
+    bool fail(const QByteArray &path, int code, const QString &what)
+    {
+        failed = true;
+        error = KRError(QStringLiteral("NSPOSIXErrorDomain"), code,
+                        QStringLiteral("\u201C%1\u201D %2: %3").arg(displayPath(path), what, QString::fromLocal8Bit(std::strerror(code))),
+                        {{QStringLiteral("path"), displayPath(path)}});
+        return false;
+    }
+
+    // source and target: open folders; sourcePath/targetPath name them (for links and errors);
+    // sourceReal: the source folder's canonical path, when known.
+    bool copy(int source, int target, const QByteArray &sourcePath, const QByteArray &targetPath, bool top)
+    {
+        QByteArray sourceReal;
+        const bool listed = forEachEntry(source, [&](const QByteArray &name, const struct stat &status) {
+            const QByteArray from = sourcePath + '/' + name;
+            const QByteArray to = targetPath + '/' + name;
+            if (top && skip.contains(name))
+                return true;
+            if (S_ISLNK(status.st_mode)) {
+                const QByteArray real = linkRoot.isEmpty() ? QByteArray() : canonicalBytes(from);
+                if (real.isEmpty() || !isSameOrInsideBytes(real, linkRoot)) {
+                    KR_LOG(QStringLiteral("The link %1 is not copied: it leads out of %2 or to nothing")
+                               .arg(displayPath(from), displayPath(linkRoot)));
+                    return true;
+                }
+                if (sourceReal.isEmpty())
+                    sourceReal = canonicalBytes(sourcePath);
+                if (sourceReal.isEmpty())
+                    return fail(sourcePath, errno ? errno : ENOENT, QStringLiteral("couldn\u2019t be read"));
+                if (::symlinkat(relativeLinkPath(sourceReal, real).constData(), target, name.constData()) != 0)
+                    return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
+                return true;
+            }
+            if (S_ISDIR(status.st_mode)) {
+                if (::mkdirat(target, name.constData(), (status.st_mode & 07777) | 0700) != 0)
+                    return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
+                const Descriptor in(::openat(source, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                if (in.get() < 0)
+                    return fail(from, errno, QStringLiteral("couldn\u2019t be read"));
+                const Descriptor out(::openat(target, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                if (out.get() < 0)
+                    return fail(to, errno, QStringLiteral("couldn\u2019t be opened"));
+                if (keepMarks)
+                    copyMarks(in.get(), out.get(), to);
+                return copy(in.get(), out.get(), from, to, false);
+            }
+            if (!S_ISREG(status.st_mode)) {
+                KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(displayPath(from)));
+                return true;
+            }
+            const Descriptor in(::openat(source, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+            if (in.get() < 0)
+                return fail(from, errno, QStringLiteral("couldn\u2019t be read"));
+            struct stat opened{};
+            if (::fstat(in.get(), &opened) != 0)
+                return fail(from, errno, QStringLiteral("couldn\u2019t be read"));
+            if (!S_ISREG(opened.st_mode))
+                return true; // swapped since it was listed
+            // A temporary file of an unfinished write is no part of what is copied.
+            if (name.startsWith(kTemporaryWritePrefix) && hasTemporaryMark(in.get()))
+                return true;
+            const Descriptor out(::openat(target, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                          opened.st_mode & 07777));
+            if (out.get() < 0)
+                return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
+            if (const int error = copyFileData(in.get(), out.get(), opened.st_size))
+                return fail(from, error, QStringLiteral("couldn\u2019t be copied"));
+            if (keepMarks)
+                copyMarks(in.get(), out.get(), to);
+            return true;
+        });
+        if (!listed && !failed)
+            return fail(sourcePath, errno, QStringLiteral("couldn\u2019t be read"));
+        return listed;
+    }
+};
+
+bool removeBelow(int folder, const QByteArray &path, KRError *error)
+{
+    return forEachEntry(folder, [&](const QByteArray &name, const struct stat &status) {
+        const QByteArray item = path + '/' + name;
+        if (S_ISDIR(status.st_mode)) {
+            const Descriptor below(::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (below.get() < 0 || !removeBelow(below.get(), item, error)) {
+                if (below.get() < 0)
+                    *error = posixFailure(displayPath(item), errno);
+                return false;
+            }
+        }
+        if (::unlinkat(folder, name.constData(), S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT) {
+            *error = posixFailure(displayPath(item), errno,
+                                  QStringLiteral("\u201C%1\u201D couldn\u2019t be removed: %2")
+                                      .arg(displayPath(item), QString::fromLocal8Bit(std::strerror(errno))));
+            return false;
+        }
+        return true;
+    });
+}
+
+} // namespace
+
+KRResult<void> copyFolderContents(const QString &source, const QString &destination, const FolderCopy &options)
+{
+    const QByteArray sourcePath = QFile::encodeName(source);
+    const QByteArray targetPath = QFile::encodeName(destination);
+    TreeCopy copy;
+    copy.linkRoot = QFile::encodeName(options.linkRoot);
+    copy.keepMarks = options.keepMarks;
+    for (const QString &name : options.skip)
+        copy.skip.append(QFile::encodeName(name));
+    const Descriptor in(::open(sourcePath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (in.get() < 0) {
+        copy.fail(sourcePath, errno, QStringLiteral("couldn\u2019t be read"));
+        return copy.error;
+    }
+    const Descriptor out(::open(targetPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (out.get() < 0) {
+        copy.fail(targetPath, errno, QStringLiteral("couldn\u2019t be opened"));
+        return copy.error;
+    }
+    if (!copy.copy(in.get(), out.get(), sourcePath, targetPath, true))
+        return copy.error;
+    return {};
+}
+
+KRResult<void> removeItemRecursively(const QString &path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    struct stat status{};
+    if (::lstat(bytes.constData(), &status) != 0)
+        return errno == ENOENT ? KRResult<void>() : KRResult<void>(posixFailure(path, errno));
+    if (S_ISDIR(status.st_mode)) {
+        const Descriptor folder(::open(bytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.get() < 0)
+            return posixFailure(path, errno);
+        KRError error;
+        if (!removeBelow(folder.get(), bytes, &error))
+            return error;
+        if (::rmdir(bytes.constData()) != 0 && errno != ENOENT)
+            return posixFailure(path, errno);
+        return {};
+    }
+    if (::unlink(bytes.constData()) != 0 && errno != ENOENT)
+        return posixFailure(path, errno);
+    return {};
 }
 
 QString canonicalPathAllowingMissing(const QString &path)
@@ -520,31 +1092,30 @@ bool copyItemWithin(const QString &source, const QString &target, const QString 
     const QFileInfo info(source);
     if (info.isSymLink())
         return copyLinkWithin(source, target, root, reason) != LinkCopy::Failed;
+    const QByteArray targetPath = QFile::encodeName(target);
     if (info.isDir()) {
-        if (!QDir().mkdir(target)) {
+        if (::mkdir(targetPath.constData(), 0777) != 0) {
             if (reason)
-                *reason = QStringLiteral("the folder \u201C%1\u201D could not be created").arg(target);
+                *reason = QStringLiteral("the folder \u201C%1\u201D could not be created: %2")
+                              .arg(target, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
-        const QStringList names =
-            QDir(source).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QString &name : names) {
-            if (!copyItemWithin(source + QLatin1Char('/') + name, target + QLatin1Char('/') + name, root, reason))
-                return false;
-        }
-        return true;
+        FolderCopy options;
+        options.linkRoot = root;
+        options.keepMarks = false;
+        const KRResult<void> copied = copyFolderContents(source, target, options);
+        if (!copied && reason)
+            *reason = copied.error().message();
+        return copied.ok();
     }
     if (!info.isFile()) {
         KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(source));
         return true;
     }
-    QFile file(source);
-    if (!file.copy(target)) {
-        if (reason)
-            *reason = file.errorString();
-        return false;
-    }
-    return true;
+    const KRResult<void> copied = copyPackageFile(source, target, std::numeric_limits<qint64>::max());
+    if (!copied && reason)
+        *reason = copied.error().message();
+    return copied.ok();
 }
 
 KRResult<QByteArray> readPackageFile(const QString &path, qint64 limit)
@@ -561,57 +1132,23 @@ KRResult<void> copyPackageFile(const QString &source, const QString &target, qin
     const KRResult<int> opened = openPackageFile(source, limit);
     if (!opened)
         return opened.error();
-    const int in = opened.value();
+    const Descriptor in(opened.value());
     struct stat info {};
-    ::fstat(in, &info);
+    ::fstat(in.get(), &info);
     const QByteArray targetPath = QFile::encodeName(target);
-    const int out = ::open(targetPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           info.st_mode & 07777);
-    const auto fail = [&](int error) -> KRResult<void> {
-        ::close(in);
-        if (out >= 0) {
-            ::close(out);
-            ::unlink(targetPath.constData());
-        }
-        return packageFileError(PackageFileUnreadable,
-                                QStringLiteral("\u201C%1\u201D couldn\u2019t be copied: %2.")
-                                    .arg(QFileInfo(source).fileName(), QString::fromLocal8Bit(std::strerror(error))),
-                                source);
-    };
-    if (out < 0)
-        return fail(errno);
-    char block[65536];
-    qint64 total = 0;
-    for (;;) {
-        const ssize_t count = ::read(in, block, sizeof block);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return fail(errno);
-        if (count == 0)
-            break;
-        total += count;
-        if (total > limit)
-            return fail(EFBIG);
-        for (ssize_t written = 0; written < count;) {
-            const ssize_t n = ::write(out, block + written, size_t(count - written));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return fail(errno);
-            written += n;
-        }
-    }
-    ::close(in);
-    if (::close(out) != 0) {
-        const int error = errno;
+    Descriptor out(::open(targetPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          info.st_mode & 07777));
+    int error = out.get() < 0 ? errno : copyFileData(in.get(), out.get(), info.st_size);
+    if (out.get() >= 0 && ::close(out.release()) != 0 && !error)
+        error = errno;
+    if (!error)
+        return {};
+    if (error != EEXIST)
         ::unlink(targetPath.constData());
-        return packageFileError(PackageFileUnreadable,
-                                QStringLiteral("\u201C%1\u201D couldn\u2019t be copied: %2.")
-                                    .arg(QFileInfo(source).fileName(), QString::fromLocal8Bit(std::strerror(error))),
-                                source);
-    }
-    return {};
+    return packageFileError(PackageFileUnreadable,
+                            QStringLiteral("\u201C%1\u201D couldn\u2019t be copied to \u201C%2\u201D: %3.")
+                                .arg(QFileInfo(source).fileName(), target, QString::fromLocal8Bit(std::strerror(error))),
+                            source);
 }
 
 QString specialFileKind(const QString &path)

@@ -2,7 +2,15 @@
 
 #include <platform/foundation/KRError.h>
 
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <initializer_list>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 // File-system helpers: extended-attribute marks on files, atomic writes, copies that keep
 // symbolic links inside what is copied, temporary path names and the per-user standard
@@ -26,6 +34,13 @@ void setExtendedAttributesOfAllItemsAtPath(const QString &path, const QString &n
 // its attributes cannot be read. Callers test for empty, never for null.
 QString extendedAttributeOfItemAtPath(const QString &path, const QString &name);
 
+// A mark (an extended attribute, as above) given to a file by the write that makes it.
+struct FileMark
+{
+    QString name;
+    QString value;
+};
+
 // Writes the bytes as the file at path atomically: into a new file beside it (created
 // exclusively, never through a link), synced unless sync is false, then renamed over path.
 // A symbolic link at path is replaced by the file, never written through; a folder at path
@@ -37,14 +52,36 @@ QString extendedAttributeOfItemAtPath(const QString &path, const QString &name);
 // What the replaced file had is kept where permitted: its owner and group, its mode with the
 // setgid bit, its extended attributes. A file the user may not write (no write permission
 // for the user, or none at all) is refused with EACCES and left as it was.
-KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync = true);
+// The marks are set on the new file before it takes its name, so the file never shows
+// under its name without them, whenever the process is stopped.
+KRResult<void> writeFileAtomically(const QString &path, const QByteArray &data, bool sync = true,
+                                   const QList<FileMark> &marks = {});
 // The same for the file relativePath ("a/b/name") below the folder root. root is opened
 // once, as named; every folder below it is opened relative to the one before without
 // following a link, so a folder of the tree replaced by a link, before or during the write,
 // fails the write (ELOOP or ENOTDIR) instead of leading it out of the tree. Empty, "." and
 // ".." components are refused (EINVAL).
 KRResult<void> writeFileAtomicallyBelow(const QString &root, const QString &relativePath, const QByteArray &data,
-                                        bool sync = true);
+                                        bool sync = true, const QList<FileMark> &marks = {});
+
+// A temporary file made ahead, empty, in an open folder, for a write that comes later
+// (writeFileAtomicallyIn): making a file can take long on a busy file system. It carries the
+// temporary-write mark, so one a killed process leaves is removed as any other.
+struct TemporaryFile
+{
+    QByteArray name; // empty: none was made
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+TemporaryFile makeTemporaryFileIn(int folder);
+void removeTemporaryFileIn(int folder, const TemporaryFile &file);
+// The atomic write of the file named name in the open folder, the parts one after the other;
+// path names it in errors. The file made ahead is written when it is still that empty file;
+// otherwise a new one is made. *written, when given, receives the written file's status.
+KRResult<void> writeFileAtomicallyIn(int folder, const QByteArray &name, const QString &path,
+                                     std::initializer_list<QByteArrayView> parts, bool sync,
+                                     const QList<FileMark> &marks, const TemporaryFile *ahead = nullptr,
+                                     struct stat *written = nullptr);
 
 // Copies the file at source (a regular file; a link to one is followed) as the file
 // relativePath below root, written as writeFileAtomicallyBelow writes it, the missing folders
@@ -55,10 +92,55 @@ KRResult<void> copyFileBelow(const QString &source, const QString &root, const Q
 // The temporary files of the atomic writes are named ".kr-write-" and a random number; one
 // is left behind only when the process writing it was killed.
 bool isTemporaryWriteName(const QString &name);
+// The mark a temporary file of an atomic write carries until it is renamed into place: what
+// tells the application's own temporary files from a file that merely has such a name.
+inline constexpr const char *TemporaryWriteMark = "com.korvane.temporaryWrite";
+// Whether the item at path is a temporary file of an atomic write: the name, a regular file
+// (not through a link) and the mark.
+bool isOwnTemporaryWrite(const QString &path);
 // Removes the temporary files of atomic writes in the folder and, without following links,
-// in every folder below it, when they are older than this process (a write of this process
-// is never removed). Returns how many were removed.
+// in every folder below it, that were abandoned: named and marked as such, older than this
+// process (a write of this process is never removed) and not being written (the writer
+// holds a lock on the file while it carries the mark). A file of the user's that merely has
+// such a name stays. Returns how many were removed.
 int removeStaleTemporaryWrites(const QString &folder);
+
+// A path for people to read: its bytes as UTF-8, with each byte that is no part of a UTF-8
+// character shown as "\xE9". File names on Linux are bytes, and old archives carry names
+// in other encodings; QFile::decodeName would turn those bytes into U+FFFD.
+QString displayPath(const QByteArray &path);
+// Whether the name (bytes) is also the name QFile::decodeName gives back: only then can the
+// item be reached through a QString path.
+bool isDecodableName(const QByteArray &name);
+// The items below the folder (at any depth, links not followed) whose names are not UTF-8,
+// by relative path as displayPath shows it, sorted.
+QStringList undecodableNamesBelow(const QString &folder);
+
+// What a copy of a folder's contents (copyFolderContents) leaves out and how it copies links.
+struct FolderCopy
+{
+    // The canonical folder the copy's links are judged by: a link that leads inside it is
+    // copied as a link to the same item of the copy, one that leads out of it or to nothing
+    // is left out (logged). Empty: every link is left out.
+    QString linkRoot;
+    // Names at the top of the source that stay behind.
+    QStringList skip;
+    // Whether the items' "user." marks travel with them (a package's own copy), or not (a copy
+    // that becomes something new, as an import).
+    bool keepMarks = true;
+};
+// Copies everything in the folder source into the existing folder destination: files with
+// their bytes (sparse files keep their holes), permissions and "user." marks, folders with
+// everything below them, links as FolderCopy says. Names are carried as the bytes they are,
+// whatever their encoding, and no path is ever longer than one name: each folder is opened
+// relative to the one above it, so depth is no limit. Pipes, sockets and devices are left out
+// (reading one could block for ever), and so are the application's own temporary files of
+// unfinished writes. Nothing is followed out of either tree. On failure the error
+// ("NSPOSIXErrorDomain", errno) says which item failed, where, and the system's reason.
+KRResult<void> copyFolderContents(const QString &source, const QString &destination, const FolderCopy &options = {});
+// Removes the item at path and, for a folder, everything below it, links never followed,
+// whatever the names' encoding or the depth. The error names the item that stayed and why.
+KRResult<void> removeItemRecursively(const QString &path);
 
 // The canonical form of a path that may not exist yet: its nearest existing ancestor made
 // canonical, the rest appended. A link that leads nowhere counts as missing.
@@ -79,10 +161,11 @@ enum class LinkCopy {
 // to copy what it leads to. *reason is set on failure.
 LinkCopy copyLinkWithin(const QString &linkPath, const QString &target, const QString &root,
                         QString *reason = nullptr);
-// Copies a file, or a folder with everything below it, to target (which must not exist).
+// Copies a file, or a folder with everything below it, to target (which must not exist),
+// as copyFolderContents copies (names as bytes, holes kept, any depth) but without the marks.
 // Symbolic links are copied by copyLinkWithin against root (a canonical folder path holding
 // source); pipes, sockets and devices are left out, since reading one could block for ever.
-// False with *reason set at the first failure.
+// False with *reason set at the first failure, naming the item and the system's reason.
 bool copyItemWithin(const QString &source, const QString &target, const QString &root,
                     QString *reason = nullptr);
 
@@ -104,8 +187,8 @@ inline constexpr qint64 PackageCopyFileLimit = qint64(1) << 30;
 // and says why it is not read.
 KRResult<QByteArray> readPackageFile(const QString &path, qint64 limit = PackageTextFileLimit);
 // Copies the file to target, which must not exist yet (it is created, never written
-// through a link), with the same permissions. The same refusals as readPackageFile; on
-// failure nothing is left at target.
+// through a link), with the same permissions; a sparse file keeps its holes. The same
+// refusals as readPackageFile; on failure nothing is left at target.
 KRResult<void> copyPackageFile(const QString &source, const QString &target,
                                qint64 limit = PackageCopyFileLimit);
 // What the item at path is when it is no regular file or folder and so is never read: "a

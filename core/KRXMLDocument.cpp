@@ -6,9 +6,7 @@
 #include <platform/foundation/KRAssert.h>
 
 #include <QFile>
-#include <QHash>
 
-#include <libxml/entities.h>
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -22,8 +20,10 @@ namespace {
 
 // The parser's own limits (10 MB of text in a node or ahead of it, "Huge input lookup") are
 // lifted: a project saved here is read back up to MaximumFileSize, which parseDocument checks
-// before any parsing. Entities stay unexpanded by the parser (no XML_PARSE_NOENT), no DTD is
-// loaded and no network is used.
+// before any parsing. That also lifts its guard against entities that expand to gigabytes:
+// parseDocument refuses every entity declaration instead. Entities are never substituted by
+// the parser (no XML_PARSE_NOENT), no DTD is loaded (no XML_PARSE_DTDLOAD) and no network is
+// used.
 constexpr int parseOptions =
     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES | XML_PARSE_HUGE;
 
@@ -37,6 +37,7 @@ struct FirstError
     int code = 0;
     int line = 0;
     QString message;
+    bool declaresEntity = false; // the parse was stopped at an entity declaration
 };
 
 // What a parse that lists empty attributes keeps (ctxt->_private points to its FirstError).
@@ -116,153 +117,35 @@ void recordFirstError(void *userData, xmlErrorPtr error)
         first->message.chop(1);
 }
 
-// How much text the document's entity references stand for, all expanded. The parser keeps
-// references to the file's own entities as they are (external ones are never loaded), and the
-// text is expanded when it is read: a few small declarations referenced many times would make
-// gigabytes of it.
-constexpr qint64 maxEntityText = 16 * 1024 * 1024;
-
-struct EntitySizes
+// A document that declares entities is refused as soon as the parser meets the first
+// declaration: a few declarations referring to each other stand for gigabytes of text (the
+// parser's own guard against that is off for the large files read here), and no file this
+// application reads needs one. Nothing a declaration stands for is ever expanded.
+void refuseDeclaration(void *ctx, const xmlChar *name)
 {
-    xmlDocPtr doc;
-    QHash<const void *, qint64> known; // -1 while being measured
-};
-
-qint64 entityTextSize(EntitySizes &sizes, xmlEntityPtr entity, int depth);
-
-// The expanded size of entity replacement text: references in it count with their own size.
-qint64 replacementTextSize(EntitySizes &sizes, const xmlChar *text, int depth)
-{
-    qint64 size = 0;
-    for (const xmlChar *p = text; p && *p; ++p) {
-        if (*p != '&') {
-            ++size;
-            continue;
-        }
-        const xmlChar *end = p + 1;
-        while (*end && *end != ';' && *end != '&')
-            ++end;
-        if (*end != ';' || end == p + 1 || p[1] == '#') {
-            ++size;
-            continue;
-        }
-        const QByteArray name(reinterpret_cast<const char *>(p + 1), static_cast<int>(end - p - 1));
-        xmlEntityPtr entity = xmlGetDocEntity(sizes.doc, reinterpret_cast<const xmlChar *>(name.constData()));
-        size += entity ? entityTextSize(sizes, entity, depth + 1) : 1;
-        if (size > maxEntityText)
-            return size;
-        p = end;
-    }
-    return size;
-}
-
-qint64 entityTextSize(EntitySizes &sizes, xmlEntityPtr entity, int depth)
-{
-    if (entity->etype == XML_INTERNAL_PREDEFINED_ENTITY)
-        return 1;
-    if (entity->etype != XML_INTERNAL_GENERAL_ENTITY)
-        return 0; // never loaded
-    const auto known = sizes.known.constFind(entity);
-    if (known != sizes.known.constEnd())
-        return *known < 0 ? maxEntityText + 1 : *known; // a loop
-    if (depth > 64)
-        return maxEntityText + 1;
-    sizes.known.insert(entity, -1);
-    const qint64 size = replacementTextSize(sizes, entity->content, depth);
-    sizes.known.insert(entity, size);
-    return size;
-}
-
-// The references of the tree: in text and in attribute values.
-bool entityTextWithinLimit(xmlDocPtr doc)
-{
-    if (!doc->intSubset || !doc->intSubset->entities)
-        return true;
-    EntitySizes sizes{doc, {}};
-    qint64 total = 0;
-    std::vector<xmlNodePtr> stack;
-    for (xmlNodePtr node = doc->children; node; node = node->next)
-        stack.push_back(node);
-    while (!stack.empty()) {
-        xmlNodePtr node = stack.back();
-        stack.pop_back();
-        if (node->type == XML_ENTITY_REF_NODE) {
-            xmlEntityPtr entity = xmlGetDocEntity(doc, node->name);
-            total += entity ? entityTextSize(sizes, entity, 0) : 0;
-        } else if (node->type == XML_ELEMENT_NODE) {
-            for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
-                for (xmlNodePtr value = attr->children; value; value = value->next)
-                    stack.push_back(value);
-            }
-            for (xmlNodePtr child = node->children; child; child = child->next)
-                stack.push_back(child);
-        }
-        if (total > maxEntityText)
-            return false;
-    }
-    return true;
-}
-
-// Replaces each reference to an internal entity by what the entity stands for: its parsed
-// nodes in text, its text in attribute values. The document then reads the same without its
-// declarations, and a saved copy holds no reference the parser could later refuse (its checks
-// of nested entities depend on where a reference is met first). References to external
-// entities stay as they are; they are never loaded. The size was checked beforehand.
-void expandInternalEntities(xmlDocPtr doc)
-{
-    if (!doc->intSubset || !doc->intSubset->entities)
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    auto *first = static_cast<FirstError *>(ctxt ? ctxt->_private : nullptr);
+    if (!first)
         return;
-    auto isInternal = [doc](const xmlChar *name) {
-        xmlEntityPtr entity = xmlGetDocEntity(doc, name);
-        return entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY;
-    };
-    std::vector<xmlNodePtr> stack;
-    for (xmlNodePtr node = doc->children; node; node = node->next) {
-        if (node->type == XML_ELEMENT_NODE)
-            stack.push_back(node);
+    if (!first->code) {
+        first->code = XML_ERR_ENTITY_LOOP;
+        first->line = xmlSAX2GetLineNumber(ctxt);
+        const QByteArrayView text(reinterpret_cast<const char *>(name));
+        first->message = QString::fromUtf8(text.first(std::min<qsizetype>(text.size(), 240)));
+        first->declaresEntity = true;
     }
-    while (!stack.empty()) {
-        xmlNodePtr node = stack.back();
-        stack.pop_back();
-        for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
-            bool hasReference = false;
-            for (xmlNodePtr value = attr->children; value; value = value->next)
-                hasReference = hasReference || (value->type == XML_ENTITY_REF_NODE && isInternal(value->name));
-            if (!hasReference)
-                continue;
-            xmlChar *text = xmlNodeListGetString(doc, attr->children, 1);
-            xmlSetNsProp(node, attr->ns, attr->name, text ? text : reinterpret_cast<const xmlChar *>(""));
-            xmlFree(text);
-        }
-        for (xmlNodePtr child = node->children; child;) {
-            xmlNodePtr next = child->next;
-            if (child->type == XML_ELEMENT_NODE) {
-                stack.push_back(child);
-            } else if (child->type == XML_ENTITY_REF_NODE && isInternal(child->name)) {
-                xmlEntityPtr entity = xmlGetDocEntity(doc, child->name);
-                xmlNodePtr copies = entity->children ? xmlDocCopyNodeList(doc, entity->children) : nullptr;
-                if (!copies) {
-                    xmlChar *text = xmlNodeGetContent(child);
-                    copies = xmlNewDocText(doc, text ? text : reinterpret_cast<const xmlChar *>(""));
-                    xmlFree(text);
-                }
-                // The copies go where the reference was, and the scan goes on with them (they
-                // may hold elements and nested references). Text may merge into the node before.
-                xmlNodePtr before = child->prev;
-                for (xmlNodePtr copy = copies; copy;) {
-                    xmlNodePtr nextCopy = copy->next;
-                    copy->next = copy->prev = nullptr;
-                    copy->parent = nullptr;
-                    xmlAddPrevSibling(child, copy);
-                    copy = nextCopy;
-                }
-                xmlUnlinkNode(child);
-                xmlFreeNode(child);
-                next = before ? before->next : node->children;
-            }
-            child = next;
-        }
-    }
+    xmlStopParser(ctxt);
+    ctxt->wellFormed = 0;
+}
+
+void refuseEntityDeclaration(void *ctx, const xmlChar *name, int, const xmlChar *, const xmlChar *, xmlChar *)
+{
+    refuseDeclaration(ctx, name);
+}
+
+void refuseUnparsedEntityDeclaration(void *ctx, const xmlChar *name, const xmlChar *, const xmlChar *, const xmlChar *)
+{
+    refuseDeclaration(ctx, name);
 }
 
 // Reads a whole document; on failure the error names the line and the parser's message.
@@ -286,6 +169,8 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::
     FirstError &first = parse;
     ctxt->_private = &first;
     ctxt->sax->serror = recordFirstError;
+    ctxt->sax->entityDecl = refuseEntityDeclaration;
+    ctxt->sax->unparsedEntityDecl = refuseUnparsedEntityDeclaration;
     if (listed && *listed) {
         parse.listed = listed;
         ctxt->sax->startElementNs = startElementListingEmpty;
@@ -308,24 +193,26 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::
         }
         const int code = first.code ? first.code : XML_ERR_DOCUMENT_EMPTY;
         const int line = first.line;
-        const QString message = first.message.isEmpty() ? QStringLiteral("Document is empty") : first.message;
         xmlFreeDoc(doc);
         xmlFreeParserCtxt(ctxt);
         releaseLists();
+        if (first.declaresEntity) {
+            // The name is the file's: shown in full only when it is short.
+            const QString name = first.message.size() > 60 ? first.message.left(59) + QChar(0x2026) : first.message;
+            const QString reason =
+                QStringLiteral("it declares the entity \u201C%1\u201D, and documents that declare entities are not read")
+                    .arg(name);
+            return KRError(KRXMLDocument::errorDomain, code,
+                           QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason),
+                           {{QStringLiteral("line"), line}, {QStringLiteral("reason"), reason},
+                            {QStringLiteral("refused"), true}});
+        }
+        const QString message = first.message.isEmpty() ? QStringLiteral("Document is empty") : first.message;
         return KRError(KRXMLDocument::errorDomain, code,
                        QStringLiteral("The XML text is not well-formed: line %1: %2.").arg(line).arg(message),
                        {{QStringLiteral("line"), line}, {QStringLiteral("reason"), message}});
     }
     xmlFreeParserCtxt(ctxt);
-    if (!entityTextWithinLimit(doc)) {
-        xmlFreeDoc(doc);
-        releaseLists();
-        const QString message = QStringLiteral("its entities stand for more text than a project can hold");
-        return KRError(KRXMLDocument::errorDomain, XML_ERR_ENTITY_LOOP,
-                       QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
-                       {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
-    }
-    expandInternalEntities(doc);
     if (listedElements)
         *listedElements = int(parse.lists.size());
     return doc;
@@ -422,9 +309,11 @@ KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path, const Empty
         KRError error = result.error();
         QVariantMap info = error.userInfo();
         info.insert(QStringLiteral("path"), path);
+        const QString text = info.value(QStringLiteral("refused")).toBool()
+            ? QStringLiteral("The file \"%1\" is refused: line %2: %3.")
+            : QStringLiteral("The file \"%1\" is not well-formed XML: line %2: %3.");
         return KRError(error.domain(), error.code(),
-                       QStringLiteral("The file \"%1\" is not well-formed XML: line %2: %3.")
-                           .arg(path, info.value(QStringLiteral("line")).toString(),
+                       text.arg(path, info.value(QStringLiteral("line")).toString(),
                                 info.value(QStringLiteral("reason")).toString()),
                        info);
     }

@@ -19,9 +19,7 @@
 //
 // Text is kept as read: white-space text nodes, CDATA sections, comments and mixed content
 // are written back unchanged, so reading and saving a UTF-8 file with an XML declaration
-// gives the same bytes. References to the document's own entities are the exception: they
-// are replaced by what the entities stand for when the document is read (the declarations
-// stay); references to external entities are kept and never loaded.
+// gives the same bytes. A document that declares entities is not read (see fromData).
 class KRXMLDocument
 {
 public:
@@ -37,7 +35,9 @@ public:
     // any of it is read (XML_IO_EFBIG, naming the size and the limit), and so is longer text.
     static constexpr qint64 MaximumFileSize = qint64(256) << 20;
     // Reads a document. Malformed text gives an error naming the line and the problem; no
-    // network access is made and no external entity is loaded.
+    // network access is made and no DTD is loaded. Text that declares an entity (in its
+    // DOCTYPE) is refused as soon as the declaration is met, before anything it stands for
+    // is expanded: an error naming the line and the entity ("The XML text is refused: ...").
     static KRResult<KRXMLDocument> fromData(const QByteArray &bytes);
     static KRResult<KRXMLDocument> fromFile(const QString &path);
     // For an element's name, the attribute names that KRXMLNode::addEmptyAttribute would be

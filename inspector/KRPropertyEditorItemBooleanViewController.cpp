@@ -22,6 +22,7 @@ QWidget *KRPropertyEditorItemBooleanViewController::editControl() const
 
 void KRPropertyEditorItemBooleanViewController::setup()
 {
+    m_checkbox->setAccessibleName(m_propertyName);
     m_binding = bindValue(m_checkbox, QByteArrayLiteral("checked"));
     m_binding->setTransformer(
         [](const QVariant &value) -> std::optional<QVariant> {

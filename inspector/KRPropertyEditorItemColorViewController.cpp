@@ -29,6 +29,7 @@ QWidget *KRPropertyEditorItemColorViewController::buildView()
 
 void KRPropertyEditorItemColorViewController::setup()
 {
+    m_colorWell->setAccessibleName(m_propertyName);
     setUseDefault(storedValue().isEmpty());
     m_observation = observeValue([this](const QString &now) {
         if (m_echoGuard)

@@ -72,11 +72,13 @@ void KRPropertyEditorItemEventViewController::rebuildMenu()
 
 void KRPropertyEditorItemEventViewController::selectCurrent()
 {
+    // Showing the value never writes it: a handler that names no function of the page (yet: a
+    // renamed function's links follow it a moment later) is shown as invalid and kept.
     const QString stored = storedValue();
     const QSignalBlocker blocker(m_popupButton);
-    const int foreign = m_popupButton->findData(QStringLiteral("\x01foreign"));
-    if (foreign >= 0)
-        m_popupButton->removeItem(foreign);
+    for (const QString &marker : {QStringLiteral("\x01foreign"), QStringLiteral("\x01invalid")})
+        if (const int index = m_popupButton->findData(marker); index >= 0)
+            m_popupButton->removeItem(index);
     if (stored.isEmpty()) {
         m_popupButton->setCurrentIndex(0);
         return;
@@ -85,43 +87,34 @@ void KRPropertyEditorItemEventViewController::selectCurrent()
         m_popupButton->setCurrentIndex(index);
         return;
     }
-    const auto target = targetObject();
-    const auto page = target ? target->page() : nullptr;
-    if (page && std::dynamic_pointer_cast<KRFunction>(page->objectForID(stored))) {
+    if (namesFunction(stored)) {
         // A function of the other kind (server or client): shown as it is, never rewritten.
         m_popupButton->addItem(stored, QStringLiteral("\x01foreign"));
         m_popupButton->setCurrentIndex(m_popupButton->count() - 1);
         return;
     }
-    // The id names no function: the entry "Invalid function" stays for the row's life, and
-    // the dangling id is cleared.
-    if (!m_invalidEntry) {
-        m_popupButton->insertItem(1, QObject::tr("Invalid function"), QStringLiteral("\x01invalid"));
-        m_invalidEntry = true;
-    }
-    m_popupButton->setCurrentIndex(m_popupButton->findData(QStringLiteral("\x01invalid")));
-    m_echoGuard = true;
-    writeValue(QString(QLatin1String("")));
-    m_echoGuard = false;
+    m_popupButton->insertItem(1, QObject::tr("Invalid function"), QStringLiteral("\x01invalid"));
+    m_popupButton->setCurrentIndex(1);
+}
+
+bool KRPropertyEditorItemEventViewController::namesFunction(const QString &id) const
+{
+    const auto target = targetObject();
+    const auto page = target ? target->page() : nullptr;
+    return page && std::dynamic_pointer_cast<KRFunction>(page->objectForID(id));
 }
 
 void KRPropertyEditorItemEventViewController::chooseIndex(int index)
 {
     if (index < 0 || index >= m_popupButton->count())
         return;
-    QString value = m_popupButton->itemData(index).toString();
-    if (value == QLatin1String("\x01foreign"))
+    const QString value = m_popupButton->itemData(index).toString();
+    // The entries of a foreign or invalid handler show the stored value: choosing one keeps it.
+    if (value == QLatin1String("\x01foreign") || value == QLatin1String("\x01invalid"))
         return;
-    if (value == QLatin1String("\x01invalid"))
-        value = QString(QLatin1String(""));
     m_echoGuard = true;
     writeValue(value);
     m_echoGuard = false;
-    if (value.isEmpty() && index != 0) {
-        const QSignalBlocker blocker(m_popupButton);
-        m_popupButton->setCurrentIndex(index);
-        return;
-    }
     selectCurrent();
 }
 
@@ -138,7 +131,8 @@ void KRPropertyEditorItemEventViewController::buttonAction()
         return;
     const QString handler = storedValue();
     std::shared_ptr<KRFunction> function;
-    if (handler.isEmpty()) {
+    // A handler that names no function is as good as none: the arrow makes one.
+    if (handler.isEmpty() || !namesFunction(handler)) {
         function = target->createEventHandlerForProperty(m_propertyName);
         rebuildMenu();
     } else if (const auto page = target->page()) {

@@ -23,9 +23,9 @@ protected:
 
 private:
     void selectCurrent();
+    bool namesFunction(const QString &id) const;
     QComboBox *m_popupButton = nullptr;
     QToolButton *m_button = nullptr;
-    bool m_invalidEntry = false;
     bool m_echoGuard = false;
     KRObservationToken m_observation;
     std::vector<KRObservationToken> m_pageObservations;

@@ -30,6 +30,7 @@ void KRPropertyEditorItemTextShadowViewController::makeShadowControls()
         return;
     m_colorWell = new QToolButton(row);
     m_colorWell->setGeometry(KRRowLabelWidth, 24, 44, 20);
+    m_colorWell->setAccessibleName(QObject::tr("shadow colour"));
     m_colorWell->show();
     const QStringList names{QObject::tr("x offset"), QObject::tr("y offset"), QObject::tr("blur")};
     QSpinBox **boxes[] = {&m_x, &m_y, &m_blur};
@@ -46,7 +47,10 @@ void KRPropertyEditorItemTextShadowViewController::makeShadowControls()
         box->setSuffix(QStringLiteral("px"));
         box->setGeometry(KRRowLabelWidth, 48 + i * 25, 80, 22);
         box->show();
+        box->setAccessibleName(names[i]);
         QObject::connect(box, &QSpinBox::valueChanged, box, [this] { userChangedShadow(); });
+        // Each number is stored as it is typed or stepped: Ctrl+Z takes it back in the document.
+        routeStoredEditUndo(box);
         *boxes[i] = box;
     }
     // Made later than the rows after it, they still come right after the checkbox for Tab.

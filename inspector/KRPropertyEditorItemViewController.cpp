@@ -10,6 +10,7 @@
 #include <platform/foundation/KRAlertService.h>
 #include <widgets/help/KRHelpButtonController.h>
 
+#include <QComboBox>
 #include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
@@ -46,17 +47,22 @@ namespace {
 class KRStoredEditUndoFilter : public QObject
 {
 public:
-    KRStoredEditUndoFilter(QWidget *receiver, QLineEdit *field) : QObject(receiver), m_field(field) {}
+    // Without a field every change is stored as it is made: nothing is the field's to undo.
+    KRStoredEditUndoFilter(QWidget *receiver, QLineEdit *field)
+        : QObject(receiver), m_field(field), m_alwaysStored(!field)
+    {
+    }
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() != QEvent::ShortcutOverride || !m_field)
+        if (event->type() != QEvent::ShortcutOverride || (!m_field && !m_alwaysStored))
             return false;
         auto *key = static_cast<QKeyEvent *>(event);
         const bool undo = key->matches(QKeySequence::Undo);
         const bool redo = key->matches(QKeySequence::Redo);
-        if ((undo && !m_field->isUndoAvailable()) || (redo && !m_field->isRedoAvailable())) {
+        if ((undo && (m_alwaysStored || !m_field->isUndoAvailable()))
+            || (redo && (m_alwaysStored || !m_field->isRedoAvailable()))) {
             key->ignore();
             return true;
         }
@@ -65,6 +71,7 @@ protected:
 
 private:
     QPointer<QLineEdit> m_field;
+    bool m_alwaysStored = false;
 };
 
 } // namespace
@@ -293,6 +300,11 @@ void KRPropertyEditorItemViewController::routeStoredEditUndo(QWidget *receiver, 
     });
 }
 
+void KRPropertyEditorItemViewController::routeStoredEditUndo(QWidget *receiver)
+{
+    receiver->installEventFilter(new KRStoredEditUndoFilter(receiver, nullptr));
+}
+
 void KRPropertyEditorItemViewController::registerInterfaces()
 {
     static bool registered = false;
@@ -369,6 +381,10 @@ void KRPropertyEditorItemTypedViewController::setPropertyName(const QString &nam
     if (m_hasHelpButton)
         trackHelpButton(QStringLiteral("helpButton_") + name, QPoint(4, 3), {m_label});
     setup();
+    // The value's field is announced by the property's name. A pop-up keeps announcing the
+    // entry it shows.
+    if (QWidget *control = editControl(); control && !qobject_cast<QComboBox *>(control) && control->accessibleName().isEmpty())
+        control->setAccessibleName(name);
 }
 
 bool KRPropertyEditorItemTypedViewController::editProperty(const QString &name)

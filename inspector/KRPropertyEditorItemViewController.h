@@ -183,6 +183,9 @@ public:
     // field keeps its own undo only for typing not yet stored. `receiver` is the widget that has
     // the keyboard focus for the field (the field, or the editable combo box it belongs to).
     static void routeStoredEditUndo(QWidget *receiver, QLineEdit *field);
+    // The same for a control that stores each change as it is made (a spin box): Undo and Redo
+    // always reach the document's undo.
+    static void routeStoredEditUndo(QWidget *receiver);
 
     // Builds the row's widgets; the interface registry calls it for the row's interface name.
     virtual QWidget *buildView() = 0;

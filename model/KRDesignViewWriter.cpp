@@ -11,6 +11,8 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAssert.h>
 
+#include <QSet>
+
 #include <algorithm>
 #include <initializer_list>
 #include <typeinfo>
@@ -67,6 +69,63 @@ QString withGenericFamily(const QString &families)
     }
     return families + QStringLiteral(", ") + genericFamilyFor(names.first());
 }
+} // namespace
+
+namespace {
+
+// Elements of content that would load or run something of their own in the design view.
+bool isActiveElement(const DOMElement &element)
+{
+    static const QSet<QString> names = {
+        QStringLiteral("script"), QStringLiteral("iframe"), QStringLiteral("frame"), QStringLiteral("frameset"),
+        QStringLiteral("object"), QStringLiteral("embed"), QStringLiteral("applet"), QStringLiteral("portal"),
+        QStringLiteral("fencedframe"), QStringLiteral("meta"), QStringLiteral("base"), QStringLiteral("link")};
+    return names.contains(element.localName());
+}
+
+// An attribute of content that would run or send something: a handler, a frame's document,
+// a form's or button's target, a link's ping, a script address in any attribute.
+bool isActiveAttribute(const QString &name, const QString &value)
+{
+    if (name.startsWith(QLatin1String("on")) || name == QLatin1String("srcdoc") || name == QLatin1String("formaction")
+        || name == QLatin1String("action") || name == QLatin1String("ping"))
+        return true;
+    QString compact;
+    compact.reserve(std::min<qsizetype>(value.size(), 16));
+    for (const QChar c : value) {
+        if (c.unicode() > 0x20 && (c.unicode() < 0x7f || c.unicode() > 0xa0))
+            compact += c.toLower();
+        if (compact.size() >= 14)
+            break;
+    }
+    return compact.startsWith(QLatin1String("javascript:")) || compact.startsWith(QLatin1String("vbscript:"))
+        || compact.startsWith(QLatin1String("livescript:")) || compact.startsWith(QLatin1String("data:text/html"));
+}
+
+// Leaves out of the content what would run or load something of its own: in the design view
+// a project's markup is shown, never run (the built application runs it).
+void keepInertMarkup(DOMElement &parent)
+{
+    const auto children = parent.childNodes(); // a copy: the loop removes
+    for (const auto &child : children) {
+        if (!child->isElement())
+            continue;
+        auto &element = static_cast<DOMElement &>(*child);
+        if (isActiveElement(element)) {
+            parent.removeChild(child);
+            continue;
+        }
+        QStringList refused;
+        for (const auto &[name, value] : element.attributes()) {
+            if (isActiveAttribute(name, value))
+                refused << name;
+        }
+        for (const QString &name : std::as_const(refused))
+            element.removeAttribute(name);
+        keepInertMarkup(element);
+    }
+}
+
 } // namespace
 
 // Asked for every property write: a type comparison rather than a failing dynamic_cast
@@ -195,7 +254,19 @@ void KRDesignViewWriter::updateDOM(KRModelAdapter &adapter, const QString &newVa
             html = KRMarkdown::htmlFromMarkdown(v.mid(9));
         else if (v.startsWith(QLatin1String("html:")))
             html = adapter.designMode() ? QStringLiteral("(HTML content)") : v.mid(5);
-        element->setInnerHTML(html);
+        if (adapter.designMode()) {
+            // Parsed aside and cleaned there, so the document never holds the active parts.
+            const auto content = element->ownerDocument()->createElement(element->localName());
+            content->setInnerHTML(html);
+            keepInertMarkup(*content);
+            element->removeAllChildren();
+            while (!content->childNodes().empty()) {
+                const std::shared_ptr<DOMNode> first = content->childNodes().front(); // held: moving it frees the slot
+                element->appendChild(first);
+            }
+        } else {
+            element->setInnerHTML(html);
+        }
     } else if (!d.cssAttributeName().isEmpty()) {
         setCSSAttribute(adapter, v);
     } else if (!d.htmlAttributeName().isEmpty() && element) {

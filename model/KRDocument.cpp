@@ -15,15 +15,22 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #ifndef KR_APP_VERSION
 #define KR_APP_VERSION "0.0.0"
@@ -40,6 +47,8 @@ KRDocument::WindowControllerFactory &factoryStorage()
 const QString kWebFolder = QStringLiteral("kr-web");
 const QString kProjectFile = QStringLiteral("project.xml");
 const QString kProjectRoot = QStringLiteral("KRProjectDocument");
+
+void removeAbandonedSaves(const QString &place);
 
 } // namespace
 
@@ -188,7 +197,60 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     m_packagePath = QFileInfo(packagePath).absoluteFilePath();
     // A save that was killed leaves its temporary file behind; nothing else ever removes it.
     KRFileManager::removeStaleTemporaryWrites(m_packagePath);
+    removeAbandonedSaves(m_packagePath);
+    noteProjectFileOnDisk();
     return {};
+}
+
+namespace {
+
+struct KRDocumentFileStamp {
+    qint64 size = -1;
+    qint64 modified = -1;
+};
+
+KRDocumentFileStamp krDocumentStamp(const QString &path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+QByteArray krDocumentHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result();
+}
+
+} // namespace
+
+void KRDocument::noteProjectFileOnDisk()
+{
+    m_diskState = {};
+    if (m_packagePath.isEmpty())
+        return;
+    const QString path = QDir(m_packagePath).filePath(kProjectFile);
+    const KRDocumentFileStamp stamp = krDocumentStamp(path);
+    m_diskState = {stamp.size, stamp.modified, stamp.size >= 0 ? krDocumentHash(path) : QByteArray()};
+}
+
+bool KRDocument::projectFileChangedOnDisk() const
+{
+    if (m_packagePath.isEmpty() || m_diskState.size < 0)
+        return false;
+    const QString path = QDir(m_packagePath).filePath(kProjectFile);
+    const KRDocumentFileStamp stamp = krDocumentStamp(path);
+    if (stamp.size < 0)
+        return true; // removed, or something else in its place
+    if (stamp.size == m_diskState.size && stamp.modified == m_diskState.modified)
+        return false;
+    // Touched only (a copy that kept the bytes, a checkout of the same content): no change.
+    return stamp.size != m_diskState.size || krDocumentHash(path) != m_diskState.hash;
 }
 
 KRSpecialUndoManager &KRDocument::specialUndoManager()
@@ -229,72 +291,114 @@ bool isSameItemOrInside(const QString &path, const QString &folder)
     }
 }
 
-// The "user." marks travel with a copied item (generated, staged, theme verdict); a file
-// system that refuses them is logged once and the copy goes on without.
-void copyMarks(const QString &source, const QString &destination)
+// A Save As builds the new package beside its place, as ".<name>.kr-save-<id>", and moves
+// what was in that place aside, as ".<name>.kr-replaced-<id>", until the new package is in
+// it. The saving process holds a lock (flock) on the new package's folder from the moment it
+// makes it until it is done, wherever it is renamed to meanwhile: a process killed midway
+// lets go of it, and so what it left is told from a save still going on, in any process.
+const QByteArray kSavingInfix = QByteArrayLiteral(".kr-save-");
+const QByteArray kReplacedInfix = QByteArrayLiteral(".kr-replaced-");
+
+// The folder opened (never through a link) and locked, or -1 when it is locked already (or
+// cannot be opened). With wait, waits for the lock.
+int lockFolder(const QByteArray &path, bool wait)
 {
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(destination);
-    const ssize_t size = ::llistxattr(from.constData(), nullptr, 0);
-    if (size <= 0)
-        return;
-    QByteArray names(size, '\0');
-    const ssize_t listed = ::llistxattr(from.constData(), names.data(), names.size());
-    if (listed <= 0)
-        return;
-    static bool logged = false;
-    for (const QByteArray &name : names.left(listed).split('\0')) {
-        if (!name.startsWith("user."))
-            continue;
-        const ssize_t length = ::lgetxattr(from.constData(), name.constData(), nullptr, 0);
-        if (length < 0)
-            continue;
-        QByteArray value(length, '\0');
-        const ssize_t read = ::lgetxattr(from.constData(), name.constData(), value.data(), value.size());
-        if (read < 0)
-            continue;
-        if (::lsetxattr(to.constData(), name.constData(), value.constData(), static_cast<size_t>(read), 0) != 0
-            && !logged) {
-            logged = true;
-            KR_LOG(QStringLiteral("File marks are not kept in %1: %2").arg(destination, QString::fromLocal8Bit(strerror(errno))));
-        }
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        ::close(fd);
+        return -1;
     }
+    return fd;
 }
 
-// Copies a folder's contents into an existing folder. Links are copied as links, never
-// followed: one that leads inside root (the canonical folder being copied) as a link to the
-// same item of the copy, one that leads out of it or to nothing not at all, so a copy never
-// shares a file or folder with anything outside itself. Pipes, sockets and devices are left
-// out, since reading one could block for ever. The names in skip (top level only) stay
-// behind.
-bool copyFolderContents(const QString &source, const QString &destination, const QString &root,
-                        const QStringList &skip = {})
+bool itemExists(const QByteArray &path)
 {
-    const QFileInfoList entries = QDir(source).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo &entry : entries) {
-        // A temporary file of an unfinished save is no part of the project.
-        if (skip.contains(entry.fileName()) || KRFileManager::isTemporaryWriteName(entry.fileName()))
-            continue;
-        const QString target = destination + QLatin1Char('/') + entry.fileName();
-        if (entry.isSymLink()) {
-            if (KRFileManager::copyLinkWithin(entry.filePath(), target, root) == KRFileManager::LinkCopy::Failed)
-                return false;
-            continue;
-        }
-        if (entry.isDir()) {
-            if (!QDir().mkdir(target) || !copyFolderContents(entry.filePath(), target, root))
-                return false;
-        } else if (entry.isFile()) {
-            if (!QFile::copy(entry.filePath(), target))
-                return false;
-        } else {
-            KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(entry.filePath()));
-            continue;
-        }
-        copyMarks(entry.filePath(), target);
+    struct stat status{};
+    return ::lstat(path.constData(), &status) == 0;
+}
+
+// Whether a process is saving into the place: the folder there is locked by a save.
+bool isLockedFolder(const QByteArray &path)
+{
+    struct stat status{};
+    if (::lstat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return false;
+    const int fd = lockFolder(path, false);
+    if (fd < 0)
+        return itemExists(path); // locked, as far as can be told
+    ::close(fd);
+    return false;
+}
+
+// Clears what Save As runs killed midway left beside the place: a half-made new package is
+// removed; an old package moved aside goes back into the place when that is empty, and is
+// removed when the new package took the place. What a save still going on (in any process)
+// has there is left alone.
+void removeAbandonedSaves(const QString &place)
+{
+    const QFileInfo info(place);
+    const QByteArray parent = QFile::encodeName(info.absolutePath());
+    const QByteArray name = QFile::encodeName(info.fileName());
+    if (name.isEmpty())
+        return;
+    const QByteArray target = parent + '/' + name;
+    const QByteArray saving = '.' + name + kSavingInfix;
+    const QByteArray replaced = '.' + name + kReplacedInfix;
+    DIR *dir = ::opendir(parent.constData());
+    if (!dir)
+        return;
+    // Only the names a save gives (its id is a UUID): anything else is the user's.
+    const auto saveID = [](const QByteArray &entryName, const QByteArray &prefix) {
+        if (!entryName.startsWith(prefix))
+            return QByteArray();
+        const QByteArray id = entryName.mid(prefix.size());
+        return QUuid::fromString(QLatin1String(id)).isNull() || id.size() != 36 ? QByteArray() : id;
+    };
+    QList<QByteArray> savings, replacements;
+    while (const struct dirent *entry = ::readdir(dir)) {
+        const QByteArray entryName(entry->d_name);
+        if (const QByteArray id = saveID(entryName, saving); !id.isEmpty())
+            savings.append(id);
+        else if (const QByteArray other = saveID(entryName, replaced); !other.isEmpty())
+            replacements.append(other);
     }
-    return true;
+    ::closedir(dir);
+    const auto remove = [](const QByteArray &path) {
+        const KRResult<void> removed = KRFileManager::removeItemRecursively(QFile::decodeName(path));
+        KR_LOG(removed ? QStringLiteral("Removed %1, left by a save that did not finish").arg(KRFileManager::displayPath(path))
+                       : QStringLiteral("%1, left by a save that did not finish, stays: %2")
+                             .arg(KRFileManager::displayPath(path), removed.error().message()));
+    };
+    const auto putBack = [&](const QByteArray &old) {
+        if (!itemExists(target) && ::rename(old.constData(), target.constData()) == 0)
+            KR_LOG(QStringLiteral("Put %1 back in its place, moved aside by a save that did not finish")
+                       .arg(KRFileManager::displayPath(target)));
+    };
+    for (const QByteArray &id : std::as_const(savings)) {
+        const QByteArray path = parent + '/' + saving + id;
+        const int fd = lockFolder(path, false);
+        if (fd < 0)
+            continue; // being saved, or no folder of ours
+        // The old package first: it goes back only while the half-made one still holds the lock.
+        if (replacements.contains(id))
+            putBack(parent + '/' + replaced + id);
+        remove(path);
+        ::close(fd);
+    }
+    for (const QByteArray &id : std::as_const(replacements)) {
+        const QByteArray path = parent + '/' + replaced + id;
+        if (!itemExists(path) || itemExists(parent + '/' + saving + id))
+            continue; // its save is going on (it was locked above)
+        if (!itemExists(target)) {
+            putBack(path);
+            continue;
+        }
+        // The new package took the place: the old one is done with once nothing saves there.
+        if (!isLockedFolder(target))
+            remove(path);
+    }
 }
 
 // Whether a Save-As may put a package in place of what is at the path: nothing, a file, an
@@ -360,6 +464,7 @@ KRResult<QStringList> KRDocument::writePackageContents(const QString &packagePat
 
 void KRDocument::didSave(const QStringList &writtenResources)
 {
+    noteProjectFileOnDisk();
     m_savedChangeCount = m_undoManager->changeCount();
     // A change still to come in a group that is open now must make the document dirty again.
     m_undoManager->markSavePoint();
@@ -382,6 +487,20 @@ KRResult<void> KRDocument::save()
 {
     if (m_packagePath.isEmpty())
         return KRError(ProjectErrorDomain, 4, QStringLiteral("The project has not been saved to a package yet."));
+    // Whoever changed project.xml since it was read or written (another program, another
+    // instance, a version-control update) would lose that change: asked first.
+    if (projectFileChangedOnDisk()) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The project “%1” changed on disk since it was opened or last saved.")
+                                .arg(QFileInfo(m_packagePath).completeBaseName());
+        alert.informativeText = QStringLiteral("Another program has changed its project.xml. Saving replaces those "
+                                               "changes with the project as this window shows it.");
+        alert.buttonTitles = {QStringLiteral("Save Anyway"), QStringLiteral("Cancel")};
+        alert.destructive = true; // Return cancels
+        if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
+            return KRError(ProjectErrorDomain, SaveCancelledCode,
+                           QStringLiteral("The project was not saved: its project.xml changed on disk."));
+    }
     KRNotificationCenter::defaultCenter().post(KRWillSaveDocumentNotification, identity());
     const KRResult<QStringList> written = writePackageContents(m_packagePath);
     if (!written)
@@ -413,31 +532,67 @@ KRResult<void> KRDocument::saveAs(const QString &target)
 
     const QFileInfo targetInfo(target);
     const QString parent = targetInfo.absolutePath();
-    const QString unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // What earlier saves to this place left when they were killed midway.
+    removeAbandonedSaves(target);
     // The new package is built beside its place and renamed into it when complete, so a
     // failure leaves neither a half-written package nor a changed document behind.
-    const QString staging = parent + QStringLiteral("/.") + targetInfo.fileName() + QStringLiteral(".kr-save-") + unique;
+    QString staging;
+    int stagingLock = -1;
     const auto failed = [&](const QString &message) {
-        QDir(staging).removeRecursively();
+        if (!staging.isEmpty())
+            KRFileManager::removeItemRecursively(staging);
+        if (stagingLock >= 0)
+            ::close(stagingLock);
         KR_LOG(message);
         return KRError(ProjectErrorDomain, 3, message, {{QStringLiteral("path"), target}});
     };
-    if (!QDir().mkpath(parent) || !QDir().mkdir(staging))
+    const auto because = [](const QString &what, int error) {
+        return QStringLiteral("%1: %2.").arg(what, QString::fromLocal8Bit(std::strerror(error)));
+    };
+    if (!QFileInfo(parent).isDir()) {
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(parent).toStdString()), error);
+        if (error)
+            return failed(because(QStringLiteral("Could not create the folder %1").arg(parent), error.value()));
+    }
+    QString unique;
+    for (int attempt = 0; attempt < 8 && stagingLock < 0; ++attempt) {
+        unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString candidate =
+            parent + QStringLiteral("/.") + targetInfo.fileName() + QString::fromLatin1(kSavingInfix) + unique;
+        if (::mkdir(QFile::encodeName(candidate).constData(), 0777) != 0)
+            return failed(because(QStringLiteral("Could not create the project folder %1 in %2").arg(targetInfo.fileName(), parent),
+                                  errno));
+        staging = candidate;
+        stagingLock = lockFolder(QFile::encodeName(staging), true);
+        struct stat status{};
+        // Taken for abandoned and removed by another process before it was locked: anew.
+        if (stagingLock >= 0 && (::fstat(stagingLock, &status) != 0 || status.st_nlink == 0)) {
+            ::close(stagingLock);
+            stagingLock = -1;
+            staging.clear();
+        }
+    }
+    if (stagingLock < 0)
         return failed(QStringLiteral("Could not create the project folder %1.").arg(target));
 
     KRNotificationCenter::defaultCenter().post(KRWillSaveDocumentNotification, identity());
     // Everything of the package travels: the web folder with its resources and any other
     // file; project.xml is written afresh.
-    bool copied = true;
+    KRResult<void> copied;
     if (!source.isEmpty() && QFileInfo(source).isDir()) {
-        copied = copyFolderContents(source, staging, QFileInfo(source).canonicalFilePath(), {kProjectFile});
+        copied = KRFileManager::copyFolderContents(source, staging, {QFileInfo(source).canonicalFilePath(), {kProjectFile}});
     } else if (!sourceWeb.isEmpty() && QFileInfo(sourceWeb).isDir()) {
         const QString stagingWeb = QDir(staging).filePath(kWebFolder);
-        copied = QDir().mkdir(stagingWeb)
-            && copyFolderContents(sourceWeb, stagingWeb, QFileInfo(sourceWeb).canonicalFilePath());
+        if (::mkdir(QFile::encodeName(stagingWeb).constData(), 0777) != 0)
+            return failed(because(QStringLiteral("Could not create the folder %1").arg(stagingWeb), errno));
+        copied = KRFileManager::copyFolderContents(sourceWeb, stagingWeb, {QFileInfo(sourceWeb).canonicalFilePath(), {}});
     }
-    if (!copied || !QDir().mkpath(QDir(staging).filePath(kWebFolder)))
-        return failed(QStringLiteral("Could not copy the project's files to %1.").arg(target));
+    if (!copied)
+        return failed(QStringLiteral("Could not copy the project\u2019s files to %1: %2").arg(target, copied.error().message()));
+    if (const QString web = QDir(staging).filePath(kWebFolder);
+        !QFileInfo(web).isDir() && ::mkdir(QFile::encodeName(web).constData(), 0777) != 0)
+        return failed(because(QStringLiteral("Could not create the folder %1").arg(web), errno));
 
     const KRResult<QStringList> written = writePackageContents(staging);
     if (!written)
@@ -445,20 +600,22 @@ KRResult<void> KRDocument::saveAs(const QString &target)
 
     QString replaced;
     if (targetInfo.exists() || targetInfo.isSymLink()) {
-        replaced = parent + QStringLiteral("/.") + targetInfo.fileName() + QStringLiteral(".kr-replaced-") + unique;
-        if (!QDir().rename(target, replaced))
-            return failed(QStringLiteral("Could not replace %1.").arg(target));
+        replaced = parent + QStringLiteral("/.") + targetInfo.fileName() + QString::fromLatin1(kReplacedInfix) + unique;
+        if (::rename(QFile::encodeName(target).constData(), QFile::encodeName(replaced).constData()) != 0)
+            return failed(because(QStringLiteral("Could not replace %1").arg(target), errno));
     }
-    if (!QDir().rename(staging, target)) {
+    if (::rename(QFile::encodeName(staging).constData(), QFile::encodeName(target).constData()) != 0) {
+        const int error = errno;
         if (!replaced.isEmpty())
-            QDir().rename(replaced, target);
-        return failed(QStringLiteral("Could not move the saved project to %1.").arg(target));
+            ::rename(QFile::encodeName(replaced).constData(), QFile::encodeName(target).constData());
+        return failed(because(QStringLiteral("Could not move the saved project to %1").arg(target), error));
     }
+    staging.clear(); // in its place now
     if (!replaced.isEmpty()) {
-        const bool removed = QFileInfo(replaced).isDir() ? QDir(replaced).removeRecursively() : QFile::remove(replaced);
-        if (!removed)
-            KR_LOG(QStringLiteral("The replaced package is left at %1").arg(replaced));
+        if (const KRResult<void> removed = KRFileManager::removeItemRecursively(replaced); !removed)
+            KR_LOG(QStringLiteral("The replaced package is left at %1: %2").arg(replaced, removed.error().message()));
     }
+    ::close(stagingLock);
 
     const QString old = m_packagePath;
     m_packagePath = target;

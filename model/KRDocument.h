@@ -37,6 +37,8 @@ public:
     // Code of a project.xml that holds no project (another root element, no settings or no
     // pages): nothing has been shown.
     static constexpr int NotAProjectCode = 7;
+    // Code of a save the user cancelled (project.xml had changed on disk): nothing more to show.
+    static constexpr int SaveCancelledCode = 8;
 
     // A new untitled document from the application's "DefaultProject.xml".
     static KRResult<std::shared_ptr<KRDocument>> makeUntitled();
@@ -92,6 +94,11 @@ public:
     // nothing moves and the current package stays as it was. An existing package, file or
     // empty folder at that place is replaced; any other folder is refused.
     KRResult<void> saveToPackage(const QString &packagePath);
+    // Whether the package's project.xml differs from what this document last read or wrote
+    // (another program, another instance or a version-control update changed or removed it):
+    // a save would replace those changes. Compared by size and modification time, then, when
+    // those differ, by content.
+    bool projectFileChangedOnDisk() const;
     // Replaces edited files of the resources in the folder with their cached bytes.
     // Returns the relative paths written.
     KRResult<QStringList> writeModifiedResources(const QList<KRResourceEntry> &resources, const QString &folderPath,
@@ -133,5 +140,13 @@ private:
     std::function<QList<KRResourceEntry>()> m_resourceList;
     std::weak_ptr<KRProjectBase> m_project;
     KRObservable m_observable;
+    // project.xml as last read or written: size, modification time (ns) and content hash.
+    struct DiskState {
+        qint64 size = -1;
+        qint64 modified = -1;
+        QByteArray hash;
+    };
+    DiskState m_diskState;
+    void noteProjectFileOnDisk();
     std::int64_t m_savedChangeCount = 0;
 };

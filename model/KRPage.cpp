@@ -1234,6 +1234,9 @@ void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KR
         const LoadClass kind = loadClass(className);
         if (!kind.instantiable) {
             warn(element, QStringLiteral("Invalid KRObject class: '%1' (skipped, kept in the file)").arg(className));
+            // A base class's element is left out too, but its class is known.
+            if (!registry.classNamed(className) && !m_unknownClassNames.contains(className))
+                m_unknownClassNames.append(className);
             continue;
         }
         const QString id = placed.id;
@@ -1341,8 +1344,46 @@ std::shared_ptr<KRObject> KRPage::createNewObject(const QString &className, doub
     return object;
 }
 
+namespace {
+
+// The project's syntax errors are the findings its functions hold: a function with findings
+// that leaves the page, or comes back, changes them, and their observers (the errors pane,
+// the outline's count) hear of it as of a check.
+class KRSyntaxErrorsChange
+{
+public:
+    KRSyntaxErrorsChange(const std::shared_ptr<KRProject> &project, const QList<std::shared_ptr<KRObject>> &objects)
+    {
+        for (const auto &object : objects) {
+            const auto function = std::dynamic_pointer_cast<KRFunction>(object);
+            if (function && !function->syntaxErrors().isEmpty()) {
+                m_project = project;
+                break;
+            }
+        }
+        if (m_project)
+            m_project->observable().willChange(QStringLiteral("syntaxErrors"), QVariant());
+    }
+    ~KRSyntaxErrorsChange()
+    {
+        if (m_project)
+            m_project->observable().didChange(QStringLiteral("syntaxErrors"), QVariant());
+    }
+    KRSyntaxErrorsChange(const KRSyntaxErrorsChange &) = delete;
+    KRSyntaxErrorsChange &operator=(const KRSyntaxErrorsChange &) = delete;
+
+private:
+    std::shared_ptr<KRProject> m_project;
+};
+
+} // namespace
+
 void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName)
 {
+    QList<std::shared_ptr<KRObject>> leaving;
+    for (const auto &object : objects)
+        leaving += withDescendants(object);
+    const KRSyntaxErrorsChange errors(project(), leaving);
     KRUndoManager *undo = undoManager();
     if (undo) {
         undo->beginUndoGrouping();
@@ -1401,7 +1442,9 @@ QList<std::shared_ptr<KRObject>> KRPage::withDescendants(const std::shared_ptr<K
 void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent, KRXMLNode xmlNext,
                               const std::shared_ptr<DOMNode> &domParent, const std::shared_ptr<DOMNode> &domNext)
 {
-    for (const auto &back : withDescendants(object))
+    const QList<std::shared_ptr<KRObject>> returning = withDescendants(object);
+    const KRSyntaxErrorsChange errors(project(), returning);
+    for (const auto &back : returning)
         addObject(back);
     if (!xmlParent.isNull()) {
         if (!xmlNext.isNull() && xmlNext.parent() == xmlParent)

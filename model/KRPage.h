@@ -206,6 +206,9 @@ public:
     QSet<QString> requiredResources() const { return m_requiredResources; }
     // Warnings met while loading ("line N: message").
     QStringList loadWarnings() const { return m_loadWarnings; }
+    // The classes of the elements left out while loading because no class of that name is
+    // known, each once, in the order met.
+    QStringList unknownClassNames() const { return m_unknownClassNames; }
     int lastPasteTopOffset() const { return m_pasteTop; }
     int lastPasteLeftOffset() const { return m_pasteLeft; }
 
@@ -308,6 +311,7 @@ private:
     QStringList m_requiredObjectScripts;
     QSet<QString> m_manifestResources;
     QStringList m_loadWarnings;
+    QStringList m_unknownClassNames;
     QHash<QString, int> m_nextLoadSuffix; // while loading: the next number to try per id base
     // While loading: the classes met, the first few in a list searched in order (a page uses
     // a handful), any further ones in the table.

@@ -289,6 +289,16 @@ QStringList KRProject::loadWarnings() const
     return warnings;
 }
 
+QStringList KRProject::unknownClassNames() const
+{
+    QStringList names;
+    for (const auto &page : m_pages)
+        for (const QString &name : page->unknownClassNames())
+            if (!names.contains(name))
+                names.append(name);
+    return names;
+}
+
 KRError KRProject::loadWarningsError() const
 {
     const QStringList warnings = loadWarnings();
@@ -692,10 +702,27 @@ void KRProject::didAddPage(const std::shared_ptr<KRPage> &page, const QString &a
     postPage(KRProjectDidCreatePageNotification, QStringLiteral("newPage"), page);
 }
 
+namespace {
+
+// Whether a function of the page holds findings of a syntax check: the page's leaving or
+// coming back then changes the project's syntax errors.
+bool krPageHasSyntaxFindings(const KRPage &page)
+{
+    for (const auto &object : page.allObjects())
+        if (const auto function = std::dynamic_pointer_cast<KRFunction>(object); function && !function->syntaxErrors().isEmpty())
+            return true;
+    return false;
+}
+
+} // namespace
+
 void KRProject::deletePage(const std::shared_ptr<KRPage> &page)
 {
     if (!page || !m_pages.contains(page))
         return;
+    const bool findings = krPageHasSyntaxFindings(*page);
+    if (findings)
+        observable().willChange(QStringLiteral("syntaxErrors"), QVariant());
     m_webViewCache->setCachedInstanceCount(std::max(0, m_webViewCache->cachedInstanceCount() - 1));
     settingsObservable().willChange(QStringLiteral("pages"), QVariant());
     KRXMLNode element = page->xmlElement();
@@ -712,14 +739,21 @@ void KRProject::deletePage(const std::shared_ptr<KRPage> &page)
         undo->endUndoGrouping();
     }
     settingsObservable().didChange(QStringLiteral("pages"), QVariant());
+    if (findings)
+        observable().didChange(QStringLiteral("syntaxErrors"), QVariant());
     postPage(KRProjectDidDeletePageNotification, QStringLiteral("deletedPage"), page);
 }
 
 void KRProject::undoDeletePage(const std::shared_ptr<KRPage> &page)
 {
     m_webViewCache->setCachedInstanceCount(m_webViewCache->cachedInstanceCount() + 1);
+    const bool findings = krPageHasSyntaxFindings(*page);
+    if (findings)
+        observable().willChange(QStringLiteral("syntaxErrors"), QVariant());
     m_pagesElement.appendChild(page->xmlElement());
     m_pages.append(page);
+    if (findings)
+        observable().didChange(QStringLiteral("syntaxErrors"), QVariant());
     // The redo of an undone deletion deletes the page again.
     if (KRUndoManager *undo = undoManager()) {
         const std::weak_ptr<KRProject> weak = weak_from_this();

@@ -148,6 +148,8 @@ public:
     // What opening the file had to change or leave out: renamed page ids, then each page's
     // warnings ("line N: ..."). Empty for a sound file.
     QStringList loadWarnings() const;
+    // The unknown classes whose elements the pages left out while loading, each once.
+    QStringList unknownClassNames() const;
     // The same as one error a caller can show the user; a null error when there is none.
     KRError loadWarningsError() const;
     // Puts a deleted page back as the last page and registers its deletion as the redo.

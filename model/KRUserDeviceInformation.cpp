@@ -98,6 +98,7 @@ bool KRUserDeviceInformation::setValue(const QString &key, const QVariant &value
                 "Use caution when changing device IDs.  This can have adverse effects if you've "
                 "already created projects using this device ID.");
             alert.buttonTitles = {QStringLiteral("Change Device ID"), QStringLiteral("Discard Change")};
+            alert.destructive = true;
             alert.suppressionButtonTitle = QStringLiteral("Do not show this message again");
             const int answer = KRAlertService::current().runModal(alert);
             // A ticked box counts whatever the button.

@@ -13,11 +13,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QUrl>
 #include <QUuid>
 
 #include <algorithm>
 #include <functional>
+
+#include <dirent.h>
 
 static KRError webFolderError(int code, const QString &message, const QString &path = {})
 {
@@ -119,13 +122,16 @@ static bool itemExists(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
-// Asks a question whose first button is the only one that leads to the action.
-static bool askFirstButton(const QString &title, const QString &text, const QStringList &buttons)
+// Asks a question whose first button is the only one that leads to the action (destructive:
+// one that Return does not choose).
+static bool askFirstButton(const QString &title, const QString &text, const QStringList &buttons,
+                           bool destructive = false)
 {
     KRAlert alert;
     alert.messageText = title;
     alert.informativeText = text;
     alert.buttonTitles = buttons;
+    alert.destructive = destructive;
     return KRAlertService::current().runModal(alert) == KRAlertService::FirstButtonReturn;
 }
 
@@ -173,7 +179,7 @@ static KRResult<void> copyItem(const QString &source, const QString &destination
     bool copied;
     QString reason;
     if (isFolder) {
-        copied = KRFileManager::copyItemWithin(source, temporary, sourceCanonical);
+        copied = KRFileManager::copyItemWithin(source, temporary, sourceCanonical, &reason);
     } else {
         // Only a regular file of bounded size: a pipe or a device would never end.
         const KRResult<void> file = KRFileManager::copyPackageFile(source, temporary);
@@ -187,10 +193,7 @@ static KRResult<void> copyItem(const QString &source, const QString &destination
     else
         copied = false;
     if (!copied) {
-        if (QFileInfo(temporary).isDir())
-            QDir(temporary).removeRecursively();
-        else
-            QFile::remove(temporary);
+        KRFileManager::removeItemRecursively(temporary);
         if (!reason.isEmpty())
             return webFolderError(KRWebFolder::CopyFailed, reason, destination);
         return webFolderError(KRWebFolder::CopyFailed,
@@ -293,8 +296,28 @@ void KRWebFolder::loadResourcesFromPath(const QString &path, const QString &base
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     const QString generatedMark = QString::fromLatin1(KRProjectResource::GeneratedFileMark);
     const QString stagedMark = QString::fromLatin1(KRProjectResource::StagedFileMark);
+    // Names that are not UTF-8 (old archives carry them) reach no QString path: such an item
+    // is no resource, and the user is told which ones, as for a pipe.
+    QSet<QByteArray> onDisk;
+    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    const bool listed = dir != nullptr;
+    if (dir) {
+        while (const struct dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            onDisk.insert(name);
+            if (name.startsWith('.') || KRFileManager::isDecodableName(name))
+                continue;
+            const QString relativePath = KRFileManager::displayPath(basePath.isEmpty() ? name : QFile::encodeName(basePath) + '/' + name);
+            const QString line = QStringLiteral("%1/%2 has a name that is not UTF-8; it is skipped")
+                                     .arg(QLatin1String(WebFolderName), relativePath);
+            KR_LOG(line);
+            if (skipped)
+                skipped->append(line);
+        }
+        ::closedir(dir);
+    }
     for (const QString &name : names) {
-        if (name.startsWith(QLatin1Char('.')))
+        if (name.startsWith(QLatin1Char('.')) || (listed && !onDisk.contains(QFile::encodeName(name))))
             continue;
         // Reading a pipe or a device blocks or never ends: such an item is no resource.
         const QString relativePath = basePath.isEmpty() ? name : basePath + QLatin1Char('/') + name;
@@ -550,7 +573,7 @@ bool KRWebFolder::deleteResource(const std::shared_ptr<KRProjectResource> &resou
     if (!askFirstButton(QStringLiteral("Delete Project Resource"),
                         QStringLiteral("Do you wish to delete the project resource \"%1\"?  This will remove the resource from this project, and delete the file from disk.")
                             .arg(relativePath),
-                        {QStringLiteral("Delete"), QStringLiteral("Cancel")}))
+                        {QStringLiteral("Delete"), QStringLiteral("Cancel")}, true))
         return false;
 
     const bool deleted = keep->deleteResource();

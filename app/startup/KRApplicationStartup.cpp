@@ -3,6 +3,7 @@
 #include <app/KRApplicationDelegate.h>
 #include <app/KRDocumentController.h>
 #include <app/KRGalleryWindowController.h>
+#include <app/startup/KRSingleInstance.h>
 #include <app/windows/KRProjectWindowHookup.h>
 #include <model/KRProject.h>
 #include <workspace/network/KRProxyAuthViewController.h>
@@ -16,6 +17,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdio>
@@ -116,10 +118,25 @@ int KRApplicationStartup::main(int argc, char *argv[])
     }
     prepareProcess();
     QApplication application(argc, argv);
+    // One Korvane per session: two would open the same project side by side and save over each
+    // other's work. A later start hands its projects to the running one.
+    KRSingleInstance instance;
+    const KRSingleInstance::Result started = instance.start(arguments.projects);
+    if (started.outcome == KRSingleInstance::Outcome::HandedOver)
+        return 0;
+    if (started.outcome == KRSingleInstance::Outcome::Refused) {
+        std::fprintf(stderr, "korvane: Korvane is running but does not answer (%s). Try again once it does, or end it.\n",
+                     qPrintable(started.error));
+        return 1;
+    }
     int status = 0;
     {
         // Nothing here makes a web view before the event loop runs.
         KRApplicationStartup startup(arguments.projects, KRApplicationDelegate::WebEngineStart::AtLaunch);
+        instance.setOpener([delegate = QPointer<KRApplicationDelegate>(&startup.delegate())](const QStringList &projects) {
+            if (delegate)
+                delegate->openProjectsFromAnotherStart(projects);
+        });
         // The start-up benchmark measures a launch up to the gallery on screen.
         QTimer quitWhenGalleryShown;
         if (qEnvironmentVariableIsSet("KR_QUIT_WHEN_GALLERY_SHOWN")) {
@@ -131,6 +148,7 @@ int KRApplicationStartup::main(int argc, char *argv[])
             quitWhenGalleryShown.start(5);
         }
         status = application.exec();
+        instance.setOpener({});
     }
     KRAlertService::setCurrent(nullptr);
     return status;

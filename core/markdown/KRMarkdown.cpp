@@ -29,24 +29,22 @@ QString KRMarkdown::htmlFromMarkdown(const QString &text, KRError *error)
                                    .arg(MD_INPUT_MAX_SIZE));
     }
 
-    buf *ib = bufnew(static_cast<size_t>(utf8.size()) + 1);
+    // Rendered straight from the UTF-8 bytes: the renderer reads its input without changing it.
     buf *ob = bufnew(64);
     int rendered = -1;
     QString html;
-    if (ib && ob) {
-        bufput(ib, utf8.constData(), static_cast<size_t>(utf8.size()));
+    if (ob) {
         md_callbacks callbacks;
         html_renderopt options;
         html_renderer_setup(&callbacks, &options, 0);
         if (md_parser *md = md_parser_new(0, 16, &callbacks, &options)) {
-            if (!ib->failed)
-                rendered = md_parser_render(ob, ib->data, ib->size, md);
+            rendered = md_parser_render(ob, reinterpret_cast<const uint8_t *>(utf8.constData()),
+                                        static_cast<size_t>(utf8.size()), md);
             md_parser_free(md);
         }
         if (rendered == 0)
             html = QString::fromUtf8(reinterpret_cast<const char *>(ob->data), static_cast<qsizetype>(ob->size));
     }
-    bufrelease(ib);
     bufrelease(ob);
     if (rendered != 0) {
         return markdownFailure(error, 2,

@@ -45,7 +45,7 @@ int bufgrow(buf *b, size_t size)
     return 0;
 }
 
-void bufput(buf *b, const void *data, size_t len)
+void bufput_slow(buf *b, const void *data, size_t len)
 {
     MD_ASSERT(b && b->unit, "buf && buf->unit");
     if (len == 0)
@@ -58,12 +58,7 @@ void bufput(buf *b, const void *data, size_t len)
     b->size += len;
 }
 
-void bufputs(buf *b, const char *str)
-{
-    bufput(b, str, std::strlen(str));
-}
-
-void bufputc(buf *b, int c)
+void bufputc_slow(buf *b, int c)
 {
     MD_ASSERT(b && b->unit, "buf && buf->unit");
     if (b->size + 1 > b->asize && bufgrow(b, b->size + 1) < 0) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The longest Markdown text KRMarkdown renders, in UTF-8 bytes.
 #define MD_INPUT_MAX_SIZE (16 * 1024 * 1024)
@@ -38,9 +39,37 @@ buf *bufnew(size_t unit);
 int bufgrow(buf *b, size_t size);
 
 // Appends. A write that cannot grow the buffer is dropped whole and marks the buffer failed.
-void bufput(buf *b, const void *data, size_t len);
-void bufputs(buf *b, const char *str);
-void bufputc(buf *b, int c);
+// The common case (room enough) is inline; growing goes through the out-of-line half.
+void bufput_slow(buf *b, const void *data, size_t len);
+void bufputc_slow(buf *b, int c);
+
+inline void bufput(buf *b, const void *data, size_t len)
+{
+    if (len <= b->asize - b->size) {
+        if (len) {
+            std::memcpy(b->data + b->size, data, len);
+            b->size += len;
+        }
+        return;
+    }
+    bufput_slow(b, data, len);
+}
+
+// The length of a literal is known where it is inlined.
+inline void bufputs(buf *b, const char *str)
+{
+    bufput(b, str, std::strlen(str));
+}
+
+inline void bufputc(buf *b, int c)
+{
+    if (b->size < b->asize) {
+        b->data[b->size++] = static_cast<uint8_t>(c);
+        return;
+    }
+    bufputc_slow(b, c);
+}
+
 void bufprintf(buf *b, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // The contents NUL-terminated (size unchanged); null when the extra byte cannot be had.

@@ -1,4 +1,5 @@
 #include "html.h"
+#include "scan.h"
 
 #include <cstring>
 
@@ -18,6 +19,8 @@ struct escape_table {
     }
 };
 constexpr escape_table html_escape_table;
+// The bytes html_escape_table marks.
+constexpr uint8_t html_escaped_bytes[] = {'"', '&', '\'', '/', '<', '>'};
 const char *const html_escapes[] = {"", "&quot;", "&amp;", "&#39;", "&#47;", "&lt;", "&gt;"};
 
 struct href_table {
@@ -101,9 +104,18 @@ void rndr_raw_block(buf *ob, const buf *text, void *)
 void rndr_header(buf *ob, const buf *text, int level, void *)
 {
     put_separator(ob);
-    bufprintf(ob, "<h%d>", level);
+    if (level < 1 || level > 9) {
+        bufprintf(ob, "<h%d>", level);
+        put_buf(ob, text);
+        bufprintf(ob, "</h%d>\n", level);
+        return;
+    }
+    const char digit = static_cast<char>('0' + level);
+    const char open[] = {'<', 'h', digit, '>'};
+    const char close[] = {'<', '/', 'h', digit, '>', '\n'};
+    bufput(ob, open, sizeof open);
     put_buf(ob, text);
-    bufprintf(ob, "</h%d>\n", level);
+    bufput(ob, close, sizeof close);
 }
 
 void rndr_hrule(buf *ob, void *)
@@ -345,13 +357,12 @@ const md_callbacks html_callbacks = {
 
 void escape_html(buf *ob, const uint8_t *src, size_t size, int secure)
 {
-    bufgrow(ob, ob->size + size * 12 / 10);
+    if (ob->asize - ob->size < size + size / 5)
+        bufgrow(ob, ob->size + size * 12 / 10);
     size_t i = 0;
     while (i < size) {
         size_t org = i;
-        uint8_t esc = 0;
-        while (i < size && (esc = html_escape_table.code[src[i]]) == 0)
-            ++i;
+        i = skip_unmarked(src, i, size, html_escaped_bytes, html_escape_table.code);
         if (i > org)
             bufput(ob, src + org, i - org);
         if (i >= size)
@@ -359,7 +370,7 @@ void escape_html(buf *ob, const uint8_t *src, size_t size, int secure)
         if (src[i] == '/' && !secure)
             bufputc(ob, '/');
         else
-            bufputs(ob, html_escapes[esc]);
+            bufputs(ob, html_escapes[html_escape_table.code[src[i]]]);
         ++i;
     }
 }
@@ -367,7 +378,8 @@ void escape_html(buf *ob, const uint8_t *src, size_t size, int secure)
 void escape_href(buf *ob, const uint8_t *src, size_t size)
 {
     static const char hex[] = "0123456789ABCDEF";
-    bufgrow(ob, ob->size + size * 12 / 10);
+    if (ob->asize - ob->size < size + size / 5)
+        bufgrow(ob, ob->size + size * 12 / 10);
     size_t i = 0;
     while (i < size) {
         size_t org = i;

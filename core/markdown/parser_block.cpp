@@ -169,24 +169,53 @@ bool is_ref(const uint8_t *data, size_t beg, size_t end, size_t *last, link_ref 
 // Appends a line with tabs expanded to the next multiple of 4 columns (counted in bytes).
 void expand_tabs(buf *ob, const uint8_t *line, size_t size)
 {
+    static const char spaces[4] = {' ', ' ', ' ', ' '};
     size_t i = 0, col = 0;
     while (i < size) {
-        size_t org = i;
-        while (i < size && line[i] != '\t') {
-            ++i;
-            ++col;
+        const void *tab = std::memchr(line + i, '\t', size - i);
+        const size_t stop = tab ? static_cast<size_t>(static_cast<const uint8_t *>(tab) - line) : size;
+        if (stop > i) {
+            bufput(ob, line + i, stop - i);
+            col += stop - i;
         }
-        if (i > org)
-            bufput(ob, line + org, i - org);
-        if (i >= size)
+        if (stop >= size)
             break;
-        do {
-            bufputc(ob, ' ');
-            ++col;
-        } while (col % 4);
-        ++i;
+        const size_t fill = 4 - col % 4;
+        bufput(ob, spaces, fill);
+        col += fill;
+        i = stop + 1;
     }
 }
+
+// Finds where lines end, for a pass from the start of data to its end: the next "\n" and the
+// next "\r" at or after a position, each looked for again only once passed, so that text with
+// one kind of line end never scans to the end of the data for the other at every line.
+struct line_end_finder {
+    const uint8_t *data;
+    size_t end;
+    size_t next_lf = 0, next_cr = 0;
+    bool lf_known = false, cr_known = false;
+
+    size_t next(uint8_t c, size_t from, size_t &pos, bool &known) const
+    {
+        if (known && pos >= from)
+            return pos;
+        const void *hit = std::memchr(data + from, c, end - from);
+        pos = hit ? static_cast<size_t>(static_cast<const uint8_t *>(hit) - data) : end;
+        known = true;
+        return pos;
+    }
+
+    // The first "\n" or "\r" at or after from; end when none.
+    size_t content_end(size_t from)
+    {
+        if (from >= end)
+            return end;
+        const size_t lf = next('\n', from, next_lf, lf_known);
+        const size_t cr = next('\r', from, next_cr, cr_known);
+        return lf < cr ? lf : cr;
+    }
+};
 
 // ---- Block-level predicates -------------------------------------------------------------------
 
@@ -234,10 +263,8 @@ int is_headerline(const uint8_t *data, size_t size)
 
 bool is_next_headerline(const uint8_t *data, size_t size)
 {
-    size_t i = 0;
-    while (i < size && data[i] != '\n')
-        ++i;
-    if (++i >= size)
+    const size_t i = line_end_after(data, 0, size);
+    if (i >= size)
         return false;
     return is_headerline(data + i, size - i) != 0;
 }
@@ -784,15 +811,14 @@ int md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parse
         beg = 3;
 
     // First pass: link definitions out, tabs expanded, every line end made one line feed.
+    line_end_finder line_ends{document, doc_size};
     while (beg < doc_size) {
         size_t end;
         if (is_ref(document, beg, doc_size, &end, md->refs)) {
             beg = end;
             continue;
         }
-        end = beg;
-        while (end < doc_size && !is_line_end(document[end]))
-            ++end;
+        end = line_ends.content_end(beg);
         if (end > beg)
             expand_tabs(text, document + beg, end - beg);
         while (end < doc_size && is_line_end(document[end])) {

@@ -2,6 +2,7 @@
 // tags and automatic links, backslash escapes and entities.
 
 #include "parser_internal.h"
+#include "scan.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -53,32 +54,46 @@ size_t span_last(md_parser *md, int kind)
     if (md->span.last_known[kind])
         return md->span.last[kind];
     const uint8_t *d = md->span.data;
-    size_t i = md->span.size;
-    for (; i > 0; --i) {
-        const size_t k = i - 1;
-        const uint8_t b = d[k];
-        bool hit = false;
-        switch (kind) {
-        case MD_LAST_ANGLE:
-            hit = b == '>';
+    const size_t size = md->span.size;
+    uint8_t c;
+    switch (kind) {
+    case MD_LAST_ANGLE:
+        c = '>';
+        break;
+    case MD_LAST_BRACKET:
+        c = ']';
+        break;
+    case MD_LAST_PAREN:
+        c = ')';
+        break;
+    case MD_LAST_STAR:
+    case MD_LAST_STAR2:
+        c = '*';
+        break;
+    default:
+        c = '_';
+    }
+    const bool single = kind == MD_LAST_STAR || kind == MD_LAST_UNDERSCORE;
+    const bool twice = kind == MD_LAST_STAR2 || kind == MD_LAST_UNDERSCORE2;
+    // Backwards from the end, one candidate byte at a time.
+    size_t i = size;
+    while (i > 0) {
+        const void *p = memrchr(d, c, i);
+        if (!p) {
+            i = 0;
             break;
-        case MD_LAST_BRACKET:
-            hit = b == ']';
-            break;
-        case MD_LAST_PAREN:
-            hit = b == ')';
-            break;
-        case MD_LAST_STAR:
-        case MD_LAST_UNDERSCORE:
-            hit = b == (kind == MD_LAST_STAR ? '*' : '_') && k > 0 && !is_space_or_lf(d[k - 1]);
-            break;
-        default: {
-            const uint8_t c = kind == MD_LAST_STAR2 ? '*' : '_';
-            hit = b == c && k + 1 < md->span.size && d[k + 1] == c && k > 0 && !is_space_or_lf(d[k - 1]);
         }
-        }
-        if (hit)
+        const size_t k = static_cast<size_t>(static_cast<const uint8_t *>(p) - d);
+        bool hit = true;
+        if (single || twice)
+            hit = k > 0 && !is_space_or_lf(d[k - 1]);
+        if (hit && twice)
+            hit = k + 1 < size && d[k + 1] == c;
+        if (hit) {
+            i = k + 1;
             break;
+        }
+        i = k;
     }
     md->span.last[kind] = i;
     md->span.last_known[kind] = true;
@@ -728,15 +743,13 @@ void parse_inline(buf *ob, md_parser *md, uint8_t *data, size_t size)
     md->span = {data, size, nullptr, {}, {}};
     size_t i = 0, end = 0;
     while (i < size) {
-        uint8_t action = 0;
-        while (end < size && (action = md->active_char[data[end]]) == MD_CHAR_NONE)
-            ++end;
+        end = skip_unmarked(data, end, size, md_active_candidates, md->active_char);
         if (end > i)
             put_text(ob, md, data + i, end - i);
         if (end >= size)
             break;
         i = end;
-        size_t consumed = markdown_char_ptrs[action](ob, md, data + i, i, size - i);
+        size_t consumed = markdown_char_ptrs[md->active_char[data[i]]](ob, md, data + i, i, size - i);
         if (!consumed) {
             end = i + 1;
         } else {

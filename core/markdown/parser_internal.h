@@ -88,3 +88,6 @@ size_t is_empty(const uint8_t *data, size_t size);
 
 // Set up the active-character table for the callbacks that are present.
 void md_setup_active_chars(md_parser *md);
+
+// Every byte md_setup_active_chars may make active.
+constexpr uint8_t md_active_candidates[] = {'*', '_', '`', '\n', '[', '<', '\\', '&'};

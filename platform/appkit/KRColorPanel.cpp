@@ -1,6 +1,8 @@
 #include "KRColorPanel.h"
 
+#include <QApplication>
 #include <QColorDialog>
+#include <QScreen>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -93,6 +95,23 @@ KRColorPanel::KRColorPanel(QWidget *parent)
     });
 }
 
+void KRColorPanel::setTarget(QObject *owner, std::function<void(const QColor &)> callback)
+{
+    disconnect(m_targetGone);
+    m_target.set(owner, std::move(callback));
+    if (owner)
+        m_targetGone = connect(owner, &QObject::destroyed, this, [this] {
+            m_target.clear();
+            hide();
+        });
+}
+
+void KRColorPanel::clearTarget()
+{
+    disconnect(m_targetGone);
+    m_target.clear();
+}
+
 void KRColorPanel::setColor(const QColor &color)
 {
     m_target.showQuietly([&] { m_dialog->setCurrentColor(color); });
@@ -105,6 +124,25 @@ QColor KRColorPanel::color() const
 
 void KRColorPanel::orderFront()
 {
+    // Opened beside the window that asked for it (a window manager would put a window with no
+    // place of its own in the screen's corner); where the user moved it, it stays after.
+    QWidget *asker = QApplication::activeWindow();
+    if (!isVisible() && asker && asker != this) {
+        adjustSize();
+        const QRect owner = asker->frameGeometry();
+        QRect available = asker->screen() ? asker->screen()->availableGeometry() : QRect();
+        if (available.isEmpty())
+            available = owner;
+        const QSize size = frameGeometry().size().expandedTo(sizeHint());
+        QPoint at(owner.right() + 1, owner.top());
+        if (at.x() + size.width() > available.right() + 1)
+            at.setX(owner.left() - size.width()); // on the left when the right has no room
+        if (at.x() < available.left())
+            at.setX(owner.right() + 1 - size.width()); // over the window's right edge
+        at.setX(std::clamp(at.x(), available.left(), std::max(available.left(), available.right() + 1 - size.width())));
+        at.setY(std::clamp(at.y(), available.top(), std::max(available.top(), available.bottom() + 1 - size.height())));
+        move(at);
+    }
     show();
     raise();
     activateWindow();

@@ -24,9 +24,10 @@ public:
     static QStringList htmlColorNames();
     static QColor htmlColor(const QString &name);
 
-    // The owner guards the callback: once it is destroyed the callback is never called.
-    void setTarget(QObject *owner, std::function<void(const QColor &)> callback) { m_target.set(owner, std::move(callback)); }
-    void clearTarget() { m_target.clear(); }
+    // The owner guards the callback: once it is destroyed the callback is never called, and the
+    // panel, which then has nothing to edit (its window went), hides.
+    void setTarget(QObject *owner, std::function<void(const QColor &)> callback);
+    void clearTarget();
     bool hasTarget() const { return m_target.isSet(); }
 
     // Shows a colour without reporting it to the target.
@@ -50,4 +51,5 @@ private:
     QColorDialog *m_dialog = nullptr; // children of the panel
     QListWidget *m_list = nullptr;
     KRPanelTarget<QColor> m_target;
+    QMetaObject::Connection m_targetGone;
 };

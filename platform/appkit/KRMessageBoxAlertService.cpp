@@ -24,7 +24,35 @@ QMessageBox::Icon iconFor(KRAlert::Style style)
     return QMessageBox::Warning;
 }
 
+constexpr const char *cancelledProperty = "krQuestionCancelled";
+
+// The boxes waiting for an answer, innermost last.
+QList<QPointer<QMessageBox>> &openBoxes()
+{
+    static QList<QPointer<QMessageBox>> boxes;
+    return boxes;
+}
+
 } // namespace
+
+bool KRMessageBoxAlertService::hasOpenQuestions()
+{
+    openBoxes().removeAll(nullptr);
+    return !openBoxes().isEmpty();
+}
+
+bool KRMessageBoxAlertService::cancelOpenQuestions()
+{
+    openBoxes().removeAll(nullptr);
+    const QList<QPointer<QMessageBox>> boxes = openBoxes();
+    for (const QPointer<QMessageBox> &box : boxes) {
+        if (!box)
+            continue;
+        box->setProperty(cancelledProperty, true); // answered with the harmless choice
+        box->done(QDialog::Rejected);
+    }
+    return !boxes.isEmpty();
+}
 
 int KRMessageBoxAlertService::runModal(const KRAlert &alert)
 {
@@ -43,20 +71,15 @@ int KRMessageBoxAlertService::runModal(const KRAlert &alert)
     box->setInformativeText(alert.informativeText);
 
     const QStringList titles = alert.effectiveButtonTitles();
+    const int harmless = alert.harmlessButtonIndex();
     QList<QPushButton *> buttons;
-    QPushButton *escape = nullptr;
     for (const QString &title : titles) {
-        const bool cancel = title == QLatin1String("Cancel");
-        QPushButton *button =
-            box->addButton(title, cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
-        if (cancel && !escape)
-            escape = button;
-        buttons.append(button);
+        const bool cancel = buttons.size() == harmless;
+        buttons.append(box->addButton(title, cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole));
     }
-    if (!escape && buttons.size() == 1)
-        escape = buttons.first();
-    box->setDefaultButton(buttons.first());
-    box->setEscapeButton(escape);
+    // Return never answers with a destructive first button.
+    box->setDefaultButton(alert.destructive ? buttons.at(harmless) : buttons.first());
+    box->setEscapeButton(buttons.at(harmless));
 
     QCheckBox *suppression = nullptr;
     if (!alert.suppressionButtonTitle.isEmpty()) {
@@ -65,15 +88,18 @@ int KRMessageBoxAlertService::runModal(const KRAlert &alert)
         box->setCheckBox(suppression); // the box owns it
     }
 
+    openBoxes().append(box);
     box->exec();
+    openBoxes().removeAll(box);
+    openBoxes().removeAll(nullptr);
 
-    // The box is gone only if something destroyed its parent window during the loop.
-    int index = 0;
+    // A question that ended without a click (its window went, the application quit, the
+    // question was cancelled) takes the harmless choice.
+    int index = harmless;
     if (box) {
-        const int clicked = buttons.indexOf(qobject_cast<QPushButton *>(box->clickedButton()));
-        index = clicked >= 0 ? clicked : static_cast<int>(buttons.indexOf(escape));
-        if (index < 0)
-            index = 0;
+        const int clicked = int(buttons.indexOf(qobject_cast<QPushButton *>(box->clickedButton())));
+        if (clicked >= 0 && !box->property(cancelledProperty).toBool())
+            index = clicked;
         if (suppression)
             *alert.suppressionButtonChecked = suppression->isChecked();
         delete box.data();

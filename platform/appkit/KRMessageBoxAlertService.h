@@ -9,11 +9,18 @@
 // Pop-overs open when it is asked stay open, behind the box, until it has been answered; the box
 // then blocks the whole application.
 //
-// The first button is the default (Return). Escape answers the button titled "Cancel" when
-// there is one, or the only button; otherwise Escape and the window's close button do
-// nothing, so an answer is always a button the caller offered.
+// The first button is the default (Return), but for a destructive question, whose default is
+// its harmless choice (KRAlert::harmlessButtonIndex). Escape and the window's close button
+// answer with the harmless choice, and so does a question that ends without a click (its
+// window was destroyed, the question was cancelled).
 class KRMessageBoxAlertService : public KRAlertService
 {
 public:
     int runModal(const KRAlert &alert) override;
+
+    // Whether a question is waiting for an answer.
+    static bool hasOpenQuestions();
+    // Answers every open question with its harmless choice; each runModal returns once the
+    // event loops above it have unwound. False when none was open.
+    static bool cancelOpenQuestions();
 };

@@ -1,7 +1,11 @@
 #include "KRPopover.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QHideEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
@@ -32,6 +36,22 @@ int roomAt(const QRect &anchor, const QRect &available, KRPopover::Edge edge)
     case KRPopover::BottomEdge: return available.bottom() - anchor.bottom();
     }
     return 0;
+}
+
+// The enabled action of the window's menus (or the window itself) whose shortcut is the key.
+QAction *shortcutAction(QWidget *window, const QKeySequence &key)
+{
+    QList<QAction *> actions = window->actions();
+    for (QMenuBar *bar : window->findChildren<QMenuBar *>())
+        actions += bar->actions();
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        QAction *action = actions.at(i);
+        if (QMenu *menu = action->menu())
+            actions += menu->actions();
+        else if (action->isEnabled() && action->shortcuts().contains(key))
+            return action;
+    }
+    return nullptr;
 }
 
 int clampInto(int pos, int length, int low, int high)
@@ -188,7 +208,14 @@ void KRPopover::reopenAfterHold()
         m_reopenTries = 0;
         return;
     }
-    const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    const QWidget *owner = ownerWindow();
+    // The window went while the dialog was up (its question closed it): so does the pop-over.
+    if (isVisible() && owner && !owner->isVisible()) {
+        m_reopenTries = 0;
+        setBehavior(m_behavior);
+        close();
+        return;
+    }
     if (isVisible() && m_behavior == Behavior::Transient && owner && !owner->isActiveWindow() && ++m_reopenTries < 50) {
         QTimer::singleShot(20, this, &KRPopover::reopenAfterHold);
         return;
@@ -201,6 +228,41 @@ void KRPopover::reopenAfterHold()
         raise();
         update();
     }
+}
+
+QWidget *KRPopover::ownerWindow() const
+{
+    return parentWidget() ? parentWidget()->window() : nullptr;
+}
+
+void KRPopover::followOwnerWindow()
+{
+    if (QWidget *owner = ownerWindow())
+        owner->installEventFilter(this); // once, however often it is shown
+}
+
+bool KRPopover::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ownerWindow() && event->type() == QEvent::Hide && isVisible())
+        close();
+    return QWidget::eventFilter(watched, event);
+}
+
+void KRPopover::keyPressEvent(QKeyEvent *event)
+{
+    QWidget *owner = ownerWindow();
+    const QKeySequence key(event->keyCombination());
+    // Command keys only: a bare key (Delete, say) the content left alone is no command for the
+    // window behind.
+    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (QPointer<QAction> action = owner && command ? shortcutAction(owner, key) : nullptr) {
+        event->accept();
+        close();
+        // Nothing of the pop-over is used past this point: the command may close the window.
+        action->trigger();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void KRPopover::setContentWidget(QWidget *widget)
@@ -235,6 +297,7 @@ void KRPopover::showRelativeToRect(const QRect &rect, QWidget *view, Edge prefer
     if (available.isEmpty()) // no screen: nothing to stay inside
         available = anchor.adjusted(-100000, -100000, 100000, 100000);
     m_placement = placement(anchor, contentSize(), preferredEdge, available);
+    followOwnerWindow();
     setGeometry(m_placement.frame);
     layoutContent();
     updateMask(); // the arrow may have moved within the same size

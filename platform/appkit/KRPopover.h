@@ -8,7 +8,9 @@ class QPainterPath;
 
 // A small window beside a rectangle of another widget, pointing at it with an arrow, that
 // holds one content widget. A transient pop-over closes when the user clicks anywhere
-// outside it; an application-defined one stays until close() is called.
+// outside it; an application-defined one stays until close() is called. Either closes when the
+// window it points into hides (closed, minimised), and a command key of that window's menus
+// that the content does not take closes it and runs the command (Ctrl+Q quits).
 class KRPopover : public QWidget
 {
     Q_OBJECT
@@ -93,6 +95,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QRect bodyRect() const;
@@ -103,6 +107,9 @@ private:
     void hold();
     void release();
     void reopenAfterHold();
+    // The window the pop-over points into (its parent's window), or null.
+    QWidget *ownerWindow() const;
+    void followOwnerWindow();
 
     Behavior m_behavior = Behavior::ApplicationDefined;
     QPointer<QWidget> m_content;

@@ -29,6 +29,13 @@ QStringList KRAlert::effectiveButtonTitles() const
     return buttonTitles.isEmpty() ? QStringList{QStringLiteral("OK")} : buttonTitles;
 }
 
+int KRAlert::harmlessButtonIndex() const
+{
+    const QStringList titles = effectiveButtonTitles();
+    const int cancel = int(titles.indexOf(QStringLiteral("Cancel")));
+    return cancel >= 0 ? cancel : int(titles.size()) - 1;
+}
+
 KRAlertService &KRAlertService::current()
 {
     static KRHeadlessAlertService headless;

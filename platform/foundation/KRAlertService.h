@@ -21,8 +21,17 @@ struct KRAlert
     QString suppressionButtonTitle;
     std::shared_ptr<bool> suppressionButtonChecked = std::make_shared<bool>(false);
 
+    // The first button destroys or discards something the user made: Return does not choose
+    // it (it answers with the harmless choice), only a click on it does.
+    bool destructive = false;
+
     // The titles as shown: "OK" when none were given.
     QStringList effectiveButtonTitles() const;
+    // The choice that changes nothing: the button titled "Cancel", else the last of several
+    // buttons (the questions put the action first: "Remove Device" / "Keep Device", "Add" /
+    // "Skip"), else the only one. Escape, the window's close button and a question that ends
+    // without an answer (its window went, the application quit) take it.
+    int harmlessButtonIndex() const;
 };
 
 // Shows alerts and waits for the answer. Model code asks through the current service and

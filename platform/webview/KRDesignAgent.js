@@ -2,6 +2,13 @@
 // scripts. It applies the mirror batches that the program sends (nodes addressed by the own
 // DOM's numeric ids), defines the page's bridge objects under their script names, turns
 // elements and events into node ids and plain data, and reports element geometry back.
+//
+// What a project puts on its pages is data here. The document's policy runs only scripts that
+// carry the mark of the current load (the page's libraries and set-up scripts, the program's
+// evaluations), never handler text or "javascript:" addresses; beyond that the agent leaves
+// out what would load or run something of its own: frames and plug-in objects, scripts inside
+// controls, refreshes and other head-only elements outside the head, handlers other than
+// calls of the bridges, script addresses.
 (function () {
     'use strict';
     if (window.___kr_agent)
@@ -49,23 +56,165 @@
         return 0;
     }
 
+    var scriptNonce = '';       // the mark of the scripts the program gives this document
+
+    // Elements that would load or run something of their own: an inert stand-in takes their
+    // place (and their node id; a frame's stand-in keeps its box).
+    var framing = { iframe: 1, frame: 1, frameset: 1, object: 1, embed: 1, applet: 1, portal: 1, fencedframe: 1 };
+    // Elements the page puts only in its head.
+    var headOnly = { base: 1, link: 1, meta: 1 };
+    var standInTag = 'kr-left-out';
+
+    // Where an element is: 'head' (in the head), 'top' (the root, head and body, or right in
+    // the body, where the page puts its own scripts) or 'content' (inside a control).
+    function placeOf(parent) {
+        if (!parent || parent === document || parent === document.documentElement || parent === document.body)
+            return 'top';
+        return parent === document.head ? 'head' : 'content';
+    }
+
+    function placeInside(element, place) {
+        if (place === 'content')
+            return 'content';
+        var tag = element.localName;
+        return tag === 'head' ? 'head' : tag === 'body' || tag === 'html' ? 'top' : 'content';
+    }
+
+    function isPlainMeta(attrs) {
+        for (var i = 0; i < attrs.length; i += 2) {
+            if (String(attrs[i]).toLowerCase() === 'http-equiv' && String(attrs[i + 1]).trim().toLowerCase() !== 'content-type')
+                return false;
+        }
+        return true;
+    }
+
+    function createElement(tag, attrs, place) {
+        var name = String(tag).toLowerCase();
+        var refused = framing[name] || (headOnly[name] && place !== 'head') || (name === 'meta' && !isPlainMeta(attrs))
+            || (name === 'script' && place === 'content');
+        if (!refused) {
+            var element = document.createElement(tag);
+            if (name === 'script')
+                element.setAttribute('nonce', scriptNonce);
+            return element;
+        }
+        var standIn = document.createElement(standInTag);
+        standIn.setAttribute('data-kr-left-out', name);
+        if (framing[name]) {
+            var size = { width: name === 'iframe' ? '300' : '0', height: name === 'iframe' ? '150' : '0' };
+            for (var i = 0; i < attrs.length; i += 2) {
+                var key = String(attrs[i]).toLowerCase();
+                if ((key === 'width' || key === 'height') && /^\s*\d+(\.\d+)?\s*(px|%)?\s*$/.test(attrs[i + 1]))
+                    size[key] = String(attrs[i + 1]).trim();
+            }
+            standIn.style.display = 'inline-block';
+            standIn.style.width = /\d$/.test(size.width) ? size.width + 'px' : size.width;
+            standIn.style.height = /\d$/.test(size.height) ? size.height + 'px' : size.height;
+        } else {
+            standIn.hidden = true;
+        }
+        return standIn;
+    }
+
+    // The program's handlers call a bridge method with the element and the event; that is the
+    // only handler an element gets, called from here (the document's policy runs no handler
+    // text). The page bridge answers only the page's own scripts.
+    var bridgeCall = /^\s*(?:window\.)?(___kr_[A-Za-z0-9_]+)\.([A-Za-z_][A-Za-z0-9_]*)\(\s*((?:this|event)(?:\s*,\s*(?:this|event))*)?\s*\)\s*;?\s*$/;
+
+    function bridgeHandler(element, text, place) {
+        var call = bridgeCall.exec(String(text));
+        if (!call || !(call[1] === '___kr_dwc' || (call[1] === '___kr_page' && element.localName === 'script' && place !== 'content')))
+            return null;
+        var objectName = call[1];
+        var method = call[2];
+        var args = call[3] ? call[3].split(',').map(function (a) { return a.trim(); }) : [];
+        return function (event) {
+            var bridge = window[objectName];
+            if (!bridge || typeof bridge[method] !== 'function')
+                return undefined;
+            var self = this;
+            return bridge[method].apply(bridge, args.map(function (a) { return a === 'this' ? self : event; }));
+        };
+    }
+
+    // A value that is a script address, however it is spelt ("java\tscript:", upper case).
+    function isScriptAddress(value) {
+        var v = String(value).replace(/[\u0000-\u0020\u007f-\u00a0]+/g, '').toLowerCase();
+        return /^(javascript|vbscript|livescript):/.test(v) || v.lastIndexOf('data:text/html', 0) === 0;
+    }
+
+    var refusedAttributes = { srcdoc: 1, formaction: 1, action: 1, ping: 1, nonce: 1 };
+    var standInAttributes = { id: 1, 'class': 1, style: 1, 'data-kr-left-out': 1 };
+
+    // Sets an attribute as the own DOM has it, but for what would run or send something.
+    function setAttribute(element, name, value, place) {
+        var key = String(name).toLowerCase();
+        if (element.localName === standInTag && !standInAttributes[key])
+            return;
+        if (key.lastIndexOf('on', 0) === 0) {
+            var handler = bridgeHandler(element, value, place);
+            if (!handler) {
+                element.removeAttribute(key);
+                element[key] = null;
+                return;
+            }
+            element.setAttribute(name, value);
+            element[key] = handler;
+            return;
+        }
+        if (refusedAttributes[key] || isScriptAddress(value))
+            return;
+        element.setAttribute(name, value);
+    }
+
+    function removeAttribute(element, name) {
+        var key = String(name).toLowerCase();
+        element.removeAttribute(name);
+        if (key.lastIndexOf('on', 0) === 0)
+            element[key] = null;
+    }
+
+    // A script of the program (never of the project), run as the page's own scripts are, in
+    // the global scope: thrown errors and syntax errors are thrown on.
+    function evaluate(source) {
+        var failure = null;
+        var listener = function (event) {
+            failure = event.error && event.error.message ? event.error.message : String(event.message);
+            event.preventDefault();
+        };
+        var script = document.createElement('script');
+        script.setAttribute('nonce', scriptNonce);
+        script.text = source;
+        window.addEventListener('error', listener);
+        try {
+            (document.head || document.documentElement).appendChild(script);
+        } finally {
+            window.removeEventListener('error', listener);
+            if (script.parentNode)
+                script.parentNode.removeChild(script);
+        }
+        if (failure !== null)
+            throw new Error(failure);
+    }
+
     // tree: [id, 1, tag, [name, value, ...], [children]] | [id, 3, text] | [id, 8, text]
-    function build(tree) {
+    function build(tree, place) {
         var node;
         if (tree[1] === 1) {
-            node = document.createElement(tree[2]);
             var attrs = tree[3];
+            node = createElement(tree[2], attrs, place);
             for (var i = 0; i < attrs.length; i += 2) {
                 try {
-                    node.setAttribute(attrs[i], attrs[i + 1]);
+                    setAttribute(node, attrs[i], attrs[i + 1], place);
                 } catch (e) {
                     // a name the live DOM refuses changes nothing, as in the own DOM
                 }
             }
             var kids = tree[4];
+            var inner = placeInside(node, place);
             var into = node.content instanceof DocumentFragment ? node.content : node;
             for (var k = 0; k < kids.length; ++k)
-                into.appendChild(build(kids[k]));
+                into.appendChild(build(kids[k], into === node ? inner : 'content'));
         } else if (tree[1] === 3) {
             node = document.createTextNode(tree[2]);
         } else {
@@ -89,12 +238,12 @@
             root.removeAttribute(root.attributes[0].name);
         var attrs = tree[3];
         for (var i = 0; i < attrs.length; i += 2)
-            root.setAttribute(attrs[i], attrs[i + 1]);
+            setAttribute(root, attrs[i], attrs[i + 1], 'top');
         while (root.firstChild)
             root.removeChild(root.firstChild);
         var kids = tree[4];
         for (var k = 0; k < kids.length; ++k)
-            root.appendChild(build(kids[k]));
+            root.appendChild(build(kids[k], 'top'));
     }
 
     // Removing a mirrored child whose live parent is a wrapper jQuery Mobile put around it
@@ -258,7 +407,7 @@
             var existing = nodes.get(op.t[0]);
             if (existing)
                 forget(existing);
-            node = build(op.t);
+            node = build(op.t, placeOf(parent));
             if (parent === document) {
                 if (document.documentElement && node.nodeType === 1)
                     document.replaceChild(node, document.documentElement);
@@ -287,12 +436,12 @@
         case 'a':
             el = nodes.get(op.n);
             if (el && el.setAttribute)
-                el.setAttribute(op.k, op.v);
+                setAttribute(el, op.k, op.v, placeOf(el.parentNode));
             break;
         case 'ar':
             el = nodes.get(op.n);
             if (el && el.removeAttribute)
-                el.removeAttribute(op.k);
+                removeAttribute(el, op.k);
             break;
         case 't':
             node = nodes.get(op.n);
@@ -326,13 +475,15 @@
                 el.sheet.deleteRule(op.x);
             break;
         case 'e':
-            (0, eval)(op.v); // global scope, as the program's script evaluation
+            evaluate(op.v);
             break;
         }
     }
 
     // One batch: every operation in order; a failing one is reported and the rest go on.
-    function apply(sequence, ops) {
+    function apply(sequence, ops, nonce) {
+        if (typeof nonce === 'string')
+            scriptNonce = nonce;
         var errors = [];
         for (var i = 0; i < ops.length; ++i) {
             try {

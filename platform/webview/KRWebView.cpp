@@ -6,6 +6,8 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRLogSink.h>
+#include <platform/foundation/KRPaths.h>
+#include <platform/foundation/KRResources.h>
 #include <platform/webview/KRDesignAgentHost.h>
 #include <platform/webview/KRLayoutCache.h>
 #include <platform/webview/KRWebPage.h>
@@ -13,16 +15,21 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaMethod>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 
+#include <algorithm>
 #include <exception>
 
 static void initWebViewResources()
@@ -54,6 +61,141 @@ static QWebEngineScript documentCreationScript(const QString &name, const QStrin
     return script;
 }
 
+namespace {
+
+std::function<qint64()> &libraryServerPortProvider()
+{
+    static std::function<qint64()> provider;
+    return provider;
+}
+
+// What the design document may do. Only scripts that carry the load's nonce run: the
+// libraries and set-up scripts of the page and the agent's evaluations; never an inline
+// handler, a "javascript:" address or eval. Pictures, styles and fonts come from files (the
+// request filter keeps them to the project's web folder and the libraries) or the local
+// runtime server; nothing else is fetched, framed, posted or connected to.
+QString designDocumentPolicy(const QString &nonce)
+{
+    return QStringLiteral("default-src 'none'; script-src 'nonce-%1'; style-src 'unsafe-inline' file: http://127.0.0.1:*; "
+                          "img-src file: data: blob: http://127.0.0.1:*; font-src file: data: http://127.0.0.1:*; "
+                          "media-src file:; connect-src 'none'; object-src 'none'; frame-src 'none'; child-src 'none'; "
+                          "worker-src 'none'; manifest-src 'none'; form-action 'none'; base-uri file:")
+        .arg(nonce);
+}
+
+QString newNonce()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(words), sizeof words)
+                                   .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+// The folder itself and everything below it (both canonical).
+bool isInside(const QString &path, const QString &folder)
+{
+    return !folder.isEmpty() && (path == folder || path.startsWith(folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/')));
+}
+
+QString canonicalFolder(const QString &path)
+{
+    return QFileInfo(path).canonicalFilePath();
+}
+
+// Refuses every request of a design document that its view does not allow (KRWebView::mayLoad),
+// and says so in the run log (the first few of each view: a page can ask for any number).
+class KRDesignRequestFilter : public QWebEngineUrlRequestInterceptor
+{
+public:
+    explicit KRDesignRequestFilter(KRWebView *view) : QWebEngineUrlRequestInterceptor(view), m_view(view) {}
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        if (m_view->mayLoad(info.requestUrl(), info.resourceType(), info.requestMethod()))
+            return;
+        info.block(true);
+        if (m_logged < MaximumLogged) {
+            ++m_logged;
+            KR_PLATFORM_LOG(QStringLiteral("Design view refused to load %1%2")
+                                .arg(info.requestUrl().toDisplayString().left(300),
+                                     m_logged == MaximumLogged ? QStringLiteral(" (further refusals are not logged)") : QString()));
+        }
+    }
+
+private:
+    static constexpr int MaximumLogged = 20;
+    KRWebView *m_view;
+    int m_logged = 0;
+};
+
+} // namespace
+
+void KRWebView::setLibraryServerPortProvider(std::function<qint64()> provider)
+{
+    libraryServerPortProvider() = std::move(provider);
+}
+
+bool KRWebView::mayLoad(const QUrl &url, QWebEngineUrlRequestInfo::ResourceType type, const QByteArray &method) const
+{
+    using Info = QWebEngineUrlRequestInfo;
+    if (type == Info::ResourceTypeMainFrame)
+        return true; // the program's own loads: the page refuses every other navigation
+    if (type != Info::ResourceTypeStylesheet && type != Info::ResourceTypeScript && type != Info::ResourceTypeImage
+        && type != Info::ResourceTypeFontResource && type != Info::ResourceTypeMedia)
+        return false;
+    if (method != "GET")
+        return false;
+    if (url.scheme() == QLatin1String("data"))
+        return type != Info::ResourceTypeScript;
+    if (url.isLocalFile()) {
+        const QString path = QFileInfo(url.toLocalFile()).canonicalFilePath();
+        if (path.isEmpty())
+            return false;
+        if (isInside(path, canonicalFolder(KRResources::pathForResource(QStringLiteral("local-server")))))
+            return true;
+        if (type == Info::ResourceTypeScript)
+            return false;
+        // The pictures and styles of the installed plug-ins, which their controls draw with.
+        if (isInside(path, canonicalFolder(KRPaths::applicationSupportDirectory() + QStringLiteral("/Plug-ins"))))
+            return true;
+        const QStringList folders = projectFolders();
+        return std::any_of(folders.begin(), folders.end(), [&path](const QString &folder) { return isInside(path, folder); });
+    }
+    if (url.scheme() == QLatin1String("http") && url.host() == QLatin1String("127.0.0.1") && url.userInfo().isEmpty()) {
+        static const QRegularExpression library(QStringLiteral("^/+__kr_bundle/"));
+        const auto &provider = libraryServerPortProvider();
+        const qint64 port = provider ? provider() : -1;
+        return port > 0 && url.port() == port && library.match(url.path()).hasMatch();
+    }
+    return false;
+}
+
+// The folders of the document's base addresses: the one it was loaded with, and the one its
+// base element names.
+QStringList KRWebView::projectFolders() const
+{
+    QStringList folders;
+    const auto add = [&folders](const QUrl &url) {
+        if (!url.isLocalFile())
+            return;
+        const QString path = url.toLocalFile();
+        const QString folder = canonicalFolder(path.endsWith(QLatin1Char('/')) ? path : QFileInfo(path).absolutePath());
+        if (!folder.isEmpty() && !folders.contains(folder))
+            folders << folder;
+    };
+    add(m_baseURL);
+    if (const auto document = m_document.lock()) {
+        const auto head = document->head();
+        const auto base = head ? head->firstElementByTagName(QStringLiteral("base")) : nullptr;
+        const QString href = base ? base->getAttribute(QStringLiteral("href")) : QString();
+        if (href.startsWith(QLatin1Char('/')))
+            add(QUrl::fromLocalFile(href));
+        else if (!href.isEmpty())
+            add(m_baseURL.resolved(QUrl(href)));
+    }
+    return folders;
+}
+
 QEvent::Type KRWebViewPressEvent::eventType()
 {
     static const auto type = QEvent::Type(QEvent::registerEventType());
@@ -72,13 +214,22 @@ KRWebView::KRWebView(QWidget *parent)
 
     QWebEngineSettings *settings = m_page->settings();
     // Design documents live in the project's web folder and load the web libraries from the
-    // local runtime server on 127.0.0.1.
+    // local runtime server on 127.0.0.1 (the engine refuses both to local content without these
+    // two). What they may load is the request filter's to say (KRWebView::mayLoad), and their
+    // policy lets no script fetch anything (designDocumentPolicy).
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    settings->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
+    settings->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
+    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+    m_page->setUrlRequestInterceptor(new KRDesignRequestFilter(this));
 
     static const QString channelSource = resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
     static const QString agentSource = resourceText(QStringLiteral(":/kr/webview/KRDesignAgent.js"));
@@ -144,8 +295,13 @@ void KRWebView::loadHTMLString(const QString &html, const QUrl &baseURL)
     m_baseURL = baseURL;
     m_ready = false;
     m_rendererTerminated = false;
+    // The policy comes first, before anything of the document: it holds for the document's
+    // whole life, whatever replaces the head it was read from.
+    m_scriptNonce = newNonce();
+    const QString policy = QStringLiteral("<meta http-equiv=\"Content-Security-Policy\" content=\"%1\">")
+                               .arg(designDocumentPolicy(m_scriptNonce));
     m_page->allowNextNavigation();
-    m_page->setHtml(html, baseURL);
+    m_page->setHtml(policy + html, baseURL);
 }
 
 bool KRWebView::isLoading() const
@@ -337,7 +493,7 @@ void KRWebView::flush()
     const quint64 batch = ++m_issued;
     const QByteArray ops = QJsonDocument(m_pending).toJson(QJsonDocument::Compact);
     m_pending = QJsonArray();
-    m_page->runJavaScript(QStringLiteral("window.___kr_agent.apply(%1,%2);").arg(batch).arg(QString::fromUtf8(ops)));
+    m_page->runJavaScript(QStringLiteral("window.___kr_agent.apply(%1,%2,%3);").arg(batch).arg(QString::fromUtf8(ops), jsString(m_scriptNonce)));
 }
 
 void KRWebView::sendInitialDocument()

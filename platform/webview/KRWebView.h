@@ -10,8 +10,10 @@
 #include <QPointer>
 #include <QStringList>
 #include <QUrl>
+#include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
 
+#include <functional>
 #include <memory>
 
 class DOMDocument;
@@ -66,6 +68,16 @@ private:
 // own handlers. Its default action is cancelled: a design page starts no text selection,
 // engine drag, focus or pop-up of its own.
 //
+// What a project puts on its pages is data here, never code: whoever made the project, none of
+// its scripts runs in a design view (they run in the built and previewed application). The
+// document's policy lets only the scripts the program gives it run (the web libraries, the
+// agent's evaluations, the page's own set-up scripts): no inline handler, "javascript:"
+// address or script of the page's content. The design document reads only the project's web
+// folder, the installed plug-ins' pictures and the shipped web libraries (from their folder,
+// or from the local runtime server on 127.0.0.1 under "/__kr_bundle/"), and sends nothing
+// anywhere else; the agent leaves out frames, plug-in objects, refreshes and handlers other
+// than the bridges' (see KRDesignAgent.js).
+//
 // A project's pool of pre-loaded views (KRWebViewCache) makes them with KRWebViewFactory and
 // sees them as KRWebViewCacheView.
 class KRWebView : public QWebEngineView, public DOMScriptHost, public KRWebViewCacheView, private DOMMutationListener
@@ -80,9 +92,10 @@ public:
     // again (after the renderer ended, say) mirrors the attached document anew once the new
     // document's agent is connected.
     void loadEmptyDocument(const QUrl &baseURL);
-    // KRWebViewCacheView: loads the HTML text as the view's document, like loadEmptyDocument.
-    // It has a document once its agent is connected; it has failed while its renderer is
-    // ended.
+    // KRWebViewCacheView: loads the HTML text as the view's document, like loadEmptyDocument,
+    // under the design document's policy (a new one each load), which goes in front of the
+    // text (so a doctype there no longer counts). It has a document once its agent is
+    // connected; it has failed while its renderer is ended.
     void loadHTMLString(const QString &html, const QUrl &baseURL) override;
     bool isLoading() const override;
     bool hasDocument() const override { return m_ready; }
@@ -123,6 +136,16 @@ public:
     // Problems the agent reported while applying batches (for the run log and tests).
     const QStringList &agentErrors() const { return m_agentErrors; }
 
+    // The port of the local runtime server that serves the web libraries, asked for at each
+    // request for one (the server may have restarted elsewhere); process-wide. Without a
+    // provider, or while it answers a negative port, no document loads anything over http.
+    static void setLibraryServerPortProvider(std::function<qint64()> provider);
+    // Whether the design document may load `url` (a resource of that type, by that method):
+    // a file among the shipped web libraries, a picture, style sheet, font or media file in
+    // the project's web folder or an installed plug-in's, or a library from the local runtime
+    // server.
+    bool mayLoad(const QUrl &url, QWebEngineUrlRequestInfo::ResourceType type, const QByteArray &method) const;
+
 signals:
     void agentReady();
     void batchApplied(quint64 batch);
@@ -144,6 +167,7 @@ private:
     void onBatchApplied(quint64 batch, const QVariantList &rows);
     void dispatchHostCall(const QString &objectName, const QString &method, const QVariantList &args);
     static QJsonArray nodeTree(const DOMNode &node);
+    QStringList projectFolders() const;
 
     KRWebPage *m_page;               // owned by the view (Qt parent)
     QWebChannel *m_channel;          // owned by the view (Qt parent)
@@ -152,6 +176,7 @@ private:
     std::weak_ptr<DOMDocument> m_document;
     QHash<QString, QPointer<QObject>> m_hostObjects;
     QUrl m_baseURL;
+    QString m_scriptNonce;  // the one mark of the scripts the document may run, new with each load
     QJsonArray m_pending;
     QStringList m_agentErrors;
     QString m_scriptFromStream; // the script the document reported just before handing it to the host

@@ -136,14 +136,37 @@ function send(res, status, contentType, body, extraHeaders) {
     writeInSlices(res, typeof body === 'string' ? Buffer.from(body, 'utf8') : body);
 }
 
+// The memory of large answers goes back to the system once their clients are done with them
+// (or gone): left alone, a server that has nothing more to do would not collect them.
+const collectGarbage = (() => {
+    try {
+        require('v8').setFlagsFromString('--expose-gc');
+        return require('vm').runInNewContext('gc');
+    } catch (e) {
+        return null;
+    }
+})();
+const COLLECT_AFTER_MS = 1000;
+let collectTimer = null;
+
+function collectSoon() {
+    if (collectGarbage === null || collectTimer !== null) return;
+    collectTimer = setTimeout(() => {
+        collectTimer = null;
+        collectGarbage();
+    }, COLLECT_AFTER_MS);
+    collectTimer.unref();
+}
+
 // Writes a large answer a slice at a time, each once the client has taken the one before.
-function writeInSlices(res, data) {
+function writeInSlices(res, answer) {
+    let data = answer;
     let offset = 0;
     let stall = null;
     const cutOff = () => res.destroy();
     const next = () => {
         clearTimeout(stall);
-        while (offset < data.length && !res.destroyed) {
+        while (data !== null && offset < data.length && !res.destroyed) {
             const slice = data.subarray(offset, offset + ANSWER_SLICE_BYTES);
             offset += slice.length;
             if (offset >= data.length) {
@@ -160,6 +183,8 @@ function writeInSlices(res, data) {
     res.once('close', () => {
         clearTimeout(stall);
         res.removeListener('drain', next);
+        data = null;
+        collectSoon();
     });
     next();
 }
@@ -402,6 +427,11 @@ function closeAfterAnswer(req, res, headers) {
 
 async function serveServerPage(req, res, file, pathname, query) {
     const pageName = path.basename(file);
+    // A body that came with the request's head (as a form's does) has arrived once what came
+    // with the head has been read: it takes none of the places of the bodies still on their
+    // way, so clients that trickle theirs (and come again when cut off) cannot keep it out.
+    if (req.method === 'POST' && !req.complete) await new Promise((resolve) => setImmediate(resolve));
+    const awaitsBody = req.method === 'POST' && !req.complete;
     let stats;
     try {
         stats = fs.statSync(file);
@@ -410,7 +440,7 @@ async function serveServerPage(req, res, file, pathname, query) {
     }
     let ticket;
     try {
-        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName, req.method === 'POST');
+        ticket = scripts.admit(file, stats.mtimeMs + ':' + stats.size + ':' + stats.ino, pageName, awaitsBody);
     } catch (e) {
         if (e instanceof Refusal) {
             refuse(res, e);
@@ -424,7 +454,7 @@ async function serveServerPage(req, res, file, pathname, query) {
         scripts.answerGone(ticket);
     });
     try {
-        await runServerPage(req, res, ticket, file, pageName, pathname, query);
+        await runServerPage(req, res, ticket, file, pageName, pathname, query, awaitsBody);
     } catch (e) {
         if (!(e instanceof Refusal)) throw e;
         refuse(res, e);
@@ -433,9 +463,11 @@ async function serveServerPage(req, res, file, pathname, query) {
     }
 }
 
-async function runServerPage(req, res, ticket, file, pageName, pathname, query) {
+async function runServerPage(req, res, ticket, file, pageName, pathname, query, awaitsBody) {
     let body = Buffer.alloc(0);
-    if (req.method === 'POST') {
+    if (req.method === 'POST' && !awaitsBody) {
+        body = await readBody(req);
+    } else if (req.method === 'POST') {
         const declared = Number(req.headers['content-length']);
         const known = Number.isFinite(declared) && declared >= 0;
         if (known && declared > MAX_BODY_BYTES) await readBody(req); // refused at once, without waiting

@@ -39,6 +39,21 @@ const exit = process.exit.bind(process);
 // would end this process, and with it the next request.
 process.on('unhandledRejection', () => {});
 
+// Nor signals to other processes, nor the bindings under node's modules.
+for (const name of ['kill', '_kill', 'binding', '_linkedBinding', 'dlopen']) {
+    try {
+        Object.defineProperty(process, name, {
+            value: () => {
+                throw new Error('not available to server pages');
+            },
+            configurable: false,
+            writable: false,
+        });
+    } catch (e) {
+        // not configurable: left as it is
+    }
+}
+
 // What an escaped script could still use in this process.
 for (const name of ['process', 'require', 'module', 'exports', '__filename', '__dirname', 'fetch',
     'WebSocket', 'EventSource', 'Request', 'Response', 'Headers', 'FormData', 'BroadcastChannel',

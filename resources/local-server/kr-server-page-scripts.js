@@ -4,7 +4,8 @@
 //
 // Scripts run in node processes of their own (kr-server-page-sandbox.js), with node's
 // permission model on and nothing granted: no file system, no child processes, no workers, an
-// empty environment and a bounded heap. A process is killed when its request outlives the time
+// empty environment and a bounded heap; where the system allows, in network and process-id
+// namespaces of their own as well (no network, no other process to signal). A process is killed when its request outlives the time
 // limit or it grows past the memory limit, whatever it is doing; the server never runs a line
 // of a page's script, so it stays responsive. A small pool of such processes serves the
 // requests, one at a time each, every request in a fresh context; a process is replaced after
@@ -13,7 +14,8 @@
 // Requests wait in one queue of bounded length, and so does the memory their bodies hold: a
 // body is read only once it fits in the budget, and it is held until its script has run. A
 // request takes its place in the queue only once its body has arrived, so clients that send
-// their bodies slowly hold no place of the others. A page may run in all processes but one at
+// their bodies slowly hold no place of the others; a body that came with its request's head
+// takes no place among the bodies on their way either. A page may run in all processes but one at
 // once, in one only while its last request failed the hard way (timed out, ran out of memory,
 // crashed), and after a few such failures in a row it is paused for a while: its requests are
 // refused with 503 and a Retry-After. A free process goes to the waiting page that runs the
@@ -70,6 +72,63 @@ const LONGEST_PAUSE_MS = 60000;
 const SANDBOX_REQUESTS = 100;
 
 const NO_BYTES = Buffer.alloc(0);
+
+// The walls around a script process beyond node's own: where the system lets a user make
+// namespaces of their own, the process runs in a network namespace of its own (no network at
+// all; its pipes are all it has) and a process-id namespace of its own (it sees, and can send
+// signals to, no process but itself), through util-linux's unshare, which ends it when it ends
+// itself. The command's words to put before node's, or [] when the system offers no such
+// namespaces (checked once).
+const UNSHARE_PROGRAMS = ['/usr/bin/unshare', '/bin/unshare'];
+const UNSHARE_ARGUMENTS = ['--user', '--net', '--pid', '--fork', '--kill-child'];
+let isolation = null;
+
+function sandboxIsolation() {
+    if (isolation !== null) return isolation;
+    isolation = [];
+    for (const program of UNSHARE_PROGRAMS) {
+        if (!fs.existsSync(program)) continue;
+        // Tried on a program that starts at once, not on node.
+        const quick = ['/usr/bin/true', '/bin/true'].find((file) => fs.existsSync(file));
+        const probe = childProcess.spawnSync(program, UNSHARE_ARGUMENTS.concat([quick || process.execPath]).concat(quick ? [] : ['-e', '']), {
+            env: {}, stdio: 'ignore', timeout: 10000,
+        });
+        if (probe.status === 0) isolation = [program].concat(UNSHARE_ARGUMENTS);
+        break;
+    }
+    return isolation;
+}
+
+// The first child of process `pid`, or 0.
+function childOf(pid) {
+    try {
+        return Number(fs.readFileSync('/proc/' + pid + '/task/' + pid + '/children', 'utf8').trim().split(/\s+/)[0]) || 0;
+    } catch (e) {
+        // a kernel without that file: the processes' parents tell
+    }
+    try {
+        for (const entry of fs.readdirSync('/proc')) {
+            if (!/^\d+$/.test(entry)) continue;
+            try {
+                const stat = fs.readFileSync('/proc/' + entry + '/stat', 'utf8');
+                if (Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]) === pid) return Number(entry);
+            } catch (e) {
+                // gone meanwhile
+            }
+        }
+    } catch (e) {
+        // no /proc
+    }
+    return 0;
+}
+
+// The script process of `sandbox`: the child itself, or the child of the unshare it was started
+// through (0 while it is not known yet).
+function scriptProcess(sandbox) {
+    if (!sandbox.isolated) return sandbox.child.pid;
+    if (!sandbox.scriptPid) sandbox.scriptPid = childOf(sandbox.child.pid);
+    return sandbox.scriptPid;
+}
 
 // A request the server does not take now: answered with `status` and a Retry-After.
 class Refusal extends Error {
@@ -406,7 +465,11 @@ class ServerPageScripts {
     startSandbox() {
         const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1,
                           idleSince: Date.now() };
-        const child = childProcess.spawn(process.execPath, this.arguments, {
+        const walls = sandboxIsolation();
+        sandbox.isolated = walls.length > 0;
+        const command = walls.length > 0 ? walls[0] : process.execPath;
+        const words = walls.length > 0 ? walls.slice(1).concat([process.execPath], this.arguments) : this.arguments;
+        const child = childProcess.spawn(command, words, {
             cwd: this.cwd,
             env: {},
             stdio: ['pipe', 'pipe', 'pipe'],
@@ -495,14 +558,14 @@ class ServerPageScripts {
         const job = ticket.job;
         const body = ticket.bodyData;
         const current = { done, ticket, timedOut: false, overMemory: false, head: null, chunks: [], bytes: 0,
-                          discard: false };
+                          discard: false, html: null };
         sandbox.job = current;
         current.timer = setTimeout(() => {
             current.timedOut = true;
             this.killSandbox(sandbox);
         }, SCRIPT_TIMEOUT_MS);
         current.memoryWatch = setInterval(() => {
-            if (residentBytes(sandbox.child.pid) > SCRIPT_MEMORY_BYTES) {
+            if (residentBytes(scriptProcess(sandbox)) > SCRIPT_MEMORY_BYTES) {
                 current.overMemory = true;
                 this.killSandbox(sandbox);
             }
@@ -579,16 +642,21 @@ class ServerPageScripts {
                 } else {
                     ticket.answerBytes = head.htmlBytes;
                     this.answerBytes += head.htmlBytes;
+                    // The text goes into one buffer of its size as it comes: the pipe's chunks
+                    // are let go at once instead of piling up in the heap, where what they
+                    // leave behind would stay with the process long after the answer.
+                    current.html = Buffer.allocUnsafeSlow(head.htmlBytes);
                 }
             }
             const part = chunk.subarray(0, current.head.htmlBytes - current.bytes);
             if (part.length > 0) {
-                if (!current.discard) current.chunks.push(part);
+                if (!current.discard) part.copy(current.html, current.bytes);
                 current.bytes += part.length;
                 chunk = chunk.subarray(part.length);
             }
             if (current.bytes === current.head.htmlBytes) {
-                const html = current.discard ? null : Buffer.concat(current.chunks, current.bytes);
+                const html = current.discard ? null : current.html;
+                current.html = null;
                 current.chunks = [];
                 // Anything past the one answer is output nobody asked for: the process is not used again.
                 this.finishJob(sandbox, { outcome: current.head.outcome, html }, chunk.length === 0);
@@ -646,6 +714,7 @@ class ServerPageScripts {
 }
 
 function residentBytes(pid) {
+    if (!pid) return 0;
     try {
         const fields = fs.readFileSync('/proc/' + pid + '/statm', 'utf8').split(' ');
         return parseInt(fields[1], 10) * 4096;
@@ -654,4 +723,4 @@ function residentBytes(pid) {
     }
 }
 
-module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS };
+module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS, sandboxIsolation };

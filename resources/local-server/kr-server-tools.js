@@ -3,16 +3,17 @@
 // worker threads so that a large script never holds up the thread that serves files and pages
 // (nor the reading of the parent's "alive" lines, which would end the server).
 //
-// A few workers run jobs one at a time each; further jobs wait in a queue of bounded length
-// and are refused (503) past it. A job that outlives its time limit has its worker terminated
-// (a fresh one takes its place); a worker is also bounded in heap. Loaded in the server it
+// A few workers (as many as the processors this process may use up to two, one fewer past
+// that, at most four) run jobs one at a time each; further jobs wait in a queue of bounded length and are refused (503)
+// past it. Workers start when jobs come, never ahead of them, and end when they have had
+// nothing to do for a while. A job that outlives its time limit has its worker terminated (a
+// fresh one takes its place); a worker is also bounded in heap. Loaded in the server it
 // exports ServerTools; started as a worker it runs the jobs it is sent.
 
 const { Worker, isMainThread, parentPort } = require('worker_threads');
+const fs = require('fs');
+const os = require('os');
 
-// Workers running at once (a build sends its functions and pages a few at a time; one core is
-// left to the server and the application), and jobs that may wait for one.
-const MAX_WORKERS = Math.max(2, Math.min(4, require('os').cpus().length - 1));
 const MAX_WAITING_JOBS = 32;
 // A job's time limit; the application gives up on a check after 20 s and on a minification
 // after 60 s, so there is no point going on beyond that.
@@ -24,10 +25,125 @@ const WORKER_HEAP_MB = 1536;
 // The young generation of a worker's heap: left to grow to its default, the minifier's
 // garbage kept some 25 MB more per worker resident for no gain in speed.
 const WORKER_YOUNG_HEAP_MB = 12;
-// How often a starting worker runs each tool on a page's script before its first job.
-const WARM_UP_ROUNDS = 5;
+// Workers are started when jobs come and end when they have had nothing to do for a while:
+// the last one after LAST_WORKER_IDLE_MS (so that the builds of an editing session find it
+// ready), the others after WORKER_IDLE_MS.
+const WORKER_IDLE_MS = 10000;
+const LAST_WORKER_IDLE_MS = 60000;
+
+// ---------------------------------------------------------------- processors
+
+// The processors this process may run on: those its CPU affinity allows (os.cpus() counts
+// every processor of the machine), at most as many as its control group's CPU quota pays for.
+// `read(path)` returns a file's text or throws (for tests: a machine of their own).
+function usableProcessors(read) {
+    const readText = read || ((file) => fs.readFileSync(file, 'utf8'));
+    let count = 0;
+    if (!read && typeof os.availableParallelism === 'function') {
+        count = os.availableParallelism(); // the affinity, with this node
+    }
+    const allowed = allowedProcessors(readText);
+    if (allowed > 0 && (count === 0 || allowed < count)) count = allowed;
+    if (count <= 0) count = read ? 1 : Math.max(1, os.cpus().length);
+    const quota = cpuQuota(readText);
+    if (quota > 0) count = Math.min(count, Math.max(1, Math.ceil(quota - 0.01)));
+    return count;
+}
+
+// The processors of "Cpus_allowed_list" ("0-3,6"), or 0 when unknown.
+function allowedProcessors(read) {
+    let status;
+    try {
+        status = read('/proc/self/status');
+    } catch (e) {
+        return 0;
+    }
+    const match = /^Cpus_allowed_list:\s*([0-9,\- ]+)$/m.exec(status);
+    if (!match) return 0;
+    let count = 0;
+    for (const part of match[1].trim().split(',')) {
+        const range = /^(\d+)(?:-(\d+))?$/.exec(part.trim());
+        if (!range) return 0;
+        const first = Number(range[1]);
+        const last = range[2] === undefined ? first : Number(range[2]);
+        if (last < first || last - first > 65535) return 0;
+        count += last - first + 1;
+    }
+    return count;
+}
+
+// The CPU quota of this process's control groups (cgroup v2 "cpu.max", v1 "cpu.cfs_quota_us"
+// over "cpu.cfs_period_us"), the smallest along the path to the root, in processors; 0 when
+// there is none.
+function cpuQuota(read) {
+    let groups;
+    try {
+        groups = read('/proc/self/cgroup');
+    } catch (e) {
+        return 0;
+    }
+    let quota = 0;
+    const consider = (value) => {
+        if (Number.isFinite(value) && value > 0 && (quota === 0 || value < quota)) quota = value;
+    };
+    for (const line of groups.split('\n')) {
+        const match = /^\d+:([^:]*):(\/.*)$/.exec(line.trim());
+        if (!match) continue;
+        const controllers = match[1].split(',');
+        const v2 = match[1] === '';
+        if (!v2 && !controllers.includes('cpu')) continue;
+        const folders = v2 ? ['/sys/fs/cgroup'] : ['/sys/fs/cgroup/' + match[1], '/sys/fs/cgroup/cpu', '/sys/fs/cgroup/cpu,cpuacct'];
+        // A group path that names ".." is nobody's business here.
+        const segments = match[2].split('/').filter((s) => s !== '');
+        if (segments.some((s) => s === '..' || s === '.')) continue;
+        for (let depth = segments.length; depth >= 0; --depth) {
+            const relative = segments.slice(0, depth).map((s) => '/' + s).join('');
+            for (const folder of folders) {
+                try {
+                    if (v2) {
+                        const [max, period] = read(folder + relative + '/cpu.max').trim().split(/\s+/);
+                        if (max !== 'max') consider(Number(max) / Number(period || 100000));
+                    } else {
+                        const limit = Number(read(folder + relative + '/cpu.cfs_quota_us').trim());
+                        const period = Number(read(folder + relative + '/cpu.cfs_period_us').trim());
+                        if (limit > 0 && period > 0) consider(limit / period);
+                    }
+                    break; // this folder holds the group
+                } catch (e) {
+                    // not this folder
+                }
+            }
+        }
+    }
+    return quota;
+}
+
+// Workers running at once for `processors` usable processors (a build sends its functions and
+// pages a few at a time; past two processors one is left to the server and the application).
+function workerCount(processors) {
+    return processors <= 2 ? Math.max(1, processors) : Math.min(4, processors - 1);
+}
+
+const MAX_WORKERS = isMainThread ? workerCount(usableProcessors()) : 0;
 
 // ---------------------------------------------------------------- the worker's side
+
+// The minifier's options. The analyses of variables and functions across a scope (which
+// values reach which uses, what can be inlined, merged or dropped) take about half of its time
+// and shorten a built script by next to nothing (its names are mangled and its blanks removed
+// all the same), so they are left out.
+const MINIFY_OPTIONS = Object.freeze({
+    module: false,
+    compress: Object.freeze({
+        collapse_vars: false,
+        hoist_props: false,
+        inline: false,
+        merge_vars: false,
+        reduce_funcs: false,
+        reduce_vars: false,
+        unused: false,
+    }),
+});
 
 let jshintModule = null;
 let jshintOptionNames = null;
@@ -84,7 +200,7 @@ function runJob(job) {
     // The built script is a plain script of the language level it was written in: read as a
     // module (uglify-js's default) it would be taken as strict code and rewritten with
     // ES2015 syntax (arrow functions) that an unminified build never has.
-    const result = require('uglify-js').minify(job.src, { module: false });
+    const result = require('uglify-js').minify(job.src, MINIFY_OPTIONS);
     if (result.error) {
         const e = result.error;
         return { status: 422, value: { error: 'Unable to minify: ' + e.message, line: e.line, col: e.col } };
@@ -92,56 +208,10 @@ function runJob(job) {
     return { status: 200, value: { src: result.code } };
 }
 
-// A page's part of a built script, of the kind the builder writes (event functions, then the
-// page's objects made and wired up), to run the tools on while the worker waits for its first
-// job.
-function warmUpScript() {
-    let text = 'application._pages.warm = new KRPage("warm");\n(function(p) {\np._pageURL = "warm.html";\n';
-    for (let f = 0; f < 8; ++f) {
-        text += 'application._pages.warm._events.f' + f + ' = function(event) {\n\n' +
-            '\tvar x = "' + f + '", list = [1, 2, {a: x}];\n' +
-            '\tfor (var i = 0; i < list.length; i++) {\n\t\tif (typeof list[i] === "number" && x.length > 3) {\n' +
-            '\t\t\tx = x + "!" + list[i];\n\t\t} else {\n\t\t\tx = $(this).val() || x;\n\t\t}\n\t}\n' +
-            '\treturn x ? application.show(x) : null;\n\n};\n';
-    }
-    text += "$(document).off('_kr_pagechange', '#warm').on('_kr_pagechange', '#warm', function() {\n" +
-        'p._load(function(o) {\n';
-    for (let c = 0; c < 32; ++c) {
-        text += 'o.c' + c + ' = new KRLabel("warm_c' + c + '");\no.c' + c + '.top = "' + c * 48 + '";\n' +
-            'o.c' + c + '.left = "4";\no.c' + c + '.onClick = application._pages.warm._events.f' + c % 8 + ';\n';
-    }
-    return text + '});\n});\n})(application._pages.warm);\n';
-}
-
 if (!isMainThread) {
-    // Loaded at the worker's start, while the server waits for its first job: a build's
-    // first request does not wait for the tools to load. Then a page's script goes through
-    // each tool a few times, so that their code is compiled and optimized before the first
-    // build needs it (run cold, they take about twice as long). A job that comes meanwhile
-    // goes first: the warming up stops.
-    let warming = true;
-    const warmUp = (rounds) => {
-        if (!warming || rounds === 0) return;
-        try {
-            const script = warmUpScript();
-            for (const event of script.split(/^(?=application\._pages\.warm\._events)/m).slice(1)) {
-                findings('//\n' + event.slice(0, event.indexOf('\n};\n') + 4), { curly: true, indent: 1 });
-            }
-            runJob({ tool: 'minify', src: script });
-        } catch (e) {
-            return; // the first job tells
-        }
-        setImmediate(() => warmUp(rounds - 1));
-    };
-    try {
-        jshint();
-        require('uglify-js');
-    } catch (e) {
-        warming = false;
-    }
-    setImmediate(() => warmUp(WARM_UP_ROUNDS));
+    // Each tool is loaded by the first job that needs it: a worker that only checks never
+    // loads the minifier.
     parentPort.on('message', (job) => {
-        warming = false;
         let answer;
         try {
             answer = runJob(job);
@@ -169,16 +239,25 @@ class ToolRefusal extends Error {
 }
 
 class ServerTools {
-    constructor(log) {
+    // `options`: {maxWorkers, idleMs, lastIdleMs} in place of the defaults (for tests).
+    constructor(log, options) {
+        const given = options || {};
         this.log = log;
+        this.maxWorkers = given.maxWorkers || MAX_WORKERS;
+        this.idleMs = given.idleMs || WORKER_IDLE_MS;
+        this.lastIdleMs = given.lastIdleMs || LAST_WORKER_IDLE_MS;
         this.idle = [];
         this.busy = 0;
         this.queue = [];
-        // The workers start ahead of the first job and load the tools meanwhile, so that the
-        // first build after the start does not wait for them.
-        setImmediate(() => {
-            while (this.idle.length + this.busy < MAX_WORKERS) this.idle.push(this.makeWorker());
-        });
+        this.retireTimer = null;
+        // No worker starts before a job needs it: a server that only serves files and pages
+        // (as the device viewer's) never starts one, and the start of the application does not
+        // share the processors with tools nobody asked for yet.
+    }
+
+    // Workers running now, busy or idle.
+    workerCount() {
+        return this.busy + this.idle.length;
     }
 
     // Resolves with {status, text} (text: the JSON of the answer) or rejects with a ToolRefusal.
@@ -201,13 +280,14 @@ class ServerTools {
     }
 
     startWaiting() {
-        while (this.queue.length > 0 && this.busy < MAX_WORKERS) {
+        while (this.queue.length > 0 && this.busy < this.maxWorkers) {
             const entry = this.queue.shift();
             ++this.busy;
             this.runInWorker(this.takeWorker(), entry);
         }
     }
 
+    // The worker that finished last (its tools are loaded and compiled), or a new one.
     takeWorker() {
         while (this.idle.length > 0) {
             const worker = this.idle.pop();
@@ -223,6 +303,7 @@ class ServerTools {
             stderr: true,
         });
         worker.gone = false;
+        worker.idleSince = Date.now();
         worker.unref();
         worker.on('error', (e) => {
             worker.gone = true;
@@ -238,6 +319,39 @@ class ServerTools {
             if (worker.current) worker.current.done(answer);
         });
         return worker;
+    }
+
+    // An idle worker ends once it has waited long enough for a job; the one that finished
+    // last waits longest.
+    scheduleRetirement() {
+        clearTimeout(this.retireTimer);
+        this.retireTimer = null;
+        if (this.idle.length === 0) return;
+        const now = Date.now();
+        let due = Infinity;
+        this.idle.forEach((worker, index) => {
+            const limit = index === this.idle.length - 1 ? this.lastIdleMs : this.idleMs;
+            due = Math.min(due, worker.idleSince + limit - now);
+        });
+        this.retireTimer = setTimeout(() => {
+            this.retireTimer = null;
+            this.retireIdleWorkers();
+        }, Math.max(0, due) + 10);
+        this.retireTimer.unref();
+    }
+
+    retireIdleWorkers() {
+        const now = Date.now();
+        const last = this.idle[this.idle.length - 1];
+        for (const worker of this.idle.slice()) {
+            const limit = worker === last ? this.lastIdleMs : this.idleMs;
+            if (now - worker.idleSince >= limit) {
+                this.idle.splice(this.idle.indexOf(worker), 1);
+                worker.gone = true;
+                worker.terminate();
+            }
+        }
+        this.scheduleRetirement();
     }
 
     runInWorker(worker, entry) {
@@ -266,9 +380,11 @@ class ServerTools {
         worker.current = {
             done: (answer) => {
                 if (!finish()) return;
+                worker.idleSince = Date.now();
                 this.idle.push(worker);
                 entry.resolve(answer);
                 this.startWaiting();
+                this.scheduleRetirement();
             },
             fail: (message) => {
                 if (!finish()) return;
@@ -281,4 +397,4 @@ class ServerTools {
     }
 }
 
-module.exports = { ServerTools, ToolRefusal };
+module.exports = { ServerTools, ToolRefusal, usableProcessors, workerCount };

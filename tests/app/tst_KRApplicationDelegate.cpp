@@ -187,12 +187,13 @@ TEST_F(KRDelegateTest, NewProjectCreatesThePackageAndOpensIt)
     QFile::setPermissions(projectFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-TEST_F(KRDelegateTest, BlankProjectLivesInAPrivateFolderAndFollowsNoLink)
+TEST_F(KRDelegateTest, BlankProjectOutlivesTheSessionAndFollowsNoLink)
 {
+    // Kept with the application's data, not in the runtime folder that logging out empties.
     const QString blank = KRApplicationDelegate::blankProjectPath();
-    EXPECT_TRUE(blank.startsWith(KRPaths::temporaryDirectory() + QLatin1Char('/')));
-    EXPECT_EQ(QFileInfo(KRPaths::temporaryDirectory()).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
-              QFileDevice::Permissions());
+    EXPECT_TRUE(blank.startsWith(KRPaths::applicationSupportDirectory() + QLatin1Char('/')));
+    EXPECT_FALSE(blank.startsWith(KRPaths::temporaryDirectory() + QLatin1Char('/')));
+    EXPECT_TRUE(KRDocumentController::isScratchPackage(blank)) << "reopened as the blank project, never as a recent one";
 
     // Something planted at the blank project's place is neither followed nor opened.
     const QString planted = KRAppTest::makePackage(KRTest::makeTempDir(QStringLiteral("planted")), QStringLiteral("Evil"));
@@ -210,6 +211,28 @@ TEST_F(KRDelegateTest, BlankProjectLivesInAPrivateFolderAndFollowsNoLink)
     KRAppTest::closeAllDocuments();
     delegate->newBlankDocument();
     EXPECT_EQ(KRTest::readFile(blank + QStringLiteral("/kr-web/kept.css")), QByteArray("kept"));
+    KRAppTest::closeAllDocuments();
+
+    // One an earlier version kept in the runtime folder moves here, with what it holds...
+    const QString old = KRPaths::temporaryDirectory() + QStringLiteral("/Untitled.krproj");
+    QDir(blank).removeRecursively();
+    QDir(old).removeRecursively();
+    KRAppTest::makePackage(KRPaths::temporaryDirectory(), QStringLiteral("Untitled"));
+    KRTest::writeFile(old + QStringLiteral("/kr-web/work.css"), "work");
+    ASSERT_TRUE(QFile::link(QStringLiteral("work.css"), old + QStringLiteral("/kr-web/alias.css")));
+    delegate->newBlankDocument();
+    ASSERT_EQ(documents().size(), 1);
+    EXPECT_EQ(documents().first()->fileURL(), blank);
+    EXPECT_EQ(KRTest::readFile(blank + QStringLiteral("/kr-web/work.css")), QByteArray("work"));
+    EXPECT_TRUE(QFileInfo(blank + QStringLiteral("/kr-web/alias.css")).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(old));
+    KRAppTest::closeAllDocuments();
+    // ...but never over one kept here already.
+    KRAppTest::makePackage(KRPaths::temporaryDirectory(), QStringLiteral("Untitled"));
+    EXPECT_FALSE(KRApplicationDelegate::moveBlankProjectOutOfTemporaryFolder());
+    EXPECT_TRUE(QFileInfo::exists(old));
+    EXPECT_EQ(KRTest::readFile(blank + QStringLiteral("/kr-web/work.css")), QByteArray("work"));
+    QDir(old).removeRecursively();
     QDir(blank).removeRecursively();
 }
 

@@ -21,11 +21,14 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include <unistd.h>
 
 namespace {
 
@@ -203,6 +206,17 @@ KRResult<std::unique_ptr<KRBuildPage>> KRBuildTestProject::makeOutputPage(const 
 {
     if (pageElement.attribute(QStringLiteral("broken")) == QLatin1String("true"))
         return KRError(QStringLiteral("Korvane"), 100, QStringLiteral("A page of the project has no id."));
+    // The process is killed while this page is made, once the build has begun to make files
+    // in the web folder (or after a few seconds): what a build stopped at that moment leaves.
+    if (pageElement.attribute(QStringLiteral("killsTheProcess")) == QLatin1String("true")) {
+        const QDir web(m_packagePath + QStringLiteral("/kr-web"));
+        for (int wait = 0; wait < 5000; ++wait) {
+            if (!web.entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression(QStringLiteral("\\.html$|^\\.kr-write-"))).isEmpty())
+                break;
+            ::usleep(1000);
+        }
+        ::_exit(9);
+    }
     return std::unique_ptr<KRBuildPage>(std::make_unique<KRStandInPage>(pageElement, *this));
 }
 

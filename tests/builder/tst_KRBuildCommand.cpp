@@ -5,6 +5,7 @@
 #include "KRBuildTestProject.h"
 
 #include <builder/KRProjectBuilder.h>
+#include <builder/KRProjectSyntaxCheck.h>
 #include <builder/KRScriptCache.h>
 #include <builder/KRSyntaxChecker.h>
 #include <core/KRNodeRunner.h>
@@ -16,6 +17,7 @@
 #include <network/NetRuntimeServerSupport.h>
 
 #include <KRTestSupport.h>
+#include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 
@@ -158,6 +160,56 @@ TEST_F(KRBuildCommandTest, aCopyBuildsTheProjectAsTakenAndARebuildMinifiesOnlyWh
     const QString second = QString::fromUtf8(KRTest::readFile(scriptPath));
     EXPECT_TRUE(second.contains(QStringLiteral("edited after the copy")));
     EXPECT_EQ(nodeCheck(scriptPath).toStdString(), "");
+}
+
+// What one run of the application checked and minified, the next run finds on disk: the first
+// build after reopening the unchanged project needs no server at all and writes the same
+// script. The application's cache keeps its answers in the caches folder.
+TEST_F(KRBuildCommandTest, theNextRunBuildsWhatDidNotChangeWithoutAServer)
+{
+    EXPECT_EQ(KRScriptCache::sharedInstance().persistentFolder().toStdString(),
+              (KRPaths::cachesDirectory() + QStringLiteral("/Scripts")).toStdString());
+    const KRBuildTest::OpenedProject opened = KRBuildTest::openTestProject(KRBuildTest::outputProjectXML());
+    ASSERT_TRUE(opened.project);
+    const QList<KRSyntaxCheckFunction> functions = KRProjectSyntaxCheck::functionsToCheck(*opened.project);
+    ASSERT_FALSE(functions.isEmpty());
+    const QString folder = KRTest::makeTempDir(QStringLiteral("kept"));
+    const QByteArray tools = KRScriptCache::toolsKey(KRNodeRunner::localServerPath());
+    ASSERT_FALSE(tools.isEmpty());
+    const QString scriptPath = opened.package + QStringLiteral("/kr-web/KR-user-scripts.js");
+    const auto checkAndBuild = [&](KRScriptCache &cache, qint64 port, QList<KRAlert> *alerts) {
+        KRSyntaxChecker checker([port] { return port; });
+        checker.setOptions({});
+        checker.setCache(&cache);
+        checker.setShowsAlerts(false);
+        const KRSyntaxCheckRun run = checker.checkFunctions(functions);
+        EXPECT_TRUE(buildCopy(opened.project->snapshot(), cache, port, alerts).ok());
+        return run;
+    };
+
+    QList<KRAlert> alerts;
+    KRScriptCache firstRun;
+    firstRun.setPersistentFolder(folder, tools);
+    const KRSyntaxCheckRun checked = checkAndBuild(firstRun, s_port, &alerts);
+    ASSERT_NE(checked.outcome, KRSyntaxCheckRun::Outcome::NotChecked);
+    const QString first = QString::fromUtf8(KRTest::readFile(scriptPath));
+    ASSERT_TRUE(first.startsWith(QStringLiteral("(function(window){"))) << "minified";
+
+    KRScriptCache nextRun;
+    nextRun.setPersistentFolder(folder, tools);
+    const KRSyntaxCheckRun again = checkAndBuild(nextRun, -1, &alerts);
+    EXPECT_EQ(again.outcome, checked.outcome);
+    ASSERT_EQ(again.functions.size(), checked.functions.size());
+    for (qsizetype i = 0; i < checked.functions.size(); ++i)
+        EXPECT_EQ(again.functions[i].errors, checked.functions[i].errors) << i;
+    EXPECT_EQ(QString::fromUtf8(KRTest::readFile(scriptPath)).toStdString(), first.toStdString());
+    EXPECT_TRUE(alerts.isEmpty()) << alerts.value(0).messageText.toStdString();
+
+    // Other tools: nothing of it counts.
+    KRScriptCache otherTools;
+    otherTools.setPersistentFolder(folder, tools + "-next");
+    EXPECT_EQ(checkAndBuild(otherTools, -1, &alerts).outcome, KRSyntaxCheckRun::Outcome::NotChecked);
+    EXPECT_EQ(m_alerts->shownAlerts().size(), 0);
 }
 
 // A check answered from the cache is the answer for that text under those options only.

@@ -23,6 +23,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -572,6 +574,51 @@ TEST_F(KRProjectBuilderTest, PagesWrittenBeforeTheirLinksAreKnownMatchPagesLinke
         EXPECT_EQ(QDir(m_web).entryList({QStringLiteral("*.html"), QStringLiteral("*.krml")}, QDir::Files).join(u' ').toStdString(),
                   "");
     }
+}
+
+// A build killed while it makes its pages (with their files made ahead on another thread)
+// leaves no page file that is empty or unmarked, which the next build would take for the
+// user's own: a page's file shows under its name only whole and marked as generated. What it
+// leaves instead is the application's own temporary files, which the next opening removes.
+TEST_F(KRProjectBuilderTest, AKilledBuildLeavesNoPageFileTakenForTheUsers)
+{
+    const QString output = m_web;
+    const QByteArray probe = QFile::encodeName(output + QStringLiteral("/.probe"));
+    KRTest::writeFile(QFile::decodeName(probe), "x");
+    const bool marks = ::setxattr(probe.constData(), "user.kr-probe", "1", 1, 0) == 0;
+    ::unlink(probe.constData());
+    if (!marks)
+        GTEST_SKIP() << "the file system of the test folder refuses user extended attributes";
+    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    xml.replace(QStringLiteral("<KRPage id=\"settings\""), QStringLiteral("<KRPage killsTheProcess=\"true\" id=\"settings\""));
+    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
+    m_project->setLinksLibrariesLate(true);
+    m_project->setConcurrentPageLimit(4);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        (void)makeBuilder()->build();
+        ::_exit(0); // not reached: the page kills the process
+    }
+    int status = 0;
+    for (int wait = 0; wait < 600 && ::waitpid(child, &status, WNOHANG) == 0; ++wait)
+        ::usleep(100000);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the build did not stop where it was meant to";
+
+    const QStringList left = QDir(output).entryList(QDir::Files | QDir::Hidden);
+    const QString mark = QString::fromLatin1(KRProjectResource::GeneratedFileMark);
+    bool sawTemporary = false;
+    for (const QString &name : left) {
+        const QString path = output + QLatin1Char('/') + name;
+        if (name.endsWith(QLatin1String(".html")) || name.endsWith(QLatin1String(".krml"))) {
+            EXPECT_EQ(KRFileManager::extendedAttributeOfItemAtPath(path, mark), QStringLiteral("true")) << name.toStdString();
+            EXPECT_GT(QFileInfo(path).size(), 0) << name.toStdString();
+        } else if (KRFileManager::isTemporaryWriteName(name)) {
+            sawTemporary = true;
+            EXPECT_TRUE(KRFileManager::isOwnTemporaryWrite(path)) << name.toStdString();
+        }
+    }
+    EXPECT_TRUE(sawTemporary) << left.join(u' ').toStdString();
 }
 
 // A page's file may be a link, or a second name of a file of the user's, when the build starts:

@@ -5,6 +5,7 @@
 
 #include <KRTestSupport.h>
 #include <builder/KRProjectBuilder.h>
+#include <core/KRFileManagerAdditions.h>
 #include <model/KRProjectResource.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
@@ -15,6 +16,10 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,6 +107,64 @@ TEST_F(KRProjectExportTest, LinksInsideTheWebFolderStayLinksAndOthersAreSkipped)
         EXPECT_FALSE(QFileInfo(exported + QLatin1String(name)).isSymLink() || QFileInfo::exists(exported + QLatin1String(name)))
             << name;
     EXPECT_TRUE(QFileInfo::exists(exported + QStringLiteral("order.html")));
+}
+
+// A file whose name is not UTF-8 (as old archives carry them) is not silently left out of an
+// export that then reports success: the export stops and names it.
+TEST_F(KRProjectExportTest, NamesThatAreNotUTF8StopTheExportAndAreNamed)
+{
+    const QByteArray web = QFile::encodeName(m_project->webFolderPath());
+    const int fd = ::open(web + "/images/caf\xe9.png", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_FALSE(exportTo(m_target));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("not UTF-8")));
+    EXPECT_EQ(m_alerts->shownAlerts().first().informativeText, QStringLiteral("images/caf\\xE9.png"));
+}
+
+// Folders of the web folder nested past the path limit are exported whole, not left out, and a
+// sparse file (3 GB of nothing, as Save As carries it) is exported with its holes.
+TEST_F(KRProjectExportTest, FoldersNestedPastThePathLimitAndSparseFilesAreExported)
+{
+    {
+        const int fd = ::open(QFile::encodeName(m_project->webFolderPath() + QStringLiteral("/empty.bin")).constData(),
+                              O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(3) << 30), 0);
+        ::close(fd);
+    }
+    const QByteArray name(240, 'n');
+    const auto openDeep = [&](const QString &folder, bool make) {
+        int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 0; level < 20 && fd >= 0; ++level) {
+            if (make)
+                ::mkdirat(fd, name.constData(), 0755);
+            const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+        }
+        return fd;
+    };
+    const QString deep = m_project->webFolderPath() + QStringLiteral("/deep");
+    QDir().mkpath(deep);
+    int fd = openDeep(deep, true);
+    ASSERT_GE(fd, 0);
+    const int file = ::openat(fd, "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(::write(file, "bottom", 6), 6);
+    ::close(file);
+    ::close(fd);
+    ASSERT_TRUE(exportTo(m_target)) << questions().join(QLatin1Char('\n')).toStdString();
+    fd = openDeep(m_target + QStringLiteral("/deep"), false);
+    ASSERT_GE(fd, 0) << "the deep folders were left out";
+    EXPECT_EQ(::faccessat(fd, "end.txt", R_OK, 0), 0);
+    ::close(fd);
+    struct stat sparse{};
+    ASSERT_EQ(::stat(QFile::encodeName(m_target + QStringLiteral("/empty.bin")).constData(), &sparse), 0);
+    EXPECT_EQ(sparse.st_size, off_t(3) << 30);
+    EXPECT_LT(qint64(sparse.st_blocks) * 512, qint64(1) << 20) << "the holes were written out";
+    for (const QString &folder : {deep, m_target + QStringLiteral("/deep")})
+        EXPECT_TRUE(KRFileManager::removeItemRecursively(folder).ok());
 }
 
 // Nothing is copied through a folder of the chosen folder that leads out of it: the export
@@ -268,10 +331,91 @@ TEST_F(KRProjectExportTest, ExportIntoTheWebFolderIsRefusedBeforeAnythingChanges
     EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(link)));
     EXPECT_EQ(KRBuildTest::dumpFolder(web, deviceMapJSON, true).toStdString(), listing.toStdString());
 
-    // The package folder around the web folder is a folder like any other.
+    // The package folder around the web folder is the project's too.
     m_alerts->clear();
-    EXPECT_TRUE(builder.exportProjectToURL(QUrl::fromLocalFile(m_package + QStringLiteral("/exported"))));
-    EXPECT_TRUE(QFileInfo::exists(m_package + QStringLiteral("/exported/settings.html")));
+    EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(m_package + QStringLiteral("/exported"))));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(QStringLiteral("own package")));
+    EXPECT_FALSE(QFileInfo::exists(m_package + QStringLiteral("/exported")));
+}
+
+// An export never writes into the open package, nor replaces it or anything in it: a target
+// that is the package, lies in it or leads into it (through a link or ".."), and a target
+// holding the package where an exported item would replace it or a folder around it, are
+// refused with a message before anything is asked or touched, even with "Don't ask again"
+// set. Exporting into the package with a resource named "project.xml" replaced the project
+// file; a folder named "kr-web" deleted the web folder; one named like the package, exported
+// beside it, deleted the whole package.
+TEST_F(KRProjectExportTest, ExportIntoOrOverThePackageIsRefusedBeforeAnythingChanges)
+{
+    const QString holder = KRTest::makeTempDir(QStringLiteral("holder")) + QStringLiteral("/Projects");
+    const QString package = holder + QStringLiteral("/Shop.krproj");
+    m_project = std::make_shared<KRBuildTestProject>(package, KRBuildTest::sampleProjectXML());
+    KRBuildTest::populateSampleProject(*m_project);
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), "<KRProjectDocument/>\n");
+    const QString web = m_project->webFolderPath();
+    // Resources named like what they would replace.
+    KRTest::writeFile(web + QStringLiteral("/project.xml"), "not the project");
+    KRTest::writeFile(web + QStringLiteral("/kr-web/note.txt"), "not the web folder");
+    KRTest::writeFile(web + QStringLiteral("/Shop.krproj/note.txt"), "not the package");
+    KRTest::writeFile(web + QStringLiteral("/Projects/note.txt"), "not the folder holding it");
+    KRUserDefaults::sharedInstance().setValue(kSuppressKey, true);
+
+    KRProjectBuilder builder(m_project);
+    builder.setExportMode(true);
+    builder.setDeviceInformationJSON(deviceMapJSON);
+    ASSERT_TRUE(builder.build().ok());
+    const QString top = QFileInfo(holder).absolutePath();
+    const QString before = KRBuildTest::dumpFolder(top, deviceMapJSON, true);
+    ASSERT_TRUE(QFile::link(package, top + QStringLiteral("/to-package")));
+    ASSERT_TRUE(QFile::link(holder, top + QStringLiteral("/to-holder")));
+    const QString withLinks = KRBuildTest::dumpFolder(top, deviceMapJSON, true);
+    const auto refused = [&](const QString &folder, const QString &message) {
+        SCOPED_TRACE(folder.toStdString());
+        m_alerts->clear();
+        EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(folder)));
+        ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(m_alerts->shownAlerts().first().messageText.contains(message))
+            << m_alerts->shownAlerts().first().messageText.toStdString();
+        EXPECT_EQ(m_alerts->shownAlerts().first().buttonTitles, QStringList{QStringLiteral("OK")});
+        EXPECT_EQ(KRBuildTest::dumpFolder(top, deviceMapJSON, true).toStdString(), withLinks.toStdString());
+    };
+    // Into the package, or a folder in it (made or not), as written, through a link or "..".
+    for (const QString &folder : {package, package + QStringLiteral("/"), package + QStringLiteral("/site/new"),
+                                  holder + QStringLiteral("/../Projects/Shop.krproj"), top + QStringLiteral("/to-package"),
+                                  top + QStringLiteral("/to-holder/Shop.krproj/site"),
+                                  web + QStringLiteral("/../site")})
+        refused(folder, QStringLiteral("into its own package"));
+    // Into the folder holding the package, or the one holding that, where a resource would
+    // replace the package or the folder around it.
+    for (const QString &folder : {holder, top, top + QStringLiteral("/to-holder"), package + QStringLiteral("/..")})
+        refused(folder, QStringLiteral("can\u2019t be exported into"));
+    EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(QStringLiteral("would replace the project")));
+
+    // Or where a folder on the way is a link into the package.
+    ASSERT_TRUE(QDir(web + QStringLiteral("/Shop.krproj")).removeRecursively());
+    ASSERT_TRUE(QFile::remove(top + QStringLiteral("/to-package")));
+    ASSERT_TRUE(QFile::remove(top + QStringLiteral("/to-holder")));
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("true"));
+    ASSERT_TRUE(QFile::link(package + QStringLiteral("/kr-web"), holder + QStringLiteral("/jquery-1.9.0")));
+    const QString withLink = KRBuildTest::dumpFolder(top, deviceMapJSON, true);
+    m_alerts->clear();
+    EXPECT_FALSE(builder.exportProjectToURL(QUrl::fromLocalFile(holder)));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(QStringLiteral("jquery-1.9.0/jquery.min.js")));
+    EXPECT_EQ(KRBuildTest::dumpFolder(top, deviceMapJSON, true).toStdString(), withLink.toStdString());
+    ASSERT_TRUE(QFile::remove(holder + QStringLiteral("/jquery-1.9.0")));
+    m_project->setSetting(QStringLiteral("exportLocalJQuerySources"), QStringLiteral("false"));
+
+    // Without such a resource or link, the folder holding the package is a folder like any other.
+    m_alerts->clear();
+    EXPECT_TRUE(builder.exportProjectToURL(QUrl::fromLocalFile(holder)));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(QFileInfo::exists(holder + QStringLiteral("/settings.html")));
+    EXPECT_EQ(KRTest::readFile(holder + QStringLiteral("/project.xml")), QByteArray("not the project"));
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/project.xml")), QByteArray("<KRProjectDocument/>\n"));
+    EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/kr-web/Projects/note.txt")), QByteArray("not the folder holding it"));
+    EXPECT_TRUE(before.contains(QStringLiteral("Projects/Shop.krproj/kr-web/settings.html")));
 }
 
 TEST_F(KRProjectExportTest, LibraryRecordsNameTheirPathBelowTheLibraryFolder)

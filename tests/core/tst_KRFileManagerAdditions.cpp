@@ -12,7 +12,11 @@
 
 #include <cerrno>
 
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -314,17 +318,27 @@ TEST(KRFileManagerAtomicWrite, KeepsOwnerModeAndAttributesAndRefusesReadOnly)
 }
 
 // Temporary files of a killed write are recognised and removed when older than the process;
-// other files stay.
+// other files stay: a file that merely has such a name, and one a writer still holds.
 TEST(KRFileManagerAtomicWrite, RemovesStaleTemporaryWrites)
 {
     const QString dir = KRTest::makeTempDir("stale");
+    if (!userAttributesSupported(dir))
+        GTEST_SKIP() << "the file system of the test folder refuses user extended attributes";
     QDir().mkpath(dir + "/kr-web/js");
-    const QStringList stale = {dir + "/.kr-write-1a2b", dir + "/kr-web/js/.kr-write-ff"};
-    for (const QString &file : stale) {
+    const auto plant = [](const QString &file, bool marked) {
         KRTest::writeFile(file, "left by a killed save");
+        if (marked)
+            EXPECT_EQ(::setxattr(QFile::encodeName(file).constData(), "user.com.korvane.temporaryWrite", "1", 1, 0), 0);
         const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), old, 0), 0);
-    }
+        EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), old, 0), 0);
+    };
+    const QStringList stale = {dir + "/.kr-write-1a2b", dir + "/kr-web/js/.kr-write-ff"};
+    for (const QString &file : stale)
+        plant(file, true);
+    plant(dir + "/.kr-write-0a0b", false); // the user's own, by its name alone
+    plant(dir + "/kr-web/.kr-write-beef", true);
+    const int writer = ::open(QFile::encodeName(dir + "/kr-web/.kr-write-beef").constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(writer, LOCK_EX), 0); // a writer (of any process) still at it
     KRTest::writeFile(dir + "/.kr-write-fresh", "a write of this process");
     KRTest::writeFile(dir + "/kr-web/.kr-write", "not ours: no number");
     KRTest::writeFile(dir + "/project.xml", "x");
@@ -334,7 +348,88 @@ TEST(KRFileManagerAtomicWrite, RemovesStaleTemporaryWrites)
     EXPECT_EQ(KRFileManager::removeStaleTemporaryWrites(dir), 2);
     for (const QString &file : stale)
         EXPECT_FALSE(QFileInfo::exists(file)) << file.toStdString();
-    EXPECT_TRUE(QFileInfo::exists(dir + "/.kr-write-fresh"));
-    EXPECT_TRUE(QFileInfo::exists(dir + "/kr-web/.kr-write"));
-    EXPECT_TRUE(QFileInfo::exists(dir + "/project.xml"));
+    for (const char *kept : {"/.kr-write-0a0b", "/kr-web/.kr-write-beef", "/.kr-write-fresh", "/kr-web/.kr-write", "/project.xml"})
+        EXPECT_TRUE(QFileInfo::exists(dir + kept)) << kept;
+    ::close(writer);
+    EXPECT_EQ(KRFileManager::removeStaleTemporaryWrites(dir), 1);
+    EXPECT_FALSE(QFileInfo::exists(dir + "/kr-web/.kr-write-beef"));
+
+    // What the atomic writes make is marked while written and never afterwards.
+    ASSERT_TRUE(KRFileManager::writeFileAtomically(dir + "/page.html", "<html>", false,
+                                                   {{QStringLiteral("com.korvane.generatedFile"), QStringLiteral("true")}}).ok());
+    EXPECT_EQ(KRFileManager::extendedAttributeOfItemAtPath(dir + "/page.html", mark), "true");
+    EXPECT_EQ(::getxattr(QFile::encodeName(dir + "/page.html").constData(), "user.com.korvane.temporaryWrite", nullptr, 0), -1);
+}
+
+// A write into a folder the user may not write says so, naming the folder and the system's
+// reason (no read-only file is involved); a copy that fails names the item and why.
+TEST(KRFileManagerAtomicWrite, FailuresNameTheFolderAndTheReason)
+{
+    const QString dir = KRTest::makeTempDir("closed");
+    QDir().mkpath(dir + "/closed");
+    ASSERT_EQ(::chmod(QFile::encodeName(dir + "/closed").constData(), 0555), 0);
+    const int folder = ::open(QFile::encodeName(dir + "/closed").constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    // As root, the file system is asked as another user (this thread only).
+    const bool root = ::geteuid() == 0;
+    if (root)
+        ::setfsuid(65534);
+    const auto refused = KRFileManager::writeFileAtomicallyIn(folder, "project.xml", dir + "/closed/project.xml", {"x"}, false, {});
+    if (root)
+        ::setfsuid(0);
+    ::close(folder);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code(), EACCES);
+    EXPECT_TRUE(refused.error().message().contains(dir + "/closed")) << refused.error().message().toStdString();
+    EXPECT_TRUE(refused.error().message().contains(QString::fromLocal8Bit(std::strerror(EACCES))))
+        << refused.error().message().toStdString();
+    EXPECT_FALSE(refused.error().message().contains("read-only")) << refused.error().message().toStdString();
+
+    // A copy onto an item that is there already names it.
+    QDir().mkpath(dir + "/from");
+    QDir().mkpath(dir + "/to");
+    KRTest::writeFile(dir + "/from/a.txt", "a");
+    KRTest::writeFile(dir + "/to/a.txt", "taken");
+    const auto copied = KRFileManager::copyFolderContents(dir + "/from", dir + "/to");
+    ASSERT_FALSE(copied.ok());
+    EXPECT_TRUE(copied.error().message().contains(dir + "/to/a.txt")) << copied.error().message().toStdString();
+    EXPECT_TRUE(copied.error().message().contains(QString::fromLocal8Bit(std::strerror(EEXIST))));
+    EXPECT_EQ(KRTest::readFile(dir + "/to/a.txt"), QByteArray("taken"));
+}
+
+// Names are bytes: one that is not UTF-8 is shown with its odd bytes escaped, is found below
+// a folder, and a package file copied by the importer keeps a sparse file's holes.
+TEST(KRFileManagerCopies, OddNamesAreShownAndFoundAndHolesAreKept)
+{
+    EXPECT_EQ(KRFileManager::displayPath("kr-web/caf\xe9.png"), QStringLiteral("kr-web/caf\\xE9.png"));
+    EXPECT_EQ(KRFileManager::displayPath("caf\xc3\xa9"), QStringLiteral("caf\u00e9"));
+    EXPECT_TRUE(KRFileManager::isDecodableName("caf\xc3\xa9"));
+    EXPECT_FALSE(KRFileManager::isDecodableName("caf\xe9"));
+
+    const QString dir = KRTest::makeTempDir("odd");
+    QDir().mkpath(dir + "/web/css");
+    const QByteArray web = QFile::encodeName(dir + "/web");
+    ASSERT_EQ(::mkdir(web + "/d\xfcr", 0755), 0);
+    const int odd = ::open(web + "/d\xfcr/caf\xe9.png", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(odd, 0);
+    ::close(odd);
+    KRTest::writeFile(dir + "/web/css/site.css", "body{}");
+    EXPECT_EQ(KRFileManager::undecodableNamesBelow(dir + "/web"),
+              (QStringList{QStringLiteral("d\\xFCr"), QStringLiteral("d\\xFCr/caf\\xE9.png")}));
+
+    const QString sparse = dir + "/sparse.bin";
+    const int fd = ::open(QFile::encodeName(sparse).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "end", 3, (off_t(512) << 20) - 3), 3);
+    ::close(fd);
+    ASSERT_TRUE(KRFileManager::copyPackageFile(sparse, dir + "/copy.bin").ok());
+    struct stat status{};
+    ASSERT_EQ(::stat(QFile::encodeName(dir + "/copy.bin").constData(), &status), 0);
+    EXPECT_EQ(status.st_size, off_t(512) << 20);
+    EXPECT_LT(qint64(status.st_blocks) * 512, qint64(1) << 20) << "the holes were written out";
+    char end[4] = {};
+    const int copy = ::open(QFile::encodeName(dir + "/copy.bin").constData(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::pread(copy, end, 3, status.st_size - 3), 3);
+    ::close(copy);
+    EXPECT_STREQ(end, "end");
 }

@@ -1,6 +1,7 @@
 #include <core/KRPropertyList.h>
 
 #include "KRTestSupport.h"
+#include "KRXMLAllocationGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,33 @@ TEST(KRPropertyList, BadInputGivesErrors)
     EXPECT_FALSE(KRPropertyList::dataFromPropertyList(QVariant::fromValue(QSize(1, 1))).ok());
     EXPECT_FALSE(KRPropertyList::dataFromPropertyList(QVariantList{QVariant()}).ok());
     EXPECT_FALSE(KRPropertyList::propertyListFromFile(KRTest::sandboxDir() + "/missing.plist").ok());
+}
+
+// Property lists (syntax definitions, the news's read state, the download cache) that declare
+// nested entities, used in a value or an attribute, are refused at once, from text or a file.
+TEST(KRPropertyList, EntityDeclarationsAreRefusedAtOnce)
+{
+    QByteArray declarations = "<!ENTITY a0 \"lol\">";
+    for (int level = 1; level <= 9; ++level)
+        declarations += "<!ENTITY a" + QByteArray::number(level) + " \""
+            + QByteArray("&a" + QByteArray::number(level - 1) + ';').repeated(10) + "\">";
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist [" + declarations + "]>\n";
+    const QString folder = KRTest::makeTempDir("plist-entities");
+    KRTest::XMLAllocationGuard guard(64 << 20);
+    int n = 0;
+    for (const QByteArray &text : {head + "<plist version=\"1.0\"><dict><key>name</key><string>&a9;</string></dict></plist>",
+                                   head + "<plist version=\"&a9;\"><string/></plist>"}) {
+        const QString path = folder + QStringLiteral("/%1.plist").arg(++n);
+        KRTest::writeFile(path, text);
+        for (const KRResult<QVariant> &read :
+             {KRPropertyList::propertyListFromData(text), KRPropertyList::propertyListFromFile(path)}) {
+            ASSERT_FALSE(read.ok()) << n;
+            EXPECT_EQ(read.error().domain(), KRPropertyList::errorDomain);
+            EXPECT_TRUE(read.error().message().contains(QStringLiteral("declares the entity \u201Ca0\u201D")))
+                << read.error().message().toStdString();
+        }
+    }
+    EXPECT_LT(guard.requested(), std::size_t(1) << 20);
 }
 
 TEST(KRPropertyList, AtomicWriteReplacesFile)

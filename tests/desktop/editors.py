@@ -2,7 +2,8 @@
 """The code editors: a style sheet with CRLF line endings opened from the project outline, a
 line typed into it and saved, and the file still ends every line with CRLF; in a new function a
 word found and found again, the find bar closed with Escape, the code typed over and commented
-out from the Text menu, and the function saved."""
+out from the Text menu, and the function saved; then every "total" replaced at once with the find
+bar's Replace All, taken back whole with one Ctrl+Z and brought back with Ctrl+Shift+Z."""
 
 import os
 import shutil
@@ -40,13 +41,18 @@ def selection(editor):
     return tuple(text.getSelection(0)) if text.getNSelections() > 0 else None
 
 
-def find_field(window):
-    """The search field of the find bar: the text field on the row of its "Find:" label."""
-    label = window.find("label", "Find:")
+def labelled_field(window, label_text):
+    """The text field on the row of the find bar's label."""
+    label = window.find("label", label_text)
     if not label:
         return None
     _, y, _, h = label.rect
     return label.parent().find("text", predicate=lambda n: abs(n.center[1] - (y + h // 2)) <= 4)
+
+
+def find_field(window):
+    """The search field of the find bar."""
+    return labelled_field(window, "Find:")
 
 
 def check_code(code, step):
@@ -131,10 +137,46 @@ def find_and_comment_in_a_function(desktop, window, folder):
     check_code(function.text or "", "in project.xml")
 
 
+def replace_all_and_undo(desktop, window, folder):
+    """Replace All changes every match in one step: one Ctrl+Z in the code brings back the whole
+    text, Ctrl+Shift+Z the replacements, and the function is saved with them."""
+    editor = kd.code_editor(desktop, window, "function function1")
+    before = editor.text()
+    kd.check(before.count("total") == 2, f"the function does not name 'total' twice:\n{before}")
+    desktop.input.key("ctrl+f")
+    field = kd.wait_until(lambda: find_field(window), "the find bar's search field")
+    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the keyboard in the search field")
+    desktop.input.key("ctrl+a")
+    desktop.input.type("total")
+    kd.wait_until(lambda: field.text() == "total", "'total' in the search field")
+    replacement = kd.wait_until(lambda: labelled_field(window, "Replace:"), "the find bar's replace field")
+    desktop.click(replacement)
+    kd.wait_until(lambda: replacement.has_state(kd.state("FOCUSED")), "the keyboard in the replace field")
+    desktop.input.type("sum")
+    kd.wait_until(lambda: replacement.text() == "sum", "'sum' in the replace field")
+    desktop.click(desktop.wait_for(window, "push button", "Replace All"))
+    replaced = before.replace("total", "sum")
+    kd.wait_until(lambda: editor.text() == replaced, "every 'total' replaced with 'sum'")
+    desktop.screenshot("replaced-all")
+
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: find_field(window) is None, "the find bar to close")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard back in the code")
+    desktop.input.key("ctrl+z")
+    kd.wait_until(lambda: editor.text() == before, "one Ctrl+Z to bring back every 'total'")
+    desktop.screenshot("replace-all-undone")
+    desktop.input.key("ctrl+shift+z")
+    kd.wait_until(lambda: editor.text() == replaced, "Ctrl+Shift+Z to replace them again")
+    function = kd.save(desktop, window, folder).object("function1")
+    kd.check(function is not None and "total" not in (function.text or "") and (function.text or "").count("sum") == 2,
+             f"project.xml holds the function as {function.text if function is not None else None!r}")
+
+
 def code_editors(desktop):
     window, folder = open_sample_with_style_sheet(desktop)
     style_sheet_keeps_crlf(desktop, window, folder)
     find_and_comment_in_a_function(desktop, window, folder)
+    replace_all_and_undo(desktop, window, folder)
 
 
 if __name__ == "__main__":

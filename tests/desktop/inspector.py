@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The inspector: the text, colour and font of a jQuery Mobile button, set in its rows, show on
-the design surface and are saved; a row's help opens beside it."""
+the design surface and are saved; a row's help opens beside it, and so does the colour panel
+beside the window."""
 
 import sys
 
@@ -121,6 +122,13 @@ def button_text_colour_and_font(desktop):
         "push button", predicate=lambda n: n.rect[2] > 30), "the colour well")
     desktop.click(well)
     panel = desktop.window("Colors")
+    # Beside the window that asked (which fills the screen: over its right edge), not in the
+    # screen's corner.
+    (px, py, pw, ph), _ = desktop.frame(panel)
+    (wx, wy, ww, wh), _ = desktop.frame(window)
+    desktop.log(f"the colour panel at {(px, py, pw, ph)}, its window at {(wx, wy, ww, wh)}")
+    kd.check(abs(px + pw - (wx + ww)) <= 4 and abs(py - wy) <= 40,
+             f"the colour panel opens at {(px, py, pw, ph)}, not beside its window at {(wx, wy, ww, wh)}")
     desktop.click(kd.wait_until(lambda: panel.find("list item", "crimson"), "crimson in the HTML colours"))
     desktop.screenshot("colour-panel")
     desktop.activate_if_needed(panel)

@@ -909,6 +909,9 @@ def choose_file(desktop, title, name, accept, new_folder=False):
     else:
         field = desktop.wait_for(dialog, "text", re.compile(r"^(File name|Directory):$"), "the name field")
         desktop.click(field)
+        # The keys go where the keyboard is: a dialog the window manager has not yet made the
+        # active window on a busy machine would let the first of them reach the window behind.
+        wait_until(lambda: field.has_state(state("FOCUSED")), "the keyboard in the dialog's name field")
         desktop.input.key("ctrl+a")
         desktop.input.type(name)
         wait_until(lambda: field.text() == name, "the typed name in the dialog")

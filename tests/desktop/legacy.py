@@ -2,11 +2,14 @@
 """Projects written for jQuery Mobile 1.3, or naming no version: opened from the command line,
 their page is drawn on the design surface with the shipped 1.4 library, the user is told so once
 per project (and the run log at every opening), the exported page links the shipped library and
-jQuery Mobile shows it, and a save keeps the version the file named."""
+jQuery Mobile shows it, and a save keeps the version the file named. A project holding objects
+of classes that are not known tells so in one alert naming each class once, and keeps them in
+its file."""
 
 import os
 import re
 import sys
+import time
 
 import krdesktop as kd
 
@@ -132,6 +135,60 @@ def legacy_projects(desktop):
     window = open_project(desktop, unnamed, told=True)
     check_export(desktop, window, "SiteUnnamed")
     check_saved_version(desktop, window, unnamed, None)
+    desktop.quit_app()
+
+    unknown_classes_told_once(desktop)
+
+
+UNKNOWN = """<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument>
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home"/>
+  <KRPages>
+    <KRPage id="home" title="Home">
+      <KRContents>
+        <JQMButton id="goButton" top="80" left="10" width="300" height="50" value="Go ahead" theme="b"/>
+        <XYZGauge id="gauge1" top="150" left="10" width="100" height="100"/>
+        <XYZGauge id="gauge2" top="150" left="120" width="100" height="100"/>
+        <XYZGauge id="gauge3" top="150" left="230" width="80" height="100"/>
+        <KRControl id="base" top="380" left="10" width="80" height="20"/>
+        <KRDiv id="box" top="260" left="10" width="300" height="100"><KRContents>
+          <PlugInDial id="dial1" top="10" left="10" width="50" height="50"/>
+        </KRContents></KRDiv>
+      </KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+"""
+UNKNOWN_TOLD = "not known"
+
+
+def unknown_classes_alert(desktop):
+    return next((w for w in desktop.windows() if w.find("label", predicate=lambda n: UNKNOWN_TOLD in n.name)), None)
+
+
+def unknown_classes_told_once(desktop):
+    folder = os.path.join(desktop.home, "Documents", "Gauges.krproj")
+    os.makedirs(os.path.join(folder, "kr-web"))
+    with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
+        out.write(UNKNOWN)
+    desktop.launch(folder)
+    window = kd.project_window(desktop, "Gauges")
+    alert = kd.wait_until(lambda: unknown_classes_alert(desktop), "the alert naming the unknown classes")
+    text = " ".join(n.name for n in alert.find_all("label"))
+    desktop.screenshot("unknown-classes-told")
+    kd.check(text.count("XYZGauge") == 1 and text.count("PlugInDial") == 1,
+             f"the alert does not name each unknown class once: {text!r}")
+    kd.check("KRControl" not in text, f"the alert names the known base class KRControl: {text!r}")
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the alert's OK button"))
+    kd.wait_until(lambda: not unknown_classes_alert(desktop), "the alert to close")
+    desktop.activate_if_needed(window)
+    surface = kd.design_surface(desktop, window)
+    kd.wait_until(lambda: kd.element_with_text(surface, "Go ahead"), "the button drawn on the design surface")
+    time.sleep(1)  # a second alert (one per object) would be up by now
+    kd.check(not unknown_classes_alert(desktop), "the user was told about the unknown classes again")
+    saved = kd.save(desktop, window, folder)
+    kept = [object_id for object_id in ("gauge1", "gauge2", "gauge3", "dial1") if saved.object(object_id) is not None]
+    kd.check(len(kept) == 4, f"the save kept only {kept} of the objects of unknown classes")
 
 
 if __name__ == "__main__":

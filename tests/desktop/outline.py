@@ -5,7 +5,8 @@ application (a stand-in xdg-open that records what it is given), the folder open
 manager answers, a script with the executable bit refused; three resources opened in tabs and
 the others closed from a tab's context menu; the arrow keys moving the outline's selection
 three rows with the keyboard staying in the outline, and Return giving it to the editor; the
-object browser's scope bar with no separator before its first group."""
+object browser's scope bar with no separator before its first group; Return in the question
+Delete Resource asks keeps the file."""
 
 import os
 import shutil
@@ -248,6 +249,41 @@ def scope_bar_starts_with_its_first_group(desktop, window):
              f"a separator at x {first - x} before the scope bar's first group: behind it {behind}, "
              f"the bar is {[round(c) for c in background]}")
 
+    # Its buttons are named for assistive tools, say whether they are on, and a click on one
+    # (found by its name) filters the list.
+    def button(name):
+        return bar.find(predicate=lambda n: n.name == name and n.role in ("push button", "toggle button"))
+    titles = ["List", "Icons", "All Objects", "Nonvisual Objects", "Visual Objects"]
+    kd.wait_until(lambda: all(button(t) for t in titles), f"the scope bar's buttons {titles} by name")
+    kd.check(button("All Objects").has_state(kd.state("CHECKED")), "the scope bar does not tell that All Objects is on")
+    desktop.click(button("Nonvisual Objects"))
+    kd.wait_until(lambda: button("Nonvisual Objects").has_state(kd.state("CHECKED"))
+                  and not button("All Objects").has_state(kd.state("CHECKED")), "Nonvisual Objects on alone")
+    kd.wait_until(lambda: not window.find("list item", "computeButton"), "the button to leave the nonvisual list")
+    kd.check(window.find("list item", "compute") is not None, "the function left the nonvisual list")
+    desktop.screenshot("scope-bar-nonvisual")
+    desktop.click(button("All Objects"))
+    kd.wait_until(lambda: window.find("list item", "computeButton"), "All Objects to list the button again")
+
+
+DELETE_RESOURCE = ["Down", "Down", "Down", "Down"]
+DELETE_QUESTION = "delete the project resource"
+
+
+def return_does_not_delete(desktop, window, web):
+    """Delete Resource asks first; Return, the key a person presses to go on, keeps the file."""
+    path = os.path.join(web, "b.css")  # open in no tab: one that is cannot be deleted
+    context_menu(desktop, window, "b.css", DELETE_RESOURCE, "delete")
+
+    def question():
+        return next((w for w in desktop.windows()
+                     if w.find("label", predicate=lambda n: DELETE_QUESTION in n.name)), None)
+    kd.wait_until(question, "the question before deleting b.css")
+    desktop.screenshot("delete-asked")
+    desktop.input.key("Return")
+    kd.wait_until(lambda: not question(), "the question to close on Return")
+    kd.check(os.path.exists(path), "Return answered 'Delete Project Resource' by deleting b.css")
+
 
 def outline_and_tabs(desktop):
     window, web, opened_log, shown_log, file_manager = open_project(desktop)
@@ -258,6 +294,7 @@ def outline_and_tabs(desktop):
     other_tabs_closed_from_a_tab_menu(desktop, window, resources[:3], resources[1])
     arrows_move_the_selection_and_return_edits(desktop, window, ordered)
     scope_bar_starts_with_its_first_group(desktop, window)
+    return_does_not_delete(desktop, window, web)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The inspector's rows by mouse and keyboard: a select menu's options get an entry from "+" and
 lose one to "−" while their list is open; Tab walks from the id field through the rows of a
-button, past its icon row; Ctrl+Z in a field whose edit was committed takes the edit back; the
-wheel turned over the inspector's pop-ups scrolls and changes none of them."""
+button, past its icon row; Ctrl+Z in a field whose edit was committed takes the edit back, in a
+box-shadow number box too; the wheel turned over the inspector's pop-ups scrolls and changes none of them."""
 
 import sys
 import time
@@ -115,6 +115,37 @@ def undo_committed_field(desktop, window, surface):
     desktop.screenshot("edit-undone")
 
 
+def shadow_box(desktop, window, name):
+    return kd.wait_until(lambda: kd.inspector_row(desktop, window, "boxShadow").find("spin button", name),
+                         f"the shadow's {name!r} box")
+
+
+def shadow_number(desktop, window, name):
+    text = shadow_box(desktop, window, name).text()
+    return text[:-2] if text.endswith("px") else text
+
+
+def undo_stored_shadow_number(desktop, window):
+    """The box-shadow row's numbers are stored as they are typed: once Return has ended the
+    edit, Ctrl+Z in the box takes the number back (as Edit > Undo does)."""
+    row = kd.inspector_row(desktop, window, "boxShadow")
+    desktop.click(desktop.wait_for(row, "check box", "Default", "the box shadow's Default box"))
+    kd.wait_until(lambda: shadow_number(desktop, window, "x offset") == "2", "the new shadow's x offset of 2")
+    box = kd.reveal(desktop, shadow_box(desktop, window, "x offset"), lambda: shadow_box(desktop, window, "x offset"))
+    desktop.click(box)
+    desktop.input.key("ctrl+a")
+    desktop.input.type("7")
+    desktop.input.key("Return")
+    kd.wait_until(lambda: shadow_number(desktop, window, "x offset") == "7", "the typed x offset of 7")
+    desktop.screenshot("shadow-typed")
+    desktop.input.key("ctrl+z")
+    try:
+        kd.wait_until(lambda: shadow_number(desktop, window, "x offset") == "2",
+                      "Ctrl+Z in the x offset box to bring back 2", timeout=5)
+    finally:
+        desktop.screenshot("shadow-undone")
+
+
 def options_list(desktop, window):
     return kd.wait_until(lambda: kd.inspector_row(desktop, window, "options").find("list"), "the options list")
 
@@ -193,9 +224,15 @@ def rows_by_mouse_and_keyboard(desktop):
     kd.wait_inspected(desktop, window, "button1")
     kd.wait_until(lambda: kd.element_with_text(surface, "button1"), "button1 on the surface")
     desktop.screenshot("button-dropped")
+    # The inspector's fields are announced by the name of the property they hold.
+    for name in ("id", "value", "disabled"):
+        row = kd.inspector_row(desktop, window, name)
+        named = row if row.role == "text" else row.find(predicate=lambda n: n.name == name and n.role != "filler")
+        kd.check(named is not None, f"the inspector's field for {name!r} has no name")
     wheel_over_pop_ups(desktop, window)
     undo_committed_field(desktop, window, surface)
     tab_through_rows(desktop, window)
+    undo_stored_shadow_number(desktop, window)
 
     kd.drag_from_palette(desktop, window, surface, "JQMSelect", *SELECT_AT)
     kd.wait_until(lambda: kd.inspected_object(desktop, window) not in ("", "button1"), "the select menu inspected")
@@ -211,6 +248,8 @@ def rows_by_mouse_and_keyboard(desktop):
     button = saved.object("button1")
     kd.check(button is not None and (button.get("value") or "") != "Pay now",
              "project.xml keeps the undone value 'Pay now'")
+    kd.check("2px 2px" in (button.get("boxShadow") or ""),
+             f"project.xml has the box shadow {button.get('boxShadow')!r}, not the one Ctrl+Z brought back")
 
 
 if __name__ == "__main__":

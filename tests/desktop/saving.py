@@ -1,15 +1,26 @@
 #!/usr/bin/env python3
-"""Saving keeps what the user made: a project.xml the user made read-only is not replaced by
-Ctrl+S, which tells why; the temporary copies that killed saves left are removed when the
-project opens, and Save As never carries one along; a web folder replaced by a link while the
-project is open is not built into."""
+"""Saving keeps what the user made: Export and Save As start beside the project (Save As
+offering its name), and Open Resource hands a picture to the desktop's application; a
+project.xml the user made read-only is not replaced by Ctrl+S, which tells why; the temporary
+copies that killed saves left are removed when the project opens, and Save As never carries
+one along, while a file of the user's that merely has such a name stays; a file whose name is
+not UTF-8 is named when the project opens and carried by Save As; a Save As into a folder
+nothing can be made in says where and why; a web folder replaced by a link while the project
+is open is not built into."""
 
+import base64
 import os
+import re
 import shutil
 import stat
+import subprocess
 import sys
+import urllib.parse
 
 import krdesktop as kd
+
+# A picture of one pixel.
+PHOTO = base64.b64decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==")
 
 
 def alert_saying(desktop, text):
@@ -34,31 +45,77 @@ def read(path):
         return f.read()
 
 
-def plant_temporary(folder, name, old):
-    """A temporary file as a killed save leaves it; old: dated long before this run."""
+def plant_temporary(folder, name, old, marked=True):
+    """A temporary file as a killed save leaves it (marked as the application's own, unless
+    marked is false: then it is the user's, with such a name); old: dated long before this run."""
     path = os.path.join(folder, name)
     with open(path, "wb") as f:
         f.write(b"<?xml version='1.0'?><KRProjectDocument/>")
+    if marked:
+        os.setxattr(path, "user.com.korvane.temporaryWrite", b"1")
     if old:
         os.utime(path, (1000000000, 1000000000))
     return path
 
 
+def dialog_folder(desktop, dialog):
+    """The folder a file dialog shows (its folder pop-up)."""
+    look_in = desktop.wait_for(dialog, "combo box", what="the dialog's folder pop-up",
+                               predicate=lambda n: n.name.startswith("/"))
+    return os.path.normpath(look_in.name)
+
+
 def saving_keeps_what_the_user_made(desktop):
     documents = os.path.join(desktop.home, "Documents")
-    folder = os.path.join(documents, "Tips.krproj")
+    # Neither the working folder nor the documents folder: the dialogs start beside it.
+    work = os.path.join(desktop.home, "Work")
+    folder = os.path.join(work, "Tips.krproj")
     shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
+    photo = os.path.join(folder, "kr-web", "photo.png")
+    with open(photo, "wb") as f:
+        f.write(PHOTO)
+    record = kd.catch_the_opener(desktop)
     # A link inside the project, and the temporary copies of project.xml that killed saves left.
     os.symlink("project.xml", os.path.join(folder, "alias.xml"))
     stale = [plant_temporary(folder, ".kr-write-5eed", True),
              plant_temporary(os.path.join(folder, "kr-web"), ".kr-write-c0ffee", True)]
+    users = plant_temporary(folder, ".kr-write-0dd", True, marked=False)
+    # A picture from an old archive whose name is Latin-1, not UTF-8.
+    odd = os.path.join(folder, "kr-web", "caf\udce9.png")
+    with open(odd, "wb") as f:
+        f.write(b"\x89PNG from an old archive")
 
     desktop.launch(folder)
     window = kd.project_window(desktop, "Tips")
+    # The file that no resource path can reach is named, not hidden.
+    message = answer_alert(desktop, "not UTF-8", "odd-name-told")
+    kd.check("caf\\xE9.png" in message, f"the alert does not name the file: {message!r}")
     desktop.activate_if_needed(window)
     kd.check_page_drawn(desktop, kd.design_surface(desktop, window))
-    # Opening the project removes what killed saves left.
+    # Opening the project removes what killed saves left, and nothing of the user's.
     kd.wait_until(lambda: not any(os.path.exists(p) for p in stale), "the stale temporary files removed")
+    kd.check(os.path.exists(users), "a file of the user's named like a temporary file was removed")
+
+    # Export starts beside the project.
+    desktop.input.key("ctrl+e")
+    dialog = desktop.window("Export as Web Application")
+    desktop.screenshot("export-dialog")
+    start = dialog_folder(desktop, dialog)
+    kd.check(start == work, f"Export opens in {start!r}, not {work!r} beside the project")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not any(w.name == "Export as Web Application" for w in desktop.windows()),
+                  "the Export dialog to close")
+
+    # Open Resource on a picture hands it to the desktop's application for it.
+    row = desktop.wait_for(window, "table cell", "photo.png", "photo.png in the project outline")
+    before = desktop.override_windows()
+    desktop.click(row, button=3)
+    shown = kd.wait_until(lambda: desktop.override_windows() - before, "the context menu of photo.png")
+    desktop.input.key("Down")  # Open Resource, the first entry
+    desktop.input.key("Return")
+    kd.wait_until(lambda: not (shown & desktop.override_windows()), "the context menu to close")
+    url = "file://" + urllib.parse.quote(os.path.realpath(photo))
+    kd.wait_until(lambda: kd.opened(record) == [url], f"the picture handed to the desktop (it got {kd.opened(record)})")
 
     # A project.xml the user made read-only: Ctrl+S tells why and leaves the file as it was.
     path = os.path.join(folder, "project.xml")
@@ -70,7 +127,8 @@ def saving_keeps_what_the_user_made(desktop):
     message = answer_alert(desktop, "could not be saved", "read-only-refused")
     kd.check("read-only" in message, f"the error does not say the file is read-only: {message!r}")
     kd.check(read(path) == before and os.stat(path).st_ino == inode, "the read-only project.xml was replaced")
-    kd.check(not [n for n in os.listdir(folder) if n.startswith(".kr-write-")], "a temporary file was left behind")
+    left = [n for n in os.listdir(folder) if n.startswith(".kr-write-") and n != os.path.basename(users)]
+    kd.check(not left, f"a temporary file was left behind: {left}")
 
     # Writable again, the project saves under a new name; a temporary file of a save still
     # going on (as far as this process can tell) is not carried along.
@@ -78,13 +136,43 @@ def saving_keeps_what_the_user_made(desktop):
     plant_temporary(folder, ".kr-write-abc123", False)
     copy = os.path.join(documents, "Copy.krproj")
     desktop.menu(window, "File", "Save As…")
+    # Beside the project, its name offered.
+    dialog = desktop.window("Save As")
+    name = desktop.wait_for(dialog, "text", re.compile(r"^File name:$"), "the name field")
+    start = dialog_folder(desktop, dialog)
+    desktop.screenshot("save-as-dialog")
+    kd.check(start == work and name.text() == "Tips.krproj",
+             f"Save As opens in {start!r} offering {name.text()!r}, not in {work!r} offering 'Tips.krproj'")
     kd.choose_file(desktop, "Save As", copy, "Save")
     kd.wait_until(lambda: os.path.isfile(os.path.join(copy, "project.xml")), "the copy saved")
     kd.project_window(desktop, "Copy")
     desktop.screenshot("saved-as")
     kd.check(os.path.islink(os.path.join(copy, "alias.xml")), "the link inside the project was not copied")
     carried = [n for n in os.listdir(copy) if n.startswith(".kr-write-")]
-    kd.check(not carried, f"Save As carried temporary files along: {carried}")
+    kd.check(carried == [".kr-write-0dd"], f"Save As carried temporary files along, or left the user's: {carried}")
+    copied = os.path.join(copy, "kr-web", "caf\udce9.png")
+    kd.check(os.path.isfile(copied) and read(copied) == read(odd), "Save As left out the file whose name is not UTF-8")
+
+    # Save As into a folder nothing can be made in: the error says where and why.
+    locked = os.path.join(documents, "Locked")
+    os.makedirs(locked)
+    immutable = subprocess.run(["chattr", "+i", locked], capture_output=True).returncode == 0
+    if not immutable:
+        os.chmod(locked, 0o555)
+    try:
+        window = kd.project_window(desktop, "Copy")
+        desktop.activate_if_needed(window)
+        desktop.menu(window, "File", "Save As…")
+        kd.choose_file(desktop, "Save As", os.path.join(locked, "Other.krproj"), "Save")
+        message = answer_alert(desktop, "could not be saved", "locked-folder")
+    finally:
+        if immutable:
+            subprocess.run(["chattr", "-i", locked])
+        os.chmod(locked, 0o755)
+    kd.check(locked in message and ("Operation not permitted" in message or "Permission denied" in message),
+             f"the error does not say where and why: {message!r}")
+    kd.check("read-only" not in message, f"the error calls the folder a read-only file: {message!r}")
+    kd.check(not os.listdir(locked), f"the failed Save As left {os.listdir(locked)}")
 
     # The web folder replaced by a link while the project is open: Build is refused and
     # writes nothing where the link leads.

@@ -135,7 +135,10 @@ def add_device(desktop, window):
     title = re.compile(r"^Preferences\b")
     desktop.menu(window, "Edit", "Preferences…")
     preferences = desktop.window(title)
-    desktop.click(desktop.wait_for(preferences, "check box", "Devices", "the preferences' Devices item"))
+    # The pane items sit on a toolbar that assistive tools announce by a readable name.
+    bar = desktop.wait_for(preferences, "tool bar", what="the preferences' toolbar")
+    kd.check(bar.name == "Preference Panes", f"the preferences' toolbar is announced as {bar.name!r}")
+    desktop.click(desktop.wait_for(bar, "check box", "Devices", "the preferences' Devices item"))
     table = desktop.wait_for(preferences, "table", what="the devices table")
     desktop.click(desktop.wait_for(preferences, "push button", "+", "the add-device button"))
     cell = kd.wait_until(lambda: table.find("table cell", "Device"), "the new device's row")

@@ -203,6 +203,23 @@ TEST(KRItemEditors, NavbarItemsFollowARenamedPageAtOnce)
     EXPECT_FALSE(editor->items()[0].value(QStringLiteral("gotoPageTransition")).toString().isEmpty());
 }
 
+// A function renamed while a list's items are edited: the item that calls it shows the new
+// name, which its handler column offers.
+TEST(KRItemEditors, ItemsShowARenamedHandlerAtOnce)
+{
+    const Fixture f = open(QStringLiteral(
+        "<JQMListView id=\"list\">[{\"label\":\"One\",\"onClick\":\"compute\"}]</JQMListView>"
+        "<KRFunction id=\"compute\" arguments=\"event\"/>"));
+    auto editor = listEditor(f.object(QStringLiteral("list")));
+    const auto shown = [&] { return editor->menuTitles(QStringLiteral("onClick")).value(editor->objectValue(0, QStringLiteral("onClick")).toInt()); };
+    EXPECT_EQ(shown(), QStringLiteral("compute"));
+    std::dynamic_pointer_cast<KRFunction>(f.object(QStringLiteral("compute")))->setKr_id(QStringLiteral("calc"));
+    EXPECT_EQ(editor->items()[0].value(QStringLiteral("onClick")).toString(), QStringLiteral("calc"));
+    EXPECT_TRUE(editor->menuTitles(QStringLiteral("onClick")).contains(QStringLiteral("calc")));
+    EXPECT_FALSE(editor->menuTitles(QStringLiteral("onClick")).contains(QStringLiteral("compute")));
+    EXPECT_EQ(shown(), QStringLiteral("calc"));
+}
+
 TEST(KRItemEditors, ScreenshotOfAListViewWithItsItemEditor)
 {
     const Fixture f = open(QStringLiteral(

@@ -368,12 +368,16 @@ TEST(KRPropertyEditorRows, EventRowCreatesNumberedHandlersAndKeepsForeignFunctio
                                           "<KRFunction id=\"serve\" serverFunction=\"Yes\"/>"));
     const auto button = f.object(QStringLiteral("b"));
     auto inspector = inspect(button);
-    // An id naming a label is cleared, and "Invalid function" stays listed.
+    // An id naming a label shows "Invalid function" and is kept: showing it writes nothing.
+    // Choosing "No Event Handler" clears it, and the entry goes with the invalid id.
     auto *click = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onClick"));
     EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("Invalid function"));
-    EXPECT_EQ(normal(attribute(button, QStringLiteral("onClick"))), QString());
+    EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("l"));
+    click->chooseIndex(click->popupButton()->currentIndex());
+    EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("l"));
     click->chooseIndex(0);
-    EXPECT_GE(click->popupButton()->findText(QStringLiteral("Invalid function")), 0);
+    EXPECT_EQ(normal(attribute(button, QStringLiteral("onClick"))), QString());
+    EXPECT_EQ(click->popupButton()->findText(QStringLiteral("Invalid function")), -1);
     // A server function on a client event is shown as it is and never rewritten.
     auto *move = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onTouchMove"));
     EXPECT_EQ(move->popupButton()->currentText(), QStringLiteral("serve"));
@@ -415,6 +419,78 @@ TEST(KRPropertyEditorRows, EventRowCreatesNumberedHandlersAndKeepsForeignFunctio
     // The other rows list the new function too.
     auto *end = row<KRPropertyEditorItemEventViewController>(*inspector, QStringLiteral("onTouchEnd"));
     EXPECT_GE(end->popupButton()->findText(QStringLiteral("b_onTouchStart2")), 0);
+}
+
+// A function renamed while the rows of its callers are shown (and after other objects' rows
+// were shown): every reference follows it, whatever order the rows and the model hear of the
+// rename in, and one undo step takes the name and every link back.
+TEST(KRPropertyEditorRows, RenamedFunctionKeepsEveryCallerAsOneUndoStep)
+{
+    const Fixture f = open(QStringLiteral("<JQMButton id=\"b\" onClick=\"compute\"/>"
+                                          "<JQMTextbox id=\"t\" onChange=\"compute\"/>"
+                                          "<JQMListView id=\"list\">[{\"title\":\"One\",\"onClick\":\"compute\"}]</JQMListView>"
+                                          "<JQMFooterToolbar id=\"footer\" navbarItems='[{\"label\":\"A\",\"onClick\":\"compute\"}]'/>"
+                                          "<KRFunction id=\"compute\" arguments=\"event\"/>"
+                                          "<KRFunction id=\"serve\" serverFunction=\"Yes\" arguments=\"request, response\"/>"));
+    const auto button = f.object(QStringLiteral("b"));
+    const auto function = f.object(QStringLiteral("compute"));
+    const auto footer = f.object(QStringLiteral("footer"));
+    // The button's inspector hears of the rename before the model's links do: it is made
+    // before they start following the page's functions.
+    auto buttonInspector = inspect(button);
+    settle();
+    auto functionInspector = inspect(function);
+    auto *click = row<KRPropertyEditorItemEventViewController>(*buttonInspector, QStringLiteral("onClick"));
+    ASSERT_NE(click, nullptr);
+    EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("compute"));
+    const auto list = f.object(QStringLiteral("list"));
+    const QString items = list->value(QStringLiteral("kr_items"));
+
+    KRUndoManager &undo = f.document->undoManager();
+    const int steps = undo.undoCount();
+    auto *id = functionInspector->view()->findChild<QLineEdit *>(QStringLiteral("id"));
+    if (!id)
+        for (auto *field : functionInspector->view()->findChildren<QLineEdit *>())
+            if (field->text() == QLatin1String("compute"))
+                id = field;
+    ASSERT_NE(id, nullptr);
+    typeInto(id, QStringLiteral("calc"));
+    settle();
+    EXPECT_EQ(function->kr_id(), QStringLiteral("calc"));
+    EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("calc"));
+    EXPECT_EQ(attribute(f.object(QStringLiteral("t")), QStringLiteral("onChange")), QStringLiteral("calc"));
+    EXPECT_TRUE(list->value(QStringLiteral("kr_items")).contains(QStringLiteral("\"calc\"")));
+    EXPECT_TRUE(footer->value(QStringLiteral("kr_navbarItems")).contains(QStringLiteral("\"calc\"")));
+    EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("calc"));
+    EXPECT_EQ(click->popupButton()->findText(QStringLiteral("Invalid function")), -1);
+    EXPECT_EQ(undo.undoCount(), steps + 1);
+
+    undo.undo();
+    settle();
+    EXPECT_EQ(function->kr_id(), QStringLiteral("compute"));
+    EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("compute"));
+    EXPECT_EQ(attribute(f.object(QStringLiteral("t")), QStringLiteral("onChange")), QStringLiteral("compute"));
+    EXPECT_EQ(list->value(QStringLiteral("kr_items")), items);
+    EXPECT_EQ(click->popupButton()->currentText(), QStringLiteral("compute"));
+    EXPECT_TRUE(footer->value(QStringLiteral("kr_navbarItems")).contains(QStringLiteral("\"compute\"")));
+    undo.redo();
+    settle();
+    EXPECT_EQ(attribute(button, QStringLiteral("onClick")), QStringLiteral("calc"));
+
+    // A server function renamed while the page's server event row is shown.
+    f.page->setValue(QStringLiteral("kr_onGET"), QStringLiteral("serve"));
+    settle();
+    auto pageInspector = inspect(f.page);
+    auto *get = row<KRPropertyEditorItemEventViewController>(*pageInspector, QStringLiteral("onGET"));
+    ASSERT_NE(get, nullptr);
+    EXPECT_EQ(get->popupButton()->currentText(), QStringLiteral("serve"));
+    std::dynamic_pointer_cast<KRFunction>(f.object(QStringLiteral("serve")))->setKr_id(QStringLiteral("respond"));
+    settle();
+    EXPECT_EQ(f.page->value(QStringLiteral("kr_onGET")), QStringLiteral("respond"));
+    EXPECT_EQ(get->popupButton()->currentText(), QStringLiteral("respond"));
+    undo.undo();
+    settle();
+    EXPECT_EQ(f.page->value(QStringLiteral("kr_onGET")), QStringLiteral("serve"));
 }
 
 // A shadow row keeps the default without its colour and numbers; opening it makes them, in

@@ -12,15 +12,25 @@
 #include <platform/foundation/KRUndoManager.h>
 
 #include <KRTestSupport.h>
+#include <KRXMLAllocationGuard.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <utime.h>
 
 namespace {
 
@@ -295,6 +305,51 @@ QStringList entriesOf(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// A file as a write killed midway leaves it: its temporary name and the application's mark.
+void plantAbandonedWrite(const QString &path, const QByteArray &bytes)
+{
+    KRTest::writeFile(path, bytes);
+    ::setxattr(QFile::encodeName(path).constData(), "user.com.korvane.temporaryWrite", "1", 1, 0);
+}
+
+// Makes the file (raw bytes of a path, whatever their encoding) with the bytes.
+void writeRaw(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path.toStdString();
+    ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+    ::close(fd);
+}
+
+QByteArray readRaw(const QByteArray &path)
+{
+    QFile file;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return QByteArray("(missing)");
+    return file.readAll();
+}
+
+// A chain of folders below folder whose path is longer than PATH_MAX, with a file at its
+// end; the open folder at the end (the caller closes it), or -1.
+constexpr int deepLevels = 20;
+QByteArray deepName(int level)
+{
+    return QByteArray(240, char('a' + level % 26));
+}
+int openDeep(const QString &folder, bool make)
+{
+    int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < deepLevels && fd >= 0; ++level) {
+        if (make)
+            ::mkdirat(fd, deepName(level).constData(), 0755);
+        const int next = ::openat(fd, deepName(level).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
 // A project over a package holding resources in sub-folders, a hidden file and a file of its
 // own beside project.xml, with an unsaved edit of a nested style sheet and a changed setting.
 struct EditedPackage
@@ -458,12 +513,138 @@ TEST(DocumentSaveAs, ThePackageItselfThroughAnotherPathIsRefused)
     EXPECT_EQ(files.take(QStringLiteral("alias.txt")), QByteArray("my notes"));
     EXPECT_EQ(files, p.originalFiles);
 
-    KRTest::writeFile(p.package + QStringLiteral("/.kr-write-12ab"), "<half/>");
-    KRTest::writeFile(p.package + QStringLiteral("/kr-web/css/.kr-write-34cd"), "half");
+    plantAbandonedWrite(p.package + QStringLiteral("/.kr-write-12ab"), "<half/>");
+    plantAbandonedWrite(p.package + QStringLiteral("/kr-web/css/.kr-write-34cd"), "half");
     const QString target = KRTest::makeTempDir() + QStringLiteral("/Copy.krproj");
     ASSERT_TRUE(p.document->saveToPackage(target).ok());
     EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/.kr-write-12ab")));
     EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/kr-web/css/.kr-write-34cd")));
+}
+
+// Save As carries what old archives and other tools put in a package: names that are not
+// UTF-8, a sparse file (3 GB of nothing, which stays nothing on disk), folders nested past
+// the path limit, and a file of the user's that merely looks like a temporary one.
+TEST(DocumentSaveAs, CarriesOddNamesSparseFilesAndFoldersPastThePathLimit)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QByteArray web = QFile::encodeName(p.package + QStringLiteral("/kr-web"));
+    writeRaw(web + "/images/caf\xe9.png", "from an old archive");
+    ASSERT_EQ(::mkdir(web + "/d\xfcr", 0755), 0);
+    writeRaw(web + "/d\xfcr/inside.txt", "inside");
+    constexpr off_t sparseSize = off_t(3) << 30;
+    {
+        const int fd = ::open(web + "/empty.bin", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, sparseSize), 0);
+        ::close(fd);
+    }
+    {
+        const int deep = openDeep(QFile::decodeName(web), true);
+        ASSERT_GE(deep, 0);
+        const int fd = ::openat(deep, "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::write(fd, "at the bottom", 13), 13);
+        ::close(fd);
+        ::close(deep);
+    }
+    KRTest::writeFile(p.package + QStringLiteral("/.kr-write-notes"), "the user's own");
+    plantAbandonedWrite(p.package + QStringLiteral("/kr-web/.kr-write-5eed"), "<half/>");
+
+    const QString target = KRTest::makeTempDir() + QStringLiteral("/Copy.krproj");
+    const KRResult<void> saved = p.document->saveToPackage(target);
+    ASSERT_TRUE(saved.ok()) << saved.error().message().toStdString();
+    const QByteArray copy = QFile::encodeName(target + QStringLiteral("/kr-web"));
+    EXPECT_EQ(readRaw(copy + "/images/caf\xe9.png"), QByteArray("from an old archive"));
+    EXPECT_EQ(readRaw(copy + "/d\xfcr/inside.txt"), QByteArray("inside"));
+    struct stat sparse{};
+    ASSERT_EQ(::stat(copy + "/empty.bin", &sparse), 0);
+    EXPECT_EQ(sparse.st_size, sparseSize);
+    EXPECT_LT(qint64(sparse.st_blocks) * 512, qint64(1) << 20) << "the holes were written out";
+    const int deep = openDeep(QFile::decodeName(copy), false);
+    ASSERT_GE(deep, 0) << "the folders past the path limit were not carried";
+    char bottom[32] = {};
+    const int fd = ::openat(deep, "end.txt", O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::read(fd, bottom, sizeof bottom), 13);
+    EXPECT_STREQ(bottom, "at the bottom");
+    ::close(fd);
+    ::close(deep);
+    EXPECT_EQ(KRTest::readFile(target + QStringLiteral("/.kr-write-notes")), QByteArray("the user's own"));
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/kr-web/.kr-write-5eed")));
+
+    for (const QString &package : {p.package, target})
+        EXPECT_TRUE(KRFileManager::removeItemRecursively(package + QStringLiteral("/kr-web/") + QFile::decodeName(deepName(0))).ok());
+}
+
+// Save As runs killed midway leave the new package half-made beside its place, and the old
+// one moved aside: opening the place, or saving to it, clears what is abandoned, puts an old
+// package back when its place is empty, and leaves alone what a save still going on (in this
+// or another process) holds, and what belongs to another place.
+TEST(DocumentSaveAs, WhatKilledSavesLeftIsClearedWhenThePlaceIsNextUsed)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QString folder = KRTest::makeTempDir();
+    const QString target = folder + QStringLiteral("/Copy.krproj");
+    ASSERT_TRUE(p.document->saveToPackage(target).ok());
+    const auto plantPackage = [](const QString &path) {
+        KRTest::writeFile(path + QStringLiteral("/project.xml"), "<KRProjectDocument/>");
+        QDir().mkpath(path + QStringLiteral("/kr-web"));
+        writeRaw(QFile::encodeName(path) + "/kr-web/caf\xe9.png", "odd name");
+    };
+    const QString halfMade = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-000000001111");
+    const QString movedAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000002222");
+    const QString liveSave = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-000000003333");
+    const QString liveAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000003333");
+    const QString otherPlace = folder + QStringLiteral("/.Other.krproj.kr-save-00000000-0000-4000-8000-000000004444");
+    const QString usersOwn = folder + QStringLiteral("/.Copy.krproj.kr-save-notes"); // no save's name
+    for (const QString &path : {halfMade, movedAside, liveSave, liveAside, otherPlace, usersOwn})
+        plantPackage(path);
+    // A save going on: it holds the lock on its new package.
+    const int lock = ::open(QFile::encodeName(liveSave).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+
+    const auto opened = KRDocument::openPackage(target);
+    ASSERT_TRUE(opened.ok()) << opened.error().message().toStdString();
+    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-replaced-00000000-0000-4000-8000-000000003333"),
+                                              QStringLiteral(".Copy.krproj.kr-save-00000000-0000-4000-8000-000000003333"),
+                                              QStringLiteral(".Copy.krproj.kr-save-notes"),
+                                              QStringLiteral(".Other.krproj.kr-save-00000000-0000-4000-8000-000000004444"), QStringLiteral("Copy.krproj")}));
+    ::close(lock); // the save is gone now
+
+    // The place empty, its old package moved aside by a save killed before the new package
+    // took the place: the old package goes back into it, and a save replaces it as usual.
+    const QString gone = folder + QStringLiteral("/Gone.krproj");
+    const QString goneAside = folder + QStringLiteral("/.Gone.krproj.kr-replaced-00000000-0000-4000-8000-000000005555");
+    plantPackage(goneAside);
+    plantPackage(folder + QStringLiteral("/.Gone.krproj.kr-save-00000000-0000-4000-8000-000000005555"));
+    ASSERT_TRUE(p.document->saveToPackage(gone).ok());
+    ASSERT_TRUE(p.document->saveToPackage(target).ok());
+    EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-save-notes"),
+                                              QStringLiteral(".Other.krproj.kr-save-00000000-0000-4000-8000-000000004444"),
+                                              QStringLiteral("Copy.krproj"), QStringLiteral("Gone.krproj")}));
+    EXPECT_TRUE(KRTest::readFile(gone + QStringLiteral("/project.xml")).contains("showGrid=\"true\""));
+}
+
+// A Save As that fails says what failed and where, with the system's reason.
+TEST(DocumentSaveAs, FailuresSayWhatFailedWhereAndWhy)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const auto refused = p.document->saveToPackage(QStringLiteral("/proc/Copy.krproj"));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().message().contains(QStringLiteral("/proc"))) << refused.error().message().toStdString();
+    EXPECT_TRUE(refused.error().message().contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
+        << refused.error().message().toStdString();
+
+    QString deep = KRTest::makeTempDir();
+    for (int level = 0; level < deepLevels; ++level)
+        deep += QLatin1Char('/') + QFile::decodeName(deepName(level));
+    const auto tooLong = p.document->saveToPackage(deep + QStringLiteral("/Long.krproj"));
+    ASSERT_FALSE(tooLong.ok());
+    EXPECT_TRUE(tooLong.error().message().contains(QString::fromLocal8Bit(std::strerror(ENAMETOOLONG))))
+        << tooLong.error().message().toStdString();
+    EXPECT_EQ(p.document->fileURL(), p.package);
 }
 
 // A folder of the web folder replaced by a link after the project opened: saving its edited
@@ -585,4 +766,88 @@ TEST_F(DocumentOpen, ReleaseVersionOpensStoredProjects)
               KRDocument::NewerVersionCode);
 }
 
+// A 0.9 KB project.xml whose DOCTYPE declares entities nested nine levels deep, used in a
+// page's title or a function's text: opening it never ended (minutes, gigabytes, no window).
+// It is refused at the first declaration with a message saying why, and the package is left
+// as it was.
+TEST_F(DocumentOpen, AProjectThatDeclaresEntitiesIsRefusedAtOnce)
+{
+    QByteArray declarations = "<!ENTITY lol \"lol\">\n";
+    QByteArray previous = "lol";
+    for (int level = 1; level <= 9; ++level) {
+        const QByteArray name = "lol" + QByteArray::number(level);
+        declarations += "<!ENTITY " + name + " \"" + QByteArray("&" + previous + ";").repeated(10) + "\">\n";
+        previous = name;
+    }
+    const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE KRProjectDocument [\n" + declarations + "]>\n";
+    KRTest::XMLAllocationGuard guard(64 << 20);
+    for (const QByteArray &body :
+         {QByteArray("<KRProjectDocument><KRProject/><KRPages><KRPage id=\"p\" title=\"&lol9;\"/></KRPages></KRProjectDocument>\n"),
+          QByteArray("<KRProjectDocument><KRProject/><KRPages><KRPage id=\"p\"><KRContents><KRFunction id=\"f\">&lol9;"
+                     "</KRFunction></KRContents></KRPage></KRPages></KRProjectDocument>\n")}) {
+        const QByteArray xml = head + body;
+        ASSERT_LT(xml.size(), 1100);
+        const QString package = makePackage(xml);
+        guard.reset();
+        const auto opened = KRDocument::openPackage(package);
+        EXPECT_LT(guard.requested(), std::size_t(1) << 20);
+        ASSERT_FALSE(opened.ok());
+        EXPECT_EQ(opened.error().domain(), KRXMLDocument::errorDomain);
+        EXPECT_EQ(opened.error().message().toStdString(),
+                  "The file \"" + package.toStdString() + "/project.xml\" is refused: line 3: it declares the entity "
+                  "\u201Clol\u201D, and documents that declare entities are not read.");
+        EXPECT_EQ(KRTest::readFile(package + QStringLiteral("/project.xml")), xml);
+        EXPECT_TRUE(QDir(package + QStringLiteral("/kr-web")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    }
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+}
+
 } // namespace
+
+// Another program (another instance, a version-control update) changed project.xml since the
+// document read it: a save asks first, and Cancel leaves that change alone. A file only
+// touched, or written by this document, asks nothing.
+TEST(DocumentSave, AProjectFileChangedOnDiskIsNotReplacedWithoutAsking)
+{
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    const auto previous = KRAlertService::setCurrent(alerts);
+    auto project = krOpenTestProject(KRTest::makeTempDir(), projectVersion(" appVersion=\"1.0\""), true);
+    const auto document = project->krDocument();
+    const QString file = document->fileURL() + QStringLiteral("/project.xml");
+    EXPECT_FALSE(document->projectFileChangedOnDisk());
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+
+    // The same bytes written again by someone else, with another time: no change.
+    const QByteArray ours = KRTest::readFile(file);
+    KRTest::writeFile(file, ours);
+    ASSERT_EQ(::utime(QFile::encodeName(file).constData(), nullptr), 0);
+    EXPECT_FALSE(document->projectFileChangedOnDisk());
+
+    // Changed content is a change.
+    const QByteArray theirs = ours + "<!-- theirs -->\n";
+    KRTest::writeFile(file, theirs);
+    EXPECT_TRUE(document->projectFileChangedOnDisk());
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    const KRResult<void> cancelled = document->save();
+    ASSERT_FALSE(cancelled.ok());
+    EXPECT_EQ(cancelled.error().code(), KRDocument::SaveCancelledCode);
+    EXPECT_EQ(KRTest::readFile(file), theirs);
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_TRUE(alerts->shownAlerts().first().messageText.contains(QStringLiteral("changed on disk")));
+    EXPECT_TRUE(alerts->shownAlerts().first().destructive);
+
+    alerts->scriptButton(QStringLiteral("Save Anyway"));
+    ASSERT_TRUE(document->save().ok());
+    EXPECT_EQ(KRTest::readFile(file), ours);
+    EXPECT_FALSE(document->projectFileChangedOnDisk());
+
+    // Removed: a save asks too.
+    QFile::remove(file);
+    EXPECT_TRUE(document->projectFileChangedOnDisk());
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_FALSE(document->save().ok());
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_EQ(alerts->pendingAnswerCount(), 0);
+    KRAlertService::setCurrent(previous);
+}

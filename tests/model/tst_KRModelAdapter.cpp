@@ -490,7 +490,8 @@ TEST(AdapterOutsideDesignMode, EachObjectReadsItsOwnValuesForTheProjectsTarget)
 
 } // namespace
 
-// Entities of the file's own declarations are part of an element's text (a function's source).
+// Entities of the file's own declarations never become an element's text (a function's
+// source): a project that declares one is not opened.
 TEST(AdapterText, EntityReferencesReadAsTextAndGoOnWrite)
 {
     const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -498,13 +499,14 @@ TEST(AdapterText, EntityReferencesReadAsTextAndGoOnWrite)
                            "<KRProjectDocument appVersion=\"0.1.0\"><KRProject/><KRPages><KRPage id=\"page1\"><KRContents>"
                            "<KRFunction id=\"f1\">alert('Hello &who;!');</KRFunction>"
                            "</KRContents></KRPage></KRPages></KRProjectDocument>\n";
-    const auto project = krOpenTestProject(KRTest::makeTempDir(), xml, true);
-    ASSERT_TRUE(project);
-    const auto function = project->testPages().first()->objectForID(QStringLiteral("f1"));
-    ASSERT_TRUE(function);
-    EXPECT_EQ(function->value(QStringLiteral("kr_source")), QStringLiteral("alert('Hello World!');"));
-    function->setValue(QStringLiteral("kr_source"), QStringLiteral("go();"));
-    EXPECT_EQ(function->xmlElement().stringValue(), QStringLiteral("go();"));
+    EXPECT_FALSE(krOpenTestProject(KRTest::makeTempDir(), xml, true));
+    const QString package = KRTest::makeTempDir() + QStringLiteral("/Who.krproj");
+    KRTest::writeFile(package + QStringLiteral("/project.xml"), xml);
+    QDir().mkpath(package + QStringLiteral("/kr-web"));
+    const auto opened = KRDocument::openPackage(package);
+    ASSERT_FALSE(opened.ok());
+    EXPECT_TRUE(opened.error().message().contains(QStringLiteral("declares the entity \u201Cwho\u201D")))
+        << opened.error().message().toStdString();
 }
 
 // A function's id, should one not be an identifier, is quoted in the script, never code.

@@ -278,6 +278,22 @@ TEST(KRProjectSettings, TypedSettingsUndoIncludesAndLibraries)
     EXPECT_TRUE(project->syntaxErrors().isEmpty());
 }
 
+// The classes a project's pages left out because no class of the name is known: each once,
+// across the pages, in the order met.
+TEST(KRPageObjects, UnknownClassesAreNamedOnceAcrossPages)
+{
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+        "<KRPage id=\"page1\"><KRContents>"
+        "<XYZGauge id=\"g1\"/><KRDesignControl id=\"a\"/><XYZGauge id=\"g2\"/><PlugInDial id=\"d1\"/>"
+        "</KRContents></KRPage>"
+        "<KRPage id=\"page2\"><KRContents><XYZGauge id=\"g3\"/><Other id=\"o\"/></KRContents></KRPage>")));
+    ASSERT_TRUE(project);
+    EXPECT_EQ(project->pageForID(QStringLiteral("page1"))->unknownClassNames(),
+              (QStringList{QStringLiteral("XYZGauge"), QStringLiteral("PlugInDial")}));
+    EXPECT_EQ(project->unknownClassNames(),
+              (QStringList{QStringLiteral("XYZGauge"), QStringLiteral("PlugInDial"), QStringLiteral("Other")}));
+}
+
 TEST(KRPageObjects, LoadOrderDuplicateIdsAndUnknownClasses)
 {
     auto project = krOpenProject(krProjectXML(QStringLiteral(
@@ -296,6 +312,7 @@ TEST(KRPageObjects, LoadOrderDuplicateIdsAndUnknownClasses)
                                   QStringLiteral("x"), QStringLiteral("x2"), QStringLiteral("x3")}));
     EXPECT_EQ(page->objectForID(QStringLiteral("x3"))->xmlElement().attribute(QStringLiteral("id")), QStringLiteral("x3"));
     EXPECT_EQ(page->loadWarnings().size(), 4); // the unknown class, the nested page and the two renames
+    EXPECT_EQ(page->unknownClassNames(), QStringList{QStringLiteral("KRMissingPlugin")});
     // The unknown element stays in the file.
     EXPECT_FALSE(page->xmlElement().firstElementForXPath(QStringLiteral(".//KRMissingPlugin")).isNull());
     EXPECT_TRUE(page->requiredObjectScripts().contains(QStringLiteral("test/control.js")));

@@ -19,7 +19,9 @@
 
 #include <ostream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 inline void PrintTo(const QString &text, std::ostream *os)
 {
@@ -508,6 +510,7 @@ TEST_F(WebFolderTest, DeleteAsksPerIncludeEntry)
     EXPECT_EQ(alerts->shownAlerts().value(0).informativeText,
               QStringLiteral("Do you wish to delete the project resource \"app.js\"?  This will remove the resource from this project, and delete the file from disk."));
     EXPECT_EQ(alerts->shownAlerts().value(0).buttonTitles, (QStringList{QStringLiteral("Delete"), QStringLiteral("Cancel")}));
+    EXPECT_TRUE(alerts->shownAlerts().value(0).destructive) << "Return must not delete the file";
     EXPECT_EQ(alerts->shownAlerts().value(1).messageText, QStringLiteral("Remove JavaScript Include"));
     EXPECT_EQ(alerts->shownAlerts().value(1).informativeText,
               QStringLiteral("The resource \"app.js\" is also present in the project's javascriptIncludes property.  Remove it?"));
@@ -672,6 +675,51 @@ TEST_F(WebFolderTest, OneNameCheckForCreateRenameImportAndExtractedThemes)
     EXPECT_TRUE(owner.theme.isEmpty());
     EXPECT_EQ(QDir(web).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("a.css")});
+}
+
+// A file or folder whose name is not UTF-8 (as old archives carry them) can be reached by no
+// resource path: the listing leaves it out and names it, as it does a pipe, so the window
+// tells the user rather than hide it.
+TEST_F(WebFolderTest, NamesThatAreNotUTF8AreSkippedAndNamed)
+{
+    KRTest::writeFile(web + QStringLiteral("/site.css"), "body{}");
+    const QByteArray raw = QFile::encodeName(web);
+    ASSERT_EQ(::mkdir(raw + "/d\xfcr", 0755), 0);
+    QDir().mkpath(web + QStringLiteral("/css"));
+    for (const QByteArray &path : {raw + "/caf\xe9.png", raw + "/css/n\xf6tes.css"}) {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    folder->reloadResources();
+    EXPECT_EQ(topNames(), (QStringList{QStringLiteral("css"), QStringLiteral("site.css")}));
+    EXPECT_TRUE(find(QStringLiteral("css"))->contents().isEmpty());
+    QStringList skipped = folder->skippedFiles();
+    skipped.sort();
+    EXPECT_EQ(skipped, (QStringList{QStringLiteral("kr-web/caf\\xE9.png has a name that is not UTF-8; it is skipped"),
+                                    QStringLiteral("kr-web/css/n\\xF6tes.css has a name that is not UTF-8; it is skipped"),
+                                    QStringLiteral("kr-web/d\\xFCr has a name that is not UTF-8; it is skipped")}));
+
+    // A folder imported from elsewhere brings such a file along, and its sparse file stays
+    // sparse: nothing is left out on the way, nor written out in full.
+    const QByteArray outside = QFile::encodeName(KRTest::makeTempDir(QStringLiteral("archive")) + QStringLiteral("/old"));
+    ASSERT_EQ(::mkdir(outside, 0755), 0);
+    for (const QByteArray &name : {QByteArray("/r\xe9sum\xe9.txt"), QByteArray("/empty.bin")}) {
+        const int fd = ::open((outside + name).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        if (name == "/empty.bin")
+            ASSERT_EQ(::ftruncate(fd, off_t(1) << 30), 0);
+        else
+            ASSERT_EQ(::write(fd, "cv", 2), 2);
+        ::close(fd);
+    }
+    ASSERT_TRUE(folder->importResource(QFile::decodeName(outside), web + QStringLiteral("/old")));
+    struct stat status{};
+    ASSERT_EQ(::stat(raw + "/old/r\xe9sum\xe9.txt", &status), 0) << "the file whose name is not UTF-8 was left out";
+    EXPECT_EQ(status.st_size, 2);
+    ASSERT_EQ(::stat(raw + "/old/empty.bin", &status), 0);
+    EXPECT_EQ(status.st_size, off_t(1) << 30);
+    EXPECT_LT(qint64(status.st_blocks) * 512, qint64(1) << 20) << "the holes were written out";
 }
 
 // A pipe, or a link to a device, in the web folder is never read: the listing leaves it out

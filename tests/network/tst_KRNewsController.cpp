@@ -5,6 +5,7 @@
 #include <core/KRRunLogger.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <KRTestSupport.h>
+#include <KRXMLAllocationGuard.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -161,6 +162,33 @@ TEST_F(KRNewsControllerTest, AnAbsoluteFeedAddressIsUsedAsItIsAndABadFeedChanges
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return requestsTo("/other/feed.rss") == 2; }));
     KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(200));
     EXPECT_EQ(news->newsItems().size(), 2);
+}
+
+// A feed whose DOCTYPE declares entities nested nine levels deep, used in an item's title
+// and in an attribute, stands for gigabytes of text: it is refused at the first declaration
+// (the run log says why) and the items shown stay as they were.
+TEST_F(KRNewsControllerTest, AFeedThatDeclaresEntitiesIsRefusedAtOnce)
+{
+    QByteArray body = KRTestHTTPServer::newsFeed(2);
+    server.route("/news/feed.rss", [&body](const KRTestRequest &) { return KRTestResponse::text(body, 200, "application/rss+xml"); });
+    auto news = loadedController();
+    ASSERT_EQ(news->newsItems().size(), 2);
+
+    QByteArray declarations = "<!ENTITY n0 \"lol\">";
+    for (int level = 1; level <= 9; ++level)
+        declarations += "<!ENTITY n" + QByteArray::number(level) + " \""
+            + QByteArray("&n" + QByteArray::number(level - 1) + ';').repeated(10) + "\">";
+    body = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [" + declarations + "]>\n<rss version=\"&n9;\"><channel>"
+           "<link>https://news.example.com/</link><item><title>&n9;</title>"
+           "<link>https://news.example.com/bomb</link></item></channel></rss>\n";
+    const int before = requestsTo("/news/feed.rss");
+    KRTest::XMLAllocationGuard guard(64 << 20);
+    news->loadRSS();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return runLogText().contains(QStringLiteral("declares the entity")); }));
+    EXPECT_EQ(requestsTo("/news/feed.rss"), before + 1);
+    EXPECT_LT(guard.requested(), std::size_t(4) << 20);
+    ASSERT_EQ(news->newsItems().size(), 2);
+    EXPECT_EQ(news->newsItems().first().title, QStringLiteral("Version 2 is out"));
 }
 
 } // namespace

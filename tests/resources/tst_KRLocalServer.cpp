@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <unistd.h>
 #include <vector>
 
 using namespace KRNodeTest;
@@ -558,6 +559,192 @@ TEST(KRLocalServerProcess, scriptProcessesEndWithTheServer)
     }
 }
 
+// A JavaScript string naming the file of the local server's folder.
+QByteArray serverFile(const char *name)
+{
+    return QJsonDocument(QJsonArray{KRNodeRunner::localServerPath() + QLatin1Char('/') + QLatin1String(name)})
+        .toJson(QJsonDocument::Compact)
+        .mid(1)
+        .chopped(1);
+}
+
+// What /proc says of a process: its processor time so far (user and system, in ms), its
+// resident memory (KiB) and its threads.
+struct ProcessUse
+{
+    double cpuMs = -1;
+    qint64 residentKiB = -1;
+    int threads = -1;
+};
+
+ProcessUse processUse(qint64 pid)
+{
+    ProcessUse use;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        const double tick = 1000.0 / double(::sysconf(_SC_CLK_TCK));
+        use.cpuMs = (fields.value(11).toDouble() + fields.value(12).toDouble()) * tick;
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                use.residentKiB = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+            else if (line.startsWith("Threads:"))
+                use.threads = line.mid(8).trimmed().toInt();
+        }
+    }
+    return use;
+}
+
+// A server nobody has asked to check or minify anything (as the device viewer's, or the
+// application's while a project opens) spends next to no processor time and holds little
+// memory: no worker is started ahead of a build. The first check starts what it needs.
+TEST(KRLocalServerProcess, aServerStartsNoToolsBeforeTheyAreAskedFor)
+{
+    const QString root = KRTest::makeTempDir(QStringLiteral("idle"));
+    KRNodeRunner runner;
+    runner.setDocumentRootPath(root);
+    runner.setRequestedPortNumber(0);
+    runner.start();
+    const qint64 port = runner.portNumber();
+    ASSERT_GT(port, 0);
+    const qint64 pid = serverProcessFor(root);
+    ASSERT_GT(pid, 0);
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(2500));
+    const ProcessUse idle = processUse(pid);
+    // Warming four workers up took 3.7 to 4.9 s of processor time and 180 MB.
+    EXPECT_LT(idle.cpuMs, 1200) << "processor time in the first seconds";
+    EXPECT_GT(idle.residentKiB, 0);
+    EXPECT_LT(idle.residentKiB, 100 * 1024);
+
+    const QByteArray check = QJsonDocument(QJsonObject{{QStringLiteral("src"), QStringLiteral("var a = 1\n")}}).toJson();
+    const Response checked = request(port, "POST", "/__kr_check_syntax", check, "application/json",
+                                     {{KRNodeRunner::tokenHeaderName, runner.token()}});
+    EXPECT_EQ(checked.status, 200);
+    EXPECT_EQ(QJsonDocument::fromJson(checked.body).object().value(QStringLiteral("errors")).toArray().size(), 1);
+    EXPECT_GT(processUse(pid).threads, idle.threads) << "the check started a worker";
+    runner.terminate();
+}
+
+// The workers start as jobs come, as many as run at once and no more than the pool; each
+// loads only the tool its jobs use; the idle ones end after a while, the one used last after
+// a longer while.
+TEST(KRLocalServerTools, workersStartWithTheirJobsAndEndWhenIdle)
+{
+    const QByteArray script = "const { ServerTools } = require(" + serverFile("kr-server-tools.js") + R"JS();
+const tools = new ServerTools(() => {}, { maxWorkers: 3, idleMs: 300, lastIdleMs: 1500 });
+const seen = { atStart: tools.workerCount() };
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+(async () => {
+    const one = await tools.run('check', 'var a = 1;', {});
+    seen.afterOne = tools.workerCount();
+    const jobs = [];
+    for (let i = 0; i < 8; ++i) jobs.push(tools.run(i % 2 ? 'minify' : 'check', 'var a' + i + ' = ' + i + ';', {}));
+    const answers = await Promise.all(jobs);
+    seen.statuses = [one.status].concat(answers.map((a) => a.status));
+    seen.minified = JSON.parse(answers[1].text).src;
+    seen.afterMany = tools.workerCount();
+    await sleep(800);
+    seen.afterShortIdle = tools.workerCount();
+    await sleep(1500);
+    seen.afterLongIdle = tools.workerCount();
+    const again = await tools.run('check', ['var b = 1', 'var c = 2;'], {});
+    seen.again = JSON.parse(again.text).results.map((r) => r.errors.length);
+    console.log(JSON.stringify(seen));
+    process.exit(0);
+})();
+)JS";
+    const QJsonObject seen = QJsonDocument::fromJson(runNode(script)).object();
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.value(QStringLiteral("atStart")).toInt(), 0);
+    EXPECT_EQ(seen.value(QStringLiteral("afterOne")).toInt(), 1);
+    for (const QJsonValue status : seen.value(QStringLiteral("statuses")).toArray())
+        EXPECT_EQ(status.toInt(), 200);
+    EXPECT_EQ(seen.value(QStringLiteral("minified")).toString(), QStringLiteral("var a1=1;"));
+    EXPECT_EQ(seen.value(QStringLiteral("afterMany")).toInt(), 3);
+    EXPECT_EQ(seen.value(QStringLiteral("afterShortIdle")).toInt(), 1);
+    EXPECT_EQ(seen.value(QStringLiteral("afterLongIdle")).toInt(), 0);
+    EXPECT_EQ(seen.value(QStringLiteral("again")).toArray(), (QJsonArray{1, 0}));
+}
+
+// The pool is sized from the processors the server may run on: its CPU affinity and its
+// control group's quota (v1 or v2, the smallest along the group's path), not the machine's
+// count of processors.
+TEST(KRLocalServerTools, thePoolCountsTheProcessorsTheServerMayUse)
+{
+    const QByteArray script = "const file = " + serverFile("kr-server-tools.js") + R"JS(;
+const tools = require(file);
+const machine = (files) => (file) => {
+    if (files[file] === undefined) throw new Error('ENOENT');
+    return files[file];
+};
+const status = (list) => 'Name:\tnode\nCpus_allowed:\tff\nCpus_allowed_list:\t' + list + '\n';
+const seen = {
+    affinity: tools.usableProcessors(machine({ '/proc/self/status': status('0-1') })),
+    scattered: tools.usableProcessors(machine({ '/proc/self/status': status('0,2,4-5') })),
+    v2: tools.usableProcessors(machine({ '/proc/self/status': status('0-7'), '/proc/self/cgroup': '0::/app/korvane\n',
+        '/sys/fs/cgroup/app/korvane/cpu.max': 'max 100000\n', '/sys/fs/cgroup/app/cpu.max': '150000 100000\n' })),
+    v1: tools.usableProcessors(machine({ '/proc/self/status': status('0-7'),
+        '/proc/self/cgroup': '4:memory:/x\n3:cpu,cpuacct:/user\n0::/\n',
+        '/sys/fs/cgroup/cpu,cpuacct/user/cpu.cfs_quota_us': '50000\n', '/sys/fs/cgroup/cpu,cpuacct/user/cpu.cfs_period_us': '100000\n' })),
+    unlimited: tools.usableProcessors(machine({ '/proc/self/status': status('0-5'), '/proc/self/cgroup': '0::/\n',
+        '/sys/fs/cgroup/cpu.max': 'max 100000\n' })),
+    unknown: tools.usableProcessors(machine({})),
+    pools: [1, 2, 3, 4, 8, 64].map(tools.workerCount),
+};
+const pinned = require('child_process').spawnSync('taskset', ['-c', '0,1', process.execPath, '-e',
+    'console.log(require(' + JSON.stringify(file) + ').usableProcessors())'], { encoding: 'utf8' });
+seen.pinned = pinned.status === 0 ? Number(pinned.stdout) : -1;
+console.log(JSON.stringify(seen));
+)JS";
+    const QJsonObject seen = QJsonDocument::fromJson(runNode(script)).object();
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.value(QStringLiteral("affinity")).toInt(), 2);
+    EXPECT_EQ(seen.value(QStringLiteral("scattered")).toInt(), 4);
+    EXPECT_EQ(seen.value(QStringLiteral("v2")).toInt(), 2);
+    EXPECT_EQ(seen.value(QStringLiteral("v1")).toInt(), 1);
+    EXPECT_EQ(seen.value(QStringLiteral("unlimited")).toInt(), 6);
+    EXPECT_EQ(seen.value(QStringLiteral("unknown")).toInt(), 1);
+    EXPECT_EQ(seen.value(QStringLiteral("pools")).toArray(), (QJsonArray{1, 2, 2, 3, 4, 4}));
+    EXPECT_EQ(seen.value(QStringLiteral("pinned")).toInt(), 2) << "pinned to two processors";
+}
+
+// A script process that got out of its context would still reach no network (not even the
+// loopback, where this test listens) and could signal no other process: it runs in
+// namespaces of its own.
+TEST(KRLocalServerProcess, scriptProcessesReachNoNetworkAndNoOtherProcess)
+{
+    const QByteArray script = "const scripts = require(" + serverFile("kr-server-page-scripts.js") + R"JS();
+const net = require('net');
+const { spawn } = require('child_process');
+const walls = scripts.sandboxIsolation();
+const listener = net.createServer((socket) => socket.end('hello\n')).listen(0, '127.0.0.1', () => {
+    const probe = 'const seen = {}; try { process.kill(' + process.pid + ', 0); seen.signal = "sent"; } catch (e) { seen.signal = e.code; }' +
+        'const s = require("net").connect(' + listener.address().port + ', "127.0.0.1");' +
+        's.on("data", () => { seen.connect = "connected"; done(); }); s.on("error", (e) => { seen.connect = e.code; done(); });' +
+        'function done() { console.log(JSON.stringify(seen)); process.exit(0); }';
+    const words = walls.length > 0 ? walls.slice(1).concat([process.execPath, '-e', probe]) : ['-e', probe];
+    const child = spawn(walls.length > 0 ? walls[0] : process.execPath, words, { env: {} });
+    let out = '';
+    child.stdout.on('data', (chunk) => { out += chunk; });
+    child.on('close', () => {
+        console.log(JSON.stringify({ isolated: walls.length > 0, probe: JSON.parse(out || '{}') }));
+        process.exit(0);
+    });
+});
+)JS";
+    const QJsonObject seen = QJsonDocument::fromJson(runNode(script)).object();
+    ASSERT_FALSE(seen.isEmpty());
+    ASSERT_TRUE(seen.value(QStringLiteral("isolated")).toBool()) << "this system offers user namespaces";
+    const QJsonObject probe = seen.value(QStringLiteral("probe")).toObject();
+    EXPECT_EQ(probe.value(QStringLiteral("signal")).toString(), QStringLiteral("ESRCH"));
+    EXPECT_NE(probe.value(QStringLiteral("connect")).toString(), QStringLiteral("connected"));
+    EXPECT_FALSE(probe.value(QStringLiteral("connect")).toString().isEmpty());
+}
+
 // Started directly, to control its standard input.
 class DirectServer
 {
@@ -686,13 +873,36 @@ TEST_F(KRLocalServerUnderLoad, slowBodiesAreCutOffAndTakeNoPlaceOfOthers)
 TEST_F(KRLocalServerUnderLoad, clientsThatNeverReadHoldBoundedMemory)
 {
     const QJsonObject seen = run(QStringLiteral("unreadAnswers"));
-    // Twelve answers of 40 MB held for them would be 480 MB more. The server itself, with its
-    // checking and minifying threads getting their tools ready, takes about 420 MB meanwhile.
+    // Twelve answers of 40 MB held for them would be 480 MB more.
     EXPECT_GT(seen.value(QStringLiteral("peakKiB")).toInt(), 0);
     EXPECT_LT(seen.value(QStringLiteral("peakKiB")).toInt(), 480 * 1024);
     EXPECT_EQ(seen.value(QStringLiteral("pageStatus")).toInt(), 200) << "an ordinary page meanwhile";
     EXPECT_EQ(seen.value(QStringLiteral("readerStatus")).toInt(), 200);
     EXPECT_EQ(seen.value(QStringLiteral("readerBytes")).toInt(), 40000007);
+}
+
+// Once the clients that never read their large answers have gone, the server gives the memory
+// back (it kept 386 MB twenty seconds later).
+TEST_F(KRLocalServerUnderLoad, largeAnswersLeaveNoMemoryBehindOnceTheirClientsHaveGone)
+{
+    const QJsonObject seen = run(QStringLiteral("unreadAnswersLeave"));
+    const int before = seen.value(QStringLiteral("beforeKiB")).toInt();
+    EXPECT_GT(before, 0);
+    EXPECT_GT(seen.value(QStringLiteral("peakKiB")).toInt(), before + 64 * 1024) << "the answers were made";
+    EXPECT_LT(seen.value(QStringLiteral("laterKiB")).toInt(), before + 48 * 1024) << QJsonDocument(seen).toJson().constData();
+    EXPECT_EQ(seen.value(QStringLiteral("pageStatus")).toInt(), 200);
+}
+
+// Clients that trickle their bodies and come again whenever they are cut off take every place
+// a body may have; a client that sends its body at once still posts, each time.
+TEST_F(KRLocalServerUnderLoad, tricklingClientsThatComeAgainLeaveOthersTheirPosts)
+{
+    const QJsonObject seen = run(QStringLiteral("reconnectingTricklers"));
+    const QJsonArray statuses = seen.value(QStringLiteral("postStatuses")).toArray();
+    EXPECT_GE(statuses.size(), 8) << QJsonDocument(seen).toJson().constData();
+    for (const QJsonValue status : statuses)
+        EXPECT_EQ(status.toInt(), 200) << QJsonDocument(seen).toJson().constData();
+    EXPECT_GT(seen.value(QStringLiteral("connections")).toInt(), 64) << "the trickling clients came again";
 }
 
 TEST_F(KRLocalServerUnderLoad, endlessPagesLeaveAQuickPageItsAnswer)

@@ -17,6 +17,7 @@
 
 #include <arpa/inet.h>
 #include <future>
+#include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -122,8 +123,9 @@ Response exchange(qint64 port, const QByteArray &head, const QByteArray &body)
 // process takes to start).
 int busyChildren(qint64 pid)
 {
-    int busy = 0;
-    const long ticks = ::sysconf(_SC_CLK_TCK);
+    // A script process may sit below a launcher of its own (the server's child), whose time
+    // is its own.
+    std::map<qint64, std::pair<qint64, qint64>> processes; // pid -> parent, ticks used
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
@@ -131,8 +133,20 @@ int busyChildren(qint64 pid)
             continue;
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        const qint64 used = fields.value(11).toLongLong() + fields.value(12).toLongLong();
-        if (fields.value(1).toLongLong() == pid && used * 3 > ticks)
+        processes[entry.toLongLong()] = {fields.value(1).toLongLong(),
+                                         fields.value(11).toLongLong() + fields.value(12).toLongLong()};
+    }
+    int busy = 0;
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    for (const auto &[child, what] : processes) {
+        if (what.first != pid)
+            continue;
+        qint64 used = what.second;
+        for (const auto &[grandchild, below] : processes) {
+            if (below.first == child)
+                used += below.second;
+        }
+        if (used * 3 > ticks)
             ++busy;
     }
     return busy;

@@ -1,4 +1,5 @@
 #include "SBScopeBar.h"
+#include "SBScopeBarAccessible.h"
 
 #include <QFontMetricsF>
 #include <QLinearGradient>
@@ -54,6 +55,7 @@ SBScopeBar::SBScopeBar(QWidget *parent)
     , m_labelColor(QColor::fromRgbF(0.46f, 0.46f, 0.46f))
 {
     initScopeBarResources();
+    SBInstallScopeBarAccessibility();
     m_overflowImage = QImage(QStringLiteral(":/scopebar/overflowImage.png"));
     setMouseTracking(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -195,6 +195,7 @@ void KRHTMLViewController::modePopUpAction()
     alert.informativeText =
         QStringLiteral("The existing content of this object will be discarded when changing to %1 editing mode.").arg(mode);
     alert.buttonTitles = {QStringLiteral("Delete Content"), QStringLiteral("Cancel")};
+    alert.destructive = true;
     if (KRAlertService::current().runModal(alert) == KRAlertService::FirstButtonReturn)
         changeMode(mode);
 }

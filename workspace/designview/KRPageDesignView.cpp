@@ -38,6 +38,8 @@ KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::uni
     // The controls read their sizes from their page's layout source, which a shown page has.
     static const bool providerInstalled = [] {
         KRControl::setLayoutSourceProvider([](const KRPage *shown) { return shown ? shown->layoutSource() : nullptr; });
+        // The design views load the web libraries from the local runtime server, and nothing else over http.
+        KRWebView::setLibraryServerPortProvider([] { return KRLocalServerPort::port(); });
         return true;
     }();
     Q_UNUSED(providerInstalled);

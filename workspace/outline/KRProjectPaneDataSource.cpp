@@ -178,11 +178,12 @@ KRProjectPanePagesDataSourceItem::KRProjectPanePagesDataSourceItem(KRProjectPane
                                                         controller && handle.page)
                                                         controller->selectPage(handle.page);
                                                 }));
-    m_observations.push_back(center.addObserver(KRProjectDidDeletePageNotification, project->identity(),
-                                                [this](const KRNotification &) {
-                                                    reloadPages(false);
-                                                    reloadOutline();
-                                                }));
+    // A renamed page takes its place in the order of the ids at once.
+    for (const QString &name : {KRProjectDidDeletePageNotification, KRProjectDidRenamePageNotification})
+        m_observations.push_back(center.addObserver(name, project->identity(), [this](const KRNotification &) {
+            reloadPages(false);
+            reloadOutline();
+        }));
 }
 
 void KRProjectPanePagesDataSourceItem::reloadPages(bool makeNew)

@@ -531,6 +531,7 @@ void KRProjectSettingsViewController::autoAdjustObjectsPopupChanged()
         alert.informativeText = QStringLiteral("Switching to fixed objects will discard any per-device customizations "
                                                "you've made to your project's design.");
         alert.buttonTitles = {QStringLiteral("Discard Customizations"), QStringLiteral("Cancel")};
+        alert.destructive = true;
         // The alert runs an event loop. The pop-over holding this pane stays open and alive while
         // it is up, but the pane is checked again before it is touched; the answer is applied to
         // the project (held here) either way.

@@ -278,6 +278,30 @@ void krWindowTellOfSkippedFiles(const KRProject &project)
     KRAlertService::current().runModal(alert);
 }
 
+// Elements of classes this version does not know (a plug-in's that is not installed, say) are
+// left out of the design and kept in the file: the user is told once per opening, with every
+// such class named once.
+void krWindowTellOfUnknownClasses(const KRProject &project)
+{
+    const QStringList unknown = project.unknownClassNames();
+    if (unknown.isEmpty())
+        return;
+    constexpr qsizetype shown = 20;
+    QStringList lines;
+    // The names come from the file: only their first characters are repeated.
+    for (const QString &name : unknown.mid(0, shown))
+        lines.append(name.size() > 80 ? name.left(80) + QChar(0x2026) : name);
+    if (unknown.size() > shown)
+        lines.append(QStringLiteral("and %1 more").arg(unknown.size() - shown));
+    KRAlert alert;
+    alert.style = KRAlert::Style::Warning;
+    alert.messageText = unknown.size() == 1 ? QStringLiteral("This project holds objects of a class that is not known")
+                                            : QStringLiteral("This project holds objects of classes that are not known");
+    alert.informativeText = QStringLiteral("They are left out of the design and kept in the project file as they are:\n%1")
+                                .arg(lines.join(QLatin1Char('\n')));
+    KRAlertService::current().runModal(alert);
+}
+
 } // namespace
 
 void KRWindowController::setImportPathChooser(PathChooser chooser) { krWindowImportChooser() = std::move(chooser); }
@@ -523,6 +547,8 @@ void KRWindowController::windowDidLoadProject()
             krWindowTellOfUnshippedJQMVersion(*m_project, m_document.fileURL());
         if (m_project)
             krWindowTellOfSkippedFiles(*m_project);
+        if (m_project)
+            krWindowTellOfUnknownClasses(*m_project);
     });
 }
 
@@ -611,7 +637,15 @@ void KRWindowController::editFunction(const std::shared_ptr<KRFunction> &functio
 void KRWindowController::editResource(const std::shared_ptr<KRProjectResource> &resource)
 {
     KR_LOG(QString());
-    if (!resource || !resource->isEditable() || !m_masterTabPane)
+    if (!resource)
+        return;
+    // A file no editor here takes (a picture, a font) opens in the desktop's application for it.
+    if (!resource->isEditable()) {
+        if (!resource->isDirectory())
+            resource->openResourceWithFinder();
+        return;
+    }
+    if (!m_masterTabPane)
         return;
     m_masterTabPane->selectResourceTab();
     adoptTabPanes();
@@ -628,6 +662,7 @@ void KRWindowController::deletePage(const std::shared_ptr<KRPage> &page)
     alert.messageText = QStringLiteral("Delete Page");
     alert.informativeText = QStringLiteral("Do you want to delete the page \"%1\" from this project?").arg(page->kr_id());
     alert.buttonTitles = {QStringLiteral("Delete Page"), QStringLiteral("Cancel")};
+    alert.destructive = true;
     if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
         return;
     m_project->deletePage(page);
@@ -1235,7 +1270,7 @@ void KRWindowController::exportProjectAction()
     if (krWindowExportChooser()) {
         chosen = krWindowExportChooser()(m_window.get());
     } else {
-        QFileDialog dialog(m_window.get(), QStringLiteral("Export as Web Application"));
+        QFileDialog dialog(m_window.get(), QStringLiteral("Export as Web Application"), panelStartFolder());
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Export"));

@@ -214,6 +214,9 @@ private:
     friend class KRWindow;
 
     static PathChooser &savePathChooser();
+    // Where Save As and Export open: beside the project (the documents folder for a project
+    // that has none of the user's, as the blank start-up one).
+    QString panelStartFolder() const;
     void windowDidLoadProject();
     void buildWindow();
     void buildToolbar();

@@ -5,6 +5,7 @@
 #include <model/KRDocument.h>
 #include <model/KRProject.h>
 #include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRPaths.h>
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,6 +14,8 @@ namespace {
 
 void krWindowShowSaveFailure(const KRError &error)
 {
+    if (error.code() == KRDocument::SaveCancelledCode)
+        return; // the user chose Cancel: nothing went wrong
     KRAlert alert;
     alert.style = KRAlert::Style::Critical;
     alert.messageText = QStringLiteral("The document could not be saved.");
@@ -21,6 +24,21 @@ void krWindowShowSaveFailure(const KRError &error)
 }
 
 } // namespace
+
+QString KRWindowController::panelStartFolder() const
+{
+    const QString package = m_document.fileURL();
+    const QString parent = package.isEmpty() ? QString() : QFileInfo(package).absolutePath();
+    // The blank start-up project lives in the application's own folders, which are no place
+    // to offer for the user's projects.
+    const auto inside = [&parent](const QString &folder) {
+        return !folder.isEmpty() && (parent == folder || parent.startsWith(folder + QLatin1Char('/')));
+    };
+    if (parent.isEmpty() || !QFileInfo(parent).isDir() || inside(KRPaths::applicationSupportDirectory())
+        || inside(KRPaths::temporaryDirectory()))
+        return KRPaths::documentsDirectory();
+    return parent;
+}
 
 bool KRWindowController::hasUnsavedChanges() const
 {
@@ -53,8 +71,11 @@ bool KRWindowController::saveDocumentAs()
     if (savePathChooser()) {
         chosen = savePathChooser()(m_window.get());
     } else {
-        QFileDialog dialog(m_window.get(), QStringLiteral("Save As"));
+        // Beside the project, under its name.
+        QFileDialog dialog(m_window.get(), QStringLiteral("Save As"), panelStartFolder());
         dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.selectFile(m_document.fileURL().isEmpty() ? QStringLiteral("Untitled.krproj")
+                                                         : QFileInfo(m_document.fileURL()).fileName());
         dialog.setNameFilter(QStringLiteral("Korvane projects (*.krproj)"));
         dialog.setDefaultSuffix(QStringLiteral("krproj"));
         if (dialog.exec() == QDialog::Accepted)
@@ -94,6 +115,7 @@ void KRWindowController::revertDocumentToSaved()
                             .arg(QFileInfo(m_document.fileURL()).completeBaseName());
     alert.informativeText = QStringLiteral("Your current changes will be lost.");
     alert.buttonTitles = {QStringLiteral("Revert"), QStringLiteral("Cancel")};
+    alert.destructive = true;
     if (KRAlertService::current().runModal(alert) != KRAlertService::FirstButtonReturn)
         return;
     KRProjectWindows::reopenProject(this);

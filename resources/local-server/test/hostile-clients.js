@@ -24,8 +24,12 @@ function fetch(method, path, body, headers) {
         const req = http.request({ host: '127.0.0.1', port, method, path, agent: false,
                                    headers: Object.assign({}, headers || {}) }, (res) => {
             let bytes = 0;
-            res.on('data', (chunk) => { bytes += chunk.length; });
-            res.on('end', () => resolve({ status: res.statusCode, bytes, ms: elapsed(started) }));
+            let text = '';
+            res.on('data', (chunk) => {
+                bytes += chunk.length;
+                if (text.length < 200) text += chunk.toString('utf8', 0, 200);
+            });
+            res.on('end', () => resolve({ status: res.statusCode, bytes, ms: elapsed(started), text }));
             res.on('error', () => resolve({ status: 0, bytes, ms: elapsed(started) }));
         });
         req.on('error', () => resolve({ status: 0, bytes: 0, ms: elapsed(started) }));
@@ -143,6 +147,76 @@ async function unreadAnswers() {
     return { peakKiB, pageStatus: page.status, readerStatus: reader.status, readerBytes: reader.bytes };
 }
 
+// Twelve clients ask for a page with a large answer, never read it and leave; what the server
+// holds before, at most meanwhile, and once it has been left alone for a while.
+async function unreadAnswersLeave() {
+    const pid = Number(pidText);
+    await fetch('GET', '/home.krml?name=warm');
+    await sleep(1000);
+    const beforeKiB = residentKiB(pid);
+    const sockets = [];
+    for (let i = 0; i < 12; ++i) {
+        const socket = net.connect(port, '127.0.0.1', () => {
+            socket.write('GET /big.krml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n');
+        });
+        socket.on('error', () => {});
+        socket.pause(); // never read
+        sockets.push(socket);
+    }
+    let peakKiB = 0;
+    const started = Date.now();
+    while (elapsed(started) < 6000) {
+        peakKiB = Math.max(peakKiB, residentKiB(pid));
+        await sleep(100);
+    }
+    for (const socket of sockets) socket.destroy();
+    const left = Date.now();
+    let laterKiB = residentKiB(pid);
+    while (elapsed(left) < 15000 && laterKiB > beforeKiB + 48 * 1024) {
+        await sleep(250);
+        laterKiB = residentKiB(pid);
+    }
+    const page = await fetch('GET', '/home.krml?name=Ada');
+    return { beforeKiB, peakKiB, laterKiB, laterMs: elapsed(left), pageStatus: page.status };
+}
+
+// Clients that send the bodies of their POSTs a byte a second and, cut off or refused, come
+// again at once, for every place a body may take; meanwhile an ordinary client posts to the
+// same page every half second.
+async function reconnectingTricklers() {
+    let stop = false;
+    let connections = 0;
+    const open = new Set();
+    const trickle = () => {
+        if (stop) return;
+        ++connections;
+        const socket = net.connect(port, '127.0.0.1', () => {
+            socket.write('POST /home.krml HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
+                'Content-Length: 65536\r\n\r\nitem=');
+            socket.timer = setInterval(() => socket.write('x'), 1000);
+        });
+        open.add(socket);
+        socket.on('error', () => {});
+        socket.on('close', () => {
+            clearInterval(socket.timer);
+            open.delete(socket);
+            setTimeout(trickle, 50);
+        });
+    };
+    for (let i = 0; i < 64; ++i) trickle();
+    await sleep(2000);
+    const posts = [];
+    const started = Date.now();
+    while (elapsed(started) < 8000) {
+        posts.push(await fetch('POST', '/home.krml', 'item=tea', { 'Content-Type': 'application/x-www-form-urlencoded' }));
+        await sleep(500);
+    }
+    stop = true;
+    for (const socket of open) socket.destroy();
+    return { postStatuses: posts.map((p) => p.status), postMaxMs: Math.max(...posts.map((p) => p.ms)), connections,
+             refusals: posts.filter((p) => p.status !== 200).map((p) => p.text.trim()) };
+}
+
 // Eight different pages that never finish are asked for at once, then a page that answers at once.
 async function endlessPages() {
     await fetch('GET', '/home.krml?name=warm');
@@ -199,7 +273,8 @@ async function fullStoreThenIdle() {
     return { afterBurst, later, laterMs: elapsed(started), pageStatus: page.status };
 }
 
-const scenarios = { fullStoreThenIdle, minifyWhileServing, tricklingBodies, unreadAnswers, endlessPages, burst };
+const scenarios = { fullStoreThenIdle, minifyWhileServing, tricklingBodies, unreadAnswers, unreadAnswersLeave,
+    reconnectingTricklers, endlessPages, burst };
 
 scenarios[scenario]().then((result) => {
     process.stdout.write(JSON.stringify(result) + '\n');

@@ -21,6 +21,8 @@
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <platform/webview/KRWebEngineEnvironment.h>
+#include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
 #include <platform/webview/KRWebView.h>
 
 #include <KRCopyTree.h>
@@ -240,24 +242,24 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     EXPECT_TRUE(delegate.aboutWindowController()->window()->isVisible());
 
     // With the gallery's and the About window's web views up, that first design view still
-    // loads libraries from the runtime server.
+    // loads libraries from the runtime server, named by its document as a page names them.
     const qint64 port = KRApplicationDelegate::sharedNodeRunner()->portNumber();
     ASSERT_GT(port, 0);
-    early.page()->runJavaScript(QStringLiteral("var s = document.createElement('script');"
-                                               " s.src = 'http://127.0.0.1:%1/__kr_bundle/jquery-1.9.0/jquery.min.js';"
-                                               " s.onerror = function () { window.__krFailed = true; };"
-                                               " document.head.appendChild(s);")
-                                    .arg(port));
+    const auto earlyDocument = DOMDocument::createHTMLDocument();
+    early.attachDocument(earlyDocument);
+    const auto library = earlyDocument->createElement(QStringLiteral("script"));
+    library->setAttribute(QStringLiteral("src"), QStringLiteral("http://127.0.0.1:%1/__kr_bundle/jquery-1.9.0/jquery.min.js").arg(port));
+    earlyDocument->head()->appendChild(library);
     QString outcome;
     ASSERT_TRUE(KRTest::processEventsUntil([&] {
         bool done = false;
-        early.page()->runJavaScript(QStringLiteral("window.__krFailed ? 'failed' : typeof jQuery"), [&](const QVariant &value) {
+        early.page()->runJavaScript(QStringLiteral("typeof jQuery"), [&](const QVariant &value) {
             outcome = value.toString();
             done = true;
         });
         KRTest::processEventsUntil([&] { return done; });
-        return outcome != QLatin1String("undefined");
-    }, std::chrono::seconds(20)));
+        return outcome == QLatin1String("function");
+    }, std::chrono::seconds(20))) << outcome.toStdString();
     EXPECT_EQ(outcome.toStdString(), "function");
 
     // Revert reads the package into a fresh window; that project is still one of the open

@@ -275,6 +275,40 @@ TEST(MarkdownEscaping, href)
     bufrelease(ob);
 }
 
+// Plain text is stepped over many bytes at a time: a mark is found wherever it falls in a long
+// run of letters, from just after the first letter to the run's last byte.
+TEST(MarkdownEscaping, marksAnywhereInLongRuns)
+{
+    const struct {
+        const char *markdown;
+        const char *html;
+    } marks[] = {
+        {"\"", "&quot;"},      {"&", "&amp;"},   {"'", "&#39;"},  {"/", "/"},          {"<", "&lt;"},
+        {">", "&gt;"},          {"*x*", "<em>x</em>"}, {"__x__", "<strong>x</strong>"}, {"`c`", "<code>c</code>"},
+        {"[l](u)", "<a href=\"u\">l</a>"}, {"<b>", "<b>"}, {"\\*", "*"}, {"&amp;", "&amp;"},
+        {"  \nz", "<br>\nz"},
+    };
+    const size_t run = 40;
+    for (const auto &mark : marks) {
+        for (size_t at = 1; at <= run; ++at) {
+            const std::string before(at, 'a'), after(run - at, 'a');
+            EXPECT_EQ(render(before + mark.markdown + after), "<p>" + before + mark.html + after + "</p>\n")
+                << mark.markdown << " after " << at << " letters";
+        }
+    }
+    // Straight through the escaping, one mark in each block of sixteen bytes.
+    buf *ob = bufnew(16);
+    std::string in(64, 'a');
+    for (size_t at = 3; at < in.size(); at += 17)
+        in[at] = '<';
+    escape_html(ob, reinterpret_cast<const uint8_t *>(in.data()), in.size(), 0);
+    std::string expected;
+    for (char c : in)
+        expected += c == '<' ? "&lt;" : std::string(1, c);
+    EXPECT_EQ(str(ob), expected);
+    bufrelease(ob);
+}
+
 // ---- KRMarkdown ----------------------------------------------------------------------------
 
 TEST(KRMarkdown, textConversion)

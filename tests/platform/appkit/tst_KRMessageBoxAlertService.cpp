@@ -155,3 +155,42 @@ TEST(KRMessageBoxAlertService, PopoverStaysOpenAndAliveWhileItsQuestionIsUp)
     EXPECT_TRUE(popover.isNull());
     EXPECT_TRUE(controller.isNull());
 }
+
+// A question that removes something: neither Return, Escape, the close button, a cancel (as
+// quitting does) nor the end of its window answers with the destructive first button; a
+// question without "Cancel" is escaped with its last button.
+TEST(KRMessageBoxAlertService, OnlyAClickChoosesTheDestructiveButton)
+{
+    KRAlert alert;
+    alert.messageText = QStringLiteral("Remove Device?");
+    alert.buttonTitles = {QStringLiteral("Remove Device"), QStringLiteral("Keep Device")};
+    alert.destructive = true;
+    EXPECT_EQ(runWith(alert, [](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); }), 1001);
+    EXPECT_EQ(runWith(alert, [](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); }), 1001);
+    EXPECT_EQ(runWith(alert, [](QMessageBox *box) { box->close(); }), 1001);
+    EXPECT_EQ(runWith(alert, [](QMessageBox *box) {
+        EXPECT_TRUE(KRMessageBoxAlertService::hasOpenQuestions());
+        EXPECT_TRUE(KRMessageBoxAlertService::cancelOpenQuestions());
+        Q_UNUSED(box);
+    }), 1001);
+    EXPECT_FALSE(KRMessageBoxAlertService::hasOpenQuestions());
+    EXPECT_FALSE(KRMessageBoxAlertService::cancelOpenQuestions());
+    EXPECT_EQ(runWith(alert, [](QMessageBox *box) { click(box, QStringLiteral("Remove Device")); }), 1000);
+
+    // The window the question was asked on goes while it is up.
+    auto *window = new QWidget;
+    window->show();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::activeWindow() == window; }));
+    EXPECT_EQ(runWith(alert, [&](QMessageBox *box) {
+        EXPECT_EQ(box->parentWidget(), window);
+        delete window;
+    }), 1001);
+
+    // Not destructive: Return takes the first button, Escape the last when none is "Cancel".
+    KRAlert add;
+    add.messageText = QStringLiteral("Add to cssIncludes?");
+    add.buttonTitles = {QStringLiteral("Add"), QStringLiteral("Skip")};
+    EXPECT_EQ(runWith(add, [](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); }), 1000);
+    EXPECT_EQ(runWith(add, [](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); }), 1001);
+}

@@ -45,11 +45,17 @@ TEST(KRColorPanel, ReportsPickedColoursToTheLivingTargetOnly)
     EXPECT_EQ(second, QList<QColor>{QColor(100, 149, 237)});
     EXPECT_EQ(first.size(), 1);
 
-    // A destroyed owner is never called back.
+    // A destroyed owner is never called back, and the panel, with nothing left to edit, hides;
+    // a target given up leaves it shown.
     panel.setTarget(owner.get(), [&](const QColor &c) { first.append(c); });
     owner.reset();
     panel.colorDialog()->setCurrentColor(QColor(0, 0, 200));
     EXPECT_EQ(first.size(), 1);
+    EXPECT_FALSE(panel.isVisible());
+    panel.orderFront();
+    panel.setTarget(&otherOwner, [&](const QColor &c) { second.append(c); });
+    panel.clearTarget();
+    EXPECT_TRUE(panel.isVisible());
 
     KRAppKitTest::saveScreenshot(panel, QStringLiteral("color-panel"));
     panel.hide();

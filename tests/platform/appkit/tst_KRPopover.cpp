@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -95,6 +98,43 @@ TEST(KRPopoverWindow, TransientClosesOnAClickOutsideApplicationDefinedOnlyWhenCl
     EXPECT_TRUE(stays->isShown());
     stays->close();
     EXPECT_EQ(staysClosed.count(), 1);
+}
+
+// A pop-over goes with its window; a command key of the window's menus closes it and runs the
+// command (a bare key the content leaves alone does not).
+TEST(KRPopoverWindow, GoesWithItsWindowAndLetsTheWindowsCommandKeysThrough)
+{
+    Host host;
+    auto *bar = new QMenuBar(&host.window);
+    QMenu *file = bar->addMenu(QStringLiteral("File"));
+    QAction *quit = file->addAction(QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QAction *remove = file->addAction(QStringLiteral("Delete"));
+    remove->setShortcut(QKeySequence(Qt::Key_Delete));
+    QSignalSpy quits(quit, &QAction::triggered);
+    QSignalSpy removes(remove, &QAction::triggered);
+
+    KRPopover *popover = host.popover(KRPopover::Behavior::Transient, KRPopover::BottomEdge);
+    QSignalSpy closed(popover, &KRPopover::closed);
+    QTest::keyClick(popover->contentWidget(), Qt::Key_Delete);
+    EXPECT_EQ(removes.count(), 0);
+    EXPECT_TRUE(popover->isShown());
+    QTest::keyClick(popover->contentWidget(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quits.count(), 1);
+    EXPECT_FALSE(popover->isShown());
+    EXPECT_EQ(closed.count(), 1);
+
+    for (auto behavior : {KRPopover::Behavior::Transient, KRPopover::Behavior::ApplicationDefined}) {
+        KRPopover *shown = host.popover(behavior, KRPopover::RightEdge);
+        QSignalSpy gone(shown, &KRPopover::closed);
+        host.window.hide();
+        EXPECT_FALSE(shown->isShown());
+        EXPECT_EQ(gone.count(), 1);
+        host.window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&host.window));
+        QTest::qWait(50);
+        EXPECT_FALSE(shown->isShown()) << "came back with its window";
+    }
 }
 
 TEST(KRPopoverWindow, DrawsItsArrowTowardsTheAnchor)

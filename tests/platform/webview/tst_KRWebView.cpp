@@ -411,6 +411,7 @@ TEST(KRWebView, ADocumentInTheWebFolderLoadsScriptsFromTheLocalServer)
 
     PageBridge pageBridge;
     auto doc = DOMDocument::createHTMLDocument();
+    KRWebView::setLibraryServerPortProvider([&server] { return qint64(server.serverPort()); });
     KRWebView view;
     view.setHostObject(QStringLiteral("___kr_page"), &pageBridge);
     view.attachDocument(doc);
@@ -425,6 +426,7 @@ TEST(KRWebView, ADocumentInTheWebFolderLoadsScriptsFromTheLocalServer)
         << "requests: " << requested.toStdString();
     EXPECT_EQ(js(view, QStringLiteral("window.__fromServer")).toInt(), 42);
     EXPECT_TRUE(requested.contains("GET //__kr_bundle/jquery-1.9.0/jquery.min.js")) << requested.toStdString();
+    KRWebView::setLibraryServerPortProvider(nullptr);
 }
 
 TEST_F(KRWebViewLive, AContextMenuRequestNamesTheNodeAndReloadingMirrorsTheDocumentAgain)
@@ -459,6 +461,55 @@ TEST_F(KRWebViewLive, InsertingBeforeAWrappedNodeGoesBeforeItsWrapper)
     ASSERT_TRUE(waitInStep(*view));
     EXPECT_EQ(liveText(QStringLiteral("document.getElementById('caption').parentNode.id")), QStringLiteral("page1_select1"));
     EXPECT_EQ(liveText(QStringLiteral("document.getElementById('caption').nextSibling.className")), QStringLiteral("ui-select"));
+}
+
+TEST_F(KRWebViewLive, MarkupInAControlRunsAndFramesNothingWhileTheProgramsHandlersAndScriptsWork)
+{
+    // Markup put into a control directly (the design writer leaves such parts out of content
+    // before; the view does not count on it), and attributes set on a control later.
+    auto box = control(page, QStringLiteral("box"), 200, 10);
+    box->setInnerHTML(QStringLiteral(
+        "<img id=h1 src=nowhere.png onerror=\"window.__ran = 'onerror'\">"
+        "<a id=h2 href=\" JaVa\tScRiPt:window.__ran = 'href'\">link</a>"
+        "<script id=h3>window.__ran = 'script';</script>"
+        "<iframe id=h4 width=120 height=40 srcdoc=\"<b>frame</b>\"></iframe>"
+        "<meta id=h5 http-equiv=refresh content=\"0;url=other.html\">"
+        "<div id=h6 onclick=\"window.___kr_page.libraryFailedToLoad()\">page bridge</div>"
+        "<form id=h7 action=\"http://127.0.0.1:9/\"><button id=h8 formaction=\"javascript:window.__ran = 'form'\">b</button></form>"));
+    page.label->setAttribute(QStringLiteral("onmouseover"), QStringLiteral("window.__ran = 'later'"));
+    page.label->setAttribute(QStringLiteral("title"), QStringLiteral("javascript:window.__ran = 'title'"));
+    ASSERT_TRUE(waitInStep(*view));
+    const auto live = [this](const QString &script) { return liveText(script); };
+    EXPECT_EQ(live(QStringLiteral("String(document.getElementById('h1').getAttribute('onerror'))")), QStringLiteral("null"));
+    EXPECT_EQ(live(QStringLiteral("String(document.getElementById('h2').getAttribute('href'))")), QStringLiteral("null"));
+    // Left out, an inert stand-in keeps its place; a frame's keeps its box.
+    EXPECT_EQ(live(QStringLiteral("document.getElementById('h3').localName")), QStringLiteral("kr-left-out"));
+    EXPECT_EQ(live(QStringLiteral("document.getElementById('h4').localName")), QStringLiteral("kr-left-out"));
+    EXPECT_EQ(js(*view, QStringLiteral("document.getElementById('h4').offsetWidth")).toInt(), 120);
+    EXPECT_EQ(live(QStringLiteral("document.getElementById('h5').localName")), QStringLiteral("kr-left-out"));
+    EXPECT_EQ(js(*view, QStringLiteral("document.querySelectorAll('iframe, meta[http-equiv=refresh]').length")).toInt(), 0);
+    // Only the page's own scripts may call the page bridge.
+    EXPECT_EQ(live(QStringLiteral("String(document.getElementById('h6').getAttribute('onclick'))")), QStringLiteral("null"));
+    EXPECT_EQ(live(QStringLiteral("String(document.getElementById('h7').getAttribute('action'))")), QStringLiteral("null"));
+    EXPECT_EQ(live(QStringLiteral("String(document.getElementById('h8').getAttribute('formaction'))")), QStringLiteral("null"));
+    EXPECT_EQ(live(QStringLiteral("String(document.getElementById('page1_label1').getAttribute('onmouseover'))")), QStringLiteral("null"));
+    EXPECT_EQ(live(QStringLiteral("String(document.getElementById('page1_label1').getAttribute('title'))")), QStringLiteral("null"));
+    // Even a handler or script that reached the document would not run: its policy runs
+    // neither handler text nor eval.
+    EXPECT_EQ(live(QStringLiteral("(function () { var d = document.createElement('div'); d.setAttribute('onclick', 'window.__ran = 1');"
+                                  "document.body.appendChild(d); d.click(); d.remove(); try { eval('1'); return 'eval ran'; }"
+                                  "catch (e) { return String(window.__ran); } })()")),
+              QStringLiteral("undefined"));
+    // The control's own handlers are there, and the program's scripts run.
+    EXPECT_TRUE(liveText(QStringLiteral("document.getElementById('page1_box').getAttribute('onclick')")).contains(QStringLiteral("onClickElement_withEvent_")));
+    page.doc->evaluateScript(QStringLiteral("window.__programRan = document.querySelectorAll('kr-left-out').length;"));
+    ASSERT_TRUE(waitInStep(*view));
+    EXPECT_EQ(js(*view, QStringLiteral("window.__programRan")).toInt(), 3);
+    js(*view, QStringLiteral("document.getElementById('page1_box').click()"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return surface.find(QStringLiteral("onClickElement_withEvent_")) != nullptr; }));
+    EXPECT_EQ(surface.find(QStringLiteral("onClickElement_withEvent_"))->node, box->nodeId());
+    EXPECT_EQ(live(QStringLiteral("String(window.__ran)")), QStringLiteral("undefined"));
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
 }
 
 TEST(KRWebView, ZoomIsPerViewThoughAllDesignDocumentsShareAnOrigin)

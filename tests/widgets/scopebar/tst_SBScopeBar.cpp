@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QImage>
 #include <QMenu>
 #include <QTest>
@@ -135,6 +136,42 @@ TEST(SBScopeBar, clicksFollowTheSelectionStyleAndNotifyOnlyRealChanges)
     b.delegate.refused = {"Timers"};
     QTest::mouseClick(&b.bar, Qt::LeftButton, {}, b.centreOf(1, 2));
     EXPECT_EQ(b.filter->selectionIndexes(), std::set<int>{3});
+}
+
+// Assistive tools see each shown button, named by its title, on or off, and press it through
+// its action under the same rules as a click.
+TEST(SBScopeBar, buttonsAreNamedTogglesForAssistiveTools)
+{
+    Bar b;
+    b.bar.show();
+    QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(&b.bar);
+    ASSERT_TRUE(bar);
+    QStringList names;
+    QAccessibleInterface *controls = nullptr;
+    for (int i = 0; i < bar->childCount(); ++i) {
+        QAccessibleInterface *button = bar->child(i);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(bar->indexOfChild(button), i);
+        EXPECT_EQ(button->role(), QAccessible::Button);
+        EXPECT_TRUE(button->state().checkable);
+        names << button->text(QAccessible::Name);
+        if (button->text(QAccessible::Name) == QLatin1String("Controls"))
+            controls = button;
+    }
+    EXPECT_EQ(names, (QStringList{"List", "Icons", "All", "Controls", "Timers", "Data Sources"}));
+    EXPECT_TRUE(bar->child(0)->state().checked);
+    EXPECT_FALSE(bar->child(1)->state().checked);
+    EXPECT_EQ(bar->child(1)->rect().center(), b.bar.mapToGlobal(b.centreOf(0, 1)));
+    EXPECT_EQ(bar->childAt(bar->child(1)->rect().center().x(), bar->child(1)->rect().center().y()), bar->child(1));
+
+    ASSERT_TRUE(controls && controls->actionInterface());
+    controls->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(b.filter->selectionIndexes(), std::set<int>{1});
+    EXPECT_TRUE(controls->state().checked);
+    EXPECT_EQ(b.delegate.heard, QStringList{"objectTypeGroup"});
+    b.delegate.refused = {"Timers"};
+    bar->child(4)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(b.filter->selectionIndexes(), std::set<int>{1});
 }
 
 TEST(SBScopeBar, selectObjectComparesByValueAndTheDelegateHearsOnlyItsOwnBar)

@@ -209,6 +209,17 @@ TEST_F(ProjectOutline, ShowsGroupsInOrderWithSortedPagesThemeBadgesAndTheSyntaxE
     setSyntaxErrors({});
     EXPECT_EQ(rows(), plain);
 
+    // Deleting the function with the findings removes the group; undoing that brings it back.
+    setSyntaxErrors({missingSemicolon});
+    QCoreApplication::processEvents(); // the deletion is an undo step of its own
+    const auto page2 = project->pageForID("page2");
+    page2->deleteObjects({page2->kr_objects().value("onShow")});
+    EXPECT_EQ(rows(), plain);
+    QCoreApplication::processEvents();
+    document->undoManager().undo();
+    EXPECT_EQ(rows(), pages + "SYNTAX ERRORS|  JavaScript Syntax Errors [1]|RESOURCES|" + resourceRows());
+    setSyntaxErrors({});
+
     // Changing the default theme moves the tick.
     project->setDefaultTheme(QStringLiteral("other"));
     EXPECT_TRUE(rows().contains("|  other.css [T\u2713]"));
@@ -284,6 +295,17 @@ TEST_F(ProjectOutline, RenamesPagesInPlaceAndRefusesInvalidIDs)
     document->undoManager().undo();
     EXPECT_TRUE(project->pageForID("alpha"));
     EXPECT_NE(rowOf("alpha"), -1);
+
+    // A renamed page moves to its place in the order at once, here and when renamed elsewhere
+    // (the inspector), and back with undo; it stays selected.
+    rename("alpha", "page3");
+    EXPECT_TRUE(rows().startsWith("PAGES|  Zeta|  page10|  page2|  page3|RESOURCES|")) << rows().toStdString();
+    list->selectRowIndexes({rowOf("page3")}, false);
+    project->pageForID("page3")->setValue(QStringLiteral("kr_id"), QStringLiteral("Aa"));
+    EXPECT_TRUE(rows().startsWith("PAGES|  Aa|  Zeta|  page10|  page2|RESOURCES|")) << rows().toStdString();
+    EXPECT_EQ(list->selectedRowIndexes(), QList<int>{rowOf("Aa")});
+    document->undoManager().undo();
+    EXPECT_TRUE(rows().startsWith("PAGES|  Zeta|  page10|  page2|  page3|RESOURCES|")) << rows().toStdString();
 }
 
 TEST_F(ProjectOutline, RenamesResourcesOnlyWithPlainNamesAndNeverUnderAnOpenEditorOrUnsavedEdits)

@@ -7,10 +7,13 @@
 #include <KRTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <model/KRDocument.h>
 #include <model/KRFunction.h>
+#include <platform/foundation/KRUndoManager.h>
 #include <widgets/views/KRPaneHeaderView.h>
 #include <workspace/resources/KRSyntaxErrorViewController.h>
 
+#include <QCoreApplication>
 #include <QTableView>
 #include <QTest>
 
@@ -122,9 +125,45 @@ TEST_F(SyntaxErrorPane, DoubleClickAsksToShowTheFunctionAtTheError)
     EXPECT_EQ(window.shown[1].function, "onShow1");
     EXPECT_FALSE(window.shown[1].line);
 
-    // Below the rows, or for a function deleted since the check: nothing.
+    // Below the rows: nothing.
     QTest::mouseDClick(pane->tableView()->viewport(), Qt::LeftButton, {}, QPoint(20, 180));
-    project->pageForID("about")->deleteObjects({function("about", "onShow1")});
-    doubleClickRow(0);
     EXPECT_EQ(window.shown.size(), 2);
+}
+
+TEST_F(SyntaxErrorPane, FindingsLeaveWithTheirDeletedFunctionOrPageAndComeBackWithTheUndo)
+{
+    std::shared_ptr<KRDocument> document;
+    project = krOpenProject(krProjectXML(QStringLiteral(
+                                "<KRPage id=\"home\"><KRContents><KRFunction id=\"onLoad1\">var a</KRFunction></KRContents></KRPage>"
+                                "<KRPage id=\"about\"><KRContents><KRFunction id=\"onShow1\">b(</KRFunction></KRContents></KRPage>")),
+                            true, &document);
+    ASSERT_TRUE(project && document);
+    pane->setProject(project);
+    pane->setup();
+    check({semicolon}, {paren, nowhere});
+    ASSERT_EQ(pane->tableView()->model()->rowCount(), 3);
+
+    const auto gone = function("about", "onShow1");
+    project->pageForID("about")->deleteObjects({gone});
+    ASSERT_EQ(pane->tableView()->model()->rowCount(), 1);
+    EXPECT_EQ(cell(0, 1), "onLoad1");
+    EXPECT_EQ(project->syntaxErrors().size(), 1);
+    // A double click on what is left still leads to its function.
+    doubleClickRow(0);
+    ASSERT_EQ(window.shown.size(), 1);
+    EXPECT_EQ(window.shown[0].function, "onLoad1");
+
+    QCoreApplication::processEvents();
+    document->undoManager().undo();
+    ASSERT_EQ(pane->tableView()->model()->rowCount(), 3);
+    EXPECT_EQ(cell(0, 1), "onShow1");
+
+    // So do the findings of a deleted page's functions.
+    QCoreApplication::processEvents();
+    project->deletePage(project->pageForID("about"));
+    ASSERT_EQ(pane->tableView()->model()->rowCount(), 1);
+    EXPECT_EQ(cell(0, 0), "home");
+    QCoreApplication::processEvents();
+    document->undoManager().undo();
+    EXPECT_EQ(pane->tableView()->model()->rowCount(), 3);
 }

@@ -1,0 +1,3 @@
+function KRCarelessBox(properties) {
+  this.caption = properties.caption;
+}

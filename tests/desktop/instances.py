@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""One Korvane a session, and no save over changes made elsewhere: `korvane FOLDER` while
+Korvane runs opens the project in the running one and ends; saving a project whose project.xml
+another program changed asks first, and Cancel leaves that change alone."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+import krdesktop as kd
+
+CHANGED = "changed on disk"
+
+
+def alert_saying(desktop, text):
+    for window in desktop.windows():
+        if window.find("label", predicate=lambda n: text in n.name):
+            return window
+    return None
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def copy_sample(desktop, name):
+    folder = os.path.join(desktop.home, "Documents", name + ".krproj")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
+    return folder
+
+
+def start_again(desktop, *args):
+    """Starts the program a second time, as a person does from a terminal or the file manager;
+    returns its exit status (None: still running after 30 seconds)."""
+    process = subprocess.Popen([desktop.app_path, *args], env=desktop.env, cwd=desktop.home,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        return process.wait(30)
+    except subprocess.TimeoutExpired:
+        desktop.screenshot("second-start-still-running")
+        desktop._stop(process)
+        return None
+
+
+def a_second_start_hands_over_and_saving_asks_about_changes_on_disk(desktop):
+    tips = copy_sample(desktop, "Tips")
+    other = copy_sample(desktop, "Other")
+    desktop.launch(tips)
+    window = kd.project_window(desktop, "Tips")
+
+    # A second start with another project: the running one opens it, the start ends.
+    status = start_again(desktop, other)
+    kd.check(status == 0, f"the second start did not hand over and end (status {status})")
+    kd.project_window(desktop, "Other")
+    desktop.screenshot("other-opened-by-the-running-one")
+    # The same project again: still one window for it.
+    status = start_again(desktop, os.path.join(tips, "project.xml"))
+    kd.check(status == 0, f"the third start did not hand over and end (status {status})")
+    titles = [title for _, title in desktop.managed_windows()]
+    kd.check(titles.count("Tips") == 1, f"the windows are {titles}, not one for 'Tips'")
+    # No project: the running one opens nothing more (it brings a window of its own forward).
+    status = start_again(desktop)
+    kd.check(status == 0, f"a start without a project did not hand over and end (status {status})")
+    titles = sorted(title for _, title in desktop.managed_windows())
+    kd.check(titles == ["Other", "Tips"], f"a start without a project left the windows {titles}")
+
+    # Another program changes project.xml; Ctrl+S asks, and Cancel keeps that change.
+    path = os.path.join(tips, "project.xml")
+    theirs = read(path).replace(b"</KRProjectDocument>", b"<!-- edited elsewhere --></KRProjectDocument>")
+    kd.check(theirs != read(path), "the sample's project.xml has no end tag to edit before")
+    with open(path, "wb") as f:
+        f.write(theirs)
+    window = kd.project_window(desktop, "Tips")
+    desktop.bring_to_front(window)
+    desktop.input.key("ctrl+s")
+    alert = kd.wait_until(lambda: alert_saying(desktop, CHANGED), f"a question saying {CHANGED!r}")
+    desktop.screenshot("changed-on-disk-asked")
+    desktop.click(desktop.wait_for(alert, "push button", "Cancel", "the question's Cancel button"))
+    kd.wait_until(lambda: not alert_saying(desktop, CHANGED), "the question to close")
+    kd.check(read(path) == theirs, "Cancel let the save replace the change made on disk")
+
+    # Save Anyway replaces it; the next save asks no more.
+    desktop.input.key("ctrl+s")
+    alert = kd.wait_until(lambda: alert_saying(desktop, CHANGED), f"a question saying {CHANGED!r} again")
+    desktop.click(desktop.wait_for(alert, "push button", "Save Anyway", "the question's Save Anyway button"))
+    kd.wait_until(lambda: read(path) != theirs, "project.xml written by Save Anyway")
+    kd.save(desktop, window, tips)
+    kd.check(not alert_saying(desktop, CHANGED), "a save right after Save Anyway asked again")
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([a_second_start_hands_over_and_saving_asks_about_changes_on_disk]))

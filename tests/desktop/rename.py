@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""A function renamed in the inspector: on a copy of the tip calculator, the Compute button is
+clicked (its inspector shown), the function compute is chosen in the object browser and given
+the id calc with Return. Every control that called compute calls calc in the saved file and in
+the built page, whichever of them had its inspector shown, and Ctrl+Z brings back the name
+and every link in one step. A new page renamed in the inspector moves to its place in the
+outline at once. A new function with a syntax error stops the build; deleting the function
+takes its error out of the errors pane and the outline."""
+
+import os
+import re
+import shutil
+import sys
+
+import krdesktop as kd
+
+# The controls of the sample that call compute, and the event each calls it from.
+CALLERS = {"bill": "onChange", "percent": "onChange", "computeButton": "onClick"}
+
+
+def open_sample(desktop):
+    folder = os.path.join(desktop.home, "Documents", "Tips.krproj")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
+    desktop.launch(folder)
+    window = kd.project_window(desktop, "Tips")
+    desktop.activate_if_needed(window)
+    return window, folder
+
+
+def check_links(project, name, step):
+    function = project.object(name)
+    kd.check(function is not None and function.tag == "KRFunction", f"{step}: no function {name} in project.xml")
+    wrong = {object_id: project.object(object_id).get(event) for object_id, event in CALLERS.items()
+             if project.object(object_id).get(event) != name}
+    kd.check(not wrong, f"{step}: these controls do not call {name}: {wrong}")
+
+
+def build(desktop, window, folder):
+    """Ctrl+B; waits for the page's file to be written again and returns the built page and
+    scripts as one text."""
+    web = os.path.join(folder, "kr-web")
+    status = desktop.wait_for(window, "label", "Status", "the status line")
+    desktop.activate_if_needed(window)
+    desktop.input.key("ctrl+b")
+    finished = kd.wait_until(lambda: re.match(r"^Build \d+ finished", status.acc.description or ""),
+                             "the build to finish", timeout=60)
+    desktop.log(f"build: {finished.string}")
+    text = ""
+    for name in ("tips.html", "KR-user-scripts.js"):
+        path = os.path.join(web, name)
+        if os.path.exists(path):
+            with open(path, encoding="utf-8") as f:
+                text += f.read()
+    return text
+
+
+def renamed_function_keeps_its_callers(desktop):
+    window, folder = open_sample(desktop)
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface, min_ink=400)
+    project = kd.ProjectFile(folder)
+    left, top, _, height = kd.ProjectFile.box(project.object("computeButton"))
+    kd.wait_until(lambda: kd.box_at(surface, left, top), "computeButton drawn on the page")
+
+    # The button's inspector, with its onClick row, is shown first.
+    kd.click_page(desktop, surface, left + 30, top + height / 2)
+    kd.wait_inspected(desktop, window, "computeButton", "a click on Compute to select it")
+    kd.open_inspector_group(desktop, window, "Events")
+    kd.wait_until(lambda: kd.inspector_value(desktop, window, "onClick") == "compute",
+                  "the onClick row to name compute")
+    desktop.screenshot("button-inspected")
+
+    # The function, chosen in the object browser, renamed in its inspector.
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    entry = desktop.wait_for(window, "list item", "compute", "compute in the object browser")
+    desktop.click(entry)
+    kd.wait_inspected(desktop, window, "compute", "a click on compute to select it")
+    kd.set_inspector_text(desktop, window, "id", "calc")
+    kd.wait_until(lambda: window.find("list item", "calc"), "calc in the object browser")
+    desktop.screenshot("renamed")
+
+    check_links(kd.save(desktop, window, folder), "calc", "saved after the rename")
+
+    built = build(desktop, window, folder)
+    kd.check("_events.compute" not in built, "the built page still calls compute")
+    kd.check(re.search(r"_events\.calc\s*=\s*function", built), "the built page defines no calc")
+    calls = len(re.findall(r"_events\.calc\b(?!\s*=)", built))
+    kd.check(calls >= len(CALLERS), f"the built page calls calc {calls} times, not from each of {list(CALLERS)}")
+    desktop.screenshot("built")
+
+    # One Ctrl+Z takes the rename back: the name and every link.
+    desktop.activate_if_needed(window)
+    desktop.input.key("ctrl+z")
+    kd.wait_until(lambda: kd.inspector_value(desktop, window, "id") == "compute",
+                  "Ctrl+Z to bring back the name compute")
+    desktop.screenshot("undone")
+    check_links(kd.save(desktop, window, folder), "compute", "saved after Ctrl+Z")
+
+    # The button's row names the function again.
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    surface = kd.design_surface(desktop, window)
+    kd.wait_until(lambda: kd.box_at(surface, left, top), "computeButton drawn on the page again")
+    kd.click_page(desktop, surface, left + 30, top + height / 2)
+    kd.wait_inspected(desktop, window, "computeButton", "a click on Compute to select it again")
+    kd.wait_until(lambda: kd.inspector_value(desktop, window, "onClick") == "compute",
+                  "the onClick row to name compute after Ctrl+Z")
+    desktop.screenshot("button-after-undo")
+
+    renamed_page_moves_in_the_outline(desktop, window)
+    deleted_function_takes_its_errors_along(desktop, window)
+
+
+def outline_pages(window):
+    """The names of the outline's page rows, top to bottom."""
+    heading = window.find("table cell", "PAGES")
+    below = window.find("table cell", "RESOURCES")
+    if heading is None or below is None:
+        return []
+    top, bottom = heading.center[1], below.center[1]
+    rows = [n for n in window.find_all("table cell") if top < n.center[1] < bottom and n.name]
+    return [n.name for n in sorted(rows, key=lambda n: n.center[1])]
+
+
+def renamed_page_moves_in_the_outline(desktop, window):
+    desktop.click(desktop.wait_for(window, "push button", "New Page", "the New Page button"))
+    kd.wait_until(lambda: len(outline_pages(window)) == 2, "the new page in the outline")
+    made = next(name for name in outline_pages(window) if name != "tips")
+    kd.check(outline_pages(window) == sorted([made, "tips"]), f"the outline lists the pages {outline_pages(window)}")
+    kd.wait_inspected(desktop, window, made, f"the new page {made} in the inspector")
+    kd.set_inspector_text(desktop, window, "id", "zeta")
+    try:
+        kd.wait_until(lambda: outline_pages(window) == ["tips", "zeta"], "zeta after tips in the outline", timeout=5)
+    finally:
+        desktop.screenshot("page-renamed")
+
+
+def error_rows(window):
+    """The errors pane's cells that name the function broken (shown or not)."""
+    return [n for n in window.find_all("table cell", "broken", showing=False)]
+
+
+def deleted_function_takes_its_errors_along(desktop, window):
+    desktop.click(desktop.wait_for(window, "push button", "New Function", "the New Function button"))
+    editor = kd.code_editor(desktop, window, "// Your code here")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the code editor to have the keyboard")
+    made = kd.inspected_object(desktop, window)
+    kd.set_inspector_text(desktop, window, "id", "broken")
+    desktop.click(editor)
+    desktop.input.key("ctrl+a")
+    desktop.input.type("var x = (;")
+    kd.wait_until(lambda: "var x = (;" in editor.text(), "the broken code in the editor")
+    status = desktop.wait_for(window, "label", "Status", "the status line")
+    desktop.input.key("ctrl+b")
+    kd.wait_until(lambda: (status.acc.description or "").startswith("Build stopped"),
+                  f"the build to stop at the syntax error (of {made}, now broken)", timeout=60)
+    kd.wait_until(lambda: window.find("table cell", "SYNTAX ERRORS"), "the outline's syntax errors group")
+    desktop.click(desktop.wait_for(window, "table cell", "JavaScript Syntax Errors", "the outline's errors row"))
+    kd.wait_until(lambda: error_rows(window), "the error of broken in the errors pane")
+    desktop.screenshot("syntax-error")
+
+    # Back to the page zeta (chosen already in the outline: another page first).
+    desktop.click(desktop.wait_for(window, "table cell", "tips", "the page tips in the outline"))
+    desktop.click(desktop.wait_for(window, "table cell", "zeta", "the page zeta in the outline"))
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.click(desktop.wait_for(window, "list item", "broken", "broken in the object browser"))
+    kd.wait_inspected(desktop, window, "broken", "a click on broken to select it")
+    desktop.menu(window, "Edit", "Delete")
+    kd.wait_until(lambda: not window.find("list item", "broken"), "broken to leave the object browser")
+    try:
+        kd.wait_until(lambda: not window.find("table cell", "SYNTAX ERRORS", showing=False),
+                      "the outline's syntax errors group to go with the function", timeout=5)
+        kd.wait_until(lambda: not error_rows(window), "the errors pane to forget the deleted function", timeout=5)
+    finally:
+        desktop.screenshot("function-deleted")
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([renamed_function_keeps_its_callers]))

