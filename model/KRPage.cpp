@@ -99,7 +99,11 @@ const QString kDesignStyleText = QStringLiteral(
     "table, tr, td { border-color: black; border-width: 1px; }\n"
     ".ui-slider-input {display: none !important;}\n"
     ".ui-slider-track {width: 100% !important; margin: 0 0% 0 0% !important}\n"
-    "form.ui-listview-filter {margin: 0 0% 0 0% !important}\n");
+    "form.ui-listview-filter {margin: 0 0% 0 0% !important}\n"
+    // A button fills its control's box: what is drawn is what takes the clicks.
+    "[data-kr-text] > .ui-input-btn {margin: 0; min-height: 100%; -webkit-box-sizing: border-box; box-sizing: border-box; "
+    "display: -webkit-flex; display: flex; -webkit-align-items: center; align-items: center; "
+    "-webkit-justify-content: center; justify-content: center;}\n");
 
 // The sort key of a position attribute's text (null: the attribute is absent).
 int positionKey(const QString &text)
@@ -165,6 +169,9 @@ QString makePageStyleText(bool designMode)
         styleText += KRPage::widgetTextRule(QStringLiteral("[%1~=\"%2\"]").arg(KRPage::widgetTextAttribute(), property), {property}) +
                      QLatin1Char('\n');
     if (designMode) {
+        // The design document is read in quirks mode, which puts a margin below a form: a list's
+        // filter field stands above its items as in a built page.
+        styleText += QStringLiteral("form.ui-filterable {margin-bottom: 0 !important;}\n");
         styleText += QStringLiteral(".ui-disabled, .ui-state-disabled {opacity: 1.0 !important;}\n"
                                     ".ui-select .ui-disabled, .ui-select .ui-state-disabled { opacity: 1.0 !important;}\n");
         // The page fills the screen whatever jQuery Mobile measured: it sizes the page while

@@ -162,5 +162,8 @@ void JQMFormWidget::queueDesignScript(const QString &script)
     const auto page = designPage();
     if (!designMode() || !page)
         return;
-    page->queueDesignSetUpScript(shared_from_this(), script);
+    // A widget enhanced after the page showed is told that it shows, as a built page tells
+    // its widgets: a text area then takes the height it has there.
+    page->queueDesignSetUpScript(shared_from_this(), script + QStringLiteral("$(%1).trigger('updatelayout');")
+                                                                  .arg(krSelectorLiteral(domElement()->id())));
 }

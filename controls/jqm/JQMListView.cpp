@@ -153,10 +153,13 @@ void JQMListView::createChildren()
     }
 
     if (designMode()) {
-        // The selectors come from the page and object ids: quoted like any text.
-        const QString script = QStringLiteral("$(%1).listview();$(%2).addClass('ui-disabled');$(%3).textinput('disable');")
-                                   .arg(krSelectorLiteral(listID), krSelectorLiteral(listID, QStringLiteral("li")),
-                                        krSelectorLiteral(QStringLiteral("%1_%2").arg(p, o), QStringLiteral("input")));
+        // Enhanced as the page enhances it when it opens: the list and, when it filters, the
+        // filter field above it. The selectors come from the page and object ids: quoted like
+        // any text.
+        const QString outerID = QStringLiteral("%1_%2").arg(p, o);
+        const QString script = QStringLiteral("$(%1).trigger('create');$(%2).addClass('ui-disabled');$(%3).textinput('disable');")
+                                   .arg(krSelectorLiteral(outerID), krSelectorLiteral(listID, QStringLiteral("li")),
+                                        krSelectorLiteral(outerID, QStringLiteral("input")));
         page->queueDesignSetUpScript(shared_from_this(), script);
     }
 }

@@ -60,7 +60,10 @@ void JQMTextArea::createChildren()
     area->setOptionalAttribute(QStringLiteral("autocorrect"), value(QStringLiteral("kr_autocorrect")));
     area->setOptionalAttribute(QStringLiteral("autocapitalize"), value(QStringLiteral("kr_autocapitalize")));
     domElement()->appendChild(area);
+    // Sized to its text at once, as the built page sizes it when it shows: a size check that
+    // follows measures that height.
     if (designMode())
-        queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).textinput('disable');});")
+        queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).textinput('disable');"
+                                         "$(%2).textinput('refresh');});")
                               .arg(krSelectorLiteral(domElement()->id()), krSelectorLiteral(area->id())));
 }

@@ -268,7 +268,9 @@
     // The elements that the jQuery Mobile widgets on the node and inside it made outside it
     // (a flip switch's track after its select, a menu's pop-up, a list's filter form), found
     // through the widget instances, which keep them. Only elements of their own: never a
-    // mirrored node, one that holds a mirrored node, or one that holds the node.
+    // mirrored node, one that holds a mirrored node, or one that holds the node. An instance
+    // may keep an inner part only (a filter keeps its field, not the form and the box with the
+    // magnifier around it): the part goes with the wrappers made around it.
     function widgetParts(node) {
         var $ = window.jQuery;
         if (typeof $ !== 'function' || typeof $.hasData !== 'function' || typeof $.Widget !== 'function'
@@ -297,7 +299,7 @@
                 if (ids.get(element) !== undefined || element.contains(node) || node.contains(element)
                     || holdsMirrored(element))
                     return;
-                found.push(element);
+                found.push(outermostPart(element, node));
                 if (depth < 3)
                     visitInstances(element, depth + 1); // a part that is a widget of its own (a pop-up)
             });
@@ -318,6 +320,15 @@
         for (var i = 0; i < inside.length; ++i)
             visitInstances(inside[i], 0);
         return found;
+    }
+
+    // The outermost element around a widget's part that is still the widget's own.
+    function outermostPart(element, node) {
+        var part = element;
+        for (var up = part.parentNode; up && up.nodeType === 1 && ids.get(up) === undefined && !up.contains(node)
+             && !holdsMirrored(up); up = up.parentNode)
+            part = up;
+        return part;
     }
 
     function holdsMirrored(element) {
@@ -792,7 +803,14 @@
             event.preventDefault();
             host.contextMenu(mirroredId(event.target), eventData(event));
         }, true);
-        window.addEventListener('resize', scheduleReport);
+        window.addEventListener('resize', function () {
+            scheduleReport();
+            // Another device: the widgets that size themselves to their content (a text area)
+            // measure again, as on a page opened on that device.
+            var $ = window.jQuery;
+            if (typeof $ === 'function' && $.mobile && document.body)
+                $(document.body).trigger('updatelayout');
+        });
         if (document.fonts && document.fonts.addEventListener)
             document.fonts.addEventListener('loadingdone', scheduleReport);
         listenForPresses();

@@ -250,7 +250,7 @@ TEST(JQMListView, MarkupInitialiserAndEdgeCases)
         if (design) {
             const QStringList scripts = krRunDesignScripts(page);
             EXPECT_TRUE(scripts.contains(QStringLiteral(
-                "$('#_page1_listview1_ul').listview();$('#_page1_listview1_ul li').addClass('ui-disabled');"
+                "$('#page1_listview1').trigger('create');$('#_page1_listview1_ul li').addClass('ui-disabled');"
                 "$('#page1_listview1 input').textinput('disable');")))
                 << scripts.join(QLatin1Char('\n')).toStdString();
         } else {

@@ -386,11 +386,13 @@ TEST(JQMWidgets, EnhancementScriptQueuedAfterEachRebuild)
     EXPECT_TRUE(designScripts(page).filter(QStringLiteral("textinput")).isEmpty()); // jQuery Mobile not loaded yet
     page->jqueryMobileLoaded();
     const QString textboxScript =
-        QStringLiteral("$('#page1_textbox1').trigger('create');$('#_page1_textbox1_inp').textinput('disable');");
+        QStringLiteral("$('#page1_textbox1').trigger('create');$('#_page1_textbox1_inp').textinput('disable');"
+                       "$('#page1_textbox1').trigger('updatelayout');");
     KRTest::processEventsUntil([&] { return designScripts(page).contains(textboxScript); }, std::chrono::milliseconds(5000));
     const QStringList first = designScripts(page);
     EXPECT_TRUE(first.contains(textboxScript)) << first.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(first.contains(QStringLiteral("$('#_page1_button1_inp').button();$('#_page1_button1_inp').button('disable');")));
+    EXPECT_TRUE(first.contains(QStringLiteral("$('#_page1_button1_inp').button();$('#_page1_button1_inp').button('disable');"
+                                              "$('#page1_button1').trigger('updatelayout');")));
     clearScripts(page);
     textbox->setValue(QStringLiteral("kr_type"), QStringLiteral("password"));
     EXPECT_EQ(designScripts(page).size(), 1);

@@ -727,6 +727,83 @@ TEST_F(KRPageStylesLive, EveryJQueryMobileWidgetIsDrawnOnceAndKeepsItsSizeWhenRe
     EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
 }
 
+// What the design view draws of each jQuery Mobile widget is what the built page draws, after
+// its properties change (a rebuild in another theme or shape, a filter switched on), after a
+// paste and after the design device changes: a list's filter field and its items below it, a
+// button's face filling the box the user sized, which is also the box that takes the clicks,
+// and a text area as tall as the built page makes it, which is the height its size check keeps.
+TEST_F(KRPageStylesLive, EachWidgetIsDrawnAsTheBuiltPageDrawsItAfterEveryChange)
+{
+    show(QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                        "<JQMListView id=\"filtered\" top=\"10\" left=\"0\" width=\"100%\" height=\"150\" filter=\"true\">"
+                        "[{\"label\":\"Apple\"},{\"label\":\"Pear\"}]</JQMListView>"
+                        "<JQMListView id=\"plain\" top=\"170\" left=\"0\" width=\"100%\" height=\"150\">"
+                        "[{\"label\":\"Plum\"},{\"label\":\"Fig\"}]</JQMListView>"
+                        "<JQMButton id=\"button1\" top=\"330\" left=\"10\" width=\"190\" height=\"90\" value=\"Big\"/>"
+                        "<JQMTextArea id=\"area1\" top=\"430\" left=\"10\" width=\"200\" height=\"32\" value=\"Some words\"/>"
+                        "<JQMSlideToggle id=\"toggle1\" top=\"520\" left=\"10\">Off\nOn</JQMSlideToggle>"
+                        "</KRContents></KRPage>"));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    // A list rebuilt twice (a theme, an inset), a list that starts to filter, a text area pasted.
+    const auto filtered = page->objectForID(QStringLiteral("filtered"));
+    filtered->setValue(QStringLiteral("kr_theme"), QStringLiteral("b"));
+    ASSERT_TRUE(settle());
+    filtered->setValue(QStringLiteral("kr_inset"), QStringLiteral("true"));
+    page->objectForID(QStringLiteral("plain"))->setValue(QStringLiteral("kr_filter"), QStringLiteral("true"));
+    page->pasteboardCopyObjects({page->objectForID(QStringLiteral("area1"))});
+    const auto pasted = page->pasteObjects();
+    ASSERT_EQ(pasted.size(), 1);
+    pasted.first()->setValue(QStringLiteral("kr_top"), QStringLiteral("470"));
+    ASSERT_TRUE(settle());
+    // Another device: a wider screen.
+    project->setDesignTarget(QStringLiteral("iPhone6"));
+    view->resize(375, 667);
+    ASSERT_TRUE(settle());
+
+    // Each control's drawn parts, as boxes relative to its element's corner.
+    const QString pastedID = QStringLiteral("page1_") + pasted.first()->kr_id();
+    const QString drawing = QStringLiteral(
+        "(function() { var parts = {page1_filtered: 'form, .ui-input-search, ul, li', page1_plain: 'form, .ui-input-search, ul, li',"
+        " page1_button1: '.ui-btn', page1_area1: 'textarea', %1: 'textarea', page1_toggle1: '.ui-slider-track'};"
+        " return Object.keys(parts).map(function(id) { var e = document.getElementById(id); if (!e) return id + ' missing';"
+        " var o = e.getBoundingClientRect();"
+        " return id + ': ' + $(e).find(parts[id]).map(function() {"
+        "  var r = this.getBoundingClientRect(); return this.tagName.toLowerCase() + '@' + [r.left - o.left, r.top - o.top, r.width, r.height]"
+        "  .map(Math.round).join(','); }).get().join(' '); }).join('\\n'); })()")
+                                .arg(KRJavaScript::quotedString(pastedID));
+    QWebEngineView built;
+    showBuiltPage(built);
+    if (HasFatalFailure())
+        return;
+    QString inBuilt, inDesign;
+    // Text areas take their height a moment after they show.
+    KRTest::processEventsUntil([&] {
+        inBuilt = js(built, drawing).toString();
+        inDesign = js(*view, drawing).toString();
+        return inDesign == inBuilt;
+    });
+    EXPECT_EQ(inDesign, inBuilt);
+    EXPECT_EQ(js(*view, QStringLiteral("$('#page1_filtered .ui-input-search').length + ',' + $('#page1_plain .ui-input-search').length"))
+                  .toString(),
+              QStringLiteral("1,1"))
+        << "each filtering list shows one filter field";
+    // The button's face is the box the user gave it, in both.
+    const QString face = QStringLiteral("(function() { var o = document.getElementById('page1_button1').getBoundingClientRect();"
+                                        " var f = $('#page1_button1 .ui-btn')[0].getBoundingClientRect();"
+                                        " return [f.left - o.left, f.top - o.top, f.width, f.height].map(Math.round).join(','); })()");
+    EXPECT_EQ(js(*view, face).toString(), QStringLiteral("0,0,190,90"));
+    EXPECT_EQ(js(built, face).toString(), QStringLiteral("0,0,190,90"));
+    // The pasted text area's size check measured it at the height the built page draws it.
+    const QString extent = QStringLiteral("(function(e) { return Math.round(e.querySelector('textarea').getBoundingClientRect().bottom"
+                                          " - e.getBoundingClientRect().top); })(document.getElementById(%1))")
+                               .arg(KRJavaScript::quotedString(pastedID));
+    EXPECT_EQ(pasted.first()->value(QStringLiteral("kr_height")).toInt(), js(built, extent).toInt());
+    EXPECT_TRUE(view->agentErrors().isEmpty()) << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+    EXPECT_TRUE(view->grab().toImage().save(artifactsDir() + QStringLiteral("/widgets-after-changes-design.png")));
+    EXPECT_TRUE(built.grab().toImage().save(artifactsDir() + QStringLiteral("/widgets-after-changes-built.png")));
+}
+
 // A project opened before the runtime server answers (at launch, the server still starting):
 // its page's view waits for the server instead of asking it for the libraries; libraries asked
 // of a port nothing listens on yet fail and are asked again a few times, then once the server
