@@ -119,8 +119,10 @@ Response exchange(qint64 port, const QByteArray &head, const QByteArray &body)
     return response;
 }
 
-// The children of `pid` that have run for more than a third of a second (more than a script
-// process takes to start).
+// The children of `pid` that have run for more than a tenth of a second: more than a script
+// process takes to start (a few hundredths), yet little enough that a running script gets it
+// well within its time limit on a busy machine, where the page would be paused before a longer
+// bound were reached.
 int busyChildren(qint64 pid)
 {
     // A script process may sit below a launcher of its own (the server's child), whose time
@@ -146,7 +148,7 @@ int busyChildren(qint64 pid)
             if (below.first == child)
                 used += below.second;
         }
-        if (used * 3 > ticks)
+        if (used * 10 > ticks)
             ++busy;
     }
     return busy;
