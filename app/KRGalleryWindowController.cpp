@@ -427,11 +427,16 @@ void KRGalleryWindowController::loadSampleTable()
     int index = 0;
     for (const QJsonObject &entry : entries) {
         KRGalleryItemViewController *row = addRow(samplesTable, m_samples);
+        // An empty address names no picture or tutorial (resolved, it would be the site itself).
+        const auto address = [&entry](const QString &key) {
+            const QString text = entry.value(key).toString().trimmed();
+            return text.isEmpty() ? QUrl() : resolveSampleURL(text);
+        };
         row->setUrl(resolveSampleURL(entry.value(QStringLiteral("url")).toString()));
-        row->setImageUrl(resolveSampleURL(entry.value(QStringLiteral("image")).toString()));
-        row->setImageThumbUrl(resolveSampleURL(entry.value(QStringLiteral("imageThumb")).toString()));
-        if (entry.contains(QStringLiteral("tutorial")))
-            row->setTutorialUrl(resolveSampleURL(entry.value(QStringLiteral("tutorial")).toString()));
+        row->setImageUrl(address(QStringLiteral("image")));
+        row->setImageThumbUrl(address(QStringLiteral("imageThumb")));
+        if (const QUrl tutorial = address(QStringLiteral("tutorial")); !tutorial.isEmpty())
+            row->setTutorialUrl(tutorial);
         row->setProjectName(entry.value(QStringLiteral("name")).toString());
         row->setProjectDescription(entry.value(QStringLiteral("description")).toString());
         row->setRowNumber(index++);

@@ -345,7 +345,8 @@ TEST_F(KRGalleryTest, MalformedSamplesAreLeftOut)
     const QByteArray malformed = "42, \"text\", null, [], {}, {\"name\": 7, \"url\": \"samples/a.zip\"}, "
                                  "{\"name\": \" \", \"url\": \"samples/a.zip\"}, {\"name\": \"No Address\"}, "
                                  "{\"name\": \"Odd Address\", \"url\": {\"href\": \"samples/a.zip\"}}";
-    const QByteArray good = "{\"name\": \"Good\", \"description\": \"Fine.\", \"url\": \"samples/good.zip\"}";
+    const QByteArray good = "{\"name\": \"Good\", \"description\": \"Fine.\", \"url\": \"samples/good.zip\", "
+                            "\"tutorial\": \"\", \"image\": \" \", \"imageThumb\": \"\"}";
     server.route("/api.php", [&](const KRTestRequest &) {
         return KRTestResponse::text("{\"result\":\"OK\",\"samples\":[" + malformed + ", " + good + "]}", 200,
                                     "application/json");
@@ -357,6 +358,10 @@ TEST_F(KRGalleryTest, MalformedSamplesAreLeftOut)
         ASSERT_EQ(gallery.samples().size(), 1);
         EXPECT_EQ(gallery.samples().first()->projectName(), QStringLiteral("Good"));
         EXPECT_EQ(gallery.samples().first()->url(), server.url(QStringLiteral("/samples/good.zip")));
+        // Empty addresses name no tutorial and no picture, not the site they would resolve to.
+        EXPECT_TRUE(gallery.samples().first()->tutorialUrl().isEmpty());
+        EXPECT_TRUE(gallery.samples().first()->imageUrl().isEmpty());
+        EXPECT_TRUE(gallery.samples().first()->imageThumbUrl().isEmpty());
         EXPECT_EQ(gallery.samplesTable->count(), 1);
     }
     KRGalleryWindowController::setHeldSamples(std::nullopt);
