@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
@@ -271,9 +272,41 @@ void KRPopover::resizeEvent(QResizeEvent *event)
     updateMask();
 }
 
+void KRPopover::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    qApp->installEventFilter(this);
+}
+
+// An Escape that closes a list opened from the content (a pop-up over this one) closes that list
+// only: the list goes on the shortcut check that precedes the key press, so that the key press
+// itself comes to the content, and from there here, once the list is gone.
+bool KRPopover::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::ShortcutOverride && isVisible()) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && widget->window() != this && key->matches(QKeySequence::Cancel) &&
+            QApplication::activePopupWidget() == widget->window())
+            m_escapeTakenAbove = key->timestamp();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void KRPopover::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel) && m_escapeTakenAbove == event->timestamp()) {
+        m_escapeTakenAbove.reset();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void KRPopover::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
+    qApp->removeEventFilter(this);
     if (event->spontaneous() || m_changingKind)
         return;
     if (isHeld())

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Choosing with the mouse alone: in the Project Settings pop-over (opened from the toolbar and from
+the project outline's gear) each pop-up is found by its label, as a screen reader finds it,
+opened with a click and an entry clicked (a list taken back with Escape leaves the pop-over up);
+in the list
+view's item editor a pop-up cell's list is opened and an entry clicked the same way. Each choice
+shows on the design surface and is read back from the saved project.xml."""
+
+import re
+import sys
+
+import krdesktop as kd
+
+LIST_AT = (20, 60)
+
+
+def setting(project, key):
+    for element in project.root.iter():
+        if key in element.attrib:
+            return element.get(key)
+    return None
+
+
+def open_settings(desktop, window, how):
+    """Opens Project Settings with a click on the toolbar's button or on the project outline's
+    gear; returns the pop-over's body, reached through a pop-up of it that came into view."""
+    desktop.activate_if_needed(window)
+    if how == "toolbar":
+        button = desktop.wait_for(window, "push button", "Settings", "the toolbar's Settings button")
+    else:
+        button = desktop.wait_for(window, "push button", "Project Settings", "the project outline's settings button")
+    first = kd.shown_after(desktop, lambda: desktop.click(button), f"the Project Settings pop-over ({how})",
+                           lambda n: n.role == "combo box" and "Design target:" in kd.labels_of(n))
+    return kd.top_of(first)
+
+
+def close_settings(desktop, body):
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not body.showing(), "the Project Settings pop-over to close")
+
+
+def device_popup(window):
+    """The design surface's device pop-up (its other pop-up is the zoom)."""
+    canvas = kd.wait_until(lambda: window.find(name="Design Surface"), "the design surface")
+    return kd.wait_until(lambda: canvas.find("combo box", predicate=lambda n: not n.name.endswith("%")),
+                         "the surface's device pop-up")
+
+
+def project_settings_by_mouse(desktop, window, folder, surface):
+    before = setting(kd.save(desktop, window, folder), "designTarget")
+    body = open_settings(desktop, window, "toolbar")
+    desktop.screenshot("settings-open")
+    target = kd.labelled(body, "combo box", "Design target:")
+    desktop.click(target)
+    devices = kd.wait_until(lambda: [n.name for n in target.find_all("list item")], "the design targets listed")
+    desktop.screenshot("design-targets")
+    # Escape takes back the list only; the pop-over stays.
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not target.find("list item"), "the design target list to close")
+    kd.check(body.showing(), "Escape on the design target list closed the Project Settings pop-over too")
+    others = [d for d in devices if d != target.name]
+    kd.check(others, f"the design target pop-up offers only {devices}")
+    device = others[-1]
+    choices = [("Design target:", device), ("Objects:", "Customized for each device type"),
+               ("Deploy:", "All pages in one file")]
+    for label, entry in choices:
+        popup = kd.labelled(body, "combo box", label)
+        kd.click_entry(desktop, popup, entry)
+        kd.wait_until(lambda: popup.name == entry, f"the {label!r} pop-up to show {entry!r}")
+        desktop.screenshot(f"chosen-{label.strip(':').replace(' ', '-')}")
+    # The surface shows the chosen device while the pop-over is still up.
+    kd.wait_until(lambda: device_popup(window).name == device, f"the surface's device pop-up to name {device!r}")
+    close_settings(desktop, body)
+    saved = kd.save(desktop, window, folder)
+    found = {key: setting(saved, key) for key in ("autoAdjustObjects", "singlePageDeploy")}
+    kd.check(found == {"autoAdjustObjects": "true", "singlePageDeploy": "true"}, f"project.xml has {found}")
+    kd.check(setting(saved, "designTarget") not in (None, before),
+             f"project.xml keeps the design target {before!r} after {device!r} was chosen")
+
+    # Opened again from the project outline, the pop-over shows what was chosen.
+    body = open_settings(desktop, window, "outline")
+    for label, entry in choices:
+        popup = kd.labelled(body, "combo box", label)
+        kd.check(popup.name == entry, f"the reopened {label!r} pop-up shows {popup.name!r}, not {entry!r}")
+    desktop.screenshot("settings-reopened")
+    close_settings(desktop, body)
+
+
+def item_table(window):
+    return kd.wait_until(lambda: window.find("table", predicate=lambda n: n.find("table column header", "theme")),
+                         "the item editor's table")
+
+
+def cell(table, column, row_label):
+    """The cell of a column (by its header) on the row whose label cell reads row_label."""
+    header = table.find("table column header", column)
+    label = table.find("table cell", row_label)
+    if header is None or label is None:
+        return None
+    x, y = header.center[0], label.center[1]
+    for node in table.find_all("table cell"):
+        nx, ny, nw, nh = node.rect
+        if nx <= x < nx + nw and ny <= y < ny + nh:
+            return node
+    return None
+
+
+def choose_in_cell(desktop, table, column, row_label, entry):
+    """A double click puts the cell's pop-up in it; a click opens its list, another picks the
+    entry."""
+    target = kd.wait_until(lambda: cell(table, column, row_label), f"the {column} cell of {row_label!r}")
+    popup = kd.shown_after(desktop, lambda: desktop.input.double_click(*target.center),
+                           f"the pop-up of the {column} cell", lambda n: n.role == "combo box")
+    kd.click_entry(desktop, popup, entry)
+
+
+def list_items_by_mouse(desktop, window, folder, surface):
+    kd.drag_from_palette(desktop, window, surface, "JQMListView", *LIST_AT)
+    kd.wait_inspected(desktop, window, "listview1")
+    kd.wait_until(lambda: kd.element_with_text(surface, "Item #2"), "the list's second item on the surface")
+    row = kd.inspector_row(desktop, window, "items")
+    desktop.click(desktop.wait_for(row, "push button", "Edit…", "the items row's Edit button"))
+    table = item_table(window)
+    kd.wait_until(lambda: cell(table, "label", "Item #2"), "Item #2 in the item table")
+    choose_in_cell(desktop, table, "theme", "Item #2", "a")
+    kd.wait_until(lambda: (cell(table, "theme", "Item #2") or table).name == "a", "the theme cell to read 'a'")
+    desktop.screenshot("item-theme-chosen")
+    items = kd.save(desktop, window, folder).object("listview1").text or ""
+    kd.check(re.search(r'"theme"\s*:\s*"a"', items), f"the saved items have no theme a: {items!r}")
+
+
+def choosing_by_mouse(desktop):
+    desktop.launch()
+    untitled = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    window, folder = kd.new_project(desktop, untitled, "Choosing")
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface)
+    project_settings_by_mouse(desktop, window, folder, surface)
+    list_items_by_mouse(desktop, window, folder, surface)
+
+
+if __name__ == "__main__":
+    sys.exit(kd.run([choosing_by_mouse]))
