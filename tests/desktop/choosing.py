@@ -8,10 +8,12 @@ shows on the design surface and is read back from the saved project.xml."""
 
 import re
 import sys
+import xml.etree.ElementTree as ElementTree
 
 import krdesktop as kd
 
 LIST_AT = (20, 60)
+FOOTER_AT = (20, 380)
 
 
 def setting(project, key):
@@ -60,7 +62,8 @@ def project_settings_by_mouse(desktop, window, folder, surface):
     kd.check(body.showing(), "Escape on the design target list closed the Project Settings pop-over too")
     others = [d for d in devices if d != target.name]
     kd.check(others, f"the design target pop-up offers only {devices}")
-    device = others[-1]
+    # A phone: the page stays whole in view, for the footer below.
+    device = others[0]
     choices = [("Design target:", device), ("Objects:", "Customized for each device type"),
                ("Deploy:", "All pages in one file")]
     for label, entry in choices:
@@ -114,6 +117,20 @@ def choose_in_cell(desktop, table, column, row_label, entry):
     kd.click_entry(desktop, popup, entry)
 
 
+def dark(colour):
+    return sum(colour) / 3 < 110
+
+
+def drawn_dark(desktop, surface, text):
+    """Whether the page's element reading text is drawn mostly dark (the "b" theme)."""
+    node = kd.element_with_text(surface, text)
+    if node is None:
+        return False
+    x, y, w, h = node.rect
+    on_screen = x >= 0 and y >= 0 and x + w <= kd.SCREEN_WIDTH and y + h <= kd.SCREEN_HEIGHT
+    return w > 0 and h > 0 and on_screen and kd.grab_count(desktop, node.rect, dark) > w * h // 3
+
+
 def list_items_by_mouse(desktop, window, folder, surface):
     kd.drag_from_palette(desktop, window, surface, "JQMListView", *LIST_AT)
     kd.wait_inspected(desktop, window, "listview1")
@@ -122,11 +139,46 @@ def list_items_by_mouse(desktop, window, folder, surface):
     desktop.click(desktop.wait_for(row, "push button", "Edit…", "the items row's Edit button"))
     table = item_table(window)
     kd.wait_until(lambda: cell(table, "label", "Item #2"), "Item #2 in the item table")
-    choose_in_cell(desktop, table, "theme", "Item #2", "a")
-    kd.wait_until(lambda: (cell(table, "theme", "Item #2") or table).name == "a", "the theme cell to read 'a'")
+    choose_in_cell(desktop, table, "theme", "Item #2", "b")
+    kd.wait_until(lambda: (cell(table, "theme", "Item #2") or table).name == "b", "the theme cell to read 'b'")
     desktop.screenshot("item-theme-chosen")
     items = kd.save(desktop, window, folder).object("listview1").text or ""
-    kd.check(re.search(r'"theme"\s*:\s*"a"', items), f"the saved items have no theme a: {items!r}")
+    kd.check(re.search(r'"theme"\s*:\s*"b"', items), f"the saved items have no theme b: {items!r}")
+
+    # On the surface the second item is dark, the first is not.
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    kd.wait_until(lambda: drawn_dark(desktop, surface, "Item #2") and not drawn_dark(desktop, surface, "Item #1"),
+                  "Item #2 drawn dark on the surface")
+    desktop.screenshot("item-dark-on-surface")
+
+
+def navbar_items_by_mouse(desktop, window, folder, surface):
+    kd.drag_from_palette(desktop, window, surface, "JQMFooterToolbar", *FOOTER_AT)
+    footer = kd.wait_until(lambda: (lambda i: i if i.startswith("footer") else None)(kd.inspected_object(desktop, window)),
+                           "the dropped footer in the inspector")
+    row = kd.inspector_row(desktop, window, "navbarItems")
+    desktop.click(desktop.wait_for(row, "push button", "Edit…", "the navbarItems row's Edit button"))
+    table = item_table(window)
+    desktop.screenshot("navbar-table")
+    # A new item, its label typed into the cell that opens for it.
+    x, y, w, h = table.rect
+    add = desktop.wait_for(window, "push button", "+", "the item editor's add button",
+                           predicate=lambda n: y + h - 4 <= n.rect[1] <= y + h + 40 and x <= n.rect[0] <= x + 60)
+    desktop.click(add)
+    kd.wait_until(lambda: table.find("table cell", "(default)"), "the new item's row")
+    label = "Home"
+    desktop.input.type(label)
+    desktop.input.key("Return")
+    kd.wait_until(lambda: cell(table, "theme", label), f"the item {label!r} in the table")
+    choose_in_cell(desktop, table, "theme", label, "b")
+    kd.wait_until(lambda: (cell(table, "theme", label) or table).name == "b", f"the theme cell of {label!r} to read 'b'")
+    desktop.screenshot("navbar-theme-chosen")
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    kd.wait_until(lambda: drawn_dark(desktop, surface, label), f"the navigation bar's {label!r} drawn dark on the surface")
+    desktop.screenshot("navbar-dark-on-surface")
+    stored = kd.save(desktop, window, folder).object(footer)
+    text = ElementTree.tostring(stored, encoding="unicode") if stored is not None else ""
+    kd.check(re.search(r'theme(&quot;|")\s*:\s*(&quot;|")b', text), f"the saved footer's items have no theme b: {text!r}")
 
 
 def choosing_by_mouse(desktop):
@@ -138,6 +190,7 @@ def choosing_by_mouse(desktop):
     kd.check_page_drawn(desktop, surface)
     project_settings_by_mouse(desktop, window, folder, surface)
     list_items_by_mouse(desktop, window, folder, surface)
+    navbar_items_by_mouse(desktop, window, folder, surface)
 
 
 if __name__ == "__main__":
