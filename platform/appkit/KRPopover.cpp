@@ -278,15 +278,17 @@ void KRPopover::showEvent(QShowEvent *event)
     qApp->installEventFilter(this);
 }
 
-// An Escape that closes a list opened from the content (a pop-up over this one) closes that list
-// only: the list goes on the shortcut check that precedes the key press, so that the key press
-// itself comes to the content, and from there here, once the list is gone.
+// An Escape that closes a list opened from the content (a pop-up over this one, such as a combo
+// box's) closes that list only. The list closes on the shortcut check that comes before the key
+// press; the key press itself then goes to the content, now the active pop-up's, and from there
+// here, where it would close the pop-over as well.
 bool KRPopover::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::ShortcutOverride && isVisible()) {
         auto *key = static_cast<QKeyEvent *>(event);
         auto *widget = qobject_cast<QWidget *>(watched);
-        if (widget && widget->window() != this && key->matches(QKeySequence::Cancel) &&
+        // Told apart by the window system's time of the key (events made up in code have none).
+        if (widget && widget->window() != this && key->matches(QKeySequence::Cancel) && key->timestamp() != 0 &&
             QApplication::activePopupWidget() == widget->window())
             m_escapeTakenAbove = key->timestamp();
     }
