@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Choosing with the mouse alone: in the Project Settings pop-over (opened from the toolbar and from
-the project outline's gear) each pop-up is found by its label, as a screen reader finds it,
-opened with a click and an entry clicked (a list taken back with Escape leaves the pop-over up);
-in the list
-view's item editor a pop-up cell's list is opened and an entry clicked the same way. Each choice
-shows on the design surface and is read back from the saved project.xml."""
+"""Choosing with the mouse alone. In the Project Settings pop-over, opened from the toolbar and
+from the project outline's gear, each pop-up is found by its label, as a screen reader finds it,
+opened with a click and an entry clicked (a list taken back with Escape leaves the pop-over up).
+In the item editors of a list view and of a footer's navigation bar, a pop-up cell's list is
+opened and an entry clicked the same way. Each choice shows on the design surface and is read
+back from the saved project.xml."""
 
 import re
 import sys
@@ -154,8 +154,9 @@ def list_items_by_mouse(desktop, window, folder, surface):
 
 def navbar_items_by_mouse(desktop, window, folder, surface):
     kd.drag_from_palette(desktop, window, surface, "JQMFooterToolbar", *FOOTER_AT)
-    footer = kd.wait_until(lambda: (lambda i: i if i.startswith("footer") else None)(kd.inspected_object(desktop, window)),
-                           "the dropped footer in the inspector")
+    footer = kd.wait_until(
+        lambda: (lambda i: i if i.startswith("footer") else None)(kd.inspected_object(desktop, window)),
+        "the dropped footer in the inspector")
     row = kd.inspector_row(desktop, window, "navbarItems")
     desktop.click(desktop.wait_for(row, "push button", "Edit…", "the navbarItems row's Edit button"))
     table = item_table(window)
@@ -171,14 +172,17 @@ def navbar_items_by_mouse(desktop, window, folder, surface):
     desktop.input.key("Return")
     kd.wait_until(lambda: cell(table, "theme", label), f"the item {label!r} in the table")
     choose_in_cell(desktop, table, "theme", label, "b")
-    kd.wait_until(lambda: (cell(table, "theme", label) or table).name == "b", f"the theme cell of {label!r} to read 'b'")
+    kd.wait_until(lambda: (cell(table, "theme", label) or table).name == "b",
+                  f"the theme cell of {label!r} to read 'b'")
     desktop.screenshot("navbar-theme-chosen")
     desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
-    kd.wait_until(lambda: drawn_dark(desktop, surface, label), f"the navigation bar's {label!r} drawn dark on the surface")
+    kd.wait_until(lambda: drawn_dark(desktop, surface, label),
+                  f"the navigation bar's {label!r} drawn dark on the surface")
     desktop.screenshot("navbar-dark-on-surface")
     stored = kd.save(desktop, window, folder).object(footer)
     text = ElementTree.tostring(stored, encoding="unicode") if stored is not None else ""
-    kd.check(re.search(r'theme(&quot;|")\s*:\s*(&quot;|")b', text), f"the saved footer's items have no theme b: {text!r}")
+    kd.check(re.search(r'theme(&quot;|")\s*:\s*(&quot;|")b', text),
+             f"the saved footer's items have no theme b: {text!r}")
 
 
 def choosing_by_mouse(desktop):

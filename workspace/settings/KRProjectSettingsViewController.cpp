@@ -113,7 +113,8 @@ QWidget *krProjectSettingsBuild(QObject *owner)
     place(krProjectSettingsRows[3], krProjectSettingsControl<QComboBox>(QStringLiteral("defaultThemePopup"), root));
 
     // The version has no help of its own.
-    QLabel *versionLabel = krProjectSettingsLabel(QStringLiteral("jQuery Mobile:"), QStringLiteral("jqmVersionLabel"), root);
+    QLabel *versionLabel =
+        krProjectSettingsLabel(QStringLiteral("jQuery Mobile:"), QStringLiteral("jqmVersionLabel"), root);
     auto *versionPopup = krProjectSettingsControl<QComboBox>(QStringLiteral("jqmVersionPopup"), root);
     versionLabel->setBuddy(versionPopup);
     grid->addWidget(versionLabel, line, 0);
