@@ -241,15 +241,13 @@ void KRPopover::followOwnerWindow()
         owner->installEventFilter(this); // once, however often it is shown
 }
 
-bool KRPopover::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == ownerWindow() && event->type() == QEvent::Hide && isVisible())
-        close();
-    return QWidget::eventFilter(watched, event);
-}
-
 void KRPopover::keyPressEvent(QKeyEvent *event)
 {
+    if (event->matches(QKeySequence::Cancel) && m_escapeTakenAbove == event->timestamp()) {
+        m_escapeTakenAbove.reset();
+        event->accept();
+        return;
+    }
     QWidget *owner = ownerWindow();
     const QKeySequence key(event->keyCombination());
     // Command keys only: a bare key (Delete, say) the content left alone is no command for the
@@ -334,9 +332,36 @@ void KRPopover::resizeEvent(QResizeEvent *event)
     updateMask();
 }
 
+void KRPopover::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    qApp->installEventFilter(this);
+}
+
+// An Escape that closes a list opened from the content (a pop-up over this one, such as a combo
+// box's) closes that list only. The list closes on the shortcut check that comes before the key
+// press; the key press itself then goes to the content, now the active pop-up's, and from there
+// here, where it would close the pop-over as well.
+bool KRPopover::eventFilter(QObject *watched, QEvent *event)
+{
+    // The pop-over goes with the window it points into.
+    if (watched == ownerWindow() && event->type() == QEvent::Hide && isVisible())
+        close();
+    if (event->type() == QEvent::ShortcutOverride && isVisible()) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        auto *widget = qobject_cast<QWidget *>(watched);
+        // Told apart by the window system's time of the key (events made up in code have none).
+        if (widget && widget->window() != this && key->matches(QKeySequence::Cancel) && key->timestamp() != 0 &&
+            QApplication::activePopupWidget() == widget->window())
+            m_escapeTakenAbove = key->timestamp();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void KRPopover::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
+    qApp->removeEventFilter(this);
     if (event->spontaneous() || m_changingKind)
         return;
     if (isHeld())

@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include <optional>
+
 class QPainterPath;
 
 // A small window beside a rectangle of another widget, pointing at it with an arrow, that
@@ -94,6 +96,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -120,4 +123,7 @@ private:
     int m_reopenTries = 0;
     bool m_keyboardFocusShown = false;
     bool m_changingKind = false; // the window is hidden to change its kind, not closed
+    // The time of the last Escape that a pop-up opened over this one (a combo box's list)
+    // received first; its key press comes here once that pop-up has closed.
+    std::optional<quint64> m_escapeTakenAbove;
 };

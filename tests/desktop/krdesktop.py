@@ -1402,3 +1402,73 @@ def press(desktop, *combos):
     """Presses each key or shortcut ("Left", "ctrl+Home") in turn, at a person's pace."""
     for combo in combos:
         desktop.input.key(combo)
+
+
+# --- Pop-ups the window list leaves out --------------------------------------------------------
+
+def shown_after(desktop, act, what, predicate=None):
+    """Does act (a click, a shortcut) and returns a widget that came into view with it, as the
+    accessibility bus reports it: the way to the controls of a pop-over or of a table cell's
+    editor, which are in no window of the application's list. predicate picks among them."""
+    import pyatspi
+    from gi.repository import GLib
+    event_name = "object:state-changed:showing"
+    shown = []
+
+    def listener(event):
+        if event.detail1:
+            shown.append(event.source)
+
+    pyatspi.Registry.registerEventListener(listener, event_name)
+    try:
+        act()
+
+        def found():
+            context = GLib.MainContext.default()
+            while context.pending():
+                context.iteration(False)
+            for source in shown:
+                node = Node(source)
+                if node.showing() and (predicate is None or predicate(node)):
+                    return node
+            return None
+        return wait_until(found, what)
+    finally:
+        pyatspi.Registry.deregisterEventListener(listener, event_name)
+
+
+def top_of(node):
+    """The outermost widget above node that is still on the bus (the pop-over's body)."""
+    while True:
+        parent = node.parent()
+        if parent is None or parent.role in ("application", "") or parent.role == "desktop frame":
+            return node
+        node = parent
+
+
+def labels_of(node):
+    """The names of the labels a control is labelled by, as a screen reader reads them."""
+    import pyatspi
+    names = []
+    try:
+        for relation in node.acc.getRelationSet():
+            if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+                names += [relation.getTarget(i).name for i in range(relation.getNTargets())]
+    except Exception:
+        pass
+    return names
+
+
+def labelled(within, role, label, what=None):
+    """The control of that role under within whose label reads label."""
+    return wait_until(lambda: within.find(role, predicate=lambda n: label in labels_of(n)),
+                      what or f"the {role} labelled {label!r}")
+
+
+def click_entry(desktop, combo, entry):
+    """Opens a pop-up (combo box) with a click and clicks the entry named entry in its list."""
+    desktop.click(combo)
+    item = wait_until(lambda: combo.find("list item", entry), f"the entry {entry!r} in the list")
+    desktop.log(f"clicking {entry!r}")
+    desktop.click(item)
+    wait_until(lambda: not combo.find("list item", entry), f"the list to close after {entry!r} was clicked")

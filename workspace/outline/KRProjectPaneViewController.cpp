@@ -106,6 +106,7 @@ void KRProjectPaneViewController::awakeFromNib()
     button->setFixedSize(16, 16);
     button->setIcon(QIcon(QStringLiteral(":/outline/KR-action-gear.png")));
     button->setToolTip(QStringLiteral("Project Settings"));
+    button->setAccessibleName(QStringLiteral("Project Settings"));
     m_headerView->setButton(button);
     m_projectSettingsButton = button;
 

@@ -97,6 +97,9 @@ QWidget *krProjectSettingsBuild(QObject *owner)
         QLabel *label = krProjectSettingsLabel(QString::fromLatin1(row.title), QString::fromLatin1(row.name) + "Label", root);
         if (labelAlignment)
             label->setAlignment(labelAlignment);
+        // The label names its control for a screen reader (the pop-ups read only their value).
+        if (control->focusPolicy() != Qt::NoFocus)
+            label->setBuddy(control);
         grid->addWidget(label, line, 0, labelAlignment ? Qt::AlignTop : Qt::Alignment());
         grid->addWidget(control, line, 1);
         grid->addWidget(krProjectSettingsHelpButton(QString::fromLatin1(row.name) + "HelpButton", root), line, 2,
@@ -110,8 +113,12 @@ QWidget *krProjectSettingsBuild(QObject *owner)
     place(krProjectSettingsRows[3], krProjectSettingsControl<QComboBox>(QStringLiteral("defaultThemePopup"), root));
 
     // The version has no help of its own.
-    grid->addWidget(krProjectSettingsLabel(QStringLiteral("jQuery Mobile:"), QStringLiteral("jqmVersionLabel"), root), line, 0);
-    grid->addWidget(krProjectSettingsControl<QComboBox>(QStringLiteral("jqmVersionPopup"), root), line, 1);
+    QLabel *versionLabel =
+        krProjectSettingsLabel(QStringLiteral("jQuery Mobile:"), QStringLiteral("jqmVersionLabel"), root);
+    auto *versionPopup = krProjectSettingsControl<QComboBox>(QStringLiteral("jqmVersionPopup"), root);
+    versionLabel->setBuddy(versionPopup);
+    grid->addWidget(versionLabel, line, 0);
+    grid->addWidget(versionPopup, line, 1);
     ++line;
 
     auto *icon = krProjectSettingsControl<QLineEdit>(QStringLiteral("homescreenIconField"), root);
