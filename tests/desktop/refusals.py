@@ -99,12 +99,16 @@ def entity_declarations_refused(desktop):
 
 
 def choose_folder(desktop, title, folder, accept):
-    """Answers a folder dialog that opens in the home folder (the application's working folder,
-    when no dialog was used before): goes into the folder's parent with a double click on each
-    folder on the way and selects the folder with a click, as a person does (a typed path
-    brings up the completion list, which takes the click on the dialog's button)."""
+    """Answers a folder dialog: from the folder it opens in (beside the project), goes into the
+    folder's parent with a double click on each folder on the way and selects the folder with a
+    click, as a person does (a typed path brings up the completion list, which takes the click
+    on the dialog's button)."""
     dialog = desktop.window(title)
-    for name in os.path.relpath(os.path.dirname(folder), desktop.home).split(os.sep):
+    look_in = desktop.wait_for(dialog, "combo box", what="the dialog's folder pop-up",
+                               predicate=lambda n: n.name.startswith("/"))
+    way = os.path.relpath(os.path.dirname(folder), os.path.normpath(look_in.name))
+    kd.check(not way.startswith(".."), f"the dialog opens in {look_in.name!r}, not on the way to {folder!r}")
+    for name in [] if way == "." else way.split(os.sep):
         cell = desktop.wait_for(dialog, "table cell", name, f"the folder {name!r} in the list")
         desktop.input.double_click(*cell.center)
     cell = desktop.wait_for(dialog, "table cell", os.path.basename(folder), f"{os.path.basename(folder)!r} in the list")
