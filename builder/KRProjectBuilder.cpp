@@ -122,6 +122,7 @@ bool removeItem(const QString &path, QString *reason = nullptr)
 }
 
 using KRFileManager::canonicalPathAllowingMissing;
+using KRFileManager::isSameItemOrInside;
 using KRFileManager::isSameOrInside;
 
 // Whether an item at the path stays inside the folder: the folder holding it, as far as it
@@ -132,25 +133,6 @@ bool staysInside(const QString &path, const QString &folder)
     return !folder.isEmpty()
         && isSameOrInside(canonicalPathAllowingMissing(QFileInfo(path).absolutePath()),
                           canonicalPathAllowingMissing(folder));
-}
-
-// Whether the item at the path, or a folder it lies in, is the same item as the folder (device
-// and inode), whichever links or other mounts either path goes through.
-bool isSameItemOrInside(const QString &path, const QString &folder)
-{
-    struct stat wanted{};
-    if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &wanted) != 0)
-        return false;
-    for (QString current = QDir::cleanPath(QFileInfo(path).absoluteFilePath());;) {
-        struct stat status{};
-        if (::stat(QFile::encodeName(current).constData(), &status) == 0 && status.st_dev == wanted.st_dev
-            && status.st_ino == wanted.st_ino)
-            return true;
-        const QString parent = QFileInfo(current).absolutePath();
-        if (parent == current)
-            return false;
-        current = parent;
-    }
 }
 
 // What an export may not touch: the open package, and everything in it.

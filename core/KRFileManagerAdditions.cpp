@@ -1065,6 +1065,23 @@ bool isSameOrInside(const QString &path, const QString &folder)
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
+bool isSameItemOrInside(const QString &path, const QString &folder)
+{
+    struct stat wanted{};
+    if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &wanted) != 0)
+        return false;
+    for (QString current = QDir::cleanPath(QFileInfo(path).absoluteFilePath());;) {
+        struct stat status{};
+        if (::stat(QFile::encodeName(current).constData(), &status) == 0 && status.st_dev == wanted.st_dev
+            && status.st_ino == wanted.st_ino)
+            return true;
+        const QString parent = QFileInfo(current).absolutePath();
+        if (parent == current)
+            return false;
+        current = parent;
+    }
+}
+
 LinkCopy copyLinkWithin(const QString &linkPath, const QString &target, const QString &root, QString *reason)
 {
     const QFileInfo link(linkPath);

@@ -147,6 +147,10 @@ KRResult<void> removeItemRecursively(const QString &path);
 QString canonicalPathAllowingMissing(const QString &path);
 // Whether the path is the folder or lies below it (both as written: no resolving).
 bool isSameOrInside(const QString &path, const QString &folder);
+// Whether the item at the path, or a folder it lies in, is the same item as the folder (device
+// and inode), whichever links or other mounts either path goes through. False for an empty
+// folder or one that does not exist.
+bool isSameItemOrInside(const QString &path, const QString &folder);
 
 // How copyLinkWithin ended.
 enum class LinkCopy {

@@ -272,24 +272,7 @@ bool isSameOrInside(const QString &path, const QString &folder)
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
-// Whether the item at path, or a folder it lies in, is the folder (the same device and
-// inode, whichever links either path goes through).
-bool isSameItemOrInside(const QString &path, const QString &folder)
-{
-    struct stat wanted{};
-    if (::stat(QFile::encodeName(folder).constData(), &wanted) != 0)
-        return false;
-    for (QString current = QDir::cleanPath(QFileInfo(path).absoluteFilePath());;) {
-        struct stat status{};
-        if (::stat(QFile::encodeName(current).constData(), &status) == 0 && status.st_dev == wanted.st_dev
-            && status.st_ino == wanted.st_ino)
-            return true;
-        const QString parent = QFileInfo(current).absolutePath();
-        if (parent == current)
-            return false;
-        current = parent;
-    }
-}
+using KRFileManager::isSameItemOrInside;
 
 // A Save As builds the new package beside its place, as ".<name>.kr-save-<id>", and moves
 // what was in that place aside, as ".<name>.kr-replaced-<id>", until the new package is in
