@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A sample the hosting service offers is downloaded: against a stand-in service on the
 loopback, the gallery lists the service's sample beside those that come with the application;
-its Open button asks where to save it, the archive is fetched from the address the service
+it shows no Tutorial link and fetches no picture for the empty addresses it gives; its Open
+button asks where to save it, the archive is fetched from the address the service
 gave, and the project opens in a window of its own with its page drawn. The folder holds the
 sample as it was packed, and nothing of the download is left in the temporary folder."""
 
@@ -13,7 +14,7 @@ import zipfile
 
 import krdesktop as kd
 from gallery import drawn_button
-from service import row_named
+from service import row_named, tutorial_link
 
 SAMPLE = "Hosted Tips"
 ARCHIVE = "/samples/tips.zip"
@@ -74,6 +75,10 @@ def hosted_sample_downloaded(desktop):
         row = kd.wait_until(lambda: row_named(gallery, SAMPLE), f"the service's sample {SAMPLE!r} in the gallery")
         desktop.bring_to_front(gallery)
         desktop.screenshot("hosted-sample-listed")
+        # Its tutorial and picture addresses are empty: no Tutorial link, and the site is not
+        # fetched in their place.
+        kd.check(tutorial_link(desktop, row) is None, "the sample without a tutorial shows a Tutorial link")
+        kd.check(not service.fetched("/"), "the gallery fetched the service's site for a picture")
 
         x, y, w, h = row.rect
         desktop.input.click(x + w // 3, y + h // 2)
