@@ -19,6 +19,7 @@
 // server's workers start with the first build there, nothing warmed ahead). Targets: the
 // 50-page project built in at most 1 s, Showcase in at most 300 ms.
 
+#include <bench/support/KRBenchCores.h>
 #include <bench/support/KRBenchSupport.h>
 #include <bench/support/KRBenchTargets.h>
 #include <builder/KRBuilderSetup.h>
@@ -287,20 +288,10 @@ BENCHMARK(BM_BuildShowcase)->Iterations(1)->Unit(benchmark::kMillisecond);
 void BM_BuildGeneratedOnTwoCores(benchmark::State &state)
 {
     cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) {
+    if (!KRBench::confineToTwoProcessors(&allowed)) {
         state.SkipWithError("fewer than two processors");
         return;
     }
-    cpu_set_t two;
-    CPU_ZERO(&two);
-    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < 2; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            CPU_SET(cpu, &two);
-            ++taken;
-        }
-    }
-    ::sched_setaffinity(0, sizeof two, &two);
     if (!startServer(g_runner, g_root)) {
         state.SkipWithError("the local runtime server did not start");
         return;

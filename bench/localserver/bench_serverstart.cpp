@@ -7,6 +7,7 @@
 // confined to two of them ("_2cores", as on a two-core machine). Targets: both answer within
 // 1 s, take at most 400 ms of processor time between them, and hold at most 80 MB each.
 
+#include <bench/support/KRBenchCores.h>
 #include <bench/support/KRBenchTargets.h>
 #include <core/KRNodeRunner.h>
 
@@ -149,20 +150,10 @@ BENCHMARK(BM_TwoServersStart)->Iterations(1)->Unit(benchmark::kMillisecond)->Use
 void BM_TwoServersStartOnTwoCores(benchmark::State &state)
 {
     cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) {
+    if (!KRBench::confineToTwoProcessors(&allowed)) {
         state.SkipWithError("fewer than two processors");
         return;
     }
-    cpu_set_t two;
-    CPU_ZERO(&two);
-    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < 2; ++cpu) {
-        if (CPU_ISSET(cpu, &allowed)) {
-            CPU_SET(cpu, &two);
-            ++taken;
-        }
-    }
-    ::sched_setaffinity(0, sizeof two, &two);
     measure(state, "_2cores");
     ::sched_setaffinity(0, sizeof allowed, &allowed);
 }
