@@ -576,6 +576,22 @@ TEST_F(KRProjectBuilderTest, PagesWrittenBeforeTheirLinksAreKnownMatchPagesLinke
     }
 }
 
+// The build of AKilledBuildLeavesNoPageFileTakenForTheUsers, in the process that test starts:
+// its page named "settings" ends the process while the pages are made.
+TEST_F(KRProjectBuilderTest, BuildThatKillsItsProcess)
+{
+    const QString package = qEnvironmentVariable("KR_KILLED_BUILD_PACKAGE");
+    if (package.isEmpty())
+        GTEST_SKIP() << "run by AKilledBuildLeavesNoPageFileTakenForTheUsers in a process of its own";
+    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
+    xml.replace(QStringLiteral("<KRPage id=\"settings\""), QStringLiteral("<KRPage killsTheProcess=\"true\" id=\"settings\""));
+    m_project = std::make_shared<KRBuildTestProject>(package, xml.toUtf8());
+    m_project->setLinksLibrariesLate(true);
+    m_project->setConcurrentPageLimit(4);
+    (void)makeBuilder()->build();
+    ::_exit(0); // not reached: the page ends the process
+}
+
 // A build killed while it makes its pages (with their files made ahead on another thread)
 // leaves no page file that is empty or unmarked, which the next build would take for the
 // user's own: a page's file shows under its name only whole and marked as generated. What it
@@ -589,21 +605,23 @@ TEST_F(KRProjectBuilderTest, AKilledBuildLeavesNoPageFileTakenForTheUsers)
     ::unlink(probe.constData());
     if (!marks)
         GTEST_SKIP() << "the file system of the test folder refuses user extended attributes";
-    QString xml = QString::fromUtf8(KRBuildTest::sampleProjectXML());
-    xml.replace(QStringLiteral("<KRPage id=\"settings\""), QStringLiteral("<KRPage killsTheProcess=\"true\" id=\"settings\""));
-    m_project = std::make_shared<KRBuildTestProject>(m_package, xml.toUtf8());
-    m_project->setLinksLibrariesLate(true);
-    m_project->setConcurrentPageLimit(4);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        (void)makeBuilder()->build();
-        ::_exit(0); // not reached: the page kills the process
+    // The build runs in a process of its own started afresh (a fork of this one, which has
+    // threads, could inherit a lock held by one of them and wait for ever).
+    QProcess child;
+    child.setProgram(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+    child.setArguments({QStringLiteral("--gtest_filter=KRProjectBuilderTest.BuildThatKillsItsProcess")});
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KR_KILLED_BUILD_PACKAGE"), m_package);
+    child.setProcessEnvironment(environment);
+    child.start();
+    ASSERT_TRUE(child.waitForStarted(30000));
+    if (!child.waitForFinished(120000)) {
+        child.kill();
+        child.waitForFinished();
+        FAIL() << "the build did not stop";
     }
-    int status = 0;
-    for (int wait = 0; wait < 600 && ::waitpid(child, &status, WNOHANG) == 0; ++wait)
-        ::usleep(100000);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "the build did not stop where it was meant to";
+    ASSERT_TRUE(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 9)
+        << "the build did not stop where it was meant to: " << child.readAll().toStdString();
 
     const QStringList left = QDir(output).entryList(QDir::Files | QDir::Hidden);
     const QString mark = QString::fromLatin1(KRProjectResource::GeneratedFileMark);
