@@ -185,9 +185,10 @@ bool isWritableFile(int folder, const QByteArray &name, const struct stat &statu
     return ::faccessat(folder, name.constData(), W_OK, AT_EACCESS) == 0;
 }
 
-// Copies the extended attributes of the open file from onto the open file to; those the
-// file system or the user's rights refuse are left out.
-void copyAttributes(int from, int to)
+// Copies the extended attributes of the open item from onto the open item to: all of them, or
+// with marksOnly only the "user." marks. Those the file system or the user's rights refuse are
+// left out, and told in the run log when shownPath names the item.
+void copyAttributes(int from, int to, bool marksOnly = false, const QByteArray &shownPath = {})
 {
     const ssize_t size = ::flistxattr(from, nullptr, 0);
     if (size <= 0)
@@ -197,15 +198,16 @@ void copyAttributes(int from, int to)
     if (listed <= 0)
         return;
     for (const QByteArray &name : names.left(listed).split('\0')) {
-        if (name.isEmpty() || name == temporaryMarkName())
+        if (name.isEmpty() || (marksOnly && !name.startsWith("user.")) || name == temporaryMarkName())
             continue;
         const ssize_t length = ::fgetxattr(from, name.constData(), nullptr, 0);
         if (length < 0)
             continue;
         QByteArray value(length, '\0');
         const ssize_t read = ::fgetxattr(from, name.constData(), value.data(), size_t(value.size()));
-        if (read >= 0)
-            ::fsetxattr(to, name.constData(), value.constData(), size_t(read), 0);
+        if (read >= 0 && ::fsetxattr(to, name.constData(), value.constData(), size_t(read), 0) != 0
+            && !shownPath.isEmpty())
+            noteAttributeFailure(shownPath, errno);
     }
 }
 
@@ -819,29 +821,6 @@ int copyFileData(int in, int out, off_t size)
     return ::ftruncate(out, size) == 0 ? 0 : errno;
 }
 
-// Copies the "user." marks of the open item from onto the open item to.
-void copyMarks(int from, int to, const QByteArray &shownPath)
-{
-    const ssize_t size = ::flistxattr(from, nullptr, 0);
-    if (size <= 0)
-        return;
-    QByteArray names(size, '\0');
-    const ssize_t listed = ::flistxattr(from, names.data(), size_t(names.size()));
-    if (listed <= 0)
-        return;
-    for (const QByteArray &name : names.left(listed).split('\0')) {
-        if (!name.startsWith("user.") || name == temporaryMarkName())
-            continue;
-        const ssize_t length = ::fgetxattr(from, name.constData(), nullptr, 0);
-        if (length < 0)
-            continue;
-        QByteArray value(length, '\0');
-        const ssize_t read = ::fgetxattr(from, name.constData(), value.data(), size_t(value.size()));
-        if (read >= 0 && ::fsetxattr(to, name.constData(), value.constData(), size_t(read), 0) != 0)
-            noteAttributeFailure(shownPath, errno);
-    }
-}
-
 // Splits a canonical path into its names.
 QList<QByteArray> pathNames(const QByteArray &path)
 {
@@ -934,7 +913,7 @@ struct TreeCopy
                 if (out.get() < 0)
                     return fail(to, errno, QStringLiteral("couldn\u2019t be opened"));
                 if (keepMarks)
-                    copyMarks(in.get(), out.get(), to);
+                    copyAttributes(in.get(), out.get(), true, to);
                 return copy(in.get(), out.get(), from, to, false);
             }
             if (!S_ISREG(status.st_mode)) {
@@ -959,7 +938,7 @@ struct TreeCopy
             if (const int error = copyFileData(in.get(), out.get(), opened.st_size))
                 return fail(from, error, QStringLiteral("couldn\u2019t be copied"));
             if (keepMarks)
-                copyMarks(in.get(), out.get(), to);
+                copyAttributes(in.get(), out.get(), true, to);
             return true;
         });
         if (!listed && !failed)
