@@ -258,6 +258,7 @@ function serveFile(req, res, file, root) {
 // A body that has not arrived by its deadline is refused with 408 and its connection closed.
 function readBody(req) {
     return new Promise((resolve, reject) => {
+        req.bodyBytesRead = 0;
         let deadline = null;
         const tooLarge = () => {
             clearTimeout(deadline);
@@ -277,7 +278,17 @@ function readBody(req) {
         const chunks = [];
         let size = 0;
         let refused = false;
+        // Another request that needs the place of this body while it comes slowly.
+        req.cutOffBody = () => {
+            if (refused || req.complete) return false;
+            refused = true;
+            clearTimeout(deadline);
+            chunks.length = 0;
+            reject(new HTTPError(408, 'Request timeout: the body came too slowly while other requests waited'));
+            return true;
+        };
         req.on('data', (chunk) => {
+            req.bodyBytesRead += chunk.length;
             if (refused) return;
             size += chunk.length;
             if (size > MAX_BODY_BYTES) {
@@ -468,6 +479,10 @@ async function runServerPage(req, res, ticket, file, pageName, pathname, query, 
     if (req.method === 'POST' && !awaitsBody) {
         body = await readBody(req);
     } else if (req.method === 'POST') {
+        // What the body has sent so far: read, or waiting to be read.
+        ticket.bodyArrived = () => (req.bodyBytesRead || 0) + req.readableLength;
+        ticket.bodyWhole = () => req.complete;
+        ticket.cutOff = () => Boolean(req.cutOffBody && req.cutOffBody());
         const declared = Number(req.headers['content-length']);
         const known = Number.isFinite(declared) && declared >= 0;
         if (known && declared > MAX_BODY_BYTES) await readBody(req); // refused at once, without waiting

@@ -52,6 +52,19 @@ const MAX_WAITING_PER_PAGE = 256;
 // Requests whose body is awaited or being read, in all and for one page.
 const MAX_BODIES = 64;
 const MAX_BODIES_PER_PAGE = 16;
+// While those places are all taken and some of the bodies in them come slowly, a request that
+// finds no place waits a little to be judged by how its own body comes: a body that comes at
+// least this fast (or has come whole) takes the place of the slowest body that has had its
+// trial and came slower; a body as slow as those is refused. A place so freed goes to the body
+// that earned it, never to whoever asks next, so clients that trickle their bodies and come
+// again at once cannot keep an ordinary upload out.
+const BODY_FAIR_BYTES_PER_SECOND = 64 * 1024;
+// How long a body has before it is judged: one that has just been given a place is not
+// yet slow, and a request that has just come is given a moment to send its body.
+const BODY_TRIAL_MS = 1000;
+const ARRIVAL_LOOK_MS = 100;
+// A request that earned a place waits at most this long for a slow body's trial to end.
+const ARRIVAL_WAIT_MS = 2 * BODY_TRIAL_MS;
 // One process more than the pool, for pages whose last request took at most this long.
 const QUICK_RUN_MS = 500;
 const QUICK_PAGES_REMEMBERED = 256;
@@ -159,6 +172,7 @@ class ServerPageScripts {
         this.runQueue = []; // tickets whose body is read, in order of arrival
         this.waiting = 0;
         this.bodyQueue = []; // tickets waiting for room for their body
+        this.budgetTimer = null; // while bodies wait for room
         this.bodyBytes = 0; // reserved by admitted requests
         this.bodies = 0; // requests waiting for their body or reading it
         this.answerBytes = 0; // answers held for clients
@@ -172,8 +186,9 @@ class ServerPageScripts {
     // A ticket goes: "waiting" (admitted) -> "body" (waiting for room for its body) ->
     // "reading" -> "queued" (waiting for a process) -> "running" -> "finished" -> "done"
     // (released); a request without a body skips the body states, and a refused one leaves
-    // its queue at once. Until it runs it counts as waiting; until it is released it holds
-    // its body's share of the budget.
+    // its queue at once. A body that finds no place is "arriving" until it is judged (see
+    // BODY_FAIR_BYTES_PER_SECOND), then "waiting" or refused. Until it runs it counts as
+    // waiting; until it is released it holds its body's share of the budget.
 
     // A ticket for a request of the page at `file` (`stamp` tells versions of the file
     // apart), or a Refusal thrown. A request `withBody` counts among the bodies until it is
@@ -184,21 +199,128 @@ class ServerPageScripts {
         if (page.pausedUntil > now) {
             throw new Refusal(this.pauseMessage(page), (page.pausedUntil - now) / 1000);
         }
-        if (withBody ? this.bodies >= MAX_BODIES || page.bodies >= MAX_BODIES_PER_PAGE : !this.roomToWait(page)) {
+        // A body that finds every place taken waits to be judged only while some of those
+        // places are held by bodies that come slowly.
+        const arriving = withBody && !this.bodyPlaceFor(page);
+        if (arriving ? !this.roomToWait(page) || !this.slowBodyIn(page) : !withBody && !this.roomToWait(page)) {
             this.forget(page);
             throw this.busy();
         }
-        const ticket = { page, state: 'waiting', counted: false, bodyCounted: false, body: 0, granted: false,
-                         refusal: null, wake: null, answerBytes: 0, clientGone: false };
-        if (withBody) {
-            ticket.bodyCounted = true;
-            ++this.bodies;
-            ++page.bodies;
+        const ticket = { page, state: arriving ? 'arriving' : 'waiting', counted: false, bodyCounted: false, body: 0,
+                         granted: false, refusal: null, wake: null, answerBytes: 0, clientGone: false,
+                         arrivedAt: now, grantedAt: 0, bytesAtGrant: 0, timer: null,
+                         // Set by the caller: the bytes of the body come so far, whether it has
+                         // come whole, and a function that stops its reading (false when it
+                         // is not being read).
+                         bodyArrived: () => 0, bodyWhole: () => false, cutOff: () => false };
+        if (arriving) {
+            this.count(ticket);
+        } else if (withBody) {
+            this.takeBodyPlace(ticket);
         } else {
             this.count(ticket);
         }
         page.tickets.add(ticket);
         return ticket;
+    }
+
+    bodyPlaceFor(page) {
+        return this.bodies < MAX_BODIES && page.bodies < MAX_BODIES_PER_PAGE;
+    }
+
+    takeBodyPlace(ticket) {
+        ticket.bodyCounted = true;
+        ++this.bodies;
+        ++ticket.page.bodies;
+    }
+
+    // The bodies whose places a body for `page` may take: the page's own when it has no place
+    // left, any page's when all pages together have none.
+    bodiesFor(page) {
+        const tickets = [];
+        for (const other of page.bodies >= MAX_BODIES_PER_PAGE ? [page] : this.pages.values()) {
+            for (const ticket of other.tickets) {
+                if (ticket.state === 'reading') tickets.push(ticket);
+            }
+        }
+        return tickets;
+    }
+
+    // Bytes a second at which the body of `ticket` has come since it was given its place.
+    bodyRate(ticket, now) {
+        return 1000 * (ticket.bodyArrived() - ticket.bytesAtGrant) / Math.max(1, now - ticket.grantedAt);
+    }
+
+    comesSlowly(ticket, now, trialMs) {
+        return now - ticket.grantedAt >= trialMs && !ticket.bodyWhole() &&
+            this.bodyRate(ticket, now) < BODY_FAIR_BYTES_PER_SECOND;
+    }
+
+    // Whether a place that `page`'s bodies may take is held by a body that comes slowly (one
+    // whose trial has not ended included).
+    slowBodyIn(page) {
+        const now = Date.now();
+        return this.bodiesFor(page).some((ticket) => this.comesSlowly(ticket, now, ARRIVAL_LOOK_MS));
+    }
+
+    // The slowest body whose trial has ended among `tickets`, or null.
+    slowest(tickets) {
+        const now = Date.now();
+        let found = null;
+        let foundRate = Infinity;
+        for (const ticket of tickets) {
+            if (!this.comesSlowly(ticket, now, BODY_TRIAL_MS)) continue;
+            const rate = this.bodyRate(ticket, now);
+            if (rate < foundRate) {
+                found = ticket;
+                foundRate = rate;
+            }
+        }
+        return found;
+    }
+
+    // The body of `ticket` is read no further: it is answered 408 and its place and share of
+    // the budget are free at once. False when its reading has not begun.
+    cutOffBody(ticket) {
+        if (!ticket.cutOff()) return false;
+        this.release(ticket);
+        return true;
+    }
+
+    // Resolves once `ticket` (an arriving request) has a place for its body; rejects with a
+    // Refusal when its body comes as slowly as those holding the places, or no place is freed
+    // for it in time.
+    enterBodies(ticket) {
+        if (ticket.state !== 'arriving') return Promise.resolve();
+        return new Promise((resolve, reject) => {
+            ticket.wake = { resolve, reject };
+            ticket.timer = setTimeout(() => this.judgeArrival(ticket), ARRIVAL_LOOK_MS);
+        });
+    }
+
+    judgeArrival(ticket) {
+        ticket.timer = null;
+        if (ticket.state !== 'arriving') return;
+        const now = Date.now();
+        const page = ticket.page;
+        const age = now - ticket.arrivedAt;
+        const fair = ticket.bodyWhole() || 1000 * ticket.bodyArrived() / Math.max(1, age) >= BODY_FAIR_BYTES_PER_SECOND;
+        if (fair && !this.bodyPlaceFor(page)) {
+            const victim = this.slowest(this.bodiesFor(page));
+            if (victim) this.cutOffBody(victim);
+        }
+        if (fair && this.bodyPlaceFor(page)) {
+            ticket.counted = false;
+            --this.waiting;
+            --page.waiting;
+            this.takeBodyPlace(ticket);
+            ticket.state = 'waiting';
+            this.wake(ticket).resolve();
+        } else if (fair && age < ARRIVAL_WAIT_MS && this.slowBodyIn(page)) {
+            ticket.timer = setTimeout(() => this.judgeArrival(ticket), ARRIVAL_LOOK_MS);
+        } else {
+            this.wake(ticket).reject(this.busy());
+        }
     }
 
     roomToWait(page) {
@@ -240,6 +362,7 @@ class ServerPageScripts {
     // largest size); rejects with a Refusal when the page is paused meanwhile.
     reserveBody(ticket, bytes) {
         if (ticket.refusal || ticket.state === 'done') return Promise.reject(this.refusalOf(ticket));
+        if (ticket.state === 'arriving') return this.enterBodies(ticket).then(() => this.reserveBody(ticket, bytes));
         return new Promise((resolve, reject) => {
             ticket.body = Math.min(bytes, MAX_BODY_BYTES);
             ticket.state = 'body';
@@ -255,7 +378,32 @@ class ServerPageScripts {
             this.bodyBytes += ticket.body;
             ticket.granted = true;
             ticket.state = 'reading';
+            ticket.grantedAt = Date.now();
+            ticket.bytesAtGrant = ticket.bodyArrived();
             this.wake(ticket).resolve();
+        }
+        // Bodies waiting for the budget while slow ones hold it: the slow ones are looked at
+        // again as their trials end.
+        if (this.bodyQueue.length > 0 && !this.budgetTimer) {
+            this.budgetTimer = setInterval(() => this.makeRoomForBodies(), ARRIVAL_LOOK_MS);
+            this.budgetTimer.unref();
+        } else if (this.bodyQueue.length === 0 && this.budgetTimer) {
+            clearInterval(this.budgetTimer);
+            this.budgetTimer = null;
+        }
+    }
+
+    // The slowest bodies give their share of the budget to those waiting for it.
+    makeRoomForBodies() {
+        while (this.bodyQueue.length > 0 && this.bodyBytes + this.bodyQueue[0].body > BODY_BUDGET_BYTES) {
+            const readers = [];
+            for (const page of this.pages.values()) {
+                for (const ticket of page.tickets) {
+                    if (ticket.state === 'reading') readers.push(ticket);
+                }
+            }
+            const victim = this.slowest(readers);
+            if (!victim || !this.cutOffBody(victim)) break;
         }
     }
 
@@ -307,6 +455,10 @@ class ServerPageScripts {
             return;
         }
         this.leaveQueues(ticket);
+        if (ticket.timer) {
+            clearTimeout(ticket.timer);
+            ticket.timer = null;
+        }
         if (ticket.counted) {
             ticket.counted = false;
             --this.waiting;

@@ -894,13 +894,19 @@ TEST_F(KRLocalServerUnderLoad, largeAnswersLeaveNoMemoryBehindOnceTheirClientsHa
 }
 
 // Clients that trickle their bodies and come again whenever they are cut off take every place
-// a body may have; a client that sends its body at once still posts, each time.
+// a body may have, and the budget for bodies; a client that sends its body at once still
+// posts, each time, and so does one whose body follows its head (once held at 503 for as long
+// as the trickling went on).
 TEST_F(KRLocalServerUnderLoad, tricklingClientsThatComeAgainLeaveOthersTheirPosts)
 {
     const QJsonObject seen = run(QStringLiteral("reconnectingTricklers"));
     const QJsonArray statuses = seen.value(QStringLiteral("postStatuses")).toArray();
     EXPECT_GE(statuses.size(), 8) << QJsonDocument(seen).toJson().constData();
     for (const QJsonValue status : statuses)
+        EXPECT_EQ(status.toInt(), 200) << QJsonDocument(seen).toJson().constData();
+    const QJsonArray uploads = seen.value(QStringLiteral("uploadStatuses")).toArray();
+    EXPECT_GE(uploads.size(), 3) << QJsonDocument(seen).toJson().constData();
+    for (const QJsonValue status : uploads)
         EXPECT_EQ(status.toInt(), 200) << QJsonDocument(seen).toJson().constData();
     EXPECT_GT(seen.value(QStringLiteral("connections")).toInt(), 64) << "the trickling clients came again";
 }

@@ -183,16 +183,42 @@ async function unreadAnswersLeave() {
 // Clients that send the bodies of their POSTs a byte a second and, cut off or refused, come
 // again at once, for every place a body may take; meanwhile an ordinary client posts to the
 // same page every half second.
+// A POST whose body follows its head a moment later, as an upload's does; resolves with
+// {status, ms, text}.
+function upload(path, body) {
+    const started = Date.now();
+    return new Promise((resolve) => {
+        let answer = '';
+        const socket = net.connect(port, '127.0.0.1', () => {
+            socket.write('POST ' + path + ' HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
+                'Content-Length: ' + Buffer.byteLength(body) + '\r\n\r\n');
+            setTimeout(() => socket.write(body), 30);
+        });
+        socket.setEncoding('latin1');
+        socket.on('data', (chunk) => {
+            if (answer.length < 400) answer += chunk.slice(0, 400);
+        });
+        socket.on('error', () => {});
+        socket.on('close', () => {
+            const status = /^HTTP\/1\.1 (\d+)/.exec(answer);
+            resolve({ status: status ? Number(status[1]) : 0, ms: elapsed(started), text: answer.split('\r\n\r\n')[1] || '' });
+        });
+    });
+}
+
+// 64 clients trickle their bodies a byte a second and come again whenever they are cut off
+// (four of them declare bodies of the largest size, which take the whole budget for bodies);
+// meanwhile forms are posted, and uploads whose body follows the head.
 async function reconnectingTricklers() {
     let stop = false;
     let connections = 0;
     const open = new Set();
-    const trickle = () => {
+    const trickle = (declared) => {
         if (stop) return;
         ++connections;
         const socket = net.connect(port, '127.0.0.1', () => {
             socket.write('POST /home.krml HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
-                'Content-Length: 65536\r\n\r\nitem=');
+                'Content-Length: ' + declared + '\r\n\r\nitem=');
             socket.timer = setInterval(() => socket.write('x'), 1000);
         });
         open.add(socket);
@@ -200,21 +226,34 @@ async function reconnectingTricklers() {
         socket.on('close', () => {
             clearInterval(socket.timer);
             open.delete(socket);
-            setTimeout(trickle, 50);
+            setTimeout(() => trickle(declared), 50);
         });
     };
-    for (let i = 0; i < 64; ++i) trickle();
+    for (let i = 0; i < 64; ++i) trickle(i % 16 === 0 ? 32 * 1024 * 1024 : 65536);
     await sleep(2000);
-    const posts = [];
     const started = Date.now();
-    while (elapsed(started) < 8000) {
-        posts.push(await fetch('POST', '/home.krml', 'item=tea', { 'Content-Type': 'application/x-www-form-urlencoded' }));
-        await sleep(500);
-    }
+    const posts = [];
+    const uploads = [];
+    await Promise.all([
+        (async () => {
+            while (elapsed(started) < 8000) {
+                posts.push(await fetch('POST', '/home.krml', 'item=tea', { 'Content-Type': 'application/x-www-form-urlencoded' }));
+                await sleep(500);
+            }
+        })(),
+        (async () => {
+            while (elapsed(started) < 8000) {
+                uploads.push(await upload('/home.krml', 'item=' + 'u'.repeat(200000)));
+                await sleep(300);
+            }
+        })(),
+    ]);
     stop = true;
     for (const socket of open) socket.destroy();
+    const refused = (list) => list.filter((p) => p.status !== 200).map((p) => p.status + ' ' + p.text.trim());
     return { postStatuses: posts.map((p) => p.status), postMaxMs: Math.max(...posts.map((p) => p.ms)), connections,
-             refusals: posts.filter((p) => p.status !== 200).map((p) => p.text.trim()) };
+             uploadStatuses: uploads.map((p) => p.status), uploadMs: uploads.map((p) => p.ms),
+             refusals: refused(posts).concat(refused(uploads)) };
 }
 
 // Eight different pages that never finish are asked for at once, then a page that answers at once.
