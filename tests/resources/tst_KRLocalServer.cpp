@@ -708,7 +708,8 @@ console.log(JSON.stringify(seen));
     EXPECT_EQ(seen.value(QStringLiteral("v1")).toInt(), 1);
     EXPECT_EQ(seen.value(QStringLiteral("unlimited")).toInt(), 6);
     EXPECT_EQ(seen.value(QStringLiteral("unknown")).toInt(), 1);
-    EXPECT_EQ(seen.value(QStringLiteral("pools")).toArray(), (QJsonArray{1, 2, 2, 3, 4, 4}));
+    // A starting worker needs about a processor beside it for its compiler and collector.
+    EXPECT_EQ(seen.value(QStringLiteral("pools")).toArray(), (QJsonArray{1, 1, 1, 2, 4, 4}));
     EXPECT_EQ(seen.value(QStringLiteral("pinned")).toInt(), 2) << "pinned to two processors";
 }
 
