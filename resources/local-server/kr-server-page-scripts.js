@@ -200,9 +200,10 @@ class ServerPageScripts {
             throw new Refusal(this.pauseMessage(page), (page.pausedUntil - now) / 1000);
         }
         // A body that finds every place taken waits to be judged only while some of those
-        // places are held by bodies that come slowly.
+        // places are held by bodies that come slowly; until then it counts as waiting.
         const arriving = withBody && !this.bodyPlaceFor(page);
-        if (arriving ? !this.roomToWait(page) || !this.slowBodyIn(page) : !withBody && !this.roomToWait(page)) {
+        const waits = !withBody || arriving;
+        if ((waits && !this.roomToWait(page)) || (arriving && !this.slowBodyIn(page))) {
             this.forget(page);
             throw this.busy();
         }
@@ -213,12 +214,10 @@ class ServerPageScripts {
                          // come whole, and a function that stops its reading (false when it
                          // is not being read).
                          bodyArrived: () => 0, bodyWhole: () => false, cutOff: () => false };
-        if (arriving) {
+        if (waits) {
             this.count(ticket);
-        } else if (withBody) {
-            this.takeBodyPlace(ticket);
         } else {
-            this.count(ticket);
+            this.takeBodyPlace(ticket);
         }
         page.tickets.add(ticket);
         return ticket;
@@ -234,16 +233,27 @@ class ServerPageScripts {
         ++ticket.page.bodies;
     }
 
-    // The bodies whose places a body for `page` may take: the page's own when it has no place
-    // left, any page's when all pages together have none.
-    bodiesFor(page) {
+    leaveBodyPlace(ticket) {
+        ticket.bodyCounted = false;
+        --this.bodies;
+        --ticket.page.bodies;
+    }
+
+    // The bodies being read for `pages`.
+    readers(pages) {
         const tickets = [];
-        for (const other of page.bodies >= MAX_BODIES_PER_PAGE ? [page] : this.pages.values()) {
-            for (const ticket of other.tickets) {
+        for (const page of pages) {
+            for (const ticket of page.tickets) {
                 if (ticket.state === 'reading') tickets.push(ticket);
             }
         }
         return tickets;
+    }
+
+    // The bodies whose places a body for `page` may take: the page's own when it has no place
+    // left, any page's when all pages together have none.
+    bodiesFor(page) {
+        return this.readers(page.bodies >= MAX_BODIES_PER_PAGE ? [page] : this.pages.values());
     }
 
     // Bytes a second at which the body of `ticket` has come since it was given its place.
@@ -310,9 +320,7 @@ class ServerPageScripts {
             if (victim) this.cutOffBody(victim);
         }
         if (fair && this.bodyPlaceFor(page)) {
-            ticket.counted = false;
-            --this.waiting;
-            --page.waiting;
+            this.uncount(ticket);
             this.takeBodyPlace(ticket);
             ticket.state = 'waiting';
             this.wake(ticket).resolve();
@@ -335,6 +343,12 @@ class ServerPageScripts {
         ticket.counted = true;
         ++this.waiting;
         ++ticket.page.waiting;
+    }
+
+    uncount(ticket) {
+        ticket.counted = false;
+        --this.waiting;
+        --ticket.page.waiting;
     }
 
     page(file, stamp, name) {
@@ -396,13 +410,7 @@ class ServerPageScripts {
     // The slowest bodies give their share of the budget to those waiting for it.
     makeRoomForBodies() {
         while (this.bodyQueue.length > 0 && this.bodyBytes + this.bodyQueue[0].body > BODY_BUDGET_BYTES) {
-            const readers = [];
-            for (const page of this.pages.values()) {
-                for (const ticket of page.tickets) {
-                    if (ticket.state === 'reading') readers.push(ticket);
-                }
-            }
-            const victim = this.slowest(readers);
+            const victim = this.slowest(this.readers(this.pages.values()));
             if (!victim || !this.cutOffBody(victim)) break;
         }
     }
@@ -430,9 +438,7 @@ class ServerPageScripts {
     run(ticket, job, body) {
         if (ticket.refusal || ticket.state === 'done') return Promise.reject(this.refusalOf(ticket));
         if (ticket.bodyCounted) {
-            ticket.bodyCounted = false;
-            --this.bodies;
-            --ticket.page.bodies;
+            this.leaveBodyPlace(ticket);
             if (!this.roomToWait(ticket.page)) return Promise.reject(this.busy());
             this.count(ticket);
         }
@@ -459,16 +465,8 @@ class ServerPageScripts {
             clearTimeout(ticket.timer);
             ticket.timer = null;
         }
-        if (ticket.counted) {
-            ticket.counted = false;
-            --this.waiting;
-            --ticket.page.waiting;
-        }
-        if (ticket.bodyCounted) {
-            ticket.bodyCounted = false;
-            --this.bodies;
-            --ticket.page.bodies;
-        }
+        if (ticket.counted) this.uncount(ticket);
+        if (ticket.bodyCounted) this.leaveBodyPlace(ticket);
         if (ticket.granted) {
             ticket.granted = false;
             this.bodyBytes -= ticket.body;
@@ -546,9 +544,7 @@ class ServerPageScripts {
         const page = ticket.page;
         ++this.running;
         ++page.running;
-        ticket.counted = false;
-        --this.waiting;
-        --page.waiting;
+        this.uncount(ticket);
         ticket.state = 'running';
         const { resolve } = this.wake(ticket);
         const started = Date.now();

@@ -115,18 +115,22 @@ async function tricklingBodies() {
     };
 }
 
-// Twelve clients ask for a page with a large answer and never read it.
-async function unreadAnswers() {
-    const pid = Number(pidText);
-    const sockets = [];
-    for (let i = 0; i < 12; ++i) {
+// `count` connections that ask for the page with a large answer and never read it.
+function clientsThatNeverRead(count) {
+    return Array.from({ length: count }, () => {
         const socket = net.connect(port, '127.0.0.1', () => {
             socket.write('GET /big.krml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n');
         });
         socket.on('error', () => {});
         socket.pause(); // never read
-        sockets.push(socket);
-    }
+        return socket;
+    });
+}
+
+// Twelve clients ask for a page with a large answer and never read it.
+async function unreadAnswers() {
+    const pid = Number(pidText);
+    const sockets = clientsThatNeverRead(12);
     let peakKiB = 0;
     let page = null;
     const started = Date.now();
@@ -154,15 +158,7 @@ async function unreadAnswersLeave() {
     await fetch('GET', '/home.krml?name=warm');
     await sleep(1000);
     const beforeKiB = residentKiB(pid);
-    const sockets = [];
-    for (let i = 0; i < 12; ++i) {
-        const socket = net.connect(port, '127.0.0.1', () => {
-            socket.write('GET /big.krml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n');
-        });
-        socket.on('error', () => {});
-        socket.pause(); // never read
-        sockets.push(socket);
-    }
+    const sockets = clientsThatNeverRead(12);
     let peakKiB = 0;
     const started = Date.now();
     while (elapsed(started) < 6000) {
@@ -180,9 +176,6 @@ async function unreadAnswersLeave() {
     return { beforeKiB, peakKiB, laterKiB, laterMs: elapsed(left), pageStatus: page.status };
 }
 
-// Clients that send the bodies of their POSTs a byte a second and, cut off or refused, come
-// again at once, for every place a body may take; meanwhile an ordinary client posts to the
-// same page every half second.
 // A POST whose body follows its head a moment later, as an upload's does; resolves with
 // {status, ms, text}.
 function upload(path, body) {
@@ -206,9 +199,10 @@ function upload(path, body) {
     });
 }
 
-// 64 clients trickle their bodies a byte a second and come again whenever they are cut off
-// (four of them declare bodies of the largest size, which take the whole budget for bodies);
-// meanwhile forms are posted, and uploads whose body follows the head.
+// Clients that send the bodies of their POSTs a byte a second and, cut off or refused, come
+// again at once, for every place a body may take (four of them declare bodies of the largest
+// size, which take the whole budget for bodies); meanwhile an ordinary client posts a form to
+// the same page every half second, and another uploads a body that follows its head.
 async function reconnectingTricklers() {
     let stop = false;
     let connections = 0;
