@@ -1437,21 +1437,27 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
     const QString exportFolder = QDir::cleanPath(folderPath);
     if (exportFolder.isEmpty())
         return false;
+    // A target the export may not write to: said, logged, and nothing touched.
+    const auto refuse = [&](const QString &message, const QString &informativeText, const QString &logLine) {
+        KRAlert alert;
+        alert.messageText = message;
+        alert.informativeText = informativeText;
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+        KR_LOG(QStringLiteral("Export into %1 refused: %2").arg(exportFolder, logLine));
+        return false;
+    };
 
     // Copying the web folder into itself would copy what it is copying without end, and
     // replacing items there would delete the project's own files.
     if (!webFolder.isEmpty()) {
         const QString canonicalWeb = canonicalPathAllowingMissing(webFolder);
         if (isSameOrInside(canonicalPathAllowingMissing(exportFolder), canonicalWeb)) {
-            KRAlert alert;
-            alert.messageText = QStringLiteral("The project can\u2019t be exported into its own web folder.");
-            alert.informativeText = QStringLiteral("\u201C%1\u201D is the project\u2019s web folder or lies inside it. "
-                                                   "Choose a folder outside it.")
-                                        .arg(exportFolder);
-            alert.buttonTitles = {QStringLiteral("OK")};
-            KRAlertService::current().runModal(alert);
-            KR_LOG(QStringLiteral("Export into %1 refused: inside the web folder %2").arg(exportFolder, webFolder));
-            return false;
+            return refuse(QStringLiteral("The project can\u2019t be exported into its own web folder."),
+                          QStringLiteral("\u201C%1\u201D is the project\u2019s web folder or lies inside it. "
+                                         "Choose a folder outside it.")
+                              .arg(exportFolder),
+                          QStringLiteral("inside the web folder %1").arg(webFolder));
         }
     }
 
@@ -1460,15 +1466,11 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
     // files could overwrite anything in it.
     const PackageGuard package(m_project->packagePath());
     if (package.isInside(exportFolder)) {
-        KRAlert alert;
-        alert.messageText = QStringLiteral("The project can\u2019t be exported into its own package.");
-        alert.informativeText = QStringLiteral("\u201C%1\u201D is the project\u2019s package or lies inside it. "
-                                               "Choose a folder outside it.")
-                                    .arg(exportFolder);
-        alert.buttonTitles = {QStringLiteral("OK")};
-        KRAlertService::current().runModal(alert);
-        KR_LOG(QStringLiteral("Export into %1 refused: inside the package %2").arg(exportFolder, m_project->packagePath()));
-        return false;
+        return refuse(QStringLiteral("The project can\u2019t be exported into its own package."),
+                      QStringLiteral("\u201C%1\u201D is the project\u2019s package or lies inside it. "
+                                     "Choose a folder outside it.")
+                          .arg(exportFolder),
+                      QStringLiteral("inside the package %1").arg(m_project->packagePath()));
     }
 
     m_project->reloadResources();
@@ -1500,17 +1502,12 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
         const QString target = joinPath(exportFolder, QDir::cleanPath(name));
         if (!package.isTouchedByReplacing(target))
             continue;
-        KRAlert alert;
-        alert.messageText = QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
-                                .arg(QFileInfo(exportFolder).fileName());
-        alert.informativeText = QStringLiteral("Exporting \u201C%1\u201D there would replace the project\u2019s own "
-                                               "package, a folder holding it or a file in it. Choose another folder.")
-                                    .arg(name);
-        alert.buttonTitles = {QStringLiteral("OK")};
-        KRAlertService::current().runModal(alert);
-        KR_LOG(QStringLiteral("Export into %1 refused: %2 would replace the package %3")
-                   .arg(exportFolder, target, m_project->packagePath()));
-        return false;
+        return refuse(QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
+                          .arg(QFileInfo(exportFolder).fileName()),
+                      QStringLiteral("Exporting \u201C%1\u201D there would replace the project\u2019s own "
+                                     "package, a folder holding it or a file in it. Choose another folder.")
+                          .arg(name),
+                      QStringLiteral("%1 would replace the package %2").arg(target, m_project->packagePath()));
     }
 
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();
