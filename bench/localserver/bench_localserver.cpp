@@ -9,6 +9,7 @@
 // the same run), the stored-data path of server pages with a store of about 10 MB, and the
 // syntax check of a 1,000-line script. main() prints what each figure includes.
 
+#include <bench/support/KRBenchLoopback.h>
 #include <bench/support/KRBenchTargets.h>
 #include <builder/KRSyntaxChecker.h>
 #include <core/KRNodeRunner.h>
@@ -46,21 +47,6 @@ std::string g_token;
 // The floor server of the server page figures (pre-sandbox-floor.js beside this file).
 qint64 g_floorPort = -1;
 
-int connectTo(qint64 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 // One request on an open connection; returns the body size, or -1. `closed` tells whether the
 // server ends the connection after this answer ("Connection: close"), as the runtime server
@@ -114,7 +100,7 @@ long getAll(const std::string &path, int requests, int connections, qint64 port 
             std::string buffer;
             const int share = requests / connections + (c < requests % connections ? 1 : 0);
             for (int i = 0; i < share; ++i) {
-                if (fd < 0 && (fd = connectTo(port)) < 0) {
+                if (fd < 0 && (fd = KRBench::connectToLoopback(port)) < 0) {
                     ++failures;
                     return;
                 }
@@ -401,7 +387,7 @@ void BM_CheckSyntax_1000Lines(benchmark::State &state)
     // One connection a check: the server closes each after its answer.
     std::string buffer;
     const auto check = [&] {
-        const int fd = connectTo(g_port);
+        const int fd = KRBench::connectToLoopback(g_port);
         const long n = fd < 0 ? -1 : exchange(fd, request, buffer);
         if (fd >= 0)
             ::close(fd);

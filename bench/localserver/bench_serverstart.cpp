@@ -8,6 +8,7 @@
 // 1 s, take at most 400 ms of processor time between them, and hold at most 80 MB each.
 
 #include <bench/support/KRBenchCores.h>
+#include <bench/support/KRBenchLoopback.h>
 #include <bench/support/KRBenchTargets.h>
 #include <core/KRNodeRunner.h>
 
@@ -37,15 +38,9 @@ QString g_home;
 // The status of GET `path` from 127.0.0.1:port, or 0.
 int getStatus(qint64 port, const char *path)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
+    const int fd = KRBench::connectToLoopback(port);
+    if (fd < 0)
         return 0;
-    }
     const std::string request = std::string("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
     ::send(fd, request.data(), request.size(), 0);
     char head[64] = {};
