@@ -22,6 +22,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <memory>
+#include <vector>
 
 using namespace KRNodeTest;
 
@@ -257,8 +260,13 @@ TEST_F(KRNodeRunnerTest, terminateForgetsThePortAndEndsTheProcess)
 
 TEST_F(KRNodeRunnerTest, serversStillRunningAreEndedAtExitAndWithTheirRunner)
 {
-    // A terminate request that never completes must not leave the server behind.
-    KRNodeRunner::setTerminateRequestSender([](const QUrl &, const QByteArray &, std::function<void()>) {});
+    // A terminate request that never completes must not leave the server behind. Its
+    // completion is held, never called: dropped, it would close the server's input, and the
+    // server would end on its own, before or after the checks below.
+    auto pending = std::make_shared<std::vector<std::function<void()>>>();
+    KRNodeRunner::setTerminateRequestSender([pending](const QUrl &, const QByteArray &, std::function<void()> done) {
+        pending->push_back(std::move(done));
+    });
     KRNodeRunner *stopped = startFake({"{\"port\": 44079}\n"}, true);
     const qint64 stoppedPid = waitForReport().value(QStringLiteral("pid")).toInteger();
     ASSERT_EQ(stopped->portNumber(), 44079);
