@@ -42,9 +42,14 @@ const { ServerPageScripts, Refusal, MAX_BODY_BYTES } = require('./kr-server-page
 const { ServerTools, ToolRefusal } = require('./kr-server-tools.js');
 
 const WATCHDOG_TIMEOUT_MS = 5000;
-// A request body must arrive within this grace and the time it takes at the slowest rate.
+// A request body is judged by its own rate from the moment it is read: it is refused once no
+// byte of it has come for BODY_IDLE_MS, or once, after BODY_GRACE_MS, it has come slower on
+// the whole than BODY_SLOWEST_BYTES_PER_SECOND. A body that has come whole is never refused
+// for its time, and the time it waited for room to be read does not count against it.
 const BODY_GRACE_MS = 10000;
-const BODY_SLOWEST_BYTES_PER_SECOND = 1024 * 1024;
+const BODY_IDLE_MS = 10000;
+const BODY_SLOWEST_BYTES_PER_SECOND = 16 * 1024;
+const BODY_CHECK_MS = 500;
 // Answers are written a slice at a time; a client that takes none of a slice for this long
 // is cut off, and what was held for it is let go.
 const ANSWER_SLICE_BYTES = 1024 * 1024;
@@ -255,13 +260,14 @@ function serveFile(req, res, file, root) {
 
 // A body past the limit is refused with 413; the rest of it is read and dropped, so the
 // client gets the answer instead of a reset connection, and the connection is then closed.
-// A body that has not arrived by its deadline is refused with 408 and its connection closed.
+// A body that comes too slowly (see BODY_SLOWEST_BYTES_PER_SECOND) is refused with 408 and its
+// connection closed.
 function readBody(req) {
     return new Promise((resolve, reject) => {
         req.bodyBytesRead = 0;
-        let deadline = null;
+        let watch = null;
         const tooLarge = () => {
-            clearTimeout(deadline);
+            clearInterval(watch);
             req.on('data', () => {});
             reject(new HTTPError(413, 'Request body too large'));
         };
@@ -270,27 +276,34 @@ function readBody(req) {
             tooLarge();
             return;
         }
-        deadline = setTimeout(() => {
-            refused = true;
-            chunks.length = 0;
-            reject(bodyTimeout(req));
-        }, bodyDeadline(req) - Date.now());
         const chunks = [];
         let size = 0;
         let refused = false;
+        const stop = (error) => {
+            refused = true;
+            clearInterval(watch);
+            chunks.length = 0;
+            reject(error);
+        };
+        // What came before the reading began (held in the request's buffer) counts as come.
+        const started = Date.now();
+        let lastByteAt = started;
+        watch = setInterval(() => {
+            if (refused || req.complete || (Number.isFinite(declared) && size >= declared)) return;
+            const slowness = bodySlowness(size, started, lastByteAt, Date.now());
+            if (slowness) stop(new HTTPError(408, 'Request timeout: ' + slowness));
+        }, BODY_CHECK_MS);
         // Another request that needs the place of this body while it comes slowly.
         req.cutOffBody = () => {
             if (refused || req.complete) return false;
-            refused = true;
-            clearTimeout(deadline);
-            chunks.length = 0;
-            reject(new HTTPError(408, 'Request timeout: the body came too slowly while other requests waited'));
+            stop(new HTTPError(408, 'Request timeout: the body came too slowly while other requests waited'));
             return true;
         };
         req.on('data', (chunk) => {
             req.bodyBytesRead += chunk.length;
             if (refused) return;
             size += chunk.length;
+            lastByteAt = Date.now();
             if (size > MAX_BODY_BYTES) {
                 refused = true;
                 chunks.length = 0;
@@ -300,34 +313,32 @@ function readBody(req) {
             chunks.push(chunk);
         });
         req.on('end', () => {
-            clearTimeout(deadline);
+            clearInterval(watch);
             if (!refused) resolve(Buffer.concat(chunks, size));
         });
         req.on('error', (e) => {
-            clearTimeout(deadline);
+            clearInterval(watch);
             reject(e);
         });
         req.on('close', () => {
-            clearTimeout(deadline);
+            clearInterval(watch);
             if (!req.complete) reject(new HTTPError(400, 'Bad request: the body was cut off'));
         });
     });
 }
 
-// When the body of `req` must have arrived: from the time the request came, a grace and the
-// time its length takes at the slowest rate allowed.
-function bodyDeadline(req) {
-    if (req.bodyDeadline === undefined) {
-        const declared = Number(req.headers['content-length']);
-        const expected = Number.isFinite(declared) && declared >= 0 ? Math.min(declared, MAX_BODY_BYTES) : MAX_BODY_BYTES;
-        req.bodyDeadline = req.arrived + BODY_GRACE_MS + Math.ceil(1000 * expected / BODY_SLOWEST_BYTES_PER_SECOND);
+// Why a body of which `bytes` have come since `started` (the last at `lastByteAt`) is too slow
+// at `now`, or '' while it comes fast enough.
+function bodySlowness(bytes, started, lastByteAt, now) {
+    if (now - lastByteAt >= BODY_IDLE_MS) {
+        return 'no part of the body came for ' + Math.round((now - lastByteAt) / 1000) + ' s';
     }
-    return req.bodyDeadline;
-}
-
-function bodyTimeout(req) {
-    return new HTTPError(408, 'Request timeout: the body did not arrive within ' +
-        Math.ceil((bodyDeadline(req) - req.arrived) / 1000) + ' s');
+    const rate = 1000 * bytes / Math.max(1, now - started);
+    if (now - started >= BODY_GRACE_MS && rate < BODY_SLOWEST_BYTES_PER_SECOND) {
+        return 'the body came at ' + Math.round(rate) + ' bytes a second, slower than the ' +
+            BODY_SLOWEST_BYTES_PER_SECOND + ' this server waits for';
+    }
+    return '';
 }
 
 // `sources`: the body may give "sources" (a list of scripts, each checked on its own) in place of "src".
@@ -486,18 +497,7 @@ async function runServerPage(req, res, ticket, file, pageName, pathname, query, 
         const declared = Number(req.headers['content-length']);
         const known = Number.isFinite(declared) && declared >= 0;
         if (known && declared > MAX_BODY_BYTES) await readBody(req); // refused at once, without waiting
-        // Waiting for room for the body counts against the time the body has to arrive.
-        let late = null;
-        try {
-            await Promise.race([
-                scripts.reserveBody(ticket, known ? declared : MAX_BODY_BYTES),
-                new Promise((resolve, reject) => {
-                    late = setTimeout(() => reject(bodyTimeout(req)), bodyDeadline(req) - Date.now());
-                }),
-            ]);
-        } finally {
-            clearTimeout(late);
-        }
+        await scripts.reserveBody(ticket, known ? declared : MAX_BODY_BYTES);
         body = await readBody(req);
         scripts.bodyRead(ticket, body.length);
     }
@@ -678,7 +678,6 @@ function handle(req, res) {
     // closed so: each would stay half-closed (CLOSE-WAIT) in the application. Told here,
     // the client closes the connection itself once it has read the answer.
     res.setHeader('Connection', 'close');
-    req.arrived = Date.now();
     route(req, res).catch((e) => {
         if (e instanceof HTTPError && e.status === 413) {
             const headers = {};

@@ -12,10 +12,10 @@
 // a number of requests.
 //
 // Requests wait in one queue of bounded length, and so does the memory their bodies hold: a
-// body is read only once it fits in the budget, and it is held until its script has run. A
-// request takes its place in the queue only once its body has arrived, so clients that send
-// their bodies slowly hold no place of the others; a body that came with its request's head
-// takes no place among the bodies on their way either. A page may run in all processes but one at
+// body is read only once it fits in the budget (a small one at once), and it is held until its
+// script has run. A request takes its place in the queue only once its body has arrived, so
+// clients that send their bodies slowly hold no place of the others; a body that came with its
+// request's head takes no place among the bodies on their way either. A page may run in all processes but one at
 // once, in one only while its last request failed the hard way (timed out, ran out of memory,
 // crashed), and after a few such failures in a row it is paused for a while: its requests are
 // refused with 503 and a Retry-After. A free process goes to the waiting page that runs the
@@ -75,8 +75,13 @@ const ANSWER_BUDGET_BYTES = 2 * MAX_ANSWER_BYTES;
 const SMALL_ANSWER_BYTES = 64 * 1024;
 // Idle processes beyond one end after this long.
 const IDLE_PROCESS_MS = 10000;
-// The bodies of admitted requests, together; at least one body of the largest size fits.
+// The bodies of admitted requests, together; at least one body of the largest size fits. A
+// body this small always has room at once (bodies are bounded in number), so that forms and
+// small uploads go on while large bodies fill the budget. A body waits at most
+// BODY_ROOM_WAIT_MS for room and is then refused with 503: its client is not to blame.
 const BODY_BUDGET_BYTES = 2 * MAX_BODY_BYTES;
+const SMALL_BODY_BYTES = 256 * 1024;
+const BODY_ROOM_WAIT_MS = 30000;
 // Failures in a row after which a page is paused, and for how long.
 const FAILURES_BEFORE_PAUSE = 3;
 const FIRST_PAUSE_MS = 10000;
@@ -88,28 +93,101 @@ const NO_BYTES = Buffer.alloc(0);
 
 // The walls around a script process beyond node's own: where the system lets a user make
 // namespaces of their own, the process runs in a network namespace of its own (no network at
-// all; its pipes are all it has) and a process-id namespace of its own (it sees, and can send
-// signals to, no process but itself), through util-linux's unshare, which ends it when it ends
-// itself. The command's words to put before node's, or [] when the system offers no such
-// namespaces (checked once).
+// all; its pipes are all it has), a process-id namespace of its own (it sees, and can send
+// signals to, no process but itself) and a mount namespace of its own whose root holds only
+// what node needs (the system's programs, libraries and settings, read-only, and a few devices)
+// and the site, read-only, as its working folder: no home folder, no /tmp or /run, so no X
+// server socket and no session bus. util-linux's unshare makes them and ends the process when
+// it ends itself; SCRIPT_VIEW, run by the shell inside them, builds the root. Where a mount
+// namespace is refused the other two are used alone, and where those are refused too, none;
+// the run log says so once.
 const UNSHARE_PROGRAMS = ['/usr/bin/unshare', '/bin/unshare'];
+const SHELL_PROGRAMS = ['/bin/sh', '/usr/bin/sh'];
 const UNSHARE_ARGUMENTS = ['--user', '--net', '--pid', '--fork', '--kill-child'];
+const VIEW_ARGUMENTS = ['--user', '--map-root-user', '--mount', '--net', '--pid', '--fork', '--kill-child'];
+// Its words: the program to run and its own. The new root is a small file system mounted over
+// /tmp, which hides /tmp itself; the site and node's folder are reached through the working
+// folder and a descriptor, which stay valid when their paths are hidden.
+const SCRIPT_VIEW = [
+    'set -e',
+    'PATH=/usr/sbin:/usr/bin:/sbin:/bin',
+    'site=$(pwd -P)',
+    'program=$(readlink -f "$1")',
+    'program_dir=${program%/*}',
+    'exec 3<"$program_dir"',
+    'mount -t tmpfs -o mode=0755,size=1m kr-script-view /tmp',
+    'for d in usr bin sbin lib lib32 lib64 libx32 etc; do',
+    '  if [ -L "/$d" ]; then ln -s "$(readlink "/$d")" "/tmp/$d"',
+    '  elif [ -d "/$d" ]; then mkdir "/tmp/$d"; mount --rbind "/$d" "/tmp/$d"; mount -o remount,bind,ro "/tmp/$d"; fi',
+    'done',
+    'case "$program_dir" in',
+    '  /usr/*|/bin|/bin/*|/sbin|/sbin/*|/lib*) ;;',
+    '  *) mkdir -p "/tmp$program_dir"; mount --no-canonicalize --bind /proc/self/fd/3 "/tmp$program_dir";',
+    '     mount -o remount,bind,ro "/tmp$program_dir" ;;',
+    'esac',
+    'exec 3<&-',
+    'mkdir /tmp/dev',
+    'for n in null zero full random urandom; do touch "/tmp/dev/$n"; mount --bind "/dev/$n" "/tmp/dev/$n"; done',
+    'mkdir /tmp/proc',
+    'mount -t proc proc /tmp/proc 2>/dev/null || rmdir /tmp/proc',
+    'mkdir -p "/tmp$site"',
+    'mount --no-canonicalize --bind . "/tmp$site"',
+    'mount -o remount,bind,ro "/tmp$site"',
+    'mkdir /tmp/.old',
+    'cd /tmp',
+    'pivot_root . .old',
+    'cd /',
+    'umount -l /.old',
+    'rmdir /.old',
+    'cd "$site"',
+    'exec "$@"',
+].join('\n');
 let isolation = null;
+let isolationNote = '';
+let isolationNoted = false;
 
+// The command's words to put before node's, or [] when the system offers no such namespaces
+// (checked once, on a program that starts at once).
 function sandboxIsolation() {
     if (isolation !== null) return isolation;
     isolation = [];
-    for (const program of UNSHARE_PROGRAMS) {
-        if (!fs.existsSync(program)) continue;
-        // Tried on a program that starts at once, not on node.
-        const quick = ['/usr/bin/true', '/bin/true'].find((file) => fs.existsSync(file));
-        const probe = childProcess.spawnSync(program, UNSHARE_ARGUMENTS.concat([quick || process.execPath]).concat(quick ? [] : ['-e', '']), {
-            env: {}, stdio: 'ignore', timeout: 10000,
+    const unshare = UNSHARE_PROGRAMS.find((file) => fs.existsSync(file));
+    const shell = SHELL_PROGRAMS.find((file) => fs.existsSync(file));
+    const quick = ['/usr/bin/true', '/bin/true'].find((file) => fs.existsSync(file));
+    if (!unshare) {
+        isolationNote = 'Server page scripts run without namespaces of their own: this system has no unshare ' +
+            'program. Node keeps them from files, other programs and workers, but not from the network.';
+        return isolation;
+    }
+    const tries = [];
+    if (shell) tries.push({ words: [unshare].concat(VIEW_ARGUMENTS, [shell, '-c', SCRIPT_VIEW, 'kr-script-view']) });
+    tries.push({ words: [unshare].concat(UNSHARE_ARGUMENTS) });
+    let refusal = '';
+    for (const walls of tries) {
+        const probe = childProcess.spawnSync(walls.words[0], walls.words.slice(1).concat(quick ? [quick] : [process.execPath, '-e', '']), {
+            env: {}, stdio: ['ignore', 'ignore', 'pipe'], timeout: 10000, cwd: __dirname,
         });
-        if (probe.status === 0) isolation = [program].concat(UNSHARE_ARGUMENTS);
-        break;
+        if (probe.status === 0) {
+            isolation = walls.words;
+            break;
+        }
+        if (!refusal) refusal = String(probe.stderr || probe.error || 'exit status ' + probe.status).trim().split('\n')[0];
+    }
+    if (isolation.length === 0) {
+        isolationNote = 'Server page scripts run without namespaces of their own: this system refused them (' + refusal +
+            '). Node keeps them from files, other programs and workers, but not from the network.';
+    } else if (isolation.length === UNSHARE_ARGUMENTS.length + 1) {
+        isolationNote = 'Server page scripts see the whole file system: this system refused them a view of their own (' +
+            refusal + '). They have no network, and node keeps them from files.';
     }
     return isolation;
+}
+
+// What the run log is told once about the walls around script processes, or '' when they
+// have all of them.
+function sandboxIsolationNote() {
+    sandboxIsolation();
+    return isolationNote;
 }
 
 // The first child of process `pid`, or 0.
@@ -381,20 +459,38 @@ class ServerPageScripts {
             ticket.body = Math.min(bytes, MAX_BODY_BYTES);
             ticket.state = 'body';
             ticket.wake = { resolve, reject };
+            if (ticket.body <= SMALL_BODY_BYTES) {
+                this.grantBody(ticket);
+                return;
+            }
+            ticket.timer = setTimeout(() => {
+                ticket.timer = null;
+                const wake = this.wake(ticket);
+                this.release(ticket);
+                wake.reject(new Refusal('Server busy: there was no room to read the body of the request within ' +
+                    BODY_ROOM_WAIT_MS / 1000 + ' s; try again shortly', 5));
+            }, BODY_ROOM_WAIT_MS);
             this.bodyQueue.push(ticket);
             this.grantBodies();
         });
     }
 
+    grantBody(ticket) {
+        if (ticket.timer) {
+            clearTimeout(ticket.timer);
+            ticket.timer = null;
+        }
+        this.bodyBytes += ticket.body;
+        ticket.granted = true;
+        ticket.state = 'reading';
+        ticket.grantedAt = Date.now();
+        ticket.bytesAtGrant = ticket.bodyArrived();
+        this.wake(ticket).resolve();
+    }
+
     grantBodies() {
         while (this.bodyQueue.length > 0 && this.bodyBytes + this.bodyQueue[0].body <= BODY_BUDGET_BYTES) {
-            const ticket = this.bodyQueue.shift();
-            this.bodyBytes += ticket.body;
-            ticket.granted = true;
-            ticket.state = 'reading';
-            ticket.grantedAt = Date.now();
-            ticket.bytesAtGrant = ticket.bodyArrived();
-            this.wake(ticket).resolve();
+            this.grantBody(this.bodyQueue.shift());
         }
         // Bodies waiting for the budget while slow ones hold it: the slow ones are looked at
         // again as their trials end.
@@ -614,6 +710,10 @@ class ServerPageScripts {
         const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1,
                           idleSince: Date.now() };
         const walls = sandboxIsolation();
+        if (!isolationNoted && sandboxIsolationNote()) {
+            isolationNoted = true;
+            this.log(sandboxIsolationNote());
+        }
         sandbox.isolated = walls.length > 0;
         const command = walls.length > 0 ? walls[0] : process.execPath;
         const words = walls.length > 0 ? walls.slice(1).concat([process.execPath], this.arguments) : this.arguments;
@@ -871,4 +971,5 @@ function residentBytes(pid) {
     }
 }
 
-module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS, sandboxIsolation };
+module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS, sandboxIsolation,
+    sandboxIsolationNote };

@@ -714,36 +714,83 @@ console.log(JSON.stringify(seen));
 }
 
 // A script process that got out of its context would still reach no network (not even the
-// loopback, where this test listens) and could signal no other process: it runs in
-// namespaces of its own.
-TEST(KRLocalServerProcess, scriptProcessesReachNoNetworkAndNoOtherProcess)
+// loopback, where this test listens), could signal no other process, and would see of the
+// file system only what node needs and its site, read-only: not the user's home, /tmp (where
+// the X server's socket lies) or the session bus. Where the system refuses the namespaces, the
+// run log says so once.
+TEST(KRLocalServerProcess, scriptProcessesReachNoNetworkNoOtherProcessAndOnlyTheirSite)
 {
-    const QByteArray script = "const scripts = require(" + serverFile("kr-server-page-scripts.js") + R"JS();
+    const QString site = KRTest::makeTempDir(QStringLiteral("site"));
+    KRTest::writeFile(site + QStringLiteral("/index.html"), "<p>site</p>\n");
+    // Beside the site, in the home folder, and where the session bus and X server keep their sockets.
+    QJsonArray looked;
+    for (const QString &folder : {KRTest::makeTempDir(QStringLiteral("outside")), QDir::homePath(),
+                                  qEnvironmentVariable("XDG_RUNTIME_DIR"), QStringLiteral("/tmp")}) {
+        if (folder.isEmpty())
+            continue;
+        const QString marker = folder + QStringLiteral("/kr-marker-") + QString::number(getpid());
+        KRTest::writeFile(marker, "secret\n");
+        looked.append(marker);
+    }
+    const QByteArray script = "const scripts = require(" + serverFile("kr-server-page-scripts.js") + ");\n"
+        "const site = " + QJsonDocument(QJsonArray{site}).toJson(QJsonDocument::Compact).mid(1).chopped(1) + ";\n"
+        "const looked = " + QJsonDocument(looked).toJson(QJsonDocument::Compact) + R"JS(;
 const net = require('net');
 const { spawn } = require('child_process');
 const walls = scripts.sandboxIsolation();
 const listener = net.createServer((socket) => socket.end('hello\n')).listen(0, '127.0.0.1', () => {
-    const probe = 'const seen = {}; try { process.kill(' + process.pid + ', 0); seen.signal = "sent"; } catch (e) { seen.signal = e.code; }' +
+    const probe = 'const fs = require("fs"); const seen = { seen: ' + JSON.stringify(looked) + '.filter((p) => fs.existsSync(p)) };' +
+        'seen.site = fs.existsSync("index.html"); try { fs.writeFileSync("written", "x"); seen.write = "written"; } catch (e) { seen.write = e.code; }' +
+        'try { process.kill(' + process.pid + ', 0); seen.signal = "sent"; } catch (e) { seen.signal = e.code; }' +
         'const s = require("net").connect(' + listener.address().port + ', "127.0.0.1");' +
         's.on("data", () => { seen.connect = "connected"; done(); }); s.on("error", (e) => { seen.connect = e.code; done(); });' +
         'function done() { console.log(JSON.stringify(seen)); process.exit(0); }';
     const words = walls.length > 0 ? walls.slice(1).concat([process.execPath, '-e', probe]) : ['-e', probe];
-    const child = spawn(walls.length > 0 ? walls[0] : process.execPath, words, { env: {} });
+    const child = spawn(walls.length > 0 ? walls[0] : process.execPath, words, { env: {}, cwd: site });
     let out = '';
     child.stdout.on('data', (chunk) => { out += chunk; });
     child.on('close', () => {
-        console.log(JSON.stringify({ isolated: walls.length > 0, probe: JSON.parse(out || '{}') }));
+        console.log(JSON.stringify({ isolated: walls.includes('--mount'), note: scripts.sandboxIsolationNote(),
+                                     probe: JSON.parse(out || '{}') }));
         process.exit(0);
     });
 });
 )JS";
     const QJsonObject seen = QJsonDocument::fromJson(runNode(script)).object();
     ASSERT_FALSE(seen.isEmpty());
-    ASSERT_TRUE(seen.value(QStringLiteral("isolated")).toBool()) << "this system offers user namespaces";
+    ASSERT_TRUE(seen.value(QStringLiteral("isolated")).toBool()) << "this system offers user and mount namespaces";
+    EXPECT_EQ(seen.value(QStringLiteral("note")).toString(), QString());
     const QJsonObject probe = seen.value(QStringLiteral("probe")).toObject();
     EXPECT_EQ(probe.value(QStringLiteral("signal")).toString(), QStringLiteral("ESRCH"));
     EXPECT_NE(probe.value(QStringLiteral("connect")).toString(), QStringLiteral("connected"));
     EXPECT_FALSE(probe.value(QStringLiteral("connect")).toString().isEmpty());
+    EXPECT_TRUE(probe.value(QStringLiteral("site")).toBool());
+    EXPECT_EQ(probe.value(QStringLiteral("write")).toString(), QStringLiteral("EROFS"));
+    EXPECT_EQ(probe.value(QStringLiteral("seen")).toArray(), QJsonArray()) << "nothing outside the site and the system";
+    EXPECT_FALSE(QFile::exists(site + QStringLiteral("/written")));
+    for (const QJsonValue marker : looked)
+        QFile::remove(marker.toString());
+
+    // Refused: said once, whatever the number of processes started.
+    const QByteArray refused = R"JS(
+const childProcess = require('child_process');
+childProcess.spawnSync = () => ({ status: 1, stderr: Buffer.from('unshare: unshare failed: Operation not permitted\n') });
+const scripts = require()JS" + serverFile("kr-server-page-scripts.js") + R"JS();
+const lines = [];
+const pages = new scripts.ServerPageScripts({ sandboxSource: 'process.stdin.resume();', cwd: process.cwd(),
+                                              store: { loaded: false, items: new Map() }, log: (line) => lines.push(line) });
+pages.startSandbox();
+pages.startSandbox();
+pages.endAll();
+console.log(JSON.stringify({ walls: scripts.sandboxIsolation(), lines }));
+process.exit(0);
+)JS";
+    const QJsonObject said = QJsonDocument::fromJson(runNode(refused)).object();
+    EXPECT_EQ(said.value(QStringLiteral("walls")).toArray(), QJsonArray());
+    const QJsonArray lines = said.value(QStringLiteral("lines")).toArray();
+    ASSERT_EQ(lines.size(), 1) << QJsonDocument(said).toJson().constData();
+    EXPECT_TRUE(lines.at(0).toString().contains(QStringLiteral("without namespaces of their own")));
+    EXPECT_TRUE(lines.at(0).toString().contains(QStringLiteral("Operation not permitted")));
 }
 
 // Started directly, to control its standard input.
@@ -910,6 +957,21 @@ TEST_F(KRLocalServerUnderLoad, tricklingClientsThatComeAgainLeaveOthersTheirPost
     for (const QJsonValue status : uploads)
         EXPECT_EQ(status.toInt(), 200) << QJsonDocument(seen).toJson().constData();
     EXPECT_GT(seen.value(QStringLiteral("connections")).toInt(), 64) << "the trickling clients came again";
+}
+
+// A body is judged by its own rate, from the moment it is read: one that comes at a fair rate
+// is read however long its size takes (a 2 MB body at 120 KiB/s was refused after 12 s), large
+// bodies that fill the budget are not refused while they come, and a small upload sent whole
+// goes on meanwhile (it was refused 408 after 11 s, its time spent waiting for room).
+TEST_F(KRLocalServerUnderLoad, bodiesThatComeAtAFairRateAreReadHoweverLongTheyTake)
+{
+    const QJsonObject seen = run(QStringLiteral("fairUploads"));
+    const QByteArray shown = QJsonDocument(seen).toJson();
+    EXPECT_EQ(seen.value(QStringLiteral("steadyStatus")).toInt(), 200) << shown.constData();
+    EXPECT_GT(seen.value(QStringLiteral("steadyMs")).toInt(), 14000) << "the body took its time";
+    EXPECT_EQ(seen.value(QStringLiteral("quickStatus")).toInt(), 200) << shown.constData();
+    EXPECT_LT(seen.value(QStringLiteral("quickMs")).toInt(), 3000);
+    EXPECT_EQ(seen.value(QStringLiteral("largeStatuses")).toArray(), (QJsonArray{-1, -1})) << "still coming, never refused";
 }
 
 TEST_F(KRLocalServerUnderLoad, endlessPagesLeaveAQuickPageItsAnswer)

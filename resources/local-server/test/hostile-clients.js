@@ -250,6 +250,61 @@ async function reconnectingTricklers() {
              refusals: refused(posts).concat(refused(uploads)) };
 }
 
+// A POST whose body of `size` bytes is sent at `bytesPerSecond`; resolves with {status, ms, text}
+// once answered, or with status -1 when `stop()` is called first. `stop` is set on the promise.
+function steadyUpload(path, size, bytesPerSecond) {
+    const started = Date.now();
+    let finish;
+    const done = new Promise((resolve) => { finish = resolve; });
+    let answer = '';
+    let sent = 0;
+    let timer = null;
+    const socket = net.connect(port, '127.0.0.1', () => {
+        socket.write('POST ' + path + ' HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
+            'Content-Length: ' + size + '\r\n\r\n');
+        const step = Math.max(1, Math.round(bytesPerSecond / 10));
+        timer = setInterval(() => {
+            const part = Math.min(step, size - sent);
+            if (part <= 0) return clearInterval(timer);
+            socket.write((sent === 0 ? 'data=' : '') + 'u'.repeat(sent === 0 ? part - 5 : part));
+            sent += part;
+        }, 100);
+    });
+    socket.setEncoding('latin1');
+    socket.on('data', (chunk) => {
+        if (answer.length < 400) answer += chunk.slice(0, 400);
+    });
+    socket.on('error', () => {});
+    socket.on('close', () => {
+        clearInterval(timer);
+        const status = /^HTTP\/1\.1 (\d+)/.exec(answer);
+        finish({ status: status ? Number(status[1]) : 0, ms: elapsed(started), text: answer.split('\r\n\r\n')[1] || '' });
+    });
+    done.stop = () => {
+        if (!answer) finish({ status: -1, ms: elapsed(started), text: '' });
+        socket.destroy();
+    };
+    return done;
+}
+
+// Bodies that come at a steady, fair rate: a 2 MB one that takes longer than the server once
+// allowed a body of its size, two large ones that together with it take the whole budget for
+// bodies, and meanwhile a 200 KB upload whose body follows its head at once.
+async function fairUploads() {
+    const steady = steadyUpload('/home.krml', 2 * 1024 * 1024, 120 * 1024);
+    await sleep(300);
+    const large = [steadyUpload('/home.krml', 32 * 1024 * 1024, 100 * 1024),
+                   steadyUpload('/home.krml', 30 * 1024 * 1024, 100 * 1024)];
+    await sleep(1500);
+    const quick = await upload('/home.krml', 'item=' + 'u'.repeat(200000));
+    const steadyDone = await steady;
+    for (const l of large) l.stop();
+    const largeDone = await Promise.all(large);
+    return { steadyStatus: steadyDone.status, steadyMs: steadyDone.ms, steadyText: steadyDone.text.trim(),
+             quickStatus: quick.status, quickMs: quick.ms, quickText: quick.text.trim(),
+             largeStatuses: largeDone.map((l) => l.status), largeTexts: largeDone.map((l) => l.text.trim()) };
+}
+
 // Eight different pages that never finish are asked for at once, then a page that answers at once.
 async function endlessPages() {
     await fetch('GET', '/home.krml?name=warm');
@@ -307,7 +362,7 @@ async function fullStoreThenIdle() {
 }
 
 const scenarios = { fullStoreThenIdle, minifyWhileServing, tricklingBodies, unreadAnswers, unreadAnswersLeave,
-    reconnectingTricklers, endlessPages, burst };
+    reconnectingTricklers, fairUploads, endlessPages, burst };
 
 scenarios[scenario]().then((result) => {
     process.stdout.write(JSON.stringify(result) + '\n');
