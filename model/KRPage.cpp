@@ -1506,6 +1506,38 @@ void KRPage::cutObjects(const QList<std::shared_ptr<KRObject>> &objects)
     m_lastPasteboardOperatorWasCopy = false;
 }
 
+namespace {
+
+// How many levels of elements lie below the element (0: none), walked without recursion.
+int levelsBelow(const KRXMLNode &element)
+{
+    int deepest = 0;
+    std::vector<std::pair<QList<KRXMLNode>, qsizetype>> stack;
+    stack.emplace_back(element.elements(), 0);
+    while (!stack.empty()) {
+        deepest = std::max(deepest, int(stack.size()) - (stack.back().first.isEmpty() ? 1 : 0));
+        auto &[children, next] = stack.back();
+        if (next == children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const KRXMLNode child = children.at(next++);
+        stack.emplace_back(child.elements(), 0);
+    }
+    return deepest;
+}
+
+// How deep the element lies in its document (the root element: 1).
+int depthOf(KRXMLNode element)
+{
+    int depth = 0;
+    for (; !element.isNull() && element.isElement(); element = element.parent())
+        ++depth;
+    return depth;
+}
+
+} // namespace
+
 QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
 {
     const QString text = KRPasteboard::generalPasteboard().stringForType(KRObjectPboardType);
@@ -1526,6 +1558,18 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     }
     if (elements.isEmpty())
         return {};
+    // The copies land in the page's contents: the project they make is read back only if it
+    // nests no deeper than a document may.
+    const int room = KRXMLDocument::MaximumDepth - depthOf(contentsElement());
+    for (const KRXMLNode &element : elements) {
+        if (1 + levelsBelow(element) > room) {
+            KR_LOG(QStringLiteral("Paste: refused the objects, whose elements nest %1 levels deep where the page "
+                                  "holds at most %2")
+                       .arg(1 + levelsBelow(element))
+                       .arg(room));
+            return {};
+        }
+    }
     if (m_lastPasteboardOperatorWasCopy) {
         m_pasteTop += 8;
         m_pasteLeft += 8;

@@ -2,6 +2,7 @@
 #include "KRPageTestSupport.h"
 #include "KRTestSupport.h"
 
+#include <core/KRXMLDocument.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRPasteboard.h>
@@ -414,6 +415,51 @@ TEST(KRPageObjects, UndoneDeletionKeepsTheObjectsOrder)
     EXPECT_EQ(order(), QStringLiteral("b"));
     undo.undo();
     EXPECT_EQ(order(), QStringLiteral("a b c d"));
+}
+
+// Objects pasted into a page land in its contents: a copy nested deeper than the saved project
+// may hold there is refused with no undo step, so the project always reads back; one that
+// just fits is pasted.
+TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
+{
+    krRegisterDesignTestClasses();
+    if (!KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRDiv"))) {
+        KRObjectClass div;
+        div.className = QStringLiteral("KRDiv");
+        div.superclassName = QStringLiteral("KRObject");
+        div.idBase = QStringLiteral("div");
+        div.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
+        KRClassRegistry::sharedInstance().registerClass(div);
+    }
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents/></KRPage>")), true,
+                                 &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    // KRProjectDocument, KRPages, KRPage, KRContents: the room below is the bound less four.
+    const int room = KRXMLDocument::MaximumDepth - 4;
+    const auto copied = [](int divs, bool control) {
+        QString text = QStringLiteral("<objects>");
+        for (int n = 1; n <= divs; ++n)
+            text += QStringLiteral("<KRDiv id=\"d%1\"><KRContents>").arg(n);
+        if (control)
+            text += QStringLiteral("<KRDesignControl id=\"c\"/>");
+        for (int n = 1; n <= divs; ++n)
+            text += QStringLiteral("</KRContents></KRDiv>");
+        return text + QStringLiteral("</objects>");
+    };
+    const int steps = undo.undoCount();
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(room / 2, true));
+    EXPECT_TRUE(page->pasteObjects().isEmpty());
+    EXPECT_EQ(undo.undoCount(), steps);
+    EXPECT_FALSE(page->objectForID(QStringLiteral("c")));
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(room / 2, false));
+    EXPECT_EQ(page->pasteObjects().size(), 1);
+    const QString saved = KRTest::makeTempDir(QStringLiteral("pasted")) + QStringLiteral("/Saved.krproj");
+    ASSERT_TRUE(document->saveToPackage(saved).ok());
+    EXPECT_TRUE(KRDocument::openPackage(saved).ok());
 }
 
 // Deleting a div frees the ids of the objects nested in it; undo takes them back.
