@@ -4,7 +4,11 @@ whose DOCTYPE declares entities nested nine levels deep, used in a page's title,
 command line, is refused at once with a message saying why (it stood for gigabytes of text: the
 application took minutes and gigabytes and showed no window), and the project named after it
 opens. Exporting that project into its own package folder, where its web folder holds a file
-named "project.xml", is refused with a message, and the package stays as it was."""
+named "project.xml", is refused with a message, and the package stays as it was. A project
+whose page nests 15,000 divs one inside the other, handed to the running Korvane by a second
+start, is refused with a message naming the depth and the element (it overflowed the stack and
+ended every window with its unsaved work), and the open window keeps its unsaved label; one
+nested exactly as deep as a project may be opens, its page is drawn, and exported it loads."""
 
 import hashlib
 import os
@@ -227,6 +231,16 @@ def deep_nesting_refused_and_the_others_kept(desktop, window):
     kd.wait_until(lambda: kd.grab_count(desktop, (x, y, 200, 30), kd.ink) >= 40,
                   "the innermost label's text on the design surface", kd.LAUNCH_TIMEOUT)
     desktop.screenshot("project-at-the-bound-drawn")
+    # Exported, the page loads and shows the label in a browser too.
+    desktop.menu(window, "File", "Export as Web Application\u2026")
+    kd.choose_file(desktop, "Export as Web Application", "BoundSite", "Export", new_folder=True)
+    site = os.path.join(desktop.home, "Documents", "BoundSite")
+    kd.wait_until(lambda: os.path.exists(os.path.join(site, "page1.html"))
+                  and os.path.exists(os.path.join(site, "KR-user-scripts.js")), "the exported page", kd.LAUNCH_TIMEOUT)
+    report = kd.check_in_browser(desktop, site, "page1.html")
+    kd.check(report["loaded"] and report["ready"], f"the built page at the bound did not show: {report}")
+    kd.check(not report["errors"], "the built page at the bound has errors:\n  " + "\n  ".join(report["errors"]))
+    kd.check("Bottom" in report["text"], f"the built page does not show its innermost label: {report['text']!r}")
 
 
 if __name__ == "__main__":
