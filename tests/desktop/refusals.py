@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Two things a project must not do to the person opening it. A 0.9 KB project.xml from anyone
+"""Three things a project must not do to the person opening it. A 0.9 KB project.xml from anyone
 whose DOCTYPE declares entities nested nine levels deep, used in a page's title, opened from the
 command line, is refused at once with a message saying why (it stood for gigabytes of text: the
 application took minutes and gigabytes and showed no window), and the project named after it
@@ -8,7 +8,9 @@ named "project.xml", is refused with a message, and the package stays as it was.
 whose page nests 15,000 divs one inside the other, handed to the running Korvane by a second
 start, is refused with a message naming the depth and the element (it overflowed the stack and
 ended every window with its unsaved work), and the open window keeps its unsaved label; one
-nested exactly as deep as a project may be opens, its page is drawn, and exported it loads."""
+nested exactly as deep as a project may be opens, its page is drawn, its objects are listed, its
+innermost label is selected by a press, its outermost div is deleted and brought back by Undo,
+and saved and exported it loads."""
 
 import hashlib
 import os
@@ -231,6 +233,34 @@ def deep_nesting_refused_and_the_others_kept(desktop, window):
     kd.wait_until(lambda: kd.grab_count(desktop, (x, y, 200, 30), kd.ink) >= 40,
                   "the innermost label's text on the design surface", kd.LAUNCH_TIMEOUT)
     desktop.screenshot("project-at-the-bound-drawn")
+    # The page's object browser lists the objects of every level.
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.wait_for(window, "list item", "div1", "the outermost div in the object browser", kd.LAUNCH_TIMEOUT)
+    desktop.screenshot("project-at-the-bound-objects")
+    kd.check(desktop.app_running(), "the application ended showing the objects of the project at the bound")
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    # A press on the innermost label selects it.
+    surface = kd.design_surface(desktop, window)
+    kd.click_page(desktop, surface, 30, 70)
+    kd.wait_inspected(desktop, window, "bottom", "the innermost label in the inspector")
+    desktop.screenshot("innermost-label-selected")
+    # The outermost div, deleted with all it holds and brought back by Undo, then saved.
+    x, y = kd.page_point(surface, 20, 60)
+    label_drawn = lambda: kd.grab_count(desktop, (x, y, 200, 30), kd.ink) >= 40
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.click(desktop.wait_for(window, "list item", "div1", "the outermost div in the object browser"))
+    kd.wait_inspected(desktop, window, "div1", "the outermost div in the inspector")
+    desktop.input.key("Delete")
+    kd.wait_until(lambda: not window.find("list item", "div1"), "the outermost div deleted")
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    surface = kd.design_surface(desktop, window)
+    kd.wait_until(lambda: not label_drawn(), "the innermost label to leave with the outermost div")
+    desktop.screenshot("outermost-div-deleted")
+    desktop.input.key("ctrl+z")
+    kd.wait_until(label_drawn, "the innermost label back after Undo", kd.LAUNCH_TIMEOUT)
+    desktop.screenshot("outermost-div-undone")
+    saved = kd.save(desktop, window, bound)
+    kd.check(saved.object("bottom") is not None, "the saved project lost the innermost label")
     # Exported, the page loads and shows the label in a browser too.
     desktop.menu(window, "File", "Export as Web Application\u2026")
     kd.choose_file(desktop, "Export as Web Application", "BoundSite", "Export", new_folder=True)
