@@ -20,6 +20,7 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMScriptHost.h>
+#include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRException.h>
 #include <platform/foundation/KRNotificationCenter.h>
@@ -1543,7 +1544,21 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     const QString text = KRPasteboard::generalPasteboard().stringForType(KRObjectPboardType);
     if (text.isEmpty())
         return {};
+    // Objects nested too deep to be held are refused with a message; nothing is pasted and no
+    // undo step is made.
+    const auto refuseTooDeep = [](const QString &why) {
+        KR_LOG(QStringLiteral("Paste: refused: %1").arg(why));
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The objects could not be pasted.");
+        alert.informativeText = why;
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+    };
     KRResult<KRXMLDocument> parsed = KRXMLDocument::fromData(text.toUtf8());
+    if (!parsed && parsed.error().userInfo().contains(QStringLiteral("depth"))) {
+        refuseTooDeep(parsed.error().message());
+        return {};
+    }
     if (!parsed || parsed.value().rootElement().isNull())
         return {}; // unreadable: nothing pasted, no undo step
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
@@ -1562,11 +1577,12 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     // nests no deeper than a document may.
     const int room = KRXMLDocument::MaximumDepth - depthOf(contentsElement());
     for (const KRXMLNode &element : elements) {
-        if (1 + levelsBelow(element) > room) {
-            KR_LOG(QStringLiteral("Paste: refused the objects, whose elements nest %1 levels deep where the page "
-                                  "holds at most %2")
-                       .arg(1 + levelsBelow(element))
-                       .arg(room));
+        if (const int levels = 1 + levelsBelow(element); levels > room) {
+            refuseTooDeep(QStringLiteral("The \u201C%1\u201D copied nests elements %2 levels deep, and a page may hold "
+                                         "them at most %3 levels deep.")
+                              .arg(element.name().left(60))
+                              .arg(levels)
+                              .arg(room));
             return {};
         }
     }

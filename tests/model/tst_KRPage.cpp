@@ -418,8 +418,8 @@ TEST(KRPageObjects, UndoneDeletionKeepsTheObjectsOrder)
 }
 
 // Objects pasted into a page land in its contents: a copy nested deeper than the saved project
-// may hold there is refused with no undo step, so the project always reads back; one that
-// just fits is pasted.
+// may hold there is refused with a message and no undo step, so the project always reads
+// back; one that just fits is pasted.
 TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
 {
     krRegisterDesignTestClasses();
@@ -451,10 +451,26 @@ TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
         return text + QStringLiteral("</objects>");
     };
     const int steps = undo.undoCount();
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    auto previous = KRAlertService::setCurrent(alerts);
+    // Deeper than the page holds, and deeper than any document is read.
     KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(room / 2, true));
     EXPECT_TRUE(page->pasteObjects().isEmpty());
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(KRXMLDocument::MaximumDepth, false));
+    EXPECT_TRUE(page->pasteObjects().isEmpty());
+    KRAlertService::setCurrent(previous);
     EXPECT_EQ(undo.undoCount(), steps);
     EXPECT_FALSE(page->objectForID(QStringLiteral("c")));
+    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_EQ(alerts->shownAlerts().at(0).messageText, QStringLiteral("The objects could not be pasted."));
+    EXPECT_EQ(alerts->shownAlerts().at(0).informativeText,
+              QStringLiteral("The \u201CKRDiv\u201D copied nests elements %1 levels deep, and a page may hold them at "
+                             "most %2 levels deep.")
+                  .arg(room + 1)
+                  .arg(room));
+    EXPECT_TRUE(alerts->shownAlerts().at(1).informativeText.contains(
+        QStringLiteral("is nested %1 levels deep").arg(KRXMLDocument::MaximumDepth + 1)))
+        << alerts->shownAlerts().at(1).informativeText.toStdString();
     KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(room / 2, false));
     EXPECT_EQ(page->pasteObjects().size(), 1);
     const QString saved = KRTest::makeTempDir(QStringLiteral("pasted")) + QStringLiteral("/Saved.krproj");
