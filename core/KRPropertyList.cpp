@@ -239,8 +239,7 @@ KRResult<QVariant> propertyListFromFile(const QString &path)
     // (or sparse) file would be read whole before the parser refused it.
     const KRResult<QByteArray> bytes = KRFileManager::readPackageFile(path, MaximumFileSize);
     if (!bytes) {
-        return KRError(errorDomain, 3,
-                       QStringLiteral("The file \"%1\" could not be read: %2").arg(path, bytes.error().message()),
+        return KRError(errorDomain, 3, QStringLiteral("%1 (%2)").arg(bytes.error().message(), path),
                        {{QStringLiteral("path"), path}, {QStringLiteral("reason"), bytes.error().code()}});
     }
     KRResult<QVariant> result = propertyListFromData(bytes.value());
