@@ -8,6 +8,7 @@
 #include <model/KRProjectBase.h>
 #include <platform/appkit/KRRecentDocuments.h>
 #include <platform/foundation/KRAlertService.h>
+#include <platform/foundation/KRException.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRUserDefaults.h>
@@ -108,15 +109,35 @@ KRResult<std::shared_ptr<KRDocument>> KRDocumentController::openDocument(const Q
         return open;
     }
     const ProjectOpener &opener = documentControllerOpener();
-    KRResult<std::shared_ptr<KRDocument>> opened = opener ? opener(packagePath) : KRDocument::openPackage(packagePath);
+    // One process holds every window: a project that fails to open, however it fails, is
+    // said to have failed and leaves the other windows and their work as they are.
+    const auto failure = [](const std::exception &exception) {
+        const auto *known = dynamic_cast<const KRException *>(&exception);
+        return KRError(known ? known->name() : QStringLiteral("KRDocumentErrorDomain"), 0,
+                       known ? known->reason() : QString::fromLocal8Bit(exception.what()));
+    };
+    KRResult<std::shared_ptr<KRDocument>> opened = KRError(QStringLiteral("KRDocumentErrorDomain"), 0, QString());
+    try {
+        opened = opener ? opener(packagePath) : KRDocument::openPackage(packagePath);
+    } catch (const std::exception &exception) {
+        return failure(exception);
+    }
     if (!opened)
         return opened;
     std::shared_ptr<KRDocument> document = *opened;
     m_documents.append(document);
     m_knownPaths.insert(document->identity(), QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath()));
+    if (!opener) {
+        try {
+            document->makeWindowControllers();
+        } catch (const std::exception &exception) {
+            m_documents.removeOne(document);
+            m_knownPaths.remove(document->identity());
+            document->close();
+            return failure(exception);
+        }
+    }
     noteRecent(packagePath);
-    if (!opener)
-        document->makeWindowControllers();
     if (QWidget *window = windowForDocument(*document)) {
         window->installEventFilter(this);
         if (display) {

@@ -3,10 +3,46 @@
 #include <core/KRVariantMap.h>
 
 #include <QVariantHash>
+#include <algorithm>
 #include <QVariantList>
 #include <QVariantMap>
 
 namespace KRJSONSerialization {
+
+int nestingDepth(std::string_view text, int stopPast)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+            if (deepest > stopPast)
+                return deepest;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+std::optional<nlohmann::ordered_json> parse(std::string_view text)
+{
+    if (nestingDepth(text) > MaximumDepth)
+        return std::nullopt;
+    nlohmann::ordered_json json = nlohmann::ordered_json::parse(text, nullptr, false);
+    if (json.is_discarded())
+        return std::nullopt;
+    return json;
+}
 
 KRResult<QString> UTF8StringWithJSONObject(const nlohmann::ordered_json &object, int options)
 {

@@ -5,7 +5,6 @@
 #include <core/KRXMLDocument.h>
 
 #include <QDateTime>
-#include <QFile>
 #include <QStringList>
 #include <QVariantHash>
 #include <QVariantList>
@@ -236,13 +235,14 @@ KRResult<QVariant> propertyListFromData(const QByteArray &bytes)
 
 KRResult<QVariant> propertyListFromFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return KRError(errorDomain, 3,
-                       QStringLiteral("The file \"%1\" could not be read: %2.").arg(path, file.errorString()),
-                       {{QStringLiteral("path"), path}});
+    // Looked at before anything is read: a pipe would block the read for ever, and a large
+    // (or sparse) file would be read whole before the parser refused it.
+    const KRResult<QByteArray> bytes = KRFileManager::readPackageFile(path, MaximumFileSize);
+    if (!bytes) {
+        return KRError(errorDomain, 3, QStringLiteral("%1 (%2)").arg(bytes.error().message(), path),
+                       {{QStringLiteral("path"), path}, {QStringLiteral("reason"), bytes.error().code()}});
     }
-    KRResult<QVariant> result = propertyListFromData(file.readAll());
+    KRResult<QVariant> result = propertyListFromData(bytes.value());
     if (!result) {
         QVariantMap info = result.error().userInfo();
         info.insert(QStringLiteral("path"), path);

@@ -21,7 +21,12 @@ namespace KRPropertyList {
 
 inline const QString errorDomain = QStringLiteral("KRPropertyListErrorDomain");
 
+// The longest property list read from a file (16 MiB).
+inline constexpr qint64 MaximumFileSize = qint64(16) << 20;
+
 KRResult<QVariant> propertyListFromData(const QByteArray &bytes);
+// Only a regular file of at most MaximumFileSize is read: a pipe, a device, a folder or a
+// larger file is refused before anything is read, naming the file and why.
 KRResult<QVariant> propertyListFromFile(const QString &path);
 
 // The XML text of the value; an error for a value of a type the format cannot hold

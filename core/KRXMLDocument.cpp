@@ -38,7 +38,10 @@ struct FirstError
     int line = 0;
     QString message;
     bool declaresEntity = false; // the parse was stopped at an entity declaration
+    int tooDeep = 0;             // the parse was stopped at an element this deep (its name in message)
 };
+
+bool refuseTooDeep(xmlParserCtxtPtr ctxt, const xmlChar *localname, const xmlChar *prefix);
 
 // What a parse that lists empty attributes keeps (ctxt->_private points to its FirstError).
 struct ListingParse : FirstError
@@ -54,6 +57,8 @@ void startElementListingEmpty(void *ctx, const xmlChar *localname, const xmlChar
                               int defaultedCount, const xmlChar **attributes)
 {
     auto *ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (refuseTooDeep(ctxt, localname, prefix))
+        return;
     auto *parse = static_cast<ListingParse *>(static_cast<FirstError *>(ctxt->_private));
     int kept = attributeCount;
     xmlDictPtr dict = ctxt->myDoc ? ctxt->myDoc->dict : nullptr;
@@ -101,6 +106,40 @@ void startElementListingEmpty(void *ctx, const xmlChar *localname, const xmlChar
         pending->names.push_back(interned);
     }
     element->content = reinterpret_cast<xmlChar *>(pending);
+}
+
+// Refuses an element nested deeper than KRXMLDocument::MaximumDepth: true when the parse was
+// stopped. The parser itself walks the levels without recursion; every tree walk after it
+// recurses once a level.
+bool refuseTooDeep(xmlParserCtxtPtr ctxt, const xmlChar *localname, const xmlChar *prefix)
+{
+    // The parser pushes an element's name after its start was reported: nameNr counts the
+    // elements it is in.
+    const int depth = ctxt->nameNr + 1;
+    if (depth <= KRXMLDocument::MaximumDepth)
+        return false;
+    auto *first = static_cast<FirstError *>(ctxt->_private);
+    if (first && !first->code) {
+        first->code = XML_ERR_INTERNAL_ERROR;
+        first->line = xmlSAX2GetLineNumber(ctxt);
+        QByteArray name(reinterpret_cast<const char *>(localname));
+        if (prefix)
+            name = QByteArray(reinterpret_cast<const char *>(prefix)) + ':' + name;
+        first->message = QString::fromUtf8(name.left(240));
+        first->tooDeep = depth;
+    }
+    xmlStopParser(ctxt);
+    ctxt->wellFormed = 0;
+    return true;
+}
+
+void startElementWithinDepth(void *ctx, const xmlChar *localname, const xmlChar *prefix, const xmlChar *URI,
+                             int namespaceCount, const xmlChar **namespaces, int attributeCount, int defaultedCount,
+                             const xmlChar **attributes)
+{
+    if (!refuseTooDeep(static_cast<xmlParserCtxtPtr>(ctx), localname, prefix))
+        xmlSAX2StartElementNs(ctx, localname, prefix, URI, namespaceCount, namespaces, attributeCount,
+                              defaultedCount, attributes);
 }
 
 // The parser goes on after an error and reports follow-up errors: the first one is the cause.
@@ -171,6 +210,7 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::
     ctxt->sax->serror = recordFirstError;
     ctxt->sax->entityDecl = refuseEntityDeclaration;
     ctxt->sax->unparsedEntityDecl = refuseUnparsedEntityDeclaration;
+    ctxt->sax->startElementNs = startElementWithinDepth;
     if (listed && *listed) {
         parse.listed = listed;
         ctxt->sax->startElementNs = startElementListingEmpty;
@@ -206,6 +246,18 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::
                            QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason),
                            {{QStringLiteral("line"), line}, {QStringLiteral("reason"), reason},
                             {QStringLiteral("refused"), true}});
+        }
+        if (first.tooDeep) {
+            const QString name = first.message.size() > 60 ? first.message.left(59) + QChar(0x2026) : first.message;
+            const QString reason = QStringLiteral("the element \u201C%1\u201D is nested %2 levels deep, and a document "
+                                                  "may nest elements at most %3 levels deep")
+                                       .arg(name)
+                                       .arg(first.tooDeep)
+                                       .arg(KRXMLDocument::MaximumDepth);
+            return KRError(KRXMLDocument::errorDomain, code,
+                           QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason),
+                           {{QStringLiteral("line"), line}, {QStringLiteral("reason"), reason},
+                            {QStringLiteral("refused"), true}, {QStringLiteral("depth"), first.tooDeep}});
         }
         const QString message = first.message.isEmpty() ? QStringLiteral("Document is empty") : first.message;
         return KRError(KRXMLDocument::errorDomain, code,

@@ -34,10 +34,17 @@ public:
     // The longest text a document is read from (256 MiB). A longer file is refused before
     // any of it is read (XML_IO_EFBIG, naming the size and the limit), and so is longer text.
     static constexpr qint64 MaximumFileSize = qint64(256) << 20;
+    // The deepest an element may be nested (the root element is at depth 1). Every walk of a
+    // tree read here (loading a page, its design view, a build, copy and paste, undo) goes
+    // once down each level: a deeper document is refused as soon as the parser meets the
+    // first element past the bound, naming the element and its depth, so that no walk of
+    // what was read can run out of stack.
+    static constexpr int MaximumDepth = 1024;
     // Reads a document. Malformed text gives an error naming the line and the problem; no
     // network access is made and no DTD is loaded. Text that declares an entity (in its
     // DOCTYPE) is refused as soon as the declaration is met, before anything it stands for
     // is expanded: an error naming the line and the entity ("The XML text is refused: ...").
+    // So is text nested deeper than MaximumDepth, naming the line, the element and its depth.
     static KRResult<KRXMLDocument> fromData(const QByteArray &bytes);
     static KRResult<KRXMLDocument> fromFile(const QString &path);
     // For an element's name, the attribute names that KRXMLNode::addEmptyAttribute would be

@@ -1,5 +1,6 @@
 #include "KRModelAdapter.h"
 
+#include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
 #include <model/KRFunction.h>
 #include <model/KRModelAdapterDOMWriter.h>
@@ -129,8 +130,9 @@ std::optional<ordered_json> parseObject(const QString &text)
 {
     if (!text.startsWith(QLatin1Char('{')))
         return std::nullopt;
-    ordered_json json = ordered_json::parse(text.toStdString(), nullptr, false);
-    if (json.is_discarded() || !json.is_object())
+    // Nested no deeper than the script engine reads, as the built page's script holds it.
+    std::optional<ordered_json> json = KRJSONSerialization::parse(text.toStdString());
+    if (!json || !json->is_object())
         return std::nullopt;
     return json;
 }

@@ -20,6 +20,7 @@
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMScriptHost.h>
+#include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRAssert.h>
 #include <platform/foundation/KRException.h>
 #include <platform/foundation/KRNotificationCenter.h>
@@ -1506,12 +1507,58 @@ void KRPage::cutObjects(const QList<std::shared_ptr<KRObject>> &objects)
     m_lastPasteboardOperatorWasCopy = false;
 }
 
+namespace {
+
+// How many levels of elements lie below the element (0: none), walked without recursion.
+int levelsBelow(const KRXMLNode &element)
+{
+    int deepest = 0;
+    std::vector<std::pair<QList<KRXMLNode>, qsizetype>> stack;
+    stack.emplace_back(element.elements(), 0);
+    while (!stack.empty()) {
+        deepest = std::max(deepest, int(stack.size()) - (stack.back().first.isEmpty() ? 1 : 0));
+        auto &[children, next] = stack.back();
+        if (next == children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const KRXMLNode child = children.at(next++);
+        stack.emplace_back(child.elements(), 0);
+    }
+    return deepest;
+}
+
+// How deep the element lies in its document (the root element: 1).
+int depthOf(KRXMLNode element)
+{
+    int depth = 0;
+    for (; !element.isNull() && element.isElement(); element = element.parent())
+        ++depth;
+    return depth;
+}
+
+} // namespace
+
 QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
 {
     const QString text = KRPasteboard::generalPasteboard().stringForType(KRObjectPboardType);
     if (text.isEmpty())
         return {};
+    // Objects nested too deep to be held are refused with a message; nothing is pasted and no
+    // undo step is made.
+    const auto refuseTooDeep = [](const QString &why) {
+        KR_LOG(QStringLiteral("Paste: refused: %1").arg(why));
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The objects could not be pasted.");
+        alert.informativeText = why;
+        alert.buttonTitles = {QStringLiteral("OK")};
+        KRAlertService::current().runModal(alert);
+    };
     KRResult<KRXMLDocument> parsed = KRXMLDocument::fromData(text.toUtf8());
+    if (!parsed && parsed.error().userInfo().contains(QStringLiteral("depth"))) {
+        refuseTooDeep(parsed.error().message());
+        return {};
+    }
     if (!parsed || parsed.value().rootElement().isNull())
         return {}; // unreadable: nothing pasted, no undo step
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
@@ -1526,6 +1573,19 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     }
     if (elements.isEmpty())
         return {};
+    // The copies land in the page's contents: the project they make is read back only if it
+    // nests no deeper than a document may.
+    const int room = KRXMLDocument::MaximumDepth - depthOf(contentsElement());
+    for (const KRXMLNode &element : elements) {
+        if (const int levels = 1 + levelsBelow(element); levels > room) {
+            refuseTooDeep(QStringLiteral("The \u201C%1\u201D copied nests elements %2 levels deep, and a page may hold "
+                                         "them at most %3 levels deep.")
+                              .arg(element.name().left(60))
+                              .arg(levels)
+                              .arg(room));
+            return {};
+        }
+    }
     if (m_lastPasteboardOperatorWasCopy) {
         m_pasteTop += 8;
         m_pasteLeft += 8;

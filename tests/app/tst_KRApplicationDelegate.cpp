@@ -9,6 +9,7 @@
 #include <model/KRDocument.h>
 #include <model/KRProject.h>
 #include <platform/appkit/KROpenURL.h>
+#include <platform/foundation/KRException.h>
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
@@ -29,6 +30,9 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -337,6 +341,38 @@ TEST_F(KRDelegateTest, PreferencesComeBackAndAnswerTheEditMenu)
 
 // A project.xml that holds no project is refused as it is read: the user sees why, and no
 // window and no recent entry pretend it opened.
+// One process holds every window: a project that fails to open, whether the opening says why
+// or throws (out of memory, a fault in a control's set-up), is reported as not opened and
+// leaves the open project and its window as they were.
+TEST_F(KRDelegateTest, AProjectThatFailsToOpenLeavesTheOpenOnesAsTheyWere)
+{
+    const QString folder = KRTest::makeTempDir(QStringLiteral("failing"));
+    const QString kept = KRAppTest::makePackage(folder, QStringLiteral("Kept"));
+    delegate->openRecentDocument(kept);
+    ASSERT_EQ(documents().size(), 1);
+    const std::shared_ptr<KRDocument> open = documents().first();
+    QWidget *window = KRDocumentController::windowForDocument(*open);
+    ASSERT_TRUE(window && window->isVisible());
+    const QString failing = KRAppTest::makePackage(folder, QStringLiteral("Failing"));
+    for (const char *how : {"KRException", "bad_alloc"}) {
+        SCOPED_TRACE(how);
+        alerts->clear();
+        KRDocumentController::setProjectOpener([how](const QString &) -> KRResult<std::shared_ptr<KRDocument>> {
+            if (std::strcmp(how, "bad_alloc") == 0)
+                throw std::bad_alloc();
+            throw KRException(QStringLiteral("KRObjectException"), QStringLiteral("a control could not be set up"));
+        });
+        delegate->openRecentDocument(failing);
+        KRDocumentController::setProjectOpener(nullptr);
+        ASSERT_EQ(alerts->shownAlerts().size(), 1);
+        EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("The project “Failing.krproj” could not be opened."));
+        ASSERT_EQ(documents().size(), 1);
+        EXPECT_EQ(documents().first(), open);
+        EXPECT_FALSE(alerts->shownAlerts().first().informativeText.isEmpty());
+        EXPECT_TRUE(window->isVisible());
+    }
+}
+
 TEST_F(KRDelegateTest, AFileThatHoldsNoProjectShowsItsErrorOnly)
 {
     const QString folder = KRTest::makeTempDir(QStringLiteral("bad"));

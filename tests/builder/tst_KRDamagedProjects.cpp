@@ -445,4 +445,33 @@ TEST_F(KRDamagedProjectTest, OpenSaveAndBuildNeverCrashThrowOrHang)
         EXPECT_EQ(outcomes.value(QString::fromLatin1(name), Built), Refused) << name;
 }
 
+// Divs nested one inside the other as deep as a document may hold (an empty div's contents
+// beside the innermost label at the bound): the project opens, saves, reopens and builds with
+// every walk of its tree within the stack, on the build's threads too; one level more, or
+// fifteen thousand, is refused as it is read.
+TEST_F(KRDamagedProjectTest, NestingAtTheBoundBuildsAndPastItIsRefused)
+{
+    if (!KRBuildTest::supportsFileMarks(KRTest::makeTempDir(QStringLiteral("marks"))))
+        GTEST_SKIP() << "the test folder's file system keeps no extended attributes";
+    // KRProjectDocument, KRPages, KRPage and KRContents lie above the page's objects; a div
+    // and its contents take two levels.
+    const auto nested = [](int levels, bool spare) {
+        QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"0.1.0\">"
+                         "<KRProject JQMVersion=\"1.4\" designTarget=\"iPhone\" startPage=\"page1\"/><KRPages>"
+                         "<KRPage id=\"page1\" title=\"Page 1\"><KRContents>\n";
+        for (int n = 1; n <= levels; ++n)
+            xml += "<KRDiv id=\"div" + QByteArray::number(n) + "\" top=\"0\" left=\"0\" width=\"300\"><KRContents>\n";
+        if (spare)
+            xml += "<KRDiv id=\"spare\" top=\"40\" left=\"0\"><KRContents/></KRDiv>";
+        xml += "<KRLabel id=\"bottom\" top=\"0\" left=\"0\" value=\"Bottom\"/>";
+        for (int n = 1; n <= levels; ++n)
+            xml += "</KRContents></KRDiv>";
+        return xml + "</KRContents></KRPage></KRPages></KRProjectDocument>\n";
+    };
+    const int levels = (KRXMLDocument::MaximumDepth - 4) / 2 - 1;
+    EXPECT_EQ(run({"at the bound", nested(levels, true), Links::None}), Built);
+    EXPECT_EQ(run({"past the bound", nested(levels + 1, true), Links::None}), Refused);
+    EXPECT_EQ(run({"fifteen thousand", nested(15000, false), Links::None}), Refused);
+}
+
 } // namespace

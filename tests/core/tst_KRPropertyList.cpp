@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QSize>
 #include <QVariantList>
 #include <QVariantMap>
 
 #include <cmath>
+
+#include <sys/stat.h>
 
 TEST(KRPropertyList, RoundTripOfAllTypes)
 {
@@ -119,6 +124,32 @@ TEST(KRPropertyList, EntityDeclarationsAreRefusedAtOnce)
         }
     }
     EXPECT_LT(guard.requested(), std::size_t(1) << 20);
+}
+
+// The read state, the download cache and the syntax definitions are files anything may put in
+// their place: a pipe or a device is refused without waiting, a large (sparse) file before any
+// of it is read, each naming the file.
+TEST(KRPropertyList, FilesThatAreNoRegularOrTooLargeAreRefusedUnread)
+{
+    const QString folder = KRTest::makeTempDir("plist-kinds");
+    const QString pipe = folder + "/pipe.plist";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString sparse = folder + "/sparse.plist";
+    {
+        QFile file(sparse);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(qint64(3) << 30));
+    }
+    KRTest::XMLAllocationGuard guard(64 << 20);
+    QElapsedTimer timer;
+    timer.start();
+    for (const QString &path : {pipe, sparse, QStringLiteral("/dev/zero"), folder}) {
+        const KRResult<QVariant> read = KRPropertyList::propertyListFromFile(path);
+        ASSERT_FALSE(read.ok()) << path.toStdString();
+        EXPECT_EQ(read.error().domain(), KRPropertyList::errorDomain);
+        EXPECT_TRUE(read.error().message().contains(QFileInfo(path).fileName())) << read.error().message().toStdString();
+    }
+    EXPECT_LT(timer.elapsed(), 2000);
 }
 
 TEST(KRPropertyList, AtomicWriteReplacesFile)

@@ -1,3 +1,5 @@
+#include <core/KRJSONSerialization.h>
+#include <core/KRPropertyList.h>
 #include <core/KRXMLDocument.h>
 #include <core/KRXMLNode.h>
 
@@ -300,6 +302,100 @@ TEST(KRXMLDocument, EntityDeclarationsAreRefusedBeforeAnythingExpands)
     EXPECT_TRUE(KRXMLDocument::fromData("<!DOCTYPE a><a>&amp;&#233;</a>").ok());
     EXPECT_TRUE(KRXMLDocument::fromData("<!DOCTYPE a SYSTEM \"http://127.0.0.1:9/a.dtd\"><a/>").ok());
     EXPECT_TRUE(KRXMLDocument::fromData("<!DOCTYPE a [<!ELEMENT a (#PCDATA)>]><a>x</a>").ok());
+}
+
+namespace {
+
+// A document whose elements nest `depth` levels deep: <e0><e1>…</e1></e0>, the deepest named
+// "deepest"; each on a line of its own.
+QByteArray nestedDocument(int depth)
+{
+    QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    for (int level = 1; level < depth; ++level)
+        text += "<e>\n";
+    text += "<deepest/>\n";
+    for (int level = 1; level < depth; ++level)
+        text += "</e>";
+    return text + '\n';
+}
+
+} // namespace
+
+// Every reader of trees (XML text and files, fragments, property lists, JSON) refuses text
+// nested past its bound, naming the depth and the element, and reads text at the bound, whose
+// every later walk (copying, writing, freeing) stays within the stack.
+TEST(KRXMLDocument, NestingPastTheBoundIsRefusedByEveryReader)
+{
+    const int bound = KRXMLDocument::MaximumDepth;
+    const QString folder = KRTest::makeTempDir("nesting");
+    const KRXMLDocument::EmptyAttributeNames listed = [](const char *) -> const std::vector<QByteArray> * {
+        static const std::vector<QByteArray> names{QByteArrayLiteral("x")};
+        return &names;
+    };
+    for (const int depth : {bound, bound + 1, 200000}) {
+        const QByteArray text = nestedDocument(depth);
+        const QString path = folder + QStringLiteral("/%1.xml").arg(depth);
+        KRTest::writeFile(path, text);
+        // The declaration takes the first line: the element past the bound stands on line bound + 2.
+        const std::string reason = "line " + std::to_string(bound + 2) + ": the element \u201C"
+            + (depth == bound + 1 ? "deepest" : "e") + "\u201D is nested " + std::to_string(bound + 1)
+            + " levels deep, and a document may nest elements at most " + std::to_string(bound) + " levels deep.";
+        int reader = 0;
+        for (const KRResult<KRXMLDocument> &read :
+             {KRXMLDocument::fromData(text), KRXMLDocument::fromData(text, listed), KRXMLDocument::fromFile(path),
+              KRXMLDocument::fromFile(path, listed)}) {
+            ++reader;
+            if (depth == bound) {
+                ASSERT_TRUE(read.ok()) << read.error().message().toStdString();
+                const KRXMLDocument copy = KRXMLDocument::create("copy");
+                copy.rootElement().appendChild(copy.importNode(read.value().rootElement()));
+                EXPECT_EQ(read.value().xmlData(), text);
+                EXPECT_EQ(read.value().nodesForXPath("//deepest").size(), 1);
+                continue;
+            }
+            ASSERT_FALSE(read.ok()) << depth << " " << reader;
+            EXPECT_EQ(read.error().message().toStdString(),
+                      reader > 2 ? "The file \"" + path.toStdString() + "\" is refused: " + reason
+                                 : "The XML text is refused: " + reason);
+            EXPECT_EQ(read.error().userInfo().value("depth").toInt(), bound + 1);
+        }
+        // A fragment is read inside a wrapper element: one level less of its own.
+        const QByteArray fragment = text.mid(text.indexOf('\n') + 1);
+        const KRResult<QList<KRXMLNode>> parsedFragment = KRXMLDocument::create("r").parseFragment(fragment);
+        EXPECT_FALSE(parsedFragment.ok());
+
+        // A property list nests its values in <plist>.
+        QByteArray plist = "<?xml version=\"1.0\"?>\n<plist>";
+        for (int level = 1; level < depth; ++level)
+            plist += "<array>";
+        for (int level = 1; level < depth; ++level)
+            plist += "</array>";
+        plist += "</plist>";
+        const KRResult<QVariant> list = KRPropertyList::propertyListFromData(plist);
+        EXPECT_EQ(list.ok(), false) << depth; // values nest no deeper than 512 levels
+
+        // JSON: arrays and objects, strings holding brackets not counted.
+        std::string json;
+        const int jsonDepth = depth == bound ? KRJSONSerialization::MaximumDepth
+                                             : depth == bound + 1 ? KRJSONSerialization::MaximumDepth + 1 : depth;
+        for (int level = 0; level < jsonDepth; ++level)
+            json += level % 2 ? "{\"[{\":" : "[\"]}\",";
+        json += "1";
+        for (int level = jsonDepth - 1; level >= 0; --level)
+            json += level % 2 ? "}" : "]";
+        const std::optional<nlohmann::ordered_json> value = KRJSONSerialization::parse(json);
+        EXPECT_EQ(value.has_value(), depth == bound) << depth;
+        if (value) {
+            EXPECT_EQ(value->dump(), json);
+        }
+    }
+    // A property list at its own bound reads.
+    QByteArray plist = "<plist>";
+    for (int level = 0; level < 512; ++level)
+        plist += "<array>";
+    for (int level = 0; level < 512; ++level)
+        plist += "</array>";
+    EXPECT_TRUE(KRPropertyList::propertyListFromData(plist + "</plist>").ok());
 }
 
 TEST(KRXMLDocument, NewDocumentSavesWithDeclaration)

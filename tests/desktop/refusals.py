@@ -1,14 +1,21 @@
 #!/usr/bin/env python3
-"""Two things a project must not do to the person opening it. A 0.9 KB project.xml from anyone
+"""Three things a project must not do to the person opening it. A 0.9 KB project.xml from anyone
 whose DOCTYPE declares entities nested nine levels deep, used in a page's title, opened from the
 command line, is refused at once with a message saying why (it stood for gigabytes of text: the
 application took minutes and gigabytes and showed no window), and the project named after it
 opens. Exporting that project into its own package folder, where its web folder holds a file
-named "project.xml", is refused with a message, and the package stays as it was."""
+named "project.xml", is refused with a message, and the package stays as it was. A project
+whose page nests 15,000 divs one inside the other, handed to the running Korvane by a second
+start, is refused with a message naming the depth and the element (it overflowed the stack and
+ended every window with its unsaved work), and the open window keeps its unsaved label; one
+nested exactly as deep as a project may be opens, its page is drawn, its objects are listed, its
+innermost label is selected by a press, its outermost div is deleted and brought back by Undo,
+and saved and exported it loads."""
 
 import hashlib
 import os
 import shutil
+import subprocess
 import sys
 
 import krdesktop as kd
@@ -17,6 +24,14 @@ BOMB = "Bomb"
 NAME = "Pipes"
 REFUSED = "declares the entity"
 EXPORT_REFUSED = "exported into its own package"
+DEEP = "Deep"
+AT_BOUND = "Bound"
+TOO_DEEP = "levels deep"
+# How deep a document's elements may nest, and how deep a page's own contents lie in it
+# (KRProjectDocument, KRPages, KRPage, KRContents): a div and its contents take two levels.
+DEPTH_BOUND = 1024
+CONTENTS_DEPTH = 4
+UNSAVED_LABEL_AT = (20, 420)
 
 
 def bomb_project(desktop):
@@ -33,6 +48,38 @@ def bomb_project(desktop):
     with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as f:
         f.write(text)
     return folder
+
+
+def nested_project(desktop, name, levels, spare=False):
+    """A package whose page holds `levels` divs nested one inside the other, the label "Bottom"
+    in the innermost; with spare, an empty div beside that label as well."""
+    folder = os.path.join(desktop.home, "Documents", name + ".krproj")
+    os.makedirs(os.path.join(folder, "kr-web"))
+    bottom = '<KRLabel id="bottom" top="60" left="20" width="200" height="30">Bottom</KRLabel>\n'
+    if spare:
+        bottom = (f'<KRDiv id="div{levels + 1}" top="10" left="10" width="20" height="20"><KRContents/></KRDiv>\n'
+                  + bottom)
+    with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<KRProjectDocument appVersion="0.1.0">'
+                '<KRProject JQMVersion="1.4" designTarget="iPhone" startPage="page1"/><KRPages>'
+                '<KRPage id="page1" title="Page 1"><KRContents>\n')
+        for n in range(1, levels + 1):
+            f.write(f'<KRDiv id="div{n}" top="0" left="0" width="300" height="400"><KRContents>\n')
+        f.write(bottom + "</KRContents></KRDiv>" * levels)
+        f.write("\n</KRContents></KRPage></KRPages></KRProjectDocument>\n")
+    return folder
+
+
+def start_again(desktop, *args):
+    """Starts the program a second time, as a person does from a terminal or the file manager;
+    returns its exit status (None: still running after 30 seconds)."""
+    process = subprocess.Popen([desktop.app_path, *args], env=desktop.env, cwd=desktop.home,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        return process.wait(30)
+    except subprocess.TimeoutExpired:
+        desktop._stop(process)
+        return None
 
 
 def sample_copy(desktop):
@@ -96,6 +143,7 @@ def entity_declarations_refused(desktop):
     kd.check_page_drawn(desktop, surface)
     desktop.screenshot("sample-opened")
     export_into_the_package_refused(desktop, window, package)
+    deep_nesting_refused_and_the_others_kept(desktop, window)
 
 
 def choose_folder(desktop, title, folder, accept):
@@ -136,6 +184,93 @@ def export_into_the_package_refused(desktop, window, package):
     changed = sorted(set(before) ^ set(after))
     kd.check(not changed, "the export changed the package:\n  " + "\n  ".join(changed))
     kd.check(desktop.app_running(), "the application ended after refusing the export")
+
+
+def deep_nesting_refused_and_the_others_kept(desktop, window):
+    """A project nested 15,000 divs deep, handed to the running Korvane, is refused with a
+    message naming the depth and the element, before any window is touched: the open window
+    and its unsaved label stay. A project nested exactly as deep as a document may opens and
+    its page is drawn."""
+    desktop.bring_to_front(window)
+    surface = kd.design_surface(desktop, window)
+    kd.drag_from_palette(desktop, window, surface, "KRLabel", *UNSAVED_LABEL_AT)
+    kd.wait_inspected(desktop, window, "label1", "the dropped label in the inspector")
+    kd.wait_until(lambda: kd.box_at(surface, *UNSAVED_LABEL_AT), "the dropped label on the design surface")
+    desktop.screenshot("unsaved-label-dropped")
+
+    deep = nested_project(desktop, DEEP, 15000)
+    status = start_again(desktop, deep)
+    kd.check(status == 0, f"the second start did not hand over and end (status {status})")
+    alert = kd.wait_until(lambda: alert_saying(desktop, TOO_DEEP), "the message that the project is refused",
+                          kd.LAUNCH_TIMEOUT)
+    text = labels(alert)
+    desktop.screenshot("deep-project-refused")
+    for expected in (f"The project \u201c{DEEP}.krproj\u201d could not be opened.", "\u201cKRDiv\u201d",
+                     f"nested {DEPTH_BOUND + 1} levels deep", f"at most {DEPTH_BOUND} levels deep"):
+        kd.check(expected in text, f"the message does not say {expected!r}: {text!r}")
+    dismiss(desktop, alert, TOO_DEEP, "message")
+    kd.check(desktop.app_running(), "the application ended on the deep project")
+    kd.check(not any(title == DEEP for _, title in desktop.managed_windows()), "a window opened for the deep project")
+    window = kd.project_window(desktop, NAME)
+    desktop.bring_to_front(window)
+    surface = kd.design_surface(desktop, window)
+    kd.check(kd.box_at(surface, *UNSAVED_LABEL_AT) is not None, "the unsaved label left the open window")
+    kd.wait_inspected(desktop, window, "label1", "the unsaved label still inspected")
+    desktop.screenshot("open-window-kept")
+
+    # At the bound: the deepest element (an empty div's contents beside the label) lies exactly
+    # as deep as a document may nest.
+    levels = (DEPTH_BOUND - CONTENTS_DEPTH) // 2 - 1
+    bound = nested_project(desktop, AT_BOUND, levels, spare=True)
+    status = start_again(desktop, bound)
+    kd.check(status == 0, f"the start with the project at the bound did not hand over and end (status {status})")
+    window = kd.project_window(desktop, AT_BOUND)
+    desktop.bring_to_front(window)
+    surface = kd.design_surface(desktop, window, kd.LAUNCH_TIMEOUT)
+    kd.check_page_drawn(desktop, surface, kd.LAUNCH_TIMEOUT)
+    # The label lies deeper than the accessible tree is walked: its text is looked for on screen.
+    x, y = kd.page_point(surface, 20, 60)
+    kd.wait_until(lambda: kd.grab_count(desktop, (x, y, 200, 30), kd.ink) >= 40,
+                  "the innermost label's text on the design surface", kd.LAUNCH_TIMEOUT)
+    desktop.screenshot("project-at-the-bound-drawn")
+    # The page's object browser lists the objects of every level.
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.wait_for(window, "list item", "div1", "the outermost div in the object browser", kd.LAUNCH_TIMEOUT)
+    desktop.screenshot("project-at-the-bound-objects")
+    kd.check(desktop.app_running(), "the application ended showing the objects of the project at the bound")
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    # A press on the innermost label selects it.
+    surface = kd.design_surface(desktop, window)
+    kd.click_page(desktop, surface, 30, 70)
+    kd.wait_inspected(desktop, window, "bottom", "the innermost label in the inspector")
+    desktop.screenshot("innermost-label-selected")
+    # The outermost div, deleted with all it holds and brought back by Undo, then saved.
+    x, y = kd.page_point(surface, 20, 60)
+    label_drawn = lambda: kd.grab_count(desktop, (x, y, 200, 30), kd.ink) >= 40
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.click(desktop.wait_for(window, "list item", "div1", "the outermost div in the object browser"))
+    kd.wait_inspected(desktop, window, "div1", "the outermost div in the inspector")
+    desktop.input.key("Delete")
+    kd.wait_until(lambda: not window.find("list item", "div1"), "the outermost div deleted")
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    surface = kd.design_surface(desktop, window)
+    kd.wait_until(lambda: not label_drawn(), "the innermost label to leave with the outermost div")
+    desktop.screenshot("outermost-div-deleted")
+    desktop.input.key("ctrl+z")
+    kd.wait_until(label_drawn, "the innermost label back after Undo", kd.LAUNCH_TIMEOUT)
+    desktop.screenshot("outermost-div-undone")
+    saved = kd.save(desktop, window, bound)
+    kd.check(saved.object("bottom") is not None, "the saved project lost the innermost label")
+    # Exported, the page loads and shows the label in a browser too.
+    desktop.menu(window, "File", "Export as Web Application\u2026")
+    kd.choose_file(desktop, "Export as Web Application", "BoundSite", "Export", new_folder=True)
+    site = os.path.join(desktop.home, "Documents", "BoundSite")
+    kd.wait_until(lambda: os.path.exists(os.path.join(site, "page1.html"))
+                  and os.path.exists(os.path.join(site, "KR-user-scripts.js")), "the exported page", kd.LAUNCH_TIMEOUT)
+    report = kd.check_in_browser(desktop, site, "page1.html")
+    kd.check(report["loaded"] and report["ready"], f"the built page at the bound did not show: {report}")
+    kd.check(not report["errors"], "the built page at the bound has errors:\n  " + "\n  ".join(report["errors"]))
+    kd.check("Bottom" in report["text"], f"the built page does not show its innermost label: {report['text']!r}")
 
 
 if __name__ == "__main__":

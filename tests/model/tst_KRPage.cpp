@@ -2,6 +2,7 @@
 #include "KRPageTestSupport.h"
 #include "KRTestSupport.h"
 
+#include <core/KRXMLDocument.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRPasteboard.h>
@@ -414,6 +415,67 @@ TEST(KRPageObjects, UndoneDeletionKeepsTheObjectsOrder)
     EXPECT_EQ(order(), QStringLiteral("b"));
     undo.undo();
     EXPECT_EQ(order(), QStringLiteral("a b c d"));
+}
+
+// Objects pasted into a page land in its contents: a copy nested deeper than the saved project
+// may hold there is refused with a message and no undo step, so the project always reads
+// back; one that just fits is pasted.
+TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
+{
+    krRegisterDesignTestClasses();
+    if (!KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRDiv"))) {
+        KRObjectClass div;
+        div.className = QStringLiteral("KRDiv");
+        div.superclassName = QStringLiteral("KRObject");
+        div.idBase = QStringLiteral("div");
+        div.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
+        KRClassRegistry::sharedInstance().registerClass(div);
+    }
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents/></KRPage>")), true,
+                                 &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    // KRProjectDocument, KRPages, KRPage, KRContents: the room below is the bound less four.
+    const int room = KRXMLDocument::MaximumDepth - 4;
+    const auto copied = [](int divs, bool control) {
+        QString text = QStringLiteral("<objects>");
+        for (int n = 1; n <= divs; ++n)
+            text += QStringLiteral("<KRDiv id=\"d%1\"><KRContents>").arg(n);
+        if (control)
+            text += QStringLiteral("<KRDesignControl id=\"c\"/>");
+        for (int n = 1; n <= divs; ++n)
+            text += QStringLiteral("</KRContents></KRDiv>");
+        return text + QStringLiteral("</objects>");
+    };
+    const int steps = undo.undoCount();
+    auto alerts = std::make_shared<KRScriptedAlertService>();
+    auto previous = KRAlertService::setCurrent(alerts);
+    // Deeper than the page holds, and deeper than any document is read.
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(room / 2, true));
+    EXPECT_TRUE(page->pasteObjects().isEmpty());
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(KRXMLDocument::MaximumDepth, false));
+    EXPECT_TRUE(page->pasteObjects().isEmpty());
+    KRAlertService::setCurrent(previous);
+    EXPECT_EQ(undo.undoCount(), steps);
+    EXPECT_FALSE(page->objectForID(QStringLiteral("c")));
+    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_EQ(alerts->shownAlerts().at(0).messageText, QStringLiteral("The objects could not be pasted."));
+    EXPECT_EQ(alerts->shownAlerts().at(0).informativeText,
+              QStringLiteral("The \u201CKRDiv\u201D copied nests elements %1 levels deep, and a page may hold them at "
+                             "most %2 levels deep.")
+                  .arg(room + 1)
+                  .arg(room));
+    EXPECT_TRUE(alerts->shownAlerts().at(1).informativeText.contains(
+        QStringLiteral("is nested %1 levels deep").arg(KRXMLDocument::MaximumDepth + 1)))
+        << alerts->shownAlerts().at(1).informativeText.toStdString();
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(room / 2, false));
+    EXPECT_EQ(page->pasteObjects().size(), 1);
+    const QString saved = KRTest::makeTempDir(QStringLiteral("pasted")) + QStringLiteral("/Saved.krproj");
+    ASSERT_TRUE(document->saveToPackage(saved).ok());
+    EXPECT_TRUE(KRDocument::openPackage(saved).ok());
 }
 
 // Deleting a div frees the ids of the objects nested in it; undo takes them back.
