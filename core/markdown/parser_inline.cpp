@@ -128,6 +128,20 @@ size_t backtick_run_end(md_parser *md, size_t offset)
     return i;
 }
 
+// The longest backtick run that ends after from; 0 when none. Only once the runs are known.
+size_t longest_run_after(const md_backtick_runs &runs, size_t from)
+{
+    size_t lo = 0, hi = runs.count;
+    while (lo < hi) { // the first run that ends after from
+        const size_t mid = (lo + hi) / 2;
+        if (runs.end[mid] <= from)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo == runs.count ? 0 : runs.longest[lo];
+}
+
 // The end (offset just after its closing backticks) of the code span of the current span whose
 // opening run of nb backticks ends at from; 0 when it never closes. The first that never closes
 // records the span's runs; from then on one that cannot close is known at once.
@@ -136,19 +150,8 @@ size_t codespan_close(md_parser *md, size_t from, size_t nb)
     const uint8_t *d = md->span->data;
     const size_t size = md->span->size;
     const bool known = md->span->memos && md->span->memos->runs.end;
-    if (known) {
-        const md_backtick_runs &runs = md->span->memos->runs;
-        size_t lo = 0, hi = runs.count;
-        while (lo < hi) { // the first run that ends after from
-            const size_t mid = (lo + hi) / 2;
-            if (runs.end[mid] <= from)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        if (lo == runs.count || runs.longest[lo] < nb)
-            return 0;
-    }
+    if (known && longest_run_after(md->span->memos->runs, from) < nb)
+        return 0;
     size_t bt = 0, i = from;
     while (i < size && bt < nb) {
         bt = d[i] == '`' ? bt + 1 : 0;
@@ -469,8 +472,15 @@ size_t char_codespan(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_
 {
     const size_t nb = backtick_run_end(md, offset) - offset;
     const size_t close = codespan_close(md, offset + nb, nb);
-    if (!close)
-        return 0;
+    if (!close) {
+        // Every later backtick of the run that opens a span longer than any later run opens
+        // nothing either: those are text at once.
+        if (!md->span->memos || !md->span->memos->runs.end)
+            return 0;
+        const size_t text = nb - longest_run_after(md->span->memos->runs, offset + nb);
+        md_put_text(ob, md, data, text);
+        return text;
+    }
     const size_t end = close - offset;
 
     size_t f_begin = nb;
