@@ -790,13 +790,15 @@ const md_scan_memo &read_memo(md_parser *md, scan_kind kind)
 }
 
 // Records how a scan ended: found at offset at (SIZE_MAX: failed), having run in this state
-// from first until until. A failure makes the span's memos; an end found is kept only once they
-// exist, that is once a scan of the span has failed.
+// from first until until. A failure, or an end found far away (a link the callback may still
+// refuse, as an image without a destination, would be read again from each later opener), makes
+// the span's memos; a near end is kept only once they exist.
 void keep_memo(md_parser *md, scan_kind kind, size_t first, size_t until, size_t at)
 {
     if (first == SIZE_MAX)
         return;
-    md_span_memos *m = at == SIZE_MAX ? span_memos(md) : md->span->memos;
+    const bool far = at == SIZE_MAX || at - first > 256;
+    md_span_memos *m = far ? span_memos(md) : md->span->memos;
     if (!m)
         return;
     md_scan_memo &memo = *pick_memo(m, kind);
@@ -854,7 +856,7 @@ size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t si
 
     size_t org_work_size = md->work_bufs[BUFFER_SPAN].size;
     const buf *link = nullptr, *title = nullptr;
-    buf *content = nullptr, *u_link = nullptr, title_buf, content_buf;
+    buf *content = nullptr, *u_link = nullptr, title_buf, content_buf, link_buf, title_view;
     int ret = 0;
 
     size_t i = txt_e + 1;
@@ -960,15 +962,14 @@ size_t char_link(buf *ob, md_parser *md, uint8_t *data, size_t offset, size_t si
                 --link_e;
         }
 
+        // Read in place: a link the callback refuses costs no copy of them.
         if (link_e > link_b) {
-            buf *b = rndr_newbuf(md, BUFFER_SPAN);
-            bufput(b, data + link_b, link_e - link_b);
-            link = b;
+            link_buf = {data + link_b, link_e - link_b, 0, 1};
+            link = &link_buf;
         }
         if (title_e > title_b) {
-            buf *b = rndr_newbuf(md, BUFFER_SPAN);
-            bufput(b, data + title_b, title_e - title_b);
-            title = b;
+            title_view = {data + title_b, title_e - title_b, 0, 1};
+            title = &title_view;
         }
         ++i;
     } else if (i < size && data[i] == '[') {

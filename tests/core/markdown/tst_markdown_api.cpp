@@ -471,6 +471,7 @@ TEST(MarkdownPathological, slowShapesRenderWholeAndDeepTextIsKept)
     EXPECT_EQ(render(std::string(n, '[') + repeat("[a](b)", n)),
               "<p>" + std::string(n, '[') + repeat("<a href=\"b\">a</a>", n) + "</p>\n");
     EXPECT_EQ(render(repeat("![", n) + "a" + repeat("]()", n)), "<p>" + repeat("![", n) + "a" + repeat("]()", n) + "</p>\n");
+    EXPECT_EQ(render(repeat("![a]( \"", n) + "\")"), "<p>" + repeat("![a]( &quot;", n) + "&quot;)</p>\n");
     // Link tails that never end: an escaped ")", a title never followed by ")".
     EXPECT_EQ(render(repeat("[a](", n) + "\\)"), "<p>" + repeat("[a](", n) + ")</p>\n");
     EXPECT_EQ(render(repeat("[a](x", n) + " \")"), "<p>" + repeat("[a](x", n) + " &quot;)</p>\n");
