@@ -3,7 +3,9 @@
 // counter is the renderer's peak buffer space (normalised text, output, work buffers) over the
 // input size. BM_VersusCmark times the three in turn on the same text and prints, as figures with a
 // target, each of our entry points' time over cmark's (the medians of its rounds): measured side by
-// side, the ratio holds still on a busy machine where the times alone do not.
+// side, the ratio holds still on a busy machine where the times alone do not. BM_SlowShapeGrowth
+// prints, for each text shaped to be slow, its time at four times the size over its time at the
+// size (target: at most 5, where time growing with the size gives 4).
 
 #include <core/markdown/KRMarkdown.h>
 #include <core/markdown/buffer.h>
@@ -101,6 +103,13 @@ void BM_RenderKRMarkdown(benchmark::State &state)
 }
 BENCHMARK(BM_RenderKRMarkdown)->Unit(benchmark::kMillisecond);
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 #ifdef KR_HAVE_CMARK
 void BM_RenderCmark(benchmark::State &state)
 {
@@ -116,13 +125,6 @@ void BM_RenderCmark(benchmark::State &state)
     state.counters["output_bytes"] = static_cast<double>(out_size);
 }
 BENCHMARK(BM_RenderCmark)->Unit(benchmark::kMillisecond);
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // Each round renders the document once with each of the three, starting with a different one
 // each round; the figures are our median times over cmark's.
@@ -181,6 +183,110 @@ void BM_VersusCmark(benchmark::State &state)
 }
 BENCHMARK(BM_VersusCmark)->Iterations(25)->Unit(benchmark::kMillisecond);
 #endif
+
+// ---- Shapes made to be slow ------------------------------------------------------------------
+
+std::string repeated(const std::string &piece, size_t n)
+{
+    std::string out;
+    out.reserve(piece.size() * n);
+    for (size_t i = 0; i < n; ++i)
+        out += piece;
+    return out;
+}
+
+// Texts whose shape once made the renderer's time grow with the square of their size (and their
+// neighbours): each made from a count n, about ten to fifty bytes per unit.
+struct SlowShape
+{
+    const char *name;
+    std::string (*make)(size_t n);
+    size_t n; // the smaller count measured; the larger is four times it
+};
+
+const SlowShape slowShapes[] = {
+    {"nested_brackets", [](size_t n) { return std::string(n, '[') + "a" + std::string(n, ']') + "(b)"; }, 20000},
+    {"reference_uses",
+     [](size_t n) {
+         std::string defs, uses;
+         for (size_t i = 0; i < n; ++i) {
+             defs += "[r" + std::to_string(i) + "]: /u" + std::to_string(i) + "\n";
+             uses += "[r" + std::to_string(i) + "], ";
+         }
+         return defs + "\n" + uses + "\n";
+     },
+     5000},
+    {"nested_brackets_one_reference",
+     [](size_t n) { return "[a]: /d\n\n" + std::string(n, '[') + "a" + std::string(n, ']') + "\n"; }, 20000},
+    {"open_and_closed_brackets", [](size_t n) { return std::string(n, '[') + repeated("[a](b) [c][", n) + "]"; }, 5000},
+    {"images_without_destination",
+     [](size_t n) { return repeated("![", n) + "a" + repeated("]()", n) + repeated("![a]( \"", n) + "\")"; }, 5000},
+    {"link_tails_unended", [](size_t n) { return repeated("[a](x", n) + " \")" + repeated("[a](", n) + "\\)"; }, 5000},
+    {"emphasis_runs", [](size_t n) { return repeated("*a _b **c __d ", n) + "`*_`"; }, 5000},
+    {"emphasis_and_brackets", [](size_t n) { return repeated("*a ", n) + "[b*](c)" + repeated("_x[", n) + "]"; }, 10000},
+    {"many_links", [](size_t n) { return repeated("[a](http://b.c/d \"e\") ", n); }, 5000},
+    {"backtick_runs", [](size_t n) { return std::string(n, '`') + repeated("a ", n); }, 20000},
+    {"html_block_openers", [](size_t n) { return repeated("<div>\n\n<!--\n\n", n); }, 5000},
+    {"deep_quotes", [](size_t n) { return std::string(n, '>') + " words\n"; }, 20000},
+    {"deep_lists",
+     [](size_t n) {
+         std::string list;
+         for (size_t i = 0; i < n; ++i)
+             list += std::string((i % 200) * 2, ' ') + "- item\n";
+         return list;
+     },
+     500},
+};
+
+// Each shape rendered through KRMarkdown at n and 4n units, in turn, for several rounds: the
+// figure is the median time at 4n over the median at n. A renderer whose time grows with the
+// size gives about 4; one that rescans gives about 16.
+void BM_SlowShapeGrowth(benchmark::State &state)
+{
+    const SlowShape &shape = slowShapes[state.range(0)];
+    const QString small = QString::fromStdString(shape.make(shape.n));
+    const QString large = QString::fromStdString(shape.make(4 * shape.n));
+    std::vector<double> smallMs, largeMs;
+    const auto timed = [](const QString &text) {
+        const auto start = std::chrono::steady_clock::now();
+        QString html = KRMarkdown::htmlFromMarkdown(text);
+        benchmark::DoNotOptimize(html.constData());
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
+#ifdef KR_HAVE_CMARK
+    const std::string largeBytes = shape.make(4 * shape.n);
+    std::vector<double> cmarkMs;
+#endif
+    for (auto _ : state) {
+        smallMs.push_back(timed(small));
+        largeMs.push_back(timed(large));
+#ifdef KR_HAVE_CMARK
+        const auto start = std::chrono::steady_clock::now();
+        char *html = cmark_markdown_to_html(largeBytes.data(), largeBytes.size(), CMARK_OPT_DEFAULT);
+        benchmark::DoNotOptimize(html);
+        std::free(html);
+        cmarkMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+#endif
+    }
+    state.SetLabel(shape.name);
+    state.counters["small_ms"] = median(smallMs);
+    state.counters["large_ms"] = median(largeMs);
+    state.counters["large_bytes"] = static_cast<double>(large.size());
+    KRBench::reportTarget(state, std::string("markdown_growth_") + shape.name, median(largeMs) / median(smallMs), 5);
+#ifdef KR_HAVE_CMARK
+    // The slowest of the shapes at 4n, against cmark on the same text: no shape holds a render
+    // for much longer than a linear renderer takes.
+    static double worst = 0;
+    const double versus = median(largeMs) / median(cmarkMs);
+    state.counters["large_vs_cmark"] = versus;
+    worst = std::max(worst, versus);
+    KRBench::reportTarget(state, "markdown_slow_shapes_worst_vs_cmark", worst, 2);
+#endif
+}
+BENCHMARK(BM_SlowShapeGrowth)
+    ->DenseRange(0, static_cast<int>(sizeof slowShapes / sizeof slowShapes[0]) - 1)
+    ->Iterations(15)
+    ->Unit(benchmark::kMillisecond);
 
 // Unbalanced brackets: each "[" looks for its closing bracket to the end of the text.
 void BM_OpenBrackets(benchmark::State &state)

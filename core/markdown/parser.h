@@ -89,7 +89,8 @@ struct md_callbacks {
 struct md_parser;
 
 // Makes a parser; the callback table is copied. Null when memory runs out. max_nesting must be
-// positive: content nested deeper (block plus span levels) renders nothing.
+// positive: content nested deeper (block plus span levels) is not read further; its text is
+// written as it stands (blocks as paragraphs split at empty lines), so nothing is lost.
 md_parser *md_parser_new(unsigned int extensions, size_t max_nesting, const md_callbacks *callbacks,
                          void *opaque);
 

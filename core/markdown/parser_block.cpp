@@ -3,6 +3,7 @@
 
 #include "parser_internal.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -12,6 +13,43 @@ namespace {
 const char *const block_tags[] = {
     "blockquote", "del", "div", "dl", "fieldset", "figure", "form", "h1", "h2", "h3", "h4", "h5",
     "h6", "iframe", "ins", "math", "noscript", "ol", "p", "pre", "script", "style", "table", "ul",
+};
+
+constexpr size_t block_tag_count = sizeof block_tags / sizeof block_tags[0];
+
+// What the HTML block rule learnt in one parse_block pass over its data (offsets in that data,
+// whose end every search shares), so that many openers that never close cost one pass over the
+// data per kind of closer instead of one each.
+struct html_block_memo {
+    const uint8_t *base;
+    size_t size;
+    size_t any_fail[block_tag_count];  // from here on no "</tag>" closes the block
+    size_t line_fail[block_tag_count]; // from this line start on none at a line start does
+    size_t comment_from, comment_at;   // the first "-->" at or after comment_from (size: none)
+    size_t gt_from, gt_at;             // the first ">" at or after gt_from (size: none)
+
+    html_block_memo(const uint8_t *data, size_t data_size)
+        : base(data), size(data_size), comment_from(SIZE_MAX), comment_at(0), gt_from(SIZE_MAX), gt_at(0)
+    {
+        for (size_t t = 0; t < block_tag_count; ++t)
+            any_fail[t] = line_fail[t] = SIZE_MAX;
+    }
+
+    // The first "-->" (three bytes) or ">" (one) at or after from; size when none. A question
+    // asked from inside the stretch the last answer crossed is answered at once.
+    size_t first_at_or_after(size_t from, bool comment)
+    {
+        size_t &memo_from = comment ? comment_from : gt_from;
+        size_t &memo_at = comment ? comment_at : gt_at;
+        if (memo_from <= from && from <= memo_at)
+            return memo_at;
+        const void *hit = nullptr;
+        if (from < size)
+            hit = comment ? memmem(base + from, size - from, "-->", 3) : std::memchr(base + from, '>', size - from);
+        memo_from = from;
+        memo_at = hit ? static_cast<size_t>(static_cast<const uint8_t *>(hit) - base) : size;
+        return memo_at;
+    }
 };
 
 inline uint8_t ascii_lower(uint8_t c)
@@ -39,30 +77,106 @@ unsigned int hash_link_ref(const uint8_t *name, size_t length)
     return hash;
 }
 
-link_ref *add_link_ref(link_ref **refs, const uint8_t *name, size_t length)
+// Where a hash falls: the middle bits of its product with a large odd constant, which depend on
+// all of its bits, so that names alike in some of their bytes spread.
+inline size_t ref_cell_of(const link_ref_table *refs, unsigned int id)
 {
-    link_ref *ref = static_cast<link_ref *>(std::calloc(1, sizeof(link_ref)));
-    if (!ref)
-        return nullptr;
-    ref->id = hash_link_ref(name, length);
-    ref->next = refs[ref->id % REF_TABLE_SIZE];
-    refs[ref->id % REF_TABLE_SIZE] = ref;
-    return ref;
+    return static_cast<size_t>((id * 0x9E3779B97F4A7C15ull) >> 29) & (refs->cell_count - 1);
 }
 
-void free_link_refs(link_ref **refs)
+// The cell of the hash, or the free cell where it would go.
+link_ref_cell *find_ref_cell(const link_ref_table *refs, unsigned int id)
 {
-    for (size_t i = 0; i < REF_TABLE_SIZE; ++i) {
-        link_ref *r = refs[i];
-        while (r) {
-            link_ref *next = r->next;
-            bufrelease(r->link);
-            bufrelease(r->title);
-            std::free(r);
-            r = next;
-        }
-        refs[i] = nullptr;
+    const size_t mask = refs->cell_count - 1;
+    size_t at = ref_cell_of(refs, id);
+    while (refs->cells[at].ref && refs->cells[at].id != id)
+        at = (at + 1) & mask;
+    return &refs->cells[at];
+}
+
+// Doubles the cells when the table is half full; false when memory runs out and the table is
+// full (short of that it stays as it was, and usable).
+bool grow_link_refs(link_ref_table *refs)
+{
+    if (refs->cells && 2 * (refs->count + 1) <= refs->cell_count)
+        return true;
+    const size_t count = refs->cells ? refs->cell_count * 2 : 32;
+    link_ref_cell *cells = static_cast<link_ref_cell *>(std::calloc(count, sizeof(link_ref_cell)));
+    if (!cells)
+        return refs->cells && refs->count + 1 < refs->cell_count;
+    link_ref_table grown = {cells, count, refs->count, refs->chunks};
+    for (size_t i = 0; refs->cells && i < refs->cell_count; ++i)
+        if (refs->cells[i].ref)
+            *find_ref_cell(&grown, refs->cells[i].id) = refs->cells[i];
+    std::free(refs->cells);
+    *refs = grown;
+    return true;
+}
+
+} // namespace
+
+// A block of entries: definitions are many and small, and all go at once.
+struct link_ref_chunk {
+    link_ref_chunk *next;
+    size_t used, size; // bytes after the header
+};
+
+namespace {
+
+// size bytes, aligned for a link_ref, from the table's chunks; null when memory runs out.
+void *link_ref_alloc(link_ref_table *refs, size_t size)
+{
+    size = (size + 7) & ~size_t(7);
+    link_ref_chunk *chunk = refs->chunks;
+    if (!chunk || chunk->size - chunk->used < size) {
+        const size_t room = std::max<size_t>(size, 64 * 1024);
+        chunk = static_cast<link_ref_chunk *>(std::malloc(sizeof(link_ref_chunk) + room));
+        if (!chunk)
+            return nullptr;
+        *chunk = {refs->chunks, 0, room};
+        refs->chunks = chunk;
     }
+    void *p = reinterpret_cast<uint8_t *>(chunk + 1) + chunk->used;
+    chunk->used += size;
+    return p;
+}
+
+// Records a definition (title_size 0: none); a later one of the same name replaces the earlier.
+// False when memory runs out.
+bool add_link_ref(link_ref_table *refs, const uint8_t *name, size_t length, const uint8_t *link,
+                  size_t link_size, const uint8_t *title, size_t title_size)
+{
+    if (!grow_link_refs(refs))
+        return false;
+    static_assert(sizeof(link_ref) % 8 == 0, "entries stay aligned");
+    link_ref *ref = static_cast<link_ref *>(link_ref_alloc(refs, sizeof(link_ref) + link_size + title_size));
+    if (!ref)
+        return false;
+    uint8_t *bytes = reinterpret_cast<uint8_t *>(ref + 1);
+    std::memcpy(bytes, link, link_size);
+    if (title_size)
+        std::memcpy(bytes + link_size, title, title_size);
+    ref->link_bytes = {bytes, link_size, link_size, 1};
+    ref->title_bytes = {bytes + link_size, title_size, title_size, 1};
+    ref->link = &ref->link_bytes;
+    ref->title = title_size ? &ref->title_bytes : nullptr;
+    const unsigned int id = hash_link_ref(name, length);
+    link_ref_cell *cell = find_ref_cell(refs, id);
+    if (!cell->ref) // else the same name: the new definition takes the old one's place
+        ++refs->count;
+    *cell = {id, ref};
+    return true;
+}
+
+void free_link_refs(link_ref_table *refs)
+{
+    for (link_ref_chunk *chunk = refs->chunks; chunk;) {
+        link_ref_chunk *next = chunk->next;
+        std::free(chunk);
+        chunk = next;
+    }
+    std::free(refs->cells);
+    *refs = {nullptr, 0, 0, nullptr};
 }
 
 // Consumes one line end at i: "\n", "\r", "\r\n" or "\n\r".
@@ -78,7 +192,7 @@ size_t skip_line_end(const uint8_t *data, size_t i, size_t end)
 
 // A link definition at beg: records it and returns true with *last just after its lines.
 // The document here is still raw: line ends may be "\n", "\r" or "\r\n".
-bool is_ref(const uint8_t *data, size_t beg, size_t end, size_t *last, link_ref **refs)
+bool is_ref(const uint8_t *data, size_t beg, size_t end, size_t *last, link_ref_table *refs)
 {
     if (beg + 3 >= end)
         return false;
@@ -91,7 +205,7 @@ bool is_ref(const uint8_t *data, size_t beg, size_t end, size_t *last, link_ref 
     size_t id_offset = i;
     while (i < end && !is_line_end(data[i]) && data[i] != ']')
         ++i;
-    if (i >= end || data[i] != ']')
+    if (i >= end || data[i] != ']' || i - id_offset > MD_LINK_LABEL_MAX)
         return false;
     size_t id_end = i;
     ++i;
@@ -152,17 +266,9 @@ bool is_ref(const uint8_t *data, size_t beg, size_t end, size_t *last, link_ref 
     }
 
     *last = def_end;
-    link_ref *ref = add_link_ref(refs, data + id_offset, id_end - id_offset);
-    if (!ref)
-        return true; // out of memory: the definition's lines are skipped all the same
-    ref->link = bufnew(link_end - link_offset);
-    if (ref->link)
-        bufput(ref->link, data + link_offset, link_end - link_offset);
-    if (title_end > title_offset) {
-        ref->title = bufnew(title_end - title_offset);
-        if (ref->title)
-            bufput(ref->title, data + title_offset, title_end - title_offset);
-    }
+    // Out of memory, the definition's lines are skipped all the same.
+    add_link_ref(refs, data + id_offset, id_end - id_offset, data + link_offset, link_end - link_offset,
+                 data + title_offset, title_end > title_offset ? title_end - title_offset : 0);
     return true;
 }
 
@@ -574,14 +680,15 @@ size_t parse_list(buf *ob, md_parser *md, uint8_t *data, size_t size, int flags)
     return i;
 }
 
-const char *find_block_tag(const uint8_t *name, size_t length)
+// The index of the block tag named name in block_tags; block_tag_count when none.
+size_t find_block_tag(const uint8_t *name, size_t length)
 {
-    for (const char *tag : block_tags) {
-        if (std::strlen(tag) == length
-            && strncasecmp(tag, reinterpret_cast<const char *>(name), length) == 0)
-            return tag;
+    for (size_t t = 0; t < block_tag_count; ++t) {
+        if (std::strlen(block_tags[t]) == length
+            && strncasecmp(block_tags[t], reinterpret_cast<const char *>(name), length) == 0)
+            return t;
     }
-    return nullptr;
+    return block_tag_count;
 }
 
 // Length of "</tag>" at data plus the rest of its line (only spaces allowed) and the next line
@@ -605,15 +712,27 @@ size_t htmlblock_end_tag(const char *tag, size_t tag_len, const uint8_t *data, s
     return i;
 }
 
-size_t htmlblock_end(const char *tag, const uint8_t *data, size_t size, bool at_line_start)
+// The end of the block opened by block_tags[t] at data: after its closing tag; 0 when none.
+// With at_line_start, past the first line only a closing tag that starts a line counts.
+size_t htmlblock_end(size_t t, const uint8_t *data, size_t size, bool at_line_start, html_block_memo *memo)
 {
-    size_t tag_len = std::strlen(tag);
+    const char *tag = block_tags[t];
+    const size_t tag_len = std::strlen(tag);
+    const size_t off = static_cast<size_t>(data - memo->base);
+    size_t &fail = at_line_start ? memo->line_fail[t] : memo->any_fail[t];
     bool passed_lf = false;
+    size_t second_line = size;
     for (size_t i = 0; i + 1 < size; ++i) {
         if (data[i] == '\n') {
+            if (!passed_lf)
+                second_line = i + 1;
             passed_lf = true;
+            if (at_line_start && off + i + 1 >= fail)
+                return 0;
             continue;
         }
+        if (!at_line_start && off + i >= fail)
+            return 0;
         if (data[i] != '<' || data[i + 1] != '/')
             continue;
         if (at_line_start && passed_lf && data[i - 1] != '\n')
@@ -622,25 +741,26 @@ size_t htmlblock_end(const char *tag, const uint8_t *data, size_t size, bool at_
         if (w)
             return i + w;
     }
+    fail = std::min(fail, off + (at_line_start ? second_line : 0));
     return 0;
 }
 
-size_t parse_htmlblock(buf *ob, md_parser *md, uint8_t *data, size_t size)
+size_t parse_htmlblock(buf *ob, md_parser *md, uint8_t *data, size_t size, html_block_memo *memo)
 {
     if (size < 2 || data[0] != '<')
         return 0;
+    const size_t off = static_cast<size_t>(data - memo->base);
     size_t i = 1;
-    while (i < size && data[i] != '>' && data[i] != ' ')
+    while (i < size && data[i] != '>' && data[i] != ' ' && data[i] != '\n')
         ++i;
-    const char *curtag = find_block_tag(data + 1, i - 1);
+    // A name that runs on past its line is no tag's.
+    const size_t curtag = i < size && data[i] == '\n' ? block_tag_count : find_block_tag(data + 1, i - 1);
     size_t block_end = 0;
 
-    if (!curtag) {
+    if (curtag == block_tag_count) {
         if (size > 5 && data[1] == '!' && data[2] == '-' && data[3] == '-') {
             // Comment: to the first "-->" after the opener; only spaces may follow on its line.
-            for (i = 4; i + 2 < size; ++i)
-                if (data[i] == '-' && data[i + 1] == '-' && data[i + 2] == '>')
-                    break;
+            i = memo->first_at_or_after(off + 4, true) - off;
             if (i + 2 < size) {
                 i += 3;
                 if (i >= size)
@@ -649,9 +769,7 @@ size_t parse_htmlblock(buf *ob, md_parser *md, uint8_t *data, size_t size)
                     block_end = i + w;
             }
         } else if (size > 4 && (data[1] == 'h' || data[1] == 'H') && (data[2] == 'r' || data[2] == 'R')) {
-            i = 3;
-            while (i < size && data[i] != '>')
-                ++i;
+            i = memo->first_at_or_after(off + 3, false) - off;
             if (i + 1 < size) {
                 ++i;
                 size_t w = is_empty(data + i, size - i);
@@ -660,9 +778,9 @@ size_t parse_htmlblock(buf *ob, md_parser *md, uint8_t *data, size_t size)
             }
         }
     } else {
-        block_end = htmlblock_end(curtag, data, size, true);
-        if (!block_end && std::strcmp(curtag, "ins") != 0 && std::strcmp(curtag, "del") != 0)
-            block_end = htmlblock_end(curtag, data, size, false);
+        block_end = htmlblock_end(curtag, data, size, true, memo);
+        if (!block_end && std::strcmp(block_tags[curtag], "ins") != 0 && std::strcmp(block_tags[curtag], "del") != 0)
+            block_end = htmlblock_end(curtag, data, size, false, memo);
     }
     if (!block_end)
         return 0;
@@ -684,13 +802,11 @@ size_t is_empty(const uint8_t *data, size_t size)
     return i < size ? i + 1 : i;
 }
 
-link_ref *find_link_ref(link_ref **refs, const uint8_t *name, size_t length)
+link_ref *find_link_ref(const link_ref_table *refs, const uint8_t *name, size_t length)
 {
-    unsigned int hash = hash_link_ref(name, length);
-    for (link_ref *r = refs[hash % REF_TABLE_SIZE]; r; r = r->next)
-        if (r->id == hash)
-            return r;
-    return nullptr;
+    if (!refs->count)
+        return nullptr;
+    return find_ref_cell(refs, hash_link_ref(name, length))->ref;
 }
 
 buf *rndr_newbuf(md_parser *md, int type)
@@ -714,10 +830,43 @@ void rndr_popbuf(md_parser *md, int type)
     md->work_bufs[type].size--;
 }
 
+namespace {
+
+// Past the nesting limit the blocks are not read: their text, as it stands, becomes paragraphs
+// split at empty lines, so that nothing is lost.
+void render_unparsed(buf *ob, md_parser *md, uint8_t *data, size_t size)
+{
+    size_t beg = 0;
+    while (beg < size) {
+        if (size_t w = is_empty(data + beg, size - beg)) {
+            beg += w;
+            continue;
+        }
+        size_t end = beg;
+        while (end < size && !is_empty(data + end, size - end))
+            end = line_end_after(data, end, size);
+        size_t text_end = end;
+        while (text_end > beg && data[text_end - 1] == '\n')
+            --text_end;
+        if (md->cb.paragraph) {
+            buf *tmp = rndr_newbuf(md, BUFFER_BLOCK);
+            md_put_text(tmp, md, data + beg, text_end - beg);
+            md->cb.paragraph(ob, tmp, md->opaque);
+            rndr_popbuf(md, BUFFER_BLOCK);
+        }
+        beg = end;
+    }
+}
+
+} // namespace
+
 void parse_block(buf *ob, md_parser *md, uint8_t *data, size_t size)
 {
-    if (md_nesting_exceeded(md))
+    if (md_nesting_exceeded(md)) {
+        render_unparsed(ob, md, data, size);
         return;
+    }
+    html_block_memo html_memo(data, size);
     size_t beg = 0;
     while (beg < size) {
         uint8_t *txt = data + beg;
@@ -725,7 +874,7 @@ void parse_block(buf *ob, md_parser *md, uint8_t *data, size_t size)
         size_t i;
         if (is_atxheader(md, txt, end)) {
             i = parse_atxheader(ob, md, txt, end);
-        } else if (txt[0] == '<' && md->cb.blockhtml && (i = parse_htmlblock(ob, md, txt, end)) != 0) {
+        } else if (txt[0] == '<' && md->cb.blockhtml && (i = parse_htmlblock(ob, md, txt, end, &html_memo)) != 0) {
         } else if ((i = is_empty(txt, end)) != 0) {
         } else if (is_hrule(txt, end)) {
             if (md->cb.hrule)
@@ -804,7 +953,7 @@ int md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parse
                 static_cast<buf *>(pool.item[i])->failed = 0;
     const int ob_failed_before = ob->failed;
     ob->failed = 0;
-    std::memset(md->refs, 0, sizeof md->refs);
+    md->refs = {nullptr, 0, 0, nullptr};
 
     size_t beg = 0;
     if (doc_size >= 3 && std::memcmp(document, UTF8_BOM, 3) == 0)
@@ -814,7 +963,7 @@ int md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parse
     line_end_finder line_ends{document, doc_size};
     while (beg < doc_size) {
         size_t end;
-        if (is_ref(document, beg, doc_size, &end, md->refs)) {
+        if (is_ref(document, beg, doc_size, &end, &md->refs)) {
             beg = end;
             continue;
         }
@@ -850,7 +999,7 @@ int md_parser_render(buf *ob, const uint8_t *document, size_t doc_size, md_parse
     ob->failed |= ob_failed_before;
 
     bufrelease(text);
-    free_link_refs(md->refs);
+    free_link_refs(&md->refs);
     MD_ASSERT(md->work_bufs[BUFFER_SPAN].size == 0, "md->work_bufs[BUFFER_SPAN].size == 0");
     MD_ASSERT(md->work_bufs[BUFFER_BLOCK].size == 0, "md->work_bufs[BUFFER_BLOCK].size == 0");
     return failed ? -1 : 0;
@@ -866,6 +1015,7 @@ void md_parser_free(md_parser *md)
             bufrelease(static_cast<buf *>(pool->item[i]));
         stack_free(pool);
     }
+    std::free(md->emph_path);
     std::free(md);
 }
 

@@ -239,7 +239,7 @@ TEST(MarkdownParser, oneParserRendersAgainWithFreshReferences)
 TEST(MarkdownParser, nestingLimitIsConfigurable)
 {
     EXPECT_EQ(render("> a\n", nullptr, 2), "<blockquote>\n<p>a</p>\n</blockquote>\n");
-    EXPECT_EQ(render("> a\n", nullptr, 1), "<blockquote>\n</blockquote>\n");
+    EXPECT_EQ(render("> a\n", nullptr, 1), "<blockquote>\n<p>a</p>\n</blockquote>\n");
     EXPECT_EQ(render("*a*\n", nullptr, 1), "<p>*a*</p>\n");
 }
 
@@ -429,12 +429,73 @@ TEST(MarkdownPathological, deepQuotesAndLists)
 {
     const std::string quotes(5000, '>');
     const std::string out = render(quotes + " x\n");
-    EXPECT_EQ(out.find("x"), std::string::npos);
+    EXPECT_NE(out.find(" x</p>"), std::string::npos);
 
     std::string list;
     for (int i = 0; i < 200; ++i)
         list += std::string(i * 2, ' ') + "- item\n";
     EXPECT_NE(render(list).find("<li>item"), std::string::npos);
+}
+
+// Shapes that once cost time growing with the square of their size render as a plain reading
+// says, and text nested past the limit is kept, not dropped.
+TEST(MarkdownPathological, slowShapesRenderWholeAndDeepTextIsKept)
+{
+    const auto repeat = [](const std::string &s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += s;
+        return out;
+    };
+    const int n = 3000;
+
+    // Nested closed brackets: the outermost is the link, the others its text.
+    EXPECT_EQ(render(std::string(n, '[') + "a" + std::string(n, ']') + "(b)"),
+              "<p><a href=\"b\">" + std::string(n - 1, '[') + "a" + std::string(n - 1, ']') + "</a></p>\n");
+    // Many definitions, then a use of each.
+    std::string defs, uses, links;
+    for (int i = 0; i < n; ++i) {
+        const std::string k = std::to_string(i);
+        defs += "[r" + k + "]: /u" + k + "\n";
+        uses += "[r" + k + "], ";
+        links += "<a href=\"/u" + k + "\">r" + k + "</a>, ";
+    }
+    uses.resize(uses.size() - 2);
+    links.resize(links.size() - 2);
+    EXPECT_EQ(render(defs + "\n" + uses + "\n"), "<p>" + links + "</p>\n");
+    // A long label is no reference: nested brackets around one defined name stay text but the
+    // innermost.
+    EXPECT_EQ(render("[a]: /d\n\n" + std::string(n, '[') + "a" + std::string(n, ']') + "\n"),
+              "<p>" + std::string(n - 1, '[') + "<a href=\"/d\">a</a>" + std::string(n - 1, ']') + "</p>\n");
+    // Unclosed and closed brackets mixed; images refused for want of a destination.
+    EXPECT_EQ(render(std::string(n, '[') + repeat("[a](b)", n)),
+              "<p>" + std::string(n, '[') + repeat("<a href=\"b\">a</a>", n) + "</p>\n");
+    EXPECT_EQ(render(repeat("![", n) + "a" + repeat("]()", n)), "<p>" + repeat("![", n) + "a" + repeat("]()", n) + "</p>\n");
+    EXPECT_EQ(render(repeat("![a]( \"", n) + "\")"), "<p>" + repeat("![a]( &quot;", n) + "&quot;)</p>\n");
+    // Link tails that never end: an escaped ")", a title never followed by ")".
+    EXPECT_EQ(render(repeat("[a](", n) + "\\)"), "<p>" + repeat("[a](", n) + ")</p>\n");
+    EXPECT_EQ(render(repeat("[a](x", n) + " \")"), "<p>" + repeat("[a](x", n) + " &quot;)</p>\n");
+    // Emphasis openers whose only closer lies in a code span, a link or after a bracket.
+    EXPECT_EQ(render(repeat("*a ", n) + "`b*`"), "<p>" + repeat("*a ", n) + "<code>b*</code></p>\n");
+    EXPECT_EQ(render(repeat("*a ", n) + "[b*](c)"), "<p>" + repeat("*a ", n) + "<a href=\"c\">b*</a></p>\n");
+    EXPECT_EQ(render(repeat("*x[", n) + "]"), "<p>" + repeat("<em>x[</em>x[", n / 2) + "]</p>\n");
+    // A backtick run that opens nothing, and block openers that never close.
+    EXPECT_EQ(render(std::string(n, '`') + repeat("a ", n)), "<p>" + std::string(n, '`') + repeat("a ", n) + "</p>\n");
+    EXPECT_EQ(render(repeat("<div>\n\n", 3)), "<p><div></p>\n\n<p><div></p>\n\n<p><div></p>\n");
+    EXPECT_EQ(render(repeat("<!--\n\n", 2) + "-->x\n"), "<p>&lt;!--</p>\n\n<p>&lt;!--</p>\n\n<p>--&gt;x</p>\n");
+
+    // Past the nesting limit the text stays, as a paragraph: a deep quote keeps its words, deep
+    // list items their text.
+    const std::string quote = render(std::string(5000, '>') + " deep words\n");
+    EXPECT_NE(quote.find(" deep words</p>\n</blockquote>"), std::string::npos);
+    std::string list;
+    for (int i = 0; i < 40; ++i)
+        list += std::string(i * 4, ' ') + "- item" + std::to_string(i) + "\n";
+    const std::string items = render(list);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_NE(items.find("item" + std::to_string(i) + (i == 39 ? "</p>" : "\n")), std::string::npos) << i;
+    EXPECT_EQ(items.find("<li></li>"), std::string::npos);
+    EXPECT_EQ(render("# " + std::string(20, '>') + "\n", nullptr, 1), "<h1>" + repeat("&gt;", 20) + "</h1>\n");
 }
 
 } // namespace
