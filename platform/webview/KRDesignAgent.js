@@ -49,18 +49,18 @@
     function removeFrom(parent, child) { return dom.removeChild.call(parent, child); }
     function listen(target, type, handler, capture) { dom.listen.call(target, type, handler, capture); }
 
-    // An element's id is a property of the window where the window has none of its own: the
-    // functions that every window has through its prototypes (addEventListener, toString and
-    // the like) are made its own, so that no id on a page stands in for them.
-    [EventTarget.prototype, Object.prototype].forEach(function (proto) {
+    // An element's id is a property of the window where the window has none of its own. What
+    // the window has through its prototypes (addEventListener, toString and the like) is made
+    // its own, and so is what an element has and a window has not (nodeName, nodeType, which
+    // libraries read to tell an element from the window), as nothing: no id on a page stands
+    // in for either.
+    var own = Object.prototype.hasOwnProperty;
+    [HTMLElement.prototype, Element.prototype, Node.prototype, EventTarget.prototype, Object.prototype].forEach(function (proto) {
         Object.getOwnPropertyNames(proto).forEach(function (name) {
-            var own = Object.prototype.hasOwnProperty;
-            if (own.call(window, name) || own.call(Window.prototype, name))
+            if (name === '__proto__' || own.call(window, name) || own.call(Window.prototype, name))
                 return;
-            var descriptor = Object.getOwnPropertyDescriptor(proto, name);
-            if (!descriptor || typeof descriptor.value !== 'function')
-                return;
-            Object.defineProperty(window, name, { value: descriptor.value, writable: true, configurable: true });
+            Object.defineProperty(window, name, { value: name in window ? window[name] : undefined, writable: true,
+                                                  configurable: true });
         });
     });
 
@@ -146,6 +146,11 @@
             var element = newElement(tag);
             if (name === 'script')
                 element.setAttribute('nonce', scriptNonce);
+            // A field here belongs to no form (a form attribute that names no element): a form
+            // answers for its fields by their names and ids, so that a field named "parentNode"
+            // or "submit" would stand in for the form's own properties.
+            if (formFields[name])
+                dom.setAttribute.call(element, 'form', '');
             return element;
         }
         var standIn = newElement(standInTag);
@@ -196,6 +201,20 @@
     var refusedAttributes = { srcdoc: 1, formaction: 1, action: 1, ping: 1, nonce: 1 };
     // The elements whose name the document and the window answer for (see "dom" above).
     var namedOnDocument = { img: 1, form: 1, embed: 1, object: 1, iframe: 1 };
+    // The elements a form answers for by their names and ids: the fields, and pictures inside it.
+    var formFields = { button: 1, fieldset: 1, input: 1, object: 1, output: 1, select: 1, textarea: 1 };
+    var formProto = HTMLFormElement.prototype;
+
+    // A name or id that would make the document, the window or a form answer with the element
+    // for a property of its own.
+    function isShadowingName(element, key, value) {
+        var tag = element.localName;
+        if (key === 'name')
+            return !!namedOnDocument[tag];
+        if (key === 'form')
+            return !!formFields[tag];
+        return key === 'id' && tag === 'img' && String(value) in formProto;
+    }
     var standInAttributes = { id: 1, 'class': 1, style: 1, 'data-kr-left-out': 1 };
 
     // Sets an attribute as the own DOM has it, but for what would run or send something.
@@ -214,13 +233,15 @@
             element[key] = handler;
             return;
         }
-        if (refusedAttributes[key] || isScriptAddress(value) || (key === 'name' && namedOnDocument[element.localName]))
+        if (refusedAttributes[key] || isScriptAddress(value) || isShadowingName(element, key, value))
             return;
         dom.setAttribute.call(element, name, value);
     }
 
     function removeAttribute(element, name) {
         var key = String(name).toLowerCase();
+        if (key === 'form' && formFields[element.localName])
+            return;
         dom.removeAttribute.call(element, name);
         if (key.lastIndexOf('on', 0) === 0)
             element[key] = null;

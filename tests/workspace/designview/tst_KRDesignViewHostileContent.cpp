@@ -222,7 +222,9 @@ TEST_F(KRDesignViewHostileContent, NamesInContentAndMarkupInPropertiesLeaveThePa
     const QString names = QStringLiteral(
         "Hello <img name=\"createElement\"><form name=\"createElement\"></form><img name=\"head\">"
         "<form name=\"getElementById\"></form><img name=\"createTextNode\"><img name=\"elementsFromPoint\">"
-        "<img id=\"querySelector\" name=\"x\"><span id=\"addEventListener\">!</span>");
+        "<img id=\"querySelector\" name=\"x\"><span id=\"addEventListener\">!</span>"
+        "<form><input name=\"appendChild\"><input name=\"getAttribute\"><input id=\"nodeName\">"
+        "<input name=\"parentNode\"><input name=\"setAttribute\"><input id=\"classList\"><img id=\"nodeType\"></form>");
     // Markup in a value: each element marked, so that any of it found in the document is known.
     const QString markup = QStringLiteral(
         "star' data-hostile='attribute'><iframe data-hostile src='about:blank'></iframe>"
@@ -270,13 +272,19 @@ TEST_F(KRDesignViewHostileContent, NamesInContentAndMarkupInPropertiesLeaveThePa
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }))
         << "the design surface was not drawn; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
     ASSERT_TRUE(settle(*live));
-    EXPECT_TRUE(js(*view, QStringLiteral("$('#_page1_list1_ul').hasClass('ui-listview')")).toBool());
+    EXPECT_TRUE(js(*view, QStringLiteral("$('#_page1_list1_ul').hasClass('ui-listview')")).toBool())
+        << js(*view, QStringLiteral("(function(){ try { $('#_page1_list1_ul').listview(); return 'ok ' + document.getElementById('_page1_list1_ul').className; } catch (e) { return e.stack; } })()")).toString().toStdString();
     EXPECT_EQ(js(*view, QStringLiteral("typeof document.createElement + typeof document.getElementById + typeof "
                                        "document.createTextNode + typeof document.elementsFromPoint + typeof "
                                        "document.querySelector + typeof window.addEventListener + (document.head === "
                                        "document.querySelector('head'))"))
                   .toString(),
               QStringLiteral("functionfunctionfunctionfunctionfunctionfunctiontrue"));
+    EXPECT_TRUE(js(*view, QStringLiteral("Array.prototype.every.call(document.body.querySelectorAll('form'), function (f) {"
+                                         " return typeof f.appendChild === 'function' && typeof f.getAttribute === 'function'"
+                                         " && f.parentNode.nodeType === 1 && f.parentNode.localName === 'div'"
+                                         " && f.nodeType === 1 && typeof f.nodeName === 'string'; })"))
+                    .toBool());
     // The words around the names are shown.
     for (const QString &id : {QStringLiteral("plain"), QStringLiteral("markdown")})
         EXPECT_TRUE(js(*view, liveNode(page->objectForID(id)->domElement()) + QStringLiteral(".textContent")).toString().contains(QStringLiteral("Hello")))
