@@ -346,3 +346,25 @@ TEST_F(KRDesignViewHostileContent, NamesInContentAndMarkupInPropertiesLeaveThePa
             << id.toStdString() << ": " << output.toStdString();
     }
 }
+
+// A page that fails before it is drawn (here its document's own function is taken away before
+// the page's libraries run) says so in place of the loading picture, never a grey surface alone.
+TEST_F(KRDesignViewHostileContent, APageThatFailsBeforeItIsDrawnSaysSo)
+{
+    registerClasses();
+    openPages(QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                             "<KRLabel id=\"label1\" top=\"20\" left=\"10\" width=\"300\" height=\"24\">Hello</KRLabel>"
+                             "</KRContents></KRPage>"));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    auto made = KRPageDesignView::create(page);
+    ASSERT_TRUE(made) << made.error().message().toStdString();
+    std::unique_ptr<KRPageDesignView> live = std::move(made.value());
+    KRWebView *view = live->webView();
+    js(*view, QStringLiteral("Object.defineProperty(document, 'createElement', { value: null }); 1"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !live->loadProblem().isEmpty(); }, std::chrono::seconds(20)))
+        << "nothing said; drawn: " << live->isDesignDocumentLoaded();
+    EXPECT_FALSE(live->isDesignDocumentLoaded());
+    EXPECT_TRUE(live->loadProblem().startsWith(QLatin1String("The page could not be drawn: Uncaught TypeError")))
+        << live->loadProblem().toStdString();
+}
