@@ -102,8 +102,19 @@ bool isActiveAttribute(const QString &name, const QString &value)
         || compact.startsWith(QLatin1String("livescript:")) || compact.startsWith(QLatin1String("data:text/html"));
 }
 
-// Leaves out of the content what would run or load something of its own: in the design view
-// a project's markup is shown, never run (the built application runs it).
+// The elements whose name the document (and the window) answers for as a property of its own:
+// a picture or form named "createElement" would stand in for the document's function.
+bool isNamedOnDocument(const DOMElement &element)
+{
+    static const QSet<QString> names = {QStringLiteral("img"), QStringLiteral("form"), QStringLiteral("embed"),
+                                        QStringLiteral("object"), QStringLiteral("iframe")};
+    return names.contains(element.localName());
+}
+
+// Leaves out of the content what would run or load something of its own, and the names that
+// would stand in for the document's own properties: in the design view a project's markup is
+// shown, never run, and changes nothing of the document it is shown in (the built application
+// runs it and keeps its names).
 void keepInertMarkup(DOMElement &parent)
 {
     const auto children = parent.childNodes(); // a copy: the loop removes
@@ -117,7 +128,7 @@ void keepInertMarkup(DOMElement &parent)
         }
         QStringList refused;
         for (const auto &[name, value] : element.attributes()) {
-            if (isActiveAttribute(name, value))
+            if (isActiveAttribute(name, value) || (name == QLatin1String("name") && isNamedOnDocument(element)))
                 refused << name;
         }
         for (const QString &name : std::as_const(refused))

@@ -1,5 +1,6 @@
 #include "JQMBaseToolbar.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <model/KRFunction.h>
@@ -322,11 +323,11 @@ void JQMBaseToolbar::createChildren()
 
     m_div = document->createElement(QStringLiteral("div"));
     m_div->setAttribute(QStringLiteral("id"), QStringLiteral("_%1_%2_div").arg(p, o));
-    m_div->setDataAttribute(QStringLiteral("role"), tbType());
-    m_div->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
-    m_div->setDataAttribute(QStringLiteral("update-page-padding"), QStringLiteral("false"));
-    m_div->setDataAttribute(QStringLiteral("position"), isFooter() ? QStringLiteral("fixed") : value(QStringLiteral("kr_position")));
-    m_div->setDataAttribute(QStringLiteral("tap-toggle"), QStringLiteral("false"));
+    jqmSetDataAttribute(*m_div, QStringLiteral("role"), tbType());
+    jqmSetDataAttribute(*m_div, QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    jqmSetDataAttribute(*m_div, QStringLiteral("update-page-padding"), QStringLiteral("false"));
+    jqmSetDataAttribute(*m_div, QStringLiteral("position"), isFooter() ? QStringLiteral("fixed") : value(QStringLiteral("kr_position")));
+    jqmSetDataAttribute(*m_div, QStringLiteral("tap-toggle"), QStringLiteral("false"));
     element->appendChild(m_div);
 
     const QString title = value(QStringLiteral("kr_title"));
@@ -351,9 +352,9 @@ void JQMBaseToolbar::createChildren()
                                                               : QStringLiteral("ui-btn-%1").arg(side));
         if (!label.isEmpty())
             a->setTextContent(label);
-        a->setDataAttribute(QStringLiteral("icon"), icon);
-        a->setDataAttribute(QStringLiteral("iconpos"), value(QStringLiteral("kr_%1ButtonIconpos").arg(side)));
-        a->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_%1ButtonTheme").arg(side)));
+        jqmSetDataAttribute(*a, QStringLiteral("icon"), icon);
+        jqmSetDataAttribute(*a, QStringLiteral("iconpos"), value(QStringLiteral("kr_%1ButtonIconpos").arg(side)));
+        jqmSetDataAttribute(*a, QStringLiteral("theme"), value(QStringLiteral("kr_%1ButtonTheme").arg(side)));
         m_div->appendChild(a);
     };
     addButton(QStringLiteral("left"));
@@ -383,8 +384,8 @@ void JQMBaseToolbar::appendNavbar()
     const QString p = pageID();
     const QString o = kr_id();
     auto navbar = document->createElement(QStringLiteral("div"));
-    navbar->setDataAttribute(QStringLiteral("role"), QStringLiteral("navbar"));
-    navbar->setDataAttribute(QStringLiteral("iconpos"), value(QStringLiteral("kr_navbarIconpos")));
+    jqmSetDataAttribute(*navbar, QStringLiteral("role"), QStringLiteral("navbar"));
+    jqmSetDataAttribute(*navbar, QStringLiteral("iconpos"), value(QStringLiteral("kr_navbarIconpos")));
     navbar->setAttribute(QStringLiteral("id"), QStringLiteral("_%1_%2_nb").arg(p, o));
     m_div->appendChild(navbar);
     auto ul = document->createElement(QStringLiteral("ul"));
@@ -401,8 +402,8 @@ void JQMBaseToolbar::appendNavbar()
         const QString label = JQMItemList::stringValue(item, "label");
         if (!label.isEmpty())
             a->setTextContent(label);
-        a->setDataAttribute(QStringLiteral("theme"), JQMItemList::stringValue(item, "theme"));
-        a->setDataAttribute(QStringLiteral("icon"), JQMItemList::stringValue(item, "icon"));
+        jqmSetDataAttribute(*a, QStringLiteral("theme"), JQMItemList::stringValue(item, "theme"));
+        jqmSetDataAttribute(*a, QStringLiteral("icon"), JQMItemList::stringValue(item, "icon"));
         QString classes = item.contains("active") && JQMItemList::truthValue(item["active"])
                               ? QStringLiteral("ui-btn-active ui-state-persist")
                               : QString();

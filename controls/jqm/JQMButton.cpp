@@ -1,5 +1,6 @@
 #include "JQMButton.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <model/KRModelAdapter.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
@@ -62,7 +63,7 @@ void JQMButton::createChildren()
         {QStringLiteral("shadow"), QStringLiteral("kr_shadow")},   {QStringLiteral("theme"), QStringLiteral("kr_theme")},
         {QStringLiteral("mini"), QStringLiteral("kr_mini")}};
     for (const auto &[name, key] : dataKeys)
-        m_inputElement->setDataAttribute(name, value(key));
+        jqmSetDataAttribute(*m_inputElement, name, value(key));
     if (designMode()) {
         DOMCSSStyleDeclaration &style = m_inputElement->style();
         style.setProperty(QStringLiteral("-webkit-user-select"), QStringLiteral("none"));
@@ -78,6 +79,10 @@ void JQMButton::createChildren()
             adapter->updateDOM(value(key));
         }
     }
+    // jQuery Mobile shows the button's value as markup of its own: on the design surface that
+    // is the text written, never elements (the built page's scripts read the value as it is).
+    if (designMode())
+        m_inputElement->setAttribute(QStringLiteral("value"), jqmMarkupText(value(QStringLiteral("kr_value"))));
     if (designMode())
         queueDesignScript(QStringLiteral("$(%1).button();$(%1).button('disable');").arg(krSelectorLiteral(inner)));
 }

@@ -1,5 +1,6 @@
 #include "JQMCheckboxRadio.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <model/KRModelAdapter.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
@@ -87,8 +88,8 @@ void JQMCheckboxRadio::createChildren()
         input->setAttribute(QStringLiteral("value"), optionValue);
         if (optionValue == checkedValue)
             input->setAttribute(QStringLiteral("checked"), QStringLiteral("checked"));
-        input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
-        input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+        jqmSetDataAttribute(*input, QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+        jqmSetDataAttribute(*input, QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
         if (isDisabled())
             input->setAttribute(QStringLiteral("disabled"), QStringLiteral("disabled"));
         m_fieldsetElement->appendChild(input);

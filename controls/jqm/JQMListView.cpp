@@ -1,5 +1,6 @@
 #include "JQMListView.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <model/KRPage.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
 #include <platform/dom/DOMDocument.h>
@@ -98,12 +99,12 @@ void JQMListView::createChildren()
     element->removeAllChildren();
 
     auto ul = document->createElement(QStringLiteral("ul"));
-    ul->setDataAttribute(QStringLiteral("role"), QStringLiteral("listview"));
-    ul->setDataAttribute(QStringLiteral("inset"), value(QStringLiteral("kr_inset")));
-    ul->setDataAttribute(QStringLiteral("autodividers"), value(QStringLiteral("kr_autodividers")));
-    ul->setDataAttribute(QStringLiteral("filter"), value(QStringLiteral("kr_filter")));
-    ul->setDataAttribute(QStringLiteral("filter-placeholder"), value(QStringLiteral("kr_filterPlaceholder")));
-    ul->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    jqmSetDataAttribute(*ul, QStringLiteral("role"), QStringLiteral("listview"));
+    jqmSetDataAttribute(*ul, QStringLiteral("inset"), value(QStringLiteral("kr_inset")));
+    jqmSetDataAttribute(*ul, QStringLiteral("autodividers"), value(QStringLiteral("kr_autodividers")));
+    jqmSetDataAttribute(*ul, QStringLiteral("filter"), value(QStringLiteral("kr_filter")));
+    jqmSetDataAttribute(*ul, QStringLiteral("filter-placeholder"), value(QStringLiteral("kr_filterPlaceholder")));
+    jqmSetDataAttribute(*ul, QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
     const QString listID = QStringLiteral("_%1_%2_ul").arg(p, o);
     ul->setAttribute(QStringLiteral("id"), listID);
     if (designMode())
@@ -120,15 +121,15 @@ void JQMListView::createChildren()
         const QString label = JQMItemList::stringValue(item, "label");
         const QString theme = JQMItemList::stringValue(item, "theme");
         if (item.contains("divider") && JQMItemList::truthValue(item["divider"])) {
-            li->setDataAttribute(QStringLiteral("dividertheme"), theme);
+            jqmSetDataAttribute(*li, QStringLiteral("dividertheme"), theme);
             li->setAttribute(QStringLiteral("data-role"), QStringLiteral("list-divider"));
             if (!label.isEmpty())
                 li->setTextContent(label);
             continue;
         }
-        li->setDataAttribute(QStringLiteral("theme"), theme);
+        jqmSetDataAttribute(*li, QStringLiteral("theme"), theme);
         const QString icon = JQMItemList::stringValue(item, "icon");
-        li->setDataAttribute(QStringLiteral("icon"), icon.isEmpty() ? listIcon : icon);
+        jqmSetDataAttribute(*li, QStringLiteral("icon"), icon.isEmpty() ? listIcon : icon);
         auto a = document->createElement(QStringLiteral("a"));
         if (!label.isEmpty())
             a->setTextContent(label);

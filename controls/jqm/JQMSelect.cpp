@@ -1,5 +1,6 @@
 #include "JQMSelect.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <model/KRModelAdapter.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
@@ -66,8 +67,8 @@ void JQMSelect::createChildren()
         {QStringLiteral("iconshadow"), QStringLiteral("kr_iconshadow")}, {QStringLiteral("shadow"), QStringLiteral("kr_shadow")},
         {QStringLiteral("theme"), QStringLiteral("kr_theme")},   {QStringLiteral("mini"), QStringLiteral("kr_mini")}};
     for (const auto &[name, key] : dataKeys)
-        m_selectElement->setDataAttribute(name, value(key));
-    m_selectElement->setDataAttribute(QStringLiteral("native-menu"), value(QStringLiteral("kr_nativeMenu")));
+        jqmSetDataAttribute(*m_selectElement, name, value(key));
+    jqmSetDataAttribute(*m_selectElement, QStringLiteral("native-menu"), value(QStringLiteral("kr_nativeMenu")));
     finishOptionSelect(m_selectElement);
     if (designMode())
         queueDesignScript(QStringLiteral("$(%1).selectmenu();$(%1).selectmenu('disable');").arg(krSelectorLiteral(m_selectElement->id())));

@@ -1,5 +1,6 @@
 #include "JQMSlideToggle.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <model/KRModelAdapter.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
@@ -46,9 +47,9 @@ void JQMSlideToggle::createChildren()
     if (!select)
         return;
     m_selectElement = select;
-    m_selectElement->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
-    m_selectElement->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
-    m_selectElement->setDataAttribute(QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
+    jqmSetDataAttribute(*m_selectElement, QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    jqmSetDataAttribute(*m_selectElement, QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+    jqmSetDataAttribute(*m_selectElement, QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
     finishOptionSelect(m_selectElement);
     if (designMode())
         queueDesignScript(QStringLiteral("$(%1).slider();$(%1).slider('disable');").arg(krSelectorLiteral(m_selectElement->id())));

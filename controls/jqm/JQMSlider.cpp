@@ -1,5 +1,6 @@
 #include "JQMSlider.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <model/KRModelAdapter.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
@@ -49,14 +50,14 @@ void JQMSlider::createChildren()
         return;
     input->setAttribute(QStringLiteral("type"), QStringLiteral("number"));
     input->setAttribute(QStringLiteral("data-type"), QStringLiteral("range"));
-    input->setDataAttribute(QStringLiteral("highlight"), value(QStringLiteral("kr_highlight")));
+    jqmSetDataAttribute(*input, QStringLiteral("highlight"), value(QStringLiteral("kr_highlight")));
     input->setOptionalAttribute(QStringLiteral("step"), value(QStringLiteral("kr_step")));
     setNameAndDisabled(*input);
     for (const char *name : {"value", "min", "max"})
         input->setOptionalAttribute(QString::fromLatin1(name), value(QStringLiteral("kr_") + QString::fromLatin1(name)));
-    input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
-    input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
-    input->setDataAttribute(QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
+    jqmSetDataAttribute(*input, QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    jqmSetDataAttribute(*input, QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+    jqmSetDataAttribute(*input, QStringLiteral("track-theme"), value(QStringLiteral("kr_trackTheme")));
     domElement()->appendChild(input);
     if (designMode())
         queueDesignScript(QStringLiteral("$(document).ready(function() {$(%1).trigger('create');$(%2).slider('disable');});")

@@ -1,5 +1,6 @@
 #include "JQMTextArea.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <model/KRModelAdapter.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
@@ -55,8 +56,8 @@ void JQMTextArea::createChildren()
     const QString text = value(QStringLiteral("kr_value"));
     if (!text.isEmpty())
         area->setTextContent(text);
-    area->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
-    area->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+    jqmSetDataAttribute(*area, QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    jqmSetDataAttribute(*area, QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     area->setOptionalAttribute(QStringLiteral("autocorrect"), value(QStringLiteral("kr_autocorrect")));
     area->setOptionalAttribute(QStringLiteral("autocapitalize"), value(QStringLiteral("kr_autocapitalize")));
     domElement()->appendChild(area);

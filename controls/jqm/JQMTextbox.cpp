@@ -1,5 +1,6 @@
 #include "JQMTextbox.h"
 
+#include <controls/jqm/JQMMarkup.h>
 #include <core/KRJavaScript.h>
 #include <model/KRModelAdapter.h>
 #include <platform/dom/DOMCSSStyleDeclaration.h>
@@ -61,8 +62,8 @@ void JQMTextbox::createChildren()
     input->setOptionalAttribute(QStringLiteral("maxsize"), value(QStringLiteral("kr_maxsize")));
     // Browsers enforce only "maxlength"; "maxsize" stays for pages that rely on it.
     input->setOptionalAttribute(QStringLiteral("maxlength"), value(QStringLiteral("kr_maxsize")));
-    input->setDataAttribute(QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
-    input->setDataAttribute(QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
+    jqmSetDataAttribute(*input, QStringLiteral("theme"), value(QStringLiteral("kr_theme")));
+    jqmSetDataAttribute(*input, QStringLiteral("mini"), value(QStringLiteral("kr_mini")));
     static const std::pair<QString, QString> optionalKeys[] = {
         {QStringLiteral("placeholder"), QStringLiteral("kr_placeholder")},
         {QStringLiteral("autocorrect"), QStringLiteral("kr_autocorrect")},

@@ -14,6 +14,56 @@
     if (window.___kr_agent)
         return;
 
+    // The document's own functions, taken before anything of the page is in it: a name in the
+    // page's markup (a picture or form named "createElement" or "head") makes the document
+    // answer with that element, and a field named "appendChild" does so for its form.
+    var documentProto = Document.prototype;
+    var nodeProto = Node.prototype;
+    var elementProto = Element.prototype;
+    var getter = function (proto, name) { return Object.getOwnPropertyDescriptor(proto, name).get; };
+    var dom = {
+        createElement: documentProto.createElement,
+        createTextNode: documentProto.createTextNode,
+        createComment: documentProto.createComment,
+        createTreeWalker: documentProto.createTreeWalker,
+        elementFromPoint: documentProto.elementFromPoint,
+        elementsFromPoint: documentProto.elementsFromPoint || null,
+        head: getter(documentProto, 'head'),
+        body: getter(documentProto, 'body'),
+        documentElement: getter(documentProto, 'documentElement'),
+        fonts: documentProto.hasOwnProperty('fonts') ? getter(documentProto, 'fonts') : null,
+        appendChild: nodeProto.appendChild,
+        insertBefore: nodeProto.insertBefore,
+        removeChild: nodeProto.removeChild,
+        replaceChild: nodeProto.replaceChild,
+        setAttribute: elementProto.setAttribute,
+        removeAttribute: elementProto.removeAttribute,
+        listen: EventTarget.prototype.addEventListener,
+        unlisten: EventTarget.prototype.removeEventListener
+    };
+    function documentElement() { return dom.documentElement.call(document); }
+    function documentHead() { return dom.head.call(document); }
+    function documentBody() { return dom.body.call(document); }
+    function newElement(tag) { return dom.createElement.call(document, tag); }
+    function appendTo(parent, child) { return dom.appendChild.call(parent, child); }
+    function removeFrom(parent, child) { return dom.removeChild.call(parent, child); }
+    function listen(target, type, handler, capture) { dom.listen.call(target, type, handler, capture); }
+
+    // An element's id is a property of the window where the window has none of its own. What
+    // the window has through its prototypes (addEventListener, toString and the like) is made
+    // its own, and so is what an element has and a window has not (nodeName, nodeType, which
+    // libraries read to tell an element from the window), as nothing: no id on a page stands
+    // in for either.
+    var own = Object.prototype.hasOwnProperty;
+    [HTMLElement.prototype, Element.prototype, Node.prototype, EventTarget.prototype, Object.prototype].forEach(function (proto) {
+        Object.getOwnPropertyNames(proto).forEach(function (name) {
+            if (name === '__proto__' || own.call(window, name) || own.call(Window.prototype, name))
+                return;
+            Object.defineProperty(window, name, { value: name in window ? window[name] : undefined, writable: true,
+                                                  configurable: true });
+        });
+    });
+
     var nodes = new Map();      // own node id -> live node
     var ids = new WeakMap();    // live node -> own node id
     var host = null;            // the program's channel object "___kr_host"
@@ -68,9 +118,9 @@
     // Where an element is: 'head' (in the head), 'top' (the root, head and body, or right in
     // the body, where the page puts its own scripts) or 'content' (inside a control).
     function placeOf(parent) {
-        if (!parent || parent === document || parent === document.documentElement || parent === document.body)
+        if (!parent || parent === document || parent === documentElement() || parent === documentBody())
             return 'top';
-        return parent === document.head ? 'head' : 'content';
+        return parent === documentHead() ? 'head' : 'content';
     }
 
     function placeInside(element, place) {
@@ -93,12 +143,17 @@
         var refused = framing[name] || (headOnly[name] && place !== 'head') || (name === 'meta' && !isPlainMeta(attrs))
             || (name === 'script' && place === 'content');
         if (!refused) {
-            var element = document.createElement(tag);
+            var element = newElement(tag);
             if (name === 'script')
                 element.setAttribute('nonce', scriptNonce);
+            // A field here belongs to no form (a form attribute that names no element): a form
+            // answers for its fields by their names and ids, so that a field named "parentNode"
+            // or "submit" would stand in for the form's own properties.
+            if (formFields[name])
+                dom.setAttribute.call(element, 'form', '');
             return element;
         }
-        var standIn = document.createElement(standInTag);
+        var standIn = newElement(standInTag);
         standIn.setAttribute('data-kr-left-out', name);
         if (framing[name]) {
             var size = { width: name === 'iframe' ? '300' : '0', height: name === 'iframe' ? '150' : '0' };
@@ -144,6 +199,22 @@
     }
 
     var refusedAttributes = { srcdoc: 1, formaction: 1, action: 1, ping: 1, nonce: 1 };
+    // The elements whose name the document and the window answer for (see "dom" above).
+    var namedOnDocument = { img: 1, form: 1, embed: 1, object: 1, iframe: 1 };
+    // The elements a form answers for by their names and ids: the fields, and pictures inside it.
+    var formFields = { button: 1, fieldset: 1, input: 1, object: 1, output: 1, select: 1, textarea: 1 };
+    var formProto = HTMLFormElement.prototype;
+
+    // A name or id that would make the document, the window or a form answer with the element
+    // for a property of its own.
+    function isShadowingName(element, key, value) {
+        var tag = element.localName;
+        if (key === 'name')
+            return !!namedOnDocument[tag];
+        if (key === 'form')
+            return !!formFields[tag];
+        return key === 'id' && tag === 'img' && String(value) in formProto;
+    }
     var standInAttributes = { id: 1, 'class': 1, style: 1, 'data-kr-left-out': 1 };
 
     // Sets an attribute as the own DOM has it, but for what would run or send something.
@@ -154,22 +225,24 @@
         if (key.lastIndexOf('on', 0) === 0) {
             var handler = bridgeHandler(element, value, place);
             if (!handler) {
-                element.removeAttribute(key);
+                dom.removeAttribute.call(element, key);
                 element[key] = null;
                 return;
             }
-            element.setAttribute(name, value);
+            dom.setAttribute.call(element, name, value);
             element[key] = handler;
             return;
         }
-        if (refusedAttributes[key] || isScriptAddress(value))
+        if (refusedAttributes[key] || isScriptAddress(value) || isShadowingName(element, key, value))
             return;
-        element.setAttribute(name, value);
+        dom.setAttribute.call(element, name, value);
     }
 
     function removeAttribute(element, name) {
         var key = String(name).toLowerCase();
-        element.removeAttribute(name);
+        if (key === 'form' && formFields[element.localName])
+            return;
+        dom.removeAttribute.call(element, name);
         if (key.lastIndexOf('on', 0) === 0)
             element[key] = null;
     }
@@ -182,16 +255,16 @@
             failure = event.error && event.error.message ? event.error.message : String(event.message);
             event.preventDefault();
         };
-        var script = document.createElement('script');
+        var script = newElement('script');
         script.setAttribute('nonce', scriptNonce);
         script.text = source;
-        window.addEventListener('error', listener);
+        listen(window, 'error', listener);
         try {
-            (document.head || document.documentElement).appendChild(script);
+            appendTo(documentHead() || documentElement(), script);
         } finally {
-            window.removeEventListener('error', listener);
+            dom.unlisten.call(window, 'error', listener);
             if (script.parentNode)
-                script.parentNode.removeChild(script);
+                removeFrom(script.parentNode, script);
         }
         if (failure !== null)
             throw new Error(failure);
@@ -214,11 +287,11 @@
             var inner = placeInside(node, place);
             var into = node.content instanceof DocumentFragment ? node.content : node;
             for (var k = 0; k < kids.length; ++k)
-                into.appendChild(build(kids[k], into === node ? inner : 'content'));
+                appendTo(into, build(kids[k], into === node ? inner : 'content'));
         } else if (tree[1] === 3) {
-            node = document.createTextNode(tree[2]);
+            node = dom.createTextNode.call(document, tree[2]);
         } else {
-            node = document.createComment(tree[2]);
+            node = dom.createComment.call(document, tree[2]);
         }
         register(tree[0], node);
         return node;
@@ -232,18 +305,18 @@
             resizes.disconnect();
         lastGeometry.clear();
         register(documentId, document);
-        var root = document.documentElement;
+        var root = documentElement();
         register(tree[0], root);
         while (root.attributes.length)
-            root.removeAttribute(root.attributes[0].name);
+            dom.removeAttribute.call(root, root.attributes[0].name);
         var attrs = tree[3];
         for (var i = 0; i < attrs.length; i += 2)
             setAttribute(root, attrs[i], attrs[i + 1], 'top');
         while (root.firstChild)
-            root.removeChild(root.firstChild);
+            removeFrom(root, root.firstChild);
         var kids = tree[4];
         for (var k = 0; k < kids.length; ++k)
-            root.appendChild(build(kids[k], 'top'));
+            appendTo(root, build(kids[k], 'top'));
     }
 
     // Removing a mirrored child whose live parent is a wrapper jQuery Mobile put around it
@@ -258,10 +331,10 @@
         if (top !== node && top.parentNode === parent && !holdsOtherMirrored(top, node))
             node = top;
         if (node.parentNode)
-            node.parentNode.removeChild(node);
+            removeFrom(node.parentNode, node);
         parts.forEach(function (part) {
             if (part.parentNode)
-                part.parentNode.removeChild(part);
+                removeFrom(part.parentNode, part);
         });
     }
 
@@ -332,7 +405,7 @@
     }
 
     function holdsMirrored(element) {
-        var walker = document.createTreeWalker(element, NodeFilter.SHOW_ALL);
+        var walker = dom.createTreeWalker.call(document, element, NodeFilter.SHOW_ALL);
         for (var n = walker.nextNode(); n; n = walker.nextNode()) {
             if (ids.get(n) !== undefined)
                 return true;
@@ -341,7 +414,7 @@
     }
 
     function holdsOtherMirrored(wrapper, node) {
-        var walker = document.createTreeWalker(wrapper, NodeFilter.SHOW_ALL);
+        var walker = dom.createTreeWalker.call(document, wrapper, NodeFilter.SHOW_ALL);
         for (var n = walker.nextNode(); n; n = walker.nextNode()) {
             if (n === node) {
                 // skip the node's own subtree
@@ -409,10 +482,10 @@
                 forget(existing);
             node = build(op.t, placeOf(parent));
             if (parent === document) {
-                if (document.documentElement && node.nodeType === 1)
-                    document.replaceChild(node, document.documentElement);
+                if (documentElement() && node.nodeType === 1)
+                    dom.replaceChild.call(document, node, documentElement());
                 else
-                    document.appendChild(node);
+                    appendTo(document, node);
                 break;
             }
             // Next to the live position of the following sibling: when jQuery Mobile wrapped
@@ -421,9 +494,9 @@
             while (before && before.parentNode && before.parentNode !== parent && ids.get(before.parentNode) === undefined)
                 before = before.parentNode;
             if (before && before.parentNode)
-                before.parentNode.insertBefore(node, before);
+                dom.insertBefore.call(before.parentNode, node, before);
             else
-                (parent.content instanceof DocumentFragment ? parent.content : parent).appendChild(node);
+                appendTo(parent.content instanceof DocumentFragment ? parent.content : parent, node);
             break;
         }
         case 'r':
@@ -435,12 +508,12 @@
             break;
         case 'a':
             el = nodes.get(op.n);
-            if (el && el.setAttribute)
+            if (el && el.nodeType === 1)
                 setAttribute(el, op.k, op.v, placeOf(el.parentNode));
             break;
         case 'ar':
             el = nodes.get(op.n);
-            if (el && el.removeAttribute)
+            if (el && el.nodeType === 1)
                 removeAttribute(el, op.k);
             break;
         case 't':
@@ -571,7 +644,7 @@
             }
         }
         if (event.type === 'mousedown' || event.type === 'mouseup' || event.type === 'mousemove') {
-            var hit = document.elementFromPoint(d.clientX, d.clientY);
+            var hit = dom.elementFromPoint.call(document, d.clientX, d.clientY);
             if (hit) {
                 d.hit = mirroredId(hit);
                 d.hitTag = hit.tagName;
@@ -669,9 +742,9 @@
     // boxes) gives the press to that control, and so does the surface. The box keeps the
     // press on its own control (a move), on its handles (a resize) and where nothing else is.
     function pressTarget(x, y) {
-        var under = document.elementsFromPoint ? document.elementsFromPoint(x, y) : [];
+        var under = dom.elementsFromPoint ? dom.elementsFromPoint.call(document, x, y) : [];
         if (!under.length)
-            return document.elementFromPoint(x, y);
+            return dom.elementFromPoint.call(document, x, y);
         var top = under[0];
         var box = boxOf(top);
         if (!box || top !== box)
@@ -710,7 +783,7 @@
             if (!waiting || event.pointerId !== waiting.pointerId
                 || Math.abs(event.clientX - waiting.x) + Math.abs(event.clientY - waiting.y) < slop)
                 return false;
-            var box = dragTarget(document.elementFromPoint(waiting.x, waiting.y));
+            var box = dragTarget(dom.elementFromPoint.call(document, waiting.x, waiting.y));
             if (!box)
                 return false;
             if (box.hasAttribute('data-kr-handle'))
@@ -722,7 +795,7 @@
             window.___kr_dwc.onDrag_withEvent_(box, event);
             return true;
         };
-        document.addEventListener('pointerdown', function (event) {
+        listen(document, 'pointerdown', function (event) {
             waiting = null;
             if (event.button !== 0)
                 return;
@@ -741,13 +814,13 @@
         // Raw updates arrive as the pointer moves, not once per frame as moves do: the box
         // then follows within the frame.
         var raw = 'onpointerrawupdate' in window;
-        document.addEventListener(raw ? 'pointerrawupdate' : 'pointermove', function (event) {
+        listen(document, raw ? 'pointerrawupdate' : 'pointermove', function (event) {
             if (grabbed)
                 window.___kr_dwc.onDrag_withEvent_(grabbed, event);
             else
                 adopt(event);
         }, true);
-        document.addEventListener('pointermove', function (event) {
+        listen(document, 'pointermove', function (event) {
             if (grabbed)
                 event.preventDefault();
         }, true);
@@ -761,8 +834,8 @@
             waiting = null;
             window.___kr_dwc.onDragEnd_withEvent_(el, event);
         };
-        document.addEventListener('pointerup', end, true);
-        document.addEventListener('pointercancel', end, true);
+        listen(document, 'pointerup', end, true);
+        listen(document, 'pointercancel', end, true);
     }
 
     // The window's presses: the element under the pointer goes to the program before the
@@ -770,7 +843,7 @@
     // cancelled: a design page starts no text selection, engine drag, focus or pop-up of its
     // own. The click that follows carries the element of its press.
     function listenForPresses() {
-        window.addEventListener('pointerdown', function (event) {
+        listen(window, 'pointerdown', function (event) {
             if (event.button !== 0 || !event.isPrimary)
                 return;
             pressed = event.target && event.target.nodeType === 1 ? event.target : null;
@@ -779,11 +852,11 @@
                 pressed = hit;
             host.pressed(hit ? mirroredId(hit) : 0, eventData(event));
         }, true);
-        window.addEventListener('mousedown', function (event) {
+        listen(window, 'mousedown', function (event) {
             if (event.button === 0)
                 event.preventDefault();
         }, true);
-        window.addEventListener('click', function () {
+        listen(window, 'click', function () {
             pressed = null;
         }, false);
     }
@@ -797,22 +870,23 @@
         new MutationObserver(scheduleReport).observe(document, {
             subtree: true, childList: true, attributes: true, characterData: true
         });
-        document.addEventListener('load', scheduleReport, true);
+        listen(document, 'load', scheduleReport, true);
         // The engine's own context menu never shows; the program builds one for the node.
-        document.addEventListener('contextmenu', function (event) {
+        listen(document, 'contextmenu', function (event) {
             event.preventDefault();
             host.contextMenu(mirroredId(event.target), eventData(event));
         }, true);
-        window.addEventListener('resize', function () {
+        listen(window, 'resize', function () {
             scheduleReport();
             // Another device: the widgets that size themselves to their content (a text area)
             // measure again, as on a page opened on that device.
             var $ = window.jQuery;
-            if (typeof $ === 'function' && $.mobile && document.body)
-                $(document.body).trigger('updatelayout');
+            if (typeof $ === 'function' && $.mobile && documentBody())
+                $(documentBody()).trigger('updatelayout');
         });
-        if (document.fonts && document.fonts.addEventListener)
-            document.fonts.addEventListener('loadingdone', scheduleReport);
+        var fonts = dom.fonts ? dom.fonts.call(document) : null;
+        if (fonts)
+            listen(fonts, 'loadingdone', scheduleReport);
         listenForPresses();
         listenForBoxDrags();
         host.agentReady(location.href);
@@ -853,7 +927,7 @@
             if (!connect() && ++tries < 200)
                 setTimeout(retry, 10);
         };
-        document.addEventListener('DOMContentLoaded', retry);
+        listen(document, 'DOMContentLoaded', retry);
         setTimeout(retry, 0);
     }
 })();

@@ -21,6 +21,9 @@ bool KRWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bo
 void KRWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
                                          int lineNumber, const QString &sourceID)
 {
-    if (level == ErrorMessageLevel)
-        KR_PLATFORM_LOG(QStringLiteral("Design view script error: %1 (%2:%3)").arg(message, sourceID).arg(lineNumber));
+    if (level != ErrorMessageLevel)
+        return;
+    KR_PLATFORM_LOG(QStringLiteral("Design view script error: %1 (%2:%3)").arg(message, sourceID).arg(lineNumber));
+    if (message.startsWith(QLatin1String("Uncaught")))
+        emit uncaughtScriptError(message);
 }

@@ -18,6 +18,8 @@ public:
 signals:
     // A new main-frame document is on its way: the current one is going.
     void mainFrameNavigationAccepted();
+    // A script of the page ended with an error nobody caught.
+    void uncaughtScriptError(const QString &message);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

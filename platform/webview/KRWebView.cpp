@@ -247,7 +247,10 @@ KRWebView::KRWebView(QWidget *parent)
         m_agentErrors += errors;
         for (const QString &e : errors)
             KR_PLATFORM_LOG(QStringLiteral("Design view could not apply a change: %1").arg(e));
+        if (!errors.isEmpty())
+            emit documentFailed(QStringLiteral("a change could not be applied (%1)").arg(errors.first()));
     });
+    connect(m_page, &KRWebPage::uncaughtScriptError, this, &KRWebView::documentFailed);
     connect(m_agentHost, &KRDesignAgentHost::hostCall, this, &KRWebView::dispatchHostCall);
     connect(m_agentHost, &KRDesignAgentHost::menu, this, [this](quint64 nodeId, const QVariantMap &event) {
         const QPointF client(event.value(QStringLiteral("clientX")).toDouble(), event.value(QStringLiteral("clientY")).toDouble());

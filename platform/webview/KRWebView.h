@@ -153,6 +153,9 @@ signals:
     // A context menu was asked for over the node (0: none known) at `position` in the view;
     // the engine's own menu is never shown.
     void contextMenuRequested(quint64 nodeId, const QPoint &position);
+    // The agent could not apply a change, or a script of the document failed: the document
+    // may not show what the program sent it.
+    void documentFailed(const QString &message);
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;

@@ -2,10 +2,13 @@
 """A project someone else made, opened from the command line: its page content is drawn on the
 design surface as written, but none of its scripts runs there. A box whose picture fails to
 load would rewrite its own text and call a server on this machine; the box keeps its words and
-the server hears nothing, and the user's file beside the project is not read."""
+the server hears nothing, and the user's file beside the project is not read. A second box holds a
+picture named as one of the document's own functions: the page is still drawn and changed
+through the inspector as any other, and the built page keeps the name, which is the user's."""
 
 import http.server
 import os
+import re
 import sys
 import threading
 import time
@@ -18,6 +21,8 @@ CONTENT = ('Written by a stranger'
            ' new Image().src = \'http://127.0.0.1:{port}/ran?\' + encodeURIComponent(x.responseText || \'\');">'
            '<img src="http://127.0.0.1:{port}/picture.png">')
 
+NAMED = 'Hello <img name="createElement">'
+
 PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
 <KRProjectDocument>
   <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home"/>
@@ -25,6 +30,7 @@ PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
     <KRPage id="home" title="Downloaded">
       <KRContents>
         <KRDiv id="box" top="80" left="10" width="300" height="120">{content}</KRDiv>
+        <KRDiv id="named" top="220" left="10" width="300" height="40">{named}</KRDiv>
       </KRContents>
     </KRPage>
   </KRPages>
@@ -63,7 +69,7 @@ def downloaded_project(desktop):
         content = CONTENT.format(secret=secret, port=listener.server_address[1])
         escaped = content.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
         with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
-            out.write(PROJECT.format(content=escaped))
+            out.write(PROJECT.format(content=escaped, named=NAMED.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")))
 
         desktop.launch(folder)
         window = kd.project_window(desktop, "Downloaded")
@@ -78,6 +84,25 @@ def downloaded_project(desktop):
         kd.check(not kd.element_with_text(surface, "Script ran"), "a script of the project ran on the design surface")
         kd.check(kd.element_with_text(surface, "Written by a stranger"), "the box's words are gone")
         kd.check(not listener.heard, "the design surface sent requests to a server: " + ", ".join(listener.heard))
+
+        # The named picture changes nothing: the box is drawn with its words and follows a
+        # change made in the inspector.
+        def words():
+            return surface.find(predicate=lambda n: n.role == "label" and n.name.strip() == "Hello")
+        hello = kd.wait_until(words, "the named box's words on the design surface")
+        x_before = hello.rect[0]
+        kd.click_page(desktop, surface, 40, 240)
+        kd.wait_inspected(desktop, window, "named")
+        kd.set_inspector_text(desktop, window, "left", "70")
+        kd.wait_until(lambda: (words() or hello).rect[0] >= x_before + 55,
+                      "the named box moved 60 pixels right on the design surface")
+        desktop.screenshot("named-box-moved")
+
+        # The built page keeps the name.
+        kd.build(desktop, window)
+        with open(os.path.join(folder, "kr-web", "home.html"), encoding="utf-8") as built:
+            page = built.read()
+        kd.check(re.search(r'<img name="createElement"\s*/?>', page), "the built page lost the picture's name")
     finally:
         listener.shutdown()
 

@@ -73,6 +73,12 @@ KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::uni
     }
 
     connect(m_view.get(), &KRWebView::batchApplied, this, &KRPageDesignView::onBatchApplied);
+    // A page that fails before it is drawn says so on the surface rather than staying grey.
+    connect(m_view.get(), &KRWebView::documentFailed, this, [this](const QString &message) {
+        if (m_designDocumentLoaded || m_waitingForServer || !m_mirrored)
+            return;
+        setLoadProblem(QStringLiteral("The page could not be drawn: %1. The run log has the details.").arg(message));
+    });
     m_lateTimer.setSingleShot(true);
     m_lateTimer.setInterval(LateSizeWait);
     connect(&m_lateTimer, &QTimer::timeout, this, [this] {
@@ -115,6 +121,7 @@ void KRPageDesignView::mirrorDocument()
         if (!self || self->m_loads != load)
             return;
         self->m_designDocumentLoaded = true;
+        self->setLoadProblem(QString());
         emit self->designDocumentDidLoad();
     });
 }

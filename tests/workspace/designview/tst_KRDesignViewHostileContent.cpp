@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 #include <QUrl>
 
 using namespace KRDesignViewTest;
@@ -67,6 +68,19 @@ private:
 };
 
 QString xmlText(const QString &text) { return text.toHtmlEscaped(); }
+
+// Counts the presses the design view reports to the program.
+class PressCounter : public QObject
+{
+public:
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == KRWebViewPressEvent::eventType())
+            ++count;
+        return false;
+    }
+};
 
 QString jsonItems(const QString &text)
 {
@@ -195,4 +209,162 @@ TEST_F(KRDesignViewHostileContent, NoScriptRunsNoFileIsReadAndNoRequestLeavesWha
     ASSERT_TRUE(builtPage && builtPage->objectForID(QStringLiteral("plain"))->domElement());
     const QString output = builtPage->objectForID(QStringLiteral("plain"))->domElement()->innerHTML();
     EXPECT_TRUE(output.contains(QStringLiteral("onerror=")) && output.contains(QStringLiteral("<script>"))) << output.toStdString();
+}
+
+// Names in content that the document or the window would answer for (a named picture or form
+// stands in for the document's own functions; an id for the window's) change nothing on the
+// surface: the page is drawn and changed as any other. A property that jQuery Mobile writes into
+// markup of its own (a button's icon, theme and icon place, a list's icons and themes, a
+// toolbar's button and navigation icons) is data there: none of its markup reaches the
+// document. The built page keeps the names, which are the user's there.
+TEST_F(KRDesignViewHostileContent, NamesInContentAndMarkupInPropertiesLeaveThePageDrawnAndChangeable)
+{
+    const QString names = QStringLiteral(
+        "Hello <img name=\"createElement\"><form name=\"createElement\"></form><img name=\"head\">"
+        "<form name=\"getElementById\"></form><img name=\"createTextNode\"><img name=\"elementsFromPoint\">"
+        "<img id=\"querySelector\" name=\"x\"><span id=\"addEventListener\">!</span>"
+        "<form><input name=\"appendChild\"><input name=\"getAttribute\"><input id=\"nodeName\">"
+        "<input name=\"parentNode\"><input name=\"setAttribute\"><input id=\"classList\"><img id=\"nodeType\"></form>");
+    // Markup in a value: each element marked, so that any of it found in the document is known.
+    const QString markup = QStringLiteral(
+        "star' data-hostile='attribute'><iframe data-hostile src='about:blank'></iframe>"
+        "<object data-hostile data='nowhere.swf'></object><meta data-hostile http-equiv='refresh' content='0;url=about:blank'>"
+        "<script data-hostile>window.__kr_ran=['script']</script>"
+        "<img data-hostile src='nowhere.png' onerror=\"window.__kr_ran=['onerror']\">"
+        "<form data-hostile><input data-hostile name='createElement'></form><i class='");
+    const QString m = xmlText(markup);
+    const QString items = xmlText(QString::fromUtf8(
+        QJsonDocument(QJsonArray{QJsonObject{{QStringLiteral("label"), QStringLiteral("One")}, {QStringLiteral("icon"), markup},
+                                             {QStringLiteral("theme"), markup}},
+                                 QJsonObject{{QStringLiteral("label"), QStringLiteral("Two")}, {QStringLiteral("divider"), true},
+                                             {QStringLiteral("theme"), markup}}})
+            .toJson(QJsonDocument::Compact)));
+    const QString pages =
+        QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                       "<JQMHeaderToolbar id=\"header1\" title=\"Names\" leftButtonLabel=\"Back\" leftButtonIcon=\"%2\" "
+                       "leftButtonIconpos=\"%2\" leftButtonTheme=\"%2\" navbarItems=\"%3\" navbarIconpos=\"%2\"/>"
+                       "<KRDiv id=\"plain\" top=\"100\" left=\"10\" width=\"300\" height=\"60\">%1</KRDiv>"
+                       "<KRDiv id=\"markdown\" top=\"170\" left=\"10\" width=\"300\" height=\"60\">markdown:%1</KRDiv>"
+                       "<KRDiv id=\"html\" top=\"240\" left=\"10\" width=\"300\" height=\"40\">html:%1</KRDiv>"
+                       "<KRLabel id=\"label1\" top=\"290\" left=\"10\" width=\"300\" height=\"24\">Before</KRLabel>"
+                       "<JQMButton id=\"button1\" top=\"320\" left=\"10\" width=\"150\" value=\"Press\" icon=\"%2\" "
+                       "iconpos=\"%2\" theme=\"%2\"/>"
+                       "<JQMSelect id=\"select1\" top=\"380\" left=\"10\" width=\"200\" icon=\"%2\" iconpos=\"%2\" "
+                       "theme=\"%2\">1|One\n2|Two</JQMSelect>"
+                       "<JQMListView id=\"list1\" top=\"440\" left=\"10\" width=\"300\" height=\"120\" icon=\"%2\" "
+                       "theme=\"%2\" dividerTheme=\"%2\">%3</JQMListView>"
+                       "</KRContents></KRPage>")
+            .arg(xmlText(names), m, items);
+    registerClasses();
+    openPages(pages);
+    if (IsSkipped() || HasFatalFailure())
+        return;
+
+    auto made = KRPageDesignView::create(page);
+    ASSERT_TRUE(made) << made.error().message().toStdString();
+    std::unique_ptr<KRPageDesignView> live = std::move(made.value());
+    RecordingHandler surface;
+    live->setHandler(&surface);
+    KRWebView *view = live->webView();
+    view->resize(360, 700);
+    view->show();
+    // The page is drawn: jQuery Mobile loads and enhances the controls.
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }))
+        << "the design surface was not drawn; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+    ASSERT_TRUE(settle(*live));
+    EXPECT_TRUE(js(*view, QStringLiteral("$('#_page1_list1_ul').hasClass('ui-listview')")).toBool())
+        << js(*view, QStringLiteral("(function(){ try { $('#_page1_list1_ul').listview(); return 'ok ' + document.getElementById('_page1_list1_ul').className; } catch (e) { return e.stack; } })()")).toString().toStdString();
+    EXPECT_EQ(js(*view, QStringLiteral("typeof document.createElement + typeof document.getElementById + typeof "
+                                       "document.createTextNode + typeof document.elementsFromPoint + typeof "
+                                       "document.querySelector + typeof window.addEventListener + (document.head === "
+                                       "document.querySelector('head'))"))
+                  .toString(),
+              QStringLiteral("functionfunctionfunctionfunctionfunctionfunctiontrue"));
+    EXPECT_TRUE(js(*view, QStringLiteral("Array.prototype.every.call(document.body.querySelectorAll('form'), function (f) {"
+                                         " return typeof f.appendChild === 'function' && typeof f.getAttribute === 'function'"
+                                         " && f.parentNode.nodeType === 1 && f.parentNode.localName === 'div'"
+                                         " && f.nodeType === 1 && typeof f.nodeName === 'string'; })"))
+                    .toBool());
+    // The words around the names are shown.
+    for (const QString &id : {QStringLiteral("plain"), QStringLiteral("markdown")})
+        EXPECT_TRUE(js(*view, liveNode(page->objectForID(id)->domElement()) + QStringLiteral(".textContent")).toString().contains(QStringLiteral("Hello")))
+            << id.toStdString();
+
+    // None of the markup the properties held is in the document, and nothing of it ran.
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_EQ(js(*view, QStringLiteral("Array.prototype.map.call(document.body.querySelectorAll('[data-hostile], iframe, object, "
+                                       "embed, meta, [onerror]'), function (e) { return e.outerHTML; }).join(' | ')"))
+                  .toString(),
+              QString());
+    EXPECT_EQ(js(*view, QStringLiteral("JSON.stringify(window.__kr_ran || [])")).toString(), QStringLiteral("[]"));
+
+    // A change still reaches the page, and a press still reaches the program.
+    page->objectForID(QStringLiteral("label1"))->setValue(QStringLiteral("kr_value"), QStringLiteral("After"));
+    page->objectForID(QStringLiteral("plain"))->setValue(QStringLiteral("kr_content"), QStringLiteral("Changed <b>words</b>"));
+    ASSERT_TRUE(settle(*live));
+    EXPECT_EQ(js(*view, liveNode(page->objectForID(QStringLiteral("label1"))->domElement()) + QStringLiteral(".textContent")).toString(),
+              QStringLiteral("After"));
+    EXPECT_EQ(js(*view, liveNode(page->objectForID(QStringLiteral("plain"))->domElement()) + QStringLiteral(".innerHTML")).toString(),
+              QStringLiteral("Changed <b>words</b>"));
+
+    // A name that reached the document past the writer (a page library's own markup) still
+    // changes nothing for the agent: it goes on applying changes and reporting presses.
+    js(*view, QStringLiteral("(function () { ['createElement', 'createTextNode', 'createComment', 'elementsFromPoint', "
+                             "'elementFromPoint', 'createTreeWalker', 'head', 'body', 'documentElement'].forEach(function (n) {"
+                             " var i = document.createElement('img'); i.name = n; i.className = 'slipped'; "
+                             "document.body.appendChild(i); }); return typeof document.createElement; })()"));
+    ASSERT_EQ(js(*view, QStringLiteral("typeof document.createElement")).toString(), QStringLiteral("object"));
+    page->objectForID(QStringLiteral("plain"))->setValue(QStringLiteral("kr_content"), QStringLiteral("Again <i>changed</i>"));
+    page->objectForID(QStringLiteral("label1"))->setValue(QStringLiteral("kr_value"), QStringLiteral("Later"));
+    ASSERT_TRUE(settle(*live));
+    EXPECT_EQ(js(*view, liveNode(page->objectForID(QStringLiteral("plain"))->domElement()) + QStringLiteral(".innerHTML")).toString(),
+              QStringLiteral("Again <i>changed</i>"));
+    EXPECT_EQ(js(*view, liveNode(page->objectForID(QStringLiteral("label1"))->domElement()) + QStringLiteral(".textContent")).toString(),
+              QStringLiteral("Later"));
+    PressCounter presses;
+    view->installEventFilter(&presses);
+    const KRNodeGeometry g = page->layoutSource()->geometryForNode(page->objectForID(QStringLiteral("label1"))->domElement()->nodeId());
+    ASSERT_TRUE(g.valid);
+    ASSERT_NE(view->focusProxy(), nullptr);
+    QTest::mouseClick(view->focusProxy(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(int(g.clientLeft + g.boundingWidth / 2), int(g.clientTop + g.boundingHeight / 2)));
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return surface.find(QStringLiteral("onClickElement")) != nullptr; }));
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return presses.count > 0; })) << "the press never reached the program";
+    view->removeEventFilter(&presses);
+    js(*view, QStringLiteral("Array.prototype.forEach.call(document.querySelectorAll('img.slipped'), function (i) { i.remove(); })"));
+
+    // The built page keeps every name, and a property never leaves its attribute there.
+    live.reset();
+    std::shared_ptr<KRDocument> builtDocument;
+    const auto built = openProject(projectXML(pages), builtDocument, false);
+    ASSERT_TRUE(built);
+    const auto builtPage = built->pageForID(QStringLiteral("page1"));
+    ASSERT_TRUE(builtPage);
+    for (const QString &id : {QStringLiteral("plain"), QStringLiteral("html")}) {
+        const QString output = builtPage->objectForID(id)->domElement()->innerHTML();
+        EXPECT_TRUE(output.contains(QStringLiteral("<img name=\"createElement\">")) && output.contains(QStringLiteral("id=\"addEventListener\"")))
+            << id.toStdString() << ": " << output.toStdString();
+    }
+}
+
+// A page that fails before it is drawn (here its document's own function is taken away before
+// the page's libraries run) says so in place of the loading picture, never a grey surface alone.
+TEST_F(KRDesignViewHostileContent, APageThatFailsBeforeItIsDrawnSaysSo)
+{
+    registerClasses();
+    openPages(QStringLiteral("<KRPage id=\"page1\"><KRContents>"
+                             "<KRLabel id=\"label1\" top=\"20\" left=\"10\" width=\"300\" height=\"24\">Hello</KRLabel>"
+                             "</KRContents></KRPage>"));
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    auto made = KRPageDesignView::create(page);
+    ASSERT_TRUE(made) << made.error().message().toStdString();
+    std::unique_ptr<KRPageDesignView> live = std::move(made.value());
+    KRWebView *view = live->webView();
+    js(*view, QStringLiteral("Object.defineProperty(document, 'createElement', { value: null }); 1"));
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return !live->loadProblem().isEmpty(); }, std::chrono::seconds(20)))
+        << "nothing said; drawn: " << live->isDesignDocumentLoaded();
+    EXPECT_FALSE(live->isDesignDocumentLoaded());
+    EXPECT_TRUE(live->loadProblem().startsWith(QLatin1String("The page could not be drawn: Uncaught TypeError")))
+        << live->loadProblem().toStdString();
 }
