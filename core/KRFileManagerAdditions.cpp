@@ -825,7 +825,7 @@ constexpr int ChangedWhileCopied = ESTALE;
 QString reasonOf(int error)
 {
     return error == ChangedWhileCopied
-        ? QStringLiteral("it changed while it was copied (another program moved, replaced or removed it)")
+        ? QStringLiteral("it changed while it was copied (it was moved, replaced, written to or removed meanwhile)")
         : QString::fromLocal8Bit(std::strerror(error));
 }
 
