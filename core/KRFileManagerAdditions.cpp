@@ -3,6 +3,7 @@
 #include <core/KRRunLogger.h>
 #include <platform/foundation/KRPaths.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +20,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -131,6 +134,33 @@ const struct timespec processStart = [] {
 QByteArray temporaryMarkName()
 {
     return QByteArrayLiteral("user.") + TemporaryWriteMark;
+}
+
+// The check part of a temporary file's name for its random part: where the file system keeps
+// no user attributes, the name alone tells the application's temporary files from a file that
+// merely starts like one.
+QByteArray temporaryNameCheck(QByteArrayView random)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView(TemporaryWriteMark));
+    hash.addData(random);
+    return hash.result().left(8).toHex();
+}
+
+// ".kr-write-", 16 random hex digits, "-", their check: the name a write gives its file.
+QByteArray newTemporaryName()
+{
+    const QByteArray random = QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0');
+    return kTemporaryWritePrefix + random + '-' + temporaryNameCheck(random);
+}
+
+// Whether the name is one newTemporaryName gave.
+bool isCheckedTemporaryName(const QByteArray &name)
+{
+    const qsizetype prefix = kTemporaryWritePrefix.size();
+    if (name.size() != prefix + 16 + 1 + 16 || !name.startsWith(kTemporaryWritePrefix) || name.at(prefix + 16) != '-')
+        return false;
+    return name.mid(prefix + 17) == temporaryNameCheck(QByteArrayView(name).sliced(prefix, 16));
 }
 
 // A file descriptor closed at the end of its scope.
@@ -251,15 +281,12 @@ int makeTemporaryFile(int folder, QByteArray *name)
         if (::fsetxattr(fd, temporaryMarkName().constData(), "1", 1, 0) != 0)
             noteAttributeFailure(shown, errno);
     };
-    const auto newName = [] {
-        return kTemporaryWritePrefix + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-    };
     const int unnamed = ::openat(folder, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
     if (unnamed >= 0) {
         lockAndMark(unnamed, QByteArrayLiteral("a temporary file"));
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(unnamed);
         for (int attempt = 0; attempt < 16; ++attempt) {
-            *name = newName();
+            *name = newTemporaryName();
             if (::linkat(AT_FDCWD, self.constData(), folder, name->constData(), AT_SYMLINK_FOLLOW) == 0)
                 return unnamed;
             if (errno != EEXIST)
@@ -268,7 +295,7 @@ int makeTemporaryFile(int folder, QByteArray *name)
         ::close(unnamed); // no /proc, or no linking here: made with its name instead
     }
     for (int attempt = 0; attempt < 16; ++attempt) {
-        *name = newName();
+        *name = newTemporaryName();
         const int fd = ::openat(folder, name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST)
             continue;
@@ -586,11 +613,19 @@ bool olderThanThisProcess(const struct stat &status)
         || (status.st_mtim.tv_sec == processStart.tv_sec && status.st_mtim.tv_nsec < processStart.tv_nsec);
 }
 
-// The open file, still the one named, carries the temporary-write mark.
-bool hasTemporaryMark(int fd)
+// The open file, still the one named, carries the temporary-write mark: in its name, or (where
+// the file system keeps them, and for the files of earlier versions) as a user attribute.
+bool hasTemporaryMark(int fd, const QByteArray &name)
 {
+    if (isCheckedTemporaryName(name))
+        return true;
     char value[8];
     return ::fgetxattr(fd, temporaryMarkName().constData(), value, sizeof value) >= 0;
+}
+
+QByteArray fileNameOf(const QByteArray &path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
 }
 
 // Removes the file at path when it is an abandoned temporary file of an atomic write (see
@@ -605,9 +640,10 @@ bool removeIfAbandoned(const QByteArray &path)
     if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || opened.st_dev != status.st_dev
         || opened.st_ino != status.st_ino)
         return false;
-    // A writer holds the lock while the file is marked and takes the mark off before it lets
-    // go: a marked file that can be locked was left by a writer that is gone.
-    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || !hasTemporaryMark(file.get()))
+    // A writer holds the lock while the file is marked and takes the attribute off before it
+    // lets go; the name goes with the rename right after. A marked file older than this process
+    // that can be locked was left by a writer that is gone.
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || !hasTemporaryMark(file.get(), fileNameOf(path)))
         return false;
     struct stat again{};
     if (::lstat(path.constData(), &again) != 0 || again.st_dev != status.st_dev || again.st_ino != status.st_ino)
@@ -623,7 +659,8 @@ bool isOwnTemporaryWrite(const QString &path)
         return false;
     const Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat status{};
-    return file.get() >= 0 && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) && hasTemporaryMark(file.get());
+    return file.get() >= 0 && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)
+        && hasTemporaryMark(file.get(), QFile::encodeName(QFileInfo(path).fileName()));
 }
 
 int removeStaleTemporaryWrites(const QString &folder)
@@ -700,11 +737,9 @@ bool isDecodableName(const QByteArray &name)
 
 namespace {
 
-// Calls visit(name, status) for every entry of the open folder but "." and ".."; the
-// status is the entry's own (links not followed). False with errno set when the folder
-// cannot be listed.
-template<typename Visit>
-bool forEachEntry(int folder, Visit &&visit)
+// The names of the entries of the open folder but "." and ".."; false with errno set when the
+// folder cannot be listed.
+bool listNames(int folder, QList<QByteArray> *names)
 {
     const int listing = ::dup(folder);
     if (listing < 0)
@@ -717,46 +752,55 @@ bool forEachEntry(int folder, Visit &&visit)
         return false;
     }
     ::rewinddir(dir);
-    QList<QByteArray> names;
     errno = 0;
     while (const struct dirent *entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name != "." && name != "..")
-            names.append(name);
+            names->append(name);
         errno = 0;
     }
     const int error = errno;
     ::closedir(dir);
-    if (error) {
-        errno = error;
-        return false;
-    }
-    for (const QByteArray &name : std::as_const(names)) {
-        struct stat status{};
-        if (::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT)
-                continue; // gone since it was listed
-            return false;
-        }
-        if (!visit(name, status))
-            return false;
-    }
-    return true;
+    errno = error;
+    return error == 0;
 }
 
-void collectUndecodable(int folder, const QByteArray &relative, QStringList &found)
+// Walks the tree below the open folder folder by folder, without recursion; a folder that
+// cannot be opened or listed is passed over.
+void collectUndecodable(int folder, QStringList &found)
 {
-    forEachEntry(folder, [&](const QByteArray &name, const struct stat &status) {
-        const QByteArray path = relative.isEmpty() ? name : relative + '/' + name;
+    struct Level
+    {
+        Descriptor fd;
+        QByteArray path;
+        QList<QByteArray> names;
+        qsizetype next = 0;
+    };
+    std::vector<std::unique_ptr<Level>> levels;
+    const auto enter = [&](int fd, const QByteArray &path) {
+        auto level = std::make_unique<Level>();
+        level->fd.reset(fd);
+        level->path = path;
+        if (fd >= 0 && listNames(fd, &level->names))
+            levels.push_back(std::move(level));
+    };
+    enter(::dup(folder), {});
+    while (!levels.empty()) {
+        Level &level = *levels.back();
+        if (level.next == level.names.size()) {
+            levels.pop_back();
+            continue;
+        }
+        const QByteArray name = level.names.at(level.next++);
+        const QByteArray path = level.path.isEmpty() ? name : level.path + '/' + name;
+        struct stat status{};
+        if (::fstatat(level.fd.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone since it was listed
         if (!isDecodableName(name))
             found.append(displayPath(path));
-        if (S_ISDIR(status.st_mode)) {
-            const Descriptor below(::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (below.get() >= 0)
-                collectUndecodable(below.get(), path, found);
-        }
-        return true;
-    });
+        if (S_ISDIR(status.st_mode))
+            enter(::openat(level.fd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), path);
+    }
 }
 
 } // namespace
@@ -766,15 +810,28 @@ QStringList undecodableNamesBelow(const QString &folder)
     QStringList found;
     const Descriptor root(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.get() >= 0)
-        collectUndecodable(root.get(), QByteArray(), found);
+        collectUndecodable(root.get(), found);
     found.sort();
     return found;
 }
 
 namespace {
 
+// The error number a copy gives when what it reads changed under it: a file shorter or
+// longer than it was, a folder moved, replaced or removed.
+constexpr int ChangedWhileCopied = ESTALE;
+
+// The system's reason for the error number, or what ChangedWhileCopied means.
+QString reasonOf(int error)
+{
+    return error == ChangedWhileCopied
+        ? QStringLiteral("it changed while it was copied (it was moved, replaced, written to or removed meanwhile)")
+        : QString::fromLocal8Bit(std::strerror(error));
+}
+
 // Copies the bytes of the open regular file in (size bytes) to the open file out, leaving
-// out its holes: a sparse file stays sparse. An error number on failure.
+// out its holes: a sparse file stays sparse. An error number on failure, ChangedWhileCopied
+// when the file is no longer size bytes long: nothing shorter or longer passes for a copy.
 int copyFileData(int in, int out, off_t size)
 {
     std::vector<char> buffer(std::size_t(1) << 18);
@@ -786,7 +843,7 @@ int copyFileData(int in, int out, off_t size)
             if (count < 0)
                 return errno;
             if (count == 0)
-                return 0; // shorter than it was: what is there is copied
+                return ChangedWhileCopied; // shorter than it was
             for (ssize_t written = 0; written < count;) {
                 const ssize_t n = ::pwrite(out, buffer.data() + written, size_t(count - written), at + written);
                 if (n < 0 && errno == EINTR)
@@ -818,6 +875,11 @@ int copyFileData(int in, int out, off_t size)
             return error;
         at = hole;
     }
+    struct stat after{};
+    if (::fstat(in, &after) != 0)
+        return errno;
+    if (after.st_size != size)
+        return ChangedWhileCopied;
     return ::ftruncate(out, size) == 0 ? 0 : errno;
 }
 
@@ -861,115 +923,250 @@ bool isSameOrInsideBytes(const QByteArray &path, const QByteArray &folder)
     return path == folder || path.startsWith(folder + '/');
 }
 
+bool sameItem(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::function<void(const QByteArray &)> &copyObserver()
+{
+    static std::function<void(const QByteArray &)> observer;
+    return observer;
+}
+
+// A copy of a folder's tree, walked folder by folder without recursion: each folder entered
+// is held open (with its copy) until everything in it is copied, so depth costs two open
+// files a level and no stack. Whatever is read is checked to be what was listed, and each
+// folder to be still in its place when it is done: a source moved, replaced or removed while
+// it is copied fails the copy (ChangedWhileCopied) instead of passing for a smaller one.
 struct TreeCopy
 {
     QByteArray linkRoot;    // canonical; empty: links are left out
     QList<QByteArray> skip; // at the top
     bool keepMarks = true;
     KRError error;
-    bool failed = false;
 
     bool fail(const QByteArray &path, int code, const QString &what)
     {
-        failed = true;
         error = KRError(QStringLiteral("NSPOSIXErrorDomain"), code,
-                        QStringLiteral("\u201C%1\u201D %2: %3").arg(displayPath(path), what, QString::fromLocal8Bit(std::strerror(code))),
+                        QStringLiteral("\u201C%1\u201D %2: %3").arg(displayPath(path), what, reasonOf(code)),
                         {{QStringLiteral("path"), displayPath(path)}});
         return false;
     }
+    bool changed(const QByteArray &path) { return fail(path, ChangedWhileCopied, QStringLiteral("couldn\u2019t be copied")); }
 
-    // source and target: open folders; sourcePath/targetPath name them (for links and errors);
-    // sourceReal: the source folder's canonical path, when known.
-    bool copy(int source, int target, const QByteArray &sourcePath, const QByteArray &targetPath, bool top)
+    struct Level
     {
-        QByteArray sourceReal;
-        const bool listed = forEachEntry(source, [&](const QByteArray &name, const struct stat &status) {
-            const QByteArray from = sourcePath + '/' + name;
-            const QByteArray to = targetPath + '/' + name;
-            if (top && skip.contains(name))
-                return true;
-            if (S_ISLNK(status.st_mode)) {
-                const QByteArray real = linkRoot.isEmpty() ? QByteArray() : canonicalBytes(from);
-                if (real.isEmpty() || !isSameOrInsideBytes(real, linkRoot)) {
-                    KR_LOG(QStringLiteral("The link %1 is not copied: it leads out of %2 or to nothing")
-                               .arg(displayPath(from), displayPath(linkRoot)));
-                    return true;
-                }
-                if (sourceReal.isEmpty())
-                    sourceReal = canonicalBytes(sourcePath);
-                if (sourceReal.isEmpty())
-                    return fail(sourcePath, errno ? errno : ENOENT, QStringLiteral("couldn\u2019t be read"));
-                if (::symlinkat(relativeLinkPath(sourceReal, real).constData(), target, name.constData()) != 0)
-                    return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
-                return true;
-            }
-            if (S_ISDIR(status.st_mode)) {
-                if (::mkdirat(target, name.constData(), (status.st_mode & 07777) | 0700) != 0)
-                    return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
-                const Descriptor in(::openat(source, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-                if (in.get() < 0)
-                    return fail(from, errno, QStringLiteral("couldn\u2019t be read"));
-                const Descriptor out(::openat(target, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-                if (out.get() < 0)
-                    return fail(to, errno, QStringLiteral("couldn\u2019t be opened"));
-                if (keepMarks)
-                    copyAttributes(in.get(), out.get(), true, to);
-                return copy(in.get(), out.get(), from, to, false);
-            }
-            if (!S_ISREG(status.st_mode)) {
-                KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(displayPath(from)));
-                return true;
-            }
-            const Descriptor in(::openat(source, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-            if (in.get() < 0)
+        Descriptor source, target;
+        QByteArray sourcePath, targetPath;
+        QByteArray name;   // in the folder above; empty at the top
+        struct stat status{}; // the source folder as entered
+        QList<QByteArray> names;
+        qsizetype next = 0;
+        QByteArray sourceReal; // canonical, when a link needed it
+    };
+
+    // Copies the open source folder's entries into the open target folder.
+    bool copy(int source, int target, const QByteArray &sourcePath, const QByteArray &targetPath)
+    {
+        std::vector<std::unique_ptr<Level>> levels;
+        const auto enter = [&](int in, int out, const QByteArray &from, const QByteArray &to, const QByteArray &name) {
+            auto level = std::make_unique<Level>();
+            level->source.reset(in);
+            level->target.reset(out);
+            level->sourcePath = from;
+            level->targetPath = to;
+            level->name = name;
+            if (::fstat(in, &level->status) != 0 || !listNames(in, &level->names))
                 return fail(from, errno, QStringLiteral("couldn\u2019t be read"));
-            struct stat opened{};
-            if (::fstat(in.get(), &opened) != 0)
-                return fail(from, errno, QStringLiteral("couldn\u2019t be read"));
-            if (!S_ISREG(opened.st_mode))
-                return true; // swapped since it was listed
-            // A temporary file of an unfinished write is no part of what is copied.
-            if (name.startsWith(kTemporaryWritePrefix) && hasTemporaryMark(in.get()))
+            levels.push_back(std::move(level));
+            return true;
+        };
+        const int top = ::dup(source), topOut = ::dup(target);
+        if (top < 0 || topOut < 0) {
+            const int error = errno;
+            if (top >= 0)
+                ::close(top);
+            if (topOut >= 0)
+                ::close(topOut);
+            return fail(sourcePath, error, QStringLiteral("couldn\u2019t be read"));
+        }
+        if (!enter(top, topOut, sourcePath, targetPath, {}))
+            return false;
+        while (!levels.empty()) {
+            Level &level = *levels.back();
+            if (level.next == level.names.size()) {
+                // Done: the folder must still be the one listed, in its place.
+                struct stat now{}, placed{};
+                if (::fstat(level.source.get(), &now) != 0 || now.st_nlink == 0)
+                    return changed(level.sourcePath);
+                if (levels.size() > 1
+                    && (::fstatat(levels[levels.size() - 2]->source.get(), level.name.constData(), &placed, AT_SYMLINK_NOFOLLOW) != 0
+                        || !sameItem(placed, level.status)))
+                    return changed(level.sourcePath);
+                levels.pop_back();
+                continue;
+            }
+            const QByteArray name = level.names.at(level.next++);
+            if (levels.size() == 1 && skip.contains(name))
+                continue;
+            if (!copyEntry(level, name, enter))
+                return false;
+            if (const auto &observer = copyObserver())
+                observer(level.sourcePath + '/' + name);
+        }
+        return true;
+    }
+
+    template<typename Enter>
+    bool copyEntry(Level &level, const QByteArray &name, Enter &&enter)
+    {
+        const int source = level.source.get(), target = level.target.get();
+        const QByteArray from = level.sourcePath + '/' + name;
+        const QByteArray to = level.targetPath + '/' + name;
+        struct stat status{};
+        if (::fstatat(source, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            // Gone since it was listed: only a temporary file of a write going on may go.
+            if (errno == ENOENT && name.startsWith(kTemporaryWritePrefix))
                 return true;
-            const Descriptor out(::openat(target, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                          opened.st_mode & 07777));
-            if (out.get() < 0)
+            return errno == ENOENT ? changed(from) : fail(from, errno, QStringLiteral("couldn\u2019t be read"));
+        }
+        if (S_ISLNK(status.st_mode)) {
+            const QByteArray real = linkRoot.isEmpty() ? QByteArray() : canonicalBytes(from);
+            if (real.isEmpty() || !isSameOrInsideBytes(real, linkRoot)) {
+                KR_LOG(QStringLiteral("The link %1 is not copied: it leads out of %2 or to nothing")
+                           .arg(displayPath(from), displayPath(linkRoot)));
+                return true;
+            }
+            if (level.sourceReal.isEmpty())
+                level.sourceReal = canonicalBytes(level.sourcePath);
+            if (level.sourceReal.isEmpty())
+                return fail(level.sourcePath, errno ? errno : ENOENT, QStringLiteral("couldn\u2019t be read"));
+            if (::symlinkat(relativeLinkPath(level.sourceReal, real).constData(), target, name.constData()) != 0)
                 return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
-            if (const int error = copyFileData(in.get(), out.get(), opened.st_size))
-                return fail(from, error, QStringLiteral("couldn\u2019t be copied"));
+            return true;
+        }
+        if (S_ISDIR(status.st_mode)) {
+            if (::mkdirat(target, name.constData(), (status.st_mode & 07777) | 0700) != 0)
+                return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
+            Descriptor in(::openat(source, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            struct stat opened{};
+            if (in.get() < 0)
+                return errno == ENOENT || errno == ELOOP || errno == ENOTDIR ? changed(from)
+                                                                              : fail(from, errno, QStringLiteral("couldn\u2019t be read"));
+            if (::fstat(in.get(), &opened) != 0 || !sameItem(opened, status))
+                return changed(from);
+            Descriptor out(::openat(target, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (out.get() < 0)
+                return fail(to, errno, QStringLiteral("couldn\u2019t be opened"));
             if (keepMarks)
                 copyAttributes(in.get(), out.get(), true, to);
+            return enter(in.release(), out.release(), from, to, name);
+        }
+        if (!S_ISREG(status.st_mode)) {
+            KR_LOG(QStringLiteral("Not copied (not a file or folder): %1").arg(displayPath(from)));
             return true;
-        });
-        if (!listed && !failed)
-            return fail(sourcePath, errno, QStringLiteral("couldn\u2019t be read"));
-        return listed;
+        }
+        const Descriptor in(::openat(source, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (in.get() < 0) {
+            if (errno == ENOENT && name.startsWith(kTemporaryWritePrefix))
+                return true;
+            return errno == ENOENT || errno == ELOOP ? changed(from) : fail(from, errno, QStringLiteral("couldn\u2019t be read"));
+        }
+        struct stat opened{};
+        if (::fstat(in.get(), &opened) != 0)
+            return fail(from, errno, QStringLiteral("couldn\u2019t be read"));
+        if (!sameItem(opened, status))
+            return changed(from); // swapped since it was listed
+        // A temporary file of an unfinished write is no part of what is copied.
+        if (name.startsWith(kTemporaryWritePrefix) && hasTemporaryMark(in.get(), name))
+            return true;
+        const Descriptor out(::openat(target, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                      opened.st_mode & 07777));
+        if (out.get() < 0)
+            return fail(to, errno, QStringLiteral("couldn\u2019t be made"));
+        if (const int error = copyFileData(in.get(), out.get(), opened.st_size))
+            return fail(from, error, QStringLiteral("couldn\u2019t be copied"));
+        // Written to in the meantime, or no longer the file of that name: what was read is
+        // not the file.
+        struct stat after{}, placed{};
+        if (::fstat(in.get(), &after) != 0 || after.st_mtim.tv_sec != opened.st_mtim.tv_sec
+            || after.st_mtim.tv_nsec != opened.st_mtim.tv_nsec
+            || ::fstatat(source, name.constData(), &placed, AT_SYMLINK_NOFOLLOW) != 0 || !sameItem(placed, opened))
+            return changed(from);
+        if (keepMarks)
+            copyAttributes(in.get(), out.get(), true, to);
+        return true;
     }
 };
 
+// Removes everything below the open folder (path names it), folder by folder without
+// recursion, links never followed.
 bool removeBelow(int folder, const QByteArray &path, KRError *error)
 {
-    return forEachEntry(folder, [&](const QByteArray &name, const struct stat &status) {
-        const QByteArray item = path + '/' + name;
-        if (S_ISDIR(status.st_mode)) {
-            const Descriptor below(::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (below.get() < 0 || !removeBelow(below.get(), item, error)) {
-                if (below.get() < 0)
-                    *error = posixFailure(displayPath(item), errno);
-                return false;
-            }
-        }
-        if (::unlinkat(folder, name.constData(), S_ISDIR(status.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT) {
-            *error = posixFailure(displayPath(item), errno,
-                                  QStringLiteral("\u201C%1\u201D couldn\u2019t be removed: %2")
-                                      .arg(displayPath(item), QString::fromLocal8Bit(std::strerror(errno))));
+    struct Level
+    {
+        Descriptor fd;
+        QByteArray path, name;
+        QList<QByteArray> names;
+        qsizetype next = 0;
+    };
+    const auto removeFailed = [&](const QByteArray &item) {
+        *error = posixFailure(displayPath(item), errno,
+                              QStringLiteral("\u201C%1\u201D couldn\u2019t be removed: %2")
+                                  .arg(displayPath(item), QString::fromLocal8Bit(std::strerror(errno))));
+        return false;
+    };
+    std::vector<std::unique_ptr<Level>> levels;
+    const auto enter = [&](int fd, const QByteArray &item, const QByteArray &name) {
+        auto level = std::make_unique<Level>();
+        level->fd.reset(fd);
+        level->path = item;
+        level->name = name;
+        if (fd < 0 || !listNames(fd, &level->names)) {
+            *error = posixFailure(displayPath(item), errno);
             return false;
         }
+        levels.push_back(std::move(level));
         return true;
-    });
+    };
+    if (!enter(::dup(folder), path, {}))
+        return false;
+    while (!levels.empty()) {
+        Level &level = *levels.back();
+        if (level.next == level.names.size()) {
+            const QByteArray name = level.name, item = level.path;
+            levels.pop_back();
+            if (!levels.empty() && ::unlinkat(levels.back()->fd.get(), name.constData(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+                return removeFailed(item);
+            continue;
+        }
+        const QByteArray name = level.names.at(level.next++);
+        const QByteArray item = level.path + '/' + name;
+        struct stat status{};
+        if (::fstatat(level.fd.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                continue; // gone since it was listed
+            *error = posixFailure(displayPath(item), errno);
+            return false;
+        }
+        if (S_ISDIR(status.st_mode)) {
+            if (!enter(::openat(level.fd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), item, name))
+                return false;
+            continue;
+        }
+        if (::unlinkat(level.fd.get(), name.constData(), 0) != 0 && errno != ENOENT)
+            return removeFailed(item);
+    }
+    return true;
 }
 
 } // namespace
+
+void setCopyObserverForTesting(std::function<void(const QByteArray &path)> observer)
+{
+    copyObserver() = std::move(observer);
+}
 
 KRResult<void> copyFolderContents(const QString &source, const QString &destination, const FolderCopy &options)
 {
@@ -990,8 +1187,15 @@ KRResult<void> copyFolderContents(const QString &source, const QString &destinat
         copy.fail(targetPath, errno, QStringLiteral("couldn\u2019t be opened"));
         return copy.error;
     }
-    if (!copy.copy(in.get(), out.get(), sourcePath, targetPath, true))
+    if (!copy.copy(in.get(), out.get(), sourcePath, targetPath))
         return copy.error;
+    // The folder copied must still be the one its path names: one replaced under the copy
+    // (another program's save into that place) leaves a copy of something that is gone.
+    struct stat copied{}, named{};
+    if (::fstat(in.get(), &copied) != 0 || ::stat(sourcePath.constData(), &named) != 0 || !sameItem(copied, named)) {
+        copy.changed(sourcePath);
+        return copy.error;
+    }
     return {};
 }
 
@@ -1143,7 +1347,7 @@ KRResult<void> copyPackageFile(const QString &source, const QString &target, qin
         ::unlink(targetPath.constData());
     return packageFileError(PackageFileUnreadable,
                             QStringLiteral("\u201C%1\u201D couldn\u2019t be copied to \u201C%2\u201D: %3.")
-                                .arg(QFileInfo(source).fileName(), target, QString::fromLocal8Bit(std::strerror(error))),
+                                .arg(QFileInfo(source).fileName(), target, reasonOf(error)),
                             source);
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <initializer_list>
 
 #include <sys/stat.h>
@@ -89,14 +90,16 @@ KRResult<void> writeFileAtomicallyIn(int folder, const QByteArray &name, const Q
 KRResult<void> copyFileBelow(const QString &source, const QString &root, const QString &relativePath,
                              bool keepDate);
 
-// The temporary files of the atomic writes are named ".kr-write-" and a random number; one
-// is left behind only when the process writing it was killed.
+// The temporary files of the atomic writes are named ".kr-write-", a random number and a check
+// of it; one is left behind only when the process writing it was killed.
 bool isTemporaryWriteName(const QString &name);
 // The mark a temporary file of an atomic write carries until it is renamed into place: what
 // tells the application's own temporary files from a file that merely has such a name.
 inline constexpr const char *TemporaryWriteMark = "com.korvane.temporaryWrite";
 // Whether the item at path is a temporary file of an atomic write: the name, a regular file
-// (not through a link) and the mark.
+// (not through a link) and the mark. The mark is the check in the name, which holds on any
+// file system, or the attribute, where the file system keeps one (and on the files of earlier
+// versions, whose names had no check).
 bool isOwnTemporaryWrite(const QString &path);
 // Removes the temporary files of atomic writes in the folder and, without following links,
 // in every folder below it, that were abandoned: named and marked as such, older than this
@@ -133,11 +136,19 @@ struct FolderCopy
 // their bytes (sparse files keep their holes), permissions and "user." marks, folders with
 // everything below them, links as FolderCopy says. Names are carried as the bytes they are,
 // whatever their encoding, and no path is ever longer than one name: each folder is opened
-// relative to the one above it, so depth is no limit. Pipes, sockets and devices are left out
+// relative to the one above it, and the tree is walked without recursion, so depth is limited
+// only by the open files allowed (two a level). Pipes, sockets and devices are left out
 // (reading one could block for ever), and so are the application's own temporary files of
 // unfinished writes. Nothing is followed out of either tree. On failure the error
-// ("NSPOSIXErrorDomain", errno) says which item failed, where, and the system's reason.
+// ("NSPOSIXErrorDomain", errno) says which item failed, where, and the reason.
+// The copy is of one tree: source as it was opened. An item that is gone, replaced or written
+// to while it is copied, a folder moved, replaced or removed before it is done, and source no
+// longer naming the folder copied all fail the copy (code ESTALE, "it changed while it was
+// copied"), so a copy never passes for whole with less than the source held.
 KRResult<void> copyFolderContents(const QString &source, const QString &destination, const FolderCopy &options = {});
+// Tests only: called on the copying thread after each item copyFolderContents copied (its
+// source path), to change the source under a copy. Empty: nothing is called.
+void setCopyObserverForTesting(std::function<void(const QByteArray &path)> observer);
 // Removes the item at path and, for a folder, everything below it, links never followed,
 // whatever the names' encoding or the depth. The error names the item that stayed and why.
 KRResult<void> removeItemRecursively(const QString &path);

@@ -27,7 +27,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -48,7 +50,7 @@ const QString kWebFolder = QStringLiteral("kr-web");
 const QString kProjectFile = QStringLiteral("project.xml");
 const QString kProjectRoot = QStringLiteral("KRProjectDocument");
 
-void removeAbandonedSaves(const QString &place);
+QString removeAbandonedSaves(const QString &place);
 
 } // namespace
 
@@ -161,6 +163,10 @@ const KRXMLDocument::EmptyAttributeNames &KRDocument::adaptersEmptyAttributes()
 KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
 {
     KR_LOG(QString());
+    // First what Save As runs killed midway left: one killed between its two renames left the
+    // place empty, and the project beside it.
+    if (const QString movedAside = removeAbandonedSaves(packagePath); !movedAside.isEmpty())
+        return KRError(ProjectErrorDomain, 1, movedAside);
     const QString path = QDir(packagePath).filePath(kProjectFile);
     if (!QFileInfo(path).isFile())
         return KRError(ProjectErrorDomain, 1, QStringLiteral("Failed to load project.xml from project bundle"));
@@ -197,7 +203,6 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     m_packagePath = QFileInfo(packagePath).absoluteFilePath();
     // A save that was killed leaves its temporary file behind; nothing else ever removes it.
     KRFileManager::removeStaleTemporaryWrites(m_packagePath);
-    removeAbandonedSaves(m_packagePath);
     noteProjectFileOnDisk();
     return {};
 }
@@ -276,11 +281,87 @@ using KRFileManager::isSameItemOrInside;
 
 // A Save As builds the new package beside its place, as ".<name>.kr-save-<id>", and moves
 // what was in that place aside, as ".<name>.kr-replaced-<id>", until the new package is in
-// it. The saving process holds a lock (flock) on the new package's folder from the moment it
-// makes it until it is done, wherever it is renamed to meanwhile: a process killed midway
-// lets go of it, and so what it left is told from a save still going on, in any process.
+// it (<name> shortened when the whole would be longer than a name may be). The new package
+// holds the save's mark, the file ".kr-save-mark", from its making until the save is done: the
+// save's id, the place's name and, before anything is moved aside, the name, device and inode
+// it will have. Only what a mark names is ever removed or put back: an item that merely has
+// such a name is the user's, and so the clean-up holds on any file system, attributes or not.
+// The saving process holds a lock (flock) on the new package's folder from the moment it makes
+// it until it is done, wherever it is renamed to meanwhile: a process killed midway lets go of
+// it, and so what it left is told from a save still going on, in any process.
 const QByteArray kSavingInfix = QByteArrayLiteral(".kr-save-");
 const QByteArray kReplacedInfix = QByteArrayLiteral(".kr-replaced-");
+const QByteArray kSaveMark = QByteArrayLiteral(".kr-save-mark");
+const QByteArray kSaveMarkHeading = QByteArrayLiteral("Korvane Save As");
+constexpr qsizetype kSaveIDLength = 36; // a UUID
+
+struct SaveMark
+{
+    QByteArray id;
+    QByteArray place;    // the name of the place saved to
+    QByteArray replaced; // the name of what was moved aside; empty: nothing was
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+QByteArray saveMarkText(const SaveMark &mark)
+{
+    QByteArray text = kSaveMarkHeading + "\nid " + mark.id + "\nplace " + mark.place.toHex() + '\n';
+    if (!mark.replaced.isEmpty())
+        text += "replaced " + mark.replaced.toHex() + ' ' + QByteArray::number(quint64(mark.device)) + ' '
+            + QByteArray::number(quint64(mark.inode)) + '\n';
+    return text;
+}
+
+// The mark in the open folder (a regular file, never read through a link); no id when there
+// is none.
+SaveMark readSaveMark(int folder)
+{
+    SaveMark mark;
+    const int fd = ::openat(folder, kSaveMark.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return mark;
+    char buffer[2048];
+    struct stat status{};
+    ssize_t size = -1;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size < off_t(sizeof buffer))
+        size = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (size <= 0)
+        return mark;
+    const QList<QByteArray> lines = QByteArray(buffer, size).split('\n');
+    if (lines.first() != kSaveMarkHeading)
+        return mark;
+    SaveMark read;
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() == 2 && fields.at(0) == "id")
+            read.id = fields.at(1);
+        else if (fields.size() == 2 && fields.at(0) == "place")
+            read.place = QByteArray::fromHex(fields.at(1));
+        else if (fields.size() == 4 && fields.at(0) == "replaced") {
+            read.replaced = QByteArray::fromHex(fields.at(1));
+            read.device = dev_t(fields.at(2).toULongLong());
+            read.inode = ino_t(fields.at(3).toULongLong());
+        }
+    }
+    if (read.id.size() != kSaveIDLength || read.place.isEmpty() || read.replaced.contains('/'))
+        return mark;
+    return read;
+}
+
+// The hidden name beside the place: "." + name + infix + id, the name shortened (at the start
+// of a character) so that the whole fits the folder's limit on names.
+QByteArray besideName(const QByteArray &parent, const QByteArray &name, const QByteArray &infix, const QByteArray &id)
+{
+    long limit = ::pathconf(parent.constData(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = NAME_MAX;
+    QByteArray kept = name.left(std::max<qsizetype>(qsizetype(limit) - 1 - infix.size() - id.size(), 0));
+    while (!kept.isEmpty() && kept.size() < name.size() && (uchar(name.at(kept.size())) & 0xC0) == 0x80)
+        kept.chop(1);
+    return '.' + kept + infix + id;
+}
 
 // The folder opened (never through a link) and locked, or -1 when it is locked already (or
 // cannot be opened). With wait, waits for the lock.
@@ -302,86 +383,88 @@ bool itemExists(const QByteArray &path)
     return ::lstat(path.constData(), &status) == 0;
 }
 
-// Whether a process is saving into the place: the folder there is locked by a save.
-bool isLockedFolder(const QByteArray &path)
+// Whether the item at the path is the one the mark names as moved aside.
+bool isMovedAside(const QByteArray &path, const SaveMark &mark)
 {
     struct stat status{};
-    if (::lstat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode))
-        return false;
-    const int fd = lockFolder(path, false);
-    if (fd < 0)
-        return itemExists(path); // locked, as far as can be told
-    ::close(fd);
-    return false;
+    return !mark.replaced.isEmpty() && ::lstat(path.constData(), &status) == 0 && status.st_dev == mark.device
+        && status.st_ino == mark.inode;
 }
 
-// Clears what Save As runs killed midway left beside the place: a half-made new package is
-// removed; an old package moved aside goes back into the place when that is empty, and is
-// removed when the new package took the place. What a save still going on (in any process)
-// has there is left alone.
-void removeAbandonedSaves(const QString &place)
+void removeLeftover(const QByteArray &path)
 {
-    const QFileInfo info(place);
+    const KRResult<void> removed = KRFileManager::removeItemRecursively(QFile::decodeName(path));
+    KR_LOG(removed ? QStringLiteral("Removed %1, left by a save that did not finish").arg(KRFileManager::displayPath(path))
+                   : QStringLiteral("%1, left by a save that did not finish, stays: %2")
+                         .arg(KRFileManager::displayPath(path), removed.error().message()));
+}
+
+// Clears what Save As runs killed midway left for the place, as their marks name it: a
+// half-made new package is removed, and what it moved aside goes back into the place when that
+// is empty (and is removed when the place was saved to since); a new package that took the place loses its mark, and what it replaced is removed.
+// What a save still going on (in any process) has there is left alone, and so is anything
+// without a mark. Returns, when the place is empty and what was moved aside from it could not
+// go back, a sentence that says where it is.
+QString removeAbandonedSaves(const QString &place)
+{
+    const QFileInfo info(QDir::cleanPath(QFileInfo(place).absoluteFilePath()));
     const QByteArray parent = QFile::encodeName(info.absolutePath());
     const QByteArray name = QFile::encodeName(info.fileName());
     if (name.isEmpty())
-        return;
+        return {};
     const QByteArray target = parent + '/' + name;
-    const QByteArray saving = '.' + name + kSavingInfix;
-    const QByteArray replaced = '.' + name + kReplacedInfix;
-    DIR *dir = ::opendir(parent.constData());
-    if (!dir)
-        return;
-    // Only the names a save gives (its id is a UUID): anything else is the user's.
-    const auto saveID = [](const QByteArray &entryName, const QByteArray &prefix) {
-        if (!entryName.startsWith(prefix))
-            return QByteArray();
-        const QByteArray id = entryName.mid(prefix.size());
-        return QUuid::fromString(QLatin1String(id)).isNull() || id.size() != 36 ? QByteArray() : id;
-    };
-    QList<QByteArray> savings, replacements;
-    while (const struct dirent *entry = ::readdir(dir)) {
-        const QByteArray entryName(entry->d_name);
-        if (const QByteArray id = saveID(entryName, saving); !id.isEmpty())
-            savings.append(id);
-        else if (const QByteArray other = saveID(entryName, replaced); !other.isEmpty())
-            replacements.append(other);
+    QList<QByteArray> savings;
+    if (DIR *dir = ::opendir(parent.constData())) {
+        while (const struct dirent *entry = ::readdir(dir)) {
+            // ".", the place's name or the start of it, the infix, an id.
+            const QByteArray entryName(entry->d_name);
+            const qsizetype named = entryName.size() - kSaveIDLength - kSavingInfix.size();
+            if (named > 1 && entryName.startsWith('.') && entryName.mid(named, kSavingInfix.size()) == kSavingInfix
+                && name.startsWith(entryName.mid(1, named - 1)))
+                savings.append(entryName);
+        }
+        ::closedir(dir);
     }
-    ::closedir(dir);
-    const auto remove = [](const QByteArray &path) {
-        const KRResult<void> removed = KRFileManager::removeItemRecursively(QFile::decodeName(path));
-        KR_LOG(removed ? QStringLiteral("Removed %1, left by a save that did not finish").arg(KRFileManager::displayPath(path))
-                       : QStringLiteral("%1, left by a save that did not finish, stays: %2")
-                             .arg(KRFileManager::displayPath(path), removed.error().message()));
-    };
-    const auto putBack = [&](const QByteArray &old) {
-        if (!itemExists(target) && ::rename(old.constData(), target.constData()) == 0)
-            KR_LOG(QStringLiteral("Put %1 back in its place, moved aside by a save that did not finish")
-                       .arg(KRFileManager::displayPath(target)));
-    };
-    for (const QByteArray &id : std::as_const(savings)) {
-        const QByteArray path = parent + '/' + saving + id;
+    QString stays;
+    for (const QByteArray &saving : std::as_const(savings)) {
+        const QByteArray path = parent + '/' + saving;
         const int fd = lockFolder(path, false);
         if (fd < 0)
-            continue; // being saved, or no folder of ours
-        // The old package first: it goes back only while the half-made one still holds the lock.
-        if (replacements.contains(id))
-            putBack(parent + '/' + replaced + id);
-        remove(path);
+            continue; // being saved, or no folder
+        const SaveMark mark = readSaveMark(fd);
+        if (mark.id == saving.right(kSaveIDLength) && mark.place == name) {
+            // The old package first: it goes back only while the half-made one still holds the lock.
+            const QByteArray aside = parent + '/' + mark.replaced;
+            if (isMovedAside(aside, mark)) {
+                if (itemExists(target)) {
+                    removeLeftover(aside); // the place was saved to since: what it held was to be replaced
+                } else if (::rename(aside.constData(), target.constData()) == 0) {
+                    KR_LOG(QStringLiteral("Put %1 back in its place, moved aside by a save that did not finish")
+                               .arg(KRFileManager::displayPath(target)));
+                } else {
+                    const int error = errno;
+                    const QString where = KRFileManager::displayPath(aside);
+                    KR_LOG(QStringLiteral("%1, moved aside by a save that did not finish, stays there").arg(where));
+                    stays = QStringLiteral("The project was moved aside to \u201C%1\u201D by a save that did not finish, "
+                                           "and could not be put back: %2.")
+                                .arg(where, QString::fromLocal8Bit(std::strerror(error)));
+                }
+            }
+            removeLeftover(path);
+        }
         ::close(fd);
     }
-    for (const QByteArray &id : std::as_const(replacements)) {
-        const QByteArray path = parent + '/' + replaced + id;
-        if (!itemExists(path) || itemExists(parent + '/' + saving + id))
-            continue; // its save is going on (it was locked above)
-        if (!itemExists(target)) {
-            putBack(path);
-            continue;
+    // The new package in the place, still marked: its save was killed before it was done.
+    if (const int fd = lockFolder(target, false); fd >= 0) {
+        const SaveMark mark = readSaveMark(fd);
+        if (!mark.id.isEmpty() && mark.place == name) {
+            if (const QByteArray aside = parent + '/' + mark.replaced; isMovedAside(aside, mark))
+                removeLeftover(aside);
+            ::unlinkat(fd, kSaveMark.constData(), 0);
         }
-        // The new package took the place: the old one is done with once nothing saves there.
-        if (!isLockedFolder(target))
-            remove(path);
+        ::close(fd);
     }
+    return stays;
 }
 
 // Whether a Save-As may put a package in place of what is at the path: nothing, a file, an
@@ -510,13 +593,16 @@ KRResult<void> KRDocument::saveAs(const QString &target)
         return refuse(QStringLiteral("The project cannot be saved as %1: that place is inside the project or holds it."));
     if (!sourceWeb.isEmpty() && isSameOrInside(target, QDir::cleanPath(sourceWeb)))
         return refuse(QStringLiteral("The project cannot be saved as %1: that place is inside its web folder."));
+    // What earlier saves to this place left when they were killed midway, before the place is
+    // judged: a package put back into it is replaced as any other.
+    removeAbandonedSaves(target);
     if (!mayReplace(target))
         return refuse(QStringLiteral("The project cannot be saved as %1: a folder that is not a project is there."));
 
     const QFileInfo targetInfo(target);
     const QString parent = targetInfo.absolutePath();
-    // What earlier saves to this place left when they were killed midway.
-    removeAbandonedSaves(target);
+    const QByteArray parentBytes = QFile::encodeName(parent);
+    const QByteArray targetName = QFile::encodeName(targetInfo.fileName());
     // The new package is built beside its place and renamed into it when complete, so a
     // failure leaves neither a half-written package nor a changed document behind.
     QString staging;
@@ -538,11 +624,11 @@ KRResult<void> KRDocument::saveAs(const QString &target)
         if (error)
             return failed(because(QStringLiteral("Could not create the folder %1").arg(parent), error.value()));
     }
-    QString unique;
+    SaveMark mark;
+    mark.place = targetName;
     for (int attempt = 0; attempt < 8 && stagingLock < 0; ++attempt) {
-        unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        const QString candidate =
-            parent + QStringLiteral("/.") + targetInfo.fileName() + QString::fromLatin1(kSavingInfix) + unique;
+        mark.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1();
+        const QString candidate = QFile::decodeName(parentBytes + '/' + besideName(parentBytes, targetName, kSavingInfix, mark.id));
         if (::mkdir(QFile::encodeName(candidate).constData(), 0777) != 0)
             return failed(because(QStringLiteral("Could not create the project folder %1 in %2").arg(targetInfo.fileName(), parent),
                                   errno));
@@ -554,17 +640,26 @@ KRResult<void> KRDocument::saveAs(const QString &target)
             ::close(stagingLock);
             stagingLock = -1;
             staging.clear();
+        } else if (stagingLock < 0) {
+            return failed(QStringLiteral("Could not create the project folder %1.").arg(target));
         }
     }
     if (stagingLock < 0)
         return failed(QStringLiteral("Could not create the project folder %1.").arg(target));
+    const auto writeMark = [&] {
+        return KRFileManager::writeFileAtomicallyIn(stagingLock, kSaveMark, QDir(staging).filePath(QFile::decodeName(kSaveMark)),
+                                                    {saveMarkText(mark)}, false, {});
+    };
+    if (const KRResult<void> marked = writeMark(); !marked)
+        return failed(QStringLiteral("Could not create the project folder %1: %2").arg(target, marked.error().message()));
 
     KRNotificationCenter::defaultCenter().post(KRWillSaveDocumentNotification, identity());
     // Everything of the package travels: the web folder with its resources and any other
     // file; project.xml is written afresh.
     KRResult<void> copied;
     if (!source.isEmpty() && QFileInfo(source).isDir()) {
-        copied = KRFileManager::copyFolderContents(source, staging, {QFileInfo(source).canonicalFilePath(), {kProjectFile}});
+        copied = KRFileManager::copyFolderContents(source, staging, {QFileInfo(source).canonicalFilePath(),
+                                                                     {kProjectFile, QFile::decodeName(kSaveMark)}});
     } else if (!sourceWeb.isEmpty() && QFileInfo(sourceWeb).isDir()) {
         const QString stagingWeb = QDir(staging).filePath(kWebFolder);
         if (::mkdir(QFile::encodeName(stagingWeb).constData(), 0777) != 0)
@@ -582,8 +677,14 @@ KRResult<void> KRDocument::saveAs(const QString &target)
         return failed(written.error().message());
 
     QString replaced;
-    if (targetInfo.exists() || targetInfo.isSymLink()) {
-        replaced = parent + QStringLiteral("/.") + targetInfo.fileName() + QString::fromLatin1(kReplacedInfix) + unique;
+    if (struct stat status{}; ::lstat(QFile::encodeName(target).constData(), &status) == 0) {
+        // Named in the mark before it moves, so that a save killed after the move puts it back.
+        mark.replaced = besideName(parentBytes, targetName, kReplacedInfix, mark.id);
+        mark.device = status.st_dev;
+        mark.inode = status.st_ino;
+        if (const KRResult<void> marked = writeMark(); !marked)
+            return failed(QStringLiteral("Could not replace %1: %2").arg(target, marked.error().message()));
+        replaced = QFile::decodeName(parentBytes + '/' + mark.replaced);
         if (::rename(QFile::encodeName(target).constData(), QFile::encodeName(replaced).constData()) != 0)
             return failed(because(QStringLiteral("Could not replace %1").arg(target), errno));
     }
@@ -598,6 +699,7 @@ KRResult<void> KRDocument::saveAs(const QString &target)
         if (const KRResult<void> removed = KRFileManager::removeItemRecursively(replaced); !removed)
             KR_LOG(QStringLiteral("The replaced package is left at %1: %2").arg(replaced, removed.error().message()));
     }
+    ::unlinkat(stagingLock, kSaveMark.constData(), 0); // done: the package is the user's now
     ::close(stagingLock);
 
     const QString old = m_packagePath;

@@ -6,7 +6,7 @@ copies that killed saves left are removed when the project opens, and Save As ne
 one along, while a file of the user's that merely has such a name stays; a file whose name is
 not UTF-8 is named when the project opens and carried by Save As; a Save As into a folder
 nothing can be made in says where and why; a web folder replaced by a link while the project
-is open is not built into."""
+is open is not built into; a Save As under a name of 240 bytes saves there."""
 
 import base64
 import os
@@ -187,6 +187,29 @@ def saving_keeps_what_the_user_made(desktop):
     message = answer_alert(desktop, "could not be built", "build-refused")
     kd.check("is a link" in message, f"the build error does not say the web folder is a link: {message!r}")
     kd.check(not os.listdir(outside), f"the build wrote where the link leads: {os.listdir(outside)}")
+
+    # A name of 240 bytes, as long as the user may choose: Save As builds the package beside
+    # its place under a hidden name that still fits, and the project is then at that place.
+    os.remove(web)
+    os.rename(web + ".moved", web)
+    long_name = "Long" + "g" * 229 + ".krproj"
+    long_copy = os.path.join(documents, long_name)
+    window = kd.project_window(desktop, "Copy")
+    desktop.activate_if_needed(window)
+    desktop.menu(window, "File", "Save As…")
+    kd.choose_file(desktop, "Save As", long_name, "Save")
+    kd.wait_until(lambda: os.path.isfile(os.path.join(long_copy, "project.xml"))
+                  or alert_saying(desktop, "could not be saved"), "the project saved under the long name, or an error")
+    if alert_saying(desktop, "could not be saved"):
+        message = answer_alert(desktop, "could not be saved", "long-name-refused")
+        kd.check(False, f"Save As refused a name of {len(long_name.encode())} bytes: {message!r}")
+    window = kd.project_window(desktop, long_name[:-len(".krproj")])
+    desktop.screenshot("saved-as-long-name")
+    kd.check_page_drawn(desktop, kd.design_surface(desktop, window))
+    kd.check(b"<KRProjectDocument" in read(os.path.join(long_copy, "project.xml")), "the long-named package holds no project")
+    kd.check(os.path.isfile(os.path.join(long_copy, "kr-web", "photo.png")), "the long-named package lacks the project's files")
+    hidden = [n for n in os.listdir(documents) if n.startswith(".")]
+    kd.check(not hidden, f"the save left {hidden} beside the package")
 
 
 if __name__ == "__main__":

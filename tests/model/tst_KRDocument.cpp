@@ -24,6 +24,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -310,6 +311,18 @@ void plantAbandonedWrite(const QString &path, const QByteArray &bytes)
 {
     KRTest::writeFile(path, bytes);
     ::setxattr(QFile::encodeName(path).constData(), "user.com.korvane.temporaryWrite", "1", 1, 0);
+}
+
+// The mark a Save As gives the package it builds (in the folder at path): the save's id, the
+// name of the place it saves to and, when given, what it moved aside from there.
+void plantSaveMark(const QString &path, const QByteArray &id, const QByteArray &place, const QString &movedAside = {})
+{
+    QByteArray text = "Korvane Save As\nid " + id + "\nplace " + place.toHex() + '\n';
+    struct stat aside{};
+    if (!movedAside.isEmpty() && ::lstat(QFile::encodeName(movedAside).constData(), &aside) == 0)
+        text += "replaced " + QFile::encodeName(QFileInfo(movedAside).fileName()).toHex() + ' '
+            + QByteArray::number(quint64(aside.st_dev)) + ' ' + QByteArray::number(quint64(aside.st_ino)) + '\n';
+    KRTest::writeFile(path + QStringLiteral("/.kr-save-mark"), text);
 }
 
 // Makes the file (raw bytes of a path, whatever their encoding) with the bytes.
@@ -599,6 +612,11 @@ TEST(DocumentSaveAs, WhatKilledSavesLeftIsClearedWhenThePlaceIsNextUsed)
     const QString usersOwn = folder + QStringLiteral("/.Copy.krproj.kr-save-notes"); // no save's name
     for (const QString &path : {halfMade, movedAside, liveSave, liveAside, otherPlace, usersOwn})
         plantPackage(path);
+    const auto idOf = [](const QString &path) { return path.right(36).toLatin1(); };
+    plantSaveMark(halfMade, idOf(halfMade), "Copy.krproj");
+    plantSaveMark(target, idOf(movedAside), "Copy.krproj", movedAside); // killed once it took the place
+    plantSaveMark(liveSave, idOf(liveSave), "Copy.krproj", liveAside);
+    plantSaveMark(otherPlace, idOf(otherPlace), "Other.krproj");
     // A save going on: it holds the lock on its new package.
     const int lock = ::open(QFile::encodeName(liveSave).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(lock, 0);
@@ -617,13 +635,112 @@ TEST(DocumentSaveAs, WhatKilledSavesLeftIsClearedWhenThePlaceIsNextUsed)
     const QString gone = folder + QStringLiteral("/Gone.krproj");
     const QString goneAside = folder + QStringLiteral("/.Gone.krproj.kr-replaced-00000000-0000-4000-8000-000000005555");
     plantPackage(goneAside);
-    plantPackage(folder + QStringLiteral("/.Gone.krproj.kr-save-00000000-0000-4000-8000-000000005555"));
+    const QString goneSave = folder + QStringLiteral("/.Gone.krproj.kr-save-00000000-0000-4000-8000-000000005555");
+    plantPackage(goneSave);
+    plantSaveMark(goneSave, idOf(goneSave), "Gone.krproj", goneAside);
     ASSERT_TRUE(p.document->saveToPackage(gone).ok());
     ASSERT_TRUE(p.document->saveToPackage(target).ok());
     EXPECT_EQ(entriesOf(folder), (QStringList{QStringLiteral(".Copy.krproj.kr-save-notes"),
                                               QStringLiteral(".Other.krproj.kr-save-00000000-0000-4000-8000-000000004444"),
                                               QStringLiteral("Copy.krproj"), QStringLiteral("Gone.krproj")}));
     EXPECT_TRUE(KRTest::readFile(gone + QStringLiteral("/project.xml")).contains("showGrid=\"true\""));
+}
+
+// Copies that trust their source, and clean-ups by name. Another program's save replaces the
+// package while Save As copies it: the save fails and says so, and leaves nothing. Beside the
+// place, what merely looks like a killed save's leftover is the user's and stays, while a
+// marked leftover goes; in the package, a temporary file marked only by its name (as on a file
+// system without attributes) is not carried, and is removed on opening. A name as long as a
+// name may be is saved to, and replaced. A project that a Save As killed between its two
+// renames moved aside is put back when its place is opened.
+TEST(DocumentSaveAs, CopiesCheckTheirSourceAndCleanUpsTouchOnlyWhatIsMarked)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QString folder = KRTest::makeTempDir();
+    const QString target = folder + QStringLiteral("/Copy.krproj");
+
+    // Replaced once the copy has begun, as another process's Save As into the same place does:
+    // the package moved aside and removed, a new one in its place.
+    bool swapped = false;
+    KRFileManager::setCopyObserverForTesting([&](const QByteArray &) {
+        if (std::exchange(swapped, true))
+            return;
+        const QString old = p.package + QStringLiteral(".old"), fresh = p.package + QStringLiteral(".new");
+        KRTest::writeFile(fresh + QStringLiteral("/project.xml"), KRTest::readFile(p.package + QStringLiteral("/project.xml")));
+        KRTest::writeFile(fresh + QStringLiteral("/kr-web/css/deep/site.css"), "saved by another");
+        ASSERT_EQ(::rename(QFile::encodeName(p.package).constData(), QFile::encodeName(old).constData()), 0);
+        ASSERT_EQ(::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(p.package).constData()), 0);
+        ASSERT_TRUE(KRFileManager::removeItemRecursively(old).ok());
+    });
+    const auto partial = p.document->saveToPackage(target);
+    KRFileManager::setCopyObserverForTesting({});
+    ASSERT_TRUE(swapped);
+    ASSERT_FALSE(partial.ok()) << "a copy of a package removed under it passed for a save";
+    EXPECT_TRUE(partial.error().message().contains(QStringLiteral("changed while it was copied")))
+        << partial.error().message().toStdString();
+    EXPECT_EQ(p.document->fileURL(), p.package);
+    EXPECT_EQ(entriesOf(folder), QStringList());
+
+    // Beside the place: the user's own look-alikes, and a half-made package a killed save left.
+    const QString lookAlike = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-00000000aaaa");
+    const QString lookAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-00000000aaaa");
+    KRTest::writeFile(lookAlike + QStringLiteral("/notes.txt"), "mine");
+    KRTest::writeFile(lookAside + QStringLiteral("/notes.txt"), "mine too");
+    const QString leftover = folder + QStringLiteral("/.Copy.krproj.kr-save-00000000-0000-4000-8000-00000000bbbb");
+    KRTest::writeFile(leftover + QStringLiteral("/project.xml"), "<KRProjectDocument/>");
+    plantSaveMark(leftover, leftover.right(36).toLatin1(), "Copy.krproj");
+    // In the package: a temporary file of a killed write, marked by its name only.
+    const QString web = p.package + QStringLiteral("/kr-web");
+    const int webFolder = ::open(QFile::encodeName(web).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(webFolder, 0);
+    const KRFileManager::TemporaryFile killed = KRFileManager::makeTemporaryFileIn(webFolder);
+    ::close(webFolder);
+    ASSERT_FALSE(killed.name.isEmpty());
+    const QByteArray killedPath = QFile::encodeName(web) + '/' + killed.name;
+    ::removexattr(killedPath.constData(), "user.com.korvane.temporaryWrite");
+    const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, killedPath.constData(), old, 0), 0);
+    KRTest::writeFile(web + QStringLiteral("/.kr-write-0123456789abcdef-0123456789abcdef"), "the user's own");
+
+    const auto saved = p.document->saveToPackage(target);
+    ASSERT_TRUE(saved.ok()) << saved.error().message().toStdString();
+    EXPECT_EQ(entriesOf(folder), (QStringList{QFileInfo(lookAside).fileName(), QFileInfo(lookAlike).fileName(),
+                                              QStringLiteral("Copy.krproj")}));
+    EXPECT_EQ(KRTest::readFile(lookAlike + QStringLiteral("/notes.txt")), QByteArray("mine"));
+    EXPECT_EQ(KRTest::readFile(lookAside + QStringLiteral("/notes.txt")), QByteArray("mine too"));
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/notes.txt")));
+    EXPECT_EQ(entriesOf(target + QStringLiteral("/kr-web")),
+              (QStringList{QStringLiteral(".kr-write-0123456789abcdef-0123456789abcdef"), QStringLiteral("css")}));
+    EXPECT_FALSE(QFileInfo::exists(target + QStringLiteral("/.kr-save-mark")));
+    EXPECT_TRUE(KRDocument::openPackage(p.package).ok());
+    EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(killedPath))) << "the killed write's file stayed";
+
+    // A name of 255 bytes, the most a name may have: saved to, then replaced.
+    const QString longName = QString(255 - 7, QLatin1Char('L')) + QStringLiteral(".krproj");
+    const QString longTarget = folder + QLatin1Char('/') + longName;
+    const auto saveLong = p.document->saveToPackage(longTarget);
+    ASSERT_TRUE(saveLong.ok()) << saveLong.error().message().toStdString();
+    ASSERT_TRUE(p.document->saveToPackage(target).ok());
+    const auto replaceLong = p.document->saveToPackage(longTarget);
+    ASSERT_TRUE(replaceLong.ok()) << replaceLong.error().message().toStdString();
+    EXPECT_TRUE(KRDocument::openPackage(longTarget).ok());
+    EXPECT_EQ(entriesOf(folder), (QStringList{QFileInfo(lookAside).fileName(), QFileInfo(lookAlike).fileName(),
+                                              QStringLiteral("Copy.krproj"), longName}));
+
+    // Killed between its two renames: the place empty, the project moved aside, the new package
+    // half-made beside it. Opening the place puts the project back.
+    const QString id = QStringLiteral("00000000-0000-4000-8000-00000000cccc");
+    const QString movedAside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-") + id;
+    const QString halfMade = folder + QStringLiteral("/.Copy.krproj.kr-save-") + id;
+    ASSERT_EQ(::rename(QFile::encodeName(target).constData(), QFile::encodeName(movedAside).constData()), 0);
+    KRTest::writeFile(halfMade + QStringLiteral("/project.xml"), "<KRProjectDocument/>");
+    plantSaveMark(halfMade, id.toLatin1(), "Copy.krproj", movedAside);
+    const auto reopened = KRDocument::openPackage(target);
+    ASSERT_TRUE(reopened.ok()) << reopened.error().message().toStdString();
+    EXPECT_TRUE(KRTest::readFile(target + QStringLiteral("/project.xml")).contains("showGrid=\"true\""));
+    EXPECT_EQ(entriesOf(folder), (QStringList{QFileInfo(lookAside).fileName(), QFileInfo(lookAlike).fileName(),
+                                              QStringLiteral("Copy.krproj"), longName}));
 }
 
 // A Save As that fails says what failed and where, with the system's reason.
