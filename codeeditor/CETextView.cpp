@@ -487,6 +487,66 @@ void CETextView::drawEditFirst(const QTextBlock &block, int linesBefore, int at,
         viewport()->repaint(line);
 }
 
+qsizetype CETextView::guardedReplaceEach(const QList<CERange> &ranges, const QString &replacement)
+{
+    QList<CERange> allowed;
+    for (const CERange &range : ranges)
+        if (hostAllows(range, replacement))
+            allowed.append(range);
+    if (allowed.isEmpty())
+        return 0;
+    // The new text between the first and the last replaced range, built in one pass; the
+    // selection moves along with the text before it, and one ending in a replaced range ends
+    // after the replacement.
+    const QStringView text(m_shadow);
+    const CERange selection = selectedRange();
+    const qsizetype start = allowed.first().location, end = allowed.last().end();
+    QString span;
+    span.reserve(end - start + allowed.size() * std::max<qsizetype>(0, replacement.size() - allowed.first().length));
+    qsizetype at = start, delta = 0, newStart = -1, newEnd = -1;
+    for (const CERange &range : allowed) {
+        span += text.mid(at, range.location - at);
+        span += replacement;
+        at = range.end();
+        if (newStart < 0 && selection.location < range.end())
+            newStart = std::min(selection.location, range.location) + delta;
+        if (newEnd < 0 && selection.end() <= range.location)
+            newEnd = selection.end() + delta;
+        else if (newEnd < 0 && selection.end() < range.end())
+            newEnd = range.location + delta + replacement.size();
+        delta += replacement.size() - range.length;
+    }
+    if (newStart < 0)
+        newStart = selection.location + delta;
+    if (newEnd < 0)
+        newEnd = selection.end() + delta;
+    replaceAsOneStep({start, end - start}, span, selection, {newStart, newEnd - newStart});
+    return allowed.size();
+}
+
+// The edit records its own undo, which puts back the text and the selection before it (and
+// records the redo the same way).
+void CETextView::replaceAsOneStep(CERange range, const QString &replacement, CERange selectionBefore,
+                                  CERange selectionAfter)
+{
+    const QString removed = m_shadow.mid(range.location, range.length);
+    m_recordsItself = true;
+    replaceUnguarded(range, replacement);
+    m_recordsItself = false;
+    setSelectedRange(selectionAfter);
+    KRSpecialUndoManager *manager = m_editor.undoManager();
+    if (!manager || !manager->isUndoRegistrationEnabled())
+        return;
+    QPointer<CETextView> self(this);
+    const CERange inserted{range.location, replacement.size()};
+    manager->registerUndo(this, [self, inserted, removed, selectionBefore, selectionAfter] {
+        if (self)
+            self->replaceAsOneStep(inserted, removed, selectionAfter, selectionBefore);
+    });
+    if (!manager->isUndoing() && !manager->isRedoing())
+        manager->setActionName(m_actionName);
+}
+
 void CETextView::load(const QString &text)
 {
     m_loading = true;
@@ -566,7 +626,7 @@ void CETextView::onContentsChange(bool trusted)
 void CETextView::recordUndo(CERange inserted, const QString &removed)
 {
     KRSpecialUndoManager *manager = m_editor.undoManager();
-    if (!manager || !manager->isUndoRegistrationEnabled())
+    if (m_recordsItself || !manager || !manager->isUndoRegistrationEnabled())
         return;
     QPointer<CETextView> self(this);
     manager->registerUndo(this, [self, inserted, removed] {

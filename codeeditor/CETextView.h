@@ -44,6 +44,10 @@ public:
     bool guardedReplace(CERange range, const QString &replacement) override;
     // Replaces without asking the host (undo, redo, loading).
     void replaceUnguarded(CERange range, const QString &replacement);
+    // Replaces each of the ranges (in order, apart) that the host allows with the replacement,
+    // as one edit from the first to the last: one undo step, in time linear in the text, whose
+    // undo restores the text and the selection before it. The number replaced.
+    qsizetype guardedReplaceEach(const QList<CERange> &ranges, const QString &replacement);
     // Loads a text: unguarded, unrecorded, not reported to the host as an edit.
     void load(const QString &text);
 
@@ -118,6 +122,7 @@ private:
     void onSelectionChanged();
     void selectNamePart(qsizetype clicked);
     void recordUndo(CERange inserted, const QString &removed);
+    void replaceAsOneStep(CERange range, const QString &replacement, CERange selectionBefore, CERange selectionAfter);
     void matchBraces();
     void flash(CERange range);
     bool hostAllows(CERange range, const QString &replacement);
@@ -131,6 +136,7 @@ private:
     bool m_reverting = false;
     bool m_selectionPending = false;
     bool m_loading = false;
+    bool m_recordsItself = false; // the edit under way registers its own undo
     bool m_dragScrolling = false;
     QPoint m_dragScroll;
     bool m_typingRun = false;
