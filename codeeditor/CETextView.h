@@ -116,6 +116,7 @@ private:
     void onContentsChange(bool trusted = false);
     void drawEditFirst(const QTextBlock &block, int linesBefore, int at, int removed, int added);
     void layOutWithFormats(const QTextBlock &block, const QList<QTextLayout::FormatRange> &formats);
+    CERange colouredPart(const QTextBlock &block) const;
     void continueTypingRun();
     void endTypingRun();
     bool takeChange(CERange *removedRange, QString *inserted);

@@ -930,6 +930,62 @@ TEST(CEEditor, ReplaceAllOverManyMatchesIsOneEdit)
     EXPECT_EQ(f.editor.colouring()->string(), text);
 }
 
+// A line of 100,000 characters (a minified script) gets its colours where it is in view and a
+// margin around it, not along its whole length: its layout, made again on every key, stays as
+// costly as a short line's formats make it. What comes into view, by typing or scrolling, is
+// coloured as the colouring says.
+TEST(CEEditor, ALongLineIsColouredWhereItIsInView)
+{
+    EditorFixture f;
+    QString longLine;
+    for (int i = 0; longLine.size() < 100'000; ++i)
+        longLine += QStringLiteral("var a%1=b(%1,'x');").arg(i);
+    const QString head = QStringLiteral("var x = 1;\n");
+    f.editor.setString(head + longLine + "\n" + head);
+    const QTextBlock block = f.view().document()->findBlockByNumber(1);
+    // The string nearest a place of the long line, its colour in the layout and in the colouring.
+    auto coloursAgree = [&](qsizetype near) {
+        const qsizetype string = block.text().indexOf("'x'", near) + 1;
+        const qsizetype at = block.position() + string;
+        const QColor expected = colourAt(f.view(), at);
+        EXPECT_TRUE(expected.isValid()) << "the string at " << string << " is coloured";
+        QColor shown;
+        for (const QTextLayout::FormatRange &format : block.layout()->formats())
+            if (format.start <= string && string < format.start + format.length)
+                shown = format.format.foreground().color();
+        EXPECT_EQ(shown, expected) << "in the layout at " << string;
+    };
+    auto formatsSpan = [&] {
+        qsizetype from = longLine.size(), to = 0;
+        for (const QTextLayout::FormatRange &format : block.layout()->formats()) {
+            from = std::min<qsizetype>(from, format.start);
+            to = std::max<qsizetype>(to, format.start + format.length);
+        }
+        return to - from;
+    };
+
+    const qsizetype middle = longLine.size() / 2;
+    f.select(block.position() + middle);
+    f.view().ensureCursorVisible();
+    f.turn();
+    QTest::keyClick(&f.view(), Qt::Key_Z);
+    f.turn();
+    EXPECT_EQ(f.editor.string().mid(block.position() + middle, 1), "z");
+    EXPECT_LT(formatsSpan(), 30'000) << "the colours cover the part in view, not the whole line";
+    coloursAgree(middle);
+
+    const qsizetype nearEnd = longLine.size() - 200;
+    f.select(block.position() + nearEnd);
+    f.view().ensureCursorVisible();
+    f.turn();
+    EXPECT_LT(formatsSpan(), 30'000);
+    coloursAgree(nearEnd);
+    f.select(0);
+    f.view().ensureCursorVisible();
+    f.turn();
+    coloursAgree(0);
+}
+
 // The text's context menu offers undo and redo of its history, find and the text commands.
 TEST(CEEditor, ContextMenuOffersTheTextCommands)
 {
