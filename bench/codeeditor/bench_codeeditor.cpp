@@ -3,7 +3,8 @@
 // Each reports its time as a ratio of its target (full: 150 ms; keystroke: 1 ms and one 16 ms
 // frame) and of a floor measured in the same run: one plain ICU pass of the string pattern over
 // the same text. Then the editor widget itself against a plain QPlainTextEdit holding the same
-// text: typing, paging and Select All, each from the key event to the repaint done. The
+// text: typing, paging and Select All, each from the key event to the repaint done; typing on a
+// 200,000-character line; and Replace All of 86,000 matches in 5 MB with its undo and redo. The
 // application is started as main() starts it; the editors are made beside its windows.
 
 #include <bench/support/KRBenchStartup.h>
