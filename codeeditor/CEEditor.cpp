@@ -696,12 +696,15 @@ int CEEditor::replaceAll()
     const QString search = m_findBar->searchString();
     const QString replacement = m_findBar->replacement();
     const QList<qsizetype> matches = ceEditorMatches(m_textView->text(), search, m_findBar->caseSensitivity());
+    QList<CERange> ranges;
+    ranges.reserve(matches.size());
+    for (const qsizetype at : matches)
+        ranges.append({at, search.size()});
     int replaced = 0;
-    // From the end, so that the earlier matches keep their places.
-    runCommand(tr("Replace All"), [&](CETextEditTarget &t) {
+    // One edit of the text from the first match to the last, however many matches there are.
+    runCommand(tr("Replace All"), [&](CETextEditTarget &) {
         CECommandResult r;
-        for (auto it = matches.crbegin(); it != matches.crend(); ++it)
-            replaced += t.guardedReplace({*it, search.size()}, replacement) ? 1 : 0;
+        replaced = int(m_textView->guardedReplaceEach(ranges, replacement));
         r.changed = replaced > 0;
         return r;
     }, true);

@@ -208,7 +208,32 @@ struct CETextViewPushedFormats : QTextBlockUserData
 {
     QList<QPair<qsizetype, quint32>> handles;
     QList<QTextLayout::FormatRange> formats;
+    CERange part{0, -1}; // the characters of the block the formats cover (from its start); all
 };
+
+// A line longer than this (a minified script) is given its colours only where it is in view
+// and a margin around it, in steps of the margin: its layout, made again on every key, then
+// runs through as many format changes as a short line's, not through those of the whole line.
+constexpr qsizetype ceTextViewLongBlock = 20000;
+constexpr qsizetype ceTextViewLongBlockMargin = 4096;
+
+// The formats of a long block's layout cut to the part that gets colours.
+QList<QTextLayout::FormatRange> ceTextViewFormatsIn(const QList<QTextLayout::FormatRange> &formats, CERange part)
+{
+    if (part.length < 0)
+        return formats;
+    QList<QTextLayout::FormatRange> cut;
+    for (QTextLayout::FormatRange format : formats) {
+        const qsizetype from = std::max<qsizetype>(format.start, part.location);
+        const qsizetype to = std::min<qsizetype>(format.start + format.length, part.end());
+        if (to <= from)
+            continue;
+        format.start = int(from);
+        format.length = int(to - from);
+        cut.append(format);
+    }
+    return cut;
+}
 
 } // namespace
 
@@ -477,7 +502,10 @@ void CETextView::drawEditFirst(const QTextBlock &block, int linesBefore, int at,
 {
     if (!viewport()->isVisible())
         return;
-    layOutWithFormats(block, ceTextViewMovedFormats(block.layout()->formats(), at, removed, added));
+    QList<QTextLayout::FormatRange> formats = ceTextViewMovedFormats(block.layout()->formats(), at, removed, added);
+    if (auto *pushed = dynamic_cast<CETextViewPushedFormats *>(block.userData()); pushed && pushed->part.length >= 0)
+        formats = ceTextViewFormatsIn(formats, pushed->part);
+    layOutWithFormats(block, formats);
     if (block.lineCount() != linesBefore)
         return;
     const QRectF box = blockBoundingGeometry(block).translated(contentOffset());
@@ -485,6 +513,66 @@ void CETextView::drawEditFirst(const QTextBlock &block, int linesBefore, int at,
                            .intersected(viewport()->rect());
     if (!line.isEmpty())
         viewport()->repaint(line);
+}
+
+qsizetype CETextView::guardedReplaceEach(const QList<CERange> &ranges, const QString &replacement)
+{
+    QList<CERange> allowed;
+    for (const CERange &range : ranges)
+        if (hostAllows(range, replacement))
+            allowed.append(range);
+    if (allowed.isEmpty())
+        return 0;
+    // The new text between the first and the last replaced range, built in one pass; the
+    // selection moves along with the text before it, and one ending in a replaced range ends
+    // after the replacement.
+    const QStringView text(m_shadow);
+    const CERange selection = selectedRange();
+    const qsizetype start = allowed.first().location, end = allowed.last().end();
+    QString span;
+    span.reserve(end - start + allowed.size() * std::max<qsizetype>(0, replacement.size() - allowed.first().length));
+    qsizetype at = start, delta = 0, newStart = -1, newEnd = -1;
+    for (const CERange &range : allowed) {
+        span += text.mid(at, range.location - at);
+        span += replacement;
+        at = range.end();
+        if (newStart < 0 && selection.location < range.end())
+            newStart = std::min(selection.location, range.location) + delta;
+        if (newEnd < 0 && selection.end() <= range.location)
+            newEnd = selection.end() + delta;
+        else if (newEnd < 0 && selection.end() < range.end())
+            newEnd = range.location + delta + replacement.size();
+        delta += replacement.size() - range.length;
+    }
+    if (newStart < 0)
+        newStart = selection.location + delta;
+    if (newEnd < 0)
+        newEnd = selection.end() + delta;
+    replaceAsOneStep({start, end - start}, span, selection, {newStart, newEnd - newStart});
+    return allowed.size();
+}
+
+// The edit records its own undo, which puts back the text and the selection before it (and
+// records the redo the same way).
+void CETextView::replaceAsOneStep(CERange range, const QString &replacement, CERange selectionBefore,
+                                  CERange selectionAfter)
+{
+    const QString removed = m_shadow.mid(range.location, range.length);
+    m_recordsItself = true;
+    replaceUnguarded(range, replacement);
+    m_recordsItself = false;
+    setSelectedRange(selectionAfter);
+    KRSpecialUndoManager *manager = m_editor.undoManager();
+    if (!manager || !manager->isUndoRegistrationEnabled())
+        return;
+    QPointer<CETextView> self(this);
+    const CERange inserted{range.location, replacement.size()};
+    manager->registerUndo(this, [self, inserted, removed, selectionBefore, selectionAfter] {
+        if (self)
+            self->replaceAsOneStep(inserted, removed, selectionAfter, selectionBefore);
+    });
+    if (!manager->isUndoing() && !manager->isRedoing())
+        manager->setActionName(m_actionName);
 }
 
 void CETextView::load(const QString &text)
@@ -566,7 +654,7 @@ void CETextView::onContentsChange(bool trusted)
 void CETextView::recordUndo(CERange inserted, const QString &removed)
 {
     KRSpecialUndoManager *manager = m_editor.undoManager();
-    if (!manager || !manager->isUndoRegistrationEnabled())
+    if (m_recordsItself || !manager || !manager->isUndoRegistrationEnabled())
         return;
     QPointer<CETextView> self(this);
     manager->registerUndo(this, [self, inserted, removed] {
@@ -1188,14 +1276,17 @@ void CETextView::pushFormats(CERange visible)
         visible = visibleRange();
     for (QTextBlock block = document()->findBlock(int(visible.location)); block.isValid() && block.position() <= visible.end();
          block = block.next()) {
+        const CERange part = colouredPart(block);
+        const CERange span = part.length < 0 ? CERange{block.position(), block.length() - 1}
+                                             : CERange{block.position() + part.location, part.length};
         // A block whose layout still has the formats pushed from the same runs is as it should be.
-        const QList<QPair<qsizetype, quint32>> handles = store.runHandles({block.position(), block.length() - 1});
+        const QList<QPair<qsizetype, quint32>> handles = store.runHandles(span);
         auto *pushed = dynamic_cast<CETextViewPushedFormats *>(block.userData());
         QTextLayout *layout = block.layout();
-        if (pushed && pushed->handles == handles && layout->formats().isSharedWith(pushed->formats))
+        if (pushed && pushed->part == part && pushed->handles == handles && layout->formats().isSharedWith(pushed->formats))
             continue;
         QList<QTextLayout::FormatRange> formats;
-        for (const auto &[range, attributes] : store.runs({block.position(), block.length() - 1})) {
+        for (const auto &[range, attributes] : store.runs(span)) {
             if (attributes.isEmpty())
                 continue;
             QTextLayout::FormatRange format;
@@ -1214,6 +1305,7 @@ void CETextView::pushFormats(CERange visible)
             block.setUserData(pushed); // the block owns it
         }
         pushed->handles = handles;
+        pushed->part = part;
         if (layout->formats() == formats) {
             pushed->formats = layout->formats();
             continue;
@@ -1221,6 +1313,56 @@ void CETextView::pushFormats(CERange visible)
         layOutWithFormats(block, formats);
         pushed->formats = layout->formats();
     }
+}
+
+// The whole block ({0, -1}), but of a long one what is in view and a margin either side, in
+// steps of the margin (empty when it is out of view). A long block not laid out yet gets its
+// colours whole, once.
+CERange CETextView::colouredPart(const QTextBlock &block) const
+{
+    const qsizetype length = block.length() - 1;
+    QTextLayout *layout = block.layout();
+    if (length <= ceTextViewLongBlock || !layout || layout->lineCount() == 0)
+        return {0, -1};
+    qreal top = 0;
+    bool inView = false;
+    visitBlocksInView([&](const QTextBlock &visited, const QRectF &box) {
+        if (visited == block) {
+            top = box.top();
+            inView = true;
+            return false;
+        }
+        return box.bottom() <= viewport()->height();
+    });
+    if (!inView)
+        return {0, 0};
+    const qreal height = viewport()->height();
+    // The first line reaching into the view and the last starting in it.
+    int first = 0, last = layout->lineCount() - 1;
+    for (int lo = 0, hi = layout->lineCount(); lo < hi;) {
+        const int mid = (lo + hi) / 2;
+        const QTextLine line = layout->lineAt(mid);
+        if (top + line.y() + line.height() <= 0)
+            lo = first = mid + 1;
+        else
+            hi = mid;
+    }
+    for (int lo = first, hi = layout->lineCount(); lo < hi;) {
+        const int mid = (lo + hi) / 2;
+        if (top + layout->lineAt(mid).y() < height) {
+            last = mid;
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    first = std::min(first, layout->lineCount() - 1);
+    last = std::max(last, first);
+    const QTextLine firstLine = layout->lineAt(first), lastLine = layout->lineAt(last);
+    const qsizetype step = ceTextViewLongBlockMargin;
+    const qsizetype from = std::max<qsizetype>(0, (firstLine.textStart() / step - 1) * step);
+    const qsizetype to = std::min(length, ((lastLine.textStart() + lastLine.textLength()) / step + 2) * step);
+    return {from, std::max<qsizetype>(0, to - from)};
 }
 
 // The block is laid out again with `formats`, and the layout asks for its own repaint. Its

@@ -44,6 +44,10 @@ public:
     bool guardedReplace(CERange range, const QString &replacement) override;
     // Replaces without asking the host (undo, redo, loading).
     void replaceUnguarded(CERange range, const QString &replacement);
+    // Replaces each of the ranges (in order, apart) that the host allows with the replacement,
+    // as one edit from the first to the last: one undo step, in time linear in the text, whose
+    // undo restores the text and the selection before it. The number replaced.
+    qsizetype guardedReplaceEach(const QList<CERange> &ranges, const QString &replacement);
     // Loads a text: unguarded, unrecorded, not reported to the host as an edit.
     void load(const QString &text);
 
@@ -112,12 +116,14 @@ private:
     void onContentsChange(bool trusted = false);
     void drawEditFirst(const QTextBlock &block, int linesBefore, int at, int removed, int added);
     void layOutWithFormats(const QTextBlock &block, const QList<QTextLayout::FormatRange> &formats);
+    CERange colouredPart(const QTextBlock &block) const;
     void continueTypingRun();
     void endTypingRun();
     bool takeChange(CERange *removedRange, QString *inserted);
     void onSelectionChanged();
     void selectNamePart(qsizetype clicked);
     void recordUndo(CERange inserted, const QString &removed);
+    void replaceAsOneStep(CERange range, const QString &replacement, CERange selectionBefore, CERange selectionAfter);
     void matchBraces();
     void flash(CERange range);
     bool hostAllows(CERange range, const QString &replacement);
@@ -131,6 +137,7 @@ private:
     bool m_reverting = false;
     bool m_selectionPending = false;
     bool m_loading = false;
+    bool m_recordsItself = false; // the edit under way registers its own undo
     bool m_dragScrolling = false;
     QPoint m_dragScroll;
     bool m_typingRun = false;

@@ -3,7 +3,8 @@
 // Each reports its time as a ratio of its target (full: 150 ms; keystroke: 1 ms and one 16 ms
 // frame) and of a floor measured in the same run: one plain ICU pass of the string pattern over
 // the same text. Then the editor widget itself against a plain QPlainTextEdit holding the same
-// text: typing, paging and Select All, each from the key event to the repaint done. The
+// text: typing, paging and Select All, each from the key event to the repaint done; typing on a
+// 200,000-character line; and Replace All of 86,000 matches in 5 MB with its undo and redo. The
 // application is started as main() starts it; the editors are made beside its windows.
 
 #include <bench/support/KRBenchStartup.h>
@@ -16,6 +17,7 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <codeeditor/CEEditor.h>
+#include <codeeditor/CEFindBar.h>
 #include <codeeditor/CETextView.h>
 
 #include <model/KRSpecialUndoManager.h>
@@ -26,6 +28,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextCursor>
@@ -34,6 +37,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -162,12 +166,12 @@ BENCHMARK(BM_KeystrokeInView)->Unit(benchmark::kMicrosecond);
 // floor, so that both see the machine in the same state.
 struct TypingBench
 {
-    TypingBench()
+    explicit TypingBench(const QString &text = generatedScript())
         : defaults(QDir(directory.path()).filePath("defaults.conf"))
         , controller(KR_SOURCE_DIR "/resources/syntax", directory.path())
         , special(undo)
         , editor(&defaults, &controller)
-        , script(generatedScript())
+        , script(text)
     {
         editorHost.resize(900, 700);
         editor.setObject(true, CEKeys::showLineNumberGutter);
@@ -224,6 +228,21 @@ struct TypingBench
             return false;
         }
     };
+
+    // Milliseconds from `act` to the end of the repaint it caused; negative when no repaint came
+    // within 600 s.
+    static double toRepaint(PaintCounter &paints, const std::function<void()> &act)
+    {
+        const int before = paints.paints;
+        QElapsedTimer timer;
+        timer.start();
+        act();
+        QDeadlineTimer deadline(600000);
+        do {
+            QApplication::processEvents();
+        } while (paints.paints == before && !deadline.hasExpired());
+        return paints.paints == before ? -1 : double(timer.nsecsElapsed()) / 1e6;
+    }
 
     // Milliseconds from the key event to the end of the repaint it caused; negative when no
     // repaint came within 5 s.
@@ -341,6 +360,130 @@ void BM_PageAndSelectAll(benchmark::State &state)
     KRBench::reportTarget(state, "select_all_ms", select, "ms", frameMs);
 }
 BENCHMARK(BM_PageAndSelectAll)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Typing in the middle of one 200,000-character line (a minified script, between short lines)
+// against typing on a short line of the same text, and against the plain text edit typed into
+// on the same long line: each key from the key event to the repaint done, in turn in blocks of
+// 20 letters. Targets: a key on the long line costs at most twice one on a short line, and at
+// most 1.2 times the plain text edit's on the same long line (which lays the whole line out on
+// every key, as the editor does).
+void BM_TypingOnALongLine(benchmark::State &state)
+{
+    QString longLine;
+    for (int i = 0; longLine.size() < 200'000; ++i)
+        longLine += "var a" + QString::number(i) + "=b(" + QString::number(i) + ",'x');";
+    const QString head = QStringLiteral("// short\nfunction f(a) {\n    return a;\n}\n");
+    TypingBench bench(head + longLine + "\n" + head);
+    CETextView &view = *bench.editor.textView();
+    enum Where { EditorLong, EditorShort, PlainLong };
+    constexpr int keys = 200, block = 20;
+    double ms[3] = {0, 0, 0};
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench.load();
+        state.ResumeTiming();
+        // Where the next block of letters goes; the short line lies before the long one.
+        qsizetype caret[3] = {head.size() + longLine.size() / 2, head.indexOf("return"), head.size() + longLine.size() / 2};
+        for (int first = 0; first < keys; first += block) {
+            for (const Where where : {EditorLong, EditorShort, PlainLong}) {
+                state.PauseTiming();
+                bench.focus(where != PlainLong);
+                if (where == PlainLong) {
+                    QTextCursor cursor = bench.plain->textCursor();
+                    cursor.setPosition(int(caret[where]));
+                    bench.plain->setTextCursor(cursor);
+                } else {
+                    view.setSelectedRange({caret[where], 0});
+                }
+                QApplication::processEvents();
+                state.ResumeTiming();
+                for (int i = first; i < first + block; ++i) {
+                    const Qt::Key key = Qt::Key(Qt::Key_A + i % 26);
+                    const double one = where == PlainLong ? TypingBench::keyToRepaint(bench.plain, bench.plainPaints, key)
+                                                          : TypingBench::keyToRepaint(&view, bench.editorPaints, key);
+                    if (one < 0) {
+                        state.SkipWithError("a key caused no repaint");
+                        return;
+                    }
+                    ms[where] += one;
+                }
+                caret[where] += block;
+                if (where == EditorShort)
+                    caret[EditorLong] += block;
+            }
+        }
+    }
+    const double typed = double(state.iterations()) * keys;
+    state.counters["long_ms_per_key"] = ms[EditorLong] / typed;
+    state.counters["short_ms_per_key"] = ms[EditorShort] / typed;
+    state.counters["plain_long_ms_per_key"] = ms[PlainLong] / typed;
+    KRBench::reportTarget(state, "long_line_typing_over_short", ms[EditorLong] / ms[EditorShort], "x", 2.0);
+    KRBench::reportTarget(state, "long_line_typing_over_plain", ms[EditorLong] / ms[PlainLong], "x", 1.2);
+}
+BENCHMARK(BM_TypingOnALongLine)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// Replace All over a 5 MB script with 86,496 matches, its undo and its redo, each from the
+// command to the repaint done, against a floor taken in the same run: the plain text edit
+// given the same 5 MB with setPlainText, to its repaint. Each of the three is one edit of the
+// text, so each should cost a few such loads at most (target: twice the floor).
+QString replaceAllScript()
+{
+    QString text;
+    text.reserve(5'300'000);
+    for (int i = 0; text.size() < 5'000'000; ++i) {
+        const QString n = QString::number(i);
+        text += "function handler" + n + "(event, count) {\n";
+        text += "    var message = \"Item " + n + " of \" + count; // the label\n";
+        text += "    $('#list').append('<li>' + message + '</li>');\n";
+        text += "    return message.length;\n}\n";
+    }
+    return text;
+}
+
+void BM_ReplaceAllAndUndo(benchmark::State &state)
+{
+    TypingBench bench(replaceAllScript());
+    CEEditor &editor = bench.editor;
+    editor.showFindBar();
+    CEFindBar *findBar = editor.findBar();
+    findBar->findChild<QLineEdit *>("findField")->setText(QStringLiteral("message"));
+    findBar->findChild<QLineEdit *>("replaceField")->setText(QStringLiteral("text"));
+    QApplication::processEvents();
+    const QString replaced = QString(bench.script).replace(QStringLiteral("message"), QStringLiteral("text"));
+    double floorMs = 0, replaceMs = 0, undoMs = 0, redoMs = 0;
+    int matches = 0;
+    bool right = true;
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench.load();
+        state.ResumeTiming();
+        const double floor = TypingBench::toRepaint(bench.plainPaints, [&] { bench.plain->setPlainText(replaced); });
+        const double replace = TypingBench::toRepaint(bench.editorPaints, [&] { matches = editor.replaceAll(); });
+        right = right && editor.string() == replaced;
+        const double undo = TypingBench::toRepaint(bench.editorPaints, [&] { bench.special.undo(); });
+        right = right && editor.string() == bench.script;
+        const double redo = TypingBench::toRepaint(bench.editorPaints, [&] { bench.special.redo(); });
+        right = right && editor.string() == replaced;
+        if (floor < 0 || replace < 0 || undo < 0 || redo < 0 || !right) {
+            state.SkipWithError(right ? "no repaint came" : "the text is not the one expected");
+            return;
+        }
+        floorMs += floor;
+        replaceMs += replace;
+        undoMs += undo;
+        redoMs += redo;
+    }
+    const double rounds = double(state.iterations());
+    state.counters["matches"] = matches;
+    state.counters["floor_ms"] = floorMs / rounds;
+    state.counters["replace_all_ms"] = replaceMs / rounds;
+    state.counters["undo_ms"] = undoMs / rounds;
+    state.counters["redo_ms"] = redoMs / rounds;
+    KRBench::reportTarget(state, "replace_all_over_load", replaceMs / floorMs, "x", 2.0);
+    KRBench::reportTarget(state, "replace_all_undo_over_load", undoMs / floorMs, "x", 2.0);
+    KRBench::reportTarget(state, "replace_all_redo_over_load", redoMs / floorMs, "x", 2.0);
+}
+BENCHMARK(BM_ReplaceAllAndUndo)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 } // namespace
 

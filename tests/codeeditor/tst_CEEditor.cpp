@@ -46,6 +46,8 @@ struct Host : CEEditorDelegate
     qsizetype guarded = 0;
     int asked = 0;
     int refused = 0;
+    int changes = 0;
+    void textDidChange(CETextView *) override { ++changes; }
     bool shouldChangeText(CETextView *, CERange range, const QString &) override
     {
         ++asked;
@@ -864,6 +866,124 @@ TEST(CEEditor, FindBarFindsAndReplaces)
     EXPECT_FALSE(bar->isVisible());
     EXPECT_TRUE(f.view().hasFocus());
     EXPECT_EQ(f.view().geometry().bottom(), f.host.height() - 1) << "the text has the room back";
+}
+
+// Replace All over a few thousand matches is one edit: the host hears of one change, one undo
+// brings back the text and the selection exactly, one redo the replaced text and its selection.
+// Matches the host guards stay; case follows Match Case.
+TEST(CEEditor, ReplaceAllOverManyMatchesIsOneEdit)
+{
+    EditorFixture f;
+    QString text = QStringLiteral("// Total: keep this line\n");
+    for (int i = 0; i < 3000; ++i)
+        text += QStringLiteral("var total%1 = Total + total * %1; // TOTAL\n").arg(i);
+    f.editor.setString(text);
+    f.delegate.guarded = text.indexOf(u'\n');
+    f.editor.showFindBar();
+    auto *bar = f.host.findChild<QWidget *>("CEFindBar");
+    ASSERT_NE(bar, nullptr);
+    bar->findChild<QLineEdit *>("findField")->setText("total");
+    bar->findChild<QLineEdit *>("replaceField")->setText("sum");
+    // The selection runs from inside the first body line's first match into the second line's
+    // second one.
+    const qsizetype body = f.delegate.guarded + 1;
+    const qsizetype secondLine = text.indexOf(u'\n', body) + 1;
+    const CERange before{body + 6, text.indexOf("Total", secondLine) + 2 - (body + 6)};
+    f.select(before.location, before.length);
+    f.turn();
+    const int changesBefore = f.delegate.changes;
+
+    const QString expected = text.left(body) + QString(text.mid(body)).replace("total", "sum", Qt::CaseInsensitive);
+    EXPECT_EQ(f.editor.replaceAll(), 4 * 3000) << "the guarded first line's match is passed over";
+    EXPECT_EQ(f.editor.string(), expected);
+    EXPECT_EQ(f.delegate.changes - changesBefore, 1) << "one change for the host, not one a match";
+    EXPECT_TRUE(f.editor.settings().value(CEKeys::isEdited).toBool());
+    // From the start of the first match's replacement to the end of the one the selection ended in.
+    const qsizetype afterStart = body + 4;
+    const qsizetype afterEnd = expected.indexOf("sum", expected.indexOf(u'\n', body) + 1);
+    const CERange after{afterStart, expected.indexOf("sum", afterEnd + 1) + 3 - afterStart};
+    EXPECT_EQ(f.view().selectedRange(), after);
+    f.turn();
+    EXPECT_EQ(f.special.undoActionName(), "Replace All");
+
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), text) << "one undo takes back every replacement";
+    EXPECT_EQ(f.view().selectedRange(), before);
+    EXPECT_EQ(f.delegate.changes - changesBefore, 2);
+    f.special.redo();
+    EXPECT_EQ(f.editor.string(), expected);
+    EXPECT_EQ(f.view().selectedRange(), after);
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), text);
+    EXPECT_EQ(f.delegate.changes - changesBefore, 4);
+
+    // With Match Case only the lower-case matches, and the colours follow the new text.
+    QTest::mouseClick(bar->findChild<QCheckBox *>("matchCase"), Qt::LeftButton);
+    f.turn();
+    const QString exact = text.left(body) + QString(text.mid(body)).replace("total", "sum");
+    EXPECT_EQ(f.editor.replaceAll(), 2 * 3000);
+    EXPECT_EQ(f.editor.string(), exact);
+    EXPECT_EQ(f.editor.colouring()->string(), exact);
+    f.turn();
+    f.special.undo();
+    EXPECT_EQ(f.editor.string(), text);
+    EXPECT_EQ(f.editor.colouring()->string(), text);
+}
+
+// A line of 100,000 characters (a minified script) gets its colours where it is in view and a
+// margin around it, not along its whole length: its layout, made again on every key, stays as
+// costly as a short line's formats make it. What comes into view, by typing or scrolling, is
+// coloured as the colouring says.
+TEST(CEEditor, ALongLineIsColouredWhereItIsInView)
+{
+    EditorFixture f;
+    QString longLine;
+    for (int i = 0; longLine.size() < 100'000; ++i)
+        longLine += QStringLiteral("var a%1=b(%1,'x');").arg(i);
+    const QString head = QStringLiteral("var x = 1;\n");
+    f.editor.setString(head + longLine + "\n" + head);
+    const QTextBlock block = f.view().document()->findBlockByNumber(1);
+    // The string nearest a place of the long line, its colour in the layout and in the colouring.
+    auto coloursAgree = [&](qsizetype near) {
+        const qsizetype string = block.text().indexOf("'x'", near) + 1;
+        const qsizetype at = block.position() + string;
+        const QColor expected = colourAt(f.view(), at);
+        EXPECT_TRUE(expected.isValid()) << "the string at " << string << " is coloured";
+        QColor shown;
+        for (const QTextLayout::FormatRange &format : block.layout()->formats())
+            if (format.start <= string && string < format.start + format.length)
+                shown = format.format.foreground().color();
+        EXPECT_EQ(shown, expected) << "in the layout at " << string;
+    };
+    auto formatsSpan = [&] {
+        qsizetype from = longLine.size(), to = 0;
+        for (const QTextLayout::FormatRange &format : block.layout()->formats()) {
+            from = std::min<qsizetype>(from, format.start);
+            to = std::max<qsizetype>(to, format.start + format.length);
+        }
+        return to - from;
+    };
+
+    const qsizetype middle = longLine.size() / 2;
+    f.select(block.position() + middle);
+    f.view().ensureCursorVisible();
+    f.turn();
+    QTest::keyClick(&f.view(), Qt::Key_Z);
+    f.turn();
+    EXPECT_EQ(f.editor.string().mid(block.position() + middle, 1), "z");
+    EXPECT_LT(formatsSpan(), 30'000) << "the colours cover the part in view, not the whole line";
+    coloursAgree(middle);
+
+    const qsizetype nearEnd = longLine.size() - 200;
+    f.select(block.position() + nearEnd);
+    f.view().ensureCursorVisible();
+    f.turn();
+    EXPECT_LT(formatsSpan(), 30'000);
+    coloursAgree(nearEnd);
+    f.select(0);
+    f.view().ensureCursorVisible();
+    f.turn();
+    coloursAgree(0);
 }
 
 // The text's context menu offers undo and redo of its history, find and the text commands.

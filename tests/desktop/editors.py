@@ -3,11 +3,14 @@
 line typed into it and saved, and the file still ends every line with CRLF; in a new function a
 word found and found again, the find bar closed with Escape, the code typed over and commented
 out from the Text menu, and the function saved; then every "total" replaced at once with the find
-bar's Replace All, taken back whole with one Ctrl+Z and brought back with Ctrl+Shift+Z."""
+bar's Replace All, taken back whole with one Ctrl+Z and brought back with Ctrl+Shift+Z; and in a
+style sheet of 40,000 rules, Replace All of its 80,000 "color", its Ctrl+Z and its Ctrl+Shift+Z each
+show on screen within a person's patience, and the file is saved with the replacements."""
 
 import os
 import shutil
 import sys
+import time
 
 import krdesktop as kd
 
@@ -15,15 +18,21 @@ import krdesktop as kd
 LINES = ["var amount = 2;", "var total = amount * 3;", "return total;"]
 STYLE_SHEET = b"body {\r\n  color: red;\r\n}\r\n"
 STYLE_SHEET_EDITED = b"body {\r\n  color: red;\r\n  background: white;\r\n}\r\n"
+# A long style sheet: 40,000 rules, two "color" each.
+RULES = "".join(f".rule{i} {{ color: #{i % 4096:03x}; border-color: #fff; }}\n" for i in range(40000))
+# How long a person waits for a command to show its result before thinking the window hung.
+PATIENCE = 3.0
 
 
-def open_sample_with_style_sheet(desktop, style_sheet=STYLE_SHEET):
+def open_sample_with_style_sheet(desktop, style_sheet=STYLE_SHEET, others=None):
     """The tip calculator sample with a style sheet written on another system (style.css holds
-    the bytes style_sheet), opened from the command line; returns its window and folder."""
+    the bytes style_sheet) and the files of others ({name: bytes}) in its web folder, opened
+    from the command line; returns its window and folder."""
     folder = os.path.join(desktop.home, "Documents", "Tips.krproj")
     shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
-    with open(os.path.join(folder, "kr-web", "style.css"), "wb") as out:
-        out.write(style_sheet)
+    for name, data in {"style.css": style_sheet, **(others or {})}.items():
+        with open(os.path.join(folder, "kr-web", name), "wb") as out:
+            out.write(data)
     desktop.launch(folder)
     window = kd.project_window(desktop, "Tips")
     desktop.activate_if_needed(window)
@@ -172,11 +181,94 @@ def replace_all_and_undo(desktop, window, folder):
              f"project.xml holds the function as {function.text if function is not None else None!r}")
 
 
+def changed_rows(before, after):
+    """How many pixel rows differ between two pictures of the same rectangle."""
+    stride = before.width * 4
+    a, b = before.bgrx, after.bgrx
+    return sum(1 for row in range(min(before.height, after.height))
+               if a[row * stride:(row + 1) * stride] != b[row * stride:(row + 1) * stride])
+
+
+def shows_within_patience(desktop, editor, act, expected, what):
+    """Runs act (a click or a key) and waits until the editor holds the expected text (which
+    it tells only once the command is done) and most of the code in view has been drawn
+    anew; fails when that takes longer than a person waits."""
+    rect = editor.rect
+    shots = [desktop.grab(rect)]
+
+    def settled():
+        time.sleep(0.2)
+        shots.append(desktop.grab(rect))
+        return changed_rows(shots[-2], shots[-1]) < rect[3] // 10
+
+    kd.wait_until(settled, "the code in view to stay still")
+    before = shots[-1]
+
+    def shown():
+        return editor.text() == expected and changed_rows(before, desktop.grab(rect)) > rect[3] // 3
+
+    started = time.monotonic()
+    act()
+    try:
+        kd.wait_until(shown, what, timeout=PATIENCE)
+    except kd.JourneyFailure:
+        try:  # how long it takes, for the report
+            kd.wait_until(shown, what, timeout=120)
+        except kd.JourneyFailure:
+            pass
+        raise kd.JourneyFailure(f"{what} took {time.monotonic() - started:.1f} s, longer than {PATIENCE:.0f} s")
+    elapsed = time.monotonic() - started
+    kd.check(elapsed <= PATIENCE, f"{what} took {elapsed:.1f} s, longer than {PATIENCE:.0f} s")
+    desktop.log(f"{what}: {elapsed:.2f} s")
+
+
+def replace_all_in_a_long_style_sheet(desktop, window, folder):
+    """Replace All of 80,000 matches, its undo and its redo each show their result within a
+    person's patience, and the saved file holds the replacements."""
+    path = os.path.join(folder, "kr-web", "rules.css")
+    outline = desktop.wait_for(window, "table cell", "rules.css", "rules.css in the project outline")
+    desktop.input.double_click(*outline.center)
+    editor = kd.code_editor(desktop, window, ".rule0 { color: #000; border-color: #fff; }")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard in the long style sheet")
+    desktop.input.key("ctrl+f")
+    field = kd.wait_until(lambda: find_field(window), "the find bar's search field")
+    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the keyboard in the search field")
+    desktop.input.key("ctrl+a")
+    desktop.input.type("color")
+    kd.wait_until(lambda: field.text() == "color", "'color' in the search field")
+    replacement = kd.wait_until(lambda: labelled_field(window, "Replace:"), "the find bar's replace field")
+    desktop.click(replacement)
+    kd.wait_until(lambda: replacement.has_state(kd.state("FOCUSED")), "the keyboard in the replace field")
+    desktop.input.key("ctrl+a")
+    desktop.input.type("background")
+    kd.wait_until(lambda: replacement.text() == "background", "'background' in the replace field")
+    replace_all = desktop.wait_for(window, "push button", "Replace All")
+    replaced = RULES.replace("color", "background")
+
+    shows_within_patience(desktop, editor, lambda: desktop.click(replace_all), replaced,
+                          "Replace All of 80,000 'color' shown")
+    desktop.screenshot("long-replaced-all")
+
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: find_field(window) is None, "the find bar to close")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard back in the long style sheet")
+    shows_within_patience(desktop, editor, lambda: desktop.input.key("ctrl+z"), RULES,
+                          "one Ctrl+Z bringing back every 'color' shown")
+    desktop.screenshot("long-replace-all-undone")
+    shows_within_patience(desktop, editor, lambda: desktop.input.key("ctrl+shift+z"), replaced,
+                          "Ctrl+Shift+Z replacing them again shown")
+    desktop.screenshot("long-replace-all-redone")
+
+    kd.save(desktop, window, folder)
+    kd.wait_until(lambda: read(path) == replaced.encode("utf-8"), "rules.css saved with the replacements")
+
+
 def code_editors(desktop):
-    window, folder = open_sample_with_style_sheet(desktop)
+    window, folder = open_sample_with_style_sheet(desktop, others={"rules.css": RULES.encode("utf-8")})
     style_sheet_keeps_crlf(desktop, window, folder)
     find_and_comment_in_a_function(desktop, window, folder)
     replace_all_and_undo(desktop, window, folder)
+    replace_all_in_a_long_style_sheet(desktop, window, folder)
 
 
 if __name__ == "__main__":
