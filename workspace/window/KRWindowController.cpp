@@ -549,7 +549,7 @@ void KRWindowController::windowDidLoadProject()
 
 void KRWindowController::tellOfOpeningProblems(int triesLeft)
 {
-    if (!m_project || !m_window || !m_window->isVisible())
+    if (!m_project || !m_window)
         return;
     const bool anything = !m_project->unknownClassNames().isEmpty() || !m_project->unshippedJQMVersionNotice().isNull()
         || (m_project->webFolder() && !m_project->webFolder()->skippedFiles().isEmpty());
@@ -557,7 +557,7 @@ void KRWindowController::tellOfOpeningProblems(int triesLeft)
     // start handed over may open behind the window in use, whose messages these are not. The
     // window manager is waited for a second at most.
     if (anything && !m_window->isActiveWindow() && triesLeft > 0) {
-        if (triesLeft == openingProblemTries)
+        if (m_window->isVisible() && !std::exchange(m_broughtForwardToTell, true))
             KRWindowControllerBase::orderFront(m_window.get());
         QTimer::singleShot(20, this, [this, triesLeft] { tellOfOpeningProblems(triesLeft - 1); });
         return;

@@ -222,6 +222,7 @@ private:
     // jQuery Mobile version not shipped), over this window brought to the front.
     static constexpr int openingProblemTries = 50;
     void tellOfOpeningProblems(int triesLeft = openingProblemTries);
+    bool m_broughtForwardToTell = false;
     void buildWindow();
     void buildToolbar();
     void hideUI();
