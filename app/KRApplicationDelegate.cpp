@@ -22,6 +22,7 @@
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
+#include <platform/foundation/KRUndoManager.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/help/KRActionSchemeHandler.h>
 
@@ -604,9 +605,27 @@ void KRApplicationDelegate::newDocument()
     KR_LOG(QString());
     QPointer<KRApplicationDelegate> self(this);
     runSavePanel(nullptr, QStringLiteral("Create"), QStringLiteral("Create"), [self](const QString &path) {
-        if (self && !path.isEmpty())
-            self->createAndOpenProject(path);
+        if (self && !path.isEmpty() && self->createAndOpenProject(path))
+            self->closeStartWindows(path);
     });
+}
+
+void KRApplicationDelegate::closeStartWindows(const QString &opened)
+{
+    if (m_galleryWindowController && m_galleryWindowController->window())
+        m_galleryWindowController->window()->close();
+    const QString blank = QDir::cleanPath(blankProjectPath());
+    if (QDir::cleanPath(opened) == blank)
+        return;
+    for (const auto &document : KRDocumentController::sharedDocumentController().documents()) {
+        // Only one nothing was done in since it opened: a change, even saved or undone, keeps it.
+        const KRUndoManager &undo = document->undoManager();
+        if (QDir::cleanPath(document->fileURL()) != blank || document->isDocumentEdited() || undo.canUndo()
+            || undo.canRedo())
+            continue;
+        if (QWidget *window = KRDocumentController::windowForDocument(*document))
+            window->close();
+    }
 }
 
 void KRApplicationDelegate::newBlankDocument()

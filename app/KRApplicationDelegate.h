@@ -82,6 +82,8 @@ public:
     void korvaneSiteAction();
     void korvaneDocsAction();
     void korvaneVersionHistoryAction();
+    // File ▸ New Project: the project made and opened takes the place of the start's windows
+    // (closeStartWindows).
     void newDocument();
     void newBlankDocument();
     void openDocumentAction();
@@ -113,6 +115,9 @@ public:
     // Moves a blank project an earlier version kept in the temporary folder (emptied at
     // logout) to blankProjectPath(), unless one is there already. True when it moved.
     static bool moveBlankProjectOutOfTemporaryFolder();
+    // Once a project other than the blank one has opened: closes the gallery, and the blank
+    // start-up project's window when nothing has been done in it since it opened.
+    void closeStartWindows(const QString &opened);
 
     // The quotations of "insp.dat" (unscrambled JSON); nothing when it is no non-empty array.
     static std::optional<QJsonArray> inspirationQuotes(const QByteArray &scrambled);

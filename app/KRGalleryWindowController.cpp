@@ -237,6 +237,10 @@ KRGalleryWindowController::KRGalleryWindowController(QObject *parent)
 
     buildRecentProjects();
     showRecentProjects();
+    // A project opened or saved under a new name while the gallery is up joins its list, once
+    // whatever opened it has returned (a row's own Open may be what opened it).
+    connect(&KRDocumentController::sharedDocumentController(), &KRDocumentController::recentDocumentsChanged, this,
+            [this] { QTimer::singleShot(0, this, &KRGalleryWindowController::reloadRecentProjects); });
 
     const QRect available = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                               : QRect(0, 0, 1280, 800);
@@ -275,13 +279,29 @@ KRGalleryItemViewController *KRGalleryWindowController::addPackageRow(QListWidge
 void KRGalleryWindowController::buildRecentProjects()
 {
     const QString home = QDir::homePath();
-    for (const QString &path : KRDocumentController::sharedDocumentController().recentDocumentPaths()) {
+    m_recentPaths = KRDocumentController::sharedDocumentController().recentDocumentPaths();
+    for (const QString &path : std::as_const(m_recentPaths)) {
         KRGalleryItemViewController *row = addPackageRow(recentProjectsTable, m_recentProjects, path);
         QString description = path;
         if (description == home || description.startsWith(home + QLatin1Char('/')))
             description = QLatin1Char('~') + description.mid(home.size());
         row->setProjectDescription(description);
     }
+}
+
+void KRGalleryWindowController::reloadRecentProjects()
+{
+    if (KRDocumentController::sharedDocumentController().recentDocumentPaths() == m_recentPaths)
+        return;
+    const int row = recentProjectsTable->currentRow();
+    const QString chosen = row >= 0 && row < m_recentPaths.size() ? m_recentPaths.at(row) : QString();
+    for (KRGalleryItemViewController *each : std::exchange(m_recentProjects, {}))
+        each->deleteLater();
+    recentProjectsTable->clear();
+    buildRecentProjects();
+    // The project that was chosen stays chosen, wherever it now is in the list.
+    if (const qsizetype again = chosen.isEmpty() ? -1 : m_recentPaths.indexOf(chosen); again >= 0)
+        recentProjectsTable->setCurrentRow(int(again));
 }
 
 KRGalleryItemViewController *KRGalleryWindowController::addRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows)

@@ -125,6 +125,8 @@ protected:
 
 private:
     void buildRecentProjects();
+    // Makes the recent projects' rows again when the list has changed since they were made.
+    void reloadRecentProjects();
     void layoutViews();
     void selectionChanged(QListWidget *table, int row);
     KRGalleryItemViewController *addRow(QListWidget *table, QList<KRGalleryItemViewController *> &rows);
@@ -141,6 +143,8 @@ private:
     bool welcomePageHasFocus() const;
 
     QList<KRGalleryItemViewController *> m_recentProjects;
+    // The paths the recent projects' rows were made from.
+    QStringList m_recentPaths;
     QList<KRGalleryItemViewController *> m_samples;
     bool m_welcomeMode = false;
     bool m_openURLsExternally = false;

@@ -275,7 +275,13 @@ void KRItemEditorViewController::bindObject(const std::shared_ptr<KRObject> &obj
     if (const auto page = object->page())
         m_observers.push_back(page->observable().observe(
             QStringLiteral("allObjects"),
-            [this](const void *, const QString &, const QVariant &, const QVariant &) { setupOnClickMenu(); }));
+            [this](const void *, const QString &, const QVariant &, const QVariant &) {
+                // A function renamed, deleted or made again (an undo puts the items' handler
+                // names back before the function they name): the rows name it again.
+                setupOnClickMenu();
+                if (!m_reloading)
+                    reloadTable();
+            }));
 }
 
 void KRItemEditorViewController::readItems()

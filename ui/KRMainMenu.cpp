@@ -1,5 +1,6 @@
 #include <ui/KRMainMenu.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QGuiApplication>
@@ -129,6 +130,15 @@ QMenuBar *KRMainMenu::createMenuBar(QWidget *window)
         attachTopMenu(bar, menu.menu);
     m_bars.removeAll(nullptr);
     m_bars.append(bar);
+    // The accessible item of a shared menu's title is made once, for the first bar asked for
+    // it, and is no longer valid once that bar has gone: it is forgotten then, and made again
+    // for the bars left, or assistive tools would find no menus in them once the first window
+    // has closed.
+    connect(bar, &QObject::destroyed, this, [this] {
+        for (const Menu &menu : std::as_const(m_topMenus))
+            if (QAccessibleInterface *item = QAccessible::queryAccessibleInterface(menu.menu->menuAction()))
+                QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(item));
+    });
     if (auto *mainWindow = qobject_cast<QMainWindow *>(window))
         mainWindow->setMenuBar(bar);
     validate();

@@ -54,6 +54,18 @@ QAction *shortcutAction(QWidget *window, const QKeySequence &key)
     return nullptr;
 }
 
+// Whether the widget (of this pop-over's content) takes the key itself, as a text field takes
+// Ctrl+C: it says so when asked before the key press, as the shortcuts are.
+bool widgetOverridesKey(QWidget *widget, const QKeyEvent *event)
+{
+    QKeyEvent asked(QEvent::ShortcutOverride, event->key(), event->modifiers(), event->nativeScanCode(),
+                    event->nativeVirtualKey(), event->nativeModifiers(), event->text(), event->isAutoRepeat(),
+                    event->count());
+    asked.ignore();
+    QCoreApplication::sendEvent(widget, &asked);
+    return asked.isAccepted();
+}
+
 int clampInto(int pos, int length, int low, int high)
 {
     // Keeps [pos, pos + length) inside [low, high); the start wins when it cannot fit.
@@ -248,19 +260,34 @@ void KRPopover::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    QWidget *owner = ownerWindow();
-    const QKeySequence key(event->keyCombination());
+    if (runOwnerCommand(event))
+        return;
+    QWidget::keyPressEvent(event);
+}
+
+bool KRPopover::runOwnerCommand(QKeyEvent *event)
+{
     // Command keys only: a bare key (Delete, say) the content left alone is no command for the
     // window behind.
-    const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    if (QPointer<QAction> action = owner && command ? shortcutAction(owner, key) : nullptr) {
-        event->accept();
-        close();
-        // Nothing of the pop-over is used past this point: the command may close the window.
+    if (!(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const QPointer<QWidget> owner = ownerWindow();
+    if (!owner)
+        return false;
+    // Alt+F4 is the window manager's, which a pop-up holding the keyboard keeps from it: it
+    // closes the window behind, as it would have.
+    const bool closesWindow = event->key() == Qt::Key_F4 && event->modifiers() == Qt::AltModifier;
+    const QPointer<QAction> action = closesWindow ? nullptr : shortcutAction(owner, QKeySequence(event->keyCombination()));
+    if (!action && !closesWindow)
+        return false;
+    event->accept();
+    close();
+    // Nothing of the pop-over is used past this point: the command may close the window.
+    if (action)
         action->trigger();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    else if (owner)
+        owner->close();
+    return true;
 }
 
 void KRPopover::setContentWidget(QWidget *widget)
@@ -347,6 +374,17 @@ bool KRPopover::eventFilter(QObject *watched, QEvent *event)
     // The pop-over goes with the window it points into.
     if (watched == ownerWindow() && event->type() == QEvent::Hide && isVisible())
         close();
+    // A command key of the window behind works whatever has the keyboard in the content: a
+    // control that would take it for something else (a combo box's type-ahead takes Ctrl and a
+    // letter, and Alt+F4) never sees it, unless it asks for the key before the shortcuts do.
+    if (event->type() == QEvent::KeyPress && isVisible() && !isHeld()) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (widget && widget != this && widget->window() == this && widget == QApplication::focusWidget()
+            && (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            && !widgetOverridesKey(widget, key))
+            return runOwnerCommand(key);
+    }
     if (event->type() == QEvent::ShortcutOverride && isVisible()) {
         auto *key = static_cast<QKeyEvent *>(event);
         auto *widget = qobject_cast<QWidget *>(watched);

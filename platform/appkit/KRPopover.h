@@ -12,7 +12,8 @@ class QPainterPath;
 // holds one content widget. A transient pop-over closes when the user clicks anywhere
 // outside it; an application-defined one stays until close() is called. Either closes when the
 // window it points into hides (closed, minimised), and a command key of that window's menus
-// that the content does not take closes it and runs the command (Ctrl+Q quits).
+// that the focused control of the content does not claim for itself closes it and runs the
+// command (Ctrl+Q quits), whatever control has the keyboard.
 class KRPopover : public QWidget
 {
     Q_OBJECT
@@ -113,6 +114,9 @@ private:
     // The window the pop-over points into (its parent's window), or null.
     QWidget *ownerWindow() const;
     void followOwnerWindow();
+    // A command key of the owner window's menus (or Alt+F4): closes the pop-over and runs the
+    // command; whether the key was one.
+    bool runOwnerCommand(QKeyEvent *event);
 
     Behavior m_behavior = Behavior::ApplicationDefined;
     QPointer<QWidget> m_content;

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """jQuery Mobile widgets on the design surface: a flip toggle dragged from the palette shows one
 switch, and still one after its value and label are changed in the inspector; it is saved with
-its default height, and grows by its label's line only once the label shows."""
+its default height, and grows by its label's line only once the label shows. A function dropped
+from the palette is selected where the Edit commands act: Ctrl+C and Ctrl+V copy it and Edit ▸
+Delete deletes the copy, with no click on it first."""
 
 import sys
 
@@ -70,6 +72,33 @@ def flip_toggle_draws_one_switch(desktop):
              f"the flip toggle with a label is saved with height {height!r}, expected a label's line more "
              f"than {DEFAULT_HEIGHT}")
     kd.check(drawn.rect[3] == int(height), f"the flip toggle is drawn {drawn.rect[3]} pixels high, saved {height}")
+
+    dropped_function_takes_edit_commands(desktop, window, folder, surface)
+
+
+def functions(window):
+    return sorted(n.name for n in window.find_all("list item", predicate=lambda n: n.name.startswith("function")))
+
+
+def dropped_function_takes_edit_commands(desktop, window, folder, surface):
+    """A function dropped from the palette (the object browser shows while it is dragged), then
+    copied and pasted with the keys and the copy deleted from the Edit menu, without a click."""
+    kd.drag_from_palette(desktop, window, surface, "KRFunction", 100, 200)
+    kd.wait_until(lambda: functions(window) == ["function1"], "function1 in the object browser after the drop")
+    kd.wait_inspected(desktop, window, "function1", "the dropped function in the inspector")
+    desktop.screenshot("function-dropped")
+    desktop.input.key("ctrl+c")
+    desktop.input.key("ctrl+v")
+    kd.wait_until(lambda: len(functions(window)) == 2,
+                  f"Ctrl+C and Ctrl+V to copy the dropped function (the browser lists {functions(window)})")
+    copy = next(name for name in functions(window) if name != "function1")
+    kd.wait_inspected(desktop, window, copy, "the pasted function in the inspector")
+    desktop.screenshot("function-pasted")
+    desktop.menu(window, "Edit", "Delete")
+    kd.wait_until(lambda: functions(window) == ["function1"], f"Edit > Delete to delete {copy}")
+    saved = kd.save(desktop, window, folder)
+    kd.check(saved.object("function1") is not None and saved.object(copy) is None,
+             f"the saved project does not hold function1 alone")
 
 
 if __name__ == "__main__":

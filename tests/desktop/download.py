@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A sample the hosting service offers is downloaded: against a stand-in service on the
 loopback, the gallery lists the service's sample beside those that come with the application;
-it shows no Tutorial link and fetches no picture for the empty addresses it gives; its Open
+it shows no Tutorial link and fetches no picture for the empty addresses it gives, while a
+second sample of the service's shows its link and has its picture fetched; its Open
 button asks where to save it, the archive is fetched from the address the service
 gave, and the project opens in a window of its own with its page drawn. The folder holds the
 sample as it was packed, and nothing of the download is left in the temporary folder."""
@@ -10,6 +11,7 @@ import io
 import json
 import os
 import sys
+import time
 import zipfile
 
 import krdesktop as kd
@@ -18,6 +20,10 @@ from service import row_named, tutorial_link
 
 SAMPLE = "Hosted Tips"
 ARCHIVE = "/samples/tips.zip"
+# A second sample with a tutorial and a picture: once its link is drawn and its picture asked
+# for, the gallery has done for the rows what it does, and the first row is looked at then.
+GUIDED = "Hosted Guide"
+GUIDED_PICTURE = "/samples/guide.png"
 
 
 def packed_sample(source):
@@ -42,9 +48,13 @@ class StandIn(kd.StandInService):
     def __init__(self, archive):
         super().__init__(StandInHandler)
         self.archive = archive
+        site = f"http://127.0.0.1:{self.port}"
         entry = {"name": SAMPLE, "description": "The tip calculator, from the service.", "isNew": True,
-                 "url": f"http://127.0.0.1:{self.port}{ARCHIVE}", "tutorial": "", "image": "", "imageThumb": ""}
-        self.gallery = json.dumps({"result": "OK", "samples": [entry]}).encode()
+                 "url": site + ARCHIVE, "tutorial": "", "image": "", "imageThumb": ""}
+        guided = {"name": GUIDED, "description": "A sample with a tutorial.", "url": site + "/samples/guide.zip",
+                  "tutorial": site + "/guide.html", "image": site + GUIDED_PICTURE,
+                  "imageThumb": site + GUIDED_PICTURE}
+        self.gallery = json.dumps({"result": "OK", "samples": [entry, guided]}).encode()
 
 
 class StandInHandler(kd.StandInHandler):
@@ -76,9 +86,19 @@ def hosted_sample_downloaded(desktop):
         desktop.bring_to_front(gallery)
         desktop.screenshot("hosted-sample-listed")
         # Its tutorial and picture addresses are empty: no Tutorial link, and the site is not
-        # fetched in their place.
-        kd.check(tutorial_link(desktop, row) is None, "the sample without a tutorial shows a Tutorial link")
-        kd.check(not service.fetched("/"), "the gallery fetched the service's site for a picture")
+        # fetched in their place; looked at once the other sample's link and picture have come,
+        # and for a while after.
+        guided = kd.wait_until(lambda: row_named(gallery, GUIDED), f"the service's sample {GUIDED!r} in the gallery")
+        kd.wait_until(lambda: tutorial_link(desktop, guided), f"the Tutorial link of {GUIDED!r}")
+        kd.wait_until(lambda: service.fetched(GUIDED_PICTURE), f"the picture of {GUIDED!r} asked for")
+        desktop.screenshot("hosted-samples-drawn")
+        deadline = time.monotonic() + 2
+        while True:
+            kd.check(tutorial_link(desktop, row) is None, "the sample without a tutorial shows a Tutorial link")
+            kd.check(not service.fetched("/"), "the gallery fetched the service's site for a picture")
+            if time.monotonic() > deadline:
+                break
+            time.sleep(0.2)
 
         x, y, w, h = row.rect
         desktop.input.click(x + w // 3, y + h // 2)

@@ -3,10 +3,15 @@
 come with the application, one is opened with its Open button and saved where the user types,
 and its window shows its page. Exported to a new folder, its pages name only the pinned https
 library addresses and its index.html leads a browser engine to the start page. Preferences
-closed with the title bar's close button come back from the menu."""
+closed with the title bar's close button come back from the menu. A gallery left open lists a
+project that another start hands over among its recent projects at once; File ▸ New Project
+then closes the gallery and the blank start-up project, untouched, leaving the new project and
+the one handed over."""
 
 import os
 import re
+import shutil
+import subprocess
 import sys
 
 import krdesktop as kd
@@ -153,6 +158,70 @@ def first_launch_gallery(desktop):
 
     check_export(desktop, window, project)
     check_preferences_reopen(desktop, window)
+    desktop.quit_app()
+    gallery_follows_the_projects(desktop)
+
+
+def start_again(desktop, *args):
+    """Starts the program a second time, as a person does from a terminal or the file manager;
+    returns its exit status (None: still running after 30 seconds)."""
+    process = subprocess.Popen([desktop.app_path, *args], env=desktop.env, cwd=desktop.home,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        return process.wait(30)
+    except subprocess.TimeoutExpired:
+        desktop._stop(process)
+        return None
+
+
+def start_without_the_last_project(desktop):
+    """The setting that a start opens the blank project and the gallery rather than the last
+    project, written into the settings the application left."""
+    path = os.path.join(desktop.env["XDG_CONFIG_HOME"], "Korvane", "Korvane.conf")
+    with open(path, encoding="utf-8") as f:
+        lines = [line for line in f.read().splitlines() if not line.startswith("openLastProjectOnStartup=")]
+    at = lines.index("[General]") + 1 if "[General]" in lines else 0
+    if at == 0:
+        lines[:0] = ["[General]"]
+        at = 1
+    lines.insert(at, "openLastProjectOnStartup=false")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def gallery_follows_the_projects(desktop):
+    tips = os.path.join(desktop.home, "Documents", "Tips.krproj")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), tips)
+    start_without_the_last_project(desktop)
+    desktop.launch()
+    untitled = kd.project_window(desktop, "Untitled")
+    gallery = desktop.window("Korvane")
+    kd.wait_until(lambda: gallery.find("label", "Recent Projects"), "the gallery's recent projects")
+    desktop.wait_for(gallery, "list item", "My Showcase", "the sample saved before among the recent projects")
+    kd.check(gallery.find("list item", "Tips") is None, "the gallery lists Tips before it was opened")
+
+    status = start_again(desktop, tips)
+    kd.check(status == 0, f"the second start did not hand Tips over and end (status {status})")
+    kd.project_window(desktop, "Tips")
+    kd.check(any(title == "Korvane" for _, title in desktop.managed_windows()), "the gallery closed when Tips opened")
+    desktop.bring_to_front(gallery)
+    try:
+        kd.wait_until(lambda: gallery.find("list item", "Tips"), "Tips among the open gallery's recent projects",
+                      timeout=10)
+    finally:
+        desktop.screenshot("gallery-lists-tips")
+
+    # A new project from the blank start-up project's window, in which nothing was done.
+    desktop.bring_to_front(untitled)
+    window, folder = kd.new_project(desktop, untitled, "Fresh")
+    try:
+        kd.wait_until(lambda: not any(title in ("Korvane", "Untitled") for _, title in desktop.managed_windows()),
+                      "the gallery and the untouched Untitled window to close after New Project", timeout=10)
+    finally:
+        desktop.screenshot("new-project-alone")
+    titles = sorted(title for _, title in desktop.managed_windows())
+    kd.check(titles == ["Fresh", "Tips"], f"after New Project the windows are {titles}, not Fresh and Tips")
+    desktop.quit_app()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """One Korvane a session, and no save over changes made elsewhere: `korvane FOLDER` while
-Korvane runs opens the project in the running one and ends; saving a project whose project.xml
+Korvane runs opens the project in the running one and ends; a project handed over whose opening
+has something to tell (a class not known) is named in the alert, which comes over its window,
+brought to the front; saving a project whose project.xml
 another program changed asks first, and Cancel leaves that change alone."""
 
 import os
@@ -11,6 +13,7 @@ import sys
 import krdesktop as kd
 
 CHANGED = "changed on disk"
+UNKNOWN_TOLD = "not known"
 
 
 def alert_saying(desktop, text):
@@ -44,6 +47,31 @@ def start_again(desktop, *args):
         return None
 
 
+def handed_over_project_tells_over_its_own_window(desktop, in_use):
+    odd = copy_sample(desktop, "Odd")
+    path = os.path.join(odd, "project.xml")
+    text = read(path)
+    anchor = b'<KRLabel id="total"'
+    kd.check(anchor in text, "the sample has no label total to put the unknown object before")
+    with open(path, "wb") as f:
+        f.write(text.replace(anchor, b'<XYZGauge id="gauge1" top="360" left="10" width="100" height="100"/>\n'
+                             + anchor, 1))
+    desktop.bring_to_front(in_use)
+    status = start_again(desktop, odd)
+    kd.check(status == 0, f"the start with Odd did not hand over and end (status {status})")
+    alert = kd.wait_until(lambda: alert_saying(desktop, UNKNOWN_TOLD), "the alert about the class not known")
+    desktop.screenshot("handed-over-alert")
+    said = " ".join(n.name for n in alert.find_all("label"))
+    kd.check("Odd" in said, f"the alert does not name the project Odd: {said!r}")
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the alert's OK button"))
+    kd.wait_until(lambda: not alert_saying(desktop, UNKNOWN_TOLD), "the alert to close")
+    window = kd.project_window(desktop, "Odd")
+    try:
+        desktop.wait_active(window, "the window of Odd in front once its alert was answered")
+    finally:
+        desktop.screenshot("handed-over-in-front")
+
+
 def a_second_start_hands_over_and_saving_asks_about_changes_on_disk(desktop):
     tips = copy_sample(desktop, "Tips")
     other = copy_sample(desktop, "Other")
@@ -65,6 +93,7 @@ def a_second_start_hands_over_and_saving_asks_about_changes_on_disk(desktop):
     kd.check(status == 0, f"a start without a project did not hand over and end (status {status})")
     titles = sorted(title for _, title in desktop.managed_windows())
     kd.check(titles == ["Other", "Tips"], f"a start without a project left the windows {titles}")
+    handed_over_project_tells_over_its_own_window(desktop, window)
 
     # Another program changes project.xml; Ctrl+S asks, and Cancel keeps that change.
     path = os.path.join(tips, "project.xml")

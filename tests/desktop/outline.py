@@ -4,13 +4,15 @@ answering the desktop's FileManager1 interface on the session bus) and opened wi
 application (a stand-in xdg-open that records what it is given), the folder opened once no file
 manager answers, a script with the executable bit refused; three resources opened in tabs and
 the others closed from a tab's context menu; the arrow keys moving the outline's selection
-three rows with the keyboard staying in the outline, and Return giving it to the editor; the
-object browser's scope bar with no separator before its first group; Return in the question
+three rows with the keyboard staying in the outline, and Return giving it to the editor; a click
+on a file open in a tab showing it with the keyboard left in the outline, so that Return shows
+the file and types nothing into it; the object browser's scope bar with no separator before its first group; Return in the question
 Delete Resource asks keeps the file."""
 
 import os
 import shutil
 import sys
+import time
 import urllib.parse
 
 import krdesktop as kd
@@ -223,6 +225,35 @@ def arrows_move_the_selection_and_return_edits(desktop, window, ordered):
     desktop.screenshot("return-edits")
 
 
+def click_then_return_types_nothing(desktop, window, web, row):
+    """A click on a file open in a tab shows its tab and leaves the keyboard in the outline; the
+    Return that follows gives the editor the keyboard and puts no line break in the file."""
+    name = row.name
+    marker = RESOURCES[name].strip()
+    outline = row.parent()
+    desktop.click(row)
+    kd.wait_until(lambda: selected(row), f"the click to select {name}")
+    editor = kd.code_editor(desktop, window, marker)
+    kd.wait_until(lambda: editor.showing(), f"the click to show {name}'s tab")
+    text = editor.text()
+    kd.wait_until(lambda: outline.has_state(kd.state("FOCUSED")), f"the keyboard in the outline after a click on {name}")
+    time.sleep(0.3)
+    kd.check(outline.has_state(kd.state("FOCUSED")) and not editor.has_state(kd.state("FOCUSED")),
+             f"the click on {name} gave its editor the keyboard")
+    desktop.screenshot("click-keeps-keyboard")
+    desktop.input.key("Return")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), f"Return to give {name}'s editor the keyboard")
+    time.sleep(0.3)
+    kd.check(editor.text() == text, f"Return after the click typed into {name}: {editor.text()!r}, was {text!r}")
+    # What is saved is what was there.
+    desktop.input.key("ctrl+s")
+    time.sleep(1)
+    with open(os.path.join(web, name), encoding="utf-8") as f:
+        on_disk = f.read()
+    kd.check(on_disk == RESOURCES[name], f"{name} reads {on_disk!r} on disk after the click and Return")
+    desktop.screenshot("click-return-typed-nothing")
+
+
 def scope_bar_starts_with_its_first_group(desktop, window):
     """The object browser's scope bar, over its list of the page's objects: the first group's
     buttons start at the bar's left end, with no separator before them (one stands only
@@ -293,6 +324,7 @@ def outline_and_tabs(desktop):
     # The tab kept open is the second resource's, which the arrow keys then pass over.
     other_tabs_closed_from_a_tab_menu(desktop, window, resources[:3], resources[1])
     arrows_move_the_selection_and_return_edits(desktop, window, ordered)
+    click_then_return_types_nothing(desktop, window, web, ordered[2])
     scope_bar_starts_with_its_first_group(desktop, window)
     return_does_not_delete(desktop, window, web)
 

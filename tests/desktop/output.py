@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A built and exported project copied with cp -r: the copy's Resources list shows the user's
-own file and none of the build's output, before and after it is built again, and the rebuild
-leaves no stale index page behind. Three controls deleted together and brought back with
+own file and none of the build's output, when it opens and when read again after it is built
+again, and the rebuild leaves no stale index page behind. Three controls deleted together and brought back with
 Ctrl+Z keep their order in the saved project.xml."""
 
 import os
@@ -66,9 +66,10 @@ def open_copy(desktop, folder, name):
     return window, copy
 
 
-def resources_without_build_output(desktop, window, step):
-    """What the Resources list shows of the build's output (empty when nothing)."""
-    desktop.wait_for(window, "table cell", USER_FILE, f"{USER_FILE} among the Resources ({step})")
+def resources_without_build_output(desktop, window, step, user_file=USER_FILE):
+    """What the Resources list shows of the build's output (empty when nothing), once it shows
+    user_file (a file of the user's it has read)."""
+    desktop.wait_for(window, "table cell", user_file, f"{user_file} among the Resources ({step})")
     shown = sorted(outline_names(window) & set(BUILD_OUTPUT))
     desktop.screenshot(f"resources-{step}")
     return [f"{step}: the Resources list shows the build's output: {', '.join(shown)}"] if shown else []
@@ -118,7 +119,13 @@ def copied_project(desktop):
     index = os.path.join(copy, "kr-web", "index.html")
     if os.path.exists(index):
         faults.append("the export's index page is still in the copy's web folder after a build")
-    faults += resources_without_build_output(desktop, window, "copy-rebuilt")
+    # The list is read again when the project is saved: a file of the user's added after the
+    # build shows that what it lists now was read after the build.
+    later = "later.txt"
+    with open(os.path.join(copy, "kr-web", later), "w") as notes:
+        notes.write("after the build\n")
+    kd.save(desktop, window, copy)
+    faults += resources_without_build_output(desktop, window, "copy-rebuilt", later)
 
     faults += undone_delete_order(desktop, window, copy)
     kd.check(not faults, "\n".join(faults))

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""What a window opened goes with it: Ctrl+Q quits while Project Settings is open; the window
+"""What a window opened goes with it: Ctrl+Q quits while Project Settings is open, and Ctrl+Q and
+Alt+F4 still work once one of its pop-up lists has been used (the list's control keeping the
+keyboard); the window
 closed from the window manager with "Don't Save" takes the colour panel it opened along, and
 the Project Settings pop-over does not come back over what is behind; the gallery comes back
 once the last project window has closed."""
@@ -58,6 +60,51 @@ def open_settings(desktop, window):
     return rect
 
 
+def use_a_popup_list(desktop, rect):
+    """Opens the design target's pop-up list from the keyboard and chooses the entry it shows
+    (nothing changes); the list's control keeps the keyboard."""
+    desktop.input.key("Tab")  # the design target, the first control that takes the keyboard
+    before = set(kd.big_popups(desktop, 20))
+    desktop.input.key("alt+Down")
+    shown = kd.wait_until(lambda: set(kd.big_popups(desktop, 20)) - before, "the design target's list")
+    desktop.screenshot("popover-list-open")
+    desktop.input.key("Return")
+    kd.wait_until(lambda: not (shown & set(kd.big_popups(desktop, 20))), "the list to close")
+    kd.check(settings_up(desktop, rect), "choosing in the list closed Project Settings")
+
+
+def settings_up(desktop, rect):
+    return any(r == rect for r in kd.big_popups(desktop, POP_OVER_SMALLEST).values())
+
+
+def command_keys_after_a_popup_list(desktop):
+    """Ctrl+Q quits, and Alt+F4 closes the window, while Project Settings is open with the
+    keyboard in a control whose list has been used."""
+    desktop.launch()
+    project = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    kd.check_page_drawn(desktop, kd.design_surface(desktop, project))
+    rect = open_settings(desktop, project)
+    use_a_popup_list(desktop, rect)
+    status = desktop.quit_app()
+    kd.check(status == 0, f"the application quit with status {status} on Ctrl+Q after a pop-up list was used")
+
+    desktop.launch()
+    project = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    kd.check_page_drawn(desktop, kd.design_surface(desktop, project))
+    rect = open_settings(desktop, project)
+    use_a_popup_list(desktop, rect)
+    desktop.input.key("alt+F4")
+    kd.wait_until(lambda: not any(title == "Untitled" for _, title in desktop.managed_windows()),
+                  "Alt+F4 to close the project window after a pop-up list was used")
+    kd.check(not settings_up(desktop, rect), "Project Settings stayed up after its window closed")
+    gallery = desktop.window("Korvane")
+    kd.wait_until(lambda: gallery.find("label", "Sample Gallery"), "the gallery after the project window closed")
+    desktop.screenshot("alt-f4-closed-window")
+    desktop.quit_app()
+
+
 def popovers_go_with_their_window(desktop):
     desktop.launch()
     project = kd.project_window(desktop, "Untitled")
@@ -69,6 +116,7 @@ def popovers_go_with_their_window(desktop):
     desktop.screenshot("settings-open-before-quit")
     status = desktop.quit_app()
     kd.check(status == 0, f"the application quit with status {status}")
+    command_keys_after_a_popup_list(desktop)
 
     # The colour panel open for the page's colour (an unsaved change); the window closed from
     # the window manager with "Don't Save": the panel goes with it.

@@ -3,7 +3,8 @@
 clicked (its inspector shown), the function compute is chosen in the object browser and given
 the id calc with Return. Every control that called compute calls calc in the saved file and in
 the built page, whichever of them had its inspector shown, and Ctrl+Z brings back the name
-and every link in one step. A new page renamed in the inspector moves to its place in the
+and every link in one step. A list view whose item calls compute has its item editor open
+all along: its row names calc after the rename and compute again after Ctrl+Z. A new page renamed in the inspector moves to its place in the
 outline at once. A new function with a syntax error stops the build; deleting the function
 takes its error out of the errors pane and the outline."""
 
@@ -16,11 +17,23 @@ import krdesktop as kd
 
 # The controls of the sample that call compute, and the event each calls it from.
 CALLERS = {"bill": "onChange", "percent": "onChange", "computeButton": "onClick"}
+# A list view added to the sample, whose one item calls compute.
+LIST_VIEW = ('<JQMListView id="choices" top="360" left="10" width="300" height="60">'
+             '[{"label":"Again","onClick":"compute"}]</JQMListView>')
+LIST_AT = (100, 380)
 
 
 def open_sample(desktop):
     folder = os.path.join(desktop.home, "Documents", "Tips.krproj")
     shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
+    path = os.path.join(folder, "project.xml")
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    anchor = "<KRLabel id=\"total\""
+    kd.check(anchor in text, "the sample has no label total to put the list view after")
+    text = text.replace(anchor, LIST_VIEW + "\n        " + anchor, 1)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
     desktop.launch(folder)
     window = kd.project_window(desktop, "Tips")
     desktop.activate_if_needed(window)
@@ -33,6 +46,51 @@ def check_links(project, name, step):
     wrong = {object_id: project.object(object_id).get(event) for object_id, event in CALLERS.items()
              if project.object(object_id).get(event) != name}
     kd.check(not wrong, f"{step}: these controls do not call {name}: {wrong}")
+    items = project.object("choices").text or ""
+    kd.check(re.search(r'"onClick"\s*:\s*"%s"' % name, items), f"{step}: the list view's item does not call {name}: {items!r}")
+
+
+def item_table(window):
+    """The item editor's table: the one with an onClick column."""
+    return kd.wait_until(lambda: window.find("table", predicate=lambda n: n.find("table column header", "onClick")),
+                         "the item editor's table")
+
+
+def item_handler(table):
+    """What the onClick cell of the item Again shows (found by place: pop-up cells are named by
+    what they show)."""
+    header = table.find("table column header", "onClick")
+    label = table.find("table cell", "Again")
+    if header is None or label is None:
+        return None
+    x, y = header.center[0], label.center[1]
+    for node in table.find_all("table cell"):
+        nx, ny, nw, nh = node.rect
+        if nx <= x < nx + nw and ny <= y < ny + nh:
+            return node.name
+    return None
+
+
+def open_item_editor(desktop, window, surface):
+    """The list view chosen on the page and its items opened in their editor (a tab of its own,
+    which stays open while the page's other tabs show)."""
+    kd.click_page(desktop, surface, *LIST_AT)
+    kd.wait_inspected(desktop, window, "choices", "a click on the list view to select it")
+    row = kd.inspector_row(desktop, window, "items")
+    desktop.click(desktop.wait_for(row, "push button", "Edit…", "the items row's Edit button"))
+    table = item_table(window)
+    kd.wait_until(lambda: item_handler(table) == "compute", "the item editor's row to name compute")
+    desktop.screenshot("item-editor-open")
+
+
+def item_editor_names(desktop, window, name, step):
+    desktop.click(desktop.wait_for(window, "push button", "List View: choices", "the list view's item tab"))
+    table = item_table(window)
+    try:
+        kd.wait_until(lambda: item_handler(table) == name,
+                      f"the item editor's row to name {name} {step} (it shows {item_handler(table)!r})", timeout=5)
+    finally:
+        desktop.screenshot(f"item-editor-{name}")
 
 
 def build(desktop, window, folder):
@@ -61,6 +119,8 @@ def renamed_function_keeps_its_callers(desktop):
     project = kd.ProjectFile(folder)
     left, top, _, height = kd.ProjectFile.box(project.object("computeButton"))
     kd.wait_until(lambda: kd.box_at(surface, left, top), "computeButton drawn on the page")
+    open_item_editor(desktop, window, surface)
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
 
     # The button's inspector, with its onClick row, is shown first.
     kd.click_page(desktop, surface, left + 30, top + height / 2)
@@ -80,6 +140,10 @@ def renamed_function_keeps_its_callers(desktop):
     desktop.screenshot("renamed")
 
     check_links(kd.save(desktop, window, folder), "calc", "saved after the rename")
+    item_editor_names(desktop, window, "calc", "after the rename")
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.click(desktop.wait_for(window, "list item", "calc", "calc in the object browser"))
+    kd.wait_inspected(desktop, window, "calc", "a click on calc to select it")
 
     built = build(desktop, window, folder)
     kd.check("_events.compute" not in built, "the built page still calls compute")
@@ -95,6 +159,7 @@ def renamed_function_keeps_its_callers(desktop):
                   "Ctrl+Z to bring back the name compute")
     desktop.screenshot("undone")
     check_links(kd.save(desktop, window, folder), "compute", "saved after Ctrl+Z")
+    item_editor_names(desktop, window, "compute", "after Ctrl+Z")
 
     # The button's row names the function again.
     desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))

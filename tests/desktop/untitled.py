@@ -15,6 +15,13 @@ def read(path):
         return f.read()
 
 
+def shows_the_kept_work(desktop, window, step):
+    """The window shows the user's work (the tip calculator's page), not a fresh blank project
+    (whose page is page1): the file on disk alone does not tell which one is open."""
+    desktop.wait_for(window, "table cell", "tips", f"the kept page tips in the outline {step}")
+    kd.check(window.find("table cell", "page1") is None, f"the blank project's page1 is in the outline {step}")
+
+
 def the_blank_project_outlives_the_session(desktop):
     runtime = os.path.join(desktop.env["XDG_RUNTIME_DIR"], "Korvane")
     kept = os.path.join(desktop.env["XDG_DATA_HOME"], "Korvane", "Untitled.krproj")
@@ -27,6 +34,7 @@ def the_blank_project_outlives_the_session(desktop):
     desktop.launch()
     window = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
+    shows_the_kept_work(desktop, window, "after the move")
     kd.check(os.path.isfile(os.path.join(kept, "project.xml")), f"the blank project was not moved to {kept}")
     kd.check(read(os.path.join(kept, "project.xml")) == work, "the moved blank project lost the user's work")
     kd.check(not os.path.exists(old), "the blank project was left in the runtime folder as well")
@@ -42,8 +50,9 @@ def the_blank_project_outlives_the_session(desktop):
     # Logging out empties the runtime folder; the next start reopens the same project.
     shutil.rmtree(runtime)
     desktop.launch()
-    kd.project_window(desktop, "Untitled")
+    window = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
+    shows_the_kept_work(desktop, window, "at the next start")
     kd.check(read(os.path.join(kept, "project.xml")) == saved, "the blank project changed at the next start")
     desktop.screenshot("blank-project-after-logout")
     desktop.quit_app()

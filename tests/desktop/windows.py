@@ -135,6 +135,11 @@ def saved_as_reopens_and_heads_the_recent_list(desktop):
     desktop.launch()
     untitled = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
+    # A page added to the blank project and saved where it is kept: its window stays open when
+    # the new project opens (only an untouched one goes).
+    desktop.click(desktop.wait_for(untitled, "push button", "New Page", "the New Page button"))
+    desktop.wait_for(untitled, "table cell", "page2", "the new page in the outline")
+    kd.save(desktop, untitled, os.path.join(desktop.env["XDG_DATA_HOME"], "Korvane", "Untitled.krproj"))
     original, original_folder = kd.new_project(desktop, untitled, "Original")
     kd.save(desktop, original, original_folder)
     desktop.menu(original, "File", "Save As…")

@@ -40,6 +40,9 @@ public:
     virtual QVariant objectValue() const { return m_label; }
     virtual void setObjectValue(const QVariant &) {}
     virtual void didSelectItem() {}
+    // Whether a click that chooses the row leaves the keyboard in the outline (as the arrow
+    // keys always do) rather than handing it to what the row shows.
+    virtual bool keepsKeyboardWhenClicked() const { return false; }
     virtual void deleteKeyPressedOnItem() {}
     virtual void doubleAction() {}
     // Return on the selected row: its editor takes the keyboard.
@@ -132,6 +135,8 @@ public:
 
     void setObjectValue(const QVariant &value) override;
     void didSelectItem() override;
+    // A click shows the file's open tab; only Return or a double click edits it.
+    bool keepsKeyboardWhenClicked() const override { return true; }
     void deleteKeyPressedOnItem() override;
     void doubleAction() override;
     void returnKeyPressedOnItem() override { doubleAction(); }

@@ -299,8 +299,11 @@ void KRProjectPaneViewController::sourceListSelectionDidChange(const KRNotificat
         return;
     const std::shared_ptr<KRProjectPaneDataSourceItem> row = KRProjectPaneDataSource::itemFor(item)->shared_from_this();
     // A row chosen with the keys leaves the keyboard in the outline, so that the next key
-    // moves on; the row's editor takes it on Return, or when the row is clicked.
-    const bool keepFocus = m_sourceList->hasFocus() && QGuiApplication::mouseButtons() == Qt::NoButton;
+    // moves on; the row's editor takes it on Return, or when a page's row is clicked. A click
+    // on a file's row keeps it here too, so that Return opens or shows the file, never types
+    // into it.
+    const bool keepFocus = m_sourceList->hasFocus()
+        && (QGuiApplication::mouseButtons() == Qt::NoButton || row->keepsKeyboardWhenClicked());
     row->didSelectItem();
     if (keepFocus && m_sourceList)
         m_sourceList->setFocus(Qt::OtherFocusReason);

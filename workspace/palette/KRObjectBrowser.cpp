@@ -339,6 +339,9 @@ bool KRObjectBrowser::eventFilter(QObject *watched, QEvent *event)
             drop->accept();
             emit didInsertObject(object.get());
             selectObject(object);
+            // The dropped object is chosen where the Edit commands act: the keyboard comes here
+            // (from the palette, which never takes it).
+            m_icons->setFocus(Qt::OtherFocusReason);
             return true;
         }
         break;

@@ -281,7 +281,7 @@ void krWindowTellOfSkippedFiles(const KRProject &project)
 // Elements of classes this version does not know (a plug-in's that is not installed, say) are
 // left out of the design and kept in the file: the user is told once per opening, with every
 // such class named once.
-void krWindowTellOfUnknownClasses(const KRProject &project)
+void krWindowTellOfUnknownClasses(const KRProject &project, const QString &projectName)
 {
     const QStringList unknown = project.unknownClassNames();
     if (unknown.isEmpty())
@@ -295,8 +295,10 @@ void krWindowTellOfUnknownClasses(const KRProject &project)
         lines.append(QStringLiteral("and %1 more").arg(unknown.size() - shown));
     KRAlert alert;
     alert.style = KRAlert::Style::Warning;
-    alert.messageText = unknown.size() == 1 ? QStringLiteral("This project holds objects of a class that is not known")
-                                            : QStringLiteral("This project holds objects of classes that are not known");
+    // Named, since another start may have handed the project over while another window is in use.
+    alert.messageText = (unknown.size() == 1 ? QStringLiteral("The project “%1” holds objects of a class that is not known")
+                                             : QStringLiteral("The project “%1” holds objects of classes that are not known"))
+                            .arg(projectName);
     alert.informativeText = QStringLiteral("They are left out of the design and kept in the project file as they are:\n%1")
                                 .arg(lines.join(QLatin1Char('\n')));
     KRAlertService::current().runModal(alert);
@@ -542,14 +544,29 @@ void KRWindowController::windowDidLoadProject()
     showUI();
     emit windowDidLoad();
     // Told once the window shows.
-    QTimer::singleShot(0, this, [this] {
-        if (m_project)
-            krWindowTellOfUnshippedJQMVersion(*m_project, m_document.fileURL());
-        if (m_project)
-            krWindowTellOfSkippedFiles(*m_project);
-        if (m_project)
-            krWindowTellOfUnknownClasses(*m_project);
-    });
+    QTimer::singleShot(0, this, [this] { tellOfOpeningProblems(); });
+}
+
+void KRWindowController::tellOfOpeningProblems(int triesLeft)
+{
+    if (!m_project || !m_window)
+        return;
+    const bool anything = !m_project->unknownClassNames().isEmpty() || !m_project->unshippedJQMVersionNotice().isNull()
+        || (m_project->webFolder() && !m_project->webFolder()->skippedFiles().isEmpty());
+    // The messages go over this window, which is brought to the front first: a project another
+    // start handed over may open behind the window in use, whose messages these are not. The
+    // window manager is waited for a second at most.
+    if (anything && !m_window->isActiveWindow() && triesLeft > 0) {
+        if (m_window->isVisible() && !std::exchange(m_broughtForwardToTell, true))
+            KRWindowControllerBase::orderFront(m_window.get());
+        QTimer::singleShot(20, this, [this, triesLeft] { tellOfOpeningProblems(triesLeft - 1); });
+        return;
+    }
+    krWindowTellOfUnshippedJQMVersion(*m_project, m_document.fileURL());
+    if (m_project)
+        krWindowTellOfSkippedFiles(*m_project);
+    if (m_project && m_window)
+        krWindowTellOfUnknownClasses(*m_project, m_window->windowTitle());
 }
 
 // --- Pages and tabs

@@ -218,6 +218,11 @@ private:
     // that has none of the user's, as the blank start-up one).
     QString panelStartFolder() const;
     void windowDidLoadProject();
+    // What the opening found that the user is told of (classes not known, files not read, a
+    // jQuery Mobile version not shipped), over this window brought to the front.
+    static constexpr int openingProblemTries = 50;
+    void tellOfOpeningProblems(int triesLeft = openingProblemTries);
+    bool m_broughtForwardToTell = false;
     void buildWindow();
     void buildToolbar();
     void hideUI();
