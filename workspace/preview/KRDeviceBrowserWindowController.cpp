@@ -185,8 +185,10 @@ public:
     qint64 port() const { return m_port; }
     void start()
     {
-        if (!m_runner.isRunning() && m_port == -1)
-            m_runner.start();
+        if (m_started)
+            return;
+        m_started = true;
+        m_runner.start();
     }
     void addViewer(KRDeviceBrowserWindowController *viewer) { m_viewers.append(viewer); }
     void removeViewer(KRDeviceBrowserWindowController *viewer) { m_viewers.removeAll(viewer); }
@@ -209,6 +211,7 @@ public:
 
 private:
     KRNodeRunner m_runner;
+    bool m_started = false;
     qint64 m_port = -1;
     QList<QPointer<KRDeviceBrowserWindowController>> m_viewers;
 };
