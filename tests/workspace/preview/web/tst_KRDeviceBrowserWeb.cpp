@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -253,6 +254,21 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     EXPECT_EQ(second.nodeRunner(), controller->nodeRunner());
     EXPECT_NE(second.window()->pos(), window->pos());
     EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
+}
+
+TEST_F(KRDeviceBrowserWeb, AProjectWhosePortAnotherProgramHoldsRunsElsewhereAndTheLogSaysSo)
+{
+    const QString siteHost = KRDeviceBrowserWindowController::siteHostName(s_sample->folder);
+    const int ownPort = KRDeviceBrowserWindowController::sitePortNumber(siteHost);
+    EXPECT_EQ(KRDeviceBrowserWindowController::sitePortNumber(siteHost), ownPort);
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, quint16(ownPort))) << "port " << ownPort << " is taken already";
+    run(0);
+    ASSERT_TRUE(waitForStartPage());
+    EXPECT_NE(QUrl(controller->urlString()).port(), ownPort);
+    EXPECT_TRUE(controller->serverLog()->toPlainText().contains(
+        QStringLiteral("Port %1, at which this project is always previewed, is in use by another program").arg(ownPort)))
+        << controller->serverLog()->toPlainText().toStdString();
 }
 
 TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
