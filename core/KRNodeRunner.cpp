@@ -326,6 +326,11 @@ void KRNodeRunner::forgetToken()
         tokensByPort().erase(found);
 }
 
+bool KRNodeRunner::isRunning() const
+{
+    return m_started && !m_stopped && !m_handshakeFailed && !m_task.isNull();
+}
+
 void KRNodeRunner::start()
 {
     if (m_started) {

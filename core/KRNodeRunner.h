@@ -78,6 +78,9 @@ public:
     // wait: once it is over they answer -1 at once, until the server reports its port (the
     // delegate and handshakeFinished tell when) or is started again.
     qint64 portNumber();
+    // Whether the runner has a server process that is starting or running and has not been
+    // stopped, given up or refused (a server that died is started again and still counts).
+    bool isRunning() const;
     // The token of the running server (after portNumber() gave a port); empty when none.
     QByteArray token() const { return m_token; }
     // The token of the server this process started that listens on `port`, or empty. Any

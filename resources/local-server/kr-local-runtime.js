@@ -4,7 +4,7 @@
 //   node kr-local-runtime.js <document root> <requested port> [<site host>]
 //
 // Listens on 127.0.0.1 only; when the requested port is taken it takes one the system
-// chooses. A site host ("<name>.localhost", which browsers resolve to the loopback
+// chooses (a site's, a moment later). A site host ("<name>.localhost", which browsers resolve to the loopback
 // themselves) gives the served site an origin of its own: its pages are served under that
 // name only, so what one project's pages store or register in a browser (storage, cookies,
 // service workers) never meets another's. Such a server also listens on ::1 with the same
@@ -718,10 +718,24 @@ function startWatchdog() {
     }, 500).unref();
 }
 
-function listen(port, fallback, tries = 0) {
+// A site is previewed at a port of its own, so that what its pages store is found again: one
+// still held when the server starts, as by the site's previous server while it ends (a preview
+// closed and run again at once), is tried again for a moment before another is taken.
+const SITE_PORT_WAIT_MS = 1500;
+const SITE_PORT_RETRY_MS = 100;
+
+function waitForSitePort(port, fallback, since) {
+    return siteHost !== '' && fallback && Date.now() - since < SITE_PORT_WAIT_MS;
+}
+
+function listen(port, fallback, tries = 0, since = Date.now()) {
     const server = http.createServer(handle);
     server.keepAliveTimeout = 5000;
     server.once('error', (error) => {
+        if (error.code === 'EADDRINUSE' && waitForSitePort(port, fallback, since)) {
+            setTimeout(() => listen(port, fallback, tries, since), SITE_PORT_RETRY_MS);
+            return;
+        }
         if (fallback && (error.code === 'EADDRINUSE' || error.code === 'EACCES')) {
             listen(0, false);
             return;
@@ -747,6 +761,8 @@ function listen(port, fallback, tries = 0) {
         other.once('error', (error) => {
             if (error.code === 'EADDRNOTAVAIL' || error.code === 'EAFNOSUPPORT') {
                 started();
+            } else if (error.code === 'EADDRINUSE' && waitForSitePort(port, fallback, since)) {
+                server.close(() => setTimeout(() => listen(port, fallback, tries, since), SITE_PORT_RETRY_MS));
             } else if (error.code === 'EADDRINUSE' && tries < 5) {
                 server.close(() => listen(0, false, tries + 1));
             } else {

@@ -52,7 +52,7 @@ def run_and_export(desktop):
 
     # Run: the device preview shows the page with the controls in their places.
     desktop.click(desktop.wait_for(window, "push button", "Run"))
-    viewer = desktop.window("Device Viewer")
+    viewer = desktop.window("Preview — Device Viewer")
     shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the page in the device preview")
     kd.check_page_drawn(desktop, shown, points=[(4, 476), (316, 476), (160, 400)])
     kd.wait_until(lambda: device_around(desktop, shown), "the device's frame around the previewed page")
@@ -71,7 +71,7 @@ def run_and_export(desktop):
     desktop.screenshot("preview-clicked")
     desktop.activate_if_needed(viewer)
     desktop.input.key("alt+F4")
-    kd.wait_until(lambda: not any(w.name == "Device Viewer" for w in desktop.windows()), "the preview to close")
+    kd.wait_until(lambda: not any(w.name == viewer.name for w in desktop.windows()), "the preview to close")
 
     # Export to a new folder in the documents folder.
     desktop.menu(window, "File", "Export as Web Application…")

@@ -7,10 +7,18 @@ Designed for a tall phone, the project opens its next preview on a 1000-pixel sc
 window on the screen, title bar included, and the whole device in it; a tablet turned on its side is shown
 smaller so that it fits, a smaller device afterwards makes the window smaller again; "Open in
 Browser" opens the page the device shows, at the project's own address under localhost, and
-Ctrl+W closes the preview."""
+Ctrl+W closes the preview.
+
+A page without the application's scripts typed into the address field, and an address that finds
+no page, stay shown: only a page whose script loops is closed, with the alert on its own preview
+window even while the user works in the project window. Two projects' previews open at once are
+titled with their projects' names, lie apart, and each project is shown at the address it always
+has."""
 
 import os
+import re
 import sys
+import time
 
 import krdesktop as kd
 
@@ -66,6 +74,31 @@ def type_address(desktop, field, address):
     desktop.input.key("Return")
 
 
+def viewer_of(desktop, project):
+    viewer = desktop.window(f"{project} — Device Viewer")
+    desktop.managed_window(viewer)
+    return viewer
+
+
+def stays_shown(desktop, viewer, view, field, address, shown, what, shot):
+    """Types address in the preview's address field and checks, 8 s after the page is there, that
+    the page (shown(view) is true) is still in the device, the window open and no alert up."""
+    type_address(desktop, field, address)
+    loaded = re.compile(r"(Finished|Failed) loading: http://\S+/" + re.escape(address))
+    kd.wait_until(lambda: any(loaded.search(log.text()) for log in viewer.find_all("text") if log.name != "Address"),
+                  f"{what} loaded in the device preview")
+    kd.wait_until(lambda: shown(view), f"{what} in the device preview")
+    time.sleep(8)
+    desktop.screenshot(shot)
+    alerts = [w.name for w in desktop.windows() if w.find(predicate=lambda n: n.role == "label" and "endless loop" in n.name)]
+    kd.check(not alerts, f"{what} was judged stuck: an alert came up ({alerts})")
+    kd.check(any(w.name == viewer.name for w in desktop.windows()), f"the preview closed 8 s after showing {what}")
+    kd.check(shown(view), f"{what} is no longer shown 8 s after it was loaded")
+    x, y, w, h = view.rect
+    lit = kd.grab_count(desktop, (x + 4, y + 4, w - 8, h // 3), lambda c: sum(c) / 3 > 200)
+    kd.check(lit > (w - 8) * (h // 3) // 2, f"the device's screen is dark 8 s after showing {what} ({lit} light pixels)")
+
+
 def preview_turns_and_goes_to_another_page(desktop):
     record = kd.catch_the_opener(desktop)
     desktop.launch()
@@ -86,8 +119,7 @@ def preview_turns_and_goes_to_another_page(desktop):
 
     # Run: the preview opens over the project window with the start page in the device.
     desktop.click(desktop.wait_for(window, "push button", "Run"))
-    viewer = desktop.window("Device Viewer")
-    desktop.managed_window(viewer)
+    viewer = viewer_of(desktop, "Pages")
     shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the start page in the device preview")
     kd.wait_until(lambda: device_around(desktop, shown.parent()), "the device's frame around the previewed page")
     desktop.screenshot("portrait")
@@ -147,11 +179,23 @@ def preview_turns_and_goes_to_another_page(desktop):
              "the refused address replaced the page")
     kd.check(not any("example.com" in log.text() for log in logs), "the refused address was loaded")
     desktop.screenshot("refused")
+
+    # A plain page put in the web folder, without the application's scripts, stays shown; so
+    # does the answer to an address that finds no page.
+    with open(os.path.join(folder, "kr-web", "help.html"), "w") as page:
+        page.write("<!DOCTYPE html>\n<title>Help</title>\n<h1>How to use the application</h1>\n")
+    stays_shown(desktop, viewer, view, field, "help.html", lambda v: v.find("document web", "Help"),
+                "the plain page help.html", "plain-page-after-8s")
+    stays_shown(desktop, viewer, view, field, "helpp.html",
+                lambda v: v.find(predicate=lambda n: n.role == "document web" and n.name != "Help"
+                                 and "Not found" in "".join(c.name + c.text() for c in n.find_all())),
+                "the answer to a mistyped address", "not-found-after-8s")
     desktop.activate_if_needed(viewer)
     desktop.input.key("alt+F4")
-    kd.wait_until(lambda: not any(w.name == "Device Viewer" for w in desktop.windows()), "the preview to close")
+    kd.wait_until(lambda: not any(w.name == viewer.name for w in desktop.windows()), "the preview to close")
 
-    fits_the_screen_and_opens_the_page_shown(desktop, window, record)
+    address = fits_the_screen_and_opens_the_page_shown(desktop, window, record)
+    two_projects_previewed_at_once(desktop, window, folder, address)
 
 
 def fits_the_screen_and_opens_the_page_shown(desktop, window, record):
@@ -161,8 +205,7 @@ def fits_the_screen_and_opens_the_page_shown(desktop, window, record):
     kd.choose_in_combo(desktop, desktop.wait_for(window, "combo box", "iPhone", "the design view's device pop-up"),
                        "iPhone 6")
     desktop.click(desktop.wait_for(window, "push button", "Run"))
-    viewer = desktop.window("Device Viewer")
-    desktop.managed_window(viewer)
+    viewer = viewer_of(desktop, "Pages")
     shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the start page in the device preview")
     view = shown.parent()
     desktop.screenshot("iphone6")
@@ -204,8 +247,76 @@ def fits_the_screen_and_opens_the_page_shown(desktop, window, record):
     # Ctrl+W closes the preview.
     desktop.activate_if_needed(viewer)
     desktop.input.key("ctrl+w")
-    kd.wait_until(lambda: not any(w.name == "Device Viewer" for w in desktop.windows()), "Ctrl+W to close the preview")
+    kd.wait_until(lambda: not any(w.name == viewer.name for w in desktop.windows()), "Ctrl+W to close the preview")
     desktop.screenshot("closed")
+    return start
+
+
+def stacking(desktop):
+    """The X windows the window manager keeps, bottom to top."""
+    from Xlib import X
+    d = desktop.display
+    clients = d.screen().root.get_full_property(d.intern_atom("_NET_CLIENT_LIST_STACKING"), X.AnyPropertyType)
+    return list(clients.value) if clients else []
+
+
+def two_projects_previewed_at_once(desktop, pages, pages_folder, pages_address):
+    """A second project's preview opened while the first project's is: both titled with their
+    project's name, apart; the first project is shown at the address it had before. Then a page of
+    it whose script loops, while the user works in the project window: the alert comes on that
+    preview window, in front, and closes it; the other project's preview stays."""
+    notes, _ = kd.new_project(desktop, pages, "Notes")
+    kd.build(desktop, notes)
+    desktop.click(desktop.wait_for(notes, "push button", "Run"))
+    notes_viewer = viewer_of(desktop, "Notes")
+    kd.wait_until(lambda: notes_viewer.find("document web", "Page 1"), "the Notes start page in its preview")
+    desktop.bring_to_front(pages)
+    desktop.click(desktop.wait_for(pages, "push button", "Run"))
+    pages_viewer = viewer_of(desktop, "Pages")
+    shown = kd.wait_until(lambda: pages_viewer.find("document web", "Page 1"), "the Pages start page in its preview")
+    desktop.screenshot("two-previews")
+    notes_frame, pages_frame = desktop.frame(notes_viewer)[0], desktop.frame(pages_viewer)[0]
+    desktop.log(f"the Notes preview at {notes_frame}, the Pages preview at {pages_frame}")
+    def centre(frame):
+        return frame[0] + frame[2] // 2, frame[1] + frame[3] // 2
+    (nx, ny), (px, py) = centre(notes_frame), centre(pages_frame)
+    kd.check(abs(notes_frame[0] - pages_frame[0]) >= 20 and max(abs(nx - px), abs(ny - py)) >= 20,
+             f"the two previews lie one on the other: Notes at {notes_frame}, Pages at {pages_frame}")
+    field = desktop.wait_for(pages_viewer, "text", what="the address field",
+                             predicate=lambda n: n.text().endswith("/page1.html"))
+    notes_field = desktop.wait_for(notes_viewer, "text", what="the Notes address field",
+                                   predicate=lambda n: n.text().endswith("/page1.html"))
+    origin = re.compile(r"^(http://[^/]+)/")
+    kd.check(field.text() == pages_address,
+             f"with another project previewed, Pages is shown at {field.text()!r}, not at {pages_address!r} as before")
+    kd.check(origin.match(notes_field.text()).group(1) != origin.match(field.text()).group(1),
+             f"the two projects are shown at one origin: {notes_field.text()!r}, {field.text()!r}")
+
+    # A page whose script loops once it has shown; meanwhile the user goes back to the project.
+    with open(os.path.join(pages_folder, "kr-web", "loop.html"), "w") as page:
+        page.write("<!DOCTYPE html>\n<title>Loop</title>\n<h1>Busy</h1>\n"
+                   "<script>setTimeout(function () { for (;;) {} }, 3000);</script>\n")
+    type_address(desktop, field, "loop.html")
+    kd.wait_until(lambda: pages_viewer.find("document web", "Loop"), "the looping page in the preview")
+    desktop.bring_to_front(pages)
+    alert = kd.wait_until(lambda: next((w for w in desktop.windows() if w.find(
+        predicate=lambda n: n.role == "label" and "endless loop detected" in n.name)), None),
+        "the alert about the looping page", timeout=30)
+    desktop.wait_active(alert, "the alert in front")
+    desktop.screenshot("loop-alert")
+    alert_x = desktop.managed_window(alert)
+    viewer_x = desktop.managed_window(pages_viewer)
+    parent = alert_x.get_wm_transient_for()
+    kd.check(parent is not None and parent.id == viewer_x.id,
+             f"the alert is not on the looping page's preview window (it is on {parent and parent.id}, "
+             f"the preview is {viewer_x.id}, the project window {desktop.managed_window(pages).id})")
+    order = stacking(desktop)
+    kd.check(order.index(alert_x.id) == len(order) - 1, "the alert is not the top window")
+    desktop.click(desktop.wait_for(alert, "push button", "Close"))
+    kd.wait_until(lambda: not any(w.name == pages_viewer.name for w in desktop.windows()),
+                  "the looping page's preview to close")
+    kd.check(any(w.name == notes_viewer.name for w in desktop.windows()), "the other project's preview closed")
+    desktop.screenshot("loop-closed")
 
 
 if __name__ == "__main__":

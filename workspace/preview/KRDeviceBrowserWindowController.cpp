@@ -43,6 +43,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -68,6 +69,10 @@ const char *const deviceBrowserBridgeScript = R"JS(
         consoleLog_: function (message) { send('consoleLog_', [String(message)]); },
         jsWatchdog: function () { send('jsWatchdog', []); }
     };
+    // A sign of life every second while the page's scripts leave it free, whether or not the
+    // page runs the application's runtime: the window watches only a page that has given one.
+    send('jsWatchdog', []);
+    setInterval(function () { send('jsWatchdog', []); }, 1000);
     new QWebChannel(qt.webChannelTransport, function (channel) {
         target = channel.objects.__kr_controller;
         for (var i = 0; i < queue.length; ++i)
@@ -142,6 +147,74 @@ QString deviceBrowserChannelSource()
 }
 
 } // namespace
+
+// The runtime server of one previewed site, shared by the windows that show the site (the
+// Device Viewer and the Local Server window of two project windows of it, or a window that
+// runs it again): it listens on the site's own port and ends when the last of them lets go.
+class KRPreviewSiteServer final : public KRNodeRunnerDelegate
+{
+public:
+    KRPreviewSiteServer(const QString &siteHost, const QString &documentRoot)
+    {
+        m_runner.setDocumentRootPath(documentRoot);
+        m_runner.setSiteHostName(siteHost);
+        m_runner.setRequestedPortNumber(KRDeviceBrowserWindowController::sitePortNumber(siteHost));
+        m_runner.setDelegate(this);
+    }
+    ~KRPreviewSiteServer() override
+    {
+        m_runner.setDelegate(nullptr);
+        m_runner.stop();
+    }
+
+    // The server of the site, running or starting, or a new one (not started yet).
+    static std::shared_ptr<KRPreviewSiteServer> forSite(const QString &siteHost, const QString &documentRoot)
+    {
+        static std::map<QString, std::weak_ptr<KRPreviewSiteServer>> servers;
+        std::erase_if(servers, [](const auto &entry) { return entry.second.expired(); });
+        std::weak_ptr<KRPreviewSiteServer> &entry = servers[siteHost];
+        if (std::shared_ptr<KRPreviewSiteServer> running = entry.lock(); running && running->m_runner.isRunning())
+            return running;
+        auto server = std::make_shared<KRPreviewSiteServer>(siteHost, documentRoot);
+        entry = server;
+        return server;
+    }
+
+    KRNodeRunner *runner() { return &m_runner; }
+    // The port the server reported; -1 until it has.
+    qint64 port() const { return m_port; }
+    void start()
+    {
+        if (m_started)
+            return;
+        m_started = true;
+        m_runner.start();
+    }
+    void addViewer(KRDeviceBrowserWindowController *viewer) { m_viewers.append(viewer); }
+    void removeViewer(KRDeviceBrowserWindowController *viewer) { m_viewers.removeAll(viewer); }
+
+    void nodeRunner(KRNodeRunner *runner, qint64 startedOnPort) override
+    {
+        m_port = startedOnPort;
+        for (const QPointer<KRDeviceBrowserWindowController> &viewer : QList(m_viewers)) {
+            if (viewer)
+                static_cast<KRNodeRunnerDelegate *>(viewer.data())->nodeRunner(runner, startedOnPort);
+        }
+    }
+    void nodeRunner(KRNodeRunner *runner, const QString &receivedTextMessage) override
+    {
+        for (const QPointer<KRDeviceBrowserWindowController> &viewer : QList(m_viewers)) {
+            if (viewer)
+                static_cast<KRNodeRunnerDelegate *>(viewer.data())->nodeRunner(runner, receivedTextMessage);
+        }
+    }
+
+private:
+    KRNodeRunner m_runner;
+    bool m_started = false;
+    qint64 m_port = -1;
+    QList<QPointer<KRDeviceBrowserWindowController>> m_viewers;
+};
 
 // The script bridge, "__kr_controller" in the page.
 class KRDeviceBrowserWindowControllerProxy : public QObject
@@ -398,10 +471,9 @@ void KRDeviceBrowserWindowController::awakeFromNib()
 void KRDeviceBrowserWindowController::setMode(int mode)
 {
     m_mode = mode;
-    QWidget *w = window();
     if (mode == 0) {
         KR_LOG(QStringLiteral("KRDeviceBrowserModeInternal"));
-        w->setWindowTitle(QStringLiteral("Device Viewer"));
+        showTitle();
         // A window that showed the server only gets its page view back.
         if (!m_webView && !m_urlString.isEmpty()) {
             ensureWebView();
@@ -417,7 +489,7 @@ void KRDeviceBrowserWindowController::setMode(int mode)
         placeLogPane();
     } else {
         KR_LOG(QStringLiteral("KRDeviceBrowserModeExternal"));
-        w->setWindowTitle(QStringLiteral("Local Server"));
+        showTitle();
         dropWebView();
         undoWindowZoom();
         m_headerContainer->hide();
@@ -449,7 +521,6 @@ void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
 {
     m_indexFilePath = path;
     m_indexFileName = QFileInfo(path).fileName();
-    stopServer();
     m_urlString.clear();
     const QString root = QFileInfo(path).absolutePath();
     const QString siteHost = siteHostName(root);
@@ -459,21 +530,89 @@ void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
         m_siteHost = siteHost;
         m_profile = deviceBrowserProfile(siteHost);
     }
-    m_nodeRunner = std::make_unique<KRNodeRunner>();
-    m_nodeRunner->setDocumentRootPath(root);
-    m_nodeRunner->setSiteHostName(m_siteHost);
-    m_nodeRunner->setDelegate(this);
-    m_nodeRunner->start();
+    showTitle();
+    // The site's server, which another window may run already: the start page is shown once
+    // it answers.
+    std::shared_ptr<KRPreviewSiteServer> server = KRPreviewSiteServer::forSite(m_siteHost, root);
+    if (server != m_server) {
+        stopServer();
+        m_server = std::move(server);
+        m_server->addViewer(this);
+    }
+    if (m_server->port() != -1) {
+        QTimer::singleShot(0, this, [this, server = std::weak_ptr<KRPreviewSiteServer>(m_server)] {
+            const std::shared_ptr<KRPreviewSiteServer> running = server.lock();
+            if (running && running == m_server && running->port() != -1 && m_urlString.isEmpty())
+                nodeRunner(running->runner(), running->port());
+        });
+    }
+    m_server->start();
+}
+
+KRNodeRunner *KRDeviceBrowserWindowController::nodeRunner() const
+{
+    return m_server ? m_server->runner() : nullptr;
+}
+
+QString KRDeviceBrowserWindowController::projectName(const QString &documentRoot)
+{
+    const QFileInfo root(QDir::cleanPath(QFileInfo(documentRoot).absoluteFilePath()));
+    // The project's folder holds the built site in "kr-web".
+    QString name = root.fileName() == QLatin1String("kr-web") ? QFileInfo(root.absolutePath()).fileName() : root.fileName();
+    if (name.endsWith(QLatin1String(".krproj"), Qt::CaseInsensitive))
+        name.chop(7);
+    return name;
+}
+
+int KRDeviceBrowserWindowController::sitePortNumber(const QString &siteHost)
+{
+    const QByteArray digest = QCryptographicHash::hash(siteHost.toUtf8(), QCryptographicHash::Sha256);
+    const quint32 value = (quint32(quint8(digest[0])) << 24) | (quint32(quint8(digest[1])) << 16)
+        | (quint32(quint8(digest[2])) << 8) | quint32(quint8(digest[3]));
+    return firstSitePort + int(value % quint32(sitePortCount));
+}
+
+void KRDeviceBrowserWindowController::showTitle()
+{
+    QWidget *w = window();
+    if (!w)
+        return;
+    const QString role = m_mode == 0 ? QStringLiteral("Device Viewer") : QStringLiteral("Local Server");
+    const QString project = m_indexFilePath.isEmpty() ? QString() : projectName(QFileInfo(m_indexFilePath).absolutePath());
+    w->setWindowTitle(project.isEmpty() ? role : project + QStringLiteral(" — ") + role);
+}
+
+// Called as the window is first shown, before it is mapped: it goes where windows are put (over
+// the active window), or, where another preview window lies already (the same corner or the same
+// centre: both are put over their project window), down and to the right of it, as windows
+// cascade.
+void KRDeviceBrowserWindowController::placeBesideOtherPreviews()
+{
+    QWidget *w = window();
+    if (!w->testAttribute(Qt::WA_Moved))
+        KRWindowControllerBase::placeOnFirstShow(w);
+    constexpr int step = 32;
+    const auto near = [](QPoint a, QPoint b) { return std::abs(a.x() - b.x()) < step && std::abs(a.y() - b.y()) < step; };
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (int tries = 0; tries < 20; ++tries) {
+        const QRect here(w->pos(), w->frameGeometry().size().expandedTo(w->size()));
+        const auto under = std::find_if(windows.cbegin(), windows.cend(), [&](const QWidget *other) {
+            return other != w && other->isVisible() && other->objectName() == w->objectName()
+                && (near(other->frameGeometry().topLeft(), here.topLeft()) || near(other->frameGeometry().center(), here.center()));
+        });
+        const QPoint below = under == windows.cend() ? here.topLeft() : (*under)->frameGeometry().topLeft() + QPoint(step, step);
+        if (below == here.topLeft())
+            break;
+        w->move(below);
+    }
+    KRWindowControllerBase::keepOnScreen(w);
 }
 
 QString KRDeviceBrowserWindowController::siteHostName(const QString &documentRoot)
 {
     const QFileInfo root(QDir::cleanPath(QFileInfo(documentRoot).absoluteFilePath()));
     const QString path = root.canonicalFilePath().isEmpty() ? root.absoluteFilePath() : root.canonicalFilePath();
-    // The project's folder holds the built site in "kr-web".
-    QString name = root.fileName() == QLatin1String("kr-web") ? QFileInfo(root.absolutePath()).fileName() : root.fileName();
-    if (name.endsWith(QLatin1String(".krproj"), Qt::CaseInsensitive))
-        name.chop(7);
+    const QString name = projectName(documentRoot);
     QString label;
     for (const QChar c : name.toLower()) {
         if (label.size() >= 40)
@@ -493,11 +632,11 @@ QString KRDeviceBrowserWindowController::siteHostName(const QString &documentRoo
 
 void KRDeviceBrowserWindowController::stopServer()
 {
-    if (!m_nodeRunner)
+    if (!m_server)
         return;
-    m_nodeRunner->setDelegate(nullptr);
-    m_nodeRunner->stop();
-    m_nodeRunner.reset();
+    // The server ends with the last window that shows its site.
+    m_server->removeViewer(this);
+    m_server.reset();
 }
 
 void KRDeviceBrowserWindowController::setDeviceID(const QString &deviceID)
@@ -707,6 +846,17 @@ void KRDeviceBrowserWindowController::nodeRunner(KRNodeRunner *, qint64 startedO
     start.setPath(QLatin1Char('/') + m_indexFileName);
     m_urlString = start.toString(QUrl::FullyEncoded);
     logMessage(QStringLiteral("Local server running application at %1").arg(m_urlString), true);
+    const int ownPort = sitePortNumber(m_siteHost);
+    if (!m_siteHost.isEmpty() && startedOnPort != ownPort) {
+        const QString message = QStringLiteral("Port %1, at which this project is always previewed, is in use by "
+                                               "another program: the application runs at port %2 this time, where "
+                                               "what its pages stored at port %1 (local storage, databases, service "
+                                               "workers, caches) is not found.")
+                                    .arg(ownPort)
+                                    .arg(startedOnPort);
+        KR_LOG(message);
+        logMessage(message, true);
+    }
     if (m_mode != 0) {
         KROpenURLService::current().openURL(QUrl(m_urlString));
         return;
@@ -896,18 +1046,24 @@ void KRDeviceBrowserWindowController::checkWatchdog()
     alert.messageText = QStringLiteral("JavaScript Error");
     alert.informativeText = QStringLiteral("JavaScript error or endless loop detected.  Closing window.");
     alert.buttonTitles = {QStringLiteral("Close")};
+    // The alert is about this window and closes it: it comes on this window, in front, wherever
+    // the user was working meanwhile.
+    QPointer<QWidget> w = window();
+    if (w) {
+        KRWindowControllerBase::orderFront(w);
+        QApplication::setActiveWindow(w);
+    }
     KRAlertService::current().runModal(alert);
-    if (window())
-        window()->close();
+    if (w)
+        w->close();
 }
 
 void KRDeviceBrowserWindowController::pageLoadStarted(const QUrl &url)
 {
     logMessage(QStringLiteral("Loading %1...").arg(url.toString()), false);
     m_addressField->setText(url.toString());
-    // A new page gets the full time to start its runtime.
-    if (m_lastJavascriptWatchdog.isValid())
-        m_lastJavascriptWatchdog = QDateTime::currentDateTimeUtc();
+    // A page being loaded is not judged: it is watched once its document has pinged.
+    m_lastJavascriptWatchdog = {};
 }
 
 void KRDeviceBrowserWindowController::pageLoadFinished(const QUrl &url)
@@ -929,12 +1085,16 @@ void KRDeviceBrowserWindowController::windowClosing()
 
 bool KRDeviceBrowserWindowController::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == window() && event->type() == QEvent::Close)
+    if (watched == window() && event->type() == QEvent::Close) {
         windowClosing();
-    else if (watched == m_watchedViewport && event->type() == QEvent::Resize)
+    } else if (watched == window() && event->type() == QEvent::Show && !m_placed) {
+        m_placed = true;
+        placeBesideOtherPreviews();
+    } else if (watched == m_watchedViewport && event->type() == QEvent::Resize) {
         relayout();
-    else if (watched == m_splitView && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    } else if (watched == m_splitView && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
         placeLogPane();
+    }
     return KRWindowControllerBase::eventFilter(watched, event);
 }
 

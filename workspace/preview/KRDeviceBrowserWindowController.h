@@ -28,27 +28,34 @@ class KRDeviceBrowserPage;
 class KRDeviceBrowserWindowControllerProxy;
 class KRDeviceInformation;
 class KRNodeRunner;
+class KRPreviewSiteServer;
 class QWebEngineProfile;
 
-// The device preview window: runs a built application through a runtime server of its own and
-// shows it in the picture of a device ("Device Viewer", mode 0) or in the user's browser with
-// only the server's log in the window ("Local Server", any other mode). The window is kept
-// and reused between runs; each new start page replaces the server. In landscape the device's
-// picture and its screen lie on their side (the top to the left), and the page is told.
+// The device preview window: runs a built application through the runtime server of its site
+// and shows it in the picture of a device ("<Project> — Device Viewer", mode 0) or in the
+// user's browser with only the server's log in the window ("<Project> — Local Server", any
+// other mode). The window is kept and reused between runs. In landscape the device's picture
+// and its screen lie on their side (the top to the left), and the page is told. A second
+// preview window opened where another is placed is moved down and to the right of it.
 //
-// Each project's site has an origin of its own, http://<siteHostName>:<port>/, in the window
-// and in the browser, and in the window browsing data of its own (storage, cookies, service
-// workers, kept in a folder per site): nothing one project's pages store or register reaches
-// another's.
+// Each project's site has an origin of its own, http://<siteHostName>:<sitePortNumber>/, in
+// the window and in the browser, the same at every run whatever else is previewed, and in the
+// window browsing data of its own (storage, cookies, service workers, kept in a folder per
+// site): nothing one project's pages store or register reaches another's, and what they
+// stored is there at the next run. The windows that show one site share its server, which
+// ends with the last of them. Should another program hold the site's port, the server takes
+// another one for the run and the server log says so.
 //
 // The window takes the size of the device (growing or shrinking with another device or
 // orientation) within the screen's free area, showing the device smaller than the zoom chosen
 // when it would not fit at that zoom.
 //
-// The page's console messages go to the client log. The page's runtime pings
-// __kr_controller.jsWatchdog() every second; once it has, a page silent for longer than
-// watchdogSeconds (a script in an endless loop) has its view closed, the user told, and the
-// window closed.
+// The page's console messages go to the client log. Every page shown pings
+// __kr_controller.jsWatchdog() every second while its scripts leave it free (the window's
+// bridge does, the application's runtime as well). Only a page that has pinged is watched:
+// one silent for longer than watchdogSeconds since (a script in an endless loop) has its view
+// closed, the user told by an alert on this window, and the window closed. A page being
+// loaded has not pinged yet, so neither it nor one that never pings is judged.
 class KRDeviceBrowserWindowController : public KRWindowControllerBase, private KRNodeRunnerDelegate
 {
     Q_OBJECT
@@ -97,6 +104,13 @@ public:
     // the project folder's name as a host-name label and a digest of the folder's path, so the
     // same folder gets the same name at every run and another folder another one.
     static QString siteHostName(const QString &documentRoot);
+    // The port the site under `siteHost` is previewed at: derived from its name, so the same
+    // at every run; within [firstSitePort, firstSitePort + sitePortCount).
+    static constexpr int firstSitePort = 41000;
+    static constexpr int sitePortCount = 3000;
+    static int sitePortNumber(const QString &siteHost);
+    // The name of the project whose site is built into `documentRoot` ("<name>.krproj/kr-web").
+    static QString projectName(const QString &documentRoot);
 
     // The window's parts, for the project window and tests. The web view is null while the
     // window shows no page (before the first server has started, in local-server mode, or
@@ -114,7 +128,7 @@ public:
     QWidget *headerContainer() const { return m_headerContainer; }
     QWidget *serverHeaderContainer() const { return m_serverHeaderContainer; }
     QSplitter *splitView() const { return m_splitView; }
-    KRNodeRunner *nodeRunner() const { return m_nodeRunner.get(); }
+    KRNodeRunner *nodeRunner() const;
 
     // Registers the "KRDeviceBrowserWindow" interface (done by the controller when needed).
     static void registerInterface();
@@ -130,11 +144,14 @@ private:
     friend class KRDeviceBrowserPage;
     friend class KRDeviceBrowserWindowControllerProxy;
     friend struct KRDeviceBrowserWindowBuilder;
+    friend class KRPreviewSiteServer;
 
     void awakeFromNib();
     void nodeRunner(KRNodeRunner *runner, qint64 startedOnPort) override;
     void nodeRunner(KRNodeRunner *runner, const QString &receivedTextMessage) override;
     void stopServer();
+    void showTitle();
+    void placeBesideOtherPreviews();
     void ensureWebView();
     void dropWebView();
     void deviceSetup();
@@ -172,7 +189,8 @@ private:
     bool m_didInitialZoom = false;
     bool m_logPanePending = false; // the log pane is placed once the split view has its height
     QRect m_geometryBeforeZoom;
-    std::unique_ptr<KRNodeRunner> m_nodeRunner;
+    std::shared_ptr<KRPreviewSiteServer> m_server; // the site's server, shared with other windows
+    bool m_placed = false;
     QString m_siteHost;
     std::shared_ptr<QWebEngineProfile> m_profile; // the site's browsing data; outlives the page
     QString m_urlString;

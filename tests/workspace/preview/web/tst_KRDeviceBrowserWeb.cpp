@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QTcpServer>
 
 #include <gtest/gtest.h>
 
@@ -121,7 +122,7 @@ protected:
 TEST_F(KRDeviceBrowserWeb, RunsTheSampleInTheDeviceAtTwoZoomsAndItsButtonsWork)
 {
     run(0, QStringLiteral("iPhone"));
-    EXPECT_EQ(controller->window()->windowTitle(), QStringLiteral("Device Viewer"));
+    EXPECT_EQ(controller->window()->windowTitle(), QStringLiteral("Showcase — Device Viewer"));
     ASSERT_TRUE(waitForStartPage());
     EXPECT_TRUE(QUrl(controller->urlString()).host().endsWith(QLatin1String(".localhost"))) << controller->urlString().toStdString();
     EXPECT_TRUE(controller->urlString().endsWith(QLatin1String("/home.html")));
@@ -213,7 +214,7 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
 {
     QWidget *window = controller->window();
     run(1);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Local Server"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Showcase — Local Server"));
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return !opened->openedURLs().isEmpty(); }));
     EXPECT_EQ(opened->openedURLs()[0], QUrl(controller->urlString()));
     EXPECT_EQ(controller->webView(), nullptr);
@@ -241,16 +242,33 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(waitForStartPage());
 
-    // A second window (the project window makes a new one after a close) runs a server of
-    // its own beside the first.
+    // A second window of the same site (the project window makes a new one after a close)
+    // shows it at the same origin, through the same server, and is not laid over the first.
     KRDeviceBrowserWindowController second;
     second.setMode(0);
     second.setIndexFilePath(s_sample->startPage);
     second.window()->show();
     EXPECT_TRUE(previewWaitFor(second, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
                                                       "$.mobile.activePage.attr('id') === 'home'")));
-    EXPECT_NE(QUrl(second.urlString()).port(), QUrl(controller->urlString()).port());
+    EXPECT_EQ(second.urlString(), controller->urlString());
+    EXPECT_EQ(second.nodeRunner(), controller->nodeRunner());
+    EXPECT_NE(second.window()->pos(), window->pos());
     EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
+}
+
+TEST_F(KRDeviceBrowserWeb, AProjectWhosePortAnotherProgramHoldsRunsElsewhereAndTheLogSaysSo)
+{
+    const QString siteHost = KRDeviceBrowserWindowController::siteHostName(s_sample->folder);
+    const int ownPort = KRDeviceBrowserWindowController::sitePortNumber(siteHost);
+    EXPECT_EQ(KRDeviceBrowserWindowController::sitePortNumber(siteHost), ownPort);
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::LocalHost, quint16(ownPort))) << "port " << ownPort << " is taken already";
+    run(0);
+    ASSERT_TRUE(waitForStartPage());
+    EXPECT_NE(QUrl(controller->urlString()).port(), ownPort);
+    EXPECT_TRUE(controller->serverLog()->toPlainText().contains(
+        QStringLiteral("Port %1, at which this project is always previewed, is in use by another program").arg(ownPort)))
+        << controller->serverLog()->toPlainText().toStdString();
 }
 
 TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
@@ -302,11 +320,28 @@ self.addEventListener('fetch', function (event) {
                                        { headers: { 'Content-Type': 'text/html' } }));
 });
 )JS");
+    const auto runSecond = [&] {
+        auto second = std::make_unique<KRDeviceBrowserWindowController>();
+        second->setMode(0);
+        second->setIndexFilePath(secondStart);
+        second->window()->show();
+        return second;
+    };
+    const auto startPageOf = [](KRDeviceBrowserWindowController &c) {
+        return previewWaitFor(c, QStringLiteral("window.$ && $.mobile && $.mobile.activePage && "
+                                                "$.mobile.activePage.attr('id') === 'home'"));
+    };
+    const auto stored = [](KRDeviceBrowserWindowController &c) {
+        return KRTest::evaluateScript(c.webView(), QStringLiteral("String(localStorage.getItem('owner'))")).toString();
+    };
+    const auto originOf = [](KRDeviceBrowserWindowController &c) {
+        return KRTest::evaluateScript(c.webView(), QStringLiteral("location.origin")).toString();
+    };
 
     // The first project stores an item, sets a cookie and registers its worker.
     run(0, QStringLiteral("iPhone"));
     ASSERT_TRUE(waitForStartPage());
-    const QString firstOrigin = KRTest::evaluateScript(controller->webView(), QStringLiteral("location.origin")).toString();
+    const QString firstOrigin = originOf(*controller);
     KRTest::evaluateScript(controller->webView(), QStringLiteral(
         "localStorage.setItem('owner', 'first'); document.cookie = 'owner=first; max-age=3600';"
         "navigator.serviceWorker.register('own-worker.js').then(function () { return navigator.serviceWorker.ready; })"
@@ -316,35 +351,51 @@ self.addEventListener('fetch', function (event) {
     controller->webView()->load(QUrl(controller->urlString()).resolved(QUrl(QStringLiteral("own.html"))));
     ASSERT_TRUE(previewWaitFor(*controller, QStringLiteral("document.title === 'worker'")))
         << "the worker answers the first project's page";
-    controller.reset();
 
-    // The second project, run next, sees none of it, and its page is its own.
-    controller = std::make_unique<KRDeviceBrowserWindowController>();
-    controller->setMode(0);
-    controller->setIndexFilePath(secondStart);
-    controller->window()->show();
-    ASSERT_TRUE(waitForStartPage());
-    const QString secondOrigin = KRTest::evaluateScript(controller->webView(), QStringLiteral("location.origin")).toString();
+    // The second project, run while the first is still shown, sees none of it, and its page is
+    // its own; its windows are titled with its name and not laid over the first project's.
+    std::unique_ptr<KRDeviceBrowserWindowController> second = runSecond();
+    EXPECT_EQ(second->window()->windowTitle(), QStringLiteral("Second App — Device Viewer"));
+    ASSERT_TRUE(startPageOf(*second));
+    EXPECT_NE(second->window()->pos(), controller->window()->pos());
+    const QString secondOrigin = originOf(*second);
     EXPECT_NE(secondOrigin, firstOrigin);
     EXPECT_TRUE(QUrl(firstOrigin).host().endsWith(QLatin1String(".localhost"))) << firstOrigin.toStdString();
     EXPECT_TRUE(QUrl(secondOrigin).host().startsWith(QLatin1String("second-app-"))) << secondOrigin.toStdString();
-    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("String(localStorage.getItem('owner'))")).toString(),
-              QStringLiteral("null"));
-    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("document.cookie")).toString(), QString());
-    EXPECT_FALSE(KRTest::evaluateScript(controller->webView(), QStringLiteral("!!navigator.serviceWorker.controller")).toBool());
-    controller->webView()->load(QUrl(controller->urlString()).resolved(QUrl(QStringLiteral("own.html"))));
-    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("document.title === 'second'")))
-        << KRTest::evaluateScript(controller->webView(), QStringLiteral("document.title")).toString().toStdString();
+    EXPECT_EQ(stored(*second), QStringLiteral("null"));
+    EXPECT_EQ(KRTest::evaluateScript(second->webView(), QStringLiteral("document.cookie")).toString(), QString());
+    EXPECT_FALSE(KRTest::evaluateScript(second->webView(), QStringLiteral("!!navigator.serviceWorker.controller")).toBool());
+    KRTest::evaluateScript(second->webView(), QStringLiteral("localStorage.setItem('owner', 'second'); 0"));
+    second->webView()->load(QUrl(second->urlString()).resolved(QUrl(QStringLiteral("own.html"))));
+    EXPECT_TRUE(previewWaitFor(*second, QStringLiteral("document.title === 'second'")))
+        << KRTest::evaluateScript(second->webView(), QStringLiteral("document.title")).toString().toStdString();
+    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("document.title === 'worker'"))) << "the first keeps its page";
+
+    // Run again the other way round, each while the other is shown: each project is back at
+    // its own origin with what it stored.
+    controller.reset();
+    second.reset();
+    second = runSecond();
+    ASSERT_TRUE(startPageOf(*second));
+    controller = std::make_unique<KRDeviceBrowserWindowController>();
+    run(0, QStringLiteral("iPhone"));
+    ASSERT_TRUE(waitForStartPage());
+    EXPECT_EQ(originOf(*second), secondOrigin);
+    EXPECT_EQ(originOf(*controller), firstOrigin);
+    EXPECT_EQ(stored(*second), QStringLiteral("second"));
+    EXPECT_EQ(stored(*controller), QStringLiteral("first"));
 
     // "Open in Browser" opens the page shown, at the project's own origin.
-    controller->openBrowserAction();
+    second->webView()->load(QUrl(second->urlString()).resolved(QUrl(QStringLiteral("own.html"))));
+    ASSERT_TRUE(previewWaitFor(*second, QStringLiteral("document.title === 'second'")));
+    second->openBrowserAction();
     ASSERT_EQ(opened->openedURLs().size(), 1);
     EXPECT_EQ(opened->openedURLs()[0], QUrl(secondOrigin + QStringLiteral("/own.html")));
 
     // The server answers the site's pages under its own name only.
     const QString loopback = QStringLiteral("http://127.0.0.1:%1/own.html").arg(QUrl(secondOrigin).port());
-    controller->webView()->load(QUrl(loopback));
-    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("document.body && /Misdirected request/.test(document.body.innerText)")));
+    second->webView()->load(QUrl(loopback));
+    EXPECT_TRUE(previewWaitFor(*second, QStringLiteral("document.body && /Misdirected request/.test(document.body.innerText)")));
 }
 
 } // namespace
