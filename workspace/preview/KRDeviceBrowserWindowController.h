@@ -28,6 +28,7 @@ class KRDeviceBrowserPage;
 class KRDeviceBrowserWindowControllerProxy;
 class KRDeviceInformation;
 class KRNodeRunner;
+class QLabel;
 class QWebEngineProfile;
 
 // The device preview window: runs a built application through a runtime server of its own and
@@ -137,6 +138,8 @@ private:
     void stopServer();
     void ensureWebView();
     void dropWebView();
+    // The Local Server window's line: where the application runs, once its server has started.
+    void showServerAddress();
     void deviceSetup();
     bool isLandscape() const;
     void relayout();
@@ -197,5 +200,6 @@ private:
     QPointer<QToolButton> m_forwardButton;
     QPointer<QWidget> m_headerContainer;
     QPointer<QWidget> m_serverHeaderContainer;
+    QPointer<QLabel> m_serverAddressLabel;
     QPointer<QObject> m_watchedViewport; // compared only: it may be on its way out
 };
