@@ -217,6 +217,8 @@ private:
     // Where Save As and Export open: beside the project (the documents folder for a project
     // that has none of the user's, as the blank start-up one).
     QString panelStartFolder() const;
+    // The name Save As offers in that folder: one nothing there has yet.
+    QString offeredSaveName(const QString &folder) const;
     void windowDidLoadProject();
     void buildWindow();
     void buildToolbar();
