@@ -1307,10 +1307,9 @@ void KRWindowController::addResourceAction()
     if (krWindowImportChooser()) {
         paths = krWindowImportChooser()(m_window.get());
     } else {
-        // The dialog starts beside the project, where its files usually come from.
-        const QString package = m_document.fileURL();
-        const QString start = package.isEmpty() ? KRPaths::documentsDirectory() : QFileInfo(package).absolutePath();
-        QFileDialog dialog(m_window.get(), QStringLiteral("Import Resource into Project"), start);
+        // The dialog starts beside the project, where its files usually come from (in the
+        // documents folder for the blank start-up project), as Save As and Export do.
+        QFileDialog dialog(m_window.get(), QStringLiteral("Import Resource into Project"), panelStartFolder());
         dialog.setFileMode(QFileDialog::ExistingFiles);
         dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Add"));
         if (dialog.exec() == QDialog::Accepted)
