@@ -61,6 +61,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QSet>
+#include <QtMath>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -323,6 +324,11 @@ KRWindowController::KRWindowController(KRDocument &document) : m_document(docume
             m_focusBeforeMenuBar = old;
     });
     windowDidLoadProject();
+    // The colour panel opens where it leaves the controls being coloured in view.
+    KRColorPanel::setKeptVisibleArea([](const QWidget *asker) {
+        const auto *window = qobject_cast<const KRWindow *>(asker);
+        return window ? window->controller().selectionScreenRect() : QRect();
+    });
 }
 
 KRWindowController::~KRWindowController()
@@ -588,6 +594,24 @@ QWidget *KRWindowController::currentDesignWebView() const
         return nullptr;
     KRPageDesignView *live = tabPane->designCanvas()->designView();
     return live ? live->webView() : nullptr;
+}
+
+QRect KRWindowController::selectionScreenRect() const
+{
+    KRTabPaneViewController *tabPane = currentTabPane();
+    KRDesignCanvas *canvas = tabPane && tabPane->isDesignViewSelected() ? tabPane->designCanvas() : nullptr;
+    QWidget *view = currentDesignWebView();
+    if (!canvas || !canvas->surface() || !view || !view->isVisible())
+        return {};
+    const QRect page = canvas->surface()->selectionRect();
+    if (page.isEmpty())
+        return {};
+    const double zoom = canvas->zoom();
+    const QRect inView(QPoint(qFloor(page.left() * zoom), qFloor(page.top() * zoom)),
+                       QPoint(qCeil((page.right() + 1) * zoom) - 1, qCeil((page.bottom() + 1) * zoom) - 1));
+    // Only the part the canvas shows (the page scrolls inside it).
+    return QRect(view->mapToGlobal(inView.topLeft()), inView.size())
+        .intersected(QRect(canvas->mapToGlobal(QPoint(0, 0)), canvas->size()));
 }
 
 bool KRWindowController::isDragging() const

@@ -84,6 +84,9 @@ public:
     KRDesignViewController *currentDesignViewController() const;
     // The widget the shown page is drawn in (its live view); null when none.
     QWidget *currentDesignWebView() const;
+    // Where the selected controls show on the screen (the part of the design surface in view);
+    // empty when the design surface is not shown or nothing on it is selected.
+    QRect selectionScreenRect() const;
     bool isDragging() const;
 
     // --- KRDocumentWindowController
