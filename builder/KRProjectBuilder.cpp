@@ -9,6 +9,7 @@
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <model/KRObjectInfo.h>
+#include <model/KRPageLinks.h>
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolder.h>
 #include <platform/dom/DOMDocument.h>
@@ -782,6 +783,16 @@ KRResult<QString> KRProjectBuilder::buildProject()
         const QString reason = QStringLiteral("The project has no pages to build.");
         KR_LOG(reason);
         return KRError(errorDomain, NoPagesError, reason);
+    }
+
+    // A link to a page that is not there (deleted, or renamed outside the application) leads
+    // nowhere in the built application: said, and the build goes on.
+    m_warnings.clear();
+    for (const KRPageLink &link : krLinksToMissingPages(pageElements)) {
+        const QString warning = QStringLiteral("%1 on the page “%2” links to the page “%3”, which does not exist.")
+                                    .arg(link.objectID, link.pageID, link.target);
+        KR_LOG(warning);
+        m_warnings.append(warning);
     }
 
     m_project->setIndexPage(QString());

@@ -95,6 +95,9 @@ public:
     // would have shown are kept in deferredAlerts() for the caller to show afterwards.
     void setRunsInBackground(bool background) { m_background = background; }
     const QList<KRAlert> &deferredAlerts() const { return m_deferredAlerts; }
+    // What the last build found wrong without stopping for it, one sentence each: controls
+    // whose links lead to pages the project does not have. Also written to the log.
+    const QStringList &warnings() const { return m_warnings; }
     // Called on the building thread as the build goes on, with what it is doing.
     void setProgress(std::function<void(const QString &)> progress) { m_progress = std::move(progress); }
     // Once set, minifying stops: the script is written as it is.
@@ -201,6 +204,7 @@ private:
     std::optional<qint64> m_serverPort;
     bool m_background = false;
     QList<KRAlert> m_deferredAlerts;
+    QStringList m_warnings;
     std::function<void(const QString &)> m_progress;
     const std::atomic<bool> *m_cancelled = nullptr;
     // The script's pieces as made: the header, then each page's block.

@@ -168,8 +168,13 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     if (const QString movedAside = removeAbandonedSaves(packagePath); !movedAside.isEmpty())
         return KRError(ProjectErrorDomain, 1, movedAside);
     const QString path = QDir(packagePath).filePath(kProjectFile);
-    if (!QFileInfo(path).isFile())
-        return KRError(ProjectErrorDomain, 1, QStringLiteral("Failed to load project.xml from project bundle"));
+    if (!QFileInfo(path).isFile()) {
+        const QFileInfo package(QDir::cleanPath(packagePath));
+        const QString why = package.exists() && !package.isDir() ? QStringLiteral("it is a file, not a folder")
+                                                                  : QStringLiteral("the folder has no project.xml");
+        return KRError(ProjectErrorDomain, 1,
+                       QStringLiteral("“%1” is not a Korvane project: %2.").arg(package.fileName(), why));
+    }
     if (const KRResult<void> web = KRWebFolder::checkPackageWebFolder(packagePath); !web)
         return web.error();
     // A project the application saved holds an empty attribute for every property an object

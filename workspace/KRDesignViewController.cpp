@@ -376,6 +376,16 @@ QRect KRDesignViewController::elementRect(const std::shared_ptr<KRObject> &objec
                  krDesignIntValue(object->value(KRDesignViewControllerWidth)), control->controlHeight());
 }
 
+QRect KRDesignViewController::selectionRect() const
+{
+    QRect united;
+    for (const auto &object : m_selected) {
+        if (krDesignControl(object.get()))
+            united |= elementRect(object);
+    }
+    return united;
+}
+
 void KRDesignViewController::placeBox(Box &box)
 {
     const auto object = box.object.lock();

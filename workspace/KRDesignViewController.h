@@ -75,6 +75,8 @@ public:
     // nearest enclosing element (text nodes count as their parent). Null when none.
     std::shared_ptr<KRObject> objectForElement(const std::shared_ptr<DOMNode> &node) const;
     bool isRubberBandOpen() const { return m_band != nullptr; }
+    // The rectangle the selected controls take on the page (page pixels); empty when none.
+    QRect selectionRect() const;
 
     // --- Editing
     bool isDragging() const { return m_dragging; }

@@ -15,6 +15,7 @@
 namespace {
 
 KRColorPanel *g_sharedColorPanel = nullptr;
+KRColorPanel::KeptVisibleArea g_keptVisibleArea;
 
 void deleteShared()
 {
@@ -133,19 +134,54 @@ void KRColorPanel::orderFront()
         QRect available = asker->screen() ? asker->screen()->availableGeometry() : QRect();
         if (available.isEmpty())
             available = owner;
-        const QSize size = frameGeometry().size().expandedTo(sizeHint());
+        // Its frame, before it has one of its own, taken to be as the asker's.
+        const QSize frame = asker->frameGeometry().size() - asker->geometry().size();
+        const QSize size = frameGeometry().size().expandedTo(sizeHint() + frame);
         QPoint at(owner.right() + 1, owner.top());
         if (at.x() + size.width() > available.right() + 1)
             at.setX(owner.left() - size.width()); // on the left when the right has no room
         if (at.x() < available.left())
             at.setX(owner.right() + 1 - size.width()); // over the window's right edge
-        at.setX(std::clamp(at.x(), available.left(), std::max(available.left(), available.right() + 1 - size.width())));
-        at.setY(std::clamp(at.y(), available.top(), std::max(available.top(), available.bottom() + 1 - size.height())));
+        const auto onScreen = [&](QPoint point) {
+            point.setX(std::clamp(point.x(), available.left(),
+                                  std::max(available.left(), available.right() + 1 - size.width())));
+            point.setY(std::clamp(point.y(), available.top(),
+                                  std::max(available.top(), available.bottom() + 1 - size.height())));
+            return point;
+        };
+        at = onScreen(at);
+        // Never over what is being coloured: beside it, on a side with room (right, left,
+        // below, above), else where the least of it is covered.
+        const QRect kept = g_keptVisibleArea ? g_keptVisibleArea(asker) : QRect();
+        if (!kept.isEmpty() && QRect(at, size).intersects(kept)) {
+            constexpr int gap = 12;
+            const QPoint sides[] = {{kept.right() + 1 + gap, at.y()},
+                                    {kept.left() - gap - size.width(), at.y()},
+                                    {at.x(), kept.bottom() + 1 + gap},
+                                    {at.x(), kept.top() - gap - size.height()}};
+            qint64 leastCovered = -1;
+            for (const QPoint &side : sides) {
+                const QPoint placed = onScreen(side);
+                const QRect covered = QRect(placed, size).intersected(kept);
+                const qint64 area = covered.isEmpty() ? 0 : qint64(covered.width()) * covered.height();
+                if (leastCovered < 0 || area < leastCovered) {
+                    leastCovered = area;
+                    at = placed;
+                }
+                if (area == 0)
+                    break;
+            }
+        }
         move(at);
     }
     show();
     raise();
     activateWindow();
+}
+
+void KRColorPanel::setKeptVisibleArea(KeptVisibleArea area)
+{
+    g_keptVisibleArea = std::move(area);
 }
 
 void KRColorPanel::report(const QColor &color)

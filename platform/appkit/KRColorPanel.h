@@ -3,6 +3,7 @@
 #include <platform/appkit/KRPanelTarget.h>
 
 #include <QColor>
+#include <QRect>
 #include <QWidget>
 
 #include <functional>
@@ -36,6 +37,11 @@ public:
 
     // Shows the panel and brings it to the front.
     void orderFront();
+
+    // The part of the screen the panel leaves in view when it opens for a window (the things
+    // being coloured), asked of the window that opens it; an empty rectangle: none.
+    using KeptVisibleArea = std::function<QRect(const QWidget *window)>;
+    static void setKeptVisibleArea(KeptVisibleArea area);
 
     QColorDialog *colorDialog() const { return m_dialog; }
     QListWidget *htmlColorList() const { return m_list; }

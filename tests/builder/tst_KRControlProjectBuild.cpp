@@ -181,6 +181,38 @@ TEST_F(KRControlProjectBuildTest, RebuildRemovesStaleFiles)
     EXPECT_FALSE(readWeb(QStringLiteral("KR-user-scripts.js")).contains(QStringLiteral("application._pages.media =")));
 }
 
+// A control whose link leads to a page the project does not have (deleted, or renamed outside
+// the application) is named in a warning, once for each page it leads to, and the build goes
+// on; "(back)" and links to pages that are there are no cause for one.
+TEST_F(KRControlProjectBuildTest, LinksToPagesThatDoNotExistAreWarnedAndTheBuildGoesOn)
+{
+    {
+        KRProjectBuilder builder(m_shop.project);
+        builder.setDeviceInformationJSON(m_deviceMap);
+        ASSERT_TRUE(builder.build().ok());
+        EXPECT_TRUE(builder.warnings().isEmpty()) << builder.warnings().join(QLatin1Char('\n')).toStdString();
+    }
+    QString xml = QString::fromUtf8(KRBuildTest::controlProjectXML());
+    xml.replace(QStringLiteral("<KRPage id=\"order\""), QStringLiteral("<KRPage id=\"checkout\""));
+    xml.replace(QStringLiteral("gotoPage=\"media\""), QStringLiteral("gotoPage=\"(back)\""));
+    KRTest::writeFile(m_shop.package + QStringLiteral("/project.xml"), xml.toUtf8());
+    auto document = KRDocument::openPackage(m_shop.package);
+    ASSERT_TRUE(document.ok());
+    auto project = KRProject::create(document.value(), true);
+    ASSERT_TRUE(project.ok());
+    m_shop.document = document.value();
+    m_shop.project = project.value();
+    KRProjectBuilder builder(m_shop.project);
+    builder.setDeviceInformationJSON(m_deviceMap);
+    ASSERT_TRUE(builder.build().ok());
+    // The header links by its button and by a navigation bar item, the list by an item.
+    const QString missing = QStringLiteral(" on the page “home” links to the page “order”, which does not exist.");
+    EXPECT_EQ(builder.warnings(), QStringList({QStringLiteral("header1") + missing, QStringLiteral("list") + missing}))
+        << builder.warnings().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(QFile::exists(web(QStringLiteral("home.html"))));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << shownAlerts().toStdString();
+}
+
 // Pages made side by side give the files pages made one by one give, also when making them
 // repairs the project's XML (a project not opened for design: an invalid id in every page).
 TEST_F(KRControlProjectBuildTest, PagesMadeSideBySideBuildAsOneByOne)

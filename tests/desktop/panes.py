@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The panes around the pages: a style sheet made in the New Resource sheet, opened and deleted
-from the project outline's context menu; a new page deleted from its context menu; a function
+from the project outline's context menu; a new page that a button goes to deleted from its
+context menu, the question naming the button, and a build then warning of its link; a function
 with a syntax error stopping the build, listed in the syntax-error pane and shown at its line
 from there."""
 
@@ -14,6 +15,9 @@ RESOURCE = "extra.css"
 # Typed over the placeholder on line 4 of a new function: a parenthesis left open.
 BROKEN = "var total = (1 + 2;"
 BROKEN_LINE = 4
+# The sample's button, and a point on it (page pixels).
+BUTTON = "computeButton"
+BUTTON_AT = (40, 235)
 
 
 def open_sample(desktop):
@@ -43,12 +47,16 @@ def context_menu(desktop, window, row_name, keys):
     kd.wait_until(lambda: not (shown & desktop.override_windows()), "the context menu to close")
 
 
-def answer(desktop, text, button, shot=None):
-    """Answers the question window that shows text with one of its buttons."""
+def answer(desktop, text, button, shot=None, also=None):
+    """Answers the question window that shows text with one of its buttons; also: a text the
+    question must show as well."""
     question = kd.wait_until(lambda: next((w for w in desktop.windows() if w.find(
         predicate=lambda n: n.role == "label" and text in n.name)), None), f"the question {text!r}")
     if shot:
         desktop.screenshot(shot)
+    if also:
+        said = " ".join(n.name for n in question.find_all("label"))
+        kd.check(also in said, f"the question does not say {also!r}: {said!r}")
     desktop.click(desktop.wait_for(question, "push button", button))
     kd.wait_until(lambda: not any(w.find(predicate=lambda n: n.role == "label" and text in n.name)
                                   for w in desktop.windows()), f"the question {text!r} to close")
@@ -115,12 +123,34 @@ def page_deleted_from_the_outline(desktop, window, folder):
     desktop.click(desktop.wait_for(window, "push button", "New Page"))
     desktop.wait_for(window, "table cell", "page1", "the new page in the outline")
     kd.check("page1" in pages(kd.save(desktop, window, folder)), "the new page is not saved")
+    # The button of the first page goes to the new one (its gotoPage row).
+    desktop.click(desktop.wait_for(window, "table cell", "tips", "tips in the project outline"))
+    surface = kd.wait_until(lambda: (lambda s: s if s.name == "Tip Calculator" else None)(
+        kd.design_surface(desktop, window)), "the page tips on the design surface")
+    kd.check_page_drawn(desktop, surface)
+    desktop.input.click(*kd.page_point(surface, *BUTTON_AT))
+    kd.wait_inspected(desktop, window, BUTTON)
+    kd.choose_in_combo(desktop, kd.inspector_field(desktop, window, "gotoPage"), "page1")
+    desktop.screenshot("button-goes-to-page1")
+    saved = kd.save(desktop, window, folder)
+    linked = [e.get("gotoPage") for e in saved.root.iter("JQMButton") if e.get("id") == BUTTON]
+    kd.check(linked == ["page1"], f"the saved button goes to {linked}, not to page1")
+
+    # The question names the control that links to the page, which keeps its link.
     context_menu(desktop, window, "page1", ["Down"])  # Delete Page, the only entry
-    answer(desktop, 'Do you want to delete the page "page1" from this project?', "Delete Page", "delete-page-question")
+    answer(desktop, 'Do you want to delete the page "page1" from this project?', "Delete Page", "delete-page-question",
+           also=f"The control {BUTTON} on the page \u201ctips\u201d links to it")
     kd.wait_until(lambda: outline_row(window, "page1") is None, "page1 gone from the outline")
     saved = pages(kd.save(desktop, window, folder))
     kd.check(saved == ["tips"], f"the saved project has the pages {saved}, not only 'tips'")
     desktop.screenshot("page-deleted")
+
+    # A build says which control links to a page that is not there, and goes on.
+    status = kd.build(desktop, window)
+    desktop.screenshot("build-warns")
+    warning = f"{BUTTON} on the page \u201ctips\u201d links to the page \u201cpage1\u201d, which does not exist."
+    kd.check(warning in status, f"the build does not warn {warning!r}: {status!r}")
+    kd.check(os.path.isfile(os.path.join(folder, "kr-web", "tips.html")), "the build with the warning wrote no page")
 
 
 def pages(project):

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Build, Run and Export: the device preview shows the controls where they were placed and runs
-the button's handler; the exported start page loads in a browser engine without errors."""
+the button's handler; Run in Browser hands the browser the application's address, which the
+Local Server window gives; the exported start page loads in a browser engine without errors."""
 
 import os
 import sys
@@ -21,6 +22,7 @@ def device_around(desktop, page):
 
 
 def run_and_export(desktop):
+    record = kd.catch_the_opener(desktop)
     desktop.launch()
     untitled = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
@@ -72,6 +74,27 @@ def run_and_export(desktop):
     desktop.activate_if_needed(viewer)
     desktop.input.key("alt+F4")
     kd.wait_until(lambda: not any(w.name == viewer.name for w in desktop.windows()), "the preview to close")
+
+    # Run in Browser: the browser is handed the application's address, and the Local Server
+    # window says which it is (selectable) and what the browser must do with its name.
+    desktop.menu(window, "Project", "Run in Browser")
+    url = kd.wait_until(lambda: next(iter(kd.opened(record)), None), "the application handed to the browser")
+    server = desktop.window("Local Server")
+    line = kd.wait_until(lambda: server.find("label", predicate=lambda n: "browser" in n.name),
+                         "the Local Server window's line about the browser")
+    desktop.screenshot("local-server")
+    text = line.name
+    desktop.log(f"opened {url!r}; the Local Server window says {text!r}")
+    kd.check(url.startswith("http://") and ".localhost:" in url, f"the browser was handed {url!r}")
+    kd.check(url in text, f"the Local Server window does not give the address {url!r}: {text!r}")
+    kd.check("\u201clocalhost\u201d for this computer" in text,
+             f"the Local Server window does not say the browser must take names under localhost: {text!r}")
+    # Text that can be selected from the keyboard takes the keyboard (a plain label does not).
+    kd.check(line.has_state(kd.state("FOCUSABLE")), "the address in the Local Server window cannot be selected")
+    desktop.activate_if_needed(server)
+    desktop.input.key("alt+F4")
+    kd.wait_until(lambda: not any(w.name == "Local Server" for w in desktop.windows()),
+                  "the Local Server window to close")
 
     # Export to a new folder in the documents folder.
     desktop.menu(window, "File", "Export as Web Application…")

@@ -2,15 +2,16 @@
 """Three things a project must not do to the person opening it. A 0.9 KB project.xml from anyone
 whose DOCTYPE declares entities nested nine levels deep, used in a page's title, opened from the
 command line, is refused at once with a message saying why (it stood for gigabytes of text: the
-application took minutes and gigabytes and showed no window), and the project named after it
-opens. Exporting that project into its own package folder, where its web folder holds a file
-named "project.xml", is refused with a message, and the package stays as it was. A project
-whose page nests 15,000 divs one inside the other, handed to the running Korvane by a second
-start, is refused with a message naming the depth and the element (it overflowed the stack and
-ended every window with its unsaved work), and the open window keeps its unsaved label; one
-nested exactly as deep as a project may be opens, its page is drawn, its objects are listed, its
-innermost label is selected by a press, its outermost div is deleted and brought back by Undo,
-and saved and exported it loads."""
+application took minutes and gigabytes and showed no window); a folder named after it that holds
+no project is said to be no Korvane project, and the project named after that opens. Exporting
+that project into its own package folder, where its web folder holds a file named "project.xml",
+is refused with a message, and the package stays as it was. A project whose page nests 15,000
+divs one inside the other, handed to the running Korvane by a second start, is refused with a
+message naming the depth and the element (it overflowed the stack and ended every window with
+its unsaved work), and the open window keeps its unsaved label; one nested exactly as deep as a
+project may be opens, its page is drawn, its objects are listed, its innermost label is
+selected by a press, its outermost div is deleted and brought back by Undo, and saved and
+exported it loads."""
 
 import hashlib
 import os
@@ -22,6 +23,7 @@ import krdesktop as kd
 
 BOMB = "Bomb"
 NAME = "Pipes"
+NOTES = "Notes"
 REFUSED = "declares the entity"
 EXPORT_REFUSED = "exported into its own package"
 DEEP = "Deep"
@@ -125,7 +127,12 @@ def dismiss(desktop, alert, text, what):
 def entity_declarations_refused(desktop):
     bomb = bomb_project(desktop)
     package = sample_copy(desktop)
-    desktop.launch(bomb, package)
+    # A folder of the user's that is no project at all.
+    notes = os.path.join(desktop.home, "Documents", NOTES)
+    os.makedirs(notes)
+    with open(os.path.join(notes, "todo.txt"), "w", encoding="utf-8") as f:
+        f.write("buy milk\n")
+    desktop.launch(bomb, notes, package)
     # Expanded, the title is three gigabytes of text: the message would never come.
     alert = kd.wait_until(lambda: alert_saying(desktop, REFUSED), "the message that the project is refused",
                           kd.LAUNCH_TIMEOUT)
@@ -136,6 +143,17 @@ def entity_declarations_refused(desktop):
         kd.check(expected in text, f"the message does not say {expected!r}: {text!r}")
     dismiss(desktop, alert, REFUSED, "message")
     kd.check(desktop.app_running(), "the application ended after refusing the project")
+
+    # The folder that is no project: said so in a sentence, naming the folder and what it lacks.
+    alert = kd.wait_until(lambda: alert_saying(desktop, f"\u201c{NOTES}\u201d"),
+                          "the message that the folder is no project", kd.LAUNCH_TIMEOUT)
+    text = labels(alert)
+    desktop.screenshot("not-a-project")
+    expected = f"\u201c{NOTES}\u201d is not a Korvane project: the folder has no project.xml."
+    kd.check(expected in text, f"the message does not say {expected!r}: {text!r}")
+    dismiss(desktop, alert, f"\u201c{NOTES}\u201d", "message")
+    kd.check(sorted(os.listdir(notes)) == ["todo.txt"],
+             f"the folder that is no project was changed: {os.listdir(notes)}")
 
     window = kd.project_window(desktop, NAME)
     desktop.activate_if_needed(window)

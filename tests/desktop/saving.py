@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Saving keeps what the user made: Export and Save As start beside the project (Save As
-offering its name), and Open Resource hands a picture to the desktop's application; a
-project.xml the user made read-only is not replaced by Ctrl+S, which tells why; the temporary
-copies that killed saves left are removed when the project opens, and Save As never carries
-one along, while a file of the user's that merely has such a name stays; a file whose name is
-not UTF-8 is named when the project opens and carried by Save As; a Save As into a folder
-nothing can be made in says where and why; a web folder replaced by a link while the project
-is open is not built into; a Save As under a name of 240 bytes saves there."""
+offering a name for a copy that nothing there has yet, selected for typing), and Open Resource
+hands a picture to the desktop's application; a project.xml the user made read-only is not
+replaced by Ctrl+S, which tells why; the temporary copies that killed saves left are removed
+when the project opens, and Save As never carries one along, while a file of the user's that
+merely has such a name stays; a file whose name is not UTF-8 is named when the project opens
+and carried by Save As; a Save As into a folder nothing can be made in says where and why; a
+web folder replaced by a link while the project is open is not built into; a Save As under a
+name of 240 bytes saves there."""
 
 import base64
 import os
@@ -135,14 +136,25 @@ def saving_keeps_what_the_user_made(desktop):
     os.chmod(path, 0o644)
     plant_temporary(folder, ".kr-write-abc123", False)
     copy = os.path.join(documents, "Copy.krproj")
+    # A copy made before is there already.
+    os.makedirs(os.path.join(work, "Tips copy.krproj"))
     desktop.menu(window, "File", "Save As…")
-    # Beside the project, its name offered.
+    # Beside the project, a name offered that nothing there has yet (the project's own would
+    # make the button "Open" and Return go into the package), ready to be typed over but for
+    # the suffix.
     dialog = desktop.window("Save As")
     name = desktop.wait_for(dialog, "text", re.compile(r"^File name:$"), "the name field")
     start = dialog_folder(desktop, dialog)
     desktop.screenshot("save-as-dialog")
-    kd.check(start == work and name.text() == "Tips.krproj",
-             f"Save As opens in {start!r} offering {name.text()!r}, not in {work!r} offering 'Tips.krproj'")
+    kd.check(start == work and name.text() == "Tips copy 2.krproj",
+             f"Save As opens in {start!r} offering {name.text()!r}, not in {work!r} offering 'Tips copy 2.krproj'")
+    kd.check(dialog.find("push button", "Save") and not dialog.find("push button", "Open"),
+             "the Save As dialog's button does not read Save")
+    kd.wait_until(lambda: name.has_state(kd.state("FOCUSED")), "the keyboard in the name field")
+    desktop.input.type("Draft")
+    kd.wait_until(lambda: name.text() == "Draft.krproj",
+                  f"the typed name in place of the offered one ({name.text()!r})")
+    desktop.screenshot("save-as-typed")
     kd.choose_file(desktop, "Save As", copy, "Save")
     kd.wait_until(lambda: os.path.isfile(os.path.join(copy, "project.xml")), "the copy saved")
     kd.project_window(desktop, "Copy")

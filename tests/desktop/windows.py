@@ -3,7 +3,8 @@
 heads Open Recent, where the blank start-up project never shows; a missing project named on the
 command line is reported and nothing opens in its place; the Window menu lists the open projects
 and brings the chosen one to the front; Preferences opens over the project window, Project
-Settings under its toolbar button, and Import in the folder that holds the project."""
+Settings under its toolbar button, and Import in the folder that holds the project (in the
+documents folder for the blank start-up project)."""
 
 import os
 import re
@@ -127,6 +128,22 @@ def project_windows(desktop):
     return [w for w in desktop.windows() if w.find("push button", "Build")]
 
 
+def import_dialog_folder(desktop, window, label):
+    """The folder the Import dialog opens in, from the window's toolbar button; the dialog is
+    closed again."""
+    desktop.activate_if_needed(window)
+    desktop.click(desktop.wait_for(window, "push button", "Import", "the toolbar's Import button"))
+    dialog = desktop.window("Import Resource into Project")
+    look_in = desktop.wait_for(dialog, "combo box", what="the dialog's folder pop-up",
+                               predicate=lambda n: n.name.startswith("/"))
+    desktop.screenshot(label)
+    folder = os.path.normpath(look_in.name)
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not any(w.name == "Import Resource into Project" for w in desktop.windows()),
+                  "the Import dialog to close")
+    return folder
+
+
 def saved_as_reopens_and_heads_the_recent_list(desktop):
     documents = os.path.join(desktop.home, "Documents")
     copy = os.path.join(documents, "Copy.krproj")
@@ -135,6 +152,10 @@ def saved_as_reopens_and_heads_the_recent_list(desktop):
     desktop.launch()
     untitled = kd.project_window(desktop, "Untitled")
     kd.close_gallery(desktop)
+    # Import for the blank project starts in the documents folder, as the other dialogs do,
+    # not in the application's hidden folder that holds the project.
+    start = import_dialog_folder(desktop, untitled, "import-dialog-untitled")
+    kd.check(start == documents, f"the Import dialog of the blank project opens in {start!r}, not {documents!r}")
     # A page added to the blank project and saved where it is kept: its window stays open when
     # the new project opens (only an untouched one goes).
     desktop.click(desktop.wait_for(untitled, "push button", "New Page", "the New Page button"))
@@ -201,16 +222,8 @@ def saved_as_reopens_and_heads_the_recent_list(desktop):
 
     # Import starts in the folder that holds the project (no file dialog has been used since
     # the start, so none has a folder to remember).
-    desktop.click(desktop.wait_for(reopened, "push button", "Import", "the toolbar's Import button"))
-    dialog = desktop.window("Import Resource into Project")
-    look_in = desktop.wait_for(dialog, "combo box", what="the dialog's folder pop-up",
-                               predicate=lambda n: n.name.startswith("/"))
-    desktop.screenshot("import-dialog")
-    kd.check(os.path.normpath(look_in.name) == documents,
-             f"the Import dialog opens in {look_in.name!r}, not {documents!r} where the project is")
-    desktop.input.key("Escape")
-    kd.wait_until(lambda: not any(w.name == "Import Resource into Project" for w in desktop.windows()),
-                  "the Import dialog to close")
+    start = import_dialog_folder(desktop, reopened, "import-dialog")
+    kd.check(start == documents, f"the Import dialog opens in {start!r}, not {documents!r} where the project is")
     desktop.quit_app()
 
     # Third start with a folder that is not there: the user is told so, and no other project

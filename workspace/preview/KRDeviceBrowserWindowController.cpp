@@ -330,10 +330,16 @@ struct KRDeviceBrowserWindowBuilder
         layout->addWidget(header);
 
         auto *serverHeader = new KRDeviceBrowserHeaderView(window);
-        serverHeader->setFixedHeight(34);
+        serverHeader->setMinimumHeight(34);
         auto *serverHeaderLayout = new QHBoxLayout(serverHeader);
         serverHeaderLayout->setContentsMargins(10, 4, 8, 5);
-        serverHeaderLayout->addWidget(new QLabel(QStringLiteral("The application runs in your browser."), serverHeader), 1);
+        // Says where the application runs; the address can be selected and copied.
+        auto *serverAddress = new QLabel(serverHeader);
+        serverAddress->setObjectName(QStringLiteral("serverAddress"));
+        serverAddress->setWordWrap(true);
+        serverAddress->setTextFormat(Qt::PlainText);
+        serverAddress->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        serverHeaderLayout->addWidget(serverAddress, 1);
         QToolButton *serverOpenBrowser = headerButton(QStringLiteral("Open in Browser"), serverHeader);
         serverHeaderLayout->addWidget(serverOpenBrowser);
         serverHeader->hide();
@@ -374,6 +380,8 @@ struct KRDeviceBrowserWindowBuilder
         if (c) {
             c->m_headerContainer = header;
             c->m_serverHeaderContainer = serverHeader;
+            c->m_serverAddressLabel = serverAddress;
+            c->showServerAddress();
             c->m_backButton = back;
             c->m_forwardButton = forward;
             c->m_addressField = address;
@@ -493,6 +501,7 @@ void KRDeviceBrowserWindowController::setMode(int mode)
         dropWebView();
         undoWindowZoom();
         m_headerContainer->hide();
+        showServerAddress();
         m_serverHeaderContainer->show();
         // The device pane goes; the server log takes the whole log pane.
         m_logPanePending = false;
@@ -522,6 +531,7 @@ void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
     m_indexFilePath = path;
     m_indexFileName = QFileInfo(path).fileName();
     m_urlString.clear();
+    showServerAddress();
     const QString root = QFileInfo(path).absolutePath();
     const QString siteHost = siteHostName(root);
     if (siteHost != m_siteHost || !m_profile) {
@@ -828,6 +838,24 @@ void KRDeviceBrowserWindowController::ensureWebView()
     m_watchdogTimer.start();
 }
 
+void KRDeviceBrowserWindowController::showServerAddress()
+{
+    if (!m_serverAddressLabel)
+        return;
+    if (m_urlString.isEmpty()) {
+        m_serverAddressLabel->setText(
+            QStringLiteral("The application runs in your browser once the local server has started."));
+        return;
+    }
+    // Each project has a name of its own under "localhost", which the browser must take for
+    // this computer rather than look up on the network.
+    m_serverAddressLabel->setText(
+        QStringLiteral("The application runs in your browser at %1\n"
+                       "Your browser must take names under “localhost” for this computer; one that looks them "
+                       "up on the network does not find the application.")
+            .arg(m_urlString));
+}
+
 void KRDeviceBrowserWindowController::dropWebView()
 {
     m_watchdogTimer.stop();
@@ -857,6 +885,7 @@ void KRDeviceBrowserWindowController::nodeRunner(KRNodeRunner *, qint64 startedO
         KR_LOG(message);
         logMessage(message, true);
     }
+    showServerAddress();
     if (m_mode != 0) {
         KROpenURLService::current().openURL(QUrl(m_urlString));
         return;

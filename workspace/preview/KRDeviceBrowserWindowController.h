@@ -29,6 +29,7 @@ class KRDeviceBrowserWindowControllerProxy;
 class KRDeviceInformation;
 class KRNodeRunner;
 class KRPreviewSiteServer;
+class QLabel;
 class QWebEngineProfile;
 
 // The device preview window: runs a built application through the runtime server of its site
@@ -154,6 +155,8 @@ private:
     void placeBesideOtherPreviews();
     void ensureWebView();
     void dropWebView();
+    // The Local Server window's line: where the application runs, once its server has started.
+    void showServerAddress();
     void deviceSetup();
     bool isLandscape() const;
     void relayout();
@@ -215,5 +218,6 @@ private:
     QPointer<QToolButton> m_forwardButton;
     QPointer<QWidget> m_headerContainer;
     QPointer<QWidget> m_serverHeaderContainer;
+    QPointer<QLabel> m_serverAddressLabel;
     QPointer<QObject> m_watchedViewport; // compared only: it may be on its way out
 };

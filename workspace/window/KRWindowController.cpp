@@ -11,13 +11,13 @@
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
 #include <model/KRPage.h>
+#include <model/KRPageLinks.h>
 #include <model/KRProject.h>
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolder.h>
 #include <widgets/views/KRPaneHeaderView.h>
 #include <platform/appkit/KRColorPanel.h>
 #include <platform/appkit/KRPopover.h>
-#include <platform/foundation/KRPaths.h>
 #include <platform/appkit/KRViewExtensions.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRNotificationCenter.h>
@@ -61,6 +61,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QSet>
+#include <QtMath>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -325,6 +326,11 @@ KRWindowController::KRWindowController(KRDocument &document) : m_document(docume
             m_focusBeforeMenuBar = old;
     });
     windowDidLoadProject();
+    // The colour panel opens where it leaves the controls being coloured in view.
+    KRColorPanel::setKeptVisibleArea([](const QWidget *asker) {
+        const auto *window = qobject_cast<const KRWindow *>(asker);
+        return window ? window->controller().selectionScreenRect() : QRect();
+    });
 }
 
 KRWindowController::~KRWindowController()
@@ -607,6 +613,24 @@ QWidget *KRWindowController::currentDesignWebView() const
     return live ? live->webView() : nullptr;
 }
 
+QRect KRWindowController::selectionScreenRect() const
+{
+    KRTabPaneViewController *tabPane = currentTabPane();
+    KRDesignCanvas *canvas = tabPane && tabPane->isDesignViewSelected() ? tabPane->designCanvas() : nullptr;
+    QWidget *view = currentDesignWebView();
+    if (!canvas || !canvas->surface() || !view || !view->isVisible())
+        return {};
+    const QRect page = canvas->surface()->selectionRect();
+    if (page.isEmpty())
+        return {};
+    const double zoom = canvas->zoom();
+    const QRect inView(QPoint(qFloor(page.left() * zoom), qFloor(page.top() * zoom)),
+                       QPoint(qCeil((page.right() + 1) * zoom) - 1, qCeil((page.bottom() + 1) * zoom) - 1));
+    // Only the part the canvas shows (the page scrolls inside it).
+    return QRect(view->mapToGlobal(inView.topLeft()), inView.size())
+        .intersected(QRect(canvas->mapToGlobal(QPoint(0, 0)), canvas->size()));
+}
+
 bool KRWindowController::isDragging() const
 {
     KRDesignViewController *surface = currentDesignViewController();
@@ -678,6 +702,21 @@ void KRWindowController::deletePage(const std::shared_ptr<KRPage> &page)
     KRAlert alert;
     alert.messageText = QStringLiteral("Delete Page");
     alert.informativeText = QStringLiteral("Do you want to delete the page \"%1\" from this project?").arg(page->kr_id());
+    // The controls of other pages that go to it keep their links, which then lead nowhere.
+    QList<KRXMLNode> pageElements;
+    for (const auto &each : m_project->krPages())
+        pageElements.append(each->xmlElement());
+    QList<KRPageLink> links;
+    for (const KRPageLink &link : krPageLinks(pageElements)) {
+        if (link.target == page->kr_id() && link.pageID != page->kr_id())
+            links.append(link);
+    }
+    if (links.size() == 1)
+        alert.informativeText += QStringLiteral(" The control %1 links to it; its link will then lead to a page that "
+                                                "does not exist.").arg(krPageLinkList(links));
+    else if (!links.isEmpty())
+        alert.informativeText += QStringLiteral(" These controls link to it: %1; their links will then lead to a page "
+                                                "that does not exist.").arg(krPageLinkList(links));
     alert.buttonTitles = {QStringLiteral("Delete Page"), QStringLiteral("Cancel")};
     alert.destructive = true;
     if (krWindowAsk(alert) != KRAlertService::FirstButtonReturn)
@@ -898,6 +937,7 @@ struct KRWindowController::BuildJob
     bool checked = false;
     std::optional<KRResult<QString>> built;
     QList<KRAlert> alerts;
+    QStringList warnings;
 
     void setProgress(const QString &text)
     {
@@ -946,6 +986,7 @@ struct KRWindowController::BuildJob
             builder.setProgress([this](const QString &text) { setProgress(text); });
             built = builder.build();
             alerts = builder.deferredAlerts();
+            warnings = builder.warnings();
         }
         KRProject::releaseBuildMemory();
     }
@@ -1166,11 +1207,21 @@ bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job, bool 
     m_builtProjectIndex = *built;
     ++m_buildCount;
     // Each build ends with a text of its own: a person tells this one from the last.
-    krWindowSetStatus(m_window.get(), QStringLiteral("Build %1 finished at %2 in %3 s: %4")
-                                          .arg(m_buildCount)
-                                          .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
-                                          .arg(double(job->clock.elapsed()) / 1000.0, 0, 'f', 2)
-                                          .arg(QDir::toNativeSeparators(QFileInfo(*built).absolutePath())));
+    QString status = QStringLiteral("Build %1 finished at %2 in %3 s: %4")
+                         .arg(m_buildCount)
+                         .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
+                         .arg(double(job->clock.elapsed()) / 1000.0, 0, 'f', 2)
+                         .arg(QDir::toNativeSeparators(QFileInfo(*built).absolutePath()));
+    // What the build found wrong follows, the first few in full.
+    if (!job->warnings.isEmpty()) {
+        constexpr qsizetype shown = 3;
+        status += job->warnings.size() == 1 ? QStringLiteral(". Warning: ")
+                                            : QStringLiteral(". %1 warnings: ").arg(job->warnings.size());
+        status += job->warnings.mid(0, shown).join(QLatin1Char(' '));
+        if (job->warnings.size() > shown)
+            status += QStringLiteral(" (and %1 more)").arg(job->warnings.size() - shown);
+    }
+    krWindowSetStatus(m_window.get(), status);
     switch (job->followUp) {
     case FollowUp::Run:
         runProject();
@@ -1324,10 +1375,9 @@ void KRWindowController::addResourceAction()
     if (krWindowImportChooser()) {
         paths = krWindowImportChooser()(m_window.get());
     } else {
-        // The dialog starts beside the project, where its files usually come from.
-        const QString package = m_document.fileURL();
-        const QString start = package.isEmpty() ? KRPaths::documentsDirectory() : QFileInfo(package).absolutePath();
-        QFileDialog dialog(m_window.get(), QStringLiteral("Import Resource into Project"), start);
+        // The dialog starts beside the project, where its files usually come from (in the
+        // documents folder for the blank start-up project), as Save As and Export do.
+        QFileDialog dialog(m_window.get(), QStringLiteral("Import Resource into Project"), panelStartFolder());
         dialog.setFileMode(QFileDialog::ExistingFiles);
         dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Add"));
         if (dialog.exec() == QDialog::Accepted)

@@ -84,6 +84,9 @@ public:
     KRDesignViewController *currentDesignViewController() const;
     // The widget the shown page is drawn in (its live view); null when none.
     QWidget *currentDesignWebView() const;
+    // Where the selected controls show on the screen (the part of the design surface in view);
+    // empty when the design surface is not shown or nothing on it is selected.
+    QRect selectionScreenRect() const;
     bool isDragging() const;
 
     // --- KRDocumentWindowController
@@ -217,6 +220,8 @@ private:
     // Where Save As and Export open: beside the project (the documents folder for a project
     // that has none of the user's, as the blank start-up one).
     QString panelStartFolder() const;
+    // The name Save As offers in that folder: one nothing there has yet.
+    QString offeredSaveName(const QString &folder) const;
     void windowDidLoadProject();
     // What the opening found that the user is told of (classes not known, files not read, a
     // jQuery Mobile version not shipped), over this window brought to the front.

@@ -7,8 +7,11 @@
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRPaths.h>
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QTimer>
 
 namespace {
 
@@ -71,13 +74,22 @@ bool KRWindowController::saveDocumentAs()
     if (savePathChooser()) {
         chosen = savePathChooser()(m_window.get());
     } else {
-        // Beside the project, under its name.
-        QFileDialog dialog(m_window.get(), QStringLiteral("Save As"), panelStartFolder());
+        // Beside the project, under a name that is free there, its part before the suffix
+        // selected: typing replaces it, and Return saves rather than going into a package.
+        const QString folder = panelStartFolder();
+        const QString offered = offeredSaveName(folder);
+        QFileDialog dialog(m_window.get(), QStringLiteral("Save As"), folder);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.selectFile(m_document.fileURL().isEmpty() ? QStringLiteral("Untitled.krproj")
-                                                         : QFileInfo(m_document.fileURL()).fileName());
         dialog.setNameFilter(QStringLiteral("Korvane projects (*.krproj)"));
         dialog.setDefaultSuffix(QStringLiteral("krproj"));
+        dialog.selectFile(offered);
+        QTimer::singleShot(0, &dialog, [&dialog, offered] {
+            if (auto *field = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+                field->setFocus(Qt::OtherFocusReason);
+                if (field->text() == offered)
+                    field->setSelection(0, int(offered.size() - QStringLiteral(".krproj").size()));
+            }
+        });
         if (dialog.exec() == QDialog::Accepted)
             chosen = dialog.selectedFiles();
     }
@@ -87,6 +99,31 @@ bool KRWindowController::saveDocumentAs()
     if (!path.endsWith(QLatin1String(".krproj")))
         path += QLatin1String(".krproj");
     return saveDocumentTo(path);
+}
+
+QString KRWindowController::offeredSaveName(const QString &folder) const
+{
+    // A project saved before is offered as a copy of itself ("Name copy", "Name copy 2", …);
+    // the blank start-up project, which lives in the application's own folders, under its own
+    // name ("Untitled", "Untitled 2", …) in the folder offered.
+    const QString package = m_document.fileURL();
+    const bool ownFolder = !package.isEmpty() && QFileInfo(package).absolutePath() == folder;
+    QString base = package.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(package).completeBaseName();
+    if (base.isEmpty())
+        base = QStringLiteral("Untitled");
+    const QDir dir(folder);
+    for (int n = 1;; ++n) {
+        QString name = base;
+        if (ownFolder)
+            name += n == 1 ? QStringLiteral(" copy") : QStringLiteral(" copy %1").arg(n);
+        else if (n > 1)
+            name += QStringLiteral(" %1").arg(n);
+        name += QStringLiteral(".krproj");
+        // A link to nothing takes the name too.
+        const QFileInfo there(dir.filePath(name));
+        if (!there.exists() && !there.isSymLink())
+            return name;
+    }
 }
 
 bool KRWindowController::saveDocumentTo(const QString &packagePath)
