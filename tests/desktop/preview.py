@@ -79,7 +79,7 @@ def run_and_export(desktop):
     # window says which it is (selectable) and what the browser must do with its name.
     desktop.menu(window, "Project", "Run in Browser")
     url = kd.wait_until(lambda: next(iter(kd.opened(record)), None), "the application handed to the browser")
-    server = desktop.window("Local Server")
+    server = desktop.window("Preview — Local Server")
     line = kd.wait_until(lambda: server.find("label", predicate=lambda n: "browser" in n.name),
                          "the Local Server window's line about the browser")
     desktop.screenshot("local-server")
@@ -93,7 +93,7 @@ def run_and_export(desktop):
     kd.check(line.has_state(kd.state("FOCUSABLE")), "the address in the Local Server window cannot be selected")
     desktop.activate_if_needed(server)
     desktop.input.key("alt+F4")
-    kd.wait_until(lambda: not any(w.name == "Local Server" for w in desktop.windows()),
+    kd.wait_until(lambda: not any(w.name == "Preview — Local Server" for w in desktop.windows()),
                   "the Local Server window to close")
 
     # Export to a new folder in the documents folder.

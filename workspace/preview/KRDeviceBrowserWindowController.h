@@ -106,8 +106,10 @@ public:
     // same folder gets the same name at every run and another folder another one.
     static QString siteHostName(const QString &documentRoot);
     // The port the site under `siteHost` is previewed at: derived from its name, so the same
-    // at every run; within [firstSitePort, firstSitePort + sitePortCount).
-    static constexpr int firstSitePort = 41000;
+    // at every run; within [firstSitePort, firstSitePort + sitePortCount). The range lies below
+    // the ports the system hands out for outgoing connections (32768 and up on Linux): one of
+    // those, or its time-wait, holding a site's port would send the site to another port.
+    static constexpr int firstSitePort = 24000;
     static constexpr int sitePortCount = 3000;
     static int sitePortNumber(const QString &siteHost);
     // The name of the project whose site is built into `documentRoot` ("<name>.krproj/kr-web").
