@@ -59,6 +59,22 @@ def labelled_field(window, label_text):
     return label.parent().find("text", predicate=lambda n: abs(n.center[1] - (y + h // 2)) <= 4)
 
 
+def fill_find_bar(desktop, window, find, replace):
+    """Opens the find bar with Ctrl+F and types `find` and `replace` into its two fields."""
+    desktop.input.key("ctrl+f")
+    field = kd.wait_until(lambda: find_field(window), "the find bar's search field")
+    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the keyboard in the search field")
+    desktop.input.key("ctrl+a")
+    desktop.input.type(find)
+    kd.wait_until(lambda: field.text() == find, f"{find!r} in the search field")
+    replacement = kd.wait_until(lambda: labelled_field(window, "Replace:"), "the find bar's replace field")
+    desktop.click(replacement)
+    kd.wait_until(lambda: replacement.has_state(kd.state("FOCUSED")), "the keyboard in the replace field")
+    desktop.input.key("ctrl+a")
+    desktop.input.type(replace)
+    kd.wait_until(lambda: replacement.text() == replace, f"{replace!r} in the replace field")
+
+
 def find_field(window):
     """The search field of the find bar."""
     return labelled_field(window, "Find:")
@@ -152,17 +168,7 @@ def replace_all_and_undo(desktop, window, folder):
     editor = kd.code_editor(desktop, window, "function function1")
     before = editor.text()
     kd.check(before.count("total") == 2, f"the function does not name 'total' twice:\n{before}")
-    desktop.input.key("ctrl+f")
-    field = kd.wait_until(lambda: find_field(window), "the find bar's search field")
-    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the keyboard in the search field")
-    desktop.input.key("ctrl+a")
-    desktop.input.type("total")
-    kd.wait_until(lambda: field.text() == "total", "'total' in the search field")
-    replacement = kd.wait_until(lambda: labelled_field(window, "Replace:"), "the find bar's replace field")
-    desktop.click(replacement)
-    kd.wait_until(lambda: replacement.has_state(kd.state("FOCUSED")), "the keyboard in the replace field")
-    desktop.input.type("sum")
-    kd.wait_until(lambda: replacement.text() == "sum", "'sum' in the replace field")
+    fill_find_bar(desktop, window, "total", "sum")
     desktop.click(desktop.wait_for(window, "push button", "Replace All"))
     replaced = before.replace("total", "sum")
     kd.wait_until(lambda: editor.text() == replaced, "every 'total' replaced with 'sum'")
@@ -230,18 +236,7 @@ def replace_all_in_a_long_style_sheet(desktop, window, folder):
     desktop.input.double_click(*outline.center)
     editor = kd.code_editor(desktop, window, ".rule0 { color: #000; border-color: #fff; }")
     kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard in the long style sheet")
-    desktop.input.key("ctrl+f")
-    field = kd.wait_until(lambda: find_field(window), "the find bar's search field")
-    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the keyboard in the search field")
-    desktop.input.key("ctrl+a")
-    desktop.input.type("color")
-    kd.wait_until(lambda: field.text() == "color", "'color' in the search field")
-    replacement = kd.wait_until(lambda: labelled_field(window, "Replace:"), "the find bar's replace field")
-    desktop.click(replacement)
-    kd.wait_until(lambda: replacement.has_state(kd.state("FOCUSED")), "the keyboard in the replace field")
-    desktop.input.key("ctrl+a")
-    desktop.input.type("background")
-    kd.wait_until(lambda: replacement.text() == "background", "'background' in the replace field")
+    fill_find_bar(desktop, window, "color", "background")
     replace_all = desktop.wait_for(window, "push button", "Replace All")
     replaced = RULES.replace("color", "background")
 

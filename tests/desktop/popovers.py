@@ -77,24 +77,26 @@ def settings_up(desktop, rect):
     return any(r == rect for r in kd.big_popups(desktop, POP_OVER_SMALLEST).values())
 
 
+def settings_after_a_popup_list(desktop):
+    """Starts Korvane and opens Project Settings with one of its pop-up lists used; the settings'
+    place on screen."""
+    desktop.launch()
+    project = kd.project_window(desktop, "Untitled")
+    kd.close_gallery(desktop)
+    kd.check_page_drawn(desktop, kd.design_surface(desktop, project))
+    rect = open_settings(desktop, project)
+    use_a_popup_list(desktop, rect)
+    return rect
+
+
 def command_keys_after_a_popup_list(desktop):
     """Ctrl+Q quits, and Alt+F4 closes the window, while Project Settings is open with the
     keyboard in a control whose list has been used."""
-    desktop.launch()
-    project = kd.project_window(desktop, "Untitled")
-    kd.close_gallery(desktop)
-    kd.check_page_drawn(desktop, kd.design_surface(desktop, project))
-    rect = open_settings(desktop, project)
-    use_a_popup_list(desktop, rect)
+    settings_after_a_popup_list(desktop)
     status = desktop.quit_app()
     kd.check(status == 0, f"the application quit with status {status} on Ctrl+Q after a pop-up list was used")
 
-    desktop.launch()
-    project = kd.project_window(desktop, "Untitled")
-    kd.close_gallery(desktop)
-    kd.check_page_drawn(desktop, kd.design_surface(desktop, project))
-    rect = open_settings(desktop, project)
-    use_a_popup_list(desktop, rect)
+    rect = settings_after_a_popup_list(desktop)
     desktop.input.key("alt+F4")
     kd.wait_until(lambda: not any(title == "Untitled" for _, title in desktop.managed_windows()),
                   "Alt+F4 to close the project window after a pop-up list was used")
