@@ -110,6 +110,17 @@ private:
     QScrollBar *m_bar;
 };
 
+// A line longer than this (a minified script or style sheet) is laid out and coloured for
+// speed, as its layout is made again on every key:
+// - it is given its colours only where it is in view and a margin around it, in steps of the
+//   margin, so that its layout runs through as many format changes as a short line's, not
+//   through those of the whole line;
+// - where lines wrap, it wraps where the view ends, at a word boundary or not. Wrapping at word
+//   boundaries looks for one up to the end of the line for every line it makes, so that on a
+//   line without spaces each key cost time with the square of the line's length.
+constexpr qsizetype ceTextViewLongBlock = 20000;
+constexpr qsizetype ceTextViewLongBlockMargin = 4096;
+
 class CETextViewLayout : public QPlainTextDocumentLayout
 {
 public:
@@ -130,9 +141,22 @@ public:
     QTextBlock deferred() const { return m_deferred; }
     int deferredLines() const { return m_deferredLines; }
 
+    // Every layout of a block the view asks for comes here (Qt's own ask the same way).
+    QRectF blockBoundingRect(const QTextBlock &block) const override
+    {
+        if (!block.isValid() || block.layout()->lineCount() > 0)
+            return QPlainTextDocumentLayout::blockBoundingRect(block);
+        QRectF box;
+        auto *self = const_cast<CETextViewLayout *>(this);
+        self->wrappingFor(block, [&] { box = QPlainTextDocumentLayout::blockBoundingRect(block); });
+        return box;
+    }
+
 protected:
     void documentChanged(int from, int, int charsAdded) override
     {
+        if (m_settingWrap)
+            return; // only the wrap mode of the layout under way changed
         QTextDocument *textDocument = document();
         const QTextBlock block = textDocument->findBlock(from);
         if (block.isValid() && block.isVisible() && textDocument->blockCount() == m_blocks
@@ -148,11 +172,45 @@ protected:
                 return;
             }
         }
-        QPlainTextDocumentLayout::documentChanged(from, 0, std::max(1, charsAdded));
+        // The base lays out a change within one block at once.
+        wrappingFor(textDocument->findBlock(from),
+                    [&] { QPlainTextDocumentLayout::documentChanged(from, 0, std::max(1, charsAdded)); });
         m_blocks = textDocument->blockCount();
     }
 
 private:
+    // Runs `layOut`, which may lay `block` out, with the block's wrap mode: the document's, but
+    // for a long block where the document wraps at word boundaries, the view's edge. The base
+    // lays a block out with the document's text option, which is set for that while it runs.
+    template <typename LayOut>
+    void wrappingFor(const QTextBlock &block, LayOut layOut)
+    {
+        const QTextOption::WrapMode current = document()->defaultTextOption().wrapMode();
+        const QTextOption::WrapMode own = m_wrapSwapped ? QTextOption::WrapAtWordBoundaryOrAnywhere : current;
+        const QTextOption::WrapMode wanted =
+            own == QTextOption::WrapAtWordBoundaryOrAnywhere && block.isValid() && block.length() - 1 > ceTextViewLongBlock
+                ? QTextOption::WrapAnywhere
+                : own;
+        if (wanted == current) {
+            layOut();
+            return;
+        }
+        const bool swapped = std::exchange(m_wrapSwapped, wanted != own);
+        setWrapMode(wanted);
+        layOut();
+        setWrapMode(current);
+        m_wrapSwapped = swapped;
+    }
+
+    void setWrapMode(QTextOption::WrapMode mode)
+    {
+        QTextOption option = document()->defaultTextOption();
+        option.setWrapMode(mode);
+        m_settingWrap = true; // the document tells its layout of the change, to lay out all again
+        document()->setDefaultTextOption(option);
+        m_settingWrap = false;
+    }
+
     // Lays out a block without lines and asks for its repaint: the whole view when it now
     // takes another number of lines than `linesBefore`.
     void layOut(const QTextBlock &block, int linesBefore)
@@ -168,6 +226,8 @@ private:
     }
 
     int m_blocks;
+    bool m_settingWrap = false;
+    bool m_wrapSwapped = false; // the document's wrap mode is a long block's, not its own
     bool m_deferring = false;
     QTextBlock m_deferred;
     int m_deferredLines = 0;
@@ -210,12 +270,6 @@ struct CETextViewPushedFormats : QTextBlockUserData
     QList<QTextLayout::FormatRange> formats;
     CERange part{0, -1}; // the characters of the block the formats cover (from its start); all
 };
-
-// A line longer than this (a minified script) is given its colours only where it is in view
-// and a margin around it, in steps of the margin: its layout, made again on every key, then
-// runs through as many format changes as a short line's, not through those of the whole line.
-constexpr qsizetype ceTextViewLongBlock = 20000;
-constexpr qsizetype ceTextViewLongBlockMargin = 4096;
 
 // The formats of a long block's layout cut to the part that gets colours.
 QList<QTextLayout::FormatRange> ceTextViewFormatsIn(const QList<QTextLayout::FormatRange> &formats, CERange part)

@@ -4,8 +4,9 @@
 // frame) and of a floor measured in the same run: one plain ICU pass of the string pattern over
 // the same text. Then the editor widget itself against a plain QPlainTextEdit holding the same
 // text: typing, paging and Select All, each from the key event to the repaint done; typing on a
-// 200,000-character line; and Replace All of 86,000 matches in 5 MB with its undo and redo. The
-// application is started as main() starts it; the editors are made beside its windows.
+// 200,000-character line with spaces and on one without; and Replace All of 86,000 matches in
+// 5 MB with its undo and redo. The application is started as main() starts it; the editors are
+// made beside its windows.
 
 #include <bench/support/KRBenchStartup.h>
 #include <bench/support/KRBenchSupport.h>
@@ -361,64 +362,89 @@ void BM_PageAndSelectAll(benchmark::State &state)
 }
 BENCHMARK(BM_PageAndSelectAll)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// Typing in the middle of one 200,000-character line (a minified script, between short lines)
-// against typing on a short line of the same text, and against the plain text edit typed into
-// on the same long line: each key from the key event to the repaint done, in turn in blocks of
-// 20 letters. Targets: a key on the long line costs at most twice one on a short line, and at
-// most 1.2 times the plain text edit's on the same long line (which lays the whole line out on
-// every key, as the editor does).
+// Typing in the middle of a 200,000-character line, one with spaces (a minified script) and one
+// without (a picture written into a style sheet), between short lines, against typing on a
+// short line of the same text and against the plain text edit typed into on the same long line:
+// each key from the key event to the repaint done, in turn in blocks of 20 letters. The plain
+// text edit lays the whole line out on every key, as the editor does; on the line without
+// spaces it wraps where the view ends, as the editor does there (wrapping at word boundaries, it
+// takes most of a second a key there, looking for a boundary to the end of the line for each
+// line it makes). Targets: a key on a long line costs at most 1.2 times the plain text edit's on
+// the same line, and at most twice one on a short line.
 void BM_TypingOnALongLine(benchmark::State &state)
 {
-    QString longLine;
+    QString longLine, bareLine;
     for (int i = 0; longLine.size() < 200'000; ++i)
         longLine += "var a" + QString::number(i) + "=b(" + QString::number(i) + ",'x');";
+    while (bareLine.size() < 200'000)
+        bareLine += QStringLiteral("iVBORw0KGgoAAAANSUhEUgAAAAEAAAAB");
     const QString head = QStringLiteral("// short\nfunction f(a) {\n    return a;\n}\n");
-    TypingBench bench(head + longLine + "\n" + head);
+    const QString text = head + longLine + "\n" + bareLine + "\n" + head;
+    TypingBench bench(text);
     CETextView &view = *bench.editor.textView();
-    enum Where { EditorLong, EditorShort, PlainLong };
+    enum Where { EditorLong, EditorBare, EditorShort, PlainLong, PlainBare, Places };
+    const auto plainWrap = [&](Where where) {
+        return where == PlainBare ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere;
+    };
     constexpr int keys = 200, block = 20;
-    double ms[3] = {0, 0, 0};
+    double ms[Places] = {};
     for (auto _ : state) {
         state.PauseTiming();
         bench.load();
         state.ResumeTiming();
-        // Where the next block of letters goes; the short line lies before the long one.
-        qsizetype caret[3] = {head.size() + longLine.size() / 2, head.indexOf("return"), head.size() + longLine.size() / 2};
+        // Where the next block of letters goes; the short line lies before the long ones.
+        const qsizetype longMiddle = head.size() + longLine.size() / 2;
+        const qsizetype bareMiddle = head.size() + longLine.size() + 1 + bareLine.size() / 2;
+        qsizetype caret[Places] = {longMiddle, bareMiddle, head.indexOf("return"), longMiddle, bareMiddle};
         for (int first = 0; first < keys; first += block) {
-            for (const Where where : {EditorLong, EditorShort, PlainLong}) {
+            for (const Where where : {EditorLong, EditorBare, EditorShort, PlainLong, PlainBare}) {
                 state.PauseTiming();
-                bench.focus(where != PlainLong);
-                if (where == PlainLong) {
+                const bool plain = where == PlainLong || where == PlainBare;
+                bench.focus(!plain);
+                if (plain) {
+                    if (bench.plain->wordWrapMode() != plainWrap(where))
+                        bench.plain->setWordWrapMode(plainWrap(where));
                     QTextCursor cursor = bench.plain->textCursor();
                     cursor.setPosition(int(caret[where]));
                     bench.plain->setTextCursor(cursor);
+                    bench.plain->centerCursor();
                 } else {
                     view.setSelectedRange({caret[where], 0});
+                    view.centerCursor();
                 }
                 QApplication::processEvents();
                 state.ResumeTiming();
                 for (int i = first; i < first + block; ++i) {
                     const Qt::Key key = Qt::Key(Qt::Key_A + i % 26);
-                    const double one = where == PlainLong ? TypingBench::keyToRepaint(bench.plain, bench.plainPaints, key)
-                                                          : TypingBench::keyToRepaint(&view, bench.editorPaints, key);
+                    const double one = plain ? TypingBench::keyToRepaint(bench.plain, bench.plainPaints, key)
+                                             : TypingBench::keyToRepaint(&view, bench.editorPaints, key);
                     if (one < 0) {
                         state.SkipWithError("a key caused no repaint");
                         return;
                     }
                     ms[where] += one;
                 }
+                // What is typed before a place of the same text moves it along.
+                for (int other = 0; other < Places; ++other)
+                    if (other != where && (other >= PlainLong) == plain && caret[other] > caret[where])
+                        caret[other] += block;
                 caret[where] += block;
-                if (where == EditorShort)
-                    caret[EditorLong] += block;
             }
         }
+        state.PauseTiming();
+        bench.plain->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        state.ResumeTiming();
     }
     const double typed = double(state.iterations()) * keys;
     state.counters["long_ms_per_key"] = ms[EditorLong] / typed;
+    state.counters["bare_ms_per_key"] = ms[EditorBare] / typed;
     state.counters["short_ms_per_key"] = ms[EditorShort] / typed;
     state.counters["plain_long_ms_per_key"] = ms[PlainLong] / typed;
-    KRBench::reportTarget(state, "long_line_typing_over_short", ms[EditorLong] / ms[EditorShort], "x", 2.0);
+    state.counters["plain_bare_ms_per_key"] = ms[PlainBare] / typed;
     KRBench::reportTarget(state, "long_line_typing_over_plain", ms[EditorLong] / ms[PlainLong], "x", 1.2);
+    KRBench::reportTarget(state, "bare_line_typing_over_plain", ms[EditorBare] / ms[PlainBare], "x", 1.2);
+    KRBench::reportTarget(state, "long_line_typing_over_short", ms[EditorLong] / ms[EditorShort], "x", 2.0);
+    KRBench::reportTarget(state, "bare_line_typing_over_short", ms[EditorBare] / ms[EditorShort], "x", 2.0);
 }
 BENCHMARK(BM_TypingOnALongLine)->Unit(benchmark::kMillisecond)->Iterations(2);
 

@@ -986,6 +986,68 @@ TEST(CEEditor, ALongLineIsColouredWhereItIsInView)
     coloursAgree(0);
 }
 
+// A line of 100,000 characters without a space (a picture written into a style sheet) wraps
+// where the view ends, however it comes to be laid out: opened, typed into, in a wider view,
+// in another font, shortened and lengthened again. Wrapping it at word boundaries looked for
+// one to the end of the line for each line made: a key there took most of a second. Shorter
+// lines still wrap at word boundaries, and the document keeps its own wrap mode.
+TEST(CEEditor, ALongLineWithoutSpacesWrapsWhereTheViewEnds)
+{
+    EditorFixture f;
+    QString bare;
+    while (bare.size() < 100'000)
+        bare += QStringLiteral("iVBORw0KGgoAAAANSUhEUgAAAAEAAAAB");
+    const QString words = QStringLiteral("a few words that wrap at their spaces ").repeated(6);
+    f.editor.setString(words + "\n" + bare + "\n" + words + "\n");
+    QTextDocument &document = *f.view().document();
+    const QTextBlock block = document.findBlockByNumber(1);
+    auto wrapsAtTheEdge = [&](const char *after, QTextOption::WrapMode expected = QTextOption::WrapAnywhere) {
+        f.view().ensureCursorVisible();
+        f.turn(); // the view draws the line, laying it out
+        const QTextLayout *layout = block.layout();
+        ASSERT_GT(layout->lineCount(), expected == QTextOption::WrapAnywhere ? 100 : 0) << after;
+        EXPECT_EQ(layout->textOption().wrapMode(), expected) << after;
+        for (int i = 0; i < layout->lineCount(); ++i)
+            EXPECT_LE(layout->lineAt(i).naturalTextWidth(), f.view().viewport()->width()) << after << ", line " << i;
+        for (const int number : {0, 2}) {
+            const QTextBlock wordy = document.findBlockByNumber(number);
+            document.documentLayout()->blockBoundingRect(wordy);
+            EXPECT_EQ(wordy.layout()->textOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere) << after;
+            for (int i = 0; i + 1 < wordy.layout()->lineCount(); ++i) {
+                const QTextLine line = wordy.layout()->lineAt(i);
+                EXPECT_TRUE(wordy.text().mid(line.textStart(), line.textLength()).endsWith(u' '))
+                    << after << ": line " << i << " of block " << number << " ends at a space";
+            }
+        }
+        EXPECT_EQ(document.defaultTextOption().wrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere) << after;
+    };
+    wrapsAtTheEdge("opened");
+
+    const qsizetype middle = block.position() + bare.size() / 2;
+    f.select(middle);
+    f.view().ensureCursorVisible();
+    f.turn();
+    QTest::keyClicks(&f.view(), "xyz");
+    EXPECT_EQ(f.editor.string().mid(middle, 3), "xyz");
+    wrapsAtTheEdge("typed into");
+    f.host.resize(700, 300);
+    wrapsAtTheEdge("in a wider view");
+    QFont font = f.view().font();
+    font.setPixelSize(font.pixelSize() > 0 ? font.pixelSize() + 3 : 16);
+    f.view().setFont(font);
+    wrapsAtTheEdge("in another font");
+
+    f.turn();
+    f.select(block.position() + 10, block.length() - 11);
+    QTest::keyClick(&f.view(), Qt::Key_Backspace);
+    ASSERT_EQ(block.length(), 11);
+    wrapsAtTheEdge("shortened", QTextOption::WrapAtWordBoundaryOrAnywhere);
+    f.turn();
+    f.special.undo();
+    ASSERT_EQ(block.length() - 1, bare.size() + 3);
+    wrapsAtTheEdge("lengthened again");
+}
+
 // The text's context menu offers undo and redo of its history, find and the text commands.
 TEST(CEEditor, ContextMenuOffersTheTextCommands)
 {

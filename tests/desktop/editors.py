@@ -5,7 +5,9 @@ word found and found again, the find bar closed with Escape, the code typed over
 out from the Text menu, and the function saved; then every "total" replaced at once with the find
 bar's Replace All, taken back whole with one Ctrl+Z and brought back with Ctrl+Shift+Z; and in a
 style sheet of 40,000 rules, Replace All of its 80,000 "color", its Ctrl+Z and its Ctrl+Shift+Z each
-show on screen within a person's patience, and the file is saved with the replacements."""
+show on screen within a person's patience, and the file is saved with the replacements; and in a
+style sheet holding a picture, a line of 200,000 characters without a space, a word typed at a
+person's pace is in place and on screen within a person's patience, and saved."""
 
 import os
 import shutil
@@ -20,6 +22,8 @@ STYLE_SHEET = b"body {\r\n  color: red;\r\n}\r\n"
 STYLE_SHEET_EDITED = b"body {\r\n  color: red;\r\n  background: white;\r\n}\r\n"
 # A long style sheet: 40,000 rules, two "color" each.
 RULES = "".join(f".rule{i} {{ color: #{i % 4096:03x}; border-color: #fff; }}\n" for i in range(40000))
+# A style sheet with a picture written into it: one line of 200,000 characters without a space.
+PICTURE = ".logo {\n  background: url(data:image/png;base64," + "iVBORw0KGgoAAAANSUhEUgAAAAEAAAAB" * 6250 + ");\n}\n"
 # How long a person waits for a command to show its result before thinking the window hung.
 PATIENCE = 3.0
 
@@ -258,12 +262,50 @@ def replace_all_in_a_long_style_sheet(desktop, window, folder):
     kd.wait_until(lambda: read(path) == replaced.encode("utf-8"), "rules.css saved with the replacements")
 
 
+def typing_on_a_line_without_spaces(desktop, window, folder):
+    """A word typed at a person's pace into a line of 200,000 characters without a space keeps
+    up with the keys: it is in place and on screen within a person's patience after the last
+    key, and the file is saved with it."""
+    path = os.path.join(folder, "kr-web", "picture.css")
+    outline = desktop.wait_for(window, "table cell", "picture.css", "picture.css in the project outline")
+    desktop.input.double_click(*outline.center)
+    editor = kd.code_editor(desktop, window, ".logo {")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard in the style sheet with the picture")
+    desktop.click(editor)  # into the long line, which fills the view
+    text = editor.acc.queryText()
+    kd.wait_until(lambda: PICTURE.index("base64,") + 7 < text.caretOffset < len(PICTURE) - 10,
+                  "the caret in the line of the picture")
+    caret = text.caretOffset
+    rect = editor.rect
+    before = desktop.grab(rect)
+    word = "abcdefghij"
+    expected = PICTURE[:caret] + word + PICTURE[caret:]
+    desktop.input.type(word)
+    started = time.monotonic()
+
+    def shown():
+        return editor.text() == expected and changed_rows(before, desktop.grab(rect)) > 0
+
+    try:
+        kd.wait_until(shown, "the word typed into the long line", timeout=PATIENCE)
+    except kd.JourneyFailure:
+        kd.wait_until(shown, "the word typed into the long line", timeout=120)
+        raise kd.JourneyFailure(f"the word typed into the long line showed {time.monotonic() - started:.1f} s "
+                                f"after its last key, longer than {PATIENCE:.0f} s")
+    desktop.log(f"word typed into the long line shown {time.monotonic() - started:.2f} s after its last key")
+    desktop.screenshot("typed-into-long-line")
+    kd.save(desktop, window, folder)
+    kd.wait_until(lambda: read(path) == expected.encode("utf-8"), "picture.css saved with the word")
+
+
 def code_editors(desktop):
-    window, folder = open_sample_with_style_sheet(desktop, others={"rules.css": RULES.encode("utf-8")})
+    others = {"rules.css": RULES.encode("utf-8"), "picture.css": PICTURE.encode("utf-8")}
+    window, folder = open_sample_with_style_sheet(desktop, others=others)
     style_sheet_keeps_crlf(desktop, window, folder)
     find_and_comment_in_a_function(desktop, window, folder)
     replace_all_and_undo(desktop, window, folder)
     replace_all_in_a_long_style_sheet(desktop, window, folder)
+    typing_on_a_line_without_spaces(desktop, window, folder)
 
 
 if __name__ == "__main__":
