@@ -53,6 +53,18 @@ protected:
         KRUserDefaults::sharedInstance().removeObject(QStringLiteral("SuppressExportOverwriteWarning"));
     }
 
+    // The same package, opened again after its project.xml has been written with `xml`.
+    void reopenWith(const QString &xml)
+    {
+        KRTest::writeFile(m_shop.package + QStringLiteral("/project.xml"), xml.toUtf8());
+        auto document = KRDocument::openPackage(m_shop.package);
+        ASSERT_TRUE(document.ok());
+        auto project = KRProject::create(document.value(), true);
+        ASSERT_TRUE(project.ok());
+        m_shop.document = document.value();
+        m_shop.project = project.value();
+    }
+
     QString build(bool exportMode = false)
     {
         KRProjectBuilder builder(m_shop.project);
@@ -161,13 +173,8 @@ TEST_F(KRControlProjectBuildTest, RebuildRemovesStaleFiles)
     xml.replace(QStringLiteral("<KRPage id=\"media\""), QStringLiteral("<KRPage id=\"gallery\""));
     xml.replace(QStringLiteral("gotoPage=\"media\""), QStringLiteral("gotoPage=\"gallery\""));
     // The same package, opened again with the page renamed.
-    KRTest::writeFile(m_shop.package + QStringLiteral("/project.xml"), xml.toUtf8());
-    auto document = KRDocument::openPackage(m_shop.package);
-    ASSERT_TRUE(document.ok());
-    auto project = KRProject::create(document.value(), true);
-    ASSERT_TRUE(project.ok());
-    m_shop.document = document.value();
-    m_shop.project = project.value();
+    reopenWith(xml);
+    ASSERT_FALSE(HasFatalFailure());
     KRTest::writeFile(web(QStringLiteral("media-notes.html")), "mine");
     build();
     EXPECT_FALSE(QFile::exists(web(QStringLiteral("media.html"))));
@@ -195,13 +202,8 @@ TEST_F(KRControlProjectBuildTest, LinksToPagesThatDoNotExistAreWarnedAndTheBuild
     QString xml = QString::fromUtf8(KRBuildTest::controlProjectXML());
     xml.replace(QStringLiteral("<KRPage id=\"order\""), QStringLiteral("<KRPage id=\"checkout\""));
     xml.replace(QStringLiteral("gotoPage=\"media\""), QStringLiteral("gotoPage=\"(back)\""));
-    KRTest::writeFile(m_shop.package + QStringLiteral("/project.xml"), xml.toUtf8());
-    auto document = KRDocument::openPackage(m_shop.package);
-    ASSERT_TRUE(document.ok());
-    auto project = KRProject::create(document.value(), true);
-    ASSERT_TRUE(project.ok());
-    m_shop.document = document.value();
-    m_shop.project = project.value();
+    reopenWith(xml);
+    ASSERT_FALSE(HasFatalFailure());
     KRProjectBuilder builder(m_shop.project);
     builder.setDeviceInformationJSON(m_deviceMap);
     ASSERT_TRUE(builder.build().ok());

@@ -94,24 +94,10 @@ def item_table(window):
                          "the item editor's table")
 
 
-def cell(table, column, row_label):
-    """The cell of a column (by its header) on the row whose label cell reads row_label."""
-    header = table.find("table column header", column)
-    label = table.find("table cell", row_label)
-    if header is None or label is None:
-        return None
-    x, y = header.center[0], label.center[1]
-    for node in table.find_all("table cell"):
-        nx, ny, nw, nh = node.rect
-        if nx <= x < nx + nw and ny <= y < ny + nh:
-            return node
-    return None
-
-
 def choose_in_cell(desktop, table, column, row_label, entry):
     """A double click puts the cell's pop-up in it; a click opens its list, another picks the
     entry."""
-    target = kd.wait_until(lambda: cell(table, column, row_label), f"the {column} cell of {row_label!r}")
+    target = kd.wait_until(lambda: kd.table_cell(table, column, row_label), f"the {column} cell of {row_label!r}")
     popup = kd.shown_after(desktop, lambda: desktop.input.double_click(*target.center),
                            f"the pop-up of the {column} cell", lambda n: n.role == "combo box")
     kd.click_entry(desktop, popup, entry)
@@ -138,9 +124,9 @@ def list_items_by_mouse(desktop, window, folder, surface):
     row = kd.inspector_row(desktop, window, "items")
     desktop.click(desktop.wait_for(row, "push button", "Edit…", "the items row's Edit button"))
     table = item_table(window)
-    kd.wait_until(lambda: cell(table, "label", "Item #2"), "Item #2 in the item table")
+    kd.wait_until(lambda: kd.table_cell(table, "label", "Item #2"), "Item #2 in the item table")
     choose_in_cell(desktop, table, "theme", "Item #2", "b")
-    kd.wait_until(lambda: (cell(table, "theme", "Item #2") or table).name == "b", "the theme cell to read 'b'")
+    kd.wait_until(lambda: (kd.table_cell(table, "theme", "Item #2") or table).name == "b", "the theme cell to read 'b'")
     desktop.screenshot("item-theme-chosen")
     items = kd.save(desktop, window, folder).object("listview1").text or ""
     kd.check(re.search(r'"theme"\s*:\s*"b"', items), f"the saved items have no theme b: {items!r}")
@@ -170,9 +156,9 @@ def navbar_items_by_mouse(desktop, window, folder, surface):
     label = "Home"
     desktop.input.type(label)
     desktop.input.key("Return")
-    kd.wait_until(lambda: cell(table, "theme", label), f"the item {label!r} in the table")
+    kd.wait_until(lambda: kd.table_cell(table, "theme", label), f"the item {label!r} in the table")
     choose_in_cell(desktop, table, "theme", label, "b")
-    kd.wait_until(lambda: (cell(table, "theme", label) or table).name == "b",
+    kd.wait_until(lambda: (kd.table_cell(table, "theme", label) or table).name == "b",
                   f"the theme cell of {label!r} to read 'b'")
     desktop.screenshot("navbar-theme-chosen")
     desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))

@@ -11,7 +11,6 @@ the one handed over."""
 import os
 import re
 import shutil
-import subprocess
 import sys
 
 import krdesktop as kd
@@ -162,18 +161,6 @@ def first_launch_gallery(desktop):
     gallery_follows_the_projects(desktop)
 
 
-def start_again(desktop, *args):
-    """Starts the program a second time, as a person does from a terminal or the file manager;
-    returns its exit status (None: still running after 30 seconds)."""
-    process = subprocess.Popen([desktop.app_path, *args], env=desktop.env, cwd=desktop.home,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-    try:
-        return process.wait(30)
-    except subprocess.TimeoutExpired:
-        desktop._stop(process)
-        return None
-
-
 def start_without_the_last_project(desktop):
     """The setting that a start opens the blank project and the gallery rather than the last
     project, written into the settings the application left."""
@@ -200,7 +187,7 @@ def gallery_follows_the_projects(desktop):
     desktop.wait_for(gallery, "list item", "My Showcase", "the sample saved before among the recent projects")
     kd.check(gallery.find("list item", "Tips") is None, "the gallery lists Tips before it was opened")
 
-    status = start_again(desktop, tips)
+    status = desktop.start_again(tips)
     kd.check(status == 0, f"the second start did not hand Tips over and end (status {status})")
     kd.project_window(desktop, "Tips")
     kd.check(any(title == "Korvane" for _, title in desktop.managed_windows()), "the gallery closed when Tips opened")

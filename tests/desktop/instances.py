@@ -7,7 +7,6 @@ another program changed asks first, and Cancel leaves that change alone."""
 
 import os
 import shutil
-import subprocess
 import sys
 
 import krdesktop as kd
@@ -34,19 +33,6 @@ def copy_sample(desktop, name):
     return folder
 
 
-def start_again(desktop, *args):
-    """Starts the program a second time, as a person does from a terminal or the file manager;
-    returns its exit status (None: still running after 30 seconds)."""
-    process = subprocess.Popen([desktop.app_path, *args], env=desktop.env, cwd=desktop.home,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-    try:
-        return process.wait(30)
-    except subprocess.TimeoutExpired:
-        desktop.screenshot("second-start-still-running")
-        desktop._stop(process)
-        return None
-
-
 def handed_over_project_tells_over_its_own_window(desktop, in_use):
     odd = copy_sample(desktop, "Odd")
     path = os.path.join(odd, "project.xml")
@@ -57,7 +43,7 @@ def handed_over_project_tells_over_its_own_window(desktop, in_use):
         f.write(text.replace(anchor, b'<XYZGauge id="gauge1" top="360" left="10" width="100" height="100"/>\n'
                              + anchor, 1))
     desktop.bring_to_front(in_use)
-    status = start_again(desktop, odd)
+    status = desktop.start_again(odd)
     kd.check(status == 0, f"the start with Odd did not hand over and end (status {status})")
     alert = kd.wait_until(lambda: alert_saying(desktop, UNKNOWN_TOLD), "the alert about the class not known")
     desktop.screenshot("handed-over-alert")
@@ -79,17 +65,17 @@ def a_second_start_hands_over_and_saving_asks_about_changes_on_disk(desktop):
     window = kd.project_window(desktop, "Tips")
 
     # A second start with another project: the running one opens it, the start ends.
-    status = start_again(desktop, other)
+    status = desktop.start_again(other)
     kd.check(status == 0, f"the second start did not hand over and end (status {status})")
     kd.project_window(desktop, "Other")
     desktop.screenshot("other-opened-by-the-running-one")
     # The same project again: still one window for it.
-    status = start_again(desktop, os.path.join(tips, "project.xml"))
+    status = desktop.start_again(os.path.join(tips, "project.xml"))
     kd.check(status == 0, f"the third start did not hand over and end (status {status})")
     titles = [title for _, title in desktop.managed_windows()]
     kd.check(titles.count("Tips") == 1, f"the windows are {titles}, not one for 'Tips'")
     # No project: the running one opens nothing more (it brings a window of its own forward).
-    status = start_again(desktop)
+    status = desktop.start_again()
     kd.check(status == 0, f"a start without a project did not hand over and end (status {status})")
     titles = sorted(title for _, title in desktop.managed_windows())
     kd.check(titles == ["Other", "Tips"], f"a start without a project left the windows {titles}")

@@ -648,6 +648,19 @@ class Desktop:
         wait_until(lambda: self.app_root(), "the application on the accessibility bus", LAUNCH_TIMEOUT)
         return self.app
 
+    def start_again(self, *args):
+        """Starts the program a second time, as a person does from a terminal or the file manager;
+        returns its exit status (None: still running after 30 seconds, as its screenshot
+        "second-start-still-running" shows)."""
+        process = subprocess.Popen([self.app_path, *args], env=self.env, cwd=self.home,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            return process.wait(30)
+        except subprocess.TimeoutExpired:
+            self.screenshot("second-start-still-running")
+            self._stop(process)
+            return None
+
     def app_running(self):
         return self.app is not None and self.app.poll() is None
 
@@ -1096,6 +1109,21 @@ def open_inspector_group(desktop, window, title):
     if not toggle.has_state(state("CHECKED")):
         desktop.click(toggle)
         wait_until(lambda: toggle.has_state(state("CHECKED")), f"the group {title!r} to open")
+
+
+def table_cell(table, column, row_label):
+    """The cell of a table's column (by its header) on the row whose label cell reads row_label
+    (found by place: pop-up cells are named by what they show)."""
+    header = table.find("table column header", column)
+    label = table.find("table cell", row_label)
+    if header is None or label is None:
+        return None
+    x, y = header.center[0], label.center[1]
+    for node in table.find_all("table cell"):
+        nx, ny, nw, nh = node.rect
+        if nx <= x < nx + nw and ny <= y < ny + nh:
+            return node
+    return None
 
 
 def code_editor(desktop, window, marker):

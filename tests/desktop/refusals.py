@@ -16,7 +16,6 @@ exported it loads."""
 import hashlib
 import os
 import shutil
-import subprocess
 import sys
 
 import krdesktop as kd
@@ -70,18 +69,6 @@ def nested_project(desktop, name, levels, spare=False):
         f.write(bottom + "</KRContents></KRDiv>" * levels)
         f.write("\n</KRContents></KRPage></KRPages></KRProjectDocument>\n")
     return folder
-
-
-def start_again(desktop, *args):
-    """Starts the program a second time, as a person does from a terminal or the file manager;
-    returns its exit status (None: still running after 30 seconds)."""
-    process = subprocess.Popen([desktop.app_path, *args], env=desktop.env, cwd=desktop.home,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-    try:
-        return process.wait(30)
-    except subprocess.TimeoutExpired:
-        desktop._stop(process)
-        return None
 
 
 def sample_copy(desktop):
@@ -217,7 +204,7 @@ def deep_nesting_refused_and_the_others_kept(desktop, window):
     desktop.screenshot("unsaved-label-dropped")
 
     deep = nested_project(desktop, DEEP, 15000)
-    status = start_again(desktop, deep)
+    status = desktop.start_again(deep)
     kd.check(status == 0, f"the second start did not hand over and end (status {status})")
     alert = kd.wait_until(lambda: alert_saying(desktop, TOO_DEEP), "the message that the project is refused",
                           kd.LAUNCH_TIMEOUT)
@@ -240,7 +227,7 @@ def deep_nesting_refused_and_the_others_kept(desktop, window):
     # as deep as a document may nest.
     levels = (DEPTH_BOUND - CONTENTS_DEPTH) // 2 - 1
     bound = nested_project(desktop, AT_BOUND, levels, spare=True)
-    status = start_again(desktop, bound)
+    status = desktop.start_again(bound)
     kd.check(status == 0, f"the start with the project at the bound did not hand over and end (status {status})")
     window = kd.project_window(desktop, AT_BOUND)
     desktop.bring_to_front(window)

@@ -57,18 +57,9 @@ def item_table(window):
 
 
 def item_handler(table):
-    """What the onClick cell of the item Again shows (found by place: pop-up cells are named by
-    what they show)."""
-    header = table.find("table column header", "onClick")
-    label = table.find("table cell", "Again")
-    if header is None or label is None:
-        return None
-    x, y = header.center[0], label.center[1]
-    for node in table.find_all("table cell"):
-        nx, ny, nw, nh = node.rect
-        if nx <= x < nx + nw and ny <= y < ny + nh:
-            return node.name
-    return None
+    """What the onClick cell of the item Again shows."""
+    node = kd.table_cell(table, "onClick", "Again")
+    return node.name if node is not None else None
 
 
 def open_item_editor(desktop, window, surface):

@@ -52,6 +52,20 @@ std::shared_ptr<KRDesignControl> control(const std::shared_ptr<KRObject> &object
     return std::dynamic_pointer_cast<KRDesignControl>(object);
 }
 
+// The design test classes, and a div that holds contents.
+void registerClassesWithDivs()
+{
+    krRegisterDesignTestClasses();
+    if (!KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRDiv"))) {
+        KRObjectClass div;
+        div.className = QStringLiteral("KRDiv");
+        div.superclassName = QStringLiteral("KRObject");
+        div.idBase = QStringLiteral("div");
+        div.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
+        KRClassRegistry::sharedInstance().registerClass(div);
+    }
+}
+
 } // namespace
 
 TEST(KRPageDocument, DesignAndOutputMarkupMatchGoldenFiles)
@@ -422,15 +436,7 @@ TEST(KRPageObjects, UndoneDeletionKeepsTheObjectsOrder)
 // back; one that just fits is pasted.
 TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
 {
-    krRegisterDesignTestClasses();
-    if (!KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRDiv"))) {
-        KRObjectClass div;
-        div.className = QStringLiteral("KRDiv");
-        div.superclassName = QStringLiteral("KRObject");
-        div.idBase = QStringLiteral("div");
-        div.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
-        KRClassRegistry::sharedInstance().registerClass(div);
-    }
+    registerClassesWithDivs();
     std::shared_ptr<KRDocument> document;
     auto project = krOpenProject(krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents/></KRPage>")), true,
                                  &document);
@@ -481,15 +487,7 @@ TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
 // Deleting a div frees the ids of the objects nested in it; undo takes them back.
 TEST(KRPageObjects, DeletedDivFreesItsChildrensIds)
 {
-    krRegisterDesignTestClasses();
-    if (!KRClassRegistry::sharedInstance().classNamed(QStringLiteral("KRDiv"))) {
-        KRObjectClass div;
-        div.className = QStringLiteral("KRDiv");
-        div.superclassName = QStringLiteral("KRObject");
-        div.idBase = QStringLiteral("div");
-        div.factory = [](const KRObjectInit &init) { return std::make_shared<KRDesignControl>(init); };
-        KRClassRegistry::sharedInstance().registerClass(div);
-    }
+    registerClassesWithDivs();
     std::shared_ptr<KRDocument> document;
     auto project = krOpenProject(
         krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents><KRDiv id=\"div1\"><KRContents>"

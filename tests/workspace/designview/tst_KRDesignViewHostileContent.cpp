@@ -96,6 +96,33 @@ QString jsonItems(const QString &text)
 
 class KRDesignViewHostileContent : public LivePageTest
 {
+protected:
+    // The design view of the page, shown `height` high with `surface` as its handler, once the
+    // page's own scripts have drawn it (jQuery Mobile loaded and enhanced the controls) and it
+    // has settled; null, with the failure said, when it is not drawn.
+    std::unique_ptr<KRPageDesignView> drawnView(RecordingHandler &surface, int height)
+    {
+        auto made = KRPageDesignView::create(page);
+        if (!made) {
+            ADD_FAILURE() << made.error().message().toStdString();
+            return nullptr;
+        }
+        std::unique_ptr<KRPageDesignView> live = std::move(made.value());
+        live->setHandler(&surface);
+        KRWebView *view = live->webView();
+        view->resize(360, height);
+        view->show();
+        if (!KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); })) {
+            ADD_FAILURE() << "the page was not drawn; agent errors: "
+                          << view->agentErrors().join(QStringLiteral("; ")).toStdString();
+            return nullptr;
+        }
+        if (!settle(*live)) {
+            ADD_FAILURE() << "the page did not settle";
+            return nullptr;
+        }
+        return live;
+    }
 };
 
 TEST_F(KRDesignViewHostileContent, NoScriptRunsNoFileIsReadAndNoRequestLeavesWhateverTheControlsHold)
@@ -156,18 +183,11 @@ TEST_F(KRDesignViewHostileContent, NoScriptRunsNoFileIsReadAndNoRequestLeavesWha
     KRTest::writeFile(webFolder + QStringLiteral("/evil.js"), fixture(QStringLiteral("evil.js")).replace(QStringLiteral("@PORT@"), port).toUtf8());
     KRTest::writeFile(webFolder + QStringLiteral("/evil.css"), fixture(QStringLiteral("evil.css")).replace(QStringLiteral("@PORT@"), port).toUtf8());
 
-    auto made = KRPageDesignView::create(page);
-    ASSERT_TRUE(made) << made.error().message().toStdString();
-    std::unique_ptr<KRPageDesignView> live = std::move(made.value());
-    RecordingHandler surface;
-    live->setHandler(&surface);
-    KRWebView *view = live->webView();
-    view->resize(360, 900);
-    view->show();
     // The page's own scripts run: jQuery Mobile loads and enhances the controls.
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }))
-        << "jQuery Mobile did not load; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
-    ASSERT_TRUE(settle(*live));
+    RecordingHandler surface;
+    std::unique_ptr<KRPageDesignView> live = drawnView(surface, 900);
+    ASSERT_TRUE(live);
+    KRWebView *view = live->webView();
     EXPECT_EQ(js(*view, QStringLiteral("$('#_page1_list1_ul').hasClass('ui-listview')")).toBool(), true);
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return js(*view, QStringLiteral("window.__kr_carelessDrawn")).toInt() > 0; }));
     // The project's picture loads; the one beside the project does not.
@@ -260,18 +280,11 @@ TEST_F(KRDesignViewHostileContent, NamesInContentAndMarkupInPropertiesLeaveThePa
     if (IsSkipped() || HasFatalFailure())
         return;
 
-    auto made = KRPageDesignView::create(page);
-    ASSERT_TRUE(made) << made.error().message().toStdString();
-    std::unique_ptr<KRPageDesignView> live = std::move(made.value());
-    RecordingHandler surface;
-    live->setHandler(&surface);
-    KRWebView *view = live->webView();
-    view->resize(360, 700);
-    view->show();
     // The page is drawn: jQuery Mobile loads and enhances the controls.
-    ASSERT_TRUE(KRTest::processEventsUntil([&] { return live->isDesignDocumentLoaded(); }))
-        << "the design surface was not drawn; agent errors: " << view->agentErrors().join(QStringLiteral("; ")).toStdString();
-    ASSERT_TRUE(settle(*live));
+    RecordingHandler surface;
+    std::unique_ptr<KRPageDesignView> live = drawnView(surface, 700);
+    ASSERT_TRUE(live);
+    KRWebView *view = live->webView();
     EXPECT_TRUE(js(*view, QStringLiteral("$('#_page1_list1_ul').hasClass('ui-listview')")).toBool())
         << js(*view, QStringLiteral("(function(){ try { $('#_page1_list1_ul').listview(); return 'ok ' + document.getElementById('_page1_list1_ul').className; } catch (e) { return e.stack; } })()")).toString().toStdString();
     EXPECT_EQ(js(*view, QStringLiteral("typeof document.createElement + typeof document.getElementById + typeof "
