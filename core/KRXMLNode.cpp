@@ -515,32 +515,47 @@ bool KRXMLNode::isAncestorOf(const KRXMLNode &other) const
 
 void KRXMLNode::appendChild(const KRXMLNode &child)
 {
-    insertChild(child, childCount());
+    // Not through the index: counting the children made filling a large element quadratic.
+    auto doc = checkedDocument("appendChild into a null XML node");
+    const auto lock = doc->lockForWriting();
+    linkChild(*doc, child, nullptr);
 }
 
 void KRXMLNode::insertChild(const KRXMLNode &child, int index)
 {
     auto doc = checkedDocument("insertChild into a null XML node");
     const auto lock = doc->lockForWriting();
+    KR_ASSERT(index >= 0 && index <= childCount(), "child index out of range");
+    // The insertion point is counted before the child moves away from this element.
+    xmlNodePtr before = m_node->type == XML_ELEMENT_NODE ? m_node->children : nullptr;
+    for (int i = 0; i < index && before; ++i)
+        before = before->next;
+    linkChild(*doc, child, before);
+}
+
+void KRXMLNode::insertBefore(const KRXMLNode &child, const KRXMLNode &reference)
+{
+    auto doc = checkedDocument("insertBefore into a null XML node");
+    const auto lock = doc->lockForWriting();
+    KR_ASSERT(!reference.isNull() && reference.m_node->parent == m_node, "the reference must be a child of this element");
+    linkChild(*doc, child, reference.m_node);
+}
+
+void KRXMLNode::linkChild(KRXMLDocumentPrivate &doc, const KRXMLNode &child, xmlNodePtr before)
+{
     KR_ASSERT(m_node->type == XML_ELEMENT_NODE, "only elements have children");
-    KR_ASSERT(!child.isNull() && doc->owns(child),
+    KR_ASSERT(!child.isNull() && doc.owns(child),
               "the child must be a node of the same document (import it first)");
     KR_ASSERT(isChildKind(child.m_node->type), "attributes cannot become children");
     KR_ASSERT(!child.isAncestorOf(*this), "a node cannot become its own descendant");
-    KR_ASSERT(index >= 0 && index <= childCount(), "child index out of range");
-
     xmlNodePtr node = child.m_node;
-    // The insertion point is counted before the child moves away from this element.
-    xmlNodePtr before = m_node->children;
-    for (int i = 0; i < index && before; ++i)
-        before = before->next;
     if (before == node)
         return; // already there
     const bool wasRoot = node->parent && node->parent->type == XML_DOCUMENT_NODE;
     KR_ASSERT(!wasRoot, "detach the root element before moving it");
     if (node->parent)
         xmlUnlinkNode(node);
-    doc->didAttach(node);
+    doc.didAttach(node);
     KRXMLDocumentPrivate::link(m_node, node, before);
 }
 

@@ -75,6 +75,9 @@ public:
     // document (use KRXMLDocument::importNode for another) and must not contain this element.
     void appendChild(const KRXMLNode &child);
     void insertChild(const KRXMLNode &child, int index);
+    // The same before `reference`, a child of this element, without counting: to put back
+    // many children of a large element.
+    void insertBefore(const KRXMLNode &child, const KRXMLNode &reference);
     void removeChildAtIndex(int index);
     // Unlinks the node from its parent; it stays alive as long as a handle refers to it.
     void detach();
@@ -158,6 +161,9 @@ private:
     // A handle of another node of this handle's document, which the caller found alive: the
     // read-only walks of the tree, which run on every thread that reads the document.
     KRXMLNode handleOf(_xmlNode *node) const;
+    // Moves `child` before `before`, a child of this element (null: to the end), in `doc`,
+    // this handle's document, which the caller holds for writing.
+    void linkChild(KRXMLDocumentPrivate &doc, const KRXMLNode &child, _xmlNode *before);
 
     // Handles never own the document: they find it through its slot, alive while the slot
     // still has the generation the handle was made under.

@@ -41,9 +41,15 @@ void KRPropertyEditorItemEventViewController::setup()
     if (!page)
         return;
     auto &centre = KRNotificationCenter::defaultCenter();
-    for (const QString &name : {KRPageDidDeleteObjectNotification, KRPageFunctionDidChangeIDNotification})
-        m_pageObservations.push_back(
-            centre.addObserver(name, page->identity(), [this](const KRNotification &) { rebuildMenu(); }));
+    // The menu lists the page's functions: another object's deletion leaves it as it is (rebuilt
+    // for each of many objects deleted, it made deleting them grow with their square).
+    m_pageObservations.push_back(centre.addObserver(KRPageDidDeleteObjectNotification, page->identity(),
+                                                    [this](const KRNotification &notification) {
+                                                        if (KRFunction::deletedBy(notification))
+                                                            rebuildMenu();
+                                                    }));
+    m_pageObservations.push_back(centre.addObserver(KRPageFunctionDidChangeIDNotification, page->identity(),
+                                                    [this](const KRNotification &) { rebuildMenu(); }));
     m_pageObservations.push_back(page->observable().observe(
         QStringLiteral("allObjects"),
         [this](const void *, const QString &, const QVariant &, const QVariant &) { rebuildMenu(); }));

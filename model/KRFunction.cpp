@@ -8,6 +8,12 @@
 
 #include <algorithm>
 
+std::shared_ptr<KRFunction> KRFunction::deletedBy(const KRNotification &notification)
+{
+    const KRObjectHandle handle = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
+    return std::dynamic_pointer_cast<KRFunction>(handle.object);
+}
+
 KRObjectClass KRFunction::objectClass()
 {
     KRObjectClass c;

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QVariantMap>
 
+struct KRNotification;
+
 // A JavaScript event handler of a page: its body ("source", stored as the element's own
 // text), its parameter list, whether it runs on the server ("Yes"/"No") and the syntax
 // errors the last check found.
@@ -16,6 +18,9 @@ public:
 
     // The registry's record of the class ("KRFunction", id base "function").
     static KRObjectClass objectClass();
+    // The function a KRPageDidDeleteObjectNotification tells of; null for any other object,
+    // whose deletion changes nothing that follows the page's functions.
+    static std::shared_ptr<KRFunction> deletedBy(const KRNotification &notification);
 
     QString defaultProperty() const override { return QStringLiteral("source"); }
     bool hasJSInstanceVariable() const override { return false; }

@@ -287,7 +287,11 @@ public:
             auto &center = KRNotificationCenter::defaultCenter();
             followers->m_tokens.push_back(center.addObserver(KRPageDidDeleteObjectNotification, page.identity(),
                                                              [weak](const KRNotification &n) {
-                                                                 if (const auto self = weak.lock())
+                                                                 // Only a function's deletion changes what follows functions:
+                                                                 // asking every follower of every deleted object made deleting
+                                                                 // many objects grow with the square of their number.
+                                                                 const auto self = weak.lock();
+                                                                 if (self && KRFunction::deletedBy(n))
                                                                      self->deliver([&](KRModelAdapterBlock &b) { b.pageDidDeleteObject(n); });
                                                              }));
             followers->m_tokens.push_back(center.addObserver(KRPageFunctionDidChangeIDNotification, page.identity(),
@@ -888,8 +892,7 @@ void KRModelAdapter::removeProjectObservers()
 void KRModelAdapter::pageDidDeleteObject(const KRNotification &notification)
 {
     const auto o = object();
-    const KRObjectHandle handle = notification.userInfo.value(QStringLiteral("deletedObject")).value<KRObjectHandle>();
-    const auto function = std::dynamic_pointer_cast<KRFunction>(handle.object);
+    const auto function = KRFunction::deletedBy(notification);
     if (!o || !function)
         return;
     const QString current = o->value(descriptor().kr_propertyName());

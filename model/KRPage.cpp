@@ -34,6 +34,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -144,13 +145,27 @@ bool buildsBefore(const BuildPlace &a, const BuildPlace &b)
     return a.left < b.left;
 }
 
-// Whether an ancestor of the object (its parent, the parent's parent, ...) is in the list.
-bool hasAncestorAmong(const std::shared_ptr<KRObject> &object, const QList<std::shared_ptr<KRObject>> &objects)
+// The objects of the list that no other one of it holds (a div holds what is nested in it),
+// each once, in the list's order.
+QList<std::shared_ptr<KRObject>> outermostOf(const QList<std::shared_ptr<KRObject>> &objects)
 {
-    for (auto parent = object->parentObject(); parent; parent = parent->parentObject())
-        if (objects.contains(parent))
-            return true;
-    return false;
+    QSet<const KRObject *> listed;
+    for (const auto &object : objects)
+        listed.insert(object.get());
+    QList<std::shared_ptr<KRObject>> outermost;
+    QSet<const KRObject *> taken;
+    for (const auto &object : objects) {
+        if (!object || taken.contains(object.get()))
+            continue;
+        bool held = false;
+        for (auto parent = object->parentObject(); parent && !held; parent = parent->parentObject())
+            held = listed.contains(parent.get());
+        if (!held) {
+            outermost.append(object);
+            taken.insert(object.get());
+        }
+    }
+    return outermost;
 }
 
 // Controls: objects that place an element on the page (the control base sets the flag) and
@@ -1174,21 +1189,19 @@ QString KRPage::freeLoadID(const QString &base, int first)
 void KRPage::loadChildrenFromElement(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent)
 {
     // The sorted list of all objects is made once, when the outermost load ends.
-    ++m_loadDepth;
-    struct LoadEnd
-    {
-        KRPage *page;
-        ~LoadEnd()
-        {
-            if (--page->m_loadDepth == 0) {
-                page->m_nextLoadSuffix.clear();
-                page->m_loadClassList.clear();
-                page->m_loadClasses.clear();
-                page->rebuildAllObjectsArray();
-            }
-        }
-    } loadEnd{this};
+    beginObjectBatch();
+    const auto batchEnd = qScopeGuard([this] { endObjectBatch(); });
     loadChildren(contents, parent);
+}
+
+void KRPage::endObjectBatch()
+{
+    if (--m_loadDepth > 0)
+        return;
+    m_nextLoadSuffix.clear();
+    m_loadClassList.clear();
+    m_loadClasses.clear();
+    rebuildAllObjectsArray();
 }
 
 void KRPage::loadChildren(const KRXMLElement &contents, const std::shared_ptr<KRObject> &parent)
@@ -1381,47 +1394,51 @@ private:
 
 void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName)
 {
+    // An object inside a div being deleted leaves with the div.
+    const QList<std::shared_ptr<KRObject>> outermost = outermostOf(objects);
     QList<std::shared_ptr<KRObject>> leaving;
-    for (const auto &object : objects)
+    for (const auto &object : outermost)
         leaving += withDescendants(object);
+    if (leaving.isEmpty())
+        return;
     const KRSyntaxErrorsChange errors(project(), leaving);
+    // One undo for them all, made before what the deletion tells others (who may make undos of
+    // their own, to be undone before the objects come back): putting objects back one by one
+    // told everything that lists them of each, and the undo of a large deletion grew with its
+    // square.
+    const auto deleted = std::make_shared<std::vector<DeletedObject>>();
+    deleted->reserve(std::size_t(outermost.size()));
     KRUndoManager *undo = undoManager();
     if (undo) {
         undo->beginUndoGrouping();
         if (undo->undoActionName().isEmpty())
             undo->setActionName(actionName);
+        const std::weak_ptr<KRObject> weak = weak_from_this();
+        undo->registerUndo(identity(), [weak, deleted] {
+            if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
+                self->undoDeleteObjects(*deleted);
+        });
     }
-    const QList<std::shared_ptr<KRObject>> list = objects;
-    for (const auto &object : list) {
+    for (const auto &object : outermost) {
         // The objects nested in a div leave the page with it: their ids are free again.
         for (const auto &gone : withDescendants(object)) {
             m_idTokens.erase(gone->identity());
             if (m_objects.value(gone->kr_id()) == gone)
                 m_objects.remove(gone->kr_id());
         }
+        DeletedObject place{object, {}, {}, nullptr, nullptr};
         KRXMLNode element = object->xmlElement();
-        KRXMLNode xmlParent = element.parent();
-        // What follows the object is remembered so that an undo puts it back in its place:
-        // the undo of a step restores its objects last-deleted first, so each one's follower
-        // is back by then.
-        KRXMLNode xmlNext = element.nextSibling();
+        place.xmlParent = element.parent();
+        place.xmlNext = element.nextSibling();
         element.detach();
-        std::shared_ptr<DOMNode> domParent;
-        std::shared_ptr<DOMNode> domNext;
         if (const auto dom = object->domElement()) {
-            domParent = dom->parentNode();
-            if (domParent) {
-                domNext = dom->nextSibling();
-                domParent->removeChild(dom);
+            place.domParent = dom->parentNode();
+            if (place.domParent) {
+                place.domNext = dom->nextSibling();
+                place.domParent->removeChild(dom);
             }
         }
-        if (undo) {
-            const std::weak_ptr<KRObject> weak = weak_from_this();
-            undo->registerUndo(identity(), [weak, object, xmlParent, xmlNext, domParent, domNext] {
-                if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
-                    self->undoDeleteObject(object, xmlParent, xmlNext, domParent, domNext);
-            });
-        }
+        deleted->push_back(std::move(place));
         KRNotificationCenter::defaultCenter().post(KRPageDidDeleteObjectNotification, identity(),
                                                    {{QStringLiteral("deletedObject"), QVariant::fromValue(KRObjectHandle{object})}});
     }
@@ -1440,33 +1457,47 @@ QList<std::shared_ptr<KRObject>> KRPage::withDescendants(const std::shared_ptr<K
     return list;
 }
 
-void KRPage::undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent, KRXMLNode xmlNext,
-                              const std::shared_ptr<DOMNode> &domParent, const std::shared_ptr<DOMNode> &domNext)
+void KRPage::undoDeleteObjects(const std::vector<DeletedObject> &deleted)
 {
-    const QList<std::shared_ptr<KRObject>> returning = withDescendants(object);
+    QList<std::shared_ptr<KRObject>> returning;
+    for (const DeletedObject &place : deleted)
+        returning += withDescendants(place.object);
     const KRSyntaxErrorsChange errors(project(), returning);
-    for (const auto &back : returning)
-        addObject(back);
-    if (!xmlParent.isNull()) {
-        if (!xmlNext.isNull() && xmlNext.parent() == xmlParent)
-            xmlParent.insertChild(object->xmlElement(), xmlNext.index());
-        else
-            xmlParent.appendChild(object->xmlElement());
+    std::vector<std::shared_ptr<KRObject>> placed;
+    {
+        beginObjectBatch();
+        const auto batchEnd = qScopeGuard([this] { endObjectBatch(); });
+        for (const auto &back : std::as_const(returning))
+            addObject(back);
+        for (auto place = deleted.rbegin(); place != deleted.rend(); ++place) {
+            const std::shared_ptr<KRObject> &object = place->object;
+            KRXMLElement xmlParent = place->xmlParent;
+            if (!xmlParent.isNull()) {
+                if (!place->xmlNext.isNull() && place->xmlNext.parent() == xmlParent)
+                    xmlParent.insertBefore(object->xmlElement(), place->xmlNext);
+                else
+                    xmlParent.appendChild(object->xmlElement());
+            }
+            if (place->domParent && object->domElement()) {
+                if (place->domNext && place->domNext->parentNode() == place->domParent)
+                    place->domParent->insertBefore(object->domElement(), place->domNext);
+                else
+                    place->domParent->appendChild(object->domElement());
+                rerunDesignSetUps(object);
+                placed.push_back(object);
+            }
+        }
     }
-    if (domParent && object->domElement()) {
-        if (domNext && domNext->parentNode() == domParent)
-            domParent->insertBefore(object->domElement(), domNext);
-        else
-            domParent->appendChild(object->domElement());
-        rerunDesignSetUps(object);
-        arrangeInBuildOrder(object);
-    }
-    // The redo deletes it again.
+    arrangeEachContainerOnce(placed);
+    // The redo deletes them again, at once.
     if (KRUndoManager *undo = undoManager()) {
+        QList<std::shared_ptr<KRObject>> objects;
+        for (const DeletedObject &place : deleted)
+            objects.append(place.object);
         const std::weak_ptr<KRObject> weak = weak_from_this();
-        undo->registerUndo(identity(), [weak, object] {
+        undo->registerUndo(identity(), [weak, objects] {
             if (const auto self = std::static_pointer_cast<KRPage>(weak.lock()))
-                self->deleteObjects({object});
+                self->deleteObjects(objects);
         });
     }
 }
@@ -1475,11 +1506,9 @@ void KRPage::pasteboardCopyObjects(const QList<std::shared_ptr<KRObject>> &objec
 {
     QString text = QStringLiteral("<objects>");
     int count = 0;
-    for (const auto &object : objects) {
-        // An object inside a copied div comes with the div's XML: on its own as well, a paste
-        // would make it twice.
-        if (hasAncestorAmong(object, objects))
-            continue;
+    // An object inside a copied div comes with the div's XML: on its own as well, a paste would
+    // make it twice.
+    for (const auto &object : outermostOf(objects)) {
         const QString xml = object->xmlElement().xmlString();
         if (xml.isEmpty())
             continue;
@@ -1497,12 +1526,7 @@ void KRPage::pasteboardCopyObjects(const QList<std::shared_ptr<KRObject>> &objec
 void KRPage::cutObjects(const QList<std::shared_ptr<KRObject>> &objects)
 {
     pasteboardCopyObjects(objects);
-    // An object inside a div being cut leaves with the div.
-    QList<std::shared_ptr<KRObject>> outermost;
-    for (const auto &object : objects)
-        if (!hasAncestorAmong(object, objects))
-            outermost.append(object);
-    deleteObjects(outermost, QStringLiteral("Cut"));
+    deleteObjects(objects, QStringLiteral("Cut"));
     m_pasteTop = m_pasteLeft = 0;
     m_lastPasteboardOperatorWasCopy = false;
 }
@@ -1607,6 +1631,9 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     KRXMLNode contents = contentsElement();
     const auto self = std::static_pointer_cast<KRPageBase>(shared_from_this());
     QList<std::shared_ptr<KRObject>> pasted;
+    // Everything that lists the page's objects hears of the pasted ones once.
+    beginObjectBatch();
+    auto batchEnd = qScopeGuard([this] { endObjectBatch(); });
     for (KRXMLNode copy : copies) {
         contents.appendChild(copy);
         loadRequiredResourcesFromClass(copy.name());
@@ -1627,8 +1654,9 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
         pasteNestedObjects(copy, object);
         pasted.append(object);
     }
-    for (const auto &object : pasted)
-        arrangeInBuildOrder(object);
+    batchEnd.dismiss();
+    endObjectBatch();
+    arrangeEachContainerOnce({pasted.begin(), pasted.end()});
     m_pasteTop += 8;
     m_pasteLeft += 8;
     if (KRUndoManager *undo = undoManager(); undo && !pasted.isEmpty()) {
@@ -1753,10 +1781,26 @@ void KRPage::holdBuildOrder(bool hold)
     m_buildOrderHeld = hold;
     if (hold)
         return;
-    const auto held = std::exchange(m_heldArrangements, {});
-    for (const auto &weak : held)
+    std::vector<std::shared_ptr<KRObject>> held;
+    for (const auto &weak : std::exchange(m_heldArrangements, {}))
         if (const auto object = weak.lock())
+            held.push_back(object);
+    arrangeEachContainerOnce(held);
+}
+
+void KRPage::arrangeEachContainerOnce(const std::vector<std::shared_ptr<KRObject>> &objects)
+{
+    QSet<const DOMNode *> arranged;
+    for (const auto &object : objects) {
+        const auto element = object ? object->domElement() : nullptr;
+        const std::shared_ptr<DOMNode> container = element ? element->parentNode() : nullptr;
+        if (!container || !isControl(*object) || m_objects.value(object->kr_id()) != object)
+            continue;
+        if (!arranged.contains(container.get())) {
+            arranged.insert(container.get());
             arrangeInBuildOrder(object);
+        }
+    }
 }
 
 void KRPage::arrangeInBuildOrder(const std::shared_ptr<KRObject> &object)

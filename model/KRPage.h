@@ -173,11 +173,9 @@ public:
     // reserved word (for a style class also a CSS class name).
     static bool isSoundLoadedID(const QString &className, const QString &objectID);
     std::shared_ptr<KRObject> createNewObject(const QString &className, double x, double y, const QString &idBase);
+    // Deletes the objects as one step (an object nested in a div deleted with it leaves with
+    // the div); its undo puts them all back, its redo deletes them again, each at once.
     void deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName);
-    // Puts a deleted object back where it was: before the node that followed it when it was
-    // deleted, when that is still in the same parent, else at the end.
-    void undoDeleteObject(const std::shared_ptr<KRObject> &object, KRXMLElement xmlParent, KRXMLNode xmlNext,
-                          const std::shared_ptr<DOMNode> &domParent, const std::shared_ptr<DOMNode> &domNext);
     // The pasted objects; empty when the pasteboard holds nothing usable.
     QList<std::shared_ptr<KRObject>> pasteObjects();
     void loadRequiredResourcesFromClass(const QString &className);
@@ -292,6 +290,25 @@ private:
         const unsigned bit = idBit(objectID);
         return (m_idBits[bit >> 6] >> (bit & 63)) & 1;
     }
+    // A deleted object and where it was: before the node that followed it, in its parent.
+    struct DeletedObject
+    {
+        std::shared_ptr<KRObject> object;
+        KRXMLElement xmlParent;
+        KRXMLNode xmlNext;
+        std::shared_ptr<DOMNode> domParent;
+        std::shared_ptr<DOMNode> domNext;
+    };
+    // Puts deleted objects back where they were, the last deleted first (so that each one's
+    // follower is back by then): before the node that followed it when that is still in the
+    // same parent, else at the end.
+    void undoDeleteObjects(const std::vector<DeletedObject> &deleted);
+    // Objects added between these join the sorted list of all objects, which is told of the
+    // change once, when the outermost batch ends (a load, a paste, an undo of a deletion).
+    void beginObjectBatch() { ++m_loadDepth; }
+    void endObjectBatch();
+    // Arranges in build order the controls beside each of the objects, each group once.
+    void arrangeEachContainerOnce(const std::vector<std::shared_ptr<KRObject>> &objects);
     std::map<const void *, KRObservationToken> m_idTokens; // id and, in design mode, position
     bool m_buildOrderHeld = false;
     std::vector<std::weak_ptr<KRObject>> m_heldArrangements;

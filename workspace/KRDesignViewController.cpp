@@ -110,29 +110,42 @@ void KRDesignViewController::selectObjects(const QList<std::shared_ptr<KRObject>
     if (allSelected)
         return;
     deselectAll();
-    for (const auto &object : objects)
-        addObjectToSelection(object);
+    addObjectsToSelection(objects);
 }
 
 void KRDesignViewController::addObjectToSelection(const std::shared_ptr<KRObject> &object)
 {
     if (!object || m_isSelecting)
         return;
-    if (!krDesignControl(object.get())) {
-        // The page and non-visual objects are reported, never selected here.
-        emit didSelectObject(object.get());
-        emit selectedObjectsDidChange();
+    addObjectsToSelection({object});
+}
+
+// The controls among the objects join the selection (the page and non-visual objects are
+// reported, never selected here), and the change is told once, with the last of them: told of
+// each, the inspector showed each in turn, and selecting many took time with the square of
+// their number.
+void KRDesignViewController::addObjectsToSelection(const QList<std::shared_ptr<KRObject>> &objects)
+{
+    if (m_isSelecting)
         return;
+    KRObject *last = nullptr;
+    for (const auto &object : objects) {
+        if (!object || m_boxes.count(object.get()))
+            continue;
+        last = object.get();
+        if (!krDesignControl(object.get()))
+            continue;
+        m_selected.push_back(object);
+        Box &box = m_boxes[object.get()];
+        box.object = object;
+        observeSelected(object, box);
+        drawSelectionBox(object, box);
     }
-    if (m_boxes.count(object.get()))
+    if (!last)
         return;
-    m_selected.push_back(object);
-    Box &box = m_boxes[object.get()];
-    box.object = object;
-    observeSelected(object, box);
-    drawSelectionBox(object, box);
-    m_isSelecting = true;
-    emit didSelectObject(object.get());
+    // What answers a selected control does not select again; a reported object may be.
+    m_isSelecting = krDesignControl(last) != nullptr;
+    emit didSelectObject(last);
     emit selectedObjectsDidChange();
     m_isSelecting = false;
 }
@@ -150,9 +163,9 @@ void KRDesignViewController::selectAll()
     const auto p = page();
     if (!p)
         return;
-    for (const auto &object : p->allObjects())
-        if (krDesignControl(object.get()))
-            addObjectToSelection(object);
+    QList<std::shared_ptr<KRObject>> controls = p->allObjects();
+    controls.removeIf([](const std::shared_ptr<KRObject> &object) { return !krDesignControl(object.get()); });
+    addObjectsToSelection(controls);
 }
 
 void KRDesignViewController::selectNextObject()

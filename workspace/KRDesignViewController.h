@@ -55,6 +55,7 @@ public:
     void selectObject(const std::shared_ptr<KRObject> &object);
     void selectObjects(const QList<std::shared_ptr<KRObject>> &objects);
     void addObjectToSelection(const std::shared_ptr<KRObject> &object);
+    void addObjectsToSelection(const QList<std::shared_ptr<KRObject>> &objects);
     void deselectAll();
     void selectAll();
     // Tab and Shift-Tab: the next (previous) control of the page's objects after (before) the

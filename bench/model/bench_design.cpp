@@ -4,17 +4,22 @@
 // of many objects grows with the object count as the 50-page project does (compare the
 // per-object time of BM_OpenOnePage/5000 with BM_OpenProjectInDesignMode's 2,000 objects,
 // and BM_OpenOnePage/1250 with /5000), and stays a small multiple of reading its XML; 5,000
-// copies of one id cost about what 5,000 distinct ids do.
+// copies of one id cost about what 5,000 distinct ids do. Deleting, putting back and pasting
+// all of a page's objects grow with their number.
 
 #include <bench/support/KRBenchSupport.h>
+#include <bench/support/KRBenchTargets.h>
 #include <model/KRClassRegistry.h>
+#include <model/KRDocument.h>
 #include <model/KRLocalServerPort.h>
 #include <model/KRPage.h>
 #include <core/KRXMLDocument.h>
 #include <model/KRProject.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
+#include <platform/foundation/KRUndoManager.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -146,3 +151,65 @@ void BM_ReadProjectXMLOfOnePage(benchmark::State &state)
 BENCHMARK(BM_ReadProjectXMLOfOnePage)->Arg(5000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
+
+// All the objects of one page deleted at once, the deletion undone and redone, and all of them
+// copied and pasted, on pages of 1,000 and 4,000 objects (each the best of the iterations).
+// Figures: each command's growth, its time at 4,000 over its time at 1,000 (target: at most 5,
+// where a cost that grew with the square would read 16), and at 4,000 its time over opening
+// the same page whole (objects, XML and design document; target: at most 1).
+void BM_EditsOfManyObjects(benchmark::State &state)
+{
+    registerClasses();
+    enum Command { Delete, Undo, Redo, Paste, Open, Commands };
+    const char *names[Commands] = {"delete", "undo_delete", "redo_delete", "paste", "open"};
+    const int sizes[2] = {1000, 4000};
+    double best[2][Commands];
+    std::fill(&best[0][0], &best[0][0] + 2 * Commands, 1e300);
+    QTemporaryDir folder;
+    QString packages[2];
+    for (int s = 0; s < 2; ++s)
+        packages[s] = KRBench::writePackage(folder.path() + QStringLiteral("/%1").arg(s),
+                                            KRBench::generatedProjectXML(1, sizes[s], objectXML));
+    for (auto _ : state) {
+        for (int s = 0; s < 2; ++s) {
+            QElapsedTimer timer;
+            timer.start();
+            const KRBench::Opened opened = KRBench::openProject(packages[s]);
+            const double open = double(timer.nsecsElapsed()) / 1e6;
+            if (!opened.project) {
+                state.SkipWithError("the generated project did not open");
+                return;
+            }
+            const auto page = opened.project->krPages().first();
+            KRUndoManager &undo = opened.document->undoManager();
+            undo.setGroupsByEvent(false);
+            QList<std::shared_ptr<KRObject>> objects;
+            for (const auto &object : page->kr_objects())
+                objects.append(object);
+            page->pasteboardCopyObjects(objects);
+            const auto time = [&timer](const std::function<void()> &command) {
+                timer.restart();
+                command();
+                return double(timer.nsecsElapsed()) / 1e6;
+            };
+            const double times[Commands] = {
+                time([&] { page->deleteObjects(objects, QStringLiteral("Delete")); }),
+                time([&] { undo.undo(); }),
+                time([&] { undo.redo(); }),
+                time([&] { page->pasteObjects(); }),
+                open,
+            };
+            if (page->kr_objects().size() != sizes[s]) {
+                state.SkipWithError("the paste did not give back every object");
+                return;
+            }
+            for (int c = 0; c < Commands; ++c)
+                best[s][c] = std::min(best[s][c], times[c]);
+        }
+    }
+    for (int c = 0; c < Open; ++c) {
+        KRBench::reportTarget(state, std::string("many_objects_growth_") + names[c], best[1][c] / best[0][c], 5.0);
+        KRBench::reportTarget(state, std::string("many_objects_") + names[c] + "_over_open", best[1][c] / best[1][Open], 1.0);
+    }
+}
+BENCHMARK(BM_EditsOfManyObjects)->Unit(benchmark::kMillisecond)->Iterations(3);

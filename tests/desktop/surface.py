@@ -6,11 +6,16 @@ place stays there, and a click on the label it overlaps, which a built page draw
 reaches the label. The nested label's context menu is its own: its Delete leaves the div.
 The div and its label come from a project file (the palette drops controls on the page itself,
 never into a div), opened from the command line.
+
+On a page of 600 labels, in a second project handed to the running application, Select All,
+Delete, Undo and Redo each show within a person's patience, and the saved file holds every
+label, in its order, or none, after each.
 """
 
 import os
 import shutil
 import sys
+import time
 
 import krdesktop as kd
 
@@ -43,14 +48,27 @@ PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
 """.format(box=BOX_AT, inner=INNER_IN_BOX, target=TARGET_AT)
 
 
-def open_project(desktop):
-    """A project whose page holds a div with a label inside it, opened from the command line."""
-    folder = os.path.join(desktop.home, "Documents", "Surface.krproj")
+# A page of many labels, four to a row.
+MANY = 600
+MANY_PROJECT = PROJECT.split("<KRContents>")[0] + "<KRContents>\n" + "".join(
+    f'        <KRLabel id="l{i}" top="{20 + (i // 4) * 24}" left="{10 + (i % 4) * 75}" width="70" height="20">L{i}</KRLabel>\n'
+    for i in range(MANY)) + "      </KRContents>\n    </KRPage>\n  </KRPages>\n</KRProjectDocument>\n"
+# How long a person waits for a command to show its result before thinking the window hung.
+PATIENCE = 5.0
+
+
+def open_project(desktop, name="Surface", text=PROJECT):
+    """A project of the given project.xml, opened from the command line (handed to the running
+    application when there is one)."""
+    folder = os.path.join(desktop.home, "Documents", name + ".krproj")
     shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
     with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
-        out.write(PROJECT)
-    desktop.launch(folder)
-    window = kd.project_window(desktop, "Surface")
+        out.write(text)
+    if desktop.app_running():
+        kd.check(desktop.start_again(folder) == 0, f"{name} was not handed to the running application")
+    else:
+        desktop.launch(folder)
+    window = kd.project_window(desktop, name)
     desktop.activate_if_needed(window)
     return window, folder
 
@@ -195,6 +213,70 @@ def pasting_nested_clicking_and_stacking(desktop):
     listed = project.object("listview1")
     kd.check(listed is not None and (listed.get("left"), listed.get("top")) == tuple(str(v) for v in LIST_AT),
              f"the list's place in project.xml is {None if listed is None else (listed.get('left'), listed.get('top'))}")
+
+    many_labels_selected_deleted_and_back(desktop)
+
+
+def still(desktop, rect):
+    """Waits until the rectangle shows the same twice, 0.3 s apart; returns that picture."""
+    shots = [desktop.grab(rect)]
+
+    def settled():
+        time.sleep(0.3)
+        shots.append(desktop.grab(rect))
+        return shots[-1].bgrx == shots[-2].bgrx
+
+    kd.wait_until(settled, "the design surface to stay still")
+    return shots[-1]
+
+
+def shows_within_patience(desktop, rect, key, what):
+    """Presses the key and fails when the rectangle takes longer than a person waits to change;
+    then waits for it to stay still."""
+    before = still(desktop, rect)
+    started = time.monotonic()
+    desktop.input.key(key)
+
+    def changed():
+        return desktop.grab(rect).bgrx != before.bgrx
+
+    try:
+        kd.wait_until(changed, what, timeout=PATIENCE)
+    except kd.JourneyFailure:
+        kd.wait_until(changed, what, timeout=180)  # how long it takes, for the report
+        raise kd.JourneyFailure(f"{what} showed {time.monotonic() - started:.1f} s after its key, "
+                                f"longer than {PATIENCE:.0f} s")
+    desktop.log(f"{what}: shown {time.monotonic() - started:.2f} s after its key")
+    still(desktop, rect)
+
+
+def saved_labels(desktop, window, folder):
+    return [e.get("id") for e in kd.save(desktop, window, folder).root.iter("KRLabel")]
+
+
+def many_labels_selected_deleted_and_back(desktop):
+    """In a project of many labels opened beside the first, Select All, Delete, Undo and Redo
+    each show within a person's patience, and the file holds all the labels in their order, or
+    none, after each."""
+    window, folder = open_project(desktop, "Many", MANY_PROJECT)
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface, min_ink=300)
+    rect = surface.rect
+    kd.click_page(desktop, surface, 10 + 30, 20 + 10)
+    kd.wait_inspected(desktop, window, "l0", "a click on the first label to select it")
+    shows_within_patience(desktop, rect, "ctrl+a", f"Select All of {MANY} labels")
+    desktop.screenshot("many-selected")
+    shows_within_patience(desktop, rect, "Delete", f"Delete of {MANY} labels")
+    desktop.screenshot("many-deleted")
+    kd.check(saved_labels(desktop, window, folder) == [], "labels left in project.xml after Delete")
+    everyone = [f"l{i}" for i in range(MANY)]
+    shows_within_patience(desktop, rect, "ctrl+z", f"Undo of the Delete of {MANY} labels")
+    desktop.screenshot("many-undone")
+    labels = saved_labels(desktop, window, folder)
+    kd.check(labels == everyone, f"after Undo project.xml holds {len(labels)} labels, "
+                                 f"{'in another order' if sorted(labels) == sorted(everyone) else 'not all of them'}")
+    shows_within_patience(desktop, rect, "ctrl+shift+z", f"Redo of the Delete of {MANY} labels")
+    kd.check(saved_labels(desktop, window, folder) == [], "labels left in project.xml after Redo")
 
 
 if __name__ == "__main__":

@@ -484,6 +484,63 @@ TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
     EXPECT_TRUE(KRDocument::openPackage(saved).ok());
 }
 
+// Many objects deleted, put back, deleted again and pasted are each one step, and what lists
+// the page's objects hears of each step once: told of every object, the inspector and the
+// design view redid their lists for each, and deleting or pasting many grew with the square of
+// their number. The file holds them as before, a div with what is nested in it (listed with it,
+// it leaves inside it).
+TEST(KRPageObjects, ManyObjectsAreDeletedRestoredAndPastedAsOneStepEach)
+{
+    registerClassesWithDivs();
+    QString controls;
+    for (int n = 0; n < 60; ++n)
+        controls += QStringLiteral("<KRDesignControl id=\"c%1\" top=\"%2\" left=\"10\"/>").arg(n).arg(n * 3 % 50);
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(
+        krProjectXML(QStringLiteral("<KRPage id=\"page1\"><KRContents>%1<KRDiv id=\"box\"><KRContents>"
+                                    "<KRDesignControl id=\"inner\"/></KRContents></KRDiv></KRContents></KRPage>")
+                         .arg(controls)),
+        true, &document);
+    ASSERT_TRUE(project);
+    const auto page = project->krPages().first();
+    const KRXMLNode contents = page->objectForID(QStringLiteral("c0"))->xmlElement().parent();
+    const QString file = contents.xmlString();
+    QList<std::shared_ptr<KRObject>> all;
+    for (int n = 0; n < 60; ++n)
+        all.append(page->objectForID(QStringLiteral("c%1").arg(n)));
+    all << page->objectForID(QStringLiteral("inner")) << page->objectForID(QStringLiteral("box"));
+    int told = 0;
+    const auto token = page->observable().observe(QStringLiteral("allObjects"),
+                                                  [&told](const void *, const QString &, const QVariant &, const QVariant &) { ++told; });
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    const int steps = undo.undoCount();
+
+    page->deleteObjects(all, QStringLiteral("Delete"));
+    EXPECT_EQ(told, 1) << "deleted";
+    EXPECT_EQ(undo.undoCount(), steps + 1);
+    EXPECT_EQ(page->allObjects().size(), 1); // the page
+    EXPECT_EQ(contents.elements().size(), 0);
+    undo.undo();
+    EXPECT_EQ(told, 2) << "put back";
+    EXPECT_EQ(contents.xmlString(), file);
+    EXPECT_EQ(page->allObjects().size(), 63);
+    EXPECT_EQ(page->objectForID(QStringLiteral("inner"))->parentObject(), page->objectForID(QStringLiteral("box")));
+    undo.redo();
+    EXPECT_EQ(told, 3) << "deleted again";
+    EXPECT_EQ(page->allObjects().size(), 1);
+    undo.undo();
+    EXPECT_EQ(contents.xmlString(), file);
+
+    page->pasteboardCopyObjects(all);
+    told = 0;
+    EXPECT_EQ(page->pasteObjects().size(), 61); // the label in the div comes with it
+    EXPECT_EQ(told, 1) << "pasted";
+    EXPECT_EQ(page->allObjects().size(), 63 + 62);
+    undo.undo();
+    EXPECT_EQ(contents.xmlString(), file);
+}
+
 // Deleting a div frees the ids of the objects nested in it; undo takes them back.
 TEST(KRPageObjects, DeletedDivFreesItsChildrensIds)
 {

@@ -309,8 +309,20 @@ void KRWindowController::deleteKeyEvent()
         undo.beginUndoGrouping();
         if (selection.size() >= 2)
             undo.setActionName(QStringLiteral("Delete Objects"));
-        for (const auto &object : selection)
-            object->deleteObject();
+        // Each page's at once: deleted one by one, each told everything that lists the page's
+        // objects, and deleting many took time with the square of their number.
+        std::vector<std::pair<std::shared_ptr<KRPageBase>, QList<std::shared_ptr<KRObject>>>> byPage;
+        for (const auto &object : selection) {
+            const auto page = object->owningPage();
+            if (!page)
+                continue;
+            auto same = std::find_if(byPage.begin(), byPage.end(), [&](const auto &entry) { return entry.first == page; });
+            if (same == byPage.end())
+                same = byPage.insert(byPage.end(), {page, {}});
+            same->second.append(object);
+        }
+        for (const auto &[page, objects] : byPage)
+            page->deleteObjects(objects);
         undo.endUndoGrouping();
     } else {
         // The menu's Delete with the focus in a text: the text's own delete.
