@@ -58,6 +58,21 @@ def check(condition, message):
         raise JourneyFailure(message)
 
 
+def wait_within_patience(condition, what, patience, started):
+    """Waits for condition as a person waits for a command, `patience` seconds; returns the
+    seconds since `started` (time.monotonic() when the command was given). When it takes
+    longer, waits on (up to three minutes) to report how long it took, then fails."""
+    try:
+        wait_until(condition, what, timeout=patience)
+    except JourneyFailure:
+        try:
+            wait_until(condition, what, timeout=180)
+        except JourneyFailure:
+            pass
+        raise JourneyFailure(f"{what} took {time.monotonic() - started:.1f} s, longer than {patience:.0f} s")
+    return time.monotonic() - started
+
+
 # --- Images ---------------------------------------------------------------------------------
 
 class Image:
