@@ -2,6 +2,8 @@
 
 #include "KRPropertyEditorViewController.h"
 
+#include <controls/jqm/JQMFormWidget.h>
+#include <controls/jqm/JQMShadowedNames.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRObject.h>
 #include <model/KRObjectInfo.h>
@@ -450,11 +452,37 @@ std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindValue(QW
         const auto o = weak.lock();
         return QVariant(o ? o->value(k) : QString());
     };
-    model.set = [this](const QVariant &value) { writeValue(value.toString()); };
+    model.set = [this](const QVariant &value) {
+        if (writeValue(value.toString()) && (m_propertyName == QLatin1String("id") || m_propertyName == QLatin1String("name")))
+            warnOfFieldNameOfFormProperty();
+    };
     model.observe = [this](std::function<void()> changed) {
         return observeValue([changed = std::move(changed)](const QString &) { changed(); });
     };
     return std::make_unique<KRBinding>(widget, std::move(model), property);
+}
+
+void KRPropertyEditorItemTypedViewController::warnOfFieldNameOfFormProperty()
+{
+    const auto target = targetObject();
+    if (!target || !view() || !KRClassRegistry::sharedInstance().isKindOf(target->kr_className(), QStringLiteral("KRFormControl")))
+        return;
+    // A jQuery Mobile widget's field is named by its id while it has no name of its own.
+    const auto *widget = dynamic_cast<const JQMFormWidget *>(target.get());
+    const QString name = widget ? widget->nameOrID() : target->value(QStringLiteral("kr_name"));
+    if (name.isEmpty() || !JQMShadowedNames::shadowsFormProperty(name))
+        return;
+    QTimer::singleShot(0, view(), [name] {
+        KRAlert alert;
+        alert.style = KRAlert::Style::Warning;
+        alert.messageText = QStringLiteral("The field name \u201C%1\u201D is that of a property of the page\u2019s form.").arg(name);
+        alert.informativeText =
+            QStringLiteral("In a browser the field would take the form\u2019s own \u201C%1\u201D, and the page would stop. "
+                           "The built page names the field \u201Ckr-name-%1\u201D; the form still sends it as \u201C%1\u201D. "
+                           "Choose another name if the page\u2019s scripts look for the field by its name.")
+                .arg(name);
+        KRAlertService::current().runModal(alert);
+    });
 }
 
 std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit(QLineEdit *field)
