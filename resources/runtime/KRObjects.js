@@ -1537,6 +1537,23 @@
             app._pendingPage = event.target;
     });
 
+    // jQuery Mobile writes an input button's value into the markup it wraps the button in:
+    // there it is the text the user gave, as on the design surface, never elements.
+    if ($.mobile && $.mobile.button && $.mobile.button.prototype && typeof $.mobile.button.prototype._button === 'function') {
+        $.widget('mobile.button', $.mobile.button, {
+            _button: function () {
+                var value = this.element.val(), wrapper;
+                this.element.val('');
+                try {
+                    wrapper = this._super();
+                } finally {
+                    this.element.val(value);
+                }
+                return wrapper.text(value);
+            }
+        });
+    }
+
     // A field whose name is that of a property of its form carries another one in the built
     // page ("kr-name-<name>") and its own in "data-kr-name": the form sends it under its own.
     // Bound natively, as the entries are made after the "submit" handlers have run.

@@ -2,6 +2,7 @@
 // for its fields by name, the document for named images, frames and objects, ahead of their
 // own properties. Each page of a built project runs (no script error, no endless loop, not
 // blank), its Send button submits the form, and the server receives the names the user gave.
+// The button's text, which looks like markup, shows as the text it is, as on the design surface.
 #include "E2ESupport.h"
 
 #include <KRTestSupport.h>
@@ -27,7 +28,7 @@ QString pageXML(const NamedPage &p)
 {
     QString xml = QStringLiteral(R"(<KRPage id="%1" title="%1" formMethod="get"><KRContents>
 <JQMTextbox id="%2" top="10" left="10" width="300" label="Field"/>
-<JQMButton id="%3" top="80" left="10" width="300" value="Send" onClick="%3_onClick"/>
+<JQMButton id="%3" top="80" left="10" width="300" value="&lt;b&gt;Send&lt;/b&gt;" onClick="%3_onClick"/>
 <KRFunction id="%3_onClick" arguments="event">$('#_form_%1').submit();</KRFunction>
 )")
                       .arg(p.page, p.field, p.button);
@@ -91,6 +92,9 @@ TEST(ShadowingNames, PagesWhoseNamesAreThoseOfFormOrDocumentPropertiesRunAndSend
             ADD_FAILURE() << "the page did not run: " << browser.takeErrors().join(QLatin1Char('\n')).toStdString();
             continue;
         }
+        const QString button = QStringLiteral("$('#_%1_%2_inp').parent()").arg(p.page, p.button);
+        EXPECT_EQ(browser.eval(button + QStringLiteral(".text()")).toString(), QStringLiteral("<b>Send</b>"));
+        EXPECT_EQ(browser.eval(button + QStringLiteral(".find('b').length")).toInt(), 0);
         browser.eval(QStringLiteral("$('#_%1_%2_inp').val('typed')").arg(p.page, p.field));
         browser.eval(QStringLiteral("$('#_%1_%2_inp')[0].click()").arg(p.page, p.button));
         // Under the names the user gave, not those the page uses.
