@@ -232,13 +232,6 @@ void KRPageOutput::separateShadowingNames()
             m_warnings.append(warning);
         }
     };
-    // What a form answers for (its fields, and images) and what the document answers for by
-    // name; the document also answers for objects by id, and for named images by id.
-    static const QSet<QString> formNamed = {QStringLiteral("button"), QStringLiteral("fieldset"), QStringLiteral("input"),
-                                            QStringLiteral("object"), QStringLiteral("output"), QStringLiteral("select"),
-                                            QStringLiteral("textarea"), QStringLiteral("img")};
-    static const QSet<QString> documentNamed = {QStringLiteral("embed"), QStringLiteral("form"), QStringLiteral("iframe"),
-                                                QStringLiteral("img"), QStringLiteral("object")};
     const QString formWhat = QStringLiteral("its form");
     const QString documentWhat = QStringLiteral("the document");
     // Content nests as deep as the user wrote it: walked without recursion.
@@ -249,9 +242,10 @@ void KRPageOutput::separateShadowingNames()
         for (auto &child : element->children())
             pending.push_back(std::move(child));
         const QString &tag = element->localName();
-        const bool inForm = form && formNamed.contains(tag) && form->contains(element.get());
-        const bool inDocument = documentNamed.contains(tag);
-        if (!inForm && !inDocument && tag != QLatin1String("object"))
+        // The document also answers for objects by id, and for named images by id.
+        const bool inForm = form && JQMShadowedNames::isNamedOnForm(*element) && form->contains(element.get());
+        const bool inDocument = JQMShadowedNames::isNamedOnDocument(*element);
+        if (!inForm && !inDocument)
             continue;
         const QString name = element->getAttribute(QStringLiteral("name"));
         const QString id = element->id();

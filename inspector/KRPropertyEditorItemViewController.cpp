@@ -2,7 +2,6 @@
 
 #include "KRPropertyEditorViewController.h"
 
-#include <controls/jqm/JQMFormWidget.h>
 #include <controls/jqm/JQMShadowedNames.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRObject.h>
@@ -467,10 +466,12 @@ void KRPropertyEditorItemTypedViewController::warnOfFieldNameOfFormProperty()
     const auto target = targetObject();
     if (!target || !view() || !KRClassRegistry::sharedInstance().isKindOf(target->kr_className(), QStringLiteral("KRFormControl")))
         return;
-    // A jQuery Mobile widget's field is named by its id while it has no name of its own.
-    const auto *widget = dynamic_cast<const JQMFormWidget *>(target.get());
-    const QString name = widget ? widget->nameOrID() : target->value(QStringLiteral("kr_name"));
-    if (name.isEmpty() || !JQMShadowedNames::shadowsFormProperty(name))
+    // A control's field is named by its id while it has no name of its own; a toolbar or a
+    // list, named as well, has no field.
+    const QString own = target->value(QStringLiteral("kr_name"));
+    const QString name = own.isEmpty() ? target->kr_id() : own;
+    const auto element = target->domElement();
+    if (!JQMShadowedNames::shadowsFormProperty(name) || !element || !JQMShadowedNames::holdsField(*element))
         return;
     QTimer::singleShot(0, view(), [name] {
         KRAlert alert;

@@ -19,8 +19,6 @@ public:
     // Rebuilds the inner markup; in design mode also queues the enhancement script.
     virtual void createChildren() = 0;
     void updateDesignView(KRModelAdapter &adapter, const QString &newValue) override;
-    // The field's name: the "name" property, or the id while that is empty.
-    QString nameOrID() const;
 
 protected:
     struct BuildSteps {
@@ -34,6 +32,7 @@ protected:
 
     // "_<pageId>_<objectId>_<suffix>".
     QString innerID(const QString &suffix) const;
+    QString nameOrID() const;
     bool isDisabled() const { return value(QStringLiteral("kr_disabled")) == QLatin1String("true"); }
     std::shared_ptr<DOMElement> createElement(const QString &tagName) const;
     void removeElementChildren();

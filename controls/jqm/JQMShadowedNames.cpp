@@ -1,6 +1,10 @@
 #include "JQMShadowedNames.h"
 
+#include <platform/dom/DOMElement.h>
+
 #include <QSet>
+
+#include <vector>
 
 namespace {
 
@@ -129,6 +133,14 @@ QSet<QString> nameSet(const char *const (&names)[N])
     return set;
 }
 
+const QSet<QString> &fieldTags()
+{
+    static const QSet<QString> tags = {QStringLiteral("button"), QStringLiteral("fieldset"), QStringLiteral("input"),
+                                       QStringLiteral("object"), QStringLiteral("output"), QStringLiteral("select"),
+                                       QStringLiteral("textarea")};
+    return tags;
+}
+
 } // namespace
 
 namespace JQMShadowedNames {
@@ -143,6 +155,35 @@ bool shadowsDocumentProperty(const QString &name)
 {
     static const QSet<QString> names = nameSet(kDocumentProperties);
     return names.contains(name);
+}
+
+bool isNamedOnForm(const DOMElement &element)
+{
+    return element.hasTagName(QLatin1String("img")) || fieldTags().contains(element.localName());
+}
+
+bool isNamedOnDocument(const DOMElement &element)
+{
+    static const QSet<QString> tags = {QStringLiteral("embed"), QStringLiteral("form"), QStringLiteral("iframe"),
+                                       QStringLiteral("img"), QStringLiteral("object")};
+    return tags.contains(element.localName());
+}
+
+bool holdsField(const DOMElement &element)
+{
+    // Content nests as deep as its author wrote it: walked without recursion.
+    std::vector<const DOMElement *> pending = {&element};
+    while (!pending.empty()) {
+        const DOMElement *next = pending.back();
+        pending.pop_back();
+        if (fieldTags().contains(next->localName()))
+            return true;
+        for (const auto &child : next->childNodes()) {
+            if (child->isElement())
+                pending.push_back(static_cast<const DOMElement *>(child.get()));
+        }
+    }
+    return false;
 }
 
 } // namespace JQMShadowedNames
