@@ -478,9 +478,9 @@ void KRPropertyEditorItemTypedViewController::warnOfFieldNameOfFormProperty()
         alert.style = KRAlert::Style::Warning;
         alert.messageText = QStringLiteral("The field name \u201C%1\u201D is that of a property of the page\u2019s form.").arg(name);
         alert.informativeText =
-            QStringLiteral("In a browser the field would take the form\u2019s own \u201C%1\u201D, and the page would stop. "
-                           "The built page names the field \u201Ckr-name-%1\u201D; the form still sends it as \u201C%1\u201D. "
-                           "Choose another name if the page\u2019s scripts look for the field by its name.")
+            QStringLiteral("In a browser a field of this name stands in for the form\u2019s own \u201C%1\u201D, which jQuery Mobile "
+                           "and the page\u2019s scripts read. The built page names the field \u201Ckr-name-%1\u201D, and the form "
+                           "still sends it as \u201C%1\u201D; a script that looks for the field by its name does not find it.")
                 .arg(name);
         KRAlertService::current().runModal(alert);
     });
