@@ -188,6 +188,8 @@ def button_text_colour_and_font(desktop):
     desktop.click(desktop.wait_for(alert, "push button", "OK", "the warning's OK button"))
     kd.wait_until(lambda: not kd.alert_saying(desktop, "is that of a property of the page"), "the warning to close")
     kd.check(kd.inspector_value(desktop, window, "id") == "submit", "the id submit was not kept")
+    kd.wait_until(lambda: kd.element_with_text(surface, "Pay now"), "the button renamed submit on the surface")
+    desktop.screenshot("field-name-kept")
     status = kd.build(desktop, window)
     kd.check("\u201Csubmit\u201D on the page \u201Cpage1\u201D" in status, f"the build does not name submit and its page: {status!r}")
 
