@@ -27,6 +27,12 @@ public:
     virtual QString pageID() const = 0;
 
     virtual void addFormElement() = 0;
+    // Gives every element whose name or id a browser would put in place of a property of its
+    // form or of the document another one; a field still reaches the server under its own
+    // name. Says which in warnings().
+    virtual void separateShadowingNames() {}
+    // What the page's build has to tell the user, each a sentence naming the page.
+    virtual QStringList warnings() const { return {}; }
     virtual void addScripts() = 0;
     // The page's block of "KR-user-scripts.js".
     virtual QString userScripts() = 0;

@@ -1,6 +1,7 @@
 #include "KRPageOutput.h"
 
 #include <controls/KRPlugin.h>
+#include <controls/jqm/JQMShadowedNames.h>
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <model/KRClassRegistry.h>
@@ -203,6 +204,81 @@ void KRPageOutput::addFormElement()
     while (const auto child = pageDiv->firstChild())
         form->appendChild(child);
     pageDiv->appendChild(form);
+}
+
+void KRPageOutput::separateShadowingNames()
+{
+    const auto pageDiv = m_page->pageDivElement();
+    if (!pageDiv)
+        return;
+    const auto form = m_page->domDocument()->getElementById(QStringLiteral("_form_") + pageID());
+    // The object each element belongs to: the nearest one whose element holds it.
+    QHash<const DOMNode *, QString> objectIDs;
+    for (const auto &object : m_page->allObjects()) {
+        if (const auto element = object->domElement(); element && !object->isPage())
+            objectIDs.insert(element.get(), object->kr_id());
+    }
+    auto ownerOf = [&](const DOMNode *node) {
+        for (; node && node != pageDiv.get(); node = node->parent()) {
+            if (const auto found = objectIDs.constFind(node); found != objectIDs.cend())
+                return QStringLiteral("\u201C%1\u201D").arg(*found);
+        }
+        return QStringLiteral("the page");
+    };
+    QSet<QString> said;
+    auto warn = [&](const QString &warning) {
+        if (!said.contains(warning)) {
+            said.insert(warning);
+            m_warnings.append(warning);
+        }
+    };
+    const QString formWhat = QStringLiteral("its form");
+    const QString documentWhat = QStringLiteral("the document");
+    // Content nests as deep as the user wrote it: walked without recursion.
+    std::vector<std::shared_ptr<DOMElement>> pending = pageDiv->children();
+    while (!pending.empty()) {
+        const std::shared_ptr<DOMElement> element = std::move(pending.back());
+        pending.pop_back();
+        for (auto &child : element->children())
+            pending.push_back(std::move(child));
+        const QString &tag = element->localName();
+        // The document also answers for objects by id, and for named images by id.
+        const bool inForm = form && JQMShadowedNames::isNamedOnForm(*element) && form->contains(element.get());
+        const bool inDocument = JQMShadowedNames::isNamedOnDocument(*element);
+        if (!inForm && !inDocument)
+            continue;
+        const QString name = element->getAttribute(QStringLiteral("name"));
+        const QString id = element->id();
+        const QString *takes = nullptr;
+        if (!name.isEmpty()) {
+            if (inForm && JQMShadowedNames::shadowsFormProperty(name))
+                takes = &formWhat;
+            else if (inDocument && JQMShadowedNames::shadowsDocumentProperty(name))
+                takes = &documentWhat;
+        }
+        if (takes) {
+            element->setAttribute(QStringLiteral("data-kr-name"), name);
+            element->setAttribute(QStringLiteral("name"), QStringLiteral("kr-name-") + name);
+            warn(QStringLiteral("The name \u201C%1\u201D of %2 on the page \u201C%3\u201D is that of a property of %4: "
+                                "in the built page it is \u201Ckr-name-%1\u201D%5.")
+                     .arg(name, ownerOf(element.get()), pageID(), *takes,
+                          inForm ? QStringLiteral(", and the form sends it as \u201C%1\u201D").arg(name) : QString()));
+        }
+        takes = nullptr;
+        if (!id.isEmpty()) {
+            if (inForm && JQMShadowedNames::shadowsFormProperty(id))
+                takes = &formWhat;
+            else if ((tag == QLatin1String("object") || (tag == QLatin1String("img") && !name.isEmpty()))
+                     && JQMShadowedNames::shadowsDocumentProperty(id))
+                takes = &documentWhat;
+        }
+        if (takes) {
+            element->setAttribute(QStringLiteral("id"), QStringLiteral("kr-id-") + id);
+            warn(QStringLiteral("The id \u201C%1\u201D of an element of %2 on the page \u201C%3\u201D is that of a property of %4: "
+                                "in the built page it is \u201Ckr-id-%1\u201D.")
+                     .arg(id, ownerOf(element.get()), pageID(), *takes));
+        }
+    }
 }
 
 void KRPageOutput::addScripts()

@@ -35,6 +35,11 @@ public:
     // When one object of the page is a form control: moves the page element's content into
     // a form "_form_<page id>" (with "data-ajax" "false" and the page's form method when set).
     void addFormElement() override;
+    // A name that would take a property of the page's form or of the document becomes
+    // "kr-name-<name>" in the page, the name kept in "data-kr-name" (the runtime sends the
+    // field under it and fills it from it); such an id becomes "kr-id-<id>".
+    void separateShadowingNames() override;
+    QStringList warnings() const override { return m_warnings; }
     // The script elements: the runtime and the user script, the project's and the page's
     // JavaScript includes, the plug-in runtime scripts; for a server page the form data
     // expression at the end of the page element.
@@ -85,4 +90,5 @@ public:
 
 private:
     std::shared_ptr<KRPage> m_page;
+    QStringList m_warnings;
 };

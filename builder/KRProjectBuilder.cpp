@@ -610,6 +610,7 @@ struct MadePage
     QStringList requiredScripts;
     QSet<QString> requiredStylesheets;
     QSet<QString> requiredResources;
+    QStringList warnings;
     QByteArray text;                  // the UTF-8 file text made at once
     qsizetype linksAt = -1;           // where the library links go in it; -1: no text made
     std::exception_ptr textException; // what making the text threw
@@ -661,6 +662,8 @@ void makePage(KRBuildProject &project, const KRXMLNode &element, bool exportMode
         if (slot.page->ok()) {
             KRBuildPage &page = *slot.page->value();
             page.addFormElement();
+            page.separateShadowingNames();
+            slot.warnings = page.warnings();
             page.addScripts();
             slot.script = page.userScripts();
             slot.pluginRuntimeFiles = page.pluginRuntimeScriptFiles();
@@ -852,6 +855,10 @@ KRResult<QString> KRProjectBuilder::buildProject()
         std::unique_ptr<KRBuildPage> page = std::move(*slot.page).value(); // null once its text is made
         script += slot.script;
         m_scriptPieces.append(slot.script);
+        for (const QString &warning : std::as_const(slot.warnings)) {
+            KR_LOG(warning);
+            m_warnings.append(warning);
+        }
 
         for (const QString &file : std::as_const(slot.pluginRuntimeFiles)) {
             if (!pluginRuntimeFiles.contains(file))

@@ -2,6 +2,7 @@
 
 #include "KRPropertyEditorViewController.h"
 
+#include <controls/jqm/JQMShadowedNames.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRObject.h>
 #include <model/KRObjectInfo.h>
@@ -450,11 +451,39 @@ std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindValue(QW
         const auto o = weak.lock();
         return QVariant(o ? o->value(k) : QString());
     };
-    model.set = [this](const QVariant &value) { writeValue(value.toString()); };
+    model.set = [this](const QVariant &value) {
+        if (writeValue(value.toString()) && (m_propertyName == QLatin1String("id") || m_propertyName == QLatin1String("name")))
+            warnOfFieldNameOfFormProperty();
+    };
     model.observe = [this](std::function<void()> changed) {
         return observeValue([changed = std::move(changed)](const QString &) { changed(); });
     };
     return std::make_unique<KRBinding>(widget, std::move(model), property);
+}
+
+void KRPropertyEditorItemTypedViewController::warnOfFieldNameOfFormProperty()
+{
+    const auto target = targetObject();
+    if (!target || !view() || !KRClassRegistry::sharedInstance().isKindOf(target->kr_className(), QStringLiteral("KRFormControl")))
+        return;
+    // A control's field is named by its id while it has no name of its own; a toolbar or a
+    // list, named as well, has no field.
+    const QString own = target->value(QStringLiteral("kr_name"));
+    const QString name = own.isEmpty() ? target->kr_id() : own;
+    const auto element = target->domElement();
+    if (!JQMShadowedNames::shadowsFormProperty(name) || !element || !JQMShadowedNames::holdsField(*element))
+        return;
+    QTimer::singleShot(0, view(), [name] {
+        KRAlert alert;
+        alert.style = KRAlert::Style::Warning;
+        alert.messageText = QStringLiteral("The field name \u201C%1\u201D is that of a property of the page\u2019s form.").arg(name);
+        alert.informativeText =
+            QStringLiteral("In a browser a field of this name stands in for the form\u2019s own \u201C%1\u201D, which jQuery Mobile "
+                           "and the page\u2019s scripts read. The built page names the field \u201Ckr-name-%1\u201D, and the form "
+                           "still sends it as \u201C%1\u201D; a script that looks for the field by its name does not find it.")
+                .arg(name);
+        KRAlertService::current().runModal(alert);
+    });
 }
 
 std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit(QLineEdit *field)

@@ -220,6 +220,9 @@ public:
     QString storedValue() const;
     // Writes the text unless it equals the stored one; false when nothing was written.
     bool writeValue(const QString &text);
+    // After the id or name of a form control is stored: says so when the control's field name
+    // is that of a property of the page's form.
+    void warnOfFieldNameOfFormProperty();
 
 protected:
     virtual void setup() = 0;

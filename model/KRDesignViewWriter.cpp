@@ -111,6 +111,18 @@ bool isNamedOnDocument(const DOMElement &element)
     return names.contains(element.localName());
 }
 
+// An id or a data option that jQuery Mobile would write into markup of its own (a pop-up's
+// placeholder comment and screen, a button's classes) and that would end the text or the
+// attribute it stands in there: it would be markup in the design document, not data.
+bool endsJQMMarkup(const QString &name, const QString &value)
+{
+    if (name != QLatin1String("id") && !name.startsWith(QLatin1String("data-")))
+        return false;
+    return std::any_of(value.cbegin(), value.cend(), [](QChar c) {
+        return c == u'<' || c == u'>' || c == u'\'' || c == u'"';
+    });
+}
+
 // Leaves out of the content what would run or load something of its own, and the names that
 // would stand in for the document's own properties: in the design view a project's markup is
 // shown, never run, and changes nothing of the document it is shown in (the built application
@@ -128,7 +140,8 @@ void keepInertMarkup(DOMElement &parent)
         }
         QStringList refused;
         for (const auto &[name, value] : element.attributes()) {
-            if (isActiveAttribute(name, value) || (name == QLatin1String("name") && isNamedOnDocument(element)))
+            if (isActiveAttribute(name, value) || (name == QLatin1String("name") && isNamedOnDocument(element))
+                || endsJQMMarkup(name, value))
                 refused << name;
         }
         for (const QString &name : std::as_const(refused))

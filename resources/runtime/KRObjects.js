@@ -494,7 +494,9 @@
             return;
         $.each(values, function (name, value) {
             var list = $.isArray(value) ? $.map(value, String) : [isEmpty(value) ? '' : String(value)];
-            $(root).find('[name]').filter(function () { return this.name === name; }).each(function () {
+            $(root).find('[name]').filter(function () {
+                return (this.getAttribute('data-kr-name') || this.name) === name;
+            }).each(function () {
                 var $f = $(this), type = (this.type || '').toLowerCase();
                 if (type === 'checkbox' || type === 'radio') {
                     this.checked = $.inArray(this.value, list) >= 0;
@@ -1534,6 +1536,53 @@
         if (app instanceof KRApplication)
             app._pendingPage = event.target;
     });
+
+    // jQuery Mobile writes an input button's value into the markup it wraps the button in:
+    // there it is the text the user gave, as on the design surface, never elements.
+    if ($.mobile && $.mobile.button && $.mobile.button.prototype && typeof $.mobile.button.prototype._button === 'function') {
+        $.widget('mobile.button', $.mobile.button, {
+            _button: function () {
+                var value = this.element.val(), wrapper;
+                this.element.val('');
+                try {
+                    wrapper = this._super();
+                } finally {
+                    this.element.val(value);
+                }
+                return wrapper.text(value);
+            }
+        });
+    }
+
+    // A field whose name is that of a property of its form carries another one in the built
+    // page ("kr-name-<name>") and its own in "data-kr-name": the form sends it under its own.
+    // Bound natively, as the entries are made after the "submit" handlers have run.
+    function restoreFieldNames(event) {
+        var data = event.formData, form = event.target;
+        if (!data || !form || typeof data.forEach !== 'function')
+            return;
+        var renamed = {}, any = false;
+        var fields = Element.prototype.querySelectorAll.call(form, '[data-kr-name]');
+        for (var i = 0; i < fields.length; i++) {
+            var own = fields[i].getAttribute('data-kr-name');
+            if (own && fields[i].getAttribute('name') === 'kr-name-' + own) {
+                renamed['kr-name-' + own] = own;
+                any = true;
+            }
+        }
+        if (!any)
+            return;
+        var entries = [];
+        data.forEach(function (value, name) { entries.push([name, value]); });
+        for (var j = 0; j < entries.length; j++)
+            data['delete'](entries[j][0]);
+        for (var k = 0; k < entries.length; k++) {
+            var name = entries[k][0];
+            data.append(Object.prototype.hasOwnProperty.call(renamed, name) ? renamed[name] : name, entries[k][1]);
+        }
+    }
+    if (typeof document.addEventListener === 'function')
+        document.addEventListener('formdata', restoreFieldNames, true);
 
     // Without jQuery Mobile nothing would announce the first page: show it when ready.
     $(function () {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The inspector: the text, colour and font of a jQuery Mobile button, set in its rows, show on
 the design surface and are saved; a row's help opens beside it, and the colour panel beside the
-button being coloured, leaving it in view."""
+button being coloured, leaving it in view. An id that, as the button's field name, is that of a
+property of the page's form is said to be so when typed, and by the build."""
 
 import sys
 
@@ -177,6 +178,20 @@ def button_text_colour_and_font(desktop):
     # The family is kept as the font list the row offers for it.
     family = saved.get("fontFamily") or ""
     kd.check("courier new" in family.lower(), f"project.xml has fontFamily={family!r}, not Courier New")
+
+    # "submit" as the id names the button's field like the form's own submit: said when typed,
+    # kept, and named with its page by the build.
+    kd.set_inspector_text(desktop, window, "id", "submit")
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, "\u201Csubmit\u201D is that of a property of the page"),
+                          "the warning about the field name submit")
+    desktop.screenshot("field-name-of-a-form-property")
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the warning's OK button"))
+    kd.wait_until(lambda: not kd.alert_saying(desktop, "is that of a property of the page"), "the warning to close")
+    kd.check(kd.inspector_value(desktop, window, "id") == "submit", "the id submit was not kept")
+    kd.wait_until(lambda: kd.element_with_text(surface, "Pay now"), "the button renamed submit on the surface")
+    desktop.screenshot("field-name-kept")
+    status = kd.build(desktop, window)
+    kd.check("\u201Csubmit\u201D on the page \u201Cpage1\u201D" in status, f"the build does not name submit and its page: {status!r}")
 
 
 if __name__ == "__main__":

@@ -1083,6 +1083,14 @@ def grab_count(desktop, rect, predicate):
     return desktop.grab(rect).count(rect, predicate)
 
 
+def alert_saying(desktop, text):
+    """The shown window one of whose labels holds text, or None."""
+    for window in desktop.windows():
+        if window.find("label", predicate=lambda n: text in n.name):
+            return window
+    return None
+
+
 # Inspector
 
 def reveal(desktop, node, refind, max_steps=40):

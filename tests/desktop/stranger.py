@@ -4,7 +4,8 @@ design surface as written, but none of its scripts runs there. A box whose pictu
 load would rewrite its own text and call a server on this machine; the box keeps its words and
 the server hears nothing, and the user's file beside the project is not read. A second box holds a
 picture named as one of the document's own functions: the page is still drawn and changed
-through the inspector as any other, and the built page keeps the name, which is the user's."""
+through the inspector as any other, and the built page keeps the name, which is the user's, as
+data beside a name that takes nothing from the document (where it would blank the page)."""
 
 import http.server
 import os
@@ -98,11 +99,13 @@ def downloaded_project(desktop):
                       "the named box moved 60 pixels right on the design surface")
         desktop.screenshot("named-box-moved")
 
-        # The built page keeps the name.
-        kd.build(desktop, window)
+        # The built page keeps the name as data, and says so.
+        status = kd.build(desktop, window)
         with open(os.path.join(folder, "kr-web", "home.html"), encoding="utf-8") as built:
             page = built.read()
-        kd.check(re.search(r'<img name="createElement"\s*/?>', page), "the built page lost the picture's name")
+        kd.check(re.search(r'<img name="kr-name-createElement" data-kr-name="createElement"\s*/?>', page),
+                 "the built page lost the picture's name, or keeps it where it takes the document's createElement")
+        kd.check("\u201Cnamed\u201D on the page \u201Chome\u201D" in status, f"the build does not name the box and its page: {status!r}")
     finally:
         listener.shutdown()
 

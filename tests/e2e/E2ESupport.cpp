@@ -163,13 +163,18 @@ QUrl RuntimeServer::url(const QString &path) const
 
 QString buildSample(const QString &name, QString &webFolder, QString &failure)
 {
-    registerControlLibrary();
     const QString file = name + QStringLiteral(".krproj");
     const QString package = KRTest::makeTempDir(QStringLiteral("sample")) + QLatin1Char('/') + file;
     if (!copyTree(KRResources::resourcesDirectory() + QStringLiteral("/samples/") + file, package)) {
         failure = QStringLiteral("could not copy the sample ") + file;
         return {};
     }
+    return buildPackage(package, webFolder, failure);
+}
+
+QString buildPackage(const QString &package, QString &webFolder, QString &failure, QStringList *warnings)
+{
+    registerControlLibrary();
     static QList<std::shared_ptr<KRDocument>> keptDocuments; // the project holds its document weakly
     auto document = KRDocument::openPackage(package);
     if (!document) {
@@ -184,6 +189,8 @@ QString buildSample(const QString &name, QString &webFolder, QString &failure)
     }
     KRProjectBuilder builder(project.value());
     const KRResult<QString> built = builder.build();
+    if (warnings)
+        *warnings = builder.warnings();
     if (!built) {
         failure = built.error().message();
         return {};

@@ -108,6 +108,8 @@ private:
 // Builds the sample "<name>.krproj" of the resources (a copy, into its own web folder) with the
 // project builder; returns the start page's file path, or empty with the reason in `failure`.
 QString buildSample(const QString &name, QString &webFolder, QString &failure);
+// The same for a package of the test's own (built in place), with the build's warnings.
+QString buildPackage(const QString &package, QString &webFolder, QString &failure, QStringList *warnings = nullptr);
 
 // Whether the web libraries and the minified runtime have been staged by the build.
 bool webLibrariesStaged();

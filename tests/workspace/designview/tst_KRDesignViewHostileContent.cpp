@@ -235,8 +235,8 @@ TEST_F(KRDesignViewHostileContent, NoScriptRunsNoFileIsReadAndNoRequestLeavesWha
 // stands in for the document's own functions; an id for the window's) change nothing on the
 // surface: the page is drawn and changed as any other. A property that jQuery Mobile writes into
 // markup of its own (a button's icon, theme and icon place, a list's icons and themes, a
-// toolbar's button and navigation icons) is data there: none of its markup reaches the
-// document. The built page keeps the names, which are the user's there.
+// toolbar's button and navigation icons, a pop-up's id in content) is data there: none of its
+// markup reaches the document. The built page keeps the names, which are the user's there.
 TEST_F(KRDesignViewHostileContent, NamesInContentAndMarkupInPropertiesLeaveThePageDrawnAndChangeable)
 {
     const QString names = QStringLiteral(
@@ -244,7 +244,8 @@ TEST_F(KRDesignViewHostileContent, NamesInContentAndMarkupInPropertiesLeaveThePa
         "<form name=\"getElementById\"></form><img name=\"createTextNode\"><img name=\"elementsFromPoint\">"
         "<img id=\"querySelector\" name=\"x\"><span id=\"addEventListener\">!</span>"
         "<form><input name=\"appendChild\"><input name=\"getAttribute\"><input id=\"nodeName\">"
-        "<input name=\"parentNode\"><input name=\"setAttribute\"><input id=\"classList\"><img id=\"nodeType\"></form>");
+        "<input name=\"parentNode\"><input name=\"setAttribute\"><input id=\"classList\"><img id=\"nodeType\"></form>"
+        "<div data-role=\"popup\" id=\"--><img data-hostile src=nowhere.png>\">Popped</div>");
     // Markup in a value: each element marked, so that any of it found in the document is known.
     const QString markup = QStringLiteral(
         "star' data-hostile='attribute'><iframe data-hostile src='about:blank'></iframe>"
