@@ -6,6 +6,7 @@
 #include <platform/foundation/KRAssert.h>
 
 #include <QFile>
+#include <QSet>
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
@@ -14,6 +15,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -187,6 +191,236 @@ void refuseUnparsedEntityDeclaration(void *ctx, const xmlChar *name, const xmlCh
     refuseDeclaration(ctx, name);
 }
 
+// A name from the text as an error gives it: shown in full only when it is short.
+QString shownName(const QString &name)
+{
+    return name.size() > 60 ? name.left(59) + QChar(0x2026) : name;
+}
+
+QString shownName(std::string_view name)
+{
+    return shownName(QString::fromUtf8(name.data(), qsizetype(std::min<std::size_t>(name.size(), 240))));
+}
+
+// The error of text refused for its shape (not for its syntax): the line, the reason, and what
+// the caller may look at (the bound passed, ...).
+KRError refusal(int code, int line, const QString &reason, QVariantMap info = {})
+{
+    info.insert(QStringLiteral("line"), line);
+    info.insert(QStringLiteral("reason"), reason);
+    info.insert(QStringLiteral("refused"), true);
+    return KRError(KRXMLDocument::errorDomain, code,
+                   QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason), info);
+}
+
+// Reads the markup the way the parser will, in one pass and before it, and refuses text past
+// the bounds on names (see KRXMLDocument::MaximumAttributes) and text that declares attributes,
+// whose defaults the parser would add to every element of that name and compare with each of
+// its attributes. Comments, CDATA sections, processing instructions and the document type are
+// passed over whole (quoted text and comments within the last included); in a start tag a
+// quoted value may hold '>', and a '<' ends the tag wherever it stands, as it does for the
+// parser. Each byte is looked at a bounded number of times, and each name hashed once.
+// `markupInText` is set when a comment, CDATA section, processing instruction or the document
+// type holds a '<': markup that the parser, having met an error in it, might read as tags.
+std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText)
+{
+    const std::string_view text(bytes.constData(), std::size_t(bytes.size()));
+    const std::size_t end = text.size();
+    // Past the first `terminator` at or after `from`; the end when there is none.
+    const auto past = [&text, end](std::size_t from, std::string_view terminator) {
+        const std::size_t at = text.find(terminator, from);
+        return at == std::string_view::npos ? end : at + terminator.size();
+    };
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    // What ends a name here: '=' and quotes too, so that a name never runs into a value.
+    const auto endsName = [&isSpace](char c) {
+        return isSpace(c) || c == '>' || c == '/' || c == '<' || c == '=' || c == '"' || c == '\'';
+    };
+    const auto lineAt = [&text](std::size_t at) {
+        return 1 + int(std::count(text.begin(), text.begin() + std::ptrdiff_t(at), '\n'));
+    };
+    // Past the text that starts at `from` and ends with `terminator`, noting a '<' in it.
+    const auto pastText = [&](std::size_t from, std::string_view terminator) {
+        const std::size_t after = past(from, terminator);
+        if (!*markupInText && text.substr(from, after - from).find('<') != std::string_view::npos)
+            *markupInText = true;
+        return after;
+    };
+
+    QSet<QByteArrayView> names;
+    std::vector<int> declared; // namespace declarations of each open element
+    int inScope = 0;           // their sum
+    std::size_t p = 0;
+    while (p < end) {
+        p = text.find('<', p);
+        if (p == std::string_view::npos)
+            break;
+        const std::string_view rest = text.substr(p);
+        if (rest.starts_with("<!--")) {
+            p = pastText(p + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            p = pastText(p + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            p = pastText(p + 2, "?>");
+        } else if (rest.starts_with("<!")) {
+            // The document type: its internal subset in brackets, holding declarations whose
+            // quoted text may hold '>', ']' and '<', comments and processing instructions.
+            const std::size_t declaration = p + 2;
+            int brackets = 0;
+            for (p = declaration; p < end; ++p) {
+                const char c = text[p];
+                if (c == '"' || c == '\'') {
+                    p = text.find(c, p + 1);
+                    if (p == std::string_view::npos) {
+                        *markupInText = true;
+                        return std::nullopt; // the parser's error, at the end of the text
+                    }
+                } else if (c == '[') {
+                    ++brackets;
+                } else if (c == ']') {
+                    --brackets;
+                } else if (c == '>' && brackets <= 0) {
+                    ++p;
+                    break;
+                } else if (c == '<' && brackets > 0) {
+                    const std::string_view markup = text.substr(p);
+                    if (markup.starts_with("<!--")) {
+                        p = past(p + 4, "-->") - 1;
+                    } else if (markup.starts_with("<?")) {
+                        p = past(p + 2, "?>") - 1;
+                    } else if (markup.starts_with("<!ATTLIST")) {
+                        const std::size_t nameAt = text.find_first_not_of(" \t\r\n", p + 9);
+                        std::size_t nameEnd = nameAt;
+                        while (nameEnd < end && !endsName(text[nameEnd]))
+                            ++nameEnd;
+                        const QString element =
+                            shownName(nameAt < end ? text.substr(nameAt, nameEnd - nameAt) : std::string_view());
+                        return refusal(XML_ERR_INTERNAL_ERROR, lineAt(p),
+                                       QStringLiteral("it declares attributes of the element \u201C%1\u201D, and "
+                                                      "documents that declare attributes are not read")
+                                           .arg(element),
+                                       {{QStringLiteral("declaresAttributes"), true}});
+                    }
+                }
+            }
+            if (text.substr(declaration, std::min(p, end) - declaration).find('<') != std::string_view::npos)
+                *markupInText = true;
+        } else if (rest.starts_with("</")) {
+            if (!declared.empty()) {
+                inScope -= declared.back();
+                declared.pop_back();
+            }
+            p += 2;
+        } else {
+            // A start tag: its name, then its attributes up to '>' or "/>"; anything else ends
+            // it where it stands, as a parse error does.
+            const std::size_t tag = p++;
+            const std::size_t nameStart = p;
+            while (p < end && !endsName(text[p]))
+                ++p;
+            if (p == nameStart)
+                continue; // a '<' of no tag: the parser's error
+            const std::string_view element = text.substr(nameStart, p - nameStart);
+            names.insert(QByteArrayView(element.data(), qsizetype(element.size())));
+            int attributes = 0;
+            int namespaces = 0;
+            bool open = false;
+            while (p < end) {
+                while (p < end && isSpace(text[p]))
+                    ++p;
+                if (p >= end || text[p] == '<')
+                    break;
+                if (text[p] == '>') {
+                    open = true;
+                    ++p;
+                    break;
+                }
+                if (text[p] == '/') {
+                    p += (p + 1 < end && text[p + 1] == '>') ? 2 : 0;
+                    break;
+                }
+                const std::size_t attributeStart = p;
+                while (p < end && !endsName(text[p]))
+                    ++p;
+                const std::string_view attribute = text.substr(attributeStart, p - attributeStart);
+                while (p < end && isSpace(text[p]))
+                    ++p;
+                if (attribute.empty() || p >= end || text[p] != '=')
+                    break;
+                ++p;
+                while (p < end && isSpace(text[p]))
+                    ++p;
+                if (p >= end || (text[p] != '"' && text[p] != '\''))
+                    break;
+                const std::size_t closing = text.find_first_of(text[p] == '"' ? "\"<" : "'<", p + 1);
+                if (closing == std::string_view::npos || text[closing] == '<') {
+                    p = closing == std::string_view::npos ? end : closing;
+                    break;
+                }
+                p = closing + 1;
+                ++attributes;
+                if (attribute.starts_with("xmlns") && (attribute.size() == 5 || attribute[5] == ':'))
+                    ++namespaces;
+                else
+                    names.insert(QByteArrayView(attribute.data(), qsizetype(attribute.size())));
+            }
+            if (attributes > KRXMLDocument::MaximumAttributes) {
+                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
+                               QStringLiteral("the element \u201C%1\u201D carries %2 attributes, and an element may "
+                                              "carry at most %3")
+                                   .arg(shownName(element))
+                                   .arg(attributes)
+                                   .arg(KRXMLDocument::MaximumAttributes),
+                               {{QStringLiteral("attributes"), attributes}});
+            }
+            if (inScope + namespaces > KRXMLDocument::MaximumNamespaces) {
+                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
+                               QStringLiteral("the element \u201C%1\u201D has %2 namespace declarations in scope, "
+                                              "and an element may have at most %3")
+                                   .arg(shownName(element))
+                                   .arg(inScope + namespaces)
+                                   .arg(KRXMLDocument::MaximumNamespaces),
+                               {{QStringLiteral("namespaces"), inScope + namespaces}});
+            }
+            if (names.size() > KRXMLDocument::MaximumNames) {
+                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
+                               QStringLiteral("the element \u201C%1\u201D takes the names of elements and attributes "
+                                              "past %2 different ones, the most a document may use")
+                                   .arg(shownName(element))
+                                   .arg(KRXMLDocument::MaximumNames),
+                               {{QStringLiteral("names"), int(names.size())}});
+            }
+            if (open) {
+                declared.push_back(namespaces);
+                inScope += namespaces;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// The text, handed to the parser a block at a time, and no more of it once the parser has met
+// an error that makes it not well-formed: the parser reads on past such an error (reporting
+// nothing more), and from a place the shape check above may have read otherwise (a comment is
+// left at a character the parser refuses, and a tag in it read as markup).
+struct Feed
+{
+    const QByteArray &bytes;
+    xmlParserCtxtPtr ctxt;
+    qsizetype offset = 0;
+};
+
+int feedUntilMalformed(void *context, char *buffer, int length)
+{
+    auto *feed = static_cast<Feed *>(context);
+    if (!feed->ctxt->wellFormed || length <= 0)
+        return 0;
+    const qsizetype count = std::min<qsizetype>(length, feed->bytes.size() - feed->offset);
+    std::memcpy(buffer, feed->bytes.constData() + feed->offset, std::size_t(count));
+    feed->offset += count;
+    return int(count);
+}
+
 // Reads a whole document; on failure the error names the line and the parser's message.
 // `listed` (may be null): see KRXMLDocument::fromFile; `listedElements` is set to the number
 // of elements given a list.
@@ -201,6 +435,9 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::
                        QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
                        {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
     }
+    bool markupInText = false;
+    if (std::optional<KRError> refused = refusedShape(bytes, &markupInText))
+        return *refused;
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
         return KRError(KRXMLDocument::errorDomain, XML_ERR_NO_MEMORY, QStringLiteral("Out of memory reading XML."));
@@ -221,8 +458,13 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::
             delete pending;
         parse.lists.clear();
     };
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), static_cast<int>(bytes.size()),
-                                      nullptr, nullptr, parseOptions);
+    // Text whose every '<' outside tags was read above as the parser reads it is read whole;
+    // any other is fed to the parser until its first error, which costs a little time.
+    Feed feed{bytes, ctxt};
+    xmlDocPtr doc = markupInText
+        ? xmlCtxtReadIO(ctxt, feedUntilMalformed, nullptr, &feed, nullptr, nullptr, parseOptions)
+        : xmlCtxtReadMemory(ctxt, bytes.constData(), static_cast<int>(bytes.size()), nullptr, nullptr,
+                            parseOptions);
     const bool failed = !doc || !ctxt->wellFormed;
     if (failed) {
         const xmlError *last = xmlCtxtGetLastError(ctxt);
@@ -237,27 +479,19 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::
         xmlFreeParserCtxt(ctxt);
         releaseLists();
         if (first.declaresEntity) {
-            // The name is the file's: shown in full only when it is short.
-            const QString name = first.message.size() > 60 ? first.message.left(59) + QChar(0x2026) : first.message;
-            const QString reason =
-                QStringLiteral("it declares the entity \u201C%1\u201D, and documents that declare entities are not read")
-                    .arg(name);
-            return KRError(KRXMLDocument::errorDomain, code,
-                           QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason),
-                           {{QStringLiteral("line"), line}, {QStringLiteral("reason"), reason},
-                            {QStringLiteral("refused"), true}});
+            return refusal(code, line,
+                           QStringLiteral("it declares the entity \u201C%1\u201D, and documents that declare "
+                                          "entities are not read")
+                               .arg(shownName(first.message)));
         }
         if (first.tooDeep) {
-            const QString name = first.message.size() > 60 ? first.message.left(59) + QChar(0x2026) : first.message;
-            const QString reason = QStringLiteral("the element \u201C%1\u201D is nested %2 levels deep, and a document "
-                                                  "may nest elements at most %3 levels deep")
-                                       .arg(name)
-                                       .arg(first.tooDeep)
-                                       .arg(KRXMLDocument::MaximumDepth);
-            return KRError(KRXMLDocument::errorDomain, code,
-                           QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason),
-                           {{QStringLiteral("line"), line}, {QStringLiteral("reason"), reason},
-                            {QStringLiteral("refused"), true}, {QStringLiteral("depth"), first.tooDeep}});
+            return refusal(code, line,
+                           QStringLiteral("the element \u201C%1\u201D is nested %2 levels deep, and a document "
+                                          "may nest elements at most %3 levels deep")
+                               .arg(shownName(first.message))
+                               .arg(first.tooDeep)
+                               .arg(KRXMLDocument::MaximumDepth),
+                           {{QStringLiteral("depth"), first.tooDeep}});
         }
         const QString message = first.message.isEmpty() ? QStringLiteral("Document is empty") : first.message;
         return KRError(KRXMLDocument::errorDomain, code,

@@ -40,11 +40,24 @@ public:
     // first element past the bound, naming the element and its depth, so that no walk of
     // what was read can run out of stack.
     static constexpr int MaximumDepth = 1024;
+    // What one element may carry, and a document hold, in names. The parser compares each
+    // attribute of an element with every one before it, looks a prefix up through every
+    // namespace declared around it, and keeps its names in a table whose lookups slow with the
+    // names it holds: text past these bounds is refused before the parser sees any of it,
+    // naming the line and the element, so that reading costs time in proportion to the text's
+    // length whatever its shape. The largest object writes fewer than a hundred attributes;
+    // within the bound, an element's attributes cost at most about three times as much as
+    // plain text of their length.
+    static constexpr int MaximumAttributes = 256;  // of one element, namespace declarations included
+    static constexpr int MaximumNamespaces = 256;  // namespace declarations in scope at once
+    static constexpr int MaximumNames = 50000;     // distinct names of elements and attributes
     // Reads a document. Malformed text gives an error naming the line and the problem; no
     // network access is made and no DTD is loaded. Text that declares an entity (in its
     // DOCTYPE) is refused as soon as the declaration is met, before anything it stands for
     // is expanded: an error naming the line and the entity ("The XML text is refused: ...").
-    // So is text nested deeper than MaximumDepth, naming the line, the element and its depth.
+    // So is text nested deeper than MaximumDepth, naming the line, the element and its depth,
+    // text past the bounds on names above, naming the line and the element, and text that
+    // declares attributes (their defaults would be added to every element of that name).
     static KRResult<KRXMLDocument> fromData(const QByteArray &bytes);
     static KRResult<KRXMLDocument> fromFile(const QString &path);
     // For an element's name, the attribute names that KRXMLNode::addEmptyAttribute would be

@@ -1568,8 +1568,9 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     const QString text = KRPasteboard::generalPasteboard().stringForType(KRObjectPboardType);
     if (text.isEmpty())
         return {};
-    // Objects nested too deep to be held are refused with a message; nothing is pasted and no
-    // undo step is made.
+    // Objects nested too deep to be held, or text the reader refuses for its shape (an element
+    // of too many attributes, ...), are refused with a message; nothing is pasted and no undo
+    // step is made.
     const auto refuseTooDeep = [](const QString &why) {
         KR_LOG(QStringLiteral("Paste: refused: %1").arg(why));
         KRAlert alert;
@@ -1579,7 +1580,7 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
         KRAlertService::current().runModal(alert);
     };
     KRResult<KRXMLDocument> parsed = KRXMLDocument::fromData(text.toUtf8());
-    if (!parsed && parsed.error().userInfo().contains(QStringLiteral("depth"))) {
+    if (!parsed && parsed.error().userInfo().value(QStringLiteral("refused")).toBool()) {
         refuseTooDeep(parsed.error().message());
         return {};
     }

@@ -150,6 +150,88 @@ void BM_ReadProjectXMLOfOnePage(benchmark::State &state)
 }
 BENCHMARK(BM_ReadProjectXMLOfOnePage)->Arg(5000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// Reading costs time in proportion to the text, whatever its shape: a page of objects that each
+// carry as many attributes as an element may (256) against a page of plain objects of the same
+// length, both read as XML and opened as projects (each the best of the iterations), and the
+// 1.1 MB of one object of 100,000 attributes, refused before the parser meets it, or left unread
+// after an error before it. Figures: the two ratios (target: at most 3; the parser compares each
+// attribute of an element with the ones before it, so that this ratio grows with the bound) and
+// the times of the refusal and of the error (each under 20 ms).
+void BM_ReadingGrowsWithTheTextWhateverItsShape(benchmark::State &state)
+{
+    registerClasses();
+    constexpr int crowdedObjects = 2400;
+    const auto crowdedXML = [](int o) {
+        QByteArray xml = objectXML(o);
+        xml.chop(2);
+        for (int n = 1; n < KRXMLDocument::MaximumAttributes - 6; ++n)
+            xml += " a" + QByteArray::number(n) + "=\"" + QByteArray::number(n % 97) + '"';
+        return xml + "/>";
+    };
+    const QByteArray crowded = KRBench::generatedProjectXML(1, crowdedObjects, crowdedXML);
+    // As many plain objects as make the same length.
+    const int plainObjects = int(qint64(crowdedObjects) * crowded.size() / KRBench::generatedProjectXML(1, crowdedObjects, objectXML).size());
+    const QByteArray plain = KRBench::generatedProjectXML(1, plainObjects, objectXML);
+    QByteArray refused = "<objects><KRBenchControl";
+    for (int n = 1; n <= 100000; ++n)
+        refused += " a" + QByteArray::number(n) + "=\"1\"";
+    refused += "/></objects>";
+    // The same tag in a comment that the parser leaves at a character it refuses.
+    const QByteArray malformed = "<objects><!-- \x01 " + refused.mid(9, refused.size() - 19) + " --></objects>";
+    QTemporaryDir folder;
+    const QString packages[2] = {KRBench::writePackage(folder.path() + QStringLiteral("/plain"), plain),
+                                 KRBench::writePackage(folder.path() + QStringLiteral("/crowded"), crowded)};
+    const QByteArray *texts[2] = {&plain, &crowded};
+    double read[2] = {1e300, 1e300};
+    double open[2] = {1e300, 1e300};
+    double refusal = 1e300;
+    double stop = 1e300;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        for (int s = 0; s < 2; ++s) {
+            timer.start();
+            const KRResult<KRXMLDocument> document = KRXMLDocument::fromData(*texts[s]);
+            read[s] = std::min(read[s], double(timer.nsecsElapsed()) / 1e6);
+            if (!document) {
+                state.SkipWithError("a generated project.xml did not parse");
+                return;
+            }
+            timer.start();
+            const KRBench::Opened opened = KRBench::openProject(packages[s]);
+            open[s] = std::min(open[s], double(timer.nsecsElapsed()) / 1e6);
+            if (!opened.project) {
+                state.SkipWithError("a generated project did not open");
+                return;
+            }
+        }
+        timer.start();
+        const KRResult<KRXMLDocument> document = KRXMLDocument::fromData(refused);
+        refusal = std::min(refusal, double(timer.nsecsElapsed()) / 1e6);
+        if (document) {
+            state.SkipWithError("the object of 100,000 attributes was read");
+            return;
+        }
+        timer.start();
+        const KRResult<KRXMLDocument> stopped = KRXMLDocument::fromData(malformed);
+        stop = std::min(stop, double(timer.nsecsElapsed()) / 1e6);
+        if (stopped) {
+            state.SkipWithError("the malformed text was read");
+            return;
+        }
+    }
+    state.counters["bytes"] = double(crowded.size());
+    state.counters["plain_bytes"] = double(plain.size());
+    state.counters["read_plain_ms"] = read[0];
+    state.counters["read_crowded_ms"] = read[1];
+    state.counters["open_plain_ms"] = open[0];
+    state.counters["open_crowded_ms"] = open[1];
+    KRBench::reportTarget(state, "many_attributes_read_over_plain", read[1] / read[0], 3.0);
+    KRBench::reportTarget(state, "many_attributes_open_over_plain", open[1] / open[0], 3.0);
+    KRBench::reportTarget(state, "refused_100000_attributes_ms", refusal, "ms", 20, KRBench::Bound::Below);
+    KRBench::reportTarget(state, "malformed_before_100000_attributes_ms", stop, "ms", 20, KRBench::Bound::Below);
+}
+BENCHMARK(BM_ReadingGrowsWithTheTextWhateverItsShape)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 } // namespace
 
 // All the objects of one page deleted at once, the deletion undone and redone, and all of them

@@ -398,6 +398,134 @@ TEST(KRXMLDocument, NestingPastTheBoundIsRefusedByEveryReader)
     EXPECT_TRUE(KRPropertyList::propertyListFromData(plist + "</plist>").ok());
 }
 
+// Text whose shape would make the parser's work grow faster than the text (an element of many
+// attributes, many namespaces in scope, many different names, declared attribute defaults) is
+// refused before the parser sees it, by every reader of XML, naming the line and the element;
+// long names, values and text, and markup-like text in comments, CDATA sections, processing
+// instructions and quoted values, are read as they are.
+TEST(KRXMLDocument, ShapesThatWouldSlowTheParserAreRefusedByEveryReader)
+{
+    const int bound = KRXMLDocument::MaximumAttributes;
+    const auto attributes = [](int count, const QByteArray &value = "1") {
+        QByteArray text;
+        for (int n = 1; n <= count; ++n)
+            text += " a" + QByteArray::number(n) + "=\"" + value + '"';
+        return text;
+    };
+    const QString folder = KRTest::makeTempDir("shapes");
+    const KRXMLDocument::EmptyAttributeNames listed = [](const char *) -> const std::vector<QByteArray> * {
+        static const std::vector<QByteArray> names{QByteArrayLiteral("a1")};
+        return &names;
+    };
+    // Every reader refuses `text` naming `reason` (after "line N: "), or reads it.
+    const auto readers = [&](const QByteArray &text, const std::string &reason, const char *what) {
+        SCOPED_TRACE(what);
+        const QString path = folder + QStringLiteral("/shape.xml");
+        KRTest::writeFile(path, text);
+        int reader = 0;
+        for (const KRResult<KRXMLDocument> &read :
+             {KRXMLDocument::fromData(text), KRXMLDocument::fromData(text, listed), KRXMLDocument::fromFile(path),
+              KRXMLDocument::fromFile(path, listed)}) {
+            ++reader;
+            if (reason.empty()) {
+                EXPECT_TRUE(read.ok()) << reader << " " << read.error().message().toStdString();
+                continue;
+            }
+            ASSERT_FALSE(read.ok()) << reader;
+            EXPECT_EQ(read.error().message().toStdString(),
+                      reader > 2 ? "The file \"" + path.toStdString() + "\" is refused: " + reason
+                                 : "The XML text is refused: " + reason);
+            EXPECT_TRUE(read.error().userInfo().value("refused").toBool());
+        }
+        // The pasteboard's objects are read as a whole document, a fragment inside a wrapper.
+        const KRResult<QList<KRXMLNode>> fragment =
+            KRXMLDocument::create("r").parseFragment(text.mid(text.indexOf('\n') + 1));
+        EXPECT_EQ(fragment.ok(), reason.empty());
+    };
+    const QByteArray head = "<?xml version=\"1.0\"?>\n<objects>\n";
+
+    // 100,000 attributes, each value holding a '>', and one past the bound.
+    readers(head + "<KRLabel" + attributes(100000, "&gt;>") + "/></objects>",
+            "line 3: the element \u201CKRLabel\u201D carries 100000 attributes, and an element may carry at most "
+            "256.",
+            "many attributes");
+    readers(head + "<KRLabel" + attributes(bound + 1, "'>'") + ">text</KRLabel></objects>",
+            "line 3: the element \u201CKRLabel\u201D carries 257 attributes, and an element may carry at most 256.",
+            "one past the bound");
+    readers(head + "<KRLabel" + attributes(bound, "&quot;>'") + "/></objects>", {}, "at the bound");
+    const QByteArray full = "<KRLabel" + attributes(bound) + "/>";
+    readers(head + full.repeated(10) + "</objects>", {}, "many elements at the bound");
+    // What looks like a tag of many attributes inside a comment, a CDATA section, a processing
+    // instruction or a value is text.
+    const QByteArray many = "<KRLabel" + attributes(3 * bound) + "/>";
+    readers(head + "<!--" + many + "--><a><![CDATA[" + many + "]]></a><?pi " + many + "?></objects>", {},
+            "markup in text");
+    // Past the first error the parser reads no further: a comment it leaves at a character it
+    // refuses ends there for it, and what follows would be read as markup.
+    const QByteArray malformed = head + "<!-- \x01 " + "<KRLabel" + attributes(100000) + "/> --></objects>";
+    const KRResult<KRXMLDocument> stopped = KRXMLDocument::fromData(malformed);
+    ASSERT_FALSE(stopped.ok());
+    EXPECT_EQ(stopped.error().message().toStdString(),
+              "The XML text is not well-formed: line 3: xmlParseComment: invalid xmlChar value 1.");
+
+    // 10,000 namespace declarations on one element, and spread over nested ones (a comment
+    // holding end tags ends none of them).
+    QByteArray declarations;
+    for (int n = 1; n <= 10000; ++n)
+        declarations += " xmlns:p" + QByteArray::number(n) + "=\"urn:" + QByteArray::number(n) + '"';
+    readers(head + "<e" + declarations + "><p1:a/></e></objects>",
+            "line 3: the element \u201Ce\u201D carries 10000 attributes, and an element may carry at most 256.",
+            "namespaces on one element");
+    QByteArray nested = head;
+    for (int level = 0; level < 100; ++level) {
+        nested += "<e";
+        for (int n = 0; n < 100; ++n)
+            nested += " xmlns:p" + QByteArray::number(level * 100 + n) + "=\"u\"";
+        nested += "><!-- </e></e> --><![CDATA[</e>]]>\n";
+    }
+    readers(nested + "<p1:e/>",
+            "line 5: the element \u201Ce\u201D has 300 namespace declarations in scope, and an element may have at "
+            "most 256.",
+            "namespaces in scope");
+
+    // More different names than a document may use, and the same names many times over.
+    QByteArray names = head;
+    for (int n = 0; n <= KRXMLDocument::MaximumNames; ++n)
+        names += "<e" + QByteArray::number(n) + "/>";
+    readers(names + "</objects>",
+            "line 3: the element \u201Ce49999\u201D takes the names of elements and attributes past 50000 different "
+            "ones, the most a document may use.",
+            "many names");
+
+    // Attribute defaults would be given to every element of the name.
+    readers("<?xml version=\"1.0\"?>\n<!DOCTYPE objects [\n<!-- <!ATTLIST ignored> --><!ELEMENT a \"]>\">\n"
+            "<!ATTLIST KRLabel d1 CDATA \"1\" d2 CDATA \"2\">]>\n<objects/>",
+            "line 4: it declares attributes of the element \u201CKRLabel\u201D, and documents that declare attributes "
+            "are not read.",
+            "attribute defaults");
+
+    // A name of a megabyte, and a value and a text of 4 MB, read whole.
+    const QByteArray name = "n" + QByteArray(1 << 20, 'a');
+    const QByteArray value = QByteArray(1 << 22, 'v');
+    const QByteArray text = head + '<' + name + " " + name + "=\"" + value + "\">" + value + "</" + name
+        + "></objects>";
+    readers(text, {}, "long names and values");
+    const KRResult<KRXMLDocument> read = KRXMLDocument::fromData(text);
+    ASSERT_TRUE(read.ok());
+    const KRXMLNode element = read.value().rootElement().elements().value(0);
+    EXPECT_EQ(element.name().size(), name.size());
+    EXPECT_EQ(element.attribute(QString::fromLatin1(name)).size(), value.size());
+    EXPECT_EQ(element.stringValue().size(), value.size());
+
+    // A property list is XML first.
+    const KRResult<QVariant> list = KRPropertyList::propertyListFromData(
+        "<?xml version=\"1.0\"?>\n<plist>\n<dict" + attributes(100000) + "/></plist>");
+    ASSERT_FALSE(list.ok());
+    EXPECT_EQ(list.error().message().toStdString(),
+              "The XML text is refused: line 3: the element \u201Cdict\u201D carries 100000 attributes, and an "
+              "element may carry at most 256.");
+}
+
 TEST(KRXMLDocument, NewDocumentSavesWithDeclaration)
 {
     KRXMLDocument document = KRXMLDocument::create("root");

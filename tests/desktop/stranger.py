@@ -5,7 +5,10 @@ load would rewrite its own text and call a server on this machine; the box keeps
 the server hears nothing, and the user's file beside the project is not read. A second box holds a
 picture named as one of the document's own functions: the page is still drawn and changed
 through the inspector as any other, and the built page keeps the name, which is the user's, as
-data beside a name that takes nothing from the document (where it would blank the page)."""
+data beside a name that takes nothing from the document (where it would blank the page).
+A second project, of one label carrying 100,000 attributes, handed to the running program, is
+refused within a person's patience with a message naming the line and the element, and the open
+window answers all the while."""
 
 import http.server
 import os
@@ -106,8 +109,56 @@ def downloaded_project(desktop):
         kd.check(re.search(r'<img name="kr-name-createElement" data-kr-name="createElement"\s*/?>', page),
                  "the built page lost the picture's name, or keeps it where it takes the document's createElement")
         kd.check("\u201Cnamed\u201D on the page \u201Chome\u201D" in status, f"the build does not name the box and its page: {status!r}")
+
+        crowded_project_refused_promptly(desktop, window)
     finally:
         listener.shutdown()
+
+
+CROWDED = """<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument>
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home"/>
+  <KRPages>
+    <KRPage id="home" title="Crowded">
+      <KRContents><KRLabel id="crowded" {attributes}/></KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+"""
+
+
+def crowded_project_refused_promptly(desktop, window):
+    folder = os.path.join(desktop.home, "Documents", "Crowded.krproj")
+    os.makedirs(os.path.join(folder, "kr-web"))
+    with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
+        out.write(CROWDED.format(attributes=" ".join(f'a{n}="1"' for n in range(1, 100001))))
+    words = "carries 100001 attributes"
+
+    def message():
+        return next((w for w in desktop.windows() if w.find("label", predicate=lambda n: words in n.name)), None)
+
+    started = time.monotonic()
+    status = desktop.start_again(folder)
+    kd.check(status == 0, f"the second start did not hand over and end (status {status})")
+    seconds = kd.wait_within_patience(message, "the message that the crowded project is refused", 10, started)
+    desktop.log(f"the crowded project was refused {seconds:.1f} s after the second start")
+    alert = message()
+    text = " ".join(n.name for n in alert.find_all("label"))
+    desktop.screenshot("crowded-project-refused")
+    for expected in ("The project \u201cCrowded.krproj\u201d could not be opened.", "line 6",
+                     "\u201cKRLabel\u201d carries 100001 attributes", "at most 256"):
+        kd.check(expected in text, f"the message does not say {expected!r}: {text!r}")
+    desktop.activate_if_needed(alert)
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the message's OK button"))
+    kd.wait_until(lambda: message() is None, "the message to close")
+    kd.check(not any(title == "Crowded" for _, title in desktop.managed_windows()), "a window opened for the crowded project")
+    # The open window answers: a press on the first box inspects it.
+    window = kd.project_window(desktop, "Downloaded")
+    desktop.bring_to_front(window)
+    surface = kd.design_surface(desktop, window)
+    kd.click_page(desktop, surface, 40, 100)
+    kd.wait_inspected(desktop, window, "box")
+    desktop.screenshot("open-window-answers")
 
 
 if __name__ == "__main__":

@@ -464,10 +464,21 @@ TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
     EXPECT_TRUE(page->pasteObjects().isEmpty());
     KRPasteboard::generalPasteboard().setString(KRObjectPboardType, copied(KRXMLDocument::MaximumDepth, false));
     EXPECT_TRUE(page->pasteObjects().isEmpty());
+    // An object of more attributes than an element may carry.
+    QString attributes;
+    for (int n = 1; n <= 100000; ++n)
+        attributes += QStringLiteral(" a%1=\"1\"").arg(n);
+    KRPasteboard::generalPasteboard().setString(KRObjectPboardType,
+                                                QStringLiteral("<objects>\n<KRDesignControl id=\"c\"%1/></objects>")
+                                                    .arg(attributes));
+    EXPECT_TRUE(page->pasteObjects().isEmpty());
     KRAlertService::setCurrent(previous);
     EXPECT_EQ(undo.undoCount(), steps);
     EXPECT_FALSE(page->objectForID(QStringLiteral("c")));
-    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    ASSERT_EQ(alerts->shownAlerts().size(), 3);
+    EXPECT_EQ(alerts->shownAlerts().at(2).informativeText,
+              QStringLiteral("The XML text is refused: line 2: the element \u201CKRDesignControl\u201D carries 100001 "
+                             "attributes, and an element may carry at most 256."));
     EXPECT_EQ(alerts->shownAlerts().at(0).messageText, QStringLiteral("The objects could not be pasted."));
     EXPECT_EQ(alerts->shownAlerts().at(0).informativeText,
               QStringLiteral("The \u201CKRDiv\u201D copied nests elements %1 levels deep, and a page may hold them at "
