@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QTimer>
 #include <QWindow>
 
 namespace {
@@ -131,6 +132,11 @@ void KRWindowController::registerMenuCommands()
             const auto *window = qobject_cast<const KRWindow *>(QApplication::activeWindow());
             CETextMenuController::fillSettingsMenu(identifier, submenu,
                                                    window ? window->controller().focusWidget() : nullptr);
+        });
+        // What it was filled with acts on one editor: once the choice made in it has been
+        // carried out (after the menu hides), it goes, and no other window's menu bar offers it.
+        QObject::connect(submenu, &QMenu::aboutToHide, submenu, [submenu] {
+            QTimer::singleShot(0, submenu, [submenu] { CETextMenuController::fillSettingsMenu({}, submenu, nullptr); });
         });
     };
     // The code editors' commands: find in Edit, the text commands in a Text menu of their own.
