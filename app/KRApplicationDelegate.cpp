@@ -35,6 +35,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QLayout>
+#include <QMenuBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -379,6 +382,14 @@ KRHTMLWindowController *KRApplicationDelegate::ensureAboutWindow()
         m_aboutWindowController = new KRHTMLWindowController(this);
         m_aboutWindowController->setDelegate(this);
         QPointer<KRHTMLWindowController> controller = m_aboutWindowController;
+        // Like every window it carries the menu bar, and File ▸ Close (Ctrl+W) closes it; so
+        // does Escape, as it closes a panel that only shows something.
+        QWidget *window = m_aboutWindowController->window();
+        window->layout()->setMenuBar(KRMainMenu::shared().createMenuBar(window));
+        auto *commands = new KRWindowControllerBase(m_aboutWindowController);
+        commands->setWindow(window);
+        auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+        connect(escape, &QShortcut::activated, window, &QWidget::close);
         // A closed window takes its controller along; the next command makes a new one.
         m_aboutWindowController->window()->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_aboutWindowController->window(), &QObject::destroyed, this, [this, controller] {

@@ -47,21 +47,30 @@ std::shared_ptr<NetHTTPRequest> krRuntimeServerRequest(qint64 port, const QStrin
     return http;
 }
 
+const QString timedOutKey = QStringLiteral("timedOut");
+
 KRResult<QJsonObject> krRuntimeServerAnswer(NetHTTPRequest &http, const QString &path)
 {
     const QByteArray data = http.responseData();
     if (data.isNull()) {
         const KRError cause = http.error();
+        const bool timedOut =
+            cause.domain() == NetHTTPRequest::errorDomain && cause.code() == NetHTTPRequest::RequestTimedOutErrorType;
         return KRError(KRRuntimeServer::errorDomain, KRRuntimeServer::NoResponseError,
                        QStringLiteral("No response from the local runtime server at %1: %2")
-                           .arg(http.url().toString(), cause.message()));
+                           .arg(http.url().toString(), cause.message()),
+                       timedOut ? QVariantMap{{timedOutKey, true}} : QVariantMap());
     }
-    if (http.responseStatusCode() != 200)
+    if (http.responseStatusCode() != 200) {
+        const bool timedOut = http.responseStatusCode() == 503
+                              && QJsonDocument::fromJson(data).object().value(timedOutKey).toBool();
         return KRError(KRRuntimeServer::errorDomain, KRRuntimeServer::BadStatusError,
                        QStringLiteral("The local runtime server answered %1 with status %2: %3")
                            .arg(path)
                            .arg(http.responseStatusCode())
-                           .arg(QString::fromUtf8(data.left(200))));
+                           .arg(QString::fromUtf8(data.left(200))),
+                       timedOut ? QVariantMap{{timedOutKey, true}} : QVariantMap());
+    }
     QJsonParseError parseError;
     const QJsonDocument answer = QJsonDocument::fromJson(data, &parseError);
     if (parseError.error != QJsonParseError::NoError || !answer.isObject())
@@ -71,6 +80,11 @@ KRResult<QJsonObject> krRuntimeServerAnswer(NetHTTPRequest &http, const QString 
 }
 
 } // namespace
+
+bool KRRuntimeServer::ranOutOfTime(const KRError &error)
+{
+    return error.domain() == errorDomain && error.userInfo().value(timedOutKey).toBool();
+}
 
 KRResult<QJsonObject> KRRuntimeServer::postJSON(qint64 port, const QString &path, const QJsonObject &request,
                                                 double timeOutSeconds)

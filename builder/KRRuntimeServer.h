@@ -45,4 +45,8 @@ public:
 
     static const QString errorDomain; // "KRRuntimeServerErrorDomain"
     enum ErrorCode { NoResponseError = 1, BadStatusError = 2, BadAnswerError = 3 };
+    // Whether the error is that the work ran out of time: no answer came within the time-out,
+    // or the server stopped the work at its own time limit (it then answers 503 with
+    // "timedOut": true). The error's user info holds it under "timedOut".
+    static bool ranOutOfTime(const KRError &error);
 };

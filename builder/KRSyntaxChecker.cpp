@@ -79,11 +79,18 @@ KRSyntaxCheckOptions KRSyntaxChecker::options() const
     return m_options ? *m_options : KRSyntaxCheckOptions::fromUserDefaults(KRUserDefaults::sharedInstance());
 }
 
-void KRSyntaxChecker::showUnavailableAlert()
+QString KRSyntaxChecker::ranOutOfTimeExplanation()
+{
+    return QStringLiteral("The syntax check ran out of time: it took longer than %1 seconds, as a very large function "
+                          "can, and was stopped.")
+        .arg(requestTimeOutSeconds);
+}
+
+void KRSyntaxChecker::showUnavailableAlert(bool timedOut)
 {
     KRAlert alert;
     alert.messageText = unavailableMessage;
-    alert.informativeText = unavailableMessage;
+    alert.informativeText = timedOut ? ranOutOfTimeExplanation() : unavailableMessage;
     alert.buttonTitles = {QStringLiteral("OK")};
     KRAlertService::current().runModal(alert);
 }
@@ -99,13 +106,14 @@ KRSyntaxCheckRun KRSyntaxChecker::checkFunctions(const QList<KRSyntaxCheckFuncti
     const KRSyntaxCheckOptions checkOptions = options();
     bool anyErrors = false;
     bool anyUnchecked = false;
+    std::atomic<bool> timedOut{false};
     QList<std::optional<QVariantList>> findings;
     if (m_cache) {
-        findings = cachedFindings(serverPort, functions, checkOptions);
+        findings = cachedFindings(serverPort, functions, checkOptions, &timedOut);
     } else {
         for (const KRSyntaxCheckFunction &function : functions) {
             if (serverPort >= 0 && !cancelled())
-                findings.append(request(serverPort, checkedText(function.functionSource), checkOptions));
+                findings.append(request(serverPort, checkedText(function.functionSource), checkOptions, &timedOut));
             else
                 findings.append(std::nullopt);
             if (m_progress)
@@ -122,9 +130,11 @@ KRSyntaxCheckRun KRSyntaxChecker::checkFunctions(const QList<KRSyntaxCheckFuncti
     }
     if (serverPort < 0)
         KR_LOG(unavailableMessage);
-    // One alert for the whole run, whether the server was never there or stopped answering.
+    run.ranOutOfTime = anyUnchecked && timedOut;
+    // One alert for the whole run, whether the server was never there, stopped answering or
+    // answered too late.
     if (anyUnchecked && m_showsAlerts)
-        showUnavailableAlert();
+        showUnavailableAlert(run.ranOutOfTime);
     run.outcome = anyErrors      ? KRSyntaxCheckRun::Outcome::ErrorsFound
                   : anyUnchecked ? KRSyntaxCheckRun::Outcome::NotChecked
                                  : KRSyntaxCheckRun::Outcome::NoErrors;
@@ -133,7 +143,8 @@ KRSyntaxCheckRun KRSyntaxChecker::checkFunctions(const QList<KRSyntaxCheckFuncti
 
 QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 serverPort,
                                                                     const QList<KRSyntaxCheckFunction> &functions,
-                                                                    const KRSyntaxCheckOptions &checkOptions)
+                                                                    const KRSyntaxCheckOptions &checkOptions,
+                                                                    std::atomic<bool> *timedOut)
 {
     const QString optionsKey = QString::fromUtf8(QJsonDocument(checkOptions.toJSON()).toJson(QJsonDocument::Compact));
     // Written from several threads, each slot by one: no shared container's bookkeeping.
@@ -172,7 +183,7 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::cachedFindings(qint64 server
             QStringList texts;
             for (const qsizetype i : batches[n])
                 texts.append(checkedText(functions[i].functionSource));
-            QList<std::optional<QVariantList>> answers = requestAll(serverPort, texts, checkOptions);
+            QList<std::optional<QVariantList>> answers = requestAll(serverPort, texts, checkOptions, timedOut);
             for (std::size_t k = 0; k < batches[n].size(); ++k) {
                 if (answers[qsizetype(k)])
                     m_cache->setFindings(optionsKey, texts[qsizetype(k)], *answers[qsizetype(k)]);
@@ -200,14 +211,16 @@ std::optional<QVariantList> KRSyntaxChecker::checkFunctionSyntax(const QString &
 }
 
 std::optional<QVariantList> KRSyntaxChecker::request(qint64 serverPort, const QString &text,
-                                                     const KRSyntaxCheckOptions &checkOptions)
+                                                     const KRSyntaxCheckOptions &checkOptions, std::atomic<bool> *timedOut)
 {
     return findingsOf(KRRuntimeServer::postJSON(serverPort, QStringLiteral("/__kr_check_syntax"),
-                                                requestBody(text, checkOptions), requestTimeOutSeconds));
+                                                requestBody(text, checkOptions), requestTimeOutSeconds),
+                      timedOut);
 }
 
 QList<std::optional<QVariantList>> KRSyntaxChecker::requestAll(qint64 serverPort, const QStringList &texts,
-                                                                const KRSyntaxCheckOptions &checkOptions)
+                                                                const KRSyntaxCheckOptions &checkOptions,
+                                                                std::atomic<bool> *timedOut)
 {
     QList<std::optional<QVariantList>> findings(texts.size());
     const KRResult<QJsonObject> answer = KRRuntimeServer::postJSON(
@@ -215,7 +228,7 @@ QList<std::optional<QVariantList>> KRSyntaxChecker::requestAll(qint64 serverPort
         {{QStringLiteral("sources"), QJsonArray::fromStringList(texts)}, {QStringLiteral("options"), checkOptions.toJSON()}},
         requestTimeOutSeconds);
     if (!answer) {
-        findingsOf(answer); // logs why
+        findingsOf(answer, timedOut); // logs why
         return findings;
     }
     const QJsonArray results = answer->value(QStringLiteral("results")).toArray();
@@ -251,9 +264,12 @@ QJsonObject KRSyntaxChecker::requestBody(const QString &text, const KRSyntaxChec
     return {{QStringLiteral("src"), text}, {QStringLiteral("options"), checkOptions.toJSON()}};
 }
 
-std::optional<QVariantList> KRSyntaxChecker::findingsOf(const KRResult<QJsonObject> &answer)
+std::optional<QVariantList> KRSyntaxChecker::findingsOf(const KRResult<QJsonObject> &answer,
+                                                        std::atomic<bool> *timedOut)
 {
     if (!answer) {
+        if (timedOut && KRRuntimeServer::ranOutOfTime(answer.error()))
+            *timedOut = true;
         if (answer.error().code() == KRRuntimeServer::NoResponseError)
             KR_LOG(QStringLiteral("Error, no response data received from node during a syntax check."));
         KR_LOG(answer.error().message());

@@ -64,6 +64,9 @@ struct KRSyntaxCheckRun
     };
     Outcome outcome = Outcome::NoErrors;
     QList<KRSyntaxCheckFunctionResult> functions;
+    // Not checked because a check ran out of time (the server was there, and answered too late
+    // or said that it stopped the check at its time limit).
+    bool ranOutOfTime = false;
 
     bool foundErrors() const { return outcome == Outcome::ErrorsFound; }
 };
@@ -78,7 +81,7 @@ struct KRSyntaxCheckRun
 // nothing is subtracted.
 //
 // When the server has no port, a run shows one alert ("Unable to perform syntax check") and
-// reports every function as not checked.
+// reports every function as not checked; when a check runs out of time, the alert says so.
 //
 // Hooking up the project model: for each page of `sortedPages` and each `KRFunction` among its
 // `allObjects`, pass {page id, function id, functionSource()}; store each result's `errors`
@@ -133,23 +136,29 @@ public:
     static QString checkedText(const QString &functionSource) { return QStringLiteral("//\n") + functionSource; }
 
     static constexpr double requestTimeOutSeconds = 20.0;
+    // Why a check that ran out of time checked nothing, for a person.
+    static QString ranOutOfTimeExplanation();
 
 private:
     qint64 port() const;
     KRSyntaxCheckOptions options() const;
-    std::optional<QVariantList> request(qint64 port, const QString &text, const KRSyntaxCheckOptions &options);
+    // The requests set *timedOut when the check ran out of time.
+    std::optional<QVariantList> request(qint64 port, const QString &text, const KRSyntaxCheckOptions &options,
+                                        std::atomic<bool> *timedOut = nullptr);
     // One request about several texts: the findings of each (null: that one was not checked).
     static QList<std::optional<QVariantList>> requestAll(qint64 port, const QStringList &texts,
-                                                         const KRSyntaxCheckOptions &options);
+                                                         const KRSyntaxCheckOptions &options,
+                                                         std::atomic<bool> *timedOut);
     static QJsonObject requestBody(const QString &text, const KRSyntaxCheckOptions &options);
-    static std::optional<QVariantList> findingsOf(const KRResult<QJsonObject> &answer);
+    static std::optional<QVariantList> findingsOf(const KRResult<QJsonObject> &answer,
+                                                  std::atomic<bool> *timedOut = nullptr);
     static std::optional<QVariantList> findingsIn(const QJsonObject &answer);
-    static void showUnavailableAlert();
+    static void showUnavailableAlert(bool timedOut = false);
 
     bool cancelled() const { return m_cancelled && m_cancelled->load(); }
     // The findings of each function (null: not checked), through the cache.
     QList<std::optional<QVariantList>> cachedFindings(qint64 port, const QList<KRSyntaxCheckFunction> &functions,
-                                                     const KRSyntaxCheckOptions &options);
+                                                     const KRSyntaxCheckOptions &options, std::atomic<bool> *timedOut);
 
     PortProvider m_portProvider;
     std::optional<KRSyntaxCheckOptions> m_options;

@@ -34,21 +34,23 @@ CEFindBar::CEFindBar(CEEditor &editor, QWidget *parent) : QWidget(parent), m_edi
     m_matchCase->setFocusPolicy(Qt::TabFocus);
 
     QStyle *style = this->style();
-    auto toolButton = [this](const QString &name, const QIcon &icon, const QString &tip) {
+    // Each says what it does to a screen reader; the tip also names its key.
+    auto toolButton = [this](const QString &name, const QIcon &icon, const QString &title, const QString &key) {
         auto *button = new QToolButton(this);
         button->setObjectName(name);
         button->setIcon(icon);
-        button->setToolTip(tip);
+        button->setAccessibleName(title);
+        button->setToolTip(QStringLiteral("%1 (%2)").arg(title, key));
         button->setAutoRaise(true);
         button->setFocusPolicy(Qt::TabFocus);
         return button;
     };
     QToolButton *previous = toolButton(QStringLiteral("findPreviousButton"), style->standardIcon(QStyle::SP_ArrowUp),
-                                       tr("Find Previous (Shift+F3)"));
+                                       tr("Find Previous"), QStringLiteral("Shift+F3"));
     QToolButton *next = toolButton(QStringLiteral("findNextButton"), style->standardIcon(QStyle::SP_ArrowDown),
-                                   tr("Find Next (F3)"));
+                                   tr("Find Next"), QStringLiteral("F3"));
     QToolButton *close = toolButton(QStringLiteral("closeButton"), style->standardIcon(QStyle::SP_TitleBarCloseButton),
-                                    tr("Close (Escape)"));
+                                    tr("Close Find Bar"), QStringLiteral("Escape"));
     auto *replace = new QPushButton(tr("Replace"), this);
     replace->setObjectName(QStringLiteral("replaceButton"));
     replace->setFocusPolicy(Qt::TabFocus);

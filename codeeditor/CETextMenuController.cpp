@@ -67,8 +67,60 @@ const QList<CEMenuCommand> &textCommands()
         ceCommand("prepareForXML", "Prepare for XML"),
         ceSeparator(),
         ceCommand("goToLine", "Go to Line…", QKeySequence(Qt::CTRL | Qt::Key_G)),
+        ceSeparator(),
+        {CEMenuCommand::Kind::Submenu, QStringLiteral("syntaxDefinitionMenu"), QStringLiteral("Syntax Colouring"), {}, {}},
+        {CEMenuCommand::Kind::Submenu, QStringLiteral("encodingMenu"), QStringLiteral("Encoding"), {}, {}},
+        {CEMenuCommand::Kind::Submenu, QStringLiteral("reloadEncodingMenu"), QStringLiteral("Reload with Encoding"), {}, {}},
+        {CEMenuCommand::Kind::Submenu, QStringLiteral("lineEndingsMenu"), QStringLiteral("Line Endings"), {}, {}},
     };
     return commands;
+}
+
+bool isSettingsMenu(const QString &identifier)
+{
+    return identifier == QLatin1String("syntaxDefinitionMenu") || identifier == QLatin1String("encodingMenu")
+           || identifier == QLatin1String("reloadEncodingMenu") || identifier == QLatin1String("lineEndingsMenu");
+}
+
+namespace {
+
+// The editor whose text holds the focus, when its text was read from a file.
+CEEditor *fileEditorForFocus(const QWidget *focus)
+{
+    CEEditor *editor = editorForWidget(focus);
+    if (!editor || !editor->settings().contains(CEKeys::encodingName))
+        return nullptr;
+    for (const QWidget *w = focus; w; w = w->parentWidget())
+        if (qobject_cast<const CETextView *>(w))
+            return editor;
+    return nullptr;
+}
+
+void fillFromEditor(const QString &identifier, QMenu *menu, CEEditor &editor)
+{
+    if (identifier == QLatin1String("syntaxDefinitionMenu"))
+        editor.fillSyntaxDefinitionMenu(menu);
+    else if (identifier == QLatin1String("encodingMenu"))
+        editor.fillEncodingMenu(menu);
+    else if (identifier == QLatin1String("reloadEncodingMenu"))
+        editor.fillReloadEncodingMenu(menu);
+    else if (identifier == QLatin1String("lineEndingsMenu"))
+        editor.fillLineEndingsMenu(menu);
+}
+
+} // namespace
+
+bool validateSettingsMenu(const QString &identifier, const QWidget *focus)
+{
+    return isSettingsMenu(identifier) && fileEditorForFocus(focus);
+}
+
+void fillSettingsMenu(const QString &identifier, QMenu *menu, const QWidget *focus)
+{
+    if (CEEditor *editor = isSettingsMenu(identifier) ? fileEditorForFocus(focus) : nullptr)
+        fillFromEditor(identifier, menu, *editor);
+    else
+        menu->clear();
 }
 
 bool isCommand(const QString &identifier)
@@ -169,7 +221,13 @@ void addToContextMenu(QMenu *menu, CEEditor &editor)
             into->addSeparator();
             break;
         case CEMenuCommand::Kind::Submenu:
-            submenus.insert(command.identifier, into->addMenu(command.title));
+            if (!isSettingsMenu(command.identifier)) {
+                submenus.insert(command.identifier, into->addMenu(command.title));
+            } else if (editor.settings().contains(CEKeys::encodingName)) {
+                QMenu *settings = into->addMenu(command.title);
+                settings->setObjectName(command.identifier);
+                fillFromEditor(command.identifier, settings, editor);
+            }
             break;
         case CEMenuCommand::Kind::Command:
             add(into, command);

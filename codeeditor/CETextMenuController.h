@@ -38,6 +38,15 @@ bool validate(const QString &identifier, const QWidget *focus);
 bool perform(const QString &identifier, const QWidget *focus);
 void perform(const QString &identifier, CEEditor &editor);
 
+// The submenus of the text's own settings among the text commands (Syntax Colouring, Encoding,
+// Reload with Encoding, Line Endings): they apply to an editor whose text was read from a file
+// (it has an encoding), and are filled from that editor each time they open.
+bool isSettingsMenu(const QString &identifier);
+// Whether the settings submenu applies with the focus on `focus` (in an editor's text).
+bool validateSettingsMenu(const QString &identifier, const QWidget *focus);
+// Fills the settings submenu from the editor the focus is in; empties it when none applies.
+void fillSettingsMenu(const QString &identifier, QMenu *menu, const QWidget *focus);
+
 // Appends Find and the text commands (with their shortcuts shown) to a context menu of the
 // editor's text view.
 void addToContextMenu(QMenu *menu, CEEditor &editor);

@@ -84,14 +84,29 @@ inline size_t ref_cell_of(const link_ref_table *refs, unsigned int id)
     return static_cast<size_t>((id * 0x9E3779B97F4A7C15ull) >> 29) & (refs->cell_count - 1);
 }
 
-// The cell of the hash, or the free cell where it would go.
-link_ref_cell *find_ref_cell(const link_ref_table *refs, unsigned int id)
+// Whether two names are the same label: equal bytes, ASCII letters in either case.
+bool same_link_name(const uint8_t *a, size_t a_size, const uint8_t *b, size_t b_size)
+{
+    if (a_size != b_size)
+        return false;
+    for (size_t i = 0; i < a_size; ++i)
+        if (ascii_lower(a[i]) != ascii_lower(b[i]))
+            return false;
+    return true;
+}
+
+// The cell of the name (whose hash is id), or the free cell where it would go. Names of the same
+// hash are told apart by their bytes.
+link_ref_cell *find_ref_cell(const link_ref_table *refs, unsigned int id, const uint8_t *name, size_t length)
 {
     const size_t mask = refs->cell_count - 1;
     size_t at = ref_cell_of(refs, id);
-    while (refs->cells[at].ref && refs->cells[at].id != id)
-        at = (at + 1) & mask;
-    return &refs->cells[at];
+    for (;; at = (at + 1) & mask) {
+        const link_ref_cell &cell = refs->cells[at];
+        if (!cell.ref
+            || (cell.id == id && same_link_name(cell.ref->name, cell.ref->name_size, name, length)))
+            return &refs->cells[at];
+    }
 }
 
 // Doubles the cells when the table is half full; false when memory runs out and the table is
@@ -107,7 +122,8 @@ bool grow_link_refs(link_ref_table *refs)
     link_ref_table grown = {cells, count, refs->count, refs->chunks};
     for (size_t i = 0; refs->cells && i < refs->cell_count; ++i)
         if (refs->cells[i].ref)
-            *find_ref_cell(&grown, refs->cells[i].id) = refs->cells[i];
+            *find_ref_cell(&grown, refs->cells[i].id, refs->cells[i].ref->name, refs->cells[i].ref->name_size) =
+                refs->cells[i];
     std::free(refs->cells);
     *refs = grown;
     return true;
@@ -149,19 +165,24 @@ bool add_link_ref(link_ref_table *refs, const uint8_t *name, size_t length, cons
     if (!grow_link_refs(refs))
         return false;
     static_assert(sizeof(link_ref) % 8 == 0, "entries stay aligned");
-    link_ref *ref = static_cast<link_ref *>(link_ref_alloc(refs, sizeof(link_ref) + link_size + title_size));
+    link_ref *ref =
+        static_cast<link_ref *>(link_ref_alloc(refs, sizeof(link_ref) + link_size + title_size + length));
     if (!ref)
         return false;
     uint8_t *bytes = reinterpret_cast<uint8_t *>(ref + 1);
     std::memcpy(bytes, link, link_size);
     if (title_size)
         std::memcpy(bytes + link_size, title, title_size);
+    if (length)
+        std::memcpy(bytes + link_size + title_size, name, length);
+    ref->name = bytes + link_size + title_size;
+    ref->name_size = length;
     ref->link_bytes = {bytes, link_size, link_size, 1};
     ref->title_bytes = {bytes + link_size, title_size, title_size, 1};
     ref->link = &ref->link_bytes;
     ref->title = title_size ? &ref->title_bytes : nullptr;
     const unsigned int id = hash_link_ref(name, length);
-    link_ref_cell *cell = find_ref_cell(refs, id);
+    link_ref_cell *cell = find_ref_cell(refs, id, name, length);
     if (!cell->ref) // else the same name: the new definition takes the old one's place
         ++refs->count;
     *cell = {id, ref};
@@ -806,7 +827,7 @@ link_ref *find_link_ref(const link_ref_table *refs, const uint8_t *name, size_t 
 {
     if (!refs->count)
         return nullptr;
-    return find_ref_cell(refs, hash_link_ref(name, length))->ref;
+    return find_ref_cell(refs, hash_link_ref(name, length), name, length)->ref;
 }
 
 buf *rndr_newbuf(md_parser *md, int type)

@@ -36,17 +36,20 @@ enum md_span_last {
     MD_SPAN_LAST_COUNT
 };
 
-// One link definition. Names are known only by their hash: two names with the same hash are
-// the same name, and the later definition replaces the earlier.
+// One link definition. Names that differ only in the case of ASCII letters are the same name,
+// and the later definition replaces the earlier.
 struct link_ref {
     const buf *link;  // link_bytes
     const buf *title; // title_bytes; null when the definition has none
     buf link_bytes, title_bytes; // the bytes follow the entry, in the same allocation
+    const uint8_t *name;         // after them, as the definition wrote it
+    size_t name_size;
 };
 
-// The definitions of one render, by hash: an open table (each hash in its first free cell from
-// where it falls) at most half full, doubled as definitions are added, so that a lookup reads
-// about one cell; a cell holds the hash, so that a lookup reads no entry but the one it finds.
+// The definitions of one render, by the hash of their name: an open table (each name in its
+// first free cell from where its hash falls) at most half full, doubled as definitions are added,
+// so that a lookup reads about one cell; a cell holds the hash, so that a lookup compares the
+// name of no entry but those of the same hash.
 struct link_ref_cell {
     unsigned int id;
     link_ref *ref; // null: free

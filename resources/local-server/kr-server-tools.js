@@ -368,8 +368,10 @@ class ServerTools {
             worker.terminate();
             this.log('The ' + name + ' of a script of ' + sourceCharacters(job.src) + ' characters took longer than ' +
                 limit / 1000 + ' s and was stopped');
+            // "timedOut": the application tells a check that ran out of time from a server that
+            // cannot take the job.
             entry.resolve({ status: 503, text: JSON.stringify({ error: 'The ' + name + ' took longer than ' +
-                limit / 1000 + ' s and was stopped' }) });
+                limit / 1000 + ' s and was stopped', timedOut: true }) });
             this.startWaiting();
         }, limit);
         worker.current = {

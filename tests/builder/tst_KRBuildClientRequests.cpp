@@ -2,6 +2,7 @@
 // request they send, how they read answers, and what they report when there is no answer.
 
 #include <builder/KRRuntimeServer.h>
+#include <builder/KRScriptCache.h>
 #include <builder/KRSyntaxChecker.h>
 #include <builder/KRUglifyJavaScript.h>
 
@@ -181,6 +182,48 @@ TEST_F(KRBuildClientRequestsTest, unusableAnswersAreNotMistakenForCleanCode)
     gone.setOptions({});
     EXPECT_EQ(gone.checkFunctions(functions(3)).outcome, KRSyntaxCheckRun::Outcome::NotChecked);
     EXPECT_EQ(m_alerts->shownAlerts().size(), 1);
+}
+
+// A check that runs out of time says so, not that there is no server: when the server stops it
+// at its time limit (alone or in a batch through the cache) and when no answer comes in time.
+// Another refusal, or a server that is gone, is no time-out.
+TEST_F(KRBuildClientRequestsTest, aCheckThatRunsOutOfTimeSaysSo)
+{
+    answerChecks(R"({"error": "The syntax check took longer than 20 s and was stopped", "timedOut": true})", 503);
+    KRSyntaxChecker checker(serverPort());
+    checker.setOptions({});
+    KRSyntaxCheckRun run = checker.checkFunctions(functions(2));
+    EXPECT_EQ(run.outcome, KRSyntaxCheckRun::Outcome::NotChecked);
+    EXPECT_TRUE(run.ranOutOfTime);
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(m_alerts->shownAlerts().first().informativeText, KRSyntaxChecker::ranOutOfTimeExplanation());
+    EXPECT_TRUE(KRSyntaxChecker::ranOutOfTimeExplanation().contains(QStringLiteral("ran out of time")));
+    EXPECT_TRUE(KRSyntaxChecker::ranOutOfTimeExplanation().contains(QStringLiteral("20 seconds")));
+
+    KRScriptCache cache;
+    checker.setCache(&cache);
+    checker.setShowsAlerts(false);
+    run = checker.checkFunctions(functions(3));
+    EXPECT_EQ(run.outcome, KRSyntaxCheckRun::Outcome::NotChecked);
+    EXPECT_TRUE(run.ranOutOfTime);
+
+    answerChecks(R"({"error": "The syntax check cannot take more jobs now"})", 503);
+    run = checker.checkFunctions(functions(3));
+    EXPECT_EQ(run.outcome, KRSyntaxCheckRun::Outcome::NotChecked);
+    EXPECT_FALSE(run.ranOutOfTime);
+
+    // No answer within the time-out.
+    m_server.route("/__kr_check_syntax", [](const KRTestRequest &) { return KRTestResponse::stalled(); });
+    const KRResult<QJsonObject> late =
+        KRRuntimeServer::postJSON(m_server.port(), QStringLiteral("/__kr_check_syntax"), {}, 0.3);
+    ASSERT_FALSE(late.ok());
+    EXPECT_TRUE(KRRuntimeServer::ranOutOfTime(late.error())) << late.error().toString().toStdString();
+
+    const int port = m_server.port();
+    m_server.stop();
+    const KRResult<QJsonObject> gone = KRRuntimeServer::postJSON(port, QStringLiteral("/__kr_check_syntax"), {}, 5);
+    ASSERT_FALSE(gone.ok());
+    EXPECT_FALSE(KRRuntimeServer::ranOutOfTime(gone.error()));
 }
 
 TEST_F(KRBuildClientRequestsTest, minifierReturnsTheAnswersSource)

@@ -5,7 +5,9 @@
 #include <codeeditor/CELineNumbers.h>
 #include <codeeditor/CESyntaxColouring.h>
 #include <codeeditor/CESyntaxController.h>
+#include <codeeditor/CETextMenuController.h>
 #include <codeeditor/CETextView.h>
+#include <codeeditor/CEFindBar.h>
 
 #include <model/KRSpecialUndoManager.h>
 #include <platform/foundation/KRUndoManager.h>
@@ -32,6 +34,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
+#include <QToolButton>
 #include <QPaintEvent>
 #include <QScreen>
 #include <QGuiApplication>
@@ -1078,6 +1081,62 @@ TEST(CEEditor, ContextMenuOffersTheTextCommands)
         EXPECT_TRUE(titles.contains(title)) << title << " in " << titles.join(", ").toStdString();
     EXPECT_TRUE(undoEnabled) << "the typing can be undone from here";
     EXPECT_EQ(f.editor.string(), "//a\n//bc\n");
+}
+
+// The text's own settings (syntax, encoding, reload, line endings) are menus wherever the text
+// was read from a file: in the main menu, filled from the editor the focus is in, and in the
+// text's context menu. A text of no file (a function) has none. The find bar's buttons say what
+// they do to a screen reader.
+TEST(CEEditor, TheTextsSettingsAreMenusAndTheFindBarNamesItsButtons)
+{
+    EditorFixture f;
+    f.editor.setString("a\nb\n");
+    const QStringList settingsMenus{"syntaxDefinitionMenu", "encodingMenu", "reloadEncodingMenu", "lineEndingsMenu"};
+    for (const QString &identifier : settingsMenus) {
+        EXPECT_TRUE(CETextMenuController::isSettingsMenu(identifier)) << identifier.toStdString();
+        EXPECT_FALSE(CETextMenuController::validateSettingsMenu(identifier, &f.view())) << identifier.toStdString();
+    }
+    QMenu context;
+    CETextMenuController::addToContextMenu(&context, f.editor);
+    EXPECT_FALSE(menuTitles(&context).contains("Encoding"));
+
+    f.editor.setEncoding(QStringLiteral("UTF-8"));
+    QMenu menu;
+    for (const QString &identifier : settingsMenus) {
+        EXPECT_TRUE(CETextMenuController::validateSettingsMenu(identifier, &f.view())) << identifier.toStdString();
+        EXPECT_FALSE(CETextMenuController::validateSettingsMenu(identifier, nullptr)) << identifier.toStdString();
+    }
+    CETextMenuController::fillSettingsMenu(QStringLiteral("lineEndingsMenu"), &menu, &f.view());
+    EXPECT_EQ(menuTitles(&menu), (QStringList{"Unix (LF)", "Mac (CR)", "Windows (CR LF)"}));
+    menuAction(&menu, "Windows (CR LF)")->trigger();
+    EXPECT_EQ(f.editor.settings().value(CEKeys::lineEndings).toInt(), 3);
+    CETextMenuController::fillSettingsMenu(QStringLiteral("encodingMenu"), &menu, &f.view());
+    menuAction(&menu, "ISO-8859-1")->trigger();
+    EXPECT_EQ(f.editor.settings().value(CEKeys::encodingName).toString(), QStringLiteral("ISO-8859-1"));
+    QStringList reloads;
+    QObject::connect(&f.editor, &CEEditor::reloadTextRequested, [&reloads](const QString &name) { reloads << name; });
+    CETextMenuController::fillSettingsMenu(QStringLiteral("reloadEncodingMenu"), &menu, &f.view());
+    menuAction(&menu, "windows-1252")->trigger();
+    EXPECT_EQ(reloads, QStringList{"windows-1252"});
+    CETextMenuController::fillSettingsMenu(QStringLiteral("syntaxDefinitionMenu"), &menu, &f.view());
+    ASSERT_TRUE(menuAction(&menu, "CSS"));
+    menuAction(&menu, "CSS")->trigger();
+    EXPECT_EQ(f.editor.settings().value(CEKeys::syntaxDefinition).toString(), QStringLiteral("CSS"));
+    CETextMenuController::fillSettingsMenu(QStringLiteral("syntaxDefinitionMenu"), &menu, nullptr);
+    EXPECT_TRUE(menu.actions().isEmpty());
+    QMenu fileContext;
+    CETextMenuController::addToContextMenu(&fileContext, f.editor);
+    for (const char *title : {"Syntax Colouring", "Encoding", "Reload with Encoding", "Line Endings"})
+        EXPECT_TRUE(menuTitles(&fileContext).contains(title)) << title;
+
+    f.editor.showFindBar();
+    for (const auto &[name, title] : {std::pair{"findPreviousButton", "Find Previous"}, {"findNextButton", "Find Next"},
+                                      {"closeButton", "Close Find Bar"}}) {
+        auto *button = f.editor.findBar()->findChild<QToolButton *>(QString::fromLatin1(name));
+        ASSERT_TRUE(button) << name;
+        EXPECT_EQ(button->accessibleName(), QString::fromUtf8(title));
+        EXPECT_TRUE(button->toolTip().startsWith(QString::fromUtf8(title))) << button->toolTip().toStdString();
+    }
 }
 
 namespace {

@@ -67,7 +67,8 @@ def style_sheet(desktop, keys, window, folder):
     editor = kd.code_editor(desktop, window, "color: red;")
     kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the style sheet's editor to have the keyboard")
     # The bar under the text tells that the lines end in different ways.
-    desktop.wait_for(window, "push button", "Mixed line endings", "'Mixed line endings' under the style sheet")
+    desktop.wait_for(window, "push button", "Line Endings: Mixed line endings",
+                     "'Mixed line endings' under the style sheet")
     desktop.screenshot("mixed-line-endings")
 
     # "color: red;" selected, then shifted right (a tab before the line) and back: the selection
@@ -106,7 +107,7 @@ def style_sheet(desktop, keys, window, folder):
         kd.wait_until(lambda: read(path) == STYLE_SHEET_SAVED, "the edited style sheet on disk", timeout=10)
     except kd.JourneyFailure:
         raise kd.JourneyFailure(f"style.css is {read(path)!r}, expected {STYLE_SHEET_SAVED!r}")
-    desktop.wait_for(window, "push button", "Mixed line endings", "'Mixed line endings' after the save")
+    desktop.wait_for(window, "push button", "Line Endings: Mixed line endings", "'Mixed line endings' after the save")
 
 
 def red_row(desktop, editor):

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""The code editors: a style sheet with CRLF line endings opened from the project outline, a
-line typed into it and saved, and the file still ends every line with CRLF; in a new function a
-word found and found again, the find bar closed with Escape, the code typed over and commented
-out from the Text menu, and the function saved; then every "total" replaced at once with the find
+"""The code editors: a style sheet with CRLF line endings opened from the project outline, a line
+typed into it and saved, and the file still ends every line with CRLF, then Text > Line Endings >
+Unix (LF) and it is saved with LF; in a new function a word found and found again with F3 and the
+find bar's named arrows, the find bar closed with Escape, the code typed over and commented out
+from the Text menu, and the function saved; then every "total" replaced at once with the find
 bar's Replace All, taken back whole with one Ctrl+Z and brought back with Ctrl+Shift+Z; and in a
-style sheet of 40,000 rules, Replace All of its 80,000 "color", its Ctrl+Z and its Ctrl+Shift+Z each
-show on screen within a person's patience, and the file is saved with the replacements; and in a
-style sheet holding a picture, a line of 200,000 characters without a space, a word typed at a
-person's pace is in place and on screen within a person's patience, and saved."""
+style sheet of 40,000 rules, Replace All of its 80,000 "color", its Ctrl+Z and its Ctrl+Shift+Z
+each show on screen within a person's patience, and the file is saved with the replacements; and
+in a style sheet holding a picture, a line of 200,000 characters without a space, a word typed at
+a person's pace is in place and on screen within a person's patience, and saved."""
 
 import os
 import shutil
@@ -101,8 +102,8 @@ def style_sheet_keeps_crlf(desktop, window, folder):
     outline = desktop.wait_for(window, "table cell", "style.css", "style.css in the project outline")
     desktop.input.double_click(*outline.center)
     editor = kd.code_editor(desktop, window, "color: red;")
-    # The bar under the text tells the file's line endings.
-    desktop.wait_for(window, "push button", "CRLF", "the line endings (CRLF) under the style sheet")
+    # The bar under the text tells the file's line endings, and what it tells.
+    desktop.wait_for(window, "push button", "Line Endings: CRLF", "the line endings (CRLF) under the style sheet")
     kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the style sheet's editor to have the keyboard")
 
     # A line after the colour: the new line takes the indentation of the one before.
@@ -122,6 +123,15 @@ def style_sheet_keeps_crlf(desktop, window, folder):
         kd.check(data.count(b"\r\n") == data.count(b"\n") == data.count(b"\r"),
                  f"style.css does not end every line with CRLF: {data!r}")
         raise kd.JourneyFailure(f"style.css is {data!r}, expected {STYLE_SHEET_EDITED!r}")
+
+    # The line endings are also a menu of the Text menu, walked with the keys: Unix (LF), the
+    # first of its styles, is what the bar then says, and what the file is saved with.
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard back in the style sheet")
+    desktop.menu(window, "Text", "Line Endings")
+    kd.press(desktop, "Down", "Return")
+    desktop.wait_for(window, "push button", "Line Endings: LF", "Text > Line Endings > Unix (LF) to change the bar")
+    kd.save(desktop, window, folder)
+    kd.wait_until(lambda: read(path) == STYLE_SHEET_EDITED.replace(b"\r\n", b"\n"), "style.css saved with LF")
 
 
 def find_and_comment_in_a_function(desktop, window, folder):
@@ -147,6 +157,12 @@ def find_and_comment_in_a_function(desktop, window, folder):
     desktop.input.key("F3")
     kd.wait_until(lambda: selection(editor) == (second, second + 6), "F3 to select the next 'amount'")
     desktop.screenshot("found-next")
+    # The bar's arrows do the same, found by what they say to a screen reader.
+    desktop.click(desktop.wait_for(window, "push button", "Find Previous"))
+    kd.wait_until(lambda: selection(editor) == (first, first + 6), "Find Previous to select the first 'amount'")
+    desktop.click(desktop.wait_for(window, "push button", "Find Next"))
+    kd.wait_until(lambda: selection(editor) == (second, second + 6), "Find Next to select the next 'amount'")
+    desktop.wait_for(window, "push button", "Close Find Bar", "the find bar's close button")
 
     # Escape closes the bar and gives the keyboard back to the code, the match still selected.
     desktop.input.key("Escape")

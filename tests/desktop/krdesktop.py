@@ -1455,6 +1455,74 @@ def press(desktop, *combos):
         desktop.input.key(combo)
 
 
+# --- Files dragged in from another program -----------------------------------------------------
+
+def drop_files(desktop, window, paths, x, y, what):
+    """Drops files and folders onto window at the screen point (x, y) as a file manager does,
+    through the X drag-and-drop protocol (XDND 5), the journey standing in for the file manager:
+    the pointer goes to the point, the window is offered the paths as text/uri-list and is given
+    them when it asks. Returns whether the window accepted the drop and said it was done."""
+    from Xlib import X, Xatom, display as xdisplay
+    from Xlib.protocol import event
+    desktop.input.glide(x, y)
+    d = xdisplay.Display(desktop.env["DISPLAY"])
+    try:
+        atom = {name: d.intern_atom(name) for name in (
+            "XdndAware", "XdndEnter", "XdndPosition", "XdndStatus", "XdndDrop", "XdndFinished", "XdndLeave",
+            "XdndSelection", "XdndActionCopy", "TARGETS", "text/uri-list")}
+        target = d.create_resource_object("window", desktop.managed_window(window).id)
+        check(target.get_full_property(atom["XdndAware"], X.AnyPropertyType) is not None,
+              f"{window.name!r} takes no dropped files (no XdndAware)")
+        source = d.screen().root.create_window(-10, -10, 1, 1, 0, X.CopyFromParent)
+        source.set_selection_owner(atom["XdndSelection"], X.CurrentTime)
+        uris = "".join(file_url_of(path) + "\r\n" for path in paths).encode("utf-8")
+
+        def send(kind, *data):
+            target.send_event(event.ClientMessage(window=target, client_type=atom[kind],
+                                                  data=(32, [source.id, *data, 0, 0, 0, 0][:5])))
+            d.flush()
+
+        def answer(request):
+            kind = request.target
+            if kind == atom["text/uri-list"]:
+                request.requestor.change_property(request.property, kind, 8, uris)
+            elif kind == atom["TARGETS"]:
+                request.requestor.change_property(request.property, Xatom.ATOM, 32, [atom["text/uri-list"]])
+            prop = request.property if kind in (atom["text/uri-list"], atom["TARGETS"]) else X.NONE
+            request.requestor.send_event(event.SelectionNotify(
+                time=request.time, requestor=request.requestor, selection=request.selection, target=kind,
+                property=prop))
+            d.flush()
+
+        def next_message(kind):
+            deadline = time.monotonic() + STEP_TIMEOUT
+            while time.monotonic() < deadline:
+                while d.pending_events():
+                    e = d.next_event()
+                    if e.type == X.SelectionRequest:
+                        answer(e)
+                    elif e.type == X.ClientMessage and e.client_type == atom[kind]:
+                        return e.data[1]
+                time.sleep(0.02)
+            raise JourneyFailure(f"timed out after {STEP_TIMEOUT} s waiting for {kind} from {window.name!r}: {what}")
+
+        send("XdndEnter", 5 << 24, atom["text/uri-list"])
+        send("XdndPosition", 0, (int(x) << 16) | int(y), X.CurrentTime, atom["XdndActionCopy"])
+        accepted = bool(next_message("XdndStatus")[1] & 1)
+        time.sleep(desktop.input.press_time())
+        if not accepted:
+            send("XdndLeave")
+            return False
+        send("XdndDrop", 0, X.CurrentTime)
+        return bool(next_message("XdndFinished")[1] & 1)
+    finally:
+        d.close()
+
+
+def file_url_of(path):
+    return "file://" + urllib.parse.quote(os.path.realpath(path))
+
+
 # --- Pop-ups the window list leaves out --------------------------------------------------------
 
 def shown_after(desktop, act, what, predicate=None):

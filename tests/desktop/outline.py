@@ -6,8 +6,9 @@ manager answers, a script with the executable bit refused; three resources opene
 the others closed from a tab's context menu; the arrow keys moving the outline's selection
 three rows with the keyboard staying in the outline, and Return giving it to the editor; a click
 on a file open in a tab showing it with the keyboard left in the outline, so that Return shows
-the file and types nothing into it; the object browser's scope bar with no separator before its first group; Return in the question
-Delete Resource asks keeps the file."""
+the file and types nothing into it; the object browser's scope bar with no separator before its
+first group; Return in the question Delete Resource asks keeps the file; a folder dropped from
+the file manager below the outline's rows is imported."""
 
 import os
 import shutil
@@ -316,6 +317,26 @@ def return_does_not_delete(desktop, window, web):
     kd.check(os.path.exists(path), "Return answered 'Delete Project Resource' by deleting b.css")
 
 
+def folder_dropped_below_the_rows(desktop, window, web):
+    """A folder dragged in from the file manager and dropped on the outline below its rows goes
+    into the project's resources, as one dropped on RESOURCES does."""
+    folder = os.path.join(desktop.home, "Pictures", "icons")
+    os.makedirs(folder)
+    with open(os.path.join(folder, "logo.svg"), "w", encoding="utf-8") as out:
+        out.write('<svg xmlns="http://www.w3.org/2000/svg"/>\n')
+    group = desktop.wait_for(window, "table cell", "RESOURCES", "the RESOURCES group of the outline")
+    outline = group.parent()
+    x, y, w, h = outline.rect
+    lowest = max(cell.rect[1] + cell.rect[3] for cell in outline.find_all("table cell"))
+    point = (x + w // 2, y + h - 20)
+    kd.check(point[1] > lowest + 20, f"no empty part below the outline's rows (they end at {lowest}, it at {y + h})")
+    kd.check(kd.drop_files(desktop, window, [folder], *point, "a folder dropped below the outline's rows"),
+             "the outline refused a folder dropped below its rows")
+    desktop.wait_for(window, "table cell", "icons", "the dropped folder in the outline")
+    kd.wait_until(lambda: os.path.isfile(os.path.join(web, "icons", "logo.svg")), "the folder's file in the project")
+    desktop.screenshot("folder-dropped")
+
+
 def outline_and_tabs(desktop):
     window, web, opened_log, shown_log, file_manager = open_project(desktop)
     resources_handed_to_the_desktop(desktop, window, web, opened_log, shown_log, file_manager)
@@ -327,6 +348,7 @@ def outline_and_tabs(desktop):
     click_then_return_types_nothing(desktop, window, web, ordered[2])
     scope_bar_starts_with_its_first_group(desktop, window)
     return_does_not_delete(desktop, window, web)
+    folder_dropped_below_the_rows(desktop, window, web)
 
 
 if __name__ == "__main__":

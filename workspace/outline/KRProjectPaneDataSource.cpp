@@ -697,17 +697,24 @@ std::optional<bool> KRProjectPaneDataSource::writeItems(SLSourceList *, const QL
     return true;
 }
 
+// Files dropped on the outline outside its rows go into the project's resources, as onto the
+// RESOURCES group: the pane stands for the project.
 std::optional<Qt::DropAction> KRProjectPaneDataSource::validateDrop(SLSourceList *, const QMimeData *data, SLItem item,
                                                                     int childIndex)
 {
-    return item ? itemFor(item)->validateDrop(data, childIndex) : Qt::IgnoreAction;
+    if (!item)
+        return m_resourcesItem ? m_resourcesItem->validateDrop(data, -1) : Qt::IgnoreAction;
+    return itemFor(item)->validateDrop(data, childIndex);
 }
 
 std::optional<bool> KRProjectPaneDataSource::acceptDrop(SLSourceList *, const QMimeData *data, SLItem item, int childIndex)
 {
-    if (!item)
+    if (!item && !m_resourcesItem)
         return false;
-    const std::shared_ptr<KRProjectPaneDataSourceItem> keep = itemFor(item)->shared_from_this();
+    const std::shared_ptr<KRProjectPaneDataSourceItem> keep =
+        item ? itemFor(item)->shared_from_this() : std::shared_ptr<KRProjectPaneDataSourceItem>(m_resourcesItem);
+    if (!item)
+        childIndex = -1;
     if (m_delegate)
         m_delegate->beginDeferringReloads();
     const bool accepted = keep->acceptDrop(data, childIndex);

@@ -467,4 +467,8 @@ void KRResourceViewController::updateBar()
         m_lineEndingsButton->setText(style);
         m_lineEndingsButton->setToolTip(tr("The file's line endings"));
     }
+    // A screen reader says what each button sets, not only its value.
+    m_syntaxButton->setAccessibleName(tr("Syntax Colouring: %1").arg(syntax));
+    m_encodingButton->setAccessibleName(tr("Encoding: %1").arg(m_encoding));
+    m_lineEndingsButton->setAccessibleName(tr("Line Endings: %1").arg(m_lineEndingsButton->text()));
 }

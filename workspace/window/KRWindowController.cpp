@@ -1141,13 +1141,15 @@ std::shared_ptr<KRWindowController::BuildJob> KRWindowController::prepareBuild(F
 
 // A check that cannot run is no pass: the user decides. False (and the status says so) when the
 // build is cancelled.
-bool KRWindowController::askToBuildWithoutCheck()
+bool KRWindowController::askToBuildWithoutCheck(bool ranOutOfTime)
 {
     KRAlert alert;
     alert.messageText = QStringLiteral("Unable to perform syntax check");
-    alert.informativeText = QStringLiteral(
-        "The syntax of the project's functions could not be checked because the local server is not "
-        "available. Do you want to build the project without the check?");
+    alert.informativeText =
+        (ranOutOfTime ? KRSyntaxChecker::ranOutOfTimeExplanation()
+                      : QStringLiteral("The syntax of the project's functions could not be checked because the local "
+                                       "server is not available."))
+        + QStringLiteral(" Do you want to build the project without the check?");
     alert.buttonTitles = {QStringLiteral("Build Anyway"), QStringLiteral("Cancel")};
     if (krWindowAsk(alert) == KRAlertService::FirstButtonReturn)
         return true;
@@ -1179,7 +1181,7 @@ bool KRWindowController::finishBuild(const std::shared_ptr<BuildJob> &job, bool 
         return false;
     }
     if (job->checked && job->run.outcome == KRSyntaxCheckRun::Outcome::NotChecked) {
-        if (!askToBuildWithoutCheck())
+        if (!askToBuildWithoutCheck(job->run.ranOutOfTime))
             return false;
         // Built now, without the check, as before.
         std::shared_ptr<BuildJob> again = prepareBuild(job->followUp, false);

@@ -241,7 +241,7 @@ private:
     // Shows the outcome and runs the follow-up; false when no build was made. In the
     // background, a build without the check that the user asks for then is launched too.
     bool finishBuild(const std::shared_ptr<BuildJob> &job, bool inBackground);
-    bool askToBuildWithoutCheck();
+    bool askToBuildWithoutCheck(bool ranOutOfTime = false);
     void pollBuild();
     // Lets the running build finish and shows its outcome; no further build follows it.
     void waitForBuild();

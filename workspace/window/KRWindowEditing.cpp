@@ -27,8 +27,10 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QTimer>
 #include <QWindow>
 
 namespace {
@@ -121,14 +123,30 @@ void KRWindowController::registerMenuCommands()
     add("Edit", "paste", "Paste", QKeySequence::Paste);
     add("Edit", "delete", "Delete");
     add("Edit", "selectAll", "Select All", QKeySequence::SelectAll);
+    // The settings submenus of the code editors (encoding, line endings, ...) show the settings
+    // of the editor that has the focus in the active window when they open.
+    const auto addEditorSubmenu = [](QMenu *submenu, const QString &identifier) {
+        if (!CETextMenuController::isSettingsMenu(identifier))
+            return;
+        QObject::connect(submenu, &QMenu::aboutToShow, submenu, [submenu, identifier] {
+            const auto *window = qobject_cast<const KRWindow *>(QApplication::activeWindow());
+            CETextMenuController::fillSettingsMenu(identifier, submenu,
+                                                   window ? window->controller().focusWidget() : nullptr);
+        });
+        // What it was filled with acts on one editor: once the choice made in it has been
+        // carried out (after the menu hides), it goes, and no other window's menu bar offers it.
+        QObject::connect(submenu, &QMenu::aboutToHide, submenu, [submenu] {
+            QTimer::singleShot(0, submenu, [submenu] { CETextMenuController::fillSettingsMenu({}, submenu, nullptr); });
+        });
+    };
     // The code editors' commands: find in Edit, the text commands in a Text menu of their own.
-    const auto addEditorCommands = [&menu](const QString &title, const QList<CEMenuCommand> &commands) {
+    const auto addEditorCommands = [&menu, &addEditorSubmenu](const QString &title, const QList<CEMenuCommand> &commands) {
         for (const CEMenuCommand &command : commands) {
             const QString parent = command.parent.isEmpty() ? title : command.parent;
             if (command.kind == CEMenuCommand::Kind::Separator)
                 menu.addSeparator(parent);
             else if (command.kind == CEMenuCommand::Kind::Submenu)
-                menu.addSubmenu(parent, command.identifier, command.title);
+                addEditorSubmenu(menu.addSubmenu(parent, command.identifier, command.title), command.identifier);
             else
                 menu.addCommand(parent, command.identifier, command.title, command.shortcut);
         }
@@ -552,6 +570,8 @@ bool KRWindowController::validateMenuCommand(const QString &identifier, QAction 
     if (CETextMenuController::isCommand(identifier)) {
         // Only the editor that has the focus (its text, or for find its find bar).
         action->setEnabled(CETextMenuController::validate(identifier, focus));
+    } else if (CETextMenuController::isSettingsMenu(identifier)) {
+        action->setEnabled(CETextMenuController::validateSettingsMenu(identifier, focus));
     } else if (identifier == QLatin1String("importResource")) {
         action->setEnabled(!m_document.fileURL().isEmpty());
     } else if (identifier == QLatin1String("revertDocument")) {

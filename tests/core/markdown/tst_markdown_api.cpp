@@ -236,6 +236,27 @@ TEST(MarkdownParser, oneParserRendersAgainWithFreshReferences)
     md_parser_free(nullptr);
 }
 
+// "ipigcnu" and "mgbclui" have the same 32-bit hash (lower(b) + 65599 * h): each link still
+// takes the address of its own label, a label in other case is the same label, and a label of
+// the same hash that nothing defines links nowhere.
+TEST(MarkdownParser, referenceLabelsOfTheSameHashStayApart)
+{
+    EXPECT_EQ(render("[ipigcnu]: /one\n[mgbclui]: /two\n\n[a][ipigcnu], [b][mgbclui], [MGBCLUI], [IpigCnu][]\n"),
+              "<p><a href=\"/one\">a</a>, <a href=\"/two\">b</a>, <a href=\"/two\">MGBCLUI</a>, "
+              "<a href=\"/one\">IpigCnu</a></p>\n");
+    EXPECT_EQ(render("[ipigcnu]: /one\n\n[mgbclui], [x][mgbclui]\n"), "<p>[mgbclui], [x][mgbclui]</p>\n");
+    // A later definition of the same label still replaces the earlier one.
+    EXPECT_EQ(render("[mgbclui]: /two\n[ipigcnu]: /one\n[MgbClui]: /three\n\n[mgbclui], [ipigcnu]\n"),
+              "<p><a href=\"/three\">mgbclui</a>, <a href=\"/one\">ipigcnu</a></p>\n");
+    // Past the first table size: each of many labels keeps its address while the table grows.
+    std::string doc;
+    for (int i = 0; i < 100; ++i)
+        doc += "[l" + std::to_string(i) + "]: /" + std::to_string(i) + "\n";
+    doc += "[ipigcnu]: /one\n[mgbclui]: /two\n\n[ipigcnu], [mgbclui], [l42], [l99]\n";
+    EXPECT_EQ(render(doc), "<p><a href=\"/one\">ipigcnu</a>, <a href=\"/two\">mgbclui</a>, <a href=\"/42\">l42</a>, "
+                           "<a href=\"/99\">l99</a></p>\n");
+}
+
 TEST(MarkdownParser, nestingLimitIsConfigurable)
 {
     EXPECT_EQ(render("> a\n", nullptr, 2), "<blockquote>\n<p>a</p>\n</blockquote>\n");

@@ -466,6 +466,16 @@ TEST_F(ProjectOutline, CopiesDroppedFoldersWithoutFollowingLinksOrCopyingAFolder
     EXPECT_TRUE(*source->acceptDrop(list, &bundle, source->resourcesDataSourceItem(), -1));
     QCoreApplication::processEvents();
     EXPECT_EQ(KRTest::readFile(web + "/bundle/y.txt"), "y");
+    // Dropped on the outline outside its rows: into the resources, as onto RESOURCES.
+    QDir().mkpath(outside + "/loose");
+    KRTest::writeFile(outside + "/loose/z.txt", "z");
+    QMimeData loose;
+    loose.setUrls({QUrl::fromLocalFile(outside + "/loose")});
+    ASSERT_EQ(source->validateDrop(list, &loose, nullptr, -1), Qt::CopyAction);
+    EXPECT_TRUE(*source->acceptDrop(list, &loose, nullptr, 2));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(KRTest::readFile(web + "/loose/z.txt"), "z");
+    EXPECT_NE(rowOf("loose"), -1);
 
     // A folder dropped onto itself is refused with an alert, and nothing is copied.
     QMimeData itself;
@@ -491,6 +501,8 @@ TEST_F(ProjectOutline, RefusesDropsIntoAProjectThatWasNeverSaved)
     KRProjectPaneDataSource *source = other->dataSource();
     EXPECT_EQ(source->validateDrop(other->sourceList(), &files, source->resourcesDataSourceItem(), -1), Qt::IgnoreAction);
     EXPECT_FALSE(*source->acceptDrop(other->sourceList(), &files, source->resourcesDataSourceItem(), -1));
+    EXPECT_EQ(source->validateDrop(other->sourceList(), &files, nullptr, -1), Qt::IgnoreAction);
+    EXPECT_FALSE(*source->acceptDrop(other->sourceList(), &files, nullptr, -1));
 }
 
 TEST_F(ProjectOutline, LetsGoOfTheModelWhenTheWindowCloses)

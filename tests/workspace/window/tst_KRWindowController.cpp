@@ -2,6 +2,8 @@
 // routing by focus, menu validation, saving and closing.
 #include "WindowTestSupport.h"
 
+#include "../../network/support/KRTestHTTPServer.h"
+
 #include <KRWidgetTestSupport.h>
 
 #include <builder/KRRuntimeServer.h>
@@ -110,18 +112,39 @@ TEST_F(ProjectWindow, OpensOnTheStartPageOrTheFirstReadyWithItsCommands)
 }
 
 // With the check switched on and no local server, the build neither passes silently nor
-// builds without asking: "Cancel" builds nothing, "Build Anyway" builds.
+// builds without asking: "Cancel" builds nothing, "Build Anyway" builds. A server that stops a
+// check at its time limit is no absent server: the question says that the check ran out of time.
 TEST_F(ProjectWindow, BuildAsksWhenTheSyntaxCheckCannotRun)
 {
-    KRWindowController *controller = open(writePackage(QStringLiteral("Check"), kTwoPages));
+    KRWindowController *controller = open(writePackage(
+        QStringLiteral("Check"),
+        QStringLiteral("<KRPage id=\"alpha\" onshow=\"shown\"><KRContents><KRFunction id=\"shown\">var a = 1;"
+                       "</KRFunction></KRContents></KRPage>")));
     ASSERT_TRUE(controller);
     KRUserDefaults::sharedInstance().setValue(QStringLiteral("JSCheckSyntax"), true);
-    const auto previousProvider = KRRuntimeServer::setPortProvider({});
+    KRTestHTTPServer server;
+    ASSERT_TRUE(server.start());
+    server.route("/__kr_check_syntax", [](const KRTestRequest &) {
+        return KRTestResponse::text(R"({"error": "The syntax check took longer than 20 s", "timedOut": true})", 503,
+                                    "application/json");
+    });
+    const auto previousProvider = KRRuntimeServer::setPortProvider([&server] { return qint64(server.port()); });
     ScriptedAlerts alerts;
+    alerts->scriptButton(QStringLiteral("Cancel"));
+    EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
+    ASSERT_EQ(alerts->shownAlerts().size(), 1);
+    EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("Unable to perform syntax check"));
+    EXPECT_TRUE(alerts->shownAlerts().first().informativeText.startsWith(QStringLiteral("The syntax check ran out of time")))
+        << alerts->shownAlerts().first().informativeText.toStdString();
+    EXPECT_GE(server.requestCount(), 1);
+    EXPECT_EQ(status(controller), QStringLiteral("Build cancelled."));
+    alerts->clear();
 
+    KRRuntimeServer::setPortProvider({});
     alerts->scriptButton(QStringLiteral("Cancel"));
     EXPECT_FALSE(controller->buildProject(KRWindowController::FollowUp::None));
     EXPECT_EQ(alerts.messages(), QStringList{QStringLiteral("Unable to perform syntax check")});
+    EXPECT_TRUE(alerts->shownAlerts().first().informativeText.contains(QStringLiteral("local server is not available")));
     EXPECT_TRUE(controller->builtProjectIndex().isEmpty());
     EXPECT_EQ(status(controller), QStringLiteral("Build cancelled."));
 
