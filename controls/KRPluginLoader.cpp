@@ -2,6 +2,7 @@
 
 #include "KRPlugin.h"
 
+#include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <model/KRClassRegistry.h>
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QSet>
 
 namespace {
@@ -104,14 +104,15 @@ void KRPluginLoader::loadPlugin(const QString &bundlePath)
         problem(bundleName, QStringLiteral("krplugin.json cannot be read"));
         return;
     }
-    QJsonParseError error;
-    const QJsonDocument json = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError) {
-        problem(bundleName, QStringLiteral("krplugin.json is not valid JSON (%1 at offset %2)")
-                                .arg(error.errorString())
-                                .arg(error.offset));
+    const KRResult<QJsonDocument> read = KRJSONSerialization::readDocument(file.readAll());
+    if (!read) {
+        const QString reason = read.error().userInfo().value(QStringLiteral("reason")).toString();
+        problem(bundleName, read.error().userInfo().contains(QStringLiteral("depth"))
+                                ? QStringLiteral("krplugin.json is refused: %1").arg(reason)
+                                : QStringLiteral("krplugin.json is not valid JSON (%1)").arg(reason));
         return;
     }
+    const QJsonDocument &json = read.value();
     const QVariant classes = json.object().toVariantMap().value(QStringLiteral("classes"));
     if (!json.isObject() || classes.typeId() != QMetaType::QVariantList)
         return;
