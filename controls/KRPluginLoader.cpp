@@ -2,6 +2,7 @@
 
 #include "KRPlugin.h"
 
+#include <core/KRFileManagerAdditions.h>
 #include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
@@ -11,7 +12,6 @@
 #include <platform/foundation/KRPaths.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -96,15 +96,17 @@ void KRPluginLoader::loadPluginsInDirectory(const QString &directory)
 
 void KRPluginLoader::loadPlugin(const QString &bundlePath)
 {
-    QFile file(QStringLiteral("%1/krplugin.json").arg(bundlePath));
-    if (!file.exists())
+    const QString manifest = QStringLiteral("%1/krplugin.json").arg(bundlePath);
+    if (!QFileInfo(manifest).exists())
         return;
     const QString bundleName = QFileInfo(bundlePath).fileName();
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem(bundleName, QStringLiteral("krplugin.json cannot be read"));
+    // A regular file of a text's size, read whole.
+    const KRResult<QByteArray> bytes = KRFileManager::readPackageFile(manifest);
+    if (!bytes) {
+        problem(bundleName, QStringLiteral("krplugin.json cannot be read: %1").arg(bytes.error().message()));
         return;
     }
-    const KRResult<QJsonDocument> read = KRJSONSerialization::readDocument(file.readAll());
+    const KRResult<QJsonDocument> read = KRJSONSerialization::readDocument(bytes.value());
     if (!read) {
         const QString reason = read.error().userInfo().value(QStringLiteral("reason")).toString();
         problem(bundleName, read.error().userInfo().contains(QStringLiteral("depth"))
