@@ -713,9 +713,10 @@ KRResult<void> KRModelAdapter::checkJSONValueDepth(const KRXMLNode &element)
         const int depth = within.error().userInfo().value(QStringLiteral("depth")).toInt();
         const QString id = object.attribute(QStringLiteral("id"));
         const QString name = id.size() > 60 ? id.left(59) + QChar(0x2026) : id;
-        const QString reason = QStringLiteral("line %1: the value \u201C%2\u201D of the %3 \u201C%4\u201D %5")
+        const QString owner = name.isEmpty() ? object.name() : QStringLiteral("%1 \u201C%2\u201D").arg(object.name(), name);
+        const QString reason = QStringLiteral("line %1: the value \u201C%2\u201D of the %3 %4")
                                    .arg(object.lineNumber())
-                                   .arg(property, object.name(), name, KRJSONSerialization::tooDeepReason(depth));
+                                   .arg(property, owner, KRJSONSerialization::tooDeepReason(depth));
         return KRError(KRJSONSerialization::errorDomain, 2, reason,
                        {{QStringLiteral("line"), object.lineNumber()}, {QStringLiteral("property"), property},
                         {QStringLiteral("depth"), depth}, {QStringLiteral("refused"), true}});
@@ -724,7 +725,13 @@ KRResult<void> KRModelAdapter::checkJSONValueDepth(const KRXMLNode &element)
     QList<KRXMLNode> pending{element};
     while (!pending.isEmpty()) {
         const KRXMLNode object = pending.takeLast();
-        if (registry.classNamed(object.name())) {
+        if (object.name() == QLatin1String("KRProject")) {
+            // The project's settings, no object: its include lists are JSON arrays of names.
+            for (const QString &key : {QStringLiteral("javascriptIncludes"), QStringLiteral("cssIncludes")}) {
+                if (std::optional<KRError> refused = refusal(object, key, object.attribute(key)))
+                    return *refused;
+            }
+        } else if (registry.classNamed(object.name())) {
             for (const KRPropertyDescriptor &descriptor : *registry.descriptorTablePointer(object.name())) {
                 const bool items = descriptor.hasOption(KRAdapterOptionJSONValue);
                 if (!items && !descriptor.hasOption(KRAdapterOptionPerDevice))

@@ -62,8 +62,9 @@ public:
     // False when adapters of the descriptor never have an initialiser.
     static bool mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor);
     // Refuses objects (the element and those below it, as a project, a page or a paste holds
-    // them) with a value read as JSON, item lists and per-device values, nested deeper than JSON
-    // may be: the error names the line, the object, the property and the depth.
+    // them) with a value read as JSON, item lists and per-device values (and the project's
+    // include lists), nested deeper than JSON may be: the error names the line, the object, the
+    // property and the depth.
     static KRResult<void> checkJSONValueDepth(const KRXMLNode &element);
 
     // The attribute text, the attribute created empty when missing.

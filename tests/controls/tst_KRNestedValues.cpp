@@ -112,8 +112,9 @@ TEST(KRNestedValues, EveryReaderRefusesOrBoundsAHundredThousandLevels)
         EXPECT_TRUE(types.error().message().contains(deepLevels)) << text(types.error().message());
     }
 
-    // A project whose list items, bar items or per-device value nest that deep is refused as its
-    // file is read, before a window is made, naming the line, the object, the value and the depth.
+    // A project whose list items, bar items, per-device value or include list nest that deep is
+    // refused as its file is read, before a window is made, naming the line, the object, the
+    // value and the depth.
     {
         const QString deep = QString::fromLatin1(deepJSON);
         const struct
@@ -127,9 +128,12 @@ TEST(KRNestedValues, EveryReaderRefusesOrBoundsAHundredThousandLevels)
              QStringLiteral("line 4: the value \u201CnavbarItems\u201D of the JQMHeaderToolbar \u201Cbar\u201D nests")},
             {QStringLiteral("<KRLabel id=\"label\" top='%1'/>").arg(nested(kDeep, "{\"a\":", "1", "}")),
              QStringLiteral("line 4: the value \u201Ctop\u201D of the KRLabel \u201Clabel\u201D nests")},
+            {QString(), QStringLiteral("line 3: the value \u201CcssIncludes\u201D of the KRProject nests")},
         };
+        const QByteArray includes = pageXML(QString()).replace(
+            "<KRProject/>", "<KRProject cssIncludes=\"" + deepJSON + "\"/>");
         for (const auto &project : projects) {
-            const KRError error = openingError(pageXML(project.contents));
+            const KRError error = openingError(project.contents.isNull() ? includes : pageXML(project.contents));
             EXPECT_TRUE(error.message().startsWith(QStringLiteral("The file \""))) << text(error.message());
             EXPECT_TRUE(error.message().contains(QStringLiteral("project.xml\" is refused: ") + project.named))
                 << text(error.message());
