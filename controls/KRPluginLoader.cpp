@@ -2,6 +2,8 @@
 
 #include "KRPlugin.h"
 
+#include <core/KRFileManagerAdditions.h>
+#include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <model/KRClassRegistry.h>
@@ -10,11 +12,9 @@
 #include <platform/foundation/KRPaths.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QSet>
 
 namespace {
@@ -96,22 +96,25 @@ void KRPluginLoader::loadPluginsInDirectory(const QString &directory)
 
 void KRPluginLoader::loadPlugin(const QString &bundlePath)
 {
-    QFile file(QStringLiteral("%1/krplugin.json").arg(bundlePath));
-    if (!file.exists())
+    const QString manifest = QStringLiteral("%1/krplugin.json").arg(bundlePath);
+    if (!QFileInfo(manifest).exists())
         return;
     const QString bundleName = QFileInfo(bundlePath).fileName();
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem(bundleName, QStringLiteral("krplugin.json cannot be read"));
+    // A regular file of a text's size, read whole.
+    const KRResult<QByteArray> bytes = KRFileManager::readPackageFile(manifest);
+    if (!bytes) {
+        problem(bundleName, QStringLiteral("krplugin.json cannot be read: %1").arg(bytes.error().message()));
         return;
     }
-    QJsonParseError error;
-    const QJsonDocument json = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError) {
-        problem(bundleName, QStringLiteral("krplugin.json is not valid JSON (%1 at offset %2)")
-                                .arg(error.errorString())
-                                .arg(error.offset));
+    const KRResult<QJsonDocument> read = KRJSONSerialization::readDocument(bytes.value());
+    if (!read) {
+        const QString reason = read.error().userInfo().value(QStringLiteral("reason")).toString();
+        problem(bundleName, read.error().userInfo().contains(QStringLiteral("depth"))
+                                ? QStringLiteral("krplugin.json is refused: %1").arg(reason)
+                                : QStringLiteral("krplugin.json is not valid JSON (%1)").arg(reason));
         return;
     }
+    const QJsonDocument &json = read.value();
     const QVariant classes = json.object().toVariantMap().value(QStringLiteral("classes"));
     if (!json.isObject() || classes.typeId() != QMetaType::QVariantList)
         return;

@@ -4,6 +4,7 @@
 
 #include <QVariantHash>
 #include <algorithm>
+#include <limits>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -34,14 +35,57 @@ int nestingDepth(std::string_view text, int stopPast)
     return deepest;
 }
 
-std::optional<nlohmann::ordered_json> parse(std::string_view text)
+QString tooDeepReason(int depth)
 {
-    if (nestingDepth(text) > MaximumDepth)
-        return std::nullopt;
+    return QStringLiteral("nests arrays and objects %1 levels deep, and JSON may nest them at most %2 levels deep")
+        .arg(depth)
+        .arg(MaximumDepth);
+}
+
+// The depth named is the text's own: counting on past the bound costs one more pass of the
+// text only when it is refused.
+KRResult<void> checkDepth(std::string_view text)
+{
+    if (nestingDepth(text) <= MaximumDepth)
+        return {};
+    const int depth = nestingDepth(text, std::numeric_limits<int>::max());
+    const QString reason = QStringLiteral("it ") + tooDeepReason(depth);
+    return KRError(errorDomain, 2, QStringLiteral("The JSON text is refused: %1.").arg(reason),
+                   {{QStringLiteral("depth"), depth}, {QStringLiteral("refused"), true}, {QStringLiteral("reason"), reason}});
+}
+
+KRResult<nlohmann::ordered_json> read(std::string_view text)
+{
+    if (KRResult<void> within = checkDepth(text); !within)
+        return within.error();
+    // Without exceptions: per-device values are read this way, and most of them are no JSON.
     nlohmann::ordered_json json = nlohmann::ordered_json::parse(text, nullptr, false);
     if (json.is_discarded())
-        return std::nullopt;
+        return KRError(errorDomain, 3, QStringLiteral("The text is not valid JSON."),
+                       {{QStringLiteral("reason"), QStringLiteral("not valid JSON")}});
     return json;
+}
+
+KRResult<QJsonDocument> readDocument(const QByteArray &text)
+{
+    if (KRResult<void> within = checkDepth(std::string_view(text.constData(), std::size_t(text.size()))); !within)
+        return within.error();
+    QJsonParseError error;
+    QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        const QString reason = QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset);
+        return KRError(errorDomain, 3, QStringLiteral("The text is not valid JSON: %1.").arg(reason),
+                       {{QStringLiteral("reason"), reason}});
+    }
+    return document;
+}
+
+std::optional<nlohmann::ordered_json> parse(std::string_view text)
+{
+    KRResult<nlohmann::ordered_json> json = read(text);
+    if (!json)
+        return std::nullopt;
+    return std::move(json).value();
 }
 
 KRResult<QString> UTF8StringWithJSONObject(const nlohmann::ordered_json &object, int options)

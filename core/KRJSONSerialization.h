@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <QByteArray>
+#include <QJsonDocument>
 #include <QString>
 #include <QVariant>
 
@@ -33,8 +35,24 @@ inline constexpr int MaximumDepth = 512;
 // The depth of the deepest array or object in the JSON text (0 for a scalar), counted
 // outside strings, in one pass that stops at the first level past `stopPast`.
 int nestingDepth(std::string_view text, int stopPast = MaximumDepth);
-// The value of the JSON text; nullopt when the text is no JSON or nests deeper than
-// MaximumDepth.
+// Every reader of JSON text that comes from outside (a project's item lists and per-device
+// values, a paste, a plug-in manifest, a service's reply, a helper program's answer) goes
+// through read or readDocument: text nested deeper than MaximumDepth is refused before any
+// tree is built, since building, copying and freeing a tree each go once down every level.
+//
+// The value of the JSON text, or an error: one naming the depth (userInfo "depth" and
+// "refused") for text nested deeper than MaximumDepth, another for text that is no JSON; both
+// with a "reason" to quote.
+KRResult<nlohmann::ordered_json> read(std::string_view text);
+// The same as a Qt document, for the readers that walk QJsonValues.
+KRResult<QJsonDocument> readDocument(const QByteArray &text);
+// Nothing for text nested no deeper than MaximumDepth, else the error read gives for it. One
+// pass of the text, and no tree: for those who only hold the text.
+KRResult<void> checkDepth(std::string_view text);
+// Why text nested `depth` levels deep is refused: "nests arrays and objects 600 levels deep,
+// and JSON may nest them at most 512 levels deep".
+QString tooDeepReason(int depth);
+// The value of the JSON text; nullopt where read gives an error.
 std::optional<nlohmann::ordered_json> parse(std::string_view text);
 
 // The JSON value of a QVariant as above; an error for a value of an unsupported type.

@@ -1,5 +1,6 @@
 #include <core/KRNodeRunner.h>
 
+#include <core/KRJSONSerialization.h>
 #include <core/KRRunLogger.h>
 #include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QPointer>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -508,14 +508,13 @@ void KRNodeRunner::handleHandshake(QString &text)
                           .arg(QStringLiteral("unexpected text before the port object")));
         return;
     }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(m_stdoutString.left(close + 1).toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+    const KRResult<QJsonDocument> read = KRJSONSerialization::readDocument(m_stdoutString.left(close + 1).toUtf8());
+    if (!read || !read.value().isObject()) {
         failHandshake(QStringLiteral("Error reading port number from local server: %1")
-                          .arg(error.error != QJsonParseError::NoError ? error.errorString()
-                                                                        : QStringLiteral("not an object")));
+                          .arg(!read ? read.error().message() : QStringLiteral("not an object")));
         return;
     }
+    const QJsonDocument &document = read.value();
     const QJsonValue port = document.object().value(QStringLiteral("port"));
     if (!port.isDouble()) {
         failHandshake(QStringLiteral("Error reading port number from local server, no port key"));

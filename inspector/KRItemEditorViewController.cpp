@@ -1,6 +1,7 @@
 #include "KRItemEditorViewController.h"
 #include "KRPropertyEditorItemViewController.h"
 
+#include <core/KRJSONSerialization.h>
 #include <ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <model/KRObject.h>
@@ -291,10 +292,10 @@ void KRItemEditorViewController::readItems()
     if (!o)
         return;
     // Text that is not a JSON array gives an empty list; the next save replaces it.
-    const QJsonDocument document = QJsonDocument::fromJson(o->value(m_key).toUtf8());
-    if (!document.isArray())
+    const KRResult<QJsonDocument> document = KRJSONSerialization::readDocument(o->value(m_key).toUtf8());
+    if (!document || !document.value().isArray())
         return;
-    for (const QJsonValue &value : document.array())
+    for (const QJsonValue &value : document.value().array())
         m_items.append(value.toObject().toVariantMap());
 }
 

@@ -4,6 +4,7 @@
 #include <core/KRRunLogger.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRDocumentWindowController.h>
+#include <model/KRModelAdapter.h>
 #include <model/KRProject.h>
 #include <model/KRProjectBase.h>
 #include <model/KRWebFolder.h>
@@ -194,6 +195,10 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     if (root.firstElementForXPath(QStringLiteral("//KRProject")).isNull()
         || root.firstElementForXPath(QStringLiteral("//KRPages")).isNull())
         return KRError(ProjectErrorDomain, NotAProjectCode, QStringLiteral("The project file has no project settings or no pages."));
+    // So is a value read as a JSON tree (list items) nested deeper than JSON may be, as elements are.
+    if (KRResult<void> within = KRModelAdapter::checkJSONValueDepth(root); !within)
+        return KRError(ProjectErrorDomain, 1, QStringLiteral("The file \"%1\" is refused: %2.").arg(path, within.error().message()),
+                       within.error().userInfo());
     const QString version = root.attribute(QStringLiteral("appVersion"));
     if (!isSupportedVersion(version)) {
         KRAlert alert;

@@ -1,5 +1,6 @@
 #include "KREditableResourceTypes.h"
 
+#include <core/KRJSONSerialization.h>
 #include <core/KRRunLogger.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRResources.h>
@@ -8,27 +9,25 @@
 
 #include <nlohmann/json.hpp>
 
-static QString fromJson(const nlohmann::json &value)
+static QString fromJson(const nlohmann::ordered_json &value)
 {
     return QString::fromStdString(value.get<std::string>());
 }
 
 KRResult<KREditableResourceTypes> KREditableResourceTypes::loadFromData(const QByteArray &json)
 {
-    nlohmann::json root;
-    try {
-        root = nlohmann::json::parse(json.constBegin(), json.constEnd());
-    } catch (const nlohmann::json::exception &e) {
+    KRResult<nlohmann::ordered_json> read =
+        KRJSONSerialization::read(std::string_view(json.constData(), std::size_t(json.size())));
+    if (!read)
         return KRError(QString::fromLatin1(ErrorDomain), 1,
-                       QStringLiteral("The table of editable resource types is not valid JSON: %1")
-                           .arg(QString::fromUtf8(e.what())));
-    }
+                       QStringLiteral("The table of editable resource types is not read: %1").arg(read.error().message()));
+    const nlohmann::ordered_json root = std::move(read).value();
 
     KREditableResourceTypes table;
     if (!root.is_array())
         return table;
     int index = 0;
-    for (const nlohmann::json &entry : root) {
+    for (const nlohmann::ordered_json &entry : root) {
         const auto skip = [index](const char *reason) {
             KR_LOG(QStringLiteral("Skipping editable resource type %1 due to %2")
                        .arg(index)
@@ -45,7 +44,7 @@ KRResult<KREditableResourceTypes> KREditableResourceTypes::loadFromData(const QB
             continue;
         }
         KREditableResourceType type;
-        for (const nlohmann::json &extension : *extensions) {
+        for (const nlohmann::ordered_json &extension : *extensions) {
             if (extension.is_string())
                 type.extensions.append(fromJson(extension));
         }

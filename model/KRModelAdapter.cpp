@@ -2,6 +2,7 @@
 
 #include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
+#include <model/KRClassRegistry.h>
 #include <model/KRFunction.h>
 #include <model/KRModelAdapterDOMWriter.h>
 #include <model/KRObject.h>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -694,6 +696,60 @@ QString KRModelAdapter::xmlValue()
     if (!descriptor().hasOption(KRAdapterOptionPerDevice) || !text.startsWith(QLatin1Char('{')))
         return text;
     return perDeviceValue(text);
+}
+
+KRResult<void> KRModelAdapter::checkJSONValueDepth(const KRXMLNode &element)
+{
+    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    // Only text that opens with a bracket can nest at all: the others are passed by one look.
+    const auto refusal = [](const KRXMLNode &object, const QString &property, const QString &text) -> std::optional<KRError> {
+        const QString trimmed = text.trimmed();
+        if (!trimmed.startsWith(QLatin1Char('[')) && !trimmed.startsWith(QLatin1Char('{')))
+            return std::nullopt;
+        const QByteArray utf8 = trimmed.toUtf8();
+        const KRResult<void> within = KRJSONSerialization::checkDepth(std::string_view(utf8.constData(), std::size_t(utf8.size())));
+        if (within)
+            return std::nullopt;
+        const int depth = within.error().userInfo().value(QStringLiteral("depth")).toInt();
+        const QString id = object.attribute(QStringLiteral("id"));
+        const QString name = id.size() > 60 ? id.left(59) + QChar(0x2026) : id;
+        const QString owner = name.isEmpty() ? object.name() : QStringLiteral("%1 \u201C%2\u201D").arg(object.name(), name);
+        const QString reason = QStringLiteral("line %1: the value \u201C%2\u201D of the %3 %4")
+                                   .arg(object.lineNumber())
+                                   .arg(property, owner, KRJSONSerialization::tooDeepReason(depth));
+        return KRError(KRJSONSerialization::errorDomain, 2, reason,
+                       {{QStringLiteral("line"), object.lineNumber()}, {QStringLiteral("property"), property},
+                        {QStringLiteral("depth"), depth}, {QStringLiteral("refused"), true}});
+    };
+    // A document nests its elements no deeper than it may be read: the stack stays small.
+    QList<KRXMLNode> pending{element};
+    while (!pending.isEmpty()) {
+        const KRXMLNode object = pending.takeLast();
+        if (object.name() == QLatin1String("KRProject")) {
+            // The project's settings, no object: its include lists are JSON arrays of names.
+            for (const QString &key : {QStringLiteral("javascriptIncludes"), QStringLiteral("cssIncludes")}) {
+                if (std::optional<KRError> refused = refusal(object, key, object.attribute(key)))
+                    return *refused;
+            }
+        } else if (registry.classNamed(object.name())) {
+            for (const KRPropertyDescriptor &descriptor : *registry.descriptorTablePointer(object.name())) {
+                const bool items = descriptor.hasOption(KRAdapterOptionJSONValue);
+                if (!items && !descriptor.hasOption(KRAdapterOptionPerDevice))
+                    continue;
+                // Per-device values are kept in attributes; item lists in either.
+                const bool ownTextValue = descriptor.hasOption(KRAdapterOptionXMLText);
+                if (!items && (ownTextValue || descriptor.hasOption(KRAdapterOptionXMLChildElement)))
+                    continue;
+                const QString text = ownTextValue ? ownText(object) : object.attribute(descriptor.propertyName());
+                if (std::optional<KRError> refused = refusal(object, descriptor.propertyName(), text))
+                    return *refused;
+            }
+        }
+        const QList<KRXMLNode> below = object.elements();
+        for (auto it = below.crbegin(); it != below.crend(); ++it)
+            pending.append(*it);
+    }
+    return {};
 }
 
 // Apart from xmlValue, which every adapter of every object runs through on enabling: the

@@ -2,6 +2,7 @@
 
 #include <core/KRXMLNode.h>
 #include <model/KRPropertyDescriptor.h>
+#include <platform/foundation/KRError.h>
 #include <platform/foundation/KRObservationToken.h>
 
 #include <QString>
@@ -60,6 +61,11 @@ public:
     bool writeJSPropertyInit(DOMTextWriter &out, QStringView prefix, const QString *pageID) const;
     // False when adapters of the descriptor never have an initialiser.
     static bool mayHaveJSPropertyInit(const KRPropertyDescriptor &descriptor);
+    // Refuses objects (the element and those below it, as a project, a page or a paste holds
+    // them) with a value read as JSON, item lists and per-device values (and the project's
+    // include lists), nested deeper than JSON may be: the error names the line, the object, the
+    // property and the depth.
+    static KRResult<void> checkJSONValueDepth(const KRXMLNode &element);
 
     // The attribute text, the attribute created empty when missing.
     QString xmlAttributeValue();

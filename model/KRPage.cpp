@@ -1,6 +1,7 @@
 #include "KRPage.h"
 
 #include <core/GCDispatch.h>
+#include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <core/KRXMLDocument.h>
@@ -854,11 +855,10 @@ namespace {
 // The JSON item list with every "gotoPage" of the old id changed; null when none was.
 QString krPageRenamedItems(const QString &text, const QString &oldID, const QString &newID)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
+    const KRResult<QJsonDocument> document = KRJSONSerialization::readDocument(text.toUtf8());
+    if (!document || !document.value().isArray())
         return QString();
-    QJsonArray items = document.array();
+    QJsonArray items = document.value().array();
     bool changed = false;
     for (qsizetype i = 0; i < items.size(); ++i) {
         QJsonObject item = items.at(i).toObject();
@@ -1598,6 +1598,12 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     }
     if (elements.isEmpty())
         return {};
+    for (const KRXMLNode &element : elements) {
+        if (KRResult<void> within = KRModelAdapter::checkJSONValueDepth(element); !within) {
+            refuseTooDeep(within.error().message());
+            return {};
+        }
+    }
     // The copies land in the page's contents: the project they make is read back only if it
     // nests no deeper than a document may.
     const int room = KRXMLDocument::MaximumDepth - depthOf(contentsElement());

@@ -1,5 +1,7 @@
 #include "KRPageLinks.h"
 
+#include <core/KRJSONSerialization.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,11 +21,10 @@ QStringList krItemTargets(const QString &text)
     QStringList targets;
     if (!text.trimmed().startsWith(QLatin1Char('[')))
         return targets;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
+    const KRResult<QJsonDocument> document = KRJSONSerialization::readDocument(text.toUtf8());
+    if (!document || !document.value().isArray())
         return targets;
-    for (const QJsonValue &item : document.array()) {
+    for (const QJsonValue &item : document.value().array()) {
         const QJsonValue target = item.toObject().value(QStringLiteral("gotoPage"));
         if (target.isString())
             targets.append(target.toString());

@@ -1,6 +1,7 @@
 #include "KRProject.h"
 
 #include <core/KRFileManagerAdditions.h>
+#include <core/KRJSONSerialization.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
 #include <model/KRFunction.h>
@@ -578,11 +579,10 @@ QStringList KRProject::includeList(const QString &key) const
     const QString text = projectSettingForKey(key);
     QStringList list;
     if (!text.isEmpty()) {
-        QJsonParseError error;
-        const QJsonDocument json = QJsonDocument::fromJson(text.toUtf8(), &error);
-        if (error.error != QJsonParseError::NoError || !json.isArray())
+        const KRResult<QJsonDocument> json = KRJSONSerialization::readDocument(text.toUtf8());
+        if (!json || !json.value().isArray())
             return {}; // unparsable: read again next time
-        for (const QJsonValue &entry : json.array())
+        for (const QJsonValue &entry : json.value().array())
             list.append(entry.toString());
     }
     m_includeCache.insert(key, list);

@@ -34,6 +34,7 @@ enum KRAdapterOption : std::uint32_t {
     KRAdapterOptionCSSImportant = 0x200000,
     KRAdapterOptionJSCustom = 0x400000,
     KRAdapterOptionFunctionReference = 0x800000,
+    KRAdapterOptionJSONValue = 0x1000000, // JSON text read as a tree (item lists)
     KRAdapterOptionPerDevice = 0x2000000,
     KRAdapterOptionEvent = 0x4000000,
     KRAdapterOptionPagePrefixedID = 0x8000000,

@@ -1,5 +1,6 @@
 #include "KRUserDeviceInformation.h"
 
+#include <core/KRJSONSerialization.h>
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
@@ -37,8 +38,10 @@ KRUserDeviceInformation::storedDevices(const KRUserDefaults &defaults)
     const QString text = defaults.stringValue(UserDevicesKey);
     if (text.isEmpty())
         return devices;
-    const QJsonDocument json = QJsonDocument::fromJson(text.toUtf8());
-    for (const QJsonValue &entry : json.array()) {
+    const KRResult<QJsonDocument> json = KRJSONSerialization::readDocument(text.toUtf8());
+    if (!json)
+        return devices;
+    for (const QJsonValue &entry : json.value().array()) {
         const QJsonObject object = entry.toObject();
         const QString id = object.value(QStringLiteral("deviceID")).toString();
         if (id.isEmpty())

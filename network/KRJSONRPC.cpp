@@ -1,5 +1,6 @@
 #include "KRJSONRPC.h"
 
+#include <core/KRJSONSerialization.h>
 #include <core/KRPasswordValueTransformer.h>
 #include <core/KRRunLogger.h>
 #include <network/NetHTTPRequest.h>
@@ -8,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QHash>
-#include <QJsonParseError>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -215,11 +215,10 @@ void KRJSONRPC::deliver(const std::shared_ptr<NetHTTPRequest> &request, const Bl
         const bool utf8 = charset.isEmpty() || charset.compare(QLatin1String("utf-8"), Qt::CaseInsensitive) == 0
                           || charset.compare(QLatin1String("utf8"), Qt::CaseInsensitive) == 0;
         const QByteArray bytes = utf8 ? data : request->responseString().toUtf8();
-        QJsonParseError parseError;
-        reply = QJsonDocument::fromJson(bytes, &parseError);
-        if (parseError.error != QJsonParseError::NoError || !(reply.isObject() || reply.isArray())) {
-            const QString text = parseError.error != QJsonParseError::NoError ? parseError.errorString()
-                                                                              : QStringLiteral("the reply is not an object or an array");
+        const KRResult<QJsonDocument> read = KRJSONSerialization::readDocument(bytes);
+        reply = read ? read.value() : QJsonDocument();
+        if (!read || !(reply.isObject() || reply.isArray())) {
+            const QString text = !read ? read.error().message() : QStringLiteral("the reply is not an object or an array");
             error = KRError(QStringLiteral("KRJSONRPCErrorDomain"), 3840,
                             QStringLiteral("The reply could not be read as JSON: %1").arg(text));
             KR_LOG(QStringLiteral("JSONRPC responseString: %1").arg(QString::fromUtf8(bytes)));

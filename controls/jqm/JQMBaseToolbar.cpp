@@ -1,6 +1,7 @@
 #include "JQMBaseToolbar.h"
 
 #include <controls/jqm/JQMMarkup.h>
+#include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
 #include <core/KRRunLogger.h>
 #include <model/KRFunction.h>
@@ -39,9 +40,12 @@ Items parse(const QString &text)
         if (!parsed.text.isNull() && parsed.text == text)
             return parsed.items;
     }
-    Items json = Items::parse(text.toStdString(), nullptr, false);
-    if (!json.is_array())
-        json = Items::array();
+    // Nested no deeper than JSON may be: a project or a paste holding deeper items is refused
+    // where it is read (KRModelAdapter::checkJSONValueDepth); deeper items typed in are none.
+    KRResult<Items> read = KRJSONSerialization::read(text.toStdString());
+    Items json = read && read.value().is_array() ? std::move(read).value() : Items::array();
+    if (!read && read.error().userInfo().contains(QStringLiteral("depth")))
+        KR_LOG(QStringLiteral("An item list is read as empty: %1").arg(read.error().message()));
     Parsed &slot = kept[next];
     next = (next + 1) % kKept;
     slot.text = text;
@@ -235,7 +239,7 @@ KRObjectClass JQMBaseToolbar::objectClass()
         krDescriptor("title", nullptr, nullptr, rebuild),
         krDescriptor("theme", nullptr, nullptr, rebuild),
         krDescriptor("position", nullptr, nullptr, rebuild),
-        krDescriptor("navbarItems", nullptr, nullptr, KRAdapterOptionJSCustom | rebuild),
+        krDescriptor("navbarItems", nullptr, nullptr, KRAdapterOptionJSCustom | KRAdapterOptionJSONValue | rebuild),
         krDescriptor("navbarIconpos", nullptr, nullptr, js | rebuild),
         krDescriptor("navbarOnClick", nullptr, nullptr, handler),
         krDescriptor("leftButtonIcon", nullptr, nullptr, rebuild),

@@ -20,7 +20,8 @@ KRObjectClass JQMListView::objectClass()
     c.descriptors = {
         krDescriptor("icon", nullptr, nullptr, KRAdapterOptionJSString | rebuild),
         krDescriptor("inset", nullptr, nullptr, rebuild),
-        krDescriptor("items", nullptr, nullptr, KRAdapterOptionXMLText | KRAdapterOptionJSCustom | rebuild),
+        krDescriptor("items", nullptr, nullptr,
+                     KRAdapterOptionXMLText | KRAdapterOptionJSCustom | KRAdapterOptionJSONValue | rebuild),
         krDescriptor("wordwrap", nullptr, nullptr, KRAdapterOptionJSBoolean | rebuild),
         krDescriptor("gotoPageTransition", nullptr, nullptr, KRAdapterOptionJSString),
         krDescriptor("theme", nullptr, nullptr, rebuild),

@@ -2,8 +2,11 @@
 """The page's own editors: a list view's items edited in their table (a theme and a new event
 handler chosen in pop-up cells take effect the moment they are chosen), a box's content switched
 from Markdown to HTML and the switch undone by its name from the Edit menu, and the page listed
-first, with its own icon, in the object browser and the inspector's header pop-up."""
+first, with its own icon, in the object browser and the inspector's header pop-up. A project
+whose list items nest a hundred thousand levels deep, opened from the File menu, is refused with
+a message while the open window keeps its unsaved work."""
 
+import os
 import re
 import sys
 
@@ -11,6 +14,9 @@ import krdesktop as kd
 
 LIST_AT = (20, 60)
 DIV_AT = (40, 330)
+UNSAVED_LABEL_AT = (200, 250)
+DEEP_ITEMS = "DeepItems"
+ITEMS_DEPTH = 100000
 
 
 def new_project(desktop, name):
@@ -185,11 +191,71 @@ def page_heads_the_object_lists(desktop, window):
     desktop.input.key("Escape")
 
 
+def deep_items_project(desktop):
+    """A package whose list view holds items nested ITEMS_DEPTH arrays deep (200 KB of JSON in
+    a well-formed project.xml)."""
+    folder = os.path.join(desktop.home, "Documents", DEEP_ITEMS + ".krproj")
+    os.makedirs(os.path.join(folder, "kr-web"))
+    items = "[" * ITEMS_DEPTH + "]" * ITEMS_DEPTH
+    with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<KRProjectDocument appVersion="0.1.0">'
+                '<KRProject JQMVersion="1.4" designTarget="iPhone" startPage="page1"/><KRPages>'
+                '<KRPage id="page1" title="Page 1"><KRContents>\n'
+                f'<JQMListView id="deeplist" top="20" left="20" width="280">{items}</JQMListView>\n'
+                '</KRContents></KRPage></KRPages></KRProjectDocument>\n')
+    return folder
+
+
+def deep_items_refused_and_unsaved_work_kept(desktop, window):
+    """File > Open... on a project whose list items nest 100,000 levels deep: the project is
+    refused with a message naming the list, its items and their depth, the application goes on,
+    and the open window keeps the label dropped on its page and not saved."""
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    surface = kd.design_surface(desktop, window)
+    kd.drag_from_palette(desktop, window, surface, "KRLabel", *UNSAVED_LABEL_AT)
+    kd.wait_inspected(desktop, window, "label1", "the dropped label in the inspector")
+    kd.wait_until(lambda: kd.box_at(surface, *UNSAVED_LABEL_AT), "the dropped label on the design surface")
+    desktop.screenshot("unsaved-label-before-deep-items")
+
+    deep_items_project(desktop)
+    # File > Open... chooses a folder: a click on the package in the list names it, and the
+    # dialog's button opens it (typed, its name would bring up the completion list instead).
+    desktop.menu(window, "File", "Open…")
+    dialog = desktop.window("Open")
+    package = DEEP_ITEMS + ".krproj"
+    desktop.click(desktop.wait_for(dialog, "table cell", package, "the deep project in the dialog's list"))
+    field = desktop.wait_for(dialog, "text", re.compile(r"^(File name|Directory):$"), "the dialog's name field")
+    kd.wait_until(lambda: field.text() == package, "the clicked package named in the dialog")
+    desktop.click(desktop.wait_for(dialog, "push button", re.compile(r"^(Choose|Open)$"), "the dialog's Choose button"))
+    refused = f"The project \u201c{DEEP_ITEMS}.krproj\u201d could not be opened."
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, refused), "the message that the deep project is refused",
+                          kd.LAUNCH_TIMEOUT)
+    text = " ".join(n.name for n in alert.find_all("label"))
+    desktop.screenshot("deep-items-refused")
+    for expected in ("\u201citems\u201d", "JQMListView \u201cdeeplist\u201d", f"{ITEMS_DEPTH} levels deep",
+                     "at most 512 levels deep"):
+        kd.check(expected in text, f"the message does not say {expected!r}: {text!r}")
+    desktop.activate_if_needed(alert)
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the message's OK button"))
+    kd.wait_until(lambda: kd.alert_saying(desktop, refused) is None, "the message to close")
+
+    kd.check(desktop.app_running(), "the application ended on the deep list items")
+    kd.check(not any(title == DEEP_ITEMS for _, title in desktop.managed_windows()),
+             "a window opened for the project of deep list items")
+    window = kd.project_window(desktop, "Items")
+    desktop.bring_to_front(window)
+    surface = kd.design_surface(desktop, window)
+    kd.check(kd.box_at(surface, *UNSAVED_LABEL_AT) is not None, "the unsaved label left the open window")
+    kd.wait_inspected(desktop, window, "label1", "the unsaved label still inspected")
+    desktop.screenshot("unsaved-label-kept")
+
+
 def item_editors_and_content(desktop):
     window, folder, surface = new_project(desktop, "Items")
     list_items_take_choices_at_once(desktop, window, folder, surface)
     content_mode_change_is_undone_by_name(desktop, window, folder, surface)
     page_heads_the_object_lists(desktop, window)
+    deep_items_refused_and_unsaved_work_kept(desktop, window)
 
 
 if __name__ == "__main__":
