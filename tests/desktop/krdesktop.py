@@ -1565,14 +1565,6 @@ def top_of(node):
         node = parent
 
 
-def alert_saying(desktop, text):
-    """The top-level window (a message) with a label that holds text; None when none shows."""
-    for window in desktop.windows():
-        if window.find("label", predicate=lambda n: text in n.name):
-            return window
-    return None
-
-
 def labels_of(node):
     """The names of the labels a control is labelled by, as a screen reader reads them."""
     import pyatspi
