@@ -6,9 +6,12 @@
 // size as its peer, server pages as a share of the static rate measured in the same run at 1
 // and 16 clients, server pages at one client against their floor (the same page answered the
 // way the server answered pages before their scripts ran in processes of their own, measured in
-// the same run), the stored-data path of server pages with a store of about 10 MB, and the
-// syntax check of a 1,000-line script. main() prints what each figure includes.
+// the same run), server pages against the same server without the read-only view of their
+// script processes, the time a script process takes to start with and without that view, the
+// stored-data path of server pages with a store of about 10 MB, and the syntax check of a
+// 1,000-line script. main() prints what each figure includes.
 
+#include <bench/support/KRBenchCores.h>
 #include <bench/support/KRBenchLoopback.h>
 #include <bench/support/KRBenchTargets.h>
 #include <builder/KRSyntaxChecker.h>
@@ -19,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -37,6 +41,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -46,6 +51,11 @@ qint64 g_port = -1;
 std::string g_token;
 // The floor server of the server page figures (pre-sandbox-floor.js beside this file).
 qint64 g_floorPort = -1;
+// The same server started by node as it is (g_viewPort) and with script processes that have no
+// view of their own (g_withoutViewPort), both the same way (walls-server.js beside this file).
+qint64 g_viewPort = -1;
+qint64 g_withoutViewPort = -1;
+QString g_root;
 
 
 // One request on an open connection; returns the body size, or -1. `closed` tells whether the
@@ -233,11 +243,12 @@ double loadAverage()
     return ::getloadavg(&load, 1) == 1 ? load : -1;
 }
 
-// The time `requests` GET requests of `path` take one after the other, in seconds, or -1.
-double secondsFor(const std::string &path, int requests, qint64 port)
+// The time `requests` GET requests of `path` take from `clients` clients, each asking one after
+// the other, in seconds, or -1.
+double secondsFor(const std::string &path, int requests, qint64 port, int clients = 1)
 {
     const auto start = std::chrono::steady_clock::now();
-    if (getAll(path, requests, 1, port) < 0)
+    if (getAll(path, requests, clients, port) < 0)
         return -1;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -287,12 +298,97 @@ void BM_ServerPageAgainstPreSandboxFloor(benchmark::State &state)
 BENCHMARK(BM_ServerPageAgainstPreSandboxFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)
     ->Repetitions(3);
 
-// The floor server on `root`; its port, or -1.
-qint64 startFloorServer(QProcess &process, const QString &root)
+// Server pages with and without the view of their script processes (the file system each
+// sees: the system's programs and the site, read-only, made once for the server and entered by
+// each process), at state.range(0) clients, from two servers started alike on the same two
+// processors that differ in that alone (their project has no stored data): both are first
+// warmed up alike, past the first replacement of their script processes; then each repetition
+// asks 2,000 pages of each in turns of 100, each server first in every other turn, so that a
+// change in what else the machine runs meets both alike. with/without is the page rate with
+// the view as a share of the rate without it.
+std::vector<double> g_viewShare[2];
+
+void BM_ServerPageWithViewAgainstWithout(benchmark::State &state)
+{
+    const int clients = static_cast<int>(state.range(0));
+    const std::string page = "/page.krml?name=Ada";
+    if (g_viewPort <= 0 || g_withoutViewPort <= 0) {
+        state.SkipWithError("a server did not start");
+        return;
+    }
+    double withView = 0;
+    double without = 0;
+    if (secondsFor(page, 400, g_viewPort, clients) < 0 || secondsFor(page, 400, g_withoutViewPort, clients) < 0) {
+        state.SkipWithError("requests failed");
+        return;
+    }
+    for (auto _ : state) {
+        for (int turn = 0; turn < 20; ++turn) {
+            // Each goes first in every other turn.
+            const double plain = turn % 2 ? secondsFor(page, 100, g_withoutViewPort, clients) : 0;
+            const double viewed = secondsFor(page, 100, g_viewPort, clients);
+            const double plainAfter = turn % 2 ? 0 : secondsFor(page, 100, g_withoutViewPort, clients);
+            if (viewed < 0 || plain < 0 || plainAfter < 0) {
+                state.SkipWithError("requests failed");
+                return;
+            }
+            withView += viewed;
+            without += plain + plainAfter;
+        }
+    }
+    const double requests = static_cast<double>(state.iterations()) * 20 * 100;
+    state.counters["with/s"] = requests / withView;
+    state.counters["without/s"] = requests / without;
+    state.counters["with/without"] = without / withView;
+    g_viewShare[clients == 1 ? 0 : 1].push_back(without / withView);
+}
+BENCHMARK(BM_ServerPageWithViewAgainstWithout)->ArgName("clients")->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond)
+    ->UseRealTime()->Iterations(1)->Repetitions(5);
+
+// A script process started and ended, one after the other (script-process-start.js beside this
+// file): with its view, in namespaces of its own without the view, with no walls; the view is
+// made once, first.
+void BM_ScriptProcessStart(benchmark::State &state)
+{
+    QJsonObject figures;
+    for (auto _ : state) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(KRNodeRunner::nodeExecutablePath(),
+                      {QStringLiteral(KR_SOURCE_DIR "/bench/localserver/script-process-start.js"),
+                       KRNodeRunner::localServerPath(), g_root, QStringLiteral("20")});
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            state.SkipWithError("the processes did not finish");
+            return;
+        }
+        figures = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    }
+    const QJsonArray view = figures.value(QStringLiteral("view")).toArray();
+    const QJsonArray without = figures.value(QStringLiteral("withoutView")).toArray();
+    const QJsonArray none = figures.value(QStringLiteral("none")).toArray();
+    if (view.size() != 2 || without.size() != 2 || view.at(0).toDouble() < 0 || without.at(0).toDouble() < 0) {
+        state.SkipWithError("a process did not start");
+        return;
+    }
+    state.counters["view_ms"] = view.at(0).toDouble();
+    state.counters["view_cpu_ms"] = view.at(1).toDouble();
+    state.counters["without_view_ms"] = without.at(0).toDouble();
+    state.counters["without_view_cpu_ms"] = without.at(1).toDouble();
+    state.counters["no_walls_ms"] = none.at(0).toDouble();
+    state.counters["no_walls_cpu_ms"] = none.at(1).toDouble();
+    state.counters["view_made_ms"] = figures.value(QStringLiteral("viewMade")).toDouble(-1);
+}
+BENCHMARK(BM_ScriptProcessStart)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+// A helper server started by node on `script` and its arguments; its port (from the first
+// line it writes), or -1.
+qint64 startHelperServer(QProcess &process, const QString &script, const QStringList &arguments)
 {
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(KRNodeRunner::nodeExecutablePath(),
-                  {QStringLiteral(KR_SOURCE_DIR "/bench/localserver/pre-sandbox-floor.js"), root});
+    process.setWorkingDirectory(KRNodeRunner::localServerPath());
+    process.start(KRNodeRunner::nodeExecutablePath(), QStringList{script} + arguments);
     if (!process.waitForStarted(10000))
         return -1;
     while (!process.canReadLine()) {
@@ -300,6 +396,12 @@ qint64 startFloorServer(QProcess &process, const QString &root)
             return -1;
     }
     return QJsonDocument::fromJson(process.readLine()).object().value(QStringLiteral("port")).toInteger(-1);
+}
+
+// The floor server on `root`; its port, or -1.
+qint64 startFloorServer(QProcess &process, const QString &root)
+{
+    return startHelperServer(process, QStringLiteral(KR_SOURCE_DIR "/bench/localserver/pre-sandbox-floor.js"), {root});
 }
 
 // The median of `values` as "0.00×", and their number, least and greatest.
@@ -487,6 +589,20 @@ int main(int argc, char **argv)
     getAll("/store.krml?set=small", 1, 1);
     QProcess floorServer;
     g_floorPort = startFloorServer(floorServer, home.path());
+    g_root = home.path();
+    // Both on the same two processors, with their script processes, as on a two-core machine:
+    // what their walls cost to set up is taken from what answers pages.
+    QProcess viewServer;
+    QProcess withoutViewServer;
+    cpu_set_t processors;
+    const bool confined = KRBench::confineToTwoProcessors(&processors);
+    for (auto [process, port, walls] : {std::tuple{&viewServer, &g_viewPort, "view"},
+                                        std::tuple{&withoutViewServer, &g_withoutViewPort, "no-view"}}) {
+        *port = startHelperServer(*process, QStringLiteral(KR_SOURCE_DIR "/bench/localserver/walls-server.js"),
+                                  {KRNodeRunner::localServerPath(), home.path(), QLatin1String(walls)});
+    }
+    if (confined)
+        ::sched_setaffinity(0, sizeof processors, &processors);
     std::printf(
         "What the figures include (every request on a connection of its own to 127.0.0.1, as the\n"
         "runtime server closes each after its answer; the floor server does the same):\n"
@@ -501,6 +617,14 @@ int main(int argc, char **argv)
         "    own (page file read, onGET and the template run in a new context in its own process, each with\n"
         "    a time limit), both warmed up alike, then 1,000 requests of each in turns of 50; page/floor is\n"
         "    the time per page against the floor's. The server's project holds a store of about 10 MB.\n"
+        "  BM_ServerPageWithViewAgainstWithout: that page at 1 or 16 clients from two servers started\n"
+        "    alike on the same two processors, with no stored data, one as it runs, one whose script\n"
+        "    processes have namespaces of their own but no view of the file system (as where the system\n"
+        "    refuses it), warmed up alike, then 2,000 of each in turns of 100; with/without is the rate\n"
+        "    with the view as a share of the rate without.\n"
+        "  BM_ScriptProcessStart: a script process (node, no script) started and ended, 20 one after the\n"
+        "    other: the median time and the processor time of each (with the programs that set up its\n"
+        "    walls), through its view (made once before), without the view, with no walls.\n"
         "  BM_StorageRead_10MBStore: that path plus storage.getItem of a small item from a store of\n"
         "    about 10 MB (the script process reads the store's index and that item only; the store\n"
         "    reaches each script process once, later changes follow as changes).\n"
@@ -529,9 +653,19 @@ int main(int argc, char **argv)
     }
     if (!g_pageOverFloor.empty())
         KRBench::printFigure("server_page_over_pre_sandbox", overFloor.value, "x", 1.5);
-    floorServer.closeWriteChannel();
-    if (!floorServer.waitForFinished(5000))
-        floorServer.kill();
+    for (const int index : {0, 1}) {
+        const Spread share = spread(g_viewShare[index]);
+        std::printf("server page with view / without view  %s  target >= 0.95x  (rate, %d clients; %s)\n",
+                    share.median.c_str(), index == 0 ? 1 : 16, share.range.c_str());
+        if (!g_viewShare[index].empty())
+            KRBench::printFigure(index == 0 ? "server_page_view_share_1_client" : "server_page_view_share_16_clients",
+                                 share.value, "x", 0.95, KRBench::Bound::AtLeast);
+    }
+    for (QProcess *server : {&floorServer, &viewServer, &withoutViewServer}) {
+        server->closeWriteChannel();
+        if (!server->waitForFinished(5000))
+            server->kill();
+    }
     runner->terminate();
     runner.reset();
     KRNodeRunner::endAllServers();

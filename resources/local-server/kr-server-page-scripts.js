@@ -4,8 +4,9 @@
 //
 // Scripts run in node processes of their own (kr-server-page-sandbox.js), with node's
 // permission model on and nothing granted: no file system, no child processes, no workers, an
-// empty environment and a bounded heap; where the system allows, in network and process-id
-// namespaces of their own as well (no network, no other process to signal). A process is killed when its request outlives the time
+// empty environment and a bounded heap; where the system allows, in namespaces of their own as
+// well, seeing of the file system only a read-only view that they cannot lift (no network, no
+// other process to signal, no file to write). A process is killed when its request outlives the time
 // limit or it grows past the memory limit, whatever it is doing; the server never runs a line
 // of a page's script, so it stays responsive. A small pool of such processes serves the
 // requests, one at a time each, every request in a fresh context; a process is replaced after
@@ -26,6 +27,7 @@
 
 const childProcess = require('child_process');
 const fs = require('fs');
+const path = require('path');
 const storage = require('./kr-server-storage.js');
 
 const SCRIPT_TIMEOUT_MS = 5000;
@@ -92,22 +94,41 @@ const SANDBOX_REQUESTS = 100;
 const NO_BYTES = Buffer.alloc(0);
 
 // The walls around a script process beyond node's own: where the system lets a user make
-// namespaces of their own, the process runs in a network namespace of its own (no network at
-// all; its pipes are all it has), a process-id namespace of its own (it sees, and can send
-// signals to, no process but itself) and a mount namespace of its own whose root holds only
-// what node needs (the system's programs, libraries and settings, read-only, and a few devices)
-// and the site, read-only, as its working folder: no home folder, no /tmp or /run, so no X
-// server socket and no session bus. util-linux's unshare makes them and ends the process when
-// it ends itself; SCRIPT_VIEW, run by the shell inside them, builds the root. Where a mount
-// namespace is refused the other two are used alone, and where those are refused too, none;
-// the run log says so once.
+// namespaces of their own, the process runs in network, process-id, host-name and IPC
+// namespaces of its own (no network at all, its pipes are all it has; it sees, and can send
+// signals to, no process but itself) and sees of the file system only a view of its server's:
+// a root that holds only what node needs (the system's programs, libraries and settings, and a
+// few devices) and the site as its working folder, all of it read-only; no home folder, no /tmp
+// or /run, so no X server socket and no session bus.
+//
+// The view is made once for the server, by SCRIPT_VIEW run in a user and mount namespace of
+// their own (util-linux's unshare makes them), and its shell holds it for as long as the
+// server runs; each script process enters it (nsenter), makes its other namespaces (unshare,
+// which ends it when it ends itself) and gives up every capability for good (setpriv) before
+// node starts: it is root of the view's user namespace without a capability to use, so it
+// cannot remount anything of its view, nor mount anything. Where the view is refused the other
+// namespaces are used alone, and where those are refused too, none; the run log says so once,
+// with the refusing program's reason.
 const UNSHARE_PROGRAMS = ['/usr/bin/unshare', '/bin/unshare'];
+const NSENTER_PROGRAMS = ['/usr/bin/nsenter', '/bin/nsenter'];
+const SETPRIV_PROGRAMS = ['/usr/bin/setpriv', '/bin/setpriv'];
 const SHELL_PROGRAMS = ['/bin/sh', '/usr/bin/sh'];
-const UNSHARE_ARGUMENTS = ['--user', '--net', '--pid', '--fork', '--kill-child'];
-const VIEW_ARGUMENTS = ['--user', '--map-root-user', '--mount', '--net', '--pid', '--fork', '--kill-child'];
-// Its words: the program to run and its own. The new root is a small file system mounted over
-// /tmp, which hides /tmp itself; the site and node's folder are reached through the working
-// folder and a descriptor, which stay valid when their paths are hidden.
+const QUICK_PROGRAMS = ['/usr/bin/true', '/bin/true'];
+// A script process's namespaces of its own, beside its view.
+const PROCESS_ARGUMENTS = ['--net', '--pid', '--uts', '--ipc', '--fork', '--kill-child'];
+// Without a view.
+const UNSHARE_ARGUMENTS = ['--user'].concat(PROCESS_ARGUMENTS);
+// The view's holder, in a process-id namespace of its own so that it may mount a /proc.
+const VIEW_ARGUMENTS = ['--user', '--map-root-user', '--mount', '--pid', '--fork', '--kill-child'];
+// No capability left, and none to be had again by running a program.
+const SETPRIV_ARGUMENTS = ['--no-new-privs', '--inh-caps=-all', '--ambient-caps=-all', '--bounding-set=-all'];
+// How long the view may take to be made.
+const VIEW_TIMEOUT_MS = 10000;
+// Its words: the path of the program its processes run. The new root is a small file system
+// mounted over /tmp, which hides /tmp itself; the site and node's folder are reached through
+// the working folder and a descriptor, which stay valid when their paths are hidden. It says
+// "ready" (and "proc" when the view has a /proc, over which each process mounts its own) and
+// holds the view until its input ends.
 const SCRIPT_VIEW = [
     'set -e',
     'PATH=/usr/sbin:/usr/bin:/sbin:/bin',
@@ -129,7 +150,8 @@ const SCRIPT_VIEW = [
     'mkdir /tmp/dev',
     'for n in null zero full random urandom; do touch "/tmp/dev/$n"; mount --bind "/dev/$n" "/tmp/dev/$n"; done',
     'mkdir /tmp/proc',
-    'mount -t proc proc /tmp/proc 2>/dev/null || rmdir /tmp/proc',
+    'proc=',
+    'if mount -t proc -o nosuid,nodev,noexec proc /tmp/proc 2>/dev/null; then proc=" proc"; else rmdir /tmp/proc; fi',
     'mkdir -p "/tmp$site"',
     'mount --no-canonicalize --bind . "/tmp$site"',
     'mount -o remount,bind,ro "/tmp$site"',
@@ -139,55 +161,179 @@ const SCRIPT_VIEW = [
     'cd /',
     'umount -l /.old',
     'rmdir /.old',
+    'mount -o remount,bind,ro /',
     'cd "$site"',
-    'exec "$@"',
+    'echo "ready$proc"',
+    'while read -r _; do :; done',
 ].join('\n');
-let isolation = null;
-let isolationNote = '';
-let isolationNoted = false;
 
-// The command's words to put before node's, or [] when the system offers no such namespaces
-// (checked once, on a program that starts at once).
-function sandboxIsolation() {
-    if (isolation !== null) return isolation;
-    isolation = [];
-    const unshare = UNSHARE_PROGRAMS.find((file) => fs.existsSync(file));
-    const shell = SHELL_PROGRAMS.find((file) => fs.existsSync(file));
-    const quick = ['/usr/bin/true', '/bin/true'].find((file) => fs.existsSync(file));
-    if (!unshare) {
-        isolationNote = 'Server page scripts run without namespaces of their own: this system has no unshare ' +
-            'program. Node keeps them from files, other programs and workers, but not from the network.';
-        return isolation;
-    }
-    const tries = [];
-    if (shell) tries.push({ words: [unshare].concat(VIEW_ARGUMENTS, [shell, '-c', SCRIPT_VIEW, 'kr-script-view']) });
-    tries.push({ words: [unshare].concat(UNSHARE_ARGUMENTS) });
-    let refusal = '';
-    for (const walls of tries) {
-        const probe = childProcess.spawnSync(walls.words[0], walls.words.slice(1).concat(quick ? [quick] : [process.execPath, '-e', '']), {
-            env: {}, stdio: ['ignore', 'ignore', 'pipe'], timeout: 10000, cwd: __dirname,
-        });
-        if (probe.status === 0) {
-            isolation = walls.words;
-            break;
-        }
-        if (!refusal) refusal = String(probe.stderr || probe.error || 'exit status ' + probe.status).trim().split('\n')[0];
-    }
-    if (isolation.length === 0) {
-        isolationNote = 'Server page scripts run without namespaces of their own: this system refused them (' + refusal +
-            '). Node keeps them from files, other programs and workers, but not from the network.';
-    } else if (isolation.length === UNSHARE_ARGUMENTS.length + 1) {
-        isolationNote = 'Server page scripts see the whole file system: this system refused them a view of their own (' +
-            refusal + '). They have no network, and node keeps them from files.';
-    }
-    return isolation;
+function firstExisting(files) {
+    return files.find((file) => fs.existsSync(file)) || '';
 }
 
-// What the run log is told once about the walls around script processes, or '' when they
-// have all of them.
-function sandboxIsolationNote() {
-    sandboxIsolation();
-    return isolationNote;
+// Why `program` refused: the first line it wrote, or else how it ended.
+function refusalReason(program, said, error, status, signal) {
+    const line = String(said || '').trim().split('\n')[0].trim();
+    if (line) return line;
+    const name = path.basename(program);
+    if (error) return name + ': ' + (error.message || String(error));
+    return signal ? name + ' was ended by signal ' + signal : name + ' ended with exit status ' + status;
+}
+
+// The walls of one server's script processes (see above): `words` go before node's command
+// ([] where there are none), null until they are known. The first time they are asked for,
+// the view is made while the caller waits; `known()` is called once they are, and again
+// whenever they are known anew (the view's holder ended and another was made).
+class ScriptWalls {
+    // `cwd`: the site; `log(text)`: the run log.
+    constructor(cwd, log, known) {
+        this.cwd = cwd;
+        this.log = log;
+        this.known = known;
+        this.words = null;
+        this.making = false;
+        this.holder = null;
+        this.noted = false;
+    }
+
+    // Starts finding the words out, unless that is under way or done.
+    make() {
+        if (this.words !== null || this.making) return;
+        this.making = true;
+        const unshare = firstExisting(UNSHARE_PROGRAMS);
+        if (!unshare) {
+            this.settle([], 'Server page scripts run without namespaces of their own: this system has no unshare ' +
+                'program. Node keeps them from files, other programs and workers, but not from the network.');
+            return;
+        }
+        const programs = { shell: SHELL_PROGRAMS, nsenter: NSENTER_PROGRAMS, setpriv: SETPRIV_PROGRAMS };
+        for (const name of Object.keys(programs)) {
+            programs[name] = firstExisting(programs[name]);
+            if (!programs[name]) {
+                this.withoutView(unshare, 'this system has no ' + name + ' program');
+                return;
+            }
+        }
+        this.makeView(unshare, programs);
+    }
+
+    makeView(unshare, { shell, nsenter, setpriv }) {
+        const holder = childProcess.spawn(unshare, VIEW_ARGUMENTS.concat([shell, '-c', SCRIPT_VIEW, 'kr-script-view',
+                                                                        process.execPath]), {
+            cwd: this.cwd,
+            env: {},
+            stdio: ['pipe', 'pipe', 'pipe'],
+        });
+        this.holder = holder;
+        let said = '';
+        let errorText = '';
+        let failure = null;
+        let settled = false;
+        const timer = setTimeout(() => {
+            failure = 'the view was not made within ' + VIEW_TIMEOUT_MS / 1000 + ' s';
+            holder.kill('SIGKILL');
+        }, VIEW_TIMEOUT_MS);
+        holder.stdin.on('error', () => {});
+        holder.stderr.on('data', (chunk) => {
+            if (errorText.length < 4096) errorText += chunk.toString('utf8');
+        });
+        holder.on('error', (error) => {
+            failure = failure || refusalReason(unshare, '', error);
+        });
+        holder.stdout.on('data', (chunk) => {
+            said += chunk.toString('utf8');
+            if (settled || !said.includes('\n')) return;
+            settled = true;
+            clearTimeout(timer);
+            if (!said.startsWith('ready')) {
+                holder.kill('SIGKILL');
+                this.withoutView(unshare, said.trim().split('\n')[0]);
+                return;
+            }
+            // The shell that holds the view: its root and working folder are the view's.
+            const target = childOf(holder.pid);
+            if (!target) {
+                holder.kill('SIGKILL');
+                this.withoutView(unshare, 'the process holding the view was not found');
+                return;
+            }
+            const words = [nsenter, '--target', String(target), '--user', '--mount', '--preserve-credentials',
+                           '--root', '--wd', unshare, '--mount']
+                .concat(said.startsWith('ready proc') ? ['--mount-proc'] : [], PROCESS_ARGUMENTS, [setpriv],
+                        SETPRIV_ARGUMENTS);
+            this.tryView(holder, unshare, words);
+        });
+        holder.on('close', (code, signal) => {
+            clearTimeout(timer);
+            if (this.holder === holder) this.holder = null;
+            if (settled) {
+                // Its processes keep their view; new ones need another.
+                if (this.words !== null && this.words[0] === nsenter) {
+                    this.words = null;
+                    this.making = false;
+                }
+                return;
+            }
+            settled = true;
+            this.withoutView(unshare, failure || refusalReason(unshare, errorText, null, code, signal));
+        });
+    }
+
+    // Runs a quick program through `words`: they are the walls when it runs.
+    tryView(holder, unshare, words) {
+        const quick = firstExisting(QUICK_PROGRAMS);
+        const probe = childProcess.spawn(words[0], words.slice(1).concat(quick ? [quick] : [process.execPath, '-e', '']), {
+            cwd: this.cwd,
+            env: {},
+            stdio: ['ignore', 'ignore', 'pipe'],
+        });
+        let errorText = '';
+        let failure = null;
+        probe.stderr.on('data', (chunk) => {
+            if (errorText.length < 4096) errorText += chunk.toString('utf8');
+        });
+        probe.on('error', (error) => {
+            failure = failure || refusalReason(words[0], '', error);
+        });
+        probe.on('close', (code, signal) => {
+            if (code === 0 && !failure && this.holder === holder) {
+                this.settle(words, '');
+                return;
+            }
+            holder.kill('SIGKILL');
+            this.withoutView(unshare, failure || refusalReason(words[0], errorText, null, code, signal));
+        });
+    }
+
+    // The namespaces without a view, checked on a program that starts at once.
+    withoutView(unshare, viewRefusal) {
+        const quick = firstExisting(QUICK_PROGRAMS);
+        const probe = childProcess.spawnSync(unshare, UNSHARE_ARGUMENTS.concat(quick ? [quick] : [process.execPath, '-e', '']), {
+            env: {}, stdio: ['ignore', 'ignore', 'pipe'], timeout: VIEW_TIMEOUT_MS, cwd: this.cwd,
+        });
+        if (probe.status === 0) {
+            this.settle([unshare].concat(UNSHARE_ARGUMENTS), 'Server page scripts see the whole file system: this ' +
+                'system refused them a view of their own (' + viewRefusal + '). They have no network, and node ' +
+                'keeps them from files.');
+        } else {
+            this.settle([], 'Server page scripts run without namespaces of their own: this system refused them (' +
+                viewRefusal + '). Node keeps them from files, other programs and workers, but not from the network.');
+        }
+    }
+
+    settle(words, note) {
+        this.words = words;
+        this.making = false;
+        if (note && !this.noted) {
+            this.noted = true;
+            this.log(note);
+        }
+        this.known();
+    }
+
+    end() {
+        if (this.holder) this.holder.kill('SIGKILL');
+    }
 }
 
 // The first child of process `pid`, or 0.
@@ -256,6 +402,7 @@ class ServerPageScripts {
         this.answerBytes = 0; // answers held for clients
         this.pages = new Map();
         this.quickPages = new Map(); // file -> stamp of the version that ran quickly
+        this.walls = new ScriptWalls(cwd, log, () => this.startWaiting());
         setInterval(() => this.endIdleProcesses(), IDLE_PROCESS_MS / 2).unref();
     }
 
@@ -624,6 +771,12 @@ class ServerPageScripts {
     }
 
     startWaiting() {
+        // Nothing starts before the walls of the processes are known: the first time, while
+        // their view is made.
+        if (this.walls.words === null) {
+            this.walls.make();
+            return;
+        }
         while (this.runQueue.length > 0 && this.running < MAX_RUNNING_SCRIPTS + 1) {
             const index = this.nextToRun();
             if (index < 0) break;
@@ -709,11 +862,7 @@ class ServerPageScripts {
     startSandbox() {
         const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1,
                           idleSince: Date.now() };
-        const walls = sandboxIsolation();
-        if (!isolationNoted && sandboxIsolationNote()) {
-            isolationNoted = true;
-            this.log(sandboxIsolationNote());
-        }
+        const walls = this.walls.words; // known: see startWaiting
         sandbox.isolated = walls.length > 0;
         const command = walls.length > 0 ? walls[0] : process.execPath;
         const words = walls.length > 0 ? walls.slice(1).concat([process.execPath], this.arguments) : this.arguments;
@@ -791,6 +940,7 @@ class ServerPageScripts {
     }
 
     endAll() {
+        this.walls.end();
         for (const sandbox of this.live) {
             try {
                 sandbox.child.kill('SIGKILL');
@@ -971,5 +1121,4 @@ function residentBytes(pid) {
     }
 }
 
-module.exports = { ServerPageScripts, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS, sandboxIsolation,
-    sandboxIsolationNote };
+module.exports = { ServerPageScripts, ScriptWalls, Refusal, MAX_BODY_BYTES, MAX_ANSWER_BYTES, SCRIPT_TIMEOUT_MS };

@@ -542,8 +542,10 @@ TEST(KRLocalServerProcess, scriptProcessesEndWithTheServer)
         const qint64 server = serverProcessFor(root);
         ASSERT_GT(server, 0);
         auto answer = std::async(std::launch::async, [port] { return request(port, "GET", "/loop.krml"); });
+        // The script process and the one kept ready for the next request (with the process that
+        // holds their view, where there is one).
         QList<qint64> scripts;
-        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !(scripts = childProcesses(server)).isEmpty(); }));
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return (scripts = childProcesses(server)).size() >= 2; }));
         QElapsedTimer timer;
         timer.start();
         if (killAll)
@@ -716,8 +718,10 @@ console.log(JSON.stringify(seen));
 // A script process that got out of its context would still reach no network (not even the
 // loopback, where this test listens), could signal no other process, and would see of the
 // file system only what node needs and its site, read-only: not the user's home, /tmp (where
-// the X server's socket lies) or the session bus. Where the system refuses the namespaces, the
-// run log says so once.
+// the X server's socket lies) or the session bus. Nor could it lift those bounds: it holds no
+// capability, so remounting its site or its root writable is refused, also where the test runs
+// as root. Where the system refuses the namespaces, the run log says so once, with the refusing
+// program's reason also when that program says nothing.
 TEST(KRLocalServerProcess, scriptProcessesReachNoNetworkNoOtherProcessAndOnlyTheirSite)
 {
     const QString site = KRTest::makeTempDir(QStringLiteral("site"));
@@ -737,60 +741,109 @@ TEST(KRLocalServerProcess, scriptProcessesReachNoNetworkNoOtherProcessAndOnlyThe
         "const looked = " + QJsonDocument(looked).toJson(QJsonDocument::Compact) + R"JS(;
 const net = require('net');
 const { spawn } = require('child_process');
-const walls = scripts.sandboxIsolation();
+const notes = [];
 const listener = net.createServer((socket) => socket.end('hello\n')).listen(0, '127.0.0.1', () => {
-    const probe = 'const fs = require("fs"); const seen = { seen: ' + JSON.stringify(looked) + '.filter((p) => fs.existsSync(p)) };' +
-        'seen.site = fs.existsSync("index.html"); try { fs.writeFileSync("written", "x"); seen.write = "written"; } catch (e) { seen.write = e.code; }' +
-        'try { process.kill(' + process.pid + ', 0); seen.signal = "sent"; } catch (e) { seen.signal = e.code; }' +
-        'const s = require("net").connect(' + listener.address().port + ', "127.0.0.1");' +
-        's.on("data", () => { seen.connect = "connected"; done(); }); s.on("error", (e) => { seen.connect = e.code; done(); });' +
-        'function done() { console.log(JSON.stringify(seen)); process.exit(0); }';
-    const words = walls.length > 0 ? walls.slice(1).concat([process.execPath, '-e', probe]) : ['-e', probe];
-    const child = spawn(walls.length > 0 ? walls[0] : process.execPath, words, { env: {}, cwd: site });
-    let out = '';
-    child.stdout.on('data', (chunk) => { out += chunk; });
-    child.on('close', () => {
-        console.log(JSON.stringify({ isolated: walls.includes('--mount'), note: scripts.sandboxIsolationNote(),
-                                     probe: JSON.parse(out || '{}') }));
-        process.exit(0);
+    const walls = new scripts.ScriptWalls(site, (line) => notes.push(line), () => {
+        // What an escaped script would try first: making its view writable again, then writing.
+        const probe = 'const fs = require("fs"); const seen = { seen: ' + JSON.stringify(looked) + '.filter((p) => fs.existsSync(p)) };' +
+            'const mount = ["/bin/mount", "/usr/bin/mount"].find((p) => fs.existsSync(p));' +
+            'const tried = (words) => require("child_process").spawnSync(mount, words, { stdio: "ignore" }).status;' +
+            'seen.remounts = [tried(["-o", "remount,bind,rw", "."]), tried(["-o", "remount,rw", "/"]), tried(["-o", "remount,bind,rw", "/"])];' +
+            'seen.site = fs.existsSync("index.html"); try { fs.writeFileSync("written", "x"); seen.write = "written"; } catch (e) { seen.write = e.code; }' +
+            'try { fs.writeFileSync("/written", "x"); seen.rootWrite = "written"; } catch (e) { seen.rootWrite = e.code; }' +
+            'try { seen.capabilities = fs.readFileSync("/proc/self/status", "utf8").split("\\n").filter((l) => /^Cap(Prm|Eff|Bnd)/.test(l)).map((l) => l.split("\\t")[1]); } catch (e) { seen.capabilities = e.code; }' +
+            'try { process.kill(' + process.pid + ', 0); seen.signal = "sent"; } catch (e) { seen.signal = e.code; }' +
+            'const s = require("net").connect(' + listener.address().port + ', "127.0.0.1");' +
+            's.on("data", () => { seen.connect = "connected"; done(); }); s.on("error", (e) => { seen.connect = e.code; done(); });' +
+            'function done() { console.log(JSON.stringify(seen)); process.exit(0); }';
+        const words = walls.words.length > 0 ? walls.words.slice(1).concat([process.execPath, '-e', probe]) : ['-e', probe];
+        const child = spawn(walls.words.length > 0 ? walls.words[0] : process.execPath, words, { env: {}, cwd: site });
+        let out = '';
+        child.stdout.on('data', (chunk) => { out += chunk; });
+        child.on('close', () => {
+            walls.end();
+            console.log(JSON.stringify({ isolated: walls.words.includes('--mount'), notes, probe: JSON.parse(out || '{}') }));
+            process.exit(0);
+        });
     });
+    walls.make();
 });
 )JS";
     const QJsonObject seen = QJsonDocument::fromJson(runNode(script)).object();
     ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.value(QStringLiteral("notes")).toArray(), QJsonArray());
     ASSERT_TRUE(seen.value(QStringLiteral("isolated")).toBool()) << "this system offers user and mount namespaces";
-    EXPECT_EQ(seen.value(QStringLiteral("note")).toString(), QString());
     const QJsonObject probe = seen.value(QStringLiteral("probe")).toObject();
     EXPECT_EQ(probe.value(QStringLiteral("signal")).toString(), QStringLiteral("ESRCH"));
     EXPECT_NE(probe.value(QStringLiteral("connect")).toString(), QStringLiteral("connected"));
     EXPECT_FALSE(probe.value(QStringLiteral("connect")).toString().isEmpty());
     EXPECT_TRUE(probe.value(QStringLiteral("site")).toBool());
+    const QJsonArray remounts = probe.value(QStringLiteral("remounts")).toArray();
+    ASSERT_EQ(remounts.size(), 3);
+    for (const QJsonValue status : remounts)
+        EXPECT_NE(status.toInt(), 0) << "a remount was let through";
     EXPECT_EQ(probe.value(QStringLiteral("write")).toString(), QStringLiteral("EROFS"));
+    EXPECT_EQ(probe.value(QStringLiteral("rootWrite")).toString(), QStringLiteral("EROFS"));
+    const QString none = QStringLiteral("0000000000000000");
+    EXPECT_EQ(probe.value(QStringLiteral("capabilities")).toArray(), (QJsonArray{none, none, none}));
     EXPECT_EQ(probe.value(QStringLiteral("seen")).toArray(), QJsonArray()) << "nothing outside the site and the system";
     EXPECT_FALSE(QFile::exists(site + QStringLiteral("/written")));
     for (const QJsonValue marker : looked)
         QFile::remove(marker.toString());
 
-    // Refused: said once, whatever the number of processes started.
+    // Refused: said once, whatever the number of processes started, with the reason of the
+    // program that refused, also when it said nothing: the view's, ended by a signal, with the
+    // other namespaces granted; then the view's, ended with a status, with those refused too.
     const QByteArray refused = R"JS(
 const childProcess = require('child_process');
-childProcess.spawnSync = () => ({ status: 1, stderr: Buffer.from('unshare: unshare failed: Operation not permitted\n') });
+const realSpawn = childProcess.spawn;
+const realSpawnSync = childProcess.spawnSync;
+let viewEnds = 'kill -9 $$';
+let othersRefused = false;
+childProcess.spawn = (file, args, options) => args.includes('--map-root-user')
+    ? realSpawn('/bin/sh', ['-c', viewEnds], options) : realSpawn(file, args, options);
+childProcess.spawnSync = (file, args, options) => othersRefused ? { status: 1, stderr: Buffer.alloc(0) }
+                                                                : realSpawnSync(file, args, options);
 const scripts = require()JS" + serverFile("kr-server-page-scripts.js") + R"JS();
-const lines = [];
-const pages = new scripts.ServerPageScripts({ sandboxSource: 'process.stdin.resume();', cwd: process.cwd(),
-                                              store: { loaded: false, items: new Map() }, log: (line) => lines.push(line) });
-pages.startSandbox();
-pages.startSandbox();
-pages.endAll();
-console.log(JSON.stringify({ walls: scripts.sandboxIsolation(), lines }));
-process.exit(0);
+const said = [];
+function refuse() {
+    const lines = [];
+    const pages = new scripts.ServerPageScripts({ sandboxSource: 'process.stdin.resume();', cwd: process.cwd(),
+                                                  store: { loaded: false, items: new Map() }, log: (line) => lines.push(line) });
+    pages.startWaiting();
+    pages.startWaiting();
+    const waited = setInterval(() => {
+        if (pages.walls.words === null || pages.live.size === 0) return;
+        clearInterval(waited);
+        pages.startWaiting();
+        said.push({ walls: pages.walls.words, processes: pages.live.size, lines });
+        pages.endAll();
+        if (othersRefused) {
+            console.log(JSON.stringify(said));
+            process.exit(0);
+        }
+        viewEnds = 'exit 1';
+        othersRefused = true;
+        refuse();
+    }, 10);
+}
+refuse();
 )JS";
-    const QJsonObject said = QJsonDocument::fromJson(runNode(refused)).object();
-    EXPECT_EQ(said.value(QStringLiteral("walls")).toArray(), QJsonArray());
-    const QJsonArray lines = said.value(QStringLiteral("lines")).toArray();
+    const QJsonArray said = QJsonDocument::fromJson(runNode(refused)).array();
+    ASSERT_EQ(said.size(), 2);
+    const QJsonObject viewRefused = said.at(0).toObject();
+    const QJsonArray granted = viewRefused.value(QStringLiteral("walls")).toArray();
+    EXPECT_TRUE(granted.contains(QStringLiteral("--net")) && !granted.contains(QStringLiteral("--mount")));
+    QJsonArray lines = viewRefused.value(QStringLiteral("lines")).toArray();
+    ASSERT_EQ(lines.size(), 1) << QJsonDocument(said).toJson().constData();
+    EXPECT_TRUE(lines.at(0).toString().contains(QStringLiteral("see the whole file system")));
+    EXPECT_TRUE(lines.at(0).toString().contains(QStringLiteral("(unshare was ended by signal SIGKILL)")));
+    const QJsonObject allRefused = said.at(1).toObject();
+    EXPECT_EQ(allRefused.value(QStringLiteral("walls")).toArray(), QJsonArray());
+    lines = allRefused.value(QStringLiteral("lines")).toArray();
     ASSERT_EQ(lines.size(), 1) << QJsonDocument(said).toJson().constData();
     EXPECT_TRUE(lines.at(0).toString().contains(QStringLiteral("without namespaces of their own")));
-    EXPECT_TRUE(lines.at(0).toString().contains(QStringLiteral("Operation not permitted")));
+    EXPECT_TRUE(lines.at(0).toString().contains(QStringLiteral("(unshare ended with exit status 1)")));
 }
 
 // Started directly, to control its standard input.

@@ -322,7 +322,8 @@ async function burst() {
     return { answered: answers.filter((a) => a.status === 200).length, statuses: answers.map((a) => a.status) };
 }
 
-// The script processes of the server: their number and the memory they hold.
+// The script processes of the server: their number and the memory they hold. The process that
+// holds their view of the file system is none of them.
 function scriptProcesses(pid) {
     let count = 0;
     let residentTotalKiB = 0;
@@ -336,6 +337,11 @@ function scriptProcesses(pid) {
         }
         const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
         if (Number(fields[1]) !== pid || fields[0] === 'Z') continue;
+        try {
+            if (fs.readFileSync('/proc/' + entry + '/cmdline', 'utf8').includes('kr-script-view')) continue;
+        } catch (e) {
+            continue;
+        }
         ++count;
         residentTotalKiB += Math.max(0, residentKiB(Number(entry)));
     }
