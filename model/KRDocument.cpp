@@ -277,12 +277,8 @@ bool KRDocument::isDocumentEdited() const
 
 namespace {
 
-bool isSameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
-}
-
 using KRFileManager::isSameItemOrInside;
+using KRFileManager::isSameOrInside;
 
 // A Save As builds the new package beside its place, as ".<name>.kr-save-<id>", and moves
 // what was in that place aside, as ".<name>.kr-replaced-<id>", until the new package is in
