@@ -422,18 +422,20 @@ bool isMovedAside(const QByteArray &path, const SaveMark &mark)
 
 // Removes an item a save of the place left beside it (its new package, or what it moved
 // aside), named as the save named it. Only such a hidden name directly in the parent is ever
-// removed: never ".", "..", the parent, the place, nor anything on another file system (a
-// save's items are renamed, so they never leave the parent's); anything else is refused and
-// logged.
+// removed: never ".", "..", the parent, the place, nor a folder of another file system
+// mounted there (a save's items are renamed, so they never leave the parent's; only folders
+// are compared, since some file systems give a file the device of the layer it lies on);
+// anything else is refused and logged.
 void removeLeftover(const QByteArray &parent, const QByteArray &place, const QByteArray &name)
 {
     const QByteArray path = parent + '/' + name;
     struct stat item{}, folder{}, placed{};
     const bool placeExists = ::lstat((parent + '/' + place).constData(), &placed) == 0;
-    const bool saveItem = isSaveItemName(parent, place, kSavingInfix, name) || isSaveItemName(parent, place, kReplacedInfix, name);
+    const bool saveItem = isSaveItemName(parent, place, kSavingInfix, name)
+        || isSaveItemName(parent, place, kReplacedInfix, name);
+    const auto same = [](const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; };
     if (!saveItem || ::lstat(path.constData(), &item) != 0 || ::stat(parent.constData(), &folder) != 0
-        || item.st_dev != folder.st_dev || item.st_ino == folder.st_ino
-        || (placeExists && item.st_dev == placed.st_dev && item.st_ino == placed.st_ino)) {
+        || (S_ISDIR(item.st_mode) && item.st_dev != folder.st_dev) || same(item, folder) || (placeExists && same(item, placed))) {
         KR_LOG(QStringLiteral("%1 is not removed: it is no item a save of %2 left beside it")
                    .arg(KRFileManager::displayPath(path), KRFileManager::displayPath(place)));
         return;
