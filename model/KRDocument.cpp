@@ -463,8 +463,11 @@ QString removeAbandonedSaves(const QString &place)
     QList<QByteArray> savings;
     if (DIR *dir = ::opendir(parent.constData())) {
         while (const struct dirent *entry = ::readdir(dir)) {
-            // Exactly the new package's name a save of the place gives it.
-            if (const QByteArray entryName(entry->d_name); isSaveItemName(parent, name, kSavingInfix, entryName))
+            // Exactly the new package's name a save of the place gives it (hidden names with the
+            // infix only are looked at closely: a folder may hold many items).
+            const QByteArray entryName(entry->d_name);
+            if (entryName.startsWith('.') && entryName.contains(kSavingInfix)
+                && isSaveItemName(parent, name, kSavingInfix, entryName))
                 savings.append(entryName);
         }
         ::closedir(dir);
