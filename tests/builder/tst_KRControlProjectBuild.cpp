@@ -155,10 +155,12 @@ TEST_F(KRControlProjectBuildTest, APluginScriptNeverReplacesTheUsersOwnItemOfIts
         EXPECT_TRUE(warnings.contains(QStringLiteral("gauge-runtime.js"))) << warnings.toStdString();
         ASSERT_TRUE(KRFileManager::removeItemRecursively(target).ok());
     }
-    EXPECT_TRUE(buildWarnings().isEmpty());
-    EXPECT_EQ(KRTest::readFile(target), KRTest::readFile(source));
-    EXPECT_TRUE(buildWarnings().isEmpty()) << "the build's own copy was taken for the user's";
-    EXPECT_EQ(KRTest::readFile(target), KRTest::readFile(source));
+    for (const char *build : {"the first copy", "the build's own copy replaced"}) {
+        SCOPED_TRACE(build);
+        const QString warnings = buildWarnings();
+        EXPECT_FALSE(warnings.contains(QStringLiteral("gauge-runtime.js"))) << warnings.toStdString();
+        EXPECT_EQ(KRTest::readFile(target), KRTest::readFile(source));
+    }
 }
 
 TEST_F(KRControlProjectBuildTest, SinglePageDeployPutsEveryPageIntoTheStartPage)
