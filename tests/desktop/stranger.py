@@ -11,11 +11,14 @@ refused within a person's patience with a message naming the line and the elemen
 window answers all the while.
 Then a project sent in a shared folder, whose package carries a save mark naming "." (the folder
 holding it, with that folder's device and inode), is handed to the running application: it opens
-as any other, and the user's files beside it stay."""
+as any other, and the user's files beside it stay. Its page holds a control of a plug-in the user
+has, and its web folder a script of its own named as the plug-in's: the build keeps the project's
+script and says so."""
 
 import http.server
 import os
 import re
+import shutil
 import sys
 import threading
 import time
@@ -29,6 +32,20 @@ CONTENT = ('Written by a stranger'
            '<img src="http://127.0.0.1:{port}/picture.png">')
 
 NAMED = 'Hello <img name="createElement">'
+
+SHARED = """<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument>
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home"/>
+  <KRPages>
+    <KRPage id="home" title="Shared">
+      <KRContents>
+        <KRDiv id="box" top="80" left="10" width="300" height="40">Sent in a shared folder</KRDiv>
+        <KRSampleGauge id="gauge1" top="200" left="10" width="100" height="50" caption="Fuel" value="40"/>
+      </KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+"""
 
 PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
 <KRProjectDocument>
@@ -65,6 +82,9 @@ class ListenerHandler(http.server.BaseHTTPRequestHandler):
 
 
 def downloaded_project(desktop):
+    # A plug-in the user installed, loaded when the application starts.
+    shutil.copytree(os.path.join(desktop.options.source, "tests", "data", "plugins", "Gauge.krplugin"),
+                    os.path.join(desktop.home, ".local", "share", "Korvane", "Plug-ins", "Gauge.krplugin"))
     listener = Listener()
     threading.Thread(target=listener.serve_forever, daemon=True).start()
     try:
@@ -175,7 +195,10 @@ def forged_save_mark(desktop):
         with open(path, "w", encoding="utf-8") as out:
             out.write(text)
     with open(os.path.join(package, "project.xml"), "w", encoding="utf-8") as out:
-        out.write(PROJECT.format(content="Sent in a shared folder", named=""))
+        out.write(SHARED)
+    own_script = os.path.join(package, "kr-web", "gauge-runtime.js")
+    with open(own_script, "w", encoding="utf-8") as out:
+        out.write("// the sender's own script\n")
     folder = os.lstat(shared)
     with open(os.path.join(package, ".kr-save-mark"), "w", encoding="ascii") as out:
         out.write(f"Korvane Save As\nid 00000000-0000-4000-8000-00000000f00d\nplace {b'Tips.krproj'.hex()}\n"
@@ -194,6 +217,14 @@ def forged_save_mark(desktop):
     desktop.activate_if_needed(window)
     surface = kd.design_surface(desktop, window)
     kd.wait_until(lambda: kd.element_with_text(surface, "Sent in a shared folder"), "the shared project's page drawn")
+
+    # The plug-in's script of the same name takes nothing of the project's.
+    status = kd.build(desktop, window)
+    desktop.screenshot("shared-project-built")
+    with open(own_script, encoding="utf-8") as kept:
+        kd.check(kept.read() == "// the sender's own script\n", "the build replaced the project's gauge-runtime.js")
+    kd.check("gauge-runtime.js" in status and "not copied" in status,
+             f"the build does not say why the plug-in's script was not copied: {status!r}")
 
 
 if __name__ == "__main__":
