@@ -9,7 +9,7 @@ data beside a name that takes nothing from the document (where it would blank th
 A second project, of one label carrying 100,000 attributes, handed to the running program, is
 refused within a person's patience with a message naming the line and the element, and the open
 window answers all the while.
-Then a project sent in a shared folder, whose package carries a save mark naming "." (the folder
+A third, sent in a shared folder, whose package carries a save mark naming "." (the folder
 holding it, with that folder's device and inode), is handed to the running application: it opens
 as any other, and the user's files beside it stay. Its page holds a control of a plug-in the user
 has, and its web folder a script of its own named as the plug-in's: the build keeps the project's
