@@ -731,15 +731,8 @@ void KRGalleryWindowController::installSample(const QString &package, bool move)
     // A copy never goes into the sample itself, nor around it: emptying the destination
     // would delete what is to be copied.
     const QString source = QFileInfo(package).canonicalFilePath();
-    const QString target = QFileInfo(m_downloadDestinationPath).absoluteFilePath();
-    QString existing = target; // its nearest part that exists, made canonical
-    while (!QFileInfo::exists(existing) && QFileInfo(existing).absolutePath() != existing)
-        existing = QFileInfo(existing).absolutePath();
-    const QString canonical = QFileInfo(existing).canonicalFilePath() + target.mid(existing.size());
-    const auto within = [](const QString &path, const QString &folder) {
-        return path == folder || path.startsWith(folder + QLatin1Char('/'));
-    };
-    if (!move && (within(canonical, source) || within(source, canonical))) {
+    const QString canonical = KRFileManager::canonicalPathAllowingMissing(m_downloadDestinationPath);
+    if (!move && (KRFileManager::isSameOrInside(canonical, source) || KRFileManager::isSameOrInside(source, canonical))) {
         failDownload(QStringLiteral("The sample cannot be saved as “%1”.").arg(QFileInfo(m_downloadDestinationPath).fileName()),
                      QStringLiteral("That is the sample itself. Choose another folder."));
         return;

@@ -1141,6 +1141,20 @@ KRResult<void> KRProjectBuilder::writeFilesBesidePages(const QStringList &pageFi
             continue;
         }
         copiedRuntimeFiles.insert(fileName, file);
+        // Nor over a file or folder of the user's that has the name: only what an earlier build
+        // copied there (it carries the build's mark, or the script's own bytes) is replaced.
+        if (const QFileInfo existing(joinPath(output, fileName));
+            existing.exists() && !existing.isSymLink()
+            && KRFileManager::extendedAttributeOfItemAtPath(existing.filePath(), stagedMark()) != kTrue
+            && !(existing.isFile()
+                 && KRGeneratedFileList::digestOfFile(existing.filePath()) == KRGeneratedFileList::digestOfFile(file))) {
+            const QString warning = QStringLiteral("The plug-in script “%1” is not copied: the project has a file or folder "
+                                                   "of that name of its own, which stays.")
+                                        .arg(fileName);
+            KR_LOG(QStringLiteral("%1 (%2)").arg(warning, file));
+            m_warnings.append(warning);
+            continue;
+        }
         copyResource(file);
         manifestEntries.insert(fileName);
     }

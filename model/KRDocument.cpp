@@ -282,12 +282,8 @@ bool KRDocument::isDocumentEdited() const
 
 namespace {
 
-bool isSameOrInside(const QString &path, const QString &folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
-}
-
 using KRFileManager::isSameItemOrInside;
+using KRFileManager::isSameOrInside;
 
 // A Save As builds the new package beside its place, as ".<name>.kr-save-<id>", and moves
 // what was in that place aside, as ".<name>.kr-replaced-<id>", until the new package is in
@@ -323,9 +319,44 @@ QByteArray saveMarkText(const SaveMark &mark)
     return text;
 }
 
-// The mark in the open folder (a regular file, never read through a link); no id when there
-// is none.
-SaveMark readSaveMark(int folder)
+// The hidden name beside the place: "." + name + infix + id, the name shortened (at the start
+// of a character) so that the whole fits the folder's limit on names.
+QByteArray besideName(const QByteArray &parent, const QByteArray &name, const QByteArray &infix, const QByteArray &id)
+{
+    long limit = ::pathconf(parent.constData(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = NAME_MAX;
+    QByteArray kept = name.left(std::max<qsizetype>(qsizetype(limit) - 1 - infix.size() - id.size(), 0));
+    while (!kept.isEmpty() && kept.size() < name.size() && (uchar(name.at(kept.size())) & 0xC0) == 0x80)
+        kept.chop(1);
+    return '.' + kept + infix + id;
+}
+
+// Whether the id is one a save gives itself: a UUID as it writes one (lower case, no braces).
+bool isSaveID(const QByteArray &id)
+{
+    return id.size() == kSaveIDLength
+        && QUuid::fromString(QLatin1StringView(id)).toString(QUuid::WithoutBraces).toLatin1() == id;
+}
+
+// Whether the name is one a save of the place gives an item it makes beside it, the new
+// package (with the saving infix) or what it moved aside (the replaced one): exactly the
+// hidden name for the place and the id the name ends with. Never ".", "..", the place or a
+// name of the user's.
+bool isSaveItemName(const QByteArray &parent, const QByteArray &place, const QByteArray &infix, const QByteArray &name)
+{
+    const QByteArray id = name.right(kSaveIDLength);
+    return isSaveID(id) && name == besideName(parent, place, infix, id);
+}
+
+// The mark in the open folder (a regular file, never read through a link), when a save of the
+// place could have written it there: the folder is the place itself (folderName) or the new
+// package beside it, by the hidden name the mark's id gives it, and what the mark says was
+// moved aside has the hidden name a save of the place with that id gives it. A mark is a
+// plain file that travels with a package, so nothing else in one is believed: the mark of
+// another place, one naming ".", "..", a folder of the user's or a path, or one of an id no
+// save makes, is no mark (no id).
+SaveMark readSaveMark(int folder, const QByteArray &parent, const QByteArray &place, const QByteArray &folderName)
 {
     SaveMark mark;
     const int fd = ::openat(folder, kSaveMark.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -355,22 +386,15 @@ SaveMark readSaveMark(int folder)
             read.inode = ino_t(fields.at(3).toULongLong());
         }
     }
-    if (read.id.size() != kSaveIDLength || read.place.isEmpty() || read.replaced.contains('/'))
+    const bool made = isSaveID(read.id) && read.place == place
+        && (folderName == place || folderName == besideName(parent, place, kSavingInfix, read.id))
+        && (read.replaced.isEmpty() || read.replaced == besideName(parent, place, kReplacedInfix, read.id));
+    if (!made) {
+        KR_LOG(QStringLiteral("The save mark in %1 is not one a save of %2 made there; it is not followed")
+                   .arg(KRFileManager::displayPath(parent + '/' + folderName), KRFileManager::displayPath(place)));
         return mark;
+    }
     return read;
-}
-
-// The hidden name beside the place: "." + name + infix + id, the name shortened (at the start
-// of a character) so that the whole fits the folder's limit on names.
-QByteArray besideName(const QByteArray &parent, const QByteArray &name, const QByteArray &infix, const QByteArray &id)
-{
-    long limit = ::pathconf(parent.constData(), _PC_NAME_MAX);
-    if (limit <= 0)
-        limit = NAME_MAX;
-    QByteArray kept = name.left(std::max<qsizetype>(qsizetype(limit) - 1 - infix.size() - id.size(), 0));
-    while (!kept.isEmpty() && kept.size() < name.size() && (uchar(name.at(kept.size())) & 0xC0) == 0x80)
-        kept.chop(1);
-    return '.' + kept + infix + id;
 }
 
 // The folder opened (never through a link) and locked, or -1 when it is locked already (or
@@ -401,8 +425,26 @@ bool isMovedAside(const QByteArray &path, const SaveMark &mark)
         && status.st_ino == mark.inode;
 }
 
-void removeLeftover(const QByteArray &path)
+// Removes an item a save of the place left beside it (its new package, or what it moved
+// aside), named as the save named it. Only such a hidden name directly in the parent is ever
+// removed: never ".", "..", the parent, the place, nor a folder of another file system
+// mounted there (a save's items are renamed, so they never leave the parent's; only folders
+// are compared, since some file systems give a file the device of the layer it lies on);
+// anything else is refused and logged.
+void removeLeftover(const QByteArray &parent, const QByteArray &place, const QByteArray &name)
 {
+    const QByteArray path = parent + '/' + name;
+    struct stat item{}, folder{}, placed{};
+    const bool placeExists = ::lstat((parent + '/' + place).constData(), &placed) == 0;
+    const bool saveItem = isSaveItemName(parent, place, kSavingInfix, name)
+        || isSaveItemName(parent, place, kReplacedInfix, name);
+    const auto same = [](const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; };
+    if (!saveItem || ::lstat(path.constData(), &item) != 0 || ::stat(parent.constData(), &folder) != 0
+        || (S_ISDIR(item.st_mode) && item.st_dev != folder.st_dev) || same(item, folder) || (placeExists && same(item, placed))) {
+        KR_LOG(QStringLiteral("%1 is not removed: it is no item a save of %2 left beside it")
+                   .arg(KRFileManager::displayPath(path), KRFileManager::displayPath(place)));
+        return;
+    }
     const KRResult<void> removed = KRFileManager::removeItemRecursively(QFile::decodeName(path));
     KR_LOG(removed ? QStringLiteral("Removed %1, left by a save that did not finish").arg(KRFileManager::displayPath(path))
                    : QStringLiteral("%1, left by a save that did not finish, stays: %2")
@@ -426,28 +468,27 @@ QString removeAbandonedSaves(const QString &place)
     QList<QByteArray> savings;
     if (DIR *dir = ::opendir(parent.constData())) {
         while (const struct dirent *entry = ::readdir(dir)) {
-            // ".", the place's name or the start of it, the infix, an id.
+            // Exactly the new package's name a save of the place gives it (hidden names with the
+            // infix only are looked at closely: a folder may hold many items).
             const QByteArray entryName(entry->d_name);
-            const qsizetype named = entryName.size() - kSaveIDLength - kSavingInfix.size();
-            if (named > 1 && entryName.startsWith('.') && entryName.mid(named, kSavingInfix.size()) == kSavingInfix
-                && name.startsWith(entryName.mid(1, named - 1)))
+            if (entryName.startsWith('.') && entryName.contains(kSavingInfix)
+                && isSaveItemName(parent, name, kSavingInfix, entryName))
                 savings.append(entryName);
         }
         ::closedir(dir);
     }
     QString stays;
     for (const QByteArray &saving : std::as_const(savings)) {
-        const QByteArray path = parent + '/' + saving;
-        const int fd = lockFolder(path, false);
+        const int fd = lockFolder(parent + '/' + saving, false);
         if (fd < 0)
             continue; // being saved, or no folder
-        const SaveMark mark = readSaveMark(fd);
-        if (mark.id == saving.right(kSaveIDLength) && mark.place == name) {
+        const SaveMark mark = readSaveMark(fd, parent, name, saving);
+        if (!mark.id.isEmpty()) {
             // The old package first: it goes back only while the half-made one still holds the lock.
             const QByteArray aside = parent + '/' + mark.replaced;
             if (isMovedAside(aside, mark)) {
                 if (itemExists(target)) {
-                    removeLeftover(aside); // the place was saved to since: what it held was to be replaced
+                    removeLeftover(parent, name, mark.replaced); // the place was saved to since: what it held was to be replaced
                 } else if (::rename(aside.constData(), target.constData()) == 0) {
                     KR_LOG(QStringLiteral("Put %1 back in its place, moved aside by a save that did not finish")
                                .arg(KRFileManager::displayPath(target)));
@@ -460,16 +501,16 @@ QString removeAbandonedSaves(const QString &place)
                                 .arg(where, QString::fromLocal8Bit(std::strerror(error)));
                 }
             }
-            removeLeftover(path);
+            removeLeftover(parent, name, saving);
         }
         ::close(fd);
     }
     // The new package in the place, still marked: its save was killed before it was done.
     if (const int fd = lockFolder(target, false); fd >= 0) {
-        const SaveMark mark = readSaveMark(fd);
-        if (!mark.id.isEmpty() && mark.place == name) {
-            if (const QByteArray aside = parent + '/' + mark.replaced; isMovedAside(aside, mark))
-                removeLeftover(aside);
+        const SaveMark mark = readSaveMark(fd, parent, name, name);
+        if (!mark.id.isEmpty()) {
+            if (isMovedAside(parent + '/' + mark.replaced, mark))
+                removeLeftover(parent, name, mark.replaced);
             ::unlinkat(fd, kSaveMark.constData(), 0);
         }
         ::close(fd);

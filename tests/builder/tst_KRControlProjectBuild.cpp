@@ -8,6 +8,7 @@
 #include <builder/KRPageOutput.h>
 #include <builder/KRProjectBuildSource.h>
 #include <builder/KRProjectBuilder.h>
+#include <core/KRFileManagerAdditions.h>
 #include <controls/KRControl.h>
 #include <controls/KRPlugin.h>
 #include <model/KRDocument.h>
@@ -128,6 +129,38 @@ TEST_F(KRControlProjectBuildTest, PluginRuntimeScriptIsCopiedAndLinkedByThePageT
     EXPECT_TRUE(readWeb(QStringLiteral("cache.manifest")).contains(QStringLiteral("\ngauge-runtime.js\n")));
     // The sample's other class is not on any page: its script stays out.
     EXPECT_FALSE(QFile::exists(web(QStringLiteral("badge-runtime.js"))));
+}
+
+// A plug-in names its run-time script, and so the file the build puts in the web folder: a
+// file or a folder of the user's of that name stays as it is, with a warning, whatever the
+// plug-in says; the build's own copy is replaced by later builds as before.
+TEST_F(KRControlProjectBuildTest, APluginScriptNeverReplacesTheUsersOwnItemOfItsName)
+{
+    KRPageOutput::setPluginClassDataProvider({});
+    const QString source = QStringLiteral(KR_TEST_DATA_DIR "/plugins/Gauge.krplugin/gauge-runtime.js");
+    const QString target = web(QStringLiteral("gauge-runtime.js"));
+    const auto buildWarnings = [&] {
+        KRProjectBuilder builder(m_shop.project);
+        builder.setDeviceInformationJSON(m_deviceMap);
+        const auto built = builder.build();
+        EXPECT_TRUE(built.ok()) << (built.ok() ? std::string() : built.error().toString().toStdString());
+        return builder.warnings().join(QLatin1Char('\n'));
+    };
+    for (const bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "a folder" : "a file");
+        const QString mine = folder ? target + QStringLiteral("/notes.txt") : target;
+        KRTest::writeFile(mine, "the user's own");
+        const QString warnings = buildWarnings();
+        EXPECT_EQ(KRTest::readFile(mine), QByteArray("the user's own"));
+        EXPECT_TRUE(warnings.contains(QStringLiteral("gauge-runtime.js"))) << warnings.toStdString();
+        ASSERT_TRUE(KRFileManager::removeItemRecursively(target).ok());
+    }
+    for (const char *build : {"the first copy", "the build's own copy replaced"}) {
+        SCOPED_TRACE(build);
+        const QString warnings = buildWarnings();
+        EXPECT_FALSE(warnings.contains(QStringLiteral("gauge-runtime.js"))) << warnings.toStdString();
+        EXPECT_EQ(KRTest::readFile(target), KRTest::readFile(source));
+    }
 }
 
 TEST_F(KRControlProjectBuildTest, SinglePageDeployPutsEveryPageIntoTheStartPage)

@@ -8,11 +8,17 @@ through the inspector as any other, and the built page keeps the name, which is 
 data beside a name that takes nothing from the document (where it would blank the page).
 A second project, of one label carrying 100,000 attributes, handed to the running program, is
 refused within a person's patience with a message naming the line and the element, and the open
-window answers all the while."""
+window answers all the while.
+A third, sent in a shared folder, whose package carries a save mark naming "." (the folder
+holding it, with that folder's device and inode), is handed to the running application: it opens
+as any other, and the user's files beside it stay. Its page holds a control of a plug-in the user
+has, and its web folder a script of its own named as the plug-in's: the build keeps the project's
+script and says so."""
 
 import http.server
 import os
 import re
+import shutil
 import sys
 import threading
 import time
@@ -26,6 +32,20 @@ CONTENT = ('Written by a stranger'
            '<img src="http://127.0.0.1:{port}/picture.png">')
 
 NAMED = 'Hello <img name="createElement">'
+
+SHARED = """<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument>
+  <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home"/>
+  <KRPages>
+    <KRPage id="home" title="Shared">
+      <KRContents>
+        <KRDiv id="box" top="80" left="10" width="300" height="40">Sent in a shared folder</KRDiv>
+        <KRSampleGauge id="gauge1" top="200" left="10" width="100" height="50" caption="Fuel" value="40"/>
+      </KRContents>
+    </KRPage>
+  </KRPages>
+</KRProjectDocument>
+"""
 
 PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
 <KRProjectDocument>
@@ -62,6 +82,9 @@ class ListenerHandler(http.server.BaseHTTPRequestHandler):
 
 
 def downloaded_project(desktop):
+    # A plug-in the user installed, loaded when the application starts.
+    shutil.copytree(os.path.join(desktop.options.source, "tests", "data", "plugins", "Gauge.krplugin"),
+                    os.path.join(desktop.home, ".local", "share", "Korvane", "Plug-ins", "Gauge.krplugin"))
     listener = Listener()
     threading.Thread(target=listener.serve_forever, daemon=True).start()
     try:
@@ -111,6 +134,7 @@ def downloaded_project(desktop):
         kd.check("\u201Cnamed\u201D on the page \u201Chome\u201D" in status, f"the build does not name the box and its page: {status!r}")
 
         crowded_project_refused_promptly(desktop, window)
+        forged_save_mark(desktop)
     finally:
         listener.shutdown()
 
@@ -159,6 +183,48 @@ def crowded_project_refused_promptly(desktop, window):
     kd.click_page(desktop, surface, 40, 100)
     kd.wait_inspected(desktop, window, "box")
     desktop.screenshot("open-window-answers")
+
+
+def forged_save_mark(desktop):
+    shared = os.path.join(desktop.home, "Documents", "Shared")
+    package = os.path.join(shared, "Tips.krproj")
+    os.makedirs(os.path.join(package, "kr-web"))
+    os.makedirs(os.path.join(shared, "Letters"))
+    mine = {os.path.join(shared, "budget.ods"): "sums", os.path.join(shared, "Letters", "letter.txt"): "dear"}
+    for path, text in mine.items():
+        with open(path, "w", encoding="utf-8") as out:
+            out.write(text)
+    with open(os.path.join(package, "project.xml"), "w", encoding="utf-8") as out:
+        out.write(SHARED)
+    own_script = os.path.join(package, "kr-web", "gauge-runtime.js")
+    with open(own_script, "w", encoding="utf-8") as out:
+        out.write("// the sender's own script\n")
+    folder = os.lstat(shared)
+    with open(os.path.join(package, ".kr-save-mark"), "w", encoding="ascii") as out:
+        out.write(f"Korvane Save As\nid 00000000-0000-4000-8000-00000000f00d\nplace {b'Tips.krproj'.hex()}\n"
+                  f"replaced {b'.'.hex()} {folder.st_dev} {folder.st_ino}\n")
+
+    kd.check(desktop.start_again(package) == 0, "the second start did not hand Tips over and end")
+    kd.wait_until(lambda: not all(os.path.exists(path) for path in mine) or any(w.name == "Tips" for w in desktop.windows()),
+                  "the shared project's window", kd.LAUNCH_TIMEOUT)
+    desktop.screenshot("shared-project-with-a-mark")
+    gone = [os.path.relpath(path, shared) for path in mine if not os.path.exists(path)]
+    kd.check(not gone, "opening the shared project removed the user's files beside it: " + ", ".join(gone))
+    for path, text in mine.items():
+        with open(path, encoding="utf-8") as kept:
+            kd.check(kept.read() == text, f"{os.path.relpath(path, shared)} changed")
+    window = kd.project_window(desktop, "Tips")
+    desktop.activate_if_needed(window)
+    surface = kd.design_surface(desktop, window)
+    kd.wait_until(lambda: kd.element_with_text(surface, "Sent in a shared folder"), "the shared project's page drawn")
+
+    # The plug-in's script of the same name takes nothing of the project's.
+    status = kd.build(desktop, window)
+    desktop.screenshot("shared-project-built")
+    with open(own_script, encoding="utf-8") as kept:
+        kd.check(kept.read() == "// the sender's own script\n", "the build replaced the project's gauge-runtime.js")
+    kd.check("gauge-runtime.js" in status and "not copied" in status,
+             f"the build does not say why the plug-in's script was not copied: {status!r}")
 
 
 if __name__ == "__main__":

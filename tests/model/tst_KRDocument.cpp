@@ -745,6 +745,77 @@ TEST(DocumentSaveAs, CopiesCheckTheirSourceAndCleanUpsTouchOnlyWhatIsMarked)
                                               QStringLiteral("Copy.krproj"), longName}));
 }
 
+// A save mark is a plain file, and so travels with a package someone sends, or beside it in
+// the same archive as a folder named like a save's new package. Marks that name ".", "..", a
+// folder of the user's (with its device and inode), an absolute path, another place's hidden
+// name or a name no save gives, or that lie in a folder no save of the place makes, remove
+// nothing: the folders around the project keep everything, and the project opens.
+TEST(DocumentSaveAs, ForgedMarksRemoveNothingAroundThePackage)
+{
+    const QByteArray id = "00000000-0000-4000-8000-00000000f00d";
+    struct Forgery
+    {
+        const char *what;
+        QString markFolder;  // below Projects: the package, or a folder beside it
+        QByteArray idInMark;
+        QByteArray replaced; // as the mark names it
+        QString statted;     // below the top folder: whose device and inode the mark carries
+    };
+    const QString staging = QStringLiteral(".Tips.krproj.kr-save-") + QString::fromLatin1(id);
+    const QList<Forgery> forgeries = {
+        {"the place's own folder", QStringLiteral("Tips.krproj"), id, ".", QStringLiteral("Home/Projects")},
+        {"the folder above", QStringLiteral("Tips.krproj"), id, "..", QStringLiteral("Home")},
+        {"a sibling", QStringLiteral("Tips.krproj"), id, "Letters", QStringLiteral("Home/Projects/Letters")},
+        {"an absolute path", QStringLiteral("Tips.krproj"), id, "", QStringLiteral("Home/Projects/Letters")},
+        {"another place's hidden name", QStringLiteral("Tips.krproj"), id, ".Other.krproj.kr-replaced-" + id,
+         QStringLiteral("Home/Projects/.Other.krproj.kr-replaced-") + QString::fromLatin1(id)},
+        {"a hidden name of no save's id", QStringLiteral("Tips.krproj"), "0000000000000000000000000000000000f0",
+         ".Tips.krproj.kr-replaced-0000000000000000000000000000000000f0",
+         QStringLiteral("Home/Projects/.Tips.krproj.kr-replaced-0000000000000000000000000000000000f0")},
+        {"a staging-shaped folder naming the place's folder", staging, id, ".", QStringLiteral("Home/Projects")},
+        {"a staging-shaped folder naming the folder above", staging, id, "..", QStringLiteral("Home")},
+        {"a folder named as no save of the place names one", QStringLiteral(".T.kr-save-") + QString::fromLatin1(id), id, {}, {}},
+    };
+    for (const Forgery &forgery : forgeries) {
+        SCOPED_TRACE(forgery.what);
+        const QString top = KRTest::makeTempDir();
+        const QString projects = top + QStringLiteral("/Home/Projects");
+        const QString package = projects + QStringLiteral("/Tips.krproj");
+        KRTest::writeFile(package + QStringLiteral("/project.xml"), projectVersion(""));
+        QDir().mkpath(package + QStringLiteral("/kr-web"));
+        KRTest::writeFile(projects + QStringLiteral("/Letters/letter.txt"), "dear");
+        KRTest::writeFile(projects + QStringLiteral("/budget.ods"), "sums");
+        KRTest::writeFile(top + QStringLiteral("/Home/thesis.txt"), "chapter one");
+        QDir().mkpath(projects + QStringLiteral("/.Other.krproj.kr-replaced-") + QString::fromLatin1(id));
+        QDir().mkpath(projects + QStringLiteral("/.Tips.krproj.kr-replaced-0000000000000000000000000000000000f0"));
+
+        QByteArray text = "Korvane Save As\nid " + forgery.idInMark + "\nplace " + QByteArray("Tips.krproj").toHex() + '\n';
+        if (!forgery.statted.isEmpty()) {
+            struct stat status{};
+            ASSERT_EQ(::lstat(QFile::encodeName(top + QLatin1Char('/') + forgery.statted).constData(), &status), 0);
+            const QByteArray replaced = forgery.replaced.isEmpty() ? QFile::encodeName(top + QLatin1Char('/') + forgery.statted)
+                                                                   : forgery.replaced;
+            text += "replaced " + replaced.toHex() + ' ' + QByteArray::number(quint64(status.st_dev)) + ' '
+                + QByteArray::number(quint64(status.st_ino)) + '\n';
+        }
+        KRTest::writeFile(projects + QLatin1Char('/') + forgery.markFolder + QStringLiteral("/.kr-save-mark"), text);
+        const auto everything = [&top] {
+            QStringList items;
+            for (QDirIterator it(top, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                 QDirIterator::Subdirectories);
+                 it.hasNext();)
+                items.append(it.next());
+            items.sort();
+            return items;
+        };
+        const QStringList before = everything();
+
+        const auto opened = KRDocument::openPackage(package);
+        EXPECT_TRUE(opened.ok()) << opened.error().message().toStdString();
+        EXPECT_EQ(everything(), before);
+    }
+}
+
 // A Save As that fails says what failed and where, with the system's reason.
 TEST(DocumentSaveAs, FailuresSayWhatFailedWhereAndWhy)
 {
