@@ -1027,6 +1027,42 @@ def check_page_drawn(desktop, surface, timeout=STEP_TIMEOUT, background=JQM_PAGE
     wait_until(drawn, "the page (not the loading picture) on the surface", timeout)
 
 
+def page_origin(image, min_text=0):
+    """The screen point of the page's top left corner in a picture of the design surface, as a
+    person finds the page: the first run of jQuery Mobile's light page background as wide as a
+    phone's screen (the bar above the surface is wider, the grey loading picture has none), with
+    at least min_text dark pixels of text (counted every other pixel) below its corner; None
+    before."""
+    data, width = image.bgrx, image.width
+
+    def light(i):
+        return all(abs(data[i + k] - JQM_PAGE_BACKGROUND[2 - k]) <= 2 for k in range(3))
+
+    for row in range(0, image.height, 2):
+        start, run = 0, 0
+        for column in range(width + 1):
+            if column < width and light((row * width + column) * 4):
+                start, run = (column, 1) if run == 0 else (start, run + 1)
+                continue
+            if 250 <= run <= 420:
+                left, top = image.x + start, image.y + row
+                box = (left, top, run, min(300, image.y + image.height - top))
+                text = image.count(box, lambda c: sum(c) / 3 < 120, step=2) if min_text else 0
+                return (left, top) if text >= min_text else None
+            run = 0
+    return None
+
+
+def page_on_screen(desktop, window, what, timeout=STEP_TIMEOUT, min_text=0, picture=None):
+    """Waits until the project window's design surface shows its page (see page_origin), and
+    returns the rectangle of the design surface and the screen point of the page's top left
+    corner. picture(desktop, rect) takes the picture looked at (default: one grab)."""
+    rect = wait_until(lambda: window.find(name="Design Surface"), "the design surface", timeout).rect
+    take = picture or (lambda d, r: d.grab(r))
+    origin = wait_until(lambda: page_origin(take(desktop, rect), min_text), what, timeout)
+    return rect, origin
+
+
 def element_with_text(surface, text):
     """The innermost element of the page whose accessible text is text."""
     return surface.find(predicate=lambda n: n.name == text and n.role in ("label", "push button", "static", "text", "section", "paragraph", "heading", "link", "list item"))
