@@ -6,8 +6,9 @@
 
 class KRWebView;
 
-// Makes the design views of a project's pool of pre-loaded views (KRWebViewCache): hidden
-// KRWebViews, set up for design documents, with the frame the pool asks for.
+// Makes the design views of a project's pool of pre-loaded views (KRWebViewCache): KRWebViews
+// set up for design documents, with the frame the pool asks for, shown off the screen until
+// their first document is there (so that its page has the frame's size), hidden from then on.
 class KRWebViewFactory : public KRWebViewCacheViewFactory
 {
 public:

@@ -268,15 +268,17 @@ class Input:
     def key_up(self, name):
         self._key_event(self._keycode(self.KEY_NAMES.get(name, name))[0], False)
 
-    def type(self, text):
+    def type(self, text, quick=False):
+        """Types text key by key; quick, as a practised typist runs through a long name (presses
+        of 30-50 ms)."""
         for ch in text:
             name = self.KEY_NAMES.get(ch, ch)
             code, shifted = self._keycode(name)
             with self.held(["shift"] if shifted else []):
                 self._key_event(code, True)
-                time.sleep(self.press_time())
+                time.sleep(self.random.uniform(0.03, 0.05) if quick else self.press_time())
                 self._key_event(code, False)
-            time.sleep(0.03)
+            time.sleep(0.02 if quick else 0.03)
 
 
 # --- Accessibility --------------------------------------------------------------------------
@@ -917,10 +919,11 @@ def close_gallery(desktop):
     wait_until(lambda: not any(w.name == "Korvane" for w in desktop.windows()), "the gallery to close")
 
 
-def choose_file(desktop, title, name, accept, new_folder=False):
+def choose_file(desktop, title, name, accept, new_folder=False, quick=False):
     """Answers a file dialog: types a name in the documents folder it opens in and accepts it.
 
-    With new_folder the dialog's "Create New Folder" button makes the folder first.
+    With new_folder the dialog's "Create New Folder" button makes the folder first; with quick
+    the name is typed quickly (see Input.type).
     """
     dialog = desktop.window(title)
     if new_folder:
@@ -941,7 +944,7 @@ def choose_file(desktop, title, name, accept, new_folder=False):
         # active window on a busy machine would let the first of them reach the window behind.
         wait_until(lambda: field.has_state(state("FOCUSED")), "the keyboard in the dialog's name field")
         desktop.input.key("ctrl+a")
-        desktop.input.type(name)
+        desktop.input.type(name, quick)
         wait_until(lambda: field.text() == name, "the typed name in the dialog")
     desktop.click(desktop.wait_for(dialog, "push button", accept))
     wait_until(lambda: not any(w.name == title for w in desktop.windows()), f"the dialog {title!r} to close")
@@ -1025,6 +1028,42 @@ def check_page_drawn(desktop, surface, timeout=STEP_TIMEOUT, background=JQM_PAGE
         chosen = points or [(4, h - 4), (w - 4, h - 4), (w // 2, h - 30), (4, h // 2), (w - 4, h // 2)]
         return all(near(image.pixel(x + px, y + py), background, 3) for px, py in chosen)
     wait_until(drawn, "the page (not the loading picture) on the surface", timeout)
+
+
+def page_origin(image, min_text=0):
+    """The screen point of the page's top left corner in a picture of the design surface, as a
+    person finds the page: the first run of jQuery Mobile's light page background as wide as a
+    phone's screen (the bar above the surface is wider, the grey loading picture has none), with
+    at least min_text dark pixels of text (counted every other pixel) below its corner; None
+    before."""
+    data, width = image.bgrx, image.width
+
+    def light(i):
+        return all(abs(data[i + k] - JQM_PAGE_BACKGROUND[2 - k]) <= 2 for k in range(3))
+
+    for row in range(0, image.height, 2):
+        start, run = 0, 0
+        for column in range(width + 1):
+            if column < width and light((row * width + column) * 4):
+                start, run = (column, 1) if run == 0 else (start, run + 1)
+                continue
+            if 250 <= run <= 420:
+                left, top = image.x + start, image.y + row
+                box = (left, top, run, min(300, image.y + image.height - top))
+                text = image.count(box, lambda c: sum(c) / 3 < 120, step=2) if min_text else 0
+                return (left, top) if text >= min_text else None
+            run = 0
+    return None
+
+
+def page_on_screen(desktop, window, what, timeout=STEP_TIMEOUT, min_text=0, picture=None):
+    """Waits until the project window's design surface shows its page (see page_origin), and
+    returns the rectangle of the design surface and the screen point of the page's top left
+    corner. picture(desktop, rect) takes the picture looked at (default: one grab)."""
+    rect = wait_until(lambda: window.find(name="Design Surface"), "the design surface", timeout).rect
+    take = picture or (lambda d, r: d.grab(r))
+    origin = wait_until(lambda: page_origin(take(desktop, rect), min_text), what, timeout)
+    return rect, origin
 
 
 def element_with_text(surface, text):

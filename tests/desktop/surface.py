@@ -245,31 +245,6 @@ def shows_within_patience(desktop, rect, key, what):
     still(desktop, rect)
 
 
-def page_origin(image):
-    """The screen point of the page's top left corner in a picture of the design surface, once
-    the labels are drawn on the page; None before. The page is the first run of its light
-    background as wide as a phone's screen (the bar above the surface is wider, the loading
-    picture has none), with the labels' dark text below its corner."""
-    data, width = image.bgrx, image.width
-
-    def light(i):
-        return all(abs(data[i + k] - 249) <= 2 for k in range(3))
-
-    for row in range(0, image.height, 2):
-        start, run = 0, 0
-        for column in range(width + 1):
-            if column < width and light((row * width + column) * 4):
-                start, run = (column, 1) if run == 0 else (start, run + 1)
-                continue
-            if 250 <= run <= 420:
-                left, top = image.x + start, image.y + row
-                box = (left, top, run, min(300, image.y + image.height - top))
-                text = image.count(box, lambda c: sum(c) / 3 < 120, step=2)
-                return (left, top) if text >= 300 else None
-            run = 0
-    return None
-
-
 def saved_labels(desktop, window, folder):
     return [e.get("id") for e in kd.save(desktop, window, folder).root.iter("KRLabel")]
 
@@ -281,8 +256,7 @@ def many_labels_selected_deleted_and_back(desktop):
     window, folder = open_project(desktop, "Many", MANY_PROJECT)
     # Read from the screen: the page's web document, with hundreds of nodes, is slow to come
     # onto the accessibility bus of a busy machine.
-    rect = kd.wait_until(lambda: window.find(name="Design Surface"), "the design surface").rect
-    origin = kd.wait_until(lambda: page_origin(still(desktop, rect)), "the page of labels drawn")
+    rect, origin = kd.page_on_screen(desktop, window, "the page of labels drawn", min_text=300, picture=still)
     desktop.input.click(origin[0] + 10 + 30, origin[1] + 20 + 10)
     kd.wait_inspected(desktop, window, "l0", "a click on the first label to select it")
     shows_within_patience(desktop, rect, "ctrl+a", f"Select All of {MANY} labels")

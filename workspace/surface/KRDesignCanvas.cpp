@@ -194,6 +194,8 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KR
 
     KRWebView *view = designView->webView();
     view->setParent(m_zoomView);
+    // A view the pool handed out before its document came still carries its off-screen mark.
+    view->setAttribute(Qt::WA_DontShowOnScreen, false);
     m_grid = new GridOverlay(this, m_zoomView);
     m_loading = new LoadingView(m_zoomView);
     m_loading->setObjectName(QStringLiteral("designLoadingView"));
