@@ -5,6 +5,8 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMText.h>
 
+#include <platform/foundation/KRLogSink.h>
+
 #include <gumbo.h>
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 namespace {
 
 constexpr int kMaximumDepth = DOMHTMLParser::maximumDepth;
+constexpr int kMaximumAttributes = DOMHTMLParser::maximumAttributes;
 
 const std::vector<QString> &tagNames()
 {
@@ -227,11 +230,16 @@ namespace {
 // an element it believes open when the parser has closed it costs nothing but room, while one
 // it believes closed would let the parser's nesting, and its cost, grow unseen. Markup that
 // stays well under the limit is given to the parser as it is.
-class NestingBound
+//
+// It also drops the attributes past the bounds on attributes (see the header): the parser
+// compares each attribute of a tag with every one before it, the attributes of each later html
+// or body tag with all those gathered on the first, and a formatting element's with those of
+// every alike one open, so a single tag of 40,000 attributes took it nine seconds.
+class ShapeBound
 {
 public:
     // `context`: the element a fragment is parsed into (its rows, cells or options close as in it).
-    NestingBound(const QByteArray &markup, int limit, GumboTag context = GUMBO_TAG_LAST)
+    ShapeBound(const QByteArray &markup, int limit, GumboTag context = GUMBO_TAG_LAST)
         : m_markup(markup)
         , m_limit(std::size_t(limit))
     {
@@ -239,6 +247,7 @@ public:
             push({context, false, false, std::string()});
         // The content of a script, style, title or text area is text, whatever it holds.
         m_textOnly = context != GUMBO_TAG_LAST && (rawText().test(context) || context == GUMBO_TAG_PLAINTEXT);
+        m_document = context == GUMBO_TAG_LAST;
     }
 
     // The markup to parse: the input itself when nothing opens deeper than the limit.
@@ -253,6 +262,24 @@ public:
         return m_out;
     }
 
+    // Says in the run log which attributes were dropped, and counts them for the caller.
+    void report(DOMHTMLParser::Statistics *statistics) const
+    {
+        if (statistics)
+            statistics->droppedAttributes = m_droppedAttributes;
+        if (m_droppedTags == 0)
+            return;
+        const qsizetype line = 1 + std::count(m_markup.constData(), m_firstDropped, '\n');
+        KR_PLATFORM_LOG(QStringLiteral("HTML content: %1 attributes past the bound of %2 dropped from %3 tag(s), "
+                                       "the first at line %4 (<%5>)")
+                            .arg(m_droppedAttributes)
+                            .arg(kMaximumAttributes)
+                            .arg(m_droppedTags)
+                            .arg(line)
+                            .arg(QString::fromUtf8(m_firstDroppedName.data(), qsizetype(m_firstDroppedName.size()))
+                                     .left(64)));
+    }
+
 private:
     struct Open
     {
@@ -265,6 +292,14 @@ private:
         // again once closed around it (at most three alike are).
         std::string attributes;
         bool reopens = false;
+        int attributeCount = 0; // the attributes a formatting element keeps
+    };
+    // The attributes a tag was written with, as tagEnd reads them.
+    struct Attributes
+    {
+        int count = 0;
+        const char *cut = nullptr; // where the first one past those kept starts
+        bool presentational = false; // a color, face or size among those kept (a font leaves SVG)
     };
     using TagSet = std::bitset<GUMBO_TAG_LAST + 1>;
 
@@ -482,6 +517,64 @@ private:
         return true;
     }
 
+    // The attributes of the open formatting elements of the kind, which the parser compares
+    // a new one's with.
+    int openAlikeAttributes(GumboTag tag) const
+    {
+        int count = 0;
+        for (const Open &o : m_open)
+            count += isHTML(o, tag) ? o.attributeCount : 0;
+        for (const Open &o : m_reopened)
+            count += isHTML(o, tag) ? o.attributeCount : 0;
+        return count;
+    }
+    // Where the parser ignores most start tags: in a select, and in a page made of frames. The
+    // content of the raw-text tags it ignores is markup, and no SVG or MathML opens there.
+    bool ignoresMostTags() const
+    {
+        if (m_frameset)
+            return true;
+        if (!anyOpen(GUMBO_TAG_SELECT))
+            return false;
+        return find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
+                    [this](const Open &o) { return isHTML(o, GUMBO_TAG_TEMPLATE); })
+               >= 0;
+    }
+    // An input, a key generator or a text area ends the select it stands in (not the one a
+    // fragment is parsed into).
+    void closeSelect()
+    {
+        if (!anyOpen(GUMBO_TAG_SELECT))
+            return;
+        const std::ptrdiff_t select = find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
+                                           [this](const Open &o) { return isHTML(o, GUMBO_TAG_TEMPLATE); });
+        if (select >= 0 && !isContext(select))
+            closeFrom(select);
+    }
+    // Whether the open element at `index` is the one a fragment is parsed into.
+    bool isContext(std::ptrdiff_t index) const { return index == 0 && !m_document; }
+    static bool htmlEncoding(const std::string &attributes)
+    {
+        const QByteArray lower = QByteArray::fromRawData(attributes.data(), qsizetype(attributes.size())).toLower();
+        return lower.contains("encoding") && lower.contains("html");
+    }
+
+    // Leaves out the attributes of the tag at `tagStart` past those kept, and keeps its end
+    // (`after`; null when the markup ends inside the tag, which the parser drops).
+    void dropAttributes(const char *tagStart, const std::string &name, const Attributes &written, int keep,
+                        const char *after, bool selfClosing)
+    {
+        if (!written.cut)
+            return;
+        copyTo(written.cut);
+        m_copied = after ? after - (selfClosing ? 2 : 1) - m_markup.constData() : m_markup.size();
+        m_droppedAttributes += written.count - keep;
+        if (m_droppedTags++ == 0) {
+            m_firstDropped = tagStart;
+            m_firstDroppedName = name;
+        }
+    }
+
     void copyTo(const char *at)
     {
         const qsizetype offset = at - m_markup.constData();
@@ -494,8 +587,9 @@ private:
     }
 
     // Past the '>' that ends a tag whose name ends at `p`, minding quoted attribute values;
-    // null when the markup ends first (the parser drops such a tag).
-    const char *tagEnd(const char *p, bool *selfClosing) const
+    // null when the markup ends first (the parser drops such a tag). `written` counts the
+    // attributes and notes where the first past `keep` starts.
+    const char *tagEnd(const char *p, bool *selfClosing, int keep, Attributes *written) const
     {
         const char *end = m_markup.constData() + m_markup.size();
         *selfClosing = false;
@@ -514,9 +608,18 @@ private:
                 ++p;
                 continue;
             }
+            if (written->count++ == keep)
+                written->cut = p;
+            const char *name = p;
             ++p; // an attribute's name, which may start with '='
             while (p < end && !isWhitespace(*p) && *p != '/' && *p != '>' && *p != '=')
                 ++p;
+            if (!written->cut && p - name <= 5) {
+                const std::string_view n(name, std::size_t(p - name));
+                written->presentational = written->presentational || qstrnicmp(n.data(), n.size(), "color", 5) == 0
+                                          || qstrnicmp(n.data(), n.size(), "face", 4) == 0
+                                          || qstrnicmp(n.data(), n.size(), "size", 4) == 0;
+            }
             while (p < end && isWhitespace(*p))
                 ++p;
             if (p < end && *p == '=') {
@@ -609,40 +712,63 @@ private:
     // Returns where scanning goes on; null to stop (the rest is text).
     const char *startTag(const char *p)
     {
+        const char *tagStart = p - 1;
         GumboTag tag;
         std::string name;
         p = readName(p, &tag, &name);
+        int keep = kMaximumAttributes;
+        const bool gathered = tag == GUMBO_TAG_HTML || tag == GUMBO_TAG_BODY;
+        if (gathered)
+            keep = std::max(0, keep - m_gathered[tag == GUMBO_TAG_BODY]);
+        else if (formatting().test(tag))
+            keep = std::max(0, keep - openAlikeAttributes(tag));
         bool selfClosing = false;
-        const char *after = tagEnd(p, &selfClosing);
+        Attributes written;
+        const char *after = tagEnd(p, &selfClosing, keep, &written);
+        dropAttributes(tagStart, name, written, keep, after, selfClosing);
         if (!after)
             return nullptr;
+        const int kept = std::min(written.count, keep);
+        if (gathered)
+            m_gathered[tag == GUMBO_TAG_BODY] += kept;
         reopen();
-        const std::string attributes(p, std::size_t(after - p));
+        const std::string attributes(p, std::size_t((written.cut ? written.cut : after) - p));
 
         const Open *current = m_open.empty() ? nullptr : &m_open.back();
         bool foreign = tag == GUMBO_TAG_SVG || tag == GUMBO_TAG_MATH;
         if (!foreign && current && current->foreign && !current->integration) {
-            if (leavesForeignContent().test(tag)) {
+            // In a fragment the parser reads every tag inside SVG or MathML as theirs.
+            if (m_document
+                && (leavesForeignContent().test(tag) || (tag == GUMBO_TAG_FONT && written.presentational))) {
                 while (!m_open.empty() && m_open.back().foreign && !m_open.back().integration)
                     pop();
             } else {
                 foreign = true;
             }
         }
+        if (foreign && (tag == GUMBO_TAG_SVG || tag == GUMBO_TAG_MATH) && ignoresMostTags())
+            return after;
         if (foreign) {
             if (selfClosing)
                 return after;
-            return open({tag, true, foreignIntegration().test(tag), tag == GUMBO_TAG_UNKNOWN ? name : std::string()},
-                        name, after);
+            // An annotation-xml holds HTML only when its encoding says so.
+            const bool integration = tag == GUMBO_TAG_ANNOTATION_XML ? htmlEncoding(attributes)
+                                                                     : foreignIntegration().test(tag);
+            return open({tag, true, integration, tag == GUMBO_TAG_UNKNOWN ? name : std::string()}, name, after);
         }
 
-        if (voidElements().test(tag))
+        if (tag == GUMBO_TAG_FRAMESET && m_document)
+            m_frameset = true;
+        if (voidElements().test(tag)) {
+            if (tag == GUMBO_TAG_INPUT || tag == GUMBO_TAG_KEYGEN)
+                closeSelect();
             return after;
+        }
         if (closesParagraph().test(tag))
             closeParagraph();
         switch (tag) {
         case GUMBO_TAG_PLAINTEXT:
-            return nullptr;
+            return ignoresMostTags() ? after : nullptr;
         case GUMBO_TAG_H1: case GUMBO_TAG_H2: case GUMBO_TAG_H3: case GUMBO_TAG_H4: case GUMBO_TAG_H5:
         case GUMBO_TAG_H6:
             if (!m_open.empty() && !m_open.back().foreign && isHeading(m_open.back().tag))
@@ -691,11 +817,15 @@ private:
             const std::ptrdiff_t select = find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
                                                [](const Open &o) { return isBoundary(o); });
             if (select >= 0) { // a select in a select only ends the first
-                closeFrom(select);
+                if (!isContext(select))
+                    closeFrom(select);
                 return after;
             }
             break;
         }
+        case GUMBO_TAG_TEXTAREA:
+            closeSelect();
+            break;
         case GUMBO_TAG_TD:
         case GUMBO_TAG_TH:
             if (!closeInsideTable(set({GUMBO_TAG_TR, GUMBO_TAG_TBODY, GUMBO_TAG_THEAD, GUMBO_TAG_TFOOT,
@@ -717,13 +847,18 @@ private:
         default:
             break;
         }
+        if (rawText().test(tag) && ignoresMostTags() && tag != GUMBO_TAG_SCRIPT && tag != GUMBO_TAG_TEXTAREA
+            && tag != GUMBO_TAG_NOFRAMES)
+            return after; // the parser ignores the tag, and its content is markup
         if (rawText().test(tag)) {
             // Its content is text, however deep it stands; its end tag follows.
             return rawTextEnd(after, name);
         }
-        return open({tag, false, false, tag == GUMBO_TAG_UNKNOWN ? name : std::string(), 0,
-                     formatting().test(tag) ? attributes : std::string()},
-                    name, after);
+        const bool isFormatting = formatting().test(tag);
+        Open element{tag, false, false, tag == GUMBO_TAG_UNKNOWN ? name : std::string(), 0,
+                     isFormatting ? attributes : std::string()};
+        element.attributeCount = isFormatting ? kept : 0;
+        return open(std::move(element), name, after);
     }
 
     const char *open(Open element, const std::string &name, const char *after)
@@ -752,9 +887,12 @@ private:
         std::string name;
         p = readName(p, &tag, &name);
         bool selfClosing = false;
-        const char *after = tagEnd(p, &selfClosing);
-        if (!after)
+        Attributes written;
+        const char *after = tagEnd(p, &selfClosing, kMaximumAttributes, &written);
+        if (!after) {
+            dropAttributes(tagStart, name, written, kMaximumAttributes, after, selfClosing);
             return nullptr;
+        }
         if (!m_unmatched.empty()) {
             auto it = m_unmatched.find(name);
             if (it != m_unmatched.end()) {
@@ -765,6 +903,7 @@ private:
                 return after;
             }
         }
+        dropAttributes(tagStart, name, written, kMaximumAttributes, after, selfClosing);
         switch (tag) {
         case GUMBO_TAG_P:
             closeParagraph();
@@ -846,8 +985,15 @@ private:
     std::vector<Open> m_reopened; // closed formatting elements the parser opens again
     std::array<int, GUMBO_TAG_LAST + 1> m_openCount{}; // open elements of each kind
     std::unordered_map<std::string, int> m_unmatched; // elements written empty, by name
+    std::array<int, 2> m_gathered{}; // the attributes kept on html and on body tags
+    int m_droppedAttributes = 0;
+    int m_droppedTags = 0;
+    const char *m_firstDropped = nullptr;
+    std::string m_firstDroppedName;
     bool m_changed = false;
     bool m_textOnly = false;
+    bool m_document = false; // a whole page, not a fragment
+    bool m_frameset = false; // a frameset tag was met in a page
     QByteArray m_out;
     qsizetype m_copied = 0;
 };
@@ -856,7 +1002,10 @@ private:
 
 void DOMHTMLParser::parseDocument(const QString &html, DOMDocument &document, Statistics *statistics)
 {
-    const QByteArray utf8 = NestingBound(html.toUtf8(), kMaximumDepth).bounded();
+    const QByteArray markup = html.toUtf8();
+    ShapeBound bound(markup, kMaximumDepth);
+    const QByteArray utf8 = bound.bounded();
+    bound.report(statistics);
     ParseArena arena;
     const GumboOptions options = optionsFor(arena);
     GumboOutput *output = gumbo_parse_with_options(&options, utf8.constData(), std::size_t(utf8.size()));
@@ -878,7 +1027,10 @@ DOMNode::NodeList DOMHTMLParser::parseFragment(const QString &html, const QStrin
     GumboTag tag = gumbo_tagn_enum(context.constData(), unsigned(context.size()));
     if (tag == GUMBO_TAG_UNKNOWN)
         tag = GUMBO_TAG_DIV;
-    const QByteArray utf8 = NestingBound(html.toUtf8(), kMaximumDepth, tag).bounded();
+    const QByteArray markup = html.toUtf8();
+    ShapeBound bound(markup, kMaximumDepth, tag);
+    const QByteArray utf8 = bound.bounded();
+    bound.report(statistics);
     ParseArena arena;
     GumboOptions options = optionsFor(arena);
     options.fragment_context = tag;
