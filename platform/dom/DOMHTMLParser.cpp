@@ -248,6 +248,9 @@ public:
         // The content of a script, style, title or text area is text, whatever it holds.
         m_textOnly = context != GUMBO_TAG_LAST && (rawText().test(context) || context == GUMBO_TAG_PLAINTEXT);
         m_document = context == GUMBO_TAG_LAST;
+        // The content of a frameset or a column group takes only frames or columns.
+        m_frameset = context == GUMBO_TAG_FRAMESET;
+        m_columns = context == GUMBO_TAG_COLGROUP;
     }
 
     // The markup to parse: the input itself when nothing opens deeper than the limit.
@@ -528,11 +531,12 @@ private:
             count += isHTML(o, tag) ? o.attributeCount : 0;
         return count;
     }
-    // Where the parser ignores most start tags: in a select, and in a page made of frames. The
-    // content of the raw-text tags it ignores is markup, and no SVG or MathML opens there.
+    // Where the parser ignores most start tags: in a select, in a page made of frames and in a
+    // column group. The content of the raw-text tags it ignores is markup, and no SVG or MathML
+    // opens there.
     bool ignoresMostTags() const
     {
-        if (m_frameset)
+        if (m_frameset || (m_columns && !anyOpen(GUMBO_TAG_TEMPLATE)))
             return true;
         if (!anyOpen(GUMBO_TAG_SELECT))
             return false;
@@ -993,7 +997,8 @@ private:
     bool m_changed = false;
     bool m_textOnly = false;
     bool m_document = false; // a whole page, not a fragment
-    bool m_frameset = false; // a frameset tag was met in a page
+    bool m_frameset = false; // a frameset tag was met in a page, or a frameset's content is parsed
+    bool m_columns = false; // a column group's content is parsed
     QByteArray m_out;
     qsizetype m_copied = 0;
 };

@@ -349,6 +349,7 @@ TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
         QString text;      // the text of the whole
         int dropped;
         bool document = false;
+        const char *context = "div";
     };
     const Shape shapes[] = {
         {"one tag", "<div" + attributes(many) + ">x</div>y", "div", "xy", many - bound},
@@ -360,6 +361,8 @@ TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
          many - bound},
         {"raw text the select ignores", "<select><xmp><option" + attributes(many) + ">x</select>", "option", "x",
          many - bound},
+        {"raw text a column group ignores", "<xmp><col" + attributes(many) + ">", "col", "", many - bound, false,
+         "colgroup"},
         {"a select ended by an input", "<select><input><svg><style><div" + attributes(many) + ">x</div></style></svg>",
          "div", "x", many - bound},
         {"a font leaving SVG", "<svg><font color=\"red\"><![CDATA[ ><div" + attributes(many) + ">x</div>]]>", "div",
@@ -378,7 +381,7 @@ TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
         if (shape.document) {
             DOMHTMLParser::parseDocument(shape.markup, *doc, &statistics);
         } else {
-            for (const auto &node : DOMHTMLParser::parseFragment(shape.markup, "div", doc.get(), &statistics))
+            for (const auto &node : DOMHTMLParser::parseFragment(shape.markup, shape.context, doc.get(), &statistics))
                 doc->body()->appendChild(node);
         }
         EXPECT_EQ(statistics.droppedAttributes, shape.dropped);
