@@ -268,8 +268,16 @@ public:
     // Says in the run log which attributes were dropped, and counts them for the caller.
     void report(DOMHTMLParser::Statistics *statistics) const
     {
-        if (statistics)
+        if (statistics) {
             statistics->droppedAttributes = m_droppedAttributes;
+            statistics->formattingLeftClosed = m_leftClosed;
+        }
+        if (m_leftClosed > 0)
+            KR_PLATFORM_LOG(QStringLiteral("HTML content: from line %1 on, %2 formatting element(s) closed by the "
+                                           "elements around them stay closed: their attributes were copied as "
+                                           "often as the content has bytes")
+                                .arg(1 + std::count(m_markup.constData(), m_firstLeftClosed, '\n'))
+                                .arg(m_leftClosed));
         if (m_droppedTags == 0)
             return;
         const qsizetype line = 1 + std::count(m_markup.constData(), m_firstDropped, '\n');
@@ -369,6 +377,23 @@ private:
             GUMBO_TAG_HR, GUMBO_TAG_XMP, GUMBO_TAG_LI, GUMBO_TAG_DD, GUMBO_TAG_DT});
         return s;
     }
+    // Start tags before which the parser does not open the formatting elements closed around
+    // it again (it does so at the text, or the tag, inside them).
+    static const TagSet &opensNoFormatting()
+    {
+        static const TagSet s = [] {
+            TagSet t = closesParagraph();
+            t.reset(GUMBO_TAG_XMP);
+            return t | set({GUMBO_TAG_HTML, GUMBO_TAG_HEAD, GUMBO_TAG_BODY, GUMBO_TAG_FRAMESET, GUMBO_TAG_FRAME,
+                GUMBO_TAG_BASE, GUMBO_TAG_BASEFONT, GUMBO_TAG_BGSOUND, GUMBO_TAG_LINK, GUMBO_TAG_META,
+                GUMBO_TAG_NOFRAMES, GUMBO_TAG_SCRIPT, GUMBO_TAG_STYLE, GUMBO_TAG_TEMPLATE, GUMBO_TAG_TITLE,
+                GUMBO_TAG_TEXTAREA, GUMBO_TAG_IFRAME, GUMBO_TAG_NOEMBED, GUMBO_TAG_PARAM, GUMBO_TAG_SOURCE,
+                GUMBO_TAG_TRACK, GUMBO_TAG_RB, GUMBO_TAG_RTC, GUMBO_TAG_RP, GUMBO_TAG_RT, GUMBO_TAG_CAPTION,
+                GUMBO_TAG_COL, GUMBO_TAG_COLGROUP, GUMBO_TAG_TBODY, GUMBO_TAG_TD, GUMBO_TAG_TFOOT, GUMBO_TAG_TH,
+                GUMBO_TAG_THEAD, GUMBO_TAG_TR});
+        }();
+        return s;
+    }
     // HTML start tags that end the SVG or MathML they appear in.
     static const TagSet &leavesForeignContent()
     {
@@ -456,9 +481,30 @@ private:
         if (oldest != m_reopened.end())
             m_reopened.erase(oldest);
     }
-    // The parser opens the formatting elements closed around it again.
-    void reopen()
+    // The parser opens the formatting elements closed around it again, at `at`, as copies
+    // with their attributes. Once it has copied as many attributes as the markup has bytes, it
+    // is told to forget them there instead (an end tag each, innermost first), so a bold of 256
+    // attributes closed by every paragraph of a page is not copied into each.
+    void reopen(const char *at)
     {
+        if (m_reopened.empty())
+            return;
+        qsizetype attributes = 0;
+        for (const Open &element : m_reopened)
+            attributes += element.attributeCount;
+        if (attributes > 0 && (m_copiedAttributes += attributes) > std::max<qsizetype>(m_markup.size(), 65536)) {
+            copyTo(at);
+            for (auto it = m_reopened.rbegin(); it != m_reopened.rend(); ++it) {
+                m_out += "</";
+                m_out += gumbo_normalized_tagname(it->tag);
+                m_out += '>';
+            }
+            if (m_leftClosed == 0)
+                m_firstLeftClosed = at;
+            m_leftClosed += int(m_reopened.size());
+            m_reopened.clear();
+            return;
+        }
         for (Open &element : m_reopened)
             push(std::move(element));
         m_reopened.clear();
@@ -729,13 +775,16 @@ private:
         bool selfClosing = false;
         Attributes written;
         const char *after = tagEnd(p, &selfClosing, keep, &written);
-        dropAttributes(tagStart, name, written, keep, after, selfClosing);
-        if (!after)
+        if (!after) {
+            dropAttributes(tagStart, name, written, keep, after, selfClosing);
             return nullptr;
+        }
+        if (!opensNoFormatting().test(tag))
+            reopen(tagStart);
+        dropAttributes(tagStart, name, written, keep, after, selfClosing);
         const int kept = std::min(written.count, keep);
         if (gathered)
             m_gathered[tag == GUMBO_TAG_BODY] += kept;
-        reopen();
         const std::string attributes(p, std::size_t((written.cut ? written.cut : after) - p));
 
         const Open *current = m_open.empty() ? nullptr : &m_open.back();
@@ -958,7 +1007,7 @@ private:
             if (!p || p + 1 >= end)
                 return;
             if (p != text)
-                reopen(); // text in closed formatting elements opens them again
+                reopen(text); // text in closed formatting elements opens them again
             const char next = p[1];
             if (next == '!') {
                 const std::string_view rest(p, std::size_t(end - p));
@@ -994,6 +1043,9 @@ private:
     int m_droppedTags = 0;
     const char *m_firstDropped = nullptr;
     std::string m_firstDroppedName;
+    qsizetype m_copiedAttributes = 0; // the attributes of the formatting elements opened again
+    int m_leftClosed = 0;             // formatting elements not opened again past those
+    const char *m_firstLeftClosed = nullptr;
     bool m_changed = false;
     bool m_textOnly = false;
     bool m_document = false; // a whole page, not a fragment

@@ -19,7 +19,10 @@ class DOMDocument;
 // element, keep 256 in all, and the formatting elements of one kind open at once (b, i, a,
 // font, ...; the parser compares each new one's attributes with theirs) keep 256 in all. The
 // attributes past those bounds are dropped, and the parse says so in the run log, naming the
-// line and the tag. Parsing costs time in proportion to the markup's length.
+// line and the tag. A formatting element closed by the element around it is opened again, a
+// copy with its attributes, at the next text: once as many attributes were copied as the
+// markup has bytes, those closed stay closed, and the run log says from which line. Parsing
+// costs time in proportion to the markup's length.
 class DOMHTMLParser
 {
 public:
@@ -28,6 +31,7 @@ public:
     {
         int deepestLevel = 0; // the most elements the parser library had open at once
         int droppedAttributes = 0; // attributes dropped past the bounds on attributes
+        int formattingLeftClosed = 0; // formatting elements not opened again (see above)
     };
 
     // Fills an empty document with the parsed page (html, head and body always exist) and

@@ -398,6 +398,24 @@ TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
         EXPECT_TRUE(first.front().first.endsWith(QStringLiteral("0")));
         EXPECT_TRUE(first.back().first.endsWith(QString::number(bound - 1)));
     }
+
+    // A formatting element closed by the paragraph around it is opened again, a copy with its
+    // attributes, in each later one: the copies stop once as many attributes were copied as
+    // the markup has bytes (before, 20,000 paragraphs made five million).
+    const QString reopened = "<p><b" + attributes(bound) + ">x</p>" + QStringLiteral("<p>x</p>").repeated(20000);
+    const auto doc = DOMDocument::createHTMLDocument();
+    DOMHTMLParser::Statistics statistics;
+    for (const auto &node : DOMHTMLParser::parseFragment(reopened, "div", doc.get(), &statistics))
+        doc->body()->appendChild(node);
+    EXPECT_EQ(statistics.droppedAttributes, 0);
+    EXPECT_EQ(statistics.formattingLeftClosed, 1);
+    EXPECT_EQ(doc->body()->textContent(), QString(20001, QLatin1Char('x')));
+    EXPECT_EQ(doc->getElementsByTagName("p").size(), 20001u);
+    qsizetype copied = 0;
+    for (const auto &element : doc->getElementsByTagName("b"))
+        copied += element->attributes().size();
+    EXPECT_GT(copied, 100 * bound);
+    EXPECT_LE(copied, reopened.size() + bound);
 }
 
 // Markup that closes its elements without saying so (paragraphs, list items, rows, options,
