@@ -274,8 +274,8 @@ public:
         }
         if (m_leftClosed > 0)
             KR_PLATFORM_LOG(QStringLiteral("HTML content: from line %1 on, %2 formatting element(s) closed by the "
-                                           "elements around them stay closed: their attributes were copied as "
-                                           "often as the content has bytes")
+                                           "elements around them stay closed: their attributes were copied too "
+                                           "often already")
                                 .arg(1 + std::count(m_markup.constData(), m_firstLeftClosed, '\n'))
                                 .arg(m_leftClosed));
         if (m_droppedTags == 0)
@@ -482,9 +482,10 @@ private:
             m_reopened.erase(oldest);
     }
     // The parser opens the formatting elements closed around it again, at `at`, as copies
-    // with their attributes. Once it has copied as many attributes as the markup has bytes, it
-    // is told to forget them there instead (an end tag each, innermost first), so a bold of 256
-    // attributes closed by every paragraph of a page is not copied into each.
+    // with their attributes. Once it has copied a quarter as many attributes as the markup has
+    // bytes (at least 65,536), it is told to forget them there instead (an end tag each,
+    // innermost first), so a bold of 256 attributes closed by every paragraph of a page is not
+    // copied into each.
     void reopen(const char *at)
     {
         if (m_reopened.empty())
@@ -492,7 +493,7 @@ private:
         qsizetype attributes = 0;
         for (const Open &element : m_reopened)
             attributes += element.attributeCount;
-        if (attributes > 0 && (m_copiedAttributes += attributes) > std::max<qsizetype>(m_markup.size(), 65536)) {
+        if (attributes > 0 && (m_copiedAttributes += attributes) > std::max<qsizetype>(m_markup.size() / 4, 65536)) {
             copyTo(at);
             for (auto it = m_reopened.rbegin(); it != m_reopened.rend(); ++it) {
                 m_out += "</";

@@ -20,9 +20,9 @@ class DOMDocument;
 // font, ...; the parser compares each new one's attributes with theirs) keep 256 in all. The
 // attributes past those bounds are dropped, and the parse says so in the run log, naming the
 // line and the tag. A formatting element closed by the element around it is opened again, a
-// copy with its attributes, at the next text: once as many attributes were copied as the
-// markup has bytes, those closed stay closed, and the run log says from which line. Parsing
-// costs time in proportion to the markup's length.
+// copy with its attributes, at the next text: once a quarter as many attributes were copied
+// as the markup has bytes, those closed stay closed, and the run log says from which line.
+// Parsing costs time in proportion to the markup's length.
 class DOMHTMLParser
 {
 public:

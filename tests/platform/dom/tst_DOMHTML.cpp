@@ -400,8 +400,8 @@ TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
     }
 
     // A formatting element closed by the paragraph around it is opened again, a copy with its
-    // attributes, in each later one: the copies stop once as many attributes were copied as
-    // the markup has bytes (before, 20,000 paragraphs made five million).
+    // attributes, in each later one: the copies stop once a quarter as many attributes (or
+    // 65,536) were copied as the markup has bytes (before, 20,000 paragraphs made five million).
     const QString reopened = "<p><b" + attributes(bound) + ">x</p>" + QStringLiteral("<p>x</p>").repeated(20000);
     const auto doc = DOMDocument::createHTMLDocument();
     DOMHTMLParser::Statistics statistics;
