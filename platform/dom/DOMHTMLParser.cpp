@@ -581,15 +581,22 @@ private:
     // Where the parser ignores most start tags: in a select, in a page made of frames and in a
     // column group. The content of the raw-text tags it ignores is markup, and no SVG or MathML
     // opens there.
-    bool ignoresMostTags() const
+    bool ignoresMostTags() const { return m_frameset || inColumns() || inSelect(); }
+    bool inColumns() const { return m_columns && !anyOpen(GUMBO_TAG_TEMPLATE); }
+    bool inSelect() const
     {
-        if (m_frameset || (m_columns && !anyOpen(GUMBO_TAG_TEMPLATE)))
-            return true;
-        if (!anyOpen(GUMBO_TAG_SELECT))
-            return false;
-        return find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
-                    [this](const Open &o) { return isHTML(o, GUMBO_TAG_TEMPLATE); })
-               >= 0;
+        return anyOpen(GUMBO_TAG_SELECT)
+               && find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
+                       [this](const Open &o) { return isHTML(o, GUMBO_TAG_TEMPLATE); })
+                      >= 0;
+    }
+    // The raw-text tags taken there: scripts in a select, and the text for browsers without
+    // frames in a page of frames.
+    bool takesRawText(GumboTag tag) const
+    {
+        if (tag == GUMBO_TAG_NOFRAMES)
+            return m_frameset;
+        return tag == GUMBO_TAG_SCRIPT && !m_frameset && !inColumns();
     }
     // An input, a key generator or a text area ends the select it stands in (not the one a
     // fragment is parsed into).
@@ -901,8 +908,7 @@ private:
         default:
             break;
         }
-        if (rawText().test(tag) && ignoresMostTags() && tag != GUMBO_TAG_SCRIPT && tag != GUMBO_TAG_TEXTAREA
-            && tag != GUMBO_TAG_NOFRAMES)
+        if (rawText().test(tag) && ignoresMostTags() && !takesRawText(tag))
             return after; // the parser ignores the tag, and its content is markup
         if (rawText().test(tag)) {
             // Its content is text, however deep it stands; its end tag follows.

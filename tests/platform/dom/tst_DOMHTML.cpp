@@ -363,6 +363,8 @@ TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
          many - bound},
         {"raw text a column group ignores", "<xmp><col" + attributes(many) + ">", "col", "", many - bound, false,
          "colgroup"},
+        {"a text area the select ignores", "<textarea><option" + attributes(many) + ">x", "option", "x",
+         many - bound, false, "select"},
         {"a select ended by an input", "<select><input><svg><style><div" + attributes(many) + ">x</div></style></svg>",
          "div", "x", many - bound},
         {"a font leaving SVG", "<svg><font color=\"red\"><![CDATA[ ><div" + attributes(many) + ">x</div>]]>", "div",
