@@ -5,6 +5,8 @@
 #include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMText.h>
 
+#include <platform/foundation/KRLogSink.h>
+
 #include <gumbo.h>
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 namespace {
 
 constexpr int kMaximumDepth = DOMHTMLParser::maximumDepth;
+constexpr int kMaximumAttributes = DOMHTMLParser::maximumAttributes;
 
 const std::vector<QString> &tagNames()
 {
@@ -227,11 +230,16 @@ namespace {
 // an element it believes open when the parser has closed it costs nothing but room, while one
 // it believes closed would let the parser's nesting, and its cost, grow unseen. Markup that
 // stays well under the limit is given to the parser as it is.
-class NestingBound
+//
+// It also drops the attributes past the bounds on attributes (see the header): the parser
+// compares each attribute of a tag with every one before it, the attributes of each later html
+// or body tag with all those gathered on the first, and a formatting element's with those of
+// every alike one open, so a single tag of 40,000 attributes took it nine seconds.
+class ShapeBound
 {
 public:
     // `context`: the element a fragment is parsed into (its rows, cells or options close as in it).
-    NestingBound(const QByteArray &markup, int limit, GumboTag context = GUMBO_TAG_LAST)
+    ShapeBound(const QByteArray &markup, int limit, GumboTag context = GUMBO_TAG_LAST)
         : m_markup(markup)
         , m_limit(std::size_t(limit))
     {
@@ -239,6 +247,10 @@ public:
             push({context, false, false, std::string()});
         // The content of a script, style, title or text area is text, whatever it holds.
         m_textOnly = context != GUMBO_TAG_LAST && (rawText().test(context) || context == GUMBO_TAG_PLAINTEXT);
+        m_document = context == GUMBO_TAG_LAST;
+        // The content of a frameset or a column group takes only frames or columns.
+        m_frameset = context == GUMBO_TAG_FRAMESET;
+        m_columns = context == GUMBO_TAG_COLGROUP;
     }
 
     // The markup to parse: the input itself when nothing opens deeper than the limit.
@@ -253,6 +265,32 @@ public:
         return m_out;
     }
 
+    // Says in the run log which attributes were dropped, and counts them for the caller.
+    void report(DOMHTMLParser::Statistics *statistics) const
+    {
+        if (statistics) {
+            statistics->droppedAttributes = m_droppedAttributes;
+            statistics->formattingLeftClosed = m_leftClosed;
+        }
+        if (m_leftClosed > 0)
+            KR_PLATFORM_LOG(QStringLiteral("HTML content: from line %1 on, %2 formatting element(s) closed by the "
+                                           "elements around them stay closed: their attributes were copied too "
+                                           "often already")
+                                .arg(1 + std::count(m_markup.constData(), m_firstLeftClosed, '\n'))
+                                .arg(m_leftClosed));
+        if (m_droppedTags == 0)
+            return;
+        const qsizetype line = 1 + std::count(m_markup.constData(), m_firstDropped, '\n');
+        KR_PLATFORM_LOG(QStringLiteral("HTML content: %1 attributes past the bound of %2 dropped from %3 tag(s), "
+                                       "the first at line %4 (<%5>)")
+                            .arg(m_droppedAttributes)
+                            .arg(kMaximumAttributes)
+                            .arg(m_droppedTags)
+                            .arg(line)
+                            .arg(QString::fromUtf8(m_firstDroppedName.data(), qsizetype(m_firstDroppedName.size()))
+                                     .left(64)));
+    }
+
 private:
     struct Open
     {
@@ -265,6 +303,14 @@ private:
         // again once closed around it (at most three alike are).
         std::string attributes;
         bool reopens = false;
+        int attributeCount = 0; // the attributes a formatting element keeps
+    };
+    // The attributes a tag was written with, as tagEnd reads them.
+    struct Attributes
+    {
+        int count = 0;
+        const char *cut = nullptr; // where the first one past those kept starts
+        bool presentational = false; // a color, face or size among those kept (a font leaves SVG)
     };
     using TagSet = std::bitset<GUMBO_TAG_LAST + 1>;
 
@@ -329,6 +375,23 @@ private:
             GUMBO_TAG_SUMMARY, GUMBO_TAG_UL, GUMBO_TAG_H1, GUMBO_TAG_H2, GUMBO_TAG_H3, GUMBO_TAG_H4, GUMBO_TAG_H5,
             GUMBO_TAG_H6, GUMBO_TAG_PRE, GUMBO_TAG_LISTING, GUMBO_TAG_FORM, GUMBO_TAG_PLAINTEXT, GUMBO_TAG_TABLE,
             GUMBO_TAG_HR, GUMBO_TAG_XMP, GUMBO_TAG_LI, GUMBO_TAG_DD, GUMBO_TAG_DT});
+        return s;
+    }
+    // Start tags before which the parser does not open the formatting elements closed around
+    // it again (it does so at the text, or the tag, inside them).
+    static const TagSet &opensNoFormatting()
+    {
+        static const TagSet s = [] {
+            TagSet t = closesParagraph();
+            t.reset(GUMBO_TAG_XMP);
+            return t | set({GUMBO_TAG_HTML, GUMBO_TAG_HEAD, GUMBO_TAG_BODY, GUMBO_TAG_FRAMESET, GUMBO_TAG_FRAME,
+                GUMBO_TAG_BASE, GUMBO_TAG_BASEFONT, GUMBO_TAG_BGSOUND, GUMBO_TAG_LINK, GUMBO_TAG_META,
+                GUMBO_TAG_NOFRAMES, GUMBO_TAG_SCRIPT, GUMBO_TAG_STYLE, GUMBO_TAG_TEMPLATE, GUMBO_TAG_TITLE,
+                GUMBO_TAG_TEXTAREA, GUMBO_TAG_IFRAME, GUMBO_TAG_NOEMBED, GUMBO_TAG_PARAM, GUMBO_TAG_SOURCE,
+                GUMBO_TAG_TRACK, GUMBO_TAG_RB, GUMBO_TAG_RTC, GUMBO_TAG_RP, GUMBO_TAG_RT, GUMBO_TAG_CAPTION,
+                GUMBO_TAG_COL, GUMBO_TAG_COLGROUP, GUMBO_TAG_TBODY, GUMBO_TAG_TD, GUMBO_TAG_TFOOT, GUMBO_TAG_TH,
+                GUMBO_TAG_THEAD, GUMBO_TAG_TR});
+        }();
         return s;
     }
     // HTML start tags that end the SVG or MathML they appear in.
@@ -418,9 +481,31 @@ private:
         if (oldest != m_reopened.end())
             m_reopened.erase(oldest);
     }
-    // The parser opens the formatting elements closed around it again.
-    void reopen()
+    // The parser opens the formatting elements closed around it again, at `at`, as copies
+    // with their attributes. Once it has copied a quarter as many attributes as the markup has
+    // bytes (at least 65,536), it is told to forget them there instead (an end tag each,
+    // innermost first), so a bold of 256 attributes closed by every paragraph of a page is not
+    // copied into each.
+    void reopen(const char *at)
     {
+        if (m_reopened.empty())
+            return;
+        qsizetype attributes = 0;
+        for (const Open &element : m_reopened)
+            attributes += element.attributeCount;
+        if (attributes > 0 && (m_copiedAttributes += attributes) > std::max<qsizetype>(m_markup.size() / 4, 65536)) {
+            copyTo(at);
+            for (auto it = m_reopened.rbegin(); it != m_reopened.rend(); ++it) {
+                m_out += "</";
+                m_out += gumbo_normalized_tagname(it->tag);
+                m_out += '>';
+            }
+            if (m_leftClosed == 0)
+                m_firstLeftClosed = at;
+            m_leftClosed += int(m_reopened.size());
+            m_reopened.clear();
+            return;
+        }
         for (Open &element : m_reopened)
             push(std::move(element));
         m_reopened.clear();
@@ -482,6 +567,72 @@ private:
         return true;
     }
 
+    // The attributes of the open formatting elements of the kind, which the parser compares
+    // a new one's with.
+    int openAlikeAttributes(GumboTag tag) const
+    {
+        int count = 0;
+        for (const Open &o : m_open)
+            count += isHTML(o, tag) ? o.attributeCount : 0;
+        for (const Open &o : m_reopened)
+            count += isHTML(o, tag) ? o.attributeCount : 0;
+        return count;
+    }
+    // Where the parser ignores most start tags: in a select, in a page made of frames and in a
+    // column group. The content of the raw-text tags it ignores is markup, and no SVG or MathML
+    // opens there.
+    bool ignoresMostTags() const { return m_frameset || inColumns() || inSelect(); }
+    bool inColumns() const { return m_columns && !anyOpen(GUMBO_TAG_TEMPLATE); }
+    bool inSelect() const
+    {
+        return anyOpen(GUMBO_TAG_SELECT)
+               && find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
+                       [this](const Open &o) { return isHTML(o, GUMBO_TAG_TEMPLATE); })
+                      >= 0;
+    }
+    // The raw-text tags taken there: scripts in a select, and the text for browsers without
+    // frames in a page of frames.
+    bool takesRawText(GumboTag tag) const
+    {
+        if (tag == GUMBO_TAG_NOFRAMES)
+            return m_frameset;
+        return tag == GUMBO_TAG_SCRIPT && !m_frameset && !inColumns();
+    }
+    // An input, a key generator or a text area ends the select it stands in (not the one a
+    // fragment is parsed into).
+    void closeSelect()
+    {
+        if (!anyOpen(GUMBO_TAG_SELECT))
+            return;
+        const std::ptrdiff_t select = find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
+                                           [this](const Open &o) { return isHTML(o, GUMBO_TAG_TEMPLATE); });
+        if (select >= 0 && !isContext(select))
+            closeFrom(select);
+    }
+    // Whether the open element at `index` is the one a fragment is parsed into.
+    bool isContext(std::ptrdiff_t index) const { return index == 0 && !m_document; }
+    static bool htmlEncoding(const std::string &attributes)
+    {
+        const QByteArray lower = QByteArray::fromRawData(attributes.data(), qsizetype(attributes.size())).toLower();
+        return lower.contains("encoding") && lower.contains("html");
+    }
+
+    // Leaves out the attributes of the tag at `tagStart` past those kept, and keeps its end
+    // (`after`; null when the markup ends inside the tag, which the parser drops).
+    void dropAttributes(const char *tagStart, const std::string &name, const Attributes &written, int keep,
+                        const char *after, bool selfClosing)
+    {
+        if (!written.cut)
+            return;
+        copyTo(written.cut);
+        m_copied = after ? after - (selfClosing ? 2 : 1) - m_markup.constData() : m_markup.size();
+        m_droppedAttributes += written.count - keep;
+        if (m_droppedTags++ == 0) {
+            m_firstDropped = tagStart;
+            m_firstDroppedName = name;
+        }
+    }
+
     void copyTo(const char *at)
     {
         const qsizetype offset = at - m_markup.constData();
@@ -494,8 +645,9 @@ private:
     }
 
     // Past the '>' that ends a tag whose name ends at `p`, minding quoted attribute values;
-    // null when the markup ends first (the parser drops such a tag).
-    const char *tagEnd(const char *p, bool *selfClosing) const
+    // null when the markup ends first (the parser drops such a tag). `written` counts the
+    // attributes and notes where the first past `keep` starts.
+    const char *tagEnd(const char *p, bool *selfClosing, int keep, Attributes *written) const
     {
         const char *end = m_markup.constData() + m_markup.size();
         *selfClosing = false;
@@ -514,9 +666,18 @@ private:
                 ++p;
                 continue;
             }
+            if (written->count++ == keep)
+                written->cut = p;
+            const char *name = p;
             ++p; // an attribute's name, which may start with '='
             while (p < end && !isWhitespace(*p) && *p != '/' && *p != '>' && *p != '=')
                 ++p;
+            if (!written->cut && p - name <= 5) {
+                const std::string_view n(name, std::size_t(p - name));
+                written->presentational = written->presentational || qstrnicmp(n.data(), n.size(), "color", 5) == 0
+                                          || qstrnicmp(n.data(), n.size(), "face", 4) == 0
+                                          || qstrnicmp(n.data(), n.size(), "size", 4) == 0;
+            }
             while (p < end && isWhitespace(*p))
                 ++p;
             if (p < end && *p == '=') {
@@ -609,40 +770,66 @@ private:
     // Returns where scanning goes on; null to stop (the rest is text).
     const char *startTag(const char *p)
     {
+        const char *tagStart = p - 1;
         GumboTag tag;
         std::string name;
         p = readName(p, &tag, &name);
+        int keep = kMaximumAttributes;
+        const bool gathered = tag == GUMBO_TAG_HTML || tag == GUMBO_TAG_BODY;
+        if (gathered)
+            keep = std::max(0, keep - m_gathered[tag == GUMBO_TAG_BODY]);
+        else if (formatting().test(tag))
+            keep = std::max(0, keep - openAlikeAttributes(tag));
         bool selfClosing = false;
-        const char *after = tagEnd(p, &selfClosing);
-        if (!after)
+        Attributes written;
+        const char *after = tagEnd(p, &selfClosing, keep, &written);
+        if (!after) {
+            dropAttributes(tagStart, name, written, keep, after, selfClosing);
             return nullptr;
-        reopen();
-        const std::string attributes(p, std::size_t(after - p));
+        }
+        if (!opensNoFormatting().test(tag))
+            reopen(tagStart);
+        dropAttributes(tagStart, name, written, keep, after, selfClosing);
+        const int kept = std::min(written.count, keep);
+        if (gathered)
+            m_gathered[tag == GUMBO_TAG_BODY] += kept;
+        const std::string attributes(p, std::size_t((written.cut ? written.cut : after) - p));
 
         const Open *current = m_open.empty() ? nullptr : &m_open.back();
         bool foreign = tag == GUMBO_TAG_SVG || tag == GUMBO_TAG_MATH;
         if (!foreign && current && current->foreign && !current->integration) {
-            if (leavesForeignContent().test(tag)) {
+            // In a fragment the parser reads every tag inside SVG or MathML as theirs.
+            if (m_document
+                && (leavesForeignContent().test(tag) || (tag == GUMBO_TAG_FONT && written.presentational))) {
                 while (!m_open.empty() && m_open.back().foreign && !m_open.back().integration)
                     pop();
             } else {
                 foreign = true;
             }
         }
+        if (foreign && (tag == GUMBO_TAG_SVG || tag == GUMBO_TAG_MATH) && ignoresMostTags())
+            return after;
         if (foreign) {
             if (selfClosing)
                 return after;
-            return open({tag, true, foreignIntegration().test(tag), tag == GUMBO_TAG_UNKNOWN ? name : std::string()},
-                        name, after);
+            // An annotation-xml holds HTML only when its encoding says so.
+            const bool integration = tag == GUMBO_TAG_ANNOTATION_XML ? htmlEncoding(attributes)
+                                                                     : foreignIntegration().test(tag);
+            return open({tag, true, integration, tag == GUMBO_TAG_UNKNOWN ? name : std::string()}, name, after);
         }
 
-        if (voidElements().test(tag))
+        if (tag == GUMBO_TAG_FRAMESET && m_document)
+            m_frameset = true;
+        if (voidElements().test(tag)) {
+            if (tag == GUMBO_TAG_INPUT || tag == GUMBO_TAG_KEYGEN)
+                closeSelect();
             return after;
+        }
         if (closesParagraph().test(tag))
             closeParagraph();
         switch (tag) {
         case GUMBO_TAG_PLAINTEXT:
-            return nullptr;
+            return ignoresMostTags() ? after : nullptr;
         case GUMBO_TAG_H1: case GUMBO_TAG_H2: case GUMBO_TAG_H3: case GUMBO_TAG_H4: case GUMBO_TAG_H5:
         case GUMBO_TAG_H6:
             if (!m_open.empty() && !m_open.back().foreign && isHeading(m_open.back().tag))
@@ -691,11 +878,15 @@ private:
             const std::ptrdiff_t select = find([this](const Open &o) { return isHTML(o, GUMBO_TAG_SELECT); },
                                                [](const Open &o) { return isBoundary(o); });
             if (select >= 0) { // a select in a select only ends the first
-                closeFrom(select);
+                if (!isContext(select))
+                    closeFrom(select);
                 return after;
             }
             break;
         }
+        case GUMBO_TAG_TEXTAREA:
+            closeSelect();
+            break;
         case GUMBO_TAG_TD:
         case GUMBO_TAG_TH:
             if (!closeInsideTable(set({GUMBO_TAG_TR, GUMBO_TAG_TBODY, GUMBO_TAG_THEAD, GUMBO_TAG_TFOOT,
@@ -717,13 +908,17 @@ private:
         default:
             break;
         }
+        if (rawText().test(tag) && ignoresMostTags() && !takesRawText(tag))
+            return after; // the parser ignores the tag, and its content is markup
         if (rawText().test(tag)) {
             // Its content is text, however deep it stands; its end tag follows.
             return rawTextEnd(after, name);
         }
-        return open({tag, false, false, tag == GUMBO_TAG_UNKNOWN ? name : std::string(), 0,
-                     formatting().test(tag) ? attributes : std::string()},
-                    name, after);
+        const bool isFormatting = formatting().test(tag);
+        Open element{tag, false, false, tag == GUMBO_TAG_UNKNOWN ? name : std::string(), 0,
+                     isFormatting ? attributes : std::string()};
+        element.attributeCount = isFormatting ? kept : 0;
+        return open(std::move(element), name, after);
     }
 
     const char *open(Open element, const std::string &name, const char *after)
@@ -752,9 +947,12 @@ private:
         std::string name;
         p = readName(p, &tag, &name);
         bool selfClosing = false;
-        const char *after = tagEnd(p, &selfClosing);
-        if (!after)
+        Attributes written;
+        const char *after = tagEnd(p, &selfClosing, kMaximumAttributes, &written);
+        if (!after) {
+            dropAttributes(tagStart, name, written, kMaximumAttributes, after, selfClosing);
             return nullptr;
+        }
         if (!m_unmatched.empty()) {
             auto it = m_unmatched.find(name);
             if (it != m_unmatched.end()) {
@@ -765,6 +963,7 @@ private:
                 return after;
             }
         }
+        dropAttributes(tagStart, name, written, kMaximumAttributes, after, selfClosing);
         switch (tag) {
         case GUMBO_TAG_P:
             closeParagraph();
@@ -815,7 +1014,7 @@ private:
             if (!p || p + 1 >= end)
                 return;
             if (p != text)
-                reopen(); // text in closed formatting elements opens them again
+                reopen(text); // text in closed formatting elements opens them again
             const char next = p[1];
             if (next == '!') {
                 const std::string_view rest(p, std::size_t(end - p));
@@ -846,8 +1045,19 @@ private:
     std::vector<Open> m_reopened; // closed formatting elements the parser opens again
     std::array<int, GUMBO_TAG_LAST + 1> m_openCount{}; // open elements of each kind
     std::unordered_map<std::string, int> m_unmatched; // elements written empty, by name
+    std::array<int, 2> m_gathered{}; // the attributes kept on html and on body tags
+    int m_droppedAttributes = 0;
+    int m_droppedTags = 0;
+    const char *m_firstDropped = nullptr;
+    std::string m_firstDroppedName;
+    qsizetype m_copiedAttributes = 0; // the attributes of the formatting elements opened again
+    int m_leftClosed = 0;             // formatting elements not opened again past those
+    const char *m_firstLeftClosed = nullptr;
     bool m_changed = false;
     bool m_textOnly = false;
+    bool m_document = false; // a whole page, not a fragment
+    bool m_frameset = false; // a frameset tag was met in a page, or a frameset's content is parsed
+    bool m_columns = false; // a column group's content is parsed
     QByteArray m_out;
     qsizetype m_copied = 0;
 };
@@ -856,7 +1066,10 @@ private:
 
 void DOMHTMLParser::parseDocument(const QString &html, DOMDocument &document, Statistics *statistics)
 {
-    const QByteArray utf8 = NestingBound(html.toUtf8(), kMaximumDepth).bounded();
+    const QByteArray markup = html.toUtf8();
+    ShapeBound bound(markup, kMaximumDepth);
+    const QByteArray utf8 = bound.bounded();
+    bound.report(statistics);
     ParseArena arena;
     const GumboOptions options = optionsFor(arena);
     GumboOutput *output = gumbo_parse_with_options(&options, utf8.constData(), std::size_t(utf8.size()));
@@ -878,7 +1091,10 @@ DOMNode::NodeList DOMHTMLParser::parseFragment(const QString &html, const QStrin
     GumboTag tag = gumbo_tagn_enum(context.constData(), unsigned(context.size()));
     if (tag == GUMBO_TAG_UNKNOWN)
         tag = GUMBO_TAG_DIV;
-    const QByteArray utf8 = NestingBound(html.toUtf8(), kMaximumDepth, tag).bounded();
+    const QByteArray markup = html.toUtf8();
+    ShapeBound bound(markup, kMaximumDepth, tag);
+    const QByteArray utf8 = bound.bounded();
+    bound.report(statistics);
     ParseArena arena;
     GumboOptions options = optionsFor(arena);
     options.fragment_context = tag;

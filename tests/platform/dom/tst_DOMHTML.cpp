@@ -317,6 +317,109 @@ TEST(DOMHTML, FarTooDeepMarkupKeepsTheParserShallow)
     }
 }
 
+// The parser library compares each attribute of a tag with every one before it, the attributes
+// of every later html or body tag with those gathered on the first, and a formatting element's
+// with those of each alike one open: a single tag of 40,000 attributes once held it nine
+// seconds, and 100,000 minutes. However the attributes are written, and wherever the tag
+// stands (in a select, past SVG or MathML, unterminated, an end tag), past the bounds they
+// are dropped and counted, and the rest of the markup is read as before.
+TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
+{
+    const int many = 100000;
+    const int bound = DOMHTMLParser::maximumAttributes;
+    const auto attributes = [](int count, const QString &prefix = QStringLiteral("a")) {
+        QString written;
+        for (int i = 0; i < count; ++i)
+            written += QStringLiteral(" %1%2=\"%2\"").arg(prefix).arg(i);
+        return written;
+    };
+    QString bodies;
+    QString formatting;
+    for (int i = 0; i < 1000; ++i) {
+        bodies += "<body" + attributes(bound, QStringLiteral("b%1_").arg(i)) + ">" + QString::number(i % 10);
+        formatting += "<b" + attributes(bound) + QStringLiteral(" z=\"%1\">").arg(i) + QString::number(i % 10);
+    }
+    QString digits;
+    for (int i = 0; i < 1000; ++i)
+        digits += QString::number(i % 10);
+    struct Shape {
+        const char *name;
+        QString markup;
+        const char *tag;   // the element that keeps the bound's attributes
+        QString text;      // the text of the whole
+        int dropped;
+        bool document = false;
+        const char *context = "div";
+    };
+    const Shape shapes[] = {
+        {"one tag", "<div" + attributes(many) + ">x</div>y", "div", "xy", many - bound},
+        {"unquoted, self-closing", "<img" + attributes(many).remove('"') + "/>x", "img", "x", many - bound},
+        {"an end tag", "<p>x</p" + attributes(many) + ">y<i" + attributes(bound + 1) + ">z</i>", "i", "xyz",
+         many - bound + 1},
+        {"unterminated", "<span" + attributes(bound) + ">x</span><span" + attributes(many), "span", "x", many - bound},
+        {"a raw-text element", "<textarea" + attributes(many) + "><b a b></textarea>", "textarea", "<b a b>",
+         many - bound},
+        {"raw text the select ignores", "<select><xmp><option" + attributes(many) + ">x</select>", "option", "x",
+         many - bound},
+        {"raw text a column group ignores", "<xmp><col" + attributes(many) + ">", "col", "", many - bound, false,
+         "colgroup"},
+        {"a text area the select ignores", "<textarea><option" + attributes(many) + ">x", "option", "x",
+         many - bound, false, "select"},
+        {"a select ended by an input", "<select><input><svg><style><div" + attributes(many) + ">x</div></style></svg>",
+         "div", "x", many - bound},
+        {"a font leaving SVG", "<svg><font color=\"red\"><![CDATA[ ><div" + attributes(many) + ">x</div>]]>", "div",
+         "x]]>", many - bound, true},
+        {"HTML tags in the SVG of a fragment", "<svg><p><style><div" + attributes(many) + ">x</div></style></svg>",
+         "div", "x", many - bound},
+        {"MathML whose annotation is no HTML", "<math><annotation-xml><style><div" + attributes(many)
+         + ">x</div></style></math>", "div", "x", many - bound},
+        {"body tags gathered on one", bodies, "body", digits, 999 * bound, true},
+        {"formatting elements open at once", formatting, "b", digits, 1000 * (bound + 1) - bound},
+    };
+    for (const Shape &shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        const auto doc = shape.document ? DOMDocument::create() : DOMDocument::createHTMLDocument();
+        DOMHTMLParser::Statistics statistics;
+        if (shape.document) {
+            DOMHTMLParser::parseDocument(shape.markup, *doc, &statistics);
+        } else {
+            for (const auto &node : DOMHTMLParser::parseFragment(shape.markup, shape.context, doc.get(), &statistics))
+                doc->body()->appendChild(node);
+        }
+        EXPECT_EQ(statistics.droppedAttributes, shape.dropped);
+        EXPECT_EQ(doc->body()->textContent(), shape.text);
+        const auto elements = doc->getElementsByTagName(shape.tag);
+        ASSERT_FALSE(elements.empty());
+        qsizetype kept = 0;
+        for (const auto &element : elements)
+            kept += element->attributes().size();
+        EXPECT_EQ(kept, bound);
+        // The first ones are kept, in their order.
+        const auto &first = elements.front()->attributes();
+        ASSERT_FALSE(first.isEmpty());
+        EXPECT_TRUE(first.front().first.endsWith(QStringLiteral("0")));
+        EXPECT_TRUE(first.back().first.endsWith(QString::number(bound - 1)));
+    }
+
+    // A formatting element closed by the paragraph around it is opened again, a copy with its
+    // attributes, in each later one: the copies stop once a quarter as many attributes (or
+    // 65,536) were copied as the markup has bytes (before, 20,000 paragraphs made five million).
+    const QString reopened = "<p><b" + attributes(bound) + ">x</p>" + QStringLiteral("<p>x</p>").repeated(20000);
+    const auto doc = DOMDocument::createHTMLDocument();
+    DOMHTMLParser::Statistics statistics;
+    for (const auto &node : DOMHTMLParser::parseFragment(reopened, "div", doc.get(), &statistics))
+        doc->body()->appendChild(node);
+    EXPECT_EQ(statistics.droppedAttributes, 0);
+    EXPECT_EQ(statistics.formattingLeftClosed, 1);
+    EXPECT_EQ(doc->body()->textContent(), QString(20001, QLatin1Char('x')));
+    EXPECT_EQ(doc->getElementsByTagName("p").size(), 20001u);
+    qsizetype copied = 0;
+    for (const auto &element : doc->getElementsByTagName("b"))
+        copied += element->attributes().size();
+    EXPECT_GT(copied, 100 * bound);
+    EXPECT_LE(copied, reopened.size() + bound);
+}
+
 // Markup that closes its elements without saying so (paragraphs, list items, rows, options,
 // links) is nested no deeper than it reads, however long it runs: none of it is cut short.
 TEST(DOMHTML, LongRunsOfImplicitlyClosedElementsAreKeptWhole)
