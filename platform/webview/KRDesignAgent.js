@@ -36,6 +36,7 @@
         insertBefore: nodeProto.insertBefore,
         removeChild: nodeProto.removeChild,
         replaceChild: nodeProto.replaceChild,
+        getAttribute: elementProto.getAttribute,
         setAttribute: elementProto.setAttribute,
         removeAttribute: elementProto.removeAttribute,
         listen: EventTarget.prototype.addEventListener,
@@ -70,6 +71,12 @@
     var channelObjects = null;  // every object of the channel, by name
     var pending = [];           // bridge calls made before the channel was connected
     var lastGeometry = new Map(); // node id -> last reported row text
+    // The elements measured for the program: the controls' design elements and the nodes the
+    // program asked for. Not every mirrored node: the content of a control (a box of HTML of
+    // any size and depth) is laid out by the engine but never read by the program, and reading
+    // the layout of hundreds of thousands of nested nodes takes many seconds a report.
+    var controlIds = new Set(); // ids of mirrored elements carrying a control's click handler
+    var askedIds = new Set();   // ids the program asked for, whether mirrored now or later
     var reportScheduled = false;
     var pressed = null;         // the element the primary button last went down on, until its click
     // Sizes that change with no change of the document (a transition, a font or picture that
@@ -79,8 +86,25 @@
     function register(id, node) {
         nodes.set(id, node);
         ids.set(node, id);
-        if (resizes && node.nodeType === 1)
-            resizes.observe(node);
+        if (node.nodeType === 1) {
+            if (resizes)
+                resizes.observe(node);
+            noteControl(id, node);
+        }
+    }
+
+    // An element carrying the click handler every control has on the surface is the design
+    // element of a control.
+    function isControlElement(el) {
+        var click = dom.getAttribute.call(el, 'onclick');
+        return !!click && click.indexOf('onClickElement_withEvent_') >= 0;
+    }
+
+    function noteControl(id, el) {
+        if (isControlElement(el))
+            controlIds.add(id);
+        else
+            controlIds.delete(id);
     }
 
     function forget(node) {
@@ -88,6 +112,7 @@
         if (id !== undefined) {
             nodes.delete(id);
             ids.delete(node);
+            controlIds.delete(id);
         }
         if (resizes && node.nodeType === 1)
             resizes.unobserve(node);
@@ -304,6 +329,8 @@
         if (resizes)
             resizes.disconnect();
         lastGeometry.clear();
+        controlIds.clear();
+        askedIds.clear();
         register(documentId, document);
         var root = documentElement();
         register(tree[0], root);
@@ -508,13 +535,20 @@
             break;
         case 'a':
             el = nodes.get(op.n);
-            if (el && el.nodeType === 1)
+            if (el && el.nodeType === 1) {
                 setAttribute(el, op.k, op.v, placeOf(el.parentNode));
+                noteControl(op.n, el);
+            }
             break;
         case 'ar':
             el = nodes.get(op.n);
-            if (el && el.nodeType === 1)
+            if (el && el.nodeType === 1) {
                 removeAttribute(el, op.k);
+                noteControl(op.n, el);
+            }
+            break;
+        case 'm':
+            op.n.forEach(function (id) { askedIds.add(Number(id)); });
             break;
         case 't':
             node = nodes.get(op.n);
@@ -580,12 +614,13 @@
                 r.left, r.top, r.width, r.height];
     }
 
-    // The rows of the mirrored elements whose geometry changed since the last report.
+    // The rows of the measured elements whose geometry changed since the last report.
     function measure() {
         var rows = [];
         var seen = new Set();
-        nodes.forEach(function (node, id) {
-            if (node.nodeType !== 1 || !node.isConnected)
+        var measureOne = function (id) {
+            var node = nodes.get(id);
+            if (!node || node.nodeType !== 1 || !node.isConnected || seen.has(id))
                 return;
             var r = row(id, node);
             var text = r.join(',');
@@ -594,7 +629,9 @@
                 lastGeometry.set(id, text);
                 rows.push(r);
             }
-        });
+        };
+        controlIds.forEach(measureOne);
+        askedIds.forEach(measureOne);
         lastGeometry.forEach(function (text, id) {
             if (!seen.has(id)) {
                 lastGeometry.delete(id);
@@ -721,8 +758,7 @@
     // handler every control carries on the surface); null outside controls.
     function controlOf(el) {
         for (var n = el; n && n.nodeType === 1; n = n.parentNode) {
-            var click = n.getAttribute('onclick');
-            if (click && click.indexOf('onClickElement_withEvent_') >= 0)
+            if (isControlElement(n))
                 return n;
         }
         return null;

@@ -4,7 +4,14 @@ KRLayoutCache::KRLayoutCache(QObject *parent) : QObject(parent) {}
 
 KRNodeGeometry KRLayoutCache::geometryForNode(std::uint64_t nodeId) const
 {
-    return m_geometry.value(nodeId);
+    const auto found = m_geometry.constFind(nodeId);
+    if (found != m_geometry.cend())
+        return *found;
+    if (nodeId != 0 && m_ask && !m_asked.contains(nodeId)) {
+        m_asked.insert(nodeId);
+        m_ask(nodeId);
+    }
+    return {};
 }
 
 void KRLayoutCache::applyReport(const QVariantList &rows)

@@ -243,6 +243,9 @@ KRWebView::KRWebView(QWidget *parent)
     connect(m_agentHost, &KRDesignAgentHost::ready, this, &KRWebView::onAgentReady);
     connect(m_agentHost, &KRDesignAgentHost::applied, this, &KRWebView::onBatchApplied);
     connect(m_agentHost, &KRDesignAgentHost::geometry, m_layout, &KRLayoutCache::applyReport);
+    m_layout->setAskHandler([this](quint64 nodeId) {
+        enqueue(QJsonObject{{QStringLiteral("o"), QStringLiteral("m")}, {QStringLiteral("n"), QJsonArray{double(nodeId)}}});
+    });
     connect(m_agentHost, &KRDesignAgentHost::failed, this, [this](const QStringList &errors) {
         m_agentErrors += errors;
         for (const QString &e : errors)
@@ -332,6 +335,7 @@ void KRWebView::attachDocument(const std::shared_ptr<DOMDocument> &document)
     document->addMutationListener(this);
     document->setScriptHost(this);
     m_layout->clear();
+    m_layout->forgetAskedNodes();
     // Changes queued for an earlier document mean nothing to this one.
     m_pending = QJsonArray();
     if (m_ready)
@@ -515,6 +519,12 @@ void KRWebView::sendInitialDocument()
         m_pending.append(QJsonObject{{QStringLiteral("o"), QStringLiteral("init")},
                                      {QStringLiteral("d"), double(document->nodeId())},
                                      {QStringLiteral("t"), nodeTree(*root)}});
+        // The nodes read so far are measured in this load too.
+        QJsonArray asked;
+        for (const quint64 id : m_layout->askedNodes())
+            asked.append(double(id));
+        if (!asked.isEmpty())
+            m_pending.append(QJsonObject{{QStringLiteral("o"), QStringLiteral("m")}, {QStringLiteral("n"), asked}});
     }
     for (const auto &name : m_hostObjects.keys())
         if (!name.startsWith(QLatin1String("___kr_")) && m_hostObjects.value(name))

@@ -9,6 +9,7 @@
 #include <model/KRProject.h>
 #include <model/KRWebViewCache.h>
 #include <platform/dom/DOMDocument.h>
+#include <platform/dom/DOMElement.h>
 #include <platform/dom/DOMNode.h>
 #include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRUndoManager.h>
@@ -79,6 +80,9 @@ KRPageDesignView::KRPageDesignView(const std::shared_ptr<KRPage> &page, std::uni
             return;
         setLoadProblem(QStringLiteral("The page could not be drawn: %1. The run log has the details.").arg(message));
     });
+    m_slowLoadTimer.setSingleShot(true);
+    m_slowLoadTimer.setInterval(SlowLoadWait);
+    connect(&m_slowLoadTimer, &QTimer::timeout, this, &KRPageDesignView::sayWhatTakesTime);
     m_lateTimer.setSingleShot(true);
     m_lateTimer.setInterval(LateSizeWait);
     connect(&m_lateTimer, &QTimer::timeout, this, [this] {
@@ -117,10 +121,12 @@ void KRPageDesignView::mirrorDocument()
     // Queued after the page's own blocks (the toolbar fix among them); a load that the view
     // gave up for a fresh one does not count.
     const quint64 load = ++m_loads;
+    m_slowLoadTimer.start();
     page->onJQueryMobileLoaded([self = QPointer<KRPageDesignView>(this), load] {
         if (!self || self->m_loads != load)
             return;
         self->m_designDocumentLoaded = true;
+        self->m_slowLoadTimer.stop();
         self->setLoadProblem(QString());
         emit self->designDocumentDidLoad();
     });
@@ -164,6 +170,59 @@ void KRPageDesignView::setLoadProblem(const QString &problem)
         return;
     m_loadProblem = problem;
     emit loadProblemDidChange();
+}
+
+namespace {
+
+// The elements of the tree below `root`, itself included, walked without recursion.
+qsizetype elementCount(const DOMNode &root)
+{
+    qsizetype count = 0;
+    std::vector<const DOMNode *> pending{&root};
+    while (!pending.empty()) {
+        const DOMNode *node = pending.back();
+        pending.pop_back();
+        if (!node->isElement())
+            continue;
+        ++count;
+        for (const auto &child : node->childNodes())
+            pending.push_back(child.get());
+    }
+    return count;
+}
+
+} // namespace
+
+// A page of very many elements takes the engine a while to lay out and jQuery Mobile a while
+// to enhance: the loading picture says so, and which control holds most of them.
+void KRPageDesignView::sayWhatTakesTime()
+{
+    const auto page = m_page.lock();
+    const auto document = page ? page->domDocument() : nullptr;
+    const auto root = document ? document->documentElement() : nullptr;
+    if (m_designDocumentLoaded || !m_mirrored || m_waitingForServer || !m_loadProblem.isEmpty() || !root)
+        return;
+    const qsizetype total = elementCount(*root);
+    if (total < ManyElements)
+        return;
+    QString holder;
+    qsizetype most = 0;
+    for (const auto &object : page->allObjects()) {
+        const KRControl *control = dynamic_cast<const KRControl *>(object.get());
+        const auto element = control ? control->domElement() : nullptr;
+        if (!element)
+            continue;
+        if (const qsizetype count = elementCount(*element); count > most) {
+            most = count;
+            holder = object->kr_id();
+        }
+    }
+    QString message = QStringLiteral("The page is still being drawn: it holds %L1 elements").arg(total);
+    if (most * 2 > total) {
+        const QString name = holder.size() > 60 ? holder.left(59) + QChar(0x2026) : holder;
+        message += QStringLiteral(", %L1 of them in \u201C%2\u201D").arg(most).arg(name);
+    }
+    setLoadProblem(message + QStringLiteral(", which take a while to lay out."));
 }
 
 void KRPageDesignView::serverDidStart()

@@ -50,6 +50,9 @@ public:
     static constexpr int MaximumLateRounds = 3;
     // Loads of a document whose libraries failed, made at once; more wait for a server start.
     static constexpr int MaximumQuickReloads = 2;
+    // A page of this many elements or more that is not drawn after SlowLoadWait says why.
+    static constexpr std::chrono::milliseconds SlowLoadWait{3000};
+    static constexpr qsizetype ManyElements = 10000;
 
     // Takes a view from the page's project pool (which waits for a pre-loaded view, bounded
     // by the pool's time limit). Fails when the project has no design views (headless, no
@@ -78,7 +81,7 @@ public:
     // True while the view waits for the runtime server before it loads the design document.
     bool isWaitingForServer() const { return m_waitingForServer; }
     // While it waits: why the page cannot be shown (no server, or libraries that did not load),
-    // for the user; empty otherwise.
+    // or what takes so long (a page of very many elements), for the user; empty otherwise.
     QString loadProblem() const { return m_loadProblem; }
 
 signals:
@@ -113,6 +116,7 @@ private:
     void librariesFailedToLoad();
     void serverDidStart();
     void setLoadProblem(const QString &problem);
+    void sayWhatTakesTime();
 
     std::weak_ptr<KRPage> m_page;
     std::unique_ptr<KRWebView> m_view;
@@ -132,4 +136,5 @@ private:
     KRObservationToken m_libraryFailureToken;
     KRObservationToken m_serverStartToken;
     QTimer m_lateTimer;
+    QTimer m_slowLoadTimer;
 };

@@ -35,6 +35,23 @@ TEST(KRLayoutCache, ReportsFillUpdateAndForgetNodes)
     cache.applyReport({QVariant(QVariantList{9})});
     EXPECT_FALSE(cache.geometryForNode(9).valid);
     EXPECT_EQ(changed.count(), 2);
+
+    // A node read before it was measured is asked for, once, until another document; a node
+    // measured is not. A new load of the same document keeps what was asked for.
+    QList<quint64> asked;
+    cache.setAskHandler([&](quint64 id) { asked.append(id); });
+    EXPECT_FALSE(cache.geometryForNode(11).valid);
+    EXPECT_FALSE(cache.geometryForNode(11).valid);
+    EXPECT_TRUE(cache.geometryForNode(7).valid);
+    EXPECT_FALSE(cache.geometryForNode(0).valid);
+    EXPECT_EQ(asked, (QList<quint64>{11}));
+    cache.clear();
+    EXPECT_EQ(cache.askedNodes(), (QList<quint64>{11}));
+    cache.geometryForNode(11);
+    EXPECT_EQ(asked.size(), 1);
+    cache.forgetAskedNodes();
+    cache.geometryForNode(11);
+    EXPECT_EQ(asked, (QList<quint64>{11, 11}));
 }
 
 TEST(KRLayoutCache, MalformedRowsAreSkipped)
