@@ -5,6 +5,7 @@
 #include "KRDocumentController.h"
 #include "KRGalleryThumbnails.h"
 #include "KRGalleryWindowController.h"
+#include "KROpenProjectPanel.h"
 #include "KRPreferencesWindowController.h"
 
 #include <builder/KRBuilderSetup.h>
@@ -646,11 +647,8 @@ void KRApplicationDelegate::openDocumentAction()
         appOpenPanel()(nullptr, KRPaths::documentsDirectory(), done);
         return;
     }
-    auto *dialog = new QFileDialog(nullptr, QStringLiteral("Open"), KRPaths::documentsDirectory());
+    auto *dialog = new KROpenProjectPanel(nullptr, KRPaths::documentsDirectory());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly);
-    dialog->setNameFilter(QStringLiteral("Korvane projects (*.krproj)"));
     connect(dialog, &QFileDialog::fileSelected, this, done);
     dialog->open();
 }
