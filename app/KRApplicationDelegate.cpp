@@ -655,12 +655,8 @@ void KRApplicationDelegate::openDocumentAction()
 
 void KRApplicationDelegate::openRecentDocument(const QString &path)
 {
-    const QFileInfo package(path);
-    if (!package.exists()) {
-        appShowError(QStringLiteral("The project “%1” could not be opened.").arg(package.fileName()),
-                     QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(package.absoluteFilePath())));
-        return;
-    }
+    // A package that is not there any more is said to be gone by the document controller,
+    // which drops it from the recent projects.
     const auto opened = KRDocumentController::sharedDocumentController().openDocument(path);
     if (!opened && opened.error().code() != KRDocument::NewerVersionCode)
         appShowError(QStringLiteral("The project “%1” could not be opened.").arg(QFileInfo(path).fileName()),
