@@ -624,6 +624,9 @@ void KRDeviceBrowserWindowController::placeBesideOtherPreviews()
     const auto near = [](QPoint a, QPoint b) { return std::abs(a.x() - b.x()) < step && std::abs(a.y() - b.y()) < step; };
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (int tries = 0; tries < 20; ++tries) {
+        // Compared where it will stand: a window as tall as the screen stays at its top however
+        // far down it is put, and the third of them would lie on the second.
+        KRWindowControllerBase::keepOnScreen(w);
         const QRect here(w->pos(), w->frameGeometry().size().expandedTo(w->size()));
         const auto under = std::find_if(windows.cbegin(), windows.cend(), [&](const QWidget *other) {
             return other != w && other->isVisible() && other->objectName() == w->objectName()

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 
@@ -256,6 +257,26 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     EXPECT_EQ(second.nodeRunner(), controller->nodeRunner());
     EXPECT_NE(second.window()->pos(), window->pos());
     EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
+
+    // The third and the fourth go on down and to the right, also where the screen keeps
+    // windows as tall as itself at its top.
+    const QRect area = window->screen()->availableGeometry();
+    window->setGeometry(area.left() + 20, area.top(), window->width(), area.height());
+    second.window()->setGeometry(area.left() + 52, area.top(), window->width(), area.height());
+    QList<QPoint> places = {window->pos(), second.window()->pos()};
+    KRDeviceBrowserWindowController third;
+    KRDeviceBrowserWindowController fourth;
+    for (KRDeviceBrowserWindowController *next : {&third, &fourth}) {
+        next->setMode(0);
+        next->setIndexFilePath(s_sample->startPage);
+        next->window()->resize(window->width(), area.height());
+        next->window()->move(window->pos());
+        next->window()->show();
+        const QPoint place = next->window()->pos();
+        EXPECT_FALSE(places.contains(place)) << place.x() << "," << place.y() << " is taken already";
+        EXPECT_GT(place.x(), places.last().x());
+        places.append(place);
+    }
 }
 
 TEST_F(KRDeviceBrowserWeb, AProjectWhosePortAnotherProgramHoldsRunsElsewhereAndTheLogSaysSo)
