@@ -5,6 +5,7 @@
 #include "KRDocumentController.h"
 #include "KRGalleryThumbnails.h"
 #include "KRGalleryWindowController.h"
+#include "KROpenProjectPanel.h"
 #include "KRPreferencesWindowController.h"
 
 #include <builder/KRBuilderSetup.h>
@@ -657,23 +658,16 @@ void KRApplicationDelegate::openDocumentAction()
         appOpenPanel()(nullptr, KRPaths::documentsDirectory(), done);
         return;
     }
-    auto *dialog = new QFileDialog(nullptr, QStringLiteral("Open"), KRPaths::documentsDirectory());
+    auto *dialog = new KROpenProjectPanel(nullptr, KRPaths::documentsDirectory());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly);
-    dialog->setNameFilter(QStringLiteral("Korvane projects (*.krproj)"));
     connect(dialog, &QFileDialog::fileSelected, this, done);
     dialog->open();
 }
 
 void KRApplicationDelegate::openRecentDocument(const QString &path)
 {
-    const QFileInfo package(path);
-    if (!package.exists()) {
-        appShowError(QStringLiteral("The project “%1” could not be opened.").arg(package.fileName()),
-                     QStringLiteral("The folder %1 does not exist.").arg(QDir::toNativeSeparators(package.absoluteFilePath())));
-        return;
-    }
+    // A package that is not there any more is said to be gone by the document controller,
+    // which drops it from the recent projects.
     const auto opened = KRDocumentController::sharedDocumentController().openDocument(path);
     if (!opened && opened.error().code() != KRDocument::NewerVersionCode)
         appShowError(QStringLiteral("The project “%1” could not be opened.").arg(QFileInfo(path).fileName()),

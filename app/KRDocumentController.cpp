@@ -122,8 +122,12 @@ KRResult<std::shared_ptr<KRDocument>> KRDocumentController::openDocument(const Q
     } catch (const std::exception &exception) {
         return failure(exception);
     }
-    if (!opened)
+    if (!opened) {
+        // Moved, renamed or deleted since it was listed: no recent project any more.
+        if (opened.error().domain() == KRDocument::ProjectErrorDomain && opened.error().code() == KRDocument::NotThereCode)
+            forgetRecent(packagePath);
         return opened;
+    }
     std::shared_ptr<KRDocument> document = *opened;
     m_documents.append(document);
     m_knownPaths.insert(document->identity(), QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath()));
@@ -216,6 +220,14 @@ void KRDocumentController::noteRecent(const QString &packagePath)
     if (packagePath.isEmpty() || isScratchPackage(packagePath))
         return;
     m_recent->noteDocument(packagePath);
+    emit recentDocumentsChanged();
+}
+
+void KRDocumentController::forgetRecent(const QString &packagePath)
+{
+    if (!m_recent->paths().contains(QDir::cleanPath(QFileInfo(packagePath).absoluteFilePath())))
+        return;
+    m_recent->removeDocument(packagePath);
     emit recentDocumentsChanged();
 }
 

@@ -91,6 +91,7 @@ protected:
 
 private:
     void noteRecent(const QString &packagePath);
+    void forgetRecent(const QString &packagePath);
     void documentDidSave(const void *identity);
 
     QList<std::shared_ptr<KRDocument>> m_documents;

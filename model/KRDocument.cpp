@@ -171,6 +171,11 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
     const QString path = QDir(packagePath).filePath(kProjectFile);
     if (!QFileInfo(path).isFile()) {
         const QFileInfo package(QDir::cleanPath(packagePath));
+        if (!package.exists() && !package.isSymLink())
+            return KRError(ProjectErrorDomain, NotThereCode,
+                           QStringLiteral("“%1” is not there any more: nothing is at %2. It may have been moved, "
+                                          "renamed or deleted.")
+                               .arg(package.fileName(), QDir::toNativeSeparators(package.absoluteFilePath())));
         const QString why = package.exists() && !package.isDir() ? QStringLiteral("it is a file, not a folder")
                                                                   : QStringLiteral("the folder has no project.xml");
         return KRError(ProjectErrorDomain, 1,

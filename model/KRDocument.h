@@ -39,6 +39,9 @@ public:
     static constexpr int NotAProjectCode = 7;
     // Code of a save the user cancelled (project.xml had changed on disk): nothing more to show.
     static constexpr int SaveCancelledCode = 8;
+    // Code of a package that is not there any more (moved, renamed or deleted since it was
+    // listed): nothing has been shown.
+    static constexpr int NotThereCode = 9;
 
     // A new untitled document from the application's "DefaultProject.xml".
     static KRResult<std::shared_ptr<KRDocument>> makeUntitled();

@@ -1628,9 +1628,10 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     QList<KRXMLNode> copies;
     QSet<QString> chosen;
     QHash<QString, QString> renamed;
+    QHash<QString, int> tried;
     for (const KRXMLNode &element : elements) {
         KRXMLNode copy = xmlElement().document().importNode(element);
-        choosePastedIDs(copy, chosen, renamed);
+        choosePastedIDs(copy, chosen, renamed, tried);
         copies.append(copy);
     }
     for (KRXMLNode &copy : copies)
@@ -1680,14 +1681,19 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     return pasted;
 }
 
-void KRPage::choosePastedIDs(KRXMLNode &element, QSet<QString> &chosen, QHash<QString, QString> &renamed)
+void KRPage::choosePastedIDs(KRXMLNode &element, QSet<QString> &chosen, QHash<QString, QString> &renamed,
+                             QHash<QString, int> &tried)
 {
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
     const QString pastedID = element.attribute(QStringLiteral("id"));
     QString id = pastedID;
     if (!isSoundLoadedID(element.name(), id) || isIDTaken(id) || chosen.contains(id)) {
         const QString base = registry.idBase(element.name());
-        for (int n = 1; n <= 99998; ++n) {
+        // The numbers below the last one tried are taken or chosen already: trying them again
+        // for every copy made pasting many objects take time with the square of their number.
+        int &n = tried[base];
+        n = std::max(n, 1);
+        for (; n <= 99998; ++n) {
             id = base + QString::number(n);
             if (!isIDTaken(id) && !chosen.contains(id))
                 break;
@@ -1714,7 +1720,7 @@ void KRPage::choosePastedIDs(KRXMLNode &element, QSet<QString> &chosen, QHash<QS
             child.detach();
             continue;
         }
-        choosePastedIDs(child, chosen, renamed);
+        choosePastedIDs(child, chosen, renamed, tried);
     }
 }
 

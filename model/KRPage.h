@@ -241,7 +241,10 @@ private:
     // Paste: gives the element and the objects nested in it their ids (the pasted id when it
     // is sound and free, else the first free of the class's base), noting each change in
     // `renamed`; drops nested elements that cannot be made.
-    void choosePastedIDs(KRXMLNode &element, QSet<QString> &chosen, QHash<QString, QString> &renamed);
+    // `tried` holds, for each id base, the number after the last one found taken or chosen in
+    // this paste: the next copy of that base starts there.
+    void choosePastedIDs(KRXMLNode &element, QSet<QString> &chosen, QHash<QString, QString> &renamed,
+                         QHash<QString, int> &tried);
     // Points the function references of the element and its nested elements at the new ids.
     static void followPastedRenames(KRXMLNode &element, const QHash<QString, QString> &renamed);
     // Makes the objects nested in a pasted div, in the order a load makes them.

@@ -189,8 +189,48 @@ void KRStyleClass::pageDidDeleteObject(const std::shared_ptr<KRObject> &)
         }));
 }
 
+// The class list with each name of the old class (names match whatever their case, as the
+// lower-cased selector does) changed to the new name; the separators stay as they are.
+QString KRStyleClass::renamedInClassList(const QString &list, const QString &oldID, const QString &newID)
+{
+    QString renamed;
+    qsizetype at = 0;
+    while (at < list.size()) {
+        qsizetype end = at;
+        while (end < list.size() && !list.at(end).isSpace())
+            ++end;
+        const QStringView name = QStringView(list).mid(at, end - at);
+        if (!name.isEmpty() && name.compare(oldID, Qt::CaseInsensitive) == 0)
+            renamed += newID;
+        else
+            renamed += name;
+        at = end;
+        while (at < list.size() && list.at(at).isSpace())
+            renamed += list.at(at++);
+    }
+    return renamed;
+}
+
+void KRStyleClass::followRename(const QString &oldID, const QString &newID)
+{
+    const auto page = std::dynamic_pointer_cast<KRPage>(owningPage());
+    if (!page || oldID.isEmpty() || newID.isEmpty())
+        return;
+    // Every object of the page that uses the class follows it, within the rename's undo step:
+    // left on the old name it would be drawn without the class.
+    const QString key = QStringLiteral("kr_styleClass");
+    for (const auto &object : page->allObjects()) {
+        const QString list = object->value(key);
+        if (list.isEmpty())
+            continue;
+        if (const QString renamed = renamedInClassList(list, oldID, newID); renamed != list)
+            object->setValue(key, renamed);
+    }
+}
+
 void KRStyleClass::idDidChange(const QString &oldID, const QString &newID)
 {
+    followRename(oldID, newID);
     if (!m_rule)
         return;
     const QString old = selectorName(oldID);

@@ -27,6 +27,9 @@ public:
     // Null while the id is no valid class name: the class then has no rule and its values
     // stay in the file only.
     std::shared_ptr<DOMCSSRule> cssRule() const { return m_rule; }
+    // A control's class list (its "styleClass": names apart by white space) with every name of
+    // the class oldID, in any case, changed to newID.
+    static QString renamedInClassList(const QString &list, const QString &oldID, const QString &newID);
     bool hasJSInstanceVariable() const override { return false; }
 
 protected:
@@ -35,6 +38,8 @@ protected:
 private:
     DOMCSSStyleSheet *sheet() const;
     void idDidChange(const QString &oldID, const QString &newID);
+    // Points the class lists of the page's objects from the old name to the new one.
+    void followRename(const QString &oldID, const QString &newID);
     void insertRule(const QString &text);
     // Removes the class's rules from the sheet.
     void removeRule();

@@ -12,6 +12,7 @@
 
 #include <QMimeData>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -183,23 +184,24 @@ void KRDesignViewController::pageObjectsDidChange()
     const auto p = page();
     if (!p)
         return;
-    const QList<std::shared_ptr<KRObject>> all = p->allObjects();
-    bool changed = false;
-    for (auto it = m_selected.begin(); it != m_selected.end();) {
-        if (all.contains(*it)) {
-            ++it;
-            continue;
-        }
-        const auto box = m_boxes.find(it->get());
-        if (box != m_boxes.end()) {
+    // Looked up, not searched for: with many objects selected, undoing their paste took time
+    // with the square of their number.
+    QSet<const KRObject *> all;
+    for (const auto &object : p->allObjects())
+        all.insert(object.get());
+    const auto gone = std::remove_if(m_selected.begin(), m_selected.end(), [&](const std::shared_ptr<KRObject> &object) {
+        if (all.contains(object.get()))
+            return false;
+        if (const auto box = m_boxes.find(object.get()); box != m_boxes.end()) {
             removeSelectionBox(box->second);
             m_boxes.erase(box);
         }
-        it = m_selected.erase(it);
-        changed = true;
-    }
-    if (changed)
-        emit selectedObjectsDidChange();
+        return true;
+    });
+    if (gone == m_selected.end())
+        return;
+    m_selected.erase(gone, m_selected.end());
+    emit selectedObjectsDidChange();
 }
 
 void KRDesignViewController::deviceFrameClicked()

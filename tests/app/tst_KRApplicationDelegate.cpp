@@ -4,6 +4,7 @@
 #include <app/KRApplicationDelegate.h>
 #include <app/KRDocumentController.h>
 #include <app/KRGalleryWindowController.h>
+#include <app/KROpenProjectPanel.h>
 #include <app/KRPreferencesWindowController.h>
 #include <ui/KRMainMenu.h>
 #include <model/KRDocument.h>
@@ -23,10 +24,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -134,6 +139,49 @@ TEST(KRApplicationInspiration, QuotationsUnscrambleAndChangeEveryFiveMinutes)
     ASSERT_TRUE(shippedQuotes);
     for (const QJsonValue &entry : *shippedQuotes)
         EXPECT_EQ(entry.toArray().size(), 2);
+}
+
+// File ▸ Open…: a project opens however it is gone into, and any other folder is walked into
+// however it is chosen, never opened.
+TEST(KROpenProjectPanel, AProjectOpensHoweverItIsGoneIntoAndOtherFoldersAreWalkedInto)
+{
+    const QString home = QDir::cleanPath(KRTest::makeTempDir(QStringLiteral("open")));
+    ASSERT_TRUE(QDir(home).mkpath(QStringLiteral("Letters/Notes.krproj/kr-web")));
+    ASSERT_TRUE(QDir(home).mkpath(QStringLiteral("Tips.krproj/kr-web")));
+    KROpenProjectPanel panel(nullptr, home);
+    QSignalSpy chosen(&panel, &QFileDialog::fileSelected);
+    panel.show();
+    QApplication::setActiveWindow(&panel);
+    auto *name = panel.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    ASSERT_TRUE(name);
+    name->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return name->hasFocus(); }));
+    QTest::keyClicks(name, QStringLiteral("Letters"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(QDir::cleanPath(panel.directory().absolutePath()), home + QStringLiteral("/Letters"));
+    EXPECT_TRUE(name->text().isEmpty());
+    EXPECT_TRUE(chosen.isEmpty());
+    EXPECT_TRUE(panel.isVisible());
+    QTest::keyClicks(name, QStringLiteral("Notes.krproj"));
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_EQ(chosen.size(), 1);
+    EXPECT_EQ(chosen.first().first().toString(), home + QStringLiteral("/Letters/Notes.krproj"));
+
+    // A double click (or Return) on a project's row: the project, not its inside.
+    KROpenProjectPanel again(nullptr, home);
+    QSignalSpy opened(&again, &QFileDialog::fileSelected);
+    again.show();
+    auto *view = again.findChild<QTreeView *>(QStringLiteral("treeView"));
+    auto *files = again.findChild<QFileSystemModel *>();
+    ASSERT_TRUE(view && files);
+    ASSERT_EQ(view->model(), files);
+    const QModelIndex tips = files->index(home + QStringLiteral("/Tips.krproj"));
+    ASSERT_TRUE(tips.isValid());
+    emit view->activated(tips);
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return opened.size() == 1; }));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened.first().first().toString(), home + QStringLiteral("/Tips.krproj"));
+    EXPECT_EQ(QDir::cleanPath(again.directory().absolutePath()), home);
 }
 
 TEST_F(KRDelegateTest, SiteStoreAndNewsLinksOpenOutside)

@@ -137,6 +137,17 @@ TEST_F(KRGalleryTest, RecentProjectsListWhatStillExistsAndAFailedOpenKeepsTheGal
     EXPECT_TRUE(gallery.window()->isVisible()) << "the user can pick another project";
     EXPECT_TRUE(KRDocumentController::sharedDocumentController().documents().isEmpty());
 
+    // Moved away since the list was made: said to be gone, and its row goes.
+    ASSERT_TRUE(QDir().rename(broken, folder + QStringLiteral("/Elsewhere.krproj")));
+    gallery.recentProjectsTable->setCurrentRow(1);
+    gallery.recentProjects().at(1)->openButton->click();
+    ASSERT_EQ(alerts->shownAlerts().size(), 2);
+    EXPECT_TRUE(alerts->shownAlerts().last().informativeText.startsWith(QStringLiteral("“Broken.krproj” is not there any more")))
+        << alerts->shownAlerts().last().informativeText.toStdString();
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return gallery.recentProjects().size() == 1; }));
+    EXPECT_FALSE(recent.paths().contains(QDir::cleanPath(broken)));
+    EXPECT_TRUE(gallery.window()->isVisible());
+
     gallery.recentProjectsTable->setCurrentRow(0);
     gallery.recentProjects().first()->openButton->click();
     ASSERT_EQ(KRDocumentController::sharedDocumentController().documents().size(), 1);

@@ -6,6 +6,7 @@
 #include <controls/KRControl.h>
 #include <controls/KRTable.h>
 #include <model/KRClassRegistry.h>
+#include <model/KRStyleClass.h>
 #include <controls/jqm/JQMCheckboxRadio.h>
 #include <controls/jqm/JQMSelect.h>
 #include <platform/dom/DOMDocument.h>
@@ -228,6 +229,59 @@ TEST(KRControlBase, EventsSubmenuListsTheWholeChainBaseFirst)
     EXPECT_EQ(eventTitles(*newControl(page, "JQMSelect")), form);
     const auto timer = page->createNewObject(QStringLiteral("KRTimer"), 0, 0, QString());
     EXPECT_EQ(eventTitles(*timer), QStringList{QStringLiteral("onTimeout")});
+}
+
+// A renamed class takes the objects that use it along, whatever the case they name it in and
+// among the other classes they name, on its own page only, and in the rename's one undo step.
+TEST(KRPlainControls, ObjectsThatUseAStyleClassFollowItsRenameInOneStep)
+{
+    EXPECT_EQ(KRStyleClass::renamedInClassList(QStringLiteral(" big\tBigger  BIG "), QStringLiteral("Big"),
+                                               QStringLiteral("Huge")),
+              QStringLiteral(" Huge\tBigger  Huge "));
+    KRControlTest::registerClasses();
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenRegisteredProject(
+        krProjectXML(QStringLiteral(
+            "<KRPage id=\"p\"><KRContents><KRStyleClass id=\"Big\" color=\"red\"/>"
+            "<KRLabel id=\"a\" styleClass=\"Big\">A</KRLabel><KRLabel id=\"b\" styleClass=\"frame big\">B</KRLabel>"
+            "<KRLabel id=\"c\" styleClass=\"Bigger\">C</KRLabel>"
+            "<KRDiv id=\"box\"><KRContents><KRLabel id=\"inner\" styleClass=\"Big\">I</KRLabel></KRContents></KRDiv>"
+            "</KRContents></KRPage>"
+            "<KRPage id=\"q\"><KRContents><KRLabel id=\"elsewhere\" styleClass=\"Big\">E</KRLabel></KRContents></KRPage>")),
+        true, &document);
+    const auto page = project->krPages().first();
+    const auto other = project->krPages().at(1);
+    const auto big = page->objectForID(QStringLiteral("Big"));
+    ASSERT_TRUE(big);
+    const auto classes = [&](const QString &id) {
+        const auto object = page->objectForID(id) ? page->objectForID(id) : other->objectForID(id);
+        return object->value(QStringLiteral("kr_styleClass"));
+    };
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    big->setValue(QStringLiteral("kr_id"), QStringLiteral("Huge"));
+    undo.endUndoGrouping();
+    EXPECT_EQ(classes(QStringLiteral("a")), QStringLiteral("Huge"));
+    EXPECT_EQ(classes(QStringLiteral("b")), QStringLiteral("frame Huge"));
+    EXPECT_EQ(classes(QStringLiteral("c")), QStringLiteral("Bigger"));
+    EXPECT_EQ(classes(QStringLiteral("inner")), QStringLiteral("Huge"));
+    EXPECT_EQ(classes(QStringLiteral("elsewhere")), QStringLiteral("Big"));
+    // The page draws them with the class, and the file names it.
+    const auto a = page->objectForID(QStringLiteral("a"));
+    EXPECT_TRUE(a->domElement()->classes().contains(QStringLiteral("huge"))) << a->domElement()->classes().join(u' ').toStdString();
+    EXPECT_FALSE(a->domElement()->classes().contains(QStringLiteral("big")));
+    EXPECT_EQ(a->xmlElement().attribute(QStringLiteral("styleClass")), QStringLiteral("Huge"));
+
+    undo.undo();
+    EXPECT_EQ(big->kr_id(), QStringLiteral("Big"));
+    EXPECT_EQ(classes(QStringLiteral("a")), QStringLiteral("Big"));
+    EXPECT_EQ(classes(QStringLiteral("b")), QStringLiteral("frame big"));
+    EXPECT_EQ(classes(QStringLiteral("inner")), QStringLiteral("Big"));
+    EXPECT_TRUE(a->domElement()->classes().contains(QStringLiteral("big")));
+    undo.redo();
+    EXPECT_EQ(classes(QStringLiteral("b")), QStringLiteral("frame Huge"));
+    EXPECT_EQ(classes(QStringLiteral("inner")), QStringLiteral("Huge"));
 }
 
 TEST(KRPlainControls, BooleanAndNameAttributes)

@@ -6,7 +6,8 @@ library addresses and its index.html leads a browser engine to the start page. P
 closed with the title bar's close button come back from the menu. A gallery left open lists a
 project that another start hands over among its recent projects at once; File ▸ New Project
 then closes the gallery and the blank start-up project, untouched, leaving the new project and
-the one handed over."""
+the one handed over. In File ▸ Open… a folder's name typed with Return walks into the folder, and
+a double click on a project there opens it."""
 
 import os
 import re
@@ -208,7 +209,29 @@ def gallery_follows_the_projects(desktop):
         desktop.screenshot("new-project-alone")
     titles = sorted(title for _, title in desktop.managed_windows())
     kd.check(titles == ["Fresh", "Tips"], f"after New Project the windows are {titles}, not Fresh and Tips")
+    open_walks_into_folders_and_opens_projects(desktop, window)
     desktop.quit_app()
+
+
+def open_walks_into_folders_and_opens_projects(desktop, window):
+    """File ▸ Open…: a folder's name typed and Return walks into the folder; a double click on a
+    project there opens the project."""
+    letters = os.path.join(desktop.home, "Documents", "Letters")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"),
+                    os.path.join(letters, "Notes.krproj"))
+    desktop.menu(window, "File", "Open…")
+    dialog = desktop.window("Open")
+    field = desktop.wait_for(dialog, "text", re.compile(r"^(File name|Directory):$"), "the name field")
+    desktop.click(field)
+    kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the keyboard in the dialog's name field")
+    desktop.input.type("Letters")
+    kd.wait_until(lambda: field.text() == "Letters", "the typed folder name in the dialog")
+    desktop.input.key("Return")
+    row = desktop.wait_for(dialog, "table cell", "Notes.krproj", "the project Notes.krproj in the folder Letters")
+    desktop.screenshot("open-walked-into-letters")
+    desktop.input.double_click(*row.center)
+    kd.project_window(desktop, "Notes")
+    kd.check(not any(w.name == "Open" for w in desktop.windows()), "the Open dialog stayed after the project opened")
 
 
 if __name__ == "__main__":

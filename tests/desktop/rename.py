@@ -4,7 +4,9 @@ clicked (its inspector shown), the function compute is chosen in the object brow
 the id calc with Return. Every control that called compute calls calc in the saved file and in
 the built page, whichever of them had its inspector shown, and Ctrl+Z brings back the name
 and every link in one step. A list view whose item calls compute has its item editor open
-all along: its row names calc after the rename and compute again after Ctrl+Z. A new page renamed in the inspector moves to its place in the
+all along: its row names calc after the rename and compute again after Ctrl+Z. A style class
+renamed in the inspector keeps the label that uses it drawn with it, under its new name in the
+saved file. A new page renamed in the inspector moves to its place in the
 outline at once. A new function with a syntax error stops the build; deleting the function
 takes its error out of the errors pane and the outline."""
 
@@ -21,6 +23,9 @@ CALLERS = {"bill": "onChange", "percent": "onChange", "computeButton": "onClick"
 LIST_VIEW = ('<JQMListView id="choices" top="360" left="10" width="300" height="60">'
              '[{"label":"Again","onClick":"compute"}]</JQMListView>')
 LIST_AT = (100, 380)
+# A style class the label total uses, drawn red.
+STYLE_CLASS = '<KRStyleClass id="loud" color="#c00000"/>'
+TOTAL = (10, 320, 300, 32)
 
 
 def open_sample(desktop):
@@ -31,7 +36,7 @@ def open_sample(desktop):
         text = f.read()
     anchor = "<KRLabel id=\"total\""
     kd.check(anchor in text, "the sample has no label total to put the list view after")
-    text = text.replace(anchor, LIST_VIEW + "\n        " + anchor, 1)
+    text = text.replace(anchor, LIST_VIEW + "\n        " + STYLE_CLASS + "\n        " + anchor + ' styleClass="loud"', 1)
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
     desktop.launch(folder)
@@ -162,8 +167,35 @@ def renamed_function_keeps_its_callers(desktop):
                   "the onClick row to name compute after Ctrl+Z")
     desktop.screenshot("button-after-undo")
 
+    renamed_class_keeps_its_controls(desktop, window, folder)
     renamed_page_moves_in_the_outline(desktop, window)
     deleted_function_takes_its_errors_along(desktop, window)
+
+
+def red_in_total(desktop, surface):
+    """How many pixels of the label total are drawn in its class's red."""
+    x, y = kd.page_point(surface, TOTAL[0], TOTAL[1])
+    return kd.grab_count(desktop, (x, y, TOTAL[2], TOTAL[3]), lambda p: p[0] > 150 and p[1] < 80 and p[2] < 80)
+
+
+def renamed_class_keeps_its_controls(desktop, window, folder):
+    """The style class renamed in the inspector: the label that uses it stays drawn with it and
+    names it by its new name in the saved file."""
+    surface = kd.design_surface(desktop, window)
+    kd.wait_until(lambda: red_in_total(desktop, surface) > 40, "the label total drawn red by its class")
+    desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
+    desktop.click(desktop.wait_for(window, "list item", "loud", "the class loud in the object browser"))
+    kd.wait_inspected(desktop, window, "loud", "a click on loud to select it")
+    kd.set_inspector_text(desktop, window, "id", "shout")
+    desktop.click(desktop.wait_for(window, "push button", "Design", "the page's Design tab"))
+    surface = kd.design_surface(desktop, window)
+    try:
+        kd.wait_until(lambda: red_in_total(desktop, surface) > 40, "the label total still red after the rename",
+                      timeout=10)
+    finally:
+        desktop.screenshot("class-renamed")
+    total = kd.save(desktop, window, folder).object("total")
+    kd.check(total.get("styleClass") == "shout", f"the label total names the class {total.get('styleClass')!r}")
 
 
 def outline_pages(window):

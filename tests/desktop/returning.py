@@ -2,7 +2,9 @@
 """A returning user who does not reopen the last project: the start gallery comes up in front of
 the blank project, active, listing the recent projects with the picture of each that has one
 (the launch prepares the pictures while it waits for the gallery) and the gray placeholder for
-the one without; a picture that is no picture leaves the placeholder too."""
+the one without; a picture that is no picture leaves the placeholder too. A project moved away
+since the gallery listed it says, when its row is opened, that it is not there any more, and its
+row goes."""
 
 import os
 import shutil
@@ -81,6 +83,19 @@ def returning_user_sees_recent_pictures(desktop):
             for _, other in PROJECTS:
                 if other and other != "damaged":
                     kd.check(thumbnail_pixels(desktop, row, other) < 50, f"{name} shows another project's picture")
+
+    # A project moved away since the gallery listed it: its row says it is not there any more,
+    # and goes.
+    documents = os.path.join(desktop.home, "Documents")
+    os.rename(os.path.join(documents, "Plain.krproj"), os.path.join(documents, "Moved.krproj"))
+    desktop.input.double_click(*rows["Plain"].center)
+    alert = kd.wait_until(lambda: next((w for w in desktop.windows() if w.find(
+        predicate=lambda n: n.role == "label" and "is not there any more" in n.name)), None),
+        "the message that Plain is not there any more")
+    desktop.screenshot("moved-away")
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the message's OK button"))
+    kd.wait_until(lambda: gallery.find("list item", "Plain") is None and gallery.find("list item", "Harbour"),
+                  "the row of the moved project to go")
 
 
 if __name__ == "__main__":

@@ -3,7 +3,9 @@
 cut and pasted, with Ctrl+C, Ctrl+X and Ctrl+V, the saved file holding every copy whole and no
 id twice; a click on the nested label selects the label, not its div; a list view dropped at a
 place stays there, and a click on the label it overlaps, which a built page draws above it,
-reaches the label. The nested label's context menu is its own: its Delete leaves the div.
+reaches the label. The nested label's context menu is its own: its Delete leaves the div. After a
+click on the grid beside the phone Ctrl+V pastes, and after a choice in the inspector's list of
+the page's objects Delete deletes.
 The div and its label come from a project file (the palette drops controls on the page itself,
 never into a div), opened from the command line.
 
@@ -212,6 +214,7 @@ def pasting_nested_clicking_and_stacking(desktop):
     deselect(desktop, window, surface)
     click_inner(desktop, surface)
     kd.wait_inspected(desktop, window, "inner", "a click on the label of the pasted div to select it")
+    page_commands_beside_the_page(desktop, window, surface)
 
     # A list view stays where it is dropped; "target", below its top edge, is drawn above it
     # as in the built page, and a click there selects the label.
@@ -232,6 +235,25 @@ def pasting_nested_clicking_and_stacking(desktop):
              f"the list's place in project.xml is {None if listed is None else (listed.get('left'), listed.get('top'))}")
 
     many_labels_selected_deleted_and_back(desktop)
+
+
+def page_commands_beside_the_page(desktop, window, surface):
+    """After a click on the grid beside the phone, Ctrl+V pastes on the page; after an object is
+    chosen in the inspector's list of the page's objects, Delete deletes it."""
+    x, y, w, h = kd.wait_until(lambda: window.find(name="Design Surface"), "the design surface").rect
+    desktop.input.click(x + 12, y + h // 2)
+    kd.wait_inspected(desktop, window, "page1", "a click on the grid beside the phone to select the page")
+    desktop.input.key("ctrl+v")
+    kd.wait_until(lambda: re.match(r"div\d+$", kd.inspected_object(desktop, window)),
+                  "Ctrl+V after a click beside the phone to paste the div")
+    wait_texts(surface, "Inner", 2)
+    objects = kd.wait_until(lambda: min(kd.inspector(window).find_all("combo box"), key=lambda n: n.rect[1]),
+                            "the inspector's list of the page's objects")
+    kd.choose_in_combo(desktop, objects, "box")
+    kd.wait_inspected(desktop, window, "box", "the div chosen in the inspector's list")
+    desktop.input.key("Delete")
+    wait_texts(surface, "Inner", 1)
+    desktop.screenshot("deleted-from-the-object-list")
 
 
 def still(desktop, rect):

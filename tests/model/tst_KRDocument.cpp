@@ -109,7 +109,12 @@ TEST_F(DocumentOpen, PackageErrors)
     const auto broken = KRDocument::openPackage(makePackage("<KRProjectDocument><KRPages>"));
     ASSERT_FALSE(broken.ok());
     EXPECT_EQ(broken.error().domain(), KRXMLDocument::errorDomain);
-    EXPECT_FALSE(KRDocument::openPackage(KRTest::makeTempDir() + QStringLiteral("/absent.krproj")).ok());
+    // Moved, renamed or deleted since it was listed: said to be gone, not to be no project.
+    const auto gone = KRDocument::openPackage(KRTest::makeTempDir() + QStringLiteral("/absent.krproj"));
+    ASSERT_FALSE(gone.ok());
+    EXPECT_EQ(gone.error().code(), KRDocument::NotThereCode);
+    EXPECT_TRUE(gone.error().message().startsWith(QStringLiteral("“absent.krproj” is not there any more: nothing is at /")))
+        << gone.error().message().toStdString();
 }
 
 // A web folder that is a link out of its package, or to nothing, is refused when the package

@@ -280,8 +280,10 @@ void KRPropertyPaneViewController::popupSelected()
     const int index = m_popupButton->currentIndex();
     if (index < 0 || size_t(index) >= m_popupObjects.size())
         return;
-    if (auto object = m_popupObjects[size_t(index)].lock())
+    if (auto object = m_popupObjects[size_t(index)].lock()) {
         selectObject(object);
+        emit objectChosenFromList();
+    }
 }
 
 void KRPropertyPaneViewController::selectObject(const std::shared_ptr<KRObject> &object)

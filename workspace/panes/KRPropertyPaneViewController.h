@@ -159,6 +159,10 @@ public:
     // KRPropertyPaneHeaderDelegate
     void propertyPaneHeaderMouseUp(KRPropertyPaneHeaderView *header, QMouseEvent *event) override;
 
+signals:
+    // The user chose an object in the pop-up of the page's objects.
+    void objectChosenFromList();
+
 protected:
     void awakeFromNib() override;
 

@@ -14,6 +14,7 @@
 #include <workspace/palette/KRObjectBrowser.h>
 #include <workspace/surface/KRDesignCanvas.h>
 
+#include <QListView>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -155,6 +156,17 @@ void KRTabPaneViewController::selectObjectView()
     KR_ASSERT(item, "object tab missing from tabview");
     m_tabView->selectItem(item);
     m_objectBrowser->selectIconView();
+}
+
+void KRTabPaneViewController::focusObjects()
+{
+    if (isDesignViewSelected()) {
+        if (m_designCanvas)
+            m_designCanvas->focusPage();
+    } else if (m_objectBrowser && m_tabView->selectedIdentifier() == ObjectsTabIdentifier) {
+        (m_objectBrowser->isShowingIcons() ? m_objectBrowser->iconView() : m_objectBrowser->listView())
+            ->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void KRTabPaneViewController::selectPreviousTab()

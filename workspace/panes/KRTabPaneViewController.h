@@ -71,6 +71,9 @@ public:
     bool isDesignViewSelected() const;
     void selectObjectView();
     void selectPreviousTab();
+    // Gives the keyboard to the shown design surface's page, or to the object browser while it
+    // is shown: there the edit commands act on the page's objects.
+    void focusObjects();
     // The design surface while the design tab is shown; null otherwise, and always null when
     // the page has no live design view (no renderer).
     KRDesignViewController *selectedDesignViewController() const;

@@ -52,6 +52,10 @@ void KRTabPropertyGroupViewController::awakeFromNib()
     m_propertyPane->view()->setMinimumWidth(MinimumInspectorWidth);
     m_splitView->setStretchFactor(0, 1);
     m_splitView->setStretchFactor(1, 0);
+    // The list only picks the object: the keyboard goes back to where the page's edit commands
+    // act on it.
+    connect(m_propertyPane.get(), &KRPropertyPaneViewController::objectChosenFromList, this,
+            [this] { m_tabPane->focusObjects(); });
 }
 
 void KRTabPropertyGroupViewController::setPage(const std::shared_ptr<KRPage> &page)

@@ -154,7 +154,7 @@ QString deviceBrowserChannelSource()
 class KRPreviewSiteServer final : public KRNodeRunnerDelegate
 {
 public:
-    KRPreviewSiteServer(const QString &siteHost, const QString &documentRoot)
+    KRPreviewSiteServer(const QString &siteHost, const QString &documentRoot) : m_documentRoot(documentRoot)
     {
         m_runner.setDocumentRootPath(documentRoot);
         m_runner.setSiteHostName(siteHost);
@@ -170,7 +170,7 @@ public:
     // The server of the site, running or starting, or a new one (not started yet).
     static std::shared_ptr<KRPreviewSiteServer> forSite(const QString &siteHost, const QString &documentRoot)
     {
-        static std::map<QString, std::weak_ptr<KRPreviewSiteServer>> servers;
+        auto &servers = all();
         std::erase_if(servers, [](const auto &entry) { return entry.second.expired(); });
         std::weak_ptr<KRPreviewSiteServer> &entry = servers[siteHost];
         if (std::shared_ptr<KRPreviewSiteServer> running = entry.lock(); running && running->m_runner.isRunning())
@@ -178,6 +178,18 @@ public:
         auto server = std::make_shared<KRPreviewSiteServer>(siteHost, documentRoot);
         entry = server;
         return server;
+    }
+
+    // The folder of the site whose server, another one than that of siteHost, runs on the port;
+    // empty when none of the application's does.
+    static QString documentRootOnPort(qint64 port, const QString &siteHost)
+    {
+        for (const auto &[host, weak] : all()) {
+            const auto server = weak.lock();
+            if (server && host != siteHost && server->m_port == port && server->m_runner.isRunning())
+                return server->m_documentRoot;
+        }
+        return {};
     }
 
     KRNodeRunner *runner() { return &m_runner; }
@@ -210,6 +222,13 @@ public:
     }
 
 private:
+    static std::map<QString, std::weak_ptr<KRPreviewSiteServer>> &all()
+    {
+        static std::map<QString, std::weak_ptr<KRPreviewSiteServer>> servers;
+        return servers;
+    }
+
+    QString m_documentRoot;
     KRNodeRunner m_runner;
     bool m_started = false;
     qint64 m_port = -1;
@@ -605,6 +624,9 @@ void KRDeviceBrowserWindowController::placeBesideOtherPreviews()
     const auto near = [](QPoint a, QPoint b) { return std::abs(a.x() - b.x()) < step && std::abs(a.y() - b.y()) < step; };
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (int tries = 0; tries < 20; ++tries) {
+        // Compared where it will stand: a window as tall as the screen stays at its top however
+        // far down it is put, and the third of them would lie on the second.
+        KRWindowControllerBase::keepOnScreen(w);
         const QRect here(w->pos(), w->frameGeometry().size().expandedTo(w->size()));
         const auto under = std::find_if(windows.cbegin(), windows.cend(), [&](const QWidget *other) {
             return other != w && other->isVisible() && other->objectName() == w->objectName()
@@ -876,12 +898,17 @@ void KRDeviceBrowserWindowController::nodeRunner(KRNodeRunner *, qint64 startedO
     logMessage(QStringLiteral("Local server running application at %1").arg(m_urlString), true);
     const int ownPort = sitePortNumber(m_siteHost);
     if (!m_siteHost.isEmpty() && startedOnPort != ownPort) {
+        // Two projects may have the same port: the holder is then named.
+        const QString other = KRPreviewSiteServer::documentRootOnPort(ownPort, m_siteHost);
+        const QString holder = other.isEmpty() ? QStringLiteral("another program")
+                                               : QStringLiteral("Korvane's preview of the project “%1”").arg(projectName(other));
         const QString message = QStringLiteral("Port %1, at which this project is always previewed, is in use by "
-                                               "another program: the application runs at port %2 this time, where "
+                                               "%3: the application runs at port %2 this time, where "
                                                "what its pages stored at port %1 (local storage, databases, service "
                                                "workers, caches) is not found.")
                                     .arg(ownPort)
-                                    .arg(startedOnPort);
+                                    .arg(startedOnPort)
+                                    .arg(holder);
         KR_LOG(message);
         logMessage(message, true);
     }

@@ -80,6 +80,14 @@ public:
     explicit ZoomView(KRDesignCanvas *canvas) : QWidget(nullptr), m_canvas(canvas) {}
 
 protected:
+    // A click beside the page is a click on the design surface: the page's commands (paste,
+    // select all, delete) go on answering the keys and the menus.
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::LeftButton)
+            m_canvas->focusPage();
+        QWidget::mousePressEvent(event);
+    }
     void mouseReleaseEvent(QMouseEvent *event) override
     {
         if (event->button() == Qt::LeftButton)
@@ -188,6 +196,9 @@ KRDesignCanvas::KRDesignCanvas(KRPageDesignView *designView, QWidget *parent, KR
 
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // The keyboard belongs to the page inside: the area would take it from the page at a click
+    // on its scroll bars or beside the device, where no command of the page reaches.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setWidgetResizable(false);
     m_zoomView = new ZoomView(this);
     m_scroll->setWidget(m_zoomView);
@@ -442,7 +453,7 @@ bool KRDesignCanvas::eventFilter(QObject *watched, QEvent *event)
         if (m_surface->performDrop(drop->mimeData(), inView, m_zoom)) {
             drop->setDropAction(Qt::CopyAction);
             drop->accept();
-            m_designView->webView()->setFocus();
+            focusPage();
         } else {
             drop->ignore();
         }
@@ -452,6 +463,12 @@ bool KRDesignCanvas::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void KRDesignCanvas::focusPage()
+{
+    if (m_designView && m_designView->webView())
+        m_designView->webView()->setFocus(Qt::MouseFocusReason);
 }
 
 QMenu *KRDesignCanvas::contextMenuForNode(quint64 nodeId, QWidget *parent)

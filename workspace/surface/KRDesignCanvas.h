@@ -59,6 +59,9 @@ public:
     const KRDesignCanvasLayout &currentLayout() const { return m_layout; }
     bool isGridShown() const;
 
+    // Gives the page's web view the keyboard, where the page's edit commands answer.
+    void focusPage();
+
     // The menu for the node (an own-DOM node id) as the model describes it; null when empty.
     QMenu *contextMenuForNode(quint64 nodeId, QWidget *parent);
 

@@ -20,12 +20,14 @@
 #include <workspace/palette/KRObjectBrowser.h>
 #include <workspace/palette/KRPalettePane.h>
 #include <workspace/panes/KRMasterTabPaneViewController.h>
+#include <workspace/panes/KRPropertyPaneViewController.h>
 #include <workspace/panes/KRTabPaneViewController.h>
 #include <workspace/panes/KRTabPropertyGroupViewController.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -448,7 +450,20 @@ TEST_F(ProjectWindow, EditCommandsInTheObjectBrowserActWhereTheyAreEnabled)
         return command(identifier)->isEnabled();
     };
 
-    tabs->selectObject(page->objectForID(QStringLiteral("label1")));
+    // An object chosen in the inspector's list of the page's objects: the keyboard comes back
+    // to the browser, where the commands act on it.
+    KRPropertyPaneViewController *inspector =
+        controller->masterTabPaneViewController()->currentTabPropertyGroupViewController()->propertyPaneViewController();
+    QComboBox *objects = inspector->popupButton();
+    objects->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return objects->hasFocus(); }));
+    EXPECT_FALSE(enabled("copy"));
+    const int label1 = objects->findText(QStringLiteral("label1"));
+    ASSERT_GE(label1, 0);
+    objects->setCurrentIndex(label1);
+    emit objects->activated(label1);
+    EXPECT_TRUE(list->hasFocus());
+    EXPECT_EQ(tabs->selectedObject(), page->objectForID(QStringLiteral("label1")));
     EXPECT_TRUE(enabled("copy"));
     EXPECT_TRUE(enabled("delete"));
     EXPECT_FALSE(enabled("selectAll"));

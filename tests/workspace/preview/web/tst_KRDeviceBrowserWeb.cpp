@@ -13,8 +13,11 @@
 #include <KRWebTestSupport.h>
 #include <KRWidgetTestSupport.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 
@@ -254,6 +257,26 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     EXPECT_EQ(second.nodeRunner(), controller->nodeRunner());
     EXPECT_NE(second.window()->pos(), window->pos());
     EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
+
+    // The third and the fourth go on down and to the right, also where the screen keeps
+    // windows as tall as itself at its top.
+    const QRect area = window->screen()->availableGeometry();
+    window->setGeometry(area.left() + 20, area.top(), window->width(), area.height());
+    second.window()->setGeometry(area.left() + 52, area.top(), window->width(), area.height());
+    QList<QPoint> places = {window->pos(), second.window()->pos()};
+    KRDeviceBrowserWindowController third;
+    KRDeviceBrowserWindowController fourth;
+    for (KRDeviceBrowserWindowController *next : {&third, &fourth}) {
+        next->setMode(0);
+        next->setIndexFilePath(s_sample->startPage);
+        next->window()->resize(window->width(), area.height());
+        next->window()->move(window->pos());
+        next->window()->show();
+        const QPoint place = next->window()->pos();
+        EXPECT_FALSE(places.contains(place)) << place.x() << "," << place.y() << " is taken already";
+        EXPECT_GT(place.x(), places.last().x());
+        places.append(place);
+    }
 }
 
 TEST_F(KRDeviceBrowserWeb, AProjectWhosePortAnotherProgramHoldsRunsElsewhereAndTheLogSaysSo)
@@ -273,6 +296,35 @@ TEST_F(KRDeviceBrowserWeb, AProjectWhosePortAnotherProgramHoldsRunsElsewhereAndT
     EXPECT_TRUE(controller->serverLog()->toPlainText().contains(
         QStringLiteral("Port %1, at which this project is always previewed, is in use by another program").arg(ownPort)))
         << controller->serverLog()->toPlainText().toStdString();
+
+    // Held by the preview of another project of the same port: that project is named.
+    controller.reset();
+    other.close();
+    const QString base = QFileInfo(KRTest::makeTempDir(QStringLiteral("twins"))).canonicalFilePath();
+    QString twin;
+    for (int n = 0; n < 100000 && twin.isEmpty(); ++n) {
+        const QString root = base + QStringLiteral("/Twin%1.krproj/kr-web").arg(n);
+        if (KRDeviceBrowserWindowController::sitePortNumber(KRDeviceBrowserWindowController::siteHostName(root)) == ownPort)
+            twin = root;
+    }
+    ASSERT_FALSE(twin.isEmpty());
+    ASSERT_TRUE(QDir().mkpath(twin));
+    const QString twinPage = twin + QLatin1Char('/') + QFileInfo(s_sample->startPage).fileName();
+    ASSERT_TRUE(QFile::copy(s_sample->startPage, twinPage));
+    KRDeviceBrowserWindowController holder;
+    holder.setMode(0);
+    holder.setIndexFilePath(twinPage);
+    holder.window()->show();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QUrl(holder.urlString()).port() == ownPort; }, std::chrono::seconds(20)))
+        << holder.urlString().toStdString();
+    controller = std::make_unique<KRDeviceBrowserWindowController>();
+    run(0);
+    ASSERT_TRUE(waitForStartPage());
+    const QString named = QStringLiteral("Port %1, at which this project is always previewed, is in use by Korvane's "
+                                         "preview of the project “%2”")
+                              .arg(ownPort)
+                              .arg(QFileInfo(QFileInfo(twin).absolutePath()).completeBaseName());
+    EXPECT_TRUE(controller->serverLog()->toPlainText().contains(named)) << controller->serverLog()->toPlainText().toStdString();
 }
 
 TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
