@@ -327,7 +327,7 @@ def deep_content_drawn_in_time(desktop):
     said = []
 
     def drawn_or_said():
-        if page_origin(desktop.grab(rect)):
+        if kd.page_origin(desktop.grab(rect)):
             return True
         said[:] = [n.name for n in canvas.find_all(name=TAKES_TIME)]
         return said
@@ -336,10 +336,10 @@ def deep_content_drawn_in_time(desktop):
     if said:
         desktop.log(f"the loading picture says: {said[0]}")
         desktop.screenshot("deep-loading")
-    elapsed = kd.wait_within_patience(lambda: page_origin(desktop.grab(rect)), "the page of deep content drawn",
+    elapsed = kd.wait_within_patience(lambda: kd.page_origin(desktop.grab(rect)), "the page of deep content drawn",
                                       DEEP_PATIENCE, started)
     desktop.log(f"the page of {DEEP_DIVS} nested divs: drawn {elapsed:.2f} s after it was opened")
-    origin = page_origin(still(desktop, rect))
+    origin = kd.page_origin(still(desktop, rect))
     desktop.screenshot("deep-drawn")
     desktop.input.click(origin[0] + 10 + 30, origin[1] + 20 + 10)
     kd.wait_inspected(desktop, window, "d0", "a click on the first label above the deep div to select it")
