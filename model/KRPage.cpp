@@ -1419,6 +1419,28 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
                 self->undoDeleteObjects(*deleted);
         });
     }
+    // Their elements leave the design document first, each container's in one pass: one by
+    // one, each was looked for among thousands of siblings.
+    std::vector<std::pair<std::shared_ptr<DOMNode>, DOMNode::NodeList>> containers;
+    QHash<const DOMNode *, std::size_t> containerIndex;
+    for (const auto &object : outermost) {
+        const auto dom = object->domElement();
+        if (const std::shared_ptr<DOMNode> parent = dom ? dom->parentNode() : nullptr) {
+            const auto at = containerIndex.constFind(parent.get());
+            const std::size_t index = at != containerIndex.cend() ? at.value() : containers.size();
+            if (at == containerIndex.cend()) {
+                containerIndex.insert(parent.get(), index);
+                containers.push_back({parent, {}});
+            }
+            containers[index].second.push_back(dom);
+        }
+    }
+    QHash<const DOMNode *, std::pair<std::shared_ptr<DOMNode>, std::shared_ptr<DOMNode>>> domPlaces;
+    for (const auto &[parent, children] : containers) {
+        const DOMNode::NodeList followers = parent->removeChildren(children);
+        for (std::size_t i = 0; i < children.size(); ++i)
+            domPlaces.insert(children[i].get(), {parent, followers[i]});
+    }
     for (const auto &object : outermost) {
         // The objects nested in a div leave the page with it: their ids are free again.
         for (const auto &gone : withDescendants(object)) {
@@ -1432,11 +1454,9 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
         place.xmlNext = element.nextSibling();
         element.detach();
         if (const auto dom = object->domElement()) {
-            place.domParent = dom->parentNode();
-            if (place.domParent) {
-                place.domNext = dom->nextSibling();
-                place.domParent->removeChild(dom);
-            }
+            const auto was = domPlaces.constFind(dom.get());
+            if (was != domPlaces.cend())
+                std::tie(place.domParent, place.domNext) = was.value();
         }
         deleted->push_back(std::move(place));
         KRNotificationCenter::defaultCenter().post(KRPageDidDeleteObjectNotification, identity(),
@@ -1464,6 +1484,21 @@ void KRPage::undoDeleteObjects(const std::vector<DeletedObject> &deleted)
         returning += withDescendants(place.object);
     const KRSyntaxErrorsChange errors(project(), returning);
     std::vector<std::shared_ptr<KRObject>> placed;
+    struct Container
+    {
+        std::shared_ptr<DOMNode> parent;
+        std::vector<DOMNode::ChildPlacement> placements;
+        std::vector<bool> made;
+    };
+    std::vector<Container> containers;
+    struct Returned
+    {
+        std::shared_ptr<KRObject> object;
+        std::size_t container;
+        std::size_t placement;
+    };
+    std::vector<Returned> returned;
+    QHash<const DOMNode *, std::size_t> containerIndex;
     {
         beginObjectBatch();
         const auto batchEnd = qScopeGuard([this] { endObjectBatch(); });
@@ -1479,14 +1514,25 @@ void KRPage::undoDeleteObjects(const std::vector<DeletedObject> &deleted)
                     xmlParent.appendChild(object->xmlElement());
             }
             if (place->domParent && object->domElement()) {
-                if (place->domNext && place->domNext->parentNode() == place->domParent)
-                    place->domParent->insertBefore(object->domElement(), place->domNext);
-                else
-                    place->domParent->appendChild(object->domElement());
+                const auto at = containerIndex.constFind(place->domParent.get());
+                const std::size_t index = at != containerIndex.cend() ? at.value() : containers.size();
+                if (at == containerIndex.cend()) {
+                    containerIndex.insert(place->domParent.get(), index);
+                    containers.push_back({place->domParent, {}, {}});
+                }
+                // Before the sibling it had if that is back in place by then, else at the end.
+                returned.push_back({object, index, containers[index].placements.size()});
+                containers[index].placements.push_back({object->domElement(), place->domNext, false});
+            }
+        }
+        // Each container's elements go back in one pass.
+        for (Container &container : containers)
+            container.made = container.parent->placeChildren(container.placements);
+        for (const auto &[object, container, placement] : returned)
+            if (containers[container].made[placement]) {
                 rerunDesignSetUps(object);
                 placed.push_back(object);
             }
-        }
     }
     arrangeEachContainerOnce(placed);
     // The redo deletes them again, at once.
@@ -1886,31 +1932,34 @@ void KRPage::arrangeInBuildOrder(const std::shared_ptr<KRObject> &object)
         stays[std::size_t(i)] = true;
     if (tails.size() == n)
         return;
-    QList<std::shared_ptr<KRObject>> moved;
+    // All the moves in one pass over the container's children: one by one, each looked for
+    // its place among thousands.
+    std::vector<DOMNode::ChildPlacement> placements;
+    std::vector<std::shared_ptr<KRObject>> moving;
     std::shared_ptr<DOMNode> previous;
     for (std::size_t w = 0; w < n; ++w) {
         const auto &control = current[wanted[w].now];
         const std::shared_ptr<DOMNode> dom = control->domElement();
         if (!stays[wanted[w].now]) {
-            std::shared_ptr<DOMNode> reference;
             if (previous) {
-                reference = previous->nextSibling();
+                placements.push_back({dom, previous, true});
             } else {
+                std::shared_ptr<DOMNode> reference;
                 for (const auto &child : container->childNodes())
                     if (byElement.contains(child.get())) {
                         reference = child;
                         break;
                     }
+                placements.push_back({dom, reference, false});
             }
-            if (reference != dom) {
-                container->insertBefore(dom, reference);
-                moved.append(control);
-            }
+            moving.push_back(control);
         }
         previous = dom;
     }
+    const std::vector<bool> moved = container->placeChildren(placements);
     // The view builds a moved element anew from its markup: what its set-ups made of it
     // there is made again.
-    for (const auto &control : moved)
-        rerunDesignSetUps(control);
+    for (std::size_t m = 0; m < moving.size(); ++m)
+        if (moved[m])
+            rerunDesignSetUps(moving[m]);
 }

@@ -289,6 +289,9 @@ void BM_EditsOfManyObjects(benchmark::State &state)
                 best[s][c] = std::min(best[s][c], times[c]);
         }
     }
+    for (int c = 0; c < Commands; ++c)
+        for (int s = 0; s < 2; ++s)
+            state.counters[std::string(names[c]) + "_ms_" + std::to_string(sizes[s])] = best[s][c];
     for (int c = 0; c < Open; ++c) {
         KRBench::reportTarget(state, std::string("many_objects_growth_") + names[c], best[1][c] / best[0][c], 5.0);
         KRBench::reportTarget(state, std::string("many_objects_") + names[c] + "_over_open", best[1][c] / best[1][Open], 1.0);

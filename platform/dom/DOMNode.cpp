@@ -6,6 +6,88 @@
 #include <platform/dom/DOMText.h>
 
 #include <algorithm>
+#include <unordered_map>
+
+namespace {
+
+// The children of one node as a doubly linked chain, so that a batch moves, adds and takes
+// out children in constant time each; the node's list is rebuilt from it once.
+class ChildChain
+{
+public:
+    static constexpr std::size_t none = std::size_t(-1);
+
+    explicit ChildChain(const DOMNode::NodeList &children)
+    {
+        m_links.reserve(children.size());
+        m_index.reserve(children.size());
+        for (const auto &child : children)
+            linkBefore(add(child), none);
+    }
+
+    // The child's entry; none when it is not in the chain.
+    std::size_t find(const DOMNode *node) const
+    {
+        const auto found = m_index.find(node);
+        return found == m_index.end() || !m_links[found->second].linked ? none : found->second;
+    }
+    std::size_t add(const std::shared_ptr<DOMNode> &node)
+    {
+        const auto found = m_index.find(node.get());
+        if (found != m_index.end())
+            return found->second;
+        m_links.push_back({node});
+        m_index.emplace(node.get(), m_links.size() - 1);
+        return m_links.size() - 1;
+    }
+    const std::shared_ptr<DOMNode> &node(std::size_t i) const { return m_links[i].node; }
+    std::size_t next(std::size_t i) const { return m_links[i].next; }
+    std::size_t previous(std::size_t i) const { return m_links[i].previous; }
+    std::size_t first() const { return m_first; }
+
+    void unlink(std::size_t i)
+    {
+        Link &link = m_links[i];
+        (link.previous == none ? m_first : m_links[link.previous].next) = link.next;
+        (link.next == none ? m_last : m_links[link.next].previous) = link.previous;
+        link.previous = link.next = none;
+        link.linked = false;
+    }
+    // Links entry i (not linked) before entry `before` (none: at the end).
+    void linkBefore(std::size_t i, std::size_t before)
+    {
+        Link &link = m_links[i];
+        link.next = before;
+        link.previous = before == none ? m_last : m_links[before].previous;
+        (link.previous == none ? m_first : m_links[link.previous].next) = i;
+        (before == none ? m_last : m_links[before].previous) = i;
+        link.linked = true;
+    }
+
+    DOMNode::NodeList order() const
+    {
+        DOMNode::NodeList out;
+        out.reserve(m_links.size());
+        for (std::size_t i = m_first; i != none; i = m_links[i].next)
+            out.push_back(m_links[i].node);
+        return out;
+    }
+
+private:
+    struct Link
+    {
+        std::shared_ptr<DOMNode> node;
+        std::size_t previous = none;
+        std::size_t next = none;
+        bool linked = false;
+    };
+    std::vector<Link> m_links;
+    std::unordered_map<const DOMNode *, std::size_t> m_index;
+    std::size_t m_first = none;
+    std::size_t m_last = none;
+};
+
+} // namespace
 
 DOMNode::DOMNode(NodeType type, DOMDocument *document)
     : m_type(type)
@@ -209,6 +291,109 @@ void DOMNode::removeAllChildren()
     for (const auto &child : old)
         child->m_parent = nullptr;
     childrenChanged();
+}
+
+std::vector<bool> DOMNode::placeChildren(const std::vector<ChildPlacement> &placements)
+{
+    std::vector<bool> made(placements.size(), false);
+    const bool report = m_document && m_document->reports(this);
+    std::vector<DOMMutation> reports;
+    ChildChain chain(m_children);
+    bool changed = false;
+    for (std::size_t p = 0; p < placements.size(); ++p) {
+        const ChildPlacement &placement = placements[p];
+        const std::shared_ptr<DOMNode> &child = placement.child;
+        if (!canInsert(child))
+            continue;
+        std::size_t reference = placement.reference ? chain.find(placement.reference.get()) : ChildChain::none;
+        if (placement.after)
+            reference = reference == ChildChain::none ? chain.first() : chain.next(reference);
+        if (reference != ChildChain::none && chain.node(reference) == child)
+            continue;
+        made[p] = true;
+        std::size_t entry = chain.find(child.get());
+        if (entry != ChildChain::none && chain.next(entry) == reference && !report) {
+            // Already there, with nobody to tell: nothing moves.
+            changed = true;
+            continue;
+        }
+        if (entry != ChildChain::none) {
+            chain.unlink(entry);
+            if (report) {
+                DOMMutation m{DOMMutation::Type::ChildRemoved};
+                m.target = m_id;
+                m.node = child->m_id;
+                reports.push_back(std::move(m));
+            }
+        } else {
+            if (child->m_parent) {
+                // Its old parent tells of its removal at once: what this node did so far is
+                // told first, in the order it happened.
+                if (changed) {
+                    finishBatch(chain.order(), reports);
+                    reports.clear();
+                    changed = false;
+                }
+                child->m_parent->removeChild(child);
+            }
+            if (child->m_document != m_document && m_document)
+                child->setDocumentRecursively(m_document);
+            entry = chain.add(child);
+        }
+        chain.linkBefore(entry, reference);
+        changed = true;
+        if (report) {
+            DOMMutation m{DOMMutation::Type::ChildInserted};
+            m.target = m_id;
+            m.node = child->m_id;
+            m.before = reference == ChildChain::none ? 0 : chain.node(reference)->m_id;
+            m.insertedNode = child;
+            reports.push_back(std::move(m));
+        }
+    }
+    if (changed)
+        finishBatch(chain.order(), reports);
+    return made;
+}
+
+DOMNode::NodeList DOMNode::removeChildren(const NodeList &children)
+{
+    NodeList followers(children.size());
+    const bool report = m_document && m_document->reports(this);
+    std::vector<DOMMutation> reports;
+    ChildChain chain(m_children);
+    NodeList removed;
+    for (std::size_t c = 0; c < children.size(); ++c) {
+        const std::size_t entry = children[c] ? chain.find(children[c].get()) : ChildChain::none;
+        if (entry == ChildChain::none)
+            continue;
+        if (const std::size_t next = chain.next(entry); next != ChildChain::none)
+            followers[c] = chain.node(next);
+        chain.unlink(entry);
+        removed.push_back(children[c]);
+        if (report) {
+            DOMMutation m{DOMMutation::Type::ChildRemoved};
+            m.target = m_id;
+            m.node = children[c]->m_id;
+            reports.push_back(std::move(m));
+        }
+    }
+    if (removed.empty())
+        return followers;
+    for (const auto &child : removed)
+        child->m_parent = nullptr;
+    finishBatch(chain.order(), reports);
+    return followers;
+}
+
+void DOMNode::finishBatch(NodeList order, std::vector<DOMMutation> &reports)
+{
+    m_children = std::move(order);
+    for (const auto &child : m_children)
+        child->m_parent = this;
+    childrenChanged();
+    for (DOMMutation &m : reports)
+        m_document->notify(std::move(m));
 }
 
 void DOMNode::appendTextContent(QString &out) const

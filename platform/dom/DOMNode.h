@@ -8,6 +8,7 @@
 
 class DOMDocument;
 class DOMElement;
+struct DOMMutation;
 
 // A node of an own HTML document. Nodes are shared; a node knows its parent and its document
 // through plain pointers that the parent and the document clear when they let go, so a node
@@ -64,6 +65,26 @@ public:
                                           const std::shared_ptr<DOMNode> &old);
     void removeAllChildren();
 
+    // Many insertions into this node in one pass over its children, each as insertBefore would
+    // make it in turn, with the same reports in the same order (sent once the children stand
+    // in their new order): for rearranging or putting back thousands of children, whose
+    // insertions one by one grow with the square of their number. A reference that is null or
+    // not a child of this node by then stands for the start for a placement `after` it, else for
+    // the end. A placement `after` its reference goes before the reference's next sibling
+    // then, any other before the reference. A placement is skipped when the child would go
+    // before itself (as insertBefore skips it) or cannot be inserted. True for each placement
+    // made.
+    struct ChildPlacement {
+        std::shared_ptr<DOMNode> child;
+        std::shared_ptr<DOMNode> reference;
+        bool after = false;
+    };
+    std::vector<bool> placeChildren(const std::vector<ChildPlacement> &placements);
+    // Children removed in one pass, each as removeChild would remove it in turn, with the same
+    // reports in the same order. For each, the sibling that followed it when it was removed
+    // (null: none, or it was not a child of this node).
+    NodeList removeChildren(const NodeList &children);
+
     // The concatenated data of all descendant text nodes (a text or comment node: its data).
     virtual QString textContent() const;
     // Replaces all children by one text node holding `text` (none for empty text).
@@ -90,6 +111,8 @@ private:
 
     bool canInsert(const std::shared_ptr<DOMNode> &child) const;
     void insertAt(const std::shared_ptr<DOMNode> &child, std::size_t position);
+    // The new order of the children of a batch, then what it tells.
+    void finishBatch(NodeList order, std::vector<DOMMutation> &reports);
     void setDocumentRecursively(DOMDocument *document);
     std::shared_ptr<DOMNode> cloneTree(DOMDocument *document) const;
     // Parser fast path: no checks, no mutation reports.
