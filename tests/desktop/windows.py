@@ -231,8 +231,8 @@ def saved_as_reopens_and_heads_the_recent_list(desktop):
     missing = os.path.join(documents, "Gone.krproj")
     desktop.launch(missing)
     message = kd.wait_until(lambda: next((w for w in desktop.windows() if w.find(
-        predicate=lambda n: n.role == "label" and "Gone.krproj" in n.name and "does not exist" in n.name)), None),
-        "a message that the folder Gone.krproj does not exist")
+        predicate=lambda n: n.role == "label" and "Gone.krproj" in n.name and "is not there any more" in n.name)), None),
+        "a message that the folder Gone.krproj is not there any more")
     desktop.screenshot("missing-project")
     desktop.click(desktop.wait_for(message, "push button", "OK"))
     gallery = desktop.window("Korvane")
