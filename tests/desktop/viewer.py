@@ -13,7 +13,7 @@ A page without the application's scripts typed into the address field, and an ad
 no page, stay shown: only a page whose script loops is closed, with the alert on its own preview
 window even while the user works in the project window. Two projects' previews open at once are
 titled with their projects' names, lie apart, and each project is shown at the address it always
-has."""
+has; four projects' previews of a tall phone open one beside the other, none on another."""
 
 import os
 import re
@@ -199,7 +199,8 @@ def preview_turns_and_goes_to_another_page(desktop):
     kd.wait_until(lambda: not any(w.name == viewer.name for w in desktop.windows()), "the preview to close")
 
     address = fits_the_screen_and_opens_the_page_shown(desktop, window, record)
-    two_projects_previewed_at_once(desktop, window, folder, address)
+    notes_viewer = two_projects_previewed_at_once(desktop, window, folder, address)
+    four_previews_lie_apart(desktop, window, notes_viewer)
 
 
 def fits_the_screen_and_opens_the_page_shown(desktop, window, record):
@@ -321,6 +322,32 @@ def two_projects_previewed_at_once(desktop, pages, pages_folder, pages_address):
                   "the looping page's preview to close")
     kd.check(any(w.name == notes_viewer.name for w in desktop.windows()), "the other project's preview closed")
     desktop.screenshot("loop-closed")
+    return notes_viewer
+
+
+def four_previews_lie_apart(desktop, pages, notes_viewer):
+    """With the Notes preview open, Pages runs again and two new projects designed for the tall
+    iPhone 6 run: each of the four previews, grown to its device, stands where no other does."""
+    desktop.bring_to_front(pages)
+    desktop.click(desktop.wait_for(pages, "push button", "Run"))
+    viewers = [notes_viewer, viewer_of(desktop, "Pages")]
+    for name in ("Third", "Fourth"):
+        desktop.bring_to_front(pages)
+        project, _ = kd.new_project(desktop, pages, name)
+        kd.choose_in_combo(desktop, desktop.wait_for(project, "combo box", "iPhone", "the design view's device pop-up"),
+                           "iPhone 6")
+        kd.build(desktop, project)
+        desktop.click(desktop.wait_for(project, "push button", "Run"))
+        viewers.append(viewer_of(desktop, name))
+    for viewer in viewers:
+        kd.wait_until(lambda: viewer.find("document web", "Page 1"), f"the start page in {viewer.name!r}")
+    desktop.screenshot("four-previews")
+    frames = [desktop.frame(viewer)[0] for viewer in viewers]
+    desktop.log(f"the previews at {frames}")
+    for i, (x, y, _, _) in enumerate(frames):
+        for other in frames[:i]:
+            kd.check(abs(x - other[0]) >= 20 or abs(y - other[1]) >= 20,
+                     f"{viewers[i].name!r} stands on another preview: {frames[i]} and {other}")
 
 
 if __name__ == "__main__":

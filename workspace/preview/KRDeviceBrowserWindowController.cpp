@@ -125,19 +125,35 @@ std::shared_ptr<QWebEngineProfile> deviceBrowserProfile(const QString &siteHost)
     return shared;
 }
 
-// The room the frame of a window takes around it (title bar and borders): its own once the
-// window manager has framed it, else that of another framed window of the application, else a
-// title bar's.
+// The window manager's frame around a window (title bar and borders): its own once the window
+// manager has framed it, else that of another framed preview window (a maximised window may have
+// no borders), else of another framed window of the application, else a title bar.
+QMargins deviceBrowserFrameMargins(QWidget *window)
+{
+    const auto margins = [](const QWidget *w) {
+        const QRect frame = w->frameGeometry();
+        const QRect inner = w->geometry();
+        return QMargins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                        frame.bottom() - inner.bottom());
+    };
+    if (window->isVisible() && !margins(window).isNull())
+        return margins(window);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const bool sameKind : {true, false}) {
+        for (const QWidget *other : windows) {
+            if (other != window && other->isVisible() && other->windowType() == Qt::Window && !margins(other).isNull()
+                && (!sameKind || other->objectName() == window->objectName()))
+                return margins(other);
+        }
+    }
+    return QMargins(0, window->style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+}
+
+// The room the frame of a window takes around it.
 QSize deviceBrowserFrameExtent(QWidget *window)
 {
-    const auto extent = [](const QWidget *w) { return w->frameGeometry().size() - w->size(); };
-    if (window->isVisible() && !extent(window).isNull())
-        return extent(window);
-    for (const QWidget *other : QApplication::topLevelWidgets()) {
-        if (other != window && other->isVisible() && other->windowType() == Qt::Window && !extent(other).isNull())
-            return extent(other);
-    }
-    return QSize(0, window->style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    const QMargins frame = deviceBrowserFrameMargins(window);
+    return QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
 }
 
 QString deviceBrowserChannelSource()
@@ -614,30 +630,58 @@ void KRDeviceBrowserWindowController::showTitle()
 // Called as the window is first shown, before it is mapped: it goes where windows are put (over
 // the active window), or, where another preview window lies already (the same corner or the same
 // centre: both are put over their project window), down and to the right of it, as windows
-// cascade.
+// cascade. Places are compared frame with frame: the window, not framed yet, stands where it is
+// put and gets its frame around it, the others have theirs.
 void KRDeviceBrowserWindowController::placeBesideOtherPreviews()
 {
     QWidget *w = window();
     if (!w->testAttribute(Qt::WA_Moved))
         KRWindowControllerBase::placeOnFirstShow(w);
+    QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const bool framed = w->frameGeometry() != w->geometry();
+    const QMargins margins = framed ? QMargins() : deviceBrowserFrameMargins(w);
+    QRect frame = framed ? w->frameGeometry() : w->geometry().marginsAdded(margins);
+    // Where the frame stands once kept on the screen: a window as tall as the screen stays at
+    // its top however far down it is put.
+    const auto onScreen = [&area](QRect r) {
+        r.moveTo(std::clamp(r.left(), area.left(), std::max(area.left(), area.right() - r.width() + 1)),
+                 std::clamp(r.top(), area.top(), std::max(area.top(), area.bottom() - r.height() + 1)));
+        return r;
+    };
     constexpr int step = 32;
     const auto near = [](QPoint a, QPoint b) { return std::abs(a.x() - b.x()) < step && std::abs(a.y() - b.y()) < step; };
     const QWidgetList windows = QApplication::topLevelWidgets();
+    frame = onScreen(frame);
     for (int tries = 0; tries < 20; ++tries) {
-        // Compared where it will stand: a window as tall as the screen stays at its top however
-        // far down it is put, and the third of them would lie on the second.
-        KRWindowControllerBase::keepOnScreen(w);
-        const QRect here(w->pos(), w->frameGeometry().size().expandedTo(w->size()));
-        const auto under = std::find_if(windows.cbegin(), windows.cend(), [&](const QWidget *other) {
-            return other != w && other->isVisible() && other->objectName() == w->objectName()
-                && (near(other->frameGeometry().topLeft(), here.topLeft()) || near(other->frameGeometry().center(), here.center()));
-        });
-        const QPoint below = under == windows.cend() ? here.topLeft() : (*under)->frameGeometry().topLeft() + QPoint(step, step);
-        if (below == here.topLeft())
+        // Of the previews lying there, the one furthest down and right (whatever order the
+        // windows are listed in): the window goes on from it, or on from its own place when it
+        // is there already.
+        const QWidget *under = nullptr;
+        for (const QWidget *other : windows) {
+            if (other == w || !other->isVisible() || other->objectName() != w->objectName())
+                continue;
+            const QRect there = other->frameGeometry();
+            if (!near(there.topLeft(), frame.topLeft()) && !near(there.center(), frame.center()))
+                continue;
+            const QPoint last = under ? under->frameGeometry().topLeft() : QPoint();
+            if (!under || std::pair(there.x() + there.y(), there.x()) > std::pair(last.x() + last.y(), last.x()))
+                under = other;
+        }
+        if (!under)
             break;
-        w->move(below);
+        QRect next = frame;
+        next.moveTo(under->frameGeometry().topLeft() + QPoint(step, step));
+        next = onScreen(next);
+        if (next.topLeft() == frame.topLeft())
+            next = onScreen(frame.translated(step, step));
+        if (next.topLeft() == frame.topLeft())
+            break; // the screen's corner: no place further on
+        frame = next;
     }
-    KRWindowControllerBase::keepOnScreen(w);
+    w->move(frame.topLeft() + QPoint(margins.left(), margins.top()));
 }
 
 QString KRDeviceBrowserWindowController::siteHostName(const QString &documentRoot)
