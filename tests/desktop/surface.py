@@ -57,19 +57,27 @@ PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
 
 # A page of many labels, four to a row.
 MANY = 600
-MANY_PROJECT = PROJECT.split("<KRContents>")[0] + "<KRContents>\n" + "".join(
-    f'        <KRLabel id="l{i}" top="{20 + (i // 4) * 24}" left="{10 + (i % 4) * 75}" width="70" height="20">L{i}</KRLabel>\n'
-    for i in range(MANY)) + "      </KRContents>\n    </KRPage>\n  </KRPages>\n</KRProjectDocument>\n"
+
+
+def page_of_labels(prefix, count, after=""):
+    """PROJECT with its page holding count labels named prefix0, prefix1, … four to a row, then
+    after."""
+    labels = "".join(
+        f'        <KRLabel id="{prefix.lower()}{i}" top="{20 + (i // 4) * 24}" left="{10 + (i % 4) * 75}" width="70" '
+        f'height="20">{prefix}{i}</KRLabel>\n' for i in range(count))
+    return (PROJECT.split("<KRContents>")[0] + "<KRContents>\n" + labels + after
+            + "      </KRContents>\n    </KRPage>\n  </KRPages>\n</KRProjectDocument>\n")
+
+
+MANY_PROJECT = page_of_labels("L", MANY)
 # How long a person waits for a command to show its result before thinking the window hung.
 PATIENCE = 5.0
 
 # Labels above a div of deeply nested HTML: every "<div>" left open, so that the page reader
 # nests them to its deepest level and puts the rest side by side there.
 DEEP_DIVS = 200000
-DEEP_PROJECT = PROJECT.split("<KRContents>")[0] + "<KRContents>\n" + "".join(
-    f'        <KRLabel id="d{i}" top="{20 + (i // 4) * 24}" left="{10 + (i % 4) * 75}" width="70" height="20">D{i}</KRLabel>\n'
-    for i in range(40)) + '        <KRDiv id="deep" top="280" left="10" width="300" height="100">' \
-    + "&lt;div&gt;" * DEEP_DIVS + "</KRDiv>\n      </KRContents>\n    </KRPage>\n  </KRPages>\n</KRProjectDocument>\n"
+DEEP_PROJECT = page_of_labels("D", 40, '        <KRDiv id="deep" top="280" left="10" width="300" height="100">'
+                              + "&lt;div&gt;" * DEEP_DIVS + "</KRDiv>\n")
 # The engine lays out and jQuery Mobile enhances so many elements in several seconds, on the
 # surface as in a browser: until then the loading picture says what takes the time.
 DEEP_PATIENCE = 30.0
