@@ -15,13 +15,6 @@ CHANGED = "changed on disk"
 UNKNOWN_TOLD = "not known"
 
 
-def alert_saying(desktop, text):
-    for window in desktop.windows():
-        if window.find("label", predicate=lambda n: text in n.name):
-            return window
-    return None
-
-
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -45,12 +38,12 @@ def handed_over_project_tells_over_its_own_window(desktop, in_use):
     desktop.bring_to_front(in_use)
     status = desktop.start_again(odd)
     kd.check(status == 0, f"the start with Odd did not hand over and end (status {status})")
-    alert = kd.wait_until(lambda: alert_saying(desktop, UNKNOWN_TOLD), "the alert about the class not known")
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, UNKNOWN_TOLD), "the alert about the class not known")
     desktop.screenshot("handed-over-alert")
     said = " ".join(n.name for n in alert.find_all("label"))
     kd.check("Odd" in said, f"the alert does not name the project Odd: {said!r}")
     desktop.click(desktop.wait_for(alert, "push button", "OK", "the alert's OK button"))
-    kd.wait_until(lambda: not alert_saying(desktop, UNKNOWN_TOLD), "the alert to close")
+    kd.wait_until(lambda: not kd.alert_saying(desktop, UNKNOWN_TOLD), "the alert to close")
     window = kd.project_window(desktop, "Odd")
     try:
         desktop.wait_active(window, "the window of Odd in front once its alert was answered")
@@ -90,19 +83,19 @@ def a_second_start_hands_over_and_saving_asks_about_changes_on_disk(desktop):
     window = kd.project_window(desktop, "Tips")
     desktop.bring_to_front(window)
     desktop.input.key("ctrl+s")
-    alert = kd.wait_until(lambda: alert_saying(desktop, CHANGED), f"a question saying {CHANGED!r}")
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, CHANGED), f"a question saying {CHANGED!r}")
     desktop.screenshot("changed-on-disk-asked")
     desktop.click(desktop.wait_for(alert, "push button", "Cancel", "the question's Cancel button"))
-    kd.wait_until(lambda: not alert_saying(desktop, CHANGED), "the question to close")
+    kd.wait_until(lambda: not kd.alert_saying(desktop, CHANGED), "the question to close")
     kd.check(read(path) == theirs, "Cancel let the save replace the change made on disk")
 
     # Save Anyway replaces it; the next save asks no more.
     desktop.input.key("ctrl+s")
-    alert = kd.wait_until(lambda: alert_saying(desktop, CHANGED), f"a question saying {CHANGED!r} again")
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, CHANGED), f"a question saying {CHANGED!r} again")
     desktop.click(desktop.wait_for(alert, "push button", "Save Anyway", "the question's Save Anyway button"))
     kd.wait_until(lambda: read(path) != theirs, "project.xml written by Save Anyway")
     kd.save(desktop, window, tips)
-    kd.check(not alert_saying(desktop, CHANGED), "a save right after Save Anyway asked again")
+    kd.check(not kd.alert_saying(desktop, CHANGED), "a save right after Save Anyway asked again")
 
 
 if __name__ == "__main__":

@@ -16,14 +16,6 @@ SAVE_QUESTION = "Do you want to save the changes"
 POP_OVER_SMALLEST = 200
 
 
-def alert_saying(desktop, text):
-    """The shown window one of whose labels holds text, or None."""
-    for window in desktop.windows():
-        if window.find("label", predicate=lambda n: text in n.name):
-            return window
-    return None
-
-
 def close_by_window_manager(desktop, window):
     """Asks the window manager to close a window, as a task bar's Close does
     (_NET_CLOSE_WINDOW): no input, so a pop-up that holds the mouse and keys does not stop it."""
@@ -40,7 +32,7 @@ def close_without_saving(desktop, project):
     """Closes the project window from the window manager and answers "Don't Save"; waits for the
     gallery, which comes back once the last project window has gone."""
     close_by_window_manager(desktop, project)
-    question = kd.wait_until(lambda: alert_saying(desktop, SAVE_QUESTION), "the question to save the changes")
+    question = kd.wait_until(lambda: kd.alert_saying(desktop, SAVE_QUESTION), "the question to save the changes")
     desktop.screenshot("closing-asks")
     desktop.click(desktop.wait_for(question, "push button", "Don’t Save", "the Don't Save button"))
     kd.wait_until(lambda: not any(title == "Untitled" for _, title in desktop.managed_windows()),

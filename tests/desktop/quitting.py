@@ -14,14 +14,6 @@ PREFERENCES = re.compile(r"^Preferences\b")
 REMOVE_QUESTION = "Remove Device?"
 
 
-def alert_saying(desktop, text):
-    """The shown window one of whose labels holds text, or None."""
-    for window in desktop.windows():
-        if window.find("label", predicate=lambda n: text in n.name):
-            return window
-    return None
-
-
 def stored_devices(desktop):
     """The devices line of the settings file the application wrote, or None."""
     path = os.path.join(desktop.env["XDG_CONFIG_HOME"], "Korvane", "Korvane.conf")
@@ -42,7 +34,7 @@ def ask_to_remove(desktop, preferences, table):
     cell = kd.wait_until(lambda: table.find("table cell", "Device"), "the device's row")
     desktop.click(cell)
     desktop.click(desktop.wait_for(preferences, "push button", "−", "the remove-device button"))
-    return kd.wait_until(lambda: alert_saying(desktop, REMOVE_QUESTION), f"the question {REMOVE_QUESTION!r}")
+    return kd.wait_until(lambda: kd.alert_saying(desktop, REMOVE_QUESTION), f"the question {REMOVE_QUESTION!r}")
 
 
 def questions_are_not_answered_by_quitting(desktop):
@@ -72,7 +64,7 @@ def questions_are_not_answered_by_quitting(desktop):
         question = ask_to_remove(desktop, preferences, table)
         desktop.screenshot(f"remove-device-{key}")
         desktop.input.key(key)
-        kd.wait_until(lambda: not alert_saying(desktop, REMOVE_QUESTION), f"the question to close on {key}")
+        kd.wait_until(lambda: not kd.alert_saying(desktop, REMOVE_QUESTION), f"the question to close on {key}")
         time.sleep(0.3)
         kd.check(table.find("table cell", "Device") and stored_devices(desktop),
                  f"{key} answered 'Remove Device?' by removing the device")

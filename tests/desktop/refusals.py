@@ -99,17 +99,10 @@ def labels(window):
     return " ".join(n.name for n in window.find_all("label"))
 
 
-def alert_saying(desktop, text):
-    for window in desktop.windows():
-        if window.find("label", predicate=lambda n: text in n.name):
-            return window
-    return None
-
-
 def dismiss(desktop, alert, text, what):
     desktop.activate_if_needed(alert)
     desktop.click(desktop.wait_for(alert, "push button", "OK", f"the {what}'s OK button"))
-    kd.wait_until(lambda: alert_saying(desktop, text) is None, f"the {what} to close")
+    kd.wait_until(lambda: kd.alert_saying(desktop, text) is None, f"the {what} to close")
 
 
 def entity_declarations_refused(desktop):
@@ -122,7 +115,7 @@ def entity_declarations_refused(desktop):
         f.write("buy milk\n")
     desktop.launch(bomb, notes, package)
     # Expanded, the title is three gigabytes of text: the message would never come.
-    alert = kd.wait_until(lambda: alert_saying(desktop, REFUSED), "the message that the project is refused",
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, REFUSED), "the message that the project is refused",
                           kd.LAUNCH_TIMEOUT)
     text = labels(alert)
     desktop.screenshot("bomb-refused")
@@ -133,7 +126,7 @@ def entity_declarations_refused(desktop):
     kd.check(desktop.app_running(), "the application ended after refusing the project")
 
     # The folder that is no project: said so in a sentence, naming the folder and what it lacks.
-    alert = kd.wait_until(lambda: alert_saying(desktop, f"\u201c{NOTES}\u201d"),
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, f"\u201c{NOTES}\u201d"),
                           "the message that the folder is no project", kd.LAUNCH_TIMEOUT)
     text = labels(alert)
     desktop.screenshot("not-a-project")
@@ -179,7 +172,7 @@ def export_into_the_package_refused(desktop, window, package):
     desktop.menu(window, "File", "Export as Web Application…")
     choose_folder(desktop, "Export as Web Application", package, "Export")
     # Without the refusal the export asked whether to replace project.xml, and replaced it.
-    alert = kd.wait_until(lambda: alert_saying(desktop, EXPORT_REFUSED) or alert_saying(desktop, "replace"),
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, EXPORT_REFUSED) or kd.alert_saying(desktop, "replace"),
                           "the message that the export is refused", kd.LAUNCH_TIMEOUT)
     text = labels(alert)
     desktop.screenshot("export-refused")
@@ -207,7 +200,7 @@ def deep_nesting_refused_and_the_others_kept(desktop, window):
     deep = nested_project(desktop, DEEP, 15000)
     status = desktop.start_again(deep)
     kd.check(status == 0, f"the second start did not hand over and end (status {status})")
-    alert = kd.wait_until(lambda: alert_saying(desktop, TOO_DEEP), "the message that the project is refused",
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, TOO_DEEP), "the message that the project is refused",
                           kd.LAUNCH_TIMEOUT)
     text = labels(alert)
     desktop.screenshot("deep-project-refused")

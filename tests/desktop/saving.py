@@ -24,20 +24,12 @@ import krdesktop as kd
 PHOTO = base64.b64decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==")
 
 
-def alert_saying(desktop, text):
-    """The shown alert window one of whose labels holds text, or None."""
-    for window in desktop.windows():
-        if window.find("label", predicate=lambda n: text in n.name):
-            return window
-    return None
-
-
 def answer_alert(desktop, text, label):
-    alert = kd.wait_until(lambda: alert_saying(desktop, text), f"an alert saying {text!r}")
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, text), f"an alert saying {text!r}")
     message = " ".join(n.name for n in alert.find_all("label"))
     desktop.screenshot(label)
     desktop.click(desktop.wait_for(alert, "push button", "OK", "the alert's OK button"))
-    kd.wait_until(lambda: not alert_saying(desktop, text), "the alert to close")
+    kd.wait_until(lambda: not kd.alert_saying(desktop, text), "the alert to close")
     return message
 
 
@@ -212,8 +204,8 @@ def saving_keeps_what_the_user_made(desktop):
     # Typed quickly: what counts is the name's length, not how long it takes to type.
     kd.choose_file(desktop, "Save As", long_name, "Save", quick=True)
     kd.wait_until(lambda: os.path.isfile(os.path.join(long_copy, "project.xml"))
-                  or alert_saying(desktop, "could not be saved"), "the project saved under the long name, or an error")
-    if alert_saying(desktop, "could not be saved"):
+                  or kd.alert_saying(desktop, "could not be saved"), "the project saved under the long name, or an error")
+    if kd.alert_saying(desktop, "could not be saved"):
         message = answer_alert(desktop, "could not be saved", "long-name-refused")
         kd.check(False, f"Save As refused a name of {len(long_name.encode())} bytes: {message!r}")
     window = kd.project_window(desktop, long_name[:-len(".krproj")])
