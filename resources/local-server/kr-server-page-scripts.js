@@ -106,7 +106,11 @@ const NO_BYTES = Buffer.alloc(0);
 // server runs; each script process enters it (nsenter), makes its other namespaces (unshare,
 // which ends it when it ends itself) and gives up every capability for good (setpriv) before
 // node starts: it is root of the view's user namespace without a capability to use, so it
-// cannot remount anything of its view, nor mount anything. Where the view is refused the other
+// cannot remount anything of its view, nor mount anything. Where the server itself runs as root
+// the view is made without a user namespace (root may mount), and each script process becomes
+// the system's unprivileged user, so that it holds the rights of nobody's files: as root without
+// a capability it would still be the owner of the system's own files (the password hashes
+// among them). Where the view is refused the other
 // namespaces are used alone, and where those are refused too, none; the run log says so once,
 // with the refusing program's reason.
 const UNSHARE_PROGRAMS = ['/usr/bin/unshare', '/bin/unshare'];
@@ -120,8 +124,13 @@ const PROCESS_ARGUMENTS = ['--net', '--pid', '--uts', '--ipc', '--fork', '--kill
 const UNSHARE_ARGUMENTS = ['--user'].concat(PROCESS_ARGUMENTS);
 // The view's holder, in a process-id namespace of its own so that it may mount a /proc.
 const VIEW_ARGUMENTS = ['--user', '--map-root-user', '--mount', '--pid', '--fork', '--kill-child'];
+// The same, made by root.
+const ROOT_VIEW_ARGUMENTS = ['--mount', '--pid', '--fork', '--kill-child'];
 // No capability left, and none to be had again by running a program.
 const SETPRIV_ARGUMENTS = ['--no-new-privs', '--inh-caps=-all', '--ambient-caps=-all', '--bounding-set=-all'];
+// And no user's rights, where the server runs as root: the system's unprivileged user and group.
+// Changing the user clears the signal that ends the process with its parent (unshare): it is kept.
+const UNPRIVILEGED_ARGUMENTS = ['--reuid=65534', '--regid=65534', '--clear-groups', '--pdeathsig', 'keep'];
 // How long the view may take to be made.
 const VIEW_TIMEOUT_MS = 10000;
 // Its words: the path of the program its processes run. The new root is a small file system
@@ -131,6 +140,7 @@ const VIEW_TIMEOUT_MS = 10000;
 // holds the view until its input ends.
 const SCRIPT_VIEW = [
     'set -e',
+    'umask 022',
     'PATH=/usr/sbin:/usr/bin:/sbin:/bin',
     'site=$(pwd -P)',
     'program=$(readlink -f "$1")',
@@ -218,8 +228,9 @@ class ScriptWalls {
     }
 
     makeView(unshare, { shell, nsenter, setpriv }) {
-        const holder = childProcess.spawn(unshare, VIEW_ARGUMENTS.concat([shell, '-c', SCRIPT_VIEW, 'kr-script-view',
-                                                                        process.execPath]), {
+        const asRoot = typeof process.getuid === 'function' && process.getuid() === 0;
+        const holder = childProcess.spawn(unshare, (asRoot ? ROOT_VIEW_ARGUMENTS : VIEW_ARGUMENTS)
+            .concat([shell, '-c', SCRIPT_VIEW, 'kr-script-view', process.execPath]), {
             cwd: this.cwd,
             env: {},
             stdio: ['pipe', 'pipe', 'pipe'],
@@ -257,10 +268,11 @@ class ScriptWalls {
                 this.withoutView(unshare, 'the process holding the view was not found');
                 return;
             }
-            const words = [nsenter, '--target', String(target), '--user', '--mount', '--preserve-credentials',
-                           '--root', '--wd', unshare, '--mount']
-                .concat(said.startsWith('ready proc') ? ['--mount-proc'] : [], PROCESS_ARGUMENTS, [setpriv],
-                        SETPRIV_ARGUMENTS);
+            const words = [nsenter, '--target', String(target)]
+                .concat(asRoot ? ['--mount'] : ['--user', '--mount', '--preserve-credentials'],
+                        ['--root', '--wd', unshare, '--mount'],
+                        said.startsWith('ready proc') ? ['--mount-proc'] : [], PROCESS_ARGUMENTS, [setpriv],
+                        SETPRIV_ARGUMENTS, asRoot ? UNPRIVILEGED_ARGUMENTS : []);
             this.tryView(holder, unshare, words);
         });
         holder.on('close', (code, signal) => {

@@ -720,12 +720,15 @@ console.log(JSON.stringify(seen));
 // file system only what node needs and its site, read-only: not the user's home, /tmp (where
 // the X server's socket lies) or the session bus. Nor could it lift those bounds: it holds no
 // capability, so remounting its site or its root writable is refused, also where the test runs
-// as root. Where the system refuses the namespaces, the run log says so once, with the refusing
-// program's reason also when that program says nothing.
+// as root. Where the test runs as root, the process is not root either: it cannot read a file of
+// the site that only its owner may read. Where the system refuses the namespaces, the run log
+// says so once, with the refusing program's reason also when that program says nothing.
 TEST(KRLocalServerProcess, scriptProcessesReachNoNetworkNoOtherProcessAndOnlyTheirSite)
 {
     const QString site = KRTest::makeTempDir(QStringLiteral("site"));
     KRTest::writeFile(site + QStringLiteral("/index.html"), "<p>site</p>\n");
+    KRTest::writeFile(site + QStringLiteral("/owner-only"), "secret\n");
+    QFile::setPermissions(site + QStringLiteral("/owner-only"), QFile::ReadOwner | QFile::WriteOwner);
     // Beside the site, in the home folder, and where the session bus and X server keep their sockets.
     QJsonArray looked;
     for (const QString &folder : {KRTest::makeTempDir(QStringLiteral("outside")), QDir::homePath(),
@@ -749,7 +752,9 @@ const listener = net.createServer((socket) => socket.end('hello\n')).listen(0, '
             'const mount = ["/bin/mount", "/usr/bin/mount"].find((p) => fs.existsSync(p));' +
             'const tried = (words) => require("child_process").spawnSync(mount, words, { stdio: "ignore" }).status;' +
             'seen.remounts = [tried(["-o", "remount,bind,rw", "."]), tried(["-o", "remount,rw", "/"]), tried(["-o", "remount,bind,rw", "/"])];' +
-            'seen.site = fs.existsSync("index.html"); try { fs.writeFileSync("written", "x"); seen.write = "written"; } catch (e) { seen.write = e.code; }' +
+            'seen.site = fs.existsSync("index.html"); seen.uid = process.getuid();' +
+            'try { fs.readFileSync("owner-only"); seen.ownerOnly = "read"; } catch (e) { seen.ownerOnly = e.code; }' +
+            'try { fs.writeFileSync("written", "x"); seen.write = "written"; } catch (e) { seen.write = e.code; }' +
             'try { fs.writeFileSync("/written", "x"); seen.rootWrite = "written"; } catch (e) { seen.rootWrite = e.code; }' +
             'try { seen.capabilities = fs.readFileSync("/proc/self/status", "utf8").split("\\n").filter((l) => /^Cap(Prm|Eff|Bnd)/.test(l)).map((l) => l.split("\\t")[1]); } catch (e) { seen.capabilities = e.code; }' +
             'try { process.kill(' + process.pid + ', 0); seen.signal = "sent"; } catch (e) { seen.signal = e.code; }' +
@@ -778,6 +783,12 @@ const listener = net.createServer((socket) => socket.end('hello\n')).listen(0, '
     EXPECT_NE(probe.value(QStringLiteral("connect")).toString(), QStringLiteral("connected"));
     EXPECT_FALSE(probe.value(QStringLiteral("connect")).toString().isEmpty());
     EXPECT_TRUE(probe.value(QStringLiteral("site")).toBool());
+    if (getuid() == 0) {
+        EXPECT_NE(probe.value(QStringLiteral("uid")).toInt(0), 0) << "a script process of a server run by root is root";
+        EXPECT_EQ(probe.value(QStringLiteral("ownerOnly")).toString(), QStringLiteral("EACCES"));
+    } else {
+        EXPECT_EQ(probe.value(QStringLiteral("ownerOnly")).toString(), QStringLiteral("read"));
+    }
     const QJsonArray remounts = probe.value(QStringLiteral("remounts")).toArray();
     ASSERT_EQ(remounts.size(), 3);
     for (const QJsonValue status : remounts)
@@ -800,7 +811,7 @@ const realSpawn = childProcess.spawn;
 const realSpawnSync = childProcess.spawnSync;
 let viewEnds = 'kill -9 $$';
 let othersRefused = false;
-childProcess.spawn = (file, args, options) => args.includes('--map-root-user')
+childProcess.spawn = (file, args, options) => args.includes('kr-script-view')
     ? realSpawn('/bin/sh', ['-c', viewEnds], options) : realSpawn(file, args, options);
 childProcess.spawnSync = (file, args, options) => othersRefused ? { status: 1, stderr: Buffer.alloc(0) }
                                                                 : realSpawnSync(file, args, options);
