@@ -12,6 +12,7 @@
 #include <platform/webview/KRLayoutCache.h>
 #include <platform/webview/KRWebPage.h>
 
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -207,7 +208,8 @@ KRWebView::KRWebView(QWidget *parent)
       m_page(new KRWebPage(this)),
       m_channel(new QWebChannel(this)),
       m_agentHost(new KRDesignAgentHost(this)),
-      m_layout(new KRLayoutCache(this))
+      m_layout(new KRLayoutCache(this)),
+      m_placeCheck(new QTimer(this))
 {
     initWebViewResources();
     resize(320, 420);
@@ -268,15 +270,19 @@ KRWebView::KRWebView(QWidget *parent)
         KRWebViewPressEvent press(nodeId, modifiers);
         QCoreApplication::sendEvent(this, &press);
     });
+    m_placeCheck->setInterval(PlaceCheckInterval);
+    connect(m_placeCheck, &QTimer::timeout, this, &KRWebView::checkDocumentPlace);
     connect(m_page, &KRWebPage::mainFrameNavigationAccepted, this, [this] {
         // A new document: nothing reaches it until its agent is connected.
         m_ready = false;
+        m_laidOut = false;
     });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
                 if (status == QWebEnginePage::NormalTerminationStatus)
                     return;
                 m_ready = false;
+                m_laidOut = false;
                 m_rendererTerminated = true;
                 KR_PLATFORM_LOG(QStringLiteral("Design view renderer ended (status %1, exit code %2)").arg(int(status)).arg(exitCode));
                 tellStateObserver();
@@ -300,6 +306,7 @@ void KRWebView::loadHTMLString(const QString &html, const QUrl &baseURL)
 {
     m_baseURL = baseURL;
     m_ready = false;
+    m_laidOut = false;
     m_rendererTerminated = false;
     // The policy comes first, before anything of the document: it holds for the document's
     // whole life, whatever replaces the head it was read from.
@@ -547,9 +554,54 @@ void KRWebView::onAgentReady(const QString &url)
         // Without a document only scripts can be waiting.
         flush();
     }
-    // Told before the signal, whose receivers may do anything with the view.
+    m_laidOut = documentHasPlace();
+    if (!m_laidOut) {
+        m_placeWait.start();
+        m_placeCheck->start();
+    }
+    // Told before the signals, whose receivers may do anything with the view.
     tellStateObserver();
+    const QPointer<KRWebView> self(this);
     emit agentReady();
+    if (self && m_laidOut)
+        emit documentLaidOut();
+}
+
+bool KRWebView::documentHasPlace() const
+{
+    // The document is the view's accessible child, or lies a level or two below it. Without an
+    // accessible document there is nothing to wait for, unless the engine describes its
+    // documents (a tool listens, or it was started to describe them always): then it comes.
+    std::vector<std::pair<QAccessibleInterface *, int>> pending{{QAccessible::queryAccessibleInterface(const_cast<KRWebView *>(this)), 0}};
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (!node)
+            continue;
+        if (node->role() == QAccessible::WebDocument)
+            return !node->rect().isEmpty();
+        if (depth < 3)
+            for (int i = node->childCount() - 1; i >= 0; --i)
+                pending.emplace_back(node->child(i), depth + 1);
+    }
+    static const bool describedAlways =
+        qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(QLatin1String("--force-renderer-accessibility"));
+    return !describedAlways && !QAccessible::isActive();
+}
+
+void KRWebView::checkDocumentPlace()
+{
+    if (!m_ready) {
+        m_placeCheck->stop();
+        return;
+    }
+    // An engine that never tells holds nobody up for long.
+    if (!documentHasPlace() && m_placeWait.elapsed() < PlaceWaitLimit)
+        return;
+    m_placeCheck->stop();
+    m_laidOut = true;
+    tellStateObserver();
+    emit documentLaidOut();
 }
 
 void KRWebView::tellStateObserver()

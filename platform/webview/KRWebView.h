@@ -4,6 +4,7 @@
 #include <platform/dom/DOMScriptHost.h>
 #include <platform/foundation/KRWebViewCacheView.h>
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QHash>
 #include <QJsonArray>
@@ -22,6 +23,7 @@ class KRDesignAgentHost;
 class KRLayoutCache;
 class KRLayoutSource;
 class KRWebPage;
+class QTimer;
 class QWebChannel;
 
 // A press of the primary button in a KRWebView's page, as the page saw it: the nearest
@@ -95,10 +97,11 @@ public:
     // KRWebViewCacheView: loads the HTML text as the view's document, like loadEmptyDocument,
     // under the design document's policy (a new one each load), which goes in front of the
     // text (so a doctype there no longer counts). It has a document once its agent is
-    // connected; it has failed while its renderer is ended.
+    // connected and the document has its place (see documentLaidOut); it has failed while its
+    // renderer is ended.
     void loadHTMLString(const QString &html, const QUrl &baseURL) override;
     bool isLoading() const override;
-    bool hasDocument() const override { return m_ready; }
+    bool hasDocument() const override { return m_ready && m_laidOut; }
     bool hasFailed() const override { return m_rendererTerminated; }
     void setStateObserver(std::function<void()> changed) override { m_stateObserver = std::move(changed); }
     QUrl baseURL() const { return m_baseURL; }
@@ -148,6 +151,11 @@ public:
 
 signals:
     void agentReady();
+    // After agentReady, once assistive tools can be told where the document lies: the engine
+    // tells them only after the document's first layout, some time after it is ready, and a
+    // tool that asks before is told that the document has no place on the screen for good.
+    // At once when no assistive tool listens.
+    void documentLaidOut();
     void batchApplied(quint64 batch);
     void hostCallFailed(const QString &objectName, const QString &method);
     // A context menu was asked for over the node (0: none known) at `position` in the view;
@@ -167,6 +175,8 @@ private:
     void sendInitialDocument();
     void onAgentReady(const QString &url);
     void tellStateObserver();
+    bool documentHasPlace() const;
+    void checkDocumentPlace();
     void onBatchApplied(quint64 batch, const QVariantList &rows);
     void dispatchHostCall(const QString &objectName, const QString &method, const QVariantList &args);
     static QJsonArray nodeTree(const DOMNode &node);
@@ -185,6 +195,11 @@ private:
     QString m_scriptFromStream; // the script the document reported just before handing it to the host
     bool m_hasScriptFromStream = false;
     bool m_ready = false;
+    bool m_laidOut = false;
+    static constexpr int PlaceCheckInterval = 10; // ms
+    static constexpr qint64 PlaceWaitLimit = 3000; // ms
+    QTimer *m_placeCheck;            // owned by the view (Qt parent)
+    QElapsedTimer m_placeWait;
     bool m_rendererTerminated = false;
     std::function<void()> m_stateObserver;
     bool m_flushScheduled = false;

@@ -7,16 +7,16 @@ std::unique_ptr<KRWebViewCacheView> KRWebViewFactory::createWebView(const QRect 
 {
     auto view = std::make_unique<KRWebView>();
     view->setGeometry(frame);
-    // The engine learns the size of its page only from a shown view. A view that waited hidden
-    // holds a page of no size, and on a surface its page stays so until its first layout there;
-    // an assistive tool that looks at the page in that moment (it has the keyboard as its
-    // window opens) is told that the page has no place on the screen, and keeps that for good.
-    // So the view is shown off the screen (no window of it is ever mapped) until its empty
-    // document is there at the frame's size, and hidden then.
+    // The engine lays out the page of a shown view only. A view that waited hidden holds a
+    // page of no size, which it keeps on a surface until its first layout there, and an
+    // assistive tool that looks at the page in that moment (it has the keyboard as its window
+    // opens) is told that it has no place on the screen, and keeps that for good. So the view
+    // is shown off the screen (no window of it is ever mapped) until its empty document is laid
+    // out at the frame's size, and hidden then; the pool hands it out no earlier.
     view->setAttribute(Qt::WA_DontShowOnScreen);
     view->show();
     KRWebView *pooled = view.get();
-    QObject::connect(pooled, &KRWebView::agentReady, pooled, [pooled] {
+    QObject::connect(pooled, &KRWebView::documentLaidOut, pooled, [pooled] {
         if (!pooled->testAttribute(Qt::WA_DontShowOnScreen))
             return;
         pooled->hide();

@@ -5,6 +5,7 @@
 #include <model/KRWebViewCache.h>
 #include <platform/webview/KRWebViewFactory.h>
 
+#include <QAccessible>
 #include <QDir>
 #include <QTimer>
 
@@ -167,4 +168,48 @@ TEST(KRWebViewFactory, AViewWaitedForReentrantlyIsNotHandedOutTwice)
     EXPECT_TRUE(asked);
     EXPECT_NE(outer.get(), inner.get());
     EXPECT_NE(outer->objectName(), inner->objectName());
+}
+
+namespace {
+
+// The engine describes its documents to assistive tools as it does when one listens (a
+// screen reader running); set before the engine starts, in the test's main.
+const bool g_describedToTools = [] {
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --force-renderer-accessibility");
+    return true;
+}();
+
+// The rectangle that assistive tools are told for the view's document (empty when it has none).
+QRect accessibleDocumentRect(QWidget *view)
+{
+    std::vector<QAccessibleInterface *> pending{QAccessible::queryAccessibleInterface(view)};
+    while (!pending.empty()) {
+        QAccessibleInterface *node = pending.back();
+        pending.pop_back();
+        if (!node)
+            continue;
+        if (node->role() == QAccessible::WebDocument)
+            return node->rect();
+        for (int i = 0; i < node->childCount(); ++i)
+            pending.push_back(node->child(i));
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(KRWebViewFactory, WhileAssistiveToolsListenAViewComesWithItsDocumentLaidOut)
+{
+    // A tool asks what a document offers once, as soon as it sees it (its window opening), and
+    // keeps the answer: a document not laid out yet has no place on the screen, for good. The
+    // first view of a new pool is the one a project's first page gets as its window opens.
+    for (int pool = 0; pool < 3; ++pool) {
+        auto factory = std::make_shared<CountingFactory>();
+        KRWebViewCache cache(factory, [] { return QUrl(); });
+        auto view = take(cache.newWebView());
+        ASSERT_TRUE(view);
+        EXPECT_FALSE(accessibleDocumentRect(view.get()).isEmpty()) << "pool " << pool;
+        // Handed out hidden, to be shown on a surface.
+        EXPECT_FALSE(view->isVisible());
+    }
 }
