@@ -1390,6 +1390,17 @@ private:
     std::shared_ptr<KRProject> m_project;
 };
 
+// The index of the group of `container` among the elements grouped by their container so
+// far, and whether the group is new (the caller then adds it at that index).
+std::pair<std::size_t, bool> groupOf(QHash<const DOMNode *, std::size_t> &groups, const DOMNode *container)
+{
+    if (const auto at = groups.constFind(container); at != groups.cend())
+        return {at.value(), false};
+    const auto index = std::size_t(groups.size());
+    groups.insert(container, index);
+    return {index, true};
+}
+
 } // namespace
 
 void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, const QString &actionName)
@@ -1426,12 +1437,9 @@ void KRPage::deleteObjects(const QList<std::shared_ptr<KRObject>> &objects, cons
     for (const auto &object : outermost) {
         const auto dom = object->domElement();
         if (const std::shared_ptr<DOMNode> parent = dom ? dom->parentNode() : nullptr) {
-            const auto at = containerIndex.constFind(parent.get());
-            const std::size_t index = at != containerIndex.cend() ? at.value() : containers.size();
-            if (at == containerIndex.cend()) {
-                containerIndex.insert(parent.get(), index);
+            const auto [index, isNew] = groupOf(containerIndex, parent.get());
+            if (isNew)
                 containers.push_back({parent, {}});
-            }
             containers[index].second.push_back(dom);
         }
     }
@@ -1514,12 +1522,9 @@ void KRPage::undoDeleteObjects(const std::vector<DeletedObject> &deleted)
                     xmlParent.appendChild(object->xmlElement());
             }
             if (place->domParent && object->domElement()) {
-                const auto at = containerIndex.constFind(place->domParent.get());
-                const std::size_t index = at != containerIndex.cend() ? at.value() : containers.size();
-                if (at == containerIndex.cend()) {
-                    containerIndex.insert(place->domParent.get(), index);
+                const auto [index, isNew] = groupOf(containerIndex, place->domParent.get());
+                if (isNew)
                     containers.push_back({place->domParent, {}, {}});
-                }
                 // Before the sibling it had if that is back in place by then, else at the end.
                 returned.push_back({object, index, containers[index].placements.size()});
                 containers[index].placements.push_back({object->domElement(), place->domNext, false});

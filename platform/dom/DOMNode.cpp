@@ -216,14 +216,26 @@ void DOMNode::insertAt(const std::shared_ptr<DOMNode> &child, std::size_t positi
     m_children.insert(m_children.begin() + std::ptrdiff_t(position), child);
     child->m_parent = this;
     childrenChanged();
-    if (m_document && m_document->reports(this)) {
-        DOMMutation m{DOMMutation::Type::ChildInserted};
-        m.target = m_id;
-        m.node = child->m_id;
-        m.before = position + 1 < m_children.size() ? m_children[position + 1]->m_id : 0;
-        m.insertedNode = child;
-        m_document->notify(std::move(m));
-    }
+    if (m_document && m_document->reports(this))
+        m_document->notify(childInserted(child, position + 1 < m_children.size() ? m_children[position + 1]->m_id : 0));
+}
+
+DOMMutation DOMNode::childInserted(const std::shared_ptr<DOMNode> &child, std::uint64_t before) const
+{
+    DOMMutation m{DOMMutation::Type::ChildInserted};
+    m.target = m_id;
+    m.node = child->m_id;
+    m.before = before;
+    m.insertedNode = child;
+    return m;
+}
+
+DOMMutation DOMNode::childRemoved(const DOMNode &child) const
+{
+    DOMMutation m{DOMMutation::Type::ChildRemoved};
+    m.target = m_id;
+    m.node = child.m_id;
+    return m;
 }
 
 std::shared_ptr<DOMNode> DOMNode::appendChild(const std::shared_ptr<DOMNode> &child)
@@ -256,12 +268,8 @@ std::shared_ptr<DOMNode> DOMNode::removeChild(const std::shared_ptr<DOMNode> &ch
     m_children.erase(it);
     child->m_parent = nullptr;
     childrenChanged();
-    if (report) {
-        DOMMutation m{DOMMutation::Type::ChildRemoved};
-        m.target = m_id;
-        m.node = child->m_id;
-        m_document->notify(std::move(m));
-    }
+    if (report)
+        m_document->notify(childRemoved(*child));
     return keep;
 }
 
@@ -319,12 +327,8 @@ std::vector<bool> DOMNode::placeChildren(const std::vector<ChildPlacement> &plac
         }
         if (entry != ChildChain::none) {
             chain.unlink(entry);
-            if (report) {
-                DOMMutation m{DOMMutation::Type::ChildRemoved};
-                m.target = m_id;
-                m.node = child->m_id;
-                reports.push_back(std::move(m));
-            }
+            if (report)
+                reports.push_back(childRemoved(*child));
         } else {
             if (child->m_parent) {
                 // Its old parent tells of its removal at once: what this node did so far is
@@ -342,14 +346,8 @@ std::vector<bool> DOMNode::placeChildren(const std::vector<ChildPlacement> &plac
         }
         chain.linkBefore(entry, reference);
         changed = true;
-        if (report) {
-            DOMMutation m{DOMMutation::Type::ChildInserted};
-            m.target = m_id;
-            m.node = child->m_id;
-            m.before = reference == ChildChain::none ? 0 : chain.node(reference)->m_id;
-            m.insertedNode = child;
-            reports.push_back(std::move(m));
-        }
+        if (report)
+            reports.push_back(childInserted(child, reference == ChildChain::none ? 0 : chain.node(reference)->m_id));
     }
     if (changed)
         finishBatch(chain.order(), reports);
@@ -371,12 +369,8 @@ DOMNode::NodeList DOMNode::removeChildren(const NodeList &children)
             followers[c] = chain.node(next);
         chain.unlink(entry);
         removed.push_back(children[c]);
-        if (report) {
-            DOMMutation m{DOMMutation::Type::ChildRemoved};
-            m.target = m_id;
-            m.node = children[c]->m_id;
-            reports.push_back(std::move(m));
-        }
+        if (report)
+            reports.push_back(childRemoved(*children[c]));
     }
     if (removed.empty())
         return followers;

@@ -113,6 +113,10 @@ private:
     void insertAt(const std::shared_ptr<DOMNode> &child, std::size_t position);
     // The new order of the children of a batch, then what it tells.
     void finishBatch(NodeList order, std::vector<DOMMutation> &reports);
+    // What this node tells of a child that came in before the node `before` (0: at the end),
+    // and of one that left.
+    DOMMutation childInserted(const std::shared_ptr<DOMNode> &child, std::uint64_t before) const;
+    DOMMutation childRemoved(const DOMNode &child) const;
     void setDocumentRecursively(DOMDocument *document);
     std::shared_ptr<DOMNode> cloneTree(DOMDocument *document) const;
     // Parser fast path: no checks, no mutation reports.
