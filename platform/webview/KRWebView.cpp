@@ -567,11 +567,24 @@ void KRWebView::onAgentReady(const QString &url)
         emit documentLaidOut();
 }
 
+// Whether the engine describes its documents to assistive tools. Here it does so only when a
+// tool listens and it is allowed to (its variable), or when it was started to always.
+static bool documentsDescribed()
+{
+    static const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    static const bool always = flags.contains("--force-renderer-accessibility");
+    static const bool allowed = qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY")
+        && qgetenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY") != "0";
+    return always || (allowed && QAccessible::isActive());
+}
+
 bool KRWebView::documentHasPlace() const
 {
-    // The document is the view's accessible child, or lies a level or two below it. Without an
-    // accessible document there is nothing to wait for, unless the engine describes its
-    // documents (a tool listens, or it was started to describe them always): then it comes.
+    // A document the engine does not describe stands empty in the accessible tree for good.
+    if (!documentsDescribed())
+        return true;
+    // The document is the view's accessible child, or lies a level or two below it; until the
+    // engine has described it, it has no place.
     std::vector<std::pair<QAccessibleInterface *, int>> pending{{QAccessible::queryAccessibleInterface(const_cast<KRWebView *>(this)), 0}};
     while (!pending.empty()) {
         const auto [node, depth] = pending.back();
@@ -584,9 +597,7 @@ bool KRWebView::documentHasPlace() const
             for (int i = node->childCount() - 1; i >= 0; --i)
                 pending.emplace_back(node->child(i), depth + 1);
     }
-    static const bool describedAlways =
-        qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(QLatin1String("--force-renderer-accessibility"));
-    return !describedAlways && !QAccessible::isActive();
+    return false;
 }
 
 void KRWebView::checkDocumentPlace()

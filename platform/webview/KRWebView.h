@@ -154,7 +154,7 @@ signals:
     // After agentReady, once assistive tools can be told where the document lies: the engine
     // tells them only after the document's first layout, some time after it is ready, and a
     // tool that asks before is told that the document has no place on the screen for good.
-    // At once when no assistive tool listens.
+    // At once when the engine describes no document to such tools.
     void documentLaidOut();
     void batchApplied(quint64 batch);
     void hostCallFailed(const QString &objectName, const QString &method);
