@@ -18,6 +18,11 @@ void prepare()
 {
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // On Linux the engine describes its pages to assistive tools only when this is set; it then
+    // does so while a tool listens, as the rest of the window is described. A value set in the
+    // environment stands.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
+        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
     if (QCoreApplication::instance())
         return;
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
