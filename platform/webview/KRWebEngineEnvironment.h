@@ -7,9 +7,10 @@ namespace KRWebEngineEnvironment {
 
 // Chromium's sandbox refuses to start as root; only then is it switched off
 // (QTWEBENGINE_DISABLE_SANDBOX=1). Lets the engine describe pages to assistive tools while one
-// listens (QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY=1, unless set otherwise). Also shares OpenGL contexts, which QtWebEngine asks for
-// before the application object is made, and registers the application's own "kr" link
-// scheme. Call once, early in main(), before the QApplication exists.
+// listens (QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY=1, unless set otherwise). Also shares OpenGL
+// contexts, which QtWebEngine asks for before the application object is made, and registers
+// the application's own "kr" link scheme. Call once, early in main(), before the QApplication
+// exists.
 void prepare();
 
 // How web views are drawn into their windows. A window that holds one is otherwise drawn

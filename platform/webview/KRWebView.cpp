@@ -573,8 +573,7 @@ static bool documentsDescribed()
 {
     static const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     static const bool always = flags.contains("--force-renderer-accessibility");
-    static const bool allowed = qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY")
-        && qgetenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY") != "0";
+    static const bool allowed = qEnvironmentVariable("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", QStringLiteral("0")) != QLatin1String("0");
     return always || (allowed && QAccessible::isActive());
 }
 
@@ -583,21 +582,11 @@ bool KRWebView::documentHasPlace() const
     // A document the engine does not describe stands empty in the accessible tree for good.
     if (!documentsDescribed())
         return true;
-    // The document is the view's accessible child, or lies a level or two below it; until the
-    // engine has described it, it has no place.
-    std::vector<std::pair<QAccessibleInterface *, int>> pending{{QAccessible::queryAccessibleInterface(const_cast<KRWebView *>(this)), 0}};
-    while (!pending.empty()) {
-        const auto [node, depth] = pending.back();
-        pending.pop_back();
-        if (!node)
-            continue;
-        if (node->role() == QAccessible::WebDocument)
-            return !node->rect().isEmpty();
-        if (depth < 3)
-            for (int i = node->childCount() - 1; i >= 0; --i)
-                pending.emplace_back(node->child(i), depth + 1);
-    }
-    return false;
+    // The document is the view's one accessible child; until the engine has described it, it
+    // has no place.
+    QAccessibleInterface *view = QAccessible::queryAccessibleInterface(const_cast<KRWebView *>(this));
+    QAccessibleInterface *document = view && view->childCount() > 0 ? view->child(0) : nullptr;
+    return document && document->role() == QAccessible::WebDocument && !document->rect().isEmpty();
 }
 
 void KRWebView::checkDocumentPlace()
