@@ -59,11 +59,12 @@ def check(condition, message):
 
 
 def wait_within_patience(condition, what, patience, started):
-    """Waits for condition as a person waits for a command, `patience` seconds; returns the
-    seconds since `started` (time.monotonic() when the command was given). When it takes
-    longer, waits on (up to three minutes) to report how long it took, then fails."""
+    """Waits for condition as a person waits for a command, `patience` seconds from `started`
+    (time.monotonic() when the command was given), not from this call: whatever the journey did
+    since counts; returns the seconds since `started`. When it takes longer, waits on (up to
+    three minutes) to report how long it took, then fails."""
     try:
-        wait_until(condition, what, timeout=patience)
+        wait_until(condition, what, timeout=max(0.0, started + patience - time.monotonic()))
     except JourneyFailure:
         try:
             wait_until(condition, what, timeout=180)
@@ -925,6 +926,10 @@ def choose_file(desktop, title, name, accept, new_folder=False, quick=False):
     the name is typed quickly (see Input.type).
     """
     dialog = desktop.window(title)
+    # A person waits for the dialog to come to the front before clicking into it: on a busy
+    # display the application describes it as shown before the window manager has mapped and
+    # activated it, and a click then lands in the window behind.
+    desktop.wait_active(dialog, f"the dialog {title!r} in front")
     if new_folder:
         desktop.click(desktop.wait_for(dialog, "push button", "Create New Folder"))
         # The new folder shows in the list with its name open for editing.
