@@ -82,6 +82,28 @@ const char *const deviceBrowserBridgeScript = R"JS(
 })();
 )JS";
 
+// Tells the page of the device's orientation, as a turn of the device would (the page reads
+// the new one from its size): through jQuery, which a page without it does not listen with.
+// Once the page has loaded, the application's runtime binds its page's handlers only when the
+// page is shown, which jQuery Mobile does some time later: the notice waits for that (a few
+// seconds at most).
+const char *const deviceBrowserOrientationNotice = R"JS(
+(function () {
+    var $ = window.jQuery;
+    if (typeof $ !== 'function')
+        return;
+    var tries = 0;
+    (function tell() {
+        var app = window.application;
+        if (typeof KRApplication === 'function' && app instanceof KRApplication && !app._currentPage && ++tries < 100) {
+            setTimeout(tell, 50);
+            return;
+        }
+        $(window).trigger('orientationchange', {sender: 'devbrowser'});
+    })();
+})();
+)JS";
+
 // The device turned a quarter counter-clockwise (its top to the left): the screen's size
 // swapped and its place in the turned picture, whose portrait width is `skinWidth`.
 std::shared_ptr<KRDeviceInformation> deviceBrowserTurnedDevice(const KRDeviceInformation &device, int skinWidth)
@@ -502,13 +524,6 @@ void KRDeviceBrowserWindowController::awakeFromNib()
     m_serverLog->clear();
     logMessage(QStringLiteral(">> Client log <<"), false);
     logMessage(QStringLiteral(">> Server log <<"), true);
-
-    // The page's view is made when there is a page to show.
-    QTimer::singleShot(1000, this, [this] {
-        if (m_webView)
-            m_webView->page()->runJavaScript(
-                QStringLiteral("$(window).trigger('orientationchange', {sender:'devbrowser'});"));
-    });
 }
 
 void KRDeviceBrowserWindowController::setMode(int mode)
@@ -566,6 +581,7 @@ void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
     m_indexFilePath = path;
     m_indexFileName = QFileInfo(path).fileName();
     m_urlString.clear();
+    m_orientationNoticePending = true;
     showServerAddress();
     const QString root = QFileInfo(path).absolutePath();
     const QString siteHost = siteHostName(root);
@@ -901,6 +917,8 @@ void KRDeviceBrowserWindowController::ensureWebView()
     m_lastJavascriptWatchdog = {};
     relayout();
     view->show();
+    m_pageSilence = 0;
+    m_watchdogClock.start();
     m_watchdogTimer.start();
 }
 
@@ -1073,8 +1091,7 @@ void KRDeviceBrowserWindowController::orientationPopUpChanged()
     // The skin and the screen turn; the page has the new size already and is told.
     deviceSetup();
     if (m_webView)
-        m_webView->page()->runJavaScript(
-            QStringLiteral("if (window.$) $(window).trigger('orientationchange', {sender:'devbrowser'});"));
+        m_webView->page()->runJavaScript(QLatin1String(deviceBrowserOrientationNotice));
 }
 
 void KRDeviceBrowserWindowController::zoomPopUpChanged()
@@ -1123,20 +1140,27 @@ bool KRDeviceBrowserWindowController::pageDialog(const QString &message, bool co
     const int answer = KRAlertService::current().runModal(alert);
     m_watchdogPaused = false;
     if (m_lastJavascriptWatchdog.isValid())
-        m_lastJavascriptWatchdog = QDateTime::currentDateTimeUtc();
+        jsWatchdog();
     return answer == KRAlertService::FirstButtonReturn;
 }
 
 void KRDeviceBrowserWindowController::jsWatchdog()
 {
     m_lastJavascriptWatchdog = QDateTime::currentDateTimeUtc();
+    m_pageSilence = 0;
 }
 
 void KRDeviceBrowserWindowController::checkWatchdog()
 {
+    // The page's signs of life reach this window on its thread, as the checks do. While the
+    // thread was busy elsewhere (a project opening, say) the check comes late and the signs
+    // sent meanwhile wait behind it: only the time the thread was free to hear the page counts,
+    // at most two check intervals from one check to the next.
+    const qint64 sinceCheck = std::min<qint64>(m_watchdogClock.restart(), 2 * m_watchdogTimer.interval());
     if (m_watchdogPaused || !m_lastJavascriptWatchdog.isValid() || !m_webView)
         return;
-    if (m_lastJavascriptWatchdog.msecsTo(QDateTime::currentDateTimeUtc()) <= qint64(watchdogSeconds * 1000))
+    m_pageSilence += sinceCheck;
+    if (m_pageSilence <= qint64(watchdogSeconds * 1000))
         return;
     KR_LOG(QStringLiteral("the previewed page stopped answering"));
     // The page's scripts are stuck: its view goes first, then the user is told.
@@ -1174,6 +1198,11 @@ void KRDeviceBrowserWindowController::pageLoadFinished(const QUrl &url)
         m_forwardButton->setEnabled(m_webView->history()->canGoForward());
     }
     m_addressField->setText(url.toString());
+    // The first page of a run is told how the device stands once it is there.
+    if (m_orientationNoticePending && m_webView) {
+        m_orientationNoticePending = false;
+        m_webView->page()->runJavaScript(QLatin1String(deviceBrowserOrientationNotice));
+    }
 }
 
 void KRDeviceBrowserWindowController::windowClosing()

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollArea>
@@ -36,7 +37,8 @@ class QWebEngineProfile;
 // and shows it in the picture of a device ("<Project> — Device Viewer", mode 0) or in the
 // user's browser with only the server's log in the window ("<Project> — Local Server", any
 // other mode). The window is kept and reused between runs. In landscape the device's picture
-// and its screen lie on their side (the top to the left), and the page is told. A second
+// and its screen lie on their side (the top to the left), and the page is told; the first page
+// of each run is told once it is there. A second
 // preview window opened where another is placed is moved down and to the right of it.
 //
 // Each project's site has an origin of its own, http://<siteHostName>:<sitePortNumber>/, in
@@ -55,8 +57,10 @@ class QWebEngineProfile;
 // __kr_controller.jsWatchdog() every second while its scripts leave it free (the window's
 // bridge does, the application's runtime as well). Only a page that has pinged is watched:
 // one silent for longer than watchdogSeconds since (a script in an endless loop) has its view
-// closed, the user told by an alert on this window, and the window closed. A page being
-// loaded has not pinged yet, so neither it nor one that never pings is judged.
+// closed, the user told by an alert on this window, and the window closed. The silence is
+// counted in the time the window's thread was free to hear the page: while Korvane itself is
+// busy, the page's pings wait as the watchdog does, and that time is not the page's. A page
+// being loaded has not pinged yet, so neither it nor one that never pings is judged.
 class KRDeviceBrowserWindowController : public KRWindowControllerBase, private KRNodeRunnerDelegate
 {
     Q_OBJECT
@@ -192,6 +196,7 @@ private:
     double m_zoomFactor = 1.0;
     double m_chosenZoom = 1.0; // the zoom pop-up's last choice
     bool m_didInitialZoom = false;
+    bool m_orientationNoticePending = false; // the first page of a run is told its orientation
     bool m_logPanePending = false; // the log pane is placed once the split view has its height
     QRect m_geometryBeforeZoom;
     std::shared_ptr<KRPreviewSiteServer> m_server; // the site's server, shared with other windows
@@ -202,6 +207,8 @@ private:
     QDateTime m_lastJavascriptWatchdog;
     bool m_watchdogPaused = false;
     QTimer m_watchdogTimer;
+    QElapsedTimer m_watchdogClock; // since the last check
+    qint64 m_pageSilence = 0;      // ms of the window's free time since the page's last sign of life
 
     KRDeviceBrowserWindowControllerProxy *m_controllerProxy = nullptr; // owned by this controller
     QPointer<QWebChannel> m_channel;

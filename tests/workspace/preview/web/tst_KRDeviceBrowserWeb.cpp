@@ -20,6 +20,10 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QThread>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 
 #include <gtest/gtest.h>
 
@@ -197,6 +201,16 @@ TEST_F(KRDeviceBrowserWeb, APageStuckInAnEndlessLoopHasItsViewClosed)
                || firstPing.msecsTo(controller->lastJavascriptWatchdog()) > qint64(KRDeviceBrowserWindowController::watchdogSeconds * 1000);
     }));
     ASSERT_NE(controller->webView(), nullptr);
+    // Nor is it judged for the time Korvane itself is busy (opening a large project, say):
+    // its signs of life wait for the window's thread, as the watchdog does.
+    for (int busy = 0; busy < 2; ++busy) {
+        QThread::msleep(qint64(KRDeviceBrowserWindowController::watchdogSeconds * 1000) + 2000);
+        QElapsedTimer free;
+        free.start();
+        KRTest::processEventsUntil([&] { return !controller->webView() || free.elapsed() > 1500; });
+        ASSERT_NE(controller->webView(), nullptr) << "a quiet page was closed after Korvane was busy " << busy + 1 << " time(s)";
+    }
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
 
     QElapsedTimer timer;
     timer.start();
@@ -355,6 +369,33 @@ TEST_F(KRDeviceBrowserWeb, LandscapeTurnsTheDeviceAndThePageOnTheirSide)
     controller->orientationPopUp()->setCurrentText(QStringLiteral("Portrait"));
     controller->orientationPopUpChanged();
     expectPageInTheScreen();
+}
+
+TEST_F(KRDeviceBrowserWeb, TheFirstPageOfEachRunIsToldHowTheDeviceStandsOnceItIsThere)
+{
+    run(0, QStringLiteral("iPhone"));
+    ASSERT_TRUE(waitForStartPage());
+    // From now on every page of the site notes what it is told, listening from its start.
+    QWebEngineScript listener;
+    listener.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    listener.setWorldId(QWebEngineScript::MainWorld);
+    listener.setSourceCode(QStringLiteral(
+        "window.__told = []; document.addEventListener('DOMContentLoaded', function () {"
+        "  jQuery(window).on('orientationchange', function (event, data) {"
+        "    __told.push((data && data.sender) + ' ' + (innerWidth > innerHeight ? 'landscape' : 'portrait')); }); });"));
+    controller->webView()->page()->profile()->scripts()->insert(listener);
+    controller->orientationPopUp()->setCurrentText(QStringLiteral("Landscape"));
+    controller->orientationPopUpChanged();
+
+    // Run again, in Landscape: the start page is told once, when its scripts listen.
+    run(0);
+    ASSERT_TRUE(previewWaitFor(*controller, QStringLiteral("window.__told && window.$ && $.mobile && $.mobile.activePage")));
+    EXPECT_TRUE(previewWaitFor(*controller, QStringLiteral("__told.length > 0")));
+    KRTest::processEventsUntil([] { return false; }, std::chrono::milliseconds(1500));
+    EXPECT_EQ(KRTest::evaluateScript(controller->webView(), QStringLiteral("__told.join(',')")).toString(),
+              QStringLiteral("devbrowser landscape"));
+    // Nothing was said to a page that could not hear it.
+    EXPECT_FALSE(controller->clientLog()->toPlainText().contains(QLatin1String("JavaScript error"))) << controller->clientLog()->toPlainText().toStdString();
 }
 
 TEST_F(KRDeviceBrowserWeb, EachProjectRunsAtAnOriginOfItsOwnAndKeepsWhatItStoresToItself)
