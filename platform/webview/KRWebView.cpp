@@ -567,9 +567,9 @@ void KRWebView::onAgentReady(const QString &url)
         emit documentLaidOut();
 }
 
-// Whether the engine describes its documents to assistive tools. Here it does so only when a
-// tool listens and it is allowed to (its variable), or when it was started to always.
-static bool documentsDescribed()
+// Here the engine describes its documents only when a tool listens and it is allowed to (its
+// variable), or when it was started to always.
+bool KRWebView::documentsDescribed()
 {
     static const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     static const bool always = flags.contains("--force-renderer-accessibility");
@@ -579,12 +579,17 @@ static bool documentsDescribed()
 
 bool KRWebView::documentHasPlace() const
 {
+    return documentHasPlace(this);
+}
+
+bool KRWebView::documentHasPlace(const QWebEngineView *webView)
+{
     // A document the engine does not describe stands empty in the accessible tree for good.
     if (!documentsDescribed())
         return true;
     // The document is the view's one accessible child; until the engine has described it, it
     // has no place.
-    QAccessibleInterface *view = QAccessible::queryAccessibleInterface(const_cast<KRWebView *>(this));
+    QAccessibleInterface *view = QAccessible::queryAccessibleInterface(const_cast<QWebEngineView *>(webView));
     QAccessibleInterface *document = view && view->childCount() > 0 ? view->child(0) : nullptr;
     return document && document->role() == QAccessible::WebDocument && !document->rect().isEmpty();
 }

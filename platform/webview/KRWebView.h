@@ -110,6 +110,16 @@ public:
     // True when the renderer process ended abnormally; the view shows nothing until reloaded.
     bool rendererTerminated() const { return m_rendererTerminated; }
 
+    // Whether the engine describes its documents to assistive tools (a tool listens and the
+    // engine may, or it was started to always). A document it does not describe stands empty
+    // in the accessible tree for good.
+    static bool documentsDescribed();
+    // Whether assistive tools can be told where the document of `view` lies: the engine has
+    // described its place (some time after its first layout, which it does in a shown view
+    // only), or it describes no document to them. A tool that looks at the document before is
+    // told that it has no place on the screen, and keeps that for good.
+    static bool documentHasPlace(const QWebEngineView *view);
+
     // Mirrors `document` from now on (the view becomes its mutation listener and script
     // host). The view keeps the document weakly. Attaching another document detaches the first.
     void attachDocument(const std::shared_ptr<DOMDocument> &document);

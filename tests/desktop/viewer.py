@@ -53,13 +53,18 @@ def answer(desktop, text, button, shot):
                                   for w in desktop.windows()), f"the message {text!r} to close")
 
 
-def whole_device(desktop, view):
+def device_in_window(view):
     """Whether the device's picture around the page's view lies inside the scroll area's viewport
-    (the engine's own rectangle for the page can lag behind a move), its frame drawn around the page."""
+    (the engine's own rectangle for the page can lag behind a move)."""
     zoom = view.parent()
     viewport = zoom.parent()
     skin = next((n for n in zoom.children() if n.rect != view.rect and inside(view.rect, n.rect)), None)
-    return skin is not None and inside(skin.rect, viewport.rect) and device_around(desktop, view)
+    return skin is not None and inside(skin.rect, viewport.rect)
+
+
+def whole_device(desktop, view):
+    """The device's picture whole in the window, its frame drawn around the page."""
+    return device_in_window(view) and device_around(desktop, view)
 
 
 def on_screen(desktop, window):
@@ -81,6 +86,22 @@ def viewer_of(desktop, project):
     viewer = desktop.window(f"{project} — Device Viewer")
     desktop.managed_window(viewer)
     return viewer
+
+
+def start_page(desktop, viewer, what="the start page in the device preview"):
+    """The start page's document in the preview, which tells assistive tools where it lies: a
+    screen reader looks at it as the window opens, and one that looked before the page's first
+    layout was told that it has no place on the screen, for good."""
+    shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), what)
+    kd.wait_until(lambda: shown.rect[2] > 0 and shown.rect[3] > 0, f"{what} to tell where it lies (it says {shown.rect})")
+    return shown
+
+
+def client_log_clean(viewer, what):
+    """No script error in the preview's client log: what the page shows the user of its own."""
+    logs = [n.text() for n in viewer.find_all("text") if n.name != "Address"]
+    errors = [line for log in logs for line in log.splitlines() if "JavaScript error" in line or "Parse failed" in line]
+    kd.check(not errors, f"{what}: the client log holds errors of the preview's own making:\n  " + "\n  ".join(errors))
 
 
 def stays_shown(desktop, viewer, view, field, address, shown, what, shot):
@@ -124,7 +145,7 @@ def preview_turns_and_goes_to_another_page(desktop):
     # Run: the preview opens over the project window with the start page in the device.
     desktop.click(desktop.wait_for(window, "push button", "Run"))
     viewer = viewer_of(desktop, "Pages")
-    shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the start page in the device preview")
+    shown = start_page(desktop, viewer)
     kd.wait_until(lambda: device_around(desktop, shown.parent()), "the device's frame around the previewed page")
     desktop.screenshot("portrait")
     check_placed_over(desktop, viewer, window, "the device preview")
@@ -151,6 +172,7 @@ def preview_turns_and_goes_to_another_page(desktop):
         kd.wait_until(whole, f"the whole device in the window in Landscape (device at {skin.rect}, "
                              f"shown in {viewport.rect} of the window at {desktop.frame(viewer)[0]})")
     desktop.screenshot("landscape-whole")
+    client_log_clean(viewer, "the page shown and turned")
     # The page scrolls as on a phone: no desktop scroll bar along the screen's right side.
     x, y, w, h = view.rect
     background = desktop.grab((x + w - 60, y + h // 2, 1, 1)).pixel(x + w - 60, y + h // 2)
@@ -211,7 +233,7 @@ def fits_the_screen_and_opens_the_page_shown(desktop, window, record):
                        "iPhone 6")
     desktop.click(desktop.wait_for(window, "push button", "Run"))
     viewer = viewer_of(desktop, "Pages")
-    shown = kd.wait_until(lambda: viewer.find("document web", "Page 1"), "the start page in the device preview")
+    shown = start_page(desktop, viewer)
     view = shown.parent()
     desktop.screenshot("iphone6")
     kd.wait_until(lambda: on_screen(desktop, viewer),
@@ -274,11 +296,11 @@ def two_projects_previewed_at_once(desktop, pages, pages_folder, pages_address):
     kd.build(desktop, notes)
     desktop.click(desktop.wait_for(notes, "push button", "Run"))
     notes_viewer = viewer_of(desktop, "Notes")
-    kd.wait_until(lambda: notes_viewer.find("document web", "Page 1"), "the Notes start page in its preview")
+    start_page(desktop, notes_viewer, "the Notes start page in its preview")
     desktop.bring_to_front(pages)
     desktop.click(desktop.wait_for(pages, "push button", "Run"))
     pages_viewer = viewer_of(desktop, "Pages")
-    shown = kd.wait_until(lambda: pages_viewer.find("document web", "Page 1"), "the Pages start page in its preview")
+    start_page(desktop, pages_viewer, "the Pages start page in its preview")
     desktop.screenshot("two-previews")
     notes_frame, pages_frame = desktop.frame(notes_viewer)[0], desktop.frame(pages_viewer)[0]
     desktop.log(f"the Notes preview at {notes_frame}, the Pages preview at {pages_frame}")
@@ -340,7 +362,11 @@ def four_previews_lie_apart(desktop, pages, notes_viewer):
         desktop.click(desktop.wait_for(project, "push button", "Run"))
         viewers.append(viewer_of(desktop, name))
     for viewer in viewers:
-        kd.wait_until(lambda: viewer.find("document web", "Page 1"), f"the start page in {viewer.name!r}")
+        view = start_page(desktop, viewer, f"the start page in {viewer.name!r}").parent()
+        # Each first showed whole on the screen's free area, its device whole in it.
+        kd.check(on_screen(desktop, viewer), f"{viewer.name!r} reaches off the screen: its frame at {desktop.frame(viewer)}")
+        kd.wait_until(lambda: device_in_window(view), f"the whole device in {viewer.name!r}")
+        client_log_clean(viewer, viewer.name)
     desktop.screenshot("four-previews")
     frames = [desktop.frame(viewer)[0] for viewer in viewers]
     desktop.log(f"the previews at {frames}")

@@ -11,6 +11,7 @@
 #include <platform/appkit/KROpenURL.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRPaths.h>
+#include <platform/webview/KRWebView.h>
 #include <ui/KRMainMenu.h>
 #include <widgets/views/KRDeviceBrowserHeaderView.h>
 #include <workspace/surface/KRDesignCanvas.h>
@@ -480,6 +481,8 @@ KRDeviceBrowserWindowController::KRDeviceBrowserWindowController()
     setWindow(KRInterfaceRegistry::instantiate(QStringLiteral("KRDeviceBrowserWindow"), this));
     m_watchdogTimer.setInterval(250);
     connect(&m_watchdogTimer, &QTimer::timeout, this, &KRDeviceBrowserWindowController::checkWatchdog);
+    m_placeCheck.setInterval(10);
+    connect(&m_placeCheck, &QTimer::timeout, this, &KRDeviceBrowserWindowController::showWebViewOnceItsDocumentHasPlace);
     awakeFromNib();
 }
 
@@ -787,7 +790,8 @@ void KRDeviceBrowserWindowController::relayout()
         m_webView->setGeometry(layout.pageRect);
         // The engine scales the page: it keeps the device's size in CSS pixels.
         m_webView->setZoomFactor(m_zoomFactor);
-        m_webView->raise();
+        if (m_webView->parentWidget() == m_zoomView)
+            m_webView->raise();
     }
 }
 
@@ -872,7 +876,8 @@ void KRDeviceBrowserWindowController::ensureWebView()
 {
     if (m_webView)
         return;
-    auto *view = new QWebEngineView(m_zoomView);
+    // A window of its own at first: see showWebViewOnceItsDocumentHasPlace.
+    auto *view = new QWebEngineView();
     if (!m_profile)
         m_profile = deviceBrowserProfile(m_siteHost.isEmpty() ? QStringLiteral("localhost") : m_siteHost);
     auto *page = new KRDeviceBrowserPage(m_profile.get(), this, view);
@@ -904,9 +909,11 @@ void KRDeviceBrowserWindowController::ensureWebView()
             pageLoadStarted(info.url());
             break;
         case QWebEngineLoadingInfo::LoadSucceededStatus:
+            m_webViewLoaded = true;
             pageLoadFinished(info.url());
             break;
         case QWebEngineLoadingInfo::LoadFailedStatus:
+            m_webViewLoaded = true;
             logMessage(QStringLiteral("Failed loading: %1 (%2)").arg(info.url().toString(), info.errorString()), false);
             break;
         default:
@@ -915,11 +922,47 @@ void KRDeviceBrowserWindowController::ensureWebView()
     });
     m_webView = view;
     m_lastJavascriptWatchdog = {};
-    relayout();
-    view->show();
+    m_webViewLoaded = false;
+    if (KRWebView::documentsDescribed()) {
+        // The engine lays out the page of a shown view only, and tells assistive tools where
+        // its document lies some time after that; a tool that looks at the document before (a
+        // screen reader looks at the window as it opens) is told that the page has no place on
+        // the screen, and keeps that for good. So the view is shown off the screen, at the
+        // device's size, until its first page is there and described, and comes into the
+        // device then.
+        view->setAttribute(Qt::WA_DontShowOnScreen);
+        relayout();
+        view->show();
+        m_placeWait.start();
+        m_placeCheck.start();
+    } else {
+        view->setParent(m_zoomView);
+        relayout();
+        view->show();
+    }
     m_pageSilence = 0;
     m_watchdogClock.start();
     m_watchdogTimer.start();
+}
+
+void KRDeviceBrowserWindowController::showWebViewOnceItsDocumentHasPlace()
+{
+    QWebEngineView *view = m_webView;
+    if (!view || !view->testAttribute(Qt::WA_DontShowOnScreen)) {
+        m_placeCheck.stop();
+        return;
+    }
+    // A page that is slow to come, or an engine that never tells, holds the device's screen
+    // empty for a few seconds at most.
+    if (!(m_webViewLoaded && KRWebView::documentHasPlace(view)) && m_placeWait.elapsed() < webViewPlaceWaitLimit)
+        return;
+    m_placeCheck.stop();
+    // Hiding keeps the document's place.
+    view->hide();
+    view->setAttribute(Qt::WA_DontShowOnScreen, false);
+    view->setParent(m_zoomView);
+    relayout();
+    view->show();
 }
 
 void KRDeviceBrowserWindowController::showServerAddress()
@@ -943,6 +986,7 @@ void KRDeviceBrowserWindowController::showServerAddress()
 void KRDeviceBrowserWindowController::dropWebView()
 {
     m_watchdogTimer.stop();
+    m_placeCheck.stop();
     m_lastJavascriptWatchdog = {};
     if (m_channel)
         m_channel->deregisterObject(m_controllerProxy);
@@ -1218,6 +1262,12 @@ bool KRDeviceBrowserWindowController::eventFilter(QObject *watched, QEvent *even
         windowClosing();
     } else if (watched == window() && event->type() == QEvent::Show && !m_placed) {
         m_placed = true;
+        // However the window was sized before, a Device Viewer first shows at a size that the
+        // screen's free area holds, its device fitted at the zoom that allows.
+        if (m_mode == 0) {
+            zoomWindowOnce();
+            fitWindowToDevice();
+        }
         placeBesideOtherPreviews();
     } else if (watched == m_watchedViewport && event->type() == QEvent::Resize) {
         relayout();

@@ -121,7 +121,8 @@ public:
 
     // The window's parts, for the project window and tests. The web view is null while the
     // window shows no page (before the first server has started, in local-server mode, or
-    // after closing).
+    // after closing); while assistive tools are told about pages, a new one stands off the
+    // screen until its first page is there and described, and lies in the zoom view then.
     QWebEngineView *webView() const { return m_webView; }
     QPlainTextEdit *clientLog() const { return m_clientLog; }
     QPlainTextEdit *serverLog() const { return m_serverLog; }
@@ -160,6 +161,7 @@ private:
     void showTitle();
     void placeBesideOtherPreviews();
     void ensureWebView();
+    void showWebViewOnceItsDocumentHasPlace();
     void dropWebView();
     // The Local Server window's line: where the application runs, once its server has started.
     void showServerAddress();
@@ -207,6 +209,12 @@ private:
     QDateTime m_lastJavascriptWatchdog;
     bool m_watchdogPaused = false;
     QTimer m_watchdogTimer;
+    // A new page view waits off the screen until its first page is there and assistive tools
+    // can be told where it lies, at most webViewPlaceWaitLimit ms.
+    static constexpr qint64 webViewPlaceWaitLimit = 5000;
+    QTimer m_placeCheck;
+    QElapsedTimer m_placeWait;
+    bool m_webViewLoaded = false;
     QElapsedTimer m_watchdogClock; // since the last check
     qint64 m_pageSilence = 0;      // ms of the window's free time since the page's last sign of life
 
