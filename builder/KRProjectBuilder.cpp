@@ -22,6 +22,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -172,6 +173,63 @@ public:
 private:
     QString m_package;
     QString m_canonical;
+};
+
+// Finds the Korvane projects an export would replace: a ".krproj" folder, or a folder holding a
+// project file (a "project.xml" that is a Korvane project, not a file merely so named). Folders
+// are never looked at through a link; what was found is remembered for the export's items.
+class ProjectFinder
+{
+public:
+    // The project that replacing the item at the path (removed, not followed, when it is a
+    // link) would replace, remove or change: the item itself, one below it, or one holding it.
+    // Empty when nothing is there or no project is touched.
+    QString touchedByReplacing(const QString &path)
+    {
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink())
+            return {};
+        for (QString folder = canonicalPathAllowingMissing(info.absolutePath());;) {
+            if (isProject(folder))
+                return folder;
+            const QString parent = QFileInfo(folder).absolutePath();
+            if (parent == folder)
+                break;
+            folder = parent;
+        }
+        if (!info.isDir() || info.isSymLink())
+            return {};
+        if (isProject(path))
+            return path;
+        for (QDirIterator it(path, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString folder = it.next();
+            if (isProject(folder))
+                return folder;
+        }
+        return {};
+    }
+
+private:
+    bool isProject(const QString &folder)
+    {
+        const auto known = m_known.constFind(folder);
+        if (known != m_known.constEnd())
+            return *known;
+        const QFileInfo info(folder);
+        bool project = false;
+        if (info.isDir() && !info.isSymLink()) {
+            project = info.fileName().endsWith(QLatin1String(".krproj"), Qt::CaseInsensitive);
+            QFile file(joinPath(folder, QStringLiteral("project.xml")));
+            if (!project && QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly))
+                project = file.read(4096).contains("<KRProjectDocument");
+        }
+        m_known.insert(folder, project);
+        return project;
+    }
+
+    QHash<QString, bool> m_known;
 };
 
 // Copies a file, or a folder with everything below it; the target must not exist. Symbolic
@@ -1540,6 +1598,46 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
                                      "package, a folder holding it or a file in it. Choose another folder.")
                           .arg(name),
                       QStringLiteral("%1 would replace the package %2").arg(target, m_project->packagePath()));
+    }
+
+    // Nor does an item replace another Korvane project, a folder holding one, or anything in
+    // one, whatever "Don't ask again" says.
+    ProjectFinder projects;
+    for (const auto &record : std::as_const(records)) {
+        const QString name = record->relativePath().isEmpty() ? record->name() : record->relativePath();
+        if (!isContainedRelativePath(name))
+            continue;
+        const QString target = joinPath(exportFolder, QDir::cleanPath(name));
+        const QString project = projects.touchedByReplacing(target);
+        if (project.isEmpty())
+            continue;
+        return refuse(QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
+                          .arg(QFileInfo(exportFolder).fileName()),
+                      QStringLiteral("Exporting \u201C%1\u201D there would replace the Korvane project \u201C%2\u201D "
+                                     "or something in it, and an export never replaces a project. Rename the "
+                                     "resource, or choose another folder.")
+                          .arg(name, project),
+                      QStringLiteral("%1 would replace the project %2").arg(target, project));
+    }
+
+    // A folder named in the dialog that is not there yet is made, inside a folder that is.
+    if (const QFileInfo chosen(exportFolder); !chosen.exists()) {
+        const QString parent = chosen.absolutePath();
+        const QString cannot = QStringLiteral("The folder \u201C%1\u201D can\u2019t be made.").arg(chosen.fileName());
+        if (!QFileInfo(parent).isDir())
+            return refuse(cannot,
+                          QStringLiteral("The folder \u201C%1\u201D it would be made in doesn\u2019t exist. Choose a "
+                                         "folder that exists, or type the name of a new folder inside one.")
+                              .arg(parent),
+                          QStringLiteral("no folder %1").arg(parent));
+        if (::mkdir(QFile::encodeName(exportFolder).constData(), 0777) != 0) {
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            return refuse(cannot, reason, reason);
+        }
+    } else if (!chosen.isDir()) {
+        return refuse(QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.").arg(chosen.fileName()),
+                      QStringLiteral("\u201C%1\u201D is a file, not a folder. Choose a folder.").arg(exportFolder),
+                      QStringLiteral("a file"));
     }
 
     KRUserDefaults &defaults = KRUserDefaults::sharedInstance();

@@ -418,6 +418,71 @@ TEST_F(KRProjectExportTest, ExportIntoOrOverThePackageIsRefusedBeforeAnythingCha
     EXPECT_TRUE(before.contains(QStringLiteral("Projects/Shop.krproj/kr-web/settings.html")));
 }
 
+// A folder typed by name in the export's dialog is made when the folder it names is there, and
+// refused with a message naming the missing one when it is not. An export never replaces,
+// removes or writes over what another Korvane project holds: a resource folder named like a
+// project beside it (asked about, then replaced, and with "Don't ask again" without a word), a
+// folder holding a project, one holding a project file, and items inside a project, are refused
+// before anything is touched. A file merely named "project.xml" makes no folder a project.
+TEST_F(KRProjectExportTest, ANewFolderIsMadeWhereItsParentIsAndNoProjectIsReplaced)
+{
+    const QString site = m_target + QStringLiteral("/Site");
+    ASSERT_TRUE(exportTo(site));
+    EXPECT_TRUE(QFileInfo::exists(site + QStringLiteral("/settings.html")));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+
+    // Projects beside the export, and in it.
+    const QByteArray projectFile = "<?xml version=\"1.0\"?>\n<KRProjectDocument appVersion=\"1.0.0\"/>\n";
+    KRTest::writeFile(m_target + QStringLiteral("/Tips.krproj/project.xml"), projectFile);
+    KRTest::writeFile(m_target + QStringLiteral("/Tips.krproj/kr-web/settings.html"), "the other project's page");
+    KRTest::writeFile(m_target + QStringLiteral("/Projects/Old.krproj/project.xml"), projectFile);
+    KRTest::writeFile(m_target + QStringLiteral("/Letters/project.xml"), projectFile);
+    KRTest::writeFile(m_target + QStringLiteral("/Letters/letter.txt"), "dear");
+    const QString web = m_project->webFolderPath();
+    KRUserDefaults::sharedInstance().setValue(kSuppressKey, true);
+    const auto refused = [&](const QString &resource, const QString &folder, const QString &project) {
+        SCOPED_TRACE(resource.toStdString());
+        if (!resource.isEmpty())
+            KRTest::writeFile(web + QLatin1Char('/') + resource + QStringLiteral("/note.txt"), "a resource");
+        const QString before = KRBuildTest::dumpFolder(m_target, deviceMapJSON, true);
+        m_alerts->clear();
+        EXPECT_FALSE(exportTo(folder));
+        ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+        const KRAlert &alert = m_alerts->shownAlerts().first();
+        EXPECT_TRUE(alert.messageText.contains(QStringLiteral("can\u2019t be exported into"))) << alert.messageText.toStdString();
+        EXPECT_TRUE(alert.informativeText.contains(QStringLiteral("\u201C%1\u201D").arg(project)))
+            << alert.informativeText.toStdString();
+        EXPECT_TRUE(alert.informativeText.contains(QStringLiteral("never replaces a project")));
+        EXPECT_EQ(KRBuildTest::dumpFolder(m_target, deviceMapJSON, true).toStdString(), before.toStdString());
+        if (!resource.isEmpty())
+            EXPECT_TRUE(QDir(web + QLatin1Char('/') + resource).removeRecursively());
+    };
+    refused(QStringLiteral("Tips.krproj"), m_target, m_target + QStringLiteral("/Tips.krproj"));
+    refused(QStringLiteral("Projects"), m_target, m_target + QStringLiteral("/Projects/Old.krproj"));
+    refused(QStringLiteral("Letters"), m_target, m_target + QStringLiteral("/Letters"));
+    refused({}, m_target + QStringLiteral("/Tips.krproj/kr-web"), m_target + QStringLiteral("/Tips.krproj"));
+
+    // A folder holding a file named "project.xml" that is no project is exported over.
+    KRTest::writeFile(web + QStringLiteral("/Notes/note.txt"), "a resource");
+    KRTest::writeFile(m_target + QStringLiteral("/Notes/project.xml"), "my own notes");
+    m_alerts->clear();
+    EXPECT_TRUE(exportTo(m_target));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/Notes/project.xml")));
+    EXPECT_EQ(KRTest::readFile(m_target + QStringLiteral("/Tips.krproj/kr-web/settings.html")),
+              QByteArray("the other project's page"));
+    EXPECT_EQ(KRTest::readFile(m_target + QStringLiteral("/Letters/letter.txt")), QByteArray("dear"));
+
+    const QString nowhere = m_target + QStringLiteral("/Missing/Site");
+    m_alerts->clear();
+    EXPECT_FALSE(exportTo(nowhere));
+    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(m_alerts->shownAlerts().first().messageText.toStdString(),
+              "The folder \u201CSite\u201D can\u2019t be made.");
+    EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(m_target + QStringLiteral("/Missing")));
+    EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/Missing")));
+}
+
 TEST_F(KRProjectExportTest, LibraryRecordsNameTheirPathBelowTheLibraryFolder)
 {
     KRProjectBuilder builder(m_project);

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Build, Run and Export: the device preview shows the controls where they were placed and runs
 the button's handler; Run in Browser hands the browser the application's address, which the
-Local Server window gives; the exported start page loads in a browser engine without errors."""
+Local Server window gives; the exported start page loads in a browser engine without errors. A
+folder named by typing a new name in the Export dialog is made and exported into; an export whose
+resource folder is named like a Korvane project in the chosen folder is refused with a message, and
+that project stays as it was."""
 
+import hashlib
 import os
 import sys
 
@@ -113,6 +117,62 @@ def run_and_export(desktop):
     kd.check(report["ready"], "jQuery Mobile did not show the exported page")
     kd.check("button1" in report["text"] and "label1" in report["text"],
              f"the exported page does not show its controls: {report['text']!r}")
+    export_to_a_typed_folder_and_past_a_project(desktop, window, folder)
+
+
+def tree_of(folder):
+    """The paths below folder, with the bytes of each file."""
+    found = []
+    for root, dirs, files in os.walk(folder):
+        found += [os.path.relpath(os.path.join(root, d), folder) + "/" for d in dirs]
+        for name in files:
+            with open(os.path.join(root, name), "rb") as f:
+                found.append(f"{os.path.relpath(os.path.join(root, name), folder)} {hashlib.sha1(f.read()).hexdigest()}")
+    return sorted(found)
+
+
+def export_to_a_typed_folder_and_past_a_project(desktop, window, folder):
+    # A new folder's name typed in the dialog: it was refused as a folder not found.
+    documents = os.path.join(desktop.home, "Documents")
+    desktop.activate_if_needed(window)
+    desktop.menu(window, "File", "Export as Web Application…")
+    kd.choose_file(desktop, "Export as Web Application", "TypedSite", "Export")
+    kd.wait_until(lambda: os.path.exists(os.path.join(documents, "TypedSite", "page1.html")),
+                  "the start page exported into the typed new folder", kd.LAUNCH_TIMEOUT)
+    desktop.screenshot("exported-to-a-typed-folder")
+
+    # A resource folder named like a project in the chosen folder: it was asked about, then
+    # replaced the project.
+    shelf = os.path.join(documents, "Shelf")
+    tips = os.path.join(shelf, "Tips.krproj")
+    os.makedirs(os.path.join(tips, "kr-web"))
+    with open(os.path.join(tips, "project.xml"), "w", encoding="utf-8") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<KRProjectDocument appVersion="1.0.0"><KRProject/>'
+                '<KRPages><KRPage id="page1"/></KRPages></KRProjectDocument>\n')
+    os.makedirs(os.path.join(folder, "kr-web", "Tips.krproj"))
+    with open(os.path.join(folder, "kr-web", "Tips.krproj", "note.txt"), "w", encoding="utf-8") as f:
+        f.write("a resource\n")
+    before = tree_of(shelf)
+    desktop.activate_if_needed(window)
+    desktop.menu(window, "File", "Export as Web Application…")
+    dialog = desktop.window("Export as Web Application")
+    cell = desktop.wait_for(dialog, "table cell", "Shelf", "the folder Shelf in the dialog's list")
+    desktop.click(cell)
+    desktop.wait_for(dialog, "table cell", "Shelf", "the folder Shelf selected",
+                     predicate=lambda n: n.has_state(kd.state("SELECTED")))
+    desktop.click(desktop.wait_for(dialog, "push button", "Export"))
+    refused = "never replaces a project"
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, refused) or kd.alert_saying(desktop, "replace it"),
+                          "the message that the export is refused", kd.LAUNCH_TIMEOUT)
+    text = " ".join(n.name for n in alert.find_all("label"))
+    desktop.screenshot("export-past-a-project-refused")
+    kd.check(refused in text, f"the export does not say it leaves the project alone: {text!r}")
+    kd.check("Tips.krproj" in text, f"the message does not name the project: {text!r}")
+    desktop.activate_if_needed(alert)
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the message's OK button"))
+    kd.wait_until(lambda: kd.alert_saying(desktop, refused) is None, "the message to close")
+    kd.check(tree_of(shelf) == before, "the export changed the project beside it:\n  "
+             + "\n  ".join(sorted(set(before) ^ set(tree_of(shelf)))))
 
 
 if __name__ == "__main__":

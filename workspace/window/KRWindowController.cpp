@@ -45,6 +45,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -59,6 +60,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSet>
 #include <QtMath>
@@ -86,6 +88,52 @@ KRWindowController::PathChooser &krWindowExportChooser()
     static KRWindowController::PathChooser chooser;
     return chooser;
 }
+
+// The export's folder dialog: the name of a folder that is not there yet, typed in it, is a
+// choice too (the export makes that folder, and says so when the folder it would be made in is
+// missing), where the dialog would keep its button grey and say the folder was not found.
+class KRExportFolderDialog : public QFileDialog
+{
+public:
+    KRExportFolderDialog(QWidget *parent, const QString &caption, const QString &folder)
+        : QFileDialog(parent, caption, folder)
+    {
+        // Its own dialog, as the Open panel's: a desktop's would not take a typed new name.
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::Directory);
+        setOption(QFileDialog::ShowDirsOnly);
+        setLabelText(QFileDialog::Accept, QStringLiteral("Export"));
+        // After the dialog's own judgement of the typed text, which greys the button for a
+        // folder that is not there.
+        if (auto *name = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            connect(name, &QLineEdit::textChanged, this, [this] {
+                if (newFolder().isEmpty())
+                    return;
+                if (auto *buttons = findChild<QDialogButtonBox *>(QStringLiteral("buttonBox")))
+                    if (QPushButton *button = buttons->button(QDialogButtonBox::Open))
+                        button->setEnabled(true);
+            });
+    }
+
+    void accept() override
+    {
+        if (newFolder().isEmpty())
+            QFileDialog::accept();
+        else
+            QDialog::accept();
+    }
+
+private:
+    // The one folder typed that is not there yet (nothing, not even a link), or "".
+    QString newFolder() const
+    {
+        const QStringList chosen = selectedFiles();
+        if (chosen.size() != 1 || chosen.first().isEmpty())
+            return {};
+        const QFileInfo info(chosen.first());
+        return info.exists() || info.isSymLink() ? QString() : chosen.first();
+    }
+};
 
 KRWindowController::PathChooser &krWindowSaveChooser()
 {
@@ -1340,10 +1388,7 @@ void KRWindowController::exportProjectAction()
     if (krWindowExportChooser()) {
         chosen = krWindowExportChooser()(m_window.get());
     } else {
-        QFileDialog dialog(m_window.get(), QStringLiteral("Export as Web Application"), panelStartFolder());
-        dialog.setFileMode(QFileDialog::Directory);
-        dialog.setOption(QFileDialog::ShowDirsOnly);
-        dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Export"));
+        KRExportFolderDialog dialog(m_window.get(), QStringLiteral("Export as Web Application"), panelStartFolder());
         if (dialog.exec() == QDialog::Accepted)
             chosen = dialog.selectedFiles();
     }
