@@ -431,7 +431,7 @@ function redirectLocation(address) {
 }
 
 function refuse(res, refusal) {
-    const headers = { 'Retry-After': String(refusal.retryAfter) };
+    const headers = refusal.retryAfter ? { 'Retry-After': String(refusal.retryAfter) } : {};
     if (!res.req.complete) closeAfterAnswer(res.req, res, headers);
     send(res, refusal.status, 'text/plain; charset=utf-8', refusal.message + '\n', headers);
 }

@@ -112,7 +112,10 @@ const NO_BYTES = Buffer.alloc(0);
 // a capability it would still be the owner of the system's own files (the password hashes
 // among them). Where the view is refused the other
 // namespaces are used alone, and where those are refused too, none; the run log says so once,
-// with the refusing program's reason.
+// with the refusing program's reason. A script never runs as root, though: where the server runs
+// as root and its scripts cannot be made another user (no setpriv, or the system refuses the
+// change), server pages do not run at all, and each answers with the reason (said once in the
+// run log as well).
 const UNSHARE_PROGRAMS = ['/usr/bin/unshare', '/bin/unshare'];
 const NSENTER_PROGRAMS = ['/usr/bin/nsenter', '/bin/nsenter'];
 const SETPRIV_PROGRAMS = ['/usr/bin/setpriv', '/bin/setpriv'];
@@ -204,14 +207,28 @@ class ScriptWalls {
         this.making = false;
         this.holder = null;
         this.noted = false;
+        // Whether the first word starts the script process as a child of its own (see
+        // scriptProcess), and, where server pages may not run, why (then words are []).
+        this.forks = false;
+        this.refusal = '';
     }
 
     // Starts finding the words out, unless that is under way or done.
     make() {
         if (this.words !== null || this.making) return;
         this.making = true;
+        this.asRoot = typeof process.getuid === 'function' && process.getuid() === 0;
+        this.setpriv = firstExisting(SETPRIV_PROGRAMS);
+        if (this.asRoot && !this.setpriv) {
+            this.refuse('this system has no setpriv program to run them as another user');
+            return;
+        }
         const unshare = firstExisting(UNSHARE_PROGRAMS);
         if (!unshare) {
+            if (this.asRoot) {
+                this.asAnotherUser('', 'this system has no unshare program');
+                return;
+            }
             this.settle([], 'Server page scripts run without namespaces of their own: this system has no unshare ' +
                 'program. Node keeps them from files, other programs and workers, but not from the network.');
             return;
@@ -317,13 +334,22 @@ class ScriptWalls {
         });
     }
 
-    // The namespaces without a view, checked on a program that starts at once.
-    withoutView(unshare, viewRefusal) {
+    // Whether `words` start a program at once (a quick one): they are walls the system grants.
+    granted(words) {
         const quick = firstExisting(QUICK_PROGRAMS);
-        const probe = childProcess.spawnSync(unshare, UNSHARE_ARGUMENTS.concat(quick ? [quick] : [process.execPath, '-e', '']), {
+        const probe = childProcess.spawnSync(words[0], words.slice(1).concat(quick ? [quick] : [process.execPath, '-e', '']), {
             env: {}, stdio: ['ignore', 'ignore', 'pipe'], timeout: VIEW_TIMEOUT_MS, cwd: this.cwd,
         });
-        if (probe.status === 0) {
+        return { ok: probe.status === 0, reason: refusalReason(words[0], probe.stderr, probe.error, probe.status, probe.signal) };
+    }
+
+    // The namespaces without a view, checked on a program that starts at once.
+    withoutView(unshare, viewRefusal) {
+        if (this.asRoot) {
+            this.asAnotherUser(unshare, viewRefusal);
+            return;
+        }
+        if (this.granted([unshare].concat(UNSHARE_ARGUMENTS)).ok) {
             this.settle([unshare].concat(UNSHARE_ARGUMENTS), 'Server page scripts see the whole file system: this ' +
                 'system refused them a view of their own (' + viewRefusal + '). They have no network, and node ' +
                 'keeps them from files.');
@@ -333,8 +359,38 @@ class ScriptWalls {
         }
     }
 
-    settle(words, note) {
+    // For a server run as root without a view: the other namespaces (made without a user
+    // namespace, as root may) where `unshare` makes them, and the unprivileged user always; or,
+    // where the system refuses that user, no server pages at all.
+    asAnotherUser(unshare, viewRefusal) {
+        const user = [this.setpriv].concat(SETPRIV_ARGUMENTS, UNPRIVILEGED_ARGUMENTS);
+        const walled = unshare ? [unshare].concat(PROCESS_ARGUMENTS, user) : null;
+        if (walled && this.granted(walled).ok) {
+            this.settle(walled, 'Server page scripts see the whole file system: this system refused them a view of ' +
+                'their own (' + viewRefusal + '). They run as the unprivileged user, have no network, and node keeps ' +
+                'them from files.');
+            return;
+        }
+        const changed = this.granted(user);
+        if (changed.ok) {
+            this.settle(user, 'Server page scripts run without namespaces of their own: this system refused them (' +
+                viewRefusal + '). They run as the unprivileged user, and node keeps them from files, other programs ' +
+                'and workers, but not from the network.', false);
+            return;
+        }
+        this.refuse('the system refused to run them as another user (' + changed.reason + ')');
+    }
+
+    // Server pages do not run: Korvane runs as root, and their scripts cannot be made another user.
+    refuse(reason) {
+        this.refusal = 'Server pages do not run: Korvane runs as root here, and a page\'s script never runs as ' +
+            'root, but ' + reason + '. Run Korvane as another user to run server pages.';
+        this.settle([], this.refusal);
+    }
+
+    settle(words, note, forks = words.length > 0) {
         this.words = words;
+        this.forks = forks;
         this.making = false;
         if (note && !this.noted) {
             this.noted = true;
@@ -374,7 +430,7 @@ function childOf(pid) {
 // The script process of `sandbox`: the child itself, or the child of the unshare it was started
 // through (0 while it is not known yet).
 function scriptProcess(sandbox) {
-    if (!sandbox.isolated) return sandbox.child.pid;
+    if (!sandbox.forks) return sandbox.child.pid;
     if (!sandbox.scriptPid) sandbox.scriptPid = childOf(sandbox.child.pid);
     return sandbox.scriptPid;
 }
@@ -385,6 +441,16 @@ class Refusal extends Error {
         super(message);
         this.status = 503;
         this.retryAfter = Math.max(1, Math.ceil(retryAfterSeconds));
+    }
+}
+
+// Server pages that do not run on this system at all (see ScriptWalls): answered 500 with the
+// reason, and without a Retry-After, since trying again changes nothing.
+class ScriptsRefused extends Refusal {
+    constructor(message) {
+        super(message, 1);
+        this.status = 500;
+        this.retryAfter = 0;
     }
 }
 
@@ -692,6 +758,7 @@ class ServerPageScripts {
     // outcome, or rejects with a Refusal when its page is paused meanwhile.
     run(ticket, job, body) {
         if (ticket.refusal || ticket.state === 'done') return Promise.reject(this.refusalOf(ticket));
+        if (this.walls.refusal) return Promise.reject(new ScriptsRefused(this.walls.refusal));
         if (ticket.bodyCounted) {
             this.leaveBodyPlace(ticket);
             if (!this.roomToWait(ticket.page)) return Promise.reject(this.busy());
@@ -789,6 +856,15 @@ class ServerPageScripts {
             this.walls.make();
             return;
         }
+        if (this.walls.refusal) {
+            const refusal = new ScriptsRefused(this.walls.refusal);
+            for (const ticket of this.runQueue.splice(0)) {
+                ticket.refusal = refusal;
+                ticket.state = 'refused';
+                this.wake(ticket).reject(refusal);
+            }
+            return;
+        }
         while (this.runQueue.length > 0 && this.running < MAX_RUNNING_SCRIPTS + 1) {
             const index = this.nextToRun();
             if (index < 0) break;
@@ -875,7 +951,7 @@ class ServerPageScripts {
         const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1,
                           idleSince: Date.now() };
         const walls = this.walls.words; // known: see startWaiting
-        sandbox.isolated = walls.length > 0;
+        sandbox.forks = this.walls.forks;
         const command = walls.length > 0 ? walls[0] : process.execPath;
         const words = walls.length > 0 ? walls.slice(1).concat([process.execPath], this.arguments) : this.arguments;
         const child = childProcess.spawn(command, words, {
