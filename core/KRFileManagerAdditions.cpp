@@ -1101,7 +1101,7 @@ struct TreeCopy
 };
 
 // Removes everything below the open folder (path names it), folder by folder without
-// recursion, links never followed.
+// recursion, links never followed, never entering another mount.
 bool removeBelow(int folder, const QByteArray &path, KRError *error)
 {
     struct Level
@@ -1151,6 +1151,12 @@ bool removeBelow(int folder, const QByteArray &path, KRError *error)
             return false;
         }
         if (S_ISDIR(status.st_mode)) {
+            if (isMountedOn(level.fd.get(), name)) {
+                *error = posixFailure(displayPath(item), EBUSY,
+                                      QStringLiteral("\u201C%1\u201D is another mounted file system: nothing in it is removed")
+                                          .arg(displayPath(item)));
+                return false;
+            }
             if (!enter(::openat(level.fd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), item, name))
                 return false;
             continue;
@@ -1162,6 +1168,22 @@ bool removeBelow(int folder, const QByteArray &path, KRError *error)
 }
 
 } // namespace
+
+bool isMountedOn(int folder, const QByteArray &name)
+{
+    struct statx item{}, around{};
+    if (::statx(folder, name.constData(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_MNT_ID, &item) != 0)
+        return false;
+    if (item.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+        return (item.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    if (::statx(folder, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT, STATX_MNT_ID, &around) != 0)
+        return false;
+    if (item.stx_mask & around.stx_mask & STATX_MNT_ID)
+        return item.stx_mnt_id != around.stx_mnt_id;
+    // A kernel that tells no mount: another file system at least. Only folders are compared,
+    // since some file systems give a file the device of the layer it lies on.
+    return S_ISDIR(item.stx_mode) && (item.stx_dev_major != around.stx_dev_major || item.stx_dev_minor != around.stx_dev_minor);
+}
 
 void setCopyObserverForTesting(std::function<void(const QByteArray &path)> observer)
 {
@@ -1206,6 +1228,12 @@ KRResult<void> removeItemRecursively(const QString &path)
     if (::lstat(bytes.constData(), &status) != 0)
         return errno == ENOENT ? KRResult<void>() : KRResult<void>(posixFailure(path, errno));
     if (S_ISDIR(status.st_mode)) {
+        const QFileInfo info(path);
+        const Descriptor parent(::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (parent.get() >= 0 && isMountedOn(parent.get(), QFile::encodeName(info.fileName())))
+            return posixFailure(path, EBUSY,
+                                QStringLiteral("\u201C%1\u201D is another mounted file system: nothing in it is removed")
+                                    .arg(displayPath(bytes)));
         const Descriptor folder(::open(bytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder.get() < 0)
             return posixFailure(path, errno);

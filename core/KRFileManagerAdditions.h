@@ -150,8 +150,13 @@ KRResult<void> copyFolderContents(const QString &source, const QString &destinat
 // source path), to change the source under a copy. Empty: nothing is called.
 void setCopyObserverForTesting(std::function<void(const QByteArray &path)> observer);
 // Removes the item at path and, for a folder, everything below it, links never followed,
-// whatever the names' encoding or the depth. The error names the item that stayed and why.
+// whatever the names' encoding or the depth; a folder on which something is mounted (another
+// file system, or a bind mount of the same one) is never entered, and stops the removal. The
+// error names the item that stayed and why.
 KRResult<void> removeItemRecursively(const QString &path);
+// Whether the item of that name in the open folder (never through a link) is the root of another
+// mount than the folder's: a file system mounted there, or a bind mount of the same one.
+bool isMountedOn(int folder, const QByteArray &name);
 
 // The canonical form of a path that may not exist yet: its nearest existing ancestor made
 // canonical, the rest appended. A link that leads nowhere counts as missing.

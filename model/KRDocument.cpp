@@ -295,7 +295,7 @@ using KRFileManager::isSameOrInside;
 // it (<name> shortened when the whole would be longer than a name may be). The new package
 // holds the save's mark, the file ".kr-save-mark", from its making until the save is done: the
 // save's id, the place's name and, before anything is moved aside, the name, device and inode
-// it will have. Only what a mark names is ever removed or put back: an item that merely has
+// it will have, and whether it is a link. Only what a mark names is ever removed or put back: an item that merely has
 // such a name is the user's, and so the clean-up holds on any file system, attributes or not.
 // The saving process holds a lock (flock) on the new package's folder from the moment it makes
 // it until it is done, wherever it is renamed to meanwhile: a process killed midway lets go of
@@ -313,6 +313,7 @@ struct SaveMark
     QByteArray replaced; // the name of what was moved aside; empty: nothing was
     dev_t device = 0;
     ino_t inode = 0;
+    bool replacedLink = false; // what was moved aside is a link (marks of earlier versions never say so)
 };
 
 QByteArray saveMarkText(const SaveMark &mark)
@@ -321,6 +322,8 @@ QByteArray saveMarkText(const SaveMark &mark)
     if (!mark.replaced.isEmpty())
         text += "replaced " + mark.replaced.toHex() + ' ' + QByteArray::number(quint64(mark.device)) + ' '
             + QByteArray::number(quint64(mark.inode)) + '\n';
+    if (mark.replacedLink)
+        text += "replacedLink yes\n";
     return text;
 }
 
@@ -389,6 +392,8 @@ SaveMark readSaveMark(int folder, const QByteArray &parent, const QByteArray &pl
             read.replaced = QByteArray::fromHex(fields.at(1));
             read.device = dev_t(fields.at(2).toULongLong());
             read.inode = ino_t(fields.at(3).toULongLong());
+        } else if (fields.size() == 2 && fields.at(0) == "replacedLink") {
+            read.replacedLink = fields.at(1) == "yes";
         }
     }
     const bool made = isSaveID(read.id) && read.place == place
@@ -430,12 +435,31 @@ bool isMovedAside(const QByteArray &path, const SaveMark &mark)
         && status.st_ino == mark.inode;
 }
 
+// Whether what was moved aside may go back into the place: a link only where the mark says the
+// place was one (a link put back would stand for the project wherever it leads).
+bool mayPutBack(const QByteArray &path, const SaveMark &mark)
+{
+    struct stat status{};
+    return ::lstat(path.constData(), &status) == 0 && S_ISLNK(status.st_mode) == mark.replacedLink;
+}
+
+// Whether the item of that name in the parent has something mounted on it (another file system,
+// or a bind mount of the same one); true when the parent cannot be opened to tell.
+bool isMountedOn(const QByteArray &parent, const QByteArray &name)
+{
+    const int fd = ::open(parent.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    const bool mounted = KRFileManager::isMountedOn(fd, name);
+    ::close(fd);
+    return mounted;
+}
+
 // Removes an item a save of the place left beside it (its new package, or what it moved
 // aside), named as the save named it. Only such a hidden name directly in the parent is ever
-// removed: never ".", "..", the parent, the place, nor a folder of another file system
-// mounted there (a save's items are renamed, so they never leave the parent's; only folders
-// are compared, since some file systems give a file the device of the layer it lies on);
-// anything else is refused and logged.
+// removed: never ".", "..", the parent, the place, nor anything mounted there, another file
+// system or a bind mount of the same one (a save's items are renamed, so they never leave the
+// parent's mount); anything else is refused and logged. Nothing mounted below it is entered.
 void removeLeftover(const QByteArray &parent, const QByteArray &place, const QByteArray &name)
 {
     const QByteArray path = parent + '/' + name;
@@ -445,7 +469,7 @@ void removeLeftover(const QByteArray &parent, const QByteArray &place, const QBy
         || isSaveItemName(parent, place, kReplacedInfix, name);
     const auto same = [](const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; };
     if (!saveItem || ::lstat(path.constData(), &item) != 0 || ::stat(parent.constData(), &folder) != 0
-        || (S_ISDIR(item.st_mode) && item.st_dev != folder.st_dev) || same(item, folder) || (placeExists && same(item, placed))) {
+        || isMountedOn(parent, name) || same(item, folder) || (placeExists && same(item, placed))) {
         KR_LOG(QStringLiteral("%1 is not removed: it is no item a save of %2 left beside it")
                    .arg(KRFileManager::displayPath(path), KRFileManager::displayPath(place)));
         return;
@@ -494,6 +518,10 @@ QString removeAbandonedSaves(const QString &place)
             if (isMovedAside(aside, mark)) {
                 if (itemExists(target)) {
                     removeLeftover(parent, name, mark.replaced); // the place was saved to since: what it held was to be replaced
+                } else if (!mayPutBack(aside, mark)) {
+                    KR_LOG(QStringLiteral("%1 is not put back in its place: it is a link, and the mark of the save that "
+                                          "moved it aside does not say the place was one")
+                               .arg(KRFileManager::displayPath(aside)));
                 } else if (::rename(aside.constData(), target.constData()) == 0) {
                     KR_LOG(QStringLiteral("Put %1 back in its place, moved aside by a save that did not finish")
                                .arg(KRFileManager::displayPath(target)));
@@ -738,6 +766,7 @@ KRResult<void> KRDocument::saveAs(const QString &target)
         mark.replaced = besideName(parentBytes, targetName, kReplacedInfix, mark.id);
         mark.device = status.st_dev;
         mark.inode = status.st_ino;
+        mark.replacedLink = S_ISLNK(status.st_mode);
         if (const KRResult<void> marked = writeMark(); !marked)
             return failed(QStringLiteral("Could not replace %1: %2").arg(target, marked.error().message()));
         replaced = QFile::decodeName(parentBytes + '/' + mark.replaced);

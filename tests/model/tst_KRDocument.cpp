@@ -28,6 +28,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -1045,4 +1046,86 @@ TEST(DocumentSave, AProjectFileChangedOnDiskIsNotReplacedWithoutAsking)
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_EQ(alerts->pendingAnswerCount(), 0);
     KRAlertService::setCurrent(previous);
+}
+
+// What a killed Save As moved aside goes back into the empty place only as what the place was:
+// a link there goes back only where the save's mark says the place was a link; one named by a
+// mark that does not say so stays aside, at an open and at a Save As into the place (it was put
+// back and opened, or refused, as the project, wherever it led). The clean-up never reaches into
+// another mount: a bind mount of the same file system at the moved-aside name, or inside what
+// was moved aside, keeps what it holds (it was emptied: only another device was told apart).
+TEST(DocumentSaveAs, CleanUpsPutBackOnlyWhatTheMarkSaysAndNeverReachIntoAnotherMount)
+{
+    EditedPackage p;
+    ASSERT_TRUE(p.project);
+    const QString folder = KRTest::makeTempDir();
+    const QString elsewhere = folder + QStringLiteral("/Elsewhere.krproj");
+    KRTest::writeFile(elsewhere + QStringLiteral("/project.xml"), projectVersion(""));
+    QDir().mkpath(elsewhere + QStringLiteral("/kr-web"));
+    const auto leftovers = [&](const QString &place, const QString &id, bool markSaysLink) {
+        const QString aside = folder + QStringLiteral("/.%1.kr-replaced-%2").arg(place, id);
+        const QString halfMade = folder + QStringLiteral("/.%1.kr-save-%2").arg(place, id);
+        EXPECT_TRUE(QFile::link(elsewhere, aside));
+        KRTest::writeFile(halfMade + QStringLiteral("/project.xml"), "<KRProjectDocument/>");
+        plantSaveMark(halfMade, id.toLatin1(), QFile::encodeName(place), aside);
+        if (markSaysLink) {
+            QFile mark(halfMade + QStringLiteral("/.kr-save-mark"));
+            EXPECT_TRUE(mark.open(QIODevice::Append));
+            mark.write("replacedLink yes\n");
+        }
+        return aside;
+    };
+    // Opened: the link stays aside, the half-made package goes, and nothing opens.
+    const QString tips = folder + QStringLiteral("/Tips.krproj");
+    const QString tipsAside = leftovers(QStringLiteral("Tips.krproj"), QStringLiteral("00000000-0000-4000-8000-00000000d001"), false);
+    EXPECT_FALSE(KRDocument::openPackage(tips).ok());
+    EXPECT_FALSE(QFileInfo(tips).isSymLink());
+    EXPECT_TRUE(QFileInfo(tipsAside).isSymLink());
+    // Saved as: the save takes the empty place.
+    const QString copy = folder + QStringLiteral("/Copy.krproj");
+    const QString copyAside = leftovers(QStringLiteral("Copy.krproj"), QStringLiteral("00000000-0000-4000-8000-00000000d002"), false);
+    const auto saved = p.document->saveToPackage(copy);
+    EXPECT_TRUE(saved.ok()) << saved.error().message().toStdString();
+    EXPECT_FALSE(QFileInfo(copy).isSymLink());
+    EXPECT_TRUE(QFileInfo(copyAside).isSymLink());
+    // A mark that says the place was a link: the link goes back.
+    const QString linked = folder + QStringLiteral("/Linked.krproj");
+    leftovers(QStringLiteral("Linked.krproj"), QStringLiteral("00000000-0000-4000-8000-00000000d003"), true);
+    EXPECT_TRUE(KRDocument::openPackage(linked).ok());
+    EXPECT_TRUE(QFileInfo(linked).isSymLink());
+    EXPECT_EQ(filesBelow(elsewhere).keys(), QStringList{QStringLiteral("project.xml")});
+
+    // Bind mounts of the same file system: at the moved-aside name, and inside what was moved aside.
+    const QString outside = KRTest::makeTempDir();
+    KRTest::writeFile(outside + QStringLiteral("/keep.txt"), "keep");
+    const QString atName = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-00000000e001");
+    const QString inside = folder + QStringLiteral("/.Copy.krproj.kr-replaced-00000000-0000-4000-8000-00000000e002");
+    QDir().mkpath(atName);
+    QDir().mkpath(inside + QStringLiteral("/kr-web/mounted"));
+    struct Mounts
+    {
+        QStringList points;
+        ~Mounts()
+        {
+            for (const QString &point : std::as_const(points))
+                ::umount2(QFile::encodeName(point).constData(), MNT_DETACH);
+        }
+    } mounts;
+    for (const QString &point : {atName, inside + QStringLiteral("/kr-web/mounted")}) {
+        if (::mount(QFile::encodeName(outside).constData(), QFile::encodeName(point).constData(), nullptr, MS_BIND, nullptr) != 0)
+            GTEST_SKIP() << "this system refuses a bind mount here: " << std::strerror(errno);
+        mounts.points.append(point);
+    }
+    for (const QString &aside : {atName, inside}) {
+        const QString halfMade = folder + QStringLiteral("/.Copy.krproj.kr-save-") + aside.right(36);
+        KRTest::writeFile(halfMade + QStringLiteral("/project.xml"), "<KRProjectDocument/>");
+        plantSaveMark(halfMade, aside.right(36).toLatin1(), "Copy.krproj", aside);
+    }
+    // The place holds the saved package: what was moved aside was to be replaced, and is removed.
+    const auto opened = KRDocument::openPackage(copy);
+    EXPECT_TRUE(opened.ok()) << opened.error().message().toStdString();
+    EXPECT_EQ(KRTest::readFile(outside + QStringLiteral("/keep.txt")), QByteArray("keep"));
+    EXPECT_TRUE(QFileInfo::exists(atName + QStringLiteral("/keep.txt")));
+    EXPECT_TRUE(QFileInfo::exists(inside + QStringLiteral("/kr-web/mounted/keep.txt")));
+    EXPECT_TRUE(KRTest::readFile(copy + QStringLiteral("/project.xml")).contains("showGrid=\"true\""));
 }
