@@ -5,7 +5,8 @@ id twice; a click on the nested label selects the label, not its div; a list vie
 place stays there, and a click on the label it overlaps, which a built page draws above it,
 reaches the label. The nested label's context menu is its own: its Delete leaves the div. After a
 click on the grid beside the phone Ctrl+V pastes, and after a choice in the inspector's list of
-the page's objects Delete deletes.
+the page's objects Delete deletes; Down on that list, closed, selects the next object each time
+and moves none.
 The div and its label come from a project file (the palette drops controls on the page itself,
 never into a div), opened from the command line.
 
@@ -225,6 +226,7 @@ def pasting_nested_clicking_and_stacking(desktop):
     click_inner(desktop, surface)
     kd.wait_inspected(desktop, window, "inner", "a click on the label of the pasted div to select it")
     page_commands_beside_the_page(desktop, window, surface)
+    object_list_stepped_with_the_keys(desktop, window, folder)
 
     # A list view stays where it is dropped; "target", below its top edge, is drawn above it
     # as in the built page, and a click there selects the label.
@@ -264,6 +266,33 @@ def page_commands_beside_the_page(desktop, window, surface):
     desktop.input.key("Delete")
     wait_texts(surface, "Inner", 1)
     desktop.screenshot("deleted-from-the-object-list")
+
+
+def object_list_stepped_with_the_keys(desktop, window, folder):
+    """The inspector's list of the page's objects, opened with a click and closed with Escape:
+    each Down on the closed list selects the next object, the keyboard stays on the list, and
+    no object moves."""
+    def places(project):
+        return {e.get("id"): (e.get("left"), e.get("top")) for e in project.root.iter() if e.get("top") is not None}
+    before = places(kd.save(desktop, window, folder))
+    objects = kd.wait_until(lambda: min(kd.inspector(window).find_all("combo box"), key=lambda n: n.rect[1]),
+                            "the inspector's list of the page's objects")
+    names = [n.name for n in objects.find_all("list item", showing=False)]
+    start = names.index(kd.inspected_object(desktop, window))
+    steps = min(3, len(names) - 1 - start)
+    kd.check(steps >= 2, f"the list {names} holds too few objects after {names[start]!r} to step through")
+    desktop.click(objects)
+    kd.wait_until(lambda: objects.find("list item"), "the list of the page's objects to open")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not objects.find("list item"), "Escape to close the list")
+    for step in range(1, steps + 1):
+        desktop.input.key("Down")
+        kd.wait_inspected(desktop, window, names[start + step],
+                          f"Down {step}\u00D7 on the closed list to select {names[start + step]!r}")
+    kd.check(objects.has_state(kd.state("FOCUSED")), "the keyboard left the list of objects as Down stepped through it")
+    desktop.screenshot("object-list-stepped")
+    moved = {i: (p, q) for i, q in places(kd.save(desktop, window, folder)).items() if (p := before.get(i)) != q}
+    kd.check(not moved, f"Down on the list of objects moved objects (id: (left, top) before, after): {moved}")
 
 
 def still(desktop, rect):

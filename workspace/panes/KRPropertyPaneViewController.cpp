@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -134,6 +135,20 @@ void KRPropertyPanePopUp::hidePopup()
 {
     QComboBox::hidePopup();
     emit popupHidden();
+}
+
+// The arrows, Home, End, Page Up and Down, a typed letter or the wheel on the closed box
+// activate the object they step to, as if it had been chosen.
+void KRPropertyPanePopUp::keyPressEvent(QKeyEvent *event)
+{
+    const QScopedValueRollback stepping(m_stepping, true);
+    QComboBox::keyPressEvent(event);
+}
+
+void KRPropertyPanePopUp::wheelEvent(QWheelEvent *event)
+{
+    const QScopedValueRollback stepping(m_stepping, true);
+    QComboBox::wheelEvent(event);
 }
 
 // --- Pane
@@ -282,7 +297,8 @@ void KRPropertyPaneViewController::popupSelected()
         return;
     if (auto object = m_popupObjects[size_t(index)].lock()) {
         selectObject(object);
-        emit objectChosenFromList();
+        if (!m_popupButton->isStepping())
+            emit objectChosenFromList();
     }
 }
 

@@ -77,16 +77,26 @@ private:
 };
 
 // The object pop-up; tells when its list closes, so that the header click that closes it
-// does not open it again.
+// does not open it again, and tells a choice made in its open list (a click, Return) from a
+// step of the keys or the wheel on the closed box, which the box also reports as activated.
 class KRPropertyPanePopUp : public QComboBox
 {
     Q_OBJECT
 public:
     using QComboBox::QComboBox;
     void hidePopup() override;
+    // True while the closed box handles a key or the wheel.
+    bool isStepping() const { return m_stepping; }
 
 signals:
     void popupHidden();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+
+private:
+    bool m_stepping = false;
 };
 
 class KRPropertyPaneViewController;
@@ -133,6 +143,8 @@ public:
 
     void selectObject(const std::shared_ptr<KRObject> &object);
     void editDefaultPropertyForObject(const std::shared_ptr<KRObject> &object);
+    // An object chosen in the pop-up: one chosen from its open list hands the keyboard back
+    // (objectChosenFromList); a step of the keys on the closed box only selects it.
     void popupSelected();
     void setPopupButtonContents();
     void selectTabViewItemForObject(const std::shared_ptr<KRObject> &object);
@@ -160,7 +172,8 @@ public:
     void propertyPaneHeaderMouseUp(KRPropertyPaneHeaderView *header, QMouseEvent *event) override;
 
 signals:
-    // The user chose an object in the pop-up of the page's objects.
+    // The user chose an object in the open list of the page's objects (not by stepping
+    // through them with the keys on the closed pop-up).
     void objectChosenFromList();
 
 protected:

@@ -451,7 +451,9 @@ TEST_F(ProjectWindow, EditCommandsInTheObjectBrowserActWhereTheyAreEnabled)
     };
 
     // An object chosen in the inspector's list of the page's objects: the keyboard comes back
-    // to the browser, where the commands act on it.
+    // to the browser, where the commands act on it. An arrow on the closed list only steps to
+    // the next object: the keyboard stays on the list (where the next arrow steps on, and does
+    // not move the object); Return in the open list chooses.
     KRPropertyPaneViewController *inspector =
         controller->masterTabPaneViewController()->currentTabPropertyGroupViewController()->propertyPaneViewController();
     QComboBox *objects = inspector->popupButton();
@@ -459,10 +461,15 @@ TEST_F(ProjectWindow, EditCommandsInTheObjectBrowserActWhereTheyAreEnabled)
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return objects->hasFocus(); }));
     EXPECT_FALSE(enabled("copy"));
     const int label1 = objects->findText(QStringLiteral("label1"));
-    ASSERT_GE(label1, 0);
-    objects->setCurrentIndex(label1);
-    emit objects->activated(label1);
-    EXPECT_TRUE(list->hasFocus());
+    ASSERT_EQ(label1, objects->currentIndex() + 1);
+    QTest::keyClick(objects, Qt::Key_Down);
+    EXPECT_EQ(tabs->selectedObject(), page->objectForID(QStringLiteral("label1")));
+    EXPECT_TRUE(objects->hasFocus());
+    EXPECT_FALSE(list->hasFocus());
+    objects->showPopup();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return objects->view()->isVisible(); }));
+    QTest::keyClick(objects->view(), Qt::Key_Return);
+    EXPECT_TRUE(KRTest::processEventsUntil([&] { return list->hasFocus(); }));
     EXPECT_EQ(tabs->selectedObject(), page->objectForID(QStringLiteral("label1")));
     EXPECT_TRUE(enabled("copy"));
     EXPECT_TRUE(enabled("delete"));
