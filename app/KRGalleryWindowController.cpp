@@ -381,7 +381,7 @@ bool KRGalleryWindowController::acceptWelcomeNavigation(const QUrl &url)
 
 bool KRGalleryWindowController::welcomePageHasFocus() const
 {
-    QWidget *focus = window() ? window()->focusWidget() : nullptr;
+    QWidget *focus = KRMainMenu::workingFocus(window());
     return welcomeWebView && welcomeWebView->isVisible() && focus
            && (focus == welcomeWebView || welcomeWebView->isAncestorOf(focus));
 }

@@ -36,7 +36,14 @@ KRMainMenu &KRMainMenu::shared()
 KRMainMenu::KRMainMenu()
 {
     if (auto *app = qobject_cast<QApplication *>(QCoreApplication::instance())) {
-        connect(app, &QApplication::focusChanged, this, [this] { validate(); });
+        connect(app, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+            // Noted before validating, which asks for it. The bar takes the keyboard from a
+            // widget (Alt), from an open menu (Escape in it) or from nowhere (the window coming
+            // back to the front with its bar in use); only a widget is what the user works in.
+            if (qobject_cast<QMenuBar *>(now) && old && !qobject_cast<QMenuBar *>(old) && !qobject_cast<QMenu *>(old->window()))
+                m_focusBeforeMenuBar = old;
+            validate();
+        });
         connect(app, &QGuiApplication::focusWindowChanged, this, [this] { validate(); });
     }
 }
@@ -164,6 +171,15 @@ void KRMainMenu::setApplicationResponder(KRMenuResponder *responder)
 {
     m_applicationResponder = responder;
     validate();
+}
+
+QWidget *KRMainMenu::workingFocus(const QWidget *window)
+{
+    QWidget *focus = window ? window->focusWidget() : nullptr;
+    if (!qobject_cast<QMenuBar *>(focus))
+        return focus;
+    QWidget *before = shared().m_focusBeforeMenuBar;
+    return before && before->window() == window ? before : nullptr;
 }
 
 QList<KRMenuResponder *> KRMainMenu::responderChain() const

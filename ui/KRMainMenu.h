@@ -63,6 +63,11 @@ public:
     QMenuBar *createMenuBar(QWidget *window);
 
     static void setResponder(QWidget *window, KRMenuResponder *responder);
+    // The widget of the window the user works in, which the commands are about: the window's
+    // focus widget, or while the keys walk its menu bar (which then takes the keyboard), the
+    // one that had the focus before the bar; null when none. An open menu holds the focus in
+    // a window of its own and leaves the window's focus widget as it was.
+    static QWidget *workingFocus(const QWidget *window);
     void setApplicationResponder(KRMenuResponder *responder);
 
     // Sends the command along the responder chain; false when nobody carried it out.
@@ -90,5 +95,6 @@ private:
     QList<QPointer<QMenuBar>> m_bars;
     QHash<const QWidget *, KRMenuResponder *> m_responders;
     KRMenuResponder *m_applicationResponder = nullptr;
+    QPointer<QWidget> m_focusBeforeMenuBar; // see workingFocus
     bool m_validating = false;
 };

@@ -122,7 +122,8 @@ QWidget *commandTarget(QWidget *window, EditCommand command)
     if (!window)
         return nullptr;
     const QByteArray signature = QByteArray(methodName(command)) + "()";
-    for (QWidget *w = window->focusWidget(); w; w = w->parentWidget()) {
+    // The widget the user works in, also while the keys walk the menu bar.
+    for (QWidget *w = KRMainMenu::workingFocus(window); w; w = w->parentWidget()) {
         QWidget *target = textTarget(w);
         if (command == EditCommand::Delete && textWidgetCan(target, command))
             return target;

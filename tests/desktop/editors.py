@@ -8,7 +8,9 @@ bar's Replace All, taken back whole with one Ctrl+Z and brought back with Ctrl+S
 style sheet of 40,000 rules, Replace All of its 80,000 "color", its Ctrl+Z and its Ctrl+Shift+Z
 each show on screen within a person's patience, and the file is saved with the replacements; and
 in a style sheet holding a picture, a line of 200,000 characters without a space, a word typed at
-a person's pace is in place and on screen within a person's patience, and saved."""
+a person's pace is in place and on screen within a person's patience, and saved. After the
+keys walk through Edit and Text and leave them, the menus opened with the mouse offer what the
+user works on: Copy for a selected label, Line Endings for the style sheet."""
 
 import os
 import shutil
@@ -25,6 +27,8 @@ STYLE_SHEET_EDITED = b"body {\r\n  color: red;\r\n  background: white;\r\n}\r\n"
 RULES = "".join(f".rule{i} {{ color: #{i % 4096:03x}; border-color: #fff; }}\n" for i in range(40000))
 # A style sheet with a picture written into it: one line of 200,000 characters without a space.
 PICTURE = ".logo {\n  background: url(data:image/png;base64," + "iVBORw0KGgoAAAANSUhEUgAAAAEAAAAB" * 6250 + ");\n}\n"
+# Where the sample's label "tip" lies on its page.
+TIP_LABEL_AT = (30, 295)
 # How long a person waits for a command to show its result before thinking the window hung.
 PATIENCE = 3.0
 
@@ -97,6 +101,54 @@ def check_code(code, step):
              f"{step}: the line found with F3 is not 'var total = price * 3;' commented out:\n{code}")
 
 
+def walk_menus_with_the_keys(desktop, window, rights):
+    """Alt, Right as often as rights (to the menu), Down (it opens), Down (its next item),
+    Escape (back to its title), Escape (out of the bar), at a person's pace: the keyboard
+    walks through the menus, and goes back where it was."""
+    bar = desktop.wait_for(window, "menu bar", what="the menu bar")
+    desktop.input.key("Alt_L")
+    kd.wait_until(lambda: bar.has_state(kd.state("FOCUSED")), "the menu bar to take the keyboard")
+    kd.press(desktop, *["Right"] * rights, "Down")
+    kd.wait_until(lambda: bar.find("popup menu", into_menus=True), "the menu to open")
+    kd.press(desktop, "Down", "Escape")
+    kd.wait_until(lambda: not bar.find("popup menu", into_menus=True), "Escape to close the menu")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not bar.has_state(kd.state("FOCUSED")), "Escape to leave the menu bar")
+
+
+def enabled_after_opening(desktop, window, title, item):
+    """Opens the menu with a click on its title, as a person does with the mouse; whether the
+    item is enabled in it. The menu is closed again."""
+    bar = desktop.wait_for(window, "menu bar", what="the menu bar")
+    heading = kd.wait_until(lambda: next((n for n in bar.children() if n.name == title), None),
+                            f"the title of the {title} menu")
+    desktop.click(heading)
+    menu = kd.wait_until(lambda: bar.find("popup menu", into_menus=True), f"the {title} menu to open")
+    entry = kd.wait_until(lambda: menu.find("menu item", item), f"{item!r} in the {title} menu")
+    # What the open menu shows, once it has settled.
+    time.sleep(0.5)
+    enabled = entry.has_state(kd.state("SENSITIVE"))
+    desktop.screenshot(f"{title}-menu-opened-with-the-mouse")
+    # Escape closes the menu and leaves its title highlighted; the second leaves the bar.
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not bar.find("popup menu", into_menus=True), f"the {title} menu to close")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not bar.has_state(kd.state("FOCUSED")), "the keyboard to leave the menu bar")
+    return enabled
+
+
+def copy_offered_after_walking_the_menus(desktop, window):
+    """With a label of the page selected, Edit walked with the keys and left: Edit opened with
+    the mouse offers Copy for the label."""
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface)
+    kd.click_page(desktop, surface, *TIP_LABEL_AT)
+    kd.wait_inspected(desktop, window, "tip", "a click on the label tip to select it")
+    walk_menus_with_the_keys(desktop, window, 1)
+    kd.check(enabled_after_opening(desktop, window, "Edit", "Copy"),
+             "after a walk through Edit with the keys, Edit offers no Copy for the selected label")
+
+
 def style_sheet_keeps_crlf(desktop, window, folder):
     path = os.path.join(folder, "kr-web", "style.css")
     outline = desktop.wait_for(window, "table cell", "style.css", "style.css in the project outline")
@@ -124,9 +176,14 @@ def style_sheet_keeps_crlf(desktop, window, folder):
                  f"style.css does not end every line with CRLF: {data!r}")
         raise kd.JourneyFailure(f"style.css is {data!r}, expected {STYLE_SHEET_EDITED!r}")
 
-    # The line endings are also a menu of the Text menu, walked with the keys: Unix (LF), the
+    # The line endings are also a menu of the Text menu, offered when it is opened with the
+    # mouse after a walk through it with the keys, and walked with the keys: Unix (LF), the
     # first of its styles, is what the bar then says, and what the file is saved with.
     kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard back in the style sheet")
+    walk_menus_with_the_keys(desktop, window, 2)
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the keyboard back in the style sheet")
+    kd.check(enabled_after_opening(desktop, window, "Text", "Line Endings"),
+             "after a walk through Text with the keys, Text offers no Line Endings for the style sheet")
     desktop.menu(window, "Text", "Line Endings")
     kd.press(desktop, "Down", "Return")
     desktop.wait_for(window, "push button", "Line Endings: LF", "Text > Line Endings > Unix (LF) to change the bar")
@@ -304,6 +361,7 @@ def typing_on_a_line_without_spaces(desktop, window, folder):
 def code_editors(desktop):
     others = {"rules.css": RULES.encode("utf-8"), "picture.css": PICTURE.encode("utf-8")}
     window, folder = open_sample_with_style_sheet(desktop, others=others)
+    copy_offered_after_walking_the_menus(desktop, window)
     style_sheet_keeps_crlf(desktop, window, folder)
     find_and_comment_in_a_function(desktop, window, folder)
     replace_all_and_undo(desktop, window, folder)

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
@@ -121,6 +123,28 @@ TEST(KRWindowControllerBase, AnswersTheEditMenuForItsWindow)
     ASSERT_TRUE(KRTest::processEventsUntil([&] { return window->focusWidget() == shown; }));
     shown->selectAll();
     EXPECT_EQ(enabled(), QStringLiteral("copy selectAll closeWindow"));
+
+    // While the keys walk the menu bar and then an open menu, each of which takes the keyboard,
+    // the commands stay with the field the user works in (which loses its selection to the bar,
+    // as it does to any other widget).
+    field->setFocus();
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::focusWidget() == field; }));
+    QMenuBar *bar = menu.createMenuBar(window);
+    bar->show();
+    bar->setFocus(Qt::MenuBarFocusReason);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::focusWidget() == bar; }));
+    EXPECT_EQ(enabled(), QStringLiteral("paste selectAll closeWindow"));
+    auto *edit = qobject_cast<QMenu *>(menu.action(QStringLiteral("copy"))->parent());
+    ASSERT_TRUE(edit);
+    edit->popup(window->mapToGlobal(QPoint(0, 0)));
+    edit->setFocus(Qt::PopupFocusReason);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::focusWidget() == edit; }));
+    EXPECT_EQ(enabled(), QStringLiteral("paste selectAll closeWindow"));
+    edit->hide();
+    field->setFocus(Qt::MenuBarFocusReason);
+    ASSERT_TRUE(KRTest::processEventsUntil([&] { return QApplication::focusWidget() == field; }));
+    field->setSelection(0, 5);
+    EXPECT_EQ(enabled(), QStringLiteral("cut copy paste delete selectAll closeWindow"));
 
     // A minimised window comes back when shown again.
     window->showMinimized();

@@ -369,10 +369,6 @@ KRWindowController::KRWindowController(KRDocument &document) : m_document(docume
     KRMainMenu::shared().createMenuBar(m_window.get());
     KRMainMenu::setResponder(m_window.get(), this);
     new KRWindowShortcutRouter(m_window.get(), [this] { commitEditing(); });
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
-        if (qobject_cast<QMenuBar *>(now) && old && !qobject_cast<QMenuBar *>(old) && old->window() == m_window.get())
-            m_focusBeforeMenuBar = old;
-    });
     windowDidLoadProject();
     // The colour panel opens where it leaves the controls being coloured in view.
     KRColorPanel::setKeptVisibleArea([](const QWidget *asker) {

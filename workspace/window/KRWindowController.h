@@ -279,8 +279,6 @@ private:
     std::unique_ptr<KRDeviceBrowserWindowController> m_deviceBrowser;
     std::unique_ptr<KRNewResourceWindowController> m_newResource;
     QPointer<KRPopover> m_popover;
-    // What had the keyboard focus before the menu bar took it (walking the menus with the keys).
-    QPointer<QWidget> m_focusBeforeMenuBar;
     std::shared_ptr<KRProject> m_project;
     std::weak_ptr<KRPage> m_currentPage;
     QString m_builtProjectIndex;

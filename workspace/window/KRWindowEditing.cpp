@@ -189,13 +189,14 @@ void KRWindowController::registerMenuCommands()
 QWidget *KRWindowController::focusWidget() const
 {
     QWidget *focus = QApplication::focusWidget();
-    if (!focus || focus->window() != m_window.get())
+    if (!focus)
         return nullptr;
-    // While the menus are walked with the keys the menu bar holds the focus: the commands are
-    // about what had it before.
-    if (qobject_cast<QMenuBar *>(focus) && m_focusBeforeMenuBar && m_focusBeforeMenuBar->window() == m_window.get())
-        return m_focusBeforeMenuBar;
-    return focus;
+    // While the keys walk the menus, the menu bar or an open menu (a window of its own) holds
+    // the focus: the commands are about the widget the user works in.
+    const bool inMenu = qobject_cast<QMenu *>(focus->window()) && m_window->isActiveWindow();
+    if (focus->window() != m_window.get() && !inMenu)
+        return nullptr;
+    return KRMainMenu::workingFocus(m_window.get());
 }
 
 bool KRWindowController::isDesignViewFirstResponder(const QWidget *widget) const
