@@ -13,6 +13,7 @@
 #include <platform/foundation/KRNotificationCenter.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QJsonArray>
@@ -45,8 +46,10 @@ QList<QPair<QString, QString>> krItemEditorOptions(const QString &set)
 }
 
 // The editor of a pop-up cell. Every choice it reports is one the user made in its list: the
-// arrow keys open the list rather than step through the entries (stepping would pass over
-// "Create New Event Handler..." and make a handler on the way), and the wheel does nothing.
+// keys that would step the closed box to another entry (the arrows, Page Up and Down, Home and
+// End, a typed letter) open the list rather than step through the entries (stepping would pass
+// over "Create New Event Handler..." and make a handler on the way; a letter then finds its
+// entry in the open list), and the wheel does nothing.
 class KRItemEditorPopUp : public QComboBox
 {
 public:
@@ -55,8 +58,16 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
-        if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+        const int key = event->key();
+        const bool chosen = !isEditable(); // an editable box's keys edit its text
+        const bool steps = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown
+                           || (chosen && (key == Qt::Key_Home || key == Qt::Key_End));
+        const bool finds = chosen && key != Qt::Key_Space && !event->text().isEmpty() && event->text().at(0).isPrint()
+                           && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (steps || finds) {
             showPopup();
+            if (finds)
+                QCoreApplication::sendEvent(view(), event);
             return;
         }
         QComboBox::keyPressEvent(event);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The page's own editors: a list view's items edited in their table (a theme and a new event
-handler chosen in pop-up cells take effect the moment they are chosen), a box's content switched
+handler chosen in pop-up cells take effect the moment they are chosen; Page Down on a closed
+pop-up cell opens its list and chooses nothing), a box's content switched
 from Markdown to HTML and the switch undone by its name from the Edit menu, and the page listed
 first, with its own icon, in the object browser and the inspector's header pop-up. A project
 whose list items nest a hundred thousand levels deep, opened from the File menu, is refused with
@@ -71,6 +72,21 @@ def choose_in_cell(desktop, table, column, row_label, entry, downs):
     kd.wait_until(lambda: not (shown & desktop.override_windows()), f"the list of the {column} cell to close")
 
 
+def paging_opens_the_list(desktop, table, column, row_label):
+    """Opens a pop-up cell's editor with a double click and presses Page Down on it: its list
+    opens, and Escape closes the list and then the editor."""
+    target = kd.wait_until(lambda: cell(table, column, row_label), f"the {column} cell of {row_label!r}")
+    desktop.input.double_click(*target.center)
+    before = desktop.override_windows()
+    kd.press(desktop, "Page_Down")
+    shown = kd.wait_until(lambda: desktop.override_windows() - before,
+                          f"Page Down on the closed {column} cell to open its list")
+    desktop.screenshot(f"{column}-list-opened-by-page-down")
+    desktop.input.key("Escape")
+    kd.wait_until(lambda: not (shown & desktop.override_windows()), f"the list of the {column} cell to close")
+    desktop.input.key("Escape")
+
+
 def list_items_take_choices_at_once(desktop, window, folder, surface):
     kd.drag_from_palette(desktop, window, surface, "JQMListView", *LIST_AT)
     kd.wait_inspected(desktop, window, "listview1")
@@ -90,6 +106,10 @@ def list_items_take_choices_at_once(desktop, window, folder, surface):
     desktop.screenshot("theme-chosen")
     items = kd.save(desktop, window, folder).object("listview1").text or ""
     kd.check(re.search(r'"theme"\s*:\s*"b"', items), f"the saved items have no theme b: {items!r}")
+
+    # Keys that would step the closed pop-up to another entry open its list instead: Page Down
+    # passes over "Create New Event Handler..." and makes no handler.
+    paging_opens_the_list(desktop, table, "onClick", "Item #1")
 
     # "Create New Event Handler..." makes the handler and opens it, as the inspector's event
     # rows do.

@@ -6,6 +6,7 @@
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -170,6 +171,20 @@ TEST(KRItemEditors, PopUpCellChoicesTakeEffectWhenChosen)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(table->viewport()->findChild<QComboBox *>());
     EXPECT_EQ(f.document->undoManager().undoCount(), steps + 1);
+
+    // The keys that would step the closed box to another entry open its list instead: paging
+    // or typing past "Create New Event Handler..." makes no handler.
+    const QModelIndex onClick = table->model()->index(0, editor->column(QStringLiteral("onClick")));
+    table->setCurrentIndex(onClick);
+    table->edit(onClick);
+    auto *closed = table->viewport()->findChild<QComboBox *>();
+    ASSERT_TRUE(closed);
+    for (const Qt::Key key : {Qt::Key_PageDown, Qt::Key_End, Qt::Key_C}) {
+        QTest::keyClick(closed, key);
+        EXPECT_TRUE(closed->view()->isVisible()) << key;
+        closed->hidePopup();
+    }
+    EXPECT_TRUE(opened.ids.isEmpty());
 
     choose(QStringLiteral("onClick"), QStringLiteral("Create New Event Handler..."));
     EXPECT_EQ(opened.ids, QStringList{QStringLiteral("listview1_onClick")});
