@@ -111,7 +111,11 @@ bool removeItem(const QString &path, QString *reason = nullptr)
         return true;
     bool removed;
     if (info.isDir() && !info.isSymLink()) {
-        removed = QDir(path).removeRecursively();
+        // Links never followed, and nothing mounted below it entered.
+        const KRResult<void> gone = KRFileManager::removeItemRecursively(path);
+        removed = gone.ok();
+        if (!removed && reason)
+            *reason = gone.error().message();
     } else {
         QFile file(path);
         removed = file.remove();

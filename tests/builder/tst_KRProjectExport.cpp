@@ -17,7 +17,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -481,6 +485,24 @@ TEST_F(KRProjectExportTest, ANewFolderIsMadeWhereItsParentIsAndNoProjectIsReplac
               "The folder \u201CSite\u201D can\u2019t be made.");
     EXPECT_TRUE(m_alerts->shownAlerts().first().informativeText.contains(m_target + QStringLiteral("/Missing")));
     EXPECT_FALSE(QFileInfo::exists(m_target + QStringLiteral("/Missing")));
+
+    // A folder replaced by a resource of its name, with a bind mount of the same file system in
+    // it: what is mounted there keeps what it holds (it was emptied), and the export says why it stopped.
+    const QString outside = KRTest::makeTempDir(QStringLiteral("outside"));
+    KRTest::writeFile(outside + QStringLiteral("/keep.txt"), "keep");
+    KRTest::writeFile(web + QStringLiteral("/Shared/note.txt"), "a resource");
+    const QString mounted = m_target + QStringLiteral("/Shared/mounted");
+    QDir().mkpath(mounted);
+    if (::mount(QFile::encodeName(outside).constData(), QFile::encodeName(mounted).constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "this system refuses a bind mount here: " << std::strerror(errno);
+    m_alerts->clear();
+    const bool exported = exportTo(m_target);
+    ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
+    EXPECT_FALSE(exported);
+    EXPECT_EQ(KRTest::readFile(outside + QStringLiteral("/keep.txt")), QByteArray("keep"));
+    ASSERT_FALSE(m_alerts->shownAlerts().isEmpty());
+    EXPECT_TRUE(m_alerts->shownAlerts().last().informativeText.contains(QStringLiteral("another mounted file system")))
+        << m_alerts->shownAlerts().last().informativeText.toStdString();
 }
 
 TEST_F(KRProjectExportTest, LibraryRecordsNameTheirPathBelowTheLibraryFolder)
