@@ -273,7 +273,8 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     EXPECT_TRUE(waitForStartPage()) << "the first window keeps its page";
 
     // The third and the fourth go on down and to the right, also where the screen keeps
-    // windows as tall as itself at its top.
+    // windows as tall as itself at its top; made taller than the screen before, each first
+    // shows within its free area.
     const QRect area = window->screen()->availableGeometry();
     window->setGeometry(area.left() + 20, area.top(), window->width(), area.height());
     second.window()->setGeometry(area.left() + 52, area.top(), window->width(), area.height());
@@ -283,9 +284,10 @@ TEST_F(KRDeviceBrowserWeb, RunInBrowserThenRunAgainShowsThePageInTheSameWindow)
     for (KRDeviceBrowserWindowController *next : {&third, &fourth}) {
         next->setMode(0);
         next->setIndexFilePath(s_sample->startPage);
-        next->window()->resize(window->width(), area.height());
+        next->window()->resize(window->width(), area.height() + 100);
         next->window()->move(window->pos());
         next->window()->show();
+        EXPECT_TRUE(area.contains(next->window()->geometry())) << "shown at " << next->window()->height() << " px high";
         const QPoint place = next->window()->pos();
         EXPECT_FALSE(places.contains(place)) << place.x() << "," << place.y() << " is taken already";
         EXPECT_GT(place.x(), places.last().x());
