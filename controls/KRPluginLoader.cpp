@@ -172,6 +172,46 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
         names.insert(name);
         descriptors.push_back(KRPlugin::pluginPropertyDescriptor(property));
     }
+    // Each property is an attribute of every object of the class in the project's XML, beside
+    // those it inherits: a class whose objects the project could not be read with again once
+    // saved (or beside the project's other names) is refused here, not at the next opening.
+    {
+        QSet<QByteArray> written;
+        if (const std::vector<KRPropertyDescriptor> *table = classes.lastingDescriptorTable(superName)) {
+            if (const auto inheritedNames = classes.attributeNames(superName, table)) {
+                for (const QByteArray &name : *inheritedNames) {
+                    if (!name.isEmpty())
+                        written.insert(name);
+                }
+            }
+        }
+        QSet<QByteArray> newNames{className.toUtf8()};
+        for (const QString &name : names) {
+            if (!name.isEmpty()) {
+                written.insert(name.toUtf8());
+                newNames.insert(name.toUtf8());
+            }
+        }
+        const qsizetype attributes = written.size();
+        if (attributes > MaximumAttributes) {
+            problem(where, QStringLiteral("its objects would carry %1 attributes (one for each property, its own %2 "
+                                          "and those of %3), and an object of a plug-in may carry at most %4")
+                               .arg(attributes)
+                               .arg(names.size())
+                               .arg(superName)
+                               .arg(MaximumAttributes));
+            return false;
+        }
+        newNames.subtract(m_names);
+        if (m_names.size() + newNames.size() > MaximumNames) {
+            problem(where, QStringLiteral("with it the plug-ins' classes and properties would take %1 different names, "
+                                          "and they may take at most %2")
+                               .arg(m_names.size() + newNames.size())
+                               .arg(MaximumNames));
+            return false;
+        }
+        m_pendingNames = newNames;
+    }
     QStringList runtimeSource;
     const QVariant runtime = classDictionary.value(QStringLiteral("runtimeSource"));
     if (runtime.typeId() == QMetaType::QString)
@@ -234,6 +274,7 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
         return false;
     }
     m_loaded.append(className);
+    m_names.unite(m_pendingNames);
     KR_LOG(QStringLiteral("Loaded plug-in class %1 from %2").arg(className, basePath));
     return true;
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <core/KRXMLDocument.h>
+
+#include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -10,11 +14,19 @@ class KRObjectInfo;
 // each class they describe: a class-registry record below "KRPlugin", its catalogue entry and
 // its plug-in data. Run once at start-up, after the catalogue is loaded and before any
 // project opens. A broken manifest or class (unreadable JSON, a bad class name, a repeated
-// property name, an entry the catalogue refuses) is written to the run log, listed in
-// problems() and skipped; loading goes on with the rest. Main thread only.
+// property name, more properties than a project may hold, an entry the catalogue refuses) is
+// written to the run log, listed in problems() and skipped; loading goes on with the rest.
+// Main thread only.
 class KRPluginLoader
 {
 public:
+    // Each property of a plug-in class is an attribute of its objects in the project's XML: a
+    // class whose objects would carry more (with the attributes of the class it extends), or
+    // that would take the plug-ins' classes and properties past MaximumNames different names,
+    // is refused, far below what a project may hold when it is read (KRXMLDocument).
+    static constexpr int MaximumAttributes = KRXMLDocument::MaximumAttributes / 2;
+    static constexpr int MaximumNames = KRXMLDocument::MaximumNames / 2;
+
     explicit KRPluginLoader(KRObjectInfo &catalogue);
     KRPluginLoader();
 
@@ -41,4 +53,6 @@ private:
     KRObjectInfo &m_catalogue;
     QStringList m_problems;
     QStringList m_loaded;
+    QSet<QByteArray> m_names;        // the classes' and properties' names of the classes loaded
+    QSet<QByteArray> m_pendingNames; // those the class being loaded adds
 };

@@ -9,11 +9,14 @@
 #include <QSet>
 
 #include <libxml/SAX2.h>
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -28,8 +31,10 @@ namespace {
 // parseDocument refuses every entity declaration instead. Entities are never substituted by
 // the parser (no XML_PARSE_NOENT), no DTD is loaded (no XML_PARSE_DTDLOAD) and no network is
 // used.
-constexpr int parseOptions =
-    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES | XML_PARSE_HUGE;
+// The text is always handed over as UTF-8 (see asUTF8): the declaration's encoding is not
+// the parser's to follow.
+constexpr int parseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES
+    | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC;
 
 const xmlChar *xc(const QByteArray &bytes)
 {
@@ -46,6 +51,53 @@ struct FirstError
 };
 
 bool refuseTooDeep(xmlParserCtxtPtr ctxt, const xmlChar *localname, const xmlChar *prefix);
+
+// The parser's element start, except that an element of many attributes is given them a block
+// at a time: the library adds each attribute by walking every one the element has already,
+// which would make an element's attributes cost time with the square of their number. Each
+// block after the first is made on a stand-in element below it, then moved over.
+void startElementInBlocks(xmlParserCtxtPtr ctxt, const xmlChar *localname, const xmlChar *prefix, const xmlChar *URI,
+                          int namespaceCount, const xmlChar **namespaces, int attributeCount, int defaultedCount,
+                          const xmlChar **attributes)
+{
+    constexpr int block = 32;
+    if (attributeCount <= block) {
+        xmlSAX2StartElementNs(ctxt, localname, prefix, URI, namespaceCount, namespaces, attributeCount,
+                              defaultedCount, attributes);
+        return;
+    }
+    // Defaulted attributes (the last ones) are left out: no document read here declares any.
+    attributeCount -= defaultedCount;
+    xmlNodePtr parent = ctxt->node;
+    xmlSAX2StartElementNs(ctxt, localname, prefix, URI, namespaceCount, namespaces, block, 0, attributes);
+    xmlNodePtr element = ctxt->node;
+    if (!element || element == parent || element->type != XML_ELEMENT_NODE)
+        return; // not made (out of memory): the parser has stopped
+    xmlAttrPtr last = element->properties;
+    while (last && last->next)
+        last = last->next;
+    for (int from = block; from < attributeCount; from += block) {
+        const int count = std::min(block, attributeCount - from);
+        xmlSAX2StartElementNs(ctxt, localname, prefix, URI, 0, nullptr, count, 0, attributes + 5 * from);
+        xmlNodePtr standIn = ctxt->node;
+        if (!standIn || standIn == element)
+            return; // not made (out of memory): the parser has stopped
+        for (xmlAttrPtr attribute = standIn->properties; attribute; attribute = attribute->next) {
+            attribute->parent = element;
+            if (last) {
+                last->next = attribute;
+                attribute->prev = last;
+            } else {
+                element->properties = attribute;
+            }
+            last = attribute;
+        }
+        standIn->properties = nullptr;
+        nodePop(ctxt);
+        xmlUnlinkNode(standIn);
+        xmlFreeNode(standIn);
+    }
+}
 
 // What a parse that lists empty attributes keeps (ctxt->_private points to its FirstError).
 struct ListingParse : FirstError
@@ -80,7 +132,7 @@ void startElementListingEmpty(void *ctx, const xmlChar *localname, const xmlChar
         }
     }
     xmlNodePtr parent = ctxt->node;
-    xmlSAX2StartElementNs(ctx, localname, prefix, URI, namespaceCount, namespaces, kept, defaultedCount, attributes);
+    startElementInBlocks(ctxt, localname, prefix, URI, namespaceCount, namespaces, kept, defaultedCount, attributes);
     if (kept == attributeCount)
         return;
     // Out of memory: the parse ends, as failed (a stopped parser alone reads as well-formed).
@@ -141,9 +193,10 @@ void startElementWithinDepth(void *ctx, const xmlChar *localname, const xmlChar 
                              int namespaceCount, const xmlChar **namespaces, int attributeCount, int defaultedCount,
                              const xmlChar **attributes)
 {
-    if (!refuseTooDeep(static_cast<xmlParserCtxtPtr>(ctx), localname, prefix))
-        xmlSAX2StartElementNs(ctx, localname, prefix, URI, namespaceCount, namespaces, attributeCount,
-                              defaultedCount, attributes);
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (!refuseTooDeep(ctxt, localname, prefix))
+        startElementInBlocks(ctxt, localname, prefix, URI, namespaceCount, namespaces, attributeCount, defaultedCount,
+                             attributes);
 }
 
 // The parser goes on after an error and reports follow-up errors: the first one is the cause.
@@ -213,6 +266,12 @@ KRError refusal(int code, int line, const QString &reason, QVariantMap info = {}
                    QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason), info);
 }
 
+// Out of the way of the check below, which mostly finds a name without it.
+[[gnu::noinline]] void insertName(QSet<QByteArrayView> &names, std::string_view name)
+{
+    names.insert(QByteArrayView(name.data(), qsizetype(name.size())));
+}
+
 // Reads the markup the way the parser will, in one pass and before it, and refuses text past
 // the bounds on names (see KRXMLDocument::MaximumAttributes) and text that declares attributes,
 // whose defaults the parser would add to every element of that name and compare with each of
@@ -222,7 +281,9 @@ KRError refusal(int code, int line, const QString &reason, QVariantMap info = {}
 // parser. Each byte is looked at a bounded number of times, and each name hashed once.
 // `markupInText` is set when a comment, CDATA section, processing instruction or the document
 // type holds a '<': markup that the parser, having met an error in it, might read as tags.
-std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText)
+// With `checkDepth`, an element nested deeper than MaximumDepth is refused too, as the parser
+// refuses it (which it does itself as it reads).
+std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText, bool checkDepth = false)
 {
     const std::string_view text(bytes.constData(), std::size_t(bytes.size()));
     const std::size_t end = text.size();
@@ -231,11 +292,18 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText)
         const std::size_t at = text.find(terminator, from);
         return at == std::string_view::npos ? end : at + terminator.size();
     };
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    // What ends a name here: '=' and quotes too, so that a name never runs into a value.
-    const auto endsName = [&isSpace](char c) {
-        return isSpace(c) || c == '>' || c == '/' || c == '<' || c == '=' || c == '"' || c == '\'';
-    };
+    // What ends a name here: '=' and quotes too, so that a name never runs into a value. Looked
+    // up in a table, as each byte of every name is.
+    static constexpr auto kinds = [] {
+        std::array<unsigned char, 256> table{};
+        for (const unsigned char c : {' ', '\t', '\n', '\r'})
+            table[c] = 3; // a space, which ends a name
+        for (const unsigned char c : {'>', '/', '<', '=', '"', '\''})
+            table[c] = 2;
+        return table;
+    }();
+    const auto isSpace = [](char c) { return kinds[static_cast<unsigned char>(c)] == 3; };
+    const auto endsName = [](char c) { return kinds[static_cast<unsigned char>(c)] != 0; };
     const auto lineAt = [&text](std::size_t at) {
         return 1 + int(std::count(text.begin(), text.begin() + std::ptrdiff_t(at), '\n'));
     };
@@ -248,6 +316,28 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText)
     };
 
     QSet<QByteArrayView> names;
+    // In front of the set, the name met last under each of a few hundred cheap keys (its
+    // length and two of its bytes): a tag mostly repeats names met a little before, found here
+    // by one comparison instead of a hash. A name another one pushed out goes to the set again.
+    struct Recent
+    {
+        const char *data = nullptr;
+        std::size_t size = 0;
+    };
+    std::array<Recent, 512> recent{};
+    const auto noteName = [&names, &recent](std::string_view name) {
+        const auto byte = [&name](std::size_t at) { return std::size_t(static_cast<unsigned char>(name[at])); };
+        Recent &slot = recent[(name.size() * 37 + byte(name.size() - 1) * 7 + byte(name.size() / 2)) % recent.size()];
+        if (slot.size == name.size()) {
+            std::size_t same = 0;
+            while (same < name.size() && slot.data[same] == name[same])
+                ++same;
+            if (same == name.size())
+                return;
+        }
+        insertName(names, name);
+        slot = {name.data(), name.size()};
+    };
     std::vector<int> declared; // namespace declarations of each open element
     int inScope = 0;           // their sum
     std::size_t p = 0;
@@ -321,7 +411,17 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText)
             if (p == nameStart)
                 continue; // a '<' of no tag: the parser's error
             const std::string_view element = text.substr(nameStart, p - nameStart);
-            names.insert(QByteArrayView(element.data(), qsizetype(element.size())));
+            if (checkDepth && declared.size() >= std::size_t(KRXMLDocument::MaximumDepth)) {
+                const int depth = int(declared.size()) + 1;
+                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
+                               QStringLiteral("the element \u201C%1\u201D is nested %2 levels deep, and a document "
+                                              "may nest elements at most %3 levels deep")
+                                   .arg(shownName(element))
+                                   .arg(depth)
+                                   .arg(KRXMLDocument::MaximumDepth),
+                               {{QStringLiteral("depth"), depth}});
+            }
+            noteName(element);
             int attributes = 0;
             int namespaces = 0;
             bool open = false;
@@ -352,7 +452,20 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText)
                     ++p;
                 if (p >= end || (text[p] != '"' && text[p] != '\''))
                     break;
-                const std::size_t closing = text.find_first_of(text[p] == '"' ? "\"<" : "'<", p + 1);
+                // The closing quote, unless a '<' comes first: most values are short, and
+                // looked at byte by byte; a long one by two searches of whole words at a time.
+                const char quote = text[p];
+                std::size_t closing = p + 1;
+                const std::size_t near = std::min(end, p + 1 + 32);
+                while (closing < near && text[closing] != quote && text[closing] != '<')
+                    ++closing;
+                if (closing == near) {
+                    closing = text.find(quote, near);
+                    const std::size_t lessThan =
+                        text.substr(near, closing == std::string_view::npos ? end : closing - near).find('<');
+                    if (lessThan != std::string_view::npos)
+                        closing = near + lessThan;
+                }
                 if (closing == std::string_view::npos || text[closing] == '<') {
                     p = closing == std::string_view::npos ? end : closing;
                     break;
@@ -362,7 +475,7 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText)
                 if (attribute.starts_with("xmlns") && (attribute.size() == 5 || attribute[5] == ':'))
                     ++namespaces;
                 else
-                    names.insert(QByteArrayView(attribute.data(), qsizetype(attribute.size())));
+                    noteName(attribute);
             }
             if (attributes > KRXMLDocument::MaximumAttributes) {
                 return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
@@ -421,20 +534,129 @@ int feedUntilMalformed(void *context, char *buffer, int length)
     return int(count);
 }
 
+// The name the XML declaration at the start of ASCII-compatible text gives its encoding;
+// empty when it gives none.
+QByteArray declaredEncoding(const QByteArray &bytes)
+{
+    const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    if (!QByteArrayView(bytes).sliced(start).startsWith("<?xml"))
+        return {};
+    // The declaration ends at the first "?>"; no more than a few hundred bytes are looked at.
+    const QByteArrayView head = QByteArrayView(bytes).sliced(start, std::min<qsizetype>(bytes.size() - start, 512));
+    const qsizetype end = head.indexOf("?>");
+    const QByteArrayView declaration = head.first(end < 0 ? head.size() : end);
+    const qsizetype at = declaration.indexOf("encoding");
+    if (at < 0)
+        return {};
+    qsizetype p = at + 8;
+    const auto skipSpace = [&] {
+        while (p < declaration.size() && (declaration[p] == ' ' || declaration[p] == '\t' || declaration[p] == '\n'
+                                          || declaration[p] == '\r'))
+            ++p;
+    };
+    skipSpace();
+    if (p >= declaration.size() || declaration[p] != '=')
+        return {};
+    ++p;
+    skipSpace();
+    if (p >= declaration.size() || (declaration[p] != '"' && declaration[p] != '\''))
+        return {};
+    const qsizetype close = declaration.indexOf(declaration[p], p + 1);
+    return close < 0 ? QByteArray() : declaration.sliced(p + 1, close - p - 1).toByteArray();
+}
+
+KRError tooLongError()
+{
+    const QString message = QStringLiteral("the text is longer than %1, more than a document may be")
+                                .arg(KRXMLDocument::sizeText(KRXMLDocument::MaximumFileSize));
+    return KRError(KRXMLDocument::errorDomain, XML_IO_EFBIG,
+                   QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
+                   {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
+}
+
+// The text as UTF-8, which is how the parser is then made to read it (its own encoding hints
+// ignored), so that what the shape check reads is what the parser reads whatever encoding the
+// text came in: the byte-order mark, or "<?" in UTF-16 or UCS-4, gives the encoding, else the
+// XML declaration does (UTF-8 when it names none). Text already in UTF-8 is handed back as it
+// is, without a copy. An encoding the library cannot read is refused, as the parser refuses it.
+KRResult<QByteArray> asUTF8(const QByteArray &bytes)
+{
+    const auto *start = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const int head = int(std::min<qsizetype>(bytes.size(), 4));
+    xmlCharEncodingHandlerPtr handler = nullptr;
+    QByteArray name;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return bytes; // the mark says UTF-8, whatever the declaration says
+    const xmlCharEncoding detected = xmlDetectCharEncoding(start, head);
+    if (detected != XML_CHAR_ENCODING_NONE && detected != XML_CHAR_ENCODING_UTF8) {
+        handler = xmlGetCharEncodingHandler(detected);
+        name = xmlGetCharEncodingName(detected);
+    } else {
+        name = declaredEncoding(bytes);
+        const QByteArray upper = name.toUpper();
+        // A text labelled UTF-16 without a mark nor "<?" in UTF-16 is UTF-8 to the parser.
+        if (name.isEmpty() || upper == "UTF-8" || upper == "UTF8" || upper == "UTF-16" || upper == "UTF16")
+            return bytes;
+        handler = xmlFindCharEncodingHandler(name.constData());
+        if (handler && QByteArrayView(handler->name).compare("UTF-8", Qt::CaseInsensitive) == 0)
+            return bytes;
+    }
+    const auto unreadable = [&name](const QString &why) {
+        const QString message = why.arg(shownName(std::string_view(name.constData(), std::size_t(name.size()))));
+        return KRError(KRXMLDocument::errorDomain, XML_ERR_UNSUPPORTED_ENCODING,
+                       QStringLiteral("The XML text is not well-formed: line 1: %1.").arg(message),
+                       {{QStringLiteral("line"), 1}, {QStringLiteral("reason"), message}});
+    };
+    if (!handler)
+        return unreadable(QStringLiteral("its encoding \u201C%1\u201D is not supported"));
+    // Converted a block at a time, by the library's own converter, as the parser would use it.
+    xmlBufferPtr out = xmlBufferCreateSize(std::size_t(2 << 20));
+    bool failed = !out;
+    QByteArray converted;
+    converted.reserve(bytes.size());
+    for (qsizetype done = 0; !failed && done < bytes.size() && converted.size() <= KRXMLDocument::MaximumFileSize;) {
+        const int count = int(std::min<qsizetype>(1 << 20, bytes.size() - done));
+        xmlBufferPtr part = xmlBufferCreateStatic(const_cast<char *>(bytes.constData() + done), std::size_t(count));
+        // What is left of the block (a character cut at its end, or more than the room given)
+        // is converted with the next.
+        const int result = part ? xmlCharEncInFunc(handler, out, part) : -1;
+        const int used = part ? count - int(xmlBufferLength(part)) : 0;
+        if (part)
+            xmlBufferFree(part);
+        // No progress: a character the encoding does not have, or one cut short at the end.
+        failed = result == -2 || used <= 0;
+        done += used;
+        converted.append(reinterpret_cast<const char *>(xmlBufferContent(out)), xmlBufferLength(out));
+        xmlBufferEmpty(out);
+    }
+    if (out)
+        xmlBufferFree(out);
+    xmlCharEncCloseFunc(handler);
+    if (converted.size() > KRXMLDocument::MaximumFileSize)
+        return tooLongError();
+    if (failed)
+        return unreadable(QStringLiteral("it is not proper text in its encoding \u201C%1\u201D"));
+    // What the parser would take for another byte-order mark or encoding is no UTF-8 text.
+    const auto *begin = reinterpret_cast<const unsigned char *>(converted.constData());
+    const xmlCharEncoding again = xmlDetectCharEncoding(begin, int(std::min<qsizetype>(converted.size(), 4)));
+    if (again != XML_CHAR_ENCODING_NONE && again != XML_CHAR_ENCODING_UTF8)
+        return unreadable(QStringLiteral("it is not proper text in its encoding \u201C%1\u201D"));
+    return converted;
+}
+
 // Reads a whole document; on failure the error names the line and the parser's message.
 // `listed` (may be null): see KRXMLDocument::fromFile; `listedElements` is set to the number
 // of elements given a list.
-KRResult<xmlDocPtr> parseDocument(const QByteArray &bytes, const KRXMLDocument::EmptyAttributeNames *listed = nullptr,
+KRResult<xmlDocPtr> parseDocument(const QByteArray &source, const KRXMLDocument::EmptyAttributeNames *listed = nullptr,
                                   int *listedElements = nullptr)
 {
     // The parser counts in int: a longer text would be read as a part of itself.
-    if (bytes.size() > KRXMLDocument::MaximumFileSize || bytes.size() > qsizetype(INT_MAX)) {
-        const QString message = QStringLiteral("the text is longer than %1, more than a document may be")
-                                    .arg(KRXMLDocument::sizeText(KRXMLDocument::MaximumFileSize));
-        return KRError(KRXMLDocument::errorDomain, XML_IO_EFBIG,
-                       QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
-                       {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
-    }
+    if (source.size() > KRXMLDocument::MaximumFileSize || source.size() > qsizetype(INT_MAX))
+        return tooLongError();
+    const KRResult<QByteArray> utf8 = asUTF8(source);
+    if (!utf8)
+        return utf8.error();
+    const QByteArray &bytes = utf8.value();
     bool markupInText = false;
     if (std::optional<KRError> refused = refusedShape(bytes, &markupInText))
         return *refused;
@@ -518,6 +740,19 @@ KRXMLDocument KRXMLDocument::create(const QString &rootName)
     if (!rootName.isEmpty())
         document.setRootElement(document.createElement(rootName));
     return document;
+}
+
+KRResult<void> KRXMLDocument::checkShape(const QByteArray &bytes)
+{
+    if (bytes.size() > MaximumFileSize || bytes.size() > qsizetype(INT_MAX))
+        return tooLongError();
+    const KRResult<QByteArray> utf8 = asUTF8(bytes);
+    if (!utf8)
+        return utf8.error();
+    bool markupInText = false;
+    if (std::optional<KRError> refused = refusedShape(utf8.value(), &markupInText, true))
+        return *refused;
+    return {};
 }
 
 KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes)

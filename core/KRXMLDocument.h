@@ -45,10 +45,16 @@ public:
     // namespace declared around it, and keeps its names in a table whose lookups slow with the
     // names it holds: text past these bounds is refused before the parser sees any of it,
     // naming the line and the element, so that reading costs time in proportion to the text's
-    // length whatever its shape. The largest object writes fewer than a hundred attributes;
-    // within the bound, an element's attributes cost at most about three times as much as
-    // plain text of their length.
-    static constexpr int MaximumAttributes = 256;  // of one element, namespace declarations included
+    // length whatever its shape. They stand far above what the application writes: the
+    // largest object of the palette writes fewer than a hundred attributes, and a plug-in class
+    // whose objects would write more than half the bound is refused as it loads (KRPluginLoader).
+    // At the bound, the densest attributes cost about four times as much as plain text of their
+    // length (the parser's own comparison of each with those before it; the library's way of
+    // adding them one after the other, which walks those added before, is not taken).
+    static constexpr int MaximumAttributes = 1024; // of one element, namespace declarations included
+    // Each prefix is looked up through every declaration in scope, twice: at 256, text of
+    // short prefixed names costs twice as much as plain text already (the application itself
+    // declares no namespace).
     static constexpr int MaximumNamespaces = 256;  // namespace declarations in scope at once
     static constexpr int MaximumNames = 50000;     // distinct names of elements and attributes
     // Reads a document. Malformed text gives an error naming the line and the problem; no
@@ -69,6 +75,11 @@ public:
     // (the parser never makes them).
     static KRResult<KRXMLDocument> fromData(const QByteArray &bytes, const EmptyAttributeNames &listed);
     static KRResult<KRXMLDocument> fromFile(const QString &path, const EmptyAttributeNames &listed);
+    // Whether text of that size and shape is read (the bounds above, depth included): the
+    // error fromData would give for it, if any, as far as its size and shape go; its syntax is
+    // not checked. One cheap pass without a tree: text about to be written is checked with it,
+    // so that nothing is written that would not be read again.
+    static KRResult<void> checkShape(const QByteArray &bytes);
     // A byte count as the errors give it ("256 MiB", "2.0 GiB").
     static QString sizeText(qint64 bytes);
 

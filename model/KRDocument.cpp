@@ -594,8 +594,20 @@ KRResult<QStringList> KRDocument::writePackageContents(const QString &packagePat
     KRXMLNode root = m_xml.rootElement();
     if (!root.isNull())
         root.setAttribute(QStringLiteral("appVersion"), applicationShortVersion());
+    // Nothing is written that would not open again (an object carrying more attributes than a
+    // project may hold, ...): the last file saved stays as it was.
+    const QByteArray text = m_xml.xmlData();
+    if (const KRResult<void> readable = KRXMLDocument::checkShape(text); !readable) {
+        const QString reason = readable.error().userInfo().value(QStringLiteral("reason")).toString();
+        const QString name = QFileInfo(m_packagePath.isEmpty() ? packagePath : m_packagePath).completeBaseName();
+        const QString message = QStringLiteral("The project \u201C%1\u201D was not saved: it could not be opened again, "
+                                               "because %2. The last saved version is kept.")
+                                    .arg(name, reason);
+        KR_LOG(message);
+        return KRError(ProjectErrorDomain, 10, message, {{QStringLiteral("reason"), reason}});
+    }
     // Written relative to the package folder opened once, whatever its path leads to later.
-    const KRResult<void> written = KRFileManager::writeFileAtomicallyBelow(packagePath, kProjectFile, m_xml.xmlData());
+    const KRResult<void> written = KRFileManager::writeFileAtomicallyBelow(packagePath, kProjectFile, text);
     if (!written) {
         const QString path = QDir(packagePath).filePath(kProjectFile);
         return KRError(ProjectErrorDomain, 5,

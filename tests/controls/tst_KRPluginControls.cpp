@@ -245,3 +245,195 @@ TEST(KRPlugin, ObjectsRenderTakeInitialisersAndDrawInTheDesignView)
     EXPECT_LT(again.indexOf(designSource), again.indexOf(gauge->designModeDrawScript()));
     page->setScriptHost(nullptr);
 }
+
+namespace {
+
+// The text in UTF-16 (big- or little-endian, with or without a byte-order mark), its
+// declaration saying so.
+QByteArray inUTF16(const QByteArray &utf8, bool bigEndian, bool mark)
+{
+    QByteArray text = utf8;
+    text.replace("encoding=\"UTF-8\"", "encoding=\"UTF-16\"");
+    QByteArray out = mark ? QByteArray(bigEndian ? "\xFE\xFF" : "\xFF\xFE") : QByteArray();
+    for (const QChar c : QString::fromUtf8(text)) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        out += bigEndian ? QByteArray{&high, 1} + low : QByteArray{&low, 1} + high;
+    }
+    return out;
+}
+
+} // namespace
+
+// What the application writes it reads again, in every encoding it reads: an object of every
+// class of the palette and one of a plug-in class at the most attributes a plug-in's objects
+// may carry are saved and read back, in UTF-8 and UTF-16; text at each bound of the reader is
+// read, and one past it refused with the same message whatever its encoding; a plug-in class
+// past its bound is refused as it loads, naming it; a save that would not be read again is
+// refused, and the file saved last is kept.
+TEST(KRPluginLoader, WhatIsSavedIsReadAgainInEveryEncoding)
+{
+    loadSampleWithBrokenNeighbours();
+    KRClassRegistry &registry = KRClassRegistry::sharedInstance();
+    const QString base = QStringLiteral("KRPlugin");
+    int inherited = 0;
+    for (const QByteArray &name : *registry.attributeNames(base, registry.lastingDescriptorTable(base)))
+        inherited += name.isEmpty() ? 0 : 1;
+    const int room = KRPluginLoader::MaximumAttributes - inherited;
+    const auto wideClass = [](const char *name, int properties) {
+        QByteArray json = QByteArray("{\"className\":\"") + name + "\",\"superClass\":\"KRPlugin\",\"properties\":[";
+        for (int n = 1; n <= properties; ++n)
+            json += (n > 1 ? ",{\"propertyName\":\"p" : "{\"propertyName\":\"p") + QByteArray::number(n)
+                + "\",\"propertyType\":\"string\"}";
+        return json + "]}";
+    };
+    const QString folder = KRTest::makeTempDir(QStringLiteral("wide-plugins"));
+    writeBundle(folder, QStringLiteral("Wide.krplugin"),
+                "{\"classes\":[" + wideClass("KRWideAtLimit", room) + ',' + wideClass("KRWidePastLimit", room + 1)
+                    + "]}");
+    KRPluginLoader loader;
+    loader.loadPluginsInDirectory(folder);
+    EXPECT_EQ(loader.loadedClasses(), QStringList{QStringLiteral("KRWideAtLimit")});
+    EXPECT_EQ(loader.problems(),
+              QStringList{QStringLiteral("Wide.krplugin (KRWidePastLimit): its objects would carry %1 attributes (one "
+                                         "for each property, its own %2 and those of KRPlugin), and an object of a "
+                                         "plug-in may carry at most %3")
+                              .arg(KRPluginLoader::MaximumAttributes + 1)
+                              .arg(room + 1)
+                              .arg(KRPluginLoader::MaximumAttributes)});
+    EXPECT_FALSE(registry.classNamed(QStringLiteral("KRWidePastLimit")));
+
+    // An object of each class of the palette, saved, opens again in either encoding.
+    QString contents;
+    QStringList classes;
+    for (const QString &className : KRObjectInfo::sharedInstance().classNames()) {
+        if (registry.isInstantiable(className) && registry.isKindOf(className, QStringLiteral("KRControl")))
+            classes.append(className);
+    }
+    ASSERT_TRUE(classes.contains(QStringLiteral("KRWideAtLimit")));
+    ASSERT_GT(classes.size(), 15);
+    for (const QString &className : classes)
+        contents += QStringLiteral("<%1 id=\"o%2\"/>").arg(className).arg(contents.size());
+    std::shared_ptr<KRDocument> document;
+    ASSERT_TRUE(krOpenPageProject(contents, false, &document));
+    const QByteArray written = document->xmlDocument().xmlData();
+    const KRResult<KRXMLDocument> read = KRXMLDocument::fromData(written);
+    ASSERT_TRUE(read.ok()) << read.error().message().toStdString();
+    const QList<KRXMLNode> wide = read.value().nodesForXPath(QStringLiteral("//KRWideAtLimit"));
+    ASSERT_EQ(wide.size(), 1);
+    EXPECT_EQ(wide.first().attributeNames().size(), KRPluginLoader::MaximumAttributes);
+    for (const bool bigEndian : {false, true}) {
+        const KRResult<KRXMLDocument> again = KRXMLDocument::fromData(inUTF16(written, bigEndian, !bigEndian));
+        ASSERT_TRUE(again.ok()) << again.error().message().toStdString();
+        EXPECT_EQ(again.value().xmlData(), written);
+    }
+    const QString saved = KRTest::makeTempDir(QStringLiteral("wide-saved")) + QStringLiteral("/Wide.krproj");
+    ASSERT_TRUE(document->saveToPackage(saved).ok());
+    EXPECT_TRUE(KRDocument::openPackage(saved).ok());
+
+    // Text at each bound of the reader, and one past it, in every encoding.
+    const auto attributes = [](int count, const char *prefix = " a", const char *value = "=\"1\"") {
+        QByteArray text;
+        for (int n = 1; n <= count; ++n)
+            text += prefix + QByteArray::number(n) + value;
+        return text;
+    };
+    const auto namespaces = [](int from, int count) {
+        QByteArray text;
+        for (int n = from; n < from + count; ++n)
+            text += " xmlns:p" + QByteArray::number(n) + "=\"u\"";
+        return text;
+    };
+    const auto nested = [](int depth) {
+        return QByteArray("<e>").repeated(depth - 1) + "<deepest/>" + QByteArray("</e>").repeated(depth - 1);
+    };
+    const auto names = [](int count) {
+        QByteArray text = "<r>";
+        for (int n = 1; n < count; ++n)
+            text += "<n" + QByteArray::number(n) + "/>";
+        return text + "</r>";
+    };
+    const int bound = KRXMLDocument::MaximumAttributes;
+    const int half = KRXMLDocument::MaximumNamespaces / 2;
+    const struct
+    {
+        const char *what;
+        QByteArray text;
+        QString refusal; // empty: read
+    } shapes[] = {
+        {"a thousand attributes", "<e" + attributes(1000) + "/>", {}},
+        {"attributes at the bound", "<e" + attributes(bound) + "/>", {}},
+        {"attributes past the bound", "<e" + attributes(bound + 1) + "/>",
+         QStringLiteral("line 2: the element \u201Ce\u201D carries %1 attributes, and an element may carry at most %2.")
+             .arg(bound + 1)
+             .arg(bound)},
+        {"namespaces at the bound", "<r" + namespaces(1, half) + "><e" + namespaces(half + 1, half) + "/></r>", {}},
+        {"namespaces past the bound", "<r" + namespaces(1, half) + "><e" + namespaces(half + 1, half + 1) + "/></r>",
+         QStringLiteral("line 2: the element \u201Ce\u201D has %1 namespace declarations in scope, and an element may "
+                        "have at most %2.")
+             .arg(2 * half + 1)
+             .arg(2 * half)},
+        {"depth at the bound", nested(KRXMLDocument::MaximumDepth), {}},
+        {"depth past the bound", nested(KRXMLDocument::MaximumDepth + 1),
+         QStringLiteral("line 2: the element \u201Cdeepest\u201D is nested %1 levels deep, and a document may nest "
+                        "elements at most %2 levels deep.")
+             .arg(KRXMLDocument::MaximumDepth + 1)
+             .arg(KRXMLDocument::MaximumDepth)},
+        {"names at the bound", names(KRXMLDocument::MaximumNames), {}},
+        {"names past the bound", names(KRXMLDocument::MaximumNames + 1),
+         QStringLiteral("line 2: the element \u201Cn%1\u201D takes the names of elements and attributes past %1 "
+                        "different ones, the most a document may use.")
+             .arg(KRXMLDocument::MaximumNames)},
+        {"declared attributes", "<!DOCTYPE r [<!ATTLIST r" + attributes(3, " d", " CDATA \"1\"") + ">]><r/>",
+         QStringLiteral("line 2: it declares attributes of the element \u201Cr\u201D, and documents that declare "
+                        "attributes are not read.")},
+    };
+    for (const auto &shape : shapes) {
+        SCOPED_TRACE(shape.what);
+        const QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + shape.text + '\n';
+        int encoding = 0;
+        for (const QByteArray &encoded : {text, inUTF16(text, false, true), inUTF16(text, true, false)}) {
+            SCOPED_TRACE(encoding++);
+            const KRResult<KRXMLDocument> result = KRXMLDocument::fromData(encoded);
+            // What the writer is about to write is checked the same way.
+            const KRResult<void> checked = KRXMLDocument::checkShape(encoded);
+            if (shape.refusal.isEmpty()) {
+                EXPECT_TRUE(result.ok()) << result.error().message().toStdString();
+                EXPECT_TRUE(checked.ok()) << checked.error().message().toStdString();
+                continue;
+            }
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error().message(), QStringLiteral("The XML text is refused: ") + shape.refusal);
+            ASSERT_FALSE(checked.ok());
+            EXPECT_EQ(checked.error().message(), result.error().message());
+        }
+    }
+
+    // Text in another encoding its declaration names is read in that one; one the library
+    // does not know is refused, naming it.
+    const KRResult<KRXMLDocument> latin1 =
+        KRXMLDocument::fromData("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r a=\"caf\xE9\"/>\n");
+    ASSERT_TRUE(latin1.ok()) << latin1.error().message().toStdString();
+    EXPECT_EQ(latin1.value().rootElement().attribute(QStringLiteral("a")), QStringLiteral("caf\u00E9"));
+    const KRResult<KRXMLDocument> unknown = KRXMLDocument::fromData("<?xml version=\"1.0\" encoding=\"X-NONE\"?>\n<r/>");
+    ASSERT_FALSE(unknown.ok());
+    EXPECT_EQ(unknown.error().message(),
+              QStringLiteral("The XML text is not well-formed: line 1: its encoding \u201CX-NONE\u201D is not supported."));
+
+    // A label that opens carrying as many attributes as an element may, its own properties
+    // not among them: a save would add them, and the project could not be opened again.
+    std::shared_ptr<KRDocument> crowded;
+    ASSERT_TRUE(krOpenPageProject(QStringLiteral("<KRLabel id=\"label\"%1/>")
+                                      .arg(QString::fromLatin1(attributes(bound - 1, " x"))),
+                                  false, &crowded));
+    const QString file = crowded->fileURL() + QStringLiteral("/project.xml");
+    const QByteArray before = KRTest::readFile(file);
+    const KRResult<void> refused = crowded->save();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(refused.error().message().startsWith(
+        QStringLiteral("The project \u201CTest\u201D was not saved: it could not be opened again, because the "
+                       "element \u201CKRLabel\u201D carries")))
+        << refused.error().message().toStdString();
+    EXPECT_TRUE(refused.error().message().endsWith(QStringLiteral("The last saved version is kept.")));
+    EXPECT_EQ(KRTest::readFile(file), before);
+}

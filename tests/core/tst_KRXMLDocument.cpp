@@ -447,10 +447,10 @@ TEST(KRXMLDocument, ShapesThatWouldSlowTheParserAreRefusedByEveryReader)
     // 100,000 attributes, each value holding a '>', and one past the bound.
     readers(head + "<KRLabel" + attributes(100000, "&gt;>") + "/></objects>",
             "line 3: the element \u201CKRLabel\u201D carries 100000 attributes, and an element may carry at most "
-            "256.",
+            "1024.",
             "many attributes");
     readers(head + "<KRLabel" + attributes(bound + 1, "'>'") + ">text</KRLabel></objects>",
-            "line 3: the element \u201CKRLabel\u201D carries 257 attributes, and an element may carry at most 256.",
+            "line 3: the element \u201CKRLabel\u201D carries 1025 attributes, and an element may carry at most 1024.",
             "one past the bound");
     readers(head + "<KRLabel" + attributes(bound, "&quot;>'") + "/></objects>", {}, "at the bound");
     const QByteArray full = "<KRLabel" + attributes(bound) + "/>";
@@ -474,7 +474,7 @@ TEST(KRXMLDocument, ShapesThatWouldSlowTheParserAreRefusedByEveryReader)
     for (int n = 1; n <= 10000; ++n)
         declarations += " xmlns:p" + QByteArray::number(n) + "=\"urn:" + QByteArray::number(n) + '"';
     readers(head + "<e" + declarations + "><p1:a/></e></objects>",
-            "line 3: the element \u201Ce\u201D carries 10000 attributes, and an element may carry at most 256.",
+            "line 3: the element \u201Ce\u201D carries 10000 attributes, and an element may carry at most 1024.",
             "namespaces on one element");
     QByteArray nested = head;
     for (int level = 0; level < 100; ++level) {
@@ -523,7 +523,7 @@ TEST(KRXMLDocument, ShapesThatWouldSlowTheParserAreRefusedByEveryReader)
     ASSERT_FALSE(list.ok());
     EXPECT_EQ(list.error().message().toStdString(),
               "The XML text is refused: line 3: the element \u201Cdict\u201D carries 100000 attributes, and an "
-              "element may carry at most 256.");
+              "element may carry at most 1024.");
 }
 
 TEST(KRXMLDocument, NewDocumentSavesWithDeclaration)

@@ -7,7 +7,8 @@ when the project opens, and Save As never carries one along, while a file of the
 merely has such a name stays; a file whose name is not UTF-8 is named when the project opens
 and carried by Save As; a Save As into a folder nothing can be made in says where and why; a
 web folder replaced by a link while the project is open is not built into; a Save As under a
-name of 240 bytes saves there."""
+name of 240 bytes saves there; a project whose label carries as many attributes as a project may
+opens, and a save that could not be opened again is refused, saying why, the file kept."""
 
 import base64
 import os
@@ -19,6 +20,20 @@ import sys
 import urllib.parse
 
 import krdesktop as kd
+
+# The most attributes an element of a project may carry when it is read.
+ELEMENT_ATTRIBUTES = 1024
+# A project whose one label carries the attributes given.
+CROWDED = """<?xml version="1.0" encoding="UTF-8"?>
+<KRProjectDocument appVersion="1.0.0">
+<KRProject JQMVersion="1.4"/>
+<KRPages>
+<KRPage id="page1" title="Page 1"><KRContents>
+<KRLabel id="crowded" top="40" left="20" width="200" height="30" {attributes}>Crowded</KRLabel>
+</KRContents></KRPage>
+</KRPages>
+</KRProjectDocument>
+"""
 
 # A picture of one pixel.
 PHOTO = base64.b64decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==")
@@ -215,6 +230,28 @@ def saving_keeps_what_the_user_made(desktop):
     kd.check(os.path.isfile(os.path.join(long_copy, "kr-web", "photo.png")), "the long-named package lacks the project's files")
     hidden = [n for n in os.listdir(documents) if n.startswith(".")]
     kd.check(not hidden, f"the save left {hidden} beside the package")
+
+    # A project whose label carries as many attributes as an element may (a thousand and more,
+    # none of them its own properties) opens; a save would add the label's properties, and the
+    # project could not be opened again: Ctrl+S says so and the file saved last stays.
+    crowded = os.path.join(documents, "Crowded.krproj")
+    os.makedirs(os.path.join(crowded, "kr-web"))
+    path = os.path.join(crowded, "project.xml")
+    with open(path, "w", encoding="utf-8") as out:
+        # With its id, place and size, as many as an element may carry.
+        out.write(CROWDED.format(attributes=" ".join(f'x{n}="1"' for n in range(1, ELEMENT_ATTRIBUTES - 4))))
+    before = read(path)
+    status = desktop.start_again(crowded)
+    kd.check(status == 0, f"the second start did not hand over and end (status {status})")
+    window = kd.project_window(desktop, "Crowded")
+    desktop.activate_if_needed(window)
+    kd.check_page_drawn(desktop, kd.design_surface(desktop, window))
+    desktop.input.key("ctrl+s")
+    message = answer_alert(desktop, "could not be opened again", "crowded-save-refused")
+    for expected in ("\u201cCrowded\u201d was not saved", "\u201cKRLabel\u201d carries",
+                     f"at most {ELEMENT_ATTRIBUTES}", "The last saved version is kept."):
+        kd.check(expected in message, f"the message does not say {expected!r}: {message!r}")
+    kd.check(read(path) == before, "the project.xml saved last was replaced")
 
 
 if __name__ == "__main__":
