@@ -1262,12 +1262,9 @@ bool KRDeviceBrowserWindowController::eventFilter(QObject *watched, QEvent *even
         windowClosing();
     } else if (watched == window() && event->type() == QEvent::Show && !m_placed) {
         m_placed = true;
-        // However the window was sized before, a Device Viewer first shows at a size that the
+        // However the window was sized since, a Device Viewer first shows at a size that the
         // screen's free area holds, its device fitted at the zoom that allows.
-        if (m_mode == 0) {
-            zoomWindowOnce();
-            fitWindowToDevice();
-        }
+        fitWindowToDevice();
         placeBesideOtherPreviews();
     } else if (watched == m_watchedViewport && event->type() == QEvent::Resize) {
         relayout();
