@@ -69,7 +69,8 @@ void startElementInBlocks(xmlParserCtxtPtr ctxt, const xmlChar *localname, const
     // Defaulted attributes (the last ones) are left out: no document read here declares any.
     attributeCount -= defaultedCount;
     xmlNodePtr parent = ctxt->node;
-    xmlSAX2StartElementNs(ctxt, localname, prefix, URI, namespaceCount, namespaces, block, 0, attributes);
+    xmlSAX2StartElementNs(ctxt, localname, prefix, URI, namespaceCount, namespaces, std::min(block, attributeCount), 0,
+                          attributes);
     xmlNodePtr element = ctxt->node;
     if (!element || element == parent || element->type != XML_ELEMENT_NODE)
         return; // not made (out of memory): the parser has stopped
