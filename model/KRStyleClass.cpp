@@ -8,6 +8,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 void KRStyleClass::registerClass()
 {
     static bool done = false;
@@ -90,12 +92,12 @@ DOMCSSStyleSheet *KRStyleClass::sheet() const
     return page && page->styleSheet() ? page->styleSheet().get() : nullptr;
 }
 
-void KRStyleClass::insertRule(const QString &text)
+void KRStyleClass::insertRule(const QString &text, int at)
 {
     DOMCSSStyleSheet *s = sheet();
     if (!s)
         return;
-    const int index = s->insertRule(text, s->length());
+    const int index = s->insertRule(text, at < 0 ? s->length() : std::min(at, s->length()));
     m_rule = index >= 0 ? s->item(index) : nullptr;
 }
 
@@ -168,22 +170,25 @@ void KRStyleClass::pageDidDeleteObject(const std::shared_ptr<KRObject> &)
     if (!m_rule)
         return;
     const QString text = m_rule->cssText();
+    const DOMCSSStyleSheet *s = m_rule->parentStyleSheet();
+    const int at = s ? s->indexOf(m_rule.get()) : -1;
     removeRule();
     m_rule.reset();
     // When the deletion is undone the object comes back with the same identity: put the
-    // rule back at the end of the sheet.
+    // rule back in its place, where it decides against the rules after it as it did (the
+    // undo has put the sheet back as it was when the class went).
     const auto page = std::dynamic_pointer_cast<KRPage>(owningPage());
     if (!page)
         return;
     const std::weak_ptr<KRObject> weak = weak_from_this();
     m_tokens.push_back(page->observable().observe(
-        QStringLiteral("allObjects"), [weak, text](const void *, const QString &, const QVariant &, const QVariant &) {
+        QStringLiteral("allObjects"), [weak, text, at](const void *, const QString &, const QVariant &, const QVariant &) {
             const auto self = std::static_pointer_cast<KRStyleClass>(weak.lock());
             if (!self || self->m_rule)
                 return;
             const auto page = std::dynamic_pointer_cast<KRPage>(self->owningPage());
             if (page && page->objectForID(self->kr_id()) == self) {
-                self->insertRule(text);
+                self->insertRule(text, at);
                 self->updateWidgetTextRule();
             }
         }));
@@ -233,12 +238,16 @@ void KRStyleClass::idDidChange(const QString &oldID, const QString &newID)
     followRename(oldID, newID);
     if (!m_rule)
         return;
-    const QString old = selectorName(oldID);
-    QString text = m_rule->cssText();
-    const int at = text.indexOf(old, 0, Qt::CaseInsensitive);
-    if (at >= 0)
-        text.replace(at, old.size(), selectorName(newID));
-    removeRule();
-    insertRule(text);
+    // Renamed where it stands: which of two classes an element of both takes a value from
+    // follows the order of their rules, and a rename (or its undo) leaves that order alone.
+    m_rule->setSelectorText(QLatin1Char('.') + selectorName(newID));
+    // The widget rule is scoped by the name: made again, right after the class's rule.
+    if (m_widgetTextRule) {
+        DOMCSSStyleSheet *s = m_widgetTextRule->parentStyleSheet();
+        if (const int index = s ? s->indexOf(m_widgetTextRule.get()) : -1; index >= 0)
+            s->deleteRule(index);
+        m_widgetTextRule.reset();
+    }
+    m_widgetTextProperties.clear();
     updateWidgetTextRule();
 }

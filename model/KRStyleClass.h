@@ -40,7 +40,8 @@ private:
     void idDidChange(const QString &oldID, const QString &newID);
     // Points the class lists of the page's objects from the old name to the new one.
     void followRename(const QString &oldID, const QString &newID);
-    void insertRule(const QString &text);
+    // At index at of the sheet (its end when at is past it or negative).
+    void insertRule(const QString &text, int at = -1);
     // Removes the class's rules from the sheet.
     void removeRule();
     // Keeps, right after the class's rule, the rule by which jQuery Mobile's elements inside the

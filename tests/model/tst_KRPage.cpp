@@ -1114,6 +1114,57 @@ TEST(KRStyleClass, RuleFoundByIdentityRenameDeleteUndo)
     EXPECT_EQ(big->cssRule()->style().getPropertyValue(QStringLiteral("font-size")), QStringLiteral("20px"));
 }
 
+// Where two classes set the same property, the one whose rule stands later in the sheet wins,
+// as it will in the built page and when the project is opened again: a rename, a deletion and
+// the undoing of either leave every rule, and the widget rule after it, where it stood.
+TEST(KRStyleClass, ItsRuleKeepsItsPlaceThroughRenameDeleteAndUndo)
+{
+    std::shared_ptr<KRDocument> document;
+    auto project = krOpenProject(krProjectXML(QStringLiteral(
+                                     "<KRPage id=\"p\"><KRContents><KRStyleClass id=\"red\" color=\"red\" fontSize=\"20\"/>"
+                                     "<KRStyleClass id=\"blue\" color=\"blue\"/><KRStyleClass id=\"faint\" opacity=\"0.5\"/>"
+                                     "</KRContents></KRPage>")),
+                                 true, &document);
+    const auto page = project->krPages().first();
+    const auto sheet = page->styleSheet();
+    const auto red = std::dynamic_pointer_cast<KRStyleClass>(page->objectForID(QStringLiteral("red")));
+    ASSERT_TRUE(sheet && red && red->cssRule());
+    // The sheet's style rules, in order (the marker and page rules before them included).
+    const auto order = [&] {
+        QStringList selectors;
+        for (int i = 0; i < sheet->length(); ++i)
+            selectors << sheet->item(i)->selectorText();
+        return selectors;
+    };
+    const QStringList opened = order();
+    ASSERT_LT(opened.indexOf(QStringLiteral(".red")), opened.indexOf(QStringLiteral(".blue")));
+    const auto renamedIn = [](QStringList list, const QString &from, const QString &to) {
+        for (QString &selector : list)
+            if (selector.startsWith(from))
+                selector.replace(0, from.size(), to);
+        return list;
+    };
+
+    KRUndoManager &undo = document->undoManager();
+    undo.setGroupsByEvent(false);
+    undo.beginUndoGrouping();
+    red->setKr_id(QStringLiteral("Crimson"));
+    undo.endUndoGrouping();
+    EXPECT_EQ(order(), renamedIn(opened, QStringLiteral(".red"), QStringLiteral(".crimson")));
+    EXPECT_EQ(red->cssRule()->style().getPropertyValue(QStringLiteral("color")), QStringLiteral("red"));
+    undo.undo();
+    EXPECT_EQ(order(), opened);
+
+    undo.beginUndoGrouping();
+    page->deleteObjects({red});
+    undo.endUndoGrouping();
+    EXPECT_EQ(sheet->length(), opened.size() - 2); // with its widget rule
+    undo.undo();
+    EXPECT_EQ(order(), opened);
+    ASSERT_TRUE(red->cssRule());
+    EXPECT_EQ(red->cssRule()->style().getPropertyValue(QStringLiteral("font-size")), QStringLiteral("20px"));
+}
+
 // jQuery Mobile's elements inside a widget set their own colour and font: right after its
 // rule, a class has one that lets them inherit the text properties the class sets, and only
 // those, in the widgets of the class (which carry the widget attribute). It follows the
