@@ -232,8 +232,6 @@ void KRPageOutput::separateShadowingNames()
             m_warnings.append(warning);
         }
     };
-    const QString formWhat = QStringLiteral("its form");
-    const QString documentWhat = QStringLiteral("the document");
     // Content nests as deep as the user wrote it: walked without recursion.
     std::vector<std::shared_ptr<DOMElement>> pending = pageDiv->children();
     while (!pending.empty()) {
@@ -249,34 +247,36 @@ void KRPageOutput::separateShadowingNames()
             continue;
         const QString name = element->getAttribute(QStringLiteral("name"));
         const QString id = element->id();
-        const QString *takes = nullptr;
-        if (!name.isEmpty()) {
-            if (inForm && JQMShadowedNames::shadowsFormProperty(name))
-                takes = &formWhat;
-            else if (inDocument && JQMShadowedNames::shadowsDocumentProperty(name))
-                takes = &documentWhat;
-        }
-        if (takes) {
+        const bool nameBreaksForm = inForm && JQMShadowedNames::breaksForm(name);
+        if (!name.isEmpty() && (nameBreaksForm || (inDocument && JQMShadowedNames::breaksDocument(name)))) {
             element->setAttribute(QStringLiteral("data-kr-name"), name);
             element->setAttribute(QStringLiteral("name"), QStringLiteral("kr-name-") + name);
-            warn(QStringLiteral("The name \u201C%1\u201D of %2 on the page \u201C%3\u201D is that of a property of %4: "
-                                "in the built page it is \u201Ckr-name-%1\u201D%5.")
-                     .arg(name, ownerOf(element.get()), pageID(), *takes,
-                          inForm ? QStringLiteral(", and the form sends it as \u201C%1\u201D").arg(name) : QString()));
+            // What the form submits goes out under the user's name (the runtime's "formdata").
+            const bool sent = inForm && tag != QLatin1String("img") && tag != QLatin1String("fieldset")
+                && tag != QLatin1String("output") && tag != QLatin1String("object");
+            warn(QStringLiteral("The name \u201C%1\u201D of %2 on the page \u201C%3\u201D is that of a member of %4 that jQuery "
+                                "and jQuery Mobile rely on, and the page would not run with it: the built page names it "
+                                "\u201Ckr-name-%1\u201D, %5the page\u2019s styles and scripts find it only by that name "
+                                "([name=\"kr-name-%1\"]%6).")
+                     .arg(name, ownerOf(element.get()), pageID(),
+                          nameBreaksForm ? QStringLiteral("its form") : QStringLiteral("the document"),
+                          sent ? QStringLiteral("the form sends it as \u201C%1\u201D and a server page fills it by that name; ").arg(name)
+                               : QString(),
+                          sent ? QStringLiteral(", form.elements, $(form).serialize()") : QString()));
         }
-        takes = nullptr;
-        if (!id.isEmpty()) {
-            if (inForm && JQMShadowedNames::shadowsFormProperty(id))
-                takes = &formWhat;
-            else if ((tag == QLatin1String("object") || (tag == QLatin1String("img") && !name.isEmpty()))
-                     && JQMShadowedNames::shadowsDocumentProperty(id))
-                takes = &documentWhat;
-        }
-        if (takes) {
+        if (id.isEmpty())
+            continue;
+        const bool idBreaksForm = inForm && JQMShadowedNames::breaksForm(id);
+        if (idBreaksForm
+            || ((tag == QLatin1String("object") || (tag == QLatin1String("img") && !name.isEmpty()))
+                && JQMShadowedNames::breaksDocument(id))) {
             element->setAttribute(QStringLiteral("id"), QStringLiteral("kr-id-") + id);
-            warn(QStringLiteral("The id \u201C%1\u201D of an element of %2 on the page \u201C%3\u201D is that of a property of %4: "
-                                "in the built page it is \u201Ckr-id-%1\u201D.")
-                     .arg(id, ownerOf(element.get()), pageID(), *takes));
+            warn(QStringLiteral("The id \u201C%1\u201D of an element of %2 on the page \u201C%3\u201D is that of a member of %4 "
+                                "that jQuery and jQuery Mobile rely on, and the page would not run with it: the built page gives "
+                                "it the id \u201Ckr-id-%1\u201D, and style rules (#%1), labels for it and scripts that look it "
+                                "up by its id do not find it.")
+                     .arg(id, ownerOf(element.get()), pageID(),
+                          idBreaksForm ? QStringLiteral("its form") : QStringLiteral("the document")));
         }
     }
 }

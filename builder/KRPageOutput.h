@@ -35,9 +35,11 @@ public:
     // When one object of the page is a form control: moves the page element's content into
     // a form "_form_<page id>" (with "data-ajax" "false" and the page's form method when set).
     void addFormElement() override;
-    // A name that would take a property of the page's form or of the document becomes
-    // "kr-name-<name>" in the page, the name kept in "data-kr-name" (the runtime sends the
-    // field under it and fills it from it); such an id becomes "kr-id-<id>".
+    // Names and ids stand in the page as the user wrote them, but for the few that would put
+    // an element where jQuery or jQuery Mobile read a member of the page's form or of the
+    // document (JQMShadowedNames): such a name becomes "kr-name-<name>", kept in
+    // "data-kr-name" (the runtime sends the field under it and fills it from it), such an id
+    // "kr-id-<id>", and a warning says what no longer finds them.
     void separateShadowingNames() override;
     QStringList warnings() const override { return m_warnings; }
     // The script elements: the runtime and the user script, the project's and the page's

@@ -472,16 +472,19 @@ void KRPropertyEditorItemTypedViewController::warnOfFieldNameOfFormProperty()
     const QString own = target->value(QStringLiteral("kr_name"));
     const QString name = own.isEmpty() ? target->kr_id() : own;
     const auto element = target->domElement();
-    if (!JQMShadowedNames::shadowsFormProperty(name) || !element || !JQMShadowedNames::holdsField(*element))
+    if (!JQMShadowedNames::breaksForm(name) || !element || !JQMShadowedNames::holdsField(*element))
         return;
     QTimer::singleShot(0, view(), [name] {
         KRAlert alert;
         alert.style = KRAlert::Style::Warning;
-        alert.messageText = QStringLiteral("The field name \u201C%1\u201D is that of a property of the page\u2019s form.").arg(name);
+        alert.messageText = QStringLiteral("The field name \u201C%1\u201D is that of a member of the page\u2019s form that jQuery "
+                                           "and jQuery Mobile rely on.")
+                                .arg(name);
         alert.informativeText =
-            QStringLiteral("In a browser a field of this name stands in for the form\u2019s own \u201C%1\u201D, which jQuery Mobile "
-                           "and the page\u2019s scripts read. The built page names the field \u201Ckr-name-%1\u201D, and the form "
-                           "still sends it as \u201C%1\u201D; a script that looks for the field by its name does not find it.")
+            QStringLiteral("In a browser a field of this name stands in for the form\u2019s own \u201C%1\u201D, and the page "
+                           "would not run. The built page names the field \u201Ckr-name-%1\u201D: the form still sends it as "
+                           "\u201C%1\u201D and a server page fills it by that name, but the page\u2019s styles and scripts "
+                           "find it only as \u201Ckr-name-%1\u201D ([name=\"kr-name-%1\"], form.elements, $(form).serialize()).")
                 .arg(name);
         KRAlertService::current().runModal(alert);
     });

@@ -1554,9 +1554,29 @@
         });
     }
 
-    // A field whose name is that of a property of its form carries another one in the built
-    // page ("kr-name-<name>") and its own in "data-kr-name": the form sends it under its own.
-    // Bound natively, as the entries are made after the "submit" handlers have run.
+    // A form answers for its fields by name ahead of its own members, so a field named
+    // "submit" stands where the form's method is, and jQuery's `.submit()` (the usual Send)
+    // would call the field and do nothing: the form's own method is reached through its
+    // prototype instead. Other default actions go on as jQuery has them.
+    var formSubmit = window.HTMLFormElement && window.HTMLFormElement.prototype.submit;
+    if (typeof formSubmit === 'function' && $.event && $.event.special) {
+        var submitEvent = $.event.special.submit = $.event.special.submit || {};
+        var ownDefault = submitEvent._default;
+        submitEvent._default = function (event) {
+            if (ownDefault && ownDefault.apply(this, arguments) !== false)
+                return true;
+            var form = event && event.target;
+            if (!(form instanceof window.HTMLFormElement) || form.submit === formSubmit)
+                return false;
+            formSubmit.call(form);
+            return true;
+        };
+    }
+
+    // The few names that would stop jQuery or jQuery Mobile on the page (see the builder)
+    // stand there as "kr-name-<name>", the user's own in "data-kr-name": the form sends
+    // such a field under its own name. Bound natively, as the entries are made after the
+    // "submit" handlers have run.
     function restoreFieldNames(event) {
         var data = event.formData, form = event.target;
         if (!data || !form || typeof data.forEach !== 'function')

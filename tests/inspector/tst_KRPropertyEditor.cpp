@@ -667,6 +667,45 @@ TEST(KRPropertyEditorRows, IdEditsAreValidatedAndARefusedIdIsNotStoredButExplain
     KRAlertService::setCurrent(nullptr);
 }
 
+// A field's name (or its id, while it has no name) stands in the built page as written unless
+// it would stop the page's libraries: only such a name is warned of, and the warning says what
+// no longer finds the field, not that all goes on as before.
+TEST(KRPropertyEditorRows, OnlyAFieldNameThatWouldStopThePageIsWarnedOf)
+{
+    const auto alerts = std::make_shared<KRScriptedAlertService>();
+    KRAlertService::setCurrent(alerts);
+    const Fixture f = open(QStringLiteral("<JQMTextbox id=\"field\"/>"));
+    const auto field = f.object(QStringLiteral("field"));
+    auto inspector = inspect(field);
+    auto *name = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("name"));
+    auto *id = row<KRPropertyEditorItemStringViewController>(*inspector, QStringLiteral("id"));
+    ASSERT_TRUE(name && id);
+    for (const char *harmless : {"name", "title", "submit", "action", "length", "elements", "id"}) {
+        typeInto(name->textField(), QString::fromLatin1(harmless));
+        settle();
+        EXPECT_EQ(field->value(QStringLiteral("kr_name")), QString::fromLatin1(harmless));
+    }
+    typeInto(name->textField(), QString());
+    typeInto(id->textField(), QStringLiteral("title"));
+    settle();
+    EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+    for (const auto &[row, breaking] : {std::pair{name, "parentNode"}, std::pair{id, "nodeName"}}) {
+        const QString typed = QString::fromLatin1(breaking);
+        alerts->clear();
+        typeInto(row->textField(), typed);
+        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !alerts->shownAlerts().isEmpty(); })) << breaking;
+        const KRAlert shown = alerts->shownAlerts().first();
+        EXPECT_EQ(shown.messageText, QStringLiteral("The field name \u201C%1\u201D is that of a member of the page\u2019s form "
+                                                    "that jQuery and jQuery Mobile rely on.").arg(typed));
+        for (const QString &said : {QStringLiteral("\u201Ckr-name-%1\u201D").arg(typed), QStringLiteral("[name=\"kr-name-%1\"]").arg(typed),
+                                    QStringLiteral("$(form).serialize()")})
+            EXPECT_TRUE(shown.informativeText.contains(said)) << shown.informativeText.toStdString();
+        typeInto(name->textField(), QString());
+        settle();
+    }
+    KRAlertService::setCurrent(nullptr);
+}
+
 // Items typed as JSON text for a bar or a list (a text row, as a plug-in's class may show for
 // them) that nest deeper than JSON may are refused with the reason, the items staying: they
 // would be read as no items at all.

@@ -195,16 +195,20 @@ for (const [flavour, runtime] of runtimes) {
     test('with Ajax a server page is loaded into the document, set up and filled', async () => {
       const serverPage = page2Div.replace(/<\/div>$/,
         '<form data-ajax="false" id="_form_page2"><input type="text" name="comment" id="page2_comment" data-role="none">' +
-        '<input type="text" name="kr-name-submit" data-kr-name="submit" id="page2_submit" data-role="none"></form>' +
-        '<script>application._pages.page2.form = {"comment":"posted text","submit":"its own name"};\n</script></div>');
+        '<input type="text" name="submit" id="page2_submit" data-role="none">' +
+        '<input type="text" name="kr-name-parentNode" data-kr-name="parentNode" id="page2_parent" data-role="none"></form>' +
+        '<script>application._pages.page2.form = {"comment":"posted text","submit":"as written",' +
+        '"parentNode":"its own name","kr-name-parentNode":"not this"};\n</script></div>');
       const { window, $, app, errors } = await open({ ajax: true, server: { '/page2.krml': pageHTML('Page 2', serverPage, true) } });
       try {
         app._pages.page2._pageURL = 'page2.krml';
         $('#page1_button1').trigger('click');
         await waitFor(() => app._pages.page2._objects.label2, 'page2 to be loaded and set up', 20000);
         assert.equal($('#page2_comment').val(), 'posted text');
-        // A field renamed in the page, as its name is a property of the form, is filled by its own.
-        assert.equal($('#page2_submit').val(), 'its own name');
+        // A field named as written is filled by its name; one the build renamed, as its name
+        // would stop the page, by its own.
+        assert.equal($('#page2_submit').val(), 'as written');
+        assert.equal($('#page2_parent').val(), 'its own name');
         assert.equal($('#page2_label2')[0].style.top, '10px');
         assert.equal($('#page1').length, 1, 'the first page stays in the document');
         assert.deepEqual(errors, []);
