@@ -13,6 +13,7 @@
 #include <core/markdown/KRMarkdown.h>
 #include <model/KREditableResourceTypes.h>
 #include <model/KRPasteboard.h>
+#include <platform/dom/DOMCSSRule.h>
 #include <platform/dom/DOMCSSStyleSheet.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMHTMLParser.h>
@@ -185,7 +186,8 @@ TEST(KRNestedValues, EveryReaderRefusesOrBoundsAHundredThousandLevels)
     }
 
     // HTML content keeps what lies past 512 levels beside the deepest element kept; Markdown past
-    // 16 levels keeps its text as it stands; a style sheet's blocks are counted, not descended.
+    // 16 levels keeps its text as it stands, every level either read or kept as text; a style
+    // sheet's blocks are counted, not descended, and the rule is kept whole.
     {
         const QByteArray html = nested(kDeep, "<div>", "innermost", "</div>");
         {
@@ -197,9 +199,18 @@ TEST(KRNestedValues, EveryReaderRefusesOrBoundsAHundredThousandLevels)
         KRError error;
         const QString markdown = KRMarkdown::htmlFromMarkdown(QString::fromLatin1(nested(kDeep, "> ", "quoted", "")), &error);
         EXPECT_TRUE(markdown.contains(QStringLiteral("quoted")));
+        const qsizetype quotes = markdown.count(QStringLiteral("<blockquote>"));
+        EXPECT_LE(quotes, 17);
+        EXPECT_EQ(quotes + markdown.count(QStringLiteral("&gt; ")), kDeep) << "levels lost";
         const QString brackets = KRMarkdown::htmlFromMarkdown(QString::fromLatin1(nested(kDeep, "[", "x", "](y)")));
         EXPECT_TRUE(brackets.contains(QLatin1Char('x')));
-        const DOMCSSStyleSheet sheet(nullptr, QString::fromLatin1(nested(kDeep, "@media screen { a ", "{color: red}", "}")));
-        EXPECT_LE(sheet.cssRules().size(), 1u);
+        const qsizetype links = brackets.count(QStringLiteral("<a href=\"y\">"));
+        EXPECT_LE(links, 17);
+        EXPECT_EQ(links + brackets.count(QLatin1Char('[')), kDeep) << "levels lost";
+        EXPECT_EQ(brackets.count(QStringLiteral("</a>")) + brackets.count(QStringLiteral("](y)")), kDeep) << "levels lost";
+        const QString css = QString::fromLatin1(nested(kDeep, "@media screen { a ", "{color: red}", "}"));
+        const DOMCSSStyleSheet sheet(nullptr, css);
+        ASSERT_EQ(sheet.cssRules().size(), 1u);
+        EXPECT_TRUE(sheet.cssRules().front()->cssText() == css) << "the rule is not kept whole";
     }
 }

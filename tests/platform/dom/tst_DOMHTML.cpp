@@ -404,20 +404,24 @@ TEST(DOMHTML, TagsOfFarTooManyAttributesKeepTheirFirst)
     // A formatting element closed by the paragraph around it is opened again, a copy with its
     // attributes, in each later one: the copies stop once a quarter as many attributes (or
     // 65,536) were copied as the markup has bytes (before, 20,000 paragraphs made five million).
-    const QString reopened = "<p><b" + attributes(bound) + ">x</p>" + QStringLiteral("<p>x</p>").repeated(20000);
+    // Markup long enough that the quarter, not the floor, is the bound.
+    const int paragraphs = 40000;
+    const QString reopened = "<p><b" + attributes(bound) + ">x</p>" + QStringLiteral("<p>x</p>").repeated(paragraphs);
+    const qsizetype copyBound = std::max<qsizetype>(reopened.toUtf8().size() / 4, 65536);
+    ASSERT_GT(copyBound, 65536);
     const auto doc = DOMDocument::createHTMLDocument();
     DOMHTMLParser::Statistics statistics;
     for (const auto &node : DOMHTMLParser::parseFragment(reopened, "div", doc.get(), &statistics))
         doc->body()->appendChild(node);
     EXPECT_EQ(statistics.droppedAttributes, 0);
     EXPECT_EQ(statistics.formattingLeftClosed, 1);
-    EXPECT_EQ(doc->body()->textContent(), QString(20001, QLatin1Char('x')));
-    EXPECT_EQ(doc->getElementsByTagName("p").size(), 20001u);
-    qsizetype copied = 0;
+    EXPECT_EQ(doc->body()->textContent(), QString(paragraphs + 1, QLatin1Char('x')));
+    EXPECT_EQ(doc->getElementsByTagName("p").size(), size_t(paragraphs + 1));
+    qsizetype copied = -bound; // the first bold's own attributes are no copies
     for (const auto &element : doc->getElementsByTagName("b"))
         copied += element->attributes().size();
-    EXPECT_GT(copied, 100 * bound);
-    EXPECT_LE(copied, reopened.size() + bound);
+    EXPECT_GT(copied, copyBound - bound) << "the copies stopped before their bound";
+    EXPECT_LE(copied, copyBound);
 }
 
 // Markup that closes its elements without saying so (paragraphs, list items, rows, options,
