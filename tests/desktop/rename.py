@@ -6,7 +6,7 @@ the built page, whichever of them had its inspector shown, and Ctrl+Z brings bac
 and every link in one step. A list view whose item calls compute has its item editor open
 all along: its row names calc after the rename and compute again after Ctrl+Z. A style class
 renamed in the inspector keeps the label that uses it drawn with it, under its new name in the
-saved file. A new page renamed in the inspector moves to its place in the
+saved file, and a label of it and of a class whose rule comes later stays drawn by the later one. A new page renamed in the inspector moves to its place in the
 outline at once. A new function with a syntax error stops the build; deleting the function
 takes its error out of the errors pane and the outline."""
 
@@ -14,6 +14,7 @@ import os
 import re
 import shutil
 import sys
+import time
 
 import krdesktop as kd
 
@@ -23,9 +24,11 @@ CALLERS = {"bill": "onChange", "percent": "onChange", "computeButton": "onClick"
 LIST_VIEW = ('<JQMListView id="choices" top="360" left="10" width="300" height="60">'
              '[{"label":"Again","onClick":"compute"}]</JQMListView>')
 LIST_AT = (100, 380)
-# A style class the label total uses, drawn red.
-STYLE_CLASS = '<KRStyleClass id="loud" color="#c00000"/>'
+# A style class the label total uses, drawn red; the label tip uses it and hush, which comes
+# later and so draws tip blue.
+STYLE_CLASS = '<KRStyleClass id="loud" color="#c00000"/><KRStyleClass id="hush" color="#0000c0"/>'
 TOTAL = (10, 320, 300, 32)
+TIP = (10, 285, 300, 32)
 
 
 def open_sample(desktop):
@@ -37,6 +40,8 @@ def open_sample(desktop):
     anchor = "<KRLabel id=\"total\""
     kd.check(anchor in text, "the sample has no label total to put the list view after")
     text = text.replace(anchor, LIST_VIEW + "\n        " + STYLE_CLASS + "\n        " + anchor + ' styleClass="loud"', 1)
+    kd.check('<KRLabel id="tip"' in text, "the sample has no label tip")
+    text = text.replace('<KRLabel id="tip"', '<KRLabel id="tip" styleClass="loud hush"', 1)
     with open(path, "w", encoding="utf-8") as f:
         f.write(text)
     desktop.launch(folder)
@@ -172,17 +177,25 @@ def renamed_function_keeps_its_callers(desktop):
     deleted_function_takes_its_errors_along(desktop, window)
 
 
-def red_in_total(desktop, surface):
-    """How many pixels of the label total are drawn in its class's red."""
-    x, y = kd.page_point(surface, TOTAL[0], TOTAL[1])
-    return kd.grab_count(desktop, (x, y, TOTAL[2], TOTAL[3]), lambda p: p[0] > 150 and p[1] < 80 and p[2] < 80)
+def red_in_total(desktop, surface, label=TOTAL):
+    """How many pixels of the label total (or another) are drawn in its class's red."""
+    x, y = kd.page_point(surface, label[0], label[1])
+    return kd.grab_count(desktop, (x, y, label[2], label[3]), lambda p: p[0] > 150 and p[1] < 80 and p[2] < 80)
+
+
+def blue_in_tip(desktop, surface):
+    """How many pixels of the label tip are drawn in the blue of the class hush."""
+    x, y = kd.page_point(surface, TIP[0], TIP[1])
+    return kd.grab_count(desktop, (x, y, TIP[2], TIP[3]), lambda p: p[2] > 150 and p[0] < 80 and p[1] < 80)
 
 
 def renamed_class_keeps_its_controls(desktop, window, folder):
     """The style class renamed in the inspector: the label that uses it stays drawn with it and
-    names it by its new name in the saved file."""
+    names it by its new name in the saved file. The label tip, of loud and of hush (whose rule
+    comes later), stays drawn blue by hush: the renamed class keeps its rule's place."""
     surface = kd.design_surface(desktop, window)
     kd.wait_until(lambda: red_in_total(desktop, surface) > 40, "the label total drawn red by its class")
+    kd.wait_until(lambda: blue_in_tip(desktop, surface) > 40, "the label tip drawn blue by hush, the later class")
     desktop.click(desktop.wait_for(window, "push button", "Objects", "the page's Objects tab"))
     desktop.click(desktop.wait_for(window, "list item", "loud", "the class loud in the object browser"))
     kd.wait_inspected(desktop, window, "loud", "a click on loud to select it")
@@ -192,10 +205,18 @@ def renamed_class_keeps_its_controls(desktop, window, folder):
     try:
         kd.wait_until(lambda: red_in_total(desktop, surface) > 40, "the label total still red after the rename",
                       timeout=10)
+        # Looked at once the label total is drawn after the rename, and again a moment later.
+        for _ in range(2):
+            kd.wait_until(lambda: blue_in_tip(desktop, surface) > 40 and red_in_total(desktop, surface, TIP) == 0,
+                          "the label tip still blue, not red, after the rename", timeout=10)
+            time.sleep(1)
     finally:
         desktop.screenshot("class-renamed")
-    total = kd.save(desktop, window, folder).object("total")
+    project = kd.save(desktop, window, folder)
+    total = project.object("total")
     kd.check(total.get("styleClass") == "shout", f"the label total names the class {total.get('styleClass')!r}")
+    tip = project.object("tip")
+    kd.check(tip.get("styleClass") == "shout hush", f"the label tip names the classes {tip.get('styleClass')!r}")
 
 
 def outline_pages(window):
