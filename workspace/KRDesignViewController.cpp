@@ -10,6 +10,7 @@
 #include <platform/dom/KRLayoutSource.h>
 #include <platform/foundation/KRUndoManager.h>
 
+#include <QHash>
 #include <QMimeData>
 #include <QPointer>
 #include <QSet>
@@ -76,8 +77,7 @@ KRDesignViewController::KRDesignViewController(const std::shared_ptr<KRPage> &pa
 KRDesignViewController::~KRDesignViewController()
 {
     // The boxes leave the page's document with the surface; their observations end with them.
-    for (auto &[object, box] : m_boxes)
-        removeSelectionBox(box);
+    deselectAll();
     endDragSelection();
     // A move cut short leaves the page arranging as before.
     if (const auto p = page(); p && m_dragging)
@@ -153,8 +153,11 @@ void KRDesignViewController::addObjectsToSelection(const QList<std::shared_ptr<K
 
 void KRDesignViewController::deselectAll()
 {
+    std::vector<Box *> boxes;
+    boxes.reserve(m_boxes.size());
     for (auto &[object, box] : m_boxes)
-        removeSelectionBox(box);
+        boxes.push_back(&box);
+    removeSelectionBoxes(boxes);
     m_boxes.clear();
     m_selected.clear();
 }
@@ -189,17 +192,22 @@ void KRDesignViewController::pageObjectsDidChange()
     QSet<const KRObject *> all;
     for (const auto &object : p->allObjects())
         all.insert(object.get());
+    std::vector<Box *> boxes;
+    std::vector<const KRObject *> boxed;
     const auto gone = std::remove_if(m_selected.begin(), m_selected.end(), [&](const std::shared_ptr<KRObject> &object) {
         if (all.contains(object.get()))
             return false;
         if (const auto box = m_boxes.find(object.get()); box != m_boxes.end()) {
-            removeSelectionBox(box->second);
-            m_boxes.erase(box);
+            boxes.push_back(&box->second);
+            boxed.push_back(object.get());
         }
         return true;
     });
     if (gone == m_selected.end())
         return;
+    removeSelectionBoxes(boxes);
+    for (const KRObject *object : boxed)
+        m_boxes.erase(object);
     m_selected.erase(gone, m_selected.end());
     emit selectedObjectsDidChange();
 }
@@ -371,6 +379,33 @@ void KRDesignViewController::removeSelectionBox(Box &box)
     box.overlay.reset();
     for (auto &handle : box.handles)
         handle.reset();
+}
+
+void KRDesignViewController::removeSelectionBoxes(const std::vector<Box *> &boxes)
+{
+    if (boxes.size() < 2) {
+        for (Box *box : boxes)
+            removeSelectionBox(*box);
+        return;
+    }
+    // Grouped by parent, in the order met.
+    std::vector<std::pair<std::shared_ptr<DOMNode>, DOMNode::NodeList>> parents;
+    QHash<const DOMNode *, std::size_t> parentIndex;
+    for (Box *box : boxes) {
+        const auto parent = box->overlay ? box->overlay->parentNode() : nullptr;
+        if (!parent)
+            continue;
+        auto at = parentIndex.constFind(parent.get());
+        if (at == parentIndex.cend()) {
+            at = parentIndex.insert(parent.get(), parents.size());
+            parents.emplace_back(parent, DOMNode::NodeList());
+        }
+        parents[at.value()].second.push_back(box->overlay);
+    }
+    for (const auto &[parent, overlays] : parents)
+        parent->removeChildren(overlays);
+    for (Box *box : boxes)
+        removeSelectionBox(*box); // what is left: its observations and elements
 }
 
 QRect KRDesignViewController::elementRect(const std::shared_ptr<KRObject> &object) const

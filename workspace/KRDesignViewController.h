@@ -144,6 +144,9 @@ private:
 
     void drawSelectionBox(const std::shared_ptr<KRObject> &object, Box &box);
     void removeSelectionBox(Box &box);
+    // The boxes leave the page together, in one pass over each parent's children: one at a
+    // time, thousands of them took time with the square of their number.
+    void removeSelectionBoxes(const std::vector<Box *> &boxes);
     void placeBox(Box &box);
     void observeSelected(const std::shared_ptr<KRObject> &object, Box &box);
     void objectDidChange(const KRObject *object, QString key);

@@ -182,6 +182,48 @@ TEST_F(DesignSurface, ABoxReachesTheViewAsOneInsertedTree)
     dom.removeMutationListener(&recorder);
 }
 
+// Many selected boxes leave the page in one pass, whether the selection is dropped or its
+// objects go from under it (an undone paste): the view is told of each removal once every box
+// is out, as a batch removal tells it. Removed one at a time, each looked for among the page's
+// children, undoing a paste of 4,000 selected labels took time with the square of their number.
+TEST_F(DesignSurface, SelectedBoxesLeaveThePageInOnePass)
+{
+    struct Recorder : DOMMutationListener
+    {
+        std::vector<std::shared_ptr<DOMElement>> boxes;
+        std::vector<int> stillIn; // at each removal told, how many boxes were still in the page
+        void domDidMutate(const DOMMutation &m) override
+        {
+            if (m.type == DOMMutation::Type::ChildRemoved)
+                stillIn.push_back(int(std::count_if(boxes.begin(), boxes.end(), [](const auto &box) { return box->parentNode() != nullptr; })));
+        }
+    } recorder;
+    DOMDocument &dom = *page->domDocument();
+    dom.addMutationListener(&recorder);
+    const auto selectEvery = [&] {
+        surface->selectAll();
+        recorder.boxes = {surface->selectionBox(a.get()), surface->selectionBox(b.get()), surface->selectionBox(c.get())};
+        recorder.stillIn.clear();
+    };
+    selectEvery();
+    ASSERT_TRUE(recorder.boxes[0] && recorder.boxes[1] && recorder.boxes[2]);
+    surface->onClickBody(hit(1, 1, "BODY"));
+    EXPECT_EQ(recorder.stillIn, (std::vector<int>{0, 0, 0}));
+
+    // Two of the three deleted while selected, as undoing their paste deletes them.
+    selectEvery();
+    page->deleteObjects({a, c});
+    settle();
+    EXPECT_EQ(surface->selectedObjects(), QList<std::shared_ptr<KRObject>>{b});
+    EXPECT_TRUE(surface->selectionBox(b.get()) && surface->selectionBox(b.get())->parentNode());
+    EXPECT_FALSE(surface->selectionBox(a.get()) || surface->selectionBox(c.get()));
+    EXPECT_FALSE(recorder.boxes[0]->parentNode() || recorder.boxes[2]->parentNode());
+    // The objects' own elements, then both boxes in one pass.
+    ASSERT_GE(recorder.stillIn.size(), 2u);
+    EXPECT_EQ(std::vector<int>(recorder.stillIn.end() - 2, recorder.stillIn.end()), (std::vector<int>{1, 1}));
+    dom.removeMutationListener(&recorder);
+}
+
 TEST_F(DesignSurface, SelectAllTakesTheControlsAndTabNeedsThreeObjects)
 {
     surface->selectAll();
