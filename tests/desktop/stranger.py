@@ -5,7 +5,9 @@ load would rewrite its own text and call a server on this machine; the box keeps
 the server hears nothing, and the user's file beside the project is not read. A second box holds a
 picture named as one of the document's own functions: the page is still drawn and changed
 through the inspector as any other, and the built page keeps the name, which is the user's, as
-data beside a name that takes nothing from the document (where it would blank the page).
+data beside a name that takes nothing from the document (where it would blank the page). The
+page's own field named "name" and the user's own labelled field "title" keep their names and ids
+in the built page, where the user's style rules for #title and [name="title"] reach the field.
 A second project, of one label carrying 100,000 attributes, handed to the running program, is
 refused within a person's patience with a message naming the line and the element, and the open
 window answers all the while.
@@ -33,6 +35,12 @@ CONTENT = ('Written by a stranger'
 
 NAMED = 'Hello <img name="createElement">'
 
+# The user's own field, its label and style rules that find it by its id and by its name; each
+# rule hides a line that says it missed.
+OWN = ('<style>#title + .miss, [name="title"] ~ .miss2 { display: none; }</style>'
+       '<label for="title">Title</label><input id="title" name="title" data-role="none">'
+       '<span class="miss">No style reaches #title.</span><span class="miss2">No style reaches [name=title].</span>')
+
 SHARED = """<?xml version="1.0" encoding="UTF-8"?>
 <KRProjectDocument>
   <KRProject JQMVersion="1.4" designTarget="iPhone" startPage="home"/>
@@ -55,6 +63,8 @@ PROJECT = """<?xml version="1.0" encoding="UTF-8"?>
       <KRContents>
         <KRDiv id="box" top="80" left="10" width="300" height="120">{content}</KRDiv>
         <KRDiv id="named" top="220" left="10" width="300" height="40">{named}</KRDiv>
+        <KRDiv id="own" top="270" left="10" width="300" height="60">{own}</KRDiv>
+        <JQMTextbox id="name" top="340" left="10" width="300" label="Name"/>
       </KRContents>
     </KRPage>
   </KRPages>
@@ -96,7 +106,8 @@ def downloaded_project(desktop):
         content = CONTENT.format(secret=secret, port=listener.server_address[1])
         escaped = content.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
         with open(os.path.join(folder, "project.xml"), "w", encoding="utf-8") as out:
-            out.write(PROJECT.format(content=escaped, named=NAMED.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")))
+            out.write(PROJECT.format(content=escaped, named=NAMED.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;"),
+                                     own=OWN.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")))
 
         desktop.launch(folder)
         window = kd.project_window(desktop, "Downloaded")
@@ -125,10 +136,23 @@ def downloaded_project(desktop):
                       "the named box moved 60 pixels right on the design surface")
         desktop.screenshot("named-box-moved")
 
-        # The built page keeps the name as data, and says so.
         status = kd.build(desktop, window)
         with open(os.path.join(folder, "kr-web", "home.html"), encoding="utf-8") as built:
             page = built.read()
+        # The names the user gave stand as written: the built page, shown by jQuery Mobile, applies
+        # the user's style rules to the field they name, and the build changes no other name.
+        site = os.path.join(desktop.home, "Documents", "BuiltSite")
+        shutil.copytree(os.path.join(folder, "kr-web"), site)
+        os.symlink(os.path.join(desktop.options.source, "resources", "local-server"), os.path.join(site, "__kr_bundle"))
+        report = kd.check_in_browser(desktop, site, "home.html")
+        desktop.log(f"built page: loaded={report['loaded']} ready={report['ready']} text={report['text']!r}")
+        kd.check(report["loaded"] and report["ready"], "jQuery Mobile did not show the built page")
+        kd.check("Title" in report["text"] and "No style reaches" not in report["text"],
+                 f"the user's style rules do not reach the field they name in the built page: {report['text']!r}")
+        kd.check('name="name"' in page and re.search(r'<input id="title" name="title"', page),
+                 "the built page renamed the user's own fields")
+        kd.check("title" not in status and "\u201Cname\u201D" not in status, f"the build speaks of names it kept: {status!r}")
+        # The picture named as the document's method keeps its name as data, and the build says so.
         kd.check(re.search(r'<img name="kr-name-createElement" data-kr-name="createElement"\s*/?>', page),
                  "the built page lost the picture's name, or keeps it where it takes the document's createElement")
         kd.check("\u201Cnamed\u201D on the page \u201Chome\u201D" in status, f"the build does not name the box and its page: {status!r}")
