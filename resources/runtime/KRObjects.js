@@ -1557,21 +1557,23 @@
     // A form answers for its fields by name ahead of its own members, so a field named
     // "submit" stands where the form's method is, and jQuery's `.submit()` (the usual Send)
     // would call the field and do nothing: the form's own method is reached through its
-    // prototype instead. Other default actions go on as jQuery has them.
-    var formSubmit = window.HTMLFormElement && window.HTMLFormElement.prototype.submit;
-    if (typeof formSubmit === 'function' && $.event && $.event.special) {
-        var submitEvent = $.event.special.submit = $.event.special.submit || {};
-        var ownDefault = submitEvent._default;
-        submitEvent._default = function (event) {
-            if (ownDefault && ownDefault.apply(this, arguments) !== false)
+    // prototype instead, and so is its "reset". Other default actions go on as jQuery has them.
+    $.each(['submit', 'reset'], function (i, type) {
+        var own = window.HTMLFormElement && window.HTMLFormElement.prototype[type];
+        if (typeof own !== 'function' || !$.event || !$.event.special)
+            return;
+        var special = $.event.special[type] = $.event.special[type] || {};
+        var before = special._default;
+        special._default = function (event) {
+            if (before && before.apply(this, arguments) !== false)
                 return true;
             var form = event && event.target;
-            if (!(form instanceof window.HTMLFormElement) || form.submit === formSubmit)
+            if (!(form instanceof window.HTMLFormElement) || form[type] === own)
                 return false;
-            formSubmit.call(form);
+            own.call(form);
             return true;
         };
-    }
+    });
 
     // The few names that would stop jQuery or jQuery Mobile on the page (see the builder)
     // stand there as "kr-name-<name>", the user's own in "data-kr-name": the form sends

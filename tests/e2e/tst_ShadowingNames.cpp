@@ -138,7 +138,8 @@ QString jsList(const QStringList &names)
 // form control, and a picture of each name the document has a member of beside a hidden field of
 // each form member's name as its id: only the names that would stop jQuery or jQuery Mobile are
 // changed, every other stands as written, and the pages run, are enhanced, find their objects,
-// send every field under its name by POST and by GET, and the answer fills each field.
+// send every field under its name by POST and by GET, the answer fills each field, and the form
+// is reset.
 TEST(ShadowingNames, EveryOtherNameOfAFormOrDocumentMemberStandsAsWritten)
 {
     if (!webLibrariesStaged())
@@ -286,6 +287,12 @@ on|On</JQMSlideToggle>
                                .arg(names))
                   .toStringList(),
               QStringList());
+    // A field named "reset" takes nothing from jQuery's reset() of the form either.
+    browser.eval(QStringLiteral("$('#_form_fields').trigger('reset');"));
+    EXPECT_TRUE(browser.waitFor(QStringLiteral("%1.every(function (n, i) { return $('#_fields_f' + i + '_inp').val() === ''; })")
+                                    .arg(names),
+                                seconds(10)))
+        << "the form was not reset";
     EXPECT_EQ(browser.takeErrors(), QStringList());
 
     // Pictures of the document's members' names, and fields named by their ids alone.
