@@ -116,13 +116,22 @@ KRResult<std::shared_ptr<KRDocument>> KRDocumentController::openDocument(const Q
         return KRError(known ? known->name() : QStringLiteral("KRDocumentErrorDomain"), 0,
                        known ? known->reason() : QString::fromLocal8Bit(exception.what()));
     };
+    // The reason goes into the run log too, beside the path: the alert that shows it is gone
+    // once answered.
+    const auto refused = [&packagePath](KRError error) {
+        QString line = QStringLiteral("Refused to open %1: %2").arg(packagePath, error.message());
+        line.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' ')); // one line each
+        KR_LOG(line);
+        return error;
+    };
     KRResult<std::shared_ptr<KRDocument>> opened = KRError(QStringLiteral("KRDocumentErrorDomain"), 0, QString());
     try {
         opened = opener ? opener(packagePath) : KRDocument::openPackage(packagePath);
     } catch (const std::exception &exception) {
-        return failure(exception);
+        return refused(failure(exception));
     }
     if (!opened) {
+        refused(opened.error());
         // Moved, renamed or deleted since it was listed: no recent project any more.
         if (opened.error().domain() == KRDocument::ProjectErrorDomain && opened.error().code() == KRDocument::NotThereCode)
             forgetRecent(packagePath);
@@ -138,7 +147,7 @@ KRResult<std::shared_ptr<KRDocument>> KRDocumentController::openDocument(const Q
             m_documents.removeOne(document);
             m_knownPaths.remove(document->identity());
             document->close();
-            return failure(exception);
+            return refused(failure(exception));
         }
     }
     noteRecent(packagePath);

@@ -6,6 +6,7 @@
 #include <app/KRGalleryWindowController.h>
 #include <app/KROpenProjectPanel.h>
 #include <app/KRPreferencesWindowController.h>
+#include <core/KRRunLogger.h>
 #include <ui/KRMainMenu.h>
 #include <model/KRDocument.h>
 #include <model/KRProject.h>
@@ -446,6 +447,12 @@ TEST_F(KRDelegateTest, AFileThatHoldsNoProjectShowsItsErrorOnly)
                   QStringLiteral("The project “%1.krproj” could not be opened.").arg(bad.name));
         EXPECT_TRUE(alerts->shownAlerts().first().informativeText.contains(bad.why))
             << alerts->shownAlerts().first().informativeText.toStdString();
+        // The run log keeps the path and the reason once the alert is gone.
+        KRRunLogger::sharedInstance().flush();
+        QFile log(KRRunLogger::sharedInstance().logURL());
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QString::fromUtf8(log.readAll())
+                        .contains(QStringLiteral("Refused to open %1: %2").arg(package, alerts->shownAlerts().first().informativeText)));
         EXPECT_TRUE(documents().isEmpty());
         for (QWidget *window : QApplication::topLevelWidgets())
             EXPECT_FALSE(window->isVisible() && window->windowTitle().contains(bad.name)) << window->windowTitle().toStdString();
