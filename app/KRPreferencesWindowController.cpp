@@ -219,7 +219,24 @@ void KRPreferencesWindowController::build()
     deviceButtons->addWidget(removeDeviceButton);
     deviceButtons->addStretch();
     devicesLayout->addLayout(deviceButtons);
-    m_devices = KRUserDeviceInformation::storedDevices(m_defaults);
+    // Stored devices that cannot be read are said to be so where the user looks for them, and
+    // in the run log, rather than shown as none.
+    devicesNoticeLabel = new QLabel;
+    devicesNoticeLabel->setObjectName(QStringLiteral("devicesNoticeLabel"));
+    devicesNoticeLabel->setTextFormat(Qt::PlainText); // the reason may quote the settings
+    devicesNoticeLabel->setWordWrap(true);
+    devicesLayout->insertWidget(0, devicesNoticeLabel);
+    const auto stored = KRUserDeviceInformation::readStoredDevices(m_defaults);
+    if (stored) {
+        m_devices = stored.value();
+        devicesNoticeLabel->hide();
+    } else {
+        KR_LOG(QStringLiteral("The devices in the setting %1 of %2 could not be read. %3")
+                   .arg(KRUserDeviceInformation::UserDevicesKey, m_defaults.filePath(), stored.error().message()));
+        devicesNoticeLabel->setText(QStringLiteral("The devices stored in the settings could not be read. %1 Adding or "
+                                                   "changing a device here replaces them.")
+                                        .arg(stored.error().message().left(300)));
+    }
     for (const auto &device : m_devices)
         device->delegate = this;
     reloadDevicesTable();
@@ -474,6 +491,7 @@ void KRPreferencesWindowController::removeDeviceAction()
 void KRPreferencesWindowController::saveUserDevices()
 {
     KRUserDeviceInformation::storeDevices(m_devices, m_defaults);
+    devicesNoticeLabel->hide(); // what could not be read is replaced
 }
 
 void KRPreferencesWindowController::userDeviceDidChange(KRUserDeviceInformation *)

@@ -82,6 +82,9 @@ public:
     QComboBox *designViewBackgroundPopup = nullptr;
     QComboBox *editModesPopupMenu = nullptr;
     QTableWidget *devicesTable = nullptr;
+    // Above the table while the stored devices cannot be read: why, and that a change here
+    // replaces them.
+    QLabel *devicesNoticeLabel = nullptr;
     QPushButton *addDeviceButton = nullptr;
     QPushButton *removeDeviceButton = nullptr;
     QCheckBox *useHostingButton = nullptr;

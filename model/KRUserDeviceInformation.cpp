@@ -34,13 +34,22 @@ QImage KRUserDeviceInformation::image() const
 QList<std::shared_ptr<KRUserDeviceInformation>>
 KRUserDeviceInformation::storedDevices(const KRUserDefaults &defaults)
 {
+    KRResult<QList<std::shared_ptr<KRUserDeviceInformation>>> devices = readStoredDevices(defaults);
+    return devices ? devices.value() : QList<std::shared_ptr<KRUserDeviceInformation>>();
+}
+
+KRResult<QList<std::shared_ptr<KRUserDeviceInformation>>>
+KRUserDeviceInformation::readStoredDevices(const KRUserDefaults &defaults)
+{
     QList<std::shared_ptr<KRUserDeviceInformation>> devices;
     const QString text = defaults.stringValue(UserDevicesKey);
     if (text.isEmpty())
         return devices;
     const KRResult<QJsonDocument> json = KRJSONSerialization::readDocument(text.toUtf8());
     if (!json)
-        return devices;
+        return json.error();
+    if (!json.value().isArray())
+        return KRError(QStringLiteral("UserDevice"), 101, QStringLiteral("The stored value is no list of devices."));
     for (const QJsonValue &entry : json.value().array()) {
         const QJsonObject object = entry.toObject();
         const QString id = object.value(QStringLiteral("deviceID")).toString();

@@ -36,6 +36,9 @@ public:
 
     // The stored list; entries that are no objects or have no id are skipped.
     static QList<std::shared_ptr<KRUserDeviceInformation>> storedDevices(const KRUserDefaults &defaults);
+    // The same, or why a stored value is no list the reader takes (unreadable, nested too
+    // deep, no array); none stored is an empty list.
+    static KRResult<QList<std::shared_ptr<KRUserDeviceInformation>>> readStoredDevices(const KRUserDefaults &defaults);
     // Stores the whole list, or removes the default when the list is empty.
     static void storeDevices(const QList<std::shared_ptr<KRUserDeviceInformation>> &devices,
                              KRUserDefaults &defaults);

@@ -5,6 +5,7 @@
 #include <codeeditor/CEEditor.h>
 #include <codeeditor/CETextView.h>
 #include <core/KRPasswordValueTransformer.h>
+#include <core/KRRunLogger.h>
 #include <model/KRObjectInfo.h>
 #include <platform/appkit/KRFontPanel.h>
 #include <platform/appkit/KROpenURL.h>
@@ -17,8 +18,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
@@ -233,6 +236,37 @@ TEST_F(KRPreferencesTest, UnknownBackgroundShowsTheFirstEntryWithoutStoringIt)
     EXPECT_EQ(defaults->stringValue(QStringLiteral("designViewBackground")), QStringLiteral("gone"));
     fresh.setDesignViewBackground(QStringLiteral("not an entry"));
     EXPECT_EQ(defaults->stringValue(QStringLiteral("designViewBackground")), QStringLiteral("gone"));
+}
+
+// Stored devices the reader refuses (nested too deep, unreadable, no list) are not shown as
+// none without a word: the Devices pane says why above its empty table, and the run log names
+// the setting; a device added then replaces them and the notice goes.
+TEST_F(KRPreferencesTest, DevicesThatCannotBeReadAreSaidToBeSo)
+{
+    const QString deep = QString(600, QLatin1Char('[')) + QString(600, QLatin1Char(']'));
+    for (const QString &stored : {deep, QStringLiteral("[{\"deviceID\":"), QStringLiteral("{\"deviceID\":\"tab\"}")}) {
+        SCOPED_TRACE(stored.left(20).toStdString());
+        defaults->setValue(KRUserDeviceInformation::UserDevicesKey, stored);
+        KRPreferencesWindowController fresh(*defaults, nullptr);
+        fresh.selectTabViewItemWithLabel(QStringLiteral("Devices"));
+        EXPECT_EQ(fresh.devicesTable->rowCount(), 0);
+        const KRResult<QList<std::shared_ptr<KRUserDeviceInformation>>> read = KRUserDeviceInformation::readStoredDevices(*defaults);
+        ASSERT_FALSE(read);
+        EXPECT_FALSE(fresh.devicesNoticeLabel->isHidden());
+        EXPECT_EQ(fresh.devicesNoticeLabel->text(), QStringLiteral("The devices stored in the settings could not be read. %1 Adding or "
+                                                                   "changing a device here replaces them.")
+                                                        .arg(read.error().message()));
+        KRRunLogger::sharedInstance().flush();
+        QFile log(KRRunLogger::sharedInstance().logURL());
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("The devices in the setting userDevices of %1 could not be read. %2")
+                                                                  .arg(defaults->filePath(), read.error().message())));
+        fresh.addDeviceButton->click();
+        EXPECT_TRUE(fresh.devicesNoticeLabel->isHidden());
+        EXPECT_EQ(storedDeviceIDs(), QStringList{QStringLiteral("device1")});
+    }
+    // A list read as it is stored says nothing.
+    EXPECT_TRUE(prefs->devicesNoticeLabel->isHidden());
 }
 
 TEST_F(KRPreferencesTest, DevicesAreStoredAsSoonAsTheListChanges)
