@@ -10,6 +10,7 @@
 #include <model/KRProject.h>
 #include <platform/appkit/KRInterfaceRegistry.h>
 #include <platform/appkit/KRPopover.h>
+#include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRNotificationCenter.h>
 
 #include <QComboBox>
@@ -261,6 +262,14 @@ void KRItemEditorViewController::bindObject(const std::shared_ptr<KRObject> &obj
     m_themeList = krItemEditorOptions(QStringLiteral("themeOptions"));
     m_transitionList = krItemEditorOptions(QStringLiteral("pageTransitionOptions"));
     readItems();
+    if (!m_refusedReason.isEmpty()) {
+        // Not shown as no items without a word: the user learns why before a change replaces them.
+        KRAlert alert;
+        alert.style = KRAlert::Style::Warning;
+        alert.messageText = QStringLiteral("The %1 could not be read.").arg(m_key.startsWith(QLatin1String("kr_")) ? m_key.mid(3) : m_key);
+        alert.informativeText = m_refusedReason + QStringLiteral(" The editor shows none; a change here replaces them.");
+        KRAlertService::current().runModal(alert);
+    }
     setupOnClickMenu();
     setupGotoPageMenu();
     reloadTable();
@@ -299,11 +308,15 @@ void KRItemEditorViewController::bindObject(const std::shared_ptr<KRObject> &obj
 void KRItemEditorViewController::readItems()
 {
     m_items.clear();
+    m_refusedReason.clear();
     const auto o = object();
     if (!o)
         return;
-    // Text that is not a JSON array gives an empty list; the next save replaces it.
+    // Text that is not a JSON array gives an empty list; the next save replaces it. Text the
+    // reader refuses for its depth is said to be so when the editor opens.
     const KRResult<QJsonDocument> document = KRJSONSerialization::readDocument(o->value(m_key).toUtf8());
+    if (!document && document.error().userInfo().value(QStringLiteral("refused")).toBool())
+        m_refusedReason = document.error().message();
     if (!document || !document.value().isArray())
         return;
     for (const QJsonValue &value : document.value().array())
@@ -321,8 +334,19 @@ void KRItemEditorViewController::saveItems()
     const QString text = QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
     if (o->value(m_key) == text)
         return;
-    m_saving = true;
     const QString name = m_key.startsWith(QLatin1String("kr_")) ? m_key.mid(3) : m_key;
+    // Items are stored only as deep as they are read back (the editor writes what it read, so
+    // this holds unless what it read changes): the value stays as it was.
+    const QByteArray utf8 = text.toUtf8();
+    if (const KRResult<void> within = KRJSONSerialization::checkDepth(std::string_view(utf8.constData(), std::size_t(utf8.size())));
+        !within) {
+        KRAlert alert;
+        alert.messageText = QStringLiteral("The value of %1 is refused: %2.")
+                                .arg(name, within.error().userInfo().value(QStringLiteral("reason")).toString());
+        KRAlertService::current().runModal(alert);
+        return;
+    }
+    m_saving = true;
     o->setValueNamingUndo(m_key, text, krPropertyChangeActionName(name));
     m_saving = false;
 }

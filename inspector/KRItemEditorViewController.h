@@ -114,6 +114,8 @@ private:
     QStringList m_onClickMenu; // titles; the first two are fixed, then function ids
     bool m_reloading = false;
     bool m_saving = false;
+    // Why the stored items were refused as read (nested deeper than JSON may), or empty.
+    QString m_refusedReason;
     KRObservationToken m_observation;
     std::vector<KRObservationToken> m_observers;
     KRPopover *m_popover = nullptr; // a child of view(), made on first use

@@ -3,7 +3,6 @@
 #include "KRPropertyEditorViewController.h"
 
 #include <controls/jqm/JQMShadowedNames.h>
-#include <core/KRJSONSerialization.h>
 #include <model/KRClassRegistry.h>
 #include <model/KRObject.h>
 #include <model/KRObjectInfo.h>
@@ -505,32 +504,12 @@ std::unique_ptr<KRBinding> KRPropertyEditorItemTypedViewController::bindLineEdit
             return bool(ok);
         });
     }
+    // A list's or a bar's items are edited through their Edit… row (the item editor), which
+    // keeps them within what JSON may nest.
     const auto target = targetObject();
-    if (target && holdsItemList(target->kr_className(), key())) {
-        // Items nested deeper than JSON may be would be read as no items at all.
-        binding->setValidator([propertyName = m_propertyName](const QVariant &value, QString *message) {
-            const QByteArray utf8 = value.toString().toUtf8();
-            const KRResult<void> within = KRJSONSerialization::checkDepth(std::string_view(utf8.constData(), std::size_t(utf8.size())));
-            if (!within && message)
-                *message = QStringLiteral("The value of %1 is refused: %2.")
-                               .arg(propertyName, within.error().userInfo().value(QStringLiteral("reason")).toString());
-            return bool(within);
-        });
-    }
     guardFieldEdits(*binding, field, target ? target->kr_className() : QString(), m_propertyName);
     routeStoredEditUndo(field, field);
     return binding;
-}
-
-bool KRPropertyEditorItemTypedViewController::holdsItemList(const QString &className, const QString &key)
-{
-    const KRClassRegistry &registry = KRClassRegistry::sharedInstance();
-    if (!registry.classNamed(className))
-        return false;
-    for (const KRPropertyDescriptor &descriptor : *registry.descriptorTablePointer(className))
-        if (descriptor.kr_propertyName() == key)
-            return descriptor.hasOption(KRAdapterOptionJSONValue);
-    return false;
 }
 
 void KRPropertyEditorItemTypedViewController::notifySizeChanged()

@@ -240,12 +240,10 @@ protected:
     // A binding of widget's property (its user property when empty) to the row's property:
     // reads and writes it, and follows its changes.
     std::unique_ptr<KRBinding> bindValue(QWidget *widget, const QByteArray &property = {});
-    // A bound text field; an id must be free on its page, a list's items JSON no deeper than
-    // JSON may nest: what it refuses is explained and the property keeps its value.
+    // A bound text field; an id must be free on its page: what it refuses is explained and
+    // the property keeps its value.
     std::unique_ptr<KRBinding> bindLineEdit(QLineEdit *field);
     void notifySizeChanged();
-    // Whether the class keeps the key as a list of items in JSON text.
-    static bool holdsItemList(const QString &className, const QString &key);
 
     QString m_propertyName;
     KRPropertyInfo m_propertyInfo;

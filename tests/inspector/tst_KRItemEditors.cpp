@@ -4,6 +4,7 @@
 #include <ui/KRUIColors.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
+#include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
 
 #include <QAbstractItemView>
@@ -48,6 +49,55 @@ QStringList labels(const KRItemEditorViewController &editor)
 }
 
 } // namespace
+
+// A list's and a bar's items are edited in the item editor only (their inspector rows are
+// read-only, with Edit…), which checks them both ways: stored items nested deeper than JSON
+// may (which read as none) are said to be so when it opens, before a change replaces them;
+// items at the bound are read, edited and stored whole.
+TEST(KRItemEditors, ItemsNestedPastTheBoundAreSaidToBeSoAndThoseAtItAreKept)
+{
+    const auto alerts = std::make_shared<KRScriptedAlertService>();
+    KRAlertService::setCurrent(alerts);
+    const Fixture f = open(QStringLiteral("<JQMHeaderToolbar id=\"bar\"/><JQMListView id=\"list\"/>"));
+    const auto nested = [](int depth) { return QString(depth, QLatin1Char('[')) + QString(depth, QLatin1Char(']')); };
+    const auto edit = [&](const QString &id) -> std::unique_ptr<KRItemEditorViewController> {
+        if (id == QLatin1String("list"))
+            return listEditor(f.object(id));
+        auto navbar = KRCachingViewController::create<KRNavbarItemEditorViewController>();
+        navbar->setPropertyName(QStringLiteral("kr_navbarItems"));
+        navbar->setObject(f.object(id));
+        return navbar;
+    };
+    for (const auto &[id, property] : {std::pair{"bar", "navbarItems"}, std::pair{"list", "items"}}) {
+        SCOPED_TRACE(property);
+        const auto object = f.object(QLatin1String(id));
+        const QString key = QStringLiteral("kr_") + QLatin1String(property);
+        alerts->clear();
+        object->setValue(key, nested(10000));
+        {
+            const auto editor = edit(QLatin1String(id));
+            EXPECT_TRUE(editor->items().isEmpty());
+            ASSERT_EQ(alerts->shownAlerts().size(), 1);
+            EXPECT_EQ(alerts->shownAlerts().first().messageText, QStringLiteral("The %1 could not be read.").arg(QLatin1String(property)));
+            EXPECT_EQ(alerts->shownAlerts().first().informativeText,
+                      QStringLiteral("The JSON text is refused: it nests arrays and objects 10000 levels deep, and JSON may nest them "
+                                     "at most 512 levels deep. The editor shows none; a change here replaces them."));
+            EXPECT_EQ(object->value(key), nested(10000)); // nothing replaced by opening
+        }
+        // The list, an item and 510 levels inside it: at the bound, read and stored whole.
+        const QString deepest = nested(510);
+        object->setValue(key, QStringLiteral("[{\"label\":\"Deep\",\"more\":%1}]").arg(deepest));
+        alerts->clear();
+        const auto editor = edit(QLatin1String(id));
+        ASSERT_EQ(editor->items().size(), 1);
+        editor->setObjectValue(0, QStringLiteral("label"), QStringLiteral("Deeper"));
+        settle();
+        EXPECT_TRUE(alerts->shownAlerts().isEmpty());
+        EXPECT_TRUE(object->value(key).contains(QStringLiteral("\"label\":\"Deeper\"")));
+        EXPECT_TRUE(object->value(key).contains(deepest));
+    }
+    KRAlertService::setCurrent(nullptr);
+}
 
 TEST(KRItemEditors, BlankInsertRowIsNeverStoredAndTypingALabelStoresTheItemLast)
 {

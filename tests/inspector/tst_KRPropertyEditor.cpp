@@ -706,46 +706,6 @@ TEST(KRPropertyEditorRows, OnlyAFieldNameThatWouldStopThePageIsWarnedOf)
     KRAlertService::setCurrent(nullptr);
 }
 
-// Items typed as JSON text for a bar or a list (a text row, as a plug-in's class may show for
-// them) that nest deeper than JSON may are refused with the reason, the items staying: they
-// would be read as no items at all.
-TEST(KRPropertyEditorRows, ItemsTypedDeeperThanJSONMayNestAreRefusedAndExplained)
-{
-    const auto alerts = std::make_shared<KRScriptedAlertService>();
-    KRAlertService::setCurrent(alerts);
-    const QString items = QStringLiteral("[{\"label\":\"Home\"}]");
-    const Fixture f = open(QStringLiteral("<JQMHeaderToolbar id=\"bar\" navbarItems='%1'/><JQMListView id=\"list\"/>").arg(items));
-    const auto nested = [](int depth) { return QString(depth, QLatin1Char('[')) + QString(depth, QLatin1Char(']')); };
-    for (const auto &[id, property] : {std::pair{"bar", "navbarItems"}, std::pair{"list", "items"}}) {
-        SCOPED_TRACE(property);
-        const auto object = f.object(QLatin1String(id));
-        auto row = KRCachingViewController::create<KRPropertyEditorItemStringViewController>();
-        row->setTargetObject(object);
-        row->setPropertyName(QLatin1String(property));
-        const QString key = QStringLiteral("kr_") + QLatin1String(property);
-        typeInto(row->textField(), items);
-        settle();
-        EXPECT_EQ(object->value(key), items);
-        alerts->clear();
-        row->textField()->setFocus();
-        row->textField()->setText(nested(10000)); // a line holds up to 32,767 characters
-        QTest::keyClick(row->textField(), Qt::Key_Return);
-        settle();
-        EXPECT_EQ(object->value(key), items);
-        EXPECT_EQ(row->textField()->text(), items);
-        ASSERT_TRUE(KRTest::processEventsUntil([&] { return !alerts->shownAlerts().isEmpty(); }));
-        EXPECT_EQ(alerts->shownAlerts().first().messageText,
-                  QStringLiteral("The value of %1 is refused: it nests arrays and objects 10000 levels deep, and JSON "
-                                 "may nest them at most 512 levels deep.").arg(QLatin1String(property)));
-        // At the bound it is taken.
-        typeInto(row->textField(), nested(512));
-        settle();
-        EXPECT_EQ(object->value(key), nested(512));
-        EXPECT_EQ(alerts->shownAlerts().size(), 1);
-    }
-    KRAlertService::setCurrent(nullptr);
-}
-
 // Fields of CSS lengths store a plain number of pixels whether or not "px" was typed (the
 // page gets "font-size: 20px", never "20pxpx"), keep percentages, keep line height as CSS,
 // and refuse other text with a message, the stored value staying.
