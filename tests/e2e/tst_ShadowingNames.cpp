@@ -43,6 +43,19 @@ QString pageXML(const NamedPage &p)
     return xml + QStringLiteral("</KRContents></KRPage>\n");
 }
 
+// Writes `xml` as the project of a new package called `name` and builds it into `folder`.
+void buildProject(const QString &name, const QString &xml, QString &folder, QStringList &warnings)
+{
+    const QString package = KRTest::makeTempDir(name.toLower()) + QLatin1Char('/') + name + QStringLiteral(".krproj");
+    ASSERT_TRUE(QDir().mkpath(package + QStringLiteral("/kr-web")));
+    QFile file(package + QStringLiteral("/project.xml"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(xml.toUtf8());
+    file.close();
+    QString failure;
+    ASSERT_FALSE(buildPackage(package, folder, failure, &warnings).isEmpty()) << failure.toStdString();
+}
+
 } // namespace
 
 TEST(ShadowingNames, PagesWhoseNamesAreThoseOfFormOrDocumentPropertiesRunAndSend)
@@ -69,16 +82,9 @@ TEST(ShadowingNames, PagesWhoseNamesAreThoseOfFormOrDocumentPropertiesRunAndSend
     for (const NamedPage &p : pages)
         xml += pageXML(p);
     xml += QStringLiteral("</KRPages></KRProjectDocument>\n");
-    const QString package = KRTest::makeTempDir(QStringLiteral("names")) + QStringLiteral("/Names.krproj");
-    ASSERT_TRUE(QDir().mkpath(package + QStringLiteral("/kr-web")));
-    QFile file(package + QStringLiteral("/project.xml"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(xml.toUtf8());
-    file.close();
-
-    QString folder, failure;
+    QString folder;
     QStringList warnings;
-    ASSERT_FALSE(buildPackage(package, folder, failure, &warnings).isEmpty()) << failure.toStdString();
+    ASSERT_NO_FATAL_FAILURE(buildProject(QStringLiteral("Names"), xml, folder, warnings));
     RuntimeServer server(folder);
     ASSERT_GT(server.port(), 0);
     Browser browser;
@@ -200,15 +206,9 @@ on|On</JQMSlideToggle>
                               "<KRDiv id=\"box\" top=\"670\" left=\"10\" width=\"300\" height=\"100\">%1</KRDiv>\n")
                    .arg(pictures.toHtmlEscaped()))
         + QStringLiteral("</KRPages></KRProjectDocument>\n");
-    const QString package = KRTest::makeTempDir(QStringLiteral("members")) + QStringLiteral("/Members.krproj");
-    ASSERT_TRUE(QDir().mkpath(package + QStringLiteral("/kr-web")));
-    QFile file(package + QStringLiteral("/project.xml"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(xml.toUtf8());
-    file.close();
-    QString folder, failure;
+    QString folder;
     QStringList warnings;
-    ASSERT_FALSE(buildPackage(package, folder, failure, &warnings).isEmpty()) << failure.toStdString();
+    ASSERT_NO_FATAL_FAILURE(buildProject(QStringLiteral("Members"), xml, folder, warnings));
     RuntimeServer server(folder);
     ASSERT_GT(server.port(), 0);
 
