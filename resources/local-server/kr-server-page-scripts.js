@@ -6,11 +6,13 @@
 // permission model on and nothing granted: no file system, no child processes, no workers, an
 // empty environment and a bounded heap; where the system allows, in namespaces of their own as
 // well, seeing of the file system only a read-only view that they cannot lift (no network, no
-// other process to signal, no file to write). A process is killed when its request outlives the time
-// limit or it grows past the memory limit, whatever it is doing; the server never runs a line
-// of a page's script, so it stays responsive. A small pool of such processes serves the
-// requests, one at a time each, every request in a fresh context; a process is replaced after
-// a number of requests.
+// other process to signal, no file to write). A process is killed when its request has used the
+// processor for longer than the time limit (a runaway script), when it has run far longer than
+// that in all (a script that waits for nothing), or when it grows past the memory limit, whatever
+// it is doing; the server never runs a line of a page's script, so it stays responsive. A script
+// that is only kept waiting for a processor, on a busy machine, is no runaway. A small pool of
+// such processes serves the requests, one at a time each, every request in a fresh context; a
+// process is replaced after a number of requests.
 //
 // Requests wait in one queue of bounded length, and so does the memory their bodies hold: a
 // body is read only once it fits in the budget (a small one at once), and it is held until its
@@ -30,7 +32,10 @@ const fs = require('fs');
 const path = require('path');
 const storage = require('./kr-server-storage.js');
 
+// The processor time a request's script process may use, and how long the request may run in
+// all: a script blocked on nothing (Atomics.wait) uses no processor time.
 const SCRIPT_TIMEOUT_MS = 5000;
+const SCRIPT_RUN_LIMIT_MS = 12 * SCRIPT_TIMEOUT_MS;
 const SCRIPT_HEAP_MB = 256;
 const SCRIPT_MEMORY_BYTES = 384 * 1024 * 1024;
 // The text of a page's answer, in bytes.
@@ -67,7 +72,8 @@ const BODY_TRIAL_MS = 1000;
 const ARRIVAL_LOOK_MS = 100;
 // A request that earned a place waits at most this long for a slow body's trial to end.
 const ARRIVAL_WAIT_MS = 2 * BODY_TRIAL_MS;
-// One process more than the pool, for pages whose last request took at most this long.
+// One process more than the pool, for pages whose last request took at most this much processor
+// time.
 const QUICK_RUN_MS = 500;
 const QUICK_PAGES_REMEMBERED = 256;
 // The answers of server pages held until their clients have read them, together; an answer
@@ -884,23 +890,23 @@ class ServerPageScripts {
         this.uncount(ticket);
         ticket.state = 'running';
         const { resolve } = this.wake(ticket);
-        const started = Date.now();
-        this.runInSandbox(this.takeSandbox(), ticket, (outcome) => {
+        this.runInSandbox(this.takeSandbox(), ticket, (outcome, processorMs) => {
             --this.running;
             --page.running;
             ticket.state = 'finished';
             ticket.bodyData = null;
             this.record(page, outcome);
-            this.rememberSpeed(page, outcome, Date.now() - started);
+            this.rememberSpeed(page, outcome, processorMs);
             if (ticket.releaseWhenDone) this.release(ticket);
             resolve(outcome);
             this.startWaiting();
         });
     }
 
-    rememberSpeed(page, outcome, milliseconds) {
+    // `processorMs`: the processor time the request took, or -1 when unknown.
+    rememberSpeed(page, outcome, processorMs) {
         this.quickPages.delete(page.file);
-        if (outcome.ok !== true || outcome.costly || milliseconds > QUICK_RUN_MS) return;
+        if (outcome.ok !== true || outcome.costly || processorMs < 0 || processorMs > QUICK_RUN_MS) return;
         this.quickPages.set(page.file, page.stamp);
         if (this.quickPages.size > QUICK_PAGES_REMEMBERED) {
             this.quickPages.delete(this.quickPages.keys().next().value);
@@ -1043,16 +1049,22 @@ class ServerPageScripts {
     runInSandbox(sandbox, ticket, done) {
         const job = ticket.job;
         const body = ticket.bodyData;
-        const current = { done, ticket, timedOut: false, overMemory: false, head: null, chunks: [], bytes: 0,
-                          discard: false, html: null };
+        // The processor time the process has used before this request: none while it is not known
+        // yet (a process just started), so that its start counts against the request, never less.
+        const current = { done, ticket, timedOut: false, ranTooLong: false, overMemory: false, head: null, chunks: [],
+                          bytes: 0, discard: false, html: null, processorAtStart: Math.max(0, processorMs(scriptProcess(sandbox))) };
         sandbox.job = current;
         current.timer = setTimeout(() => {
-            current.timedOut = true;
+            current.ranTooLong = true;
             this.killSandbox(sandbox);
-        }, SCRIPT_TIMEOUT_MS);
-        current.memoryWatch = setInterval(() => {
-            if (residentBytes(scriptProcess(sandbox)) > SCRIPT_MEMORY_BYTES) {
+        }, SCRIPT_RUN_LIMIT_MS);
+        current.watch = setInterval(() => {
+            const pid = scriptProcess(sandbox);
+            if (residentBytes(pid) > SCRIPT_MEMORY_BYTES) {
                 current.overMemory = true;
+                this.killSandbox(sandbox);
+            } else if (processorMs(pid) - current.processorAtStart > SCRIPT_TIMEOUT_MS) {
+                current.timedOut = true;
                 this.killSandbox(sandbox);
             }
         }, 100);
@@ -1162,14 +1174,18 @@ class ServerPageScripts {
         }
         sandbox.job = null;
         clearTimeout(current.timer);
-        clearInterval(current.memoryWatch);
+        clearInterval(current.watch);
+        const used = sandbox.exited ? -1 : processorMs(scriptProcess(sandbox));
+        const processorUsed = used < 0 ? -1 : used - current.processorAtStart;
         let outcome = answer === null ? null : answer.outcome;
         if (outcome === null || typeof outcome !== 'object' || Array.isArray(outcome)) {
             this.killSandbox(sandbox);
             const heapExhausted = /heap out of memory|Reached heap limit/.test(sandbox.errorText);
             let message;
             if (current.timedOut) {
-                message = 'the script did not finish within ' + SCRIPT_TIMEOUT_MS / 1000 + ' s';
+                message = 'the script did not finish within ' + SCRIPT_TIMEOUT_MS / 1000 + ' s of processor time';
+            } else if (current.ranTooLong) {
+                message = 'the script did not finish within ' + SCRIPT_RUN_LIMIT_MS / 1000 + ' s';
             } else if (current.overMemory || heapExhausted) {
                 message = 'the script ran out of memory';
             } else if (sandbox.tooLarge) {
@@ -1195,7 +1211,21 @@ class ServerPageScripts {
                 this.idle.push(sandbox);
             }
         }
-        current.done(outcome);
+        current.done(outcome, processorUsed);
+    }
+}
+
+// The processor time process `pid` has used, all its threads together, in milliseconds; -1 when
+// unknown. The kernel counts it in ticks of 1/100 s (USER_HZ).
+function processorMs(pid) {
+    if (!pid) return -1;
+    try {
+        const stat = fs.readFileSync('/proc/' + pid + '/stat', 'utf8');
+        const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+        const ticks = Number(fields[11]) + Number(fields[12]); // utime, stime
+        return Number.isFinite(ticks) ? ticks * 10 : -1;
+    } catch (e) {
+        return -1;
     }
 }
 

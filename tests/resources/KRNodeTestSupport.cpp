@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <unistd.h>
+#include <vector>
 
 namespace KRNodeTest {
 
@@ -63,6 +65,14 @@ Response request(qint64 port, const QByteArray &method, const QByteArray &path,
     }
     response.body = raw.mid(split + 4);
     return response;
+}
+
+qint64 reportedPort(KRNodeRunner &runner)
+{
+    qint64 port = -1;
+    KRTest::processEventsUntil([&] { return (port = runner.portNumber()) > 0 || !runner.isRunning(); },
+                               std::chrono::seconds(60));
+    return port;
 }
 
 static int g_completedTerminateRequests = 0;
@@ -148,6 +158,34 @@ qint64 peakResidentKiB(qint64 pid)
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
+}
+
+std::map<qint64, qint64> processorMsBelow(qint64 pid)
+{
+    std::map<qint64, qint64> used;
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    std::vector<qint64> pending{pid};
+    while (!pending.empty()) {
+        const qint64 parent = pending.back();
+        pending.pop_back();
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(parent);
+        for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile children(tasks + QLatin1Char('/') + task + QStringLiteral("/children"));
+            if (!children.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray &child : children.readAll().simplified().split(' ')) {
+                const qint64 id = child.toLongLong();
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(id));
+                if (id <= 0 || used.count(id) || !stat.open(QIODevice::ReadOnly))
+                    continue;
+                const QByteArray text = stat.readAll();
+                const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+                used[id] = (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 / ticks;
+                pending.push_back(id);
+            }
+        }
+    }
+    return used;
 }
 
 QString projectStoreFile(const QString &documentRoot)

@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <map>
+
 namespace KRNodeTest {
 
 // Records what a runner reports.
@@ -40,6 +42,11 @@ Response request(qint64 port, const QByteArray &method, const QByteArray &path,
                  const QByteArray &body = {}, const QByteArray &contentType = "application/json",
                  const Headers &headers = {}, int timeoutMilliseconds = 10000);
 
+// The port the runner's server reports once it has started, or -1 when it stops or refuses
+// first. Waits as long as a busy machine takes to start node, not the application's bounded
+// wait of portNumber().
+qint64 reportedPort(KRNodeRunner &runner);
+
 // Registers a terminate-request sender that sends the POST with a plain socket and records
 // the addresses it was given.
 void installSocketTerminateSender(QList<QUrl> *sentURLs = nullptr);
@@ -57,6 +64,9 @@ bool portAcceptsConnections(qint64 port);
 qint64 serverProcessFor(const QString &root);
 // The most memory the process has held so far (VmHWM), in KiB; -1 when unknown.
 qint64 peakResidentKiB(qint64 pid);
+// The processor time each process below `pid` (its children, theirs, ...) has used so far, all
+// its threads together, in milliseconds, by process id.
+std::map<qint64, qint64> processorMsBelow(qint64 pid);
 
 // The file in which the server keeps the stored items of the project at `documentRoot` (found
 // by the root it names), or "" when there is none yet.
