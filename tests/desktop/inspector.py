@@ -179,20 +179,21 @@ def button_text_colour_and_font(desktop):
     family = saved.get("fontFamily") or ""
     kd.check("courier new" in family.lower(), f"project.xml has fontFamily={family!r}, not Courier New")
 
-    # "submit" as the id names the button's field like the form's own submit: said when typed,
-    # kept, and named with its page by the build.
-    kd.set_inspector_text(desktop, window, "id", "submit")
-    alert = kd.wait_until(lambda: kd.alert_saying(desktop, "\u201Csubmit\u201D is that of a property of the page"),
-                          "the warning about the field name submit")
+    # "parentNode" as the id names the button's field like a member of its form that jQuery
+    # relies on: said when typed, kept, and named with its page by the build. An ordinary
+    # member's name ("submit") stands as written, with no word.
+    kd.set_inspector_text(desktop, window, "id", "parentNode")
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, "\u201CparentNode\u201D is that of a member of the page"),
+                          "the warning about the field name parentNode")
     desktop.screenshot("field-name-of-a-form-property")
     desktop.click(desktop.wait_for(alert, "push button", "OK", "the warning's OK button"))
-    kd.wait_until(lambda: not kd.alert_saying(desktop, "is that of a property of the page"), "the warning to close")
-    kd.check(kd.inspector_value(desktop, window, "id") == "submit", "the id submit was not kept")
-    kd.wait_until(lambda: kd.element_with_text(surface, "Pay now"), "the button renamed submit on the surface")
+    kd.wait_until(lambda: not kd.alert_saying(desktop, "is that of a member of the page"), "the warning to close")
+    kd.check(kd.inspector_value(desktop, window, "id") == "parentNode", "the id parentNode was not kept")
+    kd.wait_until(lambda: kd.element_with_text(surface, "Pay now"), "the button renamed parentNode on the surface")
     desktop.screenshot("field-name-kept")
     status = kd.build(desktop, window)
-    kd.check("\u201Csubmit\u201D on the page \u201Cpage1\u201D" in status, f"the build does not name submit and its page: {status!r}")
-
+    kd.check("\u201CparentNode\u201D" in status and "\u201Cpage1\u201D" in status,
+             f"the build does not name parentNode and its page: {status!r}")
 
 if __name__ == "__main__":
     sys.exit(kd.run([button_text_colour_and_font]))
