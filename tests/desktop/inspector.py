@@ -2,7 +2,7 @@
 """The inspector: the text, colour and font of a jQuery Mobile button, set in its rows, show on
 the design surface and are saved; a row's help opens beside it, and the colour panel beside the
 button being coloured, leaving it in view. An id that, as the button's field name, is that of a
-property of the page's form is said to be so when typed, and by the build."""
+member of the page's form that jQuery relies on is said to be so when typed, and by the build."""
 
 import sys
 
