@@ -412,15 +412,19 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
             if (p == nameStart)
                 continue; // a '<' of no tag: the parser's error
             const std::string_view element = text.substr(nameStart, p - nameStart);
+            // Each refusal of an element names it, says what it passes, and gives the count.
+            const auto refusedElement = [&](const QString &what, const QString &key, int count) {
+                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
+                               QStringLiteral("the element \u201C%1\u201D ").arg(shownName(element)) + what,
+                               {{key, count}});
+            };
             if (checkDepth && declared.size() >= std::size_t(KRXMLDocument::MaximumDepth)) {
                 const int depth = int(declared.size()) + 1;
-                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
-                               QStringLiteral("the element \u201C%1\u201D is nested %2 levels deep, and a document "
-                                              "may nest elements at most %3 levels deep")
-                                   .arg(shownName(element))
-                                   .arg(depth)
-                                   .arg(KRXMLDocument::MaximumDepth),
-                               {{QStringLiteral("depth"), depth}});
+                return refusedElement(QStringLiteral("is nested %1 levels deep, and a document may nest elements at "
+                                                     "most %2 levels deep")
+                                          .arg(depth)
+                                          .arg(KRXMLDocument::MaximumDepth),
+                                      QStringLiteral("depth"), depth);
             }
             noteName(element);
             int attributes = 0;
@@ -478,32 +482,22 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
                 else
                     noteName(attribute);
             }
-            if (attributes > KRXMLDocument::MaximumAttributes) {
-                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
-                               QStringLiteral("the element \u201C%1\u201D carries %2 attributes, and an element may "
-                                              "carry at most %3")
-                                   .arg(shownName(element))
-                                   .arg(attributes)
-                                   .arg(KRXMLDocument::MaximumAttributes),
-                               {{QStringLiteral("attributes"), attributes}});
-            }
-            if (inScope + namespaces > KRXMLDocument::MaximumNamespaces) {
-                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
-                               QStringLiteral("the element \u201C%1\u201D has %2 namespace declarations in scope, "
-                                              "and an element may have at most %3")
-                                   .arg(shownName(element))
-                                   .arg(inScope + namespaces)
-                                   .arg(KRXMLDocument::MaximumNamespaces),
-                               {{QStringLiteral("namespaces"), inScope + namespaces}});
-            }
-            if (names.size() > KRXMLDocument::MaximumNames) {
-                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
-                               QStringLiteral("the element \u201C%1\u201D takes the names of elements and attributes "
-                                              "past %2 different ones, the most a document may use")
-                                   .arg(shownName(element))
-                                   .arg(KRXMLDocument::MaximumNames),
-                               {{QStringLiteral("names"), int(names.size())}});
-            }
+            if (attributes > KRXMLDocument::MaximumAttributes)
+                return refusedElement(QStringLiteral("carries %1 attributes, and an element may carry at most %2")
+                                          .arg(attributes)
+                                          .arg(KRXMLDocument::MaximumAttributes),
+                                      QStringLiteral("attributes"), attributes);
+            if (inScope + namespaces > KRXMLDocument::MaximumNamespaces)
+                return refusedElement(QStringLiteral("has %1 namespace declarations in scope, and an element may "
+                                                     "have at most %2")
+                                          .arg(inScope + namespaces)
+                                          .arg(KRXMLDocument::MaximumNamespaces),
+                                      QStringLiteral("namespaces"), inScope + namespaces);
+            if (names.size() > KRXMLDocument::MaximumNames)
+                return refusedElement(QStringLiteral("takes the names of elements and attributes past %1 different "
+                                                     "ones, the most a document may use")
+                                          .arg(KRXMLDocument::MaximumNames),
+                                      QStringLiteral("names"), int(names.size()));
             if (open) {
                 declared.push_back(namespaces);
                 inScope += namespaces;
