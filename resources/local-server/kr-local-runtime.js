@@ -120,6 +120,12 @@ function log(text) {
 
 // ---------------------------------------------------------------- answers
 
+// A name a request brings (a query parameter, a header) or a script gives (an answer's header)
+// as a property of its own: assigned, "__proto__" would change the object's prototype instead.
+function setOwn(map, name, value) {
+    Object.defineProperty(map, name, { value, writable: true, enumerable: true, configurable: true });
+}
+
 function send(res, status, contentType, body, extraHeaders) {
     if (res.headersSent) {
         res.end();
@@ -127,11 +133,12 @@ function send(res, status, contentType, body, extraHeaders) {
     }
     // 204 and 304 answers have no body, nor a length or type of one.
     const bodyless = status === 204 || status === 304;
-    const headers = Object.assign(bodyless ? { 'Cache-Control': 'no-cache' } : {
+    const headers = bodyless ? { 'Cache-Control': 'no-cache' } : {
         'Content-Type': contentType,
         'Content-Length': Buffer.byteLength(body),
         'Cache-Control': 'no-cache',
-    }, extraHeaders || {});
+    };
+    for (const name of Object.keys(extraHeaders || {})) setOwn(headers, name, extraHeaders[name]);
     // The reason phrase is named each time: a head that failed to go out must leave no trace.
     res.writeHead(status, http.STATUS_CODES[status] || 'Unknown', headers);
     if (bodyless || Buffer.byteLength(body) <= ANSWER_SLICE_BYTES) {
@@ -395,13 +402,22 @@ const scripts = new ServerPageScripts({
     log,
 });
 
-// The request as the script sees it; the script's process adds the body and the form.
+// The request as the script sees it; the script's process adds the body and the form. A name
+// given twice has its last value.
 function requestForScript(req, pathname, searchParams) {
     const query = {};
     for (const [key, value] of searchParams) {
-        query[key] = value;
+        setOwn(query, key, value);
     }
-    const headers = Object.assign({}, req.headers);
+    const headers = {};
+    for (const name of Object.keys(req.headers)) setOwn(headers, name, req.headers[name]);
+    // Node leaves out of req.headers a header it cannot assign (__proto__): joined as it joins
+    // others of one name.
+    for (let i = 0; i + 1 < req.rawHeaders.length; i += 2) {
+        const name = req.rawHeaders[i].toLowerCase();
+        if (Object.hasOwn(req.headers, name)) continue;
+        setOwn(headers, name, Object.hasOwn(headers, name) ? headers[name] + ', ' + req.rawHeaders[i + 1] : req.rawHeaders[i + 1]);
+    }
     delete headers[tokenHeader];
     return {
         method: req.method,
@@ -552,7 +568,7 @@ async function runServerPage(req, res, ticket, file, pageName, pathname, query, 
                 log('Server page ' + pageName + ': header ' + JSON.stringify(name) + ' left out: ' + e.message);
                 continue;
             }
-            if (!framingHeaders.has(name.toLowerCase())) headers[name] = value;
+            if (!framingHeaders.has(name.toLowerCase())) setOwn(headers, name, value);
         }
     }
     try {

@@ -117,6 +117,9 @@ const usable = (writing) => {
     if (storageState.error) throw new ErrorOf('storage is unavailable: ' + storageState.error);
     if (writing && !storageState.available) throw new ErrorOf('No database folder is available');
 };
+const setOwn = (map, name, value) => {
+    defineProperty(map, name, { value, writable: true, enumerable: true, configurable: true });
+};
 const text = (value) => (typeof value === 'string' ? value : stringify(value));
 const scriptSafeJSON = (value) => stringify(value === undefined ? null : value)
     .replace(/</g, '\\\\u003c').replace(/>/g, '\\\\u003e')
@@ -136,10 +139,16 @@ globalThis.response = {
     headers: {},
     form: {},
     redirectURL: null,
-    setHeader(name, value) { this.headers[String(name)] = String(value); },
-    setFormValue(name, value) { this.form[String(name)] = value; },
+    // Defined, not assigned: "__proto__" is a name like any other here.
+    setHeader(name, value) { setOwn(this.headers, StringOf(name), StringOf(value)); },
+    setFormValue(name, value) { setOwn(this.form, StringOf(name), value); },
     redirect(location) { this.redirectURL = String(location); },
-    _formJSON() { return scriptSafeJSON(this.form); },
+    // The form as a script expression: its JSON text, or where a member is named __proto__
+    // (which an object literal takes for its prototype) that text parsed on the page.
+    _formJSON() {
+        const json = scriptSafeJSON(this.form);
+        return json.includes('"__proto__":') ? 'JSON.parse(' + scriptSafeJSON(json) + ')' : json;
+    },
 };
 globalThis.storage = {
     getItem(key) {
@@ -275,9 +284,24 @@ function parseForm(contentType, body) {
     }
     const form = {};
     for (const [key, value] of new URLSearchParams(body)) {
-        form[key] = value;
+        setOwn(form, key, value);
     }
     return form;
+}
+
+// Every name a request brings becomes a property of its own, __proto__ included (assigned, it
+// would change the object's prototype and be lost), the last value of a repeated name kept.
+function setOwn(map, name, value) {
+    Object.defineProperty(map, name, { value, writable: true, enumerable: true, configurable: true });
+}
+
+function mergedForm(query, form) {
+    const merged = {};
+    for (const part of [query, form]) {
+        if (part === null || part === undefined) continue;
+        for (const key of Object.keys(part)) setOwn(merged, key, part[key]);
+    }
+    return merged;
 }
 
 // The project's stored items as the server last sent them; it sends again only what changed.
@@ -325,7 +349,7 @@ function runRequest(job, payload) {
     }
     const body = payload.toString('utf8', 0, job.bodyBytes);
     const request = job.request;
-    request.form = Object.assign({}, request.query, parseForm(job.contentType, body));
+    request.form = mergedForm(request.query, parseForm(job.contentType, body));
     try {
         const { context, start } = spare === null ? freshContext() : spare;
         spare = null;

@@ -1,6 +1,7 @@
 // Server pages under pressure: the stored data of each project, the queue of waiting requests,
 // answers and bodies at their size limits, pages that keep failing, what one request leaves
-// behind, and the shape of what the server writes back (answers, log output).
+// behind, the names a request brings, and the shape of what the server writes back (answers,
+// log output).
 
 #include <core/KRNodeRunner.h>
 
@@ -451,6 +452,75 @@ TEST(KRServerPages, nothingOneRequestLeavesReachesAnother)
         const Response response = a.get("/late.krml");
         EXPECT_EQ(response.body.toStdString(), "<p>armed</p>") << i << ": " << response.status;
     }
+}
+
+// Shows which names of the query, the form and the headers the script got as their own, with
+// their values, and sets form values and a header of the same names.
+const QByteArray namesPage = [] {
+    const QByteArray script = R"JS(
+var names = ["__proto__", "constructor", "hasOwnProperty", "toString", "valueOf", "name"];
+var own = function (map) {
+    return names.filter(function (n) { return Object.prototype.hasOwnProperty.call(map, n); })
+        .map(function (n) { return n + "=" + JSON.stringify(map[n]); }).join(" ");
+};
+names.forEach(function (n) { response.setFormValue(n, "set " + n); });
+response.setHeader("__proto__", "header");
+response.setFormValue("result", ["query: " + own(request.query), "form: " + own(request.form),
+    "headers: " + own(request.headers), "polluted: " + typeof request.form.polluted + " " + typeof ({}).polluted,
+    "name: " + request.form.name, "json: " + JSON.stringify(request.form), "plain: " + (Object.getPrototypeOf(request.form) === Object.prototype)].join(" | "));
+)JS";
+    return "<krml><html><![CDATA[<p><%= response.form.result %></p><%= response._formJSON() %>]]></html><events>"
+           "<event id=\"onGET\"><![CDATA[" + script + "]]></event><event id=\"onPOST\"><![CDATA[" + script +
+           "]]></event></events></krml>";
+}();
+
+TEST(KRServerPages, everyNameARequestBringsReachesThePageAsSent)
+{
+    const QString root = KRTest::makeTempDir(QStringLiteral("names"));
+    KRTest::writeFile(root + QStringLiteral("/names.krml"), namesPage);
+    Server server(root);
+    ASSERT_GT(server.port(), 0);
+
+    // Names of the object's own members, in the query and the headers.
+    const Response got = request(server.port(), "GET",
+                                 "/names.krml?__proto__=q1&constructor=q2&hasOwnProperty=q3&toString=q4&valueOf=q5&name=q6",
+                                 {}, {}, {{"__proto__", "h1"}, {"constructor", "h2"}});
+    EXPECT_EQ(got.status, 200) << got.body.constData();
+    const std::string queried = R"(__proto__="q1" constructor="q2" hasOwnProperty="q3" toString="q4" valueOf="q5" name="q6")";
+    EXPECT_EQ(got.body.left(got.body.indexOf("</p>")).toStdString(),
+              "<p>query: " + queried + " | form: " + queried + R"( | headers: __proto__="h1" constructor="h2")"
+              " | polluted: undefined undefined | name: q6"
+              R"( | json: {"__proto__":"q1","constructor":"q2","hasOwnProperty":"q3","toString":"q4","valueOf":"q5","name":"q6"})"
+              " | plain: true");
+    // What the page sets under those names reaches the result page's script, and its header the client.
+    const QByteArray formExpression = got.body.mid(got.body.indexOf("</p>") + 4);
+    EXPECT_EQ(runNode("var form = " + formExpression + ";\nprocess.stdout.write(Object.keys(form).filter("
+                      "function (n) { return n !== 'result'; }).map(function (n) { return n + '=' + form[n]; }).join());")
+                  .toStdString(),
+              "__proto__=set __proto__,constructor=set constructor,hasOwnProperty=set hasOwnProperty,"
+              "toString=set toString,valueOf=set valueOf,name=set name")
+        << formExpression.constData();
+    EXPECT_EQ(got.headers.value("__proto__").toStdString(), "header");
+
+    // A form's fields over the query's, a repeated name the last of its values.
+    const Response posted = request(server.port(), "POST", "/names.krml?__proto__=q1&valueOf=q5",
+                                    "__proto__=b1&constructor=b2&__proto__=b3&toString=b4&name=b5",
+                                    "application/x-www-form-urlencoded");
+    EXPECT_EQ(posted.status, 200) << posted.body.constData();
+    EXPECT_TRUE(posted.body.startsWith(
+        R"(<p>query: __proto__="q1" valueOf="q5" | form: __proto__="b3" constructor="b2" toString="b4" valueOf="q5" name="b5")"
+        " | headers:  | polluted: undefined undefined | name: b5"
+        R"( | json: {"__proto__":"b3","valueOf":"q5","constructor":"b2","toString":"b4","name":"b5"})"))
+        << posted.body.constData();
+
+    // A JSON body's member named __proto__ is a field like any other, and lends the form nothing.
+    const Response json = request(server.port(), "POST", "/names.krml",
+                                  R"({"__proto__": {"polluted": "yes"}, "constructor": "c"})");
+    EXPECT_EQ(json.status, 200) << json.body.constData();
+    EXPECT_TRUE(json.body.startsWith(
+        R"(<p>query:  | form: __proto__={"polluted":"yes"} constructor="c" | headers:  | polluted: undefined undefined)"
+        R"( | name: undefined | json: {"__proto__":{"polluted":"yes"},"constructor":"c"})"))
+        << json.body.constData();
 }
 
 TEST(KRServerPages, answersAndLogOutputKeepTheirShape)
