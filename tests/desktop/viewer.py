@@ -13,10 +13,13 @@ A page without the application's scripts typed into the address field, and an ad
 no page, stay shown: only a page whose script loops is closed, with the alert on its own preview
 window even while the user works in the project window. Two projects' previews open at once are
 titled with their projects' names, lie apart, and each project is shown at the address it always
-has; four projects' previews of a tall phone open one beside the other, none on another."""
+has; four projects' previews of a tall phone open one beside the other, none on another, and each
+turned to a tablet stays whole on the screen; a preview opened while the window manager is still
+framing another one opens whole on the screen."""
 
 import os
 import re
+import signal
 import sys
 import time
 
@@ -222,7 +225,8 @@ def preview_turns_and_goes_to_another_page(desktop):
 
     address = fits_the_screen_and_opens_the_page_shown(desktop, window, record)
     notes_viewer = two_projects_previewed_at_once(desktop, window, folder, address)
-    four_previews_lie_apart(desktop, window, notes_viewer)
+    projects, viewers = four_previews_lie_apart(desktop, window, notes_viewer)
+    a_preview_opened_while_another_is_being_framed(desktop, projects, viewers)
 
 
 def fits_the_screen_and_opens_the_page_shown(desktop, window, record):
@@ -353,9 +357,11 @@ def four_previews_lie_apart(desktop, pages, notes_viewer):
     desktop.bring_to_front(pages)
     desktop.click(desktop.wait_for(pages, "push button", "Run"))
     viewers = [notes_viewer, viewer_of(desktop, "Pages")]
+    projects = []
     for name in ("Third", "Fourth"):
         desktop.bring_to_front(pages)
         project, _ = kd.new_project(desktop, pages, name)
+        projects.append(project)
         kd.choose_in_combo(desktop, desktop.wait_for(project, "combo box", "iPhone", "the design view's device pop-up"),
                            "iPhone 6")
         kd.build(desktop, project)
@@ -374,6 +380,91 @@ def four_previews_lie_apart(desktop, pages, notes_viewer):
         for other in frames[:i]:
             kd.check(abs(x - other[0]) >= 20 or abs(y - other[1]) >= 20,
                      f"{viewers[i].name!r} stands on another preview: {frames[i]} and {other}")
+
+    # Each turned to a tablet, taller than the screen at 100 %: each window, whose frame the
+    # window manager may have been drawing as the preview sized itself, takes the zoom at which
+    # the whole tablet fits the screen, its frame whole on the screen.
+    for viewer in viewers:
+        desktop.bring_to_front(viewer)
+        devices = desktop.wait_for(viewer, "combo box", what=f"the device pop-up of {viewer.name!r}",
+                                   predicate=lambda n: n.name.startswith("iPhone"))
+        view = start_page(desktop, viewer, f"the start page in {viewer.name!r}").parent()
+        kd.choose_in_combo(desktop, devices, "iPad")
+        zoom = desktop.wait_for(viewer, "combo box", what="the zoom pop-up", predicate=lambda n: n.name.endswith("%"))
+        kd.wait_until(lambda: on_screen(desktop, viewer) and device_in_window(view),
+                      f"the whole iPad in {viewer.name!r} on the screen (shown at {zoom.name}, "
+                      f"the window's frame at {desktop.frame(viewer)})")
+    desktop.screenshot("four-tablets")
+    return projects, viewers
+
+
+def unmanaged_client(desktop, title):
+    """The top-level X window titled title, shown by the application, that the window manager
+    does not keep yet."""
+    from Xlib import X
+    d = desktop.display
+    name = d.intern_atom("_NET_WM_NAME")
+    for child in d.screen().root.query_tree().children:
+        try:
+            value = child.get_full_property(name, X.AnyPropertyType)
+        except Exception:  # gone since the tree was read
+            continue
+        if value and value.value.decode("utf-8", "replace") == title:
+            return child
+    return None
+
+
+def a_preview_opened_while_another_is_being_framed(desktop, projects, viewers):
+    """A busy window manager frames a new window in steps: it puts the window in a frame of one
+    pixel, then gives the frame its size, and a loaded machine can keep it between the two. The
+    Third project runs (Ctrl+R) and its preview is held there (the window manager stopped, the
+    window put in such a frame) while the Fourth project runs (Ctrl+R): the Fourth preview opens
+    with its whole device on the screen, as does the Third once it is framed."""
+    import pyatspi
+    from Xlib import X
+    for viewer in viewers:
+        desktop.bring_to_front(viewer)
+        desktop.input.key("ctrl+w")
+        kd.wait_until(lambda: not any(w.name == viewer.name for w in desktop.windows()), f"{viewer.name!r} to close")
+    third, fourth = projects
+    desktop.bring_to_front(third)
+    desktop.wait_active(third)
+    fourth_x = desktop.managed_window(fourth)
+    manager = next(process for name, process in desktop.processes if name == "openbox")
+    d = desktop.display
+    root = d.screen().root
+    os.kill(manager.pid, signal.SIGSTOP)
+    held = frame = None
+    try:
+        desktop.input.key("ctrl+r")
+        held = kd.wait_until(lambda: unmanaged_client(desktop, "Third — Device Viewer"), "the Third preview shown")
+        place = held.get_geometry()
+        frame = root.create_window(place.x, place.y, 1, 1, 0, X.CopyFromParent, override_redirect=True)
+        held.reparent(frame, 0, 0)
+        held.configure(x=1, y=1)  # a move inside it, which the application hears of
+        d.sync()
+        # The keyboard goes to the Fourth project window, as a window manager gives it.
+        fourth_x.set_input_focus(X.RevertToParent, X.CurrentTime)
+        d.sync()
+        kd.wait_until(lambda: fourth.has_state(pyatspi.STATE_ACTIVE), "the Fourth project window to have the keyboard")
+        desktop.input.key("ctrl+r")
+        kd.wait_until(lambda: unmanaged_client(desktop, "Fourth — Device Viewer"), "the Fourth preview shown")
+        time.sleep(1)
+    finally:
+        if held is not None:
+            held.reparent(root, place.x, place.y)
+        if frame is not None:
+            frame.destroy()
+        d.sync()
+        os.kill(manager.pid, signal.SIGCONT)
+    for name in ("Third", "Fourth"):
+        viewer = viewer_of(desktop, name)
+        view = start_page(desktop, viewer, f"the start page in {viewer.name!r}").parent()
+        zoom = desktop.wait_for(viewer, "combo box", what="the zoom pop-up", predicate=lambda n: n.name.endswith("%"))
+        kd.wait_until(lambda: on_screen(desktop, viewer) and device_in_window(view),
+                      f"the whole device in {viewer.name!r} on the screen (shown at {zoom.name}, "
+                      f"the window's frame at {desktop.frame(viewer)})", timeout=10)
+    desktop.screenshot("framed-late")
 
 
 if __name__ == "__main__":

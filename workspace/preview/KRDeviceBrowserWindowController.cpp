@@ -148,35 +148,53 @@ std::shared_ptr<QWebEngineProfile> deviceBrowserProfile(const QString &siteHost)
     return shared;
 }
 
+// The window manager's frame around a window (title bar and borders), as Qt last read it, or
+// null where it is not one: a window manager frames a window in steps (it puts the window in a
+// frame of 1 x 1 pixel, then gives the frame its size and says how wide it is), and Qt, asked in
+// between (as assistive tools ask for a window's place), makes the frame up from the unsized one
+// and keeps that answer until the window next moves or changes size: a frame smaller than the
+// window, whose sides are negative. A screen less such a frame would be larger than the screen.
+QMargins deviceBrowserReportedFrame(const QWidget *w)
+{
+    const QRect frame = w->frameGeometry();
+    const QRect inner = w->geometry();
+    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                           frame.bottom() - inner.bottom());
+    if (margins.left() < 0 || margins.top() < 0 || margins.right() < 0 || margins.bottom() < 0)
+        return {};
+    return margins;
+}
+
 // The window manager's frame around a window (title bar and borders): its own once the window
 // manager has framed it, else that of another framed preview window (a maximised window may have
 // no borders), else of another framed window of the application, else a title bar.
-QMargins deviceBrowserFrameMargins(QWidget *window)
+QMargins deviceBrowserFrameMargins(const QWidget *window)
 {
-    const auto margins = [](const QWidget *w) {
-        const QRect frame = w->frameGeometry();
-        const QRect inner = w->geometry();
-        return QMargins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
-                        frame.bottom() - inner.bottom());
-    };
-    if (window->isVisible() && !margins(window).isNull())
-        return margins(window);
+    if (window->isVisible() && !deviceBrowserReportedFrame(window).isNull())
+        return deviceBrowserReportedFrame(window);
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (const bool sameKind : {true, false}) {
         for (const QWidget *other : windows) {
-            if (other != window && other->isVisible() && other->windowType() == Qt::Window && !margins(other).isNull()
+            if (other != window && other->isVisible() && other->windowType() == Qt::Window
+                && !deviceBrowserReportedFrame(other).isNull()
                 && (!sameKind || other->objectName() == window->objectName()))
-                return margins(other);
+                return deviceBrowserReportedFrame(other);
         }
     }
     return QMargins(0, window->style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
 }
 
 // The room the frame of a window takes around it.
-QSize deviceBrowserFrameExtent(QWidget *window)
+QSize deviceBrowserFrameExtent(const QWidget *window)
 {
     const QMargins frame = deviceBrowserFrameMargins(window);
     return QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+}
+
+// Where a window stands on the screen with its frame, or with the frame it will have.
+QRect deviceBrowserFrameRect(const QWidget *window)
+{
+    return window->geometry().marginsAdded(deviceBrowserFrameMargins(window));
 }
 
 QString deviceBrowserChannelSource()
@@ -660,9 +678,8 @@ void KRDeviceBrowserWindowController::placeBesideOtherPreviews()
     if (!screen)
         return;
     const QRect area = screen->availableGeometry();
-    const bool framed = w->frameGeometry() != w->geometry();
-    const QMargins margins = framed ? QMargins() : deviceBrowserFrameMargins(w);
-    QRect frame = framed ? w->frameGeometry() : w->geometry().marginsAdded(margins);
+    const QMargins margins = deviceBrowserFrameMargins(w);
+    QRect frame = w->geometry().marginsAdded(margins);
     // Where the frame stands once kept on the screen: a window as tall as the screen stays at
     // its top however far down it is put.
     const auto onScreen = [&area](QRect r) {
@@ -682,17 +699,17 @@ void KRDeviceBrowserWindowController::placeBesideOtherPreviews()
         for (const QWidget *other : windows) {
             if (other == w || !other->isVisible() || other->objectName() != w->objectName())
                 continue;
-            const QRect there = other->frameGeometry();
+            const QRect there = deviceBrowserFrameRect(other);
             if (!near(there.topLeft(), frame.topLeft()) && !near(there.center(), frame.center()))
                 continue;
-            const QPoint last = under ? under->frameGeometry().topLeft() : QPoint();
+            const QPoint last = under ? deviceBrowserFrameRect(under).topLeft() : QPoint();
             if (!under || std::pair(there.x() + there.y(), there.x()) > std::pair(last.x() + last.y(), last.x()))
                 under = other;
         }
         if (!under)
             break;
         QRect next = frame;
-        next.moveTo(under->frameGeometry().topLeft() + QPoint(step, step));
+        next.moveTo(deviceBrowserFrameRect(under).topLeft() + QPoint(step, step));
         next = onScreen(next);
         if (next.topLeft() == frame.topLeft())
             next = onScreen(frame.translated(step, step));
@@ -852,7 +869,41 @@ void KRDeviceBrowserWindowController::fitWindowToDevice()
     showZoom(zoom);
     // The window takes the device's size, larger or smaller than before, on the screen.
     w->resize(windowSizeForDevice(zoom).boundedTo(room));
-    KRWindowControllerBase::keepOnScreen(w);
+    keepFrameOnScreen();
+}
+
+// Keeps the window's frame on the screen's free area, title bar first, once the window has its
+// place (until then it goes where windows are put, as it is first shown).
+void KRDeviceBrowserWindowController::keepFrameOnScreen()
+{
+    QWidget *w = window();
+    if (!m_placed)
+        return;
+    QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QMargins margins = deviceBrowserFrameMargins(w);
+    const QRect frame = w->geometry().marginsAdded(margins);
+    const QPoint topLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)),
+                         std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1)));
+    if (topLeft != frame.topLeft())
+        w->move(topLeft + QPoint(margins.left(), margins.top()));
+}
+
+// Once the window manager has framed the window, its frame is known rather than guessed: a
+// window that then turns out larger than the screen's free area is fitted again.
+void KRDeviceBrowserWindowController::checkFittedFrame()
+{
+    QWidget *w = window();
+    if (!m_frameCheckPending || !w->isVisible() || deviceBrowserReportedFrame(w).isNull())
+        return;
+    m_frameCheckPending = false;
+    const QSize room = roomOnScreen();
+    if (w->width() > room.width() || w->height() > room.height())
+        fitWindowToDevice();
+    else
+        keepFrameOnScreen();
 }
 
 void KRDeviceBrowserWindowController::showZoom(double zoom)
@@ -1261,11 +1312,17 @@ bool KRDeviceBrowserWindowController::eventFilter(QObject *watched, QEvent *even
     if (watched == window() && event->type() == QEvent::Close) {
         windowClosing();
     } else if (watched == window() && event->type() == QEvent::Show && !m_placed) {
-        m_placed = true;
         // However the window was sized since, a Device Viewer first shows at a size that the
-        // screen's free area holds, its device fitted at the zoom that allows.
+        // screen's free area holds, its device fitted at the zoom that allows; it is checked
+        // again once its frame is known.
         fitWindowToDevice();
         placeBesideOtherPreviews();
+        m_placed = true;
+        m_frameCheckPending = m_mode == 0 && m_didInitialZoom;
+    } else if (watched == window() && m_frameCheckPending
+               && (event->type() == QEvent::Move || event->type() == QEvent::Resize
+                   || event->type() == QEvent::WindowActivate)) {
+        checkFittedFrame();
     } else if (watched == m_watchedViewport && event->type() == QEvent::Resize) {
         relayout();
     } else if (watched == m_splitView && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {

@@ -173,6 +173,8 @@ private:
     void zoomWindowOnce();
     QSize windowSizeForDevice(double zoom) const;
     QSize roomOnScreen() const;
+    void keepFrameOnScreen();
+    void checkFittedFrame();
     void fitWindowToDevice();
     void showZoom(double zoom);
     void undoWindowZoom();
@@ -203,6 +205,7 @@ private:
     QRect m_geometryBeforeZoom;
     std::shared_ptr<KRPreviewSiteServer> m_server; // the site's server, shared with other windows
     bool m_placed = false;
+    bool m_frameCheckPending = false; // the first showing's fit waits for the window's frame
     QString m_siteHost;
     std::shared_ptr<QWebEngineProfile> m_profile; // the site's browsing data; outlives the page
     QString m_urlString;
