@@ -509,6 +509,7 @@ async function runServerPage(req, res, ticket, file, pageName, pathname, query, 
         // What the body has sent so far: read, or waiting to be read.
         ticket.bodyArrived = () => (req.bodyBytesRead || 0) + req.readableLength;
         ticket.bodyWhole = () => req.complete;
+        ticket.bodyHeld = () => req.readableLength >= req.readableHighWaterMark;
         ticket.cutOff = () => Boolean(req.cutOffBody && req.cutOffBody());
         const declared = Number(req.headers['content-length']);
         const known = Number.isFinite(declared) && declared >= 0;
@@ -727,10 +728,14 @@ function startWatchdog() {
     process.stdin.on('end', () => process.exit(0));
     process.stdin.on('error', () => process.exit(0));
     process.stdin.resume();
+    // Judged after the input that came meanwhile has been read: timers run before input in each
+    // turn, so after a stall of this process (a busy machine) the alive lines waiting in the pipe
+    // would otherwise not count, and the server would end while its application is still there.
     setInterval(() => {
-        if (Date.now() - lastAlive > WATCHDOG_TIMEOUT_MS) {
-            process.exit(0);
-        }
+        if (Date.now() - lastAlive <= WATCHDOG_TIMEOUT_MS) return;
+        setImmediate(() => {
+            if (Date.now() - lastAlive > WATCHDOG_TIMEOUT_MS) process.exit(0);
+        });
     }, 500).unref();
 }
 

@@ -33,7 +33,8 @@ const path = require('path');
 const storage = require('./kr-server-storage.js');
 
 // The processor time a request's script process may use, and how long the request may run in
-// all: a script blocked on nothing (Atomics.wait) uses no processor time.
+// all: a script blocked on nothing (Atomics.wait) uses no processor time. The time the script was
+// kept waiting for a processor (on a busy machine) does not count against the second limit.
 const SCRIPT_TIMEOUT_MS = 5000;
 const SCRIPT_RUN_LIMIT_MS = 12 * SCRIPT_TIMEOUT_MS;
 const SCRIPT_HEAP_MB = 256;
@@ -70,7 +71,9 @@ const BODY_FAIR_BYTES_PER_SECOND = 64 * 1024;
 // yet slow, and a request that has just come is given a moment to send its body.
 const BODY_TRIAL_MS = 1000;
 const ARRIVAL_LOOK_MS = 100;
-// A request that earned a place waits at most this long for a slow body's trial to end.
+// A request that earned a place waits at most this long for a slow body's trial to end, and one
+// of whose body nothing has come yet (its client may send it a moment after the head, later on
+// a busy machine) this long for its first bytes.
 const ARRIVAL_WAIT_MS = 2 * BODY_TRIAL_MS;
 // One process more than the pool, for pages whose last request took at most this much processor
 // time.
@@ -520,9 +523,11 @@ class ServerPageScripts {
                          granted: false, refusal: null, wake: null, answerBytes: 0, clientGone: false,
                          arrivedAt: now, grantedAt: 0, bytesAtGrant: 0, timer: null,
                          // Set by the caller: the bytes of the body come so far, whether it has
-                         // come whole, and a function that stops its reading (false when it
-                         // is not being read).
-                         bodyArrived: () => 0, bodyWhole: () => false, cutOff: () => false };
+                         // come whole, whether the server holds as much of it unread as it takes
+                         // before it stops reading, and a function that stops its reading (false
+                         // when it is not being read).
+                         bodyArrived: () => 0, bodyWhole: () => false, bodyHeld: () => false,
+                         cutOff: () => false };
         if (waits) {
             this.count(ticket);
         } else {
@@ -623,7 +628,13 @@ class ServerPageScripts {
         const now = Date.now();
         const page = ticket.page;
         const age = now - ticket.arrivedAt;
-        const fair = ticket.bodyWhole() || 1000 * ticket.bodyArrived() / Math.max(1, age) >= BODY_FAIR_BYTES_PER_SECOND;
+        const arrived = ticket.bodyArrived();
+        // A body the server holds back (it reads no more of one that waits for a place) comes as
+        // fast as it is let: its rate by the clock would fall the longer it is kept waiting.
+        const fair = ticket.bodyWhole() || ticket.bodyHeld() ||
+            1000 * arrived / Math.max(1, age) >= BODY_FAIR_BYTES_PER_SECOND;
+        // Nothing of it yet: not judged until its first bytes come.
+        const unseen = !fair && arrived === 0;
         if (fair && !this.bodyPlaceFor(page)) {
             const victim = this.slowest(this.bodiesFor(page));
             if (victim) this.cutOffBody(victim);
@@ -633,7 +644,7 @@ class ServerPageScripts {
             this.takeBodyPlace(ticket);
             ticket.state = 'waiting';
             this.wake(ticket).resolve();
-        } else if (fair && age < ARRIVAL_WAIT_MS && this.slowBodyIn(page)) {
+        } else if (age < ARRIVAL_WAIT_MS && (unseen || (fair && this.slowBodyIn(page)))) {
             ticket.timer = setTimeout(() => this.judgeArrival(ticket), ARRIVAL_LOOK_MS);
         } else {
             this.wake(ticket).reject(this.busy());
@@ -1052,12 +1063,25 @@ class ServerPageScripts {
         // The processor time the process has used before this request: none while it is not known
         // yet (a process just started), so that its start counts against the request, never less.
         const current = { done, ticket, timedOut: false, ranTooLong: false, overMemory: false, head: null, chunks: [],
-                          bytes: 0, discard: false, html: null, processorAtStart: Math.max(0, processorMs(scriptProcess(sandbox))) };
+                          bytes: 0, discard: false, html: null, processorAtStart: Math.max(0, processorMs(scriptProcess(sandbox))),
+                          startedAt: Date.now(), waitedAtStart: Math.max(0, waitedForProcessorMs(scriptProcess(sandbox))) };
         sandbox.job = current;
-        current.timer = setTimeout(() => {
-            current.ranTooLong = true;
-            this.killSandbox(sandbox);
-        }, SCRIPT_RUN_LIMIT_MS);
+        // A script starved of the processor is not one that waits for nothing: the time it spent
+        // in the run queue is added to its limit (counted from its process's start while its
+        // wait before this request is not known).
+        const backstop = (delay) => {
+            current.timer = setTimeout(() => {
+                const waited = Math.max(0, waitedForProcessorMs(scriptProcess(sandbox)) - current.waitedAtStart);
+                const left = SCRIPT_RUN_LIMIT_MS - (Date.now() - current.startedAt - waited);
+                if (left > 0) {
+                    backstop(left);
+                    return;
+                }
+                current.ranTooLong = true;
+                this.killSandbox(sandbox);
+            }, delay);
+        };
+        backstop(SCRIPT_RUN_LIMIT_MS);
         current.watch = setInterval(() => {
             const pid = scriptProcess(sandbox);
             if (residentBytes(pid) > SCRIPT_MEMORY_BYTES) {
@@ -1224,6 +1248,18 @@ function processorMs(pid) {
         const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
         const ticks = Number(fields[11]) + Number(fields[12]); // utime, stime
         return Number.isFinite(ticks) ? ticks * 10 : -1;
+    } catch (e) {
+        return -1;
+    }
+}
+
+// How long process `pid`'s main thread has waited in the run queue for a processor so far, in
+// milliseconds; -1 when unknown.
+function waitedForProcessorMs(pid) {
+    if (!pid) return -1;
+    try {
+        const waited = Number(fs.readFileSync('/proc/' + pid + '/schedstat', 'utf8').split(' ')[1]);
+        return Number.isFinite(waited) ? waited / 1e6 : -1;
     } catch (e) {
         return -1;
     }

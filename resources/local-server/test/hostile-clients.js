@@ -30,9 +30,9 @@ function fetch(method, path, body, headers) {
                 if (text.length < 200) text += chunk.toString('utf8', 0, 200);
             });
             res.on('end', () => resolve({ status: res.statusCode, bytes, ms: elapsed(started), text }));
-            res.on('error', () => resolve({ status: 0, bytes, ms: elapsed(started) }));
+            res.on('error', (e) => resolve({ status: 0, bytes, ms: elapsed(started), error: String(e && e.message) }));
         });
-        req.on('error', () => resolve({ status: 0, bytes: 0, ms: elapsed(started) }));
+        req.on('error', (e) => resolve({ status: 0, bytes: 0, ms: elapsed(started), error: String(e && e.message) }));
         req.end(body);
     });
 }
@@ -178,14 +178,14 @@ async function unreadAnswersLeave() {
 
 // A POST whose body follows its head a moment later, as an upload's does; resolves with
 // {status, ms, text}.
-function upload(path, body) {
+function upload(path, body, bodyAfterMs = 30) {
     const started = Date.now();
     return new Promise((resolve) => {
         let answer = '';
         const socket = net.connect(port, '127.0.0.1', () => {
             socket.write('POST ' + path + ' HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
                 'Content-Length: ' + Buffer.byteLength(body) + '\r\n\r\n');
-            setTimeout(() => socket.write(body), 30);
+            setTimeout(() => socket.write(body), bodyAfterMs);
         });
         socket.setEncoding('latin1');
         socket.on('data', (chunk) => {
@@ -202,7 +202,8 @@ function upload(path, body) {
 // Clients that send the bodies of their POSTs a byte a second and, cut off or refused, come
 // again at once, for every place a body may take (four of them declare bodies of the largest
 // size, which take the whole budget for bodies); meanwhile an ordinary client posts a form to
-// the same page every half second, and another uploads a body that follows its head.
+// the same page ten times, half a second apart, and another uploads ten bodies, each following
+// its head, at once or (every second one) 0.4 s later, as from a client kept waiting.
 async function reconnectingTricklers() {
     let stop = false;
     let connections = 0;
@@ -225,26 +226,25 @@ async function reconnectingTricklers() {
     };
     for (let i = 0; i < 64; ++i) trickle(i % 16 === 0 ? 32 * 1024 * 1024 : 65536);
     await sleep(2000);
-    const started = Date.now();
     const posts = [];
     const uploads = [];
     await Promise.all([
         (async () => {
-            while (elapsed(started) < 8000) {
+            for (let i = 0; i < 10; ++i) {
                 posts.push(await fetch('POST', '/home.krml', 'item=tea', { 'Content-Type': 'application/x-www-form-urlencoded' }));
                 await sleep(500);
             }
         })(),
         (async () => {
-            while (elapsed(started) < 8000) {
-                uploads.push(await upload('/home.krml', 'item=' + 'u'.repeat(200000)));
+            for (let i = 0; i < 10; ++i) {
+                uploads.push(await upload('/home.krml', 'item=' + 'u'.repeat(200000), i % 2 === 0 ? 30 : 400));
                 await sleep(300);
             }
         })(),
     ]);
     stop = true;
     for (const socket of open) socket.destroy();
-    const refused = (list) => list.filter((p) => p.status !== 200).map((p) => p.status + ' ' + p.text.trim());
+    const refused = (list) => list.filter((p) => p.status !== 200).map((p) => p.status + ' ' + (p.text || p.error || '').trim());
     return { postStatuses: posts.map((p) => p.status), postMaxMs: Math.max(...posts.map((p) => p.ms)), connections,
              uploadStatuses: uploads.map((p) => p.status), uploadMs: uploads.map((p) => p.ms),
              refusals: refused(posts).concat(refused(uploads)) };
