@@ -3,11 +3,12 @@
 // 16 ms), and a palette drop, from the drop to the new control measured in the view (target
 // 100 ms). A page whose div holds 200,000 nested divs: from the view made to the page drawn
 // and its controls measured (target 5 s), and a control moved on it to its new place measured
-// (target 100 ms). Every object of a page of 1,000 and of 4,000 labels copied, deleted and
-// pasted back, and the paste undone, each from the command to the page drawn and the pasted
-// labels measured (target: 4,000 take at most 5 times as long as 1,000). Each benchmark reports
-// its mean time over its target (below 1 is met). The application is started as main() starts
-// it; the page is shown beside its windows.
+// (target 100 ms). Every object of a page of 1,000 and of 4,000 labels, in a project window,
+// copied, deleted and pasted back, and the paste undone, each through the window's Edit command
+// and until the page is drawn and the pasted labels measured (target: 4,000 take at most 5 times
+// the processor time of 1,000). The other benchmarks report their mean time over their target
+// (below 1 is met). The application is started as main() starts it; the pages of the first
+// three are shown beside its windows.
 #include <bench/support/KRBenchStartup.h>
 #include <bench/support/KRBenchSupport.h>
 #include <bench/support/KRBenchTargets.h>
@@ -21,15 +22,29 @@
 #include <platform/webview/KRWebView.h>
 #include <workspace/KRDesignViewController.h>
 #include <workspace/designview/KRPageDesignView.h>
+#include <workspace/panes/KRMasterTabPaneViewController.h>
+#include <workspace/panes/KRTabPaneViewController.h>
+#include <workspace/panes/KRTabPropertyGroupViewController.h>
 #include <workspace/surface/KRDesignCanvas.h>
+#include <workspace/window/KRProjectWindows.h>
+#include <workspace/window/KRWindowController.h>
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <ctime>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,18 +60,22 @@ struct Fixture {
 
 Fixture *g_fixture = nullptr;
 
-// A page of two labels, and what `more` adds to it, shown live on a canvas.
+// A project of one page of two labels, and what `more` adds to it.
+QByteArray projectXML(const QString &more)
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
+                          "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>"
+                          "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"100\" height=\"30\">One</KRLabel>"
+                          "<KRLabel id=\"label2\" top=\"80\" left=\"60\" width=\"60\" height=\"40\">Two</KRLabel>%2"
+                          "</KRContents></KRPage></KRPages></KRProjectDocument>\n")
+        .arg(KRDocument::applicationShortVersion(), more)
+        .toUtf8();
+}
+
+// That project, its page shown live on a canvas.
 void showPage(Fixture &f, const QString &more)
 {
-    const KRBench::Opened opened = KRBench::openProject(KRBench::writePackage(
-        f.folder.path(),
-        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"%1\">"
-                       "<KRProject JQMVersion=\"1.4\"/><KRPages><KRPage id=\"page1\"><KRContents>"
-                       "<KRLabel id=\"label1\" top=\"20\" left=\"20\" width=\"100\" height=\"30\">One</KRLabel>"
-                       "<KRLabel id=\"label2\" top=\"80\" left=\"60\" width=\"60\" height=\"40\">Two</KRLabel>%2"
-                       "</KRContents></KRPage></KRPages></KRProjectDocument>\n")
-            .arg(KRDocument::applicationShortVersion(), more)
-            .toUtf8()));
+    const KRBench::Opened opened = KRBench::openProject(KRBench::writePackage(f.folder.path(), projectXML(more)));
     if (!opened.project)
         return;
     f.document = opened.document;
@@ -203,63 +222,163 @@ void BM_DeepContentPageShown(benchmark::State &state)
     }
 }
 
-// Times from the command to the page in step with its model and every label measured (or gone).
+// The CPU time used so far by this process and every process it started (the web engine's
+// renderers above all, where the page's elements are removed and laid out), in ms.
+double processTreeCPUms()
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    QHash<qint64, QList<qint64>> children;
+    QHash<qint64, double> ticks;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid … utime stime …": the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13)
+            continue;
+        children[fields[1].toLongLong()].append(pid);
+        ticks.insert(pid, fields[11].toDouble() + fields[12].toDouble());
+    }
+    QList<qint64> tree = children.value(self);
+    for (qsizetype i = 0; i < tree.size(); ++i)
+        tree += children.value(tree.at(i));
+    const double msPerTick = 1e3 / double(sysconf(_SC_CLK_TCK));
+    double ms = 0;
+    for (const qint64 pid : tree)
+        ms += ticks.value(pid) * msPerTick;
+    timespec own{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own);
+    return ms + own.tv_sec * 1e3 + own.tv_nsec / 1e6;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Every object of a page of 1,000 and of 4,000 labels, in a project window as the user has it
+// (the inspector, the list of the page's objects, the project's outline beside the design
+// surface), selected with Select All and copied, then deleted, pasted back, and the paste
+// undone: each through the window's own Edit command, from the command to the page in step with
+// its model and every label measured (or gone). The figures are the growth from 1,000 to 4,000
+// of the median, over the runs, of the CPU time each command took in the application and its
+// web engine processes: on a busy machine the time until a command shows is mostly time spent
+// waiting for a processor, and its growth swings with what else runs. The counters give the
+// medians of both, in ms.
 void BM_ManyObjectsPastedShown(benchmark::State &state)
 {
     const int sizes[2] = {1000, 4000};
     enum Command { Delete, Paste, Undo, Commands };
     const char *names[Commands] = {"delete", "paste", "undo_paste"};
-    double best[2][Commands];
-    std::fill(&best[0][0], &best[0][0] + 2 * Commands, 1e300);
+    std::vector<double> wall[2][Commands];
+    std::vector<double> cpu[2][Commands];
     for (auto _ : state) {
         for (int s = 0; s < 2; ++s) {
-            Fixture f;
+            QTemporaryDir folder;
             QString labels;
             for (int i = 0; i < sizes[s]; ++i)
                 labels += QStringLiteral("<KRLabel id=\"many%1\" top=\"%2\" left=\"%3\" width=\"90\" height=\"20\">Label %1</KRLabel>")
                               .arg(i)
                               .arg(140 + (i / 3) * 24)
                               .arg(10 + (i % 3) * 100);
-            showPage(f, labels);
-            if (!f.ready) {
+            KRResult<KRWindowController *> opened = KRProjectWindows::openProject(KRBench::writePackage(folder.path(), projectXML(labels)));
+            if (!opened || !*opened) {
+                state.SkipWithError("the project of many labels did not open");
+                return;
+            }
+            KRWindowController *window = *opened;
+            const auto closeWindow = qScopeGuard([&] {
+                KRProjectWindows::closeProject(window);
+                KRBench::waitUntil([] { return false; }, 200, 20); // the closed window's views go
+            });
+            const auto page = window->currentPage();
+            KRDesignCanvas *canvas = nullptr;
+            KRPageDesignView *live = nullptr;
+            const auto measured = [&](const std::shared_ptr<KRObject> &object) {
+                return object && object->domElement() && live->webView()->layoutSource().geometryForNode(object->domElement()->nodeId()).valid;
+            };
+            const auto inStep = [&] {
+                live->webView()->flush();
+                return live->webView()->isInStep() && !live->isWaitingForSizes();
+            };
+            const bool shown = page && KRBench::waitUntil(
+                [&] {
+                    KRTabPropertyGroupViewController *group = window->masterTabPaneViewController()->currentTabPropertyGroupViewController();
+                    KRTabPaneViewController *tabs = group ? group->tabPaneViewController() : nullptr;
+                    canvas = tabs ? tabs->designCanvas() : nullptr;
+                    live = canvas ? canvas->designView() : nullptr;
+                    return live && live->isDesignDocumentLoaded() && inStep() &&
+                           measured(page->objectForID(QStringLiteral("many%1").arg(sizes[s] - 1)));
+                },
+                120000);
+            if (!shown) {
                 state.SkipWithError("the page of many labels could not be shown live");
                 return;
             }
-            KRDesignViewController *surface = f.canvas->surface();
-            KRUndoManager &undo = f.document->undoManager();
-            const auto measured = [&](const std::shared_ptr<KRObject> &object) {
-                return object->domElement() && f.live->webView()->layoutSource().geometryForNode(object->domElement()->nodeId()).valid;
-            };
-            const auto time = [&](const std::function<void()> &command, const std::function<bool()> &done) {
-                QElapsedTimer timer;
-                timer.start();
-                command();
-                return KRBench::waitUntil([&] { return inStep(f) && done(); }, 120000) ? timer.nsecsElapsed() / 1e6 : 1e300;
-            };
-            surface->selectAll();
-            const QList<std::shared_ptr<KRObject>> objects = surface->selectedObjects();
-            f.page->pasteboardCopyObjects(objects);
-            QList<std::shared_ptr<KRObject>> pasted;
-            const double times[Commands] = {
-                time([&] { surface->deleteSelection(); }, [&] { return f.page->kr_objects().isEmpty(); }),
-                time([&] { surface->selectObjects(pasted = f.page->pasteObjects()); },
-                     [&] { return !pasted.isEmpty() && measured(pasted.first()) && measured(pasted.last()); }),
-                time([&] { undo.undo(); }, [&] { return f.page->kr_objects().isEmpty(); }),
-            };
-            f.canvas.reset();
-            f.live.reset();
-            if (pasted.size() != objects.size() || objects.size() != sizes[s] + 2) {
-                state.SkipWithError("the paste did not give back every object");
+            // The commands go to the design surface, as after a click on the page.
+            window->projectWindow()->activateWindow();
+            canvas->focusPage();
+            if (!KRBench::waitUntil([&] { return QApplication::focusWidget() && window->currentDesignWebView()->isAncestorOf(QApplication::focusWidget()); },
+                                    10000)) {
+                state.SkipWithError("the design surface did not take the keyboard");
                 return;
             }
-            for (int c = 0; c < Commands; ++c)
-                best[s][c] = std::min(best[s][c], times[c]);
+            KRDesignViewController *surface = canvas->surface();
+            QList<std::shared_ptr<KRObject>> pasted;
+            // What the last command left to do (the boxes drawn, the inspector) is done first:
+            // the processes are all but idle for a quarter of a second, or 10 s have passed.
+            const auto settle = [&] {
+                KRBench::waitUntil(inStep, 120000);
+                double before = processTreeCPUms();
+                for (int i = 0; i < 40; ++i) {
+                    KRBench::waitUntil([] { return false; }, 250, 20);
+                    const double now = processTreeCPUms();
+                    if (now - before < 25)
+                        break;
+                    before = now;
+                }
+            };
+            const auto time = [&](int c, const char *command, const std::function<bool()> &done) {
+                settle();
+                const double cpuBefore = processTreeCPUms();
+                QElapsedTimer timer;
+                timer.start();
+                window->performMenuCommand(QLatin1String(command));
+                if (!KRBench::waitUntil([&] { return inStep() && done(); }, 120000))
+                    return false;
+                wall[s][c].push_back(timer.nsecsElapsed() / 1e6);
+                cpu[s][c].push_back(processTreeCPUms() - cpuBefore);
+                return true;
+            };
+            window->performMenuCommand(QStringLiteral("selectAll"));
+            const int objects = int(surface->selectedObjects().size());
+            window->performMenuCommand(QStringLiteral("copy"));
+            const bool done = objects == sizes[s] + 2
+                              && time(Delete, "delete", [&] { return page->kr_objects().isEmpty(); })
+                              && time(Paste, "paste",
+                                      [&] {
+                                          pasted = surface->selectedObjects();
+                                          return pasted.size() == objects && measured(pasted.first()) && measured(pasted.last());
+                                      })
+                              && time(Undo, "undo", [&] { return page->kr_objects().isEmpty(); });
+            if (!done) {
+                state.SkipWithError("a command did not take effect on every label");
+                return;
+            }
         }
     }
     for (int c = 0; c < Commands; ++c) {
-        for (int s = 0; s < 2; ++s)
-            state.counters[std::string(names[c]) + "_ms_" + std::to_string(sizes[s])] = best[s][c];
-        KRBench::reportTarget(state, std::string("shown_many_objects_growth_") + names[c], best[1][c] / best[0][c], 5.0);
+        for (int s = 0; s < 2; ++s) {
+            state.counters[std::string(names[c]) + "_ms_" + std::to_string(sizes[s])] = median(wall[s][c]);
+            state.counters[std::string(names[c]) + "_cpu_ms_" + std::to_string(sizes[s])] = median(cpu[s][c]);
+        }
+        KRBench::reportTarget(state, std::string("shown_many_objects_growth_") + names[c], median(cpu[1][c]) / median(cpu[0][c]), 5.0);
     }
 }
 
@@ -268,7 +387,7 @@ void BM_ManyObjectsPastedShown(benchmark::State &state)
 BENCHMARK(BM_DragMoveStepToBoxPlaced)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_PaletteDropToVisible)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
 BENCHMARK(BM_DeepContentPageShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_ManyObjectsPastedShown)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ManyObjectsPastedShown)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char **argv)
 {
