@@ -860,6 +860,13 @@ class Desktop:
         wait_until(lambda: bar.has_state(pyatspi.STATE_FOCUSED), "the menu bar to take the keyboard")
         self.input.key("Down")
 
+        def keyboard_holder():
+            # Said when a menu does not come: the keys go to the window the window manager has
+            # made the active one, which may have changed since the menu bar took them.
+            active = self.active_client()
+            titles = [title for client, title in self.managed_windows() if client.id == active]
+            return f" (the window manager has {titles[0]!r} in front)" if titles else " (no window is in front)"
+
         def open_menu():
             for popup in bar.find_all("popup menu", into_menus=True):
                 return popup
@@ -872,12 +879,18 @@ class Desktop:
             return tuple(n.name for n in popup.find_all("menu item", showing=False))
         previous = None
         for _ in range(12):
-            popup = wait_until(lambda: (lambda p: p if p and names(p) != previous else None)(open_menu()),
-                               "the next menu to open")
+            try:
+                popup = wait_until(lambda: (lambda p: p if p and names(p) != previous else None)(open_menu()),
+                                   "the next menu to open")
+            except JourneyFailure as failure:
+                raise JourneyFailure(str(failure) + keyboard_holder()) from None
             previous = names(popup)
             if any(matches(n) for n in previous):
-                entry = wait_until(lambda: popup.find("menu item", predicate=lambda n: matches(n.name)),
-                                   f"the menu item {item!r}")
+                try:
+                    entry = wait_until(lambda: popup.find("menu item", predicate=lambda n: matches(n.name)),
+                                       f"the menu item {item!r}")
+                except JourneyFailure as failure:
+                    raise JourneyFailure(str(failure) + keyboard_holder()) from None
                 if not entry.has_state(pyatspi.STATE_SENSITIVE):
                     self.screenshot(f"{entry.name} disabled")
                     for _ in range(2):
