@@ -664,26 +664,37 @@ TEST(KRLocalServerProcess, aServerStartsNoToolsBeforeTheyAreAskedFor)
 
 // The workers start as jobs come, as many as run at once and no more than the pool; each
 // loads only the tool its jobs use; the idle ones end after a while, the one used last after
-// a longer while.
+// a longer while. Judged by what the pool holds and in which order its workers end, not by how
+// soon a busy machine lets them run: counted after a wait of fixed length, a job that finished
+// late left one worker idle long enough to end before the others had done (2 for 3), and a
+// stall could end the last one within the short wait.
 TEST(KRLocalServerTools, workersStartWithTheirJobsAndEndWhenIdle)
 {
     const QByteArray script = "const { ServerTools } = require(" + serverFile("kr-server-tools.js") + R"JS();
-const tools = new ServerTools(() => {}, { maxWorkers: 3, idleMs: 300, lastIdleMs: 1500 });
-const seen = { atStart: tools.workerCount() };
+const lastIdleMs = 3000;
+const tools = new ServerTools(() => {}, { maxWorkers: 3, idleMs: 300, lastIdleMs });
+const seen = { atStart: tools.workerCount(), most: 0, counts: [] };
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const watch = setInterval(() => { seen.most = Math.max(seen.most, tools.workerCount()); }, 5);
 (async () => {
     const one = await tools.run('check', 'var a = 1;', {});
     seen.afterOne = tools.workerCount();
     const jobs = [];
     for (let i = 0; i < 8; ++i) jobs.push(tools.run(i % 2 ? 'minify' : 'check', 'var a' + i + ' = ' + i + ';', {}));
+    seen.atOnce = tools.workerCount();
     const answers = await Promise.all(jobs);
+    const done = Date.now();
+    clearInterval(watch);
     seen.statuses = [one.status].concat(answers.map((a) => a.status));
     seen.minified = JSON.parse(answers[1].text).src;
-    seen.afterMany = tools.workerCount();
-    await sleep(800);
-    seen.afterShortIdle = tools.workerCount();
-    await sleep(1500);
-    seen.afterLongIdle = tools.workerCount();
+    // Every count the pool goes through until it is empty, each once, in order.
+    while (tools.workerCount() > 0 && Date.now() - done < 60000) {
+        if (seen.counts[seen.counts.length - 1] !== tools.workerCount()) seen.counts.push(tools.workerCount());
+        await sleep(20);
+    }
+    seen.counts.push(tools.workerCount());
+    seen.emptyAfterMs = Date.now() - done;
+    seen.lastIdleMs = lastIdleMs;
     const again = await tools.run('check', ['var b = 1', 'var c = 2;'], {});
     seen.again = JSON.parse(again.text).results.map((r) => r.errors.length);
     console.log(JSON.stringify(seen));
@@ -692,14 +703,21 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 )JS";
     const QJsonObject seen = QJsonDocument::fromJson(runNode(script)).object();
     ASSERT_FALSE(seen.isEmpty());
+    const QByteArray shown = QJsonDocument(seen).toJson();
     EXPECT_EQ(seen.value(QStringLiteral("atStart")).toInt(), 0);
     EXPECT_EQ(seen.value(QStringLiteral("afterOne")).toInt(), 1);
     for (const QJsonValue status : seen.value(QStringLiteral("statuses")).toArray())
         EXPECT_EQ(status.toInt(), 200);
     EXPECT_EQ(seen.value(QStringLiteral("minified")).toString(), QStringLiteral("var a1=1;"));
-    EXPECT_EQ(seen.value(QStringLiteral("afterMany")).toInt(), 3);
-    EXPECT_EQ(seen.value(QStringLiteral("afterShortIdle")).toInt(), 1);
-    EXPECT_EQ(seen.value(QStringLiteral("afterLongIdle")).toInt(), 0);
+    EXPECT_EQ(seen.value(QStringLiteral("atOnce")).toInt(), 3) << "as many as the jobs that run at once";
+    EXPECT_EQ(seen.value(QStringLiteral("most")).toInt(), 3) << "never more than the pool";
+    // The idle ones end first, the one used last stays until its longer wait is over.
+    const QJsonArray counts = seen.value(QStringLiteral("counts")).toArray();
+    EXPECT_GE(counts.size(), 2) << shown.constData();
+    EXPECT_EQ(counts.at(counts.size() - 2).toInt(), 1) << shown.constData();
+    EXPECT_EQ(counts.last().toInt(), 0) << shown.constData();
+    EXPECT_GE(seen.value(QStringLiteral("emptyAfterMs")).toInt(), seen.value(QStringLiteral("lastIdleMs")).toInt() - 100)
+        << shown.constData();
     EXPECT_EQ(seen.value(QStringLiteral("again")).toArray(), (QJsonArray{1, 0}));
 }
 
@@ -1036,30 +1054,43 @@ TEST_F(KRLocalServerUnderLoad, filesAnswerWhileALargeScriptIsMinified)
 {
     const QJsonObject seen = run(QStringLiteral("minifyWhileServing"));
     EXPECT_EQ(seen.value(QStringLiteral("fileStatus")).toInt(), 200);
-    // The minification itself takes many seconds.
-    EXPECT_LT(seen.value(QStringLiteral("fileMs")).toInt(), 2000);
+    // The minification itself takes many seconds: the file does not wait for it.
+    EXPECT_TRUE(seen.value(QStringLiteral("fileBeforeMinify")).toBool()) << QJsonDocument(seen).toJson().constData();
     EXPECT_EQ(request(port(), "GET", "/index.html").status, 200);
 }
 
+// While 64 clients trickle their bodies (16 hold every place a body of the page may have, the
+// others are refused at once), the page is answered without waiting for any of those places:
+// every GET is answered before the first trickler is cut off, whatever the time a busy machine
+// takes for it. Then each trickler is cut off after the time a body has, and a form posts.
 TEST_F(KRLocalServerUnderLoad, slowBodiesAreCutOffAndTakeNoPlaceOfOthers)
 {
-    const QJsonObject seen = run(QStringLiteral("tricklingBodies"));
+    const QJsonObject seen = run(QStringLiteral("tricklingBodies"), 150000);
+    const QByteArray shown = QJsonDocument(seen).toJson();
     for (const QJsonValue status : seen.value(QStringLiteral("getStatuses")).toArray())
         EXPECT_EQ(status.toInt(), 200) << "the page while 64 clients trickle their bodies";
-    EXPECT_LT(seen.value(QStringLiteral("getMaxMs")).toInt(), 3000);
-    EXPECT_EQ(seen.value(QStringLiteral("refused")).toInt(), 64) << QJsonDocument(seen).toJson().constData();
-    EXPECT_LT(seen.value(QStringLiteral("latestCutMs")).toInt(), 25000);
+    EXPECT_EQ(seen.value(QStringLiteral("refused")).toInt(), 64) << shown.constData();
+    EXPECT_GT(seen.value(QStringLiteral("timedOut")).toInt(), 0) << "some held a place until cut off";
+    const QJsonArray gets = seen.value(QStringLiteral("getsDoneMs")).toArray();
+    EXPECT_EQ(gets.size(), 5);
+    for (const QJsonValue done : gets)
+        EXPECT_LT(done.toInt(), seen.value(QStringLiteral("firstTimedOutMs")).toInt()) << shown.constData();
     EXPECT_EQ(seen.value(QStringLiteral("postStatus")).toInt(), 200);
 }
 
+// Clients that never read their large answers hold at most the budget for answers, each until
+// its answer has stalled for a while; a client that reads is then answered in full. It comes
+// after them and waits its turn: on a busy machine the twelve answers before it took 45 s to
+// make, and its first try was refused while the last of them were held, so it tries again for as
+// long as only an answer never given back could take.
 TEST_F(KRLocalServerUnderLoad, clientsThatNeverReadHoldBoundedMemory)
 {
-    const QJsonObject seen = run(QStringLiteral("unreadAnswers"));
+    const QJsonObject seen = run(QStringLiteral("unreadAnswers"), 240000);
     // Twelve answers of 40 MB held for them would be 480 MB more.
     EXPECT_GT(seen.value(QStringLiteral("peakKiB")).toInt(), 0);
     EXPECT_LT(seen.value(QStringLiteral("peakKiB")).toInt(), 480 * 1024);
     EXPECT_EQ(seen.value(QStringLiteral("pageStatus")).toInt(), 200) << "an ordinary page meanwhile";
-    EXPECT_EQ(seen.value(QStringLiteral("readerStatus")).toInt(), 200);
+    EXPECT_EQ(seen.value(QStringLiteral("readerStatus")).toInt(), 200) << QJsonDocument(seen).toJson().constData();
     EXPECT_EQ(seen.value(QStringLiteral("readerBytes")).toInt(), 40000007);
 }
 
@@ -1097,7 +1128,8 @@ TEST_F(KRLocalServerUnderLoad, tricklingClientsThatComeAgainLeaveOthersTheirPost
 // A body is judged by its own rate, from the moment it is read: one that comes at a fair rate
 // is read however long its size takes (a 2 MB body at 120 KiB/s was refused after 12 s), large
 // bodies that fill the budget are not refused while they come, and a small upload sent whole
-// goes on meanwhile (it was refused 408 after 11 s, its time spent waiting for room).
+// goes on meanwhile (it was refused 408 after 11 s, its time spent waiting for room): it is
+// answered before the 2 MB body has come, not once that body leaves room.
 TEST_F(KRLocalServerUnderLoad, bodiesThatComeAtAFairRateAreReadHoweverLongTheyTake)
 {
     const QJsonObject seen = run(QStringLiteral("fairUploads"));
@@ -1105,7 +1137,8 @@ TEST_F(KRLocalServerUnderLoad, bodiesThatComeAtAFairRateAreReadHoweverLongTheyTa
     EXPECT_EQ(seen.value(QStringLiteral("steadyStatus")).toInt(), 200) << shown.constData();
     EXPECT_GT(seen.value(QStringLiteral("steadyMs")).toInt(), 14000) << "the body took its time";
     EXPECT_EQ(seen.value(QStringLiteral("quickStatus")).toInt(), 200) << shown.constData();
-    EXPECT_LT(seen.value(QStringLiteral("quickMs")).toInt(), 3000);
+    EXPECT_LT(seen.value(QStringLiteral("quickDoneMs")).toInt(), seen.value(QStringLiteral("steadyDoneMs")).toInt())
+        << shown.constData();
     EXPECT_EQ(seen.value(QStringLiteral("largeStatuses")).toArray(), (QJsonArray{-1, -1})) << "still coming, never refused";
 }
 

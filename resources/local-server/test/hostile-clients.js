@@ -61,27 +61,35 @@ function largeScript(chars) {
     return src;
 }
 
-// A large minification is under way while the design surface asks for a file.
+// A large minification is under way while the design surface asks for a file; whether the
+// minification had been answered by the time the file came.
 async function minifyWhileServing() {
     const body = JSON.stringify({ src: largeScript(Number(process.env.KR_SCRIPT_CHARS || 2000000)) });
+    let minifyAnswered = false;
     const minify = http.request({ host: '127.0.0.1', port, method: 'POST', path: '/__kr_uglify', agent: false,
-                                  headers: { 'Content-Type': 'application/json', 'X-Korvane-Token': token } });
+                                  headers: { 'Content-Type': 'application/json', 'X-Korvane-Token': token } },
+                                (res) => { minifyAnswered = true; res.resume(); });
     minify.on('error', () => {});
     minify.end(body);
     await sleep(500);
     const file = await fetch('GET', '/index.html');
+    const fileBeforeMinify = !minifyAnswered;
     minify.destroy();
-    return { fileStatus: file.status, fileMs: file.ms };
+    return { fileStatus: file.status, fileMs: file.ms, fileBeforeMinify };
 }
 
 // 64 connections send the body of a POST a byte a second; meanwhile the page is asked for,
-// and once the trickling clients have been cut off, posted to.
+// and once the trickling clients have been cut off, posted to. When each trickling client was
+// cut off and each GET answered, counted from the tricklers' start.
 async function tricklingBodies() {
     const declared = 1024 * 1024;
+    // The page has a process ready, as it has once it has been asked for: the GETs below wait
+    // for no process to start.
+    const alone = await fetch('GET', '/home.krml?name=warm');
+    const started = Date.now();
     const clients = [];
     for (let i = 0; i < 64; ++i) {
         const client = { closedAfter: -1, answer: '' };
-        const started = Date.now();
         const socket = net.connect(port, '127.0.0.1', () => {
             socket.write('POST /home.krml HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n' +
                 'Content-Length: ' + declared + '\r\n\r\nitem=');
@@ -98,18 +106,26 @@ async function tricklingBodies() {
     }
     await sleep(1500);
     const gets = [];
-    for (let i = 0; i < 5; ++i) gets.push(await fetch('GET', '/home.krml?name=Ada'));
-    const waitStarted = Date.now();
-    while (clients.some((c) => c.closedAfter < 0) && elapsed(waitStarted) < 30000) await sleep(200);
+    for (let i = 0; i < 5; ++i) {
+        const get = await fetch('GET', '/home.krml?name=Ada');
+        gets.push(Object.assign(get, { doneMs: elapsed(started) }));
+    }
+    // Each is cut off after the time a body has; the wait only ends a scenario gone wrong.
+    while (clients.some((c) => c.closedAfter < 0) && elapsed(started) < 90000) await sleep(200);
     const cut = clients.filter((c) => c.closedAfter >= 0);
     for (const c of clients) c.socket.destroy();
     const post = await fetch('POST', '/home.krml', 'item=tea', { 'Content-Type': 'application/x-www-form-urlencoded' });
+    const timedOut = cut.filter((c) => /^HTTP\/1\.1 408 /.test(c.answer));
     return {
+        aloneMs: alone.ms,
         getStatuses: gets.map((g) => g.status),
         getMaxMs: Math.max(...gets.map((g) => g.ms)),
+        getsDoneMs: gets.map((g) => g.doneMs),
         cut: cut.length,
         // Cut off after the time a body has, or refused at once (there is no room for more bodies).
         refused: cut.filter((c) => /^HTTP\/1\.1 (408|503) /.test(c.answer)).length,
+        timedOut: timedOut.length,
+        firstTimedOutMs: Math.min(...timedOut.map((c) => c.closedAfter)),
         latestCutMs: Math.max(...cut.map((c) => c.closedAfter)),
         postStatus: post.status,
     };
@@ -140,15 +156,20 @@ async function unreadAnswers() {
         if (page === null && elapsed(started) > 4000) page = await fetch('GET', '/home.krml?name=Ada');
         await sleep(100);
     }
-    // A client that reads gets the whole answer once the others have been cut off.
+    // A client that reads gets the whole answer once the others have been cut off, each after
+    // its answer stalled for a while. Those that come before it are served first, each holding
+    // its answer until cut off: on a busy machine that takes many seconds more, so the tries go
+    // on for as long as only an answer never given back could take.
     let reader = null;
-    while (elapsed(started) < 40000) {
+    const tries = [];
+    while (elapsed(started) < 150000) {
         reader = await fetch('GET', '/big.krml');
+        tries.push({ at: elapsed(started), status: reader.status, ms: reader.ms, text: (reader.text || reader.error || '').slice(0, 80) });
         if (reader.status === 200) break;
         await sleep(500);
     }
     for (const socket of sockets) socket.destroy();
-    return { peakKiB, pageStatus: page.status, readerStatus: reader.status, readerBytes: reader.bytes };
+    return { peakKiB, pageStatus: page.status, readerStatus: reader.status, readerBytes: reader.bytes, tries };
 }
 
 // Twelve clients ask for a page with a large answer, never read it and leave; what the server
@@ -291,17 +312,21 @@ function steadyUpload(path, size, bytesPerSecond) {
 // allowed a body of its size, two large ones that together with it take the whole budget for
 // bodies, and meanwhile a 200 KB upload whose body follows its head at once.
 async function fairUploads() {
+    const started = Date.now();
+    let steadyDoneMs = -1;
     const steady = steadyUpload('/home.krml', 2 * 1024 * 1024, 120 * 1024);
+    steady.then(() => { steadyDoneMs = elapsed(started); });
     await sleep(300);
     const large = [steadyUpload('/home.krml', 32 * 1024 * 1024, 100 * 1024),
                    steadyUpload('/home.krml', 30 * 1024 * 1024, 100 * 1024)];
     await sleep(1500);
     const quick = await upload('/home.krml', 'item=' + 'u'.repeat(200000));
+    const quickDoneMs = elapsed(started);
     const steadyDone = await steady;
     for (const l of large) l.stop();
     const largeDone = await Promise.all(large);
     return { steadyStatus: steadyDone.status, steadyMs: steadyDone.ms, steadyText: steadyDone.text.trim(),
-             quickStatus: quick.status, quickMs: quick.ms, quickText: quick.text.trim(),
+             steadyDoneMs, quickStatus: quick.status, quickMs: quick.ms, quickDoneMs, quickText: quick.text.trim(),
              largeStatuses: largeDone.map((l) => l.status), largeTexts: largeDone.map((l) => l.text.trim()) };
 }
 
