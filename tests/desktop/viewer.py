@@ -443,10 +443,16 @@ def a_preview_opened_while_another_is_being_framed(desktop, projects, viewers):
         held.reparent(frame, 0, 0)
         held.configure(x=1, y=1)  # a move inside it, which the application hears of
         d.sync()
-        # The keyboard goes to the Fourth project window, as a window manager gives it.
-        fourth_x.set_input_focus(X.RevertToParent, X.CurrentTime)
-        d.sync()
-        kd.wait_until(lambda: fourth.has_state(pyatspi.STATE_ACTIVE), "the Fourth project window to have the keyboard")
+        # The keyboard goes to the Fourth project window, as a window manager gives it, and
+        # stays there: the new preview's own request for the keyboard waits for the stopped
+        # window manager, but the application may take the focus it had back meanwhile, and
+        # a window manager would then give it again.
+        def fourth_has_the_keyboard():
+            fourth_x.set_input_focus(X.RevertToParent, X.CurrentTime)
+            d.sync()
+            return kd.wait_until(lambda: fourth.has_state(pyatspi.STATE_ACTIVE), "the Fourth project window active",
+                                 timeout=2)
+        kd.wait_until(fourth_has_the_keyboard, "the Fourth project window to have the keyboard")
         desktop.input.key("ctrl+r")
         kd.wait_until(lambda: unmanaged_client(desktop, "Fourth — Device Viewer"), "the Fourth preview shown")
         time.sleep(1)
