@@ -184,19 +184,6 @@ void KRWindowControllerBase::placeOnFirstShow(QWidget *window)
     window->move(topLeft);
 }
 
-void KRWindowControllerBase::keepOnScreen(QWidget *window)
-{
-    if (!window || !window->isWindow() || !window->screen())
-        return;
-    const QRect area = window->screen()->availableGeometry();
-    const QRect frame = window->frameGeometry();
-    QPoint topLeft = frame.topLeft();
-    topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)));
-    topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1)));
-    if (topLeft != frame.topLeft())
-        window->move(topLeft);
-}
-
 KRWindowControllerBase::KRWindowControllerBase(QObject *parent) : QObject(parent) {}
 
 KRWindowControllerBase::~KRWindowControllerBase()

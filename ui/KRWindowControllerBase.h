@@ -30,8 +30,6 @@ public:
     // whose command opened it), or of the screen, inside the screen's free area. A window the
     // user or the code has moved stays where it is.
     static void placeOnFirstShow(QWidget *window);
-    // Moves the window so that it lies inside its screen's free area (as far as it fits).
-    static void keepOnScreen(QWidget *window);
 
     // Sends the command to the window's focus widget or, when that widget has no such
     // action, to the nearest ancestor that has one (as a command travels up the responder

@@ -170,15 +170,18 @@ QMargins deviceBrowserReportedFrame(const QWidget *w)
 // no borders), else of another framed window of the application, else a title bar.
 QMargins deviceBrowserFrameMargins(const QWidget *window)
 {
-    if (window->isVisible() && !deviceBrowserReportedFrame(window).isNull())
-        return deviceBrowserReportedFrame(window);
+    if (window->isVisible()) {
+        if (const QMargins own = deviceBrowserReportedFrame(window); !own.isNull())
+            return own;
+    }
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (const bool sameKind : {true, false}) {
         for (const QWidget *other : windows) {
-            if (other != window && other->isVisible() && other->windowType() == Qt::Window
-                && !deviceBrowserReportedFrame(other).isNull()
-                && (!sameKind || other->objectName() == window->objectName()))
-                return deviceBrowserReportedFrame(other);
+            if (other == window || !other->isVisible() || other->windowType() != Qt::Window
+                || (sameKind && other->objectName() != window->objectName()))
+                continue;
+            if (const QMargins theirs = deviceBrowserReportedFrame(other); !theirs.isNull())
+                return theirs;
         }
     }
     return QMargins(0, window->style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
