@@ -160,10 +160,21 @@ qint64 peakResidentKiB(qint64 pid)
     return -1;
 }
 
+qint64 processorMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 / ::sysconf(_SC_CLK_TCK);
+}
+
 std::map<qint64, qint64> processorMsBelow(qint64 pid)
 {
     std::map<qint64, qint64> used;
-    const long ticks = ::sysconf(_SC_CLK_TCK);
     std::vector<qint64> pending{pid};
     while (!pending.empty()) {
         const qint64 parent = pending.back();
@@ -175,12 +186,10 @@ std::map<qint64, qint64> processorMsBelow(qint64 pid)
                 continue;
             for (const QByteArray &child : children.readAll().simplified().split(' ')) {
                 const qint64 id = child.toLongLong();
-                QFile stat(QStringLiteral("/proc/%1/stat").arg(id));
-                if (id <= 0 || used.count(id) || !stat.open(QIODevice::ReadOnly))
+                const qint64 ms = id > 0 && !used.count(id) ? processorMs(id) : -1;
+                if (ms < 0)
                     continue;
-                const QByteArray text = stat.readAll();
-                const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-                used[id] = (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 / ticks;
+                used[id] = ms;
                 pending.push_back(id);
             }
         }

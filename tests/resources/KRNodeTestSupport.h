@@ -64,6 +64,9 @@ bool portAcceptsConnections(qint64 port);
 qint64 serverProcessFor(const QString &root);
 // The most memory the process has held so far (VmHWM), in KiB; -1 when unknown.
 qint64 peakResidentKiB(qint64 pid);
+// The processor time the process has used so far, all its threads together, in milliseconds;
+// -1 once it has gone.
+qint64 processorMs(qint64 pid);
 // The processor time each process below `pid` (its children, theirs, ...) has used so far, all
 // its threads together, in milliseconds, by process id.
 std::map<qint64, qint64> processorMsBelow(qint64 pid);
