@@ -1257,10 +1257,28 @@ def set_inspector_text(desktop, window, name, text):
     wait_until(lambda: inspector_value(desktop, window, name) == text, f"{name!r} to read {text!r}")
 
 
-def choose_in_combo(desktop, combo, item):
-    """Opens a combo box with a click and clicks one of its entries."""
-    desktop.click(combo)
+def choose_in_combo(desktop, combo, item, while_open=None):
+    """Opens a combo box with a click and clicks one of its entries; while_open, if given, is
+    called once the list shows the entry, which must still be shown after it.
+
+    The opening click's press and release go to the X server at once, the release a person's
+    press time after the press, as double_click sends its clicks: a release that this process
+    sends late on a busy machine is a button held down, which opens the list, chooses the entry
+    under the pointer (the one shown) as the button comes up, and closes the list again."""
+    user = desktop.input
+    x, y = combo.center
+    user.glide(x, y)
+    time.sleep(0.05)
+    press = int(user.press_time() * 1000)
+    for down, delay in ((True, 0), (False, press)):
+        user._xtest.fake_input(user.display, user._X.ButtonPress if down else user._X.ButtonRelease, 1, time=delay)
+    user.display.sync()
+    time.sleep(press / 1000 + 0.05)
     entry = wait_until(lambda: combo.find("list item", item), f"the entry {item!r}")
+    if while_open:
+        while_open()
+        entry = combo.find("list item", item)
+        check(entry is not None, f"the list of {combo.name!r} closed before {item!r} was chosen")
     desktop.click(entry)
     wait_until(lambda: combo.name == item, f"{item!r} chosen")
 

@@ -615,6 +615,11 @@ void KRDeviceBrowserWindowController::setIndexFilePath(const QString &path)
         m_siteHost = siteHost;
         m_profile = deviceBrowserProfile(siteHost);
     }
+    // The page's view comes now, as the run is asked for, and shows the page once the server
+    // answers: made then, its window would close whatever menu or pop-up list the user had
+    // opened meanwhile, as showing a window does.
+    if (m_mode == 0)
+        ensureWebView();
     showTitle();
     // The site's server, which another window may run already: the start page is shown once
     // it answers.
@@ -960,6 +965,12 @@ void KRDeviceBrowserWindowController::ensureWebView()
     connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
         switch (info.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
+            // A view standing off the screen waits for its first page's place from the page's
+            // load on: the view may have been made well before its server answered.
+            if (m_webView && m_webView->testAttribute(Qt::WA_DontShowOnScreen) && !m_placeCheck.isActive()) {
+                m_placeWait.start();
+                m_placeCheck.start();
+            }
             pageLoadStarted(info.url());
             break;
         case QWebEngineLoadingInfo::LoadSucceededStatus:
@@ -987,8 +998,6 @@ void KRDeviceBrowserWindowController::ensureWebView()
         view->setAttribute(Qt::WA_DontShowOnScreen);
         relayout();
         view->show();
-        m_placeWait.start();
-        m_placeCheck.start();
     } else {
         view->setParent(m_zoomView);
         relayout();

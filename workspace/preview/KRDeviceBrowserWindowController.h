@@ -119,10 +119,11 @@ public:
     // The name of the project whose site is built into `documentRoot` ("<name>.krproj/kr-web").
     static QString projectName(const QString &documentRoot);
 
-    // The window's parts, for the project window and tests. The web view is null while the
-    // window shows no page (before the first server has started, in local-server mode, or
-    // after closing); while assistive tools are told about pages, a new one stands off the
-    // screen until its first page is there and described, and lies in the zoom view then.
+    // The window's parts, for the project window and tests. The web view is made as a run in
+    // the device is asked for and shows its page once the server answers; it is null in
+    // local-server mode and after closing. While assistive tools are told about pages, a new
+    // one stands off the screen until its first page is there and described, and lies in the
+    // zoom view then.
     QWebEngineView *webView() const { return m_webView; }
     QPlainTextEdit *clientLog() const { return m_clientLog; }
     QPlainTextEdit *serverLog() const { return m_serverLog; }
