@@ -56,6 +56,7 @@
 #include <atomic>
 #include <QTime>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -71,6 +72,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <functional>
 #include <utility>
@@ -159,29 +161,53 @@ void krWindowFill(QWidget *container, QWidget *pane)
 // where its output is.
 const QString kWindowStatusLine = QStringLiteral("statusLine");
 
-// Calls `done` once: a frame's time after `widget` has been painted, so that what it shows has
-// reached the screen (a window that holds web views is composed and handed to the window
-// system after its widgets are painted), or after `limitMs` (a widget that is not on screen is
-// not painted).
+// Calls `done` once `widget` has been painted and what it shows has been handed to the window
+// system and taken by it, so that it is on screen while `done` holds the window. A widget that
+// cannot be painted (hidden, or in a window that is not on screen) does not wait. Nothing here
+// goes by the clock: on a busy machine the paint may come long after it was asked for, and work
+// started at a deadline instead would hold the window before it was drawn. `limitMs` only
+// hastens a paint that has not come by then.
 class KRAfterPaint : public QObject
 {
 public:
     KRAfterPaint(QWidget *widget, int limitMs, std::function<void()> done)
-        : QObject(widget), m_done(std::move(done))
+        : QObject(widget), m_widget(widget), m_done(std::move(done))
     {
+        if (!canBePainted()) {
+            QTimer::singleShot(0, this, [this] { finish(); });
+            return;
+        }
         widget->installEventFilter(this);
-        QTimer::singleShot(limitMs, this, [this] { finish(); });
+        QTimer::singleShot(limitMs, this, [this] {
+            if (m_painted)
+                return;
+            if (canBePainted())
+                m_widget->repaint(); // painted and handed over now; the filter sees it
+            if (!m_painted)
+                finish();
+        });
     }
 
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
-            QTimer::singleShot(frameMs, Qt::PreciseTimer, this, [this] { finish(); });
+        if (event->type() == QEvent::Paint && !m_painted) {
+            m_painted = true;
+            // The window hands its picture over once its widgets are painted: once that is
+            // done, the window system is made to take it before the work begins.
+            QTimer::singleShot(0, this, [this] {
+                QGuiApplication::sync();
+                finish();
+            });
+        }
         return false;
     }
 
 private:
-    static constexpr int frameMs = 16;
+    bool canBePainted() const
+    {
+        const QWindow *window = m_widget->window()->windowHandle();
+        return m_widget->isVisible() && window && window->isExposed();
+    }
 
     void finish()
     {
@@ -192,6 +218,8 @@ private:
         done();
     }
 
+    QWidget *m_widget;
+    bool m_painted = false;
     std::function<void()> m_done;
 };
 
