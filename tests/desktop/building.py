@@ -74,13 +74,26 @@ def press_build(desktop, status=None, telling="Building"):
     seen, changed_after, answered_after = None, None, None
     rect = status.rect if status is not None else None
     before = desktop.grab(rect).bgrx if status is not None else None
+    hold = desktop.input.press_time()
     with desktop.input.held(["ctrl"]):
         desktop.input.key_down("b")
         pressed = time.monotonic()
+        down = True
+
+        def release(at_once=False):
+            # Let go after a person's press, however long the screen takes to change: a key
+            # held past the repeat delay would press Ctrl+B again and again.
+            nonlocal down
+            if down and (at_once or time.monotonic() - pressed >= hold):
+                desktop.input.key_up("b")
+                down = False
         if status is not None:
             while changed_after is None and time.monotonic() - pressed < 30:
+                release()
                 if desktop.grab(rect).bgrx != before:
                     changed_after = time.monotonic() - pressed
+                    time.sleep(max(0.0, hold - changed_after))
+                    release(at_once=True)
                     asked = time.monotonic()
                     _ = status.rect
                     answered_after = time.monotonic() - asked
@@ -92,8 +105,8 @@ def press_build(desktop, status=None, telling="Building"):
                     seen = text
                 else:
                     time.sleep(0.005)
-        time.sleep(max(0.0, desktop.input.press_time() - (time.monotonic() - pressed)))
-        desktop.input.key_up("b")
+        time.sleep(max(0.0, hold - (time.monotonic() - pressed)))
+        release(at_once=True)
     return seen, changed_after, answered_after
 
 

@@ -171,13 +171,21 @@ class Input:
         self._xtest.fake_input(self.display, self._X.ButtonPress if down else self._X.ButtonRelease, button)
         self._sync()
 
+    def _stroke(self, down, up, detail, hold):
+        """A press and its release, sent to the X server together, the release delayed there by
+        `hold` seconds: the server stamps them at a person's pace however late this process runs
+        on a busy machine. A release sent late is a key or button held down: a held key repeats,
+        and a button held on an opened list chooses the entry under it and closes the list.
+        Returns once the server has taken the release."""
+        self._xtest.fake_input(self.display, down, detail)
+        self._xtest.fake_input(self.display, up, detail, time=int(hold * 1000))
+        self._sync()
+
     def click(self, x, y, button=1, modifiers=()):
         self.glide(x, y)
         time.sleep(0.05)
         with self.held(modifiers):
-            self.button(True, button)
-            time.sleep(self.press_time())
-            self.button(False, button)
+            self._stroke(self._X.ButtonPress, self._X.ButtonRelease, button, self.press_time())
         time.sleep(0.05)
 
     def double_click(self, x, y):
@@ -256,9 +264,7 @@ class Input:
         if shifted and "shift" not in modifiers:
             modifiers = modifiers + ["shift"]
         with self.held(modifiers):
-            self._key_event(code, True)
-            time.sleep(self.press_time())
-            self._key_event(code, False)
+            self._stroke(self._X.KeyPress, self._X.KeyRelease, code, self.press_time())
         time.sleep(0.05)
 
     def key_down(self, name):
@@ -276,9 +282,8 @@ class Input:
             name = self.KEY_NAMES.get(ch, ch)
             code, shifted = self._keycode(name)
             with self.held(["shift"] if shifted else []):
-                self._key_event(code, True)
-                time.sleep(self.random.uniform(0.03, 0.05) if quick else self.press_time())
-                self._key_event(code, False)
+                self._stroke(self._X.KeyPress, self._X.KeyRelease, code,
+                             self.random.uniform(0.03, 0.05) if quick else self.press_time())
             time.sleep(0.02 if quick else 0.03)
 
 
@@ -1259,21 +1264,8 @@ def set_inspector_text(desktop, window, name, text):
 
 def choose_in_combo(desktop, combo, item, while_open=None):
     """Opens a combo box with a click and clicks one of its entries; while_open, if given, is
-    called once the list shows the entry, which must still be shown after it.
-
-    The opening click's press and release go to the X server at once, the release a person's
-    press time after the press, as double_click sends its clicks: a release that this process
-    sends late on a busy machine is a button held down, which opens the list, chooses the entry
-    under the pointer (the one shown) as the button comes up, and closes the list again."""
-    user = desktop.input
-    x, y = combo.center
-    user.glide(x, y)
-    time.sleep(0.05)
-    press = int(user.press_time() * 1000)
-    for down, delay in ((True, 0), (False, press)):
-        user._xtest.fake_input(user.display, user._X.ButtonPress if down else user._X.ButtonRelease, 1, time=delay)
-    user.display.sync()
-    time.sleep(press / 1000 + 0.05)
+    called once the list shows the entry, which must still be shown after it."""
+    desktop.click(combo)
     entry = wait_until(lambda: combo.find("list item", item), f"the entry {item!r}")
     if while_open:
         while_open()
