@@ -299,7 +299,7 @@ TEST_F(ProjectWindowLive, ShowcaseSessionFromThePaletteToThePreview)
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->mode(), 0);
     EXPECT_EQ(preview->indexFilePath(), controller->builtProjectIndex());
-    // The preview makes its view once its own server runs.
+    // The preview has its view from the run on, and shows the page once its own server runs.
     ASSERT_TRUE(waitFor([&] { return preview->webView() != nullptr; }));
     QWebEngineView *view = preview->webView();
     QWebEnginePage *page = view->page();
