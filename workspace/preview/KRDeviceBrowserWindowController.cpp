@@ -200,6 +200,15 @@ QRect deviceBrowserFrameRect(const QWidget *window)
     return window->geometry().marginsAdded(deviceBrowserFrameMargins(window));
 }
 
+// A window's frame moved into the screen's free area as far as it fits: one as tall as the area
+// stays at its top however far down it was put.
+QRect deviceBrowserKeptInside(QRect frame, const QRect &area)
+{
+    frame.moveTo(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)),
+                 std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1)));
+    return frame;
+}
+
 QString deviceBrowserChannelSource()
 {
     QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
@@ -688,13 +697,7 @@ void KRDeviceBrowserWindowController::placeBesideOtherPreviews()
     const QRect area = screen->availableGeometry();
     const QMargins margins = deviceBrowserFrameMargins(w);
     QRect frame = w->geometry().marginsAdded(margins);
-    // Where the frame stands once kept on the screen: a window as tall as the screen stays at
-    // its top however far down it is put.
-    const auto onScreen = [&area](QRect r) {
-        r.moveTo(std::clamp(r.left(), area.left(), std::max(area.left(), area.right() - r.width() + 1)),
-                 std::clamp(r.top(), area.top(), std::max(area.top(), area.bottom() - r.height() + 1)));
-        return r;
-    };
+    const auto onScreen = [&area](const QRect &r) { return deviceBrowserKeptInside(r, area); };
     constexpr int step = 32;
     const auto near = [](QPoint a, QPoint b) { return std::abs(a.x() - b.x()) < step && std::abs(a.y() - b.y()) < step; };
     const QWidgetList windows = QApplication::topLevelWidgets();
@@ -890,11 +893,9 @@ void KRDeviceBrowserWindowController::keepFrameOnScreen()
     QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QRect area = screen->availableGeometry();
     const QMargins margins = deviceBrowserFrameMargins(w);
     const QRect frame = w->geometry().marginsAdded(margins);
-    const QPoint topLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() - frame.width() + 1)),
-                         std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() - frame.height() + 1)));
+    const QPoint topLeft = deviceBrowserKeptInside(frame, screen->availableGeometry()).topLeft();
     if (topLeft != frame.topLeft())
         w->move(topLeft + QPoint(margins.left(), margins.top()));
 }
