@@ -109,17 +109,23 @@ void installSocketTerminateSender(QList<QUrl> *sentURLs)
     });
 }
 
+QList<QByteArray> processStatFields(qint64 pid)
+{
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+
 bool processAlive(qint64 pid)
 {
     if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
         return false;
     // A zombie is gone for our purposes.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) != "Z";
+    const QList<QByteArray> fields = processStatFields(pid);
+    return !fields.isEmpty() && fields.first() != "Z";
 }
 
 bool waitForProcessExit(qint64 pid, int milliseconds)
@@ -162,11 +168,7 @@ qint64 peakResidentKiB(qint64 pid)
 
 qint64 processorMs(qint64 pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const QList<QByteArray> fields = processStatFields(pid);
     if (fields.size() < 13)
         return -1;
     return (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 / ::sysconf(_SC_CLK_TCK);

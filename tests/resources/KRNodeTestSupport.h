@@ -53,6 +53,9 @@ void installSocketTerminateSender(QList<QUrl> *sentURLs = nullptr);
 // How many requests of that sender have completed so far.
 int completedTerminateRequests();
 
+// The fields of the process's /proc/<pid>/stat after its name (its state first, then its
+// parent's id, ...), or none once it has gone.
+QList<QByteArray> processStatFields(qint64 pid);
 // Whether a process with this id exists (and is no zombie of ours).
 bool processAlive(qint64 pid);
 // Waits (bounded) until the process has gone.

@@ -227,7 +227,7 @@ TEST_F(KRLocalServerTest, minifiedScriptStillRuns)
 // and the web views never closed theirs: they stayed half-closed (CLOSE-WAIT).
 TEST_F(KRLocalServerTest, everyAnswerEndsItsConnection)
 {
-    for (const QByteArray path : {QByteArray("/index.html"), QByteArray("/__kr_bundle/jquery-1.9.0/jquery.min.js"),
+    for (const QByteArray &path : {QByteArray("/index.html"), QByteArray("/__kr_bundle/jquery-1.9.0/jquery.min.js"),
                                   QByteArray("/missing.html")}) {
         QTcpSocket socket;
         socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(s_port));
@@ -553,11 +553,7 @@ QList<qint64> childProcesses(qint64 pid)
     QList<qint64> children;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        const QList<QByteArray> fields = processStatFields(entry.toLongLong());
         if (fields.value(1).toLongLong() == pid && fields.value(0) != "Z")
             children.append(entry.toLongLong());
     }
@@ -586,8 +582,10 @@ TEST(KRLocalServerProcess, scriptProcessesEndWithTheServer)
         // before it went: the looping script would end by its own limit (5 s of processor time)
         // if nothing ended it, however long a busy machine takes by the clock.
         std::map<qint64, std::pair<qint64, qint64>> used;
-        for (qint64 pid : scripts)
-            used[pid] = {processorMs(pid), processorMs(pid)};
+        for (qint64 pid : scripts) {
+            const qint64 now = processorMs(pid);
+            used[pid] = {now, now};
+        }
         if (killAll)
             KRNodeRunner::endAllServers();
         else
@@ -630,10 +628,7 @@ struct ProcessUse
 ProcessUse processUse(qint64 pid)
 {
     ProcessUse use;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (const QList<QByteArray> fields = processStatFields(pid); !fields.isEmpty()) {
         const double tick = 1000.0 / double(::sysconf(_SC_CLK_TCK));
         use.cpuMs = (fields.value(11).toDouble() + fields.value(12).toDouble()) * tick;
     }

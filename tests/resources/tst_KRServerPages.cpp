@@ -133,11 +133,9 @@ int busyChildren(qint64 pid)
     std::map<qint64, std::pair<qint64, qint64>> processes; // pid -> parent, ticks used
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (entry.toLongLong() <= 0 || !stat.open(QIODevice::ReadOnly))
+        const QList<QByteArray> fields = processStatFields(entry.toLongLong());
+        if (fields.isEmpty())
             continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
         processes[entry.toLongLong()] = {fields.value(1).toLongLong(),
                                          fields.value(11).toLongLong() + fields.value(12).toLongLong()};
     }
