@@ -93,12 +93,7 @@ double serverProcessorMs()
         const QList<QByteArray> arguments = cmdline.readAll().split('\0');
         if (arguments.size() < 3 || !arguments[1].endsWith("kr-local-runtime.js") || arguments[2] != root)
             continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            return -1;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        return (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+        return KRBench::processorMs(entry.toLongLong());
     }
     return -1;
 }

@@ -9,6 +9,7 @@
 
 #include <bench/support/KRBenchCores.h>
 #include <bench/support/KRBenchLoopback.h>
+#include <bench/support/KRBenchSupport.h>
 #include <bench/support/KRBenchTargets.h>
 #include <core/KRNodeRunner.h>
 
@@ -64,16 +65,6 @@ qint64 serverFor(const QString &root)
     return 0;
 }
 
-double processorMs(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
-}
-
 double residentMB(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -122,7 +113,7 @@ void measure(benchmark::State &state, const std::string &suffix)
                 state.SkipWithError("a server process was not found");
                 return;
             }
-            cpuMs += processorMs(pid);
+            cpuMs += KRBench::processorMs(pid);
             largestMB = std::max(largestMB, residentMB(pid));
         }
         KRBench::reportTarget(state, "two_servers_answer_ms" + suffix, answerMs, "ms", 1000);

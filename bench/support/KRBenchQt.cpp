@@ -9,9 +9,12 @@
 #include <QDir>
 #include <QHash>
 
+#include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace KRBench {
 
@@ -102,6 +105,40 @@ void resetProcessTreePeakResident()
 {
     for (const qint64 pid : processTree())
         std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
+}
+
+double processorMs(qint64 pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return -1;
+    // "pid (name) state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime
+    // stime ...": the name may hold spaces and parentheses.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream rest(line.substr(close + 1));
+    std::string field;
+    for (int skipped = 0; skipped < 11 && rest >> field; ++skipped) {
+    }
+    double user = 0, system = 0;
+    if (!(rest >> user >> system))
+        return -1;
+    return (user + system) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+}
+
+double processTreeProcessorMs()
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    double ms = 0;
+    for (const qint64 pid : processTree()) {
+        if (pid != self)
+            ms += std::max(0.0, processorMs(pid));
+    }
+    timespec own{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own);
+    return ms + own.tv_sec * 1e3 + own.tv_nsec / 1e6;
 }
 
 bool waitUntil(const std::function<bool()> &predicate, int milliseconds, int pollMilliseconds)

@@ -90,6 +90,12 @@ void resetPeakResident();
 // is no longer counted.
 long processTreePeakResidentKiB();
 void resetProcessTreePeakResident();
+// The processor time process `pid` has used so far, all its threads together, in ms (Linux; -1
+// when unknown).
+double processorMs(qint64 pid);
+// The same for this program (to the nanosecond) and every process it started and that still
+// runs: the web engine's processes and the runtime server.
+double processTreeProcessorMs();
 
 // Runs the event loop until the predicate holds, checking it at least every `pollMilliseconds`;
 // false when the time ran out first.

@@ -32,18 +32,13 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QHash>
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
-#include <ctime>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -222,39 +217,6 @@ void BM_DeepContentPageShown(benchmark::State &state)
     }
 }
 
-// The CPU time used so far by this process and every process it started (the web engine's
-// renderers above all, where the page's elements are removed and laid out), in ms.
-double processTreeCPUms()
-{
-    const qint64 self = QCoreApplication::applicationPid();
-    QHash<qint64, QList<qint64>> children;
-    QHash<qint64, double> ticks;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!number || !stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid … utime stime …": the name may hold spaces and parentheses.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
-            continue;
-        children[fields[1].toLongLong()].append(pid);
-        ticks.insert(pid, fields[11].toDouble() + fields[12].toDouble());
-    }
-    QList<qint64> tree = children.value(self);
-    for (qsizetype i = 0; i < tree.size(); ++i)
-        tree += children.value(tree.at(i));
-    const double msPerTick = 1e3 / double(sysconf(_SC_CLK_TCK));
-    double ms = 0;
-    for (const qint64 pid : tree)
-        ms += ticks.value(pid) * msPerTick;
-    timespec own{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own);
-    return ms + own.tv_sec * 1e3 + own.tv_nsec / 1e6;
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -335,10 +297,10 @@ void BM_ManyObjectsPastedShown(benchmark::State &state)
             // the processes are all but idle for a quarter of a second, or 10 s have passed.
             const auto settle = [&] {
                 KRBench::waitUntil(inStep, 120000);
-                double before = processTreeCPUms();
+                double before = KRBench::processTreeProcessorMs();
                 for (int i = 0; i < 40; ++i) {
                     KRBench::waitUntil([] { return false; }, 250, 20);
-                    const double now = processTreeCPUms();
+                    const double now = KRBench::processTreeProcessorMs();
                     if (now - before < 25)
                         break;
                     before = now;
@@ -346,14 +308,14 @@ void BM_ManyObjectsPastedShown(benchmark::State &state)
             };
             const auto time = [&](int c, const char *command, const std::function<bool()> &done) {
                 settle();
-                const double cpuBefore = processTreeCPUms();
+                const double cpuBefore = KRBench::processTreeProcessorMs();
                 QElapsedTimer timer;
                 timer.start();
                 window->performMenuCommand(QLatin1String(command));
                 if (!KRBench::waitUntil([&] { return inStep() && done(); }, 120000))
                     return false;
                 wall[s][c].push_back(timer.nsecsElapsed() / 1e6);
-                cpu[s][c].push_back(processTreeCPUms() - cpuBefore);
+                cpu[s][c].push_back(KRBench::processTreeProcessorMs() - cpuBefore);
                 return true;
             };
             window->performMenuCommand(QStringLiteral("selectAll"));
