@@ -872,6 +872,12 @@ class Desktop:
             titles = [title for client, title in self.managed_windows() if client.id == active]
             return f" (the window manager has {titles[0]!r} in front)" if titles else " (no window is in front)"
 
+        def waited(predicate, what):
+            try:
+                return wait_until(predicate, what)
+            except JourneyFailure as failure:
+                raise JourneyFailure(str(failure) + keyboard_holder()) from None
+
         def open_menu():
             for popup in bar.find_all("popup menu", into_menus=True):
                 return popup
@@ -884,18 +890,12 @@ class Desktop:
             return tuple(n.name for n in popup.find_all("menu item", showing=False))
         previous = None
         for _ in range(12):
-            try:
-                popup = wait_until(lambda: (lambda p: p if p and names(p) != previous else None)(open_menu()),
-                                   "the next menu to open")
-            except JourneyFailure as failure:
-                raise JourneyFailure(str(failure) + keyboard_holder()) from None
+            popup = waited(lambda: (lambda p: p if p and names(p) != previous else None)(open_menu()),
+                           "the next menu to open")
             previous = names(popup)
             if any(matches(n) for n in previous):
-                try:
-                    entry = wait_until(lambda: popup.find("menu item", predicate=lambda n: matches(n.name)),
-                                       f"the menu item {item!r}")
-                except JourneyFailure as failure:
-                    raise JourneyFailure(str(failure) + keyboard_holder()) from None
+                entry = waited(lambda: popup.find("menu item", predicate=lambda n: matches(n.name)),
+                               f"the menu item {item!r}")
                 if not entry.has_state(pyatspi.STATE_SENSITIVE):
                     self.screenshot(f"{entry.name} disabled")
                     for _ in range(2):

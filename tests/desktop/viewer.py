@@ -79,6 +79,14 @@ def on_screen(desktop, window):
     return x >= 0 and y >= 0 and x + w <= kd.SCREEN_WIDTH and y + h <= kd.SCREEN_HEIGHT
 
 
+def device_whole_on_screen(desktop, viewer, view, device, **wait):
+    """Waits until the window's frame lies on the screen and the device's picture whole in it."""
+    zoom = desktop.wait_for(viewer, "combo box", what="the zoom pop-up", predicate=lambda n: n.name.endswith("%"))
+    kd.wait_until(lambda: on_screen(desktop, viewer) and device_in_window(view),
+                  f"the whole {device} in {viewer.name!r} on the screen (shown at {zoom.name}, "
+                  f"the window's frame at {desktop.frame(viewer)})", **wait)
+
+
 def type_address(desktop, field, address):
     desktop.click(field)
     kd.wait_until(lambda: field.has_state(kd.state("FOCUSED")), "the address field to have the keyboard")
@@ -412,10 +420,7 @@ def four_previews_lie_apart(desktop, pages, notes_viewer):
                                    predicate=lambda n: n.name.startswith("iPhone"))
         view = start_page(desktop, viewer, f"the start page in {viewer.name!r}").parent()
         kd.choose_in_combo(desktop, devices, "iPad")
-        zoom = desktop.wait_for(viewer, "combo box", what="the zoom pop-up", predicate=lambda n: n.name.endswith("%"))
-        kd.wait_until(lambda: on_screen(desktop, viewer) and device_in_window(view),
-                      f"the whole iPad in {viewer.name!r} on the screen (shown at {zoom.name}, "
-                      f"the window's frame at {desktop.frame(viewer)})")
+        device_whole_on_screen(desktop, viewer, view, "iPad")
     desktop.screenshot("four-tablets")
     return projects, viewers
 
@@ -488,10 +493,7 @@ def a_preview_opened_while_another_is_being_framed(desktop, projects, viewers):
     for name in ("Third", "Fourth"):
         viewer = viewer_of(desktop, name)
         view = start_page(desktop, viewer, f"the start page in {viewer.name!r}").parent()
-        zoom = desktop.wait_for(viewer, "combo box", what="the zoom pop-up", predicate=lambda n: n.name.endswith("%"))
-        kd.wait_until(lambda: on_screen(desktop, viewer) and device_in_window(view),
-                      f"the whole device in {viewer.name!r} on the screen (shown at {zoom.name}, "
-                      f"the window's frame at {desktop.frame(viewer)})", timeout=10)
+        device_whole_on_screen(desktop, viewer, view, "device", timeout=10)
     desktop.screenshot("framed-late")
 
 
