@@ -1,6 +1,7 @@
 #include "KRJSONSerialization.h"
 
 #include <core/KRVariantMap.h>
+#include <core/KRXMLDocument.h>
 
 #include <QVariantHash>
 #include <algorithm>
@@ -33,6 +34,40 @@ int nestingDepth(std::string_view text, int stopPast)
         }
     }
     return deepest;
+}
+
+namespace {
+
+// The text with every character XML cannot hold escaped. Such characters stand only inside
+// strings (JSON writes controls as escapes already), where an escape means the same.
+QString escapedUnstorable(QString json)
+{
+    qsizetype at = KRXMLDocument::firstUnstorable(json);
+    if (at == json.size())
+        return json;
+    QString kept;
+    kept.reserve(json.size() + 12);
+    qsizetype from = 0;
+    while (at < json.size()) {
+        kept.append(QStringView(json).sliced(from, at - from));
+        kept.append(QStringLiteral("\\u%1").arg(json.at(at).unicode(), 4, 16, QLatin1Char('0')));
+        from = at + 1;
+        at = KRXMLDocument::firstUnstorable(json, from);
+    }
+    kept.append(QStringView(json).sliced(from));
+    return kept;
+}
+
+} // namespace
+
+QString storableText(const QJsonDocument &document)
+{
+    return escapedUnstorable(QString::fromUtf8(document.toJson(QJsonDocument::Compact)));
+}
+
+QString storableText(const nlohmann::ordered_json &value)
+{
+    return escapedUnstorable(QString::fromStdString(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
 }
 
 QString tooDeepReason(int depth)

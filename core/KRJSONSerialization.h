@@ -55,6 +55,13 @@ QString tooDeepReason(int depth);
 // The value of the JSON text; nullopt where read gives an error.
 std::optional<nlohmann::ordered_json> parse(std::string_view text);
 
+// Compact JSON text as a project file keeps it: each character the file cannot hold as it is
+// (see KRXMLDocument::storableText) is written as a \uXXXX escape, which reads back as that
+// very character, where the writers put it raw. Every JSON text the application writes into a
+// project goes through one of these.
+QString storableText(const QJsonDocument &document);
+QString storableText(const nlohmann::ordered_json &value);
+
 // The JSON value of a QVariant as above; an error for a value of an unsupported type.
 KRResult<nlohmann::ordered_json> jsonFromVariant(const QVariant &value);
 

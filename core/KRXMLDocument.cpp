@@ -268,9 +268,12 @@ KRError refusal(int code, int line, const QString &reason, QVariantMap info = {}
 }
 
 // Out of the way of the check below, which mostly finds a name without it.
-[[gnu::noinline]] void insertName(QSet<QByteArrayView> &names, std::string_view name)
+// True when the name was not in the set yet.
+[[gnu::noinline]] bool insertName(QSet<QByteArrayView> &names, std::string_view name)
 {
+    const qsizetype before = names.size();
     names.insert(QByteArrayView(name.data(), qsizetype(name.size())));
+    return names.size() != before;
 }
 
 // Reads the markup the way the parser will, in one pass and before it, and refuses text past
@@ -284,7 +287,15 @@ KRError refusal(int code, int line, const QString &reason, QVariantMap info = {}
 // type holds a '<': markup that the parser, having met an error in it, might read as tags.
 // With `checkDepth`, an element nested deeper than MaximumDepth is refused too, as the parser
 // refuses it (which it does itself as it reads).
-std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText, bool checkDepth = false)
+//
+// With `additions` (what the application adds to such a document when it writes it again),
+// the bounds leave room for what it adds: an element's attributes are counted with those
+// listed for it that it lacks, and the names with every name the application may write. Then
+// `writtenAtMost` is set to the most bytes the document could take once written again (each
+// character escaped, the listed attributes added, each element indented), for the caller to
+// measure the document itself when that could pass MaximumFileSize.
+std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText, bool checkDepth = false,
+                                    const KRXMLDocument::Additions *additions = nullptr, qint64 *writtenAtMost = nullptr)
 {
     const std::string_view text(bytes.constData(), std::size_t(bytes.size()));
     const std::size_t end = text.size();
@@ -317,6 +328,9 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
     };
 
     QSet<QByteArrayView> names;
+    // With additions: the names of the text that the application does not write itself.
+    const QSet<QByteArrayView> *written = additions ? additions->names.get() : nullptr;
+    qsizetype foreignNames = 0;
     // In front of the set, the name met last under each of a few hundred cheap keys (its
     // length and two of its bytes): a tag mostly repeats names met a little before, found here
     // by one comparison instead of a hash. A name another one pushed out goes to the set again.
@@ -326,7 +340,7 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
         std::size_t size = 0;
     };
     std::array<Recent, 512> recent{};
-    const auto noteName = [&names, &recent](std::string_view name) {
+    const auto noteName = [&names, &recent, written, &foreignNames](std::string_view name) {
         const auto byte = [&name](std::size_t at) { return std::size_t(static_cast<unsigned char>(name[at])); };
         Recent &slot = recent[(name.size() * 37 + byte(name.size() - 1) * 7 + byte(name.size() / 2)) % recent.size()];
         if (slot.size == name.size()) {
@@ -336,9 +350,54 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
             if (same == name.size())
                 return;
         }
-        insertName(names, name);
+        if (insertName(names, name) && written
+            && !written->contains(QByteArrayView(name.data(), qsizetype(name.size()))))
+            ++foreignNames;
         slot = {name.data(), name.size()};
     };
+    // The names counted against MaximumNames: with additions, those of the text the
+    // application does not write, and every one it writes.
+    const auto nameCount = [&] { return written ? foreignNames + written->size() : names.size(); };
+    // With additions, what the application writes for each element name met (null: nothing),
+    // and how many bytes its attributes would take; the one met last in front.
+    struct Listed
+    {
+        const std::vector<QByteArray> *attributes = nullptr;
+        qint64 bytes = 0;
+    };
+    QHash<QByteArrayView, Listed> listedFor;
+    QByteArrayView lastListedName;
+    Listed lastListed;
+    const auto listedOf = [&](std::string_view element) {
+        const QByteArrayView name(element.data(), qsizetype(element.size()));
+        if (name == lastListedName)
+            return lastListed;
+        auto found = listedFor.constFind(name);
+        if (found == listedFor.constEnd()) {
+            Listed listed;
+            if (additions->emptyAttributes) {
+                const QByteArray terminated = name.toByteArray();
+                listed.attributes = additions->emptyAttributes(terminated.constData());
+                if (listed.attributes) {
+                    for (const QByteArray &attribute : *listed.attributes)
+                        listed.bytes += attribute.isEmpty() ? 0 : attribute.size() + 4; // ` name=""`
+                }
+            }
+            found = listedFor.insert(name, listed);
+        }
+        lastListedName = name;
+        lastListed = *found;
+        return lastListed;
+    };
+    qint64 grown = 0;                  // what writing could add, past escaping
+    std::vector<std::string_view> own; // the attribute names of the tag read last
+    // Each open element's name and id, for refusals to name where they are.
+    struct Open
+    {
+        std::string_view name;
+        std::string_view id;
+    };
+    std::vector<Open> openElements;
     std::vector<int> declared; // namespace declarations of each open element
     int inScope = 0;           // their sum
     std::size_t p = 0;
@@ -400,6 +459,7 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
             if (!declared.empty()) {
                 inScope -= declared.back();
                 declared.pop_back();
+                openElements.pop_back();
             }
             p += 2;
         } else {
@@ -412,11 +472,26 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
             if (p == nameStart)
                 continue; // a '<' of no tag: the parser's error
             const std::string_view element = text.substr(nameStart, p - nameStart);
-            // Each refusal of an element names it, says what it passes, and gives the count.
+            std::string_view id; // its id attribute's value, once read
+            // Each refusal of an element names it, says what it passes, and gives the count;
+            // it tells the element's id and those of the elements it is in ("id", "within":
+            // maps of "name" and "id", the outermost first).
             const auto refusedElement = [&](const QString &what, const QString &key, int count) {
-                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag),
-                               QStringLiteral("the element \u201C%1\u201D ").arg(shownName(element)) + what,
-                               {{key, count}});
+                const auto shownText = [](std::string_view value) { return shownName(value); };
+                QVariantList within;
+                for (const Open &outer : openElements) {
+                    if (!outer.id.empty())
+                        within.append(QVariantMap{{QStringLiteral("name"), shownText(outer.name)},
+                                                  {QStringLiteral("id"), shownText(outer.id)}});
+                }
+                const QString owner = id.empty()
+                    ? QStringLiteral("the element \u201C%1\u201D ").arg(shownName(element))
+                    : QStringLiteral("the element \u201C%1\u201D with the id \u201C%2\u201D ").arg(shownName(element), shownName(id));
+                return refusal(XML_ERR_INTERNAL_ERROR, lineAt(tag), owner + what,
+                               {{key, count},
+                                {QStringLiteral("element"), shownName(element)},
+                                {QStringLiteral("id"), shownName(id)},
+                                {QStringLiteral("within"), within}});
             };
             if (checkDepth && declared.size() >= std::size_t(KRXMLDocument::MaximumDepth)) {
                 const int depth = int(declared.size()) + 1;
@@ -427,6 +502,10 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
                                       QStringLiteral("depth"), depth);
             }
             noteName(element);
+            const Listed listed = additions ? listedOf(element) : Listed();
+            // Written again, the element may be indented on a line of its own.
+            grown += listed.bytes + 2 * qint64(declared.size()) + 1;
+            own.clear();
             int attributes = 0;
             int namespaces = 0;
             bool open = false;
@@ -475,34 +554,65 @@ std::optional<KRError> refusedShape(const QByteArray &bytes, bool *markupInText,
                     p = closing == std::string_view::npos ? end : closing;
                     break;
                 }
+                if (attribute == "id")
+                    id = text.substr(p + 1, closing - p - 1);
                 p = closing + 1;
                 ++attributes;
                 if (attribute.starts_with("xmlns") && (attribute.size() == 5 || attribute[5] == ':'))
                     ++namespaces;
                 else
                     noteName(attribute);
+                if (listed.attributes)
+                    own.push_back(attribute);
+            }
+            // Written again, the element also carries the listed attributes it lacks.
+            int writtenAttributes = attributes;
+            if (listed.attributes && attributes + qsizetype(listed.attributes->size()) > KRXMLDocument::MaximumAttributes) {
+                QSet<QByteArrayView> carried;
+                for (const std::string_view name : own)
+                    carried.insert(QByteArrayView(name.data(), qsizetype(name.size())));
+                for (const QByteArray &name : *listed.attributes)
+                    writtenAttributes += name.isEmpty() || carried.contains(name) ? 0 : 1;
             }
             if (attributes > KRXMLDocument::MaximumAttributes)
                 return refusedElement(QStringLiteral("carries %1 attributes, and an element may carry at most %2")
                                           .arg(attributes)
                                           .arg(KRXMLDocument::MaximumAttributes),
                                       QStringLiteral("attributes"), attributes);
+            if (writtenAttributes > KRXMLDocument::MaximumAttributes)
+                return refusedElement(QStringLiteral("carries %1 attributes, %2 with those written for it, and an "
+                                                     "element may carry at most %3")
+                                          .arg(attributes)
+                                          .arg(writtenAttributes)
+                                          .arg(KRXMLDocument::MaximumAttributes),
+                                      QStringLiteral("attributes"), writtenAttributes);
             if (inScope + namespaces > KRXMLDocument::MaximumNamespaces)
                 return refusedElement(QStringLiteral("has %1 namespace declarations in scope, and an element may "
                                                      "have at most %2")
                                           .arg(inScope + namespaces)
                                           .arg(KRXMLDocument::MaximumNamespaces),
                                       QStringLiteral("namespaces"), inScope + namespaces);
-            if (names.size() > KRXMLDocument::MaximumNames)
-                return refusedElement(QStringLiteral("takes the names of elements and attributes past %1 different "
-                                                     "ones, the most a document may use")
-                                          .arg(KRXMLDocument::MaximumNames),
-                                      QStringLiteral("names"), int(names.size()));
+            if (nameCount() > KRXMLDocument::MaximumNames) {
+                const QString past = written
+                    ? QStringLiteral("takes the names of elements and attributes past %1 different ones with the %2 "
+                                     "written into every such document, the most a document may use")
+                          .arg(KRXMLDocument::MaximumNames)
+                          .arg(written->size())
+                    : QStringLiteral("takes the names of elements and attributes past %1 different ones, the most a "
+                                     "document may use")
+                          .arg(KRXMLDocument::MaximumNames);
+                return refusedElement(past, QStringLiteral("names"), int(nameCount()));
+            }
             if (open) {
                 declared.push_back(namespaces);
+                openElements.push_back({element, id});
                 inScope += namespaces;
             }
         }
+    }
+    if (writtenAtMost) {
+        // An escape takes at most six bytes for each one it stands for ("&quot;" for '"').
+        *writtenAtMost = qint64(text.size()) * 6 + grown;
     }
     return std::nullopt;
 }
@@ -640,11 +750,12 @@ KRResult<QByteArray> asUTF8(const QByteArray &bytes)
 }
 
 // Reads a whole document; on failure the error names the line and the parser's message.
-// `listed` (may be null): see KRXMLDocument::fromFile; `listedElements` is set to the number
-// of elements given a list.
-KRResult<xmlDocPtr> parseDocument(const QByteArray &source, const KRXMLDocument::EmptyAttributeNames *listed = nullptr,
-                                  int *listedElements = nullptr)
+// `additions` (may be null): see KRXMLDocument::fromFile; `listedElements` is set to the number
+// of elements given a list, `writtenAtMost` as refusedShape sets it.
+KRResult<xmlDocPtr> parseDocument(const QByteArray &source, const KRXMLDocument::Additions *additions = nullptr,
+                                  int *listedElements = nullptr, qint64 *writtenAtMost = nullptr)
 {
+    const KRXMLDocument::EmptyAttributeNames *listed = additions ? &additions->emptyAttributes : nullptr;
     // The parser counts in int: a longer text would be read as a part of itself.
     if (source.size() > KRXMLDocument::MaximumFileSize || source.size() > qsizetype(INT_MAX))
         return tooLongError();
@@ -653,7 +764,7 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &source, const KRXMLDocument:
         return utf8.error();
     const QByteArray &bytes = utf8.value();
     bool markupInText = false;
-    if (std::optional<KRError> refused = refusedShape(bytes, &markupInText))
+    if (std::optional<KRError> refused = refusedShape(bytes, &markupInText, false, additions, writtenAtMost))
         return *refused;
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
@@ -721,6 +832,36 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &source, const KRXMLDocument:
     return doc;
 }
 
+// The bytes the listed attributes that the elements of the document lack would take written
+// (` name=""` each): what adding them, as the application's objects do, adds to the text.
+qint64 lackingListedBytes(xmlDocPtr doc, const KRXMLDocument::EmptyAttributeNames &listed)
+{
+    qint64 bytes = 0;
+    std::vector<xmlNodePtr> stack{xmlDocGetRootElement(doc)};
+    QSet<QByteArrayView> carried;
+    while (!stack.empty()) {
+        xmlNodePtr node = stack.back();
+        stack.pop_back();
+        if (!node || node->type != XML_ELEMENT_NODE)
+            continue;
+        for (xmlNodePtr child = node->children; child; child = child->next)
+            stack.push_back(child);
+        const std::vector<QByteArray> *names = listed(reinterpret_cast<const char *>(node->name));
+        if (!names)
+            continue;
+        carried.clear();
+        for (xmlAttrPtr attribute = node->properties; attribute; attribute = attribute->next)
+            carried.insert(QByteArrayView(reinterpret_cast<const char *>(attribute->name)));
+        if (const auto *pending = KRXMLDocumentPrivate::pendingAttributes(node)) {
+            for (const unsigned char *name : pending->names)
+                carried.insert(QByteArrayView(reinterpret_cast<const char *>(name)));
+        }
+        for (const QByteArray &name : *names)
+            bytes += name.isEmpty() || carried.contains(name) ? 0 : name.size() + 4;
+    }
+    return bytes;
+}
+
 } // namespace
 
 const QString KRXMLDocument::errorDomain = QStringLiteral("KRXMLErrorDomain");
@@ -755,16 +896,77 @@ KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes)
     return fromData(bytes, {});
 }
 
-KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes, const EmptyAttributeNames &listed)
+KRResult<KRXMLDocument> KRXMLDocument::fromData(const QByteArray &bytes, const Additions &additions)
 {
     KRXMLMemoryPool::installForXMLLibrary();
     int listedElements = 0;
-    KRResult<xmlDocPtr> parsed = parseDocument(bytes, &listed, &listedElements);
+    qint64 writtenAtMost = 0;
+    KRResult<xmlDocPtr> parsed = parseDocument(bytes, &additions, &listedElements, &writtenAtMost);
     if (!parsed)
         return parsed.error();
     auto d = std::make_shared<KRXMLDocumentPrivate>(parsed.value());
     d->notePendingElements(listedElements);
-    return KRXMLDocument(std::move(d));
+    KRXMLDocument document(std::move(d));
+    // Text that could grow past the bound as it is written again is measured as it would be.
+    if (writtenAtMost > MaximumFileSize && additions.emptyAttributes) {
+        const qint64 size = qint64(document.xmlData().size()) + lackingListedBytes(document.d->doc(), additions.emptyAttributes);
+        if (size > MaximumFileSize) {
+            const QString reason = QStringLiteral("written again with what is written for its elements, it would take %1, "
+                                                  "more than a document may be (%2)")
+                                       .arg(sizeText(size), sizeText(MaximumFileSize));
+            return refusal(XML_IO_EFBIG, 0, reason, {{QStringLiteral("size"), size}});
+        }
+    }
+    return document;
+}
+
+qsizetype KRXMLDocument::firstUnstorable(QStringView text, qsizetype from)
+{
+    const char16_t *units = text.utf16();
+    const qsizetype size = text.size();
+    for (qsizetype i = from; i < size; ++i) {
+        const char16_t c = units[i];
+        if (c >= 0x20 && c < 0xD800)
+            continue;
+        if (c < 0x20) {
+            if (c != '\t' && c != '\n' && c != '\r')
+                return i;
+        } else if (c >= 0xFFFE) {
+            return i;
+        } else if (c >= 0xD800 && c < 0xDC00) {
+            if (i + 1 >= size || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
+                return i;
+            ++i; // a whole pair
+        } else if (c >= 0xDC00 && c < 0xE000) {
+            return i; // a low half with no high half before it
+        }
+    }
+    return size;
+}
+
+bool KRXMLDocument::isStorable(QStringView text)
+{
+    return firstUnstorable(text) == text.size();
+}
+
+QString KRXMLDocument::storableText(const QString &text)
+{
+    qsizetype at = firstUnstorable(text);
+    if (at == text.size())
+        return text;
+    QString kept;
+    kept.reserve(text.size());
+    qsizetype from = 0;
+    while (at < text.size()) {
+        kept.append(QStringView(text).sliced(from, at - from));
+        // Controls go, as they always have; the others leave a mark where they stood.
+        if (text.at(at).unicode() >= 0x20)
+            kept.append(QChar(QChar::ReplacementCharacter));
+        from = at + 1;
+        at = firstUnstorable(text, from);
+    }
+    kept.append(QStringView(text).sliced(from));
+    return kept;
 }
 
 QString KRXMLDocument::sizeText(qint64 bytes)
@@ -783,7 +985,7 @@ KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path)
     return fromFile(path, {});
 }
 
-KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path, const EmptyAttributeNames &listed)
+KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path, const Additions &listed)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

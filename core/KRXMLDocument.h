@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -73,13 +74,39 @@ public:
     // names are among those given for it is read as added with addEmptyAttribute, in that
     // order: every read, and the text written, is the same, yet they take only a name's room
     // (the parser never makes them).
-    static KRResult<KRXMLDocument> fromData(const QByteArray &bytes, const EmptyAttributeNames &listed);
-    static KRResult<KRXMLDocument> fromFile(const QString &path, const EmptyAttributeNames &listed);
+    //
+    // What an application adds to a document it reads when it writes the document again: the
+    // listed empty attributes above, and names of its own. A document read with them is read
+    // only if, with them, it stays within the bounds, so that whatever was read can be
+    // written again and read back: an element's attributes are counted with those listed for
+    // it that it lacks, the distinct names with every name in `names`, and text that could
+    // grow past MaximumFileSize as it is written again is measured as it would be written.
+    struct Additions
+    {
+        Additions() = default;
+        Additions(EmptyAttributeNames listed) : emptyAttributes(std::move(listed)) {}
+        EmptyAttributeNames emptyAttributes;
+        // Every element and attribute name the application may write into such a document.
+        std::shared_ptr<const QSet<QByteArrayView>> names;
+    };
+    static KRResult<KRXMLDocument> fromData(const QByteArray &bytes, const Additions &additions);
+    static KRResult<KRXMLDocument> fromFile(const QString &path, const Additions &additions);
     // Whether text of that size and shape is read (the bounds above, depth included): the
     // error fromData would give for it, if any, as far as its size and shape go; its syntax is
     // not checked. One cheap pass without a tree: text about to be written is checked with it,
     // so that nothing is written that would not be read again.
     static KRResult<void> checkShape(const QByteArray &bytes);
+    // Text as a document holds it: every text, attribute value, comment and CDATA section
+    // given to a document passes through here, so that nothing XML 1.0 cannot hold is ever
+    // written. C0 controls other than tab, line feed and carriage return are dropped; U+FFFE,
+    // U+FFFF and half of a surrogate pair without its other half are replaced by U+FFFD.
+    static QString storableText(const QString &text);
+    // True when storableText keeps the text as it is.
+    static bool isStorable(QStringView text);
+    // The first code unit at or after `from` that XML 1.0 cannot hold as it is (a C0 control
+    // other than tab, line feed and carriage return, half of a surrogate pair without its
+    // other half, U+FFFE or U+FFFF); the text's size when there is none.
+    static qsizetype firstUnstorable(QStringView text, qsizetype from = 0);
     // A byte count as the errors give it ("256 MiB", "2.0 GiB").
     static QString sizeText(qint64 bytes);
 

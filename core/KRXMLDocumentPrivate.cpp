@@ -471,15 +471,5 @@ void KRXMLDocumentPrivate::checkAlive(const KRXMLNode &node, const char *operati
 
 QByteArray KRXMLDocumentPrivate::xmlText(const QString &text)
 {
-    QByteArray bytes = text.toUtf8();
-    // Only bytes below 0x20 can be C0 controls in UTF-8; keep tab, LF and CR.
-    qsizetype out = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto c = static_cast<unsigned char>(bytes.at(i));
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-            continue;
-        bytes[out++] = bytes.at(i);
-    }
-    bytes.truncate(out);
-    return bytes;
+    return KRXMLDocument::storableText(text).toUtf8();
 }

@@ -152,7 +152,7 @@ public:
     // Links `node` (unlinked, same document) under `parent` before `before` (null: last),
     // without the text merging of the library's own insertion functions.
     static void link(_xmlNode *parent, _xmlNode *node, _xmlNode *before);
-    // UTF-8 for the library with the characters XML 1.0 cannot hold removed.
+    // UTF-8 for the library of KRXMLDocument::storableText.
     static QByteArray xmlText(const QString &text);
     // Fatal on a null handle; for reads that need no strong reference to the document (the
     // handle's thread keeps it alive during the call).

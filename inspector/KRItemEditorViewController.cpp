@@ -331,7 +331,7 @@ void KRItemEditorViewController::saveItems()
     QJsonArray array;
     for (const QVariantMap &item : std::as_const(m_items))
         array.append(QJsonObject::fromVariantMap(item));
-    const QString text = QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+    const QString text = KRJSONSerialization::storableText(QJsonDocument(array));
     if (o->value(m_key) == text)
         return;
     const QString name = m_key.startsWith(QLatin1String("kr_")) ? m_key.mid(3) : m_key;

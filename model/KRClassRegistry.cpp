@@ -7,6 +7,7 @@
 #include <platform/foundation/KRException.h>
 
 #include <atomic>
+#include <deque>
 #include <utility>
 
 namespace {
@@ -327,6 +328,38 @@ KRClassRegistry::attributeNames(const QString &className, const std::vector<KRPr
         }
         return std::shared_ptr<const std::vector<QByteArray>>(std::move(names));
     });
+}
+
+std::shared_ptr<const QSet<QByteArrayView>> KRClassRegistry::writtenNames() const
+{
+    {
+        const std::lock_guard lock(m_cacheLock);
+        if (m_writtenNames && m_writtenNamesGeneration == m_generation)
+            return m_writtenNames;
+    }
+    struct Written
+    {
+        std::deque<QByteArray> bytes; // never moved as it grows: the views stay valid
+        QSet<QByteArrayView> names;
+    };
+    auto written = std::make_shared<Written>();
+    const auto add = [&written](const QByteArray &name) {
+        if (!name.isEmpty() && !written->names.contains(name))
+            written->names.insert(QByteArrayView(written->bytes.emplace_back(name)));
+    };
+    for (auto c = m_classes.constBegin(); c != m_classes.constEnd(); ++c) {
+        if (!isInstantiable(c.key()))
+            continue;
+        add(c.key().toUtf8());
+        for (const KRPropertyDescriptor &descriptor : *descriptorTablePointer(c.key())) {
+            if (!descriptor.hasOption(KRAdapterOptionXMLText))
+                add(descriptor.propertyNameUTF8());
+        }
+    }
+    const std::lock_guard lock(m_cacheLock);
+    m_writtenNames = std::shared_ptr<const QSet<QByteArrayView>>(written, &written->names);
+    m_writtenNamesGeneration = m_generation;
+    return m_writtenNames;
 }
 
 QSet<QString> KRClassRegistry::objectProperties(const QString &className) const

@@ -68,6 +68,11 @@ public:
     attributeNames(const QString &className, const std::vector<KRPropertyDescriptor> *table) const;
     QSet<QString> objectProperties(const QString &className) const;
     QString idBase(const QString &className) const;
+    // Every element and attribute name the objects of the registered classes may write: the
+    // names of the instantiable classes and of their properties stored in attributes or child
+    // elements. Made anew once the classes change; the set and the bytes its views refer to
+    // last while the pointer is held.
+    std::shared_ptr<const QSet<QByteArrayView>> writtenNames() const;
 
     // Makes and sets up an object of the element's class (or className when given). An
     // unknown or abstract class or an element without id (and no initial id) is an error,
@@ -135,6 +140,9 @@ private:
         std::size_t last = 0; // the entry found or made last
     };
     std::uint64_t m_generation; // unique among all registries of the process
+    // writtenNames, and the generation it was made for; under m_cacheLock.
+    mutable std::shared_ptr<const QSet<QByteArrayView>> m_writtenNames;
+    mutable std::uint64_t m_writtenNamesGeneration = 0;
     Memory &memory() const;
     // The entry of the name, made in place of the oldest when `make` is set; null otherwise.
     Remembered *remembered(const QString &className, bool make) const;

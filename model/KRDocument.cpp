@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUuid>
 
 #include <dirent.h>
@@ -29,6 +30,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <deque>
+#include <mutex>
+#include <utility>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -40,6 +44,60 @@
 #endif
 
 namespace {
+
+// Where in a project the XML reader's refusal is, as a user knows it: "the KRLabel “tip” on
+// the page “home”"; empty when it cannot be told. A refusal of an element names the element,
+// its id and those around it; another names a line of `text`, which the application writes
+// with each object's start tag on a line of its own.
+QString krObjectPlace(const KRError &error, const QByteArray &text)
+{
+    const QVariantMap info = error.userInfo();
+    QString element = info.value(QStringLiteral("element")).toString();
+    QString id = info.value(QStringLiteral("id")).toString();
+    QString page;
+    for (const QVariant &outer : info.value(QStringLiteral("within")).toList()) {
+        const QVariantMap around = outer.toMap();
+        if (around.value(QStringLiteral("name")).toString() == QLatin1String("KRPage"))
+            page = around.value(QStringLiteral("id")).toString();
+    }
+    const int line = info.value(QStringLiteral("line")).toInt();
+    if (element.isEmpty() && line > 0 && !text.isEmpty()) {
+        // The start tags with an id up to the line, the last one and the page it is on.
+        static const QRegularExpression tag(QStringLiteral("^\\s*<([A-Za-z_][\\w.-]*)\\s[^>]*?\\bid=\"([^\"]*)\""));
+        const QList<QByteArrayView> lines = [&] {
+            QList<QByteArrayView> all;
+            qsizetype from = 0;
+            for (int n = 0; n < line && from <= text.size(); ++n) {
+                const qsizetype end = text.indexOf('\n', from);
+                all.append(QByteArrayView(text).sliced(from, (end < 0 ? text.size() : end) - from));
+                if (end < 0)
+                    break;
+                from = end + 1;
+            }
+            return all;
+        }();
+        for (auto at = lines.crbegin(); at != lines.crend() && (element.isEmpty() || page.isEmpty()); ++at) {
+            const QRegularExpressionMatch match = tag.match(QString::fromUtf8(at->first(std::min<qsizetype>(at->size(), 4096))));
+            if (!match.hasMatch())
+                continue;
+            if (element.isEmpty()) {
+                element = match.captured(1);
+                id = match.captured(2);
+            }
+            if (match.captured(1) == QLatin1String("KRPage") && (page.isEmpty() || element == QLatin1String("KRPage")))
+                page = match.captured(2);
+        }
+    }
+    if (element.isEmpty())
+        return {};
+    const auto shown = [](const QString &text) { return text.size() > 60 ? text.left(59) + QChar(0x2026) : text; };
+    QString place = id.isEmpty() ? QStringLiteral("a %1").arg(element)
+                                 : QStringLiteral("the %1 \u201C%2\u201D").arg(element, shown(id));
+    if (!page.isEmpty() && !(element == QLatin1String("KRPage") && page == id))
+        place += QStringLiteral(" on the page \u201C%1\u201D").arg(shown(page));
+    return place;
+}
+
 
 KRDocument::WindowControllerFactory &factoryStorage()
 {
@@ -161,6 +219,47 @@ const KRXMLDocument::EmptyAttributeNames &KRDocument::adaptersEmptyAttributes()
     return names;
 }
 
+KRXMLDocument::Additions KRDocument::adaptersAdditions()
+{
+    // The names of the classes' objects, with those of a new project's own elements (the
+    // project's settings, its page list): made anew when the classes change.
+    static std::mutex lock;
+    static std::shared_ptr<const QSet<QByteArrayView>> classNames;
+    static std::shared_ptr<const QSet<QByteArrayView>> names;
+    const std::shared_ptr<const QSet<QByteArrayView>> current = KRClassRegistry::sharedInstance().writtenNames();
+    const std::lock_guard locked(lock);
+    if (current != classNames || !names) {
+        struct Written
+        {
+            std::deque<QByteArray> bytes;
+            QSet<QByteArrayView> names;
+        };
+        auto written = std::make_shared<Written>();
+        written->names = *current;
+        const auto add = [&written](const QString &name) {
+            const QByteArray utf8 = name.toUtf8();
+            if (!written->names.contains(utf8))
+                written->names.insert(QByteArrayView(written->bytes.emplace_back(utf8)));
+        };
+        if (const KRResult<KRXMLDocument> defaults =
+                KRXMLDocument::fromFile(KRResources::pathForResource(QStringLiteral("DefaultProject.xml")))) {
+            for (const KRXMLNode &element : defaults.value().nodesForXPath(QStringLiteral("//*"))) {
+                add(element.name());
+                for (const QString &attribute : element.attributeNames())
+                    add(attribute);
+            }
+        }
+        // The views of `current` refer to its bytes: kept alive with the copy.
+        names = std::shared_ptr<const QSet<QByteArrayView>>(
+            std::make_shared<std::pair<std::shared_ptr<const QSet<QByteArrayView>>, std::shared_ptr<Written>>>(current, written),
+            &written->names);
+        classNames = current;
+    }
+    KRXMLDocument::Additions additions(adaptersEmptyAttributes());
+    additions.names = names;
+    return additions;
+}
+
 KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
 {
     KR_LOG(QString());
@@ -185,9 +284,28 @@ KRResult<void> KRDocument::readFromPackage(const QString &packagePath)
         return web.error();
     // A project the application saved holds an empty attribute for every property an object
     // lacks, which its adapter would add on opening anyway: read, they take a name's room.
-    KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path, adaptersEmptyAttributes());
-    if (!xml)
-        return xml.error();
+    KRResult<KRXMLDocument> xml = KRXMLDocument::fromFile(path, adaptersAdditions());
+    if (!xml) {
+        // A project refused for what saving it would add says which object, and what to do.
+        const KRError &error = xml.error();
+        const QVariantMap info = error.userInfo();
+        const QString place = krObjectPlace(error, {});
+        QString advice;
+        if (info.contains(QStringLiteral("attributes")))
+            advice = QStringLiteral("remove attributes that Korvane does not use from it in a text editor, then open the project again.");
+        else if (info.contains(QStringLiteral("names")))
+            advice = QStringLiteral("remove names that Korvane does not use from the project in a text editor, then open it again.");
+        else if (info.contains(QStringLiteral("size")) && info.value(QStringLiteral("refused")).toBool())
+            advice = QStringLiteral("move some of its pages into another project in a text editor, then open it again.");
+        if (advice.isEmpty())
+            return error;
+        QString message = error.message();
+        if (!place.isEmpty() && info.contains(QStringLiteral("attributes")))
+            message += QStringLiteral(" That is %1: ").arg(place) + advice;
+        else
+            message += QLatin1Char(' ') + advice.at(0).toUpper() + advice.mid(1);
+        return KRError(error.domain(), error.code(), message, info);
+    }
     const KRXMLNode root = xml.value().rootElement();
     // Refused here, before anything (a window, the recent list) takes the package for a project.
     if (root.isNull() || root.name() != kProjectRoot) {
@@ -594,17 +712,18 @@ KRResult<QStringList> KRDocument::writePackageContents(const QString &packagePat
     KRXMLNode root = m_xml.rootElement();
     if (!root.isNull())
         root.setAttribute(QStringLiteral("appVersion"), applicationShortVersion());
-    // Nothing is written that would not open again (an object carrying more attributes than a
-    // project may hold, ...): the last file saved stays as it was.
+    // Nothing is written that would not open again: the text is read as Open reads it, and
+    // the last file saved stays as it was otherwise.
     const QByteArray text = m_xml.xmlData();
-    if (const KRResult<void> readable = KRXMLDocument::checkShape(text); !readable) {
+    if (const KRResult<KRXMLDocument> readable = KRXMLDocument::fromData(text, adaptersAdditions()); !readable) {
         const QString reason = readable.error().userInfo().value(QStringLiteral("reason")).toString();
         const QString name = QFileInfo(m_packagePath.isEmpty() ? packagePath : m_packagePath).completeBaseName();
+        const QString place = krObjectPlace(readable.error(), text);
         const QString message = QStringLiteral("The project \u201C%1\u201D was not saved: it could not be opened again, "
-                                               "because %2. The last saved version is kept.")
-                                    .arg(name, reason);
+                                               "because %2%3. The last saved version is kept.")
+                                    .arg(name, place.isEmpty() ? QString() : place + QStringLiteral(": "), reason);
         KR_LOG(message);
-        return KRError(ProjectErrorDomain, 10, message, {{QStringLiteral("reason"), reason}});
+        return KRError(ProjectErrorDomain, 10, message, {{QStringLiteral("reason"), reason}, {QStringLiteral("place"), place}});
     }
     // Written relative to the package folder opened once, whatever its path leads to later.
     const KRResult<void> written = KRFileManager::writeFileAtomicallyBelow(packagePath, kProjectFile, text);

@@ -20,6 +20,11 @@ class KRUndoManager;
 inline const QString KRWillSaveDocumentNotification = QStringLiteral("KRWillSaveDocumentNotification");
 inline const QString KRDidSaveDocumentNotification = QStringLiteral("KRDidSaveDocumentNotification");
 inline const QString KRWillCloseDocumentNotification = QStringLiteral("KRWillCloseDocumentNotification");
+// A value given to an object held characters the project file cannot hold, which it now holds
+// without them (KRXMLDocument::storableText). User info: "message", naming the property, the
+// object and its page.
+inline const QString KRDocumentDidReplaceCharactersNotification =
+    QStringLiteral("KRDocumentDidReplaceCharactersNotification");
 
 // A project package (a ".krproj" folder holding "project.xml" and the "kr-web" folder) as
 // one live XML document. Model objects write every change into the XML at once; saving
@@ -56,6 +61,10 @@ public:
     // a save writes for the properties the object lacks): a project's text read with these
     // keeps them as names only. Safe on any thread.
     static const KRXMLDocument::EmptyAttributeNames &adaptersEmptyAttributes();
+    // The same with every name the application may write into a project: a project is read
+    // only with room left for what saving it adds, and what saving writes is read with them
+    // before it is written.
+    static KRXMLDocument::Additions adaptersAdditions();
 
     ~KRDocument();
     KRDocument(const KRDocument &) = delete;

@@ -2,7 +2,10 @@
 
 #include <core/KRJSONSerialization.h>
 #include <core/KRJavaScript.h>
+#include <core/KRRunLogger.h>
+#include <core/KRXMLDocument.h>
 #include <model/KRClassRegistry.h>
+#include <model/KRDocument.h>
 #include <model/KRFunction.h>
 #include <model/KRModelAdapterDOMWriter.h>
 #include <model/KRObject.h>
@@ -780,9 +783,48 @@ Q_NEVER_INLINE QString KRModelAdapter::perDeviceValue(const QString &text) const
     return QString(QLatin1String(""));
 }
 
+namespace {
+
+// Tells whoever shows the project that the property of `element` keeps `text` without the
+// characters a project file cannot hold.
+void krTellOfReplacedCharacters(const KRProjectBase &project, const KRXMLNode &element, const QString &property)
+{
+    const std::shared_ptr<KRDocument> document = project.krDocument();
+    if (!document)
+        return;
+    const auto shown = [](const QString &text) { return text.size() > 60 ? text.left(59) + QChar(0x2026) : text; };
+    QString page;
+    for (KRXMLNode node = element; !node.isNull() && node.isElement(); node = node.parent()) {
+        if (node.name() == QLatin1String("KRPage")) {
+            page = node.attribute(QStringLiteral("id"));
+            break;
+        }
+    }
+    const QString id = element.attribute(QStringLiteral("id"));
+    QString owner = id.isEmpty() ? QStringLiteral("the %1").arg(element.name())
+                                 : QStringLiteral("the %1 \u201C%2\u201D").arg(element.name(), shown(id));
+    if (!page.isEmpty() && page != id)
+        owner += QStringLiteral(" on the page \u201C%1\u201D").arg(shown(page));
+    const QString message =
+        QStringLiteral("The value of \u201C%1\u201D of %2 held characters that a project file cannot hold: each was "
+                       "replaced by \u201C\uFFFD\u201D, or left out if it was a control character.")
+            .arg(property, owner);
+    KR_LOG(message);
+    KRNotificationCenter::defaultCenter().post(KRDocumentDidReplaceCharactersNotification, document->identity(),
+                                               {{QStringLiteral("message"), message}});
+}
+
+} // namespace
+
 void KRModelAdapter::updateXML(const QString &value)
 {
     const QString text = value.isNull() ? QString(QLatin1String("")) : value;
+    const auto p = project();
+    const bool perDevice = descriptor().hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()
+        && !descriptor().hasOption(KRAdapterOptionXMLText) && !descriptor().hasOption(KRAdapterOptionXMLChildElement);
+    // Per-device values are JSON, which keeps every character as an escape.
+    if (!perDevice && p && !KRXMLDocument::isStorable(text))
+        krTellOfReplacedCharacters(*p, m_block->m_element, descriptor().propertyName());
     if (descriptor().hasOption(KRAdapterOptionXMLText)) {
         setOwnText(m_block->m_element, text);
         return;
@@ -792,11 +834,10 @@ void KRModelAdapter::updateXML(const QString &value)
         child.setStringValue(text);
         return;
     }
-    const auto p = project();
-    if (descriptor().hasOption(KRAdapterOptionPerDevice) && p && p->autoAdjustObjects()) {
+    if (perDevice) {
         ordered_json json = parseObject(m_block->m_element.attribute(descriptor().propertyName())).value_or(ordered_json::object());
         json[currentDevice().toStdString()] = text.toStdString();
-        m_block->m_element.setAttribute(descriptor().propertyName(), QString::fromStdString(json.dump()));
+        m_block->m_element.setAttribute(descriptor().propertyName(), KRJSONSerialization::storableText(json));
         return;
     }
     m_block->m_element.setAttribute(descriptor().propertyName(), text);

@@ -868,7 +868,7 @@ QString krPageRenamedItems(const QString &text, const QString &oldID, const QStr
             changed = true;
         }
     }
-    return changed ? QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Compact)) : QString();
+    return changed ? KRJSONSerialization::storableText(QJsonDocument(items)) : QString();
 }
 
 } // namespace
@@ -1622,7 +1622,7 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     // Objects nested too deep to be held, or text the reader refuses for its shape (an element
     // of too many attributes, ...), are refused with a message; nothing is pasted and no undo
     // step is made.
-    const auto refuseTooDeep = [](const QString &why) {
+    const auto refuse = [](const QString &why) {
         KR_LOG(QStringLiteral("Paste: refused: %1").arg(why));
         KRAlert alert;
         alert.messageText = QStringLiteral("The objects could not be pasted.");
@@ -1630,28 +1630,46 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
         alert.buttonTitles = {QStringLiteral("OK")};
         KRAlertService::current().runModal(alert);
     };
-    KRResult<KRXMLDocument> parsed = KRXMLDocument::fromData(text.toUtf8());
-    if (!parsed && parsed.error().userInfo().value(QStringLiteral("refused")).toBool()) {
-        refuseTooDeep(parsed.error().message());
+    // A character no project can hold is never in text the application copied.
+    if (const qsizetype at = KRXMLDocument::firstUnstorable(text); at < text.size()) {
+        refuse(QStringLiteral("The text copied holds the character U+%1 on line %2, which a project cannot hold.")
+                   .arg(QString::number(text.at(at).unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')))
+                   .arg(QStringView(text).first(at).count(QLatin1Char('\n')) + 1));
         return {};
     }
-    if (!parsed || parsed.value().rootElement().isNull())
-        return {}; // unreadable: nothing pasted, no undo step
+    // The text is characters already, whatever its declaration names: the byte-order mark
+    // makes the reader take it as the UTF-8 it is now. Read as a project is read, with room
+    // for what saving the pasted objects adds.
+    KRResult<KRXMLDocument> parsed =
+        KRXMLDocument::fromData(QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8(), KRDocument::adaptersAdditions());
+    if (!parsed) {
+        refuse(parsed.error().message());
+        return {};
+    }
+    if (parsed.value().rootElement().isNull())
+        return {};
     KRClassRegistry &registry = KRClassRegistry::sharedInstance();
     // Checked before anything touches the project: a known class and an id of sound form.
     QList<KRXMLNode> elements;
+    QStringList skipped;
     for (const KRXMLNode &element : parsed.value().rootElement().elements()) {
         if (!registry.isInstantiable(element.name()) || registry.isKindOf(element.name(), QStringLiteral("KRPage"))) {
             KR_LOG(QStringLiteral("Paste: skipped an element of unknown class '%1'").arg(element.name()));
+            if (skipped.size() < 3)
+                skipped.append(QStringLiteral("\u201C%1\u201D").arg(element.name().left(60)));
             continue;
         }
         elements.append(element);
     }
-    if (elements.isEmpty())
+    if (elements.isEmpty()) {
+        refuse(skipped.isEmpty() ? QStringLiteral("The text copied holds no objects.")
+                                        : QStringLiteral("The text copied holds no object of a class Korvane knows (%1).")
+                                              .arg(skipped.join(QStringLiteral(", "))));
         return {};
+    }
     for (const KRXMLNode &element : elements) {
         if (KRResult<void> within = KRModelAdapter::checkJSONValueDepth(element); !within) {
-            refuseTooDeep(within.error().message());
+            refuse(within.error().message());
             return {};
         }
     }
@@ -1660,7 +1678,7 @@ QList<std::shared_ptr<KRObject>> KRPage::pasteObjects()
     const int room = KRXMLDocument::MaximumDepth - depthOf(contentsElement());
     for (const KRXMLNode &element : elements) {
         if (const int levels = 1 + levelsBelow(element); levels > room) {
-            refuseTooDeep(QStringLiteral("The \u201C%1\u201D copied nests elements %2 levels deep, and a page may hold "
+            refuse(QStringLiteral("The \u201C%1\u201D copied nests elements %2 levels deep, and a page may hold "
                                          "them at most %3 levels deep.")
                               .arg(element.name().left(60))
                               .arg(levels)

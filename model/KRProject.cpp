@@ -594,7 +594,7 @@ void KRProject::setIncludeList(const QString &key, const QStringList &list)
     const QVariant old = includeList(key);
     const QString text =
         list.isEmpty() ? QString()
-                       : QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact));
+                       : KRJSONSerialization::storableText(QJsonDocument(QJsonArray::fromStringList(list)));
     setProjectSetting(text, key);
     {
         const std::lock_guard lock(m_cacheLock);

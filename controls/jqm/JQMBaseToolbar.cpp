@@ -55,7 +55,7 @@ Items parse(const QString &text)
 
 QString serialize(const Items &items)
 {
-    return QString::fromStdString(items.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    return KRJSONSerialization::storableText(items);
 }
 
 bool truthValue(const Items &value)

@@ -420,20 +420,88 @@ TEST(KRPluginLoader, WhatIsSavedIsReadAgainInEveryEncoding)
     EXPECT_EQ(unknown.error().message(),
               QStringLiteral("The XML text is not well-formed: line 1: its encoding \u201CX-NONE\u201D is not supported."));
 
-    // A label that opens carrying as many attributes as an element may, its own properties
-    // not among them: a save would add them, and the project could not be opened again.
-    std::shared_ptr<KRDocument> crowded;
-    ASSERT_TRUE(krOpenPageProject(QStringLiteral("<KRLabel id=\"label\"%1/>")
-                                      .arg(QString::fromLatin1(attributes(bound - 1, " x"))),
-                                  false, &crowded));
-    const QString file = crowded->fileURL() + QStringLiteral("/project.xml");
-    const QByteArray before = KRTest::readFile(file);
-    const KRResult<void> refused = crowded->save();
-    ASSERT_FALSE(refused.ok());
-    EXPECT_TRUE(refused.error().message().startsWith(
-        QStringLiteral("The project \u201CTest\u201D was not saved: it could not be opened again, because the "
-                       "element \u201CKRLabel\u201D carries")))
-        << refused.error().message().toStdString();
-    EXPECT_TRUE(refused.error().message().endsWith(QStringLiteral("The last saved version is kept.")));
-    EXPECT_EQ(KRTest::readFile(file), before);
+    // A project at each bound, with what saving it adds, opens, is edited, saves and opens
+    // again; one past a bound that saving would pass is refused as it opens, naming the object
+    // and what to do, before the user works on it.
+    const auto package = [](const QString &contents) {
+        const QString path = KRTest::makeTempDir(QStringLiteral("bounds")) + QStringLiteral("/Bounds.krproj");
+        QDir().mkpath(path + QStringLiteral("/kr-web"));
+        KRTest::writeFile(path + QStringLiteral("/project.xml"),
+                          krProjectXML(QStringLiteral("<KRPage id=\"page1\" title=\"One\"><KRContents>%1</KRContents></KRPage>")
+                                           .arg(contents),
+                                       QStringLiteral("JQMVersion=\"1.4\"")));
+        return path;
+    };
+    const auto editSaveAndOpen = [](const QString &path) {
+        const KRResult<std::shared_ptr<KRDocument>> opened = KRDocument::openPackage(path);
+        if (!opened)
+            return QStringLiteral("not opened: ") + opened.error().message();
+        const KRResult<std::shared_ptr<KRProject>> project = KRProject::create(opened.value(), false);
+        if (!project || project.value()->krPages().isEmpty())
+            return QStringLiteral("no project");
+        const std::shared_ptr<KRPage> page = project.value()->krPages().first();
+        page->setValue(QStringLiteral("kr_title"), QStringLiteral("Edited"));
+        if (const auto label = page->objectForID(QStringLiteral("label")))
+            label->setValue(QStringLiteral("kr_fontSize"), QStringLiteral("18px"));
+        if (const KRResult<void> saved = opened.value()->save(); !saved)
+            return QStringLiteral("not saved: ") + saved.error().message();
+        const KRResult<std::shared_ptr<KRDocument>> again = KRDocument::openPackage(path);
+        return again ? QString() : QStringLiteral("not opened again: ") + again.error().message();
+    };
+    int own = 0;          // the attributes a label is written with
+    qint64 ownBytes = 0;  // and the bytes they take, empty
+    for (const QByteArray &name : *registry.attributeNames(QStringLiteral("KRLabel"), registry.lastingDescriptorTable(QStringLiteral("KRLabel")))) {
+        own += name.isEmpty() ? 0 : 1;
+        ownBytes += name.isEmpty() ? 0 : name.size() + 4;
+    }
+    const int writtenNames = int(KRDocument::adaptersAdditions().names->size());
+    const auto foreignNames = [](int from, int count) {
+        QString labels;
+        for (int n = 0; n < count; n += 900) {
+            labels += QStringLiteral("<KRLabel id=\"l%1\"").arg(n);
+            for (int m = n; m < std::min(count, n + 900); ++m)
+                labels += QStringLiteral(" zz%1=\"\"").arg(from + m);
+            labels += QStringLiteral("/>");
+        }
+        return labels;
+    };
+    const QString deep = QStringLiteral("<e>").repeated(KRXMLDocument::MaximumDepth - 6) + QStringLiteral("</e>").repeated(KRXMLDocument::MaximumDepth - 6);
+    const struct
+    {
+        const char *what;
+        QString contents;
+        QString refusal; // empty: opens, saves after an edit, and opens again
+    } bounds[] = {
+        {"attributes", QStringLiteral("<KRLabel id=\"label\"%1/>").arg(QString::fromLatin1(attributes(bound - own, " x"))), {}},
+        {"attributes past", QStringLiteral("<KRLabel id=\"label\"%1/>").arg(QString::fromLatin1(attributes(bound - own + 1, " x"))),
+         QStringLiteral("the element \u201CKRLabel\u201D with the id \u201Clabel\u201D carries %1 attributes, %2 with those "
+                        "written for it, and an element may carry at most %3. That is the KRLabel \u201Clabel\u201D on the "
+                        "page \u201Cpage1\u201D: remove attributes that Korvane does not use from it in a text editor, then "
+                        "open the project again.")
+             .arg(bound - own + 2)
+             .arg(bound + 1)
+             .arg(bound)},
+        {"names", foreignNames(0, KRXMLDocument::MaximumNames - writtenNames), {}},
+        {"names past", foreignNames(0, KRXMLDocument::MaximumNames - writtenNames + 1),
+         QStringLiteral("takes the names of elements and attributes past %1 different ones with the %2 written into "
+                        "every such document, the most a document may use. Remove names that Korvane does not use from "
+                        "the project in a text editor, then open it again.")
+             .arg(KRXMLDocument::MaximumNames)
+             .arg(writtenNames)},
+        {"namespaces", QStringLiteral("<KRLabel id=\"label\"%1/>").arg(QString::fromLatin1(namespaces(0, KRXMLDocument::MaximumNamespaces))), {}},
+        {"depth", QStringLiteral("<KRLabel id=\"label\">%1</KRLabel>").arg(deep), {}},
+        {"size past", QStringLiteral("<KRLabel/>").repeated(int(KRXMLDocument::MaximumFileSize / ownBytes) + 1000),
+         QStringLiteral("written again with what is written for its elements, it would take")},
+    };
+    for (const auto &shape : bounds) {
+        SCOPED_TRACE(shape.what);
+        const QString path = package(shape.contents);
+        const QString outcome = editSaveAndOpen(path);
+        if (shape.refusal.isEmpty()) {
+            EXPECT_TRUE(outcome.isEmpty()) << outcome.toStdString();
+        } else {
+            EXPECT_TRUE(outcome.startsWith(QStringLiteral("not opened: "))) << outcome.toStdString();
+            EXPECT_TRUE(outcome.contains(shape.refusal)) << outcome.toStdString();
+        }
+    }
 }

@@ -1262,6 +1262,42 @@ def set_inspector_text(desktop, window, name, text):
     wait_until(lambda: inspector_value(desktop, window, name) == text, f"{name!r} to read {text!r}")
 
 
+def offer_clipboard(desktop, text):
+    """Puts text on the desktop's clipboard, as another program that copied it would: a window of
+    its own owns the selection and answers requests for it, as UTF-8, until the journey ends or
+    another program takes the clipboard. For text no key types (a character the keyboard has no
+    key for, or one a field would not take typed), pasted with Ctrl+V."""
+    from Xlib import X, Xatom, display as xdisplay, protocol
+    connection = xdisplay.Display(desktop.env["DISPLAY"])
+    owner = connection.screen().root.create_window(0, 0, 1, 1, 0, X.CopyFromParent)
+    clipboard, targets, utf8 = (connection.intern_atom(n) for n in ("CLIPBOARD", "TARGETS", "UTF8_STRING"))
+    plain = connection.intern_atom("text/plain;charset=utf-8")
+    data = text.encode("utf-8", "surrogatepass")
+    owner.set_selection_owner(clipboard, X.CurrentTime)
+    connection.sync()
+    check(connection.get_selection_owner(clipboard) == owner, "the journey could not take the clipboard")
+
+    def serve():
+        while True:
+            event = connection.next_event()
+            if event.type == X.SelectionClear:
+                return
+            if event.type != X.SelectionRequest:
+                continue
+            prop = event.property or event.target
+            if event.target == targets:
+                event.requestor.change_property(prop, Xatom.ATOM, 32, [targets, utf8, plain])
+            elif event.target in (utf8, plain):
+                event.requestor.change_property(prop, event.target, 8, data)
+            else:
+                prop = X.NONE
+            event.requestor.send_event(protocol.event.SelectionNotify(
+                time=event.time, requestor=event.requestor, selection=event.selection, target=event.target,
+                property=prop))
+            connection.flush()
+    threading.Thread(target=serve, daemon=True).start()
+
+
 def choose_in_combo(desktop, combo, item, while_open=None):
     """Opens a combo box with a click and clicks one of its entries; while_open, if given, is
     called once the list shows the entry, which must still be shown after it."""

@@ -7,8 +7,9 @@ when the project opens, and Save As never carries one along, while a file of the
 merely has such a name stays; a file whose name is not UTF-8 is named when the project opens
 and carried by Save As; a Save As into a folder nothing can be made in says where and why; a
 web folder replaced by a link while the project is open is not built into; a Save As under a
-name of 240 bytes saves there; a project whose label carries as many attributes as a project may
-opens, and a save that could not be opened again is refused, saying why, the file kept."""
+name of 240 bytes saves there; a character no project file can hold, pasted into a label, is
+replaced as the project saves, the user told where; a project whose label would carry more
+attributes once saved than a project may is refused as it opens, saying which and what to do."""
 
 import base64
 import os
@@ -18,6 +19,7 @@ import stat
 import subprocess
 import sys
 import urllib.parse
+import xml.etree.ElementTree as ElementTree
 
 import krdesktop as kd
 
@@ -138,9 +140,35 @@ def saving_keeps_what_the_user_made(desktop):
     left = [n for n in os.listdir(folder) if n.startswith(".kr-write-") and n != os.path.basename(users)]
     kd.check(not left, f"a temporary file was left behind: {left}")
 
-    # Writable again, the project saves under a new name; a temporary file of a save still
-    # going on (as far as this process can tell) is not carried along.
+    # Writable again. A character no project file can hold, pasted into the label's text: Ctrl+S
+    # saves without a word against it, the status line says where the value changed, and the
+    # file is XML that opens again, the character replaced.
     os.chmod(path, 0o644)
+    desktop.activate_if_needed(window)
+    kd.click_page(desktop, kd.design_surface(desktop, window), 150, 300)
+    kd.wait_inspected(desktop, window, "tip")
+    field = kd.inspector_field(desktop, window, "value")
+    desktop.click(field)
+    desktop.input.key("ctrl+a")
+    kd.offer_clipboard(desktop, "Tip \uffff due")
+    desktop.input.key("ctrl+v")
+    desktop.input.key("Return")
+    status = desktop.wait_for(window, "label", "Status", "the status line")
+    kd.wait_until(lambda: "cannot hold" in (status.acc.description or ""), "the status line to say a character was replaced")
+    told = status.acc.description
+    kd.check("\u201cvalue\u201d of the KRLabel \u201ctip\u201d on the page \u201ctips\u201d" in told,
+             f"the status line does not say where the value changed: {told!r}")
+    desktop.input.key("ctrl+s")
+    kd.wait_until(lambda: "Tip \ufffd due".encode() in read(path), "the project saved with the character replaced")
+    desktop.screenshot("unstorable-character-saved")
+    kd.check(not kd.alert_saying(desktop, "could not"), "saving the replaced character was refused")
+    try:
+        ElementTree.fromstring(read(path))
+    except ElementTree.ParseError as error:
+        kd.check(False, f"the saved project.xml is no XML that opens again: {error}")
+
+    # A temporary file of a save still going on (as far as this process can tell) is not
+    # carried along when the project saves under a new name.
     plant_temporary(folder, ".kr-write-abc123", False)
     copy = os.path.join(documents, "Copy.krproj")
     # A copy made before is there already.
@@ -232,8 +260,9 @@ def saving_keeps_what_the_user_made(desktop):
     kd.check(not hidden, f"the save left {hidden} beside the package")
 
     # A project whose label carries as many attributes as an element may (a thousand and more,
-    # none of them its own properties) opens; a save would add the label's properties, and the
-    # project could not be opened again: Ctrl+S says so and the file saved last stays.
+    # none of them its own properties) would carry more once saved with the label's own: it is
+    # refused as it opens, the message naming the label and its page and what to do, before the
+    # user works on it; the file stays as it was.
     crowded = os.path.join(documents, "Crowded.krproj")
     os.makedirs(os.path.join(crowded, "kr-web"))
     path = os.path.join(crowded, "project.xml")
@@ -243,15 +272,13 @@ def saving_keeps_what_the_user_made(desktop):
     before = read(path)
     status = desktop.start_again(crowded)
     kd.check(status == 0, f"the second start did not hand over and end (status {status})")
-    window = kd.project_window(desktop, "Crowded")
-    desktop.activate_if_needed(window)
-    kd.check_page_drawn(desktop, kd.design_surface(desktop, window))
-    desktop.input.key("ctrl+s")
-    message = answer_alert(desktop, "could not be opened again", "crowded-save-refused")
-    for expected in ("\u201cCrowded\u201d was not saved", "\u201cKRLabel\u201d carries",
-                     f"at most {ELEMENT_ATTRIBUTES}", "The last saved version is kept."):
+    message = answer_alert(desktop, "could not be opened", "crowded-open-refused")
+    for expected in ("\u201cKRLabel\u201d with the id \u201ccrowded\u201d carries", f"at most {ELEMENT_ATTRIBUTES}",
+                     "That is the KRLabel \u201ccrowded\u201d on the page \u201cpage1\u201d",
+                     "remove attributes that Korvane does not use from it"):
         kd.check(expected in message, f"the message does not say {expected!r}: {message!r}")
-    kd.check(read(path) == before, "the project.xml saved last was replaced")
+    kd.check(not any(w.name.startswith("Crowded") for w in desktop.windows()), "the refused project opened a window")
+    kd.check(read(path) == before, "the refused project.xml was changed")
 
 
 if __name__ == "__main__":

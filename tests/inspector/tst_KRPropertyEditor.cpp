@@ -5,11 +5,14 @@
 #include <widgets/help/KRHelpButtonController.h>
 
 #include <controls/KRPluginLoader.h>
+#include <core/KRJSONSerialization.h>
 #include <model/KRClassRegistry.h>
+#include <model/KRPasteboard.h>
 #include <platform/dom/DOMElement.h>
 #include <model/KRFunction.h>
 #include <model/KRObjectInfo.h>
 #include <platform/appkit/KRBinding.h>
+#include <platform/foundation/KRNotificationCenter.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUndoManager.h>
 
@@ -21,7 +24,10 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QMimeData>
+#include <QDir>
 #include <QDropEvent>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QApplication>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -1148,4 +1154,98 @@ TEST(KRPropertyEditorLayout, ARowsFieldsAndCheckBoxesLookAsPlainOnes)
     field->resize(field->width() + 25, field->height() + 4);
     box->resize(box->width() + 10, box->height());
     EXPECT_TRUE(same()) << "larger";
+}
+
+// Every way the user's text reaches a project's file, each crossed with every kind of character
+// the file cannot hold as it is: the project saves, opens again, and holds each value with the
+// character left out (a control), replaced by U+FFFD (the others), or, in JSON that the
+// application rewrites (item lists, after a page rename or the item editor), as the escape that
+// reads back as the very character. The user is told where a value changed; a paste of text the
+// reader refuses says why nothing was pasted.
+TEST(KRPropertyEditorRows, TextOfEveryCharacterSavesAndOpensAgain)
+{
+    krRegisterCompositeTestClasses();
+    const QString folder = KRTest::makeTempDir(QStringLiteral("defaults-plugin"));
+    QDir().mkpath(folder + QStringLiteral("/Defaults.krplugin"));
+    KRTest::writeFile(folder + QStringLiteral("/Defaults.krplugin/krplugin.json"),
+                      R"({"classes":[{"className":"KRTextDefaults","superClass":"KRPlugin","properties":[
+                          {"propertyName":"caption","propertyType":"string","defaultValue":"a\u0001b\u000bc\ufffed\uffffe"}]}]})");
+    KRPluginLoader loader;
+    loader.loadPluginsInDirectory(folder);
+    ASSERT_EQ(loader.loadedClasses(), QStringList{QStringLiteral("KRTextDefaults")}) << loader.problems().join(u'\n').toStdString();
+
+    const QList<char16_t> unstorable{0x0001, 0x000B, 0xFFFE, 0xFFFF, 0xD800};
+    for (const char16_t unit : unstorable) {
+        const QChar c(unit);
+        const QString hex = QStringLiteral("%1").arg(int(unit), 4, 16, QLatin1Char('0'));
+        SCOPED_TRACE(hex.toStdString());
+        // The item list holds the character as the six-character escape a user can type.
+        const Fixture f = open(QStringLiteral(
+            "<KRLabel id=\"tip\">Tip: 0.00</KRLabel><KRFunction id=\"compute\" serverFunction=\"No\" arguments=\"\"/>"
+            "<JQMListView id=\"list\">[{\"label\":\"Forms \\u%1\",\"gotoPage\":\"page2\"}]</JQMListView>"
+            "<JQMHeaderToolbar id=\"bar\" navbarItems='[{\"label\":\"Home\",\"gotoPage\":\"page2\"}]'/>").arg(hex));
+        ASSERT_TRUE(f.page);
+        QStringList told;
+        const KRObservationToken telling = KRNotificationCenter::defaultCenter().addObserver(
+            KRDocumentDidReplaceCharactersNotification, f.document->identity(),
+            [&told](const KRNotification &n) { told << n.userInfo.value(QStringLiteral("message")).toString(); });
+        const QString typed = QStringLiteral("Tip ") + c + QStringLiteral(" due");
+        const auto tip = f.object(QStringLiteral("tip"));
+        tip->setValue(QStringLiteral("kr_value"), typed);                              // element text
+        tip->setValue(QStringLiteral("kr_fontSize"), QStringLiteral("2") + c + QStringLiteral("0px")); // attribute
+        f.page->setValue(QStringLiteral("kr_title"), QStringLiteral("Page ") + c);    // page title
+        f.object(QStringLiteral("compute"))->setValue(QStringLiteral("kr_source"), QStringLiteral("var a = '") + c + QStringLiteral("';"));
+        EXPECT_EQ(told.size(), 4);
+        EXPECT_TRUE(told.value(0).contains(QStringLiteral("\u201Cvalue\u201D of the KRLabel \u201Ctip\u201D on the page \u201Cpage1\u201D")))
+            << told.value(0).toStdString();
+        // The page the list and the bar go to is renamed: both item lists are written anew.
+        for (const auto &page : f.project->krPages())
+            if (page->kr_id() == QLatin1String("page2"))
+                page->setValue(QStringLiteral("kr_id"), QStringLiteral("start"));
+        // The item editor stores what the user typed into an item.
+        auto editor = KRCachingViewController::create<KRNavbarItemEditorViewController>();
+        editor->setPropertyName(QStringLiteral("kr_navbarItems"));
+        editor->setObject(f.object(QStringLiteral("bar")));
+        editor->setObjectValue(0, QStringLiteral("label"), QStringLiteral("Home ") + c);
+        // A plug-in's default, and a copy of the label pasted.
+        ASSERT_TRUE(f.page->createNewObject(QStringLiteral("KRTextDefaults"), 10, 10, QStringLiteral("defaults")));
+        f.page->pasteboardCopyObjects({tip});
+        ASSERT_EQ(f.page->pasteObjects().size(), 1);
+        // Text of the character itself, pasted from elsewhere, is refused, saying why.
+        auto alerts = std::make_shared<KRScriptedAlertService>();
+        const auto previous = KRAlertService::setCurrent(alerts);
+        KRPasteboard::generalPasteboard().setString(
+            KRObjectPboardType, QStringLiteral("<objects><KRLabel id=\"raw\">a") + c + QStringLiteral("</KRLabel></objects>"));
+        EXPECT_TRUE(f.page->pasteObjects().isEmpty());
+        KRAlertService::setCurrent(previous);
+        ASSERT_EQ(alerts->shownAlerts().size(), 1);
+        EXPECT_EQ(alerts->shownAlerts().at(0).messageText, QStringLiteral("The objects could not be pasted."));
+        EXPECT_TRUE(alerts->shownAlerts().at(0).informativeText.contains(QStringLiteral("U+%1 on line 1").arg(hex.toUpper())))
+            << alerts->shownAlerts().at(0).informativeText.toStdString();
+
+        const QString saved = KRTest::makeTempDir(QStringLiteral("unstorable")) + QStringLiteral("/Text.krproj");
+        ASSERT_TRUE(f.document->saveToPackage(saved).ok());
+        const KRResult<std::shared_ptr<KRDocument>> reopened = KRDocument::openPackage(saved);
+        ASSERT_TRUE(reopened.ok()) << reopened.error().message().toStdString();
+        const KRXMLDocument xml = reopened.value()->xmlDocument();
+        const auto first = [&xml](const QString &path) {
+            const QList<KRXMLNode> nodes = xml.nodesForXPath(path);
+            return nodes.isEmpty() ? QString() : nodes.first().stringValue();
+        };
+        const QString kept = unit < 0x20 ? QString() : QString(QChar(QChar::ReplacementCharacter));
+        EXPECT_EQ(first(QStringLiteral("//KRLabel[@id='tip']")), QStringLiteral("Tip ") + kept + QStringLiteral(" due"));
+        EXPECT_EQ(first(QStringLiteral("//KRLabel[@id='tip']/@fontSize")), QStringLiteral("2") + kept + QStringLiteral("0px"));
+        EXPECT_EQ(first(QStringLiteral("//KRPage[@id='page1']/@title")), QStringLiteral("Page ") + kept);
+        EXPECT_EQ(first(QStringLiteral("//KRFunction[@id='compute']")), QStringLiteral("var a = '") + kept + QStringLiteral("';"));
+        EXPECT_EQ(first(QStringLiteral("//KRLabel[@id!='tip']")), QStringLiteral("Tip ") + kept + QStringLiteral(" due"));
+        EXPECT_EQ(first(QStringLiteral("//KRTextDefaults/@caption")), QStringLiteral("abc\uFFFDd\uFFFDe"));
+        // JSON keeps the very character, as its escape.
+        const auto items = [&](const QString &path) {
+            const KRResult<QJsonDocument> json = KRJSONSerialization::readDocument(first(path).toUtf8());
+            return json ? json.value().array().at(0).toObject() : QJsonObject();
+        };
+        EXPECT_EQ(items(QStringLiteral("//JQMListView")).value(QStringLiteral("label")).toString(), QStringLiteral("Forms ") + c);
+        EXPECT_EQ(items(QStringLiteral("//JQMListView")).value(QStringLiteral("gotoPage")).toString(), QStringLiteral("start"));
+        EXPECT_EQ(items(QStringLiteral("//JQMHeaderToolbar/@navbarItems")).value(QStringLiteral("label")).toString(), QStringLiteral("Home ") + c);
+    }
 }

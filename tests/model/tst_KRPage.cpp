@@ -477,8 +477,8 @@ TEST(KRPageObjects, PasteNestedPastWhatTheProjectMayHoldIsRefused)
     EXPECT_FALSE(page->objectForID(QStringLiteral("c")));
     ASSERT_EQ(alerts->shownAlerts().size(), 3);
     EXPECT_EQ(alerts->shownAlerts().at(2).informativeText,
-              QStringLiteral("The XML text is refused: line 2: the element \u201CKRDesignControl\u201D carries 100001 "
-                             "attributes, and an element may carry at most 1024."));
+              QStringLiteral("The XML text is refused: line 2: the element \u201CKRDesignControl\u201D with the id \u201Cc\u201D "
+                             "carries 100001 attributes, and an element may carry at most 1024."));
     EXPECT_EQ(alerts->shownAlerts().at(0).messageText, QStringLiteral("The objects could not be pasted."));
     EXPECT_EQ(alerts->shownAlerts().at(0).informativeText,
               QStringLiteral("The \u201CKRDiv\u201D copied nests elements %1 levels deep, and a page may hold them at "

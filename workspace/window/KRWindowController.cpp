@@ -603,6 +603,10 @@ void KRWindowController::windowDidLoadProject()
         return;
     }
     m_project = *result;
+    m_replacedCharacters = KRNotificationCenter::defaultCenter().addObserver(
+        KRDocumentDidReplaceCharactersNotification, m_document.identity(), [this](const KRNotification &notification) {
+            krWindowSetStatus(m_window.get(), notification.userInfo.value(QStringLiteral("message")).toString());
+        });
 
     m_projectPane = KRCachingViewController::create<KRProjectPaneViewController>();
     m_projectPane->setProject(m_project);

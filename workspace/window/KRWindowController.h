@@ -3,6 +3,7 @@
 #include <ui/KRMainMenu.h>
 #include <ui/KRProjectWindowController.h>
 #include <platform/appkit/KRPopover.h>
+#include <platform/foundation/KRNotificationCenter.h>
 #include <workspace/outline/KRProjectPaneViewController.h>
 #include <workspace/resources/KRResourceTabPaneViewController.h>
 #include <workspace/resources/KRSyntaxErrorViewController.h>
@@ -289,6 +290,7 @@ private:
     bool m_buildStarting = false; // "Building…" shown, the copy not yet taken
     int m_buildCount = 0;
     bool m_closing = false;
+    KRObservationToken m_replacedCharacters; // told in the status line
 };
 
 // The project window: routes the keys meant for page objects to its controller before the
