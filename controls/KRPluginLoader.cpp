@@ -13,8 +13,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSet>
 
 namespace {
@@ -56,6 +58,19 @@ QString otherScriptOfName(const QString &fileName, const QString &realPath)
     }
     return {};
 }
+
+QStringList &folderProblems()
+{
+    static QStringList problems;
+    return problems;
+}
+
+// Class name -> "<bundle>: <reason>".
+QHash<QString, QString> &refusedClasses()
+{
+    static QHash<QString, QString> refused;
+    return refused;
+}
 } // namespace
 
 KRPluginLoader::KRPluginLoader(KRObjectInfo &catalogue) : m_catalogue(catalogue) {}
@@ -72,11 +87,25 @@ void KRPluginLoader::problem(const QString &where, const QString &text)
     const QString message = QStringLiteral("%1: %2").arg(where, text);
     m_problems.append(message);
     KR_LOG(QStringLiteral("Plug-in skipped: %1").arg(message));
+    if (!m_className.isEmpty())
+        refusedClasses().insert(m_className, QStringLiteral("%1: %2").arg(m_bundleName, text));
 }
 
 void KRPluginLoader::loadAllPlugins()
 {
+    const qsizetype before = m_problems.size();
     loadPluginsInDirectory(pluginsDirectory());
+    folderProblems() = m_problems.mid(before);
+}
+
+QStringList KRPluginLoader::pluginsFolderProblems()
+{
+    return folderProblems();
+}
+
+QString KRPluginLoader::refusalOfClass(const QString &className)
+{
+    return refusedClasses().value(className);
 }
 
 void KRPluginLoader::loadPluginsInDirectory(const QString &directory)
@@ -134,6 +163,10 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
     const QString className = classDictionary.value(QStringLiteral("className")).toString();
     if (className.isEmpty())
         return false;
+    // The class a problem below refuses (a class of this name made already stays).
+    m_className = classes.classNamed(className) ? QString() : className;
+    m_bundleName = bundleName;
+    const auto loading = qScopeGuard([this] { m_className.clear(); });
     const QString where = QStringLiteral("%1 (%2)").arg(bundleName, className);
     if (!isPlainName(className)) {
         problem(where, QStringLiteral("the class name is not a plain name (letters, digits and _)"));
@@ -274,6 +307,7 @@ bool KRPluginLoader::loadPluginClass(const QVariantMap &classDictionary, const Q
         return false;
     }
     m_loaded.append(className);
+    refusedClasses().remove(className);
     m_names.unite(m_pendingNames);
     KR_LOG(QStringLiteral("Loaded plug-in class %1 from %2").arg(className, basePath));
     return true;

@@ -47,6 +47,14 @@ public:
     // The classes made, in order.
     QStringList loadedClasses() const { return m_loaded; }
 
+    // What the user is told of plug-ins not loaded (the palette lists the start's, a project
+    // that uses a refused class says why its class is not known). The problems of the last
+    // loading of the plug-ins folder (loadAllPlugins), as problems() gives them.
+    static QStringList pluginsFolderProblems();
+    // Why a loader of this process refused the class ("<bundle>: <reason>", the bundle's
+    // folder name); empty when none did, or when one has made it since.
+    static QString refusalOfClass(const QString &className);
+
 private:
     void problem(const QString &where, const QString &text);
 
@@ -55,4 +63,6 @@ private:
     QStringList m_loaded;
     QSet<QByteArray> m_names;        // the classes' and properties' names of the classes loaded
     QSet<QByteArray> m_pendingNames; // those the class being loaded adds
+    QString m_className;             // of the class being loaded
+    QString m_bundleName;            // and its bundle
 };

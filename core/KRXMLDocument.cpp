@@ -670,55 +670,242 @@ QByteArray declaredEncoding(const QByteArray &bytes)
     return close < 0 ? QByteArray() : declaration.sliced(p + 1, close - p - 1).toByteArray();
 }
 
-KRError tooLongError()
+// The first few hundred bytes of EBCDIC text, with the characters an XML declaration is
+// written in (letters, digits, white space and the declaration's punctuation), which every
+// EBCDIC code page places alike, as ASCII; any other byte becomes a control character that no
+// declaration holds. Which code page the rest is in only the declaration says.
+QByteArray ebcdicHeadAsASCII(const QByteArray &bytes)
 {
-    const QString message = QStringLiteral("the text is longer than %1, more than a document may be")
-                                .arg(KRXMLDocument::sizeText(KRXMLDocument::MaximumFileSize));
-    return KRError(KRXMLDocument::errorDomain, XML_IO_EFBIG,
-                   QStringLiteral("The XML text is not well-formed: line 0: %1.").arg(message),
-                   {{QStringLiteral("line"), 0}, {QStringLiteral("reason"), message}});
+    static const std::array<char, 256> ascii = [] {
+        std::array<char, 256> table{};
+        table.fill('\x01');
+        const auto run = [&table](std::size_t first, std::string_view characters) {
+            for (const char c : characters)
+                table[first++] = c;
+        };
+        run(0x81, "abcdefghi");
+        run(0x91, "jklmnopqr");
+        run(0xA2, "stuvwxyz");
+        run(0xC1, "ABCDEFGHI");
+        run(0xD1, "JKLMNOPQR");
+        run(0xE2, "STUVWXYZ");
+        run(0xF0, "0123456789");
+        table[0x40] = ' ';
+        table[0x05] = '\t';
+        table[0x0D] = '\r';
+        table[0x25] = '\n';
+        table[0x4B] = '.';
+        table[0x4C] = '<';
+        table[0x60] = '-';
+        table[0x6D] = '_';
+        table[0x6E] = '>';
+        table[0x6F] = '?';
+        table[0x7A] = ':';
+        table[0x7D] = '\'';
+        table[0x7E] = '=';
+        table[0x7F] = '"';
+        return table;
+    }();
+    QByteArray head = bytes.first(std::min<qsizetype>(bytes.size(), 512));
+    for (char &c : head)
+        c = ascii[static_cast<unsigned char>(c)];
+    return head;
+}
+
+// How the text is to be read, from its byte-order mark, else the place of the zero bytes
+// around its first character ('<' or white space), else its XML declaration (read in EBCDIC
+// when its first bytes are "<?xm" in EBCDIC; one that names no code page is read in the
+// library's EBCDIC). `name` is the encoding's, empty for UTF-8 (the text is then read as it
+// is); `unit` is 2 for UTF-16 and 4 for UCS-4, whose UTF-8 length is counted before anything
+// is converted; `refusal`, when not empty, says why the text is not read at all.
+struct SourceEncoding
+{
+    QByteArray name;
+    int unit = 0;
+    bool bigEndian = false;
+    bool ebcdic = false;
+    QString refusal;
+};
+
+SourceEncoding sourceEncoding(const QByteArray &bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return {}; // the mark says UTF-8, whatever the declaration says
+    const auto wide = [](const char *name, int unit, bool bigEndian) {
+        SourceEncoding encoding;
+        encoding.name = name;
+        encoding.unit = unit;
+        encoding.bigEndian = bigEndian;
+        return encoding;
+    };
+    const auto unusualOrder = [](const char *order) {
+        SourceEncoding encoding;
+        encoding.refusal = QStringLiteral("it is in UCS-4 with its bytes in the unusual order %1, which is not read")
+                               .arg(QLatin1String(order));
+        return encoding;
+    };
+    const QByteArrayView head = QByteArrayView(bytes).first(std::min<qsizetype>(bytes.size(), 4));
+    // UCS-4's marks before UTF-16's, which they begin with (U+0000 is no character of XML text).
+    if (head == QByteArrayView("\x00\x00\xFE\xFF", 4))
+        return wide("UCS-4BE", 4, true);
+    if (head == QByteArrayView("\xFF\xFE\x00\x00", 4))
+        return wide("UCS-4LE", 4, false);
+    if (head == QByteArrayView("\x00\x00\xFF\xFE", 4))
+        return unusualOrder("2143");
+    if (head == QByteArrayView("\xFE\xFF\x00\x00", 4))
+        return unusualOrder("3412");
+    if (head.startsWith("\xFE\xFF"))
+        return wide("UTF-16BE", 2, true);
+    if (head.startsWith("\xFF\xFE"))
+        return wide("UTF-16LE", 2, false);
+    if (head.size() == 4) {
+        // Without a mark: text starts with '<' or white space, in ASCII, and in UTF-16 or UCS-4
+        // that character's zero bytes say which, and in which order.
+        const auto starts = [](char c) { return c == '<' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+        const char b0 = head[0], b1 = head[1], b2 = head[2], b3 = head[3];
+        if (starts(b0) && !b1 && !b2 && !b3)
+            return wide("UCS-4LE", 4, false);
+        if (!b0 && !b1 && !b2 && starts(b3))
+            return wide("UCS-4BE", 4, true);
+        if (!b0 && !b1 && starts(b2) && !b3)
+            return unusualOrder("2143");
+        if (!b0 && starts(b1) && !b2 && !b3)
+            return unusualOrder("3412");
+        if (starts(b0) && !b1 && b2 && !b3)
+            return wide("UTF-16LE", 2, false);
+        if (!b0 && starts(b1) && !b2 && b3)
+            return wide("UTF-16BE", 2, true);
+        if (head == QByteArrayView("\x4C\x6F\xA7\x94", 4)) {
+            SourceEncoding ebcdic;
+            ebcdic.name = declaredEncoding(ebcdicHeadAsASCII(bytes));
+            ebcdic.ebcdic = true;
+            // Naming none, it is read in the library's own EBCDIC, as the parser reads it.
+            if (ebcdic.name.isEmpty()) {
+                if (xmlCharEncodingHandlerPtr handler = xmlGetCharEncodingHandler(XML_CHAR_ENCODING_EBCDIC)) {
+                    ebcdic.name = handler->name;
+                    xmlCharEncCloseFunc(handler);
+                }
+            }
+            if (ebcdic.name.isEmpty()) {
+                ebcdic.refusal = QStringLiteral("it is in EBCDIC, and its XML declaration names no code page (such "
+                                                "as IBM037, IBM500 or IBM1047) to read it in");
+            }
+            return ebcdic;
+        }
+    }
+    const QByteArray name = declaredEncoding(bytes);
+    const QByteArray upper = name.toUpper();
+    // A text labelled UTF-16 without a mark nor its first character in UTF-16 is UTF-8 to the parser.
+    if (upper == "UTF-8" || upper == "UTF8" || upper == "UTF-16" || upper == "UTF16")
+        return {};
+    SourceEncoding declared;
+    declared.name = name;
+    return declared;
+}
+
+// The length of the UTF-8 form of UTF-16 (Unit 2) or UCS-4 (Unit 4) text, counted from its
+// code units: each half of a surrogate pair counts two of the pair's four bytes.
+template <int Unit, bool BigEndian>
+qint64 utf8LengthOfUnits(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const qsizetype count = bytes.size() / Unit;
+    qint64 length = 0;
+    for (qsizetype i = 0; i < count; ++i, p += Unit) {
+        char32_t c = 0;
+        for (int b = 0; b < Unit; ++b)
+            c = c << 8 | p[BigEndian ? b : Unit - 1 - b];
+        length += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0xD800 ? 3 : c < 0xE000 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    return length;
+}
+
+qint64 utf8Length(const QByteArray &bytes, int unit, bool bigEndian)
+{
+    if (unit == 2)
+        return bigEndian ? utf8LengthOfUnits<2, true>(bytes) : utf8LengthOfUnits<2, false>(bytes);
+    return bigEndian ? utf8LengthOfUnits<4, true>(bytes) : utf8LengthOfUnits<4, false>(bytes);
+}
+
+// The error of text longer than a document may be: `size` is the text's length (negative when
+// not known), `encoding` the encoding it came in when that is not UTF-8, its UTF-8 form being
+// what the bound is on.
+KRError tooLongError(qint64 size = -1, const QByteArray &encoding = {})
+{
+    const QString limit = KRXMLDocument::sizeText(KRXMLDocument::MaximumFileSize);
+    QString reason;
+    if (!encoding.isEmpty()) {
+        reason = QStringLiteral("the text is %1 in %2, and longer than %3 as UTF-8, more than a document may be")
+                     .arg(KRXMLDocument::sizeText(size), shownName(std::string_view(encoding.constData(),
+                                                                                     std::size_t(encoding.size()))),
+                          limit);
+    } else if (size >= 0) {
+        reason = QStringLiteral("the text is %1, longer than %2, more than a document may be")
+                     .arg(KRXMLDocument::sizeText(size), limit);
+    } else {
+        reason = QStringLiteral("the text is longer than %1, more than a document may be").arg(limit);
+    }
+    QVariantMap info{{QStringLiteral("reason"), reason}, {QStringLiteral("refused"), true}};
+    if (size >= 0)
+        info.insert(QStringLiteral("size"), size);
+    if (!encoding.isEmpty())
+        info.insert(QStringLiteral("encoding"), QString::fromLatin1(encoding));
+    return KRError(KRXMLDocument::errorDomain, XML_IO_EFBIG, QStringLiteral("The XML text is refused: %1.").arg(reason),
+                   info);
 }
 
 // The text as UTF-8, which is how the parser is then made to read it (its own encoding hints
 // ignored), so that what the shape check reads is what the parser reads whatever encoding the
-// text came in: the byte-order mark, or "<?" in UTF-16 or UCS-4, gives the encoding, else the
-// XML declaration does (UTF-8 when it names none). Text already in UTF-8 is handed back as it
-// is, without a copy. An encoding the library cannot read is refused, as the parser refuses it.
+// text came in (see sourceEncoding). Text already in UTF-8 is handed back as it is, without a
+// copy. An encoding the library cannot read is refused, as the parser refuses it, and so is
+// text whose UTF-8 form would be longer than a document may be: UTF-16 and UCS-4 before any of
+// it is converted, other encodings as soon as what is converted passes the bound.
 KRResult<QByteArray> asUTF8(const QByteArray &bytes)
 {
-    const auto *start = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const int head = int(std::min<qsizetype>(bytes.size(), 4));
-    xmlCharEncodingHandlerPtr handler = nullptr;
-    QByteArray name;
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return bytes; // the mark says UTF-8, whatever the declaration says
-    const xmlCharEncoding detected = xmlDetectCharEncoding(start, head);
-    if (detected != XML_CHAR_ENCODING_NONE && detected != XML_CHAR_ENCODING_UTF8) {
-        handler = xmlGetCharEncodingHandler(detected);
-        name = xmlGetCharEncodingName(detected);
-    } else {
-        name = declaredEncoding(bytes);
-        const QByteArray upper = name.toUpper();
-        // A text labelled UTF-16 without a mark nor "<?" in UTF-16 is UTF-8 to the parser.
-        if (name.isEmpty() || upper == "UTF-8" || upper == "UTF8" || upper == "UTF-16" || upper == "UTF16")
-            return bytes;
-        handler = xmlFindCharEncodingHandler(name.constData());
-        if (handler && QByteArrayView(handler->name).compare("UTF-8", Qt::CaseInsensitive) == 0)
-            return bytes;
-    }
-    const auto unreadable = [&name](const QString &why) {
-        const QString message = why.arg(shownName(std::string_view(name.constData(), std::size_t(name.size()))));
+    const SourceEncoding encoding = sourceEncoding(bytes);
+    const QByteArray &name = encoding.name;
+    // `why` names the encoding where it has "%1".
+    const auto unreadable = [&name](int line, const QString &why) {
+        const QString message = why.contains(QLatin1String("%1"))
+            ? why.arg(shownName(std::string_view(name.constData(), std::size_t(name.size()))))
+            : why;
         return KRError(KRXMLDocument::errorDomain, XML_ERR_UNSUPPORTED_ENCODING,
-                       QStringLiteral("The XML text is not well-formed: line 1: %1.").arg(message),
-                       {{QStringLiteral("line"), 1}, {QStringLiteral("reason"), message}});
+                       QStringLiteral("The XML text is not well-formed: line %1: %2.").arg(line).arg(message),
+                       {{QStringLiteral("line"), line}, {QStringLiteral("reason"), message}});
     };
+    if (!encoding.refusal.isEmpty())
+        return unreadable(1, encoding.refusal);
+    if (name.isEmpty())
+        return bytes;
+    const auto notEBCDIC = [&unreadable] {
+        return unreadable(1, QStringLiteral("it is in EBCDIC, and the encoding \u201C%1\u201D its declaration names "
+                                            "is no EBCDIC code page"));
+    };
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(name.constData());
     if (!handler)
-        return unreadable(QStringLiteral("its encoding \u201C%1\u201D is not supported"));
+        return unreadable(1, QStringLiteral("its encoding \u201C%1\u201D is not supported"));
+    if (QByteArrayView(handler->name).compare("UTF-8", Qt::CaseInsensitive) == 0) {
+        xmlCharEncCloseFunc(handler);
+        if (encoding.ebcdic)
+            return notEBCDIC();
+        return bytes;
+    }
+    // UTF-16 and UCS-4 convert to a length known beforehand, which no copy is made past; the
+    // UTF-8 form of other encodings is about as long as the text or longer.
+    qsizetype room = bytes.size();
+    if (encoding.unit) {
+        const qint64 length = utf8Length(bytes, encoding.unit, encoding.bigEndian);
+        if (length > KRXMLDocument::MaximumFileSize) {
+            xmlCharEncCloseFunc(handler);
+            return tooLongError(bytes.size(), name);
+        }
+        room = qsizetype(length);
+    }
     // Converted a block at a time, by the library's own converter, as the parser would use it.
     xmlBufferPtr out = xmlBufferCreateSize(std::size_t(2 << 20));
     bool failed = !out;
     QByteArray converted;
-    converted.reserve(bytes.size());
+    converted.reserve(room);
     for (qsizetype done = 0; !failed && done < bytes.size() && converted.size() <= KRXMLDocument::MaximumFileSize;) {
         const int count = int(std::min<qsizetype>(1 << 20, bytes.size() - done));
         xmlBufferPtr part = xmlBufferCreateStatic(const_cast<char *>(bytes.constData() + done), std::size_t(count));
@@ -737,15 +924,21 @@ KRResult<QByteArray> asUTF8(const QByteArray &bytes)
     if (out)
         xmlBufferFree(out);
     xmlCharEncCloseFunc(handler);
+    // Its declaration, in invariant characters, reads the same in every EBCDIC code page.
+    if (encoding.ebcdic && !converted.startsWith("<?xml"))
+        return notEBCDIC();
     if (converted.size() > KRXMLDocument::MaximumFileSize)
-        return tooLongError();
-    if (failed)
-        return unreadable(QStringLiteral("it is not proper text in its encoding \u201C%1\u201D"));
+        return tooLongError(bytes.size(), name);
+    // The line is the one the character that does not convert stands on.
+    if (failed) {
+        return unreadable(int(std::min<qsizetype>(converted.count('\n'), INT_MAX - 1)) + 1,
+                          QStringLiteral("it is not proper text in its encoding \u201C%1\u201D"));
+    }
     // What the parser would take for another byte-order mark or encoding is no UTF-8 text.
     const auto *begin = reinterpret_cast<const unsigned char *>(converted.constData());
     const xmlCharEncoding again = xmlDetectCharEncoding(begin, int(std::min<qsizetype>(converted.size(), 4)));
     if (again != XML_CHAR_ENCODING_NONE && again != XML_CHAR_ENCODING_UTF8)
-        return unreadable(QStringLiteral("it is not proper text in its encoding \u201C%1\u201D"));
+        return unreadable(1, QStringLiteral("it is not proper text in its encoding \u201C%1\u201D"));
     return converted;
 }
 
@@ -758,7 +951,7 @@ KRResult<xmlDocPtr> parseDocument(const QByteArray &source, const KRXMLDocument:
     const KRXMLDocument::EmptyAttributeNames *listed = additions ? &additions->emptyAttributes : nullptr;
     // The parser counts in int: a longer text would be read as a part of itself.
     if (source.size() > KRXMLDocument::MaximumFileSize || source.size() > qsizetype(INT_MAX))
-        return tooLongError();
+        return tooLongError(source.size());
     const KRResult<QByteArray> utf8 = asUTF8(source);
     if (!utf8)
         return utf8.error();
@@ -1027,13 +1220,17 @@ KRResult<KRXMLDocument> KRXMLDocument::fromFile(const QString &path, const Addit
         KRError error = result.error();
         QVariantMap info = error.userInfo();
         info.insert(QStringLiteral("path"), path);
+        const QString reason = info.value(QStringLiteral("reason")).toString();
+        // Text whose UTF-8 form is longer than the limit names no line.
+        if (error.code() == XML_IO_EFBIG) {
+            return KRError(error.domain(), error.code(),
+                           QStringLiteral("The file \"%1\" is too large to open: %2.").arg(path, reason), info);
+        }
         const QString text = info.value(QStringLiteral("refused")).toBool()
             ? QStringLiteral("The file \"%1\" is refused: line %2: %3.")
             : QStringLiteral("The file \"%1\" is not well-formed XML: line %2: %3.");
         return KRError(error.domain(), error.code(),
-                       text.arg(path, info.value(QStringLiteral("line")).toString(),
-                                info.value(QStringLiteral("reason")).toString()),
-                       info);
+                       text.arg(path, info.value(QStringLiteral("line")).toString(), reason), info);
     }
     return result;
 }

@@ -1,9 +1,15 @@
 #include "KRUserDefaults.h"
 
+#include <platform/foundation/KRLogSink.h>
 #include <platform/foundation/KRObserverList.h>
+#include <platform/foundation/KRPaths.h>
 
+#include <QFile>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringConverter>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <mutex>
@@ -46,6 +52,22 @@ bool isNumber(const QVariant &v)
         && v.typeId() != QMetaType::Bool;
 }
 
+// Every key of the INI file and its value, as the settings read them.
+QVariantMap settingsIn(const QString &path)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    QVariantMap values;
+    for (const QString &key : settings.allKeys())
+        values.insert(key, settings.value(key));
+    return values;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
 } // namespace
 
 namespace {
@@ -81,10 +103,9 @@ QVariant KRUserDefaults::sharedRegisteredValue(const QString &key)
 }
 
 KRUserDefaults::KRUserDefaults(const QString &filePath, QObject *parent)
-    : QObject(parent),
-      m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)),
-      m_observers(std::make_shared<List>())
+    : QObject(parent), m_filePath(filePath), m_observers(std::make_shared<List>())
 {
+    m_settings = std::make_unique<QSettings>(readableFile(), QSettings::IniFormat);
 }
 
 KRUserDefaults::~KRUserDefaults()
@@ -95,7 +116,72 @@ KRUserDefaults::~KRUserDefaults()
 
 QString KRUserDefaults::filePath() const
 {
-    return m_settings->fileName();
+    return m_filePath;
+}
+
+// The settings read INI text in UTF-8 only, and write back what they read with the next change:
+// a file in UTF-16 or UCS-4 read as it is lost every key and value, then was written over with
+// its characters' zero bytes in the keys. Such a file is read in its own encoding, and written
+// again in UTF-8 when what a later change writes reads back as every key and value it holds.
+// A file that is not, or that holds what is not text, is left as it is: it is read from a copy
+// as far as it can be, changes going to the copy until the process ends, and the run log says
+// why.
+QString KRUserDefaults::readableFile()
+{
+    QFile file(m_filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return m_filePath; // none yet (or none to read): the first change makes it
+    const QByteArray bytes = file.readAll();
+    file.close();
+    // A file of settings usually starts with a group, "[General]".
+    const std::optional<QStringConverter::Encoding> marked = QStringConverter::encodingForData(bytes, u'[');
+    const QStringConverter::Encoding encoding = marked.value_or(QStringConverter::Utf8);
+    QStringDecoder decoder(encoding);
+    const QString text = decoder.decode(bytes);
+    // (The UTF-16 decoder lets half a surrogate pair through.)
+    const bool proper = !decoder.hasError() && text.isValidUtf16() && !text.contains(QChar(0));
+    if (proper && encoding == QStringConverter::Utf8)
+        return m_filePath;
+    const QString name = QString::fromLatin1(QStringConverter::nameForEncoding(encoding));
+    m_sessionCopy = std::make_unique<QTemporaryDir>(KRPaths::temporaryDirectory() + QStringLiteral("/settings-XXXXXX"));
+    const QString copy = m_sessionCopy->filePath(QStringLiteral("Korvane.conf"));
+    const auto keepAsItIs = [&](const QString &why) {
+        KR_PLATFORM_LOG(QStringLiteral("The settings file %1 is left as it is: %2. Its settings are read as far as "
+                                       "they can be; those changed now last until Korvane quits.")
+                            .arg(m_filePath, why));
+        // Nowhere to copy it to: nothing is read, and nothing written.
+        if (!m_sessionCopy->isValid() || !writeFile(copy, text.toUtf8()))
+            return QString();
+        return copy;
+    };
+    if (!proper)
+        return keepAsItIs(QStringLiteral("it is no proper text in %1").arg(name));
+    // What a later change writes holds every key and value the file does.
+    const QByteArray utf8 = text.toUtf8();
+    const QString written = m_sessionCopy->filePath(QStringLiteral("Written.conf"));
+    if (!m_sessionCopy->isValid() || !writeFile(copy, utf8))
+        return keepAsItIs(QStringLiteral("it is in %1, and no copy of it could be made in UTF-8").arg(name));
+    const QVariantMap read = settingsIn(copy);
+    {
+        QSettings rewrite(written, QSettings::IniFormat);
+        for (auto it = read.begin(); it != read.end(); ++it)
+            rewrite.setValue(it.key(), it.value());
+    }
+    const QVariantMap again = settingsIn(written);
+    bool kept = read.size() == again.size();
+    for (auto it = read.begin(); kept && it != read.end(); ++it)
+        kept = again.contains(it.key()) && sameValue(it.value(), again.value(it.key()));
+    if (!kept) {
+        return keepAsItIs(
+            QStringLiteral("it is in %1, and written in UTF-8 it would not keep every key and value").arg(name));
+    }
+    if (!writeFile(m_filePath, utf8))
+        return keepAsItIs(QStringLiteral("it is in %1, and it could not be written again in UTF-8").arg(name));
+    m_sessionCopy.reset();
+    KR_PLATFORM_LOG(QStringLiteral("The settings file %1 was in %2: it is written again in UTF-8, every key and "
+                                   "value kept.")
+                        .arg(m_filePath, name));
+    return m_filePath;
 }
 
 QVariant KRUserDefaults::value(const QString &key) const

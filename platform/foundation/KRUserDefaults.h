@@ -12,6 +12,7 @@
 #include <mutex>
 
 class QSettings;
+class QTemporaryDir;
 
 template <typename Filter, typename Callback>
 class KRObserverList;
@@ -39,7 +40,9 @@ public:
     // ~/.config/Korvane/Korvane.conf (following XDG_CONFIG_HOME).
     static KRUserDefaults &sharedInstance();
 
-    // Defaults stored in the given INI file (tests).
+    // Defaults stored in the given INI file (tests). A file in UTF-16 or UCS-4 is read, and
+    // written again in UTF-8 when that keeps every key and value; one that is not proper text
+    // is left as it is, the run log saying why (see readableFile).
     explicit KRUserDefaults(const QString &filePath, QObject *parent = nullptr);
     ~KRUserDefaults() override;
 
@@ -88,10 +91,13 @@ signals:
 
 private:
     using List = KRObserverList<QString, Callback>;
+    QString readableFile();
     void registerValues(QVariantMap &layer, const QVariantMap &values);
     void announceIfChanged(const QString &key, const QVariant &before);
 
-    std::unique_ptr<QSettings> m_settings; // one thread at a time: m_settingsLock
+    QString m_filePath;
+    std::unique_ptr<QTemporaryDir> m_sessionCopy; // where a file left as it is is read from
+    std::unique_ptr<QSettings> m_settings;        // one thread at a time: m_settingsLock
     mutable std::mutex m_settingsLock;
     QVariantMap m_registered;
     QVariantMap m_initial;

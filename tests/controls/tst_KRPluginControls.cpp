@@ -17,6 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <cstring>
+
 namespace {
 
 const QString kSample = QStringLiteral(KR_TEST_DATA_DIR "/plugins/Gauge.krplugin");
@@ -248,19 +252,74 @@ TEST(KRPlugin, ObjectsRenderTakeInitialisersAndDrawInTheDesignView)
 
 namespace {
 
-// The text in UTF-16 (big- or little-endian, with or without a byte-order mark), its
-// declaration saying so.
-QByteArray inUTF16(const QByteArray &utf8, bool bigEndian, bool mark)
+// The text in UTF-16 (unit 2) or UCS-4 (unit 4), big- or little-endian, with or without a
+// byte-order mark, its declaration (if any) saying so.
+QByteArray inUnicode(const QByteArray &utf8, int unit, bool bigEndian, bool mark)
 {
     QByteArray text = utf8;
-    text.replace("encoding=\"UTF-8\"", "encoding=\"UTF-16\"");
-    QByteArray out = mark ? QByteArray(bigEndian ? "\xFE\xFF" : "\xFF\xFE") : QByteArray();
-    for (const QChar c : QString::fromUtf8(text)) {
-        const char high = char(c.unicode() >> 8);
-        const char low = char(c.unicode() & 0xFF);
-        out += bigEndian ? QByteArray{&high, 1} + low : QByteArray{&low, 1} + high;
+    text.replace("encoding=\"UTF-8\"", unit == 2 ? "encoding=\"UTF-16\"" : "encoding=\"UCS-4\"");
+    QList<uint> units;
+    if (mark)
+        units.append(0xFEFF);
+    if (unit == 2) {
+        for (const QChar c : QString::fromUtf8(text))
+            units.append(c.unicode());
+    } else {
+        units += QString::fromUtf8(text).toUcs4();
+    }
+    QByteArray out;
+    for (const uint u : units) {
+        for (int b = 0; b < unit; ++b)
+            out += char(u >> 8 * (bigEndian ? unit - 1 - b : b) & 0xFF);
     }
     return out;
+}
+
+QByteArray inUTF16(const QByteArray &utf8, bool bigEndian, bool mark)
+{
+    return inUnicode(utf8, 2, bigEndian, mark);
+}
+
+// The text in another encoding, by the C library's converter.
+QByteArray inEncoding(const QByteArray &utf8, const char *encoding)
+{
+    iconv_t converter = iconv_open(encoding, "UTF-8");
+    if (converter == iconv_t(-1))
+        return {};
+    QByteArray in = utf8;
+    QByteArray out(utf8.size() * 4, '\0');
+    char *from = in.data();
+    char *to = out.data();
+    std::size_t left = std::size_t(in.size());
+    std::size_t room = std::size_t(out.size());
+    const std::size_t done = iconv(converter, &from, &left, &to, &room);
+    iconv_close(converter);
+    if (done == std::size_t(-1))
+        return {};
+    out.truncate(out.size() - qsizetype(room));
+    return out;
+}
+
+// The process's resident memory, and the most it has held since resetPeakMemory, in KiB.
+qint64 memoryLine(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(name))
+            return line.mid(qsizetype(std::strlen(name))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+qint64 resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
+        return -1;
+    clear.close();
+    return memoryLine("VmRSS:");
 }
 
 } // namespace
@@ -268,9 +327,11 @@ QByteArray inUTF16(const QByteArray &utf8, bool bigEndian, bool mark)
 // What the application writes it reads again, in every encoding it reads: an object of every
 // class of the palette and one of a plug-in class at the most attributes a plug-in's objects
 // may carry are saved and read back, in UTF-8 and UTF-16; text at each bound of the reader is
-// read, and one past it refused with the same message whatever its encoding; a plug-in class
-// past its bound is refused as it loads, naming it; a save that would not be read again is
-// refused, and the file saved last is kept.
+// read, and one past it refused with the same message whatever its encoding; text beyond ASCII
+// reads back exactly in UTF-16, UCS-4 and EBCDIC, and what is not read is refused naming its
+// encoding and line, or, past the bound once in UTF-8, its size, before it is converted; a
+// plug-in class past its bound is refused as it loads, naming it; a save that would not be read
+// again is refused, and the file saved last is kept.
 TEST(KRPluginLoader, WhatIsSavedIsReadAgainInEveryEncoding)
 {
     loadSampleWithBrokenNeighbours();
@@ -419,6 +480,102 @@ TEST(KRPluginLoader, WhatIsSavedIsReadAgainInEveryEncoding)
     ASSERT_FALSE(unknown.ok());
     EXPECT_EQ(unknown.error().message(),
               QStringLiteral("The XML text is not well-formed: line 1: its encoding \u201CX-NONE\u201D is not supported."));
+
+    // Text beyond ASCII and beyond the Basic Multilingual Plane reads back exactly in UTF-16
+    // and UCS-4 of either order, with a byte-order mark or without, with a declaration or
+    // without; in EBCDIC, in the code page its declaration names, which is read in EBCDIC.
+    const QString words = QStringLiteral("caf\u00E9 \u6F22 \U0001F600");
+    const QByteArray element = "<r a=\"" + words.toUtf8() + "\">\n" + words.toUtf8() + "\n</r>\n";
+    const QByteArray declared = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + element;
+    const KRResult<KRXMLDocument> original = KRXMLDocument::fromData(declared);
+    ASSERT_TRUE(original.ok()) << original.error().message().toStdString();
+    const auto expectWords = [&](const KRResult<KRXMLDocument> &read) {
+        ASSERT_TRUE(read.ok()) << read.error().message().toStdString();
+        EXPECT_EQ(read.value().rootElement().attribute(QStringLiteral("a")), words);
+        EXPECT_EQ(read.value().rootElement().stringValue(), QLatin1Char('\n') + words + QLatin1Char('\n'));
+        EXPECT_EQ(read.value().xmlData(), original.value().xmlData());
+    };
+    for (const int unit : {2, 4}) {
+        for (const bool bigEndian : {false, true}) {
+            for (const bool mark : {false, true}) {
+                for (const QByteArray &text : {declared, element}) {
+                    SCOPED_TRACE(QStringLiteral("%1 bytes a unit, %2, %3 mark, %4 declaration")
+                                     .arg(unit)
+                                     .arg(bigEndian ? "big-endian" : "little-endian", mark ? "with" : "without",
+                                          text == declared ? "with" : "without")
+                                     .toStdString());
+                    expectWords(KRXMLDocument::fromData(inUnicode(text, unit, bigEndian, mark)));
+                }
+            }
+        }
+    }
+    for (const char *codePage : {"IBM037", "IBM500", "IBM1047"}) {
+        SCOPED_TRACE(codePage);
+        const QByteArray referred = "<r a=\"caf\xC3\xA9 &#x6F22; &#x1F600;\">\ncaf\xC3\xA9 &#x6F22; &#x1F600;\n</r>\n";
+        const QByteArray ebcdic =
+            inEncoding(QByteArray("<?xml version=\"1.0\" encoding=\"") + codePage + "\"?>\n" + referred, codePage);
+        ASSERT_TRUE(ebcdic.startsWith("\x4C\x6F\xA7\x94"));
+        expectWords(KRXMLDocument::fromData(ebcdic));
+    }
+    // Naming no code page, its characters common to all are read.
+    EXPECT_TRUE(KRXMLDocument::fromData(inEncoding("<?xml version=\"1.0\"?>\n<r a=\"1\"/>\n", "IBM037")).ok());
+
+    // What is not read is refused, naming its encoding rightly, and the line where its text
+    // stops being proper text in it.
+    const QString unreadable = QStringLiteral("The XML text is not well-formed: line %1: %2.");
+    const struct
+    {
+        const char *what;
+        QByteArray text;
+        QString message;
+    } unread[] = {
+        {"UCS-4 in the order 2143, with a mark", QByteArray("\0\0\xFF\xFE\0\0<\0\0\0r\0\0\0/\0\0\0>\0", 20),
+         unreadable.arg(1).arg("it is in UCS-4 with its bytes in the unusual order 2143, which is not read")},
+        {"UCS-4 in the order 3412", QByteArray("\0<\0\0\0r\0\0\0/\0\0\0>\0\0", 16),
+         unreadable.arg(1).arg("it is in UCS-4 with its bytes in the unusual order 3412, which is not read")},
+        {"EBCDIC naming no EBCDIC code page",
+         inEncoding("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r/>\n", "IBM037"),
+         unreadable.arg(1).arg("it is in EBCDIC, and the encoding \u201CISO-8859-1\u201D its declaration names is no "
+                               "EBCDIC code page")},
+        {"a byte past ASCII on the third line", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>\n<r>\ncaf\xE9\n</r>\n",
+         unreadable.arg(3).arg("it is not proper text in its encoding \u201CUS-ASCII\u201D")},
+        {"half a surrogate pair on the fourth line",
+         inUnicode("<r>\n\n\n", 2, false, true) + QByteArray("\x3D\xD8\x0A\x00", 4)
+             + inUnicode("</r>", 2, false, false),
+         unreadable.arg(4).arg("it is not proper text in its encoding \u201CUTF-16LE\u201D")},
+    };
+    for (const auto &text : unread) {
+        SCOPED_TRACE(text.what);
+        const KRResult<KRXMLDocument> result = KRXMLDocument::fromData(text.text);
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().message(), text.message);
+    }
+
+    // Text whose UTF-8 form would be longer than a document may be is refused before any of it
+    // is converted, saying so: 181 MiB of UTF-16 make 271 MiB of UTF-8.
+    const QByteArray closing("<\0/\0r\0>\0", 8);
+    QByteArray wideText("\xFF\xFE<\0r\0>\0", 8);
+    const qsizetype characters = ((qsizetype(181) << 20) - wideText.size() - closing.size()) / 2;
+    wideText += QByteArray("\x22\x6F", 2).repeated(characters) + closing;
+    ASSERT_EQ(wideText.size(), qsizetype(181) << 20);
+    const QString tooLong = QStringLiteral("the text is 181 MiB in UTF-16LE, and longer than 256 MiB as UTF-8, more "
+                                           "than a document may be");
+    const qint64 resident = resetPeakMemory();
+    ASSERT_GT(resident, 0);
+    const KRResult<KRXMLDocument> huge = KRXMLDocument::fromData(wideText);
+    const qint64 peak = memoryLine("VmHWM:");
+    ASSERT_FALSE(huge.ok());
+    EXPECT_EQ(huge.error().message(), QStringLiteral("The XML text is refused: ") + tooLong + QLatin1Char('.'));
+    EXPECT_LT(peak - resident, 64 << 10) << "KiB held past the text's own";
+    const QString hugeFile = KRTest::makeTempDir(QStringLiteral("wide-text")) + QStringLiteral("/wide.xml");
+    KRTest::writeFile(hugeFile, wideText);
+    wideText.clear();
+    const KRResult<KRXMLDocument> hugeRead = KRXMLDocument::fromFile(hugeFile);
+    ASSERT_FALSE(hugeRead.ok());
+    EXPECT_EQ(hugeRead.error().message(),
+              QStringLiteral("The file \"%1\" is too large to open: %2.").arg(hugeFile, tooLong));
+    QFile::remove(hugeFile);
+
 
     // A project at each bound, with what saving it adds, opens, is edited, saves and opens
     // again; one past a bound that saving would pass is refused as it opens, naming the object

@@ -15,7 +15,9 @@ A third, sent in a shared folder, whose package carries a save mark naming "." (
 holding it, with that folder's device and inode), is handed to the running application: it opens
 as any other, and the user's files beside it stay. Its page holds a control of a plug-in the user
 has, and its web folder a script of its own named as the plug-in's: the build keeps the project's
-script and says so."""
+script and says so. It holds a control of another plug-in class too, which the application
+refused as it loaded: the object palette names that class and why from the start, and the
+opening of the project says why its class is not known."""
 
 import http.server
 import os
@@ -49,6 +51,7 @@ SHARED = """<?xml version="1.0" encoding="UTF-8"?>
       <KRContents>
         <KRDiv id="box" top="80" left="10" width="300" height="40">Sent in a shared folder</KRDiv>
         <KRSampleGauge id="gauge1" top="200" left="10" width="100" height="50" caption="Fuel" value="40"/>
+        <KRSampleDial id="dial1" top="260" left="10" width="100" height="50"/>
       </KRContents>
     </KRPage>
   </KRPages>
@@ -91,10 +94,21 @@ class ListenerHandler(http.server.BaseHTTPRequestHandler):
         pass
 
 
+# A plug-in whose one class extends a class of the application that is no plug-in class: the
+# class is refused as the plug-in loads.
+REFUSED_PLUGIN = """{"classes": [{"className": "KRSampleDial", "superClass": "KRLabel", "classDescription": "A dial.",
+  "properties": [{"propertyName": "turns", "propertyType": "number", "defaultValue": 1}]}]}"""
+REFUSED_WHY = "Dial.krplugin: the superclass 'KRLabel' is not a plug-in class"
+
+
 def downloaded_project(desktop):
-    # A plug-in the user installed, loaded when the application starts.
+    # Plug-ins the user installed, loaded when the application starts.
+    plugins = os.path.join(desktop.home, ".local", "share", "Korvane", "Plug-ins")
     shutil.copytree(os.path.join(desktop.options.source, "tests", "data", "plugins", "Gauge.krplugin"),
-                    os.path.join(desktop.home, ".local", "share", "Korvane", "Plug-ins", "Gauge.krplugin"))
+                    os.path.join(plugins, "Gauge.krplugin"))
+    os.makedirs(os.path.join(plugins, "Dial.krplugin"))
+    with open(os.path.join(plugins, "Dial.krplugin", "krplugin.json"), "w", encoding="utf-8") as out:
+        out.write(REFUSED_PLUGIN)
     listener = Listener()
     threading.Thread(target=listener.serve_forever, daemon=True).start()
     try:
@@ -112,6 +126,13 @@ def downloaded_project(desktop):
         desktop.launch(folder)
         window = kd.project_window(desktop, "Downloaded")
         desktop.activate_if_needed(window)
+        # The plug-in class refused as it loaded is named under the object palette, with why.
+        desktop.wait_for(window, "list", "Object Palette", "the object palette")
+        note = desktop.wait_for(window, "label", what="the line under the palette naming the plug-in class not loaded",
+                                predicate=lambda n: "Dial.krplugin (KRSampleDial)" in n.name)
+        desktop.screenshot("plug-in-class-not-loaded")
+        kd.check("the superclass 'KRLabel' is not a plug-in class" in note.name,
+                 f"the palette does not say why the plug-in class was not loaded: {note.name!r}")
         surface = kd.design_surface(desktop, window)
         kd.check_page_drawn(desktop, surface)
         kd.wait_until(lambda: kd.element_with_text(surface, "Written by a stranger") or kd.element_with_text(surface, "Script ran"),
@@ -231,6 +252,16 @@ def forged_save_mark(desktop):
     kd.check(desktop.start_again(package) == 0, "the second start did not hand Tips over and end")
     kd.wait_until(lambda: not all(os.path.exists(path) for path in mine) or any(w.name == "Tips" for w in desktop.windows()),
                   "the shared project's window", kd.LAUNCH_TIMEOUT)
+    # Its page holds an object of the plug-in class refused as it loaded: the opening says why
+    # that class is not known.
+    alert = kd.wait_until(lambda: kd.alert_saying(desktop, "not known"), "the alert about the class not known")
+    said = " ".join(n.name for n in alert.find_all("label"))
+    desktop.screenshot("refused-plug-in-class-not-known")
+    kd.check("KRSampleDial" in said and REFUSED_WHY in said,
+             f"the alert does not say why the class KRSampleDial is not known: {said!r}")
+    desktop.activate_if_needed(alert)
+    desktop.click(desktop.wait_for(alert, "push button", "OK", "the alert's OK button"))
+    kd.wait_until(lambda: kd.alert_saying(desktop, "not known") is None, "the alert to close")
     desktop.screenshot("shared-project-with-a-mark")
     gone = [os.path.relpath(path, shared) for path in mine if not os.path.exists(path)]
     kd.check(not gone, "opening the shared project removed the user's files beside it: " + ", ".join(gone))

@@ -3,11 +3,13 @@
 #include "KRPaletteObjectViewController.h"
 
 #include <ui/KRUIColors.h>
+#include <controls/KRPluginLoader.h>
 #include <model/KRObjectInfo.h>
 #include <platform/foundation/KRUserDefaults.h>
 #include <widgets/views/KRPaneHeaderView.h>
 
 #include <QDrag>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -199,6 +201,7 @@ KRPalettePane::KRPalettePane(KRUserDefaults &defaults, QWidget *parent)
     layout->setSpacing(0);
     layout->addWidget(header);
     layout->addWidget(m_list, 1);
+    addPluginProblems(layout);
 
     connect(m_model, &KRPaletteModel::willDragObject, this, &KRPalettePane::willDragObject);
 
@@ -220,6 +223,36 @@ KRPalettePane::KRPalettePane(KRUserDefaults &defaults, QWidget *parent)
         if (key == KRPaletteCompactKey)
             setCompactMode(m_defaults.boolValue(KRPaletteCompactKey));
     });
+}
+
+// Plug-ins of the plug-ins folder that were not loaded, or not all their classes, are named
+// under the list with why, so that a class missing from it does not go unexplained. Their
+// names and words come from the plug-in: shown as plain text, each line cut short.
+void KRPalettePane::addPluginProblems(QVBoxLayout *layout)
+{
+    const QStringList problems = KRPluginLoader::pluginsFolderProblems();
+    if (problems.isEmpty())
+        return;
+    constexpr qsizetype shown = 5;
+    QStringList lines{problems.size() == 1
+                          ? QStringLiteral("Not loaded from the plug-ins folder:")
+                          : QStringLiteral("Not loaded from the plug-ins folder (%1):").arg(problems.size())};
+    for (const QString &problem : problems.mid(0, shown))
+        lines.append(problem.size() > 300 ? problem.left(300) + QChar(0x2026) : problem);
+    if (problems.size() > shown)
+        lines.append(QStringLiteral("and %1 more, which the run log names").arg(problems.size() - shown));
+    m_pluginProblems = new QLabel(lines.join(QLatin1Char('\n')), this);
+    m_pluginProblems->setObjectName(QStringLiteral("pluginProblems"));
+    m_pluginProblems->setTextFormat(Qt::PlainText);
+    m_pluginProblems->setWordWrap(true);
+    m_pluginProblems->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pluginProblems->setContentsMargins(6, 4, 6, 4);
+    QFont font = m_pluginProblems->font();
+    font.setPixelSize(11);
+    m_pluginProblems->setFont(font);
+    m_pluginProblems->setStyleSheet(QStringLiteral("QLabel { background: #fff4d6; color: #5a3d00; "
+                                                   "border-top: 1px solid #d9b24c; }"));
+    layout->addWidget(m_pluginProblems);
 }
 
 void KRPalettePane::setCompactMode(bool compact)

@@ -7,6 +7,8 @@
 #include <QWidget>
 
 class KRPaletteObjectViewController;
+class QLabel;
+class QVBoxLayout;
 class KRUserDefaults;
 class KRPaneHeaderView;
 
@@ -55,6 +57,9 @@ public:
     int rowHeight() const { return m_compact ? 28 : 40; }
     // The rows, in the model's order.
     const QList<KRPaletteObjectViewController *> &paletteObjects() const { return m_paletteObjects; }
+    // The plug-ins of the plug-ins folder not loaded, and why, under the rows; null when
+    // every one was.
+    QLabel *pluginProblems() const { return m_pluginProblems; }
 
 signals:
     void willDragObject(const QString &className);
@@ -63,6 +68,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void addPluginProblems(QVBoxLayout *layout);
     void setCompactMode(bool compact);
     void pointerMaybeLeft();
 
@@ -70,5 +76,6 @@ private:
     KRPaletteModel *m_model;
     QListView *m_list;
     QList<KRPaletteObjectViewController *> m_paletteObjects;
+    QLabel *m_pluginProblems = nullptr;
     bool m_compact = false;
 };

@@ -5,6 +5,7 @@
 #include <builder/KRRuntimeServer.h>
 #include <builder/KRScriptCache.h>
 #include <builder/KRSyntaxChecker.h>
+#include <controls/KRPluginLoader.h>
 #include <workspace/preview/KRDeviceBrowserWindowController.h>
 #include <core/KRRunLogger.h>
 #include <model/KRDocument.h>
@@ -357,7 +358,7 @@ void krWindowTellOfSkippedFiles(const KRProject &project)
 
 // Elements of classes this version does not know (a plug-in's that is not installed, say) are
 // left out of the design and kept in the file: the user is told once per opening, with every
-// such class named once.
+// such class named once, and why for a class of a plug-in that was refused as it loaded.
 void krWindowTellOfUnknownClasses(const KRProject &project, const QString &projectName)
 {
     const QStringList unknown = project.unknownClassNames();
@@ -365,9 +366,16 @@ void krWindowTellOfUnknownClasses(const KRProject &project, const QString &proje
         return;
     constexpr qsizetype shown = 20;
     QStringList lines;
-    // The names come from the file: only their first characters are repeated.
-    for (const QString &name : unknown.mid(0, shown))
-        lines.append(name.size() > 80 ? name.left(80) + QChar(0x2026) : name);
+    // The names come from the file, and the plug-in's words from the plug-in: only their
+    // first characters are repeated.
+    for (const QString &name : unknown.mid(0, shown)) {
+        QString line = name.size() > 80 ? name.left(80) + QChar(0x2026) : name;
+        if (const QString refusal = KRPluginLoader::refusalOfClass(name); !refusal.isEmpty()) {
+            line += QStringLiteral(" \u2014 not loaded from the plug-in %1")
+                        .arg(refusal.size() > 300 ? refusal.left(300) + QChar(0x2026) : refusal);
+        }
+        lines.append(line);
+    }
     if (unknown.size() > shown)
         lines.append(QStringLiteral("and %1 more").arg(unknown.size() - shown));
     KRAlert alert;

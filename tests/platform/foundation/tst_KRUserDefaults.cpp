@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringConverter>
 #include <QStringList>
 
 #include <memory>
@@ -126,6 +127,60 @@ TEST(KRUserDefaults, ValuesPersistAcrossInstancesWithTypesReadBack)
     reread.setValue("gridSize", 8);
     reread.setValue("showGrid", true);
     EXPECT_EQ(changes, 0);
+}
+
+// A settings file in UTF-16 or UCS-4 (saved so by an editor) is read, and written again in
+// UTF-8 with every key and value; read as it was, it was taken for no settings, then written
+// over with its keys full of zero bytes. One that is no proper text is left as it is.
+TEST(KRUserDefaults, SettingsInUnicodeAreReadAndOthersLeftAsTheyAre)
+{
+    const QString recent = QStringLiteral("/home/caf\u00E9/\u6F22\U0001F600.krproj");
+    const QString text = QStringLiteral("[General]\r\nrecentProject=") + recent + QStringLiteral("\r\nshowGrid=true\r\n");
+    const struct
+    {
+        const char *what;
+        QStringConverter::Encoding encoding;
+        bool mark;
+    } forms[] = {
+        {"UTF-16LE with a mark", QStringConverter::Utf16LE, true},
+        {"UTF-16BE with a mark", QStringConverter::Utf16BE, true},
+        {"UTF-16LE without a mark", QStringConverter::Utf16LE, false},
+        {"UCS-4LE with a mark", QStringConverter::Utf32LE, true},
+    };
+    for (const auto &form : forms) {
+        SCOPED_TRACE(form.what);
+        const QString file = freshFile();
+        QStringEncoder encoder(form.encoding, form.mark ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+        KRTest::writeFile(file, encoder.encode(text));
+        {
+            KRUserDefaults defaults(file);
+            EXPECT_EQ(defaults.stringValue("recentProject"), recent);
+            EXPECT_TRUE(defaults.boolValue("showGrid"));
+            defaults.setValue("zoom", 2);
+        }
+        const QByteArray written = KRTest::readFile(file);
+        EXPECT_TRUE(written.startsWith("[General]")) << written.toStdString();
+        EXPECT_FALSE(written.contains('\0'));
+        KRUserDefaults next(file);
+        EXPECT_EQ(next.stringValue("recentProject"), recent);
+        EXPECT_TRUE(next.boolValue("showGrid"));
+        EXPECT_EQ(next.integerValue("zoom"), 2);
+    }
+
+    // Half a surrogate pair: the file is kept as it is, whatever is changed and however it ends;
+    // what can be read is, and a change lasts the session.
+    const QString file = freshFile();
+    const QByteArray broken = QByteArray("\xFF\xFE", 2) + QStringEncoder(QStringConverter::Utf16LE).encode(text)
+        + QByteArray("\x3D\xD8", 2) + QStringEncoder(QStringConverter::Utf16LE).encode(u"x=1\r\n");
+    KRTest::writeFile(file, broken);
+    {
+        KRUserDefaults defaults(file);
+        EXPECT_EQ(defaults.stringValue("recentProject"), recent);
+        defaults.setValue("zoom", 2);
+        EXPECT_EQ(defaults.integerValue("zoom"), 2);
+        defaults.synchronize();
+    }
+    EXPECT_EQ(KRTest::readFile(file), broken);
 }
 
 TEST(KRUserDefaults, TypedAccessorsReadTextAndNumbers)
