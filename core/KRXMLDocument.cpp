@@ -263,8 +263,9 @@ KRError refusal(int code, int line, const QString &reason, QVariantMap info = {}
     info.insert(QStringLiteral("line"), line);
     info.insert(QStringLiteral("reason"), reason);
     info.insert(QStringLiteral("refused"), true);
-    return KRError(KRXMLDocument::errorDomain, code,
-                   QStringLiteral("The XML text is refused: line %1: %2.").arg(line).arg(reason), info);
+    // What no one line holds (the size of the whole) names none.
+    const QString where = line > 0 ? QStringLiteral("line %1: ").arg(line) : QString();
+    return KRError(KRXMLDocument::errorDomain, code, QStringLiteral("The XML text is refused: %1%2.").arg(where, reason), info);
 }
 
 // Out of the way of the check below, which mostly finds a name without it.
