@@ -12,11 +12,13 @@
 #include <model/KRPageLinks.h>
 #include <model/KRProjectResource.h>
 #include <model/KRWebFolder.h>
+#include <model/KRWebFolderOwner.h>
 #include <platform/dom/DOMDocument.h>
 #include <platform/dom/DOMElement.h>
 #include <platform/foundation/KRAlertService.h>
 #include <platform/foundation/KRException.h>
 #include <platform/foundation/KRNotificationCenter.h>
+#include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRUserDefaults.h>
 
@@ -26,6 +28,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QScopeGuard>
 #include <QUuid>
 
 #include <algorithm>
@@ -179,28 +182,36 @@ private:
     QString m_canonical;
 };
 
-// Finds the Korvane projects an export would replace: a ".krproj" folder, or a folder holding a
-// project file (a "project.xml" that is a Korvane project, not a file merely so named). Folders
-// are never looked at through a link; what was found is remembered for the export's items.
+// Finds the Korvane projects an export would write into or replace: a ".krproj" folder, or a
+// folder holding a project file (a "project.xml" that is a Korvane project, not a file merely so
+// named). Folders are never looked at through a link; what was found is remembered for the
+// export's items.
 class ProjectFinder
 {
 public:
-    // The project that replacing the item at the path (removed, not followed, when it is a
-    // link) would replace, remove or change: the item itself, one below it, or one holding it.
-    // Empty when nothing is there or no project is touched.
+    // The project that the folder is or lies inside (links on the way resolved); a folder that
+    // is not there yet is judged by the folders that are. Empty when there is none.
+    QString holding(const QString &folder)
+    {
+        for (QString candidate = canonicalPathAllowingMissing(folder);;) {
+            if (isProject(candidate))
+                return candidate;
+            const QString parent = QFileInfo(candidate).absolutePath();
+            if (parent == candidate)
+                return {};
+            candidate = parent;
+        }
+    }
+
+    // The project that writing the item at the path (removing what is there first, not
+    // following it when it is a link) would change, remove or replace: one holding the item,
+    // whether or not the item is there yet, the item itself or one below it. Empty when no
+    // project is touched.
     QString touchedByReplacing(const QString &path)
     {
         const QFileInfo info(path);
-        if (!info.exists() && !info.isSymLink())
-            return {};
-        for (QString folder = canonicalPathAllowingMissing(info.absolutePath());;) {
-            if (isProject(folder))
-                return folder;
-            const QString parent = QFileInfo(folder).absolutePath();
-            if (parent == folder)
-                break;
-            folder = parent;
-        }
+        if (const QString project = holding(info.absolutePath()); !project.isEmpty())
+            return project;
         if (!info.isDir() || info.isSymLink())
             return {};
         if (isProject(path))
@@ -476,6 +487,89 @@ private:
     KRBuildProject &m_project;
 };
 
+// The folder an export is built in before it is copied to the folder chosen for it: a private
+// folder of its own in the caches folder, holding copies of the user's files of the web folder
+// and then what the export's build writes, listed as a web folder is. The web folder, which a
+// running preview serves, is only read; the stage goes, with all it holds, with this object.
+class KRProjectBuilder::ExportStage final : public KRWebFolderOwner
+{
+public:
+    explicit ExportStage(KRBuildProject &project) : m_project(project)
+    {
+        const QString parent = joinPath(KRPaths::cachesDirectory(), QStringLiteral("Exports"));
+        const QString path = joinPath(parent, QUuid::createUuid().toString(QUuid::WithoutBraces));
+        if (!QDir::isAbsolutePath(parent) || !QDir().mkpath(parent)) {
+            m_error = QStringLiteral("The folder \u201C%1\u201D can\u2019t be made.").arg(parent);
+            return;
+        }
+        if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0) {
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
+            return;
+        }
+        m_path = path;
+        m_folder = KRWebFolder::create(this);
+        m_folder->useTemporaryWebFolder(m_path);
+    }
+    ~ExportStage() override
+    {
+        m_folder.reset();
+        if (m_path.isEmpty())
+            return;
+        if (const KRResult<void> removed = KRFileManager::removeItemRecursively(m_path); !removed)
+            KR_LOG(QStringLiteral("The export's folder %1 stays: %2").arg(m_path, removed.error().message()));
+    }
+    ExportStage(const ExportStage &) = delete;
+    ExportStage &operator=(const ExportStage &) = delete;
+
+    // The folder; empty when it could not be made (error() says why).
+    const QString &path() const { return m_path; }
+    const QString &error() const { return m_error; }
+
+    // Copies the user's own files of the web folder into the stage: its top-level items but
+    // for what a build wrote or copied there (for the preview: its server pages, its scripts,
+    // the library copies), which the export's build writes afresh for the export. Links that
+    // lead inside the web folder stay links, those that lead out of it are left out, as the
+    // export leaves them out. False with *reason and *source set when an item cannot be copied.
+    bool copyUserFiles(const QList<std::shared_ptr<KRProjectResource>> &webResources, const QString &linkRoot,
+                       QString *source, QString *reason)
+    {
+        for (const auto &resource : webResources) {
+            if (resource->isGenerated() || resource->isStaged())
+                continue;
+            if (!copyItem(resource->fullPath(), joinPath(m_path, resource->name()), false, reason, linkRoot)) {
+                *source = resource->fullPath();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    QList<std::shared_ptr<KRProjectResource>> resources()
+    {
+        return m_folder ? m_folder->resources() : QList<std::shared_ptr<KRProjectResource>>();
+    }
+    void reloadResources()
+    {
+        if (m_folder)
+            m_folder->reloadResources();
+    }
+
+    // KRWebFolderOwner: the stage is no package; its includes and theme are the project's.
+    QString packagePath() const override { return {}; }
+    QStringList javascriptIncludes() const override { return {}; }
+    void setJavascriptIncludes(const QStringList &) override {}
+    QStringList cssIncludes() const override { return {}; }
+    void setCssIncludes(const QStringList &) override {}
+    QString defaultTheme() const override { return m_project.defaultTheme(); }
+    void setDefaultTheme(const QString &) override {}
+
+private:
+    KRBuildProject &m_project;
+    QString m_path;
+    QString m_error;
+    std::shared_ptr<KRWebFolder> m_folder;
+};
+
 KRProjectBuilder::KRProjectBuilder(std::shared_ptr<KRBuildProject> project) : m_project(std::move(project))
 {
     Q_ASSERT(m_project);
@@ -490,7 +584,22 @@ KRProjectBuilder::~KRProjectBuilder() = default;
 
 QString KRProjectBuilder::resolvedOutputDirectory()
 {
+    if (m_stage)
+        return m_stage->path();
     return m_outputDirectory.isEmpty() ? m_project->webFolderPath() : m_outputDirectory;
+}
+
+QList<std::shared_ptr<KRProjectResource>> KRProjectBuilder::outputResources()
+{
+    return m_stage ? m_stage->resources() : m_project->resources();
+}
+
+void KRProjectBuilder::reloadOutputResources()
+{
+    if (m_stage)
+        m_stage->reloadResources();
+    else
+        m_project->reloadResources();
 }
 
 QString KRProjectBuilder::deviceInformationJSON() const
@@ -1100,7 +1209,7 @@ KRResult<QString> KRProjectBuilder::buildProject()
     // Listed before the resources are read again, which tells the build's output by the list
     // where the files carry no marks.
     writeGeneratedFileList();
-    m_project->reloadResources();
+    reloadOutputResources();
     return startPagePath;
 }
 
@@ -1223,8 +1332,8 @@ KRResult<void> KRProjectBuilder::writeFilesBesidePages(const QStringList &pageFi
 
     // The user's own files, read again so that the list holds what is there now. Folders are
     // listed by their files; staged library copies come in through the required sets above.
-    m_project->reloadResources();
-    for (const auto &resource : m_project->resources()) {
+    reloadOutputResources();
+    for (const auto &resource : outputResources()) {
         if (resource->isTheme() || resource->isStaged())
             continue;
         collectFiles(*resource, manifestEntries);
@@ -1567,6 +1676,21 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
                       QStringLiteral("inside the package %1").arg(m_project->packagePath()));
     }
 
+    // Nor into another Korvane project, or a folder inside one (made or not), whatever "Don't
+    // ask again" says: the site's files would mix with that project's own.
+    ProjectFinder projects;
+    if (const QString project = projects.holding(exportFolder); !project.isEmpty()) {
+        const QString where = project == canonicalPathAllowingMissing(exportFolder)
+            ? QStringLiteral("\u201C%1\u201D is a Korvane project").arg(exportFolder)
+            : QStringLiteral("\u201C%1\u201D lies inside the Korvane project \u201C%2\u201D").arg(exportFolder, project);
+        return refuse(QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
+                          .arg(QFileInfo(exportFolder).fileName()),
+                      QStringLiteral("%1, and an export never replaces a project or writes into one. Choose a "
+                                     "folder outside it.")
+                          .arg(where),
+                      QStringLiteral("inside the project %1").arg(project));
+    }
+
     m_project->reloadResources();
     // A file whose name is not UTF-8 is no resource and could not be copied by name: the
     // export stops and names them rather than leave them out.
@@ -1576,11 +1700,43 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
                   odd.mid(0, 20).join(QLatin1Char('\n')));
         return false;
     }
-    QList<std::shared_ptr<KRProjectResource>> records = m_project->resources();
-    // Links in the web folder stay links (those leading out of it are skipped); the library
-    // files that follow are copied as files.
+
+    // The export is built in a stage of its own, never in the web folder: a running preview
+    // serves that folder, and its server pages, scripts and library links are a build's for
+    // the preview, which an export build would replace.
+    ExportStage stage(*m_project);
+    if (stage.path().isEmpty()) {
+        showError(QStringLiteral("The project can\u2019t be exported: there is no folder to build it in."), stage.error());
+        return false;
+    }
+    {
+        QString source;
+        QString reason;
+        const QString webRoot = webFolder.isEmpty() ? QString() : canonicalPathAllowingMissing(webFolder);
+        if (!stage.copyUserFiles(m_project->resources(), webRoot, &source, &reason)) {
+            showError(copyErrorMessage(source, joinPath(stage.path(), QFileInfo(source).fileName())), reason);
+            return false;
+        }
+    }
+    {
+        const auto unstage = qScopeGuard([this, exportMode = m_exportMode] {
+            m_stage = nullptr;
+            m_exportMode = exportMode;
+        });
+        m_stage = &stage;
+        m_exportMode = true;
+        const KRResult<QString> built = build();
+        if (!built) {
+            showError(QStringLiteral("The project could not be built."), built.error().message());
+            return false;
+        }
+    }
+
+    QList<std::shared_ptr<KRProjectResource>> records = stage.resources();
+    // Links in the stage stay links (those leading out of it are skipped); the library files
+    // that follow are copied as files.
     const qsizetype webRecords = records.size();
-    const QString linkRoot = webFolder.isEmpty() ? QString() : canonicalPathAllowingMissing(webFolder);
+    const QString linkRoot = canonicalPathAllowingMissing(stage.path());
     if (m_project->exportLocalJQuerySources()) {
         addResourcesFromPath(localJQueryPath, records);
         addResourcesFromPath(m_project->jqmURLs().value(QStringLiteral("bundlePathRoot")).toString(), records);
@@ -1606,7 +1762,6 @@ bool KRProjectBuilder::exportProjectToFolder(const QString &folderPath)
 
     // Nor does an item replace another Korvane project, a folder holding one, or anything in
     // one, whatever "Don't ask again" says.
-    ProjectFinder projects;
     for (const auto &record : std::as_const(records)) {
         const QString name = record->relativePath().isEmpty() ? record->name() : record->relativePath();
         if (!isContainedRelativePath(name))

@@ -29,12 +29,14 @@ inline const QString KRWillBuildDocumentNotification = QStringLiteral("KRWillBui
 // Turns a project into a static web application in a folder (by default the project's web
 // folder): one file per page, "KR-user-scripts.js", the default theme's style sheet, the
 // sitemap with "robots.txt", the cache manifest, the object runtime "KRObjects-min.js" and the
-// library files the pages need. An export builds in export mode and then copies the web folder
-// into a folder of the user's choice, with an "index.html" that opens the start page unless a
-// page or a file of the user's has that name. One builder serves one build (and one export); main
-// thread only. Pages are made and written out on several threads at once when the project
-// allows it (KRBuildProject::concurrentPageLimit), each page's file written by the thread that
-// made its text; the other files are written from the calling thread meanwhile. Page files
+// library files the pages need. An export builds in export mode in a private folder of its own
+// holding copies of the user's files of the web folder, with an "index.html" that opens the
+// start page unless a page or a file of the user's has that name, and copies that folder into a
+// folder of the user's choice; the web folder, which a running preview serves, stays as it is.
+// One builder serves one build (and one export); main thread only. Pages are made and written
+// out on several threads at once when the project allows it
+// (KRBuildProject::concurrentPageLimit), each page's file written by the thread that made its
+// text; the other files are written from the calling thread meanwhile. Page files
 // are made by plain names in the output folder, opened once before the pages are made, never
 // through a link.
 //
@@ -155,13 +157,18 @@ public:
     bool copyBundleResource(const QString &name);
     bool copyResource(const QString &fullPath);
 
-    // Copies every file of the web folder, and the local jQuery and jQuery Mobile files when
-    // the project asks for them, into the folder, asking before anything is replaced (unless
-    // "SuppressExportOverwriteWarning" is on). Stops at the first failure or "Cancel"; false
-    // then. A folder that is the web folder or the package, or lies inside either, is refused
-    // before anything is touched, and so is a folder where an item would replace the package,
-    // a folder holding it or anything in it. Links of the web folder that lead out of it are
-    // left out, and nothing is written where a folder on the way leads out of the chosen folder.
+    // Exports the project into the folder (made when it is not there, inside one that is):
+    // builds it in export mode, as build() does, in a private folder of its own holding copies
+    // of the user's files of the web folder (never in the web folder itself, nor in the output
+    // folder set), then copies every file of that build, and the local jQuery and jQuery
+    // Mobile files when the project asks for them, into the folder, asking before anything is
+    // replaced (unless "SuppressExportOverwriteWarning" is on). Stops at the first failure or
+    // "Cancel", which it shows; false then. A folder that is the web folder or the package, or
+    // lies inside either, or that is or lies inside another Korvane project, is refused with a
+    // message saying so before anything is built or touched, and so is a folder where an item
+    // would replace the package, a project, a folder holding either or anything in one. Links
+    // of the web folder that lead out of it are left out, and nothing is written where a folder
+    // on the way leads out of the chosen folder.
     bool exportProjectToURL(const QUrl &folderURL);
     bool exportProjectToFolder(const QString &folderPath);
     // Records of every file under a path relative to the "local-server" folder (the path
@@ -172,6 +179,7 @@ public:
 
 private:
     class BuildRun;
+    class ExportStage;
 
     KRResult<QString> buildProject();
     KRResult<void> writeFilesBesidePages(const QStringList &pageFileNames, const QStringList &pageIDs, QString &script,
@@ -180,6 +188,9 @@ private:
                                          QSet<QString> &manifestEntries);
     static KRError writeError(const QString &path, const QString &reason);
     QString resolvedOutputDirectory();
+    // The files of the output folder as resources: the web folder's, or the export's stage's.
+    QList<std::shared_ptr<KRProjectResource>> outputResources();
+    void reloadOutputResources();
     QString deviceInformationJSON() const;
     void showError(const QString &message, const QString &informativeText);
     int runAlert(const KRAlert &alert);
@@ -197,6 +208,7 @@ private:
 
     std::shared_ptr<KRBuildProject> m_project;
     QString m_outputDirectory;
+    ExportStage *m_stage = nullptr; // while an export builds: its output folder
     bool m_exportMode = false;
     Minifier m_minifier;
     QString m_deviceInformationJSON;

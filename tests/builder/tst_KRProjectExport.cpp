@@ -7,11 +7,13 @@
 #include <builder/KRProjectBuilder.h>
 #include <core/KRFileManagerAdditions.h>
 #include <model/KRProjectResource.h>
+#include <platform/foundation/KRPaths.h>
 #include <platform/foundation/KRResources.h>
 #include <platform/foundation/KRScriptedAlertService.h>
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -45,14 +47,11 @@ protected:
         KRUserDefaults::sharedInstance().removeObject(kSuppressKey);
     }
 
-    // Builds in export mode and exports into the folder, as the export command does.
+    // Exports into the folder, as the export command does (the export builds the project).
     bool exportTo(const QString &folder)
     {
         KRProjectBuilder builder(m_project);
-        builder.setExportMode(true);
         builder.setDeviceInformationJSON(deviceMapJSON);
-        auto built = builder.build();
-        EXPECT_TRUE(built.ok()) << (built.ok() ? std::string() : built.error().toString().toStdString());
         return builder.exportProjectToURL(QUrl::fromLocalFile(folder));
     }
     QStringList questions() const
@@ -78,8 +77,8 @@ TEST_F(KRProjectExportTest, ExportWithLocalJQueryFiles)
     ASSERT_TRUE(exportTo(m_target));
     EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(m_project->exportMode());
-    // The web folder of the export build (every page as HTML, the local files in the manifest),
-    // then the exported folder (no marks).
+    // The web folder, which the export leaves as it was, then the exported folder (every page
+    // as HTML, the local files in the manifest, no marks).
     KRBuildTest::expectMatchesReference(KRBuildTest::dumpFolder(m_project->webFolderPath(), deviceMapJSON)
                                             + QStringLiteral("\n######## exported\n")
                                             + KRBuildTest::dumpFolder(m_target, deviceMapJSON, true),
@@ -503,6 +502,107 @@ TEST_F(KRProjectExportTest, ANewFolderIsMadeWhereItsParentIsAndNoProjectIsReplac
     ASSERT_FALSE(m_alerts->shownAlerts().isEmpty());
     EXPECT_TRUE(m_alerts->shownAlerts().last().informativeText.contains(QStringLiteral("another mounted file system")))
         << m_alerts->shownAlerts().last().informativeText.toStdString();
+}
+
+// An export leaves the web folder as the last build made it, byte for byte: a running preview
+// serves that folder, and an export built there took the preview's server pages, scripts and
+// library links away (its pages linked the hosted libraries) until the next build. Nor does an
+// export ever write into another Korvane project: a package, a folder holding a project file, a
+// folder inside either or a new folder to be made inside either is refused, the first time and
+// again, with "Don't ask again" or without, with a message saying that the folder is a project
+// or lies inside one, and nothing there changes. The first export there wrote the site inside
+// the project (only items already there were looked at), and one into a folder holding an
+// earlier export's files was refused naming one of those files.
+TEST_F(KRProjectExportTest, ExportLeavesTheServedWebFolderAndEveryProjectAsTheyAre)
+{
+    const QString web = m_project->webFolderPath();
+    {
+        KRProjectBuilder preview(m_project);
+        preview.setDeviceInformationJSON(deviceMapJSON);
+        ASSERT_TRUE(preview.build().ok());
+    }
+    ASSERT_TRUE(QFileInfo::exists(web + QStringLiteral("/order.krml")));
+    const QString served = KRBuildTest::dumpFolder(web, deviceMapJSON, true);
+
+    const QString site = m_target + QStringLiteral("/Site");
+    ASSERT_TRUE(exportTo(site));
+    EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(KRBuildTest::dumpFolder(web, deviceMapJSON, true).toStdString(), served.toStdString());
+    // What was exported is the export's build: the server page as a plain page, an index page.
+    for (const char *name : {"order.html", "index.html", "settings.html", "KR-user-scripts.js", "app.css", "images/logo.png"})
+        EXPECT_TRUE(QFileInfo::exists(site + QLatin1Char('/') + QLatin1String(name))) << name;
+    EXPECT_FALSE(QFileInfo::exists(site + QStringLiteral("/order.krml")));
+    EXPECT_FALSE(m_project->exportMode());
+    // The folder the export was built in is gone.
+    EXPECT_TRUE(QDir(KRPaths::cachesDirectory() + QStringLiteral("/Exports"))
+                    .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+
+    // Other projects: a package, and a folder holding a project file.
+    const QString shelf = KRTest::makeTempDir(QStringLiteral("shelf"));
+    const QByteArray projectFile = "<?xml version=\"1.0\"?>\n<KRProjectDocument appVersion=\"1.0.0\"><KRProject/>"
+                                   "<KRPages><KRPage id=\"page1\"/></KRPages></KRProjectDocument>\n";
+    const QString tips = shelf + QStringLiteral("/Tips.krproj");
+    const QString letters = shelf + QStringLiteral("/Letters");
+    KRTest::writeFile(tips + QStringLiteral("/project.xml"), projectFile);
+    KRTest::writeFile(tips + QStringLiteral("/kr-web/page1.html"), "the other project's page");
+    KRTest::writeFile(letters + QStringLiteral("/project.xml"), projectFile);
+    KRTest::writeFile(letters + QStringLiteral("/drafts/letter.txt"), "dear");
+    // An earlier export's files where a second export would go.
+    const auto holdEarlierExport = [&](const QString &folder) {
+        for (QDirIterator it(site, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString file = it.next();
+            KRTest::writeFile(folder + QLatin1Char('/') + QDir(site).relativeFilePath(file), KRTest::readFile(file));
+        }
+    };
+    struct Target
+    {
+        QString folder;
+        QString said; // what the message says of the folder
+    };
+    const QList<Target> targets = {
+        {tips, QStringLiteral("\u201C%1\u201D is a Korvane project").arg(tips)},
+        {letters, QStringLiteral("\u201C%1\u201D is a Korvane project").arg(letters)},
+        {tips + QStringLiteral("/kr-web"),
+         QStringLiteral("\u201C%1/kr-web\u201D lies inside the Korvane project \u201C%1\u201D").arg(tips)},
+        {letters + QStringLiteral("/drafts"),
+         QStringLiteral("\u201C%1/drafts\u201D lies inside the Korvane project \u201C%1\u201D").arg(letters)},
+        {tips + QStringLiteral("/site"),
+         QStringLiteral("\u201C%1/site\u201D lies inside the Korvane project \u201C%1\u201D").arg(tips)},
+        {letters + QStringLiteral("/new/deeper"),
+         QStringLiteral("\u201C%1/new/deeper\u201D lies inside the Korvane project \u201C%1\u201D").arg(letters)},
+    };
+    for (const bool earlierExport : {false, true}) {
+        if (earlierExport) {
+            holdEarlierExport(tips);
+            holdEarlierExport(letters + QStringLiteral("/drafts"));
+        }
+        for (const Target &target : targets) {
+            for (const bool dontAsk : {false, true}) {
+                KRUserDefaults::sharedInstance().setValue(kSuppressKey, dontAsk);
+                const QString before = KRBuildTest::dumpFolder(shelf, deviceMapJSON, true);
+                for (int attempt = 1; attempt <= 2; ++attempt) {
+                    SCOPED_TRACE(QStringLiteral("%1, don't ask again %2, attempt %3, earlier export there %4")
+                                     .arg(target.folder).arg(dontAsk).arg(attempt).arg(earlierExport)
+                                     .toStdString());
+                    m_alerts->clear();
+                    EXPECT_FALSE(exportTo(target.folder));
+                    ASSERT_EQ(m_alerts->shownAlerts().size(), 1) << questions().join(QLatin1Char('\n')).toStdString();
+                    const KRAlert &alert = m_alerts->shownAlerts().first();
+                    EXPECT_EQ(alert.messageText.toStdString(),
+                              QStringLiteral("The project can\u2019t be exported into \u201C%1\u201D.")
+                                  .arg(QFileInfo(target.folder).fileName())
+                                  .toStdString());
+                    EXPECT_EQ(alert.informativeText.toStdString(),
+                              (target.said + QStringLiteral(", and an export never replaces a project or writes into "
+                                                            "one. Choose a folder outside it."))
+                                  .toStdString());
+                    EXPECT_EQ(alert.buttonTitles, QStringList{QStringLiteral("OK")});
+                    EXPECT_EQ(KRBuildTest::dumpFolder(shelf, deviceMapJSON, true).toStdString(), before.toStdString());
+                }
+            }
+        }
+    }
+    EXPECT_EQ(KRBuildTest::dumpFolder(web, deviceMapJSON, true).toStdString(), served.toStdString());
 }
 
 TEST_F(KRProjectExportTest, LibraryRecordsNameTheirPathBelowTheLibraryFolder)

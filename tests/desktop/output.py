@@ -2,13 +2,20 @@
 """A built and exported project copied with cp -r: the copy's Resources list shows the user's
 own file and none of the build's output, when it opens and when read again after it is built
 again, and the rebuild leaves no stale index page behind. Three controls deleted together and brought back with
-Ctrl+Z keep their order in the saved project.xml."""
+Ctrl+Z keep their order in the saved project.xml.
+
+The Showcase sample previewed with Ctrl+R and exported with Ctrl+E into a new folder meanwhile: the
+export leaves the web folder the preview serves as the build made it, and the same preview still
+shows the start page without a script error and the server page its server answers; the export had
+been built in that folder, which then held no server page and linked the hosted libraries."""
 
 import os
+import shutil
 import subprocess
 import sys
 
 import krdesktop as kd
+from viewer import client_log_clean, type_address, viewer_of
 
 # (palette entry, id, page position) of the controls, in the order they are dropped.
 CONTROLS = [
@@ -46,7 +53,7 @@ def built_and_exported_project(desktop):
     kd.choose_file(desktop, "Export as Web Application", "Site", "Export", new_folder=True)
     kd.wait_until(lambda: os.path.exists(os.path.join(desktop.home, "Documents", "Site", "page1.html")),
                   "the exported start page")
-    kd.check(os.path.exists(os.path.join(web, "index.html")), "the export wrote no index page into the web folder")
+    kd.check(not os.path.exists(os.path.join(web, "index.html")), "the export wrote its index page into the web folder")
     desktop.screenshot("built-and-exported")
     desktop.activate_if_needed(window)
     desktop.quit_app()
@@ -129,6 +136,76 @@ def copied_project(desktop):
 
     faults += undone_delete_order(desktop, window, copy)
     kd.check(not faults, "\n".join(faults))
+    desktop.activate_if_needed(window)
+    desktop.quit_app()
+    export_while_previewed(desktop)
+
+
+def shows_page(desktop, viewer, field, address, title, text, what):
+    """Types the address in the preview's address field and waits for its load to end, loaded,
+    and for the page titled title, showing text, in the device."""
+    logs = [n for n in viewer.find_all("text") if n.name != "Address"]
+
+    def ended(how):
+        return sum(log.text().count(f"{how} loading: {address}") for log in logs)
+    finished, failed = ended("Finished"), ended("Failed")
+    type_address(desktop, field, address)
+    kd.wait_until(lambda: ended("Finished") > finished or ended("Failed") > failed, f"{what} to load in the preview")
+    if ended("Finished") == finished:
+        desktop.screenshot(f"{title}-not-loaded")
+        shown = viewer.find("document web")
+        raise kd.JourneyFailure(f"{what} did not load in the preview; it shows "
+                                f"{' '.join(n.name for n in shown.find_all()) if shown else 'nothing'!r}")
+    return kd.wait_until(lambda: (page := viewer.find("document web", title)) and kd.element_with_text(page, text),
+                         f"{what} in the device, showing {text!r}")
+
+
+def export_while_previewed(desktop):
+    folder = os.path.join(desktop.home, "Documents", "Showcase.krproj")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "Showcase.krproj"), folder)
+    desktop.launch(folder)
+    window = kd.project_window(desktop, "Showcase")
+    desktop.activate_if_needed(window)
+    kd.check_page_drawn(desktop, kd.design_surface(desktop, window), min_ink=400)
+
+    # Ctrl+R builds and opens the preview; its server answers the server page.
+    desktop.input.key("ctrl+r")
+    viewer = viewer_of(desktop, "Showcase")
+    field = desktop.wait_for(viewer, "text", what="the address field", predicate=lambda n: n.text().endswith("/home.html"))
+    start = field.text()
+    result = start[:-len("home.html")] + "result.krml"
+    kd.wait_until(lambda: viewer.find("document web", "Showcase"), "the start page in the preview")
+    shows_page(desktop, viewer, field, result, "Result", "The server received:", "the server page")
+    desktop.screenshot("server-page-previewed")
+    web = os.path.join(folder, "kr-web")
+    served = {name: open(os.path.join(web, name), "rb").read()
+              for name in ("home.html", "result.krml", "KR-user-scripts.js")}
+
+    # Ctrl+E, told that the server's scripts stay behind, into a new folder. The preview lies
+    # over the project window's title bar: the window is brought to the front as a task bar does.
+    desktop.bring_to_front(window)
+    desktop.input.key("ctrl+e")
+    told = kd.wait_until(lambda: kd.alert_saying(desktop, "server-side scripting"), "the note on server-side scripts")
+    desktop.click(desktop.wait_for(told, "push button", "Export", "the note's Export button"))
+    kd.choose_file(desktop, "Export as Web Application", "ShowcaseSite", "Export", new_folder=True)
+    site = os.path.join(desktop.home, "Documents", "ShowcaseSite")
+    status = desktop.wait_for(window, "label", "Status", "the status line")
+    kd.wait_until(lambda: (status.acc.description or "").startswith("Exported to"), "the status line to say exported",
+                  kd.LAUNCH_TIMEOUT)
+    kd.check(os.path.exists(os.path.join(site, "result.html")) and os.path.exists(os.path.join(site, "index.html")),
+             f"the export holds no plain result page or no index page: {sorted(os.listdir(site))}")
+    desktop.screenshot("exported-while-previewed")
+    changed = [name for name, data in served.items()
+               if not os.path.exists(os.path.join(web, name)) or open(os.path.join(web, name), "rb").read() != data]
+    kd.check(not changed, f"the export changed what the preview serves: {', '.join(changed)}")
+    kd.check(not os.path.exists(os.path.join(web, "index.html")), "the export wrote its index page into the web folder")
+
+    # The same preview: the start page as it was, and the server page still answered.
+    desktop.bring_to_front(viewer)
+    shows_page(desktop, viewer, field, start, "Showcase", "Welcome", "the start page again")
+    shows_page(desktop, viewer, field, result, "Result", "The server received:", "the server page again")
+    desktop.screenshot("server-page-after-export")
+    client_log_clean(viewer, "the preview after the export")
 
 
 if __name__ == "__main__":

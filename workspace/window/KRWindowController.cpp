@@ -1431,18 +1431,13 @@ void KRWindowController::exportProjectAction()
     if (chosen.isEmpty())
         return;
     const QString folder = QDir::toNativeSeparators(QDir::cleanPath(chosen.first()));
-    // The export builds into the web folder too: a build running there finishes first.
+    // The export copies the user's files of the web folder: a build writing there finishes
+    // first. The export builds in a folder of its own, and leaves the web folder, which a
+    // running preview serves, as that build made it.
     waitForBuild();
     krWindowSetStatus(m_window.get(), QStringLiteral("Exporting to %1…").arg(folder));
     KRProjectBuilder builder(m_project);
-    builder.setExportMode(true);
-    KRResult<QString> built = builder.build();
-    if (!built) {
-        krWindowSetStatus(m_window.get(), QStringLiteral("Export failed: %1").arg(built.error().message()));
-        krWindowShowError(QStringLiteral("The project could not be built."), built.error().message());
-        return;
-    }
-    // The copy says itself what stopped it (or the user stopped it at a question).
+    // The export says itself what stopped it (or the user stopped it at a question).
     if (builder.exportProjectToFolder(chosen.first()))
         krWindowSetStatus(m_window.get(), QStringLiteral("Exported to %1").arg(folder));
     else
