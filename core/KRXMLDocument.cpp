@@ -1072,7 +1072,7 @@ KRXMLDocument KRXMLDocument::create(const QString &rootName)
     return document;
 }
 
-KRResult<void> KRXMLDocument::checkShape(const QByteArray &bytes)
+KRResult<void> KRXMLDocument::checkShape(const QByteArray &bytes, const Additions &additions)
 {
     if (bytes.size() > MaximumFileSize || bytes.size() > qsizetype(INT_MAX))
         return tooLongError();
@@ -1080,7 +1080,7 @@ KRResult<void> KRXMLDocument::checkShape(const QByteArray &bytes)
     if (!utf8)
         return utf8.error();
     bool markupInText = false;
-    if (std::optional<KRError> refused = refusedShape(utf8.value(), &markupInText, true))
+    if (std::optional<KRError> refused = refusedShape(utf8.value(), &markupInText, true, &additions))
         return *refused;
     return {};
 }

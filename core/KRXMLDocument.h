@@ -95,7 +95,7 @@ public:
     // error fromData would give for it, if any, as far as its size and shape go; its syntax is
     // not checked. One cheap pass without a tree: text about to be written is checked with it,
     // so that nothing is written that would not be read again.
-    static KRResult<void> checkShape(const QByteArray &bytes);
+    static KRResult<void> checkShape(const QByteArray &bytes, const Additions &additions = {});
     // Text as a document holds it: every text, attribute value, comment and CDATA section
     // given to a document passes through here, so that nothing XML 1.0 cannot hold is ever
     // written. C0 controls other than tab, line feed and carriage return are dropped; U+FFFE,
