@@ -460,7 +460,16 @@
             }
         });
         if (typeof this.onOrientationChange === 'function') {
+            // A device that turns says so once; the device preview gives the page its new size,
+            // which jQuery Mobile tells as a turn, and says so as well. The handler hears once
+            // of each way the device comes to stand, the first it is told since the page is
+            // shown included.
+            var told = null;
             this._bind($(window), 'orientationchange', function (event) {
+                var standing = deviceStanding();
+                if (standing === told)
+                    return;
+                told = standing;
                 callHandler(self.onOrientationChange, self, [event], 'onOrientationChange of page "' + self._id + '"');
             });
         }
@@ -484,6 +493,15 @@
         this._bind($(window), 'resize orientationchange', function () { self._fitContent(); });
         this._fitContent();
     };
+
+    // How the device stands: the angle a device that turns gives, else the shape of the screen,
+    // judged as jQuery Mobile judges it where there is no angle.
+    function deviceStanding() {
+        if (typeof window.orientation === 'number')
+            return String(window.orientation);
+        var root = dom(document, 'documentElement');
+        return root && root.clientWidth / root.clientHeight < 1.1 ? 'portrait' : 'landscape';
+    }
 
     // Makes the page's flow as tall as its lowest object (a spacer after the content), so
     // the document scrolls to every object while the fixed toolbars stay in place.
