@@ -74,8 +74,33 @@
         return /^-?(\d+\.?\d*|\.\d+)$/.test(s) ? s + 'px' : s;
     }
 
+    // A form answers for its fields by name, and the document for its named pictures, forms,
+    // frames and objects, ahead of their own members: a field named "setAttribute" stands where
+    // the form's method is, a picture named "head" where the document's head is. The runtime
+    // reaches every member of a form or of the document here, on the object's prototypes, which
+    // no name reaches: with `args`, the method called with them; without, the member's value
+    // (a property read through its getter, a method as the function it is).
+    function dom(object, name, args) {
+        for (var p = Object.getPrototypeOf(object); p; p = Object.getPrototypeOf(p)) {
+            var d = Object.getOwnPropertyDescriptor(p, name);
+            if (!d)
+                continue;
+            var member = d.get ? d.get.call(object) : d.value;
+            return args ? member.apply(object, args) : member;
+        }
+        return undefined;
+    }
+
     function byId(id) {
-        return document.getElementById(id);
+        return dom(document, 'getElementById', [id]);
+    }
+
+    function makeElement(tag) {
+        return dom(document, 'createElement', [tag]);
+    }
+
+    function makeText(text) {
+        return dom(document, 'createTextNode', [text]);
     }
 
     function $byId(id) {
@@ -150,13 +175,13 @@
     // jQuery Mobile sizes a page by its content box, while built pages make every div a
     // border box: the page would come out shorter than the screen by its toolbar padding.
     function installPageStyle() {
-        if (document.getElementById('kr-runtime-style'))
+        if (byId('kr-runtime-style'))
             return;
-        var style = document.createElement('style');
+        var style = makeElement('style');
         style.id = 'kr-runtime-style';
-        style.appendChild(document.createTextNode(
+        style.appendChild(makeText(
             '.ui-page { -webkit-box-sizing: content-box; box-sizing: content-box; }'));
-        (document.head || document.documentElement).appendChild(style);
+        (dom(document, 'head') || dom(document, 'documentElement')).appendChild(style);
     }
 
     // ------------------------------------------------------------ application
@@ -435,14 +460,23 @@
             }
         });
         if (typeof this.onOrientationChange === 'function') {
+            // A device that turns says so once; the device preview gives the page its new size,
+            // which jQuery Mobile tells as a turn, and says so as well. The handler hears once
+            // of each way the device comes to stand, the first it is told since the page is
+            // shown included.
+            var told = null;
             this._bind($(window), 'orientationchange', function (event) {
+                var standing = deviceStanding();
+                if (standing === told)
+                    return;
+                told = standing;
                 callHandler(self.onOrientationChange, self, [event], 'onOrientationChange of page "' + self._id + '"');
             });
         }
         var form = this._formElement();
         if (form) {
             if (!isEmpty(this.formAction))
-                form.setAttribute('action', String(this.formAction));
+                dom(form, 'setAttribute', ['action', String(this.formAction)]);
             if (typeof this.onSubmit === 'function') {
                 this._bind($(form), 'submit', function (event) {
                     if (!callHandler(self.onSubmit, self, [event], 'onSubmit of page "' + self._id + '"'))
@@ -460,6 +494,15 @@
         this._fitContent();
     };
 
+    // How the device stands: the angle a device that turns gives, else the shape of the screen,
+    // judged as jQuery Mobile judges it where there is no angle.
+    function deviceStanding() {
+        if (typeof window.orientation === 'number')
+            return String(window.orientation);
+        var root = dom(document, 'documentElement');
+        return root && root.clientWidth / root.clientHeight < 1.1 ? 'portrait' : 'landscape';
+    }
+
     // Makes the page's flow as tall as its lowest object (a spacer after the content), so
     // the document scrolls to every object while the fixed toolbars stay in place.
     KRPage.prototype._fitContent = function () {
@@ -468,7 +511,7 @@
             return; // not shown yet: measured again when it is
         var spacer = el.querySelector('.kr-page-extent');
         if (!spacer) {
-            spacer = document.createElement('div');
+            spacer = makeElement('div');
             spacer.className = 'kr-page-extent';
             spacer.setAttribute('aria-hidden', 'true');
             spacer.style.cssText = 'visibility:hidden;pointer-events:none;margin:0;padding:0;border:0;height:0;';
@@ -476,7 +519,7 @@
         }
         spacer.style.height = '0px';
         var bottom = 0, form = this._formElement();
-        var boxes = $(el).children().add(form ? $(form).children() : $());
+        var boxes = $(el).children().add(form ? $.makeArray(dom(form, 'children')) : []);
         boxes.each(function () {
             var cs = window.getComputedStyle ? window.getComputedStyle(this) : null;
             if (!cs || cs.position !== 'absolute' || cs.display === 'none')
@@ -487,22 +530,30 @@
     };
 
     // Shows the values a server page received (`form`, name to value or list of values) in
-    // the page's controls of those names.
+    // the page's controls of those names. Walked by its own names: the answer is no list, even
+    // with a value named "length".
     KRPage.prototype._fillForm = function (values) {
         var root = this._element();
         if (!root)
             return;
-        $.each(values, function (name, value) {
+        // The page's elements by their names (as the user gave them); "__proto__" is a name too.
+        var named = Object.create(null);
+        $(root).find('[name]').each(function () {
+            var name = dom(this, 'getAttribute', ['data-kr-name']) || dom(this, 'getAttribute', ['name']);
+            (named[name] = named[name] || []).push(this);
+        });
+        $.each(Object.keys(values), function (i, name) {
+            if (!named[name])
+                return;
+            var value = values[name];
             var list = $.isArray(value) ? $.map(value, String) : [isEmpty(value) ? '' : String(value)];
-            $(root).find('[name]').filter(function () {
-                return (this.getAttribute('data-kr-name') || this.name) === name;
-            }).each(function () {
-                var $f = $(this), type = (this.type || '').toLowerCase();
+            $.each(named[name], function () {
+                var $f = $(this), type = String(dom(this, 'type') || '').toLowerCase();
                 if (type === 'checkbox' || type === 'radio') {
-                    this.checked = $.inArray(this.value, list) >= 0;
+                    this.checked = $.inArray(dom(this, 'value'), list) >= 0;
                     widgetCall($f, 'checkboxradio', 'refresh');
                 } else if (type !== 'button' && type !== 'submit' && type !== 'file') {
-                    $f.val(this.multiple ? list : list[0]);
+                    $f.val(dom(this, 'multiple') ? list : list[0]);
                     widgetCall($f, 'selectmenu', 'refresh');
                     widgetCall($f, 'slider', 'refresh');
                 }
@@ -744,13 +795,13 @@
                 return;
             while (table.firstChild)
                 table.removeChild(table.firstChild);
-            body = document.createElement('tbody');
+            body = makeElement('tbody');
             table.appendChild(body);
             var s = table.style;
             for (var r = 0; r < rows; r++) {
-                var tr = document.createElement('tr');
+                var tr = makeElement('tr');
                 for (var c = 0; c < columns; c++) {
-                    var td = document.createElement('td');
+                    var td = makeElement('td');
                     if (s.borderStyle) td.style.borderStyle = s.borderStyle;
                     if (s.borderWidth) td.style.borderWidth = s.borderWidth;
                     if (s.borderColor) td.style.borderColor = s.borderColor;
@@ -981,18 +1032,18 @@
         if (!$bar.length)
             return;
         this._navbar().remove();
-        var nb = document.createElement('div');
+        var nb = makeElement('div');
         nb.setAttribute('data-role', 'navbar');
         setData(nb, 'iconpos', this.navbarIconpos);
         nb.id = innerID(this, '_nb');
-        var ul = document.createElement('ul');
+        var ul = makeElement('ul');
         nb.appendChild(ul);
         for (var i = 0; i < this._items.length; i++) {
             var item = this._items[i];
-            var li = document.createElement('li');
+            var li = makeElement('li');
             li.id = innerID(this, '_nbi' + i);
-            var a = document.createElement('a');
-            a.appendChild(document.createTextNode(isEmpty(item.label) ? '' : String(item.label)));
+            var a = makeElement('a');
+            a.appendChild(makeText(isEmpty(item.label) ? '' : String(item.label)));
             setData(a, 'theme', item.theme);
             setData(a, 'icon', item.icon);
             if (toBoolean(item.active, false))
@@ -1064,8 +1115,8 @@
             }
         },
         _row: function (item) {
-            var li = document.createElement('li');
-            var label = document.createTextNode(isEmpty(item.label) ? '' : String(item.label));
+            var li = makeElement('li');
+            var label = makeText(isEmpty(item.label) ? '' : String(item.label));
             if (toBoolean(item.divider, false)) {
                 setData(li, 'dividertheme', item.theme);
                 li.setAttribute('data-role', 'list-divider');
@@ -1074,20 +1125,20 @@
             }
             setData(li, 'theme', item.theme);
             setData(li, 'icon', isEmpty(item.icon) ? this.icon : item.icon);
-            var a = document.createElement('a');
+            var a = makeElement('a');
             a.appendChild(label);
             if (toBoolean(this.wordwrap, false))
                 a.style.whiteSpace = 'normal';
             if (!isEmpty(item.thumbnailImage)) {
-                var img = document.createElement('img');
+                var img = makeElement('img');
                 img.setAttribute('src', String(item.thumbnailImage));
                 a.appendChild(img);
             }
             li.appendChild(a);
-            var badge = document.createElement('span');
+            var badge = makeElement('span');
             if (!isEmpty(item.badge)) {
                 badge.className = 'kr-lvi-badge ui-li-count';
-                badge.appendChild(document.createTextNode(String(item.badge)));
+                badge.appendChild(makeText(String(item.badge)));
             } else {
                 badge.className = 'kr-lvi-badge';
             }
@@ -1196,15 +1247,15 @@
         '<div class="pswp__caption"><div class="pswp__caption__center"></div></div></div></div>';
 
     function photoSwipeRoot() {
-        var root = document.querySelector('.pswp');
+        var root = dom(document, 'querySelector', ['.pswp']);
         if (!root) {
-            root = document.createElement('div');
+            root = makeElement('div');
             root.className = 'pswp';
             root.setAttribute('tabindex', '-1');
             root.setAttribute('role', 'dialog');
             root.setAttribute('aria-hidden', 'true');
             root.innerHTML = photoSwipeMarkup;
-            document.body.appendChild(root);
+            dom(document, 'body').appendChild(root);
         }
         return root;
     }
@@ -1278,11 +1329,11 @@
             if (!el)
                 return;
             $(el).children('.kr-photoswipe-thumbs').remove();
-            var box = document.createElement('div');
+            var box = makeElement('div');
             box.className = 'kr-photoswipe-thumbs';
             box.style.cssText = 'width:100%;height:100%;overflow:auto;-webkit-overflow-scrolling:touch;';
             for (var i = 0; i < this._images.length; i++) {
-                var img = document.createElement('img');
+                var img = makeElement('img');
                 img.setAttribute('src', this._images[i].url);
                 img.setAttribute('alt', this._images[i].caption);
                 img.setAttribute('data-index', String(i));
@@ -1389,7 +1440,7 @@
                 return;
             $byId(this._elementID).remove();
             var self = this, text = function (v) { return isEmpty(v) ? '' : String(v); };
-            var div = document.createElement('div');
+            var div = makeElement('div');
             div.id = this._elementID;
             div.className = 'kr-simple-popup';
             div.setAttribute('data-role', 'popup');
@@ -1399,26 +1450,26 @@
             if (this.shadow !== undefined) div.setAttribute('data-shadow', String(toBoolean(this.shadow, true)));
             if (this.corners !== undefined) div.setAttribute('data-corners', String(toBoolean(this.corners, true)));
             if (!isEmpty(this.title)) {
-                var header = document.createElement('div');
+                var header = makeElement('div');
                 header.setAttribute('data-role', 'header');
                 setData(header, 'theme', this.headerTheme);
-                var h1 = document.createElement('h1');
-                h1.appendChild(document.createTextNode(text(this.title)));
+                var h1 = makeElement('h1');
+                h1.appendChild(makeText(text(this.title)));
                 header.appendChild(h1);
                 div.appendChild(header);
             }
-            var content = document.createElement('div');
+            var content = makeElement('div');
             content.setAttribute('role', 'main');
             content.className = 'ui-content' + (isEmpty(this.contentTheme) ? '' : ' ui-body-' + this.contentTheme);
             if (!isEmpty(this.message)) {
-                var h3 = document.createElement('h3');
+                var h3 = makeElement('h3');
                 h3.className = 'ui-title';
-                h3.appendChild(document.createTextNode(text(this.message)));
+                h3.appendChild(makeText(text(this.message)));
                 content.appendChild(h3);
             }
             if (!isEmpty(this.text)) {
-                var p = document.createElement('p');
-                p.appendChild(document.createTextNode(text(this.text)));
+                var p = makeElement('p');
+                p.appendChild(makeText(text(this.text)));
                 content.appendChild(p);
             }
             var inline = toBoolean(this.inlineButtons, false);
@@ -1426,12 +1477,12 @@
                 var label = self['button' + n + 'Label'];
                 if (isEmpty(label))
                     return;
-                var a = document.createElement('a');
+                var a = makeElement('a');
                 a.setAttribute('href', '#');
                 a.setAttribute('data-kr-button', String(n));
                 a.className = 'ui-btn ui-corner-all ui-shadow' + (inline ? ' ui-btn-inline' : '') +
                     (isEmpty(self['button' + n + 'Theme']) ? '' : ' ui-btn-' + self['button' + n + 'Theme']);
-                a.appendChild(document.createTextNode(text(label)));
+                a.appendChild(makeText(text(label)));
                 content.appendChild(a);
             });
             div.appendChild(content);
@@ -1554,13 +1605,12 @@
         });
     }
 
-    // A form answers for its fields by name ahead of its own members, so a field named
-    // "submit" stands where the form's method is, and jQuery's `.submit()` (the usual Send)
-    // would call the field and do nothing: the form's own method is reached through its
-    // prototype instead, and so is its "reset". Other default actions go on as jQuery has them.
+    // A field named "submit" stands where the form's method is, and jQuery's `.submit()` (the
+    // usual Send) would call the field and do nothing: the form's own method is called instead,
+    // and so is its "reset", with jQuery's handlers kept from hearing the form's own event
+    // again, as jQuery does. Other default actions go on as jQuery has them.
     $.each(['submit', 'reset'], function (i, type) {
-        var own = window.HTMLFormElement && window.HTMLFormElement.prototype[type];
-        if (typeof own !== 'function' || !$.event || !$.event.special)
+        if (!window.HTMLFormElement || !$.event || !$.event.special)
             return;
         var special = $.event.special[type] = $.event.special[type] || {};
         var before = special._default;
@@ -1568,9 +1618,18 @@
             if (before && before.apply(this, arguments) !== false)
                 return true;
             var form = event && event.target;
-            if (!(form instanceof window.HTMLFormElement) || form[type] === own)
+            if (!(form instanceof window.HTMLFormElement))
                 return false;
-            own.call(form);
+            var own = dom(form, type);
+            // Where nothing stands in the method's place, jQuery calls it as it always does.
+            if (typeof own !== 'function' || form[type] === own)
+                return false;
+            $.event.triggered = type;
+            try {
+                own.call(form);
+            } finally {
+                $.event.triggered = undefined;
+            }
             return true;
         };
     });
@@ -1584,10 +1643,10 @@
         if (!data || !form || typeof data.forEach !== 'function')
             return;
         var renamed = {}, any = false;
-        var fields = Element.prototype.querySelectorAll.call(form, '[data-kr-name]');
+        var fields = dom(form, 'querySelectorAll', ['[data-kr-name]']);
         for (var i = 0; i < fields.length; i++) {
-            var own = fields[i].getAttribute('data-kr-name');
-            if (own && fields[i].getAttribute('name') === 'kr-name-' + own) {
+            var own = dom(fields[i], 'getAttribute', ['data-kr-name']);
+            if (own && dom(fields[i], 'getAttribute', ['name']) === 'kr-name-' + own) {
                 renamed['kr-name-' + own] = own;
                 any = true;
             }
@@ -1603,8 +1662,8 @@
             data.append(Object.prototype.hasOwnProperty.call(renamed, name) ? renamed[name] : name, entries[k][1]);
         }
     }
-    if (typeof document.addEventListener === 'function')
-        document.addEventListener('formdata', restoreFieldNames, true);
+    if (typeof dom(document, 'addEventListener') === 'function')
+        dom(document, 'addEventListener', ['formdata', restoreFieldNames, true]);
 
     // Without jQuery Mobile nothing would announce the first page: show it when ready.
     $(function () {

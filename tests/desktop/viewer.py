@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The device preview opens over its project window; turned to Landscape the window widens to
-hold the whole device, whose screen shows no desktop scroll bar; the address field shows another page of the application typed into it and
+hold the whole device, whose screen shows no desktop scroll bar; the page's orientation handler
+hears of each turn once; the address field shows another page of the application typed into it and
 refuses an address that is not the application's.
 
 Designed for a tall phone, the project opens its next preview on a 1000-pixel screen with the whole
@@ -31,6 +32,8 @@ import krdesktop as kd
 from windows import check_placed_over
 
 LOW_LABEL_AT = (40, 420)
+# The page's orientation handler notes in the label how the device stands each time it is told.
+TURN_CODE = "window.turns = (window.turns || 'Turned:') + ' ' + event.orientation; this.label1.setValue(turns);"
 # The preview closes a page whose scripts have been silent for 5 s, looked at four times a
 # second: a page still shown a second past that was not judged stuck.
 STUCK_AFTER = 6
@@ -138,6 +141,26 @@ def stays_shown(desktop, viewer, view, field, address, shown, what, shot):
     kd.check(lit > (w - 8) * (h // 3) // 2, f"the device's screen is dark {STUCK_AFTER} s after showing {what} ({lit} light pixels)")
 
 
+def turns_noted(viewer):
+    """What the page's orientation handler has noted in the label ("Turned: portrait ...")."""
+    noted = viewer.find(predicate=lambda n: n.name.startswith("Turned:"), showing=False)
+    return noted.name if noted else ""
+
+
+def handler_noting_turns(desktop, window, surface):
+    """Makes the page's orientation handler from the inspector's event row and types its code."""
+    kd.click_page(desktop, surface, 200, 300)
+    kd.wait_inspected(desktop, window, "page1", "a click on an empty place of the page to select the page")
+    kd.open_inspector_group(desktop, window, "Events")
+    row = kd.inspector_row(desktop, window, "onOrientationChange")
+    desktop.click(desktop.wait_for(row, "push button", "→", "the onOrientationChange row's arrow"))
+    editor = kd.code_editor(desktop, window, "function page1_onOrientationChange")
+    kd.wait_until(lambda: "// Your code here" in editor.text(), "the handler's placeholder")
+    kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the code editor to have the keyboard")
+    desktop.input.type(TURN_CODE)
+    kd.wait_until(lambda: TURN_CODE in editor.text(), "the typed code in the editor")
+
+
 def servers_held(desktop):
     """A "node" first on the path that holds each program it is to run while the returned file
     exists, as a busy machine may keep a preview's server from answering for a while, and runs it
@@ -167,6 +190,7 @@ def preview_turns_and_goes_to_another_page(desktop):
     # A label low on the page: turned on its side, the page is taller than the phone's screen.
     kd.drag_from_palette(desktop, window, surface, "KRLabel", *LOW_LABEL_AT)
     kd.wait_inspected(desktop, window, "label1")
+    handler_noting_turns(desktop, window, surface)
     desktop.click(desktop.wait_for(window, "push button", "New Page"))
     desktop.wait_for(window, "table cell", "page2", "the new page in the outline")
     kd.save(desktop, window, folder)
@@ -212,6 +236,16 @@ def preview_turns_and_goes_to_another_page(desktop):
     marks = kd.grab_count(desktop, strip, lambda c: not kd.near(c, background, 24))
     kd.check(marks <= 10, f"a scroll bar is drawn along the right side of the phone's screen ({marks} pixels "
                           f"unlike the page's background {background} in {strip})")
+
+    # Back to Portrait: once the page has heard of that turn, it has heard all it will of the one
+    # before. The handler heard of each once: as the page came, and of each turn.
+    kd.choose_in_combo(desktop, desktop.wait_for(viewer, "combo box", "Landscape", "the orientation pop-up"), "Portrait")
+    kd.wait_until(lambda: re.search(r"landscape.* portrait", turns_noted(viewer)),
+                  f"the page's handler to hear of the turn back to Portrait (it noted {turns_noted(viewer)!r})")
+    desktop.screenshot("turned-back")
+    kd.check(turns_noted(viewer) == "Turned: portrait landscape portrait",
+             f"the page's orientation handler did not hear of each turn once: it noted {turns_noted(viewer)!r}")
+    kd.wait_until(lambda: shown.rect[2] < shown.rect[3], "the page upright again")
 
     # The address field takes another page of the application.
     field = desktop.wait_for(viewer, "text", what="the address field",

@@ -142,10 +142,11 @@ QString jsList(const QStringList &names)
 
 // A text field of each name a form has a member of, on one server page with every other kind of
 // form control, and a picture of each name the document has a member of beside a hidden field of
-// each form member's name as its id: only the names that would stop jQuery or jQuery Mobile are
-// changed, every other stands as written, and the pages run, are enhanced, find their objects,
-// send every field under its name by POST and by GET, the answer fills each field, and the form
-// is reset.
+// each form member's name as its id, on another: only the names that would stop jQuery or jQuery
+// Mobile are changed, every other stands as written, and the pages run with the form's address
+// and method set, are enhanced, find their objects, reach their lowest object, send every field
+// under its name by POST and by GET, the answer fills each field with what it was sent and with
+// 0, "" and false (and a field named "length" with 0 among the others), and the form is reset.
 TEST(ShadowingNames, EveryOtherNameOfAFormOrDocumentMemberStandsAsWritten)
 {
     if (!webLibrariesStaged())
@@ -167,7 +168,8 @@ TEST(ShadowingNames, EveryOtherNameOfAFormOrDocumentMemberStandsAsWritten)
 
     QString fields, pictures;
     for (qsizetype i = 0; i < formNames.size(); ++i) {
-        fields += QStringLiteral("<JQMTextbox id=\"f%1\" name=\"%2\" top=\"%3\" left=\"10\" width=\"300\" label=\"%2\" mini=\"true\"/>\n")
+        fields += QStringLiteral("<JQMTextbox id=\"f%1\" name=\"%2\" top=\"%3\" left=\"10\" width=\"300\" label=\"%2\" mini=\"true\""
+                                 " value=\"before\"/>\n")
                       .arg(i)
                       .arg(formNames[i])
                       .arg(600 + 60 * i);
@@ -190,9 +192,14 @@ on|On</JQMSlideToggle>
 <JQMTextArea id="notes" top="530" left="10" width="300" height="60" name="notes" label="Notes"/>
 <JQMButton id="send" top="10" left="10" width="300" value="Send" onClick="send_onClick"/>
 )X");
-    // The answer fills the page's fields with what it was sent.
+    // The answer fills the page's fields with what it was sent, or each with the falsy value the
+    // address asks for, or with what it was sent but "length" with 0.
     const QString echo = QStringLiteral("<KRFunction id=\"echo\" serverFunction=\"Yes\" arguments=\"request, response\">"
-                                        "for (var k in request.form) response.setFormValue(k, request.form[k]);</KRFunction>\n");
+                                        "var falsy = {zero: 0, empty: '', no: false}, answer = request.query.answer;\n"
+                                        "for (var k in request.form)\n"
+                                        "    response.setFormValue(k, falsy.hasOwnProperty(answer) ? falsy[answer] : request.form[k]);\n"
+                                        "if (answer === 'length')\n"
+                                        "    response.setFormValue('length', 0);</KRFunction>\n");
     auto page = [&](const QString &id, const QString &attributes, const QString &content) {
         return QStringLiteral("<KRPage id=\"%1\" title=\"%1\" %2><KRContents>\n").arg(id, attributes) + controls
             + QStringLiteral("<KRFunction id=\"send_onClick\" arguments=\"event\">$('#_form_%1').submit();</KRFunction>\n").arg(id)
@@ -200,11 +207,13 @@ on|On</JQMSlideToggle>
     };
     const QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<KRProjectDocument appVersion=\"0.1.0\">\n"
                                        "<KRProject JQMVersion=\"1.4\" designTarget=\"iPhone\" startPage=\"fields\"/>\n<KRPages>\n")
-        + page(QStringLiteral("fields"), QStringLiteral("formMethod=\"post\" onGET=\"echo\" onPOST=\"echo\""), fields + echo)
-        + page(QStringLiteral("pictures"), QStringLiteral("formMethod=\"get\""),
+        + page(QStringLiteral("fields"), QStringLiteral("formAction=\"fields.krml\" formMethod=\"post\" onGET=\"echo\" onPOST=\"echo\""),
+               fields + echo)
+        + page(QStringLiteral("pictures"), QStringLiteral("formAction=\"pictures.krml\" formMethod=\"get\" onGET=\"echo\""),
                QStringLiteral("<JQMTextbox id=\"note\" top=\"600\" left=\"10\" width=\"300\" label=\"Note\"/>\n"
                               "<KRDiv id=\"box\" top=\"670\" left=\"10\" width=\"300\" height=\"100\">%1</KRDiv>\n")
-                   .arg(pictures.toHtmlEscaped()))
+                       .arg(pictures.toHtmlEscaped())
+                   + echo)
         + QStringLiteral("</KRPages></KRProjectDocument>\n");
     QString folder;
     QStringList warnings;
@@ -234,9 +243,19 @@ on|On</JQMSlideToggle>
             }
         }
     };
-    auto expectShownAndEnhanced = [&](const QString &pageID, const QString &fieldsSelector, qsizetype count, qsizetype objectCount) {
+    auto expectShownAndEnhanced = [&](const QString &pageID, const QString &fieldsSelector, qsizetype count, qsizetype objectCount,
+                                      const QString &lowest) {
         ASSERT_TRUE(browser.waitForPage(pageID, seconds(60)))
             << "the page did not run: " << browser.takeErrors().join(QLatin1Char('\n')).toStdString();
+        // The form goes to the page's address, and the page is as tall as its lowest object.
+        const QString form = QStringLiteral("document.getElementById('_form_%1')").arg(pageID);
+        EXPECT_EQ(browser.eval(QStringLiteral("Element.prototype.getAttribute.call(%1, 'action')").arg(form)).toString(),
+                  pageID + QStringLiteral(".krml"));
+        EXPECT_TRUE(browser.waitFor(QStringLiteral("Element.prototype.getBoundingClientRect.call(document.getElementById('%1')).bottom + 1"
+                                                   " >= Element.prototype.getBoundingClientRect.call(document.getElementById('%1_%2')).bottom")
+                                        .arg(pageID, lowest),
+                                    seconds(10)))
+            << "the page ends above its object " << lowest.toStdString();
         EXPECT_TRUE(browser.eval(QStringLiteral("$('#%1').is(':visible') && $('#%1_send')[0].getBoundingClientRect().height > 0")
                                      .arg(pageID))
                         .toBool())
@@ -261,48 +280,84 @@ on|On</JQMSlideToggle>
     // Sent by POST, each field under its name; the answer fills each field by its name.
     ASSERT_TRUE(browser.load(server.url(QStringLiteral("fields.krml"))));
     expectShownAndEnhanced(QStringLiteral("fields"), QStringLiteral("[id^=_fields_f][id$=_inp]"), formNames.size(),
-                            formNames.size() + 9);
+                            formNames.size() + 9, QStringLiteral("f%1").arg(formNames.size() - 1));
     expectAsWritten(formNames, namesAsBuilt(QStringLiteral("[id^=_fields_f][id$=_inp]"), QStringLiteral("name")), breakingForm,
                     QStringLiteral("kr-name-"), QStringLiteral("a field's name"));
     const QString names = jsList(formNames);
     const QString typeEach = QStringLiteral("%1.forEach(function (n, i) { $('#_fields_f' + i + '_inp').val('sent ' + n); });"
                                             " window.krSent = true; $('#_fields_send_inp')[0].click();")
                                  .arg(names);
-    // "__proto__" names no own member of an object, so the answer cannot give it back.
-    const QString filled = QStringLiteral("!window.krSent && $.mobile.activePage && %1.every(function (n, i) {"
-                                          " return n === '__proto__' || $('#_fields_f' + i + '_inp').val() === 'sent ' + n; })")
-                               .arg(names);
+    // The fields of the answer's page show `expected`, a script of the field's name n.
+    auto filled = [&](const QString &expected) {
+        return QStringLiteral("!window.krSent && $.mobile.activePage && application._currentPage === $.mobile.activePage[0]"
+                              " && %1.every(function (n, i) { return $('#_fields_f' + i + '_inp').val() === (%2); })")
+            .arg(names, expected);
+    };
+    // The fields that do not show it: "name: value".
+    auto unfilled = [&](const QString &expected) {
+        return browser
+            .eval(QStringLiteral("%1.map(function (n, i) { return n + ': ' + $('#_fields_f' + i + '_inp').val(); })"
+                                 ".filter(function (s, i) { var n = %1[i]; return $('#_fields_f' + i + '_inp').val() !== (%2); }).slice(0, 8)")
+                      .arg(names, expected))
+            .toStringList()
+            .join(QStringLiteral(", "))
+            .toStdString();
+    };
     browser.eval(typeEach);
-    EXPECT_TRUE(browser.waitFor(filled, seconds(60))) << "the answer to the POST did not fill every field: "
-                                                      << browser.eval(QStringLiteral("location.href")).toString().toStdString();
+    EXPECT_TRUE(browser.waitFor(filled(QStringLiteral("'sent ' + n")), seconds(60)))
+        << "the answer to the POST did not fill every field: " << browser.eval(QStringLiteral("location.href")).toString().toStdString()
+        << ": " << unfilled(QStringLiteral("'sent ' + n"));
     EXPECT_TRUE(browser.waitForPage(QStringLiteral("fields"), seconds(60)));
     EXPECT_EQ(browser.takeErrors(), QStringList());
+
+    // Falsy answers fill each field too: an answer is no list, even with "length" among its names.
+    const QList<std::pair<QString, QString>> answers = {{QStringLiteral("zero"), QStringLiteral("'0'")},
+                                                        {QStringLiteral("empty"), QStringLiteral("''")},
+                                                        {QStringLiteral("no"), QStringLiteral("'false'")},
+                                                        {QStringLiteral("length"), QStringLiteral("n === 'length' ? '0' : 'sent ' + n")}};
+    for (const auto &[answer, expected] : answers) {
+        SCOPED_TRACE(answer.toStdString());
+        browser.eval(QStringLiteral("Element.prototype.setAttribute.call(document.getElementById('_form_fields'), 'action',"
+                                    " 'fields.krml?answer=%1');")
+                         .arg(answer));
+        browser.eval(typeEach);
+        EXPECT_TRUE(browser.waitFor(filled(expected), seconds(60)))
+            << "the answer did not fill every field: " << unfilled(expected);
+        EXPECT_EQ(browser.takeErrors(), QStringList());
+    }
 
     // By GET, the same form, its method set as the page's own would be.
     browser.eval(QStringLiteral("Element.prototype.setAttribute.call(document.getElementById('_form_fields'), 'method', 'get');"));
     browser.eval(typeEach);
-    EXPECT_TRUE(browser.waitFor(filled, seconds(60))) << "the answer to the GET did not fill every field";
+    EXPECT_TRUE(browser.waitFor(filled(QStringLiteral("'sent ' + n")), seconds(60)))
+        << "the answer to the GET did not fill every field: " << unfilled(QStringLiteral("'sent ' + n"));
     EXPECT_EQ(browser.eval(QStringLiteral("(function () { var q = new URLSearchParams(location.search);"
                                           " return %1.filter(function (n) { return q.get(n) !== 'sent ' + n; }); })()")
                                .arg(names))
                   .toStringList(),
               QStringList());
-    // A field named "reset" takes nothing from jQuery's reset() of the form either.
-    browser.eval(QStringLiteral("$('#_form_fields').trigger('reset');"));
-    EXPECT_TRUE(browser.waitFor(QStringLiteral("%1.every(function (n, i) { return $('#_fields_f' + i + '_inp').val() === ''; })")
+    // A field named "reset" takes nothing from jQuery's reset() of the form either, whose
+    // handlers hear of it once.
+    browser.eval(QStringLiteral("window.krResets = 0; $('#_form_fields').on('reset', function () { ++window.krResets; })"
+                                ".trigger('reset');"));
+    EXPECT_TRUE(browser.waitFor(QStringLiteral("%1.every(function (n, i) { return $('#_fields_f' + i + '_inp').val() === 'before'; })")
                                     .arg(names),
                                 seconds(10)))
         << "the form was not reset";
+    EXPECT_EQ(browser.eval(QStringLiteral("window.krResets")).toInt(), 1);
     EXPECT_EQ(browser.takeErrors(), QStringList());
 
     // Pictures of the document's members' names, and fields named by their ids alone.
-    ASSERT_TRUE(browser.load(server.url(QStringLiteral("pictures.html"))));
-    expectShownAndEnhanced(QStringLiteral("pictures"), QStringLiteral("#_pictures_note_inp"), 1, 11);
+    ASSERT_TRUE(browser.load(server.url(QStringLiteral("pictures.krml"))));
+    expectShownAndEnhanced(QStringLiteral("pictures"), QStringLiteral("#_pictures_note_inp"), 1, 11, QStringLiteral("box"));
     expectAsWritten(documentNames, namesAsBuilt(QStringLiteral("#pictures_box img"), QStringLiteral("name")),
                     breakingDocument + breakingForm, QStringLiteral("kr-name-"), QStringLiteral("a picture's name"));
     expectAsWritten(formNames, namesAsBuilt(QStringLiteral("#pictures_box input"), QStringLiteral("id")), breakingForm,
                     QStringLiteral("kr-id-"), QStringLiteral("a field's id"));
-    browser.eval(QStringLiteral("$('#_pictures_note_inp').val('typed'); $('#_pictures_send_inp')[0].click();"));
-    EXPECT_TRUE(browser.waitFor(QStringLiteral("new URLSearchParams(location.search).get('note') === 'typed'"), seconds(60)));
+    browser.eval(QStringLiteral("window.krSent = true; $('#_pictures_note_inp').val('typed'); $('#_pictures_send_inp')[0].click();"));
+    EXPECT_TRUE(browser.waitFor(QStringLiteral("!window.krSent && new URLSearchParams(location.search).get('note') === 'typed'"
+                                               " && application._currentPage && $('#_pictures_note_inp').val() === 'typed'"),
+                                seconds(60)))
+        << "the answer did not fill the note";
     EXPECT_EQ(browser.takeErrors(), QStringList());
 }
