@@ -42,6 +42,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <signal.h>
 #include <unistd.h>
 #include <filesystem>
 #include <utility>
@@ -497,11 +498,15 @@ public:
     explicit ExportStage(KRBuildProject &project) : m_project(project)
     {
         const QString parent = joinPath(KRPaths::cachesDirectory(), QStringLiteral("Exports"));
-        const QString path = joinPath(parent, QUuid::createUuid().toString(QUuid::WithoutBraces));
+        // Named after the process that makes it, so that a later export removes the stages of
+        // processes that ended without removing theirs (a crash, a kill).
+        const QString path = joinPath(parent, QStringLiteral("%1-%2").arg(::getpid()).arg(
+                                                  QUuid::createUuid().toString(QUuid::WithoutBraces)));
         if (!QDir::isAbsolutePath(parent) || !QDir().mkpath(parent)) {
             m_error = QStringLiteral("The folder \u201C%1\u201D can\u2019t be made.").arg(parent);
             return;
         }
+        removeAbandonedStages(parent);
         if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0) {
             m_error = QString::fromLocal8Bit(std::strerror(errno));
             return;
@@ -520,6 +525,19 @@ public:
     }
     ExportStage(const ExportStage &) = delete;
     ExportStage &operator=(const ExportStage &) = delete;
+
+    // Removes the stages in `parent` whose process has ended.
+    static void removeAbandonedStages(const QString &parent)
+    {
+        for (const QFileInfo &entry : QDir(parent).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+            bool number = false;
+            const qint64 pid = entry.fileName().section(QLatin1Char('-'), 0, 0).toLongLong(&number);
+            if (!number || pid <= 0 || entry.isSymLink() || pid == ::getpid() || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+                continue;
+            if (const KRResult<void> removed = KRFileManager::removeItemRecursively(entry.filePath()); !removed)
+                KR_LOG(QStringLiteral("An abandoned export folder %1 stays: %2").arg(entry.filePath(), removed.error().message()));
+        }
+    }
 
     // The folder; empty when it could not be made (error() says why).
     const QString &path() const { return m_path; }

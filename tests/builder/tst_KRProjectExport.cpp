@@ -13,6 +13,7 @@
 #include <platform/foundation/KRUserDefaults.h>
 
 #include <QDir>
+#include <QProcess>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -524,9 +525,30 @@ TEST_F(KRProjectExportTest, ExportLeavesTheServedWebFolderAndEveryProjectAsTheyA
     ASSERT_TRUE(QFileInfo::exists(web + QStringLiteral("/order.krml")));
     const QString served = KRBuildTest::dumpFolder(web, deviceMapJSON, true);
 
+    // What the export of a process that ended midway left behind, and what one still going on
+    // in another process has, where the export is built.
+    const QString stages = KRPaths::cachesDirectory() + QStringLiteral("/Exports");
+    QProcess ended;
+    ended.start(QStringLiteral("/bin/sleep"), {QStringLiteral("0.01")});
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 endedID = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QString abandoned = stages + QStringLiteral("/%1-abandoned").arg(endedID);
+    KRTest::writeFile(abandoned + QStringLiteral("/page1.html"), "what a crashed export left");
+    QProcess running;
+    running.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(running.waitForStarted());
+    const QString going = stages + QStringLiteral("/%1-going").arg(running.processId());
+    KRTest::writeFile(going + QStringLiteral("/page1.html"), "an export under way");
+
     const QString site = m_target + QStringLiteral("/Site");
     ASSERT_TRUE(exportTo(site));
     EXPECT_TRUE(m_alerts->shownAlerts().isEmpty()) << questions().join(QLatin1Char('\n')).toStdString();
+    running.kill();
+    running.waitForFinished();
+    EXPECT_FALSE(QFileInfo::exists(abandoned));
+    EXPECT_EQ(KRTest::readFile(going + QStringLiteral("/page1.html")), "an export under way");
+    QDir(going).removeRecursively();
     EXPECT_EQ(KRBuildTest::dumpFolder(web, deviceMapJSON, true).toStdString(), served.toStdString());
     // What was exported is the export's build: the server page as a plain page, an index page.
     for (const char *name : {"order.html", "index.html", "settings.html", "KR-user-scripts.js", "app.css", "images/logo.png"})
