@@ -1,5 +1,6 @@
 #include <core/KRNodeRunner.h>
 
+#include <core/KRChildProcess.h>
 #include <core/KRJSONSerialization.h>
 #include <core/KRRunLogger.h>
 #include <platform/foundation/KRPaths.h>
@@ -398,7 +399,9 @@ void KRNodeRunner::launch(qint64 requestedPort)
     process->setWorkingDirectory(serverFolder);
     process->setProcessChannelMode(QProcess::SeparateChannels);
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
-    process->setChildProcessModifier([readEnd] {
+    // Of this process's descriptors the server gets only its standard input, output and error,
+    // and so do the script processes it starts.
+    KRChildProcess::setChildProcessModifier(*process, [readEnd] {
         // A process group of its own, so the server is ended together with its script
         // processes.
         ::setpgid(0, 0);

@@ -214,6 +214,15 @@ void KRWindowControllerBase::orderFront(QWidget *window)
 {
     if (!window)
         return;
+    // A menu still open (the user went on into the menus while what brings this window was under
+    // way) closes first: while one is open the application takes no activation, and the menu,
+    // as it closes, gives the keyboard back to the window it was opened from, which would come
+    // back in front of this one and stay there.
+    for (QWidget *popup = QApplication::activePopupWidget(); popup;) {
+        popup->close();
+        QWidget *next = QApplication::activePopupWidget();
+        popup = next != popup ? next : nullptr; // one that refuses to close stays
+    }
     // A minimised window stays visible to Qt: show() alone would leave it in the dock.
     if (window->windowState() & Qt::WindowMinimized)
         window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);

@@ -23,7 +23,8 @@ public:
     QWidget *window() const { return m_window; }
     // Takes ownership of the window (deleting any previous one) and answers its menu commands.
     void setWindow(QWidget *window);
-    // Shows the window in front, also when it was minimised.
+    // Shows the window in front, the active one, also when it was minimised or a menu is open
+    // (the menu closes).
     void showWindow();
     static void orderFront(QWidget *window);
     // Puts a window that has not been placed yet in the middle of the active window (the one

@@ -37,6 +37,17 @@ const storage = require('./kr-server-storage.js');
 // kept waiting for a processor (on a busy machine) does not count against the second limit.
 const SCRIPT_TIMEOUT_MS = 5000;
 const SCRIPT_RUN_LIMIT_MS = 12 * SCRIPT_TIMEOUT_MS;
+// A script process's processor time (and its wait for a processor) is read from /proc, which
+// costs the server about a tenth of what a quick page costs it: it is read only where it can
+// matter. A request's use is counted from its process's as read last, which is read again before
+// a request once the process's requests have run PROCESSOR_READ_AFTER_MS on the clock since: a
+// request is charged at most about that much of what ran before it, never less than it used. A
+// request is looked at once it has run PROCESSOR_WATCH_AFTER_MS on the clock: by then the
+// process's threads together (the script's and the engine's four helpers) cannot have used its
+// limit. Its processor time is read at its end only when it ran at least PROCESSOR_READ_AFTER_MS:
+// a request shorter than that on the clock is quick (see QUICK_RUN_MS) whatever its threads did.
+const PROCESSOR_READ_AFTER_MS = 100;
+const PROCESSOR_WATCH_AFTER_MS = SCRIPT_TIMEOUT_MS / 10;
 const SCRIPT_HEAP_MB = 256;
 const SCRIPT_MEMORY_BYTES = 384 * 1024 * 1024;
 // The text of a page's answer, in bytes.
@@ -914,7 +925,8 @@ class ServerPageScripts {
         });
     }
 
-    // `processorMs`: the processor time the request took, or -1 when unknown.
+    // `processorMs`: the processor time the request took (for one shorter than
+    // PROCESSOR_READ_AFTER_MS on the clock, that time), or -1 when unknown.
     rememberSpeed(page, outcome, processorMs) {
         this.quickPages.delete(page.file);
         if (outcome.ok !== true || outcome.costly || processorMs < 0 || processorMs > QUICK_RUN_MS) return;
@@ -965,8 +977,10 @@ class ServerPageScripts {
     }
 
     startSandbox() {
+        // `processor`: what is known of the process's processor time and wait for a processor,
+        // as read last (see PROCESSOR_READ_AFTER_MS), and how long its requests have run since.
         const sandbox = { errorText: '', exited: false, served: 0, job: null, baseVersion: -1, storeVersion: -1,
-                          idleSince: Date.now() };
+                          idleSince: Date.now(), processor: { usedMs: 0, waitedMs: 0, ranSinceReadMs: Infinity } };
         const walls = this.walls.words; // known: see startWaiting
         sandbox.forks = this.walls.forks;
         const command = walls.length > 0 ? walls[0] : process.execPath;
@@ -1040,6 +1054,20 @@ class ServerPageScripts {
         return this.startSandbox();
     }
 
+    // Reads the processor time process `sandbox` has used so far, and its wait for a processor
+    // (see PROCESSOR_READ_AFTER_MS); the processor time in milliseconds, or -1 when unknown (a
+    // process being started: what was known stays).
+    readProcessor(sandbox) {
+        const pid = scriptProcess(sandbox);
+        const used = processorMs(pid);
+        if (used < 0) return -1;
+        const known = sandbox.processor;
+        known.usedMs = used;
+        known.waitedMs = Math.max(known.waitedMs, waitedForProcessorMs(pid));
+        known.ranSinceReadMs = 0;
+        return used;
+    }
+
     killSandbox(sandbox) {
         if (!sandbox.exited) sandbox.child.kill('SIGKILL');
     }
@@ -1060,11 +1088,14 @@ class ServerPageScripts {
     runInSandbox(sandbox, ticket, done) {
         const job = ticket.job;
         const body = ticket.bodyData;
-        // The processor time the process has used before this request: none while it is not known
-        // yet (a process just started), so that its start counts against the request, never less.
+        // The processor time the process has used before this request, and its wait for a
+        // processor, as read last: none while they are not known yet (a process just started), so
+        // that its start counts against the request, never less.
+        const known = sandbox.processor;
+        if (known.ranSinceReadMs >= PROCESSOR_READ_AFTER_MS) this.readProcessor(sandbox);
         const current = { done, ticket, timedOut: false, ranTooLong: false, overMemory: false, head: null, chunks: [],
-                          bytes: 0, discard: false, html: null, processorAtStart: Math.max(0, processorMs(scriptProcess(sandbox))),
-                          startedAt: Date.now(), waitedAtStart: Math.max(0, waitedForProcessorMs(scriptProcess(sandbox))) };
+                          bytes: 0, discard: false, html: null, processorAtStart: known.usedMs, startedAt: Date.now(),
+                          waitedAtStart: known.waitedMs };
         sandbox.job = current;
         // A script starved of the processor is not one that waits for nothing: the time it spent
         // in the run queue is added to its limit (counted from its process's start while its
@@ -1087,7 +1118,8 @@ class ServerPageScripts {
             if (residentBytes(pid) > SCRIPT_MEMORY_BYTES) {
                 current.overMemory = true;
                 this.killSandbox(sandbox);
-            } else if (processorMs(pid) - current.processorAtStart > SCRIPT_TIMEOUT_MS) {
+            } else if (Date.now() - current.startedAt >= PROCESSOR_WATCH_AFTER_MS &&
+                       processorMs(pid) - current.processorAtStart > SCRIPT_TIMEOUT_MS) {
                 current.timedOut = true;
                 this.killSandbox(sandbox);
             }
@@ -1199,8 +1231,15 @@ class ServerPageScripts {
         sandbox.job = null;
         clearTimeout(current.timer);
         clearInterval(current.watch);
-        const used = sandbox.exited ? -1 : processorMs(scriptProcess(sandbox));
-        const processorUsed = used < 0 ? -1 : used - current.processorAtStart;
+        const ran = Date.now() - current.startedAt;
+        sandbox.processor.ranSinceReadMs += ran;
+        let processorUsed = -1;
+        if (!sandbox.exited && ran < PROCESSOR_READ_AFTER_MS) {
+            processorUsed = ran;
+        } else if (!sandbox.exited) {
+            const used = this.readProcessor(sandbox);
+            processorUsed = used < 0 ? -1 : used - current.processorAtStart;
+        }
         let outcome = answer === null ? null : answer.outcome;
         if (outcome === null || typeof outcome !== 'object' || Array.isArray(outcome)) {
             this.killSandbox(sandbox);

@@ -8,6 +8,7 @@ that project stays as it was."""
 
 import hashlib
 import os
+import signal
 import sys
 
 import krdesktop as kd
@@ -78,6 +79,7 @@ def run_and_export(desktop):
     desktop.activate_if_needed(viewer)
     desktop.input.key("alt+F4")
     kd.wait_until(lambda: not any(w.name == viewer.name for w in desktop.windows()), "the preview to close")
+    a_preview_that_comes_while_a_menu_is_open(desktop, window, editor)
 
     # Run in Browser: the browser is handed the application's address, and the Local Server
     # window says which it is (selectable) and what the browser must do with its name.
@@ -118,6 +120,101 @@ def run_and_export(desktop):
     kd.check("button1" in report["text"] and "label1" in report["text"],
              f"the exported page does not show its controls: {report['text']!r}")
     export_to_a_typed_folder_and_past_a_project(desktop, window, folder)
+
+
+def servers(desktop):
+    """The process ids of the local runtime servers the application runs: its own, which checks
+    the scripts of a build, and its previews'."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat, open(f"/proc/{entry}/cmdline", "rb") as command:
+                fields, words = stat.read(), command.read()
+        except (OSError, ValueError):  # not a process, or gone meanwhile
+            continue
+        if int(fields[fields.rindex(")") + 2:].split()[1]) == desktop.app.pid and b"kr-local-runtime.js" in words:
+            found.append(int(entry))
+    return found
+
+
+def stacking(desktop):
+    """The X windows the window manager keeps, bottom to top."""
+    from Xlib import X
+    d = desktop.display
+    clients = d.screen().root.get_full_property(d.intern_atom("_NET_CLIENT_LIST_STACKING"), X.AnyPropertyType)
+    return list(clients.value) if clients else []
+
+
+def a_preview_that_comes_while_a_menu_is_open(desktop, window, editor):
+    """The preview comes while the user has gone on into the menus: with the preview open behind the
+    project window, Run chosen from the Project menu with the mouse, then the View menu opened
+    while the project builds; with no preview open, Ctrl+R, then the Edit menu opened so. Each build
+    is held at the syntax check of the handler, changed just before (the application's servers
+    stopped, as a busy machine may keep them from answering), until the menu is open. The preview
+    comes in front, the active window, and stays there once the menu has closed: one that was open
+    already came behind the project window, which took the keyboard back as the menu closed."""
+    bar = desktop.wait_for(window, "menu bar", what="the menu bar")
+    name = "Preview — Device Viewer"
+
+    def open_menu(title):
+        """Opens the menu with a click on its title; returns it and its X windows."""
+        # The bars share their menus' titles (see krdesktop's menu()); this window's lie where
+        # the first window's did.
+        entry = desktop.wait_for(bar, "menu item", title, f"the {title} menu's title", predicate=lambda n: (
+            lambda x, y, bx, by, bw, bh: bx <= x < bx + bw and by <= y < by + bh)(*n.center, *bar.rect))
+        before = desktop.override_windows()
+        desktop.click(entry)
+        menu = kd.wait_until(lambda: next(iter(bar.find_all("popup menu", into_menus=True)), None),
+                             f"the {title} menu open")
+        return menu, kd.wait_until(lambda: desktop.override_windows() - before, f"the {title} menu on the screen")
+
+    def run_from_the_project_menu():
+        menu, shown = open_menu("Project")
+        desktop.click(desktop.wait_for(menu, "menu item", "Run", "Run in the Project menu"))
+        kd.wait_until(lambda: not shown & desktop.override_windows(), "the Project menu to close")
+
+    # The preview open behind the project window, where the user goes back to work.
+    desktop.activate_if_needed(window)
+    desktop.input.key("ctrl+r")
+    desktop.wait_active(desktop.window(name), "the preview in front")
+    desktop.bring_to_front(window)
+    for number, (start, browsed) in enumerate([(run_from_the_project_menu, "View"),
+                                               (lambda: desktop.input.key("ctrl+r"), "Edit")]):
+        # A changed handler, which the build has the application's server check.
+        desktop.activate_if_needed(window)
+        desktop.click(editor)
+        kd.wait_until(lambda: editor.has_state(kd.state("FOCUSED")), "the code editor to have the keyboard")
+        kd.press(desktop, "ctrl+Home", "End", "Return")
+        comment = f"// run {number + 1}"
+        desktop.input.type(comment)
+        kd.wait_until(lambda: comment in editor.text(), f"{comment!r} typed in the handler")
+        status = desktop.wait_for(window, "label", "Status", "the status line")
+        built = kd.finished_build(status)
+        held = servers(desktop)
+        kd.check(held, "no local runtime server runs")
+        for pid in held:
+            os.kill(pid, signal.SIGSTOP)
+        try:
+            start()
+            _, shown = open_menu(browsed)
+            kd.check(kd.finished_build(status) <= built, "the build finished before its script was checked")
+        finally:
+            for pid in held:
+                os.kill(pid, signal.SIGCONT)
+        # The build says it has finished as it brings the preview up.
+        kd.wait_until(lambda: kd.finished_build(status) > built, f"build {built + 1} to finish")
+        viewer = desktop.window(name)
+        target = desktop.managed_window(viewer)
+        desktop.screenshot(f"preview-while-the-{browsed}-menu-is-open")
+        # A person closes the menu left open.
+        if shown & desktop.override_windows():
+            desktop.input.key("Escape")
+            kd.wait_until(lambda: not shown & desktop.override_windows(), f"the {browsed} menu to close")
+        desktop.wait_active(viewer, f"the preview in front once the {browsed} menu has closed")
+        kd.check(stacking(desktop)[-1] == target.id, "the preview is not the top window")
+        desktop.screenshot(f"preview-in-front-after-the-{browsed}-menu")
+        desktop.input.key("alt+F4")
+        kd.wait_until(lambda: not any(w.name == name for w in desktop.windows()), "the preview to close")
 
 
 def tree_of(folder):

@@ -22,11 +22,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <future>
 #include <map>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -605,6 +609,90 @@ TEST(KRLocalServerProcess, scriptProcessesEndWithTheServer)
         answer.wait();
         runner.terminate();
     }
+}
+
+// What each descriptor of process `pid` is ("socket:[1234]", "pipe:[99]", a path), by number.
+std::map<int, QString> descriptorsOf(qint64 pid)
+{
+    std::map<int, QString> descriptors;
+    const QString folder = QStringLiteral("/proc/%1/fd").arg(pid);
+    for (const QString &entry : QDir(folder).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[4096];
+        const ssize_t length = ::readlink(QFile::encodeName(folder + QLatin1Char('/') + entry).constData(), target,
+                                          sizeof target);
+        if (length > 0)
+            descriptors[entry.toInt()] = QString::fromLocal8Bit(target, length);
+    }
+    return descriptors;
+}
+
+// Every process of a server (the server, the shell holding its scripts' view, each script
+// process and the programs that set up its walls) holds none of the application's descriptors:
+// its standard input, output and error, and what it opened itself. The application holds many
+// that are not closed on exec (the web engine's channels to its helper processes, shared memory,
+// a listening socket), which the server and every script process it started kept open.
+TEST(KRLocalServerProcess, noProcessOfTheServerHoldsTheApplicationsDescriptors)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const int socketDescriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int listening = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(socketDescriptor, 0);
+    ASSERT_GE(listening, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening, 1), 0);
+    // Numbered low, and high as most of the application's are (node itself marks a few low
+    // ones close-on-exec, not the others).
+    std::vector<int> opened{pipeEnds[0], pipeEnds[1], socketDescriptor, listening};
+    for (const int fd : {pipeEnds[0], pipeEnds[1], socketDescriptor, listening})
+        opened.push_back(::fcntl(fd, F_DUPFD, 200));
+    const std::map<int, QString> ours = descriptorsOf(::getpid());
+    QStringList held;
+    for (const int fd : opened) {
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+        held.append(ours.at(fd));
+    }
+
+    const QString root = KRTest::makeTempDir(QStringLiteral("descriptors"));
+    KRTest::writeFile(root + QStringLiteral("/page.krml"), scriptPage("response.setFormValue('result', 'ran');"));
+    KRNodeRunner runner;
+    runner.setDocumentRootPath(root);
+    runner.setRequestedPortNumber(0);
+    runner.start();
+    const qint64 port = reportedPort(runner);
+    ASSERT_GT(port, 0);
+    const qint64 server = serverProcessFor(root);
+    ASSERT_GT(server, 0);
+    const Response page = request(port, "GET", "/page.krml", {}, "application/json", {}, 60000);
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(page.body.contains("ran")) << page.body.constData();
+    // The processes as they are once the page has run: the script process that ran it and the
+    // one kept ready for the next request, each with the programs it was started through.
+    QList<qint64> processes{server};
+    for (qsizetype i = 0; i < processes.size(); ++i)
+        processes += childProcesses(processes[i]);
+    EXPECT_GE(processes.size(), 2) << "the server and a script process";
+    for (const qint64 pid : processes) {
+        // (A script process's command holds the whole sandbox script.)
+        const QByteArray command =
+            KRTest::readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).replace('\0', ' ').replace('\n', ' ').left(200);
+        const std::map<int, QString> descriptors = descriptorsOf(pid);
+        if (descriptors.empty())
+            continue; // ended meanwhile
+        for (const int standard : {0, 1, 2})
+            EXPECT_TRUE(descriptors.count(standard)) << standard << " of " << command.constData();
+        for (const auto &[fd, target] : descriptors) {
+            EXPECT_FALSE(held.contains(target))
+                << command.constData() << " holds the application's " << target.toStdString() << " as " << fd;
+        }
+    }
+    runner.terminate();
+    for (const int fd : opened)
+        ::close(fd);
 }
 
 // A JavaScript string naming the file of the local server's folder.

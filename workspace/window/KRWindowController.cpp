@@ -1370,11 +1370,7 @@ void KRWindowController::showDeviceBrowser(int mode)
     m_deviceBrowser->setIndexFilePath(m_builtProjectIndex);
     if (mode == 0)
         m_deviceBrowser->setDeviceID(m_project->designTarget());
-    if (QWidget *window = m_deviceBrowser->window()) {
-        window->show();
-        window->raise();
-        window->activateWindow();
-    }
+    m_deviceBrowser->showWindow();
 }
 
 void KRWindowController::deviceBrowserWindowClosed()
