@@ -215,7 +215,7 @@ def crowded_project_refused_promptly(desktop, window):
     text = " ".join(n.name for n in alert.find_all("label"))
     desktop.screenshot("crowded-project-refused")
     for expected in ("The project \u201cCrowded.krproj\u201d could not be opened.", "line 6",
-                     "\u201cKRLabel\u201d carries 100001 attributes", "at most 1024"):
+                     "\u201cKRLabel\u201d with the id \u201ccrowded\u201d carries 100001 attributes", "at most 1024"):
         kd.check(expected in text, f"the message does not say {expected!r}: {text!r}")
     desktop.activate_if_needed(alert)
     desktop.click(desktop.wait_for(alert, "push button", "OK", "the message's OK button"))
