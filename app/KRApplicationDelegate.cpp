@@ -37,6 +37,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QShortcut>
 #include <QTimer>
@@ -119,12 +120,45 @@ void KRApplicationDelegate::setOpenPanel(OpenPanel panel)
     appOpenPanel() = std::move(panel);
 }
 
-void KRApplicationDelegate::runSavePanel(QWidget *parent, const QString &title, const QString &prompt,
+QString KRApplicationDelegate::offeredPackageName(const QString &folder, const QString &name)
+{
+    static const QString suffix = QStringLiteral(".krproj");
+    QString base = name;
+    if (base.endsWith(suffix, Qt::CaseInsensitive))
+        base.chop(suffix.size());
+    for (QChar &c : base) {
+        if (c == QLatin1Char('/') || c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    base = base.simplified();
+    while (base.startsWith(QLatin1Char('.')))
+        base = base.mid(1).trimmed();
+    // File names hold 255 bytes: the name, a number and the suffix.
+    while (base.toUtf8().size() > 200) {
+        base.chop(1);
+        if (!base.isEmpty() && base.back().isHighSurrogate())
+            base.chop(1);
+    }
+    base = base.trimmed();
+    if (base.isEmpty())
+        base = QStringLiteral("Untitled");
+    const QDir dir(folder);
+    for (int n = 1;; ++n) {
+        const QString candidate = (n == 1 ? base : QStringLiteral("%1 %2").arg(base).arg(n)) + suffix;
+        // A link to nothing takes the name too.
+        const QFileInfo there(dir.filePath(candidate));
+        if (!there.exists() && !there.isSymLink())
+            return candidate;
+    }
+}
+
+void KRApplicationDelegate::runSavePanel(QWidget *parent, const QString &title, const QString &prompt, const QString &name,
                                          std::function<void(const QString &)> done)
 {
     const QString directory = KRPaths::documentsDirectory(); // home when there is no documents folder
+    const QString offered = offeredPackageName(directory, name);
     if (appSavePanel()) {
-        appSavePanel()(parent, title, prompt, directory, std::move(done));
+        appSavePanel()(parent, title, prompt, directory, offered, std::move(done));
         return;
     }
     auto *dialog = new QFileDialog(parent, title, directory);
@@ -135,6 +169,15 @@ void KRApplicationDelegate::runSavePanel(QWidget *parent, const QString &title, 
     dialog->setNameFilter(QStringLiteral("Korvane projects (*.krproj)"));
     dialog->setDefaultSuffix(QStringLiteral("krproj"));
     dialog->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    // As in Save As: the name ready to be typed over but for its suffix.
+    dialog->selectFile(offered);
+    QTimer::singleShot(0, dialog, [dialog, offered] {
+        if (auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+            field->setFocus(Qt::OtherFocusReason);
+            if (field->text() == offered)
+                field->setSelection(0, int(offered.size() - QStringLiteral(".krproj").size()));
+        }
+    });
     QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [done](const QString &path) {
         QString package = path;
         if (!package.endsWith(QLatin1String(".krproj")))
@@ -616,10 +659,11 @@ void KRApplicationDelegate::newDocument()
 {
     KR_LOG(QString());
     QPointer<KRApplicationDelegate> self(this);
-    runSavePanel(nullptr, QStringLiteral("Create"), QStringLiteral("Create"), [self](const QString &path) {
-        if (self && !path.isEmpty() && self->createAndOpenProject(path))
-            self->closeStartWindows(path);
-    });
+    runSavePanel(nullptr, QStringLiteral("Create"), QStringLiteral("Create"), QStringLiteral("Untitled"),
+                 [self](const QString &path) {
+                     if (self && !path.isEmpty() && self->createAndOpenProject(path))
+                         self->closeStartWindows(path);
+                 });
 }
 
 void KRApplicationDelegate::closeStartWindows(const QString &opened)

@@ -31,18 +31,25 @@ class KRApplicationDelegate : public QObject, public KRHTMLWindowControllerDeleg
     Q_OBJECT
 
 public:
-    // Asks for the path of a new package (a save dialog); answers with the path, or empty when
-    // the user cancelled. Tests install one that answers at once.
+    // Asks for the path of a new package (a save dialog) in the folder given, offering the file
+    // name given; answers with the path, or empty when the user cancelled. Tests install one
+    // that answers at once.
     using SavePanel = std::function<void(QWidget *parent, const QString &title, const QString &prompt,
-                                         const QString &directory, std::function<void(const QString &path)> done)>;
+                                         const QString &directory, const QString &offeredName,
+                                         std::function<void(const QString &path)> done)>;
     // Asks for an existing package folder to open (empty: cancelled).
     using OpenPanel = std::function<void(QWidget *parent, const QString &directory, std::function<void(const QString &path)> done)>;
 
     static void setSavePanel(SavePanel panel);
     static void setOpenPanel(OpenPanel panel);
-    // The save panel in use (the gallery asks through it too).
-    static void runSavePanel(QWidget *parent, const QString &title, const QString &prompt,
+    // The save panel in use (the gallery asks through it too): in the documents folder, the
+    // name offered made from `name` (a sample's, which the service may spell any way) and free
+    // there ("Name.krproj", "Name 2.krproj", …), its part before the suffix selected.
+    static void runSavePanel(QWidget *parent, const QString &title, const QString &prompt, const QString &name,
                              std::function<void(const QString &path)> done);
+    // That name: no folder separators, control characters or leading dots, short enough for a
+    // file name with room for a number; "Untitled" when nothing is left.
+    static QString offeredPackageName(const QString &folder, const QString &name);
 
     // When the web engine starts and the control catalogue (builder, plug-ins) is set up: at
     // once, or when the launch runs (applicationDidFinishLaunching), inside the second the

@@ -567,7 +567,19 @@ void KRGalleryWindowController::openSample()
     m_downloadingSampleViewController = m_samples.at(row);
     QPointer<KRGalleryItemViewController> sample = m_samples.at(row);
     QPointer<KRGalleryWindowController> self(this);
-    KRApplicationDelegate::runSavePanel(window(), QStringLiteral("Save"), QStringLiteral("Save"), [self, sample](const QString &path) {
+    // The dialog says what it saves and offers the sample's name, which the service gives.
+    QString shown = sample->projectName().simplified();
+    shown.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    if (shown.size() > 60) {
+        shown.truncate(59);
+        if (shown.back().isHighSurrogate())
+            shown.chop(1);
+        shown = shown.trimmed() + QStringLiteral("…");
+    }
+    const QString title = shown.isEmpty() ? QStringLiteral("Save the Sample As")
+                                          : QStringLiteral("Save the Sample “%1” As").arg(shown);
+    const QString name = sample->projectName();
+    KRApplicationDelegate::runSavePanel(window(), title, QStringLiteral("Save"), name, [self, sample](const QString &path) {
         if (!self || !sample || path.isEmpty())
             return;
         QString package = path;

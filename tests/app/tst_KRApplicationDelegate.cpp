@@ -53,7 +53,7 @@ protected:
         KRAppTest::closeAllDocuments();
         KRApplicationDefaults::registerDefaults(KRUserDefaults::sharedInstance());
         KRGalleryWindowController::setHeldSamples(QJsonArray());
-        KRApplicationDelegate::setSavePanel([this](QWidget *, const QString &, const QString &, const QString &,
+        KRApplicationDelegate::setSavePanel([this](QWidget *, const QString &, const QString &, const QString &, const QString &,
                                                    std::function<void(const QString &)> done) { done(savePanelAnswer); });
         delegate = std::make_unique<KRApplicationDelegate>();
     }
@@ -183,6 +183,29 @@ TEST(KROpenProjectPanel, AProjectOpensHoweverItIsGoneIntoAndOtherFoldersAreWalke
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened.first().first().toString(), home + QStringLiteral("/Tips.krproj"));
     EXPECT_EQ(QDir::cleanPath(again.directory().absolutePath()), home);
+}
+
+// The save dialog offers a file name made from any name (a sample's comes from the service):
+// in the folder, never out of it or hidden, short enough, and one nothing there has yet.
+TEST(KRSavePanel, OffersAFreeFileNameInTheFolderWhateverTheNameGiven)
+{
+    const QString folder = QDir::cleanPath(KRTest::makeTempDir(QStringLiteral("offered")));
+    ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Tips.krproj")));
+    ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Tips 2.krproj")));
+    ASSERT_TRUE(QFile::link(folder + QStringLiteral("/nowhere"), folder + QStringLiteral("/Cafe.krproj")));
+    const auto offered = [&](const QString &name) { return KRApplicationDelegate::offeredPackageName(folder, name); };
+    EXPECT_EQ(offered(QStringLiteral("Showcase")), QStringLiteral("Showcase.krproj"));
+    EXPECT_EQ(offered(QStringLiteral("Tips")), QStringLiteral("Tips 3.krproj"));
+    EXPECT_EQ(offered(QStringLiteral("Cafe")), QStringLiteral("Cafe 2.krproj"));
+    EXPECT_EQ(offered(QStringLiteral("Shop.krproj")), QStringLiteral("Shop.krproj"));
+    EXPECT_EQ(offered(QStringLiteral("../../etc/passwd")), QStringLiteral("etc passwd.krproj"));
+    EXPECT_EQ(offered(QStringLiteral(".hidden")), QStringLiteral("hidden.krproj"));
+    EXPECT_EQ(offered(QStringLiteral("Line\nbreak\tand\u0001bell")), QStringLiteral("Line break and bell.krproj"));
+    EXPECT_EQ(offered(QStringLiteral(" /.. ")), QStringLiteral("Untitled.krproj"));
+    EXPECT_EQ(offered(QString()), QStringLiteral("Untitled.krproj"));
+    const QString longName = offered(QStringLiteral("\U0001F600").repeated(300));
+    EXPECT_LE(longName.toUtf8().size(), 255 - 4);
+    EXPECT_TRUE(longName.endsWith(QStringLiteral("\U0001F600.krproj"))) << longName.toStdString();
 }
 
 TEST_F(KRDelegateTest, SiteStoreAndNewsLinksOpenOutside)

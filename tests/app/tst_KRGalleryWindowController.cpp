@@ -39,7 +39,7 @@ protected:
         ASSERT_TRUE(server.start());
         KRAppTest::installGalleryService(server, KRAppTest::sampleArchive(QStringLiteral("Cafe")));
         KRAppTest::pointDefaultsAt(server);
-        KRApplicationDelegate::setSavePanel([this](QWidget *, const QString &, const QString &, const QString &,
+        KRApplicationDelegate::setSavePanel([this](QWidget *, const QString &, const QString &, const QString &, const QString &,
                                                    std::function<void(const QString &)> done) { done(savePanelAnswer); });
     }
     void TearDown() override

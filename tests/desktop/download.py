@@ -106,7 +106,7 @@ def hosted_sample_downloaded(desktop):
         button = kd.wait_until(lambda: drawn_button(desktop, row), f"the Open button of {SAMPLE!r}")
         desktop.input.click(*button)
         path = os.path.join(desktop.home, "Documents", "Downloaded")
-        kd.choose_file(desktop, "Save", path, "Save")
+        kd.choose_file(desktop, f"Save the Sample \u201C{SAMPLE}\u201D As", path, "Save")
 
         window = kd.project_window(desktop, "Downloaded")
         kd.check(len(service.fetched(ARCHIVE)) == 1, f"the archive was fetched {len(service.fetched(ARCHIVE))} times")

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """The first launch on a fresh home with no service address: the gallery lists the samples that
-come with the application, one is opened with its Open button and saved where the user types,
-and its window shows its page. Exported to a new folder, its pages name only the pinned https
-library addresses and its index.html leads a browser engine to the start page. Preferences
-closed with the title bar's close button come back from the menu. A gallery left open lists a
-project that another start hands over among its recent projects at once; File ▸ New Project
-then closes the gallery and the blank start-up project, untouched, leaving the new project and
-the one handed over. In File ▸ Open… a folder's name typed with Return walks into the folder, and
-a double click on a project there opens it."""
+come with the application, one is opened with its Open button and saved where the user types in
+a dialog named for the sample that offers its name in the documents folder, and its window shows
+its page. Exported to a new folder, its pages name only the pinned https library addresses and
+its index.html leads a browser engine to the start page. Preferences closed with the title bar's
+close button come back from the menu. A gallery left open lists a project that another start
+hands over among its recent projects at once; File ▸ New Project then closes the gallery and the
+blank start-up project, untouched, leaving the new project and the one handed over. In File ▸
+Open… a folder's name typed with Return walks into the folder, and a double click on a project
+there opens it."""
 
 import os
 import re
@@ -79,7 +80,17 @@ def open_sample_from_gallery(desktop, name, path):
     button = kd.wait_until(lambda: drawn_button(desktop, row), f"the Open button of {name}")
     desktop.screenshot("sample-selected")
     desktop.input.click(*button)
-    kd.choose_file(desktop, "Save", path, "Save")
+    # The dialog says what it saves and offers the sample's name in the documents folder.
+    title = f"Save the Sample \u201C{name}\u201D As"
+    dialog = desktop.window(title)
+    field = desktop.wait_for(dialog, "text", re.compile(r"^File name:$"), "the name field")
+    look_in = desktop.wait_for(dialog, "combo box", what="the dialog's folder pop-up",
+                               predicate=lambda n: n.name.startswith("/"))
+    desktop.screenshot("sample-save-dialog")
+    documents = os.path.join(desktop.home, "Documents")
+    kd.check(field.text() == f"{name}.krproj" and os.path.normpath(look_in.name) == documents,
+             f"the dialog offers {field.text()!r} in {look_in.name!r}, not '{name}.krproj' in {documents!r}")
+    kd.choose_file(desktop, title, path, "Save")
     return kd.project_window(desktop, os.path.basename(path))
 
 

@@ -6,9 +6,10 @@ manager answers, a script with the executable bit refused; three resources opene
 the others closed from a tab's context menu; the arrow keys moving the outline's selection
 three rows with the keyboard staying in the outline, and Return giving it to the editor; a click
 on a file open in a tab showing it with the keyboard left in the outline, so that Return shows
-the file and types nothing into it; the object browser's scope bar with no separator before its
-first group; Return in the question Delete Resource asks keeps the file; a folder dropped from
-the file manager below the outline's rows is imported."""
+the file and types nothing into it; a click on the page's row, selected already, showing the
+page in the inspector in place of the control chosen on it; the object browser's scope bar with
+no separator before its first group; Return in the question Delete Resource asks keeps the
+file; a folder dropped from the file manager below the outline's rows is imported."""
 
 import os
 import shutil
@@ -255,6 +256,27 @@ def click_then_return_types_nothing(desktop, window, web, row):
     desktop.screenshot("click-return-typed-nothing")
 
 
+def click_on_the_chosen_page_inspects_it(desktop, window):
+    """A click on the page's row chooses the page, also when the row is the one selected already
+    (the selection does not change): a control selected on the page, the inspector shows the
+    page again."""
+    page = desktop.wait_for(window, "table cell", "tips", "the page tips in the outline")
+    desktop.click(page)
+    kd.wait_until(lambda: selected(page), "the page tips selected")
+    surface = kd.design_surface(desktop, window)
+    kd.check_page_drawn(desktop, surface, min_ink=400)
+    kd.wait_inspected(desktop, window, "tips", "a click on the page's row to show the page in the inspector")
+    left, top, _, height = 10, 220, 300, 50  # computeButton in the sample
+    kd.wait_until(lambda: kd.box_at(surface, left, top), "computeButton drawn on the page")
+    kd.click_page(desktop, surface, left + 30, top + height / 2)
+    kd.wait_inspected(desktop, window, "computeButton", "a click on Compute to select it")
+    kd.check(selected(page), "the click on Compute changed the outline's selection")
+    desktop.click(page)
+    kd.wait_inspected(desktop, window, "tips", "a click on the page's row, still selected, to show the page in the "
+                                               "inspector again")
+    desktop.screenshot("chosen-page-inspected")
+
+
 def scope_bar_starts_with_its_first_group(desktop, window):
     """The object browser's scope bar, over its list of the page's objects: the first group's
     buttons start at the bar's left end, with no separator before them (one stands only
@@ -346,6 +368,7 @@ def outline_and_tabs(desktop):
     other_tabs_closed_from_a_tab_menu(desktop, window, resources[:3], resources[1])
     arrows_move_the_selection_and_return_edits(desktop, window, ordered)
     click_then_return_types_nothing(desktop, window, web, ordered[2])
+    click_on_the_chosen_page_inspects_it(desktop, window)
     scope_bar_starts_with_its_first_group(desktop, window)
     return_does_not_delete(desktop, window, web)
     folder_dropped_below_the_rows(desktop, window, web)

@@ -14,7 +14,9 @@
 #include <widgets/views/KRPaneHeaderView.h>
 
 #include <functional>
+#include <utility>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -117,6 +119,14 @@ void KRProjectPaneViewController::awakeFromNib()
     QObject::connect(m_sourceList, &QAbstractItemView::doubleClicked, this, [this] { sourceListDoubleAction(); });
     QObject::connect(m_sourceList, &SLSourceList::returnKeyPressedOnRow, this,
                      [this](int row) { sourceListReturnAction(row); });
+    // A click on the row that is selected already changes no selection: it is routed once the
+    // list has taken the press, as a click that selects a row is routed by its selection.
+    m_sourceList->viewport()->installEventFilter(this);
+    QObject::connect(m_sourceList, &QAbstractItemView::pressed, this, [this](const QModelIndex &index) {
+        const int row = std::exchange(m_pressOnSelectedRow, -1);
+        if (row >= 0 && m_sourceList->rowForIndex(index) == row && m_sourceList->selectedRowIndexes() == QList<int>{row})
+            selectedRowChosen();
+    });
     QTimer::singleShot(0, this, [this] {
         if (m_sourceList && m_sourceList->numberOfRows() > 0)
             m_sourceList->scrollTo(m_sourceList->indexAtRow(0));
@@ -287,9 +297,27 @@ std::optional<bool> KRProjectPaneViewController::shouldEditItem(SLSourceList *, 
     return m_dataSource && item && KRProjectPaneDataSource::itemFor(item)->shouldEditItem();
 }
 
+bool KRProjectPaneViewController::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress && m_sourceList && watched == m_sourceList->viewport()) {
+        const auto *press = static_cast<const QMouseEvent *>(event);
+        const int row = m_sourceList->rowForIndex(m_sourceList->indexAt(press->position().toPoint()));
+        const bool plain = press->button() == Qt::LeftButton && press->modifiers() == Qt::NoModifier;
+        m_pressOnSelectedRow = plain && row >= 0 && m_sourceList->selectedRowIndexes() == QList<int>{row} ? row : -1;
+    }
+    return KRCachingViewController::eventFilter(watched, event);
+}
+
 void KRProjectPaneViewController::sourceListSelectionDidChange(const KRNotification &)
 {
-    if (!m_dataSource || m_reloading)
+    if (m_reloading)
+        return;
+    selectedRowChosen();
+}
+
+void KRProjectPaneViewController::selectedRowChosen()
+{
+    if (!m_dataSource)
         return;
     const QList<int> rows = m_sourceList->selectedRowIndexes();
     if (rows.size() != 1)

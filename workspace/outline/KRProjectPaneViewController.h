@@ -103,6 +103,8 @@ public:
     std::optional<bool> isGroupAlwaysExpanded(SLSourceList *list, SLItem item) override;
     QMenu *menuForEvent(SLSourceList *list, QContextMenuEvent *event, SLItem item) override;
     std::optional<bool> shouldEditItem(SLSourceList *list, SLItem item) override;
+    // A row chosen by a change of the selection, or by a plain click on the row that is
+    // already the one selected (which changes no selection): the row shows what it stands for.
     void sourceListSelectionDidChange(const KRNotification &notification) override;
     void sourceListDeleteKeyPressedOnRows(const KRNotification &notification) override;
     void sourceListDoubleAction();
@@ -111,8 +113,12 @@ public:
 
 protected:
     void awakeFromNib() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The one selected row acts as chosen: it shows its page, its open file or the errors.
+    void selectedRowChosen();
+
     SLSourceList *m_sourceList = nullptr;
     KRPaneHeaderView *m_headerView = nullptr;
     QAbstractButton *m_projectSettingsButton = nullptr;
@@ -120,6 +126,7 @@ private:
     std::weak_ptr<KRPage> m_currentPage;
     KRProjectPaneDelegate *m_delegate = nullptr; // not owned: the window controller
     std::unique_ptr<QMenu> m_menu;
+    int m_pressOnSelectedRow = -1; // a plain press on the one selected row, until the list has taken it
     int m_deferReloads = 0;
     bool m_reloadPending = false;
     bool m_reloading = false;

@@ -61,6 +61,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopedValueRollback>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -667,6 +668,7 @@ void KRWindowController::selectPage(const std::shared_ptr<KRPage> &page)
         return;
     KR_LOG(QStringLiteral("select page: ") + page->kr_id());
     m_currentPage = page;
+    const QScopedValueRollback<bool> selecting(m_selectingPage, true);
     if (m_projectPane)
         m_projectPane->selectPage(page);
     if (m_masterTabPane)
@@ -842,7 +844,14 @@ void KRWindowController::palettePaneWillDragObject(const QString &className)
 
 void KRWindowController::projectPaneDidSelectPage(KRProjectPaneViewController *, const std::shared_ptr<KRPage> &page)
 {
+    // The page the user chose in the outline (a click, the keys, Return) is the one inspected,
+    // whatever its design had selected, also when its row was the one selected already. A page
+    // the window turns to itself (a new one, a function's) is not chosen there.
+    const bool chosenInOutline = !m_selectingPage;
     selectPage(page);
+    KRTabPropertyGroupViewController *group = m_masterTabPane ? m_masterTabPane->currentTabPropertyGroupViewController() : nullptr;
+    if (chosenInOutline && group && group->page() == page)
+        group->selectObject(page);
     if (QWidget *view = currentDesignWebView())
         view->setFocus(Qt::OtherFocusReason);
 }

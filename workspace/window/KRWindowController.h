@@ -97,6 +97,8 @@ public:
     void createPageAction() override;
 
     // --- Commands
+    // Shows the page's tab and selects its row in the outline; the page's inspector keeps
+    // what it showed.
     void selectPage(const std::shared_ptr<KRPage> &page);
     void projectBuildAction();
     void projectRunDefaultBrowserAction();
@@ -229,6 +231,8 @@ private:
     static constexpr int openingProblemTries = 50;
     void tellOfOpeningProblems(int triesLeft = openingProblemTries);
     bool m_broughtForwardToTell = false;
+    // True while selectPage runs: the outline then follows the window, no user chose the page.
+    bool m_selectingPage = false;
     void buildWindow();
     void buildToolbar();
     void hideUI();

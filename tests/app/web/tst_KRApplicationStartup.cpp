@@ -195,7 +195,7 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
 
     // The sample downloads into the package the user names and opens in its window.
     const QString destination = KRTest::makeTempDir(QStringLiteral("dest")) + QStringLiteral("/Cafe.krproj");
-    KRApplicationDelegate::setSavePanel([&](QWidget *, const QString &, const QString &, const QString &,
+    KRApplicationDelegate::setSavePanel([&](QWidget *, const QString &, const QString &, const QString &, const QString &,
                                             std::function<void(const QString &)> done) { done(destination); });
     gallery->samplesTable->setCurrentRow(0);
     emit gallery->samplesTable->itemDoubleClicked(gallery->samplesTable->item(0));
@@ -208,7 +208,7 @@ TEST(KRApplicationStartup, StartsOffersTheLastCrashShowsTheGalleryAndOpensASampl
     // New Project makes a package and opens it; the blank start-up project, untouched, gives
     // way to it.
     const QString created = KRTest::makeTempDir(QStringLiteral("new")) + QStringLiteral("/Fresh.krproj");
-    KRApplicationDelegate::setSavePanel([&](QWidget *, const QString &, const QString &, const QString &,
+    KRApplicationDelegate::setSavePanel([&](QWidget *, const QString &, const QString &, const QString &, const QString &,
                                             std::function<void(const QString &)> done) { done(created); });
     ASSERT_TRUE(KRMainMenu::shared().perform(QStringLiteral("newDocument")));
     ASSERT_TRUE(KRTest::processEventsUntil([&] {

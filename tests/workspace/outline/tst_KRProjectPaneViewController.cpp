@@ -272,6 +272,29 @@ TEST_F(ProjectOutline, RoutesSingleSelectionsAndDoubleClicksToTheWindow)
     EXPECT_EQ(list->selectedRowIndexes(), QList<int>{rowOf(made->kr_id())});
     EXPECT_EQ(window.calls, QStringList{"select " + made->kr_id()});
 
+    // A plain click on the row that is selected already chooses it again: the window shows
+    // the page (and inspects it), an open file comes forward, the errors show. A click with
+    // Ctrl held is none.
+    const auto clickRow = [&](int row, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualRect(list->indexAtRow(row)).center());
+    };
+    list->selectRowIndexes({rowOf("alpha")}, false);
+    window.calls.clear();
+    clickRow(rowOf("alpha"));
+    EXPECT_EQ(window.calls, QStringList{"select alpha"});
+    list->selectRowIndexes({rowOf("style.css")}, false);
+    window.calls.clear();
+    clickRow(rowOf("style.css"));
+    EXPECT_EQ(window.calls, QStringList{"edit style.css"});
+    pane->selectSyntaxErrorItem();
+    window.calls.clear();
+    clickRow(list->rowForItem(pane->dataSource()->syntaxErrorsDataSourceItem()));
+    EXPECT_EQ(window.calls, QStringList{"errors"});
+    list->selectRowIndexes({rowOf("alpha")}, false);
+    window.calls.clear();
+    clickRow(rowOf("alpha"), Qt::ControlModifier);
+    EXPECT_TRUE(window.calls.isEmpty()) << window.calls.join(", ").toStdString();
+
     window.calls.clear();
     const QPoint appRow = list->visualRect(list->indexAtRow(rowOf("app.js"))).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, appRow);
