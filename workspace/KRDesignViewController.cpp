@@ -314,6 +314,11 @@ void KRDesignViewController::drawSelectionBox(const std::shared_ptr<KRObject> &o
     // inserted tree rather than a change for every style and attribute of its nine elements.
     box.overlay = document.createElement(QStringLiteral("div"));
     setAttributes(*box.overlay);
+    // The box is drawn for the eye only: assistive tools learn of the selection from the
+    // inspector and the object list, and a page of many selected controls is not described to
+    // them as nine empty groups more for each (the engine described every box again as the
+    // page changed, for seconds after a large paste was drawn).
+    box.overlay->setAttribute(QStringLiteral("aria-hidden"), QStringLiteral("true"));
     auto &style = box.overlay->style();
     // A faint tint and dashed edge. The overlay itself stays opaque (the tint is in its colours)
     // so that the handles inside it show at full strength.

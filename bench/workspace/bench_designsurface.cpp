@@ -5,8 +5,9 @@
 // and its controls measured (target 5 s), and a control moved on it to its new place measured
 // (target 100 ms). Every object of a page of 1,000 and of 4,000 labels, in a project window,
 // copied, deleted and pasted back, and the paste undone, each through the window's Edit command
-// and until the page is drawn and the pasted labels measured (target: 4,000 take at most 5 times
-// the processor time of 1,000). The other benchmarks report their mean time over their target
+// and until the page is drawn and the pasted labels measured, with an assistive tool listening
+// (target: 4,000 take at most 5 times the processor time of 1,000); the paste is undone once
+// more a second and a half after it was drawn, as a person presses Undo. The other benchmarks report their mean time over their target
 // (below 1 is met). The application is started as main() starts it; the pages of the first
 // three are shown beside its windows.
 #include <bench/support/KRBenchStartup.h>
@@ -31,6 +32,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMimeData>
@@ -228,7 +230,11 @@ double median(std::vector<double> values)
 // (the inspector, the list of the page's objects, the project's outline beside the design
 // surface), selected with Select All and copied, then deleted, pasted back, and the paste
 // undone: each through the window's own Edit command, from the command to the page in step with
-// its model and every label measured (or gone). The figures are the growth from 1,000 to 4,000
+// its model and every label measured (or gone). Then the labels are pasted once more and Undo is
+// pressed a second and a half after they are drawn, without waiting for the application to be
+// idle (undo_soon): what the paste still had to do after drawing counts there. An assistive tool
+// listens throughout (the accessibility interfaces are active, so the engine describes the page
+// to them), as for a person who uses one. The figures are the growth from 1,000 to 4,000
 // of the median, over the runs, of the CPU time each command took in the application and its
 // web engine processes: on a busy machine the time until a command shows is mostly time spent
 // waiting for a processor, and its growth swings with what else runs. The counters give the
@@ -236,8 +242,10 @@ double median(std::vector<double> values)
 void BM_ManyObjectsPastedShown(benchmark::State &state)
 {
     const int sizes[2] = {1000, 4000};
-    enum Command { Delete, Paste, Undo, Commands };
-    const char *names[Commands] = {"delete", "paste", "undo_paste"};
+    enum Command { Delete, Paste, Undo, UndoSoon, Commands };
+    const char *names[Commands] = {"delete", "paste", "undo_paste", "undo_soon"};
+    QAccessible::setActive(true);
+    const auto quiet = qScopeGuard([] { QAccessible::setActive(false); });
     std::vector<double> wall[2][Commands];
     std::vector<double> cpu[2][Commands];
     for (auto _ : state) {
@@ -306,8 +314,9 @@ void BM_ManyObjectsPastedShown(benchmark::State &state)
                     before = now;
                 }
             };
-            const auto time = [&](int c, const char *command, const std::function<bool()> &done) {
-                settle();
+            const auto time = [&](int c, const char *command, const std::function<bool()> &done, bool idleFirst = true) {
+                if (idleFirst)
+                    settle();
                 const double cpuBefore = KRBench::processTreeProcessorMs();
                 QElapsedTimer timer;
                 timer.start();
@@ -329,7 +338,15 @@ void BM_ManyObjectsPastedShown(benchmark::State &state)
                                           return pasted.size() == objects && measured(pasted.first()) && measured(pasted.last());
                                       })
                               && time(Undo, "undo", [&] { return page->kr_objects().isEmpty(); });
-            if (!done) {
+            // Pasted again, drawn, and undone a second and a half later.
+            const auto shownAgain = [&] {
+                const QList<std::shared_ptr<KRObject>> selected = surface->selectedObjects();
+                return inStep() && selected.size() == objects && measured(selected.first()) && measured(selected.last());
+            };
+            const bool soon = done && (settle(), window->performMenuCommand(QStringLiteral("paste")), KRBench::waitUntil(shownAgain, 120000))
+                              && !KRBench::waitUntil([] { return false; }, 1500, 20)
+                              && time(UndoSoon, "undo", [&] { return page->kr_objects().isEmpty(); }, false);
+            if (!done || !soon) {
                 state.SkipWithError("a command did not take effect on every label");
                 return;
             }

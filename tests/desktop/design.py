@@ -70,7 +70,7 @@ def placing_moving_aligning_with_undo(desktop):
     desktop.screenshot("list-dropped")
 
     # Resize it by the bottom handle of its selection box.
-    bottom = kd.wait_until(lambda: kd.selection_handles(surface).get("bottom"), "the selection box's bottom handle")
+    bottom = kd.wait_until(lambda: kd.selection_handles(desktop, surface).get("bottom"), "the selection box's bottom handle")
     bx, by = bottom.center
     desktop.input.drag((bx, by), (bx, by - SHRINK_BY), steps=20, duration=0.5)
     list_height = list_box[3] - SHRINK_BY

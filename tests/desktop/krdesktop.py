@@ -1102,27 +1102,65 @@ def box_at(surface, left, top, tolerance=1):
     return min(found, key=lambda n: n.rect[2] * n.rect[3]) if found else None
 
 
-def selection_handles(surface):
-    """The resize handles of the selection box: {"bottom": node, "right": node, ...}.
+# The mark of a selection box's handle: a blue square with a white rim in the middle of each
+# handle (#2f6fd6); the box is drawn for the eye only, not described to assistive tools.
+HANDLE_MARK = (0x2f, 0x6f, 0xd6)
 
-    The box draws 8-pixel squares at its corners and 8-pixel strips along its edges.
-    """
-    squares = surface.find_all("section", predicate=lambda n: n.rect[2] == 8 and n.rect[3] == 8)
-    strips = surface.find_all("section", predicate=lambda n: (n.rect[2] == 8) != (n.rect[3] == 8)
-                              and min(n.rect[2], n.rect[3]) == 8)
+
+class Mark:
+    """A handle's mark found on the screen: its rectangle and centre, in screen pixels."""
+
+    def __init__(self, points):
+        xs = [p[0] for p in points]
+        ys = [p[1] for p in points]
+        self.rect = (min(xs), min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1)
+        self.center = ((min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2)
+
+
+def selection_handles(desktop, surface):
+    """The resize handles of the selection box, as a person finds them on the screen:
+    {"bottom": mark, "right": mark, "top-left": mark, ...}, each mark with its centre.
+
+    The box draws a 6-pixel mark in the middle of the 8-pixel square at each corner and of the
+    8-pixel strip along each edge."""
+    x, y, w, h = surface.rect
+    image = desktop.grab((x, y, w, h))
+    clusters = []
+    data, width = image.bgrx, image.width
+    wanted = bytes((HANDLE_MARK[2], HANDLE_MARK[1], HANDLE_MARK[0]))
+    at = data.find(wanted)
+    while at >= 0:
+        if at % 4:
+            at = data.find(wanted, at + 1)
+            continue
+        px, py = image.x + (at // 4) % width, image.y + (at // 4) // width
+        at = data.find(wanted, at + 4)
+        for cluster in clusters:
+            cx, cy = cluster[0]
+            if abs(px - cx) <= 8 and abs(py - cy) <= 8:
+                cluster.append((px, py))
+                break
+        else:
+            clusters.append([(px, py)])
+    marks = [Mark(c) for c in clusters if len(c) >= 16]
+    marks = [m for m in marks if m.rect[2] <= 8 and m.rect[3] <= 8]
     handles = {}
-    if strips:
-        horizontal = [n for n in strips if n.rect[3] == 8]
-        vertical = [n for n in strips if n.rect[2] == 8]
-        if horizontal:
-            handles["top"] = min(horizontal, key=lambda n: n.rect[1])
-            handles["bottom"] = max(horizontal, key=lambda n: n.rect[1])
-        if vertical:
-            handles["left"] = min(vertical, key=lambda n: n.rect[0])
-            handles["right"] = max(vertical, key=lambda n: n.rect[0])
-    if squares:
-        handles["bottom-right"] = max(squares, key=lambda n: n.rect[0] + n.rect[1])
-        handles["top-left"] = min(squares, key=lambda n: n.rect[0] + n.rect[1])
+    if len(marks) < 3:  # a box shows its marks at three corners at least
+        return handles
+    left = min(m.center[0] for m in marks)
+    right = max(m.center[0] for m in marks)
+    top = min(m.center[1] for m in marks)
+    bottom = max(m.center[1] for m in marks)
+    middle_x, middle_y = (left + right) / 2, (top + bottom) / 2
+
+    def nearest(px, py):
+        return min(marks, key=lambda m: abs(m.center[0] - px) + abs(m.center[1] - py))
+    handles["top"] = nearest(middle_x, top)
+    handles["bottom"] = nearest(middle_x, bottom)
+    handles["left"] = nearest(left, middle_y)
+    handles["right"] = nearest(right, middle_y)
+    handles["top-left"] = nearest(left, top)
+    handles["bottom-right"] = nearest(right, bottom)
     return handles
 
 
