@@ -926,6 +926,17 @@ def project_window(desktop, title, timeout=LAUNCH_TIMEOUT):
     return window
 
 
+def open_sample_copy(desktop, sample, name):
+    """Copies the sample project into the documents folder as name.krproj, starts the
+    application on it and brings its window forward; returns the window and the folder."""
+    folder = os.path.join(desktop.home, "Documents", f"{name}.krproj")
+    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", f"{sample}.krproj"), folder)
+    desktop.launch(folder)
+    window = project_window(desktop, name)
+    desktop.activate_if_needed(window)
+    return window, folder
+
+
 def close_gallery(desktop):
     """Closes the start gallery that comes up at launch with its title bar's close button, once
     the window manager has brought it in front (a project window that was slower to come up may

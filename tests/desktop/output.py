@@ -10,7 +10,6 @@ shows the start page without a script error and the server page its server answe
 been built in that folder, which then held no server page and linked the hosted libraries."""
 
 import os
-import shutil
 import subprocess
 import sys
 
@@ -161,11 +160,7 @@ def shows_page(desktop, viewer, field, address, title, text, what):
 
 
 def export_while_previewed(desktop):
-    folder = os.path.join(desktop.home, "Documents", "Showcase.krproj")
-    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "Showcase.krproj"), folder)
-    desktop.launch(folder)
-    window = kd.project_window(desktop, "Showcase")
-    desktop.activate_if_needed(window)
+    window, folder = kd.open_sample_copy(desktop, "Showcase", "Showcase")
     kd.check_page_drawn(desktop, kd.design_surface(desktop, window), min_ink=400)
 
     # Ctrl+R builds and opens the preview; its server answers the server page.

@@ -6,7 +6,6 @@ with a syntax error stopping the build, listed in the syntax-error pane and show
 from there."""
 
 import os
-import shutil
 import sys
 
 import krdesktop as kd
@@ -21,12 +20,7 @@ BUTTON_AT = (40, 235)
 
 
 def open_sample(desktop):
-    folder = os.path.join(desktop.home, "Documents", "Tips.krproj")
-    shutil.copytree(os.path.join(desktop.options.source, "resources", "samples", "TipCalculator.krproj"), folder)
-    desktop.launch(folder)
-    window = kd.project_window(desktop, "Tips")
-    desktop.activate_if_needed(window)
-    return window, folder
+    return kd.open_sample_copy(desktop, "TipCalculator", "Tips")
 
 
 def outline_row(window, name):
