@@ -40,22 +40,11 @@ namespace {
 
 // The text with every character XML cannot hold escaped. Such characters stand only inside
 // strings (JSON writes controls as escapes already), where an escape means the same.
-QString escapedUnstorable(QString json)
+QString escapedUnstorable(const QString &json)
 {
-    qsizetype at = KRXMLDocument::firstUnstorable(json);
-    if (at == json.size())
-        return json;
-    QString kept;
-    kept.reserve(json.size() + 12);
-    qsizetype from = 0;
-    while (at < json.size()) {
-        kept.append(QStringView(json).sliced(from, at - from));
-        kept.append(QStringLiteral("\\u%1").arg(json.at(at).unicode(), 4, 16, QLatin1Char('0')));
-        from = at + 1;
-        at = KRXMLDocument::firstUnstorable(json, from);
-    }
-    kept.append(QStringView(json).sliced(from));
-    return kept;
+    return KRXMLDocument::replacingUnstorable(json, [](QString &out, char16_t unit) {
+        out.append(QStringLiteral("\\u%1").arg(unit, 4, 16, QLatin1Char('0')));
+    });
 }
 
 } // namespace

@@ -1143,7 +1143,7 @@ bool KRXMLDocument::isStorable(QStringView text)
     return firstUnstorable(text) == text.size();
 }
 
-QString KRXMLDocument::storableText(const QString &text)
+QString KRXMLDocument::replacingUnstorable(const QString &text, const std::function<void(QString &, char16_t)> &replace)
 {
     qsizetype at = firstUnstorable(text);
     if (at == text.size())
@@ -1153,14 +1153,21 @@ QString KRXMLDocument::storableText(const QString &text)
     qsizetype from = 0;
     while (at < text.size()) {
         kept.append(QStringView(text).sliced(from, at - from));
-        // Controls go, as they always have; the others leave a mark where they stood.
-        if (text.at(at).unicode() >= 0x20)
-            kept.append(QChar(QChar::ReplacementCharacter));
+        replace(kept, text.at(at).unicode());
         from = at + 1;
         at = firstUnstorable(text, from);
     }
     kept.append(QStringView(text).sliced(from));
     return kept;
+}
+
+QString KRXMLDocument::storableText(const QString &text)
+{
+    return replacingUnstorable(text, [](QString &out, char16_t unit) {
+        // Controls go, as they always have; the others leave a mark where they stood.
+        if (unit >= 0x20)
+            out.append(QChar(QChar::ReplacementCharacter));
+    });
 }
 
 QString KRXMLDocument::sizeText(qint64 bytes)

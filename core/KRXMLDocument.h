@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -89,6 +90,27 @@ public:
         // Every element and attribute name the application may write into such a document.
         std::shared_ptr<const QSet<QByteArrayView>> names;
     };
+    // Names for Additions::names, holding the bytes their views refer to.
+    class NameSet
+    {
+    public:
+        // Adds a copy of the name, unless it is empty or held already.
+        void insert(QByteArrayView name)
+        {
+            if (!name.isEmpty() && !m_names.contains(name))
+                m_names.insert(QByteArrayView(m_bytes.emplace_back(name.toByteArray())));
+        }
+        const QSet<QByteArrayView> &names() const { return m_names; }
+        // The names, lasting as long as the pointer is held.
+        static std::shared_ptr<const QSet<QByteArrayView>> share(const std::shared_ptr<NameSet> &set)
+        {
+            return {set, &set->m_names};
+        }
+
+    private:
+        std::deque<QByteArray> m_bytes; // never moved as it grows: the views stay valid
+        QSet<QByteArrayView> m_names;
+    };
     static KRResult<KRXMLDocument> fromData(const QByteArray &bytes, const Additions &additions);
     static KRResult<KRXMLDocument> fromFile(const QString &path, const Additions &additions);
     // Whether text of that size and shape is read (the bounds above, depth included): the
@@ -107,6 +129,10 @@ public:
     // other than tab, line feed and carriage return, half of a surrogate pair without its
     // other half, U+FFFE or U+FFFF); the text's size when there is none.
     static qsizetype firstUnstorable(QStringView text, qsizetype from = 0);
+    // The text with each code unit that firstUnstorable finds replaced by what `replace` appends
+    // to `out` in its place (nothing: the unit is left out); the text itself when there is none.
+    // storableText is one such replacement, JSON's escapes (KRJSONSerialization) another.
+    static QString replacingUnstorable(const QString &text, const std::function<void(QString &out, char16_t unit)> &replace);
     // A byte count as the errors give it ("256 MiB", "2.0 GiB").
     static QString sizeText(qint64 bytes);
 

@@ -1,5 +1,6 @@
 #include "KRClassRegistry.h"
 
+#include <core/KRXMLDocument.h>
 #include <model/KRFunction.h>
 #include <model/KRModelAdapter.h>
 #include <model/KRObject.h>
@@ -7,7 +8,6 @@
 #include <platform/foundation/KRException.h>
 
 #include <atomic>
-#include <deque>
 #include <utility>
 
 namespace {
@@ -337,27 +337,18 @@ std::shared_ptr<const QSet<QByteArrayView>> KRClassRegistry::writtenNames() cons
         if (m_writtenNames && m_writtenNamesGeneration == m_generation)
             return m_writtenNames;
     }
-    struct Written
-    {
-        std::deque<QByteArray> bytes; // never moved as it grows: the views stay valid
-        QSet<QByteArrayView> names;
-    };
-    auto written = std::make_shared<Written>();
-    const auto add = [&written](const QByteArray &name) {
-        if (!name.isEmpty() && !written->names.contains(name))
-            written->names.insert(QByteArrayView(written->bytes.emplace_back(name)));
-    };
+    auto written = std::make_shared<KRXMLDocument::NameSet>();
     for (auto c = m_classes.constBegin(); c != m_classes.constEnd(); ++c) {
         if (!isInstantiable(c.key()))
             continue;
-        add(c.key().toUtf8());
+        written->insert(c.key().toUtf8());
         for (const KRPropertyDescriptor &descriptor : *descriptorTablePointer(c.key())) {
             if (!descriptor.hasOption(KRAdapterOptionXMLText))
-                add(descriptor.propertyNameUTF8());
+                written->insert(descriptor.propertyNameUTF8());
         }
     }
     const std::lock_guard lock(m_cacheLock);
-    m_writtenNames = std::shared_ptr<const QSet<QByteArrayView>>(written, &written->names);
+    m_writtenNames = KRXMLDocument::NameSet::share(written);
     m_writtenNamesGeneration = m_generation;
     return m_writtenNames;
 }

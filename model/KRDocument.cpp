@@ -30,7 +30,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <deque>
 #include <mutex>
 #include <utility>
 #include <cerrno>
@@ -90,12 +89,7 @@ QString krObjectPlace(const KRError &error, const QByteArray &text)
     }
     if (element.isEmpty())
         return {};
-    const auto shown = [](const QString &text) { return text.size() > 60 ? text.left(59) + QChar(0x2026) : text; };
-    QString place = id.isEmpty() ? QStringLiteral("a %1").arg(element)
-                                 : QStringLiteral("the %1 \u201C%2\u201D").arg(element, shown(id));
-    if (!page.isEmpty() && !(element == QLatin1String("KRPage") && page == id))
-        place += QStringLiteral(" on the page \u201C%1\u201D").arg(shown(page));
-    return place;
+    return KRDocument::objectPlace(element, id, page, true);
 }
 
 
@@ -229,35 +223,35 @@ KRXMLDocument::Additions KRDocument::adaptersAdditions()
     const std::shared_ptr<const QSet<QByteArrayView>> current = KRClassRegistry::sharedInstance().writtenNames();
     const std::lock_guard locked(lock);
     if (current != classNames || !names) {
-        struct Written
-        {
-            std::deque<QByteArray> bytes;
-            QSet<QByteArrayView> names;
-        };
-        auto written = std::make_shared<Written>();
-        written->names = *current;
-        const auto add = [&written](const QString &name) {
-            const QByteArray utf8 = name.toUtf8();
-            if (!written->names.contains(utf8))
-                written->names.insert(QByteArrayView(written->bytes.emplace_back(utf8)));
-        };
+        auto written = std::make_shared<KRXMLDocument::NameSet>();
+        for (const QByteArrayView name : *current)
+            written->insert(name);
         if (const KRResult<KRXMLDocument> defaults =
                 KRXMLDocument::fromFile(KRResources::pathForResource(QStringLiteral("DefaultProject.xml")))) {
             for (const KRXMLNode &element : defaults.value().nodesForXPath(QStringLiteral("//*"))) {
-                add(element.name());
+                written->insert(element.name().toUtf8());
                 for (const QString &attribute : element.attributeNames())
-                    add(attribute);
+                    written->insert(attribute.toUtf8());
             }
         }
-        // The views of `current` refer to its bytes: kept alive with the copy.
-        names = std::shared_ptr<const QSet<QByteArrayView>>(
-            std::make_shared<std::pair<std::shared_ptr<const QSet<QByteArrayView>>, std::shared_ptr<Written>>>(current, written),
-            &written->names);
+        names = KRXMLDocument::NameSet::share(written);
         classNames = current;
     }
     KRXMLDocument::Additions additions(adaptersEmptyAttributes());
     additions.names = names;
     return additions;
+}
+
+QString KRDocument::objectPlace(const QString &element, const QString &id, const QString &page, bool indefinite)
+{
+    const auto shown = [](const QString &text) { return text.size() > 60 ? text.left(59) + QChar(0x2026) : text; };
+    QString place = !id.isEmpty() ? QStringLiteral("the %1 \u201C%2\u201D").arg(element, shown(id))
+                    : indefinite  ? QStringLiteral("a %1").arg(element)
+                                  : QStringLiteral("the %1").arg(element);
+    // A page is on no page but itself.
+    if (!page.isEmpty() && !(element == QLatin1String("KRPage") && page == id))
+        place += QStringLiteral(" on the page \u201C%1\u201D").arg(shown(page));
+    return place;
 }
 
 KRResult<void> KRDocument::readFromPackage(const QString &packagePath)

@@ -65,6 +65,10 @@ public:
     // only with room left for what saving it adds, and what saving writes is read with them
     // before it is written.
     static KRXMLDocument::Additions adaptersAdditions();
+    // An object as the user knows it in messages: "the KRLabel “tip” on the page “home”"
+    // (`page`: the id of the page it is on, empty when none). One without an id is "the
+    // KRLabel", or "a KRLabel" when `indefinite`. Ids longer than 60 characters are cut short.
+    static QString objectPlace(const QString &element, const QString &id, const QString &page, bool indefinite = false);
 
     ~KRDocument();
     KRDocument(const KRDocument &) = delete;

@@ -792,7 +792,6 @@ void krTellOfReplacedCharacters(const KRProjectBase &project, const KRXMLNode &e
     const std::shared_ptr<KRDocument> document = project.krDocument();
     if (!document)
         return;
-    const auto shown = [](const QString &text) { return text.size() > 60 ? text.left(59) + QChar(0x2026) : text; };
     QString page;
     for (KRXMLNode node = element; !node.isNull() && node.isElement(); node = node.parent()) {
         if (node.name() == QLatin1String("KRPage")) {
@@ -800,11 +799,7 @@ void krTellOfReplacedCharacters(const KRProjectBase &project, const KRXMLNode &e
             break;
         }
     }
-    const QString id = element.attribute(QStringLiteral("id"));
-    QString owner = id.isEmpty() ? QStringLiteral("the %1").arg(element.name())
-                                 : QStringLiteral("the %1 \u201C%2\u201D").arg(element.name(), shown(id));
-    if (!page.isEmpty() && page != id)
-        owner += QStringLiteral(" on the page \u201C%1\u201D").arg(shown(page));
+    const QString owner = KRDocument::objectPlace(element.name(), element.attribute(QStringLiteral("id")), page);
     const QString message =
         QStringLiteral("The value of \u201C%1\u201D of %2 held characters that a project file cannot hold: each was "
                        "replaced by \u201C\uFFFD\u201D, or left out if it was a control character.")
